@@ -1,0 +1,185 @@
+#include "capture/frame_store.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::capture {
+namespace fs = std::filesystem;
+
+FrameStoreError::FrameStoreError(const fs::path& file, const std::string& problem)
+    : std::runtime_error("frame file " + file.string() + ": " + problem), file_(file) {}
+
+namespace {
+
+struct FdCloser {
+  void operator()(int* fd) const {
+    if (*fd >= 0) ::close(*fd);
+    delete fd;
+  }
+};
+using UniqueFd = std::unique_ptr<int, FdCloser>;
+
+void WriteAll(int fd, const std::uint8_t* data, std::size_t n, const fs::path& path) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      throw FrameStoreError(path, std::string("cannot write: ") + std::strerror(errno));
+    }
+    data += w;
+    n -= std::size_t(w);
+  }
+}
+
+// Deflates the BMP image straight from the picture's header and rows, so the
+// pixels are not copied once more before compression.
+std::vector<std::uint8_t> Compress(const gdi::Bitmap& picture) {
+  std::vector<std::uint8_t> header(gdi::BmpHeaderSize(picture));
+  gdi::WriteBmpHeader(picture, header.data());
+  auto bits = picture.Bits();
+  std::vector<std::uint8_t> out(compressBound(uLong(header.size() + bits.size())));
+  z_stream zs{};
+  if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, deflateEnd);
+  zs.next_out = out.data();
+  zs.avail_out = uInt(out.size());
+  zs.next_in = header.data();
+  zs.avail_in = uInt(header.size());
+  deflate(&zs, Z_NO_FLUSH);
+  zs.next_in = const_cast<Bytef*>(bits.data());
+  zs.avail_in = uInt(bits.size());
+  if (deflate(&zs, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("zlib deflate did not finish");
+  out.resize(zs.total_out);
+  return out;
+}
+
+}  // namespace
+
+void SaveFrameFile(const gdi::Bitmap& picture, long long n) { SaveFrameFile(picture, paths::FrameFilePath(n)); }
+
+void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
+  if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
+  std::vector<std::uint8_t> packed = Compress(picture);
+  // Write beside the final name and rename, so a failure never leaves half a frame.
+  fs::path temp = path;
+  temp += ".part";
+  UniqueFd fd(new int(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)));
+  if (*fd < 0) throw FrameStoreError(path, std::string("cannot create: ") + std::strerror(errno));
+  try {
+    WriteAll(*fd, packed.data(), packed.size(), path);
+    if (::close(*fd) != 0) {
+      *fd = -1;
+      throw FrameStoreError(path, std::string("cannot write: ") + std::strerror(errno));
+    }
+    *fd = -1;
+    std::error_code ec;
+    fs::rename(temp, path, ec);
+    if (ec) throw FrameStoreError(path, "cannot replace: " + ec.message());
+  } catch (...) {
+    std::error_code ignore;
+    fs::remove(temp, ignore);
+    throw;
+  }
+}
+
+std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw FrameStoreError(path, "cannot open");
+  std::vector<std::uint8_t> packed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw FrameStoreError(path, "cannot read");
+
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) throw std::runtime_error("zlib inflateInit failed");
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
+  zs.next_in = packed.data();
+  zs.avail_in = uInt(packed.size());
+  std::vector<std::uint8_t> out;
+  // Grow in steps; a header-derived size hint would let a bad file dictate the allocation.
+  std::size_t chunk = std::max<std::size_t>(packed.size() * 4, 64 * 1024);
+  for (;;) {
+    std::size_t used = out.size();
+    std::size_t grow = std::min(chunk, kMaxFrameImageBytes + 1 - used);
+    out.resize(used + grow);
+    zs.next_out = out.data() + used;
+    zs.avail_out = uInt(grow);
+    int rc = inflate(&zs, Z_NO_FLUSH);
+    out.resize(zs.total_out);
+    if (rc == Z_STREAM_END) break;
+    if (zs.total_out > kMaxFrameImageBytes) throw FrameStoreError(path, "inflates past 256 MiB");
+    if (rc == Z_DATA_ERROR) {
+      std::string msg = zs.msg ? zs.msg : "bad data";
+      throw FrameStoreError(path, "not a valid compressed frame (" + msg + ")");
+    }
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0) throw FrameStoreError(path, "is truncated");
+    if (rc != Z_OK && rc != Z_BUF_ERROR) throw FrameStoreError(path, "cannot be inflated (zlib error " + std::to_string(rc) + ")");
+    chunk *= 2;
+  }
+  return out;
+}
+
+gdi::Bitmap LoadFramePicture(const fs::path& path) {
+  std::vector<std::uint8_t> image = LoadFrameFile(path);
+  try {
+    return gdi::LoadBmp(image);
+  } catch (const gdi::BitmapError& e) {
+    throw FrameStoreError(path, e.what());
+  }
+}
+
+bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  if (a.Empty()) return true;
+  int ba = a.BitsPerPixel(), bb = b.BitsPerPixel();
+  if ((ba == 32 || ba == 24) && (bb == 32 || bb == 24)) {
+    // Colour bytes only: the fourth byte of a 32-bit pixel is not part of the colour.
+    int sa = ba / 8, sb = bb / 8;
+    for (int y = 0; y < a.Height(); ++y) {
+      const std::uint8_t* pa = a.ScanLine(y);
+      const std::uint8_t* pb = b.ScanLine(y);
+      if (sa == sb && sa == 3) {
+        if (std::memcmp(pa, pb, std::size_t(a.Width()) * 3) != 0) return false;
+        continue;
+      }
+      for (int x = 0; x < a.Width(); ++x, pa += sa, pb += sb)
+        if (pa[0] != pb[0] || pa[1] != pb[1] || pa[2] != pb[2]) return false;
+    }
+    return true;
+  }
+  gdi::Bitmap ca = a.ConvertTo(gdi::PixelFormat::pf24bit);
+  gdi::Bitmap cb = b.ConvertTo(gdi::PixelFormat::pf24bit);
+  return FramesEqual(ca, cb);
+}
+
+void ClearFrameStore() {
+  std::error_code ec;
+  fs::path folder = paths::CaptureFolder();
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& p = it->path();
+    std::string stem = p.stem().string();
+    if (p.extension() != ".bmp" || stem.empty() || stem.size() > 18) continue;
+    if (stem.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code ignore;
+    fs::remove(p, ignore);
+  }
+  std::error_code ignore;
+  fs::remove(paths::RecordingFilePath(), ignore);
+}
+
+const gdi::Bitmap& FrameSequence::Read(long long i) {
+  fs::path path = paths::FrameFilePath(i + 1);
+  std::error_code ec;
+  present_ = fs::exists(path, ec);
+  if (present_) last_ = LoadFramePicture(path);
+  return last_;
+}
+
+}  // namespace quarvel::capture

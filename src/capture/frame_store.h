@@ -1,0 +1,61 @@
+#pragma once
+// The frame store: numbered frame files in the capture folder, each one zlib
+// stream (level 1) holding a complete BMP file image. A missing file n >= 2
+// means "same picture as frame n - 1".
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::capture {
+
+class FrameStoreError : public std::runtime_error {
+ public:
+  FrameStoreError(const std::filesystem::path& file, const std::string& problem);
+  const std::filesystem::path& File() const { return file_; }
+
+ private:
+  std::filesystem::path file_;
+};
+
+// Largest BMP image a frame file may inflate to.
+inline constexpr std::size_t kMaxFrameImageBytes = std::size_t{256} << 20;
+
+// Writes "temp/<n>.bmp" in the working folder, replacing any file of that name.
+void SaveFrameFile(const gdi::Bitmap& picture, long long n);
+// Writes to any path; the file appears complete or not at all.
+void SaveFrameFile(const gdi::Bitmap& picture, const std::filesystem::path& path);
+
+// The BMP file image held by a frame file.
+std::vector<std::uint8_t> LoadFrameFile(const std::filesystem::path& path);
+// LoadFrameFile, then the picture; every error names the file.
+gdi::Bitmap LoadFramePicture(const std::filesystem::path& path);
+
+// Same size and the same 24-bit colour at every pixel.
+bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b);
+
+// Deletes every numbered frame file ("<n>.bmp", any n) in the capture folder
+// and the recording file; failures are ignored. Other files are left alone.
+void ClearFrameStore();
+
+// Reads frames 1 to count in order: a missing file repeats the last picture
+// read (an empty picture before any was read); a damaged one throws.
+class FrameSequence {
+ public:
+  explicit FrameSequence(long long count) : count_(count) {}
+  long long Count() const { return count_; }
+  // Picture of frame index i (0-based, frame file i + 1); call with i = 0, 1, ...
+  const gdi::Bitmap& Read(long long i);
+  // True when the last Read found its own file.
+  bool LastWasPresent() const { return present_; }
+
+ private:
+  long long count_;
+  gdi::Bitmap last_;
+  bool present_ = false;
+};
+
+}  // namespace quarvel::capture
