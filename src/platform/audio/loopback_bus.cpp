@@ -1,0 +1,199 @@
+#include "platform/audio/loopback_bus.h"
+
+#include <algorithm>
+
+namespace quarvel::audio {
+namespace {
+
+constexpr std::int64_t kFull = LoopbackBus::kFullLevel;
+// Far beyond any audible sum, and small enough that the level products fit in 64 bits.
+constexpr std::int64_t kAccumulatorLimit = std::int64_t{1} << 24;
+
+std::int16_t Clamp16(std::int64_t v) {
+  return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, -32768, 32767));
+}
+
+}  // namespace
+
+LoopbackBus::Tap::~Tap() {
+  std::lock_guard lock(bus_.mutex_);
+  bus_.taps_.erase(id_);
+}
+
+std::int64_t LoopbackBus::Tap::Position() const {
+  std::lock_guard lock(bus_.mutex_);
+  return bus_.taps_.at(id_);
+}
+
+void LoopbackBus::Tap::ReadUntil(std::int64_t end_frame, BusMix mix, std::vector<std::int16_t>& out) {
+  std::lock_guard lock(bus_.mutex_);
+  std::int64_t& pos = bus_.taps_.at(id_);
+  if (end_frame <= pos) return;
+  const std::size_t old = out.size();
+  out.resize(old + static_cast<std::size_t>(end_frame - pos) * kBusChannels);
+  bus_.MixLocked(mix, pos, std::span(out).subspan(old));
+  pos = end_frame;
+  bus_.TrimLocked();
+}
+
+void LoopbackBus::Tap::SkipTo(std::int64_t frame) {
+  std::lock_guard lock(bus_.mutex_);
+  bus_.taps_.at(id_) = frame;
+  bus_.TrimLocked();
+}
+
+LoopbackBus::LoopbackBus(std::shared_ptr<const Clock> clock)
+    : clock_(clock ? std::move(clock) : std::make_shared<WallClock>()) {
+  levels_.fill(kFullLevel);
+}
+
+LoopbackBus::~LoopbackBus() = default;
+
+LoopbackBus& LoopbackBus::Instance() {
+  static LoopbackBus bus;
+  return bus;
+}
+
+void LoopbackBus::SetClock(std::shared_ptr<const Clock> clock) {
+  std::lock_guard lock(mutex_);
+  clock_ = clock ? std::move(clock) : std::make_shared<WallClock>();
+  // A new time line: what was held belongs to the old one.
+  for (auto& s : samples_) s.clear();
+  base_frame_ = std::max<std::int64_t>(0, MsToFrame(clock_->NowMs()) - kRetainFrames);
+}
+
+std::shared_ptr<const Clock> LoopbackBus::GetClock() const {
+  std::lock_guard lock(mutex_);
+  return clock_;
+}
+
+std::int64_t LoopbackBus::NowFrame() const { return MsToFrame(GetClock()->NowMs()); }
+
+void LoopbackBus::Write(BusSource source, std::int64_t start_frame, std::span<const std::int16_t> interleaved) {
+  std::lock_guard lock(mutex_);
+  TrimLocked();
+  std::int64_t frames = static_cast<std::int64_t>(interleaved.size() / kBusChannels);
+  std::int64_t first = start_frame;
+  if (first < base_frame_) {
+    const std::int64_t cut = std::min(frames, base_frame_ - first);
+    interleaved = interleaved.subspan(static_cast<std::size_t>(cut * kBusChannels));
+    frames -= cut;
+    first = base_frame_;
+  }
+  frames = std::min(frames, base_frame_ + kMaxSpanFrames - first);
+  if (frames <= 0) return;
+  auto& buf = samples_[static_cast<std::size_t>(source)];
+  const std::size_t offset = static_cast<std::size_t>(first - base_frame_) * kBusChannels;
+  const std::size_t count = static_cast<std::size_t>(frames) * kBusChannels;
+  if (buf.size() < offset + count) buf.resize(offset + count, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    buf[offset + i] = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(std::int64_t{buf[offset + i]} + interleaved[i], -kAccumulatorLimit, kAccumulatorLimit));
+  }
+}
+
+void LoopbackBus::Mix(BusMix mix, std::int64_t start_frame, std::span<std::int16_t> out) const {
+  std::lock_guard lock(mutex_);
+  MixLocked(mix, start_frame, out);
+}
+
+void LoopbackBus::MixLocked(BusMix mix, std::int64_t start_frame, std::span<std::int16_t> out) const {
+  const auto level = [this](BusLevel l) { return static_cast<std::int64_t>(levels_[static_cast<std::size_t>(l)]); };
+  const auto muted = [this](BusMute m) { return mutes_[static_cast<std::size_t>(m)]; };
+  const std::int64_t master = muted(BusMute::kMaster) ? 0 : level(BusLevel::kMaster);
+  const std::int64_t line_in = muted(BusMute::kLineIn) ? 0 : level(BusLevel::kLineIn);
+  const std::int64_t wave_out = muted(BusMute::kWaveOut) ? 0 : level(BusLevel::kWaveOut);
+  const std::int64_t rec_line = level(BusLevel::kRecordLineIn);
+  const std::int64_t rec_mix = level(BusLevel::kRecordStereoMix);
+  const auto& lin = samples_[static_cast<std::size_t>(BusSource::kLineIn)];
+  const auto& wav = samples_[static_cast<std::size_t>(BusSource::kWaveOut)];
+
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const std::int64_t pos = (start_frame - base_frame_) * kBusChannels + static_cast<std::int64_t>(i);
+    std::int64_t a = 0;
+    std::int64_t b = 0;
+    if (pos >= 0) {
+      const auto p = static_cast<std::size_t>(pos);
+      if (p < lin.size()) a = lin[p];
+      if (p < wav.size()) b = wav[p];
+    }
+    std::int64_t v = 0;
+    switch (mix) {
+      case BusMix::kPlayback:
+        v = (a * line_in + b * wave_out) * master / (kFull * kFull);
+        break;
+      case BusMix::kRecordLineIn:
+        v = a * rec_line / kFull;
+        break;
+      case BusMix::kRecordStereoMix:
+        v = (a * line_in + b * wave_out) * master / (kFull * kFull) * rec_mix / kFull;
+        break;
+    }
+    out[i] = Clamp16(v);
+  }
+}
+
+void LoopbackBus::TrimLocked() {
+  const std::int64_t now = MsToFrame(clock_->NowMs());
+  if (taps_.empty() && now < base_frame_) {
+    // The clock went back (a virtual clock restarted): start a new time line.
+    for (auto& s : samples_) s.clear();
+    base_frame_ = std::max<std::int64_t>(0, now - kRetainFrames);
+    return;
+  }
+  std::int64_t keep_from = now - kRetainFrames;
+  for (const auto& [id, pos] : taps_) keep_from = std::min(keep_from, pos);
+  // Trim in steps of half a second so that erasing stays cheap.
+  if (keep_from - base_frame_ < kBusRate / 2) return;
+  const std::size_t drop = static_cast<std::size_t>(keep_from - base_frame_) * kBusChannels;
+  for (auto& s : samples_) s.erase(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(std::min(drop, s.size())));
+  base_frame_ = keep_from;
+}
+
+std::unique_ptr<LoopbackBus::Tap> LoopbackBus::OpenTap(std::int64_t start_frame) {
+  std::lock_guard lock(mutex_);
+  const int id = next_tap_++;
+  taps_[id] = start_frame;
+  return std::unique_ptr<Tap>(new Tap(*this, id));
+}
+
+void LoopbackBus::SetLevel(BusLevel level, std::uint16_t value) {
+  std::lock_guard lock(mutex_);
+  levels_[static_cast<std::size_t>(level)] = value;
+}
+
+std::uint16_t LoopbackBus::Level(BusLevel level) const {
+  std::lock_guard lock(mutex_);
+  return levels_[static_cast<std::size_t>(level)];
+}
+
+void LoopbackBus::SetMute(BusMute mute, bool on) {
+  std::lock_guard lock(mutex_);
+  mutes_[static_cast<std::size_t>(mute)] = on;
+}
+
+bool LoopbackBus::Muted(BusMute mute) const {
+  std::lock_guard lock(mutex_);
+  return mutes_[static_cast<std::size_t>(mute)];
+}
+
+void LoopbackBus::SetRecordSource(RecordSource source) {
+  std::lock_guard lock(mutex_);
+  record_source_ = source;
+}
+
+RecordSource LoopbackBus::GetRecordSource() const {
+  std::lock_guard lock(mutex_);
+  return record_source_;
+}
+
+void LoopbackBus::Reset() {
+  std::lock_guard lock(mutex_);
+  for (auto& s : samples_) s.clear();
+  base_frame_ = std::max<std::int64_t>(0, MsToFrame(clock_->NowMs()) - kRetainFrames);
+  levels_.fill(kFullLevel);
+  mutes_.fill(false);
+  record_source_ = RecordSource::kStereoMix;
+}
+
+}  // namespace quarvel::audio

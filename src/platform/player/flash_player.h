@@ -1,0 +1,144 @@
+#pragma once
+// The SWF player: loads a movie, runs its timeline on a clock that the host
+// passes in, and paints the current picture into one of our bitmaps.
+//
+// Time semantics (all times are host milliseconds, passed in by AdvanceTo):
+// - The player remembers the last clock value it was given ("now"; 0 at first).
+// - SetMovie/LoadMovieBytes shows frame 0 at once and starts playing, as the
+//   control does on load. Play() while stopped at frame c, at clock time t0,
+//   shows frame c + j at t0 + j * 1000 / fps (frame rate from the movie's
+//   header). So after SetMovie and Play() at t0, frame k shows at
+//   t0 + k * 1000 / fps. Play() while already playing changes nothing.
+// - AdvanceTo(t) executes, in order, every frame whose time is <= t
+//   (display list changes, actions, sprite timelines); a clock that jumps
+//   ahead by many frames executes all of them. After the last frame the
+//   timeline loops to frame 0 unless an action stopped it. A clock that goes
+//   backwards does nothing.
+// - GotoFrame(n) shows frame n at once (n past the end: the last frame; below
+//   0: frame 0) and keeps the playing state; when playing, frame n + 1
+//   follows one frame period after the call's "now".
+// - Stop() keeps the current frame; CurrentFrame() is 0-based.
+// Sprites advance one frame per main-timeline frame, also while the main
+// timeline is stopped by an action but the player plays; Stop() freezes all.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::player {
+
+// Receives the sound events of the timeline as it executes, for the player's
+// sound output and for recording. Every call carries raw tag bodies (the
+// bytes after the tag header) so that the receiver parses them itself.
+// `timeline` is 0 for the main timeline, otherwise the sprite's character id.
+// `timeMs` is the host clock time at which the frame is shown.
+class SoundEventListener {
+ public:
+  virtual ~SoundEventListener() = default;
+  // A DefineSound tag, once per movie load, before the first frame runs.
+  virtual void OnDefineSound(int soundId, std::span<const std::uint8_t> body) { (void)soundId; (void)body; }
+  // StartSound / StartSound2: `info` is the SOUNDINFO record (for StartSound2
+  // soundId is 0 and className names the sound).
+  virtual void OnStartSound(int soundId, std::string_view className, std::span<const std::uint8_t> info,
+                            std::int64_t timeMs) {
+    (void)soundId; (void)className; (void)info; (void)timeMs;
+  }
+  // SoundStreamHead / SoundStreamHead2 of a timeline (tag code given).
+  virtual void OnStreamHead(int timeline, int tagCode, std::span<const std::uint8_t> body, std::int64_t timeMs) {
+    (void)timeline; (void)tagCode; (void)body; (void)timeMs;
+  }
+  // SoundStreamBlock found in frame `frame` (0-based) of a timeline.
+  virtual void OnStreamBlock(int timeline, int frame, std::span<const std::uint8_t> body, std::int64_t timeMs) {
+    (void)timeline; (void)frame; (void)body; (void)timeMs;
+  }
+  // Playback stopped (Stop() or a stop action of the main timeline).
+  virtual void OnStop(std::int64_t timeMs) { (void)timeMs; }
+  // The main timeline jumped (GotoFrame, a goto action, or the loop to frame 0).
+  virtual void OnSeek(int frame, std::int64_t timeMs) { (void)frame; (void)timeMs; }
+  // The movie was replaced or dropped.
+  virtual void OnUnload() {}
+};
+
+enum class Quality { qLow, qMedium, qHigh, qBest };
+
+class FlashPlayer {
+ public:
+  FlashPlayer();
+  ~FlashPlayer();
+  FlashPlayer(const FlashPlayer&) = delete;
+  FlashPlayer& operator=(const FlashPlayer&) = delete;
+  FlashPlayer(FlashPlayer&&) noexcept;
+  FlashPlayer& operator=(FlashPlayer&&) noexcept;
+
+  // 4 once a movie is loaded, 0 with none (or after an unload or failed load).
+  int ReadyState() const;
+  int TotalFrames() const;   // 0 without a movie
+  int CurrentFrame() const;  // 0-based
+  bool Playing() const;
+  void Play();
+  void Stop();
+  void GotoFrame(int frame);
+
+  // 0xRRGGBB shown behind and around the movie. Negative: the movie's own
+  // background colour (SetBackgroundBlock), white before any.
+  std::int32_t BackgroundColor() const;
+  void SetBackgroundColor(std::int32_t rrggbb);
+
+  // Loads a file; an empty path, a folder, a missing, unreadable or invalid
+  // file leaves no movie loaded (ReadyState 0) and LoadError() says why.
+  const std::string& Movie() const;
+  void SetMovie(const std::string& path);
+  // Loads a movie from memory (whole file image, FWS/CWS/ZWS). False when it
+  // is not a movie; LoadError() then says why.
+  bool LoadMovieBytes(std::span<const std::uint8_t> file);
+  void Unload();
+  const std::string& LoadError() const;
+
+  bool Menu() const { return true; }
+
+  // "Low", "Medium", "High", "Best" (also "AutoLow"/"AutoHigh"); other texts
+  // are ignored. "Low" draws without anti-aliasing.
+  std::string QualityName() const;
+  void SetQuality(std::string_view name);
+  Quality GetQuality() const;
+  void SetQuality(Quality quality);
+
+  // The player's size in pixels (192 x 192 at creation); the movie is scaled
+  // uniformly to fit it (ShowAll), centred, the background colour around it.
+  void SetSize(int width, int height);
+  int Width() const;
+  int Height() const;
+
+  // Host clock in milliseconds; see the time semantics above.
+  void AdvanceTo(std::int64_t ms);
+  std::int64_t Now() const;
+
+  // Draws the current picture at the player's size. `target` becomes a
+  // pfDevice bitmap of Width() x Height() (reallocated only when needed).
+  void Paint(gdi::Bitmap& target) const;
+
+  // Movie header values: frames per second (8.8 fixed point turned into a
+  // double, 0 without a movie) and the movie's frame size in whole pixels.
+  double FrameRate() const;
+  int MovieWidth() const;
+  int MovieHeight() const;
+  int SwfVersion() const;
+
+  // Features the movie uses that the player skips (ActionScript 3, video,
+  // filters, blend modes, unknown actions...), one name each.
+  std::vector<std::string> SkippedFeatures() const;
+
+  // Not owned; nullptr for none. Must outlive the player or be reset.
+  void SetSoundListener(SoundEventListener* listener);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quarvel::player
