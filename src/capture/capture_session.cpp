@@ -1,0 +1,185 @@
+#include "capture/capture_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "capture/crop_zoom.h"
+#include "capture/frame_store.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::capture {
+
+std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapsed_ms, int latency_ms) {
+  const int latency = std::max(latency_ms, 1);
+  return std::to_string(n) + " (" + std::to_string(current_frame) + "/" + std::to_string(elapsed_ms / latency) +
+         "Frame," + std::to_string(elapsed_ms) + "ms) ";
+}
+
+struct CaptureSession::TickState {
+  long long n = 0;
+  int highest = 0;
+  int last = 0;
+  int stall = 0;  // 1000 marks the end
+  std::int64_t start = 0;
+  gdi::Bitmap buffer;    // receives each grab
+  gdi::Bitmap previous;  // last picture written
+};
+
+CaptureSession::CaptureSession(CapturePlayer& player, audio::Clock& clock, CaptureRecorder* recorder,
+                               CaptureCallbacks callbacks)
+    : player_(player),
+      clock_(clock),
+      virtual_clock_(dynamic_cast<audio::VirtualClock*>(&clock)),
+      recorder_(recorder),
+      cb_(std::move(callbacks)) {}
+
+void CaptureSession::Pump() {
+  player_.AdvanceTo(clock_.NowMs());
+  if (cb_.pump) cb_.pump();
+}
+
+int CaptureSession::Latency() const {
+  // A latency below 1 ms would make the label's division meaningless.
+  return std::max(cb_.latency ? cb_.latency() : 250, 1);
+}
+
+void CaptureSession::Run(const std::string& movie_path) {
+  captured_frame_count_ = 0;
+  written_ = 0;
+  recording_ = false;
+  try {
+    Loop(movie_path);
+  } catch (...) {
+    // Leave the player, the window and the recorder as a finished capture
+    // would, then report the error.
+    player_.Stop();
+    if (cb_.finished) cb_.finished();
+    if (recording_ && recorder_ != nullptr) {
+      recording_ = false;
+      recorder_->SaveRecording();
+    }
+    throw;
+  }
+}
+
+void CaptureSession::Loop(const std::string& movie_path) {
+  player_.Stop();
+  player_.Unload();
+
+  // Every numbered frame file goes, not only 0 to 10000: a file left by a
+  // longer earlier capture would read as an unchanged frame of this one.
+  ClearFrameStore();
+  if (cb_.started) cb_.started();
+
+  std::error_code ec;
+  std::filesystem::create_directories(paths::CaptureFolder(), ec);  // a failure shows at the first write
+  if (cb_.clear_thumbnails) cb_.clear_thumbnails();
+
+  player_.SetMovie(movie_path);
+  Pump();
+  if (!player_.Loaded()) {
+    std::string why = player_.LoadError();
+    throw CaptureError("Can not load " + movie_path + (why.empty() ? std::string() : ": " + why));
+  }
+  player_.Play();
+  Pump();
+
+  if (recorder_ != nullptr) {
+    recording_ = true;
+    recorder_->StartRecording(paths::RecordingFilePath());
+  }
+
+  TickState st;
+  st.start = clock_.NowMs();
+  stop_requested_.store(false);
+  shown_frame_ = 0;
+  end_reason_ = CaptureEnd::ceStopRequested;
+
+  while (st.stall < kStandstillTicks && !stop_requested_.load()) Tick(st);
+
+  player_.Stop();
+  if (cb_.finished) cb_.finished();
+  if (recorder_ != nullptr) {
+    recording_ = false;
+    recorder_->SaveRecording();
+  }
+  if (cb_.label) cb_.label("Capture finished");
+}
+
+void CaptureSession::Tick(TickState& st) {
+  // End tests come before the grab, so the tick that finds the end still
+  // takes its picture.
+  const int total = player_.TotalFrames();
+  const int current = player_.CurrentFrame();
+  if (total - 1 == current) {
+    st.stall = 1000;
+    end_reason_ = CaptureEnd::ceLastFrame;
+  } else if (current < st.highest) {
+    st.stall = 1000;
+    end_reason_ = CaptureEnd::ceJumpBack;
+  }
+
+  ++st.n;
+  captured_frame_count_ = st.n;
+
+  const int c = player_.CurrentFrame();
+  if (c > st.highest) st.highest = c;
+  if (c == st.last) {
+    ++st.stall;
+    if (st.stall == kStandstillTicks) end_reason_ = CaptureEnd::ceStandstill;
+  } else {
+    if (st.stall < 100) st.stall = 0;
+    st.last = c;
+  }
+
+  const std::int64_t t = clock_.NowMs();
+  const std::int64_t elapsed = t - st.start;
+
+  // GrabFrame: the player draws itself into the capture buffer.
+  player_.Paint(st.buffer);
+  Pump();
+
+  if (cb_.label) cb_.label(CaptureLabelText(st.n, c, elapsed, Latency()));
+
+  const bool always = st.n % 10 == 1 || st.stall >= kStandstillTicks;
+  if (always || !FramesEqual(st.buffer, st.previous)) {
+    SaveFrameFile(st.buffer, st.n);
+    ++written_;
+    st.previous = st.buffer;
+  }
+
+  if (always) {
+    shown_frame_ = st.n;
+    if (cb_.frame_view) cb_.frame_view(st.n, st.buffer);
+    if (cb_.thumbnail) {
+      gdi::Bitmap small = st.buffer;
+      if (!small.Empty()) ResizePicture(small, kThumbnailWidth, kThumbnailHeight);
+      cb_.thumbnail(st.n, small);
+    }
+  }
+
+  Wait(t);
+}
+
+void CaptureSession::Wait(std::int64_t tick_start) {
+  // The work of the tick counts towards the period; when it took longer,
+  // the next tick follows after a single pass of message handling.
+  Pump();
+  for (;;) {
+    const int latency = Latency();
+    const std::int64_t now = clock_.NowMs();
+    if (now - tick_start >= latency) return;
+    if (virtual_clock_ != nullptr) {
+      virtual_clock_->Set(tick_start + latency);
+    } else {
+      const std::int64_t left = tick_start + latency - now;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::int64_t>(left, 10)));
+    }
+    Pump();
+  }
+}
+
+}  // namespace quarvel::capture
