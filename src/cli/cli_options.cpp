@@ -1,0 +1,140 @@
+#include "cli/cli_options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ParseInt(std::string_view text, int& out) {
+  if (text.empty()) return false;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+std::vector<std::string_view> Split(std::string_view text, char sep) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t at = text.find(sep, start);
+    parts.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    if (at == std::string_view::npos) return parts;
+    start = at + 1;
+  }
+}
+
+}  // namespace
+
+Size ParseSize(std::string_view text) {
+  std::size_t x = text.find_first_of("xX");
+  Size s;
+  if (x == std::string_view::npos || !ParseInt(text.substr(0, x), s.width) ||
+      !ParseInt(text.substr(x + 1), s.height))
+    throw UsageError("--size: \"" + std::string(text) + "\" is not WIDTHxHEIGHT (for example 550x400)");
+  if (s.width < 1 || s.width > 4096 || s.height < 1 || s.height > 4096)
+    throw UsageError("--size: " + std::string(text) + " is outside 1x1 to 4096x4096");
+  return s;
+}
+
+std::optional<std::int32_t> ParseBackground(std::string_view text) {
+  if (text == "movie") return std::nullopt;
+  std::string_view hex = text;
+  if (!hex.empty() && hex.front() == '#') hex.remove_prefix(1);
+  std::uint32_t value = 0;
+  if (hex.size() == 6) {
+    auto [end, ec] = std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+    if (ec == std::errc() && end == hex.data() + hex.size()) return static_cast<std::int32_t>(value);
+  }
+  throw UsageError("--background: \"" + std::string(text) + "\" is not RRGGBB (for example ff8800) or movie");
+}
+
+void ParseCrop(std::string_view text, capture::CropZoom& settings) {
+  auto parts = Split(text, ',');
+  int v[4];
+  bool ok = parts.size() == 4;
+  for (std::size_t i = 0; ok && i < 4; ++i) ok = ParseInt(parts[i], v[i]) && v[i] >= 0 && v[i] <= 999;
+  if (!ok) throw UsageError("--crop: \"" + std::string(text) + "\" is not TOP,LEFT,RIGHT,BOTTOM with each 0 to 999");
+  settings.top = v[0];
+  settings.left = v[1];
+  settings.right = v[2];
+  settings.bottom = v[3];
+}
+
+fs::path CaptureRecordPath() { return paths::CaptureFolder() / "last-capture.txt"; }
+
+void WriteCaptureRecord(const CaptureRecord& record) {
+  std::error_code ec;
+  fs::create_directories(paths::CaptureFolder(), ec);
+  std::ofstream out(CaptureRecordPath(), std::ios::trunc);
+  out << "frames=" << record.frames << "\nlatency=" << record.latency << "\nmovie=" << record.movie
+      << "\nsound=" << record.sound << "\n";
+  // A missing record only costs the writers their defaults; not an error.
+}
+
+void RemoveCaptureRecord() {
+  std::error_code ec;
+  fs::remove(CaptureRecordPath(), ec);
+}
+
+std::optional<CaptureRecord> ReadCaptureRecord() {
+  CaptureRecord rec;
+  std::ifstream in(CaptureRecordPath());
+  if (in) {
+    std::string line;
+    bool have_frames = false;
+    while (std::getline(in, line)) {
+      auto eq = line.find('=');
+      if (eq == std::string::npos) continue;
+      std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+      if (key == "frames") {
+        have_frames = !value.empty() && std::from_chars(value.data(), value.data() + value.size(), rec.frames).ec ==
+                                            std::errc();
+      } else if (key == "latency") {
+        int l = 0;
+        if (ParseInt(value, l) && l >= 25 && l <= 3000) rec.latency = l;
+      } else if (key == "movie") {
+        rec.movie = value;
+      } else if (key == "sound") {
+        rec.sound = value;
+      }
+    }
+    // A capture made since by the window leaves a frame 1 newer than the record.
+    std::error_code ec1, ec2;
+    auto first = fs::last_write_time(paths::FrameFilePath(1), ec1);
+    auto mark = fs::last_write_time(CaptureRecordPath(), ec2);
+    bool stale = !ec1 && !ec2 && first > mark;
+    if (have_frames && rec.frames >= 0 && !stale) return rec;
+  }
+  // No record: count up to the highest numbered frame file.
+  std::error_code ec;
+  long long highest = 0;
+  for (fs::directory_iterator it(paths::CaptureFolder(), ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& p = it->path();
+    if (p.extension() != ".bmp") continue;
+    std::string stem = p.stem().string();
+    long long n = 0;
+    auto [ptr, err] = std::from_chars(stem.data(), stem.data() + stem.size(), n);
+    if (err == std::errc() && ptr == stem.data() + stem.size()) highest = std::max(highest, n);
+  }
+  if (highest == 0) return std::nullopt;
+  rec = CaptureRecord{};
+  rec.frames = highest;
+  return rec;
+}
+
+int FrameIntervalMs(double fps) {
+  if (!(fps > 0)) return 250;
+  long long ms = std::llround(1000.0 / fps);
+  return static_cast<int>(std::clamp<long long>(ms, 25, 3000));
+}
+
+}  // namespace quarvel::cli

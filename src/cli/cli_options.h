@@ -1,0 +1,57 @@
+#pragma once
+// Option values of the command line: parsing of the compound texts and the
+// small record a capture leaves for the writers that run after it.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "capture/crop_zoom.h"
+
+namespace quarvel::cli {
+
+// A bad option value; the message names the option and the value.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Size {
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const Size&, const Size&) = default;
+};
+
+// "550x400" (also "550X400"); each side 1 to 4096.
+Size ParseSize(std::string_view text);
+
+// "RRGGBB" or "#RRGGBB" gives 0xRRGGBB; "movie" gives nullopt (the movie's own).
+std::optional<std::int32_t> ParseBackground(std::string_view text);
+
+// "T,L,R,B", each 0 to 999, into the margins of settings.
+void ParseCrop(std::string_view text, capture::CropZoom& settings);
+
+// What a capture leaves beside its frame files, so that a later run of the
+// writers knows the frame count and the interval.
+struct CaptureRecord {
+  long long frames = 0;
+  int latency = 250;
+  std::string movie;
+  std::string sound;  // recording format name, empty without recording
+};
+
+std::filesystem::path CaptureRecordPath();
+void WriteCaptureRecord(const CaptureRecord& record);
+void RemoveCaptureRecord();
+// The record of the last capture; without one (a capture made by the
+// window), the highest numbered frame file gives the count.
+std::optional<CaptureRecord> ReadCaptureRecord();
+
+// Frame period of a movie in whole milliseconds, clamped to the latency range
+// 25 to 3000 (a latency is a multiple of nothing in particular here).
+int FrameIntervalMs(double fps);
+
+}  // namespace quarvel::cli

@@ -1,0 +1,103 @@
+#include "cli/cli_options.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "cli/progress.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(CliOptions, SizeTakesBothSeparatorsAndRefusesTheRest) {
+  EXPECT_EQ(ParseSize("550x400"), (Size{550, 400}));
+  EXPECT_EQ(ParseSize("1X4096"), (Size{1, 4096}));
+  for (const char* bad : {"", "550", "x400", "550x", "0x10", "10x4097", "-5x5", "5x5x5", " 5x5", "5.5x5"})
+    EXPECT_THROW(ParseSize(bad), UsageError) << bad;
+}
+
+TEST(CliOptions, BackgroundIsHexOrTheMoviesOwn) {
+  EXPECT_EQ(ParseBackground("movie"), std::nullopt);
+  EXPECT_EQ(ParseBackground("ff8800"), std::optional<std::int32_t>(0xff8800));
+  EXPECT_EQ(ParseBackground("#000001"), std::optional<std::int32_t>(1));
+  for (const char* bad : {"", "fff", "ff88001", "gg0000", "Movie", "#"})
+    EXPECT_THROW(ParseBackground(bad), UsageError) << bad;
+}
+
+TEST(CliOptions, CropIsTopLeftRightBottom) {
+  capture::CropZoom cz;
+  ParseCrop("1,2,3,999", cz);
+  EXPECT_EQ(cz.top, 1);
+  EXPECT_EQ(cz.left, 2);
+  EXPECT_EQ(cz.right, 3);
+  EXPECT_EQ(cz.bottom, 999);
+  for (const char* bad : {"1,2,3", "1,2,3,4,5", "1,2,3,1000", "1,,3,4", "-1,0,0,0"})
+    EXPECT_THROW(ParseCrop(bad, cz), UsageError) << bad;
+}
+
+TEST(CliOptions, FrameIntervalRoundsAndStaysInTheLatencyRange) {
+  EXPECT_EQ(FrameIntervalMs(12), 83);
+  EXPECT_EQ(FrameIntervalMs(24), 42);
+  EXPECT_EQ(FrameIntervalMs(120), 25);
+  EXPECT_EQ(FrameIntervalMs(0.25), 3000);
+  EXPECT_EQ(FrameIntervalMs(0), 250);
+}
+
+class CaptureRecordTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = fs::temp_directory_path() / ("quarvel-cli-opt-" + std::to_string(::getpid()));
+    fs::remove_all(home_);
+    fs::create_directories(home_);
+    ::setenv("QUARVEL_HOME", home_.c_str(), 1);
+  }
+  void TearDown() override {
+    fs::remove_all(home_);
+    ::unsetenv("QUARVEL_HOME");
+  }
+  fs::path home_;
+};
+
+TEST_F(CaptureRecordTest, RecordRoundTripsAndFallsBackToTheHighestFrameFile) {
+  EXPECT_EQ(ReadCaptureRecord(), std::nullopt);
+  fs::create_directories(paths::CaptureFolder());
+  std::ofstream(paths::FrameFilePath(1)) << "x";
+  std::ofstream(paths::FrameFilePath(17)) << "x";
+  std::ofstream(paths::CaptureFolder() / "5.jpg") << "x";
+  auto guessed = ReadCaptureRecord();
+  ASSERT_TRUE(guessed);
+  EXPECT_EQ(guessed->frames, 17);
+  EXPECT_EQ(guessed->latency, 250);
+
+  WriteCaptureRecord({20, 125, "m.swf", "pcm"});
+  auto rec = ReadCaptureRecord();
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->frames, 20);
+  EXPECT_EQ(rec->latency, 125);
+  EXPECT_EQ(rec->movie, "m.swf");
+  EXPECT_EQ(rec->sound, "pcm");
+
+  // A capture made since (frame 1 newer than the record) makes it stale.
+  fs::last_write_time(paths::FrameFilePath(1), fs::last_write_time(CaptureRecordPath()) + std::chrono::seconds(5));
+  EXPECT_EQ(ReadCaptureRecord()->frames, 17);
+  RemoveCaptureRecord();
+  EXPECT_FALSE(fs::exists(CaptureRecordPath()));
+}
+
+TEST(ProgressText, ShowsCountPercentElapsedAndRemaining) {
+  EXPECT_EQ(Progress::BarText(12, 40, 2.0), "frame 12 of 40  30%  0:02 elapsed  0:05 left");
+  EXPECT_EQ(Progress::BarText(0, 40, 0.0), "frame 0 of 40  0%  0:00 elapsed");
+  // An estimate that falls short never shows more than 100 %.
+  EXPECT_EQ(Progress::BarText(50, 40, 3725.0), "frame 50 of 50  100%  1:02:05 elapsed  0:00 left");
+  EXPECT_EQ(Progress::BarText(7, 0, 61.0), "frame 7  1:01 elapsed");
+}
+
+}  // namespace
+}  // namespace quarvel::cli

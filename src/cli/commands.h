@@ -1,0 +1,65 @@
+#pragma once
+// The subcommands of quarvel-cli over the core. Each throws on failure with a
+// message naming the file and the problem; main turns that into exit status 1.
+
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <optional>
+#include <string>
+
+#include "capture/crop_zoom.h"
+#include "cli/cli_options.h"
+#include "cli/progress.h"
+
+namespace quarvel::cli {
+
+// An error of a command (exit status 1).
+class CommandError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The movie must be a readable regular file.
+void CheckMovieFile(const std::string& path);
+// The output's folder must exist and be writable; the name must not be a folder.
+void CheckOutputFile(const std::string& path);
+
+// Writes `path` through a temporary name beside it: the body writes to the
+// name it is given, and the file appears under `path` only when it succeeded.
+// Keeps the extension so that writers choosing by it still do.
+void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body);
+
+void RunInfo(const std::string& movie);
+
+struct CaptureOptions {
+  int latency = 250;
+  std::optional<Size> size;
+  std::optional<std::int32_t> background;  // nullopt: the movie's own
+  std::string sound = "adpcm44";           // pcm, adpcm11, adpcm22, adpcm44, none
+  std::string quality = "high";
+  bool realtime = false;
+};
+
+struct CaptureResult {
+  long long frames = 0;
+  int latency = 250;
+  int width = 0, height = 0;
+};
+
+CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress);
+
+struct FrameOptions {
+  std::optional<int> frame;       // 1-based
+  std::optional<long long> time;  // milliseconds
+  std::optional<Size> size;
+  std::optional<std::int32_t> background;
+  std::string quality = "high";
+};
+void RunFrame(const std::string& movie, const std::string& png, const FrameOptions& options);
+
+// Asks a running capture to end after its current tick (Ctrl-C).
+void RequestCaptureStop();
+bool CaptureStopRequested();
+
+}  // namespace quarvel::cli
