@@ -119,6 +119,13 @@ int main(int argc, char** argv) {
     if (*info) {
       RunInfo(movie);
     }
+#ifdef QUARVEL_CLI_PLAYER
+    else if (*capture) {
+      RunCapture(movie, cap, progress);
+    } else if (*frame) {
+      RunFrame(movie, output, fr);
+    }
+#endif
   } catch (const std::exception& e) {
     progress.ClearBar();
     std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
