@@ -1,0 +1,210 @@
+// quarvel-cli as a subprocess: info, capture, frame, and how it fails.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "cli/cli_run.h"
+
+namespace quarvel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Rgb {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> pixels;
+};
+
+Rgb ReadPng(const fs::path& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Rgb out;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return out;
+  image.format = PNG_FORMAT_RGB;
+  out.pixels.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return Rgb{};
+  }
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  return out;
+}
+
+double MeanAbsoluteDifference(const Rgb& a, const Rgb& b) {
+  double sum = 0;
+  for (std::size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+  return sum / double(a.pixels.size());
+}
+
+std::set<long long> FrameFiles(const fs::path& work) {
+  std::set<long long> out;
+  for (const auto& e : fs::directory_iterator(work / "temp"))
+    if (e.path().extension() == ".bmp") out.insert(std::stoll(e.path().stem().string()));
+  return out;
+}
+
+TEST(CliInfo, DescribesTheSampleMovie) {
+  CliRunner cli("info");
+  auto r = cli.Run({"info", SampleMovie()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("CWS (zlib)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("550 x 400 pixels"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("15 fps"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("frames:      60"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("SoundStreamHead: uncompressed (little-endian), 11 kHz, 16-bit, mono"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("SoundStreamBlock: 60"), std::string::npos) << r.out;
+}
+
+TEST(CliErrors, BadInputsExitWithOneAndNameTheProblem) {
+  CliRunner cli("errors");
+  const std::string missing = (cli.Folder() / "missing.swf").string();
+  auto r = cli.Run({"capture", missing});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(missing + ": no such file"), std::string::npos) << r.err;
+
+  const auto text = cli.Folder() / "notes.swf";
+  std::ofstream(text) << "just some words, not a movie";
+  r = cli.Run({"info", text.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(text.string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not a SWF file"), std::string::npos) << r.err;
+  r = cli.Run({"capture", text.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(text.string()), std::string::npos) << r.err;
+
+  r = cli.Run({"info", cli.Folder().string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
+}
+
+TEST(CliErrors, UsageErrorsExitWithTwo) {
+  CliRunner cli("usage");
+  const std::string movie = SampleMovie();
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {},
+           {"capture"},
+           {"capture", movie, "--latency", "10"},
+           {"capture", movie, "--latency", "3001"},
+           {"capture", movie, "--size", "550by400"},
+           {"capture", movie, "--background", "blue"},
+           {"capture", movie, "--sound", "mp3"},
+           {"capture", movie, "--render-quality", "ultra"},
+           {"capture", movie, "--frobnicate"},
+           {"frame", movie, "x.png", "--frame", "2", "--time", "10"},
+           {"frame", movie, "x.png", "--frame", "0"},
+       }) {
+    auto r = cli.Run(args);
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_EQ(r.status, 2) << joined << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty()) << joined;
+  }
+  auto help = cli.Run({"capture", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--latency"), std::string::npos);
+  auto version = cli.Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_NE(version.out.find("quarvel-cli"), std::string::npos);
+}
+
+TEST(CliCapture, FillsTheFrameStoreOfTheWorkingFolder) {
+  CliRunner cli("capture");
+  auto r = cli.Run({"capture", SampleMovie(), "--latency", "67", "--size", "275x200"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Not a terminal: one line per step.
+  EXPECT_NE(r.err.find("capture: started"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("the movie reached its last frame"), std::string::npos) << r.err;
+  auto files = FrameFiles(cli.WorkDir());
+  ASSERT_FALSE(files.empty());
+  EXPECT_EQ(*files.begin(), 1);
+  const long long last = *files.rbegin();
+  // Four seconds at one tick every 67 ms.
+  EXPECT_GE(last, 59);
+  EXPECT_LE(last, 61);
+  EXPECT_NE(ReadText(cli.WorkDir() / "temp" / "last-capture.txt").find("frames=" + std::to_string(last)),
+            std::string::npos);
+
+  // --quiet: nothing on standard error.
+  r = cli.Run({"--quiet", "capture", SampleMovie(), "--latency", "500"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  files = FrameFiles(cli.WorkDir());
+  EXPECT_LE(*files.rbegin(), 10) << "the longer earlier capture was not cleared";
+}
+
+TEST(CliFrame, WritesThePictureAfterNFramesAtTheMoviesSize) {
+  CliRunner cli("frame");
+  const auto png = cli.Folder() / "f1.png";
+  auto r = cli.Run({"frame", SampleMovie(), png.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Rgb first = ReadPng(png);
+  EXPECT_EQ(first.width, 550);
+  EXPECT_EQ(first.height, 400);
+
+  // Frame 30 shows 29 intervals of time after the start (1933.3 ms); at
+  // 1900 ms frame 29 still shows.
+  const auto f30 = cli.Folder() / "f30.png", t1934 = cli.Folder() / "t1934.png", t1900 = cli.Folder() / "t1900.png";
+  ASSERT_EQ(cli.Run({"frame", SampleMovie(), f30.string(), "--frame", "30"}).status, 0);
+  ASSERT_EQ(cli.Run({"frame", SampleMovie(), t1934.string(), "--time", "1934"}).status, 0);
+  ASSERT_EQ(cli.Run({"frame", SampleMovie(), t1900.string(), "--time", "1900"}).status, 0);
+  EXPECT_TRUE(ReadPng(f30).pixels == ReadPng(t1934).pixels);
+  EXPECT_TRUE(ReadPng(f30).pixels != ReadPng(t1900).pixels);
+  EXPECT_TRUE(ReadPng(f30).pixels != first.pixels);
+
+  const auto small = cli.Folder() / "small.png";
+  ASSERT_EQ(cli.Run({"frame", SampleMovie(), small.string(), "--size", "110x80", "--background", "ff0000"}).status, 0);
+  EXPECT_EQ(ReadPng(small).width, 110);
+}
+
+TEST(CliFrame, UnwritableOutputFailsAndLeavesNoFile) {
+  CliRunner cli("frame-out");
+  const auto nowhere = cli.Folder() / "no-such-folder" / "x.png";
+  auto r = cli.Run({"frame", SampleMovie(), nowhere.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(nowhere.string()), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(nowhere));
+
+  fs::create_directories(cli.Folder() / "locked");
+  fs::permissions(cli.Folder() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const auto locked = cli.Folder() / "locked" / "x.png";
+  r = cli.Run({"frame", SampleMovie(), locked.string()});
+  if (::geteuid() != 0) {  // root writes anywhere
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(locked.string()), std::string::npos) << r.err;
+  }
+  fs::permissions(cli.Folder() / "locked", fs::perms::owner_all);
+}
+
+// Corpus movies without scripts whose reference the player matches: the
+// frame numbering of the references is that of the frame command.
+TEST(CliFrame, MatchesCorpusReferencePictures) {
+  const fs::path corpus = fs::path(QUARVEL_SHARED_DIR) / "corpus";
+  if (!fs::exists(corpus / "MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << corpus;
+  CliRunner cli("frame-corpus");
+  struct Case {
+    const char* movie;
+    const char* reference;
+    const char* frame;
+  };
+  for (const Case& c : {Case{"swfdec/test/image/background-8.swf", "swfdec/test/image/background-8.swf.png", "11"},
+                        Case{"swfdec/test/image/clip-change-set-8.swf", "swfdec/test/image/clip-change-set-8.swf.png", "11"},
+                        Case{"swfdec/test/image/gradient-ratios.swf", "swfdec/test/image/gradient-ratios.swf.png", "11"}}) {
+    const auto out = cli.Folder() / "frame.png";
+    auto r = cli.Run({"frame", (corpus / c.movie).string(), out.string(), "--frame", c.frame});
+    ASSERT_EQ(r.status, 0) << c.movie << ": " << r.err;
+    Rgb mine = ReadPng(out), ref = ReadPng(corpus / c.reference);
+    ASSERT_EQ(mine.width, ref.width) << c.movie;
+    ASSERT_EQ(mine.height, ref.height) << c.movie;
+    EXPECT_LE(MeanAbsoluteDifference(mine, ref), 3.0) << c.movie;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::testing
