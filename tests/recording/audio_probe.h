@@ -32,11 +32,11 @@ inline std::string RunCapture(const std::string& command) {
 }
 
 // ffprobe's view of the first audio stream: codec_name, sample_rate,
-// channels, bit_rate, duration, block_align... as key → text.
+// channels, bit_rate, duration (then the container's) as key → text.
 inline std::map<std::string, std::string> Probe(const std::filesystem::path& file) {
   const std::string text = RunCapture(
       "ffprobe -v error -select_streams a:0 -show_entries "
-      "stream=codec_name,sample_rate,channels,bit_rate,duration,block_align:format=bit_rate,duration "
+      "stream=codec_name,sample_rate,channels,bit_rate,duration:format=bit_rate,duration "
       "-of default=noprint_wrappers=1 " + ShellQuote(file.string()) + " 2>/dev/null");
   std::map<std::string, std::string> result;
   std::size_t start = 0;

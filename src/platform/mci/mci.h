@@ -31,12 +31,13 @@ using DeviceId = std::uint32_t;  // 0 is never a device
 
 class WaveAudioDevice;
 
+// Virtual so that tests can stand in for a failing device.
 class Mci {
  public:
   explicit Mci(audio::LoopbackBus& bus);
   Mci(const Mci&) = delete;
   Mci& operator=(const Mci&) = delete;
-  ~Mci();
+  virtual ~Mci();
 
   // The process's MCI, on the process's loopback bus.
   static Mci& Instance();
@@ -45,17 +46,17 @@ class Mci {
   // or 16 bits, or IMA ADPCM; one or two channels; 8000 to 96000 Hz).
   // kErrFileNotFound for a missing or unreadable file, kErrInvalidFile for
   // anything else it cannot record into.
-  std::uint32_t Open(const std::filesystem::path& element, DeviceId& id);
+  virtual std::uint32_t Open(const std::filesystem::path& element, DeviceId& id);
   // MCI_RECORD without from/to: records from now on, on a thread of its own,
   // appending to what earlier records of this device took.
-  std::uint32_t Record(DeviceId id);
+  virtual std::uint32_t Record(DeviceId id);
   // MCI_STOP: takes the input up to the clock's present and ends the recording.
-  std::uint32_t Stop(DeviceId id);
+  virtual std::uint32_t Stop(DeviceId id);
   // MCI_SAVE: writes the recording as a complete WAVE file in the element's
   // format; the file is replaced only when the whole file has been written.
-  std::uint32_t Save(DeviceId id, const std::filesystem::path& file);
+  virtual std::uint32_t Save(DeviceId id, const std::filesystem::path& file);
   // MCI_CLOSE: stops a running recording and releases the device.
-  std::uint32_t Close(DeviceId id);
+  virtual std::uint32_t Close(DeviceId id);
 
   // Number of devices open (for tests and diagnostics).
   std::size_t OpenCount() const;
