@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/player/shape_parser.h"
 
@@ -45,7 +47,15 @@ void AddStop(cairo_pattern_t* p, double offset, Rgba col) {
 }
 
 // A pattern whose space maps to the current user space through `toUser`.
-PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUser) {
+PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
+  // Gradients are built on a unit square: pixman works in 16.16 fixed
+  // point and overflows on the format's +-16384 square.
+  cairo_matrix_t toUser = toUserIn;
+  if (f.kind != FillStyle::Kind::kBitmap) {
+    cairo_matrix_t unit;
+    cairo_matrix_init_scale(&unit, 16384, 16384);
+    cairo_matrix_multiply(&toUser, &unit, &toUserIn);
+  }
   cairo_matrix_t inv = toUser;
   if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
   PatternPtr p;
@@ -90,18 +100,21 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     const auto& g = f.gradient;
     if (g.stops.empty()) return nullptr;
     if (f.kind == FillStyle::Kind::kLinear) {
-      p.reset(cairo_pattern_create_linear(-16384, 0, 16384, 0));
+      p.reset(cairo_pattern_create_linear(-1, 0, 1, 0));
     } else {
-      const double fx = f.kind == FillStyle::Kind::kFocal ? g.focal * 16384 * 0.999 : 0;
-      p.reset(cairo_pattern_create_radial(fx, 0, 0, 0, 0, 16384));
+      const double fx = f.kind == FillStyle::Kind::kFocal ? g.focal * 0.999 : 0;
+      p.reset(cairo_pattern_create_radial(fx, 0, 0, 0, 0, 1));
     }
     std::vector<Rgba> cols;
     for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
+    // A ratio below the one before counts as that one.
+    std::vector<int> ratios;
+    for (const auto& s : g.stops) ratios.push_back(ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back()));
     for (std::size_t i = 0; i < g.stops.size(); ++i) {
-      const double off = g.stops[i].ratio / 255.0;
+      const double off = ratios[i] / 255.0;
       if (g.interpolation == 1 && i > 0) {
         // Cairo interpolates in sRGB; sample linear-RGB steps in between.
-        const double o0 = g.stops[i - 1].ratio / 255.0;
+        const double o0 = ratios[i - 1] / 255.0;
         for (int k = 1; k < 8; ++k) {
           const double t = k / 8.0;
           auto mix = [&](std::uint8_t a, std::uint8_t b) {

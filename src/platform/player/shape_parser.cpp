@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <unordered_map>
 
 namespace quarvel::player {
@@ -195,6 +197,7 @@ void ReadRecords(Reader& r, int version, unsigned fillBits, unsigned lineBits, O
           fillBits = r.UB(4, "NumFillBits");
           lineBits = r.UB(4, "NumLineBits");
         }
+        if (std::getenv("QUARVEL_DEBUG_SHAPE")) std::fprintf(stderr, "style f0 %d:%u f1 %d:%u l %d:%u new %d move %g %g bits %u %u\n", rec.hasFill0, rec.fill0, rec.hasFill1, rec.fill1, rec.hasLine, rec.line, newStyles, x, y, fillBits, lineBits);
         onStyle(rec, newStyles, std::move(fills), std::move(lines), moved, x, y);
       } else {
         Edge e;
@@ -228,7 +231,8 @@ void ReadRecords(Reader& r, int version, unsigned fillBits, unsigned lineBits, O
         onEdge(e);
       }
     }
-  } catch (const swf::SwfError&) {
+  } catch (const swf::SwfError& e) {
+    if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "shape records: %s\n", e.what());
     // A cut-off shape draws what was read.
   }
 }
@@ -268,7 +272,8 @@ FillStyle ReadFillStyle(Reader& r, int version) {
 
 ShapeGeometry ReadShapeWithStyles(Reader& r, int version) {
   ShapeBuilder b;
-  b.NewLayer(ReadFillStyles(r, version), ReadLineStyles(r, version));
+  auto fills = ReadFillStyles(r, version);  // fills come before lines in the file
+  b.NewLayer(std::move(fills), ReadLineStyles(r, version));
   const unsigned fillBits = r.UB(4, "NumFillBits");
   const unsigned lineBits = r.UB(4, "NumLineBits");
   ReadRecords(
