@@ -108,9 +108,17 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     std::vector<Rgba> cols;
     for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
     // A ratio below the one before counts as that one.
+    // A ratio below the one before counts as that one; of several stops at
+    // one ratio only the first two count.
     std::vector<int> ratios;
-    for (const auto& s : g.stops) ratios.push_back(ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back()));
+    std::vector<bool> skip;
+    for (const auto& s : g.stops) {
+      const int r = ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back());
+      skip.push_back(ratios.size() >= 2 && r == ratios.back() && r == ratios[ratios.size() - 2]);
+      ratios.push_back(r);
+    }
     for (std::size_t i = 0; i < g.stops.size(); ++i) {
+      if (skip[i]) continue;
       const double off = ratios[i] / 255.0;
       if (g.interpolation == 1 && i > 0) {
         // Cairo interpolates in sRGB; sample linear-RGB steps in between.
@@ -186,7 +194,7 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
   }
   // Strokes are drawn in device space so that their width follows the
   // overall scale and never falls below one pixel.
-  const double scale = std::sqrt(std::fabs(m.xx * m.yy - m.xy * m.yx));
+  const double scale = std::sqrt((m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy) / 2);
   for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
@@ -387,16 +395,21 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
   cairo_restore(cr);
 }
 
+// Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
+// 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
+// 13 overlay, 14 hard light.
 cairo_operator_t BlendOperator(int mode) {
   switch (mode) {
-    case 4: return CAIRO_OPERATOR_MULTIPLY;
-    case 5: return CAIRO_OPERATOR_SCREEN;
-    case 6: return CAIRO_OPERATOR_LIGHTEN;
-    case 7: return CAIRO_OPERATOR_DARKEN;
-    case 8: return CAIRO_OPERATOR_DIFFERENCE;
-    case 9: return CAIRO_OPERATOR_ADD;
-    case 14: return CAIRO_OPERATOR_OVERLAY;
-    case 15: return CAIRO_OPERATOR_HARD_LIGHT;
+    case 3: return CAIRO_OPERATOR_MULTIPLY;
+    case 4: return CAIRO_OPERATOR_SCREEN;
+    case 5: return CAIRO_OPERATOR_LIGHTEN;
+    case 6: return CAIRO_OPERATOR_DARKEN;
+    case 7: return CAIRO_OPERATOR_DIFFERENCE;
+    case 8: return CAIRO_OPERATOR_ADD;
+    case 11: return CAIRO_OPERATOR_DEST_IN;
+    case 12: return CAIRO_OPERATOR_DEST_OUT;
+    case 13: return CAIRO_OPERATOR_OVERLAY;
+    case 14: return CAIRO_OPERATOR_HARD_LIGHT;
     default: return CAIRO_OPERATOR_OVER;
   }
 }
@@ -475,7 +488,7 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
   const cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
-  if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 3 && !c.mask)) {
+  if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 2 && !c.mask)) {
     cairo_push_group(c.cr);
     DrawInstanceBody(c, inst, m, cx);
     cairo_pop_group_to_source(c.cr);

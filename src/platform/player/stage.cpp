@@ -136,7 +136,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
       }
       if (flags2 & 0x02) {
         inst->blendMode = r.U8("BlendMode");
-        if (inst->blendMode > 1) skipped_.insert("blend modes");
+        if (inst->blendMode == 9 || inst->blendMode == 10) skipped_.insert("blend modes subtract and invert");
       }
       if (flags2 & 0x04) r.U8("BitmapCache");
       if (flags2 & 0x20) {
