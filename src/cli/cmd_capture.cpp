@@ -2,13 +2,18 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 
 #include "capture/capture_session.h"
 #include "capture/flash_capture_player.h"
+#include "flash/player_fit.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
 #include "platform/player/flash_player.h"
+#include "platform/audio/loopback_bus.h"
 #include "platform/swf/movie.h"
+#include "sound/wave_recorder.h"
 
 namespace quarvel::cli {
 namespace {
@@ -30,22 +35,25 @@ const char* EndText(capture::CaptureEnd end) {
   return "";
 }
 
-// The player size the window would give the movie: its own, except that a
-// side of 1024 or more keeps the player's earlier size (192 at first).
-Size FittedSize(const swf::Movie& m) {
-  const int max_side = 1024;
-  int w = m.header.frameSize.Width() / 20, h = m.header.frameSize.Height() / 20;
-  Size s{192, 192};
-  if (w < max_side) {
-    s.width = w;
-  } else if (w > 0) {
-    s.height = h * max_side / w;
-  }
-  if (h < max_side) s.height = h;
-  s.width = std::max(s.width, 1);
-  s.height = std::max(s.height, 1);
-  return s;
+// Index of the recording-format list for a --sound value; -1 for none.
+int SoundQualityIndex(const std::string& sound) {
+  if (sound == "adpcm11") return 0;
+  if (sound == "adpcm22") return 1;
+  if (sound == "adpcm44") return 2;
+  if (sound == "pcm") return 3;
+  return -1;
 }
+
+class CliRecorder final : public capture::CaptureRecorder {
+ public:
+  CliRecorder(sound::WaveRecorder& recorder, int index) : recorder_(recorder), index_(index) {}
+  void StartRecording(const std::filesystem::path& file) override { recorder_.StartRecording(file, index_); }
+  void SaveRecording() override { recorder_.SaveRecording(); }
+
+ private:
+  sound::WaveRecorder& recorder_;
+  int index_;
+};
 
 }  // namespace
 
@@ -56,13 +64,34 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   player::FlashPlayer flash;
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
-  const Size size = options.size.value_or(FittedSize(m));
+  Size size;
+  if (options.size) {
+    size = *options.size;
+  } else {
+    // Opened as the window opens it: a 192 x 192 player fitted to the movie
+    // (and the expanded copy of a compressed movie written).
+    flash::PlayerLayout start{0, 0, 192, 192, 192 - 8, 192 - 8};
+    flash::MovieFit fit = flash::FitPlayerToMovie(movie, start, 1024, 1024);
+    size = Size{std::max(fit.layout.width, 1), std::max(fit.layout.height, 1)};
+  }
   flash.SetSize(size.width, size.height);
   capture::FlashCapturePlayer control(flash);
 
-  audio::VirtualClock virtual_clock;
-  audio::WallClock wall_clock;
-  audio::Clock& clock = options.realtime ? static_cast<audio::Clock&>(wall_clock) : virtual_clock;
+  // The recording follows the bus clock, so the bus runs on the capture's clock.
+  std::shared_ptr<audio::Clock> clock;
+  if (options.realtime)
+    clock = std::make_shared<audio::WallClock>();
+  else
+    clock = std::make_shared<audio::VirtualClock>();
+  audio::LoopbackBus::Instance().SetClock(clock);
+
+  sound::WaveRecorder wave_recorder;
+  wave_recorder.SetMessageSink([&](const sound::RecorderMessage& m) {
+    progress.ClearBar();
+    std::fprintf(stderr, "quarvel-cli: %s %s\n", m.caption.c_str(), m.text.c_str());
+  });
+  const int sound_index = SoundQualityIndex(options.sound);
+  CliRecorder recorder(wave_recorder, sound_index);
 
   const double fps = m.header.FrameRate();
   const long long duration_ms = fps > 0 ? std::llround(m.header.frameCount * 1000.0 / fps) : 0;
@@ -78,7 +107,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     long long n = session_ptr->CapturedFrameCount();
     progress.Update(n, std::max(estimate, n));
   };
-  capture::CaptureSession session(control, clock, nullptr, std::move(cb));
+  capture::CaptureSession session(control, *clock, sound_index >= 0 ? &recorder : nullptr, std::move(cb));
   session_ptr = &session;
 
   RemoveCaptureRecord();
@@ -92,7 +121,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   result.latency = options.latency;
   result.width = size.width;
   result.height = size.height;
-  WriteCaptureRecord(CaptureRecord{result.frames, options.latency, movie, ""});
+  WriteCaptureRecord(CaptureRecord{result.frames, options.latency, movie, sound_index >= 0 ? options.sound : ""});
 
   char summary[256];
   std::snprintf(summary, sizeof summary, "%lld frames (%lld files) at %dx%d in %.2f s, %s", result.frames,

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "platform/swf/movie.h"
 #include "platform/swf/swf_error.h"
+#include "sound/sound_extractor.h"
 
 namespace quarvel::cli {
 namespace {
@@ -177,6 +178,26 @@ void RunInfo(const std::string& movie) {
   for (const auto& line : census.lines) std::printf("  %s\n", line.c_str());
   if (census.stream_blocks > 0) std::printf("  SoundStreamBlock: %lld\n", census.stream_blocks);
   if (census.start_sounds > 0) std::printf("  StartSound: %lld\n", census.start_sounds);
+}
+
+void RunSounds(const std::string& movie) {
+  CheckMovieFile(movie);
+  auto print = [](const sound::SoundExtraction& r) {
+    for (std::string m : r.messages) {
+      for (std::size_t at; (at = m.find("\r\n")) != std::string::npos;) m.replace(at, 2, "\n");
+      std::printf("%s\n", m.c_str());
+    }
+  };
+  try {
+    sound::SoundExtraction r = sound::ExtractSounds(movie);
+    const std::string refused = " not flash/swf file or compressed !";
+    if (r.files.empty() && r.messages.size() == 1 && r.messages[0].ends_with(refused))
+      throw CommandError(r.messages[0]);
+    print(r);
+  } catch (const sound::SoundExtractionError& e) {
+    print(e.SoFar());
+    throw;
+  }
 }
 
 }  // namespace quarvel::cli

@@ -31,6 +31,8 @@ void CheckOutputFile(const std::string& path);
 void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body);
 
 void RunInfo(const std::string& movie);
+// The sounds embedded in the movie, written beside it; prints the messages.
+void RunSounds(const std::string& movie);
 
 struct CaptureOptions {
   int latency = 250;
@@ -57,6 +59,44 @@ struct FrameOptions {
   std::string quality = "high";
 };
 void RunFrame(const std::string& movie, const std::string& png, const FrameOptions& options);
+
+// What the writers read: frames 1 to frames of the capture folder.
+struct StoreInfo {
+  long long frames = 0;
+  int latency = 250;
+};
+// The frame store left by the last capture; throws when there is none.
+StoreInfo CurrentStore();
+
+struct GifOptions {
+  std::string colors = "256";     // 256, gray
+  std::string dither = "nearest"; // nearest, floyd
+  std::string mode = "smaller";   // smaller, best
+  capture::CropZoom crop_zoom;
+  std::optional<int> latency;     // default: the capture's
+};
+void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress);
+
+struct AviOptions {
+  std::string codec;  // empty: the default choice; "none": no compression
+  std::string quality = "medium";
+  int depth = 24;
+  bool no_audio = false;
+  capture::CropZoom crop_zoom;
+  std::optional<int> latency;
+};
+void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& store, Progress& progress);
+
+struct Mp3Options {
+  int bitrate = 128;
+};
+void RunMp3(const std::string& out, const Mp3Options& options, Progress& progress);
+
+// Throws when no installed compressor has that code (empty and "none" pass).
+void CheckCodecName(const std::string& codec, int depth);
+
+// The compressor list for a frame of the given size and depth; "*" marks the default.
+void RunCodecs(int depth);
 
 // Asks a running capture to end after its current tick (Ctrl-C).
 void RequestCaptureStop();

@@ -2,11 +2,17 @@
 #include <stdlib.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "cli/commands.h"
 #include "platform/paths/working_folder.h"
@@ -18,12 +24,14 @@ using namespace quarvel::cli;
 
 extern "C" void OnInterrupt(int) { RequestCaptureStop(); }
 
+const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "best"};
+
 struct CaptureTexts {
   std::string size, background = "movie";
 };
 
 void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
-  cmd->add_option("--latency", o.latency, "capture interval in milliseconds (25 to 3000)")
+  cmd->add_option("--latency", o.latency, "capture interval in milliseconds, 25 to 3000")
       ->check(CLI::Range(25, 3000))
       ->capture_default_str();
   cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
@@ -33,14 +41,55 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
       ->check(CLI::IsMember({"pcm", "adpcm11", "adpcm22", "adpcm44", "none"}))
       ->capture_default_str();
   cmd->add_option("--render-quality", o.quality, "player quality")
-      ->check(CLI::IsMember({"low", "medium", "high", "best"}))
+      ->check(CLI::IsMember(kRenderQualities))
       ->capture_default_str();
-  cmd->add_flag("--realtime", o.realtime, "play in real time on the wall clock instead of virtual time");
+  cmd->add_flag("--realtime", o.realtime, "play on the wall clock in real time instead of virtual time");
 }
 
-void FinishCaptureOptions(CaptureOptions& o, const CaptureTexts& t) {
-  if (!t.size.empty()) o.size = ParseSize(t.size);
-  o.background = ParseBackground(t.background);
+struct CropTexts {
+  std::string crop;
+};
+
+void AddCropZoom(CLI::App* cmd, capture::CropZoom& cz, CropTexts& t) {
+  cmd->add_option("--crop", t.crop, "margins cut off, TOP,LEFT,RIGHT,BOTTOM, each 0 to 999");
+  cmd->add_option("--zoom", cz.zoom, "zoom in percent, 5 to 500")->check(CLI::Range(5, 500))->capture_default_str();
+}
+
+void AddGifOptions(CLI::App* cmd, GifOptions& o, bool with_latency) {
+  cmd->add_option("--colors", o.colors, "256 colours (octree) or gray")
+      ->check(CLI::IsMember({"256", "gray"}))
+      ->capture_default_str();
+  cmd->add_option("--dither", o.dither, "nearest colour or Floyd-Steinberg")
+      ->check(CLI::IsMember({"nearest", "floyd"}))
+      ->capture_default_str();
+  cmd->add_option("--mode", o.mode, "smaller: difference frames; best: every frame whole")
+      ->check(CLI::IsMember({"smaller", "best"}))
+      ->capture_default_str();
+  if (with_latency)
+    cmd->add_option("--latency", o.latency, "frame delay in milliseconds (default: the capture's)")
+        ->check(CLI::Range(25, 3000));
+}
+
+void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency) {
+  cmd->add_option("--codec", o.codec, "four-character code of a compressor (see codecs), or none");
+  cmd->add_option("--quality", o.quality, "compression quality")
+      ->check(CLI::IsMember({"highest", "veryhigh", "high", "medium", "low"}))
+      ->capture_default_str();
+  cmd->add_option("--depth", o.depth, "bits per pixel")->check(CLI::IsMember({1, 4, 8, 24, 32}))->capture_default_str();
+  cmd->add_flag("--no-audio", o.no_audio, "leave the recording out");
+  if (with_latency)
+    cmd->add_option("--latency", o.latency, "frame time in milliseconds (default: the capture's)")
+        ->check(CLI::Range(25, 3000));
+}
+
+void AddMp3Options(CLI::App* cmd, Mp3Options& o) {
+  cmd->add_option("--bitrate", o.bitrate, "kbit/s")->check(CLI::IsMember({128, 224}))->capture_default_str();
+}
+
+std::string Extension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
 }
 
 }  // namespace
@@ -58,38 +107,95 @@ int main(int argc, char** argv) {
 
   std::string movie, output;
 
-  // info
   auto* info = app.add_subcommand("info", "signature, version, size, frame rate, frame count and sound tags of a movie");
   info->add_option("MOVIE", movie, "SWF file")->required();
 
-  // capture
   CaptureOptions cap;
   CaptureTexts cap_texts;
   auto* capture = app.add_subcommand("capture", "play a movie and fill the frame store of the working folder");
   capture->add_option("MOVIE", movie, "SWF file")->required();
   AddCaptureOptions(capture, cap, cap_texts);
 
-  // frame
+  GifOptions gif;
+  CropTexts gif_crop;
+  auto* gif_cmd = app.add_subcommand("gif", "write the frame store as an animated GIF");
+  gif_cmd->add_option("OUT", output, "GIF file to write")->required();
+  AddGifOptions(gif_cmd, gif, true);
+  AddCropZoom(gif_cmd, gif.crop_zoom, gif_crop);
+
+  AviOptions avi;
+  CropTexts avi_crop;
+  auto* avi_cmd = app.add_subcommand("avi", "write the frame store and the recording as an AVI file");
+  avi_cmd->add_option("OUT", output, "AVI file to write")->required();
+  AddAviOptions(avi_cmd, avi, true);
+  AddCropZoom(avi_cmd, avi.crop_zoom, avi_crop);
+
+  Mp3Options mp3;
+  auto* mp3_cmd = app.add_subcommand("mp3", "convert the recording (PCM) to MP3 with lame");
+  mp3_cmd->add_option("OUT", output, "MP3 file to write")->required();
+  AddMp3Options(mp3_cmd, mp3);
+
+  auto* sounds = app.add_subcommand("sounds", "write the sounds embedded in a movie beside it");
+  sounds->add_option("MOVIE", movie, "SWF file")->required();
+
   FrameOptions fr;
   std::string fr_size, fr_background = "movie";
   auto* frame = app.add_subcommand("frame", "write the player's picture after N frames (or at a time) as PNG");
   frame->add_option("MOVIE", movie, "SWF file")->required();
   frame->add_option("OUT", output, "PNG file to write")->required();
   auto* fr_n = frame->add_option("--frame", fr.frame, "frame number, counted from 1")->check(CLI::Range(1, 1 << 24));
-  auto* fr_t = frame->add_option("--time", fr.time, "time from the start in milliseconds")
-                   ->check(CLI::Range(0LL, 1LL << 40));
+  auto* fr_t =
+      frame->add_option("--time", fr.time, "time from the start in milliseconds")->check(CLI::Range(0LL, 1LL << 40));
   fr_n->excludes(fr_t);
   frame->add_option("--size", fr_size, "picture size WIDTHxHEIGHT (default: the movie's own)");
   frame->add_option("--background", fr_background, "background colour RRGGBB, or movie")->capture_default_str();
   frame->add_option("--quality", fr.quality, "player quality")
-      ->check(CLI::IsMember({"low", "medium", "high", "best"}))
+      ->check(CLI::IsMember(kRenderQualities))
       ->capture_default_str();
+
+  // convert: capture, then the writer the output's extension names.
+  CaptureOptions conv_cap;
+  CaptureTexts conv_cap_texts;
+  GifOptions conv_gif;
+  AviOptions conv_avi;
+  Mp3Options conv_mp3;
+  CropTexts conv_crop;
+  capture::CropZoom conv_cz;
+  auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI or MP3 in one step");
+  convert->add_option("MOVIE", movie, "SWF file")->required();
+  convert->add_option("OUT", output, "OUT.gif, OUT.avi or OUT.mp3")->required();
+  AddCaptureOptions(convert, conv_cap, conv_cap_texts);
+  AddGifOptions(convert, conv_gif, false);
+  AddAviOptions(convert, conv_avi, false);
+  AddMp3Options(convert, conv_mp3);
+  AddCropZoom(convert, conv_cz, conv_crop);
+
+  int codec_depth = 24;
+  auto* codecs = app.add_subcommand("codecs", "list the video compressors, the default choice marked with *");
+  codecs->add_option("--depth", codec_depth, "bits per pixel")->check(CLI::IsMember({1, 4, 8, 24, 32}));
 
   try {
     app.parse(argc, argv);
-    FinishCaptureOptions(cap, cap_texts);
+    auto finish = [](CaptureOptions& o, const CaptureTexts& t) {
+      if (!t.size.empty()) o.size = ParseSize(t.size);
+      o.background = ParseBackground(t.background);
+    };
+    finish(cap, cap_texts);
+    finish(conv_cap, conv_cap_texts);
+    if (!gif_crop.crop.empty()) ParseCrop(gif_crop.crop, gif.crop_zoom);
+    if (!avi_crop.crop.empty()) ParseCrop(avi_crop.crop, avi.crop_zoom);
+    if (!conv_crop.crop.empty()) ParseCrop(conv_crop.crop, conv_cz);
     if (!fr_size.empty()) fr.size = ParseSize(fr_size);
     fr.background = ParseBackground(fr_background);
+    if (*convert) {
+      const std::string ext = Extension(output);
+      if (ext != ".gif" && ext != ".avi" && ext != ".mp3")
+        throw UsageError("convert: " + output + ": the output must end in .gif, .avi or .mp3");
+      // MP3 export takes a PCM recording.
+      if (ext == ".mp3" && convert->count("--sound") == 0) conv_cap.sound = "pcm";
+      if (ext == ".mp3" && conv_cap.sound != "pcm")
+        throw UsageError("convert: an MP3 needs --sound pcm");
+    }
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? 0 : 2;
@@ -111,6 +217,9 @@ int main(int argc, char** argv) {
     ::setenv("QUARVEL_HOME", abs.c_str(), 1);
   }
 
+  // The codec probes of the compressor list talk on stderr; the writers
+  // report their own failures.
+  av_log_set_level(AV_LOG_QUIET);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
@@ -118,14 +227,39 @@ int main(int argc, char** argv) {
   try {
     if (*info) {
       RunInfo(movie);
-    }
-#ifdef QUARVEL_CLI_PLAYER
-    else if (*capture) {
+    } else if (*capture) {
       RunCapture(movie, cap, progress);
+    } else if (*gif_cmd) {
+      RunGif(output, gif, CurrentStore(), progress);
+    } else if (*avi_cmd) {
+      RunAvi(output, avi, CurrentStore(), progress);
+    } else if (*mp3_cmd) {
+      RunMp3(output, mp3, progress);
+    } else if (*sounds) {
+      RunSounds(movie);
     } else if (*frame) {
       RunFrame(movie, output, fr);
+    } else if (*codecs) {
+      RunCodecs(codec_depth);
+    } else if (*convert) {
+      // Check the output before spending time on the capture.
+      CheckOutputFile(output);
+      const std::string ext = Extension(output);
+      // So is an unknown codec.
+      if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
+      CaptureResult r = RunCapture(movie, conv_cap, progress);
+      const StoreInfo store{r.frames, r.latency};
+      if (ext == ".gif") {
+        conv_gif.crop_zoom = conv_cz;
+        RunGif(output, conv_gif, store, progress);
+      } else if (ext == ".avi") {
+        conv_avi.crop_zoom = conv_cz;
+        RunAvi(output, conv_avi, store, progress);
+      } else {
+        RunMp3(output, conv_mp3, progress);
+      }
+      if (!quiet) std::printf("%s\n", std::filesystem::absolute(output).c_str());
     }
-#endif
   } catch (const std::exception& e) {
     progress.ClearBar();
     std::fprintf(stderr, "quarvel-cli: %s\n", e.what());

@@ -1,0 +1,189 @@
+// gif, avi, mp3 and codecs: the writers over the frame store and the recording.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "avi/save_to_avi.h"
+#include "capture/frame_store.h"
+#include "cli/commands.h"
+#include "gif/animation_builder.h"
+#include "platform/paths/working_folder.h"
+#include "sound/mp3_export.h"
+
+namespace quarvel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The step number at the start of a writer's label ("5/100/2 5%" gives 5).
+long long LabelStep(const std::string& label) {
+  long long n = 0;
+  for (char c : label) {
+    if (c < '0' || c > '9') break;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+int QualityIndex(const std::string& name) {
+  static const char* names[] = {"highest", "veryhigh", "high", "medium", "low"};
+  for (int i = 0; i < 5; ++i)
+    if (name == names[i]) return i;
+  return avi::kDefaultQualityIndex;
+}
+
+int DepthIndex(int depth) {
+  switch (depth) {
+    case 1: return 0;
+    case 4: return 1;
+    case 8: return 2;
+    case 32: return 4;
+    default: return 3;
+  }
+}
+
+// The codec box for the writer's frame, with the entry --codec names selected.
+avi::CodecBox ChooseCodec(avi::TAviWriter_2& writer, const std::string& codec, int quality_index) {
+  avi::CodecBox box = avi::FillCodecList(writer, quality_index);
+  if (codec.empty()) return box;
+  if (codec == "none") {
+    box.selected = 0;
+    return box;
+  }
+  const std::string want = Upper(codec);
+  for (std::size_t i = 1; i < box.items.size(); ++i) {
+    if (Upper(box.items[i].substr(0, 4)) == want) {
+      box.selected = static_cast<int>(i);
+      return box;
+    }
+  }
+  std::string known;
+  for (std::size_t i = 1; i < box.items.size(); ++i) known += (known.empty() ? "" : ", ") + box.items[i].substr(0, 4);
+  throw CommandError("unknown codec \"" + codec + "\" for this frame size and depth; installed: " +
+                     (known.empty() ? std::string("none") : known) + " (or none)");
+}
+
+}  // namespace
+
+StoreInfo CurrentStore() {
+  auto record = ReadCaptureRecord();
+  if (!record || record->frames <= 0)
+    throw CommandError("no captured frames in " + paths::CaptureFolder().string() +
+                       " (run quarvel-cli capture first, with the same --work-dir)");
+  return StoreInfo{record->frames, record->latency};
+}
+
+void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress) {
+  CheckOutputFile(out);
+  gif::BuildOptions build;
+  build.frame_count = store.frames;
+  build.crop_zoom = options.crop_zoom;
+  build.latency_ms = options.latency.value_or(store.latency);
+  build.colors = options.colors == "gray" ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
+  build.dither = options.dither == "floyd" ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
+  build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+
+  progress.Begin("gif", store.frames);
+  gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+    progress.Update(std::min(LabelStep(label), store.frames));
+  });
+  gif::TStream bytes;
+  result.image->SaveToStream(bytes);
+  WriteAtomically(out, [&](const std::string& temp) {
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    if (!file) throw CommandError(out + ": cannot write");
+  });
+  progress.End(out + ": " + std::to_string(store.frames) + " frames (" + std::to_string(result.optimized_frames) +
+               " optimised), " + std::to_string(bytes.size()) + " bytes");
+}
+
+void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& store, Progress& progress) {
+  CheckOutputFile(out);
+  avi::TAviWriter_2 writer;
+  const auto format = avi::PixelFormatForDepthIndex(DepthIndex(options.depth));
+  if (format) writer.SetPixelFormat(*format);
+
+  // The codec list depends on the frame size: that of the first frame after crop and zoom.
+  {
+    capture::FrameSequence frames(store.frames);
+    gdi::Bitmap first = frames.Read(0);
+    capture::CropAndZoomFrame(first, options.crop_zoom);
+    writer.Width = avi::RoundUpTo8(first.Width());
+    writer.Height = avi::RoundUpTo8(first.Height());
+  }
+  const int quality_index = QualityIndex(options.quality);
+  avi::AviSaveOptions save;
+  save.captured_frame_count = store.frames;
+  save.crop_zoom = options.crop_zoom;
+  save.latency_ms = options.latency.value_or(store.latency);
+  save.pixel_format = writer.PixelFormat();
+  save.quality_index = quality_index;
+  save.codec = ChooseCodec(writer, options.codec, quality_index);
+  save.audio = !options.no_audio;
+  if (save.audio && !fs::exists(paths::RecordingFilePath())) {
+    progress.Note("avi: no recording at " + paths::RecordingFilePath().string() + "; writing the video alone");
+    save.audio = false;
+  }
+
+  avi::AviSaveCallbacks callbacks;
+  callbacks.ask_overwrite = [](const fs::path&) { return true; };  // the temporary name is ours
+  callbacks.progress = [&](const std::string& label, int percent) {
+    if (label.find('/') != std::string::npos) progress.Update(LabelStep(label) + 1);
+    (void)percent;
+  };
+  progress.Begin("avi", store.frames);
+  const std::string codec_name =
+      save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
+  WriteAtomically(out, [&](const std::string& temp) {
+    save.output = temp;
+    avi::AviSaveOutcome outcome = avi::SaveToAvi(writer, save, callbacks);
+    if (!outcome.saved) throw CommandError(out + ": " + outcome.message);
+  });
+  progress.End(out + ": " + std::to_string(store.frames) + " frames, " + codec_name +
+               (save.audio ? ", with the recording" : ", no sound"));
+}
+
+void RunMp3(const std::string& out, const Mp3Options& options, Progress& progress) {
+  CheckOutputFile(out);
+  const fs::path recording = paths::RecordingFilePath();
+  if (!fs::exists(recording))
+    throw CommandError("no recording at " + recording.string() + " (capture with --sound pcm first)");
+  auto record = ReadCaptureRecord();
+  if (record && !record->sound.empty() && record->sound != "pcm")
+    throw CommandError(recording.string() + ": the recording is " + record->sound +
+                       "; MP3 export takes PCM recordings only (capture with --sound pcm)");
+  progress.Begin("mp3", 0);
+  const int entry = options.bitrate == 224 ? 1 : 0;
+  WriteAtomically(out, [&](const std::string& temp) {
+    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry);
+    if (!r.error.empty()) throw CommandError(out + ": " + r.error);
+  });
+  progress.End(out + ": " + std::to_string(sound::Mp3BitRateForEntry(entry)) + " kbit/s");
+}
+
+void CheckCodecName(const std::string& codec, int depth) {
+  avi::TAviWriter_2 writer;
+  const auto format = avi::PixelFormatForDepthIndex(DepthIndex(depth));
+  if (format) writer.SetPixelFormat(*format);
+  ChooseCodec(writer, codec, avi::kDefaultQualityIndex);
+}
+
+void RunCodecs(int depth) {
+  avi::TAviWriter_2 writer;
+  const auto format = avi::PixelFormatForDepthIndex(DepthIndex(depth));
+  if (format) writer.SetPixelFormat(*format);
+  avi::CodecBox box = avi::FillCodecList(writer, avi::kDefaultQualityIndex);
+  for (std::size_t i = 0; i < box.items.size(); ++i)
+    std::printf("%c %s\n", static_cast<int>(i) == box.selected ? '*' : ' ', box.items[i].c_str());
+}
+
+}  // namespace quarvel::cli

@@ -1,0 +1,198 @@
+// quarvel-cli writing GIF, AVI, MP3 and extracted sounds, checked by
+// independent readers: giflib for GIFs, ffprobe for AVIs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+
+#include "cli/cli_run.h"
+#include "gif/giflib_reader.h"
+
+namespace quarvel::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+long long CapturedFrames(const CliRunner& cli) {
+  std::string record = ReadText(cli.WorkDir() / "temp" / "last-capture.txt");
+  std::smatch m;
+  if (!std::regex_search(record, m, std::regex("frames=(\\d+)"))) return -1;
+  return std::stoll(m[1]);
+}
+
+// ffprobe's stream fields, one map per stream.
+std::vector<std::map<std::string, std::string>> Probe(const fs::path& file) {
+  std::string cmd = "ffprobe -v error -show_streams -of default=nw=0 " + ShellQuote(file.string()) + " 2>/dev/null";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
+  std::vector<std::map<std::string, std::string>> streams;
+  if (!pipe) return streams;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe.get()) != nullptr) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    if (s == "[STREAM]") {
+      streams.emplace_back();
+    } else if (auto eq = s.find('='); eq != std::string::npos && !streams.empty()) {
+      streams.back()[s.substr(0, eq)] = s.substr(eq + 1);
+    }
+  }
+  return streams;
+}
+
+bool LeftoverTemporaries(const fs::path& folder) {
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().filename().string().find(".part-") != std::string::npos ||
+        e.path().filename().string().starts_with("~AWTemp"))
+      return true;
+  return false;
+}
+
+TEST(CliConvert, GifHoldsEveryCapturedFrameWithTheLatencyAsDelay) {
+  CliRunner cli("gif");
+  const auto out = cli.Folder() / "sample.gif";
+  auto r = cli.Run({"convert", SampleMovie(), out.string(), "--latency", "130", "--size", "275x200", "--mode",
+                    "best", "--sound", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, fs::absolute(out).string() + "\n");
+  const long long frames = CapturedFrames(cli);
+  ASSERT_GT(frames, 20);
+  auto gif = gif::testing::DecodeWithGiflib(ReadBytes(out));
+  EXPECT_EQ(gif.screen_width, 275);
+  EXPECT_EQ(gif.screen_height, 200);
+  ASSERT_EQ(static_cast<long long>(gif.frames.size()), frames);
+  EXPECT_EQ(gif.frames[0].loop_count, std::optional<int>(0));
+  for (const auto& f : gif.frames) {
+    EXPECT_EQ(f.delay, 13);
+    EXPECT_FALSE(f.transparent);
+  }
+
+  // The same store as difference frames: fewer or as many frames, the same
+  // total time, and a gif of its own from the store alone.
+  const auto smaller = cli.Folder() / "smaller.gif";
+  r = cli.Run({"gif", smaller.string(), "--mode", "smaller", "--colors", "gray"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto diff = gif::testing::DecodeWithGiflib(ReadBytes(smaller));
+  ASSERT_LE(diff.frames.size(), gif.frames.size());
+  long long total = 0;
+  for (const auto& f : diff.frames) total += f.delay;
+  EXPECT_EQ(total, 13 * frames);
+  EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
+}
+
+TEST(CliConvert, AviCarriesTheFramesAtTheLatencyAndTheRecording) {
+  CliRunner cli("avi");
+  const auto out = cli.Folder() / "sample.avi";
+  auto r = cli.Run({"convert", SampleMovie(), out.string(), "--latency", "100", "--size", "275x200", "--sound",
+                    "pcm", "--codec", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const long long frames = CapturedFrames(cli);
+  auto streams = Probe(out);
+  ASSERT_EQ(streams.size(), 2u) << r.err;
+  const auto& video = streams[0];
+  EXPECT_EQ(video.at("codec_type"), "video");
+  EXPECT_EQ(video.at("width"), "280");  // 275 rounded up to a multiple of 8
+  EXPECT_EQ(video.at("height"), "200");
+  EXPECT_EQ(video.at("r_frame_rate"), "10/1");
+  EXPECT_EQ(video.at("nb_frames"), std::to_string(frames));
+  const auto& audio = streams[1];
+  EXPECT_EQ(audio.at("codec_type"), "audio");
+  EXPECT_EQ(audio.at("sample_rate"), "44100");
+  EXPECT_EQ(audio.at("channels"), "2");
+
+  // From the same store, without sound, with the default compressor.
+  const auto quiet = cli.Folder() / "quiet.avi";
+  r = cli.Run({"avi", quiet.string(), "--no-audio", "--zoom", "50"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  streams = Probe(quiet);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].at("width"), "144");  // 137 rounded up
+  EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
+}
+
+TEST(CliConvert, Mp3FromAPcmRecording) {
+  CliRunner cli("mp3");
+  const auto out = cli.Folder() / "sample.mp3";
+  auto r = cli.Run({"convert", SampleMovie(), out.string(), "--latency", "500", "--size", "110x80"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto streams = Probe(out);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0].at("codec_name"), "mp3");
+
+  // An ADPCM recording is refused by name.
+  ASSERT_EQ(cli.Run({"capture", SampleMovie(), "--latency", "500", "--size", "110x80"}).status, 0);
+  const auto refused = cli.Folder() / "refused.mp3";
+  r = cli.Run({"mp3", refused.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("PCM"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(refused));
+}
+
+TEST(CliSounds, WritesTheStreamBesideTheMovie) {
+  CliRunner cli("sounds");
+  const auto movie = cli.Folder() / "clip.v1.swf";
+  fs::copy_file(SampleMovie(), movie);
+  auto r = cli.Run({"sounds", movie.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto stream = cli.Folder() / "clip_StreamSound1.WAV";
+  EXPECT_NE(r.out.find(movie.string() + " Uncompressed !"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(stream.string()), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("saved !"), std::string::npos) << r.out;
+  // Sixty blocks of 735 16-bit samples, each written without its first four bytes.
+  ASSERT_TRUE(fs::exists(stream));
+  EXPECT_EQ(fs::file_size(stream), 60u * (735u * 2u - 4u));
+
+  const auto text = cli.Folder() / "notes.swf";
+  std::ofstream(text) << "not a movie at all";
+  r = cli.Run({"sounds", text.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(text.string() + " not flash/swf file or compressed !"), std::string::npos) << r.err;
+}
+
+TEST(CliConvert, BadOutputsFailBeforeTheCaptureAndLeaveNothing) {
+  CliRunner cli("bad-out");
+  const auto nowhere = cli.Folder() / "missing" / "x.gif";
+  auto r = cli.Run({"convert", SampleMovie(), nowhere.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(nowhere.string()), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(cli.WorkDir() / "temp" / "1.bmp")) << "captured although the output was bad";
+
+  const auto avi = cli.Folder() / "x.avi";
+  r = cli.Run({"convert", SampleMovie(), avi.string(), "--codec", "ZZZZ"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("unknown codec \"ZZZZ\""), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(avi));
+
+  r = cli.Run({"convert", SampleMovie(), (cli.Folder() / "x.mov").string()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(".gif, .avi or .mp3"), std::string::npos) << r.err;
+
+  // Writers without a capture say so.
+  r = cli.Run({"gif", (cli.Folder() / "y.gif").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no captured frames"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(cli.Folder() / "y.gif"));
+  EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
+}
+
+TEST(CliCodecs, ListsNoCompressionFirstAndMarksOneDefault) {
+  CliRunner cli("codecs");
+  auto r = cli.Run({"codecs"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(2, 15), "No Compression\n") << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '*'), 1) << r.out;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+}  // namespace
+}  // namespace quarvel::testing
