@@ -78,6 +78,8 @@ void CaptureSession::Loop(const std::string& movie_path) {
   std::filesystem::create_directories(paths::CaptureFolder(), ec);  // a failure shows at the first write
   if (cb_.clear_thumbnails) cb_.clear_thumbnails();
 
+  // The movie starts at the present of the clock.
+  player_.AdvanceTo(clock_.NowMs());
   player_.SetMovie(movie_path);
   Pump();
   if (!player_.Loaded()) {
