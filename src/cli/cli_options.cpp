@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -129,12 +128,6 @@ std::optional<CaptureRecord> ReadCaptureRecord() {
   rec = CaptureRecord{};
   rec.frames = highest;
   return rec;
-}
-
-int FrameIntervalMs(double fps) {
-  if (!(fps > 0)) return 250;
-  long long ms = std::llround(1000.0 / fps);
-  return static_cast<int>(std::clamp<long long>(ms, 25, 3000));
 }
 
 }  // namespace quarvel::cli

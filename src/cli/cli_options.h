@@ -50,8 +50,4 @@ void RemoveCaptureRecord();
 // window), the highest numbered frame file gives the count.
 std::optional<CaptureRecord> ReadCaptureRecord();
 
-// Frame period of a movie in whole milliseconds, clamped to the latency range
-// 25 to 3000 (a latency is a multiple of nothing in particular here).
-int FrameIntervalMs(double fps);
-
 }  // namespace quarvel::cli

@@ -42,14 +42,6 @@ TEST(CliOptions, CropIsTopLeftRightBottom) {
     EXPECT_THROW(ParseCrop(bad, cz), UsageError) << bad;
 }
 
-TEST(CliOptions, FrameIntervalRoundsAndStaysInTheLatencyRange) {
-  EXPECT_EQ(FrameIntervalMs(12), 83);
-  EXPECT_EQ(FrameIntervalMs(24), 42);
-  EXPECT_EQ(FrameIntervalMs(120), 25);
-  EXPECT_EQ(FrameIntervalMs(0.25), 3000);
-  EXPECT_EQ(FrameIntervalMs(0), 250);
-}
-
 class CaptureRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
