@@ -1,6 +1,8 @@
 #include "player_sound/timeline_driver.h"
 
+#include <algorithm>
 #include <map>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -38,7 +40,9 @@ struct Instance {
   int frame = -1;
 };
 
-class Driver {
+}  // namespace
+
+class SoundTimeline::Driver {
  public:
   Driver(const swf::Movie& movie, player::SoundEventListener& l) : listener_(l) {
     main_ = SplitFrames(movie.TagsStream());
@@ -55,35 +59,47 @@ class Driver {
     fps_ = movie.header.FrameRate() > 0 ? movie.header.FrameRate() : 12.0;
   }
 
-  DriveResult Run(int frames) {
-    DriveResult r;
-    int f = 0;
-    for (int k = 0; k < frames; ++k, ++f) {
-      const std::int64_t t = static_cast<std::int64_t>(k * 1000 / fps_);
-      if (f >= static_cast<int>(main_.size())) {
-        f = 0;
+  void AdvanceTo(std::int64_t ms) {
+    for (;;) {
+      const std::int64_t t = static_cast<std::int64_t>(run_ * 1000 / fps_);
+      if (t > ms) return;
+      // A one-frame timeline does not loop: its frame runs once.
+      const bool rerun = frame_ >= static_cast<int>(main_.size());
+      if (rerun && main_.size() > 1) {
+        frame_ = 0;
         depths_.clear();
         listener_.OnSeek(0, t);
       }
       for (auto& [depth, inst] : depths_) {
         auto& sf = sprites_[inst.id].frames;
+        if (sf.size() < 2) continue;
         inst.frame = (inst.frame + 1) % static_cast<int>(sf.size());
         RunTags(sf[static_cast<std::size_t>(inst.frame)], inst.id, inst.frame, t, false);
       }
-      RunTags(main_[static_cast<std::size_t>(f)], 0, f, t, true);
-      r.framesRun = k + 1;
+      if (!rerun || main_.size() > 1) {
+        RunTags(main_[static_cast<std::size_t>(frame_)], 0, frame_, t, true);
+        ++frame_;
+      }
+      ++run_;
     }
-    r.endMs = static_cast<std::int64_t>(frames * 1000 / fps_);
-    return r;
   }
+  int run_ = 0;
+  int frame_ = 0;
 
- private:
+  // Read by SoundTimeline too.
   void RunTags(const std::vector<Tag>& tags, int timeline, int frame, std::int64_t t, bool main) {
     for (const Tag& tag : tags) {
       switch (tag.code) {
         case swf::tag::kStartSound:
           if (tag.body.size() >= 2) listener_.OnStartSound(tag.body[0] | (tag.body[1] << 8), {}, tag.body.subspan(2), t);
           break;
+        case swf::tag::kStartSound2: {
+          const auto nul = std::find(tag.body.begin(), tag.body.end(), std::uint8_t{0});
+          if (nul == tag.body.end()) break;
+          const std::string name(tag.body.begin(), nul);
+          listener_.OnStartSound(0, name, tag.body.subspan(static_cast<std::size_t>(nul - tag.body.begin()) + 1), t);
+          break;
+        }
         case swf::tag::kSoundStreamHead:
         case swf::tag::kSoundStreamHead2: listener_.OnStreamHead(timeline, tag.code, tag.body, t); break;
         case swf::tag::kSoundStreamBlock: listener_.OnStreamBlock(timeline, frame, tag.body, t); break;
@@ -117,6 +133,7 @@ class Driver {
       depths_[depth] = Instance{id, 0};
       RunTags(it->second.frames[0], id, 0, t, false);
     } catch (const swf::SwfError&) {
+      // A damaged place tag places nothing.
     }
   }
 
@@ -127,11 +144,12 @@ class Driver {
   double fps_ = 12.0;
 };
 
-}  // namespace
-
-DriveResult DriveSoundTimeline(const swf::Movie& movie, player::SoundEventListener& listener, int frames) {
-  Driver d(movie, listener);
-  return d.Run(frames);
-}
+SoundTimeline::SoundTimeline(const swf::Movie& movie, player::SoundEventListener& listener)
+    : driver_(std::make_unique<Driver>(movie, listener)) {}
+SoundTimeline::~SoundTimeline() = default;
+void SoundTimeline::AdvanceTo(std::int64_t ms) { driver_->AdvanceTo(ms); }
+int SoundTimeline::FramesRun() const { return driver_->run_; }
+double SoundTimeline::FrameRate() const { return driver_->fps_; }
+int SoundTimeline::FrameCount() const { return static_cast<int>(driver_->main_.size()); }
 
 }  // namespace quarvel::test

@@ -5,6 +5,7 @@
 // Only the sound side of a timeline; no display list beyond sprite depths.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "platform/player/flash_player.h"
@@ -12,13 +13,21 @@
 
 namespace quarvel::test {
 
-struct DriveResult {
-  int framesRun = 0;
-  std::int64_t endMs = 0;  // time of the frame after the last one run
-};
+// A cut-off tag stream ends the movie where it breaks, as a player does.
+class SoundTimeline {
+ public:
+  // Sends the movie's DefineSound tags at once; the movie must outlive this.
+  SoundTimeline(const swf::Movie& movie, player::SoundEventListener& listener);
+  ~SoundTimeline();
+  // Runs every frame whose time is <= ms (frame k at k * 1000 / fps).
+  void AdvanceTo(std::int64_t ms);
+  int FramesRun() const;
+  double FrameRate() const;
+  int FrameCount() const;  // frames the main timeline really holds
 
-// Runs `frames` main-timeline frames (looping) from time 0. A cut-off tag
-// stream ends the movie where it breaks, as a player does.
-DriveResult DriveSoundTimeline(const swf::Movie& movie, player::SoundEventListener& listener, int frames);
+ private:
+  class Driver;
+  std::unique_ptr<Driver> driver_;
+};
 
 }  // namespace quarvel::test
