@@ -134,6 +134,9 @@ void Mp3Decoder::Open() {
   mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
   // Sample counts in SWF tags assume no gapless trimming.
   mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
+  // Blocks hold whole frames: decode each at once instead of waiting for the
+  // next frame's header, so a block's sound is there in its own frame.
+  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_NO_READAHEAD, 0.0);
   mpg123_format_none(h);
   const long* rates = nullptr;
   std::size_t count = 0;

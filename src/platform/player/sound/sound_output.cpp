@@ -255,7 +255,7 @@ void SoundOutput::DecodeBlock(Stream& s, std::span<const std::uint8_t> body, int
       const Mp3StreamBlock b = ParseMp3StreamBlock(body);
       if (!s.running) {
         s.mp3->Reset();
-        skip = std::max(0, b.seekSamples);
+        skip = b.seekSamples;
       }
       s.mp3->Feed(b.frames, pcm);
       rate = s.mp3->Rate() > 0 ? s.mp3->Rate() : rate;
@@ -319,7 +319,10 @@ void SoundOutput::OnStreamBlock(int timeline, int frame, std::span<const std::ui
   if (!s.resampler || s.resampler->Rate() != rate || s.resampler->Channels() != channels) {
     s.resampler = std::make_unique<Resampler>(rate, channels);
   }
-  if (skip > 0) {
+  if (skip < 0) {
+    // The block's first sample belongs after the frame's start.
+    s.cursor += std::int64_t{-skip} * Resampler::kRate / rate;
+  } else if (skip > 0) {
     const std::size_t drop = std::min(pcm.size(), static_cast<std::size_t>(skip) * static_cast<std::size_t>(channels));
     pcm.erase(pcm.begin(), pcm.begin() + static_cast<std::ptrdiff_t>(drop));
   }
