@@ -290,8 +290,8 @@ void SoundOutput::OnStreamBlock(int timeline, int frame, std::span<const std::ui
   // the sound keeps up with the timeline; otherwise the stream restarts at
   // this frame's time.
   const std::int64_t tolerance = static_cast<std::int64_t>(2 * Resampler::kRate / std::max(fps, 1.0)) + 2304;
-  if (s.running && (frame <= s.lastFrame || s.cursor > at + tolerance)) {
-    CutStream(s, at);  // looped, jumped back, or far ahead of the timeline
+  if (s.running && (frame != s.lastFrame + 1 || s.cursor > at + tolerance)) {
+    CutStream(s, at);  // looped, jumped, or far ahead of the timeline
   } else if (s.running && s.cursor < at - tolerance) {
     s.cursor = at;  // frames without blocks left a gap: keep the decoder, move on
   }
@@ -315,6 +315,7 @@ void SoundOutput::OnStreamBlock(int timeline, int frame, std::span<const std::ui
     s.running = true;
   }
   s.lastFrame = frame;
+  s.lastBlockMs = timeMs;
   if (pcm.empty()) return;
   if (!s.resampler || s.resampler->Rate() != rate || s.resampler->Channels() != channels) {
     s.resampler = std::make_unique<Resampler>(rate, channels);
@@ -344,8 +345,24 @@ void SoundOutput::OnSeek(int frame, std::int64_t timeMs) {
   (void)frame;
   Advance(timeMs);
   // Event sounds play on; streams follow the timeline and restart with the
-  // blocks of the frame jumped to.
-  for (auto& [id, s] : streams_) CutStream(s, ToFrame(timeMs));
+  // blocks of the frame jumped to. The player reports the jump after it ran
+  // that frame: a block of the target frame given at this very time stays,
+  // moved to the jump's time.
+  const std::int64_t at = ToFrame(timeMs);
+  for (auto& [id, s] : streams_) {
+    const bool keepLast = s.running && s.lastFrame == frame && s.lastBlockMs == timeMs && !s.written.empty();
+    std::optional<Chunk> last;
+    if (keepLast) last = s.written.back();
+    CutStream(s, at);
+    if (!last) continue;
+    last->start = at;
+    bus_.Write(source_, at, last->samples);
+    s.cursor = at + static_cast<std::int64_t>(last->samples.size() / 2);
+    s.written.push_back(std::move(*last));
+    s.running = true;
+    s.lastFrame = frame;
+    s.lastBlockMs = timeMs;
+  }
 }
 
 void SoundOutput::OnUnload() {
