@@ -139,5 +139,15 @@ TEST(Nellymoser, DecodesBlocksThroughLibavcodec) {
   EXPECT_NEAR(static_cast<double>(out.size() / 2), 512.0 * 4, 16.0);
 }
 
+TEST(Speex, DecoderOpensForSwfSpeexWhenLinked) {
+  if (!AvDecoder::Available(AvDecoder::Kind::kSpeex)) GTEST_SKIP() << "libavcodec without Speex";
+  AvDecoder dec(AvDecoder::Kind::kSpeex, 16000, 1);
+  EXPECT_EQ(dec.Rate(), 16000);
+  EXPECT_EQ(dec.Channels(), 1);
+  std::vector<std::int16_t> out;
+  const auto junk = RandomBytes(200, 11);
+  EXPECT_NO_THROW(dec.Decode(junk, out));
+}
+
 }  // namespace
 }  // namespace quarvel::player::sound

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace quarvel::player::sound {
 namespace {
@@ -244,6 +245,49 @@ TEST_F(SoundOutputTest, UnloadSilencesAndForgetsSounds) {
   EXPECT_EQ(Extent(3000).second, LoopbackBus::MsToFrame(250));
   out.OnStartSound(1, {}, Info{}.Bytes(), 300);
   EXPECT_EQ(out.PlayingVoices(), 0);
+}
+
+}  // namespace
+}  // namespace quarvel::player::sound
+
+namespace quarvel::player::sound {
+namespace {
+
+// Damaged data of every codec must be reported or played as noise, never
+// crash or throw into the player.
+TEST(SoundOutputRobustness, RandomDataInEveryCodec) {
+  auto clock = std::make_shared<audio::VirtualClock>(0);
+  audio::LoopbackBus bus(clock);
+  SoundOutput out(bus);
+  std::mt19937 rng(5);
+  auto bytes = [&](std::size_t n) {
+    std::vector<std::uint8_t> v(n);
+    for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+    return v;
+  };
+  const int codecs[] = {0, 1, 2, 3, 4, 5, 6, 11};
+  int id = 1;
+  std::int64_t t = 0;
+  for (int codec : codecs) {
+    for (int round = 0; round < 6; ++round, ++id, t += 20) {
+      std::vector<std::uint8_t> def = {static_cast<std::uint8_t>(id), 0,
+                                       static_cast<std::uint8_t>((codec << 4) | (rng() & 0x0F))};
+      const auto count = bytes(4);
+      def.insert(def.end(), count.begin(), count.end());
+      def[5] &= 0x01;  // keep sample counts sane
+      def[6] = 0;
+      const auto data = bytes(rng() % 3000);
+      def.insert(def.end(), data.begin(), data.end());
+      out.OnDefineSound(id, def);
+      const std::uint8_t info[] = {0};
+      EXPECT_NO_THROW(out.OnStartSound(id, {}, info, t));
+      const std::vector<std::uint8_t> head = {0x0F, static_cast<std::uint8_t>((codec << 4) | (rng() & 0x0F)), 0x10, 0x01, 0, 0};
+      EXPECT_NO_THROW(out.OnStreamHead(0, 45, head, t));
+      for (int f = 0; f < 3; ++f) EXPECT_NO_THROW(out.OnStreamBlock(0, f, bytes(rng() % 1500), t));
+      out.Pump(t);
+    }
+  }
+  EXPECT_NO_THROW(out.OnUnload());
 }
 
 }  // namespace
