@@ -118,6 +118,10 @@ TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage* frame) : 
   if (frame != nullptr && frame->gce_ == nullptr) frame->gce_ = this;
 }
 
+TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
+  if (frame_ != nullptr && frame_->gce_ == this) frame_->gce_ = nullptr;
+}
+
 void TGIFGraphicControlExtension::SetTransparent(bool on) {
   packed_ = std::uint8_t(on ? packed_ | 0x01 : packed_ & ~0x01);
   if (frame_ != nullptr) frame_->transparent_ = on;
@@ -237,6 +241,9 @@ std::unique_ptr<TGIFExtension> TGIFCommentExtension::Clone(TGIFSubImage* frame) 
 // ---- frames ----
 
 TGIFSubImage::TGIFSubImage(TGIFImage* image) : TGIFItem(image) {}
+
+// Extensions go first: a graphic control extension unlinks itself on the way.
+TGIFSubImage::~TGIFSubImage() { extensions_.Clear(); }
 
 void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
   left_ = std::uint16_t(left);

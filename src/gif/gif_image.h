@@ -156,6 +156,7 @@ class TGIFGraphicControlExtension : public TGIFExtension {
  public:
   // Becomes the frame's graphic control extension if it has none yet.
   explicit TGIFGraphicControlExtension(TGIFSubImage* frame);
+  ~TGIFGraphicControlExtension() override;
   std::uint8_t Label() const override { return 0xF9; }
   int Disposal() const { return (packed_ >> 2) & 7; }
   void SetDisposal(int method) { packed_ = std::uint8_t((packed_ & ~0x1C) | ((method & 7) << 2)); }
@@ -256,6 +257,7 @@ class TGIFExtensionList : public TGIFList<TGIFExtension> {};
 class TGIFSubImage : public TGIFItem {
  public:
   explicit TGIFSubImage(TGIFImage* image);
+  ~TGIFSubImage() override;
 
   int Left() const { return left_; }
   int Top() const { return top_; }
