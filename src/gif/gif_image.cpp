@@ -246,6 +246,9 @@ TGIFSubImage::TGIFSubImage(TGIFImage* image) : TGIFItem(image) {}
 TGIFSubImage::~TGIFSubImage() { extensions_.Clear(); }
 
 void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
+  // Position and size are 16-bit in the file, and so is the screen they grow.
+  if (left < 0 || top < 0 || width < 0 || height < 0 || left + width > 65535 || top + height > 65535)
+    throw GIFException(sBadDimension);
   left_ = std::uint16_t(left);
   top_ = std::uint16_t(top);
   width_ = std::uint16_t(width);
@@ -254,7 +257,8 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
 }
 
 void TGIFSubImage::SetData(int width, int height, std::vector<std::uint8_t> data) {
-  if (width < 0 || height < 0 || width > 65535 || height > 65535 || data.size() != std::size_t(width) * std::size_t(height))
+  if (width < 0 || height < 0 || left_ + width > 65535 || top_ + height > 65535 ||
+      data.size() != std::size_t(width) * std::size_t(height))
     throw GIFException(sBadDimension);
   data_ = std::move(data);
   SetBounds(left_, top_, width, height);
@@ -349,6 +353,7 @@ void TGIFSubImage::ImportBitmap(const gdi::Bitmap& picture) {
 
 void TGIFSubImage::CropToOpaque() {
   if (Empty() || !transparent_ || gce_ == nullptr) return;
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   const std::uint8_t t = std::uint8_t(gce_->TransparentColorIndex());
   const int w = width_, h = height_;
   auto column_has = [&](int x, int y0, int y1) {
@@ -388,6 +393,7 @@ void TGIFSubImage::CropToOpaque() {
 
 gdi::Bitmap TGIFSubImage::Bitmap() const {
   if (Empty()) return gdi::Bitmap();
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   gdi::Bitmap out(width_, height_, gdi::PixelFormat::pf8bit);
   const TGIFColorMap& map = ActiveColorMap();
   std::vector<gdi::Color> palette = map.Colors();
@@ -423,6 +429,8 @@ TGIFVersion TGIFSubImage::Version() const {
 void TGIFSubImage::SaveToStream(TStream& stream) const {
   extensions_.SaveToStream(stream);
   if (Empty()) return;
+  // The encoder must not read past the pixels.
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   std::uint8_t packed = packed_;
   if (color_map_.Count() > 0) {
     packed = std::uint8_t((packed & 0x40) | 0x80 | (color_map_.Optimized() ? 0x20 : 0) | (color_map_.BitsPerPixel() - 1));

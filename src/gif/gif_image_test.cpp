@@ -291,6 +291,16 @@ TEST(GifImage, RefusesNullFramesAndGrowsTheScreenWithWarnings) {
                                                 "Image exceeds Logical Screen size"}));
 }
 
+TEST(GifSubImage, InconsistentPixelDataIsRefusedNotRead) {
+  TGIFImage image;
+  TGIFSubImage& f = image.Images()[image.AddFrame(MakeFrame(image, 8, 8, 4))];
+  f.Data().resize(10);
+  TStream s;
+  EXPECT_EQ(GifError([&] { image.SaveToStream(s); }), "Invalid image dimensions");
+  EXPECT_EQ(GifError([&] { f.SetBounds(65000, 0, 600, 8); }), "Invalid image dimensions");
+  EXPECT_EQ(GifError([&] { f.SetData(3, 3, std::vector<std::uint8_t>(8)); }), "Invalid image dimensions");
+}
+
 TEST(GifImage, CopyKeepsFramesExtensionsAndLinks) {
   TGIFImage src;
   src.ReductionMethod = rdGrayScale;

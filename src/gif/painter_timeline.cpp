@@ -101,6 +101,7 @@ PainterCanvas::PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags) :
 
 void PainterCanvas::DrawFrame(gdi::Bitmap& target, const TGIFSubImage& frame) const {
   if (frame.Empty() || target.Empty()) return;
+  if (frame.Data().size() != std::size_t(frame.Width()) * std::size_t(frame.Height())) return;
   const TGIFColorMap& map = frame.ActiveColorMap();
   const TGIFGraphicControlExtension* gce = frame.GraphicControlExtension();
   const int transparent = gce && gce->Transparent() ? gce->TransparentColorIndex() : -1;
