@@ -91,7 +91,7 @@ void TGIFHeader::SaveToStream(TStream& stream) const {
   int packed = 0;
   if (color_map_.Count() > 0) {
     packed |= 0x80;
-    if (color_map_.Optimized()) packed |= 0x08;
+    if (color_map_.Sorted()) packed |= 0x08;
   }
   packed |= (resolution * 16) & 0x70;
   packed |= (bits - 1) & 7;
@@ -422,7 +422,7 @@ void TGIFSubImage::Assign(const TGIFSubImage& other) {
 }
 
 TGIFVersion TGIFSubImage::Version() const {
-  if (color_map_.Optimized() || extensions_.Count() > 0) return gv89a;
+  if (color_map_.Sorted() || extensions_.Count() > 0) return gv89a;
   return gv87a;
 }
 
@@ -433,7 +433,7 @@ void TGIFSubImage::SaveToStream(TStream& stream) const {
   if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   std::uint8_t packed = packed_;
   if (color_map_.Count() > 0) {
-    packed = std::uint8_t((packed & 0x40) | 0x80 | (color_map_.Optimized() ? 0x20 : 0) | (color_map_.BitsPerPixel() - 1));
+    packed = std::uint8_t((packed & 0x40) | 0x80 | (color_map_.Sorted() ? 0x20 : 0) | (color_map_.BitsPerPixel() - 1));
   } else {
     packed = std::uint8_t(packed & 0x40);
   }

@@ -86,8 +86,8 @@ class TGIFColorMap {
   virtual ~TGIFColorMap() = default;
   int Count() const { return int(colors_.size()); }
   int Capacity() const { return 256; }
-  bool Optimized() const { return sorted_; }  // the sorted flag
-  void SetOptimized(bool sorted) { sorted_ = sorted; }
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool sorted) { sorted_ = sorted; }
   // 0 for an empty table, else the least b >= 1 with 2^b >= count.
   int BitsPerPixel() const;
   const gdi::Color& operator[](int i) const { return colors_[std::size_t(i)]; }

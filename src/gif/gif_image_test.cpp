@@ -48,14 +48,14 @@ TEST(GifColorMap, BitsPerPixelAndOverflow) {
     map.ImportPalette(Ramp(count));
     EXPECT_EQ(map.BitsPerPixel(), bits) << count;
   }
-  map.SetOptimized(true);
+  map.SetSorted(true);
   EXPECT_EQ(GifError([&] { map.Add(Color{}); }), "Color table overflow");
   map.ImportPalette(Ramp(300));
   EXPECT_EQ(map.Count(), 256);
   map.ImportPalette(Ramp(3));
-  map.SetOptimized(true);
+  map.SetSorted(true);
   map.Add(Color{});
-  EXPECT_FALSE(map.Optimized());
+  EXPECT_FALSE(map.Sorted());
 }
 
 TEST(GifWriter, VersionFollowsTheFrames) {
@@ -76,7 +76,7 @@ TEST(GifWriter, VersionFollowsTheFrames) {
 
   TGIFImage sorted;
   sorted.AddFrame(MakeFrame(sorted, 2, 2, 2));
-  sorted.Images()[0].ColorMap().SetOptimized(true);
+  sorted.Images()[0].ColorMap().SetSorted(true);
   EXPECT_EQ(sorted.Version(), gv89a);
 }
 
