@@ -312,6 +312,15 @@ void TAviWriter_2::OpenSound() {
   }
 }
 
+void TAviWriter_2::AbandonVideo() {
+  ReleaseStreams();
+  ReleaseAviFile();
+  std::error_code ec;
+  if (fs::exists(ScratchFileName, ec)) fs::remove(ScratchFileName, ec);
+  video_open_ = false;
+  ready_to_save_ = false;
+}
+
 void TAviWriter_2::SaveVideo() {
   if (!ready_to_save_) {
     if (video_stream_) AVIStreamRelease(video_stream_);

@@ -136,19 +136,25 @@ AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, co
   const long long count = options.captured_frame_count;
   capture::FrameSequence frames(count);
   int percent = 0;
-  for (long long i = 0; i < count; ++i) {
-    percent = int(i * 70 / count);
-    report(std::to_string(i) + "/" + std::to_string(count), percent);
-    gdi::Bitmap picture = frames.Read(i);
-    capture::CropAndZoomFrame(picture, options.crop_zoom);
-    if (picture.Empty()) {
-      writer.AppendFrame(picture);
-    } else {
-      writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
+  try {
+    for (long long i = 0; i < count; ++i) {
+      percent = int(i * 70 / count);
+      report(std::to_string(i) + "/" + std::to_string(count), percent);
+      gdi::Bitmap picture = frames.Read(i);
+      capture::CropAndZoomFrame(picture, options.crop_zoom);
+      if (picture.Empty()) {
+        writer.AppendFrame(picture);
+      } else {
+        writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
+      }
     }
+    report(kFinalizeLabel, percent);
+    writer.CloseVideo();
+  } catch (...) {
+    // A half-written scratch file beside the user's output would only be litter.
+    writer.AbandonVideo();
+    throw;
   }
-  report(kFinalizeLabel, percent);
-  writer.CloseVideo();
   report(kWriteLabel, percent);
   writer.SaveVideo();
   report(kDoneLabel, percent);

@@ -59,6 +59,16 @@ inline std::vector<StreamInfo> Probe(const fs::path& file) {
 
 inline double ToSeconds(const std::string& text) { return text.empty() || text == "N/A" ? -1.0 : std::stod(text); }
 
+// A stream's length by its header: the duration, or else its length in time-base units.
+inline double StreamSeconds(StreamInfo& s) {
+  double d = ToSeconds(s["duration"]);
+  if (d >= 0) return d;
+  const std::string& tb = s["time_base"];
+  std::size_t slash = tb.find('/');
+  if (slash == std::string::npos || s["nb_frames"].empty() || s["nb_frames"] == "N/A") return -1;
+  return std::stod(s["nb_frames"]) * std::stod(tb.substr(0, slash)) / std::stod(tb.substr(slash + 1));
+}
+
 // Every frame of the first video stream decoded to top-down BGR24 rows.
 inline std::vector<std::vector<std::uint8_t>> DecodeFrames(const fs::path& file, int width, int height) {
   std::string raw = Run("ffmpeg -v error -i " + Quote(file) + " -map 0:v:0 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
