@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       AVIStreamInfo(stream, &info, sizeof info);
       LONG format_size = 0;
       AVIStreamReadFormat(stream, 0, nullptr, &format_size);
-      std::vector<std::uint8_t> format(std::size_t(format_size));
+      std::vector<std::uint8_t> format(static_cast<std::size_t>(format_size));
       AVIStreamReadFormat(stream, 0, format.data(), &format_size);
       std::vector<std::uint8_t> buffer(4096);
       LONG length = AVIStreamLength(stream);
