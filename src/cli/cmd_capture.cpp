@@ -12,6 +12,7 @@
 #include "cli/png_writer.h"
 #include "platform/player/flash_player.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/player/sound/sound_output.h"
 #include "platform/swf/movie.h"
 #include "sound/wave_recorder.h"
 
@@ -61,7 +62,19 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   CheckMovieFile(movie);
   const swf::Movie m = swf::LoadMovieFile(movie);
 
+  // The recording follows the bus clock, so the bus runs on the capture's clock.
+  std::shared_ptr<audio::Clock> clock;
+  if (options.realtime)
+    clock = std::make_shared<audio::WallClock>();
+  else
+    clock = std::make_shared<audio::VirtualClock>();
+  audio::LoopbackBus::Instance().SetClock(clock);
+
+  // The movie's sound goes into the bus, where the recorder takes it. The
+  // output outlives the player that calls it.
+  player::sound::SoundOutput sound_output(audio::LoopbackBus::Instance());
   player::FlashPlayer flash;
+  flash.SetSoundListener(&sound_output);
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
   Size size;
@@ -76,14 +89,6 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   }
   flash.SetSize(size.width, size.height);
   capture::FlashCapturePlayer control(flash);
-
-  // The recording follows the bus clock, so the bus runs on the capture's clock.
-  std::shared_ptr<audio::Clock> clock;
-  if (options.realtime)
-    clock = std::make_shared<audio::WallClock>();
-  else
-    clock = std::make_shared<audio::VirtualClock>();
-  audio::LoopbackBus::Instance().SetClock(clock);
 
   sound::WaveRecorder wave_recorder;
   wave_recorder.SetMessageSink([&](const sound::RecorderMessage& m) {
@@ -101,6 +106,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   capture::CaptureCallbacks cb;
   cb.latency = [&] { return options.latency; };
   cb.pump = [&] {
+    sound_output.Pump(clock->NowMs());
     if (CaptureStopRequested()) session_ptr->RequestStop();
   };
   cb.label = [&](const std::string&) {

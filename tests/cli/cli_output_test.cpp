@@ -50,6 +50,19 @@ std::vector<std::map<std::string, std::string>> Probe(const fs::path& file) {
   return streams;
 }
 
+// Loudest sample of a file's sound in dB (ffmpeg's volumedetect); -999 when none.
+double MaxVolume(const fs::path& file) {
+  std::string cmd = "ffmpeg -v info -nostats -i " + ShellQuote(file.string()) +
+                    " -map 0:a -af volumedetect -f null - 2>&1";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
+  std::string all;
+  char buf[512];
+  while (pipe && std::fgets(buf, sizeof buf, pipe.get()) != nullptr) all += buf;
+  std::smatch m;
+  if (!std::regex_search(all, m, std::regex("max_volume: (-?[0-9.]+) dB"))) return -999;
+  return std::stod(m[1]);
+}
+
 bool LeftoverTemporaries(const fs::path& folder) {
   for (const auto& e : fs::directory_iterator(folder))
     if (e.path().filename().string().find(".part-") != std::string::npos ||
@@ -109,6 +122,10 @@ TEST(CliConvert, AviCarriesTheFramesAtTheLatencyAndTheRecording) {
   EXPECT_EQ(audio.at("codec_type"), "audio");
   EXPECT_EQ(audio.at("sample_rate"), "44100");
   EXPECT_EQ(audio.at("channels"), "2");
+  // The sample's streamed tone (8000 of 32767, about -12 dB) reached the recording.
+  EXPECT_GT(MaxVolume(out), -20.0);
+  // As long as the capture: one latency per frame.
+  EXPECT_NEAR(std::stod(audio.at("nb_frames")) / 44100.0, frames * 0.1, 0.15);
 
   // From the same store, without sound, with the default compressor.
   const auto quiet = cli.Folder() / "quiet.avi";
