@@ -22,6 +22,7 @@ struct Ctx {
   RenderOptions options;
   bool mask = false;  // drawing a mask: coverage only
   int nesting = 0;
+  int layers = 0;  // open blend groups: alpha and erase need one below them
 };
 
 void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
@@ -108,14 +109,16 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     std::vector<Rgba> cols;
     for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
     // A ratio below the one before counts as that one.
-    // A ratio below the one before counts as that one; of several stops at
-    // one ratio only the first two count.
+    // A ratio below the one before counts as that one, once: a second stop
+    // in a row that goes backwards is dropped.
     std::vector<int> ratios;
     std::vector<bool> skip;
+    bool lastClamped = false;
     for (const auto& s : g.stops) {
-      const int r = ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back());
-      skip.push_back(ratios.size() >= 2 && r == ratios.back() && r == ratios[ratios.size() - 2]);
-      ratios.push_back(r);
+      const bool back = !ratios.empty() && s.ratio < ratios.back();
+      skip.push_back(back && lastClamped);
+      lastClamped = back;
+      ratios.push_back(back ? ratios.back() : s.ratio);
     }
     for (std::size_t i = 0; i < g.stops.size(); ++i) {
       if (skip[i]) continue;
@@ -487,10 +490,15 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_multiply(&m, &own, &parent);
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
-  const cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
+  cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
+  // Alpha and erase change only the alpha of a layer below; on the opaque
+  // stage they show nothing.
+  if ((op == CAIRO_OPERATOR_DEST_IN || op == CAIRO_OPERATOR_DEST_OUT) && c.layers == 0) return;
   if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 2 && !c.mask)) {
     cairo_push_group(c.cr);
+    ++c.layers;
     DrawInstanceBody(c, inst, m, cx);
+    --c.layers;
     cairo_pop_group_to_source(c.cr);
     cairo_identity_matrix(c.cr);
     cairo_set_operator(c.cr, op);
