@@ -219,9 +219,10 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
 void Stage::GotoMain(int frame) {
   ++tick_;
   createdThisTick_ = 0;
+  frame = std::clamp(frame, 0, root_.FrameCount() - 1);
+  if (listener_) listener_->OnSeek(frame, timeMs_);
   Goto(root_, frame, "");
   RunActions();
-  if (listener_) listener_->OnSeek(root_.current, timeMs_);
 }
 
 void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesting) {
@@ -258,8 +259,8 @@ void Stage::Tick() {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
       if (root_.FrameCount() > 1) {
-        Goto(root_, 0, "");
         if (listener_) listener_->OnSeek(0, timeMs_);
+        Goto(root_, 0, "");
       }
     } else {
       EnterFrame(root_, next, true, true, "", nullptr);
