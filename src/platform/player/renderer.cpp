@@ -47,6 +47,41 @@ void AddStop(cairo_pattern_t* p, double offset, Rgba col) {
   cairo_pattern_add_color_stop_rgba(p, Clamp01(offset), col.r / 255.0, col.g / 255.0, col.b / 255.0, col.a / 255.0);
 }
 
+// The bitmap under a colour transform, from a small cache on the bitmap.
+cairo_surface_t* Tinted(const BitmapDef& bmp, const ColorTransform& cx) {
+  for (const auto& [key, surf] : bmp.tinted) {
+    if (key == cx) return surf.get();
+  }
+  SurfacePtr tinted(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bmp.width, bmp.height));
+  cairo_surface_t* src = bmp.surface.get();
+  cairo_surface_flush(src);
+  const auto* in = cairo_image_surface_get_data(src);
+  auto* out = cairo_image_surface_get_data(tinted.get());
+  const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(tinted.get());
+  for (int y = 0; y < bmp.height; ++y) {
+    const auto* pi = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(y) * sIn);
+    auto* po = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * sOut);
+    for (int x = 0; x < bmp.width; ++x) {
+      const std::uint32_t v = pi[x];
+      const unsigned a = v >> 24;
+      Rgba col;
+      col.a = static_cast<std::uint8_t>(a);
+      if (a) {
+        col.r = static_cast<std::uint8_t>(((v >> 16) & 255) * 255 / a);
+        col.g = static_cast<std::uint8_t>(((v >> 8) & 255) * 255 / a);
+        col.b = static_cast<std::uint8_t>((v & 255) * 255 / a);
+      }
+      const Rgba t = cx.Apply(col);
+      po[x] = (static_cast<std::uint32_t>(t.a) << 24) | ((t.r * t.a / 255) << 16) | ((t.g * t.a / 255) << 8) |
+              (t.b * t.a / 255);
+    }
+  }
+  cairo_surface_mark_dirty(tinted.get());
+  if (bmp.tinted.size() >= 4) bmp.tinted.erase(bmp.tinted.begin());
+  bmp.tinted.emplace_back(cx, std::move(tinted));
+  return bmp.tinted.back().second.get();
+}
+
 // A pattern whose space maps to the current user space through `toUser`.
 PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
   // Gradients are built on a unit square: pixman works in 16.16 fixed
@@ -64,35 +99,8 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     const Character* ch = c.lib.Find(f.bitmapId);
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
-    SurfacePtr tinted;
     cairo_surface_t* src = bmp->surface.get();
-    if (!c.mask && !cx.IsIdentity()) {
-      tinted.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bmp->width, bmp->height));
-      cairo_surface_flush(src);
-      const auto* in = cairo_image_surface_get_data(src);
-      auto* out = cairo_image_surface_get_data(tinted.get());
-      const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(tinted.get());
-      for (int y = 0; y < bmp->height; ++y) {
-        const auto* pi = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(y) * sIn);
-        auto* po = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * sOut);
-        for (int x = 0; x < bmp->width; ++x) {
-          const std::uint32_t v = pi[x];
-          const unsigned a = v >> 24;
-          Rgba col;
-          col.a = static_cast<std::uint8_t>(a);
-          if (a) {
-            col.r = static_cast<std::uint8_t>(((v >> 16) & 255) * 255 / a);
-            col.g = static_cast<std::uint8_t>(((v >> 8) & 255) * 255 / a);
-            col.b = static_cast<std::uint8_t>((v & 255) * 255 / a);
-          }
-          const Rgba t = cx.Apply(col);
-          po[x] = (static_cast<std::uint32_t>(t.a) << 24) | ((t.r * t.a / 255) << 16) | ((t.g * t.a / 255) << 8) |
-                  (t.b * t.a / 255);
-        }
-      }
-      cairo_surface_mark_dirty(tinted.get());
-      src = tinted.get();
-    }
+    if (!c.mask && !cx.IsIdentity()) src = Tinted(*bmp, cx);
     p.reset(cairo_pattern_create_for_surface(src));
     cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
     const bool smooth = f.smooth && c.options.quality != Quality::qLow;
@@ -173,7 +181,9 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
-void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx) {
+// `textColor`: glyph outlines are filled with the text's colour instead.
+void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
+               const Rgba* textColor = nullptr) {
   cairo_t* cr = c.cr;
   cairo_set_matrix(cr, &m);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
@@ -183,7 +193,9 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     const FillStyle& f = layer.fills[i];
     cairo_new_path(cr);
     AddPath(cr, edges, false);
-    if (f.kind == FillStyle::Kind::kSolid) {
+    if (textColor) {
+      SetColor(c, *textColor, cx);
+    } else if (f.kind == FillStyle::Kind::kSolid) {
       SetColor(c, f.color, cx);
     } else {
       PatternPtr p = MakePattern(c, f, cx, ToCairo(f.matrix));
@@ -244,14 +256,7 @@ void DrawGlyphs(Ctx& c, const FontDef& font, const std::vector<std::pair<std::ui
       cairo_matrix_init(&gm, s, 0, 0, s, x, y);
       cairo_matrix_t full;
       cairo_matrix_multiply(&full, &gm, &m);
-      for (const auto& layer : font.glyphs[index].shape.layers) {
-        ShapeLayer colored = layer;
-        for (auto& f : colored.fills) {
-          f.kind = FillStyle::Kind::kSolid;
-          f.color = color;
-        }
-        DrawLayer(c, colored, full, cx);
-      }
+      for (const auto& layer : font.glyphs[index].shape.layers) DrawLayer(c, layer, full, cx, &color);
     }
     x += advance;
   }
@@ -401,6 +406,100 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
 // Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
 // 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
 // 13 overlay, 14 hard light.
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1 || y0 > y1; }
+  void Add(const Box& b) {
+    x0 = std::min(x0, b.x0), y0 = std::min(y0, b.y0), x1 = std::max(x1, b.x1), y1 = std::max(y1, b.y1);
+  }
+};
+
+Box Transform(const Rect& r, const cairo_matrix_t& m) {
+  Box b;
+  if (r.xmin > r.xmax || r.ymin > r.ymax) return b;
+  const double xs[2] = {static_cast<double>(r.xmin), static_cast<double>(r.xmax)};
+  const double ys[2] = {static_cast<double>(r.ymin), static_cast<double>(r.ymax)};
+  for (double x : xs) {
+    for (double y : ys) {
+      double dx = x, dy = y;
+      cairo_matrix_transform_point(&m, &dx, &dy);
+      b.Add(Box{dx, dy, dx, dy});
+    }
+  }
+  return b;
+}
+
+// Device-space box of what an instance can draw; used to keep the
+// off-screen groups of masks and blend modes small.
+Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, int nesting);
+
+Box DeviceBoxOfList(const Ctx& c, const std::map<int, Instance>& list, const cairo_matrix_t& m, int nesting) {
+  Box b;
+  for (const auto& [depth, child] : list) b.Add(DeviceBox(c, child, m, nesting + 1));
+  return b;
+}
+
+Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, int nesting) {
+  Box b;
+  if (!inst.def || nesting > kMaxSpriteNesting) return b;
+  cairo_matrix_t m;
+  const cairo_matrix_t own = ToCairo(inst.matrix);
+  cairo_matrix_multiply(&m, &own, &parent);
+  const Character* d = inst.def;
+  switch (d->kind) {
+    case Character::Kind::kShape:
+      b = Transform(static_cast<const ShapeDef*>(d)->geometry.bounds, m);
+      break;
+    case Character::Kind::kMorph:
+      b = Transform(static_cast<const MorphDef*>(d)->startBounds, m);
+      b.Add(Transform(static_cast<const MorphDef*>(d)->endBounds, m));
+      break;
+    case Character::Kind::kText: {
+      const auto* t = static_cast<const TextDef*>(d);
+      b = Transform(t->bounds, m);
+      break;
+    }
+    case Character::Kind::kEditText:
+      b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
+      break;
+    case Character::Kind::kBitmap: {
+      const auto* bm = static_cast<const BitmapDef*>(d);
+      b = Transform(Rect{0, bm->width * 20, 0, bm->height * 20}, m);
+      break;
+    }
+    case Character::Kind::kSprite:
+      if (inst.sprite) b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+      break;
+    case Character::Kind::kButton:
+      for (const auto& rec : static_cast<const ButtonDef*>(d)->records) {
+        Instance child;
+        child.def = c.lib.Find(rec.characterId);
+        child.matrix = rec.matrix;
+        if (child.def && child.def->kind != Character::Kind::kButton) b.Add(DeviceBox(c, child, m, nesting + 1));
+      }
+      break;
+    case Character::Kind::kFont:
+      break;
+  }
+  if (!b.Empty()) {
+    // Room for strokes and anti-aliasing.
+    b.x0 -= 2, b.y0 -= 2, b.x1 += 2, b.y1 += 2;
+  }
+  return b;
+}
+
+// Clips the context to a device box; false when nothing can show.
+bool ClipToBox(cairo_t* cr, const Box& b) {
+  if (b.Empty()) return false;
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, std::floor(b.x0), std::floor(b.y0), std::ceil(b.x1) - std::floor(b.x0),
+                  std::ceil(b.y1) - std::floor(b.y0));
+  cairo_clip(cr);
+  double x0, y0, x1, y1;
+  cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+  return x1 > x0 && y1 > y0;
+}
+
 cairo_operator_t BlendOperator(int mode) {
   switch (mode) {
     case 3: return CAIRO_OPERATOR_MULTIPLY;
@@ -495,6 +594,11 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   // stage they show nothing.
   if ((op == CAIRO_OPERATOR_DEST_IN || op == CAIRO_OPERATOR_DEST_OUT) && c.layers == 0) return;
   if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 2 && !c.mask)) {
+    cairo_save(c.cr);
+    if (!ClipToBox(c.cr, DeviceBox(c, inst, parent, c.nesting))) {
+      cairo_restore(c.cr);
+      return;
+    }
     cairo_push_group(c.cr);
     ++c.layers;
     DrawInstanceBody(c, inst, m, cx);
@@ -503,7 +607,7 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
     cairo_identity_matrix(c.cr);
     cairo_set_operator(c.cr, op);
     cairo_paint(c.cr);
-    cairo_set_operator(c.cr, CAIRO_OPERATOR_OVER);
+    cairo_restore(c.cr);
     return;
   }
   DrawInstanceBody(c, inst, m, cx);
@@ -524,6 +628,11 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
     auto start = it;
     while (it != end && it->first <= clipDepth) ++it;
     if (start == it) continue;
+    cairo_save(c.cr);
+    if (!ClipToBox(c.cr, DeviceBox(c, inst, m, c.nesting))) {
+      cairo_restore(c.cr);
+      continue;
+    }
     cairo_push_group(c.cr);
     DrawList(c, start, it, m, cx);
     PatternPtr content(cairo_pop_group(c.cr));
@@ -536,6 +645,7 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
     cairo_identity_matrix(c.cr);
     cairo_set_source(c.cr, content.get());
     cairo_mask(c.cr, mask.get());
+    cairo_restore(c.cr);
   }
 }
 
