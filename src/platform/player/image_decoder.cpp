@@ -297,7 +297,11 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   } else {
     stride = static_cast<std::size_t>(w) * 4;
   }
-  const auto raw = InflateCapped(body.subspan(pos), tableBytes + stride * h);
+  // Deflate expands at most 1032:1; shorter data cannot hold the picture
+  // and would only cost time and memory.
+  const std::size_t needed = tableBytes + stride * h;
+  if ((body.size() - pos) * 1032 + 64 < needed) throw ImageError("lossless bitmap data is too short for its size");
+  const auto raw = InflateCapped(body.subspan(pos), needed);
   cairo_surface_flush(s.get());
   auto* data = cairo_image_surface_get_data(s.get());
   const int dstStride = cairo_image_surface_get_stride(s.get());
