@@ -14,8 +14,8 @@ const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
 
 // Floors that only go up: the number of reference frames within a mean
 // absolute difference of 3.
-constexpr int kNoScriptPassFloor = 56;
-constexpr int kScriptPassFloor = 29;
+constexpr int kNoScriptPassFloor = 58;
+constexpr int kScriptPassFloor = 30;
 
 TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
   if (!std::filesystem::exists(kCorpus + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << kCorpus;

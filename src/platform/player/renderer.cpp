@@ -207,9 +207,12 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     }
     cairo_fill(cr);
   }
-  // Strokes are drawn in device space so that their width follows the
-  // overall scale and never falls below one pixel.
-  const double scale = std::sqrt((m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy) / 2);
+  // Strokes scale with the shape, unevenly too, as the format's player does;
+  // a stroke thinner than a pixel, or one that must not scale, is drawn in
+  // device space instead, at least one pixel wide.
+  const double sumSq = m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy;
+  const double det = m.xx * m.yy - m.xy * m.yx;
+  const double minScale = std::sqrt(std::max(0.0, (sumSq - std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
   for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
@@ -217,19 +220,26 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     cairo_set_matrix(cr, &m);
     cairo_new_path(cr);
     AddPath(cr, edges, true);
-    cairo_identity_matrix(cr);
-    double width = l.width * scale;
-    if (l.noHScale || l.noVScale) width = l.width * c.options.stageScale;
-    cairo_set_line_width(cr, std::max(1.0, width));
+    const bool noScale = l.noHScale || l.noVScale;
+    const bool userSpace = !noScale && l.width * minScale >= 1.0;
+    if (userSpace) {
+      cairo_set_line_width(cr, l.width);
+    } else {
+      cairo_identity_matrix(cr);
+      const double width = noScale ? l.width * c.options.stageScale : l.width * std::sqrt(sumSq / 2);
+      cairo_set_line_width(cr, std::max(1.0, width));
+    }
     const int cap = l.startCap;
     cairo_set_line_cap(cr, cap == 1 ? CAIRO_LINE_CAP_BUTT : cap == 2 ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, l.join == 1 ? CAIRO_LINE_JOIN_BEVEL : l.join == 2 ? CAIRO_LINE_JOIN_MITER
                                                                                : CAIRO_LINE_JOIN_ROUND);
     cairo_set_miter_limit(cr, l.miterLimit);
     if (l.hasFill) {
-      cairo_matrix_t pm;
-      const cairo_matrix_t fm = ToCairo(l.fill.matrix);
-      cairo_matrix_multiply(&pm, &fm, &m);
+      cairo_matrix_t pm = ToCairo(l.fill.matrix);
+      if (!userSpace) {
+        const cairo_matrix_t fm = pm;
+        cairo_matrix_multiply(&pm, &fm, &m);
+      }
       PatternPtr p = MakePattern(c, l.fill, cx, pm);
       if (!p) {
         cairo_new_path(cr);
