@@ -592,6 +592,58 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
   }
 }
 
+// Subtract (9) and invert (10) have no Cairo operator: the object is drawn
+// into an image of the target's size and combined pixel by pixel.
+void DrawWithPixelBlend(Ctx& c, const Instance& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_surface_t* target = cairo_get_group_target(c.cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
+    DrawInstanceBody(c, inst, m, cx);
+    return;
+  }
+  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  double ox = 0, oy = 0;
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  SurfacePtr src(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_surface_set_device_offset(src.get(), ox, oy);
+  std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(src.get()), cairo_destroy);
+  cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
+  cairo_t* saved = c.cr;
+  c.cr = cr2.get();
+  DrawInstanceBody(c, inst, m, cx);
+  c.cr = saved;
+  cr2.reset();
+  cairo_surface_flush(src.get());
+  cairo_surface_flush(target);
+  const auto* sd = cairo_image_surface_get_data(src.get());
+  auto* td = cairo_image_surface_get_data(target);
+  const int ss = cairo_image_surface_get_stride(src.get()), ts = cairo_image_surface_get_stride(target);
+  const bool targetAlpha = cairo_image_surface_get_format(target) == CAIRO_FORMAT_ARGB32;
+  for (int y = 0; y < h; ++y) {
+    const auto* sp = reinterpret_cast<const std::uint32_t*>(sd + static_cast<std::size_t>(y) * ss);
+    auto* tp = reinterpret_cast<std::uint32_t*>(td + static_cast<std::size_t>(y) * ts);
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t sv = sp[x];
+      const int sa = static_cast<int>(sv >> 24);
+      if (sa == 0) continue;
+      const std::uint32_t tv = tp[x];
+      const int da = targetAlpha ? static_cast<int>(tv >> 24) : 255;
+      std::uint32_t out = targetAlpha ? tv & 0xFF000000u : 0xFF000000u;
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int sc = static_cast<int>((sv >> shift) & 255), dc = static_cast<int>((tv >> shift) & 255);
+        int r = 0;
+        if (inst.blendMode == 9) {
+          r = std::max(0, dc - sc);
+        } else {
+          r = (dc * (255 - sa) + (da - dc) * sa) / 255;
+        }
+        out |= static_cast<std::uint32_t>(std::clamp(r, 0, 255)) << shift;
+      }
+      tp[x] = out;
+    }
+  }
+  cairo_surface_mark_dirty(target);
+}
+
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
   if (!inst.def || !inst.visible) return;
   cairo_matrix_t m;
@@ -599,6 +651,10 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_multiply(&m, &own, &parent);
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
+  if (!c.mask && (inst.blendMode == 9 || inst.blendMode == 10)) {
+    DrawWithPixelBlend(c, inst, m, cx);
+    return;
+  }
   cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
   // Alpha and erase change only the alpha of a layer below; on the opaque
   // stage they show nothing.

@@ -134,10 +134,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
         flags2 &= static_cast<std::uint8_t>(~0x06);
         r.Rest();
       }
-      if (flags2 & 0x02) {
-        inst->blendMode = r.U8("BlendMode");
-        if (inst->blendMode == 9 || inst->blendMode == 10) skipped_.insert("blend modes subtract and invert");
-      }
+      if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
       if (flags2 & 0x04) r.U8("BitmapCache");
       if (flags2 & 0x20) {
         if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
