@@ -651,7 +651,8 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_multiply(&m, &own, &parent);
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
-  if (!c.mask && (inst.blendMode == 9 || inst.blendMode == 10)) {
+  // Inside a layer the pixel blend does not yet find the layer's pixels.
+  if (!c.mask && c.layers == 0 && (inst.blendMode == 9 || inst.blendMode == 10)) {
     DrawWithPixelBlend(c, inst, m, cx);
     return;
   }
