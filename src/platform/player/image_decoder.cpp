@@ -262,10 +262,11 @@ SurfacePtr DecodeJpegTagImage(std::span<const std::uint8_t> image, std::span<con
       } catch (const ImageError&) {
         a.assign(n, 255);
       }
+      // The colour planes are stored premultiplied already.
       for (std::size_t i = 0; i < n; ++i) {
-        const unsigned av = a[i];
-        for (int c = 0; c < 3; ++c) img.px[i * 4 + c] = static_cast<std::uint8_t>((img.px[i * 4 + c] * av + 127) / 255);
-        img.px[i * 4 + 3] = static_cast<std::uint8_t>(av);
+        const std::uint8_t av = a[i];
+        for (int c = 0; c < 3; ++c) img.px[i * 4 + c] = std::min(img.px[i * 4 + c], av);
+        img.px[i * 4 + 3] = av;
       }
     }
   }
