@@ -226,7 +226,11 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
       cairo_set_line_width(cr, l.width);
     } else {
       cairo_identity_matrix(cr);
-      const double width = noScale ? l.width * c.options.stageScale : l.width * std::sqrt(sumSq / 2);
+      // One no-scale flag: the width follows the other direction's scale.
+      double width = l.width * std::sqrt(sumSq / 2);
+      if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
+      else if (l.noHScale) width = l.width * std::hypot(m.xy, m.yy);
+      else if (l.noVScale) width = l.width * std::hypot(m.xx, m.yx);
       cairo_set_line_width(cr, std::max(1.0, width));
     }
     const int cap = l.startCap;
