@@ -278,7 +278,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   const int format = body[0];
   const int w = body[1] | (body[2] << 8);
   const int h = body[3] | (body[4] << 8);
-  SurfacePtr s = NewSurface(w, h);
+  if (w <= 0 || h <= 0) throw ImageError("lossless bitmap has no pixels");
   std::size_t pos = 5;
   int colors = 0;
   if (format == 3) {
@@ -302,6 +302,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   // and would only cost time and memory.
   const std::size_t needed = tableBytes + stride * h;
   if ((body.size() - pos) * 1032 + 64 < needed) throw ImageError("lossless bitmap data is too short for its size");
+  SurfacePtr s = NewSurface(w, h);
   const auto raw = InflateCapped(body.subspan(pos), needed);
   cairo_surface_flush(s.get());
   auto* data = cairo_image_surface_get_data(s.get());
