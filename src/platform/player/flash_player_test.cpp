@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -442,6 +443,42 @@ TEST(FlashPlayerLoading, EveryCutOffPrefixLoadsOrFailsCleanly) {
       }
     }
   }
+}
+
+
+TEST(FlashPlayerLoading, SelfPlacingSpritesAndHugeBitmapsStayBounded) {
+  auto b = Movie100();
+  Timeline self;
+  self.PlaceObject2({.depth = 1, .characterId = 2}).PlaceObject2({.depth = 2, .characterId = 2}).ShowFrame();
+  b.DefineSprite(2, self);
+  // A 65535 x 65535 lossless header with almost no data.
+  std::vector<std::uint8_t> huge{3, 0, 5, 0xFF, 0xFF, 0xFF, 0xFF, 0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
+  b.Tag(20, huge);
+  b.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame().ShowFrame();
+  Loaded m(b);
+  const auto skipped = m.player.SkippedFeatures();
+  EXPECT_NE(std::find(skipped.begin(), skipped.end(), "undecodable DefineBitsLossless"), skipped.end());
+  m.player.AdvanceTo(1000);
+  EXPECT_EQ(m.Paint().GetPixel(50, 50), cWhite);
+}
+
+TEST(FlashPlayerActions, TargetPathsReachParentsAndTheRoot) {
+  auto b = Movie100();
+  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  // The inner sprite stops the main timeline through "../" and moves its
+  // sibling through "_root.mover".
+  Timeline inner;
+  inner.DoAction(Actions().SetTarget("../").Stop().SetTarget("_root.mover").GotoFrame(1).Stop().SetTarget(""));
+  inner.ShowFrame();
+  b.DefineSprite(3, inner);
+  b.PlaceObject2({.depth = 1, .characterId = 2, .name = "mover"});
+  b.PlaceObject2({.depth = 2, .characterId = 3, .name = "boss"}).ShowFrame().ShowFrame();
+  Loaded m(b);
+  EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
+  AdvanceFrames(m.player, 3);
+  EXPECT_FALSE(m.player.Playing());
+  EXPECT_EQ(m.player.CurrentFrame(), 0);
+  EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
 }
 
 class Recorder : public SoundEventListener {
