@@ -361,6 +361,20 @@ TEST(FlashPlayerActions, StopOnTheLastFrameStops) {
   EXPECT_EQ(m.player.CurrentFrame(), 0);  // play again loops on
 }
 
+TEST(FlashPlayerActions, SpritesPlayOnWhenTheMainTimelineStops) {
+  auto b = Movie100();
+  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.PlaceObject2({.depth = 1, .characterId = 2}).DoAction(Actions().Stop()).ShowFrame().ShowFrame();
+  Loaded m(b);
+  EXPECT_FALSE(m.player.Playing());
+  AdvanceFrames(m.player, 1);
+  EXPECT_EQ(m.player.CurrentFrame(), 0);
+  EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
+  m.player.Stop();  // the host's Stop freezes everything
+  AdvanceFrames(m.player, 1);
+  EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
+}
+
 TEST(FlashPlayerActions, GotoAndPlayJumpsByNumberAndLabel) {
   auto b = Movie100();
   b.DoAction(Actions().GotoFrame(3).Play()).ShowFrame();  // frame 0 jumps to 3
