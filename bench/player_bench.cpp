@@ -51,7 +51,7 @@ const bool kRegistered = [] {
   for (const auto& m : movies) {
     benchmark::RegisterBenchmark(("Render550x400/" + m).c_str(),
                                  [full = kCorpus + "/" + m](benchmark::State& s) { RenderMovie(s, full); })
-        ->MinTime(0.05)
+        ->MinTime(0.2)
         ->Unit(benchmark::kMillisecond);
   }
   return true;
