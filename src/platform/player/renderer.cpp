@@ -104,7 +104,10 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     p.reset(cairo_pattern_create_for_surface(src));
     cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
     const bool smooth = f.smooth && c.options.quality != Quality::qLow;
-    cairo_pattern_set_filter(p.get(), smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+    // Bilinear as the format's player smooths; the convolution of GOOD costs
+    // tens of milliseconds on large down-scaled bitmaps.
+    const cairo_filter_t filter = c.options.quality == Quality::qBest ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
+    cairo_pattern_set_filter(p.get(), smooth ? filter : CAIRO_FILTER_NEAREST);
   } else {
     const auto& g = f.gradient;
     if (g.stops.empty()) return nullptr;
