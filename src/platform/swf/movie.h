@@ -26,7 +26,9 @@ struct ExpandOptions {
   std::uint64_t minCap = std::uint64_t{256} << 20;
   std::uint64_t capFactor = 4;
   std::uint64_t hardCap = std::uint64_t{2} << 30;
-  // Keep what inflated from a stream that ends early instead of failing.
+  // Keep what inflated from a zlib stream that ends early instead of
+  // failing. (An LZMA body always ends where its data ends: those files
+  // rarely carry an end marker or a true length.)
   bool acceptTruncated = false;
 
   std::uint64_t CapFor(std::uint32_t declaredLength) const;
@@ -40,6 +42,13 @@ struct ExpandOptions {
 // inflates past the cap.
 std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
                                       const ExpandOptions& options = {});
+
+// The first 8 bytes as ExpandMovie gives them, then at most bodyBytes bytes
+// of the body: enough to read the movie header without inflating the whole
+// file. A stream that ends early gives what it holds; one that is broken
+// before bodyBytes throws SwfError.
+std::vector<std::uint8_t> ExpandMovieHead(std::span<const std::uint8_t> file,
+                                          std::size_t bodyBytes);
 
 struct MovieHeader {
   Rect frameSize;               // twips
@@ -61,11 +70,14 @@ struct Movie {
   MovieHeader header;
   std::size_t tagsOffset = 0;       // first tag header in data
 
-  std::span<const std::uint8_t> Tags() const {
+  std::span<const std::uint8_t> Tags() const& {
     return std::span<const std::uint8_t>(data).subspan(tagsOffset);
   }
   // The top-level tags; offsets count from the start of data.
-  TagStream TagsStream() const { return TagStream(Tags(), tagsOffset); }
+  TagStream TagsStream() const& { return TagStream(Tags(), tagsOffset); }
+  // Spans into a temporary movie would dangle.
+  std::span<const std::uint8_t> Tags() const&& = delete;
+  TagStream TagsStream() const&& = delete;
 };
 
 // Expands the file and reads its movie header.

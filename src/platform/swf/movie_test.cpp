@@ -138,10 +138,25 @@ TEST(Containers, BrokenAndTruncatedZlib) {
   EXPECT_LE(partial.size(), 8 + Body().size());
 }
 
-TEST(Containers, TruncatedLzma) {
-  Bytes zws = Zws(Body());
+TEST(Containers, LzmaEndsWhereItsDataEnds) {
+  const Bytes body = Body();
+  Bytes zws = Zws(body);
   EXPECT_THROW(ExpandMovie(Bytes(zws.begin(), zws.begin() + 15)), SwfError);
-  EXPECT_THROW(ExpandMovie(Bytes(zws.begin(), zws.end() - 8)), SwfError);
+  // A wrong declared length does not matter (real files have them).
+  for (std::uint32_t declared : {1u, 0xFFFFFFFFu, 9u}) {
+    Bytes f = zws;
+    for (int i = 0; i < 4; ++i) f[4 + i] = static_cast<std::uint8_t>(declared >> (8 * i));
+    const Bytes x = ExpandMovie(f);
+    EXPECT_TRUE(std::equal(x.begin() + 8, x.end(), body.begin(), body.end()));
+  }
+  // Cut data gives a shorter movie, which the tag walk then finds cut.
+  const Bytes cut = ExpandMovie(Bytes(zws.begin(), zws.end() - 8));
+  EXPECT_LT(cut.size(), 8 + body.size());
+  EXPECT_TRUE(std::equal(cut.begin() + 8, cut.end(), body.begin()));
+  // Corrupt properties are refused.
+  Bytes bad = zws;
+  bad[12] = 0xFF;
+  EXPECT_THROW(ExpandMovie(bad), SwfError);
 }
 
 TEST(Containers, ZlibBombIsRefused) {
@@ -191,6 +206,27 @@ TEST(Containers, LoadMovieFileNamesThePath) {
   } catch (const SwfError& e) {
     EXPECT_NE(std::string(e.what()).find("/nonexistent/dir/movie.swf"), std::string::npos);
   }
+}
+
+}  // namespace
+}  // namespace quarvel::swf
+
+namespace quarvel::swf {
+namespace {
+
+TEST(Containers, HeadOnlyInflatesTheStart) {
+  Bytes body = Body();
+  body.resize(5000, 0x11);
+  for (const Bytes& file : {Fws(body), Cws(body), Zws(body)}) {
+    const Bytes head = ExpandMovieHead(file, 21);
+    ASSERT_EQ(head.size(), 29u);
+    EXPECT_EQ(std::memcmp(head.data(), "FWS", 3), 0);
+    EXPECT_TRUE(std::equal(head.begin() + 8, head.end(), body.begin()));
+  }
+  // A stream cut early gives what it holds.
+  const Bytes cws = Cws(body);
+  const Bytes cut(cws.begin(), cws.begin() + 20);
+  EXPECT_LE(ExpandMovieHead(cut, 4000).size(), 8 + 4000u);
 }
 
 }  // namespace
