@@ -130,6 +130,8 @@ struct BitmapDef : Character {
   BitmapDef() : Character(Kind::kBitmap) {}
   SurfacePtr surface;  // premultiplied ARGB32
   int width = 0, height = 0;
+  // Colour-transformed copies drawn lately (a tween reuses one per frame).
+  mutable std::vector<std::pair<ColorTransform, SurfacePtr>> tinted;
 };
 
 struct Glyph {

@@ -33,7 +33,7 @@ struct FlashPlayer::Impl {
   Quality quality = Quality::qHigh;
   int width = 192, height = 192;
   std::int64_t now = 0;
-  bool playing = false;
+  bool playing = false;  // the host's clock drives the movie (Play/Stop)
   std::int64_t anchorTime = 0;   // clock time of anchorFrames
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
@@ -62,19 +62,22 @@ struct FlashPlayer::Impl {
 };
 
 FlashPlayer::FlashPlayer() : impl_(std::make_unique<Impl>()) {}
-FlashPlayer::~FlashPlayer() = default;
+FlashPlayer::~FlashPlayer() {
+  if (impl_) impl_->LogSkipped();
+}
 FlashPlayer::FlashPlayer(FlashPlayer&&) noexcept = default;
 FlashPlayer& FlashPlayer::operator=(FlashPlayer&&) noexcept = default;
 
 int FlashPlayer::ReadyState() const { return impl_->stage ? 4 : 0; }
 int FlashPlayer::TotalFrames() const { return impl_->stage ? impl_->stage->TotalFrames() : 0; }
 int FlashPlayer::CurrentFrame() const { return impl_->stage ? impl_->stage->Root().current : 0; }
-bool FlashPlayer::Playing() const { return impl_->stage && impl_->playing; }
+bool FlashPlayer::Playing() const { return impl_->stage && impl_->playing && impl_->stage->Root().playing; }
 
 void FlashPlayer::Play() {
-  if (!impl_->stage || impl_->playing) return;
-  impl_->playing = true;
+  if (!impl_->stage) return;
   impl_->stage->Root().playing = true;
+  if (impl_->playing) return;  // the clock runs on: no new anchor
+  impl_->playing = true;
   impl_->Anchor();
 }
 
@@ -106,6 +109,7 @@ void FlashPlayer::SetBackgroundColor(std::int32_t rrggbb) { impl_->background = 
 const std::string& FlashPlayer::Movie() const { return impl_->moviePath; }
 
 void FlashPlayer::Unload() {
+  impl_->LogSkipped();  // one line per movie, with what its frames skipped
   if (impl_->stage && impl_->listener) impl_->listener->OnUnload();
   impl_->stage.reset();
   impl_->lib.reset();
@@ -163,7 +167,6 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   }
   impl_->playing = true;
   impl_->Anchor();
-  impl_->LogSkipped();
   return true;
 }
 
@@ -204,7 +207,8 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
   d.now = ms;
   if (!d.stage || !d.playing) return;
   std::int64_t done = 0;
-  while (d.playing && d.FrameTime(d.framesSinceAnchor + 1) <= ms) {
+  const bool rootWasPlaying = d.stage->Root().playing;
+  while (d.FrameTime(d.framesSinceAnchor + 1) <= ms) {
     ++d.framesSinceAnchor;
     d.stage->SetTime(d.FrameTime(d.framesSinceAnchor));
     d.stage->Tick();
@@ -213,11 +217,9 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
       break;
     }
   }
-  // A stop action on the main timeline stops the player, as the control does.
-  if (!d.stage->Root().playing && d.playing) {
-    d.playing = false;
-    if (d.listener) d.listener->OnStop(d.now);
-  }
+  // A stop action on the main timeline: Playing() reads false from now on,
+  // while sprites go on as in a real player.
+  if (rootWasPlaying && !d.stage->Root().playing && d.listener) d.listener->OnStop(d.now);
 }
 
 std::int64_t FlashPlayer::Now() const { return impl_->now; }

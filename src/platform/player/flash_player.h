@@ -9,6 +9,9 @@
 //   shows frame c + j at t0 + j * 1000 / fps (frame rate from the movie's
 //   header). So after SetMovie and Play() at t0, frame k shows at
 //   t0 + k * 1000 / fps. Play() while already playing changes nothing.
+// - A stop action on the main timeline makes Playing() read false but keeps
+//   the frame clock running (sprites go on); Play() then resumes the main
+//   timeline at the next frame time of that running clock.
 // - AdvanceTo(t) executes, in order, every frame whose time is <= t
 //   (display list changes, actions, sprite timelines); a clock that jumps
 //   ahead by many frames executes all of them. After the last frame the

@@ -262,10 +262,11 @@ SurfacePtr DecodeJpegTagImage(std::span<const std::uint8_t> image, std::span<con
       } catch (const ImageError&) {
         a.assign(n, 255);
       }
+      // The colour planes are stored premultiplied already.
       for (std::size_t i = 0; i < n; ++i) {
-        const unsigned av = a[i];
-        for (int c = 0; c < 3; ++c) img.px[i * 4 + c] = static_cast<std::uint8_t>((img.px[i * 4 + c] * av + 127) / 255);
-        img.px[i * 4 + 3] = static_cast<std::uint8_t>(av);
+        const std::uint8_t av = a[i];
+        for (int c = 0; c < 3; ++c) img.px[i * 4 + c] = std::min(img.px[i * 4 + c], av);
+        img.px[i * 4 + 3] = av;
       }
     }
   }
@@ -277,7 +278,7 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   const int format = body[0];
   const int w = body[1] | (body[2] << 8);
   const int h = body[3] | (body[4] << 8);
-  SurfacePtr s = NewSurface(w, h);
+  if (w <= 0 || h <= 0) throw ImageError("lossless bitmap has no pixels");
   std::size_t pos = 5;
   int colors = 0;
   if (format == 3) {
@@ -297,7 +298,12 @@ SurfacePtr DecodeLossless(std::span<const std::uint8_t> body, bool hasAlpha) {
   } else {
     stride = static_cast<std::size_t>(w) * 4;
   }
-  const auto raw = InflateCapped(body.subspan(pos), tableBytes + stride * h);
+  // Deflate expands at most 1032:1; shorter data cannot hold the picture
+  // and would only cost time and memory.
+  const std::size_t needed = tableBytes + stride * h;
+  if ((body.size() - pos) * 1032 + 64 < needed) throw ImageError("lossless bitmap data is too short for its size");
+  SurfacePtr s = NewSurface(w, h);
+  const auto raw = InflateCapped(body.subspan(pos), needed);
   cairo_surface_flush(s.get());
   auto* data = cairo_image_surface_get_data(s.get());
   const int dstStride = cairo_image_surface_get_stride(s.get());

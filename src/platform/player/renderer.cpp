@@ -22,6 +22,7 @@ struct Ctx {
   RenderOptions options;
   bool mask = false;  // drawing a mask: coverage only
   int nesting = 0;
+  int layers = 0;  // open blend groups: alpha and erase need one below them
 };
 
 void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
@@ -46,6 +47,41 @@ void AddStop(cairo_pattern_t* p, double offset, Rgba col) {
   cairo_pattern_add_color_stop_rgba(p, Clamp01(offset), col.r / 255.0, col.g / 255.0, col.b / 255.0, col.a / 255.0);
 }
 
+// The bitmap under a colour transform, from a small cache on the bitmap.
+cairo_surface_t* Tinted(const BitmapDef& bmp, const ColorTransform& cx) {
+  for (const auto& [key, surf] : bmp.tinted) {
+    if (key == cx) return surf.get();
+  }
+  SurfacePtr tinted(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bmp.width, bmp.height));
+  cairo_surface_t* src = bmp.surface.get();
+  cairo_surface_flush(src);
+  const auto* in = cairo_image_surface_get_data(src);
+  auto* out = cairo_image_surface_get_data(tinted.get());
+  const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(tinted.get());
+  for (int y = 0; y < bmp.height; ++y) {
+    const auto* pi = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(y) * sIn);
+    auto* po = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * sOut);
+    for (int x = 0; x < bmp.width; ++x) {
+      const std::uint32_t v = pi[x];
+      const unsigned a = v >> 24;
+      Rgba col;
+      col.a = static_cast<std::uint8_t>(a);
+      if (a) {
+        col.r = static_cast<std::uint8_t>(((v >> 16) & 255) * 255 / a);
+        col.g = static_cast<std::uint8_t>(((v >> 8) & 255) * 255 / a);
+        col.b = static_cast<std::uint8_t>((v & 255) * 255 / a);
+      }
+      const Rgba t = cx.Apply(col);
+      po[x] = (static_cast<std::uint32_t>(t.a) << 24) | ((t.r * t.a / 255) << 16) | ((t.g * t.a / 255) << 8) |
+              (t.b * t.a / 255);
+    }
+  }
+  cairo_surface_mark_dirty(tinted.get());
+  if (bmp.tinted.size() >= 4) bmp.tinted.erase(bmp.tinted.begin());
+  bmp.tinted.emplace_back(cx, std::move(tinted));
+  return bmp.tinted.back().second.get();
+}
+
 // A pattern whose space maps to the current user space through `toUser`.
 PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
   // Gradients are built on a unit square: pixman works in 16.16 fixed
@@ -63,39 +99,15 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     const Character* ch = c.lib.Find(f.bitmapId);
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
-    SurfacePtr tinted;
     cairo_surface_t* src = bmp->surface.get();
-    if (!c.mask && !cx.IsIdentity()) {
-      tinted.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bmp->width, bmp->height));
-      cairo_surface_flush(src);
-      const auto* in = cairo_image_surface_get_data(src);
-      auto* out = cairo_image_surface_get_data(tinted.get());
-      const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(tinted.get());
-      for (int y = 0; y < bmp->height; ++y) {
-        const auto* pi = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(y) * sIn);
-        auto* po = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * sOut);
-        for (int x = 0; x < bmp->width; ++x) {
-          const std::uint32_t v = pi[x];
-          const unsigned a = v >> 24;
-          Rgba col;
-          col.a = static_cast<std::uint8_t>(a);
-          if (a) {
-            col.r = static_cast<std::uint8_t>(((v >> 16) & 255) * 255 / a);
-            col.g = static_cast<std::uint8_t>(((v >> 8) & 255) * 255 / a);
-            col.b = static_cast<std::uint8_t>((v & 255) * 255 / a);
-          }
-          const Rgba t = cx.Apply(col);
-          po[x] = (static_cast<std::uint32_t>(t.a) << 24) | ((t.r * t.a / 255) << 16) | ((t.g * t.a / 255) << 8) |
-                  (t.b * t.a / 255);
-        }
-      }
-      cairo_surface_mark_dirty(tinted.get());
-      src = tinted.get();
-    }
+    if (!c.mask && !cx.IsIdentity()) src = Tinted(*bmp, cx);
     p.reset(cairo_pattern_create_for_surface(src));
     cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
     const bool smooth = f.smooth && c.options.quality != Quality::qLow;
-    cairo_pattern_set_filter(p.get(), smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+    // Bilinear as the format's player smooths; the convolution of GOOD costs
+    // tens of milliseconds on large down-scaled bitmaps.
+    const cairo_filter_t filter = c.options.quality == Quality::qBest ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
+    cairo_pattern_set_filter(p.get(), smooth ? filter : CAIRO_FILTER_NEAREST);
   } else {
     const auto& g = f.gradient;
     if (g.stops.empty()) return nullptr;
@@ -108,14 +120,16 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     std::vector<Rgba> cols;
     for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
     // A ratio below the one before counts as that one.
-    // A ratio below the one before counts as that one; of several stops at
-    // one ratio only the first two count.
+    // A ratio below the one before counts as that one, once: a second stop
+    // in a row that goes backwards is dropped.
     std::vector<int> ratios;
     std::vector<bool> skip;
+    bool lastClamped = false;
     for (const auto& s : g.stops) {
-      const int r = ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back());
-      skip.push_back(ratios.size() >= 2 && r == ratios.back() && r == ratios[ratios.size() - 2]);
-      ratios.push_back(r);
+      const bool back = !ratios.empty() && s.ratio < ratios.back();
+      skip.push_back(back && lastClamped);
+      lastClamped = back;
+      ratios.push_back(back ? ratios.back() : s.ratio);
     }
     for (std::size_t i = 0; i < g.stops.size(); ++i) {
       if (skip[i]) continue;
@@ -170,7 +184,9 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
-void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx) {
+// `textColor`: glyph outlines are filled with the text's colour instead.
+void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
+               const Rgba* textColor = nullptr) {
   cairo_t* cr = c.cr;
   cairo_set_matrix(cr, &m);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
@@ -180,7 +196,9 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     const FillStyle& f = layer.fills[i];
     cairo_new_path(cr);
     AddPath(cr, edges, false);
-    if (f.kind == FillStyle::Kind::kSolid) {
+    if (textColor) {
+      SetColor(c, *textColor, cx);
+    } else if (f.kind == FillStyle::Kind::kSolid) {
       SetColor(c, f.color, cx);
     } else {
       PatternPtr p = MakePattern(c, f, cx, ToCairo(f.matrix));
@@ -192,9 +210,12 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     }
     cairo_fill(cr);
   }
-  // Strokes are drawn in device space so that their width follows the
-  // overall scale and never falls below one pixel.
-  const double scale = std::sqrt((m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy) / 2);
+  // Strokes scale with the shape, unevenly too, as the format's player does;
+  // a stroke thinner than a pixel, or one that must not scale, is drawn in
+  // device space instead, at least one pixel wide.
+  const double sumSq = m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy;
+  const double det = m.xx * m.yy - m.xy * m.yx;
+  const double minScale = std::sqrt(std::max(0.0, (sumSq - std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
   for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
@@ -202,19 +223,30 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
     cairo_set_matrix(cr, &m);
     cairo_new_path(cr);
     AddPath(cr, edges, true);
-    cairo_identity_matrix(cr);
-    double width = l.width * scale;
-    if (l.noHScale || l.noVScale) width = l.width * c.options.stageScale;
-    cairo_set_line_width(cr, std::max(1.0, width));
+    const bool noScale = l.noHScale || l.noVScale;
+    const bool userSpace = !noScale && l.width * minScale >= 1.0;
+    if (userSpace) {
+      cairo_set_line_width(cr, l.width);
+    } else {
+      cairo_identity_matrix(cr);
+      // One no-scale flag: the width follows the other direction's scale.
+      double width = l.width * std::sqrt(sumSq / 2);
+      if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
+      else if (l.noHScale) width = l.width * std::hypot(m.xy, m.yy);
+      else if (l.noVScale) width = l.width * std::hypot(m.xx, m.yx);
+      cairo_set_line_width(cr, std::max(1.0, width));
+    }
     const int cap = l.startCap;
     cairo_set_line_cap(cr, cap == 1 ? CAIRO_LINE_CAP_BUTT : cap == 2 ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, l.join == 1 ? CAIRO_LINE_JOIN_BEVEL : l.join == 2 ? CAIRO_LINE_JOIN_MITER
                                                                                : CAIRO_LINE_JOIN_ROUND);
     cairo_set_miter_limit(cr, l.miterLimit);
     if (l.hasFill) {
-      cairo_matrix_t pm;
-      const cairo_matrix_t fm = ToCairo(l.fill.matrix);
-      cairo_matrix_multiply(&pm, &fm, &m);
+      cairo_matrix_t pm = ToCairo(l.fill.matrix);
+      if (!userSpace) {
+        const cairo_matrix_t fm = pm;
+        cairo_matrix_multiply(&pm, &fm, &m);
+      }
       PatternPtr p = MakePattern(c, l.fill, cx, pm);
       if (!p) {
         cairo_new_path(cr);
@@ -241,14 +273,7 @@ void DrawGlyphs(Ctx& c, const FontDef& font, const std::vector<std::pair<std::ui
       cairo_matrix_init(&gm, s, 0, 0, s, x, y);
       cairo_matrix_t full;
       cairo_matrix_multiply(&full, &gm, &m);
-      for (const auto& layer : font.glyphs[index].shape.layers) {
-        ShapeLayer colored = layer;
-        for (auto& f : colored.fills) {
-          f.kind = FillStyle::Kind::kSolid;
-          f.color = color;
-        }
-        DrawLayer(c, colored, full, cx);
-      }
+      for (const auto& layer : font.glyphs[index].shape.layers) DrawLayer(c, layer, full, cx, &color);
     }
     x += advance;
   }
@@ -398,6 +423,100 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
 // Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
 // 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
 // 13 overlay, 14 hard light.
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1 || y0 > y1; }
+  void Add(const Box& b) {
+    x0 = std::min(x0, b.x0), y0 = std::min(y0, b.y0), x1 = std::max(x1, b.x1), y1 = std::max(y1, b.y1);
+  }
+};
+
+Box Transform(const Rect& r, const cairo_matrix_t& m) {
+  Box b;
+  if (r.xmin > r.xmax || r.ymin > r.ymax) return b;
+  const double xs[2] = {static_cast<double>(r.xmin), static_cast<double>(r.xmax)};
+  const double ys[2] = {static_cast<double>(r.ymin), static_cast<double>(r.ymax)};
+  for (double x : xs) {
+    for (double y : ys) {
+      double dx = x, dy = y;
+      cairo_matrix_transform_point(&m, &dx, &dy);
+      b.Add(Box{dx, dy, dx, dy});
+    }
+  }
+  return b;
+}
+
+// Device-space box of what an instance can draw; used to keep the
+// off-screen groups of masks and blend modes small.
+Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, int nesting);
+
+Box DeviceBoxOfList(const Ctx& c, const std::map<int, Instance>& list, const cairo_matrix_t& m, int nesting) {
+  Box b;
+  for (const auto& [depth, child] : list) b.Add(DeviceBox(c, child, m, nesting + 1));
+  return b;
+}
+
+Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, int nesting) {
+  Box b;
+  if (!inst.def || nesting > kMaxSpriteNesting) return b;
+  cairo_matrix_t m;
+  const cairo_matrix_t own = ToCairo(inst.matrix);
+  cairo_matrix_multiply(&m, &own, &parent);
+  const Character* d = inst.def;
+  switch (d->kind) {
+    case Character::Kind::kShape:
+      b = Transform(static_cast<const ShapeDef*>(d)->geometry.bounds, m);
+      break;
+    case Character::Kind::kMorph:
+      b = Transform(static_cast<const MorphDef*>(d)->startBounds, m);
+      b.Add(Transform(static_cast<const MorphDef*>(d)->endBounds, m));
+      break;
+    case Character::Kind::kText: {
+      const auto* t = static_cast<const TextDef*>(d);
+      b = Transform(t->bounds, m);
+      break;
+    }
+    case Character::Kind::kEditText:
+      b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
+      break;
+    case Character::Kind::kBitmap: {
+      const auto* bm = static_cast<const BitmapDef*>(d);
+      b = Transform(Rect{0, bm->width * 20, 0, bm->height * 20}, m);
+      break;
+    }
+    case Character::Kind::kSprite:
+      if (inst.sprite) b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+      break;
+    case Character::Kind::kButton:
+      for (const auto& rec : static_cast<const ButtonDef*>(d)->records) {
+        Instance child;
+        child.def = c.lib.Find(rec.characterId);
+        child.matrix = rec.matrix;
+        if (child.def && child.def->kind != Character::Kind::kButton) b.Add(DeviceBox(c, child, m, nesting + 1));
+      }
+      break;
+    case Character::Kind::kFont:
+      break;
+  }
+  if (!b.Empty()) {
+    // Room for strokes and anti-aliasing.
+    b.x0 -= 2, b.y0 -= 2, b.x1 += 2, b.y1 += 2;
+  }
+  return b;
+}
+
+// Clips the context to a device box; false when nothing can show.
+bool ClipToBox(cairo_t* cr, const Box& b) {
+  if (b.Empty()) return false;
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, std::floor(b.x0), std::floor(b.y0), std::ceil(b.x1) - std::floor(b.x0),
+                  std::ceil(b.y1) - std::floor(b.y0));
+  cairo_clip(cr);
+  double x0, y0, x1, y1;
+  cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+  return x1 > x0 && y1 > y0;
+}
+
 cairo_operator_t BlendOperator(int mode) {
   switch (mode) {
     case 3: return CAIRO_OPERATOR_MULTIPLY;
@@ -480,6 +599,58 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
   }
 }
 
+// Subtract (9) and invert (10) have no Cairo operator: the object is drawn
+// into an image of the target's size and combined pixel by pixel.
+void DrawWithPixelBlend(Ctx& c, const Instance& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_surface_t* target = cairo_get_group_target(c.cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) {
+    DrawInstanceBody(c, inst, m, cx);
+    return;
+  }
+  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  double ox = 0, oy = 0;
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  SurfacePtr src(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_surface_set_device_offset(src.get(), ox, oy);
+  std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(src.get()), cairo_destroy);
+  cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
+  cairo_t* saved = c.cr;
+  c.cr = cr2.get();
+  DrawInstanceBody(c, inst, m, cx);
+  c.cr = saved;
+  cr2.reset();
+  cairo_surface_flush(src.get());
+  cairo_surface_flush(target);
+  const auto* sd = cairo_image_surface_get_data(src.get());
+  auto* td = cairo_image_surface_get_data(target);
+  const int ss = cairo_image_surface_get_stride(src.get()), ts = cairo_image_surface_get_stride(target);
+  const bool targetAlpha = cairo_image_surface_get_format(target) == CAIRO_FORMAT_ARGB32;
+  for (int y = 0; y < h; ++y) {
+    const auto* sp = reinterpret_cast<const std::uint32_t*>(sd + static_cast<std::size_t>(y) * ss);
+    auto* tp = reinterpret_cast<std::uint32_t*>(td + static_cast<std::size_t>(y) * ts);
+    for (int x = 0; x < w; ++x) {
+      const std::uint32_t sv = sp[x];
+      const int sa = static_cast<int>(sv >> 24);
+      if (sa == 0) continue;
+      const std::uint32_t tv = tp[x];
+      const int da = targetAlpha ? static_cast<int>(tv >> 24) : 255;
+      std::uint32_t out = targetAlpha ? tv & 0xFF000000u : 0xFF000000u;
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int sc = static_cast<int>((sv >> shift) & 255), dc = static_cast<int>((tv >> shift) & 255);
+        int r = 0;
+        if (inst.blendMode == 9) {
+          r = std::max(0, dc - sc);
+        } else {
+          r = (dc * (255 - sa) + (da - dc) * sa) / 255;
+        }
+        out |= static_cast<std::uint32_t>(std::clamp(r, 0, 255)) << shift;
+      }
+      tp[x] = out;
+    }
+  }
+  cairo_surface_mark_dirty(target);
+}
+
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
   if (!inst.def || !inst.visible) return;
   cairo_matrix_t m;
@@ -487,15 +658,30 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_multiply(&m, &own, &parent);
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
-  const cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
+  // Inside a layer the pixel blend does not yet find the layer's pixels.
+  if (!c.mask && c.layers == 0 && (inst.blendMode == 9 || inst.blendMode == 10)) {
+    DrawWithPixelBlend(c, inst, m, cx);
+    return;
+  }
+  cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
+  // Alpha and erase change only the alpha of a layer below; on the opaque
+  // stage they show nothing.
+  if ((op == CAIRO_OPERATOR_DEST_IN || op == CAIRO_OPERATOR_DEST_OUT) && c.layers == 0) return;
   if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 2 && !c.mask)) {
+    cairo_save(c.cr);
+    if (!ClipToBox(c.cr, DeviceBox(c, inst, parent, c.nesting))) {
+      cairo_restore(c.cr);
+      return;
+    }
     cairo_push_group(c.cr);
+    ++c.layers;
     DrawInstanceBody(c, inst, m, cx);
+    --c.layers;
     cairo_pop_group_to_source(c.cr);
     cairo_identity_matrix(c.cr);
     cairo_set_operator(c.cr, op);
     cairo_paint(c.cr);
-    cairo_set_operator(c.cr, CAIRO_OPERATOR_OVER);
+    cairo_restore(c.cr);
     return;
   }
   DrawInstanceBody(c, inst, m, cx);
@@ -516,6 +702,11 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
     auto start = it;
     while (it != end && it->first <= clipDepth) ++it;
     if (start == it) continue;
+    cairo_save(c.cr);
+    if (!ClipToBox(c.cr, DeviceBox(c, inst, m, c.nesting))) {
+      cairo_restore(c.cr);
+      continue;
+    }
     cairo_push_group(c.cr);
     DrawList(c, start, it, m, cx);
     PatternPtr content(cairo_pop_group(c.cr));
@@ -528,6 +719,7 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
     cairo_identity_matrix(c.cr);
     cairo_set_source(c.cr, content.get());
     cairo_mask(c.cr, mask.get());
+    cairo_restore(c.cr);
   }
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <unordered_map>
 
 namespace quarvel::player {
@@ -197,7 +195,6 @@ void ReadRecords(Reader& r, int version, unsigned fillBits, unsigned lineBits, O
           fillBits = r.UB(4, "NumFillBits");
           lineBits = r.UB(4, "NumLineBits");
         }
-        if (std::getenv("QUARVEL_DEBUG_SHAPE")) std::fprintf(stderr, "style f0 %d:%u f1 %d:%u l %d:%u new %d move %g %g bits %u %u\n", rec.hasFill0, rec.fill0, rec.hasFill1, rec.fill1, rec.hasLine, rec.line, newStyles, x, y, fillBits, lineBits);
         onStyle(rec, newStyles, std::move(fills), std::move(lines), moved, x, y);
       } else {
         Edge e;
@@ -231,8 +228,7 @@ void ReadRecords(Reader& r, int version, unsigned fillBits, unsigned lineBits, O
         onEdge(e);
       }
     }
-  } catch (const swf::SwfError& e) {
-    if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "shape records: %s\n", e.what());
+  } catch (const swf::SwfError&) {
     // A cut-off shape draws what was read.
   }
 }

@@ -134,10 +134,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
         flags2 &= static_cast<std::uint8_t>(~0x06);
         r.Rest();
       }
-      if (flags2 & 0x02) {
-        inst->blendMode = r.U8("BlendMode");
-        if (inst->blendMode == 9 || inst->blendMode == 10) skipped_.insert("blend modes subtract and invert");
-      }
+      if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
       if (flags2 & 0x04) r.U8("BitmapCache");
       if (flags2 & 0x20) {
         if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
@@ -219,9 +216,10 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
 void Stage::GotoMain(int frame) {
   ++tick_;
   createdThisTick_ = 0;
+  frame = std::clamp(frame, 0, root_.FrameCount() - 1);
+  if (listener_) listener_->OnSeek(frame, timeMs_);
   Goto(root_, frame, "");
   RunActions();
-  if (listener_) listener_->OnSeek(root_.current, timeMs_);
 }
 
 void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesting) {
@@ -258,8 +256,8 @@ void Stage::Tick() {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
       if (root_.FrameCount() > 1) {
-        Goto(root_, 0, "");
         if (listener_) listener_->OnSeek(0, timeMs_);
+        Goto(root_, 0, "");
       }
     } else {
       EnterFrame(root_, next, true, true, "", nullptr);

@@ -1,0 +1,1 @@
+quarvel_bench(player_bench SOURCES player_bench.cpp LIBS quarvel_player)

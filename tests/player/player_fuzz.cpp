@@ -1,0 +1,23 @@
+// libFuzzer entry: load any bytes as a movie, run a few frames, paint them.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/player/flash_player.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  quarvel::player::FlashPlayer player;
+  player.SetSize(64, 48);
+  if (size > 0 && (data[0] & 1)) player.SetQuality("Low");
+  if (!player.LoadMovieBytes(std::span<const std::uint8_t>(data, size))) return 0;
+  quarvel::gdi::Bitmap bmp;
+  player.Paint(bmp);
+  for (int i = 1; i <= 4; ++i) {
+    player.AdvanceTo(static_cast<std::int64_t>(i) * 1000);
+    player.Paint(bmp);
+  }
+  player.GotoFrame(0);
+  player.Paint(bmp);
+  return 0;
+}
