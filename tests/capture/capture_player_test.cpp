@@ -30,7 +30,8 @@ using testing::ShapeBuilder;
 using testing::SwfBuilder;
 
 // A 100 x 80 movie of `frames` frames whose square moves 5 px a frame;
-// `stop_frame` >= 0 puts a stop action there, `still` keeps the square put.
+// `stop_frame` >= 0 puts a stop action there (0: the movie stays on frame 0),
+// `still` keeps the square put.
 std::vector<std::uint8_t> MovingSquare(int frames, double fps, int stop_frame = -1, bool still = false) {
   SwfBuilder b(6, {0, 2000, 0, 1600}, fps);
   b.SetBackgroundColor({255, 255, 255, 255});
@@ -46,6 +47,9 @@ std::vector<std::uint8_t> MovingSquare(int frames, double fps, int stop_frame = 
     else
       b.PlaceObject2({.depth = 1, .move = true, .matrix = m});
     if (f == stop_frame) b.DoAction(Actions().Stop());
+    // The capture's Play() after loading resumes past a stop on frame 0, so
+    // frame 1 sends the movie back there: every tick then finds frame 0.
+    if (stop_frame == 0 && f == 1) b.DoAction(Actions().GotoFrame(0).Stop());
     b.ShowFrame();
   }
   return b.Build(swf::Compression::kZlib);
