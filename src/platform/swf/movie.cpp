@@ -69,12 +69,16 @@ std::size_t ReserveFor(std::uint64_t declared_body, std::uint64_t cap) {
   return static_cast<std::size_t>(std::min<std::uint64_t>({declared_body, cap, 64u << 20}));
 }
 
+// stop_after: stop once that many body bytes are out (the head only).
 void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out,
-                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated) {
+                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated,
+                 std::uint64_t stop_after) {
   ZStreamPtr z(new z_stream{});
   if (inflateInit(z.get()) != Z_OK) throw SwfError("zlib could not be initialised");
   // Deflate cannot expand more than about 1032:1.
-  Sink sink(out, cap, ReserveFor(std::min<std::uint64_t>(declared_body, in.size() * 1032ull + 4096), cap));
+  Sink sink(out, cap,
+            ReserveFor(std::min<std::uint64_t>({declared_body, in.size() * 1032ull + 4096, stop_after}),
+                       cap));
   // zlib counts in uInt; feed large input in pieces.
   std::size_t in_pos = 0;
   for (;;) {
@@ -89,7 +93,7 @@ void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& ou
     z->avail_out = static_cast<uInt>(avail);
     const int rc = inflate(z.get(), Z_NO_FLUSH);
     sink.Used(z->avail_out);
-    if (rc == Z_STREAM_END) break;
+    if (rc == Z_STREAM_END || out.size() - 8 >= stop_after) break;
     if (rc == Z_OK) continue;
     if (rc == Z_BUF_ERROR && z->avail_in == 0 && in_pos >= in.size()) {
       if (accept_truncated) break;
@@ -104,7 +108,8 @@ void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& ou
 }
 
 void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& out,
-                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated) {
+                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated,
+                 std::uint64_t stop_after) {
   // "ZWS" header: 8 bytes, 4-byte compressed length, 5 bytes of LZMA properties.
   if (file.size() < 17) {
     throw SwfError("LzmaProperties", file.size(),
@@ -121,7 +126,7 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
   if (lzma_alone_decoder(s.get(), memlimit) != LZMA_OK) {
     throw SwfError("liblzma could not be initialised");
   }
-  Sink sink(out, cap, ReserveFor(declared_body, cap));
+  Sink sink(out, cap, ReserveFor(std::min(declared_body, stop_after), cap));
   auto fail = [&](lzma_ret rc) {
     const std::size_t at = 17 + static_cast<std::size_t>(s->total_in > 13 ? s->total_in - 13 : 0);
     std::string why = "LZMA SWF body does not decompress";
@@ -144,14 +149,13 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
     s->avail_out = avail;
     const lzma_ret rc = lzma_code(s.get(), fed_body ? LZMA_FINISH : LZMA_RUN);
     sink.Used(s->avail_out);
-    if (rc == LZMA_STREAM_END) break;
+    if (rc == LZMA_STREAM_END || out.size() - 8 >= stop_after) break;
     if (rc == LZMA_OK) continue;
     if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) {
       if (accept_truncated) break;
       throw SwfError("LzmaStream", file.size(),
                      "LZMA SWF body ends before its declared length is reached");
     }
-    if (rc == LZMA_DATA_ERROR && accept_truncated) break;
     fail(rc);
   }
   sink.CheckCap("LZMA SWF body");
@@ -173,8 +177,10 @@ std::uint64_t ExpandOptions::CapFor(std::uint32_t declaredLength) const {
   return std::min(hardCap, std::max(minCap, capFactor * declaredLength));
 }
 
-std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
-                                      const ExpandOptions& options) {
+namespace {
+
+std::vector<std::uint8_t> Expand(std::span<const std::uint8_t> file, const ExpandOptions& options,
+                                 std::uint64_t stop_after) {
   const auto kind = DetectCompression(file);
   if (!kind) throw SwfError("not a SWF file: the signature is neither FWS, CWS nor ZWS");
   Reader r(file);
@@ -182,7 +188,9 @@ std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
   r.U8("Version");
   const std::uint32_t declared = r.U32("FileLength");
   if (*kind == Compression::kNone) {
-    std::vector<std::uint8_t> out(file.begin(), file.end());
+    const std::size_t keep = static_cast<std::size_t>(
+        std::min<std::uint64_t>(file.size(), 8 + std::min<std::uint64_t>(stop_after, file.size())));
+    std::vector<std::uint8_t> out(file.begin(), file.begin() + keep);
     out[0] = 'F';
     return out;
   }
@@ -194,13 +202,28 @@ std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
     case Compression::kNone:
       break;
     case Compression::kZlib:
-      InflateZlib(file.subspan(8), out, cap, declared_body, options.acceptTruncated);
+      InflateZlib(file.subspan(8), out, cap, declared_body, options.acceptTruncated, stop_after);
       break;
     case Compression::kLzma:
-      InflateLzma(file, out, cap, declared_body, options.acceptTruncated);
+      InflateLzma(file, out, cap, declared_body, options.acceptTruncated, stop_after);
       break;
   }
+  if (out.size() - 8 > stop_after) out.resize(static_cast<std::size_t>(8 + stop_after));
   return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
+                                      const ExpandOptions& options) {
+  return Expand(file, options, UINT64_MAX);
+}
+
+std::vector<std::uint8_t> ExpandMovieHead(std::span<const std::uint8_t> file,
+                                          std::size_t bodyBytes) {
+  ExpandOptions o;
+  o.acceptTruncated = true;
+  return Expand(file, o, bodyBytes);
 }
 
 MovieHeader ReadMovieHeader(Reader& r) {

@@ -41,6 +41,13 @@ struct ExpandOptions {
 std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
                                       const ExpandOptions& options = {});
 
+// The first 8 bytes as ExpandMovie gives them, then at most bodyBytes bytes
+// of the body: enough to read the movie header without inflating the whole
+// file. A stream that ends early gives what it holds; one that is broken
+// before bodyBytes throws SwfError.
+std::vector<std::uint8_t> ExpandMovieHead(std::span<const std::uint8_t> file,
+                                          std::size_t bodyBytes);
+
 struct MovieHeader {
   Rect frameSize;               // twips
   std::uint16_t frameRate = 0;  // 8.8 fixed; the high byte is whole frames per second

@@ -195,3 +195,24 @@ TEST(Containers, LoadMovieFileNamesThePath) {
 
 }  // namespace
 }  // namespace quarvel::swf
+
+namespace quarvel::swf {
+namespace {
+
+TEST(Containers, HeadOnlyInflatesTheStart) {
+  Bytes body = Body();
+  body.resize(5000, 0x11);
+  for (const Bytes& file : {Fws(body), Cws(body), Zws(body)}) {
+    const Bytes head = ExpandMovieHead(file, 21);
+    ASSERT_EQ(head.size(), 29u);
+    EXPECT_EQ(std::memcmp(head.data(), "FWS", 3), 0);
+    EXPECT_TRUE(std::equal(head.begin() + 8, head.end(), body.begin()));
+  }
+  // A stream cut early gives what it holds.
+  const Bytes cws = Cws(body);
+  const Bytes cut(cws.begin(), cws.begin() + 20);
+  EXPECT_LE(ExpandMovieHead(cut, 4000).size(), 8 + 4000u);
+}
+
+}  // namespace
+}  // namespace quarvel::swf

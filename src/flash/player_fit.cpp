@@ -1,0 +1,46 @@
+#include "flash/player_fit.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/swf/movie.h"
+
+namespace quarvel::flash {
+
+PlayerLayout FitPlayerLayout(const SwfBounds& movie, const PlayerLayout& current, int maxWidth,
+                             int maxHeight) {
+  PlayerLayout p = current;
+  const std::int64_t w = std::int64_t{movie.xmax} - movie.xmin;
+  const std::int64_t h = std::int64_t{movie.ymax} - movie.ymin;
+  auto set_width = [&](std::int64_t v) {
+    p.width = static_cast<int>(std::max<std::int64_t>(v, 0));
+    p.gripLeft = p.left + p.width - 8;
+  };
+  auto set_height = [&](std::int64_t v) {
+    p.height = static_cast<int>(std::max<std::int64_t>(v, 0));
+    p.gripTop = p.top + p.height - 8;
+  };
+  if (w < maxWidth) {
+    set_width(w);
+  } else if (w > 0) {
+    set_height(h * maxWidth / w);
+  }
+  if (h < maxHeight) set_height(h);
+  return p;
+}
+
+MovieFit FitPlayerToMovie(const std::filesystem::path& path, const PlayerLayout& current,
+                          int maxWidth, int maxHeight) {
+  const std::vector<std::uint8_t> bytes = swf::ReadFileBytes(path);
+  MovieFit fit;
+  try {
+    fit.bounds = ReadSwfHeader(bytes);
+    fit.framesPerSecond = ReadSwfFrameRate(bytes);
+  } catch (const swf::SwfError& e) {
+    throw e.InFile(path.string());
+  }
+  fit.layout = FitPlayerLayout(fit.bounds, current, maxWidth, maxHeight);
+  return fit;
+}
+
+}  // namespace quarvel::flash

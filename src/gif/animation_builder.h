@@ -1,0 +1,69 @@
+#pragma once
+// Turns the captured frames into an animated GIF image: crop and zoom,
+// reduction to 256 colours, and with "Smaller Size" difference frames with
+// transparency and merging of unchanged frames.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "capture/crop_zoom.h"
+#include "gif/gif_image.h"
+
+namespace quarvel::gif {
+
+enum class ColorChoice { k256Colors, kGrayScale };        // "256Colors" / "GrayScale"
+enum class DitherChoice { kNearest, kFloydSteinberg };    // "Nearest" / "FloydSteinberg"
+enum class SizeChoice { kSmallerSize, kBestQuality };     // "Smaller Size" / "Best Quality"
+
+struct BuildOptions {
+  long long frame_count = 0;  // frame files 1 to frame_count of the capture folder
+  capture::CropZoom crop_zoom;
+  int latency_ms = 250;       // frame delay = latency / 10 hundredths
+  ColorChoice colors = ColorChoice::k256Colors;
+  DitherChoice dither = DitherChoice::kNearest;
+  SizeChoice size = SizeChoice::kSmallerSize;
+};
+
+// Receives the frame label text ("5/100/2 5%") and the percentage.
+using ProgressCallback = std::function<void(const std::string& label, int percent)>;
+
+struct BuildResult {
+  std::unique_ptr<TGIFImage> image;
+  int optimized_frames = 0;
+};
+
+inline constexpr const char* kBuildFinishedText = "Build Animation GIF Finished";
+
+// The frame label of a step: i/count/optimised pct%.
+std::string FrameLabelText(long long i, long long count, int optimized);
+
+// Reads the frame files with a missing one repeating the last picture; a
+// damaged file throws capture::FrameStoreError naming it and nothing is built.
+// The progress callback gets the end text with 100 after the last frame.
+BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& progress = {});
+
+// Adds one reduced frame to the animation the way the build does: first
+// frame with the loop extension, "Smaller Size" comparison with the previous
+// frame. Exposed so that callers with pictures in memory share the rules.
+class AnimationAssembler {
+ public:
+  AnimationAssembler(int delay, bool smaller_size);
+  // `reduced` is a one-frame image whose frame holds the reduced picture.
+  void Add(std::unique_ptr<TGIFImage> reduced);
+  int OptimizedFrames() const { return optimized_; }
+  std::unique_ptr<TGIFImage> Finish() { return std::move(animation_); }
+
+ private:
+  void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* data);
+
+  int delay_;
+  bool smaller_size_;
+  int optimized_ = 0;
+  long long added_ = 0;
+  std::unique_ptr<TGIFImage> animation_;
+  std::unique_ptr<TGIFImage> previous_;
+  TGIFGraphicControlExtension* last_gce_ = nullptr;
+};
+
+}  // namespace quarvel::gif

@@ -1,0 +1,74 @@
+#pragma once
+// Finding a palette index for a wanted colour.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::gif {
+
+using gdi::Color;
+
+class TColorLookup {
+ public:
+  explicit TColorLookup(int colors) : colors_(colors) {}
+  virtual ~TColorLookup() = default;
+  int Colors() const { return colors_; }
+  // The palette index for the colour, and that entry's colour in `chosen`.
+  virtual int Lookup(int red, int green, int blue, Color& chosen) = 0;
+
+ private:
+  int colors_;
+};
+
+// Nearest entry by the sum of absolute differences, cached per 15-bit cell:
+// every colour of a cell gets the answer found for the first one asked.
+class TFastColorLookup final : public TColorLookup {
+ public:
+  explicit TFastColorLookup(const std::vector<Color>& palette);
+  int Lookup(int red, int green, int blue, Color& chosen) override;
+
+  static int Key(int red, int green, int blue) { return ((blue >> 3) << 10) | ((green >> 3) << 5) | (red >> 3); }
+
+ private:
+  std::vector<Color> palette_;
+  std::array<std::int16_t, 32768> inverse_;
+};
+
+class TGrayScaleLookup final : public TColorLookup {
+ public:
+  TGrayScaleLookup() : TColorLookup(256) {}
+  int Lookup(int red, int green, int blue, Color& chosen) override {
+    int grey = (77 * red + 150 * green + 29 * blue) >> 8;
+    chosen = Color{std::uint8_t(grey), std::uint8_t(grey), std::uint8_t(grey)};
+    return grey;
+  }
+};
+
+class TMonochromeLookup final : public TColorLookup {
+ public:
+  TMonochromeLookup() : TColorLookup(2) {}
+  int Lookup(int red, int green, int blue, Color& chosen) override {
+    if (77 * red + 150 * green + 29 * blue < 32513) {
+      chosen = Color{0, 0, 0};
+      return 0;
+    }
+    chosen = Color{255, 255, 255};
+    return 1;
+  }
+};
+
+// The 6 x 6 x 6 colour cube.
+class TNetscapeColorLookup final : public TColorLookup {
+ public:
+  TNetscapeColorLookup() : TColorLookup(216) {}
+  int Lookup(int red, int green, int blue, Color& chosen) override {
+    int r = (red + 3) / 51, g = (green + 3) / 51, b = (blue + 3) / 51;
+    chosen = Color{std::uint8_t(51 * r), std::uint8_t(51 * g), std::uint8_t(51 * b)};
+    return 36 * r + 6 * g + b;
+  }
+};
+
+}  // namespace quarvel::gif

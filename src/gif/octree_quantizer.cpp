@@ -1,0 +1,155 @@
+#include "gif/octree_quantizer.h"
+
+#include "gif/gif_exception.h"
+
+namespace quarvel::gif {
+
+TColorQuantizer::TColorQuantizer(int max_colors, int color_bits)
+    : max_colors_(max_colors < 1 ? 1 : max_colors), color_bits_(color_bits < 1 ? 1 : (color_bits > 8 ? 8 : color_bits)) {
+  root_ = NewNode(0);
+}
+
+std::int32_t TColorQuantizer::NewNode(int level) {
+  std::int32_t n;
+  if (!free_.empty()) {
+    n = free_.back();
+    free_.pop_back();
+    nodes_[std::size_t(n)] = TOctreeNode{};
+  } else {
+    n = std::int32_t(nodes_.size());
+    nodes_.emplace_back();
+  }
+  TOctreeNode& node = nodes_[std::size_t(n)];
+  if (level == color_bits_) {
+    node.leaf = true;
+    ++leaf_count_;
+  } else {
+    node.next_reducible = reducible_[std::size_t(level)];
+    reducible_[std::size_t(level)] = n;
+  }
+  return n;
+}
+
+void TColorQuantizer::FreeNode(std::int32_t n) { free_.push_back(n); }
+
+void TColorQuantizer::AddColor(int red, int green, int blue) {
+  std::int32_t n = root_;
+  for (int level = 0;; ++level) {
+    TOctreeNode* node = &nodes_[std::size_t(n)];
+    if (node->leaf) {
+      node->pixel_count += 1;
+      node->red_sum += std::uint64_t(red);
+      node->green_sum += std::uint64_t(green);
+      node->blue_sum += std::uint64_t(blue);
+      break;
+    }
+    int shift = 7 - level;
+    int child = (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) | ((blue >> shift) & 1);
+    std::int32_t next = node->children[std::size_t(child)];
+    if (next < 0) {
+      next = NewNode(level + 1);  // may move the pool
+      nodes_[std::size_t(n)].children[std::size_t(child)] = next;
+    }
+    n = next;
+  }
+  while (leaf_count_ > max_colors_) ReduceTree();
+}
+
+void TColorQuantizer::ReduceTree() {
+  int level = color_bits_ - 1;
+  while (level > 0 && reducible_[std::size_t(level)] < 0) --level;
+  std::int32_t n = reducible_[std::size_t(level)];
+  if (n < 0) return;  // nothing left to merge (only with a single leaf allowed)
+  TOctreeNode& node = nodes_[std::size_t(n)];
+  reducible_[std::size_t(level)] = node.next_reducible;
+  node.next_reducible = -1;
+  int children = 0;
+  for (auto& c : node.children) {
+    if (c < 0) continue;
+    const TOctreeNode& child = nodes_[std::size_t(c)];
+    node.pixel_count += child.pixel_count;
+    node.red_sum += child.red_sum;
+    node.green_sum += child.green_sum;
+    node.blue_sum += child.blue_sum;
+    FreeNode(c);
+    c = -1;
+    ++children;
+  }
+  node.leaf = true;
+  leaf_count_ -= children - 1;
+}
+
+void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
+  const int w = picture.Width(), h = picture.Height();
+  if (picture.Empty()) return;
+  const auto format = picture.Format();
+  const bool bgr32 = format == gdi::PixelFormat::pf32bit || format == gdi::PixelFormat::pfDevice;
+  const bool bgr24 = format == gdi::PixelFormat::pf24bit;
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* row = picture.ScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      if (bgr32) {
+        AddColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+      } else if (bgr24) {
+        AddColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+      } else {
+        gdi::Color c = picture.GetPixel(x, y);
+        AddColor(c.r, c.g, c.b);
+      }
+    }
+  }
+}
+
+std::vector<gdi::Color> TColorQuantizer::Colors() const {
+  std::vector<gdi::Color> out;
+  std::vector<std::int32_t> stack{root_};
+  while (!stack.empty()) {
+    std::int32_t n = stack.back();
+    stack.pop_back();
+    const TOctreeNode& node = nodes_[std::size_t(n)];
+    if (node.leaf) {
+      if (node.pixel_count == 0) {
+        out.push_back(gdi::Color{});
+      } else {
+        out.push_back(gdi::Color{std::uint8_t(node.red_sum / node.pixel_count),
+                                 std::uint8_t(node.green_sum / node.pixel_count),
+                                 std::uint8_t(node.blue_sum / node.pixel_count)});
+      }
+      continue;
+    }
+    for (int c = 7; c >= 0; --c)
+      if (node.children[std::size_t(c)] >= 0) stack.push_back(node.children[std::size_t(c)]);
+  }
+  return out;
+}
+
+std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color_count, int color_bits,
+                                           bool with_system_colors) {
+  if (color_count < 1 || color_count > 256) throw GIFException(sTooManyColors);
+  const int max = with_system_colors ? 236 : color_count;
+  TColorQuantizer quantizer(max, color_bits);
+  quantizer.ProcessImage(picture);
+  std::vector<gdi::Color> leaves = quantizer.Colors();
+
+  // Entries past the last leaf repeat it: ties go to the lowest index, so the
+  // repeats never take pixels away from the leaf colours.
+  auto fill = [&](std::vector<gdi::Color>& out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i < leaves.size()) out.push_back(leaves[i]);
+      else out.push_back(leaves.empty() ? gdi::Color{} : leaves.back());
+    }
+  };
+  std::vector<gdi::Color> palette;
+  palette.reserve(256);
+  if (with_system_colors) {
+    std::vector<gdi::Color> system = gdi::SystemPalette20();
+    palette.insert(palette.end(), system.begin(), system.begin() + 10);
+    fill(palette, 236);
+    palette.insert(palette.end(), system.begin() + 10, system.end());
+  } else {
+    fill(palette, std::size_t(color_count));
+  }
+  return palette;
+}
+
+}  // namespace quarvel::gif

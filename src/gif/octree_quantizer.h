@@ -1,0 +1,51 @@
+#pragma once
+// Octree colour quantization: leaves at depth 8, reduced from the deepest
+// level, most recently created node first.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::gif {
+
+struct TOctreeNode {
+  bool leaf = false;
+  std::uint32_t pixel_count = 0;
+  std::uint64_t red_sum = 0, green_sum = 0, blue_sum = 0;  // 64-bit: no wrap on huge frames
+  std::array<std::int32_t, 8> children{-1, -1, -1, -1, -1, -1, -1, -1};
+  std::int32_t next_reducible = -1;
+};
+
+class TColorQuantizer {
+ public:
+  TColorQuantizer(int max_colors, int color_bits = 8);
+  void AddColor(int red, int green, int blue);
+  // Feeds every pixel, rows from the top, keeping at most max_colors leaves.
+  void ProcessImage(const gdi::Bitmap& picture);
+  int LeafCount() const { return leaf_count_; }
+  // Leaf colours in depth-first order, children 0 to 7.
+  std::vector<gdi::Color> Colors() const;
+
+ private:
+  std::int32_t NewNode(int level);
+  void FreeNode(std::int32_t n);
+  void ReduceTree();
+
+  // Nodes live in a pool; freed ones are reused.
+  std::vector<TOctreeNode> nodes_;
+  std::vector<std::int32_t> free_;
+  std::int32_t root_ = -1;
+  int leaf_count_ = 0;
+  std::array<std::int32_t, 9> reducible_{-1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int max_colors_;
+  int color_bits_;
+};
+
+// The octree palette of a picture: color_count entries, or 256 with the 20
+// system colours at both ends.
+std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color_count, int color_bits,
+                                           bool with_system_colors);
+
+}  // namespace quarvel::gif

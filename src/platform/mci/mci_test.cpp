@@ -1,0 +1,148 @@
+#include "platform/mci/mci.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "platform/audio/wave_file.h"
+#include "recording/audio_probe.h"
+
+namespace quarvel::mci {
+namespace {
+
+namespace fs = std::filesystem;
+using quarvel::testing::DecodeMono;
+using quarvel::testing::Probe;
+using quarvel::testing::Rms;
+using quarvel::testing::StereoTone;
+using quarvel::testing::ToneFrequency;
+
+class MciTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = quarvel::testing::MakeTempFolder("quarvel-mci"); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path Element(const audio::WaveFormat& format, const std::string& name = "rec.wav") {
+    const fs::path p = dir_ / name;
+    const auto header = audio::WaveHeader(format, 0, format.format_tag == audio::kWaveFormatPcm
+                                                         ? std::nullopt
+                                                         : std::optional<std::uint32_t>(0));
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(header.data()),
+                                             static_cast<std::streamsize>(header.size()));
+    return p;
+  }
+
+  // Plays a 1 kHz tone from clock time 0 and records 0 .. `ms` in steps.
+  void RecordTone(DeviceId id, int ms) {
+    bus_.Write(audio::BusSource::kWaveOut, 0, StereoTone(1000, ms));
+    ASSERT_EQ(mci_.Record(id), kOk);
+    for (int t = 0; t < ms; t += ms / 4) {
+      clock_->Set(t);
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));  // let the recording thread take some
+    }
+    clock_->Set(ms);
+    ASSERT_EQ(mci_.Stop(id), kOk);
+  }
+
+  fs::path dir_;
+  std::shared_ptr<audio::VirtualClock> clock_ = std::make_shared<audio::VirtualClock>();
+  audio::LoopbackBus bus_{clock_};
+  Mci mci_{bus_};
+};
+
+TEST_F(MciTest, OpenRejectsWhatItCannotRecordInto) {
+  DeviceId id = 0;
+  EXPECT_EQ(mci_.Open(dir_ / "missing.wav", id), kErrFileNotFound);
+  std::ofstream(dir_ / "text.wav") << "not a wave file at all";
+  EXPECT_EQ(mci_.Open(dir_ / "text.wav", id), kErrInvalidFile);
+  EXPECT_EQ(mci_.Open(Element(audio::WaveFormat::Pcm(2, 44100, 24), "24bit.wav"), id), kErrInvalidFile);
+  audio::WaveFormat mp3 = audio::WaveFormat::Pcm(1, 22050, 16);
+  mp3.format_tag = 0x55;
+  EXPECT_EQ(mci_.Open(Element(mp3, "mp3.wav"), id), kErrInvalidFile);
+  EXPECT_EQ(mci_.OpenCount(), 0u);
+  EXPECT_EQ(mci_.Record(42), kErrInvalidDeviceId);
+  EXPECT_EQ(mci_.Close(42), kErrInvalidDeviceId);
+}
+
+TEST_F(MciTest, PcmRecordingHoldsExactlyTheClockTime) {
+  DeviceId id = 0;
+  const fs::path element = Element(audio::WaveFormat::Pcm(2, 44100, 16));
+  ASSERT_EQ(mci_.Open(element, id), kOk);
+  RecordTone(id, 2000);
+  ASSERT_EQ(mci_.Save(id, element), kOk);
+  ASSERT_EQ(mci_.Close(id), kOk);
+
+  EXPECT_EQ(fs::file_size(element), 44u + 2000u * 441u / 10u * 4u);
+  const auto info = Probe(element);
+  EXPECT_EQ(info.at("codec_name"), "pcm_s16le");
+  EXPECT_EQ(info.at("sample_rate"), "44100");
+  EXPECT_EQ(info.at("channels"), "2");
+  EXPECT_NEAR(std::stod(info.at("duration")), 2.0, 0.02);
+  const auto samples = DecodeMono(element, 44100);
+  EXPECT_NEAR(ToneFrequency(samples, 44100), 1000.0, 5.0);
+}
+
+TEST_F(MciTest, AdpcmRecordingHasTrueByteRateAndTone) {
+  DeviceId id = 0;
+  // A header with the nominal byte rate that some encoders write.
+  audio::WaveFormat nominal = audio::WaveFormat::ImaAdpcm(1, 22050, 512);
+  nominal.avg_bytes_per_sec = 16000;
+  const fs::path element = Element(nominal);
+  ASSERT_EQ(mci_.Open(element, id), kOk);
+  RecordTone(id, 2000);
+  ASSERT_EQ(mci_.Save(id, element), kOk);
+  ASSERT_EQ(mci_.Close(id), kOk);
+
+  std::ifstream in(element, std::ios::binary);
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  const audio::WaveInfo wave = audio::ParseWave(bytes);
+  EXPECT_EQ(wave.format.avg_bytes_per_sec, 22050u * 512u / 1017u);
+  EXPECT_EQ(wave.fact_samples, 44100u);
+  EXPECT_EQ(wave.data_size % 512, 0u);
+
+  const auto info = Probe(element);
+  EXPECT_EQ(info.at("codec_name"), "adpcm_ima_wav");
+  EXPECT_EQ(info.at("sample_rate"), "22050");
+  EXPECT_EQ(info.at("channels"), "1");
+  EXPECT_NEAR(std::stod(info.at("duration")), 2.0, 0.02);
+  EXPECT_NEAR(ToneFrequency(DecodeMono(element, 22050), 22050), 1000.0, 5.0);
+}
+
+TEST_F(MciTest, RecordsTheSelectedInputOnly) {
+  DeviceId id = 0;
+  const fs::path element = Element(audio::WaveFormat::Pcm(1, 11025, 8));
+  ASSERT_EQ(mci_.Open(element, id), kOk);
+  bus_.SetRecordSource(audio::RecordSource::kLineIn);
+  RecordTone(id, 400);  // the tone goes to wave out, the recording takes line in
+  ASSERT_EQ(mci_.Save(id, element), kOk);
+  const auto silent = DecodeMono(element, 11025);
+  EXPECT_NEAR(static_cast<double>(silent.size()), 4410.0, 2.0);
+  EXPECT_LT(Rms(silent), 300.0);  // 8-bit silence decodes near zero
+
+  // A second record on the same device appends; the microphone gives
+  // silence on a machine without one, for exactly the clock's time.
+  bus_.SetRecordSource(audio::RecordSource::kMicrophone);
+  ASSERT_EQ(mci_.Record(id), kOk);
+  clock_->Set(600);
+  ASSERT_EQ(mci_.Stop(id), kOk);
+  ASSERT_EQ(mci_.Save(id, element), kOk);
+  EXPECT_NEAR(static_cast<double>(DecodeMono(element, 11025).size()), 6615.0, 2.0);
+  ASSERT_EQ(mci_.Close(id), kOk);
+}
+
+TEST_F(MciTest, FailedSaveKeepsTheOldFile) {
+  DeviceId id = 0;
+  const fs::path element = Element(audio::WaveFormat::Pcm(2, 44100, 16));
+  ASSERT_EQ(mci_.Open(element, id), kOk);
+  RecordTone(id, 200);
+  EXPECT_EQ(mci_.Save(id, dir_ / "no-such-folder" / "x.wav"), kErrFileNotSaved);
+  EXPECT_EQ(fs::file_size(element), 44u);
+  // Close while recording stops the recording first.
+  ASSERT_EQ(mci_.Record(id), kOk);
+  EXPECT_EQ(mci_.Close(id), kOk);
+  EXPECT_EQ(mci_.OpenCount(), 0u);
+}
+
+}  // namespace
+}  // namespace quarvel::mci

@@ -1,0 +1,213 @@
+#pragma once
+// Parsed character definitions (immutable once loaded, stored by id) and the
+// small value types they share with the renderer.
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/swf/records.h"
+
+namespace quarvel::player {
+
+using swf::ColorTransform;
+using swf::Matrix;
+using swf::Rect;
+using swf::Rgba;
+
+// Caps on everything that comes from a file.
+inline constexpr int kMaxSpriteNesting = 32;
+inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each
+inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
+inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
+inline constexpr std::size_t kMaxActionsPerFrame = 100000;
+inline constexpr std::size_t kMaxInstancesPerTick = 20000;
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+
+struct GradientStop {
+  std::uint8_t ratio = 0;
+  Rgba color;
+};
+
+struct Gradient {
+  int spread = 0;         // 0 pad, 1 reflect, 2 repeat
+  int interpolation = 0;  // 0 normal RGB, 1 linear RGB
+  double focal = 0.0;     // -1..1, focal radial only
+  std::vector<GradientStop> stops;
+};
+
+struct FillStyle {
+  enum class Kind { kSolid, kLinear, kRadial, kFocal, kBitmap };
+  Kind kind = Kind::kSolid;
+  Rgba color;
+  Gradient gradient;
+  Matrix matrix;  // gradient or bitmap space to shape space (twips)
+  std::uint16_t bitmapId = 0;
+  bool repeat = false;
+  bool smooth = true;
+};
+
+struct LineStyle {
+  double width = 20;  // twips
+  Rgba color;
+  int startCap = 0;  // 0 round, 1 none, 2 square
+  int endCap = 0;
+  int join = 0;      // 0 round, 1 bevel, 2 miter
+  double miterLimit = 3.0;
+  bool noHScale = false;
+  bool noVScale = false;
+  bool hasFill = false;
+  FillStyle fill;
+};
+
+// One edge in shape coordinates (twips); a straight edge has curve == false.
+struct Edge {
+  double x0 = 0, y0 = 0, cx = 0, cy = 0, x1 = 0, y1 = 0;
+  bool curve = false;
+};
+
+// A set of styles and the edges drawn with them; a shape's NewStyles record
+// starts a new layer drawn above the earlier ones.
+struct ShapeLayer {
+  std::vector<FillStyle> fills;
+  std::vector<LineStyle> lines;
+  // Per fill style (index - 1): closed contours, edges oriented and chained.
+  std::vector<std::vector<Edge>> fillPaths;
+  // Per line style (index - 1): edges in drawing order.
+  std::vector<std::vector<Edge>> linePaths;
+};
+
+struct ShapeGeometry {
+  Rect bounds;
+  std::vector<ShapeLayer> layers;
+};
+
+struct Character {
+  enum class Kind { kShape, kMorph, kBitmap, kSprite, kButton, kFont, kText, kEditText };
+  explicit Character(Kind k) : kind(k) {}
+  virtual ~Character() = default;
+  Kind kind;
+  std::uint16_t id = 0;
+};
+
+struct ShapeDef : Character {
+  ShapeDef() : Character(Kind::kShape) {}
+  ShapeGeometry geometry;
+};
+
+// Raw records of a morph shape, kept for interpolation at any ratio.
+struct MorphRecord {
+  bool isEdge = false;
+  Edge start, end;               // for edges
+  bool hasFill0 = false, hasFill1 = false, hasLine = false;
+  std::uint32_t fill0 = 0, fill1 = 0, line = 0;
+};
+
+struct MorphFill {
+  FillStyle start, end;
+};
+struct MorphLine {
+  LineStyle start, end;
+};
+
+struct MorphDef : Character {
+  MorphDef() : Character(Kind::kMorph) {}
+  Rect startBounds, endBounds;
+  std::vector<MorphFill> fills;
+  std::vector<MorphLine> lines;
+  std::vector<MorphRecord> records;
+};
+
+struct BitmapDef : Character {
+  BitmapDef() : Character(Kind::kBitmap) {}
+  SurfacePtr surface;  // premultiplied ARGB32
+  int width = 0, height = 0;
+};
+
+struct Glyph {
+  ShapeGeometry shape;  // one layer, fill style 1 = the text colour
+  double advance = 0;   // in font units, 0 when the font has no layout
+};
+
+struct FontDef : Character {
+  FontDef() : Character(Kind::kFont) {}
+  std::vector<Glyph> glyphs;
+  std::vector<std::uint16_t> codes;  // glyph index -> character code
+  double unitsPerEm = 1024;          // 20480 for DefineFont3
+  double ascent = 0, descent = 0, leading = 0;  // in font units
+  std::string name;
+  bool bold = false, italic = false;
+};
+
+struct GlyphRun {
+  std::uint16_t fontId = 0;
+  Rgba color;
+  double x = 0, y = 0;  // baseline start, twips
+  double height = 0;    // twips
+  std::vector<std::pair<std::uint32_t, double>> glyphs;  // index, advance (twips)
+};
+
+struct TextDef : Character {
+  TextDef() : Character(Kind::kText) {}
+  Rect bounds;
+  Matrix matrix;
+  std::vector<GlyphRun> runs;
+};
+
+struct EditTextDef : Character {
+  EditTextDef() : Character(Kind::kEditText) {}
+  Rect bounds;
+  bool hasFont = false, useOutlines = false, html = false, border = false, wordWrap = false, multiline = false;
+  std::uint16_t fontId = 0;
+  double height = 240;
+  Rgba color{0, 0, 0, 255};
+  int align = 0;  // 0 left, 1 right, 2 centre, 3 justify
+  double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
+  std::string text;
+};
+
+// One tag of a timeline frame, pointing into the movie's data.
+struct ControlTag {
+  std::uint16_t code = 0;
+  std::size_t offset = 0;  // of the body in the movie data
+  std::size_t length = 0;
+};
+
+struct Frame {
+  std::vector<ControlTag> tags;
+};
+
+struct TimelineDef {
+  std::vector<Frame> frames;  // at least one
+  std::map<std::string, int> labels;  // lower-case label -> frame
+};
+
+struct SpriteDef : Character {
+  SpriteDef() : Character(Kind::kSprite) {}
+  TimelineDef timeline;
+};
+
+struct ButtonRecord {
+  std::uint16_t characterId = 0;
+  std::uint16_t depth = 0;
+  Matrix matrix;
+  ColorTransform cxform;
+  bool up = false;
+};
+
+struct ButtonDef : Character {
+  ButtonDef() : Character(Kind::kButton) {}
+  std::vector<ButtonRecord> records;
+};
+
+using CharacterMap = std::map<std::uint16_t, std::shared_ptr<const Character>>;
+
+}  // namespace quarvel::player

@@ -1,0 +1,280 @@
+#include "platform/player/flash_player.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "platform/player/movie_library.h"
+#include "platform/player/renderer.h"
+#include "platform/player/stage.h"
+#include "platform/swf/movie.h"
+
+namespace quarvel::player {
+
+namespace {
+// A clock jump executes at most this many frames; beyond that the timeline
+// is re-anchored, so a huge jump cannot stall the host.
+constexpr std::int64_t kMaxFramesPerAdvance = 100000;
+constexpr std::uint64_t kMaxMovieFileBytes = std::uint64_t{256} << 20;
+
+struct ContextDeleter {
+  void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+}  // namespace
+
+struct FlashPlayer::Impl {
+  std::unique_ptr<MovieLibrary> lib;
+  std::unique_ptr<Stage> stage;
+  std::string moviePath;
+  std::string loadError;
+  std::int32_t background = -1;
+  Quality quality = Quality::qHigh;
+  int width = 192, height = 192;
+  std::int64_t now = 0;
+  bool playing = false;
+  std::int64_t anchorTime = 0;   // clock time of anchorFrames
+  std::int64_t framesSinceAnchor = 0;
+  SoundEventListener* listener = nullptr;
+  mutable SurfacePtr surface;
+
+  std::int64_t FrameTime(std::int64_t k) const {
+    // frame rate is 8.8 fixed: k * 1000 / (rate / 256)
+    const std::int64_t rate = EffectiveRate();
+    return anchorTime + k * 1000 * 256 / rate;
+  }
+  std::int64_t EffectiveRate() const {
+    const int r = lib ? lib->movie.header.frameRate : 0;
+    return r > 0 ? r : 12 * 256;  // a rate of 0 plays at 12 frames per second
+  }
+  void Anchor() {
+    anchorTime = now;
+    framesSinceAnchor = 0;
+  }
+  void LogSkipped() const {
+    if (!std::getenv("QUARVEL_DEBUG") || !stage) return;
+    std::string line;
+    for (const auto& s : lib->skipped) line += (line.empty() ? "" : ", ") + s;
+    for (const auto& s : stage->Skipped()) line += (line.empty() ? "" : ", ") + s;
+    if (!line.empty()) std::clog << "player: " << (moviePath.empty() ? "movie" : moviePath) << ": skipped " << line << "\n";
+  }
+};
+
+FlashPlayer::FlashPlayer() : impl_(std::make_unique<Impl>()) {}
+FlashPlayer::~FlashPlayer() = default;
+FlashPlayer::FlashPlayer(FlashPlayer&&) noexcept = default;
+FlashPlayer& FlashPlayer::operator=(FlashPlayer&&) noexcept = default;
+
+int FlashPlayer::ReadyState() const { return impl_->stage ? 4 : 0; }
+int FlashPlayer::TotalFrames() const { return impl_->stage ? impl_->stage->TotalFrames() : 0; }
+int FlashPlayer::CurrentFrame() const { return impl_->stage ? impl_->stage->Root().current : 0; }
+bool FlashPlayer::Playing() const { return impl_->stage && impl_->playing; }
+
+void FlashPlayer::Play() {
+  if (!impl_->stage || impl_->playing) return;
+  impl_->playing = true;
+  impl_->stage->Root().playing = true;
+  impl_->Anchor();
+}
+
+void FlashPlayer::Stop() {
+  if (!impl_->stage) return;
+  impl_->playing = false;
+  impl_->stage->Root().playing = false;
+  if (impl_->listener) impl_->listener->OnStop(impl_->now);
+}
+
+void FlashPlayer::GotoFrame(int frame) {
+  if (!impl_->stage) return;
+  impl_->stage->SetTime(impl_->now);
+  impl_->stage->GotoMain(std::clamp(frame, 0, TotalFrames() - 1));
+  impl_->Anchor();
+}
+
+std::int32_t FlashPlayer::BackgroundColor() const {
+  if (impl_->background >= 0) return impl_->background;
+  if (impl_->lib && impl_->lib->background) {
+    const Rgba c = *impl_->lib->background;
+    return (c.r << 16) | (c.g << 8) | c.b;
+  }
+  return 0xFFFFFF;
+}
+
+void FlashPlayer::SetBackgroundColor(std::int32_t rrggbb) { impl_->background = rrggbb < 0 ? -1 : rrggbb & 0xFFFFFF; }
+
+const std::string& FlashPlayer::Movie() const { return impl_->moviePath; }
+
+void FlashPlayer::Unload() {
+  if (impl_->stage && impl_->listener) impl_->listener->OnUnload();
+  impl_->stage.reset();
+  impl_->lib.reset();
+  impl_->playing = false;
+  impl_->moviePath.clear();
+}
+
+void FlashPlayer::SetMovie(const std::string& path) {
+  Unload();
+  impl_->loadError.clear();
+  if (path.empty()) return;
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    impl_->loadError = path + ": is a folder, not a movie";
+    return;
+  }
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes = swf::ReadFileBytes(path, kMaxMovieFileBytes);
+  } catch (const swf::SwfError& e) {
+    impl_->loadError = e.what();
+    return;
+  }
+  if (LoadMovieBytes(bytes)) {
+    impl_->moviePath = path;
+  } else {
+    impl_->loadError = path + ": " + impl_->loadError;
+  }
+}
+
+bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
+  Unload();
+  impl_->loadError.clear();
+  try {
+    auto lib = LoadLibrary(file);
+    auto stage = std::make_unique<Stage>(*lib);
+    impl_->lib = std::move(lib);
+    impl_->stage = std::move(stage);
+  } catch (const swf::SwfError& e) {
+    impl_->loadError = e.what();
+    return false;
+  } catch (const std::bad_alloc&) {
+    impl_->loadError = "not enough memory for the movie";
+    return false;
+  }
+  impl_->stage->SetListener(impl_->listener);
+  if (impl_->listener) {
+    for (const auto& t : impl_->lib->soundDefinitions) {
+      auto body = impl_->lib->Body(t);
+      if (body.size() >= 2) impl_->listener->OnDefineSound(body[0] | (body[1] << 8), body);
+    }
+    // The first frame ran before the listener was attached to the stage; replay it.
+    impl_->stage->SetTime(impl_->now);
+    impl_->stage->Reset();
+  }
+  impl_->playing = true;
+  impl_->Anchor();
+  impl_->LogSkipped();
+  return true;
+}
+
+const std::string& FlashPlayer::LoadError() const { return impl_->loadError; }
+
+std::string FlashPlayer::QualityName() const {
+  switch (impl_->quality) {
+    case Quality::qLow: return "Low";
+    case Quality::qMedium: return "Medium";
+    case Quality::qHigh: return "High";
+    case Quality::qBest: return "Best";
+  }
+  return "High";
+}
+
+void FlashPlayer::SetQuality(std::string_view name) {
+  std::string n(name);
+  for (auto& c : n) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (n == "low" || n == "autolow") impl_->quality = Quality::qLow;
+  else if (n == "medium") impl_->quality = Quality::qMedium;
+  else if (n == "high" || n == "autohigh") impl_->quality = Quality::qHigh;
+  else if (n == "best") impl_->quality = Quality::qBest;
+}
+
+Quality FlashPlayer::GetQuality() const { return impl_->quality; }
+void FlashPlayer::SetQuality(Quality q) { impl_->quality = q; }
+
+void FlashPlayer::SetSize(int width, int height) {
+  impl_->width = std::clamp(width, 0, gdi::kMaxDimension);
+  impl_->height = std::clamp(height, 0, gdi::kMaxDimension);
+}
+int FlashPlayer::Width() const { return impl_->width; }
+int FlashPlayer::Height() const { return impl_->height; }
+
+void FlashPlayer::AdvanceTo(std::int64_t ms) {
+  auto& d = *impl_;
+  if (ms <= d.now) return;
+  d.now = ms;
+  if (!d.stage || !d.playing) return;
+  std::int64_t done = 0;
+  while (d.playing && d.FrameTime(d.framesSinceAnchor + 1) <= ms) {
+    ++d.framesSinceAnchor;
+    d.stage->SetTime(d.FrameTime(d.framesSinceAnchor));
+    d.stage->Tick();
+    if (++done >= kMaxFramesPerAdvance) {
+      d.Anchor();
+      break;
+    }
+  }
+  // A stop action on the main timeline stops the player, as the control does.
+  if (!d.stage->Root().playing && d.playing) {
+    d.playing = false;
+    if (d.listener) d.listener->OnStop(d.now);
+  }
+}
+
+std::int64_t FlashPlayer::Now() const { return impl_->now; }
+
+void FlashPlayer::Paint(gdi::Bitmap& target) const {
+  const int w = impl_->width, h = impl_->height;
+  if (target.Width() != w || target.Height() != h || target.Format() != gdi::PixelFormat::pfDevice) {
+    target = gdi::Bitmap(w, h, gdi::PixelFormat::pfDevice);
+  }
+  if (w == 0 || h == 0) return;
+  auto& surf = impl_->surface;
+  if (!surf || cairo_image_surface_get_width(surf.get()) != w || cairo_image_surface_get_height(surf.get()) != h) {
+    surf.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
+  }
+  std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surf.get()));
+  const std::int32_t bg = BackgroundColor();
+  cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
+  cairo_paint(cr.get());
+  if (impl_->stage) {
+    const auto& frame = impl_->lib->movie.header.frameSize;
+    const double mw = std::max(1, frame.Width()) / 20.0, mh = std::max(1, frame.Height()) / 20.0;
+    const double s = std::min(w / mw, h / mh);
+    cairo_matrix_t base;
+    cairo_matrix_init_translate(&base, (w - mw * s) / 2, (h - mh * s) / 2);
+    cairo_matrix_scale(&base, s / 20, s / 20);
+    cairo_matrix_translate(&base, -frame.xmin, -frame.ymin);
+    RenderOptions options;
+    options.quality = impl_->quality;
+    options.stageScale = s / 20;
+    RenderDisplayList(cr.get(), *impl_->lib, impl_->stage->Root().list, base, options);
+  }
+  cr.reset();
+  cairo_surface_flush(surf.get());
+  const auto* data = cairo_image_surface_get_data(surf.get());
+  const int stride = cairo_image_surface_get_stride(surf.get());
+  for (int y = 0; y < h; ++y) {
+    std::memcpy(target.ScanLine(y), data + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(w) * 4);
+  }
+}
+
+double FlashPlayer::FrameRate() const { return impl_->lib ? impl_->lib->movie.header.FrameRate() : 0.0; }
+int FlashPlayer::MovieWidth() const { return impl_->lib ? impl_->lib->movie.header.frameSize.Width() / 20 : 0; }
+int FlashPlayer::MovieHeight() const { return impl_->lib ? impl_->lib->movie.header.frameSize.Height() / 20 : 0; }
+int FlashPlayer::SwfVersion() const { return impl_->lib ? impl_->lib->movie.version : 0; }
+
+std::vector<std::string> FlashPlayer::SkippedFeatures() const {
+  std::vector<std::string> out;
+  if (!impl_->stage) return out;
+  std::set<std::string> all = impl_->lib->skipped;
+  all.insert(impl_->stage->Skipped().begin(), impl_->stage->Skipped().end());
+  out.assign(all.begin(), all.end());
+  return out;
+}
+
+void FlashPlayer::SetSoundListener(SoundEventListener* listener) {
+  impl_->listener = listener;
+  if (impl_->stage) impl_->stage->SetListener(listener);
+}
+
+}  // namespace quarvel::player

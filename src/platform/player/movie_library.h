@@ -1,0 +1,38 @@
+#pragma once
+// A loaded movie: the expanded file, its header, the character definitions
+// by id and the main timeline's frames.
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+
+#include "platform/player/characters.h"
+#include "platform/swf/movie.h"
+
+namespace quarvel::player {
+
+struct MovieLibrary {
+  swf::Movie movie;
+  CharacterMap characters;
+  TimelineDef timeline;
+  std::optional<Rgba> background;  // first SetBackgroundColor
+  std::set<std::string> skipped;   // features drawn without or ignored
+  std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
+
+  int TotalFrames() const;
+  const Character* Find(std::uint16_t id) const {
+    auto it = characters.find(id);
+    return it == characters.end() ? nullptr : it->second.get();
+  }
+  std::span<const std::uint8_t> Body(const ControlTag& t) const {
+    return std::span<const std::uint8_t>(movie.data).subspan(t.offset, t.length);
+  }
+};
+
+// Parses every definition of the movie. Throws swf::SwfError only when the
+// container or header cannot be read; damaged tags are skipped.
+std::unique_ptr<MovieLibrary> LoadLibrary(std::span<const std::uint8_t> file);
+
+}  // namespace quarvel::player

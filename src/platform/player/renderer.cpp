@@ -1,0 +1,577 @@
+#include "platform/player/renderer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/player/shape_parser.h"
+
+namespace quarvel::player {
+namespace {
+
+struct PatternDeleter {
+  void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
+};
+using PatternPtr = std::unique_ptr<cairo_pattern_t, PatternDeleter>;
+
+struct Ctx {
+  cairo_t* cr;
+  const MovieLibrary& lib;
+  RenderOptions options;
+  bool mask = false;  // drawing a mask: coverage only
+  int nesting = 0;
+};
+
+void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
+              const cairo_matrix_t& m, const ColorTransform& cx);
+void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx);
+
+double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
+
+void SetColor(Ctx& c, Rgba col, const ColorTransform& cx) {
+  if (c.mask) {
+    cairo_set_source_rgba(c.cr, 0, 0, 0, 1);
+    return;
+  }
+  const Rgba t = cx.Apply(col);
+  cairo_set_source_rgba(c.cr, t.r / 255.0, t.g / 255.0, t.b / 255.0, t.a / 255.0);
+}
+
+double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double LinearToSrgb(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055; }
+
+void AddStop(cairo_pattern_t* p, double offset, Rgba col) {
+  cairo_pattern_add_color_stop_rgba(p, Clamp01(offset), col.r / 255.0, col.g / 255.0, col.b / 255.0, col.a / 255.0);
+}
+
+// A pattern whose space maps to the current user space through `toUser`.
+PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
+  // Gradients are built on a unit square: pixman works in 16.16 fixed
+  // point and overflows on the format's +-16384 square.
+  cairo_matrix_t toUser = toUserIn;
+  if (f.kind != FillStyle::Kind::kBitmap) {
+    cairo_matrix_t unit;
+    cairo_matrix_init_scale(&unit, 16384, 16384);
+    cairo_matrix_multiply(&toUser, &unit, &toUserIn);
+  }
+  cairo_matrix_t inv = toUser;
+  if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
+  PatternPtr p;
+  if (f.kind == FillStyle::Kind::kBitmap) {
+    const Character* ch = c.lib.Find(f.bitmapId);
+    if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
+    const auto* bmp = static_cast<const BitmapDef*>(ch);
+    SurfacePtr tinted;
+    cairo_surface_t* src = bmp->surface.get();
+    if (!c.mask && !cx.IsIdentity()) {
+      tinted.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bmp->width, bmp->height));
+      cairo_surface_flush(src);
+      const auto* in = cairo_image_surface_get_data(src);
+      auto* out = cairo_image_surface_get_data(tinted.get());
+      const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(tinted.get());
+      for (int y = 0; y < bmp->height; ++y) {
+        const auto* pi = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(y) * sIn);
+        auto* po = reinterpret_cast<std::uint32_t*>(out + static_cast<std::size_t>(y) * sOut);
+        for (int x = 0; x < bmp->width; ++x) {
+          const std::uint32_t v = pi[x];
+          const unsigned a = v >> 24;
+          Rgba col;
+          col.a = static_cast<std::uint8_t>(a);
+          if (a) {
+            col.r = static_cast<std::uint8_t>(((v >> 16) & 255) * 255 / a);
+            col.g = static_cast<std::uint8_t>(((v >> 8) & 255) * 255 / a);
+            col.b = static_cast<std::uint8_t>((v & 255) * 255 / a);
+          }
+          const Rgba t = cx.Apply(col);
+          po[x] = (static_cast<std::uint32_t>(t.a) << 24) | ((t.r * t.a / 255) << 16) | ((t.g * t.a / 255) << 8) |
+                  (t.b * t.a / 255);
+        }
+      }
+      cairo_surface_mark_dirty(tinted.get());
+      src = tinted.get();
+    }
+    p.reset(cairo_pattern_create_for_surface(src));
+    cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    const bool smooth = f.smooth && c.options.quality != Quality::qLow;
+    cairo_pattern_set_filter(p.get(), smooth ? CAIRO_FILTER_GOOD : CAIRO_FILTER_NEAREST);
+  } else {
+    const auto& g = f.gradient;
+    if (g.stops.empty()) return nullptr;
+    if (f.kind == FillStyle::Kind::kLinear) {
+      p.reset(cairo_pattern_create_linear(-1, 0, 1, 0));
+    } else {
+      const double fx = f.kind == FillStyle::Kind::kFocal ? g.focal * 0.999 : 0;
+      p.reset(cairo_pattern_create_radial(fx, 0, 0, 0, 0, 1));
+    }
+    std::vector<Rgba> cols;
+    for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
+    // A ratio below the one before counts as that one.
+    // A ratio below the one before counts as that one; of several stops at
+    // one ratio only the first two count.
+    std::vector<int> ratios;
+    std::vector<bool> skip;
+    for (const auto& s : g.stops) {
+      const int r = ratios.empty() ? s.ratio : std::max<int>(s.ratio, ratios.back());
+      skip.push_back(ratios.size() >= 2 && r == ratios.back() && r == ratios[ratios.size() - 2]);
+      ratios.push_back(r);
+    }
+    for (std::size_t i = 0; i < g.stops.size(); ++i) {
+      if (skip[i]) continue;
+      const double off = ratios[i] / 255.0;
+      if (g.interpolation == 1 && i > 0) {
+        // Cairo interpolates in sRGB; sample linear-RGB steps in between.
+        const double o0 = ratios[i - 1] / 255.0;
+        for (int k = 1; k < 8; ++k) {
+          const double t = k / 8.0;
+          auto mix = [&](std::uint8_t a, std::uint8_t b) {
+            const double v = SrgbToLinear(a / 255.0) * (1 - t) + SrgbToLinear(b / 255.0) * t;
+            return static_cast<std::uint8_t>(std::lround(Clamp01(LinearToSrgb(v)) * 255));
+          };
+          Rgba m{mix(cols[i - 1].r, cols[i].r), mix(cols[i - 1].g, cols[i].g), mix(cols[i - 1].b, cols[i].b),
+                 static_cast<std::uint8_t>(std::lround(cols[i - 1].a * (1 - t) + cols[i].a * t))};
+          AddStop(p.get(), o0 + (off - o0) * t, m);
+        }
+      }
+      AddStop(p.get(), off, cols[i]);
+    }
+    cairo_pattern_set_extend(p.get(), g.spread == 1   ? CAIRO_EXTEND_REFLECT
+                                      : g.spread == 2 ? CAIRO_EXTEND_REPEAT
+                                                      : CAIRO_EXTEND_PAD);
+  }
+  cairo_pattern_set_matrix(p.get(), &inv);
+  return p;
+}
+
+void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
+  bool open = false;
+  double sx = 0, sy = 0, px = 0, py = 0;
+  std::size_t count = 0;
+  for (const Edge& e : edges) {
+    if (!open || e.x0 != px || e.y0 != py) {
+      if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
+      cairo_move_to(cr, e.x0, e.y0);
+      sx = e.x0;
+      sy = e.y0;
+      open = true;
+      count = 0;
+    }
+    if (e.curve) {
+      cairo_curve_to(cr, e.x0 + 2.0 / 3 * (e.cx - e.x0), e.y0 + 2.0 / 3 * (e.cy - e.y0),
+                     e.x1 + 2.0 / 3 * (e.cx - e.x1), e.y1 + 2.0 / 3 * (e.cy - e.y1), e.x1, e.y1);
+    } else {
+      cairo_line_to(cr, e.x1, e.y1);
+    }
+    px = e.x1;
+    py = e.y1;
+    ++count;
+  }
+  if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
+}
+
+void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_t* cr = c.cr;
+  cairo_set_matrix(cr, &m);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+  for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
+    const auto& edges = layer.fillPaths[i];
+    if (edges.empty()) continue;
+    const FillStyle& f = layer.fills[i];
+    cairo_new_path(cr);
+    AddPath(cr, edges, false);
+    if (f.kind == FillStyle::Kind::kSolid) {
+      SetColor(c, f.color, cx);
+    } else {
+      PatternPtr p = MakePattern(c, f, cx, ToCairo(f.matrix));
+      if (!p) {
+        cairo_new_path(cr);
+        continue;
+      }
+      cairo_set_source(cr, p.get());
+    }
+    cairo_fill(cr);
+  }
+  // Strokes are drawn in device space so that their width follows the
+  // overall scale and never falls below one pixel.
+  const double scale = std::sqrt((m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy) / 2);
+  for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
+    const auto& edges = layer.linePaths[i];
+    if (edges.empty()) continue;
+    const LineStyle& l = layer.lines[i];
+    cairo_set_matrix(cr, &m);
+    cairo_new_path(cr);
+    AddPath(cr, edges, true);
+    cairo_identity_matrix(cr);
+    double width = l.width * scale;
+    if (l.noHScale || l.noVScale) width = l.width * c.options.stageScale;
+    cairo_set_line_width(cr, std::max(1.0, width));
+    const int cap = l.startCap;
+    cairo_set_line_cap(cr, cap == 1 ? CAIRO_LINE_CAP_BUTT : cap == 2 ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, l.join == 1 ? CAIRO_LINE_JOIN_BEVEL : l.join == 2 ? CAIRO_LINE_JOIN_MITER
+                                                                               : CAIRO_LINE_JOIN_ROUND);
+    cairo_set_miter_limit(cr, l.miterLimit);
+    if (l.hasFill) {
+      cairo_matrix_t pm;
+      const cairo_matrix_t fm = ToCairo(l.fill.matrix);
+      cairo_matrix_multiply(&pm, &fm, &m);
+      PatternPtr p = MakePattern(c, l.fill, cx, pm);
+      if (!p) {
+        cairo_new_path(cr);
+        continue;
+      }
+      cairo_set_source(cr, p.get());
+    } else {
+      SetColor(c, l.color, cx);
+    }
+    cairo_stroke(cr);
+  }
+}
+
+void DrawGeometry(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx) {
+  for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
+}
+
+void DrawGlyphs(Ctx& c, const FontDef& font, const std::vector<std::pair<std::uint32_t, double>>& glyphs, double x,
+                double y, double height, Rgba color, const cairo_matrix_t& m, const ColorTransform& cx) {
+  const double s = height / font.unitsPerEm;
+  for (const auto& [index, advance] : glyphs) {
+    if (index < font.glyphs.size()) {
+      cairo_matrix_t gm;
+      cairo_matrix_init(&gm, s, 0, 0, s, x, y);
+      cairo_matrix_t full;
+      cairo_matrix_multiply(&full, &gm, &m);
+      for (const auto& layer : font.glyphs[index].shape.layers) {
+        ShapeLayer colored = layer;
+        for (auto& f : colored.fills) {
+          f.kind = FillStyle::Kind::kSolid;
+          f.color = color;
+        }
+        DrawLayer(c, colored, full, cx);
+      }
+    }
+    x += advance;
+  }
+}
+
+void DrawText(Ctx& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx) {
+  cairo_matrix_t m;
+  const cairo_matrix_t tm = ToCairo(t.matrix);
+  cairo_matrix_multiply(&m, &tm, &parent);
+  for (const auto& run : t.runs) {
+    const Character* ch = c.lib.Find(run.fontId);
+    if (!ch || ch->kind != Character::Kind::kFont) continue;
+    DrawGlyphs(c, static_cast<const FontDef&>(*ch), run.glyphs, run.x, run.y, run.height, run.color, m, cx);
+  }
+}
+
+std::string PlainText(const EditTextDef& e) {
+  std::string out;
+  const std::string& s = e.text;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (e.html && s[i] == '<') {
+      const auto close = s.find('>', i);
+      if (close == std::string::npos) break;
+      std::string tagName = s.substr(i + 1, close - i - 1);
+      for (auto& ch : tagName) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (tagName.rfind("br", 0) == 0 || tagName == "/p") out += '\n';
+      i = close;
+      continue;
+    }
+    if (e.html && s[i] == '&') {
+      static const std::pair<const char*, char> entities[] = {
+          {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
+      bool done = false;
+      for (const auto& [name, ch] : entities) {
+        if (s.compare(i, std::strlen(name), name) == 0) {
+          out += ch;
+          i += std::strlen(name) - 1;
+          done = true;
+          break;
+        }
+      }
+      if (done) continue;
+    }
+    out += s[i] == '\r' ? '\n' : s[i];
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+// UTF-8 to code points.
+std::vector<std::uint32_t> Decode(const std::string& s) {
+  std::vector<std::uint32_t> out;
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char b = static_cast<unsigned char>(s[i]);
+    int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
+    std::uint32_t cp = n == 1 ? b : b & (0x7F >> n);
+    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    out.push_back(cp);
+    i += static_cast<std::size_t>(n);
+  }
+  return out;
+}
+
+void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_t* cr = c.cr;
+  if (e.border && !c.mask) {
+    cairo_set_matrix(cr, &m);
+    cairo_rectangle(cr, e.bounds.xmin, e.bounds.ymin, e.bounds.Width(), e.bounds.Height());
+    SetColor(c, Rgba{255, 255, 255, 255}, cx);
+    cairo_fill_preserve(cr);
+    cairo_identity_matrix(cr);
+    cairo_set_line_width(cr, 1);
+    SetColor(c, Rgba{0, 0, 0, 255}, cx);
+    cairo_stroke(cr);
+  }
+  const std::string text = PlainText(e);
+  if (text.empty()) return;
+  const FontDef* font = nullptr;
+  if (e.hasFont) {
+    const Character* ch = c.lib.Find(e.fontId);
+    if (ch && ch->kind == Character::Kind::kFont) font = static_cast<const FontDef*>(ch);
+  }
+  const double gutter = 40;
+  const double width = e.bounds.Width() - 2 * gutter - e.leftMargin - e.rightMargin;
+  std::vector<std::string> lines;
+  {
+    std::string cur;
+    for (char ch : text) {
+      if (ch == '\n') {
+        lines.push_back(cur);
+        cur.clear();
+      } else {
+        cur += ch;
+      }
+    }
+    lines.push_back(cur);
+  }
+  cairo_save(cr);
+  cairo_set_matrix(cr, &m);
+  cairo_rectangle(cr, e.bounds.xmin, e.bounds.ymin, e.bounds.Width(), e.bounds.Height());
+  cairo_clip(cr);
+  const bool outlines = font && !font->glyphs.empty() && e.useOutlines;
+  const double s = outlines ? e.height / font->unitsPerEm : 0;
+  const double ascent = outlines && font->ascent > 0 ? font->ascent * s : e.height * 0.8;
+  const double descent = outlines && font->descent > 0 ? font->descent * s : e.height * 0.2;
+  double y = e.bounds.ymin + gutter + ascent;
+  if (!outlines) {
+    cairo_select_font_face(cr, font && !font->name.empty() && font->name[0] != '_' ? font->name.c_str() : "serif",
+                           font && font->italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
+                           font && font->bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, e.height);
+  }
+  for (const auto& line : lines) {
+    std::vector<std::pair<std::uint32_t, double>> glyphs;
+    double lineWidth = 0;
+    if (outlines) {
+      for (std::uint32_t cp : Decode(line)) {
+        auto it = std::find(font->codes.begin(), font->codes.end(), cp);
+        if (it == font->codes.end()) continue;
+        const auto index = static_cast<std::uint32_t>(it - font->codes.begin());
+        double adv = font->glyphs[index].advance * s;
+        if (adv <= 0) adv = (font->glyphs[index].shape.bounds.Width() > 0 ? 0 : e.height * 0.5);
+        glyphs.emplace_back(index, adv);
+        lineWidth += adv;
+      }
+    } else {
+      cairo_text_extents_t ext;
+      cairo_text_extents(cr, line.c_str(), &ext);
+      lineWidth = ext.x_advance;
+    }
+    double x = e.bounds.xmin + gutter + e.leftMargin + e.indent;
+    if (e.align == 1) x += width - lineWidth;
+    else if (e.align == 2) x += (width - lineWidth) / 2;
+    if (outlines) {
+      DrawGlyphs(c, *font, glyphs, x, y, e.height, e.color, m, cx);
+      cairo_set_matrix(cr, &m);
+    } else {
+      SetColor(c, e.color, cx);
+      cairo_move_to(cr, x, y);
+      cairo_show_text(cr, line.c_str());
+    }
+    y += ascent + descent + e.leading;
+  }
+  cairo_restore(cr);
+}
+
+// Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
+// 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
+// 13 overlay, 14 hard light.
+cairo_operator_t BlendOperator(int mode) {
+  switch (mode) {
+    case 3: return CAIRO_OPERATOR_MULTIPLY;
+    case 4: return CAIRO_OPERATOR_SCREEN;
+    case 5: return CAIRO_OPERATOR_LIGHTEN;
+    case 6: return CAIRO_OPERATOR_DARKEN;
+    case 7: return CAIRO_OPERATOR_DIFFERENCE;
+    case 8: return CAIRO_OPERATOR_ADD;
+    case 11: return CAIRO_OPERATOR_DEST_IN;
+    case 12: return CAIRO_OPERATOR_DEST_OUT;
+    case 13: return CAIRO_OPERATOR_OVERLAY;
+    case 14: return CAIRO_OPERATOR_HARD_LIGHT;
+    default: return CAIRO_OPERATOR_OVER;
+  }
+}
+
+void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
+  const Character* d = inst.def;
+  switch (d->kind) {
+    case Character::Kind::kShape:
+      DrawGeometry(c, static_cast<const ShapeDef*>(d)->geometry, m, cx);
+      break;
+    case Character::Kind::kMorph: {
+      if (inst.morphCacheRatio != inst.ratio || !inst.morphCache) {
+        inst.morphCache = std::make_shared<ShapeGeometry>(MorphAt(static_cast<const MorphDef&>(*d), inst.ratio / 65535.0));
+        inst.morphCacheRatio = inst.ratio;
+      }
+      DrawGeometry(c, *inst.morphCache, m, cx);
+      break;
+    }
+    case Character::Kind::kSprite:
+      if (inst.sprite && c.nesting < kMaxSpriteNesting) {
+        ++c.nesting;
+        DrawList(c, inst.sprite->list.begin(), inst.sprite->list.end(), m, cx);
+        --c.nesting;
+      }
+      break;
+    case Character::Kind::kButton: {
+      const auto& b = static_cast<const ButtonDef&>(*d);
+      for (const auto& rec : b.records) {
+        const Character* ch = c.lib.Find(rec.characterId);
+        if (!ch || ch->kind == Character::Kind::kButton || c.nesting >= kMaxSpriteNesting) continue;
+        Instance child;
+        child.def = ch;
+        child.characterId = rec.characterId;
+        child.matrix = rec.matrix;
+        child.cxform = rec.cxform;
+        ++c.nesting;
+        // Sprites inside buttons show their first frame.
+        if (ch->kind != Character::Kind::kSprite) DrawInstance(c, child, m, cx);
+        --c.nesting;
+      }
+      break;
+    }
+    case Character::Kind::kText:
+      DrawText(c, static_cast<const TextDef&>(*d), m, cx);
+      break;
+    case Character::Kind::kEditText:
+      DrawEditText(c, static_cast<const EditTextDef&>(*d), m, cx);
+      break;
+    case Character::Kind::kBitmap: {
+      // A bitmap placed directly draws at one twip per... pixel scale of 20.
+      const auto& b = static_cast<const BitmapDef&>(*d);
+      FillStyle f;
+      f.kind = FillStyle::Kind::kBitmap;
+      f.bitmapId = b.id;
+      f.matrix.scaleX = f.matrix.scaleY = 20;
+      f.smooth = false;
+      ShapeLayer layer;
+      layer.fills.push_back(f);
+      layer.fillPaths.push_back({Edge{0, 0, 0, 0, b.width * 20.0, 0, false},
+                                 Edge{b.width * 20.0, 0, 0, 0, b.width * 20.0, b.height * 20.0, false},
+                                 Edge{b.width * 20.0, b.height * 20.0, 0, 0, 0, b.height * 20.0, false},
+                                 Edge{0, b.height * 20.0, 0, 0, 0, 0, false}});
+      DrawLayer(c, layer, m, cx);
+      break;
+    }
+    case Character::Kind::kFont:
+      break;
+  }
+}
+
+void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
+  if (!inst.def || !inst.visible) return;
+  cairo_matrix_t m;
+  const cairo_matrix_t own = ToCairo(inst.matrix);
+  cairo_matrix_multiply(&m, &own, &parent);
+  const ColorTransform cx = Compose(parentCx, inst.cxform);
+  if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
+  const cairo_operator_t op = c.mask ? CAIRO_OPERATOR_OVER : BlendOperator(inst.blendMode);
+  if (op != CAIRO_OPERATOR_OVER || (inst.blendMode == 2 && !c.mask)) {
+    cairo_push_group(c.cr);
+    DrawInstanceBody(c, inst, m, cx);
+    cairo_pop_group_to_source(c.cr);
+    cairo_identity_matrix(c.cr);
+    cairo_set_operator(c.cr, op);
+    cairo_paint(c.cr);
+    cairo_set_operator(c.cr, CAIRO_OPERATOR_OVER);
+    return;
+  }
+  DrawInstanceBody(c, inst, m, cx);
+}
+
+void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
+              const cairo_matrix_t& m, const ColorTransform& cx) {
+  for (auto it = begin; it != end;) {
+    const Instance& inst = it->second;
+    if (inst.clipDepth <= 0) {
+      DrawInstance(c, inst, m, cx);
+      ++it;
+      continue;
+    }
+    // A mask: the objects up to its clip depth show only where it covers.
+    const int clipDepth = inst.clipDepth;
+    ++it;
+    auto start = it;
+    while (it != end && it->first <= clipDepth) ++it;
+    if (start == it) continue;
+    cairo_push_group(c.cr);
+    DrawList(c, start, it, m, cx);
+    PatternPtr content(cairo_pop_group(c.cr));
+    cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+    const bool wasMask = c.mask;
+    c.mask = true;
+    DrawInstance(c, inst, m, cx);
+    c.mask = wasMask;
+    PatternPtr mask(cairo_pop_group(c.cr));
+    cairo_identity_matrix(c.cr);
+    cairo_set_source(c.cr, content.get());
+    cairo_mask(c.cr, mask.get());
+  }
+}
+
+}  // namespace
+
+cairo_matrix_t ToCairo(const Matrix& m) {
+  cairo_matrix_t r;
+  cairo_matrix_init(&r, m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY);
+  return r;
+}
+
+ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
+  if (c.IsIdentity()) return p;
+  if (p.IsIdentity()) return c;
+  ColorTransform r;
+  r.redMult = p.redMult * c.redMult / 256;
+  r.greenMult = p.greenMult * c.greenMult / 256;
+  r.blueMult = p.blueMult * c.blueMult / 256;
+  r.alphaMult = p.alphaMult * c.alphaMult / 256;
+  r.redAdd = p.redMult * c.redAdd / 256 + p.redAdd;
+  r.greenAdd = p.greenMult * c.greenAdd / 256 + p.greenAdd;
+  r.blueAdd = p.blueMult * c.blueAdd / 256 + p.blueAdd;
+  r.alphaAdd = p.alphaMult * c.alphaAdd / 256 + p.alphaAdd;
+  return r;
+}
+
+void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int, Instance>& list,
+                       const cairo_matrix_t& base, const RenderOptions& options) {
+  Ctx c{cr, lib, options};
+  cairo_save(cr);
+  cairo_set_antialias(cr, options.quality == Quality::qLow ? CAIRO_ANTIALIAS_NONE
+                          : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
+                                                              : CAIRO_ANTIALIAS_DEFAULT);
+  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
+  DrawList(c, list.begin(), list.end(), base, ColorTransform{});
+  cairo_restore(cr);
+}
+
+void RenderGeometry(cairo_t* cr, const MovieLibrary& lib, const ShapeGeometry& g, const cairo_matrix_t& m,
+                    const ColorTransform& cx, const RenderOptions& options) {
+  Ctx c{cr, lib, options};
+  cairo_save(cr);
+  DrawGeometry(c, g, m, cx);
+  cairo_restore(cr);
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,630 @@
+#include "platform/player/stage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/player/flash_player.h"
+#include "platform/swf/tags.h"
+
+namespace quarvel::player {
+namespace {
+
+namespace tag = swf::tag;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool IsSprite(const Instance& i) { return i.def && i.def->kind == Character::Kind::kSprite; }
+
+}  // namespace
+
+Stage::Stage(const MovieLibrary& lib) : lib_(lib) {
+  totalFrames_ = lib.TotalFrames();
+  rootDef_ = lib.timeline;
+  rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
+  root_.def = &rootDef_;
+  Reset();
+}
+
+void Stage::Reset() {
+  root_.list.clear();
+  root_.current = 0;
+  root_.playing = true;
+  pending_.clear();
+  createdThisTick_ = 0;
+  EnterFrame(root_, 0, true, true, "", nullptr);
+  RunActions();
+}
+
+void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
+  const auto* def = static_cast<const SpriteDef*>(inst.def);
+  inst.sprite = std::make_unique<TimelineState>();
+  inst.sprite->def = &def->timeline;
+  inst.sprite->spriteId = def->id;
+  if (nesting > kMaxSpriteNesting) return;
+  ++nesting_;
+  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, path + "/" + inst.name, nullptr);
+  --nesting_;
+}
+
+void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
+                  std::map<int, Instance>* reuse) {
+  std::uint8_t flags = 0, flags2 = 0;
+  int depth = 0;
+  std::uint16_t charId = 0;
+  bool hasChar = false, move = false;
+  if (version == 1) {
+    charId = r.U16("CharacterId");
+    depth = r.U16("Depth");
+    hasChar = true;
+  } else {
+    flags = r.U8("PlaceFlags");
+    if (version == 3) flags2 = r.U8("PlaceFlags2");
+    depth = r.U16("Depth");
+    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.String("ClassName");
+    move = flags & 0x01;
+    hasChar = flags & 0x02;
+    if (hasChar) charId = r.U16("CharacterId");
+  }
+  Instance* inst = nullptr;
+  auto it = tl.list.find(depth);
+  if (hasChar && (!move || it == tl.list.end())) {
+    if (!move && it != tl.list.end()) return;  // depth taken: ignored, as players do
+    const Character* def = lib_.Find(charId);
+    if (!def) return;
+    // A backward jump keeps the instances that the target frame still has.
+    if (reuse) {
+      auto old = reuse->find(depth);
+      if (old != reuse->end() && old->second.characterId == charId && old->second.placedFrame == frame) {
+        inst = &tl.list.emplace(depth, std::move(old->second)).first->second;
+        reuse->erase(old);
+        inst->matrix = Matrix{};
+        inst->cxform = ColorTransform{};
+        inst->ratio = 0;
+        inst->clipDepth = 0;
+      }
+    }
+    if (!inst) {
+      // Self-placing sprites could multiply without end.
+      if (++createdThisTick_ > kMaxInstancesPerTick) {
+        skipped_.insert("too many placed objects");
+        return;
+      }
+      inst = &tl.list[depth];
+      inst->characterId = charId;
+      inst->def = def;
+      inst->placedFrame = frame;
+      inst->createdTick = tick_;
+      inst->name = "instance" + std::to_string(nextInstance_++);
+    }
+  } else if (hasChar && move) {
+    const Character* def = lib_.Find(charId);
+    inst = &it->second;
+    if (def && charId != inst->characterId) {
+      inst->characterId = charId;
+      inst->def = def;
+      inst->sprite.reset();
+      inst->morphCacheRatio = -1;
+      inst->createdTick = tick_;
+      if (IsSprite(*inst)) InitSprite(*inst, path, 0);
+    }
+  } else {
+    if (it == tl.list.end()) return;
+    inst = &it->second;
+  }
+  bool fresh = inst->createdTick == tick_ && !inst->sprite;
+  if (version == 1) {
+    inst->matrix = swf::ReadMatrix(r);
+    if (!r.AtEnd()) inst->cxform = swf::ReadCxform(r);
+  } else {
+    if (flags & 0x04) inst->matrix = swf::ReadMatrix(r);
+    if (flags & 0x08) inst->cxform = swf::ReadCxformWithAlpha(r);
+    if (flags & 0x10) inst->ratio = r.U16("Ratio");
+    if (flags & 0x20) inst->name = r.String("Name");
+    if (flags & 0x40) inst->clipDepth = r.U16("ClipDepth");
+    if (version == 3) {
+      if (flags2 & 0x01) {
+        skipped_.insert("filters");
+        // Filters are variable-length; what follows them is not needed to draw.
+        flags2 &= static_cast<std::uint8_t>(~0x06);
+        r.Rest();
+      }
+      if (flags2 & 0x02) {
+        inst->blendMode = r.U8("BlendMode");
+        if (inst->blendMode == 9 || inst->blendMode == 10) skipped_.insert("blend modes subtract and invert");
+      }
+      if (flags2 & 0x04) r.U8("BitmapCache");
+      if (flags2 & 0x20) {
+        if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
+      }
+    }
+  }
+  if (fresh && IsSprite(*inst)) InitSprite(*inst, path, 0);
+}
+
+void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
+                       std::map<int, Instance>* reuse) {
+  if (frame < 0 || frame >= tl.FrameCount()) return;
+  tl.current = frame;
+  for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
+    auto body = lib_.Body(t);
+    swf::Reader r(body, t.offset);
+    try {
+      switch (t.code) {
+        case tag::kPlaceObject:
+          Place(tl, r, 1, frame, path, reuse);
+          break;
+        case tag::kPlaceObject2:
+          Place(tl, r, 2, frame, path, reuse);
+          break;
+        case tag::kPlaceObject3:
+          Place(tl, r, 3, frame, path, reuse);
+          break;
+        case tag::kRemoveObject:
+          r.U16("CharacterId");
+          tl.list.erase(r.U16("Depth"));
+          break;
+        case tag::kRemoveObject2:
+          tl.list.erase(r.U16("Depth"));
+          break;
+        case tag::kDoAction:
+          if (runActions) pending_.push_back({path, body});
+          break;
+        case tag::kStartSound:
+          if (listener_ && runActions && body.size() >= 2) {
+            listener_->OnStartSound(body[0] | (body[1] << 8), {}, body.subspan(2), timeMs_);
+          }
+          break;
+        case tag::kStartSound2:
+          if (listener_ && runActions) {
+            std::string name = r.String("SoundClassName");
+            listener_->OnStartSound(0, name, r.Rest(), timeMs_);
+          }
+          break;
+        case tag::kSoundStreamHead:
+        case tag::kSoundStreamHead2:
+          if (listener_ && soundBlocks) listener_->OnStreamHead(tl.spriteId, t.code, body, timeMs_);
+          break;
+        case tag::kSoundStreamBlock:
+          if (listener_ && soundBlocks) listener_->OnStreamBlock(tl.spriteId, frame, body, timeMs_);
+          break;
+        default:
+          break;
+      }
+    } catch (const swf::SwfError&) {
+      skipped_.insert(std::string("damaged ") + std::string(swf::TagName(t.code)));
+    }
+  }
+  // Names given by PlaceObject may have changed: fix the pending paths of
+  // sprites entered above is not needed since actions resolve at run time.
+}
+
+void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
+  frame = std::clamp(frame, 0, tl.FrameCount() - 1);
+  if (frame == tl.current) return;
+  if (frame > tl.current) {
+    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, nullptr);
+    return;
+  }
+  std::map<int, Instance> old;
+  old.swap(tl.list);
+  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, &old);
+}
+
+void Stage::GotoMain(int frame) {
+  ++tick_;
+  createdThisTick_ = 0;
+  Goto(root_, frame, "");
+  RunActions();
+  if (listener_) listener_->OnSeek(root_.current, timeMs_);
+}
+
+void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  // Collect first: actions and gotos below may change the list.
+  std::vector<int> depths;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite) depths.push_back(depth);
+  }
+  for (int depth : depths) {
+    auto it = tl.list.find(depth);
+    if (it == tl.list.end() || !it->second.sprite) continue;
+    Instance& inst = it->second;
+    const std::string childPath = path + "/" + inst.name;
+    if (inst.createdTick != tick_) {
+      TimelineState& s = *inst.sprite;
+      if (s.playing && s.FrameCount() > 1) {
+        const int next = s.current + 1;
+        if (next >= s.FrameCount()) {
+          Goto(s, 0, childPath);
+        } else {
+          EnterFrame(s, next, true, true, childPath, nullptr);
+        }
+      }
+    }
+    AdvanceSprites(*inst.sprite, childPath, nesting + 1);
+  }
+}
+
+void Stage::Tick() {
+  ++tick_;
+  createdThisTick_ = 0;
+  if (root_.playing) {
+    const int next = root_.current + 1;
+    if (next >= root_.FrameCount()) {
+      if (root_.FrameCount() > 1) {
+        Goto(root_, 0, "");
+        if (listener_) listener_->OnSeek(0, timeMs_);
+      }
+    } else {
+      EnterFrame(root_, next, true, true, "", nullptr);
+    }
+  }
+  AdvanceSprites(root_, "", 0);
+  RunActions();
+}
+
+void Stage::RunActions() {
+  std::size_t guard = 0;
+  while (!pending_.empty() && guard++ < 1000) {
+    auto batch = std::move(pending_);
+    pending_.clear();
+    for (const auto& p : batch) Execute(p.targetPath, p.code);
+  }
+  pending_.clear();
+}
+
+TimelineState* Stage::Resolve(const std::string& base, const std::string& target, std::string* resolved) {
+  std::string path = base;
+  std::string t = target;
+  std::size_t i = 0;
+  if (!t.empty() && t[0] == '/') {
+    path.clear();
+    i = 1;
+  }
+  while (i <= t.size()) {
+    std::size_t j = t.find_first_of("/.:", i);
+    if (j == std::string::npos) j = t.size();
+    std::string part = t.substr(i, j - i);
+    // ".." is a part of its own in slash syntax.
+    if (part.empty() && j < t.size() && t[j] == '.' && j + 1 < t.size() && t[j + 1] == '.') {
+      part = "..";
+      j += 1;
+    }
+    const std::string low = Lower(part);
+    if (part.empty() || low == "this") {
+    } else if (low == "_root" || low == "_level0") {
+      path.clear();
+    } else if (low == ".." || low == "_parent") {
+      const auto slash = path.rfind('/');
+      path = slash == std::string::npos ? "" : path.substr(0, slash);
+    } else {
+      path += "/" + part;
+    }
+    i = j + 1;
+  }
+  // Walk from the root by instance names.
+  TimelineState* tl = &root_;
+  std::size_t p = 1;
+  while (p <= path.size() && !path.empty()) {
+    std::size_t q = path.find('/', p);
+    if (q == std::string::npos) q = path.size();
+    const std::string name = Lower(path.substr(p, q - p));
+    TimelineState* found = nullptr;
+    for (auto& [depth, inst] : tl->list) {
+      if (inst.sprite && Lower(inst.name) == name) {
+        found = inst.sprite.get();
+        break;
+      }
+    }
+    if (!found) return nullptr;
+    tl = found;
+    p = q + 1;
+  }
+  if (resolved) *resolved = path;
+  return tl;
+}
+
+namespace {
+
+struct Value {
+  enum class Type { kUndefined, kNumber, kString, kClip } type = Type::kUndefined;
+  double number = 0;
+  std::string text;  // string, or the clip's path
+
+  double ToNumber() const {
+    if (type == Type::kNumber) return number;
+    if (type == Type::kString) {
+      char* end = nullptr;
+      const double d = std::strtod(text.c_str(), &end);
+      return end && *end == 0 && !text.empty() ? d : std::nan("");
+    }
+    return std::nan("");
+  }
+  std::string ToString() const {
+    if (type == Type::kNumber) {
+      if (std::floor(number) == number && std::fabs(number) < 1e15) return std::to_string(static_cast<long long>(number));
+      return std::to_string(number);
+    }
+    if (type == Type::kString || type == Type::kClip) return text;
+    return "";
+  }
+  bool ToBool() const {
+    if (type == Type::kNumber) return number != 0 && !std::isnan(number);
+    if (type == Type::kString) return !text.empty();
+    return type == Type::kClip;
+  }
+};
+
+const char* ActionName(std::uint8_t code) {
+  switch (code) {
+    case 0x0A: return "Add"; case 0x0B: return "Subtract"; case 0x0C: return "Multiply"; case 0x0D: return "Divide";
+    case 0x1C: return "GetVariable"; case 0x1D: return "SetVariable"; case 0x22: return "GetProperty";
+    case 0x23: return "SetProperty"; case 0x24: return "CloneSprite"; case 0x25: return "RemoveSprite";
+    case 0x26: return "Trace"; case 0x3D: return "CallFunction"; case 0x52: return "CallMethod";
+    case 0x4E: return "GetMember"; case 0x4F: return "SetMember"; case 0x9B: return "DefineFunction";
+    case 0x8E: return "DefineFunction2"; case 0x43: return "InitObject"; case 0x40: return "NewObject";
+    case 0x83: return "GetURL"; case 0x9A: return "GetURL2"; case 0x3C: return "DefineLocal";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> code) {
+  std::vector<Value> stack;
+  std::vector<std::string> pool;
+  std::string target = basePath;
+  auto pop = [&]() {
+    if (stack.empty()) return Value{};
+    Value v = std::move(stack.back());
+    stack.pop_back();
+    return v;
+  };
+  auto current = [&]() -> TimelineState* { return Resolve("", target.empty() ? "/" : target, nullptr); };
+  auto gotoLabel = [&](TimelineState* tl, const std::string& label, const std::string& path) {
+    if (!tl) return false;
+    auto it = tl->def->labels.find(Lower(label));
+    if (it == tl->def->labels.end()) return false;
+    Goto(*tl, it->second, path);
+    return true;
+  };
+  auto gotoValue = [&](TimelineState* tl, const std::string& path, const Value& v) {
+    if (!tl) return;
+    const double n = v.ToNumber();
+    if (!std::isnan(n)) {
+      Goto(*tl, static_cast<int>(n) - 1, path);
+    } else {
+      std::string s = v.ToString();
+      const auto colon = s.rfind(':');
+      std::string tpath = path;
+      if (colon != std::string::npos) {
+        tl = Resolve(path, s.substr(0, colon), &tpath);
+        s = s.substr(colon + 1);
+        if (!tl) return;
+      }
+      const double m = Value{Value::Type::kString, 0, s}.ToNumber();
+      if (!std::isnan(m)) Goto(*tl, static_cast<int>(m) - 1, tpath);
+      else gotoLabel(tl, s, tpath);
+    }
+  };
+  // A movie clip method called through CallMethod/CallFunction.
+  auto clipMethod = [&](const std::string& path, const std::string& method, std::vector<Value>& args) -> bool {
+    std::string rp;
+    TimelineState* tl = Resolve("", path.empty() ? "/" : path, &rp);
+    const std::string m = Lower(method);
+    if (!tl) return m == "stop" || m == "play" || m == "gotoandstop" || m == "gotoandplay";
+    if (m == "stop") tl->playing = false;
+    else if (m == "play") tl->playing = true;
+    else if (m == "gotoandstop" || m == "gotoandplay") {
+      if (!args.empty()) gotoValue(tl, rp, args[0]);
+      tl->playing = m == "gotoandplay";
+    } else if (m == "nextframe") {
+      Goto(*tl, tl->current + 1, rp);
+      tl->playing = false;
+    } else if (m == "prevframe") {
+      Goto(*tl, tl->current - 1, rp);
+      tl->playing = false;
+    } else {
+      return false;
+    }
+    return true;
+  };
+
+  std::size_t pc = 0;
+  std::size_t steps = 0;
+  while (pc < code.size() && steps++ < kMaxActionsPerFrame) {
+    const std::uint8_t op = code[pc++];
+    if (op == 0) break;
+    std::span<const std::uint8_t> data;
+    if (op >= 0x80) {
+      if (pc + 2 > code.size()) break;
+      const std::size_t len = code[pc] | (code[pc + 1] << 8);
+      pc += 2;
+      if (pc + len > code.size()) break;
+      data = code.subspan(pc, len);
+      pc += len;
+    }
+    swf::Reader r(data);
+    TimelineState* tl = current();
+    try {
+      switch (op) {
+        case 0x04:  // NextFrame
+          if (tl) Goto(*tl, tl->current + 1, target), tl->playing = false;
+          break;
+        case 0x05:  // PreviousFrame
+          if (tl) Goto(*tl, tl->current - 1, target), tl->playing = false;
+          break;
+        case 0x06:
+          if (tl) tl->playing = true;
+          break;
+        case 0x07:
+          if (tl) tl->playing = false;
+          break;
+        case 0x81:  // GotoFrame
+          if (tl) Goto(*tl, r.U16("Frame"), target);
+          break;
+        case 0x8C:  // GoToLabel
+          gotoLabel(tl, r.String("Label"), target);
+          break;
+        case 0x8B: {  // SetTarget
+          const std::string t = r.String("TargetName");
+          std::string resolved;
+          if (t.empty()) target = basePath;
+          else if (Resolve(basePath, t, &resolved)) target = resolved;
+          else target = "\x01";  // unknown target: later actions do nothing
+          break;
+        }
+        case 0x20: {  // SetTarget2
+          const Value v = pop();
+          const std::string t = v.ToString();
+          std::string resolved;
+          if (t.empty()) target = basePath;
+          else if (Resolve(basePath, t, &resolved)) target = resolved;
+          else target = "\x01";
+          break;
+        }
+        case 0x9F: {  // GotoFrame2
+          const std::uint8_t flags = r.U8("Flags");
+          int bias = 0;
+          if (flags & 2) bias = r.U16("SceneBias");
+          Value v = pop();
+          if (v.type == Value::Type::kNumber) v.number += bias;
+          gotoValue(tl, target, v);
+          if (tl) tl->playing = (flags & 1) != 0;
+          break;
+        }
+        case 0x88: {  // ConstantPool
+          pool.clear();
+          const std::uint16_t n = r.U16("Count");
+          for (unsigned i = 0; i < n; ++i) pool.push_back(r.String("Constant"));
+          break;
+        }
+        case 0x96:  // Push
+          while (!r.AtEnd()) {
+            const std::uint8_t type = r.U8("Type");
+            Value v;
+            switch (type) {
+              case 0: v = {Value::Type::kString, 0, r.String("String")}; break;
+              case 1: v = {Value::Type::kNumber, r.F32("Float"), {}}; break;
+              case 2: case 3: v = {}; break;
+              case 4: r.U8("Register"); v = {}; break;
+              case 5: v = {Value::Type::kNumber, static_cast<double>(r.U8("Boolean") != 0), {}}; break;
+              case 6: {
+                // Doubles are stored as two little-endian halves, high half first.
+                const std::uint32_t hi = r.U32("DoubleHi"), lo = r.U32("DoubleLo");
+                const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
+                double d;
+                std::memcpy(&d, &bits, sizeof d);
+                v = {Value::Type::kNumber, d, {}};
+                break;
+              }
+              case 7: v = {Value::Type::kNumber, static_cast<double>(r.S32("Integer")), {}}; break;
+              case 8: {
+                const std::uint8_t i = r.U8("Constant8");
+                v = {Value::Type::kString, 0, i < pool.size() ? pool[i] : std::string()};
+                break;
+              }
+              case 9: {
+                const std::uint16_t i = r.U16("Constant16");
+                v = {Value::Type::kString, 0, i < pool.size() ? pool[i] : std::string()};
+                break;
+              }
+              default:
+                r.Rest();
+                break;
+            }
+            stack.push_back(std::move(v));
+          }
+          break;
+        case 0x17:
+          pop();
+          break;
+        case 0x4C:
+          if (!stack.empty()) stack.push_back(stack.back());
+          break;
+        case 0x4D:
+          if (stack.size() >= 2) std::swap(stack[stack.size() - 1], stack[stack.size() - 2]);
+          break;
+        case 0x12: {  // Not
+          const Value v = pop();
+          stack.push_back({Value::Type::kNumber, v.ToBool() ? 0.0 : 1.0, {}});
+          break;
+        }
+        case 0x99: {  // Jump
+          const int off = r.S16("BranchOffset");
+          const long long to = static_cast<long long>(pc) + off;
+          if (to < 0 || to > static_cast<long long>(code.size())) return;
+          pc = static_cast<std::size_t>(to);
+          break;
+        }
+        case 0x9D: {  // If
+          const int off = r.S16("BranchOffset");
+          if (pop().ToBool()) {
+            const long long to = static_cast<long long>(pc) + off;
+            if (to < 0 || to > static_cast<long long>(code.size())) return;
+            pc = static_cast<std::size_t>(to);
+          }
+          break;
+        }
+        case 0x1C: {  // GetVariable: only clip references are tracked
+          const std::string name = pop().ToString();
+          std::string resolved;
+          if (Resolve(target, name, &resolved)) stack.push_back({Value::Type::kClip, 0, resolved});
+          else stack.push_back({});
+          break;
+        }
+        case 0x4E: {  // GetMember
+          const std::string name = pop().ToString();
+          const Value obj = pop();
+          std::string resolved;
+          if (obj.type == Value::Type::kClip && Resolve(obj.text, name, &resolved)) {
+            stack.push_back({Value::Type::kClip, 0, resolved});
+          } else {
+            stack.push_back({});
+          }
+          break;
+        }
+        case 0x52: {  // CallMethod
+          const std::string method = pop().ToString();
+          const Value obj = pop();
+          const int n = std::clamp(static_cast<int>(pop().ToNumber()), 0, 256);
+          std::vector<Value> args;
+          for (int i = 0; i < n; ++i) args.push_back(pop());
+          if (!(obj.type == Value::Type::kClip && clipMethod(obj.text, method, args))) {
+            skipped_.insert("CallMethod " + method);
+          }
+          stack.push_back({});
+          break;
+        }
+        case 0x3D: {  // CallFunction
+          const std::string fn = pop().ToString();
+          const int n = std::clamp(static_cast<int>(pop().ToNumber()), 0, 256);
+          std::vector<Value> args;
+          for (int i = 0; i < n; ++i) args.push_back(pop());
+          if (!clipMethod(target, fn, args)) skipped_.insert("CallFunction " + fn);
+          stack.push_back({});
+          break;
+        }
+        default: {
+          const char* name = ActionName(op);
+          skipped_.insert(name ? std::string("action ") + name : "action 0x" + [op] {
+            const char* hex = "0123456789ABCDEF";
+            return std::string{hex[op >> 4], hex[op & 15]};
+          }());
+          break;
+        }
+      }
+    } catch (const swf::SwfError&) {
+      skipped_.insert("damaged action");
+      return;
+    }
+  }
+}
+
+}  // namespace quarvel::player

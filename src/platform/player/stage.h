@@ -1,0 +1,100 @@
+#pragma once
+// The running movie: the display list of every timeline, frame execution,
+// and the timeline-control subset of ActionScript 1/2.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/player/characters.h"
+#include "platform/player/movie_library.h"
+
+namespace quarvel::player {
+
+class SoundEventListener;
+struct TimelineState;
+
+// One placed character (an entry of a display list).
+struct Instance {
+  std::uint16_t characterId = 0;
+  const Character* def = nullptr;
+  Matrix matrix;
+  ColorTransform cxform;
+  std::uint16_t ratio = 0;
+  int clipDepth = 0;
+  std::string name;
+  bool visible = true;
+  int blendMode = 0;
+  int placedFrame = 0;         // parent's frame of the PlaceObject that made it
+  std::uint64_t createdTick = 0;
+  std::unique_ptr<TimelineState> sprite;  // for sprites
+  // Morph geometry cache for the current ratio.
+  mutable std::shared_ptr<const ShapeGeometry> morphCache;
+  mutable int morphCacheRatio = -1;
+};
+
+struct TimelineState {
+  const TimelineDef* def = nullptr;
+  int current = 0;
+  bool playing = true;
+  int spriteId = 0;  // 0: main timeline
+  std::map<int, Instance> list;  // by depth
+  int FrameCount() const { return static_cast<int>(def->frames.size()); }
+};
+
+class Stage {
+ public:
+  explicit Stage(const MovieLibrary& lib);
+
+  // Back to the first frame of a freshly loaded movie.
+  void Reset();
+  // One frame period: the main timeline (when playing) and every sprite.
+  void Tick();
+  // Jump of the main timeline (0-based, clamped).
+  void GotoMain(int frame);
+
+  const TimelineState& Root() const { return root_; }
+  TimelineState& Root() { return root_; }
+  int TotalFrames() const { return totalFrames_; }
+
+  void SetListener(SoundEventListener* l) { listener_ = l; }
+  void SetTime(std::int64_t ms) { timeMs_ = ms; }
+  // Actions and features that were skipped, for the debug log.
+  std::set<std::string>& Skipped() { return skipped_; }
+
+ private:
+  struct PendingActions {
+    std::string targetPath;  // the timeline the actions run on
+    std::span<const std::uint8_t> code;
+  };
+
+  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
+                  std::map<int, Instance>* reuse);
+  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
+             std::map<int, Instance>* reuse);
+  void Goto(TimelineState& tl, int frame, const std::string& path);
+  void AdvanceSprites(TimelineState& tl, const std::string& path, int nesting);
+  void InitSprite(Instance& inst, const std::string& path, int nesting);
+  void RunActions();
+  void Execute(const std::string& path, std::span<const std::uint8_t> code);
+  TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
+
+  const MovieLibrary& lib_;
+  TimelineDef rootDef_;
+  TimelineState root_;
+  int nextInstance_ = 1;
+  int totalFrames_ = 1;
+  std::uint64_t tick_ = 1;
+  std::vector<PendingActions> pending_;
+  SoundEventListener* listener_ = nullptr;
+  std::int64_t timeMs_ = 0;
+  std::set<std::string> skipped_;
+  int nesting_ = 0;
+  std::size_t createdThisTick_ = 0;
+};
+
+}  // namespace quarvel::player

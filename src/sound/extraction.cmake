@@ -1,0 +1,8 @@
+# Extraction of the sounds embedded in SWF files.
+quarvel_library(quarvel_sound_extraction
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/sound_extractor.cpp
+  LIBS quarvel_swf)
+
+quarvel_test(sound_extractor_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/sound_extractor_test.cpp
+  LIBS quarvel_sound_extraction quarvel_test_support)

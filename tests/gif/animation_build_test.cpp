@@ -1,0 +1,272 @@
+// The animation build over a frame store of synthetic frames, checked with giflib.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "capture/frame_store.h"
+#include "gif/animation_builder.h"
+#include "gif/gif_exception.h"
+#include "gif/giflib_reader.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::gif {
+namespace {
+
+namespace fs = std::filesystem;
+using gdi::Bitmap;
+using gdi::Color;
+using testing::DecodedGif;
+using testing::DecodeWithGiflib;
+
+class AnimationBuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("quarvel-anim-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_ / "temp");
+    paths::SetWorkingFolder(dir_);
+  }
+  void TearDown() override {
+    paths::SetWorkingFolder({});
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Grey background with a coloured block.
+  static Bitmap Picture(int w, int h, gdi::Rect block = {}, Color colour = Color{200, 30, 30}) {
+    Bitmap b(w, h, gdi::PixelFormat::pfDevice);
+    b.Fill(Color{90, 90, 90});
+    gdi::FillRect(b, block, colour);
+    return b;
+  }
+
+  static DecodedGif Decode(const TGIFImage& image) {
+    TStream bytes;
+    image.SaveToStream(bytes);
+    return DecodeWithGiflib(bytes);
+  }
+
+  // What a player shows after the last frame (disposal 0 everywhere).
+  static std::vector<Color> Composite(const DecodedGif& gif) {
+    std::vector<Color> canvas(std::size_t(gif.screen_width) * gif.screen_height);
+    for (const auto& f : gif.frames) {
+      EXPECT_EQ(f.disposal, 0);
+      for (int y = 0; y < f.height; ++y)
+        for (int x = 0; x < f.width; ++x) {
+          int index = f.pixels[std::size_t(y) * f.width + x];
+          if (f.transparent && index == f.transparent_index) continue;
+          canvas[std::size_t(f.top + y) * gif.screen_width + f.left + x] = f.local_palette[std::size_t(index)];
+        }
+    }
+    return canvas;
+  }
+
+  static void ExpectShows(const DecodedGif& gif, const Bitmap& picture) {
+    ASSERT_EQ(gif.screen_width, picture.Width());
+    ASSERT_EQ(gif.screen_height, picture.Height());
+    std::vector<Color> canvas = Composite(gif);
+    for (int y = 0; y < picture.Height(); ++y)
+      for (int x = 0; x < picture.Width(); ++x)
+        ASSERT_EQ(canvas[std::size_t(y) * picture.Width() + x], picture.GetPixel(x, y)) << x << "," << y;
+  }
+
+  static BuildOptions Options(long long count) {
+    BuildOptions o;
+    o.frame_count = count;
+    return o;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(AnimationBuild, IdenticalFramesMergeIntoOneLongerFrame) {
+  Bitmap a = Picture(40, 30, {5, 5, 20, 20});
+  for (int n = 1; n <= 3; ++n) capture::SaveFrameFile(a, n);
+  BuildResult r = BuildAnimation(Options(3));
+  EXPECT_EQ(r.optimized_frames, 2);
+  DecodedGif gif = Decode(*r.image);
+  ASSERT_EQ(gif.frames.size(), 1u);
+  EXPECT_EQ(gif.frames[0].delay, 75);
+  EXPECT_FALSE(gif.frames[0].transparent);
+  ASSERT_TRUE(gif.frames[0].loop_count.has_value());
+  EXPECT_EQ(*gif.frames[0].loop_count, 0);
+  ExpectShows(gif, a);
+
+  // The loop extension comes before the graphic control extension.
+  TStream bytes;
+  r.image->SaveToStream(bytes);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
+  EXPECT_EQ(bytes[13], 0x21);
+  EXPECT_EQ(bytes[14], 0xFF);
+  EXPECT_EQ(bytes[13 + 19], 0x21);
+  EXPECT_EQ(bytes[13 + 20], 0xF9);
+  EXPECT_EQ(bytes[13 + 27], 0x2C);
+}
+
+TEST_F(AnimationBuild, MissingFrameFileRepeatsThePreviousPicture) {
+  Bitmap a = Picture(40, 30, {0, 0, 10, 10});
+  Bitmap b = Picture(40, 30, {0, 0, 40, 25}, Color{10, 200, 10});
+  capture::SaveFrameFile(a, 1);
+  capture::SaveFrameFile(b, 2);
+  capture::SaveFrameFile(a, 4);
+  capture::SaveFrameFile(b, 5);
+  BuildResult smaller = BuildAnimation(Options(5));
+  DecodedGif gif = Decode(*smaller.image);
+  ASSERT_EQ(gif.frames.size(), 4u);
+  EXPECT_EQ(gif.frames[1].delay, 50);  // frame 2 shown twice
+  EXPECT_EQ(gif.frames[2].delay, 25);
+  ExpectShows(gif, b);
+
+  BuildOptions best = Options(5);
+  best.size = SizeChoice::kBestQuality;
+  DecodedGif whole = Decode(*BuildAnimation(best).image);
+  ASSERT_EQ(whole.frames.size(), 5u);
+  for (const auto& f : whole.frames) {
+    EXPECT_EQ(f.delay, 25);
+    EXPECT_FALSE(f.transparent);
+    EXPECT_EQ(f.width, 40);
+    EXPECT_EQ(f.height, 30);
+  }
+  EXPECT_EQ(whole.frames[1].pixels, whole.frames[2].pixels);
+}
+
+TEST_F(AnimationBuild, SmallChangeGivesACroppedDifferenceFrame) {
+  // 25 % of the pixels change: a 20 x 15 block of an 40 x 30 picture.
+  Bitmap a = Picture(40, 30);
+  Bitmap b = Picture(40, 30, {12, 7, 32, 22}, Color{20, 40, 220});
+  capture::SaveFrameFile(a, 1);
+  capture::SaveFrameFile(b, 2);
+  BuildResult r = BuildAnimation(Options(2));
+  EXPECT_EQ(r.optimized_frames, 1);
+  DecodedGif gif = Decode(*r.image);
+  ASSERT_EQ(gif.frames.size(), 2u);
+  const auto& d = gif.frames[1];
+  EXPECT_TRUE(d.transparent);
+  EXPECT_EQ(d.transparent_index, 255);  // the highest index no changed pixel uses
+  EXPECT_EQ(d.left, 12);
+  EXPECT_EQ(d.top, 7);
+  EXPECT_EQ(d.width, 20);
+  EXPECT_EQ(d.height, 15);
+  EXPECT_EQ(d.local_palette.size(), 256u);
+  EXPECT_FALSE(gif.frames[1].loop_count.has_value());
+  ExpectShows(gif, b);
+}
+
+TEST_F(AnimationBuild, LargeChangeGivesAWholeFrame) {
+  Bitmap a = Picture(40, 20);
+  Bitmap b = Picture(40, 20, {0, 0, 40, 15}, Color{20, 40, 220});  // 75 %
+  capture::SaveFrameFile(a, 1);
+  capture::SaveFrameFile(b, 2);
+  BuildResult r = BuildAnimation(Options(2));
+  EXPECT_EQ(r.optimized_frames, 0);
+  DecodedGif gif = Decode(*r.image);
+  ASSERT_EQ(gif.frames.size(), 2u);
+  EXPECT_FALSE(gif.frames[1].transparent);
+  EXPECT_EQ(gif.frames[1].width, 40);
+  EXPECT_EQ(gif.frames[1].height, 20);
+  ExpectShows(gif, b);
+}
+
+TEST_F(AnimationBuild, GreyScaleAndOctreeTablesHave256Entries) {
+  // 256 distinct colours: the octree keeps every one.
+  Bitmap a(16, 16, gdi::PixelFormat::pfDevice);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) a.SetPixel(x, y, Color{std::uint8_t(x * 16), std::uint8_t(y * 16), 100});
+  capture::SaveFrameFile(a, 1);
+  for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg}) {
+    BuildOptions o = Options(1);
+    o.dither = dither;
+    o.colors = ColorChoice::kGrayScale;
+    DecodedGif grey = Decode(*BuildAnimation(o).image);
+    ASSERT_EQ(grey.frames.size(), 1u);
+    ASSERT_EQ(grey.frames[0].local_palette.size(), 256u);
+    for (int i = 0; i < 256; ++i)
+      EXPECT_EQ(grey.frames[0].local_palette[std::size_t(i)],
+                (Color{std::uint8_t(i), std::uint8_t(i), std::uint8_t(i)}));
+    if (dither == DitherChoice::kNearest) {
+      const Color c = a.GetPixel(15, 15);
+      EXPECT_EQ(grey.frames[0].pixels.back(), (77 * c.r + 150 * c.g + 29 * c.b) >> 8);
+    }
+    o.colors = ColorChoice::k256Colors;
+    DecodedGif colour = Decode(*BuildAnimation(o).image);
+    EXPECT_EQ(colour.frames[0].local_palette.size(), 256u);
+  }
+  // Few colours survive the octree exactly.
+  BuildOptions o = Options(1);
+  DecodedGif exact = Decode(*BuildAnimation(o).image);
+  ExpectShows(exact, a);
+}
+
+TEST_F(AnimationBuild, CropAndZoomSetTheScreenSize) {
+  Bitmap a = Picture(60, 40, {10, 10, 30, 30});
+  capture::SaveFrameFile(a, 1);
+  BuildOptions o = Options(1);
+  o.crop_zoom = capture::CropZoom{2, 5, 7, 8, 50};  // top, left, right, bottom, zoom
+  DecodedGif gif = Decode(*BuildAnimation(o).image);
+  EXPECT_EQ(gif.screen_width, (60 - 5 - 7) / 2);
+  EXPECT_EQ(gif.screen_height, (40 - 2 - 8) / 2);
+  Bitmap expected = a;
+  capture::CropAndZoomFrame(expected, o.crop_zoom);
+  ExpectShows(gif, expected);
+}
+
+TEST_F(AnimationBuild, LargerFrameGrowsTheScreenAndCountsOutsidePixelsAsChanged) {
+  Bitmap a = Picture(30, 20);
+  Bitmap b = Picture(40, 24);  // same colour everywhere, but larger
+  capture::SaveFrameFile(a, 1);
+  capture::SaveFrameFile(b, 2);
+  BuildResult r = BuildAnimation(Options(2));
+  DecodedGif gif = Decode(*r.image);
+  EXPECT_EQ(gif.screen_width, 40);
+  EXPECT_EQ(gif.screen_height, 24);
+  ASSERT_EQ(gif.frames.size(), 2u);
+  // Only the new area differs: a difference frame covering it.
+  EXPECT_TRUE(gif.frames[1].transparent);
+  EXPECT_EQ(gif.frames[1].left + gif.frames[1].width, 40);
+  EXPECT_EQ(gif.frames[1].top + gif.frames[1].height, 24);
+  ExpectShows(gif, b);
+}
+
+TEST_F(AnimationBuild, ProgressReportsTheFrameLabel) {
+  Bitmap a = Picture(8, 8);
+  for (int n = 1; n <= 3; ++n) capture::SaveFrameFile(a, n);
+  std::vector<std::pair<std::string, int>> seen;
+  BuildAnimation(Options(3), [&](const std::string& label, int pct) { seen.emplace_back(label, pct); });
+  std::vector<std::pair<std::string, int>> expected = {
+      {"0/3/0 0%", 0}, {"1/3/0 33%", 33}, {"2/3/1 66%", 66}, {"Build Animation GIF Finished", 100}};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(FrameLabelText(5, 100, 2), "5/100/2 5%");
+}
+
+TEST_F(AnimationBuild, DamagedFrameFileNamesTheFileAndBuildsNothing) {
+  capture::SaveFrameFile(Picture(8, 8), 1);
+  {
+    std::ofstream(paths::FrameFilePath(2), std::ios::binary) << "not a frame";
+  }
+  try {
+    BuildAnimation(Options(3));
+    FAIL() << "no exception";
+  } catch (const capture::FrameStoreError& e) {
+    EXPECT_NE(std::string(e.what()).find("2.bmp"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(AnimationBuild, NoFramesGivesAnEmptyImageThatCannotBeSaved) {
+  BuildResult r = BuildAnimation(Options(0));
+  ASSERT_TRUE(r.image);
+  EXPECT_TRUE(r.image->Empty());
+  TStream bytes;
+  try {
+    r.image->SaveToStream(bytes);
+    FAIL();
+  } catch (const GIFException& e) {
+    EXPECT_STREQ(e.what(), "Unsupported GIF version");
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::gif

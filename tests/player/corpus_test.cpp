@@ -1,0 +1,38 @@
+// Renders every corpus movie with a reference picture and compares.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "corpus_compare.h"
+
+namespace quarvel::testing {
+namespace {
+
+const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
+
+// Floors that only go up: the number of reference frames within a mean
+// absolute difference of 3.
+constexpr int kNoScriptPassFloor = 0;
+constexpr int kScriptPassFloor = 0;
+
+TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
+  if (!std::filesystem::exists(kCorpus + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << kCorpus;
+  const char* out = std::getenv("QUARVEL_CORPUS_OUT");
+  int noScript = 0, noScriptPass = 0, script = 0, scriptPass = 0;
+  for (const auto& f : ReadCorpusManifest(kCorpus)) {
+    const Comparison c = CompareWithReference(kCorpus, f, out ? out : "");
+    const bool pass = c.rendered && c.mad <= 3.0;
+    (f.noScript ? noScript : script)++;
+    if (pass) (f.noScript ? noScriptPass : scriptPass)++;
+    std::printf("%s %-6s mad %6.2f psnr %5.1f %s %s\n", pass ? "PASS" : "FAIL", f.noScript ? "plain" : "script",
+                c.mad, c.psnr, f.reference.c_str(), c.error.c_str());
+  }
+  std::printf("no-script: %d of %d within MAD 3; script: %d of %d\n", noScriptPass, noScript, scriptPass, script);
+  EXPECT_GE(noScriptPass, kNoScriptPassFloor);
+  EXPECT_GE(scriptPass, kScriptPassFloor);
+}
+
+}  // namespace
+}  // namespace quarvel::testing
