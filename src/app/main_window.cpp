@@ -29,6 +29,10 @@
 #include "app/prompts.h"
 #include "app/qt_picture.h"
 #include "capture/crop_zoom.h"
+#include "flash/player_fit.h"
+#include "sound/mixer_setup.h"
+#include "sound/mp3_export.h"
+#include "sound/sound_extractor.h"
 #include "capture/frame_store.h"
 #include "platform/paths/working_folder.h"
 
@@ -124,13 +128,17 @@ QRadioButton* MakeOption(const QString& caption, const char* name, QWidget* pare
 
 }  // namespace
 
-MainWindow::MainWindow(MovieControl& control, const audio::Clock& clock, Prompts& prompts, ProgressBox& progress,
-                       QWidget* parent)
+MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      control_(control),
-      clock_(clock),
-      prompts_(prompts),
-      progress_(progress) {
+      control_(services.control),
+      clock_(services.clock),
+      prompts_(services.prompts),
+      progress_(services.progress),
+      mixer_(services.mixer),
+      recorder_(services.mci) {
+  recorder_.SetMessageSink([this](const sound::RecorderMessage& m) {
+    prompts_.Error(this, QString::fromStdString(m.caption), QString::fromStdString(m.text));
+  });
   setWindowTitle(QStringLiteral("Quarvel"));
   setFixedSize(kWindowWidth, kWindowHeight);
   QFont font = this->font();
@@ -255,6 +263,17 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
                              QStringLiteral("ADPCM 44100Hz x1"), QStringLiteral("PCM 44100Hz x2(MP3)")},
                             2, "soundQuality", sound_group);
   sound_quality_->setGeometry(252, 40, 236, 22);
+
+  // Bars report every change, by the user or by code, once it differs.
+  connect(record_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnRecordingVolumeChanged(v); }); });
+  connect(wave_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnWaveOutVolumeChanged(v); }); });
+  connect(master_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnMasterVolumeChanged(v); }); });
+  // Only the user's choice runs the list's handler.
+  connect(sound_device_, &QComboBox::activated, this,
+          [this](int i) { Guard([this, i] { OnRecordingLineChanged(i); }); });
 }
 
 void MainWindow::BuildRightSide(QWidget* central) {
@@ -271,6 +290,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   sound_file_button_ = MakeButton(QStringLiteral("Get Sound File"), "getSoundFile", page);
   sound_file_button_->setGeometry(124, 8, 110, 25);
   sound_file_button_->setEnabled(false);
+  connect(sound_file_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnGetSoundFile(); }); });
   auto* latency_label = new QLabel(QStringLiteral("Latency(ms)"), page);
   latency_label->setGeometry(250, 12, 70, 17);
   latency_ = MakeSpin(25, 3000, 25, 250, "latency", page);
@@ -381,6 +401,8 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_gif_button_->setGeometry(116, 130, 100, 25);
   preview_gif_button_->setEnabled(false);
   save_gif_button_->setEnabled(false);
+  connect(preview_gif_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPreviewGif(); }); });
+  connect(save_gif_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveGif(); }); });
   inner_pages_->addTab(gif_page, QStringLiteral("Save GIF"));
 
   // "Save AVI".
@@ -406,6 +428,11 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_avi_button_ = MakeButton(QStringLiteral("Save to AVI"), "saveAvi", avi_page);
   save_avi_button_->setGeometry(8, 104, 100, 25);
   save_avi_button_->setEnabled(false);
+  connect(bit_depth_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnBitDepthChanged(i); }); });
+  connect(quality_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnQualityChanged(i); }); });
+  connect(codec_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnCodecChanged(i); }); });
+  connect(advance_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnAdvance(); }); });
+  connect(save_avi_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveAvi(); }); });
   inner_pages_->addTab(avi_page, QStringLiteral("Save AVI"));
 
   // "Save MP3".
@@ -420,6 +447,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_mp3_button_ = MakeButton(QStringLiteral("Save to MP3"), "saveMp3", mp3_page);
   save_mp3_button_->setGeometry(8, 88, 100, 25);
   save_mp3_button_->setEnabled(false);
+  connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
   inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
 }
 
@@ -447,6 +475,135 @@ void MainWindow::Guard(const std::function<void()>& handler) {
 void MainWindow::StartupTick() {
   startup_timer_.stop();
   ++startup_runs_;
+  Guard([this] {
+    const sound::StartupSelection selection = sound::RunStartupSelection(mixer_);
+    master_volume_->setValue(selection.master_volume);  // -1 shows as 0
+    wave_volume_->setValue(selection.wave_out_volume);
+    if (!selection.recording_lines.empty()) {
+      const QSignalBlocker block(sound_device_);
+      sound_device_->clear();
+      for (const std::string& line : selection.recording_lines) sound_device_->addItem(QString::fromStdString(line));
+      sound_device_->setCurrentIndex(selection.selected_line);
+    }
+    if (selection.recording_volume) record_volume_->setValue(*selection.recording_volume);
+  });
+  // The codec list is filled whatever the mixer did.
+  Guard([this] { FillCodecBox(avi::FillCodecList(avi_writer_, quality_->currentIndex())); });
+}
+
+// --- Sound controls ---
+
+void MainWindow::OnRecordingLineChanged(int index) {
+  if (const std::optional<int> volume = sound::RecordingLineChanged(mixer_, index)) {
+    record_volume_->setValue(*volume);
+  }
+}
+
+void MainWindow::OnRecordingVolumeChanged(int position) {
+  sound::RecordingVolumeChanged(mixer_, sound_device_->currentIndex(), position);
+}
+
+void MainWindow::OnWaveOutVolumeChanged(int position) { sound::WaveOutVolumeChanged(mixer_, position); }
+
+void MainWindow::OnMasterVolumeChanged(int position) { sound::MasterVolumeChanged(mixer_, position); }
+
+void MainWindow::OnGetSoundFile() {
+  const std::filesystem::path movie = name_box_->text().toStdString();
+  sound::SoundExtraction result;
+  try {
+    result = sound::ExtractSounds(movie);
+  } catch (const sound::SoundExtractionError& e) {
+    // What was shown before the fault, then the fault itself.
+    for (const std::string& m : e.SoFar().messages) prompts_.Message(this, QString::fromStdString(m));
+    throw;
+  }
+  for (const std::string& m : result.messages) prompts_.Message(this, QString::fromStdString(m));
+}
+
+// --- MP3 ---
+
+void MainWindow::OnSaveMp3() {
+  const QString path = prompts_.SaveFile(this, QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"));
+  if (path.isEmpty()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const sound::Mp3ExportResult result = sound::ExportMp3(path.toStdString(), bit_rate_->currentIndex());
+  QApplication::restoreOverrideCursor();
+  SetFrameLabel(QString::fromStdString(result.frame_label));
+  // An encoder that failed is said so, not passed over in silence.
+  if (!result.error.empty()) prompts_.Error(this, QStringLiteral("Error:"), QString::fromStdString(result.error));
+}
+
+// --- AVI ---
+
+void MainWindow::FillCodecBox(const avi::CodecBox& box) {
+  codec_box_ = box;
+  const QSignalBlocker block(codec_);
+  codec_->clear();
+  for (const std::string& item : box.items) codec_->addItem(QString::fromStdString(item));
+  codec_->setCurrentIndex(box.selected);
+}
+
+void MainWindow::OnBitDepthChanged(int index) {
+  FillCodecBox(avi::ChangeBitDepth(avi_writer_, index, quality_->currentIndex()));
+}
+
+void MainWindow::OnQualityChanged(int index) { avi::ApplyQuality(avi_writer_, index); }
+
+void MainWindow::OnCodecChanged(int index) {
+  codec_box_.selected = index;
+  avi::ApplyCodec(avi_writer_, codec_box_);
+}
+
+void MainWindow::OnAdvance() { avi::ConfigureChosenCodec(avi_writer_, codec_box_, static_cast<QWidget*>(this)); }
+
+capture::CropZoom MainWindow::CurrentCropZoom() const {
+  capture::CropZoom settings;
+  settings.top = crop_top_->value();
+  settings.left = crop_left_->value();
+  settings.right = crop_right_->value();
+  settings.bottom = crop_bottom_->value();
+  settings.zoom = zoom_->value();
+  return settings;
+}
+
+void MainWindow::OnSaveAvi() {
+  if (busy_) return;
+  codec_box_.selected = codec_->currentIndex();
+  const QString path = prompts_.SaveFile(this, QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
+  if (path.isEmpty()) return;
+  avi::AviSaveOptions options;
+  options.output = path.toStdString();
+  options.captured_frame_count = captured_frame_count_;
+  options.crop_zoom = CurrentCropZoom();
+  options.latency_ms = latency_->value();
+  options.audio = audio_->isChecked();
+  options.pixel_format = avi_writer_.PixelFormat();
+  options.quality_index = quality_->currentIndex();
+  options.codec = codec_box_;
+  options.preview_width = preview_->width();
+  options.preview_height = preview_->height();
+  avi::AviSaveCallbacks callbacks;
+  callbacks.ask_overwrite = [this](const std::filesystem::path&) {
+    return prompts_.AskYesNo(this, QString::fromLatin1(avi::kOverwriteQuestion));
+  };
+  callbacks.close_recorder = [this] { recorder_.Close(); };
+  callbacks.progress = [this](const std::string& label, int percent) {
+    SetFrameLabel(QString::fromStdString(label));
+    progress_.SetProgress(percent);
+  };
+  BeginLongCommand();
+  progress_.Start();
+  avi::AviSaveOutcome outcome;
+  try {
+    outcome = avi::SaveToAvi(avi_writer_, options, callbacks);
+  } catch (...) {
+    progress_.End();
+    EndLongCommand();
+    throw;
+  }
+  progress_.End();
+  EndLongCommand();
+  if (!outcome.message.empty()) prompts_.Message(this, QString::fromStdString(outcome.message));
 }
 
 // --- Playback (the four buttons end a running capture) ---
@@ -634,6 +791,49 @@ void MainWindow::EndLongCommand() {
 
 void MainWindow::OnCaptureFrames() {}
 
+// --- GIF ---
+
+void MainWindow::BuildGif() {
+  if (true_color_->isChecked()) colors256_->setChecked(true);
+  gif::BuildOptions options;
+  options.frame_count = captured_frame_count_;
+  options.crop_zoom = CurrentCropZoom();
+  options.latency_ms = latency_->value();
+  options.colors = gray_scale_->isChecked() ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
+  options.dither = floyd_->isChecked() ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
+  options.size = best_quality_->isChecked() ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+  BeginLongCommand();
+  progress_.Start();
+  gif::BuildResult result;
+  try {
+    result = gif::BuildAnimation(options, [this](const std::string& label, int percent) {
+      SetFrameLabel(QString::fromStdString(label));
+      progress_.SetProgress(percent);
+    });
+  } catch (...) {
+    progress_.End();
+    EndLongCommand();
+    throw;
+  }
+  gif_preview_->Show(std::move(result.image));
+  SetFrameLabel(QString::fromLatin1(gif::kBuildFinishedText));
+  progress_.End();
+  EndLongCommand();
+}
+
+void MainWindow::OnPreviewGif() {
+  if (busy_) return;
+  BuildGif();
+}
+
+void MainWindow::OnSaveGif() {
+  if (busy_) return;
+  const QString path = prompts_.SaveFile(this, QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
+  if (path.isEmpty()) return;
+  BuildGif();
+  gif_preview_->Image().SaveToFile(path.toStdString());
+}
+
 // --- Shutdown ---
 
 void MainWindow::RunCloseSteps() {
@@ -657,6 +857,30 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void MainWindow::FitPlayerToMovie(const QString& path) {
+  flash::PlayerLayout current;
+  current.left = area_.player_left;
+  current.top = area_.player_top;
+  current.width = area_.player_width;
+  current.height = area_.player_height;
+  current.gripLeft = area_.grip_left;
+  current.gripTop = area_.grip_top;
+  const flash::MovieFit fit =
+      flash::FitPlayerToMovie(path.toStdString(), current, max_player_width_, max_player_height_);
+  movie_fps_ = fit.framesPerSecond;
+  // A movie without width or height keeps the player's size in that
+  // direction: a player of no pixels could not be captured.
+  if (fit.layout.width > 0) {
+    area_.player_width = fit.layout.width;
+    area_.grip_left = fit.layout.gripLeft;
+  }
+  if (fit.layout.height > 0) {
+    area_.player_height = fit.layout.height;
+    area_.grip_top = fit.layout.gripTop;
+  }
+  ApplyArea();
+}
+
 void MainWindow::OpenMovie(const QString& path) {
   name_box_->setText(path);
   if (control_.Playing()) control_.Stop();
@@ -667,7 +891,7 @@ void MainWindow::OpenMovie(const QString& path) {
     const int total = control_.TotalFrames();
     seek_bar_->setMaximum(total);
     seek_bar_->setTickInterval(SeekTickSpacing(total));
-    // FitPlayerToMovie goes here.
+    FitPlayerToMovie(path);
     player_->setFocus();
     control_.GotoFrame(0);
     control_.Play();

@@ -6,12 +6,23 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/movie_control.h"
 #include "app/player_host.h"
+#include "avi/avi_writer.h"
+#include "avi/save_to_avi.h"
 #include "platform/audio/clock.h"
 #include "platform/gdi/bitmap.h"
+#include "sound/wave_recorder.h"
+
+namespace quarvel::mci {
+class Mci;
+}
+namespace quarvel::mixer {
+class MixerDriver;
+}
 
 class QButtonGroup;
 class QCheckBox;
@@ -27,6 +38,10 @@ class QSlider;
 class QSpinBox;
 class QTabWidget;
 
+namespace quarvel::capture {
+struct CropZoom;
+}
+
 namespace quarvel::app {
 
 class FlashWidget;
@@ -35,12 +50,20 @@ class Prompts;
 class GripButton;
 class GifPreview;
 
+// What the window works with; none of it is owned, all of it outlives the window.
+struct WindowServices {
+  MovieControl& control;
+  audio::Clock& clock;
+  Prompts& prompts;
+  ProgressBox& progress;
+  mixer::MixerDriver& mixer;
+  mci::Mci& mci;
+};
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  // None of the arguments is owned; all outlive the window.
-  MainWindow(MovieControl& control, const audio::Clock& clock, Prompts& prompts, ProgressBox& progress,
-             QWidget* parent = nullptr);
+  explicit MainWindow(const WindowServices& services, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // Shared window state.
@@ -88,6 +111,7 @@ class MainWindow : public QMainWindow {
   // handler is abandoned, as the application's default error handler does.
   void Guard(const std::function<void()>& handler);
   void StartupTick();
+  void FitPlayerToMovie(const QString& path);
   void RunCloseSteps();
 
   // Commands.
@@ -110,14 +134,34 @@ class MainWindow : public QMainWindow {
   void ShowFramePicture(gdi::Bitmap picture, int frame_number);
   void ShowFrameJpeg();
   void OnColorChosen(int index);
+  void OnGetSoundFile();
+  void OnRecordingLineChanged(int index);
+  void OnRecordingVolumeChanged(int position);
+  void OnWaveOutVolumeChanged(int position);
+  void OnMasterVolumeChanged(int position);
+  void FillCodecBox(const avi::CodecBox& box);
+  void OnBitDepthChanged(int index);
+  void OnQualityChanged(int index);
+  void OnCodecChanged(int index);
+  void OnAdvance();
+  void OnSaveAvi();
+  void OnSaveMp3();
+  void BuildGif();
+  void OnPreviewGif();
+  void OnSaveGif();
+  capture::CropZoom CurrentCropZoom() const;
   std::int32_t ChosenBackground() const;
   void BeginLongCommand();
   void EndLongCommand();
 
   MovieControl& control_;
-  const audio::Clock& clock_;
+  audio::Clock& clock_;
   Prompts& prompts_;
   ProgressBox& progress_;
+  mixer::MixerDriver& mixer_;
+  sound::WaveRecorder recorder_;
+  avi::TAviWriter_2 avi_writer_;
+  avi::CodecBox codec_box_;
 
   int captured_frame_count_ = 0;
   int shown_frame_ = 0;

@@ -29,9 +29,4 @@ struct PlayerArea {
 // bounds, then the player follows the grip.
 void DragGripTo(PlayerArea& area, int candidate_left, int candidate_top, int max_width, int max_height);
 
-// Fits the area to a movie of movie_width x movie_height pixels: dimensions
-// at or above the limit keep their size, except that a too-wide movie gets
-// its height scaled to the limit.
-void FitAreaToMovie(PlayerArea& area, int movie_width, int movie_height, int max_width, int max_height);
-
 }  // namespace quarvel::app

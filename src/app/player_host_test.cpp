@@ -48,30 +48,5 @@ TEST(GripTest, BoundsAreStrictAndAxesIndependent) {
   EXPECT_EQ(area.player_height, 1023);
 }
 
-TEST(FitTest, MovieSizesAgainstTheLimits) {
-  PlayerArea a;
-  FitAreaToMovie(a, 550, 400, 1024, 1024);
-  EXPECT_EQ(a.player_width, 550);
-  EXPECT_EQ(a.player_height, 400);
-  EXPECT_EQ(a.grip_left, 542);
-  EXPECT_EQ(a.grip_top, 392);
-
-  PlayerArea wide;
-  FitAreaToMovie(wide, 2000, 500, 1024, 1024);
-  EXPECT_EQ(wide.player_width, 192);  // kept
-  EXPECT_EQ(wide.player_height, 500);  // step 4 overrides the scaled 256
-
-  PlayerArea big;
-  FitAreaToMovie(big, 2000, 1500, 1024, 1024);
-  EXPECT_EQ(big.player_width, 192);
-  EXPECT_EQ(big.player_height, 768);
-  EXPECT_EQ(big.grip_top, 760);
-
-  PlayerArea broken;
-  FitAreaToMovie(broken, 0, -20, 1024, 1024);  // no pixels: the player keeps its size
-  EXPECT_EQ(broken.player_width, 192);
-  EXPECT_EQ(broken.player_height, 192);
-}
-
 }  // namespace
 }  // namespace quarvel::app
