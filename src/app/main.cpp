@@ -9,6 +9,8 @@
 #include "app/progress_box.h"
 #include "app/prompts.h"
 #include "platform/audio/clock.h"
+#include "platform/mci/mci.h"
+#include "platform/mixer/mixer_driver.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -18,7 +20,8 @@ int main(int argc, char** argv) {
   quarvel::app::FlashMovieControl control;
   quarvel::app::Prompts prompts;
   quarvel::app::ProgressBox progress;
-  quarvel::app::MainWindow window(control, clock, prompts, progress);
+  quarvel::app::MainWindow window({control, clock, prompts, progress, quarvel::mixer::SystemMixer(),
+                                   quarvel::mci::Mci::Instance()});
   window.show();
   const QStringList args = QApplication::arguments();
   if (args.size() > 1) {

@@ -24,12 +24,14 @@
 #include <stdexcept>
 
 #include "app/flash_widget.h"
+#include "app/gif_preview.h"
 #include "app/jpeg_picture.h"
 #include "app/progress_box.h"
 #include "app/prompts.h"
 #include "app/qt_picture.h"
 #include "capture/crop_zoom.h"
 #include "flash/player_fit.h"
+#include "gif/animation_builder.h"
 #include "sound/mixer_setup.h"
 #include "sound/mp3_export.h"
 #include "sound/sound_extractor.h"
@@ -304,6 +306,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   preview_->setObjectName(QStringLiteral("previewImage"));
   preview_->setFixedSize(169, 97);
   frame_area_->setWidget(preview_);
+  gif_preview_ = new GifPreview(preview_, this);
 
   frame_label_ = new QLabel(QStringLiteral("Waiting ..."), page);
   frame_label_->setObjectName(QStringLiteral("frameLabel"));
@@ -771,7 +774,7 @@ void MainWindow::ApplyCropZoom() {
 
 void MainWindow::ShowPreview(const gdi::Bitmap& picture) {
   const QImage image = ToQImage(picture);
-  preview_->setMovie(nullptr);
+  gif_preview_->Clear();
   preview_->setPixmap(QPixmap::fromImage(image));
   preview_->setFixedSize(picture.Width(), picture.Height());
 }
@@ -831,7 +834,7 @@ void MainWindow::OnSaveGif() {
   const QString path = prompts_.SaveFile(this, QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
   if (path.isEmpty()) return;
   BuildGif();
-  gif_preview_->Image().SaveToFile(path.toStdString());
+  if (gif_preview_->HasImage()) gif_preview_->Image().SaveToFile(path.toStdString());
 }
 
 // --- Shutdown ---

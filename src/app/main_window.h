@@ -86,6 +86,7 @@ class MainWindow : public QMainWindow {
   const PlayerArea& Area() const { return area_; }
   const gdi::Bitmap& FrameView() const { return frame_view_; }
   QLabel* PreviewImage() const { return preview_; }
+  GifPreview* Preview() const { return gif_preview_; }
 
   // Runs the status timer's work once.
   void RefreshStatus();
@@ -214,6 +215,7 @@ class MainWindow : public QMainWindow {
   QSpinBox* latency_ = nullptr;
   QScrollArea* frame_area_ = nullptr;
   QLabel* preview_ = nullptr;
+  GifPreview* gif_preview_ = nullptr;
   QLabel* frame_label_ = nullptr;
   QPushButton* prev_button_ = nullptr;
   QPushButton* next_button_ = nullptr;

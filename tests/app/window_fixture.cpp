@@ -27,7 +27,8 @@ void WindowTest::SetUp() {
   home = pattern;
   setenv("QUARVEL_HOME", pattern, 1);
   progress = std::make_unique<app::ProgressBox>();
-  window = std::make_unique<app::MainWindow>(movie, clock, prompts, *progress);
+  window = std::make_unique<app::MainWindow>(
+      app::WindowServices{movie, clock, prompts, *progress, mixer, mci::Mci::Instance()});
   window->SetOpenWaitMs(0);
   window->show();
 }

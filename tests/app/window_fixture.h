@@ -20,6 +20,9 @@
 #include "app/prompts.h"
 #include "app/scripted_movie.h"
 #include "platform/audio/clock.h"
+#include "platform/audio/loopback_bus.h"
+#include "platform/mci/mci.h"
+#include "platform/mixer/loopback_mixer.h"
 #include "platform/paths/working_folder.h"
 
 // Readable QStrings in test failures.
@@ -85,6 +88,8 @@ class WindowTest : public ::testing::Test {
   std::filesystem::path home;
   ScriptedMovie movie;
   audio::VirtualClock clock;
+  audio::LoopbackBus bus;
+  mixer::LoopbackMixer mixer{bus};
   ScriptedPrompts prompts;
   std::unique_ptr<app::ProgressBox> progress;
   std::unique_ptr<app::MainWindow> window;
