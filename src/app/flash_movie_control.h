@@ -19,6 +19,7 @@ class FlashMovieControl final : public MovieControl {
   void GotoFrame(int frame) override { player_.GotoFrame(frame); }
   void SetBackgroundColor(std::int32_t rrggbb) override { player_.SetBackgroundColor(rrggbb); }
   void SetMovie(const std::string& path) override { player_.SetMovie(path); }
+  std::string LoadError() const override { return player_.LoadError(); }
   bool Menu() const override { return player_.Menu(); }
   void SetSize(int width, int height) override {
     if (width != player_.Width() || height != player_.Height()) player_.SetSize(width, height);

@@ -613,22 +613,26 @@ void MainWindow::OnSaveAvi() {
 
 void MainWindow::OnPlay() {
   stop_requested_ = true;
+  RequestCaptureStop();
   control_.Play();
 }
 
 void MainWindow::OnStop() {
   stop_requested_ = true;
+  RequestCaptureStop();
   control_.Stop();
 }
 
 void MainWindow::OnPrev50() {
   stop_requested_ = true;
+  RequestCaptureStop();
   const int target = Prev50Target(control_.CurrentFrame());
   if (target >= 0) control_.GotoFrame(target);
 }
 
 void MainWindow::OnNext50() {
   stop_requested_ = true;
+  RequestCaptureStop();
   control_.GotoFrame(Next50Target(control_.CurrentFrame()));
 }
 
@@ -792,7 +796,11 @@ void MainWindow::EndLongCommand() {
   if (close_pending_) QTimer::singleShot(0, this, &QWidget::close);
 }
 
+#ifndef QUARVEL_APP_CAPTURE
+// Without the capture session the button does nothing.
 void MainWindow::OnCaptureFrames() {}
+void MainWindow::RequestCaptureStop() {}
+#endif
 
 // --- GIF ---
 
@@ -851,6 +859,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Ask the running command to stop; the close steps run once it has
     // returned, so no file it still uses is deleted under it.
     stop_requested_ = true;
+    RequestCaptureStop();
     close_pending_ = true;
     event->ignore();
     return;

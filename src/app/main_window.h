@@ -40,6 +40,7 @@ class QTabWidget;
 
 namespace quarvel::capture {
 struct CropZoom;
+class CaptureSession;
 }
 
 namespace quarvel::app {
@@ -124,6 +125,7 @@ class MainWindow : public QMainWindow {
   void OnNext50();
   void OnSeekReleased();
   void OnCaptureFrames();
+  void RequestCaptureStop();
   void OnThumbnailSelected(QListWidgetItem* item);
   void OnPrevFrame();
   void OnNextFrame();
@@ -173,6 +175,7 @@ class MainWindow : public QMainWindow {
   int startup_runs_ = 0;
   bool busy_ = false;
   bool close_pending_ = false;
+  capture::CaptureSession* active_session_ = nullptr;
   bool closing_done_ = false;
   int open_wait_ms_ = 1000;
 

@@ -25,6 +25,8 @@ class MovieControl {
   // Loading a path replaces the current movie; an empty path, a folder or a
   // file that is not a movie leaves none loaded.
   virtual void SetMovie(const std::string& path) = 0;
+  // Why the last load left no movie; empty after a good one.
+  virtual std::string LoadError() const = 0;
   virtual bool Menu() const = 0;
 
   virtual void SetSize(int width, int height) = 0;

@@ -22,6 +22,7 @@ class ScriptedMovie : public app::MovieControl {
   void GotoFrame(int frame) override;
   void SetBackgroundColor(std::int32_t rrggbb) override { background_ = rrggbb; }
   void SetMovie(const std::string& path) override;
+  std::string LoadError() const override { return loaded_ ? std::string() : "not a movie"; }
   bool Menu() const override { return true; }
   void SetSize(int width, int height) override;
   void AdvanceTo(std::int64_t ms) override;
