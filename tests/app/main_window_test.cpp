@@ -14,6 +14,7 @@
 
 #include "app/flash_widget.h"
 #include "app/window_fixture.h"
+#include "sound/mixer_setup.h"
 
 namespace quarvel::testing {
 namespace {
@@ -236,6 +237,67 @@ TEST_F(WindowTest, CustomBackgroundColourAndBrokenMovie) {
   Click("open");
   EXPECT_EQ(window->Player()->size(), before);
   EXPECT_EQ(Find<QLineEdit>("swfName")->text().toStdString(), junk.string());
+}
+
+TEST_F(WindowTest, StartupSelectsTheRecordingInputAndFillsTheCodecList) {
+  QTest::qWait(700);
+  ASSERT_EQ(window->StartupRuns(), 1);
+  // The loopback mixer's recording sources; the last whose name holds "Mix"
+  // or "Out" is chosen.
+  auto* devices = Find<QComboBox>("soundDevice");
+  ASSERT_EQ(devices->count(), 3);
+  EXPECT_EQ(devices->itemText(2), "Stereo Mix");
+  EXPECT_EQ(devices->currentIndex(), 2);
+  EXPECT_EQ(Find<QSlider>("waveOutVolume")->value(), 95);
+  // The codec list starts with "No Compression" and one entry is chosen.
+  auto* codecs = Find<QComboBox>("codec");
+  ASSERT_GE(codecs->count(), 1);
+  EXPECT_EQ(codecs->itemText(0), "No Compression");
+  EXPECT_GE(codecs->currentIndex(), 0);
+
+  // Moving the master bar reaches the mixer: the start-up reads it back.
+  Find<QSlider>("masterVolume")->setValue(40);
+  EXPECT_EQ(sound::RunStartupSelection(mixer).master_volume, 40);
+  // A bit-depth change rebuilds the list and picks the default again.
+  auto* depth = Find<QComboBox>("bitDepth");
+  depth->setCurrentIndex(2);
+  emit depth->activated(2);
+  EXPECT_EQ(codecs->itemText(0), "No Compression");
+  EXPECT_GE(codecs->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, GetSoundFileReportsWhatItFound) {
+  const std::string path = OpenTinyMovie(100, 100, 12, 5);
+  Click("getSoundFile");
+  ASSERT_FALSE(prompts.messages.isEmpty());
+  EXPECT_EQ(prompts.messages.back(), "No sound tag found !");
+
+  // A movie that vanished: the extraction's error is shown, nothing crashes.
+  std::filesystem::remove(path);
+  prompts.messages.clear();
+  Click("getSoundFile");
+  EXPECT_LE(prompts.messages.size(), 1);
+}
+
+TEST_F(WindowTest, ClosingTheWindowDeletesEveryFrameFileAndTheRecording) {
+  const auto folder = Home() / "temp";
+  std::filesystem::create_directories(folder);
+  for (const char* name : {"1.bmp", "10000.bmp", "10001.bmp", "250000.bmp", "_temp.wav", "3.jpg", "notes.txt"})
+    std::ofstream(folder / name) << "x";
+  std::ofstream(Home() / "uncompress.swf") << "x";
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  for (const char* gone : {"1.bmp", "10000.bmp", "10001.bmp", "250000.bmp", "_temp.wav"})
+    EXPECT_FALSE(std::filesystem::exists(folder / gone)) << gone;
+  for (const char* kept : {"3.jpg", "notes.txt"}) EXPECT_TRUE(std::filesystem::exists(folder / kept)) << kept;
+  EXPECT_TRUE(std::filesystem::exists(Home() / "uncompress.swf"));
+}
+
+TEST_F(WindowTest, ClosingWithoutACaptureFolderIsSilent) {
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(std::filesystem::exists(Home() / "temp"));
+  EXPECT_TRUE(prompts.messages.isEmpty());
 }
 
 }  // namespace
