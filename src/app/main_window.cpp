@@ -254,17 +254,17 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   record_volume_ = MakeVolume("recordVolume", sound_group);
   wave_volume_ = MakeVolume("waveOutVolume", sound_group);
   master_volume_ = MakeVolume("masterVolume", sound_group);
-  add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 128, 110);
-  add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 128, 110);
-  add_row(QStringLiteral("Master Volime:"), master_volume_, 6, 66, 128, 110);
+  add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 148, 92);
+  add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 148, 92);
+  add_row(QStringLiteral("Master Volime:"), master_volume_, 6, 66, 148, 92);
   sound_device_ = new QComboBox(sound_group);
   sound_device_->setObjectName(QStringLiteral("soundDevice"));
   sound_device_->setPlaceholderText(QStringLiteral("No Device Found"));
-  add_row(QStringLiteral("Sound Recorder Device:"), sound_device_, 252, 6, 128, 108);
+  add_row(QStringLiteral("Sound Recorder Device:"), sound_device_, 252, 6, 142, 96);
   sound_quality_ = MakeList({QStringLiteral("ADPCM 11025Hz x1"), QStringLiteral("ADPCM 22050Hz x1"),
                              QStringLiteral("ADPCM 44100Hz x1"), QStringLiteral("PCM 44100Hz x2(MP3)")},
                             2, "soundQuality", sound_group);
-  sound_quality_->setGeometry(252, 40, 236, 22);
+  sound_quality_->setGeometry(252, 40, 238, 22);
 
   // Bars report every change, by the user or by code, once it differs.
   connect(record_volume_, &QSlider::valueChanged, this,
