@@ -32,6 +32,7 @@
 #include "capture/crop_zoom.h"
 #include "flash/player_fit.h"
 #include "gif/animation_builder.h"
+#include "platform/vfw/compressors.h"
 #include "sound/mixer_setup.h"
 #include "sound/mp3_export.h"
 #include "sound/sound_extractor.h"
@@ -138,6 +139,17 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
       progress_(services.progress),
       mixer_(services.mixer),
       recorder_(services.mci) {
+  // "Advance" shows the chosen compressor's settings through our dialogs.
+  vfw::SetConfigureDialog([this](vfw::HWND, const vfw::Compressor& compressor, vfw::CompressorSettings& settings) {
+    int kbps = settings.bit_rate / 1000;
+    int keys = settings.key_frame_interval;
+    const QString title = QString::fromStdString(compressor.description.empty() ? compressor.name
+                                                                                : compressor.description);
+    if (!prompts_.CompressorSettings(this, title, kbps, keys)) return false;
+    settings.bit_rate = kbps * 1000;
+    settings.key_frame_interval = keys;
+    return true;
+  });
   recorder_.SetMessageSink([this](const sound::RecorderMessage& m) {
     prompts_.Error(this, QString::fromStdString(m.caption), QString::fromStdString(m.text));
   });
@@ -172,7 +184,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
   status_timer_.start();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() { vfw::SetConfigureDialog({}); }
 
 void MainWindow::BuildLeftColumn(QWidget* central) {
   open_button_ = MakeButton(QStringLiteral("Open"), "open", central);

@@ -2,6 +2,9 @@
 
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QSpinBox>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
@@ -36,6 +39,32 @@ bool Prompts::AskYesNo(QWidget* parent, const QString& text) {
 
 QColor Prompts::PickColor(QWidget* parent, const QColor& initial) {
   return QColorDialog::getColor(initial, parent);
+}
+
+bool Prompts::CompressorSettings(QWidget* parent, const QString& compressor, int& bit_rate_kbps,
+                                 int& key_frame_interval) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(compressor);
+  auto* form = new QFormLayout(&dialog);
+  auto* rate = new QSpinBox(&dialog);
+  rate->setRange(0, 100000);
+  rate->setSuffix(QStringLiteral(" kbit/s"));
+  rate->setSpecialValueText(QStringLiteral("By quality"));
+  rate->setValue(bit_rate_kbps);
+  auto* keys = new QSpinBox(&dialog);
+  keys->setRange(0, 10000);
+  keys->setSpecialValueText(QStringLiteral("Default"));
+  keys->setValue(key_frame_interval);
+  form->addRow(QStringLiteral("Data rate:"), rate);
+  form->addRow(QStringLiteral("Key frame every (frames):"), keys);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  bit_rate_kbps = rate->value();
+  key_frame_interval = keys->value();
+  return true;
 }
 
 void Prompts::OpenFolder(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }

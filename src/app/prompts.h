@@ -23,6 +23,10 @@ class Prompts {
   virtual bool AskYesNo(QWidget* parent, const QString& text);
   // Invalid colour when the user cancels.
   virtual QColor PickColor(QWidget* parent, const QColor& initial);
+  // A compressor's own settings; true when the user accepted. A bit rate of
+  // 0 follows the quality, a key-frame interval of 0 the save's default.
+  virtual bool CompressorSettings(QWidget* parent, const QString& compressor, int& bit_rate_kbps,
+                                  int& key_frame_interval);
   // Opens a folder in the desktop's file browser; the result is not checked.
   virtual void OpenFolder(const QString& path);
 };

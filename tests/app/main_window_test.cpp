@@ -253,7 +253,7 @@ TEST_F(WindowTest, StartupSelectsTheRecordingInputAndFillsTheCodecList) {
   auto* codecs = Find<QComboBox>("codec");
   ASSERT_GE(codecs->count(), 1);
   EXPECT_EQ(codecs->itemText(0), "No Compression");
-  EXPECT_GE(codecs->currentIndex(), 0);
+  EXPECT_TRUE(codecs->currentText().startsWith("DIVX")) << codecs->currentText().toStdString();  // the default rule
 
   // Moving the master bar reaches the mixer: the start-up reads it back.
   Find<QSlider>("masterVolume")->setValue(40);
@@ -264,6 +264,31 @@ TEST_F(WindowTest, StartupSelectsTheRecordingInputAndFillsTheCodecList) {
   emit depth->activated(2);
   EXPECT_EQ(codecs->itemText(0), "No Compression");
   EXPECT_GE(codecs->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, AdvanceShowsTheChosenCompressorsSettings) {
+  QTest::qWait(700);
+  auto* codecs = Find<QComboBox>("codec");
+  codecs->setCurrentIndex(0);
+  emit codecs->activated(0);
+  Click("advance");  // "No Compression": nothing to configure
+  EXPECT_TRUE(prompts.configured.isEmpty());
+  for (int i = 1; i < codecs->count(); ++i) {
+    codecs->setCurrentIndex(i);
+    emit codecs->activated(i);
+    Click("advance");
+  }
+  // Compressors with settings of their own asked for them, titled with
+  // their description; the MPEG-4 one is always built into FFmpeg.
+  EXPECT_LE(prompts.configured.size(), codecs->count() - 1);
+  EXPECT_TRUE(prompts.configured.contains("MPEG-4 Part 2 video (DIVX)")) << prompts.configured.join(", ").toStdString();
+}
+
+TEST_F(WindowTest, EditFrameOpensTheCaptureFolder) {
+  Click("editFrame");
+  ASSERT_EQ(prompts.opened_folders.size(), 1);
+  EXPECT_EQ(prompts.opened_folders.front().toStdString(), (Home() / "temp").string());
+  EXPECT_FALSE(std::filesystem::exists(Home() / "temp"));  // nothing is created for it
 }
 
 TEST_F(WindowTest, GetSoundFileReportsWhatItFound) {

@@ -52,6 +52,14 @@ class ScriptedPrompts : public app::Prompts {
   }
   QColor PickColor(QWidget*, const QColor&) override { return picked; }
   void OpenFolder(const QString& path) override { opened_folders.push_back(path); }
+  bool CompressorSettings(QWidget*, const QString& name, int& kbps, int& keys) override {
+    configured.push_back(name);
+    kbps = settings_kbps;
+    keys = settings_keys;
+    return true;
+  }
+  QStringList configured;
+  int settings_kbps = 0, settings_keys = 0;
 
   std::deque<QString> open_answers, save_answers;
   QStringList filters, messages, opened_folders;
