@@ -91,7 +91,7 @@ void TGIFHeader::SaveToStream(TStream& stream) const {
   int packed = 0;
   if (color_map_.Count() > 0) {
     packed |= 0x80;
-    if (color_map_.Optimized()) packed |= 0x08;
+    if (color_map_.Sorted()) packed |= 0x08;
   }
   packed |= (resolution * 16) & 0x70;
   packed |= (bits - 1) & 7;
@@ -116,6 +116,10 @@ void TGIFExtension::SaveToStream(TStream& stream) const {
 
 TGIFGraphicControlExtension::TGIFGraphicControlExtension(TGIFSubImage* frame) : TGIFExtension(frame) {
   if (frame != nullptr && frame->gce_ == nullptr) frame->gce_ = this;
+}
+
+TGIFGraphicControlExtension::~TGIFGraphicControlExtension() {
+  if (frame_ != nullptr && frame_->gce_ == this) frame_->gce_ = nullptr;
 }
 
 void TGIFGraphicControlExtension::SetTransparent(bool on) {
@@ -238,7 +242,13 @@ std::unique_ptr<TGIFExtension> TGIFCommentExtension::Clone(TGIFSubImage* frame) 
 
 TGIFSubImage::TGIFSubImage(TGIFImage* image) : TGIFItem(image) {}
 
+// Extensions go first: a graphic control extension unlinks itself on the way.
+TGIFSubImage::~TGIFSubImage() { extensions_.Clear(); }
+
 void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
+  // Position and size are 16-bit in the file, and so is the screen they grow.
+  if (left < 0 || top < 0 || width < 0 || height < 0 || left + width > 65535 || top + height > 65535)
+    throw GIFException(sBadDimension);
   left_ = std::uint16_t(left);
   top_ = std::uint16_t(top);
   width_ = std::uint16_t(width);
@@ -247,7 +257,8 @@ void TGIFSubImage::SetBounds(int left, int top, int width, int height) {
 }
 
 void TGIFSubImage::SetData(int width, int height, std::vector<std::uint8_t> data) {
-  if (width < 0 || height < 0 || width > 65535 || height > 65535 || data.size() != std::size_t(width) * std::size_t(height))
+  if (width < 0 || height < 0 || left_ + width > 65535 || top_ + height > 65535 ||
+      data.size() != std::size_t(width) * std::size_t(height))
     throw GIFException(sBadDimension);
   data_ = std::move(data);
   SetBounds(left_, top_, width, height);
@@ -342,6 +353,7 @@ void TGIFSubImage::ImportBitmap(const gdi::Bitmap& picture) {
 
 void TGIFSubImage::CropToOpaque() {
   if (Empty() || !transparent_ || gce_ == nullptr) return;
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   const std::uint8_t t = std::uint8_t(gce_->TransparentColorIndex());
   const int w = width_, h = height_;
   auto column_has = [&](int x, int y0, int y1) {
@@ -381,6 +393,7 @@ void TGIFSubImage::CropToOpaque() {
 
 gdi::Bitmap TGIFSubImage::Bitmap() const {
   if (Empty()) return gdi::Bitmap();
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   gdi::Bitmap out(width_, height_, gdi::PixelFormat::pf8bit);
   const TGIFColorMap& map = ActiveColorMap();
   std::vector<gdi::Color> palette = map.Colors();
@@ -409,16 +422,18 @@ void TGIFSubImage::Assign(const TGIFSubImage& other) {
 }
 
 TGIFVersion TGIFSubImage::Version() const {
-  if (color_map_.Optimized() || extensions_.Count() > 0) return gv89a;
+  if (color_map_.Sorted() || extensions_.Count() > 0) return gv89a;
   return gv87a;
 }
 
 void TGIFSubImage::SaveToStream(TStream& stream) const {
   extensions_.SaveToStream(stream);
   if (Empty()) return;
+  // The encoder must not read past the pixels.
+  if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);
   std::uint8_t packed = packed_;
   if (color_map_.Count() > 0) {
-    packed = std::uint8_t((packed & 0x40) | 0x80 | (color_map_.Optimized() ? 0x20 : 0) | (color_map_.BitsPerPixel() - 1));
+    packed = std::uint8_t((packed & 0x40) | 0x80 | (color_map_.Sorted() ? 0x20 : 0) | (color_map_.BitsPerPixel() - 1));
   } else {
     packed = std::uint8_t(packed & 0x40);
   }

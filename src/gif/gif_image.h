@@ -86,8 +86,8 @@ class TGIFColorMap {
   virtual ~TGIFColorMap() = default;
   int Count() const { return int(colors_.size()); }
   int Capacity() const { return 256; }
-  bool Optimized() const { return sorted_; }  // the sorted flag
-  void SetOptimized(bool sorted) { sorted_ = sorted; }
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool sorted) { sorted_ = sorted; }
   // 0 for an empty table, else the least b >= 1 with 2^b >= count.
   int BitsPerPixel() const;
   const gdi::Color& operator[](int i) const { return colors_[std::size_t(i)]; }
@@ -156,6 +156,7 @@ class TGIFGraphicControlExtension : public TGIFExtension {
  public:
   // Becomes the frame's graphic control extension if it has none yet.
   explicit TGIFGraphicControlExtension(TGIFSubImage* frame);
+  ~TGIFGraphicControlExtension() override;
   std::uint8_t Label() const override { return 0xF9; }
   int Disposal() const { return (packed_ >> 2) & 7; }
   void SetDisposal(int method) { packed_ = std::uint8_t((packed_ & ~0x1C) | ((method & 7) << 2)); }
@@ -256,6 +257,7 @@ class TGIFExtensionList : public TGIFList<TGIFExtension> {};
 class TGIFSubImage : public TGIFItem {
  public:
   explicit TGIFSubImage(TGIFImage* image);
+  ~TGIFSubImage() override;
 
   int Left() const { return left_; }
   int Top() const { return top_; }

@@ -48,14 +48,14 @@ TEST(GifColorMap, BitsPerPixelAndOverflow) {
     map.ImportPalette(Ramp(count));
     EXPECT_EQ(map.BitsPerPixel(), bits) << count;
   }
-  map.SetOptimized(true);
+  map.SetSorted(true);
   EXPECT_EQ(GifError([&] { map.Add(Color{}); }), "Color table overflow");
   map.ImportPalette(Ramp(300));
   EXPECT_EQ(map.Count(), 256);
   map.ImportPalette(Ramp(3));
-  map.SetOptimized(true);
+  map.SetSorted(true);
   map.Add(Color{});
-  EXPECT_FALSE(map.Optimized());
+  EXPECT_FALSE(map.Sorted());
 }
 
 TEST(GifWriter, VersionFollowsTheFrames) {
@@ -76,7 +76,7 @@ TEST(GifWriter, VersionFollowsTheFrames) {
 
   TGIFImage sorted;
   sorted.AddFrame(MakeFrame(sorted, 2, 2, 2));
-  sorted.Images()[0].ColorMap().SetOptimized(true);
+  sorted.Images()[0].ColorMap().SetSorted(true);
   EXPECT_EQ(sorted.Version(), gv89a);
 }
 
@@ -289,6 +289,16 @@ TEST(GifImage, RefusesNullFramesAndGrowsTheScreenWithWarnings) {
   EXPECT_EQ(image.Height(), 10);
   EXPECT_EQ(warnings, (std::vector<std::string>{"Image width too small for contained frames",
                                                 "Image exceeds Logical Screen size"}));
+}
+
+TEST(GifSubImage, InconsistentPixelDataIsRefusedNotRead) {
+  TGIFImage image;
+  TGIFSubImage& f = image.Images()[image.AddFrame(MakeFrame(image, 8, 8, 4))];
+  f.Data().resize(10);
+  TStream s;
+  EXPECT_EQ(GifError([&] { image.SaveToStream(s); }), "Invalid image dimensions");
+  EXPECT_EQ(GifError([&] { f.SetBounds(65000, 0, 600, 8); }), "Invalid image dimensions");
+  EXPECT_EQ(GifError([&] { f.SetData(3, 3, std::vector<std::uint8_t>(8)); }), "Invalid image dimensions");
 }
 
 TEST(GifImage, CopyKeepsFramesExtensionsAndLinks) {

@@ -6,3 +6,7 @@ quarvel_library(quarvel_sound_extraction
 quarvel_test(sound_extractor_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/sound_extractor_test.cpp
   LIBS quarvel_sound_extraction quarvel_test_support)
+
+quarvel_fuzz(sound_extractor_fuzz
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/sound_extractor_fuzz.cpp
+  LIBS quarvel_sound_extraction)

@@ -28,7 +28,7 @@ quarvel_test(sound_recording_test
     ${CMAKE_CURRENT_LIST_DIR}/wave_recorder_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/audio_mixer_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/mp3_export_test.cpp
-  LIBS quarvel_sound)
+  LIBS quarvel_sound quarvel_audio_probe)
 if(TARGET sound_recording_test)
   quarvel_place_recording_templates(sound_recording_test)
 endif()

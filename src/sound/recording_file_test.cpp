@@ -77,11 +77,11 @@ TEST_F(RecordingFileTest, BuiltTemplatesAreEmptyImaAdpcmWithTrueByteRates) {
     EXPECT_EQ(info.data_size, 0u);
 
     const auto probe = quarvel::testing::Probe(p);
-    EXPECT_EQ(probe.at("codec_name"), "adpcm_ima_wav") << c.name;
-    EXPECT_EQ(probe.at("sample_rate"), std::to_string(c.rate));
-    EXPECT_EQ(probe.at("channels"), "1");
+    EXPECT_EQ(probe.codec_name, "adpcm_ima_wav") << c.name;
+    EXPECT_EQ(probe.sample_rate, static_cast<int>(c.rate));
+    EXPECT_EQ(probe.channels, 1);
     // ffprobe's bit rate is the header's byte rate: the true one, not a nominal 16000.
-    EXPECT_EQ(probe.at("bit_rate"), std::to_string(8 * (c.rate * c.block / info.format.SamplesPerBlock())));
+    EXPECT_EQ(probe.bit_rate, 8 * (c.rate * c.block / info.format.SamplesPerBlock()));
   }
 }
 

@@ -2,12 +2,14 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 
+#include "platform/swf/mapped_file.h"
 #include "platform/swf/movie.h"
 #include "platform/swf/tags.h"
 
@@ -29,6 +31,15 @@ std::string_view ExtensionFor(std::uint8_t format_byte, std::string_view previou
     default: return previous;
   }
 }
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Stream blocks are small (a few KiB); gather them so that each write to
+// the file is large.
+constexpr std::size_t kWriteChunk = std::size_t{4} << 20;
 
 class Walk {
  public:
@@ -78,11 +89,10 @@ class Walk {
         case swf::tag::kSoundStreamHead:
         case swf::tag::kSoundStreamHead2:
           FlushStream(true);
-          pending_.clear();
           if (tag->body.size() >= 2) stream_ext_ = ExtensionFor(tag->body[1], stream_ext_);
           break;
         case swf::tag::kSoundStreamBlock:
-          if (tag->body.size() > 4) pending_.insert(pending_.end(), tag->body.begin() + 4, tag->body.end());
+          if (tag->body.size() > 4) AppendToStream(tag->body.subspan(4));
           break;
         default:
           break;
@@ -99,27 +109,71 @@ class Walk {
     if (body.size() >= 3) event_ext_ = ExtensionFor(body[2], event_ext_);
     const fs::path out =
         folder_ / (base_ + "_SOUND" + std::to_string(id) + std::string(event_ext_));
-    Write(out, body.subspan(2));
+    FilePtr f = Create(out);
+    Put(f.get(), out, body.subspan(2));
+    Close(std::move(f), out);
+    Listed(out);
+  }
+
+  // The pending stream goes straight to its file, which is named (counter
+  // and extension) and listed when the stream ends, as if it had been
+  // gathered in memory and written then.
+  void AppendToStream(std::span<const std::uint8_t> bytes) {
+    if (!stream_file_) {
+      stream_path_ = StreamPath();
+      stream_file_ = Create(stream_path_);
+      stream_buffer_.reserve(kWriteChunk);
+    }
+    if (stream_buffer_.size() + bytes.size() > kWriteChunk) {
+      Put(stream_file_.get(), stream_path_, stream_buffer_);
+      stream_buffer_.clear();
+    }
+    if (bytes.size() >= kWriteChunk) {
+      Put(stream_file_.get(), stream_path_, bytes);
+    } else {
+      stream_buffer_.insert(stream_buffer_.end(), bytes.begin(), bytes.end());
+    }
+  }
+
+  fs::path StreamPath() const {
+    return folder_ / (base_ + "_StreamSound" + std::to_string(counter_) + std::string(stream_ext_));
   }
 
   // At End (or a cut) the counter stays; at a new stream head it advances.
   void FlushStream(bool advance) {
-    if (pending_.empty()) return;
-    const fs::path out = folder_ / (base_ + "_StreamSound" + std::to_string(counter_) +
-                                    std::string(stream_ext_));
-    Write(out, pending_);
+    if (!stream_file_) return;
+    Put(stream_file_.get(), stream_path_, stream_buffer_);
+    stream_buffer_.clear();
+    Close(std::move(stream_file_), stream_path_);
+    Listed(stream_path_);
     if (advance) ++counter_;
   }
 
-  void Write(const fs::path& out, std::span<const std::uint8_t> bytes) {
-    std::ofstream f(out, std::ios::binary | std::ios::trunc);
-    if (f) f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (f) f.close();
-    if (!f) {
-      const int err = errno;
-      throw SoundExtractionError("Cannot write " + out.string() + ": " + std::strerror(err ? err : EIO),
-                                 result_);
+  [[noreturn]] void Fail(const fs::path& out, int err) {
+    throw SoundExtractionError(
+        "Cannot write " + out.string() + ": " + std::strerror(err ? err : EIO), result_);
+  }
+
+  FilePtr Create(const fs::path& out) {
+    errno = 0;
+    FilePtr f(std::fopen(out.c_str(), "wb"));
+    if (!f) Fail(out, errno);
+    return f;
+  }
+
+  void Put(std::FILE* f, const fs::path& out, std::span<const std::uint8_t> bytes) {
+    errno = 0;
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+      Fail(out, errno);
     }
+  }
+
+  void Close(FilePtr f, const fs::path& out) {
+    errno = 0;
+    if (std::fclose(f.release()) != 0) Fail(out, errno);
+  }
+
+  void Listed(const fs::path& out) {
     result_.files.push_back(out);
     list_ += out.string() + "\r\n";
   }
@@ -130,7 +184,9 @@ class Walk {
   std::string_view event_ext_ = kWav;
   std::string_view stream_ext_ = kWav;
   std::uint16_t counter_ = 1;
-  std::vector<std::uint8_t> pending_;
+  FilePtr stream_file_;
+  fs::path stream_path_;
+  std::vector<std::uint8_t> stream_buffer_;
   std::string list_;
 };
 
@@ -141,12 +197,13 @@ SoundExtraction ExtractSounds(const fs::path& swfPath) {
   std::error_code ec;
   if (!fs::is_regular_file(swfPath, ec)) return result;
 
-  std::vector<std::uint8_t> file;
+  std::optional<swf::MappedFile> mapped;
   try {
-    file = swf::ReadFileBytes(swfPath);
+    mapped.emplace(swfPath);
   } catch (const swf::SwfError& e) {
     throw SoundExtractionError(e.what(), result);
   }
+  const std::span<const std::uint8_t> file = mapped->Bytes();
 
   const std::string input = swfPath.string();
   const auto kind = swf::DetectCompression(file);

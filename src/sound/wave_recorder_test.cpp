@@ -65,22 +65,22 @@ class WaveRecorderTest : public ::testing::Test {
 };
 
 TEST_F(WaveRecorderTest, EveryFormatRecordsTheToneForTheCapturedTime) {
-  const struct { int quality; const char* codec; const char* rate; const char* channels; } cases[] = {
-      {0, "adpcm_ima_wav", "11025", "1"},
-      {1, "adpcm_ima_wav", "22050", "1"},
-      {2, "adpcm_ima_wav", "44100", "1"},
-      {3, "pcm_s16le", "44100", "2"}};
+  const struct { int quality; const char* codec; int rate; int channels; } cases[] = {
+      {0, "adpcm_ima_wav", 11025, 1},
+      {1, "adpcm_ima_wav", 22050, 1},
+      {2, "adpcm_ima_wav", 44100, 1},
+      {3, "pcm_s16le", 44100, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(kSoundQualityEntries[static_cast<std::size_t>(c.quality)]);
     fs::remove(paths::RecordingFilePath());
     ASSERT_TRUE(Capture(c.quality));
     EXPECT_FALSE(recorder_.IsOpen());
     const auto info = quarvel::testing::Probe(paths::RecordingFilePath());
-    EXPECT_EQ(info.at("codec_name"), c.codec);
-    EXPECT_EQ(info.at("sample_rate"), c.rate);
-    EXPECT_EQ(info.at("channels"), c.channels);
-    EXPECT_NEAR(std::stod(info.at("duration")), 2.0, 0.02);
-    const int rate = std::stoi(c.rate);
+    EXPECT_EQ(info.codec_name, c.codec);
+    EXPECT_EQ(info.sample_rate, c.rate);
+    EXPECT_EQ(info.channels, c.channels);
+    EXPECT_NEAR(info.duration, 2.0, 0.02);
+    const int rate = c.rate;
     EXPECT_NEAR(quarvel::testing::ToneFrequency(quarvel::testing::DecodeMono(paths::RecordingFilePath(), rate), rate),
                 1000.0, 5.0);
   }
@@ -132,7 +132,7 @@ TEST_F(WaveRecorderTest, DeviceLeftOpenByAFailedCloseIsClosedByTheNextStart) {
   EXPECT_EQ(mci_.closes[1], old);  // closed again before the new open
   EXPECT_NE(mci_.closes[2], old);
   EXPECT_EQ(mci_.OpenCount(), 0u);
-  EXPECT_NEAR(std::stod(quarvel::testing::Probe(paths::RecordingFilePath()).at("duration")), 0.5, 0.02);
+  EXPECT_NEAR(quarvel::testing::Probe(paths::RecordingFilePath()).duration, 0.5, 0.02);
   EXPECT_TRUE(messages_.empty());
 }
 

@@ -268,5 +268,23 @@ TEST_F(AnimationBuild, NoFramesGivesAnEmptyImageThatCannotBeSaved) {
   }
 }
 
+TEST(AnimationAssembler, MergedDelayNeverWrapsTheSixteenBitField) {
+  gdi::Bitmap picture(6, 6, gdi::PixelFormat::pfDevice);
+  picture.Fill(Color{1, 2, 3});
+  AnimationAssembler assembler(30000, true);
+  for (int n = 0; n < 3; ++n) {
+    auto reduced = std::make_unique<TGIFImage>();
+    reduced->ReductionMethod = rdOctree;
+    reduced->AddFrame(picture);
+    assembler.Add(std::move(reduced));
+  }
+  auto image = assembler.Finish();
+  // 30000 + 30000 fits; a third 30000 would wrap, so it becomes a frame.
+  ASSERT_EQ(image->Images().Count(), 2);
+  EXPECT_EQ(image->Images()[0].GraphicControlExtension()->Delay(), 60000);
+  EXPECT_EQ(image->Images()[1].GraphicControlExtension()->Delay(), 30000);
+  EXPECT_FALSE(image->Images()[1].Transparent());
+}
+
 }  // namespace
 }  // namespace quarvel::gif

@@ -1,68 +1,30 @@
 #pragma once
-// Test helpers that judge sound files with an independent reader (ffprobe and
-// ffmpeg) and make test tones for the loopback bus.
+// Test helpers that judge sound files with an independent reader (FFmpeg's
+// demuxers and decoders, in process) and make test tones for the loopback bus.
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace quarvel::testing {
 
-inline std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+// What FFmpeg's demuxer and decoder make of the first audio stream; empty
+// codec_name when the file cannot be read.
+struct AudioProbe {
+  std::string codec_name;
+  int sample_rate = 0;
+  int channels = 0;
+  std::int64_t bit_rate = 0;
+  double duration = 0;  // seconds
+};
+AudioProbe Probe(const std::filesystem::path& file);
 
-inline std::string RunCapture(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  std::string out;
-  if (!pipe) return out;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe.get())) > 0) out.append(buf, n);
-  return out;
-}
-
-// ffprobe's view of the first audio stream: codec_name, sample_rate,
-// channels, bit_rate, duration (then the container's) as key → text.
-inline std::map<std::string, std::string> Probe(const std::filesystem::path& file) {
-  const std::string text = RunCapture(
-      "ffprobe -v error -select_streams a:0 -show_entries "
-      "stream=codec_name,sample_rate,channels,bit_rate,duration:format=bit_rate,duration "
-      "-of default=noprint_wrappers=1 " + ShellQuote(file.string()) + " 2>/dev/null");
-  std::map<std::string, std::string> result;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    const std::size_t eq = line.find('=');
-    // Stream entries come first; format entries must not overwrite them.
-    if (eq != std::string::npos && !result.count(line.substr(0, eq))) result[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
-  return result;
-}
-
-// The file decoded by ffmpeg to mono 16-bit samples at `rate`.
-inline std::vector<std::int16_t> DecodeMono(const std::filesystem::path& file, int rate) {
-  const std::string raw = RunCapture("ffmpeg -v error -i " + ShellQuote(file.string()) + " -f s16le -ac 1 -ar " +
-                                     std::to_string(rate) + " - 2>/dev/null");
-  std::vector<std::int16_t> samples(raw.size() / 2);
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<std::int16_t>(static_cast<std::uint8_t>(raw[2 * i]) |
-                                           (static_cast<std::uint8_t>(raw[2 * i + 1]) << 8));
-  }
-  return samples;
-}
+// The file decoded to mono 16-bit samples at `rate` (empty when unreadable).
+std::vector<std::int16_t> DecodeMono(const std::filesystem::path& file, int rate);
 
 // Frequency of a tone, from its rising crossings of a band around zero (so
 // that coding noise near zero does not count as crossings).

@@ -79,6 +79,8 @@ void AlsaOutput::Run() {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // A dead output must not hold the bus's samples.
+  tap_.reset();
   running_ = false;
 }
 

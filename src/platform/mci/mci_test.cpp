@@ -75,10 +75,10 @@ TEST_F(MciTest, PcmRecordingHoldsExactlyTheClockTime) {
 
   EXPECT_EQ(fs::file_size(element), 44u + 2000u * 441u / 10u * 4u);
   const auto info = Probe(element);
-  EXPECT_EQ(info.at("codec_name"), "pcm_s16le");
-  EXPECT_EQ(info.at("sample_rate"), "44100");
-  EXPECT_EQ(info.at("channels"), "2");
-  EXPECT_NEAR(std::stod(info.at("duration")), 2.0, 0.02);
+  EXPECT_EQ(info.codec_name, "pcm_s16le");
+  EXPECT_EQ(info.sample_rate, 44100);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_NEAR(info.duration, 2.0, 0.02);
   const auto samples = DecodeMono(element, 44100);
   EXPECT_NEAR(ToneFrequency(samples, 44100), 1000.0, 5.0);
 }
@@ -102,10 +102,10 @@ TEST_F(MciTest, AdpcmRecordingHasTrueByteRateAndTone) {
   EXPECT_EQ(wave.data_size % 512, 0u);
 
   const auto info = Probe(element);
-  EXPECT_EQ(info.at("codec_name"), "adpcm_ima_wav");
-  EXPECT_EQ(info.at("sample_rate"), "22050");
-  EXPECT_EQ(info.at("channels"), "1");
-  EXPECT_NEAR(std::stod(info.at("duration")), 2.0, 0.02);
+  EXPECT_EQ(info.codec_name, "adpcm_ima_wav");
+  EXPECT_EQ(info.sample_rate, 22050);
+  EXPECT_EQ(info.channels, 1);
+  EXPECT_NEAR(info.duration, 2.0, 0.02);
   EXPECT_NEAR(ToneFrequency(DecodeMono(element, 22050), 22050), 1000.0, 5.0);
 }
 

@@ -108,18 +108,20 @@ void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& ou
 }
 
 void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& out,
-                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated,
-                 std::uint64_t stop_after) {
+                 std::uint64_t cap, std::uint64_t declared_body, std::uint64_t stop_after) {
   // "ZWS" header: 8 bytes, 4-byte compressed length, 5 bytes of LZMA properties.
   if (file.size() < 17) {
     throw SwfError("LzmaProperties", file.size(),
                    "LZMA SWF file is cut off inside its header (" + std::to_string(file.size()) +
                        " of 17 bytes)");
   }
-  // Rebuild the ".lzma" header: properties, then the 64-bit uncompressed size.
+  // Rebuild the ".lzma" header: properties, then the 64-bit uncompressed
+  // size, given as unknown. The declared length is often wrong in real
+  // files (and the stream rarely has an end marker), so the movie ends at
+  // the end marker or where the data ends, whichever comes first.
   std::uint8_t header[13];
   std::memcpy(header, file.data() + 12, 5);
-  for (int i = 0; i < 8; ++i) header[5 + i] = static_cast<std::uint8_t>(declared_body >> (8 * i));
+  std::memset(header + 5, 0xFF, 8);
 
   LzmaStreamPtr s(new lzma_stream(LZMA_STREAM_INIT));
   const std::uint64_t memlimit = std::uint64_t{1} << 30;
@@ -127,13 +129,6 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
     throw SwfError("liblzma could not be initialised");
   }
   Sink sink(out, cap, ReserveFor(std::min(declared_body, stop_after), cap));
-  auto fail = [&](lzma_ret rc) {
-    const std::size_t at = 17 + static_cast<std::size_t>(s->total_in > 13 ? s->total_in - 13 : 0);
-    std::string why = "LZMA SWF body does not decompress";
-    if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) why += " (dictionary too large)";
-    if (rc == LZMA_FORMAT_ERROR || rc == LZMA_OPTIONS_ERROR) why += " (bad LZMA properties)";
-    throw SwfError("LzmaStream", at, why);
-  };
   // Header first, then the stream.
   s->next_in = header;
   s->avail_in = sizeof header;
@@ -151,12 +146,13 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
     sink.Used(s->avail_out);
     if (rc == LZMA_STREAM_END || out.size() - 8 >= stop_after) break;
     if (rc == LZMA_OK) continue;
-    if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) {
-      if (accept_truncated) break;
-      throw SwfError("LzmaStream", file.size(),
-                     "LZMA SWF body ends before its declared length is reached");
-    }
-    fail(rc);
+    // Out of input without an end marker: the usual end of these files.
+    if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) break;
+    const std::size_t at = 17 + static_cast<std::size_t>(s->total_in > 13 ? s->total_in - 13 : 0);
+    std::string why = "LZMA SWF body does not decompress";
+    if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) why += " (dictionary too large)";
+    if (rc == LZMA_FORMAT_ERROR || rc == LZMA_OPTIONS_ERROR) why += " (bad LZMA properties)";
+    throw SwfError("LzmaStream", at, why);
   }
   sink.CheckCap("LZMA SWF body");
 }
@@ -205,7 +201,7 @@ std::vector<std::uint8_t> Expand(std::span<const std::uint8_t> file, const Expan
       InflateZlib(file.subspan(8), out, cap, declared_body, options.acceptTruncated, stop_after);
       break;
     case Compression::kLzma:
-      InflateLzma(file, out, cap, declared_body, options.acceptTruncated, stop_after);
+      InflateLzma(file, out, cap, declared_body, stop_after);
       break;
   }
   if (out.size() - 8 > stop_after) out.resize(static_cast<std::size_t>(8 + stop_after));

@@ -26,7 +26,9 @@ struct ExpandOptions {
   std::uint64_t minCap = std::uint64_t{256} << 20;
   std::uint64_t capFactor = 4;
   std::uint64_t hardCap = std::uint64_t{2} << 30;
-  // Keep what inflated from a stream that ends early instead of failing.
+  // Keep what inflated from a zlib stream that ends early instead of
+  // failing. (An LZMA body always ends where its data ends: those files
+  // rarely carry an end marker or a true length.)
   bool acceptTruncated = false;
 
   std::uint64_t CapFor(std::uint32_t declaredLength) const;

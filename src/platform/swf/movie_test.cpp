@@ -138,10 +138,25 @@ TEST(Containers, BrokenAndTruncatedZlib) {
   EXPECT_LE(partial.size(), 8 + Body().size());
 }
 
-TEST(Containers, TruncatedLzma) {
-  Bytes zws = Zws(Body());
+TEST(Containers, LzmaEndsWhereItsDataEnds) {
+  const Bytes body = Body();
+  Bytes zws = Zws(body);
   EXPECT_THROW(ExpandMovie(Bytes(zws.begin(), zws.begin() + 15)), SwfError);
-  EXPECT_THROW(ExpandMovie(Bytes(zws.begin(), zws.end() - 8)), SwfError);
+  // A wrong declared length does not matter (real files have them).
+  for (std::uint32_t declared : {1u, 0xFFFFFFFFu, 9u}) {
+    Bytes f = zws;
+    for (int i = 0; i < 4; ++i) f[4 + i] = static_cast<std::uint8_t>(declared >> (8 * i));
+    const Bytes x = ExpandMovie(f);
+    EXPECT_TRUE(std::equal(x.begin() + 8, x.end(), body.begin(), body.end()));
+  }
+  // Cut data gives a shorter movie, which the tag walk then finds cut.
+  const Bytes cut = ExpandMovie(Bytes(zws.begin(), zws.end() - 8));
+  EXPECT_LT(cut.size(), 8 + body.size());
+  EXPECT_TRUE(std::equal(cut.begin() + 8, cut.end(), body.begin()));
+  // Corrupt properties are refused.
+  Bytes bad = zws;
+  bad[12] = 0xFF;
+  EXPECT_THROW(ExpandMovie(bad), SwfError);
 }
 
 TEST(Containers, ZlibBombIsRefused) {

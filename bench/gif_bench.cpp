@@ -1,0 +1,161 @@
+// GIF writer speed: LZW throughput, colour reduction, and the whole animation
+// build of 100 frames of 550 x 400 next to ffmpeg's palettegen/paletteuse on
+// the same frames.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "capture/frame_store.h"
+#include "gif/animation_builder.h"
+#include "gif/color_reduction.h"
+#include "gif/gif_image.h"
+#include "platform/paths/working_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace quarvel;
+
+constexpr int kWidth = 550, kHeight = 400, kFrames = 100;
+
+// A gradient background with a few shapes that move from frame to frame.
+gdi::Bitmap SyntheticFrame(int n) {
+  gdi::Bitmap b(kWidth, kHeight, gdi::PixelFormat::pfDevice);
+  for (int y = 0; y < kHeight; ++y) {
+    std::uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < kWidth; ++x) {
+      row[4 * x] = std::uint8_t(120 + y / 4);
+      row[4 * x + 1] = std::uint8_t(x * 255 / kWidth);
+      row[4 * x + 2] = std::uint8_t(60 + (x + y) / 8);
+    }
+  }
+  const int cx = 40 + (n * 5) % (kWidth - 80), cy = 200 + int(120 * std::sin(n * 0.15));
+  for (int y = -35; y <= 35; ++y)
+    for (int x = -35; x <= 35; ++x)
+      if (x * x + y * y <= 35 * 35 && cy + y >= 0 && cy + y < kHeight)
+        b.SetPixel(cx + x, cy + y, gdi::Color{std::uint8_t(230 - (x + y + 70)), 40, std::uint8_t(40 + (x + 35) * 2)});
+  gdi::FillRect(b, gdi::Rect{(n * 7) % 450, 20, (n * 7) % 450 + 100, 60}, gdi::Color{250, 250, 250});
+  return b;
+}
+
+fs::path Scratch() {
+  static fs::path dir = [] {
+    fs::path d = fs::temp_directory_path() / ("quarvel-gif-bench-" + std::to_string(::getpid()));
+    fs::create_directories(d / "temp");
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(fs::temp_directory_path() / ("quarvel-gif-bench-" + std::to_string(::getpid())), ec);
+    });
+    return d;
+  }();
+  return dir;
+}
+
+// The frame store of 100 frames, and the same frames as BMP files for ffmpeg.
+void PrepareFrames() {
+  static bool done = false;
+  if (done) return;
+  paths::SetWorkingFolder(Scratch());
+  fs::create_directories(Scratch() / "bmp");
+  for (int n = 1; n <= kFrames; ++n) {
+    gdi::Bitmap frame = SyntheticFrame(n);
+    capture::SaveFrameFile(frame, n);
+    std::vector<std::uint8_t> bmp = gdi::SaveBmp(frame.ConvertTo(gdi::PixelFormat::pf24bit));
+    std::ofstream(Scratch() / "bmp" / ("frames" + std::to_string(n) + ".bmp"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bmp.data()), std::streamsize(bmp.size()));
+  }
+  done = true;
+}
+
+void BM_LzwEncode(benchmark::State& state) {
+  gdi::Bitmap reduced = gif::ReduceToPalette(SyntheticFrame(3), gif::rdOctree, gif::dtNearest);
+  std::vector<std::uint8_t> pixels(std::size_t(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) std::copy_n(reduced.ScanLine(y), kWidth, pixels.begin() + std::ptrdiff_t(y) * kWidth);
+  gif::TStream out;
+  for (auto _ : state) {
+    out.clear();
+    gif::TLZWEncoder encoder;
+    encoder.EncodeImageData(out, 8, 256, pixels.data(), false, kHeight, kWidth);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels.size()));
+  state.counters["ratio"] = double(out.size()) / double(pixels.size());
+}
+BENCHMARK(BM_LzwEncode)->Unit(benchmark::kMillisecond);
+
+void BM_LzwEncodeNoise(benchmark::State& state) {
+  std::vector<std::uint8_t> pixels(std::size_t(kWidth) * kHeight);
+  std::uint32_t seed = 1;
+  for (auto& p : pixels) p = std::uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+  gif::TStream out;
+  for (auto _ : state) {
+    out.clear();
+    gif::TLZWEncoder encoder;
+    encoder.EncodeImageData(out, 8, 256, pixels.data(), false, kHeight, kWidth);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels.size()));
+}
+BENCHMARK(BM_LzwEncodeNoise)->Unit(benchmark::kMillisecond);
+
+void BM_ReduceToPalette(benchmark::State& state) {
+  const gif::TDitherMethod dither = state.range(0) ? gif::dtFloydSteinberg : gif::dtNearest;
+  const gif::TColorReduction method = state.range(1) ? gif::rdGrayScale : gif::rdOctree;
+  gdi::Bitmap frame = SyntheticFrame(10);
+  for (auto _ : state) benchmark::DoNotOptimize(gif::ReduceToPalette(frame, method, dither));
+  state.SetItemsProcessed(std::int64_t(state.iterations()) * kWidth * kHeight);
+  state.SetLabel(std::string(method == gif::rdOctree ? "octree" : "grey") +
+                 (dither == gif::dtNearest ? " + nearest" : " + floyd-steinberg"));
+}
+BENCHMARK(BM_ReduceToPalette)->Args({0, 0})->Args({1, 0})->Args({0, 1})->Args({1, 1})->Unit(benchmark::kMillisecond);
+
+// Build and write: 100 frames, "256Colors", "Nearest", "Smaller Size".
+void BM_BuildAnimation100(benchmark::State& state) {
+  PrepareFrames();
+  paths::SetWorkingFolder(Scratch());
+  gif::BuildOptions options;
+  options.frame_count = kFrames;
+  std::size_t size = 0;
+  int optimized = 0;
+  for (auto _ : state) {
+    gif::BuildResult result = gif::BuildAnimation(options);
+    result.image->SaveToFile(Scratch() / "ours.gif");
+    size = fs::file_size(Scratch() / "ours.gif");
+    optimized = result.optimized_frames;
+  }
+  state.counters["bytes"] = double(size);
+  state.counters["optimized"] = optimized;
+}
+BENCHMARK(BM_BuildAnimation100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// The same frames through ffmpeg, as a subprocess, timed the same way. The
+// palette has to reach paletteuse as its second input, hence the split.
+void BM_FfmpegPaletteGenUse100(benchmark::State& state) {
+  PrepareFrames();
+  if (std::system("ffmpeg -version > /dev/null 2>&1") != 0) {
+    state.SkipWithError("ffmpeg is not installed");
+    return;
+  }
+  const fs::path dir = Scratch() / "bmp";
+  const std::string command = "cd '" + dir.string() +
+                              "' && ffmpeg -y -loglevel error -i frames%d.bmp "
+                              "-filter_complex \"split[a][b];[a]palettegen[p];[b][p]paletteuse\" "
+                              "ffmpeg.gif";
+  std::size_t size = 0;
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) {
+      state.SkipWithError("ffmpeg failed");
+      return;
+    }
+    size = fs::file_size(dir / "ffmpeg.gif");
+  }
+  state.counters["bytes"] = double(size);
+}
+BENCHMARK(BM_FfmpegPaletteGenUse100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
