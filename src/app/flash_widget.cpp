@@ -8,7 +8,8 @@
 namespace quarvel::app {
 
 namespace {
-constexpr int kDriveIntervalMs = 10;
+// Often enough for 50 fps movies; each tick runs the clock and repaints.
+constexpr int kDriveIntervalMs = 20;
 }
 
 FlashWidget::FlashWidget(MovieControl& control, const audio::Clock& clock, QWidget* parent)

@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QMetaObject>
 #include <QPixmap>
+#include <algorithm>
+#include <chrono>
 
 #include "app/qt_picture.h"
 
@@ -13,8 +15,19 @@ GifPreview::GifPreview(QLabel* target, QObject* parent) : QObject(parent), targe
 GifPreview::~GifPreview() { Clear(); }
 
 void GifPreview::Clear() {
-  if (painter_) painter_->Stop();
-  painter_.reset();
+  {
+    const std::lock_guard<std::mutex> guard(stop_lock_);
+    stop_ = true;
+  }
+  stop_event_.notify_all();
+  if (painter_.joinable()) painter_.join();
+  playing_.store(false);
+  {
+    // A hand-over still queued finds nothing and leaves the next picture alone.
+    const std::lock_guard<std::mutex> guard(picture_lock_);
+    shown_ = gdi::Bitmap();
+  }
+  timeline_.reset();
   canvas_.reset();
   image_.reset();
 }
@@ -23,25 +36,63 @@ void GifPreview::Show(std::unique_ptr<gif::TGIFImage> image) {
   Clear();
   image_ = std::move(image);
   if (image_ == nullptr) return;
-  const int width = image_->Width(), height = image_->Height();
   target_->setPixmap(QPixmap());
-  target_->setFixedSize(width, height);
-  if (image_->Empty() || width <= 0 || height <= 0) return;
-  canvas_ = std::make_shared<gif::PainterCanvas>(width, height, gdi::Color{255, 255, 255});
-  gif::PainterCallbacks callbacks;
-  callbacks.on_changed = [this](gif::TGIFPainter&) {
-    // Called on the painter's thread: the window shows the picture on its own.
+  target_->setFixedSize(image_->Width(), image_->Height());
+  drawn_.store(0);
+  if (image_->Empty() || image_->Width() <= 0 || image_->Height() <= 0) return;
+  const std::uint16_t flags = image_->DrawFlags;
+  timeline_ = std::make_unique<gif::PainterTimeline>(*image_, flags, image_->AnimationSpeed, (flags & gif::goAsync) != 0);
+  canvas_ = std::make_unique<gif::PainterCanvas>(*image_, flags);
+  const bool animated = image_->Images().Count() > 1 && (flags & gif::goAnimate) && (flags & gif::goAsync);
+  if (!animated) {
+    // Drawn directly, without a painter.
+    while (const auto step = timeline_->Next()) canvas_->Draw(*step);
+    drawn_.store(1);
+    shown_ = canvas_->Shown();
+    Refresh();
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> guard(stop_lock_);
+    stop_ = false;
+  }
+  playing_.store(true);
+  painter_ = std::thread([this] { Play(); });
+}
+
+void GifPreview::Play() {
+  using Clock = std::chrono::steady_clock;
+  int overrun = 0;
+  while (const auto step = timeline_->Next(overrun)) {
+    const auto wait_start = Clock::now();
+    {
+      std::unique_lock<std::mutex> lock(stop_lock_);
+      if (stop_event_.wait_for(lock, std::chrono::milliseconds(step->wait_ms), [this] { return stop_; })) break;
+    }
+    // How late this frame comes, for the next frame's wait.
+    const auto late = Clock::now() - wait_start - std::chrono::milliseconds(step->wait_ms);
+    overrun = static_cast<int>(std::max<long long>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(late).count()));
+    canvas_->Draw(*step);
+    {
+      const std::lock_guard<std::mutex> guard(picture_lock_);
+      shown_ = canvas_->Shown();
+    }
+    drawn_.fetch_add(1);
     QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
-  };
-  painter_ = std::make_unique<gif::TGIFPainter>(*image_, canvas_, image_->DrawFlags, std::move(callbacks));
-  painter_->Start();  // one frame: drawn now; several: played on the painter's thread
-  Refresh();
+  }
+  playing_.store(false);
 }
 
 void GifPreview::Refresh() {
-  if (!canvas_) return;
+  QImage picture;
+  {
+    const std::lock_guard<std::mutex> guard(picture_lock_);
+    picture = ToQImage(shown_);
+  }
+  if (picture.isNull()) return;
   ++refreshes_;
-  target_->setPixmap(QPixmap::fromImage(ToQImage(canvas_->Snapshot())));
+  target_->setPixmap(QPixmap::fromImage(picture));
 }
 
 }  // namespace quarvel::app

@@ -479,9 +479,15 @@ void MainWindow::Pump() { QCoreApplication::processEvents(); }
 
 void MainWindow::SetFrameLabel(const QString& text) { frame_label_->setText(text); }
 
+namespace {
+// Ends a command that the user asked to stop (by closing the window).
+struct CommandCancelled {};
+}  // namespace
+
 void MainWindow::Guard(const std::function<void()>& handler) {
   try {
     handler();
+  } catch (const CommandCancelled&) {
   } catch (const std::exception& e) {
     prompts_.Message(this, QString::fromStdString(e.what()));
   }
@@ -832,6 +838,8 @@ void MainWindow::BuildGif() {
     result = gif::BuildAnimation(options, [this](const std::string& label, int percent) {
       SetFrameLabel(QString::fromStdString(label));
       progress_.SetProgress(percent);
+      // The build holds nothing on disk, so a close may end it here.
+      if (close_pending_) throw CommandCancelled{};
     });
   } catch (...) {
     progress_.End();

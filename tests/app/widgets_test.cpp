@@ -5,7 +5,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <QLabel>
+#include <chrono>
+#include <thread>
+
 #include "app/flash_widget.h"
+#include "app/gif_preview.h"
 #include "app/progress_box.h"
 #include "app/window_fixture.h"
 
@@ -103,6 +108,60 @@ TEST_F(WidgetsTest, ProgressBoxStartsAtZeroEveryTime) {
   box.Start();  // a second operation starts from 0
   EXPECT_EQ(box.Position(), 0);
   box.End();
+}
+
+// An image of `count` frames of solid colours, each with the given delay.
+std::unique_ptr<gif::TGIFImage> SolidFrames(int count, int delay) {
+  auto image = std::make_unique<gif::TGIFImage>();
+  for (int i = 0; i < count; ++i) {
+    auto frame = std::make_unique<gif::TGIFSubImage>(image.get());
+    frame->SetBounds(0, 0, 6, 4);
+    frame->SetData(6, 4, std::vector<std::uint8_t>(24, 0));
+    frame->ColorMap().Add(gdi::Color{static_cast<std::uint8_t>(100 + 50 * i), 0, 0});
+    gif::TGIFSubImage* f = frame.get();
+    if (i == 0) f->Extensions().Add(std::make_unique<gif::TGIFAppExtNSLoop>(f, 0));
+    auto gce = std::make_unique<gif::TGIFGraphicControlExtension>(f);
+    gce->SetDelay(delay);
+    f->Extensions().Add(std::move(gce));
+    image->AddFrame(std::move(frame));
+  }
+  return image;
+}
+
+TEST_F(WidgetsTest, OneFrameGifIsDrawnWithoutAPainter) {
+  QLabel label;
+  app::GifPreview preview(&label);
+  preview.Show(SolidFrames(1, 50));
+  EXPECT_FALSE(preview.Playing());
+  EXPECT_EQ(preview.FramesDrawn(), 1);
+  EXPECT_EQ(label.size(), QSize(6, 4));
+  EXPECT_EQ(QColor(label.pixmap().toImage().pixel(3, 2)), QColor(100, 0, 0));
+}
+
+TEST_F(WidgetsTest, AnimatedGifPlaysAndStopsAtOnceInALongDelay) {
+  QLabel label;
+  app::GifPreview preview(&label);
+  preview.Show(SolidFrames(2, 3));  // 36 ms a frame, looping forever
+  for (int i = 0; i < 200 && preview.FramesDrawn() < 5; ++i) QTest::qWait(10);
+  EXPECT_GE(preview.FramesDrawn(), 5);
+  EXPECT_TRUE(preview.Playing());
+  QTest::qWait(20);
+  EXPECT_GE(preview.Refreshes(), 1);  // pictures reach the window's thread
+
+  preview.Show(SolidFrames(2, 1000));  // the second frame would come after 12 s
+  for (int i = 0; i < 200 && preview.FramesDrawn() < 1; ++i) QTest::qWait(10);
+  ASSERT_EQ(preview.FramesDrawn(), 1);
+  const auto before = std::chrono::steady_clock::now();
+  preview.Clear();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  EXPECT_FALSE(preview.Playing());
+  EXPECT_FALSE(preview.HasImage());
+  // A hand-over still queued does not paint over what is shown next.
+  QPixmap other(2, 2);
+  other.fill(Qt::green);
+  label.setPixmap(other);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(label.pixmap().size(), QSize(2, 2));
 }
 
 }  // namespace

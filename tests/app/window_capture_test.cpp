@@ -204,7 +204,7 @@ TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
   // The preview plays: the painter hands new pictures to the window.
   QTest::qWait(800);
   EXPECT_GE(window->Preview()->Refreshes(), 2);
-  EXPECT_TRUE(window->Preview()->Painter()->Running());
+  EXPECT_TRUE(window->Preview()->Playing());
 
   const auto out = Home() / "out dir" / "movie.gif";
   std::filesystem::create_directories(out.parent_path());
