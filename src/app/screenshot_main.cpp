@@ -2,7 +2,6 @@
 // captures it, and saves a picture of the window.
 
 #include <QApplication>
-#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
@@ -51,9 +50,6 @@ int main(int argc, char** argv) {
     window.OpenMovie(movie);
     if (auto* capture = window.findChild<QPushButton*>(QStringLiteral("captureFrames")); capture && capture->isEnabled()) {
       capture->click();  // returns when the capture has ended
-    }
-    if (auto* list = window.findChild<QListWidget*>(QStringLiteral("thumbnails")); list && list->count() > 1) {
-      list->setCurrentRow(1);
     }
     QTimer::singleShot(1500, &window, [&] {
       window.RefreshStatus();

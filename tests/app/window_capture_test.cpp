@@ -31,7 +31,7 @@ std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::string Run(const std::string& command) {
+std::string Shell(const std::string& command) {
   std::string out;
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   if (!pipe) return out;
@@ -238,7 +238,7 @@ TEST_F(CaptureWindowTest, SaveToAviWritesAVideoThatFfprobeReads) {
   ASSERT_TRUE(std::filesystem::exists(out)) << prompts.messages.join("; ").toStdString();
   EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "Avi Done");
   EXPECT_FALSE(progress->isVisible());
-  const std::string probe = Run("ffprobe -v error -count_frames -show_entries stream=codec_type,width,height,nb_read_frames "
+  const std::string probe = Shell("ffprobe -v error -count_frames -show_entries stream=codec_type,width,height,nb_read_frames "
                                 "-of csv=p=0 '" + out.string() + "'");
   EXPECT_NE(probe.find("video,104,80," + std::to_string(n)), std::string::npos) << probe;  // 100 -> 104
   EXPECT_EQ(probe.find("audio"), std::string::npos) << probe;
@@ -267,7 +267,7 @@ TEST_F(CaptureWindowTest, SaveToMp3RunsTheEncoderOnAPcmRecording) {
   Click("saveMp3");
   EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "MP3 Create");
   ASSERT_TRUE(std::filesystem::exists(out)) << prompts.messages.join("; ").toStdString();
-  const std::string probe = Run("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + out.string() + "'");
+  const std::string probe = Shell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + out.string() + "'");
   EXPECT_NE(probe.find("mp3"), std::string::npos) << probe;
 }
 
