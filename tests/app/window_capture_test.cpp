@@ -227,6 +227,26 @@ TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
   EXPECT_FALSE(window->Preview()->HasImage());
 }
 
+TEST_F(CaptureWindowTest, AnErrorEndingABuildRestoresTheWindow) {
+  OpenAndCapture();
+  std::ofstream(Home() / "temp/11.bmp", std::ios::trunc) << "damaged";
+  Find<QTabWidget>("innerPages")->setCurrentIndex(2);
+  Click("previewGif");
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages.front().contains("11.bmp")) << prompts.messages.front().toStdString();
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_FALSE(window->Busy());
+  EXPECT_TRUE(Find<QPushButton>("previewGif")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("captureFrames")->isEnabled());
+  // The same for an AVI save.
+  Find<QCheckBox>("audio")->setChecked(false);
+  prompts.save_answers.push_back(QString::fromStdString((Home() / "bad.avi").string()));
+  Click("saveAvi");
+  EXPECT_EQ(prompts.messages.size(), 2);
+  EXPECT_FALSE(progress->isVisible());
+  EXPECT_FALSE(window->Busy());
+}
+
 TEST_F(CaptureWindowTest, SaveToAviWritesAVideoThatFfprobeReads) {
   OpenAndCapture();
   const int n = window->CapturedFrameCount();
