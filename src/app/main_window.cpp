@@ -655,7 +655,8 @@ void MainWindow::OnNext50() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == seek_bar_ && event->type() == QEvent::MouseButtonRelease) {
+  if (watched == seek_bar_ && event->type() == QEvent::MouseButtonRelease &&
+      seek_bar_->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
     // Seek once the bar has taken its new position from the release.
     QTimer::singleShot(0, this, [this] { Guard([this] { OnSeekReleased(); }); });
   }

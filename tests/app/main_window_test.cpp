@@ -168,6 +168,11 @@ TEST_F(WindowTest, PlaybackButtonsAndSeekBar) {
   QCoreApplication::processEvents();
   ASSERT_FALSE(movie.gotos_.empty());
   EXPECT_EQ(movie.gotos_.back(), seek->value());
+  // A release away from the bar does not seek.
+  movie.gotos_.clear();
+  QTest::mouseRelease(seek, Qt::LeftButton, {}, QPoint(-20, 5));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(movie.gotos_.empty());
 
   Click("play");
   EXPECT_TRUE(movie.Playing());
