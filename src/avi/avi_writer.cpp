@@ -202,6 +202,13 @@ void TAviWriter_2::OpenVideo() {
 
 void TAviWriter_2::AppendFrame(const gdi::Bitmap& bitmap) {
   if (!video_open_) throw AviWriterError("Video must be initialized.");
+  // A bitmap that already is the frame would be drawn onto itself pixel for pixel.
+  bool same_palette = !gdi::IsPalettized(pixel_format_) || bitmap.Palette() == gdi::DefaultPalette(pixel_format_);
+  if (Stretch && bitmap.Width() == Width && bitmap.Height() == Height && bitmap.Format() == pixel_format_ &&
+      same_palette) {
+    WriteFrameBits(bitmap, true);
+    return;
+  }
   gdi::Bitmap frame(Width, Height, pixel_format_);
   if (Stretch) {
     gdi::StretchBlt(frame, 0, 0, Width, Height, bitmap, 0, 0, bitmap.Width(), bitmap.Height());
@@ -310,6 +317,15 @@ void TAviWriter_2::OpenSound() {
     audio_stream_ = nullptr;
     throw AviWriterError("Failed to create editable AVI audio stream");
   }
+}
+
+void TAviWriter_2::AbandonVideo() {
+  ReleaseStreams();
+  ReleaseAviFile();
+  std::error_code ec;
+  if (fs::exists(ScratchFileName, ec)) fs::remove(ScratchFileName, ec);
+  video_open_ = false;
+  ready_to_save_ = false;
 }
 
 void TAviWriter_2::SaveVideo() {

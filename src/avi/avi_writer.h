@@ -70,6 +70,9 @@ class TAviWriter_2 {
   void AppendFrame(const gdi::Bitmap& bitmap);
   void CloseVideo();
   void SaveVideo();
+  // Drops a video that will not be saved (its frames failed): the handles
+  // go, the scratch file is deleted, the writer is idle again.
+  void AbandonVideo();
 
  private:
   vfw::BITMAPINFOHEADER QueryHeader() const;

@@ -1,6 +1,9 @@
 #include "avi/save_to_avi.h"
 
+#include <deque>
+#include <future>
 #include <system_error>
+#include <thread>
 
 #include "capture/frame_store.h"
 #include "platform/paths/working_folder.h"
@@ -96,6 +99,46 @@ std::optional<std::pair<int, int>> FirstFrameSize(long long count, const capture
   return std::nullopt;
 }
 
+// Frames 1..count in order, like capture::FrameSequence (a missing file
+// repeats the last picture), with the next files inflated on worker threads
+// while the current frame goes to the writer.
+class FrameReader {
+ public:
+  explicit FrameReader(long long count)
+      : count_(count), ahead_(std::max(2u, std::thread::hardware_concurrency())) {}
+
+  const gdi::Bitmap& Next() {
+    Launch();
+    auto loaded = pending_.front().get();  // rethrows the error naming a damaged file
+    pending_.pop_front();
+    if (loaded) last_ = std::move(*loaded);
+    Launch();
+    return last_;
+  }
+
+ private:
+  void Launch() {
+    while (pending_.size() < ahead_ && started_ < count_) {
+      fs::path file = paths::FrameFilePath(++started_);
+      pending_.push_back(std::async(std::launch::async, [file]() -> std::optional<gdi::Bitmap> {
+        std::error_code ec;
+        if (!fs::exists(file, ec)) return std::nullopt;
+        return capture::LoadFramePicture(file);
+      }));
+    }
+  }
+
+  long long count_;
+  std::size_t ahead_;
+  long long started_ = 0;
+  std::deque<std::future<std::optional<gdi::Bitmap>>> pending_;
+  gdi::Bitmap last_;
+};
+
+bool NeedsCropOrZoom(const capture::CropZoom& s) {
+  return s.left > 0 || s.right > 0 || s.top > 0 || s.bottom > 0 || s.zoom != 100;
+}
+
 }  // namespace
 
 AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks) {
@@ -134,21 +177,32 @@ AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, co
   writer.OpenVideo();
 
   const long long count = options.captured_frame_count;
-  capture::FrameSequence frames(count);
+  FrameReader frames(count);
   int percent = 0;
-  for (long long i = 0; i < count; ++i) {
-    percent = int(i * 70 / count);
-    report(std::to_string(i) + "/" + std::to_string(count), percent);
-    gdi::Bitmap picture = frames.Read(i);
-    capture::CropAndZoomFrame(picture, options.crop_zoom);
-    if (picture.Empty()) {
-      writer.AppendFrame(picture);
-    } else {
-      writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
+  try {
+    for (long long i = 0; i < count; ++i) {
+      percent = int(i * 70 / count);
+      report(std::to_string(i) + "/" + std::to_string(count), percent);
+      const gdi::Bitmap& read = frames.Next();
+      if (!NeedsCropOrZoom(options.crop_zoom) && (read.Empty() || read.Format() == writer.PixelFormat())) {
+        writer.AppendFrame(read);  // already in the video's depth: no copy needed
+        continue;
+      }
+      gdi::Bitmap picture = read;
+      capture::CropAndZoomFrame(picture, options.crop_zoom);
+      if (picture.Empty()) {
+        writer.AppendFrame(picture);
+      } else {
+        writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
+      }
     }
+    report(kFinalizeLabel, percent);
+    writer.CloseVideo();
+  } catch (...) {
+    // A half-written scratch file beside the user's output would only be litter.
+    writer.AbandonVideo();
+    throw;
   }
-  report(kFinalizeLabel, percent);
-  writer.CloseVideo();
   report(kWriteLabel, percent);
   writer.SaveVideo();
   report(kDoneLabel, percent);

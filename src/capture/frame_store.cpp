@@ -92,10 +92,17 @@ void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
 }
 
 std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw FrameStoreError(path, "cannot open");
-  std::vector<std::uint8_t> packed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw FrameStoreError(path, "cannot read");
+  std::streamoff size = in.tellg();
+  if (size < 0) throw FrameStoreError(path, "cannot read");
+  // Deflate never grows data by more than a few bytes per 16 KiB block.
+  if (std::uint64_t(size) > kMaxFrameImageBytes + kMaxFrameImageBytes / 1024)
+    throw FrameStoreError(path, "is too large for a frame file");
+  std::vector<std::uint8_t> packed(static_cast<std::size_t>(size));
+  in.seekg(0);
+  if (!packed.empty() && !in.read(reinterpret_cast<char*>(packed.data()), size))
+    throw FrameStoreError(path, "cannot read");
 
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) throw std::runtime_error("zlib inflateInit failed");
@@ -103,8 +110,26 @@ std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
   zs.next_in = packed.data();
   zs.avail_in = uInt(packed.size());
   std::vector<std::uint8_t> out;
-  // Grow in steps; a header-derived size hint would let a bad file dictate the allocation.
+  // Grow in steps. The first step is the size the BMP header states, as far
+  // as deflate's best ratio (about 1032:1) lets the packed size vouch for it,
+  // so a bad file can't dictate the allocation; a good one needs no regrowth.
   std::size_t chunk = std::max<std::size_t>(packed.size() * 4, 64 * 1024);
+  std::uint8_t head[6];
+  zs.next_out = head;
+  zs.avail_out = sizeof head;
+  int first = inflate(&zs, Z_NO_FLUSH);
+  if (first == Z_OK && zs.total_out == sizeof head && head[0] == 'B' && head[1] == 'M') {
+    std::size_t stated = std::size_t(head[2]) | (std::size_t(head[3]) << 8) | (std::size_t(head[4]) << 16) |
+                         (std::size_t(head[5]) << 24);
+    std::size_t vouched = std::min(packed.size() * 1040, kMaxFrameImageBytes);
+    if (stated > sizeof head && stated <= vouched) chunk = stated - sizeof head + 1;
+  }
+  out.assign(head, head + zs.total_out);
+  if (first == Z_STREAM_END) return out;
+  if (first != Z_OK && first != Z_BUF_ERROR) {
+    std::string msg = zs.msg ? zs.msg : "bad data";
+    throw FrameStoreError(path, "not a valid compressed frame (" + msg + ")");
+  }
   for (;;) {
     std::size_t used = out.size();
     std::size_t grow = std::min(chunk, kMaxFrameImageBytes + 1 - used);

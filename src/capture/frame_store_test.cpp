@@ -83,6 +83,21 @@ TEST_F(FrameStoreTest, ReadsAnIndependentlyCompressedBmp) {
   EXPECT_EQ(LoadFrameFile(dir_ / "x.bmp"), bmp);
 }
 
+TEST_F(FrameStoreTest, AFalseSizeInTheBmpHeaderChangesNothing) {
+  // The stated size only sizes the first buffer: too small, too large or absurd, the image is the same.
+  Bitmap b = Random(40, 30, PixelFormat::pf24bit, 4);
+  for (std::uint32_t stated : {0u, 7u, 100u, 0x7FFFFFFFu}) {
+    auto bmp = gdi::SaveBmp(b);
+    for (int i = 0; i < 4; ++i) bmp[2 + std::size_t(i)] = std::uint8_t(stated >> (8 * i));
+    std::vector<std::uint8_t> packed(compressBound(uLong(bmp.size())));
+    uLongf len = uLongf(packed.size());
+    ASSERT_EQ(compress2(packed.data(), &len, bmp.data(), uLong(bmp.size()), 1), Z_OK);
+    packed.resize(len);
+    Write(dir_ / "x.bmp", packed);
+    EXPECT_EQ(LoadFrameFile(dir_ / "x.bmp"), bmp) << stated;
+  }
+}
+
 TEST_F(FrameStoreTest, DamagedFilesAreRefusedWithTheirName) {
   Bitmap b = Random(40, 30, PixelFormat::pf32bit, 4);
   SaveFrameFile(b, 1);

@@ -245,7 +245,8 @@ TEST(SwfBuilderTags, PlaceObject2And3FieldOrder) {
   p.visible = 1;
   b.PlaceObject3(p).RemoveObject2(3);
   const auto bytes = b.Build();
-  const auto tags = TagsOf(swf::OpenMovie(bytes));
+  const swf::Movie movie = swf::OpenMovie(bytes);
+  const auto tags = TagsOf(movie);
   for (int i = 0; i < 2; ++i) {
     Reader r = tags[i].BodyReader();
     EXPECT_EQ(r.U8(), 0x7E);
@@ -304,7 +305,8 @@ TEST(SwfBuilderTags, LosslessBitmaps) {
   SwfBuilder b;
   b.DefineBitsLossless(1, 3, 1, px).DefineBitsLossless2(2, 3, 1, px);
   b.DefineBitsLosslessMapped(3, 3, 2, std::span(px).first(2), idx, true);
-  const auto tags = TagsOf(swf::OpenMovie(b.Build()));
+  const swf::Movie movie = swf::OpenMovie(b.Build());
+  const auto tags = TagsOf(movie);
   {
     Reader r = tags[0].BodyReader();
     EXPECT_EQ(r.U16(), 1);
@@ -344,7 +346,8 @@ TEST(SwfBuilderTags, SoundTags) {
       .SoundStreamHead2(mp3, mp3, 1152, -3)
       .SoundStreamBlockMp3(1152, 0, data)
       .StartSound(5, {.syncStop = true, .loops = 2});
-  const auto tags = TagsOf(swf::OpenMovie(b.Build()));
+  const swf::Movie movie = swf::OpenMovie(b.Build());
+  const auto tags = TagsOf(movie);
   EXPECT_EQ(mp3.Byte(), 0x2F);
   Reader r = tags[0].BodyReader();
   EXPECT_EQ(r.U16(), 5);
@@ -370,7 +373,8 @@ TEST(SwfBuilderTags, ActionsAndLabels) {
                                                  3, 0, 0, 'v', 0, 0x1D, 0x00}));
   SwfBuilder b;
   b.DoAction(a).FrameLabel("intro", true);
-  const auto tags = TagsOf(swf::OpenMovie(b.Build()));
+  const swf::Movie movie = swf::OpenMovie(b.Build());
+  const auto tags = TagsOf(movie);
   EXPECT_EQ(tags[0].code, swf::tag::kDoAction);
   EXPECT_EQ(tags[1].body.size(), 7u);
 }

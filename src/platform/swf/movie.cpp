@@ -12,7 +12,8 @@
 namespace quarvel::swf {
 namespace {
 
-constexpr std::size_t kChunk = 256 * 1024;
+constexpr std::size_t kMinChunk = 64 * 1024;
+constexpr std::size_t kMaxChunk = 4 * 1024 * 1024;
 
 struct ZStreamDeleter {
   void operator()(z_stream* z) const {
@@ -48,7 +49,8 @@ class Sink {
     if (produced > cap_) {
       throw SwfError(std::string(what) + " inflates past " + MiB(cap_) + "; refusing it");
     }
-    avail = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, cap_ + 1 - produced));
+    const std::size_t chunk = std::clamp(out_.size(), kMinChunk, kMaxChunk);
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, cap_ + 1 - produced));
     const std::size_t old = out_.size();
     out_.resize(old + avail);
     return out_.data() + old;
@@ -124,11 +126,15 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
   std::memset(header + 5, 0xFF, 8);
 
   LzmaStreamPtr s(new lzma_stream(LZMA_STREAM_INIT));
-  const std::uint64_t memlimit = std::uint64_t{1} << 30;
+  // Movies use dictionaries of a few MiB; refuse absurd ones.
+  const std::uint64_t memlimit = std::uint64_t{256} << 20;
   if (lzma_alone_decoder(s.get(), memlimit) != LZMA_OK) {
     throw SwfError("liblzma could not be initialised");
   }
-  Sink sink(out, cap, ReserveFor(std::min(declared_body, stop_after), cap));
+  // The declared length may be anything; let the input size bound the guess.
+  Sink sink(out, cap,
+            ReserveFor(std::min<std::uint64_t>({declared_body, stop_after, file.size() * 64ull + 65536}),
+                       cap));
   // Header first, then the stream.
   s->next_in = header;
   s->avail_in = sizeof header;

@@ -70,11 +70,14 @@ struct Movie {
   MovieHeader header;
   std::size_t tagsOffset = 0;       // first tag header in data
 
-  std::span<const std::uint8_t> Tags() const {
+  std::span<const std::uint8_t> Tags() const& {
     return std::span<const std::uint8_t>(data).subspan(tagsOffset);
   }
   // The top-level tags; offsets count from the start of data.
-  TagStream TagsStream() const { return TagStream(Tags(), tagsOffset); }
+  TagStream TagsStream() const& { return TagStream(Tags(), tagsOffset); }
+  // Spans into a temporary movie would dangle.
+  std::span<const std::uint8_t> Tags() const&& = delete;
+  TagStream TagsStream() const&& = delete;
 };
 
 // Expands the file and reads its movie header.

@@ -69,7 +69,7 @@ std::uint32_t Reader::EncodedU32(std::string_view field) {
 std::string Reader::String(std::string_view field) {
   AlignBits();
   const std::uint8_t* begin = data_.data() + pos_;
-  const void* nul = std::memchr(begin, 0, data_.size() - pos_);
+  const void* nul = pos_ < data_.size() ? std::memchr(begin, 0, data_.size() - pos_) : nullptr;
   if (!nul) Fail(field, "SWF string has no terminating NUL before the end of its data");
   const auto len = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - begin);
   std::string s(reinterpret_cast<const char*>(begin), len);

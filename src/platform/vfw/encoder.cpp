@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
@@ -197,7 +198,12 @@ LRESULT QueryEncoder(const Compressor& compressor, const BITMAPINFOHEADER& in) {
   auto dib = detail::DibFormatFromHeader(in);
   if (!dib) return ICERR_BADFORMAT;
   detail::EncoderOptions options;
-  return detail::OpenEncoder(compressor, *dib, options, nullptr) ? ICERR_OK : ICERR_BADFORMAT;
+  // A refusal is the answer here, not an error worth printing.
+  int level = av_log_get_level();
+  av_log_set_level(AV_LOG_QUIET);
+  bool opened = detail::OpenEncoder(compressor, *dib, options, nullptr) != nullptr;
+  av_log_set_level(level);
+  return opened ? ICERR_OK : ICERR_BADFORMAT;
 }
 
 }  // namespace quarvel::vfw

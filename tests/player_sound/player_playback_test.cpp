@@ -1,0 +1,232 @@
+// The real player driving the sound output: builder-made movies and a
+// corpus movie, on a virtual clock, into the loopback bus and the recorder.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/audio/loopback_bus.h"
+#include "platform/mci/mci.h"
+#include "platform/paths/working_folder.h"
+#include "platform/player/flash_player.h"
+#include "platform/player/sound/sound_output.h"
+#include "recording/audio_probe.h"
+#include "sound/recording_file.h"
+#include "sound/wave_recorder.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player::sound {
+namespace {
+
+namespace fs = std::filesystem;
+using audio::LoopbackBus;
+using quarvel::testing::SwfBuilder;
+
+std::vector<std::uint8_t> Sine16Mono(double hz, std::size_t frames, int amplitude = 10000) {
+  std::vector<std::uint8_t> b;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const auto v = static_cast<std::uint16_t>(static_cast<std::int16_t>(amplitude * std::sin(2 * M_PI * hz * static_cast<double>(i) / 44100.0)));
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+  }
+  return b;
+}
+
+const quarvel::testing::SoundFormat kPcm44Mono{3, 3, true, false};
+
+class PlayerSound : public ::testing::Test {
+ protected:
+  std::shared_ptr<audio::VirtualClock> clock = std::make_shared<audio::VirtualClock>(0);
+  LoopbackBus bus{clock};
+  FlashPlayer player;
+  SoundOutput output{bus};
+
+  void SetUp() override { player.SetSoundListener(&output); }
+  void TearDown() override { player.SetSoundListener(nullptr); }
+
+  void Load(SwfBuilder& b) { ASSERT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError(); }
+  // The host's loop: clock, player, sound, in steps.
+  void RunTo(std::int64_t ms, std::int64_t step = 50) {
+    for (std::int64_t t = clock->NowMs(); t <= ms; t += step) {
+      clock->Set(t);
+      player.AdvanceTo(t);
+      output.Pump(t);
+    }
+  }
+  std::vector<std::int16_t> Bus(std::int64_t fromMs, std::int64_t toMs) {
+    std::vector<std::int16_t> out(static_cast<std::size_t>(LoopbackBus::MsToFrame(toMs) - LoopbackBus::MsToFrame(fromMs)) * 2);
+    bus.Mix(audio::BusMix::kPlayback, LoopbackBus::MsToFrame(fromMs), out);
+    return out;
+  }
+  // Time in ms of the first and after the last sounding sample in [0, toMs).
+  std::pair<double, double> Sounding(std::int64_t toMs) {
+    const auto s = Bus(0, toMs);
+    double first = -1, last = -1;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (s[i] == 0) continue;
+      if (first < 0) first = static_cast<double>(i / 2) / 44.1;
+      last = static_cast<double>(i / 2 + 1) / 44.1;
+    }
+    return {first, last};
+  }
+};
+
+TEST_F(PlayerSound, EventSoundAtFrameTenOfTenFpsSoundsAtOneSecond) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 22050, Sine16Mono(440, 22050));
+  for (int f = 0; f < 10; ++f) b.ShowFrame();
+  b.StartSound(1).ShowFrame();
+  for (int f = 0; f < 30; ++f) b.ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(2500);
+  const auto [first, last] = Sounding(2500);
+  EXPECT_NEAR(first, 1000, 100);
+  EXPECT_NEAR(last - first, 500, 1);
+  EXPECT_NEAR(quarvel::testing::ToneFrequency([&] {
+                std::vector<std::int16_t> left;
+                const auto s = Bus(1000, 1500);
+                for (std::size_t i = 0; i < s.size(); i += 2) left.push_back(s[i]);
+                return left;
+              }(), 44100), 440, 3);
+}
+
+TEST_F(PlayerSound, LoopCountThreePlaysThreeTimes) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 4410, Sine16Mono(441, 4410));
+  b.StartSound(1, {.loops = 3}).ShowFrame();
+  for (int f = 0; f < 20; ++f) b.ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(1000);
+  const auto [first, last] = Sounding(1000);
+  EXPECT_NEAR(first, 0, 1);
+  EXPECT_NEAR(last, 300, 1);
+}
+
+TEST_F(PlayerSound, StopSilencesEventAndStreamSound) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 44100 * 3, Sine16Mono(300, 44100 * 3));
+  b.SoundStreamHead(kPcm44Mono, kPcm44Mono, 4410);
+  b.StartSound(1);
+  for (int f = 0; f < 40; ++f) b.SoundStreamBlock(Sine16Mono(500, 4410, 5000)).ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(1000);
+  player.Stop();
+  const int stoppedAt = player.CurrentFrame();
+  RunTo(3000);
+  EXPECT_EQ(player.CurrentFrame(), stoppedAt);
+  const auto [first, last] = Sounding(4000);
+  EXPECT_NEAR(first, 0, 1);
+  EXPECT_NEAR(last, 1000, 1);
+  EXPECT_EQ(output.PlayingVoices(), 0);
+}
+
+TEST_F(PlayerSound, StreamFollowsGotoFrameAndTheLoop) {
+  // Each frame's block is a tone of its own pitch, so what plays tells which
+  // frame's block it came from.
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SoundStreamHead(kPcm44Mono, kPcm44Mono, 4410);
+  for (int f = 0; f < 10; ++f) b.SoundStreamBlock(Sine16Mono(200 + 100 * f, 4410)).ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(300);
+  player.GotoFrame(7);  // at 300 ms: frame 7 shows now, its block plays from here
+  RunTo(1000);
+  auto freq = [&](std::int64_t from) {
+    std::vector<std::int16_t> left;
+    const auto s = Bus(from + 10, from + 90);
+    for (std::size_t i = 0; i < s.size(); i += 2) left.push_back(s[i]);
+    return quarvel::testing::ToneFrequency(left, 44100);
+  };
+  EXPECT_NEAR(freq(0), 200, 15);
+  EXPECT_NEAR(freq(200), 400, 15);
+  EXPECT_NEAR(freq(300), 900, 15);
+  EXPECT_NEAR(freq(400), 1000, 15);
+  EXPECT_NEAR(freq(500), 1100, 15);
+  EXPECT_NEAR(freq(600), 200, 15);  // looped to frame 0
+}
+
+TEST_F(PlayerSound, StreamInsideASprite) {
+  quarvel::testing::Timeline sprite;
+  sprite.SoundStreamHead(kPcm44Mono, kPcm44Mono, 4410);
+  for (int f = 0; f < 5; ++f) sprite.SoundStreamBlock(Sine16Mono(441, 4410)).ShowFrame();
+  sprite.End();
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSprite(5, sprite).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 5}).ShowFrame();
+  for (int f = 0; f < 20; ++f) b.ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(1500);
+  const auto [first, last] = Sounding(1500);
+  EXPECT_NEAR(first, 100, 1);
+  // The sprite loops its five frames for as long as it is on stage.
+  EXPECT_NEAR(last, 1500, 101);
+  EXPECT_EQ(output.GetStats().streamBlocks.at(Codec::kPcmLittle).failed, 0);
+}
+
+TEST_F(PlayerSound, UnloadSilences) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 44100 * 2, Sine16Mono(300, 44100 * 2));
+  b.StartSound(1).ShowFrame().ShowFrame().End();
+  Load(b);
+  RunTo(500);
+  player.Unload();
+  RunTo(2500);
+  EXPECT_NEAR(Sounding(3000).second, 500, 1);
+}
+
+// A capture of a corpus movie with an MP3 stream on the virtual clock,
+// recorded by the recorder: the WAVE file lasts the captured time.
+TEST(PlayerSoundCapture, RecordingOfAStreamLastsTheCapturedTime) {
+  const fs::path movie = fs::path(QUARVEL_SHARED_DIR) / "corpus/generated-ffmpeg/mp3-stream-44k-stereo.swf";
+  if (!fs::exists(movie)) GTEST_SKIP() << "no corpus";
+  const fs::path home = quarvel::testing::MakeTempFolder("quarvel-psound");
+  setenv("QUARVEL_HOME", home.c_str(), 1);
+  fs::create_directories(paths::CaptureFolder());
+  {
+    auto clock = std::make_shared<audio::VirtualClock>(1000);
+    LoopbackBus bus(clock);
+    mci::Mci mci(bus);
+    quarvel::sound::WaveRecorder recorder(mci);
+    recorder.SetMessageSink([](const quarvel::sound::RecorderMessage& m) { ADD_FAILURE() << m.text; });
+    SoundOutput output(bus);
+    FlashPlayer player;
+    player.SetSoundListener(&output);
+    player.AdvanceTo(clock->NowMs());
+    player.SetMovie(movie.string());
+    ASSERT_EQ(player.ReadyState(), 4) << player.LoadError();
+    ASSERT_TRUE(recorder.StartRecording(paths::RecordingFilePath(), quarvel::sound::kPcmSoundQuality));
+    const int latency = 250;
+    std::int64_t t = clock->NowMs();
+    for (int tick = 0; tick < 12; ++tick) {
+      t += latency;
+      clock->Set(t);
+      player.AdvanceTo(t);
+      output.Pump(t);
+    }
+    player.Stop();
+    ASSERT_TRUE(recorder.SaveRecording());
+    player.SetSoundListener(nullptr);
+    const double captured = 12 * latency / 1000.0;
+    const auto probe = quarvel::testing::Probe(paths::RecordingFilePath());
+    EXPECT_EQ(probe.sample_rate, 44100);
+    EXPECT_EQ(probe.channels, 2);
+    EXPECT_NEAR(probe.duration, captured, latency / 1000.0);
+    const auto mono = quarvel::testing::DecodeMono(paths::RecordingFilePath(), 44100);
+    // The stream sounds from its start (its blocks hold 2.04 s of MP3 spread
+    // over the movie's 7.8 s, so with pauses).
+    EXPECT_GT(quarvel::testing::Rms(std::vector<std::int16_t>(mono.begin(), mono.begin() + 88200)), 500);
+    EXPECT_EQ(output.GetStats().streamBlocks.at(Codec::kMp3).failed, 0);
+  }
+  unsetenv("QUARVEL_HOME");
+  fs::remove_all(home);
+}
+
+}  // namespace
+}  // namespace quarvel::player::sound
