@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <memory>
 #include <cstdio>
 
 #include "app/flash_movie_control.h"
@@ -13,6 +14,8 @@
 #include "app/progress_box.h"
 #include "app/prompts.h"
 #include "platform/audio/clock.h"
+#include "platform/audio/loopback_bus.h"
+#include "platform/player/sound/sound_output.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
 
@@ -38,11 +41,16 @@ int main(int argc, char** argv) {
   const QString movie = QString::fromLocal8Bit(argv[1]);
   const QString out = QString::fromLocal8Bit(argv[2]);
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
-  quarvel::audio::WallClock clock;
+  // One clock for the player, its sound and the recording.
+  auto clock = std::make_shared<quarvel::audio::WallClock>();
+  quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
+  bus.SetClock(clock);
+  quarvel::player::sound::SoundOutput sound(bus);
   quarvel::app::FlashMovieControl control;
+  control.SetSoundOutput(&sound);
   QuietPrompts prompts;
   quarvel::app::ProgressBox progress;
-  quarvel::app::MainWindow window({control, clock, prompts, progress, quarvel::mixer::SystemMixer(),
+  quarvel::app::MainWindow window({control, *clock, prompts, progress, quarvel::mixer::SystemMixer(),
                                    quarvel::mci::Mci::Instance()});
   window.show();
   int status = 1;
