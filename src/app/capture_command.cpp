@@ -1,0 +1,116 @@
+// "Capture Frames": the window's side of the capture session.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+
+#include "app/flash_widget.h"
+#include "app/main_window.h"
+#include "app/qt_picture.h"
+#include "capture/capture_session.h"
+
+namespace quarvel::app {
+namespace {
+
+constexpr int kPcmRecordingEntry = 3;  // "PCM 44100Hz x2(MP3)"
+
+// The capture's view of the window's player control: grabs go through the
+// widget, at its size.
+class WindowCapturePlayer final : public capture::CapturePlayer {
+ public:
+  WindowCapturePlayer(MovieControl& control, FlashWidget& widget) : control_(control), widget_(widget) {}
+  void Stop() override { control_.Stop(); }
+  void Play() override { control_.Play(); }
+  void Unload() override { control_.SetMovie(std::string()); }
+  void SetMovie(const std::string& path) override { control_.SetMovie(path); }
+  bool Loaded() const override { return control_.ReadyState() == 4; }
+  std::string LoadError() const override { return control_.LoadError(); }
+  int TotalFrames() const override { return control_.TotalFrames(); }
+  int CurrentFrame() const override { return control_.CurrentFrame(); }
+  void AdvanceTo(std::int64_t ms) override { control_.AdvanceTo(ms); }
+  void Paint(gdi::Bitmap& target) override { widget_.GrabFrame(target); }
+
+ private:
+  MovieControl& control_;
+  FlashWidget& widget_;
+};
+
+class WindowRecorder final : public capture::CaptureRecorder {
+ public:
+  WindowRecorder(sound::WaveRecorder& recorder, const QComboBox& formats) : recorder_(recorder), formats_(formats) {}
+  void StartRecording(const std::filesystem::path& file) override {
+    recorder_.StartRecording(file, formats_.currentIndex());
+  }
+  void SaveRecording() override { recorder_.SaveRecording(); }
+
+ private:
+  sound::WaveRecorder& recorder_;
+  const QComboBox& formats_;
+};
+
+}  // namespace
+
+void MainWindow::OnCaptureFrames() {
+  if (busy_) return;
+  WindowCapturePlayer player(control_, *player_);
+  WindowRecorder recorder(recorder_, *sound_quality_);
+  capture::CaptureSession* session = nullptr;
+  capture::CaptureCallbacks callbacks;
+  callbacks.pump = [this] { Pump(); };
+  callbacks.latency = [this] { return latency_->value(); };
+  callbacks.label = [this, &session](const std::string& text) {
+    captured_frame_count_ = static_cast<int>(session->CapturedFrameCount());
+    SetFrameLabel(QString::fromStdString(text));
+  };
+  callbacks.started = [this] {
+    preview_gif_button_->setEnabled(true);
+    save_gif_button_->setEnabled(true);
+    save_avi_button_->setEnabled(true);
+    save_mp3_button_->setEnabled(sound_quality_->currentIndex() == kPcmRecordingEntry);
+    capture_button_->setEnabled(false);
+    inner_pages_->setEnabled(false);
+    close_button_->setEnabled(false);
+  };
+  callbacks.clear_thumbnails = [this] { thumbnails_->clear(); };
+  callbacks.frame_view = [this](long long n, const gdi::Bitmap& frame) {
+    shown_frame_ = static_cast<int>(n);
+    frame_view_ = frame;
+    ApplyCropZoom();
+  };
+  callbacks.thumbnail = [this](long long n, const gdi::Bitmap& picture) {
+    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(ToQImage(picture))), QString::number(n));
+    item->setTextAlignment(Qt::AlignHCenter);
+    thumbnails_->addItem(item);
+  };
+  callbacks.finished = [this] {
+    ApplyCropZoom();
+    capture_button_->setEnabled(true);
+    inner_pages_->setEnabled(true);
+    close_button_->setEnabled(true);
+  };
+  capture::CaptureSession run(player, clock_, &recorder, std::move(callbacks));
+  session = &run;
+  active_session_ = &run;
+  BeginLongCommand();
+  try {
+    run.Run(name_box_->text().toStdString());
+  } catch (...) {
+    captured_frame_count_ = static_cast<int>(run.CapturedFrameCount());
+    active_session_ = nullptr;
+    EndLongCommand();
+    throw;
+  }
+  captured_frame_count_ = static_cast<int>(run.CapturedFrameCount());
+  active_session_ = nullptr;
+  EndLongCommand();
+}
+
+void MainWindow::RequestCaptureStop() {
+  if (active_session_ != nullptr) active_session_->RequestStop();
+}
+
+}  // namespace quarvel::app

@@ -1,0 +1,59 @@
+#pragma once
+// The player control as a widget: paints the player's picture, drives the
+// player's clock while the window runs, and turns mouse messages into the
+// mouse-down / mouse-up / mouse-move / click events of the extended control.
+
+#include <QMenu>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include "app/movie_control.h"
+#include "platform/audio/clock.h"
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::app {
+
+class FlashWidget : public QWidget {
+  Q_OBJECT
+ public:
+  // Neither the control nor the clock is owned; both outlive the widget.
+  FlashWidget(MovieControl& control, const audio::Clock& clock, QWidget* parent = nullptr);
+
+  MovieControl& Control() { return control_; }
+
+  // Shown on a right-button release after a right-button press; not owned.
+  void SetPopupMenu(QMenu* menu) { popup_ = menu; }
+  bool Pressed() const { return pressed_; }
+
+  // The control draws its current picture, at its own size, into `target`
+  // (so windows covering the player do not matter).
+  void GrabFrame(gdi::Bitmap& target);
+
+  // Runs the player's clock forward to now and repaints.
+  void Tick();
+
+ signals:
+  void MouseDown(Qt::MouseButton button, int x, int y);
+  void MouseUp(Qt::MouseButton button, int x, int y);
+  void MouseMove(int x, int y);
+  void Click();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  MovieControl& control_;
+  const audio::Clock& clock_;
+  QTimer drive_;
+  gdi::Bitmap frame_;
+  bool pressed_ = false;
+  QPointer<QMenu> popup_;
+};
+
+}  // namespace quarvel::app

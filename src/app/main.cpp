@@ -1,0 +1,43 @@
+// quarvel [MOVIE.swf]: the desktop application; a movie given on the
+// command line is opened as "Open" opens it.
+
+#include <QApplication>
+#include <QTimer>
+#include <memory>
+
+#include "app/flash_movie_control.h"
+#include "app/main_window.h"
+#include "app/progress_box.h"
+#include "app/prompts.h"
+#include "platform/audio/alsa_device.h"
+#include "platform/audio/clock.h"
+#include "platform/audio/loopback_bus.h"
+#include "platform/player/sound/sound_output.h"
+#include "platform/mci/mci.h"
+#include "platform/mixer/mixer_driver.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quarvel"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Quarvel"));
+  // One clock for the player, its sound and the recording.
+  auto clock = std::make_shared<quarvel::audio::WallClock>();
+  quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
+  bus.SetClock(clock);
+  quarvel::player::sound::SoundOutput sound(bus);
+  quarvel::audio::AlsaOutput speakers(bus);
+  speakers.Start();  // without a sound card the movie is simply not heard
+  quarvel::app::FlashMovieControl control;
+  control.SetSoundOutput(&sound);
+  quarvel::app::Prompts prompts;
+  quarvel::app::ProgressBox progress;
+  quarvel::app::MainWindow window({control, *clock, prompts, progress, quarvel::mixer::SystemMixer(),
+                                   quarvel::mci::Mci::Instance()});
+  window.show();
+  const QStringList args = QApplication::arguments();
+  if (args.size() > 1) {
+    const QString movie = args.at(1);
+    QTimer::singleShot(0, &window, [&window, movie] { window.OpenMovie(movie); });
+  }
+  return QApplication::exec();
+}

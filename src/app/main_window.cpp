@@ -1,0 +1,939 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QThread>
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/flash_widget.h"
+#include "app/gif_preview.h"
+#include "app/jpeg_picture.h"
+#include "app/progress_box.h"
+#include "app/prompts.h"
+#include "app/qt_picture.h"
+#include "capture/crop_zoom.h"
+#include "flash/player_fit.h"
+#include "gif/animation_builder.h"
+#include "platform/vfw/compressors.h"
+#include "sound/mixer_setup.h"
+#include "sound/mp3_export.h"
+#include "sound/sound_extractor.h"
+#include "capture/frame_store.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::app {
+
+// The "<>" button at the player area's corner; it keeps the mouse while its
+// button is held, as a grip does.
+class GripButton : public QPushButton {
+ public:
+  GripButton(MainWindow* window, QWidget* parent) : QPushButton(QStringLiteral("<>"), parent), window_(window) {
+    setObjectName(QStringLiteral("grip"));
+    setFixedSize(15, 14);
+    setFocusPolicy(Qt::NoFocus);
+    setStyleSheet(QStringLiteral("QPushButton { padding: 0px; font-size: 7pt; }"));
+  }
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton) {
+      const QPoint p = event->position().toPoint();
+      window_->GripPressed(p.x(), p.y());
+    }
+  }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    const QPoint p = event->position().toPoint();
+    window_->GripMoved(p.x(), p.y());
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton) window_->GripReleased();
+  }
+
+ private:
+  MainWindow* window_;
+};
+
+namespace {
+
+constexpr int kWindowWidth = 976;
+constexpr int kWindowHeight = 621;
+
+struct NamedColor {
+  const char* name;
+  QRgb rgb;
+};
+
+// The standard colours of the colour box, then its custom entry.
+constexpr NamedColor kStandardColors[] = {
+    {"Black", 0x000000},  {"Maroon", 0x800000}, {"Green", 0x008000}, {"Olive", 0x808000},
+    {"Navy", 0x000080},   {"Purple", 0x800080}, {"Teal", 0x008080},  {"Gray", 0x808080},
+    {"Silver", 0xC0C0C0}, {"Red", 0xFF0000},    {"Lime", 0x00FF00},  {"Yellow", 0xFFFF00},
+    {"Blue", 0x0000FF},   {"Fuchsia", 0xFF00FF}, {"Aqua", 0x00FFFF}, {"White", 0xFFFFFF},
+};
+constexpr int kCustomColorIndex = static_cast<int>(std::size(kStandardColors));
+
+QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  return button;
+}
+
+QSpinBox* MakeSpin(int min, int max, int step, int value, const char* name, QWidget* parent) {
+  auto* spin = new QSpinBox(parent);
+  spin->setObjectName(QString::fromLatin1(name));
+  spin->setRange(min, max);
+  spin->setSingleStep(step);
+  spin->setValue(value);
+  return spin;
+}
+
+QSlider* MakeVolume(const char* name, QWidget* parent) {
+  auto* slider = new QSlider(Qt::Horizontal, parent);
+  slider->setObjectName(QString::fromLatin1(name));
+  slider->setRange(0, 100);
+  slider->setTickInterval(5);
+  slider->setTickPosition(QSlider::TicksBelow);
+  slider->setValue(0);
+  return slider;
+}
+
+QComboBox* MakeList(const QStringList& items, int selected, const char* name, QWidget* parent) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->addItems(items);
+  box->setCurrentIndex(selected);
+  return box;
+}
+
+QRadioButton* MakeOption(const QString& caption, const char* name, QWidget* parent) {
+  auto* option = new QRadioButton(caption, parent);
+  option->setObjectName(QString::fromLatin1(name));
+  return option;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
+    : QMainWindow(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      control_(services.control),
+      clock_(services.clock),
+      prompts_(services.prompts),
+      progress_(services.progress),
+      mixer_(services.mixer),
+      recorder_(services.mci) {
+  // "Advance" shows the chosen compressor's settings through our dialogs.
+  vfw::SetConfigureDialog([this](vfw::HWND, const vfw::Compressor& compressor, vfw::CompressorSettings& settings) {
+    int kbps = settings.bit_rate / 1000;
+    int keys = settings.key_frame_interval;
+    const QString title = QString::fromStdString(compressor.description.empty() ? compressor.name
+                                                                                : compressor.description);
+    if (!prompts_.CompressorSettings(this, title, kbps, keys)) return false;
+    settings.bit_rate = kbps * 1000;
+    settings.key_frame_interval = keys;
+    return true;
+  });
+  recorder_.SetMessageSink([this](const sound::RecorderMessage& m) {
+    prompts_.Error(this, QString::fromStdString(m.caption), QString::fromStdString(m.text));
+  });
+  setWindowTitle(QStringLiteral("Quarvel"));
+  setFixedSize(kWindowWidth, kWindowHeight);
+  QFont font = this->font();
+  font.setPointSize(8);
+  setFont(font);
+  auto* central = new QWidget(this);
+  central->setAutoFillBackground(true);
+  QPalette pal = central->palette();
+  pal.setColor(QPalette::Window, QColor(251, 251, 251));
+  central->setPalette(pal);
+  setCentralWidget(central);
+  BuildLeftColumn(central);
+  BuildRightSide(central);
+
+  // Window creation: centre, first pages, player limits, start-up timer.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect r = screen->geometry();
+    move(r.x() + (r.width() - kWindowWidth) / 2, r.y() + (r.height() - kWindowHeight) / 2);
+  }
+  outer_pages_->setCurrentIndex(0);
+  inner_pages_->setCurrentIndex(0);
+  max_player_width_ = 1024;
+  max_player_height_ = 1024;
+  startup_timer_.setInterval(500);
+  connect(&startup_timer_, &QTimer::timeout, this, &MainWindow::StartupTick);
+  startup_timer_.start();
+  status_timer_.setInterval(1000);
+  connect(&status_timer_, &QTimer::timeout, this, [this] { Guard([this] { RefreshStatus(); }); });
+  status_timer_.start();
+}
+
+MainWindow::~MainWindow() { vfw::SetConfigureDialog({}); }
+
+void MainWindow::BuildLeftColumn(QWidget* central) {
+  open_button_ = MakeButton(QStringLiteral("Open"), "open", central);
+  open_button_->setGeometry(8, 8, 75, 25);
+  connect(open_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnOpen(); }); });
+  close_button_ = MakeButton(QStringLiteral("Close"), "close", central);
+  close_button_->setGeometry(88, 8, 75, 25);
+  close_button_->setEnabled(false);
+  connect(close_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnClose(); }); });
+
+  auto* color_label = new QLabel(QStringLiteral("Background Color:"), central);
+  color_label->setGeometry(176, 12, 100, 17);
+  color_box_ = new QComboBox(central);
+  color_box_->setObjectName(QStringLiteral("backgroundColor"));
+  color_box_->setGeometry(280, 8, 225, 25);
+  for (const NamedColor& c : kStandardColors) {
+    QPixmap swatch(12, 12);
+    swatch.fill(QColor::fromRgb(c.rgb));
+    color_box_->addItem(QIcon(swatch), QString::fromLatin1(c.name), QColor::fromRgb(c.rgb));
+  }
+  color_box_->addItem(QStringLiteral("Custom..."));
+  color_box_->setCurrentIndex(0);
+  connect(color_box_, &QComboBox::activated, this, &MainWindow::OnColorChosen);
+
+  auto* name_label = new QLabel(QStringLiteral("SWF Name:"), central);
+  name_label->setGeometry(8, 46, 60, 17);
+  name_box_ = new QLineEdit(QStringLiteral("Open file"), central);
+  name_box_->setObjectName(QStringLiteral("swfName"));
+  name_box_->setReadOnly(true);
+  name_box_->setGeometry(72, 42, 433, 25);
+
+  player_box_ = new QScrollArea(central);
+  player_box_->setObjectName(QStringLiteral("playerArea"));
+  player_box_->setGeometry(8, 80, 497, 385);
+  player_box_->setWidgetResizable(false);
+  player_canvas_ = new QWidget;
+  player_ = new FlashWidget(control_, clock_, player_canvas_);
+  player_->setObjectName(QStringLiteral("player"));
+  grip_ = new GripButton(this, player_canvas_);
+  player_box_->setWidget(player_canvas_);
+  ApplyArea();
+
+  seek_bar_ = new QSlider(Qt::Horizontal, central);
+  seek_bar_->setObjectName(QStringLiteral("seekBar"));
+  seek_bar_->setGeometry(8, 468, 497, 24);
+  seek_bar_->setRange(0, 10);
+  seek_bar_->setValue(0);
+  seek_bar_->setTickPosition(QSlider::TicksBelow);
+  seek_bar_->setTickInterval(1);
+  seek_bar_->setPageStep(2);
+  seek_bar_->setSingleStep(1);
+  seek_bar_->installEventFilter(this);
+
+  status_line_ = new QLabel(QStringLiteral("Waiting ..."), central);
+  status_line_->setObjectName(QStringLiteral("statusLine"));
+  status_line_->setGeometry(8, 494, 240, 17);
+
+  play_button_ = MakeButton(QStringLiteral("Play"), "play", central);
+  stop_button_ = MakeButton(QStringLiteral("Stop"), "stop", central);
+  prev50_button_ = MakeButton(QStringLiteral("Prev 50"), "prev50", central);
+  next50_button_ = MakeButton(QStringLiteral("Next 50"), "next50", central);
+  play_button_->setGeometry(250, 492, 60, 22);
+  stop_button_->setGeometry(314, 492, 60, 22);
+  prev50_button_->setGeometry(378, 492, 62, 22);
+  next50_button_->setGeometry(444, 492, 62, 22);
+  connect(play_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPlay(); }); });
+  connect(stop_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnStop(); }); });
+  connect(prev50_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPrev50(); }); });
+  connect(next50_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnNext50(); }); });
+
+  auto* sound_group = new QGroupBox(central);
+  sound_group->setGeometry(8, 516, 497, 100);
+  auto add_row = [&](const QString& caption, QWidget* control, int x, int y, int label_width, int width) {
+    auto* label = new QLabel(caption, sound_group);
+    label->setGeometry(x, y, label_width, 20);
+    control->setParent(sound_group);
+    control->setGeometry(x + label_width, y, width, 22);
+  };
+  record_volume_ = MakeVolume("recordVolume", sound_group);
+  wave_volume_ = MakeVolume("waveOutVolume", sound_group);
+  master_volume_ = MakeVolume("masterVolume", sound_group);
+  add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 148, 92);
+  add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 148, 92);
+  add_row(QStringLiteral("Master Volime:"), master_volume_, 6, 66, 148, 92);
+  sound_device_ = new QComboBox(sound_group);
+  sound_device_->setObjectName(QStringLiteral("soundDevice"));
+  sound_device_->setPlaceholderText(QStringLiteral("No Device Found"));
+  add_row(QStringLiteral("Sound Recorder Device:"), sound_device_, 252, 6, 142, 96);
+  sound_quality_ = MakeList({QStringLiteral("ADPCM 11025Hz x1"), QStringLiteral("ADPCM 22050Hz x1"),
+                             QStringLiteral("ADPCM 44100Hz x1"), QStringLiteral("PCM 44100Hz x2(MP3)")},
+                            2, "soundQuality", sound_group);
+  sound_quality_->setGeometry(252, 40, 238, 22);
+
+  // Bars report every change, by the user or by code, once it differs.
+  connect(record_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnRecordingVolumeChanged(v); }); });
+  connect(wave_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnWaveOutVolumeChanged(v); }); });
+  connect(master_volume_, &QSlider::valueChanged, this,
+          [this](int v) { Guard([this, v] { OnMasterVolumeChanged(v); }); });
+  // Only the user's choice runs the list's handler.
+  connect(sound_device_, &QComboBox::activated, this,
+          [this](int i) { Guard([this, i] { OnRecordingLineChanged(i); }); });
+}
+
+void MainWindow::BuildRightSide(QWidget* central) {
+  outer_pages_ = new QTabWidget(central);
+  outer_pages_->setObjectName(QStringLiteral("outerPages"));
+  outer_pages_->setGeometry(519, 8, 449, 593);
+  auto* page = new QWidget;
+  outer_pages_->addTab(page, QStringLiteral("Capture Frames&&Save"));
+
+  capture_button_ = MakeButton(QStringLiteral("Capture Frames"), "captureFrames", page);
+  capture_button_->setGeometry(8, 8, 110, 25);
+  capture_button_->setEnabled(false);
+  connect(capture_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnCaptureFrames(); }); });
+  sound_file_button_ = MakeButton(QStringLiteral("Get Sound File"), "getSoundFile", page);
+  sound_file_button_->setGeometry(124, 8, 110, 25);
+  sound_file_button_->setEnabled(false);
+  connect(sound_file_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnGetSoundFile(); }); });
+  auto* latency_label = new QLabel(QStringLiteral("Latency(ms)"), page);
+  latency_label->setGeometry(250, 12, 70, 17);
+  latency_ = MakeSpin(25, 3000, 25, 250, "latency", page);
+  latency_->setGeometry(322, 8, 110, 25);
+
+  frame_area_ = new QScrollArea(page);
+  frame_area_->setObjectName(QStringLiteral("frameArea"));
+  frame_area_->setGeometry(8, 40, 417, 265);
+  frame_area_->setWidgetResizable(false);
+  preview_ = new QLabel;
+  preview_->setObjectName(QStringLiteral("previewImage"));
+  preview_->setFixedSize(169, 97);
+  frame_area_->setWidget(preview_);
+  gif_preview_ = new GifPreview(preview_, this);
+
+  frame_label_ = new QLabel(QStringLiteral("Waiting ..."), page);
+  frame_label_->setObjectName(QStringLiteral("frameLabel"));
+  QFont bold = frame_label_->font();
+  bold.setBold(true);
+  frame_label_->setFont(bold);
+  frame_label_->setGeometry(8, 310, 250, 20);
+  prev_button_ = MakeButton(QStringLiteral("Prev"), "prevFrame", page);
+  next_button_ = MakeButton(QStringLiteral("Next"), "nextFrame", page);
+  edit_frame_button_ = MakeButton(QStringLiteral("Edit Frame"), "editFrame", page);
+  prev_button_->setGeometry(262, 308, 45, 22);
+  next_button_->setGeometry(311, 308, 45, 22);
+  edit_frame_button_->setGeometry(360, 308, 70, 22);
+  connect(prev_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPrevFrame(); }); });
+  connect(next_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnNextFrame(); }); });
+  connect(edit_frame_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnEditFrame(); }); });
+  true_color_ = MakeOption(QStringLiteral("TrueColor(AVI Only)"), "trueColor", page);
+  true_color_->setGeometry(8, 334, 150, 20);
+  true_color_->setAutoExclusive(false);
+  true_color_->setVisible(false);
+
+  inner_pages_ = new QTabWidget(page);
+  inner_pages_->setObjectName(QStringLiteral("innerPages"));
+  inner_pages_->setGeometry(8, 336, 425, 220);
+
+  // "Quick Prview": the thumbnails.
+  thumbnails_ = new QListWidget;
+  thumbnails_->setObjectName(QStringLiteral("thumbnails"));
+  thumbnails_->setViewMode(QListView::IconMode);
+  thumbnails_->setIconSize(QSize(60, 45));
+  thumbnails_->setGridSize(QSize(76, 66));
+  thumbnails_->setResizeMode(QListView::Adjust);
+  thumbnails_->setMovement(QListView::Static);
+  thumbnails_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  thumbnails_->setStyleSheet(QStringLiteral("QListWidget::item { border: 1px solid #d0d0d0; }"));
+  connect(thumbnails_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item, QListWidgetItem*) {
+    Guard([this, item] { OnThumbnailSelected(item); });
+  });
+  inner_pages_->addTab(thumbnails_, QStringLiteral("Quick Prview"));
+
+  // "Corp && Zoom".
+  auto* crop_page = new QWidget;
+  auto* crop_label = new QLabel(QStringLiteral("Crop Frame:"), crop_page);
+  crop_label->setGeometry(8, 8, 100, 17);
+  struct Margin {
+    const char* caption;
+    const char* name;
+    QSpinBox** box;
+    int x, y;
+  };
+  const Margin margins[] = {{"Top", "cropTop", &crop_top_, 150, 30},
+                            {"Left", "cropLeft", &crop_left_, 40, 62},
+                            {"Right", "cropRight", &crop_right_, 260, 62},
+                            {"Buttom", "cropBottom", &crop_bottom_, 150, 94}};
+  for (const Margin& m : margins) {
+    auto* label = new QLabel(QString::fromLatin1(m.caption), crop_page);
+    label->setGeometry(m.x, m.y + 3, 40, 17);
+    *m.box = MakeSpin(0, 999, 10, 0, m.name, crop_page);
+    (*m.box)->setGeometry(m.x + 44, m.y, 70, 24);
+    connect(*m.box, &QSpinBox::textChanged, this, [this] { Guard([this] { OnCropChanged(); }); });
+  }
+  auto* zoom_caption = new QLabel(QStringLiteral("Zoom:"), crop_page);
+  zoom_caption->setGeometry(8, 135, 40, 17);
+  zoom_ = MakeSpin(5, 500, 10, 100, "zoom", crop_page);
+  zoom_->setGeometry(52, 132, 70, 24);
+  connect(zoom_, &QSpinBox::textChanged, this, [this] { Guard([this] { OnZoomChanged(); }); });
+  zoom_label_ = new QLabel(QStringLiteral("%"), crop_page);
+  zoom_label_->setObjectName(QStringLiteral("zoomLabel"));
+  zoom_label_->setGeometry(128, 135, 200, 17);
+  inner_pages_->addTab(crop_page, QStringLiteral("Corp && Zoom"));
+
+  // "Save GIF": three option pairs and two buttons.
+  auto* gif_page = new QWidget;
+  auto pair = [gif_page](const QString& a, const char* an, const QString& b, const char* bn, int y,
+                         QRadioButton** ra, QRadioButton** rb) {
+    auto* group = new QGroupBox(gif_page);
+    group->setGeometry(8, y, 300, 36);
+    *ra = MakeOption(a, an, group);
+    *rb = MakeOption(b, bn, group);
+    (*ra)->setGeometry(10, 8, 130, 22);
+    (*rb)->setGeometry(150, 8, 140, 22);
+  };
+  pair(QStringLiteral("Nearest"), "nearest", QStringLiteral("FloydSteinberg"), "floydSteinberg", 4, &nearest_,
+       &floyd_);
+  pair(QStringLiteral("Best Quality"), "bestQuality", QStringLiteral("Smaller Size"), "smallerSize", 44,
+       &best_quality_, &smaller_size_);
+  pair(QStringLiteral("GrayScale"), "grayScale", QStringLiteral("256Colors"), "colors256", 84, &gray_scale_,
+       &colors256_);
+  nearest_->setChecked(true);
+  smaller_size_->setChecked(true);
+  colors256_->setChecked(true);
+  preview_gif_button_ = MakeButton(QStringLiteral("Preview GIF"), "previewGif", gif_page);
+  save_gif_button_ = MakeButton(QStringLiteral("Save to GIF"), "saveGif", gif_page);
+  preview_gif_button_->setGeometry(8, 130, 100, 25);
+  save_gif_button_->setGeometry(116, 130, 100, 25);
+  preview_gif_button_->setEnabled(false);
+  save_gif_button_->setEnabled(false);
+  connect(preview_gif_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPreviewGif(); }); });
+  connect(save_gif_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveGif(); }); });
+  inner_pages_->addTab(gif_page, QStringLiteral("Save GIF"));
+
+  // "Save AVI".
+  auto* avi_page = new QWidget;
+  bit_depth_ = MakeList({QStringLiteral("  1 Bit "), QStringLiteral("  4 Bit  "), QStringLiteral("  8 Bit"),
+                         QStringLiteral("24 Bit"), QStringLiteral("32 Bit")},
+                        3, "bitDepth", avi_page);
+  bit_depth_->setGeometry(8, 8, 120, 24);
+  quality_ = MakeList({QStringLiteral("Highest Quality"), QStringLiteral("Very High Quality"),
+                       QStringLiteral("High Quality"), QStringLiteral("Medium Quality"), QStringLiteral("Low Quality")},
+                      3, "quality", avi_page);
+  quality_->setGeometry(136, 8, 150, 24);
+  codec_ = new QComboBox(avi_page);
+  codec_->setObjectName(QStringLiteral("codec"));
+  codec_->setPlaceholderText(QStringLiteral("Video Encoder"));
+  codec_->setGeometry(8, 40, 278, 24);
+  advance_button_ = MakeButton(QStringLiteral("Advance"), "advance", avi_page);
+  advance_button_->setGeometry(294, 40, 80, 24);
+  audio_ = new QCheckBox(QStringLiteral("Audio"), avi_page);
+  audio_->setObjectName(QStringLiteral("audio"));
+  audio_->setChecked(true);
+  audio_->setGeometry(8, 74, 80, 20);
+  save_avi_button_ = MakeButton(QStringLiteral("Save to AVI"), "saveAvi", avi_page);
+  save_avi_button_->setGeometry(8, 104, 100, 25);
+  save_avi_button_->setEnabled(false);
+  connect(bit_depth_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnBitDepthChanged(i); }); });
+  connect(quality_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnQualityChanged(i); }); });
+  connect(codec_, &QComboBox::activated, this, [this](int i) { Guard([this, i] { OnCodecChanged(i); }); });
+  connect(advance_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnAdvance(); }); });
+  connect(save_avi_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveAvi(); }); });
+  inner_pages_->addTab(avi_page, QStringLiteral("Save AVI"));
+
+  // "Save MP3".
+  auto* mp3_page = new QWidget;
+  bit_rate_ = MakeList({QStringLiteral("128kbit/s"), QStringLiteral("224kbit/s")}, 0, "bitRate", mp3_page);
+  bit_rate_->setGeometry(8, 8, 120, 24);
+  auto* note = new QLabel(QStringLiteral("For PCM audio format only\n"
+                                         "[Please choose PCM video format before you record/capture the flash file]"),
+                          mp3_page);
+  note->setWordWrap(true);
+  note->setGeometry(8, 40, 400, 40);
+  save_mp3_button_ = MakeButton(QStringLiteral("Save to MP3"), "saveMp3", mp3_page);
+  save_mp3_button_->setGeometry(8, 88, 100, 25);
+  save_mp3_button_->setEnabled(false);
+  connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
+  inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
+}
+
+void MainWindow::ApplyArea() {
+  player_->setGeometry(area_.player_left, area_.player_top, area_.player_width, area_.player_height);
+  grip_->move(area_.grip_left, area_.grip_top);
+  grip_->raise();
+  const int w = std::max(area_.player_left + area_.player_width, area_.grip_left + grip_->width());
+  const int h = std::max(area_.player_top + area_.player_height, area_.grip_top + grip_->height());
+  player_canvas_->resize(w, h);
+}
+
+void MainWindow::Pump() { QCoreApplication::processEvents(); }
+
+void MainWindow::SetFrameLabel(const QString& text) { frame_label_->setText(text); }
+
+namespace {
+// Ends a command that the user asked to stop (by closing the window).
+struct CommandCancelled {};
+}  // namespace
+
+void MainWindow::Guard(const std::function<void()>& handler) {
+  try {
+    handler();
+  } catch (const CommandCancelled&) {
+  } catch (const std::exception& e) {
+    prompts_.Message(this, QString::fromStdString(e.what()));
+  }
+}
+
+void MainWindow::StartupTick() {
+  startup_timer_.stop();
+  ++startup_runs_;
+  Guard([this] {
+    const sound::StartupSelection selection = sound::RunStartupSelection(mixer_);
+    master_volume_->setValue(selection.master_volume);  // -1 shows as 0
+    wave_volume_->setValue(selection.wave_out_volume);
+    if (!selection.recording_lines.empty()) {
+      const QSignalBlocker block(sound_device_);
+      sound_device_->clear();
+      for (const std::string& line : selection.recording_lines) sound_device_->addItem(QString::fromStdString(line));
+      sound_device_->setCurrentIndex(selection.selected_line);
+    }
+    if (selection.recording_volume) record_volume_->setValue(*selection.recording_volume);
+  });
+  // The codec list is filled whatever the mixer did.
+  Guard([this] { FillCodecBox(avi::FillCodecList(avi_writer_, quality_->currentIndex())); });
+}
+
+// --- Sound controls ---
+
+void MainWindow::OnRecordingLineChanged(int index) {
+  if (const std::optional<int> volume = sound::RecordingLineChanged(mixer_, index)) {
+    record_volume_->setValue(*volume);
+  }
+}
+
+void MainWindow::OnRecordingVolumeChanged(int position) {
+  sound::RecordingVolumeChanged(mixer_, sound_device_->currentIndex(), position);
+}
+
+void MainWindow::OnWaveOutVolumeChanged(int position) { sound::WaveOutVolumeChanged(mixer_, position); }
+
+void MainWindow::OnMasterVolumeChanged(int position) { sound::MasterVolumeChanged(mixer_, position); }
+
+void MainWindow::OnGetSoundFile() {
+  const std::filesystem::path movie = name_box_->text().toStdString();
+  sound::SoundExtraction result;
+  try {
+    result = sound::ExtractSounds(movie);
+  } catch (const sound::SoundExtractionError& e) {
+    // What was shown before the fault, then the fault itself.
+    for (const std::string& m : e.SoFar().messages) prompts_.Message(this, QString::fromStdString(m));
+    throw;
+  }
+  for (const std::string& m : result.messages) prompts_.Message(this, QString::fromStdString(m));
+}
+
+// --- MP3 ---
+
+void MainWindow::OnSaveMp3() {
+  const QString path = prompts_.SaveFile(this, QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"));
+  if (path.isEmpty()) return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const sound::Mp3ExportResult result = sound::ExportMp3(path.toStdString(), bit_rate_->currentIndex());
+  QApplication::restoreOverrideCursor();
+  SetFrameLabel(QString::fromStdString(result.frame_label));
+  // An encoder that failed is said so, not passed over in silence.
+  if (!result.error.empty()) prompts_.Error(this, QStringLiteral("Error:"), QString::fromStdString(result.error));
+}
+
+// --- AVI ---
+
+void MainWindow::FillCodecBox(const avi::CodecBox& box) {
+  codec_box_ = box;
+  const QSignalBlocker block(codec_);
+  codec_->clear();
+  for (const std::string& item : box.items) codec_->addItem(QString::fromStdString(item));
+  codec_->setCurrentIndex(box.selected);
+}
+
+void MainWindow::OnBitDepthChanged(int index) {
+  FillCodecBox(avi::ChangeBitDepth(avi_writer_, index, quality_->currentIndex()));
+}
+
+void MainWindow::OnQualityChanged(int index) { avi::ApplyQuality(avi_writer_, index); }
+
+void MainWindow::OnCodecChanged(int index) {
+  codec_box_.selected = index;
+  avi::ApplyCodec(avi_writer_, codec_box_);
+}
+
+void MainWindow::OnAdvance() { avi::ConfigureChosenCodec(avi_writer_, codec_box_, static_cast<QWidget*>(this)); }
+
+capture::CropZoom MainWindow::CurrentCropZoom() const {
+  capture::CropZoom settings;
+  settings.top = crop_top_->value();
+  settings.left = crop_left_->value();
+  settings.right = crop_right_->value();
+  settings.bottom = crop_bottom_->value();
+  settings.zoom = zoom_->value();
+  return settings;
+}
+
+void MainWindow::OnSaveAvi() {
+  if (busy_) return;
+  codec_box_.selected = codec_->currentIndex();
+  const QString path = prompts_.SaveFile(this, QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
+  if (path.isEmpty()) return;
+  avi::AviSaveOptions options;
+  options.output = path.toStdString();
+  options.captured_frame_count = captured_frame_count_;
+  options.crop_zoom = CurrentCropZoom();
+  options.latency_ms = latency_->value();
+  options.audio = audio_->isChecked();
+  options.pixel_format = avi_writer_.PixelFormat();
+  options.quality_index = quality_->currentIndex();
+  options.codec = codec_box_;
+  options.preview_width = preview_->width();
+  options.preview_height = preview_->height();
+  avi::AviSaveCallbacks callbacks;
+  callbacks.ask_overwrite = [this](const std::filesystem::path&) {
+    return prompts_.AskYesNo(this, QString::fromLatin1(avi::kOverwriteQuestion));
+  };
+  callbacks.close_recorder = [this] { recorder_.Close(); };
+  callbacks.progress = [this](const std::string& label, int percent) {
+    SetFrameLabel(QString::fromStdString(label));
+    progress_.SetProgress(percent);
+  };
+  BeginLongCommand();
+  progress_.Start();
+  avi::AviSaveOutcome outcome;
+  try {
+    outcome = avi::SaveToAvi(avi_writer_, options, callbacks);
+  } catch (...) {
+    progress_.End();
+    EndLongCommand();
+    throw;
+  }
+  progress_.End();
+  EndLongCommand();
+  if (!outcome.message.empty()) prompts_.Message(this, QString::fromStdString(outcome.message));
+}
+
+// --- Playback (the four buttons end a running capture) ---
+
+void MainWindow::OnPlay() {
+  stop_requested_ = true;
+  RequestCaptureStop();
+  control_.Play();
+}
+
+void MainWindow::OnStop() {
+  stop_requested_ = true;
+  RequestCaptureStop();
+  control_.Stop();
+}
+
+void MainWindow::OnPrev50() {
+  stop_requested_ = true;
+  RequestCaptureStop();
+  const int target = Prev50Target(control_.CurrentFrame());
+  if (target >= 0) control_.GotoFrame(target);
+}
+
+void MainWindow::OnNext50() {
+  stop_requested_ = true;
+  RequestCaptureStop();
+  control_.GotoFrame(Next50Target(control_.CurrentFrame()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == seek_bar_ && event->type() == QEvent::MouseButtonRelease &&
+      seek_bar_->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint())) {
+    // Seek once the bar has taken its new position from the release.
+    QTimer::singleShot(0, this, [this] { Guard([this] { OnSeekReleased(); }); });
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::OnSeekReleased() {
+  if (control_.ReadyState() == 4) control_.GotoFrame(seek_bar_->value());
+}
+
+void MainWindow::RefreshStatus() {
+  if (control_.ReadyState() != 4) return;
+  const int current = control_.CurrentFrame();
+  if (!seek_bar_->isSliderDown()) seek_bar_->setValue(current);
+  status_line_->setText(QString::fromStdString(
+      StatusLineText(current, control_.TotalFrames(), player_->width(), player_->height(), movie_fps_)));
+}
+
+// --- Resize grip ---
+
+void MainWindow::GripPressed(int x, int y) {
+  grip_dx0_ = x;
+  grip_dy0_ = y;
+  grip_dragging_ = true;
+}
+
+void MainWindow::GripMoved(int x, int y) {
+  if (!grip_dragging_) return;
+  DragGripTo(area_, area_.grip_left + (x - grip_dx0_), area_.grip_top + (y - grip_dy0_), max_player_width_,
+             max_player_height_);
+  ApplyArea();
+}
+
+void MainWindow::GripReleased() {
+  if (grip_dragging_) player_->setFocus();
+  grip_dragging_ = false;
+}
+
+// --- Colour box ---
+
+void MainWindow::OnColorChosen(int index) {
+  if (index != kCustomColorIndex) return;
+  const QColor chosen = prompts_.PickColor(this, custom_color_.isValid() ? custom_color_ : Qt::black);
+  if (chosen.isValid()) {
+    custom_color_ = chosen;
+    QPixmap swatch(12, 12);
+    swatch.fill(chosen);
+    color_box_->setItemIcon(kCustomColorIndex, QIcon(swatch));
+    color_box_->setItemData(kCustomColorIndex, chosen);
+  }
+}
+
+std::int32_t MainWindow::ChosenBackground() const {
+  const QVariant data = color_box_->currentData();
+  if (!data.isValid()) return 0;  // no colour selected: black
+  const QColor c = data.value<QColor>();
+  return static_cast<std::int32_t>((c.red() << 16) | (c.green() << 8) | c.blue());
+}
+
+// --- Open and Close ---
+
+void MainWindow::OnOpen() {
+  const QString path = prompts_.OpenFile(this, QStringLiteral("Flash (*.swf);;All Files (*)"),
+                                         QStringLiteral("*.swf"));
+  if (path.isEmpty()) return;
+  OpenMovie(path);
+}
+
+void MainWindow::OnClose() {
+  prev50_button_->setEnabled(false);
+  next50_button_->setEnabled(false);
+  capture_button_->setEnabled(false);
+  open_button_->setEnabled(true);
+  close_button_->setEnabled(false);
+  control_.Stop();
+  control_.SetMovie(paths::DataFilePath("temp.swf").string());
+}
+
+// --- Frame browser ---
+
+void MainWindow::OnThumbnailSelected(QListWidgetItem* item) {
+  if (!thumbnails_->isEnabled() || item == nullptr) return;
+  // The item's own frame (its caption), so that the last thumbnail, which is
+  // not frame 10k + 1, shows its frame too.
+  bool ok = false;
+  const int m = item->text().toInt(&ok);
+  if (!ok) return;
+  const auto path = paths::FrameFilePath(m);
+  if (!std::filesystem::exists(path)) return;
+  ShowFramePicture(capture::LoadFramePicture(path), m);
+}
+
+void MainWindow::ShowFramePicture(gdi::Bitmap picture, int frame_number) {
+  frame_view_ = std::move(picture);
+  ApplyCropZoom();
+  shown_frame_ = frame_number;
+  SetFrameLabel(QString::number(frame_number));
+}
+
+void MainWindow::OnPrevFrame() {
+  if (shown_frame_ > 1) --shown_frame_;
+  ShowFrameJpeg();
+}
+
+void MainWindow::OnNextFrame() {
+  if (shown_frame_ < captured_frame_count_) ++shown_frame_;
+  ShowFrameJpeg();
+}
+
+void MainWindow::ShowFrameJpeg() {
+  const auto path = paths::FramePicturePath(shown_frame_);
+  if (!std::filesystem::exists(path)) return;
+  ShowFramePicture(LoadJpegPicture(path), shown_frame_);
+}
+
+void MainWindow::OnEditFrame() { prompts_.OpenFolder(QString::fromStdString(paths::CaptureFolder().string())); }
+
+// --- Crop and zoom ---
+
+void MainWindow::ApplyCropZoom() {
+  const QSpinBox* boxes[] = {crop_left_, crop_right_, crop_top_, crop_bottom_, zoom_};
+  for (const QSpinBox* box : boxes) {
+    if (box->cleanText().isEmpty()) return;
+  }
+  if (frame_view_.Empty()) return;
+  capture::CropZoom settings;
+  settings.top = crop_top_->value();
+  settings.left = crop_left_->value();
+  settings.right = crop_right_->value();
+  settings.bottom = crop_bottom_->value();
+  settings.zoom = zoom_->value();
+  std::optional<gdi::Bitmap> picture = capture::ApplyCropZoom(frame_view_, settings);
+  if (!picture) return;
+  ShowPreview(*picture);
+  for (int i = 0; i < 5; ++i) Pump();
+  zoom_label_->setText(QString::fromStdString(capture::ZoomLabelText(preview_->width(), preview_->height())));
+}
+
+void MainWindow::ShowPreview(const gdi::Bitmap& picture) {
+  const QImage image = ToQImage(picture);
+  gif_preview_->Clear();
+  preview_->setPixmap(QPixmap::fromImage(image));
+  preview_->setFixedSize(picture.Width(), picture.Height());
+}
+
+void MainWindow::OnCropChanged() { ApplyCropZoom(); }
+
+void MainWindow::OnZoomChanged() { ApplyCropZoom(); }
+
+// --- Long commands ---
+
+void MainWindow::BeginLongCommand() { busy_ = true; }
+
+void MainWindow::EndLongCommand() {
+  busy_ = false;
+  if (close_pending_) QTimer::singleShot(0, this, &QWidget::close);
+}
+
+#ifndef QUARVEL_APP_CAPTURE
+// Without the capture session the button does nothing.
+void MainWindow::OnCaptureFrames() {}
+void MainWindow::RequestCaptureStop() {}
+#endif
+
+// --- GIF ---
+
+void MainWindow::BuildGif() {
+  if (true_color_->isChecked()) colors256_->setChecked(true);
+  gif::BuildOptions options;
+  options.frame_count = captured_frame_count_;
+  options.crop_zoom = CurrentCropZoom();
+  options.latency_ms = latency_->value();
+  options.colors = gray_scale_->isChecked() ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
+  options.dither = floyd_->isChecked() ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
+  options.size = best_quality_->isChecked() ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+  BeginLongCommand();
+  progress_.Start();
+  gif::BuildResult result;
+  try {
+    result = gif::BuildAnimation(options, [this](const std::string& label, int percent) {
+      SetFrameLabel(QString::fromStdString(label));
+      progress_.SetProgress(percent);
+      // The build holds nothing on disk, so a close may end it here.
+      if (close_pending_) throw CommandCancelled{};
+    });
+  } catch (...) {
+    progress_.End();
+    EndLongCommand();
+    throw;
+  }
+  gif_preview_->Show(std::move(result.image));
+  SetFrameLabel(QString::fromLatin1(gif::kBuildFinishedText));
+  progress_.End();
+  EndLongCommand();
+}
+
+void MainWindow::OnPreviewGif() {
+  if (busy_) return;
+  BuildGif();
+}
+
+void MainWindow::OnSaveGif() {
+  if (busy_) return;
+  const QString path = prompts_.SaveFile(this, QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
+  if (path.isEmpty()) return;
+  BuildGif();
+  if (gif_preview_->HasImage()) gif_preview_->Image().SaveToFile(path.toStdString());
+}
+
+// --- Shutdown ---
+
+void MainWindow::RunCloseSteps() {
+  if (closing_done_) return;
+  closing_done_ = true;
+  // Every numbered frame file, not only 0 to 10000, and the recording.
+  capture::ClearFrameStore();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (busy_) {
+    // Ask the running command to stop; the close steps run once it has
+    // returned, so no file it still uses is deleted under it.
+    stop_requested_ = true;
+    RequestCaptureStop();
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  RunCloseSteps();
+  progress_.hide();
+  event->accept();
+}
+
+void MainWindow::FitPlayerToMovie(const QString& path) {
+  flash::PlayerLayout current;
+  current.left = area_.player_left;
+  current.top = area_.player_top;
+  current.width = area_.player_width;
+  current.height = area_.player_height;
+  current.gripLeft = area_.grip_left;
+  current.gripTop = area_.grip_top;
+  const flash::MovieFit fit =
+      flash::FitPlayerToMovie(path.toStdString(), current, max_player_width_, max_player_height_);
+  movie_fps_ = fit.framesPerSecond;
+  // A movie without width or height keeps the player's size in that
+  // direction: a player of no pixels could not be captured.
+  if (fit.layout.width > 0) {
+    area_.player_width = fit.layout.width;
+    area_.grip_left = fit.layout.gripLeft;
+  }
+  if (fit.layout.height > 0) {
+    area_.player_height = fit.layout.height;
+    area_.grip_top = fit.layout.gripTop;
+  }
+  ApplyArea();
+}
+
+void MainWindow::OpenMovie(const QString& path) {
+  name_box_->setText(path);
+  if (control_.Playing()) control_.Stop();
+  control_.SetBackgroundColor(ChosenBackground());
+  control_.SetMovie(path.toStdString());
+  control_.Play();
+  if (control_.ReadyState() == 4) {
+    const int total = control_.TotalFrames();
+    seek_bar_->setMaximum(total);
+    seek_bar_->setTickInterval(SeekTickSpacing(total));
+    FitPlayerToMovie(path);
+    player_->setFocus();
+    control_.GotoFrame(0);
+    control_.Play();
+    if (open_wait_ms_ > 0) QThread::msleep(static_cast<unsigned long>(open_wait_ms_));
+  }
+  open_button_->setEnabled(false);
+  capture_button_->setEnabled(true);
+  sound_file_button_->setEnabled(true);
+  close_button_->setEnabled(true);
+}
+
+}  // namespace quarvel::app

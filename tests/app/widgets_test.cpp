@@ -1,0 +1,168 @@
+// The player widget's mouse events and the progress box.
+
+#include <QMenu>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <QLabel>
+#include <chrono>
+#include <thread>
+
+#include "app/flash_widget.h"
+#include "app/gif_preview.h"
+#include "app/progress_box.h"
+#include "app/window_fixture.h"
+
+namespace quarvel::testing {
+namespace {
+
+class WidgetsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { EnsureApplication(); }
+  ScriptedMovie movie;
+  audio::VirtualClock clock;
+};
+
+TEST_F(WidgetsTest, LeftClickGivesDownUpThenClick) {
+  app::FlashWidget widget(movie, clock);
+  widget.show();
+  QStringList events;
+  QObject::connect(&widget, &app::FlashWidget::MouseDown, [&](Qt::MouseButton, int x, int y) {
+    events << QString("down %1,%2").arg(x).arg(y);
+  });
+  QObject::connect(&widget, &app::FlashWidget::MouseUp, [&](Qt::MouseButton, int x, int y) {
+    events << QString("up %1,%2").arg(x).arg(y);
+  });
+  QObject::connect(&widget, &app::FlashWidget::Click, [&] { events << "click"; });
+  QTest::mouseClick(&widget, Qt::LeftButton, {}, QPoint(12, 34));
+  EXPECT_EQ(events, (QStringList{"down 12,34", "up 12,34", "click"}));
+  EXPECT_FALSE(widget.Pressed());
+
+  // A release without a press on the control is no click.
+  events.clear();
+  QTest::mouseRelease(&widget, Qt::LeftButton, {}, QPoint(3, 4));
+  EXPECT_EQ(events, (QStringList{"up 3,4"}));
+
+  // Leaving the control forgets the press.
+  QTest::mousePress(&widget, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_TRUE(widget.Pressed());
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(&widget, &leave);
+  EXPECT_FALSE(widget.Pressed());
+}
+
+TEST_F(WidgetsTest, RightClickShowsTheAssignedPopupMenu) {
+  app::FlashWidget widget(movie, clock);
+  widget.show();
+  QSignalSpy downs(&widget, &app::FlashWidget::MouseDown);
+  QTest::mouseClick(&widget, Qt::RightButton, {}, QPoint(8, 8));  // no menu assigned: nothing
+  EXPECT_EQ(downs.count(), 0);
+  QMenu menu;
+  menu.addAction("Item");
+  widget.SetPopupMenu(&menu);
+  QTest::mouseClick(&widget, Qt::RightButton, {}, QPoint(8, 8));
+  EXPECT_TRUE(menu.isVisible());
+  EXPECT_FALSE(widget.Pressed());
+  menu.hide();
+}
+
+TEST_F(WidgetsTest, GrabAndPaintFollowTheWidgetsSize) {
+  WriteTinySwf((std::filesystem::temp_directory_path() / "quarvel_widget.swf").string(), 50, 40, 10, 20);
+  movie.SetMovie((std::filesystem::temp_directory_path() / "quarvel_widget.swf").string());
+  app::FlashWidget widget(movie, clock);
+  widget.resize(77, 33);
+  gdi::Bitmap grabbed;
+  widget.GrabFrame(grabbed);
+  EXPECT_EQ(grabbed.Width(), 77);
+  EXPECT_EQ(grabbed.Height(), 33);
+  // The widget runs the player's clock: a second of time is ten frames.
+  clock.Set(1000);
+  widget.Tick();
+  EXPECT_EQ(movie.CurrentFrame(), 10);
+  const QImage shown = widget.grab().toImage();
+  EXPECT_EQ(shown.size(), QSize(77, 33));
+  std::filesystem::remove(std::filesystem::temp_directory_path() / "quarvel_widget.swf");
+}
+
+TEST_F(WidgetsTest, ProgressBoxStartsAtZeroEveryTime) {
+  app::ProgressBox box;
+  EXPECT_EQ(box.windowTitle(), "System Information");
+  EXPECT_EQ(box.size(), QSize(281, 74));
+  EXPECT_TRUE(box.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_FALSE(box.windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(box.isVisible());
+  auto* bar = box.findChild<QProgressBar*>();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->geometry(), QRect(8, 48, 265, 12));
+  EXPECT_TRUE(bar->isTextVisible());
+  box.Start();
+  EXPECT_TRUE(box.isVisible());
+  box.SetProgress(70);
+  EXPECT_EQ(box.Position(), 70);
+  EXPECT_EQ(bar->text(), "70%");
+  box.SetProgress(150);
+  EXPECT_EQ(box.Position(), 100);
+  box.End();
+  EXPECT_FALSE(box.isVisible());
+  box.Start();  // a second operation starts from 0
+  EXPECT_EQ(box.Position(), 0);
+  box.End();
+}
+
+// An image of `count` frames of solid colours, each with the given delay.
+std::unique_ptr<gif::TGIFImage> SolidFrames(int count, int delay) {
+  auto image = std::make_unique<gif::TGIFImage>();
+  for (int i = 0; i < count; ++i) {
+    auto frame = std::make_unique<gif::TGIFSubImage>(image.get());
+    frame->SetBounds(0, 0, 6, 4);
+    frame->SetData(6, 4, std::vector<std::uint8_t>(24, 0));
+    frame->ColorMap().Add(gdi::Color{static_cast<std::uint8_t>(100 + 50 * i), 0, 0});
+    gif::TGIFSubImage* f = frame.get();
+    if (i == 0) f->Extensions().Add(std::make_unique<gif::TGIFAppExtNSLoop>(f, 0));
+    auto gce = std::make_unique<gif::TGIFGraphicControlExtension>(f);
+    gce->SetDelay(delay);
+    f->Extensions().Add(std::move(gce));
+    image->AddFrame(std::move(frame));
+  }
+  return image;
+}
+
+TEST_F(WidgetsTest, OneFrameGifIsDrawnWithoutAPainter) {
+  QLabel label;
+  app::GifPreview preview(&label);
+  preview.Show(SolidFrames(1, 50));
+  EXPECT_FALSE(preview.Playing());
+  EXPECT_EQ(preview.FramesDrawn(), 1);
+  EXPECT_EQ(label.size(), QSize(6, 4));
+  EXPECT_EQ(QColor(label.pixmap().toImage().pixel(3, 2)), QColor(100, 0, 0));
+}
+
+TEST_F(WidgetsTest, AnimatedGifPlaysAndStopsAtOnceInALongDelay) {
+  QLabel label;
+  app::GifPreview preview(&label);
+  preview.Show(SolidFrames(2, 3));  // 36 ms a frame, looping forever
+  for (int i = 0; i < 200 && preview.FramesDrawn() < 5; ++i) QTest::qWait(10);
+  EXPECT_GE(preview.FramesDrawn(), 5);
+  EXPECT_TRUE(preview.Playing());
+  QTest::qWait(20);
+  EXPECT_GE(preview.Refreshes(), 1);  // pictures reach the window's thread
+
+  preview.Show(SolidFrames(2, 1000));  // the second frame would come after 12 s
+  for (int i = 0; i < 200 && preview.FramesDrawn() < 1; ++i) QTest::qWait(10);
+  ASSERT_EQ(preview.FramesDrawn(), 1);
+  const auto before = std::chrono::steady_clock::now();
+  preview.Clear();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
+  EXPECT_FALSE(preview.Playing());
+  EXPECT_FALSE(preview.HasImage());
+  // A hand-over still queued does not paint over what is shown next.
+  QPixmap other(2, 2);
+  other.fill(Qt::green);
+  label.setPixmap(other);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(label.pixmap().size(), QSize(2, 2));
+}
+
+}  // namespace
+}  // namespace quarvel::testing

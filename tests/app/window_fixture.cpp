@@ -1,0 +1,71 @@
+#include "app/window_fixture.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QTest>
+#include <unistd.h>
+
+#include "app/flash_widget.h"
+
+namespace quarvel::testing {
+
+QApplication& EnsureApplication() {
+  static int argc = 1;
+  static char name[] = "quarvel-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+void WindowTest::SetUp() {
+  EnsureApplication();
+  char pattern[] = "/tmp/quarvel_window_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  home = pattern;
+  setenv("QUARVEL_HOME", pattern, 1);
+  progress = std::make_unique<app::ProgressBox>();
+  window = std::make_unique<app::MainWindow>(
+      app::WindowServices{movie, clock, prompts, *progress, mixer, mci::Mci::Instance()});
+  window->SetOpenWaitMs(0);
+  window->show();
+}
+
+void WindowTest::TearDown() {
+  window.reset();
+  progress.reset();
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
+  unsetenv("QUARVEL_HOME");
+}
+
+void WindowTest::Click(const char* button) {
+  auto* b = Find<QPushButton>(button);
+  ASSERT_NE(b, nullptr);
+  ASSERT_TRUE(b->isEnabled()) << button;
+  QTest::mouseClick(b, Qt::LeftButton);
+}
+
+std::string WindowTest::OpenTinyMovie(int width, int height, int fps, int frames, bool compressed) {
+  const std::string path = (home / ("movie" + std::to_string(width) + ".swf")).string();
+  WriteTinySwf(path, width, height, fps, frames, compressed);
+  prompts.open_answers.push_back(QString::fromStdString(path));
+  Click("open");
+  return path;
+}
+
+void WindowTest::Run(int ms) {
+  for (int t = 0; t < ms; t += 10) {
+    clock.Advance(10);
+    window->Player()->Tick();
+    QCoreApplication::processEvents();
+  }
+}
+
+}  // namespace quarvel::testing
+
+// fontconfig keeps its caches until the process ends; the leak checker of
+// sanitizer builds is told so, and nothing else is hidden from it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
