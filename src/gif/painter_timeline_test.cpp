@@ -11,7 +11,7 @@ using gdi::Color;
 
 // Frames of w x h filled with one index of a 4-colour table, each with a
 // control extension; the first carries a loop extension when loops >= 0.
-struct Spec {
+struct FrameDesc {
   int delay = 25;
   int disposal = 0;
   int fill = 1;
@@ -19,10 +19,10 @@ struct Spec {
   int transparent = -1;
 };
 
-std::unique_ptr<TGIFImage> Make(const std::vector<Spec>& specs, int loops) {
+std::unique_ptr<TGIFImage> Make(const std::vector<FrameDesc>& frames_desc, int loops) {
   auto image = std::make_unique<TGIFImage>();
-  for (std::size_t i = 0; i < specs.size(); ++i) {
-    const Spec& s = specs[i];
+  for (std::size_t i = 0; i < frames_desc.size(); ++i) {
+    const FrameDesc& s = frames_desc[i];
     auto f = std::make_unique<TGIFSubImage>(image.get());
     f->ColorMap().ImportPalette({Color{0, 0, 0}, Color{255, 0, 0}, Color{0, 255, 0}, Color{0, 0, 255}});
     f->SetBounds(s.left, s.top, s.w, s.h);
@@ -51,7 +51,7 @@ std::vector<PainterTimeline::Step> Steps(PainterTimeline& t, int max) {
 }
 
 TEST(PainterTimeline, OneFrameIsDrawnOnceWithoutWaiting) {
-  auto image = Make({Spec{}}, 0);
+  auto image = Make({FrameDesc{}}, 0);
   PainterTimeline t(*image, kDefaultDrawFlags, 100);
   auto steps = Steps(t, 10);
   ASSERT_EQ(steps.size(), 1u);
@@ -60,21 +60,21 @@ TEST(PainterTimeline, OneFrameIsDrawnOnceWithoutWaiting) {
 }
 
 TEST(PainterTimeline, LoopCountZeroLoopsForeverAndThreePlaysThreePasses) {
-  auto forever = Make({Spec{}, Spec{}}, 0);
+  auto forever = Make({FrameDesc{}, FrameDesc{}}, 0);
   PainterTimeline f(*forever, kDefaultDrawFlags, 100);
   auto steps = Steps(f, 100);
   EXPECT_EQ(steps.size(), 100u);
   EXPECT_EQ(steps[99].pass, 49);
   EXPECT_EQ(f.LoopsLeft(), -1);
 
-  auto three = Make({Spec{}, Spec{}}, 3);
+  auto three = Make({FrameDesc{}, FrameDesc{}}, 3);
   PainterTimeline t(*three, kDefaultDrawFlags, 100);
   steps = Steps(t, 100);
   ASSERT_EQ(steps.size(), 6u);
   EXPECT_EQ(steps[5].pass, 2);
 
   // Without a loop extension a single pass.
-  auto plain = Make({Spec{}, Spec{}}, -1);
+  auto plain = Make({FrameDesc{}, FrameDesc{}}, -1);
   PainterTimeline p(*plain, kDefaultDrawFlags, 100);
   EXPECT_EQ(Steps(p, 100).size(), 2u);
   // Without the animate bit only the first frame.
@@ -83,7 +83,7 @@ TEST(PainterTimeline, LoopCountZeroLoopsForeverAndThreePlaysThreePasses) {
 }
 
 TEST(PainterTimeline, DelaysAreClampedAndScaledBySpeed) {
-  auto image = Make({Spec{1}, Spec{0}, Spec{25}, Spec{5000}}, -1);
+  auto image = Make({FrameDesc{1}, FrameDesc{0}, FrameDesc{25}, FrameDesc{5000}}, -1);
   PainterTimeline t(*image, kDefaultDrawFlags, 100);
   auto steps = Steps(t, 10);
   ASSERT_EQ(steps.size(), 4u);
@@ -98,7 +98,7 @@ TEST(PainterTimeline, DelaysAreClampedAndScaledBySpeed) {
   EXPECT_EQ(steps[3].wait_ms, 150);
 
   // A synchronous painter waits one unit first and caps long delays.
-  auto longer = Make({Spec{5000}, Spec{25}}, -1);
+  auto longer = Make({FrameDesc{5000}, FrameDesc{25}}, -1);
   PainterTimeline sync(*longer, kDefaultDrawFlags, 100, false);
   steps = Steps(sync, 10);
   EXPECT_EQ(steps[0].wait_ms, 12);
@@ -112,7 +112,7 @@ TEST(PainterTimeline, DelaysAreClampedAndScaledBySpeed) {
 }
 
 TEST(PainterTimeline, FrameShownAtATimeLoopsWithTheDelays) {
-  auto image = Make({Spec{25}, Spec{25}, Spec{25}}, 0);
+  auto image = Make({FrameDesc{25}, FrameDesc{25}, FrameDesc{25}}, 0);
   EXPECT_EQ(FrameAt(*image, 0), 0);
   EXPECT_EQ(FrameAt(*image, 299), 0);
   EXPECT_EQ(FrameAt(*image, 300), 1);
@@ -128,27 +128,27 @@ TEST(PainterTimeline, FrameShownAtATimeLoopsWithTheDelays) {
 TEST(PainterCanvas, DisposalMethods) {
   const Color red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
   // 0: a full red frame, then a green 2x2 patch left in place.
-  auto keep = Make({Spec{25, 0, 1}, Spec{25, 0, 2, 1, 1, 2, 2}}, -1);
+  auto keep = Make({FrameDesc{25, 0, 1}, FrameDesc{25, 0, 2, 1, 1, 2, 2}}, -1);
   gdi::Bitmap p = PictureAt(*keep, 300);
   EXPECT_EQ(p.GetPixel(0, 0), red);
   EXPECT_EQ(p.GetPixel(1, 1), green);
 
   // 2: the patch is shown, then its area goes back to the background.
-  auto restore = Make({Spec{25, 2, 1, 1, 1, 2, 2}, Spec{25, 0, 3, 3, 3, 1, 1}}, -1);
+  auto restore = Make({FrameDesc{25, 2, 1, 1, 1, 2, 2}, FrameDesc{25, 0, 3, 3, 3, 1, 1}}, -1);
   EXPECT_EQ(PictureAt(*restore, 0).GetPixel(1, 1), red);
   gdi::Bitmap after = PictureAt(*restore, 300);
   EXPECT_EQ(after.GetPixel(1, 1), white);
   EXPECT_EQ(after.GetPixel(3, 3), blue);
 
   // 3: the frame shows, the next one draws over the picture before it.
-  auto previous = Make({Spec{25, 1, 1}, Spec{25, 3, 2, 0, 0, 2, 2}, Spec{25, 1, 3, 3, 3, 1, 1}}, -1);
+  auto previous = Make({FrameDesc{25, 1, 1}, FrameDesc{25, 3, 2, 0, 0, 2, 2}, FrameDesc{25, 1, 3, 3, 3, 1, 1}}, -1);
   EXPECT_EQ(PictureAt(*previous, 300).GetPixel(0, 0), green);
   gdi::Bitmap third = PictureAt(*previous, 600);
   EXPECT_EQ(third.GetPixel(0, 0), red);
   EXPECT_EQ(third.GetPixel(3, 3), blue);
 
   // Transparent pixels let the earlier picture through.
-  auto holes = Make({Spec{25, 0, 1}, Spec{25, 0, 2, 0, 0, 4, 4, 2}}, -1);
+  auto holes = Make({FrameDesc{25, 0, 1}, FrameDesc{25, 0, 2, 0, 0, 4, 4, 2}}, -1);
   EXPECT_EQ(PictureAt(*holes, 300).GetPixel(2, 2), red);
 }
 
