@@ -1,4 +1,7 @@
 // libFuzzer entry: load any bytes as a movie, run a few frames, paint them.
+// Build with clang (-DQUARVEL_FUZZ=ON) and run with
+//   LSAN_OPTIONS=suppressions=tests/player/fuzz_lsan.supp quarvel_fuzz CORPUS_DIR
+// (fontconfig keeps the fonts that device text loads for the process's life).
 #include <cstddef>
 #include <cstdint>
 #include <span>

@@ -26,6 +26,7 @@ inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
 inline constexpr std::size_t kMaxActionsPerFrame = 100000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
+inline constexpr std::size_t kMaxLiveInstances = 100000;
 
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }

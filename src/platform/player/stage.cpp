@@ -91,7 +91,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     }
     if (!inst) {
       // Self-placing sprites could multiply without end.
-      if (++createdThisTick_ > kMaxInstancesPerTick) {
+      if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
         skipped_.insert("too many placed objects");
         return;
       }
@@ -226,6 +226,7 @@ void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesti
   if (nesting > kMaxSpriteNesting) return;
   // Collect first: actions and gotos below may change the list.
   std::vector<int> depths;
+  liveCount_ += tl.list.size();
   for (auto& [depth, inst] : tl.list) {
     if (inst.sprite) depths.push_back(depth);
   }
@@ -263,6 +264,7 @@ void Stage::Tick() {
       EnterFrame(root_, next, true, true, "", nullptr);
     }
   }
+  liveCount_ = 0;
   AdvanceSprites(root_, "", 0);
   RunActions();
 }

@@ -95,6 +95,7 @@ class Stage {
   std::set<std::string> skipped_;
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
+  std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
 };
 
 }  // namespace quarvel::player
