@@ -319,9 +319,9 @@ Timeline& Timeline::DefineSound(std::uint16_t id, SoundFormat f, std::uint32_t s
   return Tag(swf::tag::kDefineSound, w.Data(), true);
 }
 
-Timeline& Timeline::StartSound(std::uint16_t id, const SoundInfo& info) {
-  SwfWriter w;
-  w.U16(id);
+namespace {
+
+void WriteSoundInfo(SwfWriter& w, const SoundInfo& info) {
   w.UB(0, 2);
   w.UB(info.syncStop, 1);
   w.UB(info.syncNoMultiple, 1);
@@ -341,7 +341,82 @@ Timeline& Timeline::StartSound(std::uint16_t id, const SoundInfo& info) {
       w.U16(e.rightLevel);
     }
   }
+}
+
+void WriteButtonRecord(SwfWriter& w, const ButtonRecord& r, bool two) {
+  w.U8(static_cast<std::uint8_t>((r.hitTest ? 8 : 0) | (r.down ? 4 : 0) | (r.over ? 2 : 0) | (r.up ? 1 : 0)));
+  w.U16(r.characterId);
+  w.U16(r.depth);
+  w.Matrix(r.matrix);
+  if (two) w.CxformWithAlpha(r.colorTransform);
+}
+
+}  // namespace
+
+Timeline& Timeline::StartSound(std::uint16_t id, const SoundInfo& info) {
+  SwfWriter w;
+  w.U16(id);
+  WriteSoundInfo(w, info);
   return Tag(swf::tag::kStartSound, w.Data());
+}
+
+Timeline& Timeline::StartSound2(std::string_view className, const SoundInfo& info) {
+  SwfWriter w;
+  w.String(className);
+  WriteSoundInfo(w, info);
+  return Tag(swf::tag::kStartSound2, w.Data());
+}
+
+Timeline& Timeline::ExportAssets(const std::vector<std::pair<std::uint16_t, std::string>>& names, bool symbolClass) {
+  SwfWriter w;
+  w.U16(static_cast<std::uint16_t>(names.size()));
+  for (const auto& [id, name] : names) {
+    w.U16(id);
+    w.String(name);
+  }
+  return Tag(symbolClass ? swf::tag::kSymbolClass : swf::tag::kExportAssets, w.Data());
+}
+
+Timeline& Timeline::DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& records, const Actions& onRelease) {
+  SwfWriter w;
+  w.U16(id);
+  for (const auto& r : records) WriteButtonRecord(w, r, false);
+  w.U8(0);
+  w.Bytes(onRelease.Bytes());
+  return Tag(swf::tag::kDefineButton, w.Data());
+}
+
+Timeline& Timeline::DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                                  const std::vector<ButtonCondAction>& actions, bool trackAsMenu) {
+  SwfWriter w;
+  w.U16(id);
+  w.U8(trackAsMenu ? 1 : 0);
+  SwfWriter chars;
+  for (const auto& r : records) WriteButtonRecord(chars, r, true);
+  chars.U8(0);
+  // ActionOffset counts from its own first byte.
+  w.U16(actions.empty() ? 0 : static_cast<std::uint16_t>(2 + chars.Data().size()));
+  w.Bytes(chars.Data());
+  for (std::size_t i = 0; i < actions.size(); ++i) {
+    const auto code = actions[i].actions.Bytes();
+    const bool last = i + 1 == actions.size();
+    w.U16(last ? 0 : static_cast<std::uint16_t>(4 + code.size()));
+    w.U8(static_cast<std::uint8_t>(actions[i].conditions >> 8));
+    w.U8(static_cast<std::uint8_t>(actions[i].conditions & 0xFF));
+    w.Bytes(code);
+  }
+  return Tag(swf::tag::kDefineButton2, w.Data());
+}
+
+Timeline& Timeline::DefineButtonSound(std::uint16_t buttonId, const std::array<std::uint16_t, 4>& soundIds,
+                                      const SoundInfo& info) {
+  SwfWriter w;
+  w.U16(buttonId);
+  for (std::uint16_t id : soundIds) {
+    w.U16(id);
+    if (id) WriteSoundInfo(w, info);
+  }
+  return Tag(swf::tag::kDefineButtonSound, w.Data());
 }
 
 Timeline& Timeline::StreamHead(std::uint16_t code, SoundFormat playback, SoundFormat stream,

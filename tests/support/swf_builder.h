@@ -8,6 +8,7 @@
 //    .PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().End();
 //   auto bytes = b.Build(swf::Compression::kZlib);
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -95,6 +96,22 @@ struct Placement {
   std::optional<swf::Rgba> backgroundColor{};  // with visible
 };
 
+// One character of a button and the states it shows in.
+struct ButtonRecord {
+  bool up = false, over = false, down = false, hitTest = false;
+  std::uint16_t characterId = 0;
+  std::uint16_t depth = 1;
+  swf::Matrix matrix{};
+  swf::ColorTransform colorTransform{};  // DefineButton2 only
+};
+
+// A DefineButton2 action list and the transitions that run it, as the two
+// condition bytes (first byte high: 0x0800 OverDownToOverUp, i.e. release).
+struct ButtonCondAction {
+  std::uint16_t conditions = 0x0800;
+  Actions actions{};
+};
+
 // A list of tags: the movie's timeline, or a sprite's.
 class Timeline {
  public:
@@ -147,6 +164,17 @@ class Timeline {
   Timeline& DefineSound(std::uint16_t id, SoundFormat f, std::uint32_t sampleCount,
                         std::span<const std::uint8_t> data);
   Timeline& StartSound(std::uint16_t id, const SoundInfo& info = {});
+  Timeline& StartSound2(std::string_view className, const SoundInfo& info = {});
+  // ExportAssets (or SymbolClass with symbolClass set): names for ids.
+  Timeline& ExportAssets(const std::vector<std::pair<std::uint16_t, std::string>>& names, bool symbolClass = false);
+
+  // DefineButton: records, then one action list run on release.
+  Timeline& DefineButton(std::uint16_t id, const std::vector<ButtonRecord>& records, const Actions& onRelease = {});
+  Timeline& DefineButton2(std::uint16_t id, const std::vector<ButtonRecord>& records,
+                          const std::vector<ButtonCondAction>& actions = {}, bool trackAsMenu = false);
+  // Sounds for OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp (0: none).
+  Timeline& DefineButtonSound(std::uint16_t buttonId, const std::array<std::uint16_t, 4>& soundIds,
+                              const SoundInfo& info = {});
   // latencySeek is written only for MP3 streams.
   Timeline& SoundStreamHead(SoundFormat playback, SoundFormat stream,
                             std::uint16_t samplesPerBlock, std::int16_t latencySeek = 0);

@@ -198,17 +198,50 @@ struct SpriteDef : Character {
   TimelineDef timeline;
 };
 
+// Button states a record shows in (ButtonRecord::states bits).
+inline constexpr std::uint8_t kButtonUp = 1, kButtonOver = 2, kButtonDown = 4, kButtonHit = 8;
+
 struct ButtonRecord {
   std::uint16_t characterId = 0;
   std::uint16_t depth = 0;
   Matrix matrix;
   ColorTransform cxform;
-  bool up = false;
+  std::uint8_t states = 0;
+  int blendMode = 0;
+};
+
+// Button transitions, as bits of ButtonAction::conditions (the DefineButton2
+// layout: first byte in the high half).
+enum ButtonTransition : std::uint16_t {
+  kIdleToOverUp = 0x0100,
+  kOverUpToIdle = 0x0200,
+  kOverUpToOverDown = 0x0400,
+  kOverDownToOverUp = 0x0800,
+  kOverDownToOutDown = 0x1000,
+  kOutDownToOverDown = 0x2000,
+  kOutDownToIdle = 0x4000,
+  kIdleToOverDown = 0x8000,
+  kOverDownToIdle = 0x0001,
+};
+
+struct ButtonAction {
+  std::uint16_t conditions = 0;
+  std::size_t offset = 0;  // of the action code in the movie data
+  std::size_t length = 0;
+};
+
+// A DefineButtonSound entry: the sound and its SOUNDINFO in the movie data.
+struct ButtonSound {
+  std::uint16_t soundId = 0;  // 0: none
+  std::size_t infoOffset = 0;
+  std::size_t infoLength = 0;
 };
 
 struct ButtonDef : Character {
   ButtonDef() : Character(Kind::kButton) {}
-  std::vector<ButtonRecord> records;
+  std::vector<ButtonRecord> records;  // by depth
+  bool trackAsMenu = false;
+  std::vector<ButtonAction> actions;
 };
 
 using CharacterMap = std::map<std::uint16_t, std::shared_ptr<const Character>>;

@@ -38,6 +38,45 @@ struct FlashPlayer::Impl {
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
   mutable SurfacePtr surface;
+  bool hasButtons = false;
+  // The pointer in stage twips while it is over the player.
+  bool pointerInside = false, pointerDown = false;
+  double pointerX = 0, pointerY = 0;
+
+  // Movie twips to player pixels (ShowAll: uniform scale, centred).
+  cairo_matrix_t StageToDevice() const {
+    const auto& frame = lib->movie.header.frameSize;
+    const double mw = std::max(1, frame.Width()) / 20.0, mh = std::max(1, frame.Height()) / 20.0;
+    const double s = std::min(width / mw, height / mh);
+    cairo_matrix_t base;
+    cairo_matrix_init_translate(&base, (width - mw * s) / 2, (height - mh * s) / 2);
+    cairo_matrix_scale(&base, s / 20, s / 20);
+    cairo_matrix_translate(&base, -frame.xmin, -frame.ymin);
+    return base;
+  }
+  void Pointer(int x, int y, bool down) {
+    if (!stage || !hasButtons || width == 0 || height == 0) return;
+    cairo_matrix_t inv = StageToDevice();
+    if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return;
+    // The centre of the pixel under the pointer.
+    double sx = x + 0.5, sy = y + 0.5;
+    cairo_matrix_transform_point(&inv, &sx, &sy);
+    pointerInside = true;
+    pointerDown = down;
+    pointerX = sx;
+    pointerY = sy;
+    stage->SetTime(now);
+    stage->Pointer(sx, sy, down);
+    FollowScript();
+  }
+  // A button's play() while the host had stopped: the movie runs again, as
+  // in a real player.
+  void FollowScript() {
+    if (!playing && stage->Root().playing) {
+      playing = true;
+      Anchor();
+    }
+  }
 
   std::int64_t FrameTime(std::int64_t k) const {
     // frame rate is 8.8 fixed: k * 1000 / (rate / 256)
@@ -110,10 +149,12 @@ const std::string& FlashPlayer::Movie() const { return impl_->moviePath; }
 
 void FlashPlayer::Unload() {
   impl_->LogSkipped();  // one line per movie, with what its frames skipped
-  if (impl_->stage && impl_->listener) impl_->listener->OnUnload();
+  if (impl_->stage && impl_->listener) impl_->listener->OnUnload(impl_->now);
   impl_->stage.reset();
   impl_->lib.reset();
   impl_->playing = false;
+  impl_->hasButtons = false;
+  impl_->pointerInside = false;
   impl_->moviePath.clear();
 }
 
@@ -146,6 +187,9 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   try {
     auto lib = LoadLibrary(file);
     auto stage = std::make_unique<Stage>(*lib);
+    impl_->hasButtons = std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
+      return c.second && c.second->kind == Character::Kind::kButton;
+    });
     impl_->lib = std::move(lib);
     impl_->stage = std::move(stage);
   } catch (const swf::SwfError& e) {
@@ -207,7 +251,6 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
   d.now = ms;
   if (!d.stage || !d.playing) return;
   std::int64_t done = 0;
-  const bool rootWasPlaying = d.stage->Root().playing;
   while (d.FrameTime(d.framesSinceAnchor + 1) <= ms) {
     ++d.framesSinceAnchor;
     d.stage->SetTime(d.FrameTime(d.framesSinceAnchor));
@@ -217,9 +260,11 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
       break;
     }
   }
-  // A stop action on the main timeline: Playing() reads false from now on,
-  // while sprites go on as in a real player.
-  if (rootWasPlaying && !d.stage->Root().playing && d.listener) d.listener->OnStop(d.now);
+  // Buttons may have moved under a resting pointer.
+  if (done > 0 && d.pointerInside && d.hasButtons) {
+    d.stage->SetTime(d.now);
+    d.stage->Pointer(d.pointerX, d.pointerY, d.pointerDown);
+  }
 }
 
 std::int64_t FlashPlayer::Now() const { return impl_->now; }
@@ -239,16 +284,10 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
   cairo_paint(cr.get());
   if (impl_->stage) {
-    const auto& frame = impl_->lib->movie.header.frameSize;
-    const double mw = std::max(1, frame.Width()) / 20.0, mh = std::max(1, frame.Height()) / 20.0;
-    const double s = std::min(w / mw, h / mh);
-    cairo_matrix_t base;
-    cairo_matrix_init_translate(&base, (w - mw * s) / 2, (h - mh * s) / 2);
-    cairo_matrix_scale(&base, s / 20, s / 20);
-    cairo_matrix_translate(&base, -frame.xmin, -frame.ymin);
+    const cairo_matrix_t base = impl_->StageToDevice();
     RenderOptions options;
     options.quality = impl_->quality;
-    options.stageScale = s / 20;
+    options.stageScale = base.xx;
     RenderDisplayList(cr.get(), *impl_->lib, impl_->stage->Root().list, base, options);
   }
   cr.reset();
@@ -273,6 +312,22 @@ std::vector<std::string> FlashPlayer::SkippedFeatures() const {
   out.assign(all.begin(), all.end());
   return out;
 }
+
+void FlashPlayer::MouseMove(int x, int y) { impl_->Pointer(x, y, impl_->pointerDown); }
+void FlashPlayer::MouseDown(int x, int y) { impl_->Pointer(x, y, true); }
+void FlashPlayer::MouseUp(int x, int y) { impl_->Pointer(x, y, false); }
+
+void FlashPlayer::MouseLeave() {
+  auto& d = *impl_;
+  if (!d.stage || !d.pointerInside) return;
+  d.pointerInside = false;
+  d.pointerDown = false;
+  d.stage->SetTime(d.now);
+  d.stage->PointerLeft();
+  d.FollowScript();
+}
+
+bool FlashPlayer::OverButton() const { return impl_->stage && impl_->pointerInside && impl_->stage->OverButton(); }
 
 void FlashPlayer::SetSoundListener(SoundEventListener* listener) {
   impl_->listener = listener;

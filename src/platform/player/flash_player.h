@@ -45,8 +45,9 @@ class SoundEventListener {
   virtual ~SoundEventListener() = default;
   // A DefineSound tag, once per movie load, before the first frame runs.
   virtual void OnDefineSound(int soundId, std::span<const std::uint8_t> body) { (void)soundId; (void)body; }
-  // StartSound / StartSound2: `info` is the SOUNDINFO record (for StartSound2
-  // soundId is 0 and className names the sound).
+  // StartSound / StartSound2, or a button's sound on a state change: `info`
+  // is the SOUNDINFO record. StartSound2 names its sound by class name; the
+  // player gives the id that name resolves to (0 when none).
   virtual void OnStartSound(int soundId, std::string_view className, std::span<const std::uint8_t> info,
                             std::int64_t timeMs) {
     (void)soundId; (void)className; (void)info; (void)timeMs;
@@ -59,12 +60,18 @@ class SoundEventListener {
   virtual void OnStreamBlock(int timeline, int frame, std::span<const std::uint8_t> body, std::int64_t timeMs) {
     (void)timeline; (void)frame; (void)body; (void)timeMs;
   }
-  // Playback stopped (Stop() or a stop action of the main timeline).
+  // The host stopped playback (Stop()): every sound ends.
   virtual void OnStop(std::int64_t timeMs) { (void)timeMs; }
-  // The main timeline jumped (GotoFrame, a goto action, or the loop to frame 0).
-  virtual void OnSeek(int frame, std::int64_t timeMs) { (void)frame; (void)timeMs; }
-  // The movie was replaced or dropped.
-  virtual void OnUnload() {}
+  // A stop-all-sounds action: every sound playing now ends; the movie goes on.
+  virtual void OnStopAllSounds(std::int64_t timeMs) { (void)timeMs; }
+  // A timeline stopped (stop action) or its sprite left the stage: its
+  // stream ends, event sounds play on.
+  virtual void OnTimelineStop(int timeline, std::int64_t timeMs) { (void)timeline; (void)timeMs; }
+  // A timeline jumped (GotoFrame, a goto action, or the loop to frame 0);
+  // reported before the frame jumped to runs.
+  virtual void OnSeek(int timeline, int frame, std::int64_t timeMs) { (void)timeline; (void)frame; (void)timeMs; }
+  // The movie was replaced or dropped at the player's latest clock time.
+  virtual void OnUnload(std::int64_t timeMs) { (void)timeMs; }
 };
 
 enum class Quality { qLow, qMedium, qHigh, qBest };
@@ -138,6 +145,17 @@ class FlashPlayer {
 
   // Not owned; nullptr for none. Must outlive the player or be reset.
   void SetSoundListener(SoundEventListener* listener);
+
+  // The pointer, in player pixels (as Paint draws). Buttons of the movie
+  // react as in a real player: rollover, press and release change their
+  // look, play their sounds and run their actions at the player's clock
+  // time (Now()). MouseLeave: the pointer left the player.
+  void MouseMove(int x, int y);
+  void MouseDown(int x, int y);
+  void MouseUp(int x, int y);
+  void MouseLeave();
+  // The pointer is over an enabled button (hosts show a hand cursor).
+  bool OverButton() const;
 
  private:
   struct Impl;

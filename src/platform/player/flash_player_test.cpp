@@ -495,45 +495,5 @@ TEST(FlashPlayerActions, TargetPathsReachParentsAndTheRoot) {
   EXPECT_EQ(RedSquareColumn(m.Paint()), 10);
 }
 
-class Recorder : public SoundEventListener {
- public:
-  std::vector<std::string> events;
-  void OnDefineSound(int id, std::span<const std::uint8_t>) override { events.push_back("define " + std::to_string(id)); }
-  void OnStartSound(int id, std::string_view, std::span<const std::uint8_t>, std::int64_t t) override {
-    events.push_back("start " + std::to_string(id) + " @" + std::to_string(t));
-  }
-  void OnStreamHead(int, int, std::span<const std::uint8_t>, std::int64_t t) override {
-    events.push_back("head @" + std::to_string(t));
-  }
-  void OnStreamBlock(int, int frame, std::span<const std::uint8_t>, std::int64_t t) override {
-    events.push_back("block " + std::to_string(frame) + " @" + std::to_string(t));
-  }
-  void OnSeek(int frame, std::int64_t) override { events.push_back("seek " + std::to_string(frame)); }
-  void OnStop(std::int64_t) override { events.push_back("stop"); }
-  void OnUnload() override { events.push_back("unload"); }
-};
-
-TEST(FlashPlayerSound, TimelineReportsSoundEventsWithFrameTimes) {
-  auto b = Movie100();
-  const std::vector<std::uint8_t> pcm(8, 0);
-  testing::SoundFormat f;
-  f.format = 0;
-  b.DefineSound(7, f, 4, pcm);
-  b.SoundStreamHead(f, f, 4).StartSound(7).SoundStreamBlock(pcm).ShowFrame();
-  b.SoundStreamBlock(pcm).ShowFrame();
-  Recorder rec;
-  FlashPlayer p;
-  p.SetSoundListener(&rec);
-  p.AdvanceTo(1000);
-  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
-  p.AdvanceTo(1250);
-  p.Stop();
-  p.Unload();
-  const std::vector<std::string> expected{"define 7", "head @1000", "start 7 @1000", "block 0 @1000",
-                                          "block 1 @1100", "seek 0",     "head @1200",  "start 7 @1200",
-                                          "block 0 @1200", "stop",       "unload"};
-  EXPECT_EQ(rec.events, expected);
-}
-
 }  // namespace
 }  // namespace quarvel::player

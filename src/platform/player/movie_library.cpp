@@ -1,6 +1,7 @@
 #include "platform/player/movie_library.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 #include "platform/player/image_decoder.h"
@@ -159,6 +160,13 @@ class Loader {
         case tag::kDefineButton2:
           DefineButton(r, t.code == tag::kDefineButton2);
           break;
+        case tag::kDefineButtonSound:
+          DefineButtonSound(r);
+          break;
+        case tag::kExportAssets:
+        case tag::kSymbolClass:
+          ReadNames(r);
+          break;
         case tag::kDefineFont:
           DefineFont1(r);
           break;
@@ -217,18 +225,26 @@ class Loader {
     Add(std::move(b), id);
   }
 
+  std::size_t DataOffset(std::span<const std::uint8_t> part) const {
+    return static_cast<std::size_t>(part.data() - lib_.movie.data.data());
+  }
+
   void DefineButton(swf::Reader& r, bool two) {
     auto b = std::make_shared<ButtonDef>();
     const std::uint16_t id = r.U16("ButtonId");
+    std::size_t actionStart = 0;
     if (two) {
-      r.U8("TrackAsMenu");
-      r.U16("ActionOffset");
+      b->trackAsMenu = (r.U8("TrackAsMenu") & 1) != 0;
+      const std::size_t at = r.Position();
+      const std::uint16_t offset = r.U16("ActionOffset");
+      if (offset) actionStart = at + offset;
     }
+    bool recordsComplete = true;
     while (!r.AtEnd()) {
       const std::uint8_t flags = r.U8("ButtonFlags");
       if (flags == 0) break;
       ButtonRecord rec;
-      rec.up = (flags & 1) != 0;
+      rec.states = flags & 0x0F;
       rec.characterId = r.U16("CharacterID");
       rec.depth = r.U16("PlaceDepth");
       rec.matrix = swf::ReadMatrix(r, "PlaceMatrix");
@@ -238,15 +254,87 @@ class Loader {
           const std::uint8_t n = r.U8("NumberOfFilters");
           if (n) lib_.skipped.insert("filters");
           // Filter lists cannot be skipped without parsing them; keep what we have.
-          if (n) break;
+          if (n) {
+            recordsComplete = false;
+            b->records.push_back(rec);
+            break;
+          }
         }
-        if (flags & 0x20) r.U8("BlendMode");
+        if (flags & 0x20) rec.blendMode = r.U8("BlendMode");
       }
-      if (rec.up) b->records.push_back(rec);
+      b->records.push_back(rec);
     }
     std::stable_sort(b->records.begin(), b->records.end(),
                      [](const ButtonRecord& a, const ButtonRecord& c) { return a.depth < c.depth; });
+    if (!two) {
+      // DefineButton: one action list, run when the button is released.
+      if (recordsComplete && !r.AtEnd()) {
+        const auto code = r.Rest();
+        b->actions.push_back({kOverDownToOverUp, DataOffset(code), code.size()});
+      }
+    } else if (actionStart) {
+      ReadButtonConditions(r, actionStart, *b);
+    }
     Add(std::move(b), id);
+  }
+
+  void ReadButtonConditions(swf::Reader& r, std::size_t at, ButtonDef& b) {
+    try {
+      ReadButtonConditionList(r, at, b);
+    } catch (const swf::SwfError&) {
+      lib_.skipped.insert("damaged button actions");  // the button still shows
+    }
+  }
+
+  void ReadButtonConditionList(swf::Reader& r, std::size_t at, ButtonDef& b) {
+    r.Seek(at);
+    for (int n = 0; n < 4096 && !r.AtEnd(); ++n) {
+      const std::size_t start = r.Position();
+      const std::uint16_t size = r.U16("CondActionSize");
+      const std::uint16_t conditions = static_cast<std::uint16_t>((r.U8("Conditions") << 8) | r.U8("Conditions"));
+      std::span<const std::uint8_t> code;
+      if (size == 0) {
+        code = r.Rest();
+      } else {
+        if (size < 4) break;
+        code = r.Bytes(size - 4, "Actions");
+      }
+      b.actions.push_back({conditions, DataOffset(code), code.size()});
+      if (size == 0) break;
+      r.Seek(start + size);
+    }
+  }
+
+  void DefineButtonSound(swf::Reader& r) {
+    const std::uint16_t id = r.U16("ButtonId");
+    std::array<ButtonSound, 4> sounds{};
+    for (auto& s : sounds) {
+      if (r.AtEnd()) break;
+      s.soundId = r.U16("ButtonSoundChar");
+      if (!s.soundId) continue;
+      const std::size_t begin = r.Position();
+      const std::uint8_t flags = r.U8("SoundInfoFlags");
+      if (flags & 0x01) r.U32("InPoint");
+      if (flags & 0x02) r.U32("OutPoint");
+      if (flags & 0x04) r.U16("LoopCount");
+      if (flags & 0x08) r.Skip(std::size_t{r.U8("EnvPoints")} * 8, "EnvelopeRecords");
+      const std::size_t end = r.Position();
+      r.Seek(begin);
+      const auto info = r.Bytes(end - begin, "SoundInfo");
+      s.infoOffset = DataOffset(info);
+      s.infoLength = info.size();
+    }
+    lib_.buttonSounds[id] = sounds;
+  }
+
+  // ExportAssets and SymbolClass: names by which StartSound2 and scripts
+  // find characters.
+  void ReadNames(swf::Reader& r) {
+    const std::uint16_t count = r.U16("Count");
+    for (unsigned i = 0; i < count && !r.AtEnd(); ++i) {
+      const std::uint16_t id = r.U16("Tag");
+      lib_.names.emplace(r.String("Name"), id);
+    }
   }
 
   void DefineFont1(swf::Reader& r) {
@@ -416,6 +504,15 @@ class Loader {
 int MovieLibrary::TotalFrames() const {
   const int declared = movie.header.frameCount;
   return std::max(1, declared > 0 ? declared : static_cast<int>(timeline.frames.size()));
+}
+
+std::uint16_t MovieLibrary::FindName(const std::string& name) const {
+  if (auto it = names.find(name); it != names.end()) return it->second;
+  const std::string low = Lower(name);
+  for (const auto& [n, id] : names) {
+    if (Lower(n) == low) return id;
+  }
+  return 0;
 }
 
 std::unique_ptr<MovieLibrary> LoadLibrary(std::span<const std::uint8_t> file) {

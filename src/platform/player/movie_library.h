@@ -2,7 +2,9 @@
 // A loaded movie: the expanded file, its header, the character definitions
 // by id and the main timeline's frames.
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
@@ -20,14 +22,22 @@ struct MovieLibrary {
   std::optional<Rgba> background;  // first SetBackgroundColor
   std::set<std::string> skipped;   // features drawn without or ignored
   std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
+  // DefineButtonSound by button id: IdleToOverUp... in the tag's order
+  // (OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp).
+  std::map<std::uint16_t, std::array<ButtonSound, 4>> buttonSounds;
+  std::map<std::string, std::uint16_t> names;  // exported and class names -> id
+
+  // A character id by exported or class name (exact, else ignoring case); 0 for none.
+  std::uint16_t FindName(const std::string& name) const;
 
   int TotalFrames() const;
   const Character* Find(std::uint16_t id) const {
     auto it = characters.find(id);
     return it == characters.end() ? nullptr : it->second.get();
   }
-  std::span<const std::uint8_t> Body(const ControlTag& t) const {
-    return std::span<const std::uint8_t>(movie.data).subspan(t.offset, t.length);
+  std::span<const std::uint8_t> Body(const ControlTag& t) const { return Data(t.offset, t.length); }
+  std::span<const std::uint8_t> Data(std::size_t offset, std::size_t length) const {
+    return std::span<const std::uint8_t>(movie.data).subspan(offset, length);
   }
 };
 

@@ -488,7 +488,12 @@ Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, 
       if (inst.sprite) b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
       break;
     case Character::Kind::kButton:
+      if (inst.sprite) {
+        b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+        break;
+      }
       for (const auto& rec : static_cast<const ButtonDef*>(d)->records) {
+        if (!(rec.states & kButtonUp)) continue;
         Instance child;
         child.def = c.lib.Find(rec.characterId);
         child.matrix = rec.matrix;
@@ -555,8 +560,18 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
       }
       break;
     case Character::Kind::kButton: {
+      // The characters of the state shown, kept by the stage.
+      if (inst.sprite) {
+        if (c.nesting < kMaxSpriteNesting) {
+          ++c.nesting;
+          DrawList(c, inst.sprite->list.begin(), inst.sprite->list.end(), m, cx);
+          --c.nesting;
+        }
+        break;
+      }
       const auto& b = static_cast<const ButtonDef&>(*d);
       for (const auto& rec : b.records) {
+        if (!(rec.states & kButtonUp)) continue;
         const Character* ch = c.lib.Find(rec.characterId);
         if (!ch || ch->kind == Character::Kind::kButton || c.nesting >= kMaxSpriteNesting) continue;
         Instance child;

@@ -20,6 +20,98 @@ std::string Lower(std::string s) {
 }
 
 bool IsSprite(const Instance& i) { return i.def && i.def->kind == Character::Kind::kSprite; }
+bool IsButton(const Instance& i) { return i.def && i.def->kind == Character::Kind::kButton; }
+
+// Buttons hold the characters of their current state in a timeline of one
+// empty frame, so that sprites among them animate like any other.
+const TimelineDef& ButtonTimeline() {
+  static const TimelineDef def{std::vector<Frame>(1), {}};
+  return def;
+}
+
+cairo_matrix_t Combine(const Matrix& child, const cairo_matrix_t& parent) {
+  cairo_matrix_t c, out;
+  cairo_matrix_init(&c, child.scaleX, child.rotateSkew0, child.rotateSkew1, child.scaleY, child.translateX,
+                    child.translateY);
+  cairo_matrix_multiply(&out, &c, &parent);
+  return out;
+}
+
+// The point in a character's own space, false when the transform is singular.
+bool ToLocal(const cairo_matrix_t& m, double x, double y, double& lx, double& ly) {
+  cairo_matrix_t inv = m;
+  if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return false;
+  lx = x, ly = y;
+  cairo_matrix_transform_point(&inv, &lx, &ly);
+  return true;
+}
+
+bool InRect(const Rect& r, double x, double y) { return x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax; }
+
+// Even-odd test of the point against each fill style's contours.
+bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
+  if (!InRect(g.bounds, px, py)) return false;
+  auto crosses = [px, py](double x0, double y0, double x1, double y1) {
+    if ((y0 > py) == (y1 > py)) return false;
+    return x0 + (py - y0) * (x1 - x0) / (y1 - y0) > px;
+  };
+  for (const ShapeLayer& layer : g.layers) {
+    for (const auto& path : layer.fillPaths) {
+      bool inside = false;
+      for (const Edge& e : path) {
+        if (!e.curve) {
+          inside ^= crosses(e.x0, e.y0, e.x1, e.y1);
+          continue;
+        }
+        double ax = e.x0, ay = e.y0;
+        constexpr int kSteps = 8;
+        for (int i = 1; i <= kSteps; ++i) {
+          const double t = static_cast<double>(i) / kSteps, u = 1 - t;
+          const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
+          const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
+          inside ^= crosses(ax, ay, bx, by);
+          ax = bx, ay = by;
+        }
+      }
+      if (inside) return true;
+    }
+  }
+  return false;
+}
+
+bool HitsCharacter(const Character* d, const cairo_matrix_t& m, double x, double y) {
+  double lx = 0, ly = 0;
+  if (!d || !ToLocal(m, x, y, lx, ly)) return false;
+  switch (d->kind) {
+    case Character::Kind::kShape:
+      return PointInGeometry(static_cast<const ShapeDef*>(d)->geometry, lx, ly);
+    case Character::Kind::kMorph:
+      return InRect(static_cast<const MorphDef*>(d)->startBounds, lx, ly);
+    case Character::Kind::kText: {
+      const auto* t = static_cast<const TextDef*>(d);
+      return InRect(t->bounds, lx, ly);
+    }
+    case Character::Kind::kEditText:
+      return InRect(static_cast<const EditTextDef*>(d)->bounds, lx, ly);
+    case Character::Kind::kBitmap: {
+      const auto* b = static_cast<const BitmapDef*>(d);
+      return InRect(Rect{0, b->width * 20, 0, b->height * 20}, lx, ly);
+    }
+    default:
+      return false;
+  }
+}
+
+// DefineButtonSound's order of the four transitions that have sounds.
+int SoundSlot(std::uint16_t transition) {
+  switch (transition) {
+    case kOverUpToIdle: return 0;
+    case kIdleToOverUp: return 1;
+    case kOverUpToOverDown: return 2;
+    case kOverDownToOverUp: return 3;
+    default: return -1;
+  }
+}
 
 }  // namespace
 
@@ -36,6 +128,8 @@ void Stage::Reset() {
   root_.current = 0;
   root_.playing = true;
   pending_.clear();
+  activeSerial_ = 0;
+  activeState_ = ButtonPhase::kIdle;
   createdThisTick_ = 0;
   EnterFrame(root_, 0, true, true, "", nullptr);
   RunActions();
@@ -50,6 +144,53 @@ void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
   ++nesting_;
   if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, path + "/" + inst.name, nullptr);
   --nesting_;
+}
+
+void Stage::InitButton(Instance& inst, const std::string& path) {
+  inst.sprite = std::make_unique<TimelineState>();
+  inst.sprite->def = &ButtonTimeline();
+  inst.sprite->playing = false;
+  inst.sprite->spriteId = -1;  // no timeline of its own: no stream either
+  inst.buttonState = -1;
+  ShowButtonState(inst, kButtonUp, path);
+}
+
+void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::string& parentPath) {
+  if (!inst.sprite || inst.buttonState == state) return;
+  inst.buttonState = state;
+  auto& list = inst.sprite->list;
+  for (auto& [depth, child] : list) Discard(child);
+  list.clear();
+  if (nesting_ > kMaxSpriteNesting) return;
+  ++nesting_;
+  const std::string path = parentPath + "/" + inst.name;
+  for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+    if (!(rec.states & state) || list.count(rec.depth)) continue;
+    const Character* def = lib_.Find(rec.characterId);
+    if (!def || def->kind == Character::Kind::kButton) continue;
+    Instance& child = list[rec.depth];
+    child.characterId = rec.characterId;
+    child.def = def;
+    child.matrix = rec.matrix;
+    child.cxform = rec.cxform;
+    child.blendMode = rec.blendMode;
+    child.createdTick = tick_;
+    child.serial = nextSerial_++;
+    child.name = "instance" + std::to_string(nextInstance_++);
+    if (IsSprite(child)) InitSprite(child, path, 0);
+  }
+  --nesting_;
+}
+
+void Stage::Discard(Instance& inst, int nesting) {
+  if (!listener_ || !inst.sprite || nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
+  if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->spriteId, timeMs_);
+}
+
+void Stage::SetPlaying(TimelineState& tl, bool playing) {
+  if (tl.playing && !playing && listener_ && tl.spriteId >= 0) listener_->OnTimelineStop(tl.spriteId, timeMs_);
+  tl.playing = playing;
 }
 
 void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
@@ -100,18 +241,22 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
       inst->def = def;
       inst->placedFrame = frame;
       inst->createdTick = tick_;
+      inst->serial = nextSerial_++;
       inst->name = "instance" + std::to_string(nextInstance_++);
     }
   } else if (hasChar && move) {
     const Character* def = lib_.Find(charId);
     inst = &it->second;
     if (def && charId != inst->characterId) {
+      Discard(*inst);
       inst->characterId = charId;
       inst->def = def;
       inst->sprite.reset();
       inst->morphCacheRatio = -1;
       inst->createdTick = tick_;
+      inst->serial = nextSerial_++;
       if (IsSprite(*inst)) InitSprite(*inst, path, 0);
+      if (IsButton(*inst)) InitButton(*inst, path);
     }
   } else {
     if (it == tl.list.end()) return;
@@ -142,6 +287,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     }
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, path, 0);
+  if (fresh && IsButton(*inst)) InitButton(*inst, path);
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
@@ -163,12 +309,15 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           Place(tl, r, 3, frame, path, reuse);
           break;
         case tag::kRemoveObject:
-          r.U16("CharacterId");
-          tl.list.erase(r.U16("Depth"));
+        case tag::kRemoveObject2: {
+          if (t.code == tag::kRemoveObject) r.U16("CharacterId");
+          auto it = tl.list.find(r.U16("Depth"));
+          if (it != tl.list.end()) {
+            Discard(it->second);
+            tl.list.erase(it);
+          }
           break;
-        case tag::kRemoveObject2:
-          tl.list.erase(r.U16("Depth"));
-          break;
+        }
         case tag::kDoAction:
           if (runActions) pending_.push_back({path, body});
           break;
@@ -180,7 +329,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kStartSound2:
           if (listener_ && runActions) {
             std::string name = r.String("SoundClassName");
-            listener_->OnStartSound(0, name, r.Rest(), timeMs_);
+            listener_->OnStartSound(lib_.FindName(name), name, r.Rest(), timeMs_);
           }
           break;
         case tag::kSoundStreamHead:
@@ -204,6 +353,8 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
 void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
   if (frame == tl.current) return;
+  // The next frame is no jump: a stream plays on into it.
+  if (listener_ && frame != tl.current + 1 && tl.spriteId >= 0) listener_->OnSeek(tl.spriteId, frame, timeMs_);
   if (frame > tl.current) {
     for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, nullptr);
     return;
@@ -211,13 +362,13 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
   std::map<int, Instance> old;
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, &old);
+  for (auto& [depth, inst] : old) Discard(inst);
 }
 
 void Stage::GotoMain(int frame) {
   ++tick_;
   createdThisTick_ = 0;
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
-  if (listener_) listener_->OnSeek(frame, timeMs_);
   Goto(root_, frame, "");
   RunActions();
 }
@@ -256,10 +407,7 @@ void Stage::Tick() {
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
-      if (root_.FrameCount() > 1) {
-        if (listener_) listener_->OnSeek(0, timeMs_);
-        Goto(root_, 0, "");
-      }
+      if (root_.FrameCount() > 1) Goto(root_, 0, "");
     } else {
       EnterFrame(root_, next, true, true, "", nullptr);
     }
@@ -267,6 +415,127 @@ void Stage::Tick() {
   liveCount_ = 0;
   AdvanceSprites(root_, "", 0);
   RunActions();
+}
+
+bool Stage::HitTest(std::map<int, Instance>& list, const std::string& path, double x, double y,
+                    const cairo_matrix_t& p, int nesting, ButtonHit& hit) {
+  if (nesting > kMaxSpriteNesting) return false;
+  // Topmost first.
+  for (auto it = list.rbegin(); it != list.rend(); ++it) {
+    Instance& inst = it->second;
+    if (!inst.visible || inst.clipDepth > 0 || !inst.def) continue;
+    const cairo_matrix_t world = Combine(inst.matrix, p);
+    if (IsButton(inst) && inst.sprite) {
+      for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+        if ((rec.states & kButtonHit) && HitsCharacter(lib_.Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+          hit.inst = &inst;
+          hit.parentPath = path;
+          return true;
+        }
+      }
+    } else if (IsSprite(inst) && inst.sprite) {
+      if (HitTest(inst.sprite->list, path + "/" + inst.name, x, y, world, nesting + 1, hit)) return true;
+    }
+  }
+  return false;
+}
+
+bool Stage::FindSerial(std::map<int, Instance>& list, const std::string& path, std::uint64_t serial, int nesting,
+                       ButtonHit& hit) {
+  if (nesting > kMaxSpriteNesting) return false;
+  for (auto& [depth, inst] : list) {
+    if (inst.serial == serial && IsButton(inst)) {
+      hit.inst = &inst;
+      hit.parentPath = path;
+      return true;
+    }
+    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, path + "/" + inst.name, serial, nesting + 1, hit)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void Stage::Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transition) {
+  Instance& inst = *b.inst;
+  const auto& def = *static_cast<const ButtonDef*>(inst.def);
+  activeState_ = to;
+  activeSerial_ = to == ButtonPhase::kIdle ? 0 : inst.serial;
+  const std::uint8_t look = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? kButtonOver
+                            : to == ButtonPhase::kOverDown                            ? kButtonDown
+                                                                                      : kButtonUp;
+  ShowButtonState(inst, look, b.parentPath);
+  if (const int slot = SoundSlot(transition); slot >= 0 && listener_) {
+    if (auto it = lib_.buttonSounds.find(inst.characterId); it != lib_.buttonSounds.end()) {
+      const ButtonSound& bs = it->second[static_cast<std::size_t>(slot)];
+      if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib_.Data(bs.infoOffset, bs.infoLength), timeMs_);
+    }
+  }
+  for (const ButtonAction& a : def.actions) {
+    if (a.conditions & transition) pending_.push_back({b.parentPath, lib_.Data(a.offset, a.length)});
+  }
+}
+
+void Stage::Pointer(double x, double y, bool down) {
+  ++tick_;
+  createdThisTick_ = 0;
+  ButtonHit hit;
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  HitTest(root_.list, "", x, y, identity, 0, hit);
+  ButtonHit active;
+  bool alive = activeSerial_ != 0 && FindSerial(root_.list, "", activeSerial_, 0, active);
+  if (!alive) {
+    activeSerial_ = 0;
+    activeState_ = ButtonPhase::kIdle;
+  }
+  auto menu = [](const ButtonHit& h) { return static_cast<const ButtonDef*>(h.inst->def)->trackAsMenu; };
+  auto enter = [&](const ButtonHit& h, bool pressed) {
+    active = h;
+    alive = true;
+    if (pressed) Transition(active, ButtonPhase::kOverDown, kIdleToOverDown);
+    else Transition(active, ButtonPhase::kOverUp, kIdleToOverUp);
+  };
+  const bool over = alive && hit.inst == active.inst;
+  if (!mouseDown_) {
+    if (alive && !over) {
+      Transition(active, ButtonPhase::kIdle, kOverUpToIdle);
+      alive = false;
+    }
+    if (!alive && hit.inst) enter(hit, false);
+    if (down && alive) Transition(active, ButtonPhase::kOverDown, kOverUpToOverDown);
+  } else {
+    if (alive && activeState_ == ButtonPhase::kOverDown && !over) {
+      if (menu(active)) {
+        Transition(active, ButtonPhase::kIdle, kOverDownToIdle);
+        alive = false;
+      } else {
+        Transition(active, ButtonPhase::kOutDown, kOverDownToOutDown);
+      }
+    } else if (alive && activeState_ == ButtonPhase::kOutDown && over) {
+      Transition(active, ButtonPhase::kOverDown, kOutDownToOverDown);
+    }
+    // Menu buttons take a press dragged onto them.
+    if (!alive && hit.inst && menu(hit)) enter(hit, true);
+    if (!down) {
+      if (alive && activeState_ == ButtonPhase::kOverDown) {
+        Transition(active, ButtonPhase::kOverUp, kOverDownToOverUp);
+      } else if (alive && activeState_ == ButtonPhase::kOutDown) {
+        Transition(active, ButtonPhase::kIdle, kOutDownToIdle);
+        alive = false;
+      }
+      if (!alive && hit.inst) enter(hit, false);
+    }
+  }
+  mouseDown_ = down;
+  RunActions();
+}
+
+void Stage::PointerLeft() {
+  // Far outside every hit area: rollouts, then a release outside.
+  constexpr double kAway = -1e15;
+  Pointer(kAway, kAway, mouseDown_);
+  if (mouseDown_) Pointer(kAway, kAway, false);
 }
 
 void Stage::RunActions() {
@@ -419,17 +688,19 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
     TimelineState* tl = Resolve("", path.empty() ? "/" : path, &rp);
     const std::string m = Lower(method);
     if (!tl) return m == "stop" || m == "play" || m == "gotoandstop" || m == "gotoandplay";
-    if (m == "stop") tl->playing = false;
-    else if (m == "play") tl->playing = true;
+    if (m == "stop") SetPlaying(*tl, false);
+    else if (m == "play") SetPlaying(*tl, true);
     else if (m == "gotoandstop" || m == "gotoandplay") {
       if (!args.empty()) gotoValue(tl, rp, args[0]);
-      tl->playing = m == "gotoandplay";
+      SetPlaying(*tl, m == "gotoandplay");
     } else if (m == "nextframe") {
       Goto(*tl, tl->current + 1, rp);
-      tl->playing = false;
+      SetPlaying(*tl, false);
     } else if (m == "prevframe") {
       Goto(*tl, tl->current - 1, rp);
-      tl->playing = false;
+      SetPlaying(*tl, false);
+    } else if (m == "stopallsounds") {
+      if (listener_) listener_->OnStopAllSounds(timeMs_);
     } else {
       return false;
     }
@@ -455,16 +726,19 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
     try {
       switch (op) {
         case 0x04:  // NextFrame
-          if (tl) Goto(*tl, tl->current + 1, target), tl->playing = false;
+          if (tl) Goto(*tl, tl->current + 1, target), SetPlaying(*tl, false);
           break;
         case 0x05:  // PreviousFrame
-          if (tl) Goto(*tl, tl->current - 1, target), tl->playing = false;
+          if (tl) Goto(*tl, tl->current - 1, target), SetPlaying(*tl, false);
           break;
         case 0x06:
-          if (tl) tl->playing = true;
+          if (tl) SetPlaying(*tl, true);
           break;
         case 0x07:
-          if (tl) tl->playing = false;
+          if (tl) SetPlaying(*tl, false);
+          break;
+        case 0x09:  // StopSounds
+          if (listener_) listener_->OnStopAllSounds(timeMs_);
           break;
         case 0x81:  // GotoFrame
           if (tl) Goto(*tl, r.U16("Frame"), target);
@@ -496,7 +770,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
           Value v = pop();
           if (v.type == Value::Type::kNumber) v.number += bias;
           gotoValue(tl, target, v);
-          if (tl) tl->playing = (flags & 1) != 0;
+          if (tl) SetPlaying(*tl, (flags & 1) != 0);
           break;
         }
         case 0x88: {  // ConstantPool

@@ -31,7 +31,10 @@ struct Instance {
   int blendMode = 0;
   int placedFrame = 0;         // parent's frame of the PlaceObject that made it
   std::uint64_t createdTick = 0;
-  std::unique_ptr<TimelineState> sprite;  // for sprites
+  std::uint64_t serial = 0;    // unique per instance made, for the pointer's button
+  int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
+  // For sprites their timeline; for buttons the characters of the state shown.
+  std::unique_ptr<TimelineState> sprite;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -62,6 +65,14 @@ class Stage {
   int TotalFrames() const { return totalFrames_; }
 
   void SetListener(SoundEventListener* l) { listener_ = l; }
+
+  // The pointer in stage twips; `down` is the mouse button. Runs the button
+  // transitions this causes (looks, sounds, actions). Call again after each
+  // Tick while the pointer is over the stage: buttons move under it.
+  void Pointer(double x, double y, bool down);
+  // The pointer left the stage (the mouse button counts as released).
+  void PointerLeft();
+  bool OverButton() const { return activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle; }
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
@@ -72,6 +83,22 @@ class Stage {
     std::span<const std::uint8_t> code;
   };
 
+  enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
+  struct ButtonHit {
+    Instance* inst = nullptr;
+    std::string parentPath;
+  };
+
+  void InitButton(Instance& inst, const std::string& path);
+  void ShowButtonState(Instance& inst, std::uint8_t state, const std::string& path);
+  bool HitTest(std::map<int, Instance>& list, const std::string& path, double x, double y,
+               const cairo_matrix_t& parent, int nesting, ButtonHit& hit);
+  bool FindSerial(std::map<int, Instance>& list, const std::string& path, std::uint64_t serial, int nesting,
+                  ButtonHit& hit);
+  void Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transition);
+  void SetPlaying(TimelineState& tl, bool playing);
+  // An instance leaves the display list: streams of its timelines end.
+  void Discard(Instance& inst, int nesting = 0);
   void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
                   std::map<int, Instance>* reuse);
   void Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
@@ -96,6 +123,11 @@ class Stage {
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
   std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
+  std::uint64_t nextSerial_ = 1;
+  // The button the pointer works on, and the pointer's last state.
+  std::uint64_t activeSerial_ = 0;
+  ButtonPhase activeState_ = ButtonPhase::kIdle;
+  bool mouseDown_ = false;
 };
 
 }  // namespace quarvel::player

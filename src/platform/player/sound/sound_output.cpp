@@ -161,7 +161,7 @@ void SoundOutput::OnStartSound(int soundId, std::string_view className, std::spa
                                std::int64_t timeMs) {
   Advance(timeMs);
   if (soundId == 0 && !className.empty()) {
-    Problem("StartSound2 by class name (" + std::string(className) + ") is not played");
+    Problem("StartSound2 names sound class " + std::string(className) + ", which the movie does not define");
     return;
   }
   SoundInfo si;
@@ -341,32 +341,26 @@ void SoundOutput::OnStop(std::int64_t timeMs) {
   CutAll(ToFrame(timeMs));
 }
 
-void SoundOutput::OnSeek(int frame, std::int64_t timeMs) {
-  (void)frame;
+void SoundOutput::OnStopAllSounds(std::int64_t timeMs) {
   Advance(timeMs);
-  // Event sounds play on; streams follow the timeline and restart with the
-  // blocks of the frame jumped to. The player reports the jump after it ran
-  // that frame: a block of the target frame given at this very time stays,
-  // moved to the jump's time.
-  const std::int64_t at = ToFrame(timeMs);
-  for (auto& [id, s] : streams_) {
-    const bool keepLast = s.running && s.lastFrame == frame && s.lastBlockMs == timeMs && !s.written.empty();
-    std::optional<Chunk> last;
-    if (keepLast) last = s.written.back();
-    CutStream(s, at);
-    if (!last) continue;
-    last->start = at;
-    bus_.Write(source_, at, last->samples);
-    s.cursor = at + static_cast<std::int64_t>(last->samples.size() / 2);
-    s.written.push_back(std::move(*last));
-    s.running = true;
-    s.lastFrame = frame;
-    s.lastBlockMs = timeMs;
-  }
+  CutAll(ToFrame(timeMs));
 }
 
-void SoundOutput::OnUnload() {
-  CutAll(ToFrame(latestMs_));
+void SoundOutput::OnTimelineStop(int timeline, std::int64_t timeMs) {
+  Advance(timeMs);
+  if (auto it = streams_.find(timeline); it != streams_.end()) CutStream(it->second, ToFrame(timeMs));
+}
+
+void SoundOutput::OnSeek(int timeline, int frame, std::int64_t timeMs) {
+  (void)frame;
+  // Event sounds play on; the stream restarts with the blocks of the frame
+  // jumped to, which the player runs right after this.
+  OnTimelineStop(timeline, timeMs);
+}
+
+void SoundOutput::OnUnload(std::int64_t timeMs) {
+  Advance(timeMs);
+  CutAll(ToFrame(timeMs));
   sounds_.clear();
   streams_.clear();
 }

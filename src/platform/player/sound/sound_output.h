@@ -60,8 +60,10 @@ class SoundOutput final : public SoundEventListener {
   void OnStreamHead(int timeline, int tagCode, std::span<const std::uint8_t> body, std::int64_t timeMs) override;
   void OnStreamBlock(int timeline, int frame, std::span<const std::uint8_t> body, std::int64_t timeMs) override;
   void OnStop(std::int64_t timeMs) override;
-  void OnSeek(int frame, std::int64_t timeMs) override;
-  void OnUnload() override;
+  void OnStopAllSounds(std::int64_t timeMs) override;
+  void OnTimelineStop(int timeline, std::int64_t timeMs) override;
+  void OnSeek(int timeline, int frame, std::int64_t timeMs) override;
+  void OnUnload(std::int64_t timeMs) override;
 
   // What happened to the movie's sounds, for logs and tests.
   struct CodecCount {

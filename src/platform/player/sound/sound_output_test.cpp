@@ -227,11 +227,41 @@ TEST_F(SoundOutputTest, StreamBlocksFollowTheirFramesAndSeekCuts) {
   }
   // A jump back (GotoFrame 0) at 2050 ms: the stream restarts there.
   out.OnStreamBlock(0, 20, PcmBlock(20 * 4410, 4410, 441), 2000);
-  out.OnSeek(0, 2050);
+  out.OnSeek(0, 0, 2050);
   EXPECT_EQ(Extent(3000).second, LoopbackBus::MsToFrame(2050));
   out.OnStreamBlock(0, 0, PcmBlock(0, 4410, 441), 2050);
   EXPECT_EQ(Extent(3000).second, LoopbackBus::MsToFrame(2050) + 4410);
   EXPECT_EQ(out.GetStats().streamBlocks.at(Codec::kPcmLittle).decoded, 22);
+}
+
+TEST_F(SoundOutputTest, TimelineStopEndsOnlyThatStream) {
+  SoundOutput out(bus);
+  out.OnDefineSound(1, DefineFlat(1, 44100 * 2, 100));
+  out.OnStartSound(1, {}, Info{}.Bytes(), 0);
+  out.OnStreamHead(0, 18, PcmHead(44100), 0);
+  out.OnStreamBlock(0, 0, PcmBlock(0, 44100, 441), 0);
+  out.OnStreamHead(7, 18, PcmHead(44100), 0);
+  out.OnStreamBlock(7, 0, PcmBlock(0, 44100, 441), 0);
+  out.Pump(100);
+  // A sprite's stop action at 400 ms: its stream ends, the main stream and
+  // the event sound play on.
+  out.OnTimelineStop(7, 400);
+  out.Pump(2000);
+  const auto s = Read(0, 2000);
+  const auto at = [](std::int64_t ms) { return static_cast<std::size_t>(LoopbackBus::MsToFrame(ms)) * 2; };
+  const auto main = [](std::int64_t ms) {
+    return static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 441 * static_cast<double>(LoopbackBus::MsToFrame(ms)) / 44100.0));
+  };
+  EXPECT_EQ(s[at(300)], 100 + 2 * main(300));
+  EXPECT_EQ(s[at(500)], 100 + main(500));
+  EXPECT_EQ(s[at(1500)], 100);
+  // Stop-all-sounds ends the event sound as well.
+  out.OnStartSound(1, {}, Info{}.Bytes(), 2000);
+  out.Pump(2100);
+  out.OnStopAllSounds(2200);
+  out.Pump(4000);
+  EXPECT_EQ(Extent(4000).second, LoopbackBus::MsToFrame(2200));
+  EXPECT_EQ(out.PlayingVoices(), 0);
 }
 
 TEST_F(SoundOutputTest, UnloadSilencesAndForgetsSounds) {
@@ -241,7 +271,7 @@ TEST_F(SoundOutputTest, UnloadSilencesAndForgetsSounds) {
   out.OnStreamHead(0, 18, PcmHead(4410), 0);
   out.OnStreamBlock(0, 0, PcmBlock(0, 44100, 441), 0);
   out.Pump(250);
-  out.OnUnload();
+  out.OnUnload(250);
   EXPECT_EQ(Extent(3000).second, LoopbackBus::MsToFrame(250));
   out.OnStartSound(1, {}, Info{}.Bytes(), 300);
   EXPECT_EQ(out.PlayingVoices(), 0);
@@ -287,7 +317,7 @@ TEST(SoundOutputRobustness, RandomDataInEveryCodec) {
       out.Pump(t);
     }
   }
-  EXPECT_NO_THROW(out.OnUnload());
+  EXPECT_NO_THROW(out.OnUnload(t));
 }
 
 }  // namespace
