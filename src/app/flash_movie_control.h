@@ -36,6 +36,13 @@ class FlashMovieControl final : public MovieControl {
     if (sound_ != nullptr) sound_->Pump(ms);
   }
   void Paint(gdi::Bitmap& target) const override { player_.Paint(target); }
+  void MouseMove(int x, int y) override { player_.MouseMove(x, y); }
+  void MouseDown(int x, int y) override { player_.MouseDown(x, y); }
+  void MouseUp(int x, int y) override { player_.MouseUp(x, y); }
+  void MouseLeave() override { player_.MouseLeave(); }
+  bool OverButton() const override { return player_.OverButton(); }
+  std::string QualityName() const override { return player_.QualityName(); }
+  void SetQuality(const std::string& name) override { player_.SetQuality(name); }
 
  private:
   player::FlashPlayer player_;

@@ -1,5 +1,6 @@
 #include "app/flash_widget.h"
 
+#include <QActionGroup>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -50,11 +51,16 @@ void FlashWidget::resizeEvent(QResizeEvent* event) {
   control_.SetSize(width(), height());
 }
 
+void FlashWidget::CatchUp() { control_.AdvanceTo(clock_.NowMs()); }
+
 void FlashWidget::mousePressEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   if (event->button() == Qt::LeftButton) {
     emit MouseDown(Qt::LeftButton, p.x(), p.y());
     pressed_ = true;
+    CatchUp();
+    control_.MouseDown(p.x(), p.y());
+    update();
   } else if (event->button() == Qt::RightButton) {
     pressed_ = true;
   }
@@ -67,10 +73,19 @@ void FlashWidget::mouseReleaseEvent(QMouseEvent* event) {
     // A release after a press on the control is a click.
     if (pressed_) emit Click();
     pressed_ = false;
+    if (!lock_mouse_click_) {
+      CatchUp();
+      control_.MouseUp(p.x(), p.y());
+      update();
+    }
   } else if (event->button() == Qt::RightButton) {
     if (popup_ && pressed_) {
       pressed_ = false;
       popup_->popup(mapToGlobal(p));
+    } else if (!lock_mouse_click_ && control_.Menu()) {
+      QMenu* menu = ControlMenu(this);
+      menu->setAttribute(Qt::WA_DeleteOnClose);
+      menu->popup(mapToGlobal(p));
     }
   }
 }
@@ -78,11 +93,55 @@ void FlashWidget::mouseReleaseEvent(QMouseEvent* event) {
 void FlashWidget::mouseMoveEvent(QMouseEvent* event) {
   const QPoint p = event->position().toPoint();
   emit MouseMove(p.x(), p.y());
+  CatchUp();
+  control_.MouseMove(p.x(), p.y());
+  setCursor(control_.OverButton() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  update();
 }
 
 void FlashWidget::leaveEvent(QEvent* event) {
   pressed_ = false;
+  control_.MouseLeave();
+  unsetCursor();
   QWidget::leaveEvent(event);
+}
+
+QMenu* FlashWidget::ControlMenu(QWidget* parent) {
+  auto* menu = new QMenu(parent);
+  const bool loaded = control_.ReadyState() == 4;
+  QAction* play = menu->addAction("Play", this, [this] {
+    if (control_.Playing()) control_.Stop();
+    else control_.Play();
+  });
+  play->setCheckable(true);
+  play->setChecked(loaded && control_.Playing());
+  menu->addSeparator();
+  QAction* rewind = menu->addAction("Rewind", this, [this] {
+    control_.Stop();
+    control_.GotoFrame(0);
+  });
+  QAction* forward = menu->addAction("Forward", this, [this] {
+    control_.Stop();
+    control_.GotoFrame(control_.CurrentFrame() + 1);
+  });
+  QAction* back = menu->addAction("Back", this, [this] {
+    control_.Stop();
+    control_.GotoFrame(control_.CurrentFrame() - 1);
+  });
+  for (QAction* a : {play, rewind, forward, back}) a->setEnabled(loaded);
+  menu->addSeparator();
+  QMenu* quality = menu->addMenu("Quality");
+  auto* group = new QActionGroup(quality);
+  for (const char* name : {"Low", "Medium", "High"}) {
+    QAction* a = quality->addAction(name, this, [this, name] {
+      control_.SetQuality(name);
+      update();
+    });
+    a->setCheckable(true);
+    a->setChecked(control_.QualityName() == name);
+    group->addAction(a);
+  }
+  return menu;
 }
 
 }  // namespace quarvel::app

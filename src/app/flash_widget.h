@@ -25,6 +25,14 @@ class FlashWidget : public QWidget {
   // Shown on a right-button release after a right-button press; not owned.
   void SetPopupMenu(QMenu* menu) { popup_ = menu; }
   bool Pressed() const { return pressed_; }
+  // Button releases then stay with the widget and never reach the control.
+  bool LockMouseClick() const { return lock_mouse_click_; }
+  void SetLockMouseClick(bool lock) { lock_mouse_click_ = lock; }
+
+  // The control's own context menu ("Play", "Rewind", ..., "Quality"), as it
+  // shows on a right click when no popup menu is set and Menu() reads true.
+  // Made afresh each time; the caller owns it.
+  QMenu* ControlMenu(QWidget* parent);
 
   // The control draws its current picture, at its own size, into `target`
   // (so windows covering the player do not matter).
@@ -52,7 +60,11 @@ class FlashWidget : public QWidget {
   const audio::Clock& clock_;
   QTimer drive_;
   gdi::Bitmap frame_;
+  // The control's picture at the clock's present, before it takes a message.
+  void CatchUp();
+
   bool pressed_ = false;
+  bool lock_mouse_click_ = false;
   QPointer<QMenu> popup_;
 };
 

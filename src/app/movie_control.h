@@ -34,6 +34,18 @@ class MovieControl {
   virtual void AdvanceTo(std::int64_t ms) = 0;
   // Draws the current picture at the control's size into `target`.
   virtual void Paint(gdi::Bitmap& target) const = 0;
+
+  // Pointer messages that reach the control itself, in its pixels: the
+  // movie's buttons react to them.
+  virtual void MouseMove(int x, int y) { (void)x, (void)y; }
+  virtual void MouseDown(int x, int y) { (void)x, (void)y; }
+  virtual void MouseUp(int x, int y) { (void)x, (void)y; }
+  virtual void MouseLeave() {}
+  // The pointer is over one of the movie's buttons.
+  virtual bool OverButton() const { return false; }
+  // The drawing quality the control's own menu offers: "Low", "Medium", "High".
+  virtual std::string QualityName() const { return "High"; }
+  virtual void SetQuality(const std::string& name) { (void)name; }
 };
 
 }  // namespace quarvel::app

@@ -56,6 +56,24 @@ std::optional<std::int32_t> ParseBackground(std::string_view text) {
   throw UsageError("--background: \"" + std::string(text) + "\" is not RRGGBB (for example ff8800) or movie");
 }
 
+Click ParseClick(std::string_view text) {
+  const auto bad = [&] {
+    return UsageError("--click: \"" + std::string(text) + "\" is not X,Y or X,Y@MS (for example 275,200@500)");
+  };
+  Click c;
+  std::string_view where = text;
+  if (const auto at = text.find('@'); at != std::string_view::npos) {
+    where = text.substr(0, at);
+    int ms = 0;
+    if (!ParseInt(text.substr(at + 1), ms) || ms < 0 || ms > 1'000'000'000) throw bad();
+    c.ms = ms;
+  }
+  const auto parts = Split(where, ',');
+  if (parts.size() != 2 || !ParseInt(parts[0], c.x) || !ParseInt(parts[1], c.y)) throw bad();
+  if (c.x < 0 || c.x > 4095 || c.y < 0 || c.y > 4095) throw bad();
+  return c;
+}
+
 void ParseCrop(std::string_view text, capture::CropZoom& settings) {
   auto parts = Split(text, ',');
   int v[4];

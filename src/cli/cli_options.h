@@ -31,6 +31,18 @@ Size ParseSize(std::string_view text);
 // "RRGGBB" or "#RRGGBB" gives 0xRRGGBB; "movie" gives nullopt (the movie's own).
 std::optional<std::int32_t> ParseBackground(std::string_view text);
 
+// A click on the movie during a capture: at player pixel (x, y), `ms`
+// milliseconds after the movie starts.
+struct Click {
+  int x = 0;
+  int y = 0;
+  long long ms = 0;
+  friend bool operator==(const Click&, const Click&) = default;
+};
+
+// "X,Y" or "X,Y@MS"; coordinates 0 to 4095, time 0 to 10^9 ms.
+Click ParseClick(std::string_view text);
+
 // "T,L,R,B", each 0 to 999, into the margins of settings.
 void ParseCrop(std::string_view text, capture::CropZoom& settings);
 

@@ -31,6 +31,14 @@ TEST(CliOptions, BackgroundIsHexOrTheMoviesOwn) {
     EXPECT_THROW(ParseBackground(bad), UsageError) << bad;
 }
 
+TEST(CliOptions, ClickIsAPointWithAnOptionalTime) {
+  EXPECT_EQ(ParseClick("275,200"), (Click{275, 200, 0}));
+  EXPECT_EQ(ParseClick("0,4095@1500"), (Click{0, 4095, 1500}));
+  for (const char* bad : {"", "275", "275,", ",200", "1,2,3", "-1,5", "4096,0", "1,2@", "1,2@-5", "1,2@x", "1 ,2"}) {
+    EXPECT_THROW(ParseClick(bad), UsageError) << bad;
+  }
+}
+
 TEST(CliOptions, CropIsTopLeftRightBottom) {
   capture::CropZoom cz;
   ParseCrop("1,2,3,999", cz);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "capture/capture_session.h"
 #include "capture/flash_capture_player.h"
@@ -105,8 +106,20 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   capture::CaptureSession* session_ptr = nullptr;
   capture::CaptureCallbacks cb;
   cb.latency = [&] { return options.latency; };
+  // Clicks count from the movie's start: the first pump that finds it loaded.
+  std::optional<std::int64_t> movie_start;
+  std::size_t next_click = 0;
   cb.pump = [&] {
-    sound_output.Pump(clock->NowMs());
+    const std::int64_t now = clock->NowMs();
+    if (!movie_start && flash.ReadyState() == 4) movie_start = now;
+    while (movie_start && next_click < options.clicks.size() &&
+           *movie_start + options.clicks[next_click].ms <= now) {
+      const Click& c = options.clicks[next_click++];
+      flash.MouseMove(c.x, c.y);
+      flash.MouseDown(c.x, c.y);
+      flash.MouseUp(c.x, c.y);
+    }
+    sound_output.Pump(now);
     if (CaptureStopRequested()) session_ptr->RequestStop();
   };
   cb.label = [&](const std::string&) {

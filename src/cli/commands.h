@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/crop_zoom.h"
 #include "cli/cli_options.h"
@@ -41,6 +42,7 @@ struct CaptureOptions {
   std::string sound = "adpcm44";           // pcm, adpcm11, adpcm22, adpcm44, none
   std::string quality = "high";
   bool realtime = false;
+  std::vector<Click> clicks;  // in time order
 };
 
 struct CaptureResult {

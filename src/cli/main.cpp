@@ -28,6 +28,7 @@ const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "bes
 
 struct CaptureTexts {
   std::string size, background = "movie";
+  std::vector<std::string> clicks;
 };
 
 void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
@@ -44,6 +45,9 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
       ->check(CLI::IsMember(kRenderQualities))
       ->capture_default_str();
   cmd->add_flag("--realtime", o.realtime, "play on the wall clock in real time instead of virtual time");
+  cmd->add_option("--click", t.clicks,
+                  "click the movie at player pixel X,Y, MS milliseconds after it starts (X,Y@MS; repeatable), "
+                  "for movies that wait for a button");
 }
 
 struct CropTexts {
@@ -179,6 +183,8 @@ int main(int argc, char** argv) {
     auto finish = [](CaptureOptions& o, const CaptureTexts& t) {
       if (!t.size.empty()) o.size = ParseSize(t.size);
       o.background = ParseBackground(t.background);
+      for (const auto& c : t.clicks) o.clicks.push_back(ParseClick(c));
+      std::stable_sort(o.clicks.begin(), o.clicks.end(), [](const Click& a, const Click& b) { return a.ms < b.ms; });
     };
     finish(cap, cap_texts);
     finish(conv_cap, conv_cap_texts);

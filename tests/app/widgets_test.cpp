@@ -1,5 +1,6 @@
 // The player widget's mouse events and the progress box.
 
+#include <QApplication>
 #include <QMenu>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -9,10 +10,12 @@
 #include <chrono>
 #include <thread>
 
+#include "app/flash_movie_control.h"
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
 #include "app/progress_box.h"
 #include "app/window_fixture.h"
+#include "support/swf_builder.h"
 
 namespace quarvel::testing {
 namespace {
@@ -56,8 +59,12 @@ TEST_F(WidgetsTest, RightClickShowsTheAssignedPopupMenu) {
   app::FlashWidget widget(movie, clock);
   widget.show();
   QSignalSpy downs(&widget, &app::FlashWidget::MouseDown);
-  QTest::mouseClick(&widget, Qt::RightButton, {}, QPoint(8, 8));  // no menu assigned: nothing
+  // No menu assigned: no mouse-down event; the control shows its own menu.
+  QTest::mouseClick(&widget, Qt::RightButton, {}, QPoint(8, 8));
   EXPECT_EQ(downs.count(), 0);
+  auto* own = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  ASSERT_NE(own, nullptr);
+  own->close();
   QMenu menu;
   menu.addAction("Item");
   widget.SetPopupMenu(&menu);
@@ -65,6 +72,66 @@ TEST_F(WidgetsTest, RightClickShowsTheAssignedPopupMenu) {
   EXPECT_TRUE(menu.isVisible());
   EXPECT_FALSE(widget.Pressed());
   menu.hide();
+}
+
+// A 100 x 100 movie stopped on its first frame, with a button at pixels
+// 40..59 whose release plays the movie.
+std::vector<std::uint8_t> ButtonMovie() {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  ShapeBuilder red;
+  red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, red);
+  b.DefineButton2(2, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
+                  {{.conditions = 0x0800, .actions = Actions().Play()}});
+  swf::Matrix at;
+  at.translateX = at.translateY = 800;
+  b.DoAction(Actions().Stop());
+  b.PlaceObject2({.depth = 1, .characterId = 2, .matrix = at}).ShowFrame().ShowFrame().ShowFrame();
+  return b.Build();
+}
+
+TEST_F(WidgetsTest, MouseMessagesReachTheMoviesButtons) {
+  app::FlashMovieControl control;
+  ASSERT_TRUE(control.Player().LoadMovieBytes(ButtonMovie()));
+  app::FlashWidget widget(control, clock);
+  widget.resize(100, 100);
+  widget.show();
+  QTest::mouseMove(&widget, QPoint(10, 10));
+  EXPECT_EQ(widget.cursor().shape(), Qt::ArrowCursor);
+  QTest::mouseMove(&widget, QPoint(50, 50));
+  EXPECT_EQ(widget.cursor().shape(), Qt::PointingHandCursor);
+  // With the release locked the click stays with the widget.
+  widget.SetLockMouseClick(true);
+  QTest::mouseClick(&widget, Qt::LeftButton, {}, QPoint(50, 50));
+  clock.Advance(300);
+  widget.Tick();
+  EXPECT_EQ(control.CurrentFrame(), 0);
+  widget.SetLockMouseClick(false);
+  QTest::mouseClick(&widget, Qt::LeftButton, {}, QPoint(50, 50));
+  clock.Advance(100);
+  widget.Tick();
+  EXPECT_EQ(control.CurrentFrame(), 1);
+}
+
+TEST_F(WidgetsTest, TheControlsOwnMenuWorksThePlayer) {
+  app::FlashMovieControl control;
+  ASSERT_TRUE(control.Player().LoadMovieBytes(ButtonMovie()));
+  app::FlashWidget widget(control, clock);
+  std::unique_ptr<QMenu> menu(widget.ControlMenu(nullptr));
+  QStringList texts;
+  for (QAction* a : menu->actions()) {
+    if (!a->isSeparator()) texts << a->text();
+  }
+  EXPECT_EQ(texts, (QStringList{"Play", "Rewind", "Forward", "Back", "Quality"}));
+  menu->actions()[3]->trigger();  // Forward
+  EXPECT_EQ(control.CurrentFrame(), 1);
+  EXPECT_FALSE(control.Playing());
+  menu->actions()[0]->trigger();  // Play
+  EXPECT_TRUE(control.Playing());
+  QMenu* quality = menu->actions().back()->menu();
+  ASSERT_NE(quality, nullptr);
+  quality->actions()[0]->trigger();  // Low
+  EXPECT_EQ(control.QualityName(), "Low");
 }
 
 TEST_F(WidgetsTest, GrabAndPaintFollowTheWidgetsSize) {

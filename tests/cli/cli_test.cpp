@@ -9,6 +9,7 @@
 #include <set>
 
 #include "cli/cli_run.h"
+#include "support/swf_builder.h"
 
 namespace quarvel::testing {
 namespace {
@@ -96,6 +97,8 @@ TEST(CliErrors, UsageErrorsExitWithTwo) {
            {"capture", movie, "--background", "blue"},
            {"capture", movie, "--sound", "mp3"},
            {"capture", movie, "--render-quality", "ultra"},
+           {"capture", movie, "--click", "10"},
+           {"capture", movie, "--click", "10,20@soon"},
            {"capture", movie, "--frobnicate"},
            {"frame", movie, "x.png", "--frame", "2", "--time", "10"},
            {"frame", movie, "x.png", "--frame", "0"},
@@ -112,6 +115,42 @@ TEST(CliErrors, UsageErrorsExitWithTwo) {
   auto version = cli.Run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_NE(version.out.find("quarvel-cli"), std::string::npos);
+}
+
+// Waits on its second frame for a click on the button at pixels 40..59
+// (a stop on the first frame would not hold: the capture plays the movie
+// once loaded), then plays on to frame 20 at 10 fps.
+fs::path ButtonMovie(const fs::path& folder) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  ShapeBuilder red;
+  red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, red);
+  b.DefineButton2(2, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
+                  {{.conditions = 0x0800, .actions = Actions().Play()}});
+  swf::Matrix at;
+  at.translateX = at.translateY = 800;
+  b.ShowFrame();
+  b.DoAction(Actions().Stop());
+  b.PlaceObject2({.depth = 1, .characterId = 2, .matrix = at}).ShowFrame();
+  for (int f = 2; f < 20; ++f) b.PlaceObject2({.depth = 1, .move = true, .matrix = swf::Matrix{1, 1, 0, 0, f * 40, 800}}).ShowFrame();
+  const fs::path path = folder / "button.swf";
+  b.WriteFile(path);
+  return path;
+}
+
+TEST(CliCapture, ClickPressesTheMoviesButton) {
+  CliRunner cli("click");
+  const fs::path movie = ButtonMovie(cli.Folder());
+  auto r = cli.Run({"capture", movie.string(), "--latency", "100", "--size", "100x100", "--sound", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("stood still"), std::string::npos) << r.err;
+  r = cli.Run({"capture", movie.string(), "--latency", "100", "--size", "100x100", "--sound", "none", "--click",
+               "50,50@1000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("reached its last frame"), std::string::npos) << r.err;
+  // Ten ticks waiting, then one tick per frame.
+  const auto files = FrameFiles(cli.WorkDir());
+  EXPECT_NEAR(static_cast<double>(*files.rbegin()), 30, 2);
 }
 
 TEST(CliCapture, FillsTheFrameStoreOfTheWorkingFolder) {
