@@ -18,8 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   player.Paint(bmp);
   for (int i = 1; i <= 4; ++i) {
     player.AdvanceTo(static_cast<std::int64_t>(i) * 1000);
+    // Sweep the pointer across the stage with a press and a release, so
+    // that buttons run their transitions and actions.
+    const int y = 12 * i - 6;
+    for (int x = 0; x < 64; x += 8) {
+      player.MouseMove(x, y);
+      if (x == 24) player.MouseDown(x, y);
+      if (x == 40) player.MouseUp(x, y);
+    }
     player.Paint(bmp);
   }
+  player.MouseLeave();
   player.GotoFrame(0);
   player.Paint(bmp);
   return 0;

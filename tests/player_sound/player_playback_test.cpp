@@ -126,6 +126,54 @@ TEST_F(PlayerSound, StopSilencesEventAndStreamSound) {
   EXPECT_EQ(output.PlayingVoices(), 0);
 }
 
+TEST_F(PlayerSound, StopActionEndsTheStreamButNotTheEventSound) {
+  // The timeline stops itself at frame 5 (500 ms): its stream ends there,
+  // the 2-second event sound started at frame 0 plays to its end.
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 88200, Sine16Mono(300, 88200));
+  b.SoundStreamHead(kPcm44Mono, kPcm44Mono, 4410);
+  b.StartSound(1);
+  for (int f = 0; f < 5; ++f) b.SoundStreamBlock(Sine16Mono(500, 4410, 5000)).ShowFrame();
+  b.DoAction(quarvel::testing::Actions().Stop()).SoundStreamBlock(Sine16Mono(500, 4410, 5000)).ShowFrame();
+  for (int f = 0; f < 20; ++f) b.SoundStreamBlock(Sine16Mono(500, 4410, 5000)).ShowFrame();
+  b.End();
+  Load(b);
+  RunTo(3000);
+  EXPECT_EQ(player.CurrentFrame(), 5);
+  EXPECT_NEAR(Sounding(4000).second, 2000, 1);
+  auto left = [&](std::int64_t from, std::int64_t to) {
+    std::vector<std::int16_t> l;
+    const auto s = Bus(from, to);
+    for (std::size_t i = 0; i < s.size(); i += 2) l.push_back(s[i]);
+    return l;
+  };
+  EXPECT_NEAR(quarvel::testing::ToneFrequency(left(1000, 1900), 44100), 300, 3);
+}
+
+TEST_F(PlayerSound, ButtonSoundPlaysWhenTheButtonIsPressed) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DefineSound(1, kPcm44Mono, 4410, Sine16Mono(440, 4410));
+  quarvel::testing::ShapeBuilder square;
+  square.Rectangle(0, 0, 2000, 2000, square.AddFill(quarvel::testing::FillStyle::Solid({0, 0, 255, 255})));
+  b.DefineShape(2, square);
+  b.DefineButton2(3, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 2}});
+  b.DefineButtonSound(3, {0, 0, 1, 0});  // on press
+  b.PlaceObject2({.depth = 1, .characterId = 3});
+  for (int f = 0; f < 20; ++f) b.ShowFrame();
+  b.End();
+  player.SetSize(100, 100);
+  Load(b);
+  RunTo(700);
+  player.MouseMove(50, 50);
+  EXPECT_EQ(Sounding(2000).first, -1);
+  player.MouseDown(50, 50);
+  player.MouseUp(50, 50);
+  RunTo(1500);
+  const auto [first, last] = Sounding(2000);
+  EXPECT_NEAR(first, 700, 1);
+  EXPECT_NEAR(last, 800, 1);
+}
+
 TEST_F(PlayerSound, StreamFollowsGotoFrameAndTheLoop) {
   // Each frame's block is a tone of its own pitch, so what plays tells which
   // frame's block it came from.
