@@ -12,9 +12,16 @@
 #include "avi/avi_oracle.h"
 #include "avi/save_to_avi.h"
 #include "capture/frame_store.h"
+#include "platform/gdi/heap_tuning.h"
 #include "platform/paths/working_folder.h"
 
 namespace {
+
+// As the programs do at start-up.
+[[maybe_unused]] const bool kHeapTuned = [] {
+  quarvel::gdi::KeepFrameBuffersInHeap();
+  return true;
+}();
 
 namespace fs = std::filesystem;
 using namespace quarvel;

@@ -12,11 +12,13 @@
 #include "platform/audio/alsa_device.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/gdi/heap_tuning.h"
 #include "platform/player/sound/sound_output.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
 
 int main(int argc, char** argv) {
+  quarvel::gdi::KeepFrameBuffersInHeap();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quarvel"));

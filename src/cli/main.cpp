@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "cli/commands.h"
+#include "platform/gdi/heap_tuning.h"
 #include "platform/paths/working_folder.h"
 
 namespace {
@@ -99,6 +100,7 @@ std::string Extension(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quarvel::gdi::KeepFrameBuffersInHeap();
   CLI::App app{"Quarvel: turns SWF movies into animated GIF and AVI files", "quarvel-cli"};
   app.set_version_flag("--version", "quarvel-cli 0.1.0");
   app.require_subcommand(1);

@@ -2,7 +2,6 @@
 // files read as one audio stream, editable copies, reference counts.
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -581,15 +580,6 @@ WaveCodec WaveCodecOf(std::span<const std::uint8_t> f) {
 void AVIFileInit() {
   // Encoders that refuse a format explain themselves through our results.
   if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
-  // Frame-sized buffers (up to megabytes) come and go by the hundred while a
-  // video is written; handing each back to the kernel and faulting it in
-  // again cost more than the encoding. Keep them in the heap instead.
-  static const bool tuned = [] {
-    mallopt(M_MMAP_THRESHOLD, 16 << 20);
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    return true;
-  }();
-  (void)tuned;
 }
 
 void AVIFileExit() {}
