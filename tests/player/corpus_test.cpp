@@ -16,7 +16,7 @@ const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
 
 // Floors that only go up: the number of reference frames within a mean
 // absolute difference of 3.
-constexpr int kNoScriptPassFloor = 63;
+constexpr int kNoScriptPassFloor = 66;
 constexpr int kScriptPassFloor = 30;
 
 TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {

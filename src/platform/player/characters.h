@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/player/filters.h"
 #include "platform/swf/records.h"
 
 namespace quarvel::player {
@@ -208,6 +209,7 @@ struct ButtonRecord {
   ColorTransform cxform;
   std::uint8_t states = 0;
   int blendMode = 0;
+  std::vector<Filter> filters;
 };
 
 // Button transitions, as bits of ButtonAction::conditions (the DefineButton2

@@ -251,10 +251,11 @@ class Loader {
       if (two) {
         rec.cxform = swf::ReadCxformWithAlpha(r);
         if (flags & 0x10) {
-          const std::uint8_t n = r.U8("NumberOfFilters");
-          if (n) lib_.skipped.insert("filters");
-          // Filter lists cannot be skipped without parsing them; keep what we have.
-          if (n) {
+          try {
+            rec.filters = ReadFilterList(r);
+          } catch (const swf::SwfError&) {
+            // The records after a damaged list cannot be found; keep what we have.
+            lib_.skipped.insert("damaged filters");
             recordsComplete = false;
             b->records.push_back(rec);
             break;

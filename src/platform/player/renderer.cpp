@@ -504,8 +504,9 @@ Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, 
       break;
   }
   if (!b.Empty()) {
-    // Room for strokes and anti-aliasing.
-    b.x0 -= 2, b.y0 -= 2, b.x1 += 2, b.y1 += 2;
+    // Room for strokes and anti-aliasing, and for what filters spread.
+    const double m = 2 + (inst.filters.empty() ? 0.0 : FilterMargin(inst.filters, c.options.stageScale * 20));
+    b.x0 -= m, b.y0 -= m, b.x1 += m, b.y1 += m;
   }
   return b;
 }
@@ -666,6 +667,50 @@ void DrawWithPixelBlend(Ctx& c, const Instance& inst, const cairo_matrix_t& m, c
   cairo_surface_mark_dirty(target);
 }
 
+// The object drawn alone into an image around its box, filtered, then put
+// on the target with its blend.
+void DrawWithFilters(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const cairo_matrix_t& m,
+                     const ColorTransform& cx, cairo_operator_t op) {
+  Box b = DeviceBox(c, inst, parent, c.nesting);
+  if (b.Empty()) return;
+  // Only what can show, plus the filters' reach into it.
+  cairo_save(c.cr);
+  cairo_identity_matrix(c.cr);
+  double cx0, cy0, cx1, cy1;
+  cairo_clip_extents(c.cr, &cx0, &cy0, &cx1, &cy1);
+  cairo_restore(c.cr);
+  const double reach = FilterMargin(inst.filters, c.options.stageScale * 20) + 2;
+  const double x0 = std::floor(std::max(b.x0, cx0 - reach)), y0 = std::floor(std::max(b.y0, cy0 - reach));
+  const double x1 = std::ceil(std::min(b.x1, cx1 + reach)), y1 = std::ceil(std::min(b.y1, cy1 + reach));
+  constexpr double kMaxSide = 4096;
+  if (x1 <= x0 || y1 <= y0 || x1 - x0 > kMaxSide || y1 - y0 > kMaxSide) {
+    DrawInstanceBody(c, inst, m, cx);  // too large to filter: drawn plain
+    return;
+  }
+  const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
+  SurfacePtr image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return;
+  cairo_surface_set_device_offset(image.get(), -x0, -y0);
+  {
+    std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(image.get()), cairo_destroy);
+    cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
+    cairo_t* saved = c.cr;
+    c.cr = cr2.get();
+    ++c.layers;
+    DrawInstanceBody(c, inst, m, cx);
+    --c.layers;
+    c.cr = saved;
+  }
+  cairo_surface_set_device_offset(image.get(), 0, 0);
+  ApplyFilters(image.get(), inst.filters, c.options.stageScale * 20);
+  cairo_save(c.cr);
+  cairo_identity_matrix(c.cr);
+  cairo_set_source_surface(c.cr, image.get(), x0, y0);
+  cairo_set_operator(c.cr, op);
+  cairo_paint(c.cr);
+  cairo_restore(c.cr);
+}
+
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
   if (!inst.def || !inst.visible) return;
   cairo_matrix_t m;
@@ -673,6 +718,12 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_multiply(&m, &own, &parent);
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
+  if (!c.mask && !inst.filters.empty()) {
+    const cairo_operator_t op = BlendOperator(inst.blendMode);
+    if ((op == CAIRO_OPERATOR_DEST_IN || op == CAIRO_OPERATOR_DEST_OUT) && c.layers == 0) return;
+    DrawWithFilters(c, inst, parent, m, cx, op);
+    return;
+  }
   // Inside a layer the pixel blend does not yet find the layer's pixels.
   if (!c.mask && c.layers == 0 && (inst.blendMode == 9 || inst.blendMode == 10)) {
     DrawWithPixelBlend(c, inst, m, cx);

@@ -174,6 +174,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::strin
     child.matrix = rec.matrix;
     child.cxform = rec.cxform;
     child.blendMode = rec.blendMode;
+    child.filters = rec.filters;
     child.createdTick = tick_;
     child.serial = nextSerial_++;
     child.name = "instance" + std::to_string(nextInstance_++);
@@ -274,10 +275,15 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     if (flags & 0x40) inst->clipDepth = r.U16("ClipDepth");
     if (version == 3) {
       if (flags2 & 0x01) {
-        skipped_.insert("filters");
-        // Filters are variable-length; what follows them is not needed to draw.
-        flags2 &= static_cast<std::uint8_t>(~0x06);
-        r.Rest();
+        try {
+          inst->filters = ReadFilterList(r);
+        } catch (const swf::SwfError&) {
+          // What follows a damaged list cannot be found; draw without.
+          skipped_.insert("damaged filters");
+          inst->filters.clear();
+          flags2 &= static_cast<std::uint8_t>(~0x06);
+          r.Rest();
+        }
       }
       if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
       if (flags2 & 0x04) r.U8("BitmapCache");

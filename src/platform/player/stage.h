@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/player/characters.h"
+#include "platform/player/filters.h"
 #include "platform/player/movie_library.h"
 
 namespace quarvel::player {
@@ -35,6 +36,7 @@ struct Instance {
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
+  std::vector<Filter> filters;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
