@@ -14,6 +14,8 @@ using swf::Rgba;
 constexpr int kMaxPasses = 15;
 constexpr int kMaxKernelSide = 15;
 constexpr double kMaxBlur = 255;
+constexpr std::size_t kMaxFilters = 16;
+constexpr double kMaxMargin = 256;  // device pixels
 
 void ReadFlags(swf::Reader& r, Filter& f, bool withOnTop) {
   f.inner = r.UB(1, "InnerShadow") != 0;
@@ -347,7 +349,7 @@ std::vector<Filter> ReadFilterList(swf::Reader& r) {
     f.passes = std::clamp(f.passes, 0, kMaxPasses);
     if (!std::isfinite(f.strength)) f.strength = 1;
     if (!std::isfinite(f.angle)) f.angle = 0;
-    list.push_back(std::move(f));
+    if (list.size() < kMaxFilters) list.push_back(std::move(f));
   }
   return list;
 }
@@ -359,7 +361,7 @@ double FilterMargin(const std::vector<Filter>& filters, double scale) {
     m += (std::max(f.blurX, f.blurY) / 2 * std::max(f.passes, 1) + std::fabs(f.distance)) * scale;
     if (f.kind == Filter::Kind::kConvolution) m += std::max(f.matrixX, f.matrixY);
   }
-  return std::min(m, 2048.0);
+  return std::min(m, kMaxMargin);
 }
 
 void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale) {
