@@ -636,6 +636,12 @@ struct Value {
   }
 };
 
+// A script number as an int: NaN is 0, huge values saturate.
+int ToInt(double d) {
+  if (std::isnan(d)) return 0;
+  return static_cast<int>(std::clamp(d, -2147483648.0, 2147483647.0));
+}
+
 const char* ActionName(std::uint8_t code) {
   switch (code) {
     case 0x0A: return "Add"; case 0x0B: return "Subtract"; case 0x0C: return "Multiply"; case 0x0D: return "Divide";
@@ -673,7 +679,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
     if (!tl) return;
     const double n = v.ToNumber();
     if (!std::isnan(n)) {
-      Goto(*tl, static_cast<int>(n) - 1, path);
+      Goto(*tl, ToInt(n - 1), path);
     } else {
       std::string s = v.ToString();
       const auto colon = s.rfind(':');
@@ -684,7 +690,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
         if (!tl) return;
       }
       const double m = Value{Value::Type::kString, 0, s}.ToNumber();
-      if (!std::isnan(m)) Goto(*tl, static_cast<int>(m) - 1, tpath);
+      if (!std::isnan(m)) Goto(*tl, ToInt(m - 1), tpath);
       else gotoLabel(tl, s, tpath);
     }
   };
@@ -873,7 +879,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
         case 0x52: {  // CallMethod
           const std::string method = pop().ToString();
           const Value obj = pop();
-          const int n = std::clamp(static_cast<int>(pop().ToNumber()), 0, 256);
+          const int n = std::clamp(ToInt(pop().ToNumber()), 0, 256);
           std::vector<Value> args;
           for (int i = 0; i < n; ++i) args.push_back(pop());
           if (!(obj.type == Value::Type::kClip && clipMethod(obj.text, method, args))) {
@@ -884,7 +890,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
         }
         case 0x3D: {  // CallFunction
           const std::string fn = pop().ToString();
-          const int n = std::clamp(static_cast<int>(pop().ToNumber()), 0, 256);
+          const int n = std::clamp(ToInt(pop().ToNumber()), 0, 256);
           std::vector<Value> args;
           for (int i = 0; i < n; ++i) args.push_back(pop());
           if (!clipMethod(target, fn, args)) skipped_.insert("CallFunction " + fn);
