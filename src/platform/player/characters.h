@@ -28,6 +28,8 @@ inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
 inline constexpr std::size_t kMaxActionsPerFrame = 100000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
+inline constexpr std::size_t kMaxFramesEnteredPerTick = 50000;
+inline constexpr std::size_t kMaxActionsPerTick = 500000;
 
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }

@@ -131,6 +131,8 @@ void Stage::Reset() {
   activeSerial_ = 0;
   activeState_ = ButtonPhase::kIdle;
   createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  actionsThisTick_ = 0;
   EnterFrame(root_, 0, true, true, "", nullptr);
   RunActions();
 }
@@ -299,8 +301,15 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
                        std::map<int, Instance>* reuse) {
   if (frame < 0 || frame >= tl.FrameCount()) return;
+  // Scripts that jump back and forth could replay frames without end.
+  if (++framesEnteredThisTick_ > kMaxFramesEnteredPerTick) {
+    skipped_.insert("too many frame jumps");
+    return;
+  }
   tl.current = frame;
   for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
+    // A damaged tag fails the same way every time: read it once only.
+    if (!damagedTags_.empty() && damagedTags_.count(t.offset)) continue;
     auto body = lib_.Body(t);
     swf::Reader r(body, t.offset);
     try {
@@ -349,6 +358,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           break;
       }
     } catch (const swf::SwfError&) {
+      damagedTags_.insert(t.offset);
       skipped_.insert(std::string("damaged ") + std::string(swf::TagName(t.code)));
     }
   }
@@ -374,6 +384,8 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
 void Stage::GotoMain(int frame) {
   ++tick_;
   createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  actionsThisTick_ = 0;
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
   Goto(root_, frame, "");
   RunActions();
@@ -410,6 +422,8 @@ void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesti
 void Stage::Tick() {
   ++tick_;
   createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  actionsThisTick_ = 0;
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
@@ -485,6 +499,8 @@ void Stage::Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transit
 void Stage::Pointer(double x, double y, bool down) {
   ++tick_;
   createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  actionsThisTick_ = 0;
   ButtonHit hit;
   cairo_matrix_t identity;
   cairo_matrix_init_identity(&identity);
@@ -721,7 +737,7 @@ void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> c
 
   std::size_t pc = 0;
   std::size_t steps = 0;
-  while (pc < code.size() && steps++ < kMaxActionsPerFrame) {
+  while (pc < code.size() && steps++ < kMaxActionsPerFrame && actionsThisTick_++ < kMaxActionsPerTick) {
     const std::uint8_t op = code[pc++];
     if (op == 0) break;
     std::span<const std::uint8_t> data;

@@ -122,8 +122,11 @@ class Stage {
   SoundEventListener* listener_ = nullptr;
   std::int64_t timeMs_ = 0;
   std::set<std::string> skipped_;
+  std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
+  std::size_t framesEnteredThisTick_ = 0;
+  std::size_t actionsThisTick_ = 0;
   std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
   std::uint64_t nextSerial_ = 1;
   // The button the pointer works on, and the pointer's last state.
