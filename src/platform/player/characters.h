@@ -86,9 +86,18 @@ struct ShapeLayer {
   std::vector<std::vector<Edge>> linePaths;
 };
 
+// Where the edges of a geometry lie, control points included (twips), and
+// its widest line: what it can touch, whatever bounds the file declares.
+struct Extent {
+  double xmin = 0, ymin = 0, xmax = -1, ymax = -1;  // empty
+  double maxLineWidth = 0;  // twips, times the miter limit where joins are mitred
+  bool Empty() const { return xmin > xmax || ymin > ymax; }
+};
+
 struct ShapeGeometry {
   Rect bounds;
   std::vector<ShapeLayer> layers;
+  Extent extent;  // kept up to date by the parser (MeasureExtent)
 };
 
 struct Character {

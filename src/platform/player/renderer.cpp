@@ -158,24 +158,48 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
   return p;
 }
 
-void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
+// cairo_matrix_transform_point's arithmetic, inline: a path built in device
+// space this way lands on the very same fixed-point coordinates.
+inline void ToDevice(const cairo_matrix_t& m, double& x, double& y) {
+  const double nx = m.xx * x + m.xy * y;
+  const double ny = m.yx * x + m.yy * y;
+  x = nx + m.x0;
+  y = ny + m.y0;
+}
+
+// Adds the edges as a path; with `toDevice` the points are transformed here
+// and the context's matrix must be the identity (cheaper than Cairo's own
+// per-point transform on shapes of thousands of edges).
+void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const cairo_matrix_t* toDevice = nullptr) {
   bool open = false;
   double sx = 0, sy = 0, px = 0, py = 0;
   std::size_t count = 0;
+  auto point = [toDevice](double& x, double& y) {
+    if (toDevice) ToDevice(*toDevice, x, y);
+  };
   for (const Edge& e : edges) {
     if (!open || e.x0 != px || e.y0 != py) {
       if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
-      cairo_move_to(cr, e.x0, e.y0);
+      double x = e.x0, y = e.y0;
+      point(x, y);
+      cairo_move_to(cr, x, y);
       sx = e.x0;
       sy = e.y0;
       open = true;
       count = 0;
     }
     if (e.curve) {
-      cairo_curve_to(cr, e.x0 + 2.0 / 3 * (e.cx - e.x0), e.y0 + 2.0 / 3 * (e.cy - e.y0),
-                     e.x1 + 2.0 / 3 * (e.cx - e.x1), e.y1 + 2.0 / 3 * (e.cy - e.y1), e.x1, e.y1);
+      double x1 = e.x0 + 2.0 / 3 * (e.cx - e.x0), y1 = e.y0 + 2.0 / 3 * (e.cy - e.y0);
+      double x2 = e.x1 + 2.0 / 3 * (e.cx - e.x1), y2 = e.y1 + 2.0 / 3 * (e.cy - e.y1);
+      double x3 = e.x1, y3 = e.y1;
+      point(x1, y1);
+      point(x2, y2);
+      point(x3, y3);
+      cairo_curve_to(cr, x1, y1, x2, y2, x3, y3);
     } else {
-      cairo_line_to(cr, e.x1, e.y1);
+      double x = e.x1, y = e.y1;
+      point(x, y);
+      cairo_line_to(cr, x, y);
     }
     px = e.x1;
     py = e.y1;
@@ -184,30 +208,37 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
+// A matrix that flattens what it maps (a zero scale) shows nothing; Cairo
+// would take it as an error and stop drawing altogether.
+bool Invertible(const cairo_matrix_t& m) {
+  const double det = m.xx * m.yy - m.yx * m.xy;
+  return std::isfinite(det) && det != 0;
+}
+
 // `textColor`: glyph outlines are filled with the text's colour instead.
 void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
                const Rgba* textColor = nullptr) {
+  if (!Invertible(m)) return;
   cairo_t* cr = c.cr;
-  cairo_set_matrix(cr, &m);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
   for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
     const auto& edges = layer.fillPaths[i];
     if (edges.empty()) continue;
     const FillStyle& f = layer.fills[i];
     cairo_new_path(cr);
-    AddPath(cr, edges, false);
     if (textColor) {
       SetColor(c, *textColor, cx);
     } else if (f.kind == FillStyle::Kind::kSolid) {
       SetColor(c, f.color, cx);
     } else {
+      // The pattern keeps the user space in effect when it is set.
+      cairo_set_matrix(cr, &m);
       PatternPtr p = MakePattern(c, f, cx, ToCairo(f.matrix));
-      if (!p) {
-        cairo_new_path(cr);
-        continue;
-      }
+      if (!p) continue;
       cairo_set_source(cr, p.get());
     }
+    cairo_identity_matrix(cr);
+    AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
   // Strokes scale with the shape, unevenly too, as the format's player does;
@@ -260,7 +291,31 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
   }
 }
 
+// False when the geometry under `m` lies wholly outside the clip: many
+// movies keep most of their shapes off the picture.
+bool MayShow(cairo_t* cr, const Extent& x, const cairo_matrix_t& m, double stageScale) {
+  if (x.Empty()) return false;
+  double cx0, cy0, cx1, cy1;
+  cairo_identity_matrix(cr);
+  cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  const double xs[2] = {x.xmin, x.xmax}, ys[2] = {x.ymin, x.ymax};
+  for (double px : xs) {
+    for (double py : ys) {
+      double dx = px, dy = py;
+      ToDevice(m, dx, dy);
+      x0 = std::min(x0, dx), y0 = std::min(y0, dy), x1 = std::max(x1, dx), y1 = std::max(y1, dy);
+    }
+  }
+  // Lines reach out by their width, at least a pixel, and some never scale
+  // with the shape; anti-aliasing adds a pixel more.
+  const double scale = std::sqrt(m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy);
+  const double pad = x.maxLineWidth * std::max(scale, stageScale) + (x.maxLineWidth > 0 ? 1 : 0) + 2;
+  return !(x1 + pad < cx0 || x0 - pad > cx1 || y1 + pad < cy0 || y0 - pad > cy1);
+}
+
 void DrawGeometry(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx) {
+  if (!MayShow(c.cr, g.extent, m, c.options.stageScale)) return;
   for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
 }
 
@@ -671,6 +726,7 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   cairo_matrix_multiply(&m, &own, &parent);
+  if (!Invertible(m)) return;
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
   // Inside a layer the pixel blend does not yet find the layer's pixels.
@@ -738,7 +794,20 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
   }
 }
 
+void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>& out, int level) {
+  for (const auto& [depth, inst] : list) {
+    out.push_back(DrawnItem{level, depth, inst.def, inst.matrix, inst.cxform, inst.ratio, inst.clipDepth,
+                            inst.blendMode, inst.visible});
+    // Sprites, and buttons with their shown state built, draw their own list.
+    if (inst.sprite && inst.visible && level <= kMaxSpriteNesting) ListDrawnItems(inst.sprite->list, out, level + 1);
+  }
+}
+
 }  // namespace
+
+void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>& out) {
+  ListDrawnItems(list, out, 0);
+}
 
 cairo_matrix_t ToCairo(const Matrix& m) {
   cairo_matrix_t r;
@@ -768,7 +837,8 @@ void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int,
   cairo_set_antialias(cr, options.quality == Quality::qLow ? CAIRO_ANTIALIAS_NONE
                           : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
                                                               : CAIRO_ANTIALIAS_DEFAULT);
-  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
+  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : getenv("XP_TOL") ? atof(getenv("XP_TOL")) : 0.2);
+  if (getenv("XP_AA")) cairo_set_antialias(cr, (cairo_antialias_t)atoi(getenv("XP_AA")));
   DrawList(c, list.begin(), list.end(), base, ColorTransform{});
   cairo_restore(cr);
 }

@@ -1,0 +1,213 @@
+// Painting shortcuts (reusing an unchanged picture, skipping what lies off
+// it, building paths in device space) against pictures painted without them:
+// a player fresh from loading draws its one frame the plain way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "platform/player/flash_player.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player {
+namespace {
+
+using gdi::Color;
+using testing::FillStyle;
+using testing::LineStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
+
+constexpr swf::Rgba kRed{255, 0, 0, 255};
+constexpr swf::Rgba kBlue{0, 0, 255, 255};
+constexpr swf::Rgba kWhite{255, 255, 255, 255};
+constexpr Color cRed{255, 0, 0}, cWhite{255, 255, 255};
+
+SwfBuilder Movie100() {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor(kWhite);
+  return b;
+}
+
+swf::Matrix At(std::int32_t x, std::int32_t y, double scale = 1.0) {
+  swf::Matrix m;
+  m.scaleX = m.scaleY = scale;
+  m.translateX = x;
+  m.translateY = y;
+  return m;
+}
+
+// A red disc of curves and a blue outline: anti-aliased at any position.
+ShapeBuilder Disc() {
+  ShapeBuilder s;
+  s.SetFill1(s.AddFill(FillStyle::Solid(kRed))).SetLine(s.AddLine({.width = 40, .color = kBlue}));
+  s.MoveTo(0, -300).CurveTo(300, -300, 300, 0).CurveTo(300, 300, 0, 300).CurveTo(-300, 300, -300, 0);
+  s.CurveTo(-300, -300, 0, -300);
+  return s;
+}
+
+gdi::Bitmap PaintOf(FlashPlayer& p) {
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
+bool SamePixels(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && std::ranges::equal(a.Bits(), b.Bits());
+}
+
+// Frame k of the movie painted by a player that painted nothing before.
+gdi::Bitmap FreshPaint(std::span<const std::uint8_t> movie, int frame, int w = 100, int h = 100,
+                       const char* quality = "High", std::int32_t background = -1) {
+  FlashPlayer p;
+  p.SetSize(w, h);
+  p.SetQuality(quality);
+  p.SetBackgroundColor(background);
+  EXPECT_TRUE(p.LoadMovieBytes(movie));
+  const double rate = p.FrameRate() > 0 ? p.FrameRate() : 12.0;
+  p.AdvanceTo(static_cast<std::int64_t>(frame * 1000 / rate));
+  return PaintOf(p);
+}
+
+TEST(PaintReuse, EveryFramePaintedInTurnMatchesAFreshPlayer) {
+  auto b = Movie100();
+  b.DefineShape(1, Disc());
+  // A sprite that rests on its second frame and moves on its third.
+  Timeline sprite;
+  sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().ShowFrame();
+  sprite.PlaceObject2({.depth = 1, .move = true, .matrix = At(130, 70)}).ShowFrame();
+  b.DefineSprite(2, sprite);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(500, 500)});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1200, 1200)}).ShowFrame();
+  b.ShowFrame();  // nothing changes
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(517, 503)}).ShowFrame();  // sub-pixel move
+  swf::ColorTransform half;
+  half.alphaMult = 128;
+  b.PlaceObject2({.depth = 1, .move = true, .colorTransform = half}).ShowFrame();
+  b.PlaceObject2({.depth = 2, .move = true, .matrix = At(1200, 1200, 0.5)}).ShowFrame();
+  b.RemoveObject2(1).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1100, 1100), .clipDepth = 2}).ShowFrame();  // a mask
+  const auto movie = b.Build();
+
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(movie));
+  gdi::Bitmap previous;
+  for (int k = 0; k < 12; ++k) {
+    p.AdvanceTo(k * 100);
+    const auto bmp = PaintOf(p);
+    EXPECT_TRUE(SamePixels(bmp, FreshPaint(movie, k))) << "frame " << k;
+    EXPECT_TRUE(SamePixels(bmp, PaintOf(p))) << "painted twice, frame " << k;
+    if (k == 1) {
+      EXPECT_TRUE(SamePixels(bmp, previous)) << "a frame without changes";
+    } else if (k == 2) {
+      EXPECT_FALSE(SamePixels(bmp, previous)) << "a move of less than a pixel";
+    }
+    previous = bmp;
+  }
+}
+
+TEST(PaintReuse, NewSettingsAndMoviesArePaintedAfresh) {
+  auto a = Movie100();
+  a.DefineShape(1, Disc()).PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  // The same layout in other colours: its definitions may land on the
+  // addresses the first movie's had.
+  auto b = Movie100();
+  ShapeBuilder s;
+  s.Rectangle(-300, -300, 600, 600, s.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  const auto movieA = a.Build(), movieB = b.Build();
+
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(movieA));
+  PaintOf(p);
+  p.SetBackgroundColor(0x00FF00);
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 100, 100, "High", 0x00FF00)));
+  p.SetQuality("Low");
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 100, 100, "Low", 0x00FF00)));
+  p.SetSize(70, 40);
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 70, 40, "Low", 0x00FF00)));
+  p.SetBackgroundColor(-1);
+  p.SetQuality("High");
+  p.SetSize(100, 100);
+  PaintOf(p);
+  ASSERT_TRUE(p.LoadMovieBytes(movieB));
+  const auto bmp = PaintOf(p);
+  EXPECT_TRUE(SamePixels(bmp, FreshPaint(movieB, 0)));
+  EXPECT_EQ(bmp.GetPixel(50, 50), (Color{0, 0, 255}));
+  p.Unload();
+  const auto empty = PaintOf(p);
+  EXPECT_EQ(empty.GetPixel(50, 50), cWhite);
+}
+
+TEST(PaintReuse, CorpusAnimationMatchesAFreshPlayer) {
+  const std::string movie =
+      std::string(QUARVEL_SHARED_DIR) + "/corpus/ruffle/tests/tests/swfs/from_shumway/acid/acid-large/test.swf";
+  if (!std::filesystem::exists(movie)) GTEST_SKIP() << "no corpus movie " << movie;
+  FlashPlayer p;
+  p.SetSize(275, 200);
+  p.SetMovie(movie);
+  ASSERT_EQ(p.ReadyState(), 4) << p.LoadError();
+  const double rate = p.FrameRate();
+  for (int k = 0; k <= 40; ++k) {
+    p.AdvanceTo(static_cast<std::int64_t>(k * 1000 / rate));
+    const auto bmp = PaintOf(p);
+    if (k != 13 && k != 40) continue;
+    FlashPlayer fresh;
+    fresh.SetSize(275, 200);
+    fresh.SetMovie(movie);
+    fresh.AdvanceTo(static_cast<std::int64_t>(k * 1000 / rate));
+    EXPECT_TRUE(SamePixels(bmp, PaintOf(fresh))) << "frame " << k;
+  }
+}
+
+TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
+  // Lines 5 pixels above the picture; 20 pixels wide they reach 5 rows in.
+  auto b = Movie100();
+  ShapeBuilder wide;
+  wide.SetLine(wide.AddLine({.width = 400, .color = kRed})).MoveTo(0, -100).LineTo(900, -100);
+  ShapeBuilder thin;  // scaled down 20 times, its width kept
+  thin.SetLine(thin.AddLine({.width = 400, .color = kRed, .noHScale = true, .noVScale = true}))
+      .MoveTo(0, -2000)
+      .LineTo(18000, -2000);
+  b.DefineShape(1, wide).DefineShape4(2, thin);
+  b.PlaceObject2({.depth = 1, .characterId = 1});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1100, 0, 0.05)}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("Low");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  for (int x : {20, 70}) {
+    EXPECT_EQ(bmp.GetPixel(x, 0), cRed) << x;
+    EXPECT_EQ(bmp.GetPixel(x, 3), cRed) << x;
+    EXPECT_EQ(bmp.GetPixel(x, 7), cWhite) << x;
+  }
+}
+
+TEST(Culling, ZeroScaleObjectsHideWithoutStoppingTheFrame) {
+  auto b = Movie100();
+  ShapeBuilder big;
+  big.Rectangle(0, 0, 2000, 2000, big.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(1, Disc()).DefineShape(2, big);
+  swf::Matrix flat = At(1000, 1000);
+  flat.scaleX = 0;
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = flat});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(0, 0, 0)});
+  b.PlaceObject2({.depth = 3, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  EXPECT_EQ(bmp.GetPixel(50, 50), cRed);  // the disc above them still drawn
+  EXPECT_EQ(bmp.GetPixel(5, 5), cWhite);
+}
+
+}  // namespace
+}  // namespace quarvel::player
