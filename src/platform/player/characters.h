@@ -91,6 +91,10 @@ struct ShapeLayer {
 struct Extent {
   double xmin = 0, ymin = 0, xmax = -1, ymax = -1;  // empty
   double maxLineWidth = 0;  // twips, times the miter limit where joins are mitred
+  // What drawing costs: paths (one Cairo fill or stroke each), edges, and
+  // fills with gradients or bitmaps.
+  std::size_t paths = 0, edges = 0;
+  bool patterned = false;
   bool Empty() const { return xmin > xmax || ymin > ymax; }
 };
 

@@ -48,6 +48,7 @@ struct FlashPlayer::Impl {
   mutable bool surfaceCurrent = false;
   mutable PaintKey paintedKey;
   mutable std::vector<DrawnItem> painted, drawing;
+  mutable ShapeCache shapes;
   bool hasButtons = false;
   // The pointer in stage twips while it is over the player.
   bool pointerInside = false, pointerDown = false;
@@ -163,6 +164,7 @@ void FlashPlayer::Unload() {
   impl_->stage.reset();
   impl_->lib.reset();
   impl_->surfaceCurrent = false;
+  impl_->shapes.Clear();
   impl_->playing = false;
   impl_->hasButtons = false;
   impl_->pointerInside = false;
@@ -204,6 +206,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     impl_->lib = std::move(lib);
     impl_->stage = std::move(stage);
     impl_->surfaceCurrent = false;
+    impl_->shapes.Clear();
   } catch (const swf::SwfError& e) {
     impl_->loadError = e.what();
     return false;
@@ -308,7 +311,9 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
       RenderOptions options;
       options.quality = d.quality;
       options.stageScale = base.xx;
+      options.cache = &d.shapes;
       RenderDisplayList(cr.get(), *d.lib, d.stage->Root().list, base, options);
+      d.shapes.EndFrame();
     }
     d.paintedKey = key;
     std::swap(d.painted, d.drawing);

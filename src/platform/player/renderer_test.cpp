@@ -166,6 +166,74 @@ TEST(PaintReuse, CorpusAnimationMatchesAFreshPlayer) {
   }
 }
 
+// Largest difference of any channel; a kept picture is composited once
+// instead of fill by fill, which may round a level or two apart.
+int MaxDifference(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return 256;
+  int most = 0;
+  for (std::size_t i = 0; i < a.Bits().size(); ++i) {
+    if (i % 4 != 3) most = std::max(most, std::abs(a.Bits()[i] - b.Bits()[i]));
+  }
+  return most;
+}
+
+// 24 half-transparent overlapping tiles with curved corners and an outline:
+// costly enough to be kept as a picture.
+ShapeBuilder Tiles() {
+  ShapeBuilder s;
+  const std::uint16_t line = s.AddLine({.width = 30, .color = {0, 0, 0, 255}});
+  for (int i = 0; i < 24; ++i) {
+    const std::uint16_t fill = s.AddFill(FillStyle::Solid(
+        {static_cast<std::uint8_t>(i * 10), static_cast<std::uint8_t>(255 - i * 10), 128, 160}));
+    const int x = (i % 6) * 110, y = (i / 6) * 110;
+    s.SetFill1(fill).SetLine(i % 3 == 0 ? line : 0).MoveTo(x, y).LineTo(x + 140, y).CurveTo(x + 180, y + 70, x + 140, y + 140);
+    s.LineTo(x, y + 140).LineTo(x, y);
+  }
+  return s;
+}
+
+TEST(ShapePictures, KeptPicturesMatchDrawingEveryFrame) {
+  auto b = Movie100();
+  b.DefineShape3(1, Tiles());
+  Timeline mask;
+  mask.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineSprite(2, mask);
+  ShapeBuilder back;
+  back.Rectangle(0, 0, 2000, 2000, back.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(3, back);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(300, 300)});
+  // The tiles as a mask over a blue square.
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1000, 900), .clipDepth = 3});
+  b.PlaceObject2({.depth = 3, .characterId = 3}).ShowFrame();
+  b.ShowFrame().ShowFrame();  // still: drawn, kept, copied
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(340, 260)}).ShowFrame();  // whole pixels
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(347, 261)}).ShowFrame();  // a fraction
+  b.ShowFrame();
+  swf::ColorTransform tint;
+  tint.redMult = 64;
+  b.PlaceObject2({.depth = 1, .move = true, .colorTransform = tint}).ShowFrame().ShowFrame();
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(-900, 300)}).ShowFrame().ShowFrame();  // half off
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(300, 300)}).ShowFrame().ShowFrame();  // back, whole
+  const auto movie = b.Build();
+  for (const char* quality : {"High", "Low"}) {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetQuality(quality);
+    ASSERT_TRUE(p.LoadMovieBytes(movie));
+    for (int k = 0; k < 14; ++k) {
+      p.AdvanceTo(k * 100);
+      const auto bmp = PaintOf(p);
+      EXPECT_LE(MaxDifference(bmp, FreshPaint(movie, k, 100, 100, quality)), 2) << quality << " frame " << k;
+      // A new background redraws the frame, from the kept pictures.
+      p.SetBackgroundColor(0xFFFFFE);
+      const auto again = PaintOf(p);
+      p.SetBackgroundColor(-1);
+      EXPECT_LE(MaxDifference(again, FreshPaint(movie, k, 100, 100, quality, 0xFFFFFE)), 2)
+          << quality << " frame " << k;
+    }
+  }
+}
+
 TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
   // Lines 5 pixels above the picture; 20 pixels wide they reach 5 rows in.
   auto b = Movie100();

@@ -281,6 +281,8 @@ Extent MeasureExtent(const std::vector<ShapeLayer>& layers) {
   };
   auto addEdges = [&](const std::vector<std::vector<Edge>>& paths) {
     for (const auto& path : paths) {
+      x.paths += !path.empty();
+      x.edges += path.size();
       for (const Edge& e : path) {
         add(e.x0, e.y0);
         add(e.x1, e.y1);
@@ -291,10 +293,14 @@ Extent MeasureExtent(const std::vector<ShapeLayer>& layers) {
   for (const auto& layer : layers) {
     addEdges(layer.fillPaths);
     addEdges(layer.linePaths);
+    for (std::size_t i = 0; i < layer.fills.size() && i < layer.fillPaths.size(); ++i) {
+      if (!layer.fillPaths[i].empty() && layer.fills[i].kind != FillStyle::Kind::kSolid) x.patterned = true;
+    }
     for (std::size_t i = 0; i < layer.lines.size() && i < layer.linePaths.size(); ++i) {
       if (layer.linePaths[i].empty()) continue;
       const LineStyle& l = layer.lines[i];
       x.maxLineWidth = std::max(x.maxLineWidth, l.width * (l.join == 2 ? std::max(1.0, l.miterLimit) : 1.0));
+      if (l.hasFill) x.patterned = true;
     }
   }
   return x;
