@@ -357,6 +357,7 @@ bool DrawFromCache(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, cons
   key.antialias = cairo_get_antialias(c.cr);
   key.tolerance = cairo_get_tolerance(c.cr);
   key.stageScale = c.options.stageScale;
+  key.quality = c.options.quality;
   bool seen = false;
   ShapeCache::Entry& e = cache.Find(key, seen);
   int dx = ox - e.ox, dy = oy - e.oy;
@@ -881,7 +882,8 @@ void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>&
 bool ShapeCache::Key::Matches(const Key& k) const {
   return owner == k.owner && ratio == k.ratio && xx == k.xx && yx == k.yx && xy == k.xy && yy == k.yy &&
          std::abs(fx - k.fx) < 1e-6 && std::abs(fy - k.fy) < 1e-6 && cx == k.cx && mask == k.mask &&
-         antialias == k.antialias && tolerance == k.tolerance && stageScale == k.stageScale;
+         antialias == k.antialias && tolerance == k.tolerance && stageScale == k.stageScale &&
+         quality == k.quality;
 }
 
 namespace {

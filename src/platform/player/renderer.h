@@ -32,6 +32,7 @@ class ShapeCache {
     cairo_antialias_t antialias = CAIRO_ANTIALIAS_DEFAULT;
     double tolerance = 0;
     double stageScale = 0;
+    Quality quality = Quality::qHigh;  // bitmap filters
     bool Matches(const Key& k) const;
   };
   struct Entry {
