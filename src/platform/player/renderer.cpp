@@ -40,7 +40,7 @@ struct Box {
 // Pictures of shapes kept for later frames: at most this many pixels each
 // and in all, and a few transforms per shape.
 constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 22;
-constexpr std::size_t kMaxCachePixels = std::size_t{1} << 24;
+constexpr std::size_t kMaxCachePixels = std::size_t{1} << 23;
 constexpr std::size_t kMaxPicturesPerShape = 4;
 
 double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/player/flash_player.h"
+#include "platform/player/renderer.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {
@@ -232,6 +233,44 @@ TEST(ShapePictures, KeptPicturesMatchDrawingEveryFrame) {
           << quality << " frame " << k;
     }
   }
+}
+
+SurfacePtr Picture(int w, int h) { return SurfacePtr(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)); }
+
+TEST(ShapePictures, CacheForgetsWhatTwoFramesDidNotDrawAndCountsItsPixels) {
+  ShapeCache cache;
+  const int a = 0, b = 0;  // two shapes' definitions
+  ShapeCache::Key key;
+  key.owner = &a;
+  bool seen = true;
+  cache.Store(cache.Find(key, seen), Picture(10, 10), 0, 0, 10, 10);
+  EXPECT_FALSE(seen);
+  key.xx = 2;  // the same shape under another transform
+  cache.Store(cache.Find(key, seen), Picture(20, 10), 0, 0, 20, 10);
+  EXPECT_EQ(cache.Pixels(), 300u);
+  cache.EndFrame();
+  EXPECT_TRUE(cache.Find(key, seen).picture);  // drawn in the frame before
+  EXPECT_TRUE(seen);
+  cache.EndFrame();
+  EXPECT_EQ(cache.Pixels(), 300u);  // the other was drawn the frame before too
+  cache.Find(key, seen);
+  cache.EndFrame();
+  EXPECT_EQ(cache.Pixels(), 200u);  // now unused for two frames
+  key.xx = 1;
+  EXPECT_FALSE(cache.Find(key, seen).picture);
+  EXPECT_FALSE(seen);
+  // A few transforms per shape: a fifth pushes out the least recent.
+  ShapeCache::Key other;
+  other.owner = &b;
+  for (int i = 0; i < 5; ++i) {
+    other.fx = i * 0.1;
+    cache.Store(cache.Find(other, seen), Picture(1, 100), 0, 0, 1, 100);
+  }
+  EXPECT_EQ(cache.Pixels(), 600u);
+  other.fx = 0;
+  EXPECT_FALSE(cache.Find(other, seen).picture);
+  cache.Clear();
+  EXPECT_EQ(cache.Pixels(), 0u);
 }
 
 TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
