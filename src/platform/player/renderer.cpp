@@ -309,7 +309,6 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
 // geometry lies wholly outside the clip (many movies keep most of their
 // shapes off the picture).
 bool MayShow(cairo_t* cr, const Extent& x, const cairo_matrix_t& m, double stageScale, Box& box, Box& clip) {
-  if (x.Empty()) return false;
   cairo_identity_matrix(cr);
   cairo_clip_extents(cr, &clip.x0, &clip.y0, &clip.x1, &clip.y1);
   const double xs[2] = {x.xmin, x.xmax}, ys[2] = {x.ymin, x.ymax};
@@ -394,9 +393,12 @@ bool DrawFromCache(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, cons
 // `owner` and `ratio` name the geometry for the shape cache; none: not kept.
 void DrawGeometry(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx,
                   const void* owner = nullptr, int ratio = 0) {
-  Box box, clip;
-  if (!MayShow(c.cr, g.extent, m, c.options.stageScale, box, clip)) return;
-  if (owner && c.options.cache && Costly(g.extent) && DrawFromCache(c, g, m, cx, owner, ratio, box, clip)) return;
+  // Without a measured extent (a geometry made by hand) it is just drawn.
+  if (!g.extent.Empty()) {
+    Box box, clip;
+    if (!MayShow(c.cr, g.extent, m, c.options.stageScale, box, clip)) return;
+    if (owner && c.options.cache && Costly(g.extent) && DrawFromCache(c, g, m, cx, owner, ratio, box, clip)) return;
+  }
   for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
 }
 
