@@ -146,6 +146,9 @@ struct BitmapDef : Character {
   int width = 0, height = 0;
   // Colour-transformed copies drawn lately (a tween reuses one per frame).
   mutable std::vector<std::pair<ColorTransform, SurfacePtr>> tinted;
+  // Copies reduced by halvings (level -> picture), for smoothing bitmaps
+  // drawn at a fraction of their size.
+  mutable std::vector<std::pair<int, SurfacePtr>> reduced;
 };
 
 struct Glyph {

@@ -96,6 +96,65 @@ cairo_surface_t* Tinted(const BitmapDef& bmp, const ColorTransform& cx) {
   return bmp.tinted.back().second.get();
 }
 
+// The bitmap halved `level` times, each pixel the mean of those it covers.
+cairo_surface_t* Reduced(const BitmapDef& bmp, int level) {
+  for (const auto& [l, surf] : bmp.reduced) {
+    if (l == level) return surf.get();
+  }
+  const int sw = bmp.width, sh = bmp.height;
+  const int w = std::max(1, sw >> level), h = std::max(1, sh >> level);
+  SurfacePtr out(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  if (cairo_surface_status(out.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_surface_t* src = bmp.surface.get();
+  cairo_surface_flush(src);
+  const auto* in = cairo_image_surface_get_data(src);
+  auto* od = cairo_image_surface_get_data(out.get());
+  const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(out.get());
+  std::vector<std::uint32_t> sums(static_cast<std::size_t>(w) * 4);
+  for (int y = 0; y < h; ++y) {
+    const int y0 = static_cast<int>(std::int64_t{y} * sh / h), y1 = static_cast<int>(std::int64_t{y + 1} * sh / h);
+    std::fill(sums.begin(), sums.end(), 0u);
+    for (int sy = y0; sy < y1; ++sy) {
+      const auto* row = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(sy) * sIn);
+      for (int x = 0; x < w; ++x) {
+        const int x0 = static_cast<int>(std::int64_t{x} * sw / w), x1 = static_cast<int>(std::int64_t{x + 1} * sw / w);
+        std::uint32_t* sum = &sums[static_cast<std::size_t>(x) * 4];
+        for (int sx = x0; sx < x1; ++sx) {
+          const std::uint32_t v = row[sx];
+          sum[0] += v & 255, sum[1] += (v >> 8) & 255, sum[2] += (v >> 16) & 255, sum[3] += v >> 24;
+        }
+      }
+    }
+    auto* po = reinterpret_cast<std::uint32_t*>(od + static_cast<std::size_t>(y) * sOut);
+    for (int x = 0; x < w; ++x) {
+      const int x0 = static_cast<int>(std::int64_t{x} * sw / w), x1 = static_cast<int>(std::int64_t{x + 1} * sw / w);
+      const std::uint32_t n = static_cast<std::uint32_t>((x1 - x0) * (y1 - y0));
+      const std::uint32_t* sum = &sums[static_cast<std::size_t>(x) * 4];
+      std::uint32_t v = 0;
+      for (int k = 0; k < 4; ++k) v |= ((sum[k] + n / 2) / n) << (8 * k);
+      po[x] = v;
+    }
+  }
+  cairo_surface_mark_dirty(out.get());
+  bmp.reduced.emplace_back(level, std::move(out));
+  return bmp.reduced.back().second.get();
+}
+
+// How many halvings of a bitmap still leave its pixels at least as small as
+// device pixels under `toDevice` (bitmap pixels to device).
+int ReductionLevel(const cairo_matrix_t& d, int width, int height) {
+  const double sumSq = d.xx * d.xx + d.xy * d.xy + d.yx * d.yx + d.yy * d.yy;
+  const double det = d.xx * d.yy - d.xy * d.yx;
+  const double most = std::sqrt(std::max(0.0, (sumSq + std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+  if (!(most > 0)) return 0;
+  int level = 0;
+  while (level < 16 && most * static_cast<double>(2 << level) <= 1.0 && (width >> (level + 1)) >= 1 &&
+         (height >> (level + 1)) >= 1) {
+    ++level;
+  }
+  return level;
+}
+
 // A pattern whose space maps to the current user space through `toUser`.
 PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
   // Gradients are built on a unit square: pixman works in 16.16 fixed
@@ -114,13 +173,31 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
     cairo_surface_t* src = bmp->surface.get();
-    if (!c.mask && !cx.IsIdentity()) src = Tinted(*bmp, cx);
-    p.reset(cairo_pattern_create_for_surface(src));
-    cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    const bool tint = !c.mask && !cx.IsIdentity();
+    if (tint) src = Tinted(*bmp, cx);
     const bool smooth = f.smooth && c.options.quality != Quality::qLow;
     // Bilinear as the format's player smooths; the convolution of GOOD costs
-    // tens of milliseconds on large down-scaled bitmaps.
-    const cairo_filter_t filter = c.options.quality == Quality::qBest ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
+    // tens of milliseconds on large down-scaled bitmaps, so Best takes it
+    // from a copy reduced to less than twice the size drawn.
+    const bool best = c.options.quality == Quality::qBest;
+    if (smooth && best && !tint) {
+      cairo_matrix_t ctm, toDevice;
+      cairo_get_matrix(c.cr, &ctm);
+      cairo_matrix_multiply(&toDevice, &toUser, &ctm);
+      const int level = ReductionLevel(toDevice, bmp->width, bmp->height);
+      cairo_surface_t* reduced = level > 0 ? Reduced(*bmp, level) : nullptr;
+      if (reduced) {
+        src = reduced;
+        cairo_matrix_t toReduced;
+        cairo_matrix_init_scale(&toReduced, cairo_image_surface_get_width(reduced) / static_cast<double>(bmp->width),
+                                cairo_image_surface_get_height(reduced) / static_cast<double>(bmp->height));
+        const cairo_matrix_t userToBitmap = inv;
+        cairo_matrix_multiply(&inv, &userToBitmap, &toReduced);
+      }
+    }
+    p.reset(cairo_pattern_create_for_surface(src));
+    cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    const cairo_filter_t filter = best ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
     cairo_pattern_set_filter(p.get(), smooth ? filter : CAIRO_FILTER_NEAREST);
   } else {
     const auto& g = f.gradient;

@@ -273,6 +273,41 @@ TEST(ShapePictures, CacheForgetsWhatTwoFramesDidNotDrawAndCountsItsPixels) {
   EXPECT_EQ(cache.Pixels(), 0u);
 }
 
+TEST(BestQuality, BitmapsDrawnFarSmallerAverageTheirTexels) {
+  // 400 x 400 texels drawn on 80 x 80 pixels: a 1-texel checkerboard on the
+  // left half must turn grey, not black, white or moire; the red right half
+  // must start where it should.
+  std::vector<swf::Rgba> texels(400 * 400);
+  for (int y = 0; y < 400; ++y) {
+    for (int x = 0; x < 400; ++x) {
+      texels[static_cast<std::size_t>(y) * 400 + x] =
+          x >= 200 ? kRed : (x + y) % 2 ? swf::Rgba{0, 0, 0, 255} : kWhite;
+    }
+  }
+  auto b = Movie100();
+  b.DefineBitsLossless(5, 400, 400, texels);
+  ShapeBuilder s;
+  s.Rectangle(100, 100, 1600, 1600, s.AddFill(FillStyle::Bitmap(5, At(100, 100, 4), true, true)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("Best");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  for (int y = 10; y < 80; y += 7) {
+    for (int x = 8; x < 42; x += 3) {
+      const Color c = bmp.GetPixel(x, y);
+      EXPECT_NEAR(c.r, 128, 12) << x << "," << y;
+      EXPECT_NEAR(c.g, 128, 12) << x << "," << y;
+    }
+    EXPECT_EQ(bmp.GetPixel(60, y), cRed) << y;
+  }
+  int edge = 30;
+  while (edge < 60 && !(bmp.GetPixel(edge, 40).r > 200 && bmp.GetPixel(edge, 40).g < 60)) ++edge;
+  EXPECT_GE(edge, 44);
+  EXPECT_LE(edge, 47);
+}
+
 TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
   // Lines 5 pixels above the picture; 20 pixels wide they reach 5 rows in.
   auto b = Movie100();
