@@ -2,8 +2,8 @@
 // each iteration advances the clock by one frame and paints the picture.
 // The counter "x_realtime" is that rate over the movie's own frame rate.
 // Heavy/ repeats this for the movies that cost Cairo the most, and
-// HeavyRedraw/ draws each of their frames in full, as if every frame
-// changed (the player otherwise reuses a picture that did not change).
+// HeavyRedraw/ gives them a new background every frame, so that no whole
+// picture can be reused (kept pictures of single shapes still are).
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
@@ -36,7 +36,7 @@ void RenderMovie(benchmark::State& state, const std::string& path, bool redrawAl
     t += 1000.0 / fps;
     player.AdvanceTo(static_cast<std::int64_t>(t) + 1);
     if (redrawAll) {
-      // Another background every frame: nothing of the last picture fits.
+      // Another background every frame: the last picture does not fit.
       flip = !flip;
       player.SetBackgroundColor(flip ? background ^ 1 : background);
     }
