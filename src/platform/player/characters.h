@@ -89,9 +89,22 @@ struct ShapeLayer {
   std::vector<std::vector<Edge>> linePaths;
 };
 
+// Where the edges of a geometry lie, control points included (twips), and
+// its widest line: what it can touch, whatever bounds the file declares.
+struct Extent {
+  double xmin = 0, ymin = 0, xmax = -1, ymax = -1;  // empty
+  double maxLineWidth = 0;  // twips, times the miter limit where joins are mitred
+  // What drawing costs: paths (one Cairo fill or stroke each), edges, and
+  // fills with gradients or bitmaps.
+  std::size_t paths = 0, edges = 0;
+  bool patterned = false;
+  bool Empty() const { return xmin > xmax || ymin > ymax; }
+};
+
 struct ShapeGeometry {
   Rect bounds;
   std::vector<ShapeLayer> layers;
+  Extent extent;  // kept up to date by the parser (MeasureExtent)
 };
 
 struct Character {
@@ -136,6 +149,9 @@ struct BitmapDef : Character {
   int width = 0, height = 0;
   // Colour-transformed copies drawn lately (a tween reuses one per frame).
   mutable std::vector<std::pair<ColorTransform, SurfacePtr>> tinted;
+  // Copies reduced by halvings (level -> picture), for smoothing bitmaps
+  // drawn at a fraction of their size.
+  mutable std::vector<std::pair<int, SurfacePtr>> reduced;
 };
 
 struct Glyph {

@@ -34,6 +34,7 @@ struct Filter {
   std::vector<float> kernel;
   swf::Rgba defaultColor{0, 0, 0, 0};
   bool clamp = true, preserveAlpha = false;
+  bool operator==(const Filter&) const = default;
 };
 
 // A FILTERLIST (count byte first). Throws swf::SwfError when cut off or of an

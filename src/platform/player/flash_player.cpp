@@ -38,6 +38,17 @@ struct FlashPlayer::Impl {
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
   mutable SurfacePtr surface;
+  // What the surface shows, to skip drawing a frame that did not change.
+  struct PaintKey {
+    int width = 0, height = 0;
+    Quality quality = Quality::qHigh;
+    std::int32_t background = 0;
+    bool operator==(const PaintKey&) const = default;
+  };
+  mutable bool surfaceCurrent = false;
+  mutable PaintKey paintedKey;
+  mutable std::vector<DrawnItem> painted, drawing;
+  mutable ShapeCache shapes;
   bool hasButtons = false;
   // The pointer in stage twips while it is over the player.
   bool pointerInside = false, pointerDown = false;
@@ -152,6 +163,8 @@ void FlashPlayer::Unload() {
   if (impl_->stage && impl_->listener) impl_->listener->OnUnload(impl_->now);
   impl_->stage.reset();
   impl_->lib.reset();
+  impl_->surfaceCurrent = false;
+  impl_->shapes.Clear();
   impl_->playing = false;
   impl_->hasButtons = false;
   impl_->pointerInside = false;
@@ -192,6 +205,8 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     });
     impl_->lib = std::move(lib);
     impl_->stage = std::move(stage);
+    impl_->surfaceCurrent = false;
+    impl_->shapes.Clear();
   } catch (const swf::SwfError& e) {
     impl_->loadError = e.what();
     return false;
@@ -275,22 +290,35 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
     target = gdi::Bitmap(w, h, gdi::PixelFormat::pfDevice);
   }
   if (w == 0 || h == 0) return;
-  auto& surf = impl_->surface;
+  auto& d = *impl_;
+  auto& surf = d.surface;
   if (!surf || cairo_image_surface_get_width(surf.get()) != w || cairo_image_surface_get_height(surf.get()) != h) {
     surf.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
+    d.surfaceCurrent = false;
   }
-  std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surf.get()));
   const std::int32_t bg = BackgroundColor();
-  cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
-  cairo_paint(cr.get());
-  if (impl_->stage) {
-    const cairo_matrix_t base = impl_->StageToDevice();
-    RenderOptions options;
-    options.quality = impl_->quality;
-    options.stageScale = base.xx;
-    RenderDisplayList(cr.get(), *impl_->lib, impl_->stage->Root().list, base, options);
+  const Impl::PaintKey key{w, h, d.quality, bg};
+  d.drawing.clear();
+  if (d.stage) ListDrawnItems(d.stage->Root().list, d.drawing);
+  // A capture paints every frame; many frames show what the last one did.
+  if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
+    d.surfaceCurrent = false;
+    std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surf.get()));
+    cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
+    cairo_paint(cr.get());
+    if (d.stage) {
+      const cairo_matrix_t base = d.StageToDevice();
+      RenderOptions options;
+      options.quality = d.quality;
+      options.stageScale = base.xx;
+      options.cache = &d.shapes;
+      RenderDisplayList(cr.get(), *d.lib, d.stage->Root().list, base, options);
+      d.shapes.EndFrame();
+    }
+    d.paintedKey = key;
+    std::swap(d.painted, d.drawing);
+    d.surfaceCurrent = true;
   }
-  cr.reset();
   cairo_surface_flush(surf.get());
   const auto* data = cairo_image_surface_get_data(surf.get());
   const int stride = cairo_image_surface_get_stride(surf.get());

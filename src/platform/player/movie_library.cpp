@@ -103,7 +103,9 @@ class Loader {
             swf::ReadRect(r, "EdgeBounds");
             r.U8("Flags");
           }
-          s->geometry.layers = ReadShapeWithStyles(r, version).layers;
+          ShapeGeometry g = ReadShapeWithStyles(r, version);
+          s->geometry.layers = std::move(g.layers);
+          s->geometry.extent = g.extent;
           Add(std::move(s), id);
           break;
         }

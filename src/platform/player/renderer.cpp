@@ -29,6 +29,20 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
               const cairo_matrix_t& m, const ColorTransform& cx);
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx);
 
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1 || y0 > y1; }
+  void Add(const Box& b) {
+    x0 = std::min(x0, b.x0), y0 = std::min(y0, b.y0), x1 = std::max(x1, b.x1), y1 = std::max(y1, b.y1);
+  }
+};
+
+// Pictures of shapes kept for later frames: at most this many pixels each
+// and in all, and a few transforms per shape.
+constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 22;
+constexpr std::size_t kMaxCachePixels = std::size_t{1} << 23;
+constexpr std::size_t kMaxPicturesPerShape = 4;
+
 double Clamp01(double v) { return std::clamp(v, 0.0, 1.0); }
 
 void SetColor(Ctx& c, Rgba col, const ColorTransform& cx) {
@@ -82,6 +96,65 @@ cairo_surface_t* Tinted(const BitmapDef& bmp, const ColorTransform& cx) {
   return bmp.tinted.back().second.get();
 }
 
+// The bitmap halved `level` times, each pixel the mean of those it covers.
+cairo_surface_t* Reduced(const BitmapDef& bmp, int level) {
+  for (const auto& [l, surf] : bmp.reduced) {
+    if (l == level) return surf.get();
+  }
+  const int sw = bmp.width, sh = bmp.height;
+  const int w = std::max(1, sw >> level), h = std::max(1, sh >> level);
+  SurfacePtr out(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  if (cairo_surface_status(out.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_surface_t* src = bmp.surface.get();
+  cairo_surface_flush(src);
+  const auto* in = cairo_image_surface_get_data(src);
+  auto* od = cairo_image_surface_get_data(out.get());
+  const int sIn = cairo_image_surface_get_stride(src), sOut = cairo_image_surface_get_stride(out.get());
+  std::vector<std::uint32_t> sums(static_cast<std::size_t>(w) * 4);
+  for (int y = 0; y < h; ++y) {
+    const int y0 = static_cast<int>(std::int64_t{y} * sh / h), y1 = static_cast<int>(std::int64_t{y + 1} * sh / h);
+    std::fill(sums.begin(), sums.end(), 0u);
+    for (int sy = y0; sy < y1; ++sy) {
+      const auto* row = reinterpret_cast<const std::uint32_t*>(in + static_cast<std::size_t>(sy) * sIn);
+      for (int x = 0; x < w; ++x) {
+        const int x0 = static_cast<int>(std::int64_t{x} * sw / w), x1 = static_cast<int>(std::int64_t{x + 1} * sw / w);
+        std::uint32_t* sum = &sums[static_cast<std::size_t>(x) * 4];
+        for (int sx = x0; sx < x1; ++sx) {
+          const std::uint32_t v = row[sx];
+          sum[0] += v & 255, sum[1] += (v >> 8) & 255, sum[2] += (v >> 16) & 255, sum[3] += v >> 24;
+        }
+      }
+    }
+    auto* po = reinterpret_cast<std::uint32_t*>(od + static_cast<std::size_t>(y) * sOut);
+    for (int x = 0; x < w; ++x) {
+      const int x0 = static_cast<int>(std::int64_t{x} * sw / w), x1 = static_cast<int>(std::int64_t{x + 1} * sw / w);
+      const std::uint32_t n = static_cast<std::uint32_t>((x1 - x0) * (y1 - y0));
+      const std::uint32_t* sum = &sums[static_cast<std::size_t>(x) * 4];
+      std::uint32_t v = 0;
+      for (int k = 0; k < 4; ++k) v |= ((sum[k] + n / 2) / n) << (8 * k);
+      po[x] = v;
+    }
+  }
+  cairo_surface_mark_dirty(out.get());
+  bmp.reduced.emplace_back(level, std::move(out));
+  return bmp.reduced.back().second.get();
+}
+
+// How many halvings of a bitmap still leave its pixels at least as small as
+// device pixels under `toDevice` (bitmap pixels to device).
+int ReductionLevel(const cairo_matrix_t& d, int width, int height) {
+  const double sumSq = d.xx * d.xx + d.xy * d.xy + d.yx * d.yx + d.yy * d.yy;
+  const double det = d.xx * d.yy - d.xy * d.yx;
+  const double most = std::sqrt(std::max(0.0, (sumSq + std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+  if (!(most > 0)) return 0;
+  int level = 0;
+  while (level < 16 && most * static_cast<double>(2 << level) <= 1.0 && (width >> (level + 1)) >= 1 &&
+         (height >> (level + 1)) >= 1) {
+    ++level;
+  }
+  return level;
+}
+
 // A pattern whose space maps to the current user space through `toUser`.
 PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
   // Gradients are built on a unit square: pixman works in 16.16 fixed
@@ -100,13 +173,31 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
     cairo_surface_t* src = bmp->surface.get();
-    if (!c.mask && !cx.IsIdentity()) src = Tinted(*bmp, cx);
-    p.reset(cairo_pattern_create_for_surface(src));
-    cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    const bool tint = !c.mask && !cx.IsIdentity();
+    if (tint) src = Tinted(*bmp, cx);
     const bool smooth = f.smooth && c.options.quality != Quality::qLow;
     // Bilinear as the format's player smooths; the convolution of GOOD costs
-    // tens of milliseconds on large down-scaled bitmaps.
-    const cairo_filter_t filter = c.options.quality == Quality::qBest ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
+    // tens of milliseconds on large down-scaled bitmaps, so Best takes it
+    // from a copy reduced to less than twice the size drawn.
+    const bool best = c.options.quality == Quality::qBest;
+    if (smooth && best && !tint) {
+      cairo_matrix_t ctm, toDevice;
+      cairo_get_matrix(c.cr, &ctm);
+      cairo_matrix_multiply(&toDevice, &toUser, &ctm);
+      const int level = ReductionLevel(toDevice, bmp->width, bmp->height);
+      cairo_surface_t* reduced = level > 0 ? Reduced(*bmp, level) : nullptr;
+      if (reduced) {
+        src = reduced;
+        cairo_matrix_t toReduced;
+        cairo_matrix_init_scale(&toReduced, cairo_image_surface_get_width(reduced) / static_cast<double>(bmp->width),
+                                cairo_image_surface_get_height(reduced) / static_cast<double>(bmp->height));
+        const cairo_matrix_t userToBitmap = inv;
+        cairo_matrix_multiply(&inv, &userToBitmap, &toReduced);
+      }
+    }
+    p.reset(cairo_pattern_create_for_surface(src));
+    cairo_pattern_set_extend(p.get(), f.repeat ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    const cairo_filter_t filter = best ? CAIRO_FILTER_GOOD : CAIRO_FILTER_BILINEAR;
     cairo_pattern_set_filter(p.get(), smooth ? filter : CAIRO_FILTER_NEAREST);
   } else {
     const auto& g = f.gradient;
@@ -158,24 +249,48 @@ PatternPtr MakePattern(Ctx& c, const FillStyle& f, const ColorTransform& cx, con
   return p;
 }
 
-void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
+// cairo_matrix_transform_point's arithmetic, inline: a path built in device
+// space this way lands on the very same fixed-point coordinates.
+inline void ToDevice(const cairo_matrix_t& m, double& x, double& y) {
+  const double nx = m.xx * x + m.xy * y;
+  const double ny = m.yx * x + m.yy * y;
+  x = nx + m.x0;
+  y = ny + m.y0;
+}
+
+// Adds the edges as a path; with `toDevice` the points are transformed here
+// and the context's matrix must be the identity (cheaper than Cairo's own
+// per-point transform on shapes of thousands of edges).
+void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const cairo_matrix_t* toDevice = nullptr) {
   bool open = false;
   double sx = 0, sy = 0, px = 0, py = 0;
   std::size_t count = 0;
+  auto point = [toDevice](double& x, double& y) {
+    if (toDevice) ToDevice(*toDevice, x, y);
+  };
   for (const Edge& e : edges) {
     if (!open || e.x0 != px || e.y0 != py) {
       if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
-      cairo_move_to(cr, e.x0, e.y0);
+      double x = e.x0, y = e.y0;
+      point(x, y);
+      cairo_move_to(cr, x, y);
       sx = e.x0;
       sy = e.y0;
       open = true;
       count = 0;
     }
     if (e.curve) {
-      cairo_curve_to(cr, e.x0 + 2.0 / 3 * (e.cx - e.x0), e.y0 + 2.0 / 3 * (e.cy - e.y0),
-                     e.x1 + 2.0 / 3 * (e.cx - e.x1), e.y1 + 2.0 / 3 * (e.cy - e.y1), e.x1, e.y1);
+      double x1 = e.x0 + 2.0 / 3 * (e.cx - e.x0), y1 = e.y0 + 2.0 / 3 * (e.cy - e.y0);
+      double x2 = e.x1 + 2.0 / 3 * (e.cx - e.x1), y2 = e.y1 + 2.0 / 3 * (e.cy - e.y1);
+      double x3 = e.x1, y3 = e.y1;
+      point(x1, y1);
+      point(x2, y2);
+      point(x3, y3);
+      cairo_curve_to(cr, x1, y1, x2, y2, x3, y3);
     } else {
-      cairo_line_to(cr, e.x1, e.y1);
+      double x = e.x1, y = e.y1;
+      point(x, y);
+      cairo_line_to(cr, x, y);
     }
     px = e.x1;
     py = e.y1;
@@ -184,30 +299,37 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops) {
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
+// A matrix that flattens what it maps (a zero scale) shows nothing; Cairo
+// would take it as an error and stop drawing altogether.
+bool Invertible(const cairo_matrix_t& m) {
+  const double det = m.xx * m.yy - m.yx * m.xy;
+  return std::isfinite(det) && det != 0;
+}
+
 // `textColor`: glyph outlines are filled with the text's colour instead.
 void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
                const Rgba* textColor = nullptr) {
+  if (!Invertible(m)) return;
   cairo_t* cr = c.cr;
-  cairo_set_matrix(cr, &m);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
   for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
     const auto& edges = layer.fillPaths[i];
     if (edges.empty()) continue;
     const FillStyle& f = layer.fills[i];
     cairo_new_path(cr);
-    AddPath(cr, edges, false);
     if (textColor) {
       SetColor(c, *textColor, cx);
     } else if (f.kind == FillStyle::Kind::kSolid) {
       SetColor(c, f.color, cx);
     } else {
+      // The pattern keeps the user space in effect when it is set.
+      cairo_set_matrix(cr, &m);
       PatternPtr p = MakePattern(c, f, cx, ToCairo(f.matrix));
-      if (!p) {
-        cairo_new_path(cr);
-        continue;
-      }
+      if (!p) continue;
       cairo_set_source(cr, p.get());
     }
+    cairo_identity_matrix(cr);
+    AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
   // Strokes scale with the shape, unevenly too, as the format's player does;
@@ -260,7 +382,100 @@ void DrawLayer(Ctx& c, const ShapeLayer& layer, const cairo_matrix_t& m, const C
   }
 }
 
-void DrawGeometry(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx) {
+// The device box of the geometry under `m` and the clip's; false when the
+// geometry lies wholly outside the clip (many movies keep most of their
+// shapes off the picture).
+bool MayShow(cairo_t* cr, const Extent& x, const cairo_matrix_t& m, double stageScale, Box& box, Box& clip) {
+  cairo_identity_matrix(cr);
+  cairo_clip_extents(cr, &clip.x0, &clip.y0, &clip.x1, &clip.y1);
+  const double xs[2] = {x.xmin, x.xmax}, ys[2] = {x.ymin, x.ymax};
+  for (double px : xs) {
+    for (double py : ys) {
+      double dx = px, dy = py;
+      ToDevice(m, dx, dy);
+      box.Add(Box{dx, dy, dx, dy});
+    }
+  }
+  // Lines reach out by their width, at least a pixel, and some never scale
+  // with the shape; anti-aliasing adds a pixel more.
+  const double scale = std::sqrt(m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy);
+  const double pad = x.maxLineWidth * std::max(scale, stageScale) + (x.maxLineWidth > 0 ? 1 : 0) + 2;
+  box.x0 -= pad, box.y0 -= pad, box.x1 += pad, box.y1 += pad;
+  return !(box.x1 < clip.x0 || box.x0 > clip.x1 || box.y1 < clip.y0 || box.y0 > clip.y1);
+}
+
+// Worth keeping as a picture: many paths or edges, or costly fills.
+bool Costly(const Extent& x) { return x.paths >= 16 || x.edges >= 512 || x.patterned; }
+
+// Draws the geometry by copying its picture from the cache, making the
+// picture when the same transform shows up a second time. False: draw it.
+bool DrawFromCache(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx,
+                   const void* owner, int ratio, const Box& box, const Box& clip) {
+  if (!(std::abs(m.x0) < 1e7 && std::abs(m.y0) < 1e7)) return false;
+  const double vx0 = std::max(box.x0, clip.x0), vy0 = std::max(box.y0, clip.y0);
+  const double vx1 = std::min(box.x1, clip.x1), vy1 = std::min(box.y1, clip.y1);
+  if (!(vx0 < vx1 && vy0 < vy1)) return false;
+  const int x0 = static_cast<int>(std::floor(vx0)), y0 = static_cast<int>(std::floor(vy0));
+  const int x1 = static_cast<int>(std::ceil(vx1)), y1 = static_cast<int>(std::ceil(vy1));
+  const std::int64_t area = std::int64_t{x1 - x0} * (y1 - y0);
+  if (area > kMaxPicturePixels) return false;
+  ShapeCache& cache = *c.options.cache;
+  ShapeCache::Key key;
+  key.owner = owner;
+  key.ratio = ratio;
+  key.xx = m.xx, key.yx = m.yx, key.xy = m.xy, key.yy = m.yy;
+  const int ox = static_cast<int>(std::floor(m.x0)), oy = static_cast<int>(std::floor(m.y0));
+  key.fx = m.x0 - ox;
+  key.fy = m.y0 - oy;
+  // Masks draw coverage only, whatever the colours.
+  key.cx = c.mask ? ColorTransform{} : cx;
+  key.mask = c.mask;
+  key.antialias = cairo_get_antialias(c.cr);
+  key.tolerance = cairo_get_tolerance(c.cr);
+  key.stageScale = c.options.stageScale;
+  key.quality = c.options.quality;
+  bool seen = false;
+  ShapeCache::Entry& e = cache.Find(key, seen);
+  int dx = ox - e.ox, dy = oy - e.oy;
+  const bool covered = e.picture && x0 - dx >= e.x0 && y0 - dy >= e.y0 && x1 - dx <= e.x1 && y1 - dy <= e.y1;
+  if (!covered) {
+    if (!seen && !e.picture) return false;
+    if (cache.Pixels() + static_cast<std::size_t>(area) > kMaxCachePixels) return false;
+    SurfacePtr picture(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, x1 - x0, y1 - y0));
+    if (cairo_surface_status(picture.get()) != CAIRO_STATUS_SUCCESS) return false;
+    // Drawn in the target's device space: the very pixels a direct drawing
+    // would give, over transparency.
+    cairo_surface_set_device_offset(picture.get(), -x0, -y0);
+    {
+      std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr(cairo_create(picture.get()), cairo_destroy);
+      cairo_set_antialias(cr.get(), key.antialias);
+      cairo_set_tolerance(cr.get(), key.tolerance);
+      Ctx sub{cr.get(), c.lib, c.options, c.mask, c.nesting, c.layers};
+      for (const auto& layer : g.layers) DrawLayer(sub, layer, m, cx);
+    }
+    cairo_surface_flush(picture.get());
+    cairo_surface_set_device_offset(picture.get(), 0, 0);
+    e.ox = ox;
+    e.oy = oy;
+    cache.Store(e, std::move(picture), x0, y0, x1, y1);
+    dx = dy = 0;
+  }
+  cairo_identity_matrix(c.cr);
+  cairo_set_source_surface(c.cr, e.picture.get(), e.x0 + dx, e.y0 + dy);
+  cairo_pattern_set_filter(cairo_get_source(c.cr), CAIRO_FILTER_NEAREST);
+  cairo_paint(c.cr);
+  return true;
+}
+
+// `owner` and `ratio` name the geometry for the shape cache; none: not kept.
+void DrawGeometry(Ctx& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx,
+                  const void* owner = nullptr, int ratio = 0) {
+  // Without a measured extent (a geometry made by hand) it is just drawn.
+  if (!g.extent.Empty()) {
+    Box box, clip;
+    if (!MayShow(c.cr, g.extent, m, c.options.stageScale, box, clip)) return;
+    if (owner && c.options.cache && Costly(g.extent) && DrawFromCache(c, g, m, cx, owner, ratio, box, clip)) return;
+  }
   for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
 }
 
@@ -423,13 +638,6 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
 // Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
 // 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
 // 13 overlay, 14 hard light.
-struct Box {
-  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-  bool Empty() const { return x0 > x1 || y0 > y1; }
-  void Add(const Box& b) {
-    x0 = std::min(x0, b.x0), y0 = std::min(y0, b.y0), x1 = std::max(x1, b.x1), y1 = std::max(y1, b.y1);
-  }
-};
 
 Box Transform(const Rect& r, const cairo_matrix_t& m) {
   Box b;
@@ -543,14 +751,14 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
   const Character* d = inst.def;
   switch (d->kind) {
     case Character::Kind::kShape:
-      DrawGeometry(c, static_cast<const ShapeDef*>(d)->geometry, m, cx);
+      DrawGeometry(c, static_cast<const ShapeDef*>(d)->geometry, m, cx, d);
       break;
     case Character::Kind::kMorph: {
       if (inst.morphCacheRatio != inst.ratio || !inst.morphCache) {
         inst.morphCache = std::make_shared<ShapeGeometry>(MorphAt(static_cast<const MorphDef&>(*d), inst.ratio / 65535.0));
         inst.morphCacheRatio = inst.ratio;
       }
-      DrawGeometry(c, *inst.morphCache, m, cx);
+      DrawGeometry(c, *inst.morphCache, m, cx, d, inst.ratio);
       break;
     }
     case Character::Kind::kSprite:
@@ -716,6 +924,7 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   cairo_matrix_multiply(&m, &own, &parent);
+  if (!Invertible(m)) return;
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
   if (!c.mask && !inst.filters.empty()) {
@@ -789,7 +998,80 @@ void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<in
   }
 }
 
+void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>& out, int level) {
+  for (const auto& [depth, inst] : list) {
+    out.push_back(DrawnItem{level, depth, inst.def, inst.matrix, inst.cxform, inst.ratio, inst.clipDepth,
+                            inst.blendMode, inst.visible, inst.filters});
+    // Sprites, and buttons with their shown state built, draw their own list.
+    if (inst.sprite && inst.visible && level <= kMaxSpriteNesting) ListDrawnItems(inst.sprite->list, out, level + 1);
+  }
+}
+
 }  // namespace
+
+bool ShapeCache::Key::Matches(const Key& k) const {
+  return owner == k.owner && ratio == k.ratio && xx == k.xx && yx == k.yx && xy == k.xy && yy == k.yy &&
+         std::abs(fx - k.fx) < 1e-6 && std::abs(fy - k.fy) < 1e-6 && cx == k.cx && mask == k.mask &&
+         antialias == k.antialias && tolerance == k.tolerance && stageScale == k.stageScale &&
+         quality == k.quality;
+}
+
+namespace {
+std::size_t Area(const ShapeCache::Entry& e) {
+  return e.picture ? static_cast<std::size_t>(e.x1 - e.x0) * static_cast<std::size_t>(e.y1 - e.y0) : 0;
+}
+}  // namespace
+
+ShapeCache::Entry& ShapeCache::Find(const Key& key, bool& seenBefore) {
+  auto& list = entries_[key.owner];
+  for (auto& e : list) {
+    if (e.key.Matches(key)) {
+      seenBefore = e.lastFrame + 1 >= frame_;
+      e.lastFrame = frame_;
+      return e;
+    }
+  }
+  seenBefore = false;
+  if (list.size() >= kMaxPicturesPerShape) {
+    auto oldest = std::min_element(list.begin(), list.end(),
+                                   [](const Entry& a, const Entry& b) { return a.lastFrame < b.lastFrame; });
+    pixels_ -= Area(*oldest);
+    list.erase(oldest);
+  }
+  Entry& e = list.emplace_back();
+  e.key = key;
+  e.lastFrame = frame_;
+  return e;
+}
+
+void ShapeCache::Store(Entry& e, SurfacePtr picture, int x0, int y0, int x1, int y1) {
+  pixels_ -= Area(e);
+  e.picture = std::move(picture);
+  e.x0 = x0, e.y0 = y0, e.x1 = x1, e.y1 = y1;
+  pixels_ += Area(e);
+}
+
+void ShapeCache::EndFrame() {
+  for (auto it = entries_.begin(); it != entries_.end();) {
+    auto& list = it->second;
+    std::erase_if(list, [this](const Entry& e) {
+      if (e.lastFrame + 1 >= frame_) return false;
+      pixels_ -= Area(e);
+      return true;
+    });
+    it = list.empty() ? entries_.erase(it) : std::next(it);
+  }
+  ++frame_;
+}
+
+void ShapeCache::Clear() {
+  entries_.clear();
+  pixels_ = 0;
+}
+
+void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>& out) {
+  ListDrawnItems(list, out, 0);
+}
 
 cairo_matrix_t ToCairo(const Matrix& m) {
   cairo_matrix_t r;
@@ -819,7 +1101,8 @@ void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int,
   cairo_set_antialias(cr, options.quality == Quality::qLow ? CAIRO_ANTIALIAS_NONE
                           : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
                                                               : CAIRO_ANTIALIAS_DEFAULT);
-  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
+  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : getenv("XP_TOL") ? atof(getenv("XP_TOL")) : 0.2);
+  if (getenv("XP_AA")) cairo_set_antialias(cr, (cairo_antialias_t)atoi(getenv("XP_AA")));
   DrawList(c, list.begin(), list.end(), base, ColorTransform{});
   cairo_restore(cr);
 }

@@ -266,6 +266,46 @@ FillStyle ReadFillStyle(Reader& r, int version) {
   return f;
 }
 
+Extent MeasureExtent(const std::vector<ShapeLayer>& layers) {
+  Extent x;
+  bool any = false;
+  auto add = [&](double px, double py) {
+    if (!any) {
+      x.xmin = x.xmax = px;
+      x.ymin = x.ymax = py;
+      any = true;
+      return;
+    }
+    x.xmin = std::min(x.xmin, px), x.xmax = std::max(x.xmax, px);
+    x.ymin = std::min(x.ymin, py), x.ymax = std::max(x.ymax, py);
+  };
+  auto addEdges = [&](const std::vector<std::vector<Edge>>& paths) {
+    for (const auto& path : paths) {
+      x.paths += !path.empty();
+      x.edges += path.size();
+      for (const Edge& e : path) {
+        add(e.x0, e.y0);
+        add(e.x1, e.y1);
+        if (e.curve) add(e.cx, e.cy);
+      }
+    }
+  };
+  for (const auto& layer : layers) {
+    addEdges(layer.fillPaths);
+    addEdges(layer.linePaths);
+    for (std::size_t i = 0; i < layer.fills.size() && i < layer.fillPaths.size(); ++i) {
+      if (!layer.fillPaths[i].empty() && layer.fills[i].kind != FillStyle::Kind::kSolid) x.patterned = true;
+    }
+    for (std::size_t i = 0; i < layer.lines.size() && i < layer.linePaths.size(); ++i) {
+      if (layer.linePaths[i].empty()) continue;
+      const LineStyle& l = layer.lines[i];
+      x.maxLineWidth = std::max(x.maxLineWidth, l.width * (l.join == 2 ? std::max(1.0, l.miterLimit) : 1.0));
+      if (l.hasFill) x.patterned = true;
+    }
+  }
+  return x;
+}
+
 ShapeGeometry ReadShapeWithStyles(Reader& r, int version) {
   ShapeBuilder b;
   auto fills = ReadFillStyles(r, version);  // fills come before lines in the file
@@ -284,6 +324,7 @@ ShapeGeometry ReadShapeWithStyles(Reader& r, int version) {
       [&](const Edge& e) { b.AddEdge(e); });
   ShapeGeometry g;
   g.layers = b.Take();
+  g.extent = MeasureExtent(g.layers);
   return g;
 }
 
@@ -302,6 +343,7 @@ ShapeGeometry ReadGlyphShape(Reader& r) {
       [&](const Edge& e) { b.AddEdge(e); });
   ShapeGeometry g;
   g.layers = b.Take();
+  g.extent = MeasureExtent(g.layers);
   return g;
 }
 
@@ -513,6 +555,7 @@ ShapeGeometry MorphAt(const MorphDef& m, double t) {
   }
   ShapeGeometry g;
   g.layers = b.Take();
+  g.extent = MeasureExtent(g.layers);
   g.bounds.xmin = static_cast<std::int32_t>(lerp(m.startBounds.xmin, m.endBounds.xmin));
   g.bounds.xmax = static_cast<std::int32_t>(lerp(m.startBounds.xmax, m.endBounds.xmax));
   g.bounds.ymin = static_cast<std::int32_t>(lerp(m.startBounds.ymin, m.endBounds.ymin));

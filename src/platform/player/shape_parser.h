@@ -21,6 +21,9 @@ void ReadMorphShape(swf::Reader& r, int version, MorphDef& out);
 // The morph's geometry at ratio 0..1.
 ShapeGeometry MorphAt(const MorphDef& morph, double ratio);
 
+// The extent of the geometry's edges and lines.
+Extent MeasureExtent(const std::vector<ShapeLayer>& layers);
+
 FillStyle ReadFillStyle(swf::Reader& r, int shapeVersion);
 Matrix Interpolate(const Matrix& a, const Matrix& b, double t);
 Rgba Interpolate(Rgba a, Rgba b, double t);

@@ -1,0 +1,355 @@
+// Painting shortcuts (reusing an unchanged picture, skipping what lies off
+// it, building paths in device space) against pictures painted without them:
+// a player fresh from loading draws its one frame the plain way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "platform/player/flash_player.h"
+#include "platform/player/renderer.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player {
+namespace {
+
+using gdi::Color;
+using testing::FillStyle;
+using testing::LineStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
+
+constexpr swf::Rgba kRed{255, 0, 0, 255};
+constexpr swf::Rgba kBlue{0, 0, 255, 255};
+constexpr swf::Rgba kWhite{255, 255, 255, 255};
+constexpr Color cRed{255, 0, 0}, cWhite{255, 255, 255};
+
+SwfBuilder Movie100() {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor(kWhite);
+  return b;
+}
+
+swf::Matrix At(std::int32_t x, std::int32_t y, double scale = 1.0) {
+  swf::Matrix m;
+  m.scaleX = m.scaleY = scale;
+  m.translateX = x;
+  m.translateY = y;
+  return m;
+}
+
+// A red disc of curves and a blue outline: anti-aliased at any position.
+ShapeBuilder Disc() {
+  ShapeBuilder s;
+  s.SetFill1(s.AddFill(FillStyle::Solid(kRed))).SetLine(s.AddLine({.width = 40, .color = kBlue}));
+  s.MoveTo(0, -300).CurveTo(300, -300, 300, 0).CurveTo(300, 300, 0, 300).CurveTo(-300, 300, -300, 0);
+  s.CurveTo(-300, -300, 0, -300);
+  return s;
+}
+
+gdi::Bitmap PaintOf(FlashPlayer& p) {
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
+bool SamePixels(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  return a.Width() == b.Width() && a.Height() == b.Height() && std::ranges::equal(a.Bits(), b.Bits());
+}
+
+// Frame k of the movie painted by a player that painted nothing before.
+gdi::Bitmap FreshPaint(std::span<const std::uint8_t> movie, int frame, int w = 100, int h = 100,
+                       const char* quality = "High", std::int32_t background = -1) {
+  FlashPlayer p;
+  p.SetSize(w, h);
+  p.SetQuality(quality);
+  p.SetBackgroundColor(background);
+  EXPECT_TRUE(p.LoadMovieBytes(movie));
+  const double rate = p.FrameRate() > 0 ? p.FrameRate() : 12.0;
+  p.AdvanceTo(static_cast<std::int64_t>(frame * 1000 / rate));
+  return PaintOf(p);
+}
+
+TEST(PaintReuse, EveryFramePaintedInTurnMatchesAFreshPlayer) {
+  auto b = Movie100();
+  b.DefineShape(1, Disc());
+  // A sprite that rests on its second frame and moves on its third.
+  Timeline sprite;
+  sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().ShowFrame();
+  sprite.PlaceObject2({.depth = 1, .move = true, .matrix = At(130, 70)}).ShowFrame();
+  b.DefineSprite(2, sprite);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(500, 500)});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1200, 1200)}).ShowFrame();
+  b.ShowFrame();  // nothing changes
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(517, 503)}).ShowFrame();  // sub-pixel move
+  swf::ColorTransform half;
+  half.alphaMult = 128;
+  b.PlaceObject2({.depth = 1, .move = true, .colorTransform = half}).ShowFrame();
+  b.PlaceObject2({.depth = 2, .move = true, .matrix = At(1200, 1200, 0.5)}).ShowFrame();
+  b.RemoveObject2(1).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1100, 1100), .clipDepth = 2}).ShowFrame();  // a mask
+  const auto movie = b.Build();
+
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(movie));
+  gdi::Bitmap previous;
+  for (int k = 0; k < 12; ++k) {
+    p.AdvanceTo(k * 100);
+    const auto bmp = PaintOf(p);
+    EXPECT_TRUE(SamePixels(bmp, FreshPaint(movie, k))) << "frame " << k;
+    EXPECT_TRUE(SamePixels(bmp, PaintOf(p))) << "painted twice, frame " << k;
+    if (k == 1) {
+      EXPECT_TRUE(SamePixels(bmp, previous)) << "a frame without changes";
+    } else if (k == 2) {
+      EXPECT_FALSE(SamePixels(bmp, previous)) << "a move of less than a pixel";
+    }
+    previous = bmp;
+  }
+}
+
+TEST(PaintReuse, NewSettingsAndMoviesArePaintedAfresh) {
+  auto a = Movie100();
+  a.DefineShape(1, Disc()).PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  // The same layout in other colours: its definitions may land on the
+  // addresses the first movie's had.
+  auto b = Movie100();
+  ShapeBuilder s;
+  s.Rectangle(-300, -300, 600, 600, s.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  const auto movieA = a.Build(), movieB = b.Build();
+
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(movieA));
+  PaintOf(p);
+  p.SetBackgroundColor(0x00FF00);
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 100, 100, "High", 0x00FF00)));
+  p.SetQuality("Low");
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 100, 100, "Low", 0x00FF00)));
+  p.SetSize(70, 40);
+  EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movieA, 0, 70, 40, "Low", 0x00FF00)));
+  p.SetBackgroundColor(-1);
+  p.SetQuality("High");
+  p.SetSize(100, 100);
+  PaintOf(p);
+  ASSERT_TRUE(p.LoadMovieBytes(movieB));
+  const auto bmp = PaintOf(p);
+  EXPECT_TRUE(SamePixels(bmp, FreshPaint(movieB, 0)));
+  EXPECT_EQ(bmp.GetPixel(50, 50), (Color{0, 0, 255}));
+  p.Unload();
+  const auto empty = PaintOf(p);
+  EXPECT_EQ(empty.GetPixel(50, 50), cWhite);
+}
+
+TEST(PaintReuse, CorpusAnimationMatchesAFreshPlayer) {
+  const std::string movie =
+      std::string(QUARVEL_SHARED_DIR) + "/corpus/ruffle/tests/tests/swfs/from_shumway/acid/acid-large/test.swf";
+  if (!std::filesystem::exists(movie)) GTEST_SKIP() << "no corpus movie " << movie;
+  FlashPlayer p;
+  p.SetSize(275, 200);
+  p.SetMovie(movie);
+  ASSERT_EQ(p.ReadyState(), 4) << p.LoadError();
+  const double rate = p.FrameRate();
+  for (int k = 0; k <= 40; ++k) {
+    p.AdvanceTo(static_cast<std::int64_t>(k * 1000 / rate));
+    const auto bmp = PaintOf(p);
+    if (k != 13 && k != 40) continue;
+    FlashPlayer fresh;
+    fresh.SetSize(275, 200);
+    fresh.SetMovie(movie);
+    fresh.AdvanceTo(static_cast<std::int64_t>(k * 1000 / rate));
+    EXPECT_TRUE(SamePixels(bmp, PaintOf(fresh))) << "frame " << k;
+  }
+}
+
+// Largest difference of any channel; a kept picture is composited once
+// instead of fill by fill, which may round a level or two apart.
+int MaxDifference(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return 256;
+  int most = 0;
+  for (std::size_t i = 0; i < a.Bits().size(); ++i) {
+    if (i % 4 != 3) most = std::max(most, std::abs(a.Bits()[i] - b.Bits()[i]));
+  }
+  return most;
+}
+
+// 24 half-transparent overlapping tiles with curved corners and an outline:
+// costly enough to be kept as a picture.
+ShapeBuilder Tiles() {
+  ShapeBuilder s;
+  const std::uint16_t line = s.AddLine({.width = 30, .color = {0, 0, 0, 255}});
+  for (int i = 0; i < 24; ++i) {
+    const std::uint16_t fill = s.AddFill(FillStyle::Solid(
+        {static_cast<std::uint8_t>(i * 10), static_cast<std::uint8_t>(255 - i * 10), 128, 160}));
+    const int x = (i % 6) * 110, y = (i / 6) * 110;
+    s.SetFill1(fill).SetLine(i % 3 == 0 ? line : 0).MoveTo(x, y).LineTo(x + 140, y).CurveTo(x + 180, y + 70, x + 140, y + 140);
+    s.LineTo(x, y + 140).LineTo(x, y);
+  }
+  return s;
+}
+
+TEST(ShapePictures, KeptPicturesMatchDrawingEveryFrame) {
+  auto b = Movie100();
+  b.DefineShape3(1, Tiles());
+  Timeline mask;
+  mask.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineSprite(2, mask);
+  ShapeBuilder back;
+  back.Rectangle(0, 0, 2000, 2000, back.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(3, back);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(300, 300)});
+  // The tiles as a mask over a blue square.
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1000, 900), .clipDepth = 3});
+  b.PlaceObject2({.depth = 3, .characterId = 3}).ShowFrame();
+  b.ShowFrame().ShowFrame();  // still: drawn, kept, copied
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(340, 260)}).ShowFrame();  // whole pixels
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(347, 261)}).ShowFrame();  // a fraction
+  b.ShowFrame();
+  swf::ColorTransform tint;
+  tint.redMult = 64;
+  b.PlaceObject2({.depth = 1, .move = true, .colorTransform = tint}).ShowFrame().ShowFrame();
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(-900, 300)}).ShowFrame().ShowFrame();  // half off
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(300, 300)}).ShowFrame().ShowFrame();  // back, whole
+  const auto movie = b.Build();
+  for (const char* quality : {"High", "Low"}) {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetQuality(quality);
+    ASSERT_TRUE(p.LoadMovieBytes(movie));
+    for (int k = 0; k < 14; ++k) {
+      p.AdvanceTo(k * 100);
+      const auto bmp = PaintOf(p);
+      EXPECT_LE(MaxDifference(bmp, FreshPaint(movie, k, 100, 100, quality)), 2) << quality << " frame " << k;
+      // A new background redraws the frame, from the kept pictures.
+      p.SetBackgroundColor(0xFFFFFE);
+      const auto again = PaintOf(p);
+      p.SetBackgroundColor(-1);
+      EXPECT_LE(MaxDifference(again, FreshPaint(movie, k, 100, 100, quality, 0xFFFFFE)), 2)
+          << quality << " frame " << k;
+    }
+  }
+}
+
+SurfacePtr Picture(int w, int h) { return SurfacePtr(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)); }
+
+TEST(ShapePictures, CacheForgetsWhatTwoFramesDidNotDrawAndCountsItsPixels) {
+  ShapeCache cache;
+  const int a = 0, b = 0;  // two shapes' definitions
+  ShapeCache::Key key;
+  key.owner = &a;
+  bool seen = true;
+  cache.Store(cache.Find(key, seen), Picture(10, 10), 0, 0, 10, 10);
+  EXPECT_FALSE(seen);
+  key.xx = 2;  // the same shape under another transform
+  cache.Store(cache.Find(key, seen), Picture(20, 10), 0, 0, 20, 10);
+  EXPECT_EQ(cache.Pixels(), 300u);
+  cache.EndFrame();
+  EXPECT_TRUE(cache.Find(key, seen).picture);  // drawn in the frame before
+  EXPECT_TRUE(seen);
+  cache.EndFrame();
+  EXPECT_EQ(cache.Pixels(), 300u);  // the other was drawn the frame before too
+  cache.Find(key, seen);
+  cache.EndFrame();
+  EXPECT_EQ(cache.Pixels(), 200u);  // now unused for two frames
+  key.xx = 1;
+  EXPECT_FALSE(cache.Find(key, seen).picture);
+  EXPECT_FALSE(seen);
+  // A few transforms per shape: a fifth pushes out the least recent.
+  ShapeCache::Key other;
+  other.owner = &b;
+  for (int i = 0; i < 5; ++i) {
+    other.fx = i * 0.1;
+    cache.Store(cache.Find(other, seen), Picture(1, 100), 0, 0, 1, 100);
+  }
+  EXPECT_EQ(cache.Pixels(), 600u);
+  other.fx = 0;
+  EXPECT_FALSE(cache.Find(other, seen).picture);
+  cache.Clear();
+  EXPECT_EQ(cache.Pixels(), 0u);
+}
+
+TEST(BestQuality, BitmapsDrawnFarSmallerAverageTheirTexels) {
+  // 400 x 400 texels drawn on 80 x 80 pixels: a 1-texel checkerboard on the
+  // left half must turn grey, not black, white or moire; the red right half
+  // must start where it should.
+  std::vector<swf::Rgba> texels(400 * 400);
+  for (int y = 0; y < 400; ++y) {
+    for (int x = 0; x < 400; ++x) {
+      texels[static_cast<std::size_t>(y) * 400 + x] =
+          x >= 200 ? kRed : (x + y) % 2 ? swf::Rgba{0, 0, 0, 255} : kWhite;
+    }
+  }
+  auto b = Movie100();
+  b.DefineBitsLossless(5, 400, 400, texels);
+  ShapeBuilder s;
+  s.Rectangle(100, 100, 1600, 1600, s.AddFill(FillStyle::Bitmap(5, At(100, 100, 4), true, true)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("Best");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  for (int y = 10; y < 80; y += 7) {
+    for (int x = 8; x < 42; x += 3) {
+      const Color c = bmp.GetPixel(x, y);
+      EXPECT_NEAR(c.r, 128, 12) << x << "," << y;
+      EXPECT_NEAR(c.g, 128, 12) << x << "," << y;
+    }
+    EXPECT_EQ(bmp.GetPixel(60, y), cRed) << y;
+  }
+  int edge = 30;
+  while (edge < 60 && !(bmp.GetPixel(edge, 40).r > 200 && bmp.GetPixel(edge, 40).g < 60)) ++edge;
+  EXPECT_GE(edge, 44);
+  EXPECT_LE(edge, 47);
+}
+
+TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
+  // Lines 5 pixels above the picture; 20 pixels wide they reach 5 rows in.
+  auto b = Movie100();
+  ShapeBuilder wide;
+  wide.SetLine(wide.AddLine({.width = 400, .color = kRed})).MoveTo(0, -100).LineTo(900, -100);
+  ShapeBuilder thin;  // scaled down 20 times, its width kept
+  thin.SetLine(thin.AddLine({.width = 400, .color = kRed, .noHScale = true, .noVScale = true}))
+      .MoveTo(0, -2000)
+      .LineTo(18000, -2000);
+  b.DefineShape(1, wide).DefineShape4(2, thin);
+  b.PlaceObject2({.depth = 1, .characterId = 1});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(1100, 0, 0.05)}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("Low");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  for (int x : {20, 70}) {
+    EXPECT_EQ(bmp.GetPixel(x, 0), cRed) << x;
+    EXPECT_EQ(bmp.GetPixel(x, 3), cRed) << x;
+    EXPECT_EQ(bmp.GetPixel(x, 7), cWhite) << x;
+  }
+}
+
+TEST(Culling, ZeroScaleObjectsHideWithoutStoppingTheFrame) {
+  auto b = Movie100();
+  ShapeBuilder big;
+  big.Rectangle(0, 0, 2000, 2000, big.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(1, Disc()).DefineShape(2, big);
+  swf::Matrix flat = At(1000, 1000);
+  flat.scaleX = 0;
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = flat});
+  b.PlaceObject2({.depth = 2, .characterId = 2, .matrix = At(0, 0, 0)});
+  b.PlaceObject2({.depth = 3, .characterId = 1, .matrix = At(1000, 1000)}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  EXPECT_EQ(bmp.GetPixel(50, 50), cRed);  // the disc above them still drawn
+  EXPECT_EQ(bmp.GetPixel(5, 5), cWhite);
+}
+
+}  // namespace
+}  // namespace quarvel::player
