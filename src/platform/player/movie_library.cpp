@@ -26,6 +26,7 @@ bool IsControlTag(std::uint16_t code) {
     case tag::kRemoveObject:
     case tag::kRemoveObject2:
     case tag::kDoAction:
+    case tag::kDoInitAction:
     case tag::kStartSound:
     case tag::kStartSound2:
     case tag::kSoundStreamHead:
@@ -192,9 +193,6 @@ class Loader {
         case tag::kDefineVideoStream:
         case tag::kVideoFrame:
           lib_.skipped.insert("video");
-          break;
-        case tag::kDoInitAction:
-          lib_.skipped.insert("DoInitAction");
           break;
         case tag::kDefineFontInfo:
         case tag::kDefineFontInfo2:

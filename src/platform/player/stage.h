@@ -17,6 +17,17 @@ namespace quarvel::player {
 
 class SoundEventListener;
 struct TimelineState;
+class Avm1;
+struct AsObject;
+struct AsValue;
+
+// onClipEvent handlers of a placed clip (PlaceObject2/3 clip actions).
+struct ClipEventHandler {
+  std::uint32_t events = 0;  // kEvent... bits
+  std::span<const std::uint8_t> code;
+};
+inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
+                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventInitialize = 0x200;
 
 // One placed character (an entry of a display list).
 struct Instance {
@@ -33,6 +44,8 @@ struct Instance {
   std::uint64_t createdTick = 0;
   std::uint64_t serial = 0;    // unique per instance made, for the pointer's button
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
+  bool scripted = false;       // a script moved it: the timeline no longer does
+  std::vector<ClipEventHandler> events;
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
   // Morph geometry cache for the current ratio.
@@ -46,12 +59,14 @@ struct TimelineState {
   bool playing = true;
   int spriteId = 0;  // 0: main timeline
   std::map<int, Instance> list;  // by depth
+  AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
 class Stage {
  public:
   explicit Stage(const MovieLibrary& lib);
+  ~Stage();
 
   // Back to the first frame of a freshly loaded movie.
   void Reset();
@@ -76,11 +91,40 @@ class Stage {
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
+  // A script variable as text ("/clip:name", "_root.a.b"); empty when unset.
+  std::string GetVariable(const std::string& path);
+
+  // For the interpreter.
+  TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
+  Instance* FindInstance(const std::string& path, TimelineState** parent = nullptr);
+  AsValue GetClipProperty(const std::string& path, int index, Avm1& vm);
+  void SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm);
+  void Goto(TimelineState& tl, int frame, const std::string& path);
+  bool GotoLabel(TimelineState& tl, const std::string& label, const std::string& path);
+  void GotoValue(TimelineState& tl, const std::string& path, const AsValue& v, Avm1& vm);
+  void CallFrame(const std::string& target, const std::string& frame, Avm1& vm);
+  void SetPlaying(TimelineState& tl, bool playing);
+  void StopAllSounds();
+  std::int64_t ScriptTime() const { return timeMs_ - startMs_; }
+  // Clip management; each returns the new clip's path or "" when refused.
+  std::string Duplicate(const std::string& path, const std::string& name, int depth, Avm1& vm);
+  std::string AttachMovie(const std::string& parent, const std::string& exportName, const std::string& name,
+                          int depth);
+  std::string CreateEmptyClip(const std::string& parent, const std::string& name, int depth);
+  void RemoveClip(const std::string& path);
+  void SwapDepths(const std::string& path, int depth);
+  int NextHighestDepth(const std::string& path);
+  // The instance's bounds in its parent's space, twips; false when empty.
+  bool Bounds(const Instance& inst, Rect& out, bool local = false);
+  const MovieLibrary& Library() const { return lib_; }
+  std::size_t FileBytes() const;
+  void StartSound(const std::string& exportName);
 
  private:
   struct PendingActions {
     std::string targetPath;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
+    std::string handler;  // else a clip's member function to call (onEnterFrame...)
   };
 
   enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
@@ -96,19 +140,17 @@ class Stage {
   bool FindSerial(std::map<int, Instance>& list, const std::string& path, std::uint64_t serial, int nesting,
                   ButtonHit& hit);
   void Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transition);
-  void SetPlaying(TimelineState& tl, bool playing);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
   void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
                   std::map<int, Instance>* reuse);
   void Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
              std::map<int, Instance>* reuse);
-  void Goto(TimelineState& tl, int frame, const std::string& path);
   void AdvanceSprites(TimelineState& tl, const std::string& path, int nesting);
   void InitSprite(Instance& inst, const std::string& path, int nesting);
   void RunActions();
-  void Execute(const std::string& path, std::span<const std::uint8_t> code);
-  TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
+  void QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting);
+  Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
 
   const MovieLibrary& lib_;
   TimelineDef rootDef_;
@@ -119,6 +161,10 @@ class Stage {
   std::vector<PendingActions> pending_;
   SoundEventListener* listener_ = nullptr;
   std::int64_t timeMs_ = 0;
+  std::int64_t startMs_ = 0;
+  std::unique_ptr<Avm1> avm_;
+  std::set<int> initDone_;  // sprites whose DoInitAction ran
+  SpriteDef emptySprite_;
   std::set<std::string> skipped_;
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
@@ -128,6 +174,7 @@ class Stage {
   std::uint64_t activeSerial_ = 0;
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
+  double pointerX_ = 0, pointerY_ = 0;
 };
 
 }  // namespace quarvel::player
