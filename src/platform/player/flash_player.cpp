@@ -288,7 +288,8 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
     RenderOptions options;
     options.quality = impl_->quality;
     options.stageScale = base.xx;
-    RenderDisplayList(cr.get(), *impl_->lib, impl_->stage->Root().list, base, options);
+    RenderDisplayList(cr.get(), *impl_->lib, impl_->stage->Root().list, base, options,
+                      impl_->stage->Root().drawing.get());
   }
   cr.reset();
   cairo_surface_flush(surf.get());

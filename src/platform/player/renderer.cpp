@@ -23,6 +23,9 @@ struct Ctx {
   bool mask = false;  // drawing a mask: coverage only
   int nesting = 0;
   int layers = 0;  // open blend groups: alpha and erase need one below them
+  const std::map<int, Instance>* root = nullptr;
+  cairo_matrix_t base{};
+  const Instance* masking = nullptr;  // the setMask maskee being drawn into its group
 };
 
 void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
@@ -485,7 +488,12 @@ Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, 
       break;
     }
     case Character::Kind::kSprite:
-      if (inst.sprite) b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+      if (inst.sprite) {
+        b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+        if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) {
+          b.Add(Transform(inst.sprite->drawing->geometry.bounds, m));
+        }
+      }
       break;
     case Character::Kind::kButton:
       if (inst.sprite) {
@@ -554,6 +562,7 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
     }
     case Character::Kind::kSprite:
       if (inst.sprite && c.nesting < kMaxSpriteNesting) {
+        if (inst.sprite->drawing) DrawGeometry(c, inst.sprite->drawing->geometry, m, cx);
         ++c.nesting;
         DrawList(c, inst.sprite->list.begin(), inst.sprite->list.end(), m, cx);
         --c.nesting;
@@ -666,8 +675,64 @@ void DrawWithPixelBlend(Ctx& c, const Instance& inst, const cairo_matrix_t& m, c
   cairo_surface_mark_dirty(target);
 }
 
+// An instance by serial number anywhere on the stage, with its parent's
+// transform to the device.
+const Instance* FindSerial(const std::map<int, Instance>& list, std::uint64_t serial, const cairo_matrix_t& parent,
+                           int nesting, cairo_matrix_t& parentOut) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
+  for (const auto& [depth, inst] : list) {
+    if (inst.serial == serial) {
+      parentOut = parent;
+      return &inst;
+    }
+    if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) {
+      cairo_matrix_t m;
+      const cairo_matrix_t own = ToCairo(inst.matrix);
+      cairo_matrix_multiply(&m, &own, &parent);
+      if (const Instance* found = FindSerial(inst.sprite->list, serial, m, nesting + 1, parentOut)) return found;
+    }
+  }
+  return nullptr;
+}
+
+void DrawMasked(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx,
+                const Instance& mask, const cairo_matrix_t& maskParent) {
+  cairo_save(c.cr);
+  const Box box = DeviceBox(c, mask, maskParent, c.nesting);
+  if (!ClipToBox(c.cr, box)) {
+    cairo_restore(c.cr);
+    return;
+  }
+  cairo_push_group(c.cr);
+  const Instance* saved = c.masking;
+  c.masking = &inst;
+  DrawInstance(c, inst, parent, parentCx);
+  c.masking = saved;
+  PatternPtr content(cairo_pop_group(c.cr));
+  cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+  const bool wasMask = c.mask;
+  c.mask = true;
+  DrawInstance(c, mask, maskParent, ColorTransform{});
+  c.mask = wasMask;
+  PatternPtr coverage(cairo_pop_group(c.cr));
+  cairo_identity_matrix(c.cr);
+  cairo_set_source(c.cr, content.get());
+  cairo_mask(c.cr, coverage.get());
+  cairo_restore(c.cr);
+}
+
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
-  if (!inst.def || !inst.visible) return;
+  if (!inst.def) return;
+  if (!c.mask && inst.scriptMask) return;
+  if (!inst.visible && !(c.mask && inst.scriptMask)) return;
+  if (inst.maskSerial && !c.mask && c.masking != &inst && c.root) {
+    cairo_matrix_t maskParent;
+    const Instance* mask = FindSerial(*c.root, inst.maskSerial, c.base, 0, maskParent);
+    if (mask && mask != &inst) {
+      DrawMasked(c, inst, parent, parentCx, *mask, maskParent);
+      return;
+    }
+  }
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   cairo_matrix_multiply(&m, &own, &parent);
@@ -762,13 +827,16 @@ ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
 }
 
 void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int, Instance>& list,
-                       const cairo_matrix_t& base, const RenderOptions& options) {
+                       const cairo_matrix_t& base, const RenderOptions& options, const Drawing* drawing) {
   Ctx c{cr, lib, options};
+  c.root = &list;
+  c.base = base;
   cairo_save(cr);
   cairo_set_antialias(cr, options.quality == Quality::qLow ? CAIRO_ANTIALIAS_NONE
                           : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
                                                               : CAIRO_ANTIALIAS_DEFAULT);
   cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
+  if (drawing) DrawGeometry(c, drawing->geometry, base, ColorTransform{});
   DrawList(c, list.begin(), list.end(), base, ColorTransform{});
   cairo_restore(cr);
 }

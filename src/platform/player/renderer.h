@@ -15,8 +15,9 @@ struct RenderOptions {
 };
 
 // Draws the list with `base` mapping the movie's twips to device pixels.
+// `drawing`: what the main timeline's drawing API drew, below the list.
 void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int, Instance>& list,
-                       const cairo_matrix_t& base, const RenderOptions& options);
+                       const cairo_matrix_t& base, const RenderOptions& options, const Drawing* drawing = nullptr);
 
 // Draws one shape geometry (for tests and glyphs) under a transform.
 void RenderGeometry(cairo_t* cr, const MovieLibrary& lib, const ShapeGeometry& g, const cairo_matrix_t& m,

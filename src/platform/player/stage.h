@@ -26,6 +26,20 @@ struct ClipEventHandler {
   std::uint32_t events = 0;  // kEvent... bits
   std::span<const std::uint8_t> code;
 };
+// What a timeline's drawing API calls (moveTo, lineTo, beginFill...) drew;
+// shown below its children. Twips.
+struct Drawing {
+  ShapeGeometry geometry;
+  bool hasBounds = false;
+  double penX = 0, penY = 0;
+  double startX = 0, startY = 0;  // where the open fill contour began
+  bool filling = false;
+  int line = -1;  // line style of the last layer in use; -1 none
+  bool hasLineStyle = false;
+  LineStyle lineStyle;
+  std::size_t edges = 0;
+};
+
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
                                kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventInitialize = 0x200;
 
@@ -45,6 +59,8 @@ struct Instance {
   std::uint64_t serial = 0;    // unique per instance made, for the pointer's button
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does
+  std::uint64_t maskSerial = 0;  // setMask: shown only where that instance covers
+  bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
@@ -60,6 +76,7 @@ struct TimelineState {
   int spriteId = 0;  // 0: main timeline
   std::map<int, Instance> list;  // by depth
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
+  std::shared_ptr<Drawing> drawing;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 

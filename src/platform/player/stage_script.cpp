@@ -72,6 +72,7 @@ void CharacterBox(const Character* d, const Matrix& m, Box& box) {
 void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   if (inst.sprite) {
+    if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
     for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
   } else {
     CharacterBox(inst.def, m, box);
@@ -301,6 +302,8 @@ std::string Stage::Duplicate(const std::string& path, const std::string& name, i
   const ColorTransform cxform = src->cxform;
   const auto events = src->events;
   const bool visible = src->visible;
+  const std::shared_ptr<Drawing> drawing =
+      src->sprite && src->sprite->drawing ? std::make_shared<Drawing>(*src->sprite->drawing) : nullptr;
   Instance* inst = NewScriptInstance(*parent, depth, name, src->def);
   if (!inst) return "";
   inst->matrix = matrix;
@@ -308,6 +311,7 @@ std::string Stage::Duplicate(const std::string& path, const std::string& name, i
   inst->visible = visible;
   inst->events = events;
   InitSprite(*inst, parentPath, 0);
+  if (inst->sprite) inst->sprite->drawing = drawing;
   const std::string newPath = parentPath + "/" + name;
   for (const ClipEventHandler& h : inst->events) {
     if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({newPath, h.code, {}});
