@@ -276,7 +276,10 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
   } else if (hasChar && move) {
     const Character* def = lib_.Find(charId);
     inst = &it->second;
-    if (def && charId != inst->characterId) {
+    // Only a plain character is replaced: clips and buttons stay what they are.
+    const bool swappable = def && !IsSprite(*inst) && !IsButton(*inst) && def->kind != Character::Kind::kSprite &&
+                           def->kind != Character::Kind::kButton;
+    if (swappable && charId != inst->characterId) {
       Discard(*inst);
       inst->characterId = charId;
       inst->def = def;
