@@ -1006,13 +1006,20 @@ AsValue DrClear(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
-  Instance* inst = vm.GetStage().FindInstance(self.Text());
+  Stage& stage = vm.GetStage();
+  Instance* inst = stage.FindInstance(self.Text());
   if (!inst) return {};
-  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? vm.GetStage().FindInstance(a[0].Text()) : nullptr;
+  // A clip in a script mask pair no longer masks by clip depth.
+  inst->clipDepth = 0;
+  if (inst->maskSerial) {
+    if (Instance* old = stage.FindSerial(inst->maskSerial)) old->scriptMask = false;
+  }
+  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? stage.FindInstance(a[0].Text()) : nullptr;
   if (!mask || mask == inst) {
     inst->maskSerial = 0;
     return {};
   }
+  mask->clipDepth = 0;
   inst->maskSerial = mask->serial;
   mask->scriptMask = true;
   return {};

@@ -114,6 +114,7 @@ class Stage {
   // For the interpreter.
   TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
   Instance* FindInstance(const std::string& path, TimelineState** parent = nullptr);
+  Instance* FindSerial(std::uint64_t serial);
   AsValue GetClipProperty(const std::string& path, int index, Avm1& vm);
   void SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame, const std::string& path);

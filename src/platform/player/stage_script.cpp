@@ -104,6 +104,21 @@ Instance* Stage::FindInstance(const std::string& path, TimelineState** parentOut
   return nullptr;
 }
 
+namespace {
+Instance* SerialIn(std::map<int, Instance>& list, std::uint64_t serial, int nesting) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
+  for (auto& [depth, inst] : list) {
+    if (inst.serial == serial) return &inst;
+    if (inst.sprite) {
+      if (Instance* found = SerialIn(inst.sprite->list, serial, nesting + 1)) return found;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+Instance* Stage::FindSerial(std::uint64_t serial) { return SerialIn(root_.list, serial, 0); }
+
 bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
   Box box;
   InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0);
