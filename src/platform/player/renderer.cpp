@@ -767,40 +767,88 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   DrawInstanceBody(c, inst, m, cx);
 }
 
-void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
-              const cairo_matrix_t& m, const ColorTransform& cx) {
-  for (auto it = begin; it != end;) {
-    const Instance& inst = it->second;
-    if (inst.clipDepth <= 0) {
-      DrawInstance(c, inst, m, cx);
-      ++it;
-      continue;
-    }
-    // A mask: the objects up to its clip depth show only where it covers.
-    const int clipDepth = inst.clipDepth;
-    ++it;
-    auto start = it;
-    while (it != end && it->first <= clipDepth) ++it;
-    if (start == it) continue;
-    cairo_save(c.cr);
-    if (!ClipToBox(c.cr, DeviceBox(c, inst, m, c.nesting))) {
-      cairo_restore(c.cr);
-      continue;
-    }
-    cairo_push_group(c.cr);
-    DrawList(c, start, it, m, cx);
-    PatternPtr content(cairo_pop_group(c.cr));
-    cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
-    const bool wasMask = c.mask;
-    c.mask = true;
-    DrawInstance(c, inst, m, cx);
-    c.mask = wasMask;
-    PatternPtr mask(cairo_pop_group(c.cr));
-    cairo_identity_matrix(c.cr);
-    cairo_set_source(c.cr, content.get());
-    cairo_mask(c.cr, mask.get());
-    cairo_restore(c.cr);
+using ListIt = std::map<int, Instance>::const_iterator;
+
+// A clip-depth mask, and the masks that in turn cover its own depth.
+struct ClipMask {
+  ListIt it;
+  std::vector<const ClipMask*> under;
+};
+
+// Draws the items masked by masks[k..]: each mask's coverage in turn.
+void DrawUnderMasks(Ctx& c, const std::vector<ListIt>& items, const std::vector<const ClipMask*>& masks, std::size_t k,
+                    const cairo_matrix_t& m, const ColorTransform& cx) {
+  if (k == masks.size()) {
+    for (ListIt it : items) DrawInstance(c, it->second, m, cx);
+    return;
   }
+  const ClipMask& mask = *masks[k];
+  cairo_save(c.cr);
+  if (!ClipToBox(c.cr, DeviceBox(c, mask.it->second, m, c.nesting))) {
+    cairo_restore(c.cr);
+    return;
+  }
+  cairo_push_group(c.cr);
+  DrawUnderMasks(c, items, masks, k + 1, m, cx);
+  PatternPtr content(cairo_pop_group(c.cr));
+  cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+  const bool wasMask = c.mask;
+  c.mask = true;
+  DrawUnderMasks(c, {mask.it}, mask.under, 0, m, cx);
+  c.mask = wasMask;
+  PatternPtr coverage(cairo_pop_group(c.cr));
+  cairo_identity_matrix(c.cr);
+  cairo_set_source(c.cr, content.get());
+  cairo_mask(c.cr, coverage.get());
+  cairo_restore(c.cr);
+}
+
+// Masks (clip depths) show the objects above them up to their clip depth
+// only where they cover; ranges of several masks may overlap.
+void DrawList(Ctx& c, ListIt begin, ListIt end, const cairo_matrix_t& m, const ColorTransform& cx) {
+  std::vector<std::unique_ptr<ClipMask>> masks, finished;
+  std::vector<const ClipMask*> groupMasks;
+  std::vector<ListIt> group;
+  auto activeAt = [&](int depth) {
+    std::vector<const ClipMask*> out;
+    for (const auto& mk : masks) {
+      if (mk->it->second.clipDepth >= depth) out.push_back(mk.get());
+    }
+    return out;
+  };
+  auto flush = [&]() {
+    if (group.empty()) return;
+    if (groupMasks.empty()) {
+      for (ListIt it : group) DrawInstance(c, it->second, m, cx);
+    } else {
+      DrawUnderMasks(c, group, groupMasks, 0, m, cx);
+    }
+    group.clear();
+  };
+  for (auto it = begin; it != end; ++it) {
+    const Instance& inst = it->second;
+    // Masks whose range has ended are done with (the current group keeps its own).
+    for (std::size_t i = 0; i < masks.size();) {
+      if (masks[i]->it->second.clipDepth < it->first) {
+        finished.push_back(std::move(masks[i]));
+        masks.erase(masks.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+    if (inst.clipDepth > 0) {
+      // Overlapping masks nest; a few levels are enough for real movies.
+      if (masks.size() < 8) masks.push_back(std::make_unique<ClipMask>(ClipMask{it, activeAt(it->first)}));
+      continue;
+    }
+    std::vector<const ClipMask*> active = activeAt(it->first);
+    if (active != groupMasks) {
+      flush();
+      groupMasks = std::move(active);
+    }
+    group.push_back(it);
+  }
+  flush();
 }
 
 }  // namespace
