@@ -259,9 +259,10 @@ AsObject* Avm1::ClipVars(TimelineState* tl) {
 }
 
 std::string Avm1::ClipPathText(const std::string& path, bool slash) const {
-  if (slash) return path.empty() ? "/" : path;
+  const std::string plain = PlainPath(path);
+  if (slash) return plain.empty() ? "/" : plain;
   std::string out = "_level0";
-  for (char c : path) out += c == '/' ? '.' : c;
+  for (char c : plain) out += c == '/' ? '.' : c;
   return out;
 }
 
@@ -390,7 +391,11 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
     case AsValue::Type::kBoolean:
     case AsValue::Type::kNumber: return a.num == b.num;
     case AsValue::Type::kString: return a.Text() == b.Text();
-    case AsValue::Type::kClip: return Lower(a.Text()) == Lower(b.Text());
+    case AsValue::Type::kClip: {
+      TimelineState* x = stage_.Resolve("", a.Text().empty() ? "/" : a.Text(), nullptr);
+      TimelineState* y = stage_.Resolve("", b.Text().empty() ? "/" : b.Text(), nullptr);
+      return x && y ? x == y : Lower(PlainPath(a.Text())) == Lower(PlainPath(b.Text()));
+    }
     case AsValue::Type::kObject: return a.obj == b.obj;
   }
   return false;
@@ -533,7 +538,7 @@ AsValue Avm1::GetClipMember(const std::string& path, const std::string& name) {
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
     if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
-      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return AsValue::Clip(rp + "/" + inst.name);
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return AsValue::Clip(ChildPath(rp, inst));
     }
   }
   FindProp(clipProto_, Key(name), out);

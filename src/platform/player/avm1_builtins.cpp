@@ -654,7 +654,7 @@ AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!tl) return {};
   auto it = tl->list.find(static_cast<int>(std::clamp(Num(vm, a, 0), -1e9, 1e9)) + 16384);
   if (it == tl->list.end() || !it->second.sprite) return {};
-  return AsValue::Clip(path + "/" + it->second.name);
+  return AsValue::Clip(ChildPath(path, it->second));
 }
 
 // The clip's matrix to the stage, by its path.
@@ -871,8 +871,8 @@ Matrix GradientMatrix(Avm1& vm, const AsValue& m) {
     return out;
   }
   // The 3x3 form: a b _ / d e _ / g h _, in pixels.
-  out.scaleX = num("a") / 1638.4 * 20, out.rotateSkew0 = num("b") / 1638.4 * 20;
-  out.rotateSkew1 = num("d") / 1638.4 * 20, out.scaleY = num("e") / 1638.4 * 20;
+  out.scaleX = num("a") / 1638.4, out.rotateSkew0 = num("b") / 1638.4;
+  out.rotateSkew1 = num("d") / 1638.4, out.scaleY = num("e") / 1638.4;
   out.translateX = static_cast<std::int32_t>(std::lround(std::clamp(num("g") * 20, -2e9, 2e9)));
   out.translateY = static_cast<std::int32_t>(std::lround(std::clamp(num("h") * 20, -2e9, 2e9)));
   return out;

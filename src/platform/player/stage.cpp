@@ -167,7 +167,7 @@ void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
   inst.sprite->spriteId = def->id;
   if (nesting > kMaxSpriteNesting) return;
   ++nesting_;
-  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, path + "/" + inst.name, nullptr);
+  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, ChildPath(path, inst), nullptr);
   --nesting_;
 }
 
@@ -188,7 +188,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::strin
   list.clear();
   if (nesting_ > kMaxSpriteNesting) return;
   ++nesting_;
-  const std::string path = parentPath + "/" + inst.name;
+  const std::string path = ChildPath(parentPath, inst);
   for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
     if (!(rec.states & state) || list.count(rec.depth)) continue;
     const Character* def = lib_.Find(rec.characterId);
@@ -338,7 +338,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
   if (fresh && IsButton(*inst)) InitButton(*inst, path);
   if (fresh) {
     for (const ClipEventHandler& h : inst->events) {
-      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({path + "/" + inst->name, h.code, {}});
+      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({ChildPath(path, *inst), h.code, {}});
     }
   }
 }
@@ -445,7 +445,7 @@ void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesti
     auto it = tl.list.find(depth);
     if (it == tl.list.end() || !it->second.sprite) continue;
     Instance& inst = it->second;
-    const std::string childPath = path + "/" + inst.name;
+    const std::string childPath = ChildPath(path, inst);
     if (inst.createdTick != tick_) {
       for (const ClipEventHandler& h : inst.events) {
         if (h.events & kEventEnterFrame) pending_.push_back({childPath, h.code, {}});
@@ -503,7 +503,7 @@ bool Stage::HitTest(std::map<int, Instance>& list, const std::string& path, doub
         }
       }
     } else if (IsSprite(inst) && inst.sprite) {
-      if (HitTest(inst.sprite->list, path + "/" + inst.name, x, y, world, nesting + 1, hit)) return true;
+      if (HitTest(inst.sprite->list, ChildPath(path, inst), x, y, world, nesting + 1, hit)) return true;
     }
   }
   return false;
@@ -518,7 +518,7 @@ bool Stage::FindSerial(std::map<int, Instance>& list, const std::string& path, s
       hit.parentPath = path;
       return true;
     }
-    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, path + "/" + inst.name, serial, nesting + 1, hit)) {
+    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, ChildPath(path, inst), serial, nesting + 1, hit)) {
       return true;
     }
   }
@@ -630,6 +630,34 @@ void Stage::RunActions() {
   pending_.clear();
 }
 
+std::string PlainPath(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != '\x02') {
+      out += path[i];
+      continue;
+    }
+    while (i + 1 < path.size() && std::isdigit(static_cast<unsigned char>(path[i + 1]))) ++i;
+  }
+  return out;
+}
+
+Instance* Stage::FindChild(TimelineState& tl, const std::string& segment) {
+  const auto mark = segment.find('\x02');
+  const std::string name = Lower(segment.substr(0, mark));
+  if (mark != std::string::npos) {
+    const std::uint64_t serial = std::strtoull(segment.c_str() + mark + 1, nullptr, 10);
+    for (auto& [depth, inst] : tl.list) {
+      if (inst.sprite && inst.serial == serial) return &inst;
+    }
+  }
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite && Lower(inst.name) == name) return &inst;
+  }
+  return nullptr;
+}
+
 TimelineState* Stage::Resolve(const std::string& base, const std::string& target, std::string* resolved) {
   std::string path = base;
   std::string t = target;
@@ -665,14 +693,8 @@ TimelineState* Stage::Resolve(const std::string& base, const std::string& target
   while (p <= path.size() && !path.empty()) {
     std::size_t q = path.find('/', p);
     if (q == std::string::npos) q = path.size();
-    const std::string name = Lower(path.substr(p, q - p));
-    TimelineState* found = nullptr;
-    for (auto& [depth, inst] : tl->list) {
-      if (inst.sprite && Lower(inst.name) == name) {
-        found = inst.sprite.get();
-        break;
-      }
-    }
+    Instance* inst = FindChild(*tl, path.substr(p, q - p));
+    TimelineState* found = inst ? inst->sprite.get() : nullptr;
     if (!found) return nullptr;
     tl = found;
     p = q + 1;

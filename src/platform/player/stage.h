@@ -80,6 +80,14 @@ struct TimelineState {
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
+// A child's path: its name, and its serial number after a \x02 so that a
+// reference finds this very clip among others of the same name.
+inline std::string ChildPath(const std::string& parent, const Instance& inst) {
+  return parent + "/" + inst.name + '\x02' + std::to_string(inst.serial);
+}
+// The path as scripts see it, without serial numbers.
+std::string PlainPath(const std::string& path);
+
 class Stage {
  public:
   explicit Stage(const MovieLibrary& lib);
@@ -115,6 +123,8 @@ class Stage {
   TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
   Instance* FindInstance(const std::string& path, TimelineState** parent = nullptr);
   Instance* FindSerial(std::uint64_t serial);
+  // A child with a sprite timeline by path segment (name, maybe a serial).
+  Instance* FindChild(TimelineState& tl, const std::string& segment);
   AsValue GetClipProperty(const std::string& path, int index, Avm1& vm);
   void SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame, const std::string& path);

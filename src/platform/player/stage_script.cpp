@@ -94,14 +94,9 @@ Instance* Stage::FindInstance(const std::string& path, TimelineState** parentOut
   const auto slash = path.rfind('/');
   TimelineState* parent = Resolve("", slash == 0 ? "/" : path.substr(0, slash), nullptr);
   if (!parent) return nullptr;
-  const std::string name = Lower(path.substr(slash + 1));
-  for (auto& [depth, inst] : parent->list) {
-    if (inst.sprite && Lower(inst.name) == name) {
-      if (parentOut) *parentOut = parent;
-      return &inst;
-    }
-  }
-  return nullptr;
+  Instance* inst = FindChild(*parent, path.substr(slash + 1));
+  if (inst && parentOut) *parentOut = parent;
+  return inst;
 }
 
 namespace {
@@ -327,7 +322,7 @@ std::string Stage::Duplicate(const std::string& path, const std::string& name, i
   inst->events = events;
   InitSprite(*inst, parentPath, 0);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  const std::string newPath = parentPath + "/" + name;
+  const std::string newPath = ChildPath(parentPath, *inst);
   for (const ClipEventHandler& h : inst->events) {
     if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({newPath, h.code, {}});
   }
@@ -345,7 +340,7 @@ std::string Stage::AttachMovie(const std::string& parentPath, const std::string&
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return "";
   InitSprite(*inst, parentPath, 0);
-  return parentPath + "/" + name;
+  return ChildPath(parentPath, *inst);
 }
 
 std::string Stage::CreateEmptyClip(const std::string& parentPath, const std::string& name, int depth) {
@@ -354,7 +349,7 @@ std::string Stage::CreateEmptyClip(const std::string& parentPath, const std::str
   Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
   if (!inst) return "";
   InitSprite(*inst, parentPath, 0);
-  return parentPath + "/" + name;
+  return ChildPath(parentPath, *inst);
 }
 
 void Stage::RemoveClip(const std::string& path) {
@@ -401,7 +396,7 @@ int Stage::NextHighestDepth(const std::string& path) {
 void Stage::QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   for (auto& [depth, inst] : tl.list) {
-    const std::string child = path + "/" + inst.name;
+    const std::string child = ChildPath(path, inst);
     for (const ClipEventHandler& h : inst.events) {
       if (h.events & events) pending_.push_back({child, h.code, {}});
     }
