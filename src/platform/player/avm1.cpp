@@ -272,9 +272,11 @@ AsValue Avm1::GetClipVariable(TimelineState* tl, const std::string& name) {
   return v;
 }
 
-AsValue Avm1::GetVariable(const std::string& path, const std::string& name) {
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
-  return tl ? GetClipMember(path, name) : AsValue{};
+AsValue Avm1::Evaluate(const std::string& expr) {
+  Context ctx;
+  ctx.thisv = AsValue::Clip("");
+  ctx.scope.push_back(AsValue::Clip(""));
+  return GetVar(ctx, expr);
 }
 
 // ---- conversions -----------------------------------------------------------

@@ -101,8 +101,9 @@ class Avm1 {
   // Frees objects no timeline or global can reach.
   void Collect();
   std::size_t LiveObjects() const { return heap_.size(); }
-  // A variable of a timeline, for hosts and tests; undefined when absent.
-  AsValue GetVariable(const std::string& path, const std::string& name);
+  // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
+  // from the main timeline; for hosts and tests.
+  AsValue Evaluate(const std::string& expr);
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
 

@@ -24,7 +24,7 @@ inline constexpr int kMaxSpriteNesting = 32;
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each
 inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
-inline constexpr std::size_t kMaxActionsPerFrame = 100000;
+inline constexpr std::size_t kMaxActionsPerFrame = 500000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
 

@@ -330,6 +330,10 @@ void FlashPlayer::MouseLeave() {
 
 bool FlashPlayer::OverButton() const { return impl_->stage && impl_->pointerInside && impl_->stage->OverButton(); }
 
+std::string FlashPlayer::GetVariable(const std::string& path) const {
+  return impl_->stage ? impl_->stage->GetVariable(path) : std::string();
+}
+
 void FlashPlayer::SetSoundListener(SoundEventListener* listener) {
   impl_->listener = listener;
   if (impl_->stage) impl_->stage->SetListener(listener);

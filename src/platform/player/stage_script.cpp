@@ -358,7 +358,7 @@ void Stage::RemoveClip(const std::string& path) {
   if (!inst) return;
   for (auto it = parent->list.begin(); it != parent->list.end(); ++it) {
     // Only clips at script depths can be removed by scripts.
-    if (&it->second == inst && it->first >= 0) {
+    if (&it->second == inst && it->first >= kDepthOffset) {
       Discard(it->second);
       parent->list.erase(it);
       return;
@@ -405,17 +405,7 @@ void Stage::QueueEvents(TimelineState& tl, const std::string& path, std::uint32_
 }
 
 std::string Stage::GetVariable(const std::string& text) {
-  std::string clip, name = text;
-  const auto colon = text.rfind(':');
-  const auto dot = text.rfind('.');
-  if (colon != std::string::npos) {
-    clip = text.substr(0, colon), name = text.substr(colon + 1);
-  } else if (dot != std::string::npos) {
-    clip = text.substr(0, dot), name = text.substr(dot + 1);
-  }
-  std::string path;
-  if (!Resolve("", clip.empty() ? "/" : clip, &path)) return "";
-  const AsValue v = avm_->GetVariable(path, name);
+  const AsValue v = avm_->Evaluate(text);
   return v.IsUndefined() ? "" : avm_->ToString(v);
 }
 
