@@ -272,11 +272,20 @@ AsValue Avm1::GetClipVariable(TimelineState* tl, const std::string& name) {
   return v;
 }
 
-AsValue Avm1::Evaluate(const std::string& expr) {
+AsValue Avm1::Evaluate(const std::string& expr, const std::string& path) {
   Context ctx;
-  ctx.thisv = AsValue::Clip("");
-  ctx.scope.push_back(AsValue::Clip(""));
+  ctx.target = ctx.base = path;
+  ctx.thisv = AsValue::Clip(path);
+  ctx.scope.push_back(AsValue::Clip(path));
   return GetVar(ctx, expr);
+}
+
+void Avm1::Assign(const std::string& expr, const AsValue& v, const std::string& path) {
+  Context ctx;
+  ctx.target = ctx.base = path;
+  ctx.thisv = AsValue::Clip(path);
+  ctx.scope.push_back(AsValue::Clip(path));
+  SetVar(ctx, expr, v);
 }
 
 // ---- conversions -----------------------------------------------------------
@@ -1351,7 +1360,8 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           break;
         }
         case 0x53: {  // NewMethod
-          const std::string name = ToString(pop());
+          const AsValue nameV = pop();
+          const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
           const AsValue obj = pop();
           std::vector<AsValue> args = popArgs();
           const AsValue ctor = name.empty() || obj.IsUndefined() ? obj : Get(obj, name);
@@ -1380,8 +1390,9 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           push(CallFunction(fn.obj, self, args));
           break;
         }
-        case 0x52: {  // CallMethod
-          const std::string name = ToString(pop());
+        case 0x52: {  // CallMethod; no method name calls the object itself
+          const AsValue nameV = pop();
+          const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
           const AsValue obj = pop();
           std::vector<AsValue> args = popArgs();
           AsValue fn = name.empty() ? obj : Get(obj, name);

@@ -103,7 +103,8 @@ class Avm1 {
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
-  AsValue Evaluate(const std::string& expr);
+  AsValue Evaluate(const std::string& expr, const std::string& path = "");
+  void Assign(const std::string& expr, const AsValue& v, const std::string& path = "");
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
 

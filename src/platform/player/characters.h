@@ -175,6 +175,7 @@ struct EditTextDef : Character {
   int align = 0;  // 0 left, 1 right, 2 centre, 3 justify
   double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
   std::string text;
+  std::string variable;  // the script variable the field shows, if any
 };
 
 // One tag of a timeline frame, pointing into the movie's data.

@@ -487,7 +487,7 @@ class Loader {
       e->indent = r.S16("Indent");
       e->leading = r.S16("Leading");
     }
-    r.String("VariableName");
+    e->variable = r.String("VariableName");
     if (hasText) e->text = r.String("InitialText");
     Add(std::move(e), id);
   }

@@ -293,9 +293,8 @@ void DrawText(Ctx& c, const TextDef& t, const cairo_matrix_t& parent, const Colo
   }
 }
 
-std::string PlainText(const EditTextDef& e) {
+std::string PlainText(const EditTextDef& e, const std::string& s) {
   std::string out;
-  const std::string& s = e.text;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (e.html && s[i] == '<') {
       const auto close = s.find('>', i);
@@ -340,7 +339,8 @@ std::vector<std::uint32_t> Decode(const std::string& s) {
   return out;
 }
 
-void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const ColorTransform& cx) {
+void DrawEditText(Ctx& c, const EditTextDef& e, const std::string& shown, const cairo_matrix_t& m,
+                  const ColorTransform& cx) {
   cairo_t* cr = c.cr;
   if (e.border && !c.mask) {
     cairo_set_matrix(cr, &m);
@@ -352,7 +352,7 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
     SetColor(c, Rgba{0, 0, 0, 255}, cx);
     cairo_stroke(cr);
   }
-  const std::string text = PlainText(e);
+  const std::string text = PlainText(e, shown);
   if (text.empty()) return;
   const FontDef* font = nullptr;
   if (e.hasFont) {
@@ -599,7 +599,8 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
       DrawText(c, static_cast<const TextDef&>(*d), m, cx);
       break;
     case Character::Kind::kEditText:
-      DrawEditText(c, static_cast<const EditTextDef&>(*d), m, cx);
+      DrawEditText(c, static_cast<const EditTextDef&>(*d),
+                   inst.text ? *inst.text : static_cast<const EditTextDef&>(*d).text, m, cx);
       break;
     case Character::Kind::kBitmap: {
       // A bitmap placed directly draws at one twip per... pixel scale of 20.

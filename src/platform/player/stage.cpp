@@ -628,6 +628,27 @@ void Stage::RunActions() {
     }
   }
   pending_.clear();
+  UpdateBoundText(root_, "", 0);
+}
+
+void Stage::UpdateBoundText(TimelineState& tl, const std::string& path, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.def && inst.def->kind == Character::Kind::kEditText) {
+      const auto& e = static_cast<const EditTextDef&>(*inst.def);
+      if (e.variable.empty()) continue;
+      AsValue v = avm_->Evaluate(e.variable, path);
+      // A new field gives its variable its own text.
+      if (v.IsUndefined() && !inst.text) {
+        avm_->Assign(e.variable, AsValue::String(e.text), path);
+        v = AsValue::String(e.text);
+      }
+      const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
+      if (!inst.text || *inst.text != s) inst.text = std::make_shared<const std::string>(s);
+    } else if (inst.sprite && IsSprite(inst)) {
+      UpdateBoundText(*inst.sprite, ChildPath(path, inst), nesting + 1);
+    }
+  }
 }
 
 std::string PlainPath(const std::string& path) {

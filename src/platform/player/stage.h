@@ -62,6 +62,7 @@ struct Instance {
   std::uint64_t maskSerial = 0;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
+  std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
   // Morph geometry cache for the current ratio.
@@ -177,6 +178,8 @@ class Stage {
   void AdvanceSprites(TimelineState& tl, const std::string& path, int nesting);
   void InitSprite(Instance& inst, const std::string& path, int nesting);
   void RunActions();
+  // Text fields show the variables they are bound to.
+  void UpdateBoundText(TimelineState& tl, const std::string& path, int nesting);
   void QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
 
