@@ -460,6 +460,46 @@ TEST(Avm1Events, InitActionsRunOnceBeforeTheFramesActions) {
   EXPECT_EQ(r.Get("_global.made"), "1");
 }
 
+// DefineEditText without a font, bound to `variable`, over the whole stage.
+std::vector<std::uint8_t> BoundField(std::uint16_t id, const std::string& variable, const std::string& initial) {
+  SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 2000, 0, 2000});
+  w.U8(0x80 | 0x08 | 0x04);  // has text, read-only, has colour
+  w.U8(0);
+  w.U8(0), w.U8(0), w.U8(0), w.U8(255);  // black
+  w.String(variable);
+  w.String(initial);
+  return w.Data();
+}
+
+bool AnyInk(Played& r) {
+  gdi::Bitmap bmp;
+  r.player.Paint(bmp);
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 100; ++x) {
+      if (bmp.GetPixel(x, y) != cWhite) return true;
+    }
+  }
+  return false;
+}
+
+TEST(Avm1Events, TextFieldsShowTheirVariable) {
+  auto b = Movie();
+  b.Tag(37, BoundField(3, "score", "WWW"));
+  b.PlaceObject2({.depth = 1, .characterId = 3}).ShowFrame();
+  Actions clear;
+  Assign(clear, "copy", Var("score"));
+  Assign(clear, "score", Str(""));
+  b.DoAction(clear.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("score"), "WWW");  // a new field gives its variable its text
+  EXPECT_TRUE(AnyInk(r));
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("copy"), "WWW");
+  EXPECT_FALSE(AnyInk(r));
+}
+
 TEST(Avm1Runtime, TimeIsThePlayersClockAndObjectsSurviveCollection) {
   auto b = Movie();
   Actions first;
