@@ -716,12 +716,10 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     };
     preload(0x01, self);
     preload(0x04, AsValue::Object(arguments));
-    if (f.flags & 0x10) {
-      // super: the prototype above the one the object was made from.
-      AsValue sup;
-      if (self.type == AsValue::Type::kObject && self.obj->proto) sup = AsValue::Object(self.obj->proto->proto);
-      preload(0x10, sup);
-    }
+    const bool wantSuper = (f.flags & 0x10) || !(f.flags & 0x20);
+    const AsValue sup = wantSuper ? MakeSuper(fnObj, self) : AsValue{};
+    preload(0x10, sup);
+    if (!(f.flags & 0x20)) SetProp(act, "super", sup, true);
     preload(0x40, AsValue::Clip(""));
     if (f.flags & 0x80) preload(0x80, GetClipMember(ctx.target, "_parent"));
     preload(0x100, AsValue::Object(global_));
@@ -730,6 +728,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   } else {
     SetProp(act, "this", self, true);
     SetProp(act, "arguments", AsValue::Object(arguments), true);
+    SetProp(act, "super", MakeSuper(fnObj, self), true);
   }
   for (std::size_t i = 0; i < f.params.size(); ++i) {
     const AsValue v = i < args.size() ? args[i] : AsValue{};
@@ -743,6 +742,36 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsValue r = Execute(f.code, ctx);
   --depth_;
   return r;
+}
+
+// `super` in a function: the prototype above the one the function belongs
+// to (its class's prototype for a constructor, the prototype holding it for
+// a method), acting on the same `this`.
+AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
+  if (self.type != AsValue::Type::kObject) return {};
+  AsObject* home = nullptr;
+  const AsValue own = GetOwn(fnObj, Key("prototype"));
+  int guard = 0;
+  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+    if (own.type == AsValue::Type::kObject && own.obj == o) home = o;
+  }
+  guard = 0;
+  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+    for (auto& [k, p] : o->props) {
+      if (p.value.type == AsValue::Type::kObject && p.value.obj == fnObj) {
+        home = o;
+        break;
+      }
+    }
+  }
+  if (!home || !home->proto) return {};
+  AsObject* sup = NewObject(home->proto);
+  sup->className = "super";
+  sup->boundThis = self;
+  AsValue ctor;
+  if (!FindProp(home, Key("__constructor__"), ctor)) FindProp(home->proto, Key("constructor"), ctor);
+  SetProp(sup, "__constructor__", ctor, true);
+  return AsValue::Object(sup);
 }
 
 AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
@@ -840,6 +869,7 @@ void Avm1::Mark(AsObject* root) {
     for (auto& [k, p] : o->props) push(p.value);
     for (auto& e : o->elems) push(e);
     push(o->primitive);
+    push(o->boundThis);
     if (o->fn) {
       for (auto& s : o->fn->scope) push(s);
     }
@@ -1396,12 +1426,18 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           const AsValue obj = pop();
           std::vector<AsValue> args = popArgs();
           AsValue fn = name.empty() ? obj : Get(obj, name);
+          AsValue self = name.empty() ? AsValue{} : obj;
+          if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
+            // super(...) and super.method(...) act on the caller's object.
+            if (name.empty()) fn = GetOwn(obj.obj, Key("__constructor__"));
+            self = obj.obj->boundThis;
+          }
           if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
             Skip("method " + name);
             push({});
             break;
           }
-          push(CallFunction(fn.obj, name.empty() ? AsValue{} : obj, args));
+          push(CallFunction(fn.obj, self, args));
           break;
         }
         case 0x3E:  // Return

@@ -80,6 +80,7 @@ struct AsObject {
   AsValue primitive;           // new String/Number/Boolean
   std::string className = "Object";
   std::string clipPath;        // Color objects: the clip they colour
+  AsValue boundThis;           // `super`: the object its calls act on
   bool marked = false;
 };
 
@@ -141,6 +142,7 @@ class Avm1 {
   AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
   AsValue Construct(const AsValue& ctor, AsArgs args);
+  AsValue MakeSuper(AsObject* fnObj, const AsValue& self);
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);

@@ -243,6 +243,32 @@ TEST(Avm1Functions, ConstructorsAndPrototypes) {
   EXPECT_EQ(r.Get("isP"), "true");
 }
 
+TEST(Avm1Functions, ClassesExtendAndCallSuper) {
+  // function A(v) { this.a = v; }  A.prototype.name = function () { return "A" + this.a; }
+  // function B(v) { super(v * 2); }  B extends A;
+  // B.prototype.name = function () { return "B" + super.name(); }
+  Actions a;
+  a.DefineFunction("A", {"v"}, SetMember(Var("this"), "a", Var("v")));
+  a.Append(Member(Var("A"), "prototype"))
+      .PushString("name")
+      .DefineFunction("", {}, Bin(Str("A"), Member(Var("this"), "a"), kAdd2).Raw(kReturn))
+      .Raw(kSetMember);
+  a.DefineFunction("B", {"v"},
+                   Actions().Append(Bin(Var("v"), Int(2), kMultiply)).PushInt(1).Append(Var("super")).PushUndefined()
+                       .Raw(kCallMethod).Raw(kPop));
+  a.Append(Var("B")).Append(Var("A")).Raw(0x69);
+  a.Append(Member(Var("B"), "prototype"))
+      .PushString("name")
+      .DefineFunction("", {}, Bin(Str("B"), Method(Var("super"), "name", {}), kAdd2).Raw(kReturn))
+      .Raw(kSetMember);
+  Assign(a, "b", Actions().PushInt(5).PushInt(1).PushString("B").Raw(kNewObject));
+  Assign(a, "r", Method(Var("b"), "name", {}));
+  Assign(a, "isA", Actions().Append(Var("b")).Append(Var("A")).Raw(0x54));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("r"), "BA10");
+  EXPECT_EQ(r.Get("isA"), "true");
+}
+
 TEST(Avm1Limits, AnEndlessLoopEndsTheFrameAndTheMovieGoesOn) {
   auto b = Movie();
   Actions loop;
