@@ -18,7 +18,8 @@ namespace {
 constexpr int kMaxCallDepth = 64;
 constexpr std::size_t kMaxObjects = std::size_t{1} << 20;
 constexpr std::size_t kMaxStringBytes = std::size_t{1} << 20;
-constexpr std::size_t kStringBytesPerFrame = std::size_t{32} << 20;
+constexpr std::size_t kBytesPerFrame = std::size_t{64} << 20;
+constexpr std::size_t kMaxLiveBytes = std::size_t{512} << 20;
 constexpr std::size_t kMaxArrayLength = std::size_t{1} << 20;
 constexpr std::size_t kMaxStack = 1u << 16;
 constexpr int kMaxScopes = 256;
@@ -173,6 +174,15 @@ std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std:
 
 void Avm1::Skip(const std::string& what) { stage_.Skipped().insert(what); }
 
+bool Avm1::Charge(std::size_t bytes) {
+  frameBytes_ += bytes;
+  sinceCollect_ += bytes;
+  if (frameBytes_ <= kBytesPerFrame) return true;
+  Skip("too much memory made by scripts in one frame");
+  aborted_ = true;
+  return false;
+}
+
 double Avm1::Random() {
   // xorshift64*: the same movie draws the same numbers on every run.
   seed_ ^= seed_ >> 12;
@@ -187,6 +197,7 @@ AsObject* Avm1::NewObject(AsObject* proto) {
     aborted_ = true;
     // Hand out a scratch object that lives until the next collection.
   }
+  Charge(sizeof(AsObject) + 64);
   heap_.push_back(std::make_unique<AsObject>());
   AsObject* o = heap_.back().get();
   o->proto = proto ? proto : objectProto_;
@@ -212,6 +223,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
     Skip("too many properties");
     return;
   }
+  Charge(sizeof(AsProperty) + 2 * k.size() + 48);
   o->props.emplace(k, AsProperty{v, name, order_++, hidden});
 }
 
@@ -501,7 +513,9 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
     std::size_t idx = 0;
     if (name == "length") {
       const double n = ToNumber(value);
-      if (n >= 0 && n <= static_cast<double>(kMaxArrayLength)) o->elems.resize(static_cast<std::size_t>(n));
+      if (n >= 0 && n <= static_cast<double>(kMaxArrayLength) && Charge(static_cast<std::size_t>(n) * sizeof(AsValue))) {
+        o->elems.resize(static_cast<std::size_t>(n));
+      }
       return;
     }
     if (IsIndex(name, idx)) {
@@ -509,7 +523,10 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
         Skip("array too long");
         return;
       }
-      if (idx >= o->elems.size()) o->elems.resize(idx + 1);
+      if (idx >= o->elems.size()) {
+        if (!Charge((idx + 1 - o->elems.size()) * sizeof(AsValue))) return;
+        o->elems.resize(idx + 1);
+      }
       o->elems[idx] = value;
       return;
     }
@@ -789,7 +806,7 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
 }
 
 void Avm1::Run(const std::string& path, std::span<const std::uint8_t> code) {
-  if (aborted_) return;
+  if (aborted_ || disabled_) return;
   Context ctx;
   ctx.target = ctx.base = path;
   ctx.thisv = AsValue::Clip(path);
@@ -808,7 +825,7 @@ bool Avm1::HasHandler(const std::string& path, const std::string& name) {
 }
 
 void Avm1::CallHandler(const std::string& path, const std::string& name) {
-  if (aborted_) return;
+  if (aborted_ || disabled_) return;
   TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
   if (!tl || !tl->vars) return;
   AsValue fn;
@@ -821,7 +838,7 @@ void Avm1::CallHandler(const std::string& path, const std::string& name) {
 void Avm1::BeginFrame(std::int64_t ms) {
   steps_ = 0;
   aborted_ = false;
-  stringBudget_ = 0;
+  frameBytes_ = 0;
   now_ = ms;
   // Timers due by now, each at most once a frame.
   auto due = intervals_;
@@ -885,7 +902,8 @@ void Avm1::MarkTimeline(TimelineState& tl, int nesting) {
 }
 
 void Avm1::Collect() {
-  if (heap_.size() < 2 * lastLive_) return;
+  if (heap_.size() < 2 * lastLive_ && sinceCollect_ < kBytesPerFrame) return;
+  sinceCollect_ = 0;
   for (auto& o : heap_) o->marked = false;
   for (AsObject* r : roots_) Mark(r);
   MarkTimeline(stage_.Root(), 0);
@@ -900,6 +918,20 @@ void Avm1::Collect() {
   }
   heap_.resize(kept);
   lastLive_ = std::max<std::size_t>(kept, 1024);
+  // What the survivors hold, roughly; strings shared between values count
+  // once per value.
+  std::size_t live = 0;
+  auto bytes = [](const AsValue& v) { return v.str ? v.str->size() + 32 : 0; };
+  for (const auto& o : heap_) {
+    live += sizeof(AsObject) + o->elems.size() * sizeof(AsValue);
+    for (const auto& [k, p] : o->props) live += sizeof(AsProperty) + 2 * k.size() + bytes(p.value);
+    for (const auto& e : o->elems) live += bytes(e);
+  }
+  if (live > kMaxLiveBytes && !disabled_) {
+    Skip("scripts stopped: too much memory");
+    disabled_ = true;
+    intervals_.clear();
+  }
 }
 
 // ---- the interpreter -----------------------------------------------------------
@@ -932,12 +964,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       Skip("string too long");
       s.resize(kMaxStringBytes);
     }
-    stringBudget_ += s.size();
-    if (stringBudget_ > kStringBytesPerFrame) {
-      Skip("too much text made in one frame");
-      aborted_ = true;
-      return AsValue::String("");
-    }
+    if (!Charge(s.size())) return AsValue::String("");
     return AsValue::String(std::move(s));
   };
   auto timeline = [&]() -> TimelineState* {
@@ -1574,6 +1601,11 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       }
     } catch (const swf::SwfError&) {
       Skip("damaged action");
+      return {};
+    }
+    // Big new strings count against the frame's memory.
+    if (!stack.empty() && stack.back().str && stack.back().str.use_count() == 1 && stack.back().str->size() > 256 &&
+        !Charge(stack.back().str->size())) {
       return {};
     }
     if (throwing_) {

@@ -121,6 +121,9 @@ class Avm1 {
   AsValue ToPrimitive(const AsValue& v);
   std::string Key(std::string_view name) const;
   void Skip(const std::string& what);
+  // Counts memory a script makes; false (and the frame's scripts end) once
+  // a frame made too much.
+  bool Charge(std::size_t bytes);
   double Random();
   AsObject* ObjectProto() const { return objectProto_; }
   AsObject* ArrayProto() const { return arrayProto_; }
@@ -184,7 +187,9 @@ class Avm1 {
   AsValue thrown_;
   std::uint64_t seed_ = 0x9E3779B97F4A7C15ull;
   std::int64_t now_ = 0;
-  std::size_t stringBudget_ = 0;
+  std::size_t frameBytes_ = 0;   // made by scripts this frame
+  std::size_t sinceCollect_ = 0;  // made since the last collection
+  bool disabled_ = false;         // scripts outgrew their memory: no more run
 
   struct Interval {
     int id = 0;

@@ -146,7 +146,8 @@ AsValue ObjectCtor(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue ArrayCtor(Avm1& vm, const AsValue&, AsArgs a) {
   if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {
     const double n = a[0].num;
-    return AsValue::Object(vm.NewArray(std::vector<AsValue>(n >= 0 && n <= kMaxArray ? static_cast<std::size_t>(n) : 0)));
+    const std::size_t count = n >= 0 && n <= kMaxArray ? static_cast<std::size_t>(n) : 0;
+    return AsValue::Object(vm.NewArray(std::vector<AsValue>(vm.Charge(count * sizeof(AsValue)) ? count : 0)));
   }
   return AsValue::Object(vm.NewArray(std::vector<AsValue>(a.begin(), a.end())));
 }
@@ -217,9 +218,9 @@ AsObject* ArraySelf(const AsValue& self) {
   return o && o->isArray ? o : nullptr;
 }
 
-AsValue ArrPush(Avm1&, const AsValue& self, AsArgs a) {
+AsValue ArrPush(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
-  if (!o) return {};
+  if (!o || !vm.Charge(a.size() * sizeof(AsValue))) return {};
   for (auto& v : a) {
     if (o->elems.size() < kMaxArray) o->elems.push_back(v);
   }
@@ -262,7 +263,7 @@ AsValue ArrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::size_t b = ClampIndex(Num(vm, a, 0), n, true);
   const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), n, true) : n;
   std::vector<AsValue> out;
-  if (b < e) out.assign(o->elems.begin() + static_cast<std::ptrdiff_t>(b), o->elems.begin() + static_cast<std::ptrdiff_t>(e));
+  if (b < e && vm.Charge((e - b) * sizeof(AsValue))) out.assign(o->elems.begin() + static_cast<std::ptrdiff_t>(b), o->elems.begin() + static_cast<std::ptrdiff_t>(e));
   return AsValue::Object(vm.NewArray(std::move(out)));
 }
 
@@ -289,6 +290,7 @@ AsValue ArrConcat(Avm1& vm, const AsValue& self, AsArgs a) {
     else out.push_back(v);
     if (out.size() > kMaxArray) out.resize(kMaxArray);
   }
+  if (!vm.Charge(out.size() * sizeof(AsValue))) out.clear();
   return AsValue::Object(vm.NewArray(std::move(out)));
 }
 
@@ -424,6 +426,7 @@ AsValue StrSplit(Avm1& vm, const AsValue& self, AsArgs a) {
     const double lim = Num(vm, a, 1);
     if (lim >= 0 && lim < static_cast<double>(out.size())) out.resize(static_cast<std::size_t>(lim));
   }
+  if (!vm.Charge(out.size() * (sizeof(AsValue) + 48) + s.size())) out.clear();
   return AsValue::Object(vm.NewArray(std::move(out)));
 }
 
@@ -832,15 +835,16 @@ void StartFill(Drawing& d, const FillStyle& f) {
 }
 
 AsValue DrBeginFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  const bool none = a.empty() || a[0].IsUndefined();
+  FillStyle f;
+  if (!none) f.color = ColorArg(vm, a[0], Arg(a, 1));
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  if (a.empty() || a[0].IsUndefined()) {
+  if (none) {
     CloseContour(*d);
     d->filling = false;
     return {};
   }
-  FillStyle f;
-  f.color = ColorArg(vm, a[0], Arg(a, 1));
   StartFill(*d, f);
   return {};
 }
@@ -907,9 +911,10 @@ bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
 }
 
 AsValue DrBeginGradientFill(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
   FillStyle f;
-  if (!d || !GradientFill(vm, a, f)) return {};
+  if (!GradientFill(vm, a, f)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
   StartFill(*d, f);
   return {};
 }
@@ -920,12 +925,12 @@ AsValue DrBeginBitmapFill(Avm1& vm, const AsValue&, AsArgs) {
 }
 
 AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
-  if (!d) return {};
   const double t = Num(vm, a, 0);
   if (a.empty() || a[0].IsUndefined() || std::isnan(t)) {
-    d->hasLineStyle = false;
-    d->line = -1;
+    if (Drawing* d = Pen(vm, self)) {
+      d->hasLineStyle = false;
+      d->line = -1;
+    }
     return {};
   }
   LineStyle l;
@@ -942,6 +947,8 @@ AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
     const double ml = Num(vm, a, 7);
     if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
   }
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
   d->lineStyle = l;
   d->hasLineStyle = true;
   ShapeLayer& layer = TopLayer(*d);
@@ -953,9 +960,10 @@ AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue DrLineGradientStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
   FillStyle f;
-  if (!d || d->line < 0 || !GradientFill(vm, a, f)) return {};
+  if (!GradientFill(vm, a, f)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d || d->line < 0) return {};
   ShapeLayer& layer = TopLayer(*d);
   if (d->line >= static_cast<int>(layer.lines.size())) return {};
   LineStyle& l = layer.lines[static_cast<std::size_t>(d->line)];
@@ -966,9 +974,10 @@ AsValue DrLineGradientStyle(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue DrMoveTo(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
   double x, y;
-  if (!d || !Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
   CloseContour(*d);
   d->penX = d->startX = x;
   d->penY = d->startY = y;
@@ -976,17 +985,19 @@ AsValue DrMoveTo(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue DrLineTo(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
   double x, y;
-  if (!d || !Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
   AddEdge(*d, Edge{d->penX, d->penY, 0, 0, x, y, false});
   return {};
 }
 
 AsValue DrCurveTo(Avm1& vm, const AsValue& self, AsArgs a) {
-  Drawing* d = Pen(vm, self);
   double cx, cy, x, y;
-  if (!d || !Coord(vm, a, 0, cx) || !Coord(vm, a, 1, cy) || !Coord(vm, a, 2, x) || !Coord(vm, a, 3, y)) return {};
+  if (!Coord(vm, a, 0, cx) || !Coord(vm, a, 1, cy) || !Coord(vm, a, 2, x) || !Coord(vm, a, 3, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
   AddEdge(*d, Edge{d->penX, d->penY, cx, cy, x, y, true});
   return {};
 }
@@ -1075,9 +1086,10 @@ AsValue ColorCtor(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue ColorSetRGB(Avm1& vm, const AsValue& self, AsArgs a) {
+  const double d = Num(vm, a, 0);
   Instance* inst = ColorTarget(vm, self);
-  if (!inst) return {};
-  const auto rgb = static_cast<std::uint32_t>(static_cast<std::int64_t>(Num(vm, a, 0)));
+  if (!inst || !std::isfinite(d)) return {};
+  const auto rgb = static_cast<std::uint32_t>(static_cast<std::int64_t>(d));
   inst->cxform.redMult = inst->cxform.greenMult = inst->cxform.blueMult = 0;
   inst->cxform.redAdd = (rgb >> 16) & 255;
   inst->cxform.greenAdd = (rgb >> 8) & 255;
@@ -1094,15 +1106,15 @@ AsValue ColorGetRGB(Avm1& vm, const AsValue& self, AsArgs) {
 }
 
 AsValue ColorSetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
-  Instance* inst = ColorTarget(vm, self);
-  if (!inst || Arg(a, 0).type != AsValue::Type::kObject) return {};
+  if (Arg(a, 0).type != AsValue::Type::kObject || !ColorTarget(vm, self)) return {};
+  // Read every field first: conversions may run scripts.
+  ColorTransform c = ColorTarget(vm, self)->cxform;
   auto field = [&](const char* name, std::int32_t& out, double scale) {
     const AsValue v = vm.Get(a[0], name);
     if (v.IsUndefined()) return;
     const double d = vm.ToNumber(v);
     if (std::isfinite(d)) out = static_cast<std::int32_t>(std::clamp(d * scale, -1e6, 1e6));
   };
-  auto& c = inst->cxform;
   field("ra", c.redMult, 2.56);
   field("ga", c.greenMult, 2.56);
   field("ba", c.blueMult, 2.56);
@@ -1111,6 +1123,9 @@ AsValue ColorSetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
   field("gb", c.greenAdd, 1);
   field("bb", c.blueAdd, 1);
   field("ab", c.alphaAdd, 1);
+  Instance* inst = ColorTarget(vm, self);
+  if (!inst) return {};
+  inst->cxform = c;
   inst->scripted = true;
   return {};
 }

@@ -283,6 +283,28 @@ TEST(Avm1Limits, AnEndlessLoopEndsTheFrameAndTheMovieGoesOn) {
   EXPECT_EQ(r.player.CurrentFrame(), 1);
 }
 
+TEST(Avm1Limits, ScriptsThatHoardMemoryAreStopped) {
+  // s = "x"; while (true) { s = s + s; list.push(s); }
+  auto b = Movie();
+  Actions a;
+  Assign(a, "s", Str("xxxxxxxxxxxxxxxx"));
+  Assign(a, "list", Actions().PushInt(0).Raw(kInitArray));
+  Actions loop;
+  Assign(loop, "s", Bin(Var("s"), Var("s"), kAdd2));
+  loop.Append(Method(Var("list"), "push", {Var("s")})).Raw(kPop);
+  loop.Jump(static_cast<std::int16_t>(-static_cast<int>(loop.Size()) - 5));
+  a.Append(loop);
+  b.DoAction(a).ShowFrame();
+  b.DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_TRUE(r.Skipped("string too long") || r.Skipped("too much memory made by scripts in one frame"));
+  const std::string n = r.Get("list.length");
+  ASSERT_FALSE(n.empty());
+  EXPECT_LT(std::stoi(n), 1000);
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.player.CurrentFrame(), 1);
+}
+
 TEST(Avm1Limits, DamagedCodeIsSkippedSafely) {
   // A function whose body claims to run past the end, a push cut short and
   // an unknown action: none may read outside the code.

@@ -168,17 +168,20 @@ AsValue Stage::GetClipProperty(const std::string& path, int index, Avm1& vm) {
 }
 
 void Stage::SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm) {
+  // Convert first: a conversion may run a script that removes the clip.
+  const std::string text = index == 13 ? vm.ToString(v) : std::string();
+  const bool flag = index == 7 && vm.ToBool(v);
+  const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
   Instance* inst = FindInstance(path);
   if (!inst) return;
   if (index == 13) {
-    inst->name = vm.ToString(v);
+    inst->name = text;
     return;
   }
   if (index == 7) {
-    inst->visible = vm.ToBool(v);
+    inst->visible = flag;
     return;
   }
-  const double d = vm.ToNumber(v);
   if (std::isnan(d) || std::isinf(d)) return;
   Matrix& m = inst->matrix;
   const double rot = std::atan2(m.rotateSkew0, m.scaleX);
@@ -234,12 +237,14 @@ bool Stage::GotoLabel(TimelineState& tl, const std::string& label, const std::st
 }
 
 void Stage::GotoValue(TimelineState& start, const std::string& path, const AsValue& v, Avm1& vm) {
-  TimelineState* tl = &start;
   if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
-    if (!std::isnan(v.num)) Goto(*tl, static_cast<int>(std::clamp(v.num, -1e9, 1e9)) - 1, path);
+    if (!std::isnan(v.num)) Goto(start, static_cast<int>(std::clamp(v.num, -1e9, 1e9)) - 1, path);
     return;
   }
+  // The conversion may run a script: find the timeline again after it.
   std::string s = vm.ToString(v);
+  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+  if (!tl) return;
   std::string tpath = path;
   const auto colon = s.rfind(':');
   if (colon != std::string::npos) {
