@@ -412,6 +412,11 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   r.player.AdvanceTo(100);
   EXPECT_EQ(r.At(5, 55), cWhite);
   EXPECT_EQ(r.At(55, 55), cRed);
+  // A jump back to frame 1 rebuilds the timeline's objects; the attached
+  // clip is the script's and stays.
+  r.player.GotoFrame(0);
+  EXPECT_EQ(r.At(55, 55), cRed);
+  EXPECT_EQ(r.At(5, 5), cRed);
 }
 
 TEST(Avm1Clips, DrawingApiAndSetMask) {

@@ -421,7 +421,11 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
   std::map<int, Instance> old;
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, &old);
-  for (auto& [depth, inst] : old) Discard(inst);
+  for (auto& [depth, inst] : old) {
+    // Clips made by scripts are not the timeline's: they stay.
+    if (inst.placedFrame < 0 && !tl.list.count(depth)) tl.list.emplace(depth, std::move(inst));
+    else Discard(inst);
+  }
 }
 
 void Stage::GotoMain(int frame) {
