@@ -1095,6 +1095,27 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
         }
         case 0x28:
           break;
+        case 0x22:
+        case 0x23: {  // GetProperty, SetProperty
+          const AsValue value = op == 0x23 ? pop() : AsValue{};
+          const double index = ToNumber(pop());
+          const AsValue t = pop();
+          std::string path;
+          bool found = true;
+          if (t.type == AsValue::Type::kClip) path = t.Text();
+          else if (const std::string text = ToString(t); text.empty()) path = ctx.target;
+          else found = stage_.Resolve(ctx.target, text, &path) != nullptr;
+          const int i = std::isnan(index) ? -1 : static_cast<int>(index);
+          const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
+          if (op == 0x22) {
+            push(found && known && stage_.Resolve("", path.empty() ? "/" : path, nullptr)
+                     ? stage_.GetClipProperty(path, i, *this)
+                     : AsValue{});
+          } else if (found && known) {
+            stage_.SetClipProperty(path, i, value, *this);
+          }
+          break;
+        }
         case 0x24: {  // CloneSprite
           const double depth = ToNumber(pop());
           const std::string name = ToString(pop());

@@ -344,6 +344,21 @@ TEST(Avm1Clips, PropertiesSetByScriptMoveThePixels) {
   EXPECT_EQ(r.At(5, 5), cWhite);
 }
 
+TEST(Avm1Clips, Flash4PropertyActions) {
+  // setProperty("box", _y, 50); h = getProperty("/box", _height); tellTarget("box") { w = _width }
+  auto b = WithBox(4);
+  Actions a;
+  a.PushString("box").PushFloat(1).PushFloat(50).Raw(0x23);
+  a.PushString("h").PushString("/box").PushFloat(9).Raw(0x22).SetVariable();
+  a.SetTarget("box").PushString("w").PushString("").PushFloat(8).Raw(0x22).SetVariable().SetTarget("");
+  b.DoAction(a).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.At(5, 5), cWhite);
+  EXPECT_EQ(r.At(5, 55), cRed);
+  EXPECT_EQ(r.Get("h"), "20");
+  EXPECT_EQ(r.Get("/box:w"), "20");
+}
+
 TEST(Avm1Clips, VisibilityAlphaAndRotation) {
   auto b = WithBox();
   Actions a;
