@@ -269,6 +269,84 @@ TEST(Avm1Functions, ClassesExtendAndCallSuper) {
   EXPECT_EQ(r.Get("isA"), "true");
 }
 
+// DefineFunction2 (0x8E) with its parameters in registers.
+Actions& DefineFunction2(Actions& a, const std::string& name, std::uint8_t registers, std::uint16_t flags,
+                         const std::vector<std::pair<std::uint8_t, std::string>>& params, const Actions& body) {
+  SwfWriter w;
+  w.String(name);
+  w.U16(static_cast<std::uint16_t>(params.size()));
+  w.U8(registers);
+  w.U16(flags);
+  for (const auto& [reg, p] : params) {
+    w.U8(reg);
+    w.String(p);
+  }
+  w.U16(static_cast<std::uint16_t>(body.Size()));
+  a.Raw(0x8E, w.Data());
+  return a.Append(body);
+}
+
+TEST(Avm1Functions, RegistersTryCatchWithAndEnumeration) {
+  Actions a;
+  // function f(x, y) { return x * y + arguments.length; }  this preloaded in r1, x in r2, y in r3
+  Actions body = Actions().PushRegister(2).PushRegister(3).Raw(kMultiply);
+  body.Append(Member(Var("arguments"), "length")).Raw(kAdd2).Raw(kReturn);
+  DefineFunction2(a, "f", 4, 0x01, {{2, "x"}, {3, "y"}}, body);
+  Assign(a, "product", Call("f", {Int(6), Int(7)}));
+  // try { throw "boom"; after = 1; } catch (e) { caught = e; } finally { fin = 1; }
+  Actions tryBody = Actions().PushString("boom").Raw(0x2A);
+  Assign(tryBody, "after", Int(1));
+  Actions catchBody;
+  Assign(catchBody, "caught", Var("e"));
+  Actions finallyBody;
+  Assign(finallyBody, "fin", Int(1));
+  SwfWriter t;
+  t.U8(0x03);  // catch and finally blocks, catch variable by name
+  t.U16(static_cast<std::uint16_t>(tryBody.Size()));
+  t.U16(static_cast<std::uint16_t>(catchBody.Size()));
+  t.U16(static_cast<std::uint16_t>(finallyBody.Size()));
+  t.String("e");
+  a.Raw(0x8F, t.Data()).Append(tryBody).Append(catchBody).Append(finallyBody);
+  // with ({a: 5}) { viaWith = a; }
+  Actions inner;
+  Assign(inner, "viaWith", Var("a"));
+  Assign(a, "o", Actions().PushString("a").PushInt(5).PushInt(1).Raw(kInitObject));
+  SwfWriter w;
+  w.U16(static_cast<std::uint16_t>(inner.Size()));
+  a.Append(Var("o")).Raw(0x94, w.Data()).Append(inner);
+  // for (k in o) -- the one name lands in k; then the end marker is dropped.
+  a.Append(Var("o")).Raw(0x55).PushString("k").Raw(0x4D).SetVariable().Raw(kPop);
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("product"), "44");
+  EXPECT_EQ(r.Get("caught"), "boom");
+  EXPECT_EQ(r.Get("after"), "");
+  EXPECT_EQ(r.Get("fin"), "1");
+  EXPECT_EQ(r.Get("viaWith"), "5");
+  EXPECT_EQ(r.Get("a"), "");  // the with block's object, not the timeline
+  EXPECT_EQ(r.Get("k"), "a");
+}
+
+TEST(Avm1Runtime, IntervalsAndColor) {
+  auto b = WithBox();
+  Actions tick;
+  Assign(tick, "_root.n", Bin(Var("_root.n"), Int(1), kAdd2));
+  Actions a;
+  Assign(a, "n", Int(0));
+  Assign(a, "id", Call("setInterval", {Actions().DefineFunction("", {}, tick), Int(100)}));
+  Assign(a, "c", Actions().Append(Var("box")).PushInt(1).PushString("Color").Raw(kNewObject));
+  a.Append(Method(Var("c"), "setRGB", {Int(0x0000FF)})).Raw(kPop);
+  b.DoAction(a).ShowFrame();
+  Actions stop;
+  stop.Append(Call("clearInterval", {Var("id")})).Raw(kPop).Stop();
+  b.ShowFrame().ShowFrame().ShowFrame().DoAction(stop).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.At(5, 5), cBlue);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("n"), "3");
+  r.player.AdvanceTo(1000);
+  EXPECT_EQ(r.Get("n"), "4");  // cleared on the fifth frame
+}
+
 TEST(Avm1Limits, AnEndlessLoopEndsTheFrameAndTheMovieGoesOn) {
   auto b = Movie();
   Actions loop;
