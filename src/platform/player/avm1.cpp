@@ -835,6 +835,33 @@ void Avm1::CallHandler(const std::string& path, const std::string& name) {
   throwing_ = false;
 }
 
+void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
+  const std::uint16_t id = stage_.Library().FindName(exportName);
+  if (id == 0) return;
+  if (ctor.type == AsValue::Type::kObject && ctor.obj->fn) classes_[id] = ctor;
+  else classes_.erase(id);
+}
+
+void Avm1::ConstructClip(const std::string& path) {
+  if (aborted_ || disabled_) return;
+  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
+  if (!tl) return;
+  auto it = classes_.find(static_cast<std::uint16_t>(tl->spriteId));
+  if (it == classes_.end()) return;
+  const AsValue ctor = it->second;
+  const AsValue proto = Get(ctor, "prototype");
+  AsObject* vars = ClipVars(tl);
+  if (proto.type == AsValue::Type::kObject) {
+    for (AsObject* p = proto.obj; p; p = p->proto) {
+      if (p == vars) return;  // no cycles
+    }
+    vars->proto = proto.obj;
+  }
+  throwing_ = false;
+  CallFunction(ctor.obj, AsValue::Clip(path), {});
+  throwing_ = false;
+}
+
 void Avm1::BeginFrame(std::int64_t ms) {
   steps_ = 0;
   aborted_ = false;
@@ -907,6 +934,7 @@ void Avm1::Collect() {
   for (auto& o : heap_) o->marked = false;
   for (AsObject* r : roots_) Mark(r);
   MarkTimeline(stage_.Root(), 0);
+  for (auto& [id, ctor] : classes_) MarkValue(ctor);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);
     MarkValue(iv.self);

@@ -101,6 +101,10 @@ class Avm1 {
   void BeginFrame(std::int64_t ms);
   // Frees objects no timeline or global can reach.
   void Collect();
+  // Object.registerClass: clips of the symbol are made by the class.
+  bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
+  void RegisterClass(const std::string& exportName, const AsValue& ctor);
+  void ConstructClip(const std::string& path);
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
@@ -179,6 +183,7 @@ class Avm1 {
   AsObject* clipProto_ = nullptr;
   AsObject* colorProto_ = nullptr;
   std::vector<AsObject*> roots_;
+  std::map<std::uint16_t, AsValue> classes_;
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
   int depth_ = 0;

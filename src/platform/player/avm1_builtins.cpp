@@ -196,6 +196,11 @@ AsValue ObjValueOf(Avm1&, const AsValue& self, AsArgs) {
   return self;
 }
 
+AsValue ObjRegisterClass(Avm1& vm, const AsValue&, AsArgs a) {
+  vm.RegisterClass(vm.ToString(Arg(a, 0)), Arg(a, 1));
+  return AsValue::Bool(true);
+}
+
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   return AsValue::Bool(o && o->props.count(vm.Key(Str(vm, Arg(a, 0)))));
@@ -1281,7 +1286,9 @@ void Avm1::InstallBuiltins() {
   for (auto& [n, v] : mathConsts) SetProp(mathObj, n, AsValue::Number(v), true);
   SetProp(global_, "Math", AsValue::Object(mathObj), true);
 
-  SetProp(global_, "Object", AsValue::Object(ctor("Object", ObjectCtor, objectProto_)), true);
+  AsObject* objectCtor = ctor("Object", ObjectCtor, objectProto_);
+  fn(objectCtor, "registerClass", ObjRegisterClass);
+  SetProp(global_, "Object", AsValue::Object(objectCtor), true);
   SetProp(global_, "Function", AsValue::Object(ctor("Function", Nothing, functionProto_)), true);
   SetProp(global_, "Array", AsValue::Object(ctor("Array", ArrayCtor, arrayProto_)), true);
   AsObject* stringCtor = ctor("String", StringCtor, stringProto_);

@@ -512,6 +512,28 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   EXPECT_EQ(r.At(5, 5), cRed);
 }
 
+TEST(Avm1Clips, RegisteredClassesMakeAttachedClips) {
+  // function Ball() { this._x = 30; }  Ball.prototype.onEnterFrame = function () { this._x += 10; }
+  auto b = Movie();
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.ExportAssets({{5, "ballSym"}});
+  Actions a;
+  a.DefineFunction("Ball", {}, SetMember(Var("this"), "_x", Int(30)));
+  a.Append(Member(Var("Ball"), "prototype"))
+      .PushString("onEnterFrame")
+      .DefineFunction("", {}, SetMember(Var("this"), "_x", Bin(Member(Var("this"), "_x"), Int(10), kAdd2)))
+      .Raw(kSetMember);
+  a.Append(Method(Var("Object"), "registerClass", {Str("ballSym"), Var("Ball")})).Raw(kPop);
+  a.Append(Method(Var("_root"), "attachMovie", {Str("ballSym"), Str("ball"), Int(1)})).Raw(kPop);
+  b.DoAction(a).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("ball._x"), "30");
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("ball._x"), "40");
+  EXPECT_EQ(r.At(45, 5), cRed);
+}
+
 TEST(Avm1Clips, DrawingApiAndSetMask) {
   auto b = Movie();
   Actions a;

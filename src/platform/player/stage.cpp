@@ -15,6 +15,9 @@ namespace {
 
 namespace tag = swf::tag;
 
+// A pending entry that runs the registered class's constructor on a clip.
+const std::string kConstructHandler = "\x01construct";
+
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -166,6 +169,8 @@ void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
   if (nesting > kMaxSpriteNesting) return;
+  // A class registered for the symbol makes the clip before its first frame runs.
+  if (avm_->HasClass(def->id)) pending_.push_back({ChildPath(path, inst), {}, kConstructHandler});
   ++nesting_;
   if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, ChildPath(path, inst), nullptr);
   --nesting_;
@@ -628,6 +633,7 @@ void Stage::RunActions() {
     pending_.clear();
     for (const auto& p : batch) {
       if (p.handler.empty()) avm_->Run(p.targetPath, p.code);
+      else if (p.handler == kConstructHandler) avm_->ConstructClip(p.targetPath);
       else avm_->CallHandler(p.targetPath, p.handler);
     }
   }
