@@ -1,6 +1,6 @@
 #pragma once
 // The running movie: the display list of every timeline, frame execution,
-// and the timeline-control subset of ActionScript 1/2.
+// and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
 
 #include <cstdint>
 #include <map>
