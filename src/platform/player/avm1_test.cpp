@@ -167,6 +167,24 @@ TEST(Avm1Values, VersionRulesForUndefinedAndNameCase) {
   EXPECT_EQ(v7.Get("joined"), "aundefined");
 }
 
+TEST(Avm1Values, NumbersPrintAsTheyDoInFlash) {
+  Actions a;
+  Assign(a, "tenth", Bin(Actions().PushDouble(0.1), Actions().PushDouble(0.2), kAdd2));
+  Assign(a, "big", Bin(Actions().PushDouble(1e21), Int(0), kAdd2));
+  Assign(a, "neg", Bin(Int(0), Actions().PushDouble(2.5), kSubtract));
+  Assign(a, "inf", Bin(Int(1), Int(0), 0x0D));
+  Assign(a, "word", Bin(Str("abc"), Int(0), 0x0A));
+  Played v8(Script(a));
+  EXPECT_EQ(v8.Get("tenth"), "0.3");
+  EXPECT_EQ(v8.Get("big"), "1e+21");
+  EXPECT_EQ(v8.Get("neg"), "-2.5");
+  EXPECT_EQ(v8.Get("inf"), "Infinity");
+  EXPECT_EQ(v8.Get("word"), "NaN");
+  Played v4(Script(a, 4));
+  EXPECT_EQ(v4.Get("word"), "0");  // version 4 reads text that is no number as 0
+  EXPECT_EQ(v4.Get("inf"), "#ERROR#");
+}
+
 TEST(Avm1Values, StringsExtractAndConvert) {
   Actions a;
   Assign(a, "mid", Actions().PushString("abcdef").PushInt(2).PushInt(3).Raw(kStringExtract));
@@ -326,6 +344,56 @@ TEST(Avm1Functions, RegistersTryCatchWithAndEnumeration) {
   EXPECT_EQ(r.Get("viaWith"), "5");
   EXPECT_EQ(r.Get("a"), "");  // the with block's object, not the timeline
   EXPECT_EQ(r.Get("k"), "a");
+}
+
+class SoundLog : public SoundEventListener {
+ public:
+  std::vector<std::string> events;
+  void OnStartSound(int id, std::string_view name, std::span<const std::uint8_t>, std::int64_t) override {
+    events.push_back("start " + std::to_string(id) + " " + std::string(name));
+  }
+  void OnStopAllSounds(std::int64_t) override { events.push_back("stop all"); }
+  void OnTimelineStop(int timeline, std::int64_t) override { events.push_back("end " + std::to_string(timeline)); }
+};
+
+TEST(Avm1Runtime, ScriptsReachTheSoundListener) {
+  auto b = Movie();
+  const std::uint8_t pcm[8] = {};
+  b.DefineSound(7, {.format = 0, .rate = 0, .is16Bit = false, .stereo = false}, 8, pcm);
+  b.ExportAssets({{7, "beep"}});
+  b.DefineSprite(5, Timeline().ShowFrame().ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "clip"});
+  Actions a;
+  Assign(a, "s", Actions().PushInt(0).PushString("Sound").Raw(kNewObject));
+  a.Append(Method(Var("s"), "attachSound", {Str("beep")})).Raw(kPop);
+  a.Append(Method(Var("s"), "start", {})).Raw(kPop);
+  a.Append(Method(Var("clip"), "stop", {})).Raw(kPop);
+  a.Raw(0x09);  // stopAllSounds
+  b.DoAction(a.Stop()).ShowFrame();
+  SoundLog log;
+  FlashPlayer p;
+  p.SetSoundListener(&log);
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  EXPECT_EQ(log.events, (std::vector<std::string>{"start 7 beep", "end 5", "stop all", "end 0"}));
+}
+
+TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
+  auto b = WithBox();
+  Actions a;
+  a.Append(SetMember(Var("box"), "_x", Int(30)));
+  Assign(a, "inside", Method(Var("box"), "hitTest", {Int(35), Int(5), Actions().PushBool(false)}));
+  Assign(a, "outside", Method(Var("box"), "hitTest", {Int(5), Int(5), Actions().PushBool(false)}));
+  Assign(a, "bounds", Method(Var("box"), "getBounds", {}));
+  Assign(a, "pt", Actions().PushString("x").PushInt(1).PushString("y").PushInt(2).PushInt(2).Raw(kInitObject));
+  a.Append(Method(Var("box"), "localToGlobal", {Var("pt")})).Raw(kPop);
+  b.DoAction(a).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("inside"), "true");
+  EXPECT_EQ(r.Get("outside"), "false");
+  EXPECT_EQ(r.Get("bounds.xMin"), "30");
+  EXPECT_EQ(r.Get("bounds.xMax"), "50");
+  EXPECT_EQ(r.Get("pt.x"), "31");
+  EXPECT_EQ(r.Get("pt.y"), "2");
 }
 
 TEST(Avm1Runtime, IntervalsAndColor) {
