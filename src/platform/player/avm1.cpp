@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -1163,7 +1164,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           break;
         }
         case 0x26:  // Trace
-          if (std::getenv("QUARVEL_TRACE")) std::clog << "trace: " << ToString(pop()) << "\n";
+          if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: " << ToString(pop()) << "\n";
           else pop();
           break;
         // -- stack and constants
