@@ -682,6 +682,27 @@ TEST(Avm1Events, ClipEventsAndOnEnterFrame) {
   EXPECT_EQ(r.At(35, 5), cRed);
 }
 
+TEST(Avm1Events, MouseClipEventsWithoutButtons) {
+  auto b = Movie();
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  Actions down, up;
+  Assign(down, "/:downs", Bin(Var("/:downs"), Int(1), kAdd2));
+  Assign(up, "/:ups", Bin(Var("/:ups"), Int(1), kAdd2));
+  Actions a;
+  Assign(a, "downs", Int(0));
+  Assign(a, "ups", Int(0));
+  b.DoAction(a);
+  b.Tag(26, PlaceWithEvents("m", {{kEventMouseDown, down}, {kEventMouseUp, up}})).ShowFrame();
+  Played r(b);
+  r.player.MouseMove(50, 50);
+  r.player.MouseDown(50, 50);
+  r.player.MouseUp(60, 60);
+  r.player.MouseDown(60, 60);
+  EXPECT_EQ(r.Get("downs"), "2");
+  EXPECT_EQ(r.Get("ups"), "1");
+}
+
 TEST(Avm1Events, InitActionsRunOnceBeforeTheFramesActions) {
   auto b = Movie(6);
   b.DefineSprite(5, Timeline().ShowFrame());

@@ -187,9 +187,11 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   try {
     auto lib = LoadLibrary(file);
     auto stage = std::make_unique<Stage>(*lib);
-    impl_->hasButtons = std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
-      return c.second && c.second->kind == Character::Kind::kButton;
-    });
+    // Clip events (mouseDown...) of version 5 scripts want the pointer too.
+    impl_->hasButtons = lib->movie.version >= 5 ||
+                        std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
+                          return c.second && c.second->kind == Character::Kind::kButton;
+                        });
     impl_->lib = std::move(lib);
     impl_->stage = std::move(stage);
   } catch (const swf::SwfError& e) {
