@@ -17,7 +17,7 @@ const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
 // Floors that only go up: the number of reference frames within a mean
 // absolute difference of 3.
 constexpr int kNoScriptPassFloor = 66;
-constexpr int kScriptPassFloor = 31;
+constexpr int kScriptPassFloor = 50;
 
 TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
   if (!std::filesystem::exists(kCorpus + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << kCorpus;

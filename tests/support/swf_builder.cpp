@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -66,6 +67,69 @@ Actions& Actions::PushFloat(float f) {
   w.U8(1);
   w.F32(f);
   return Raw(0x96, w.Data());
+}
+
+Actions& Actions::PushInt(std::int32_t i) {
+  SwfWriter w;
+  w.U8(7);
+  w.U32(static_cast<std::uint32_t>(i));
+  return Raw(0x96, w.Data());
+}
+
+Actions& Actions::PushDouble(double d) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  SwfWriter w;
+  w.U8(6);
+  w.U32(static_cast<std::uint32_t>(bits >> 32));  // high half first
+  w.U32(static_cast<std::uint32_t>(bits));
+  return Raw(0x96, w.Data());
+}
+
+Actions& Actions::PushBool(bool b) {
+  const std::uint8_t p[] = {5, static_cast<std::uint8_t>(b ? 1 : 0)};
+  return Raw(0x96, p);
+}
+
+Actions& Actions::PushNull() {
+  const std::uint8_t p[] = {2};
+  return Raw(0x96, p);
+}
+
+Actions& Actions::PushUndefined() {
+  const std::uint8_t p[] = {3};
+  return Raw(0x96, p);
+}
+
+Actions& Actions::PushRegister(std::uint8_t r) {
+  const std::uint8_t p[] = {4, r};
+  return Raw(0x96, p);
+}
+
+Actions& Actions::DefineFunction(std::string_view name, const std::vector<std::string>& params, const Actions& body) {
+  SwfWriter w;
+  w.String(name);
+  w.U16(static_cast<std::uint16_t>(params.size()));
+  for (const auto& p : params) w.String(p);
+  w.U16(static_cast<std::uint16_t>(body.code_.size()));
+  Raw(0x9B, w.Data());
+  code_.insert(code_.end(), body.code_.begin(), body.code_.end());
+  return *this;
+}
+
+Actions& Actions::Jump(std::int16_t offset) {
+  const std::uint8_t p[] = {static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8)};
+  return Raw(0x99, p);
+}
+
+Actions& Actions::If(std::int16_t offset) {
+  const std::uint8_t p[] = {static_cast<std::uint8_t>(offset), static_cast<std::uint8_t>(offset >> 8)};
+  return Raw(0x9D, p);
+}
+
+Actions& Actions::Append(const Actions& more) {
+  code_.insert(code_.end(), more.code_.begin(), more.code_.end());
+  return *this;
 }
 
 Actions& Actions::Raw(std::uint8_t code, std::span<const std::uint8_t> payload) {

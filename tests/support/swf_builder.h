@@ -41,10 +41,23 @@ class Actions {
   Actions& GotoLabel(std::string_view label);             // 0x8C
   Actions& PushString(std::string_view s);                // 0x96 type 0
   Actions& PushFloat(float f);                            // 0x96 type 1
+  Actions& PushInt(std::int32_t i);                       // 0x96 type 7
+  Actions& PushDouble(double d);                          // 0x96 type 6
+  Actions& PushBool(bool b);                              // 0x96 type 5
+  Actions& PushNull();                                    // 0x96 type 2
+  Actions& PushUndefined();                               // 0x96 type 3
+  Actions& PushRegister(std::uint8_t r);                  // 0x96 type 4
   Actions& SetVariable();                                 // 0x1D
   Actions& Trace();                                       // 0x26
   // Any action: codes >= 0x80 carry a 16-bit length and the payload.
   Actions& Raw(std::uint8_t code, std::span<const std::uint8_t> payload = {});
+  // DefineFunction (0x9B): the body follows the action inline.
+  Actions& DefineFunction(std::string_view name, const std::vector<std::string>& params, const Actions& body);
+  // Jump (0x99) / If (0x9D) by a byte offset from the end of the action.
+  Actions& Jump(std::int16_t offset);
+  Actions& If(std::int16_t offset);
+  Actions& Append(const Actions& more);
+  std::size_t Size() const { return code_.size(); }  // bytes so far, without ActionEnd
   std::vector<std::uint8_t> Bytes() const;  // with the closing ActionEnd
 
  private:

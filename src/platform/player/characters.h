@@ -25,11 +25,10 @@ inline constexpr int kMaxSpriteNesting = 32;
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each
 inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
-inline constexpr std::size_t kMaxActionsPerFrame = 100000;
+inline constexpr std::size_t kMaxActionsPerFrame = 500000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
 inline constexpr std::size_t kMaxFramesEnteredPerTick = 50000;
-inline constexpr std::size_t kMaxActionsPerTick = 500000;
 
 struct SurfaceDeleter {
   void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
@@ -194,6 +193,7 @@ struct EditTextDef : Character {
   int align = 0;  // 0 left, 1 right, 2 centre, 3 justify
   double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
   std::string text;
+  std::string variable;  // the script variable the field shows, if any
 };
 
 // One tag of a timeline frame, pointing into the movie's data.

@@ -200,9 +200,11 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   try {
     auto lib = LoadLibrary(file);
     auto stage = std::make_unique<Stage>(*lib);
-    impl_->hasButtons = std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
-      return c.second && c.second->kind == Character::Kind::kButton;
-    });
+    // Clip events (mouseDown...) of version 5 scripts want the pointer too.
+    impl_->hasButtons = lib->movie.version >= 5 ||
+                        std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
+                          return c.second && c.second->kind == Character::Kind::kButton;
+                        });
     impl_->lib = std::move(lib);
     impl_->stage = std::move(stage);
     impl_->surfaceCurrent = false;
@@ -299,7 +301,16 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const std::int32_t bg = BackgroundColor();
   const Impl::PaintKey key{w, h, d.quality, bg};
   d.drawing.clear();
-  if (d.stage) ListDrawnItems(d.stage->Root().list, d.drawing);
+  if (d.stage) {
+    // The main timeline's own drawing first, as an item above all levels.
+    const Drawing* root = d.stage->Root().drawing.get();
+    DrawnItem top;
+    top.level = -1;
+    top.drawing = root;
+    top.drawingVersion = root ? root->version : 0;
+    d.drawing.push_back(std::move(top));
+    ListDrawnItems(d.stage->Root().list, d.drawing);
+  }
   // A capture paints every frame; many frames show what the last one did.
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
     d.surfaceCurrent = false;
@@ -312,7 +323,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
       options.quality = d.quality;
       options.stageScale = base.xx;
       options.cache = &d.shapes;
-      RenderDisplayList(cr.get(), *d.lib, d.stage->Root().list, base, options);
+      RenderDisplayList(cr.get(), *d.lib, d.stage->Root().list, base, options, d.stage->Root().drawing.get());
       d.shapes.EndFrame();
     }
     d.paintedKey = key;
@@ -356,6 +367,10 @@ void FlashPlayer::MouseLeave() {
 }
 
 bool FlashPlayer::OverButton() const { return impl_->stage && impl_->pointerInside && impl_->stage->OverButton(); }
+
+std::string FlashPlayer::GetVariable(const std::string& path) const {
+  return impl_->stage ? impl_->stage->GetVariable(path) : std::string();
+}
 
 void FlashPlayer::SetSoundListener(SoundEventListener* listener) {
   impl_->listener = listener;

@@ -143,6 +143,10 @@ class FlashPlayer {
   // filters, blend modes, unknown actions...), one name each.
   std::vector<std::string> SkippedFeatures() const;
 
+  // A script variable of the movie as text: "name" on the main timeline,
+  // "/clip:name" or "_root.clip.name" elsewhere. Empty when it is not set.
+  std::string GetVariable(const std::string& path) const;
+
   // Not owned; nullptr for none. Must outlive the player or be reset.
   void SetSoundListener(SoundEventListener* listener);
 

@@ -26,6 +26,7 @@ bool IsControlTag(std::uint16_t code) {
     case tag::kRemoveObject:
     case tag::kRemoveObject2:
     case tag::kDoAction:
+    case tag::kDoInitAction:
     case tag::kStartSound:
     case tag::kStartSound2:
     case tag::kSoundStreamHead:
@@ -194,9 +195,6 @@ class Loader {
         case tag::kDefineVideoStream:
         case tag::kVideoFrame:
           lib_.skipped.insert("video");
-          break;
-        case tag::kDoInitAction:
-          lib_.skipped.insert("DoInitAction");
           break;
         case tag::kDefineFontInfo:
         case tag::kDefineFontInfo2:
@@ -492,7 +490,7 @@ class Loader {
       e->indent = r.S16("Indent");
       e->leading = r.S16("Leading");
     }
-    r.String("VariableName");
+    e->variable = r.String("VariableName");
     if (hasText) e->text = r.String("InitialText");
     Add(std::move(e), id);
   }

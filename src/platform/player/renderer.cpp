@@ -23,6 +23,9 @@ struct Ctx {
   bool mask = false;  // drawing a mask: coverage only
   int nesting = 0;
   int layers = 0;  // open blend groups: alpha and erase need one below them
+  const std::map<int, Instance>* root = nullptr;
+  cairo_matrix_t base{};
+  const Instance* masking = nullptr;  // the setMask maskee being drawn into its group
 };
 
 void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
@@ -505,9 +508,8 @@ void DrawText(Ctx& c, const TextDef& t, const cairo_matrix_t& parent, const Colo
   }
 }
 
-std::string PlainText(const EditTextDef& e) {
+std::string PlainText(const EditTextDef& e, const std::string& s) {
   std::string out;
-  const std::string& s = e.text;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (e.html && s[i] == '<') {
       const auto close = s.find('>', i);
@@ -552,7 +554,8 @@ std::vector<std::uint32_t> Decode(const std::string& s) {
   return out;
 }
 
-void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const ColorTransform& cx) {
+void DrawEditText(Ctx& c, const EditTextDef& e, const std::string& shown, const cairo_matrix_t& m,
+                  const ColorTransform& cx) {
   cairo_t* cr = c.cr;
   if (e.border && !c.mask) {
     cairo_set_matrix(cr, &m);
@@ -564,7 +567,7 @@ void DrawEditText(Ctx& c, const EditTextDef& e, const cairo_matrix_t& m, const C
     SetColor(c, Rgba{0, 0, 0, 255}, cx);
     cairo_stroke(cr);
   }
-  const std::string text = PlainText(e);
+  const std::string text = PlainText(e, shown);
   if (text.empty()) return;
   const FontDef* font = nullptr;
   if (e.hasFont) {
@@ -693,7 +696,12 @@ Box DeviceBox(const Ctx& c, const Instance& inst, const cairo_matrix_t& parent, 
       break;
     }
     case Character::Kind::kSprite:
-      if (inst.sprite) b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+      if (inst.sprite) {
+        b = DeviceBoxOfList(c, inst.sprite->list, m, nesting);
+        if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) {
+          b.Add(Transform(inst.sprite->drawing->geometry.bounds, m));
+        }
+      }
       break;
     case Character::Kind::kButton:
       if (inst.sprite) {
@@ -763,6 +771,7 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
     }
     case Character::Kind::kSprite:
       if (inst.sprite && c.nesting < kMaxSpriteNesting) {
+        if (inst.sprite->drawing) DrawGeometry(c, inst.sprite->drawing->geometry, m, cx);
         ++c.nesting;
         DrawList(c, inst.sprite->list.begin(), inst.sprite->list.end(), m, cx);
         --c.nesting;
@@ -799,7 +808,8 @@ void DrawInstanceBody(Ctx& c, const Instance& inst, const cairo_matrix_t& m, con
       DrawText(c, static_cast<const TextDef&>(*d), m, cx);
       break;
     case Character::Kind::kEditText:
-      DrawEditText(c, static_cast<const EditTextDef&>(*d), m, cx);
+      DrawEditText(c, static_cast<const EditTextDef&>(*d),
+                   inst.text ? *inst.text : static_cast<const EditTextDef&>(*d).text, m, cx);
       break;
     case Character::Kind::kBitmap: {
       // A bitmap placed directly draws at one twip per... pixel scale of 20.
@@ -919,8 +929,64 @@ void DrawWithFilters(Ctx& c, const Instance& inst, const cairo_matrix_t& parent,
   cairo_restore(c.cr);
 }
 
+// An instance by serial number anywhere on the stage, with its parent's
+// transform to the device.
+const Instance* FindSerial(const std::map<int, Instance>& list, std::uint64_t serial, const cairo_matrix_t& parent,
+                           int nesting, cairo_matrix_t& parentOut) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
+  for (const auto& [depth, inst] : list) {
+    if (inst.serial == serial) {
+      parentOut = parent;
+      return &inst;
+    }
+    if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) {
+      cairo_matrix_t m;
+      const cairo_matrix_t own = ToCairo(inst.matrix);
+      cairo_matrix_multiply(&m, &own, &parent);
+      if (const Instance* found = FindSerial(inst.sprite->list, serial, m, nesting + 1, parentOut)) return found;
+    }
+  }
+  return nullptr;
+}
+
+void DrawMasked(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx,
+                const Instance& mask, const cairo_matrix_t& maskParent) {
+  cairo_save(c.cr);
+  const Box box = DeviceBox(c, mask, maskParent, c.nesting);
+  if (!ClipToBox(c.cr, box)) {
+    cairo_restore(c.cr);
+    return;
+  }
+  cairo_push_group(c.cr);
+  const Instance* saved = c.masking;
+  c.masking = &inst;
+  DrawInstance(c, inst, parent, parentCx);
+  c.masking = saved;
+  PatternPtr content(cairo_pop_group(c.cr));
+  cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+  const bool wasMask = c.mask;
+  c.mask = true;
+  DrawInstance(c, mask, maskParent, ColorTransform{});
+  c.mask = wasMask;
+  PatternPtr coverage(cairo_pop_group(c.cr));
+  cairo_identity_matrix(c.cr);
+  cairo_set_source(c.cr, content.get());
+  cairo_mask(c.cr, coverage.get());
+  cairo_restore(c.cr);
+}
+
 void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
-  if (!inst.def || !inst.visible) return;
+  if (!inst.def) return;
+  if (!c.mask && inst.scriptMask) return;
+  if (!inst.visible && !(c.mask && inst.scriptMask)) return;
+  if (inst.maskSerial && !c.mask && c.masking != &inst && c.root) {
+    cairo_matrix_t maskParent;
+    const Instance* mask = FindSerial(*c.root, inst.maskSerial, c.base, 0, maskParent);
+    if (mask && mask != &inst) {
+      DrawMasked(c, inst, parent, parentCx, *mask, maskParent);
+      return;
+    }
+  }
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   cairo_matrix_multiply(&m, &own, &parent);
@@ -962,46 +1028,99 @@ void DrawInstance(Ctx& c, const Instance& inst, const cairo_matrix_t& parent, co
   DrawInstanceBody(c, inst, m, cx);
 }
 
-void DrawList(Ctx& c, std::map<int, Instance>::const_iterator begin, std::map<int, Instance>::const_iterator end,
-              const cairo_matrix_t& m, const ColorTransform& cx) {
-  for (auto it = begin; it != end;) {
-    const Instance& inst = it->second;
-    if (inst.clipDepth <= 0) {
-      DrawInstance(c, inst, m, cx);
-      ++it;
-      continue;
-    }
-    // A mask: the objects up to its clip depth show only where it covers.
-    const int clipDepth = inst.clipDepth;
-    ++it;
-    auto start = it;
-    while (it != end && it->first <= clipDepth) ++it;
-    if (start == it) continue;
-    cairo_save(c.cr);
-    if (!ClipToBox(c.cr, DeviceBox(c, inst, m, c.nesting))) {
-      cairo_restore(c.cr);
-      continue;
-    }
-    cairo_push_group(c.cr);
-    DrawList(c, start, it, m, cx);
-    PatternPtr content(cairo_pop_group(c.cr));
-    cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
-    const bool wasMask = c.mask;
-    c.mask = true;
-    DrawInstance(c, inst, m, cx);
-    c.mask = wasMask;
-    PatternPtr mask(cairo_pop_group(c.cr));
-    cairo_identity_matrix(c.cr);
-    cairo_set_source(c.cr, content.get());
-    cairo_mask(c.cr, mask.get());
-    cairo_restore(c.cr);
+using ListIt = std::map<int, Instance>::const_iterator;
+
+// A clip-depth mask, and the masks that in turn cover its own depth.
+struct ClipMask {
+  ListIt it;
+  std::vector<const ClipMask*> under;
+};
+
+// Draws the items masked by masks[k..]: each mask's coverage in turn.
+void DrawUnderMasks(Ctx& c, const std::vector<ListIt>& items, const std::vector<const ClipMask*>& masks, std::size_t k,
+                    const cairo_matrix_t& m, const ColorTransform& cx) {
+  if (k == masks.size()) {
+    for (ListIt it : items) DrawInstance(c, it->second, m, cx);
+    return;
   }
+  const ClipMask& mask = *masks[k];
+  cairo_save(c.cr);
+  if (!ClipToBox(c.cr, DeviceBox(c, mask.it->second, m, c.nesting))) {
+    cairo_restore(c.cr);
+    return;
+  }
+  cairo_push_group(c.cr);
+  DrawUnderMasks(c, items, masks, k + 1, m, cx);
+  PatternPtr content(cairo_pop_group(c.cr));
+  cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+  const bool wasMask = c.mask;
+  c.mask = true;
+  DrawUnderMasks(c, {mask.it}, mask.under, 0, m, cx);
+  c.mask = wasMask;
+  PatternPtr coverage(cairo_pop_group(c.cr));
+  cairo_identity_matrix(c.cr);
+  cairo_set_source(c.cr, content.get());
+  cairo_mask(c.cr, coverage.get());
+  cairo_restore(c.cr);
+}
+
+// Masks (clip depths) show the objects above them up to their clip depth
+// only where they cover; ranges of several masks may overlap.
+void DrawList(Ctx& c, ListIt begin, ListIt end, const cairo_matrix_t& m, const ColorTransform& cx) {
+  std::vector<std::unique_ptr<ClipMask>> masks, finished;
+  std::vector<const ClipMask*> groupMasks;
+  std::vector<ListIt> group;
+  auto activeAt = [&](int depth) {
+    std::vector<const ClipMask*> out;
+    for (const auto& mk : masks) {
+      if (mk->it->second.clipDepth >= depth) out.push_back(mk.get());
+    }
+    return out;
+  };
+  auto flush = [&]() {
+    if (group.empty()) return;
+    if (groupMasks.empty()) {
+      for (ListIt it : group) DrawInstance(c, it->second, m, cx);
+    } else {
+      DrawUnderMasks(c, group, groupMasks, 0, m, cx);
+    }
+    group.clear();
+  };
+  for (auto it = begin; it != end; ++it) {
+    const Instance& inst = it->second;
+    // Masks whose range has ended are done with (the current group keeps its own).
+    for (std::size_t i = 0; i < masks.size();) {
+      if (masks[i]->it->second.clipDepth < it->first) {
+        finished.push_back(std::move(masks[i]));
+        masks.erase(masks.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+    if (inst.clipDepth > 0) {
+      // Overlapping masks nest; a few levels are enough for real movies.
+      if (masks.size() < 8) masks.push_back(std::make_unique<ClipMask>(ClipMask{it, activeAt(it->first)}));
+      continue;
+    }
+    std::vector<const ClipMask*> active = activeAt(it->first);
+    if (active != groupMasks) {
+      flush();
+      groupMasks = std::move(active);
+    }
+    group.push_back(it);
+  }
+  flush();
 }
 
 void ListDrawnItems(const std::map<int, Instance>& list, std::vector<DrawnItem>& out, int level) {
   for (const auto& [depth, inst] : list) {
-    out.push_back(DrawnItem{level, depth, inst.def, inst.matrix, inst.cxform, inst.ratio, inst.clipDepth,
-                            inst.blendMode, inst.visible, inst.filters});
+    DrawnItem item{level, depth, inst.def, inst.matrix, inst.cxform, inst.ratio, inst.clipDepth,
+                   inst.blendMode, inst.visible, inst.filters, inst.maskSerial, inst.scriptMask, inst.text};
+    if (inst.sprite && inst.sprite->drawing) {
+      item.drawing = inst.sprite->drawing.get();
+      item.drawingVersion = inst.sprite->drawing->version;
+    }
+    out.push_back(std::move(item));
     // Sprites, and buttons with their shown state built, draw their own list.
     if (inst.sprite && inst.visible && level <= kMaxSpriteNesting) ListDrawnItems(inst.sprite->list, out, level + 1);
   }
@@ -1095,14 +1214,16 @@ ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
 }
 
 void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int, Instance>& list,
-                       const cairo_matrix_t& base, const RenderOptions& options) {
+                       const cairo_matrix_t& base, const RenderOptions& options, const Drawing* drawing) {
   Ctx c{cr, lib, options};
+  c.root = &list;
+  c.base = base;
   cairo_save(cr);
   cairo_set_antialias(cr, options.quality == Quality::qLow ? CAIRO_ANTIALIAS_NONE
                           : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
                                                               : CAIRO_ANTIALIAS_DEFAULT);
-  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : getenv("XP_TOL") ? atof(getenv("XP_TOL")) : 0.2);
-  if (getenv("XP_AA")) cairo_set_antialias(cr, (cairo_antialias_t)atoi(getenv("XP_AA")));
+  cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
+  if (drawing) DrawGeometry(c, drawing->geometry, base, ColorTransform{});
   DrawList(c, list.begin(), list.end(), base, ColorTransform{});
   cairo_restore(cr);
 }

@@ -61,8 +61,9 @@ struct RenderOptions {
 };
 
 // Draws the list with `base` mapping the movie's twips to device pixels.
+// `drawing`: what the main timeline's drawing API drew, below the list.
 void RenderDisplayList(cairo_t* cr, const MovieLibrary& lib, const std::map<int, Instance>& list,
-                       const cairo_matrix_t& base, const RenderOptions& options);
+                       const cairo_matrix_t& base, const RenderOptions& options, const Drawing* drawing = nullptr);
 
 // Draws one shape geometry (for tests and glyphs) under a transform.
 void RenderGeometry(cairo_t* cr, const MovieLibrary& lib, const ShapeGeometry& g, const cairo_matrix_t& m,
@@ -82,7 +83,18 @@ struct DrawnItem {
   int blendMode = 0;
   bool visible = true;
   std::vector<Filter> filters;
-  bool operator==(const DrawnItem&) const = default;
+  std::uint64_t maskSerial = 0;
+  bool scriptMask = false;
+  std::shared_ptr<const std::string> text;  // bound text fields
+  const Drawing* drawing = nullptr;          // a script's drawing on the timeline
+  std::uint64_t drawingVersion = 0;
+  bool operator==(const DrawnItem& o) const {
+    const bool sameText = text == o.text || (text && o.text && *text == *o.text);
+    return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
+           ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
+           filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask && sameText &&
+           drawing == o.drawing && drawingVersion == o.drawingVersion;
+  }
 };
 
 // Appends the items of `list` and of every timeline below it to `out`.

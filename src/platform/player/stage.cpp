@@ -1,11 +1,13 @@
 #include "platform/player/stage.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/player/avm1.h"
 #include "platform/player/flash_player.h"
 #include "platform/swf/tags.h"
 
@@ -13,6 +15,9 @@ namespace quarvel::player {
 namespace {
 
 namespace tag = swf::tag;
+
+// A pending entry that runs the registered class's constructor on a clip.
+const std::string kConstructHandler = "\x01construct";
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -113,9 +118,31 @@ int SoundSlot(std::uint16_t transition) {
   }
 }
 
+// PlaceObject2/3 CLIPACTIONS: the handlers and the events they answer.
+void ReadClipActions(swf::Reader& r, int swfVersion, Instance& inst) {
+  const bool wide = swfVersion >= 6;
+  r.U16("Reserved");
+  if (wide) r.U32("AllEventFlags");
+  else r.U16("AllEventFlags");
+  while (!r.AtEnd()) {
+    const std::uint32_t events = wide ? r.U32("EventFlags") : r.U16("EventFlags");
+    if (events == 0) break;
+    const std::uint32_t size = r.U32("ActionRecordSize");
+    swf::Reader body = r.Sub(std::min<std::size_t>(size, r.Size() - r.Position()), "ActionRecord");
+    if (events & 0x20000) body.U8("KeyCode");
+    if (inst.events.size() < 64) inst.events.push_back({events, body.Rest()});
+  }
+}
+
 }  // namespace
 
+std::uint64_t NextDrawingVersion() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 Stage::Stage(const MovieLibrary& lib) : lib_(lib) {
+  emptySprite_.timeline.frames.resize(1);
   totalFrames_ = lib.TotalFrames();
   rootDef_ = lib.timeline;
   rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
@@ -123,8 +150,15 @@ Stage::Stage(const MovieLibrary& lib) : lib_(lib) {
   Reset();
 }
 
+Stage::~Stage() = default;
+
 void Stage::Reset() {
   root_.list.clear();
+  root_.vars = nullptr;
+  avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
+  avm_->BeginFrame(0);
+  initDone_.clear();
+  startMs_ = timeMs_;
   root_.current = 0;
   root_.playing = true;
   pending_.clear();
@@ -132,7 +166,6 @@ void Stage::Reset() {
   activeState_ = ButtonPhase::kIdle;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
-  actionsThisTick_ = 0;
   EnterFrame(root_, 0, true, true, "", nullptr);
   RunActions();
 }
@@ -143,8 +176,10 @@ void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
   if (nesting > kMaxSpriteNesting) return;
+  // A class registered for the symbol makes the clip before its first frame runs.
+  if (avm_->HasClass(def->id)) pending_.push_back({ChildPath(path, inst), {}, kConstructHandler});
   ++nesting_;
-  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, path + "/" + inst.name, nullptr);
+  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, ChildPath(path, inst), nullptr);
   --nesting_;
 }
 
@@ -165,7 +200,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::strin
   list.clear();
   if (nesting_ > kMaxSpriteNesting) return;
   ++nesting_;
-  const std::string path = parentPath + "/" + inst.name;
+  const std::string path = ChildPath(parentPath, inst);
   for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
     if (!(rec.states & state) || list.count(rec.depth)) continue;
     const Character* def = lib_.Find(rec.characterId);
@@ -189,6 +224,10 @@ void Stage::Discard(Instance& inst, int nesting) {
   if (!listener_ || !inst.sprite || nesting > kMaxSpriteNesting) return;
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
   if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->spriteId, timeMs_);
+}
+
+void Stage::StopAllSounds() {
+  if (listener_) listener_->OnStopAllSounds(timeMs_);
 }
 
 void Stage::SetPlaying(TimelineState& tl, bool playing) {
@@ -250,7 +289,10 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
   } else if (hasChar && move) {
     const Character* def = lib_.Find(charId);
     inst = &it->second;
-    if (def && charId != inst->characterId) {
+    // Only a plain character is replaced: clips and buttons stay what they are.
+    const bool swappable = def && !IsSprite(*inst) && !IsButton(*inst) && def->kind != Character::Kind::kSprite &&
+                           def->kind != Character::Kind::kButton;
+    if (swappable && charId != inst->characterId) {
       Discard(*inst);
       inst->characterId = charId;
       inst->def = def;
@@ -266,6 +308,16 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     inst = &it->second;
   }
   bool fresh = inst->createdTick == tick_ && !inst->sprite;
+  Matrix keepMatrix = inst->matrix;
+  ColorTransform keepCx = inst->cxform;
+  struct Restore {
+    Instance* i;
+    Matrix& m;
+    ColorTransform& c;
+    ~Restore() {
+      if (i->scripted) i->matrix = m, i->cxform = c;
+    }
+  } restore{inst, keepMatrix, keepCx};
   if (version == 1) {
     inst->matrix = swf::ReadMatrix(r);
     if (!r.AtEnd()) inst->cxform = swf::ReadCxform(r);
@@ -275,6 +327,10 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     if (flags & 0x10) inst->ratio = r.U16("Ratio");
     if (flags & 0x20) inst->name = r.String("Name");
     if (flags & 0x40) inst->clipDepth = r.U16("ClipDepth");
+    if (version == 3 && (flags & 0x80) && (flags2 & 0x07)) {
+      skipped_.insert("clip actions after filters");
+      flags &= 0x7F;
+    }
     if (version == 3) {
       if (flags2 & 0x01) {
         try {
@@ -292,10 +348,17 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
       if (flags2 & 0x20) {
         if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
       }
+      if (flags2 & 0x40) r.U32("BackgroundColor");
     }
+    if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, lib_.movie.version, *inst);
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, path, 0);
   if (fresh && IsButton(*inst)) InitButton(*inst, path);
+  if (fresh) {
+    for (const ClipEventHandler& h : inst->events) {
+      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({ChildPath(path, *inst), h.code, {}});
+    }
+  }
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
@@ -334,8 +397,14 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           break;
         }
         case tag::kDoAction:
-          if (runActions) pending_.push_back({path, body});
+          if (runActions) pending_.push_back({path, body, {}});
           break;
+        case tag::kDoInitAction: {
+          // Once per sprite, before the frame's own actions.
+          const int sprite = r.U16("SpriteId");
+          if (initDone_.insert(sprite).second) pending_.push_back({path, r.Rest(), {}});
+          break;
+        }
         case tag::kStartSound:
           if (listener_ && runActions && body.size() >= 2) {
             listener_->OnStartSound(body[0] | (body[1] << 8), {}, body.subspan(2), timeMs_);
@@ -378,14 +447,18 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
   std::map<int, Instance> old;
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, &old);
-  for (auto& [depth, inst] : old) Discard(inst);
+  for (auto& [depth, inst] : old) {
+    // Clips made by scripts are not the timeline's: they stay.
+    if (inst.placedFrame < 0 && !tl.list.count(depth)) tl.list.emplace(depth, std::move(inst));
+    else Discard(inst);
+  }
 }
 
 void Stage::GotoMain(int frame) {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
-  actionsThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
   Goto(root_, frame, "");
   RunActions();
@@ -403,8 +476,14 @@ void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesti
     auto it = tl.list.find(depth);
     if (it == tl.list.end() || !it->second.sprite) continue;
     Instance& inst = it->second;
-    const std::string childPath = path + "/" + inst.name;
+    const std::string childPath = ChildPath(path, inst);
     if (inst.createdTick != tick_) {
+      for (const ClipEventHandler& h : inst.events) {
+        if (h.events & kEventEnterFrame) pending_.push_back({childPath, h.code, {}});
+      }
+      if (inst.sprite->vars && avm_->HasHandler(childPath, "onEnterFrame")) {
+        pending_.push_back({childPath, {}, "onEnterFrame"});
+      }
       TimelineState& s = *inst.sprite;
       if (s.playing && s.FrameCount() > 1) {
         const int next = s.current + 1;
@@ -423,7 +502,7 @@ void Stage::Tick() {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
-  actionsThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
@@ -433,8 +512,10 @@ void Stage::Tick() {
     }
   }
   liveCount_ = 0;
+  if (avm_->HasHandler("", "onEnterFrame")) pending_.push_back({"", {}, "onEnterFrame"});
   AdvanceSprites(root_, "", 0);
   RunActions();
+  avm_->Collect();
 }
 
 bool Stage::HitTest(std::map<int, Instance>& list, const std::string& path, double x, double y,
@@ -454,7 +535,7 @@ bool Stage::HitTest(std::map<int, Instance>& list, const std::string& path, doub
         }
       }
     } else if (IsSprite(inst) && inst.sprite) {
-      if (HitTest(inst.sprite->list, path + "/" + inst.name, x, y, world, nesting + 1, hit)) return true;
+      if (HitTest(inst.sprite->list, ChildPath(path, inst), x, y, world, nesting + 1, hit)) return true;
     }
   }
   return false;
@@ -469,7 +550,7 @@ bool Stage::FindSerial(std::map<int, Instance>& list, const std::string& path, s
       hit.parentPath = path;
       return true;
     }
-    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, path + "/" + inst.name, serial, nesting + 1, hit)) {
+    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, ChildPath(path, inst), serial, nesting + 1, hit)) {
       return true;
     }
   }
@@ -492,7 +573,7 @@ void Stage::Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transit
     }
   }
   for (const ButtonAction& a : def.actions) {
-    if (a.conditions & transition) pending_.push_back({b.parentPath, lib_.Data(a.offset, a.length)});
+    if (a.conditions & transition) pending_.push_back({b.parentPath, lib_.Data(a.offset, a.length), {}});
   }
 }
 
@@ -500,7 +581,16 @@ void Stage::Pointer(double x, double y, bool down) {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
-  actionsThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
+  {
+    std::uint32_t ev = 0;
+    if (x != pointerX_ || y != pointerY_) ev |= kEventMouseMove;
+    if (down && !mouseDown_) ev |= kEventMouseDown;
+    if (!down && mouseDown_) ev |= kEventMouseUp;
+    pointerX_ = x;
+    pointerY_ = y;
+    if (ev) QueueEvents(root_, "", ev, 0);
+  }
   ButtonHit hit;
   cairo_matrix_t identity;
   cairo_matrix_init_identity(&identity);
@@ -565,9 +655,62 @@ void Stage::RunActions() {
   while (!pending_.empty() && guard++ < 1000) {
     auto batch = std::move(pending_);
     pending_.clear();
-    for (const auto& p : batch) Execute(p.targetPath, p.code);
+    for (const auto& p : batch) {
+      if (p.handler.empty()) avm_->Run(p.targetPath, p.code);
+      else if (p.handler == kConstructHandler) avm_->ConstructClip(p.targetPath);
+      else avm_->CallHandler(p.targetPath, p.handler);
+    }
   }
   pending_.clear();
+  UpdateBoundText(root_, "", 0);
+}
+
+void Stage::UpdateBoundText(TimelineState& tl, const std::string& path, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.def && inst.def->kind == Character::Kind::kEditText) {
+      const auto& e = static_cast<const EditTextDef&>(*inst.def);
+      if (e.variable.empty()) continue;
+      AsValue v = avm_->Evaluate(e.variable, path);
+      // A new field gives its variable its own text.
+      if (v.IsUndefined() && !inst.text) {
+        avm_->Assign(e.variable, AsValue::String(e.text), path);
+        v = AsValue::String(e.text);
+      }
+      const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
+      if (!inst.text || *inst.text != s) inst.text = std::make_shared<const std::string>(s);
+    } else if (inst.sprite && IsSprite(inst)) {
+      UpdateBoundText(*inst.sprite, ChildPath(path, inst), nesting + 1);
+    }
+  }
+}
+
+std::string PlainPath(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != '\x02') {
+      out += path[i];
+      continue;
+    }
+    while (i + 1 < path.size() && std::isdigit(static_cast<unsigned char>(path[i + 1]))) ++i;
+  }
+  return out;
+}
+
+Instance* Stage::FindChild(TimelineState& tl, const std::string& segment) {
+  const auto mark = segment.find('\x02');
+  const std::string name = Lower(segment.substr(0, mark));
+  if (mark != std::string::npos) {
+    const std::uint64_t serial = std::strtoull(segment.c_str() + mark + 1, nullptr, 10);
+    for (auto& [depth, inst] : tl.list) {
+      if (inst.sprite && inst.serial == serial) return &inst;
+    }
+  }
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite && Lower(inst.name) == name) return &inst;
+  }
+  return nullptr;
 }
 
 TimelineState* Stage::Resolve(const std::string& base, const std::string& target, std::string* resolved) {
@@ -605,328 +748,14 @@ TimelineState* Stage::Resolve(const std::string& base, const std::string& target
   while (p <= path.size() && !path.empty()) {
     std::size_t q = path.find('/', p);
     if (q == std::string::npos) q = path.size();
-    const std::string name = Lower(path.substr(p, q - p));
-    TimelineState* found = nullptr;
-    for (auto& [depth, inst] : tl->list) {
-      if (inst.sprite && Lower(inst.name) == name) {
-        found = inst.sprite.get();
-        break;
-      }
-    }
+    Instance* inst = FindChild(*tl, path.substr(p, q - p));
+    TimelineState* found = inst ? inst->sprite.get() : nullptr;
     if (!found) return nullptr;
     tl = found;
     p = q + 1;
   }
   if (resolved) *resolved = path;
   return tl;
-}
-
-namespace {
-
-struct Value {
-  enum class Type { kUndefined, kNumber, kString, kClip } type = Type::kUndefined;
-  double number = 0;
-  std::string text;  // string, or the clip's path
-
-  double ToNumber() const {
-    if (type == Type::kNumber) return number;
-    if (type == Type::kString) {
-      char* end = nullptr;
-      const double d = std::strtod(text.c_str(), &end);
-      return end && *end == 0 && !text.empty() ? d : std::nan("");
-    }
-    return std::nan("");
-  }
-  std::string ToString() const {
-    if (type == Type::kNumber) {
-      if (std::floor(number) == number && std::fabs(number) < 1e15) return std::to_string(static_cast<long long>(number));
-      return std::to_string(number);
-    }
-    if (type == Type::kString || type == Type::kClip) return text;
-    return "";
-  }
-  bool ToBool() const {
-    if (type == Type::kNumber) return number != 0 && !std::isnan(number);
-    if (type == Type::kString) return !text.empty();
-    return type == Type::kClip;
-  }
-};
-
-// A script number as an int: NaN is 0, huge values saturate.
-int ToInt(double d) {
-  if (std::isnan(d)) return 0;
-  return static_cast<int>(std::clamp(d, -2147483648.0, 2147483647.0));
-}
-
-const char* ActionName(std::uint8_t code) {
-  switch (code) {
-    case 0x0A: return "Add"; case 0x0B: return "Subtract"; case 0x0C: return "Multiply"; case 0x0D: return "Divide";
-    case 0x1C: return "GetVariable"; case 0x1D: return "SetVariable"; case 0x22: return "GetProperty";
-    case 0x23: return "SetProperty"; case 0x24: return "CloneSprite"; case 0x25: return "RemoveSprite";
-    case 0x26: return "Trace"; case 0x3D: return "CallFunction"; case 0x52: return "CallMethod";
-    case 0x4E: return "GetMember"; case 0x4F: return "SetMember"; case 0x9B: return "DefineFunction";
-    case 0x8E: return "DefineFunction2"; case 0x43: return "InitObject"; case 0x40: return "NewObject";
-    case 0x83: return "GetURL"; case 0x9A: return "GetURL2"; case 0x3C: return "DefineLocal";
-    default: return nullptr;
-  }
-}
-
-}  // namespace
-
-void Stage::Execute(const std::string& basePath, std::span<const std::uint8_t> code) {
-  std::vector<Value> stack;
-  std::vector<std::string> pool;
-  std::string target = basePath;
-  auto pop = [&]() {
-    if (stack.empty()) return Value{};
-    Value v = std::move(stack.back());
-    stack.pop_back();
-    return v;
-  };
-  auto current = [&]() -> TimelineState* { return Resolve("", target.empty() ? "/" : target, nullptr); };
-  auto gotoLabel = [&](TimelineState* tl, const std::string& label, const std::string& path) {
-    if (!tl) return false;
-    auto it = tl->def->labels.find(Lower(label));
-    if (it == tl->def->labels.end()) return false;
-    Goto(*tl, it->second, path);
-    return true;
-  };
-  auto gotoValue = [&](TimelineState* tl, const std::string& path, const Value& v) {
-    if (!tl) return;
-    const double n = v.ToNumber();
-    if (!std::isnan(n)) {
-      Goto(*tl, ToInt(n - 1), path);
-    } else {
-      std::string s = v.ToString();
-      const auto colon = s.rfind(':');
-      std::string tpath = path;
-      if (colon != std::string::npos) {
-        tl = Resolve(path, s.substr(0, colon), &tpath);
-        s = s.substr(colon + 1);
-        if (!tl) return;
-      }
-      const double m = Value{Value::Type::kString, 0, s}.ToNumber();
-      if (!std::isnan(m)) Goto(*tl, ToInt(m - 1), tpath);
-      else gotoLabel(tl, s, tpath);
-    }
-  };
-  // A movie clip method called through CallMethod/CallFunction.
-  auto clipMethod = [&](const std::string& path, const std::string& method, std::vector<Value>& args) -> bool {
-    std::string rp;
-    TimelineState* tl = Resolve("", path.empty() ? "/" : path, &rp);
-    const std::string m = Lower(method);
-    if (!tl) return m == "stop" || m == "play" || m == "gotoandstop" || m == "gotoandplay";
-    if (m == "stop") SetPlaying(*tl, false);
-    else if (m == "play") SetPlaying(*tl, true);
-    else if (m == "gotoandstop" || m == "gotoandplay") {
-      if (!args.empty()) gotoValue(tl, rp, args[0]);
-      SetPlaying(*tl, m == "gotoandplay");
-    } else if (m == "nextframe") {
-      Goto(*tl, tl->current + 1, rp);
-      SetPlaying(*tl, false);
-    } else if (m == "prevframe") {
-      Goto(*tl, tl->current - 1, rp);
-      SetPlaying(*tl, false);
-    } else if (m == "stopallsounds") {
-      if (listener_) listener_->OnStopAllSounds(timeMs_);
-    } else {
-      return false;
-    }
-    return true;
-  };
-
-  std::size_t pc = 0;
-  std::size_t steps = 0;
-  while (pc < code.size() && steps++ < kMaxActionsPerFrame && actionsThisTick_++ < kMaxActionsPerTick) {
-    const std::uint8_t op = code[pc++];
-    if (op == 0) break;
-    std::span<const std::uint8_t> data;
-    if (op >= 0x80) {
-      if (pc + 2 > code.size()) break;
-      const std::size_t len = code[pc] | (code[pc + 1] << 8);
-      pc += 2;
-      if (pc + len > code.size()) break;
-      data = code.subspan(pc, len);
-      pc += len;
-    }
-    swf::Reader r(data);
-    TimelineState* tl = current();
-    try {
-      switch (op) {
-        case 0x04:  // NextFrame
-          if (tl) Goto(*tl, tl->current + 1, target), SetPlaying(*tl, false);
-          break;
-        case 0x05:  // PreviousFrame
-          if (tl) Goto(*tl, tl->current - 1, target), SetPlaying(*tl, false);
-          break;
-        case 0x06:
-          if (tl) SetPlaying(*tl, true);
-          break;
-        case 0x07:
-          if (tl) SetPlaying(*tl, false);
-          break;
-        case 0x09:  // StopSounds
-          if (listener_) listener_->OnStopAllSounds(timeMs_);
-          break;
-        case 0x81:  // GotoFrame
-          if (tl) Goto(*tl, r.U16("Frame"), target);
-          break;
-        case 0x8C:  // GoToLabel
-          gotoLabel(tl, r.String("Label"), target);
-          break;
-        case 0x8B: {  // SetTarget
-          const std::string t = r.String("TargetName");
-          std::string resolved;
-          if (t.empty()) target = basePath;
-          else if (Resolve(basePath, t, &resolved)) target = resolved;
-          else target = "\x01";  // unknown target: later actions do nothing
-          break;
-        }
-        case 0x20: {  // SetTarget2
-          const Value v = pop();
-          const std::string t = v.ToString();
-          std::string resolved;
-          if (t.empty()) target = basePath;
-          else if (Resolve(basePath, t, &resolved)) target = resolved;
-          else target = "\x01";
-          break;
-        }
-        case 0x9F: {  // GotoFrame2
-          const std::uint8_t flags = r.U8("Flags");
-          int bias = 0;
-          if (flags & 2) bias = r.U16("SceneBias");
-          Value v = pop();
-          if (v.type == Value::Type::kNumber) v.number += bias;
-          gotoValue(tl, target, v);
-          if (tl) SetPlaying(*tl, (flags & 1) != 0);
-          break;
-        }
-        case 0x88: {  // ConstantPool
-          pool.clear();
-          const std::uint16_t n = r.U16("Count");
-          for (unsigned i = 0; i < n; ++i) pool.push_back(r.String("Constant"));
-          break;
-        }
-        case 0x96:  // Push
-          while (!r.AtEnd()) {
-            const std::uint8_t type = r.U8("Type");
-            Value v;
-            switch (type) {
-              case 0: v = {Value::Type::kString, 0, r.String("String")}; break;
-              case 1: v = {Value::Type::kNumber, r.F32("Float"), {}}; break;
-              case 2: case 3: v = {}; break;
-              case 4: r.U8("Register"); v = {}; break;
-              case 5: v = {Value::Type::kNumber, static_cast<double>(r.U8("Boolean") != 0), {}}; break;
-              case 6: {
-                // Doubles are stored as two little-endian halves, high half first.
-                const std::uint32_t hi = r.U32("DoubleHi"), lo = r.U32("DoubleLo");
-                const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                v = {Value::Type::kNumber, d, {}};
-                break;
-              }
-              case 7: v = {Value::Type::kNumber, static_cast<double>(r.S32("Integer")), {}}; break;
-              case 8: {
-                const std::uint8_t i = r.U8("Constant8");
-                v = {Value::Type::kString, 0, i < pool.size() ? pool[i] : std::string()};
-                break;
-              }
-              case 9: {
-                const std::uint16_t i = r.U16("Constant16");
-                v = {Value::Type::kString, 0, i < pool.size() ? pool[i] : std::string()};
-                break;
-              }
-              default:
-                r.Rest();
-                break;
-            }
-            stack.push_back(std::move(v));
-          }
-          break;
-        case 0x17:
-          pop();
-          break;
-        case 0x4C:
-          if (!stack.empty()) stack.push_back(stack.back());
-          break;
-        case 0x4D:
-          if (stack.size() >= 2) std::swap(stack[stack.size() - 1], stack[stack.size() - 2]);
-          break;
-        case 0x12: {  // Not
-          const Value v = pop();
-          stack.push_back({Value::Type::kNumber, v.ToBool() ? 0.0 : 1.0, {}});
-          break;
-        }
-        case 0x99: {  // Jump
-          const int off = r.S16("BranchOffset");
-          const long long to = static_cast<long long>(pc) + off;
-          if (to < 0 || to > static_cast<long long>(code.size())) return;
-          pc = static_cast<std::size_t>(to);
-          break;
-        }
-        case 0x9D: {  // If
-          const int off = r.S16("BranchOffset");
-          if (pop().ToBool()) {
-            const long long to = static_cast<long long>(pc) + off;
-            if (to < 0 || to > static_cast<long long>(code.size())) return;
-            pc = static_cast<std::size_t>(to);
-          }
-          break;
-        }
-        case 0x1C: {  // GetVariable: only clip references are tracked
-          const std::string name = pop().ToString();
-          std::string resolved;
-          if (Resolve(target, name, &resolved)) stack.push_back({Value::Type::kClip, 0, resolved});
-          else stack.push_back({});
-          break;
-        }
-        case 0x4E: {  // GetMember
-          const std::string name = pop().ToString();
-          const Value obj = pop();
-          std::string resolved;
-          if (obj.type == Value::Type::kClip && Resolve(obj.text, name, &resolved)) {
-            stack.push_back({Value::Type::kClip, 0, resolved});
-          } else {
-            stack.push_back({});
-          }
-          break;
-        }
-        case 0x52: {  // CallMethod
-          const std::string method = pop().ToString();
-          const Value obj = pop();
-          const int n = std::clamp(ToInt(pop().ToNumber()), 0, 256);
-          std::vector<Value> args;
-          for (int i = 0; i < n; ++i) args.push_back(pop());
-          if (!(obj.type == Value::Type::kClip && clipMethod(obj.text, method, args))) {
-            skipped_.insert("CallMethod " + method);
-          }
-          stack.push_back({});
-          break;
-        }
-        case 0x3D: {  // CallFunction
-          const std::string fn = pop().ToString();
-          const int n = std::clamp(ToInt(pop().ToNumber()), 0, 256);
-          std::vector<Value> args;
-          for (int i = 0; i < n; ++i) args.push_back(pop());
-          if (!clipMethod(target, fn, args)) skipped_.insert("CallFunction " + fn);
-          stack.push_back({});
-          break;
-        }
-        default: {
-          const char* name = ActionName(op);
-          skipped_.insert(name ? std::string("action ") + name : "action 0x" + [op] {
-            const char* hex = "0123456789ABCDEF";
-            return std::string{hex[op >> 4], hex[op & 15]};
-          }());
-          break;
-        }
-      }
-    } catch (const swf::SwfError&) {
-      skipped_.insert("damaged action");
-      return;
-    }
-  }
 }
 
 }  // namespace quarvel::player

@@ -1,0 +1,211 @@
+#pragma once
+// ActionScript 1/2 (AVM1): values, objects and the byte-code interpreter that
+// runs frame actions, button actions, clip events and script functions.
+//
+// Objects live in the interpreter's heap and are collected between frames
+// (mark and sweep from _global and the variables of every timeline), so
+// cycles between closures and their scopes do not leak.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarvel::player {
+
+class Stage;
+class Avm1;
+struct AsObject;
+struct TimelineState;
+
+struct AsValue {
+  enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kNumber, kString, kObject, kClip };
+  Type type = Type::kUndefined;
+  double num = 0;  // number; booleans as 0/1
+  std::shared_ptr<const std::string> str;  // string, or the clip's path ("" root, "/a/b")
+  AsObject* obj = nullptr;
+
+  static AsValue Undefined() { return {}; }
+  static AsValue Make(Type t, double n = 0, std::shared_ptr<const std::string> s = {}, AsObject* o = nullptr) {
+    AsValue v;
+    v.type = t;
+    v.num = n;
+    v.str = std::move(s);
+    v.obj = o;
+    return v;
+  }
+  static AsValue Null() { return Make(Type::kNull); }
+  static AsValue Bool(bool b) { return Make(Type::kBoolean, b ? 1.0 : 0.0); }
+  static AsValue Number(double d) { return Make(Type::kNumber, d); }
+  static AsValue String(std::string s) { return Make(Type::kString, 0, std::make_shared<const std::string>(std::move(s))); }
+  static AsValue Object(AsObject* o) { return o ? Make(Type::kObject, 0, {}, o) : Null(); }
+  static AsValue Clip(std::string path) { return Make(Type::kClip, 0, std::make_shared<const std::string>(std::move(path))); }
+  bool IsUndefined() const { return type == Type::kUndefined; }
+  bool IsNullish() const { return type == Type::kUndefined || type == Type::kNull; }
+  const std::string& Text() const;  // the string or path; empty for other types
+};
+
+using AsArgs = std::span<AsValue>;
+using AsNative = AsValue (*)(Avm1& vm, const AsValue& self, AsArgs args);
+
+// A script function, or a built-in one.
+struct AsFunction {
+  AsNative native = nullptr;
+  std::span<const std::uint8_t> code;
+  std::shared_ptr<const std::vector<std::string>> pool;  // constants when it was defined
+  std::vector<AsValue> scope;                             // outermost first
+  std::vector<std::pair<std::uint8_t, std::string>> params;  // register (0: none), name
+  std::uint16_t flags = 0;
+  std::uint8_t registers = 4;
+  bool v2 = false;
+  std::string name;
+};
+
+struct AsProperty {
+  AsValue value;
+  std::string name;  // as first written
+  std::uint64_t order = 0;
+  bool hidden = false;  // not enumerated
+};
+
+struct AsObject {
+  std::map<std::string, AsProperty> props;  // key folded to lower case before SWF 7
+  AsObject* proto = nullptr;
+  std::unique_ptr<AsFunction> fn;
+  bool isArray = false;
+  std::vector<AsValue> elems;  // array elements
+  AsValue primitive;           // new String/Number/Boolean
+  std::string className = "Object";
+  std::string clipPath;        // Color objects: the clip they colour
+  AsValue boundThis;           // `super`: the object its calls act on
+  bool marked = false;
+};
+
+class Avm1 {
+ public:
+  Avm1(Stage& stage, int swfVersion);
+  ~Avm1();
+  Avm1(const Avm1&) = delete;
+  Avm1& operator=(const Avm1&) = delete;
+
+  // Runs action byte code with the timeline at `path` ("" root, "/a/b") as
+  // target and `this`.
+  void Run(const std::string& path, std::span<const std::uint8_t> code);
+  // Calls the clip's member function `name` (onEnterFrame...) when it has one.
+  void CallHandler(const std::string& path, const std::string& name);
+  bool HasHandler(const std::string& path, const std::string& name);
+  // A new frame: the step budget starts again; setInterval timers fire.
+  void BeginFrame(std::int64_t ms);
+  // Frees objects no timeline or global can reach.
+  void Collect();
+  // Object.registerClass: clips of the symbol are made by the class.
+  bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
+  void RegisterClass(const std::string& exportName, const AsValue& ctor);
+  void ConstructClip(const std::string& path);
+  std::size_t LiveObjects() const { return heap_.size(); }
+  // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
+  // from the main timeline; for hosts and tests.
+  AsValue Evaluate(const std::string& expr, const std::string& path = "");
+  void Assign(const std::string& expr, const AsValue& v, const std::string& path = "");
+  std::string ToString(const AsValue& v);
+  double ToNumber(const AsValue& v);
+
+  // Used by the built-ins.
+  int Version() const { return version_; }
+  Stage& GetStage() { return stage_; }
+  AsObject* NewObject(AsObject* proto = nullptr);
+  AsObject* NewArray(std::vector<AsValue> elems = {});
+  AsValue Get(const AsValue& obj, const std::string& name);
+  void Set(const AsValue& obj, const std::string& name, const AsValue& v);
+  AsValue Call(const AsValue& fn, const AsValue& self, AsArgs args);
+  bool ToBool(const AsValue& v);
+  AsValue ToPrimitive(const AsValue& v);
+  std::string Key(std::string_view name) const;
+  void Skip(const std::string& what);
+  // Counts memory a script makes; false (and the frame's scripts end) once
+  // a frame made too much.
+  bool Charge(std::size_t bytes);
+  double Random();
+  AsObject* ObjectProto() const { return objectProto_; }
+  AsObject* ArrayProto() const { return arrayProto_; }
+  AsObject* ColorProto() const { return colorProto_; }
+  AsObject* Global() const { return global_; }
+  std::string ClipPathText(const std::string& path, bool slash) const;
+  void AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
+                   std::vector<AsValue> args, int id);
+  void ClearInterval(int id);
+  int NextIntervalId() { return ++intervalIds_; }
+  std::string Join(AsObject* arr, const std::string& sep);
+  void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
+  AsValue GetClipVariable(TimelineState* tl, const std::string& name);
+
+ private:
+  struct Context;
+  struct ScopeHit;
+
+  AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
+  AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
+  AsValue Construct(const AsValue& ctor, AsArgs args);
+  AsValue MakeSuper(AsObject* fnObj, const AsValue& self);
+  AsValue GetVar(Context& ctx, const std::string& name);
+  void SetVar(Context& ctx, const std::string& name, const AsValue& v);
+  bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
+  AsValue ResolvePath(Context& ctx, const std::string& path);
+  AsObject* ClipVars(TimelineState* tl);
+  AsValue GetOwn(AsObject* o, const std::string& key);
+  bool FindProp(AsObject* o, const std::string& key, AsValue& out);
+  AsValue GetClipMember(const std::string& path, const std::string& name);
+  void SetClipMember(const std::string& path, const std::string& name, const AsValue& v);
+  bool Equals2(const AsValue& a, const AsValue& b);
+  bool StrictEquals(const AsValue& a, const AsValue& b);
+  AsValue Less(const AsValue& a, const AsValue& b);
+  std::string TypeOf(const AsValue& v);
+  bool InstanceOf(const AsValue& v, const AsValue& ctor);
+  void InstallBuiltins();
+  void Mark(AsObject* o);
+  void MarkValue(const AsValue& v);
+  void MarkTimeline(TimelineState& tl, int nesting);
+
+  Stage& stage_;
+  int version_;
+  std::vector<std::unique_ptr<AsObject>> heap_;
+  std::size_t lastLive_ = 1024;
+  AsObject* global_ = nullptr;
+  AsObject* objectProto_ = nullptr;
+  AsObject* functionProto_ = nullptr;
+  AsObject* arrayProto_ = nullptr;
+  AsObject* stringProto_ = nullptr;
+  AsObject* numberProto_ = nullptr;
+  AsObject* booleanProto_ = nullptr;
+  AsObject* clipProto_ = nullptr;
+  AsObject* colorProto_ = nullptr;
+  std::vector<AsObject*> roots_;
+  std::map<std::uint16_t, AsValue> classes_;
+  std::uint64_t order_ = 0;
+  std::size_t steps_ = 0;
+  int depth_ = 0;
+  bool aborted_ = false;
+  bool throwing_ = false;
+  AsValue thrown_;
+  std::uint64_t seed_ = 0x9E3779B97F4A7C15ull;
+  std::int64_t now_ = 0;
+  std::size_t frameBytes_ = 0;   // made by scripts this frame
+  std::size_t sinceCollect_ = 0;  // made since the last collection
+  bool disabled_ = false;         // scripts outgrew their memory: no more run
+
+  struct Interval {
+    int id = 0;
+    AsValue fn, self;
+    std::string method;
+    std::vector<AsValue> args;
+    double periodMs = 0;
+    double nextMs = 0;
+  };
+  std::vector<Interval> intervals_;
+  int intervalIds_ = 0;
+};
+
+}  // namespace quarvel::player

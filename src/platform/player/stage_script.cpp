@@ -1,0 +1,417 @@
+// The stage's side of scripting: clip properties, clips made and removed by
+// scripts, and jumps by frame number or label.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "platform/player/avm1.h"
+#include "platform/player/flash_player.h"
+#include "platform/player/stage.h"
+#include "platform/swf/tags.h"
+
+namespace quarvel::player {
+namespace {
+
+// Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
+constexpr int kDepthOffset = 16384;
+constexpr int kMaxScriptDepth = 2130690045;
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1; }
+  void Add(double x, double y) {
+    x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+  }
+  void AddRect(const Rect& r, const Matrix& m) {
+    const double xs[2] = {static_cast<double>(r.xmin), static_cast<double>(r.xmax)};
+    const double ys[2] = {static_cast<double>(r.ymin), static_cast<double>(r.ymax)};
+    for (double x : xs) {
+      for (double y : ys) {
+        Add(m.scaleX * x + m.rotateSkew1 * y + m.translateX, m.rotateSkew0 * x + m.scaleY * y + m.translateY);
+      }
+    }
+  }
+};
+
+Matrix Multiply(const Matrix& child, const Matrix& parent) {
+  Matrix r;
+  r.scaleX = child.scaleX * parent.scaleX + child.rotateSkew0 * parent.rotateSkew1;
+  r.rotateSkew0 = child.scaleX * parent.rotateSkew0 + child.rotateSkew0 * parent.scaleY;
+  r.rotateSkew1 = child.rotateSkew1 * parent.scaleX + child.scaleY * parent.rotateSkew1;
+  r.scaleY = child.rotateSkew1 * parent.rotateSkew0 + child.scaleY * parent.scaleY;
+  r.translateX = static_cast<std::int32_t>(
+      std::lround(child.translateX * parent.scaleX + child.translateY * parent.rotateSkew1 + parent.translateX));
+  r.translateY = static_cast<std::int32_t>(
+      std::lround(child.translateX * parent.rotateSkew0 + child.translateY * parent.scaleY + parent.translateY));
+  return r;
+}
+
+void CharacterBox(const Character* d, const Matrix& m, Box& box) {
+  if (!d) return;
+  switch (d->kind) {
+    case Character::Kind::kShape: box.AddRect(static_cast<const ShapeDef*>(d)->geometry.bounds, m); break;
+    case Character::Kind::kMorph: box.AddRect(static_cast<const MorphDef*>(d)->startBounds, m); break;
+    case Character::Kind::kText: box.AddRect(static_cast<const TextDef*>(d)->bounds, m); break;
+    case Character::Kind::kEditText: box.AddRect(static_cast<const EditTextDef*>(d)->bounds, m); break;
+    case Character::Kind::kBitmap: {
+      const auto* b = static_cast<const BitmapDef*>(d);
+      box.AddRect(Rect{0, b->width * 20, 0, b->height * 20}, m);
+      break;
+    }
+    default: break;
+  }
+}
+
+void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  if (inst.sprite) {
+    if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
+    for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
+  } else {
+    CharacterBox(inst.def, m, box);
+  }
+}
+
+bool IsSpriteDef(const Character* d) { return d && d->kind == Character::Kind::kSprite; }
+
+double Length(double a, double b) { return std::sqrt(a * a + b * b); }
+
+}  // namespace
+
+std::size_t Stage::FileBytes() const {
+  return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
+}
+
+Instance* Stage::FindInstance(const std::string& path, TimelineState** parentOut) {
+  if (path.empty()) return nullptr;
+  const auto slash = path.rfind('/');
+  TimelineState* parent = Resolve("", slash == 0 ? "/" : path.substr(0, slash), nullptr);
+  if (!parent) return nullptr;
+  Instance* inst = FindChild(*parent, path.substr(slash + 1));
+  if (inst && parentOut) *parentOut = parent;
+  return inst;
+}
+
+namespace {
+Instance* SerialIn(std::map<int, Instance>& list, std::uint64_t serial, int nesting) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
+  for (auto& [depth, inst] : list) {
+    if (inst.serial == serial) return &inst;
+    if (inst.sprite) {
+      if (Instance* found = SerialIn(inst.sprite->list, serial, nesting + 1)) return found;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+Instance* Stage::FindSerial(std::uint64_t serial) { return SerialIn(root_.list, serial, 0); }
+
+bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
+  Box box;
+  InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0);
+  if (box.Empty()) {
+    out = Rect{};
+    return false;
+  }
+  out = Rect{static_cast<std::int32_t>(std::floor(box.x0)), static_cast<std::int32_t>(std::ceil(box.x1)),
+             static_cast<std::int32_t>(std::floor(box.y0)), static_cast<std::int32_t>(std::ceil(box.y1))};
+  return true;
+}
+
+AsValue Stage::GetClipProperty(const std::string& path, int index, Avm1& vm) {
+  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+  if (!tl) return {};
+  Instance* inst = FindInstance(path);
+  static const Matrix kIdentity{};
+  const Matrix& m = inst ? inst->matrix : kIdentity;
+  switch (index) {
+    case 0: return AsValue::Number(m.translateX / 20.0);
+    case 1: return AsValue::Number(m.translateY / 20.0);
+    case 2: return AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
+    case 3: return AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
+    case 4: return AsValue::Number(tl->current + 1);
+    case 5:
+    case 12: return AsValue::Number(tl->FrameCount());
+    case 6: return AsValue::Number(inst ? inst->cxform.alphaMult * 100.0 / 256 : 100);
+    case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
+    case 8:
+    case 9: {
+      Rect r;
+      if (inst) {
+        Bounds(*inst, r);
+      } else {
+        Box box;
+        for (const auto& [depth, child] : root_.list) InstanceBox(child, child.matrix, box, 0);
+        if (!box.Empty()) r = Rect{0, static_cast<std::int32_t>(box.x1 - box.x0), 0, static_cast<std::int32_t>(box.y1 - box.y0)};
+      }
+      return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
+    }
+    case 10: return AsValue::Number(std::atan2(m.rotateSkew0, m.scaleX) * 180 / kPi);
+    case 11: return AsValue::String(vm.ClipPathText(path, true));
+    case 13: return AsValue::String(inst ? inst->name : "");
+    case 14:
+    case 15: return AsValue::String("");
+    case 16:
+    case 17: return AsValue::Number(1);
+    case 18: return AsValue::Number(5);
+    case 19: return AsValue::String("HIGH");
+    default: return AsValue::Number(0);
+  }
+}
+
+void Stage::SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm) {
+  // Convert first: a conversion may run a script that removes the clip.
+  const std::string text = index == 13 ? vm.ToString(v) : std::string();
+  const bool flag = index == 7 && vm.ToBool(v);
+  const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
+  Instance* inst = FindInstance(path);
+  if (!inst) return;
+  if (index == 13) {
+    inst->name = text;
+    return;
+  }
+  if (index == 7) {
+    inst->visible = flag;
+    return;
+  }
+  if (std::isnan(d) || std::isinf(d)) return;
+  Matrix& m = inst->matrix;
+  const double rot = std::atan2(m.rotateSkew0, m.scaleX);
+  switch (index) {
+    case 0: m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
+    case 1: m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
+    case 2: {
+      const double s = d / 100;
+      m.scaleX = s * std::cos(rot);
+      m.rotateSkew0 = s * std::sin(rot);
+      break;
+    }
+    case 3: {
+      const double s = d / 100, len = Length(m.rotateSkew1, m.scaleY);
+      const double ux = len > 0 ? m.rotateSkew1 / len : -std::sin(rot), uy = len > 0 ? m.scaleY / len : std::cos(rot);
+      m.rotateSkew1 = s * ux;
+      m.scaleY = s * uy;
+      break;
+    }
+    case 6: inst->cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    case 8:
+    case 9: {
+      Rect r;
+      Bounds(*inst, r);
+      const double cur = (index == 8 ? r.Width() : r.Height()) / 20.0;
+      if (cur <= 0) break;
+      const double f = d / cur;
+      if (index == 8) m.scaleX *= f, m.rotateSkew0 *= f;
+      else m.rotateSkew1 *= f, m.scaleY *= f;
+      break;
+    }
+    case 10: {
+      const double a = d * kPi / 180;
+      const double xs = Length(m.scaleX, m.rotateSkew0), ys = Length(m.rotateSkew1, m.scaleY);
+      const double det = m.scaleX * m.scaleY - m.rotateSkew0 * m.rotateSkew1;
+      const double sy = det < 0 ? -ys : ys;
+      m.scaleX = xs * std::cos(a);
+      m.rotateSkew0 = xs * std::sin(a);
+      m.rotateSkew1 = -sy * std::sin(a);
+      m.scaleY = sy * std::cos(a);
+      break;
+    }
+    default: return;
+  }
+  inst->scripted = true;
+}
+
+bool Stage::GotoLabel(TimelineState& tl, const std::string& label, const std::string& path) {
+  auto it = tl.def->labels.find(Lower(label));
+  if (it == tl.def->labels.end()) return false;
+  Goto(tl, it->second, path);
+  return true;
+}
+
+void Stage::GotoValue(TimelineState& start, const std::string& path, const AsValue& v, Avm1& vm) {
+  if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
+    if (!std::isnan(v.num)) Goto(start, static_cast<int>(std::clamp(v.num, -1e9, 1e9)) - 1, path);
+    return;
+  }
+  // The conversion may run a script: find the timeline again after it.
+  std::string s = vm.ToString(v);
+  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+  if (!tl) return;
+  std::string tpath = path;
+  const auto colon = s.rfind(':');
+  if (colon != std::string::npos) {
+    tl = Resolve(path, s.substr(0, colon), &tpath);
+    s = s.substr(colon + 1);
+    if (!tl) return;
+  }
+  const double n = vm.ToNumber(AsValue::String(s));
+  if (!s.empty() && !std::isnan(n)) Goto(*tl, static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1, tpath);
+  else GotoLabel(*tl, s, tpath);
+}
+
+void Stage::CallFrame(const std::string& target, const std::string& frame, Avm1& vm) {
+  std::string s = frame, tpath = target;
+  TimelineState* tl = Resolve("", target.empty() ? "/" : target, nullptr);
+  const auto colon = s.rfind(':');
+  if (colon != std::string::npos) {
+    tl = Resolve(target, s.substr(0, colon), &tpath);
+    s = s.substr(colon + 1);
+  }
+  if (!tl) return;
+  int index = -1;
+  const double n = vm.ToNumber(AsValue::String(s));
+  if (!std::isnan(n) && !s.empty()) {
+    index = static_cast<int>(std::clamp(n, -1.0, 1e9)) - 1;
+  } else if (auto it = tl->def->labels.find(Lower(s)); it != tl->def->labels.end()) {
+    index = it->second;
+  }
+  if (index < 0 || index >= tl->FrameCount()) return;
+  const TimelineDef* def = tl->def;
+  for (const ControlTag& t : def->frames[static_cast<std::size_t>(index)].tags) {
+    if (t.code == swf::tag::kDoAction) vm.Run(tpath, lib_.Body(t));
+  }
+}
+
+void Stage::StartSound(const std::string& exportName) {
+  static const std::uint8_t kPlainInfo[1] = {0};
+  if (listener_) listener_->OnStartSound(lib_.FindName(exportName), exportName, kPlainInfo, timeMs_);
+}
+
+Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def) {
+  if (depth < -kDepthOffset || depth > kMaxScriptDepth) return nullptr;
+  if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
+    skipped_.insert("too many placed objects");
+    return nullptr;
+  }
+  const int key = depth + kDepthOffset;
+  if (auto it = parent.list.find(key); it != parent.list.end()) {
+    Discard(it->second);
+    parent.list.erase(it);
+  }
+  Instance& inst = parent.list[key];
+  inst.def = def;
+  inst.characterId = def->id;
+  inst.name = name;
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
+  inst.serial = nextSerial_++;
+  inst.scripted = true;
+  return &inst;
+}
+
+std::string Stage::Duplicate(const std::string& path, const std::string& name, int depth, Avm1& vm) {
+  (void)vm;
+  TimelineState* parent = nullptr;
+  Instance* src = FindInstance(path, &parent);
+  if (!src || !IsSpriteDef(src->def) || name.empty()) return "";
+  const std::string parentPath = path.substr(0, path.rfind('/'));
+  const Matrix matrix = src->matrix;
+  const ColorTransform cxform = src->cxform;
+  const auto events = src->events;
+  const bool visible = src->visible;
+  const std::shared_ptr<Drawing> drawing =
+      src->sprite && src->sprite->drawing ? std::make_shared<Drawing>(*src->sprite->drawing) : nullptr;
+  Instance* inst = NewScriptInstance(*parent, depth, name, src->def);
+  if (!inst) return "";
+  inst->matrix = matrix;
+  inst->cxform = cxform;
+  inst->visible = visible;
+  inst->events = events;
+  InitSprite(*inst, parentPath, 0);
+  if (inst->sprite) inst->sprite->drawing = drawing;
+  const std::string newPath = ChildPath(parentPath, *inst);
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({newPath, h.code, {}});
+  }
+  return newPath;
+}
+
+std::string Stage::AttachMovie(const std::string& parentPath, const std::string& exportName, const std::string& name,
+                               int depth) {
+  TimelineState* parent = Resolve("", parentPath.empty() ? "/" : parentPath, nullptr);
+  const Character* def = lib_.Find(lib_.FindName(exportName));
+  if (!parent || !IsSpriteDef(def) || name.empty()) {
+    if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
+    return "";
+  }
+  Instance* inst = NewScriptInstance(*parent, depth, name, def);
+  if (!inst) return "";
+  InitSprite(*inst, parentPath, 0);
+  return ChildPath(parentPath, *inst);
+}
+
+std::string Stage::CreateEmptyClip(const std::string& parentPath, const std::string& name, int depth) {
+  TimelineState* parent = Resolve("", parentPath.empty() ? "/" : parentPath, nullptr);
+  if (!parent || name.empty()) return "";
+  Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
+  if (!inst) return "";
+  InitSprite(*inst, parentPath, 0);
+  return ChildPath(parentPath, *inst);
+}
+
+void Stage::RemoveClip(const std::string& path) {
+  TimelineState* parent = nullptr;
+  Instance* inst = FindInstance(path, &parent);
+  if (!inst) return;
+  for (auto it = parent->list.begin(); it != parent->list.end(); ++it) {
+    // Only clips at script depths can be removed by scripts.
+    if (&it->second == inst && it->first >= kDepthOffset) {
+      Discard(it->second);
+      parent->list.erase(it);
+      return;
+    }
+  }
+}
+
+void Stage::SwapDepths(const std::string& path, int depth) {
+  TimelineState* parent = nullptr;
+  Instance* inst = FindInstance(path, &parent);
+  if (!inst || depth < -kDepthOffset || depth > kMaxScriptDepth) return;
+  const int to = depth + kDepthOffset;
+  int from = 0;
+  for (auto& [d, i] : parent->list) {
+    if (&i == inst) from = d;
+  }
+  if (from == to) return;
+  auto node = parent->list.extract(from);
+  auto other = parent->list.extract(to);
+  node.key() = to;
+  node.mapped().scripted = true;
+  parent->list.insert(std::move(node));
+  if (!other.empty()) {
+    other.key() = from;
+    parent->list.insert(std::move(other));
+  }
+}
+
+int Stage::NextHighestDepth(const std::string& path) {
+  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+  if (!tl || tl->list.empty()) return 0;
+  return std::max(0, tl->list.rbegin()->first - kDepthOffset + 1);
+}
+
+void Stage::QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, inst] : tl.list) {
+    const std::string child = ChildPath(path, inst);
+    for (const ClipEventHandler& h : inst.events) {
+      if (h.events & events) pending_.push_back({child, h.code, {}});
+    }
+    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, child, events, nesting + 1);
+  }
+}
+
+std::string Stage::GetVariable(const std::string& text) {
+  const AsValue v = avm_->Evaluate(text);
+  return v.IsUndefined() ? "" : avm_->ToString(v);
+}
+
+}  // namespace quarvel::player
