@@ -40,35 +40,62 @@ void WriteAll(int fd, const std::uint8_t* data, std::size_t n, const fs::path& p
   }
 }
 
+}  // namespace
+
+void SaveFrameFile(const gdi::Bitmap& picture, long long n) { SaveFrameFile(picture, paths::FrameFilePath(n)); }
+
+void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
+  std::vector<std::uint8_t> packed = PackFrame(picture, path);
+  WritePackedFrame(packed, path);
+}
+
+struct FramePacker::Stream {
+  z_stream zs{};
+  bool ready = false;
+  std::vector<std::uint8_t> header;
+  ~Stream() {
+    if (ready) deflateEnd(&zs);
+  }
+};
+
+FramePacker::FramePacker() : stream_(std::make_unique<Stream>()) {}
+FramePacker::~FramePacker() = default;
+
 // Deflates the BMP image straight from the picture's header and rows, so the
 // pixels are not copied once more before compression.
-std::vector<std::uint8_t> Compress(const gdi::Bitmap& picture) {
-  std::vector<std::uint8_t> header(gdi::BmpHeaderSize(picture));
+std::size_t FramePacker::Pack(const gdi::Bitmap& picture, const fs::path& path, std::vector<std::uint8_t>& buffer) {
+  if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
+  z_stream& zs = stream_->zs;
+  if (!stream_->ready) {
+    if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
+    stream_->ready = true;
+  } else if (deflateReset(&zs) != Z_OK) {
+    throw std::runtime_error("zlib deflateReset failed");
+  }
+  std::vector<std::uint8_t>& header = stream_->header;
+  header.resize(gdi::BmpHeaderSize(picture));
   gdi::WriteBmpHeader(picture, header.data());
   auto bits = picture.Bits();
-  std::vector<std::uint8_t> out(compressBound(uLong(header.size() + bits.size())));
-  z_stream zs{};
-  if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, deflateEnd);
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
+  const std::size_t bound = compressBound(uLong(header.size() + bits.size()));
+  if (buffer.size() < bound) buffer.resize(bound);
+  zs.next_out = buffer.data();
+  zs.avail_out = uInt(bound);
   zs.next_in = header.data();
   zs.avail_in = uInt(header.size());
   deflate(&zs, Z_NO_FLUSH);
   zs.next_in = const_cast<Bytef*>(bits.data());
   zs.avail_in = uInt(bits.size());
   if (deflate(&zs, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("zlib deflate did not finish");
-  out.resize(zs.total_out);
+  return zs.total_out;
+}
+
+std::vector<std::uint8_t> PackFrame(const gdi::Bitmap& picture, const fs::path& path) {
+  std::vector<std::uint8_t> out;
+  out.resize(FramePacker().Pack(picture, path, out));
   return out;
 }
 
-}  // namespace
-
-void SaveFrameFile(const gdi::Bitmap& picture, long long n) { SaveFrameFile(picture, paths::FrameFilePath(n)); }
-
-void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
-  if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
-  std::vector<std::uint8_t> packed = Compress(picture);
+void WritePackedFrame(std::span<const std::uint8_t> packed, const fs::path& path) {
   // Write beside the final name and rename, so a failure never leaves half a frame.
   fs::path temp = path;
   temp += ".part";
@@ -170,9 +197,11 @@ bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b) {
     for (int y = 0; y < a.Height(); ++y) {
       const std::uint8_t* pa = a.ScanLine(y);
       const std::uint8_t* pb = b.ScanLine(y);
-      if (sa == sb && sa == 3) {
-        if (std::memcmp(pa, pb, std::size_t(a.Width()) * 3) != 0) return false;
-        continue;
+      if (sa == sb) {
+        // Equal rows are the common case; a 32-bit row that differs may
+        // still differ only in the fourth bytes.
+        if (std::memcmp(pa, pb, std::size_t(a.Width()) * std::size_t(sa)) == 0) continue;
+        if (sa == 3) return false;
       }
       for (int x = 0; x < a.Width(); ++x, pa += sa, pb += sb)
         if (pa[0] != pb[0] || pa[1] != pb[1] || pa[2] != pb[2]) return false;
