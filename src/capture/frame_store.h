@@ -67,7 +67,8 @@ bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b);
 void ClearFrameStore();
 
 // Reads frames 1 to count in order: a missing file repeats the last picture
-// read (an empty picture before any was read); a damaged one throws.
+// read (an empty picture before any was read); a damaged one throws, after
+// which the sequence is not to be read further.
 class FrameSequence {
  public:
   explicit FrameSequence(long long count) : count_(count) {}
