@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -128,7 +127,6 @@ class CaptureSession {
   void Tick(TickState& st);
   void Wait(std::int64_t tick_start);
   void Loop(const std::string& movie_path);
-  void EndAfterError(std::exception_ptr error);
 
   CapturePlayer& player_;
   audio::Clock& clock_;
