@@ -8,6 +8,7 @@
 
 #include "capture/crop_zoom.h"
 #include "capture/frame_store.h"
+#include "capture/frame_writer.h"
 #include "platform/paths/working_folder.h"
 
 namespace {
@@ -55,6 +56,34 @@ void BM_SaveFrameFile(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveFrameFile)->Unit(benchmark::kMillisecond);
 
+void BM_FramePackerReused(benchmark::State& state) {
+  Bitmap frame = MovieLikeFrame(0);
+  quarvel::capture::FramePacker packer;
+  std::vector<std::uint8_t> buffer;
+  for (auto _ : state) benchmark::DoNotOptimize(packer.Pack(frame, "1.bmp", buffer));
+}
+BENCHMARK(BM_FramePackerReused)->Unit(benchmark::kMillisecond);
+
+// A run of changing frames saved one by one (threads = 0) or through the
+// background writer; wall time, as the point of the writer is overlap.
+void BM_SaveFrameRun(benchmark::State& state) {
+  Folder folder;
+  std::vector<Bitmap> frames;
+  for (int i = 0; i < 8; ++i) frames.push_back(MovieLikeFrame(i * 7));
+  const int threads = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    if (threads == 0) {
+      for (int n = 1; n <= 32; ++n) quarvel::capture::SaveFrameFile(frames[std::size_t(n % 8)], n);
+    } else {
+      quarvel::capture::FrameWriter writer(threads);
+      for (int n = 1; n <= 32; ++n) writer.Add(frames[std::size_t(n % 8)], n);
+      writer.Finish();
+    }
+  }
+  state.counters["frames/s"] = benchmark::Counter(32.0 * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SaveFrameRun)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_LoadFrameFile(benchmark::State& state) {
   Folder folder;
   quarvel::capture::SaveFrameFile(MovieLikeFrame(0), 1);
@@ -70,6 +99,16 @@ void BM_FramesEqualIdentical(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(quarvel::capture::FramesEqual(a, b));
 }
 BENCHMARK(BM_FramesEqualIdentical)->Unit(benchmark::kMillisecond);
+
+// The player's pictures: 32-bit, where a fourth byte may differ between
+// pictures of the same colours.
+void BM_FramesEqualIdenticalBut4thBytes(benchmark::State& state) {
+  Bitmap a = MovieLikeFrame(0), b = a;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) b.ScanLine(y)[4 * x + 3] = 0xff;
+  for (auto _ : state) benchmark::DoNotOptimize(quarvel::capture::FramesEqual(a, b));
+}
+BENCHMARK(BM_FramesEqualIdenticalBut4thBytes)->Unit(benchmark::kMillisecond);
 
 void BM_ResizePictureToThumbnail(benchmark::State& state) {
   Bitmap frame = MovieLikeFrame(0);

@@ -8,6 +8,7 @@
 
 #include "capture/crop_zoom.h"
 #include "capture/frame_store.h"
+#include "capture/frame_writer.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::capture {
@@ -50,19 +51,35 @@ void CaptureSession::Run(const std::string& movie_path) {
   captured_frame_count_ = 0;
   written_ = 0;
   recording_ = false;
+  stopped_ = false;
+  FrameWriter writer;
+  writer_ = &writer;
   try {
     Loop(movie_path);
   } catch (...) {
+    std::exception_ptr error = std::current_exception();
+    // Frames grabbed before the error still reach the disk. A failed write
+    // belongs to an earlier tick than anything noticed since, so it is the
+    // error to report, with the count of the tick that failed.
+    try {
+      writer.Finish();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    if (auto failed = writer.FailedFrame()) captured_frame_count_ = std::min(captured_frame_count_, *failed);
+    written_ = writer.Written();
+    writer_ = nullptr;
     // Leave the player, the window and the recorder as a finished capture
     // would, then report the error.
-    player_.Stop();
+    if (!stopped_) player_.Stop();
     if (cb_.finished) cb_.finished();
     if (recording_ && recorder_ != nullptr) {
       recording_ = false;
       recorder_->SaveRecording();
     }
-    throw;
+    std::rethrow_exception(error);
   }
+  writer_ = nullptr;
 }
 
 void CaptureSession::Loop(const std::string& movie_path) {
@@ -103,6 +120,9 @@ void CaptureSession::Loop(const std::string& movie_path) {
   while (st.stall < kStandstillTicks && !stop_requested_.load()) Tick(st);
 
   player_.Stop();
+  stopped_ = true;
+  writer_->Finish();
+  written_ = writer_->Written();
   if (cb_.finished) cb_.finished();
   if (recorder_ != nullptr) {
     recording_ = false;
@@ -147,19 +167,21 @@ void CaptureSession::Tick(TickState& st) {
   if (cb_.label) cb_.label(CaptureLabelText(st.n, c, elapsed, Latency()));
 
   const bool always = st.n % 10 == 1 || st.stall >= kStandstillTicks;
-  if (always || !FramesEqual(st.buffer, st.previous)) {
-    SaveFrameFile(st.buffer, st.n);
+  const bool changed = always || !FramesEqual(st.buffer, st.previous);
+  if (changed) {
+    writer_->Add(st.buffer, st.n);
     ++written_;
-    st.previous = st.buffer;
+    // The grab becomes the picture to compare with; the older one is
+    // painted over at the next grab.
+    std::swap(st.buffer, st.previous);
   }
+  const gdi::Bitmap& grab = changed ? st.previous : st.buffer;
 
   if (always) {
     shown_frame_ = st.n;
-    if (cb_.frame_view) cb_.frame_view(st.n, st.buffer);
+    if (cb_.frame_view) cb_.frame_view(st.n, grab);
     if (cb_.thumbnail) {
-      gdi::Bitmap small = st.buffer;
-      if (!small.Empty()) ResizePicture(small, kThumbnailWidth, kThumbnailHeight);
-      cb_.thumbnail(st.n, small);
+      cb_.thumbnail(st.n, grab.Empty() ? grab : ResizedPicture(grab, kThumbnailWidth, kThumbnailHeight));
     }
   }
 

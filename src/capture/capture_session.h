@@ -34,7 +34,8 @@ class CapturePlayer {
   virtual int CurrentFrame() const = 0;
   // Runs the movie up to the given clock time (milliseconds).
   virtual void AdvanceTo(std::int64_t ms) = 0;
-  // Draws the current picture at the player's size into target.
+  // Draws the current picture at the player's size into target, replacing
+  // every pixel (target may hold an older picture).
   virtual void Paint(gdi::Bitmap& target) = 0;
 };
 
@@ -88,6 +89,8 @@ std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapse
 // Why a capture ended.
 enum class CaptureEnd { ceLastFrame, ceJumpBack, ceStandstill, ceStopRequested };
 
+class FrameWriter;
+
 class CaptureSession {
  public:
   // With an audio::VirtualClock every wait moves the clock on instead of
@@ -98,7 +101,10 @@ class CaptureSession {
   // Captures the movie at the given path into the frame store of the working
   // folder. Errors (a movie that does not load, a frame file that cannot be
   // written) end the capture: the player is stopped, the recording saved,
-  // and the error is thrown on.
+  // and the error is thrown on. Frame files are compressed and written on
+  // background threads while the capture goes on; when Run returns or
+  // throws, every frame file it wrote is complete on disk. After a write
+  // error the store and the counts are those of the tick that failed.
   void Run(const std::string& movie_path);
 
   // Ends a running capture after the tick in progress. Safe from any thread
@@ -110,7 +116,7 @@ class CaptureSession {
   long long CapturedFrameCount() const { return captured_frame_count_; }
   // Frame shown in the frame view (the latest thumbnail frame).
   long long ShownFrame() const { return shown_frame_; }
-  // Frame files written by the latest capture.
+  // Frame files written (queued, while the capture runs) by the latest capture.
   long long WrittenFrameCount() const { return written_; }
   CaptureEnd EndReason() const { return end_reason_; }
 
@@ -133,6 +139,8 @@ class CaptureSession {
   long long written_ = 0;
   CaptureEnd end_reason_ = CaptureEnd::ceStopRequested;
   bool recording_ = false;
+  bool stopped_ = false;
+  FrameWriter* writer_ = nullptr;
 };
 
 }  // namespace quarvel::capture

@@ -296,6 +296,58 @@ TEST_F(CaptureSessionTest, UnwritableCaptureFolderStopsTheRecordingAndThrows) {
   EXPECT_EQ(player_.calls.back(), "Stop");
 }
 
+TEST_F(CaptureSessionTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
+  // A folder under the name of frame 13 (not empty, so the clearing at the
+  // start leaves it): frames 1 to 12 are saved, 13 fails.
+  fs::create_directories(paths::FrameFilePath(13) / "x");
+  player_.total = 40;
+  player_.loop = false;
+  bool finished = false;
+  auto cb = Callbacks();
+  cb.finished = [&] { finished = true; };
+  CaptureSession s(player_, clock_, &recorder_, cb);
+  try {
+    s.Run("m.swf");
+    FAIL() << "no error";
+  } catch (const FrameStoreError& e) {
+    EXPECT_EQ(e.File(), paths::FrameFilePath(13));
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_EQ(recorder_.calls, (std::vector<std::string>{"start _temp.wav", "save"}));
+  EXPECT_EQ(player_.calls.back(), "Stop");
+  // The store and the counts are those of a capture that stopped at the
+  // failing tick, whatever the capture went on to grab meanwhile.
+  EXPECT_EQ(s.CapturedFrameCount(), 13);
+  EXPECT_EQ(s.WrittenFrameCount(), 12);
+  auto files = FrameFiles();
+  files.erase(13);  // the folder in the way
+  std::set<long long> expected;
+  for (long long n = 1; n <= 12; ++n) expected.insert(n);
+  EXPECT_EQ(files, expected);
+  for (long long n = 1; n <= 12; ++n) {
+    gdi::Bitmap picture = LoadFramePicture(paths::FrameFilePath(n));
+    EXPECT_EQ(picture.Width(), player_.width) << n;
+  }
+}
+
+TEST_F(CaptureSessionTest, EveryFrameIsOnDiskWhenRunReturns) {
+  player_.total = 60;
+  player_.loop = false;
+  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  s.Run("m.swf");
+  ASSERT_EQ(s.CapturedFrameCount(), 60);
+  EXPECT_EQ(s.WrittenFrameCount(), 60);
+  // Each file holds its own tick's picture.
+  FrameSequence frames(60);
+  for (long long i = 0; i < 60; ++i) {
+    const gdi::Bitmap& picture = frames.Read(i);
+    ASSERT_TRUE(frames.LastWasPresent()) << i + 1;
+    gdi::Color c = picture.GetPixel(0, 0);
+    EXPECT_EQ(c.r, static_cast<std::uint8_t>(i * 20)) << i + 1;
+    EXPECT_EQ(c.g, static_cast<std::uint8_t>(255 - i)) << i + 1;
+  }
+}
+
 TEST_F(CaptureSessionTest, MovieThatDoesNotLoadIsAnErrorNamingIt) {
   player_.loads = false;
   CaptureSession s(player_, clock_, &recorder_, Callbacks());

@@ -2,11 +2,15 @@
 
 namespace quarvel::capture {
 
-void ResizePicture(gdi::Bitmap& picture, int width, int height) {
+gdi::Bitmap ResizedPicture(const gdi::Bitmap& picture, int width, int height) {
   gdi::Bitmap resized(width, height, picture.Format());
   if (gdi::IsPalettized(picture.Format())) resized.SetPalette(picture.Palette());
   gdi::StretchBlt(resized, 0, 0, width, height, picture, 0, 0, picture.Width(), picture.Height());
-  picture = std::move(resized);
+  return resized;
+}
+
+void ResizePicture(gdi::Bitmap& picture, int width, int height) {
+  picture = ResizedPicture(picture, width, height);
 }
 
 namespace {

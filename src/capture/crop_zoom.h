@@ -17,6 +17,8 @@ struct CropZoom {
 // Replaces the picture by a nearest-pixel stretch of the given size, keeping
 // its pixel format. Every target pixel takes exactly one source pixel.
 void ResizePicture(gdi::Bitmap& picture, int width, int height);
+// The same stretch as a new picture, leaving the source alone.
+gdi::Bitmap ResizedPicture(const gdi::Bitmap& picture, int width, int height);
 
 // The preview picture for a frame view: the crop, then the zoom. Empty when
 // the margins leave nothing of the frame (the preview is then left as it was).

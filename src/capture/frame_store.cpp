@@ -40,35 +40,62 @@ void WriteAll(int fd, const std::uint8_t* data, std::size_t n, const fs::path& p
   }
 }
 
+}  // namespace
+
+void SaveFrameFile(const gdi::Bitmap& picture, long long n) { SaveFrameFile(picture, paths::FrameFilePath(n)); }
+
+void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
+  std::vector<std::uint8_t> packed = PackFrame(picture, path);
+  WritePackedFrame(packed, path);
+}
+
+struct FramePacker::Stream {
+  z_stream zs{};
+  bool ready = false;
+  std::vector<std::uint8_t> header;
+  ~Stream() {
+    if (ready) deflateEnd(&zs);
+  }
+};
+
+FramePacker::FramePacker() : stream_(std::make_unique<Stream>()) {}
+FramePacker::~FramePacker() = default;
+
 // Deflates the BMP image straight from the picture's header and rows, so the
 // pixels are not copied once more before compression.
-std::vector<std::uint8_t> Compress(const gdi::Bitmap& picture) {
-  std::vector<std::uint8_t> header(gdi::BmpHeaderSize(picture));
+std::size_t FramePacker::Pack(const gdi::Bitmap& picture, const fs::path& path, std::vector<std::uint8_t>& buffer) {
+  if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
+  z_stream& zs = stream_->zs;
+  if (!stream_->ready) {
+    if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
+    stream_->ready = true;
+  } else if (deflateReset(&zs) != Z_OK) {
+    throw std::runtime_error("zlib deflateReset failed");
+  }
+  std::vector<std::uint8_t>& header = stream_->header;
+  header.resize(gdi::BmpHeaderSize(picture));
   gdi::WriteBmpHeader(picture, header.data());
   auto bits = picture.Bits();
-  std::vector<std::uint8_t> out(compressBound(uLong(header.size() + bits.size())));
-  z_stream zs{};
-  if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
-  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, deflateEnd);
-  zs.next_out = out.data();
-  zs.avail_out = uInt(out.size());
+  const std::size_t bound = compressBound(uLong(header.size() + bits.size()));
+  if (buffer.size() < bound) buffer.resize(bound);
+  zs.next_out = buffer.data();
+  zs.avail_out = uInt(bound);
   zs.next_in = header.data();
   zs.avail_in = uInt(header.size());
   deflate(&zs, Z_NO_FLUSH);
   zs.next_in = const_cast<Bytef*>(bits.data());
   zs.avail_in = uInt(bits.size());
   if (deflate(&zs, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("zlib deflate did not finish");
-  out.resize(zs.total_out);
+  return zs.total_out;
+}
+
+std::vector<std::uint8_t> PackFrame(const gdi::Bitmap& picture, const fs::path& path) {
+  std::vector<std::uint8_t> out;
+  out.resize(FramePacker().Pack(picture, path, out));
   return out;
 }
 
-}  // namespace
-
-void SaveFrameFile(const gdi::Bitmap& picture, long long n) { SaveFrameFile(picture, paths::FrameFilePath(n)); }
-
-void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
-  if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
-  std::vector<std::uint8_t> packed = Compress(picture);
+void WritePackedFrame(std::span<const std::uint8_t> packed, const fs::path& path) {
   // Write beside the final name and rename, so a failure never leaves half a frame.
   fs::path temp = path;
   temp += ".part";
@@ -91,7 +118,9 @@ void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
   }
 }
 
-std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
+namespace {
+
+std::vector<std::uint8_t> ReadPacked(const fs::path& path) {
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw FrameStoreError(path, "cannot open");
   std::streamoff size = in.tellg();
@@ -103,11 +132,14 @@ std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
   in.seekg(0);
   if (!packed.empty() && !in.read(reinterpret_cast<char*>(packed.data()), size))
     throw FrameStoreError(path, "cannot read");
+  return packed;
+}
 
+std::vector<std::uint8_t> InflatePacked(const std::vector<std::uint8_t>& packed, const fs::path& path) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) throw std::runtime_error("zlib inflateInit failed");
   std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
-  zs.next_in = packed.data();
+  zs.next_in = const_cast<Bytef*>(packed.data());
   zs.avail_in = uInt(packed.size());
   std::vector<std::uint8_t> out;
   // Grow in steps. The first step is the size the BMP header states, as far
@@ -151,13 +183,114 @@ std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) {
   return out;
 }
 
-gdi::Bitmap LoadFramePicture(const fs::path& path) {
-  std::vector<std::uint8_t> image = LoadFrameFile(path);
+std::uint32_t Le32(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+
+// Inflates exactly n bytes to out; false when the stream has fewer.
+bool InflateExactly(z_stream& zs, std::uint8_t* out, std::size_t n, int& rc) {
+  zs.next_out = out;
+  zs.avail_out = uInt(n);
+  while (zs.avail_out > 0) {
+    rc = inflate(&zs, Z_NO_FLUSH);
+    if (rc == Z_STREAM_END) return zs.avail_out == 0;
+    if (rc != Z_OK) return false;
+  }
+  return true;
+}
+
+// The frame files we write hold a BMP image in the one layout SaveBmp
+// writes. Such a file is inflated straight into picture's rows (reusing its
+// memory when its size and format fit), which spares the copy of the whole
+// image and the zeroing of a buffer for it. Anything else, damaged files
+// included, returns false and is left to the general reader, whose result
+// and errors are the reference.
+bool InflateOwnLayout(const std::vector<std::uint8_t>& packed, gdi::Bitmap& picture) {
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return false;
+  std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
+  zs.next_in = const_cast<Bytef*>(packed.data());
+  zs.avail_in = uInt(packed.size());
+  int rc = Z_OK;
+  std::uint8_t head[54 + 1024];
+  if (!InflateExactly(zs, head, 54, rc) || rc == Z_STREAM_END) return false;
+  if (head[0] != 'B' || head[1] != 'M' || Le32(head + 14) != 40) return false;
+  const std::uint32_t off_bits = Le32(head + 10);
+  const std::int32_t width = std::int32_t(Le32(head + 18)), height = std::int32_t(Le32(head + 22));
+  const int bits = head[28] | (head[29] << 8);
+  const std::uint32_t compression = Le32(head + 30), colours = Le32(head + 46);
+  if (width <= 0 || height <= 0 || width > gdi::kMaxDimension || height > gdi::kMaxDimension) return false;
+  gdi::PixelFormat format;
+  if ((bits == 1 || bits == 4 || bits == 8) && compression == 0 && colours > 0 && colours <= (1u << bits))
+    format = gdi::FormatForBits(bits);
+  else if (bits == 16 && compression == 0)
+    format = gdi::PixelFormat::pf15bit;
+  else if (bits == 16 && compression == 3)
+    format = gdi::PixelFormat::pf16bit;
+  else if ((bits == 24 || bits == 32) && compression == 0)
+    format = gdi::FormatForBits(bits);
+  else
+    return false;
+  if (off_bits < 54 || off_bits > sizeof head) return false;
+  // As in the general reader: the packed size must vouch for the image.
+  const std::uint64_t stride = (std::uint64_t(width) * std::uint64_t(bits) + 31) / 32 * 4;
+  const std::uint64_t image = stride * std::uint64_t(height);
+  if (image > kMaxFrameImageBytes || image + off_bits > std::uint64_t(packed.size()) * 1040) return false;
+  if (!InflateExactly(zs, head + 54, off_bits - 54, rc) || rc == Z_STREAM_END) return false;
+
+  if (picture.Width() != width || picture.Height() != height || picture.Format() != format)
+    picture = gdi::Bitmap(width, height, format);
+  if (gdi::IsPalettized(format)) {
+    std::vector<gdi::Color> palette(colours);
+    for (std::size_t i = 0; i < colours; ++i) {
+      const std::uint8_t* q = head + 54 + 4 * i;
+      palette[i] = gdi::Color{q[2], q[1], q[0]};
+    }
+    picture.SetPalette(std::move(palette));
+  }
+  // The header must be byte for byte the one written for such a picture;
+  // then the rows are the picture's own layout.
+  if (gdi::BmpHeaderSize(picture) != off_bits) return false;
+  std::uint8_t expected[sizeof head];
+  gdi::WriteBmpHeader(picture, expected);
+  if (std::memcmp(expected, head, off_bits) != 0) return false;
+
+  auto rows = picture.Bits();
+  if (rows.size() != image || !InflateExactly(zs, rows.data(), rows.size(), rc)) return false;
+  if (rc != Z_STREAM_END) {
+    // The stream must end right after the image, check value included.
+    std::uint8_t extra;
+    zs.next_out = &extra;
+    zs.avail_out = 1;
+    if (inflate(&zs, Z_NO_FLUSH) != Z_STREAM_END || zs.avail_out != 1) return false;
+  }
+  if (bits == 32)
+    for (int y = 0; y < height; ++y) {
+      std::uint8_t* p = picture.ScanLine(y);
+      for (int x = 0; x < width; ++x) p[4 * x + 3] = 0;
+    }
+  return true;
+}
+
+void ReadFramePicture(const fs::path& path, gdi::Bitmap& picture) {
+  std::vector<std::uint8_t> packed = ReadPacked(path);
+  if (InflateOwnLayout(packed, picture)) return;
+  std::vector<std::uint8_t> image = InflatePacked(packed, path);
   try {
-    return gdi::LoadBmp(image);
+    picture = gdi::LoadBmp(image);
   } catch (const gdi::BitmapError& e) {
     throw FrameStoreError(path, e.what());
   }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) { return InflatePacked(ReadPacked(path), path); }
+
+gdi::Bitmap LoadFramePicture(const fs::path& path) {
+  gdi::Bitmap picture;
+  ReadFramePicture(path, picture);
+  return picture;
 }
 
 bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b) {
@@ -170,9 +303,11 @@ bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b) {
     for (int y = 0; y < a.Height(); ++y) {
       const std::uint8_t* pa = a.ScanLine(y);
       const std::uint8_t* pb = b.ScanLine(y);
-      if (sa == sb && sa == 3) {
-        if (std::memcmp(pa, pb, std::size_t(a.Width()) * 3) != 0) return false;
-        continue;
+      if (sa == sb) {
+        // Equal rows are the common case; a 32-bit row that differs may
+        // still differ only in the fourth bytes.
+        if (std::memcmp(pa, pb, std::size_t(a.Width()) * std::size_t(sa)) == 0) continue;
+        if (sa == 3) return false;
       }
       for (int x = 0; x < a.Width(); ++x, pa += sa, pb += sb)
         if (pa[0] != pb[0] || pa[1] != pb[1] || pa[2] != pb[2]) return false;
@@ -203,7 +338,8 @@ const gdi::Bitmap& FrameSequence::Read(long long i) {
   fs::path path = paths::FrameFilePath(i + 1);
   std::error_code ec;
   present_ = fs::exists(path, ec);
-  if (present_) last_ = LoadFramePicture(path);
+  // Decoded into the last picture's memory: frames rarely change size.
+  if (present_) ReadFramePicture(path, last_);
   return last_;
 }
 

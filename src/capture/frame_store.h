@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -29,6 +31,29 @@ void SaveFrameFile(const gdi::Bitmap& picture, long long n);
 // Writes to any path; the file appears complete or not at all.
 void SaveFrameFile(const gdi::Bitmap& picture, const std::filesystem::path& path);
 
+// The two halves of SaveFrameFile, for writers that compress on one thread
+// and write on another. PackFrame names path in its errors only.
+std::vector<std::uint8_t> PackFrame(const gdi::Bitmap& picture, const std::filesystem::path& path);
+void WritePackedFrame(std::span<const std::uint8_t> packed, const std::filesystem::path& path);
+
+// PackFrame for one frame after another: the compressor's tables and the
+// output buffer are kept between frames instead of being allocated anew,
+// with the same bytes as a result.
+class FramePacker {
+ public:
+  FramePacker();
+  ~FramePacker();
+  FramePacker(const FramePacker&) = delete;
+  FramePacker& operator=(const FramePacker&) = delete;
+  // Packs picture into the start of buffer, which grows when it is too
+  // small and is otherwise reused as it is; returns the packed size.
+  std::size_t Pack(const gdi::Bitmap& picture, const std::filesystem::path& path, std::vector<std::uint8_t>& buffer);
+
+ private:
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
+};
+
 // The BMP file image held by a frame file.
 std::vector<std::uint8_t> LoadFrameFile(const std::filesystem::path& path);
 // LoadFrameFile, then the picture; every error names the file.
@@ -42,7 +67,8 @@ bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b);
 void ClearFrameStore();
 
 // Reads frames 1 to count in order: a missing file repeats the last picture
-// read (an empty picture before any was read); a damaged one throws.
+// read (an empty picture before any was read); a damaged one throws, after
+// which the sequence is not to be read further.
 class FrameSequence {
  public:
   explicit FrameSequence(long long count) : count_(count) {}

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -205,6 +206,96 @@ TEST_F(FrameStoreTest, ClearRemovesEveryNumberedFrameAndTheRecording) {
   EXPECT_FALSE(fs::exists(dir_ / "temp" / "_temp.wav"));
   EXPECT_TRUE(fs::exists(dir_ / "temp" / "notes.bmp"));
   EXPECT_TRUE(fs::exists(dir_ / "temp" / "5.jpg"));
+}
+
+bool SamePicture(const Bitmap& a, const Bitmap& b) {
+  return a.Format() == b.Format() && a.Width() == b.Width() && a.Height() == b.Height() &&
+         a.Palette() == b.Palette() && std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin(), b.Bits().end());
+}
+
+std::vector<std::uint8_t> Deflate(const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> packed(compressBound(uLong(data.size())));
+  uLongf len = uLongf(packed.size());
+  EXPECT_EQ(compress2(packed.data(), &len, data.data(), uLong(data.size()), 1), Z_OK);
+  packed.resize(len);
+  return packed;
+}
+
+// LoadFramePicture reads our own layout without the general BMP reader; the
+// general reader (LoadBmp of LoadFrameFile) is the reference for every file.
+TEST_F(FrameStoreTest, PictureLoadingAgreesWithTheGeneralBmpReader) {
+  auto check = [&](const std::vector<std::uint8_t>& packed, const std::string& what) {
+    const fs::path p = dir_ / "case.bmp";
+    Write(p, packed);
+    std::string reference_error, error;
+    Bitmap reference, picture;
+    try {
+      reference = gdi::LoadBmp(LoadFrameFile(p));
+    } catch (const std::exception& e) {
+      reference_error = e.what();
+    }
+    try {
+      picture = LoadFramePicture(p);
+    } catch (const FrameStoreError& e) {
+      error = e.what();
+    }
+    if (reference_error.empty()) {
+      EXPECT_EQ(error, "") << what;
+      EXPECT_TRUE(SamePicture(picture, reference)) << what;
+    } else {
+      EXPECT_NE(error, "") << what << " loads, the reference says " << reference_error;
+      EXPECT_NE(error.find("case.bmp"), std::string::npos) << what << ": " << error;
+    }
+  };
+  unsigned seed = 1;
+  for (PixelFormat f : {PixelFormat::pf1bit, PixelFormat::pf4bit, PixelFormat::pf8bit, PixelFormat::pf15bit,
+                        PixelFormat::pf16bit, PixelFormat::pf24bit, PixelFormat::pf32bit, PixelFormat::pfDevice}) {
+    Bitmap b = Random(33, 17, f, ++seed);
+    if (b.BitsPerPixel() == 32)  // the fourth bytes are not part of the picture
+      for (int y = 0; y < b.Height(); ++y) b.ScanLine(y)[3] = 0xAB;
+    const std::string depth = "depth " + std::to_string(b.BitsPerPixel());
+    SaveFrameFile(b, dir_ / "own.bmp");
+    check(Bytes(dir_ / "own.bmp"), depth);
+    auto bmp = gdi::SaveBmp(b);
+    auto longer = bmp;
+    longer.insert(longer.end(), {1, 2, 3});
+    check(Deflate(longer), depth + ", bytes after the rows");
+    auto top_down = bmp;
+    std::int32_t h = -b.Height();
+    std::memcpy(top_down.data() + 22, &h, 4);
+    check(Deflate(top_down), depth + ", top-down");
+    auto packed = Deflate(bmp);
+    auto trailing = packed;
+    trailing.insert(trailing.end(), {9, 9, 9, 9});
+    check(trailing, depth + ", bytes after the stream");
+    check({packed.begin(), packed.end() - 6}, depth + ", truncated in the rows");
+    auto bad_sum = packed;
+    bad_sum.back() ^= 1;
+    check(bad_sum, depth + ", wrong check value");
+    if (gdi::IsPalettized(f)) {
+      auto reserved = bmp;
+      reserved[54 + 3] = 7;
+      check(Deflate(reserved), depth + ", palette entry with its reserved byte set");
+    }
+  }
+}
+
+TEST_F(FrameStoreTest, SequenceReadsAcrossSizesFormatsAndPalettes) {
+  Bitmap a = Random(10, 10, PixelFormat::pf24bit, 1), b = Random(10, 10, PixelFormat::pf24bit, 2);
+  Bitmap p1 = Random(10, 10, PixelFormat::pf8bit, 3), p2 = p1;
+  std::vector<gdi::Color> other(p1.Palette().rbegin(), p1.Palette().rend());
+  p2.SetPalette(other);
+  Bitmap wide = Random(12, 7, PixelFormat::pf32bit, 4);
+  const std::vector<const Bitmap*> frames{&a, &b, nullptr, &p1, &p2, &wide, &a, nullptr};
+  for (std::size_t i = 0; i < frames.size(); ++i)
+    if (frames[i]) SaveFrameFile(*frames[i], static_cast<long long>(i + 1));
+  FrameSequence seq(static_cast<long long>(frames.size()));
+  Bitmap expected;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (frames[i]) expected = gdi::LoadBmp(LoadFrameFile(paths::FrameFilePath(static_cast<long long>(i + 1))));
+    EXPECT_TRUE(SamePicture(seq.Read(static_cast<long long>(i)), expected)) << "frame " << i + 1;
+    EXPECT_EQ(seq.LastWasPresent(), frames[i] != nullptr);
+  }
 }
 
 TEST_F(FrameStoreTest, SequenceRepeatsTheLastFrameForMissingFiles) {

@@ -12,10 +12,12 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
@@ -301,6 +303,10 @@ TEST_F(CaptureWindowTest, ClosingDuringACaptureWaitsForItThenCleansUp) {
       timer->stop();
       window->close();  // refused while the capture runs; it is asked to stop
       EXPECT_TRUE(window->isVisible());
+      // Frame files are written in the background, a few ticks behind.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (!std::filesystem::exists(Home() / "temp/1.bmp") && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
       EXPECT_TRUE(std::filesystem::exists(Home() / "temp/1.bmp"));
     }
   });
