@@ -98,7 +98,20 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced) {
       AddFrame(cur, transparent, &diff);
     }
   }
-  if (smaller_size_) previous_ = std::move(reduced);
+  previous_ = std::move(reduced);
+}
+
+void AnimationAssembler::AddRepeat() {
+  static const TGIFSubImage kNoFrame(nullptr);
+  const TGIFSubImage& prev = previous_->Empty() ? kNoFrame : previous_->Images()[0];
+  // As Add would decide for a picture equal in every pixel.
+  const bool can_merge = last_gce_ != nullptr && last_gce_->Delay() + delay_ <= 65535;
+  if (smaller_size_ && added_ > 0 && can_merge) {
+    last_gce_->SetDelay(last_gce_->Delay() + delay_);
+    ++optimized_;
+  } else {
+    AddFrame(prev, -1, nullptr);
+  }
 }
 
 BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& progress) {
@@ -109,6 +122,11 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   for (long long i = 0; i < count; ++i) {
     if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), int(i * 100 / count));
     gdi::Bitmap picture = frames.Read(i);
+    // An unchanged frame has no file: its picture, so its reduction, is the last one.
+    if (!frames.LastWasPresent() && assembler.HasPrevious()) {
+      assembler.AddRepeat();
+      continue;
+    }
     capture::CropAndZoomFrame(picture, options.crop_zoom);
 
     auto reduced = std::make_unique<TGIFImage>();

@@ -51,6 +51,10 @@ class AnimationAssembler {
   AnimationAssembler(int delay, bool smaller_size);
   // `reduced` is a one-frame image whose frame holds the reduced picture.
   void Add(std::unique_ptr<TGIFImage> reduced);
+  // The same picture as the last one added, without reducing it again (a
+  // frame whose file the capture left out). Needs an earlier Add.
+  void AddRepeat();
+  bool HasPrevious() const { return previous_ != nullptr; }
   int OptimizedFrames() const { return optimized_; }
   std::unique_ptr<TGIFImage> Finish() { return std::move(animation_); }
 

@@ -134,6 +134,36 @@ TEST_F(AnimationBuild, MissingFrameFileRepeatsThePreviousPicture) {
   EXPECT_EQ(whole.frames[1].pixels, whole.frames[2].pixels);
 }
 
+// Frames without files take the last picture's reduction instead of
+// reducing it again; the file must come out as if they had been there.
+TEST_F(AnimationBuild, MissingFramesGiveTheSameBytesAsTheirCopies) {
+  Bitmap a = Picture(40, 30, {0, 0, 10, 10});
+  Bitmap b = Picture(40, 30, {3, 3, 40, 25}, Color{10, 200, 10});
+  auto build = [&](SizeChoice size, DitherChoice dither) {
+    BuildOptions o = Options(7);
+    o.size = size;
+    o.dither = dither;
+    o.crop_zoom.zoom = 50;
+    TStream bytes;
+    BuildAnimation(o).image->SaveToStream(bytes);
+    return bytes;
+  };
+  for (SizeChoice size : {SizeChoice::kSmallerSize, SizeChoice::kBestQuality}) {
+    for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg}) {
+      capture::ClearFrameStore();
+      capture::SaveFrameFile(a, 1);
+      capture::SaveFrameFile(b, 3);
+      capture::SaveFrameFile(a, 6);
+      const TStream sparse = build(size, dither);
+      for (int n : {2}) capture::SaveFrameFile(a, n);
+      for (int n : {4, 5}) capture::SaveFrameFile(b, n);
+      capture::SaveFrameFile(a, 7);
+      const TStream full = build(size, dither);
+      EXPECT_EQ(sparse, full) << int(size) << " " << int(dither);
+    }
+  }
+}
+
 TEST_F(AnimationBuild, SmallChangeGivesACroppedDifferenceFrame) {
   // 25 % of the pixels change: a 20 x 15 block of an 40 x 30 picture.
   Bitmap a = Picture(40, 30);
