@@ -74,6 +74,16 @@ class Recorder : public SoundEventListener {
   }
 };
 
+// The timeline number of the first clip that announced a stream.
+std::string SpriteTimeline(const Recorder& rec) {
+  for (const auto& e : rec.Only("head ")) {
+    const std::string id = e.substr(5, e.find(' ', 5) - 5);
+    if (id != "0") return id;
+  }
+  ADD_FAILURE() << "no clip stream";
+  return "?";
+}
+
 struct Player {
   Recorder rec;
   FlashPlayer player;
@@ -300,7 +310,8 @@ TEST(FlashPlayerSoundEvents, StopActionEndsOnlyItsTimelinesStream) {
   b.DoAction(Actions().Stop()).ShowFrame();
   Player m(b);
   m.player.AdvanceTo(300);
-  EXPECT_EQ(m.rec.Only("end"), (std::vector<std::string>{"end 0 @100", "end 3 @100"}));
+  const std::string clip = SpriteTimeline(m.rec);
+  EXPECT_EQ(m.rec.Only("end"), (std::vector<std::string>{"end 0 @100", "end " + clip + " @100"}));
   EXPECT_TRUE(m.rec.Only("stop").empty());
   m.player.Stop();
   EXPECT_EQ(m.rec.Only("stop"), (std::vector<std::string>{"stop @300"}));
@@ -319,7 +330,28 @@ TEST(FlashPlayerSoundEvents, RemovedSpriteEndsItsStream) {
   b.DoAction(Actions().Stop()).ShowFrame();
   Player m(b);
   m.player.AdvanceTo(250);
-  EXPECT_EQ(m.rec.Only("end 3"), (std::vector<std::string>{"end 3 @100"}));
+  const std::string clip = SpriteTimeline(m.rec);
+  EXPECT_EQ(m.rec.Only("end " + clip + " "), (std::vector<std::string>{"end " + clip + " @100"}));
+}
+
+TEST(FlashPlayerSoundEvents, TwoClipsOfOneSpritePlayTwoStreams) {
+  auto b = Movie100();
+  const std::vector<std::uint8_t> pcm(8, 0);
+  testing::SoundFormat f;
+  f.format = 0;
+  Timeline sprite;
+  sprite.SoundStreamHead(f, f, 4).SoundStreamBlock(pcm).ShowFrame().SoundStreamBlock(pcm).ShowFrame();
+  b.DefineSprite(3, sprite);
+  b.PlaceObject2({.depth = 1, .characterId = 3}).PlaceObject2({.depth = 2, .characterId = 3}).ShowFrame();
+  b.RemoveObject2(2).ShowFrame();
+  Player m(b);
+  m.player.AdvanceTo(100);
+  const auto heads = m.rec.Only("head");
+  ASSERT_EQ(heads.size(), 2u);
+  EXPECT_NE(heads[0], heads[1]);
+  // Removing the second copy ends its stream only.
+  const std::string second = heads[1].substr(5, heads[1].find(' ', 5) - 5);
+  EXPECT_EQ(m.rec.Only("end"), (std::vector<std::string>{"end " + second + " @100"}));
 }
 
 TEST(FlashPlayerSoundEvents, GotoActionsSeekTheirTimelineAndStopAllSoundsIsReported) {

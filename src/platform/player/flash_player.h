@@ -38,7 +38,8 @@ namespace quarvel::player {
 // Receives the sound events of the timeline as it executes, for the player's
 // sound output and for recording. Every call carries raw tag bodies (the
 // bytes after the tag header) so that the receiver parses them itself.
-// `timeline` is 0 for the main timeline, otherwise the sprite's character id.
+// `timeline` is 0 for the main timeline, otherwise a number of the placed
+// clip (each placed copy of a sprite has its own, so each plays its stream).
 // `timeMs` is the host clock time at which the frame is shown.
 class SoundEventListener {
  public:

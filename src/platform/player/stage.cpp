@@ -175,6 +175,8 @@ void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
   inst.sprite = std::make_unique<TimelineState>();
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
+  // Two clips of one sprite play two streams.
+  inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
   // A class registered for the symbol makes the clip before its first frame runs.
   if (avm_->HasClass(def->id)) pending_.push_back({ChildPath(path, inst), {}, kConstructHandler});
@@ -188,6 +190,7 @@ void Stage::InitButton(Instance& inst, const std::string& path) {
   inst.sprite->def = &ButtonTimeline();
   inst.sprite->playing = false;
   inst.sprite->spriteId = -1;  // no timeline of its own: no stream either
+  inst.sprite->soundId = -1;
   inst.buttonState = -1;
   ShowButtonState(inst, kButtonUp, path);
 }
@@ -223,7 +226,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::strin
 void Stage::Discard(Instance& inst, int nesting) {
   if (!listener_ || !inst.sprite || nesting > kMaxSpriteNesting) return;
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
-  if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->spriteId, timeMs_);
+  if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
 }
 
 void Stage::StopAllSounds() {
@@ -231,7 +234,7 @@ void Stage::StopAllSounds() {
 }
 
 void Stage::SetPlaying(TimelineState& tl, bool playing) {
-  if (tl.playing && !playing && listener_ && tl.spriteId >= 0) listener_->OnTimelineStop(tl.spriteId, timeMs_);
+  if (tl.playing && !playing && listener_ && tl.soundId >= 0) listener_->OnTimelineStop(tl.soundId, timeMs_);
   tl.playing = playing;
 }
 
@@ -418,10 +421,10 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           break;
         case tag::kSoundStreamHead:
         case tag::kSoundStreamHead2:
-          if (listener_ && soundBlocks) listener_->OnStreamHead(tl.spriteId, t.code, body, timeMs_);
+          if (listener_ && soundBlocks) listener_->OnStreamHead(tl.soundId, t.code, body, timeMs_);
           break;
         case tag::kSoundStreamBlock:
-          if (listener_ && soundBlocks) listener_->OnStreamBlock(tl.spriteId, frame, body, timeMs_);
+          if (listener_ && soundBlocks) listener_->OnStreamBlock(tl.soundId, frame, body, timeMs_);
           break;
         default:
           break;
@@ -439,7 +442,7 @@ void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
   if (frame == tl.current) return;
   // The next frame is no jump: a stream plays on into it.
-  if (listener_ && frame != tl.current + 1 && tl.spriteId >= 0) listener_->OnSeek(tl.spriteId, frame, timeMs_);
+  if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
   if (frame > tl.current) {
     for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, nullptr);
     return;

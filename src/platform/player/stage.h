@@ -82,6 +82,9 @@ struct TimelineState {
   int current = 0;
   bool playing = true;
   int spriteId = 0;  // 0: main timeline
+  // The timeline as the sound events name it: 0 for the main timeline, a
+  // number of its own for each placed clip, -1 for none (button states).
+  int soundId = 0;
   std::map<int, Instance> list;  // by depth
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   std::shared_ptr<Drawing> drawing;
