@@ -9,6 +9,7 @@
 
 #include "platform/player/avm1.h"
 #include "platform/player/flash_player.h"
+#include "platform/player/renderer.h"
 #include "platform/swf/tags.h"
 
 namespace quarvel::player {
@@ -35,9 +36,8 @@ const TimelineDef& ButtonTimeline() {
 }
 
 cairo_matrix_t Combine(const Matrix& child, const cairo_matrix_t& parent) {
-  cairo_matrix_t c, out;
-  cairo_matrix_init(&c, child.scaleX, child.rotateSkew0, child.rotateSkew1, child.scaleY, child.translateX,
-                    child.translateY);
+  const cairo_matrix_t c = ToCairo(child);
+  cairo_matrix_t out;
   cairo_matrix_multiply(&out, &c, &parent);
   return out;
 }

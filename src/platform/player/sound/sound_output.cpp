@@ -315,7 +315,6 @@ void SoundOutput::OnStreamBlock(int timeline, int frame, std::span<const std::ui
     s.running = true;
   }
   s.lastFrame = frame;
-  s.lastBlockMs = timeMs;
   if (pcm.empty()) return;
   if (!s.resampler || s.resampler->Rate() != rate || s.resampler->Channels() != channels) {
     s.resampler = std::make_unique<Resampler>(rate, channels);
@@ -341,10 +340,8 @@ void SoundOutput::OnStop(std::int64_t timeMs) {
   CutAll(ToFrame(timeMs));
 }
 
-void SoundOutput::OnStopAllSounds(std::int64_t timeMs) {
-  Advance(timeMs);
-  CutAll(ToFrame(timeMs));
-}
+// The movie goes on, but for its sound this is the same as a stop.
+void SoundOutput::OnStopAllSounds(std::int64_t timeMs) { OnStop(timeMs); }
 
 void SoundOutput::OnTimelineStop(int timeline, std::int64_t timeMs) {
   Advance(timeMs);

@@ -112,7 +112,6 @@ class SoundOutput final : public SoundEventListener {
     std::unique_ptr<Resampler> resampler;
     bool running = false;
     int lastFrame = -1;
-    std::int64_t lastBlockMs = -1;
     std::int64_t cursor = 0;    // bus frame where the next block's sound goes
     std::deque<Chunk> written;  // recent writes that a cut may take back
   };
