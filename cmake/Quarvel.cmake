@@ -2,6 +2,16 @@
 
 find_package(PkgConfig REQUIRED)
 
+# Rebuilds after a checkout mostly recompile unchanged files; ccache serves them.
+option(QUARVEL_CCACHE "Compile through ccache when it is installed" ON)
+if(QUARVEL_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  find_program(QUARVEL_CCACHE_PROGRAM ccache)
+  if(QUARVEL_CCACHE_PROGRAM)
+    set(CMAKE_C_COMPILER_LAUNCHER "${QUARVEL_CCACHE_PROGRAM}")
+    set(CMAKE_CXX_COMPILER_LAUNCHER "${QUARVEL_CCACHE_PROGRAM}")
+  endif()
+endif()
+
 set(QUARVEL_WARNINGS -Wall -Wextra -Wpedantic)
 if(QUARVEL_WERROR)
   list(APPEND QUARVEL_WARNINGS -Werror)
