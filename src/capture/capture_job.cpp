@@ -35,7 +35,7 @@ CaptureJob::CaptureJob(flash::MovieControl& control, audio::Clock& clock, Captur
     : player_(control),
       clock_(clock),
       virtual_clock_(dynamic_cast<audio::VirtualClock*>(&clock)),
-      recording_setup_(recording),
+      recording_setup_(std::move(recording)),
       cb_(std::move(callbacks)) {}
 
 void CaptureJob::Grab(gdi::Bitmap& target) {
