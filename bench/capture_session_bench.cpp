@@ -9,9 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "capture/capture_session.h"
-#include "capture/flash_capture_player.h"
-#include "platform/player/flash_player.h"
+#include "capture/capture_job.h"
+#include "flash/flash_movie_control.h"
 #include "support/shape_builder.h"
 #include "support/swf_builder.h"
 
@@ -60,13 +59,12 @@ void BM_CaptureVirtualTime550x400(benchmark::State& state) {
                                                static_cast<std::streamsize>(bytes.size()));
   long long ticks = 0;
   for (auto _ : state) {
-    player::FlashPlayer flash;
-    flash.SetSize(550, 400);
-    capture::FlashCapturePlayer control(flash);
+    flash::FlashMovieControl control;
+    control.SetSize(550, 400);
     audio::VirtualClock clock;
     capture::CaptureCallbacks cb;
     cb.latency = [] { return 83; };
-    capture::CaptureSession session(control, clock, nullptr, cb);
+    capture::CaptureJob session(control, clock, {}, cb);
     session.Run(movie.string());
     ticks += session.CapturedFrameCount();
   }

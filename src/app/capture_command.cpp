@@ -1,4 +1,4 @@
-// "Capture Frames": the window's side of the capture session.
+// "Capture Frames": the window's side of the capture job.
 
 #include <QComboBox>
 #include <QLabel>
@@ -11,55 +11,21 @@
 #include "app/flash_widget.h"
 #include "app/main_window.h"
 #include "app/qt_picture.h"
-#include "capture/capture_session.h"
+#include "capture/capture_job.h"
 
 namespace quarvel::app {
 namespace {
 
 constexpr int kPcmRecordingEntry = 3;  // "PCM 44100Hz x2(MP3)"
 
-// The capture's view of the window's player control: grabs go through the
-// widget, at its size.
-class WindowCapturePlayer final : public capture::CapturePlayer {
- public:
-  WindowCapturePlayer(MovieControl& control, FlashWidget& widget) : control_(control), widget_(widget) {}
-  void Stop() override { control_.Stop(); }
-  void Play() override { control_.Play(); }
-  void Unload() override { control_.SetMovie(std::string()); }
-  void SetMovie(const std::string& path) override { control_.SetMovie(path); }
-  bool Loaded() const override { return control_.ReadyState() == 4; }
-  std::string LoadError() const override { return control_.LoadError(); }
-  int TotalFrames() const override { return control_.TotalFrames(); }
-  int CurrentFrame() const override { return control_.CurrentFrame(); }
-  void AdvanceTo(std::int64_t ms) override { control_.AdvanceTo(ms); }
-  void Paint(gdi::Bitmap& target) override { widget_.GrabFrame(target); }
-
- private:
-  MovieControl& control_;
-  FlashWidget& widget_;
-};
-
-class WindowRecorder final : public capture::CaptureRecorder {
- public:
-  WindowRecorder(sound::WaveRecorder& recorder, const QComboBox& formats) : recorder_(recorder), formats_(formats) {}
-  void StartRecording(const std::filesystem::path& file) override {
-    recorder_.StartRecording(file, formats_.currentIndex());
-  }
-  void SaveRecording() override { recorder_.SaveRecording(); }
-
- private:
-  sound::WaveRecorder& recorder_;
-  const QComboBox& formats_;
-};
-
 }  // namespace
 
 void MainWindow::OnCaptureFrames() {
   if (busy_) return;
-  WindowCapturePlayer player(control_, *player_);
-  WindowRecorder recorder(recorder_, *sound_quality_);
-  capture::CaptureSession* session = nullptr;
+  capture::CaptureJob* session = nullptr;
   capture::CaptureCallbacks callbacks;
+  // Grabs go through the widget, at its size.
+  callbacks.grab = [this](gdi::Bitmap& target) { player_->GrabFrame(target); };
   callbacks.pump = [this] { Pump(); };
   callbacks.latency = [this] { return latency_->value(); };
   callbacks.label = [this, &session](const std::string& text) {
@@ -92,7 +58,7 @@ void MainWindow::OnCaptureFrames() {
     inner_pages_->setEnabled(true);
     close_button_->setEnabled(true);
   };
-  capture::CaptureSession run(player, clock_, &recorder, std::move(callbacks));
+  capture::CaptureJob run(control_, clock_, {&recorder_, [this] { return sound_quality_->currentIndex(); }}, std::move(callbacks));
   session = &run;
   active_session_ = &run;
   BeginLongCommand();

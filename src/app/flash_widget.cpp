@@ -13,7 +13,7 @@ namespace {
 constexpr int kDriveIntervalMs = 20;
 }
 
-FlashWidget::FlashWidget(MovieControl& control, const audio::Clock& clock, QWidget* parent)
+FlashWidget::FlashWidget(flash::MovieControl& control, const audio::Clock& clock, QWidget* parent)
     : QWidget(parent), control_(control), clock_(clock) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/movie_control.h"
+#include "flash/movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/gdi/bitmap.h"
 
@@ -18,9 +18,9 @@ class FlashWidget : public QWidget {
   Q_OBJECT
  public:
   // Neither the control nor the clock is owned; both outlive the widget.
-  FlashWidget(MovieControl& control, const audio::Clock& clock, QWidget* parent = nullptr);
+  FlashWidget(flash::MovieControl& control, const audio::Clock& clock, QWidget* parent = nullptr);
 
-  MovieControl& Control() { return control_; }
+  flash::MovieControl& Control() { return control_; }
 
   // Shown on a right-button release after a right-button press; not owned.
   void SetPopupMenu(QMenu* menu) { popup_ = menu; }
@@ -56,7 +56,7 @@ class FlashWidget : public QWidget {
   void leaveEvent(QEvent* event) override;
 
  private:
-  MovieControl& control_;
+  flash::MovieControl& control_;
   const audio::Clock& clock_;
   QTimer drive_;
   gdi::Bitmap frame_;

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "app/movie_control.h"
 #include "app/player_host.h"
 #include "avi/avi_writer.h"
 #include "avi/save_to_avi.h"
+#include "flash/movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/gdi/bitmap.h"
 #include "sound/wave_recorder.h"
@@ -40,7 +40,7 @@ class QTabWidget;
 
 namespace quarvel::capture {
 struct CropZoom;
-class CaptureSession;
+class CaptureJob;
 }
 
 namespace quarvel::app {
@@ -53,7 +53,7 @@ class GifPreview;
 
 // What the window works with; none of it is owned, all of it outlives the window.
 struct WindowServices {
-  MovieControl& control;
+  flash::MovieControl& control;
   audio::Clock& clock;
   Prompts& prompts;
   ProgressBox& progress;
@@ -157,7 +157,7 @@ class MainWindow : public QMainWindow {
   void BeginLongCommand();
   void EndLongCommand();
 
-  MovieControl& control_;
+  flash::MovieControl& control_;
   audio::Clock& clock_;
   Prompts& prompts_;
   ProgressBox& progress_;
@@ -175,7 +175,7 @@ class MainWindow : public QMainWindow {
   int startup_runs_ = 0;
   bool busy_ = false;
   bool close_pending_ = false;
-  capture::CaptureSession* active_session_ = nullptr;
+  capture::CaptureJob* active_session_ = nullptr;
   bool closing_done_ = false;
   int open_wait_ms_ = 1000;
 

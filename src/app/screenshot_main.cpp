@@ -9,13 +9,12 @@
 #include <memory>
 #include <cstdio>
 
-#include "app/flash_movie_control.h"
 #include "app/main_window.h"
 #include "app/progress_box.h"
 #include "app/prompts.h"
+#include "flash/flash_movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
-#include "platform/player/sound/sound_output.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
 
@@ -44,10 +43,7 @@ int main(int argc, char** argv) {
   // One clock for the player, its sound and the recording.
   auto clock = std::make_shared<quarvel::audio::WallClock>();
   quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
-  bus.SetClock(clock);
-  quarvel::player::sound::SoundOutput sound(bus);
-  quarvel::app::FlashMovieControl control;
-  control.SetSoundOutput(&sound);
+  quarvel::flash::FlashMovieControl control(bus, clock);
   QuietPrompts prompts;
   quarvel::app::ProgressBox progress;
   quarvel::app::MainWindow window({control, *clock, prompts, progress, quarvel::mixer::SystemMixer(),

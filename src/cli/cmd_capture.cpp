@@ -6,14 +6,13 @@
 #include <memory>
 #include <optional>
 
-#include "capture/capture_session.h"
-#include "capture/flash_capture_player.h"
+#include "capture/capture_job.h"
+#include "flash/flash_movie_control.h"
 #include "flash/player_fit.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
 #include "platform/player/flash_player.h"
 #include "platform/audio/loopback_bus.h"
-#include "platform/player/sound/sound_output.h"
 #include "platform/swf/movie.h"
 #include "sound/wave_recorder.h"
 
@@ -46,36 +45,21 @@ int SoundQualityIndex(const std::string& sound) {
   return -1;
 }
 
-class CliRecorder final : public capture::CaptureRecorder {
- public:
-  CliRecorder(sound::WaveRecorder& recorder, int index) : recorder_(recorder), index_(index) {}
-  void StartRecording(const std::filesystem::path& file) override { recorder_.StartRecording(file, index_); }
-  void SaveRecording() override { recorder_.SaveRecording(); }
-
- private:
-  sound::WaveRecorder& recorder_;
-  int index_;
-};
-
 }  // namespace
 
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress) {
   CheckMovieFile(movie);
   const swf::Movie m = swf::LoadMovieFile(movie);
 
-  // The recording follows the bus clock, so the bus runs on the capture's clock.
+  // The movie's sound goes into the bus, where the recorder takes it; the
+  // bus runs on the capture's clock.
   std::shared_ptr<audio::Clock> clock;
   if (options.realtime)
     clock = std::make_shared<audio::WallClock>();
   else
     clock = std::make_shared<audio::VirtualClock>();
-  audio::LoopbackBus::Instance().SetClock(clock);
-
-  // The movie's sound goes into the bus, where the recorder takes it. The
-  // output outlives the player that calls it.
-  player::sound::SoundOutput sound_output(audio::LoopbackBus::Instance());
-  player::FlashPlayer flash;
-  flash.SetSoundListener(&sound_output);
+  flash::FlashMovieControl control(audio::LoopbackBus::Instance(), clock);
+  player::FlashPlayer& flash = control.Player();
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
   Size size;
@@ -89,7 +73,6 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     size = Size{std::max(fit.layout.width, 1), std::max(fit.layout.height, 1)};
   }
   flash.SetSize(size.width, size.height);
-  capture::FlashCapturePlayer control(flash);
 
   sound::WaveRecorder wave_recorder;
   wave_recorder.SetMessageSink([&](const sound::RecorderMessage& m) {
@@ -97,13 +80,14 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     std::fprintf(stderr, "quarvel-cli: %s %s\n", m.caption.c_str(), m.text.c_str());
   });
   const int sound_index = SoundQualityIndex(options.sound);
-  CliRecorder recorder(wave_recorder, sound_index);
+  capture::CaptureRecording recording;
+  if (sound_index >= 0) recording = {&wave_recorder, [sound_index] { return sound_index; }};
 
   const double fps = m.header.FrameRate();
   const long long duration_ms = fps > 0 ? std::llround(m.header.frameCount * 1000.0 / fps) : 0;
   const long long estimate = duration_ms / options.latency + 1;
 
-  capture::CaptureSession* session_ptr = nullptr;
+  capture::CaptureJob* session_ptr = nullptr;
   capture::CaptureCallbacks cb;
   cb.latency = [&] { return options.latency; };
   // Clicks count from the movie's start: the first pump that finds it loaded.
@@ -115,18 +99,17 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     while (movie_start && next_click < options.clicks.size() &&
            *movie_start + options.clicks[next_click].ms <= now) {
       const Click& c = options.clicks[next_click++];
-      flash.MouseMove(c.x, c.y);
-      flash.MouseDown(c.x, c.y);
-      flash.MouseUp(c.x, c.y);
+      control.MouseMove(c.x, c.y);
+      control.MouseDown(c.x, c.y);
+      control.MouseUp(c.x, c.y);
     }
-    sound_output.Pump(now);
     if (CaptureStopRequested()) session_ptr->RequestStop();
   };
   cb.label = [&](const std::string&) {
     long long n = session_ptr->CapturedFrameCount();
     progress.Update(n, std::max(estimate, n));
   };
-  capture::CaptureSession session(control, *clock, sound_index >= 0 ? &recorder : nullptr, std::move(cb));
+  capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
   session_ptr = &session;
 
   RemoveCaptureRecord();

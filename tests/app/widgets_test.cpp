@@ -10,7 +10,7 @@
 #include <chrono>
 #include <thread>
 
-#include "app/flash_movie_control.h"
+#include "flash/flash_movie_control.h"
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
 #include "app/progress_box.h"
@@ -91,7 +91,7 @@ std::vector<std::uint8_t> ButtonMovie() {
 }
 
 TEST_F(WidgetsTest, MouseMessagesReachTheMoviesButtons) {
-  app::FlashMovieControl control;
+  flash::FlashMovieControl control;
   ASSERT_TRUE(control.Player().LoadMovieBytes(ButtonMovie()));
   app::FlashWidget widget(control, clock);
   widget.resize(100, 100);
@@ -114,7 +114,7 @@ TEST_F(WidgetsTest, MouseMessagesReachTheMoviesButtons) {
 }
 
 TEST_F(WidgetsTest, TheControlsOwnMenuWorksThePlayer) {
-  app::FlashMovieControl control;
+  flash::FlashMovieControl control;
   ASSERT_TRUE(control.Player().LoadMovieBytes(ButtonMovie()));
   app::FlashWidget widget(control, clock);
   std::unique_ptr<QMenu> menu(widget.ControlMenu(nullptr));

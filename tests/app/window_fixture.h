@@ -18,7 +18,7 @@
 #include "app/main_window.h"
 #include "app/progress_box.h"
 #include "app/prompts.h"
-#include "app/scripted_movie.h"
+#include "support/scripted_movie.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
 #include "platform/mci/mci.h"

@@ -1,4 +1,4 @@
-// The capture session with the real player on builder-made movies, on a
+// The capture job with the real player on builder-made movies, on a
 // virtual clock.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,15 +8,15 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "capture/capture_session.h"
-#include "capture/flash_capture_player.h"
+#include "capture/capture_job.h"
 #include "capture/frame_store.h"
+#include "flash/flash_movie_control.h"
 #include "platform/paths/working_folder.h"
-#include "platform/player/flash_player.h"
 #include "support/shape_builder.h"
 #include "support/swf_builder.h"
 
@@ -63,7 +63,7 @@ class CapturePlayerTest : public ::testing::Test {
     fs::remove_all(home_);
     fs::create_directories(home_);
     ::setenv("QUARVEL_HOME", home_.c_str(), 1);
-    player_.SetSize(100, 80);
+    player_->SetSize(100, 80);
   }
   void TearDown() override {
     fs::remove_all(home_);
@@ -87,8 +87,7 @@ class CapturePlayerTest : public ::testing::Test {
 
   long long Capture(const std::vector<std::uint8_t>& movie) {
     audio::VirtualClock clock;
-    FlashCapturePlayer control(player_);
-    CaptureSession s(control, clock, nullptr, Callbacks());
+    CaptureJob s(*player_, clock, {}, Callbacks());
     session_ = &s;
     s.Run(WriteMovie(movie));
     end_ = s.EndReason();
@@ -114,10 +113,10 @@ class CapturePlayerTest : public ::testing::Test {
 
   fs::path home_;
   int latency_ = 100;
-  player::FlashPlayer player_;
+  std::unique_ptr<flash::FlashMovieControl> player_ = std::make_unique<flash::FlashMovieControl>();
   std::vector<long long> thumbs_;
   std::function<void()> on_pump_;
-  CaptureSession* session_ = nullptr;
+  CaptureJob* session_ = nullptr;
   CaptureEnd end_ = CaptureEnd::ceStopRequested;
 };
 
@@ -163,7 +162,7 @@ TEST_F(CapturePlayerTest, StopRequestedEndsAfterTheCurrentTick) {
 
 TEST_F(CapturePlayerTest, ResizingThePlayerDuringACaptureWritesFramesOfBothSizes) {
   on_pump_ = [this] {
-    if (session_->CapturedFrameCount() == 4) player_.SetSize(150, 120);
+    if (session_->CapturedFrameCount() == 4) player_->SetSize(150, 120);
   };
   EXPECT_EQ(Capture(MovingSquare(5, 10, 0, true)), 50);
   auto files = FrameFiles();
@@ -180,8 +179,8 @@ TEST_F(CapturePlayerTest, TheSameCaptureTwiceGivesByteIdenticalFrameStores) {
   long long first_count = Capture(movie);
   auto first = StoreBytes();
   // A new player on a new clock, as in a new run of the program.
-  player_ = player::FlashPlayer();
-  player_.SetSize(100, 80);
+  player_ = std::make_unique<flash::FlashMovieControl>();
+  player_->SetSize(100, 80);
   long long second_count = Capture(movie);
   EXPECT_EQ(first_count, second_count);
   EXPECT_TRUE(first == StoreBytes()) << "the frame stores differ";

@@ -1,6 +1,6 @@
-// The capture loop against a scripted player whose frame follows the clock,
+// The capture job against a scripted player whose frame follows the clock,
 // so every end rule can be steered exactly.
-#include "capture/capture_session.h"
+#include "capture/capture_job.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -12,70 +12,42 @@
 #include <vector>
 
 #include "capture/frame_store.h"
+#include "platform/mci/mci.h"
 #include "platform/paths/working_folder.h"
+#include "sound/wave_recorder.h"
+#include "support/scripted_movie.h"
 
 namespace quarvel::capture {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A movie of `total` frames, one every `period_ms`, that loops or holds
-// at `stop_at`. Its picture is a colour per frame (or one colour when `still`).
-class ScriptedPlayer : public CapturePlayer {
+// What the recorder asks of the MCI device, without recording anything.
+class FakeMci : public mci::Mci {
  public:
-  int total = 10;
-  int period_ms = 100;
-  int stop_at = -1;  // frame where the timeline stops, -1 for none
-  bool loop = true;
-  bool still = false;
-  bool loads = true;
-  int width = 40, height = 30;
+  FakeMci() : mci::Mci(bus_) {}
   std::vector<std::string> calls;
-
-  void Stop() override { calls.push_back("Stop"); playing_ = false; }
-  void Play() override {
-    calls.push_back("Play");
-    if (!playing_) { playing_ = true; origin_ = now_ - frame_ * period_ms; }
+  std::uint32_t Open(const fs::path& element, mci::DeviceId& id) override {
+    calls.push_back("open " + element.filename().string());
+    id = 1;
+    return mci::kOk;
   }
-  void Unload() override { calls.push_back("Unload"); loaded_ = false; }
-  void SetMovie(const std::string& path) override {
-    calls.push_back("SetMovie " + path);
-    loaded_ = loads;
-    frame_ = 0;
-    playing_ = true;
-    origin_ = now_;
-  }
-  bool Loaded() const override { return loaded_; }
-  std::string LoadError() const override { return "not a movie"; }
-  int TotalFrames() const override { return loaded_ ? total : 0; }
-  int CurrentFrame() const override { return frame_; }
-  void AdvanceTo(std::int64_t ms) override {
-    now_ = ms;
-    if (!playing_ || !loaded_) return;
-    long long k = (now_ - origin_) / period_ms;
-    if (stop_at >= 0 && k >= stop_at) { frame_ = stop_at; playing_ = false; return; }
-    frame_ = loop ? static_cast<int>(k % total) : static_cast<int>(std::min<long long>(k, total - 1));
-  }
-  void Paint(gdi::Bitmap& target) override {
-    target = gdi::Bitmap(width, height, gdi::PixelFormat::pfDevice);
-    int v = still ? 7 : frame_;
-    target.Fill(gdi::Color{static_cast<std::uint8_t>(v * 20), static_cast<std::uint8_t>(255 - v), 9});
-  }
+  std::uint32_t Record(mci::DeviceId) override { return Note("record"); }
+  std::uint32_t Stop(mci::DeviceId) override { return Note("stop"); }
+  std::uint32_t Save(mci::DeviceId, const fs::path& file) override { return Note("save " + file.filename().string()); }
+  std::uint32_t Close(mci::DeviceId) override { return Note("close"); }
 
  private:
-  bool loaded_ = false, playing_ = false;
-  int frame_ = 0;
-  std::int64_t now_ = 0, origin_ = 0;
+  std::uint32_t Note(std::string call) {
+    calls.push_back(std::move(call));
+    return mci::kOk;
+  }
+  audio::LoopbackBus bus_;
 };
 
-class FakeRecorder : public CaptureRecorder {
- public:
-  std::vector<std::string> calls;
-  void StartRecording(const fs::path& file) override { calls.push_back("start " + file.filename().string()); }
-  void SaveRecording() override { calls.push_back("save"); }
-};
+const std::vector<std::string> kRecordedAndSaved = {"open _temp.wav", "record", "stop", "save _temp.wav", "close"};
 
-class CaptureSessionTest : public ::testing::Test {
+class CaptureJobTest : public ::testing::Test {
  protected:
   void SetUp() override {
     home_ = fs::temp_directory_path() / ("quarvel-session-" + std::to_string(::getpid()) + "-" +
@@ -83,6 +55,8 @@ class CaptureSessionTest : public ::testing::Test {
     fs::remove_all(home_);
     fs::create_directories(home_);
     ::setenv("QUARVEL_HOME", home_.c_str(), 1);
+    player_.scripted = true;
+    player_.SetSize(40, 30);
   }
   void TearDown() override {
     fs::remove_all(home_);
@@ -117,26 +91,30 @@ class CaptureSessionTest : public ::testing::Test {
   std::vector<long long> thumbs_;
   std::function<void()> on_pump_;
   audio::VirtualClock clock_;
-  ScriptedPlayer player_;
-  FakeRecorder recorder_;
+  testing::ScriptedMovie player_;
+  FakeMci mci_;
+  sound::WaveRecorder recorder_{mci_};
+  // No recording format selected: the recorder makes no file and goes
+  // straight to the device, whatever state the capture folder is in.
+  CaptureRecording recording_{&recorder_, [] { return -1; }};
 };
 
-TEST_F(CaptureSessionTest, OneFrameMovieGivesOneFileAndOneThumbnail) {
+TEST_F(CaptureJobTest, OneFrameMovieGivesOneFileAndOneThumbnail) {
   player_.total = 1;
-  CaptureSession s(player_, clock_, &recorder_, Callbacks());
+  CaptureJob s(player_, clock_, recording_, Callbacks());
   s.Run("one.swf");
   EXPECT_EQ(s.CapturedFrameCount(), 1);
   EXPECT_EQ(FrameFiles(), (std::set<long long>{1}));
   EXPECT_EQ(thumbs_, (std::vector<long long>{1}));
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
   EXPECT_EQ(labels_.back(), "Capture finished");
-  EXPECT_EQ(recorder_.calls, (std::vector<std::string>{"start _temp.wav", "save"}));
+  EXPECT_EQ(mci_.calls, kRecordedAndSaved);
 }
 
-TEST_F(CaptureSessionTest, StandstillOnFrameZeroEndsAtTickFifty) {
+TEST_F(CaptureJobTest, StandstillOnFrameZeroEndsAtTickFifty) {
   player_.stop_at = 0;
   player_.still = true;
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("still.swf");
   std::set<long long> expected{1, 11, 21, 31, 41, 50};
   EXPECT_EQ(s.CapturedFrameCount(), 50);
@@ -146,9 +124,9 @@ TEST_F(CaptureSessionTest, StandstillOnFrameZeroEndsAtTickFifty) {
   EXPECT_EQ(s.ShownFrame(), 50);
 }
 
-TEST_F(CaptureSessionTest, StandstillOnALaterFrameEndsAtItsFiftiethRepeat) {
+TEST_F(CaptureJobTest, StandstillOnALaterFrameEndsAtItsFiftiethRepeat) {
   player_.stop_at = 4;  // frames 0..4 change every tick, then hold
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("m.swf");
   // Ticks 1..5 see frames 0..4; the first sight of frame 4 resets the
   // counter, 50 more ticks on it end the capture.
@@ -158,10 +136,10 @@ TEST_F(CaptureSessionTest, StandstillOnALaterFrameEndsAtItsFiftiethRepeat) {
   EXPECT_EQ(FrameFiles(), expected);
 }
 
-TEST_F(CaptureSessionTest, PlayThroughEndsOnTheLastFrame) {
+TEST_F(CaptureJobTest, PlayThroughEndsOnTheLastFrame) {
   player_.total = 20;
   player_.loop = false;
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("m.swf");
   EXPECT_EQ(s.CapturedFrameCount(), 20);
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
@@ -174,10 +152,10 @@ TEST_F(CaptureSessionTest, PlayThroughEndsOnTheLastFrame) {
   EXPECT_TRUE(FramesEqual(last, expect));
 }
 
-TEST_F(CaptureSessionTest, LoopingMovieEndsAtTheJumpBack) {
+TEST_F(CaptureJobTest, LoopingMovieEndsAtTheJumpBack) {
   player_.total = 7;
   latency_ = 400;  // ticks see frames 0, 4, then 1 (8 mod 7): the jump back
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("loop.swf");
   EXPECT_EQ(s.CapturedFrameCount(), 3);
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceJumpBack);
@@ -186,20 +164,20 @@ TEST_F(CaptureSessionTest, LoopingMovieEndsAtTheJumpBack) {
   EXPECT_EQ(labels_[2], "3 (1/2Frame,800ms) ");
 }
 
-TEST_F(CaptureSessionTest, StopRequestedEndsAfterTheCurrentTickWithoutThumbnail) {
+TEST_F(CaptureJobTest, StopRequestedEndsAfterTheCurrentTickWithoutThumbnail) {
   player_.total = 100;
-  CaptureSession* session = nullptr;
+  CaptureJob* session = nullptr;
   on_pump_ = [&] {
     if (session->CapturedFrameCount() == 7) session->RequestStop();
   };
-  CaptureSession s(player_, clock_, &recorder_, Callbacks());
+  CaptureJob s(player_, clock_, recording_, Callbacks());
   session = &s;
   s.Run("m.swf");
   EXPECT_EQ(s.CapturedFrameCount(), 7);
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceStopRequested);
   EXPECT_EQ(thumbs_, (std::vector<long long>{1}));
   EXPECT_EQ(labels_.back(), "Capture finished");
-  EXPECT_EQ(recorder_.calls.back(), "save");
+  EXPECT_EQ(mci_.calls, kRecordedAndSaved);
   EXPECT_EQ(player_.calls.back(), "Stop");
   // A new run clears the flag.
   on_pump_ = nullptr;
@@ -209,15 +187,15 @@ TEST_F(CaptureSessionTest, StopRequestedEndsAfterTheCurrentTickWithoutThumbnail)
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
 }
 
-TEST_F(CaptureSessionTest, LabelsFollowTheClockAndTheLatencyOfTheMoment) {
+TEST_F(CaptureJobTest, LabelsFollowTheClockAndTheLatencyOfTheMoment) {
   player_.total = 200;
   player_.period_ms = 80;
   latency_ = 250;
-  CaptureSession* session = nullptr;
+  CaptureJob* session = nullptr;
   on_pump_ = [&] {
     if (session->CapturedFrameCount() == 12) session->RequestStop();
   };
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   session = &s;
   s.Run("m.swf");
   ASSERT_GE(labels_.size(), 12u);
@@ -225,16 +203,16 @@ TEST_F(CaptureSessionTest, LabelsFollowTheClockAndTheLatencyOfTheMoment) {
   EXPECT_EQ(labels_[11], "12 (34/11Frame,2750ms) ");
 }
 
-TEST_F(CaptureSessionTest, LatencyChangedDuringTheWaitTakesEffectAtOnce) {
+TEST_F(CaptureJobTest, LatencyChangedDuringTheWaitTakesEffectAtOnce) {
   player_.total = 1000;
   player_.period_ms = 10;
   latency_ = 100;
-  CaptureSession* session = nullptr;
+  CaptureJob* session = nullptr;
   on_pump_ = [&] {
     if (session->CapturedFrameCount() == 2) latency_ = 500;
     if (session->CapturedFrameCount() == 4) session->RequestStop();
   };
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   session = &s;
   s.Run("m.swf");
   ASSERT_GE(labels_.size(), 4u);
@@ -243,14 +221,14 @@ TEST_F(CaptureSessionTest, LatencyChangedDuringTheWaitTakesEffectAtOnce) {
   EXPECT_EQ(labels_[3], "4 (110/2Frame,1100ms) ");
 }
 
-TEST_F(CaptureSessionTest, ResizedPlayerGivesFramesOfBothSizesAllWritten) {
+TEST_F(CaptureJobTest, ResizedPlayerGivesFramesOfBothSizesAllWritten) {
   player_.stop_at = 0;
   player_.still = true;
-  CaptureSession* session = nullptr;
+  CaptureJob* session = nullptr;
   on_pump_ = [&] {
-    if (session->CapturedFrameCount() == 5) { player_.width = 64; player_.height = 48; }
+    if (session->CapturedFrameCount() == 5) { player_.SetSize(64, 48); }
   };
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   session = &s;
   s.Run("m.swf");
   auto files = FrameFiles();
@@ -262,14 +240,14 @@ TEST_F(CaptureSessionTest, ResizedPlayerGivesFramesOfBothSizesAllWritten) {
   EXPECT_EQ(files, (std::set<long long>{1, 6, 11, 21, 31, 41, 50}));
 }
 
-TEST_F(CaptureSessionTest, StartClearsEveryNumberedFrameAndTheRecording) {
+TEST_F(CaptureJobTest, StartClearsEveryNumberedFrameAndTheRecording) {
   fs::create_directories(paths::CaptureFolder());
   for (long long n : {0LL, 3LL, 10000LL, 10001LL, 123456LL}) std::ofstream(paths::FrameFilePath(n)) << "old";
   std::ofstream(paths::RecordingFilePath()) << "old";
   std::ofstream(paths::CaptureFolder() / "7.jpg") << "keep";
   player_.total = 2;
   player_.loop = false;
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("m.swf");
   EXPECT_EQ(FrameFiles(), (std::set<long long>{1, 2}));
   EXPECT_FALSE(fs::exists(paths::RecordingFilePath()));
@@ -282,21 +260,21 @@ TEST_F(CaptureSessionTest, StartClearsEveryNumberedFrameAndTheRecording) {
   EXPECT_EQ(player_.calls[3], "Play");
 }
 
-TEST_F(CaptureSessionTest, UnwritableCaptureFolderStopsTheRecordingAndThrows) {
+TEST_F(CaptureJobTest, UnwritableCaptureFolderStopsTheRecordingAndThrows) {
   // A file where the capture folder should be: no frame can be written.
   std::ofstream(paths::CaptureFolder().parent_path() / "temp") << "in the way";
   player_.total = 5;
   bool finished = false;
   auto cb = Callbacks();
   cb.finished = [&] { finished = true; };
-  CaptureSession s(player_, clock_, &recorder_, cb);
+  CaptureJob s(player_, clock_, recording_, cb);
   EXPECT_THROW(s.Run("m.swf"), FrameStoreError);
   EXPECT_TRUE(finished);
-  EXPECT_EQ(recorder_.calls, (std::vector<std::string>{"start _temp.wav", "save"}));
+  EXPECT_EQ(mci_.calls, kRecordedAndSaved);
   EXPECT_EQ(player_.calls.back(), "Stop");
 }
 
-TEST_F(CaptureSessionTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
+TEST_F(CaptureJobTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
   // A folder under the name of frame 13 (not empty, so the clearing at the
   // start leaves it): frames 1 to 12 are saved, 13 fails.
   fs::create_directories(paths::FrameFilePath(13) / "x");
@@ -305,7 +283,7 @@ TEST_F(CaptureSessionTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
   bool finished = false;
   auto cb = Callbacks();
   cb.finished = [&] { finished = true; };
-  CaptureSession s(player_, clock_, &recorder_, cb);
+  CaptureJob s(player_, clock_, recording_, cb);
   try {
     s.Run("m.swf");
     FAIL() << "no error";
@@ -313,7 +291,7 @@ TEST_F(CaptureSessionTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
     EXPECT_EQ(e.File(), paths::FrameFilePath(13));
   }
   EXPECT_TRUE(finished);
-  EXPECT_EQ(recorder_.calls, (std::vector<std::string>{"start _temp.wav", "save"}));
+  EXPECT_EQ(mci_.calls, kRecordedAndSaved);
   EXPECT_EQ(player_.calls.back(), "Stop");
   // The store and the counts are those of a capture that stopped at the
   // failing tick, whatever the capture went on to grab meanwhile.
@@ -326,14 +304,14 @@ TEST_F(CaptureSessionTest, FrameThatCannotBeWrittenEndsTheCaptureThere) {
   EXPECT_EQ(files, expected);
   for (long long n = 1; n <= 12; ++n) {
     gdi::Bitmap picture = LoadFramePicture(paths::FrameFilePath(n));
-    EXPECT_EQ(picture.Width(), player_.width) << n;
+    EXPECT_EQ(picture.Width(), player_.width_) << n;
   }
 }
 
-TEST_F(CaptureSessionTest, EveryFrameIsOnDiskWhenRunReturns) {
+TEST_F(CaptureJobTest, EveryFrameIsOnDiskWhenRunReturns) {
   player_.total = 60;
   player_.loop = false;
-  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  CaptureJob s(player_, clock_, {}, Callbacks());
   s.Run("m.swf");
   ASSERT_EQ(s.CapturedFrameCount(), 60);
   EXPECT_EQ(s.WrittenFrameCount(), 60);
@@ -348,20 +326,20 @@ TEST_F(CaptureSessionTest, EveryFrameIsOnDiskWhenRunReturns) {
   }
 }
 
-TEST_F(CaptureSessionTest, MovieThatDoesNotLoadIsAnErrorNamingIt) {
+TEST_F(CaptureJobTest, MovieThatDoesNotLoadIsAnErrorNamingIt) {
   player_.loads = false;
-  CaptureSession s(player_, clock_, &recorder_, Callbacks());
+  CaptureJob s(player_, clock_, recording_, Callbacks());
   try {
     s.Run("/nowhere/gone.swf");
     FAIL() << "no error";
   } catch (const CaptureError& e) {
     EXPECT_NE(std::string(e.what()).find("/nowhere/gone.swf"), std::string::npos);
   }
-  EXPECT_TRUE(recorder_.calls.empty());
+  EXPECT_TRUE(mci_.calls.empty());
   EXPECT_EQ(s.CapturedFrameCount(), 0);
 }
 
-TEST_F(CaptureSessionTest, WallClockWaitsTheLatencyBetweenTicks) {
+TEST_F(CaptureJobTest, WallClockWaitsTheLatencyBetweenTicks) {
   audio::WallClock wall;
   player_.total = 4;
   player_.period_ms = 30;
@@ -370,7 +348,7 @@ TEST_F(CaptureSessionTest, WallClockWaitsTheLatencyBetweenTicks) {
   std::vector<std::int64_t> ticks;
   auto cb = Callbacks();
   cb.label = [&](const std::string&) { ticks.push_back(wall.NowMs()); };
-  CaptureSession s(player_, wall, nullptr, cb);
+  CaptureJob s(player_, wall, {}, cb);
   s.Run("m.swf");
   ASSERT_GE(s.CapturedFrameCount(), 2);
   for (std::size_t i = 1; i + 1 < ticks.size(); ++i) EXPECT_GE(ticks[i] - ticks[i - 1], 25);

@@ -1,4 +1,4 @@
-#include "capture/capture_session.h"
+#include "capture/capture_job.h"
 
 #include <algorithm>
 #include <chrono>
@@ -10,6 +10,7 @@
 #include "capture/frame_store.h"
 #include "capture/frame_writer.h"
 #include "platform/paths/working_folder.h"
+#include "sound/wave_recorder.h"
 
 namespace quarvel::capture {
 
@@ -19,7 +20,7 @@ std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapse
          "Frame," + std::to_string(elapsed_ms) + "ms) ";
 }
 
-struct CaptureSession::TickState {
+struct CaptureJob::TickState {
   long long n = 0;
   int highest = 0;
   int last = 0;
@@ -29,25 +30,32 @@ struct CaptureSession::TickState {
   gdi::Bitmap previous;  // last picture written
 };
 
-CaptureSession::CaptureSession(CapturePlayer& player, audio::Clock& clock, CaptureRecorder* recorder,
-                               CaptureCallbacks callbacks)
-    : player_(player),
+CaptureJob::CaptureJob(flash::MovieControl& control, audio::Clock& clock, CaptureRecording recording,
+                       CaptureCallbacks callbacks)
+    : player_(control),
       clock_(clock),
       virtual_clock_(dynamic_cast<audio::VirtualClock*>(&clock)),
-      recorder_(recorder),
+      recording_setup_(std::move(recording)),
       cb_(std::move(callbacks)) {}
 
-void CaptureSession::Pump() {
+void CaptureJob::Grab(gdi::Bitmap& target) {
+  if (cb_.grab)
+    cb_.grab(target);
+  else
+    player_.Paint(target);
+}
+
+void CaptureJob::Pump() {
   player_.AdvanceTo(clock_.NowMs());
   if (cb_.pump) cb_.pump();
 }
 
-int CaptureSession::Latency() const {
+int CaptureJob::Latency() const {
   // A latency below 1 ms would make the label's division meaningless.
   return std::max(cb_.latency ? cb_.latency() : 250, 1);
 }
 
-void CaptureSession::Run(const std::string& movie_path) {
+void CaptureJob::Run(const std::string& movie_path) {
   captured_frame_count_ = 0;
   written_ = 0;
   recording_ = false;
@@ -73,16 +81,16 @@ void CaptureSession::Run(const std::string& movie_path) {
     // would, then report the error.
     if (!stopped_) player_.Stop();
     if (cb_.finished) cb_.finished();
-    if (recording_ && recorder_ != nullptr) {
+    if (recording_) {
       recording_ = false;
-      recorder_->SaveRecording();
+      recording_setup_.recorder->SaveRecording();
     }
     std::rethrow_exception(error);
   }
   writer_ = nullptr;
 }
 
-void CaptureSession::Loop(const std::string& movie_path) {
+void CaptureJob::Loop(const std::string& movie_path) {
   player_.Stop();
   player_.Unload();
 
@@ -106,9 +114,10 @@ void CaptureSession::Loop(const std::string& movie_path) {
   player_.Play();
   Pump();
 
-  if (recorder_ != nullptr) {
+  if (recording_setup_.recorder != nullptr) {
     recording_ = true;
-    recorder_->StartRecording(paths::RecordingFilePath());
+    const int format = recording_setup_.format ? recording_setup_.format() : -1;
+    recording_setup_.recorder->StartRecording(paths::RecordingFilePath(), format);
   }
 
   TickState st;
@@ -124,14 +133,14 @@ void CaptureSession::Loop(const std::string& movie_path) {
   writer_->Finish();
   written_ = writer_->Written();
   if (cb_.finished) cb_.finished();
-  if (recorder_ != nullptr) {
+  if (recording_) {
     recording_ = false;
-    recorder_->SaveRecording();
+    recording_setup_.recorder->SaveRecording();
   }
   if (cb_.label) cb_.label("Capture finished");
 }
 
-void CaptureSession::Tick(TickState& st) {
+void CaptureJob::Tick(TickState& st) {
   // End tests come before the grab, so the tick that finds the end still
   // takes its picture.
   const int total = player_.TotalFrames();
@@ -161,7 +170,7 @@ void CaptureSession::Tick(TickState& st) {
   const std::int64_t elapsed = t - st.start;
 
   // GrabFrame: the player draws itself into the capture buffer.
-  player_.Paint(st.buffer);
+  Grab(st.buffer);
   Pump();
 
   if (cb_.label) cb_.label(CaptureLabelText(st.n, c, elapsed, Latency()));
@@ -188,7 +197,7 @@ void CaptureSession::Tick(TickState& st) {
   Wait(t);
 }
 
-void CaptureSession::Wait(std::int64_t tick_start) {
+void CaptureJob::Wait(std::int64_t tick_start) {
   // The work of the tick counts towards the period; when it took longer,
   // the next tick follows after a single pass of message handling.
   Pump();

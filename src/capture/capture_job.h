@@ -1,9 +1,16 @@
 #pragma once
-// The "Capture Frames" command as a core object: it reloads the movie, lets
-// it play, and at every latency period grabs the player's picture into the
-// next numbered frame file of the frame store, skipping unchanged pictures,
-// while the recorder records the sound. The window (or the command line)
-// gives it the player, the clock and its callbacks.
+// The "Capture Frames" command as a core object, the one capture both front
+// ends run: it reloads the movie in the player control, lets it play, and at
+// every latency period grabs the player's picture into the next numbered
+// frame file of the frame store, skipping unchanged pictures, while the
+// recorder records the sound.
+//
+// The sound chain it runs on: the control's player writes its sound into the
+// loopback bus (FlashMovieControl), the bus runs on the capture's clock, the
+// loopback mixer's recording source and levels decide what the MCI device
+// takes from the bus, and the recorder writes that into the recording file.
+// On a virtual clock every wait moves the clock on instead of sleeping, so
+// the frames and the recording follow the movie's time exactly.
 
 #include <atomic>
 #include <cstdint>
@@ -12,42 +19,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "flash/movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/gdi/bitmap.h"
 
+namespace quarvel::sound {
+class WaveRecorder;
+}
+
 namespace quarvel::capture {
-
-// What the capture uses of the player control.
-class CapturePlayer {
- public:
-  virtual ~CapturePlayer() = default;
-  virtual void Stop() = 0;
-  virtual void Play() = 0;
-  // Drops the current movie.
-  virtual void Unload() = 0;
-  // Loads a movie and starts it; Loaded() tells whether that worked.
-  virtual void SetMovie(const std::string& path) = 0;
-  virtual bool Loaded() const = 0;
-  // Why the last SetMovie failed.
-  virtual std::string LoadError() const = 0;
-  virtual int TotalFrames() const = 0;
-  virtual int CurrentFrame() const = 0;
-  // Runs the movie up to the given clock time (milliseconds).
-  virtual void AdvanceTo(std::int64_t ms) = 0;
-  // Draws the current picture at the player's size into target, replacing
-  // every pixel (target may hold an older picture).
-  virtual void Paint(gdi::Bitmap& target) = 0;
-};
-
-// The sound recorder seen by the capture. Both calls report their own
-// failures to the user and return normally; the capture goes on without sound.
-class CaptureRecorder {
- public:
-  virtual ~CaptureRecorder() = default;
-  virtual void StartRecording(const std::filesystem::path& file) = 0;
-  // Stops the recording and saves it to the file given at the start.
-  virtual void SaveRecording() = 0;
-};
 
 // Thrown when the movie to capture cannot be loaded.
 class CaptureError : public std::runtime_error {
@@ -56,6 +36,9 @@ class CaptureError : public std::runtime_error {
 };
 
 struct CaptureCallbacks {
+  // Draws the player's picture into the capture buffer; without it the
+  // control paints itself at its size.
+  std::function<void(gdi::Bitmap& target)> grab;
   // Hands pending window messages to their handlers; may change the
   // latency, resize the player or call RequestStop.
   std::function<void()> pump;
@@ -91,12 +74,23 @@ enum class CaptureEnd { ceLastFrame, ceJumpBack, ceStandstill, ceStopRequested }
 
 class FrameWriter;
 
-class CaptureSession {
+// The recording a capture makes.
+struct CaptureRecording {
+  // Null: the capture records nothing. Its failures go to its message sink
+  // and do not stop the capture.
+  sound::WaveRecorder* recorder = nullptr;
+  // Entry of the recording-format list (-1: none selected), read when the
+  // recording starts; none selected without it.
+  std::function<int()> format;
+};
+
+class CaptureJob {
  public:
-  // With an audio::VirtualClock every wait moves the clock on instead of
-  // sleeping, so a capture runs as fast as the machine allows and gives the
-  // same frames every time. The recorder may be null (no sound).
-  CaptureSession(CapturePlayer& player, audio::Clock& clock, CaptureRecorder* recorder, CaptureCallbacks callbacks);
+  // The control and the clock are the ones the player runs on; with an
+  // audio::VirtualClock the capture runs as fast as the machine allows and
+  // gives the same frames every time.
+  CaptureJob(flash::MovieControl& control, audio::Clock& clock, CaptureRecording recording,
+             CaptureCallbacks callbacks);
 
   // Captures the movie at the given path into the frame store of the working
   // folder. Errors (a movie that does not load, a frame file that cannot be
@@ -128,10 +122,12 @@ class CaptureSession {
   void Wait(std::int64_t tick_start);
   void Loop(const std::string& movie_path);
 
-  CapturePlayer& player_;
+  void Grab(gdi::Bitmap& target);
+
+  flash::MovieControl& player_;
   audio::Clock& clock_;
   audio::VirtualClock* virtual_clock_;
-  CaptureRecorder* recorder_;
+  CaptureRecording recording_setup_;
   CaptureCallbacks cb_;
   std::atomic<bool> stop_requested_{false};
   long long captured_frame_count_ = 0;

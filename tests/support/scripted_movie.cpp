@@ -1,4 +1,6 @@
-#include "app/scripted_movie.h"
+#include "support/scripted_movie.h"
+
+#include <algorithm>
 
 #include <zlib.h>
 
@@ -10,13 +12,17 @@
 namespace quarvel::testing {
 
 void ScriptedMovie::Play() {
+  calls.push_back("Play");
   if (!loaded_ || playing_) return;
   playing_ = true;
   anchor_ms_ = now_;
   anchor_frame_ = current_;
 }
 
-void ScriptedMovie::Stop() { playing_ = false; }
+void ScriptedMovie::Stop() {
+  calls.push_back("Stop");
+  playing_ = false;
+}
 
 void ScriptedMovie::GotoFrame(int frame) {
   gotos_.push_back(frame);
@@ -27,21 +33,34 @@ void ScriptedMovie::GotoFrame(int frame) {
 }
 
 void ScriptedMovie::SetMovie(const std::string& path) {
+  calls.push_back("SetMovie " + path);
   movie_ = path;
   loaded_ = false;
   playing_ = false;
   current_ = 0;
-  try {
-    const swf::Movie movie = swf::LoadMovieFile(path);
-    total_ = movie.header.frameCount;
-    fps_ = movie.header.FrameRate() > 0 ? movie.header.FrameRate() : 12;
-    loaded_ = total_ > 0;
-  } catch (const std::exception&) {
-    return;
+  if (scripted) {
+    total_ = total;
+    loaded_ = loads && total_ > 0;
+  } else {
+    try {
+      const swf::Movie movie = swf::LoadMovieFile(path);
+      total_ = movie.header.frameCount;
+      fps_ = movie.header.FrameRate() > 0 ? movie.header.FrameRate() : 12;
+      loaded_ = total_ > 0;
+    } catch (const std::exception&) {
+      return;
+    }
   }
   playing_ = loaded_;
   anchor_ms_ = now_;
   anchor_frame_ = 0;
+}
+
+void ScriptedMovie::Unload() {
+  calls.push_back("Unload");
+  loaded_ = false;
+  playing_ = false;
+  current_ = 0;
 }
 
 void ScriptedMovie::SetSize(int width, int height) {
@@ -49,20 +68,22 @@ void ScriptedMovie::SetSize(int width, int height) {
   height_ = height;
 }
 
+long long ScriptedMovie::FramesIn(std::int64_t ms) const {
+  return scripted ? ms / std::max(period_ms, 1) : static_cast<long long>(ms * fps_ / 1000);
+}
+
 void ScriptedMovie::AdvanceTo(std::int64_t ms) {
   if (ms <= now_) return;
   now_ = ms;
   if (!loaded_ || !playing_) return;
-  const auto passed = static_cast<long long>((now_ - anchor_ms_) * fps_ / 1000);
-  long long frame = anchor_frame_ + passed;
-  if (frame >= total_) {
-    if (stop_at_end) {
-      current_ = total_ - 1;
-      playing_ = false;
-      return;
-    }
-    frame %= total_;
+  long long frame = anchor_frame_ + FramesIn(now_ - anchor_ms_);
+  const int stop = stop_at >= 0 ? stop_at : stop_at_end ? total_ - 1 : -1;
+  if (stop >= 0 && frame >= stop) {
+    current_ = stop;
+    playing_ = false;
+    return;
   }
+  if (frame >= total_) frame = loop ? frame % total_ : total_ - 1;
   current_ = static_cast<int>(frame);
 }
 
@@ -74,11 +95,13 @@ void ScriptedMovie::Paint(gdi::Bitmap& target) const {
     target.Fill(gdi::Color{255, 255, 255});
     return;
   }
-  // A bar whose length follows the frame, over the background colour.
-  target.Fill(gdi::Color::FromRgb(static_cast<std::uint32_t>(background_ < 0 ? 0xFFFFFF : background_)));
-  const int bar = total_ > 0 ? (current_ + 1) * width_ / total_ : 0;
+  // A colour per frame, and across the middle a bar in the background colour
+  // whose length follows the frame.
+  const int f = still ? 7 : current_;
+  target.Fill(gdi::Color{static_cast<std::uint8_t>(f * 20), static_cast<std::uint8_t>(255 - f), 9});
+  const int bar = total_ > 0 ? (f % total_ + 1) * width_ / total_ : 0;
   gdi::FillRect(target, gdi::Rect{0, height_ / 3, bar, 2 * height_ / 3},
-                gdi::Color{static_cast<std::uint8_t>(current_ * 37), 80, 200});
+                gdi::Color::FromRgb(static_cast<std::uint32_t>(background_ < 0 ? 0xFFFFFF : background_)));
 }
 
 namespace {

@@ -1,17 +1,18 @@
 #pragma once
-// A player control for window tests: loads any SWF file's header, runs its
-// frames on the host clock at the movie's rate, loops, and paints a picture
-// that differs from frame to frame. Records every call the window makes.
+// The one scripted player control for tests: loads any SWF file's header
+// (or, `scripted`, a timeline given here, without any file), runs its frames
+// on the host clock, loops or holds, and paints a picture that differs from
+// frame to frame. Records the calls made to it.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/movie_control.h"
+#include "flash/movie_control.h"
 
 namespace quarvel::testing {
 
-class ScriptedMovie : public app::MovieControl {
+class ScriptedMovie : public flash::MovieControl {
  public:
   int ReadyState() const override { return loaded_ ? 4 : 0; }
   int TotalFrames() const override { return loaded_ ? total_ : 0; }
@@ -22,21 +23,38 @@ class ScriptedMovie : public app::MovieControl {
   void GotoFrame(int frame) override;
   void SetBackgroundColor(std::int32_t rrggbb) override { background_ = rrggbb; }
   void SetMovie(const std::string& path) override;
+  void Unload() override;
   std::string LoadError() const override { return loaded_ ? std::string() : "not a movie"; }
   bool Menu() const override { return true; }
   void SetSize(int width, int height) override;
   void AdvanceTo(std::int64_t ms) override;
   void Paint(gdi::Bitmap& target) const override;
 
+  // A timeline of its own instead of the file's: `total` frames, one every
+  // `period_ms`; `loads` false makes every SetMovie fail.
+  bool scripted = false;
+  int total = 10;
+  int period_ms = 100;
+  bool loads = true;
+  // Frame where the timeline stops (-1: none); after the last frame the
+  // timeline loops, or with `loop` false stays there, still playing.
+  int stop_at = -1;
+  bool loop = true;
   // When set, the timeline stops on its last frame instead of looping.
   bool stop_at_end = false;
+  // The same picture on every frame.
+  bool still = false;
 
   std::int32_t background_ = -1;
   std::string movie_;
   std::vector<int> gotos_;
+  // "Stop", "Play", "Unload", "SetMovie <path>", in order.
+  std::vector<std::string> calls;
   int width_ = 192, height_ = 192;
 
  private:
+  long long FramesIn(std::int64_t ms) const;
+
   bool loaded_ = false;
   int total_ = 0;
   double fps_ = 12;

@@ -1,20 +1,22 @@
 #pragma once
-// The operations of the player control that the window relies on. The
-// window talks to the player only through this, so that the host widget and
-// the commands work the same over the real player and over a scripted one.
+// The player control as the rest of the program drives it: the window's
+// playback buttons, seek bar and status line, the player widget, and the
+// capture loop all talk to the player only through this. One implementation
+// runs our SWF player (FlashMovieControl); tests use a scripted one.
 
 #include <cstdint>
 #include <string>
 
 #include "platform/gdi/bitmap.h"
 
-namespace quarvel::app {
+namespace quarvel::flash {
 
 class MovieControl {
  public:
   virtual ~MovieControl() = default;
 
   virtual int ReadyState() const = 0;  // 4: movie completely loaded
+  bool Loaded() const { return ReadyState() == 4; }
   virtual int TotalFrames() const = 0;
   virtual int CurrentFrame() const = 0;  // 0-based
   virtual bool Playing() const = 0;
@@ -22,17 +24,21 @@ class MovieControl {
   virtual void Stop() = 0;
   virtual void GotoFrame(int frame) = 0;
   virtual void SetBackgroundColor(std::int32_t rrggbb) = 0;
-  // Loading a path replaces the current movie; an empty path, a folder or a
-  // file that is not a movie leaves none loaded.
+  // Loading a path replaces the current movie and starts it; an empty path,
+  // a folder or a file that is not a movie leaves none loaded.
   virtual void SetMovie(const std::string& path) = 0;
+  // Drops the current movie (and ends its sounds).
+  virtual void Unload() = 0;
   // Why the last load left no movie; empty after a good one.
   virtual std::string LoadError() const = 0;
   virtual bool Menu() const = 0;
 
   virtual void SetSize(int width, int height) = 0;
-  // Host clock in milliseconds.
+  // Runs the movie (and its sound) up to the host clock's time in
+  // milliseconds.
   virtual void AdvanceTo(std::int64_t ms) = 0;
-  // Draws the current picture at the control's size into `target`.
+  // Draws the current picture at the control's size into `target`, replacing
+  // every pixel (target may hold an older picture).
   virtual void Paint(gdi::Bitmap& target) const = 0;
 
   // Pointer messages that reach the control itself, in its pixels: the
@@ -48,4 +54,4 @@ class MovieControl {
   virtual void SetQuality(const std::string& name) { (void)name; }
 };
 
-}  // namespace quarvel::app
+}  // namespace quarvel::flash

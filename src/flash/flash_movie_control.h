@@ -1,21 +1,38 @@
 #pragma once
-// The window's player control over our SWF player.
+// The player control over our SWF player, with the player's sound output:
+// the movie's sound goes into the loopback bus, where the speakers and the
+// recorder take it, and the bus runs on the same clock as the player.
 
-#include "app/movie_control.h"
+#include <memory>
+
+#include "flash/movie_control.h"
+#include "platform/audio/clock.h"
+#include "platform/audio/loopback_bus.h"
 #include "platform/player/flash_player.h"
-#include "platform/player/sound/sound_output.h"
 
-namespace quarvel::app {
+namespace quarvel::player::sound {
+class SoundOutput;
+}
+
+namespace quarvel::flash {
 
 class FlashMovieControl final : public MovieControl {
  public:
+  // Silent: the movie's sounds go nowhere.
+  FlashMovieControl();
+  // The movie's sound goes into `bus`, which from now on runs on `clock`;
+  // the bus must outlive the control.
+  FlashMovieControl(audio::LoopbackBus& bus, std::shared_ptr<const audio::Clock> clock);
+  ~FlashMovieControl() override;
+  FlashMovieControl(const FlashMovieControl&) = delete;
+  FlashMovieControl& operator=(const FlashMovieControl&) = delete;
+
+  // For what only our player offers (movies from memory, the movie's own
+  // size and rate, qualities beyond the menu's).
   player::FlashPlayer& Player() { return player_; }
-  // The movie's sound goes to `output` (not owned; nullptr: silent), kept
-  // written ahead as the clock runs.
-  void SetSoundOutput(player::sound::SoundOutput* output) {
-    sound_ = output;
-    player_.SetSoundListener(output);
-  }
+  const player::FlashPlayer& Player() const { return player_; }
+  // Null when silent.
+  player::sound::SoundOutput* Sound() { return sound_.get(); }
 
   int ReadyState() const override { return player_.ReadyState(); }
   int TotalFrames() const override { return player_.TotalFrames(); }
@@ -26,15 +43,11 @@ class FlashMovieControl final : public MovieControl {
   void GotoFrame(int frame) override { player_.GotoFrame(frame); }
   void SetBackgroundColor(std::int32_t rrggbb) override { player_.SetBackgroundColor(rrggbb); }
   void SetMovie(const std::string& path) override { player_.SetMovie(path); }
+  void Unload() override { player_.Unload(); }
   std::string LoadError() const override { return player_.LoadError(); }
   bool Menu() const override { return player_.Menu(); }
-  void SetSize(int width, int height) override {
-    if (width != player_.Width() || height != player_.Height()) player_.SetSize(width, height);
-  }
-  void AdvanceTo(std::int64_t ms) override {
-    player_.AdvanceTo(ms);
-    if (sound_ != nullptr) sound_->Pump(ms);
-  }
+  void SetSize(int width, int height) override;
+  void AdvanceTo(std::int64_t ms) override;
   void Paint(gdi::Bitmap& target) const override { player_.Paint(target); }
   void MouseMove(int x, int y) override { player_.MouseMove(x, y); }
   void MouseDown(int x, int y) override { player_.MouseDown(x, y); }
@@ -45,8 +58,9 @@ class FlashMovieControl final : public MovieControl {
   void SetQuality(const std::string& name) override { player_.SetQuality(name); }
 
  private:
+  // The output outlives the player that calls it.
+  std::unique_ptr<player::sound::SoundOutput> sound_;
   player::FlashPlayer player_;
-  player::sound::SoundOutput* sound_ = nullptr;
 };
 
-}  // namespace quarvel::app
+}  // namespace quarvel::flash
