@@ -525,37 +525,59 @@ bool ConstantPool::operator==(const ConstantPool& o) const {
 }
 
 std::string AbcFile::NameOf(std::uint32_t index) const {
-  if (index == 0 || index >= pool.multinames.size()) return "*";
+  std::string out;
+  AppendName(index, out);
+  return out;
+}
+
+void AbcFile::AppendName(std::uint32_t index, std::string& out) const {
+  // Cycles are refused when read, but a hostile block may still nest wide
+  // type names deeply: a name is for people, so it stops at a readable length.
+  if (out.size() > kMaxNameLength) return;
+  if (index == 0 || index >= pool.multinames.size()) {
+    out += '*';
+    return;
+  }
   const Multiname& m = pool.multinames[index];
   const std::string name = m.name ? pool.strings[m.name] : std::string("*");
   switch (m.kind) {
     case MultinameKind::kQName:
     case MultinameKind::kQNameA: {
       const std::string& ns = pool.strings[pool.namespaces[m.ns].name];
-      return (m.IsAttribute() ? "@" : "") + (ns.empty() ? name : ns + "::" + name);
+      out += (m.IsAttribute() ? "@" : "") + (ns.empty() ? name : ns + "::" + name);
+      return;
     }
     case MultinameKind::kRTQName:
     case MultinameKind::kRTQNameA:
-      return "(runtime)::" + name;
+      out += "(runtime)::" + name;
+      return;
     case MultinameKind::kRTQNameL:
     case MultinameKind::kRTQNameLA:
-      return "(runtime)::(runtime)";
+      out += "(runtime)::(runtime)";
+      return;
     case MultinameKind::kMultiname:
     case MultinameKind::kMultinameA:
-      return name;
+      out += name;
+      return;
     case MultinameKind::kMultinameL:
     case MultinameKind::kMultinameLA:
-      return "(runtime)";
-    case MultinameKind::kTypeName: {
-      std::string s = NameOf(m.base) + ".<";
+      out += "(runtime)";
+      return;
+    case MultinameKind::kTypeName:
+      AppendName(m.base, out);
+      out += ".<";
       for (std::size_t i = 0; i < m.params.size(); ++i) {
-        // Parameters are checked free of cycles when read.
-        s += (i ? "," : "") + NameOf(m.params[i]);
+        if (out.size() > kMaxNameLength) {
+          out += "...";
+          break;
+        }
+        if (i) out += ',';
+        AppendName(m.params[i], out);
       }
-      return s + ">";
-    }
+      out += '>';
+      return;
   }
-  return "*";
+  out += '*';
 }
 
 const MethodBody* AbcFile::BodyOf(std::uint32_t method) const {

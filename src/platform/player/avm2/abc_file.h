@@ -251,6 +251,10 @@ struct AbcFile {
   // messages and class lookups.
   std::string NameOf(std::uint32_t multiname) const;
   const MethodBody* BodyOf(std::uint32_t method) const;
+
+ private:
+  static constexpr std::size_t kMaxNameLength = 256;
+  void AppendName(std::uint32_t multiname, std::string& out) const;
 };
 
 // Reads a whole ABC block. base is added to the offsets in errors (the

@@ -175,6 +175,18 @@ TEST(AbcFile, MultinameKindsAndNames) {
   EXPECT_EQ(f.NameOf(0), "*");
 }
 
+TEST(AbcFile, DeepOrWideTypeNamesGiveShortNames) {
+  AbcBuilder a;
+  const auto vector = a.PackageName("__AS3__.vec", "Vector");
+  std::uint32_t t = a.PackageName("", "int");
+  for (int i = 0; i < 40; ++i) t = a.TypeName(vector, std::vector<std::uint32_t>(50, t));
+  const AbcFile f = ParseAbc(a.Bytes());
+  const std::string name = f.NameOf(t);
+  EXPECT_TRUE(name.starts_with("__AS3__.vec::Vector.<__AS3__.vec::Vector.<")) << name;
+  EXPECT_NE(name.find("..."), std::string::npos);
+  EXPECT_LT(name.size(), 1000u);
+}
+
 // Written by hand from the format, apart from the builder: the
 // variable-length integers, the metadata layout (keys, then values) and
 // the DoABC tag head.
