@@ -4,6 +4,7 @@
 // registers and the body's sizes that the machine relies on, without the
 // type and stack-depth analysis of a full verifier.
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -26,23 +27,25 @@ struct Instruction {
 };
 
 struct DecodedCode {
-  std::vector<Instruction> instructions;  // in byte order
+  std::vector<Instruction> instructions;  // the reachable ones, in byte order
   std::vector<std::uint32_t> switchTargets;
 
   // The instruction that starts at a byte offset, or -1.
   std::int64_t IndexAt(std::uint32_t offset) const;
 };
 
-// Decodes the whole code, byte after byte. Pool and class indices are
-// checked against abc, exception indices against the body, branch targets
-// against the code's length. Throws AbcError with the offset in the terms
-// of body.codeOffset.
+// Decodes the code that can run, as Flash verifies it: from the start,
+// along branches, switch cases and fall-through, and from the handler of
+// every exception range that holds decoded code; bytes nothing reaches may
+// hold anything. Pool and class indices are checked against abc, exception
+// indices against the body; a branch must land on the start of an
+// instruction and control must not run off the end of the code. Throws
+// AbcError with the offset in the terms of body.codeOffset.
 DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body);
 
-// Checks that every branch, switch case and exception handler lands on an
-// instruction, that exception ranges start at one, that registers are
-// within the body's locals, that the locals hold the parameters and that
-// control cannot run off the end of the code. Throws AbcError.
+// The checks on a decoded body that need the method: registers within the
+// body's locals, locals that hold the arguments, and every branch, switch
+// case and live exception handler on a decoded instruction. Throws AbcError.
 void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code);
 
 }  // namespace quarvel::avm2
