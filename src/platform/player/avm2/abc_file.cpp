@@ -104,16 +104,20 @@ class Parser {
     ReadPool();
 
     const std::uint32_t methods = r_.Count("method count", 4);
+    Charge<decltype(f_.methods)>(methods);
     f_.methods.reserve(methods);
     for (std::uint32_t i = 0; i < methods; ++i) f_.methods.push_back(ReadMethod());
 
     const std::uint32_t metadata = r_.Count("metadata count", 2);
+    Charge<decltype(f_.metadata)>(metadata);
     f_.metadata.reserve(metadata);
     for (std::uint32_t i = 0; i < metadata; ++i) f_.metadata.push_back(ReadMetadata());
 
     classCount_ = r_.Count("class count", 8);
+    Charge<decltype(f_.instances)>(classCount_);
     f_.instances.reserve(classCount_);
     for (std::uint32_t i = 0; i < classCount_; ++i) f_.instances.push_back(ReadInstance());
+    Charge<decltype(f_.classes)>(classCount_);
     f_.classes.reserve(classCount_);
     for (std::uint32_t i = 0; i < classCount_; ++i) {
       ClassInfo c;
@@ -123,6 +127,7 @@ class Parser {
     }
 
     const std::uint32_t scripts = r_.Count("script count", 2);
+    Charge<decltype(f_.scripts)>(scripts);
     f_.scripts.reserve(scripts);
     for (std::uint32_t i = 0; i < scripts; ++i) {
       ScriptInfo s;
@@ -132,6 +137,7 @@ class Parser {
     }
 
     const std::uint32_t bodies = r_.Count("method body count", 8);
+    Charge<decltype(f_.bodies)>(bodies);
     f_.bodies.reserve(bodies);
     for (std::uint32_t i = 0; i < bodies; ++i) {
       const std::size_t at = r_.Offset();
@@ -145,6 +151,15 @@ class Parser {
   }
 
  private:
+  // Every entry costs more in the model than in the file; the total is
+  // held to a budget so that a hostile block cannot exhaust memory.
+  template <class Vector>
+  void Charge(std::size_t count, std::size_t extra = 0) {
+    modelBytes_ += count * sizeof(typename Vector::value_type) + extra;
+    if (modelBytes_ > kMaxAbcModelBytes)
+      r_.Fail("block needs more than the " + std::to_string(kMaxAbcModelBytes >> 20) + " MiB allowed a block");
+  }
+
   // A pool index: below size; zero only where the format allows it.
   std::uint32_t Index(std::size_t size, const char* what, bool zeroAllowed) {
     const std::size_t at = r_.Offset();
@@ -177,26 +192,32 @@ class Parser {
   void ReadPool() {
     auto& p = f_.pool;
     std::uint32_t n = PoolCount("int count", 1);
+    Charge<decltype(p.ints)>(n + 1);
     p.ints.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) p.ints.push_back(r_.S32("int constant"));
 
     n = PoolCount("uint count", 1);
+    Charge<decltype(p.uints)>(n + 1);
     p.uints.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) p.uints.push_back(r_.U30("uint constant"));
 
     n = PoolCount("double count", 8);
+    Charge<decltype(p.doubles)>(n + 1);
     p.doubles.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) p.doubles.push_back(r_.D64("double constant"));
 
     n = PoolCount("string count", 1);
+    Charge<decltype(p.strings)>(n + 1);
     p.strings.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint32_t len = r_.Count("string length");
       auto bytes = r_.Bytes(len, "string");
+      Charge<std::string>(1, len);
       p.strings.emplace_back(bytes.begin(), bytes.end());
     }
 
     n = PoolCount("namespace count", 2);
+    Charge<decltype(p.namespaces)>(n + 1);
     p.namespaces.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::size_t at = r_.Offset();
@@ -209,10 +230,12 @@ class Parser {
     }
 
     n = PoolCount("namespace set count", 1);
+    Charge<decltype(p.nsSets)>(n + 1);
     p.nsSets.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint32_t count = r_.Count("namespace set size");
       std::vector<std::uint32_t> set;
+      Charge<decltype(set)>(count);
       set.reserve(count);
       for (std::uint32_t j = 0; j < count; ++j)
         set.push_back(Index(p.namespaces.size(), "namespace set member", false));
@@ -220,6 +243,7 @@ class Parser {
     }
 
     n = PoolCount("multiname count", 1);
+    Charge<decltype(p.multinames)>(n + 1);
     p.multinames.reserve(n + 1);
     std::vector<std::size_t> typeNameAt;  // offsets of TypeName entries, checked at the end
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -253,6 +277,7 @@ class Parser {
           // May name entries later in the pool: checked once all are read.
           m.base = r_.U30("type name base");
           const std::uint32_t count = r_.Count("type name parameter count");
+          Charge<decltype(m.params)>(count);
           m.params.reserve(count);
           for (std::uint32_t j = 0; j < count; ++j) m.params.push_back(r_.U30("type name parameter"));
           typeNameAt.push_back(at);
@@ -347,6 +372,7 @@ class Parser {
     MethodInfo m;
     const std::uint32_t params = r_.Count("parameter count");
     m.returnType = MultinameIndex("return type");
+    Charge<decltype(m.paramTypes)>(params);
     m.paramTypes.reserve(params);
     for (std::uint32_t i = 0; i < params; ++i) m.paramTypes.push_back(MultinameIndex("parameter type"));
     m.name = StringIndex("method name");
@@ -356,6 +382,7 @@ class Parser {
       const std::uint32_t n = r_.Count("optional parameter count", 2);
       if (n > params)
         r_.FailAt(std::to_string(n) + " optional parameters of " + std::to_string(params), at);
+      Charge<decltype(m.optional)>(n);
       m.optional.reserve(n);
       for (std::uint32_t i = 0; i < n; ++i) {
         const std::size_t vat = r_.Offset();
@@ -364,6 +391,7 @@ class Parser {
       }
     }
     if (m.Has(method_flag::kHasParamNames)) {
+      Charge<decltype(m.paramNames)>(params);
       m.paramNames.reserve(params);
       for (std::uint32_t i = 0; i < params; ++i) m.paramNames.push_back(StringIndex("parameter name"));
     }
@@ -374,6 +402,7 @@ class Parser {
     Metadata md;
     md.name = StringIndex("metadata name");
     const std::uint32_t n = r_.Count("metadata item count", 2);
+    Charge<decltype(md.items)>(n);
     md.items.resize(n);
     // All keys, then all values.
     for (auto& item : md.items) item.key = StringIndex("metadata key");
@@ -397,6 +426,7 @@ class Parser {
     if (in.Has(instance_flag::kProtectedNs))
       in.protectedNs = Index(f_.pool.namespaces.size(), "protected namespace", false);
     const std::uint32_t n = r_.Count("interface count");
+    Charge<decltype(in.interfaces)>(n);
     in.interfaces.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) in.interfaces.push_back(MultinameIndex("interface name", false));
     in.iinit = MethodIndex("instance initializer method");
@@ -407,6 +437,7 @@ class Parser {
   std::vector<Trait> ReadTraits() {
     const std::uint32_t n = r_.Count("trait count", 4);
     std::vector<Trait> traits;
+    Charge<decltype(traits)>(n);
     traits.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) traits.push_back(ReadTrait());
     return traits;
@@ -439,6 +470,7 @@ class Parser {
     }
     if (t.attributes & trait_attr::kMetadata) {
       const std::uint32_t n = r_.Count("trait metadata count");
+      Charge<decltype(t.metadata)>(n);
       t.metadata.reserve(n);
       for (std::uint32_t i = 0; i < n; ++i)
         t.metadata.push_back(Index(f_.metadata.size(), "trait metadata", true));
@@ -461,8 +493,10 @@ class Parser {
     const std::uint32_t len = r_.Count("code length");
     b.codeOffset = r_.Offset();
     auto code = r_.Bytes(len, "code");
+    Charge<std::vector<std::uint8_t>>(1, len);
     b.code.assign(code.begin(), code.end());
     const std::uint32_t n = r_.Count("exception count", 5);
+    Charge<decltype(b.exceptions)>(n);
     b.exceptions.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
       ExceptionInfo e;
@@ -486,6 +520,7 @@ class Parser {
   AbcReader r_;
   AbcFile f_;
   std::uint32_t classCount_ = 0;
+  std::size_t modelBytes_ = 0;
 };
 
 }  // namespace

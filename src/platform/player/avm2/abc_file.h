@@ -257,6 +257,10 @@ struct AbcFile {
   void AppendName(std::uint32_t multiname, std::string& out) const;
 };
 
+// The most memory one block's model may take (a hostile block of tiny
+// entries would otherwise take some fifty times its size).
+inline constexpr std::size_t kMaxAbcModelBytes = std::size_t{256} << 20;
+
 // Reads a whole ABC block. base is added to the offsets in errors (the
 // block's place in the movie). Throws AbcError.
 AbcFile ParseAbc(std::span<const std::uint8_t> data, std::size_t base = 0);

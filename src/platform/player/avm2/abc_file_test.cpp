@@ -264,6 +264,22 @@ TEST(AbcFileDamage, HugeCountsAreRefusedBeforeAllocating) {
   EXPECT_THROW(ParseAbc(methods), AbcError);
 }
 
+TEST(AbcFileDamage, ModelsBeyondTheMemoryBudgetAreRefused) {
+  // Seven million one-byte runtime names: 7 MB in the file, several
+  // hundred in the model.
+  const std::uint32_t n = 7'000'000;
+  std::vector<std::uint8_t> abc = {0x10, 0x00, 0x2E, 0x00, 0, 0, 0, 0, 0, 0};
+  for (std::uint32_t v = n + 1; v; v >>= 7) abc.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v >> 7 ? 0x80 : 0)));
+  abc.resize(abc.size() + n, 0x11);
+  abc.insert(abc.end(), {0, 0, 0, 0, 0});
+  try {
+    ParseAbc(abc);
+    FAIL();
+  } catch (const AbcError& e) {
+    EXPECT_NE(e.Fault().find("MiB allowed a block"), std::string::npos) << e.what();
+  }
+}
+
 TEST(AbcFileDamage, VersionIsChecked) {
   auto a = FullBlock();
   a.File().majorVersion = 45;
