@@ -222,6 +222,9 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
     for (std::size_t i = 0; i < n; ++i) startsBefore[i + 1] = startsBefore[i] + (mark[i] == kStart);
     for (std::size_t e = 0; e < body.exceptions.size(); ++e) {
       const ExceptionInfo& x = body.exceptions[e];
+      // The reader refuses such ranges; a model made by hand may hold them.
+      if (x.from > x.to || x.to > n || x.target >= n)
+        r.FailAt("exception " + std::to_string(e) + " lies outside the code", 0);
       if (handlerQueued[e] || startsBefore[x.to] == startsBefore[x.from]) continue;
       handlerQueued[e] = true;
       landing(x.target, x.target, "exception handler");
