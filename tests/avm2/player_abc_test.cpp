@@ -42,7 +42,11 @@ std::vector<std::uint8_t> Movie() {
   s.Rectangle(0, 0, 1000, 1000, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
   b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   testing::AddPlainDoAbc(b, ScriptBlock("three"));
-  b.ShowFrame();
+  // Code inside a sprite is not the movie's: not kept.
+  testing::Timeline sprite;
+  testing::AddDoAbc(sprite, ScriptBlock("four"), "in sprite");
+  sprite.ShowFrame();
+  b.DefineSprite(2, sprite).ShowFrame();
   return b.Build();
 }
 
