@@ -189,9 +189,26 @@ class Loader {
               {t.code, static_cast<std::size_t>(t.body.data() - lib_.movie.data.data()), t.body.size()});
           break;
         case tag::kDoAbc:
-        case 72:
-          lib_.skipped.insert("ActionScript 3");
+        case avm2::kDoAbcPlainTag: {
+          // Kept for the machine; its code does not run yet. Like Flash, a
+          // damaged block costs its own code only: the movie plays on. Only
+          // the main timeline may hold code blocks.
+          if (depth != 0) break;
+          MovieLibrary::AbcBlock block;
+          try {
+            const auto abc = avm2::ReadDoAbcTag(t.code, t.body, t.offset + t.headerSize);
+            block.name = abc.name;
+            block.flags = abc.flags;
+            block.frame = static_cast<int>(lib_.timeline.frames.size()) - 1;
+            block.file = std::make_shared<const avm2::AbcFile>(avm2::ParseAbc(abc.abc, abc.abcOffset));
+          } catch (const avm2::AbcError& e) {
+            lib_.skipped.insert("damaged ActionScript 3 block \"" + block.name + "\": " + e.what());
+            break;
+          }
+          lib_.abcBlocks.push_back(std::move(block));
+          lib_.skipped.insert("ActionScript 3 (not run yet)");
           break;
+        }
         case tag::kDefineVideoStream:
         case tag::kVideoFrame:
           lib_.skipped.insert("video");

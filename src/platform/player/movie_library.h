@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "platform/player/avm2/abc_file.h"
 #include "platform/player/characters.h"
 #include "platform/swf/movie.h"
 
@@ -26,6 +27,15 @@ struct MovieLibrary {
   // (OverUpToIdle, IdleToOverUp, OverUpToOverDown, OverDownToOverUp).
   std::map<std::uint16_t, std::array<ButtonSound, 4>> buttonSounds;
   std::map<std::string, std::uint16_t> names;  // exported and class names -> id
+  // DoABC blocks read, in file order, with the main timeline's frame (0 on);
+  // a damaged block is left out and named in skipped.
+  struct AbcBlock {
+    std::string name;
+    std::uint32_t flags = 0;
+    int frame = 0;
+    std::shared_ptr<const avm2::AbcFile> file;
+  };
+  std::vector<AbcBlock> abcBlocks;
 
   // A character id by exported or class name (exact, else ignoring case); 0 for none.
   std::uint16_t FindName(const std::string& name) const;

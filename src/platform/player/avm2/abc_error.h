@@ -1,0 +1,24 @@
+#pragma once
+// Typed error of the ABC reader and the code decoder: names the fault and
+// the byte offset (in the block, or in the movie when the block's place is
+// known) where it was found.
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+namespace quarvel::avm2 {
+
+class AbcError : public std::runtime_error {
+ public:
+  AbcError(std::string fault, std::size_t offset);
+
+  const std::string& Fault() const { return fault_; }
+  std::size_t Offset() const { return offset_; }
+
+ private:
+  std::string fault_;
+  std::size_t offset_ = 0;
+};
+
+}  // namespace quarvel::avm2
