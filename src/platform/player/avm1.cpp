@@ -76,14 +76,6 @@ double ParseNumber(const std::string& s, int version) {
   return d;
 }
 
-std::int32_t ToInt32(double d) {
-  if (std::isnan(d) || std::isinf(d)) return 0;
-  d = std::trunc(d);
-  d = std::fmod(d, 4294967296.0);
-  if (d < 0) d += 4294967296.0;
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(d));
-}
-
 bool IsIndex(const std::string& s, std::size_t& out) {
   if (s.empty() || s.size() > 9) return false;
   for (char c : s) {
@@ -156,10 +148,23 @@ const char* const kPropertyNames[] = {"_x", "_y", "_xscale", "_yscale", "_curren
 
 const std::string& AsValue::Text() const { return str ? *str : kEmpty; }
 
+std::int32_t ToInt32(double d) {
+  if (!std::isfinite(d)) return 0;
+  d = std::fmod(std::trunc(d), 4294967296.0);
+  if (d < 0) d += 4294967296.0;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(d));
+}
+
+int ClampToInt(double d) {
+  if (std::isnan(d)) return 0;
+  // One short of the lowest int: callers may count one down from it.
+  return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
+}
+
 // One running block of actions: a frame's code or a function's body.
 struct Avm1::Context {
-  std::string target;  // the timeline that timeline actions control
-  std::string base;    // where SetTarget("") returns to
+  ClipHandle target = kRootClip;  // the timeline that timeline actions control; kNoClip: none
+  ClipHandle base = kRootClip;    // where SetTarget("") returns to
   AsValue thisv;
   std::vector<AsValue> scope;  // outermost first; objects and clips
   AsObject* activation = nullptr;
@@ -272,11 +277,25 @@ AsObject* Avm1::ClipVars(TimelineState* tl) {
 }
 
 std::string Avm1::ClipPathText(const std::string& path, bool slash) const {
-  const std::string plain = PlainPath(path);
+  const std::string& plain = path;
   if (slash) return plain.empty() ? "/" : plain;
   std::string out = "_level0";
   for (char c : plain) out += c == '/' ? '.' : c;
   return out;
+}
+
+AsValue Avm1::ClipValue(ClipHandle h) {
+  static const auto kRootPath = std::make_shared<const std::string>();
+  if (h == kRootClip) return AsValue::Clip(h, kRootPath);
+  return AsValue::Clip(h, std::make_shared<const std::string>(stage_.PathOf(h)));
+}
+
+ClipHandle Avm1::ClipOf(const AsValue& v) {
+  if (v.type != AsValue::Type::kClip) return kNoClip;
+  if (v.clip == kRootClip || stage_.Find(v.clip)) return v.clip;
+  // Removed: the path finds whatever clip now has it.
+  if (!v.str || v.str->empty()) return kNoClip;
+  return stage_.Resolve(kRootClip, *v.str);
 }
 
 AsValue Avm1::GetClipVariable(TimelineState* tl, const std::string& name) {
@@ -285,19 +304,19 @@ AsValue Avm1::GetClipVariable(TimelineState* tl, const std::string& name) {
   return v;
 }
 
-AsValue Avm1::Evaluate(const std::string& expr, const std::string& path) {
+AsValue Avm1::Evaluate(const std::string& expr, ClipHandle clip) {
   Context ctx;
-  ctx.target = ctx.base = path;
-  ctx.thisv = AsValue::Clip(path);
-  ctx.scope.push_back(AsValue::Clip(path));
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
   return GetVar(ctx, expr);
 }
 
-void Avm1::Assign(const std::string& expr, const AsValue& v, const std::string& path) {
+void Avm1::Assign(const std::string& expr, const AsValue& v, ClipHandle clip) {
   Context ctx;
-  ctx.target = ctx.base = path;
-  ctx.thisv = AsValue::Clip(path);
-  ctx.scope.push_back(AsValue::Clip(path));
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
   SetVar(ctx, expr, v);
 }
 
@@ -344,7 +363,11 @@ std::string Avm1::ToString(const AsValue& v) {
     case AsValue::Type::kBoolean: return v.num != 0 ? "true" : "false";
     case AsValue::Type::kNumber: return NumberText(v.num);
     case AsValue::Type::kString: return v.Text();
-    case AsValue::Type::kClip: return ClipPathText(v.Text(), false);
+    case AsValue::Type::kClip: {
+      // A reference that finds no clip prints as nothing.
+      const ClipHandle h = ClipOf(v);
+      return h == kNoClip ? std::string() : ClipPathText(stage_.PathOf(h), false);
+    }
     case AsValue::Type::kObject: {
       AsObject* o = v.obj;
       if (!o->primitive.IsUndefined()) return ToString(o->primitive);
@@ -416,9 +439,8 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
     case AsValue::Type::kNumber: return a.num == b.num;
     case AsValue::Type::kString: return a.Text() == b.Text();
     case AsValue::Type::kClip: {
-      TimelineState* x = stage_.Resolve("", a.Text().empty() ? "/" : a.Text(), nullptr);
-      TimelineState* y = stage_.Resolve("", b.Text().empty() ? "/" : b.Text(), nullptr);
-      return x && y ? x == y : Lower(PlainPath(a.Text())) == Lower(PlainPath(b.Text()));
+      const ClipHandle x = ClipOf(a), y = ClipOf(b);
+      return x != kNoClip && y != kNoClip ? x == y : Lower(a.Text()) == Lower(b.Text());
     }
     case AsValue::Type::kObject: return a.obj == b.obj;
   }
@@ -478,7 +500,7 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
       return out;
     }
     case AsValue::Type::kClip:
-      return GetClipMember(v.Text(), name);
+      return GetClipMember(ClipOf(v), name);
     case AsValue::Type::kString: {
       if (name == "length") {
         return AsValue::Number(
@@ -505,7 +527,7 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
 
 void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) {
   if (v.type == AsValue::Type::kClip) {
-    SetClipMember(v.Text(), name, value);
+    SetClipMember(ClipOf(v), name, value);
     return;
   }
   if (v.type != AsValue::Type::kObject) return;
@@ -545,21 +567,19 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   SetProp(o, name, value);
 }
 
-AsValue Avm1::GetClipMember(const std::string& path, const std::string& name) {
-  std::string rp;
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, &rp);
+AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
+  TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
   const std::string low = Lower(name);
   if (!low.empty() && low[0] == '_') {
     for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
-      if (low == kPropertyNames[i]) return stage_.GetClipProperty(rp, i, *this);
+      if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
     }
     if (low == "_parent") {
-      if (rp.empty()) return {};
-      const auto slash = rp.rfind('/');
-      return AsValue::Clip(rp.substr(0, slash));
+      if (clip == kRootClip) return {};
+      return ClipValue(stage_.ParentOf(clip));
     }
-    if (low == "_root" || low == "_level0") return AsValue::Clip("");
+    if (low == "_root" || low == "_level0") return ClipValue(kRootClip);
     if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
@@ -567,22 +587,21 @@ AsValue Avm1::GetClipMember(const std::string& path, const std::string& name) {
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
     if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
-      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return AsValue::Clip(ChildPath(rp, inst));
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
     }
   }
   FindProp(clipProto_, Key(name), out);
   return out;
 }
 
-void Avm1::SetClipMember(const std::string& path, const std::string& name, const AsValue& v) {
-  std::string rp;
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, &rp);
+void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v) {
+  TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return;
   const std::string low = Lower(name);
   if (!low.empty() && low[0] == '_') {
     for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
       if (low == kPropertyNames[i]) {
-        stage_.SetClipProperty(rp, i, v, *this);
+        stage_.SetClipProperty(clip, i, v, *this);
         return;
       }
     }
@@ -601,9 +620,10 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
         return true;
       }
     } else if (it->type == AsValue::Type::kClip) {
-      TimelineState* tl = stage_.Resolve("", it->Text().empty() ? "/" : it->Text(), nullptr);
+      const ClipHandle clip = ClipOf(*it);
+      TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
-      AsValue v = GetClipMember(it->Text(), name);
+      AsValue v = GetClipMember(clip, name);
       if (!v.IsUndefined() || (tl->vars && tl->vars->props.count(key))) {
         out = v;
         if (holder) *holder = *it;
@@ -619,16 +639,15 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
 }
 
 AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
-  std::string resolved;
-  if (stage_.Resolve(ctx.target, path, &resolved)) return AsValue::Clip(resolved);
-  return {};
+  const ClipHandle h = stage_.Resolve(ctx.target, path);
+  return h == kNoClip ? AsValue{} : ClipValue(h);
 }
 
 AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   const auto colon = name.rfind(':');
   if (colon != std::string::npos) {
-    const AsValue clip = colon == 0 ? AsValue::Clip(ctx.target) : ResolvePath(ctx, name.substr(0, colon));
-    return clip.type == AsValue::Type::kClip ? GetClipMember(clip.Text(), name.substr(colon + 1)) : AsValue{};
+    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
+    return GetClipMember(clip, name.substr(colon + 1));
   }
   if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
   const auto dot = name.find('.');
@@ -645,7 +664,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   }
   const std::string low = Lower(name);
   if (low == "this") return ctx.thisv;
-  if (low == "_root" || low == "_level0") return AsValue::Clip("");
+  if (low == "_root" || low == "_level0") return ClipValue(kRootClip);
   if (low == "_global") return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
@@ -656,8 +675,8 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
 void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
   const auto colon = name.rfind(':');
   if (colon != std::string::npos) {
-    const AsValue clip = colon == 0 ? AsValue::Clip(ctx.target) : ResolvePath(ctx, name.substr(0, colon));
-    if (clip.type == AsValue::Type::kClip) SetClipMember(clip.Text(), name.substr(colon + 1), v);
+    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
+    SetClipMember(clip, name.substr(colon + 1), v);
     return;
   }
   const auto dot = name.rfind('.');
@@ -676,8 +695,8 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
       }
     } else if (it->type == AsValue::Type::kClip) {
       // The innermost timeline takes new variables.
-      if (stage_.Resolve("", it->Text().empty() ? "/" : it->Text(), nullptr)) {
-        SetClipMember(it->Text(), name, v);
+      if (const ClipHandle clip = ClipOf(*it); stage_.TimelineOf(clip)) {
+        SetClipMember(clip, name, v);
         return;
       }
     }
@@ -713,7 +732,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   // The target is the timeline the function was defined on.
   for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
     if (it->type == AsValue::Type::kClip) {
-      ctx.target = ctx.base = it->Text();
+      ctx.target = ctx.base = ClipOf(*it);
       break;
     }
   }
@@ -738,7 +757,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     const AsValue sup = wantSuper ? MakeSuper(fnObj, self) : AsValue{};
     preload(0x10, sup);
     if (!(f.flags & 0x20)) SetProp(act, "super", sup, true);
-    preload(0x40, AsValue::Clip(""));
+    preload(0x40, ClipValue(kRootClip));
     if (f.flags & 0x80) preload(0x80, GetClipMember(ctx.target, "_parent"));
     preload(0x100, AsValue::Object(global_));
     if (!(f.flags & 0x02)) SetProp(act, "this", self, true);
@@ -806,33 +825,33 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   return self;
 }
 
-void Avm1::Run(const std::string& path, std::span<const std::uint8_t> code) {
+void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   if (aborted_ || disabled_) return;
   Context ctx;
-  ctx.target = ctx.base = path;
-  ctx.thisv = AsValue::Clip(path);
-  ctx.scope.push_back(AsValue::Clip(path));
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
   ctx.regs.assign(4, AsValue{});
   throwing_ = false;
   Execute(code, ctx);
   throwing_ = false;
 }
 
-bool Avm1::HasHandler(const std::string& path, const std::string& name) {
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
+bool Avm1::HasHandler(ClipHandle clip, const std::string& name) {
+  TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl || !tl->vars) return false;
   AsValue v;
   return FindProp(tl->vars, Key(name), v) && v.type == AsValue::Type::kObject && v.obj->fn;
 }
 
-void Avm1::CallHandler(const std::string& path, const std::string& name) {
+void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
   if (aborted_ || disabled_) return;
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
+  TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl || !tl->vars) return;
   AsValue fn;
   if (!FindProp(tl->vars, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) return;
   throwing_ = false;
-  CallFunction(fn.obj, AsValue::Clip(path), {});
+  CallFunction(fn.obj, ClipValue(clip), {});
   throwing_ = false;
 }
 
@@ -843,9 +862,9 @@ void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
   else classes_.erase(id);
 }
 
-void Avm1::ConstructClip(const std::string& path) {
+void Avm1::ConstructClip(ClipHandle clip) {
   if (aborted_ || disabled_) return;
-  TimelineState* tl = stage_.Resolve("", path.empty() ? "/" : path, nullptr);
+  TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return;
   auto it = classes_.find(static_cast<std::uint16_t>(tl->spriteId));
   if (it == classes_.end()) return;
@@ -859,7 +878,7 @@ void Avm1::ConstructClip(const std::string& path) {
     vars->proto = proto.obj;
   }
   throwing_ = false;
-  CallFunction(ctor.obj, AsValue::Clip(path), {});
+  CallFunction(ctor.obj, ClipValue(clip), {});
   throwing_ = false;
 }
 
@@ -996,15 +1015,14 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
     if (!Charge(s.size())) return AsValue::String("");
     return AsValue::String(std::move(s));
   };
-  auto timeline = [&]() -> TimelineState* {
-    return stage_.Resolve("", ctx.target.empty() ? "/" : ctx.target, nullptr);
+  auto timeline = [&]() -> TimelineState* { return stage_.TimelineOf(ctx.target); };
+  auto setTarget = [&](ClipHandle t) {
+    // An unknown target (kNoClip): later actions do nothing.
+    ctx.target = t;
+    if (!ctx.inFunction && !ctx.scope.empty()) ctx.scope[0] = t == kNoClip ? AsValue::Clip(kNoClip, nullptr) : ClipValue(t);
   };
-  auto setTarget = [&](const std::string& t) {
-    std::string resolved;
-    if (t.empty()) ctx.target = ctx.base;
-    else if (stage_.Resolve(ctx.base, t, &resolved)) ctx.target = resolved;
-    else ctx.target = "\x01";  // unknown target: later actions do nothing
-    if (!ctx.inFunction && !ctx.scope.empty()) ctx.scope[0] = AsValue::Clip(ctx.target);
+  auto targetByName = [&](const std::string& t) {
+    setTarget(t.empty() ? ctx.base : stage_.Resolve(ctx.base, t));
   };
   struct TryBlock {
     std::size_t catchStart, finallyStart, end;
@@ -1049,10 +1067,10 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       switch (op) {
         // -- timeline control
         case 0x04:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current + 1, ctx.target), stage_.SetPlaying(*tl, false);
+          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current + 1), stage_.SetPlaying(*tl, false);
           break;
         case 0x05:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current - 1, ctx.target), stage_.SetPlaying(*tl, false);
+          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current - 1), stage_.SetPlaying(*tl, false);
           break;
         case 0x06:
           if (TimelineState* tl = timeline()) stage_.SetPlaying(*tl, true);
@@ -1066,17 +1084,18 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           stage_.StopAllSounds();
           break;
         case 0x81:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, r.U16("Frame"), ctx.target);
+          if (TimelineState* tl = timeline()) stage_.Goto(*tl, r.U16("Frame"));
           break;
         case 0x8C:
-          if (TimelineState* tl = timeline()) stage_.GotoLabel(*tl, r.String("Label"), ctx.target);
+          if (TimelineState* tl = timeline()) stage_.GotoLabel(*tl, r.String("Label"));
           break;
         case 0x8B:
-          setTarget(r.String("TargetName"));
+          targetByName(r.String("TargetName"));
           break;
         case 0x20: {
           const AsValue v = pop();
-          setTarget(v.type == AsValue::Type::kClip ? (v.Text().empty() ? "/" : v.Text()) : ToString(v));
+          if (v.type == AsValue::Type::kClip) setTarget(ClipOf(v));
+          else targetByName(ToString(v));
           break;
         }
         case 0x9F: {  // GotoFrame2
@@ -1085,8 +1104,8 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           if (flags & 2) bias = r.U16("SceneBias");
           AsValue v = pop();
           if (v.type == AsValue::Type::kNumber) v.num += bias;
-          if (TimelineState* tl = timeline()) {
-            stage_.GotoValue(*tl, ctx.target, v, *this);
+          if (timeline()) {
+            stage_.GotoValue(ctx.target, v, *this);
             if (TimelineState* again = timeline()) stage_.SetPlaying(*again, (flags & 1) != 0);
           }
           break;
@@ -1129,19 +1148,16 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           const AsValue value = op == 0x23 ? pop() : AsValue{};
           const double index = ToNumber(pop());
           const AsValue t = pop();
-          std::string path;
-          bool found = true;
-          if (t.type == AsValue::Type::kClip) path = t.Text();
-          else if (const std::string text = ToString(t); text.empty()) path = ctx.target;
-          else found = stage_.Resolve(ctx.target, text, &path) != nullptr;
-          const int i = std::isnan(index) ? -1 : static_cast<int>(index);
+          ClipHandle clip = kNoClip;
+          if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
+          else if (const std::string text = ToString(t); text.empty()) clip = ctx.target;
+          else clip = stage_.Resolve(ctx.target, text);
+          const int i = std::isnan(index) ? -1 : ClampToInt(index);
           const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
           if (op == 0x22) {
-            push(found && known && stage_.Resolve("", path.empty() ? "/" : path, nullptr)
-                     ? stage_.GetClipProperty(path, i, *this)
-                     : AsValue{});
-          } else if (found && known) {
-            stage_.SetClipProperty(path, i, value, *this);
+            push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
+          } else if (known) {
+            stage_.SetClipProperty(clip, i, value, *this);
           }
           break;
         }
@@ -1149,18 +1165,13 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           const double depth = ToNumber(pop());
           const std::string name = ToString(pop());
           const AsValue src = pop();
-          std::string srcPath;
-          if (src.type == AsValue::Type::kClip) srcPath = src.Text();
-          else if (!stage_.Resolve(ctx.target, ToString(src), &srcPath)) break;
-          stage_.Duplicate(srcPath, name, static_cast<int>(depth), *this);
+          const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(ctx.target, ToString(src));
+          stage_.Duplicate(clip, name, ToInt32(depth));
           break;
         }
         case 0x25: {  // RemoveSprite
           const AsValue t = pop();
-          std::string path;
-          if (t.type == AsValue::Type::kClip) path = t.Text();
-          else if (!stage_.Resolve(ctx.target, ToString(t), &path)) break;
-          stage_.RemoveClip(path);
+          stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(ctx.target, ToString(t)));
           break;
         }
         case 0x26:  // Trace
@@ -1369,7 +1380,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
         case 0x44: push(AsValue::String(TypeOf(pop()))); break;
         case 0x45: {
           const AsValue v = pop();
-          push(v.type == AsValue::Type::kClip ? AsValue::String(ClipPathText(v.Text(), false)) : AsValue{});
+          push(v.type == AsValue::Type::kClip ? AsValue::String(ToString(v)) : AsValue{});
           break;
         }
         // -- misc
@@ -1402,7 +1413,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           bool done = false;
           if (obj.type == AsValue::Type::kObject) done = obj.obj->props.erase(Key(name)) > 0;
           else if (obj.type == AsValue::Type::kClip) {
-            if (TimelineState* tl = stage_.Resolve("", obj.Text().empty() ? "/" : obj.Text(), nullptr); tl && tl->vars) {
+            if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) {
               done = tl->vars->props.erase(Key(name)) > 0;
             }
           }
@@ -1415,8 +1426,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           bool done = false;
           if (LookupScope(ctx, name, dummy, &holder)) {
             if (holder.type == AsValue::Type::kObject) done = holder.obj->props.erase(Key(name)) > 0;
-            else if (TimelineState* tl = stage_.Resolve("", holder.Text().empty() ? "/" : holder.Text(), nullptr);
-                     tl && tl->vars) {
+            else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) {
               done = tl->vars->props.erase(Key(name)) > 0;
             }
           }
@@ -1564,7 +1574,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
           std::vector<std::pair<std::uint64_t, std::string>> names;
           AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
           if (obj.type == AsValue::Type::kClip) {
-            if (TimelineState* tl = stage_.Resolve("", obj.Text().empty() ? "/" : obj.Text(), nullptr)) {
+            if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
               o = tl->vars;
               for (auto& [depth, inst] : tl->list) {
                 if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
