@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -587,6 +588,41 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   r.player.GotoFrame(0);
   EXPECT_EQ(r.At(55, 55), cRed);
   EXPECT_EQ(r.At(5, 5), cRed);
+}
+
+TEST(Avm1Clips, DepthsFromAnyNumberWrapAsInFlash) {
+  // Depths are script numbers made 32-bit integers: NaN and infinities are
+  // depth 0, bigger numbers wrap modulo 2^32.
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  auto b = WithBox();
+  b.ExportAssets({{5, "redBox"}});
+  Actions a;
+  Assign(a, "n", Method(Var("_root"), "createEmptyMovieClip", {Str("n"), Actions().PushDouble(nan)}));
+  Assign(a, "nd", Method(Var("n"), "getDepth", {}));
+  a.Append(Method(Var("n"), "swapDepths", {Actions().PushDouble(4294967299.0)})).Raw(kPop);
+  Assign(a, "nd2", Method(Var("n"), "getDepth", {}));
+  Assign(a, "att", Method(Var("n"), "attachMovie", {Str("redBox"), Str("att"), Actions().PushDouble(inf)}));
+  Assign(a, "ad", Method(Var("att"), "getDepth", {}));
+  Assign(a, "dup", Method(Var("att"), "duplicateMovieClip", {Str("dup"), Actions().PushDouble(-4294967291.0)}));
+  Assign(a, "dd", Method(Var("dup"), "getDepth", {}));
+  Assign(a, "found", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(nan)}), 0x4B));
+  Assign(a, "huge", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(1e300)}), 0x4B));
+  a.Append(Method(Var("dup"), "swapDepths", {Actions().PushDouble(-inf)})).Raw(kPop);
+  Assign(a, "dd2", Method(Var("dup"), "getDepth", {}));
+  Assign(a, "ad2", Method(Var("att"), "getDepth", {}));
+  a.PushString("box").PushString("copy").PushDouble(nan).Raw(kCloneSprite);
+  Assign(a, "cd", Method(Var("copy"), "getDepth", {}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("nd"), "0");
+  EXPECT_EQ(r.Get("nd2"), "3");
+  EXPECT_EQ(r.Get("ad"), "0");
+  EXPECT_EQ(r.Get("dd"), "5");
+  EXPECT_EQ(r.Get("found"), "_level0.n.att");
+  EXPECT_EQ(r.Get("huge"), "_level0.n.att");
+  EXPECT_EQ(r.Get("dd2"), "0");
+  EXPECT_EQ(r.Get("ad2"), "5");
+  EXPECT_EQ(r.Get("cd"), "0");
 }
 
 TEST(Avm1Clips, RegisteredClassesMakeAttachedClips) {
