@@ -1,6 +1,7 @@
 #include "platform/player/avm1.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -123,19 +124,6 @@ std::uint32_t FirstCodePoint(const std::string& s) {
   std::uint32_t c = n == 0 ? b : n == 1 ? (b & 0x1F) : n == 2 ? (b & 0x0F) : (b & 0x07);
   for (int i = 1; i <= n && i < static_cast<int>(s.size()); ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
   return c;
-}
-
-const char* ActionName(std::uint8_t code) {
-  switch (code) {
-    case 0x08: return "ToggleQuality";
-    case 0x27: return "StartDrag";
-    case 0x28: return "EndDrag";
-    case 0x2C: return "ImplementsOp";
-    case 0x83: return "GetURL";
-    case 0x9A: return "GetURL2";
-    case 0x8D: return "WaitForFrame2";
-    default: return nullptr;
-  }
 }
 
 // Movie clip properties by GetProperty index.
@@ -984,694 +972,115 @@ void Avm1::Collect() {
 
 // ---- the interpreter -----------------------------------------------------------
 
-AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
-  std::vector<AsValue> stack;
-  auto pop = [&]() {
-    if (stack.empty()) return AsValue{};
-    AsValue v = std::move(stack.back());
-    stack.pop_back();
-    return v;
-  };
-  auto push = [&](AsValue v) {
-    if (stack.size() < kMaxStack) stack.push_back(std::move(v));
-  };
-  auto popCount = [&]() {
-    const double n = ToNumber(pop());
-    return static_cast<std::size_t>(std::isnan(n) || n < 0 ? 0 : std::min<double>(n, static_cast<double>(stack.size())));
-  };
-  auto popArgs = [&]() {
-    const std::size_t n = popCount();
-    std::vector<AsValue> args;
-    args.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) args.push_back(pop());
-    return args;
-  };
-  auto boolValue = [&](bool b) { return version_ >= 5 ? AsValue::Bool(b) : AsValue::Number(b ? 1 : 0); };
-  auto makeString = [&](std::string s) {
-    if (s.size() > kMaxStringBytes) {
-      Skip("string too long");
-      s.resize(kMaxStringBytes);
-    }
-    if (!Charge(s.size())) return AsValue::String("");
-    return AsValue::String(std::move(s));
-  };
-  auto timeline = [&]() -> TimelineState* { return stage_.TimelineOf(ctx.target); };
-  auto setTarget = [&](ClipHandle t) {
-    // An unknown target (kNoClip): later actions do nothing.
-    ctx.target = t;
-    if (!ctx.inFunction && !ctx.scope.empty()) ctx.scope[0] = t == kNoClip ? AsValue::Clip(kNoClip, nullptr) : ClipValue(t);
-  };
-  auto targetByName = [&](const std::string& t) {
-    setTarget(t.empty() ? ctx.base : stage_.Resolve(ctx.base, t));
-  };
+// One running block of actions: its code, where it is, its stack and the
+// try and with blocks open in it.
+struct ActionFrame {
   struct TryBlock {
     std::size_t catchStart, finallyStart, end;
     bool hasCatch, hasFinally, catchInRegister;
     std::uint8_t reg;
     std::string var;
   };
+
+  ActionFrame(Avm1::Context& c, std::span<const std::uint8_t> body) : ctx(c), code(body) {}
+
+  Avm1::Context& ctx;
+  std::span<const std::uint8_t> code;
+  std::size_t pc = 0;
+  std::uint8_t op = 0;
+  swf::Reader r;  // the action's own data
+  std::vector<AsValue> stack;
   std::vector<TryBlock> tries;
   std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
+  bool done = false;  // the block ends, with `result`
+  AsValue result;
 
-  std::size_t pc = 0;
-  while (pc < code.size()) {
+  AsValue Pop() {
+    if (stack.empty()) return AsValue{};
+    AsValue v = std::move(stack.back());
+    stack.pop_back();
+    return v;
+  }
+  void Push(AsValue v) {
+    if (stack.size() < kMaxStack) stack.push_back(std::move(v));
+  }
+  void End(AsValue v = {}) {
+    done = true;
+    result = std::move(v);
+  }
+};
+
+std::span<const ActionInfo> Avm1::ActionTable() {
+  static const ActionInfo kTable[] = {
+#define QUARVEL_AVM1_ENTRY(code, name, version) {Action::k##name, #name, version, &Avm1::Act##name},
+      QUARVEL_AVM1_ACTIONS(QUARVEL_AVM1_ENTRY)
+#undef QUARVEL_AVM1_ENTRY
+  };
+  return kTable;
+}
+
+const ActionInfo* Avm1::FindAction(std::uint8_t code) {
+  static const auto kByCode = [] {
+    std::array<const ActionInfo*, 256> byCode{};
+    for (const ActionInfo& a : ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
+    return byCode;
+  }();
+  return kByCode[code];
+}
+
+AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
+  ActionFrame f(ctx, code);
+  while (f.pc < code.size()) {
     if (aborted_) return {};
     if (++steps_ > kMaxActionsPerFrame) {
       Skip("too many actions in one frame");
       aborted_ = true;
       return {};
     }
-    while (!withs.empty() && pc >= withs.back().first) {
-      ctx.scope.resize(withs.back().second);
-      withs.pop_back();
+    while (!f.withs.empty() && f.pc >= f.withs.back().first) {
+      ctx.scope.resize(f.withs.back().second);
+      f.withs.pop_back();
     }
-    while (!tries.empty() && (pc == tries.back().catchStart || pc >= tries.back().end)) {
+    while (!f.tries.empty() && (f.pc == f.tries.back().catchStart || f.pc >= f.tries.back().end)) {
       // The try body ended normally: on to the finally block.
-      const TryBlock t = tries.back();
-      tries.pop_back();
-      if (pc == t.catchStart && t.catchStart < t.finallyStart) pc = t.finallyStart;
+      const ActionFrame::TryBlock t = f.tries.back();
+      f.tries.pop_back();
+      if (f.pc == t.catchStart && t.catchStart < t.finallyStart) f.pc = t.finallyStart;
     }
-    const std::uint8_t op = code[pc++];
-    if (op == 0) break;
+    f.op = code[f.pc++];
+    if (f.op == static_cast<std::uint8_t>(Action::kEnd)) break;
     std::span<const std::uint8_t> data;
-    if (op >= 0x80) {
-      if (pc + 2 > code.size()) break;
-      const std::size_t len = code[pc] | (code[pc + 1] << 8);
-      pc += 2;
-      if (pc + len > code.size()) break;
-      data = code.subspan(pc, len);
-      pc += len;
+    if (HasBody(f.op)) {
+      if (f.pc + 2 > code.size()) break;
+      const std::size_t len = code[f.pc] | (code[f.pc + 1] << 8);
+      f.pc += 2;
+      if (f.pc + len > code.size()) break;
+      data = code.subspan(f.pc, len);
+      f.pc += len;
     }
-    swf::Reader r(data);
+    f.r = swf::Reader(data);
     try {
-      switch (op) {
-        // -- timeline control
-        case 0x04:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current + 1), stage_.SetPlaying(*tl, false);
-          break;
-        case 0x05:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, tl->current - 1), stage_.SetPlaying(*tl, false);
-          break;
-        case 0x06:
-          if (TimelineState* tl = timeline()) stage_.SetPlaying(*tl, true);
-          break;
-        case 0x07:
-          if (TimelineState* tl = timeline()) stage_.SetPlaying(*tl, false);
-          break;
-        case 0x08:  // ToggleQuality: the host sets the quality
-          break;
-        case 0x09:
-          stage_.StopAllSounds();
-          break;
-        case 0x81:
-          if (TimelineState* tl = timeline()) stage_.Goto(*tl, r.U16("Frame"));
-          break;
-        case 0x8C:
-          if (TimelineState* tl = timeline()) stage_.GotoLabel(*tl, r.String("Label"));
-          break;
-        case 0x8B:
-          targetByName(r.String("TargetName"));
-          break;
-        case 0x20: {
-          const AsValue v = pop();
-          if (v.type == AsValue::Type::kClip) setTarget(ClipOf(v));
-          else targetByName(ToString(v));
-          break;
-        }
-        case 0x9F: {  // GotoFrame2
-          const std::uint8_t flags = r.U8("Flags");
-          int bias = 0;
-          if (flags & 2) bias = r.U16("SceneBias");
-          AsValue v = pop();
-          if (v.type == AsValue::Type::kNumber) v.num += bias;
-          if (timeline()) {
-            stage_.GotoValue(ctx.target, v, *this);
-            if (TimelineState* again = timeline()) stage_.SetPlaying(*again, (flags & 1) != 0);
-          }
-          break;
-        }
-        case 0x8A:  // WaitForFrame: every frame is loaded
-          break;
-        case 0x8D:
-          pop();
-          break;
-        case 0x9E: {  // Call: the actions of another frame
-          const std::string f = ToString(pop());
-          stage_.CallFrame(ctx.target, f, *this);
-          break;
-        }
-        case 0x83:
-        case 0x9A: {
-          std::string url;
-          if (op == 0x83) {
-            url = r.String("Url");
-          } else {
-            pop();
-            url = ToString(pop());
-          }
-          if (Lower(url).rfind("fscommand:", 0) != 0) Skip("action GetURL");
-          break;
-        }
-        case 0x27: {  // StartDrag
-          pop();
-          pop();
-          if (ToBool(pop())) {
-            for (int i = 0; i < 4; ++i) pop();
-          }
-          Skip("action StartDrag");
-          break;
-        }
-        case 0x28:
-          break;
-        case 0x22:
-        case 0x23: {  // GetProperty, SetProperty
-          const AsValue value = op == 0x23 ? pop() : AsValue{};
-          const double index = ToNumber(pop());
-          const AsValue t = pop();
-          ClipHandle clip = kNoClip;
-          if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
-          else if (const std::string text = ToString(t); text.empty()) clip = ctx.target;
-          else clip = stage_.Resolve(ctx.target, text);
-          const int i = std::isnan(index) ? -1 : ClampToInt(index);
-          const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
-          if (op == 0x22) {
-            push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
-          } else if (known) {
-            stage_.SetClipProperty(clip, i, value, *this);
-          }
-          break;
-        }
-        case 0x24: {  // CloneSprite
-          const double depth = ToNumber(pop());
-          const std::string name = ToString(pop());
-          const AsValue src = pop();
-          const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(ctx.target, ToString(src));
-          stage_.Duplicate(clip, name, ToInt32(depth));
-          break;
-        }
-        case 0x25: {  // RemoveSprite
-          const AsValue t = pop();
-          stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(ctx.target, ToString(t)));
-          break;
-        }
-        case 0x26:  // Trace
-          if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: " << ToString(pop()) << "\n";
-          else pop();
-          break;
-        // -- stack and constants
-        case 0x88: {
-          auto pool = std::make_shared<std::vector<std::string>>();
-          const std::uint16_t n = r.U16("Count");
-          for (unsigned i = 0; i < n && !r.AtEnd(); ++i) pool->push_back(r.String("Constant"));
-          ctx.pool = std::move(pool);
-          break;
-        }
-        case 0x96:
-          while (!r.AtEnd()) {
-            const std::uint8_t type = r.U8("Type");
-            switch (type) {
-              case 0: push(AsValue::String(r.String("String"))); break;
-              case 1: push(AsValue::Number(r.F32("Float"))); break;
-              case 2: push(AsValue::Null()); break;
-              case 3: push(AsValue::Undefined()); break;
-              case 4: {
-                const std::uint8_t i = r.U8("Register");
-                push(i < ctx.regs.size() ? ctx.regs[i] : AsValue{});
-                break;
-              }
-              case 5: push(AsValue::Bool(r.U8("Boolean") != 0)); break;
-              case 6: {
-                // Doubles are stored as two little-endian halves, high half first.
-                const std::uint32_t hi = r.U32("DoubleHi"), lo = r.U32("DoubleLo");
-                const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
-                double d;
-                std::memcpy(&d, &bits, sizeof d);
-                push(AsValue::Number(d));
-                break;
-              }
-              case 7: push(AsValue::Number(static_cast<double>(r.S32("Integer")))); break;
-              case 8:
-              case 9: {
-                const std::size_t i = type == 8 ? r.U8("Constant8") : r.U16("Constant16");
-                push(ctx.pool && i < ctx.pool->size() ? AsValue::String((*ctx.pool)[i]) : AsValue{});
-                break;
-              }
-              default:
-                Skip("Push type " + std::to_string(type));
-                r.Rest();
-                break;
-            }
-          }
-          break;
-        case 0x17: pop(); break;
-        case 0x4C:
-          if (!stack.empty()) push(stack.back());
-          else push({});
-          break;
-        case 0x4D:
-          if (stack.size() >= 2) std::swap(stack[stack.size() - 1], stack[stack.size() - 2]);
-          break;
-        case 0x87: {  // StoreRegister
-          const std::uint8_t i = r.U8("Register");
-          if (i < ctx.regs.size()) ctx.regs[i] = stack.empty() ? AsValue{} : stack.back();
-          break;
-        }
-        case 0x99:
-        case 0x9D: {  // Jump, If
-          const int off = r.S16("BranchOffset");
-          if (op == 0x9D && !ToBool(pop())) break;
-          const long long to = static_cast<long long>(pc) + off;
-          if (to < 0 || to > static_cast<long long>(code.size())) return {};
-          pc = static_cast<std::size_t>(to);
-          break;
-        }
-        // -- arithmetic
-        case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x3F: {
-          const double b = ToNumber(pop()), a = ToNumber(pop());
-          double v = 0;
-          switch (op) {
-            case 0x0A: v = a + b; break;
-            case 0x0B: v = a - b; break;
-            case 0x0C: v = a * b; break;
-            case 0x0D:
-              if (b == 0 && version_ < 5) {
-                push(AsValue::String("#ERROR#"));
-                continue;
-              }
-              v = a / b;
-              break;
-            default: v = std::fmod(a, b); break;
-          }
-          push(AsValue::Number(v));
-          break;
-        }
-        case 0x47: {  // Add2
-          const AsValue b = ToPrimitive(pop()), a = ToPrimitive(pop());
-          if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
-            push(makeString(ToString(a) + ToString(b)));
-          } else {
-            push(AsValue::Number(ToNumber(a) + ToNumber(b)));
-          }
-          break;
-        }
-        case 0x50: push(AsValue::Number(ToNumber(pop()) + 1)); break;
-        case 0x51: push(AsValue::Number(ToNumber(pop()) - 1)); break;
-        case 0x60: case 0x61: case 0x62: case 0x63: case 0x64: case 0x65: {
-          const std::int32_t b = ToInt32(ToNumber(pop())), a = ToInt32(ToNumber(pop()));
-          double v = 0;
-          switch (op) {
-            case 0x60: v = a & b; break;
-            case 0x61: v = a | b; break;
-            case 0x62: v = a ^ b; break;
-            case 0x63: v = static_cast<std::int32_t>(static_cast<std::uint32_t>(a) << (b & 31)); break;
-            case 0x64: v = a >> (b & 31); break;
-            default: v = static_cast<std::uint32_t>(a) >> (b & 31); break;
-          }
-          push(AsValue::Number(v));
-          break;
-        }
-        // -- comparison and logic
-        case 0x0E: {
-          const double b = ToNumber(pop()), a = ToNumber(pop());
-          push(boolValue(a == b));
-          break;
-        }
-        case 0x0F: {
-          const double b = ToNumber(pop()), a = ToNumber(pop());
-          push(boolValue(a < b));
-          break;
-        }
-        case 0x10: {
-          const bool b = ToBool(pop()), a = ToBool(pop());
-          push(boolValue(a && b));
-          break;
-        }
-        case 0x11: {
-          const bool b = ToBool(pop()), a = ToBool(pop());
-          push(boolValue(a || b));
-          break;
-        }
-        case 0x12: push(boolValue(!ToBool(pop()))); break;
-        case 0x13: case 0x29: case 0x68: {
-          const std::string b = ToString(pop()), a = ToString(pop());
-          push(boolValue(op == 0x13 ? a == b : op == 0x29 ? a < b : a > b));
-          break;
-        }
-        case 0x48: {
-          const AsValue b = pop(), a = pop();
-          push(Less(a, b));
-          break;
-        }
-        case 0x67: {
-          const AsValue b = pop(), a = pop();
-          push(Less(b, a));
-          break;
-        }
-        case 0x49: {
-          const AsValue b = pop(), a = pop();
-          push(AsValue::Bool(Equals2(a, b)));
-          break;
-        }
-        case 0x66: {
-          const AsValue b = pop(), a = pop();
-          push(AsValue::Bool(StrictEquals(a, b)));
-          break;
-        }
-        // -- strings
-        case 0x21: {
-          const std::string b = ToString(pop()), a = ToString(pop());
-          push(makeString(a + b));
-          break;
-        }
-        case 0x14: push(AsValue::Number(static_cast<double>(ToString(pop()).size()))); break;
-        case 0x31: push(AsValue::Number(static_cast<double>(CharOffsets(ToString(pop())).size() - 1))); break;
-        case 0x15: case 0x35: {  // StringExtract, MBStringExtract: 1-based index
-          const double count = ToNumber(pop()), index = ToNumber(pop());
-          const std::string s = ToString(pop());
-          std::vector<std::size_t> offs;
-          if (op == 0x35) offs = CharOffsets(s);
-          const double len = op == 0x35 ? static_cast<double>(offs.size() - 1) : static_cast<double>(s.size());
-          double start = std::isnan(index) ? 0 : std::max(0.0, std::trunc(index) - 1);
-          start = std::min(start, len);
-          double n = std::isnan(count) || count < 0 ? len - start : std::min(std::trunc(count), len - start);
-          const auto a = static_cast<std::size_t>(start), b = static_cast<std::size_t>(start + n);
-          push(AsValue::String(op == 0x35 ? s.substr(offs[a], offs[b] - offs[a]) : s.substr(a, b - a)));
-          break;
-        }
-        case 0x18: {
-          const double d = ToNumber(pop());
-          push(AsValue::Number(std::isnan(d) ? 0 : std::trunc(d)));
-          break;
-        }
-        case 0x32: {
-          const std::string s = ToString(pop());
-          push(AsValue::Number(s.empty() ? 0 : static_cast<unsigned char>(s[0])));
-          break;
-        }
-        case 0x36: push(AsValue::Number(FirstCodePoint(ToString(pop())))); break;
-        case 0x33: {
-          const auto c = static_cast<std::uint32_t>(ToInt32(ToNumber(pop())));
-          push(AsValue::String(version_ >= 6 ? Utf8(c & 0x1FFFFF) : std::string(1, static_cast<char>(c & 0xFF))));
-          break;
-        }
-        case 0x37: push(AsValue::String(Utf8(static_cast<std::uint32_t>(ToInt32(ToNumber(pop()))) & 0x1FFFFF))); break;
-        case 0x4A: push(AsValue::Number(ToNumber(pop()))); break;
-        case 0x4B: push(makeString(ToString(pop()))); break;
-        case 0x44: push(AsValue::String(TypeOf(pop()))); break;
-        case 0x45: {
-          const AsValue v = pop();
-          push(v.type == AsValue::Type::kClip ? AsValue::String(ToString(v)) : AsValue{});
-          break;
-        }
-        // -- misc
-        case 0x30: {
-          const double n = ToNumber(pop());
-          push(AsValue::Number(n >= 1 ? std::floor(Random() * std::floor(n)) : 0));
-          break;
-        }
-        case 0x34: push(AsValue::Number(static_cast<double>(stage_.ScriptTime()))); break;
-        // -- variables
-        case 0x1C: push(GetVar(ctx, ToString(pop()))); break;
-        case 0x1D: {
-          const AsValue v = pop();
-          SetVar(ctx, ToString(pop()), v);
-          break;
-        }
-        case 0x3C: case 0x41: {  // DefineLocal, DefineLocal2
-          const AsValue v = op == 0x3C ? pop() : AsValue{};
-          const std::string name = ToString(pop());
-          if (ctx.activation) {
-            if (op == 0x3C || !ctx.activation->props.count(Key(name))) SetProp(ctx.activation, name, v);
-          } else if (op == 0x3C) {
-            SetVar(ctx, name, v);
-          }
-          break;
-        }
-        case 0x3A: {  // Delete
-          const std::string name = ToString(pop());
-          const AsValue obj = pop();
-          bool done = false;
-          if (obj.type == AsValue::Type::kObject) done = obj.obj->props.erase(Key(name)) > 0;
-          else if (obj.type == AsValue::Type::kClip) {
-            if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) {
-              done = tl->vars->props.erase(Key(name)) > 0;
-            }
-          }
-          push(AsValue::Bool(done));
-          break;
-        }
-        case 0x3B: {  // Delete2
-          const std::string name = ToString(pop());
-          AsValue holder, dummy;
-          bool done = false;
-          if (LookupScope(ctx, name, dummy, &holder)) {
-            if (holder.type == AsValue::Type::kObject) done = holder.obj->props.erase(Key(name)) > 0;
-            else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) {
-              done = tl->vars->props.erase(Key(name)) > 0;
-            }
-          }
-          push(AsValue::Bool(done));
-          break;
-        }
-        // -- objects
-        case 0x4E: {
-          const std::string name = ToString(pop());
-          const AsValue obj = pop();
-          push(Get(obj, name));
-          break;
-        }
-        case 0x4F: {
-          const AsValue v = pop();
-          const std::string name = ToString(pop());
-          const AsValue obj = pop();
-          Set(obj, name, v);
-          break;
-        }
-        case 0x42: {  // InitArray
-          std::vector<AsValue> elems = popArgs();
-          push(AsValue::Object(NewArray(std::move(elems))));
-          break;
-        }
-        case 0x43: {  // InitObject
-          const std::size_t n = std::min(popCount(), stack.size() / 2);
-          AsObject* o = NewObject();
-          std::vector<std::pair<std::string, AsValue>> pairs;
-          for (std::size_t i = 0; i < n; ++i) {
-            AsValue v = pop();
-            pairs.emplace_back(ToString(pop()), std::move(v));
-          }
-          for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) SetProp(o, it->first, it->second);
-          push(AsValue::Object(o));
-          break;
-        }
-        case 0x40: {  // NewObject
-          const std::string name = ToString(pop());
-          std::vector<AsValue> args = popArgs();
-          const AsValue ctor = GetVar(ctx, name);
-          if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) {
-            Skip("new " + name);
-            push(AsValue::Object(NewObject()));
-          } else {
-            push(Construct(ctor, args));
-          }
-          break;
-        }
-        case 0x53: {  // NewMethod
-          const AsValue nameV = pop();
-          const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
-          const AsValue obj = pop();
-          std::vector<AsValue> args = popArgs();
-          const AsValue ctor = name.empty() || obj.IsUndefined() ? obj : Get(obj, name);
-          if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) {
-            Skip("new " + name);
-            push(AsValue::Object(NewObject()));
-          } else {
-            push(Construct(ctor, args));
-          }
-          break;
-        }
-        case 0x3D: {  // CallFunction
-          const std::string name = ToString(pop());
-          std::vector<AsValue> args = popArgs();
-          AsValue fn, holder;
-          if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(ctx, name);
-          else LookupScope(ctx, name, fn, &holder);
-          if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
-            Skip("function " + name);
-            push({});
-            break;
-          }
-          // Timeline functions act on the timeline they are found on.
-          AsValue self = holder.type == AsValue::Type::kClip ? holder : ctx.thisv;
-          if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
-          push(CallFunction(fn.obj, self, args));
-          break;
-        }
-        case 0x52: {  // CallMethod; no method name calls the object itself
-          const AsValue nameV = pop();
-          const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
-          const AsValue obj = pop();
-          std::vector<AsValue> args = popArgs();
-          AsValue fn = name.empty() ? obj : Get(obj, name);
-          AsValue self = name.empty() ? AsValue{} : obj;
-          if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
-            // super(...) and super.method(...) act on the caller's object.
-            if (name.empty()) fn = GetOwn(obj.obj, Key("__constructor__"));
-            self = obj.obj->boundThis;
-          }
-          if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
-            Skip("method " + name);
-            push({});
-            break;
-          }
-          push(CallFunction(fn.obj, self, args));
-          break;
-        }
-        case 0x3E:  // Return
-          return pop();
-        case 0x9B: case 0x8E: {  // DefineFunction, DefineFunction2
-          auto f = std::make_unique<AsFunction>();
-          f->name = r.String("FunctionName");
-          const std::uint16_t n = r.U16("NumParams");
-          if (op == 0x8E) {
-            f->v2 = true;
-            f->registers = r.U8("RegisterCount");
-            f->flags = r.U16("Flags");
-            for (unsigned i = 0; i < n; ++i) {
-              const std::uint8_t reg = r.U8("Register");
-              f->params.emplace_back(reg, r.String("ParamName"));
-            }
-          } else {
-            for (unsigned i = 0; i < n; ++i) f->params.emplace_back(0, r.String("Param"));
-          }
-          const std::size_t size = r.U16("CodeSize");
-          if (pc + size > code.size()) return {};
-          f->code = code.subspan(pc, size);
-          pc += size;
-          f->pool = ctx.pool;
-          f->scope = ctx.scope;
-          if (f->scope.size() > kMaxScopes) f->scope.erase(f->scope.begin() + 1, f->scope.end() - kMaxScopes);
-          const std::string name = f->name;
-          AsObject* fo = NewObject(functionProto_);
-          fo->className = "Function";
-          fo->fn = std::move(f);
-          AsObject* proto = NewObject();
-          SetProp(proto, "constructor", AsValue::Object(fo), true);
-          SetProp(fo, "prototype", AsValue::Object(proto), true);
-          const AsValue fv = AsValue::Object(fo);
-          if (name.empty()) {
-            push(fv);
-          } else if (ctx.activation) {
-            SetProp(ctx.activation, name, fv);
-          } else {
-            SetVar(ctx, name, fv);
-          }
-          break;
-        }
-        case 0x46: case 0x55: {  // Enumerate, Enumerate2
-          AsValue obj = op == 0x46 ? GetVar(ctx, ToString(pop())) : pop();
-          push(AsValue::Null());
-          std::vector<std::pair<std::uint64_t, std::string>> names;
-          AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
-          if (obj.type == AsValue::Type::kClip) {
-            if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
-              o = tl->vars;
-              for (auto& [depth, inst] : tl->list) {
-                if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
-              }
-            }
-          }
-          for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-            if (o->isArray) {
-              for (std::size_t i = o->elems.size(); i-- > 0;) names.emplace_back(0, std::to_string(i));
-            }
-            std::vector<std::pair<std::uint64_t, std::string>> own;
-            for (auto& [k, p] : o->props) {
-              if (!p.hidden) own.emplace_back(p.order, p.name);
-            }
-            std::sort(own.begin(), own.end());
-            names.insert(names.end(), own.begin(), own.end());
-          }
-          for (auto& [order, name] : names) push(AsValue::String(name));
-          break;
-        }
-        case 0x54: {
-          const AsValue ctor = pop(), v = pop();
-          push(AsValue::Bool(InstanceOf(v, ctor)));
-          break;
-        }
-        case 0x2B: {  // CastOp
-          const AsValue v = pop(), ctor = pop();
-          push(InstanceOf(v, ctor) ? v : AsValue::Null());
-          break;
-        }
-        case 0x2C: {  // ImplementsOp
-          pop();
-          const std::size_t n = popCount();
-          for (std::size_t i = 0; i < n; ++i) pop();
-          break;
-        }
-        case 0x69: {  // Extends
-          const AsValue super = pop(), sub = pop();
-          if (sub.type == AsValue::Type::kObject && super.type == AsValue::Type::kObject) {
-            const AsValue sp = Get(super, "prototype");
-            AsObject* proto = NewObject(sp.type == AsValue::Type::kObject ? sp.obj : objectProto_);
-            SetProp(proto, "__constructor__", super, true);
-            SetProp(proto, "constructor", super, true);
-            SetProp(sub.obj, "prototype", AsValue::Object(proto), true);
-          }
-          break;
-        }
-        case 0x94: {  // With
-          const std::size_t size = r.U16("Size");
-          const AsValue obj = pop();
-          if (ctx.scope.size() < kMaxScopes && (obj.type == AsValue::Type::kObject || obj.type == AsValue::Type::kClip)) {
-            withs.emplace_back(std::min(code.size(), pc + size), ctx.scope.size());
-            ctx.scope.push_back(obj);
-          }
-          break;
-        }
-        case 0x8F: {  // Try
-          const std::uint8_t flags = r.U8("Flags");
-          const std::size_t trySize = r.U16("TrySize"), catchSize = r.U16("CatchSize"),
-                            finallySize = r.U16("FinallySize");
-          TryBlock t{};
-          t.catchInRegister = flags & 4;
-          if (t.catchInRegister) t.reg = r.U8("CatchRegister");
-          else t.var = r.String("CatchName");
-          t.hasCatch = flags & 1;
-          t.hasFinally = flags & 2;
-          t.catchStart = std::min(code.size(), pc + trySize);
-          t.finallyStart = std::min(code.size(), t.catchStart + (t.hasCatch ? catchSize : 0));
-          t.end = std::min(code.size(), t.finallyStart + (t.hasFinally ? finallySize : 0));
-          if (t.catchStart > pc) tries.push_back(t);
-          break;
-        }
-        case 0x2A:  // Throw
-          thrown_ = pop();
-          throwing_ = true;
-          break;
-        default: {
-          const char* name = ActionName(op);
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "0x%02X", op);
-          Skip(std::string("action ") + (name ? name : hex));
-          break;
-        }
+      if (const ActionInfo* action = FindAction(f.op)) {
+        (this->*action->handler)(f);
+      } else {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", f.op);
+        Skip(std::string("action ") + hex);
       }
     } catch (const swf::SwfError&) {
       Skip("damaged action");
       return {};
     }
+    if (f.done) return f.result;
     // Big new strings count against the frame's memory.
-    if (!stack.empty() && stack.back().str && stack.back().str.use_count() == 1 && stack.back().str->size() > 256 &&
-        !Charge(stack.back().str->size())) {
+    if (!f.stack.empty() && f.stack.back().str && f.stack.back().str.use_count() == 1 &&
+        f.stack.back().str->size() > 256 && !Charge(f.stack.back().str->size())) {
       return {};
     }
     if (throwing_) {
-      if (tries.empty()) return {};
-      TryBlock t = tries.back();
-      tries.pop_back();
+      if (f.tries.empty()) return {};
+      ActionFrame::TryBlock t = f.tries.back();
+      f.tries.pop_back();
       throwing_ = false;
       if (t.hasCatch) {
         if (t.catchInRegister) {
@@ -1681,15 +1090,714 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
         } else {
           SetVar(ctx, t.var, thrown_);
         }
-        pc = t.catchStart;
+        f.pc = t.catchStart;
         // The catch block runs to the finally block.
-        tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}});
+        f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}});
       } else {
-        pc = t.finallyStart;
+        f.pc = t.finallyStart;
       }
     }
   }
   return {};
+}
+
+// -- helpers of the actions
+
+std::size_t Avm1::PopCount(ActionFrame& f) {
+  const double n = ToNumber(f.Pop());
+  return static_cast<std::size_t>(std::isnan(n) || n < 0 ? 0 : std::min<double>(n, static_cast<double>(f.stack.size())));
+}
+
+std::vector<AsValue> Avm1::PopArgs(ActionFrame& f) {
+  const std::size_t n = PopCount(f);
+  std::vector<AsValue> args;
+  args.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) args.push_back(f.Pop());
+  return args;
+}
+
+// Flash 4 has no booleans: comparisons give 1 and 0.
+AsValue Avm1::BoolValue(bool b) const { return version_ >= 5 ? AsValue::Bool(b) : AsValue::Number(b ? 1 : 0); }
+
+AsValue Avm1::MakeString(std::string s) {
+  if (s.size() > kMaxStringBytes) {
+    Skip("string too long");
+    s.resize(kMaxStringBytes);
+  }
+  if (!Charge(s.size())) return AsValue::String("");
+  return AsValue::String(std::move(s));
+}
+
+TimelineState* Avm1::TargetTimeline(ActionFrame& f) { return stage_.TimelineOf(f.ctx.target); }
+
+void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
+  // An unknown target (kNoClip): later actions do nothing.
+  f.ctx.target = t;
+  if (!f.ctx.inFunction && !f.ctx.scope.empty()) {
+    f.ctx.scope[0] = t == kNoClip ? AsValue::Clip(kNoClip, nullptr) : ClipValue(t);
+  }
+}
+
+void Avm1::SetTargetByName(ActionFrame& f, const std::string& t) {
+  SetTarget(f, t.empty() ? f.ctx.base : stage_.Resolve(f.ctx.base, t));
+}
+
+void Avm1::Arithmetic(ActionFrame& f, double (*op)(double, double)) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(AsValue::Number(op(a, b)));
+}
+
+void Avm1::Bitwise(ActionFrame& f, double (*op)(std::int32_t, std::int32_t)) {
+  const std::int32_t b = ToInt32(ToNumber(f.Pop())), a = ToInt32(ToNumber(f.Pop()));
+  f.Push(AsValue::Number(op(a, b)));
+}
+
+void Avm1::CompareStrings(ActionFrame& f, bool (*op)(const std::string&, const std::string&)) {
+  const std::string b = ToString(f.Pop()), a = ToString(f.Pop());
+  f.Push(BoolValue(op(a, b)));
+}
+
+// -- timeline control
+
+void Avm1::ActNextFrame(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, tl->current + 1), stage_.SetPlaying(*tl, false);
+}
+
+void Avm1::ActPreviousFrame(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, tl->current - 1), stage_.SetPlaying(*tl, false);
+}
+
+void Avm1::ActPlay(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.SetPlaying(*tl, true);
+}
+
+void Avm1::ActStop(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.SetPlaying(*tl, false);
+}
+
+// The host sets the quality.
+void Avm1::ActToggleQuality(ActionFrame&) {}
+
+void Avm1::ActStopSounds(ActionFrame&) { stage_.StopAllSounds(); }
+
+void Avm1::ActGotoFrame(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, f.r.U16("Frame"));
+}
+
+void Avm1::ActGotoLabel(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.GotoLabel(*tl, f.r.String("Label"));
+}
+
+void Avm1::ActSetTarget(ActionFrame& f) { SetTargetByName(f, f.r.String("TargetName")); }
+
+void Avm1::ActSetTarget2(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  if (v.type == AsValue::Type::kClip) SetTarget(f, ClipOf(v));
+  else SetTargetByName(f, ToString(v));
+}
+
+void Avm1::ActGotoFrame2(ActionFrame& f) {
+  const std::uint8_t flags = f.r.U8("Flags");
+  int bias = 0;
+  if (flags & 2) bias = f.r.U16("SceneBias");
+  AsValue v = f.Pop();
+  if (v.type == AsValue::Type::kNumber) v.num += bias;
+  if (TargetTimeline(f)) {
+    stage_.GotoValue(f.ctx.target, v, *this);
+    if (TimelineState* again = TargetTimeline(f)) stage_.SetPlaying(*again, (flags & 1) != 0);
+  }
+}
+
+// Every frame is loaded: nothing to wait for.
+void Avm1::ActWaitForFrame(ActionFrame&) {}
+void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
+
+// The actions of another frame.
+void Avm1::ActCall(ActionFrame& f) {
+  const std::string frame = ToString(f.Pop());
+  stage_.CallFrame(f.ctx.target, frame, *this);
+}
+
+void Avm1::ActGetUrl(ActionFrame& f) {
+  const std::string url = f.r.String("Url");
+  if (Lower(url).rfind("fscommand:", 0) != 0) Skip("action GetURL");
+}
+
+void Avm1::ActGetUrl2(ActionFrame& f) {
+  f.Pop();
+  const std::string url = ToString(f.Pop());
+  if (Lower(url).rfind("fscommand:", 0) != 0) Skip("action GetURL");
+}
+
+void Avm1::ActStartDrag(ActionFrame& f) {
+  f.Pop();
+  f.Pop();
+  if (ToBool(f.Pop())) {
+    for (int i = 0; i < 4; ++i) f.Pop();
+  }
+  Skip("action StartDrag");
+}
+
+void Avm1::ActEndDrag(ActionFrame&) {}
+
+// -- clips
+
+void Avm1::PropertyAccess(ActionFrame& f, bool set) {
+  const AsValue value = set ? f.Pop() : AsValue{};
+  const double index = ToNumber(f.Pop());
+  const AsValue t = f.Pop();
+  ClipHandle clip = kNoClip;
+  if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
+  else if (const std::string text = ToString(t); text.empty()) clip = f.ctx.target;
+  else clip = stage_.Resolve(f.ctx.target, text);
+  const int i = std::isnan(index) ? -1 : ClampToInt(index);
+  const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
+  if (!set) {
+    f.Push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
+  } else if (known) {
+    stage_.SetClipProperty(clip, i, value, *this);
+  }
+}
+
+void Avm1::ActGetProperty(ActionFrame& f) { PropertyAccess(f, false); }
+void Avm1::ActSetProperty(ActionFrame& f) { PropertyAccess(f, true); }
+
+void Avm1::ActCloneSprite(ActionFrame& f) {
+  const double depth = ToNumber(f.Pop());
+  const std::string name = ToString(f.Pop());
+  const AsValue src = f.Pop();
+  const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
+  stage_.Duplicate(clip, name, ToInt32(depth));
+}
+
+void Avm1::ActRemoveSprite(ActionFrame& f) {
+  const AsValue t = f.Pop();
+  stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t)));
+}
+
+void Avm1::ActTrace(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: " << ToString(v) << "\n";
+}
+
+void Avm1::ActTargetPath(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  f.Push(v.type == AsValue::Type::kClip ? AsValue::String(ToString(v)) : AsValue{});
+}
+
+// -- stack, constants, registers and jumps
+
+void Avm1::ActConstantPool(ActionFrame& f) {
+  auto pool = std::make_shared<std::vector<std::string>>();
+  const std::uint16_t n = f.r.U16("Count");
+  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(f.r.String("Constant"));
+  f.ctx.pool = std::move(pool);
+}
+
+void Avm1::ActPush(ActionFrame& f) {
+  swf::Reader& r = f.r;
+  while (!r.AtEnd()) {
+    const std::uint8_t type = r.U8("Type");
+    switch (type) {
+      case 0: f.Push(AsValue::String(r.String("String"))); break;
+      case 1: f.Push(AsValue::Number(r.F32("Float"))); break;
+      case 2: f.Push(AsValue::Null()); break;
+      case 3: f.Push(AsValue::Undefined()); break;
+      case 4: {
+        const std::uint8_t i = r.U8("Register");
+        f.Push(i < f.ctx.regs.size() ? f.ctx.regs[i] : AsValue{});
+        break;
+      }
+      case 5: f.Push(AsValue::Bool(r.U8("Boolean") != 0)); break;
+      case 6: {
+        // Doubles are stored as two little-endian halves, high half first.
+        const std::uint32_t hi = r.U32("DoubleHi"), lo = r.U32("DoubleLo");
+        const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        f.Push(AsValue::Number(d));
+        break;
+      }
+      case 7: f.Push(AsValue::Number(static_cast<double>(r.S32("Integer")))); break;
+      case 8:
+      case 9: {
+        const std::size_t i = type == 8 ? r.U8("Constant8") : r.U16("Constant16");
+        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::String((*f.ctx.pool)[i]) : AsValue{});
+        break;
+      }
+      default:
+        Skip("Push type " + std::to_string(type));
+        r.Rest();
+        break;
+    }
+  }
+}
+
+void Avm1::ActPop(ActionFrame& f) { f.Pop(); }
+
+void Avm1::ActPushDuplicate(ActionFrame& f) { f.Push(f.stack.empty() ? AsValue{} : f.stack.back()); }
+
+void Avm1::ActStackSwap(ActionFrame& f) {
+  if (f.stack.size() >= 2) std::swap(f.stack[f.stack.size() - 1], f.stack[f.stack.size() - 2]);
+}
+
+void Avm1::ActStoreRegister(ActionFrame& f) {
+  const std::uint8_t i = f.r.U8("Register");
+  if (i < f.ctx.regs.size()) f.ctx.regs[i] = f.stack.empty() ? AsValue{} : f.stack.back();
+}
+
+void Avm1::Branch(ActionFrame& f, bool taken) {
+  const int off = f.r.S16("BranchOffset");
+  if (!taken) return;
+  const long long to = static_cast<long long>(f.pc) + off;
+  // Out of the block: it ends.
+  if (to < 0 || to > static_cast<long long>(f.code.size())) return f.End();
+  f.pc = static_cast<std::size_t>(to);
+}
+
+void Avm1::ActJump(ActionFrame& f) { Branch(f, true); }
+
+void Avm1::ActIf(ActionFrame& f) {
+  const bool taken = ToBool(f.Pop());
+  Branch(f, taken);
+}
+
+// -- arithmetic
+
+void Avm1::ActAdd(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a + b; }); }
+void Avm1::ActSubtract(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a - b; }); }
+void Avm1::ActMultiply(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a * b; }); }
+void Avm1::ActModulo(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return std::fmod(a, b); }); }
+
+void Avm1::ActDivide(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  // Flash 4 has no infinity.
+  f.Push(b == 0 && version_ < 5 ? AsValue::String("#ERROR#") : AsValue::Number(a / b));
+}
+
+void Avm1::ActAdd2(ActionFrame& f) {
+  const AsValue b = ToPrimitive(f.Pop()), a = ToPrimitive(f.Pop());
+  if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
+    f.Push(MakeString(ToString(a) + ToString(b)));
+  } else {
+    f.Push(AsValue::Number(ToNumber(a) + ToNumber(b)));
+  }
+}
+
+void Avm1::ActIncrement(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()) + 1)); }
+void Avm1::ActDecrement(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()) - 1)); }
+
+void Avm1::ActBitAnd(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a & b); }); }
+void Avm1::ActBitOr(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a | b); }); }
+void Avm1::ActBitXor(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a ^ b); }); }
+
+void Avm1::ActBitLShift(ActionFrame& f) {
+  Bitwise(f, [](std::int32_t a, std::int32_t b) {
+    return double(static_cast<std::int32_t>(static_cast<std::uint32_t>(a) << (b & 31)));
+  });
+}
+
+void Avm1::ActBitRShift(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a >> (b & 31)); }); }
+
+void Avm1::ActBitURShift(ActionFrame& f) {
+  Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(static_cast<std::uint32_t>(a) >> (b & 31)); });
+}
+
+// -- comparison and logic
+
+void Avm1::ActEquals(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(BoolValue(a == b));
+}
+
+void Avm1::ActLess(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(BoolValue(a < b));
+}
+
+void Avm1::ActAnd(ActionFrame& f) {
+  const bool b = ToBool(f.Pop()), a = ToBool(f.Pop());
+  f.Push(BoolValue(a && b));
+}
+
+void Avm1::ActOr(ActionFrame& f) {
+  const bool b = ToBool(f.Pop()), a = ToBool(f.Pop());
+  f.Push(BoolValue(a || b));
+}
+
+void Avm1::ActNot(ActionFrame& f) { f.Push(BoolValue(!ToBool(f.Pop()))); }
+
+void Avm1::ActStringEquals(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a == b; });
+}
+void Avm1::ActStringLess(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a < b; });
+}
+void Avm1::ActStringGreater(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a > b; });
+}
+
+void Avm1::ActLess2(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(Less(a, b));
+}
+
+void Avm1::ActGreater(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(Less(b, a));
+}
+
+void Avm1::ActEquals2(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(AsValue::Bool(Equals2(a, b)));
+}
+
+void Avm1::ActStrictEquals(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(AsValue::Bool(StrictEquals(a, b)));
+}
+
+// -- strings
+
+void Avm1::ActStringAdd(ActionFrame& f) {
+  const std::string b = ToString(f.Pop()), a = ToString(f.Pop());
+  f.Push(MakeString(a + b));
+}
+
+void Avm1::ActStringLength(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ToString(f.Pop()).size()))); }
+
+void Avm1::ActMBStringLength(ActionFrame& f) {
+  f.Push(AsValue::Number(static_cast<double>(CharOffsets(ToString(f.Pop())).size() - 1)));
+}
+
+// StringExtract, MBStringExtract: 1-based index, in bytes or characters.
+void Avm1::Extract(ActionFrame& f, bool characters) {
+  const double count = ToNumber(f.Pop()), index = ToNumber(f.Pop());
+  const std::string s = ToString(f.Pop());
+  std::vector<std::size_t> offs;
+  if (characters) offs = CharOffsets(s);
+  const double len = characters ? static_cast<double>(offs.size() - 1) : static_cast<double>(s.size());
+  double start = std::isnan(index) ? 0 : std::max(0.0, std::trunc(index) - 1);
+  start = std::min(start, len);
+  double n = std::isnan(count) || count < 0 ? len - start : std::min(std::trunc(count), len - start);
+  const auto a = static_cast<std::size_t>(start), b = static_cast<std::size_t>(start + n);
+  f.Push(AsValue::String(characters ? s.substr(offs[a], offs[b] - offs[a]) : s.substr(a, b - a)));
+}
+
+void Avm1::ActStringExtract(ActionFrame& f) { Extract(f, false); }
+void Avm1::ActMBStringExtract(ActionFrame& f) { Extract(f, true); }
+
+void Avm1::ActToInteger(ActionFrame& f) {
+  const double d = ToNumber(f.Pop());
+  f.Push(AsValue::Number(std::isnan(d) ? 0 : std::trunc(d)));
+}
+
+void Avm1::ActCharToAscii(ActionFrame& f) {
+  const std::string s = ToString(f.Pop());
+  f.Push(AsValue::Number(s.empty() ? 0 : static_cast<unsigned char>(s[0])));
+}
+
+void Avm1::ActMBCharToAscii(ActionFrame& f) { f.Push(AsValue::Number(FirstCodePoint(ToString(f.Pop())))); }
+
+void Avm1::ActAsciiToChar(ActionFrame& f) {
+  const auto c = static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop())));
+  f.Push(AsValue::String(version_ >= 6 ? Utf8(c & 0x1FFFFF) : std::string(1, static_cast<char>(c & 0xFF))));
+}
+
+void Avm1::ActMBAsciiToChar(ActionFrame& f) {
+  f.Push(AsValue::String(Utf8(static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop()))) & 0x1FFFFF)));
+}
+
+void Avm1::ActToNumber(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()))); }
+void Avm1::ActToString(ActionFrame& f) { f.Push(MakeString(ToString(f.Pop()))); }
+void Avm1::ActTypeOf(ActionFrame& f) { f.Push(AsValue::String(TypeOf(f.Pop()))); }
+
+// -- misc
+
+void Avm1::ActRandomNumber(ActionFrame& f) {
+  const double n = ToNumber(f.Pop());
+  f.Push(AsValue::Number(n >= 1 ? std::floor(Random() * std::floor(n)) : 0));
+}
+
+void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(stage_.ScriptTime()))); }
+
+// -- variables
+
+void Avm1::ActGetVariable(ActionFrame& f) { f.Push(GetVar(f.ctx, ToString(f.Pop()))); }
+
+void Avm1::ActSetVariable(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  SetVar(f.ctx, ToString(f.Pop()), v);
+}
+
+void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
+  const AsValue v = withValue ? f.Pop() : AsValue{};
+  const std::string name = ToString(f.Pop());
+  if (f.ctx.activation) {
+    if (withValue || !f.ctx.activation->props.count(Key(name))) SetProp(f.ctx.activation, name, v);
+  } else if (withValue) {
+    SetVar(f.ctx, name, v);
+  }
+}
+
+void Avm1::ActDefineLocal(ActionFrame& f) { DefineLocal(f, true); }
+void Avm1::ActDefineLocal2(ActionFrame& f) { DefineLocal(f, false); }
+
+void Avm1::ActDelete(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  bool done = false;
+  if (obj.type == AsValue::Type::kObject) {
+    done = obj.obj->props.erase(Key(name)) > 0;
+  } else if (obj.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = tl->vars->props.erase(Key(name)) > 0;
+  }
+  f.Push(AsValue::Bool(done));
+}
+
+void Avm1::ActDelete2(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  AsValue holder, dummy;
+  bool done = false;
+  if (LookupScope(f.ctx, name, dummy, &holder)) {
+    if (holder.type == AsValue::Type::kObject) done = holder.obj->props.erase(Key(name)) > 0;
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) {
+      done = tl->vars->props.erase(Key(name)) > 0;
+    }
+  }
+  f.Push(AsValue::Bool(done));
+}
+
+// -- objects
+
+void Avm1::ActGetMember(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  f.Push(Get(obj, name));
+}
+
+void Avm1::ActSetMember(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  Set(obj, name, v);
+}
+
+void Avm1::ActInitArray(ActionFrame& f) { f.Push(AsValue::Object(NewArray(PopArgs(f)))); }
+
+void Avm1::ActInitObject(ActionFrame& f) {
+  const std::size_t n = std::min(PopCount(f), f.stack.size() / 2);
+  AsObject* o = NewObject();
+  std::vector<std::pair<std::string, AsValue>> pairs;
+  for (std::size_t i = 0; i < n; ++i) {
+    AsValue v = f.Pop();
+    pairs.emplace_back(ToString(f.Pop()), std::move(v));
+  }
+  for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) SetProp(o, it->first, it->second);
+  f.Push(AsValue::Object(o));
+}
+
+void Avm1::ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args) {
+  if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) {
+    Skip("new " + name);
+    f.Push(AsValue::Object(NewObject()));
+  } else {
+    f.Push(Construct(ctor, args));
+  }
+}
+
+void Avm1::ActNewObject(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  std::vector<AsValue> args = PopArgs(f);
+  const AsValue ctor = GetVar(f.ctx, name);
+  ConstructOrSkip(f, ctor, name, args);
+}
+
+void Avm1::ActNewMethod(ActionFrame& f) {
+  const AsValue nameV = f.Pop();
+  const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
+  const AsValue obj = f.Pop();
+  std::vector<AsValue> args = PopArgs(f);
+  const AsValue ctor = name.empty() || obj.IsUndefined() ? obj : Get(obj, name);
+  ConstructOrSkip(f, ctor, name, args);
+}
+
+void Avm1::ActCallFunction(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  std::vector<AsValue> args = PopArgs(f);
+  AsValue fn, holder;
+  if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(f.ctx, name);
+  else LookupScope(f.ctx, name, fn, &holder);
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+    Skip("function " + name);
+    f.Push({});
+    return;
+  }
+  // Timeline functions act on the timeline they are found on.
+  AsValue self = holder.type == AsValue::Type::kClip ? holder : f.ctx.thisv;
+  if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
+  f.Push(CallFunction(fn.obj, self, args));
+}
+
+// No method name calls the object itself.
+void Avm1::ActCallMethod(ActionFrame& f) {
+  const AsValue nameV = f.Pop();
+  const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
+  const AsValue obj = f.Pop();
+  std::vector<AsValue> args = PopArgs(f);
+  AsValue fn = name.empty() ? obj : Get(obj, name);
+  AsValue self = name.empty() ? AsValue{} : obj;
+  if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
+    // super(...) and super.method(...) act on the caller's object.
+    if (name.empty()) fn = GetOwn(obj.obj, Key("__constructor__"));
+    self = obj.obj->boundThis;
+  }
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+    Skip("method " + name);
+    f.Push({});
+    return;
+  }
+  f.Push(CallFunction(fn.obj, self, args));
+}
+
+void Avm1::ActReturn(ActionFrame& f) { f.End(f.Pop()); }
+
+void Avm1::DefineFunction(ActionFrame& f, bool v2) {
+  swf::Reader& r = f.r;
+  auto fn = std::make_unique<AsFunction>();
+  fn->name = r.String("FunctionName");
+  const std::uint16_t n = r.U16("NumParams");
+  if (v2) {
+    fn->v2 = true;
+    fn->registers = r.U8("RegisterCount");
+    fn->flags = r.U16("Flags");
+    for (unsigned i = 0; i < n; ++i) {
+      const std::uint8_t reg = r.U8("Register");
+      fn->params.emplace_back(reg, r.String("ParamName"));
+    }
+  } else {
+    for (unsigned i = 0; i < n; ++i) fn->params.emplace_back(0, r.String("Param"));
+  }
+  // The body follows the action.
+  const std::size_t size = r.U16("CodeSize");
+  if (f.pc + size > f.code.size()) return f.End();
+  fn->code = f.code.subspan(f.pc, size);
+  f.pc += size;
+  fn->pool = f.ctx.pool;
+  fn->scope = f.ctx.scope;
+  if (fn->scope.size() > kMaxScopes) fn->scope.erase(fn->scope.begin() + 1, fn->scope.end() - kMaxScopes);
+  const std::string name = fn->name;
+  AsObject* fo = NewObject(functionProto_);
+  fo->className = "Function";
+  fo->fn = std::move(fn);
+  AsObject* proto = NewObject();
+  SetProp(proto, "constructor", AsValue::Object(fo), true);
+  SetProp(fo, "prototype", AsValue::Object(proto), true);
+  const AsValue fv = AsValue::Object(fo);
+  if (name.empty()) {
+    f.Push(fv);
+  } else if (f.ctx.activation) {
+    SetProp(f.ctx.activation, name, fv);
+  } else {
+    SetVar(f.ctx, name, fv);
+  }
+}
+
+void Avm1::ActDefineFunction(ActionFrame& f) { DefineFunction(f, false); }
+void Avm1::ActDefineFunction2(ActionFrame& f) { DefineFunction(f, true); }
+
+// Pushes a null, then the names to visit.
+void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
+  f.Push(AsValue::Null());
+  std::vector<std::pair<std::uint64_t, std::string>> names;
+  AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
+  if (obj.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
+      o = tl->vars;
+      for (auto& [depth, inst] : tl->list) {
+        if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
+      }
+    }
+  }
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    if (o->isArray) {
+      for (std::size_t i = o->elems.size(); i-- > 0;) names.emplace_back(0, std::to_string(i));
+    }
+    std::vector<std::pair<std::uint64_t, std::string>> own;
+    for (auto& [k, p] : o->props) {
+      if (!p.hidden) own.emplace_back(p.order, p.name);
+    }
+    std::sort(own.begin(), own.end());
+    names.insert(names.end(), own.begin(), own.end());
+  }
+  for (auto& [order, name] : names) f.Push(AsValue::String(name));
+}
+
+void Avm1::ActEnumerate(ActionFrame& f) {
+  const AsValue obj = GetVar(f.ctx, ToString(f.Pop()));
+  EnumerateNames(f, obj);
+}
+
+void Avm1::ActEnumerate2(ActionFrame& f) { EnumerateNames(f, f.Pop()); }
+
+void Avm1::ActInstanceOf(ActionFrame& f) {
+  const AsValue ctor = f.Pop(), v = f.Pop();
+  f.Push(AsValue::Bool(InstanceOf(v, ctor)));
+}
+
+void Avm1::ActCastOp(ActionFrame& f) {
+  const AsValue v = f.Pop(), ctor = f.Pop();
+  f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
+}
+
+// Interfaces are not checked: only the operands go.
+void Avm1::ActImplementsOp(ActionFrame& f) {
+  f.Pop();
+  const std::size_t n = PopCount(f);
+  for (std::size_t i = 0; i < n; ++i) f.Pop();
+}
+
+void Avm1::ActExtends(ActionFrame& f) {
+  const AsValue super = f.Pop(), sub = f.Pop();
+  if (sub.type == AsValue::Type::kObject && super.type == AsValue::Type::kObject) {
+    const AsValue sp = Get(super, "prototype");
+    AsObject* proto = NewObject(sp.type == AsValue::Type::kObject ? sp.obj : objectProto_);
+    SetProp(proto, "__constructor__", super, true);
+    SetProp(proto, "constructor", super, true);
+    SetProp(sub.obj, "prototype", AsValue::Object(proto), true);
+  }
+}
+
+// -- blocks
+
+void Avm1::ActWith(ActionFrame& f) {
+  const std::size_t size = f.r.U16("Size");
+  const AsValue obj = f.Pop();
+  if (f.ctx.scope.size() < kMaxScopes && (obj.type == AsValue::Type::kObject || obj.type == AsValue::Type::kClip)) {
+    f.withs.emplace_back(std::min(f.code.size(), f.pc + size), f.ctx.scope.size());
+    f.ctx.scope.push_back(obj);
+  }
+}
+
+void Avm1::ActTry(ActionFrame& f) {
+  swf::Reader& r = f.r;
+  const std::uint8_t flags = r.U8("Flags");
+  const std::size_t trySize = r.U16("TrySize"), catchSize = r.U16("CatchSize"), finallySize = r.U16("FinallySize");
+  ActionFrame::TryBlock t{};
+  t.catchInRegister = flags & 4;
+  if (t.catchInRegister) t.reg = r.U8("CatchRegister");
+  else t.var = r.String("CatchName");
+  t.hasCatch = flags & 1;
+  t.hasFinally = flags & 2;
+  t.catchStart = std::min(f.code.size(), f.pc + trySize);
+  t.finallyStart = std::min(f.code.size(), t.catchStart + (t.hasCatch ? catchSize : 0));
+  t.end = std::min(f.code.size(), t.finallyStart + (t.hasFinally ? finallySize : 0));
+  if (t.catchStart > f.pc) f.tries.push_back(t);
+}
+
+void Avm1::ActThrow(ActionFrame& f) {
+  thrown_ = f.Pop();
+  throwing_ = true;
 }
 
 }  // namespace quarvel::player

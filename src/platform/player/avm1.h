@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/player/avm1_actions.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player {
@@ -160,9 +161,38 @@ class Avm1 {
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
 
+  // Every action the interpreter knows, in code order; it dispatches
+  // through this table alone.
+  static std::span<const ActionInfo> ActionTable();
+  // The table's entry for a code; nullptr for codes it does not know.
+  static const ActionInfo* FindAction(std::uint8_t code);
+
  private:
   struct Context;
-  struct ScopeHit;
+  friend struct ActionFrame;
+
+  // One handler per action: Act<Name> for each entry of the list.
+#define QUARVEL_AVM1_HANDLER(code, name, version) void Act##name(ActionFrame& f);
+  QUARVEL_AVM1_ACTIONS(QUARVEL_AVM1_HANDLER)
+#undef QUARVEL_AVM1_HANDLER
+  // What several actions share.
+  std::size_t PopCount(ActionFrame& f);
+  std::vector<AsValue> PopArgs(ActionFrame& f);
+  AsValue BoolValue(bool b) const;
+  AsValue MakeString(std::string s);
+  TimelineState* TargetTimeline(ActionFrame& f);
+  void SetTarget(ActionFrame& f, ClipHandle t);
+  void SetTargetByName(ActionFrame& f, const std::string& t);
+  void Arithmetic(ActionFrame& f, double (*op)(double, double));
+  void Bitwise(ActionFrame& f, double (*op)(std::int32_t, std::int32_t));
+  void CompareStrings(ActionFrame& f, bool (*op)(const std::string&, const std::string&));
+  void PropertyAccess(ActionFrame& f, bool set);
+  void Branch(ActionFrame& f, bool taken);
+  void Extract(ActionFrame& f, bool characters);
+  void DefineLocal(ActionFrame& f, bool withValue);
+  void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
+  void DefineFunction(ActionFrame& f, bool v2);
+  void EnumerateNames(ActionFrame& f, const AsValue& obj);
 
   AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);

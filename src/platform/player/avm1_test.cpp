@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <set>
 
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -31,11 +33,15 @@ constexpr Color cRed{255, 0, 0}, cWhite{255, 255, 255}, cBlue{0, 0, 255};
 
 // Action codes used below.
 enum : std::uint8_t {
-  kAdd2 = 0x47, kGetVar = 0x1C, kSetVar = 0x1D, kGetMember = 0x4E, kSetMember = 0x4F, kCallMethod = 0x52,
-  kCallFunction = 0x3D, kReturn = 0x3E, kInitArray = 0x42, kInitObject = 0x43, kNewObject = 0x40, kLess2 = 0x48,
-  kIncrement = 0x50, kNot = 0x12, kPop = 0x17, kEquals2 = 0x49, kStrictEquals = 0x66, kTypeOf = 0x44,
-  kModulo = 0x3F, kURShift = 0x65, kStringExtract = 0x15, kMultiply = 0x0C, kSubtract = 0x0B, kGetTime = 0x34,
-  kDefineLocal = 0x3C, kCloneSprite = 0x24,
+  kAdd2 = Code(Action::kAdd2), kGetVar = Code(Action::kGetVariable), kSetVar = Code(Action::kSetVariable),
+  kGetMember = Code(Action::kGetMember), kSetMember = Code(Action::kSetMember), kCallMethod = Code(Action::kCallMethod),
+  kCallFunction = Code(Action::kCallFunction), kReturn = Code(Action::kReturn), kInitArray = Code(Action::kInitArray),
+  kInitObject = Code(Action::kInitObject), kNewObject = Code(Action::kNewObject), kLess2 = Code(Action::kLess2),
+  kIncrement = Code(Action::kIncrement), kNot = Code(Action::kNot), kPop = Code(Action::kPop),
+  kEquals2 = Code(Action::kEquals2), kStrictEquals = Code(Action::kStrictEquals), kTypeOf = Code(Action::kTypeOf),
+  kModulo = Code(Action::kModulo), kURShift = Code(Action::kBitURShift), kStringExtract = Code(Action::kStringExtract),
+  kMultiply = Code(Action::kMultiply), kSubtract = Code(Action::kSubtract), kGetTime = Code(Action::kGetTime),
+  kDefineLocal = Code(Action::kDefineLocal), kCloneSprite = Code(Action::kCloneSprite),
 };
 
 // name = <value pushed by `value`>
@@ -859,6 +865,53 @@ class FontCaches : public ::testing::Environment {
   }
 };
 const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
+
+std::string UnknownActionNote(std::uint8_t code) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", code);
+  return std::string("action ") + hex;
+}
+
+TEST(Avm1Actions, TheTableListsEachCodeOnceWithItsHandler) {
+  const auto table = Avm1::ActionTable();
+  ASSERT_FALSE(table.empty());
+  std::set<std::string_view> names;
+  int last = 0;
+  for (const ActionInfo& a : table) {
+    const std::uint8_t code = Code(a.code);
+    EXPECT_GT(code, last) << a.name << ": out of order or listed twice";
+    last = code;
+    EXPECT_NE(a.handler, nullptr) << a.name;
+    EXPECT_TRUE(names.insert(a.name).second) << a.name << " named twice";
+    EXPECT_GE(a.version, 3) << a.name;
+    EXPECT_LE(a.version, 7) << a.name;
+    EXPECT_EQ(Avm1::FindAction(code), &a) << a.name;
+  }
+  EXPECT_EQ(Avm1::FindAction(Code(Action::kEnd)), nullptr);
+}
+
+TEST(Avm1Actions, CodesOutsideTheTableAreUnknownToTheInterpreter) {
+  // Every code the table lacks, one after another: each is noted as
+  // unknown and skipped, and the actions after them still run.
+  Actions unknown;
+  std::vector<std::uint8_t> codes;
+  for (int c = 1; c < 256; ++c) {
+    if (Avm1::FindAction(static_cast<std::uint8_t>(c))) continue;
+    codes.push_back(static_cast<std::uint8_t>(c));
+    unknown.Raw(static_cast<std::uint8_t>(c));
+  }
+  ASSERT_FALSE(codes.empty());
+  Assign(unknown, "after", Str("ran"));
+  Played r(Script(unknown));
+  EXPECT_EQ(r.Get("after"), "ran");
+  for (std::uint8_t c : codes) EXPECT_TRUE(r.Skipped(UnknownActionNote(c))) << int{c};
+
+  // And no listed code is taken for unknown, even with nothing to work on.
+  for (const ActionInfo& a : Avm1::ActionTable()) {
+    Played one(Script(Actions().Raw(Code(a.code))));
+    EXPECT_FALSE(one.Skipped(UnknownActionNote(Code(a.code)))) << a.name;
+  }
+}
 
 }  // namespace
 }  // namespace quarvel::player
