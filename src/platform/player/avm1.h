@@ -168,7 +168,17 @@ class Avm1 {
   static const ActionInfo* FindAction(std::uint8_t code);
 
  private:
-  struct Context;
+  // One running block of actions: a frame's code or a function's body.
+  struct Context {
+    ClipHandle target = kRootClip;  // the timeline that timeline actions control; kNoClip: none
+    ClipHandle base = kRootClip;    // where SetTarget("") returns to
+    AsValue thisv;
+    std::vector<AsValue> scope;  // outermost first; objects and clips
+    AsObject* activation = nullptr;
+    std::vector<AsValue> regs;
+    std::shared_ptr<const std::vector<std::string>> pool;
+    bool inFunction = false;
+  };
   friend struct ActionFrame;
 
   // One handler per action: Act<Name> for each entry of the list.
