@@ -712,7 +712,8 @@ ClipHandle Stage::ParentOf(ClipHandle h) {
 
 std::string Stage::PathOf(ClipHandle h) {
   std::vector<const std::string*> names;
-  for (int guard = 0; h != kRootClip && guard <= kMaxSpriteNesting + 2; ++guard) {
+  // Scripts may nest clips deeper than the timelines do.
+  for (int guard = 0; h != kRootClip && guard < 65536; ++guard) {
     const Instance* inst = Find(h);
     if (!inst) return {};
     names.push_back(&inst->name);
