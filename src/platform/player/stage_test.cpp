@@ -198,6 +198,22 @@ TEST(StageHandles, TheIndexFollowsEveryChangeOfTheTree) {
   EXPECT_NE(stage.Resolve(kRootClip, "box"), kNoClip);
 }
 
+TEST(StageHandles, ClipsScriptsNestDeeplyKeepTheirPaths) {
+  auto b = Movie();
+  b.ShowFrame();
+  Staged s(b);
+  Stage& stage = *s.stage;
+  ClipHandle clip = kRootClip;
+  std::string path;
+  for (int i = 0; i < 40; ++i) {
+    clip = stage.CreateEmptyClip(clip, "c" + std::to_string(i), 0);
+    ASSERT_NE(clip, kNoClip) << i;
+    path += "/c" + std::to_string(i);
+  }
+  EXPECT_EQ(stage.PathOf(clip), path);
+  EXPECT_EQ(stage.Resolve(kRootClip, path), clip);
+}
+
 TEST(StageHandles, SpritesNestedTooDeepAreDroppedWithANote) {
   // Sprite 10 holds the square, sprite 11 holds 10 ... sprite 49 holds 48.
   auto b = Movie();
