@@ -689,8 +689,9 @@ bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
     r.rotateSkew0 = out.scaleX * m.rotateSkew0 + out.rotateSkew0 * m.scaleY;
     r.rotateSkew1 = out.rotateSkew1 * m.scaleX + out.scaleY * m.rotateSkew1;
     r.scaleY = out.rotateSkew1 * m.rotateSkew0 + out.scaleY * m.scaleY;
-    r.translateX = static_cast<std::int32_t>(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
-    r.translateY = static_cast<std::int32_t>(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
+    // Scripts may scale without bound: the sums can leave the int range.
+    r.translateX = ClampToInt(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
+    r.translateY = ClampToInt(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
     out = r;
     clip = inst->parent;
   }

@@ -631,6 +631,21 @@ TEST(Avm1Clips, DepthsFromAnyNumberWrapAsInFlash) {
   EXPECT_EQ(r.Get("cd"), "0");
 }
 
+TEST(Avm1Clips, HugeScalesKeepCoordinatesInRange) {
+  // outer._xscale = 1e300 puts the child's stage position far beyond any
+  // twip: it saturates rather than wrapping into nonsense.
+  Actions a;
+  Assign(a, "outer", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Int(1)}));
+  Assign(a, "inner", Method(Var("outer"), "createEmptyMovieClip", {Str("i"), Int(1)}));
+  a.Append(SetMember(Var("inner"), "_x", Int(10)));
+  a.Append(SetMember(Var("outer"), "_xscale", Actions().PushDouble(1e300)));
+  Assign(a, "pt", Actions().PushString("x").PushInt(0).PushString("y").PushInt(0).PushInt(2).Raw(kInitObject));
+  a.Append(Method(Var("inner"), "localToGlobal", {Var("pt")})).Raw(kPop);
+  Assign(a, "gx", Member(Var("pt"), "x"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("gx"), "107374182.35");  // the largest twip position
+}
+
 TEST(Avm1Clips, RegisteredClassesMakeAttachedClips) {
   // function Ball() { this._x = 30; }  Ball.prototype.onEnterFrame = function () { this._x += 10; }
   auto b = Movie();
