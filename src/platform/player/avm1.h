@@ -14,19 +14,30 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/player/avm1_actions.h"
+#include "platform/player/stage.h"
+
 namespace quarvel::player {
 
-class Stage;
 class Avm1;
 struct AsObject;
-struct TimelineState;
+
+// Script numbers as integers, in the two ways Flash makes them; NaN and
+// infinities never reach a cast. ToInt32 truncates and wraps modulo 2^32
+// (depths, bit operations, character codes); ClampToInt truncates and
+// saturates (frame numbers), NaN being 0.
+std::int32_t ToInt32(double d);
+int ClampToInt(double d);
 
 struct AsValue {
   enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kNumber, kString, kObject, kClip };
   Type type = Type::kUndefined;
   double num = 0;  // number; booleans as 0/1
-  std::shared_ptr<const std::string> str;  // string, or the clip's path ("" root, "/a/b")
+  // A string; for a clip the path it had when the reference was made ("" root,
+  // "/a/b"), by which a reference to a removed clip finds a new one of that name.
+  std::shared_ptr<const std::string> str;
   AsObject* obj = nullptr;
+  ClipHandle clip = kNoClip;  // the clip referred to
 
   static AsValue Undefined() { return {}; }
   static AsValue Make(Type t, double n = 0, std::shared_ptr<const std::string> s = {}, AsObject* o = nullptr) {
@@ -42,10 +53,14 @@ struct AsValue {
   static AsValue Number(double d) { return Make(Type::kNumber, d); }
   static AsValue String(std::string s) { return Make(Type::kString, 0, std::make_shared<const std::string>(std::move(s))); }
   static AsValue Object(AsObject* o) { return o ? Make(Type::kObject, 0, {}, o) : Null(); }
-  static AsValue Clip(std::string path) { return Make(Type::kClip, 0, std::make_shared<const std::string>(std::move(path))); }
+  static AsValue Clip(ClipHandle h, std::shared_ptr<const std::string> path) {
+    AsValue v = Make(Type::kClip, 0, std::move(path));
+    v.clip = h;
+    return v;
+  }
   bool IsUndefined() const { return type == Type::kUndefined; }
   bool IsNullish() const { return type == Type::kUndefined || type == Type::kNull; }
-  const std::string& Text() const;  // the string or path; empty for other types
+  const std::string& Text() const;  // the string, or a clip's path; empty for other types
 };
 
 using AsArgs = std::span<AsValue>;
@@ -79,7 +94,7 @@ struct AsObject {
   std::vector<AsValue> elems;  // array elements
   AsValue primitive;           // new String/Number/Boolean
   std::string className = "Object";
-  std::string clipPath;        // Color objects: the clip they colour
+  AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
   bool marked = false;
 };
@@ -91,12 +106,11 @@ class Avm1 {
   Avm1(const Avm1&) = delete;
   Avm1& operator=(const Avm1&) = delete;
 
-  // Runs action byte code with the timeline at `path` ("" root, "/a/b") as
-  // target and `this`.
-  void Run(const std::string& path, std::span<const std::uint8_t> code);
+  // Runs action byte code with the clip's timeline as target and `this`.
+  void Run(ClipHandle clip, std::span<const std::uint8_t> code);
   // Calls the clip's member function `name` (onEnterFrame...) when it has one.
-  void CallHandler(const std::string& path, const std::string& name);
-  bool HasHandler(const std::string& path, const std::string& name);
+  void CallHandler(ClipHandle clip, const std::string& name);
+  bool HasHandler(ClipHandle clip, const std::string& name);
   // A new frame: the step budget starts again; setInterval timers fire.
   void BeginFrame(std::int64_t ms);
   // Frees objects no timeline or global can reach.
@@ -104,12 +118,12 @@ class Avm1 {
   // Object.registerClass: clips of the symbol are made by the class.
   bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
   void RegisterClass(const std::string& exportName, const AsValue& ctor);
-  void ConstructClip(const std::string& path);
+  void ConstructClip(ClipHandle clip);
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
-  AsValue Evaluate(const std::string& expr, const std::string& path = "");
-  void Assign(const std::string& expr, const AsValue& v, const std::string& path = "");
+  AsValue Evaluate(const std::string& expr, ClipHandle clip = kRootClip);
+  void Assign(const std::string& expr, const AsValue& v, ClipHandle clip = kRootClip);
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
 
@@ -134,6 +148,11 @@ class Avm1 {
   AsObject* ColorProto() const { return colorProto_; }
   AsObject* Global() const { return global_; }
   std::string ClipPathText(const std::string& path, bool slash) const;
+  // A value referring to the clip, with its present path.
+  AsValue ClipValue(ClipHandle h);
+  // The clip a value refers to: the clip itself while it lives, else
+  // whatever its path names now; kNoClip for none and for other values.
+  ClipHandle ClipOf(const AsValue& v);
   void AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
                    std::vector<AsValue> args, int id);
   void ClearInterval(int id);
@@ -142,9 +161,48 @@ class Avm1 {
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
 
+  // Every action the interpreter knows, in code order; it dispatches
+  // through this table alone.
+  static std::span<const ActionInfo> ActionTable();
+  // The table's entry for a code; nullptr for codes it does not know.
+  static const ActionInfo* FindAction(std::uint8_t code);
+
  private:
-  struct Context;
-  struct ScopeHit;
+  // One running block of actions: a frame's code or a function's body.
+  struct Context {
+    ClipHandle target = kRootClip;  // the timeline that timeline actions control; kNoClip: none
+    ClipHandle base = kRootClip;    // where SetTarget("") returns to
+    AsValue thisv;
+    std::vector<AsValue> scope;  // outermost first; objects and clips
+    AsObject* activation = nullptr;
+    std::vector<AsValue> regs;
+    std::shared_ptr<const std::vector<std::string>> pool;
+    bool inFunction = false;
+  };
+  friend struct ActionFrame;
+
+  // One handler per action: Act<Name> for each entry of the list.
+#define QUARVEL_AVM1_HANDLER(code, name, version) void Act##name(ActionFrame& f);
+  QUARVEL_AVM1_ACTIONS(QUARVEL_AVM1_HANDLER)
+#undef QUARVEL_AVM1_HANDLER
+  // What several actions share.
+  std::size_t PopCount(ActionFrame& f);
+  std::vector<AsValue> PopArgs(ActionFrame& f);
+  AsValue BoolValue(bool b) const;
+  AsValue MakeString(std::string s);
+  TimelineState* TargetTimeline(ActionFrame& f);
+  void SetTarget(ActionFrame& f, ClipHandle t);
+  void SetTargetByName(ActionFrame& f, const std::string& t);
+  void Arithmetic(ActionFrame& f, double (*op)(double, double));
+  void Bitwise(ActionFrame& f, double (*op)(std::int32_t, std::int32_t));
+  void CompareStrings(ActionFrame& f, bool (*op)(const std::string&, const std::string&));
+  void PropertyAccess(ActionFrame& f, bool set);
+  void Branch(ActionFrame& f, bool taken);
+  void Extract(ActionFrame& f, bool characters);
+  void DefineLocal(ActionFrame& f, bool withValue);
+  void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
+  void DefineFunction(ActionFrame& f, bool v2);
+  void EnumerateNames(ActionFrame& f, const AsValue& obj);
 
   AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
@@ -157,8 +215,8 @@ class Avm1 {
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
   bool FindProp(AsObject* o, const std::string& key, AsValue& out);
-  AsValue GetClipMember(const std::string& path, const std::string& name);
-  void SetClipMember(const std::string& path, const std::string& name, const AsValue& v);
+  AsValue GetClipMember(ClipHandle clip, const std::string& name);
+  void SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v);
   bool Equals2(const AsValue& a, const AsValue& b);
   bool StrictEquals(const AsValue& a, const AsValue& b);
   AsValue Less(const AsValue& a, const AsValue& b);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "platform/player/avm1.h"
 #include "platform/player/stage.h"
@@ -35,7 +36,7 @@ std::size_t ClampIndex(double d, std::size_t len, bool negativeFromEnd) {
 
 AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
   const std::string s = Str(vm, Arg(a, 0));
-  int radix = a.size() > 1 ? static_cast<int>(Num(vm, a, 1)) : 0;
+  int radix = a.size() > 1 ? ToInt32(Num(vm, a, 1)) : 0;
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
   bool neg = false;
@@ -131,7 +132,7 @@ AsValue SetInterval(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
-  vm.ClearInterval(static_cast<int>(Num(vm, a, 0)));
+  vm.ClearInterval(ToInt32(Num(vm, a, 0)));
   return {};
 }
 
@@ -186,7 +187,7 @@ AsValue BooleanCtor(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue ObjToString(Avm1& vm, const AsValue& self, AsArgs) {
   if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return AsValue::String(Str(vm, o->primitive));
-  if (self.type == AsValue::Type::kClip) return AsValue::String(vm.ClipPathText(self.Text(), false));
+  if (self.type == AsValue::Type::kClip) return AsValue::String(vm.ToString(self));
   if (AsObject* o = Self(self); o && o->isArray) return AsValue::String(vm.Join(o, ","));
   return AsValue::String("[object Object]");
 }
@@ -311,7 +312,7 @@ AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
   int flags = 0;
   for (auto& v : a) {
     if (v.type == AsValue::Type::kObject && v.obj->fn) cmp = v;
-    else if (v.type == AsValue::Type::kNumber) flags = static_cast<int>(v.num);
+    else if (v.type == AsValue::Type::kNumber) flags = ToInt32(v.num);
   }
   const bool numeric = flags & 16, desc = flags & 2, nocase = flags & 1;
   std::vector<AsValue> e = o->elems;
@@ -474,7 +475,7 @@ AsValue StrFromCharCode(Avm1& vm, const AsValue&, AsArgs a) {
 AsValue NumToString(Avm1& vm, const AsValue& self, AsArgs a) {
   AsValue v = self;
   if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) v = o->primitive;
-  const int radix = a.empty() ? 10 : static_cast<int>(Num(vm, a, 0));
+  const int radix = a.empty() ? 10 : ToInt32(Num(vm, a, 0));
   const double d = vm.ToNumber(v);
   if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return AsValue::String(vm.ToString(AsValue::Number(d)));
   long long n = static_cast<long long>(std::trunc(d));
@@ -539,12 +540,16 @@ AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) {
 
 // ---- MovieClip
 
-TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, std::string* path = nullptr) {
-  if (self.type != AsValue::Type::kClip) return nullptr;
-  std::string p;
-  TimelineState* tl = vm.GetStage().Resolve("", self.Text().empty() ? "/" : self.Text(), &p);
-  if (path) *path = p;
-  return tl;
+TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, ClipHandle* clip = nullptr) {
+  const ClipHandle h = vm.ClipOf(self);
+  if (clip) *clip = h;
+  return vm.GetStage().TimelineOf(h);
+}
+
+// A placed clip (not the main timeline) the value refers to.
+Instance* ClipNode(Avm1& vm, const AsValue& v) {
+  Instance* inst = vm.GetStage().Find(vm.ClipOf(v));
+  return inst && inst->sprite ? inst : nullptr;
 }
 
 AsValue McPlay(Avm1& vm, const AsValue& self, AsArgs) {
@@ -558,11 +563,10 @@ AsValue McStop(Avm1& vm, const AsValue& self, AsArgs) {
 }
 
 AsValue GotoAnd(Avm1& vm, const AsValue& self, AsArgs a, bool play) {
-  std::string path;
-  TimelineState* tl = ClipTimeline(vm, self, &path);
-  if (!tl) return {};
-  if (!a.empty()) vm.GetStage().GotoValue(*tl, path, a[0], vm);
-  if (TimelineState* again = ClipTimeline(vm, self)) vm.GetStage().SetPlaying(*again, play);
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  if (!a.empty()) vm.GetStage().GotoValue(clip, a[0], vm);
+  if (TimelineState* again = vm.GetStage().TimelineOf(clip)) vm.GetStage().SetPlaying(*again, play);
   return {};
 }
 
@@ -570,52 +574,58 @@ AsValue McGotoAndPlay(Avm1& vm, const AsValue& self, AsArgs a) { return GotoAnd(
 AsValue McGotoAndStop(Avm1& vm, const AsValue& self, AsArgs a) { return GotoAnd(vm, self, a, false); }
 
 AsValue Step(Avm1& vm, const AsValue& self, int by) {
-  std::string path;
-  TimelineState* tl = ClipTimeline(vm, self, &path);
+  ClipHandle clip = kNoClip;
+  TimelineState* tl = ClipTimeline(vm, self, &clip);
   if (!tl) return {};
-  vm.GetStage().Goto(*tl, tl->current + by, path);
-  if (TimelineState* again = ClipTimeline(vm, self)) vm.GetStage().SetPlaying(*again, false);
+  vm.GetStage().Goto(*tl, tl->current + by);
+  if (TimelineState* again = vm.GetStage().TimelineOf(clip)) vm.GetStage().SetPlaying(*again, false);
   return {};
 }
 
 AsValue McNextFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, 1); }
 AsValue McPrevFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, -1); }
 
-void InitFromObject(Avm1& vm, const std::string& path, const AsValue& init) {
-  if (init.type != AsValue::Type::kObject || path.empty()) return;
-  const AsValue clip = AsValue::Clip(path);
-  for (auto& [k, p] : init.obj->props) vm.Set(clip, p.name, p.value);
+void InitFromObject(Avm1& vm, ClipHandle clip, const AsValue& init) {
+  if (init.type != AsValue::Type::kObject || clip == kNoClip) return;
+  const AsValue target = vm.ClipValue(clip);
+  for (auto& [k, p] : init.obj->props) vm.Set(target, p.name, p.value);
 }
+
+// A depth argument, script numbering (0 is the first depth above the timeline's).
+int DepthArg(Avm1& vm, AsArgs a, std::size_t i) { return ToInt32(Num(vm, a, i)); }
 
 AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
-  const std::string p =
-      vm.GetStage().Duplicate(self.Text(), Str(vm, Arg(a, 0)), static_cast<int>(std::clamp(Num(vm, a, 1), -1e9, 1e9)), vm);
-  InitFromObject(vm, p, Arg(a, 2));
-  return p.empty() && self.Text() != "" ? AsValue{} : AsValue::Clip(p);
+  const ClipHandle source = vm.ClipOf(self);
+  const std::string name = Str(vm, Arg(a, 0));
+  const ClipHandle made = vm.GetStage().Duplicate(source, name, DepthArg(vm, a, 1));
+  InitFromObject(vm, made, Arg(a, 2));
+  // The main timeline cannot be copied: it answers itself.
+  if (made == kNoClip) return source == kRootClip ? vm.ClipValue(kRootClip) : AsValue{};
+  return vm.ClipValue(made);
 }
 
 AsValue McRemove(Avm1& vm, const AsValue& self, AsArgs) {
-  if (self.type == AsValue::Type::kClip) vm.GetStage().RemoveClip(self.Text());
+  if (self.type == AsValue::Type::kClip) vm.GetStage().RemoveClip(vm.ClipOf(self));
   return {};
 }
 
 AsValue McAttach(Avm1& vm, const AsValue& self, AsArgs a) {
-  std::string path;
-  if (!ClipTimeline(vm, self, &path)) return {};
-  const std::string p = vm.GetStage().AttachMovie(path, Str(vm, Arg(a, 0)), Str(vm, Arg(a, 1)),
-                                                  static_cast<int>(std::clamp(Num(vm, a, 2), -1e9, 1e9)));
-  if (p.empty()) return {};
-  InitFromObject(vm, p, Arg(a, 3));
-  return AsValue::Clip(p);
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  const std::string exportName = Str(vm, Arg(a, 0)), name = Str(vm, Arg(a, 1));
+  const ClipHandle made = vm.GetStage().AttachMovie(clip, exportName, name, DepthArg(vm, a, 2));
+  if (made == kNoClip) return {};
+  InitFromObject(vm, made, Arg(a, 3));
+  return vm.ClipValue(made);
 }
 
 AsValue McCreateEmpty(Avm1& vm, const AsValue& self, AsArgs a) {
-  std::string path;
-  if (!ClipTimeline(vm, self, &path)) return {};
-  const std::string p = vm.GetStage().CreateEmptyClip(path, Str(vm, Arg(a, 0)),
-                                                      static_cast<int>(std::clamp(Num(vm, a, 1), -1e9, 1e9)));
-  return p.empty() ? AsValue{} : AsValue::Clip(p);
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  const std::string name = Str(vm, Arg(a, 0));
+  const ClipHandle made = vm.GetStage().CreateEmptyClip(clip, name, DepthArg(vm, a, 1));
+  return made == kNoClip ? AsValue{} : vm.ClipValue(made);
 }
 
 AsValue McBytes(Avm1& vm, const AsValue&, AsArgs) {
@@ -630,67 +640,69 @@ AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
     std::vector<AsValue> none;
     const AsValue v = vm.Call(d, a[0], none);
     if (v.type != AsValue::Type::kNumber) return {};
-    depth = static_cast<int>(v.num);
+    depth = ToInt32(v.num);
+  } else if (Arg(a, 0).type == AsValue::Type::kNumber) {
+    depth = ToInt32(a[0].num);
   } else {
     const double d = Num(vm, a, 0);
     if (std::isnan(d)) return {};
-    depth = static_cast<int>(std::clamp(d, -1e9, 1e9));
+    depth = ToInt32(d);
   }
-  vm.GetStage().SwapDepths(self.Text(), depth);
+  vm.GetStage().SwapDepths(vm.ClipOf(self), depth);
   return {};
 }
 
 AsValue McGetDepth(Avm1& vm, const AsValue& self, AsArgs) {
-  TimelineState* parent = nullptr;
-  Instance* inst = self.type == AsValue::Type::kClip ? vm.GetStage().FindInstance(self.Text(), &parent) : nullptr;
-  if (!inst) return self.type == AsValue::Type::kClip && self.Text().empty() ? AsValue::Number(-16384) : AsValue{};
-  for (auto& [d, i] : parent->list) {
-    if (&i == inst) return AsValue::Number(d - 16384);
-  }
-  return {};
+  if (self.type != AsValue::Type::kClip) return {};
+  if (Instance* inst = ClipNode(vm, self)) return AsValue::Number(inst->depth - 16384);
+  return vm.ClipOf(self) == kRootClip ? AsValue::Number(-16384) : AsValue{};
 }
 
 AsValue McNextDepth(Avm1& vm, const AsValue& self, AsArgs) {
-  std::string path;
-  if (!ClipTimeline(vm, self, &path)) return {};
-  return AsValue::Number(vm.GetStage().NextHighestDepth(path));
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  return AsValue::Number(vm.GetStage().NextHighestDepth(clip));
 }
 
 AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
-  std::string path;
-  TimelineState* tl = ClipTimeline(vm, self, &path);
+  TimelineState* tl = ClipTimeline(vm, self);
   if (!tl) return {};
-  auto it = tl->list.find(static_cast<int>(std::clamp(Num(vm, a, 0), -1e9, 1e9)) + 16384);
+  const std::int64_t key = std::int64_t{DepthArg(vm, a, 0)} + 16384;
+  // The argument's conversion may have run a script.
+  tl = ClipTimeline(vm, self);
+  if (!tl || key > std::numeric_limits<int>::max()) return {};
+  auto it = tl->list.find(static_cast<int>(key));
   if (it == tl->list.end() || !it->second.sprite) return {};
-  return AsValue::Clip(ChildPath(path, it->second));
+  return vm.ClipValue(it->second.serial);
 }
 
-// The clip's matrix to the stage, by its path.
-bool WorldMatrix(Avm1& vm, const std::string& path, Matrix& out) {
+// The clip's matrix to the stage.
+bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
   out = Matrix{};
-  std::string p = path;
   int guard = 0;
-  while (!p.empty() && guard++ < 64) {
-    Instance* inst = vm.GetStage().FindInstance(p);
-    if (!inst) return false;
+  while (clip != kRootClip && guard++ < 64) {
+    Instance* inst = vm.GetStage().Find(clip);
+    if (!inst || !inst->sprite) return false;
     const Matrix& m = inst->matrix;
     Matrix r;
     r.scaleX = out.scaleX * m.scaleX + out.rotateSkew0 * m.rotateSkew1;
     r.rotateSkew0 = out.scaleX * m.rotateSkew0 + out.rotateSkew0 * m.scaleY;
     r.rotateSkew1 = out.rotateSkew1 * m.scaleX + out.scaleY * m.rotateSkew1;
     r.scaleY = out.rotateSkew1 * m.rotateSkew0 + out.scaleY * m.scaleY;
-    r.translateX = static_cast<std::int32_t>(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
-    r.translateY = static_cast<std::int32_t>(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
+    // Scripts may scale without bound: the sums can leave the int range.
+    r.translateX = ClampToInt(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
+    r.translateY = ClampToInt(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
     out = r;
-    p = p.substr(0, p.rfind('/'));
+    clip = inst->parent;
   }
-  return true;
+  return clip == kRootClip;
 }
 
-bool StageBox(Avm1& vm, const std::string& path, double box[4]) {
-  Instance* inst = vm.GetStage().FindInstance(path);
+bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
+  const ClipHandle clip = vm.ClipOf(v);
+  Instance* inst = ClipNode(vm, v);
   Matrix world;
-  if (!inst || !WorldMatrix(vm, path, world)) return false;
+  if (!inst || !WorldMatrix(vm, clip, world)) return false;
   Rect local;
   if (!vm.GetStage().Bounds(*inst, local, true)) return false;
   box[0] = box[1] = 1e300;
@@ -709,10 +721,10 @@ bool StageBox(Avm1& vm, const std::string& path, double box[4]) {
 AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return AsValue::Bool(false);
   double mine[4];
-  if (!StageBox(vm, self.Text(), mine)) return AsValue::Bool(false);
+  if (!StageBox(vm, self, mine)) return AsValue::Bool(false);
   if (Arg(a, 0).type == AsValue::Type::kClip) {
     double other[4];
-    if (!StageBox(vm, a[0].Text(), other)) return AsValue::Bool(false);
+    if (!StageBox(vm, a[0], other)) return AsValue::Bool(false);
     return AsValue::Bool(mine[0] <= other[2] && other[0] <= mine[2] && mine[1] <= other[3] && other[1] <= mine[3]);
   }
   const double x = Num(vm, a, 0) * 20, y = Num(vm, a, 1) * 20;
@@ -722,7 +734,7 @@ AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = vm.NewObject();
   double box[4] = {0, 0, 0, 0};
-  if (self.type == AsValue::Type::kClip && !StageBox(vm, self.Text(), box)) box[0] = box[1] = box[2] = box[3] = 0;
+  if (self.type == AsValue::Type::kClip && !StageBox(vm, self, box)) box[0] = box[1] = box[2] = box[3] = 0;
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
   vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
   vm.SetProp(o, "xMax", AsValue::Number(box[2] / 20));
@@ -734,7 +746,7 @@ AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
   AsObject* pt = Self(Arg(a, 0));
   if (!pt || self.type != AsValue::Type::kClip) return {};
   Matrix w;
-  if (!WorldMatrix(vm, self.Text(), w)) return {};
+  if (!WorldMatrix(vm, vm.ClipOf(self), w)) return {};
   double x = vm.ToNumber(vm.Get(a[0], "x")) * 20, y = vm.ToNumber(vm.Get(a[0], "y")) * 20;
   if (toGlobal) {
     const double gx = w.scaleX * x + w.rotateSkew1 * y + w.translateX, gy = w.rotateSkew0 * x + w.scaleY * y + w.translateY;
@@ -817,7 +829,7 @@ bool Coord(Avm1& vm, AsArgs a, std::size_t i, double& out) {
 
 Rgba ColorArg(Avm1& vm, const AsValue& rgb, const AsValue& alpha) {
   const double c = vm.ToNumber(rgb);
-  const auto v = static_cast<std::uint32_t>(std::isfinite(c) ? static_cast<std::int64_t>(c) : 0);
+  const auto v = static_cast<std::uint32_t>(ToInt32(c));
   const double a = alpha.IsUndefined() ? 100 : vm.ToNumber(alpha);
   return Rgba{static_cast<std::uint8_t>((v >> 16) & 255), static_cast<std::uint8_t>((v >> 8) & 255),
               static_cast<std::uint8_t>(v & 255),
@@ -1024,14 +1036,14 @@ AsValue DrClear(Avm1& vm, const AsValue& self, AsArgs) {
 AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
   Stage& stage = vm.GetStage();
-  Instance* inst = stage.FindInstance(self.Text());
+  Instance* inst = ClipNode(vm, self);
   if (!inst) return {};
   // A clip in a script mask pair no longer masks by clip depth.
   inst->clipDepth = 0;
   if (inst->maskSerial) {
-    if (Instance* old = stage.FindSerial(inst->maskSerial)) old->scriptMask = false;
+    if (Instance* old = stage.Find(inst->maskSerial)) old->scriptMask = false;
   }
-  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? stage.FindInstance(a[0].Text()) : nullptr;
+  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? ClipNode(vm, a[0]) : nullptr;
   if (!mask || mask == inst) {
     inst->maskSerial = 0;
     return {};
@@ -1074,7 +1086,7 @@ AsValue MatrixGradientBox(Avm1& vm, const AsValue& self, AsArgs a) {
 
 Instance* ColorTarget(Avm1& vm, const AsValue& self) {
   AsObject* o = Self(self);
-  return o ? vm.GetStage().FindInstance(o->clipPath) : nullptr;
+  return o ? ClipNode(vm, o->target) : nullptr;
 }
 
 AsValue ColorCtor(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -1083,10 +1095,9 @@ AsValue ColorCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   o->className = "Color";
   const AsValue t = Arg(a, 0);
   if (t.type == AsValue::Type::kClip) {
-    o->clipPath = t.Text();
+    o->target = t;
   } else if (t.type == AsValue::Type::kString) {
-    std::string p;
-    if (vm.GetStage().Resolve("", t.Text(), &p)) o->clipPath = p;
+    if (const ClipHandle clip = vm.GetStage().Resolve(kRootClip, t.Text()); clip != kNoClip) o->target = vm.ClipValue(clip);
   }
   return self;
 }
@@ -1095,7 +1106,7 @@ AsValue ColorSetRGB(Avm1& vm, const AsValue& self, AsArgs a) {
   const double d = Num(vm, a, 0);
   Instance* inst = ColorTarget(vm, self);
   if (!inst || !std::isfinite(d)) return {};
-  const auto rgb = static_cast<std::uint32_t>(static_cast<std::int64_t>(d));
+  const auto rgb = static_cast<std::uint32_t>(ToInt32(d));
   inst->cxform.redMult = inst->cxform.greenMult = inst->cxform.blueMult = 0;
   inst->cxform.redAdd = (rgb >> 16) & 255;
   inst->cxform.greenAdd = (rgb >> 8) & 255;

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
 
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -30,11 +33,15 @@ constexpr Color cRed{255, 0, 0}, cWhite{255, 255, 255}, cBlue{0, 0, 255};
 
 // Action codes used below.
 enum : std::uint8_t {
-  kAdd2 = 0x47, kGetVar = 0x1C, kSetVar = 0x1D, kGetMember = 0x4E, kSetMember = 0x4F, kCallMethod = 0x52,
-  kCallFunction = 0x3D, kReturn = 0x3E, kInitArray = 0x42, kInitObject = 0x43, kNewObject = 0x40, kLess2 = 0x48,
-  kIncrement = 0x50, kNot = 0x12, kPop = 0x17, kEquals2 = 0x49, kStrictEquals = 0x66, kTypeOf = 0x44,
-  kModulo = 0x3F, kURShift = 0x65, kStringExtract = 0x15, kMultiply = 0x0C, kSubtract = 0x0B, kGetTime = 0x34,
-  kDefineLocal = 0x3C, kCloneSprite = 0x24,
+  kAdd2 = Code(Action::kAdd2), kGetVar = Code(Action::kGetVariable), kSetVar = Code(Action::kSetVariable),
+  kGetMember = Code(Action::kGetMember), kSetMember = Code(Action::kSetMember), kCallMethod = Code(Action::kCallMethod),
+  kCallFunction = Code(Action::kCallFunction), kReturn = Code(Action::kReturn), kInitArray = Code(Action::kInitArray),
+  kInitObject = Code(Action::kInitObject), kNewObject = Code(Action::kNewObject), kLess2 = Code(Action::kLess2),
+  kIncrement = Code(Action::kIncrement), kNot = Code(Action::kNot), kPop = Code(Action::kPop),
+  kEquals2 = Code(Action::kEquals2), kStrictEquals = Code(Action::kStrictEquals), kTypeOf = Code(Action::kTypeOf),
+  kModulo = Code(Action::kModulo), kURShift = Code(Action::kBitURShift), kStringExtract = Code(Action::kStringExtract),
+  kMultiply = Code(Action::kMultiply), kSubtract = Code(Action::kSubtract), kGetTime = Code(Action::kGetTime),
+  kDefineLocal = Code(Action::kDefineLocal), kCloneSprite = Code(Action::kCloneSprite),
 };
 
 // name = <value pushed by `value`>
@@ -589,6 +596,56 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   EXPECT_EQ(r.At(5, 5), cRed);
 }
 
+TEST(Avm1Clips, DepthsFromAnyNumberWrapAsInFlash) {
+  // Depths are script numbers made 32-bit integers: NaN and infinities are
+  // depth 0, bigger numbers wrap modulo 2^32.
+  const double nan = std::nan(""), inf = HUGE_VAL;
+  auto b = WithBox();
+  b.ExportAssets({{5, "redBox"}});
+  Actions a;
+  Assign(a, "n", Method(Var("_root"), "createEmptyMovieClip", {Str("n"), Actions().PushDouble(nan)}));
+  Assign(a, "nd", Method(Var("n"), "getDepth", {}));
+  a.Append(Method(Var("n"), "swapDepths", {Actions().PushDouble(4294967299.0)})).Raw(kPop);
+  Assign(a, "nd2", Method(Var("n"), "getDepth", {}));
+  Assign(a, "att", Method(Var("n"), "attachMovie", {Str("redBox"), Str("att"), Actions().PushDouble(inf)}));
+  Assign(a, "ad", Method(Var("att"), "getDepth", {}));
+  Assign(a, "dup", Method(Var("att"), "duplicateMovieClip", {Str("dup"), Actions().PushDouble(-4294967291.0)}));
+  Assign(a, "dd", Method(Var("dup"), "getDepth", {}));
+  Assign(a, "found", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(nan)}), 0x4B));
+  Assign(a, "huge", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(1e300)}), 0x4B));
+  a.Append(Method(Var("dup"), "swapDepths", {Actions().PushDouble(-inf)})).Raw(kPop);
+  Assign(a, "dd2", Method(Var("dup"), "getDepth", {}));
+  Assign(a, "ad2", Method(Var("att"), "getDepth", {}));
+  a.PushString("box").PushString("copy").PushDouble(nan).Raw(kCloneSprite);
+  Assign(a, "cd", Method(Var("copy"), "getDepth", {}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("nd"), "0");
+  EXPECT_EQ(r.Get("nd2"), "3");
+  EXPECT_EQ(r.Get("ad"), "0");
+  EXPECT_EQ(r.Get("dd"), "5");
+  EXPECT_EQ(r.Get("found"), "_level0.n.att");
+  EXPECT_EQ(r.Get("huge"), "_level0.n.att");
+  EXPECT_EQ(r.Get("dd2"), "0");
+  EXPECT_EQ(r.Get("ad2"), "5");
+  EXPECT_EQ(r.Get("cd"), "0");
+}
+
+TEST(Avm1Clips, HugeScalesKeepCoordinatesInRange) {
+  // outer._xscale = 1e300 puts the child's stage position far beyond any
+  // twip: it saturates rather than wrapping into nonsense.
+  Actions a;
+  Assign(a, "outer", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Int(1)}));
+  Assign(a, "inner", Method(Var("outer"), "createEmptyMovieClip", {Str("i"), Int(1)}));
+  a.Append(SetMember(Var("inner"), "_x", Int(10)));
+  a.Append(SetMember(Var("outer"), "_xscale", Actions().PushDouble(1e300)));
+  Assign(a, "pt", Actions().PushString("x").PushInt(0).PushString("y").PushInt(0).PushInt(2).Raw(kInitObject));
+  a.Append(Method(Var("inner"), "localToGlobal", {Var("pt")})).Raw(kPop);
+  Assign(a, "gx", Member(Var("pt"), "x"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("gx"), "107374182.35");  // the largest twip position
+}
+
 TEST(Avm1Clips, RegisteredClassesMakeAttachedClips) {
   // function Ball() { this._x = 30; }  Ball.prototype.onEnterFrame = function () { this._x += 10; }
   auto b = Movie();
@@ -823,6 +880,53 @@ class FontCaches : public ::testing::Environment {
   }
 };
 const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
+
+std::string UnknownActionNote(std::uint8_t code) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", code);
+  return std::string("action ") + hex;
+}
+
+TEST(Avm1Actions, TheTableListsEachCodeOnceWithItsHandler) {
+  const auto table = Avm1::ActionTable();
+  ASSERT_FALSE(table.empty());
+  std::set<std::string_view> names;
+  int last = 0;
+  for (const ActionInfo& a : table) {
+    const std::uint8_t code = Code(a.code);
+    EXPECT_GT(code, last) << a.name << ": out of order or listed twice";
+    last = code;
+    EXPECT_NE(a.handler, nullptr) << a.name;
+    EXPECT_TRUE(names.insert(a.name).second) << a.name << " named twice";
+    EXPECT_GE(a.version, 3) << a.name;
+    EXPECT_LE(a.version, 7) << a.name;
+    EXPECT_EQ(Avm1::FindAction(code), &a) << a.name;
+  }
+  EXPECT_EQ(Avm1::FindAction(Code(Action::kEnd)), nullptr);
+}
+
+TEST(Avm1Actions, CodesOutsideTheTableAreUnknownToTheInterpreter) {
+  // Every code the table lacks, one after another: each is noted as
+  // unknown and skipped, and the actions after them still run.
+  Actions unknown;
+  std::vector<std::uint8_t> codes;
+  for (int c = 1; c < 256; ++c) {
+    if (Avm1::FindAction(static_cast<std::uint8_t>(c))) continue;
+    codes.push_back(static_cast<std::uint8_t>(c));
+    unknown.Raw(static_cast<std::uint8_t>(c));
+  }
+  ASSERT_FALSE(codes.empty());
+  Assign(unknown, "after", Str("ran"));
+  Played r(Script(unknown));
+  EXPECT_EQ(r.Get("after"), "ran");
+  for (std::uint8_t c : codes) EXPECT_TRUE(r.Skipped(UnknownActionNote(c))) << int{c};
+
+  // And no listed code is taken for unknown, even with nothing to work on.
+  for (const ActionInfo& a : Avm1::ActionTable()) {
+    Played one(Script(Actions().Raw(Code(a.code))));
+    EXPECT_FALSE(one.Skipped(UnknownActionNote(Code(a.code)))) << a.name;
+  }
+}
 
 }  // namespace
 }  // namespace quarvel::player

@@ -17,9 +17,6 @@ namespace {
 
 namespace tag = swf::tag;
 
-// A pending entry that runs the registered class's constructor on a clip.
-const std::string kConstructHandler = "\x01construct";
-
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -136,6 +133,12 @@ void ReadClipActions(swf::Reader& r, int swfVersion, Instance& inst) {
 
 }  // namespace
 
+Instance::~Instance() {
+  if (!index) return;
+  auto it = index->find(serial);
+  if (it != index->end() && it->second == this) index->erase(it);
+}
+
 std::uint64_t NextDrawingVersion() {
   static std::atomic<std::uint64_t> next{1};
   return next.fetch_add(1, std::memory_order_relaxed);
@@ -147,6 +150,7 @@ Stage::Stage(const MovieLibrary& lib) : lib_(lib) {
   rootDef_ = lib.timeline;
   rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
   root_.def = &rootDef_;
+  root_.owner = kRootClip;
   Reset();
 }
 
@@ -162,53 +166,75 @@ void Stage::Reset() {
   root_.current = 0;
   root_.playing = true;
   pending_.clear();
-  activeSerial_ = 0;
+  activeSerial_ = kNoClip;
   activeState_ = ButtonPhase::kIdle;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
-  EnterFrame(root_, 0, true, true, "", nullptr);
+  EnterFrame(root_, 0, true, true, nullptr);
   RunActions();
 }
 
-void Stage::InitSprite(Instance& inst, const std::string& path, int nesting) {
+void Stage::NestedTooDeep() { skipped_.insert("sprites nested deeper than " + std::to_string(kMaxSpriteNesting)); }
+
+void Stage::GiveHandle(Instance& inst, const TimelineState& parent) {
+  if (inst.index) nodes_.erase(inst.serial);
+  inst.serial = nextSerial_++;
+  inst.parent = parent.owner;
+  inst.index = &nodes_;
+  nodes_[inst.serial] = &inst;
+}
+
+Instance& Stage::Adopt(TimelineState& parent, int depth) {
+  Instance& inst = parent.list[depth];
+  inst.depth = depth;
+  GiveHandle(inst, parent);
+  return inst;
+}
+
+void Stage::InitSprite(Instance& inst, int nesting) {
   const auto* def = static_cast<const SpriteDef*>(inst.def);
   inst.sprite = std::make_unique<TimelineState>();
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
+  inst.sprite->owner = inst.serial;
   // Two clips of one sprite play two streams.
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
   // A class registered for the symbol makes the clip before its first frame runs.
-  if (avm_->HasClass(def->id)) pending_.push_back({ChildPath(path, inst), {}, kConstructHandler});
+  if (avm_->HasClass(def->id)) pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
   ++nesting_;
-  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, ChildPath(path, inst), nullptr);
+  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, nullptr);
+  else NestedTooDeep();
   --nesting_;
 }
 
-void Stage::InitButton(Instance& inst, const std::string& path) {
+void Stage::InitButton(Instance& inst) {
   inst.sprite = std::make_unique<TimelineState>();
+  inst.sprite->owner = inst.serial;
   inst.sprite->def = &ButtonTimeline();
   inst.sprite->playing = false;
   inst.sprite->spriteId = -1;  // no timeline of its own: no stream either
   inst.sprite->soundId = -1;
   inst.buttonState = -1;
-  ShowButtonState(inst, kButtonUp, path);
+  ShowButtonState(inst, kButtonUp);
 }
 
-void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::string& parentPath) {
+void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
   if (!inst.sprite || inst.buttonState == state) return;
   inst.buttonState = state;
   auto& list = inst.sprite->list;
   for (auto& [depth, child] : list) Discard(child);
   list.clear();
-  if (nesting_ > kMaxSpriteNesting) return;
+  if (nesting_ > kMaxSpriteNesting) {
+    NestedTooDeep();
+    return;
+  }
   ++nesting_;
-  const std::string path = ChildPath(parentPath, inst);
   for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
     if (!(rec.states & state) || list.count(rec.depth)) continue;
     const Character* def = lib_.Find(rec.characterId);
     if (!def || def->kind == Character::Kind::kButton) continue;
-    Instance& child = list[rec.depth];
+    Instance& child = Adopt(*inst.sprite, rec.depth);
     child.characterId = rec.characterId;
     child.def = def;
     child.matrix = rec.matrix;
@@ -216,9 +242,8 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state, const std::strin
     child.blendMode = rec.blendMode;
     child.filters = rec.filters;
     child.createdTick = tick_;
-    child.serial = nextSerial_++;
     child.name = "instance" + std::to_string(nextInstance_++);
-    if (IsSprite(child)) InitSprite(child, path, 0);
+    if (IsSprite(child)) InitSprite(child, 0);
   }
   --nesting_;
 }
@@ -238,8 +263,7 @@ void Stage::SetPlaying(TimelineState& tl, bool playing) {
   tl.playing = playing;
 }
 
-void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
-                  std::map<int, Instance>* reuse) {
+void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse) {
   std::uint8_t flags = 0, flags2 = 0;
   int depth = 0;
   std::uint16_t charId = 0;
@@ -267,8 +291,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     if (reuse) {
       auto old = reuse->find(depth);
       if (old != reuse->end() && old->second.characterId == charId && old->second.placedFrame == frame) {
-        inst = &tl.list.emplace(depth, std::move(old->second)).first->second;
-        reuse->erase(old);
+        inst = &tl.list.insert(reuse->extract(old)).position->second;
         inst->matrix = Matrix{};
         inst->cxform = ColorTransform{};
         inst->ratio = 0;
@@ -281,12 +304,11 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
         skipped_.insert("too many placed objects");
         return;
       }
-      inst = &tl.list[depth];
+      inst = &Adopt(tl, depth);
       inst->characterId = charId;
       inst->def = def;
       inst->placedFrame = frame;
       inst->createdTick = tick_;
-      inst->serial = nextSerial_++;
       inst->name = "instance" + std::to_string(nextInstance_++);
     }
   } else if (hasChar && move) {
@@ -302,9 +324,9 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
       inst->sprite.reset();
       inst->morphCacheRatio = -1;
       inst->createdTick = tick_;
-      inst->serial = nextSerial_++;
-      if (IsSprite(*inst)) InitSprite(*inst, path, 0);
-      if (IsButton(*inst)) InitButton(*inst, path);
+      GiveHandle(*inst, tl);
+      if (IsSprite(*inst)) InitSprite(*inst, 0);
+      if (IsButton(*inst)) InitButton(*inst);
     }
   } else {
     if (it == tl.list.end()) return;
@@ -355,16 +377,16 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, con
     }
     if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, lib_.movie.version, *inst);
   }
-  if (fresh && IsSprite(*inst)) InitSprite(*inst, path, 0);
-  if (fresh && IsButton(*inst)) InitButton(*inst, path);
+  if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
+  if (fresh && IsButton(*inst)) InitButton(*inst);
   if (fresh) {
     for (const ClipEventHandler& h : inst->events) {
-      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({ChildPath(path, *inst), h.code, {}});
+      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
     }
   }
 }
 
-void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
+void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
                        std::map<int, Instance>* reuse) {
   if (frame < 0 || frame >= tl.FrameCount()) return;
   // Scripts that jump back and forth could replay frames without end.
@@ -381,13 +403,13 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
     try {
       switch (t.code) {
         case tag::kPlaceObject:
-          Place(tl, r, 1, frame, path, reuse);
+          Place(tl, r, 1, frame, reuse);
           break;
         case tag::kPlaceObject2:
-          Place(tl, r, 2, frame, path, reuse);
+          Place(tl, r, 2, frame, reuse);
           break;
         case tag::kPlaceObject3:
-          Place(tl, r, 3, frame, path, reuse);
+          Place(tl, r, 3, frame, reuse);
           break;
         case tag::kRemoveObject:
         case tag::kRemoveObject2: {
@@ -400,12 +422,12 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           break;
         }
         case tag::kDoAction:
-          if (runActions) pending_.push_back({path, body, {}});
+          if (runActions) pending_.push_back({tl.owner, body, PendingKind::kCode, {}});
           break;
         case tag::kDoInitAction: {
           // Once per sprite, before the frame's own actions.
           const int sprite = r.U16("SpriteId");
-          if (initDone_.insert(sprite).second) pending_.push_back({path, r.Rest(), {}});
+          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kCode, {}});
           break;
         }
         case tag::kStartSound:
@@ -434,26 +456,28 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
       skipped_.insert(std::string("damaged ") + std::string(swf::TagName(t.code)));
     }
   }
-  // Names given by PlaceObject may have changed: fix the pending paths of
-  // sprites entered above is not needed since actions resolve at run time.
 }
 
-void Stage::Goto(TimelineState& tl, int frame, const std::string& path) {
+void Stage::Goto(TimelineState& tl, int frame) {
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
   if (frame == tl.current) return;
   // The next frame is no jump: a stream plays on into it.
   if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
   if (frame > tl.current) {
-    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, nullptr);
+    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
     return;
   }
   std::map<int, Instance> old;
   old.swap(tl.list);
-  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, path, &old);
-  for (auto& [depth, inst] : old) {
+  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
+  for (auto it = old.begin(); it != old.end();) {
     // Clips made by scripts are not the timeline's: they stay.
-    if (inst.placedFrame < 0 && !tl.list.count(depth)) tl.list.emplace(depth, std::move(inst));
-    else Discard(inst);
+    if (it->second.placedFrame < 0 && !tl.list.count(it->first)) {
+      tl.list.insert(old.extract(it++));
+    } else {
+      Discard(it->second);
+      ++it;
+    }
   }
 }
 
@@ -463,11 +487,11 @@ void Stage::GotoMain(int frame) {
   framesEnteredThisTick_ = 0;
   avm_->BeginFrame(ScriptTime());
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
-  Goto(root_, frame, "");
+  Goto(root_, frame);
   RunActions();
 }
 
-void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesting) {
+void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   // Collect first: actions and gotos below may change the list.
   std::vector<int> depths;
@@ -479,25 +503,24 @@ void Stage::AdvanceSprites(TimelineState& tl, const std::string& path, int nesti
     auto it = tl.list.find(depth);
     if (it == tl.list.end() || !it->second.sprite) continue;
     Instance& inst = it->second;
-    const std::string childPath = ChildPath(path, inst);
     if (inst.createdTick != tick_) {
       for (const ClipEventHandler& h : inst.events) {
-        if (h.events & kEventEnterFrame) pending_.push_back({childPath, h.code, {}});
+        if (h.events & kEventEnterFrame) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
       }
-      if (inst.sprite->vars && avm_->HasHandler(childPath, "onEnterFrame")) {
-        pending_.push_back({childPath, {}, "onEnterFrame"});
+      if (inst.sprite->vars && avm_->HasHandler(inst.serial, "onEnterFrame")) {
+        pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onEnterFrame"});
       }
       TimelineState& s = *inst.sprite;
       if (s.playing && s.FrameCount() > 1) {
         const int next = s.current + 1;
         if (next >= s.FrameCount()) {
-          Goto(s, 0, childPath);
+          Goto(s, 0);
         } else {
-          EnterFrame(s, next, true, true, childPath, nullptr);
+          EnterFrame(s, next, true, true, nullptr);
         }
       }
     }
-    AdvanceSprites(*inst.sprite, childPath, nesting + 1);
+    AdvanceSprites(*inst.sprite, nesting + 1);
   }
 }
 
@@ -509,74 +532,55 @@ void Stage::Tick() {
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
-      if (root_.FrameCount() > 1) Goto(root_, 0, "");
+      if (root_.FrameCount() > 1) Goto(root_, 0);
     } else {
-      EnterFrame(root_, next, true, true, "", nullptr);
+      EnterFrame(root_, next, true, true, nullptr);
     }
   }
   liveCount_ = 0;
-  if (avm_->HasHandler("", "onEnterFrame")) pending_.push_back({"", {}, "onEnterFrame"});
-  AdvanceSprites(root_, "", 0);
+  if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
+  AdvanceSprites(root_, 0);
   RunActions();
   avm_->Collect();
 }
 
-bool Stage::HitTest(std::map<int, Instance>& list, const std::string& path, double x, double y,
-                    const cairo_matrix_t& p, int nesting, ButtonHit& hit) {
-  if (nesting > kMaxSpriteNesting) return false;
+Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& p, int nesting) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
   // Topmost first.
-  for (auto it = list.rbegin(); it != list.rend(); ++it) {
+  for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
     Instance& inst = it->second;
     if (!inst.visible || inst.clipDepth > 0 || !inst.def) continue;
     const cairo_matrix_t world = Combine(inst.matrix, p);
     if (IsButton(inst) && inst.sprite) {
       for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
         if ((rec.states & kButtonHit) && HitsCharacter(lib_.Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
-          hit.inst = &inst;
-          hit.parentPath = path;
-          return true;
+          return &inst;
         }
       }
     } else if (IsSprite(inst) && inst.sprite) {
-      if (HitTest(inst.sprite->list, ChildPath(path, inst), x, y, world, nesting + 1, hit)) return true;
+      if (Instance* hit = HitTest(*inst.sprite, x, y, world, nesting + 1)) return hit;
     }
   }
-  return false;
+  return nullptr;
 }
 
-bool Stage::FindSerial(std::map<int, Instance>& list, const std::string& path, std::uint64_t serial, int nesting,
-                       ButtonHit& hit) {
-  if (nesting > kMaxSpriteNesting) return false;
-  for (auto& [depth, inst] : list) {
-    if (inst.serial == serial && IsButton(inst)) {
-      hit.inst = &inst;
-      hit.parentPath = path;
-      return true;
-    }
-    if (IsSprite(inst) && inst.sprite && FindSerial(inst.sprite->list, ChildPath(path, inst), serial, nesting + 1, hit)) {
-      return true;
-    }
-  }
-  return false;
-}
-
-void Stage::Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transition) {
-  Instance& inst = *b.inst;
+void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition) {
   const auto& def = *static_cast<const ButtonDef*>(inst.def);
   activeState_ = to;
-  activeSerial_ = to == ButtonPhase::kIdle ? 0 : inst.serial;
+  activeSerial_ = to == ButtonPhase::kIdle ? kNoClip : inst.serial;
   const std::uint8_t look = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? kButtonOver
                             : to == ButtonPhase::kOverDown                            ? kButtonDown
                                                                                       : kButtonUp;
-  ShowButtonState(inst, look, b.parentPath);
+  ShowButtonState(inst, look);
   if (const int slot = SoundSlot(transition); slot >= 0 && listener_) {
     if (auto it = lib_.buttonSounds.find(inst.characterId); it != lib_.buttonSounds.end()) {
       const ButtonSound& bs = it->second[static_cast<std::size_t>(slot)];
       if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib_.Data(bs.infoOffset, bs.infoLength), timeMs_);
     }
   }
+  // Button actions run on the timeline that holds the button.
   for (const ButtonAction& a : def.actions) {
-    if (a.conditions & transition) pending_.push_back({b.parentPath, lib_.Data(a.offset, a.length), {}});
+    if (a.conditions & transition) pending_.push_back({inst.parent, lib_.Data(a.offset, a.length), PendingKind::kCode, {}});
   }
 }
 
@@ -592,54 +596,54 @@ void Stage::Pointer(double x, double y, bool down) {
     if (!down && mouseDown_) ev |= kEventMouseUp;
     pointerX_ = x;
     pointerY_ = y;
-    if (ev) QueueEvents(root_, "", ev, 0);
+    if (ev) QueueEvents(root_, ev, 0);
   }
-  ButtonHit hit;
   cairo_matrix_t identity;
   cairo_matrix_init_identity(&identity);
-  HitTest(root_.list, "", x, y, identity, 0, hit);
-  ButtonHit active;
-  bool alive = activeSerial_ != 0 && FindSerial(root_.list, "", activeSerial_, 0, active);
+  Instance* hit = HitTest(root_, x, y, identity, 0);
+  Instance* active = activeSerial_ != kNoClip ? Find(activeSerial_) : nullptr;
+  if (active && !IsButton(*active)) active = nullptr;
+  bool alive = active != nullptr;
   if (!alive) {
-    activeSerial_ = 0;
+    activeSerial_ = kNoClip;
     activeState_ = ButtonPhase::kIdle;
   }
-  auto menu = [](const ButtonHit& h) { return static_cast<const ButtonDef*>(h.inst->def)->trackAsMenu; };
-  auto enter = [&](const ButtonHit& h, bool pressed) {
-    active = h;
+  auto menu = [](const Instance* b) { return static_cast<const ButtonDef*>(b->def)->trackAsMenu; };
+  auto enter = [&](Instance* b, bool pressed) {
+    active = b;
     alive = true;
-    if (pressed) Transition(active, ButtonPhase::kOverDown, kIdleToOverDown);
-    else Transition(active, ButtonPhase::kOverUp, kIdleToOverUp);
+    if (pressed) Transition(*active, ButtonPhase::kOverDown, kIdleToOverDown);
+    else Transition(*active, ButtonPhase::kOverUp, kIdleToOverUp);
   };
-  const bool over = alive && hit.inst == active.inst;
+  const bool over = alive && hit == active;
   if (!mouseDown_) {
     if (alive && !over) {
-      Transition(active, ButtonPhase::kIdle, kOverUpToIdle);
+      Transition(*active, ButtonPhase::kIdle, kOverUpToIdle);
       alive = false;
     }
-    if (!alive && hit.inst) enter(hit, false);
-    if (down && alive) Transition(active, ButtonPhase::kOverDown, kOverUpToOverDown);
+    if (!alive && hit) enter(hit, false);
+    if (down && alive) Transition(*active, ButtonPhase::kOverDown, kOverUpToOverDown);
   } else {
     if (alive && activeState_ == ButtonPhase::kOverDown && !over) {
       if (menu(active)) {
-        Transition(active, ButtonPhase::kIdle, kOverDownToIdle);
+        Transition(*active, ButtonPhase::kIdle, kOverDownToIdle);
         alive = false;
       } else {
-        Transition(active, ButtonPhase::kOutDown, kOverDownToOutDown);
+        Transition(*active, ButtonPhase::kOutDown, kOverDownToOutDown);
       }
     } else if (alive && activeState_ == ButtonPhase::kOutDown && over) {
-      Transition(active, ButtonPhase::kOverDown, kOutDownToOverDown);
+      Transition(*active, ButtonPhase::kOverDown, kOutDownToOverDown);
     }
     // Menu buttons take a press dragged onto them.
-    if (!alive && hit.inst && menu(hit)) enter(hit, true);
+    if (!alive && hit && menu(hit)) enter(hit, true);
     if (!down) {
       if (alive && activeState_ == ButtonPhase::kOverDown) {
-        Transition(active, ButtonPhase::kOverUp, kOverDownToOverUp);
+        Transition(*active, ButtonPhase::kOverUp, kOverDownToOverUp);
       } else if (alive && activeState_ == ButtonPhase::kOutDown) {
-        Transition(active, ButtonPhase::kIdle, kOutDownToIdle);
+        Transition(*active, ButtonPhase::kIdle, kOutDownToIdle);
         alive = false;
       }
-      if (!alive && hit.inst) enter(hit, false);
+      if (!alive && hit) enter(hit, false);
     }
   }
   mouseDown_ = down;
@@ -659,106 +663,106 @@ void Stage::RunActions() {
     auto batch = std::move(pending_);
     pending_.clear();
     for (const auto& p : batch) {
-      if (p.handler.empty()) avm_->Run(p.targetPath, p.code);
-      else if (p.handler == kConstructHandler) avm_->ConstructClip(p.targetPath);
-      else avm_->CallHandler(p.targetPath, p.handler);
+      switch (p.kind) {
+        case PendingKind::kCode: avm_->Run(p.target, p.code); break;
+        case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
+        case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
+      }
     }
   }
   pending_.clear();
-  UpdateBoundText(root_, "", 0);
+  UpdateBoundText(root_, 0);
 }
 
-void Stage::UpdateBoundText(TimelineState& tl, const std::string& path, int nesting) {
+void Stage::UpdateBoundText(TimelineState& tl, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   for (auto& [depth, inst] : tl.list) {
     if (inst.def && inst.def->kind == Character::Kind::kEditText) {
       const auto& e = static_cast<const EditTextDef&>(*inst.def);
       if (e.variable.empty()) continue;
-      AsValue v = avm_->Evaluate(e.variable, path);
+      AsValue v = avm_->Evaluate(e.variable, tl.owner);
       // A new field gives its variable its own text.
       if (v.IsUndefined() && !inst.text) {
-        avm_->Assign(e.variable, AsValue::String(e.text), path);
+        avm_->Assign(e.variable, AsValue::String(e.text), tl.owner);
         v = AsValue::String(e.text);
       }
       const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
       if (!inst.text || *inst.text != s) inst.text = std::make_shared<const std::string>(s);
     } else if (inst.sprite && IsSprite(inst)) {
-      UpdateBoundText(*inst.sprite, ChildPath(path, inst), nesting + 1);
+      UpdateBoundText(*inst.sprite, nesting + 1);
     }
   }
 }
 
-std::string PlainPath(const std::string& path) {
-  std::string out;
-  out.reserve(path.size());
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != '\x02') {
-      out += path[i];
-      continue;
-    }
-    while (i + 1 < path.size() && std::isdigit(static_cast<unsigned char>(path[i + 1]))) ++i;
+Instance* Stage::Find(ClipHandle h) {
+  auto it = nodes_.find(h);
+  return it == nodes_.end() ? nullptr : it->second;
+}
+
+TimelineState* Stage::TimelineOf(ClipHandle h) {
+  if (h == kRootClip) return &root_;
+  Instance* inst = Find(h);
+  return inst ? inst->sprite.get() : nullptr;
+}
+
+ClipHandle Stage::ParentOf(ClipHandle h) {
+  const Instance* inst = Find(h);
+  return inst ? inst->parent : kNoClip;
+}
+
+std::string Stage::PathOf(ClipHandle h) {
+  std::vector<const std::string*> names;
+  // Scripts may nest clips deeper than the timelines do.
+  for (int guard = 0; h != kRootClip && guard < 65536; ++guard) {
+    const Instance* inst = Find(h);
+    if (!inst) return {};
+    names.push_back(&inst->name);
+    h = inst->parent;
   }
+  std::string out;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) out += "/" + **it;
   return out;
 }
 
-Instance* Stage::FindChild(TimelineState& tl, const std::string& segment) {
-  const auto mark = segment.find('\x02');
-  const std::string name = Lower(segment.substr(0, mark));
-  if (mark != std::string::npos) {
-    const std::uint64_t serial = std::strtoull(segment.c_str() + mark + 1, nullptr, 10);
-    for (auto& [depth, inst] : tl.list) {
-      if (inst.sprite && inst.serial == serial) return &inst;
-    }
-  }
+Instance* Stage::FindChild(TimelineState& tl, std::string_view name) {
+  const std::string low = Lower(std::string(name));
   for (auto& [depth, inst] : tl.list) {
-    if (inst.sprite && Lower(inst.name) == name) return &inst;
+    if (inst.sprite && inst.name.size() == low.size() && Lower(inst.name) == low) return &inst;
   }
   return nullptr;
 }
 
-TimelineState* Stage::Resolve(const std::string& base, const std::string& target, std::string* resolved) {
-  std::string path = base;
-  std::string t = target;
+ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
+  ClipHandle at = base;
   std::size_t i = 0;
   if (!t.empty() && t[0] == '/') {
-    path.clear();
+    at = kRootClip;
     i = 1;
   }
   while (i <= t.size()) {
     std::size_t j = t.find_first_of("/.:", i);
-    if (j == std::string::npos) j = t.size();
-    std::string part = t.substr(i, j - i);
+    if (j == std::string_view::npos) j = t.size();
+    std::string_view part = t.substr(i, j - i);
     // ".." is a part of its own in slash syntax.
     if (part.empty() && j < t.size() && t[j] == '.' && j + 1 < t.size() && t[j + 1] == '.') {
       part = "..";
       j += 1;
     }
-    const std::string low = Lower(part);
+    const std::string low = Lower(std::string(part));
     if (part.empty() || low == "this") {
     } else if (low == "_root" || low == "_level0") {
-      path.clear();
+      at = kRootClip;
     } else if (low == ".." || low == "_parent") {
-      const auto slash = path.rfind('/');
-      path = slash == std::string::npos ? "" : path.substr(0, slash);
+      if (at != kRootClip) at = ParentOf(at);
     } else {
-      path += "/" + part;
+      TimelineState* tl = TimelineOf(at);
+      Instance* child = tl ? FindChild(*tl, part) : nullptr;
+      if (!child) return kNoClip;
+      at = child->serial;
     }
     i = j + 1;
   }
-  // Walk from the root by instance names.
-  TimelineState* tl = &root_;
-  std::size_t p = 1;
-  while (p <= path.size() && !path.empty()) {
-    std::size_t q = path.find('/', p);
-    if (q == std::string::npos) q = path.size();
-    Instance* inst = FindChild(*tl, path.substr(p, q - p));
-    TimelineState* found = inst ? inst->sprite.get() : nullptr;
-    if (!found) return nullptr;
-    tl = found;
-    p = q + 1;
-  }
-  if (resolved) *resolved = path;
-  return tl;
+  return TimelineOf(at) ? at : kNoClip;
 }
 
 }  // namespace quarvel::player

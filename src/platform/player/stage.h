@@ -8,6 +8,8 @@
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/player/characters.h"
@@ -18,6 +20,7 @@ namespace quarvel::player {
 
 class SoundEventListener;
 struct TimelineState;
+struct Instance;
 class Avm1;
 struct AsObject;
 struct AsValue;
@@ -49,8 +52,22 @@ struct Drawing {
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
                                kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventInitialize = 0x200;
 
-// One placed character (an entry of a display list).
+// A display object's handle: its serial number, never handed out twice, so a
+// handle to a removed object finds nothing rather than a newcomer.
+using ClipHandle = std::uint64_t;
+inline constexpr ClipHandle kNoClip = 0;
+inline constexpr ClipHandle kRootClip = 1;  // the main timeline
+using NodeIndex = std::unordered_map<ClipHandle, Instance*>;
+
+// One placed character (an entry of a display list), a node of the stage's
+// display tree. It lives in its parent's depth map, whose nodes keep their
+// address: moves between depths or lists use extract and insert, never copies.
 struct Instance {
+  Instance() = default;
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+  ~Instance();
+
   std::uint16_t characterId = 0;
   const Character* def = nullptr;
   Matrix matrix;
@@ -62,10 +79,12 @@ struct Instance {
   int blendMode = 0;
   int placedFrame = 0;         // parent's frame of the PlaceObject that made it
   std::uint64_t createdTick = 0;
-  std::uint64_t serial = 0;    // unique per instance made, for the pointer's button
+  ClipHandle serial = kNoClip;  // its handle
+  ClipHandle parent = kNoClip;  // the node whose timeline lists it
+  int depth = 0;                // its key in that list
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does
-  std::uint64_t maskSerial = 0;  // setMask: shown only where that instance covers
+  ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
   std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
@@ -75,6 +94,7 @@ struct Instance {
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
+  NodeIndex* index = nullptr;  // the stage's index that lists it; it leaves on destruction
 };
 
 struct TimelineState {
@@ -82,6 +102,7 @@ struct TimelineState {
   int current = 0;
   bool playing = true;
   int spriteId = 0;  // 0: main timeline
+  ClipHandle owner = kNoClip;  // the node this timeline belongs to
   // The timeline as the sound events name it: 0 for the main timeline, a
   // number of its own for each placed clip, -1 for none (button states).
   int soundId = 0;
@@ -90,14 +111,6 @@ struct TimelineState {
   std::shared_ptr<Drawing> drawing;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
-
-// A child's path: its name, and its serial number after a \x02 so that a
-// reference finds this very clip among others of the same name.
-inline std::string ChildPath(const std::string& parent, const Instance& inst) {
-  return parent + "/" + inst.name + '\x02' + std::to_string(inst.serial);
-}
-// The path as scripts see it, without serial numbers.
-std::string PlainPath(const std::string& path);
 
 class Stage {
  public:
@@ -130,29 +143,37 @@ class Stage {
   // A script variable as text ("/clip:name", "_root.a.b"); empty when unset.
   std::string GetVariable(const std::string& path);
 
+  // The display tree, by handle. Find gives the live node (none for the
+  // main timeline, which is no placed object); TimelineOf the timeline of a
+  // clip, button or the main timeline.
+  Instance* Find(ClipHandle h);
+  TimelineState* TimelineOf(ClipHandle h);
+  ClipHandle ParentOf(ClipHandle h);
+  // The path as scripts name it, "/a/b" ("" for the main timeline).
+  std::string PathOf(ClipHandle h);
+  // A target path from `base` ("/a/b", "../c", "_root.a", "_parent"); the
+  // clip it names now, kNoClip when none.
+  ClipHandle Resolve(ClipHandle base, std::string_view target);
+  // A child with a timeline, by instance name (case ignored).
+  Instance* FindChild(TimelineState& tl, std::string_view name);
+
   // For the interpreter.
-  TimelineState* Resolve(const std::string& base, const std::string& target, std::string* resolved);
-  Instance* FindInstance(const std::string& path, TimelineState** parent = nullptr);
-  Instance* FindSerial(std::uint64_t serial);
-  // A child with a sprite timeline by path segment (name, maybe a serial).
-  Instance* FindChild(TimelineState& tl, const std::string& segment);
-  AsValue GetClipProperty(const std::string& path, int index, Avm1& vm);
-  void SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm);
-  void Goto(TimelineState& tl, int frame, const std::string& path);
-  bool GotoLabel(TimelineState& tl, const std::string& label, const std::string& path);
-  void GotoValue(TimelineState& tl, const std::string& path, const AsValue& v, Avm1& vm);
-  void CallFrame(const std::string& target, const std::string& frame, Avm1& vm);
+  AsValue GetClipProperty(ClipHandle clip, int index, Avm1& vm);
+  void SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm);
+  void Goto(TimelineState& tl, int frame);
+  bool GotoLabel(TimelineState& tl, const std::string& label);
+  void GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
+  void CallFrame(ClipHandle target, const std::string& frame, Avm1& vm);
   void SetPlaying(TimelineState& tl, bool playing);
   void StopAllSounds();
   std::int64_t ScriptTime() const { return timeMs_ - startMs_; }
-  // Clip management; each returns the new clip's path or "" when refused.
-  std::string Duplicate(const std::string& path, const std::string& name, int depth, Avm1& vm);
-  std::string AttachMovie(const std::string& parent, const std::string& exportName, const std::string& name,
-                          int depth);
-  std::string CreateEmptyClip(const std::string& parent, const std::string& name, int depth);
-  void RemoveClip(const std::string& path);
-  void SwapDepths(const std::string& path, int depth);
-  int NextHighestDepth(const std::string& path);
+  // Clip management; each returns the new clip or kNoClip when refused.
+  ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
+  ClipHandle AttachMovie(ClipHandle parent, const std::string& exportName, const std::string& name, int depth);
+  ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
+  void RemoveClip(ClipHandle clip);
+  void SwapDepths(ClipHandle clip, int depth);
+  int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
   bool Bounds(const Instance& inst, Rect& out, bool local = false);
   const MovieLibrary& Library() const { return lib_; }
@@ -160,39 +181,38 @@ class Stage {
   void StartSound(const std::string& exportName);
 
  private:
+  enum class PendingKind { kCode, kMethod, kConstruct };
   struct PendingActions {
-    std::string targetPath;  // the timeline the actions run on
+    ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
-    std::string handler;  // else a clip's member function to call (onEnterFrame...)
+    PendingKind kind = PendingKind::kCode;
+    std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
   };
 
   enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
-  struct ButtonHit {
-    Instance* inst = nullptr;
-    std::string parentPath;
-  };
 
-  void InitButton(Instance& inst, const std::string& path);
-  void ShowButtonState(Instance& inst, std::uint8_t state, const std::string& path);
-  bool HitTest(std::map<int, Instance>& list, const std::string& path, double x, double y,
-               const cairo_matrix_t& parent, int nesting, ButtonHit& hit);
-  bool FindSerial(std::map<int, Instance>& list, const std::string& path, std::uint64_t serial, int nesting,
-                  ButtonHit& hit);
-  void Transition(const ButtonHit& b, ButtonPhase to, std::uint16_t transition);
+  // A new node in `parent`'s list at `depth`, with a handle of its own.
+  Instance& Adopt(TimelineState& parent, int depth);
+  void GiveHandle(Instance& inst, const TimelineState& parent);
+  void InitButton(Instance& inst);
+  void ShowButtonState(Instance& inst, std::uint8_t state);
+  Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
+  void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
-  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, const std::string& path,
-                  std::map<int, Instance>* reuse);
-  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, const std::string& path,
-             std::map<int, Instance>* reuse);
-  void AdvanceSprites(TimelineState& tl, const std::string& path, int nesting);
-  void InitSprite(Instance& inst, const std::string& path, int nesting);
+  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, std::map<int, Instance>* reuse);
+  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse);
+  void AdvanceSprites(TimelineState& tl, int nesting);
+  void InitSprite(Instance& inst, int nesting);
   void RunActions();
   // Text fields show the variables they are bound to.
-  void UpdateBoundText(TimelineState& tl, const std::string& path, int nesting);
-  void QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting);
+  void UpdateBoundText(TimelineState& tl, int nesting);
+  void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
+  void NestedTooDeep();
 
+  // Declared before the timelines so that it outlives the nodes it lists.
+  NodeIndex nodes_;
   const MovieLibrary& lib_;
   TimelineDef rootDef_;
   TimelineState root_;
@@ -212,9 +232,9 @@ class Stage {
   std::size_t createdThisTick_ = 0;
   std::size_t framesEnteredThisTick_ = 0;
   std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
-  std::uint64_t nextSerial_ = 1;
+  ClipHandle nextSerial_ = kRootClip + 1;
   // The button the pointer works on, and the pointer's last state.
-  std::uint64_t activeSerial_ = 0;
+  ClipHandle activeSerial_ = kNoClip;
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
   double pointerX_ = 0, pointerY_ = 0;

@@ -89,31 +89,6 @@ std::size_t Stage::FileBytes() const {
   return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
 }
 
-Instance* Stage::FindInstance(const std::string& path, TimelineState** parentOut) {
-  if (path.empty()) return nullptr;
-  const auto slash = path.rfind('/');
-  TimelineState* parent = Resolve("", slash == 0 ? "/" : path.substr(0, slash), nullptr);
-  if (!parent) return nullptr;
-  Instance* inst = FindChild(*parent, path.substr(slash + 1));
-  if (inst && parentOut) *parentOut = parent;
-  return inst;
-}
-
-namespace {
-Instance* SerialIn(std::map<int, Instance>& list, std::uint64_t serial, int nesting) {
-  if (nesting > kMaxSpriteNesting) return nullptr;
-  for (auto& [depth, inst] : list) {
-    if (inst.serial == serial) return &inst;
-    if (inst.sprite) {
-      if (Instance* found = SerialIn(inst.sprite->list, serial, nesting + 1)) return found;
-    }
-  }
-  return nullptr;
-}
-}  // namespace
-
-Instance* Stage::FindSerial(std::uint64_t serial) { return SerialIn(root_.list, serial, 0); }
-
 bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
   Box box;
   InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0);
@@ -126,10 +101,10 @@ bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
   return true;
 }
 
-AsValue Stage::GetClipProperty(const std::string& path, int index, Avm1& vm) {
-  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
+  TimelineState* tl = TimelineOf(clip);
   if (!tl) return {};
-  Instance* inst = FindInstance(path);
+  Instance* inst = Find(clip);
   static const Matrix kIdentity{};
   const Matrix& m = inst ? inst->matrix : kIdentity;
   switch (index) {
@@ -155,7 +130,7 @@ AsValue Stage::GetClipProperty(const std::string& path, int index, Avm1& vm) {
       return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
     }
     case 10: return AsValue::Number(std::atan2(m.rotateSkew0, m.scaleX) * 180 / kPi);
-    case 11: return AsValue::String(vm.ClipPathText(path, true));
+    case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
     case 14:
     case 15: return AsValue::String("");
@@ -167,13 +142,13 @@ AsValue Stage::GetClipProperty(const std::string& path, int index, Avm1& vm) {
   }
 }
 
-void Stage::SetClipProperty(const std::string& path, int index, const AsValue& v, Avm1& vm) {
+void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm) {
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
   const bool flag = index == 7 && vm.ToBool(v);
   const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
-  Instance* inst = FindInstance(path);
-  if (!inst) return;
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite) return;
   if (index == 13) {
     inst->name = text;
     return;
@@ -229,54 +204,52 @@ void Stage::SetClipProperty(const std::string& path, int index, const AsValue& v
   inst->scripted = true;
 }
 
-bool Stage::GotoLabel(TimelineState& tl, const std::string& label, const std::string& path) {
+bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
   auto it = tl.def->labels.find(Lower(label));
   if (it == tl.def->labels.end()) return false;
-  Goto(tl, it->second, path);
+  Goto(tl, it->second);
   return true;
 }
 
-void Stage::GotoValue(TimelineState& start, const std::string& path, const AsValue& v, Avm1& vm) {
+void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
   if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
-    if (!std::isnan(v.num)) Goto(start, static_cast<int>(std::clamp(v.num, -1e9, 1e9)) - 1, path);
+    if (TimelineState* tl = TimelineOf(clip); tl && !std::isnan(v.num)) Goto(*tl, ClampToInt(v.num) - 1);
     return;
   }
-  // The conversion may run a script: find the timeline again after it.
+  // The conversion may run a script: find the timeline after it.
   std::string s = vm.ToString(v);
-  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
-  if (!tl) return;
-  std::string tpath = path;
   const auto colon = s.rfind(':');
   if (colon != std::string::npos) {
-    tl = Resolve(path, s.substr(0, colon), &tpath);
+    clip = Resolve(clip, std::string_view(s).substr(0, colon));
     s = s.substr(colon + 1);
-    if (!tl) return;
   }
+  TimelineState* tl = TimelineOf(clip);
+  if (!tl) return;
   const double n = vm.ToNumber(AsValue::String(s));
-  if (!s.empty() && !std::isnan(n)) Goto(*tl, static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1, tpath);
-  else GotoLabel(*tl, s, tpath);
+  if (!s.empty() && !std::isnan(n)) Goto(*tl, ClampToInt(n) - 1);
+  else GotoLabel(*tl, s);
 }
 
-void Stage::CallFrame(const std::string& target, const std::string& frame, Avm1& vm) {
-  std::string s = frame, tpath = target;
-  TimelineState* tl = Resolve("", target.empty() ? "/" : target, nullptr);
+void Stage::CallFrame(ClipHandle target, const std::string& frame, Avm1& vm) {
+  std::string s = frame;
   const auto colon = s.rfind(':');
   if (colon != std::string::npos) {
-    tl = Resolve(target, s.substr(0, colon), &tpath);
+    target = Resolve(target, std::string_view(s).substr(0, colon));
     s = s.substr(colon + 1);
   }
+  TimelineState* tl = TimelineOf(target);
   if (!tl) return;
   int index = -1;
   const double n = vm.ToNumber(AsValue::String(s));
   if (!std::isnan(n) && !s.empty()) {
-    index = static_cast<int>(std::clamp(n, -1.0, 1e9)) - 1;
+    index = ClampToInt(std::max(n, -1.0)) - 1;
   } else if (auto it = tl->def->labels.find(Lower(s)); it != tl->def->labels.end()) {
     index = it->second;
   }
   if (index < 0 || index >= tl->FrameCount()) return;
   const TimelineDef* def = tl->def;
   for (const ControlTag& t : def->frames[static_cast<std::size_t>(index)].tags) {
-    if (t.code == swf::tag::kDoAction) vm.Run(tpath, lib_.Body(t));
+    if (t.code == swf::tag::kDoAction) vm.Run(target, lib_.Body(t));
   }
 }
 
@@ -296,116 +269,108 @@ Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::
     Discard(it->second);
     parent.list.erase(it);
   }
-  Instance& inst = parent.list[key];
+  Instance& inst = Adopt(parent, key);
   inst.def = def;
   inst.characterId = def->id;
   inst.name = name;
   inst.createdTick = tick_;
   inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
-  inst.serial = nextSerial_++;
   inst.scripted = true;
   return &inst;
 }
 
-std::string Stage::Duplicate(const std::string& path, const std::string& name, int depth, Avm1& vm) {
-  (void)vm;
-  TimelineState* parent = nullptr;
-  Instance* src = FindInstance(path, &parent);
-  if (!src || !IsSpriteDef(src->def) || name.empty()) return "";
-  const std::string parentPath = path.substr(0, path.rfind('/'));
+ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth) {
+  Instance* src = Find(clip);
+  TimelineState* parent = src ? TimelineOf(src->parent) : nullptr;
+  if (!src || !parent || !src->sprite || !IsSpriteDef(src->def) || name.empty()) return kNoClip;
   const Matrix matrix = src->matrix;
   const ColorTransform cxform = src->cxform;
   const auto events = src->events;
   const bool visible = src->visible;
   const std::shared_ptr<Drawing> drawing =
       src->sprite && src->sprite->drawing ? std::make_shared<Drawing>(*src->sprite->drawing) : nullptr;
+  // May replace the source itself: nothing of it is used below.
   Instance* inst = NewScriptInstance(*parent, depth, name, src->def);
-  if (!inst) return "";
+  if (!inst) return kNoClip;
   inst->matrix = matrix;
   inst->cxform = cxform;
   inst->visible = visible;
   inst->events = events;
-  InitSprite(*inst, parentPath, 0);
+  InitSprite(*inst, 0);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  const std::string newPath = ChildPath(parentPath, *inst);
   for (const ClipEventHandler& h : inst->events) {
-    if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({newPath, h.code, {}});
+    if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
   }
-  return newPath;
+  return inst->serial;
 }
 
-std::string Stage::AttachMovie(const std::string& parentPath, const std::string& exportName, const std::string& name,
-                               int depth) {
-  TimelineState* parent = Resolve("", parentPath.empty() ? "/" : parentPath, nullptr);
+ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportName, const std::string& name,
+                              int depth) {
+  TimelineState* parent = TimelineOf(parentClip);
   const Character* def = lib_.Find(lib_.FindName(exportName));
   if (!parent || !IsSpriteDef(def) || name.empty()) {
     if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
-    return "";
+    return kNoClip;
   }
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
-  if (!inst) return "";
-  InitSprite(*inst, parentPath, 0);
-  return ChildPath(parentPath, *inst);
+  if (!inst) return kNoClip;
+  InitSprite(*inst, 0);
+  return inst->serial;
 }
 
-std::string Stage::CreateEmptyClip(const std::string& parentPath, const std::string& name, int depth) {
-  TimelineState* parent = Resolve("", parentPath.empty() ? "/" : parentPath, nullptr);
-  if (!parent || name.empty()) return "";
+ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name, int depth) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || name.empty()) return kNoClip;
   Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
-  if (!inst) return "";
-  InitSprite(*inst, parentPath, 0);
-  return ChildPath(parentPath, *inst);
+  if (!inst) return kNoClip;
+  InitSprite(*inst, 0);
+  return inst->serial;
 }
 
-void Stage::RemoveClip(const std::string& path) {
-  TimelineState* parent = nullptr;
-  Instance* inst = FindInstance(path, &parent);
-  if (!inst) return;
-  for (auto it = parent->list.begin(); it != parent->list.end(); ++it) {
-    // Only clips at script depths can be removed by scripts.
-    if (&it->second == inst && it->first >= kDepthOffset) {
-      Discard(it->second);
-      parent->list.erase(it);
-      return;
-    }
-  }
+void Stage::RemoveClip(ClipHandle clip) {
+  Instance* inst = Find(clip);
+  TimelineState* parent = inst && inst->sprite ? TimelineOf(inst->parent) : nullptr;
+  // Only clips at script depths can be removed by scripts.
+  if (!parent || inst->depth < kDepthOffset) return;
+  auto it = parent->list.find(inst->depth);
+  if (it == parent->list.end() || &it->second != inst) return;
+  Discard(it->second);
+  parent->list.erase(it);
 }
 
-void Stage::SwapDepths(const std::string& path, int depth) {
-  TimelineState* parent = nullptr;
-  Instance* inst = FindInstance(path, &parent);
-  if (!inst || depth < -kDepthOffset || depth > kMaxScriptDepth) return;
+void Stage::SwapDepths(ClipHandle clip, int depth) {
+  Instance* inst = Find(clip);
+  TimelineState* parent = inst && inst->sprite ? TimelineOf(inst->parent) : nullptr;
+  if (!parent || depth < -kDepthOffset || depth > kMaxScriptDepth) return;
   const int to = depth + kDepthOffset;
-  int from = 0;
-  for (auto& [d, i] : parent->list) {
-    if (&i == inst) from = d;
-  }
+  const int from = inst->depth;
   if (from == to) return;
   auto node = parent->list.extract(from);
   auto other = parent->list.extract(to);
   node.key() = to;
+  node.mapped().depth = to;
   node.mapped().scripted = true;
   parent->list.insert(std::move(node));
   if (!other.empty()) {
     other.key() = from;
+    other.mapped().depth = from;
     parent->list.insert(std::move(other));
   }
 }
 
-int Stage::NextHighestDepth(const std::string& path) {
-  TimelineState* tl = Resolve("", path.empty() ? "/" : path, nullptr);
+int Stage::NextHighestDepth(ClipHandle clip) {
+  TimelineState* tl = TimelineOf(clip);
   if (!tl || tl->list.empty()) return 0;
   return std::max(0, tl->list.rbegin()->first - kDepthOffset + 1);
 }
 
-void Stage::QueueEvents(TimelineState& tl, const std::string& path, std::uint32_t events, int nesting) {
+void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   for (auto& [depth, inst] : tl.list) {
-    const std::string child = ChildPath(path, inst);
     for (const ClipEventHandler& h : inst.events) {
-      if (h.events & events) pending_.push_back({child, h.code, {}});
+      if (h.events & events) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
     }
-    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, child, events, nesting + 1);
+    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, events, nesting + 1);
   }
 }
 
