@@ -12,6 +12,7 @@
 #include "platform/audio/alsa_device.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/audio/steered_clock.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/player/sound/sound_output.h"
 #include "platform/mci/mci.h"
@@ -23,7 +24,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quarvel"));
   // One clock for the player, its sound and the recording.
-  auto clock = std::make_shared<quarvel::audio::WallClock>();
+  // Real time, which a frame-exact capture steers for a while.
+  auto clock = std::make_shared<quarvel::audio::SteeredClock>();
   quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
   bus.SetClock(clock);
   quarvel::player::sound::SoundOutput sound(bus);

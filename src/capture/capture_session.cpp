@@ -19,8 +19,20 @@ std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapse
          "Frame," + std::to_string(elapsed_ms) + "ms) ";
 }
 
+long long FrameNumberAt(long long previous, long long anchor_n, std::int64_t anchor_ms, std::int64_t now_ms,
+                        int latency_ms) {
+  const std::int64_t latency = std::max(latency_ms, 1);
+  const long long by_time = anchor_n + std::max<std::int64_t>(now_ms - anchor_ms, 0) / latency;
+  return std::max(previous + 1, by_time);
+}
+
 struct CaptureSession::TickState {
   long long n = 0;
+  // Frame numbers count latency periods from the anchor: the first tick,
+  // and again each tick that finds the latency changed.
+  long long anchor_n = 1;
+  std::int64_t anchor_ms = 0;
+  int anchor_latency = 0;
   int highest = 0;
   int last = 0;
   int stall = 0;  // 1000 marks the end
@@ -144,7 +156,19 @@ void CaptureSession::Tick(TickState& st) {
     end_reason_ = CaptureEnd::ceJumpBack;
   }
 
-  ++st.n;
+  // A frame is numbered by the time it shows, so a tick the machine was too
+  // busy for becomes a repeat of the frame before (a left-out number) and
+  // the frames stay in step with the recording.
+  const std::int64_t t = clock_.NowMs();
+  const std::int64_t elapsed = t - st.start;
+  const int latency = Latency();
+  if (st.n == 0 || latency != st.anchor_latency) {
+    st.anchor_n = st.n + 1;
+    st.anchor_ms = t;
+    st.anchor_latency = latency;
+  }
+  const long long previous_n = st.n;
+  st.n = FrameNumberAt(st.n, st.anchor_n, st.anchor_ms, t, latency);
   captured_frame_count_ = st.n;
 
   const int c = player_.CurrentFrame();
@@ -157,16 +181,16 @@ void CaptureSession::Tick(TickState& st) {
     st.last = c;
   }
 
-  const std::int64_t t = clock_.NowMs();
-  const std::int64_t elapsed = t - st.start;
-
   // GrabFrame: the player draws itself into the capture buffer.
   player_.Paint(st.buffer);
   Pump();
 
   if (cb_.label) cb_.label(CaptureLabelText(st.n, c, elapsed, Latency()));
 
-  const bool always = st.n % 10 == 1 || st.stall >= kStandstillTicks;
+  // Frames 1, 11, 21, ... are always stored; when a number is skipped, the
+  // first frame of its block of ten stands in for it.
+  const bool first_of_ten = (st.n - 1) / 10 != (previous_n - 1) / 10 || previous_n == 0;
+  const bool always = first_of_ten || st.stall >= kStandstillTicks;
   const bool changed = always || !FramesEqual(st.buffer, st.previous);
   if (changed) {
     writer_->Add(st.buffer, st.n);
