@@ -143,7 +143,7 @@ TEST_F(SoundCorpus, ExtractedSoundsDecodeAndMatchTheirTags) {
     const fs::path copy = work / "movie.swf";
     fs::copy_file(m.file, copy);
     SoundExtraction r;
-    ASSERT_NO_THROW(r = ExtractSounds(copy));
+    ASSERT_NO_THROW(r = ExtractSounds(copy, ExtractOptions{.raw = true}));
     ASSERT_FALSE(r.messages.empty());
     if (r.files.empty()) {
       EXPECT_NE(r.messages.back().find("No sound tag found !"), std::string::npos);
@@ -216,7 +216,7 @@ TEST_F(SoundCorpus, StreamMatchesFfmpegsOwnExtraction) {
     const fs::path work = dir_ / ("ff" + std::to_string(compared));
     fs::create_directories(work);
     fs::copy_file(m.file, work / "movie.swf");
-    const SoundExtraction r = ExtractSounds(work / "movie.swf");
+    const SoundExtraction r = ExtractSounds(work / "movie.swf", ExtractOptions{.raw = true});
     ASSERT_EQ(r.files, std::vector<fs::path>{work / "movie_StreamSound1.MP3"});
     const Bytes ours = Slurp(r.files[0]);
     const Bytes muxed = Slurp(testing::CorpusFolder() / m.reference);
