@@ -118,6 +118,8 @@ void CaptureSession::Loop(const std::string& movie_path) {
   player_.Play();
   Pump();
 
+  // The recording counts from the moment it was asked for.
+  const std::int64_t recording_start = clock_.NowMs();
   if (recorder_ != nullptr) {
     recording_ = true;
     recorder_->StartRecording(paths::RecordingFilePath());
@@ -133,13 +135,21 @@ void CaptureSession::Loop(const std::string& movie_path) {
 
   player_.Stop();
   stopped_ = true;
+  // The recording ends with the last frame's period, before the frame files
+  // still being written are waited for: the sound then lasts as long as the
+  // picture however busy the machine is.
+  if (recorder_ != nullptr) {
+    const std::int64_t recorded_ms = clock_.NowMs() - recording_start;
+    recording_ = false;
+    recorder_->SaveRecording();
+    // A last wait the machine overslept is sound without picture: the last
+    // frame shows on until the recording ends (left-out numbers repeat it).
+    const int latency = Latency();
+    captured_frame_count_ = std::max<long long>(captured_frame_count_, (recorded_ms + latency / 2) / latency);
+  }
   writer_->Finish();
   written_ = writer_->Written();
   if (cb_.finished) cb_.finished();
-  if (recorder_ != nullptr) {
-    recording_ = false;
-    recorder_->SaveRecording();
-  }
   if (cb_.label) cb_.label("Capture finished");
 }
 
