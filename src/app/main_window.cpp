@@ -22,6 +22,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -185,24 +186,29 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
   });
   setWindowTitle(QStringLiteral("Quarvel"));
   setAcceptDrops(true);
-  setFixedSize(kWindowWidth, kWindowHeight);
   QFont font = this->font();
   font.setPointSize(8);
   setFont(font);
-  auto* central = new QWidget(this);
+  // The controls keep their places on a page of fixed size; on a screen too
+  // small for it (a large scale factor) the window shrinks and scrolls.
+  auto* central = new QWidget;
+  central->setObjectName(QStringLiteral("content"));
+  central->setFixedSize(kWindowWidth, kWindowHeight);
   central->setAutoFillBackground(true);
   QPalette pal = central->palette();
   pal.setColor(QPalette::Window, QColor(251, 251, 251));
   central->setPalette(pal);
-  setCentralWidget(central);
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("contentScroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  scroller->setWidgetResizable(false);
+  scroller->setWidget(central);
+  setCentralWidget(scroller);
   BuildLeftColumn(central);
   BuildRightSide(central);
 
   // Window creation: centre, first pages, player limits, start-up timer.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect r = screen->geometry();
-    move(r.x() + (r.width() - kWindowWidth) / 2, r.y() + (r.height() - kWindowHeight) / 2);
-  }
+  FitToScreen();
   outer_pages_->setCurrentIndex(0);
   inner_pages_->setCurrentIndex(0);
   max_player_width_ = 1024;
@@ -501,6 +507,42 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_mp3_button_->setEnabled(false);
   connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
   inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
+}
+
+void MainWindow::FitToScreen() {
+  QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    setFixedSize(kWindowWidth, kWindowHeight);
+    return;
+  }
+  const QRect avail = screen->availableGeometry();
+  // The window manager's frame, once known.
+  const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+  const int w = std::min(kWindowWidth, avail.width() - frame.width());
+  const int h = std::min(kWindowHeight, avail.height() - frame.height());
+  if (w >= kWindowWidth && h >= kWindowHeight) {
+    setFixedSize(kWindowWidth, kWindowHeight);
+  } else {
+    setMinimumSize(std::min(w, 320), std::min(h, 240));
+    setMaximumSize(kWindowWidth, kWindowHeight);
+    resize(w, h);
+  }
+  // Centred on the screen, and never off it.
+  const QRect r = screen->geometry();
+  int x = r.x() + (r.width() - width()) / 2;
+  int y = r.y() + (r.height() - height()) / 2;
+  x = std::clamp(x, avail.left(), std::max(avail.left(), avail.right() + 1 - width() - frame.width()));
+  y = std::clamp(y, avail.top(), std::max(avail.top(), avail.bottom() + 1 - height() - frame.height()));
+  move(x, y);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The frame's size is known once the window is shown.
+  if (!fitted_after_show_) {
+    fitted_after_show_ = true;
+    if (!event->spontaneous()) QTimer::singleShot(0, this, &MainWindow::FitToScreen);
+  }
 }
 
 void MainWindow::ApplyArea() {
@@ -888,7 +930,7 @@ void MainWindow::UpdateCropLimits() {
 void MainWindow::ShowPreview(const gdi::Bitmap& picture) {
   const QImage image = ToQImage(picture);
   gif_preview_->Clear();
-  preview_->setPixmap(QPixmap::fromImage(image));
+  preview_->setPixmap(DevicePixmap(image, preview_->devicePixelRatioF()));
   preview_->setFixedSize(picture.Width(), picture.Height());
 }
 

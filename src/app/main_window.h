@@ -107,6 +107,7 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -115,6 +116,8 @@ class MainWindow : public QMainWindow {
   void BuildLeftColumn(QWidget* central);
   void BuildRightSide(QWidget* central);
   void ApplyArea();
+  // Fixed size when the screen has room, else as large as it allows.
+  void FitToScreen();
   void SetFrameLabel(const QString& text);
   void Pump();
   // Runs a handler; an exception's text is shown in a message box and the
@@ -188,6 +191,7 @@ class MainWindow : public QMainWindow {
   int max_player_height_ = 0;
   int startup_runs_ = 0;
   bool busy_ = false;
+  bool fitted_after_show_ = false;
   QString movie_path_;
   QString previous_movie_;  // what the player held before the opened movie
   QString last_save_folder_;
