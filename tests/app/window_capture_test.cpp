@@ -24,6 +24,7 @@
 #include "app/window_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/giflib_reader.h"
+#include "platform/audio/steered_clock.h"
 
 namespace quarvel::testing {
 namespace {
@@ -399,6 +400,70 @@ TEST_F(CaptureWindowTest, ClosingDuringACaptureWaitsForItThenCleansUp) {
   QTest::qWait(50);  // the close runs once the capture has returned
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(std::filesystem::exists(Home() / "temp/1.bmp"));
+}
+
+// "Frame-exact (offline)": the desktop's clock, real time otherwise, follows
+// a virtual clock for the capture, so every tick comes exactly one latency
+// after the one before, and real time resumes afterwards.
+TEST(FrameExactCapture, RunsOnAVirtualClockThenGivesRealTimeBack) {
+  EnsureApplication();
+  char pattern[] = "/tmp/quarvel_exact_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path home = pattern;
+  setenv("QUARVEL_HOME", pattern, 1);
+  ScriptedMovie movie;
+  movie.stop_at_end = true;
+  audio::SteeredClock clock;
+  audio::LoopbackBus bus;
+  mixer::LoopbackMixer mixer{bus};
+  ScriptedPrompts prompts;
+  app::ProgressBox progress;
+  {
+    app::MainWindow window({movie, clock, prompts, progress, mixer, mci::Mci::Instance()});
+    window.SetOpenWaitMs(0);
+    window.show();
+    const std::string path = (home / "exact.swf").string();
+    WriteTinySwf(path, 100, 80, 10, 30);  // three seconds
+    ASSERT_TRUE(window.OpenMovie(QString::fromStdString(path)));
+    auto* exact = window.findChild<QCheckBox*>("frameExact");
+    ASSERT_NE(exact, nullptr);
+    EXPECT_FALSE(exact->isChecked());  // the live capture is the default
+    exact->setChecked(true);
+    // The frame label at every pass of message handling, and whether the
+    // clock was steered while the capture ran.
+    QStringList labels;
+    bool steered_while_busy = false;
+    auto* label = window.findChild<QLabel*>("frameLabel");
+    auto* watcher = new QTimer(&window);
+    watcher->setInterval(0);
+    QObject::connect(watcher, &QTimer::timeout, &window, [&] {
+      if (window.Busy()) steered_while_busy = clock.Steered();
+      if (labels.isEmpty() || labels.back() != label->text()) labels << label->text();
+    });
+    watcher->start();
+    QTest::mouseClick(window.findChild<QPushButton*>("captureFrames"), Qt::LeftButton);
+    watcher->stop();
+    EXPECT_TRUE(steered_while_busy);
+    // The movie ends at 2.9 s: tick 13, at 3000 ms of the capture's clock.
+    EXPECT_EQ(window.CapturedFrameCount(), 13);
+    EXPECT_EQ(label->text(), "Capture finished");
+    // Every tick's label says it came exactly n - 1 latencies after the start.
+    int checked = 0;
+    for (const QString& text : labels) {
+      const int n = text.section(' ', 0, 0).toInt();
+      const int at = text.indexOf("Frame,");
+      if (n <= 0 || at < 0) continue;
+      EXPECT_EQ(text.mid(at + 6).section("ms", 0, 0).toInt(), (n - 1) * 250) << text.toStdString();
+      ++checked;
+    }
+    EXPECT_GE(checked, 3);
+    // Real time is back and goes on from the capture's time.
+    EXPECT_FALSE(clock.Steered());
+    EXPECT_GE(clock.NowMs(), 3000);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
+  unsetenv("QUARVEL_HOME");
 }
 
 }  // namespace
