@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "capture/crop_zoom.h"
 #include "capture/frame_store.h"
 #include "capture/frame_writer.h"
+#include "platform/audio/wave_file.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::capture {
@@ -18,6 +21,31 @@ std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapse
   return std::to_string(n) + " (" + std::to_string(current_frame) + "/" + std::to_string(elapsed_ms / latency) +
          "Frame," + std::to_string(elapsed_ms) + "ms) ";
 }
+
+namespace {
+
+// How long the recording at `file` plays, from its header and its size; none
+// when it is not a WAVE file we read.
+std::optional<std::int64_t> RecordingLengthMs(const std::filesystem::path& file) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec) return std::nullopt;
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uintmax_t>(size, 4096)));
+  std::ifstream in(file, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()))) return std::nullopt;
+  try {
+    const audio::WaveInfo info = audio::ParseWave(head);
+    const std::uint32_t rate = info.format.sample_rate;
+    if (info.fact_samples && rate > 0) return static_cast<std::int64_t>(*info.fact_samples) * 1000 / rate;
+    const std::uintmax_t data = size - std::min<std::uintmax_t>(size, info.data_offset);
+    if (info.format.format_tag != audio::kWaveFormatPcm || info.format.avg_bytes_per_sec == 0) return std::nullopt;
+    return static_cast<std::int64_t>(data * 1000 / info.format.avg_bytes_per_sec);
+  } catch (const audio::WaveError&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
 
 long long FrameNumberAt(long long previous, long long anchor_n, std::int64_t anchor_ms, std::int64_t now_ms,
                         int latency_ms) {
@@ -139,9 +167,15 @@ void CaptureSession::Loop(const std::string& movie_path) {
   // still being written are waited for: the sound then lasts as long as the
   // picture however busy the machine is.
   if (recorder_ != nullptr) {
-    const std::int64_t recorded_ms = clock_.NowMs() - recording_start;
+    std::int64_t recorded_ms = clock_.NowMs() - recording_start;
     recording_ = false;
     recorder_->SaveRecording();
+    // In real time the saved file knows best how long the sound is (its
+    // start and stop take time of their own); on a virtual clock the clock
+    // is exact.
+    if (virtual_clock_ == nullptr) {
+      if (const auto length = RecordingLengthMs(paths::RecordingFilePath())) recorded_ms = *length;
+    }
     // A last wait the machine overslept is sound without picture: the last
     // frame shows on until the recording ends (left-out numbers repeat it).
     const int latency = Latency();
