@@ -1,5 +1,6 @@
 // "Capture Frames": the window's side of the capture job.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,16 +13,41 @@
 #include "app/main_window.h"
 #include "app/qt_picture.h"
 #include "capture/capture_job.h"
+#include "platform/audio/steered_clock.h"
 
 namespace quarvel::app {
 namespace {
 
 constexpr int kPcmRecordingEntry = 3;  // "PCM 44100Hz x2(MP3)"
 
+// "Frame-exact (offline)": the desktop's clock follows a virtual clock for
+// the capture, as the command line's does, and real time resumes after it.
+class OfflineTime {
+ public:
+  OfflineTime(audio::Clock& clock, bool wanted) : steered_(dynamic_cast<audio::SteeredClock*>(&clock)) {
+    if (wanted && steered_ != nullptr) {
+      capture_clock_ = &steered_->Steer();
+    } else {
+      steered_ = nullptr;
+      capture_clock_ = &clock;
+    }
+  }
+  ~OfflineTime() {
+    if (steered_ != nullptr) steered_->Release();
+  }
+  OfflineTime(const OfflineTime&) = delete;
+  OfflineTime& operator=(const OfflineTime&) = delete;
+  audio::Clock& CaptureClock() { return *capture_clock_; }
+
+ private:
+  audio::SteeredClock* steered_;
+  audio::Clock* capture_clock_;
+};
+
 }  // namespace
 
 void MainWindow::OnCaptureFrames() {
-  if (busy_) return;
+  if (busy_ || movie_path_.isEmpty()) return;
   capture::CaptureJob* session = nullptr;
   capture::CaptureCallbacks callbacks;
   // Grabs go through the widget, at its size.
@@ -38,7 +64,7 @@ void MainWindow::OnCaptureFrames() {
     save_avi_button_->setEnabled(true);
     save_mp3_button_->setEnabled(sound_quality_->currentIndex() == kPcmRecordingEntry);
     capture_button_->setEnabled(false);
-    inner_pages_->setEnabled(false);
+    outer_pages_->setEnabled(false);
     close_button_->setEnabled(false);
   };
   callbacks.clear_thumbnails = [this] { thumbnails_->clear(); };
@@ -55,15 +81,17 @@ void MainWindow::OnCaptureFrames() {
   callbacks.finished = [this] {
     ApplyCropZoom();
     capture_button_->setEnabled(true);
-    inner_pages_->setEnabled(true);
+    outer_pages_->setEnabled(true);
     close_button_->setEnabled(true);
   };
-  capture::CaptureJob run(control_, clock_, {&recorder_, [this] { return sound_quality_->currentIndex(); }}, std::move(callbacks));
+  OfflineTime time(clock_, frame_exact_->isChecked());
+  capture::CaptureJob run(control_, time.CaptureClock(), {&recorder_, [this] { return sound_quality_->currentIndex(); }},
+                          std::move(callbacks));
   session = &run;
   active_session_ = &run;
   BeginLongCommand();
   try {
-    run.Run(name_box_->text().toStdString());
+    run.Run(movie_path_.toStdString());
   } catch (...) {
     captured_frame_count_ = static_cast<int>(run.CapturedFrameCount());
     active_session_ = nullptr;

@@ -36,13 +36,23 @@ void FlashWidget::GrabFrame(gdi::Bitmap& target) {
 }
 
 void FlashWidget::paintEvent(QPaintEvent*) {
-  control_.Paint(frame_);
+  // On a scaled screen the movie is drawn at device pixels, sharp; grabs
+  // for the capture stay at the widget's own size.
+  const qreal dpr = devicePixelRatioF();
+  if (dpr > 1.0) {
+    control_.SetSize(qRound(width() * dpr), qRound(height() * dpr));
+    control_.Paint(frame_);
+    control_.SetSize(width(), height());
+  } else {
+    control_.Paint(frame_);
+  }
   QPainter painter(this);
-  const QImage image = ToQImage(frame_);
+  QImage image = ToQImage(frame_);
   if (image.isNull()) {
     painter.fillRect(rect(), Qt::white);
   } else {
-    painter.drawImage(0, 0, image);
+    image.setDevicePixelRatio(dpr);
+    painter.drawImage(QPointF(0, 0), image);
   }
 }
 

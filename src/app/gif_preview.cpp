@@ -92,7 +92,7 @@ void GifPreview::Refresh() {
   }
   if (picture.isNull()) return;
   ++refreshes_;
-  target_->setPixmap(QPixmap::fromImage(picture));
+  target_->setPixmap(DevicePixmap(picture, target_->devicePixelRatioF()));
 }
 
 }  // namespace quarvel::app

@@ -12,6 +12,7 @@
 #include "platform/audio/alsa_device.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/audio/steered_clock.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quarvel"));
   // One clock for the player, its sound and the recording.
-  auto clock = std::make_shared<quarvel::audio::WallClock>();
+  // Real time, which a frame-exact capture steers for a while.
+  auto clock = std::make_shared<quarvel::audio::SteeredClock>();
   quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
   quarvel::flash::FlashMovieControl control(bus, clock);
   quarvel::audio::AlsaOutput speakers(bus);

@@ -4,7 +4,12 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -12,20 +17,22 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QThread>
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
-#include "app/jpeg_picture.h"
 #include "app/progress_box.h"
 #include "app/prompts.h"
 #include "app/qt_picture.h"
@@ -49,10 +56,32 @@ class GripButton : public QPushButton {
     setObjectName(QStringLiteral("grip"));
     setFixedSize(15, 14);
     setFocusPolicy(Qt::NoFocus);
-    setStyleSheet(QStringLiteral("QPushButton { padding: 0px; font-size: 7pt; }"));
+    // The largest font whose "<>" fits inside the bevel.
+    QFont small = font();
+    for (int px = 10; px >= 5; --px) {
+      small.setPixelSize(px);
+      const QFontMetrics fm(small);
+      if (fm.horizontalAdvance(text()) <= width() - 2 && fm.ascent() <= height() - 2) break;
+    }
+    setFont(small);
   }
 
  protected:
+  // A plain bevel: a styled button face would leave no room for the text.
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    const QRect r = rect();
+    painter.fillRect(r, palette().button());
+    painter.setPen(isDown() ? palette().dark().color() : palette().light().color());
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(isDown() ? palette().light().color() : palette().dark().color());
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+    painter.setPen(palette().buttonText().color());
+    painter.setFont(font());
+    painter.drawText(r, Qt::AlignCenter, text());
+  }
   void mousePressEvent(QMouseEvent* event) override {
     if (event->button() == Qt::LeftButton) {
       const QPoint p = event->position().toPoint();
@@ -74,6 +103,8 @@ class GripButton : public QPushButton {
 namespace {
 
 constexpr int kWindowWidth = 976;
+constexpr const char* kNoMovieText = "No movie loaded";
+constexpr int kMaxCropMargin = 999;
 constexpr int kWindowHeight = 621;
 
 struct NamedColor {
@@ -154,24 +185,30 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     prompts_.Error(this, QString::fromStdString(m.caption), QString::fromStdString(m.text));
   });
   setWindowTitle(QStringLiteral("Quarvel"));
-  setFixedSize(kWindowWidth, kWindowHeight);
+  setAcceptDrops(true);
   QFont font = this->font();
   font.setPointSize(8);
   setFont(font);
-  auto* central = new QWidget(this);
+  // The controls keep their places on a page of fixed size; on a screen too
+  // small for it (a large scale factor) the window shrinks and scrolls.
+  auto* central = new QWidget;
+  central->setObjectName(QStringLiteral("content"));
+  central->setFixedSize(kWindowWidth, kWindowHeight);
   central->setAutoFillBackground(true);
   QPalette pal = central->palette();
   pal.setColor(QPalette::Window, QColor(251, 251, 251));
   central->setPalette(pal);
-  setCentralWidget(central);
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("contentScroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  scroller->setWidgetResizable(false);
+  scroller->setWidget(central);
+  setCentralWidget(scroller);
   BuildLeftColumn(central);
   BuildRightSide(central);
 
   // Window creation: centre, first pages, player limits, start-up timer.
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect r = screen->geometry();
-    move(r.x() + (r.width() - kWindowWidth) / 2, r.y() + (r.height() - kWindowHeight) / 2);
-  }
+  FitToScreen();
   outer_pages_->setCurrentIndex(0);
   inner_pages_->setCurrentIndex(0);
   max_player_width_ = 1024;
@@ -196,10 +233,10 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   connect(close_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnClose(); }); });
 
   auto* color_label = new QLabel(QStringLiteral("Background Color:"), central);
-  color_label->setGeometry(176, 12, 100, 17);
+  color_label->setGeometry(172, 12, 116, 17);
   color_box_ = new QComboBox(central);
   color_box_->setObjectName(QStringLiteral("backgroundColor"));
-  color_box_->setGeometry(280, 8, 225, 25);
+  color_box_->setGeometry(290, 8, 215, 25);
   for (const NamedColor& c : kStandardColors) {
     QPixmap swatch(12, 12);
     swatch.fill(QColor::fromRgb(c.rgb));
@@ -210,11 +247,11 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   connect(color_box_, &QComboBox::activated, this, &MainWindow::OnColorChosen);
 
   auto* name_label = new QLabel(QStringLiteral("SWF Name:"), central);
-  name_label->setGeometry(8, 46, 60, 17);
+  name_label->setGeometry(8, 46, 76, 17);
   name_box_ = new QLineEdit(QStringLiteral("Open file"), central);
   name_box_->setObjectName(QStringLiteral("swfName"));
   name_box_->setReadOnly(true);
-  name_box_->setGeometry(72, 42, 433, 25);
+  name_box_->setGeometry(86, 42, 419, 25);
 
   player_box_ = new QScrollArea(central);
   player_box_->setObjectName(QStringLiteral("playerArea"));
@@ -268,7 +305,7 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   master_volume_ = MakeVolume("masterVolume", sound_group);
   add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 148, 92);
   add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 148, 92);
-  add_row(QStringLiteral("Master Volime:"), master_volume_, 6, 66, 148, 92);
+  add_row(QStringLiteral("Master Volume:"), master_volume_, 6, 66, 148, 92);
   sound_device_ = new QComboBox(sound_group);
   sound_device_->setObjectName(QStringLiteral("soundDevice"));
   sound_device_->setPlaceholderText(QStringLiteral("No Device Found"));
@@ -335,6 +372,12 @@ void MainWindow::BuildRightSide(QWidget* central) {
   connect(prev_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPrevFrame(); }); });
   connect(next_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnNextFrame(); }); });
   connect(edit_frame_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnEditFrame(); }); });
+  frame_exact_ = new QCheckBox(QStringLiteral("Frame-exact (offline)"), page);
+  frame_exact_->setObjectName(QStringLiteral("frameExact"));
+  frame_exact_->setToolTip(QStringLiteral(
+      "Capture on a virtual clock: every frame is taken, however busy the machine, but the movie runs "
+      "faster than real time and its buttons cannot be clicked in time"));
+  frame_exact_->setGeometry(8, 334, 200, 20);
   true_color_ = MakeOption(QStringLiteral("TrueColor(AVI Only)"), "trueColor", page);
   true_color_->setGeometry(8, 334, 150, 20);
   true_color_->setAutoExclusive(false);
@@ -342,9 +385,9 @@ void MainWindow::BuildRightSide(QWidget* central) {
 
   inner_pages_ = new QTabWidget(page);
   inner_pages_->setObjectName(QStringLiteral("innerPages"));
-  inner_pages_->setGeometry(8, 336, 425, 220);
+  inner_pages_->setGeometry(8, 358, 425, 200);
 
-  // "Quick Prview": the thumbnails.
+  // "Quick Preview": the thumbnails.
   thumbnails_ = new QListWidget;
   thumbnails_->setObjectName(QStringLiteral("thumbnails"));
   thumbnails_->setViewMode(QListView::IconMode);
@@ -357,9 +400,9 @@ void MainWindow::BuildRightSide(QWidget* central) {
   connect(thumbnails_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item, QListWidgetItem*) {
     Guard([this, item] { OnThumbnailSelected(item); });
   });
-  inner_pages_->addTab(thumbnails_, QStringLiteral("Quick Prview"));
+  inner_pages_->addTab(thumbnails_, QStringLiteral("Quick Preview"));
 
-  // "Corp && Zoom".
+  // "Crop && Zoom".
   auto* crop_page = new QWidget;
   auto* crop_label = new QLabel(QStringLiteral("Crop Frame:"), crop_page);
   crop_label->setGeometry(8, 8, 100, 17);
@@ -372,12 +415,12 @@ void MainWindow::BuildRightSide(QWidget* central) {
   const Margin margins[] = {{"Top", "cropTop", &crop_top_, 150, 30},
                             {"Left", "cropLeft", &crop_left_, 40, 62},
                             {"Right", "cropRight", &crop_right_, 260, 62},
-                            {"Buttom", "cropBottom", &crop_bottom_, 150, 94}};
+                            {"Bottom", "cropBottom", &crop_bottom_, 150, 94}};
   for (const Margin& m : margins) {
     auto* label = new QLabel(QString::fromLatin1(m.caption), crop_page);
-    label->setGeometry(m.x, m.y + 3, 40, 17);
+    label->setGeometry(m.x, m.y + 3, 52, 17);
     *m.box = MakeSpin(0, 999, 10, 0, m.name, crop_page);
-    (*m.box)->setGeometry(m.x + 44, m.y, 70, 24);
+    (*m.box)->setGeometry(m.x + 54, m.y, 70, 24);
     connect(*m.box, &QSpinBox::textChanged, this, [this] { Guard([this] { OnCropChanged(); }); });
   }
   auto* zoom_caption = new QLabel(QStringLiteral("Zoom:"), crop_page);
@@ -388,7 +431,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   zoom_label_ = new QLabel(QStringLiteral("%"), crop_page);
   zoom_label_->setObjectName(QStringLiteral("zoomLabel"));
   zoom_label_->setGeometry(128, 135, 200, 17);
-  inner_pages_->addTab(crop_page, QStringLiteral("Corp && Zoom"));
+  inner_pages_->addTab(crop_page, QStringLiteral("Crop && Zoom"));
 
   // "Save GIF": three option pairs and two buttons.
   auto* gif_page = new QWidget;
@@ -455,7 +498,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   bit_rate_ = MakeList({QStringLiteral("128kbit/s"), QStringLiteral("224kbit/s")}, 0, "bitRate", mp3_page);
   bit_rate_->setGeometry(8, 8, 120, 24);
   auto* note = new QLabel(QStringLiteral("For PCM audio format only\n"
-                                         "[Please choose PCM video format before you record/capture the flash file]"),
+                                         "[Please choose PCM audio format before you record/capture the flash file]"),
                           mp3_page);
   note->setWordWrap(true);
   note->setGeometry(8, 40, 400, 40);
@@ -464,6 +507,42 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_mp3_button_->setEnabled(false);
   connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
   inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
+}
+
+void MainWindow::FitToScreen() {
+  QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    setFixedSize(kWindowWidth, kWindowHeight);
+    return;
+  }
+  const QRect avail = screen->availableGeometry();
+  // The window manager's frame, once known.
+  const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
+  const int w = std::min(kWindowWidth, avail.width() - frame.width());
+  const int h = std::min(kWindowHeight, avail.height() - frame.height());
+  if (w >= kWindowWidth && h >= kWindowHeight) {
+    setFixedSize(kWindowWidth, kWindowHeight);
+  } else {
+    setMinimumSize(std::min(w, 320), std::min(h, 240));
+    setMaximumSize(kWindowWidth, kWindowHeight);
+    resize(w, h);
+  }
+  // Centred on the screen, and never off it.
+  const QRect r = screen->geometry();
+  int x = r.x() + (r.width() - width()) / 2;
+  int y = r.y() + (r.height() - height()) / 2;
+  x = std::clamp(x, avail.left(), std::max(avail.left(), avail.right() + 1 - width() - frame.width()));
+  y = std::clamp(y, avail.top(), std::max(avail.top(), avail.bottom() + 1 - height() - frame.height()));
+  move(x, y);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // The frame's size is known once the window is shown.
+  if (!fitted_after_show_) {
+    fitted_after_show_ = true;
+    if (!event->spontaneous()) QTimer::singleShot(0, this, &MainWindow::FitToScreen);
+  }
 }
 
 void MainWindow::ApplyArea() {
@@ -529,7 +608,8 @@ void MainWindow::OnWaveOutVolumeChanged(int position) { sound::WaveOutVolumeChan
 void MainWindow::OnMasterVolumeChanged(int position) { sound::MasterVolumeChanged(mixer_, position); }
 
 void MainWindow::OnGetSoundFile() {
-  const std::filesystem::path movie = name_box_->text().toStdString();
+  if (movie_path_.isEmpty()) return;
+  const std::filesystem::path movie = movie_path_.toStdString();
   sound::SoundExtraction result;
   try {
     result = sound::ExtractSounds(movie);
@@ -544,14 +624,19 @@ void MainWindow::OnGetSoundFile() {
 // --- MP3 ---
 
 void MainWindow::OnSaveMp3() {
-  const QString path = prompts_.SaveFile(this, QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"));
+  if (busy_) return;
+  const QString path = ChooseSaveFile(QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"));
   if (path.isEmpty()) return;
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const sound::Mp3ExportResult result = sound::ExportMp3(path.toStdString(), bit_rate_->currentIndex());
   QApplication::restoreOverrideCursor();
   SetFrameLabel(QString::fromStdString(result.frame_label));
   // An encoder that failed is said so, not passed over in silence.
-  if (!result.error.empty()) prompts_.Error(this, QStringLiteral("Error:"), QString::fromStdString(result.error));
+  if (!result.error.empty()) {
+    prompts_.Error(this, QStringLiteral("Error:"), QString::fromStdString(result.error));
+  } else if (QFileInfo::exists(path)) {
+    SavedTo(path);
+  }
 }
 
 // --- AVI ---
@@ -590,23 +675,31 @@ capture::CropZoom MainWindow::CurrentCropZoom() const {
 void MainWindow::OnSaveAvi() {
   if (busy_) return;
   codec_box_.selected = codec_->currentIndex();
-  const QString path = prompts_.SaveFile(this, QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
+  const QString path = ChooseSaveFile(QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
   if (path.isEmpty()) return;
+  // Checked before any frame is read, so a missing recording costs no work:
+  // the video is saved without sound, and the user is told.
+  bool audio = audio_->isChecked();
+  QString note;
+  if (audio && !std::filesystem::exists(paths::RecordingFilePath())) {
+    audio = false;
+    note = QStringLiteral("There is no recording (%1), so the AVI is saved without sound.")
+               .arg(QString::fromStdString(paths::RecordingFilePath().string()));
+  }
   avi::AviSaveOptions options;
   options.output = path.toStdString();
   options.captured_frame_count = captured_frame_count_;
   options.crop_zoom = CurrentCropZoom();
   options.latency_ms = latency_->value();
-  options.audio = audio_->isChecked();
+  options.audio = audio;
   options.pixel_format = avi_writer_.PixelFormat();
   options.quality_index = quality_->currentIndex();
   options.codec = codec_box_;
   options.preview_width = preview_->width();
   options.preview_height = preview_->height();
   avi::AviSaveCallbacks callbacks;
-  callbacks.ask_overwrite = [this](const std::filesystem::path&) {
-    return prompts_.AskYesNo(this, QString::fromLatin1(avi::kOverwriteQuestion));
-  };
+  // The question was asked with the file name, before the progress box.
+  callbacks.ask_overwrite = [](const std::filesystem::path&) { return true; };
   callbacks.close_recorder = [this] { recorder_.Close(); };
   callbacks.progress = [this](const std::string& label, int percent) {
     SetFrameLabel(QString::fromStdString(label));
@@ -625,6 +718,10 @@ void MainWindow::OnSaveAvi() {
   progress_.End();
   EndLongCommand();
   if (!outcome.message.empty()) prompts_.Message(this, QString::fromStdString(outcome.message));
+  if (outcome.saved) {
+    SavedTo(path);
+    if (!note.isEmpty()) prompts_.Message(this, note);
+  }
 }
 
 // --- Playback (the four buttons end a running capture) ---
@@ -668,7 +765,8 @@ void MainWindow::OnSeekReleased() {
 }
 
 void MainWindow::RefreshStatus() {
-  if (control_.ReadyState() != 4) return;
+  // The placeholder that Close loads is no movie of the user's.
+  if (movie_path_.isEmpty() || control_.ReadyState() != 4) return;
   const int current = control_.CurrentFrame();
   if (!seek_bar_->isSliderDown()) seek_bar_->setValue(current);
   status_line_->setText(QString::fromStdString(
@@ -726,13 +824,20 @@ void MainWindow::OnOpen() {
 }
 
 void MainWindow::OnClose() {
+  if (busy_) return;
   prev50_button_->setEnabled(false);
   next50_button_->setEnabled(false);
   capture_button_->setEnabled(false);
   open_button_->setEnabled(true);
   close_button_->setEnabled(false);
+  // Nothing is left to take sounds from.
+  sound_file_button_->setEnabled(false);
   control_.Stop();
-  control_.SetMovie(paths::DataFilePath("temp.swf").string());
+  previous_movie_ = QString::fromStdString(paths::DataFilePath("temp.swf").string());
+  control_.SetMovie(previous_movie_.toStdString());
+  movie_path_.clear();
+  name_box_->setText(QString::fromLatin1(kNoMovieText));
+  status_line_->setText(QString::fromLatin1(kNoMovieText));
 }
 
 // --- Frame browser ---
@@ -758,21 +863,31 @@ void MainWindow::ShowFramePicture(gdi::Bitmap picture, int frame_number) {
 
 void MainWindow::OnPrevFrame() {
   if (shown_frame_ > 1) --shown_frame_;
-  ShowFrameJpeg();
+  ShowCapturedFrame();
 }
 
 void MainWindow::OnNextFrame() {
   if (shown_frame_ < captured_frame_count_) ++shown_frame_;
-  ShowFrameJpeg();
+  ShowCapturedFrame();
 }
 
-void MainWindow::ShowFrameJpeg() {
-  const auto path = paths::FramePicturePath(shown_frame_);
-  if (!std::filesystem::exists(path)) return;
-  ShowFramePicture(LoadJpegPicture(path), shown_frame_);
+void MainWindow::ShowCapturedFrame() {
+  // A left-out number is the same picture as the frame before it.
+  for (int k = shown_frame_; k >= 1; --k) {
+    const auto path = paths::FrameFilePath(k);
+    if (std::filesystem::exists(path)) {
+      ShowFramePicture(capture::LoadFramePicture(path), shown_frame_);
+      return;
+    }
+  }
 }
 
-void MainWindow::OnEditFrame() { prompts_.OpenFolder(QString::fromStdString(paths::CaptureFolder().string())); }
+void MainWindow::OnEditFrame() {
+  const QString folder = QString::fromStdString(paths::CaptureFolder().string());
+  if (!prompts_.OpenFolder(folder)) {
+    prompts_.Message(this, QStringLiteral("No program could open the capture folder %1.").arg(folder));
+  }
+}
 
 // --- Crop and zoom ---
 
@@ -782,6 +897,7 @@ void MainWindow::ApplyCropZoom() {
     if (box->cleanText().isEmpty()) return;
   }
   if (frame_view_.Empty()) return;
+  UpdateCropLimits();
   capture::CropZoom settings;
   settings.top = crop_top_->value();
   settings.left = crop_left_->value();
@@ -795,10 +911,26 @@ void MainWindow::ApplyCropZoom() {
   zoom_label_->setText(QString::fromStdString(capture::ZoomLabelText(preview_->width(), preview_->height())));
 }
 
+void MainWindow::UpdateCropLimits() {
+  // Margins that would leave nothing of the frame cannot be entered: each
+  // box stops where one row or column would still be left.
+  const QSignalBlocker block_l(crop_left_), block_r(crop_right_), block_t(crop_top_), block_b(crop_bottom_);
+  const auto limit = [](QSpinBox* box, int extent, const QSpinBox* other) {
+    box->setMaximum(std::clamp(extent - 1 - other->value(), 0, kMaxCropMargin));
+  };
+  const int w = frame_view_.Width(), h = frame_view_.Height();
+  crop_right_->setMaximum(std::clamp(w - 1, 0, kMaxCropMargin));
+  limit(crop_left_, w, crop_right_);
+  limit(crop_right_, w, crop_left_);
+  crop_bottom_->setMaximum(std::clamp(h - 1, 0, kMaxCropMargin));
+  limit(crop_top_, h, crop_bottom_);
+  limit(crop_bottom_, h, crop_top_);
+}
+
 void MainWindow::ShowPreview(const gdi::Bitmap& picture) {
   const QImage image = ToQImage(picture);
   gif_preview_->Clear();
-  preview_->setPixmap(QPixmap::fromImage(image));
+  preview_->setPixmap(DevicePixmap(image, preview_->devicePixelRatioF()));
   preview_->setFixedSize(picture.Width(), picture.Height());
 }
 
@@ -860,10 +992,38 @@ void MainWindow::OnPreviewGif() {
 
 void MainWindow::OnSaveGif() {
   if (busy_) return;
-  const QString path = prompts_.SaveFile(this, QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
+  const QString path = ChooseSaveFile(QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
   if (path.isEmpty()) return;
   BuildGif();
-  if (gif_preview_->HasImage()) gif_preview_->Image().SaveToFile(path.toStdString());
+  if (gif_preview_->HasImage()) {
+    gif_preview_->Image().SaveToFile(path.toStdString());
+    SavedTo(path);
+  }
+}
+
+QString MainWindow::ChooseSaveFile(const QString& filter, const QString& extension) {
+  QString folder = last_save_folder_;
+  QString base = QStringLiteral("movie");
+  if (!movie_path_.isEmpty()) {
+    const QFileInfo movie(movie_path_);
+    if (folder.isEmpty()) folder = movie.absolutePath();
+    base = movie.completeBaseName();
+  }
+  if (folder.isEmpty()) folder = QDir::homePath();
+  const QString initial = QDir(folder).filePath(base + QLatin1Char('.') + extension);
+  const QString path = prompts_.SaveFile(this, filter, extension, initial);
+  if (path.isEmpty()) return {};
+  last_save_folder_ = QFileInfo(path).absolutePath();
+  // Asked here, once, before any progress is shown.
+  if (QFileInfo::exists(path) && !prompts_.AskYesNo(this, QString::fromLatin1(avi::kOverwriteQuestion))) return {};
+  return path;
+}
+
+void MainWindow::SavedTo(const QString& path) {
+  const QString name = QFileInfo(path).fileName();
+  const QString text = frame_label_->text() + QStringLiteral(": ") + name;
+  frame_label_->setToolTip(path);
+  SetFrameLabel(frame_label_->fontMetrics().elidedText(text, Qt::ElideMiddle, frame_label_->width()));
 }
 
 // --- Shutdown ---
@@ -873,6 +1033,30 @@ void MainWindow::RunCloseSteps() {
   closing_done_ = true;
   // Every numbered frame file, not only 0 to 10000, and the recording.
   capture::ClearFrameStore();
+}
+
+namespace {
+// The one local file a drag carries, or an empty string.
+QString DroppedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().front();
+  return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!busy_ && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (busy_ || path.isEmpty()) return;
+  event->acceptProposedAction();
+  // A movie already open is closed first, as the user would before Open.
+  Guard([this, path] {
+    if (!movie_path_.isEmpty()) OnClose();
+    OpenMovie(path);
+  });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -914,26 +1098,45 @@ void MainWindow::FitPlayerToMovie(const QString& path) {
   ApplyArea();
 }
 
-void MainWindow::OpenMovie(const QString& path) {
-  name_box_->setText(path);
+bool MainWindow::OpenMovie(const QString& path) {
+  if (busy_) return false;
   if (control_.Playing()) control_.Stop();
   control_.SetBackgroundColor(ChosenBackground());
   control_.SetMovie(path.toStdString());
-  control_.Play();
-  if (control_.ReadyState() == 4) {
-    const int total = control_.TotalFrames();
-    seek_bar_->setMaximum(total);
-    seek_bar_->setTickInterval(SeekTickSpacing(total));
-    FitPlayerToMovie(path);
-    player_->setFocus();
-    control_.GotoFrame(0);
-    control_.Play();
-    if (open_wait_ms_ > 0) QThread::msleep(static_cast<unsigned long>(open_wait_ms_));
+  QString why;
+  if (control_.ReadyState() != 4) {
+    why = QString::fromStdString(control_.LoadError());
+    if (why.isEmpty()) why = QStringLiteral("the player could not load it");
+  } else {
+    try {
+      FitPlayerToMovie(path);
+    } catch (const std::exception& e) {
+      why = QString::fromStdString(e.what());
+    }
   }
+  if (!why.isEmpty()) {
+    // Refused at once, not at Capture: the player goes back to what it held.
+    control_.SetMovie(previous_movie_.toStdString());
+    prompts_.Error(this, QStringLiteral("Error:"), QStringLiteral("Can not open %1: %2").arg(path, why));
+    return false;
+  }
+  name_box_->setText(path);
+  movie_path_ = path;
+  const int total = control_.TotalFrames();
+  seek_bar_->setMaximum(total);
+  seek_bar_->setTickInterval(SeekTickSpacing(total));
+  player_->setFocus();
+  control_.GotoFrame(0);
+  control_.Play();
+  if (open_wait_ms_ > 0) QThread::msleep(static_cast<unsigned long>(open_wait_ms_));
   open_button_->setEnabled(false);
   capture_button_->setEnabled(true);
   sound_file_button_->setEnabled(true);
   close_button_->setEnabled(true);
+  // Close disabled them; a newly opened movie can be positioned again.
+  prev50_button_->setEnabled(true);
+  next50_button_->setEnabled(true);
+  return true;
 }
 
 }  // namespace quarvel::app

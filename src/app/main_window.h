@@ -26,6 +26,8 @@ class MixerDriver;
 
 class QButtonGroup;
 class QCheckBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -79,8 +81,12 @@ class MainWindow : public QMainWindow {
   // True while a capture, GIF build or AVI save runs.
   bool Busy() const { return busy_; }
 
-  // Opens a movie as "Open" does after its dialog (for the command line).
-  void OpenMovie(const QString& path);
+  // Opens a movie as "Open" does after its dialog (for the command line and
+  // drag and drop). A file the player cannot load is refused with its
+  // error, and the window stays as it was; false then.
+  bool OpenMovie(const QString& path);
+  // The opened movie; empty when none is loaded.
+  const QString& MoviePath() const { return movie_path_; }
 
   // Controls, for the tests and the screenshot script.
   FlashWidget* Player() const { return player_; }
@@ -101,12 +107,17 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildLeftColumn(QWidget* central);
   void BuildRightSide(QWidget* central);
   void ApplyArea();
+  // Fixed size when the screen has room, else as large as it allows.
+  void FitToScreen();
   void SetFrameLabel(const QString& text);
   void Pump();
   // Runs a handler; an exception's text is shown in a message box and the
@@ -135,7 +146,13 @@ class MainWindow : public QMainWindow {
   void ApplyCropZoom();
   void ShowPreview(const gdi::Bitmap& picture);
   void ShowFramePicture(gdi::Bitmap picture, int frame_number);
-  void ShowFrameJpeg();
+  void ShowCapturedFrame();
+  void UpdateCropLimits();
+  // The save dialog, in the movie's folder (or the last one used) with the
+  // movie's name and `extension` filled in; asks once about an existing
+  // file. Empty when the user cancels or declines.
+  QString ChooseSaveFile(const QString& filter, const QString& extension);
+  void SavedTo(const QString& path);
   void OnColorChosen(int index);
   void OnGetSoundFile();
   void OnRecordingLineChanged(int index);
@@ -174,6 +191,10 @@ class MainWindow : public QMainWindow {
   int max_player_height_ = 0;
   int startup_runs_ = 0;
   bool busy_ = false;
+  bool fitted_after_show_ = false;
+  QString movie_path_;
+  QString previous_movie_;  // what the player held before the opened movie
+  QString last_save_folder_;
   bool close_pending_ = false;
   capture::CaptureJob* active_session_ = nullptr;
   bool closing_done_ = false;
@@ -216,6 +237,7 @@ class MainWindow : public QMainWindow {
   QPushButton* capture_button_ = nullptr;
   QPushButton* sound_file_button_ = nullptr;
   QSpinBox* latency_ = nullptr;
+  QCheckBox* frame_exact_ = nullptr;
   QScrollArea* frame_area_ = nullptr;
   QLabel* preview_ = nullptr;
   GifPreview* gif_preview_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QFormLayout>
 #include <QSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -15,11 +16,18 @@ QString Prompts::OpenFile(QWidget* parent, const QString& filter, const QString&
   return QFileDialog::getOpenFileName(parent, QString(), initial_name, filter);
 }
 
-QString Prompts::SaveFile(QWidget* parent, const QString& filter, const QString& default_suffix) {
+QString Prompts::SaveFile(QWidget* parent, const QString& filter, const QString& default_suffix,
+                          const QString& initial_path) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilter(filter);
   dialog.setDefaultSuffix(default_suffix);
+  if (!initial_path.isEmpty()) {
+    const QFileInfo initial(initial_path);
+    dialog.setDirectory(initial.absolutePath());
+    dialog.selectFile(initial.fileName());
+  }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().front();
 }
@@ -67,6 +75,6 @@ bool Prompts::CompressorSettings(QWidget* parent, const QString& compressor, int
   return true;
 }
 
-void Prompts::OpenFolder(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool Prompts::OpenFolder(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 }  // namespace quarvel::app

@@ -14,7 +14,10 @@ class Prompts {
   virtual ~Prompts() = default;
   // A chosen path, or an empty string when the user cancels.
   virtual QString OpenFile(QWidget* parent, const QString& filter, const QString& initial_name);
-  virtual QString SaveFile(QWidget* parent, const QString& filter, const QString& default_suffix);
+  // Starts at initial_path (folder and name); does not ask about an
+  // existing file, the caller does.
+  virtual QString SaveFile(QWidget* parent, const QString& filter, const QString& default_suffix,
+                           const QString& initial_path);
   // A message box with the error icon and an OK button.
   virtual void Error(QWidget* parent, const QString& caption, const QString& text);
   // A plain message box with the product's name as caption.
@@ -27,8 +30,9 @@ class Prompts {
   // 0 follows the quality, a key-frame interval of 0 the save's default.
   virtual bool CompressorSettings(QWidget* parent, const QString& compressor, int& bit_rate_kbps,
                                   int& key_frame_interval);
-  // Opens a folder in the desktop's file browser; the result is not checked.
-  virtual void OpenFolder(const QString& path);
+  // Opens a folder in the desktop's file browser; false when no program
+  // could be started for it.
+  virtual bool OpenFolder(const QString& path);
 };
 
 }  // namespace quarvel::app

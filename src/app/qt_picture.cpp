@@ -21,4 +21,12 @@ QImage ToQImage(const gdi::Bitmap& picture) {
   return image;
 }
 
+QPixmap DevicePixmap(const QImage& image, qreal device_pixel_ratio) {
+  if (image.isNull() || device_pixel_ratio <= 1.0) return QPixmap::fromImage(image);
+  QImage scaled = image.scaled(qRound(image.width() * device_pixel_ratio), qRound(image.height() * device_pixel_ratio),
+                               Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  scaled.setDevicePixelRatio(device_pixel_ratio);
+  return QPixmap::fromImage(scaled);
+}
+
 }  // namespace quarvel::app

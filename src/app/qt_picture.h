@@ -2,6 +2,7 @@
 // Hand-over of our pictures to Qt for display.
 
 #include <QImage>
+#include <QPixmap>
 
 #include "platform/gdi/bitmap.h"
 
@@ -9,5 +10,10 @@ namespace quarvel::app {
 
 // A top-down RGB32 copy of any picture; an empty picture gives a null image.
 QImage ToQImage(const gdi::Bitmap& picture);
+
+// A picture to show at its own size in logical pixels on a screen of the
+// given device pixel ratio: each pixel becomes a block of device pixels,
+// never a blur.
+QPixmap DevicePixmap(const QImage& image, qreal device_pixel_ratio);
 
 }  // namespace quarvel::app

@@ -1,5 +1,7 @@
 // quarvel-screenshot MOVIE.swf OUT.png: opens the movie in the main window,
-// captures it, and saves a picture of the window.
+// captures it, and saves a picture of the window at the screen's own
+// resolution (twice the pixels on a 2x screen). A relative MOVIE path is
+// shown as it is given, so the picture names no folder of the machine.
 
 #include <QApplication>
 #include <QPixmap>
@@ -15,6 +17,7 @@
 #include "flash/flash_movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/audio/steered_clock.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
 
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[2]);
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
   // One clock for the player, its sound and the recording.
-  auto clock = std::make_shared<quarvel::audio::WallClock>();
+  auto clock = std::make_shared<quarvel::audio::SteeredClock>();
   quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();
   quarvel::flash::FlashMovieControl control(bus, clock);
   QuietPrompts prompts;

@@ -56,6 +56,16 @@ std::string NarrowName(const char16_t* name, std::size_t capacity) {
   return out;
 }
 
+// The short name fills at most 15 characters; a name cut there reads
+// better from the description, without its note in brackets.
+std::string EntryName(const ICINFO& info) {
+  std::string name = NarrowName(info.szName, 16);
+  if (name.size() < 15) return name;
+  std::string description = NarrowName(info.szDescription, 128);
+  description = description.substr(0, description.find(" ("));
+  return description.starts_with(name) ? description : name;
+}
+
 // What GetLastError says for a bitmap without a DIB section.
 constexpr int kErrorInvalidParameter = 87;
 
@@ -124,7 +134,7 @@ void TAviWriter_2::ListCompressors(std::vector<std::string>& list) {
     if (!hic) continue;
     if (ICCompressQuery(hic, &query, nullptr) == ICERR_OK) {
       ICGetInfo(hic, &info, sizeof(ICINFO));
-      list.push_back(FourCCToString(info.fccHandler) + " " + NarrowName(info.szName, 16));
+      list.push_back(FourCCToString(info.fccHandler) + " " + EntryName(info));
     }
     ICClose(hic);
   }

@@ -142,6 +142,18 @@ TEST_F(AviWriterTest, ListCompressorsOffersNoCompressionAndEveryAcceptingCompres
   EXPECT_EQ(asked, (std::vector<int>{0, 1, 2}));
 }
 
+TEST_F(AviWriterTest, ListedNamesAreNotCutAtTheShortNamesLength) {
+  // "Zip Motion Blocks" does not fit the 15 characters of a short name.
+  std::vector<std::string> list;
+  writer_.ListCompressors(list);
+  for (const std::string& entry : list) {
+    if (entry.starts_with("ZMBV")) {
+      EXPECT_EQ(entry, "ZMBV Zip Motion Blocks Video");
+    }
+    EXPECT_FALSE(entry.ends_with("Bloc")) << entry;
+  }
+}
+
 TEST_F(AviWriterTest, FrameFormatHoldsHeaderAndColourTable) {
   struct Case {
     PixelFormat format;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "capture/crop_zoom.h"
 #include "capture/frame_store.h"
 #include "capture/frame_writer.h"
+#include "platform/audio/wave_file.h"
 #include "platform/paths/working_folder.h"
 #include "sound/wave_recorder.h"
 
@@ -20,8 +23,45 @@ std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapse
          "Frame," + std::to_string(elapsed_ms) + "ms) ";
 }
 
+namespace {
+
+// How long the recording at `file` plays, from its header and its size; none
+// when it is not a WAVE file we read.
+std::optional<std::int64_t> RecordingLengthMs(const std::filesystem::path& file) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (ec) return std::nullopt;
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uintmax_t>(size, 4096)));
+  std::ifstream in(file, std::ios::binary);
+  if (!in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()))) return std::nullopt;
+  try {
+    const audio::WaveInfo info = audio::ParseWave(head);
+    const std::uint32_t rate = info.format.sample_rate;
+    if (info.fact_samples && rate > 0) return static_cast<std::int64_t>(*info.fact_samples) * 1000 / rate;
+    const std::uintmax_t data = size - std::min<std::uintmax_t>(size, info.data_offset);
+    if (info.format.format_tag != audio::kWaveFormatPcm || info.format.avg_bytes_per_sec == 0) return std::nullopt;
+    return static_cast<std::int64_t>(data * 1000 / info.format.avg_bytes_per_sec);
+  } catch (const audio::WaveError&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+long long FrameNumberAt(long long previous, long long anchor_n, std::int64_t anchor_ms, std::int64_t now_ms,
+                        int latency_ms) {
+  const std::int64_t latency = std::max(latency_ms, 1);
+  const long long by_time = anchor_n + std::max<std::int64_t>(now_ms - anchor_ms, 0) / latency;
+  return std::max(previous + 1, by_time);
+}
+
 struct CaptureJob::TickState {
   long long n = 0;
+  // Frame numbers count latency periods from the anchor: the first tick,
+  // and again each tick that finds the latency changed.
+  long long anchor_n = 1;
+  std::int64_t anchor_ms = 0;
+  int anchor_latency = 0;
   int highest = 0;
   int last = 0;
   int stall = 0;  // 1000 marks the end
@@ -114,6 +154,8 @@ void CaptureJob::Loop(const std::string& movie_path) {
   player_.Play();
   Pump();
 
+  // The recording counts from the moment it was asked for.
+  const std::int64_t recording_start = clock_.NowMs();
   if (recording_setup_.recorder != nullptr) {
     recording_ = true;
     const int format = recording_setup_.format ? recording_setup_.format() : -1;
@@ -130,13 +172,27 @@ void CaptureJob::Loop(const std::string& movie_path) {
 
   player_.Stop();
   stopped_ = true;
+  // The recording ends with the last frame's period, before the frame files
+  // still being written are waited for: the sound then lasts as long as the
+  // picture however busy the machine is.
+  if (recording_) {
+    std::int64_t recorded_ms = clock_.NowMs() - recording_start;
+    recording_ = false;
+    recording_setup_.recorder->SaveRecording();
+    // In real time the saved file knows best how long the sound is (its
+    // start and stop take time of their own); on a virtual clock the clock
+    // is exact.
+    if (virtual_clock_ == nullptr) {
+      if (const auto length = RecordingLengthMs(paths::RecordingFilePath())) recorded_ms = *length;
+    }
+    // A last wait the machine overslept is sound without picture: the last
+    // frame shows on until the recording ends (left-out numbers repeat it).
+    const int latency = Latency();
+    captured_frame_count_ = std::max<long long>(captured_frame_count_, (recorded_ms + latency / 2) / latency);
+  }
   writer_->Finish();
   written_ = writer_->Written();
   if (cb_.finished) cb_.finished();
-  if (recording_) {
-    recording_ = false;
-    recording_setup_.recorder->SaveRecording();
-  }
   if (cb_.label) cb_.label("Capture finished");
 }
 
@@ -153,7 +209,19 @@ void CaptureJob::Tick(TickState& st) {
     end_reason_ = CaptureEnd::ceJumpBack;
   }
 
-  ++st.n;
+  // A frame is numbered by the time it shows, so a tick the machine was too
+  // busy for becomes a repeat of the frame before (a left-out number) and
+  // the frames stay in step with the recording.
+  const std::int64_t t = clock_.NowMs();
+  const std::int64_t elapsed = t - st.start;
+  const int latency = Latency();
+  if (st.n == 0 || latency != st.anchor_latency) {
+    st.anchor_n = st.n + 1;
+    st.anchor_ms = t;
+    st.anchor_latency = latency;
+  }
+  const long long previous_n = st.n;
+  st.n = FrameNumberAt(st.n, st.anchor_n, st.anchor_ms, t, latency);
   captured_frame_count_ = st.n;
 
   const int c = player_.CurrentFrame();
@@ -166,16 +234,16 @@ void CaptureJob::Tick(TickState& st) {
     st.last = c;
   }
 
-  const std::int64_t t = clock_.NowMs();
-  const std::int64_t elapsed = t - st.start;
-
   // GrabFrame: the player draws itself into the capture buffer.
   Grab(st.buffer);
   Pump();
 
   if (cb_.label) cb_.label(CaptureLabelText(st.n, c, elapsed, Latency()));
 
-  const bool always = st.n % 10 == 1 || st.stall >= kStandstillTicks;
+  // Frames 1, 11, 21, ... are always stored; when a number is skipped, the
+  // first frame of its block of ten stands in for it.
+  const bool first_of_ten = (st.n - 1) / 10 != (previous_n - 1) / 10 || previous_n == 0;
+  const bool always = first_of_ten || st.stall >= kStandstillTicks;
   const bool changed = always || !FramesEqual(st.buffer, st.previous);
   if (changed) {
     writer_->Add(st.buffer, st.n);

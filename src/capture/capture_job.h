@@ -67,6 +67,12 @@ inline constexpr int kThumbnailHeight = 45;
 inline constexpr int kStandstillTicks = 50;
 
 // "12 (34/11Frame,2750ms) "
+// The number of the frame grabbed at now_ms: one more than the previous
+// one, or, when ticks were late, the latency periods since the anchor
+// frame (anchor_n grabbed at anchor_ms), whichever is higher.
+long long FrameNumberAt(long long previous, long long anchor_n, std::int64_t anchor_ms, std::int64_t now_ms,
+                        int latency_ms);
+
 std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapsed_ms, int latency_ms);
 
 // Why a capture ended.

@@ -339,6 +339,41 @@ TEST_F(CaptureJobTest, MovieThatDoesNotLoadIsAnErrorNamingIt) {
   EXPECT_EQ(s.CapturedFrameCount(), 0);
 }
 
+TEST_F(CaptureJobTest, LateTicksBecomeRepeatedFramesSoThePictureKeepsTime) {
+  player_.total = 1000;
+  player_.period_ms = 10;
+  latency_ = 100;
+  CaptureJob* session = nullptr;
+  bool first_jump = false, second_jump = false;
+  on_pump_ = [&] {
+    // Two ticks the machine was too busy for: 250 ms go by inside a tick.
+    const long long n = session->CapturedFrameCount();
+    if (n == 3 && !first_jump) first_jump = true, clock_.Advance(250);
+    if (n == 9 && !second_jump) second_jump = true, clock_.Advance(250);
+    if (n >= 14) session->RequestStop();
+  };
+  CaptureJob s(player_, clock_, {}, Callbacks());
+  session = &s;
+  s.Run("m.swf");
+  EXPECT_EQ(s.CapturedFrameCount(), 14);
+  // Frames 4 and 11 were never grabbed: they repeat the frame before. Frame
+  // 12 opens its block of ten in place of 11 and is stored and shown.
+  EXPECT_EQ(FrameFiles(), (std::set<long long>{1, 2, 3, 5, 6, 7, 8, 9, 12, 13, 14}));
+  EXPECT_EQ(thumbs_, (std::vector<long long>{1, 12}));
+  ASSERT_GE(labels_.size(), 4u);
+  EXPECT_EQ(labels_[3].substr(0, 3), "5 (");
+  EXPECT_NE(labels_[3].find("/4Frame,450ms) "), std::string::npos) << labels_[3];
+}
+
+TEST(FrameNumbering, CountsLatencyPeriodsFromTheAnchorAndNeverRepeats) {
+  EXPECT_EQ(FrameNumberAt(0, 1, 0, 0, 250), 1);
+  EXPECT_EQ(FrameNumberAt(1, 1, 0, 249, 250), 2);  // an early tick still moves on
+  EXPECT_EQ(FrameNumberAt(1, 1, 0, 250, 250), 2);
+  EXPECT_EQ(FrameNumberAt(2, 1, 0, 1020, 250), 5);  // two ticks dropped
+  EXPECT_EQ(FrameNumberAt(20, 20, 5000, 5100, 25), 24);  // after a latency change
+  EXPECT_EQ(FrameNumberAt(7, 1, 1000, 500, 100), 8);  // a clock behind the anchor
+}
+
 TEST_F(CaptureJobTest, WallClockWaitsTheLatencyBetweenTicks) {
   audio::WallClock wall;
   player_.total = 4;

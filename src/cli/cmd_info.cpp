@@ -180,7 +180,7 @@ void RunInfo(const std::string& movie) {
   if (census.start_sounds > 0) std::printf("  StartSound: %lld\n", census.start_sounds);
 }
 
-void RunSounds(const std::string& movie) {
+void RunSounds(const std::string& movie, bool raw) {
   CheckMovieFile(movie);
   auto print = [](const sound::SoundExtraction& r) {
     for (std::string m : r.messages) {
@@ -189,7 +189,9 @@ void RunSounds(const std::string& movie) {
     }
   };
   try {
-    sound::SoundExtraction r = sound::ExtractSounds(movie);
+    sound::ExtractOptions options;
+    options.raw = raw;
+    sound::SoundExtraction r = sound::ExtractSounds(movie, options);
     const std::string refused = " not flash/swf file or compressed !";
     if (r.files.empty() && r.messages.size() == 1 && r.messages[0].ends_with(refused))
       throw CommandError(r.messages[0]);

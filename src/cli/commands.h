@@ -33,7 +33,7 @@ void WriteAtomically(const std::string& path, const std::function<void(const std
 
 void RunInfo(const std::string& movie);
 // The sounds embedded in the movie, written beside it; prints the messages.
-void RunSounds(const std::string& movie);
+void RunSounds(const std::string& movie, bool raw);
 
 struct CaptureOptions {
   int latency = 250;

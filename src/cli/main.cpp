@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
 
   auto* sounds = app.add_subcommand("sounds", "write the sounds embedded in a movie beside it");
   sounds->add_option("MOVIE", movie, "SWF file")->required();
+  bool sounds_raw = false;
+  sounds->add_flag("--raw", sounds_raw,
+                   "write the tag data as stored (no WAVE header, ADPCM and other codecs not decoded)");
 
   FrameOptions fr;
   std::string fr_size, fr_background = "movie";
@@ -244,7 +247,7 @@ int main(int argc, char** argv) {
     } else if (*mp3_cmd) {
       RunMp3(output, mp3, progress);
     } else if (*sounds) {
-      RunSounds(movie);
+      RunSounds(movie, sounds_raw);
     } else if (*frame) {
       RunFrame(movie, output, fr);
     } else if (*codecs) {

@@ -33,6 +33,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+// The stored bytes, as the command line's --raw writes them.
+SoundExtraction Raw(const fs::path& swf) { return ExtractSounds(swf, ExtractOptions{.raw = true}); }
+
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -61,7 +64,7 @@ TEST_F(ExtractTest, Mp3StreamGivesOneFileOfTheFramesInBlockOrder) {
   SwfBuilder b;
   b.SoundStreamHead(kMp3, kMp3, 1152, 0).ShowFrame();
   b.SoundStreamBlockMp3(1152, 0, f1).ShowFrame().SoundStreamBlockMp3(1152, 576, f2).ShowFrame();
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   ASSERT_EQ(r.files, std::vector<fs::path>{dir_ / "clip_StreamSound1.MP3"});
   EXPECT_EQ(Slurp(r.files[0]), Concat({f1, f2}));
   EXPECT_EQ(r.messages, std::vector<std::string>{P("clip_StreamSound1.MP3") + "\r\n\r\nsaved !"});
@@ -72,7 +75,7 @@ TEST_F(ExtractTest, AdpcmThenMp3StreamsAreCountedAndTyped) {
   b.SoundStreamHead(kAdpcm, kAdpcm, 512).SoundStreamBlock(Bytes{1, 2, 3, 4, 5, 6});
   b.SoundStreamBlock(Bytes{0, 0, 0, 0, 7}).ShowFrame();
   b.SoundStreamHead(kMp3, kMp3, 1152, 0).SoundStreamBlock(Bytes{9, 9, 9, 9, 8, 8}).ShowFrame();
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   ASSERT_EQ(r.files.size(), 2u);
   EXPECT_EQ(r.files[0], dir_ / "clip_StreamSound1.WAV");
   EXPECT_EQ(r.files[1], dir_ / "clip_StreamSound2.MP3");
@@ -85,7 +88,7 @@ TEST_F(ExtractTest, AdpcmThenMp3StreamsAreCountedAndTyped) {
 TEST_F(ExtractTest, SoundStreamHead2WithLatencySeekIsPassedOverByItsLength) {
   SwfBuilder b;
   b.SoundStreamHead2(kMp3, kMp3, 1152, -10).SoundStreamBlock(Bytes{0, 0, 0, 0, 0xAB}).ShowFrame();
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   ASSERT_EQ(r.files.size(), 1u);
   EXPECT_EQ(r.files[0].filename(), "clip_StreamSound1.MP3");
   EXPECT_EQ(Slurp(r.files[0]), Bytes{0xAB});
@@ -96,7 +99,7 @@ TEST_F(ExtractTest, EventSoundsKeepTagOrderAndTheirOwnExtensions) {
   b.DefineSound(1, kMp3, 1152, Bytes{0, 0, 0xFF, 0xFB});
   b.DefineSound(5, kRaw, 3, Bytes{1, 2, 3});
   b.DefineSound(9, SoundFormat{6, 0, true, false}, 2, Bytes{4});  // Nellymoser: keeps ".WAV"
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   ASSERT_EQ(r.files.size(), 3u);
   EXPECT_EQ(r.files[0].filename(), "clip_SOUND1.MP3");
   EXPECT_EQ(r.files[1].filename(), "clip_SOUND5.WAV");
@@ -115,7 +118,7 @@ TEST_F(ExtractTest, UnknownFormatsKeepThePreviousExtensionOfTheirKind) {
   b.DefineSound(3, SoundFormat{11, 3, true, true}, 1, Bytes{1});  // after MP3: ".MP3"
   b.SoundStreamHead(kMp3, SoundFormat{15, 0, false, false}, 1);   // stream kind: ".WAV"
   b.SoundStreamBlock(Bytes{0, 0, 0, 0, 1});
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   ASSERT_EQ(r.files.size(), 4u);
   EXPECT_EQ(r.files[0].filename(), "clip_SOUND1.WAV");
   EXPECT_EQ(r.files[1].filename(), "clip_SOUND2.MP3");
@@ -123,22 +126,33 @@ TEST_F(ExtractTest, UnknownFormatsKeepThePreviousExtensionOfTheirKind) {
   EXPECT_EQ(r.files[3].filename(), "clip_StreamSound1.WAV");
 }
 
-TEST_F(ExtractTest, SpriteSoundsAreNotExtracted) {
+TEST_F(ExtractTest, SpriteStreamsAreFoundAndKeptApartFromTheMainOne) {
   Timeline sprite;
-  sprite.DefineSound(3, kMp3, 1, Bytes{1, 2}).SoundStreamHead(kMp3, kMp3, 1152);
-  sprite.SoundStreamBlock(Bytes{0, 0, 0, 0, 1, 2}).ShowFrame().End();
+  sprite.SoundStreamHead(kMp3, kMp3, 1152);
+  sprite.SoundStreamBlock(Bytes{0, 0, 0, 0, 1, 2}).ShowFrame().SoundStreamBlock(Bytes{0, 0, 0, 0, 3}).ShowFrame();
+  sprite.End();
   SwfBuilder b;
+  // The main timeline's stream runs on while the sprite is defined.
+  b.SoundStreamHead(kMp3, kMp3, 1152).SoundStreamBlock(Bytes{0, 0, 0, 0, 7});
   b.DefineSprite(10, sprite).ShowFrame();
-  const SoundExtraction r = ExtractSounds(Write(b));
-  EXPECT_TRUE(r.files.empty());
-  EXPECT_EQ(r.messages, std::vector<std::string>{"No sound tag found !"});
+  b.SoundStreamBlock(Bytes{0, 0, 0, 0, 8}).ShowFrame();
+  for (const bool raw : {true, false}) {
+    SCOPED_TRACE(raw ? "raw" : "playable");
+    const SoundExtraction r = ExtractSounds(Write(b), ExtractOptions{.raw = raw});
+    ASSERT_EQ(r.files.size(), 2u);
+    // Numbered as their data begins; the sprite's is written at its end.
+    EXPECT_EQ(r.files[0], dir_ / "clip_StreamSound2.MP3");
+    EXPECT_EQ(r.files[1], dir_ / "clip_StreamSound1.MP3");
+    EXPECT_EQ(Slurp(r.files[0]), (Bytes{1, 2, 3}));
+    EXPECT_EQ(Slurp(r.files[1]), (Bytes{7, 8}));
+  }
 }
 
 TEST_F(ExtractTest, ShortBlocksAddNothing) {
   SwfBuilder b;
   b.SoundStreamHead(kMp3, kMp3, 1152).SoundStreamBlock(Bytes{1, 2, 3, 4}).SoundStreamBlock(Bytes{});
   b.SoundStreamBlock(Bytes{1}).ShowFrame();
-  const SoundExtraction r = ExtractSounds(Write(b));
+  const SoundExtraction r = Raw(Write(b));
   EXPECT_TRUE(r.files.empty());
   EXPECT_EQ(r.messages, std::vector<std::string>{"No sound tag found !"});
 }
@@ -146,7 +160,7 @@ TEST_F(ExtractTest, ShortBlocksAddNothing) {
 TEST_F(ExtractTest, BaseNameIsCutAtTheFirstDot) {
   SwfBuilder b;
   b.DefineSound(7, kMp3, 1, Bytes{1});
-  const SoundExtraction r = ExtractSounds(Write(b, "a.b.swf"));
+  const SoundExtraction r = Raw(Write(b, "a.b.swf"));
   ASSERT_EQ(r.files.size(), 1u);
   EXPECT_EQ(r.files[0], dir_ / "a_SOUND7.MP3");
 }
@@ -160,7 +174,7 @@ TEST_F(ExtractTest, CompressedFileIsInflatedNotTheStaleCopy) {
     SwfBuilder b;
     b.DefineSound(4, kRaw, 2, Bytes{5, 6});
     const fs::path p = Write(b, "packed.swf", c);
-    const SoundExtraction r = ExtractSounds(p);
+    const SoundExtraction r = Raw(p);
     ASSERT_EQ(r.messages.size(), 2u);
     EXPECT_EQ(r.messages[0], p.string() + " Uncompressed !");
     EXPECT_EQ(r.messages[1], P("packed_SOUND4.WAV") + "\r\n\r\nsaved !");
@@ -172,14 +186,14 @@ TEST_F(ExtractTest, CompressedFileIsInflatedNotTheStaleCopy) {
 TEST_F(ExtractTest, NotASwfFile) {
   const fs::path p = dir_ / "x.swf";
   std::ofstream(p) << "GIF89a....";
-  const SoundExtraction r = ExtractSounds(p);
+  const SoundExtraction r = Raw(p);
   EXPECT_EQ(r.messages, std::vector<std::string>{p.string() + " not flash/swf file or compressed !"});
   EXPECT_TRUE(r.files.empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2);  // home and x.swf
 }
 
 TEST_F(ExtractTest, MissingFileDoesNothing) {
-  const SoundExtraction r = ExtractSounds(dir_ / "none.swf");
+  const SoundExtraction r = Raw(dir_ / "none.swf");
   EXPECT_TRUE(r.messages.empty());
   EXPECT_TRUE(r.files.empty());
 }
@@ -190,7 +204,7 @@ TEST_F(ExtractTest, DataEndingBeforeEndWritesWhatWasComplete) {
   b.SoundStreamBlock(Bytes{0, 0, 0, 0, 0x11, 0x22}).ShowFrame();
   const Bytes whole = b.Build(Compression::kNone, false);
   const fs::path p = Write(b, "cut.swf", Compression::kNone, false);
-  const SoundExtraction r = ExtractSounds(p);
+  const SoundExtraction r = Raw(p);
   ASSERT_EQ(r.files.size(), 2u);
   EXPECT_EQ(Slurp(dir_ / "cut_StreamSound1.MP3"), (Bytes{0x11, 0x22}));
   EXPECT_EQ(r.messages.back(), P("cut_SOUND1.MP3") + "\r\n" + P("cut_StreamSound1.MP3") +
@@ -207,7 +221,7 @@ TEST_F(ExtractTest, OverlongTagEndsTheWalkThere) {
   f.resize(f.size() - 40);  // the DefineSound now runs past the data
   const fs::path p = dir_ / "long.swf";
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), f.size());
-  const SoundExtraction r = ExtractSounds(p);
+  const SoundExtraction r = Raw(p);
   EXPECT_EQ(r.files, std::vector<fs::path>{dir_ / "long_StreamSound1.WAV"});
   const std::string& m = r.messages.back();
   EXPECT_EQ(m.rfind(P("long_StreamSound1.WAV") + "\r\n\r\nsaved !\r\nThe file is cut off at byte offset " +
@@ -226,7 +240,7 @@ TEST_F(ExtractTest, TruncatedCompressedFileIsWalkedAsFarAsItGoes) {
   f.resize(f.size() * 2 / 3);
   const fs::path p = dir_ / "trunc.swf";
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), f.size());
-  const SoundExtraction r = ExtractSounds(p);
+  const SoundExtraction r = Raw(p);
   ASSERT_GE(r.files.size(), 1u);
   EXPECT_EQ(r.files[0].filename(), "trunc_SOUND1.WAV");
   EXPECT_NE(r.messages.back().find("byte offset"), std::string::npos);
@@ -238,7 +252,7 @@ TEST_F(ExtractTest, UnwritableOutputStopsWithTheFilesSoFar) {
   const fs::path p = Write(b);
   fs::create_directory(dir_ / "clip_SOUND2.MP3");  // cannot be opened as a file
   try {
-    ExtractSounds(p);
+    Raw(p);
     FAIL();
   } catch (const SoundExtractionError& e) {
     EXPECT_NE(std::string(e.what()).find("clip_SOUND2.MP3"), std::string::npos);
@@ -256,7 +270,7 @@ TEST_F(ExtractTest, BrokenCompressedStreamIsAnError) {
   const fs::path p = dir_ / "broken.swf";
   std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(f.data()), f.size());
   try {
-    ExtractSounds(p);
+    Raw(p);
     FAIL();
   } catch (const SoundExtractionError& e) {
     EXPECT_NE(std::string(e.what()).find("broken.swf"), std::string::npos);

@@ -8,12 +8,18 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QAbstractButton>
 #include <filesystem>
 #include <fstream>
 
 #include "app/flash_widget.h"
 #include "app/window_fixture.h"
+#include "app/window_layout.h"
 #include "sound/mixer_setup.h"
 
 namespace quarvel::testing {
@@ -85,7 +91,7 @@ TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
   EXPECT_EQ(outer->currentIndex(), 0);
   EXPECT_EQ(outer->tabText(0), "Capture Frames&&Save");
   EXPECT_EQ(inner->currentIndex(), 0);
-  const QStringList pages = {"Quick Prview", "Corp && Zoom", "Save GIF", "Save AVI", "Save MP3"};
+  const QStringList pages = {"Quick Preview", "Crop && Zoom", "Save GIF", "Save AVI", "Save MP3"};
   for (int i = 0; i < pages.size(); ++i) EXPECT_EQ(inner->tabText(i), pages[i]);
 
   // The player and its grip in the player area.
@@ -212,17 +218,29 @@ TEST_F(WindowTest, OpenAndCloseFollowTheEnablingTable) {
   EXPECT_FALSE(Find<QPushButton>("open")->isEnabled());
   for (const char* on : {"captureFrames", "getSoundFile", "close"}) EXPECT_TRUE(Find<QPushButton>(on)->isEnabled());
 
+  window->RefreshStatus();
+  EXPECT_TRUE(Find<QLabel>("statusLine")->text().endsWith("fps"));
+
   Click("close");
-  for (const char* off : {"prev50", "next50", "captureFrames", "close"})
+  for (const char* off : {"prev50", "next50", "captureFrames", "close", "getSoundFile"})
     EXPECT_FALSE(Find<QPushButton>(off)->isEnabled()) << off;
   EXPECT_TRUE(Find<QPushButton>("open")->isEnabled());
-  EXPECT_TRUE(Find<QPushButton>("getSoundFile")->isEnabled());
-  EXPECT_EQ(Find<QLineEdit>("swfName")->text().toStdString(), path);  // keeps the closed file's name
   EXPECT_EQ(movie.ReadyState(), 0);  // placeholder: no movie shown
+  // Neither the name box nor the status line speaks of the closed movie.
+  EXPECT_EQ(Find<QLineEdit>("swfName")->text(), "No movie loaded");
+  EXPECT_EQ(Find<QLabel>("statusLine")->text(), "No movie loaded");
+  EXPECT_TRUE(window->MoviePath().isEmpty());
+  // The status timer leaves that alone, also with the placeholder loaded.
+  movie.SetMovie(path);
+  window->RefreshStatus();
+  EXPECT_EQ(Find<QLabel>("statusLine")->text(), "No movie loaded");
+  movie.SetMovie({});
 
+  // Open makes the movie positionable again: Prev 50 and Next 50 come back.
   OpenTinyMovie(300, 200, 24, 48);
-  EXPECT_FALSE(Find<QPushButton>("prev50")->isEnabled());  // not re-enabled by Open
-  EXPECT_FALSE(Find<QPushButton>("next50")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("prev50")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("next50")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("getSoundFile")->isEnabled());
 }
 
 TEST_F(WindowTest, CustomBackgroundColourAndBrokenMovie) {
@@ -234,14 +252,71 @@ TEST_F(WindowTest, CustomBackgroundColourAndBrokenMovie) {
   EXPECT_EQ(movie.background_, 0x123456);
   Click("close");
 
-  // A file that is no movie: the player loads nothing and keeps its size.
+}
+
+TEST_F(WindowTest, OpenRefusesAFileThatIsNotAMovieAtOnce) {
+  // A file that is no movie: the error names it at Open, and the window
+  // stays as it was, with nothing to capture.
   const auto junk = Home() / "junk.swf";
   { std::ofstream(junk) << "nothing here"; }
   const QSize before = window->Player()->size();
   prompts.open_answers.push_back(QString::fromStdString(junk.string()));
   Click("open");
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_EQ(prompts.messages.front(), "Error:: Can not open " + QString::fromStdString(junk.string()) + ": not a movie");
   EXPECT_EQ(window->Player()->size(), before);
-  EXPECT_EQ(Find<QLineEdit>("swfName")->text().toStdString(), junk.string());
+  EXPECT_EQ(Find<QLineEdit>("swfName")->text(), "Open file");
+  EXPECT_TRUE(Find<QPushButton>("open")->isEnabled());
+  for (const char* off : {"close", "captureFrames", "getSoundFile"})
+    EXPECT_FALSE(Find<QPushButton>(off)->isEnabled()) << off;
+  EXPECT_EQ(movie.ReadyState(), 0);
+  EXPECT_TRUE(movie.movie_.empty());  // back to what the player held
+
+  // After a refused file, a good one opens as usual.
+  OpenTinyMovie(120, 90, 12, 10);
+  EXPECT_EQ(window->Player()->size(), QSize(120, 90));
+  EXPECT_TRUE(Find<QPushButton>("captureFrames")->isEnabled());
+  // A refused file while a movie was closed brings back the placeholder.
+  Click("close");
+  const std::string placeholder = movie.movie_;
+  prompts.open_answers.push_back(QString::fromStdString(junk.string()));
+  Click("open");
+  EXPECT_EQ(movie.movie_, placeholder);
+  EXPECT_EQ(Find<QLineEdit>("swfName")->text(), "No movie loaded");
+}
+
+TEST_F(WindowTest, DroppingAMovieOnTheWindowOpensIt) {
+  const std::string path = (Home() / "dropped.swf").string();
+  WriteTinySwf(path, 200, 150, 12, 20);
+  auto drop = [this](const QString& file) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(file)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &enter);
+    const bool accepted = enter.isAccepted();
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &dropped);
+    return accepted;
+  };
+  EXPECT_TRUE(window->acceptDrops());
+  EXPECT_TRUE(drop(QString::fromStdString(path)));
+  EXPECT_EQ(window->MoviePath().toStdString(), path);
+  EXPECT_EQ(movie.movie_, path);
+  EXPECT_EQ(window->Player()->size(), QSize(200, 150));
+  EXPECT_TRUE(Find<QPushButton>("captureFrames")->isEnabled());
+  EXPECT_FALSE(Find<QPushButton>("open")->isEnabled());
+  // A second movie dropped replaces the first.
+  const std::string other = (Home() / "other.swf").string();
+  WriteTinySwf(other, 100, 100, 12, 20);
+  drop(QString::fromStdString(other));
+  EXPECT_EQ(window->MoviePath().toStdString(), other);
+  EXPECT_EQ(window->Player()->size(), QSize(100, 100));
+  // Several files at once are not taken.
+  QMimeData two;
+  two.setUrls({QUrl::fromLocalFile(QString::fromStdString(path)), QUrl::fromLocalFile(QString::fromStdString(other))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window.get(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
 }
 
 TEST_F(WindowTest, StartupSelectsTheRecordingInputAndFillsTheCodecList) {
@@ -294,6 +369,40 @@ TEST_F(WindowTest, EditFrameOpensTheCaptureFolder) {
   ASSERT_EQ(prompts.opened_folders.size(), 1);
   EXPECT_EQ(prompts.opened_folders.front().toStdString(), (Home() / "temp").string());
   EXPECT_FALSE(std::filesystem::exists(Home() / "temp"));  // nothing is created for it
+  EXPECT_TRUE(prompts.messages.isEmpty());
+  // When no program can open it, the user is told so.
+  prompts.folder_opens = false;
+  Click("editFrame");
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages.front().startsWith("No program could open the capture folder "));
+  EXPECT_TRUE(prompts.messages.front().contains(QString::fromStdString((Home() / "temp").string())));
+}
+
+TEST_F(WindowTest, NoTextIsCut) {
+  // With the codec list filled, and a movie's status in the status line.
+  QTest::qWait(700);
+  OpenTinyMovie(550, 400, 12, 240);
+  window->RefreshStatus();
+  const QStringList cut = CutTexts(window.get());
+  EXPECT_TRUE(cut.isEmpty()) << cut.join("\n").toStdString();
+  // The grip draws its "<>" inside its 15 x 14 pixels.
+  auto* grip = Find<QPushButton>("grip");
+  EXPECT_EQ(grip->size(), QSize(15, 14));
+  EXPECT_LE(QFontMetrics(grip->font()).horizontalAdvance("<>"), grip->width() - 2);
+  EXPECT_LE(QFontMetrics(grip->font()).ascent(), grip->height() - 2);
+}
+
+TEST_F(WindowTest, CaptionsAreSpelledRight) {
+  QStringList texts;
+  for (const QLabel* label : window->findChildren<QLabel*>()) texts << label->text();
+  for (const QAbstractButton* button : window->findChildren<QAbstractButton*>()) texts << button->text();
+  for (const QTabWidget* tabs : window->findChildren<QTabWidget*>())
+    for (int i = 0; i < tabs->count(); ++i) texts << tabs->tabText(i);
+  const QString all = texts.join('|');
+  for (const char* wrong : {"Volime", "Prview", "Corp ", "Buttom", "PCM video"})
+    EXPECT_FALSE(all.contains(QLatin1String(wrong))) << wrong;
+  for (const char* right : {"Master Volume:", "Quick Preview", "Crop && Zoom", "Bottom", "PCM audio format"})
+    EXPECT_TRUE(all.contains(QLatin1String(right))) << right;
 }
 
 TEST_F(WindowTest, GetSoundFileReportsWhatItFound) {

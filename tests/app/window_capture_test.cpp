@@ -24,6 +24,7 @@
 #include "app/window_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/giflib_reader.h"
+#include "platform/audio/steered_clock.h"
 
 namespace quarvel::testing {
 namespace {
@@ -112,12 +113,13 @@ TEST_F(CaptureWindowTest, StopEndsACaptureAfterTheCurrentTick) {
 TEST_F(CaptureWindowTest, EnablingThroughOpenCaptureCloseOpen) {
   OpenAndCapture();
   Click("close");
-  for (const char* off : {"prev50", "next50", "captureFrames", "close"})
+  for (const char* off : {"prev50", "next50", "captureFrames", "close", "getSoundFile"})
     EXPECT_FALSE(Find<QPushButton>(off)->isEnabled()) << off;
-  for (const char* on : {"open", "getSoundFile", "previewGif", "saveGif", "saveAvi"})
+  // The captured frames can still be saved.
+  for (const char* on : {"open", "previewGif", "saveGif", "saveAvi"})
     EXPECT_TRUE(Find<QPushButton>(on)->isEnabled()) << on;
   OpenTinyMovie(120, 90, 10, 20);
-  EXPECT_FALSE(Find<QPushButton>("prev50")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("prev50")->isEnabled());
   EXPECT_TRUE(Find<QPushButton>("captureFrames")->isEnabled());
   EXPECT_FALSE(Find<QPushButton>("open")->isEnabled());
   // A second capture starts from an empty store and a PCM recording makes
@@ -146,28 +148,34 @@ TEST_F(CaptureWindowTest, ThumbnailsAndPrevNextShowFrames) {
   list->setCurrentRow(0);
   ASSERT_EQ(window->ShownFrame(), 1);
 
-  // Prev at 1 stays; without pictures Next only moves the number.
+  // Prev at 1 stays; Next and Prev browse the captured frames, with the
+  // label and the preview as a thumbnail gives them.
   Click("prevFrame");
   EXPECT_EQ(window->ShownFrame(), 1);
   Click("nextFrame");
   EXPECT_EQ(window->ShownFrame(), 2);
-  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "1");
-  // A JPEG picture of frame 3 is shown when present.
-  QImage picture(40, 30, QImage::Format_RGB32);
-  picture.fill(QColor(10, 200, 30));
-  ASSERT_TRUE(picture.save(QString::fromStdString((Home() / "temp/3.jpg").string()), "JPG", 95));
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "2");
+  EXPECT_TRUE(capture::FramesEqual(window->FrameView(), capture::LoadFramePicture(Home() / "temp/2.bmp")));
+  EXPECT_FALSE(capture::FramesEqual(window->FrameView(), eleven));
+  // A left-out number shows the frame before it.
+  ASSERT_TRUE(std::filesystem::remove(Home() / "temp/3.bmp"));
   Click("nextFrame");
   EXPECT_EQ(window->ShownFrame(), 3);
   EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "3");
-  EXPECT_EQ(window->FrameView().Width(), 40);
-  EXPECT_EQ(window->PreviewImage()->size(), QSize(40, 30));
-  const gdi::Color c = window->FrameView().GetPixel(20, 15);
-  EXPECT_NEAR(c.g, 200, 6);
+  EXPECT_TRUE(capture::FramesEqual(window->FrameView(), capture::LoadFramePicture(Home() / "temp/2.bmp")));
+  Click("prevFrame");
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "2");
+  // Crop and zoom apply to what Next shows.
+  Find<QSpinBox>("zoom")->setValue(50);
+  Click("nextFrame");
+  EXPECT_EQ(window->PreviewImage()->size(), QSize(50, 40));
+  Find<QSpinBox>("zoom")->setValue(100);
   // Next stops at the last frame.
   for (int i = 0; i < n + 5; ++i) QTest::mouseClick(Find<QPushButton>("nextFrame"), Qt::LeftButton);
   EXPECT_EQ(window->ShownFrame(), n);
-  // A damaged picture is an error shown in a box; the command is abandoned.
-  std::ofstream(Home() / ("temp/" + std::to_string(n - 1) + ".jpg")) << "broken";
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), QString::number(n));
+  // A damaged frame file is an error shown in a box; the command is abandoned.
+  std::ofstream(Home() / ("temp/" + std::to_string(n - 1) + ".bmp"), std::ios::trunc) << "broken";
   Click("prevFrame");
   EXPECT_FALSE(prompts.messages.isEmpty());
 }
@@ -188,9 +196,23 @@ TEST_F(CaptureWindowTest, CropAndZoomRebuildThePreview) {
   const QImage shown = window->PreviewImage()->pixmap().toImage();
   const gdi::Color c = window->FrameView().GetPixel(10, 5);
   EXPECT_EQ(QColor(shown.pixel(0, 0)), QColor(c.r, c.g, c.b));
-  // Margins that leave nothing change nothing.
+  // Margins that would leave nothing cannot be entered: each box stops
+  // where one column or row is left, and the size label follows.
+  EXPECT_EQ(Find<QSpinBox>("cropLeft")->maximum(), 79);
+  EXPECT_EQ(Find<QSpinBox>("cropBottom")->maximum(), 74);
   Find<QSpinBox>("cropLeft")->setValue(90);
-  EXPECT_EQ(window->PreviewImage()->size(), QSize(70, 60));
+  EXPECT_EQ(Find<QSpinBox>("cropLeft")->value(), 79);
+  EXPECT_EQ(window->PreviewImage()->size(), QSize(1, 60));
+  EXPECT_EQ(Find<QLabel>("zoomLabel")->text(), "% (1x60)");
+  EXPECT_EQ(Find<QSpinBox>("cropRight")->maximum(), 20);
+  Find<QSpinBox>("cropLeft")->setValue(0);
+  EXPECT_EQ(Find<QSpinBox>("cropRight")->maximum(), 99);
+  // A save then has a frame to write.
+  Find<QCheckBox>("audio")->setChecked(false);
+  Find<QSpinBox>("cropBottom")->setValue(999);
+  prompts.save_answers.push_back(QString::fromStdString((Home() / "thin.avi").string()));
+  Click("saveAvi");
+  EXPECT_TRUE(std::filesystem::exists(Home() / "thin.avi")) << prompts.messages.join("; ").toStdString();
 }
 
 TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
@@ -212,6 +234,10 @@ TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
   std::filesystem::create_directories(out.parent_path());
   prompts.save_answers.push_back(QString::fromStdString(out.string()));
   Click("saveGif");
+  // The dialog started in the movie's folder with its name; the label names
+  // the file written.
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (Home() / "movie100.gif").string());
+  EXPECT_TRUE(Find<QLabel>("frameLabel")->text().endsWith(": movie.gif")) << Find<QLabel>("frameLabel")->text().toStdString();
   const gif::testing::DecodedGif decoded = gif::testing::DecodeWithGiflib(ReadAll(out));
   EXPECT_EQ(decoded.screen_width, 100);
   EXPECT_EQ(decoded.screen_height, 80);
@@ -220,9 +246,10 @@ TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
   EXPECT_EQ(decoded.frames[0].loop_count, 0);
   EXPECT_EQ(prompts.filters.back(), "*.gif (*.gif);;All Files (*) | gif");
 
-  // Cancelling writes nothing.
+  // Cancelling writes nothing; the next dialog starts in the last folder.
   std::filesystem::remove(out);
   Click("saveGif");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (Home() / "out dir" / "movie100.gif").string());
   EXPECT_FALSE(std::filesystem::exists(out));
   // A static picture replaces the animation and stops its painter.
   Find<QListWidget>("thumbnails")->setCurrentRow(0);
@@ -258,20 +285,77 @@ TEST_F(CaptureWindowTest, SaveToAviWritesAVideoThatFfprobeReads) {
   prompts.save_answers.push_back(QString::fromStdString(out.string()));
   Click("saveAvi");
   ASSERT_TRUE(std::filesystem::exists(out)) << prompts.messages.join("; ").toStdString();
-  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "Avi Done");
   EXPECT_FALSE(progress->isVisible());
   const std::string probe = Shell("ffprobe -v error -count_frames -show_entries stream=codec_type,width,height,nb_read_frames "
                                 "-of csv=p=0 '" + out.string() + "'");
   EXPECT_NE(probe.find("video,104,80," + std::to_string(n)), std::string::npos) << probe;  // 100 -> 104
   EXPECT_EQ(probe.find("audio"), std::string::npos) << probe;
 
-  // An existing file and "No": nothing is written.
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "Avi Done: clip.avi");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (Home() / "movie100.avi").string());
+
+  // An existing file: asked once, before any progress is shown.
+  bool progress_shown_at_question = true;
+  prompts.on_ask = [&] { progress_shown_at_question = progress->isVisible(); };
   const auto size = std::filesystem::file_size(out);
   prompts.yes = false;
+  prompts.messages.clear();
   prompts.save_answers.push_back(QString::fromStdString(out.string()));
   Click("saveAvi");
   EXPECT_EQ(std::filesystem::file_size(out), size);
-  EXPECT_TRUE(prompts.messages.contains("File exists, overwrite?"));
+  EXPECT_EQ(prompts.messages, QStringList{"File exists, overwrite?"});
+  EXPECT_FALSE(progress_shown_at_question);
+  EXPECT_FALSE(progress->isVisible());
+  // "Yes": the one question, then the save.
+  prompts.yes = true;
+  prompts.messages.clear();
+  std::filesystem::last_write_time(out, std::filesystem::file_time_type{});
+  prompts.save_answers.push_back(QString::fromStdString(out.string()));
+  Click("saveAvi");
+  EXPECT_EQ(prompts.messages, QStringList{"File exists, overwrite?"});
+  EXPECT_NE(std::filesystem::last_write_time(out), std::filesystem::file_time_type{});
+}
+
+TEST_F(CaptureWindowTest, AudioWithoutARecordingSavesTheVideoAloneAndSaysSo) {
+  OpenAndCapture();
+  std::filesystem::remove(Home() / "temp/_temp.wav");
+  Find<QTabWidget>("innerPages")->setCurrentIndex(3);
+  ASSERT_TRUE(Find<QCheckBox>("audio")->isChecked());
+  const auto out = Home() / "silent.avi";
+  prompts.save_answers.push_back(QString::fromStdString(out.string()));
+  Click("saveAvi");
+  ASSERT_TRUE(std::filesystem::exists(out)) << prompts.messages.join("; ").toStdString();
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages.front().contains("without sound")) << prompts.messages.front().toStdString();
+  const std::string probe = Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + out.string() + "'");
+  EXPECT_NE(probe.find("video"), std::string::npos) << probe;
+  EXPECT_EQ(probe.find("audio"), std::string::npos) << probe;
+  EXPECT_FALSE(std::filesystem::exists(Home() / "~AWTempsilent.avi"));
+}
+
+TEST_F(CaptureWindowTest, ACaptureDisablesTheWholeRightHandSide) {
+  movie.stop_at_end = true;
+  OpenTinyMovie(100, 80, 10, 300);
+  QStringList live;
+  auto* timer = new QTimer(window.get());
+  timer->setInterval(0);
+  QObject::connect(timer, &QTimer::timeout, window.get(), [&, timer] {
+    if (window->CapturedFrameCount() < 2) return;
+    timer->stop();
+    for (const char* name : {"getSoundFile", "latency", "prevFrame", "nextFrame", "editFrame", "thumbnails",
+                             "frameExact", "saveAvi", "captureFrames"}) {
+      auto* w = window->findChild<QWidget*>(QString::fromLatin1(name));
+      if (w == nullptr || w->isEnabled()) live << name;
+    }
+    EXPECT_TRUE(Find<QPushButton>("stop")->isEnabled());
+    QTest::mouseClick(Find<QPushButton>("stop"), Qt::LeftButton);
+  });
+  timer->start();
+  Click("captureFrames");
+  EXPECT_TRUE(live.isEmpty()) << live.join(", ").toStdString();
+  EXPECT_LE(window->CapturedFrameCount(), 3);  // Stop still ends it
+  EXPECT_TRUE(Find<QTabWidget>("outerPages")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>("getSoundFile")->isEnabled());
 }
 
 TEST_F(CaptureWindowTest, SaveToMp3RunsTheEncoderOnAPcmRecording) {
@@ -287,7 +371,7 @@ TEST_F(CaptureWindowTest, SaveToMp3RunsTheEncoderOnAPcmRecording) {
   const auto out = Home() / "sound track.mp3";
   prompts.save_answers.push_back(QString::fromStdString(out.string()));
   Click("saveMp3");
-  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "MP3 Create");
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "MP3 Create: sound track.mp3");
   ASSERT_TRUE(std::filesystem::exists(out)) << prompts.messages.join("; ").toStdString();
   const std::string probe = Shell("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + out.string() + "'");
   EXPECT_NE(probe.find("mp3"), std::string::npos) << probe;
@@ -316,6 +400,70 @@ TEST_F(CaptureWindowTest, ClosingDuringACaptureWaitsForItThenCleansUp) {
   QTest::qWait(50);  // the close runs once the capture has returned
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(std::filesystem::exists(Home() / "temp/1.bmp"));
+}
+
+// "Frame-exact (offline)": the desktop's clock, real time otherwise, follows
+// a virtual clock for the capture, so every tick comes exactly one latency
+// after the one before, and real time resumes afterwards.
+TEST(FrameExactCapture, RunsOnAVirtualClockThenGivesRealTimeBack) {
+  EnsureApplication();
+  char pattern[] = "/tmp/quarvel_exact_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path home = pattern;
+  setenv("QUARVEL_HOME", pattern, 1);
+  ScriptedMovie movie;
+  movie.stop_at_end = true;
+  audio::SteeredClock clock;
+  audio::LoopbackBus bus;
+  mixer::LoopbackMixer mixer{bus};
+  ScriptedPrompts prompts;
+  app::ProgressBox progress;
+  {
+    app::MainWindow window({movie, clock, prompts, progress, mixer, mci::Mci::Instance()});
+    window.SetOpenWaitMs(0);
+    window.show();
+    const std::string path = (home / "exact.swf").string();
+    WriteTinySwf(path, 100, 80, 10, 30);  // three seconds
+    ASSERT_TRUE(window.OpenMovie(QString::fromStdString(path)));
+    auto* exact = window.findChild<QCheckBox*>("frameExact");
+    ASSERT_NE(exact, nullptr);
+    EXPECT_FALSE(exact->isChecked());  // the live capture is the default
+    exact->setChecked(true);
+    // The frame label at every pass of message handling, and whether the
+    // clock was steered while the capture ran.
+    QStringList labels;
+    bool steered_while_busy = false;
+    auto* label = window.findChild<QLabel*>("frameLabel");
+    auto* watcher = new QTimer(&window);
+    watcher->setInterval(0);
+    QObject::connect(watcher, &QTimer::timeout, &window, [&] {
+      if (window.Busy()) steered_while_busy = clock.Steered();
+      if (labels.isEmpty() || labels.back() != label->text()) labels << label->text();
+    });
+    watcher->start();
+    QTest::mouseClick(window.findChild<QPushButton*>("captureFrames"), Qt::LeftButton);
+    watcher->stop();
+    EXPECT_TRUE(steered_while_busy);
+    // The movie ends at 2.9 s: tick 13, at 3000 ms of the capture's clock.
+    EXPECT_EQ(window.CapturedFrameCount(), 13);
+    EXPECT_EQ(label->text(), "Capture finished");
+    // Every tick's label says it came exactly n - 1 latencies after the start.
+    int checked = 0;
+    for (const QString& text : labels) {
+      const int n = text.section(' ', 0, 0).toInt();
+      const int at = text.indexOf("Frame,");
+      if (n <= 0 || at < 0) continue;
+      EXPECT_EQ(text.mid(at + 6).section("ms", 0, 0).toInt(), (n - 1) * 250) << text.toStdString();
+      ++checked;
+    }
+    EXPECT_GE(checked, 3);
+    // Real time is back and goes on from the capture's time.
+    EXPECT_FALSE(clock.Steered());
+    EXPECT_GE(clock.NowMs(), 3000);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(home, ec);
+  unsetenv("QUARVEL_HOME");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -38,8 +39,9 @@ class ScriptedPrompts : public app::Prompts {
     filters.push_back(filter + " | " + initial);
     return Next(open_answers);
   }
-  QString SaveFile(QWidget*, const QString& filter, const QString& suffix) override {
+  QString SaveFile(QWidget*, const QString& filter, const QString& suffix, const QString& initial) override {
     filters.push_back(filter + " | " + suffix);
+    initial_paths.push_back(initial);
     return Next(save_answers);
   }
   void Error(QWidget*, const QString& caption, const QString& text) override {
@@ -48,10 +50,14 @@ class ScriptedPrompts : public app::Prompts {
   void Message(QWidget*, const QString& text) override { messages.push_back(text); }
   bool AskYesNo(QWidget*, const QString& text) override {
     messages.push_back(text);
+    if (on_ask) on_ask();
     return yes;
   }
   QColor PickColor(QWidget*, const QColor&) override { return picked; }
-  void OpenFolder(const QString& path) override { opened_folders.push_back(path); }
+  bool OpenFolder(const QString& path) override {
+    opened_folders.push_back(path);
+    return folder_opens;
+  }
   bool CompressorSettings(QWidget*, const QString& name, int& kbps, int& keys) override {
     configured.push_back(name);
     kbps = settings_kbps;
@@ -62,8 +68,10 @@ class ScriptedPrompts : public app::Prompts {
   int settings_kbps = 0, settings_keys = 0;
 
   std::deque<QString> open_answers, save_answers;
-  QStringList filters, messages, opened_folders;
+  QStringList filters, messages, opened_folders, initial_paths;
   bool yes = true;
+  bool folder_opens = true;
+  std::function<void()> on_ask;  // runs while a question is shown
   QColor picked;
 
  private:

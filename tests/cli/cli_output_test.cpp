@@ -165,8 +165,12 @@ TEST(CliSounds, WritesTheStreamBesideTheMovie) {
   EXPECT_NE(r.out.find(movie.string() + " Uncompressed !"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(stream.string()), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("saved !"), std::string::npos) << r.out;
-  // Sixty blocks of 735 16-bit samples, each written without its first four bytes.
+  // Sixty blocks of 735 16-bit samples behind a WAVE header.
   ASSERT_TRUE(fs::exists(stream));
+  EXPECT_EQ(fs::file_size(stream), 44u + 60u * 735u * 2u);
+  // --raw: the blocks as stored, each without its first four bytes.
+  r = cli.Run({"sounds", "--raw", movie.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fs::file_size(stream), 60u * (735u * 2u - 4u));
 
   const auto text = cli.Folder() / "notes.swf";

@@ -5,6 +5,7 @@
 #include <mpg123.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -63,33 +64,40 @@ Mp3Result DecodeMp3(std::span<const std::uint8_t> data) {
 
 // What the tags say each output file must hold, found by walking the movie
 // here: event sounds by id, streams by counter (their blocks' bytes after
-// the first four, and the blocks' sample counts).
+// the first four, and the blocks' sample counts). Each timeline, sprites'
+// too, has its stream; a stream takes its number at its first data.
 struct Expected {
   std::map<unsigned, std::size_t> eventBytes;
   std::map<unsigned, std::size_t> streamBytes;
   std::map<unsigned, std::size_t> streamSamples;
 };
 
-Expected FromTags(const swf::Movie& movie) {
-  Expected e;
-  unsigned stream = 0;
-  auto s = movie.TagsStream();
+void WalkTimeline(swf::TagStream s, Expected& e, unsigned& counter, int depth) {
+  unsigned current = 0;  // this timeline's stream; 0 until it has data
   try {
     while (auto t = s.Next()) {
       if (t->code == swf::tag::kEnd) break;
       if (t->code == swf::tag::kDefineSound && t->body.size() >= 2) {
         e.eventBytes[t->body[0] | (t->body[1] << 8)] = t->body.size() - 2;
       }
-      if (t->code == swf::tag::kSoundStreamHead || t->code == swf::tag::kSoundStreamHead2) {
-        if (e.streamBytes[stream + 1] > 0) ++stream;
-      }
+      if (t->code == swf::tag::kSoundStreamHead || t->code == swf::tag::kSoundStreamHead2) current = 0;
       if (t->code == swf::tag::kSoundStreamBlock && t->body.size() > 4) {
-        e.streamBytes[stream + 1] += t->body.size() - 4;
-        e.streamSamples[stream + 1] += t->body[0] | (t->body[1] << 8);
+        if (current == 0) current = ++counter;
+        e.streamBytes[current] += t->body.size() - 4;
+        e.streamSamples[current] += t->body[0] | (t->body[1] << 8);
+      }
+      if (t->code == swf::tag::kDefineSprite && t->body.size() >= 4 && depth < 16) {
+        WalkTimeline(swf::TagStream(t->body.subspan(4), t->offset + t->headerSize + 4), e, counter, depth + 1);
       }
     }
   } catch (const swf::SwfError&) {
   }
+}
+
+Expected FromTags(const swf::Movie& movie) {
+  Expected e;
+  unsigned counter = 0;
+  WalkTimeline(movie.TagsStream(), e, counter, 0);
   return e;
 }
 
@@ -143,7 +151,7 @@ TEST_F(SoundCorpus, ExtractedSoundsDecodeAndMatchTheirTags) {
     const fs::path copy = work / "movie.swf";
     fs::copy_file(m.file, copy);
     SoundExtraction r;
-    ASSERT_NO_THROW(r = ExtractSounds(copy));
+    ASSERT_NO_THROW(r = ExtractSounds(copy, ExtractOptions{.raw = true}));
     ASSERT_FALSE(r.messages.empty());
     if (r.files.empty()) {
       EXPECT_NE(r.messages.back().find("No sound tag found !"), std::string::npos);
@@ -208,6 +216,43 @@ TEST_F(SoundCorpus, ExtractedSoundsDecodeAndMatchTheirTags) {
   EXPECT_GE(mp3_files, 3);
 }
 
+std::string Shell(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  if (!pipe) return out;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
+  return out;
+}
+
+TEST_F(SoundCorpus, PlayableFilesOpenInFfmpeg) {
+  int files = 0, waves = 0;
+  for (const auto& m : movies_) {
+    SCOPED_TRACE(m.path);
+    const fs::path work = dir_ / ("play" + std::to_string(files));
+    fs::create_directories(work);
+    fs::copy_file(m.file, work / "movie.swf");
+    SoundExtraction r;
+    ASSERT_NO_THROW(r = ExtractSounds(work / "movie.swf"));
+    for (const fs::path& f : r.files) {
+      SCOPED_TRACE(f.filename().string());
+      const std::string probe = Shell("ffprobe -v error -select_streams a:0 -show_entries stream=codec_name,sample_rate "
+                                      "-of csv=p=0 '" + f.string() + "' 2>&1");
+      if (f.extension() == ".WAV") {
+        EXPECT_TRUE(probe.starts_with("pcm_")) << probe;
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + f.string() + "' -f null - 2>&1"), "");
+        ++waves;
+      } else {
+        EXPECT_TRUE(probe.starts_with("mp3,")) << probe;
+      }
+      ++files;
+    }
+    fs::remove_all(work);
+  }
+  std::cout << "[ corpus   ] " << files << " sound files opened by FFmpeg, " << waves << " of them WAVE\n";
+  EXPECT_GE(waves, 3);
+}
+
 TEST_F(SoundCorpus, StreamMatchesFfmpegsOwnExtraction) {
   int compared = 0;
   for (const auto& m : movies_) {
@@ -216,7 +261,7 @@ TEST_F(SoundCorpus, StreamMatchesFfmpegsOwnExtraction) {
     const fs::path work = dir_ / ("ff" + std::to_string(compared));
     fs::create_directories(work);
     fs::copy_file(m.file, work / "movie.swf");
-    const SoundExtraction r = ExtractSounds(work / "movie.swf");
+    const SoundExtraction r = ExtractSounds(work / "movie.swf", ExtractOptions{.raw = true});
     ASSERT_EQ(r.files, std::vector<fs::path>{work / "movie_StreamSound1.MP3"});
     const Bytes ours = Slurp(r.files[0]);
     const Bytes muxed = Slurp(testing::CorpusFolder() / m.reference);
