@@ -205,12 +205,20 @@ void VideoDecoder::Convert() const {
   int dstStride[4] = {w * 4, 0, 0, 0};
   sws_scale(sws_.get(), f->data, f->linesize, 0, h, dst, dstStride);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
-  if (desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+  if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_ALPHA)) return;
+  if (options_.codec == VideoCodec::kVp6Alpha) {
+    // VP6 alpha video carries colour already multiplied by its alpha (the
+    // Flash Player draws it so); only keep each channel within its alpha.
     for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
-      const unsigned a = out.pixels[i + 3];
-      if (a == 255) continue;
-      for (int c = 0; c < 3; ++c) out.pixels[i + c] = static_cast<std::uint8_t>((out.pixels[i + c] * a + 127) / 255);
+      const std::uint8_t a = out.pixels[i + 3];
+      for (int c = 0; c < 3; ++c) out.pixels[i + c] = std::min(out.pixels[i + c], a);
     }
+    return;
+  }
+  for (std::size_t i = 0; i < out.pixels.size(); i += 4) {
+    const unsigned a = out.pixels[i + 3];
+    if (a == 255) continue;
+    for (int c = 0; c < 3; ++c) out.pixels[i + c] = static_cast<std::uint8_t>((out.pixels[i + c] * a + 127) / 255);
   }
 }
 

@@ -1,0 +1,139 @@
+// Movies with embedded video from the shared corpus: our pictures against
+// ffmpeg's decoding of the same movie and against the Flash Player's
+// screenshot of it. Each file is skipped when the corpus lacks it.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "platform/player/video/embedded_video.h"
+#include "platform/player/video/test_streams.h"
+#include "platform/swf/movie.h"
+
+namespace quarvel::player::video {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path CorpusVideoDir() {
+  if (const char* dir = std::getenv("QUARVEL_VIDEO_CORPUS")) return dir;
+  return fs::path(QUARVEL_SHARED_DIR) / "corpus/ruffle/tests/tests/swfs/visual/video";
+}
+
+struct SurfaceDeleter {
+  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
+
+// The picture over the stage colour, as the player shows a video placed at
+// the origin on an otherwise empty stage.
+std::vector<std::uint8_t> OverBackground(const Picture& p, swf::Rgba bg) {
+  std::vector<std::uint8_t> out(p.pixels.size());
+  for (std::size_t i = 0; i < p.pixels.size(); i += 4) {
+    const unsigned a = p.pixels[i + 3];
+    const std::uint8_t back[3] = {bg.b, bg.g, bg.r};
+    for (int c = 0; c < 3; ++c) out[i + c] = static_cast<std::uint8_t>(p.pixels[i + c] + (back[c] * (255 - a) + 127) / 255);
+    out[i + 3] = 255;
+  }
+  return out;
+}
+
+// Mean absolute difference of B, G, R against a PNG of at least the picture's size.
+double DiffToPng(const std::vector<std::uint8_t>& bgra, int w, int h, const fs::path& png) {
+  SurfacePtr ref(cairo_image_surface_create_from_png(png.c_str()));
+  if (cairo_surface_status(ref.get()) != CAIRO_STATUS_SUCCESS) return 255;
+  if (cairo_image_surface_get_width(ref.get()) < w || cairo_image_surface_get_height(ref.get()) < h) return 255;
+  const unsigned char* data = cairo_image_surface_get_data(ref.get());
+  const int stride = cairo_image_surface_get_stride(ref.get());
+  double sum = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) {
+        sum += std::abs(int{data[y * stride + x * 4 + c]} - int{bgra[(static_cast<std::size_t>(y) * w + x) * 4 + c]});
+      }
+    }
+  }
+  return sum / (3.0 * w * h);
+}
+
+void Save(const std::vector<std::uint8_t>& bgra, int w, int h, const std::string& name) {
+  const char* dir = std::getenv("QUARVEL_VIDEO_OUT");
+  if (!dir) return;
+  std::vector<std::uint8_t> copy = bgra;
+  SurfacePtr s(cairo_image_surface_create_for_data(copy.data(), CAIRO_FORMAT_ARGB32, w, h, w * 4));
+  cairo_surface_write_to_png(s.get(), (fs::path(dir) / (name + ".png")).c_str());
+}
+
+std::string Name(std::string dir) {
+  for (char& c : dir) {
+    if (c == '/') c = '_';
+  }
+  return dir;
+}
+
+struct Sample {
+  const char* dir;
+  VideoCodec codec;
+};
+
+class VideoCorpus : public ::testing::TestWithParam<Sample> {};
+
+TEST_P(VideoCorpus, FirstFrameMatchesFfmpegAndFlashPlayer) {
+  const Sample& s = GetParam();
+  const fs::path dir = CorpusVideoDir() / s.dir;
+  if (!fs::exists(dir / "test.swf")) GTEST_SKIP() << dir << " is not in the corpus";
+  const swf::Movie movie = swf::LoadMovieFile(dir / "test.swf");
+  swf::Rgba background{255, 255, 255, 255};
+  for (swf::TagStream tags = movie.TagsStream(); auto t = tags.Next();) {
+    if (t->code == swf::tag::kSetBackgroundColor && t->body.size() >= 3) {
+      background = {t->body[0], t->body[1], t->body[2], 255};
+      break;
+    }
+  }
+  const auto streams = CollectVideoStreams(movie.TagsStream());
+  ASSERT_EQ(streams.size(), 1u);
+  const VideoStreamDef& stream = streams.begin()->second;
+  EXPECT_EQ(stream.codec, s.codec);
+  EmbeddedVideo video(stream);
+  const auto r = video.Seek(0);
+  EXPECT_EQ(r.status, DecodeStatus::kOk) << r.message;
+  ASSERT_TRUE(video.HasPicture());
+  const Picture& p = video.Current();
+  EXPECT_EQ(p.width, stream.width);
+  EXPECT_EQ(p.height, stream.height);
+  const auto shown = OverBackground(p, background);
+  Save(shown, p.width, p.height, Name(s.dir));
+
+  if (testing::HaveFfmpeg()) {
+    const auto oracle = testing::OracleFrames(dir / "test.swf", p.width, p.height);
+    ASSERT_FALSE(oracle.empty());
+    std::vector<std::uint8_t> expected = oracle[0];
+    if (s.codec == VideoCodec::kVp6Alpha) {
+      // ffmpeg gives the colour planes as coded: colour already multiplied
+      // by alpha, which we keep within the alpha as a premultiplied picture must be.
+      for (std::size_t i = 0; i < expected.size(); i += 4) {
+        for (int c = 0; c < 3; ++c) expected[i + c] = std::min(expected[i + c], expected[i + 3]);
+        EXPECT_EQ(p.pixels[i + 3], expected[i + 3]) << "alpha at pixel " << i / 4;
+      }
+    }
+    EXPECT_LE(testing::MeanDiff(p, expected, p.width, p.height), 1.0);
+    RecordProperty("ffmpeg_diff", std::to_string(testing::MeanDiff(p, expected, p.width, p.height)));
+  }
+  // The Flash Player's own picture (its colour conversion differs a little).
+  const double flash = DiffToPng(shown, p.width, p.height, dir / "output.expected.png");
+  RecordProperty("flash_diff", std::to_string(flash));
+  EXPECT_LE(flash, 3.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ruffle, VideoCorpus,
+                         ::testing::Values(Sample{"colorconversion/h263", VideoCodec::kH263},
+                                           Sample{"colorconversion/vp6", VideoCodec::kVp6},
+                                           Sample{"colorconversion/vp6a", VideoCodec::kVp6Alpha},
+                                           Sample{"vp6_dispsize", VideoCodec::kVp6}),
+                         [](const auto& info) { return Name(info.param.dir); });
+
+}  // namespace
+}  // namespace quarvel::player::video
