@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "platform/player/video/embedded_video.h"
+#include "platform/player/video/flv_reader.h"
+#include "platform/player/video/flv_video_decoder.h"
 #include "platform/player/video/test_streams.h"
 #include "platform/swf/movie.h"
 
@@ -134,6 +136,54 @@ INSTANTIATE_TEST_SUITE_P(Ruffle, VideoCorpus,
                                            Sample{"colorconversion/vp6a", VideoCodec::kVp6Alpha},
                                            Sample{"vp6_dispsize", VideoCodec::kVp6}),
                          [](const auto& info) { return Name(info.param.dir); });
+
+// The same VP6 frames as an FLV file would carry them: the crop byte in
+// front of each frame cuts columns on the right and rows at the bottom.
+TEST(VideoCorpusFlv, Vp6CropByteCutsThePicture) {
+  for (const Sample& s : {Sample{"colorconversion/vp6", VideoCodec::kVp6}, Sample{"colorconversion/vp6a", VideoCodec::kVp6Alpha}}) {
+    const fs::path swfPath = CorpusVideoDir() / s.dir / "test.swf";
+    if (!fs::exists(swfPath)) GTEST_SKIP() << swfPath << " is not in the corpus";
+    const swf::Movie movie = swf::LoadMovieFile(swfPath);
+    const auto streams = CollectVideoStreams(movie.TagsStream());
+    ASSERT_EQ(streams.size(), 1u);
+    const VideoStreamDef& stream = streams.begin()->second;
+    EmbeddedVideo embedded(stream);
+    embedded.Seek(0);
+    const Picture& full = embedded.Current();
+
+    const std::uint8_t crop = 0x53;  // 5 columns, 3 rows
+    std::vector<std::uint8_t> flv = {'F', 'L', 'V', 1, 1, 0, 0, 0, 9, 0, 0, 0, 0};
+    for (const auto& [number, data] : stream.frames) {
+      std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(0x10 | static_cast<int>(s.codec)), crop};
+      body.insert(body.end(), data.begin(), data.end());
+      const std::size_t n = body.size();
+      const std::uint32_t ms = number * 100u;
+      flv.insert(flv.end(), {9, static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+                             static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(ms >> 16),
+                             static_cast<std::uint8_t>(ms >> 8), static_cast<std::uint8_t>(ms), 0, 0, 0, 0});
+      flv.insert(flv.end(), body.begin(), body.end());
+      flv.insert(flv.end(), {0, 0, 0, 0});
+    }
+    const FlvFile file = ReadFlv(flv);
+    FlvVideoDecoder dec(file);
+    ASSERT_TRUE(dec.Next());
+    const Picture& cut = dec.Current();
+    ASSERT_EQ(cut.width, full.width - 5) << s.dir;
+    ASSERT_EQ(cut.height, full.height - 3) << s.dir;
+    // The same pixels, not shifted, up to the conversion's rounding at another width.
+    double sum = 0;
+    for (int y = 0; y < cut.height; ++y) {
+      for (int x = 0; x < cut.width; ++x) {
+        for (int c = 0; c < 4; ++c) {
+          const int d = std::abs(cut.pixels[(static_cast<std::size_t>(y) * cut.width + x) * 4 + c] -
+                                 full.pixels[(static_cast<std::size_t>(y) * full.width + x) * 4 + c]);
+          sum += d;
+        }
+      }
+    }
+    EXPECT_LE(sum / (4.0 * cut.width * cut.height), 1.0) << s.dir;
+  }
+}
 
 }  // namespace
 }  // namespace quarvel::player::video

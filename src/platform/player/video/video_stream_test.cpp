@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/swf/movie.h"
 #include "platform/swf/swf_error.h"
 #include "support/swf_builder.h"
@@ -62,6 +64,26 @@ TEST(VideoTags, DefineVideoStreamFields) {
   } catch (const swf::SwfError& e) {
     EXPECT_EQ(e.Field(), "CodecID");
     EXPECT_EQ(e.Offset(), 109u);
+  }
+}
+
+// A parser oracle from the shared corpus: a DefineVideoStream cut off before
+// its codec, which the oracle keeps as a raw body.
+TEST(VideoTags, CorpusTagWithoutCodecIsRefused) {
+  const auto path = std::filesystem::path(QUARVEL_SHARED_DIR) /
+                    "corpus/open-flash-db-tags/raw-body/invalid-video-deblocking/input.bytes";
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is not in the corpus";
+  const Bytes bytes = swf::ReadFileBytes(path);
+  swf::TagStream tags(bytes);
+  const auto t = tags.Next();
+  ASSERT_TRUE(t);
+  ASSERT_EQ(t->code, swf::tag::kDefineVideoStream);
+  swf::Reader r = t->BodyReader();
+  try {
+    ReadDefineVideoStream(r);
+    FAIL() << "read a DefineVideoStream without its codec";
+  } catch (const swf::SwfError& e) {
+    EXPECT_EQ(e.Field(), "CodecID");
   }
 }
 
