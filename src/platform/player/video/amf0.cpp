@@ -105,7 +105,7 @@ class AmfReader {
       }
       if (Left() == 0) return;
       AmfValue value = Value(depth + 1);
-      v.properties.emplace_back(std::move(name), std::move(value));
+      v.properties.push_back(AmfProperty{std::move(name), std::move(value)});
     }
   }
 

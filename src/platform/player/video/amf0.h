@@ -8,10 +8,11 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace quarvel::player::video {
+
+struct AmfProperty;
 
 struct AmfValue {
   enum class Type {
@@ -22,13 +23,18 @@ struct AmfValue {
   double number = 0;    // number; date (milliseconds); reference (index)
   bool boolean = false;
   std::string string;   // string, long string, XML; class name of a typed object
-  std::vector<std::pair<std::string, AmfValue>> properties;  // objects and ECMA arrays, in file order
+  std::vector<AmfProperty> properties;  // objects and ECMA arrays, in file order
   std::vector<AmfValue> elements;                            // strict arrays
 
   // The first property of that name; nullptr when absent or not an object.
   const AmfValue* Find(std::string_view name) const;
   // A property's number; nullopt when absent or not a number.
   std::optional<double> NumberAt(std::string_view name) const;
+};
+
+struct AmfProperty {
+  std::string name;
+  AmfValue value;
 };
 
 inline constexpr int kMaxAmfDepth = 64;

@@ -50,7 +50,7 @@ TEST(Amf0, MetadataTree) {
   const AmfValue v = Read(a.b);
   EXPECT_EQ(v.type, AmfValue::Type::kEcmaArray);
   ASSERT_EQ(v.properties.size(), 4u);
-  EXPECT_EQ(v.properties[0].first, "duration");
+  EXPECT_EQ(v.properties[0].name, "duration");
   EXPECT_EQ(v.NumberAt("duration"), 12.5);
   EXPECT_TRUE(v.Find("stereo")->boolean);
   EXPECT_EQ(v.Find("encoder")->string, "Lavf59");
