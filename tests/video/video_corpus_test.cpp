@@ -80,6 +80,7 @@ struct Sample {
   const char* dir;
   VideoCodec codec;
 };
+void PrintTo(const Sample& s, std::ostream* os) { *os << s.dir; }
 
 class VideoCorpus : public ::testing::TestWithParam<Sample> {};
 

@@ -29,6 +29,7 @@ struct FlvCase {
   const char* args;
   VideoCodec codec;
 };
+void PrintTo(const FlvCase& c, std::ostream* os) { *os << c.name; }
 
 class FlvDecode : public ::testing::TestWithParam<FlvCase> {};
 
@@ -199,6 +200,7 @@ struct ScreenCase {
   const char* name;
   VideoCodec codec;
 };
+void PrintTo(const ScreenCase& c, std::ostream* os) { *os << c.name; }
 class SwfScreenVideo : public ::testing::TestWithParam<ScreenCase> {};
 
 TEST_P(SwfScreenVideo, WrappedInTagsMatchesFfmpeg) {
