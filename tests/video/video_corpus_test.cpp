@@ -186,5 +186,35 @@ TEST(VideoCorpusFlv, Vp6CropByteCutsThePicture) {
   }
 }
 
+// Streams declared far smaller than their coded pictures: the picture is
+// cut to a sliver, and the conversion stays inside it.
+TEST(VideoCorpusNarrow, Vp6CutToDeclaredSliver) {
+  const fs::path swfPath = CorpusVideoDir() / "colorconversion/vp6/test.swf";
+  if (!fs::exists(swfPath)) GTEST_SKIP() << swfPath << " is not in the corpus";
+  const swf::Movie movie = swf::LoadMovieFile(swfPath);
+  const auto streams = CollectVideoStreams(movie.TagsStream());
+  ASSERT_EQ(streams.size(), 1u);
+  EmbeddedVideo whole(streams.begin()->second);
+  whole.Seek(0);
+  const Picture full = whole.Current();
+  for (const auto& [w, h] : {std::pair{1, 1}, std::pair{1, 7}, std::pair{3, 2}, std::pair{17, 5}}) {
+    VideoStreamDef narrow = streams.begin()->second;
+    narrow.width = static_cast<std::uint16_t>(w);
+    narrow.height = static_cast<std::uint16_t>(h);
+    EmbeddedVideo video(narrow);
+    video.Seek(0);
+    const Picture& p = video.Current();
+    ASSERT_EQ(p.width, w);
+    ASSERT_EQ(p.height, h);
+    ASSERT_EQ(p.pixels.size(), static_cast<std::size_t>(w * h * 4));
+    for (int y = 0; y < h; ++y) {
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(p.pixels[static_cast<std::size_t>(y * w) * 4 + c], full.pixels[static_cast<std::size_t>(y * full.width) * 4 + c], 8)
+            << w << "x" << h << " row " << y;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player::video

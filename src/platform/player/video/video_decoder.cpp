@@ -200,10 +200,18 @@ void VideoDecoder::Convert() const {
   Picture& out = picture_;
   out.width = w;
   out.height = h;
-  out.pixels.assign(static_cast<std::size_t>(w) * h * 4, 0);
-  std::uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {w * 4, 0, 0, 0};
+  const std::size_t row = static_cast<std::size_t>(w) * 4;
+  // swscale's vector code writes whole blocks past the end of short rows and
+  // of the last row: convert into a padded buffer, then copy the rows out.
+  const std::size_t stride = (row + 63) & ~std::size_t{63};
+  scratch_.resize(stride * (static_cast<std::size_t>(h) + 2) + 256);
+  std::uint8_t* dst[4] = {scratch_.data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
   sws_scale(sws_.get(), f->data, f->linesize, 0, h, dst, dstStride);
+  out.pixels.resize(row * static_cast<std::size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    std::memcpy(out.pixels.data() + row * static_cast<std::size_t>(y), scratch_.data() + stride * static_cast<std::size_t>(y), row);
+  }
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
   if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_ALPHA)) return;
   if (options_.codec == VideoCodec::kVp6Alpha) {

@@ -100,6 +100,7 @@ class VideoDecoder {
   std::int64_t shown_pts_ = 0;
   mutable std::unique_ptr<SwsContext, SwsDeleter> sws_;
   mutable Picture picture_;
+  mutable std::vector<std::uint8_t> scratch_;  // padded conversion target
   mutable bool converted_ = true;
   std::string last_error_;
   std::uint64_t packets_ = 0;
