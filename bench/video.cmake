@@ -1,0 +1,3 @@
+quarvel_bench(video_bench
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/video_bench.cpp ${PROJECT_SOURCE_DIR}/src/platform/player/video/test_streams.cpp
+  LIBS quarvel_video)
