@@ -28,7 +28,7 @@ class Lister {
       item.clipDepth = inst.clipDepth;
       item.blendMode = inst.blendMode;
       item.visible = inst.visible;
-      item.filters = inst.filters;
+      if (!inst.filters.empty()) item.filters = inst.filters;
       item.serial = inst.serial;
       item.maskSerial = inst.maskSerial;
       item.scriptMask = inst.scriptMask;
