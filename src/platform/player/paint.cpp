@@ -250,12 +250,6 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const
 
 }  // namespace
 
-cairo_matrix_t ToCairo(const Matrix& m) {
-  cairo_matrix_t r;
-  cairo_matrix_init(&r, m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY);
-  return r;
-}
-
 ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
   if (c.IsIdentity()) return p;
   if (p.IsIdentity()) return c;
@@ -269,11 +263,6 @@ ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
   r.blueAdd = p.blueMult * c.blueAdd / 256 + p.blueAdd;
   r.alphaAdd = p.alphaMult * c.alphaAdd / 256 + p.alphaAdd;
   return r;
-}
-
-bool Invertible(const cairo_matrix_t& m) {
-  const double det = m.xx * m.yy - m.yx * m.xy;
-  return std::isfinite(det) && det != 0;
 }
 
 void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx) {

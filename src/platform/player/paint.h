@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -12,7 +13,12 @@
 
 namespace quarvel::player {
 
-cairo_matrix_t ToCairo(const Matrix& m);
+inline cairo_matrix_t ToCairo(const Matrix& m) {
+  cairo_matrix_t r;
+  cairo_matrix_init(&r, m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY);
+  return r;
+}
+
 ColorTransform Compose(const ColorTransform& parent, const ColorTransform& child);
 
 // cairo_matrix_transform_point's arithmetic, inline: a path built in device
@@ -26,7 +32,10 @@ inline void ToDevice(const cairo_matrix_t& m, double& x, double& y) {
 
 // A matrix that flattens what it maps (a zero scale) shows nothing; Cairo
 // would take it as an error and stop drawing altogether.
-bool Invertible(const cairo_matrix_t& m);
+inline bool Invertible(const cairo_matrix_t& m) {
+  const double det = m.xx * m.yy - m.yx * m.xy;
+  return std::isfinite(det) && det != 0;
+}
 
 // The colour as the source, under the transform (black when drawing a mask).
 void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx);
