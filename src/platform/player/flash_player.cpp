@@ -301,16 +301,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const std::int32_t bg = BackgroundColor();
   const Impl::PaintKey key{w, h, d.quality, bg};
   d.drawing.clear();
-  if (d.stage) {
-    // The main timeline's own drawing first, as an item above all levels.
-    const Drawing* root = d.stage->Root().drawing.get();
-    DrawnItem top;
-    top.level = -1;
-    top.drawing = root;
-    top.drawingVersion = root ? root->version : 0;
-    d.drawing.push_back(std::move(top));
-    ListDrawnItems(d.stage->Root().list, d.drawing);
-  }
+  if (d.stage) ListDrawnItems(d.stage->Root(), d.drawing);
   // A capture paints every frame; many frames show what the last one did.
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
     d.surfaceCurrent = false;
@@ -323,7 +314,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
       options.quality = d.quality;
       options.stageScale = base.xx;
       options.cache = &d.shapes;
-      RenderDisplayList(cr.get(), *d.lib, d.stage->Root().list, base, options, d.stage->Root().drawing.get());
+      RenderItems(cr.get(), *d.lib, d.drawing, base, options);
       d.shapes.EndFrame();
     }
     d.paintedKey = key;

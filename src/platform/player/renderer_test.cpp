@@ -351,5 +351,114 @@ TEST(Culling, ZeroScaleObjectsHideWithoutStoppingTheFrame) {
   EXPECT_EQ(bmp.GetPixel(5, 5), cWhite);
 }
 
+// ---- The list is the renderer's one input: lists made by hand, no stage.
+
+// A solid rectangle (twips), as a shape definition made without a movie.
+std::unique_ptr<ShapeDef> Rectangle(int x0, int y0, int x1, int y1, swf::Rgba color) {
+  auto shape = std::make_unique<ShapeDef>();
+  quarvel::player::FillStyle fill;
+  fill.color = color;
+  ShapeLayer layer;
+  layer.fills.push_back(fill);
+  const double l = x0, t = y0, r = x1, b = y1;
+  layer.fillPaths.push_back(
+      {Edge{l, t, 0, 0, r, t}, Edge{r, t, 0, 0, r, b}, Edge{r, b, 0, 0, l, b}, Edge{l, b, 0, 0, l, t}});
+  shape->geometry.layers.push_back(std::move(layer));
+  shape->geometry.bounds = swf::Rect{x0, x1, y0, y1};
+  return shape;
+}
+
+DrawnItem Item(int level, int depth, const Character* def) {
+  DrawnItem item;
+  item.level = level;
+  item.depth = depth;
+  item.def = def;
+  item.ownList = def && def->kind == Character::Kind::kSprite;
+  return item;
+}
+
+// Parents and descendant counts from the levels, as the stage's lister sets them.
+void Link(std::vector<DrawnItem>& items) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::size_t j = i + 1;
+    while (j < items.size() && items[j].level > items[i].level) ++j;
+    items[i].descendants = static_cast<std::uint32_t>(j - i - 1);
+    for (std::size_t k = i + 1; k < j; ++k) {
+      if (items[k].level == items[i].level + 1) items[k].parent = static_cast<int>(i);
+    }
+  }
+}
+
+// 40 x 40 pixels on white, 20 twips a pixel.
+class ListPicture {
+ public:
+  explicit ListPicture(std::vector<DrawnItem> items) {
+    Link(items);
+    cairo_t* cr = cairo_create(surface_.get());
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_matrix_t base;
+    cairo_matrix_init_scale(&base, 1.0 / 20, 1.0 / 20);
+    RenderItems(cr, library_, items, base, RenderOptions{});
+    cairo_destroy(cr);
+    cairo_surface_flush(surface_.get());
+  }
+  Color At(int x, int y) const {
+    const auto* row = cairo_image_surface_get_data(surface_.get()) +
+                      static_cast<std::size_t>(y) * cairo_image_surface_get_stride(surface_.get());
+    const std::uint32_t v = reinterpret_cast<const std::uint32_t*>(row)[x];
+    return Color((v >> 16) & 255, (v >> 8) & 255, v & 255);
+  }
+
+ private:
+  MovieLibrary library_;
+  SurfacePtr surface_{cairo_image_surface_create(CAIRO_FORMAT_RGB24, 40, 40)};
+};
+
+constexpr swf::Rgba kYellow{255, 255, 0, 255}, kCyan{0, 255, 255, 255}, kBlack{0, 0, 0, 255};
+
+TEST(DrawnItemList, BlendModesAndLayersDrawWithoutADisplayTree) {
+  const auto back = Rectangle(0, 0, 800, 800, kYellow);
+  const auto first = Rectangle(0, 0, 160, 800, kCyan), second = Rectangle(160, 0, 320, 800, kCyan);
+  const auto blue = Rectangle(320, 0, 800, 800, kBlue), top = Rectangle(320, 0, 800, 400, kBlack);
+  const SpriteDef sprite;
+  std::vector<DrawnItem> items{Item(0, 1, back.get()), Item(0, 2, first.get()), Item(0, 3, second.get()),
+                               Item(0, 4, &sprite), Item(1, 1, blue.get()), Item(1, 2, top.get())};
+  items[1].blendMode = 3;  // multiply
+  items[2].blendMode = 9;  // subtract
+  items[3].blendMode = 2;  // a layer, for the erase inside it
+  items[5].blendMode = 12;
+  const ListPicture p(items);
+  EXPECT_EQ(p.At(4, 20), Color(0, 255, 0));
+  EXPECT_EQ(p.At(12, 20), Color(255, 0, 0));
+  EXPECT_EQ(p.At(28, 10), Color(255, 255, 0));  // erased from the layer: the stage shows
+  EXPECT_EQ(p.At(28, 30), Color(0, 0, 255));
+}
+
+TEST(DrawnItemList, MasksAndNestedTransformsDrawWithoutADisplayTree) {
+  const auto left = Rectangle(0, 0, 400, 800, kBlack), blue = Rectangle(0, 0, 800, 400, kBlue);
+  const auto red = Rectangle(0, 400, 800, 800, kRed), strip = Rectangle(0, 0, 200, 800, kBlack);
+  const SpriteDef sprite;
+  std::vector<DrawnItem> items{Item(-1, 0, nullptr),      Item(0, 1, left.get()),  Item(0, 2, &sprite),
+                               Item(1, 1, blue.get()),    Item(0, 3, red.get()),   Item(0, 4, &sprite),
+                               Item(1, 1, &sprite),       Item(2, 1, strip.get())};
+  items[0].ownList = true;
+  items[1].clipDepth = 2;        // masks the sprite at depth 2 only
+  items[2].cxform.redAdd = 255;  // on the sprite, tinting its child
+  items[4].maskSerial = 7;       // a script mask, found by serial...
+  items[5].visible = false;      // ...inside a hidden clip, which still masks
+  items[5].matrix.translateX = 300;
+  items[6].matrix.translateX = 100;
+  items[7].serial = 7;
+  items[7].scriptMask = true;
+  items[7].maskTarget = true;
+  const ListPicture p(items);
+  EXPECT_EQ(p.At(10, 10), Color(255, 0, 255));
+  EXPECT_EQ(p.At(30, 10), cWhite);
+  EXPECT_EQ(p.At(25, 30), cRed);  // the mask's strip, moved by both clips above it
+  EXPECT_EQ(p.At(15, 30), cWhite);
+  EXPECT_EQ(p.At(35, 30), cWhite);
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -1,0 +1,126 @@
+#include "platform/player/drawn_items.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/player/shape_parser.h"
+#include "platform/player/stage.h"
+
+namespace quarvel::player {
+namespace {
+
+using List = std::map<int, Instance>;
+
+class Lister {
+ public:
+  Lister(const List& root, std::vector<DrawnItem>& out) : root_(root), out_(out) {}
+
+  void Add(const List& list, int level, int parent) {
+    for (const auto& [depth, inst] : list) {
+      const auto index = static_cast<int>(out_.size());
+      DrawnItem& item = out_.emplace_back();
+      item.level = level;
+      item.depth = depth;
+      item.def = inst.def;
+      item.matrix = inst.matrix;
+      item.cxform = inst.cxform;
+      item.ratio = inst.ratio;
+      item.clipDepth = inst.clipDepth;
+      item.blendMode = inst.blendMode;
+      item.visible = inst.visible;
+      if (!inst.filters.empty()) item.filters = inst.filters;
+      item.serial = inst.serial;
+      item.maskSerial = inst.maskSerial;
+      item.scriptMask = inst.scriptMask;
+      item.ownList = inst.sprite != nullptr;
+      item.text = inst.text;
+      item.parent = parent;
+      if (inst.maskSerial) masks_.push_back(inst.maskSerial);
+      if (inst.def && inst.def->kind == Character::Kind::kMorph) {
+        // Kept on the instance: a morph at rest is computed once.
+        if (inst.morphCacheRatio != inst.ratio || !inst.morphCache) {
+          inst.morphCache = std::make_shared<ShapeGeometry>(MorphAt(static_cast<const MorphDef&>(*inst.def),
+                                                                    inst.ratio / 65535.0));
+          inst.morphCacheRatio = inst.ratio;
+        }
+        item.morph = inst.morphCache;
+      }
+      if (inst.sprite && inst.sprite->drawing) {
+        item.drawing = &inst.sprite->drawing->geometry;
+        item.drawingBounds = inst.sprite->drawing->hasBounds;
+        item.drawingVersion = inst.sprite->drawing->version;
+      }
+      // A hidden clip draws nothing, but a script mask inside it still masks.
+      if (inst.sprite && level <= kMaxSpriteNesting && (inst.visible || HoldsMask(inst, level))) {
+        Add(inst.sprite->list, level + 1, index);
+      }
+      out_[static_cast<std::size_t>(index)].descendants = static_cast<std::uint32_t>(out_.size()) - index - 1;
+    }
+  }
+
+  // Marks the items that the listed script masks name.
+  void MarkMaskTargets(std::size_t from) {
+    if (masks_.empty()) return;
+    std::sort(masks_.begin(), masks_.end());
+    for (std::size_t i = from; i < out_.size(); ++i) {
+      DrawnItem& item = out_[i];
+      if (item.serial && std::binary_search(masks_.begin(), masks_.end(), item.serial)) item.maskTarget = true;
+    }
+  }
+
+ private:
+  bool MaskRelated(const Instance& inst) {
+    if (inst.scriptMask) return true;
+    if (!gathered_) {
+      Gather(root_, 0);
+      std::sort(allMasks_.begin(), allMasks_.end());
+      gathered_ = true;
+    }
+    return std::binary_search(allMasks_.begin(), allMasks_.end(), inst.serial);
+  }
+
+  bool HoldsMask(const Instance& inst, int level) {
+    if (MaskRelated(inst)) return true;
+    if (!inst.sprite || level > kMaxSpriteNesting) return false;
+    for (const auto& [depth, child] : inst.sprite->list) {
+      if (HoldsMask(child, level + 1)) return true;
+    }
+    return false;
+  }
+
+  // Every mask named anywhere, hidden clips included.
+  void Gather(const List& list, int level) {
+    for (const auto& [depth, inst] : list) {
+      if (inst.maskSerial) allMasks_.push_back(inst.maskSerial);
+      if (inst.sprite && level <= kMaxSpriteNesting) Gather(inst.sprite->list, level + 1);
+    }
+  }
+
+  const List& root_;
+  std::vector<DrawnItem>& out_;
+  std::vector<std::uint64_t> masks_;
+  std::vector<std::uint64_t> allMasks_;
+  bool gathered_ = false;
+};
+
+}  // namespace
+
+void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
+  const std::size_t first = out.size();
+  {
+    DrawnItem& top = out.emplace_back();
+    top.level = -1;
+    top.ownList = true;
+    if (root.drawing) {
+      top.drawing = &root.drawing->geometry;
+      top.drawingBounds = root.drawing->hasBounds;
+      top.drawingVersion = root.drawing->version;
+    }
+  }
+  Lister lister(root.list, out);
+  lister.Add(root.list, 0, static_cast<int>(first));
+  out[first].descendants = static_cast<std::uint32_t>(out.size() - first - 1);
+  lister.MarkMaskTargets(first);
+}
+
+}  // namespace quarvel::player

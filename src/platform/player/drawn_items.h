@@ -1,0 +1,65 @@
+#pragma once
+// The display tree flattened into the one list the renderer draws from.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/player/characters.h"
+#include "platform/player/filters.h"
+
+namespace quarvel::player {
+
+struct TimelineState;
+
+// One drawn object. Items come in drawing order, each followed by its
+// children one level deeper, so the list keeps the tree's shape; it holds
+// everything the renderer reads, and equal lists paint equal pictures (an
+// unchanged frame need not be drawn again).
+struct DrawnItem {
+  int level = 0;  // sprite nesting; -1: the main timeline itself
+  int depth = 0;
+  const Character* def = nullptr;
+  Matrix matrix;
+  ColorTransform cxform;
+  std::uint16_t ratio = 0;
+  int clipDepth = 0;
+  int blendMode = 0;
+  bool visible = true;
+  std::vector<Filter> filters;
+  std::uint64_t serial = 0;      // names the object for a script mask
+  std::uint64_t maskSerial = 0;  // setMask: shown only where that item covers
+  bool scriptMask = false;       // a setMask mask: not drawn itself
+  bool maskTarget = false;       // some item's maskSerial names this one
+  // Sprites, and buttons with their shown state built: the items below are
+  // its own list. A button without draws its definition's up state.
+  bool ownList = false;
+  std::shared_ptr<const std::string> text;     // bound text fields
+  std::shared_ptr<const ShapeGeometry> morph;  // morphs: the shape at `ratio`
+  const ShapeGeometry* drawing = nullptr;      // a script's drawing, below the children
+  bool drawingBounds = false;                  // the drawing has drawn anything
+  std::uint64_t drawingVersion = 0;
+  // The tree: the parent's index in the list (-1 none) and how many items
+  // after this one are its descendants. Both follow from the levels.
+  int parent = -1;
+  std::uint32_t descendants = 0;
+
+  bool operator==(const DrawnItem& o) const {
+    const bool sameText = text == o.text || (text && o.text && *text == *o.text);
+    // A serial matters only to the mask that is found by it.
+    const bool sameSerial = serial == o.serial || (!maskTarget && !o.maskTarget);
+    return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
+           ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
+           filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
+           maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && drawing == o.drawing &&
+           drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion;
+  }
+};
+
+// Appends the main timeline (an item of level -1 holding its drawing) and
+// every object below it to `out`. Children of hidden clips are left out
+// unless a script mask lies among them.
+void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out);
+
+}  // namespace quarvel::player
