@@ -9,6 +9,7 @@
 #include "capture/frame_store.h"
 #include "cli/commands.h"
 #include "gif/animation_builder.h"
+#include "gif/gif_optimizer.h"
 #include "platform/paths/working_folder.h"
 #include "sound/mp3_export.h"
 
@@ -95,7 +96,10 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
     progress.Update(std::min(LabelStep(label), store.frames));
   });
   gif::TStream bytes;
-  result.image->SaveToStream(bytes);
+  if (options.optimize)
+    bytes = gif::OptimizeAnimation(*result.image).bytes;
+  else
+    result.image->SaveToStream(bytes);
   WriteAtomically(out, [&](const std::string& temp) {
     std::ofstream file(temp, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

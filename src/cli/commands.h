@@ -76,6 +76,7 @@ struct GifOptions {
   std::string mode = "smaller";   // smaller, best
   capture::CropZoom crop_zoom;
   std::optional<int> latency;     // default: the capture's
+  bool optimize = true;           // false: the bytes of the plain build
 };
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress);
 

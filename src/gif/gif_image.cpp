@@ -586,6 +586,10 @@ void TGIFImage::SaveToStream(TStream& stream) const {
 void TGIFImage::SaveToFile(const std::filesystem::path& path) const {
   TStream bytes;
   SaveToStream(bytes);
+  SaveStreamToFile(bytes, path);
+}
+
+void SaveStreamToFile(const TStream& bytes, const std::filesystem::path& path) {
   std::filesystem::path temp = path;
   temp += ".part~";
   auto fail = [&](const std::string& what) {
