@@ -90,6 +90,7 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.colors = options.colors == "gray" ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
   build.dither = options.dither == "floyd" ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+  build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
 
   progress.Begin("gif", store.frames);
   gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {

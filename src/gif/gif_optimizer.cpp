@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <iterator>
-#include <thread>
+
+#include "gif/parallel.h"
 
 namespace quarvel::gif {
 
@@ -376,38 +376,6 @@ const TGIFAppExtNSLoop* LoopExtension(const TGIFImage& image) {
   return nullptr;
 }
 
-int ThreadCount(const OptimizeOptions& options) {
-  if (options.threads > 0) return options.threads;
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : int(n);
-}
-
-// Runs job(i) for i in [0, count) on up to `threads` threads; the first error is rethrown.
-template <class Job>
-void ParallelFor(std::size_t count, int threads, const Job& job) {
-  if (threads <= 1 || count <= 1) {
-    for (std::size_t i = 0; i < count; ++i) job(i);
-    return;
-  }
-  std::atomic<std::size_t> next{0};
-  std::exception_ptr error;
-  std::atomic<bool> failed{false};
-  auto worker = [&] {
-    for (std::size_t i = next++; i < count && !failed; i = next++) {
-      try {
-        job(i);
-      } catch (...) {
-        if (!failed.exchange(true)) error = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> pool;
-  for (int t = 1; t < std::min<int>(threads, int(count)); ++t) pool.emplace_back(worker);
-  worker();
-  for (auto& t : pool) t.join();
-  if (error) std::rethrow_exception(error);
-}
-
 }  // namespace
 
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
@@ -445,7 +413,7 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
       std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> batch;
       std::size_t batch_start = 0, batch_bytes = 0, entry = 0;
       auto run_batch = [&] {
-        ParallelFor(batch.size(), ThreadCount(options), [&](std::size_t i) {
+        ParallelFor(batch.size(), WorkerThreads(options.threads), [&](std::size_t i) {
           const Entry& e = entries[batch_start + i];
           encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, global);
         });

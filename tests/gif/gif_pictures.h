@@ -20,7 +20,8 @@ struct ShownPicture {
   long long delay = 0;
 };
 
-inline std::vector<ShownPicture> ShownPictures(const DecodedGif& gif) {
+// With merge_equal false, one picture per frame with that frame's delay.
+inline std::vector<ShownPicture> ShownPictures(const DecodedGif& gif, bool merge_equal = true) {
   const std::vector<gdi::Color>& global = gif.global_palette;
   const std::size_t w = std::size_t(gif.screen_width), h = std::size_t(gif.screen_height);
   std::vector<std::uint32_t> canvas(w * h, kBackground), saved;
@@ -45,7 +46,7 @@ inline std::vector<ShownPicture> ShownPictures(const DecodedGif& gif) {
         if (std::size_t(index) >= palette.size()) throw std::runtime_error("index outside the colour table");
         canvas[std::size_t(f.top + y) * w + f.left + x] = palette[std::size_t(index)].ToRgb();
       }
-    if (!out.empty() && out.back().pixels == canvas) {
+    if (merge_equal && !out.empty() && out.back().pixels == canvas) {
       out.back().delay += f.delay;
     } else {
       out.push_back(ShownPicture{canvas, f.delay});
