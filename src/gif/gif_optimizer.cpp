@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "gif/fast_lzw.h"
 #include "gif/parallel.h"
 
 namespace quarvel::gif {
@@ -149,6 +150,7 @@ struct Entry {
   int delay = 0;
   std::vector<std::uint32_t> changed;  // colours of the changed pixels, sorted
   std::vector<std::uint32_t> area;     // every colour in the box, sorted; empty when over 256 or with background
+  bool all_changed = false;            // no pixel in the box is left as it was
 };
 
 // The area that differs between two pictures and the colours it needs.
@@ -157,6 +159,7 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   Entry e;
   Box box{width, height, 0, 0};
   ColourIndex changed;
+  long long changed_pixels = 0;
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* p = before.data() + std::size_t(y) * width;
     const std::uint32_t* c = after.data() + std::size_t(y) * width;
@@ -169,8 +172,10 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
       if (p[x] == c[x]) continue;
       // A painted pixel going back to the background needs a disposal the rewrite does not make.
       if (c[x] == kNone) throw NotRewritable{};
+      const int known = changed.Count();
       if (changed.Insert(c[x]) < 0) throw NotRewritable{};
-      e.changed.push_back(c[x]);
+      if (changed.Count() > known) e.changed.push_back(c[x]);
+      ++changed_pixels;
     }
     box.left = std::min(box.left, first);
     box.right = std::max(box.right, last + 1);
@@ -179,6 +184,7 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   }
   if (box.Empty()) box = Box{0, 0, 1, 1};  // a frame kept only for its delay
   e.box = box;
+  e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
   e.changed = Sorted(std::move(e.changed));
   ColourIndex area;
   bool area_ok = true;
@@ -188,11 +194,12 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     for (int x = box.left; x < box.right; ++x) {
       if (c[x] == last) continue;
       last = c[x];
+      const int known = area.Count();
       if (c[x] == kNone || area.Insert(c[x]) < 0) {
         area_ok = false;
         break;
       }
-      e.area.push_back(c[x]);
+      if (area.Count() > known) e.area.push_back(c[x]);
     }
   }
   if (area_ok)
@@ -264,24 +271,76 @@ struct Encoding {
   bool valid = false;
 };
 
-void Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Table& table,
-            int transparent, bool local, Fill fill, std::vector<std::uint8_t>& scratch, Encoding& best) {
-  if (fill != Fill::kOpaque && transparent < 0) return;
-  if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), table, transparent, fill, scratch)) return;
+// One candidate way of writing a frame's pixels.
+struct Way {
+  const Table* table;
+  int transparent;
+  bool local;
+  Fill fill;
+};
+
+// Frames up to this many pixels are encoded every way; larger ones choose
+// their way on a sample of rows and are encoded once.
+constexpr long long kSampleFrom = 1 << 15;
+constexpr int kSampleEvery = 8;  // one band of rows in this many
+
+bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
+            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+  if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
+  if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
+               scratch))
+    return false;
   TStream s;
   s.push_back(0x2C);
   Put16(s, unsigned(e.box.left));
   Put16(s, unsigned(e.box.top));
   Put16(s, unsigned(e.box.Width()));
   Put16(s, unsigned(e.box.Height()));
-  s.push_back(local ? std::uint8_t(0x80 | (table.bits - 1)) : 0);
-  if (local) table.Save(s);
-  TLZWEncoder encoder;
-  encoder.EncodeImageData(s, table.bits, 1 << table.bits, scratch.data(), false, e.box.Height(), e.box.Width());
-  if (best.valid && best.bytes.size() <= s.size()) return;
+  s.push_back(way.local ? std::uint8_t(0x80 | (way.table->bits - 1)) : 0);
+  if (way.local) way.table->Save(s);
+  lzw.Encode(s, way.table->bits, scratch.data(), scratch.size());
+  if (best.valid && best.bytes.size() <= s.size()) return true;
   best.bytes = std::move(s);
-  best.transparent = fill == Fill::kOpaque ? -1 : transparent;
+  best.transparent = way.fill == Fill::kOpaque ? -1 : way.transparent;
   best.valid = true;
+  return true;
+}
+
+// Bytes a way takes on bands of rows spread over the frame, table included;
+// -1 when a colour is missing there.
+long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
+                     std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
+  if (way.fill != Fill::kOpaque && way.transparent < 0) return -1;
+  const int w = e.box.Width(), h = e.box.Height();
+  const int band = std::max(1, h / (4 * kSampleEvery));
+  std::vector<std::uint8_t> sample, row;
+  for (int y = 0; y < h; ++y) {
+    if ((y / band) % kSampleEvery != 0) continue;
+    const std::size_t at = std::size_t(y) * w;
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return -1;
+    sample.insert(sample.end(), row.begin(), row.end());
+  }
+  scratch.clear();
+  lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
+  return (long long)scratch.size() + (way.local ? (long long)way.table->SavedSize() : 0);
+}
+
+// Encodes the best of the ways into `best`.
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, std::vector<Way> ways,
+                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+  if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
+    std::vector<std::pair<long long, std::size_t>> ranked;
+    for (std::size_t i = 0; i < ways.size(); ++i) {
+      const long long size = SampleSize(e, before, after, ways[i], scratch, lzw);
+      if (size >= 0) ranked.emplace_back(size, i);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    // The best on the sample, or the next when a colour outside the sample is missing.
+    for (const auto& r : ranked)
+      if (Encode(e, before, after, ways[r.second], scratch, lzw, best)) return;
+    return;
+  }
+  for (const Way& way : ways) Encode(e, before, after, way, scratch, lzw, best);
 }
 
 struct EncodedEntry {
@@ -294,18 +353,24 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
                          const std::vector<std::uint32_t>& after, const Table& global) {
   EncodedEntry out;
   std::vector<std::uint8_t> scratch;
+  // 2 MB of string table: one per thread, kept between frames.
+  thread_local TFastLZWEncoder lzw;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
+  std::vector<Way> local;
+  Table area;
   if (!e.area.empty()) {
-    const Table area = Table::Make(e.area, false);
-    Encode(e, before.data(), after.data(), area, -1, true, Fill::kOpaque, scratch, out.local);
+    area = Table::Make(e.area, false);
+    local.push_back(Way{&area, -1, true, Fill::kOpaque});
   }
   const Table changed = Table::Make(e.changed, true);
-  for (Fill f : partial)
-    Encode(e, before.data(), after.data(), changed, changed.transparent, true, f, scratch, out.local);
+  // With every pixel changed, transparency has nothing to stand for.
+  if (!e.all_changed || local.empty())
+    for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
+  EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local);
   // The global table serves when it holds every changed colour; any entry
   // whose colour no changed pixel has can be the transparent one.
   std::vector<bool> needed(global.colours.size() + 1, false);
-  bool fits = true;
+  bool fits = !global.colours.empty();
   for (std::uint32_t c : e.changed) {
     const int i = global.index.Find(c);
     if (i < 0) {
@@ -318,8 +383,10 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     int transparent = -1;
     for (int i = 0; i < (1 << global.bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    Encode(e, before.data(), after.data(), global, -1, false, Fill::kOpaque, scratch, out.global);
-    for (Fill f : partial) Encode(e, before.data(), after.data(), global, transparent, false, f, scratch, out.global);
+    std::vector<Way> shared{Way{&global, -1, false, Fill::kOpaque}};
+    if (!e.all_changed)
+      for (Fill f : partial) shared.push_back(Way{&global, transparent, false, f});
+    EncodeBest(e, before.data(), after.data(), shared, scratch, lzw, out.global);
   }
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid) throw NotRewritable{};
