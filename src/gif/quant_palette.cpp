@@ -38,10 +38,18 @@ void Check(liq_error e, const char* what) {
   if (e != LIQ_OK) throw GIFException(std::string("libimagequant: ") + what + " failed (error " + std::to_string(int(e)) + ")");
 }
 
-Attr MakeAttr() {
+// Speed 1 to 10: the movie's palette is searched at the library's default;
+// a palette that is only taken over needs no search, but dithering keeps
+// its error map only up to speed 5.
+constexpr int kSearchSpeed = 4;
+constexpr int kTakeOverSpeed = 10;
+constexpr int kTakeOverSpeedDithered = 5;
+
+Attr MakeAttr(int speed = kSearchSpeed) {
   Attr attr(liq_attr_create());
   if (!attr) throw GIFException("libimagequant: out of memory");
   Check(liq_set_max_colors(attr.get(), 256), "setting 256 colours");
+  Check(liq_set_speed(attr.get(), speed), "setting the speed");
   return attr;
 }
 
@@ -136,7 +144,8 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
 
   if (!shared_.empty()) {
     // The shared palette as a result of its own: every entry fixed.
-    Histogram fixed(liq_histogram_create(attr.get()));
+    Attr take_over = MakeAttr(dither_ ? kTakeOverSpeedDithered : kTakeOverSpeed);
+    Histogram fixed(liq_histogram_create(take_over.get()));
     if (!fixed) throw GIFException("libimagequant: out of memory");
     std::vector<liq_histogram_entry> entries;
     for (const gdi::Color& c : shared_) {
@@ -144,10 +153,10 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
       entries.push_back(liq_histogram_entry{liq_color{c.r, c.g, c.b, 255}, 1});
     }
     // A histogram of fixed colours alone counts as empty.
-    Check(liq_histogram_add_colors(fixed.get(), attr.get(), entries.data(), int(entries.size()), 0),
+    Check(liq_histogram_add_colors(fixed.get(), take_over.get(), entries.data(), int(entries.size()), 0),
           "adding the shared colours");
     liq_result* raw = nullptr;
-    Check(liq_histogram_quantize(fixed.get(), attr.get(), &raw), "taking the shared palette");
+    Check(liq_histogram_quantize(fixed.get(), take_over.get(), &raw), "taking the shared palette");
     Result result(raw);
     error = remap(result.get(), indices);
     palette = Colours(result.get());
