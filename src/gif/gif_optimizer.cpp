@@ -546,52 +546,59 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
 
 namespace {
 
-// The size of the image's own file without writing it: the same pieces, the
-// image data from TFastLZWEncoder, whose code stream is the writer's for
-// frames that are not interlaced. Nothing when a frame needs the writer
-// itself (interlaced, RLE, bad sizes, an index outside its table).
-std::optional<std::size_t> PlainSize(const TGIFImage& image, int threads) {
+// Whether the image's own file is larger than `limit`, without writing it:
+// the same pieces, the image data from TFastLZWEncoder, whose code stream is
+// the writer's for frames that are not interlaced. Frames are sized in
+// batches until the sum passes the limit. Nothing when a frame needs the
+// writer itself (interlaced, RLE, bad sizes, an index outside its table).
+std::optional<bool> PlainLargerThan(const TGIFImage& image, std::size_t limit, int threads) {
   if (image.Version() == gvUnknown || image.Encoding != ecLZW) return std::nullopt;
   TStream head;
   image.Header().SaveToStream(head);
-  const int n = image.Images().Count();
-  std::vector<std::size_t> sizes(static_cast<std::size_t>(n), 0);
+  const std::size_t n = std::size_t(image.Images().Count());
+  std::vector<std::size_t> sizes(n, 0);
   std::atomic<bool> exact{true};
-  ParallelFor(std::size_t(n), WorkerThreads(threads), [&](std::size_t i) {
-    const TGIFSubImage& f = image.Images()[int(i)];
-    TStream part;
-    f.Extensions().SaveToStream(part);
-    std::size_t size = part.size();
-    if (!f.Empty()) {
-      if (f.Interlaced() || f.Data().size() != std::size_t(f.Width()) * f.Height()) {
-        exact = false;
-        return;
-      }
-      int colours = f.ColorMap().Count();
-      int code_width = f.ColorMap().BitsPerPixel();
-      if (colours == 0) {
-        code_width = image.Header().ColorMap().BitsPerPixel();
-        if (code_width == 0) code_width = 8;
-        colours = 1 << code_width;
-      } else {
-        size += (std::size_t(1) << code_width) * 3;
-      }
-      for (std::uint8_t p : f.Data())
-        if (p >= colours) {
+  const int workers = WorkerThreads(threads);
+  const std::size_t batch = std::size_t(workers) * 4;
+  std::size_t total = 6 + head.size() + 1;
+  for (std::size_t start = 0; start < n && total <= limit; start += batch) {
+    const std::size_t count = std::min(batch, n - start);
+    ParallelFor(count, workers, [&](std::size_t k) {
+      const std::size_t i = start + k;
+      const TGIFSubImage& f = image.Images()[int(i)];
+      TStream part;
+      f.Extensions().SaveToStream(part);
+      std::size_t size = part.size();
+      if (!f.Empty()) {
+        if (f.Interlaced() || f.Data().size() != std::size_t(f.Width()) * f.Height()) {
           exact = false;
           return;
         }
-      thread_local TFastLZWEncoder lzw;
-      part.clear();
-      lzw.Encode(part, code_width, f.Data().data(), f.Data().size());
-      size += 10 + part.size();
-    }
-    sizes[i] = size;
-  });
-  if (!exact) return std::nullopt;
-  std::size_t total = 6 + head.size() + 1;
-  for (std::size_t s : sizes) total += s;
-  return total;
+        int colours = f.ColorMap().Count();
+        int code_width = f.ColorMap().BitsPerPixel();
+        if (colours == 0) {
+          code_width = image.Header().ColorMap().BitsPerPixel();
+          if (code_width == 0) code_width = 8;
+          colours = 1 << code_width;
+        } else {
+          size += (std::size_t(1) << code_width) * 3;
+        }
+        for (std::uint8_t p : f.Data())
+          if (p >= colours) {
+            exact = false;
+            return;
+          }
+        thread_local TFastLZWEncoder lzw;
+        part.clear();
+        lzw.Encode(part, code_width, f.Data().data(), f.Data().size());
+        size += 10 + part.size();
+      }
+      sizes[i] = size;
+    });
+    if (!exact) return std::nullopt;
+    for (std::size_t k = 0; k < count; ++k) total += sizes[start + k];
+  }
+  return total > limit;
 }
 
 }  // namespace
@@ -600,15 +607,13 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   OptimizedFile result;
   std::optional<TStream> rewritten = RewriteAnimation(image, options);
   if (rewritten) {
-    if (const auto plain = PlainSize(image, options.threads); plain && rewritten->size() < *plain) {
-      result.plain_size = *plain;
+    if (const auto larger = PlainLargerThan(image, rewritten->size(), options.threads); larger && *larger) {
       result.bytes = std::move(*rewritten);
       result.rewritten = true;
       return result;
     }
   }
   image.SaveToStream(result.bytes);
-  result.plain_size = result.bytes.size();
   if (rewritten && rewritten->size() < result.bytes.size()) {
     result.bytes = std::move(*rewritten);
     result.rewritten = true;

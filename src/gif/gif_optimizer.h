@@ -25,8 +25,7 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
 
 struct OptimizedFile {
   TStream bytes;
-  std::size_t plain_size = 0;  // the image's own file
-  bool rewritten = false;      // false: the image's own file was smaller or not rewritable
+  bool rewritten = false;  // false: the image's own file, which was smaller or not rewritable
 };
 
 // The smaller of the image's own file and its rewrite.
