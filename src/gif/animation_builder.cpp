@@ -1,6 +1,7 @@
 #include "gif/animation_builder.h"
 
 #include <array>
+#include <cstring>
 
 #include "capture/frame_store.h"
 #include "gif/parallel.h"
@@ -68,10 +69,17 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced) {
     long long unchanged = 0;
     // Positions outside the previous frame count as changed.
     std::vector<std::uint8_t> same(std::size_t(w) * std::size_t(h), 0);
+    // With the same table, a row of the same indices is unchanged as a whole.
+    const bool same_table = cur_rgb == prev_rgb && w == pw;
     for (int y = 0; y < h; ++y) {
       const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
       const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
       std::uint8_t* srow = same.data() + std::size_t(y) * w;
+      if (same_table && prow != nullptr && std::memcmp(row, prow, std::size_t(w)) == 0) {
+        unchanged += w;
+        std::memset(srow, 1, std::size_t(w));
+        continue;
+      }
       for (int x = 0; x < w; ++x) {
         if (prow != nullptr && x < pw && cur_rgb[row[x]] == prev_rgb[prow[x]]) {
           ++unchanged;
