@@ -349,48 +349,51 @@ struct EncodedEntry {
   Encoding global;
 };
 
-// The frame written with its own table and, when its colours are there, with the global one.
+// Whether the global table holds every colour the frame changes to.
+bool Fits(const Entry& e, const Table& global) {
+  if (global.colours.empty()) return false;
+  for (std::uint32_t c : e.changed)
+    if (global.index.Find(c) < 0) return false;
+  return true;
+}
+
+// The frame written with the global table (null: the file has none) when its
+// colours are there, and with its own table when that may be shorter: when
+// the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
-                         const std::vector<std::uint32_t>& after, const Table& global) {
+                         const std::vector<std::uint32_t>& after, const Table* global) {
   EncodedEntry out;
   std::vector<std::uint8_t> scratch;
   // 2 MB of string table: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
-  std::vector<Way> local;
   Table area;
-  if (!e.area.empty()) {
-    area = Table::Make(e.area, false);
-    local.push_back(Way{&area, -1, true, Fill::kOpaque});
-  }
+  if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
-  // With every pixel changed, transparency has nothing to stand for.
-  if (!e.all_changed || local.empty())
-    for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
-  EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local);
-  // The global table serves when it holds every changed colour; any entry
-  // whose colour no changed pixel has can be the transparent one.
-  std::vector<bool> needed(global.colours.size() + 1, false);
-  bool fits = !global.colours.empty();
-  for (std::uint32_t c : e.changed) {
-    const int i = global.index.Find(c);
-    if (i < 0) {
-      fits = false;
-      break;
-    }
-    needed[std::size_t(i)] = true;
-  }
-  if (fits) {
+
+  if (global != nullptr && Fits(e, *global)) {
+    // Any entry whose colour no changed pixel has can be the transparent one.
+    std::vector<bool> needed(global->colours.size() + 1, false);
+    for (std::uint32_t c : e.changed) needed[std::size_t(global->index.Find(c))] = true;
     int transparent = -1;
-    for (int i = 0; i < (1 << global.bits) && transparent < 0; ++i)
+    for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    std::vector<Way> shared{Way{&global, -1, false, Fill::kOpaque}};
+    std::vector<Way> shared{Way{global, -1, false, Fill::kOpaque}};
     if (!e.all_changed)
-      for (Fill f : partial) shared.push_back(Way{&global, transparent, false, f});
+      for (Fill f : partial) shared.push_back(Way{global, transparent, false, f});
     EncodeBest(e, before.data(), after.data(), shared, scratch, lzw, out.global);
   }
+  const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
+  if (!out.global.valid || narrowest < global->bits) {
+    std::vector<Way> local;
+    if (!e.area.empty()) local.push_back(Way{&area, -1, true, Fill::kOpaque});
+    // With every pixel changed, transparency has nothing to stand for.
+    if (!e.all_changed || local.empty())
+      for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
+    EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local);
+  }
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
-  if (!out.local.valid) throw NotRewritable{};
+  if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;
 }
 
@@ -470,8 +473,12 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
       }
     }
 
-    const std::vector<std::uint32_t> global_colours = GlobalColours(entries);
-    const Table global = Table::Make(global_colours, false);
+    // The global table pays when the own tables it spares cost more than it.
+    const Table global = Table::Make(GlobalColours(entries), false);
+    std::size_t spared = 0;
+    for (const Entry& e : entries)
+      if (Fits(e, global)) spared += LocalTableBytes(e);
+    const bool use_global = spared > global.SavedSize();
 
     // Second pass: every entry encoded, in batches of cut-out pictures across the threads.
     std::vector<EncodedEntry> encoded(entries.size());
@@ -483,7 +490,7 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
       auto run_batch = [&] {
         ParallelFor(batch.size(), WorkerThreads(options.threads), [&](std::size_t i) {
           const Entry& e = entries[batch_start + i];
-          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, global);
+          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, use_global ? &global : nullptr);
         });
         batch_start += batch.size();
         batch.clear();
@@ -499,14 +506,6 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
       }
       run_batch();
     }
-
-    // The global table pays when the frames that use it save more than it costs.
-    std::size_t local_total = 0, global_total = global.SavedSize();
-    for (const EncodedEntry& e : encoded) {
-      local_total += e.local.bytes.size();
-      global_total += e.global.valid ? std::min(e.global.bytes.size(), e.local.bytes.size()) : e.local.bytes.size();
-    }
-    const bool use_global = global_total < local_total;
 
     TStream out;
     const char* signature = "GIF89a";
@@ -528,7 +527,7 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const EncodedEntry& e = encoded[i];
       const Encoding& chosen =
-          use_global && e.global.valid && e.global.bytes.size() <= e.local.bytes.size() ? e.global : e.local;
+          e.global.valid && (!e.local.valid || e.global.bytes.size() <= e.local.bytes.size()) ? e.global : e.local;
       // Graphic control: disposal 1 (leave in place), the delay, the transparent index.
       out.insert(out.end(), {0x21, 0xF9, 0x04});
       out.push_back(std::uint8_t((1 << 2) | (chosen.transparent >= 0 ? 1 : 0)));
