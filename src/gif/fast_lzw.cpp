@@ -47,7 +47,10 @@ class BitWriter {
 
 }  // namespace
 
-TFastLZWEncoder::TFastLZWEncoder() : next_(std::size_t(4096) * 256, 0) { used_.reserve(4096); }
+constexpr std::size_t kSlots = 1 << 13;  // twice the codes a table holds
+constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+
+TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree) {}
 
 void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count) {
   const int min_bits = std::max(code_width, 2);
@@ -65,26 +68,25 @@ void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t
       max_code = bits == kMaxBits ? 4096 : (1 << bits) - 1;
     }
   };
-  auto reset = [&] {
-    for (std::uint32_t slot : used_) next_[slot] = 0;
-    used_.clear();
-  };
+  auto reset = [&] { std::fill(slots_.begin(), slots_.end(), kFree); };
+  std::uint32_t* const table = slots_.data();
   out.Put(clear, bits);
   if (count > 0) {
     int prefix = pixels[0];
     for (std::size_t i = 1; i < count; ++i) {
       const int pixel = pixels[i];
-      const std::uint32_t slot = std::uint32_t(prefix) * 256 + std::uint32_t(pixel);
-      const int found = next_[slot];
-      if (found != 0) {
-        prefix = found;
+      const std::uint32_t key = (std::uint32_t(prefix) << 8) | std::uint32_t(pixel);
+      std::size_t h = (key * 0x9E3779B1u) >> (32 - 13);
+      std::uint32_t v;
+      while ((v = table[h]) != kFree && (v >> 12) != key) h = (h + 1) & (kSlots - 1);
+      if (v != kFree) {
+        prefix = int(v & 0xFFF);
         continue;
       }
       emit(prefix);
       prefix = pixel;
       if (free_code < kTableFull) {
-        next_[slot] = std::uint16_t(free_code++);
-        used_.push_back(slot);
+        table[h] = (key << 12) | std::uint32_t(free_code++);
       } else {
         // The clear code goes out at the current width; the next code is narrow again.
         out.Put(clear, bits);
