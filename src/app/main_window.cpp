@@ -39,6 +39,7 @@
 #include "capture/crop_zoom.h"
 #include "flash/player_fit.h"
 #include "gif/animation_builder.h"
+#include "gif/gif_optimizer.h"
 #include "platform/vfw/compressors.h"
 #include "sound/mixer_setup.h"
 #include "sound/mp3_export.h"
@@ -457,6 +458,10 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_gif_button_ = MakeButton(QStringLiteral("Save to GIF"), "saveGif", gif_page);
   preview_gif_button_->setGeometry(8, 130, 100, 25);
   save_gif_button_->setGeometry(116, 130, 100, 25);
+  // Off by default: the plain build's bytes are what "Save to GIF" writes.
+  optimize_gif_ = new QCheckBox(QStringLiteral("Optimize"), gif_page);
+  optimize_gif_->setObjectName(QStringLiteral("optimizeGif"));
+  optimize_gif_->setGeometry(224, 130, 90, 25);
   preview_gif_button_->setEnabled(false);
   save_gif_button_->setEnabled(false);
   connect(preview_gif_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPreviewGif(); }); });
@@ -995,10 +1000,12 @@ void MainWindow::OnSaveGif() {
   const QString path = ChooseSaveFile(QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
   if (path.isEmpty()) return;
   BuildGif();
-  if (gif_preview_->HasImage()) {
+  if (!gif_preview_->HasImage()) return;
+  if (optimize_gif_->isChecked())
+    gif::SaveStreamToFile(gif::OptimizeAnimation(gif_preview_->Image()).bytes, path.toStdString());
+  else
     gif_preview_->Image().SaveToFile(path.toStdString());
-    SavedTo(path);
-  }
+  SavedTo(path);
 }
 
 QString MainWindow::ChooseSaveFile(const QString& filter, const QString& extension) {

@@ -260,6 +260,7 @@ class MainWindow : public QMainWindow {
   QRadioButton* smaller_size_ = nullptr;
   QRadioButton* gray_scale_ = nullptr;
   QRadioButton* colors256_ = nullptr;
+  QCheckBox* optimize_gif_ = nullptr;
   QPushButton* preview_gif_button_ = nullptr;
   QPushButton* save_gif_button_ = nullptr;
   QComboBox* bit_depth_ = nullptr;

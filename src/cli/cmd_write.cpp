@@ -9,6 +9,7 @@
 #include "capture/frame_store.h"
 #include "cli/commands.h"
 #include "gif/animation_builder.h"
+#include "gif/gif_optimizer.h"
 #include "platform/paths/working_folder.h"
 #include "sound/mp3_export.h"
 
@@ -89,13 +90,17 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.colors = options.colors == "gray" ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
   build.dither = options.dither == "floyd" ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+  build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
 
   progress.Begin("gif", store.frames);
   gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
     progress.Update(std::min(LabelStep(label), store.frames));
   });
   gif::TStream bytes;
-  result.image->SaveToStream(bytes);
+  if (options.optimize)
+    bytes = gif::OptimizeAnimation(*result.image).bytes;
+  else
+    result.image->SaveToStream(bytes);
   WriteAtomically(out, [&](const std::string& temp) {
     std::ofstream file(temp, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -74,8 +74,10 @@ struct GifOptions {
   std::string colors = "256";     // 256, gray
   std::string dither = "nearest"; // nearest, floyd
   std::string mode = "smaller";   // smaller, best
+  std::string palette = "octree"; // octree, quant
   capture::CropZoom crop_zoom;
   std::optional<int> latency;     // default: the capture's
+  bool optimize = true;           // false: the bytes of the plain build
 };
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress);
 

@@ -70,6 +70,12 @@ void AddGifOptions(CLI::App* cmd, GifOptions& o, bool with_latency) {
   cmd->add_option("--mode", o.mode, "smaller: difference frames; best: every frame whole")
       ->check(CLI::IsMember({"smaller", "best"}))
       ->capture_default_str();
+  cmd->add_option("--palette", o.palette,
+                  "256 colours by octree per frame, or quant: libimagequant, one palette shared by the frames")
+      ->check(CLI::IsMember({"octree", "quant"}))
+      ->capture_default_str();
+  cmd->add_flag("--optimize,!--no-optimize", o.optimize,
+                "rewrite the GIF losslessly into fewer bytes (default); --no-optimize keeps the plain build");
   if (with_latency)
     cmd->add_option("--latency", o.latency, "frame delay in milliseconds (default: the capture's)")
         ->check(CLI::Range(25, 3000));

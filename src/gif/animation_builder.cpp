@@ -1,12 +1,18 @@
 #include "gif/animation_builder.h"
 
 #include <array>
+#include <cstring>
 
 #include "capture/frame_store.h"
+#include "gif/parallel.h"
+#include "gif/quant_palette.h"
+#include "platform/paths/working_folder.h"
 
 namespace quarvel::gif {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::array<std::uint32_t, 256> PackedColors(const TGIFColorMap& map) {
   std::array<std::uint32_t, 256> out{};
@@ -63,10 +69,17 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced) {
     long long unchanged = 0;
     // Positions outside the previous frame count as changed.
     std::vector<std::uint8_t> same(std::size_t(w) * std::size_t(h), 0);
+    // With the same table, a row of the same indices is unchanged as a whole.
+    const bool same_table = cur_rgb == prev_rgb && w == pw;
     for (int y = 0; y < h; ++y) {
       const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
       const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
       std::uint8_t* srow = same.data() + std::size_t(y) * w;
+      if (same_table && prow != nullptr && std::memcmp(row, prow, std::size_t(w)) == 0) {
+        unchanged += w;
+        std::memset(srow, 1, std::size_t(w));
+        continue;
+      }
       for (int x = 0; x < w; ++x) {
         if (prow != nullptr && x < pw && cur_rgb[row[x]] == prev_rgb[prow[x]]) {
           ++unchanged;
@@ -117,24 +130,78 @@ void AnimationAssembler::AddRepeat() {
 BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& progress) {
   const int delay = options.latency_ms / 10;
   const long long count = options.frame_count > 0 ? options.frame_count : 0;
-  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize);
-  capture::FrameSequence frames(count);
-  for (long long i = 0; i < count; ++i) {
-    if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), int(i * 100 / count));
-    gdi::Bitmap picture = frames.Read(i);
-    // An unchanged frame has no file: its picture, so its reduction, is the last one.
-    if (!frames.LastWasPresent() && assembler.HasPrevious()) {
-      assembler.AddRepeat();
-      continue;
-    }
-    capture::CropAndZoomFrame(picture, options.crop_zoom);
+  const int threads = WorkerThreads(options.threads);
 
-    auto reduced = std::make_unique<TGIFImage>();
-    reduced->ReductionMethod = options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree;
-    reduced->PaletteBits = 8;
-    reduced->DitherMethod = options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest;
-    reduced->AddFrame(picture);
-    assembler.Add(std::move(reduced));
+  std::unique_ptr<QuantPalette> quant;
+  if (options.palette == PaletteChoice::kQuant && options.colors == ColorChoice::k256Colors) {
+    // First pass: the histogram of every distinct picture.
+    quant = std::make_unique<QuantPalette>(options.dither == DitherChoice::kFloydSteinberg);
+    capture::FrameSequence frames(count);
+    for (long long i = 0; i < count; ++i) {
+      if (progress) progress(FrameLabelText(i, count, 0), int(i * 50 / count));
+      gdi::Bitmap picture = frames.Read(i);
+      if (!frames.LastWasPresent() && i > 0) continue;
+      capture::CropAndZoomFrame(picture, options.crop_zoom);
+      quant->AddToHistogram(picture);
+    }
+    quant->Finish();
+  }
+  auto percent = [&](long long i) { return int(quant ? 50 + i * 50 / count : i * 100 / count); };
+
+  // Frames are read and reduced in batches across the threads and added in
+  // order. A missing file after the first repeats the last picture, whose
+  // reduction the assembler still holds.
+  struct Item {
+    bool repeat = false;
+    std::unique_ptr<TGIFImage> reduced;
+  };
+  const std::size_t batch_size = std::size_t(threads) * 4;
+  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize);
+  std::vector<Item> batch;
+  for (long long start = 0; start < count; start += (long long)batch_size) {
+    const long long end = std::min(count, start + (long long)batch_size);
+    batch.clear();
+    batch.resize(std::size_t(end - start));
+    std::vector<std::exception_ptr> errors(batch.size());
+    for (long long i = start; i < end; ++i) {
+      std::error_code ec;
+      batch[std::size_t(i - start)].repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
+    }
+    ParallelFor(batch.size(), threads, [&](std::size_t k) {
+      Item& item = batch[k];
+      if (item.repeat) return;
+      try {
+        const long long i = start + (long long)k;
+        const fs::path path = paths::FrameFilePath(i + 1);
+        std::error_code ec;
+        // Only the first frame can be missing here: an empty picture.
+        gdi::Bitmap picture = fs::exists(path, ec) ? capture::LoadFramePicture(path) : gdi::Bitmap();
+        capture::CropAndZoomFrame(picture, options.crop_zoom);
+        if (quant) {
+          item.reduced = quant->Reduce(picture);
+        } else {
+          item.reduced = std::make_unique<TGIFImage>();
+          item.reduced->ReductionMethod = options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree;
+          item.reduced->PaletteBits = 8;
+          item.reduced->DitherMethod =
+              options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest;
+          item.reduced->AddFrame(picture);
+        }
+      } catch (...) {
+        // Raised in frame order below, after the frames before it.
+        errors[k] = std::current_exception();
+      }
+    });
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+      const long long i = start + (long long)k;
+      if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), percent(i));
+      if (errors[k]) std::rethrow_exception(errors[k]);
+      if (batch[k].repeat) {
+        assembler.AddRepeat();
+      } else {
+        assembler.Add(std::move(batch[k].reduced));
+      }
+    }
   }
   BuildResult result;
   result.optimized_frames = assembler.OptimizedFrames();

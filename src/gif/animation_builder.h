@@ -15,6 +15,9 @@ namespace quarvel::gif {
 enum class ColorChoice { k256Colors, kGrayScale };        // "256Colors" / "GrayScale"
 enum class DitherChoice { kNearest, kFloydSteinberg };    // "Nearest" / "FloydSteinberg"
 enum class SizeChoice { kSmallerSize, kBestQuality };     // "Smaller Size" / "Best Quality"
+// The octree of the design, or libimagequant with a palette shared across
+// the movie (256 colours only; grey scale has its own palette).
+enum class PaletteChoice { kOctree, kQuant };
 
 struct BuildOptions {
   long long frame_count = 0;  // frame files 1 to frame_count of the capture folder
@@ -23,6 +26,10 @@ struct BuildOptions {
   ColorChoice colors = ColorChoice::k256Colors;
   DitherChoice dither = DitherChoice::kNearest;
   SizeChoice size = SizeChoice::kSmallerSize;
+  PaletteChoice palette = PaletteChoice::kOctree;
+  // Frames are read and reduced on this many threads (0: one per core); the
+  // image does not depend on it.
+  int threads = 0;
 };
 
 // Receives the frame label text ("5/100/2 5%") and the percentage.

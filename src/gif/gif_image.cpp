@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "gif/gif_exception.h"
+#include "gif/parallel.h"
 
 namespace quarvel::gif {
 
@@ -575,8 +576,22 @@ void TGIFImage::SaveToStream(TStream& stream) const {
   stream.insert(stream.end(), magic, magic + 6);
   header_.SaveToStream(stream);
   const int n = images_.Count();
+  // Frames are encoded apart on every core, then written in order; a frame
+  // that fails leaves what it wrote after the frames before it, as a run of
+  // one frame after another would.
+  std::vector<TStream> parts(static_cast<std::size_t>(n));
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(n));
+  ParallelFor(std::size_t(n), WorkerThreads(0), [&](std::size_t i) {
+    try {
+      images_[int(i)].SaveToStream(parts[i]);
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  });
   for (int i = 0; i < n; ++i) {
-    images_[i].SaveToStream(stream);
+    stream.insert(stream.end(), parts[std::size_t(i)].begin(), parts[std::size_t(i)].end());
+    TStream().swap(parts[std::size_t(i)]);
+    if (errors[std::size_t(i)]) std::rethrow_exception(errors[std::size_t(i)]);
     Progress(psRunning, (i + 1) * 100 / n, "Saving...");
   }
   TGIFTrailer(const_cast<TGIFImage*>(this)).SaveToStream(stream);
@@ -586,6 +601,10 @@ void TGIFImage::SaveToStream(TStream& stream) const {
 void TGIFImage::SaveToFile(const std::filesystem::path& path) const {
   TStream bytes;
   SaveToStream(bytes);
+  SaveStreamToFile(bytes, path);
+}
+
+void SaveStreamToFile(const TStream& bytes, const std::filesystem::path& path) {
   std::filesystem::path temp = path;
   temp += ".part~";
   auto fail = [&](const std::string& what) {

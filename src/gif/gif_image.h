@@ -377,4 +377,7 @@ class TGIFImage {
   TGIFImageList images_;
 };
 
+// Writes a finished file beside the target and renames it, as SaveToFile does.
+void SaveStreamToFile(const TStream& bytes, const std::filesystem::path& path);
+
 }  // namespace quarvel::gif

@@ -32,15 +32,20 @@ std::int32_t TColorQuantizer::NewNode(int level) {
 
 void TColorQuantizer::FreeNode(std::int32_t n) { free_.push_back(n); }
 
-void TColorQuantizer::AddColor(int red, int green, int blue) {
+void TColorQuantizer::AddColor(int red, int green, int blue) { AddColors(red, green, blue, 1); }
+
+// A run of one colour: the first pixel may grow and reduce the tree, the
+// others only add to the leaf it ends in, so adding them all at once before
+// the reduction ends with the same tree and the same sums.
+void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t count) {
   std::int32_t n = root_;
   for (int level = 0;; ++level) {
     TOctreeNode* node = &nodes_[std::size_t(n)];
     if (node->leaf) {
-      node->pixel_count += 1;
-      node->red_sum += std::uint64_t(red);
-      node->green_sum += std::uint64_t(green);
-      node->blue_sum += std::uint64_t(blue);
+      node->pixel_count += count;
+      node->red_sum += std::uint64_t(red) * count;
+      node->green_sum += std::uint64_t(green) * count;
+      node->blue_sum += std::uint64_t(blue) * count;
       break;
     }
     int shift = 7 - level;
@@ -85,19 +90,34 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
   const auto format = picture.Format();
   const bool bgr32 = format == gdi::PixelFormat::pf32bit || format == gdi::PixelFormat::pfDevice;
   const bool bgr24 = format == gdi::PixelFormat::pf24bit;
+  // Pixels go in in order, runs of one colour (also across rows) at once.
+  int run_r = -1, run_g = -1, run_b = -1;
+  std::uint32_t run = 0;
+  auto add = [&](int r, int g, int b) {
+    if (run > 0 && r == run_r && g == run_g && b == run_b && run < 0x10000000u) {
+      ++run;
+      return;
+    }
+    if (run > 0) AddColors(run_r, run_g, run_b, run);
+    run_r = r;
+    run_g = g;
+    run_b = b;
+    run = 1;
+  };
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = picture.ScanLine(y);
     for (int x = 0; x < w; ++x) {
       if (bgr32) {
-        AddColor(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+        add(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
       } else if (bgr24) {
-        AddColor(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+        add(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
       } else {
         gdi::Color c = picture.GetPixel(x, y);
-        AddColor(c.r, c.g, c.b);
+        add(c.r, c.g, c.b);
       }
     }
   }
+  if (run > 0) AddColors(run_r, run_g, run_b, run);
 }
 
 std::vector<gdi::Color> TColorQuantizer::Colors() const {

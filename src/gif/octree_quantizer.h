@@ -22,6 +22,8 @@ class TColorQuantizer {
  public:
   TColorQuantizer(int max_colors, int color_bits = 8);
   void AddColor(int red, int green, int blue);
+  // The same as `count` calls of AddColor with this colour.
+  void AddColors(int red, int green, int blue, std::uint32_t count);
   // Feeds every pixel, rows from the top, keeping at most max_colors leaves.
   void ProcessImage(const gdi::Bitmap& picture);
   int LeafCount() const { return leaf_count_; }

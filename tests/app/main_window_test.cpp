@@ -80,6 +80,7 @@ TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
   EXPECT_EQ(Find<QComboBox>("quality")->currentText(), "Medium Quality");
   EXPECT_EQ(Find<QComboBox>("bitRate")->currentText(), "128kbit/s");
   EXPECT_TRUE(Find<QCheckBox>("audio")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>("optimizeGif")->isChecked());
   EXPECT_TRUE(Find<QRadioButton>("nearest")->isChecked());
   EXPECT_TRUE(Find<QRadioButton>("smallerSize")->isChecked());
   EXPECT_TRUE(Find<QRadioButton>("colors256")->isChecked());

@@ -23,6 +23,7 @@
 #include "app/gif_preview.h"
 #include "app/window_fixture.h"
 #include "capture/frame_store.h"
+#include "gif/gif_pictures.h"
 #include "gif/giflib_reader.h"
 #include "platform/audio/steered_clock.h"
 
@@ -245,6 +246,22 @@ TEST_F(CaptureWindowTest, PreviewGifPlaysAndSaveToGifWritesIt) {
   EXPECT_EQ(decoded.frames[0].delay, 25);
   EXPECT_EQ(decoded.frames[0].loop_count, 0);
   EXPECT_EQ(prompts.filters.back(), "*.gif (*.gif);;All Files (*) | gif");
+
+  // "Optimize" writes the same pictures for the same times in fewer bytes.
+  const auto small = Home() / "out dir" / "small.gif";
+  Find<QCheckBox>("optimizeGif")->setChecked(true);
+  prompts.save_answers.push_back(QString::fromStdString(small.string()));
+  Click("saveGif");
+  Find<QCheckBox>("optimizeGif")->setChecked(false);
+  const auto plain_bytes = ReadAll(out), small_bytes = ReadAll(small);
+  EXPECT_LT(small_bytes.size(), plain_bytes.size());
+  const auto want = gif::testing::ShownPictures(decoded);
+  const auto got = gif::testing::ShownPictures(gif::testing::DecodeWithGiflib(small_bytes));
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].delay, want[i].delay) << i;
+    EXPECT_TRUE(got[i].pixels == want[i].pixels) << i;
+  }
 
   // Cancelling writes nothing; the next dialog starts in the last folder.
   std::filesystem::remove(out);

@@ -75,7 +75,7 @@ TEST(CliConvert, GifHoldsEveryCapturedFrameWithTheLatencyAsDelay) {
   CliRunner cli("gif");
   const auto out = cli.Folder() / "sample.gif";
   auto r = cli.Run({"convert", SampleMovie(), out.string(), "--latency", "130", "--size", "275x200", "--mode",
-                    "best", "--sound", "none"});
+                    "best", "--sound", "none", "--no-optimize"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, fs::absolute(out).string() + "\n");
   const long long frames = CapturedFrames(cli);

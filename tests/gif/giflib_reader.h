@@ -30,6 +30,7 @@ struct DecodedGif {
   std::string version;  // "87a" or "89a"
   int screen_width = 0, screen_height = 0;
   bool has_global_palette = false;
+  std::vector<gdi::Color> global_palette;  // as many entries as the file stores
   std::vector<DecodedFrame> frames;
 };
 
@@ -65,6 +66,11 @@ inline DecodedGif DecodeWithGiflib(const std::vector<std::uint8_t>& bytes) {
   out.screen_width = gif->SWidth;
   out.screen_height = gif->SHeight;
   out.has_global_palette = gif->SColorMap != nullptr;
+  if (gif->SColorMap != nullptr)
+    for (int c = 0; c < gif->SColorMap->ColorCount; ++c) {
+      const GifColorType& e = gif->SColorMap->Colors[c];
+      out.global_palette.push_back(gdi::Color{e.Red, e.Green, e.Blue});
+    }
   for (int i = 0; i < gif->ImageCount; ++i) {
     const SavedImage& image = gif->SavedImages[i];
     DecodedFrame f;

@@ -1,0 +1,623 @@
+#include "gif/gif_optimizer.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <iterator>
+
+#include "gif/fast_lzw.h"
+#include "gif/parallel.h"
+
+namespace quarvel::gif {
+
+namespace {
+
+// A canvas pixel is 0xRRGGBB, or this: never painted, or disposed to the background.
+constexpr std::uint32_t kNone = 0x01000000u;
+constexpr int kMaxDelay = 65535;
+// Bytes of cut-out pictures held at once while frames are encoded in parallel.
+constexpr std::size_t kBatchBytes = std::size_t(64) << 20;
+
+// Thrown inside the rewrite for pictures it cannot reproduce; the caller
+// keeps the image's own file then.
+struct NotRewritable {};
+
+struct Box {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int Width() const { return right - left; }
+  int Height() const { return bottom - top; }
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+int TableBits(int entries) {
+  int b = 1;
+  while ((1 << b) < entries) ++b;
+  return b;
+}
+
+void Put16(TStream& s, unsigned v) {
+  s.push_back(std::uint8_t(v));
+  s.push_back(std::uint8_t(v >> 8));
+}
+
+// At most 256 colours, found by open addressing.
+class ColourIndex {
+ public:
+  ColourIndex() { keys_.fill(kFree); }
+  explicit ColourIndex(const std::vector<std::uint32_t>& colours) : ColourIndex() {
+    for (std::size_t i = 0; i < colours.size(); ++i) Insert(colours[i]);
+  }
+  // The colour's index; -1 when the table already holds `cap` other colours.
+  int Insert(std::uint32_t rgb, int cap = 256) {
+    std::size_t h = Slot(rgb);
+    while (keys_[h] != kFree) {
+      if (keys_[h] == rgb) return values_[h];
+      h = (h + 1) & (kSlots - 1);
+    }
+    if (count_ >= cap) return -1;
+    keys_[h] = rgb;
+    values_[h] = std::uint8_t(count_);
+    return count_++;
+  }
+  int Find(std::uint32_t rgb) const {
+    std::size_t h = Slot(rgb);
+    while (keys_[h] != kFree) {
+      if (keys_[h] == rgb) return values_[h];
+      h = (h + 1) & (kSlots - 1);
+    }
+    return -1;
+  }
+  int Count() const { return count_; }
+
+ private:
+  static constexpr std::size_t kSlots = 1024;
+  static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 22; }
+  std::array<std::uint32_t, kSlots> keys_;
+  std::array<std::uint8_t, kSlots> values_{};
+  int count_ = 0;
+};
+
+std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+  return v;
+}
+
+// Plays the frames the way a decoder does, disposal methods included, and
+// holds the picture shown after each frame.
+class Replay {
+ public:
+  Replay(const TGIFImage& image, int width, int height)
+      : image_(image), width_(width), height_(height), canvas_(std::size_t(width) * height, kNone) {}
+
+  bool Next() {
+    if (next_ >= image_.Images().Count()) return false;
+    const TGIFSubImage& f = image_.Images()[next_++];
+    if (previous_disposal_ == 2) {
+      Fill(previous_box_, kNone);
+    } else if (previous_disposal_ == 3) {
+      canvas_ = saved_;
+    }
+    if (f.Empty() || f.Data().size() != std::size_t(f.Width()) * f.Height() || f.Left() + f.Width() > width_ ||
+        f.Top() + f.Height() > height_)
+      throw NotRewritable{};
+    const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+    const int disposal = gce != nullptr ? gce->Disposal() : 0;
+    if (disposal == 3) saved_ = canvas_;
+    const TGIFColorMap& map = f.ActiveColorMap();
+    std::array<std::uint32_t, 256> palette{};
+    for (int i = 0; i < map.Count(); ++i) palette[std::size_t(i)] = map[i].ToRgb();
+    const int colours = map.Count();
+    const int transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
+    for (int y = 0; y < f.Height(); ++y) {
+      const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
+      std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
+      for (int x = 0; x < f.Width(); ++x) {
+        const int index = src[x];
+        if (index == transparent) continue;
+        if (index >= colours) throw NotRewritable{};
+        dst[x] = palette[std::size_t(index)];
+      }
+    }
+    previous_disposal_ = disposal;
+    previous_box_ = Box{f.Left(), f.Top(), f.Left() + f.Width(), f.Top() + f.Height()};
+    delay_ = gce != nullptr ? gce->Delay() : 0;
+    return true;
+  }
+
+  const std::vector<std::uint32_t>& Canvas() const { return canvas_; }
+  int Delay() const { return delay_; }
+
+ private:
+  void Fill(const Box& b, std::uint32_t value) {
+    for (int y = b.top; y < b.bottom; ++y)
+      std::fill_n(canvas_.data() + std::size_t(y) * width_ + b.left, b.Width(), value);
+  }
+
+  const TGIFImage& image_;
+  int width_, height_;
+  int next_ = 0;
+  std::vector<std::uint32_t> canvas_, saved_;
+  int previous_disposal_ = 0;
+  Box previous_box_;
+  int delay_ = 0;
+};
+
+// One picture of the rewritten file: the frames showing it, merged.
+struct Entry {
+  Box box;
+  int delay = 0;
+  std::vector<std::uint32_t> changed;  // colours of the changed pixels, sorted
+  std::vector<std::uint32_t> area;     // every colour in the box, sorted; empty when over 256 or with background
+  bool all_changed = false;            // no pixel in the box is left as it was
+};
+
+// The area that differs between two pictures and the colours it needs.
+Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
+               int height) {
+  Entry e;
+  Box box{width, height, 0, 0};
+  ColourIndex changed;
+  long long changed_pixels = 0;
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* p = before.data() + std::size_t(y) * width;
+    const std::uint32_t* c = after.data() + std::size_t(y) * width;
+    if (std::memcmp(p, c, std::size_t(width) * sizeof(std::uint32_t)) == 0) continue;
+    int first = 0;
+    while (p[first] == c[first]) ++first;
+    int last = width - 1;
+    while (p[last] == c[last]) --last;
+    for (int x = first; x <= last; ++x) {
+      if (p[x] == c[x]) continue;
+      // A painted pixel going back to the background needs a disposal the rewrite does not make.
+      if (c[x] == kNone) throw NotRewritable{};
+      const int known = changed.Count();
+      if (changed.Insert(c[x]) < 0) throw NotRewritable{};
+      if (changed.Count() > known) e.changed.push_back(c[x]);
+      ++changed_pixels;
+    }
+    box.left = std::min(box.left, first);
+    box.right = std::max(box.right, last + 1);
+    box.top = std::min(box.top, y);
+    box.bottom = y + 1;
+  }
+  if (box.Empty()) box = Box{0, 0, 1, 1};  // a frame kept only for its delay
+  e.box = box;
+  e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
+  e.changed = Sorted(std::move(e.changed));
+  ColourIndex area;
+  bool area_ok = true;
+  for (int y = box.top; y < box.bottom && area_ok; ++y) {
+    const std::uint32_t* c = after.data() + std::size_t(y) * width;
+    std::uint32_t last = kNone;
+    for (int x = box.left; x < box.right; ++x) {
+      if (c[x] == last) continue;
+      last = c[x];
+      const int known = area.Count();
+      if (c[x] == kNone || area.Insert(c[x]) < 0) {
+        area_ok = false;
+        break;
+      }
+      if (area.Count() > known) e.area.push_back(c[x]);
+    }
+  }
+  if (area_ok)
+    e.area = Sorted(std::move(e.area));
+  else
+    e.area.clear();
+  return e;
+}
+
+// A colour table the frame's pixels are written against.
+struct Table {
+  std::vector<std::uint32_t> colours;  // index order; a transparent slot follows when transparent >= 0
+  ColourIndex index;
+  int transparent = -1;
+  int bits = 1;
+
+  static Table Make(std::vector<std::uint32_t> colours, bool with_transparent) {
+    Table t;
+    t.colours = std::move(colours);
+    t.index = ColourIndex(t.colours);
+    const int entries = int(t.colours.size()) + (with_transparent ? 1 : 0);
+    if (with_transparent) t.transparent = int(t.colours.size());
+    t.bits = TableBits(std::max(entries, 1));
+    return t;
+  }
+  void Save(TStream& s) const {
+    for (std::uint32_t c : colours) {
+      s.push_back(std::uint8_t(c >> 16));
+      s.push_back(std::uint8_t(c >> 8));
+      s.push_back(std::uint8_t(c));
+    }
+    s.insert(s.end(), ((std::size_t(1) << bits) - colours.size()) * 3, 0);
+  }
+  std::size_t SavedSize() const { return (std::size_t(1) << bits) * 3; }
+};
+
+enum class Fill { kOpaque, kTransparent, kRuns };
+
+// The frame's pixels as indices of the table; false when a colour is missing.
+// `transparent` is an index no changed pixel needs.
+bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
+             int transparent, Fill fill, std::vector<std::uint8_t>& out) {
+  out.resize(count);
+  int last = -1;
+  std::uint32_t last_colour = kNone;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint32_t c = after[k];
+    int index;
+    if (fill != Fill::kOpaque && c == before[k]) {
+      // Unchanged: transparent, unless repeating the last index keeps a run going.
+      index = fill == Fill::kRuns && last >= 0 && last != transparent && last_colour == c ? last : transparent;
+    } else {
+      index = last >= 0 && last != transparent && c == last_colour ? last : table.index.Find(c);
+      if (index < 0) return false;
+    }
+    out[k] = std::uint8_t(index);
+    if (index != last) {
+      last = index;
+      last_colour = index == transparent ? kNone : table.colours[std::size_t(index)];
+    }
+  }
+  return true;
+}
+
+// One way of writing a frame: image descriptor, local table and image data.
+struct Encoding {
+  TStream bytes;
+  int transparent = -1;
+  bool valid = false;
+};
+
+// One candidate way of writing a frame's pixels.
+struct Way {
+  const Table* table;
+  int transparent;
+  bool local;
+  Fill fill;
+};
+
+// Frames up to this many pixels are encoded every way; larger ones choose
+// their way on a sample of rows and are encoded once.
+constexpr long long kSampleFrom = 1 << 15;
+constexpr int kSampleEvery = 8;  // one band of rows in this many
+
+bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
+            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+  if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
+  if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
+               scratch))
+    return false;
+  TStream s;
+  s.push_back(0x2C);
+  Put16(s, unsigned(e.box.left));
+  Put16(s, unsigned(e.box.top));
+  Put16(s, unsigned(e.box.Width()));
+  Put16(s, unsigned(e.box.Height()));
+  s.push_back(way.local ? std::uint8_t(0x80 | (way.table->bits - 1)) : 0);
+  if (way.local) way.table->Save(s);
+  lzw.Encode(s, way.table->bits, scratch.data(), scratch.size());
+  if (best.valid && best.bytes.size() <= s.size()) return true;
+  best.bytes = std::move(s);
+  best.transparent = way.fill == Fill::kOpaque ? -1 : way.transparent;
+  best.valid = true;
+  return true;
+}
+
+// Bytes a way takes on bands of rows spread over the frame, table included;
+// -1 when a colour is missing there.
+long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
+                     std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
+  if (way.fill != Fill::kOpaque && way.transparent < 0) return -1;
+  const int w = e.box.Width(), h = e.box.Height();
+  const int band = std::max(1, h / (4 * kSampleEvery));
+  std::vector<std::uint8_t> sample, row;
+  for (int y = 0; y < h; ++y) {
+    if ((y / band) % kSampleEvery != 0) continue;
+    const std::size_t at = std::size_t(y) * w;
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return -1;
+    sample.insert(sample.end(), row.begin(), row.end());
+  }
+  scratch.clear();
+  lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
+  return (long long)scratch.size() + (way.local ? (long long)way.table->SavedSize() : 0);
+}
+
+// Encodes the best of the ways into `best`.
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, std::vector<Way> ways,
+                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+  if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
+    std::vector<std::pair<long long, std::size_t>> ranked;
+    for (std::size_t i = 0; i < ways.size(); ++i) {
+      const long long size = SampleSize(e, before, after, ways[i], scratch, lzw);
+      if (size >= 0) ranked.emplace_back(size, i);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    // The best on the sample, or the next when a colour outside the sample is missing.
+    for (const auto& r : ranked)
+      if (Encode(e, before, after, ways[r.second], scratch, lzw, best)) return;
+    return;
+  }
+  for (const Way& way : ways) Encode(e, before, after, way, scratch, lzw, best);
+}
+
+struct EncodedEntry {
+  Encoding local;
+  Encoding global;
+};
+
+// Whether the global table holds every colour the frame changes to.
+bool Fits(const Entry& e, const Table& global) {
+  if (global.colours.empty()) return false;
+  for (std::uint32_t c : e.changed)
+    if (global.index.Find(c) < 0) return false;
+  return true;
+}
+
+// The frame written with the global table (null: the file has none) when its
+// colours are there, and with its own table when that may be shorter: when
+// the global one does not serve, or the own table has narrower codes.
+EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
+                         const std::vector<std::uint32_t>& after, const Table* global) {
+  EncodedEntry out;
+  std::vector<std::uint8_t> scratch;
+  // 2 MB of string table: one per thread, kept between frames.
+  thread_local TFastLZWEncoder lzw;
+  const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
+  Table area;
+  if (!e.area.empty()) area = Table::Make(e.area, false);
+  const Table changed = Table::Make(e.changed, true);
+
+  if (global != nullptr && Fits(e, *global)) {
+    // Any entry whose colour no changed pixel has can be the transparent one.
+    std::vector<bool> needed(global->colours.size() + 1, false);
+    for (std::uint32_t c : e.changed) needed[std::size_t(global->index.Find(c))] = true;
+    int transparent = -1;
+    for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
+      if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
+    std::vector<Way> shared{Way{global, -1, false, Fill::kOpaque}};
+    if (!e.all_changed)
+      for (Fill f : partial) shared.push_back(Way{global, transparent, false, f});
+    EncodeBest(e, before.data(), after.data(), shared, scratch, lzw, out.global);
+  }
+  const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
+  if (!out.global.valid || narrowest < global->bits) {
+    std::vector<Way> local;
+    if (!e.area.empty()) local.push_back(Way{&area, -1, true, Fill::kOpaque});
+    // With every pixel changed, transparency has nothing to stand for.
+    if (!e.all_changed || local.empty())
+      for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
+    EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local);
+  }
+  // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
+  if (!out.local.valid && !out.global.valid) throw NotRewritable{};
+  return out;
+}
+
+std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b) {
+  std::vector<std::uint32_t> out(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y)
+    std::copy_n(canvas.data() + std::size_t(y) * width + b.left, b.Width(), out.data() + std::size_t(y - b.top) * b.Width());
+  return out;
+}
+
+// The bytes a frame's own table costs.
+std::size_t LocalTableBytes(const Entry& e) { return (std::size_t(1) << TableBits(int(e.changed.size()) + 1)) * 3; }
+
+// A global table that as many frames' colours as possible fit in. Frames
+// reduced apart still share palettes in runs (a still background, a scene),
+// so the table grows from one frame by the frames that fit beside it, and the
+// start that spares the most local tables wins.
+std::vector<std::uint32_t> GlobalColours(const std::vector<Entry>& entries) {
+  std::vector<std::uint32_t> all;
+  for (const Entry& e : entries) all.insert(all.end(), e.changed.begin(), e.changed.end());
+  all = Sorted(std::move(all));
+  if (all.size() <= 256) return all;
+  constexpr std::size_t kSeeds = 32;
+  const std::size_t step = std::max<std::size_t>(1, entries.size() / kSeeds);
+  std::vector<std::uint32_t> best, merged;
+  std::size_t best_saving = 0;
+  for (std::size_t seed = 0; seed < entries.size(); seed += step) {
+    std::vector<std::uint32_t> colours = entries[seed].changed;
+    std::size_t saving = LocalTableBytes(entries[seed]);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i == seed) continue;
+      const auto& c = entries[i].changed;
+      merged.clear();
+      std::set_union(colours.begin(), colours.end(), c.begin(), c.end(), std::back_inserter(merged));
+      if (merged.size() > 256) continue;
+      colours.swap(merged);
+      saving += LocalTableBytes(entries[i]);
+    }
+    if (saving > best_saving) {
+      best_saving = saving;
+      best = std::move(colours);
+    }
+  }
+  return best;
+}
+
+const TGIFAppExtNSLoop* LoopExtension(const TGIFImage& image) {
+  for (const auto& frame : image.Images())
+    for (const auto& ext : frame->Extensions())
+      if (const auto* loop = dynamic_cast<const TGIFAppExtNSLoop*>(ext.get())) return loop;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
+  const int width = image.Width(), height = image.Height();
+  if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
+  try {
+    // First pass: which frames show a new picture, where it changed and with which colours.
+    std::vector<Entry> entries;
+    std::vector<bool> starts;  // per frame: it begins an entry
+    {
+      Replay replay(image, width, height);
+      std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
+      while (replay.Next()) {
+        const auto& canvas = replay.Canvas();
+        if (!entries.empty() && entries.back().delay + replay.Delay() <= kMaxDelay && canvas == shown) {
+          entries.back().delay += replay.Delay();
+          starts.push_back(false);
+          continue;
+        }
+        entries.push_back(Describe(shown, canvas, width, height));
+        entries.back().delay = replay.Delay();
+        starts.push_back(true);
+        shown = canvas;
+      }
+    }
+
+    // The global table pays when the own tables it spares cost more than it.
+    const Table global = Table::Make(GlobalColours(entries), false);
+    std::size_t spared = 0;
+    for (const Entry& e : entries)
+      if (Fits(e, global)) spared += LocalTableBytes(e);
+    const bool use_global = spared > global.SavedSize();
+
+    // Second pass: every entry encoded, in batches of cut-out pictures across the threads.
+    std::vector<EncodedEntry> encoded(entries.size());
+    {
+      Replay replay(image, width, height);
+      std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
+      std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> batch;
+      std::size_t batch_start = 0, batch_bytes = 0, entry = 0;
+      auto run_batch = [&] {
+        ParallelFor(batch.size(), WorkerThreads(options.threads), [&](std::size_t i) {
+          const Entry& e = entries[batch_start + i];
+          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, use_global ? &global : nullptr);
+        });
+        batch_start += batch.size();
+        batch.clear();
+        batch_bytes = 0;
+      };
+      for (std::size_t frame = 0; replay.Next(); ++frame) {
+        if (!starts[frame]) continue;
+        const Box& box = entries[entry++].box;
+        batch.emplace_back(Cut(shown, width, box), Cut(replay.Canvas(), width, box));
+        batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
+        shown = replay.Canvas();
+        if (batch_bytes >= kBatchBytes || batch.size() >= 64) run_batch();
+      }
+      run_batch();
+    }
+
+    TStream out;
+    const char* signature = "GIF89a";
+    out.insert(out.end(), signature, signature + 6);
+    Put16(out, unsigned(width));
+    Put16(out, unsigned(height));
+    out.push_back(use_global ? std::uint8_t(0x80 | ((global.bits - 1) << 4) | (global.bits - 1)) : 0);
+    out.push_back(0);  // background index
+    out.push_back(0);  // aspect ratio
+    if (use_global) global.Save(out);
+    if (const TGIFAppExtNSLoop* loop = LoopExtension(image)) {
+      const char* app = "NETSCAPE2.0";
+      out.insert(out.end(), {0x21, 0xFF, 0x0B});
+      out.insert(out.end(), app, app + 11);
+      out.insert(out.end(), {0x03, 0x01});
+      Put16(out, unsigned(loop->Loops()));
+      out.push_back(0);
+    }
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const EncodedEntry& e = encoded[i];
+      const Encoding& chosen =
+          e.global.valid && (!e.local.valid || e.global.bytes.size() <= e.local.bytes.size()) ? e.global : e.local;
+      // Graphic control: disposal 1 (leave in place), the delay, the transparent index.
+      out.insert(out.end(), {0x21, 0xF9, 0x04});
+      out.push_back(std::uint8_t((1 << 2) | (chosen.transparent >= 0 ? 1 : 0)));
+      Put16(out, unsigned(entries[i].delay));
+      out.push_back(std::uint8_t(chosen.transparent >= 0 ? chosen.transparent : 0));
+      out.push_back(0);
+      out.insert(out.end(), chosen.bytes.begin(), chosen.bytes.end());
+    }
+    out.push_back(0x3B);
+    return out;
+  } catch (const NotRewritable&) {
+    return std::nullopt;
+  }
+}
+
+namespace {
+
+// Whether the image's own file is larger than `limit`, without writing it:
+// the same pieces, the image data from TFastLZWEncoder, whose code stream is
+// the writer's for frames that are not interlaced. Frames are sized in
+// batches until the sum passes the limit. Nothing when a frame needs the
+// writer itself (interlaced, RLE, bad sizes, an index outside its table).
+std::optional<bool> PlainLargerThan(const TGIFImage& image, std::size_t limit, int threads) {
+  if (image.Version() == gvUnknown || image.Encoding != ecLZW) return std::nullopt;
+  TStream head;
+  image.Header().SaveToStream(head);
+  const std::size_t n = std::size_t(image.Images().Count());
+  std::vector<std::size_t> sizes(n, 0);
+  std::atomic<bool> exact{true};
+  const int workers = WorkerThreads(threads);
+  const std::size_t batch = std::size_t(workers) * 4;
+  std::size_t total = 6 + head.size() + 1;
+  for (std::size_t start = 0; start < n && total <= limit; start += batch) {
+    const std::size_t count = std::min(batch, n - start);
+    ParallelFor(count, workers, [&](std::size_t k) {
+      const std::size_t i = start + k;
+      const TGIFSubImage& f = image.Images()[int(i)];
+      TStream part;
+      f.Extensions().SaveToStream(part);
+      std::size_t size = part.size();
+      if (!f.Empty()) {
+        if (f.Interlaced() || f.Data().size() != std::size_t(f.Width()) * f.Height()) {
+          exact = false;
+          return;
+        }
+        int colours = f.ColorMap().Count();
+        int code_width = f.ColorMap().BitsPerPixel();
+        if (colours == 0) {
+          code_width = image.Header().ColorMap().BitsPerPixel();
+          if (code_width == 0) code_width = 8;
+          colours = 1 << code_width;
+        } else {
+          size += (std::size_t(1) << code_width) * 3;
+        }
+        for (std::uint8_t p : f.Data())
+          if (p >= colours) {
+            exact = false;
+            return;
+          }
+        thread_local TFastLZWEncoder lzw;
+        part.clear();
+        lzw.Encode(part, code_width, f.Data().data(), f.Data().size());
+        size += 10 + part.size();
+      }
+      sizes[i] = size;
+    });
+    if (!exact) return std::nullopt;
+    for (std::size_t k = 0; k < count; ++k) total += sizes[start + k];
+  }
+  return total > limit;
+}
+
+}  // namespace
+
+OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
+  OptimizedFile result;
+  std::optional<TStream> rewritten = RewriteAnimation(image, options);
+  if (rewritten) {
+    if (const auto larger = PlainLargerThan(image, rewritten->size(), options.threads); larger && *larger) {
+      result.bytes = std::move(*rewritten);
+      result.rewritten = true;
+      return result;
+    }
+  }
+  image.SaveToStream(result.bytes);
+  if (rewritten && rewritten->size() < result.bytes.size()) {
+    result.bytes = std::move(*rewritten);
+    result.rewritten = true;
+  }
+  return result;
+}
+
+}  // namespace quarvel::gif

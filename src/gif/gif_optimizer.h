@@ -1,0 +1,34 @@
+#pragma once
+// Lossless rewriting of an animation into fewer bytes. The rewritten file
+// shows exactly the pictures of the image's own file for the same times:
+// colour tables cut to the colours used, one global table where frames share
+// their colours, frames cut to the area that changed, unchanged pixels made
+// transparent where that shortens the code stream.
+
+#include <cstddef>
+#include <optional>
+
+#include "gif/gif_image.h"
+
+namespace quarvel::gif {
+
+struct OptimizeOptions {
+  // Worker threads for the encoding; 0 takes one per core.
+  int threads = 0;
+};
+
+// The rewritten file, or nothing when the image holds something the rewrite
+// does not keep: a frame without pixels, an index outside its colour table,
+// a frame larger than the screen, or pixels restored to the background after
+// they were painted.
+std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
+
+struct OptimizedFile {
+  TStream bytes;
+  bool rewritten = false;  // false: the image's own file, which was smaller or not rewritable
+};
+
+// The smaller of the image's own file and its rewrite.
+OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
+
+}  // namespace quarvel::gif

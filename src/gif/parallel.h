@@ -1,0 +1,52 @@
+#pragma once
+// Work spread over threads for the GIF build: jobs are independent, results
+// are used in order by the caller, so the output does not depend on the
+// number of threads.
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <thread>
+#include <vector>
+
+namespace quarvel::gif {
+
+// 0 means one thread per core.
+inline int WorkerThreads(int wanted) {
+  if (wanted > 0) return wanted;
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : int(n);
+}
+
+// Runs job(i) for every i below count on up to `threads` threads. The error
+// of the lowest failing index is rethrown, as a serial loop would throw it
+// (jobs after it may have run).
+template <class Job>
+void ParallelFor(std::size_t count, int threads, const Job& job) {
+  threads = std::min<int>(threads, int(std::min<std::size_t>(count, 1024)));
+  if (threads <= 1) {
+    for (std::size_t i = 0; i < count; ++i) job(i);
+    return;
+  }
+  std::atomic<std::size_t> next{0};
+  std::vector<std::exception_ptr> errors(count);
+  auto worker = [&] {
+    for (std::size_t i = next++; i < count; i = next++) {
+      try {
+        job(i);
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  pool.reserve(std::size_t(threads - 1));
+  for (int t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (auto& t : pool) t.join();
+  for (auto& e : errors)
+    if (e) std::rethrow_exception(e);
+}
+
+}  // namespace quarvel::gif

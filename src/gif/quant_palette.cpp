@@ -1,0 +1,183 @@
+#include "gif/quant_palette.h"
+
+#include <libimagequant.h>
+
+#include <string>
+
+#include "gif/gif_exception.h"
+
+namespace quarvel::gif {
+
+namespace {
+
+struct AttrDeleter {
+  void operator()(liq_attr* a) const { liq_attr_destroy(a); }
+};
+struct HistogramDeleter {
+  void operator()(liq_histogram* h) const { liq_histogram_destroy(h); }
+};
+struct ImageDeleter {
+  void operator()(liq_image* i) const { liq_image_destroy(i); }
+};
+struct ResultDeleter {
+  void operator()(liq_result* r) const { liq_result_destroy(r); }
+};
+using Attr = std::unique_ptr<liq_attr, AttrDeleter>;
+using Histogram = std::unique_ptr<liq_histogram, HistogramDeleter>;
+using Image = std::unique_ptr<liq_image, ImageDeleter>;
+using Result = std::unique_ptr<liq_result, ResultDeleter>;
+
+// A frame whose error with the shared palette passes this many times the
+// movie's mean error, plus a floor for nearly exact palettes, gets a try with
+// a palette of its own; the own one is kept only when clearly better.
+constexpr double kRetryFactor = 2.0;
+constexpr double kRetryFloor = 4.0;
+constexpr double kKeepOwnFactor = 0.8;
+
+void Check(liq_error e, const char* what) {
+  if (e != LIQ_OK) throw GIFException(std::string("libimagequant: ") + what + " failed (error " + std::to_string(int(e)) + ")");
+}
+
+// Speed 1 to 10: the movie's palette is searched at the library's default;
+// a palette that is only taken over needs no search, but dithering keeps
+// its error map only up to speed 5.
+constexpr int kSearchSpeed = 4;
+constexpr int kTakeOverSpeed = 10;
+constexpr int kTakeOverSpeedDithered = 5;
+
+Attr MakeAttr(int speed = kSearchSpeed) {
+  Attr attr(liq_attr_create());
+  if (!attr) throw GIFException("libimagequant: out of memory");
+  Check(liq_set_max_colors(attr.get(), 256), "setting 256 colours");
+  Check(liq_set_speed(attr.get(), speed), "setting the speed");
+  return attr;
+}
+
+// libimagequant reads RGBA bytes; pictures are BGRA bottom-up, or other depths.
+std::vector<std::uint8_t> Rgba(const gdi::Bitmap& picture) {
+  const int w = picture.Width(), h = picture.Height();
+  std::vector<std::uint8_t> out(std::size_t(w) * h * 4);
+  const bool bgra = picture.BitsPerPixel() == 32;
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* dst = out.data() + std::size_t(y) * w * 4;
+    const std::uint8_t* src = picture.ScanLine(y);
+    for (int x = 0; x < w; ++x, dst += 4) {
+      if (bgra) {
+        dst[0] = src[4 * x + 2];
+        dst[1] = src[4 * x + 1];
+        dst[2] = src[4 * x];
+      } else {
+        const gdi::Color c = picture.GetPixel(x, y);
+        dst[0] = c.r;
+        dst[1] = c.g;
+        dst[2] = c.b;
+      }
+      dst[3] = 255;
+    }
+  }
+  return out;
+}
+
+Image MakeImage(liq_attr* attr, const std::vector<std::uint8_t>& rgba, int w, int h) {
+  Image image(liq_image_create_rgba(attr, rgba.data(), w, h, 0));
+  if (!image) throw GIFException("libimagequant: cannot take a " + std::to_string(w) + " x " + std::to_string(h) + " picture");
+  return image;
+}
+
+std::vector<gdi::Color> Colours(liq_result* result) {
+  const liq_palette* p = liq_get_palette(result);
+  std::vector<gdi::Color> out;
+  for (unsigned i = 0; i < p->count; ++i) out.push_back(gdi::Color{p->entries[i].r, p->entries[i].g, p->entries[i].b});
+  return out;
+}
+
+}  // namespace
+
+struct QuantPalette::Impl {
+  Attr attr = MakeAttr();
+  Histogram histogram{liq_histogram_create(attr.get())};
+  bool any = false;
+};
+
+QuantPalette::QuantPalette(bool dither) : impl_(std::make_unique<Impl>()), dither_(dither) {
+  if (!impl_->histogram) throw GIFException("libimagequant: out of memory");
+}
+
+QuantPalette::~QuantPalette() = default;
+
+void QuantPalette::AddToHistogram(const gdi::Bitmap& picture) {
+  if (picture.Empty()) return;
+  const auto rgba = Rgba(picture);
+  Image image = MakeImage(impl_->attr.get(), rgba, picture.Width(), picture.Height());
+  Check(liq_histogram_add_image(impl_->histogram.get(), impl_->attr.get(), image.get()), "adding a picture");
+  impl_->any = true;
+}
+
+void QuantPalette::Finish() {
+  if (!impl_->any) return;
+  liq_result* raw = nullptr;
+  Check(liq_histogram_quantize(impl_->histogram.get(), impl_->attr.get(), &raw), "making the palette");
+  Result result(raw);
+  shared_ = Colours(result.get());
+  shared_error_ = liq_get_quantization_error(result.get());
+  impl_->histogram.reset();
+}
+
+std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) const {
+  auto image = std::make_unique<TGIFImage>();
+  if (picture.Empty()) return image;
+  const int w = picture.Width(), h = picture.Height();
+  const auto rgba = Rgba(picture);
+  // Each call has its own settings and results: libimagequant keeps the
+  // remapping state in them, and calls run in parallel.
+  Attr attr = MakeAttr();
+  std::vector<std::uint8_t> indices(std::size_t(w) * h);
+  std::vector<gdi::Color> palette;
+  double error = -1;
+
+  auto remap = [&](liq_result* result, std::vector<std::uint8_t>& out) {
+    Check(liq_set_dithering_level(result, dither_ ? 1.0f : 0.0f), "setting the dithering");
+    Image input = MakeImage(attr.get(), rgba, w, h);
+    Check(liq_write_remapped_image(result, input.get(), out.data(), out.size()), "remapping");
+    return liq_get_remapping_error(result);
+  };
+
+  if (!shared_.empty()) {
+    // The shared palette as a result of its own: every entry fixed.
+    Attr take_over = MakeAttr(dither_ ? kTakeOverSpeedDithered : kTakeOverSpeed);
+    Histogram fixed(liq_histogram_create(take_over.get()));
+    if (!fixed) throw GIFException("libimagequant: out of memory");
+    std::vector<liq_histogram_entry> entries;
+    for (const gdi::Color& c : shared_) {
+      Check(liq_histogram_add_fixed_color(fixed.get(), liq_color{c.r, c.g, c.b, 255}, 0), "fixing a colour");
+      entries.push_back(liq_histogram_entry{liq_color{c.r, c.g, c.b, 255}, 1});
+    }
+    // A histogram of fixed colours alone counts as empty.
+    Check(liq_histogram_add_colors(fixed.get(), take_over.get(), entries.data(), int(entries.size()), 0),
+          "adding the shared colours");
+    liq_result* raw = nullptr;
+    Check(liq_histogram_quantize(fixed.get(), take_over.get(), &raw), "taking the shared palette");
+    Result result(raw);
+    error = remap(result.get(), indices);
+    palette = Colours(result.get());
+  }
+  if (shared_.empty() || error > shared_error_ * kRetryFactor + kRetryFloor) {
+    Image input = MakeImage(attr.get(), rgba, w, h);
+    liq_result* raw = nullptr;
+    Check(liq_image_quantize(input.get(), attr.get(), &raw), "making the frame's palette");
+    Result own(raw);
+    std::vector<std::uint8_t> own_indices(indices.size());
+    const double own_error = remap(own.get(), own_indices);
+    if (error < 0 || own_error < error * kKeepOwnFactor) {
+      indices.swap(own_indices);
+      palette = Colours(own.get());
+    }
+  }
+  auto frame = std::make_unique<TGIFSubImage>(image.get());
+  frame->ColorMap().ImportPalette(palette);
+  frame->SetData(w, h, std::move(indices));
+  image->AddFrame(std::move(frame));
+  return image;
+}
+
+}  // namespace quarvel::gif

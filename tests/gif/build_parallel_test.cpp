@@ -1,0 +1,189 @@
+// The build across threads against a plain serial loop over the frame store,
+// and the libimagequant palette.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "capture/frame_store.h"
+#include "gif/animation_builder.h"
+#include "gif/gif_optimizer.h"
+#include "gif/gif_pictures.h"
+#include "gif/giflib_reader.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::gif {
+namespace {
+
+namespace fs = std::filesystem;
+using gdi::Bitmap;
+using gdi::Color;
+
+class BuildParallel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quarvel-gifpar-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_ / "temp");
+    paths::SetWorkingFolder(dir_);
+  }
+  void TearDown() override {
+    paths::SetWorkingFolder({});
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path dir_;
+};
+
+Bitmap Scene(int n, int w = 48, int h = 36) {
+  Bitmap b(w, h, gdi::PixelFormat::pfDevice);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      b.SetPixel(x, y, Color{std::uint8_t(x * 5), std::uint8_t(y * 7), std::uint8_t(90 + (x + y) % 40)});
+  const int p = (n * 3) % (w - 10);
+  gdi::FillRect(b, {p, 8, p + 10, 20}, Color{240, 200, 30});
+  gdi::FillRect(b, {w - p - 6, 22, w - p, 30}, Color{30, 30, 230});
+  return b;
+}
+
+// The build as one loop over the frames, reducing each picture in turn.
+TStream SerialBuild(const BuildOptions& o, std::vector<std::string>& labels) {
+  AnimationAssembler assembler(o.latency_ms / 10, o.size == SizeChoice::kSmallerSize);
+  capture::FrameSequence frames(o.frame_count);
+  for (long long i = 0; i < o.frame_count; ++i) {
+    labels.push_back(FrameLabelText(i, o.frame_count, assembler.OptimizedFrames()));
+    Bitmap picture = frames.Read(i);
+    if (!frames.LastWasPresent() && assembler.HasPrevious()) {
+      assembler.AddRepeat();
+      continue;
+    }
+    capture::CropAndZoomFrame(picture, o.crop_zoom);
+    auto reduced = std::make_unique<TGIFImage>();
+    reduced->ReductionMethod = o.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree;
+    reduced->DitherMethod = o.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest;
+    reduced->AddFrame(picture);
+    assembler.Add(std::move(reduced));
+  }
+  TStream bytes;
+  assembler.Finish()->SaveToStream(bytes);
+  return bytes;
+}
+
+TEST_F(BuildParallel, AnyThreadCountGivesTheSerialBytesAndLabels) {
+  const int count = 23;
+  for (int n = 1; n <= count; ++n)
+    if (n % 4 != 2 && n != 1) capture::SaveFrameFile(Scene(n < 15 ? n : 15), n);  // frame 1 missing too
+  for (ColorChoice colors : {ColorChoice::k256Colors, ColorChoice::kGrayScale})
+    for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg})
+      for (SizeChoice size : {SizeChoice::kSmallerSize, SizeChoice::kBestQuality}) {
+        BuildOptions o;
+        o.frame_count = count;
+        o.colors = colors;
+        o.dither = dither;
+        o.size = size;
+        o.crop_zoom.zoom = 70;
+        std::vector<std::string> serial_labels;
+        const TStream serial = SerialBuild(o, serial_labels);
+        for (int threads : {1, 2, 5}) {
+          o.threads = threads;
+          std::vector<std::string> labels;
+          BuildResult r = BuildAnimation(o, [&](const std::string& label, int) { labels.push_back(label); });
+          TStream bytes;
+          r.image->SaveToStream(bytes);
+          EXPECT_EQ(bytes, serial) << int(colors) << int(dither) << int(size) << " threads " << threads;
+          ASSERT_EQ(labels.size(), serial_labels.size() + 1);
+          labels.pop_back();  // the finished text
+          EXPECT_EQ(labels, serial_labels);
+        }
+      }
+}
+
+TEST_F(BuildParallel, DamagedFileFailsAfterTheFramesBeforeIt) {
+  for (int n = 1; n <= 12; ++n) capture::SaveFrameFile(Scene(n), n);
+  {
+    std::ofstream damaged(paths::FrameFilePath(9), std::ios::binary | std::ios::trunc);
+    damaged << "not a frame";
+  }
+  BuildOptions o;
+  o.frame_count = 12;
+  o.threads = 4;
+  std::vector<std::string> labels;
+  try {
+    BuildAnimation(o, [&](const std::string& label, int) { labels.push_back(label); });
+    FAIL() << "no error";
+  } catch (const capture::FrameStoreError& e) {
+    EXPECT_EQ(e.File(), paths::FrameFilePath(9));
+  }
+  ASSERT_EQ(labels.size(), 9u);  // frames 1 to 9 were reported, 9 last
+  EXPECT_EQ(labels.back().substr(0, 5), "8/12/");
+}
+
+double MeanSquaredError(const testing::ShownPicture& shown, const Bitmap& source) {
+  double se = 0;
+  for (int y = 0; y < source.Height(); ++y)
+    for (int x = 0; x < source.Width(); ++x) {
+      const Color c = source.GetPixel(x, y);
+      const std::uint32_t s = shown.pixels[std::size_t(y) * source.Width() + x];
+      const int d[3] = {c.r - int(s >> 16 & 255), c.g - int(s >> 8 & 255), c.b - int(s & 255)};
+      for (int v : d) se += v * v;
+    }
+  return se / (3.0 * source.Width() * source.Height());
+}
+
+TEST_F(BuildParallel, QuantPaletteIsSharedAndCloserThanTheOctree) {
+  const int count = 10;
+  for (int n = 1; n <= count; ++n) capture::SaveFrameFile(Scene(n, 96, 64), n);
+  BuildOptions o;
+  o.frame_count = count;
+  o.size = SizeChoice::kBestQuality;
+  auto error_of = [&](PaletteChoice palette, DitherChoice dither, TStream* optimized) {
+    o.palette = palette;
+    o.dither = dither;
+    BuildResult r = BuildAnimation(o);
+    TStream bytes;
+    r.image->SaveToStream(bytes);
+    if (optimized != nullptr) *optimized = OptimizeAnimation(*r.image).bytes;
+    const auto shown = testing::ShownPictures(testing::DecodeWithGiflib(bytes), false);
+    EXPECT_EQ(shown.size(), std::size_t(count));
+    double sum = 0;
+    for (int n = 1; n <= count && std::size_t(n) <= shown.size(); ++n) sum += MeanSquaredError(shown[std::size_t(n - 1)], Scene(n, 96, 64));
+    return sum / count;
+  };
+  for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg}) {
+    TStream optimized;
+    const double quant = error_of(PaletteChoice::kQuant, dither, &optimized);
+    const double octree = error_of(PaletteChoice::kOctree, dither, nullptr);
+    EXPECT_LT(quant, octree) << int(dither);
+    // One palette for the movie: the optimised file needs only a global table.
+    const auto decoded = testing::DecodeWithGiflib(optimized);
+    EXPECT_TRUE(decoded.has_global_palette);
+    for (const auto& f : decoded.frames) EXPECT_TRUE(f.local_palette.empty());
+  }
+}
+
+TEST_F(BuildParallel, QuantIsTheSameOnAnyThreadCountAndIgnoredForGrey) {
+  for (int n = 1; n <= 9; ++n)
+    if (n != 4) capture::SaveFrameFile(Scene(n), n);
+  BuildOptions o;
+  o.frame_count = 9;
+  o.palette = PaletteChoice::kQuant;
+  o.dither = DitherChoice::kFloydSteinberg;
+  auto bytes = [&](int threads) {
+    o.threads = threads;
+    TStream b;
+    BuildAnimation(o).image->SaveToStream(b);
+    return b;
+  };
+  const TStream one = bytes(1);
+  EXPECT_EQ(bytes(3), one);
+  o.colors = ColorChoice::kGrayScale;
+  const TStream grey_quant = bytes(2);
+  o.palette = PaletteChoice::kOctree;
+  EXPECT_EQ(bytes(2), grey_quant);
+}
+
+}  // namespace
+}  // namespace quarvel::gif

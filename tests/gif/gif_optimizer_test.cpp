@@ -1,0 +1,300 @@
+// The optimised GIF against the image's own file, both decoded by giflib:
+// the same pictures for the same times, never more bytes.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+#include "capture/frame_store.h"
+#include "gif/animation_builder.h"
+#include "gif/gif_exception.h"
+#include "gif/gif_optimizer.h"
+#include "gif/gif_pictures.h"
+#include "gif/giflib_reader.h"
+#include "platform/paths/working_folder.h"
+
+namespace quarvel::gif {
+namespace {
+
+namespace fs = std::filesystem;
+using gdi::Bitmap;
+using gdi::Color;
+using testing::DecodeWithGiflib;
+using testing::ShownPictures;
+
+// Both files decode, show the same pictures for the same times, and the
+// optimised one is not larger.
+void ExpectSamePictures(const TGIFImage& image, const OptimizedFile& optimized, const std::string& what) {
+  SCOPED_TRACE(what);
+  TStream plain;
+  image.SaveToStream(plain);
+  EXPECT_LE(optimized.bytes.size(), plain.size());
+  if (!optimized.rewritten) {
+    EXPECT_EQ(optimized.bytes, plain);
+  }
+  const auto before = DecodeWithGiflib(plain);
+  const auto after = DecodeWithGiflib(optimized.bytes);
+  EXPECT_EQ(after.screen_width, before.screen_width);
+  EXPECT_EQ(after.screen_height, before.screen_height);
+  ASSERT_FALSE(after.frames.empty());
+  EXPECT_EQ(after.frames[0].loop_count, before.frames[0].loop_count);
+  const auto want = ShownPictures(before);
+  const auto got = ShownPictures(after);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].delay, want[i].delay) << "picture " << i;
+    ASSERT_TRUE(got[i].pixels == want[i].pixels) << "picture " << i;
+  }
+}
+
+class OptimizeBuild : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("quarvel-gifopt-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_ / "temp");
+    paths::SetWorkingFolder(dir_);
+  }
+  void TearDown() override {
+    paths::SetWorkingFolder({});
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  fs::path dir_;
+};
+
+// A gradient with a ball moving over it, a frame left out now and then and a
+// still stretch: difference frames, merged frames and many colours.
+void SaveMovingBall(int frames) {
+  for (int n = 1; n <= frames; ++n) {
+    if (n % 5 == 3) continue;  // the capture leaves out unchanged frames
+    Bitmap b(64, 48, gdi::PixelFormat::pfDevice);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) b.SetPixel(x, y, Color{std::uint8_t(x * 4), std::uint8_t(y * 5), 120});
+    const int step = std::min(n, 8);
+    gdi::FillRect(b, {step * 5, 10, step * 5 + 12, 22}, Color{250, 240, 20});
+    gdi::FillRect(b, {step * 5 + 3, 13, step * 5 + 9, 19}, Color{10, 10, 200});
+    capture::SaveFrameFile(b, n);
+  }
+}
+
+TEST_F(OptimizeBuild, EveryChoiceOfTheBuildShowsTheSamePictures) {
+  SaveMovingBall(12);
+  for (ColorChoice colors : {ColorChoice::k256Colors, ColorChoice::kGrayScale})
+    for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg})
+      for (SizeChoice size : {SizeChoice::kSmallerSize, SizeChoice::kBestQuality}) {
+        BuildOptions o;
+        o.frame_count = 12;
+        o.colors = colors;
+        o.dither = dither;
+        o.size = size;
+        BuildResult r = BuildAnimation(o);
+        OptimizedFile opt = OptimizeAnimation(*r.image);
+        const std::string what = std::string(colors == ColorChoice::kGrayScale ? "gray" : "256") + "-" +
+                                 (dither == DitherChoice::kNearest ? "nearest" : "floyd") + "-" +
+                                 (size == SizeChoice::kSmallerSize ? "smaller" : "best");
+        ExpectSamePictures(*r.image, opt, what);
+        // Full 256-entry tables on every frame leave much to cut.
+        EXPECT_TRUE(opt.rewritten) << what;
+        if (dither == DitherChoice::kNearest) {
+          TStream plain;
+          r.image->SaveToStream(plain);
+          EXPECT_LT(opt.bytes.size() * 3, plain.size() * 2) << what;
+        }
+      }
+}
+
+TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
+  SaveMovingBall(12);
+  BuildOptions o;
+  o.frame_count = 12;
+  o.dither = DitherChoice::kFloydSteinberg;
+  BuildResult r = BuildAnimation(o);
+  auto one = RewriteAnimation(*r.image, OptimizeOptions{1});
+  auto four = RewriteAnimation(*r.image, OptimizeOptions{4});
+  ASSERT_TRUE(one && four);
+  EXPECT_EQ(*one, *four);
+}
+
+// ---- images made by hand: odd shapes the build never makes ----
+
+struct FrameSpec {
+  int left = 0, top = 0, width = 1, height = 1;
+  std::vector<Color> palette;  // empty: the global table
+  std::vector<std::uint8_t> pixels;
+  int disposal = 0;
+  int transparent = -1;
+  int delay = 10;
+};
+
+std::unique_ptr<TGIFImage> MakeImage(int width, int height, const std::vector<FrameSpec>& frames,
+                                     const std::vector<Color>& global = {}) {
+  auto image = std::make_unique<TGIFImage>();
+  image->Header().SetWidth(width);
+  image->Header().SetHeight(height);
+  image->Header().ColorMap().ImportPalette(global);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const FrameSpec& s = frames[i];
+    auto f = std::make_unique<TGIFSubImage>(image.get());
+    f->SetBounds(s.left, s.top, s.width, s.height);
+    f->SetData(s.width, s.height, s.pixels);
+    f->SetBounds(s.left, s.top, s.width, s.height);
+    f->ColorMap().ImportPalette(s.palette);
+    if (i == 0) f->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(f.get(), 0));
+    auto gce = std::make_unique<TGIFGraphicControlExtension>(f.get());
+    gce->SetDelay(s.delay);
+    gce->SetDisposal(s.disposal);
+    if (s.transparent >= 0) {
+      gce->SetTransparent(true);
+      gce->SetTransparentColorIndex(s.transparent);
+    }
+    f->Extensions().Add(std::move(gce));
+    image->AddFrame(std::move(f));
+  }
+  return image;
+}
+
+std::vector<Color> Greys(int n, int offset = 0) {
+  std::vector<Color> p;
+  for (int i = 0; i < n; ++i) p.push_back(Color{std::uint8_t(i + offset), std::uint8_t(i + offset), std::uint8_t(i)});
+  return p;
+}
+
+FrameSpec Whole(int w, int h, std::vector<Color> palette, std::uint8_t value, int delay = 10) {
+  FrameSpec f;
+  f.width = w;
+  f.height = h;
+  f.palette = std::move(palette);
+  f.pixels.assign(std::size_t(w) * h, value);
+  f.delay = delay;
+  return f;
+}
+
+TEST(OptimizeOddImages, OnePixelAndOneFrame) {
+  auto one = MakeImage(1, 1, {Whole(1, 1, Greys(2), 1)});
+  ExpectSamePictures(*one, OptimizeAnimation(*one), "1x1");
+}
+
+TEST(OptimizeOddImages, IdenticalFramesBecomeOneFrameWithTheirDelays) {
+  auto image = MakeImage(8, 4, {Whole(8, 4, Greys(256), 7, 5), Whole(8, 4, Greys(256), 7, 6),
+                                Whole(8, 4, Greys(256), 7, 7)});
+  auto opt = OptimizeAnimation(*image);
+  ExpectSamePictures(*image, opt, "identical");
+  auto decoded = DecodeWithGiflib(opt.bytes);
+  ASSERT_EQ(decoded.frames.size(), 1u);
+  EXPECT_EQ(decoded.frames[0].delay, 18);
+}
+
+TEST(OptimizeOddImages, AllColoursUsedAndTablesThatDiffer) {
+  FrameSpec a = Whole(16, 16, Greys(256), 0);
+  for (int i = 0; i < 256; ++i) a.pixels[std::size_t(i)] = std::uint8_t(i);
+  FrameSpec b = a;
+  b.palette = Greys(256, 0);
+  for (auto& c : b.palette) c.b = std::uint8_t(255 - c.b);  // 256 other colours
+  FrameSpec c = a;
+  for (int i = 0; i < 40; ++i) c.pixels[std::size_t(i * 3)] = std::uint8_t(255 - i);
+  auto image = MakeImage(16, 16, {a, b, c});
+  ExpectSamePictures(*image, OptimizeAnimation(*image), "256 colours");
+}
+
+TEST(OptimizeOddImages, TransparencyAndDisposalsOfTheInput) {
+  FrameSpec base = Whole(10, 10, Greys(4), 1);
+  FrameSpec over = Whole(4, 4, Greys(4, 100), 2);
+  over.left = over.top = 3;
+  over.transparent = 0;
+  over.pixels[5] = 0;
+  over.disposal = 3;  // restore the base afterwards
+  FrameSpec next = Whole(2, 2, Greys(4, 50), 3);
+  next.disposal = 1;
+  FrameSpec small = Whole(3, 3, {}, 1);  // global table
+  small.left = 7;
+  small.top = 7;
+  auto image = MakeImage(10, 10, {base, over, next, small}, Greys(8, 30));
+  auto opt = OptimizeAnimation(*image);
+  ExpectSamePictures(*image, opt, "disposal 3");
+  EXPECT_TRUE(opt.rewritten);
+}
+
+TEST(OptimizeOddImages, BackgroundRestoredAfterPaintingKeepsTheOwnFile) {
+  FrameSpec a = Whole(6, 6, Greys(4), 1);
+  a.disposal = 2;
+  FrameSpec b = Whole(2, 2, Greys(4), 2);
+  auto image = MakeImage(6, 6, {a, b});
+  auto opt = OptimizeAnimation(*image);
+  ExpectSamePictures(*image, opt, "disposal 2");
+  EXPECT_FALSE(opt.rewritten);
+  EXPECT_FALSE(RewriteAnimation(*image).has_value());
+}
+
+TEST(OptimizeOddImages, FirstFrameSmallerThanTheScreenLeavesTheRestUnpainted) {
+  FrameSpec a = Whole(3, 2, Greys(3), 2);
+  a.left = 2;
+  a.top = 1;
+  FrameSpec b = Whole(9, 7, Greys(3), 1);
+  auto image = MakeImage(9, 7, {a, b});
+  ExpectSamePictures(*image, OptimizeAnimation(*image), "partial first frame");
+}
+
+TEST(OptimizeOddImages, NoFramesOrBadIndicesNeverCrash) {
+  TGIFImage empty;
+  EXPECT_FALSE(RewriteAnimation(empty).has_value());
+  EXPECT_THROW(OptimizeAnimation(empty), GIFException);  // the own file has no version
+
+  FrameSpec bad = Whole(4, 4, Greys(2), 5);  // index past the table
+  auto image = MakeImage(4, 4, {bad});
+  EXPECT_FALSE(RewriteAnimation(*image).has_value());
+  EXPECT_THROW(OptimizeAnimation(*image), GIFException);
+}
+
+// Random images of every shape the model allows; whatever the rewrite keeps
+// must show what the own file shows.
+TEST(OptimizeOddImages, RandomImagesShowTheSamePictures) {
+  std::mt19937 rng(19);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  int rewritten = 0;
+  for (int round = 0; round < 150; ++round) {
+    const int w = pick(1, 24), h = pick(1, 24);
+    // The writer sizes the global table by the largest table of the file, so a
+    // global table is always a full one here.
+    std::vector<Color> global;
+    if (pick(0, 1)) global = Greys(256, pick(0, 3) * 10);
+    std::vector<FrameSpec> frames;
+    const int count = pick(1, 7);
+    for (int i = 0; i < count; ++i) {
+      FrameSpec f;
+      f.left = pick(0, w - 1);
+      f.top = pick(0, h - 1);
+      if (i == 0 && pick(0, 1)) f.left = f.top = 0;
+      f.width = pick(1, w - f.left);
+      f.height = pick(1, h - f.top);
+      if (i == 0 && pick(0, 1)) {
+        f.left = f.top = 0;
+        f.width = w;
+        f.height = h;
+      }
+      if (global.empty() || pick(0, 1)) {
+        const int n = pick(1, 256);
+        for (int c = 0; c < n; ++c)
+          f.palette.push_back(Color{std::uint8_t(pick(0, 3) * 80), std::uint8_t(pick(0, 255)), std::uint8_t(pick(0, 1))});
+      }
+      const int colours = f.palette.empty() ? int(global.size()) : int(f.palette.size());
+      const int spread = pick(1, colours);
+      for (int k = 0; k < f.width * f.height; ++k) f.pixels.push_back(std::uint8_t(pick(0, spread - 1)));
+      f.disposal = pick(0, 4) == 0 ? pick(2, 3) : pick(0, 1);
+      if (pick(0, 1)) f.transparent = pick(0, colours - 1);
+      f.delay = pick(0, 3) == 0 ? 0 : pick(1, 50);
+      frames.push_back(std::move(f));
+    }
+    auto image = MakeImage(w, h, frames, global);
+    OptimizedFile opt = OptimizeAnimation(*image);
+    rewritten += opt.rewritten;
+    ExpectSamePictures(*image, opt, "round " + std::to_string(round));
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(rewritten, 50);
+}
+
+}  // namespace
+}  // namespace quarvel::gif
