@@ -102,7 +102,12 @@ void TGIFHeader::SaveToStream(TStream& stream) const {
   stream.push_back(packed_);
   stream.push_back(background_);
   stream.push_back(aspect_);
-  if (packed_ & 0x80) color_map_.SaveToStream(stream);
+  if (packed_ & 0x80) {
+    color_map_.SaveToStream(stream);
+    // The size field follows the largest table of the file; a smaller global
+    // table is padded to it, or decoders read the frames as table entries.
+    for (int i = 1 << color_map_.BitsPerPixel(); i < (1 << bits); ++i) stream.insert(stream.end(), 3, 0);
+  }
 }
 
 // ---- extensions ----

@@ -140,5 +140,27 @@ TEST(GifRoundTrip, ReducedTrueColourPictures) {
   }
 }
 
+TEST(GifRoundTrip, GlobalTableSmallerThanAFramesTableStaysReadable) {
+  TGIFImage image;
+  image.Header().ColorMap().ImportPalette({gdi::Color{255, 0, 0}, gdi::Color{0, 0, 255}});
+  auto f = std::make_unique<TGIFSubImage>(&image);
+  std::vector<gdi::Color> palette;
+  for (int c = 0; c < 16; ++c) palette.push_back(gdi::Color{std::uint8_t(c * 16), 0, 0});
+  f->ColorMap().ImportPalette(palette);
+  std::vector<std::uint8_t> data(8 * 4);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i % 16);
+  f->SetData(8, 4, data);
+  image.AddFrame(std::move(f));
+  TStream bytes;
+  image.SaveToStream(bytes);
+  const DecodedGif decoded = DecodeWithGiflib(bytes);
+  ASSERT_TRUE(decoded.has_global_palette);
+  ASSERT_EQ(decoded.global_palette.size(), 16u);
+  EXPECT_EQ(decoded.global_palette[1], (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(decoded.global_palette[2], gdi::Color{});
+  ASSERT_EQ(decoded.frames.size(), 1u);
+  EXPECT_EQ(decoded.frames[0].pixels, data);
+}
+
 }  // namespace
 }  // namespace quarvel::gif

@@ -1,4 +1,4 @@
-// Movies with embedded video from the shared corpus: our pictures against
+// Movies with embedded video from other players' test suites: our pictures against
 // ffmpeg's decoding of the same movie and against the Flash Player's
 // screenshot of it. Each file is skipped when the corpus lacks it.
 #include <cairo.h>
@@ -20,9 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The samples kept beside this test, unless the environment names another folder.
 fs::path CorpusVideoDir() {
   if (const char* dir = std::getenv("QUARVEL_VIDEO_CORPUS")) return dir;
-  return fs::path(QUARVEL_SHARED_DIR) / "corpus/ruffle/tests/tests/swfs/visual/video";
+  return fs::path(QUARVEL_SOURCE_DIR) / "tests/video/samples";
 }
 
 struct SurfaceDeleter {
