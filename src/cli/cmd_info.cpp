@@ -125,6 +125,10 @@ void CheckMovieFile(const std::string& path) {
   if (::access(path.c_str(), R_OK) != 0) throw CommandError(path + ": cannot read: " + std::strerror(errno));
 }
 
+void WarnCutOff(const std::string& movie) {
+  std::fprintf(stderr, "quarvel-cli: warning: %s: the file is cut off; using what it holds\n", movie.c_str());
+}
+
 void CheckOutputFile(const std::string& path) {
   if (path.empty()) throw CommandError("no output file name given");
   fs::path p(path);
@@ -157,12 +161,14 @@ void WriteAtomically(const std::string& path, const std::function<void(const std
 void RunInfo(const std::string& movie) {
   CheckMovieFile(movie);
   swf::Movie m = swf::LoadMovieFile(movie);
+  if (m.cutOff) WarnCutOff(movie);
   const auto& h = m.header;
   int w = h.frameSize.Width() / 20;
   int ht = h.frameSize.Height() / 20;
   std::printf("file:        %s\n", movie.c_str());
   std::printf("signature:   %s\n", CompressionName(m.compression));
   std::printf("version:     %d\n", m.version);
+  if (m.cutOff) std::printf("cut off:     yes (%zu bytes of movie)\n", m.data.size());
   std::printf("size:        %d x %d pixels\n", w, ht);
   std::printf("frame rate:  %d fps (%.2f)\n", h.frameRate >> 8, h.FrameRate());
   std::printf("frames:      %u\n", unsigned(h.frameCount));

@@ -11,6 +11,7 @@
 #include "gif/animation_builder.h"
 #include "platform/paths/working_folder.h"
 #include "sound/mp3_export.h"
+#include "sound/recording_file.h"
 
 namespace quarvel::cli {
 namespace {
@@ -77,8 +78,19 @@ StoreInfo CurrentStore() {
   if (!record || record->frames <= 0)
     throw CommandError("no captured frames in " + paths::CaptureFolder().string() +
                        " (run quarvel-cli capture first, with the same --work-dir)");
-  return StoreInfo{record->frames, record->latency};
+  return StoreInfo{record->frames, record->latency, record->complete};
 }
+
+namespace {
+
+// A writer that uses what a failed or killed capture left says so.
+void WarnIfIncomplete(const StoreInfo& store, Progress& progress) {
+  if (store.complete) return;
+  progress.Warn("the capture in " + paths::CaptureFolder().string() +
+                " did not complete; writing the " + std::to_string(store.frames) + " frames it left");
+}
+
+}  // namespace
 
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress) {
   CheckOutputFile(out);
@@ -90,6 +102,7 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.dither = options.dither == "floyd" ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
 
+  WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);
   gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
     progress.Update(std::min(LabelStep(label), store.frames));
@@ -129,9 +142,20 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   save.quality_index = quality_index;
   save.codec = ChooseCodec(writer, options.codec, quality_index);
   save.audio = !options.no_audio;
-  if (save.audio && !fs::exists(paths::RecordingFilePath())) {
-    progress.Note("avi: no recording at " + paths::RecordingFilePath().string() + "; writing the video alone");
-    save.audio = false;
+  WarnIfIncomplete(store, progress);
+  if (save.audio) {
+    const fs::path recording = paths::RecordingFilePath();
+    const std::optional<long long> ms = sound::RecordingLengthMs(recording);
+    if (!fs::exists(recording)) {
+      progress.Warn("no recording at " + recording.string() + "; writing the video alone");
+      save.audio = false;
+    } else if (!ms) {
+      progress.Warn(recording.string() + ": not a readable recording; writing the video alone");
+      save.audio = false;
+    } else if (*ms <= 0) {
+      progress.Warn(recording.string() + ": the recording is empty; writing the video alone");
+      save.audio = false;
+    }
   }
 
   avi::AviSaveCallbacks callbacks;
@@ -161,6 +185,12 @@ void RunMp3(const std::string& out, const Mp3Options& options, Progress& progres
   if (record && !record->sound.empty() && record->sound != "pcm")
     throw CommandError(recording.string() + ": the recording is " + record->sound +
                        "; MP3 export takes PCM recordings only (capture with --sound pcm)");
+  const std::optional<long long> ms = sound::RecordingLengthMs(recording);
+  if (!ms) throw CommandError(recording.string() + ": not a readable recording");
+  if (*ms <= 0) throw CommandError(recording.string() + ": the recording is empty; there is no sound to convert");
+  if (record && !record->complete)
+    progress.Warn("the capture in " + paths::CaptureFolder().string() + " did not complete; converting the " +
+                  std::to_string(*ms / 1000) + " s of sound it recorded");
   progress.Begin("mp3", 0);
   const int entry = options.bitrate == 224 ? 1 : 0;
   WriteAtomically(out, [&](const std::string& temp) {

@@ -23,6 +23,8 @@ class CommandError : public std::runtime_error {
 
 // The movie must be a readable regular file.
 void CheckMovieFile(const std::string& path);
+// Says on stderr that the movie's file is cut off and only what it holds is used.
+void WarnCutOff(const std::string& movie);
 // The output's folder must exist and be writable; the name must not be a folder.
 void CheckOutputFile(const std::string& path);
 
@@ -66,6 +68,7 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
 struct StoreInfo {
   long long frames = 0;
   int latency = 250;
+  bool complete = true;  // false: the capture failed or was killed part way
 };
 // The frame store left by the last capture; throws when there is none.
 StoreInfo CurrentStore();

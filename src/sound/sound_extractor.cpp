@@ -43,7 +43,7 @@ constexpr std::size_t kWriteChunk = std::size_t{4} << 20;
 
 class Walk {
  public:
-  Walk(const fs::path& input, SoundExtraction& result) : result_(result) {
+  Walk(const fs::path& input, SoundExtraction& result) : result_(result), input_(input.string()) {
     folder_ = input.parent_path();
     const std::string name = input.filename().string();
     base_ = name.substr(0, name.find('.'));
@@ -61,9 +61,10 @@ class Walk {
       header.U16("FrameCount");
       tags = swf::TagStream(header.Rest(), header.Offset());
     } catch (const swf::SwfError& e) {
-      FlushStream(false);
-      return "The file is cut off at byte offset " + std::to_string(e.Offset()) +
-             ", inside its header.";
+      // Not even a movie header: nothing to extract, and no movie at all.
+      throw SoundExtractionError(input_ + ": not a SWF movie: the file is cut off at byte offset " +
+                                     std::to_string(e.Offset()) + ", inside its header",
+                                 result_);
     }
     for (;;) {
       std::optional<swf::Tag> tag;
@@ -150,6 +151,9 @@ class Walk {
   }
 
   [[noreturn]] void Fail(const fs::path& out, int err) {
+    // No partial (or empty) sound file is left behind.
+    std::error_code ignore;
+    fs::remove(out, ignore);
     throw SoundExtractionError(
         "Cannot write " + out.string() + ": " + std::strerror(err ? err : EIO), result_);
   }
@@ -179,6 +183,7 @@ class Walk {
   }
 
   SoundExtraction& result_;
+  std::string input_;
   fs::path folder_;
   std::string base_;
   std::string_view event_ext_ = kWav;
