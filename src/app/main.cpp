@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     QMessageBox::critical(nullptr, QStringLiteral("Error:"), QString::fromStdString(e.what()));
     return 1;
   }
+  quarvel::paths::RemoveLeftovers(quarvel::paths::WorkingFolder());
   // One clock for the player, its sound and the recording.
   auto clock = std::make_shared<quarvel::audio::WallClock>();
   quarvel::audio::LoopbackBus& bus = quarvel::audio::LoopbackBus::Instance();

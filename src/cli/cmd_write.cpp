@@ -1,6 +1,8 @@
 // gif, avi, mp3 and codecs: the writers over the frame store and the recording.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -105,15 +107,18 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);
   gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+    CheckInterrupted(out);
     progress.Update(std::min(LabelStep(label), store.frames));
   });
   gif::TStream bytes;
   result.image->SaveToStream(bytes);
   WriteAtomically(out, [&](const std::string& temp) {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) throw CommandError(out + ": cannot write");
+    errno = 0;
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int err = errno;
+    if (std::fclose(file) != 0 || !written) throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
   });
   progress.End(out + ": " + std::to_string(store.frames) + " frames (" + std::to_string(result.optimized_frames) +
                " optimised), " + std::to_string(bytes.size()) + " bytes");
@@ -161,6 +166,7 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   avi::AviSaveCallbacks callbacks;
   callbacks.ask_overwrite = [](const fs::path&) { return true; };  // the temporary name is ours
   callbacks.progress = [&](const std::string& label, int percent) {
+    CheckInterrupted(out);
     if (label.find('/') != std::string::npos) progress.Update(LabelStep(label) + 1);
     (void)percent;
   };

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "avi/avi_writer.h"
 #include "cli/commands.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/paths/folder_lock.h"
@@ -238,6 +239,7 @@ int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_QUIET);
   if (app.count("--max-movie-size") > 0) swf::SetMaxMovieSize(max_movie_mib << 20);
   swf::SetExpandInterrupt(&CaptureStopRequested);
+  avi::SetSaveInterrupt(&CaptureStopRequested);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
@@ -256,6 +258,7 @@ int main(int argc, char** argv) {
         folder_lock =
             paths::FolderLock::Acquire(paths::WorkingFolder(), true, [] { return CaptureStopRequested(); });
       }
+      paths::RemoveLeftovers(paths::WorkingFolder());
     }
     if (*info) {
       RunInfo(movie);
@@ -280,6 +283,8 @@ int main(int argc, char** argv) {
       // So is an unknown codec.
       if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
       CaptureResult r = RunCapture(movie, conv_cap, progress);
+      // Ctrl-C ended the capture; the frames so far are written.
+      ResetCaptureStop();
       const StoreInfo store{r.frames, r.latency};
       if (ext == ".gif") {
         conv_gif.crop_zoom = conv_cz;

@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -229,6 +232,155 @@ TEST(CompressedMovies, CutFilesPlayWhatTheyHoldInEveryCommandAndSaySo) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.err.find("cut off") != std::string::npos || r.out.find("cut off") != std::string::npos)
         << r.err << r.out;
+  }
+}
+
+// Names in `folder` that a writer leaves while it works.
+std::vector<std::string> Temporaries(const fs::path& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".part") != std::string::npos || name.find("~AWTemp") != std::string::npos) out.push_back(name);
+  }
+  return out;
+}
+
+fs::path Scratch(const fs::path& out_folder) {
+  for (const auto& e : fs::directory_iterator(out_folder)) {
+    if (e.path().filename().string().starts_with("~AWTemp")) return e.path();
+  }
+  return {};
+}
+
+class Interrupts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path movie = LongMovie(cli_, 30);
+    ASSERT_EQ(cli_.Run({"--quiet", "capture", movie.string(), "--latency", "25", "--sound", "pcm"}).status, 0);
+    fs::create_directories(out_);
+  }
+  // An AVI writer in the background, once its scratch file has grown.
+  std::unique_ptr<Background> StartAvi() {
+    auto avi = std::make_unique<Background>(
+        cli_, std::vector<std::string>{"--quiet", "avi", (out_ / "x.avi").string(), "--codec", "none", "--zoom", "300"},
+        "avi");
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (std::chrono::steady_clock::now() < end) {
+      const fs::path s = Scratch(out_);
+      std::error_code ec;
+      if (!s.empty() && fs::file_size(s, ec) > (1u << 20)) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    return avi;
+  }
+  CliRunner cli_{"interrupt"};
+  fs::path out_ = cli_.Folder() / "out";
+};
+
+TEST_F(Interrupts, CtrlCStopsTheWriterAtOnceAndLeavesNothing) {
+  auto avi = StartAvi();
+  ASSERT_FALSE(Scratch(out_).empty());
+  const auto sent = std::chrono::steady_clock::now();
+  avi->Signal(SIGINT);
+  EXPECT_EQ(avi->Wait(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+  EXPECT_NE(avi->Err().find("interrupted"), std::string::npos) << avi->Err();
+  EXPECT_TRUE(Temporaries(out_).empty());
+  EXPECT_FALSE(fs::exists(out_ / "x.avi"));
+
+  // A second Ctrl-C ends the program at once, also without litter.
+  avi = StartAvi();
+  avi->Signal(SIGINT);
+  avi->Signal(SIGINT);
+  const int status = avi->Wait();
+  EXPECT_TRUE(status == 130 || status == 1) << status;
+  EXPECT_TRUE(Temporaries(out_).empty());
+}
+
+TEST_F(Interrupts, WhatAKilledWriterLeftIsRemovedByTheNextRun) {
+  auto avi = StartAvi();
+  const pid_t killed = avi->Pid();
+  avi->Signal(SIGKILL);
+  EXPECT_EQ(avi->Wait(), -SIGKILL);
+  ASSERT_FALSE(Temporaries(out_).empty());
+  // Another run's temporary file, still being written, stays.
+  const fs::path alive = out_ / ("y.part-" + std::to_string(::getpid()) + ".gif");
+  WriteBytes(alive, std::vector<std::uint8_t>(10, 0));
+  const CliResult r = cli_.Run({"--quiet", "gif", (out_ / "z.gif").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (const auto& name : Temporaries(out_)) EXPECT_EQ(name.find(std::to_string(killed)), std::string::npos) << name;
+  EXPECT_TRUE(fs::exists(alive));
+}
+
+// Runs quarvel-cli with files limited to `blocks` of 512 bytes, as a full
+// disk would stop them (the signal that would end it is ignored).
+CliResult RunWithFileLimit(const CliRunner& cli, int blocks, const std::vector<std::string>& args) {
+  std::string cmd = "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; exec " +
+                    ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") + " --work-dir " +
+                    ShellQuote(cli.WorkDir().string());
+  for (const auto& a : args) cmd += " " + ShellQuote(a);
+  const fs::path err = cli.Folder() / "limited.err";
+  cmd = "sh -c " + ShellQuote(cmd) + " >/dev/null 2>" + ShellQuote(err.string()) + " </dev/null";
+  const int raw = std::system(cmd.c_str());
+  CliResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.err = ReadText(err);
+  return r;
+}
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(FullDisk, EveryFailureNamesTheFileAndTheCauseOnce) {
+  CliRunner cli("full");
+  // The capture: the frame files are small, the recording is not.
+  const fs::path movie = LongMovie(cli, 20);
+  CliResult r = RunWithFileLimit(cli, 200, {"--quiet", "capture", movie.string(), "--sound", "pcm"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("_temp.wav"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
+  EXPECT_NE(ReadText(cli.WorkDir() / "temp" / "last-capture.txt").find("complete=1"), std::string::npos);
+
+  // The GIF: no partial file, and the cause.
+  ASSERT_EQ(cli.Run({"--quiet", "capture", movie.string()}).status, 0);
+  const fs::path gif = cli.Folder() / "big.gif";
+  r = RunWithFileLimit(cli, 4, {"--quiet", "gif", gif.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find(gif.string()), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
+  EXPECT_TRUE(Temporaries(cli.Folder()).empty());
+  EXPECT_FALSE(fs::exists(gif));
+
+  // The AVI likewise.
+  const fs::path avi = cli.Folder() / "big.avi";
+  r = RunWithFileLimit(cli, 40, {"--quiet", "avi", avi.string(), "--codec", "none"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("big"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
+  EXPECT_TRUE(Temporaries(cli.Folder()).empty());
+  EXPECT_FALSE(fs::exists(avi));
+}
+
+TEST(Sounds, ATinyFileFailsAndAFullDiskLeavesNoEmptyFile) {
+  CliRunner cli("sounds");
+  const fs::path tiny = cli.Folder() / "tiny.swf";
+  WriteBytes(tiny, std::vector<std::uint8_t>{'F', 'W', 'S'});
+  CliResult r = cli.Run({"sounds", tiny.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(tiny.string()), std::string::npos) << r.err;
+
+  // The sample's stream sound is larger than the limit.
+  const fs::path movie = cli.Folder() / "s.swf";
+  fs::copy_file(SampleMovie(), movie);
+  r = RunWithFileLimit(cli, 2, {"sounds", movie.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(std::strerror(EFBIG)), std::string::npos) << r.err;
+  for (const auto& e : fs::directory_iterator(cli.Folder())) {
+    if (e.path().filename().string().starts_with("s_")) {
+      EXPECT_GT(fs::file_size(e.path()), 0u) << e.path();
+    }
   }
 }
 

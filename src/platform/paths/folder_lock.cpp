@@ -25,6 +25,18 @@ std::string InUseMessage(const fs::path& folder, pid_t holder) {
 
 }  // namespace
 
+void RemoveLeftovers(const fs::path& folder) {
+  for (const fs::path& dir : {folder, folder / "temp"}) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::path& p = it->path();
+      const std::string ext = p.extension().string();
+      std::error_code ignore;
+      if ((ext == ".part" || ext == ".saving") && it->is_regular_file(ignore)) fs::remove(p, ignore);
+    }
+  }
+}
+
 bool ProcessAlive(pid_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
 
 FolderLock::FolderLock(FolderLock&& other) noexcept

@@ -56,6 +56,10 @@ class FolderLock {
   std::filesystem::path folder_;
 };
 
+// Removes the partial files (".part", ".saving") that a killed run left in
+// the working folder and its capture folder. Only the lock's owner may.
+void RemoveLeftovers(const std::filesystem::path& folder);
+
 // Whether a process of that id is running (signal 0 probe).
 bool ProcessAlive(pid_t pid);
 
