@@ -207,7 +207,11 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   }
   flash.AdvanceTo(t);
   gdi::Bitmap picture;
-  flash.Paint(picture);
+  try {
+    flash.Paint(picture);
+  } catch (const gdi::BitmapError& e) {
+    throw CommandError(movie + ": " + e.what() + " (give a smaller --size)");
+  }
   WriteAtomically(png, [&](const std::string& temp) { SavePng(picture, temp); });
 }
 
