@@ -235,6 +235,13 @@ bool WaveAudioDevice::PullLocked(bool final) {
       microphone_.Open();
     }
     microphone_.ReadAvailable(microphone_pending_);
+    // A device that delivers more than the clock asks for keeps only its
+    // latest second beyond what is owed.
+    const std::size_t keep = static_cast<std::size_t>(microphone_owed_ + kBusRate) * kBusChannels;
+    if (microphone_pending_.size() > keep) {
+      microphone_pending_.erase(microphone_pending_.begin(),
+                                microphone_pending_.end() - static_cast<std::ptrdiff_t>(keep));
+    }
     // The clock decides the length: without a device, or when the device
     // lags at the end, the missing time is silence.
     const std::int64_t have = static_cast<std::int64_t>(microphone_pending_.size() / kBusChannels);
