@@ -28,6 +28,8 @@ class ScriptedPlayer : public CapturePlayer {
   int stop_at = -1;  // frame where the timeline stops, -1 for none
   bool loop = true;
   bool still = false;
+  // The frames differ in one border pixel only (a corner, then an edge's middle).
+  bool border_only = false;
   bool loads = true;
   int width = 40, height = 30;
   std::vector<std::string> calls;
@@ -58,6 +60,14 @@ class ScriptedPlayer : public CapturePlayer {
   }
   void Paint(gdi::Bitmap& target) override {
     target = gdi::Bitmap(width, height, gdi::PixelFormat::pfDevice);
+    if (border_only) {
+      target.Fill(gdi::Color{40, 40, 40});
+      const int w = width - 1, h = height - 1;
+      const std::pair<int, int> spots[] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
+      const auto [x, y] = spots[frame_ % 8];
+      target.SetPixel(x, y, gdi::Color{255, 255, 255});
+      return;
+    }
     int v = still ? 7 : frame_;
     target.Fill(gdi::Color{static_cast<std::uint8_t>(v * 20), static_cast<std::uint8_t>(255 - v), 9});
   }
@@ -131,6 +141,22 @@ TEST_F(CaptureSessionTest, OneFrameMovieGivesOneFileAndOneThumbnail) {
   EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
   EXPECT_EQ(labels_.back(), "Capture finished");
   EXPECT_EQ(recorder_.calls, (std::vector<std::string>{"start _temp.wav", "save"}));
+}
+
+// Frames that differ from the one before in a single border pixel are
+// changed frames: every one of them is written.
+TEST_F(CaptureSessionTest, ChangeOfOneBorderPixelIsAWrittenFrame) {
+  player_.total = 9;
+  player_.loop = false;
+  player_.border_only = true;
+  player_.period_ms = latency_;
+  CaptureSession s(player_, clock_, nullptr, Callbacks());
+  s.Run("border.swf");
+  EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
+  std::set<long long> all;
+  for (long long n = 1; n <= s.CapturedFrameCount(); ++n) all.insert(n);
+  EXPECT_EQ(s.CapturedFrameCount(), 9);
+  EXPECT_EQ(FrameFiles(), all);
 }
 
 TEST_F(CaptureSessionTest, StandstillOnFrameZeroEndsAtTickFifty) {
