@@ -190,7 +190,11 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
   flash.SetMovie(movie);
-  if (flash.ReadyState() != 4) throw CommandError(movie + ": " + flash.LoadError());
+  if (flash.ReadyState() != 4) {
+    // The player's reason names the file already, most of the time.
+    const std::string& why = flash.LoadError();
+    throw CommandError(why.find(movie) != std::string::npos ? why : movie + ": " + why);
+  }
   if (flash.MovieCutOff()) WarnCutOff(movie);
   const Size size = options.size.value_or(Size{std::max(flash.MovieWidth(), 1), std::max(flash.MovieHeight(), 1)});
   flash.SetSize(size.width, size.height);

@@ -145,6 +145,9 @@ TEST_P(MalformedTest, EveryCommandEndsCleanly) {
       const bool named = lines[0].find(movie.string()) != std::string::npos ||
                          (!cmd.output.empty() && lines[0].find(cmd.output.string()) != std::string::npos);
       EXPECT_TRUE(named) << lines[0];
+      const std::size_t first = lines[0].find(movie.string());
+      EXPECT_TRUE(first == std::string::npos || lines[0].find(movie.string(), first + 1) == std::string::npos)
+          << "the file is named twice: " << lines[0];
       if (!cmd.output.empty()) {
         EXPECT_FALSE(fs::exists(cmd.output));
       }
