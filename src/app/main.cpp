@@ -2,6 +2,7 @@
 // command line is opened as "Open" opens it.
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <memory>
 
@@ -16,12 +17,23 @@
 #include "platform/gdi/heap_tuning.h"
 #include "platform/mci/mci.h"
 #include "platform/mixer/mixer_driver.h"
+#include "platform/paths/folder_lock.h"
+#include "platform/paths/working_folder.h"
 
 int main(int argc, char** argv) {
   quarvel::gdi::KeepFrameBuffersInHeap();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quarvel"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quarvel"));
+  // The window owns the working folder for its lifetime, as a command does.
+  quarvel::paths::FolderLock folder_lock;
+  try {
+    folder_lock = quarvel::paths::FolderLock::Acquire(quarvel::paths::WorkingFolder());
+  } catch (const quarvel::paths::FolderLockError& e) {
+    QMessageBox::critical(nullptr, QStringLiteral("Error:"), QString::fromStdString(e.what()));
+    return 1;
+  }
+  quarvel::paths::RemoveLeftovers(quarvel::paths::WorkingFolder());
   // One clock for the player, its sound and the recording.
   // Real time, which a frame-exact capture steers for a while.
   auto clock = std::make_shared<quarvel::audio::SteeredClock>();

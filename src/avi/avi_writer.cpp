@@ -1,6 +1,8 @@
 #include "avi/avi_writer.h"
 
+#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -27,7 +29,12 @@ namespace {
 
 constexpr LONG kNoSaveAbort = 0;
 
-LONG SaveProgress(int /*percent*/) { return kNoSaveAbort; }
+std::atomic<bool (*)()> g_save_interrupt{nullptr};
+
+LONG SaveProgress(int /*percent*/) {
+  const auto interrupted = g_save_interrupt.load();
+  return interrupted && interrupted() ? 1 : kNoSaveAbort;
+}
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -235,11 +242,17 @@ void TAviWriter_2::WriteFrameBits(const gdi::Bitmap& bitmap, bool key) {
   if (bitmap.Empty()) throw AviWriterError("Failed to retrieve bitmap header and pixels. Err: " +
                                            std::to_string(kErrorInvalidParameter));
   HRESULT r;
+  errno = 0;
   try {
     r = AVIStreamWrite(video_stream_, frames_written_, 1, bitmap.Bits().data(), LONG(bitmap.Bits().size()),
                        key ? AVIIF_KEYFRAME : 0, nullptr, nullptr);
   } catch (const std::exception&) {
     r = AVIERR_ERROR;
+  }
+  // A write that the file system refused says why (a full disk).
+  if (r == AVIERR_FILEWRITE && errno != 0) {
+    throw AviWriterError("cannot write frame " + std::to_string(frames_written_ + 1) + " to " +
+                         ScratchFileName.string() + ": " + std::strerror(errno));
   }
   if (r != AVIERR_OK) throw AviWriterError("Failed to add Frame. Err: " + HexResult(r));
   ++frames_written_;
@@ -329,6 +342,8 @@ void TAviWriter_2::OpenSound() {
   }
 }
 
+void SetSaveInterrupt(bool (*interrupted)()) { g_save_interrupt.store(interrupted); }
+
 void TAviWriter_2::AbandonVideo() {
   ReleaseStreams();
   ReleaseAviFile();
@@ -366,8 +381,15 @@ void TAviWriter_2::SaveVideo() {
   }
   PAVISTREAM streams[2] = {video_stream_, audio_stream_};
   AVICOMPRESSOPTIONS* options[2] = {compressor_code_.empty() ? nullptr : &compress_options_, nullptr};
+  errno = 0;
   HRESULT r = AVISaveV(filename, nullptr, SaveProgress, sound ? 2 : 1, streams, options);
-  if (r != AVIERR_OK) throw AviWriterError("Unable to write output file. Error " + HexResult(r));
+  if (r != AVIERR_OK) {
+    const int err = errno;
+    const auto interrupted = g_save_interrupt.load();
+    if (interrupted && interrupted()) throw AviWriterError(filename.string() + ": interrupted");
+    if (err != 0 && r == AVIERR_FILEWRITE) throw AviWriterError("cannot write " + filename.string() + ": " + std::strerror(err));
+    throw AviWriterError("Unable to write output file. Error " + HexResult(r));
+  }
 }
 
 }  // namespace quarvel::avi

@@ -101,4 +101,7 @@ class TAviWriter_2 {
 // dwKeyFrameEvery for a frame time: 1000 / frame_time rounded to the nearest, halves to even.
 int KeyFrameEvery(int frame_time);
 
+// Checked while the output file is written; true abandons it ("interrupted").
+void SetSaveInterrupt(bool (*interrupted)());
+
 }  // namespace quarvel::avi

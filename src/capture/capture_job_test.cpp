@@ -111,6 +111,22 @@ TEST_F(CaptureJobTest, OneFrameMovieGivesOneFileAndOneThumbnail) {
   EXPECT_EQ(mci_.calls, kRecordedAndSaved);
 }
 
+// Frames that differ from the one before in a single border pixel are
+// changed frames: every one of them is written.
+TEST_F(CaptureJobTest, ChangeOfOneBorderPixelIsAWrittenFrame) {
+  player_.total = 9;
+  player_.loop = false;
+  player_.border_only = true;
+  player_.period_ms = latency_;
+  CaptureJob s(player_, clock_, {}, Callbacks());
+  s.Run("border.swf");
+  EXPECT_EQ(s.EndReason(), CaptureEnd::ceLastFrame);
+  std::set<long long> all;
+  for (long long n = 1; n <= s.CapturedFrameCount(); ++n) all.insert(n);
+  EXPECT_EQ(s.CapturedFrameCount(), 9);
+  EXPECT_EQ(FrameFiles(), all);
+}
+
 TEST_F(CaptureJobTest, StandstillOnFrameZeroEndsAtTickFifty) {
   player_.stop_at = 0;
   player_.still = true;

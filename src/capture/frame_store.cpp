@@ -332,6 +332,7 @@ void ClearFrameStore() {
   }
   std::error_code ignore;
   fs::remove(paths::RecordingFilePath(), ignore);
+  fs::remove(folder / kCaptureRecordName, ignore);
 }
 
 const gdi::Bitmap& FrameSequence::Read(long long i) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <string_view>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
@@ -62,8 +63,13 @@ gdi::Bitmap LoadFramePicture(const std::filesystem::path& path);
 // Same size and the same 24-bit colour at every pixel.
 bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b);
 
-// Deletes every numbered frame file ("<n>.bmp", any n) in the capture folder
-// and the recording file; failures are ignored. Other files are left alone.
+// The record of the last capture made by the command line, in the capture
+// folder: it belongs to the frames, so it goes when they go.
+inline constexpr std::string_view kCaptureRecordName = "last-capture.txt";
+
+// Deletes every numbered frame file ("<n>.bmp", any n) in the capture folder,
+// the recording file and the capture record; failures are ignored. Other
+// files are left alone.
 void ClearFrameStore();
 
 // Reads frames 1 to count in order: a missing file repeats the last picture

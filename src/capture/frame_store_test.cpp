@@ -193,6 +193,65 @@ TEST(FramesEqualTest, SizeAndSinglePixelDifferences) {
   EXPECT_FALSE(FramesEqual(p, q));
 }
 
+// A picture with one pixel of another colour, whatever the depth.
+Bitmap WithOnePixelChanged(const Bitmap& a, int x, int y) {
+  Bitmap b = a;
+  if (gdi::IsPalettized(a.Format())) {
+    const auto& palette = a.Palette();
+    const std::uint8_t old = a.GetIndex(x, y);
+    for (std::size_t step = 1; step < palette.size(); ++step) {
+      const auto index = static_cast<std::uint8_t>((old + step) % palette.size());
+      if (palette[index] != palette[old]) {
+        b.SetIndex(x, y, index);
+        break;
+      }
+    }
+  } else {
+    Color c = a.GetPixel(x, y);
+    c.g ^= 0x80;  // survives 5-bit channels
+    b.SetPixel(x, y, c);
+  }
+  return b;
+}
+
+// Every pixel on the border (corners and all along each edge) counts, at
+// every depth, compared with its own format and with a 24-bit copy: a
+// change confined to an edge row or column is a changed frame.
+TEST(FramesEqualTest, OnePixelChangeOnAnyEdgeOrCornerAtEveryDepth) {
+  const int w = 33, h = 17;  // rows end inside a byte at 1 and 4 bits, and padded
+  for (PixelFormat f : {PixelFormat::pf1bit, PixelFormat::pf4bit, PixelFormat::pf8bit, PixelFormat::pf15bit,
+                        PixelFormat::pf16bit, PixelFormat::pf24bit, PixelFormat::pf32bit, PixelFormat::pfDevice}) {
+    SCOPED_TRACE(gdi::BitsPerPixel(f));
+    const Bitmap a = Random(w, h, f, 11);
+    const Bitmap a24 = a.ConvertTo(PixelFormat::pf24bit);
+    ASSERT_TRUE(FramesEqual(a, a24));
+    std::vector<std::pair<int, int>> border;
+    for (int x = 0; x < w; ++x) border.insert(border.end(), {{x, 0}, {x, h - 1}});
+    for (int y = 1; y < h - 1; ++y) border.insert(border.end(), {{0, y}, {w - 1, y}});
+    border.push_back({w / 2, h / 2});
+    for (const auto& [x, y] : border) {
+      const Bitmap b = WithOnePixelChanged(a, x, y);
+      ASSERT_NE(a.GetPixel(x, y), b.GetPixel(x, y));
+      EXPECT_FALSE(FramesEqual(a, b)) << x << "," << y;
+      EXPECT_FALSE(FramesEqual(b, a)) << x << "," << y;
+      EXPECT_FALSE(FramesEqual(a24, b)) << x << "," << y;
+      EXPECT_FALSE(FramesEqual(b, a24)) << x << "," << y;
+    }
+  }
+}
+
+// Row padding is no part of the picture.
+TEST(FramesEqualTest, RowPaddingDoesNotCount) {
+  for (PixelFormat f : {PixelFormat::pf1bit, PixelFormat::pf4bit, PixelFormat::pf8bit, PixelFormat::pf24bit}) {
+    const Bitmap a = Random(9, 5, f, 3);
+    Bitmap b = a;
+    const std::size_t used = (std::size_t(a.Width()) * a.BitsPerPixel() + 7) / 8;
+    ASSERT_LT(used, a.Stride());
+    for (int y = 0; y < b.Height(); ++y) b.ScanLine(y)[a.Stride() - 1] ^= 0xFF;
+    EXPECT_TRUE(FramesEqual(a, b)) << gdi::BitsPerPixel(f);
+  }
+}
+
 TEST_F(FrameStoreTest, ClearRemovesEveryNumberedFrameAndTheRecording) {
   Bitmap b = Random(4, 4, PixelFormat::pf24bit, 3);
   for (long long n : {0LL, 1LL, 10000LL, 10001LL, 123456LL}) SaveFrameFile(b, n);

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "capture/frame_store.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::cli {
@@ -86,15 +87,23 @@ void ParseCrop(std::string_view text, capture::CropZoom& settings) {
   settings.bottom = v[3];
 }
 
-fs::path CaptureRecordPath() { return paths::CaptureFolder() / "last-capture.txt"; }
+fs::path CaptureRecordPath() { return paths::CaptureFolder() / capture::kCaptureRecordName; }
 
 void WriteCaptureRecord(const CaptureRecord& record) {
   std::error_code ec;
   fs::create_directories(paths::CaptureFolder(), ec);
-  std::ofstream out(CaptureRecordPath(), std::ios::trunc);
-  out << "frames=" << record.frames << "\nlatency=" << record.latency << "\nmovie=" << record.movie
-      << "\nsound=" << record.sound << "\n";
+  // Replaced whole, so that a kill never leaves half a record.
+  fs::path part = CaptureRecordPath();
+  part += ".part";
+  {
+    std::ofstream out(part, std::ios::trunc);
+    out << "frames=" << record.frames << "\nlatency=" << record.latency << "\nmovie=" << record.movie
+        << "\nsound=" << record.sound << "\ncomplete=" << (record.complete ? 1 : 0)
+        << "\nrecording_ms=" << record.recording_ms << "\n";
+  }
+  fs::rename(part, CaptureRecordPath(), ec);
   // A missing record only costs the writers their defaults; not an error.
+  if (ec) fs::remove(part, ec);
 }
 
 void RemoveCaptureRecord() {
@@ -122,14 +131,29 @@ std::optional<CaptureRecord> ReadCaptureRecord() {
         rec.movie = value;
       } else if (key == "sound") {
         rec.sound = value;
+      } else if (key == "complete") {
+        rec.complete = value == "1";
+      } else if (key == "recording_ms") {
+        long long ms = -1;
+        if (std::from_chars(value.data(), value.data() + value.size(), ms).ec == std::errc()) rec.recording_ms = ms;
       }
     }
-    // A capture made since by the window leaves a frame 1 newer than the record.
+    // A capture made since by the window leaves a frame 1 newer than a
+    // finished record (the window clears the record with the frames, but an
+    // older program may not have).
     std::error_code ec1, ec2;
     auto first = fs::last_write_time(paths::FrameFilePath(1), ec1);
     auto mark = fs::last_write_time(CaptureRecordPath(), ec2);
-    bool stale = !ec1 && !ec2 && first > mark;
-    if (have_frames && rec.frames >= 0 && !stale) return rec;
+    bool stale = rec.complete && !ec1 && !ec2 && first > mark;
+    if (!stale && have_frames && rec.frames > 0) return rec;
+    // A capture killed before it wrote its count keeps its record; the
+    // frame files it left give the count.
+    if (stale) {
+      rec = CaptureRecord{};
+      rec.complete = true;
+    }
+  } else {
+    rec.complete = true;  // a window capture leaves no record
   }
   // No record: count up to the highest numbered frame file.
   std::error_code ec;
@@ -143,7 +167,6 @@ std::optional<CaptureRecord> ReadCaptureRecord() {
     if (err == std::errc() && ptr == stem.data() + stem.size()) highest = std::max(highest, n);
   }
   if (highest == 0) return std::nullopt;
-  rec = CaptureRecord{};
   rec.frames = highest;
   return rec;
 }

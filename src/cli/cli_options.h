@@ -53,6 +53,10 @@ struct CaptureRecord {
   int latency = 250;
   std::string movie;
   std::string sound;  // recording format name, empty without recording
+  // False from the start of a capture until it ended normally: a capture
+  // that failed or was killed leaves it false.
+  bool complete = false;
+  long long recording_ms = -1;  // length of the recording; -1 when none was made
 };
 
 std::filesystem::path CaptureRecordPath();

@@ -76,17 +76,34 @@ TEST_F(CaptureRecordTest, RecordRoundTripsAndFallsBackToTheHighestFrameFile) {
   EXPECT_EQ(guessed->frames, 17);
   EXPECT_EQ(guessed->latency, 250);
 
-  WriteCaptureRecord({20, 125, "m.swf", "pcm"});
+  EXPECT_TRUE(guessed->complete);  // a window capture leaves no record
+
+  CaptureRecord written{20, 125, "m.swf", "pcm", true, 4321};
+  WriteCaptureRecord(written);
   auto rec = ReadCaptureRecord();
   ASSERT_TRUE(rec);
   EXPECT_EQ(rec->frames, 20);
   EXPECT_EQ(rec->latency, 125);
   EXPECT_EQ(rec->movie, "m.swf");
   EXPECT_EQ(rec->sound, "pcm");
+  EXPECT_TRUE(rec->complete);
+  EXPECT_EQ(rec->recording_ms, 4321);
 
   // A capture made since (frame 1 newer than the record) makes it stale.
   fs::last_write_time(paths::FrameFilePath(1), fs::last_write_time(CaptureRecordPath()) + std::chrono::seconds(5));
   EXPECT_EQ(ReadCaptureRecord()->frames, 17);
+
+  // A capture killed after its start: the frame files give the count, and
+  // the record still says the capture did not complete.
+  written.frames = 0;
+  written.complete = false;
+  WriteCaptureRecord(written);
+  fs::last_write_time(paths::FrameFilePath(1), fs::last_write_time(CaptureRecordPath()) + std::chrono::seconds(5));
+  rec = ReadCaptureRecord();
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->frames, 17);
+  EXPECT_FALSE(rec->complete);
+  EXPECT_EQ(rec->latency, 125);
   RemoveCaptureRecord();
   EXPECT_FALSE(fs::exists(CaptureRecordPath()));
 }

@@ -7,13 +7,16 @@
 #include <optional>
 
 #include "capture/capture_job.h"
+#include "capture/frame_store.h"
 #include "flash/flash_movie_control.h"
 #include "flash/player_fit.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
 #include "platform/player/flash_player.h"
 #include "platform/audio/loopback_bus.h"
+#include "platform/paths/working_folder.h"
 #include "platform/swf/movie.h"
+#include "sound/recording_file.h"
 #include "sound/wave_recorder.h"
 
 namespace quarvel::cli {
@@ -49,7 +52,15 @@ int SoundQualityIndex(const std::string& sound) {
 
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress) {
   CheckMovieFile(movie);
-  const swf::Movie m = swf::LoadMovieFile(movie);
+  // Only the header is kept: the player holds the movie itself, and a
+  // second copy would double the peak for a large one.
+  const swf::MovieHeader header = [&] {
+    const swf::Movie m = swf::LoadMovieFile(movie);
+    if (m.cutOff) WarnCutOff(movie);
+    return m.header;
+  }();
+  // A full folder of old frames must not stop the expanded copy below.
+  capture::ClearFrameStore();
 
   // The movie's sound goes into the bus, where the recorder takes it; the
   // bus runs on the capture's clock.
@@ -75,16 +86,17 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   flash.SetSize(size.width, size.height);
 
   sound::WaveRecorder wave_recorder;
+  // A recording that fails fails the command, once, with its cause.
+  std::string recording_failure;
   wave_recorder.SetMessageSink([&](const sound::RecorderMessage& m) {
-    progress.ClearBar();
-    std::fprintf(stderr, "quarvel-cli: %s %s\n", m.caption.c_str(), m.text.c_str());
+    if (recording_failure.empty()) recording_failure = m.detail.empty() ? m.text : m.detail;
   });
   const int sound_index = SoundQualityIndex(options.sound);
   capture::CaptureRecording recording;
   if (sound_index >= 0) recording = {&wave_recorder, [sound_index] { return sound_index; }};
 
-  const double fps = m.header.FrameRate();
-  const long long duration_ms = fps > 0 ? std::llround(m.header.frameCount * 1000.0 / fps) : 0;
+  const double fps = header.FrameRate();
+  const long long duration_ms = fps > 0 ? std::llround(header.frameCount * 1000.0 / fps) : 0;
   const long long estimate = duration_ms / options.latency + 1;
 
   capture::CaptureJob* session_ptr = nullptr;
@@ -109,21 +121,43 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     long long n = session_ptr->CapturedFrameCount();
     progress.Update(n, std::max(estimate, n));
   };
+  // The store is marked unfinished as soon as it is cleared; only a capture
+  // that ends normally marks it complete.
+  CaptureRecord record;
+  record.latency = options.latency;
+  record.movie = movie;
+  record.sound = sound_index >= 0 ? options.sound : "";
+  cb.started = [&] { WriteCaptureRecord(record); };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
   session_ptr = &session;
+  const auto finish_record = [&](bool complete) {
+    record.frames = session.CapturedFrameCount();
+    record.complete = complete;
+    if (sound_index >= 0) record.recording_ms = sound::RecordingLengthMs(paths::RecordingFilePath()).value_or(-1);
+    WriteCaptureRecord(record);
+  };
 
   RemoveCaptureRecord();
   progress.Begin("capture", estimate);
   const auto started = std::chrono::steady_clock::now();
-  session.Run(movie);
+  try {
+    session.Run(movie);
+  } catch (...) {
+    finish_record(false);
+    throw;
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  finish_record(true);
+  if (!recording_failure.empty()) {
+    throw CommandError("the recording failed: " + recording_failure + " (the " + std::to_string(record.frames) +
+                       " frames were captured)");
+  }
 
   CaptureResult result;
   result.frames = session.CapturedFrameCount();
   result.latency = options.latency;
   result.width = size.width;
   result.height = size.height;
-  WriteCaptureRecord(CaptureRecord{result.frames, options.latency, movie, sound_index >= 0 ? options.sound : ""});
 
   char summary[256];
   std::snprintf(summary, sizeof summary, "%lld frames (%lld files) at %dx%d in %.2f s, %s", result.frames,
@@ -139,7 +173,12 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
   flash.SetMovie(movie);
-  if (flash.ReadyState() != 4) throw CommandError(movie + ": " + flash.LoadError());
+  if (flash.ReadyState() != 4) {
+    // The player's reason names the file already, most of the time.
+    const std::string& why = flash.LoadError();
+    throw CommandError(why.find(movie) != std::string::npos ? why : movie + ": " + why);
+  }
+  if (flash.MovieCutOff()) WarnCutOff(movie);
   const Size size = options.size.value_or(Size{std::max(flash.MovieWidth(), 1), std::max(flash.MovieHeight(), 1)});
   flash.SetSize(size.width, size.height);
 
@@ -155,7 +194,11 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   }
   flash.AdvanceTo(t);
   gdi::Bitmap picture;
-  flash.Paint(picture);
+  try {
+    flash.Paint(picture);
+  } catch (const gdi::BitmapError& e) {
+    throw CommandError(movie + ": " + e.what() + " (give a smaller --size)");
+  }
   WriteAtomically(png, [&](const std::string& temp) { SavePng(picture, temp); });
 }
 

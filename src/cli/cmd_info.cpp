@@ -8,9 +8,11 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <system_error>
 
 #include "cli/commands.h"
+#include "platform/paths/folder_lock.h"
 #include "platform/swf/movie.h"
 #include "platform/swf/swf_error.h"
 #include "sound/sound_extractor.h"
@@ -106,16 +108,71 @@ const char* CompressionName(swf::Compression c) {
 
 std::atomic<bool> g_stop{false};
 
+// Temporary files being written, for the second interrupt to remove before
+// the program ends; plain buffers, as a signal handler may read them.
+constexpr int kTempSlots = 4;
+constexpr std::size_t kTempPathMax = 4096;
+char g_temp_paths[kTempSlots][kTempPathMax];
+std::atomic<bool> g_temp_used[kTempSlots];
+
+int RegisterTemporary(const std::string& path) {
+  if (path.size() >= kTempPathMax) return -1;
+  for (int i = 0; i < kTempSlots; ++i) {
+    if (g_temp_used[i].load()) continue;
+    std::memcpy(g_temp_paths[i], path.c_str(), path.size() + 1);
+    g_temp_used[i].store(true);
+    return i;
+  }
+  return -1;
+}
+
+void UnregisterTemporary(int slot) {
+  if (slot >= 0) g_temp_used[slot].store(false);
+}
+
+// "<name>.part-<pid><ext>" and the AVI writer's "~AWTemp" + that name.
+std::optional<pid_t> TemporaryOwner(const std::string& name) {
+  const std::size_t at = name.rfind(".part-");
+  if (at == std::string::npos) return std::nullopt;
+  std::size_t end = at + 6;
+  long pid = 0;
+  while (end < name.size() && name[end] >= '0' && name[end] <= '9') pid = pid * 10 + (name[end++] - '0');
+  if (end == at + 6 || pid <= 0 || pid > 1 << 30) return std::nullopt;
+  if (end < name.size() && name[end] != '.') return std::nullopt;
+  return static_cast<pid_t>(pid);
+}
+
 }  // namespace
 
 void RequestCaptureStop() {
-  g_stop.store(true);
-  // A second interrupt ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
+  // The first interrupt asks the running stage to stop; a second one ends
+  // the program at once, without leaving its temporary files behind.
+  if (g_stop.exchange(true)) {
+    for (int i = 0; i < kTempSlots; ++i) {
+      if (g_temp_used[i].load()) ::unlink(g_temp_paths[i]);
+    }
+    ::_exit(130);
+  }
 }
 
 bool CaptureStopRequested() { return g_stop.load(); }
+
+void ResetCaptureStop() { g_stop.store(false); }
+
+void CheckInterrupted(const std::string& what) {
+  if (CaptureStopRequested()) throw CommandError(what + ": interrupted");
+}
+
+void RemoveDeadTemporaries(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const auto owner = TemporaryOwner(name);
+    if (!owner || *owner == ::getpid() || paths::ProcessAlive(*owner)) continue;
+    std::error_code ignore;
+    if (it->is_regular_file(ignore)) fs::remove(it->path(), ignore);
+  }
+}
 
 void CheckMovieFile(const std::string& path) {
   std::error_code ec;
@@ -123,6 +180,10 @@ void CheckMovieFile(const std::string& path) {
   if (!fs::exists(st)) throw CommandError(path + ": no such file");
   if (fs::is_directory(st)) throw CommandError(path + ": is a folder, not a movie");
   if (::access(path.c_str(), R_OK) != 0) throw CommandError(path + ": cannot read: " + std::strerror(errno));
+}
+
+void WarnCutOff(const std::string& movie) {
+  std::fprintf(stderr, "quarvel-cli: warning: %s: the file is cut off; using what it holds\n", movie.c_str());
 }
 
 void CheckOutputFile(const std::string& path) {
@@ -140,16 +201,29 @@ void CheckOutputFile(const std::string& path) {
 
 void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body) {
   fs::path p(path);
+  const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
+  // What a killed run left here goes first.
+  RemoveDeadTemporaries(folder);
   fs::path temp = p.parent_path() / (p.stem().string() + ".part-" + std::to_string(::getpid()) + p.extension().string());
+  // The AVI writer's scratch file beside it.
+  const fs::path scratch = p.parent_path() / ("~AWTemp" + temp.filename().string());
+  const int slots[2] = {RegisterTemporary(temp.string()), RegisterTemporary(scratch.string())};
+  const auto forget = [&] {
+    UnregisterTemporary(slots[0]);
+    UnregisterTemporary(slots[1]);
+  };
   try {
     body(temp.string());
     std::error_code ec;
     if (!fs::exists(temp, ec)) throw CommandError(path + ": nothing was written");
     fs::rename(temp, p, ec);
     if (ec) throw CommandError(path + ": cannot write: " + ec.message());
+    forget();
   } catch (...) {
     std::error_code ignore;
     fs::remove(temp, ignore);
+    fs::remove(scratch, ignore);
+    forget();
     throw;
   }
 }
@@ -157,12 +231,14 @@ void WriteAtomically(const std::string& path, const std::function<void(const std
 void RunInfo(const std::string& movie) {
   CheckMovieFile(movie);
   swf::Movie m = swf::LoadMovieFile(movie);
+  if (m.cutOff) WarnCutOff(movie);
   const auto& h = m.header;
   int w = h.frameSize.Width() / 20;
   int ht = h.frameSize.Height() / 20;
   std::printf("file:        %s\n", movie.c_str());
   std::printf("signature:   %s\n", CompressionName(m.compression));
   std::printf("version:     %d\n", m.version);
+  if (m.cutOff) std::printf("cut off:     yes (%zu bytes of movie)\n", m.data.size());
   std::printf("size:        %d x %d pixels\n", w, ht);
   std::printf("frame rate:  %d fps (%.2f)\n", h.frameRate >> 8, h.FrameRate());
   std::printf("frames:      %u\n", unsigned(h.frameCount));

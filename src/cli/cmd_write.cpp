@@ -1,6 +1,8 @@
 // gif, avi, mp3 and codecs: the writers over the frame store and the recording.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "gif/gif_optimizer.h"
 #include "platform/paths/working_folder.h"
 #include "sound/mp3_export.h"
+#include "sound/recording_file.h"
 
 namespace quarvel::cli {
 namespace {
@@ -78,8 +81,19 @@ StoreInfo CurrentStore() {
   if (!record || record->frames <= 0)
     throw CommandError("no captured frames in " + paths::CaptureFolder().string() +
                        " (run quarvel-cli capture first, with the same --work-dir)");
-  return StoreInfo{record->frames, record->latency};
+  return StoreInfo{record->frames, record->latency, record->complete};
 }
+
+namespace {
+
+// A writer that uses what a failed or killed capture left says so.
+void WarnIfIncomplete(const StoreInfo& store, Progress& progress) {
+  if (store.complete) return;
+  progress.Warn("the capture in " + paths::CaptureFolder().string() +
+                " did not complete; writing the " + std::to_string(store.frames) + " frames it left");
+}
+
+}  // namespace
 
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress) {
   CheckOutputFile(out);
@@ -92,8 +106,10 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
 
+  WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);
   gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+    CheckInterrupted(out);
     progress.Update(std::min(LabelStep(label), store.frames));
   });
   gif::TStream bytes;
@@ -102,10 +118,12 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   else
     result.image->SaveToStream(bytes);
   WriteAtomically(out, [&](const std::string& temp) {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) throw CommandError(out + ": cannot write");
+    errno = 0;
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int err = errno;
+    if (std::fclose(file) != 0 || !written) throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
   });
   progress.End(out + ": " + std::to_string(store.frames) + " frames (" + std::to_string(result.optimized_frames) +
                " optimised), " + std::to_string(bytes.size()) + " bytes");
@@ -134,14 +152,26 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   save.quality_index = quality_index;
   save.codec = ChooseCodec(writer, options.codec, quality_index);
   save.audio = !options.no_audio;
-  if (save.audio && !fs::exists(paths::RecordingFilePath())) {
-    progress.Note("avi: no recording at " + paths::RecordingFilePath().string() + "; writing the video alone");
-    save.audio = false;
+  WarnIfIncomplete(store, progress);
+  if (save.audio) {
+    const fs::path recording = paths::RecordingFilePath();
+    const std::optional<long long> ms = sound::RecordingLengthMs(recording);
+    if (!fs::exists(recording)) {
+      progress.Warn("no recording at " + recording.string() + "; writing the video alone");
+      save.audio = false;
+    } else if (!ms) {
+      progress.Warn(recording.string() + ": not a readable recording; writing the video alone");
+      save.audio = false;
+    } else if (*ms <= 0) {
+      progress.Warn(recording.string() + ": the recording is empty; writing the video alone");
+      save.audio = false;
+    }
   }
 
   avi::AviSaveCallbacks callbacks;
   callbacks.ask_overwrite = [](const fs::path&) { return true; };  // the temporary name is ours
   callbacks.progress = [&](const std::string& label, int percent) {
+    CheckInterrupted(out);
     if (label.find('/') != std::string::npos) progress.Update(LabelStep(label) + 1);
     (void)percent;
   };
@@ -166,6 +196,12 @@ void RunMp3(const std::string& out, const Mp3Options& options, Progress& progres
   if (record && !record->sound.empty() && record->sound != "pcm")
     throw CommandError(recording.string() + ": the recording is " + record->sound +
                        "; MP3 export takes PCM recordings only (capture with --sound pcm)");
+  const std::optional<long long> ms = sound::RecordingLengthMs(recording);
+  if (!ms) throw CommandError(recording.string() + ": not a readable recording");
+  if (*ms <= 0) throw CommandError(recording.string() + ": the recording is empty; there is no sound to convert");
+  if (record && !record->complete)
+    progress.Warn("the capture in " + paths::CaptureFolder().string() + " did not complete; converting the " +
+                  std::to_string(*ms / 1000) + " s of sound it recorded");
   progress.Begin("mp3", 0);
   const int entry = options.bitrate == 224 ? 1 : 0;
   WriteAtomically(out, [&](const std::string& temp) {

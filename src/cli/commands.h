@@ -3,6 +3,7 @@
 // message naming the file and the problem; main turns that into exit status 1.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <optional>
@@ -23,6 +24,8 @@ class CommandError : public std::runtime_error {
 
 // The movie must be a readable regular file.
 void CheckMovieFile(const std::string& path);
+// Says on stderr that the movie's file is cut off and only what it holds is used.
+void WarnCutOff(const std::string& movie);
 // The output's folder must exist and be writable; the name must not be a folder.
 void CheckOutputFile(const std::string& path);
 
@@ -66,6 +69,7 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
 struct StoreInfo {
   long long frames = 0;
   int latency = 250;
+  bool complete = true;  // false: the capture failed or was killed part way
 };
 // The frame store left by the last capture; throws when there is none.
 StoreInfo CurrentStore();
@@ -102,8 +106,17 @@ void CheckCodecName(const std::string& codec, int depth);
 // The compressor list for a frame of the given size and depth; "*" marks the default.
 void RunCodecs(int depth);
 
-// Asks a running capture to end after its current tick (Ctrl-C).
+// Ctrl-C: the first asks the running stage to stop (a capture after its
+// current tick, a writer at once, removing its temporary file); a second
+// one removes the temporary files being written and ends the program.
 void RequestCaptureStop();
 bool CaptureStopRequested();
+// After a capture that Ctrl-C ended, the writer that follows may run.
+void ResetCaptureStop();
+// Throws CommandError(what + ": interrupted") after Ctrl-C.
+void CheckInterrupted(const std::string& what);
+// Removes the temporary files ("NAME.part-PID.EXT", "~AWTemp" + that) that
+// runs killed before they could do it left in the folder.
+void RemoveDeadTemporaries(const std::filesystem::path& folder);
 
 }  // namespace quarvel::cli

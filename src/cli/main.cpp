@@ -14,9 +14,12 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "avi/avi_writer.h"
 #include "cli/commands.h"
 #include "platform/gdi/heap_tuning.h"
+#include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
+#include "platform/swf/movie.h"
 
 namespace {
 
@@ -114,8 +117,14 @@ int main(int argc, char** argv) {
 
   std::string work_dir;
   bool quiet = false;
+  bool wait = false;
   app.add_option("--work-dir", work_dir, "working folder (frame store, recording)");
   app.add_flag("--quiet,-q", quiet, "no progress output");
+  app.add_flag("--wait", wait, "when another run uses the working folder, wait for it instead of failing");
+  std::uint64_t max_movie_mib = swf::kDefaultMaxMovieSize >> 20;
+  app.add_option("--max-movie-size", max_movie_mib, "largest movie accepted once expanded, in MiB")
+      ->check(CLI::Range(1, 4095))
+      ->capture_default_str();
 
   std::string movie, output;
 
@@ -237,11 +246,29 @@ int main(int argc, char** argv) {
   // The codec probes of the compressor list talk on stderr; the writers
   // report their own failures.
   av_log_set_level(AV_LOG_QUIET);
+  if (app.count("--max-movie-size") > 0) swf::SetMaxMovieSize(max_movie_mib << 20);
+  swf::SetExpandInterrupt(&CaptureStopRequested);
+  avi::SetSaveInterrupt(&CaptureStopRequested);
   std::signal(SIGINT, OnInterrupt);
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
 
   try {
+    // One run at a time per working folder: the commands that read or fill
+    // the frame store own it until they exit.
+    paths::FolderLock folder_lock;
+    if (*capture || *gif_cmd || *avi_cmd || *mp3_cmd || *convert) {
+      try {
+        folder_lock = paths::FolderLock::Acquire(paths::WorkingFolder());
+      } catch (const paths::FolderLockError& e) {
+        if (!wait || e.Holder() == 0) throw;
+        progress.Note("waiting for process " + std::to_string(e.Holder()) + " to finish with " +
+                      paths::WorkingFolder().string());
+        folder_lock =
+            paths::FolderLock::Acquire(paths::WorkingFolder(), true, [] { return CaptureStopRequested(); });
+      }
+      paths::RemoveLeftovers(paths::WorkingFolder());
+    }
     if (*info) {
       RunInfo(movie);
     } else if (*capture) {
@@ -265,6 +292,8 @@ int main(int argc, char** argv) {
       // So is an unknown codec.
       if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
       CaptureResult r = RunCapture(movie, conv_cap, progress);
+      // Ctrl-C ended the capture; the frames so far are written.
+      ResetCaptureStop();
       const StoreInfo store{r.frames, r.latency};
       if (ext == ".gif") {
         conv_gif.crop_zoom = conv_cz;
@@ -279,7 +308,9 @@ int main(int argc, char** argv) {
     }
   } catch (const std::exception& e) {
     progress.ClearBar();
-    std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
+    std::string text = e.what();
+    if (text.find(" inflates past ") != std::string::npos) text += " (--max-movie-size raises the limit)";
+    std::fprintf(stderr, "quarvel-cli: %s\n", text.c_str());
     return 1;
   }
   return 0;

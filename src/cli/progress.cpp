@@ -74,6 +74,12 @@ void Progress::Note(const std::string& text) {
   std::fflush(out_);
 }
 
+void Progress::Warn(const std::string& text) {
+  ClearBar();
+  std::fprintf(out_, "quarvel-cli: warning: %s\n", text.c_str());
+  std::fflush(out_);
+}
+
 void Progress::Draw() {
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   const int width = 24;

@@ -24,6 +24,8 @@ class Progress {
   void End(const std::string& summary);
   // A message of its own line (clears a bar first).
   void Note(const std::string& text);
+  // Something the user must know about the result; shown even when quiet.
+  void Warn(const std::string& text);
 
   // Takes a bar off the terminal before an error message.
   void ClearBar();

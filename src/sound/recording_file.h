@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace quarvel::sound {
@@ -32,5 +33,9 @@ std::array<std::uint8_t, 44> PcmRecordingHeader();
 // follows. Without, writes PcmRecordingHeader() as the whole file at `path`.
 // False only when the header cannot be written.
 bool PrepareRecordingFile(std::string_view template_name, const std::filesystem::path& path);
+
+// Length of the recording held by a WAVE file, in milliseconds; nullopt when
+// there is no file or it is no WAVE file. Reads the header only.
+std::optional<long long> RecordingLengthMs(const std::filesystem::path& path);
 
 }  // namespace quarvel::sound

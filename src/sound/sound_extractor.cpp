@@ -144,7 +144,7 @@ struct Stream {
 class Walk {
  public:
   Walk(const fs::path& input, const ExtractOptions& options, SoundExtraction& result)
-      : options_(options), result_(result) {
+      : options_(options), result_(result), input_(input.string()) {
     folder_ = input.parent_path();
     const std::string name = input.filename().string();
     base_ = name.substr(0, name.find('.'));
@@ -162,7 +162,10 @@ class Walk {
       header.U16("FrameCount");
       tags = swf::TagStream(header.Rest(), header.Offset());
     } catch (const swf::SwfError& e) {
-      return "The file is cut off at byte offset " + std::to_string(e.Offset()) + ", inside its header.";
+      // Not even a movie header: nothing to extract, and no movie at all.
+      throw SoundExtractionError(input_ + ": not a SWF movie: the file is cut off at byte offset " +
+                                     std::to_string(e.Offset()) + ", inside its header",
+                                 result_);
     }
     Stream main;
     std::optional<std::string> cut = Timeline(tags, main, 0);
@@ -402,7 +405,11 @@ class Walk {
   }
 
   [[noreturn]] void Fail(const fs::path& out, int err) {
-    throw SoundExtractionError("Cannot write " + out.string() + ": " + std::strerror(err ? err : EIO), result_);
+    // No partial (or empty) sound file is left behind.
+    std::error_code ignore;
+    fs::remove(out, ignore);
+    throw SoundExtractionError(
+        "Cannot write " + out.string() + ": " + std::strerror(err ? err : EIO), result_);
   }
 
   FilePtr Create(const fs::path& out) {
@@ -429,6 +436,7 @@ class Walk {
 
   const ExtractOptions& options_;
   SoundExtraction& result_;
+  std::string input_;
   fs::path folder_;
   std::string base_;
   std::string_view event_ext_ = kWav;

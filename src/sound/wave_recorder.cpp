@@ -1,20 +1,43 @@
 #include "sound/wave_recorder.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "sound/recording_file.h"
 
 namespace quarvel::sound {
+
+namespace {
+
+// Why the device could not open the prepared recording file.
+std::string OpenFailure(const std::filesystem::path& element, std::uint32_t code) {
+  if (code != mci::kErrFileNotFound) return element.string() + ": not a format the sound device records";
+  std::error_code ec;
+  if (std::filesystem::exists(element, ec)) return element.string() + ": cannot be read";
+  const std::filesystem::path folder = element.parent_path();
+  if (!std::filesystem::is_directory(folder, ec)) return folder.string() + ": no such folder";
+  if (::access(folder.c_str(), W_OK) != 0) return folder.string() + ": " + std::strerror(errno);
+  return element.string() + ": the recording template could not be copied";
+}
+
+}  // namespace
 
 WaveRecorder::WaveRecorder(mci::Mci& mci) : mci_(mci) {}
 
 WaveRecorder::~WaveRecorder() { Close(); }
 
 void WaveRecorder::Report(std::string_view text) {
-  if (sink_) sink_(RecorderMessage{std::string(text), std::string(kErrorCaption)});
+  if (sink_) sink_(RecorderMessage{std::string(text), std::string(kErrorCaption), last_error_});
 }
 
 bool WaveRecorder::StartRecording(const std::filesystem::path& path, int sound_quality_index) {
+  last_error_.clear();
   if (sound_quality_index >= 0 && sound_quality_index < static_cast<int>(kSoundQualityEntries.size())) {
+    errno = 0;
     if (!PrepareRecordingFile(TemplateForSoundQuality(sound_quality_index), path)) {
+      last_error_ = path.string() + ": " + (errno != 0 ? std::strerror(errno) : "cannot be written");
       Report(kInitErrorText);
       return false;
     }
@@ -29,12 +52,20 @@ bool WaveRecorder::StartRecording(const std::filesystem::path& path, int sound_q
   mci::DeviceId id = 0;
   last_code_ = mci_.Open(element_, id);
   if (last_code_ != mci::kOk) {
+    last_error_ = OpenFailure(element_, last_code_);
     Report(kInitErrorText);
     return false;
   }
   open_ = true;
   device_ = id;
   last_code_ = mci_.Record(device_);
+  if (last_code_ != mci::kOk) {
+    last_error_ = mci_.ErrorText(device_);
+    if (last_error_.empty()) last_error_ = element_.string() + ": the recording could not start";
+    Report(kInitErrorText);
+    Close();
+    return false;
+  }
   return true;
 }
 
@@ -48,6 +79,10 @@ bool WaveRecorder::SaveRecording() {
   if (!element_.empty()) {
     saved = mci_.Save(device_, element_);
     last_code_ = saved;
+    if (saved != mci::kOk) {
+      last_error_ = mci_.ErrorText(device_);
+      if (last_error_.empty()) last_error_ = element_.string() + ": cannot be written";
+    }
   }
   Close();
   // A recording that could not be written is a lost recording: say so.

@@ -21,6 +21,7 @@ inline constexpr std::string_view kErrorCaption = "Error:";
 struct RecorderMessage {
   std::string text;     // kInitErrorText or kSaveErrorText
   std::string caption;  // kErrorCaption; shown with the error icon and an OK button
+  std::string detail;   // the file and the cause, when known
 };
 using RecorderMessageSink = std::function<void(const RecorderMessage&)>;
 
@@ -51,6 +52,8 @@ class WaveRecorder {
   mci::DeviceId DeviceId() const { return device_; }
   std::uint32_t LastCode() const { return last_code_; }
   const std::filesystem::path& ElementFileName() const { return element_; }
+  // Why the last start or save failed (file and cause); empty after success.
+  const std::string& LastError() const { return last_error_; }
 
  private:
   void Report(std::string_view text);
@@ -61,6 +64,7 @@ class WaveRecorder {
   bool open_ = false;
   mci::DeviceId device_ = 0;
   std::uint32_t last_code_ = 0;
+  std::string last_error_;
 };
 
 }  // namespace quarvel::sound

@@ -186,6 +186,28 @@ TEST_F(AnimationBuild, SmallChangeGivesACroppedDifferenceFrame) {
   ExpectShows(gif, b);
 }
 
+// A change of one pixel anywhere on the border (each corner, the middle of
+// each edge) reaches the file: the difference frame's rectangle takes in
+// the first and last rows and columns.
+TEST_F(AnimationBuild, OnePixelChangeOnTheBorderIsKept) {
+  const int w = 41, h = 23;
+  const Bitmap a = Picture(w, h);
+  const std::pair<int, int> points[] = {{0, 0},         {w - 1, 0},     {0, h - 1}, {w - 1, h - 1},
+                                        {w / 2, 0},     {w / 2, h - 1}, {0, h / 2}, {w - 1, h / 2}};
+  for (const auto& [x, y] : points) {
+    SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+    Bitmap b = a;
+    b.SetPixel(x, y, Color{250, 250, 0});
+    capture::SaveFrameFile(a, 1);
+    capture::SaveFrameFile(b, 2);
+    BuildResult r = BuildAnimation(Options(2));
+    DecodedGif gif = Decode(*r.image);
+    ASSERT_EQ(gif.frames.size(), 2u) << "the change was taken for no change";
+    EXPECT_EQ(gif.frames[1].width * gif.frames[1].height, 1);
+    ExpectShows(gif, b);
+  }
+}
+
 TEST_F(AnimationBuild, LargeChangeGivesAWholeFrame) {
   Bitmap a = Picture(40, 20);
   Bitmap b = Picture(40, 20, {0, 0, 40, 15}, Color{20, 40, 220});  // 75 %

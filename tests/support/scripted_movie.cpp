@@ -95,6 +95,14 @@ void ScriptedMovie::Paint(gdi::Bitmap& target) const {
     target.Fill(gdi::Color{255, 255, 255});
     return;
   }
+  if (border_only) {
+    target.Fill(gdi::Color{40, 40, 40});
+    const int w = width_ - 1, h = height_ - 1;
+    const std::pair<int, int> spots[] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
+    const auto [x, y] = spots[current_ % 8];
+    target.SetPixel(x, y, gdi::Color{255, 255, 255});
+    return;
+  }
   // A colour per frame, and across the middle a bar in the background colour
   // whose length follows the frame.
   const int f = still ? 7 : current_;

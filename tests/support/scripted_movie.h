@@ -44,6 +44,8 @@ class ScriptedMovie : public flash::MovieControl {
   bool stop_at_end = false;
   // The same picture on every frame.
   bool still = false;
+  // The frames differ in one border pixel only (a corner, then an edge's middle).
+  bool border_only = false;
 
   std::int32_t background_ = -1;
   std::string movie_;

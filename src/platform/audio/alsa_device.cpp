@@ -1,5 +1,6 @@
 #include "platform/audio/alsa_device.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace quarvel::audio {
@@ -94,8 +95,13 @@ std::size_t AlsaCapture::ReadAvailable(std::vector<std::int16_t>& out) {
   if (!pcm_) return 0;
   std::size_t total = 0;
   std::int16_t buffer[1024 * kBusChannels];
-  for (;;) {
-    const snd_pcm_sframes_t n = snd_pcm_readi(pcm_.get(), buffer, 1024);
+  // What is there now, and never more than a second: a device that is not
+  // paced by a clock (a file or null plugin) would otherwise never run dry.
+  const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_.get());
+  const std::size_t limit = static_cast<std::size_t>(std::clamp<snd_pcm_sframes_t>(avail, 1024, kBusRate));
+  while (total < limit) {
+    const snd_pcm_sframes_t n =
+        snd_pcm_readi(pcm_.get(), buffer, static_cast<snd_pcm_uframes_t>(std::min<std::size_t>(1024, limit - total)));
     if (n == -EAGAIN || n == 0) break;
     if (n < 0) {
       if (snd_pcm_recover(pcm_.get(), static_cast<int>(n), 1) < 0) break;

@@ -18,6 +18,27 @@ std::int16_t Clamp16(std::int64_t v) {
 LoopbackBus::Tap::~Tap() {
   std::lock_guard lock(bus_.mutex_);
   bus_.taps_.erase(id_);
+  bus_.pacing_.erase(id_);
+  bus_.tap_moved_.notify_all();
+}
+
+void LoopbackBus::Tap::SetPacing(bool on) {
+  std::lock_guard lock(bus_.mutex_);
+  bus_.pacing_[id_] = on;
+}
+
+void LoopbackBus::WaitForReaders(std::int64_t frame) {
+  std::unique_lock lock(mutex_);
+  const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
+  const auto behind = [&] {
+    for (const auto& [id, on] : pacing_) {
+      if (on && taps_.at(id) < frame - kPaceFrames) return true;
+    }
+    return false;
+  };
+  while (behind()) {
+    if (tap_moved_.wait_until(lock, give_up) == std::cv_status::timeout) return;
+  }
 }
 
 std::int64_t LoopbackBus::Tap::Position() const {
@@ -34,12 +55,14 @@ void LoopbackBus::Tap::ReadUntil(std::int64_t end_frame, BusMix mix, std::vector
   bus_.MixLocked(mix, pos, std::span(out).subspan(old));
   pos = end_frame;
   bus_.TrimLocked();
+  bus_.tap_moved_.notify_all();
 }
 
 void LoopbackBus::Tap::SkipTo(std::int64_t frame) {
   std::lock_guard lock(bus_.mutex_);
   bus_.taps_.at(id_) = frame;
   bus_.TrimLocked();
+  bus_.tap_moved_.notify_all();
 }
 
 LoopbackBus::LoopbackBus(std::shared_ptr<const Clock> clock)
@@ -70,9 +93,23 @@ std::shared_ptr<const Clock> LoopbackBus::GetClock() const {
 std::int64_t LoopbackBus::NowFrame() const { return MsToFrame(GetClock()->NowMs()); }
 
 void LoopbackBus::Write(BusSource source, std::int64_t start_frame, std::span<const std::int16_t> interleaved) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   TrimLocked();
   std::int64_t frames = static_cast<std::int64_t>(interleaved.size() / kBusChannels);
+  // A reader that fell behind (a recorder on a clock that runs faster than
+  // real time) holds the span back; wait for it rather than lose sound.
+  const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
+  const auto lagging_reader = [&] {
+    if (start_frame + frames <= base_frame_ + kMaxSpanFrames) return false;
+    for (const auto& [id, pos] : taps_) {
+      if (pos < start_frame) return true;
+    }
+    return false;
+  };
+  while (lagging_reader()) {
+    if (tap_moved_.wait_until(lock, give_up) == std::cv_status::timeout) break;
+    TrimLocked();
+  }
   std::int64_t first = start_frame;
   if (first < base_frame_) {
     const std::int64_t cut = std::min(frames, base_frame_ - first);

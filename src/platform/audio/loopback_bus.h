@@ -8,6 +8,8 @@
 // pull the mix of a frame range through a Tap, with the mixer's levels applied.
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -56,6 +58,8 @@ class LoopbackBus {
   static constexpr std::int64_t kRetainFrames = 2 * kBusRate;
   // Frames kept at most from the oldest held frame on; later writes are cut.
   static constexpr std::int64_t kMaxSpanFrames = 120 * kBusRate;
+  // Longest a write waits for a lagging tap before it is cut.
+  static constexpr std::chrono::milliseconds kWriterWait{2000};
 
   // A reader's position on the bus; data from its position on is kept.
   class Tap {
@@ -70,6 +74,8 @@ class LoopbackBus {
     void ReadUntil(std::int64_t end_frame, BusMix mix, std::vector<std::int16_t>& out);
     // Moves the position without reading (to skip a gap).
     void SkipTo(std::int64_t frame);
+    // A pacing tap holds writers back (WaitForReaders) when it falls behind.
+    void SetPacing(bool on);
 
    private:
     friend class LoopbackBus;
@@ -107,6 +113,12 @@ class LoopbackBus {
 
   std::unique_ptr<Tap> OpenTap(std::int64_t start_frame);
 
+  // Waits (at most kWriterWait) until every pacing tap has read to within
+  // kPaceFrames of `frame`: a player on a virtual clock runs no further
+  // ahead of the recorder than that, so stopping never waits long for it.
+  void WaitForReaders(std::int64_t frame);
+  static constexpr std::int64_t kPaceFrames = 5 * kBusRate;
+
   void SetLevel(BusLevel level, std::uint16_t value);
   std::uint16_t Level(BusLevel level) const;
   void SetMute(BusMute mute, bool on);
@@ -123,6 +135,7 @@ class LoopbackBus {
   void TrimLocked();
 
   mutable std::mutex mutex_;
+  std::condition_variable tap_moved_;
   std::shared_ptr<const Clock> clock_;
   std::int64_t base_frame_ = 0;  // first frame held in samples_
   std::array<std::vector<std::int32_t>, 2> samples_;  // per BusSource, interleaved
@@ -130,6 +143,7 @@ class LoopbackBus {
   std::array<bool, kBusMuteCount> mutes_{};
   RecordSource record_source_ = RecordSource::kStereoMix;
   std::map<int, std::int64_t> taps_;
+  std::map<int, bool> pacing_;
   int next_tap_ = 1;
 };
 

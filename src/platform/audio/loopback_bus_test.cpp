@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 namespace quarvel::audio {
 namespace {
 
@@ -94,6 +98,30 @@ TEST_F(LoopbackBusTest, OldDataIsDroppedWithoutTapsAndClockRestartsAreFollowed) 
   bus_.Write(BusSource::kWaveOut, 10 * LoopbackBus::kMaxSpanFrames, Constant(10, 5, 5));
   bus_.Mix(BusMix::kPlayback, 10 * LoopbackBus::kMaxSpanFrames, out);
   EXPECT_EQ(out[0], 0);
+}
+
+// A writer on a clock that runs far ahead of a reader (a virtual-time
+// capture and its recorder) waits for the reader instead of losing sound.
+TEST_F(LoopbackBusTest, WritesWaitForALaggingReader) {
+  auto tap = bus_.OpenTap(0);
+  constexpr std::int64_t kSeconds = 300;  // well past the kept span
+  std::vector<std::int16_t> got;
+  std::atomic<bool> done{false};
+  std::thread reader([&] {
+    while (!done.load() || tap->Position() < bus_.NowFrame()) {
+      tap->ReadUntil(std::min(tap->Position() + kBusRate, bus_.NowFrame()), BusMix::kPlayback, got);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  for (std::int64_t s = 0; s < kSeconds; ++s) {
+    clock_->Set(s * 1000);
+    bus_.Write(BusSource::kWaveOut, s * kBusRate, Constant(kBusRate, 100, 100));
+  }
+  clock_->Set(kSeconds * 1000);
+  done.store(true);
+  reader.join();
+  ASSERT_EQ(got.size(), static_cast<std::size_t>(kSeconds * kBusRate * 2));
+  EXPECT_EQ(std::count(got.begin(), got.end(), 100), static_cast<std::ptrdiff_t>(got.size()));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ std::uint32_t Mci::Open(const std::filesystem::path& element, DeviceId& id) {
     return kErrInvalidFile;
   }
   if (!WaveAudioDevice::Supported(info.format)) return kErrInvalidFile;
-  auto device = std::make_shared<WaveAudioDevice>(bus_, info.format);
+  auto device = std::make_shared<WaveAudioDevice>(bus_, info.format, element);
   std::lock_guard lock(mutex_);
   id = next_id_++;
   devices_[id] = std::move(device);
@@ -62,6 +62,11 @@ std::uint32_t Mci::Stop(DeviceId id) {
 std::uint32_t Mci::Save(DeviceId id, const std::filesystem::path& file) {
   const auto device = Find(id);
   return device ? device->Save(file) : kErrInvalidDeviceId;
+}
+
+std::string Mci::ErrorText(DeviceId id) const {
+  const auto device = Find(id);
+  return device ? device->ErrorText() : std::string();
 }
 
 std::uint32_t Mci::Close(DeviceId id) {

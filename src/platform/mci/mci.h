@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/audio/loopback_bus.h"
 
@@ -52,9 +53,14 @@ class Mci {
   virtual std::uint32_t Record(DeviceId id);
   // MCI_STOP: takes the input up to the clock's present and ends the recording.
   virtual std::uint32_t Stop(DeviceId id);
-  // MCI_SAVE: writes the recording as a complete WAVE file in the element's
-  // format; the file is replaced only when the whole file has been written.
+  // MCI_RECORD streams into the element file as it goes, its header kept
+  // valid, so a killed process leaves a playable recording.
+  // MCI_SAVE: completes the element file; saving under another name copies
+  // it, and that file is replaced only when the whole copy has been written.
   virtual std::uint32_t Save(DeviceId id, const std::filesystem::path& file);
+  // Why the device's recording failed (names the file and the cause); empty
+  // when it has not. Failures on the recording thread end up here.
+  virtual std::string ErrorText(DeviceId id) const;
   // MCI_CLOSE: stops a running recording and releases the device.
   virtual std::uint32_t Close(DeviceId id);
 

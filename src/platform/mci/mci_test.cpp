@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -131,17 +135,83 @@ TEST_F(MciTest, RecordsTheSelectedInputOnly) {
   ASSERT_EQ(mci_.Close(id), kOk);
 }
 
-TEST_F(MciTest, FailedSaveKeepsTheOldFile) {
+TEST_F(MciTest, FailedSaveUnderAnotherNameLeavesTheRecording) {
   DeviceId id = 0;
   const fs::path element = Element(audio::WaveFormat::Pcm(2, 44100, 16));
   ASSERT_EQ(mci_.Open(element, id), kOk);
   RecordTone(id, 200);
   EXPECT_EQ(mci_.Save(id, dir_ / "no-such-folder" / "x.wav"), kErrFileNotSaved);
-  EXPECT_EQ(fs::file_size(element), 44u);
+  EXPECT_NEAR(Probe(element).duration, 0.2, 0.01);
+  EXPECT_TRUE(mci_.ErrorText(id).empty());
   // Close while recording stops the recording first.
   ASSERT_EQ(mci_.Record(id), kOk);
   EXPECT_EQ(mci_.Close(id), kOk);
   EXPECT_EQ(mci_.OpenCount(), 0u);
+}
+
+std::vector<std::uint8_t> ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+// The file while the recording runs, as a killed process would leave it.
+TEST_F(MciTest, RecordingStreamsToTheFileWithAValidHeader) {
+  for (const auto& format : {audio::WaveFormat::Pcm(2, 44100, 16), audio::WaveFormat::ImaAdpcm(1, 44100, 1024)}) {
+    SCOPED_TRACE(format.format_tag);
+    DeviceId id = 0;
+    const fs::path element = Element(format);
+    ASSERT_EQ(mci_.Open(element, id), kOk);
+    const std::int64_t start = clock_->NowMs();
+    bus_.WriteAtMs(audio::BusSource::kWaveOut, start, StereoTone(1000, 20000));
+    ASSERT_EQ(mci_.Record(id), kOk);
+    clock_->Set(start + 20000);  // 20 s of sound, far more than the writer's buffer
+    // The header follows within a second of wall time.
+    audio::WaveInfo wave;
+    std::vector<std::uint8_t> bytes;
+    for (int tries = 0; tries < 60; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      bytes = ReadAll(element);
+      wave = audio::ParseWave(bytes);
+      if (wave.data_size > 0 && wave.data_offset + wave.data_size == bytes.size()) break;
+    }
+    // The declared data is on disk, and it is nearly all the sound so far.
+    EXPECT_EQ(wave.data_offset + wave.data_size, bytes.size()) << mci_.ErrorText(id);
+    EXPECT_GT(wave.data_size, format.avg_bytes_per_sec * 19u);
+    EXPECT_NEAR(Probe(element).duration, 20.0, 0.5);
+    ASSERT_EQ(mci_.Save(id, element), kOk);
+    EXPECT_NEAR(Probe(element).duration, 20.0, 0.03);
+    ASSERT_EQ(mci_.Close(id), kOk);
+  }
+}
+
+// A write that fails on the recording thread (here: the file size limit, as
+// a full disk would) ends the recording; save names the file and the cause,
+// and what reached the disk is still a valid recording.
+TEST_F(MciTest, WriteFailureOnTheRecordingThreadIsReportedBySave) {
+  DeviceId id = 0;
+  const fs::path element = Element(audio::WaveFormat::Pcm(2, 44100, 16));
+  ASSERT_EQ(mci_.Open(element, id), kOk);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit{};
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 1 << 20;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  ASSERT_EQ(mci_.Record(id), kOk);
+  clock_->Set(10000);  // 1.7 MB of samples
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::uint32_t saved = mci_.Save(id, element);
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(saved, kErrFileNotSaved);
+  const std::string why = mci_.ErrorText(id);
+  EXPECT_NE(why.find(element.string()), std::string::npos) << why;
+  EXPECT_NE(why.find(std::strerror(EFBIG)), std::string::npos) << why;
+  const auto bytes = ReadAll(element);
+  const audio::WaveInfo wave = audio::ParseWave(bytes);
+  EXPECT_GT(wave.data_size, 0u);
+  EXPECT_LE(wave.data_offset + wave.data_size, bytes.size());
+  EXPECT_EQ(mci_.Close(id), kOk);
 }
 
 }  // namespace

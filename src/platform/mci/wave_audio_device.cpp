@@ -1,7 +1,10 @@
 #include "platform/mci/wave_audio_device.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <system_error>
@@ -24,27 +27,35 @@ using audio::kBusRate;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 // A WAVE file's sizes are 32-bit; leave room for the header.
 constexpr std::uint64_t kMaxDataBytes = std::numeric_limits<std::uint32_t>::max() - 4096u;
+// Input taken from the bus in one piece, so that a recorder that fell
+// behind a fast clock catches up in small steps instead of one huge read.
+constexpr std::int64_t kPullFrames = kBusRate / 4;
 
-struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 struct DictFree {
   void operator()(AVDictionary* d) const { av_dict_free(&d); }
 };
 
-bool WriteAll(std::FILE* f, const void* data, std::size_t size) {
-  return size == 0 || std::fwrite(data, 1, size, f) == size;
+bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int& err) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, data, size, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    at += n;
+  }
+  return true;
 }
 
 }  // namespace
 
 void WaveAudioDevice::SwrFree::operator()(SwrContext* s) const { swr_free(&s); }
+void WaveAudioDevice::CodecFree::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void WaveAudioDevice::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
+void WaveAudioDevice::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
 
 bool WaveAudioDevice::Supported(const audio::WaveFormat& f) {
   if (f.channels < 1 || f.channels > 2 || f.sample_rate < 8000 || f.sample_rate > 96000) return false;
@@ -58,12 +69,14 @@ bool WaveAudioDevice::Supported(const audio::WaveFormat& f) {
   return false;
 }
 
-WaveAudioDevice::WaveAudioDevice(audio::LoopbackBus& bus, audio::WaveFormat format)
+WaveAudioDevice::WaveAudioDevice(audio::LoopbackBus& bus, audio::WaveFormat format, std::filesystem::path element)
     : bus_(bus),
       format_(std::move(format)),
+      element_(std::move(element)),
       out_channels_(format_.channels),
-      out_bytes_per_sample_(format_.format_tag == audio::kWaveFormatPcm && format_.bits_per_sample == 8 ? 1 : 2) {
-  if (format_.format_tag == audio::kWaveFormatImaAdpcm) {
+      out_bytes_per_sample_(format_.format_tag == audio::kWaveFormatPcm && format_.bits_per_sample == 8 ? 1 : 2),
+      adpcm_(format_.format_tag == audio::kWaveFormatImaAdpcm) {
+  if (adpcm_) {
     // The true geometry, whatever the element's header said.
     format_ = audio::WaveFormat::ImaAdpcm(format_.channels, format_.sample_rate, format_.block_align);
   }
@@ -72,14 +85,82 @@ WaveAudioDevice::WaveAudioDevice(audio::LoopbackBus& bus, audio::WaveFormat form
 WaveAudioDevice::~WaveAudioDevice() {
   std::unique_lock lock(mutex_);
   StopLocked(lock);
+  CloseFileLocked();
+}
+
+std::string WaveAudioDevice::ErrorText() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+std::uint64_t WaveAudioDevice::RecordedFrames() const {
+  std::lock_guard lock(mutex_);
+  return frames_;
+}
+
+void WaveAudioDevice::Fail(std::string why) {
+  if (!error_.empty()) return;  // the first cause is the one to tell
+  error_ = element_.string() + ": " + std::move(why);
+  // Nothing more is taken: the bus need not keep samples for this tap.
+  tap_.reset();
+}
+
+bool WaveAudioDevice::OpenFileLocked() {
+  if (fd_ >= 0) return true;
+  fd_ = ::open(element_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    Fail(std::strerror(errno));
+    return false;
+  }
+  header_size_ = audio::WaveHeader(format_, 0, adpcm_ ? std::optional<std::uint32_t>(0) : std::nullopt).size();
+  data_bytes_ = 0;
+  frames_ = 0;
+  buffer_.clear();
+  buffer_.reserve(kBufferBytes);
+  WriteHeaderLocked(false);
+  return error_.empty();
+}
+
+bool WaveAudioDevice::OpenEncoderLocked() {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ADPCM_IMA_WAV);
+  if (!codec) return false;
+  encoder_.reset(avcodec_alloc_context3(codec));
+  if (!encoder_) return false;
+  encoder_->sample_fmt = AV_SAMPLE_FMT_S16P;
+  encoder_->sample_rate = static_cast<int>(format_.sample_rate);
+  av_channel_layout_default(&encoder_->ch_layout, format_.channels);
+  AVDictionary* raw_options = nullptr;
+  av_dict_set_int(&raw_options, "block_size", format_.block_align, 0);
+  const int opened = avcodec_open2(encoder_.get(), codec, &raw_options);
+  std::unique_ptr<AVDictionary, DictFree> options(raw_options);
+  if (opened < 0 || encoder_->frame_size != format_.SamplesPerBlock() ||
+      encoder_->block_align != format_.block_align) {
+    encoder_.reset();
+    return false;
+  }
+  frame_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!frame_ || !packet_) return false;
+  frame_->nb_samples = encoder_->frame_size;
+  frame_->format = AV_SAMPLE_FMT_S16P;
+  frame_->sample_rate = encoder_->sample_rate;
+  if (av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0 ||
+      av_frame_get_buffer(frame_.get(), 0) < 0) {
+    return false;
+  }
+  block_.assign(static_cast<std::size_t>(encoder_->frame_size) * out_channels_, 0);
+  block_fill_ = 0;
+  return true;
 }
 
 std::uint32_t WaveAudioDevice::Record() {
   std::unique_lock lock(mutex_);
   if (recording_) return kOk;
-  if (!spool_) {
-    spool_.reset(std::tmpfile());
-    if (!spool_) return kErrNonapplicableFunction;
+  if (!error_.empty()) return kErrFileNotSaved;
+  if (!OpenFileLocked()) return kErrFileNotSaved;
+  if (adpcm_ && !encoder_ && !OpenEncoderLocked()) {
+    Fail("no IMA ADPCM encoder for this format");
+    return kErrNonapplicableFunction;
   }
   AVChannelLayout in_layout;
   AVChannelLayout out_layout;
@@ -97,10 +178,12 @@ std::uint32_t WaveAudioDevice::Record() {
     return kErrNonapplicableFunction;
   }
   tap_ = bus_.OpenTap(bus_.NowFrame());
+  tap_->SetPacing(true);
   microphone_owed_ = 0;
   microphone_pending_.clear();
   recording_ = true;
   stop_thread_ = false;
+  header_written_ = std::chrono::steady_clock::now();
   thread_ = std::thread([this] { Run(); });
   return kOk;
 }
@@ -108,26 +191,40 @@ std::uint32_t WaveAudioDevice::Record() {
 void WaveAudioDevice::Run() {
   std::unique_lock lock(mutex_);
   while (!stop_thread_) {
-    PullLocked(false);
-    wake_.wait_for(lock, kPollInterval, [this] { return stop_thread_; });
+    bool caught_up = true;
+    // Nothing may escape this thread: a failure (out of memory, a full
+    // disk) ends the recording and is told by Save.
+    try {
+      if (tap_) caught_up = PullLocked(false);
+      if (fd_ >= 0 && std::chrono::steady_clock::now() - header_written_ >= kHeaderInterval) {
+        FlushLocked();
+        WriteHeaderLocked(false);
+      }
+    } catch (const std::exception& e) {
+      Fail(std::string("recording failed: ") + e.what());
+    } catch (...) {
+      Fail("recording failed");
+    }
+    if (caught_up) wake_.wait_for(lock, kPollInterval, [this] { return stop_thread_; });
   }
 }
 
-void WaveAudioDevice::PullLocked(bool final) {
+bool WaveAudioDevice::PullLocked(bool final) {
   const std::int64_t now = bus_.NowFrame();
   const std::int64_t from = tap_->Position();
-  if (now > from) {
+  const std::int64_t until = std::min(now, from + kPullFrames);
+  if (until > from) {
     input_.clear();
     switch (bus_.GetRecordSource()) {
       case audio::RecordSource::kStereoMix:
-        tap_->ReadUntil(now, audio::BusMix::kRecordStereoMix, input_);
+        tap_->ReadUntil(until, audio::BusMix::kRecordStereoMix, input_);
         break;
       case audio::RecordSource::kLineIn:
-        tap_->ReadUntil(now, audio::BusMix::kRecordLineIn, input_);
+        tap_->ReadUntil(until, audio::BusMix::kRecordLineIn, input_);
         break;
       case audio::RecordSource::kMicrophone:
-        tap_->SkipTo(now);
-        microphone_owed_ += now - from;
+        tap_->SkipTo(until);
+        microphone_owed_ += until - from;
         break;
     }
     FeedLocked(input_);
@@ -138,6 +235,13 @@ void WaveAudioDevice::PullLocked(bool final) {
       microphone_.Open();
     }
     microphone_.ReadAvailable(microphone_pending_);
+    // A device that delivers more than the clock asks for keeps only its
+    // latest second beyond what is owed.
+    const std::size_t keep = static_cast<std::size_t>(microphone_owed_ + kBusRate) * kBusChannels;
+    if (microphone_pending_.size() > keep) {
+      microphone_pending_.erase(microphone_pending_.begin(),
+                                microphone_pending_.end() - static_cast<std::ptrdiff_t>(keep));
+    }
     // The clock decides the length: without a device, or when the device
     // lags at the end, the missing time is silence.
     const std::int64_t have = static_cast<std::int64_t>(microphone_pending_.size() / kBusChannels);
@@ -147,34 +251,30 @@ void WaveAudioDevice::PullLocked(bool final) {
     microphone_pending_.erase(microphone_pending_.begin(), microphone_pending_.begin() + take * kBusChannels);
     for (auto& s : input_) s = static_cast<std::int16_t>(s * level / audio::LoopbackBus::kFullLevel);
     std::int64_t owed_after = microphone_owed_ - take;
-    if (final || !microphone_.IsOpen()) {
+    const bool last = final && until == now;
+    if (last || !microphone_.IsOpen()) {
       input_.resize(input_.size() + static_cast<std::size_t>(owed_after) * kBusChannels, 0);
       owed_after = 0;
     }
     microphone_owed_ = owed_after;
     FeedLocked(input_);
   }
-  if (final) {
-    microphone_pending_.clear();
-    DrainLocked();
-  }
+  return until == now;
 }
 
 void WaveAudioDevice::FeedLocked(std::span<const std::int16_t> interleaved) {
   const int in_frames = static_cast<int>(interleaved.size() / kBusChannels);
-  if (in_frames == 0 || !swr_) return;
+  if (in_frames == 0 || !swr_ || !error_.empty()) return;
   const int room = swr_get_out_samples(swr_.get(), in_frames);
   converted_.resize(static_cast<std::size_t>(room) * out_channels_ * out_bytes_per_sample_);
   std::uint8_t* out = converted_.data();
   const auto* in = reinterpret_cast<const std::uint8_t*>(interleaved.data());
   const int got = swr_convert(swr_.get(), &out, room, &in, in_frames);
   if (got < 0) {
-    spool_failed_ = true;
+    Fail("the samples could not be converted");
     return;
   }
-  const std::size_t bytes = static_cast<std::size_t>(got) * out_channels_ * out_bytes_per_sample_;
-  if (!WriteAll(spool_.get(), converted_.data(), bytes)) spool_failed_ = true;
-  spooled_frames_ += static_cast<std::uint64_t>(got);
+  AppendSamplesLocked(converted_.data(), static_cast<std::size_t>(got));
 }
 
 void WaveAudioDevice::DrainLocked() {
@@ -185,12 +285,133 @@ void WaveAudioDevice::DrainLocked() {
     std::uint8_t* out = converted_.data();
     const int got = swr_convert(swr_.get(), &out, room, nullptr, 0);
     if (got <= 0) break;
-    if (!WriteAll(spool_.get(), converted_.data(), static_cast<std::size_t>(got) * out_channels_ * out_bytes_per_sample_)) {
-      spool_failed_ = true;
-    }
-    spooled_frames_ += static_cast<std::uint64_t>(got);
+    AppendSamplesLocked(converted_.data(), static_cast<std::size_t>(got));
   }
   swr_.reset();
+}
+
+void WaveAudioDevice::AppendSamplesLocked(const std::uint8_t* data, std::size_t frames) {
+  if (!error_.empty() || full_) return;
+  if (!adpcm_) {
+    const std::size_t frame_bytes = static_cast<std::size_t>(out_channels_) * out_bytes_per_sample_;
+    const std::uint64_t room = (kMaxDataBytes - data_bytes_) / frame_bytes;
+    if (frames > room) {
+      frames = static_cast<std::size_t>(room);
+      full_ = true;
+    }
+    AppendLocked(data, frames * frame_bytes);
+    frames_ += frames;
+    return;
+  }
+  const auto* samples = reinterpret_cast<const std::int16_t*>(data);
+  const std::size_t per_block = block_.size() / static_cast<std::size_t>(out_channels_);
+  while (frames > 0 && error_.empty() && !full_) {
+    const std::size_t take = std::min(frames, per_block - block_fill_);
+    std::memcpy(block_.data() + block_fill_ * out_channels_, samples, take * out_channels_ * sizeof(std::int16_t));
+    block_fill_ += take;
+    samples += take * out_channels_;
+    frames -= take;
+    frames_ += take;
+    if (block_fill_ == per_block) {
+      EncodeBlockLocked(block_.data());
+      block_fill_ = 0;
+    }
+  }
+}
+
+void WaveAudioDevice::EncodeBlockLocked(const std::int16_t* interleaved) {
+  if (data_bytes_ + format_.block_align > kMaxDataBytes) {
+    full_ = true;
+    return;
+  }
+  if (av_frame_make_writable(frame_.get()) < 0) {
+    Fail("out of memory while encoding");
+    return;
+  }
+  const int per_block = encoder_->frame_size;
+  for (int c = 0; c < out_channels_; ++c) {
+    auto* plane = reinterpret_cast<std::int16_t*>(frame_->data[c]);
+    for (int i = 0; i < per_block; ++i) plane[i] = interleaved[static_cast<std::size_t>(i) * out_channels_ + c];
+  }
+  if (avcodec_send_frame(encoder_.get(), frame_.get()) < 0) {
+    Fail("the IMA ADPCM encoder refused a block");
+    return;
+  }
+  for (;;) {
+    const int rc = avcodec_receive_packet(encoder_.get(), packet_.get());
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+    if (rc < 0 || packet_->size != format_.block_align) {
+      if (rc >= 0) av_packet_unref(packet_.get());
+      Fail("the IMA ADPCM encoder gave a block of the wrong size");
+      return;
+    }
+    AppendLocked(packet_->data, static_cast<std::size_t>(packet_->size));
+    av_packet_unref(packet_.get());
+  }
+}
+
+void WaveAudioDevice::FinishBlockLocked() {
+  // The last block is padded with silence; the fact chunk keeps the true length.
+  if (!adpcm_ || block_fill_ == 0 || !error_.empty()) return;
+  std::fill(block_.begin() + static_cast<std::ptrdiff_t>(block_fill_ * out_channels_), block_.end(), 0);
+  EncodeBlockLocked(block_.data());
+  block_fill_ = 0;
+}
+
+void WaveAudioDevice::AppendLocked(const std::uint8_t* data, std::size_t size) {
+  while (size > 0 && error_.empty()) {
+    const std::size_t take = std::min(size, kBufferBytes - buffer_.size());
+    buffer_.insert(buffer_.end(), data, data + take);
+    data += take;
+    size -= take;
+    data_bytes_ += take;
+    if (buffer_.size() == kBufferBytes) FlushLocked();
+  }
+}
+
+void WaveAudioDevice::FlushLocked() {
+  if (fd_ < 0 || buffer_.empty() || !error_.empty()) return;
+  const off_t at = static_cast<off_t>(header_size_ + data_bytes_ - buffer_.size());
+  int err = 0;
+  if (!PWriteAll(fd_, buffer_.data(), buffer_.size(), at, err)) {
+    // What reached the disk stays a valid recording up to there.
+    data_bytes_ -= buffer_.size();
+    buffer_.clear();
+    Fail(std::strerror(err));
+    WriteHeaderLocked(false);
+    return;
+  }
+  buffer_.clear();
+}
+
+void WaveAudioDevice::WriteHeaderLocked(bool final) {
+  if (fd_ < 0) return;
+  // The header counts what is on disk only.
+  const std::uint64_t on_disk = data_bytes_ - buffer_.size();
+  std::optional<std::uint32_t> fact;
+  if (adpcm_) {
+    const std::uint64_t blocks = on_disk / format_.block_align;
+    const std::uint64_t samples = final ? frames_ : blocks * format_.SamplesPerBlock();
+    fact = static_cast<std::uint32_t>(std::min(samples, blocks * format_.SamplesPerBlock()));
+  }
+  const auto header = audio::WaveHeader(format_, static_cast<std::uint32_t>(on_disk), fact);
+  int err = 0;
+  if (!PWriteAll(fd_, header.data(), header.size(), 0, err)) {
+    Fail(std::strerror(err));
+    return;
+  }
+  if (final && on_disk % 2 == 1) {
+    // RIFF pad byte; a later record writes over it.
+    const std::uint8_t pad = 0;
+    if (!PWriteAll(fd_, &pad, 1, static_cast<off_t>(header_size_ + on_disk), err)) Fail(std::strerror(err));
+  }
+  header_written_ = std::chrono::steady_clock::now();
+}
+
+void WaveAudioDevice::CloseFileLocked() {
+  if (fd_ < 0) return;
+  if (::close(fd_) != 0 && error_.empty()) Fail(std::strerror(errno));
+  fd_ = -1;
 }
 
 void WaveAudioDevice::StopLocked(std::unique_lock<std::mutex>& lock) {
@@ -201,11 +422,21 @@ void WaveAudioDevice::StopLocked(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   worker.join();
   lock.lock();
-  PullLocked(true);
+  try {
+    while (tap_ && !PullLocked(true)) {
+    }
+    microphone_pending_.clear();
+    DrainLocked();
+  } catch (const std::exception& e) {
+    Fail(std::string("recording failed: ") + e.what());
+  }
+  swr_.reset();
   tap_.reset();
   microphone_.Close();
   microphone_tried_ = false;
   recording_ = false;
+  FlushLocked();
+  WriteHeaderLocked(false);
 }
 
 std::uint32_t WaveAudioDevice::Stop() {
@@ -217,116 +448,28 @@ std::uint32_t WaveAudioDevice::Stop() {
 std::uint32_t WaveAudioDevice::Save(const std::filesystem::path& file) {
   std::unique_lock lock(mutex_);
   StopLocked(lock);
-  if (spool_failed_) return kErrFileNotSaved;
-  // Written beside the target and renamed over it, so that a failed save
-  // leaves the old file as it was.
+  if (fd_ < 0 && error_.empty()) {
+    // Never recorded: the element becomes an empty recording.
+    if (!OpenFileLocked()) return kErrFileNotSaved;
+  }
+  FinishBlockLocked();
+  FlushLocked();
+  WriteHeaderLocked(true);
+  if (!error_.empty()) return kErrFileNotSaved;
+  std::error_code ec;
+  if (std::filesystem::equivalent(file, element_, ec)) return kOk;
+  // Another name: a copy, written beside the target and renamed over it, so
+  // that a failed save leaves the old file as it was.
   std::filesystem::path part = file;
   part += ".saving";
-  std::unique_ptr<std::FILE, FileClose> out(std::fopen(part.c_str(), "wb"));
-  if (!out) return kErrFileNotSaved;
-  const bool written = format_.format_tag == audio::kWaveFormatPcm ? WritePcm(out.get()) : WriteImaAdpcm(out.get());
-  const bool closed = std::fclose(out.release()) == 0;
-  std::error_code ec;
-  if (!written || !closed) {
-    std::filesystem::remove(part, ec);
-    return kErrFileNotSaved;
-  }
-  std::filesystem::rename(part, file, ec);
+  std::filesystem::copy_file(element_, part, std::filesystem::copy_options::overwrite_existing, ec);
+  if (!ec) std::filesystem::rename(part, file, ec);
   if (ec) {
-    std::filesystem::remove(part, ec);
+    std::error_code ignore;
+    std::filesystem::remove(part, ignore);
     return kErrFileNotSaved;
   }
   return kOk;
-}
-
-bool WaveAudioDevice::WritePcm(std::FILE* out) {
-  const std::uint64_t frame_bytes = static_cast<std::uint64_t>(out_channels_) * out_bytes_per_sample_;
-  const std::uint64_t frames = std::min(spooled_frames_, kMaxDataBytes / frame_bytes);
-  std::uint64_t left = frames * frame_bytes;
-  const std::vector<std::uint8_t> header = audio::WaveHeader(format_, static_cast<std::uint32_t>(left));
-  if (!WriteAll(out, header.data(), header.size())) return false;
-  if (!spool_) return true;  // never recorded: an empty recording
-  if (std::fseek(spool_.get(), 0, SEEK_SET) != 0) return false;
-  std::vector<std::uint8_t> chunk(1 << 16);
-  const std::uint64_t data_bytes = left;
-  while (left > 0) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-    if (std::fread(chunk.data(), 1, n, spool_.get()) != n || !WriteAll(out, chunk.data(), n)) return false;
-    left -= n;
-  }
-  if (data_bytes % 2 == 1 && !WriteAll(out, "", 1)) return false;  // RIFF pad byte
-  // Later records append to the spool.
-  return std::fseek(spool_.get(), 0, SEEK_END) == 0;
-}
-
-bool WaveAudioDevice::WriteImaAdpcm(std::FILE* out) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ADPCM_IMA_WAV);
-  if (!codec) return false;
-  std::unique_ptr<AVCodecContext, CodecFree> ctx(avcodec_alloc_context3(codec));
-  if (!ctx) return false;
-  ctx->sample_fmt = AV_SAMPLE_FMT_S16P;
-  ctx->sample_rate = static_cast<int>(format_.sample_rate);
-  av_channel_layout_default(&ctx->ch_layout, format_.channels);
-  AVDictionary* raw_options = nullptr;
-  av_dict_set_int(&raw_options, "block_size", format_.block_align, 0);
-  std::unique_ptr<AVDictionary, DictFree> options(raw_options);
-  raw_options = options.release();
-  const int opened = avcodec_open2(ctx.get(), codec, &raw_options);
-  options.reset(raw_options);
-  if (opened < 0) return false;
-  const int per_block = ctx->frame_size;
-  if (per_block != format_.SamplesPerBlock() || ctx->block_align != format_.block_align) return false;
-
-  const std::uint64_t max_blocks = kMaxDataBytes / format_.block_align;
-  const std::uint64_t blocks = std::min<std::uint64_t>((spooled_frames_ + per_block - 1) / per_block, max_blocks);
-  const std::uint64_t samples = std::min<std::uint64_t>(spooled_frames_, blocks * per_block);
-  const std::vector<std::uint8_t> header = audio::WaveHeader(
-      format_, static_cast<std::uint32_t>(blocks * format_.block_align), static_cast<std::uint32_t>(samples));
-  if (!WriteAll(out, header.data(), header.size())) return false;
-
-  std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-  std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-  if (!frame || !packet) return false;
-  frame->nb_samples = per_block;
-  frame->format = AV_SAMPLE_FMT_S16P;
-  frame->sample_rate = ctx->sample_rate;
-  if (av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout) < 0 || av_frame_get_buffer(frame.get(), 0) < 0) {
-    return false;
-  }
-  if (blocks == 0 || !spool_) return true;
-  if (std::fseek(spool_.get(), 0, SEEK_SET) != 0) return false;
-  const int channels = format_.channels;
-  std::vector<std::int16_t> interleaved(static_cast<std::size_t>(per_block) * channels);
-  std::uint64_t written = 0;
-
-  const auto drain = [&]() {
-    for (;;) {
-      const int rc = avcodec_receive_packet(ctx.get(), packet.get());
-      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-      if (rc < 0) return false;
-      const bool ok = packet->size == format_.block_align && written < blocks &&
-                      WriteAll(out, packet->data, static_cast<std::size_t>(packet->size));
-      av_packet_unref(packet.get());
-      if (!ok) return false;
-      ++written;
-    }
-  };
-
-  for (std::uint64_t b = 0; b < blocks; ++b) {
-    const std::uint64_t in_block = std::min<std::uint64_t>(per_block, samples - b * per_block);
-    std::fill(interleaved.begin(), interleaved.end(), 0);  // the last block is padded with silence
-    if (std::fread(interleaved.data(), sizeof(std::int16_t) * channels, in_block, spool_.get()) != in_block) {
-      return false;
-    }
-    if (av_frame_make_writable(frame.get()) < 0) return false;
-    for (int c = 0; c < channels; ++c) {
-      auto* plane = reinterpret_cast<std::int16_t*>(frame->data[c]);
-      for (int i = 0; i < per_block; ++i) plane[i] = interleaved[static_cast<std::size_t>(i) * channels + c];
-    }
-    if (avcodec_send_frame(ctx.get(), frame.get()) < 0 || !drain()) return false;
-  }
-  if (avcodec_send_frame(ctx.get(), nullptr) < 0 || !drain()) return false;
-  return written == blocks && std::fseek(spool_.get(), 0, SEEK_END) == 0;
 }
 
 }  // namespace quarvel::mci

@@ -233,6 +233,8 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
 
 const std::string& FlashPlayer::LoadError() const { return impl_->loadError; }
 
+bool FlashPlayer::MovieCutOff() const { return impl_->lib && impl_->lib->movie.cutOff; }
+
 std::string FlashPlayer::QualityName() const {
   switch (impl_->quality) {
     case Quality::qLow: return "Low";

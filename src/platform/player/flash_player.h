@@ -109,6 +109,8 @@ class FlashPlayer {
   bool LoadMovieBytes(std::span<const std::uint8_t> file);
   void Unload();
   const std::string& LoadError() const;
+  // The loaded movie's file ends before its body does; what it holds plays.
+  bool MovieCutOff() const;
 
   bool Menu() const { return true; }
 

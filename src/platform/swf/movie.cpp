@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -12,7 +13,8 @@
 namespace quarvel::swf {
 namespace {
 
-constexpr std::size_t kMinChunk = 64 * 1024;
+// Room past the expected end, so that the decoder can report the end.
+constexpr std::size_t kSlack = 64 * 1024;
 constexpr std::size_t kMaxChunk = 4 * 1024 * 1024;
 
 struct ZStreamDeleter {
@@ -36,53 +38,69 @@ std::string MiB(std::uint64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-// Output buffer that grows in chunks up to the cap.
+std::atomic<std::uint64_t> g_max_movie_size{kDefaultMaxMovieSize};
+std::atomic<std::uint64_t> g_min_cap{std::uint64_t{256} << 20};  // see SetMaxMovieSize
+std::atomic<bool (*)()> g_interrupted{nullptr};
+
+// Raised when the output outgrows the buffer reserved for it.
+struct Overflow {};
+
+// Where the decoder's output goes: a buffer reserved up front that never
+// reallocates (a copy would double the peak), or nowhere, only counted.
 class Sink {
  public:
-  Sink(std::vector<std::uint8_t>& out, std::uint64_t cap, std::size_t reserve)
-      : out_(out), cap_(cap) {
-    out_.reserve(out_.size() + reserve);
-  }
-  // Room for the next piece of output; throws when the cap is reached.
+  // Writing into out, up to its capacity.
+  Sink(std::vector<std::uint8_t>& out, std::uint64_t cap) : out_(&out), cap_(cap) {}
+  // Counting only.
+  explicit Sink(std::uint64_t cap) : cap_(cap), scratch_(kMaxChunk) {}
+
+  std::uint64_t Produced() const { return out_ ? out_->size() - 8 : counted_; }
+
+  // Room for the next piece of output; throws when the cap is passed or
+  // the expansion is interrupted.
   std::uint8_t* Grow(std::size_t& avail, const char* what) {
-    const std::uint64_t produced = out_.size() - 8;
-    if (produced > cap_) {
-      throw SwfError(std::string(what) + " inflates past " + MiB(cap_) + "; refusing it");
+    if (auto check = g_interrupted.load(); check && check()) throw SwfError(std::string(what) + ": interrupted");
+    CheckCap(what);
+    const std::uint64_t left = cap_ + 1 - Produced();  // one byte past the cap shows a bomb
+    if (!out_) {
+      avail = static_cast<std::size_t>(std::min<std::uint64_t>(scratch_.size(), left));
+      given_ = avail;
+      return scratch_.data();
     }
-    const std::size_t chunk = std::clamp(out_.size(), kMinChunk, kMaxChunk);
-    avail = static_cast<std::size_t>(std::min<std::uint64_t>(chunk, cap_ + 1 - produced));
-    const std::size_t old = out_.size();
-    out_.resize(old + avail);
-    return out_.data() + old;
+    const std::size_t room = out_->capacity() - out_->size();
+    if (room == 0) throw Overflow{};
+    avail = static_cast<std::size_t>(std::min<std::uint64_t>({room, kMaxChunk, left}));
+    const std::size_t old = out_->size();
+    out_->resize(old + avail);
+    return out_->data() + old;
   }
-  void Used(std::size_t unused) { out_.resize(out_.size() - unused); }
-  void CheckCap(const char* what) const {
-    if (out_.size() - 8 > cap_) {
-      throw SwfError(std::string(what) + " inflates past " + MiB(cap_) + "; refusing it");
+  void Used(std::size_t unused) {
+    if (out_) {
+      out_->resize(out_->size() - unused);
+    } else {
+      counted_ += given_ - unused;
     }
+  }
+  void CheckCap(const char* what) const {
+    if (Produced() > cap_) throw SwfError(std::string(what) + " inflates past " + MiB(cap_) + "; refusing it");
   }
 
  private:
-  std::vector<std::uint8_t>& out_;
+  std::vector<std::uint8_t>* out_ = nullptr;
   std::uint64_t cap_;
+  std::vector<std::uint8_t> scratch_;
+  std::uint64_t counted_ = 0;
+  std::size_t given_ = 0;
 };
 
-std::size_t ReserveFor(std::uint64_t declared_body, std::uint64_t cap) {
-  return static_cast<std::size_t>(std::min<std::uint64_t>({declared_body, cap, 64u << 20}));
-}
-
 // stop_after: stop once that many body bytes are out (the head only).
-void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out,
-                 std::uint64_t cap, std::uint64_t declared_body, bool accept_truncated,
-                 std::uint64_t stop_after) {
+// Returns true when the stream ended early and that was accepted.
+bool InflateZlib(std::span<const std::uint8_t> in, Sink& sink, bool accept_truncated, std::uint64_t stop_after) {
   ZStreamPtr z(new z_stream{});
   if (inflateInit(z.get()) != Z_OK) throw SwfError("zlib could not be initialised");
-  // Deflate cannot expand more than about 1032:1.
-  Sink sink(out, cap,
-            ReserveFor(std::min<std::uint64_t>({declared_body, in.size() * 1032ull + 4096, stop_after}),
-                       cap));
   // zlib counts in uInt; feed large input in pieces.
   std::size_t in_pos = 0;
+  bool cut = false;
   for (;;) {
     if (z->avail_in == 0 && in_pos < in.size()) {
       const std::size_t n = std::min<std::size_t>(in.size() - in_pos, 1u << 30);
@@ -95,10 +113,13 @@ void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& ou
     z->avail_out = static_cast<uInt>(avail);
     const int rc = inflate(z.get(), Z_NO_FLUSH);
     sink.Used(z->avail_out);
-    if (rc == Z_STREAM_END || out.size() - 8 >= stop_after) break;
+    if (rc == Z_STREAM_END || sink.Produced() >= stop_after) break;
     if (rc == Z_OK) continue;
     if (rc == Z_BUF_ERROR && z->avail_in == 0 && in_pos >= in.size()) {
-      if (accept_truncated) break;
+      if (accept_truncated) {
+        cut = true;
+        break;
+      }
       throw SwfError("ZlibStream", 8 + static_cast<std::size_t>(z->total_in),
                      "compressed SWF body ends before its zlib stream does");
     }
@@ -107,10 +128,10 @@ void InflateZlib(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& ou
     throw SwfError("ZlibStream", 8 + static_cast<std::size_t>(z->total_in), msg);
   }
   sink.CheckCap("compressed SWF body");
+  return cut;
 }
 
-void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& out,
-                 std::uint64_t cap, std::uint64_t declared_body, std::uint64_t stop_after) {
+void InflateLzma(std::span<const std::uint8_t> file, Sink& sink, std::uint64_t stop_after) {
   // "ZWS" header: 8 bytes, 4-byte compressed length, 5 bytes of LZMA properties.
   if (file.size() < 17) {
     throw SwfError("LzmaProperties", file.size(),
@@ -131,10 +152,6 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
   if (lzma_alone_decoder(s.get(), memlimit) != LZMA_OK) {
     throw SwfError("liblzma could not be initialised");
   }
-  // The declared length may be anything; let the input size bound the guess.
-  Sink sink(out, cap,
-            ReserveFor(std::min<std::uint64_t>({declared_body, stop_after, file.size() * 64ull + 65536}),
-                       cap));
   // Header first, then the stream.
   s->next_in = header;
   s->avail_in = sizeof header;
@@ -150,7 +167,7 @@ void InflateLzma(std::span<const std::uint8_t> file, std::vector<std::uint8_t>& 
     s->avail_out = avail;
     const lzma_ret rc = lzma_code(s.get(), fed_body ? LZMA_FINISH : LZMA_RUN);
     sink.Used(s->avail_out);
-    if (rc == LZMA_STREAM_END || out.size() - 8 >= stop_after) break;
+    if (rc == LZMA_STREAM_END || sink.Produced() >= stop_after) break;
     if (rc == LZMA_OK) continue;
     // Out of input without an end marker: the usual end of these files.
     if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) break;
@@ -182,7 +199,7 @@ std::uint64_t ExpandOptions::CapFor(std::uint32_t declaredLength) const {
 namespace {
 
 std::vector<std::uint8_t> Expand(std::span<const std::uint8_t> file, const ExpandOptions& options,
-                                 std::uint64_t stop_after) {
+                                 std::uint64_t stop_after, ExpandReport* report) {
   const auto kind = DetectCompression(file);
   if (!kind) throw SwfError("not a SWF file: the signature is neither FWS, CWS nor ZWS");
   Reader r(file);
@@ -194,38 +211,71 @@ std::vector<std::uint8_t> Expand(std::span<const std::uint8_t> file, const Expan
         std::min<std::uint64_t>(file.size(), 8 + std::min<std::uint64_t>(stop_after, file.size())));
     std::vector<std::uint8_t> out(file.begin(), file.begin() + keep);
     out[0] = 'F';
+    if (report) *report = ExpandReport{file.size() < declared, keep - 8};
     return out;
   }
-  std::vector<std::uint8_t> out(file.begin(), file.begin() + 8);
-  out[0] = 'F';
   const std::uint64_t declared_body = declared > 8 ? declared - 8u : 0u;
   const std::uint64_t cap = options.CapFor(declared);
-  switch (*kind) {
-    case Compression::kNone:
-      break;
-    case Compression::kZlib:
-      InflateZlib(file.subspan(8), out, cap, declared_body, options.acceptTruncated, stop_after);
-      break;
-    case Compression::kLzma:
-      InflateLzma(file, out, cap, declared_body, stop_after);
-      break;
+  // Neither codec can be trusted to stop near the declared length; the
+  // input bounds what deflate can give (about 1032:1).
+  std::uint64_t guess = std::min<std::uint64_t>({declared_body + kSlack, stop_after, cap + 1});
+  if (*kind == Compression::kZlib) guess = std::min<std::uint64_t>(guess, file.size() * 1032ull + 4096);
+  const auto run = [&](Sink& sink) {
+    return *kind == Compression::kZlib
+               ? InflateZlib(file.subspan(8), sink, options.acceptTruncated, stop_after)
+               : (InflateLzma(file, sink, stop_after), false);
+  };
+  const auto start = [&](std::uint64_t body) {
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(8 + body));
+    out.assign(file.begin(), file.begin() + 8);
+    out[0] = 'F';
+    return out;
+  };
+  std::vector<std::uint8_t> out = start(guess);
+  bool cut = false;
+  try {
+    Sink sink(out, cap);
+    cut = run(sink);
+  } catch (const Overflow&) {
+    // Longer than declared: count the true length first (the cap still
+    // applies), then inflate into a buffer of exactly that size.
+    std::vector<std::uint8_t>().swap(out);
+    Sink counter(cap);
+    run(counter);
+    out = start(std::min<std::uint64_t>(counter.Produced() + kSlack, cap + 1));
+    Sink sink(out, cap);
+    cut = run(sink);
   }
   if (out.size() - 8 > stop_after) out.resize(static_cast<std::size_t>(8 + stop_after));
+  if (report) *report = ExpandReport{cut, out.size() - 8};
   return out;
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
-                                      const ExpandOptions& options) {
-  return Expand(file, options, UINT64_MAX);
+std::uint64_t MaxMovieSize() { return g_max_movie_size.load(); }
+
+std::uint64_t ExpandOptions::MinMovieCap() { return std::min(g_min_cap.load(), g_max_movie_size.load()); }
+
+void SetMaxMovieSize(std::uint64_t bytes) {
+  g_max_movie_size.store(bytes);
+  // The default size keeps the default rule for small declared lengths.
+  g_min_cap.store(bytes == kDefaultMaxMovieSize ? std::uint64_t{256} << 20 : bytes);
+}
+
+void SetExpandInterrupt(bool (*interrupted)()) { g_interrupted.store(interrupted); }
+
+std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file, const ExpandOptions& options,
+                                      ExpandReport* report) {
+  return Expand(file, options, UINT64_MAX, report);
 }
 
 std::vector<std::uint8_t> ExpandMovieHead(std::span<const std::uint8_t> file,
                                           std::size_t bodyBytes) {
   ExpandOptions o;
   o.acceptTruncated = true;
-  return Expand(file, o, bodyBytes);
+  return Expand(file, o, bodyBytes, nullptr);
 }
 
 MovieHeader ReadMovieHeader(Reader& r) {
@@ -239,7 +289,9 @@ MovieHeader ReadMovieHeader(Reader& r) {
 Movie OpenMovie(std::span<const std::uint8_t> file, const ExpandOptions& options) {
   Movie m;
   m.compression = DetectCompression(file).value_or(Compression::kNone);
-  m.data = ExpandMovie(file, options);
+  ExpandReport report;
+  m.data = ExpandMovie(file, options, &report);
+  m.cutOff = report.cutOff;
   Reader r(m.data);
   r.Skip(3, "Signature");
   m.version = r.U8("Version");

@@ -19,19 +19,39 @@ enum class Compression { kNone, kZlib, kLzma };
 // "FWS", "CWS" nor "ZWS" (or the data is shorter than three bytes).
 std::optional<Compression> DetectCompression(std::span<const std::uint8_t> file);
 
+// The largest movie accepted unless the front end says otherwise (the
+// command line's --max-movie-size): 512 MiB. Setting it makes it the cap
+// for every movie, whatever its declared length.
+inline constexpr std::uint64_t kDefaultMaxMovieSize = std::uint64_t{512} << 20;
+std::uint64_t MaxMovieSize();
+void SetMaxMovieSize(std::uint64_t bytes);
+
+// Checked between pieces of a long expansion; when it returns true the
+// expansion ends with SwfError("interrupted"). Front ends set it for Ctrl-C.
+void SetExpandInterrupt(bool (*interrupted)());
+
 // Limits on expanding a compressed body.
 struct ExpandOptions {
   // A body may inflate to max(minCap, capFactor * declared file length),
   // and never past hardCap.
-  std::uint64_t minCap = std::uint64_t{256} << 20;
+  std::uint64_t minCap = MinMovieCap();
   std::uint64_t capFactor = 4;
-  std::uint64_t hardCap = std::uint64_t{2} << 30;
-  // Keep what inflated from a zlib stream that ends early instead of
-  // failing. (An LZMA body always ends where its data ends: those files
-  // rarely carry an end marker or a true length.)
-  bool acceptTruncated = false;
+  std::uint64_t hardCap = MaxMovieSize();
+  // Keep what inflated from a zlib stream that ends early (the movie is then
+  // marked cut off) instead of failing. (An LZMA body always ends where its
+  // data ends: those files rarely carry an end marker or a true length.)
+  bool acceptTruncated = true;
 
   std::uint64_t CapFor(std::uint32_t declaredLength) const;
+  // The cap for a movie that declares a small length: 256 MiB, or the
+  // whole MaxMovieSize once a front end set it.
+  static std::uint64_t MinMovieCap();
+};
+
+// Whether the last expansion's body was cut off (set by ExpandMovie).
+struct ExpandReport {
+  bool cutOff = false;
+  std::uint64_t bodyBytes = 0;  // what the body gave
 };
 
 // The whole movie uncompressed: the first 8 bytes of the file with the
@@ -40,8 +60,12 @@ struct ExpandOptions {
 // stand for "FWS"). Throws SwfError for an unknown signature, a file shorter
 // than its container header, a body that does not inflate, or one that
 // inflates past the cap.
+// The body is inflated once, into a buffer reserved up front; only a body
+// that outgrows its declared length is counted first and inflated again, so
+// the peak stays near the movie's own size.
 std::vector<std::uint8_t> ExpandMovie(std::span<const std::uint8_t> file,
-                                      const ExpandOptions& options = {});
+                                      const ExpandOptions& options = {},
+                                      ExpandReport* report = nullptr);
 
 // The first 8 bytes as ExpandMovie gives them, then at most bodyBytes bytes
 // of the body: enough to read the movie header without inflating the whole
@@ -69,6 +93,9 @@ struct Movie {
   std::vector<std::uint8_t> data;   // as ExpandMovie gives it
   MovieHeader header;
   std::size_t tagsOffset = 0;       // first tag header in data
+  // The file ends before its body does (a zlib stream that stops early, or
+  // an uncompressed file shorter than its declared length).
+  bool cutOff = false;
 
   std::span<const std::uint8_t> Tags() const& {
     return std::span<const std::uint8_t>(data).subspan(tagsOffset);

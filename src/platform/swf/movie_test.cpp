@@ -129,13 +129,22 @@ TEST(Containers, BrokenAndTruncatedZlib) {
   for (std::size_t i = 8; i < garbage.size(); ++i) garbage[i] ^= 0x5a;
   EXPECT_THROW(ExpandMovie(garbage), SwfError);
 
+  // One rule for every command: a cut stream gives what it holds and says so.
   Bytes cut(cws.begin(), cws.end() - 6);
-  EXPECT_THROW(ExpandMovie(cut), SwfError);
-  ExpandOptions lenient;
-  lenient.acceptTruncated = true;
-  const Bytes partial = ExpandMovie(cut, lenient);
+  ExpandReport report;
+  const Bytes partial = ExpandMovie(cut, {}, &report);
+  EXPECT_TRUE(report.cutOff);
   EXPECT_GT(partial.size(), 8u);
   EXPECT_LE(partial.size(), 8 + Body().size());
+  EXPECT_TRUE(OpenMovie(cut).cutOff);
+  EXPECT_FALSE(OpenMovie(cws).cutOff);
+  ExpandOptions strict;
+  strict.acceptTruncated = false;
+  EXPECT_THROW(ExpandMovie(cut, strict), SwfError);
+  // An uncompressed file shorter than its declared length is cut off too.
+  const Bytes fws = Fws(Body());
+  EXPECT_TRUE(OpenMovie(Bytes(fws.begin(), fws.end() - 2)).cutOff);
+  EXPECT_FALSE(OpenMovie(fws).cutOff);
 }
 
 TEST(Containers, LzmaEndsWhereItsDataEnds) {
@@ -190,6 +199,38 @@ TEST(Containers, ZlibBombIsRefused) {
   Bytes body(5000, 0);
   EXPECT_THROW(ExpandMovie(Cws(body, 1000), small), SwfError);
   EXPECT_EQ(ExpandMovie(Cws(body, 1250), small).size(), 5008u);
+}
+
+// The body goes straight into a buffer reserved from the declared length; a
+// declared length that is wrong either way still gives the exact body.
+TEST(Containers, WrongDeclaredLengthStillGivesTheWholeBody) {
+  Bytes body(3u << 20, 0);
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<std::uint8_t>(i * 7 / 1000);
+  for (std::uint32_t declared : {0u, 100u, 1u << 20, static_cast<std::uint32_t>(body.size() + 8), 64u << 20}) {
+    SCOPED_TRACE(declared);
+    const Bytes x = ExpandMovie(Cws(body, declared));
+    ASSERT_EQ(x.size(), 8 + body.size());
+    EXPECT_TRUE(std::equal(x.begin() + 8, x.end(), body.begin()));
+  }
+}
+
+bool AlwaysInterrupted() { return true; }
+
+TEST(Containers, ExpansionCanBeInterruptedAndCappedByTheFrontEnd) {
+  const Bytes cws = Cws(Bytes(1u << 20, 1));
+  SetExpandInterrupt(&AlwaysInterrupted);
+  try {
+    ExpandMovie(cws);
+    ADD_FAILURE() << "not interrupted";
+  } catch (const SwfError& e) {
+    EXPECT_NE(std::string(e.what()).find("interrupted"), std::string::npos) << e.what();
+  }
+  SetExpandInterrupt(nullptr);
+  EXPECT_EQ(MaxMovieSize(), kDefaultMaxMovieSize);
+  SetMaxMovieSize(1000);
+  EXPECT_THROW(ExpandMovie(cws), SwfError);
+  SetMaxMovieSize(kDefaultMaxMovieSize);
+  EXPECT_EQ(ExpandMovie(cws).size(), 8u + (1u << 20));
 }
 
 TEST(Containers, CapArithmetic) {

@@ -153,7 +153,10 @@ void SoundOutput::Advance(std::int64_t ms) {
   }
 }
 
-void SoundOutput::Pump(std::int64_t nowMs) { Advance(nowMs); }
+void SoundOutput::Pump(std::int64_t nowMs) {
+  Advance(nowMs);
+  bus_.WaitForReaders(ToFrame(nowMs));
+}
 
 void SoundOutput::Silence() { CutAll(ToFrame(latestMs_)); }
 

@@ -1,0 +1,21 @@
+#pragma once
+// Malformed and extreme SWF files, made on the spot: compressed bombs, huge
+// sizes and counts, files cut at several points, bad LZMA properties, deep
+// nesting, endless scripts.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quarvel::testing {
+
+struct MalformedCase {
+  std::string name;  // also the file's base name
+  std::vector<std::uint8_t> bytes;
+  // What every command may do with it: fail (1) or also succeed (0).
+  bool may_succeed = true;
+};
+
+std::vector<MalformedCase> MalformedCases();
+
+}  // namespace quarvel::testing
