@@ -205,7 +205,7 @@ void RunMp3(const std::string& out, const Mp3Options& options, Progress& progres
   progress.Begin("mp3", 0);
   const int entry = options.bitrate == 224 ? 1 : 0;
   WriteAtomically(out, [&](const std::string& temp) {
-    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry);
+    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry, progress.Quiet());
     if (!r.error.empty()) throw CommandError(out + ": " + r.error);
   });
   progress.End(out + ": " + std::to_string(sound::Mp3BitRateForEntry(entry)) + " kbit/s");

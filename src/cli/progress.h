@@ -29,6 +29,7 @@ class Progress {
 
   // Takes a bar off the terminal before an error message.
   void ClearBar();
+  bool Quiet() const { return mode_ == Mode::kQuiet; }
 
   // "frame 12 of 40  30%  0:02 elapsed  0:05 left", for the bar and tests.
   static std::string BarText(long long n, long long total, double elapsed_s);

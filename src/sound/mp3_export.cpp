@@ -1,5 +1,6 @@
 #include "sound/mp3_export.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,7 +30,7 @@ std::vector<std::string> Mp3CommandLine(const std::filesystem::path& encoder, in
   return {encoder.string(), "-b", std::to_string(bit_rate), "-h", "-q", "2", "-d", recording.string(), mp3.string()};
 }
 
-int RunAndWait(const std::vector<std::string>& argv) {
+int RunAndWait(const std::vector<std::string>& argv, bool quiet) {
   if (argv.empty() || argv[0].empty()) return -1;
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -37,8 +38,13 @@ int RunAndWait(const std::vector<std::string>& argv) {
   args.push_back(nullptr);
   pid_t pid = 0;
   const bool search = argv[0].find('/') == std::string::npos;
-  const int rc = search ? posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ)
-                        : posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The encoder talks on standard error even when asked to be quiet.
+  if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const int rc = search ? posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ)
+                        : posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
@@ -49,13 +55,13 @@ int RunAndWait(const std::vector<std::string>& argv) {
   return -1;
 }
 
-Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry) {
+Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry, bool quiet) {
   const std::filesystem::path encoder = FindMp3Encoder();
   // Absolute paths never start with '-', so the encoder cannot take one for an option.
   const std::filesystem::path recording = std::filesystem::absolute(paths::RecordingFilePath());
   const std::filesystem::path target = std::filesystem::absolute(mp3_file);
   Mp3ExportResult result;
-  result.exit_code = RunAndWait(Mp3CommandLine(encoder, Mp3BitRateForEntry(bit_rate_entry), recording, target));
+  result.exit_code = RunAndWait(Mp3CommandLine(encoder, Mp3BitRateForEntry(bit_rate_entry), recording, target), quiet);
   result.frame_label = std::string(kMp3DoneLabel);
   if (result.exit_code == -1) {
     result.error = "Can not start the MP3 encoder \"" + encoder.string() + "\"";

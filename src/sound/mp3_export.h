@@ -30,8 +30,9 @@ std::vector<std::string> Mp3CommandLine(const std::filesystem::path& encoder, in
 
 // Starts argv[0] (searched on the PATH when it holds no '/') with the
 // arguments, waits for it and returns its exit code; 128 + the signal when a
-// signal ended it; -1 when it could not be started.
-int RunAndWait(const std::vector<std::string>& argv);
+// signal ended it; -1 when it could not be started. `quiet`: its standard
+// error goes nowhere.
+int RunAndWait(const std::vector<std::string>& argv, bool quiet = false);
 
 struct Mp3ExportResult {
   int exit_code = 0;
@@ -41,7 +42,8 @@ struct Mp3ExportResult {
 
 // Runs the encoder on the recording file (paths::RecordingFilePath()) and
 // blocks until it ends. The front end shows the save dialog first and does
-// not call this when the user cancels.
-Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry);
+// not call this when the user cancels. `quiet` keeps the encoder's own
+// progress off the terminal.
+Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry, bool quiet = false);
 
 }  // namespace quarvel::sound

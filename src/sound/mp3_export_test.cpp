@@ -74,6 +74,23 @@ TEST_F(Mp3ExportTest, EncodesAtTheChosenBitRateWhateverTheName) {
   }
 }
 
+TEST_F(Mp3ExportTest, QuietKeepsTheEncodersOwnOutputOffTheTerminal) {
+  if (RunAndWait({"sh", "-c", "command -v lame >/dev/null"}) != 0) GTEST_SKIP() << "lame is not installed";
+  WriteRecording(500);
+  // The encoder writes to the standard error it inherits from us.
+  ::testing::internal::CaptureStderr();
+  const Mp3ExportResult loud = ExportMp3(home_ / "loud.mp3", 0);
+  const std::string loud_text = ::testing::internal::GetCapturedStderr();
+  ::testing::internal::CaptureStderr();
+  const Mp3ExportResult quiet = ExportMp3(home_ / "quiet.mp3", 0, true);
+  const std::string quiet_text = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(loud.exit_code, 0) << loud.error;
+  EXPECT_EQ(quiet.exit_code, 0) << quiet.error;
+  EXPECT_FALSE(loud_text.empty());
+  EXPECT_EQ(quiet_text, "");
+  EXPECT_NEAR(quarvel::testing::Probe(home_ / "quiet.mp3").duration, 0.5, 0.1);
+}
+
 TEST_F(Mp3ExportTest, AFailedRunStillEndsWithTheLabelAndSaysWhy) {
   // No recording file: the encoder fails.
   if (RunAndWait({"sh", "-c", "command -v lame >/dev/null"}) != 0) GTEST_SKIP() << "lame is not installed";
