@@ -4,6 +4,7 @@
 // nesting, endless scripts.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,5 +18,8 @@ struct MalformedCase {
 };
 
 std::vector<MalformedCase> MalformedCases();
+
+// Test names show the case by name, not its bytes.
+inline void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
 
 }  // namespace quarvel::testing
