@@ -19,6 +19,7 @@
 #include <memory>
 #include <thread>
 
+#include "support/shell.h"
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
 #include "app/window_fixture.h"
@@ -33,15 +34,6 @@ namespace {
 std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  return out;
 }
 
 class CaptureWindowTest : public WindowTest {

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <memory>
 
+#include "support/shell.h"
 #include "flash/flash_movie_control.h"
 #include "app/flash_widget.h"
 #include "app/window_fixture.h"
@@ -29,15 +30,6 @@
 namespace quarvel::testing {
 namespace {
 namespace fs = std::filesystem;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  return out;
-}
 
 std::vector<std::uint8_t> ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

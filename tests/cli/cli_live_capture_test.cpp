@@ -11,20 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/shell.h"
 #include "cli/cli_run.h"
 
 namespace quarvel::testing {
 namespace {
 namespace fs = std::filesystem;
-
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  return out;
-}
 
 // Keeps every core busy while it lives.
 class CpuHog {

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 
+#include "support/shell.h"
 #include "platform/swf/movie.h"
 #include "sound/sound_extractor.h"
 #include "swf/corpus.h"
@@ -216,14 +217,7 @@ TEST_F(SoundCorpus, ExtractedSoundsDecodeAndMatchTheirTags) {
   EXPECT_GE(mp3_files, 3);
 }
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-  if (!pipe) return out;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe.get())) out += buffer;
-  return out;
-}
+using quarvel::testing::Shell;
 
 TEST_F(SoundCorpus, PlayableFilesOpenInFfmpeg) {
   int files = 0, waves = 0;
