@@ -363,6 +363,41 @@ TEST(FullDisk, EveryFailureNamesTheFileAndTheCauseOnce) {
   EXPECT_FALSE(fs::exists(avi));
 }
 
+// A capture that failed on a full working folder leaves its frames; the next
+// capture of a compressed movie clears them before it writes the expanded
+// copy, or it would fail again. The folder is a small file system of its own.
+TEST(FullDisk, StaleFramesAreClearedBeforeTheExpandedCopyIsWritten) {
+  CliRunner cli("stale");
+  if (std::system("unshare -m true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mount namespace here";
+  // 600 KB of movie, a few KB on disk.
+  SwfBuilder b(10, {0, 4000, 0, 3000}, 10.0);
+  const std::vector<std::uint8_t> padding(600 * 1024, 0);
+  b.Tag(77, padding);  // Metadata: the player reads past it
+  b.ShowFrame();
+  const fs::path movie = cli.Folder() / "padded.swf";
+  b.WriteFile(movie, swf::Compression::kZlib);
+  ASSERT_LT(fs::file_size(movie), 64u * 1024);
+
+  const fs::path mnt = cli.Folder() / "small";
+  fs::create_directories(mnt);
+  // 1 MiB of room, 700 KB of it taken by the frames of a failed capture.
+  const std::string script =
+      "mount -t tmpfs -o size=1m tmpfs " + ShellQuote(mnt.string()) + " || exit 77; " +
+      "mkdir -p " + ShellQuote((mnt / "temp").string()) + "; " +
+      "for n in 1 2 3 4 5 6 7; do head -c 100000 /dev/zero > " + ShellQuote((mnt / "temp").string()) +
+      "/$n.bmp; done; " + ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") + " --quiet --work-dir " +
+      ShellQuote(mnt.string()) + " capture " + ShellQuote(movie.string()) + " --sound none; echo rc=$?; ls " +
+      ShellQuote((mnt / "temp").string());
+  const fs::path out = cli.Folder() / "out.txt";
+  const int raw = std::system(("unshare -m sh -c " + ShellQuote(script) + " >" + ShellQuote(out.string()) +
+                               " 2>&1 </dev/null").c_str());
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 77) GTEST_SKIP() << "tmpfs cannot be mounted here";
+  const std::string text = ReadText(out);
+  EXPECT_NE(text.find("rc=0"), std::string::npos) << text;
+  // Only the new capture's frame is left.
+  EXPECT_EQ(text.find("7.bmp"), std::string::npos) << text;
+}
+
 TEST(Sounds, ATinyFileFailsAndAFullDiskLeavesNoEmptyFile) {
   CliRunner cli("sounds");
   const fs::path tiny = cli.Folder() / "tiny.swf";
