@@ -6,6 +6,7 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "gif/working_folder_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_exception.h"
@@ -21,20 +22,9 @@ using gdi::Color;
 using testing::DecodedGif;
 using testing::DecodeWithGiflib;
 
-class AnimationBuild : public ::testing::Test {
+class AnimationBuild : public testing::WorkingFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("quarvel-anim-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_ / "temp");
-    paths::SetWorkingFolder(dir_);
-  }
-  void TearDown() override {
-    paths::SetWorkingFolder({});
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  AnimationBuild() : WorkingFolderTest("quarvel-anim-") {}
 
   // Grey background with a coloured block.
   static Bitmap Picture(int w, int h, gdi::Rect block = {}, Color colour = Color{200, 30, 30}) {
@@ -80,7 +70,6 @@ class AnimationBuild : public ::testing::Test {
     return o;
   }
 
-  fs::path dir_;
 };
 
 TEST_F(AnimationBuild, IdenticalFramesMergeIntoOneLongerFrame) {

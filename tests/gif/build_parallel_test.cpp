@@ -8,6 +8,7 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "gif/working_folder_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_optimizer.h"
@@ -22,20 +23,9 @@ namespace fs = std::filesystem;
 using gdi::Bitmap;
 using gdi::Color;
 
-class BuildParallel : public ::testing::Test {
+class BuildParallel : public testing::WorkingFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("quarvel-gifpar-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_ / "temp");
-    paths::SetWorkingFolder(dir_);
-  }
-  void TearDown() override {
-    paths::SetWorkingFolder({});
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path dir_;
+  BuildParallel() : WorkingFolderTest("quarvel-gifpar-") {}
 };
 
 Bitmap Scene(int n, int w = 48, int h = 36) {

@@ -7,6 +7,7 @@
 #include <random>
 #include <unistd.h>
 
+#include "gif/working_folder_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_exception.h"
@@ -49,20 +50,9 @@ void ExpectSamePictures(const TGIFImage& image, const OptimizedFile& optimized, 
   }
 }
 
-class OptimizeBuild : public ::testing::Test {
+class OptimizeBuild : public testing::WorkingFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("quarvel-gifopt-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_ / "temp");
-    paths::SetWorkingFolder(dir_);
-  }
-  void TearDown() override {
-    paths::SetWorkingFolder({});
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path dir_;
+  OptimizeBuild() : WorkingFolderTest("quarvel-gifopt-") {}
 };
 
 // A gradient with a ball moving over it, a frame left out now and then and a
