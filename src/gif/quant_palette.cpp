@@ -2,6 +2,7 @@
 
 #include <libimagequant.h>
 
+#include <mutex>
 #include <string>
 
 #include "gif/gif_exception.h"
@@ -101,10 +102,52 @@ std::vector<gdi::Color> Colours(liq_result* result) {
 
 }  // namespace
 
+// The shared palette as a result of its own, every entry fixed, with the
+// settings it was made with.
+struct TakeOver {
+  Attr attr;
+  Result result;
+};
+
 struct QuantPalette::Impl {
   Attr attr = MakeAttr();
   Histogram histogram{liq_histogram_create(attr.get())};
   bool any = false;
+  // Taken-over palettes are made once per thread that needs one and reused:
+  // a result serves one remapping at a time.
+  std::mutex mutex;
+  std::vector<TakeOver> idle;
+
+  TakeOver TakeShared(const QuantPalette& q) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!idle.empty()) {
+        TakeOver t = std::move(idle.back());
+        idle.pop_back();
+        return t;
+      }
+    }
+    TakeOver t;
+    t.attr = MakeAttr(q.dither_ ? kTakeOverSpeedDithered : kTakeOverSpeed, q.posterize_bits_);
+    Histogram fixed(liq_histogram_create(t.attr.get()));
+    if (!fixed) throw GIFException("libimagequant: out of memory");
+    std::vector<liq_histogram_entry> entries;
+    for (const gdi::Color& c : q.shared_) {
+      Check(liq_histogram_add_fixed_color(fixed.get(), liq_color{c.r, c.g, c.b, 255}, 0), "fixing a colour");
+      entries.push_back(liq_histogram_entry{liq_color{c.r, c.g, c.b, 255}, 1});
+    }
+    // A histogram of fixed colours alone counts as empty.
+    Check(liq_histogram_add_colors(fixed.get(), t.attr.get(), entries.data(), int(entries.size()), 0),
+          "adding the shared colours");
+    liq_result* raw = nullptr;
+    Check(liq_histogram_quantize(fixed.get(), t.attr.get(), &raw), "taking the shared palette");
+    t.result.reset(raw);
+    return t;
+  }
+  void GiveBack(TakeOver t) {
+    std::lock_guard<std::mutex> lock(mutex);
+    idle.push_back(std::move(t));
+  }
 };
 
 QuantPalette::QuantPalette(bool dither) : impl_(std::make_unique<Impl>()), dither_(dither) {
@@ -157,23 +200,10 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
   };
 
   if (!shared_.empty()) {
-    // The shared palette as a result of its own: every entry fixed.
-    Attr take_over = MakeAttr(dither_ ? kTakeOverSpeedDithered : kTakeOverSpeed, posterize_bits_);
-    Histogram fixed(liq_histogram_create(take_over.get()));
-    if (!fixed) throw GIFException("libimagequant: out of memory");
-    std::vector<liq_histogram_entry> entries;
-    for (const gdi::Color& c : shared_) {
-      Check(liq_histogram_add_fixed_color(fixed.get(), liq_color{c.r, c.g, c.b, 255}, 0), "fixing a colour");
-      entries.push_back(liq_histogram_entry{liq_color{c.r, c.g, c.b, 255}, 1});
-    }
-    // A histogram of fixed colours alone counts as empty.
-    Check(liq_histogram_add_colors(fixed.get(), take_over.get(), entries.data(), int(entries.size()), 0),
-          "adding the shared colours");
-    liq_result* raw = nullptr;
-    Check(liq_histogram_quantize(fixed.get(), take_over.get(), &raw), "taking the shared palette");
-    Result result(raw);
-    error = remap(result.get(), indices);
-    palette = Colours(result.get());
+    TakeOver taken = impl_->TakeShared(*this);
+    error = remap(taken.result.get(), indices);
+    palette = Colours(taken.result.get());
+    impl_->GiveBack(std::move(taken));
   }
   if (shared_.empty() || error > shared_error_ * kRetryFactor + kRetryFloor) {
     Image input = MakeImage(attr.get(), rgba, w, h);
