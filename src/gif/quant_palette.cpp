@@ -100,6 +100,75 @@ std::vector<gdi::Color> Colours(liq_result* result) {
   return out;
 }
 
+// Nearest entry of a palette by squared RGB distance (the lowest index on
+// a tie), with the answers kept per colour: a movie's frames ask for the
+// same colours again and again.
+class NearestCache {
+ public:
+  explicit NearestCache(const std::vector<gdi::Color>& palette) : palette_(palette) { Reset(1 << 12); }
+
+  int Find(std::uint32_t rgb) {
+    std::size_t h = (rgb * 0x9E3779B1u) >> shift_;
+    for (;; h = (h + 1) & mask_) {
+      if (keys_[h] == rgb) return values_[h];
+      if (keys_[h] == kEmpty) break;
+    }
+    const int index = Search(rgb);
+    if (++used_ * 2 > keys_.size()) {
+      // Past a few million colours start afresh rather than grow on.
+      Reset(keys_.size() >= (std::size_t(1) << 23) ? keys_.size() : keys_.size() * 2);
+      ++used_;
+      h = (rgb * 0x9E3779B1u) >> shift_;
+      while (keys_[h] != kEmpty) h = (h + 1) & mask_;
+    }
+    keys_[h] = rgb;
+    values_[h] = std::uint8_t(index);
+    return index;
+  }
+
+ private:
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+  void Reset(std::size_t size) {
+    const std::vector<std::uint32_t> old_keys = used_ > 0 && size > keys_.size() ? keys_ : std::vector<std::uint32_t>();
+    const std::vector<std::uint8_t> old_values = old_keys.empty() ? std::vector<std::uint8_t>() : values_;
+    keys_.assign(size, kEmpty);
+    values_.assign(size, 0);
+    mask_ = size - 1;
+    shift_ = 32;
+    for (std::size_t s = size; s > 1; s >>= 1) --shift_;
+    used_ = 0;
+    for (std::size_t i = 0; i < old_keys.size(); ++i) {
+      if (old_keys[i] == kEmpty) continue;
+      std::size_t h = (old_keys[i] * 0x9E3779B1u) >> shift_;
+      while (keys_[h] != kEmpty) h = (h + 1) & mask_;
+      keys_[h] = old_keys[i];
+      values_[h] = old_values[i];
+      ++used_;
+    }
+  }
+
+  int Search(std::uint32_t rgb) const {
+    const int r = int(rgb >> 16), g = int((rgb >> 8) & 0xFF), b = int(rgb & 0xFF);
+    int best = 0, best_distance = 1 << 30;
+    for (std::size_t i = 0; i < palette_.size(); ++i) {
+      const int dr = r - palette_[i].r, dg = g - palette_[i].g, db = b - palette_[i].b;
+      const int d = dr * dr + dg * dg + db * db;
+      if (d < best_distance) {
+        best_distance = d;
+        best = int(i);
+      }
+    }
+    return best;
+  }
+
+  const std::vector<gdi::Color>& palette_;
+  std::vector<std::uint32_t> keys_;
+  std::vector<std::uint8_t> values_;
+  std::size_t mask_ = 0, used_ = 0;
+  int shift_ = 32;
+};
+
 }  // namespace
 
 // The shared palette as a result of its own, every entry fixed, with the
@@ -147,6 +216,19 @@ struct QuantPalette::Impl {
   void GiveBack(TakeOver t) {
     std::lock_guard<std::mutex> lock(mutex);
     idle.push_back(std::move(t));
+  }
+  // Colour caches, one per frame reduced at a time.
+  std::vector<std::unique_ptr<NearestCache>> caches;
+  std::unique_ptr<NearestCache> TakeNearest(const std::vector<gdi::Color>& palette) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (caches.empty()) return std::make_unique<NearestCache>(palette);
+    auto cache = std::move(caches.back());
+    caches.pop_back();
+    return cache;
+  }
+  void GiveBack(std::unique_ptr<NearestCache> cache) {
+    std::lock_guard<std::mutex> lock(mutex);
+    caches.push_back(std::move(cache));
   }
 };
 
@@ -199,7 +281,29 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
     return liq_get_remapping_error(result);
   };
 
-  if (!shared_.empty()) {
+  if (!shared_.empty() && !dither_) {
+    // Without dithering a pixel takes its nearest shared colour, which is
+    // also what keeps the error against the captured frame lowest.
+    std::unique_ptr<NearestCache> nearest = impl_->TakeNearest(shared_);
+    double sum = 0;
+    std::uint32_t last = 0xFFFFFFFFu;
+    int index = 0;
+    for (std::size_t k = 0; k < indices.size(); ++k) {
+      const std::uint8_t* p = rgba.data() + 4 * k;
+      const std::uint32_t rgb = (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+      if (rgb != last) {
+        index = nearest->Find(rgb);
+        last = rgb;
+      }
+      indices[k] = std::uint8_t(index);
+      const gdi::Color& c = shared_[std::size_t(index)];
+      const int dr = p[0] - c.r, dg = p[1] - c.g, db = p[2] - c.b;
+      sum += double(dr * dr + dg * dg + db * db);
+    }
+    impl_->GiveBack(std::move(nearest));
+    error = sum / (3.0 * double(indices.size()));
+    palette = shared_;
+  } else if (!shared_.empty()) {
     TakeOver taken = impl_->TakeShared(*this);
     error = remap(taken.result.get(), indices);
     palette = Colours(taken.result.get());
