@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 
@@ -47,8 +48,20 @@ TEST(QuantPalette, FewColoursStayExactNoisyPicturesArePosterized) {
   ASSERT_FALSE(posterized.SharedPalette().empty());
   for (gdi::Color c : posterized.SharedPalette())
     for (std::uint8_t v : {c.r, c.g, c.b}) EXPECT_EQ(v & 1, v >> 7) << std::hex << Rgb(c);
+  // Without dithering every pixel shows its nearest shared colour.
   const auto reduced = posterized.Reduce(noise);
-  EXPECT_EQ(reduced->Images()[0].Width(), 64);
+  const TGIFSubImage& frame = reduced->Images()[0];
+  ASSERT_EQ(frame.Width(), 64);
+  auto distance = [](gdi::Color a, gdi::Color b) {
+    return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b);
+  };
+  for (int y = 0; y < 48; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const gdi::Color want = noise.GetPixel(x, y);
+      int best = 1 << 30;
+      for (gdi::Color c : posterized.SharedPalette()) best = std::min(best, distance(c, want));
+      ASSERT_EQ(distance(frame.ActiveColorMap()[frame.Pixel(x, y)], want), best) << x << "," << y;
+    }
 }
 
 }  // namespace
