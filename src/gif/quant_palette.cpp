@@ -100,6 +100,20 @@ std::vector<gdi::Color> Colours(liq_result* result) {
   return out;
 }
 
+// Mean squared error per channel of indices shown through palette.
+double RgbError(const std::vector<std::uint8_t>& rgba, const std::vector<std::uint8_t>& indices,
+                const std::vector<gdi::Color>& palette) {
+  if (indices.empty()) return 0;
+  double sum = 0;
+  for (std::size_t k = 0; k < indices.size(); ++k) {
+    const std::uint8_t* p = rgba.data() + 4 * k;
+    const gdi::Color& c = palette[indices[k] < palette.size() ? indices[k] : 0];
+    const int dr = p[0] - c.r, dg = p[1] - c.g, db = p[2] - c.b;
+    sum += double(dr * dr + dg * dg + db * db);
+  }
+  return sum / (3.0 * double(indices.size()));
+}
+
 // Nearest entry of a palette by squared RGB distance (the lowest index on
 // a tie), with the answers kept per colour: a movie's frames ask for the
 // same colours again and again.
@@ -285,7 +299,6 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
     // Without dithering a pixel takes its nearest shared colour, which is
     // also what keeps the error against the captured frame lowest.
     std::unique_ptr<NearestCache> nearest = impl_->TakeNearest(shared_);
-    double sum = 0;
     std::uint32_t last = 0xFFFFFFFFu;
     int index = 0;
     for (std::size_t k = 0; k < indices.size(); ++k) {
@@ -296,12 +309,9 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
         last = rgb;
       }
       indices[k] = std::uint8_t(index);
-      const gdi::Color& c = shared_[std::size_t(index)];
-      const int dr = p[0] - c.r, dg = p[1] - c.g, db = p[2] - c.b;
-      sum += double(dr * dr + dg * dg + db * db);
     }
     impl_->GiveBack(std::move(nearest));
-    error = sum / (3.0 * double(indices.size()));
+    error = RgbError(rgba, indices, shared_);
     palette = shared_;
   } else if (!shared_.empty()) {
     TakeOver taken = impl_->TakeShared(*this);
@@ -315,10 +325,13 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
     Check(liq_image_quantize(input.get(), attr.get(), &raw), "making the frame's palette");
     Result own(raw);
     std::vector<std::uint8_t> own_indices(indices.size());
-    const double own_error = remap(own.get(), own_indices);
+    double own_error = remap(own.get(), own_indices);
+    std::vector<gdi::Color> own_palette = Colours(own.get());
+    // Measured as the shared palette's error was.
+    if (!dither_) own_error = RgbError(rgba, own_indices, own_palette);
     if (error < 0 || own_error < error * kKeepOwnFactor) {
       indices.swap(own_indices);
-      palette = Colours(own.get());
+      palette = std::move(own_palette);
     }
   }
   auto frame = std::make_unique<TGIFSubImage>(image.get());
