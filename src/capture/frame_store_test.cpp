@@ -73,6 +73,29 @@ TEST_F(FrameStoreTest, EveryDepthRoundTripsBitExactly) {
   EXPECT_FALSE(fs::exists(dir_ / "temp" / "1.bmp.part"));
 }
 
+// Flat pictures and busy ones go through different compressors: both are
+// one level-1 zlib stream that gives back the very picture.
+TEST_F(FrameStoreTest, FlatAndBusyPicturesAreLevelOneStreamsThatRoundTrip) {
+  Bitmap flat(300, 200, PixelFormat::pf32bit);
+  for (int y = 0; y < 200; ++y)
+    for (int x = 0; x < 300; ++x) flat.SetPixel(x, y, x > 100 && x < 110 && y > 50 ? gdi::Color{200, 10, 10} : gdi::Color{1, 2, 3});
+  const Bitmap busy = Random(300, 200, PixelFormat::pf32bit, 77);
+  int n = 1;
+  for (const Bitmap* b : {static_cast<const Bitmap*>(&flat), &busy}) {
+    SaveFrameFile(*b, n);
+    const fs::path file = dir_ / "temp" / (std::to_string(n) + ".bmp");
+    const auto packed = Bytes(file);
+    ASSERT_GE(packed.size(), 2u);
+    EXPECT_EQ(packed[0], 0x78);
+    EXPECT_EQ(packed[1], 0x01);
+    EXPECT_EQ(LoadFrameFile(file), gdi::SaveBmp(*b)) << n;
+    const Bitmap back = LoadFramePicture(file);
+    EXPECT_TRUE(FramesEqual(back, *b)) << n;
+    ++n;
+  }
+  EXPECT_LT(fs::file_size(dir_ / "temp" / "1.bmp"), 2000u);
+}
+
 TEST_F(FrameStoreTest, ReadsAnIndependentlyCompressedBmp) {
   Bitmap b = Random(10, 10, PixelFormat::pf24bit, 9);
   auto bmp = gdi::SaveBmp(b);

@@ -10,12 +10,9 @@
 #include <filesystem>
 #include <string>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "avi/avi_writer.h"
 #include "cli/commands.h"
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
@@ -245,7 +242,7 @@ int main(int argc, char** argv) {
 
   // The codec probes of the compressor list talk on stderr; the writers
   // report their own failures.
-  av_log_set_level(AV_LOG_QUIET);
+  ffmpeg::SetLogLevel(AV_LOG_QUIET);
   if (app.count("--max-movie-size") > 0) swf::SetMaxMovieSize(max_movie_mib << 20);
   swf::SetExpandInterrupt(&CaptureStopRequested);
   avi::SetSaveInterrupt(&CaptureStopRequested);

@@ -105,10 +105,33 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
   result.SetPalette(palette);
   std::unique_ptr<TColorLookup> lookup = CreateLookup(method, palette);
   if (lookup->Colors() == 0) return result;
-  std::unique_ptr<TDitherEngine> ditherer = CreateDitherer(dither, w, *lookup);
-
   std::vector<std::uint8_t> rgb(std::size_t(w) * 3);
   gdi::Color chosen;
+  if (auto* fast = dynamic_cast<TFastColorLookup*>(lookup.get()); fast != nullptr && dither == dtNearest) {
+    // The nearest-colour walk without its virtual calls, in the same
+    // serpentine order (the lookup's cache keeps the first colour asked per
+    // cell); a pixel of the colour before it takes the same index.
+    std::uint32_t last = 0xFFFFFFFFu;
+    int index = 0;
+    for (int y = 0; y < h; ++y) {
+      ReadRow(picture, y, rgb);
+      std::uint8_t* out = result.ScanLine(y);
+      const bool forward = y % 2 == 0;
+      for (int k = 0; k < w; ++k) {
+        const int x = forward ? k : w - 1 - k;
+        const std::uint8_t* p = &rgb[std::size_t(x) * 3];
+        const std::uint32_t colour = (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
+        if (colour != last) {
+          index = fast->Lookup(p[0], p[1], p[2], chosen);
+          last = colour;
+        }
+        out[x] = std::uint8_t(index);
+      }
+    }
+    return result;
+  }
+  std::unique_ptr<TDitherEngine> ditherer = CreateDitherer(dither, w, *lookup);
+
   for (int y = 0; y < h; ++y) {
     ReadRow(picture, y, rgb);
     std::uint8_t* out = result.ScanLine(y);

@@ -1,6 +1,7 @@
 #include "gif/fast_lzw.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quarvel::gif {
 
@@ -8,99 +9,110 @@ namespace {
 
 constexpr int kMaxBits = 12;
 constexpr int kTableFull = 4095;
+constexpr int kSlotBits = 14;  // four times the codes a table holds: short probes
+constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
+constexpr std::uint32_t kFree = 0xFFFFFFFFu;
 
-// Packs codes LSB first into sub-blocks of 255 bytes.
-class BitWriter {
+// Packs codes LSB first into a flat buffer, 32 bits at a time; the buffer
+// is cut into sub-blocks once the codes are all in.
+class BitPacker {
  public:
-  explicit BitWriter(TStream& s) : s_(s) {}
-  void Put(int code, int bits) {
+  explicit BitPacker(std::uint8_t* out) : out_(out) {}
+  void Put(std::uint32_t code, int bits) {
     bucket_ |= std::uint64_t(code) << pending_;
     pending_ += bits;
-    while (pending_ >= 8) {
-      Byte(std::uint8_t(bucket_));
+    if (pending_ >= 32) {
+      const auto word = std::uint32_t(bucket_);
+      // Little-endian bytes whatever the host.
+      out_[0] = std::uint8_t(word);
+      out_[1] = std::uint8_t(word >> 8);
+      out_[2] = std::uint8_t(word >> 16);
+      out_[3] = std::uint8_t(word >> 24);
+      out_ += 4;
+      bucket_ >>= 32;
+      pending_ -= 32;
+    }
+  }
+  std::uint8_t* Finish() {
+    while (pending_ > 0) {
+      *out_++ = std::uint8_t(bucket_);
       bucket_ >>= 8;
       pending_ -= 8;
     }
-  }
-  void Finish() {
-    if (pending_ > 0) Byte(std::uint8_t(bucket_));
-    if (fill_ > 0) Block();
-    s_.push_back(0);
+    return out_;
   }
 
  private:
-  void Byte(std::uint8_t b) {
-    block_[std::size_t(fill_++)] = b;
-    if (fill_ == 255) Block();
-  }
-  void Block() {
-    s_.push_back(std::uint8_t(fill_));
-    s_.insert(s_.end(), block_, block_ + fill_);
-    fill_ = 0;
-  }
-  TStream& s_;
+  std::uint8_t* out_;
   std::uint64_t bucket_ = 0;
   int pending_ = 0;
-  std::uint8_t block_[255] = {};
-  int fill_ = 0;
 };
 
 }  // namespace
-
-constexpr std::size_t kSlots = 1 << 13;  // twice the codes a table holds
-constexpr std::uint32_t kFree = 0xFFFFFFFFu;
 
 TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree) {}
 
 void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count) {
   const int min_bits = std::max(code_width, 2);
   stream.push_back(std::uint8_t(min_bits));
-  BitWriter out(stream);
-  const int clear = 1 << min_bits, end = clear + 1;
+  // At most one code per pixel, a clear per 4000 codes, the first clear and
+  // the end, none wider than 12 bits.
+  codes_.resize((count + count / 2048 + 4) * 3 / 2 + 8);
+  BitPacker out(codes_.data());
+  const std::uint32_t clear = 1u << min_bits, end = clear + 1;
   int bits = min_bits + 1;
-  int max_code = (1 << bits) - 1;
-  int free_code = clear + 2;
-  // Widening follows TLZWEncoder: after a code is written, at the width it was written with.
-  auto emit = [&](int code) {
-    out.Put(code, bits);
-    if (free_code > max_code && bits < kMaxBits) {
-      ++bits;
-      max_code = bits == kMaxBits ? 4096 : (1 << bits) - 1;
-    }
-  };
-  auto reset = [&] { std::fill(slots_.begin(), slots_.end(), kFree); };
+  std::uint32_t max_code = (1u << bits) - 1;
+  std::uint32_t free_code = clear + 2;
   std::uint32_t* const table = slots_.data();
   out.Put(clear, bits);
   if (count > 0) {
-    int prefix = pixels[0];
+    std::uint32_t prefix = pixels[0];
     for (std::size_t i = 1; i < count; ++i) {
-      const int pixel = pixels[i];
-      const std::uint32_t key = (std::uint32_t(prefix) << 8) | std::uint32_t(pixel);
-      std::size_t h = (key * 0x9E3779B1u) >> (32 - 13);
+      const std::uint32_t pixel = pixels[i];
+      const std::uint32_t key = (prefix << 8) | pixel;
+      std::size_t h = (key * 0x9E3779B1u) >> (32 - kSlotBits);
       std::uint32_t v;
       while ((v = table[h]) != kFree && (v >> 12) != key) h = (h + 1) & (kSlots - 1);
       if (v != kFree) {
-        prefix = int(v & 0xFFF);
+        prefix = v & 0xFFF;
         continue;
       }
-      emit(prefix);
+      // Widening follows TLZWEncoder: after a code is written, at the width it was written with.
+      out.Put(prefix, bits);
+      if (free_code > max_code && bits < kMaxBits) {
+        ++bits;
+        max_code = bits == kMaxBits ? 4096 : (1u << bits) - 1;
+      }
       prefix = pixel;
       if (free_code < kTableFull) {
-        table[h] = (key << 12) | std::uint32_t(free_code++);
+        table[h] = (key << 12) | free_code++;
       } else {
         // The clear code goes out at the current width; the next code is narrow again.
         out.Put(clear, bits);
         bits = min_bits + 1;
-        max_code = (1 << bits) - 1;
+        max_code = (1u << bits) - 1;
         free_code = clear + 2;
-        reset();
+        std::fill(slots_.begin(), slots_.end(), kFree);
       }
     }
-    emit(prefix);
+    out.Put(prefix, bits);
+    if (free_code > max_code && bits < kMaxBits) ++bits;
   }
   out.Put(end, bits);
-  out.Finish();
-  reset();
+  const std::size_t size = std::size_t(out.Finish() - codes_.data());
+  // Sub-blocks of 255 bytes and the terminator.
+  std::size_t at = stream.size();
+  stream.resize(at + size + (size + 254) / 255 + 1);
+  std::uint8_t* dst = stream.data() + at;
+  for (std::size_t done = 0; done < size;) {
+    const std::size_t n = std::min<std::size_t>(255, size - done);
+    *dst++ = std::uint8_t(n);
+    std::memcpy(dst, codes_.data() + done, n);
+    dst += n;
+    done += n;
+  }
+  *dst = 0;
+  std::fill(slots_.begin(), slots_.end(), kFree);
 }
 
 }  // namespace quarvel::gif

@@ -21,6 +21,7 @@ class TFastLZWEncoder {
  private:
   // (prefix x 256 + pixel) x 4096 + code; all ones: free.
   std::vector<std::uint32_t> slots_;
+  std::vector<std::uint8_t> codes_;  // the code stream before it is cut into sub-blocks
 };
 
 }  // namespace quarvel::gif

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "gif/fast_lzw.h"
+#include "gif/gif_exception.h"
 #include "gif/parallel.h"
 
 namespace quarvel::gif {
@@ -545,59 +546,46 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
 
 namespace {
 
-// Whether the image's own file is larger than `limit`, without writing it:
-// the same pieces, the image data from TFastLZWEncoder, whose code stream is
-// the writer's for frames that are not interlaced. Frames are sized in
-// batches until the sum passes the limit. Nothing when a frame needs the
-// writer itself (interlaced, RLE, bad sizes, an index outside its table).
-std::optional<bool> PlainLargerThan(const TGIFImage& image, std::size_t limit, int threads) {
-  if (image.Version() == gvUnknown || image.Encoding != ecLZW) return std::nullopt;
-  TStream head;
-  image.Header().SaveToStream(head);
+// The image's own file when it is no larger than `limit`, the frames
+// written in batches across the threads until their sum passes the limit.
+// Nothing when it is larger; `unsure` when a frame cannot be written (the
+// caller then writes the image itself, for its errors).
+std::optional<TStream> PlainUpTo(const TGIFImage& image, std::size_t limit, int threads, bool& unsure) {
+  unsure = false;
+  const TGIFVersion version = image.Version();
+  if (version == gvUnknown) {
+    unsure = true;
+    return std::nullopt;
+  }
+  const char* magic = version == gv89a ? "GIF89a" : "GIF87a";
+  TStream out(magic, magic + 6);
+  image.Header().SaveToStream(out);
   const std::size_t n = std::size_t(image.Images().Count());
-  std::vector<std::size_t> sizes(n, 0);
-  std::atomic<bool> exact{true};
   const int workers = WorkerThreads(threads);
   const std::size_t batch = std::size_t(workers) * 4;
-  std::size_t total = 6 + head.size() + 1;
-  for (std::size_t start = 0; start < n && total <= limit; start += batch) {
+  std::vector<TStream> parts(batch);
+  std::atomic<bool> failed{false};
+  for (std::size_t start = 0; start < n; start += batch) {
     const std::size_t count = std::min(batch, n - start);
     ParallelFor(count, workers, [&](std::size_t k) {
-      const std::size_t i = start + k;
-      const TGIFSubImage& f = image.Images()[int(i)];
-      TStream part;
-      f.Extensions().SaveToStream(part);
-      std::size_t size = part.size();
-      if (!f.Empty()) {
-        if (f.Interlaced() || f.Data().size() != std::size_t(f.Width()) * f.Height()) {
-          exact = false;
-          return;
-        }
-        int colours = f.ColorMap().Count();
-        int code_width = f.ColorMap().BitsPerPixel();
-        if (colours == 0) {
-          code_width = image.Header().ColorMap().BitsPerPixel();
-          if (code_width == 0) code_width = 8;
-          colours = 1 << code_width;
-        } else {
-          size += (std::size_t(1) << code_width) * 3;
-        }
-        for (std::uint8_t p : f.Data())
-          if (p >= colours) {
-            exact = false;
-            return;
-          }
-        thread_local TFastLZWEncoder lzw;
-        part.clear();
-        lzw.Encode(part, code_width, f.Data().data(), f.Data().size());
-        size += 10 + part.size();
+      parts[k].clear();
+      try {
+        image.Images()[int(start + k)].SaveToStream(parts[k]);
+      } catch (const GIFException&) {
+        failed = true;
       }
-      sizes[i] = size;
     });
-    if (!exact) return std::nullopt;
-    for (std::size_t k = 0; k < count; ++k) total += sizes[start + k];
+    if (failed) {
+      unsure = true;
+      return std::nullopt;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      if (out.size() + parts[k].size() + 1 > limit) return std::nullopt;
+      out.insert(out.end(), parts[k].begin(), parts[k].end());
+    }
   }
-  return total > limit;
+  out.push_back(0x3B);
+  return out;
 }
 
 }  // namespace
@@ -605,18 +593,22 @@ std::optional<bool> PlainLargerThan(const TGIFImage& image, std::size_t limit, i
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
   OptimizedFile result;
   std::optional<TStream> rewritten = RewriteAnimation(image, options);
-  if (rewritten) {
-    if (const auto larger = PlainLargerThan(image, rewritten->size(), options.threads); larger && *larger) {
-      result.bytes = std::move(*rewritten);
-      result.rewritten = true;
-      return result;
-    }
+  if (!rewritten) {
+    image.SaveToStream(result.bytes);
+    return result;
   }
-  image.SaveToStream(result.bytes);
-  if (rewritten && rewritten->size() < result.bytes.size()) {
-    result.bytes = std::move(*rewritten);
-    result.rewritten = true;
+  // The own file wins a tie.
+  bool unsure = false;
+  if (std::optional<TStream> plain = PlainUpTo(image, rewritten->size(), options.threads, unsure)) {
+    result.bytes = std::move(*plain);
+    return result;
   }
+  if (unsure) {
+    image.SaveToStream(result.bytes);
+    if (result.bytes.size() <= rewritten->size()) return result;
+  }
+  result.bytes = std::move(*rewritten);
+  result.rewritten = true;
   return result;
 }
 

@@ -36,6 +36,7 @@ class QuantPalette {
   bool dither_;
   std::vector<gdi::Color> shared_;
   double shared_error_ = 0;
+  int posterize_bits_ = 0;  // low bits dropped from every channel
 };
 
 }  // namespace quarvel::gif

@@ -63,6 +63,26 @@ TEST(CliInfo, DescribesTheSampleMovie) {
   EXPECT_NE(r.out.find("SoundStreamBlock: 60"), std::string::npos) << r.out;
 }
 
+// FFmpeg's libraries take longer to load than the rest of the program:
+// runs that do not encode or decode media must not load them, the ones
+// that do load them when they need them.
+TEST(CliStartup, FfmpegLoadsOnlyWhenACommandNeedsIt) {
+  CliRunner cli("startup");
+  const std::string program = ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli");
+  auto loaded = [&](const std::string& args) {
+    const fs::path log = cli.Folder() / "ld.txt";
+    const std::string cmd = "LD_DEBUG=libs " + program + " --work-dir " + ShellQuote(cli.WorkDir().string()) + " " +
+                            args + " >/dev/null 2>" + ShellQuote(log.string()) + " </dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << args;
+    const std::string text = ReadText(log);
+    EXPECT_NE(text.find("libc.so"), std::string::npos) << "the loader's log is not there";
+    return text.find("libavcodec") != std::string::npos;
+  };
+  EXPECT_FALSE(loaded("--version"));
+  EXPECT_FALSE(loaded("info " + ShellQuote(SampleMovie())));
+  EXPECT_TRUE(loaded("codecs"));
+}
+
 TEST(CliErrors, BadInputsExitWithOneAndNameTheProblem) {
   CliRunner cli("errors");
   const std::string missing = (cli.Folder() / "missing.swf").string();

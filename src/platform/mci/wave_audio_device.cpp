@@ -16,6 +16,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/mci/mci.h"
 
 namespace quarvel::mci {
@@ -32,7 +33,7 @@ constexpr std::uint64_t kMaxDataBytes = std::numeric_limits<std::uint32_t>::max(
 constexpr std::int64_t kPullFrames = kBusRate / 4;
 
 struct DictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+  void operator()(AVDictionary* d) const { ffmpeg::Av().av_dict_free(&d); }
 };
 
 bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int& err) {
@@ -52,10 +53,10 @@ bool PWriteAll(int fd, const std::uint8_t* data, std::size_t size, off_t at, int
 
 }  // namespace
 
-void WaveAudioDevice::SwrFree::operator()(SwrContext* s) const { swr_free(&s); }
-void WaveAudioDevice::CodecFree::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void WaveAudioDevice::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
-void WaveAudioDevice::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
+void WaveAudioDevice::SwrFree::operator()(SwrContext* s) const { ffmpeg::Av().swr_free(&s); }
+void WaveAudioDevice::CodecFree::operator()(AVCodecContext* c) const { ffmpeg::Av().avcodec_free_context(&c); }
+void WaveAudioDevice::FrameFree::operator()(AVFrame* f) const { ffmpeg::Av().av_frame_free(&f); }
+void WaveAudioDevice::PacketFree::operator()(AVPacket* p) const { ffmpeg::Av().av_packet_free(&p); }
 
 bool WaveAudioDevice::Supported(const audio::WaveFormat& f) {
   if (f.channels < 1 || f.channels > 2 || f.sample_rate < 8000 || f.sample_rate > 96000) return false;
@@ -122,30 +123,30 @@ bool WaveAudioDevice::OpenFileLocked() {
 }
 
 bool WaveAudioDevice::OpenEncoderLocked() {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ADPCM_IMA_WAV);
+  const AVCodec* codec = ffmpeg::Av().avcodec_find_encoder(AV_CODEC_ID_ADPCM_IMA_WAV);
   if (!codec) return false;
-  encoder_.reset(avcodec_alloc_context3(codec));
+  encoder_.reset(ffmpeg::Av().avcodec_alloc_context3(codec));
   if (!encoder_) return false;
   encoder_->sample_fmt = AV_SAMPLE_FMT_S16P;
   encoder_->sample_rate = static_cast<int>(format_.sample_rate);
-  av_channel_layout_default(&encoder_->ch_layout, format_.channels);
+  ffmpeg::Av().av_channel_layout_default(&encoder_->ch_layout, format_.channels);
   AVDictionary* raw_options = nullptr;
-  av_dict_set_int(&raw_options, "block_size", format_.block_align, 0);
-  const int opened = avcodec_open2(encoder_.get(), codec, &raw_options);
+  ffmpeg::Av().av_dict_set_int(&raw_options, "block_size", format_.block_align, 0);
+  const int opened = ffmpeg::Av().avcodec_open2(encoder_.get(), codec, &raw_options);
   std::unique_ptr<AVDictionary, DictFree> options(raw_options);
   if (opened < 0 || encoder_->frame_size != format_.SamplesPerBlock() ||
       encoder_->block_align != format_.block_align) {
     encoder_.reset();
     return false;
   }
-  frame_.reset(av_frame_alloc());
-  packet_.reset(av_packet_alloc());
+  frame_.reset(ffmpeg::Av().av_frame_alloc());
+  packet_.reset(ffmpeg::Av().av_packet_alloc());
   if (!frame_ || !packet_) return false;
   frame_->nb_samples = encoder_->frame_size;
   frame_->format = AV_SAMPLE_FMT_S16P;
   frame_->sample_rate = encoder_->sample_rate;
-  if (av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0 ||
-      av_frame_get_buffer(frame_.get(), 0) < 0) {
+  if (ffmpeg::Av().av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout) < 0 ||
+      ffmpeg::Av().av_frame_get_buffer(frame_.get(), 0) < 0) {
     return false;
   }
   block_.assign(static_cast<std::size_t>(encoder_->frame_size) * out_channels_, 0);
@@ -164,16 +165,16 @@ std::uint32_t WaveAudioDevice::Record() {
   }
   AVChannelLayout in_layout;
   AVChannelLayout out_layout;
-  av_channel_layout_default(&in_layout, kBusChannels);
-  av_channel_layout_default(&out_layout, out_channels_);
+  ffmpeg::Av().av_channel_layout_default(&in_layout, kBusChannels);
+  ffmpeg::Av().av_channel_layout_default(&out_layout, out_channels_);
   SwrContext* raw = nullptr;
   const AVSampleFormat out_format = out_bytes_per_sample_ == 1 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-  if (swr_alloc_set_opts2(&raw, &out_layout, out_format, static_cast<int>(format_.sample_rate), &in_layout,
+  if (ffmpeg::Av().swr_alloc_set_opts2(&raw, &out_layout, out_format, static_cast<int>(format_.sample_rate), &in_layout,
                           AV_SAMPLE_FMT_S16, kBusRate, 0, nullptr) < 0) {
     return kErrNonapplicableFunction;
   }
   swr_.reset(raw);
-  if (swr_init(raw) < 0) {
+  if (ffmpeg::Av().swr_init(raw) < 0) {
     swr_.reset();
     return kErrNonapplicableFunction;
   }
@@ -265,11 +266,11 @@ bool WaveAudioDevice::PullLocked(bool final) {
 void WaveAudioDevice::FeedLocked(std::span<const std::int16_t> interleaved) {
   const int in_frames = static_cast<int>(interleaved.size() / kBusChannels);
   if (in_frames == 0 || !swr_ || !error_.empty()) return;
-  const int room = swr_get_out_samples(swr_.get(), in_frames);
+  const int room = ffmpeg::Av().swr_get_out_samples(swr_.get(), in_frames);
   converted_.resize(static_cast<std::size_t>(room) * out_channels_ * out_bytes_per_sample_);
   std::uint8_t* out = converted_.data();
   const auto* in = reinterpret_cast<const std::uint8_t*>(interleaved.data());
-  const int got = swr_convert(swr_.get(), &out, room, &in, in_frames);
+  const int got = ffmpeg::Av().swr_convert(swr_.get(), &out, room, &in, in_frames);
   if (got < 0) {
     Fail("the samples could not be converted");
     return;
@@ -283,7 +284,7 @@ void WaveAudioDevice::DrainLocked() {
     const int room = 4096;
     converted_.resize(static_cast<std::size_t>(room) * out_channels_ * out_bytes_per_sample_);
     std::uint8_t* out = converted_.data();
-    const int got = swr_convert(swr_.get(), &out, room, nullptr, 0);
+    const int got = ffmpeg::Av().swr_convert(swr_.get(), &out, room, nullptr, 0);
     if (got <= 0) break;
     AppendSamplesLocked(converted_.data(), static_cast<std::size_t>(got));
   }
@@ -324,7 +325,7 @@ void WaveAudioDevice::EncodeBlockLocked(const std::int16_t* interleaved) {
     full_ = true;
     return;
   }
-  if (av_frame_make_writable(frame_.get()) < 0) {
+  if (ffmpeg::Av().av_frame_make_writable(frame_.get()) < 0) {
     Fail("out of memory while encoding");
     return;
   }
@@ -333,20 +334,20 @@ void WaveAudioDevice::EncodeBlockLocked(const std::int16_t* interleaved) {
     auto* plane = reinterpret_cast<std::int16_t*>(frame_->data[c]);
     for (int i = 0; i < per_block; ++i) plane[i] = interleaved[static_cast<std::size_t>(i) * out_channels_ + c];
   }
-  if (avcodec_send_frame(encoder_.get(), frame_.get()) < 0) {
+  if (ffmpeg::Av().avcodec_send_frame(encoder_.get(), frame_.get()) < 0) {
     Fail("the IMA ADPCM encoder refused a block");
     return;
   }
   for (;;) {
-    const int rc = avcodec_receive_packet(encoder_.get(), packet_.get());
+    const int rc = ffmpeg::Av().avcodec_receive_packet(encoder_.get(), packet_.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
     if (rc < 0 || packet_->size != format_.block_align) {
-      if (rc >= 0) av_packet_unref(packet_.get());
+      if (rc >= 0) ffmpeg::Av().av_packet_unref(packet_.get());
       Fail("the IMA ADPCM encoder gave a block of the wrong size");
       return;
     }
     AppendLocked(packet_->data, static_cast<std::size_t>(packet_->size));
-    av_packet_unref(packet_.get());
+    ffmpeg::Av().av_packet_unref(packet_.get());
   }
 }
 

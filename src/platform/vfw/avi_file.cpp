@@ -579,7 +579,7 @@ WaveCodec WaveCodecOf(std::span<const std::uint8_t> f) {
 
 void AVIFileInit() {
   // Encoders that refuse a format explain themselves through our results.
-  if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+  if (ffmpeg::Av().av_log_get_level() == AV_LOG_INFO) ffmpeg::Av().av_log_set_level(AV_LOG_ERROR);
 }
 
 void AVIFileExit() {}

@@ -22,8 +22,8 @@ using namespace detail;
 
 struct OutputContextDeleter {
   void operator()(AVFormatContext* oc) const {
-    if (oc->pb) avio_closep(&oc->pb);
-    avformat_free_context(oc);
+    if (oc->pb) ffmpeg::Av().avio_closep(&oc->pb);
+    ffmpeg::Av().avformat_free_context(oc);
   }
 };
 using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
@@ -52,7 +52,7 @@ class Saver {
 
   HRESULT Run(const std::filesystem::path& file, int n, PAVISTREAM* streams, AVICOMPRESSOPTIONS** options) {
     AVFormatContext* raw = nullptr;
-    if (avformat_alloc_output_context2(&raw, nullptr, "avi", file.c_str()) < 0 || !raw) return AVIERR_MEMORY;
+    if (ffmpeg::Av().avformat_alloc_output_context2(&raw, nullptr, "avi", file.c_str()) < 0 || !raw) return AVIERR_MEMORY;
     oc_.reset(raw);
     tracks_.resize(std::size_t(n));
     for (int i = 0; i < n; ++i) {
@@ -60,12 +60,12 @@ class Saver {
       if (r != AVIERR_OK) return r;
     }
     PlanChunks();
-    if (avio_open(&oc_->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) return AVIERR_FILEOPEN;
+    if (ffmpeg::Av().avio_open(&oc_->pb, file.c_str(), AVIO_FLAG_WRITE) < 0) return AVIERR_FILEOPEN;
     opened_ = true;
     AVDictionary* muxer_options = nullptr;
-    av_dict_set(&muxer_options, "flipped_raw_rgb", "1", 0);  // our rows are bottom-up, as in the DIB
-    int err = avformat_write_header(oc_.get(), &muxer_options);
-    av_dict_free(&muxer_options);
+    ffmpeg::Av().av_dict_set(&muxer_options, "flipped_raw_rgb", "1", 0);  // our rows are bottom-up, as in the DIB
+    int err = ffmpeg::Av().avformat_write_header(oc_.get(), &muxer_options);
+    ffmpeg::Av().av_dict_free(&muxer_options);
     if (err < 0) return AVIERR_BADFORMAT;
 
     for (;;) {
@@ -80,8 +80,8 @@ class Saver {
         HRESULT r = Encode(t, nullptr);
         if (r != AVIERR_OK) return r;
       }
-    if (av_write_trailer(oc_.get()) < 0) return AVIERR_FILEWRITE;
-    if (avio_closep(&oc_->pb) < 0) return AVIERR_FILEWRITE;
+    if (ffmpeg::Av().av_write_trailer(oc_.get()) < 0) return AVIERR_FILEWRITE;
+    if (ffmpeg::Av().avio_closep(&oc_->pb) < 0) return AVIERR_FILEWRITE;
     if (callback_ && last_percent_ < 100) callback_(100);
     return AVIERR_OK;
   }
@@ -101,7 +101,7 @@ class Saver {
     if (AVIStreamReadFormat(source, 0, nullptr, &size) != AVIERR_OK || size <= 0) return AVIERR_BADFORMAT;
     std::vector<std::uint8_t> format(std::size_t(size), 0);
     if (AVIStreamReadFormat(source, 0, format.data(), &size) != AVIERR_OK) return AVIERR_BADFORMAT;
-    t.stream = avformat_new_stream(oc_.get(), nullptr);
+    t.stream = ffmpeg::Av().avformat_new_stream(oc_.get(), nullptr);
     if (!t.stream) return AVIERR_MEMORY;
     if (t.info.fccType == streamtypeVIDEO) return AddVideo(t, format, opts);
     if (t.info.fccType == streamtypeAUDIO) return AddAudio(t, format);
@@ -114,7 +114,7 @@ class Saver {
     t.video = true;
     t.dib = *dib;
     AVRational tb;
-    av_reduce(&tb.num, &tb.den, t.unit.num, t.unit.den, 65535);
+    ffmpeg::Av().av_reduce(&tb.num, &tb.den, t.unit.num, t.unit.den, 65535);
     bool compress = opts && opts->fccHandler != 0 && (opts->fccType == 0 || opts->fccType == streamtypeVIDEO);
     if (!compress) {
       AVCodecParameters* par = t.stream->codecpar;
@@ -145,12 +145,12 @@ class Saver {
     eo.settings = compressor->settings;
     t.encoder = OpenEncoder(*compressor, *dib, eo, nullptr);
     if (!t.encoder) return AVIERR_CANTCOMPRESS;
-    if (avcodec_parameters_from_context(t.stream->codecpar, t.encoder.get()) < 0) return AVIERR_MEMORY;
+    if (ffmpeg::Av().avcodec_parameters_from_context(t.stream->codecpar, t.encoder.get()) < 0) return AVIERR_MEMORY;
     t.stream->codecpar->codec_tag = compressor->code;
     t.stream->time_base = t.encoder->time_base;
     t.stream->avg_frame_rate = av_inv_q(t.encoder->time_base);
     t.converter = std::make_unique<DibConverter>(*dib, t.encoder->pix_fmt);
-    t.frame.reset(av_frame_alloc());
+    t.frame.reset(ffmpeg::Av().av_frame_alloc());
     if (!t.frame) return AVIERR_MEMORY;
     return AVIERR_OK;
   }
@@ -165,7 +165,7 @@ class Saver {
     par->codec_type = AVMEDIA_TYPE_AUDIO;
     par->codec_id = codec.id;
     par->sample_rate = int(wf.nSamplesPerSec);
-    av_channel_layout_default(&par->ch_layout, wf.nChannels);
+    ffmpeg::Av().av_channel_layout_default(&par->ch_layout, wf.nChannels);
     par->block_align = wf.nBlockAlign;
     par->bits_per_coded_sample = wf.wBitsPerSample;
     par->bit_rate = std::int64_t(wf.nAvgBytesPerSec) * 8;
@@ -173,7 +173,7 @@ class Saver {
     par->frame_size = codec.samples_per_block;
     if (codec.id == AV_CODEC_ID_ADPCM_MS && format.size() > sizeof wf) {
       std::size_t n = std::min<std::size_t>(wf.cbSize, format.size() - sizeof wf);
-      par->extradata = static_cast<std::uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+      par->extradata = static_cast<std::uint8_t*>(ffmpeg::Av().av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
       if (!par->extradata) return AVIERR_MEMORY;
       std::memcpy(par->extradata, format.data() + sizeof wf, n);
       par->extradata_size = int(n);
@@ -192,7 +192,7 @@ class Saver {
       }
     for (auto& t : tracks_) {
       if (t.video) continue;
-      std::int64_t n = av_rescale_q(1, piece, t.unit);
+      std::int64_t n = ffmpeg::Av().av_rescale_q(1, piece, t.unit);
       t.chunk = LONG(std::clamp<std::int64_t>(n, 1, 1 << 20));
     }
     for (const auto& t : tracks_) {
@@ -205,7 +205,7 @@ class Saver {
     Track* best = nullptr;
     for (auto& t : tracks_) {
       if (t.next >= t.end) continue;
-      if (!best || av_compare_ts(t.next, t.unit, best->next, best->unit) < 0) best = &t;
+      if (!best || ffmpeg::Av().av_compare_ts(t.next, t.unit, best->next, best->unit) < 0) best = &t;
     }
     return best;
   }
@@ -221,8 +221,8 @@ class Saver {
 
   HRESULT WritePacket(Track& t, AVPacket* pkt, AVRational from) {
     pkt->stream_index = t.stream->index;
-    av_packet_rescale_ts(pkt, from, t.stream->time_base);
-    return av_interleaved_write_frame(oc_.get(), pkt) < 0 ? AVIERR_FILEWRITE : AVIERR_OK;
+    ffmpeg::Av().av_packet_rescale_ts(pkt, from, t.stream->time_base);
+    return ffmpeg::Av().av_interleaved_write_frame(oc_.get(), pkt) < 0 ? AVIERR_FILEWRITE : AVIERR_OK;
   }
 
   HRESULT WriteVideo(Track& t) {
@@ -238,14 +238,14 @@ class Saver {
       t.frame->pict_type = AV_PICTURE_TYPE_NONE;
       return Encode(t, t.frame.get());
     }
-    PacketPtr pkt(av_packet_alloc());
-    if (!pkt || av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
+    PacketPtr pkt(ffmpeg::Av().av_packet_alloc());
+    if (!pkt || ffmpeg::Av().av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
     std::memcpy(pkt->data, t.buffer.data(), t.buffer.size());
     pkt->pts = pkt->dts = index;
     pkt->duration = 1;
     pkt->flags |= AV_PKT_FLAG_KEY;
     if (t.palette_due) {
-      std::uint8_t* pal = av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+      std::uint8_t* pal = ffmpeg::Av().av_packet_new_side_data(pkt.get(), AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
       if (!pal) return AVIERR_MEMORY;
       std::memcpy(pal, t.dib.palette.data(), AVPALETTE_SIZE);
       t.palette_due = false;
@@ -254,15 +254,15 @@ class Saver {
   }
 
   HRESULT Encode(Track& t, AVFrame* frame) {
-    if (avcodec_send_frame(t.encoder.get(), frame) < 0) return AVIERR_COMPRESSOR;
-    PacketPtr pkt(av_packet_alloc());
+    if (ffmpeg::Av().avcodec_send_frame(t.encoder.get(), frame) < 0) return AVIERR_COMPRESSOR;
+    PacketPtr pkt(ffmpeg::Av().av_packet_alloc());
     if (!pkt) return AVIERR_MEMORY;
     for (;;) {
-      int err = avcodec_receive_packet(t.encoder.get(), pkt.get());
+      int err = ffmpeg::Av().avcodec_receive_packet(t.encoder.get(), pkt.get());
       if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return AVIERR_OK;
       if (err < 0) return AVIERR_COMPRESSOR;
       HRESULT r = WritePacket(t, pkt.get(), t.encoder->time_base);
-      av_packet_unref(pkt.get());
+      ffmpeg::Av().av_packet_unref(pkt.get());
       if (r != AVIERR_OK) return r;
     }
   }
@@ -273,8 +273,8 @@ class Saver {
     HRESULT r = ReadSamples(t, count, &got);
     if (r != AVIERR_OK) return r;
     if (got <= 0) return AVIERR_FILEREAD;
-    PacketPtr pkt(av_packet_alloc());
-    if (!pkt || av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
+    PacketPtr pkt(ffmpeg::Av().av_packet_alloc());
+    if (!pkt || ffmpeg::Av().av_new_packet(pkt.get(), int(t.buffer.size())) < 0) return AVIERR_MEMORY;
     if (!t.buffer.empty()) std::memcpy(pkt->data, t.buffer.data(), t.buffer.size());
     pkt->pts = pkt->dts = t.next;
     pkt->duration = got;

@@ -108,7 +108,7 @@ CompressorTable CompressorTable::Detect() {
   std::vector<Compressor> found;
   for (const Known& k : KnownCompressors()) {
     for (const char* enc : k.encoders) {
-      if (!avcodec_find_encoder_by_name(enc)) continue;
+      if (!ffmpeg::Av().avcodec_find_encoder_by_name(enc)) continue;
       Compressor c;
       c.code = mmioStringToFOURCC(k.code, 0);
       c.name = k.name;

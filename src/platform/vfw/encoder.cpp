@@ -33,7 +33,7 @@ constexpr int kMaxDibDimension = 32768;
 
 std::string AvErrorText(int err) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(err, text, sizeof text);
+  ffmpeg::Av().av_strerror(err, text, sizeof text);
   return text;
 }
 
@@ -100,7 +100,7 @@ AVPixelFormat EncoderPixelFormat(const AVCodec* codec, AVPixelFormat source) {
   if (has(source)) return source;
   // PAL8 input is best widened to 32-bit RGB where the encoder has it.
   if (source == AV_PIX_FMT_PAL8 && has(AV_PIX_FMT_BGR0)) return AV_PIX_FMT_BGR0;
-  return avcodec_find_best_pix_fmt_of_list(list, source, 0, nullptr);
+  return ffmpeg::Av().avcodec_find_best_pix_fmt_of_list(list, source, 0, nullptr);
 }
 
 CodecContextPtr OpenEncoder(const Compressor& compressor, const DibFormat& dib, const EncoderOptions& options,
@@ -109,16 +109,16 @@ CodecContextPtr OpenEncoder(const Compressor& compressor, const DibFormat& dib, 
     if (error) *error = std::move(text);
     return CodecContextPtr{};
   };
-  const AVCodec* codec = avcodec_find_encoder_by_name(compressor.encoder.c_str());
+  const AVCodec* codec = ffmpeg::Av().avcodec_find_encoder_by_name(compressor.encoder.c_str());
   if (!codec) return fail("encoder " + compressor.encoder + " is not available");
   AVPixelFormat pix = EncoderPixelFormat(codec, dib.SourceFormat());
   if (pix == AV_PIX_FMT_NONE) return fail("no pixel format of " + compressor.encoder + " fits the frames");
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(pix);
+  const AVPixFmtDescriptor* desc = ffmpeg::Av().av_pix_fmt_desc_get(pix);
   if (desc && ((dib.width & ((1 << desc->log2_chroma_w) - 1)) || (dib.height & ((1 << desc->log2_chroma_h) - 1))))
     return fail(compressor.encoder + " needs a frame size divisible by " +
                 std::to_string(1 << std::max(desc->log2_chroma_w, desc->log2_chroma_h)));
 
-  CodecContextPtr ctx(avcodec_alloc_context3(codec));
+  CodecContextPtr ctx(ffmpeg::Av().avcodec_alloc_context3(codec));
   if (!ctx) return fail("out of memory");
   ctx->width = dib.width;
   ctx->height = dib.height;
@@ -135,13 +135,13 @@ CodecContextPtr OpenEncoder(const Compressor& compressor, const DibFormat& dib, 
     if (bit_rate > 0) {
       ctx->bit_rate = bit_rate;
     } else if (compressor.encoder.starts_with("libx264")) {
-      av_opt_set_int(ctx->priv_data, "crf", CrfForQuality(options.quality), 0);
+      ffmpeg::Av().av_opt_set_int(ctx->priv_data, "crf", CrfForQuality(options.quality), 0);
     } else {
       ctx->flags |= AV_CODEC_FLAG_QSCALE;
       ctx->global_quality = QScaleForQuality(options.quality) * FF_QP2LAMBDA;
     }
   }
-  int err = avcodec_open2(ctx.get(), codec, nullptr);
+  int err = ffmpeg::Av().avcodec_open2(ctx.get(), codec, nullptr);
   if (err < 0) return fail(compressor.encoder + " refuses " + std::to_string(dib.width) + "x" +
                            std::to_string(dib.height) + ": " + AvErrorText(err));
   return ctx;
@@ -150,7 +150,7 @@ CodecContextPtr OpenEncoder(const Compressor& compressor, const DibFormat& dib, 
 DibConverter::DibConverter(const DibFormat& dib, AVPixelFormat target) : dib_(dib), target_(target) {
   if (dib.bits < 8) expanded_.resize(std::size_t(dib.width) * std::size_t(dib.height));
   if (target != AV_PIX_FMT_PAL8)
-    sws_.reset(sws_getContext(dib.width, dib.height, dib.SourceFormat(), dib.width, dib.height, target, SWS_BICUBIC,
+    sws_.reset(ffmpeg::Av().sws_getContext(dib.width, dib.height, dib.SourceFormat(), dib.width, dib.height, target, SWS_BICUBIC,
                               nullptr, nullptr, nullptr));
 }
 
@@ -159,9 +159,9 @@ bool DibConverter::Convert(const std::uint8_t* dib, AVFrame* out) {
     out->format = target_;
     out->width = dib_.width;
     out->height = dib_.height;
-    if (av_frame_get_buffer(out, 0) < 0) return false;
+    if (ffmpeg::Av().av_frame_get_buffer(out, 0) < 0) return false;
   }
-  if (av_frame_make_writable(out) < 0) return false;
+  if (ffmpeg::Av().av_frame_make_writable(out) < 0) return false;
   // Rows from the top: the last stored row first, walking backwards.
   const std::uint8_t* top = dib + dib_.stride * std::size_t(dib_.height - 1);
   int src_stride = -int(dib_.stride);
@@ -189,7 +189,7 @@ bool DibConverter::Convert(const std::uint8_t* dib, AVFrame* out) {
   const std::uint8_t* src[4] = {top, nullptr, nullptr, nullptr};
   int strides[4] = {src_stride, 0, 0, 0};
   if (dib_.SourceFormat() == AV_PIX_FMT_PAL8) src[1] = reinterpret_cast<const std::uint8_t*>(dib_.palette.data());
-  return sws_scale(sws_.get(), src, strides, 0, dib_.height, out->data, out->linesize) == dib_.height;
+  return ffmpeg::Av().sws_scale(sws_.get(), src, strides, 0, dib_.height, out->data, out->linesize) == dib_.height;
 }
 
 }  // namespace detail
@@ -199,10 +199,10 @@ LRESULT QueryEncoder(const Compressor& compressor, const BITMAPINFOHEADER& in) {
   if (!dib) return ICERR_BADFORMAT;
   detail::EncoderOptions options;
   // A refusal is the answer here, not an error worth printing.
-  int level = av_log_get_level();
-  av_log_set_level(AV_LOG_QUIET);
+  int level = ffmpeg::Av().av_log_get_level();
+  ffmpeg::Av().av_log_set_level(AV_LOG_QUIET);
   bool opened = detail::OpenEncoder(compressor, *dib, options, nullptr) != nullptr;
-  av_log_set_level(level);
+  ffmpeg::Av().av_log_set_level(level);
   return opened ? ICERR_OK : ICERR_BADFORMAT;
 }
 

@@ -15,22 +15,23 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/vfw/compressors.h"
 #include "platform/vfw/vfw.h"
 
 namespace quarvel::vfw::detail {
 
 struct CodecContextDeleter {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+  void operator()(AVCodecContext* c) const { ffmpeg::Av().avcodec_free_context(&c); }
 };
 struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
+  void operator()(AVFrame* f) const { ffmpeg::Av().av_frame_free(&f); }
 };
 struct PacketDeleter {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
+  void operator()(AVPacket* p) const { ffmpeg::Av().av_packet_free(&p); }
 };
 struct SwsDeleter {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
+  void operator()(SwsContext* s) const { ffmpeg::Av().sws_freeContext(s); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;

@@ -15,6 +15,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/ffmpeg/ffmpeg_api.h"
+
 namespace quarvel::player::sound {
 namespace {
 
@@ -179,9 +181,9 @@ void Mp3Decoder::Feed(std::span<const std::uint8_t> data, std::vector<std::int16
 
 // ---- libavcodec ----
 
-void AvDecoder::CtxDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void AvDecoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void AvDecoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void AvDecoder::CtxDeleter::operator()(AVCodecContext* c) const { ffmpeg::Av().avcodec_free_context(&c); }
+void AvDecoder::PacketDeleter::operator()(AVPacket* p) const { ffmpeg::Av().av_packet_free(&p); }
+void AvDecoder::FrameDeleter::operator()(AVFrame* f) const { ffmpeg::Av().av_frame_free(&f); }
 
 namespace {
 AVCodecID CodecId(AvDecoder::Kind kind) {
@@ -202,19 +204,19 @@ const char* KindName(AvDecoder::Kind kind) {
 }
 }  // namespace
 
-bool AvDecoder::Available(Kind kind) { return avcodec_find_decoder(CodecId(kind)) != nullptr; }
+bool AvDecoder::Available(Kind kind) { return ffmpeg::Av().avcodec_find_decoder(CodecId(kind)) != nullptr; }
 
 AvDecoder::AvDecoder(Kind kind, int rate, int channels) {
-  const AVCodec* codec = avcodec_find_decoder(CodecId(kind));
+  const AVCodec* codec = ffmpeg::Av().avcodec_find_decoder(CodecId(kind));
   const std::string name = KindName(kind);
   if (!codec) throw SoundError(name + ": libavcodec has no decoder for it");
-  ctx_.reset(avcodec_alloc_context3(codec));
-  packet_.reset(av_packet_alloc());
-  frame_.reset(av_frame_alloc());
+  ctx_.reset(ffmpeg::Av().avcodec_alloc_context3(codec));
+  packet_.reset(ffmpeg::Av().av_packet_alloc());
+  frame_.reset(ffmpeg::Av().av_frame_alloc());
   if (!ctx_ || !packet_ || !frame_) throw SoundError(name + ": out of memory");
   ctx_->sample_rate = rate;
-  av_channel_layout_default(&ctx_->ch_layout, channels);
-  if (avcodec_open2(ctx_.get(), codec, nullptr) < 0) throw SoundError(name + ": cannot open the decoder");
+  ffmpeg::Av().av_channel_layout_default(&ctx_->ch_layout, channels);
+  if (ffmpeg::Av().avcodec_open2(ctx_.get(), codec, nullptr) < 0) throw SoundError(name + ": cannot open the decoder");
 }
 
 AvDecoder::~AvDecoder() = default;
@@ -230,7 +232,7 @@ void AvDecoder::Decode(std::span<const std::uint8_t> packet, std::vector<std::in
   AVPacket* p = packet_.get();
   p->data = padded.data();
   p->size = static_cast<int>(packet.size());
-  const int rc = avcodec_send_packet(ctx_.get(), p);
+  const int rc = ffmpeg::Av().avcodec_send_packet(ctx_.get(), p);
   p->data = nullptr;
   p->size = 0;
   if (rc < 0 && rc != AVERROR(EAGAIN)) return;  // a bad packet is skipped as a player would
@@ -239,17 +241,17 @@ void AvDecoder::Decode(std::span<const std::uint8_t> packet, std::vector<std::in
 
 void AvDecoder::Drain(std::vector<std::int16_t>& out) {
   AVFrame* f = frame_.get();
-  while (avcodec_receive_frame(ctx_.get(), f) == 0) {
+  while (ffmpeg::Av().avcodec_receive_frame(ctx_.get(), f) == 0) {
     const int ch = f->ch_layout.nb_channels;
     const int n = f->nb_samples;
     const auto fmt = static_cast<AVSampleFormat>(f->format);
-    const bool planar = av_sample_fmt_is_planar(fmt) != 0;
+    const bool planar = ffmpeg::Av().av_sample_fmt_is_planar(fmt) != 0;
     for (int i = 0; i < n; ++i) {
       for (int c = 0; c < ch; ++c) {
         const int plane = planar ? c : 0;
         const int idx = planar ? i : i * ch + c;
         std::int16_t s = 0;
-        switch (av_get_packed_sample_fmt(fmt)) {
+        switch (ffmpeg::Av().av_get_packed_sample_fmt(fmt)) {
           case AV_SAMPLE_FMT_S16: s = reinterpret_cast<const std::int16_t*>(f->extended_data[plane])[idx]; break;
           case AV_SAMPLE_FMT_S32:
             s = static_cast<std::int16_t>(reinterpret_cast<const std::int32_t*>(f->extended_data[plane])[idx] >> 16);
@@ -263,13 +265,13 @@ void AvDecoder::Drain(std::vector<std::int16_t>& out) {
         out.push_back(s);
       }
     }
-    av_frame_unref(f);
+    ffmpeg::Av().av_frame_unref(f);
   }
 }
 
 // ---- resampling ----
 
-void Resampler::Deleter::operator()(SwrContext* s) const { swr_free(&s); }
+void Resampler::Deleter::operator()(SwrContext* s) const { ffmpeg::Av().swr_free(&s); }
 
 Resampler::Resampler(int rate, int channels) : rate_(rate), channels_(channels) {
   if (rate <= 0 || channels < 1 || channels > 2) {
@@ -280,14 +282,14 @@ Resampler::Resampler(int rate, int channels) : rate_(rate), channels_(channels) 
   SwrContext* swr = nullptr;
   AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
   AVChannelLayout inLayout;
-  av_channel_layout_default(&inLayout, channels);
-  if (swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, kRate, &inLayout, AV_SAMPLE_FMT_S16, rate, 0,
+  ffmpeg::Av().av_channel_layout_default(&inLayout, channels);
+  if (ffmpeg::Av().swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, kRate, &inLayout, AV_SAMPLE_FMT_S16, rate, 0,
                           nullptr) < 0 ||
       !swr) {
     throw SoundError("resampler: cannot allocate");
   }
   swr_.reset(swr);
-  if (swr_init(swr) < 0) throw SoundError("resampler: cannot initialise");
+  if (ffmpeg::Av().swr_init(swr) < 0) throw SoundError("resampler: cannot initialise");
 }
 
 Resampler::~Resampler() = default;
@@ -306,22 +308,22 @@ void Resampler::Convert(std::span<const std::int16_t> in, std::vector<std::int16
     return;
   }
   if (frames == 0) return;
-  const int room = swr_get_out_samples(swr_.get(), static_cast<int>(frames));
+  const int room = ffmpeg::Av().swr_get_out_samples(swr_.get(), static_cast<int>(frames));
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(std::max(room, 0)) * 2);
   auto* dst = reinterpret_cast<std::uint8_t*>(out.data() + at);
   const auto* src = reinterpret_cast<const std::uint8_t*>(in.data());
-  const int got = swr_convert(swr_.get(), &dst, room, &src, static_cast<int>(frames));
+  const int got = ffmpeg::Av().swr_convert(swr_.get(), &dst, room, &src, static_cast<int>(frames));
   out.resize(at + static_cast<std::size_t>(std::max(got, 0)) * 2);
 }
 
 void Resampler::Flush(std::vector<std::int16_t>& out) {
   if (!swr_) return;
-  const int room = swr_get_out_samples(swr_.get(), 0) + 64;
+  const int room = ffmpeg::Av().swr_get_out_samples(swr_.get(), 0) + 64;
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(room) * 2);
   auto* dst = reinterpret_cast<std::uint8_t*>(out.data() + at);
-  const int got = swr_convert(swr_.get(), &dst, room, nullptr, 0);
+  const int got = ffmpeg::Av().swr_convert(swr_.get(), &dst, room, nullptr, 0);
   out.resize(at + static_cast<std::size_t>(std::max(got, 0)) * 2);
 }
 

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/player/video/flv_reader.h"
 #include "platform/player/video/flv_video_decoder.h"
 #include "platform/player/video/video_error.h"
@@ -27,7 +28,7 @@ std::size_t Walk(const AmfValue& v) {
 
 // libavcodec describes every damaged packet on stderr: too slow to keep.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  av_log_set_level(AV_LOG_QUIET);
+  quarvel::ffmpeg::SetLogLevel(AV_LOG_QUIET);
   return 0;
 }
 

@@ -11,6 +11,7 @@ extern "C" {
 #include <climits>
 #include <cstring>
 
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/player/video/video_error.h"
 
 namespace quarvel::player::video {
@@ -30,7 +31,7 @@ AVCodecID CodecId(VideoCodec codec) {
 
 std::string AvError(int rc) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(rc, text, sizeof text);
+  ffmpeg::Av().av_strerror(rc, text, sizeof text);
   return text;
 }
 
@@ -38,18 +39,18 @@ bool IsVp6(VideoCodec c) { return c == VideoCodec::kVp6 || c == VideoCodec::kVp6
 
 }  // namespace
 
-void VideoDecoder::CtxDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void VideoDecoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void VideoDecoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void VideoDecoder::SwsDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
+void VideoDecoder::CtxDeleter::operator()(AVCodecContext* c) const { ffmpeg::Av().avcodec_free_context(&c); }
+void VideoDecoder::PacketDeleter::operator()(AVPacket* p) const { ffmpeg::Av().av_packet_free(&p); }
+void VideoDecoder::FrameDeleter::operator()(AVFrame* f) const { ffmpeg::Av().av_frame_free(&f); }
+void VideoDecoder::SwsDeleter::operator()(SwsContext* s) const { ffmpeg::Av().sws_freeContext(s); }
 
 bool VideoDecoder::Available(VideoCodec codec) {
   const AVCodecID id = CodecId(codec);
-  return id != AV_CODEC_ID_NONE && avcodec_find_decoder(id) != nullptr;
+  return id != AV_CODEC_ID_NONE && ffmpeg::Av().avcodec_find_decoder(id) != nullptr;
 }
 
 VideoDecoder::VideoDecoder(const Options& options) : options_(options) {
-  packet_.reset(av_packet_alloc());
+  packet_.reset(ffmpeg::Av().av_packet_alloc());
   if (!packet_) throw VideoError(CodecName(options_.codec) + ": out of memory for a packet");
   Open();
 }
@@ -59,9 +60,9 @@ VideoDecoder::~VideoDecoder() = default;
 void VideoDecoder::Open() {
   const std::string name = CodecName(options_.codec);
   const AVCodecID id = CodecId(options_.codec);
-  const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+  const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : ffmpeg::Av().avcodec_find_decoder(id);
   if (!codec) throw VideoError(name + ": libavcodec has no decoder for it");
-  ctx_.reset(avcodec_alloc_context3(codec));
+  ctx_.reset(ffmpeg::Av().avcodec_alloc_context3(codec));
   if (!ctx_) throw VideoError(name + ": out of memory for the decoder");
   // One thread and bit-exact code paths: a capture must be the same on every run.
   ctx_->thread_count = 1;
@@ -76,12 +77,12 @@ void VideoDecoder::Open() {
   if (!options_.extradata.empty()) {
     const std::size_t n = options_.extradata.size();
     if (n > (1u << 20)) throw VideoError(name + ": decoder configuration of " + std::to_string(n) + " bytes is too large");
-    ctx_->extradata = static_cast<std::uint8_t*>(av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
+    ctx_->extradata = static_cast<std::uint8_t*>(ffmpeg::Av().av_mallocz(n + AV_INPUT_BUFFER_PADDING_SIZE));
     if (!ctx_->extradata) throw VideoError(name + ": out of memory for the decoder configuration");
     std::memcpy(ctx_->extradata, options_.extradata.data(), n);
     ctx_->extradata_size = static_cast<int>(n);
   }
-  const int rc = avcodec_open2(ctx_.get(), codec, nullptr);
+  const int rc = ffmpeg::Av().avcodec_open2(ctx_.get(), codec, nullptr);
   if (rc < 0) throw VideoError(name + ": cannot open the decoder: " + AvError(rc));
 }
 
@@ -93,9 +94,9 @@ DecodeStatus VideoDecoder::Decode(std::span<const std::uint8_t> packet, bool key
     return DecodeStatus::kDamaged;
   }
   AVPacket* p = packet_.get();
-  av_packet_unref(p);
+  ffmpeg::Av().av_packet_unref(p);
   // A fresh buffer: libavcodec reads a little past the end, into zeroed padding.
-  if (av_new_packet(p, static_cast<int>(packet.size())) < 0) {
+  if (ffmpeg::Av().av_new_packet(p, static_cast<int>(packet.size())) < 0) {
     last_error_ = CodecName(options_.codec) + ": out of memory for a packet";
     return DecodeStatus::kDamaged;
   }
@@ -104,12 +105,12 @@ DecodeStatus VideoDecoder::Decode(std::span<const std::uint8_t> packet, bool key
   p->pts = pts;
   p->dts = AV_NOPTS_VALUE;
   last_error_.clear();
-  int rc = avcodec_send_packet(ctx_.get(), p);
+  int rc = ffmpeg::Av().avcodec_send_packet(ctx_.get(), p);
   if (rc == AVERROR(EAGAIN)) {
     Receive();
-    rc = avcodec_send_packet(ctx_.get(), p);
+    rc = ffmpeg::Av().avcodec_send_packet(ctx_.get(), p);
   }
-  av_packet_unref(p);
+  ffmpeg::Av().av_packet_unref(p);
   if (rc < 0) {
     last_error_ = CodecName(options_.codec) + " frame did not decode: " + AvError(rc);
     Receive();
@@ -121,12 +122,12 @@ DecodeStatus VideoDecoder::Decode(std::span<const std::uint8_t> packet, bool key
 
 void VideoDecoder::Receive() {
   for (;;) {
-    FramePtr f(av_frame_alloc());
+    FramePtr f(ffmpeg::Av().av_frame_alloc());
     if (!f) {
       last_error_ = CodecName(options_.codec) + ": out of memory for a picture";
       return;
     }
-    const int rc = avcodec_receive_frame(ctx_.get(), f.get());
+    const int rc = ffmpeg::Av().avcodec_receive_frame(ctx_.get(), f.get());
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
     if (rc < 0) {
       last_error_ = CodecName(options_.codec) + " frame did not decode: " + AvError(rc);
@@ -143,7 +144,7 @@ void VideoDecoder::Receive() {
 }
 
 void VideoDecoder::Flush() {
-  if (avcodec_send_packet(ctx_.get(), nullptr) < 0) return;
+  if (ffmpeg::Av().avcodec_send_packet(ctx_.get(), nullptr) < 0) return;
   Receive();
 }
 
@@ -191,7 +192,7 @@ void VideoDecoder::Convert() const {
   const auto format = static_cast<AVPixelFormat>(f->format);
   // Bit-exact code: the same picture on every processor, and the very
   // colours the ffmpeg program gives.
-  sws_.reset(sws_getCachedContext(sws_.release(), w, h, format, w, h, AV_PIX_FMT_BGRA, SWS_BICUBIC | SWS_BITEXACT,
+  sws_.reset(ffmpeg::Av().sws_getCachedContext(sws_.release(), w, h, format, w, h, AV_PIX_FMT_BGRA, SWS_BICUBIC | SWS_BITEXACT,
                                   nullptr, nullptr, nullptr));
   if (!sws_) {
     picture_ = Picture{};
@@ -207,12 +208,12 @@ void VideoDecoder::Convert() const {
   scratch_.resize(stride * (static_cast<std::size_t>(h) + 2) + 256);
   std::uint8_t* dst[4] = {scratch_.data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {static_cast<int>(stride), 0, 0, 0};
-  sws_scale(sws_.get(), f->data, f->linesize, 0, h, dst, dstStride);
+  ffmpeg::Av().sws_scale(sws_.get(), f->data, f->linesize, 0, h, dst, dstStride);
   out.pixels.resize(row * static_cast<std::size_t>(h));
   for (int y = 0; y < h; ++y) {
     std::memcpy(out.pixels.data() + row * static_cast<std::size_t>(y), scratch_.data() + stride * static_cast<std::size_t>(y), row);
   }
-  const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+  const AVPixFmtDescriptor* desc = ffmpeg::Av().av_pix_fmt_desc_get(format);
   if (!desc || !(desc->flags & AV_PIX_FMT_FLAG_ALPHA)) return;
   if (options_.codec == VideoCodec::kVp6Alpha) {
     // VP6 alpha video carries colour already multiplied by its alpha (the

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "platform/ffmpeg/ffmpeg_api.h"
 #include "platform/player/video/embedded_video.h"
 #include "platform/player/video/video_error.h"
 
@@ -34,7 +35,7 @@ void Play(const VideoStreamDef& s, std::span<const std::uint8_t> order) {
 
 // libavcodec describes every damaged packet on stderr: too slow to keep.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  av_log_set_level(AV_LOG_QUIET);
+  quarvel::ffmpeg::SetLogLevel(AV_LOG_QUIET);
   return 0;
 }
 

@@ -1,0 +1,71 @@
+#pragma once
+// FFmpeg through one table of its functions, filled by a small module
+// (libquarvel_ffmpeg.so, linked to FFmpeg) that is loaded on first use.
+// Debian's FFmpeg libraries pull in over a hundred shared libraries whose
+// loading would take most of a program's start-up, while most runs never
+// touch FFmpeg. Call FFmpeg as Av().avcodec_open2(...); a function used
+// anywhere must be listed below (the build checks that no program needs
+// the FFmpeg libraries at start).
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#define QUARVEL_FFMPEG_FUNCTIONS(X)                                                                              \
+  X(av_channel_layout_copy) X(av_channel_layout_default) X(av_compare_ts) X(av_dict_free) X(av_dict_set)         \
+  X(av_dict_set_int) X(av_frame_alloc) X(av_frame_free) X(av_frame_get_buffer) X(av_frame_make_writable)         \
+  X(av_frame_unref) X(av_get_packed_sample_fmt) X(av_interleaved_write_frame) X(av_log_get_level)                \
+  X(av_log_set_level) X(av_mallocz) X(av_new_packet) X(av_opt_set_int) X(av_packet_alloc) X(av_packet_free)     \
+  X(av_packet_new_side_data) X(av_packet_rescale_ts) X(av_packet_unref) X(av_pix_fmt_desc_get) X(av_reduce)      \
+  X(av_rescale_q) X(av_sample_fmt_is_planar) X(av_strerror) X(av_write_trailer) X(avcodec_alloc_context3)        \
+  X(avcodec_find_best_pix_fmt_of_list) X(avcodec_find_decoder) X(avcodec_find_encoder)                          \
+  X(avcodec_find_encoder_by_name) X(avcodec_free_context) X(avcodec_open2) X(avcodec_parameters_from_context)    \
+  X(avcodec_receive_frame) X(avcodec_receive_packet) X(avcodec_send_frame) X(avcodec_send_packet)                \
+  X(avformat_alloc_output_context2) X(avformat_free_context) X(avformat_new_stream) X(avformat_write_header)      \
+  X(avio_closep) X(avio_open) X(swr_alloc_set_opts2) X(swr_convert) X(swr_free) X(swr_get_out_samples)           \
+  X(swr_init) X(sws_freeContext) X(sws_getCachedContext) X(sws_getContext) X(sws_scale)
+
+namespace quarvel::ffmpeg {
+
+struct Api {
+#define QUARVEL_FFMPEG_MEMBER(name) decltype(&::name) name;
+  QUARVEL_FFMPEG_FUNCTIONS(QUARVEL_FFMPEG_MEMBER)
+#undef QUARVEL_FFMPEG_MEMBER
+};
+
+// The module is missing or does not match this build.
+class LoadError : public std::runtime_error {
+ public:
+  explicit LoadError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// The table; the first call loads the module. Throws LoadError.
+const Api& Av();
+
+// FFmpeg's log level, set now when the module is loaded, else when it is.
+void SetLogLevel(int level);
+
+// Whether the module has been loaded (for tests of the start-up).
+bool Loaded();
+
+}  // namespace quarvel::ffmpeg
+
+// The module's one entry point: the table, or null when `table_size` (the
+// caller's sizeof(Api)) is not its own.
+extern "C" const quarvel::ffmpeg::Api* quarvel_ffmpeg_api(std::size_t table_size);
