@@ -5,6 +5,7 @@
 
 #include "platform/player/shape_parser.h"
 #include "platform/player/stage.h"
+#include "platform/player/video_display.h"
 
 namespace quarvel::player {
 namespace {
@@ -45,6 +46,7 @@ class Lister {
         }
         item.morph = inst.morphCache;
       }
+      if (inst.video) item.video = inst.video->Shown();
       if (inst.sprite && inst.sprite->drawing) {
         item.drawing = &inst.sprite->drawing->geometry;
         item.drawingBounds = inst.sprite->drawing->hasBounds;

@@ -303,7 +303,10 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const std::int32_t bg = BackgroundColor();
   const Impl::PaintKey key{w, h, d.quality, bg};
   d.drawing.clear();
-  if (d.stage) ListDrawnItems(d.stage->Root(), d.drawing);
+  if (d.stage) {
+    d.stage->UpdateVideos();
+    ListDrawnItems(d.stage->Root(), d.drawing);
+  }
   // A capture paints every frame; many frames show what the last one did.
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
     d.surfaceCurrent = false;

@@ -6,6 +6,7 @@
 
 #include "platform/player/image_decoder.h"
 #include "platform/player/shape_parser.h"
+#include "platform/player/video_display.h"
 #include "platform/swf/tags.h"
 
 namespace quarvel::player {
@@ -210,8 +211,10 @@ class Loader {
           break;
         }
         case tag::kDefineVideoStream:
+          DefineVideoStream(r);
+          break;
         case tag::kVideoFrame:
-          lib_.skipped.insert("video");
+          AddVideoFrame(r);
           break;
         case tag::kDefineFontInfo:
         case tag::kDefineFontInfo2:
@@ -225,6 +228,26 @@ class Loader {
     } catch (const ImageError& e) {
       lib_.skipped.insert(std::string("undecodable ") + std::string(swf::TagName(t.code)));
     }
+  }
+
+  void DefineVideoStream(swf::Reader& r) {
+    auto v = std::make_shared<VideoDef>();
+    v->stream = video::ReadDefineVideoStream(r);
+    videos_[v->stream.id] = v.get();
+    const std::uint16_t id = v->stream.id;
+    Add(std::move(v), id);
+  }
+
+  // Frames join their stream wherever they lie (sprites included); the
+  // first frame of a number counts, as Flash keeps it.
+  void AddVideoFrame(swf::Reader& r) {
+    const video::VideoFrameTag f = video::ReadVideoFrame(r);
+    auto it = videos_.find(f.streamId);
+    if (it == videos_.end() || lib_.Find(f.streamId) != it->second) {
+      lib_.skipped.insert("video frames of an undefined stream");
+      return;
+    }
+    it->second->stream.frames.emplace(f.frameNumber, f.data);
   }
 
   void AddBitmap(std::uint16_t id, SurfacePtr s) {
@@ -515,6 +538,7 @@ class Loader {
   MovieLibrary& lib_;
   std::span<const std::uint8_t> jpegTables_;
   std::int64_t bitmapBytes_ = 0;
+  std::map<std::uint16_t, VideoDef*> videos_;  // streams defined so far, for their frames
 };
 
 }  // namespace

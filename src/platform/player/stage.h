@@ -22,6 +22,7 @@ class SoundEventListener;
 struct TimelineState;
 struct Instance;
 class Avm1;
+class VideoDisplay;
 struct AsObject;
 struct AsValue;
 
@@ -91,6 +92,8 @@ struct Instance {
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
   std::vector<Filter> filters;
+  // Videos: the decoder and the picture shown, made when first drawn.
+  std::shared_ptr<VideoDisplay> video;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -179,6 +182,12 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // Brings every placed video to the picture its ratio or its attached
+  // stream names (before drawing); damaged frames go to Skipped().
+  void UpdateVideos();
+  // The video state of a placed video, made on first use; nullptr for
+  // other objects.
+  VideoDisplay* VideoOf(Instance& inst);
 
  private:
   enum class PendingKind { kCode, kMethod, kConstruct };
@@ -210,6 +219,7 @@ class Stage {
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
   void NestedTooDeep();
+  void UpdateVideos(TimelineState& tl, int nesting, std::vector<std::string>& problems);
 
   // Declared before the timelines so that it outlives the nodes it lists.
   NodeIndex nodes_;
