@@ -158,7 +158,8 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   o->props.emplace(k, AsProperty{v, name, order_++, hidden});
 }
 
-bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out) {
+bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self) {
+  AsObject* const first = o;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o->isArray) {
       std::size_t idx = 0;
@@ -176,7 +177,11 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out) {
     }
     auto it = o->props.find(key);
     if (it != o->props.end()) {
-      out = it->second.value;
+      if (it->second.getter) {
+        out = CallAccessor(it->second.getter, self ? *self : AsValue::Object(first), {});
+      } else {
+        out = it->second.value;
+      }
       return true;
     }
     if (key == "__proto__") {
@@ -185,6 +190,65 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out) {
     }
   }
   return false;
+}
+
+AsProperty* Avm1::FindAccessor(AsObject* o, const std::string& key) {
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    auto it = o->props.find(key);
+    if (it != o->props.end()) return it->second.getter || it->second.setter ? &it->second : nullptr;
+  }
+  return nullptr;
+}
+
+AsValue Avm1::CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args) {
+  if (!fn || !fn->fn) return {};
+  // A getter that reads its own property would recurse without end.
+  if (accessorDepth_ >= 16) return {};
+  ++accessorDepth_;
+  AsValue r = CallFunction(fn, self, args);
+  --accessorDepth_;
+  return r;
+}
+
+bool Avm1::AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter) {
+  if (!o || name.empty() || getter.type != AsValue::Type::kObject || !getter.obj->fn) return false;
+  SetProp(o, name, AsValue{});
+  AsProperty& p = o->props[Key(name)];
+  p.getter = getter.obj;
+  p.setter = setter.type == AsValue::Type::kObject && setter.obj->fn ? setter.obj : nullptr;
+  p.value = AsValue{};
+  return true;
+}
+
+AsObject* Avm1::NewRootObject(AsObject* proto) {
+  AsObject* o = NewObject(proto);
+  roots_.push_back(o);
+  return o;
+}
+
+AsObject* Avm1::NewFunction(const std::string& name, AsNative native, AsObject* on) {
+  AsObject* f = NewObject(functionProto_);
+  f->className = "Function";
+  f->fn = std::make_unique<AsFunction>();
+  f->fn->native = native;
+  f->fn->name = name;
+  if (on) SetProp(on, name, AsValue::Object(f), true);
+  return f;
+}
+
+AsObject* Avm1::NewClass(AsObject* on, const std::string& name, AsNative ctor, AsObject* proto) {
+  if (!proto) proto = NewRootObject(objectProto_);
+  AsObject* f = NewFunction(name, ctor, on);
+  SetProp(f, "prototype", AsValue::Object(proto), true);
+  SetProp(proto, "constructor", AsValue::Object(f), true);
+  return f;
+}
+
+void Avm1::AddAccessor(AsObject* on, const std::string& name, AsNative getter, AsNative setter) {
+  AsObject* g = NewFunction(name, getter);
+  AsObject* s = setter ? NewFunction(name, setter) : nullptr;
+  AddProperty(on, name, AsValue::Object(g), s ? AsValue::Object(s) : AsValue{});
+  on->props[Key(name)].hidden = true;
 }
 
 AsValue Avm1::GetOwn(AsObject* o, const std::string& key) {
@@ -479,6 +543,10 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
       return;
     }
   }
+  if (AsProperty* acc = FindAccessor(o, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, v, {value});
+    return;
+  }
   if (Key(name) == "__proto__") {
     if (value.type == AsValue::Type::kObject) {
       // No cycles in the prototype chain.
@@ -508,14 +576,15 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
-  if (tl->vars && FindProp(tl->vars, Key(name), out)) return out;
+  const AsValue self = ClipValue(clip);
+  if (tl->vars && FindProp(tl->vars, Key(name), out, &self)) return out;
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
     if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
     }
   }
-  FindProp(clipProto_, Key(name), out);
+  FindProp(clipProto_, Key(name), out, &self);
   return out;
 }
 
@@ -531,7 +600,12 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
       }
     }
   }
-  SetProp(ClipVars(tl), name, v);
+  AsObject* vars = ClipVars(tl);
+  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
+    return;
+  }
+  SetProp(vars, name, v);
 }
 
 // ---- variables ---------------------------------------------------------------
@@ -855,7 +929,12 @@ void Avm1::Mark(AsObject* root) {
     auto push = [&](const AsValue& v) {
       if (v.type == AsValue::Type::kObject && !v.obj->marked) work.push_back(v.obj);
     };
-    for (auto& [k, p] : o->props) push(p.value);
+    for (auto& [k, p] : o->props) {
+      push(p.value);
+      if (p.getter) work.push_back(p.getter);
+      if (p.setter) work.push_back(p.setter);
+    }
+    if (o->native) o->native->Mark(work);
     for (auto& e : o->elems) push(e);
     push(o->primitive);
     push(o->boundThis);

@@ -84,6 +84,18 @@ struct AsProperty {
   std::string name;  // as first written
   std::uint64_t order = 0;
   bool hidden = false;  // not enumerated
+  // addProperty: reading calls `getter`, writing calls `setter` (none: the
+  // write is ignored), both with the object read through as `this`.
+  AsObject* getter = nullptr;
+  AsObject* setter = nullptr;
+};
+
+// What a built-in class keeps beside its script properties (a text format,
+// a bitmap's pixels...). Mark reports the script objects it holds so that
+// the collector keeps them.
+struct AsNativeData {
+  virtual ~AsNativeData() = default;
+  virtual void Mark(std::vector<AsObject*>& reachable) const { (void)reachable; }
 };
 
 struct AsObject {
@@ -96,7 +108,13 @@ struct AsObject {
   std::string className = "Object";
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
+  std::unique_ptr<AsNativeData> native;
   bool marked = false;
+  // The native data when it is of type T.
+  template <typename T>
+  T* Native() const {
+    return dynamic_cast<T*>(native.get());
+  }
 };
 
 class Avm1 {
@@ -144,6 +162,20 @@ class Avm1 {
   bool Charge(std::size_t bytes);
   double Random();
   AsObject* ObjectProto() const { return objectProto_; }
+  AsObject* FunctionProto() const { return functionProto_; }
+  AsObject* ClipProto() const { return clipProto_; }
+  AsObject* StringProto() const { return stringProto_; }
+  AsObject* NumberProto() const { return numberProto_; }
+  AsObject* BooleanProto() const { return booleanProto_; }
+  // For built-in modules (avm1_builtins.h): a native function, set on `on`
+  // as a hidden property when given; a class with its prototype (a new
+  // one when null) set on `on` as `name`; a property read and written by
+  // native functions (setter null: read-only).
+  AsObject* NewFunction(const std::string& name, AsNative native, AsObject* on = nullptr);
+  AsObject* NewClass(AsObject* on, const std::string& name, AsNative ctor, AsObject* proto = nullptr);
+  void AddAccessor(AsObject* on, const std::string& name, AsNative getter, AsNative setter);
+  // An object that lives as long as the interpreter (namespaces, prototypes).
+  AsObject* NewRootObject(AsObject* proto = nullptr);
   AsObject* ArrayProto() const { return arrayProto_; }
   AsObject* ColorProto() const { return colorProto_; }
   AsObject* Global() const { return global_; }
@@ -160,6 +192,10 @@ class Avm1 {
   std::string Join(AsObject* arr, const std::string& sep);
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
+  // The clip's script object (its variables), made on first use.
+  AsObject* ClipVarsOf(TimelineState& tl) { return ClipVars(&tl); }
+  // Object.prototype.addProperty: false when refused (no getter function).
+  bool AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter);
 
   // Every action the interpreter knows, in code order; it dispatches
   // through this table alone.
@@ -214,7 +250,11 @@ class Avm1 {
   AsValue ResolvePath(Context& ctx, const std::string& path);
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
-  bool FindProp(AsObject* o, const std::string& key, AsValue& out);
+  AsValue CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args);
+  // `self` is what getters see as `this` (the object itself when null).
+  bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr);
+  // A setter for `key` on the object or its prototypes; null when none.
+  AsProperty* FindAccessor(AsObject* o, const std::string& key);
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
   void SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v);
   bool Equals2(const AsValue& a, const AsValue& b);
@@ -245,6 +285,7 @@ class Avm1 {
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
   int depth_ = 0;
+  int accessorDepth_ = 0;
   bool aborted_ = false;
   bool throwing_ = false;
   AsValue thrown_;

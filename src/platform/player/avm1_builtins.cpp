@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/player/avm1.h"
+#include "platform/player/avm1_builtins.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player {
@@ -200,6 +201,17 @@ AsValue ObjValueOf(Avm1&, const AsValue& self, AsArgs) {
 AsValue ObjRegisterClass(Avm1& vm, const AsValue&, AsArgs a) {
   vm.RegisterClass(vm.ToString(Arg(a, 0)), Arg(a, 1));
   return AsValue::Bool(true);
+}
+
+AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o && self.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = vm.GetStage().TimelineOf(vm.ClipOf(self))) {
+      vm.ClipVarsOf(*tl);
+      o = tl->vars;
+    }
+  }
+  return AsValue::Bool(vm.AddProperty(o, Str(vm, Arg(a, 0)), Arg(a, 1), Arg(a, 2)));
 }
 
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -1223,7 +1235,7 @@ void Avm1::InstallBuiltins() {
   fn(objectProto_, "toString", ObjToString);
   fn(objectProto_, "valueOf", ObjValueOf);
   fn(objectProto_, "hasOwnProperty", HasOwnProperty);
-  fn(objectProto_, "addProperty", Nothing);
+  fn(objectProto_, "addProperty", ObjAddProperty);
   fn(objectProto_, "watch", Nothing);
   fn(functionProto_, "call", FnCall);
   fn(functionProto_, "apply", FnApply);
@@ -1360,6 +1372,8 @@ void Avm1::InstallBuiltins() {
   SetProp(stageObj, "width", AsValue::Number(frame.Width() / 20), true);
   SetProp(stageObj, "height", AsValue::Number(frame.Height() / 20), true);
   SetProp(global_, "Stage", AsValue::Object(stageObj), true);
+
+  // Groups of classes in files of their own (avm1_builtins.h).
 }
 
 }  // namespace quarvel::player

@@ -296,6 +296,43 @@ TEST(Avm1Functions, ClassesExtendAndCallSuper) {
   EXPECT_EQ(r.Get("isA"), "true");
 }
 
+TEST(Avm1Functions, AddPropertyGettersAndSettersThroughPrototypes) {
+  // function P() { this._v = 1; }
+  // P.prototype.addProperty("v", function () { return this._v * 10; }, function (x) { this._v = x; });
+  // p = new P(); p.v = 4; r = p.v; o = {}; o.addProperty("ro", function () { return "fixed"; }, null);
+  // o.ro = "changed"; ro = o.ro; bad = o.addProperty("x", 5, null);
+  Actions a;
+  a.DefineFunction("P", {}, SetMember(Var("this"), "_v", Int(1)));
+  a.Append(Method(Member(Var("P"), "prototype"), "addProperty",
+                  {Str("v"), Actions().DefineFunction("", {}, Bin(Member(Var("this"), "_v"), Int(10), kMultiply).Raw(kReturn)),
+                   Actions().DefineFunction("", {"x"}, SetMember(Var("this"), "_v", Var("x")))}))
+      .Raw(kPop);
+  Assign(a, "p", Actions().PushInt(0).PushString("P").Raw(kNewObject));
+  Assign(a, "before", Member(Var("p"), "v"));
+  a.Append(SetMember(Var("p"), "v", Int(4)));
+  Assign(a, "r", Member(Var("p"), "v"));
+  Assign(a, "own", Method(Var("p"), "hasOwnProperty", {Str("v")}));
+  Assign(a, "o", Actions().PushInt(0).Raw(kInitObject));
+  a.Append(Method(Var("o"), "addProperty", {Str("ro"), Actions().DefineFunction("", {}, Str("fixed").Raw(kReturn)),
+                                             Actions().PushNull()}))
+      .Raw(kPop);
+  a.Append(SetMember(Var("o"), "ro", Str("changed")));
+  Assign(a, "ro", Member(Var("o"), "ro"));
+  Assign(a, "bad", Method(Var("o"), "addProperty", {Str("x"), Int(5), Actions().PushNull()}));
+  // A getter that reads itself ends instead of recursing without end.
+  a.Append(Method(Var("o"), "addProperty", {Str("loop"), Actions().DefineFunction("", {}, Member(Var("this"), "loop").Raw(kReturn)),
+                                             Actions().PushNull()}))
+      .Raw(kPop);
+  Assign(a, "loop", Member(Var("o"), "loop"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("before"), "10");
+  EXPECT_EQ(r.Get("r"), "40");
+  EXPECT_EQ(r.Get("own"), "false");
+  EXPECT_EQ(r.Get("ro"), "fixed");
+  EXPECT_EQ(r.Get("bad"), "false");
+  EXPECT_EQ(r.Get("loop"), "");
+}
+
 // DefineFunction2 (0x8E) with its parameters in registers.
 Actions& DefineFunction2(Actions& a, const std::string& name, std::uint8_t registers, std::uint16_t flags,
                          const std::vector<std::pair<std::uint8_t, std::string>>& params, const Actions& body) {
