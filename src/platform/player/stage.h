@@ -3,6 +3,7 @@
 // and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -117,7 +118,8 @@ struct TimelineState {
 
 class Stage {
  public:
-  explicit Stage(const MovieLibrary& lib);
+  // `movieFolder`: see MovieFolder().
+  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {});
   ~Stage();
 
   // Back to the first frame of a freshly loaded movie.
@@ -182,6 +184,14 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // The folder of the movie's file, where scripts find the video files
+  // they play; empty for a movie from memory.
+  const std::filesystem::path& MovieFolder() const { return movieFolder_; }
+  std::int64_t HostTime() const { return timeMs_; }
+  SoundEventListener* Listener() const { return listener_; }
+  // A video problem (a damaged frame, a missing file...), named once in the
+  // debug log and in Skipped().
+  void VideoProblem(const std::string& text);
   // Brings every placed video to the picture its ratio or its attached
   // stream names (before drawing); damaged frames go to Skipped().
   void UpdateVideos();
@@ -237,6 +247,7 @@ class Stage {
   std::set<int> initDone_;  // sprites whose DoInitAction ran
   SpriteDef emptySprite_;
   std::set<std::string> skipped_;
+  std::filesystem::path movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;

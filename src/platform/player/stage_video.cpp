@@ -25,11 +25,12 @@ void Stage::UpdateVideos(TimelineState& tl, int nesting, std::vector<std::string
 void Stage::UpdateVideos() {
   std::vector<std::string> problems;
   UpdateVideos(root_, 0, problems);
-  for (auto& p : problems) {
-    // Each problem is named once, in the debug log as it happens and in the
-    // skipped list at the end.
-    if (skipped_.insert(p).second && std::getenv("QUARVEL_DEBUG")) std::clog << "player: " << p << "\n";
-  }
+  for (auto& p : problems) VideoProblem(p);
+}
+
+void Stage::VideoProblem(const std::string& text) {
+  // Named as it happens, and again in the skipped list at the end.
+  if (skipped_.insert(text).second && std::getenv("QUARVEL_DEBUG")) std::clog << "player: " << text << "\n";
 }
 
 }  // namespace quarvel::player
