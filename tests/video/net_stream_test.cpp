@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "platform/player/flash_player.h"
 #include "platform/player/sound/sound_output.h"
 #include "platform/player/video/test_streams.h"
+#include "support/abc_builder.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {
@@ -98,6 +100,10 @@ fs::path WriteMovie(const std::string& name, const std::vector<std::uint8_t>& mo
   FILE* f = std::fopen(path.c_str(), "wb");
   std::fwrite(movie.data(), 1, movie.size(), f);
   std::fclose(f);
+  // Kept for looking at (and for the fuzz corpus) when asked.
+  if (const char* out = std::getenv("QUARVEL_VIDEO_OUT")) {
+    fs::copy_file(path, fs::path(out) / (name + ".swf"), fs::copy_options::overwrite_existing);
+  }
   if (!flv.empty()) fs::copy_file(flv, dir / "clip.flv", fs::copy_options::overwrite_existing);
   return path;
 }
@@ -297,6 +303,30 @@ TEST(NetStreamSound, PlaysIntoTheSoundOutput) {
   EXPECT_LE(std::abs(static_cast<long>(g0) - static_cast<long>(e0)), 4410L);
   EXPECT_LE(std::abs(static_cast<long>(g1) - static_cast<long>(e1)), 4410L);
   player->SetSoundListener(nullptr);
+}
+
+// ActionScript 3 does not run yet: a movie whose code plays video says so
+// in the log of skipped features, and only such a movie.
+TEST(NetStreamAs3, NamedAsSkipped) {
+  for (const bool video : {true, false}) {
+    testing::AbcBuilder a;
+    const auto cls = a.PackageName("flash.net", video ? "NetStream" : "URLLoader");
+    const auto init = a.Method({});
+    testing::AbcCode code;
+    code.Op("getlocal_0").Op("pushscope").Op("findpropstrict", {cls}).Op("constructprop", {cls, 0}).Op("pop")
+        .Op("returnvoid");
+    a.Body({.method = init, .maxStack = 2, .localCount = 1, .maxScopeDepth = 1}, code);
+    a.Script({.init = init});
+    testing::SwfBuilder b(10, {0, 2000, 0, 2000}, 10.0);
+    b.FileAttributes(0x08);
+    testing::AddDoAbc(b, a.Bytes(), "frame1");
+    b.ShowFrame();
+    FlashPlayer player;
+    ASSERT_TRUE(player.LoadMovieBytes(b.Build()));
+    bool named = false;
+    for (const auto& f : player.SkippedFeatures()) named |= f.find("ActionScript 3 video") != std::string::npos;
+    EXPECT_EQ(named, video);
+  }
 }
 
 }  // namespace
