@@ -27,6 +27,7 @@ namespace fs = std::filesystem;
 using video::testing::MakeStream;
 using video::testing::OracleFrames;
 using video::testing::ReadFile;
+using video::testing::TempDir;
 using Frames = std::vector<std::vector<std::uint8_t>>;
 
 constexpr int kW = 160, kH = 120;
@@ -356,6 +357,32 @@ TEST_F(VideoTransforms, StretchedToTheStreamsDeclaredSize) {
     }
   }
   EXPECT_LE(Diff(half, oracle_[2], kW, kH), 1.0);
+}
+
+// With the stream's smoothing flag the stretched picture is filtered, as
+// ffmpeg's bilinear scaler does it; at Low quality it is not.
+TEST_F(VideoTransforms, SmoothingFlagFiltersTheStretchedPicture) {
+  movie_.videoWidth = 2 * kW, movie_.videoHeight = 2 * kH;
+  movie_.width = 2 * kW, movie_.height = 2 * kH;
+  movie_.smoothing = true;
+  const auto scaled = TempDir() / "flashsv_bilinear";
+  ASSERT_TRUE(video::testing::Run("ffmpeg -hide_banner -loglevel error -nostdin -y -i '" + path_.string() +
+                                  "' -vf scale=" + std::to_string(2 * kW) + ":" + std::to_string(2 * kH) +
+                                  ":flags=bilinear -fps_mode passthrough -f rawvideo -pix_fmt bgra '" +
+                                  scaled.string() + "'"));
+  const auto all = ReadFile(scaled);
+  const std::size_t n = static_cast<std::size_t>(4 * kW * kH) * 4;
+  ASSERT_GE(all.size(), 3 * n);
+  const std::vector<std::uint8_t> bilinear(all.begin() + 2 * n, all.begin() + 3 * n);
+  auto player = Open(BuildMovie(movie_, frames_), movie_.width, movie_.height);
+  player->GotoFrame(2);
+  const double smooth = Diff(Take(*player), bilinear, 2 * kW, 2 * kH);
+  player->SetQuality("Low");
+  const double nearest = Diff(Take(*player), bilinear, 2 * kW, 2 * kH);
+  RecordProperty("smooth_diff", std::to_string(smooth));
+  RecordProperty("nearest_diff", std::to_string(nearest));
+  EXPECT_LE(smooth, 3.0);
+  EXPECT_GT(nearest, smooth + 1.0);
 }
 
 // A damaged frame leaves the last good picture up and is named once.

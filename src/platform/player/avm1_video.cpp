@@ -228,6 +228,16 @@ AsValue VideoHeight(Avm1& vm, const AsValue& self, AsArgs args) {
   return AsValue::Number(v && v->Shown() ? v->Shown()->height : 0);
 }
 
+AsValue VideoSmoothing(Avm1& vm, const AsValue& self, AsArgs args) {
+  (void)args;
+  VideoDisplay* v = DisplayOf(vm, self);
+  return AsValue::Bool(v && v->Smoothing());
+}
+AsValue VideoSetSmoothing(Avm1& vm, const AsValue& self, AsArgs args) {
+  if (VideoDisplay* v = DisplayOf(vm, self)) v->SetSmoothing(vm.ToBool(Arg(args, 0)));
+  return {};
+}
+
 AsValue VideoCtor(Avm1& vm, const AsValue& self, AsArgs args) {
   (void)vm, (void)self, (void)args;
   return {};
@@ -278,6 +288,7 @@ void InstallVideo(Avm1& vm) {
   vm.NewFunction("clear", VideoClear, videoProto);
   vm.AddAccessor(videoProto, "width", VideoWidth, nullptr);
   vm.AddAccessor(videoProto, "height", VideoHeight, nullptr);
+  vm.AddAccessor(videoProto, "smoothing", VideoSmoothing, VideoSetSmoothing);
   reg->videoProto = videoProto;
 
   AsObject* holder = vm.NewRootObject();

@@ -46,7 +46,10 @@ class Lister {
         }
         item.morph = inst.morphCache;
       }
-      if (inst.video) item.video = inst.video->Shown();
+      if (inst.video) {
+        item.video = inst.video->Shown();
+        item.videoSmoothing = inst.video->Smoothing();
+      }
       if (inst.sprite && inst.sprite->drawing) {
         item.drawing = &inst.sprite->drawing->geometry;
         item.drawingBounds = inst.sprite->drawing->hasBounds;

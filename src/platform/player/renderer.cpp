@@ -76,13 +76,16 @@ void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, c
   DrawLayer(c, layer, m, cx);
 }
 
-// A video shows its picture stretched to the stream's declared size;
-// smoothed when the stream asks and the quality allows, or at Best.
+// A video shows its picture stretched to the stream's declared size (its
+// own size when none is declared); smoothed when asked for and the quality
+// allows, or at Best.
 void DrawVideo(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
   if (!inst.video) return;
   const auto& stream = static_cast<const VideoDef&>(*inst.def).stream;
-  const bool smooth = (stream.smoothing && c.options.quality >= Quality::qHigh) || c.options.quality == Quality::qBest;
-  DrawPicture(c, *inst.video, m, cx, stream.width * 20.0, stream.height * 20.0, smooth);
+  const bool smooth = (inst.videoSmoothing && c.options.quality >= Quality::qHigh) || c.options.quality == Quality::qBest;
+  const int w = stream.width > 0 ? stream.width : inst.video->width;
+  const int h = stream.height > 0 ? stream.height : inst.video->height;
+  DrawPicture(c, *inst.video, m, cx, w * 20.0, h * 20.0, smooth);
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ class VideoDisplay {
   void Attach(std::shared_ptr<const VideoSource> source);
   // Video.clear: the picture goes until the next one.
   void Clear();
+  // Video.smoothing: set by a script, else as the stream's flag says.
+  bool Smoothing() const { return smoothing_.value_or(def_.stream.smoothing); }
+  void SetSmoothing(bool on) { smoothing_ = on; }
   const VideoDef& Def() const { return def_; }
 
  private:
@@ -70,7 +73,8 @@ class VideoDisplay {
   std::optional<std::uint16_t> shownFrame_;
   std::shared_ptr<const BitmapDef> shown_;
   std::shared_ptr<const VideoSource> source_;
-  std::shared_ptr<const BitmapDef> lastSourced_;  // the source's picture last seen
+  std::shared_ptr<const BitmapDef> lastSourced_;
+  std::optional<bool> smoothing_;  // the source's picture last seen
 };
 
 }  // namespace quarvel::player
