@@ -17,6 +17,7 @@
 #include "platform/audio/loopback_bus.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
+#include "platform/player/net_stream.h"
 #include "platform/player/sound/sound_output.h"
 #include "platform/player/video/test_streams.h"
 #include "support/abc_builder.h"
@@ -303,6 +304,21 @@ TEST(NetStreamSound, PlaysIntoTheSoundOutput) {
   EXPECT_LE(std::abs(static_cast<long>(g0) - static_cast<long>(e0)), 4410L);
   EXPECT_LE(std::abs(static_cast<long>(g1) - static_cast<long>(e1)), 4410L);
   player->SetSoundListener(nullptr);
+}
+
+// Names as movies made on Windows write them; never a place off the disk
+// beside the movie.
+TEST(NetStreamPaths, RelativeNamesOnly) {
+  const fs::path folder = "/movies/show";
+  EXPECT_EQ(ResolveStreamPath(folder, "clip.flv"), fs::path("/movies/show/clip.flv"));
+  EXPECT_EQ(ResolveStreamPath(folder, "media\\clip.flv"), fs::path("/movies/show/media/clip.flv"));
+  EXPECT_EQ(ResolveStreamPath(folder, "./a/../clip.flv"), fs::path("/movies/show/clip.flv"));
+  for (const char* refused : {"", "/etc/clip.flv", "C:\\clip.flv", "http://host/clip.flv", "rtmp://host/live",
+                              "file:///tmp/clip.flv"}) {
+    EXPECT_FALSE(ResolveStreamPath(folder, refused)) << refused;
+  }
+  // A movie loaded from memory has no folder: nothing is found.
+  EXPECT_FALSE(ResolveStreamPath({}, "clip.flv"));
 }
 
 // ActionScript 3 does not run yet: a movie whose code plays video says so

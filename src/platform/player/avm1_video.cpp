@@ -99,12 +99,14 @@ AsValue NetStreamTick(Avm1& vm, const AsValue& self, AsArgs args) {
   (void)args;
   auto* d = SelfData<NetStreamData>(self);
   if (!d || !d->stream) return {};
+  const std::shared_ptr<NetStreamPlayback> stream = d->stream;  // handlers may play another file
   Stage& stage = vm.GetStage();
-  d->stream->SetListener(stage.Listener());
-  d->stream->Advance(Now(vm));
-  for (const auto& p : d->stream->TakeProblems()) stage.VideoProblem(p);
-  for (const auto& e : d->stream->TakeEvents()) {
+  stream->SetListener(stage.Listener());
+  stream->Advance(Now(vm));
+  for (const auto& p : stream->TakeProblems()) stage.VideoProblem(p);
+  for (const auto& e : stream->TakeEvents()) {
     if (e.kind == NetStreamPlayback::Event::Kind::kMetaData) {
+      if (!stream->Holds(e)) continue;
       AsValue fn = vm.Get(self, "onMetaData");
       if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
         AsValue info = AmfToValue(vm, *e.metadata, 0);

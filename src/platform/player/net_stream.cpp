@@ -78,6 +78,7 @@ void NetStreamPlayback::Play(const std::optional<std::filesystem::path>& file, c
   }
   try {
     file_ = std::make_unique<video::FlvFile>(video::ReadFlv(bytes_));
+    ++fileNumber_;
   } catch (const video::VideoError& e) {
     Reset();
     return notFound(file->string() + ": " + e.what());
@@ -142,6 +143,7 @@ void NetStreamPlayback::Advance(std::int64_t nowMs) {
     Event e;
     e.kind = Event::Kind::kMetaData;
     e.metadata = &t.script.value;
+    e.file = fileNumber_;
     events_.push_back(std::move(e));
   }
   if (!bufferFull_) {

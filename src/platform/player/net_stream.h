@@ -34,7 +34,11 @@ class NetStreamPlayback final : public VideoSource {
     std::string code;   // "NetStream.Play.Start"...
     std::string level;  // "status" or "error"
     const video::AmfValue* metadata = nullptr;  // kMetaData; lives as long as the stream's file
+    std::uint64_t file = 0;                     // the file it came from (see Holds)
   };
+  // Whether the event's metadata is still there: a script's play() or
+  // close() in an earlier handler drops the file.
+  bool Holds(const Event& e) const { return e.kind != Event::Kind::kMetaData || (file_ && e.file == fileNumber_); }
 
   // `id` names the stream in the sound events; the listener may be null.
   NetStreamPlayback(int id, SoundEventListener* listener);
@@ -85,6 +89,7 @@ class NetStreamPlayback final : public VideoSource {
   std::string name_;
   std::vector<std::uint8_t> bytes_;
   std::unique_ptr<video::FlvFile> file_;  // borrows bytes_
+  std::uint64_t fileNumber_ = 0;          // counts the files opened
   std::unique_ptr<video::FlvVideoDecoder> decoder_;
   bool open_ = false, paused_ = false, ended_ = false, bufferFull_ = false;
   bool pending_ = false;  // the decoder shows a picture not yet due
