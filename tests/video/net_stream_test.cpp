@@ -257,6 +257,23 @@ TEST(NetStreamControl, PauseHoldsAndSeekLandsOnKeyFrame) {
   EXPECT_LE(Diff(Take(*player), oracle[7]), 1.0);
 }
 
+// clear() takes the picture away until the stream gives a new one.
+TEST(NetStreamControl, ClearEmptiesTheVideoUntilTheNextPicture) {
+  REQUIRE_FFMPEG();
+  const auto flv = MakeStream("ns_flv1.flv", "-c:v flv1");
+  ASSERT_FALSE(flv.empty());
+  const Frames oracle = OracleFrames(flv, kW, kH);
+  ASSERT_EQ(oracle.size(), 10u);
+  Actions pauseAndClear;
+  CallOn(pauseAndClear, "ns", "pause", [](Actions& x) { x.PushBool(true); });
+  CallOn(pauseAndClear, "vid", "clear", [](Actions&) {}, 0);
+  auto player = Open(WriteMovie("clear", BuildMovie("clip.flv", 0, 0, pauseAndClear), flv), kW, kH);
+  const std::vector<std::uint8_t> white(static_cast<std::size_t>(kW) * kH * 4, 255);
+  player->AdvanceTo(300);
+  EXPECT_EQ(Diff(Take(*player), white), 0.0);  // paused: no new picture comes
+  EXPECT_EQ(player->GetVariable("log"), "NetStream.Play.Start;NetStream.Buffer.Full;NetStream.Pause.Notify;");
+}
+
 // The FLV's sound goes into the player's sound output, at the stream's
 // times: compared with ffmpeg's decoding of the same sound.
 TEST(NetStreamSound, PlaysIntoTheSoundOutput) {

@@ -38,6 +38,8 @@ void VideoDisplay::Attach(std::shared_ptr<const VideoSource> source) {
 
 void VideoDisplay::Clear() {
   shown_.reset();
+  // The stream's present picture counts as shown: only a newer one comes back.
+  if (source_) lastSourced_ = source_->Picture();
 }
 
 void VideoDisplay::Update(std::uint16_t ratio, std::vector<std::string>& problems) {
