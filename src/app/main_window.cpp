@@ -33,6 +33,7 @@
 
 #include "app/flash_widget.h"
 #include "app/gif_preview.h"
+#include "app/jpeg_picture.h"
 #include "app/progress_box.h"
 #include "app/prompts.h"
 #include "app/qt_picture.h"
@@ -877,6 +878,12 @@ void MainWindow::OnNextFrame() {
 }
 
 void MainWindow::ShowCapturedFrame() {
+  // A picture put in the capture folder as n.jpg (a frame edited outside,
+  // see "Edit Frame") is shown in place of the captured frame n.
+  if (const auto jpeg = paths::FramePicturePath(shown_frame_); std::filesystem::exists(jpeg)) {
+    ShowFramePicture(LoadJpegPicture(jpeg), shown_frame_);
+    return;
+  }
   // A left-out number is the same picture as the frame before it.
   for (int k = shown_frame_; k >= 1; --k) {
     const auto path = paths::FrameFilePath(k);

@@ -173,6 +173,33 @@ TEST_F(CaptureWindowTest, ThumbnailsAndPrevNextShowFrames) {
   EXPECT_FALSE(prompts.messages.isEmpty());
 }
 
+TEST_F(CaptureWindowTest, PrevAndNextShowAFrameEditedAsJpeg) {
+  OpenAndCapture();
+  Find<QListWidget>("thumbnails")->setCurrentRow(0);
+  ASSERT_EQ(window->ShownFrame(), 1);
+  // Frame 2 edited outside: a 30 x 20 green picture saved as temp/2.jpg.
+  QImage edited(30, 20, QImage::Format_RGB32);
+  edited.fill(QColor(0, 200, 0));
+  ASSERT_TRUE(edited.save(QString::fromStdString((Home() / "temp/2.jpg").string()), "JPEG", 100));
+  Click("nextFrame");
+  EXPECT_EQ(window->ShownFrame(), 2);
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "2");
+  ASSERT_EQ(window->FrameView().Width(), 30);
+  ASSERT_EQ(window->FrameView().Height(), 20);
+  const gdi::Color c = window->FrameView().GetPixel(10, 10);
+  EXPECT_NEAR(c.g, 200, 3);
+  EXPECT_LT(c.r + c.b, 10);
+  // Frames without a picture show the captured frame again.
+  Click("nextFrame");
+  EXPECT_NE(window->FrameView().Width(), 30);
+  // A .jpg that is no JPEG is an error naming the file; the frame stays.
+  std::ofstream(Home() / "temp/2.jpg", std::ios::trunc | std::ios::binary) << "not a picture";
+  prompts.messages.clear();
+  Click("prevFrame");
+  ASSERT_FALSE(prompts.messages.isEmpty());
+  EXPECT_TRUE(prompts.messages.back().contains("2.jpg")) << prompts.messages.back().toStdString();
+}
+
 TEST_F(CaptureWindowTest, CropAndZoomRebuildThePreview) {
   OpenAndCapture();
   Find<QTabWidget>("innerPages")->setCurrentIndex(1);
