@@ -325,6 +325,11 @@ void sws_freeContext(struct SwsContext *swsContext) {
   return real(swsContext);
 }
 
+struct SwsContext *sws_getCachedContext(struct SwsContext *context, int srcW, int srcH, enum AVPixelFormat srcFormat, int dstW, int dstH, enum AVPixelFormat dstFormat, int flags, SwsFilter *srcFilter, SwsFilter *dstFilter, const double *param) {
+  static const auto real = reinterpret_cast<decltype(&sws_getCachedContext)>(Symbol(Lib::kSwscale, "sws_getCachedContext"));
+  return real(context, srcW, srcH, srcFormat, dstW, dstH, dstFormat, flags, srcFilter, dstFilter, param);
+}
+
 struct SwsContext *sws_getContext(int srcW, int srcH, enum AVPixelFormat srcFormat, int dstW, int dstH, enum AVPixelFormat dstFormat, int flags, SwsFilter *srcFilter, SwsFilter *dstFilter, const double *param) {
   static const auto real = reinterpret_cast<decltype(&sws_getContext)>(Symbol(Lib::kSwscale, "sws_getContext"));
   return real(srcW, srcH, srcFormat, dstW, dstH, dstFormat, flags, srcFilter, dstFilter, param);
