@@ -75,4 +75,35 @@ void BM_EmbeddedH263(benchmark::State& state) {
 }
 BENCHMARK(BM_EmbeddedH263)->Arg(0)->Arg(1)->ArgNames({"jumps"})->Unit(benchmark::kMillisecond);
 
+// VP6 cannot be encoded here: the sample movies kept beside the video
+// tests, each frame decoded in order (their own sizes, not 320 x 240).
+void BM_EmbeddedVp6Sample(benchmark::State& state, const char* dir) {
+  const auto path = std::string(QUARVEL_SOURCE_DIR) + "/tests/video/samples/" + dir + "/test.swf";
+  const auto bytes = vt::ReadFile(path);
+  if (bytes.empty()) {
+    state.SkipWithError("sample missing");
+    return;
+  }
+  const quarvel::swf::Movie movie = quarvel::swf::OpenMovie(bytes);
+  const auto streams = CollectVideoStreams(movie.TagsStream());
+  if (streams.empty()) {
+    state.SkipWithError("no stream in the sample");
+    return;
+  }
+  const VideoStreamDef& stream = streams.begin()->second;
+  std::int64_t pictures = 0;
+  for (auto _ : state) {
+    EmbeddedVideo video(stream);
+    for (const auto& [number, data] : stream.frames) {
+      video.Seek(number);
+      benchmark::DoNotOptimize(video.Current().pixels.data());
+      ++pictures;
+    }
+  }
+  state.SetItemsProcessed(pictures);
+  state.SetLabel(std::to_string(stream.width) + "x" + std::to_string(stream.height));
+}
+BENCHMARK_CAPTURE(BM_EmbeddedVp6Sample, vp6, "colorconversion/vp6")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_EmbeddedVp6Sample, vp6a, "colorconversion/vp6a")->Unit(benchmark::kMillisecond);
+
 }  // namespace

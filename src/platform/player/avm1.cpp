@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -582,6 +583,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   for (auto& [depth, inst] : tl->list) {
     if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
+      if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
     }
   }
   FindProp(clipProto_, Key(name), out, &self);

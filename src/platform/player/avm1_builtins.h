@@ -24,5 +24,10 @@ T* SelfData(const AsValue& self) {
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+void InstallVideo(Avm1& vm);  // avm1_video.cpp
+
+// The script object of a placed video (Video.attachVideo, clear...), the
+// same one each time while the video stays.
+AsValue VideoObject(Avm1& vm, ClipHandle video);
 
 }  // namespace quarvel::player::avm1_builtins

@@ -107,7 +107,7 @@ struct ShapeGeometry {
 };
 
 struct Character {
-  enum class Kind { kShape, kMorph, kBitmap, kSprite, kButton, kFont, kText, kEditText };
+  enum class Kind { kShape, kMorph, kBitmap, kSprite, kButton, kFont, kText, kEditText, kVideo };
   explicit Character(Kind k) : kind(k) {}
   virtual ~Character() = default;
   Kind kind;

@@ -6,6 +6,7 @@
 
 #include "platform/player/filters.h"
 #include "platform/player/paint.h"
+#include "platform/player/video_display.h"
 
 namespace quarvel::player {
 namespace {
@@ -228,6 +229,11 @@ Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_
     case Character::Kind::kBitmap: {
       const auto* bm = static_cast<const BitmapDef*>(d);
       b = Transform(Rect{0, bm->width * 20, 0, bm->height * 20}, m);
+      break;
+    }
+    case Character::Kind::kVideo: {
+      const auto* v = static_cast<const VideoDef*>(d);
+      b = Transform(Rect{0, v->stream.width * 20, 0, v->stream.height * 20}, m);
       break;
     }
     case Character::Kind::kSprite:

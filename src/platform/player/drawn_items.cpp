@@ -5,6 +5,7 @@
 
 #include "platform/player/shape_parser.h"
 #include "platform/player/stage.h"
+#include "platform/player/video_display.h"
 
 namespace quarvel::player {
 namespace {
@@ -44,6 +45,10 @@ class Lister {
           inst.morphCacheRatio = inst.ratio;
         }
         item.morph = inst.morphCache;
+      }
+      if (inst.video) {
+        item.video = inst.video->Shown();
+        item.videoSmoothing = inst.video->Smoothing();
       }
       if (inst.sprite && inst.sprite->drawing) {
         item.drawing = &inst.sprite->drawing->geometry;

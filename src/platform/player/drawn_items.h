@@ -37,6 +37,8 @@ struct DrawnItem {
   bool ownList = false;
   std::shared_ptr<const std::string> text;     // bound text fields
   std::shared_ptr<const ShapeGeometry> morph;  // morphs: the shape at `ratio`
+  std::shared_ptr<const BitmapDef> video;      // videos: the picture shown (new for each picture)
+  bool videoSmoothing = false;                 // videos: smoothed when the quality allows
   const ShapeGeometry* drawing = nullptr;      // a script's drawing, below the children
   bool drawingBounds = false;                  // the drawing has drawn anything
   std::uint64_t drawingVersion = 0;
@@ -53,7 +55,8 @@ struct DrawnItem {
            ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
            filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
            maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && drawing == o.drawing &&
-           drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion;
+           drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion && video == o.video &&
+           videoSmoothing == o.videoSmoothing;
   }
 };
 

@@ -28,6 +28,7 @@ struct FlashPlayer::Impl {
   std::unique_ptr<MovieLibrary> lib;
   std::unique_ptr<Stage> stage;
   std::string moviePath;
+  std::filesystem::path movieFolder;  // while SetMovie loads: where scripts find video files
   std::string loadError;
   std::int32_t background = -1;
   Quality quality = Quality::qHigh;
@@ -187,7 +188,10 @@ void FlashPlayer::SetMovie(const std::string& path) {
     impl_->loadError = e.what();
     return;
   }
-  if (LoadMovieBytes(bytes)) {
+  impl_->movieFolder = std::filesystem::absolute(path, ec).parent_path();
+  const bool loaded = LoadMovieBytes(bytes);
+  impl_->movieFolder.clear();
+  if (loaded) {
     impl_->moviePath = path;
   } else {
     impl_->loadError = path + ": " + impl_->loadError;
@@ -199,7 +203,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   impl_->loadError.clear();
   try {
     auto lib = LoadLibrary(file);
-    auto stage = std::make_unique<Stage>(*lib);
+    auto stage = std::make_unique<Stage>(*lib, impl_->movieFolder);
     // Clip events (mouseDown...) of version 5 scripts want the pointer too.
     impl_->hasButtons = lib->movie.version >= 5 ||
                         std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
@@ -222,6 +226,8 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
       auto body = impl_->lib->Body(t);
       if (body.size() >= 2) impl_->listener->OnDefineSound(body[0] | (body[1] << 8), body);
     }
+  }
+  if (impl_->listener) {
     // The first frame ran before the listener was attached to the stage; replay it.
     impl_->stage->SetTime(impl_->now);
     impl_->stage->Reset();
@@ -303,7 +309,10 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const std::int32_t bg = BackgroundColor();
   const Impl::PaintKey key{w, h, d.quality, bg};
   d.drawing.clear();
-  if (d.stage) ListDrawnItems(d.stage->Root(), d.drawing);
+  if (d.stage) {
+    d.stage->UpdateVideos();
+    ListDrawnItems(d.stage->Root(), d.drawing);
+  }
   // A capture paints every frame; many frames show what the last one did.
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
     d.surfaceCurrent = false;

@@ -73,6 +73,15 @@ class SoundEventListener {
   virtual void OnSeek(int timeline, int frame, std::int64_t timeMs) { (void)timeline; (void)frame; (void)timeMs; }
   // The movie was replaced or dropped at the player's latest clock time.
   virtual void OnUnload(std::int64_t timeMs) { (void)timeMs; }
+  // An audio tag of an FLV file a script plays (its body, format byte
+  // first), at the host time it plays; `stream` numbers the NetStream.
+  // Tags come a little ahead of their time, in order.
+  virtual void OnVideoSound(int stream, std::span<const std::uint8_t> tag, std::int64_t timeMs) {
+    (void)stream; (void)tag; (void)timeMs;
+  }
+  // That stream paused, jumped or closed at `timeMs`: what was written for
+  // later goes.
+  virtual void OnVideoSoundStop(int stream, std::int64_t timeMs) { (void)stream; (void)timeMs; }
 };
 
 enum class Quality { qLow, qMedium, qHigh, qBest };

@@ -6,6 +6,7 @@
 
 #include "platform/player/image_decoder.h"
 #include "platform/player/shape_parser.h"
+#include "platform/player/video_display.h"
 #include "platform/swf/tags.h"
 
 namespace quarvel::player {
@@ -36,6 +37,12 @@ bool IsControlTag(std::uint16_t code) {
     default:
       return false;
   }
+}
+
+// ActionScript 3 code that names the classes of script video.
+bool UsesScriptVideo(const avm2::AbcFile& abc) {
+  const auto& s = abc.pool.strings;
+  return std::find(s.begin(), s.end(), "NetStream") != s.end();
 }
 
 class Loader {
@@ -205,13 +212,18 @@ class Loader {
             lib_.skipped.insert("damaged ActionScript 3 block \"" + block.name + "\": " + e.what());
             break;
           }
+          if (UsesScriptVideo(*block.file)) {
+            lib_.skipped.insert("ActionScript 3 video (NetStream into Video): not played until ActionScript 3 runs");
+          }
           lib_.abcBlocks.push_back(std::move(block));
           lib_.skipped.insert("ActionScript 3 (not run yet)");
           break;
         }
         case tag::kDefineVideoStream:
+          DefineVideoStream(r);
+          break;
         case tag::kVideoFrame:
-          lib_.skipped.insert("video");
+          AddVideoFrame(r);
           break;
         case tag::kDefineFontInfo:
         case tag::kDefineFontInfo2:
@@ -225,6 +237,26 @@ class Loader {
     } catch (const ImageError& e) {
       lib_.skipped.insert(std::string("undecodable ") + std::string(swf::TagName(t.code)));
     }
+  }
+
+  void DefineVideoStream(swf::Reader& r) {
+    auto v = std::make_shared<VideoDef>();
+    v->stream = video::ReadDefineVideoStream(r);
+    videos_[v->stream.id] = v.get();
+    const std::uint16_t id = v->stream.id;
+    Add(std::move(v), id);
+  }
+
+  // Frames join their stream wherever they lie (sprites included); the
+  // first frame of a number counts, as Flash keeps it.
+  void AddVideoFrame(swf::Reader& r) {
+    const video::VideoFrameTag f = video::ReadVideoFrame(r);
+    auto it = videos_.find(f.streamId);
+    if (it == videos_.end() || lib_.Find(f.streamId) != it->second) {
+      lib_.skipped.insert("video frames of an undefined stream");
+      return;
+    }
+    it->second->stream.frames.emplace(f.frameNumber, f.data);
   }
 
   void AddBitmap(std::uint16_t id, SurfacePtr s) {
@@ -515,6 +547,7 @@ class Loader {
   MovieLibrary& lib_;
   std::span<const std::uint8_t> jpegTables_;
   std::int64_t bitmapBytes_ = 0;
+  std::map<std::uint16_t, VideoDef*> videos_;  // streams defined so far, for their frames
 };
 
 }  // namespace

@@ -115,7 +115,9 @@ int ReductionLevel(const cairo_matrix_t& d, int width, int height) {
 }
 
 // A pattern whose space maps to the current user space through `toUser`.
-PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn) {
+// `picture`: a bitmap fill draws it rather than the library's bitmap.
+PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransform& cx, const cairo_matrix_t& toUserIn,
+                       const BitmapDef* picture = nullptr) {
   // Gradients are built on a unit square: pixman works in 16.16 fixed
   // point and overflows on the format's +-16384 square.
   cairo_matrix_t toUser = toUserIn;
@@ -128,7 +130,7 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
   if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
   PatternPtr p;
   if (f.kind == FillStyle::Kind::kBitmap) {
-    const Character* ch = c.lib.Find(f.bitmapId);
+    const Character* ch = picture ? picture : c.lib.Find(f.bitmapId);
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
     cairo_surface_t* src = bmp->surface.get();
@@ -348,6 +350,27 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     }
     cairo_stroke(cr);
   }
+}
+
+void DrawPicture(RenderContext& c, const BitmapDef& picture, const cairo_matrix_t& m, const ColorTransform& cx,
+                 double width, double height, bool smooth) {
+  if (!Invertible(m) || picture.width <= 0 || picture.height <= 0 || !picture.surface) return;
+  FillStyle f;
+  f.kind = FillStyle::Kind::kBitmap;
+  f.smooth = smooth;
+  cairo_matrix_t toUser;
+  cairo_matrix_init_scale(&toUser, width / picture.width, height / picture.height);
+  cairo_t* cr = c.cr;
+  cairo_set_matrix(cr, &m);
+  PatternPtr p = MakePattern(c, f, cx, toUser, &picture);
+  if (!p) return;
+  cairo_set_source(cr, p.get());
+  cairo_identity_matrix(cr);
+  cairo_new_path(cr);
+  AddPath(cr, {Edge{0, 0, 0, 0, width, 0, false}, Edge{width, 0, 0, 0, width, height, false},
+               Edge{width, height, 0, 0, 0, height, false}, Edge{0, height, 0, 0, 0, 0, false}},
+          false, &m);
+  cairo_fill(cr);
 }
 
 }  // namespace quarvel::player

@@ -40,6 +40,11 @@ inline bool Invertible(const cairo_matrix_t& m) {
 // The colour as the source, under the transform (black when drawing a mask).
 void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx);
 
+// A picture (a video's) stretched over the rectangle 0,0 .. width,height
+// (twips) under `m`, like a bitmap fill.
+void DrawPicture(RenderContext& c, const BitmapDef& picture, const cairo_matrix_t& m, const ColorTransform& cx,
+                 double width, double height, bool smooth);
+
 // Fills and strokes one layer under `m` (shape twips to device).
 // `textColor`: glyph outlines are filled with the text's colour instead.
 void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,

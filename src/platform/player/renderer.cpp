@@ -6,6 +6,7 @@
 #include "platform/player/compositing.h"
 #include "platform/player/shape_parser.h"
 #include "platform/player/text_render.h"
+#include "platform/player/video_display.h"
 
 namespace quarvel::player {
 namespace {
@@ -75,6 +76,18 @@ void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, c
   DrawLayer(c, layer, m, cx);
 }
 
+// A video shows its picture stretched to the stream's declared size (its
+// own size when none is declared); smoothed when asked for and the quality
+// allows, or at Best.
+void DrawVideo(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
+  if (!inst.video) return;
+  const auto& stream = static_cast<const VideoDef&>(*inst.def).stream;
+  const bool smooth = (inst.videoSmoothing && c.options.quality >= Quality::qHigh) || c.options.quality == Quality::qBest;
+  const int w = stream.width > 0 ? stream.width : inst.video->width;
+  const int h = stream.height > 0 ? stream.height : inst.video->height;
+  DrawPicture(c, *inst.video, m, cx, w * 20.0, h * 20.0, smooth);
+}
+
 }  // namespace
 
 void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
@@ -135,6 +148,9 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
     }
     case Character::Kind::kBitmap:
       DrawBitmap(c, static_cast<const BitmapDef&>(*d), m, cx);
+      break;
+    case Character::Kind::kVideo:
+      DrawVideo(c, inst, m, cx);
       break;
     case Character::Kind::kFont:
       break;

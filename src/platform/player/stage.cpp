@@ -144,7 +144,8 @@ std::uint64_t NextDrawingVersion() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-Stage::Stage(const MovieLibrary& lib) : lib_(lib) {
+Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
+    : lib_(lib), movieFolder_(std::move(movieFolder)) {
   emptySprite_.timeline.frames.resize(1);
   totalFrames_ = lib.TotalFrames();
   rootDef_ = lib.timeline;

@@ -3,6 +3,7 @@
 // and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,6 +23,7 @@ class SoundEventListener;
 struct TimelineState;
 struct Instance;
 class Avm1;
+class VideoDisplay;
 struct AsObject;
 struct AsValue;
 
@@ -91,6 +93,8 @@ struct Instance {
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
   std::vector<Filter> filters;
+  // Videos: the decoder and the picture shown, made when first drawn.
+  std::shared_ptr<VideoDisplay> video;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -114,7 +118,8 @@ struct TimelineState {
 
 class Stage {
  public:
-  explicit Stage(const MovieLibrary& lib);
+  // `movieFolder`: see MovieFolder().
+  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {});
   ~Stage();
 
   // Back to the first frame of a freshly loaded movie.
@@ -179,6 +184,20 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // The folder of the movie's file, where scripts find the video files
+  // they play; empty for a movie from memory.
+  const std::filesystem::path& MovieFolder() const { return movieFolder_; }
+  std::int64_t HostTime() const { return timeMs_; }
+  SoundEventListener* Listener() const { return listener_; }
+  // A video problem (a damaged frame, a missing file...), named once in the
+  // debug log and in Skipped().
+  void VideoProblem(const std::string& text);
+  // Brings every placed video to the picture its ratio or its attached
+  // stream names (before drawing); damaged frames go to Skipped().
+  void UpdateVideos();
+  // The video state of a placed video, made on first use; nullptr for
+  // other objects.
+  VideoDisplay* VideoOf(Instance& inst);
 
  private:
   enum class PendingKind { kCode, kMethod, kConstruct };
@@ -210,6 +229,7 @@ class Stage {
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
   void NestedTooDeep();
+  void UpdateVideos(TimelineState& tl, int nesting, std::vector<std::string>& problems);
 
   // Declared before the timelines so that it outlives the nodes it lists.
   NodeIndex nodes_;
@@ -227,6 +247,7 @@ class Stage {
   std::set<int> initDone_;  // sprites whose DoInitAction ran
   SpriteDef emptySprite_;
   std::set<std::string> skipped_;
+  std::filesystem::path movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;

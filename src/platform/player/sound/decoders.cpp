@@ -191,6 +191,7 @@ AVCodecID CodecId(AvDecoder::Kind kind) {
     case AvDecoder::Kind::kNellymoser: return AV_CODEC_ID_NELLYMOSER;
     case AvDecoder::Kind::kSpeex: return AV_CODEC_ID_SPEEX;
     case AvDecoder::Kind::kAdpcmSwf: return AV_CODEC_ID_ADPCM_SWF;
+    case AvDecoder::Kind::kAac: return AV_CODEC_ID_AAC;
   }
   return AV_CODEC_ID_NONE;
 }
@@ -199,6 +200,7 @@ const char* KindName(AvDecoder::Kind kind) {
     case AvDecoder::Kind::kNellymoser: return "Nellymoser";
     case AvDecoder::Kind::kSpeex: return "Speex";
     case AvDecoder::Kind::kAdpcmSwf: return "ADPCM";
+    case AvDecoder::Kind::kAac: return "AAC";
   }
   return "?";
 }
@@ -206,7 +208,7 @@ const char* KindName(AvDecoder::Kind kind) {
 
 bool AvDecoder::Available(Kind kind) { return ffmpeg::Av().avcodec_find_decoder(CodecId(kind)) != nullptr; }
 
-AvDecoder::AvDecoder(Kind kind, int rate, int channels) {
+AvDecoder::AvDecoder(Kind kind, int rate, int channels, std::span<const std::uint8_t> config) {
   const AVCodec* codec = ffmpeg::Av().avcodec_find_decoder(CodecId(kind));
   const std::string name = KindName(kind);
   if (!codec) throw SoundError(name + ": libavcodec has no decoder for it");
@@ -216,6 +218,13 @@ AvDecoder::AvDecoder(Kind kind, int rate, int channels) {
   if (!ctx_ || !packet_ || !frame_) throw SoundError(name + ": out of memory");
   ctx_->sample_rate = rate;
   ffmpeg::Av().av_channel_layout_default(&ctx_->ch_layout, channels);
+  if (!config.empty()) {
+    if (config.size() > 4096) throw SoundError(name + ": decoder setup of " + std::to_string(config.size()) + " bytes");
+    ctx_->extradata = static_cast<std::uint8_t*>(ffmpeg::Av().av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx_->extradata) throw SoundError(name + ": out of memory");
+    std::memcpy(ctx_->extradata, config.data(), config.size());
+    ctx_->extradata_size = static_cast<int>(config.size());
+  }
   if (ffmpeg::Av().avcodec_open2(ctx_.get(), codec, nullptr) < 0) throw SoundError(name + ": cannot open the decoder");
 }
 

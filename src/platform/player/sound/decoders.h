@@ -67,9 +67,10 @@ class Mp3Decoder {
 // used to check ours).
 class AvDecoder {
  public:
-  enum class Kind { kNellymoser, kSpeex, kAdpcmSwf };
+  enum class Kind { kNellymoser, kSpeex, kAdpcmSwf, kAac };
   // Throws SoundError when the linked libavcodec lacks the decoder.
-  AvDecoder(Kind kind, int rate, int channels);
+  // `config`: the codec's setup (AAC: the AudioSpecificConfig).
+  AvDecoder(Kind kind, int rate, int channels, std::span<const std::uint8_t> config = {});
   ~AvDecoder();
   AvDecoder(const AvDecoder&) = delete;
   AvDecoder& operator=(const AvDecoder&) = delete;

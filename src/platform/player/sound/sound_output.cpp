@@ -131,6 +131,22 @@ void SoundOutput::CutAll(std::int64_t frame) {
   for (Voice& v : voices_) CutVoice(v, frame);
   voices_.clear();
   for (auto& [id, s] : streams_) CutStream(s, frame);
+  for (auto& [id, s] : videoSounds_) {
+    CutChunks(s.written, frame);
+    s.running = false;
+  }
+}
+
+void SoundOutput::CutChunks(std::deque<Chunk>& written, std::int64_t frame) {
+  for (Chunk& c : written) {
+    const std::int64_t end = c.start + static_cast<std::int64_t>(c.samples.size() / 2);
+    if (end <= frame) continue;
+    const std::int64_t from = std::max(frame, c.start);
+    std::vector<std::int16_t> neg(c.samples.begin() + (from - c.start) * 2, c.samples.end());
+    for (auto& x : neg) x = static_cast<std::int16_t>(-x);
+    bus_.Write(source_, from, neg);
+  }
+  written.clear();
 }
 
 void SoundOutput::Advance(std::int64_t ms) {
@@ -363,6 +379,57 @@ void SoundOutput::OnUnload(std::int64_t timeMs) {
   CutAll(ToFrame(timeMs));
   sounds_.clear();
   streams_.clear();
+  videoSounds_.clear();
+}
+
+void SoundOutput::OnVideoSound(int stream, std::span<const std::uint8_t> tag, std::int64_t timeMs) {
+  VideoSound& s = videoSounds_[stream];
+  const std::int64_t at = ToFrame(timeMs);
+  Pcm pcm;
+  try {
+    s.decoder->Decode(tag, pcm);
+    ++stats_.videoSoundTags.decoded;
+  } catch (const SoundError& e) {
+    ++stats_.videoSoundTags.failed;
+    Problem("sound of video stream " + std::to_string(stream) + ": " + e.what());
+    return;
+  }
+  if (pcm.samples.empty() || pcm.channels <= 0 || pcm.rate <= 0) return;
+  // Tags play one after the other while they keep within a tenth of a
+  // second of their own times (codec frames do not end on milliseconds);
+  // further off, the sound restarts at the tag's time.
+  const std::int64_t tolerance = Resampler::kRate / 10;
+  if (s.running && s.cursor > at + tolerance) CutChunks(s.written, at);
+  if (!s.running || s.cursor > at + tolerance || s.cursor < at - tolerance) {
+    s.cursor = at;
+    s.running = true;
+    s.resampler.reset();
+  }
+  if (!s.resampler || s.resampler->Rate() != pcm.rate || s.resampler->Channels() != pcm.channels) {
+    s.resampler = std::make_unique<Resampler>(pcm.rate, pcm.channels);
+  }
+  Chunk c;
+  c.start = s.cursor;
+  s.resampler->Convert(pcm.samples, c.samples);
+  if (c.samples.empty()) return;
+  bus_.Write(source_, c.start, c.samples);
+  s.cursor += static_cast<std::int64_t>(c.samples.size() / 2);
+  s.written.push_back(std::move(c));
+  // Only what lies ahead can be taken back.
+  while (s.written.size() > 1 &&
+         s.written.front().start + static_cast<std::int64_t>(s.written.front().samples.size() / 2) <
+             ToFrame(latestMs_) - Resampler::kRate) {
+    s.written.pop_front();
+  }
+}
+
+void SoundOutput::OnVideoSoundStop(int stream, std::int64_t timeMs) {
+  auto it = videoSounds_.find(stream);
+  if (it == videoSounds_.end()) return;
+  CutChunks(it->second.written, ToFrame(timeMs));
+  it->second.running = false;
+  it->second.decoder->Reset();
+  it->second.resampler.reset();
 }
 
 }  // namespace quarvel::player::sound

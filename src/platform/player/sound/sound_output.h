@@ -32,6 +32,7 @@
 #include "platform/audio/loopback_bus.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/sound/decoders.h"
+#include "platform/player/sound/flv_audio.h"
 #include "platform/player/sound/sound_format.h"
 
 namespace quarvel::player::sound {
@@ -64,6 +65,8 @@ class SoundOutput final : public SoundEventListener {
   void OnTimelineStop(int timeline, std::int64_t timeMs) override;
   void OnSeek(int timeline, int frame, std::int64_t timeMs) override;
   void OnUnload(std::int64_t timeMs) override;
+  void OnVideoSound(int stream, std::span<const std::uint8_t> tag, std::int64_t timeMs) override;
+  void OnVideoSoundStop(int stream, std::int64_t timeMs) override;
 
   // What happened to the movie's sounds, for logs and tests.
   struct CodecCount {
@@ -74,6 +77,7 @@ class SoundOutput final : public SoundEventListener {
     std::map<Codec, CodecCount> eventSounds;   // per DefineSound, counted when first started
     std::map<Codec, CodecCount> streamBlocks;  // per SoundStreamBlock
     int voicesStarted = 0;
+    CodecCount videoSoundTags;  // FLV audio tags of script-played streams
   };
   const Stats& GetStats() const { return stats_; }
   // Problems met (each text once): undecodable sounds, unknown ids,
@@ -116,7 +120,17 @@ class SoundOutput final : public SoundEventListener {
     std::deque<Chunk> written;  // recent writes that a cut may take back
   };
 
+  // The sound of a script-played FLV stream.
+  struct VideoSound {
+    std::unique_ptr<FlvAudioDecoder> decoder = std::make_unique<FlvAudioDecoder>();
+    std::unique_ptr<Resampler> resampler;
+    bool running = false;
+    std::int64_t cursor = 0;
+    std::deque<Chunk> written;
+  };
+
   Sound* Ensure(int soundId);
+  void CutChunks(std::deque<Chunk>& written, std::int64_t frame);
   void RenderVoice(Voice& v, std::int64_t from, std::int64_t to, bool negate);
   void CutVoice(Voice& v, std::int64_t frame);
   void CutStream(Stream& s, std::int64_t frame);
@@ -133,6 +147,7 @@ class SoundOutput final : public SoundEventListener {
   std::map<int, Sound> sounds_;
   std::vector<Voice> voices_;
   std::map<int, Stream> streams_;
+  std::map<int, VideoSound> videoSounds_;
   Stats stats_;
   std::vector<std::string> problems_;
   std::set<std::string> problemSet_;
