@@ -100,6 +100,22 @@ struct Mp3Options {
 };
 void RunMp3(const std::string& out, const Mp3Options& options, Progress& progress);
 
+struct VideoOptions {
+  std::optional<int> crf;             // H.264 and VP9
+  std::optional<std::string> preset;  // x264's names; VP9 takes the speed they stand for
+  std::optional<int> quality;         // lossy WebP 0..100; without: lossless
+  bool no_audio = false;
+  bool alpha = false;                 // the frames carry a transparent background
+  capture::CropZoom crop_zoom;
+  std::optional<int> latency;
+};
+// True when the output's extension names a video format (.mp4, .webm, ...).
+bool IsVideoOutput(const std::string& out);
+// Throws CommandError, saying what to use instead, for an unknown extension
+// or a request the format cannot hold; meant to run before any work.
+void CheckVideoRequest(const std::string& out, const VideoOptions& options);
+void RunVideo(const std::string& out, const VideoOptions& options, const StoreInfo& store, Progress& progress);
+
 // Throws when no installed compressor has that code (empty and "none" pass).
 void CheckCodecName(const std::string& codec, int depth);
 

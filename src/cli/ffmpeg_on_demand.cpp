@@ -335,4 +335,40 @@ int sws_scale(struct SwsContext *c, const uint8_t *const srcSlice[], const int s
   return real(c, srcSlice, srcStride, srcSliceY, srcSliceH, dst, dstStride);
 }
 
+// The video writer's reading of the recording.
+int av_find_best_stream(AVFormatContext *ic, enum AVMediaType type, int wanted_stream_nb, int related_stream, const AVCodec **decoder_ret, int flags) {
+  static const auto real = reinterpret_cast<decltype(&av_find_best_stream)>(Symbol(Lib::kAvformat, "av_find_best_stream"));
+  return real(ic, type, wanted_stream_nb, related_stream, decoder_ret, flags);
+}
+
+int av_read_frame(AVFormatContext *s, AVPacket *pkt) {
+  static const auto real = reinterpret_cast<decltype(&av_read_frame)>(Symbol(Lib::kAvformat, "av_read_frame"));
+  return real(s, pkt);
+}
+
+int64_t av_rescale(int64_t a, int64_t b, int64_t c) {
+  static const auto real = reinterpret_cast<decltype(&av_rescale)>(Symbol(Lib::kAvutil, "av_rescale"));
+  return real(a, b, c);
+}
+
+int avcodec_parameters_to_context(AVCodecContext *codec, const AVCodecParameters *par) {
+  static const auto real = reinterpret_cast<decltype(&avcodec_parameters_to_context)>(Symbol(Lib::kAvcodec, "avcodec_parameters_to_context"));
+  return real(codec, par);
+}
+
+void avformat_close_input(AVFormatContext **s) {
+  static const auto real = reinterpret_cast<decltype(&avformat_close_input)>(Symbol(Lib::kAvformat, "avformat_close_input"));
+  return real(s);
+}
+
+int avformat_find_stream_info(AVFormatContext *ic, AVDictionary **options) {
+  static const auto real = reinterpret_cast<decltype(&avformat_find_stream_info)>(Symbol(Lib::kAvformat, "avformat_find_stream_info"));
+  return real(ic, options);
+}
+
+int avformat_open_input(AVFormatContext **ps, const char *url, const AVInputFormat *fmt, AVDictionary **options) {
+  static const auto real = reinterpret_cast<decltype(&avformat_open_input)>(Symbol(Lib::kAvformat, "avformat_open_input"));
+  return real(ps, url, fmt, options);
+}
+
 }  // extern "C"

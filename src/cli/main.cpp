@@ -16,6 +16,7 @@ extern "C" {
 
 #include "avi/avi_writer.h"
 #include "cli/commands.h"
+#include "video_out/video_format.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
@@ -84,16 +85,42 @@ void AddGifOptions(CLI::App* cmd, GifOptions& o, bool with_latency) {
         ->check(CLI::Range(25, 3000));
 }
 
-void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency) {
+void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency, bool or_webp_quality = false) {
   cmd->add_option("--codec", o.codec, "four-character code of a compressor (see codecs), or none");
-  cmd->add_option("--quality", o.quality, "compression quality")
-      ->check(CLI::IsMember({"highest", "veryhigh", "high", "medium", "low"}))
+  const CLI::IsMember names({"highest", "veryhigh", "high", "medium", "low"});
+  cmd->add_option("--quality", o.quality,
+                  or_webp_quality ? "AVI compression quality, or 0 to 100 for a lossy WebP" : "compression quality")
+      ->check(or_webp_quality ? CLI::Validator(names | CLI::Range(0, 100)) : CLI::Validator(names))
       ->capture_default_str();
   cmd->add_option("--depth", o.depth, "bits per pixel")->check(CLI::IsMember({1, 4, 8, 24, 32}))->capture_default_str();
   cmd->add_flag("--no-audio", o.no_audio, "leave the recording out");
   if (with_latency)
     cmd->add_option("--latency", o.latency, "frame time in milliseconds (default: the capture's)")
         ->check(CLI::Range(25, 3000));
+}
+
+// The video options as given; the optional ones are set only when given.
+struct VideoTexts {
+  int crf = -1, quality = -1;
+  std::string preset;
+};
+
+void AddVideoOptions(CLI::App* cmd, VideoOptions& o, VideoTexts& t, bool own_command) {
+  cmd->add_option("--crf", t.crf, "constant quality for MP4, MOV, MKV (0..51, default 23) and WebM (0..63, default 32)")
+      ->check(CLI::Range(0, 63));
+  cmd->add_option("--preset", t.preset, "encoder speed against size, ultrafast to veryslow (default medium)")
+      ->check(CLI::IsMember(video_out::PresetNames()));
+  if (!own_command) return;
+  cmd->add_option("--quality", t.quality, "lossy WebP quality 0 to 100 (default: lossless)")->check(CLI::Range(0, 100));
+  cmd->add_flag("--no-audio", o.no_audio, "leave the recording out");
+  cmd->add_option("--latency", o.latency, "frame time in milliseconds (default: the capture's)")
+      ->check(CLI::Range(25, 3000));
+}
+
+void FinishVideoOptions(CLI::App* cmd, VideoOptions& o, const VideoTexts& t) {
+  if (cmd->count("--crf") > 0) o.crf = t.crf;
+  if (cmd->count("--preset") > 0) o.preset = t.preset;
+  if (t.quality >= 0) o.quality = t.quality;
 }
 
 void AddMp3Options(CLI::App* cmd, Mp3Options& o) {
@@ -104,6 +131,30 @@ std::string Extension(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   return ext;
+}
+
+// convert's video options, shared with AVI where they mean the same, checked
+// against the output's format before the capture starts.
+void FinishConvertVideo(CLI::App* convert, const std::string& output, const AviOptions& avi, VideoOptions& video,
+                        const VideoTexts& texts) {
+  FinishVideoOptions(convert, video, texts);
+  const bool numeric = !avi.quality.empty() && std::isdigit(static_cast<unsigned char>(avi.quality[0]));
+  if (!IsVideoOutput(output)) {
+    if (numeric) throw UsageError("convert: --quality " + avi.quality + " is for WebP; an AVI takes highest to low");
+    if (video.crf || video.preset) throw UsageError("convert: --crf and --preset are for video outputs");
+    return;
+  }
+  if (convert->count("--quality") > 0) {
+    if (!numeric) throw UsageError("convert: --quality " + avi.quality + " is for AVI; " + output +
+                                   " takes --crf (MP4, WebM), or --quality 0..100 for WebP");
+    video.quality = std::stoi(avi.quality);
+  }
+  video.no_audio = avi.no_audio;
+  try {
+    CheckVideoRequest(output, video);
+  } catch (const CommandError& e) {
+    throw UsageError(std::string("convert: ") + e.what());
+  }
 }
 
 }  // namespace
@@ -151,6 +202,16 @@ int main(int argc, char** argv) {
   AddAviOptions(avi_cmd, avi, true);
   AddCropZoom(avi_cmd, avi.crop_zoom, avi_crop);
 
+  VideoOptions video;
+  VideoTexts video_texts;
+  CropTexts video_crop;
+  auto* video_cmd = app.add_subcommand(
+      "video", "write the frame store and the recording as MP4, WebM, MKV or MOV video, or animated WebP or PNG");
+  video_cmd->add_option("OUT", output, "file to write; its extension (" + video_out::KnownExtensions() + ") chooses")
+      ->required();
+  AddVideoOptions(video_cmd, video, video_texts, true);
+  AddCropZoom(video_cmd, video.crop_zoom, video_crop);
+
   Mp3Options mp3;
   auto* mp3_cmd = app.add_subcommand("mp3", "convert the recording (PCM) to MP3 with lame");
   mp3_cmd->add_option("OUT", output, "MP3 file to write")->required();
@@ -185,13 +246,16 @@ int main(int argc, char** argv) {
   Mp3Options conv_mp3;
   CropTexts conv_crop;
   capture::CropZoom conv_cz;
-  auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI or MP3 in one step");
+  auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI, MP3 or a video in one step");
   convert->add_option("MOVIE", movie, "SWF file")->required();
-  convert->add_option("OUT", output, "OUT.gif, OUT.avi or OUT.mp3")->required();
+  convert->add_option("OUT", output, "OUT.gif, OUT.avi, OUT.mp3 or a video: " + video_out::KnownExtensions())->required();
   AddCaptureOptions(convert, conv_cap, conv_cap_texts);
   AddGifOptions(convert, conv_gif, false);
-  AddAviOptions(convert, conv_avi, false);
+  AddAviOptions(convert, conv_avi, false, true);
   AddMp3Options(convert, conv_mp3);
+  VideoOptions conv_video;
+  VideoTexts conv_video_texts;
+  AddVideoOptions(convert, conv_video, conv_video_texts, false);
   AddCropZoom(convert, conv_cz, conv_crop);
 
   int codec_depth = 24;
@@ -213,10 +277,21 @@ int main(int argc, char** argv) {
     if (!conv_crop.crop.empty()) ParseCrop(conv_crop.crop, conv_cz);
     if (!fr_size.empty()) fr.size = ParseSize(fr_size);
     fr.background = ParseBackground(fr_background);
+    if (!video_crop.crop.empty()) ParseCrop(video_crop.crop, video.crop_zoom);
+    FinishVideoOptions(video_cmd, video, video_texts);
+    if (*video_cmd) {
+      try {
+        CheckVideoRequest(output, video);
+      } catch (const CommandError& e) {
+        throw UsageError(std::string("video: ") + e.what());
+      }
+    }
     if (*convert) {
       const std::string ext = Extension(output);
-      if (ext != ".gif" && ext != ".avi" && ext != ".mp3")
-        throw UsageError("convert: " + output + ": the output must end in .gif, .avi or .mp3");
+      FinishConvertVideo(convert, output, conv_avi, conv_video, conv_video_texts);
+      if (ext != ".gif" && ext != ".avi" && ext != ".mp3" && !IsVideoOutput(output))
+        throw UsageError("convert: " + output + ": the output must end in .gif, .avi, .mp3 or a video extension (" +
+                         video_out::KnownExtensions() + ")");
       // MP3 export takes a PCM recording.
       if (ext == ".mp3" && convert->count("--sound") == 0) conv_cap.sound = "pcm";
       if (ext == ".mp3" && conv_cap.sound != "pcm")
@@ -257,7 +332,7 @@ int main(int argc, char** argv) {
     // One run at a time per working folder: the commands that read or fill
     // the frame store own it until they exit.
     paths::FolderLock folder_lock;
-    if (*capture || *gif_cmd || *avi_cmd || *mp3_cmd || *convert) {
+    if (*capture || *gif_cmd || *avi_cmd || *video_cmd || *mp3_cmd || *convert) {
       try {
         folder_lock = paths::FolderLock::Acquire(paths::WorkingFolder());
       } catch (const paths::FolderLockError& e) {
@@ -277,6 +352,8 @@ int main(int argc, char** argv) {
       RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
       RunAvi(output, avi, CurrentStore(), progress);
+    } else if (*video_cmd) {
+      RunVideo(output, video, CurrentStore(), progress);
     } else if (*mp3_cmd) {
       RunMp3(output, mp3, progress);
     } else if (*sounds) {
@@ -301,6 +378,9 @@ int main(int argc, char** argv) {
       } else if (ext == ".avi") {
         conv_avi.crop_zoom = conv_cz;
         RunAvi(output, conv_avi, store, progress);
+      } else if (IsVideoOutput(output)) {
+        conv_video.crop_zoom = conv_cz;
+        RunVideo(output, conv_video, store, progress);
       } else {
         RunMp3(output, conv_mp3, progress);
       }

@@ -205,19 +205,20 @@ class SoundSource {
 
 class Writer {
  public:
-  Writer(const VideoWriteOptions& o, const VideoWriteCallbacks& cb) : o_(o), cb_(cb) {}
+  Writer(const VideoWriteOptions& o, const VideoWriteCallbacks& cb)
+      : o_(o), cb_(cb), name_(o.shown.empty() ? o.output : o.shown) {}
 
   VideoWriteResult Run() {
-    if (o_.frame_count <= 0) Fail(o_.output, "no frames to write");
-    if (o_.latency_ms <= 0) Fail(o_.output, "the frame time must be above 0 ms");
-    CheckRequest(o_.format, o_.request, o_.output.string());
+    if (o_.frame_count <= 0) Fail(name_, "no frames to write");
+    if (o_.latency_ms <= 0) Fail(name_, "the frame time must be above 0 ms");
+    CheckRequest(o_.format, o_.request, name_.string());
     capture::FrameSequence store(o_.frames ? 0 : o_.frame_count);
     FrameSource source = o_.frames;
     if (!source) source = [&store](long long i) -> const gdi::Bitmap& { return store.Read(i); };
 
     // The first frame fixes the size; a later frame of another size is stretched to it.
     gdi::Bitmap first = Prepare(source(0));
-    if (first.Empty()) Fail(o_.output, "the first frame is empty");
+    if (first.Empty()) Fail(name_, "the first frame is empty");
     width_ = first.Width();
     height_ = first.Height();
     coded_w_ = width_;
@@ -226,7 +227,7 @@ class Writer {
       coded_w_ += width_ % 2;
       coded_h_ += height_ % 2;
       if (coded_w_ != width_ || coded_h_ != height_)
-        Note(o_.output.string() + ": " + std::to_string(width_) + "x" + std::to_string(height_) + " padded to " +
+        Note(name_.string() + ": " + std::to_string(width_) + "x" + std::to_string(height_) + " padded to " +
              std::to_string(coded_w_) + "x" + std::to_string(coded_h_) + " (" + std::string(o_.format.label) +
              " needs even sizes)");
     }
@@ -251,9 +252,9 @@ class Writer {
       Flush(sound_.get(), sound_stream_, nullptr);
     }
     int err = av_write_trailer(out_.get());
-    if (err < 0) Fail(o_.output, "cannot finish the file", err);
+    if (err < 0) Fail(name_, "cannot finish the file", err);
     if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = avio_closep(&out_->pb)) < 0)
-      Fail(o_.output, "cannot write", err);
+      Fail(name_, "cannot write", err);
     VideoWriteResult r;
     r.frames = o_.frame_count;
     r.width = coded_w_;
@@ -286,14 +287,14 @@ class Writer {
     AVFormatContext* raw = nullptr;
     const std::string muxer(o_.format.muxer);
     int err = avformat_alloc_output_context2(&raw, nullptr, muxer.c_str(), o_.output.c_str());
-    if (err < 0 || !raw) Fail(o_.output, "FFmpeg here cannot write " + std::string(o_.format.label), err);
+    if (err < 0 || !raw) Fail(name_, "FFmpeg here cannot write " + std::string(o_.format.label), err);
     out_.reset(raw);
   }
 
   void OpenVideo() {
     const std::string name(o_.format.video_codec);
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
-    if (!codec) Fail(o_.output, "FFmpeg here has no " + name + " encoder for " + std::string(o_.format.label));
+    if (!codec) Fail(name_, "FFmpeg here has no " + name + " encoder for " + std::string(o_.format.label));
     video_.reset(avcodec_alloc_context3(codec));
     AVCodecContext* c = video_.get();
     c->width = coded_w_;
@@ -339,44 +340,44 @@ class Writer {
     }
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = avcodec_open2(c, codec, opts.Get());
-    if (err < 0) Fail(o_.output, "cannot start the " + name + " encoder", err);
+    if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
     AVStream* st = avformat_new_stream(out_.get(), nullptr);
-    if (!st) Fail(o_.output, "cannot add the picture stream");
+    if (!st) Fail(name_, "cannot add the picture stream");
     st->time_base = c->time_base;
     st->avg_frame_rate = c->framerate;
     st->sample_aspect_ratio = c->sample_aspect_ratio;
-    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(o_.output, "cannot add the picture stream", err);
+    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the picture stream", err);
     video_stream_ = st->index;
 
     frame_.reset(av_frame_alloc());
     frame_->format = c->pix_fmt;
     frame_->width = c->width;
     frame_->height = c->height;
-    if ((err = av_frame_get_buffer(frame_.get(), 0)) < 0) Fail(o_.output, "out of memory for a frame", err);
+    if ((err = av_frame_get_buffer(frame_.get(), 0)) < 0) Fail(name_, "out of memory for a frame", err);
     // 32-bit frames keep their alpha only when the capture made one.
     const AVPixelFormat src = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
     scaler_.reset(sws_getContext(coded_w_, coded_h_, src, coded_w_, coded_h_, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                  nullptr, nullptr));
-    if (!scaler_) Fail(o_.output, "cannot convert the frames for " + name);
+    if (!scaler_) Fail(name_, "cannot convert the frames for " + name);
     packet_.reset(av_packet_alloc());
   }
 
   void OpenSound() {
     std::error_code ec;
     if (o_.format.audio_codec.empty()) {
-      Note(o_.output.string() + ": " + std::string(o_.format.label) + " holds no sound; the recording is left out");
+      Note(name_.string() + ": " + std::string(o_.format.label) + " holds no sound; the recording is left out");
       return;
     }
     if (!fs::exists(o_.recording, ec)) {
-      Note(o_.output.string() + ": no recording at " + o_.recording.string() + "; writing the picture alone");
+      Note(name_.string() + ": no recording at " + o_.recording.string() + "; writing the picture alone");
       return;
     }
     const std::string name(o_.format.audio_codec);
     const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
-    if (!codec) Fail(o_.output, "FFmpeg here has no " + name + " encoder");
+    if (!codec) Fail(name_, "FFmpeg here has no " + name + " encoder");
     const bool opus = o_.format.container == Container::kWebm;
     const int rate = opus ? 48000 : 44100;
-    source_.emplace(o_.recording, rate, o_.output);
+    source_.emplace(o_.recording, rate, name_);
     sound_.reset(avcodec_alloc_context3(codec));
     AVCodecContext* c = sound_.get();
     c->sample_rate = rate;
@@ -386,11 +387,11 @@ class Writer {
     c->time_base = AVRational{1, rate};
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int err = avcodec_open2(c, codec, nullptr);
-    if (err < 0) Fail(o_.output, "cannot start the " + name + " encoder", err);
+    if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
     AVStream* st = avformat_new_stream(out_.get(), nullptr);
-    if (!st) Fail(o_.output, "cannot add the sound stream");
+    if (!st) Fail(name_, "cannot add the sound stream");
     st->time_base = c->time_base;
-    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(o_.output, "cannot add the sound stream", err);
+    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the sound stream", err);
     sound_stream_ = st->index;
     sound_frame_.reset(av_frame_alloc());
   }
@@ -398,12 +399,12 @@ class Writer {
   void Header() {
     int err = 0;
     if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = avio_open(&out_->pb, o_.output.c_str(), AVIO_FLAG_WRITE)) < 0)
-      Fail(o_.output, "cannot write", err);
+      Fail(name_, "cannot write", err);
     Options opts;
     if (o_.format.container == Container::kMp4 || o_.format.container == Container::kMov)
       opts.Set("movflags", "+faststart");
     if (o_.format.container == Container::kWebp) opts.Set("loop", "0");
-    if ((err = avformat_write_header(out_.get(), opts.Get())) < 0) Fail(o_.output, "cannot start the file", err);
+    if ((err = avformat_write_header(out_.get(), opts.Get())) < 0) Fail(name_, "cannot start the file", err);
   }
 
   void EncodePicture(const gdi::Bitmap& picture, long long index) {
@@ -414,7 +415,7 @@ class Writer {
       use = &padded;
     }
     int err = av_frame_make_writable(frame_.get());
-    if (err < 0) Fail(o_.output, "out of memory for a frame", err);
+    if (err < 0) Fail(name_, "out of memory for a frame", err);
     // The picture's rows run bottom-up in memory: start at the top row and step back.
     const std::uint8_t* src[4] = {use->ScanLine(0), nullptr, nullptr, nullptr};
     const int src_stride[4] = {-int(use->Stride()), 0, 0, 0};
@@ -445,7 +446,7 @@ class Writer {
       // Fixed-size encoders take a short frame only as the last one; pad it with silence.
       f->nb_samples = variable ? got : size;
       int err = av_frame_get_buffer(f, 0);
-      if (err < 0) Fail(o_.output, "out of memory for the sound", err);
+      if (err < 0) Fail(name_, "out of memory for the sound", err);
       const int channels = source_->Channels();
       for (int ch = 0; ch < channels; ++ch) {
         const auto& s = chunk_[std::size_t(ch)];
@@ -466,13 +467,13 @@ class Writer {
 
   void Send(AVCodecContext* c, int stream, const AVFrame* f) {
     int err = avcodec_send_frame(c, f);
-    if (err < 0) Fail(o_.output, std::string("the ") + c->codec->name + " encoder failed", err);
+    if (err < 0) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
     Drain(c, stream);
   }
 
   void Flush(AVCodecContext* c, int stream, const AVFrame*) {
     int err = avcodec_send_frame(c, nullptr);
-    if (err < 0 && err != AVERROR_EOF) Fail(o_.output, std::string("the ") + c->codec->name + " encoder failed", err);
+    if (err < 0 && err != AVERROR_EOF) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
     Drain(c, stream);
   }
 
@@ -480,16 +481,17 @@ class Writer {
     for (;;) {
       int err = avcodec_receive_packet(c, packet_.get());
       if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
-      if (err < 0) Fail(o_.output, std::string("the ") + c->codec->name + " encoder failed", err);
+      if (err < 0) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
       packet_->stream_index = stream;
       av_packet_rescale_ts(packet_.get(), c->time_base, out_->streams[stream]->time_base);
       err = av_interleaved_write_frame(out_.get(), packet_.get());
-      if (err < 0) Fail(o_.output, "cannot write", err);
+      if (err < 0) Fail(name_, "cannot write", err);
     }
   }
 
   const VideoWriteOptions& o_;
   const VideoWriteCallbacks& cb_;
+  const fs::path name_;
   int width_ = 0, height_ = 0, coded_w_ = 0, coded_h_ = 0;
   std::unique_ptr<AVFormatContext, OutputFree> out_;
   CodecPtr video_, sound_;

@@ -18,6 +18,7 @@ using FrameSource = std::function<const gdi::Bitmap&(long long i)>;
 
 struct VideoWriteOptions {
   std::filesystem::path output;  // written under this very name
+  std::filesystem::path shown;   // the name messages give (the user's); empty: output
   VideoFormat format;
   VideoRequest request;
   long long frame_count = 0;

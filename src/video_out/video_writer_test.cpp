@@ -3,17 +3,14 @@
 #include "video_out/video_writer.h"
 
 #include <gtest/gtest.h>
-#include <webp/demux.h>
 
 #include <cmath>
-#include <cstring>
-#include <sstream>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "avi/avi_oracle.h"
+#include "outputs/video_oracle.h"
 #include "capture/frame_store.h"
 #include "platform/paths/working_folder.h"
 
@@ -26,7 +23,7 @@ using avi_test::Quote;
 using avi_test::Run;
 using avi_test::TempDir;
 using gdi::Bitmap;
-using Rgba = std::vector<std::uint8_t>;  // top-down RGBA rows
+using namespace video_test;
 
 constexpr int kLatency = 100;
 
@@ -52,78 +49,9 @@ Bitmap Picture(int i, int w, int h, bool alpha) {
   return b;
 }
 
-Rgba TopDownRgba(const Bitmap& b, bool alpha) {
-  Rgba out;
-  for (int y = 0; y < b.Height(); ++y) {
-    const std::uint8_t* row = b.ScanLine(y);
-    for (int x = 0; x < b.Width(); ++x) {
-      out.insert(out.end(), {row[x * 4 + 2], row[x * 4 + 1], row[x * 4], alpha ? row[x * 4 + 3] : std::uint8_t(255)});
-    }
-  }
-  return out;
-}
-
-// From the first picture's start to the last one's end (APNG has no overall duration).
-double PictureSeconds(const fs::path& file) {
-  const std::string text = Run("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,duration_time -of csv=p=0 " + Quote(file));
-  double start = 1e9, end = -1;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto comma = line.find(',');
-    if (comma == std::string::npos) continue;
-    const double t = std::stod(line.substr(0, comma));
-    start = std::min(start, t);
-    end = std::max(end, t + std::stod(line.substr(comma + 1)));
-  }
-  return end - start;
-}
-
 double FormatSeconds(const fs::path& file) {
   const std::string text = Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(file));
   return text.empty() || text[0] == 'N' ? -1 : std::stod(text);
-}
-
-std::vector<Rgba> DecodeWithFfmpeg(const fs::path& file, int w, int h, const std::string& decoder = "") {
-  const std::string raw = Run("ffmpeg -v error " + (decoder.empty() ? "" : "-c:v " + decoder + " ") + "-i " +
-                              Quote(file) + " -map 0:v:0 -f rawvideo -pix_fmt rgba - 2>/dev/null");
-  const std::size_t n = std::size_t(w) * std::size_t(h) * 4;
-  std::vector<Rgba> frames;
-  for (std::size_t at = 0; at + n <= raw.size(); at += n) frames.emplace_back(raw.begin() + long(at), raw.begin() + long(at + n));
-  return frames;
-}
-
-std::vector<Rgba> DecodeWebp(const fs::path& file, int* w, int* h, std::vector<int>* times) {
-  const std::string data = avi_test::Run("cat " + Quote(file));
-  WebPData webp{reinterpret_cast<const std::uint8_t*>(data.data()), data.size()};
-  WebPAnimDecoderOptions opts;
-  WebPAnimDecoderOptionsInit(&opts);
-  opts.color_mode = MODE_RGBA;
-  std::vector<Rgba> frames;
-  WebPAnimDecoder* dec = WebPAnimDecoderNew(&webp, &opts);
-  if (!dec) return frames;
-  WebPAnimInfo info;
-  WebPAnimDecoderGetInfo(dec, &info);
-  *w = int(info.canvas_width);
-  *h = int(info.canvas_height);
-  while (WebPAnimDecoderHasMoreFrames(dec)) {
-    std::uint8_t* buf = nullptr;
-    int ts = 0;
-    if (!WebPAnimDecoderGetNext(dec, &buf, &ts)) break;
-    frames.emplace_back(buf, buf + std::size_t(*w) * std::size_t(*h) * 4);
-    times->push_back(ts);
-  }
-  WebPAnimDecoderDelete(dec);
-  return frames;
-}
-
-// Mean absolute difference of the colour channels (alpha left out).
-double MeanColourDifference(const Rgba& a, const Rgba& b) {
-  if (a.size() != b.size() || a.empty()) return 1e9;
-  double sum = 0;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (i % 4 != 3) sum += std::abs(int(a[i]) - int(b[i]));
-  return sum / double(a.size() / 4 * 3);
 }
 
 class VideoWriterTest : public ::testing::Test {
@@ -202,15 +130,13 @@ TEST_F(VideoWriterTest, LosslessAnimationsArePixelExactWithTheirTiming) {
 
   VideoWriteOptions w = Options("a.webp", 6, 33, 25);
   Write(w);
-  int ww = 0, wh = 0;
-  std::vector<int> times;
-  auto webp = DecodeWebp(w.output, &ww, &wh, &times);
-  ASSERT_EQ(webp.size(), 6u);
-  EXPECT_EQ(ww, 33);
-  EXPECT_EQ(wh, 25);
+  const WebpAnimation webp = DecodeWebp(w.output);
+  ASSERT_EQ(webp.frames.size(), 6u);
+  EXPECT_EQ(webp.width, 33);
+  EXPECT_EQ(webp.height, 25);
   for (std::size_t i = 0; i < 6; ++i) {
-    EXPECT_EQ(webp[i], TopDownRgba(frames_[i], false)) << "frame " << i;
-    EXPECT_EQ(times[i], int(i + 1) * kLatency);
+    EXPECT_EQ(webp.frames[i], TopDownRgba(frames_[i], false)) << "frame " << i;
+    EXPECT_EQ(webp.end_ms[i], int(i + 1) * kLatency);
   }
   EXPECT_TRUE(notes_.empty());
 }
@@ -219,9 +145,7 @@ TEST_F(VideoWriterTest, LossyWebpFollowsTheQuality) {
   VideoWriteOptions o = Options("q.webp", 4, 64, 48);
   o.request.quality = 90;
   Write(o);
-  int w = 0, h = 0;
-  std::vector<int> times;
-  auto webp = DecodeWebp(o.output, &w, &h, &times);
+  const auto webp = DecodeWebp(o.output).frames;
   ASSERT_EQ(webp.size(), 4u);
   EXPECT_NE(webp[1], TopDownRgba(frames_[1], false)) << "lossy";
   EXPECT_LE(MeanColourDifference(webp[1], TopDownRgba(frames_[1], false)), 3.0);
@@ -242,9 +166,7 @@ TEST_F(VideoWriterTest, TransparencySurvivesInApngWebpAndWebm) {
 
   VideoWriteOptions webp = Options("t.webp", 3, 40, 30, true);
   Write(webp);
-  int w = 0, h = 0;
-  std::vector<int> times;
-  auto frames = DecodeWebp(webp.output, &w, &h, &times);
+  const auto frames = DecodeWebp(webp.output).frames;
   ASSERT_EQ(frames.size(), 3u);
   check_alpha(frames[2], 40, 0);
 

@@ -1,0 +1,200 @@
+// quarvel-cli writing MP4, WebM, MKV, MOV, animated WebP and APNG from the
+// sample movie and corpus movies, checked against the frame store it read.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "capture/frame_store.h"
+#include "cli/cli_run.h"
+#include "outputs/video_oracle.h"
+
+namespace quarvel::video_test {
+namespace {
+
+using testing::CliResult;
+using testing::CliRunner;
+using testing::SampleMovie;
+
+long long CapturedFrames(const CliRunner& cli) {
+  const std::string record = testing::ReadText(cli.WorkDir() / "temp" / "last-capture.txt");
+  std::smatch m;
+  if (!std::regex_search(record, m, std::regex("frames=(\\d+)"))) return -1;
+  return std::stoll(m[1]);
+}
+
+// The store's frames as the writers read them: a missing file repeats the one before.
+std::vector<Rgba> StoreFrames(const CliRunner& cli, long long count) {
+  std::vector<Rgba> out;
+  for (long long n = 1; n <= count; ++n) {
+    const fs::path file = cli.WorkDir() / "temp" / (std::to_string(n) + ".bmp");
+    if (fs::exists(file))
+      out.push_back(TopDownRgba(capture::LoadFramePicture(file)));
+    else
+      out.push_back(out.back());
+  }
+  return out;
+}
+
+double SoundStart(const fs::path& file) {
+  return avi_test::ToSeconds(Run("ffprobe -v error -select_streams a:0 -show_entries stream=start_time -of csv=p=0 " +
+                                 Quote(file)));
+}
+
+double VideoStart(const fs::path& file) {
+  return avi_test::ToSeconds(Run("ffprobe -v error -select_streams v:0 -show_entries stream=start_time -of csv=p=0 " +
+                                 Quote(file)));
+}
+
+std::vector<std::string> TopLevelAtoms(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::vector<std::string> names;
+  std::uint8_t head[8];
+  while (in.read(reinterpret_cast<char*>(head), 8)) {
+    const std::uint32_t size = std::uint32_t(head[0]) << 24 | std::uint32_t(head[1]) << 16 | std::uint32_t(head[2]) << 8 | head[3];
+    names.emplace_back(reinterpret_cast<char*>(head + 4), 4);
+    if (size < 8) break;
+    in.seekg(size - 8, std::ios::cur);
+  }
+  return names;
+}
+
+class CliVideo : public ::testing::Test {
+ protected:
+  static constexpr int kLatency = 100;
+  CliRunner cli_{"video"};
+
+  // One capture of the sample movie (276 x 200, with its sound as PCM).
+  long long Capture() {
+    CliResult r = cli_.Run({"capture", SampleMovie(), "--latency", std::to_string(kLatency), "--size", "276x200",
+                            "--sound", "pcm"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return CapturedFrames(cli_);
+  }
+};
+
+TEST_F(CliVideo, EveryFormatHoldsTheStoreWithItsTimingAndSound) {
+  const long long frames = Capture();
+  ASSERT_GT(frames, 5);
+  const std::vector<Rgba> store = StoreFrames(cli_, frames);
+  struct Case {
+    const char* name;
+    const char* codec;
+    const char* sound;  // "" for none
+    bool lossless;
+  };
+  for (const Case& c : {Case{"a.mp4", "h264", "aac", false}, Case{"a.webm", "vp9", "opus", false},
+                        Case{"a.mkv", "h264", "aac", false}, Case{"a.mov", "h264", "aac", false},
+                        Case{"a.png", "apng", "", true}, Case{"a.apng", "apng", "", true}}) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = cli_.Folder() / c.name;
+    CliResult r = cli_.Run({"video", out.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto streams = avi_test::Probe(out);
+    ASSERT_EQ(streams.size(), c.sound[0] ? 2u : 1u);
+    EXPECT_EQ(streams[0]["codec_name"], c.codec);
+    EXPECT_EQ(streams[0]["width"], "276");
+    EXPECT_EQ(streams[0]["height"], "200");
+    EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(frames));
+    EXPECT_NEAR(PictureSeconds(out), frames * kLatency / 1000.0, 0.002);
+    if (c.sound[0]) {
+      EXPECT_EQ(streams[1]["codec_name"], c.sound);
+      EXPECT_LE(std::abs(SoundStart(out) - VideoStart(out)), kLatency / 1000.0);
+    }
+    const auto decoded = DecodeWithFfmpeg(out, 276, 200);
+    ASSERT_EQ(decoded.size(), std::size_t(frames));
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+      if (c.lossless)
+        EXPECT_TRUE(decoded[i] == store[i]) << "frame " << i;
+      else
+        EXPECT_LE(MeanColourDifference(decoded[i], store[i]), 3.0) << "frame " << i;
+    }
+  }
+  const fs::path webp = cli_.Folder() / "a.webp";
+  CliResult r = cli_.Run({"video", webp.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const WebpAnimation anim = DecodeWebp(webp);
+  ASSERT_EQ(anim.frames.size(), std::size_t(frames));
+  EXPECT_EQ(anim.width, 276);
+  for (std::size_t i = 0; i < anim.frames.size(); ++i) {
+    EXPECT_TRUE(anim.frames[i] == store[i]) << "frame " << i;
+    EXPECT_EQ(anim.end_ms[i], int(i + 1) * kLatency);
+  }
+}
+
+TEST_F(CliVideo, ConvertChoosesByExtensionAndKeepsTheSoundInStep) {
+  const fs::path corpus = fs::path(QUARVEL_SHARED_DIR) / "corpus" / "generated-ffmpeg" / "mp3-stream-44k-stereo.swf";
+  if (!fs::exists(corpus)) GTEST_SKIP() << "no corpus movie " << corpus;
+  const fs::path out = cli_.Folder() / "stream.mp4";
+  CliResult r = cli_.Run({"convert", corpus.string(), out.string(), "--latency", "100", "--crf", "20", "--preset",
+                          "veryfast"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, fs::absolute(out).string() + "\n");
+  auto streams = avi_test::Probe(out);
+  ASSERT_EQ(streams.size(), 2u);
+  EXPECT_EQ(streams[0]["codec_name"], "h264");
+  EXPECT_EQ(streams[1]["codec_name"], "aac");
+  const long long frames = CapturedFrames(cli_);
+  EXPECT_EQ(streams[0]["nb_read_packets"], std::to_string(frames));
+  EXPECT_LE(std::abs(SoundStart(out) - VideoStart(out)), 0.1);
+  // The sound is the movie's, not silence, and lasts as long as the pictures.
+  const std::string volume = avi_test::Run("ffmpeg -v info -nostats -i " + Quote(out) + " -map 0:a -af volumedetect -f null - 2>&1");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(volume, m, std::regex("max_volume: (-?[0-9.]+) dB"))) << volume;
+  EXPECT_GT(std::stod(m[1]), -30.0);
+  EXPECT_NEAR(avi_test::StreamSeconds(streams[1]), frames * 0.1, 0.1);
+  // Faststart: the index comes before the pictures.
+  const std::vector<std::string> atoms = TopLevelAtoms(out);
+  const auto moov = std::find(atoms.begin(), atoms.end(), "moov"), mdat = std::find(atoms.begin(), atoms.end(), "mdat");
+  EXPECT_TRUE(moov != atoms.end() && moov < mdat);
+}
+
+TEST_F(CliVideo, RequestsNoFormatCanHoldFailBeforeAnyWork) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const std::string out = (cli_.Folder() / "x").string();
+  for (const Case& c : {Case{{"convert", SampleMovie(), out + ".mpg"}, ".webm"},
+                        Case{{"convert", SampleMovie(), out + ".png", "--crf", "20"}, "lossless"},
+                        Case{{"convert", SampleMovie(), out + ".mp4", "--quality", "80"}, "--crf"},
+                        Case{{"convert", SampleMovie(), out + ".avi", "--quality", "80"}, "highest"},
+                        Case{{"convert", SampleMovie(), out + ".webm", "--crf", "64"}, "--crf"},
+                        Case{{"video", out + ".ogv"}, ".mp4"}}) {
+    SCOPED_TRACE(c.args[c.args.size() > 3 ? 2 : 1]);
+    CliResult r = cli_.Run(c.args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(cli_.WorkDir() / "temp" / "last-capture.txt")) << "no capture was made";
+  }
+}
+
+TEST_F(CliVideo, AFailedWriteLeavesNoPartialFile) {
+  const long long frames = Capture();
+  ASSERT_GT(frames, 3);
+  // A damaged frame file part way through the store.
+  std::ofstream(cli_.WorkDir() / "temp" / "3.bmp", std::ios::binary) << "not a frame";
+  const fs::path out = cli_.Folder() / "broken.mp4";
+  CliResult r = cli_.Run({"video", out.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("3.bmp"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  for (const auto& e : fs::directory_iterator(cli_.Folder()))
+    EXPECT_EQ(e.path().filename().string().find(".part-"), std::string::npos) << e.path();
+}
+
+TEST_F(CliVideo, OddSizesArePaddedAndSaidOnce) {
+  CliResult c = cli_.Run({"capture", SampleMovie(), "--size", "275x201", "--sound", "none"});
+  ASSERT_EQ(c.status, 0) << c.err;
+  const fs::path out = cli_.Folder() / "odd.mp4";
+  CliResult r = cli_.Run({"video", out.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto streams = avi_test::Probe(out);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0]["width"], "276");
+  EXPECT_EQ(streams[0]["height"], "202");
+  const std::regex padded("275x201 padded to 276x202");
+  EXPECT_EQ(std::distance(std::sregex_iterator(r.err.begin(), r.err.end(), padded), std::sregex_iterator()), 1) << r.err;
+}
+
+}  // namespace
+}  // namespace quarvel::video_test
