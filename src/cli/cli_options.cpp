@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -73,6 +74,26 @@ Click ParseClick(std::string_view text) {
   if (parts.size() != 2 || !ParseInt(parts[0], c.x) || !ParseInt(parts[1], c.y)) throw bad();
   if (c.x < 0 || c.x > 4095 || c.y < 0 || c.y > 4095) throw bad();
   return c;
+}
+
+MovieTime ParseMovieTime(std::string_view text, std::string_view option) {
+  MovieTime t;
+  std::string_view number = text;
+  if (!number.empty() && (number.back() == 'f' || number.back() == 'F')) {
+    t.frames = true;
+    number.remove_suffix(1);
+  }
+  int v = 0;
+  if (!ParseInt(number, v) || v < 0 || v > 1'000'000'000)
+    throw UsageError(std::string(option) + ": \"" + std::string(text) +
+                     "\" is neither milliseconds nor a frame count like 24f");
+  t.value = v;
+  return t;
+}
+
+long long MovieTime::Ms(double fps) const {
+  if (!frames) return value;
+  return fps > 0 ? static_cast<long long>(std::llround(double(value) * 1000.0 / fps)) : 0;
 }
 
 void ParseCrop(std::string_view text, capture::CropZoom& settings) {

@@ -46,6 +46,10 @@ struct CaptureOptions {
   std::string quality = "high";
   bool realtime = false;
   std::vector<Click> clicks;  // in time order
+  std::optional<MovieTime> start;     // the movie plays this long before the first frame
+  std::optional<MovieTime> duration;  // capture this long, whatever the end rules say
+  long long max_frames = 0;           // 0: no limit
+  double scale = 0;                   // > 0: the player at this many times the movie's size
 };
 
 struct CaptureResult {

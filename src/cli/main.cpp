@@ -34,13 +34,23 @@ const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "bes
 struct CaptureTexts {
   std::string size, background = "movie";
   std::vector<std::string> clicks;
+  std::string start, duration;
 };
 
 void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
   cmd->add_option("--latency", o.latency, "capture interval in milliseconds, 25 to 3000")
       ->check(CLI::Range(25, 3000))
       ->capture_default_str();
-  cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
+  auto* size = cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
+  cmd->add_option("--scale", o.scale,
+                  "draw the movie at F times its own size, 0.25 to 8 (vector-sharp, not an enlargement of pixels)")
+      ->check(CLI::Range(0.25, 8.0))
+      ->excludes(size);
+  cmd->add_option("--start", t.start, "let the movie play this long before the first frame: milliseconds, or Nf frames");
+  cmd->add_option("--duration", t.duration,
+                  "capture this long (milliseconds, or Nf of the movie's frames) instead of until the movie ends; "
+                  "for movies that loop or never end");
+  cmd->add_option("--max-frames", o.max_frames, "capture at most this many frames")->check(CLI::Range(1LL, 1LL << 40));
   cmd->add_option("--background", t.background, "background colour RRGGBB, or movie for the movie's own")
       ->capture_default_str();
   cmd->add_option("--sound", o.sound, "recording format")
@@ -268,6 +278,9 @@ int main(int argc, char** argv) {
       if (!t.size.empty()) o.size = ParseSize(t.size);
       o.background = ParseBackground(t.background);
       for (const auto& c : t.clicks) o.clicks.push_back(ParseClick(c));
+      if (!t.start.empty()) o.start = ParseMovieTime(t.start, "--start");
+      if (!t.duration.empty()) o.duration = ParseMovieTime(t.duration, "--duration");
+      if (o.duration && o.duration->value == 0) throw UsageError("--duration: must be above 0");
       std::stable_sort(o.clicks.begin(), o.clicks.end(), [](const Click& a, const Click& b) { return a.ms < b.ms; });
     };
     finish(cap, cap_texts);

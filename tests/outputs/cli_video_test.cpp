@@ -198,3 +198,99 @@ TEST_F(CliVideo, OddSizesArePaddedAndSaidOnce) {
 
 }  // namespace
 }  // namespace quarvel::video_test
+
+namespace quarvel::video_test {
+namespace {
+
+using testing::CliResult;
+using testing::CliRunner;
+using testing::SampleMovie;
+
+gdi::Bitmap StoreFrame(const CliRunner& cli, int n) {
+  return capture::LoadFramePicture(cli.WorkDir() / "temp" / (std::to_string(n) + ".bmp"));
+}
+
+TEST(CliRange, StartAndDurationCutWhereTheySay) {
+  CliRunner whole("whole"), cut("cut");
+  ASSERT_EQ(whole.Run({"capture", SampleMovie(), "--latency", "100", "--size", "200x150", "--sound", "pcm"}).status, 0);
+  CliResult r = cut.Run({"capture", SampleMovie(), "--latency", "100", "--size", "200x150", "--sound", "pcm",
+                         "--start", "500", "--duration", "1000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CapturedFrames(cut), 10);
+  // The cut's first frame is the whole capture's sixth (500 ms in).
+  EXPECT_TRUE(TopDownRgba(StoreFrame(cut, 1)) == TopDownRgba(StoreFrame(whole, 6)));
+  const std::string wav = (cut.WorkDir() / "temp" / "_temp.wav").string();
+  const double seconds = avi_test::ToSeconds(avi_test::Run("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quote(wav)));
+  EXPECT_NEAR(seconds, 1.0, 0.03);
+
+  // Frames of the movie: the sample runs at 15 per second, 15f is a second.
+  CliRunner frames("frames");
+  r = frames.Run({"capture", SampleMovie(), "--latency", "100", "--size", "200x150", "--sound", "none", "--start",
+                  "3f", "--duration", "15f"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CapturedFrames(frames), 10);
+  EXPECT_TRUE(TopDownRgba(StoreFrame(frames, 1)) == TopDownRgba(StoreFrame(whole, 3)));
+
+  // A movie's end does not stop a capture of a set length.
+  CliRunner longer("longer");
+  r = longer.Run({"capture", SampleMovie(), "--latency", "250", "--size", "200x150", "--sound", "none", "--duration",
+                  "20000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CapturedFrames(longer), 80);
+  r = longer.Run({"capture", SampleMovie(), "--latency", "250", "--size", "200x150", "--sound", "none",
+                  "--max-frames", "4"});
+  EXPECT_EQ(CapturedFrames(longer), 4);
+}
+
+// Sum of squared steps between neighbours, per pixel: a sharp edge is one big
+// step, a blurred one several small ones.
+double EdgeEnergy(const gdi::Bitmap& b) {
+  double sum = 0;
+  for (int y = 0; y + 1 < b.Height(); ++y)
+    for (int x = 0; x + 1 < b.Width(); ++x) {
+      const gdi::Color c = b.GetPixel(x, y), r = b.GetPixel(x + 1, y), d = b.GetPixel(x, y + 1);
+      for (auto [p, q] : {std::pair{c.r, r.r}, {c.g, r.g}, {c.b, r.b}, {c.r, d.r}, {c.g, d.g}, {c.b, d.b}})
+        sum += double(int(p) - int(q)) * double(int(p) - int(q));
+    }
+  return sum / (double(b.Width()) * b.Height());
+}
+
+// Bilinear 2x enlargement, as an image program would make it.
+gdi::Bitmap Enlarge2x(const gdi::Bitmap& src) {
+  gdi::Bitmap out(src.Width() * 2, src.Height() * 2, gdi::PixelFormat::pf24bit);
+  for (int y = 0; y < out.Height(); ++y)
+    for (int x = 0; x < out.Width(); ++x) {
+      const double sx = std::clamp((x + 0.5) / 2 - 0.5, 0.0, src.Width() - 1.0);
+      const double sy = std::clamp((y + 0.5) / 2 - 0.5, 0.0, src.Height() - 1.0);
+      const int x0 = int(sx), y0 = int(sy), x1 = std::min(x0 + 1, src.Width() - 1), y1 = std::min(y0 + 1, src.Height() - 1);
+      const double fx = sx - x0, fy = sy - y0;
+      auto mix = [&](auto channel) {
+        const double top = channel(src.GetPixel(x0, y0)) * (1 - fx) + channel(src.GetPixel(x1, y0)) * fx;
+        const double bottom = channel(src.GetPixel(x0, y1)) * (1 - fx) + channel(src.GetPixel(x1, y1)) * fx;
+        return std::uint8_t(std::lround(top * (1 - fy) + bottom * fy));
+      };
+      out.SetPixel(x, y, gdi::Color{mix([](gdi::Color c) { return c.r; }), mix([](gdi::Color c) { return c.g; }),
+                                    mix([](gdi::Color c) { return c.b; })});
+    }
+  return out;
+}
+
+TEST(CliScale, TwiceTheStageIsSharperThanAnEnlargement) {
+  CliRunner one("scale1"), two("scale2");
+  ASSERT_EQ(one.Run({"capture", SampleMovie(), "--scale", "1", "--max-frames", "1", "--sound", "none"}).status, 0);
+  CliResult r = two.Run({"capture", SampleMovie(), "--scale", "2", "--max-frames", "1", "--sound", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const gdi::Bitmap small = StoreFrame(one, 1), large = StoreFrame(two, 1);
+  ASSERT_EQ(large.Width(), small.Width() * 2);
+  ASSERT_EQ(large.Height(), small.Height() * 2);
+  const double drawn = EdgeEnergy(large), enlarged = EdgeEnergy(Enlarge2x(small));
+  EXPECT_GT(drawn, enlarged * 1.3) << drawn << " vs " << enlarged;
+
+  CliResult bad = one.Run({"capture", SampleMovie(), "--scale", "9"});
+  EXPECT_EQ(bad.status, 2);
+  bad = one.Run({"capture", SampleMovie(), "--scale", "2", "--size", "100x100"});
+  EXPECT_EQ(bad.status, 2) << "--scale and --size exclude each other";
+}
+
+}  // namespace
+}  // namespace quarvel::video_test
