@@ -8,13 +8,16 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <libavutil/log.h>
 }
 
 #include "avi/avi_writer.h"
+#include "cli/batch.h"
 #include "cli/commands.h"
 #include "video_out/video_format.h"
 #include "platform/gdi/heap_tuning.h"
@@ -137,10 +140,46 @@ void AddMp3Options(CLI::App* cmd, Mp3Options& o) {
   cmd->add_option("--bitrate", o.bitrate, "kbit/s")->check(CLI::IsMember({128, 224}))->capture_default_str();
 }
 
+std::string BatchExtension(const std::string& format) { return format == "apng" ? ".png" : "." + format; }
+
 std::string Extension(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   return ext;
+}
+
+// convert over many movies: everything after convert that is no option is an input.
+struct BatchTexts {
+  std::vector<std::string> more;
+  std::string out_dir, format;
+  int jobs = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::string> inputs;
+};
+
+void AddBatchOptions(CLI::App* convert, BatchTexts& b) {
+  convert->add_option("MORE", b.more, "further movies, folders or list files (with --out-dir)");
+  convert->add_option("--out-dir", b.out_dir,
+                      "convert every movie given into this folder, each as NAME.FORMAT (needs --format)");
+  convert->add_option("--format", b.format, "output format of a batch")
+      ->check(CLI::IsMember({"gif", "avi", "mp3", "mp4", "webm", "webp", "apng", "png", "mkv", "mov"}));
+  convert->add_option("-j,--jobs", b.jobs, "conversions of a batch at once (default: the number of cores)")
+      ->check(CLI::Range(1, 256));
+}
+
+// Checks a batch's options; the checks that follow see a stand-in output
+// name with the batch's extension.
+void FinishBatch(BatchTexts& b, const std::string& movie, std::string& output) {
+  if (b.out_dir.empty()) {
+    if (output.empty()) throw UsageError("convert: OUT is required (or --out-dir DIR --format F for many movies)");
+    if (!b.more.empty()) throw UsageError("convert: more than one movie needs --out-dir DIR and --format F");
+    return;
+  }
+  if (b.format.empty())
+    throw UsageError("convert: --out-dir needs --format (gif, avi, mp3, mp4, webm, webp, apng, mkv or mov)");
+  b.inputs = {movie};
+  if (!output.empty()) b.inputs.push_back(output);
+  b.inputs.insert(b.inputs.end(), b.more.begin(), b.more.end());
+  output = (std::filesystem::path(b.out_dir) / ("movie" + BatchExtension(b.format))).string();
 }
 
 // convert's video options, shared with AVI where they mean the same, checked
@@ -257,8 +296,11 @@ int main(int argc, char** argv) {
   CropTexts conv_crop;
   capture::CropZoom conv_cz;
   auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI, MP3 or a video in one step");
-  convert->add_option("MOVIE", movie, "SWF file")->required();
-  convert->add_option("OUT", output, "OUT.gif, OUT.avi, OUT.mp3 or a video: " + video_out::KnownExtensions())->required();
+  BatchTexts batch;
+  convert->add_option("MOVIE", movie, "SWF file (with --out-dir: a movie, a folder of movies or a list file)")
+      ->required();
+  convert->add_option("OUT", output, "OUT.gif, OUT.avi, OUT.mp3 or a video: " + video_out::KnownExtensions());
+  AddBatchOptions(convert, batch);
   AddCaptureOptions(convert, conv_cap, conv_cap_texts);
   AddGifOptions(convert, conv_gif, false);
   AddAviOptions(convert, conv_avi, false, true);
@@ -300,6 +342,7 @@ int main(int argc, char** argv) {
       }
     }
     if (*convert) {
+      FinishBatch(batch, movie, output);
       const std::string ext = Extension(output);
       FinishConvertVideo(convert, output, conv_avi, conv_video, conv_video_texts);
       if (ext != ".gif" && ext != ".avi" && ext != ".mp3" && !IsVideoOutput(output))
@@ -341,11 +384,52 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
 
+  // convert for one movie: capture, then the writer the output's extension names.
+  const auto convert_movie = [&](const std::string& movie, const std::string& output, Progress& progress) {
+    // Check the output before spending time on the capture.
+    CheckOutputFile(output);
+    const std::string ext = Extension(output);
+    // So is an unknown codec.
+    if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
+    CaptureResult r = RunCapture(movie, conv_cap, progress);
+    // Ctrl-C ended the capture; the frames so far are written.
+    ResetCaptureStop();
+    const StoreInfo store{r.frames, r.latency};
+    if (ext == ".gif") {
+      conv_gif.crop_zoom = conv_cz;
+      RunGif(output, conv_gif, store, progress);
+    } else if (ext == ".avi") {
+      conv_avi.crop_zoom = conv_cz;
+      RunAvi(output, conv_avi, store, progress);
+    } else if (IsVideoOutput(output)) {
+      conv_video.crop_zoom = conv_cz;
+      RunVideo(output, conv_video, store, progress);
+    } else {
+      RunMp3(output, conv_mp3, progress);
+    }
+    return r.frames;
+  };
+
+  const bool is_batch = *convert && !batch.out_dir.empty();
+  // A single convert without a folder of its own takes a private one, so
+  // that conversions at once never share frames; it goes when the run ends.
+  std::optional<PrivateFolder> private_work;
+  try {
+    if (*convert && !is_batch && work_dir.empty() && std::getenv("QUARVEL_HOME") == nullptr) {
+      private_work.emplace("quarvel-convert");
+      paths::SetWorkingFolder(private_work->Path());
+      ::setenv("QUARVEL_HOME", private_work->Path().c_str(), 1);
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
+    return 1;
+  }
+
   try {
     // One run at a time per working folder: the commands that read or fill
     // the frame store own it until they exit.
     paths::FolderLock folder_lock;
-    if (*capture || *gif_cmd || *avi_cmd || *video_cmd || *mp3_cmd || *convert) {
+    if (*capture || *gif_cmd || *avi_cmd || *video_cmd || *mp3_cmd || (*convert && !is_batch)) {
       try {
         folder_lock = paths::FolderLock::Acquire(paths::WorkingFolder());
       } catch (const paths::FolderLockError& e) {
@@ -375,28 +459,26 @@ int main(int argc, char** argv) {
       RunFrame(movie, output, fr);
     } else if (*codecs) {
       RunCodecs(codec_depth);
-    } else if (*convert) {
-      // Check the output before spending time on the capture.
+    } else if (is_batch) {
+      std::error_code ec;
+      std::filesystem::create_directories(batch.out_dir, ec);
       CheckOutputFile(output);
-      const std::string ext = Extension(output);
-      // So is an unknown codec.
-      if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
-      CaptureResult r = RunCapture(movie, conv_cap, progress);
-      // Ctrl-C ended the capture; the frames so far are written.
-      ResetCaptureStop();
-      const StoreInfo store{r.frames, r.latency};
-      if (ext == ".gif") {
-        conv_gif.crop_zoom = conv_cz;
-        RunGif(output, conv_gif, store, progress);
-      } else if (ext == ".avi") {
-        conv_avi.crop_zoom = conv_cz;
-        RunAvi(output, conv_avi, store, progress);
-      } else if (IsVideoOutput(output)) {
-        conv_video.crop_zoom = conv_cz;
-        RunVideo(output, conv_video, store, progress);
-      } else {
-        RunMp3(output, conv_mp3, progress);
-      }
+      const auto jobs = PlanBatch(ExpandBatchInputs(batch.inputs), batch.out_dir, BatchExtension(batch.format));
+      if (!quiet)
+        std::fprintf(stderr, "converting %zu movies, %d at once, into %s\n", jobs.size(), batch.jobs,
+                     batch.out_dir.c_str());
+      const auto results = RunBatch(
+          jobs, batch.jobs,
+          [&](const BatchJob& job) {
+            Progress silent(Progress::Mode::kQuiet);
+            return convert_movie(job.movie, job.output, silent);
+          },
+          [] { return CaptureStopRequested(); }, quiet ? nullptr : stderr);
+      PrintBatchSummary(results, stdout);
+      const bool all = std::all_of(results.begin(), results.end(), [](const BatchResult& r) { return r.ok; });
+      return all ? 0 : 1;
+    } else if (*convert) {
+      convert_movie(movie, output, progress);
       if (!quiet) std::printf("%s\n", std::filesystem::absolute(output).c_str());
     }
   } catch (const std::exception& e) {
