@@ -249,7 +249,8 @@ void CaptureJob::Tick(TickState& st) {
   // first frame of its block of ten stands in for it.
   const bool first_of_ten = (st.n - 1) / 10 != (previous_n - 1) / 10 || previous_n == 0;
   const bool always = first_of_ten || st.stall >= kStandstillTicks;
-  const bool changed = always || !FramesEqual(st.buffer, st.previous);
+  const bool changed = always || !(limits_.alpha ? FramesEqualWithAlpha(st.buffer, st.previous)
+                                                 : FramesEqual(st.buffer, st.previous));
   if (changed) {
     writer_->Add(st.buffer, st.n);
     ++written_;

@@ -90,6 +90,9 @@ struct CaptureLimits {
   // False: only max_frames or a stop request ends the capture, for movies
   // that loop or wait for ever.
   bool end_rules = true;
+  // The pictures carry alpha (a transparent background): a change of alpha
+  // alone is a changed frame.
+  bool alpha = false;
 };
 
 // The recording a capture makes.

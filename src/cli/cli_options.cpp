@@ -120,7 +120,7 @@ void WriteCaptureRecord(const CaptureRecord& record) {
     std::ofstream out(part, std::ios::trunc);
     out << "frames=" << record.frames << "\nlatency=" << record.latency << "\nmovie=" << record.movie
         << "\nsound=" << record.sound << "\ncomplete=" << (record.complete ? 1 : 0)
-        << "\nrecording_ms=" << record.recording_ms << "\n";
+        << "\nrecording_ms=" << record.recording_ms << "\nalpha=" << (record.alpha ? 1 : 0) << "\n";
   }
   fs::rename(part, CaptureRecordPath(), ec);
   // A missing record only costs the writers their defaults; not an error.
@@ -154,6 +154,8 @@ std::optional<CaptureRecord> ReadCaptureRecord() {
         rec.sound = value;
       } else if (key == "complete") {
         rec.complete = value == "1";
+      } else if (key == "alpha") {
+        rec.alpha = value == "1";
       } else if (key == "recording_ms") {
         long long ms = -1;
         if (std::from_chars(value.data(), value.data() + value.size(), ms).ec == std::errc()) rec.recording_ms = ms;

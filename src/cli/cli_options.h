@@ -29,6 +29,7 @@ struct Size {
 Size ParseSize(std::string_view text);
 
 // "RRGGBB" or "#RRGGBB" gives 0xRRGGBB; "movie" gives nullopt (the movie's own).
+// ("transparent" is taken by the capture before this.)
 std::optional<std::int32_t> ParseBackground(std::string_view text);
 
 // A click on the movie during a capture: at player pixel (x, y), `ms`
@@ -70,6 +71,7 @@ struct CaptureRecord {
   // that failed or was killed leaves it false.
   bool complete = false;
   long long recording_ms = -1;  // length of the recording; -1 when none was made
+  bool alpha = false;            // the frames keep a transparent background
 };
 
 std::filesystem::path CaptureRecordPath();

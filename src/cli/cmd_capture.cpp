@@ -75,6 +75,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   player::FlashPlayer& flash = control.Player();
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
+  flash.SetTransparent(options.transparent);
   Size size;
   if (options.size) {
     size = *options.size;
@@ -108,6 +109,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   const long long duration_ms = fps > 0 ? std::llround(header.frameCount * 1000.0 / fps) : 0;
   long long estimate = duration_ms / options.latency + 1;
   capture::CaptureLimits limits;
+  limits.alpha = options.transparent;
   if (options.start) limits.start_ms = options.start->Ms(fps);
   if (options.duration) {
     // A capture of a set length: the movie's own ending does not stop it.
@@ -147,6 +149,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.latency = options.latency;
   record.movie = movie;
   record.sound = sound_index >= 0 ? options.sound : "";
+  record.alpha = options.transparent;
   cb.started = [&] { WriteCaptureRecord(record); };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
   session.SetLimits(limits);

@@ -45,11 +45,14 @@ void CheckVideoRequest(const std::string& out, const VideoOptions& options) {
 
 void RunVideo(const std::string& out, const VideoOptions& options, const StoreInfo& store, Progress& progress) {
   CheckOutputFile(out);
-  CheckVideoRequest(out, options);
+  VideoOptions asked = options;
+  // A capture on a transparent background keeps its alpha where the format can.
+  asked.alpha = options.alpha || store.alpha;
+  CheckVideoRequest(out, asked);
   video_out::VideoWriteOptions w;
   w.shown = out;
   w.format = FormatOf(out);
-  w.request = RequestOf(options);
+  w.request = RequestOf(asked);
   w.frame_count = store.frames;
   w.latency_ms = options.latency.value_or(store.latency);
   w.crop_zoom = options.crop_zoom;

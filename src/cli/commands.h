@@ -50,6 +50,7 @@ struct CaptureOptions {
   std::optional<MovieTime> duration;  // capture this long, whatever the end rules say
   long long max_frames = 0;           // 0: no limit
   double scale = 0;                   // > 0: the player at this many times the movie's size
+  bool transparent = false;           // no background: 32-bit frames with alpha
 };
 
 struct CaptureResult {
@@ -74,6 +75,7 @@ struct StoreInfo {
   long long frames = 0;
   int latency = 250;
   bool complete = true;  // false: the capture failed or was killed part way
+  bool alpha = false;    // the frames keep a transparent background
 };
 // The frame store left by the last capture; throws when there is none.
 StoreInfo CurrentStore();

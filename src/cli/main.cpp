@@ -54,7 +54,8 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
                   "capture this long (milliseconds, or Nf of the movie's frames) instead of until the movie ends; "
                   "for movies that loop or never end");
   cmd->add_option("--max-frames", o.max_frames, "capture at most this many frames")->check(CLI::Range(1LL, 1LL << 40));
-  cmd->add_option("--background", t.background, "background colour RRGGBB, or movie for the movie's own")
+  cmd->add_option("--background", t.background,
+                  "background colour RRGGBB, movie for the movie's own, or transparent (alpha in WebM, WebP, APNG)")
       ->capture_default_str();
   cmd->add_option("--sound", o.sound, "recording format")
       ->check(CLI::IsMember({"pcm", "adpcm11", "adpcm22", "adpcm44", "none"}))
@@ -318,7 +319,8 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
     auto finish = [](CaptureOptions& o, const CaptureTexts& t) {
       if (!t.size.empty()) o.size = ParseSize(t.size);
-      o.background = ParseBackground(t.background);
+      o.transparent = t.background == "transparent";
+      if (!o.transparent) o.background = ParseBackground(t.background);
       for (const auto& c : t.clicks) o.clicks.push_back(ParseClick(c));
       if (!t.start.empty()) o.start = ParseMovieTime(t.start, "--start");
       if (!t.duration.empty()) o.duration = ParseMovieTime(t.duration, "--duration");
@@ -343,6 +345,7 @@ int main(int argc, char** argv) {
     }
     if (*convert) {
       FinishBatch(batch, movie, output);
+      conv_video.alpha = conv_cap.transparent;
       const std::string ext = Extension(output);
       FinishConvertVideo(convert, output, conv_avi, conv_video, conv_video_texts);
       if (ext != ".gif" && ext != ".avi" && ext != ".mp3" && !IsVideoOutput(output))

@@ -212,7 +212,7 @@ class Writer {
     if (o_.frame_count <= 0) Fail(name_, "no frames to write");
     if (o_.latency_ms <= 0) Fail(name_, "the frame time must be above 0 ms");
     CheckRequest(o_.format, o_.request, name_.string());
-    capture::FrameSequence store(o_.frames ? 0 : o_.frame_count);
+    capture::FrameSequence store(o_.frames ? 0 : o_.frame_count, o_.request.alpha);
     FrameSource source = o_.frames;
     if (!source) source = [&store](long long i) -> const gdi::Bitmap& { return store.Read(i); };
 

@@ -198,20 +198,22 @@ TEST_F(VideoWriterTest, OddSizesArePaddedForH264AndSaidOnce) {
 TEST_F(VideoWriterTest, MissingStoreFilesRepeatTheFrameBefore) {
   paths::SetWorkingFolder(dir_.Path());
   fs::create_directories(paths::CaptureFolder());
-  const Bitmap a = Picture(1, 24, 16, false), c = Picture(5, 24, 16, false);
+  // With alpha, as a capture on a transparent background stores them.
+  const Bitmap a = Picture(1, 24, 16, true), c = Picture(5, 24, 16, true);
   capture::SaveFrameFile(a, 1);
   capture::SaveFrameFile(c, 3);
   VideoWriteOptions o;
   o.output = dir_.Path() / "store.png";
   o.format = *FormatForName("apng");
+  o.request.alpha = true;
   o.frame_count = 3;
   o.latency_ms = 250;
   Write(o);
   auto decoded = DecodeWithFfmpeg(o.output, 24, 16);
   ASSERT_EQ(decoded.size(), 3u);
-  EXPECT_EQ(decoded[0], TopDownRgba(a, false));
-  EXPECT_EQ(decoded[1], TopDownRgba(a, false));
-  EXPECT_EQ(decoded[2], TopDownRgba(c, false));
+  EXPECT_EQ(decoded[0], TopDownRgba(a, true));
+  EXPECT_EQ(decoded[1], TopDownRgba(a, true));
+  EXPECT_EQ(decoded[2], TopDownRgba(c, true));
   EXPECT_NEAR(PictureSeconds(o.output), 0.75, 0.001);
 }
 

@@ -294,3 +294,69 @@ TEST(CliScale, TwiceTheStageIsSharperThanAnEnlargement) {
 
 }  // namespace
 }  // namespace quarvel::video_test
+
+namespace quarvel::video_test {
+namespace {
+
+// Alpha counts of a decoded frame: clear, partly covered, opaque.
+struct AlphaCounts {
+  long long clear = 0, partial = 0, opaque = 0;
+};
+AlphaCounts CountAlpha(const Rgba& frame) {
+  AlphaCounts c;
+  for (std::size_t i = 3; i < frame.size(); i += 4) (frame[i] == 0 ? c.clear : frame[i] == 255 ? c.opaque : c.partial)++;
+  return c;
+}
+
+TEST(CliTransparent, AlphaSurvivesInApngWebpAndWebmAndMp4IsRefused) {
+  testing::CliRunner cli("transparent");
+  testing::CliResult r = cli.Run({"capture", testing::SampleMovie(), "--background", "transparent", "--size",
+                                  "200x150", "--max-frames", "4", "--sound", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The store keeps the alpha where the existing loader finds the colours.
+  const fs::path first = cli.WorkDir() / "temp" / "1.bmp";
+  const AlphaCounts stored = CountAlpha(TopDownRgba(capture::LoadFramePicture(first, true), true));
+  EXPECT_GT(stored.clear, 1000) << "the stage's background is clear";
+  EXPECT_GT(stored.opaque, 1000) << "the shapes cover";
+  EXPECT_GT(stored.partial, 10) << "anti-aliased edges";
+  EXPECT_EQ(capture::LoadFramePicture(first).Width(), 200);
+
+  const Rgba expected = TopDownRgba(capture::LoadFramePicture(first, true), true);
+  const fs::path png = cli.Folder() / "t.png";
+  ASSERT_EQ(cli.Run({"video", png.string()}).status, 0);
+  auto decoded = DecodeWithFfmpeg(png, 200, 150);
+  ASSERT_EQ(decoded.size(), 4u);
+  EXPECT_TRUE(decoded[0] == expected);
+
+  const fs::path webp = cli.Folder() / "t.webp";
+  ASSERT_EQ(cli.Run({"video", webp.string()}).status, 0);
+  const WebpAnimation anim = DecodeWebp(webp);
+  ASSERT_EQ(anim.frames.size(), 4u);
+  // libwebp keeps no colour under fully clear pixels; compare where anything shows.
+  long long differ = 0;
+  for (std::size_t i = 0; i < expected.size(); i += 4)
+    if (expected[i + 3] != 0 && !std::equal(expected.begin() + long(i), expected.begin() + long(i + 4),
+                                            anim.frames[0].begin() + long(i)))
+      ++differ;
+  EXPECT_EQ(differ, 0);
+  EXPECT_EQ(CountAlpha(anim.frames[0]).clear, stored.clear);
+
+  const fs::path webm = cli.Folder() / "t.webm";
+  ASSERT_EQ(cli.Run({"video", webm.string()}).status, 0);
+  auto vp9 = DecodeWithFfmpeg(webm, 200, 150, "libvpx-vp9");
+  ASSERT_EQ(vp9.size(), 4u);
+  const AlphaCounts lossy = CountAlpha(vp9[0]);
+  EXPECT_NEAR(double(lossy.clear + lossy.partial), double(stored.clear + stored.partial), 0.1 * double(stored.clear));
+
+  const fs::path mp4 = cli.Folder() / "t.mp4";
+  r = cli.Run({"video", mp4.string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("transparent"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(mp4));
+  r = cli.Run({"convert", testing::SampleMovie(), mp4.string(), "--background", "transparent"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(".webm"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace quarvel::video_test
