@@ -244,6 +244,15 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
     color_box_->addItem(QIcon(swatch), QString::fromLatin1(c.name), QColor::fromRgb(c.rgb));
   }
   color_box_->addItem(QStringLiteral("Custom..."));
+  {
+    // After "Custom...", so that the entries before it keep their places.
+    QPixmap checks(12, 12);
+    checks.fill(Qt::white);
+    QPainter paint(&checks);
+    paint.fillRect(0, 0, 6, 6, Qt::lightGray);
+    paint.fillRect(6, 6, 6, 6, Qt::lightGray);
+    color_box_->addItem(QIcon(checks), QStringLiteral("Transparent"), QColor(Qt::transparent));
+  }
   color_box_->setCurrentIndex(0);
   connect(color_box_, &QComboBox::activated, this, &MainWindow::OnColorChosen);
 
@@ -512,6 +521,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_mp3_button_->setEnabled(false);
   connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
   inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
+  BuildVideoPage();
 }
 
 void MainWindow::FitToScreen() {
@@ -819,6 +829,11 @@ std::int32_t MainWindow::ChosenBackground() const {
   return static_cast<std::int32_t>((c.red() << 16) | (c.green() << 8) | c.blue());
 }
 
+bool MainWindow::ChosenTransparent() const {
+  const QVariant data = color_box_->currentData();
+  return data.isValid() && data.value<QColor>().alpha() == 0;
+}
+
 // --- Open and Close ---
 
 void MainWindow::OnOpen() {
@@ -1109,6 +1124,7 @@ bool MainWindow::OpenMovie(const QString& path) {
   if (busy_) return false;
   if (control_.Playing()) control_.Stop();
   control_.SetBackgroundColor(ChosenBackground());
+  control_.SetTransparent(ChosenTransparent());
   control_.SetMovie(path.toStdString());
   QString why;
   if (control_.ReadyState() != 4) {
