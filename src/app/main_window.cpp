@@ -120,7 +120,8 @@ constexpr NamedColor kStandardColors[] = {
     {"Silver", 0xC0C0C0}, {"Red", 0xFF0000},    {"Lime", 0x00FF00},  {"Yellow", 0xFFFF00},
     {"Blue", 0x0000FF},   {"Fuchsia", 0xFF00FF}, {"Aqua", 0x00FFFF}, {"White", 0xFFFFFF},
 };
-constexpr int kCustomColorIndex = static_cast<int>(std::size(kStandardColors));
+// "Transparent" comes between the standard colours and "Custom...".
+constexpr int kCustomColorIndex = static_cast<int>(std::size(kStandardColors)) + 1;
 
 QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -243,9 +244,8 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
     swatch.fill(QColor::fromRgb(c.rgb));
     color_box_->addItem(QIcon(swatch), QString::fromLatin1(c.name), QColor::fromRgb(c.rgb));
   }
-  color_box_->addItem(QStringLiteral("Custom..."));
   {
-    // After "Custom...", so that the entries before it keep their places.
+    // After the standard colours, so that they keep their places.
     QPixmap checks(12, 12);
     checks.fill(Qt::white);
     QPainter paint(&checks);
@@ -253,6 +253,7 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
     paint.fillRect(6, 6, 6, 6, Qt::lightGray);
     color_box_->addItem(QIcon(checks), QStringLiteral("Transparent"), QColor(Qt::transparent));
   }
+  color_box_->addItem(QStringLiteral("Custom..."));
   color_box_->setCurrentIndex(0);
   connect(color_box_, &QComboBox::activated, this, &MainWindow::OnColorChosen);
 

@@ -72,7 +72,8 @@ void MainWindow::BuildVideoPage() {
   };
   connect(video_format_, &QComboBox::currentIndexChanged, this, follow);
   connect(save_video_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveVideo(); }); });
-  inner_pages_->addTab(page, QStringLiteral("Save Video"));
+  // Beside "Capture Frames&Save": its own tab row is full.
+  outer_pages_->addTab(page, QStringLiteral("Save Video"));
 }
 
 void MainWindow::OnSaveVideo() {

@@ -27,9 +27,9 @@ class VideoWindowTest : public WindowTest {
     ASSERT_GE(window->CapturedFrameCount(), 11);
   }
   void ChooseVideoPage(int format) {
-    auto* pages = Find<QTabWidget>("innerPages");
-    ASSERT_EQ(pages->tabText(5), "Save Video");
-    pages->setCurrentIndex(5);
+    auto* pages = Find<QTabWidget>("outerPages");
+    ASSERT_EQ(pages->tabText(1), "Save Video");
+    pages->setCurrentIndex(1);
     Find<QComboBox>("videoFormat")->setCurrentIndex(format);
   }
   std::string Probe(const fs::path& file) {
@@ -72,7 +72,7 @@ TEST_F(VideoWindowTest, SaveVideoWritesMp4AndWebpWithTheProgressBox) {
 TEST_F(VideoWindowTest, TransparentCaptureIsRefusedForMp4AndKeptByApng) {
   auto* colors = Find<QComboBox>("backgroundColor");
   const int transparent = colors->findText("Transparent");
-  ASSERT_EQ(transparent, colors->count() - 1) << "the entries before it keep their places";
+  ASSERT_EQ(transparent, colors->count() - 2) << "before Custom..., after the standard colours";
   colors->setCurrentIndex(transparent);
   OpenAndCapture();
   ChooseVideoPage(0);
