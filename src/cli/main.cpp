@@ -183,6 +183,22 @@ void FinishBatch(BatchTexts& b, const std::string& movie, std::string& output) {
   output = (std::filesystem::path(b.out_dir) / ("movie" + BatchExtension(b.format))).string();
 }
 
+// GIF and AVI are written on an opaque background; a transparent capture
+// goes to a format that keeps its alpha.
+void CheckTransparentOutput(const std::string& output, bool transparent) {
+  const std::string ext = Extension(output);
+  if (transparent && (ext == ".gif" || ext == ".avi"))
+    throw UsageError("convert: " + output + ": " + (ext == ".gif" ? "GIF" : "AVI") +
+                     " output does not keep a transparent background; write .webp or .png (animated PNG), or .webm "
+                     "for a video");
+}
+
+void WarnOpaqueOutput(const StoreInfo& store, const char* format, Progress& progress) {
+  if (store.alpha)
+    progress.Warn(std::string("the capture has a transparent background, which ") + format +
+                  " output does not keep; write .webp, .png or .webm with the video command to keep it");
+}
+
 // convert's video options, shared with AVI where they mean the same, checked
 // against the output's format before the capture starts.
 void FinishConvertVideo(CLI::App* convert, const std::string& output, const AviOptions& avi, VideoOptions& video,
@@ -346,6 +362,7 @@ int main(int argc, char** argv) {
     if (*convert) {
       FinishBatch(batch, movie, output);
       conv_video.alpha = conv_cap.transparent;
+      CheckTransparentOutput(output, conv_cap.transparent);
       const std::string ext = Extension(output);
       FinishConvertVideo(convert, output, conv_avi, conv_video, conv_video_texts);
       if (ext != ".gif" && ext != ".avi" && ext != ".mp3" && !IsVideoOutput(output))
@@ -449,9 +466,13 @@ int main(int argc, char** argv) {
     } else if (*capture) {
       RunCapture(movie, cap, progress);
     } else if (*gif_cmd) {
-      RunGif(output, gif, CurrentStore(), progress);
+      const StoreInfo store = CurrentStore();
+      WarnOpaqueOutput(store, "GIF", progress);
+      RunGif(output, gif, store, progress);
     } else if (*avi_cmd) {
-      RunAvi(output, avi, CurrentStore(), progress);
+      const StoreInfo store = CurrentStore();
+      WarnOpaqueOutput(store, "AVI", progress);
+      RunAvi(output, avi, store, progress);
     } else if (*video_cmd) {
       RunVideo(output, video, CurrentStore(), progress);
     } else if (*mp3_cmd) {
