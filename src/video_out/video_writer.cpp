@@ -6,17 +6,9 @@
 #include <optional>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
-
 #include "capture/frame_store.h"
 #include "platform/paths/working_folder.h"
+#include "video_out/ffmpeg_calls.h"
 
 namespace quarvel::video_out {
 namespace {
@@ -24,31 +16,31 @@ namespace {
 namespace fs = std::filesystem;
 
 struct CodecFree {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+  void operator()(AVCodecContext* c) const { Av().avcodec_free_context(&c); }
 };
 struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
+  void operator()(AVFrame* f) const { Av().av_frame_free(&f); }
 };
 struct PacketFree {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
+  void operator()(AVPacket* p) const { Av().av_packet_free(&p); }
 };
 struct SwsFree {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
+  void operator()(SwsContext* s) const { Av().sws_freeContext(s); }
 };
 struct SwrFree {
-  void operator()(SwrContext* s) const { swr_free(&s); }
+  void operator()(SwrContext* s) const { Av().swr_free(&s); }
 };
 struct InputClose {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+  void operator()(AVFormatContext* f) const { Av().avformat_close_input(&f); }
 };
 struct OutputFree {
   void operator()(AVFormatContext* f) const {
-    if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) avio_closep(&f->pb);
-    avformat_free_context(f);
+    if (f->pb && !(f->oformat->flags & AVFMT_NOFILE)) Av().avio_closep(&f->pb);
+    Av().avformat_free_context(f);
   }
 };
 struct DictFree {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+  void operator()(AVDictionary* d) const { Av().av_dict_free(&d); }
 };
 using CodecPtr = std::unique_ptr<AVCodecContext, CodecFree>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
@@ -56,7 +48,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
 
 std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
+  Av().av_strerror(code, text, sizeof text);
   return text;
 }
 
@@ -67,8 +59,8 @@ std::string AvError(int code) {
 // Options for an encoder or muxer, freed whatever happens.
 class Options {
  public:
-  ~Options() { av_dict_free(&dict_); }
-  void Set(const char* key, const std::string& value) { av_dict_set(&dict_, key, value.c_str(), 0); }
+  ~Options() { Av().av_dict_free(&dict_); }
+  void Set(const char* key, const std::string& value) { Av().av_dict_set(&dict_, key, value.c_str(), 0); }
   AVDictionary** Get() { return &dict_; }
 
  private:
@@ -105,34 +97,34 @@ class SoundSource {
  public:
   SoundSource(const fs::path& wav, int rate, const fs::path& output) : output_(output) {
     AVFormatContext* raw = nullptr;
-    int err = avformat_open_input(&raw, wav.c_str(), nullptr, nullptr);
+    int err = Av().avformat_open_input(&raw, wav.c_str(), nullptr, nullptr);
     if (err < 0) Fail(output_, "cannot read the recording " + wav.string(), err);
     input_.reset(raw);
-    if ((err = avformat_find_stream_info(raw, nullptr)) < 0) Fail(output_, "cannot read " + wav.string(), err);
-    stream_ = av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if ((err = Av().avformat_find_stream_info(raw, nullptr)) < 0) Fail(output_, "cannot read " + wav.string(), err);
+    stream_ = Av().av_find_best_stream(raw, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (stream_ < 0) Fail(output_, wav.string() + " holds no sound", stream_);
     const AVCodecParameters* par = raw->streams[stream_]->codecpar;
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+    const AVCodec* codec = Av().avcodec_find_decoder(par->codec_id);
     if (!codec) Fail(output_, wav.string() + ": no decoder for its sound format");
-    decoder_.reset(avcodec_alloc_context3(codec));
-    if ((err = avcodec_parameters_to_context(decoder_.get(), par)) < 0 ||
-        (err = avcodec_open2(decoder_.get(), codec, nullptr)) < 0)
+    decoder_.reset(Av().avcodec_alloc_context3(codec));
+    if ((err = Av().avcodec_parameters_to_context(decoder_.get(), par)) < 0 ||
+        (err = Av().avcodec_open2(decoder_.get(), codec, nullptr)) < 0)
       Fail(output_, "cannot decode " + wav.string(), err);
     channels_ = std::clamp(decoder_->ch_layout.nb_channels, 1, 2);
     AVChannelLayout out_layout, in_layout;
-    av_channel_layout_default(&out_layout, channels_);
+    Av().av_channel_layout_default(&out_layout, channels_);
     if (decoder_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&in_layout, decoder_->ch_layout.nb_channels);
+      Av().av_channel_layout_default(&in_layout, decoder_->ch_layout.nb_channels);
     else
-      av_channel_layout_copy(&in_layout, &decoder_->ch_layout);
+      Av().av_channel_layout_copy(&in_layout, &decoder_->ch_layout);
     SwrContext* swr = nullptr;
-    err = swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_FLTP, rate, &in_layout, decoder_->sample_fmt,
+    err = Av().swr_alloc_set_opts2(&swr, &out_layout, AV_SAMPLE_FMT_FLTP, rate, &in_layout, decoder_->sample_fmt,
                               decoder_->sample_rate, 0, nullptr);
     resampler_.reset(swr);
-    if (err < 0 || (err = swr_init(swr)) < 0) Fail(output_, "cannot resample " + wav.string(), err);
+    if (err < 0 || (err = Av().swr_init(swr)) < 0) Fail(output_, "cannot resample " + wav.string(), err);
     buffer_.resize(std::size_t(channels_));
-    packet_.reset(av_packet_alloc());
-    decoded_.reset(av_frame_alloc());
+    packet_.reset(Av().av_packet_alloc());
+    decoded_.reset(Av().av_frame_alloc());
   }
 
   int Channels() const { return channels_; }
@@ -154,12 +146,12 @@ class SoundSource {
 
  private:
   void Append(const std::uint8_t* const* in, int count) {
-    const int room = swr_get_out_samples(resampler_.get(), count);
+    const int room = Av().swr_get_out_samples(resampler_.get(), count);
     if (room <= 0) return;
     std::vector<std::vector<float>> tmp(std::size_t(channels_), std::vector<float>(std::size_t(room), 0.0f));
     std::uint8_t* planes[2] = {reinterpret_cast<std::uint8_t*>(tmp[0].data()),
                                channels_ > 1 ? reinterpret_cast<std::uint8_t*>(tmp[1].data()) : nullptr};
-    const int made = swr_convert(resampler_.get(), planes, room, const_cast<const std::uint8_t**>(in), count);
+    const int made = Av().swr_convert(resampler_.get(), planes, room, const_cast<const std::uint8_t**>(in), count);
     if (made < 0) Fail(output_, "cannot resample the recording", made);
     for (int c = 0; c < channels_; ++c)
       buffer_[std::size_t(c)].insert(buffer_[std::size_t(c)].end(), tmp[std::size_t(c)].begin(),
@@ -167,17 +159,17 @@ class SoundSource {
   }
 
   void Drain() {
-    while (avcodec_receive_frame(decoder_.get(), decoded_.get()) >= 0) {
+    while (Av().avcodec_receive_frame(decoder_.get(), decoded_.get()) >= 0) {
       Append(decoded_->extended_data, decoded_->nb_samples);
-      av_frame_unref(decoded_.get());
+      Av().av_frame_unref(decoded_.get());
     }
   }
 
   void Decode() {
-    int err = av_read_frame(input_.get(), packet_.get());
+    int err = Av().av_read_frame(input_.get(), packet_.get());
     if (err < 0) {
       // The end of the file (or a cut-off tail): what was read is the sound.
-      avcodec_send_packet(decoder_.get(), nullptr);
+      Av().avcodec_send_packet(decoder_.get(), nullptr);
       Drain();
       Append(nullptr, 0);
       ended_ = true;
@@ -185,9 +177,9 @@ class SoundSource {
     }
     if (packet_->stream_index == stream_) {
       // A damaged block is skipped like a player would; the rest still plays.
-      if (avcodec_send_packet(decoder_.get(), packet_.get()) >= 0) Drain();
+      if (Av().avcodec_send_packet(decoder_.get(), packet_.get()) >= 0) Drain();
     }
-    av_packet_unref(packet_.get());
+    Av().av_packet_unref(packet_.get());
   }
 
   fs::path output_;
@@ -251,9 +243,9 @@ class Writer {
       PumpSound(EndSample(o_.frame_count), true);
       Flush(sound_.get(), sound_stream_, nullptr);
     }
-    int err = av_write_trailer(out_.get());
+    int err = Av().av_write_trailer(out_.get());
     if (err < 0) Fail(name_, "cannot finish the file", err);
-    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = avio_closep(&out_->pb)) < 0)
+    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Av().avio_closep(&out_->pb)) < 0)
       Fail(name_, "cannot write", err);
     VideoWriteResult r;
     r.frames = o_.frame_count;
@@ -280,22 +272,22 @@ class Writer {
   }
 
   long long EndSample(long long frames) const {
-    return av_rescale(frames * o_.latency_ms, sound_->sample_rate, 1000);
+    return Av().av_rescale(frames * o_.latency_ms, sound_->sample_rate, 1000);
   }
 
   void OpenOutput() {
     AVFormatContext* raw = nullptr;
     const std::string muxer(o_.format.muxer);
-    int err = avformat_alloc_output_context2(&raw, nullptr, muxer.c_str(), o_.output.c_str());
+    int err = Av().avformat_alloc_output_context2(&raw, nullptr, muxer.c_str(), o_.output.c_str());
     if (err < 0 || !raw) Fail(name_, "FFmpeg here cannot write " + std::string(o_.format.label), err);
     out_.reset(raw);
   }
 
   void OpenVideo() {
     const std::string name(o_.format.video_codec);
-    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    const AVCodec* codec = Av().avcodec_find_encoder_by_name(name.c_str());
     if (!codec) Fail(name_, "FFmpeg here has no " + name + " encoder for " + std::string(o_.format.label));
-    video_.reset(avcodec_alloc_context3(codec));
+    video_.reset(Av().avcodec_alloc_context3(codec));
     AVCodecContext* c = video_.get();
     c->width = coded_w_;
     c->height = coded_h_;
@@ -339,27 +331,27 @@ class Writer {
       c->color_trc = AVCOL_TRC_SMPTE170M;
     }
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int err = avcodec_open2(c, codec, opts.Get());
+    int err = Av().avcodec_open2(c, codec, opts.Get());
     if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
-    AVStream* st = avformat_new_stream(out_.get(), nullptr);
+    AVStream* st = Av().avformat_new_stream(out_.get(), nullptr);
     if (!st) Fail(name_, "cannot add the picture stream");
     st->time_base = c->time_base;
     st->avg_frame_rate = c->framerate;
     st->sample_aspect_ratio = c->sample_aspect_ratio;
-    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the picture stream", err);
+    if ((err = Av().avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the picture stream", err);
     video_stream_ = st->index;
 
-    frame_.reset(av_frame_alloc());
+    frame_.reset(Av().av_frame_alloc());
     frame_->format = c->pix_fmt;
     frame_->width = c->width;
     frame_->height = c->height;
-    if ((err = av_frame_get_buffer(frame_.get(), 0)) < 0) Fail(name_, "out of memory for a frame", err);
+    if ((err = Av().av_frame_get_buffer(frame_.get(), 0)) < 0) Fail(name_, "out of memory for a frame", err);
     // 32-bit frames keep their alpha only when the capture made one.
     const AVPixelFormat src = alpha ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR0;
-    scaler_.reset(sws_getContext(coded_w_, coded_h_, src, coded_w_, coded_h_, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+    scaler_.reset(Av().sws_getContext(coded_w_, coded_h_, src, coded_w_, coded_h_, c->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                  nullptr, nullptr));
     if (!scaler_) Fail(name_, "cannot convert the frames for " + name);
-    packet_.reset(av_packet_alloc());
+    packet_.reset(Av().av_packet_alloc());
   }
 
   void OpenSound() {
@@ -373,38 +365,38 @@ class Writer {
       return;
     }
     const std::string name(o_.format.audio_codec);
-    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    const AVCodec* codec = Av().avcodec_find_encoder_by_name(name.c_str());
     if (!codec) Fail(name_, "FFmpeg here has no " + name + " encoder");
     const bool opus = o_.format.container == Container::kWebm;
     const int rate = opus ? 48000 : 44100;
     source_.emplace(o_.recording, rate, name_);
-    sound_.reset(avcodec_alloc_context3(codec));
+    sound_.reset(Av().avcodec_alloc_context3(codec));
     AVCodecContext* c = sound_.get();
     c->sample_rate = rate;
-    av_channel_layout_default(&c->ch_layout, source_->Channels());
+    Av().av_channel_layout_default(&c->ch_layout, source_->Channels());
     c->sample_fmt = opus ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
     c->bit_rate = source_->Channels() > 1 ? 128000 : 64000;
     c->time_base = AVRational{1, rate};
     if (out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int err = avcodec_open2(c, codec, nullptr);
+    int err = Av().avcodec_open2(c, codec, nullptr);
     if (err < 0) Fail(name_, "cannot start the " + name + " encoder", err);
-    AVStream* st = avformat_new_stream(out_.get(), nullptr);
+    AVStream* st = Av().avformat_new_stream(out_.get(), nullptr);
     if (!st) Fail(name_, "cannot add the sound stream");
     st->time_base = c->time_base;
-    if ((err = avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the sound stream", err);
+    if ((err = Av().avcodec_parameters_from_context(st->codecpar, c)) < 0) Fail(name_, "cannot add the sound stream", err);
     sound_stream_ = st->index;
-    sound_frame_.reset(av_frame_alloc());
+    sound_frame_.reset(Av().av_frame_alloc());
   }
 
   void Header() {
     int err = 0;
-    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = avio_open(&out_->pb, o_.output.c_str(), AVIO_FLAG_WRITE)) < 0)
+    if (!(out_->oformat->flags & AVFMT_NOFILE) && (err = Av().avio_open(&out_->pb, o_.output.c_str(), AVIO_FLAG_WRITE)) < 0)
       Fail(name_, "cannot write", err);
     Options opts;
     if (o_.format.container == Container::kMp4 || o_.format.container == Container::kMov)
       opts.Set("movflags", "+faststart");
     if (o_.format.container == Container::kWebp) opts.Set("loop", "0");
-    if ((err = avformat_write_header(out_.get(), opts.Get())) < 0) Fail(name_, "cannot start the file", err);
+    if ((err = Av().avformat_write_header(out_.get(), opts.Get())) < 0) Fail(name_, "cannot start the file", err);
   }
 
   void EncodePicture(const gdi::Bitmap& picture, long long index) {
@@ -414,12 +406,12 @@ class Writer {
       padded = PadPicture(picture, coded_w_, coded_h_);
       use = &padded;
     }
-    int err = av_frame_make_writable(frame_.get());
+    int err = Av().av_frame_make_writable(frame_.get());
     if (err < 0) Fail(name_, "out of memory for a frame", err);
     // The picture's rows run bottom-up in memory: start at the top row and step back.
     const std::uint8_t* src[4] = {use->ScanLine(0), nullptr, nullptr, nullptr};
     const int src_stride[4] = {-int(use->Stride()), 0, 0, 0};
-    sws_scale(scaler_.get(), src, src_stride, 0, coded_h_, frame_->data, frame_->linesize);
+    Av().sws_scale(scaler_.get(), src, src_stride, 0, coded_h_, frame_->data, frame_->linesize);
     frame_->pts = index;
     Send(video_.get(), video_stream_, frame_.get());
   }
@@ -439,13 +431,13 @@ class Writer {
         break;
       }
       AVFrame* f = sound_frame_.get();
-      av_frame_unref(f);
+      Av().av_frame_unref(f);
       f->format = c->sample_fmt;
       f->sample_rate = c->sample_rate;
-      av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
+      Av().av_channel_layout_copy(&f->ch_layout, &c->ch_layout);
       // Fixed-size encoders take a short frame only as the last one; pad it with silence.
       f->nb_samples = variable ? got : size;
-      int err = av_frame_get_buffer(f, 0);
+      int err = Av().av_frame_get_buffer(f, 0);
       if (err < 0) Fail(name_, "out of memory for the sound", err);
       const int channels = source_->Channels();
       for (int ch = 0; ch < channels; ++ch) {
@@ -466,25 +458,25 @@ class Writer {
   }
 
   void Send(AVCodecContext* c, int stream, const AVFrame* f) {
-    int err = avcodec_send_frame(c, f);
+    int err = Av().avcodec_send_frame(c, f);
     if (err < 0) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
     Drain(c, stream);
   }
 
   void Flush(AVCodecContext* c, int stream, const AVFrame*) {
-    int err = avcodec_send_frame(c, nullptr);
+    int err = Av().avcodec_send_frame(c, nullptr);
     if (err < 0 && err != AVERROR_EOF) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
     Drain(c, stream);
   }
 
   void Drain(AVCodecContext* c, int stream) {
     for (;;) {
-      int err = avcodec_receive_packet(c, packet_.get());
+      int err = Av().avcodec_receive_packet(c, packet_.get());
       if (err == AVERROR(EAGAIN) || err == AVERROR_EOF) return;
       if (err < 0) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
       packet_->stream_index = stream;
-      av_packet_rescale_ts(packet_.get(), c->time_base, out_->streams[stream]->time_base);
-      err = av_interleaved_write_frame(out_.get(), packet_.get());
+      Av().av_packet_rescale_ts(packet_.get(), c->time_base, out_->streams[stream]->time_base);
+      err = Av().av_interleaved_write_frame(out_.get(), packet_.get());
       if (err < 0) Fail(name_, "cannot write", err);
     }
   }
