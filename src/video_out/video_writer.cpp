@@ -238,10 +238,10 @@ class Writer {
       if (sound_) PumpSound(EndSample(i + 1), false);
       if (cb_.progress) cb_.progress(i + 1);
     }
-    Flush(video_.get(), video_stream_, nullptr);
+    Flush(video_.get(), video_stream_);
     if (sound_) {
       PumpSound(EndSample(o_.frame_count), true);
-      Flush(sound_.get(), sound_stream_, nullptr);
+      Flush(sound_.get(), sound_stream_);
     }
     int err = Av().av_write_trailer(out_.get());
     if (err < 0) Fail(name_, "cannot finish the file", err);
@@ -400,6 +400,7 @@ class Writer {
   }
 
   void EncodePicture(const gdi::Bitmap& picture, long long index) {
+    if (picture.Empty()) Fail(name_, "frame " + std::to_string(index + 1) + " is empty");
     const gdi::Bitmap* use = &picture;
     gdi::Bitmap padded;
     if (picture.Width() != coded_w_ || picture.Height() != coded_h_) {
@@ -463,7 +464,7 @@ class Writer {
     Drain(c, stream);
   }
 
-  void Flush(AVCodecContext* c, int stream, const AVFrame*) {
+  void Flush(AVCodecContext* c, int stream) {
     int err = Av().avcodec_send_frame(c, nullptr);
     if (err < 0 && err != AVERROR_EOF) Fail(name_, std::string("the ") + c->codec->name + " encoder failed", err);
     Drain(c, stream);

@@ -229,6 +229,16 @@ TEST_F(VideoWriterTest, FailuresNameTheFile) {
   VideoWriteOptions alpha = Options("alpha.mp4", 2, 16, 16, true);
   EXPECT_THROW(Write(alpha), VideoError);
   EXPECT_FALSE(fs::exists(alpha.output)) << "refused before any work";
+  // A source that gives an empty picture part way.
+  VideoWriteOptions holes = Options("holes.webm", 4, 16, 16);
+  const Bitmap empty;
+  holes.frames = [this, &empty](long long i) -> const Bitmap& { return i == 2 ? empty : frames_[std::size_t(i)]; };
+  try {
+    Write(holes);
+    ADD_FAILURE() << "wrote an empty frame";
+  } catch (const VideoError& e) {
+    EXPECT_NE(std::string(e.what()).find("frame 3 is empty"), std::string::npos) << e.what();
+  }
   // A progress callback that throws (Ctrl-C) stops the write with its error.
   VideoWriteOptions stop = Options("stop.webm", 8, 16, 16);
   VideoWriteCallbacks cb;
