@@ -91,6 +91,7 @@ void MainWindow::OnCaptureFrames() {
   // "Transparent" in the colour list: frames with alpha, compared with it.
   capture_alpha_ = ChosenTransparent();
   control_.SetTransparent(capture_alpha_);
+  player_->SetShowAlpha(capture_alpha_);
   capture::CaptureLimits limits;
   limits.alpha = capture_alpha_;
   run.SetLimits(limits);

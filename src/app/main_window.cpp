@@ -1126,6 +1126,7 @@ bool MainWindow::OpenMovie(const QString& path) {
   if (control_.Playing()) control_.Stop();
   control_.SetBackgroundColor(ChosenBackground());
   control_.SetTransparent(ChosenTransparent());
+  player_->SetShowAlpha(ChosenTransparent());
   control_.SetMovie(path.toStdString());
   QString why;
   if (control_.ReadyState() != 4) {
