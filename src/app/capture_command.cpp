@@ -63,6 +63,7 @@ void MainWindow::OnCaptureFrames() {
     save_gif_button_->setEnabled(true);
     save_avi_button_->setEnabled(true);
     save_mp3_button_->setEnabled(sound_quality_->currentIndex() == kPcmRecordingEntry);
+    save_video_button_->setEnabled(true);
     capture_button_->setEnabled(false);
     outer_pages_->setEnabled(false);
     close_button_->setEnabled(false);
@@ -87,6 +88,13 @@ void MainWindow::OnCaptureFrames() {
   OfflineTime time(clock_, frame_exact_->isChecked());
   capture::CaptureJob run(control_, time.CaptureClock(), {&recorder_, [this] { return sound_quality_->currentIndex(); }},
                           std::move(callbacks));
+  // "Transparent" in the colour list: frames with alpha, compared with it.
+  capture_alpha_ = ChosenTransparent();
+  control_.SetTransparent(capture_alpha_);
+  player_->SetShowAlpha(capture_alpha_);
+  capture::CaptureLimits limits;
+  limits.alpha = capture_alpha_;
+  run.SetLimits(limits);
   session = &run;
   active_session_ = &run;
   BeginLongCommand();

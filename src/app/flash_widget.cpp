@@ -51,6 +51,14 @@ void FlashWidget::paintEvent(QPaintEvent*) {
   if (image.isNull()) {
     painter.fillRect(rect(), Qt::white);
   } else {
+    if (show_alpha_) {
+      // Our rows carry straight alpha in the fourth byte, as ARGB32 has it.
+      image.reinterpretAsFormat(QImage::Format_ARGB32);
+      constexpr int kSquare = 8;
+      for (int y = 0; y < height(); y += kSquare)
+        for (int x = 0; x < width(); x += kSquare)
+          painter.fillRect(x, y, kSquare, kSquare, ((x + y) / kSquare) % 2 ? QColor(204, 204, 204) : Qt::white);
+    }
     image.setDevicePixelRatio(dpr);
     painter.drawImage(QPointF(0, 0), image);
   }

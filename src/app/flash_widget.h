@@ -28,6 +28,11 @@ class FlashWidget : public QWidget {
   // Button releases then stay with the widget and never reach the control.
   bool LockMouseClick() const { return lock_mouse_click_; }
   void SetLockMouseClick(bool lock) { lock_mouse_click_ = lock; }
+  // The movie is drawn without a background: show its alpha over a checkerboard.
+  void SetShowAlpha(bool show) {
+    show_alpha_ = show;
+    update();
+  }
 
   // The control's own context menu ("Play", "Rewind", ..., "Quality"), as it
   // shows on a right click when no popup menu is set and Menu() reads true.
@@ -64,6 +69,7 @@ class FlashWidget : public QWidget {
   void CatchUp();
 
   bool pressed_ = false;
+  bool show_alpha_ = false;
   bool lock_mouse_click_ = false;
   QPointer<QMenu> popup_;
 };

@@ -121,7 +121,8 @@ constexpr NamedColor kStandardColors[] = {
     {"Silver", 0xC0C0C0}, {"Red", 0xFF0000},    {"Lime", 0x00FF00},  {"Yellow", 0xFFFF00},
     {"Blue", 0x0000FF},   {"Fuchsia", 0xFF00FF}, {"Aqua", 0x00FFFF}, {"White", 0xFFFFFF},
 };
-constexpr int kCustomColorIndex = static_cast<int>(std::size(kStandardColors));
+// "Transparent" comes between the standard colours and "Custom...".
+constexpr int kCustomColorIndex = static_cast<int>(std::size(kStandardColors)) + 1;
 
 QPushButton* MakeButton(const QString& caption, const char* name, QWidget* parent) {
   auto* button = new QPushButton(caption, parent);
@@ -243,6 +244,15 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
     QPixmap swatch(12, 12);
     swatch.fill(QColor::fromRgb(c.rgb));
     color_box_->addItem(QIcon(swatch), QString::fromLatin1(c.name), QColor::fromRgb(c.rgb));
+  }
+  {
+    // After the standard colours, so that they keep their places.
+    QPixmap checks(12, 12);
+    checks.fill(Qt::white);
+    QPainter paint(&checks);
+    paint.fillRect(0, 0, 6, 6, Qt::lightGray);
+    paint.fillRect(6, 6, 6, 6, Qt::lightGray);
+    color_box_->addItem(QIcon(checks), QStringLiteral("Transparent"), QColor(Qt::transparent));
   }
   color_box_->addItem(QStringLiteral("Custom..."));
   color_box_->setCurrentIndex(0);
@@ -513,6 +523,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
   save_mp3_button_->setEnabled(false);
   connect(save_mp3_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveMp3(); }); });
   inner_pages_->addTab(mp3_page, QStringLiteral("Save MP3"));
+  BuildVideoPage();
 }
 
 void MainWindow::FitToScreen() {
@@ -820,6 +831,11 @@ std::int32_t MainWindow::ChosenBackground() const {
   return static_cast<std::int32_t>((c.red() << 16) | (c.green() << 8) | c.blue());
 }
 
+bool MainWindow::ChosenTransparent() const {
+  const QVariant data = color_box_->currentData();
+  return data.isValid() && data.value<QColor>().alpha() == 0;
+}
+
 // --- Open and Close ---
 
 void MainWindow::OnOpen() {
@@ -1116,6 +1132,8 @@ bool MainWindow::OpenMovie(const QString& path) {
   if (busy_) return false;
   if (control_.Playing()) control_.Stop();
   control_.SetBackgroundColor(ChosenBackground());
+  control_.SetTransparent(ChosenTransparent());
+  player_->SetShowAlpha(ChosenTransparent());
   control_.SetMovie(path.toStdString());
   QString why;
   if (control_.ReadyState() != 4) {

@@ -166,11 +166,15 @@ class MainWindow : public QMainWindow {
   void OnAdvance();
   void OnSaveAvi();
   void OnSaveMp3();
+  void BuildVideoPage();
+  void OnSaveVideo();
   void BuildGif();
   void OnPreviewGif();
   void OnSaveGif();
   capture::CropZoom CurrentCropZoom() const;
   std::int32_t ChosenBackground() const;
+  // The colour list's "Transparent": the movie is drawn and captured with alpha.
+  bool ChosenTransparent() const;
   void BeginLongCommand();
   void EndLongCommand();
 
@@ -271,6 +275,11 @@ class MainWindow : public QMainWindow {
   QPushButton* save_avi_button_ = nullptr;
   QComboBox* bit_rate_ = nullptr;
   QPushButton* save_mp3_button_ = nullptr;
+  QComboBox* video_format_ = nullptr;
+  QComboBox* video_quality_ = nullptr;
+  QCheckBox* video_audio_ = nullptr;
+  QPushButton* save_video_button_ = nullptr;
+  bool capture_alpha_ = false;  // the last capture kept a transparent background
 
   friend class MainWindowTestAccess;
 };

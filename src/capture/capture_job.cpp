@@ -153,6 +153,7 @@ void CaptureJob::Loop(const std::string& movie_path) {
   }
   player_.Play();
   Pump();
+  if (limits_.start_ms > 0) SkipTo(clock_.NowMs() + limits_.start_ms);
 
   // The recording counts from the moment it was asked for.
   const std::int64_t recording_start = clock_.NowMs();
@@ -168,7 +169,9 @@ void CaptureJob::Loop(const std::string& movie_path) {
   shown_frame_ = 0;
   end_reason_ = CaptureEnd::ceStopRequested;
 
-  while (st.stall < kStandstillTicks && !stop_requested_.load()) Tick(st);
+  const auto limit_reached = [&] { return limits_.max_frames > 0 && st.n >= limits_.max_frames; };
+  while (st.stall < kStandstillTicks && !stop_requested_.load() && !limit_reached()) Tick(st);
+  if (limit_reached() && st.stall < kStandstillTicks) end_reason_ = CaptureEnd::ceFrameLimit;
 
   player_.Stop();
   stopped_ = true;
@@ -201,7 +204,9 @@ void CaptureJob::Tick(TickState& st) {
   // takes its picture.
   const int total = player_.TotalFrames();
   const int current = player_.CurrentFrame();
-  if (total - 1 == current) {
+  if (!limits_.end_rules) {
+    // Only the frame limit or a stop ends this capture.
+  } else if (total - 1 == current) {
     st.stall = 1000;
     end_reason_ = CaptureEnd::ceLastFrame;
   } else if (current < st.highest) {
@@ -226,7 +231,7 @@ void CaptureJob::Tick(TickState& st) {
 
   const int c = player_.CurrentFrame();
   if (c > st.highest) st.highest = c;
-  if (c == st.last) {
+  if (c == st.last && limits_.end_rules) {
     ++st.stall;
     if (st.stall == kStandstillTicks) end_reason_ = CaptureEnd::ceStandstill;
   } else {
@@ -244,7 +249,8 @@ void CaptureJob::Tick(TickState& st) {
   // first frame of its block of ten stands in for it.
   const bool first_of_ten = (st.n - 1) / 10 != (previous_n - 1) / 10 || previous_n == 0;
   const bool always = first_of_ten || st.stall >= kStandstillTicks;
-  const bool changed = always || !FramesEqual(st.buffer, st.previous);
+  const bool changed = always || !(limits_.alpha ? FramesEqualWithAlpha(st.buffer, st.previous)
+                                                 : FramesEqual(st.buffer, st.previous));
   if (changed) {
     writer_->Add(st.buffer, st.n);
     ++written_;
@@ -263,6 +269,21 @@ void CaptureJob::Tick(TickState& st) {
   }
 
   Wait(t);
+}
+
+void CaptureJob::SkipTo(std::int64_t until_ms) {
+  // The movie plays through the part before the start at its own pace (in
+  // steps short enough for its scripts and sounds) without being grabbed.
+  while (!stop_requested_.load()) {
+    const std::int64_t now = clock_.NowMs();
+    if (now >= until_ms) return;
+    const std::int64_t step = std::min<std::int64_t>(until_ms - now, 10);
+    if (virtual_clock_ != nullptr)
+      virtual_clock_->Set(now + step);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(step));
+    Pump();
+  }
 }
 
 void CaptureJob::Wait(std::int64_t tick_start) {

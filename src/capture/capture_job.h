@@ -76,9 +76,24 @@ long long FrameNumberAt(long long previous, long long anchor_n, std::int64_t anc
 std::string CaptureLabelText(long long n, int current_frame, std::int64_t elapsed_ms, int latency_ms);
 
 // Why a capture ended.
-enum class CaptureEnd { ceLastFrame, ceJumpBack, ceStandstill, ceStopRequested };
+enum class CaptureEnd { ceLastFrame, ceJumpBack, ceStandstill, ceStopRequested, ceFrameLimit };
 
 class FrameWriter;
+
+// What part of the movie a capture takes. The default is the whole movie
+// until one of the end rules (last frame, jump back, standstill) fires.
+struct CaptureLimits {
+  // The movie plays this long before the first frame and the recording.
+  std::int64_t start_ms = 0;
+  // The capture ends after this frame (0: no limit).
+  long long max_frames = 0;
+  // False: only max_frames or a stop request ends the capture, for movies
+  // that loop or wait for ever.
+  bool end_rules = true;
+  // The pictures carry alpha (a transparent background): a change of alpha
+  // alone is a changed frame.
+  bool alpha = false;
+};
 
 // The recording a capture makes.
 struct CaptureRecording {
@@ -110,6 +125,8 @@ class CaptureJob {
   // Ends a running capture after the tick in progress. Safe from any thread
   // and from a signal handler.
   void RequestStop() { stop_requested_.store(true); }
+  // Takes effect at the next Run.
+  void SetLimits(const CaptureLimits& limits) { limits_ = limits; }
   bool StopRequested() const { return stop_requested_.load(); }
 
   // Number of the last frame of the latest capture (frames count from 1).
@@ -126,6 +143,7 @@ class CaptureJob {
   int Latency() const;
   void Tick(TickState& st);
   void Wait(std::int64_t tick_start);
+  void SkipTo(std::int64_t until_ms);
   void Loop(const std::string& movie_path);
 
   void Grab(gdi::Bitmap& target);
@@ -135,6 +153,7 @@ class CaptureJob {
   audio::VirtualClock* virtual_clock_;
   CaptureRecording recording_setup_;
   CaptureCallbacks cb_;
+  CaptureLimits limits_;
   std::atomic<bool> stop_requested_{false};
   long long captured_frame_count_ = 0;
   long long shown_frame_ = 0;

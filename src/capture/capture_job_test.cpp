@@ -407,3 +407,40 @@ TEST_F(CaptureJobTest, WallClockWaitsTheLatencyBetweenTicks) {
 
 }  // namespace
 }  // namespace quarvel::capture
+
+namespace quarvel::capture {
+namespace {
+
+// A set length: the movie's last frame and its loop do not end the capture,
+// and the part before the start is played but not grabbed.
+TEST_F(CaptureJobTest, LimitsStartLateAndOutlastTheEndRules) {
+  player_.total = 5;
+  player_.loop = true;
+  player_.period_ms = latency_;
+  CaptureJob s(player_, clock_, recording_, Callbacks());
+  CaptureLimits limits;
+  limits.start_ms = 3 * latency_;
+  limits.max_frames = 12;
+  limits.end_rules = false;
+  s.SetLimits(limits);
+  const std::int64_t begun = clock_.NowMs();
+  s.Run("loop.swf");
+  EXPECT_EQ(s.CapturedFrameCount(), 12);
+  EXPECT_EQ(s.EndReason(), CaptureEnd::ceFrameLimit);
+  // Start plus twelve periods of movie time went by.
+  EXPECT_EQ(clock_.NowMs() - begun, 15 * latency_);
+  // Frame 1 of the store shows the movie 300 ms in: its fourth frame.
+  EXPECT_EQ(labels_.front().substr(0, 5), "1 (3/");
+
+  // With the end rules on, the limit still cuts a movie short.
+  labels_.clear();
+  limits = {};
+  limits.max_frames = 2;
+  s.SetLimits(limits);
+  s.Run("loop.swf");
+  EXPECT_EQ(s.CapturedFrameCount(), 2);
+  EXPECT_EQ(s.EndReason(), CaptureEnd::ceFrameLimit);
+}
+
+}  // namespace
+}  // namespace quarvel::capture

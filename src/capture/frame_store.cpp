@@ -247,7 +247,7 @@ bool InflateExactly(z_stream& zs, std::uint8_t* out, std::size_t n, int& rc) {
 // image and the zeroing of a buffer for it. Anything else, damaged files
 // included, returns false and is left to the general reader, whose result
 // and errors are the reference.
-bool InflateOwnLayout(const std::vector<std::uint8_t>& packed, gdi::Bitmap& picture) {
+bool InflateOwnLayout(const std::vector<std::uint8_t>& packed, gdi::Bitmap& picture, bool keep_alpha) {
   z_stream zs{};
   if (inflateInit(&zs) != Z_OK) return false;
   std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&zs, inflateEnd);
@@ -313,7 +313,7 @@ bool InflateOwnLayout(const std::vector<std::uint8_t>& packed, gdi::Bitmap& pict
                                  nullptr) != LIBDEFLATE_SUCCESS)
     return false;
   std::memcpy(rows.data(), dec.scratch.data() + off_bits, image);
-  if (bits == 32)
+  if (bits == 32 && !keep_alpha)
     for (int y = 0; y < height; ++y) {
       std::uint8_t* p = picture.ScanLine(y);
       for (int x = 0; x < width; ++x) p[4 * x + 3] = 0;
@@ -321,9 +321,9 @@ bool InflateOwnLayout(const std::vector<std::uint8_t>& packed, gdi::Bitmap& pict
   return true;
 }
 
-void ReadFramePicture(const fs::path& path, gdi::Bitmap& picture) {
+void ReadFramePicture(const fs::path& path, gdi::Bitmap& picture, bool keep_alpha) {
   std::vector<std::uint8_t> packed = ReadPacked(path);
-  if (InflateOwnLayout(packed, picture)) return;
+  if (InflateOwnLayout(packed, picture, keep_alpha)) return;
   std::vector<std::uint8_t> image = InflatePacked(packed, path);
   try {
     picture = gdi::LoadBmp(image);
@@ -336,9 +336,9 @@ void ReadFramePicture(const fs::path& path, gdi::Bitmap& picture) {
 
 std::vector<std::uint8_t> LoadFrameFile(const fs::path& path) { return InflatePacked(ReadPacked(path), path); }
 
-gdi::Bitmap LoadFramePicture(const fs::path& path) {
+gdi::Bitmap LoadFramePicture(const fs::path& path, bool keep_alpha) {
   gdi::Bitmap picture;
-  ReadFramePicture(path, picture);
+  ReadFramePicture(path, picture, keep_alpha);
   return picture;
 }
 
@@ -368,6 +368,14 @@ bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b) {
   return FramesEqual(ca, cb);
 }
 
+bool FramesEqualWithAlpha(const gdi::Bitmap& a, const gdi::Bitmap& b) {
+  if (a.BitsPerPixel() != 32 || b.BitsPerPixel() != 32) return FramesEqual(a, b);
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), std::size_t(a.Width()) * 4) != 0) return false;
+  return true;
+}
+
 void ClearFrameStore() {
   std::error_code ec;
   fs::path folder = paths::CaptureFolder();
@@ -389,7 +397,7 @@ const gdi::Bitmap& FrameSequence::Read(long long i) {
   std::error_code ec;
   present_ = fs::exists(path, ec);
   // Decoded into the last picture's memory: frames rarely change size.
-  if (present_) ReadFramePicture(path, last_);
+  if (present_) ReadFramePicture(path, last_, keep_alpha_);
   return last_;
 }
 

@@ -57,11 +57,16 @@ class FramePacker {
 
 // The BMP file image held by a frame file.
 std::vector<std::uint8_t> LoadFrameFile(const std::filesystem::path& path);
-// LoadFrameFile, then the picture; every error names the file.
-gdi::Bitmap LoadFramePicture(const std::filesystem::path& path);
+// LoadFrameFile, then the picture; every error names the file. The fourth
+// byte of 32-bit pixels reads as 0, as BMP files have it, unless keep_alpha
+// (a store captured on a transparent background keeps its alpha there).
+gdi::Bitmap LoadFramePicture(const std::filesystem::path& path, bool keep_alpha = false);
 
 // Same size and the same 24-bit colour at every pixel.
 bool FramesEqual(const gdi::Bitmap& a, const gdi::Bitmap& b);
+// FramesEqual that also compares the alpha of two 32-bit pictures, for
+// captures on a transparent background.
+bool FramesEqualWithAlpha(const gdi::Bitmap& a, const gdi::Bitmap& b);
 
 // The record of the last capture made by the command line, in the capture
 // folder: it belongs to the frames, so it goes when they go.
@@ -77,7 +82,7 @@ void ClearFrameStore();
 // which the sequence is not to be read further.
 class FrameSequence {
  public:
-  explicit FrameSequence(long long count) : count_(count) {}
+  explicit FrameSequence(long long count, bool keep_alpha = false) : count_(count), keep_alpha_(keep_alpha) {}
   long long Count() const { return count_; }
   // Picture of frame index i (0-based, frame file i + 1); call with i = 0, 1, ...
   const gdi::Bitmap& Read(long long i);
@@ -86,6 +91,7 @@ class FrameSequence {
 
  private:
   long long count_;
+  bool keep_alpha_;
   gdi::Bitmap last_;
   bool present_ = false;
 };

@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -75,6 +76,26 @@ Click ParseClick(std::string_view text) {
   return c;
 }
 
+MovieTime ParseMovieTime(std::string_view text, std::string_view option) {
+  MovieTime t;
+  std::string_view number = text;
+  if (!number.empty() && (number.back() == 'f' || number.back() == 'F')) {
+    t.frames = true;
+    number.remove_suffix(1);
+  }
+  int v = 0;
+  if (!ParseInt(number, v) || v < 0 || v > 1'000'000'000)
+    throw UsageError(std::string(option) + ": \"" + std::string(text) +
+                     "\" is neither milliseconds nor a frame count like 24f");
+  t.value = v;
+  return t;
+}
+
+long long MovieTime::Ms(double fps) const {
+  if (!frames) return value;
+  return fps > 0 ? static_cast<long long>(std::llround(double(value) * 1000.0 / fps)) : 0;
+}
+
 void ParseCrop(std::string_view text, capture::CropZoom& settings) {
   auto parts = Split(text, ',');
   int v[4];
@@ -99,7 +120,7 @@ void WriteCaptureRecord(const CaptureRecord& record) {
     std::ofstream out(part, std::ios::trunc);
     out << "frames=" << record.frames << "\nlatency=" << record.latency << "\nmovie=" << record.movie
         << "\nsound=" << record.sound << "\ncomplete=" << (record.complete ? 1 : 0)
-        << "\nrecording_ms=" << record.recording_ms << "\n";
+        << "\nrecording_ms=" << record.recording_ms << "\nalpha=" << (record.alpha ? 1 : 0) << "\n";
   }
   fs::rename(part, CaptureRecordPath(), ec);
   // A missing record only costs the writers their defaults; not an error.
@@ -133,6 +154,8 @@ std::optional<CaptureRecord> ReadCaptureRecord() {
         rec.sound = value;
       } else if (key == "complete") {
         rec.complete = value == "1";
+      } else if (key == "alpha") {
+        rec.alpha = value == "1";
       } else if (key == "recording_ms") {
         long long ms = -1;
         if (std::from_chars(value.data(), value.data() + value.size(), ms).ec == std::errc()) rec.recording_ms = ms;

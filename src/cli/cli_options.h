@@ -29,6 +29,7 @@ struct Size {
 Size ParseSize(std::string_view text);
 
 // "RRGGBB" or "#RRGGBB" gives 0xRRGGBB; "movie" gives nullopt (the movie's own).
+// ("transparent" is taken by the capture before this.)
 std::optional<std::int32_t> ParseBackground(std::string_view text);
 
 // A click on the movie during a capture: at player pixel (x, y), `ms`
@@ -42,6 +43,19 @@ struct Click {
 
 // "X,Y" or "X,Y@MS"; coordinates 0 to 4095, time 0 to 10^9 ms.
 Click ParseClick(std::string_view text);
+
+// A point or length of movie time: milliseconds, or a count of the movie's
+// frames ("24f").
+struct MovieTime {
+  long long value = 0;
+  bool frames = false;
+  friend bool operator==(const MovieTime&, const MovieTime&) = default;
+  // In milliseconds at the movie's frame rate (frames at 0 fps count as 0 ms).
+  long long Ms(double fps) const;
+};
+
+// "1500" or "36f", 0 to 10^9; `option` names the option in the error.
+MovieTime ParseMovieTime(std::string_view text, std::string_view option);
 
 // "T,L,R,B", each 0 to 999, into the margins of settings.
 void ParseCrop(std::string_view text, capture::CropZoom& settings);
@@ -57,6 +71,7 @@ struct CaptureRecord {
   // that failed or was killed leaves it false.
   bool complete = false;
   long long recording_ms = -1;  // length of the recording; -1 when none was made
+  bool alpha = false;            // the frames keep a transparent background
 };
 
 std::filesystem::path CaptureRecordPath();

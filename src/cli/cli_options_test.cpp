@@ -39,6 +39,22 @@ TEST(CliOptions, ClickIsAPointWithAnOptionalTime) {
   }
 }
 
+TEST(CliOptions, MovieTimeIsMillisecondsOrFrames) {
+  EXPECT_EQ(ParseMovieTime("1500", "--start"), (MovieTime{1500, false}));
+  EXPECT_EQ(ParseMovieTime("36f", "--start"), (MovieTime{36, true}));
+  EXPECT_EQ(ParseMovieTime("36f", "--start").Ms(12.0), 3000);
+  EXPECT_EQ(ParseMovieTime("1f", "--start").Ms(30.0), 33);
+  EXPECT_EQ(ParseMovieTime("1500", "--start").Ms(12.0), 1500);
+  for (const char* bad : {"", "f", "-5", "1.5s", "12ms", "3000000000"}) {
+    try {
+      ParseMovieTime(bad, "--duration");
+      ADD_FAILURE() << bad;
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find("--duration"), std::string::npos);
+    }
+  }
+}
+
 TEST(CliOptions, CropIsTopLeftRightBottom) {
   capture::CropZoom cz;
   ParseCrop("1,2,3,999", cz);

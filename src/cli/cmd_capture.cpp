@@ -1,4 +1,5 @@
 // capture and frame: the player driven on a virtual (or the wall) clock.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -35,6 +36,7 @@ const char* EndText(capture::CaptureEnd end) {
     case capture::CaptureEnd::ceJumpBack: return "the movie jumped back";
     case capture::CaptureEnd::ceStandstill: return "the movie stood still for 50 ticks";
     case capture::CaptureEnd::ceStopRequested: return "stopped on request";
+    case capture::CaptureEnd::ceFrameLimit: return "the frame limit was reached";
   }
   return "";
 }
@@ -73,9 +75,17 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   player::FlashPlayer& flash = control.Player();
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
+  flash.SetTransparent(options.transparent);
   Size size;
   if (options.size) {
     size = *options.size;
+  } else if (options.scale > 0) {
+    // The player draws the stage at this size itself, so edges stay sharp.
+    const auto side = [&](int twips) {
+      const double px = std::round(twips / 20.0 * options.scale);
+      return int(std::clamp(px, 1.0, 4096.0));
+    };
+    size = Size{side(header.frameSize.Width()), side(header.frameSize.Height())};
   } else {
     // Opened as the window opens it: a 192 x 192 player fitted to the movie
     // (and the expanded copy of a compressed movie written).
@@ -97,7 +107,19 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
 
   const double fps = header.FrameRate();
   const long long duration_ms = fps > 0 ? std::llround(header.frameCount * 1000.0 / fps) : 0;
-  const long long estimate = duration_ms / options.latency + 1;
+  long long estimate = duration_ms / options.latency + 1;
+  capture::CaptureLimits limits;
+  limits.alpha = options.transparent;
+  if (options.start) limits.start_ms = options.start->Ms(fps);
+  if (options.duration) {
+    // A capture of a set length: the movie's own ending does not stop it.
+    const long long ms = std::max<long long>(options.duration->Ms(fps), 1);
+    limits.max_frames = (ms + options.latency - 1) / options.latency;
+    limits.end_rules = false;
+  }
+  if (options.max_frames > 0)
+    limits.max_frames = limits.max_frames > 0 ? std::min(limits.max_frames, options.max_frames) : options.max_frames;
+  if (limits.max_frames > 0) estimate = limits.end_rules ? std::min(estimate, limits.max_frames) : limits.max_frames;
 
   capture::CaptureJob* session_ptr = nullptr;
   capture::CaptureCallbacks cb;
@@ -127,8 +149,10 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.latency = options.latency;
   record.movie = movie;
   record.sound = sound_index >= 0 ? options.sound : "";
+  record.alpha = options.transparent;
   cb.started = [&] { WriteCaptureRecord(record); };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
+  session.SetLimits(limits);
   session_ptr = &session;
   const auto finish_record = [&](bool complete) {
     record.frames = session.CapturedFrameCount();

@@ -81,7 +81,7 @@ StoreInfo CurrentStore() {
   if (!record || record->frames <= 0)
     throw CommandError("no captured frames in " + paths::CaptureFolder().string() +
                        " (run quarvel-cli capture first, with the same --work-dir)");
-  return StoreInfo{record->frames, record->latency, record->complete};
+  return StoreInfo{record->frames, record->latency, record->complete, record->alpha};
 }
 
 namespace {

@@ -46,6 +46,11 @@ struct CaptureOptions {
   std::string quality = "high";
   bool realtime = false;
   std::vector<Click> clicks;  // in time order
+  std::optional<MovieTime> start;     // the movie plays this long before the first frame
+  std::optional<MovieTime> duration;  // capture this long, whatever the end rules say
+  long long max_frames = 0;           // 0: no limit
+  double scale = 0;                   // > 0: the player at this many times the movie's size
+  bool transparent = false;           // no background: 32-bit frames with alpha
 };
 
 struct CaptureResult {
@@ -70,6 +75,7 @@ struct StoreInfo {
   long long frames = 0;
   int latency = 250;
   bool complete = true;  // false: the capture failed or was killed part way
+  bool alpha = false;    // the frames keep a transparent background
 };
 // The frame store left by the last capture; throws when there is none.
 StoreInfo CurrentStore();
@@ -99,6 +105,22 @@ struct Mp3Options {
   int bitrate = 128;
 };
 void RunMp3(const std::string& out, const Mp3Options& options, Progress& progress);
+
+struct VideoOptions {
+  std::optional<int> crf;             // H.264 and VP9
+  std::optional<std::string> preset;  // x264's names; VP9 takes the speed they stand for
+  std::optional<int> quality;         // lossy WebP 0..100; without: lossless
+  bool no_audio = false;
+  bool alpha = false;                 // the frames carry a transparent background
+  capture::CropZoom crop_zoom;
+  std::optional<int> latency;
+};
+// True when the output's extension names a video format (.mp4, .webm, ...).
+bool IsVideoOutput(const std::string& out);
+// Throws CommandError, saying what to use instead, for an unknown extension
+// or a request the format cannot hold; meant to run before any work.
+void CheckVideoRequest(const std::string& out, const VideoOptions& options);
+void RunVideo(const std::string& out, const VideoOptions& options, const StoreInfo& store, Progress& progress);
 
 // Throws when no installed compressor has that code (empty and "none" pass).
 void CheckCodecName(const std::string& codec, int depth);

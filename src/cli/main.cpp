@@ -8,11 +8,15 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "avi/avi_writer.h"
+#include "cli/batch.h"
 #include "cli/commands.h"
 #include "platform/ffmpeg/ffmpeg_api.h"
+#include "video_out/video_format.h"
 #include "platform/gdi/heap_tuning.h"
 #include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
@@ -30,14 +34,25 @@ const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "bes
 struct CaptureTexts {
   std::string size, background = "movie";
   std::vector<std::string> clicks;
+  std::string start, duration;
 };
 
 void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
   cmd->add_option("--latency", o.latency, "capture interval in milliseconds, 25 to 3000")
       ->check(CLI::Range(25, 3000))
       ->capture_default_str();
-  cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
-  cmd->add_option("--background", t.background, "background colour RRGGBB, or movie for the movie's own")
+  auto* size = cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
+  cmd->add_option("--scale", o.scale,
+                  "draw the movie at F times its own size, 0.25 to 8 (vector-sharp, not an enlargement of pixels)")
+      ->check(CLI::Range(0.25, 8.0))
+      ->excludes(size);
+  cmd->add_option("--start", t.start, "let the movie play this long before the first frame: milliseconds, or Nf frames");
+  cmd->add_option("--duration", t.duration,
+                  "capture this long (milliseconds, or Nf of the movie's frames) instead of until the movie ends; "
+                  "for movies that loop or never end");
+  cmd->add_option("--max-frames", o.max_frames, "capture at most this many frames")->check(CLI::Range(1LL, 1LL << 40));
+  cmd->add_option("--background", t.background,
+                  "background colour RRGGBB, movie for the movie's own, or transparent (alpha in WebM, WebP, APNG)")
       ->capture_default_str();
   cmd->add_option("--sound", o.sound, "recording format")
       ->check(CLI::IsMember({"pcm", "adpcm11", "adpcm22", "adpcm44", "none"}))
@@ -81,10 +96,12 @@ void AddGifOptions(CLI::App* cmd, GifOptions& o, bool with_latency) {
         ->check(CLI::Range(25, 3000));
 }
 
-void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency) {
+void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency, bool or_webp_quality = false) {
   cmd->add_option("--codec", o.codec, "four-character code of a compressor (see codecs), or none");
-  cmd->add_option("--quality", o.quality, "compression quality")
-      ->check(CLI::IsMember({"highest", "veryhigh", "high", "medium", "low"}))
+  const CLI::IsMember names({"highest", "veryhigh", "high", "medium", "low"});
+  cmd->add_option("--quality", o.quality,
+                  or_webp_quality ? "AVI compression quality, or 0 to 100 for a lossy WebP" : "compression quality")
+      ->check(or_webp_quality ? CLI::Validator(names | CLI::Range(0, 100)) : CLI::Validator(names))
       ->capture_default_str();
   cmd->add_option("--depth", o.depth, "bits per pixel")->check(CLI::IsMember({1, 4, 8, 24, 32}))->capture_default_str();
   cmd->add_flag("--no-audio", o.no_audio, "leave the recording out");
@@ -93,14 +110,114 @@ void AddAviOptions(CLI::App* cmd, AviOptions& o, bool with_latency) {
         ->check(CLI::Range(25, 3000));
 }
 
+// The video options as given; the optional ones are set only when given.
+struct VideoTexts {
+  int crf = -1, quality = -1;
+  std::string preset;
+};
+
+void AddVideoOptions(CLI::App* cmd, VideoOptions& o, VideoTexts& t, bool own_command) {
+  cmd->add_option("--crf", t.crf, "constant quality for MP4, MOV, MKV (0..51, default 23) and WebM (0..63, default 32)")
+      ->check(CLI::Range(0, 63));
+  cmd->add_option("--preset", t.preset, "encoder speed against size, ultrafast to veryslow (default medium)")
+      ->check(CLI::IsMember(video_out::PresetNames()));
+  if (!own_command) return;
+  cmd->add_option("--quality", t.quality, "lossy WebP quality 0 to 100 (default: lossless)")->check(CLI::Range(0, 100));
+  cmd->add_flag("--no-audio", o.no_audio, "leave the recording out");
+  cmd->add_option("--latency", o.latency, "frame time in milliseconds (default: the capture's)")
+      ->check(CLI::Range(25, 3000));
+}
+
+void FinishVideoOptions(CLI::App* cmd, VideoOptions& o, const VideoTexts& t) {
+  if (cmd->count("--crf") > 0) o.crf = t.crf;
+  if (cmd->count("--preset") > 0) o.preset = t.preset;
+  if (t.quality >= 0) o.quality = t.quality;
+}
+
 void AddMp3Options(CLI::App* cmd, Mp3Options& o) {
   cmd->add_option("--bitrate", o.bitrate, "kbit/s")->check(CLI::IsMember({128, 224}))->capture_default_str();
 }
+
+std::string BatchExtension(const std::string& format) { return format == "apng" ? ".png" : "." + format; }
 
 std::string Extension(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   return ext;
+}
+
+// convert over many movies: everything after convert that is no option is an input.
+struct BatchTexts {
+  std::vector<std::string> more;
+  std::string out_dir, format;
+  int jobs = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<std::string> inputs;
+};
+
+void AddBatchOptions(CLI::App* convert, BatchTexts& b) {
+  convert->add_option("MORE", b.more, "further movies, folders or list files (with --out-dir)");
+  convert->add_option("--out-dir", b.out_dir,
+                      "convert every movie given into this folder, each as NAME.FORMAT (needs --format)");
+  convert->add_option("--format", b.format, "output format of a batch")
+      ->check(CLI::IsMember({"gif", "avi", "mp3", "mp4", "webm", "webp", "apng", "png", "mkv", "mov"}));
+  convert->add_option("-j,--jobs", b.jobs, "conversions of a batch at once (default: the number of cores)")
+      ->check(CLI::Range(1, 256));
+}
+
+// Checks a batch's options; the checks that follow see a stand-in output
+// name with the batch's extension.
+void FinishBatch(BatchTexts& b, const std::string& movie, std::string& output) {
+  if (b.out_dir.empty()) {
+    if (output.empty()) throw UsageError("convert: OUT is required (or --out-dir DIR --format F for many movies)");
+    if (!b.more.empty()) throw UsageError("convert: more than one movie needs --out-dir DIR and --format F");
+    return;
+  }
+  if (b.format.empty())
+    throw UsageError("convert: --out-dir needs --format (gif, avi, mp3, mp4, webm, webp, apng, mkv or mov)");
+  b.inputs = {movie};
+  if (!output.empty()) b.inputs.push_back(output);
+  b.inputs.insert(b.inputs.end(), b.more.begin(), b.more.end());
+  output = (std::filesystem::path(b.out_dir) / ("movie" + BatchExtension(b.format))).string();
+}
+
+// GIF and AVI are written on an opaque background; a transparent capture
+// goes to a format that keeps its alpha.
+void CheckTransparentOutput(const std::string& output, bool transparent) {
+  const std::string ext = Extension(output);
+  if (transparent && (ext == ".gif" || ext == ".avi"))
+    throw UsageError("convert: " + output + ": " + (ext == ".gif" ? "GIF" : "AVI") +
+                     " output does not keep a transparent background; write .webp or .png (animated PNG), or .webm "
+                     "for a video");
+}
+
+void WarnOpaqueOutput(const StoreInfo& store, const char* format, Progress& progress) {
+  if (store.alpha)
+    progress.Warn(std::string("the capture has a transparent background, which ") + format +
+                  " output does not keep; write .webp, .png or .webm with the video command to keep it");
+}
+
+// convert's video options, shared with AVI where they mean the same, checked
+// against the output's format before the capture starts.
+void FinishConvertVideo(CLI::App* convert, const std::string& output, const AviOptions& avi, VideoOptions& video,
+                        const VideoTexts& texts) {
+  FinishVideoOptions(convert, video, texts);
+  const bool numeric = !avi.quality.empty() && std::isdigit(static_cast<unsigned char>(avi.quality[0]));
+  if (!IsVideoOutput(output)) {
+    if (numeric) throw UsageError("convert: --quality " + avi.quality + " is for WebP; an AVI takes highest to low");
+    if (video.crf || video.preset) throw UsageError("convert: --crf and --preset are for video outputs");
+    return;
+  }
+  if (convert->count("--quality") > 0) {
+    if (!numeric) throw UsageError("convert: --quality " + avi.quality + " is for AVI; " + output +
+                                   " takes --crf (MP4, WebM), or --quality 0..100 for WebP");
+    video.quality = std::stoi(avi.quality);
+  }
+  video.no_audio = avi.no_audio;
+  try {
+    CheckVideoRequest(output, video);
+  } catch (const CommandError& e) {
+    throw UsageError(std::string("convert: ") + e.what());
+  }
 }
 
 }  // namespace
@@ -148,6 +265,16 @@ int main(int argc, char** argv) {
   AddAviOptions(avi_cmd, avi, true);
   AddCropZoom(avi_cmd, avi.crop_zoom, avi_crop);
 
+  VideoOptions video;
+  VideoTexts video_texts;
+  CropTexts video_crop;
+  auto* video_cmd = app.add_subcommand(
+      "video", "write the frame store and the recording as MP4, WebM, MKV or MOV video, or animated WebP or PNG");
+  video_cmd->add_option("OUT", output, "file to write; its extension (" + video_out::KnownExtensions() + ") chooses")
+      ->required();
+  AddVideoOptions(video_cmd, video, video_texts, true);
+  AddCropZoom(video_cmd, video.crop_zoom, video_crop);
+
   Mp3Options mp3;
   auto* mp3_cmd = app.add_subcommand("mp3", "convert the recording (PCM) to MP3 with lame");
   mp3_cmd->add_option("OUT", output, "MP3 file to write")->required();
@@ -182,13 +309,19 @@ int main(int argc, char** argv) {
   Mp3Options conv_mp3;
   CropTexts conv_crop;
   capture::CropZoom conv_cz;
-  auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI or MP3 in one step");
-  convert->add_option("MOVIE", movie, "SWF file")->required();
-  convert->add_option("OUT", output, "OUT.gif, OUT.avi or OUT.mp3")->required();
+  auto* convert = app.add_subcommand("convert", "capture a movie and write it as GIF, AVI, MP3 or a video in one step");
+  BatchTexts batch;
+  convert->add_option("MOVIE", movie, "SWF file (with --out-dir: a movie, a folder of movies or a list file)")
+      ->required();
+  convert->add_option("OUT", output, "OUT.gif, OUT.avi, OUT.mp3 or a video: " + video_out::KnownExtensions());
+  AddBatchOptions(convert, batch);
   AddCaptureOptions(convert, conv_cap, conv_cap_texts);
   AddGifOptions(convert, conv_gif, false);
-  AddAviOptions(convert, conv_avi, false);
+  AddAviOptions(convert, conv_avi, false, true);
   AddMp3Options(convert, conv_mp3);
+  VideoOptions conv_video;
+  VideoTexts conv_video_texts;
+  AddVideoOptions(convert, conv_video, conv_video_texts, false);
   AddCropZoom(convert, conv_cz, conv_crop);
 
   int codec_depth = 24;
@@ -199,8 +332,12 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
     auto finish = [](CaptureOptions& o, const CaptureTexts& t) {
       if (!t.size.empty()) o.size = ParseSize(t.size);
-      o.background = ParseBackground(t.background);
+      o.transparent = t.background == "transparent";
+      if (!o.transparent) o.background = ParseBackground(t.background);
       for (const auto& c : t.clicks) o.clicks.push_back(ParseClick(c));
+      if (!t.start.empty()) o.start = ParseMovieTime(t.start, "--start");
+      if (!t.duration.empty()) o.duration = ParseMovieTime(t.duration, "--duration");
+      if (o.duration && o.duration->value == 0) throw UsageError("--duration: must be above 0");
       std::stable_sort(o.clicks.begin(), o.clicks.end(), [](const Click& a, const Click& b) { return a.ms < b.ms; });
     };
     finish(cap, cap_texts);
@@ -210,10 +347,24 @@ int main(int argc, char** argv) {
     if (!conv_crop.crop.empty()) ParseCrop(conv_crop.crop, conv_cz);
     if (!fr_size.empty()) fr.size = ParseSize(fr_size);
     fr.background = ParseBackground(fr_background);
+    if (!video_crop.crop.empty()) ParseCrop(video_crop.crop, video.crop_zoom);
+    FinishVideoOptions(video_cmd, video, video_texts);
+    if (*video_cmd) {
+      try {
+        CheckVideoRequest(output, video);
+      } catch (const CommandError& e) {
+        throw UsageError(std::string("video: ") + e.what());
+      }
+    }
     if (*convert) {
+      FinishBatch(batch, movie, output);
+      conv_video.alpha = conv_cap.transparent;
+      CheckTransparentOutput(output, conv_cap.transparent);
       const std::string ext = Extension(output);
-      if (ext != ".gif" && ext != ".avi" && ext != ".mp3")
-        throw UsageError("convert: " + output + ": the output must end in .gif, .avi or .mp3");
+      FinishConvertVideo(convert, output, conv_avi, conv_video, conv_video_texts);
+      if (ext != ".gif" && ext != ".avi" && ext != ".mp3" && !IsVideoOutput(output))
+        throw UsageError("convert: " + output + ": the output must end in .gif, .avi, .mp3 or a video extension (" +
+                         video_out::KnownExtensions() + ")");
       // MP3 export takes a PCM recording.
       if (ext == ".mp3" && convert->count("--sound") == 0) conv_cap.sound = "pcm";
       if (ext == ".mp3" && conv_cap.sound != "pcm")
@@ -250,11 +401,52 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
 
+  // convert for one movie: capture, then the writer the output's extension names.
+  const auto convert_movie = [&](const std::string& movie, const std::string& output, Progress& progress) {
+    // Check the output before spending time on the capture.
+    CheckOutputFile(output);
+    const std::string ext = Extension(output);
+    // So is an unknown codec.
+    if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
+    CaptureResult r = RunCapture(movie, conv_cap, progress);
+    // Ctrl-C ended the capture; the frames so far are written.
+    ResetCaptureStop();
+    const StoreInfo store{r.frames, r.latency};
+    if (ext == ".gif") {
+      conv_gif.crop_zoom = conv_cz;
+      RunGif(output, conv_gif, store, progress);
+    } else if (ext == ".avi") {
+      conv_avi.crop_zoom = conv_cz;
+      RunAvi(output, conv_avi, store, progress);
+    } else if (IsVideoOutput(output)) {
+      conv_video.crop_zoom = conv_cz;
+      RunVideo(output, conv_video, store, progress);
+    } else {
+      RunMp3(output, conv_mp3, progress);
+    }
+    return r.frames;
+  };
+
+  const bool is_batch = *convert && !batch.out_dir.empty();
+  // A single convert without a folder of its own takes a private one, so
+  // that conversions at once never share frames; it goes when the run ends.
+  std::optional<PrivateFolder> private_work;
+  try {
+    if (*convert && !is_batch && work_dir.empty() && std::getenv("QUARVEL_HOME") == nullptr) {
+      private_work.emplace("quarvel-convert");
+      paths::SetWorkingFolder(private_work->Path());
+      ::setenv("QUARVEL_HOME", private_work->Path().c_str(), 1);
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
+    return 1;
+  }
+
   try {
     // One run at a time per working folder: the commands that read or fill
     // the frame store own it until they exit.
     paths::FolderLock folder_lock;
-    if (*capture || *gif_cmd || *avi_cmd || *mp3_cmd || *convert) {
+    if (*capture || *gif_cmd || *avi_cmd || *video_cmd || *mp3_cmd || (*convert && !is_batch)) {
       try {
         folder_lock = paths::FolderLock::Acquire(paths::WorkingFolder());
       } catch (const paths::FolderLockError& e) {
@@ -271,9 +463,15 @@ int main(int argc, char** argv) {
     } else if (*capture) {
       RunCapture(movie, cap, progress);
     } else if (*gif_cmd) {
-      RunGif(output, gif, CurrentStore(), progress);
+      const StoreInfo store = CurrentStore();
+      WarnOpaqueOutput(store, "GIF", progress);
+      RunGif(output, gif, store, progress);
     } else if (*avi_cmd) {
-      RunAvi(output, avi, CurrentStore(), progress);
+      const StoreInfo store = CurrentStore();
+      WarnOpaqueOutput(store, "AVI", progress);
+      RunAvi(output, avi, store, progress);
+    } else if (*video_cmd) {
+      RunVideo(output, video, CurrentStore(), progress);
     } else if (*mp3_cmd) {
       RunMp3(output, mp3, progress);
     } else if (*sounds) {
@@ -282,25 +480,26 @@ int main(int argc, char** argv) {
       RunFrame(movie, output, fr);
     } else if (*codecs) {
       RunCodecs(codec_depth);
-    } else if (*convert) {
-      // Check the output before spending time on the capture.
+    } else if (is_batch) {
+      std::error_code ec;
+      std::filesystem::create_directories(batch.out_dir, ec);
       CheckOutputFile(output);
-      const std::string ext = Extension(output);
-      // So is an unknown codec.
-      if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
-      CaptureResult r = RunCapture(movie, conv_cap, progress);
-      // Ctrl-C ended the capture; the frames so far are written.
-      ResetCaptureStop();
-      const StoreInfo store{r.frames, r.latency};
-      if (ext == ".gif") {
-        conv_gif.crop_zoom = conv_cz;
-        RunGif(output, conv_gif, store, progress);
-      } else if (ext == ".avi") {
-        conv_avi.crop_zoom = conv_cz;
-        RunAvi(output, conv_avi, store, progress);
-      } else {
-        RunMp3(output, conv_mp3, progress);
-      }
+      const auto jobs = PlanBatch(ExpandBatchInputs(batch.inputs), batch.out_dir, BatchExtension(batch.format));
+      if (!quiet)
+        std::fprintf(stderr, "converting %zu movies, %d at once, into %s\n", jobs.size(), batch.jobs,
+                     batch.out_dir.c_str());
+      const auto results = RunBatch(
+          jobs, batch.jobs,
+          [&](const BatchJob& job) {
+            Progress silent(Progress::Mode::kQuiet);
+            return convert_movie(job.movie, job.output, silent);
+          },
+          [] { return CaptureStopRequested(); }, quiet ? nullptr : stderr);
+      PrintBatchSummary(results, stdout);
+      const bool all = std::all_of(results.begin(), results.end(), [](const BatchResult& r) { return r.ok; });
+      return all ? 0 : 1;
+    } else if (*convert) {
+      convert_movie(movie, output, progress);
       if (!quiet) std::printf("%s\n", std::filesystem::absolute(output).c_str());
     }
   } catch (const std::exception& e) {

@@ -42,6 +42,7 @@ class FlashMovieControl final : public MovieControl {
   void Stop() override { player_.Stop(); }
   void GotoFrame(int frame) override { player_.GotoFrame(frame); }
   void SetBackgroundColor(std::int32_t rrggbb) override { player_.SetBackgroundColor(rrggbb); }
+  void SetTransparent(bool transparent) override { player_.SetTransparent(transparent); }
   void SetMovie(const std::string& path) override { player_.SetMovie(path); }
   void Unload() override { player_.Unload(); }
   std::string LoadError() const override { return player_.LoadError(); }

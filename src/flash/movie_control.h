@@ -24,6 +24,9 @@ class MovieControl {
   virtual void Stop() = 0;
   virtual void GotoFrame(int frame) = 0;
   virtual void SetBackgroundColor(std::int32_t rrggbb) = 0;
+  // No background at all: Paint gives 32-bit pixels with alpha. Controls
+  // that always draw a background leave it at that.
+  virtual void SetTransparent(bool transparent) { (void)transparent; }
   // Loading a path replaces the current movie and starts it; an empty path,
   // a folder or a file that is not a movie leaves none loaded.
   virtual void SetMovie(const std::string& path) = 0;

@@ -31,6 +31,7 @@ struct FlashPlayer::Impl {
   std::filesystem::path movieFolder;  // while SetMovie loads: where scripts find video files
   std::string loadError;
   std::int32_t background = -1;
+  bool transparent = false;
   Quality quality = Quality::qHigh;
   int width = 192, height = 192;
   std::int64_t now = 0;
@@ -44,6 +45,7 @@ struct FlashPlayer::Impl {
     int width = 0, height = 0;
     Quality quality = Quality::qHigh;
     std::int32_t background = 0;
+    bool transparent = false;
     bool operator==(const PaintKey&) const = default;
   };
   mutable bool surfaceCurrent = false;
@@ -156,6 +158,9 @@ std::int32_t FlashPlayer::BackgroundColor() const {
 }
 
 void FlashPlayer::SetBackgroundColor(std::int32_t rrggbb) { impl_->background = rrggbb < 0 ? -1 : rrggbb & 0xFFFFFF; }
+
+bool FlashPlayer::Transparent() const { return impl_->transparent; }
+void FlashPlayer::SetTransparent(bool transparent) { impl_->transparent = transparent; }
 
 const std::string& FlashPlayer::Movie() const { return impl_->moviePath; }
 
@@ -302,12 +307,14 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   if (w == 0 || h == 0) return;
   auto& d = *impl_;
   auto& surf = d.surface;
-  if (!surf || cairo_image_surface_get_width(surf.get()) != w || cairo_image_surface_get_height(surf.get()) != h) {
-    surf.reset(cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h));
+  const cairo_format_t format = d.transparent ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24;
+  if (!surf || cairo_image_surface_get_width(surf.get()) != w || cairo_image_surface_get_height(surf.get()) != h ||
+      cairo_image_surface_get_format(surf.get()) != format) {
+    surf.reset(cairo_image_surface_create(format, w, h));
     d.surfaceCurrent = false;
   }
   const std::int32_t bg = BackgroundColor();
-  const Impl::PaintKey key{w, h, d.quality, bg};
+  const Impl::PaintKey key{w, h, d.quality, bg, d.transparent};
   d.drawing.clear();
   if (d.stage) {
     d.stage->UpdateVideos();
@@ -317,8 +324,14 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
     d.surfaceCurrent = false;
     std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surf.get()));
-    cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
-    cairo_paint(cr.get());
+    if (d.transparent) {
+      cairo_set_operator(cr.get(), CAIRO_OPERATOR_CLEAR);
+      cairo_paint(cr.get());
+      cairo_set_operator(cr.get(), CAIRO_OPERATOR_OVER);
+    } else {
+      cairo_set_source_rgb(cr.get(), ((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0);
+      cairo_paint(cr.get());
+    }
     if (d.stage) {
       const cairo_matrix_t base = d.StageToDevice();
       RenderOptions options;
@@ -336,7 +349,16 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const auto* data = cairo_image_surface_get_data(surf.get());
   const int stride = cairo_image_surface_get_stride(surf.get());
   for (int y = 0; y < h; ++y) {
-    std::memcpy(target.ScanLine(y), data + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(w) * 4);
+    std::uint8_t* row = target.ScanLine(y);
+    std::memcpy(row, data + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(w) * 4);
+    if (!d.transparent) continue;
+    // Cairo keeps colour premultiplied by alpha; pictures and files want it straight.
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t* p = row + static_cast<std::size_t>(x) * 4;
+      const unsigned a = p[3];
+      if (a == 0 || a == 255) continue;
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>(std::min(255u, (p[c] * 255u + a / 2) / a));
+    }
   }
 }
 

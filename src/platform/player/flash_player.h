@@ -108,6 +108,10 @@ class FlashPlayer {
   // background colour (SetBackgroundBlock), white before any.
   std::int32_t BackgroundColor() const;
   void SetBackgroundColor(std::int32_t rrggbb);
+  // True: no background at all; Paint gives 32-bit pixels with straight
+  // (not premultiplied) alpha, clear where nothing of the movie covers.
+  bool Transparent() const;
+  void SetTransparent(bool transparent);
 
   // Loads a file; an empty path, a folder, a missing, unreadable or invalid
   // file leaves no movie loaded (ReadyState 0) and LoadError() says why.

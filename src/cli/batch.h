@@ -1,0 +1,68 @@
+#pragma once
+// convert over many movies: the inputs expanded (files, folders, list
+// files), one output per movie in the output folder, and the conversions
+// run in child processes, each in a private working folder of its own.
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quarvel::cli {
+
+struct BatchJob {
+  std::string movie;
+  std::string output;
+};
+
+struct BatchResult {
+  BatchJob job;
+  bool ok = false;
+  long long frames = -1;     // -1: unknown
+  double seconds = 0;
+  std::uintmax_t bytes = 0;
+  std::string error;         // the conversion's last message when it failed
+};
+
+// Files as they are; a folder gives its *.swf files (sorted, not its
+// subfolders); "@FILE" or a name ending in .txt or .list gives the movies
+// it lists, one a line (blank lines and lines starting with # left out).
+// Throws UsageError for an input that does not exist.
+std::vector<std::string> ExpandBatchInputs(const std::vector<std::string>& inputs);
+
+// DIR/<movie name><extension> for each movie; a name taken twice gets -2, -3...
+std::vector<BatchJob> PlanBatch(const std::vector<std::string>& movies, const std::filesystem::path& out_dir,
+                                const std::string& extension);
+
+// One conversion, run in the child process with the working folder already
+// set to a private one; returns the captured frame count or throws.
+using ConvertOne = std::function<long long(const BatchJob& job)>;
+
+// Runs the jobs, at most `parallel` at once, each in a forked child with a
+// private working folder under `scratch` (removed afterwards). `stop` is
+// asked between launches (Ctrl-C). A line per movie goes to `log` as each
+// one ends.
+std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int parallel, const ConvertOne& convert,
+                                  const std::function<bool()>& stop, std::FILE* log);
+
+// The summary table: movie, result, frames, seconds, output size.
+void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out);
+
+// A new private folder under the system's temporary folder, removed by the
+// destructor with everything in it.
+class PrivateFolder {
+ public:
+  explicit PrivateFolder(const std::string& prefix);
+  ~PrivateFolder();
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  pid_t owner_;
+};
+
+}  // namespace quarvel::cli

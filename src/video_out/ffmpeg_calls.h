@@ -1,0 +1,10 @@
+#pragma once
+// The writer calls FFmpeg through the shared table, loaded on first use.
+
+#include "platform/ffmpeg/ffmpeg_api.h"
+
+namespace quarvel::video_out {
+
+using ffmpeg::Av;
+
+}  // namespace quarvel::video_out
