@@ -24,5 +24,7 @@ T* SelfData(const AsValue& self) {
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+void InstallDrawing(Avm1& vm);  // avm1_drawing.cpp
+void InstallGeom(Avm1& vm);     // avm1_geom.cpp
 
 }  // namespace quarvel::player::avm1_builtins
