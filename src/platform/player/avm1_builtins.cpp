@@ -1065,6 +1065,8 @@ void Avm1::InstallBuiltins() {
   // Groups of classes in files of their own (avm1_builtins.h).
   avm1_builtins::InstallDrawing(*this);
   avm1_builtins::InstallGeom(*this);
+  avm1_builtins::InstallBitmap(*this);
+  avm1_builtins::InstallFilters(*this);
 }
 
 }  // namespace quarvel::player

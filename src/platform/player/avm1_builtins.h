@@ -26,5 +26,7 @@ T* SelfData(const AsValue& self) {
 // void InstallSomething(Avm1& vm);
 void InstallDrawing(Avm1& vm);  // avm1_drawing.cpp
 void InstallGeom(Avm1& vm);     // avm1_geom.cpp
+void InstallBitmap(Avm1& vm);   // avm1_bitmap.cpp
+void InstallFilters(Avm1& vm);  // avm1_filters.cpp
 
 }  // namespace quarvel::player::avm1_builtins

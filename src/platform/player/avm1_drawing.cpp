@@ -5,6 +5,8 @@
 
 #include "platform/player/avm1.h"
 #include "platform/player/avm1_builtins.h"
+#include "platform/player/avm1_geom.h"
+#include "platform/player/bitmap_data.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -193,8 +195,24 @@ AsValue DrBeginGradientFill(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 
-AsValue DrBeginBitmapFill(Avm1& vm, const AsValue&, AsArgs) {
-  vm.Skip("beginBitmapFill");
+// beginBitmapFill(bitmap, matrix, repeat, smoothing)
+AsValue DrBeginBitmapFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::shared_ptr<BitmapData> bmp = ScriptBitmap(Arg(a, 0));
+  if (!bmp) return {};
+  GeomMatrix m;
+  ReadGeomMatrix(vm, Arg(a, 1), m);
+  FillStyle f;
+  f.kind = FillStyle::Kind::kBitmap;
+  f.scriptBitmap = bmp->Def();
+  // Bitmap pixels to the drawing's twips.
+  f.matrix = m.ToTwips();
+  f.matrix.scaleX *= 20, f.matrix.rotateSkew0 *= 20, f.matrix.rotateSkew1 *= 20, f.matrix.scaleY *= 20;
+  f.repeat = a.size() <= 2 || vm.ToBool(a[2]);
+  f.smooth = a.size() > 3 && vm.ToBool(a[3]);
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  if (std::find(d->bitmaps.begin(), d->bitmaps.end(), bmp) == d->bitmaps.end()) d->bitmaps.push_back(bmp);
+  StartFill(*d, f);
   return {};
 }
 
@@ -208,8 +226,8 @@ AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
     return {};
   }
   LineStyle l;
+  // 0 is a hairline: one device pixel at any scale.
   l.width = std::clamp(t, 0.0, 255.0) * 20;
-  if (l.width < 20) l.width = 20;  // hairlines stay one pixel
   l.color = ColorArg(vm, Arg(a, 1), Arg(a, 2));
   const std::string scale = Str(vm, Arg(a, 4));
   l.noHScale = scale == "none" || scale == "horizontal";

@@ -5,7 +5,12 @@
 
 #include <string>
 
+#include <cairo.h>
+
+#include <memory>
+
 #include "platform/player/avm1.h"
+#include "platform/player/filters.h"
 #include "platform/swf/records.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -51,5 +56,14 @@ AsObject* Package(Avm1& vm, const std::string& dotted);
 Instance* ClipInstance(Avm1& vm, const AsValue& v);
 // The clip's matrix to the stage (root's space), script units; false when it is gone.
 bool ClipWorldMatrix(Avm1& vm, ClipHandle clip, GeomMatrix& out);
+
+// A flash.display.BitmapData's pixels (avm1_bitmap.cpp); null for other
+// values and disposed bitmaps.
+std::shared_ptr<BitmapData> ScriptBitmap(const AsValue& v);
+// A flash.filters object as the renderer's filter (avm1_filters.cpp).
+bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& out);
+// Blend modes by name or number, as Instance::blendMode holds them (0: normal).
+int BlendModeOf(Avm1& vm, const AsValue& v);
+cairo_operator_t BlendOperator(int mode);
 
 }  // namespace quarvel::player::avm1_builtins

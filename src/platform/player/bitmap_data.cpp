@@ -85,8 +85,11 @@ std::shared_ptr<BitmapData> BitmapData::Make(int width, int height, bool transpa
 void BitmapData::Dispose() {
   if (disposed_) return;
   disposed_ = true;
-  // A new, empty picture: the renderer may still hold the old one.
-  def_ = std::make_shared<BitmapDef>();
+  // The picture object stays (the display tree points at it), emptied.
+  def_->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  def_->width = def_->height = 0;
+  def_->tinted.clear();
+  def_->reduced.clear();
   width_ = height_ = 0;
   version_ = NextDrawingVersion();
 }
