@@ -65,6 +65,8 @@ void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, c
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmapId = b.id;
+  // A script's bitmap is in no library: the fill names it directly (not owning it).
+  if (b.id == 0) f.scriptBitmap = std::shared_ptr<const BitmapDef>(std::shared_ptr<const BitmapDef>(), &b);
   f.matrix.scaleX = f.matrix.scaleY = 20;
   f.smooth = smooth;
   ShapeLayer layer;
