@@ -789,7 +789,8 @@ AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
   if (inst->maskSerial) {
     if (Instance* old = stage.Find(inst->maskSerial)) old->scriptMask = false;
   }
-  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? ClipNode(vm, a[0]) : nullptr;
+  // Any display object masks, text fields too.
+  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? stage.Find(vm.ClipOf(a[0])) : nullptr;
   if (!mask || mask == inst) {
     inst->maskSerial = 0;
     return {};

@@ -158,19 +158,34 @@ Matrix GradientMatrix(Avm1& vm, const AsValue& m) {
   return out;
 }
 
+// Flash reads the gradient's lists as any object with a length and numbered
+// members, so objects that only look like arrays work too.
+std::vector<AsValue> ListOf(Avm1& vm, const AsValue& v, std::size_t most) {
+  std::vector<AsValue> out;
+  if (v.type != AsValue::Type::kObject) return out;
+  if (AsObject* arr = ArraySelf(v)) {
+    out.assign(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(std::min(arr->elems.size(), most)));
+    return out;
+  }
+  const double n = vm.ToNumber(vm.Get(v, "length"));
+  for (std::size_t i = 0; std::isfinite(n) && static_cast<double>(i) < n && i < most; ++i) {
+    out.push_back(vm.Get(v, std::to_string(i)));
+  }
+  return out;
+}
+
 bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
   const std::string type = Str(vm, Arg(a, 0));
-  AsObject* colors = ArraySelf(Arg(a, 1));
-  AsObject* alphas = ArraySelf(Arg(a, 2));
-  AsObject* ratios = ArraySelf(Arg(a, 3));
-  if (!colors || !alphas || !ratios || (type != "linear" && type != "radial")) return false;
-  const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{15}});
+  if (type != "linear" && type != "radial") return false;
+  const std::vector<AsValue> colors = ListOf(vm, Arg(a, 1), 15), alphas = ListOf(vm, Arg(a, 2), 15),
+                             ratios = ListOf(vm, Arg(a, 3), 15);
+  const std::size_t n = std::min({colors.size(), alphas.size(), ratios.size()});
   if (n == 0) return false;
   f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
   for (std::size_t i = 0; i < n; ++i) {
-    const double r = vm.ToNumber(ratios->elems[i]);
+    const double r = vm.ToNumber(ratios[i]);
     f.gradient.stops.push_back(
-        {static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)), ColorArg(vm, colors->elems[i], alphas->elems[i])});
+        {static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)), ColorArg(vm, colors[i], alphas[i])});
   }
   f.matrix = GradientMatrix(vm, Arg(a, 4));
   const std::string spread = Str(vm, Arg(a, 5));
