@@ -174,6 +174,7 @@ std::vector<AsValue> ListOf(Avm1& vm, const AsValue& v, std::size_t most) {
   return out;
 }
 
+// The stops are as many as the shortest list has.
 bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
   const std::string type = Str(vm, Arg(a, 0));
   if (type != "linear" && type != "radial") return false;
