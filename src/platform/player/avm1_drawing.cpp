@@ -78,10 +78,11 @@ void CloseContour(Drawing& d) {
   }
 }
 
+// A coordinate in twips: as Flash converts them, NaN (a missing or
+// non-numeric argument) is 0 and infinities saturate.
 bool Coord(Avm1& vm, AsArgs a, std::size_t i, double& out) {
   const double v = Num(vm, a, i);
-  if (!std::isfinite(v)) return false;
-  out = std::clamp(v, -1e7, 1e7) * 20;
+  out = std::isnan(v) ? 0.0 : std::clamp(v, -1e7, 1e7) * 20;
   return true;
 }
 
