@@ -537,5 +537,26 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   EXPECT_EQ(r.At(5, 65), (Color{255, 255, 255}));
 }
 
+TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
+  const char* methods[] = {"getPixel", "getPixel32", "setPixel", "setPixel32", "fillRect", "copyPixels",
+                           "copyChannel", "colorTransform", "noise", "perlinNoise", "threshold", "floodFill",
+                           "scroll", "clone", "getColorBoundsRect", "hitTest", "paletteMap", "merge",
+                           "applyFilter", "generateFilterRect", "draw", "compare", "dispose"};
+  Actions a;
+  Let(a, "b", Bitmap({Num(8), Num(8)}));
+  Let(a, "huge", Geom("Rectangle", {Num(-1e9), Num(-1e9), Num(2e9), Num(2e9)}));
+  for (const char* m : methods) {
+    a.Append(Do(Var("b"), m, {}));
+    a.Append(Do(Var("b"), m, {Var("b"), Var("huge"), Geom("Point", {Num(-1e9), Num(1e9)}), Str("x"), Var("b"),
+                              Num(-5), Num(1e12), Var("huge"), Var("b")}));
+    a.Append(Do(Var("b"), m, {Var("huge"), Num(0xFF00FF00), Var("huge"), Geom("Point", {Num(3), Num(3)}), Num(1),
+                              Num(8)}));
+  }
+  a.Append(Do(Var("b"), "fillRect", {Var("huge"), Num(0xFF00FF00)}));  // disposed: nothing
+  Let(a, "done", Str("yes"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("done"), "yes");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -396,6 +396,7 @@ void BitmapData::FloodFill(int x, int y, std::uint32_t argb) {
 
 void BitmapData::Scroll(int dx, int dy) {
   if (disposed_ || (dx == 0 && dy == 0)) return;
+  if (dx <= -width_ || dx >= width_ || dy <= -height_ || dy >= height_) return;  // all moved out
   // Pixels move; what nothing moves onto keeps its old value, as in Flash.
   CopyPixels(*this, Bounds(), dx, dy, nullptr, 0, 0, false);
 }
