@@ -558,5 +558,33 @@ TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
   EXPECT_EQ(r.Get("done"), "yes");
 }
 
+TEST(Avm1Bitmap, LoadBitmapCopiesAnExportedPicture) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor(kWhite);
+  // 2 x 2: red, half-transparent green / blue, clear.
+  const std::vector<swf::Rgba> pixels = {{255, 0, 0, 255}, {0, 255, 0, 128}, {0, 0, 255, 255}, {0, 0, 0, 0}};
+  b.DefineBitsLossless2(9, 2, 2, pixels);
+  b.ExportAssets({{9, "pic"}});
+  Actions a;
+  Let(a, "bd", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}));
+  Let(a, "w", Member(Var("bd"), "width"));
+  Let(a, "red", Method(Var("bd"), "getPixel32", {Num(0), Num(0)}));
+  Let(a, "green", Method(Var("bd"), "getPixel32", {Num(1), Num(0)}));
+  Let(a, "none", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("missing")}));
+  // The copy is the script's own: changing it leaves the library's picture.
+  a.Append(Do(Var("bd"), "setPixel32", {Num(0), Num(0), Num(0xFF000000)}));
+  Let(a, "again", Method(Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}),
+                         "getPixel", {Num(0), Num(0)}));
+  b.DoAction(Actions().Append(a).Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("w"), "2");
+  EXPECT_EQ(r.Get("red"), std::to_string(static_cast<std::int32_t>(0xFFFF0000u)));
+  const auto green = static_cast<std::uint32_t>(std::stoll(r.Get("green")));
+  EXPECT_EQ(green >> 24, 128u);
+  EXPECT_NEAR(static_cast<int>((green >> 8) & 255), 255, 2);
+  EXPECT_EQ(r.Get("none"), "");  // undefined
+  EXPECT_EQ(r.Get("again"), std::to_string(0xFF0000));
+}
+
 }  // namespace
 }  // namespace quarvel::player
