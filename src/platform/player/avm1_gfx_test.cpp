@@ -515,6 +515,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   // Shows the box's 10 x 10 lower right quarter at the box's position.
   a.Append(SetMember(Var("box"), "scrollRect", Geom("Rectangle", {Num(10), Num(10), Num(10), Num(10)})));
   Let(a, "sr", Member(Member(Var("box"), "scrollRect"), "x"));
+  Let(a, "sw", Member(Var("box"), "_width"));
   Let(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Num(5)}));
   a.Append(Do(Var("c"), "lineStyle", {Num(0), Num(0xFF0000)}));
   a.Append(Do(Var("c"), "moveTo", {Num(10), Num(60)}));
@@ -528,6 +529,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   EXPECT_EQ(r.Get("mode2"), "screen");
   EXPECT_EQ(r.Get("mode3"), "screen");
   EXPECT_EQ(r.Get("sr"), "10");
+  EXPECT_EQ(r.Get("sw"), "10");  // as wide as the window
   EXPECT_EQ(r.Get("bg"), std::to_string(0x00FF00));
   EXPECT_EQ(r.Get("cache"), "true");
   EXPECT_EQ(r.At(55, 5), (Color{255, 0, 0}));

@@ -72,6 +72,14 @@ void CharacterBox(const Character* d, const Matrix& m, Box& box) {
 
 void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
+  if (inst.scrollRect) {
+    // A scrolled clip is as large as its window, at its origin.
+    const auto& s = *inst.scrollRect;
+    box.AddRect(Rect{0, static_cast<std::int32_t>(std::lround(std::min(s[2], 1e8) * 20)), 0,
+                     static_cast<std::int32_t>(std::lround(std::min(s[3], 1e8) * 20))},
+                m);
+    return;
+  }
   if (inst.sprite) {
     if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
     for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
