@@ -29,5 +29,9 @@ void InstallVideo(Avm1& vm);  // avm1_video.cpp
 // The script object of a placed video (Video.attachVideo, clear...), the
 // same one each time while the video stays.
 AsValue VideoObject(Avm1& vm, ClipHandle video);
+void InstallDrawing(Avm1& vm);  // avm1_drawing.cpp
+void InstallGeom(Avm1& vm);     // avm1_geom.cpp
+void InstallBitmap(Avm1& vm);   // avm1_bitmap.cpp
+void InstallFilters(Avm1& vm);  // avm1_filters.cpp
 
 }  // namespace quarvel::player::avm1_builtins

@@ -47,6 +47,8 @@ struct Gradient {
   std::vector<GradientStop> stops;
 };
 
+struct BitmapDef;
+
 struct FillStyle {
   enum class Kind { kSolid, kLinear, kRadial, kFocal, kBitmap };
   Kind kind = Kind::kSolid;
@@ -56,6 +58,7 @@ struct FillStyle {
   std::uint16_t bitmapId = 0;
   bool repeat = false;
   bool smooth = true;
+  std::shared_ptr<const BitmapDef> scriptBitmap;  // a script's bitmap (beginBitmapFill) instead of bitmapId
 };
 
 struct LineStyle {

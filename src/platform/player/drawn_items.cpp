@@ -1,8 +1,10 @@
 #include "platform/player/drawn_items.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
+#include "platform/player/bitmap_data.h"
 #include "platform/player/shape_parser.h"
 #include "platform/player/stage.h"
 #include "platform/player/video_display.h"
@@ -11,6 +13,13 @@ namespace quarvel::player {
 namespace {
 
 using List = std::map<int, Instance>;
+
+// A drawing changes with the bitmaps it fills with.
+std::uint64_t DrawingVersion(const Drawing& d) {
+  std::uint64_t v = d.version;
+  for (const auto& b : d.bitmaps) v = std::max(v, b->Version());
+  return v;
+}
 
 class Lister {
  public:
@@ -53,7 +62,20 @@ class Lister {
       if (inst.sprite && inst.sprite->drawing) {
         item.drawing = &inst.sprite->drawing->geometry;
         item.drawingBounds = inst.sprite->drawing->hasBounds;
-        item.drawingVersion = inst.sprite->drawing->version;
+        item.drawingVersion = DrawingVersion(*inst.sprite->drawing);
+      }
+      if (inst.scrollRect) {
+        const auto& s = *inst.scrollRect;
+        const double x = s[0] * 20, y = s[1] * 20;
+        item.scrollRect = std::array<double, 4>{x, y, s[2] * 20, s[3] * 20};
+        Matrix& m = item.matrix;
+        m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(m.translateX - m.scaleX * x - m.rotateSkew1 * y, -2e9, 2e9)));
+        m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(m.translateY - m.rotateSkew0 * x - m.scaleY * y, -2e9, 2e9)));
+      }
+      if (inst.opaqueBackground && Stage::LocalBounds(inst, item.opaqueRect)) item.opaqueBackground = inst.opaqueBackground;
+      if (inst.bitmap) {
+        item.bitmapVersion = inst.bitmap->Version();
+        item.bitmapSmoothing = inst.bitmapSmoothing;
       }
       // A hidden clip draws nothing, but a script mask inside it still masks.
       if (inst.sprite && level <= kMaxSpriteNesting && (inst.visible || HoldsMask(inst, level))) {
@@ -119,7 +141,7 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
     if (root.drawing) {
       top.drawing = &root.drawing->geometry;
       top.drawingBounds = root.drawing->hasBounds;
-      top.drawingVersion = root.drawing->version;
+      top.drawingVersion = DrawingVersion(*root.drawing);
     }
   }
   Lister lister(root.list, out);

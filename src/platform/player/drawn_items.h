@@ -2,7 +2,9 @@
 // The display tree flattened into the one list the renderer draws from.
 
 #include <cstdint>
+#include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,13 @@ struct DrawnItem {
   const ShapeGeometry* drawing = nullptr;      // a script's drawing, below the children
   bool drawingBounds = false;                  // the drawing has drawn anything
   std::uint64_t drawingVersion = 0;
+  std::uint64_t bitmapVersion = 0;  // attached script bitmaps: changes with their pixels
+  bool bitmapSmoothing = false;
+  std::optional<std::uint32_t> opaqueBackground;  // RGB filled under `opaqueRect`
+  Rect opaqueRect;                                 // its own bounds, twips
+  // scrollRect: shows only this rectangle of its own space (twips), moved
+  // to its origin (the matrix has that move already).
+  std::optional<std::array<double, 4>> scrollRect;
   // The tree: the parent's index in the list (-1 none) and how many items
   // after this one are its descendants. Both follow from the levels.
   int parent = -1;
@@ -56,7 +65,9 @@ struct DrawnItem {
            filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
            maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && drawing == o.drawing &&
            drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion && video == o.video &&
-           videoSmoothing == o.videoSmoothing;
+           videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&
+           bitmapSmoothing == o.bitmapSmoothing && opaqueBackground == o.opaqueBackground &&
+           opaqueRect == o.opaqueRect && scrollRect == o.scrollRect;
   }
 };
 

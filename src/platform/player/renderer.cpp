@@ -61,12 +61,15 @@ void DrawList(RenderContext& c, std::span<const DrawnItem> list, const cairo_mat
 }
 
 // A bitmap placed directly draws at one pixel per 20 twips.
-void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, const ColorTransform& cx) {
+void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, const ColorTransform& cx,
+                bool smooth = false) {
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmapId = b.id;
+  // A script's bitmap is in no library: the fill names it directly (not owning it).
+  if (b.id == 0) f.scriptBitmap = std::shared_ptr<const BitmapDef>(std::shared_ptr<const BitmapDef>(), &b);
   f.matrix.scaleX = f.matrix.scaleY = 20;
-  f.smooth = false;
+  f.smooth = smooth;
   ShapeLayer layer;
   layer.fills.push_back(f);
   layer.fillPaths.push_back({Edge{0, 0, 0, 0, b.width * 20.0, 0, false},
@@ -147,7 +150,7 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
       break;
     }
     case Character::Kind::kBitmap:
-      DrawBitmap(c, static_cast<const BitmapDef&>(*d), m, cx);
+      DrawBitmap(c, static_cast<const BitmapDef&>(*d), m, cx, inst.bitmapSmoothing);
       break;
     case Character::Kind::kVideo:
       DrawVideo(c, inst, m, cx);
@@ -168,7 +171,27 @@ void DrawItem(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& par
   if (!Invertible(m)) return;
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
+  if (!inst.scrollRect && !inst.opaqueBackground) {
+    DrawBlended(c, inst, parent, m, cx);
+    return;
+  }
+  cairo_save(c.cr);
+  cairo_set_matrix(c.cr, &m);
+  if (inst.scrollRect) {
+    const auto& s = *inst.scrollRect;
+    cairo_rectangle(c.cr, s[0], s[1], s[2], s[3]);
+    cairo_clip(c.cr);
+  }
+  if (inst.opaqueBackground && !c.mask) {
+    const Rect& r = inst.opaqueRect;
+    const std::uint32_t rgb = *inst.opaqueBackground;
+    cairo_rectangle(c.cr, r.xmin, r.ymin, r.Width(), r.Height());
+    cairo_set_source_rgb(c.cr, ((rgb >> 16) & 255) / 255.0, ((rgb >> 8) & 255) / 255.0, (rgb & 255) / 255.0);
+    cairo_fill(c.cr);
+  }
+  cairo_identity_matrix(c.cr);
   DrawBlended(c, inst, parent, m, cx);
+  cairo_restore(c.cr);
 }
 
 void RenderItems(cairo_t* cr, const MovieLibrary& lib, std::span<const DrawnItem> items, const cairo_matrix_t& base,

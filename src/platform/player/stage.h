@@ -2,10 +2,12 @@
 // The running movie: the display list of every timeline, frame execution,
 // and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -24,6 +26,7 @@ struct TimelineState;
 struct Instance;
 class Avm1;
 class VideoDisplay;
+class BitmapData;
 struct AsObject;
 struct AsValue;
 
@@ -47,6 +50,7 @@ struct Drawing {
   bool hasLineStyle = false;
   LineStyle lineStyle;
   std::size_t edges = 0;
+  std::vector<std::shared_ptr<const BitmapData>> bitmaps;  // bitmap fills: their changes show
   // Changes with every change, so that a repaint can tell (see NextDrawingVersion).
   std::uint64_t version = NextDrawingVersion();
 };
@@ -95,6 +99,11 @@ struct Instance {
   std::vector<Filter> filters;
   // Videos: the decoder and the picture shown, made when first drawn.
   std::shared_ptr<VideoDisplay> video;
+  std::shared_ptr<BitmapData> bitmap;  // attachBitmap: shown live, def is its picture
+  bool bitmapSmoothing = false;
+  bool cacheAsBitmap = false;
+  std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
+  std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -176,11 +185,13 @@ class Stage {
   ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
   ClipHandle AttachMovie(ClipHandle parent, const std::string& exportName, const std::string& name, int depth);
   ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
+  ClipHandle AttachBitmap(ClipHandle parent, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing);
   void RemoveClip(ClipHandle clip);
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
   bool Bounds(const Instance& inst, Rect& out, bool local = false);
+  static bool LocalBounds(const Instance& inst, Rect& out);
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);

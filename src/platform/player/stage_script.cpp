@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/player/avm1.h"
+#include "platform/player/bitmap_data.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
 #include "platform/swf/tags.h"
@@ -71,6 +72,14 @@ void CharacterBox(const Character* d, const Matrix& m, Box& box) {
 
 void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
+  if (inst.scrollRect) {
+    // A scrolled clip is as large as its window, at its origin.
+    const auto& s = *inst.scrollRect;
+    box.AddRect(Rect{0, static_cast<std::int32_t>(std::lround(std::min(s[2], 1e8) * 20)), 0,
+                     static_cast<std::int32_t>(std::lround(std::min(s[3], 1e8) * 20))},
+                m);
+    return;
+  }
   if (inst.sprite) {
     if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
     for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
@@ -87,6 +96,15 @@ double Length(double a, double b) { return std::sqrt(a * a + b * b); }
 
 std::size_t Stage::FileBytes() const {
   return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
+}
+
+bool Stage::LocalBounds(const Instance& inst, Rect& out) {
+  Box box;
+  InstanceBox(inst, Matrix{}, box, 0);
+  if (box.Empty()) return false;
+  out = Rect{static_cast<std::int32_t>(std::floor(box.x0)), static_cast<std::int32_t>(std::ceil(box.x1)),
+             static_cast<std::int32_t>(std::floor(box.y0)), static_cast<std::int32_t>(std::ceil(box.y1))};
+  return true;
 }
 
 bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
@@ -324,6 +342,17 @@ ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name
   Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
   if (!inst) return kNoClip;
   InitSprite(*inst, 0);
+  return inst->serial;
+}
+
+ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || !bitmap || bitmap->Disposed()) return kNoClip;
+  // The picture lives as long as the bitmap object, which the node holds.
+  Instance* inst = NewScriptInstance(*parent, depth, "", bitmap->Def().get());
+  if (!inst) return kNoClip;
+  inst->bitmap = std::move(bitmap);
+  inst->bitmapSmoothing = smoothing;
   return inst->serial;
 }
 

@@ -1,0 +1,345 @@
+// The drawing API of movie clips: lines, fills and gradients that scripts draw
+// below a clip's children.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/player/avm1.h"
+#include "platform/player/avm1_builtins.h"
+#include "platform/player/avm1_geom.h"
+#include "platform/player/bitmap_data.h"
+#include "platform/player/stage.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+std::string Str(Avm1& vm, const AsValue& v) { return vm.ToString(v); }
+
+TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, ClipHandle* clip = nullptr) {
+  const ClipHandle h = vm.ClipOf(self);
+  if (clip) *clip = h;
+  return vm.GetStage().TimelineOf(h);
+}
+
+AsObject* ArraySelf(const AsValue& self) {
+  AsObject* o = Self(self);
+  return o && o->isArray ? o : nullptr;
+}
+
+// ---- drawing API
+
+constexpr std::size_t kMaxDrawingEdges = std::size_t{1} << 18;
+
+Drawing* Pen(Avm1& vm, const AsValue& self) {
+  TimelineState* tl = ClipTimeline(vm, self);
+  if (!tl) return nullptr;
+  if (!tl->drawing) tl->drawing = std::make_shared<Drawing>();
+  tl->drawing->version = NextDrawingVersion();  // about to change: the next paint must draw
+  return tl->drawing.get();
+}
+
+ShapeLayer& TopLayer(Drawing& d) {
+  if (d.geometry.layers.empty()) d.geometry.layers.emplace_back();
+  return d.geometry.layers.back();
+}
+
+void Grow(Drawing& d, double x, double y, double margin) {
+  Rect& b = d.geometry.bounds;
+  const auto x0 = static_cast<std::int32_t>(std::floor(x - margin)), x1 = static_cast<std::int32_t>(std::ceil(x + margin));
+  const auto y0 = static_cast<std::int32_t>(std::floor(y - margin)), y1 = static_cast<std::int32_t>(std::ceil(y + margin));
+  if (!d.hasBounds) {
+    b = Rect{x0, x1, y0, y1};
+    d.hasBounds = true;
+    return;
+  }
+  b.xmin = std::min(b.xmin, x0), b.xmax = std::max(b.xmax, x1);
+  b.ymin = std::min(b.ymin, y0), b.ymax = std::max(b.ymax, y1);
+}
+
+void AddEdge(Drawing& d, const Edge& e, bool fillOnly = false) {
+  if (d.edges >= kMaxDrawingEdges) return;
+  ++d.edges;
+  ShapeLayer& layer = TopLayer(d);
+  double margin = 0;
+  if (d.filling && !layer.fillPaths.empty()) layer.fillPaths[0].push_back(e);
+  if (!fillOnly && d.line >= 0 && d.line < static_cast<int>(layer.linePaths.size())) {
+    layer.linePaths[static_cast<std::size_t>(d.line)].push_back(e);
+    margin = layer.lines[static_cast<std::size_t>(d.line)].width / 2;
+  }
+  Grow(d, e.x0, e.y0, margin);
+  Grow(d, e.x1, e.y1, margin);
+  if (e.curve) Grow(d, e.cx, e.cy, margin);
+  d.penX = e.x1, d.penY = e.y1;
+}
+
+void CloseContour(Drawing& d) {
+  if (d.filling && (d.penX != d.startX || d.penY != d.startY)) {
+    const double x = d.penX, y = d.penY;
+    AddEdge(d, Edge{x, y, 0, 0, d.startX, d.startY, false}, true);
+  }
+}
+
+// A coordinate in twips: as Flash converts them, NaN (a missing or
+// non-numeric argument) is 0 and infinities saturate.
+bool Coord(Avm1& vm, AsArgs a, std::size_t i, double& out) {
+  const double v = Num(vm, a, i);
+  out = std::isnan(v) ? 0.0 : std::clamp(v, -1e7, 1e7) * 20;
+  return true;
+}
+
+Rgba ColorArg(Avm1& vm, const AsValue& rgb, const AsValue& alpha) {
+  const double c = vm.ToNumber(rgb);
+  const auto v = static_cast<std::uint32_t>(ToInt32(c));
+  const double a = alpha.IsUndefined() ? 100 : vm.ToNumber(alpha);
+  return Rgba{static_cast<std::uint8_t>((v >> 16) & 255), static_cast<std::uint8_t>((v >> 8) & 255),
+              static_cast<std::uint8_t>(v & 255),
+              static_cast<std::uint8_t>(std::isnan(a) ? 255 : std::clamp(a, 0.0, 100.0) * 255 / 100 + 0.5)};
+}
+
+void StartFill(Drawing& d, const FillStyle& f) {
+  CloseContour(d);
+  ShapeLayer layer;
+  layer.fills.push_back(f);
+  layer.fillPaths.emplace_back();
+  d.line = -1;
+  if (d.hasLineStyle) {
+    layer.lines.push_back(d.lineStyle);
+    layer.linePaths.emplace_back();
+    d.line = 0;
+  }
+  if (d.geometry.layers.size() < 100000) d.geometry.layers.push_back(std::move(layer));
+  d.filling = true;
+  d.startX = d.penX, d.startY = d.penY;
+}
+
+AsValue DrBeginFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  const bool none = a.empty() || a[0].IsUndefined();
+  FillStyle f;
+  if (!none) f.color = ColorArg(vm, a[0], Arg(a, 1));
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  if (none) {
+    CloseContour(*d);
+    d->filling = false;
+    return {};
+  }
+  StartFill(*d, f);
+  return {};
+}
+
+// A gradient's matrix from a {matrixType:"box"} object, a Matrix or {a..i}.
+Matrix GradientMatrix(Avm1& vm, const AsValue& m) {
+  Matrix out;
+  if (m.type != AsValue::Type::kObject) return out;
+  auto num = [&](const char* n) {
+    const double d = vm.ToNumber(vm.Get(m, n));
+    return std::isfinite(d) ? d : 0.0;
+  };
+  const AsValue type = vm.Get(m, "matrixType");
+  if (type.type == AsValue::Type::kString && type.Text() == "box") {
+    const double w = num("w"), h = num("h"), r = num("r"), x = num("x"), y = num("y");
+    out.scaleX = w / 1638.4 * std::cos(r);
+    out.rotateSkew0 = w / 1638.4 * std::sin(r);
+    out.rotateSkew1 = -h / 1638.4 * std::sin(r);
+    out.scaleY = h / 1638.4 * std::cos(r);
+    out.translateX = static_cast<std::int32_t>(std::lround(std::clamp((x + w / 2) * 20, -2e9, 2e9)));
+    out.translateY = static_cast<std::int32_t>(std::lround(std::clamp((y + h / 2) * 20, -2e9, 2e9)));
+    return out;
+  }
+  if (!vm.Get(m, "tx").IsUndefined() || (!vm.Get(m, "a").IsUndefined() && vm.Get(m, "g").IsUndefined())) {
+    out.scaleX = num("a"), out.rotateSkew0 = num("b"), out.rotateSkew1 = num("c"), out.scaleY = num("d");
+    out.translateX = static_cast<std::int32_t>(std::lround(std::clamp(num("tx") * 20, -2e9, 2e9)));
+    out.translateY = static_cast<std::int32_t>(std::lround(std::clamp(num("ty") * 20, -2e9, 2e9)));
+    return out;
+  }
+  // The 3x3 form: a b _ / d e _ / g h _, in pixels.
+  out.scaleX = num("a") / 1638.4, out.rotateSkew0 = num("b") / 1638.4;
+  out.rotateSkew1 = num("d") / 1638.4, out.scaleY = num("e") / 1638.4;
+  out.translateX = static_cast<std::int32_t>(std::lround(std::clamp(num("g") * 20, -2e9, 2e9)));
+  out.translateY = static_cast<std::int32_t>(std::lround(std::clamp(num("h") * 20, -2e9, 2e9)));
+  return out;
+}
+
+// Flash reads the gradient's lists as any object with a length and numbered
+// members, so objects that only look like arrays work too.
+std::vector<AsValue> ListOf(Avm1& vm, const AsValue& v, std::size_t most) {
+  std::vector<AsValue> out;
+  if (v.type != AsValue::Type::kObject) return out;
+  if (AsObject* arr = ArraySelf(v)) {
+    out.assign(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(std::min(arr->elems.size(), most)));
+    return out;
+  }
+  const double n = vm.ToNumber(vm.Get(v, "length"));
+  for (std::size_t i = 0; std::isfinite(n) && static_cast<double>(i) < n && i < most; ++i) {
+    out.push_back(vm.Get(v, std::to_string(i)));
+  }
+  return out;
+}
+
+// The stops are as many as the shortest list has.
+bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
+  const std::string type = Str(vm, Arg(a, 0));
+  if (type != "linear" && type != "radial") return false;
+  const std::vector<AsValue> colors = ListOf(vm, Arg(a, 1), 15), alphas = ListOf(vm, Arg(a, 2), 15),
+                             ratios = ListOf(vm, Arg(a, 3), 15);
+  const std::size_t n = std::min({colors.size(), alphas.size(), ratios.size()});
+  if (n == 0) return false;
+  f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double r = vm.ToNumber(ratios[i]);
+    f.gradient.stops.push_back(
+        {static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)), ColorArg(vm, colors[i], alphas[i])});
+  }
+  f.matrix = GradientMatrix(vm, Arg(a, 4));
+  const std::string spread = Str(vm, Arg(a, 5));
+  f.gradient.spread = spread == "reflect" ? 1 : spread == "repeat" ? 2 : 0;
+  f.gradient.interpolation = Str(vm, Arg(a, 6)) == "linearRGB" ? 1 : 0;
+  if (a.size() > 7 && f.kind == FillStyle::Kind::kRadial) {
+    const double focal = Num(vm, a, 7);
+    if (std::isfinite(focal) && focal != 0) {
+      f.kind = FillStyle::Kind::kFocal;
+      f.gradient.focal = std::clamp(focal, -1.0, 1.0);
+    }
+  }
+  return true;
+}
+
+AsValue DrBeginGradientFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  FillStyle f;
+  if (!GradientFill(vm, a, f)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  StartFill(*d, f);
+  return {};
+}
+
+// beginBitmapFill(bitmap, matrix, repeat, smoothing)
+AsValue DrBeginBitmapFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::shared_ptr<BitmapData> bmp = ScriptBitmap(Arg(a, 0));
+  if (!bmp) return {};
+  GeomMatrix m;
+  ReadGeomMatrix(vm, Arg(a, 1), m);
+  FillStyle f;
+  f.kind = FillStyle::Kind::kBitmap;
+  f.scriptBitmap = bmp->Def();
+  // Bitmap pixels to the drawing's twips.
+  f.matrix = m.ToTwips();
+  f.matrix.scaleX *= 20, f.matrix.rotateSkew0 *= 20, f.matrix.rotateSkew1 *= 20, f.matrix.scaleY *= 20;
+  f.repeat = a.size() <= 2 || vm.ToBool(a[2]);
+  f.smooth = a.size() > 3 && vm.ToBool(a[3]);
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  if (std::find(d->bitmaps.begin(), d->bitmaps.end(), bmp) == d->bitmaps.end()) d->bitmaps.push_back(bmp);
+  StartFill(*d, f);
+  return {};
+}
+
+AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
+  const double t = Num(vm, a, 0);
+  if (a.empty() || a[0].IsUndefined() || std::isnan(t)) {
+    if (Drawing* d = Pen(vm, self)) {
+      d->hasLineStyle = false;
+      d->line = -1;
+    }
+    return {};
+  }
+  LineStyle l;
+  // 0 is a hairline: one device pixel at any scale.
+  l.width = std::clamp(t, 0.0, 255.0) * 20;
+  l.color = ColorArg(vm, Arg(a, 1), Arg(a, 2));
+  const std::string scale = Str(vm, Arg(a, 4));
+  l.noHScale = scale == "none" || scale == "horizontal";
+  l.noVScale = scale == "none" || scale == "vertical";
+  const std::string caps = Str(vm, Arg(a, 5)), joints = Str(vm, Arg(a, 6));
+  l.startCap = l.endCap = caps == "none" ? 1 : caps == "square" ? 2 : 0;
+  l.join = joints == "bevel" ? 1 : joints == "miter" ? 2 : 0;
+  if (a.size() > 7) {
+    const double ml = Num(vm, a, 7);
+    if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
+  }
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  d->lineStyle = l;
+  d->hasLineStyle = true;
+  ShapeLayer& layer = TopLayer(*d);
+  if (layer.lines.size() >= 10000) return {};
+  layer.lines.push_back(l);
+  layer.linePaths.emplace_back();
+  d->line = static_cast<int>(layer.lines.size() - 1);
+  return {};
+}
+
+AsValue DrLineGradientStyle(Avm1& vm, const AsValue& self, AsArgs a) {
+  FillStyle f;
+  if (!GradientFill(vm, a, f)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d || d->line < 0) return {};
+  ShapeLayer& layer = TopLayer(*d);
+  if (d->line >= static_cast<int>(layer.lines.size())) return {};
+  LineStyle& l = layer.lines[static_cast<std::size_t>(d->line)];
+  l.hasFill = true;
+  l.fill = f;
+  d->lineStyle = l;
+  return {};
+}
+
+AsValue DrMoveTo(Avm1& vm, const AsValue& self, AsArgs a) {
+  double x, y;
+  if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  CloseContour(*d);
+  d->penX = d->startX = x;
+  d->penY = d->startY = y;
+  return {};
+}
+
+AsValue DrLineTo(Avm1& vm, const AsValue& self, AsArgs a) {
+  double x, y;
+  if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  AddEdge(*d, Edge{d->penX, d->penY, 0, 0, x, y, false});
+  return {};
+}
+
+AsValue DrCurveTo(Avm1& vm, const AsValue& self, AsArgs a) {
+  double cx, cy, x, y;
+  if (!Coord(vm, a, 0, cx) || !Coord(vm, a, 1, cy) || !Coord(vm, a, 2, x) || !Coord(vm, a, 3, y)) return {};
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  AddEdge(*d, Edge{d->penX, d->penY, cx, cy, x, y, true});
+  return {};
+}
+
+AsValue DrEndFill(Avm1& vm, const AsValue& self, AsArgs) {
+  Drawing* d = Pen(vm, self);
+  if (!d) return {};
+  CloseContour(*d);
+  d->filling = false;
+  return {};
+}
+
+AsValue DrClear(Avm1& vm, const AsValue& self, AsArgs) {
+  if (TimelineState* tl = ClipTimeline(vm, self)) tl->drawing.reset();
+  return {};
+}
+
+}  // namespace
+
+void InstallDrawing(Avm1& vm) {
+  const std::pair<const char*, AsNative> methods[] = {
+      {"beginFill", DrBeginFill},
+      {"beginGradientFill", DrBeginGradientFill},
+      {"beginBitmapFill", DrBeginBitmapFill},
+      {"lineStyle", DrLineStyle},
+      {"lineGradientStyle", DrLineGradientStyle},
+      {"moveTo", DrMoveTo},
+      {"lineTo", DrLineTo},
+      {"curveTo", DrCurveTo},
+      {"endFill", DrEndFill},
+      {"clear", DrClear},
+  };
+  for (auto& [n, f] : methods) vm.NewFunction(n, f, vm.ClipProto());
+}
+
+}  // namespace quarvel::player::avm1_builtins
