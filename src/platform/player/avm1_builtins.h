@@ -24,5 +24,6 @@ T* SelfData(const AsValue& self) {
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+void InstallStdlib(Avm1& vm);  // Array, String, Number, Boolean, Math, conversions
 
 }  // namespace quarvel::player::avm1_builtins
