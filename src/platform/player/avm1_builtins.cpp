@@ -56,6 +56,7 @@ AsValue ObjToString(Avm1& vm, const AsValue& self, AsArgs) {
   if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return AsValue::String(Str(vm, o->primitive));
   if (self.type == AsValue::Type::kClip) return AsValue::String(vm.ToString(self));
   if (AsObject* o = Self(self); o && o->isArray) return AsValue::String(vm.Join(o, ","));
+  if (AsObject* o = Self(self); o && o->fn) return AsValue::String("[type Function]");
   return AsValue::String("[object Object]");
 }
 
@@ -879,6 +880,7 @@ void Avm1::InstallBuiltins() {
 
   // Groups of classes in files of their own (avm1_builtins.h).
   avm1_builtins::InstallStdlib(*this);
+  avm1_builtins::InstallDate(*this);
 }
 
 }  // namespace quarvel::player

@@ -22,8 +22,13 @@ T* SelfData(const AsValue& self) {
   return o ? o->Native<T>() : nullptr;
 }
 
+// What getVersion and System.capabilities.version report: a desktop player
+// for Linux.
+inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
+
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
 void InstallStdlib(Avm1& vm);  // Array, String, Number, Boolean, Math, conversions
+void InstallDate(Avm1& vm);
 
 }  // namespace quarvel::player::avm1_builtins
