@@ -881,6 +881,9 @@ void Avm1::InstallBuiltins() {
   // Groups of classes in files of their own (avm1_builtins.h).
   avm1_builtins::InstallStdlib(*this);
   avm1_builtins::InstallDate(*this);
+  avm1_builtins::InstallXml(*this);
+  avm1_builtins::InstallLoad(*this);
+  avm1_builtins::InstallSystem(*this);
 }
 
 }  // namespace quarvel::player

@@ -30,5 +30,12 @@ inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
 // void InstallSomething(Avm1& vm);
 void InstallStdlib(Avm1& vm);  // Array, String, Number, Boolean, Math, conversions
 void InstallDate(Avm1& vm);
+void InstallXml(Avm1& vm);     // XML, XMLNode
+void InstallLoad(Avm1& vm);    // LoadVars, MovieClipLoader, loading for XML and clips (after InstallXml)
+void InstallSystem(Avm1& vm);  // System, SharedObject, ExternalInterface
+
+// getURL and what compiles to it (loadMovie, loadVariables, fscommand):
+// `flags` are GetURL2's (1 load variables, 2 the target is a clip).
+bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags);
 
 }  // namespace quarvel::player::avm1_builtins

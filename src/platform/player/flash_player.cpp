@@ -189,6 +189,7 @@ void FlashPlayer::SetMovie(const std::string& path) {
   }
   if (LoadMovieBytes(bytes)) {
     impl_->moviePath = path;
+    impl_->stage->SetMovieFolder(std::filesystem::absolute(std::filesystem::path(path), ec).parent_path().string());
   } else {
     impl_->loadError = path + ": " + impl_->loadError;
   }

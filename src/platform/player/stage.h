@@ -179,6 +179,10 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // The folder of the movie's file, which scripts load files from; empty
+  // for a movie given as bytes (then nothing loads).
+  void SetMovieFolder(std::string folder) { movieFolder_ = std::move(folder); }
+  const std::string& MovieFolder() const { return movieFolder_; }
 
  private:
   enum class PendingKind { kCode, kMethod, kConstruct };
@@ -227,6 +231,7 @@ class Stage {
   std::set<int> initDone_;  // sprites whose DoInitAction ran
   SpriteDef emptySprite_;
   std::set<std::string> skipped_;
+  std::string movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
