@@ -397,8 +397,10 @@ AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::Bool(true);
 }
 
-AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs) {
-  vm.Skip("unloading a clip's loaded movie");
+AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
+  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0));
+  if (target.IsUndefined()) return AsValue::Bool(false);
+  vm.GetStage().UnloadClip(vm.ClipOf(target));
   return AsValue::Bool(true);
 }
 
@@ -422,8 +424,8 @@ AsValue McLoadMovie(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 
-AsValue McUnloadMovie(Avm1& vm, const AsValue&, AsArgs) {
-  vm.Skip("unloading a clip's loaded movie");
+AsValue McUnloadMovie(Avm1& vm, const AsValue& self, AsArgs) {
+  vm.GetStage().UnloadClip(vm.ClipOf(self));
   return {};
 }
 
@@ -449,7 +451,7 @@ bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string
   if (loadVariables) {
     Enqueue(vm, {LoadKind::kClipVariables, url, clip, {}, false, 0});
   } else if (url.empty()) {
-    vm.Skip("unloading a clip's loaded movie");
+    vm.GetStage().UnloadClip(vm.ClipOf(clip));
   } else {
     Enqueue(vm, {LoadKind::kClip, url, clip, {}, false, 0});
   }

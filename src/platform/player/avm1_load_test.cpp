@@ -257,6 +257,29 @@ TEST(Avm1Load, NothingLoadsForAMovieGivenAsBytes) {
   EXPECT_EQ(r.Get("ok"), "false");
 }
 
+TEST(Avm1Load, UnloadMovieEmptiesTheClipAndKeepsIt) {
+  auto withBox = [](bool unload) {
+    auto b = Movie();
+    testing::ShapeBuilder square;
+    square.Rectangle(0, 0, 400, 400, square.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, square);
+    b.DefineSprite(5, testing::Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+    b.PlaceObject2({.depth = 1, .characterId = 5, .name = "box"});
+    Actions a;
+    if (unload) a.Append(Do(Method(Var("box"), "unloadMovie")));
+    Set(a, "kind", Actions().Append(Var("box")).Raw(Code(Action::kTypeOf)));
+    b.DoAction(a.Stop()).ShowFrame();
+    return b;
+  };
+  for (bool unload : {false, true}) {
+    Played r(withBox(unload));
+    gdi::Bitmap bmp;
+    r.player.Paint(bmp);
+    EXPECT_EQ(bmp.GetPixel(5, 5), unload ? gdi::Color(255, 255, 255) : gdi::Color(255, 0, 0)) << unload;
+    EXPECT_EQ(r.Get("kind"), "movieclip");
+  }
+}
+
 TEST(Avm1System, CapabilitiesSharedObjectsAndHostCalls) {
   Actions a;
   Set(a, "caps", Member(Var("System"), "capabilities"));

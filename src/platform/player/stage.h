@@ -172,6 +172,8 @@ class Stage {
   ClipHandle AttachMovie(ClipHandle parent, const std::string& exportName, const std::string& name, int depth);
   ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
   void RemoveClip(ClipHandle clip);
+  // unloadMovie: the clip stays where it is, empty and stopped.
+  void UnloadClip(ClipHandle clip);
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.

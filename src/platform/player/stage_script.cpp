@@ -338,6 +338,18 @@ void Stage::RemoveClip(ClipHandle clip) {
   parent->list.erase(it);
 }
 
+void Stage::UnloadClip(ClipHandle clip) {
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
+  TimelineState& tl = *inst->sprite;
+  SetPlaying(tl, false);
+  for (auto& [depth, child] : tl.list) Discard(child);
+  tl.list.clear();
+  tl.drawing.reset();
+  tl.def = &emptySprite_.timeline;
+  tl.current = 0;
+}
+
 void Stage::SwapDepths(ClipHandle clip, int depth) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && inst->sprite ? TimelineOf(inst->parent) : nullptr;
