@@ -1,5 +1,5 @@
 // The built-in objects and functions of ActionScript 1/2 that animations use:
-// Object, Function, Color, Sound, MovieClip methods and the global functions
+// Object, Function, Color, MovieClip methods and the global functions
 // that reach the player.
 #include <algorithm>
 #include <cctype>
@@ -725,26 +725,6 @@ AsValue ColorGetTransform(Avm1& vm, const AsValue& self, AsArgs) {
   return AsValue::Object(o);
 }
 
-// ---- Sound: event sounds by exported name
-
-AsValue SoundAttach(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (AsObject* o = Self(self)) vm.SetProp(o, "__sound", AsValue::String(Str(vm, Arg(a, 0))), true);
-  return {};
-}
-
-AsValue SoundStart(Avm1& vm, const AsValue& self, AsArgs) {
-  AsObject* o = Self(self);
-  if (!o) return {};
-  const AsValue name = vm.Get(self, "__sound");
-  if (name.type == AsValue::Type::kString) vm.GetStage().StartSound(name.Text());
-  return {};
-}
-
-AsValue SoundStop(Avm1& vm, const AsValue&, AsArgs) {
-  vm.GetStage().StopAllSounds();
-  return {};
-}
-
 AsValue KeyIsDown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
 AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
 
@@ -781,7 +761,6 @@ void Avm1::InstallBuiltins() {
   booleanProto_ = obj(objectProto_);
   clipProto_ = obj(objectProto_);
   colorProto_ = obj(objectProto_);
-  AsObject* soundProto = obj(objectProto_);
 
   fn(objectProto_, "toString", ObjToString);
   fn(objectProto_, "valueOf", ObjValueOf);
@@ -842,11 +821,6 @@ void Avm1::InstallBuiltins() {
                                                            {"getTransform", ColorGetTransform}};
   for (auto& [n, f] : colorMethods) fn(colorProto_, n, f);
   SetProp(global_, "Color", AsValue::Object(ctor("Color", ColorCtor, colorProto_)), true);
-  fn(soundProto, "attachSound", SoundAttach);
-  fn(soundProto, "start", SoundStart);
-  fn(soundProto, "stop", SoundStop);
-  fn(soundProto, "setVolume", Nothing);
-  fn(soundProto, "setPan", Nothing);
   AsObject* matrixProto = obj(objectProto_);
   fn(matrixProto, "createGradientBox", MatrixGradientBox);
   AsObject* geom = obj(objectProto_);
@@ -854,7 +828,6 @@ void Avm1::InstallBuiltins() {
   AsObject* flash = obj(objectProto_);
   SetProp(flash, "geom", AsValue::Object(geom), true);
   SetProp(global_, "flash", AsValue::Object(flash), true);
-  SetProp(global_, "Sound", AsValue::Object(ctor("Sound", Nothing, soundProto)), true);
 
   const std::pair<const char*, AsNative> globals[] = {
       {"setInterval", SetInterval},   {"clearInterval", ClearTimer}, {"ASSetPropFlags", Nothing},
@@ -884,6 +857,7 @@ void Avm1::InstallBuiltins() {
   avm1_builtins::InstallXml(*this);
   avm1_builtins::InstallLoad(*this);
   avm1_builtins::InstallSystem(*this);
+  avm1_builtins::InstallSound(*this);
 }
 
 }  // namespace quarvel::player

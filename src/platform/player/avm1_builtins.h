@@ -33,9 +33,13 @@ void InstallDate(Avm1& vm);
 void InstallXml(Avm1& vm);     // XML, XMLNode
 void InstallLoad(Avm1& vm);    // LoadVars, MovieClipLoader, loading for XML and clips (after InstallXml)
 void InstallSystem(Avm1& vm);  // System, SharedObject, ExternalInterface
+void InstallSound(Avm1& vm);
 
 // getURL and what compiles to it (loadMovie, loadVariables, fscommand):
 // `flags` are GetURL2's (1 load variables, 2 the target is a clip).
+// The bytes of a file beside the movie that `url` names; false for URLs,
+// paths out of the movie's folder and files that cannot be read.
+bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out);
 bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags);
 
 }  // namespace quarvel::player::avm1_builtins

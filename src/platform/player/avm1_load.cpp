@@ -431,6 +431,12 @@ AsValue McUnloadMovie(Avm1& vm, const AsValue& self, AsArgs) {
 
 }  // namespace
 
+bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out) {
+  if (IsUrl(url)) vm.Skip("loading from the network (offline)");
+  const fs::path file = LocalFile(vm, url);
+  return !file.empty() && ReadFile(file, out);
+}
+
 bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags) {
   const std::string lower = avm1_detail::Lower(url);
   // fscommand talks to a host program; the player has none.

@@ -3,54 +3,10 @@
 // builder-made movies.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <random>
-
 #include "platform/player/avm1_test_script.h"
 
 namespace quarvel::player::script_test {
 namespace {
-
-namespace fs = std::filesystem;
-
-// A folder of its own per test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device rd;
-    root_ = fs::temp_directory_path() / ("quarvel_load_" + std::to_string(rd()));
-    dir_ = root_ / "movie";
-    fs::create_directories(dir_);
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  const fs::path& Dir() const { return dir_; }
-  const fs::path& Parent() const { return root_; }
-  void Write(const fs::path& p, const std::string& text) const { std::ofstream(p, std::ios::binary) << text; }
-
- private:
-  fs::path root_, dir_;
-};
-
-// A movie in `folder` whose first frame runs `code`.
-struct PlayedFile {
-  FlashPlayer player;
-  PlayedFile(const TempFolder& folder, const Actions& code) {
-    const fs::path movie = folder.Dir() / "movie.swf";
-    Script(code).WriteFile(movie.string());
-    player.SetSize(100, 100);
-    player.SetMovie(movie.string());
-    EXPECT_EQ(player.LoadError(), "");
-  }
-  std::string Get(const std::string& v) const { return player.GetVariable(v); }
-  bool Skipped(const std::string& what) const {
-    const auto s = player.SkippedFeatures();
-    return std::find(s.begin(), s.end(), what) != s.end();
-  }
-};
 
 // function (args) { _root.name = <value> ... } as statements on the main timeline.
 Actions SetRoot(const std::string& name, const Actions& value) {

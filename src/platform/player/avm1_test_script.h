@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -86,6 +89,47 @@ struct Played {
     player.SetQuality("Low");
     EXPECT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError();
   }
+  std::string Get(const std::string& v) const { return player.GetVariable(v); }
+  bool Skipped(const std::string& what) const {
+    const auto s = player.SkippedFeatures();
+    return std::find(s.begin(), s.end(), what) != s.end();
+  }
+};
+
+// A folder of its own per test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::random_device rd;
+    root_ = std::filesystem::temp_directory_path() / ("quarvel_load_" + std::to_string(rd()));
+    dir_ = root_ / "movie";
+    std::filesystem::create_directories(dir_);
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+  const std::filesystem::path& Dir() const { return dir_; }
+  const std::filesystem::path& Parent() const { return root_; }
+  void Write(const std::filesystem::path& p, const std::string& text) const { std::ofstream(p, std::ios::binary) << text; }
+
+ private:
+  std::filesystem::path root_, dir_;
+};
+
+// A movie written into `folder` and played from there (so that it finds
+// the files beside it), with an optional sound listener.
+struct PlayedFile {
+  FlashPlayer player;
+  PlayedFile(const TempFolder& folder, const SwfBuilder& movie, SoundEventListener* listener = nullptr) {
+    const std::filesystem::path file = folder.Dir() / "movie.swf";
+    movie.WriteFile(file);
+    player.SetSize(100, 100);
+    player.SetSoundListener(listener);
+    player.SetMovie(file.string());
+    EXPECT_EQ(player.LoadError(), "");
+  }
+  PlayedFile(const TempFolder& folder, const Actions& code) : PlayedFile(folder, Script(code)) {}
   std::string Get(const std::string& v) const { return player.GetVariable(v); }
   bool Skipped(const std::string& what) const {
     const auto s = player.SkippedFeatures();

@@ -181,6 +181,10 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // Sound objects: a sound by id with its SOUNDINFO record (offset, loops,
+  // levels, stop), and sounds scripts load at run time under ids of their own.
+  void StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info);
+  void DefineScriptSound(int soundId, std::span<const std::uint8_t> body);
   // The folder of the movie's file, which scripts load files from; empty
   // for a movie given as bytes (then nothing loads).
   void SetMovieFolder(std::string folder) { movieFolder_ = std::move(folder); }

@@ -258,6 +258,14 @@ void Stage::StartSound(const std::string& exportName) {
   if (listener_) listener_->OnStartSound(lib_.FindName(exportName), exportName, kPlainInfo, timeMs_);
 }
 
+void Stage::StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info) {
+  if (listener_) listener_->OnStartSound(soundId, name, info, timeMs_);
+}
+
+void Stage::DefineScriptSound(int soundId, std::span<const std::uint8_t> body) {
+  if (listener_) listener_->OnDefineSound(soundId, body);
+}
+
 Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def) {
   if (depth < -kDepthOffset || depth > kMaxScriptDepth) return nullptr;
   if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
