@@ -14,7 +14,7 @@ namespace quarvel::player::avm1_builtins {
 namespace {
 
 constexpr int kElement = 1, kText = 3;
-constexpr std::size_t kMaxNodes = std::size_t{1} << 18;
+constexpr std::size_t kMaxNodes = std::size_t{1} << 16;  // each node is three script objects
 constexpr int kMaxDepth = 256;
 
 // Flash's parse results (XML.status).
@@ -310,6 +310,8 @@ void ParseInto(Avm1& vm, AsObject* doc, const std::string& text) {
   XmlNode* n = NodeOf(doc);
   if (!n) return;
   while (!n->children.empty()) Detach(vm, n->children.back());
+  // A document costs about its text again in nodes; a frame may make only so much.
+  if (!vm.Charge(text.size() * 4)) return;
   Parser p{vm, text, vm.ToBool(vm.Get(AsValue::Object(doc), "ignoreWhite")), {}, {}};
   const int status = p.Run(doc);
   vm.SetProp(doc, "status", AsValue::Number(status));
