@@ -393,6 +393,24 @@ int CompareValues(Avm1& vm, const AsValue& x, const AsValue& y, int flags) {
   return (flags & kDescending) ? -r : r;
 }
 
+// A stable merge sort that stays in bounds whatever the comparison says:
+// script compare functions may be inconsistent (random shuffles), which
+// the standard algorithms do not allow.
+template <typename Less>
+void MergeSort(std::vector<std::size_t>& v, Less less) {
+  std::vector<std::size_t> tmp(v.size());
+  for (std::size_t width = 1; width < v.size(); width *= 2) {
+    for (std::size_t lo = 0; lo < v.size(); lo += 2 * width) {
+      const std::size_t mid = std::min(lo + width, v.size()), hi = std::min(lo + 2 * width, v.size());
+      std::size_t i = lo, j = mid, k = lo;
+      while (i < mid && j < hi) tmp[k++] = less(v[j], v[i]) ? v[j++] : v[i++];
+      while (i < mid) tmp[k++] = v[i++];
+      while (j < hi) tmp[k++] = v[j++];
+    }
+    v.swap(tmp);
+  }
+}
+
 // Sorts the array by `compare` (negative: a before b). UNIQUESORT finds an
 // equal pair and gives 0 with the array unchanged; RETURNINDEXEDARRAY gives
 // the sorted order as indices and leaves the array as it was.
@@ -404,7 +422,7 @@ AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
   std::iota(order.begin(), order.end(), std::size_t{0});
   const std::vector<AsValue> elems = o->elems;  // compare functions may change the array
   bool equal = false;
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+  MergeSort(order, [&](std::size_t x, std::size_t y) {
     const int r = compare(elems[x], elems[y]);
     if (r == 0) equal = true;
     return r < 0;

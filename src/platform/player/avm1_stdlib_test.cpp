@@ -50,6 +50,27 @@ TEST(Avm1Sort, OptionsByFlag) {
   EXPECT_EQ(r.Get("fnDesc"), "20,5,1");
 }
 
+// The shuffle idiom sorts by a random comparison: every element stays.
+TEST(Avm1Sort, InconsistentCompareFunctionsKeepEveryElement) {
+  std::vector<Actions> items;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    items.push_back(Int(i));
+    expected += (i ? "," : "") + std::to_string(i);
+  }
+  Actions a;
+  Set(a, "list", Array(items));
+  Actions coin;
+  coin.Append(Bin(Method(Var("Math"), "random"), Dbl(0.5), Action::kSubtract)).Raw(Code(Action::kReturn));
+  a.Append(Do(Method(Var("list"), "sort", {Function({"x", "y"}, coin)})));
+  Set(a, "shuffled", Method(Var("list"), "join"));
+  a.Append(Do(Method(Var("list"), "sort", {Int(16)})));
+  Set(a, "restored", Method(Var("list"), "join"));
+  Played r(Script(a));
+  EXPECT_NE(r.Get("shuffled"), expected);
+  EXPECT_EQ(r.Get("restored"), expected);
+}
+
 TEST(Avm1Sort, SortOnFieldsWithOptions) {
   Actions a;
   auto rec = [](const char* name, int age) { return Object({{"name", Str(name)}, {"age", Int(age)}}); };
