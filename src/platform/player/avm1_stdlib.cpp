@@ -755,6 +755,8 @@ void InstallStdlib(Avm1& vm) {
       {"parseInt", ParseInt}, {"parseFloat", ParseFloat}, {"isNaN", IsNaN},           {"isFinite", IsFinite},
       {"escape", Escape},     {"unescape", Unescape},     {"getVersion", GetVersion}};
   for (auto& [n, f] : globals) fn(global, n, f);
+  // Flash 4 and 5 movies read the player's version from $version.
+  vm.SetProp(global, "$version", AsValue::String(kPlayerVersion), true);
   vm.SetProp(global, "NaN", AsValue::Number(std::nan("")), true);
   vm.SetProp(global, "Infinity", AsValue::Number(HUGE_VAL), true);
 }

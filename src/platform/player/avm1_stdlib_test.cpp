@@ -259,6 +259,7 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   Set(a, "escaped", Call("escape", {Str("a b&c=d/\xC3\xA9")}));
   Set(a, "unescaped", Call("unescape", {Str("%41%20b+c%2")}));
   Set(a, "version", Call("getVersion"));
+  Set(a, "versionVar", Var("$version"));
   Set(a, "fnText", Method(Function({}, Actions()), "toString"));
   Set(a, "objText", Method(Object({}), "toString"));
   Played v8(Script(a));
@@ -278,6 +279,7 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   EXPECT_EQ(v8.Get("escaped"), "a%20b%26c%3Dd%2F%C3%A9");
   EXPECT_EQ(v8.Get("unescaped"), "A b+c%2");
   EXPECT_EQ(v8.Get("version"), "LNX 8,0,24,0");
+  EXPECT_EQ(v8.Get("versionVar"), "LNX 8,0,24,0");
   EXPECT_EQ(v8.Get("fnText"), "[type Function]");
   EXPECT_EQ(v8.Get("objText"), "[object Object]");
   Played v5(Script(a, 5));
