@@ -70,6 +70,8 @@ fs::path LocalFile(Avm1& vm, std::string url) {
   if (folder.empty() || url.empty() || IsUrl(url)) return {};
   // Cache-busting queries name the same file.
   if (const auto q = url.find_first_of("?#"); q != std::string::npos) url.resize(q);
+  // Movies made on Windows may write their folders with backslashes.
+  std::replace(url.begin(), url.end(), '\\', '/');
   std::error_code ec;
   const fs::path base = fs::weakly_canonical(fs::path(folder), ec);
   if (ec) return {};

@@ -125,12 +125,17 @@ TEST(Avm1Load, FilesBesideTheMovieLoadOnALaterFrame) {
   folder.Write(folder.Dir() / "vars.txt", "score=42&name=Ann%20B");
   folder.Write(folder.Dir() / "data.xml", "\xEF\xBB\xBF<list>\n  <item id=\"7\"/>\n</list>");
   folder.Write(folder.Parent() / "outside.txt", "secret=1");
+  std::filesystem::create_directories(folder.Dir() / "sub");
+  folder.Write(folder.Dir() / "sub" / "more.txt", "level=3");
   Actions a;
   Set(a, "order", Str("A"));
   // lv.onLoad = function (ok) { _root.lvOk = ok; _root.order += "L"; }
   Set(a, "lv", New("LoadVars"));
   a.Append(SetMember(Var("lv"), "onLoad", Function({"ok"}, SetRoot("lvOk", Var("ok")).Append(AppendRoot("order", "L")))));
   Set(a, "asked", Method(Var("lv"), "load", {Str("vars.txt?nocache=1")}));
+  // A subfolder written the Windows way.
+  Set(a, "sub", New("LoadVars"));
+  a.Append(Do(Method(Var("sub"), "load", {Str("sub\\more.txt")})));
   // The same for a missing file, a URL and a path out of the folder.
   const std::pair<const char*, const char*> failing[] = {
       {"missing", "nothere.txt"}, {"web", "http://example.com/vars.txt"}, {"out", "../outside.txt"}};
@@ -165,6 +170,7 @@ TEST(Avm1Load, FilesBesideTheMovieLoadOnALaterFrame) {
   EXPECT_EQ(r.Get("lv.score"), "42");
   EXPECT_EQ(r.Get("lv.name"), "Ann B");
   EXPECT_EQ(r.Get("lv.loaded"), "true");
+  EXPECT_EQ(r.Get("sub.level"), "3");
   EXPECT_EQ(r.Get("missingOk"), "false");
   EXPECT_EQ(r.Get("webOk"), "false");
   EXPECT_EQ(r.Get("outOk"), "false");
