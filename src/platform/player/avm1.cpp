@@ -317,7 +317,9 @@ AsValue Avm1::ToPrimitive(const AsValue& v) {
   AsObject* o = v.obj;
   if (!o->primitive.IsUndefined()) return o->primitive;
   AsValue fn;
-  if (FindProp(o, Key("valueOf"), fn) && fn.type == AsValue::Type::kObject && fn.obj->fn && !fn.obj->fn->native) {
+  // Built-in methods count only for objects with host data (a Date's time).
+  if (FindProp(o, Key("valueOf"), fn) && fn.type == AsValue::Type::kObject && fn.obj->fn &&
+      (!fn.obj->fn->native || o->native)) {
     AsValue r = CallFunction(fn.obj, v, {});
     if (r.type != AsValue::Type::kObject) return r;
   }
@@ -365,7 +367,7 @@ std::string Avm1::ToString(const AsValue& v) {
       if (o->fn) return "[type Function]";
       AsValue fn;
       if (depth_ < kMaxCallDepth && FindProp(o, Key("toString"), fn) && fn.type == AsValue::Type::kObject &&
-          fn.obj->fn && !fn.obj->fn->native) {
+          fn.obj->fn && (!fn.obj->fn->native || o->native)) {
         const AsValue r = CallFunction(fn.obj, v, {});
         if (r.type != AsValue::Type::kObject) return ToString(r);
       }

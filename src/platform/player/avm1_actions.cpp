@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "platform/player/avm1.h"
+#include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -273,13 +274,16 @@ void Avm1::ActCall(ActionFrame& f) {
 
 void Avm1::ActGetUrl(ActionFrame& f) {
   const std::string url = f.r.String("Url");
-  if (Lower(url).rfind("fscommand:", 0) != 0) Skip("action GetURL");
+  const std::string target = f.r.String("Target");
+  avm1_builtins::GetUrl(*this, f.ctx.target, url, target, 0);
 }
 
 void Avm1::ActGetUrl2(ActionFrame& f) {
-  f.Pop();
+  const std::uint8_t flags = f.r.U8("Flags");
+  const std::string target = ToString(f.Pop());
   const std::string url = ToString(f.Pop());
-  if (Lower(url).rfind("fscommand:", 0) != 0) Skip("action GetURL");
+  // Bit 7: load variables; bit 6: the target is a clip.
+  avm1_builtins::GetUrl(*this, f.ctx.target, url, target, ((flags >> 7) & 1) | ((flags >> 5) & 2));
 }
 
 void Avm1::ActStartDrag(ActionFrame& f) {

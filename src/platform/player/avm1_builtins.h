@@ -22,6 +22,10 @@ T* SelfData(const AsValue& self) {
   return o ? o->Native<T>() : nullptr;
 }
 
+// What getVersion and System.capabilities.version report: a desktop player
+// for Linux.
+inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
+
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
 void InstallVideo(Avm1& vm);  // avm1_video.cpp
@@ -33,5 +37,18 @@ void InstallDrawing(Avm1& vm);  // avm1_drawing.cpp
 void InstallGeom(Avm1& vm);     // avm1_geom.cpp
 void InstallBitmap(Avm1& vm);   // avm1_bitmap.cpp
 void InstallFilters(Avm1& vm);  // avm1_filters.cpp
+void InstallStdlib(Avm1& vm);  // Array, String, Number, Boolean, Math, conversions
+void InstallDate(Avm1& vm);
+void InstallXml(Avm1& vm);     // XML, XMLNode
+void InstallLoad(Avm1& vm);    // LoadVars, MovieClipLoader, loading for XML and clips (after InstallXml)
+void InstallSystem(Avm1& vm);  // System, SharedObject, ExternalInterface
+void InstallSound(Avm1& vm);
+
+// getURL and what compiles to it (loadMovie, loadVariables, fscommand):
+// `flags` are GetURL2's (1 load variables, 2 the target is a clip).
+// The bytes of a file beside the movie that `url` names; false for URLs,
+// paths out of the movie's folder and files that cannot be read.
+bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out);
+bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags);
 
 }  // namespace quarvel::player::avm1_builtins

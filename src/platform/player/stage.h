@@ -187,6 +187,8 @@ class Stage {
   ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
   ClipHandle AttachBitmap(ClipHandle parent, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing);
   void RemoveClip(ClipHandle clip);
+  // unloadMovie: the clip stays where it is, empty and stopped.
+  void UnloadClip(ClipHandle clip);
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
@@ -209,6 +211,10 @@ class Stage {
   // The video state of a placed video, made on first use; nullptr for
   // other objects.
   VideoDisplay* VideoOf(Instance& inst);
+  // Sound objects: a sound by id with its SOUNDINFO record (offset, loops,
+  // levels, stop), and sounds scripts load at run time under ids of their own.
+  void StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info);
+  void DefineScriptSound(int soundId, std::span<const std::uint8_t> body);
 
  private:
   enum class PendingKind { kCode, kMethod, kConstruct };

@@ -276,6 +276,14 @@ void Stage::StartSound(const std::string& exportName) {
   if (listener_) listener_->OnStartSound(lib_.FindName(exportName), exportName, kPlainInfo, timeMs_);
 }
 
+void Stage::StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info) {
+  if (listener_) listener_->OnStartSound(soundId, name, info, timeMs_);
+}
+
+void Stage::DefineScriptSound(int soundId, std::span<const std::uint8_t> body) {
+  if (listener_) listener_->OnDefineSound(soundId, body);
+}
+
 Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def) {
   if (depth < -kDepthOffset || depth > kMaxScriptDepth) return nullptr;
   if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
@@ -365,6 +373,18 @@ void Stage::RemoveClip(ClipHandle clip) {
   if (it == parent->list.end() || &it->second != inst) return;
   Discard(it->second);
   parent->list.erase(it);
+}
+
+void Stage::UnloadClip(ClipHandle clip) {
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
+  TimelineState& tl = *inst->sprite;
+  SetPlaying(tl, false);
+  for (auto& [depth, child] : tl.list) Discard(child);
+  tl.list.clear();
+  tl.drawing.reset();
+  tl.def = &emptySprite_.timeline;
+  tl.current = 0;
 }
 
 void Stage::SwapDepths(ClipHandle clip, int depth) {

@@ -1,0 +1,140 @@
+#pragma once
+// Test helpers for the built-in classes: script expressions built as byte
+// code, a movie that runs them once, and its variables read back as text.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/player/avm1_actions.h"
+#include "platform/player/flash_player.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player::script_test {
+
+using testing::Actions;
+using testing::SwfBuilder;
+
+inline Actions Str(const std::string& s) { return Actions().PushString(s); }
+inline Actions Int(int i) { return Actions().PushInt(i); }
+inline Actions Dbl(double d) { return Actions().PushDouble(d); }
+inline Actions Undef() { return Actions().PushUndefined(); }
+inline Actions Var(const std::string& name) { return Actions().PushString(name).Raw(Code(Action::kGetVariable)); }
+// name = value
+inline void Set(Actions& a, const std::string& name, const Actions& value) {
+  a.PushString(name).Append(value).SetVariable();
+}
+inline Actions Bin(const Actions& x, const Actions& y, Action op) { return Actions().Append(x).Append(y).Raw(Code(op)); }
+inline Actions PushArgs(const std::vector<Actions>& args) {
+  Actions a;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
+  a.PushInt(static_cast<int>(args.size()));
+  return a;
+}
+// obj.method(args...)
+inline Actions Method(const Actions& obj, const std::string& method, const std::vector<Actions>& args = {}) {
+  return PushArgs(args).Append(obj).PushString(method).Raw(Code(Action::kCallMethod));
+}
+// fn(args...)
+inline Actions Call(const std::string& fn, const std::vector<Actions>& args = {}) {
+  return PushArgs(args).PushString(fn).Raw(Code(Action::kCallFunction));
+}
+// new Class(args...)
+inline Actions New(const std::string& cls, const std::vector<Actions>& args = {}) {
+  return PushArgs(args).PushString(cls).Raw(Code(Action::kNewObject));
+}
+inline Actions Member(const Actions& obj, const std::string& name) {
+  return Actions().Append(obj).PushString(name).Raw(Code(Action::kGetMember));
+}
+inline Actions SetMember(const Actions& obj, const std::string& name, const Actions& v) {
+  return Actions().Append(obj).PushString(name).Append(v).Raw(Code(Action::kSetMember));
+}
+// [items...]
+inline Actions Array(const std::vector<Actions>& items) { return PushArgs(items).Raw(Code(Action::kInitArray)); }
+// {k: v, ...}
+inline Actions Object(const std::vector<std::pair<std::string, Actions>>& fields) {
+  Actions a;
+  for (auto& [k, v] : fields) a.PushString(k).Append(v);
+  return a.PushInt(static_cast<int>(fields.size())).Raw(Code(Action::kInitObject));
+}
+// A statement whose value is dropped.
+inline Actions Do(const Actions& expr) { return Actions().Append(expr).Raw(Code(Action::kPop)); }
+// function (params) { body }, as a value.
+inline Actions Function(const std::vector<std::string>& params, const Actions& body) {
+  return Actions().DefineFunction("", params, body);
+}
+
+// A 100 x 100 pixel movie at 10 frames per second.
+inline SwfBuilder Movie(std::uint8_t version = 8) {
+  SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor({255, 255, 255, 255});
+  return b;
+}
+
+// The first frame runs `code`, then the movie stops.
+inline SwfBuilder Script(const Actions& code, std::uint8_t version = 8) {
+  auto b = Movie(version);
+  b.DoAction(Actions().Append(code).Stop()).ShowFrame();
+  return b;
+}
+
+struct Played {
+  FlashPlayer player;
+  explicit Played(const SwfBuilder& b) {
+    player.SetSize(100, 100);
+    player.SetQuality("Low");
+    EXPECT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError();
+  }
+  std::string Get(const std::string& v) const { return player.GetVariable(v); }
+  bool Skipped(const std::string& what) const {
+    const auto s = player.SkippedFeatures();
+    return std::find(s.begin(), s.end(), what) != s.end();
+  }
+};
+
+// A folder of its own per test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::random_device rd;
+    root_ = std::filesystem::temp_directory_path() / ("quarvel_load_" + std::to_string(rd()));
+    dir_ = root_ / "movie";
+    std::filesystem::create_directories(dir_);
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);
+  }
+  const std::filesystem::path& Dir() const { return dir_; }
+  const std::filesystem::path& Parent() const { return root_; }
+  void Write(const std::filesystem::path& p, const std::string& text) const { std::ofstream(p, std::ios::binary) << text; }
+
+ private:
+  std::filesystem::path root_, dir_;
+};
+
+// A movie written into `folder` and played from there (so that it finds
+// the files beside it), with an optional sound listener.
+struct PlayedFile {
+  FlashPlayer player;
+  PlayedFile(const TempFolder& folder, const SwfBuilder& movie, SoundEventListener* listener = nullptr) {
+    const std::filesystem::path file = folder.Dir() / "movie.swf";
+    movie.WriteFile(file);
+    player.SetSize(100, 100);
+    player.SetSoundListener(listener);
+    player.SetMovie(file.string());
+    EXPECT_EQ(player.LoadError(), "");
+  }
+  PlayedFile(const TempFolder& folder, const Actions& code) : PlayedFile(folder, Script(code)) {}
+  std::string Get(const std::string& v) const { return player.GetVariable(v); }
+  bool Skipped(const std::string& what) const {
+    const auto s = player.SkippedFeatures();
+    return std::find(s.begin(), s.end(), what) != s.end();
+  }
+};
+
+}  // namespace quarvel::player::script_test
