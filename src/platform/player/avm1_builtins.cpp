@@ -96,11 +96,6 @@ AsValue FnApply(Avm1& vm, const AsValue& self, AsArgs a) {
   return vm.Call(self, Arg(a, 0), args);
 }
 
-AsObject* ArraySelf(const AsValue& self) {
-  AsObject* o = Self(self);
-  return o && o->isArray ? o : nullptr;
-}
-
 // ---- MovieClip
 
 TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, ClipHandle* clip = nullptr) {
