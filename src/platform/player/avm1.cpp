@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "platform/player/avm1_shared.h"
+#include "platform/player/characters.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
 #include "platform/swf/reader.h"
@@ -470,8 +471,12 @@ bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
   const AsValue proto = Get(ctor, "prototype");
   if (proto.type != AsValue::Type::kObject) return false;
   AsObject* o = nullptr;
-  if (v.type == AsValue::Type::kObject) o = v.obj->proto;
-  else if (v.type == AsValue::Type::kClip) o = clipProto_;
+  if (v.type == AsValue::Type::kObject) {
+    o = v.obj->proto;
+  } else if (v.type == AsValue::Type::kClip) {
+    TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+    o = tl && tl->vars ? tl->vars->proto : clipProto_;
+  }
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o == proto.obj) return true;
   }
@@ -603,6 +608,10 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
   AsObject* vars = ClipVars(tl);
   if (AsProperty* acc = FindAccessor(vars, Key(name))) {
     if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
+    return;
+  }
+  if (low == "__proto__") {
+    Set(AsValue::Object(vars), name, v);
     return;
   }
   SetProp(vars, name, v);
@@ -784,15 +793,16 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
 // to (its class's prototype for a constructor, the prototype holding it for
 // a method), acting on the same `this`.
 AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
-  if (self.type != AsValue::Type::kObject) return {};
+  AsObject* selfObj = ObjectOf(self);
+  if (!selfObj) return {};
   AsObject* home = nullptr;
   const AsValue own = GetOwn(fnObj, Key("prototype"));
   int guard = 0;
-  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
     if (own.type == AsValue::Type::kObject && own.obj == o) home = o;
   }
   guard = 0;
-  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
     for (auto& [k, p] : o->props) {
       if (p.value.type == AsValue::Type::kObject && p.value.obj == fnObj) {
         home = o;
@@ -808,6 +818,13 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   if (!FindProp(home, Key("__constructor__"), ctor)) FindProp(home->proto, Key("constructor"), ctor);
   SetProp(sup, "__constructor__", ctor, true);
   return AsValue::Object(sup);
+}
+
+AsObject* Avm1::ObjectOf(const AsValue& v) {
+  if (v.type == AsValue::Type::kObject) return v.obj;
+  if (v.type != AsValue::Type::kClip) return nullptr;
+  TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+  return tl ? ClipVars(tl) : nullptr;
 }
 
 AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
@@ -861,21 +878,41 @@ void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
   else classes_.erase(id);
 }
 
-void Avm1::ConstructClip(ClipHandle clip) {
+void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   if (aborted_ || disabled_) return;
-  TimelineState* tl = stage_.TimelineOf(clip);
-  if (!tl) return;
-  auto it = classes_.find(static_cast<std::uint16_t>(tl->spriteId));
-  if (it == classes_.end()) return;
-  const AsValue ctor = it->second;
-  const AsValue proto = Get(ctor, "prototype");
-  AsObject* vars = ClipVars(tl);
-  if (proto.type == AsValue::Type::kObject) {
-    for (AsObject* p = proto.obj; p; p = p->proto) {
-      if (p == vars) return;  // no cycles
-    }
-    vars->proto = proto.obj;
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || inst->constructed) return;
+  inst->constructed = true;
+  // onClipEvent(initialize) first: it sets the component's parameters
+  // that the constructor reads.
+  std::vector<std::span<const std::uint8_t>> init;
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & (kEventInitialize | kEventConstruct)) init.push_back(h.code);
   }
+  auto it = classes_.find(static_cast<std::uint16_t>(inst->sprite->spriteId));
+  const AsValue ctor = it != classes_.end() ? it->second : AsValue{};
+  if (it != classes_.end()) {
+    // The prototype comes before the initialize events: they may call methods.
+    const AsValue proto = Get(ctor, "prototype");
+    AsObject* vars = ClipVars(inst->sprite.get());
+    if (proto.type == AsValue::Type::kObject) {
+      bool cycle = false;
+      for (AsObject* p = proto.obj; p && !cycle; p = p->proto) cycle = p == vars;
+      if (!cycle) vars->proto = proto.obj;
+    }
+    SetProp(vars, "__constructor__", ctor, true);
+    if (version_ < 7) SetProp(vars, "constructor", ctor, true);
+  }
+  if (initObject.type == AsValue::Type::kObject) {
+    std::vector<std::pair<std::uint64_t, AsProperty*>> own;
+    for (auto& [k, p] : initObject.obj->props) own.emplace_back(p.order, &p);
+    std::sort(own.begin(), own.end());
+    std::vector<std::pair<std::string, AsValue>> copy;
+    for (auto& [order, p] : own) copy.emplace_back(p->name, p->value);
+    for (auto& [name, v] : copy) SetClipMember(clip, name, v);
+  }
+  for (auto code : init) Run(clip, code);
+  if (ctor.type != AsValue::Type::kObject || !stage_.TimelineOf(clip)) return;
   throwing_ = false;
   CallFunction(ctor.obj, ClipValue(clip), {});
   throwing_ = false;

@@ -136,7 +136,9 @@ class Avm1 {
   // Object.registerClass: clips of the symbol are made by the class.
   bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
   void RegisterClass(const std::string& exportName, const AsValue& ctor);
-  void ConstructClip(ClipHandle clip);
+  // A new clip's class prototype, the init object's properties (attachMovie),
+  // its onClipEvent(initialize) actions, then its class's constructor; once.
+  void ConstructClip(ClipHandle clip, const AsValue& initObject = {});
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
@@ -194,6 +196,9 @@ class Avm1 {
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
   // The clip's script object (its variables), made on first use.
   AsObject* ClipVarsOf(TimelineState& tl) { return ClipVars(&tl); }
+  // An object's own script object; for a clip its variables (made on first
+  // use); null for other values.
+  AsObject* ObjectOf(const AsValue& v);
   // Object.prototype.addProperty: false when refused (no getter function).
   bool AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter);
 

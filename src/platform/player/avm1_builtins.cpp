@@ -597,12 +597,6 @@ AsValue Step(Avm1& vm, const AsValue& self, int by) {
 AsValue McNextFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, 1); }
 AsValue McPrevFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, -1); }
 
-void InitFromObject(Avm1& vm, ClipHandle clip, const AsValue& init) {
-  if (init.type != AsValue::Type::kObject || clip == kNoClip) return;
-  const AsValue target = vm.ClipValue(clip);
-  for (auto& [k, p] : init.obj->props) vm.Set(target, p.name, p.value);
-}
-
 // A depth argument, script numbering (0 is the first depth above the timeline's).
 int DepthArg(Avm1& vm, AsArgs a, std::size_t i) { return ToInt32(Num(vm, a, i)); }
 
@@ -611,7 +605,7 @@ AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
   const ClipHandle source = vm.ClipOf(self);
   const std::string name = Str(vm, Arg(a, 0));
   const ClipHandle made = vm.GetStage().Duplicate(source, name, DepthArg(vm, a, 1));
-  InitFromObject(vm, made, Arg(a, 2));
+  vm.ConstructClip(made, Arg(a, 2));
   // The main timeline cannot be copied: it answers itself.
   if (made == kNoClip) return source == kRootClip ? vm.ClipValue(kRootClip) : AsValue{};
   return vm.ClipValue(made);
@@ -628,7 +622,7 @@ AsValue McAttach(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::string exportName = Str(vm, Arg(a, 0)), name = Str(vm, Arg(a, 1));
   const ClipHandle made = vm.GetStage().AttachMovie(clip, exportName, name, DepthArg(vm, a, 2));
   if (made == kNoClip) return {};
-  InitFromObject(vm, made, Arg(a, 3));
+  vm.ConstructClip(made, Arg(a, 3));
   return vm.ClipValue(made);
 }
 

@@ -17,6 +17,8 @@ namespace {
 
 namespace tag = swf::tag;
 
+constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
+
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -201,11 +203,20 @@ void Stage::InitSprite(Instance& inst, int nesting) {
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
   // A class registered for the symbol makes the clip before its first frame runs.
-  if (avm_->HasClass(def->id)) pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
+  // Its initialize events and class (registered by init actions that may
+  // still be queued) make the clip before its first frame's actions run.
+  pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
   ++nesting_;
   if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, nullptr);
   else NestedTooDeep();
   --nesting_;
+}
+
+void Stage::QueueLoad(const Instance& inst) {
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventLoad) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+  }
+  if (IsSprite(inst)) pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onLoad"});
 }
 
 void Stage::InitButton(Instance& inst) {
@@ -379,11 +390,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
   if (fresh && IsButton(*inst)) InitButton(*inst);
-  if (fresh) {
-    for (const ClipEventHandler& h : inst->events) {
-      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
-    }
-  }
+  if (fresh) QueueLoad(*inst);
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
@@ -427,7 +434,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kDoInitAction: {
           // Once per sprite, before the frame's own actions.
           const int sprite = r.U16("SpriteId");
-          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kCode, {}});
+          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
           break;
         }
         case tag::kStartSound:
@@ -658,16 +665,16 @@ void Stage::PointerLeft() {
 }
 
 void Stage::RunActions() {
+  // Each action's step budget bounds the scripts; this bounds the entries
+  // that scripts keep queueing without running a step.
   std::size_t guard = 0;
-  while (!pending_.empty() && guard++ < 1000) {
-    auto batch = std::move(pending_);
-    pending_.clear();
-    for (const auto& p : batch) {
-      switch (p.kind) {
-        case PendingKind::kCode: avm_->Run(p.target, p.code); break;
-        case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
-        case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
-      }
+  PendingActions p;
+  while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
+    switch (p.kind) {
+      case PendingKind::kCode:
+      case PendingKind::kInit: avm_->Run(p.target, p.code); break;
+      case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
+      case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
     }
   }
   pending_.clear();

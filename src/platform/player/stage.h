@@ -3,6 +3,7 @@
 // and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -50,7 +51,11 @@ struct Drawing {
 };
 
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
-                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventInitialize = 0x200;
+                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventKeyDown = 0x40, kEventKeyUp = 0x80,
+                               kEventData = 0x100, kEventInitialize = 0x200, kEventPress = 0x400,
+                               kEventRelease = 0x800, kEventReleaseOutside = 0x1000, kEventRollOver = 0x2000,
+                               kEventRollOut = 0x4000, kEventDragOver = 0x8000, kEventDragOut = 0x10000,
+                               kEventConstruct = 0x40000;
 
 // A display object's handle: its serial number, never handed out twice, so a
 // handle to a removed object finds nothing rather than a newcomer.
@@ -84,6 +89,7 @@ struct Instance {
   int depth = 0;                // its key in that list
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does
+  bool constructed = false;    // its initialize events and class constructor ran
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
@@ -181,12 +187,35 @@ class Stage {
   void StartSound(const std::string& exportName);
 
  private:
-  enum class PendingKind { kCode, kMethod, kConstruct };
+  // kInit: DoInitAction code; kConstruct: a new clip's initialize events
+  // and class constructor.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
     PendingKind kind = PendingKind::kCode;
     std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
+  };
+  // Init actions run before constructors, constructors before every other
+  // action queued, each kind in the order queued.
+  struct PendingQueue {
+    std::deque<PendingActions> byPriority[3];
+    void push_back(PendingActions p) {
+      const int i = p.kind == PendingKind::kInit ? 0 : p.kind == PendingKind::kConstruct ? 1 : 2;
+      byPriority[i].push_back(std::move(p));
+    }
+    bool Pop(PendingActions& out) {
+      for (auto& q : byPriority) {
+        if (q.empty()) continue;
+        out = std::move(q.front());
+        q.pop_front();
+        return true;
+      }
+      return false;
+    }
+    void clear() {
+      for (auto& q : byPriority) q.clear();
+    }
   };
 
   enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
@@ -208,6 +237,8 @@ class Stage {
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
+  // A new clip's onClipEvent(load) handlers and onLoad method.
+  void QueueLoad(const Instance& inst);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
   void NestedTooDeep();
 
@@ -219,7 +250,7 @@ class Stage {
   int nextInstance_ = 1;
   int totalFrames_ = 1;
   std::uint64_t tick_ = 1;
-  std::vector<PendingActions> pending_;
+  PendingQueue pending_;
   SoundEventListener* listener_ = nullptr;
   std::int64_t timeMs_ = 0;
   std::int64_t startMs_ = 0;

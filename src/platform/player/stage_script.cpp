@@ -298,9 +298,7 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
   inst->events = events;
   InitSprite(*inst, 0);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  for (const ClipEventHandler& h : inst->events) {
-    if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
-  }
+  QueueLoad(*inst);
   return inst->serial;
 }
 
@@ -315,6 +313,7 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
   InitSprite(*inst, 0);
+  QueueLoad(*inst);
   return inst->serial;
 }
 
