@@ -99,7 +99,10 @@ int ClampToInt(double d) {
   return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
 }
 
-Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) { InstallBuiltins(); }
+Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
+  tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
+  InstallBuiltins();
+}
 Avm1::~Avm1() = default;
 
 std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std::string(name) : Lower(name); }
@@ -726,6 +729,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     Skip("script recursion too deep");
     return {};
   }
+  if (tracing_) TraceLine("call " + (f.name.empty() ? std::string("(anonymous)") : f.name) + " on " + Describe(self));
   ++depth_;
   if (f.native) {
     AsValue r = f.native(*this, self, args);
@@ -848,6 +852,7 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   ctx.thisv = ClipValue(clip);
   ctx.scope.push_back(ctx.thisv);
   ctx.regs.assign(4, AsValue{});
+  if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
   throwing_ = false;
   Execute(code, ctx);
   throwing_ = false;
@@ -883,6 +888,7 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   Instance* inst = stage_.Find(clip);
   if (!inst || !inst->sprite || inst->constructed) return;
   inst->constructed = true;
+  if (tracing_) TraceLine("construct " + Describe(ClipValue(clip)));
   // onClipEvent(initialize) first: it sets the component's parameters
   // that the constructor reads.
   std::vector<std::span<const std::uint8_t>> init;

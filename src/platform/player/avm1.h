@@ -244,6 +244,10 @@ class Avm1 {
   void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
   void DefineFunction(ActionFrame& f, bool v2);
   void EnumerateNames(ActionFrame& f, const AsValue& obj);
+  // QUARVEL_AVM1_TRACE: every action run and every method not found, on stderr.
+  void TraceLine(const std::string& line);
+  void TraceAction(ActionFrame& f, std::size_t stackBefore);
+  std::string Describe(const AsValue& v);
 
   AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
@@ -299,6 +303,7 @@ class Avm1 {
   std::size_t frameBytes_ = 0;   // made by scripts this frame
   std::size_t sinceCollect_ = 0;  // made since the last collection
   bool disabled_ = false;         // scripts outgrew their memory: no more run
+  bool tracing_ = false;
 
   struct Interval {
     int id = 0;

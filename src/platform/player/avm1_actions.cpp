@@ -112,6 +112,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       f.pc += len;
     }
     f.r = swf::Reader(data);
+    const std::size_t before = f.stack.size();
     try {
       if (const ActionInfo* action = FindAction(f.op)) {
         (this->*action->handler)(f);
@@ -124,6 +125,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       Skip("damaged action");
       return {};
     }
+    if (tracing_) TraceAction(f, before);
     if (f.done) return f.result;
     // Big new strings count against the frame's memory.
     if (!f.stack.empty() && f.stack.back().str && f.stack.back().str.use_count() == 1 &&
@@ -155,6 +157,29 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
 }
 
 // -- helpers of the actions
+
+void Avm1::TraceLine(const std::string& line) { std::clog << "avm1: " << std::string(static_cast<std::size_t>(depth_) * 2, ' ') << line << "\n"; }
+
+// The action just run and what it left on the stack.
+void Avm1::TraceAction(ActionFrame& f, std::size_t stackBefore) {
+  const ActionInfo* a = FindAction(f.op);
+  std::string line = a ? std::string(a->name) : "?";
+  std::size_t from = std::min(stackBefore, f.stack.size());
+  if (from == f.stack.size() && from > 0) --from;
+  for (std::size_t i = from; i < f.stack.size() && i < from + 8; ++i) line += " " + Describe(f.stack[i]);
+  TraceLine(line);
+}
+
+std::string Avm1::Describe(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined: return "undefined";
+    case AsValue::Type::kNull: return "null";
+    case AsValue::Type::kString: return "\"" + v.Text().substr(0, 40) + "\"";
+    case AsValue::Type::kClip: return "clip " + (ClipOf(v) == kNoClip ? "(gone) " + v.Text() : stage_.PathOf(ClipOf(v)));
+    case AsValue::Type::kObject: return v.obj->fn ? "function " + v.obj->fn->name : "object " + v.obj->className;
+    default: return ToString(v);
+  }
+}
 
 std::size_t Avm1::PopCount(ActionFrame& f) {
   const double n = ToNumber(f.Pop());
@@ -707,6 +732,7 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     Skip("method " + name);
+    if (tracing_) TraceLine("missing method " + name + " on " + Describe(obj));
     f.Push({});
     return;
   }
