@@ -151,7 +151,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   const std::string k = Key(name);
   auto it = o->props.find(k);
   if (it != o->props.end()) {
-    it->second.value = v;
+    if (!it->second.readOnly) it->second.value = v;
     return;
   }
   if (o->props.size() >= 100000) {
@@ -180,7 +180,7 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       }
     }
     auto it = o->props.find(key);
-    if (it != o->props.end()) {
+    if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
         out = CallAccessor(it->second.getter, self ? *self : AsValue::Object(first), {});
       } else {
@@ -929,25 +929,28 @@ void Avm1::BeginFrame(std::int64_t ms) {
   aborted_ = false;
   frameBytes_ = 0;
   now_ = ms;
-  // Timers due by now, each at most once a frame.
-  auto due = intervals_;
-  for (auto& iv : due) {
+  // Timers due by now, each at most once a frame; one that an earlier one
+  // cleared does not run.
+  const auto due = intervals_;
+  for (const auto& iv : due) {
     if (iv.nextMs > static_cast<double>(ms)) continue;
-    for (auto& live : intervals_) {
-      if (live.id == iv.id) live.nextMs = std::max(live.nextMs + live.periodMs, static_cast<double>(ms));
-    }
+    auto live = std::find_if(intervals_.begin(), intervals_.end(), [&](const Interval& i) { return i.id == iv.id; });
+    if (live == intervals_.end()) continue;
+    live->nextMs = std::max(live->nextMs + live->periodMs, static_cast<double>(ms));
+    if (iv.once) intervals_.erase(live);
     AsValue fn = iv.fn;
     if (!iv.method.empty()) fn = Get(iv.self, iv.method);
-    Call(fn, iv.self, iv.args);
+    std::vector<AsValue> args = iv.args;
+    Call(fn, iv.self, args);
     throwing_ = false;
   }
 }
 
 void Avm1::AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
-                       std::vector<AsValue> args, int id) {
+                       std::vector<AsValue> args, int id, bool once) {
   if (intervals_.size() >= 1000) return;
   if (!(ms >= 1)) ms = 1;
-  intervals_.push_back({id, fn, self, method, std::move(args), ms, static_cast<double>(now_) + ms});
+  intervals_.push_back({id, fn, self, method, std::move(args), ms, static_cast<double>(now_) + ms, once});
 }
 
 void Avm1::ClearInterval(int id) {

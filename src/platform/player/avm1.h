@@ -88,7 +88,23 @@ struct AsProperty {
   // write is ignored), both with the object read through as `this`.
   AsObject* getter = nullptr;
   AsObject* setter = nullptr;
+  // ASSetPropFlags: kept from delete; writes ignored; seen only by movies
+  // of the SWF versions these bits allow (kPropVersion...).
+  bool dontDelete = false;
+  bool readOnly = false;
+  std::uint16_t versions = 0;
 };
+
+// ASSetPropFlags bits.
+inline constexpr std::uint32_t kPropDontEnum = 1, kPropDontDelete = 2, kPropReadOnly = 4, kPropVersion5 = 0x80,
+                               kPropVersion6 = 0x100, kPropVersion7 = 0x400, kPropVersion8 = 0x1000,
+                               kPropVersion9 = 0x2000, kPropVersion10 = 0x4000;
+// Whether a property with those version bits exists for a movie of `version`.
+constexpr bool PropertyVisible(std::uint16_t versions, int version) {
+  return !((versions & kPropVersion5 && version < 5) || (versions & kPropVersion6 && version < 6) ||
+           (versions & kPropVersion7 && version < 7) || (versions & kPropVersion8 && version < 8) ||
+           (versions & kPropVersion9 && version < 9) || (versions & kPropVersion10 && version < 10));
+}
 
 // What a built-in class keeps beside its script properties (a text format,
 // a bitmap's pixels...). Mark reports the script objects it holds so that
@@ -187,12 +203,19 @@ class Avm1 {
   // The clip a value refers to: the clip itself while it lives, else
   // whatever its path names now; kNoClip for none and for other values.
   ClipHandle ClipOf(const AsValue& v);
+  // setInterval; setTimeout when `once`.
   void AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
-                   std::vector<AsValue> args, int id);
+                   std::vector<AsValue> args, int id, bool once = false);
   void ClearInterval(int id);
   int NextIntervalId() { return ++intervalIds_; }
   std::string Join(AsObject* arr, const std::string& sep);
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
+  bool DeleteProp(AsObject* o, const std::string& name);
+  bool StrictEquals(const AsValue& a, const AsValue& b);
+  // Calls `message` on every listener in the object's _listeners (AsBroadcaster).
+  bool Broadcast(const AsValue& broadcaster, const std::string& message, AsArgs args);
+  // The same for one of the global broadcasters (Mouse, Key, Stage).
+  void BroadcastGlobal(const std::string& object, const std::string& message);
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
   // The clip's script object (its variables), made on first use.
   AsObject* ClipVarsOf(TimelineState& tl) { return ClipVars(&tl); }
@@ -267,7 +290,6 @@ class Avm1 {
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
   void SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v);
   bool Equals2(const AsValue& a, const AsValue& b);
-  bool StrictEquals(const AsValue& a, const AsValue& b);
   AsValue Less(const AsValue& a, const AsValue& b);
   std::string TypeOf(const AsValue& v);
   bool InstanceOf(const AsValue& v, const AsValue& ctor);
@@ -312,6 +334,7 @@ class Avm1 {
     std::vector<AsValue> args;
     double periodMs = 0;
     double nextMs = 0;
+    bool once = false;
   };
   std::vector<Interval> intervals_;
   int intervalIds_ = 0;

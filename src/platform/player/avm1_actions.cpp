@@ -308,15 +308,19 @@ void Avm1::ActGetUrl2(ActionFrame& f) {
 }
 
 void Avm1::ActStartDrag(ActionFrame& f) {
-  f.Pop();
-  f.Pop();
-  if (ToBool(f.Pop())) {
-    for (int i = 0; i < 4; ++i) f.Pop();
+  const AsValue t = f.Pop();
+  const bool lock = ToBool(f.Pop());
+  double bounds[4];
+  const bool constrained = ToBool(f.Pop());
+  if (constrained) {
+    // Popped bottom, right, top, left; pixels.
+    for (int i = 3; i >= 0; --i) bounds[i] = ToNumber(f.Pop()) * 20;
   }
-  Skip("action StartDrag");
+  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
+  stage_.StartDrag(clip, lock, constrained ? bounds : nullptr);
 }
 
-void Avm1::ActEndDrag(ActionFrame&) {}
+void Avm1::ActEndDrag(ActionFrame&) { stage_.StopDrag(); }
 
 // -- clips
 
@@ -621,14 +625,23 @@ void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
 void Avm1::ActDefineLocal(ActionFrame& f) { DefineLocal(f, true); }
 void Avm1::ActDefineLocal2(ActionFrame& f) { DefineLocal(f, false); }
 
+// Deletes an own property unless ASSetPropFlags protects it.
+bool Avm1::DeleteProp(AsObject* o, const std::string& name) {
+  if (!o) return false;
+  auto it = o->props.find(Key(name));
+  if (it == o->props.end() || it->second.dontDelete) return false;
+  o->props.erase(it);
+  return true;
+}
+
 void Avm1::ActDelete(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   const AsValue obj = f.Pop();
   bool done = false;
   if (obj.type == AsValue::Type::kObject) {
-    done = obj.obj->props.erase(Key(name)) > 0;
+    done = DeleteProp(obj.obj, name);
   } else if (obj.type == AsValue::Type::kClip) {
-    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = tl->vars->props.erase(Key(name)) > 0;
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = DeleteProp(tl->vars, name);
   }
   f.Push(AsValue::Bool(done));
 }
@@ -638,10 +651,8 @@ void Avm1::ActDelete2(ActionFrame& f) {
   AsValue holder, dummy;
   bool done = false;
   if (LookupScope(f.ctx, name, dummy, &holder)) {
-    if (holder.type == AsValue::Type::kObject) done = holder.obj->props.erase(Key(name)) > 0;
-    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) {
-      done = tl->vars->props.erase(Key(name)) > 0;
-    }
+    if (holder.type == AsValue::Type::kObject) done = DeleteProp(holder.obj, name);
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) done = DeleteProp(tl->vars, name);
   }
   f.Push(AsValue::Bool(done));
 }
@@ -804,7 +815,7 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
     }
     std::vector<std::pair<std::uint64_t, std::string>> own;
     for (auto& [k, p] : o->props) {
-      if (!p.hidden) own.emplace_back(p.order, p.name);
+      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_))) own.emplace_back(p.order, p.name);
     }
     std::sort(own.begin(), own.end());
     names.insert(names.end(), own.begin(), own.end());

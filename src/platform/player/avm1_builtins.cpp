@@ -724,6 +724,8 @@ bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
   return true;
 }
 
+// hitTest(x, y, shapeFlag): stage pixels, against the shapes or the box;
+// hitTest(other): the two boxes on the stage.
 AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return AsValue::Bool(false);
   double mine[4];
@@ -734,13 +736,64 @@ AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
     return AsValue::Bool(mine[0] <= other[2] && other[0] <= mine[2] && mine[1] <= other[3] && other[1] <= mine[3]);
   }
   const double x = Num(vm, a, 0) * 20, y = Num(vm, a, 1) * 20;
+  if (vm.ToBool(Arg(a, 2))) return AsValue::Bool(vm.GetStage().HitsShapes(vm.ClipOf(self), x, y));
   return AsValue::Bool(x >= mine[0] && x <= mine[2] && y >= mine[1] && y <= mine[3]);
 }
 
-AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs) {
+// getBounds(space) and getRect(space): the clip's box in the space of
+// another clip, its own without one.
+AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = vm.NewObject();
   double box[4] = {0, 0, 0, 0};
-  if (self.type == AsValue::Type::kClip && !StageBox(vm, self, box)) box[0] = box[1] = box[2] = box[3] = 0;
+  Stage& stage = vm.GetStage();
+  const ClipHandle clip = vm.ClipOf(self);
+  const ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  Instance* inst = ClipNode(vm, self);
+  Rect local;
+  bool any = false;
+  if (inst && stage.Bounds(*inst, local, true)) {
+    any = true;
+  } else if (clip == kRootClip) {
+    // The main timeline's box is that of everything on it.
+    double b[4] = {1e300, 1e300, -1e300, -1e300};
+    for (const auto& [depth, child] : stage.Root().list) {
+      Rect r;
+      if (!stage.Bounds(child, r)) continue;
+      b[0] = std::min(b[0], double(r.xmin)), b[1] = std::min(b[1], double(r.ymin));
+      b[2] = std::max(b[2], double(r.xmax)), b[3] = std::max(b[3], double(r.ymax));
+    }
+    if (b[0] <= b[2]) {
+      local = Rect{static_cast<std::int32_t>(b[0]), static_cast<std::int32_t>(b[2]), static_cast<std::int32_t>(b[1]),
+                   static_cast<std::int32_t>(b[3])};
+      any = true;
+    }
+  }
+  Matrix from, to;
+  if (any && WorldMatrix(vm, clip, from) && (space == clip || WorldMatrix(vm, space, to))) {
+    box[0] = box[1] = 1e300;
+    box[2] = box[3] = -1e300;
+    for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
+      for (double y : {static_cast<double>(local.ymin), static_cast<double>(local.ymax)}) {
+        double wx = x, wy = y;
+        if (space != clip) {
+          wx = from.scaleX * x + from.rotateSkew1 * y + from.translateX;
+          wy = from.rotateSkew0 * x + from.scaleY * y + from.translateY;
+          const double det = to.scaleX * to.scaleY - to.rotateSkew0 * to.rotateSkew1;
+          if (det == 0) continue;
+          const double dx = wx - to.translateX, dy = wy - to.translateY;
+          wx = (to.scaleY * dx - to.rotateSkew1 * dy) / det;
+          wy = (-to.rotateSkew0 * dx + to.scaleX * dy) / det;
+        }
+        box[0] = std::min(box[0], wx), box[1] = std::min(box[1], wy);
+        box[2] = std::max(box[2], wx), box[3] = std::max(box[3], wy);
+      }
+    }
+    if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
+  } else if (!any && (inst || clip == kRootClip)) {
+    // An empty clip: Flash's sentinel box.
+    box[0] = box[1] = 6710886.35 * 20;
+    box[2] = box[3] = 6710886.35 * 20;
+  }
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
   vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
   vm.SetProp(o, "xMax", AsValue::Number(box[2] / 20));
@@ -766,6 +819,20 @@ AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
   }
   vm.Set(a[0], "x", AsValue::Number(x / 20));
   vm.Set(a[0], "y", AsValue::Number(y / 20));
+  return {};
+}
+
+// startDrag(lockCenter, left, top, right, bottom): bounds in the parent's pixels.
+AsValue McStartDrag(Avm1& vm, const AsValue& self, AsArgs a) {
+  double bounds[4];
+  const bool constrained = a.size() >= 5;
+  for (std::size_t i = 0; constrained && i < 4; ++i) bounds[i] = Num(vm, a, i + 1) * 20;
+  vm.GetStage().StartDrag(vm.ClipOf(self), vm.ToBool(Arg(a, 0)), constrained ? bounds : nullptr);
+  return {};
+}
+
+AsValue McStopDrag(Avm1& vm, const AsValue&, AsArgs) {
+  vm.GetStage().StopDrag();
   return {};
 }
 
@@ -1188,8 +1255,6 @@ AsValue SoundStop(Avm1& vm, const AsValue&, AsArgs) {
   return {};
 }
 
-AsValue KeyIsDown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
-AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
 
 }  // namespace
 
@@ -1273,8 +1338,8 @@ void Avm1::InstallBuiltins() {
       {"getRect", McGetBounds},
       {"localToGlobal", McLocalToGlobal},
       {"globalToLocal", McGlobalToLocal},
-      {"startDrag", Nothing},
-      {"stopDrag", Nothing},
+      {"startDrag", McStartDrag},
+      {"stopDrag", McStopDrag},
       {"toString", ObjToString},
       {"setMask", McSetMask},
       {"beginFill", DrBeginFill},
@@ -1349,25 +1414,8 @@ void Avm1::InstallBuiltins() {
   for (auto& [n, f] : globals) fn(global_, n, f);
   SetProp(global_, "NaN", AsValue::Number(std::nan("")), true);
   SetProp(global_, "Infinity", AsValue::Number(HUGE_VAL), true);
-  AsObject* key = obj(objectProto_);
-  fn(key, "isDown", KeyIsDown);
-  fn(key, "getCode", Zero);
-  fn(key, "getAscii", Zero);
-  fn(key, "addListener", Nothing);
-  SetProp(global_, "Key", AsValue::Object(key), true);
-  AsObject* mouse = obj(objectProto_);
-  fn(mouse, "hide", Nothing);
-  fn(mouse, "show", Nothing);
-  fn(mouse, "addListener", Nothing);
-  SetProp(global_, "Mouse", AsValue::Object(mouse), true);
-  AsObject* stageObj = obj(objectProto_);
-  fn(stageObj, "addListener", Nothing);
-  const Rect& frame = stage_.Library().movie.header.frameSize;
-  SetProp(stageObj, "width", AsValue::Number(frame.Width() / 20), true);
-  SetProp(stageObj, "height", AsValue::Number(frame.Height() / 20), true);
-  SetProp(global_, "Stage", AsValue::Object(stageObj), true);
-
   // Groups of classes in files of their own (avm1_builtins.h).
+  avm1_builtins::InstallEvents(*this);
 }
 
 }  // namespace quarvel::player

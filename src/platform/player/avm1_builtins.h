@@ -24,5 +24,7 @@ T* SelfData(const AsValue& self) {
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+// AsBroadcaster, Key, Mouse, Stage, ASSetPropFlags, setTimeout (avm1_events.cpp).
+void InstallEvents(Avm1& vm);
 
 }  // namespace quarvel::player::avm1_builtins

@@ -185,11 +185,28 @@ class Stage {
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
   void StartSound(const std::string& exportName);
+  // startDrag: the clip follows the pointer, its centre on it when `lockCenter`
+  // (else at the offset it had), kept inside `bounds` (parent's space,
+  // twips: left, top, right, bottom) when given.
+  void StartDrag(ClipHandle clip, bool lockCenter, const double* bounds);
+  void StopDrag() { dragClip_ = kNoClip; }
+  ClipHandle Dragged() const { return dragClip_; }
+  // _droptarget: the deepest clip under the pointer other than the one dragged.
+  ClipHandle DropTarget();
+  // The pointer, stage twips.
+  double PointerX() const { return pointerX_; }
+  double PointerY() const { return pointerY_; }
+  // Stage twips to the clip's own space (and back); false when singular
+  // or the clip is gone.
+  bool ToClipSpace(ClipHandle clip, double& x, double& y);
+  // Whether a clip's shapes (not its bounding box) cover a stage point.
+  bool HitsShapes(ClipHandle clip, double x, double y);
 
  private:
   // kInit: DoInitAction code; kConstruct: a new clip's initialize events
   // and class constructor.
-  enum class PendingKind { kCode, kMethod, kConstruct, kInit };
+  // kBroadcast: `method` to the Mouse object's listeners.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
@@ -226,6 +243,14 @@ class Stage {
   void InitButton(Instance& inst);
   void ShowButtonState(Instance& inst, std::uint8_t state);
   Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
+  bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
+  bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
+  // A clip with button handlers (onPress...) under the pointer acts as a button.
+  bool ActsAsButton(const Instance& inst);
+  ClipHandle DeepestClipAt(TimelineState& tl, const cairo_matrix_t& world, double x, double y, ClipHandle skip,
+                           int nesting);
+  void UpdateDrag();
   void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
@@ -269,6 +294,10 @@ class Stage {
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
   double pointerX_ = 0, pointerY_ = 0;
+  ClipHandle dragClip_ = kNoClip;
+  bool dragLock_ = false, dragBounded_ = false;
+  double dragDx_ = 0, dragDy_ = 0;  // the clip's offset from the pointer, parent's space
+  double dragBounds_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace quarvel::player
