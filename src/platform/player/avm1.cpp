@@ -924,7 +924,14 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   throwing_ = false;
 }
 
+std::int64_t Avm1::ScriptClock() const {
+  constexpr std::size_t kActionsPerMs = 10000;
+  return stage_.ScriptTime() + static_cast<std::int64_t>(steps_ / kActionsPerMs);
+}
+
 void Avm1::BeginFrame(std::int64_t ms) {
+  stepBudget_ = budgetSpent_ ? kMaxActionsPerFrame / 16 : kMaxActionsPerFrame;
+  budgetSpent_ = false;
   steps_ = 0;
   aborted_ = false;
   frameBytes_ = 0;

@@ -315,6 +315,10 @@ class Avm1 {
   std::map<std::uint16_t, AsValue> classes_;
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
+  // This frame's action budget: smaller after a frame that ran out of it,
+  // so that a script looping forever on every frame costs little.
+  std::size_t stepBudget_ = kMaxActionsPerFrame;
+  bool budgetSpent_ = false;
   int depth_ = 0;
   int accessorDepth_ = 0;
   bool aborted_ = false;
@@ -325,6 +329,12 @@ class Avm1 {
   std::size_t frameBytes_ = 0;   // made by scripts this frame
   std::size_t sinceCollect_ = 0;  // made since the last collection
   bool disabled_ = false;         // scripts outgrew their memory: no more run
+ public:
+  // getTimer: the frame's time plus the time its actions took, at a fixed
+  // speed, so that loops that wait on the clock end as on a real player.
+  std::int64_t ScriptClock() const;
+
+ private:
   bool tracing_ = false;
 
   struct Interval {

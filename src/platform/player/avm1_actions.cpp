@@ -85,8 +85,9 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
   ActionFrame f(ctx, code);
   while (f.pc < code.size()) {
     if (aborted_) return {};
-    if (++steps_ > kMaxActionsPerFrame) {
+    if (++steps_ > stepBudget_) {
       Skip("too many actions in one frame");
+      budgetSpent_ = true;
       aborted_ = true;
       return {};
     }
@@ -601,7 +602,7 @@ void Avm1::ActRandomNumber(ActionFrame& f) {
   f.Push(AsValue::Number(n >= 1 ? std::floor(Random() * std::floor(n)) : 0));
 }
 
-void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(stage_.ScriptTime()))); }
+void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ScriptClock()))); }
 
 // -- variables
 
