@@ -225,6 +225,10 @@ void avm1_builtins::InstallEvents(Avm1& vm) {
   vm.AddAccessor(stage, "align", GetAlign, SetAlign);
   vm.SetProp(stage, "showMenu", AsValue::Bool(true), true);
 
+  // Clips with button handlers answer the pointer while enabled.
+  vm.SetProp(vm.ClipProto(), "enabled", AsValue::Bool(true), true);
+  vm.SetProp(vm.ClipProto(), "useHandCursor", AsValue::Bool(true), true);
+
   vm.NewFunction("ASSetPropFlags", SetPropFlags, global);
   vm.NewFunction("setTimeout", SetTimeout, global);
   vm.NewFunction("clearTimeout", ClearTimeout, global);

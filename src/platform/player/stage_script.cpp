@@ -146,7 +146,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     case 21: {
       double x = pointerX_, y = pointerY_;
       if (!ToClipSpace(clip, x, y)) return AsValue::Number(0);
-      return AsValue::Number(std::round((index == 20 ? x : y) / 20.0));
+      return AsValue::Number(std::round(index == 20 ? x : y) / 20.0);
     }
     default: return AsValue::Number(0);
   }
