@@ -64,13 +64,15 @@ struct AsValue {
 };
 
 using AsArgs = std::span<AsValue>;
+// A ConstantPool action's strings, shared by the values pushed from it.
+using AsConstants = std::vector<std::shared_ptr<const std::string>>;
 using AsNative = AsValue (*)(Avm1& vm, const AsValue& self, AsArgs args);
 
 // A script function, or a built-in one.
 struct AsFunction {
   AsNative native = nullptr;
   std::span<const std::uint8_t> code;
-  std::shared_ptr<const std::vector<std::string>> pool;  // constants when it was defined
+  std::shared_ptr<const AsConstants> pool;  // constants when it was defined
   std::vector<AsValue> scope;                             // outermost first
   std::vector<std::pair<std::uint8_t, std::string>> params;  // register (0: none), name
   std::uint16_t flags = 0;
@@ -240,7 +242,7 @@ class Avm1 {
     std::vector<AsValue> scope;  // outermost first; objects and clips
     AsObject* activation = nullptr;
     std::vector<AsValue> regs;
-    std::shared_ptr<const std::vector<std::string>> pool;
+    std::shared_ptr<const AsConstants> pool;
     bool inFunction = false;
   };
   friend struct ActionFrame;

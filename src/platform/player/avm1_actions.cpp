@@ -42,6 +42,7 @@ struct ActionFrame {
   std::size_t pc = 0;
   std::uint8_t op = 0;
   swf::Reader r;  // the action's own data
+  std::span<const std::uint8_t> data;  // the same, for actions that decode it themselves
   std::vector<AsValue> stack;
   std::vector<TryBlock> tries;
   std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
@@ -72,17 +73,23 @@ std::span<const ActionInfo> Avm1::ActionTable() {
   return kTable;
 }
 
-const ActionInfo* Avm1::FindAction(std::uint8_t code) {
-  static const auto kByCode = [] {
-    std::array<const ActionInfo*, 256> byCode{};
-    for (const ActionInfo& a : ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
-    return byCode;
-  }();
-  return kByCode[code];
-}
+namespace {
+
+// Every code's table entry, made once before any script runs, so that the
+// interpreter's loop indexes it without a guard.
+const std::array<const ActionInfo*, 256> kByCode = [] {
+  std::array<const ActionInfo*, 256> byCode{};
+  for (const ActionInfo& a : Avm1::ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
+  return byCode;
+}();
+
+}  // namespace
+
+const ActionInfo* Avm1::FindAction(std::uint8_t code) { return kByCode[code]; }
 
 AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
   ActionFrame f(ctx, code);
+  f.stack.reserve(16);
   while (f.pc < code.size()) {
     if (aborted_) return {};
     if (++steps_ > stepBudget_) {
@@ -113,9 +120,10 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       f.pc += len;
     }
     f.r = swf::Reader(data);
+    f.data = data;
     const std::size_t before = f.stack.size();
     try {
-      if (const ActionInfo* action = FindAction(f.op)) {
+      if (const ActionInfo* action = kByCode[f.op]) {
         (this->*action->handler)(f);
       } else {
         char hex[8];
@@ -371,9 +379,9 @@ void Avm1::ActTargetPath(ActionFrame& f) {
 // -- stack, constants, registers and jumps
 
 void Avm1::ActConstantPool(ActionFrame& f) {
-  auto pool = std::make_shared<std::vector<std::string>>();
+  auto pool = std::make_shared<AsConstants>();
   const std::uint16_t n = f.r.U16("Count");
-  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(f.r.String("Constant"));
+  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(std::make_shared<const std::string>(f.r.String("Constant")));
   f.ctx.pool = std::move(pool);
 }
 
@@ -405,7 +413,7 @@ void Avm1::ActPush(ActionFrame& f) {
       case 8:
       case 9: {
         const std::size_t i = type == 8 ? r.U8("Constant8") : r.U16("Constant16");
-        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::String((*f.ctx.pool)[i]) : AsValue{});
+        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::Make(AsValue::Type::kString, 0, (*f.ctx.pool)[i]) : AsValue{});
         break;
       }
       default:
@@ -430,8 +438,9 @@ void Avm1::ActStoreRegister(ActionFrame& f) {
 }
 
 void Avm1::Branch(ActionFrame& f, bool taken) {
-  const int off = f.r.S16("BranchOffset");
   if (!taken) return;
+  if (f.data.size() < 2) (void)f.r.S16("BranchOffset");  // throws: the offset is cut off
+  const int off = static_cast<std::int16_t>(f.data[0] | (f.data[1] << 8));
   const long long to = static_cast<long long>(f.pc) + off;
   // Out of the block: it ends.
   if (to < 0 || to > static_cast<long long>(f.code.size())) return f.End();
