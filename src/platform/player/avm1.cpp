@@ -162,7 +162,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   o->props.emplace(k, AsProperty{v, name, order_++, hidden});
 }
 
-bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self) {
+bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
   AsObject* const first = o;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o->isArray) {
@@ -182,7 +182,8 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
     auto it = o->props.find(key);
     if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
-        out = CallAccessor(it->second.getter, self ? *self : AsValue::Object(first), {});
+        out = CallAccessor(it->second.getter,
+                           selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {});
       } else {
         out = it->second.value;
       }
@@ -571,8 +572,8 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
-  const std::string low = Lower(name);
-  if (!low.empty() && low[0] == '_') {
+  if (!name.empty() && name[0] == '_') {
+    const std::string low = Lower(name);
     for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
       if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
     }
@@ -584,15 +585,15 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
-  const AsValue self = ClipValue(clip);
-  if (tl->vars && FindProp(tl->vars, Key(name), out, &self)) return out;
+  const std::string key = Key(name);
+  if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
-    if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
+    if (EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
     }
   }
-  FindProp(clipProto_, Key(name), out, &self);
+  FindProp(clipProto_, key, out, nullptr, clip);
   return out;
 }
 
@@ -673,13 +674,13 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     }
     return v;
   }
-  const std::string low = Lower(name);
-  if (low == "this") return ctx.thisv;
-  if (low == "_root" || low == "_level0") return ClipValue(kRootClip);
-  if (low == "_global") return AsValue::Object(global_);
+  if (EqualsNoCase(name, "this")) return ctx.thisv;
+  const bool under = !name.empty() && name[0] == '_';
+  if (under && (EqualsNoCase(name, "_root") || EqualsNoCase(name, "_level0"))) return ClipValue(kRootClip);
+  if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
-  if (low == "_parent") return GetClipMember(ctx.target, name);
+  if (under && EqualsNoCase(name, "_parent")) return GetClipMember(ctx.target, name);
   return {};
 }
 

@@ -285,8 +285,10 @@ class Avm1 {
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
   AsValue CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args);
-  // `self` is what getters see as `this` (the object itself when null).
-  bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr);
+  // `self` is what getters see as `this` (the object itself when null);
+  // `selfClip`, when given, the clip they see instead.
+  bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr,
+                ClipHandle selfClip = kNoClip);
   // A setter for `key` on the object or its prototypes; null when none.
   AsProperty* FindAccessor(AsObject* o, const std::string& key);
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
