@@ -482,7 +482,23 @@ bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
     o = tl && tl->vars ? tl->vars->proto : clipProto_;
   }
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (o == proto.obj) return true;
+    if (ProtoMatches(o, proto.obj, 0)) return true;
+  }
+  return false;
+}
+
+bool Avm1::ProtoMatches(AsObject* p, AsObject* target, int depth) {
+  if (p == target) return true;
+  if (depth > 8) return false;
+  for (AsObject* iface : p->interfaces) {
+    const AsValue ip = Get(AsValue::Object(iface), "prototype");
+    if (ip.type != AsValue::Type::kObject) continue;
+    // An interface may extend others: its prototype chain and theirs.
+    int guard = 0;
+    for (AsObject* q = ip.obj; q && guard < 64; q = q->proto, ++guard) {
+      if (q == objectProto_) break;
+      if (ProtoMatches(q, target, depth + 1)) return true;
+    }
   }
   return false;
 }
@@ -990,6 +1006,7 @@ void Avm1::Mark(AsObject* root) {
     }
     if (o->native) o->native->Mark(work);
     for (auto& e : o->elems) push(e);
+    for (AsObject* i : o->interfaces) work.push_back(i);
     push(o->primitive);
     push(o->boundThis);
     if (o->fn) {

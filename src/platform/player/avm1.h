@@ -127,6 +127,7 @@ struct AsObject {
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
   std::unique_ptr<AsNativeData> native;
+  std::vector<AsObject*> interfaces;  // a prototype's: the interfaces its class implements
   bool marked = false;
   // The native data when it is of type T.
   template <typename T>
@@ -297,6 +298,8 @@ class Avm1 {
   AsValue Less(const AsValue& a, const AsValue& b);
   std::string TypeOf(const AsValue& v);
   bool InstanceOf(const AsValue& v, const AsValue& ctor);
+  // Whether the prototype or an interface it implements (and so on) is `target`.
+  bool ProtoMatches(AsObject* proto, AsObject* target, int depth);
   void InstallBuiltins();
   void Mark(AsObject* o);
   void MarkValue(const AsValue& v);

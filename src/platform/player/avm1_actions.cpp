@@ -850,11 +850,17 @@ void Avm1::ActCastOp(ActionFrame& f) {
   f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
 }
 
-// Interfaces are not checked: only the operands go.
+// The class's prototype remembers its interfaces, for instanceof and casts.
 void Avm1::ActImplementsOp(ActionFrame& f) {
-  f.Pop();
+  const AsValue ctor = f.Pop();
   const std::size_t n = PopCount(f);
-  for (std::size_t i = 0; i < n; ++i) f.Pop();
+  std::vector<AsObject*> ifaces;
+  for (std::size_t i = 0; i < n; ++i) {
+    const AsValue v = f.Pop();
+    if (v.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(v.obj);
+  }
+  const AsValue proto = Get(ctor, "prototype");
+  if (proto.type == AsValue::Type::kObject) proto.obj->interfaces = std::move(ifaces);
 }
 
 void Avm1::ActExtends(ActionFrame& f) {

@@ -32,6 +32,7 @@ enum : std::uint8_t {
   kEquals2 = Code(Action::kEquals2), kDelete = Code(Action::kDelete), kTypeOf = Code(Action::kTypeOf),
   kGetTime = Code(Action::kGetTime), kSubtract = Code(Action::kSubtract), kLess2 = Code(Action::kLess2),
   kIncrement = Code(Action::kIncrement), kNewObject = Code(Action::kNewObject),
+  kImplements = Code(Action::kImplementsOp), kCast = Code(Action::kCastOp),
 };
 
 Actions Str(const std::string& s) { return Actions().PushString(s); }
@@ -232,6 +233,29 @@ TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
   EXPECT_EQ(r.Get("said"), "sub+base");
   EXPECT_EQ(r.Get("objSaid"), "sub+base");
   EXPECT_EQ(r.Get("isBase"), "true");
+}
+
+TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
+  auto b = Movie(7);
+  Actions a;
+  Assign(a, "_global.Shape", Fn(Actions()));   // interface Shape
+  Assign(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape
+  a.Append(Var("_global.Round")).Append(Var("_global.Shape")).Raw(kExtends);
+  Assign(a, "_global.Ball", Fn(Actions()));    // class Ball implements Round
+  a.Append(Var("_global.Round")).PushInt(1).Append(Var("_global.Ball")).Raw(kImplements);
+  Assign(a, "ball", Actions().PushInt(0).PushString("_global.Ball").Raw(kNewObject));
+  Assign(a, "isRound", Bin(Var("ball"), Var("_global.Round"), kInstanceOf));
+  Assign(a, "isShape", Bin(Var("ball"), Var("_global.Shape"), kInstanceOf));
+  Assign(a, "plainIsRound", Bin(Object({}), Var("_global.Round"), kInstanceOf));
+  Assign(a, "cast", Bin(Var("_global.Round"), Var("ball"), kCast).Raw(kTypeOf));
+  Assign(a, "failed", Bin(Var("_global.Round"), Object({}), kCast).Raw(kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("isRound"), "true");
+  EXPECT_EQ(r.Get("isShape"), "true");
+  EXPECT_EQ(r.Get("plainIsRound"), "false");
+  EXPECT_EQ(r.Get("cast"), "object");
+  EXPECT_EQ(r.Get("failed"), "null");
 }
 
 TEST(Avm1Classes, MovieClipPrototypeReachesEveryClip) {
