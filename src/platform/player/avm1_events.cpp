@@ -1,5 +1,5 @@
 // Events for scripts: AsBroadcaster and the global broadcasters Key, Mouse
-// and Stage, ASSetPropFlags, and setTimeout.
+// and Stage, Accessibility, ASSetPropFlags, and setTimeout.
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -224,6 +224,12 @@ void avm1_builtins::InstallEvents(Avm1& vm) {
   vm.AddAccessor(stage, "scaleMode", GetScaleMode, SetScaleMode);
   vm.AddAccessor(stage, "align", GetAlign, SetAlign);
   vm.SetProp(stage, "showMenu", AsValue::Bool(true), true);
+
+  // No screen reader ever listens to this player.
+  AsObject* access = vm.NewRootObject();
+  vm.SetProp(global, "Accessibility", AsValue::Object(access), true);
+  vm.NewFunction("isActive", False, access);
+  vm.NewFunction("updateProperties", [](Avm1&, const AsValue&, AsArgs) { return AsValue{}; }, access);
 
   // Clips with button handlers answer the pointer while enabled.
   vm.SetProp(vm.ClipProto(), "enabled", AsValue::Bool(true), true);
