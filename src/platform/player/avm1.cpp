@@ -946,6 +946,39 @@ std::int64_t Avm1::ScriptClock() const {
   return stage_.ScriptTime() + static_cast<std::int64_t>(steps_ / kActionsPerMs);
 }
 
+void Avm1::ClipUnloading(ClipHandle clip) {
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || unloads_.size() >= 10000) return;
+  Unload u;
+  u.self = ClipValue(clip);
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & kEventUnload) u.code.push_back(h.code);
+  }
+  if (inst->sprite->vars) FindProp(inst->sprite->vars, Key("onUnload"), u.fn, nullptr, clip);
+  unloads_.push_back(std::move(u));
+}
+
+void Avm1::RunUnloads() {
+  auto list = std::move(unloads_);
+  unloads_.clear();
+  for (Unload& u : list) {
+    // The clip is gone: its actions address other timelines by path.
+    for (auto code : u.code) {
+      if (aborted_ || disabled_) break;
+      Context ctx;
+      ctx.target = ctx.base = kNoClip;
+      ctx.thisv = u.self;
+      ctx.scope.push_back(AsValue::Clip(kNoClip, nullptr));
+      ctx.regs.assign(4, AsValue{});
+      throwing_ = false;
+      Execute(code, ctx);
+    }
+    throwing_ = false;
+    if (u.fn.type == AsValue::Type::kObject && u.fn.obj->fn) Call(u.fn, u.self, {});
+    throwing_ = false;
+  }
+}
+
 void Avm1::BeginFrame(std::int64_t ms) {
   stepBudget_ = budgetSpent_ ? kMaxActionsPerFrame / 16 : kMaxActionsPerFrame;
   budgetSpent_ = false;
@@ -1030,6 +1063,7 @@ void Avm1::Collect() {
   for (AsObject* r : roots_) Mark(r);
   MarkTimeline(stage_.Root(), 0);
   for (auto& [id, ctor] : classes_) MarkValue(ctor);
+  for (auto& u : unloads_) MarkValue(u.fn);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);
     MarkValue(iv.self);

@@ -158,6 +158,10 @@ class Avm1 {
   // A new clip's class prototype, the init object's properties (attachMovie),
   // its onClipEvent(initialize) actions, then its class's constructor; once.
   void ConstructClip(ClipHandle clip, const AsValue& initObject = {});
+  // A clip leaves the stage: its onUnload method and onClipEvent(unload)
+  // actions are kept to run (RunUnloads) once it has gone.
+  void ClipUnloading(ClipHandle clip);
+  void RunUnloads();
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
@@ -354,6 +358,11 @@ class Avm1 {
     bool once = false;
   };
   std::vector<Interval> intervals_;
+  struct Unload {
+    AsValue self, fn;
+    std::vector<std::span<const std::uint8_t>> code;
+  };
+  std::vector<Unload> unloads_;
   int intervalIds_ = 0;
 };
 

@@ -204,6 +204,27 @@ TEST(Avm1Classes, AttachMovieSetsTheInitObjectBeforeTheConstructor) {
   EXPECT_NE(log.find("load,"), std::string::npos) << log;
 }
 
+TEST(Avm1Classes, RemovedClipsRunTheirUnloadHandlersAfterLeaving) {
+  auto b = WidgetMovie();
+  // A timeline clip with onClipEvent(unload), removed by the next frame.
+  b.Tag(26, PlaceWith("placed", {{kEventUnload, Log(Bin(Str("event:"), Actions().PushString("_x").Raw(kGetVar), kAdd2))}}));
+  Actions a;
+  Assign(a, "_global.log", Str(""));
+  a.Append(Method(Var("_root"), "attachMovie", {Str("widget"), Str("made"), Int(4)})).Raw(kPop);
+  a.Append(SetMember(Var("made"), "onUnload", Fn(Log("method,"))));
+  a.Append(Method(Var("made"), "removeMovieClip", {})).Raw(kPop);
+  Assign(a, "during", Var("_global.log"));
+  b.DoAction(a).ShowFrame();
+  b.RemoveObject2(1).DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  // Not while the removing script still runs; the clip is gone when it
+  // does, and the first frame it never showed runs no actions.
+  EXPECT_EQ(r.Get("during"), "");
+  EXPECT_EQ(r.Get("_global.log"), "method,");
+  r.player.AdvanceTo(150);
+  EXPECT_EQ(r.Get("_global.log"), "method,event:undefined");
+}
+
 TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
   auto b = WidgetMovie(7);
   Actions init;

@@ -260,9 +260,16 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
 }
 
 void Stage::Discard(Instance& inst, int nesting) {
-  if (!listener_ || !inst.sprite || nesting > kMaxSpriteNesting) return;
+  if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // onUnload and onClipEvent(unload) run after the clip has gone.
+  bool unload = false;
+  for (const ClipEventHandler& h : inst.events) unload = unload || (h.events & kEventUnload);
+  if (IsSprite(inst) && (unload || (inst.sprite->vars && avm_->HasHandler(inst.serial, "onUnload")))) {
+    avm_->ClipUnloading(inst.serial);
+    pending_.push_back({kNoClip, {}, PendingKind::kUnload, {}});
+  }
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
-  if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
+  if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
 }
 
 void Stage::StopAllSounds() {
@@ -860,12 +867,15 @@ void Stage::RunActions() {
   std::size_t guard = 0;
   PendingActions p;
   while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
+    // A clip removed since its actions were queued runs none of them.
+    if (p.kind == PendingKind::kCode && p.target != kNoClip && !TimelineOf(p.target)) continue;
     switch (p.kind) {
       case PendingKind::kCode:
       case PendingKind::kInit: avm_->Run(p.target, p.code); break;
       case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
       case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
       case PendingKind::kBroadcast: avm_->BroadcastGlobal("Mouse", p.method); break;
+      case PendingKind::kUnload: avm_->RunUnloads(); break;
     }
   }
   pending_.clear();

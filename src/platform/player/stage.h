@@ -205,8 +205,9 @@ class Stage {
  private:
   // kInit: DoInitAction code; kConstruct: a new clip's initialize events
   // and class constructor.
-  // kBroadcast: `method` to the Mouse object's listeners.
-  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast };
+  // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
+  // unload handlers of removed clips.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast, kUnload };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
