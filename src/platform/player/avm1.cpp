@@ -853,7 +853,9 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   AsValue protoV = Get(ctor, "prototype");
   AsObject* o = NewObject(protoV.type == AsValue::Type::kObject ? protoV.obj : objectProto_);
   const AsValue self = AsValue::Object(o);
-  SetProp(o, "constructor", ctor, true);
+  // SWF 7 movies find a class's `constructor` through the prototype only;
+  // built-in constructors still tell `new` from a call by it.
+  if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
   SetProp(o, "__constructor__", ctor, true);
   const AsValue r = CallFunction(ctor.obj, self, args);
   // Built-in constructors hand back the object they made.

@@ -869,7 +869,6 @@ void Avm1::ActExtends(ActionFrame& f) {
     const AsValue sp = Get(super, "prototype");
     AsObject* proto = NewObject(sp.type == AsValue::Type::kObject ? sp.obj : objectProto_);
     SetProp(proto, "__constructor__", super, true);
-    SetProp(proto, "constructor", super, true);
     SetProp(sub.obj, "prototype", AsValue::Object(proto), true);
   }
 }

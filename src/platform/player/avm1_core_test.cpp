@@ -248,12 +248,19 @@ TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
   Assign(a, "o", Actions().PushInt(0).PushString("_global.Sub").Raw(kNewObject));
   Assign(a, "objSaid", Method(Var("o"), "describe", {}));
   Assign(a, "isBase", Bin(Var("c"), Var("_global.Base"), kInstanceOf));
+  // extends sets no `constructor`: the chain's first, MovieClip's, answers.
+  Assign(a, "ctorIsClip", Bin(Member(Var("o"), "constructor"), Var("MovieClip"), kEquals2));
+  Assign(a, "ownCtor", Method(Var("o"), "hasOwnProperty", {Str("constructor")}));
+  Assign(a, "superCtor", Bin(Member(Member(Var("_global.Sub"), "prototype"), "__constructor__"), Var("_global.Base"), kEquals2));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("base"), "yes");
   EXPECT_EQ(r.Get("said"), "sub+base");
   EXPECT_EQ(r.Get("objSaid"), "sub+base");
   EXPECT_EQ(r.Get("isBase"), "true");
+  EXPECT_EQ(r.Get("ctorIsClip"), "true");
+  EXPECT_EQ(r.Get("ownCtor"), "false");
+  EXPECT_EQ(r.Get("superCtor"), "true");
 }
 
 TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
