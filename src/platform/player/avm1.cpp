@@ -878,10 +878,21 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
 }
 
 bool Avm1::HasHandler(ClipHandle clip, const std::string& name) {
+  const AsValue v = PeekClipMember(clip, name);
+  return v.type == AsValue::Type::kObject && v.obj->fn;
+}
+
+AsValue Avm1::PeekClipMember(ClipHandle clip, const std::string& name) {
   TimelineState* tl = stage_.TimelineOf(clip);
-  if (!tl || !tl->vars) return false;
-  AsValue v;
-  return FindProp(tl->vars, Key(name), v) && v.type == AsValue::Type::kObject && v.obj->fn;
+  AsObject* o = tl ? (tl->vars ? tl->vars : clipProto_) : nullptr;
+  const std::string key = Key(name);
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    auto it = o->props.find(key);
+    if (it == o->props.end()) continue;
+    if (it->second.getter || (it->second.versions && !PropertyVisible(it->second.versions, version_))) return {};
+    return it->second.value;
+  }
+  return {};
 }
 
 void Avm1::CallHandler(ClipHandle clip, const std::string& name) {

@@ -148,6 +148,10 @@ class Avm1 {
   // Calls the clip's member function `name` (onEnterFrame...) when it has one.
   void CallHandler(ClipHandle clip, const std::string& name);
   bool HasHandler(ClipHandle clip, const std::string& name);
+  // A clip member's plain value without running any getter (hit tests
+  // must not run scripts while they walk the display list); undefined
+  // for getter properties and for none.
+  AsValue PeekClipMember(ClipHandle clip, const std::string& name);
   // A new frame: the step budget starts again; setInterval timers fire.
   void BeginFrame(std::int64_t ms);
   // Frees objects no timeline or global can reach.

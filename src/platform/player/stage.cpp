@@ -575,7 +575,7 @@ Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matr
     } else if (IsSprite(inst) && inst.sprite) {
       // A clip acting as a button takes the pointer from everything inside it.
       if (ActsAsButton(inst)) {
-        const AsValue area = avm_->Get(avm_->ClipValue(inst.serial), "hitArea");
+        const AsValue area = avm_->PeekClipMember(inst.serial, "hitArea");
         const ClipHandle areaClip = avm_->ClipOf(area);
         if (areaClip != kNoClip && areaClip != inst.serial) {
           if (HitsShapes(areaClip, x, y)) return &inst;
@@ -597,8 +597,9 @@ bool Stage::ActsAsButton(const Instance& inst) {
   bool handlers = false;
   for (const ClipEventHandler& h : inst.events) handlers = handlers || (h.events & kButtonEvents);
   if (!handlers && !inst.sprite->vars) return false;
-  const AsValue self = avm_->ClipValue(inst.serial);
-  if (!avm_->ToBool(avm_->Get(self, "enabled"))) return false;
+  // A getter (as components define it) counts as enabled.
+  const AsValue enabled = avm_->PeekClipMember(inst.serial, "enabled");
+  if (!enabled.IsUndefined() && enabled.type != AsValue::Type::kObject && !avm_->ToBool(enabled)) return false;
   if (handlers) return true;
   for (const char* name : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"}) {
     if (avm_->HasHandler(inst.serial, name)) return true;
