@@ -11,6 +11,7 @@
 
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
+#include "platform/player/characters.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
 #include "platform/swf/reader.h"
@@ -99,7 +100,10 @@ int ClampToInt(double d) {
   return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
 }
 
-Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) { InstallBuiltins(); }
+Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
+  tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
+  InstallBuiltins();
+}
 Avm1::~Avm1() = default;
 
 std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std::string(name) : Lower(name); }
@@ -148,7 +152,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   const std::string k = Key(name);
   auto it = o->props.find(k);
   if (it != o->props.end()) {
-    it->second.value = v;
+    if (!it->second.readOnly) it->second.value = v;
     return;
   }
   if (o->props.size() >= 100000) {
@@ -159,7 +163,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   o->props.emplace(k, AsProperty{v, name, order_++, hidden});
 }
 
-bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self) {
+bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
   AsObject* const first = o;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o->isArray) {
@@ -177,9 +181,10 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       }
     }
     auto it = o->props.find(key);
-    if (it != o->props.end()) {
+    if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
-        out = CallAccessor(it->second.getter, self ? *self : AsValue::Object(first), {});
+        out = CallAccessor(it->second.getter,
+                           selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {});
       } else {
         out = it->second.value;
       }
@@ -473,10 +478,30 @@ bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
   const AsValue proto = Get(ctor, "prototype");
   if (proto.type != AsValue::Type::kObject) return false;
   AsObject* o = nullptr;
-  if (v.type == AsValue::Type::kObject) o = v.obj->proto;
-  else if (v.type == AsValue::Type::kClip) o = clipProto_;
+  if (v.type == AsValue::Type::kObject) {
+    o = v.obj->proto;
+  } else if (v.type == AsValue::Type::kClip) {
+    TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+    o = tl && tl->vars ? tl->vars->proto : clipProto_;
+  }
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (o == proto.obj) return true;
+    if (ProtoMatches(o, proto.obj, 0)) return true;
+  }
+  return false;
+}
+
+bool Avm1::ProtoMatches(AsObject* p, AsObject* target, int depth) {
+  if (p == target) return true;
+  if (depth > 8) return false;
+  for (AsObject* iface : p->interfaces) {
+    const AsValue ip = Get(AsValue::Object(iface), "prototype");
+    if (ip.type != AsValue::Type::kObject) continue;
+    // An interface may extend others: its prototype chain and theirs.
+    int guard = 0;
+    for (AsObject* q = ip.obj; q && guard < 64; q = q->proto, ++guard) {
+      if (q == objectProto_) break;
+      if (ProtoMatches(q, target, depth + 1)) return true;
+    }
   }
   return false;
 }
@@ -566,8 +591,8 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
-  const std::string low = Lower(name);
-  if (!low.empty() && low[0] == '_') {
+  if (!name.empty() && name[0] == '_') {
+    const std::string low = Lower(name);
     for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
       if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
     }
@@ -579,16 +604,16 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
-  const AsValue self = ClipValue(clip);
-  if (tl->vars && FindProp(tl->vars, Key(name), out, &self)) return out;
+  const std::string key = Key(name);
+  if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
-    if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
+    if (EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
     }
   }
-  FindProp(clipProto_, Key(name), out, &self);
+  FindProp(clipProto_, key, out, nullptr, clip);
   return out;
 }
 
@@ -607,6 +632,10 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
   AsObject* vars = ClipVars(tl);
   if (AsProperty* acc = FindAccessor(vars, Key(name))) {
     if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
+    return;
+  }
+  if (low == "__proto__") {
+    Set(AsValue::Object(vars), name, v);
     return;
   }
   SetProp(vars, name, v);
@@ -665,13 +694,13 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     }
     return v;
   }
-  const std::string low = Lower(name);
-  if (low == "this") return ctx.thisv;
-  if (low == "_root" || low == "_level0") return ClipValue(kRootClip);
-  if (low == "_global") return AsValue::Object(global_);
+  if (EqualsNoCase(name, "this")) return ctx.thisv;
+  const bool under = !name.empty() && name[0] == '_';
+  if (under && (EqualsNoCase(name, "_root") || EqualsNoCase(name, "_level0"))) return ClipValue(kRootClip);
+  if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
-  if (low == "_parent") return GetClipMember(ctx.target, name);
+  if (under && EqualsNoCase(name, "_parent")) return GetClipMember(ctx.target, name);
   return {};
 }
 
@@ -721,6 +750,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     Skip("script recursion too deep");
     return {};
   }
+  if (tracing_) TraceLine("call " + (f.name.empty() ? std::string("(anonymous)") : f.name) + " on " + Describe(self));
   ++depth_;
   if (f.native) {
     AsValue r = f.native(*this, self, args);
@@ -788,15 +818,16 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
 // to (its class's prototype for a constructor, the prototype holding it for
 // a method), acting on the same `this`.
 AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
-  if (self.type != AsValue::Type::kObject) return {};
+  AsObject* selfObj = ObjectOf(self);
+  if (!selfObj) return {};
   AsObject* home = nullptr;
   const AsValue own = GetOwn(fnObj, Key("prototype"));
   int guard = 0;
-  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
     if (own.type == AsValue::Type::kObject && own.obj == o) home = o;
   }
   guard = 0;
-  for (AsObject* o = self.obj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
     for (auto& [k, p] : o->props) {
       if (p.value.type == AsValue::Type::kObject && p.value.obj == fnObj) {
         home = o;
@@ -814,12 +845,21 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   return AsValue::Object(sup);
 }
 
+AsObject* Avm1::ObjectOf(const AsValue& v) {
+  if (v.type == AsValue::Type::kObject) return v.obj;
+  if (v.type != AsValue::Type::kClip) return nullptr;
+  TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+  return tl ? ClipVars(tl) : nullptr;
+}
+
 AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) return {};
   AsValue protoV = Get(ctor, "prototype");
   AsObject* o = NewObject(protoV.type == AsValue::Type::kObject ? protoV.obj : objectProto_);
   const AsValue self = AsValue::Object(o);
-  SetProp(o, "constructor", ctor, true);
+  // SWF 7 movies find a class's `constructor` through the prototype only;
+  // built-in constructors still tell `new` from a call by it.
+  if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
   SetProp(o, "__constructor__", ctor, true);
   const AsValue r = CallFunction(ctor.obj, self, args);
   // Built-in constructors hand back the object they made.
@@ -835,16 +875,28 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   ctx.thisv = ClipValue(clip);
   ctx.scope.push_back(ctx.thisv);
   ctx.regs.assign(4, AsValue{});
+  if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
   throwing_ = false;
   Execute(code, ctx);
   throwing_ = false;
 }
 
 bool Avm1::HasHandler(ClipHandle clip, const std::string& name) {
+  const AsValue v = PeekClipMember(clip, name);
+  return v.type == AsValue::Type::kObject && v.obj->fn;
+}
+
+AsValue Avm1::PeekClipMember(ClipHandle clip, const std::string& name) {
   TimelineState* tl = stage_.TimelineOf(clip);
-  if (!tl || !tl->vars) return false;
-  AsValue v;
-  return FindProp(tl->vars, Key(name), v) && v.type == AsValue::Type::kObject && v.obj->fn;
+  AsObject* o = tl ? (tl->vars ? tl->vars : clipProto_) : nullptr;
+  const std::string key = Key(name);
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    auto it = o->props.find(key);
+    if (it == o->props.end()) continue;
+    if (it->second.getter || (it->second.versions && !PropertyVisible(it->second.versions, version_))) return {};
+    return it->second.value;
+  }
+  return {};
 }
 
 void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
@@ -865,50 +917,114 @@ void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
   else classes_.erase(id);
 }
 
-void Avm1::ConstructClip(ClipHandle clip) {
+void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   if (aborted_ || disabled_) return;
-  TimelineState* tl = stage_.TimelineOf(clip);
-  if (!tl) return;
-  auto it = classes_.find(static_cast<std::uint16_t>(tl->spriteId));
-  if (it == classes_.end()) return;
-  const AsValue ctor = it->second;
-  const AsValue proto = Get(ctor, "prototype");
-  AsObject* vars = ClipVars(tl);
-  if (proto.type == AsValue::Type::kObject) {
-    for (AsObject* p = proto.obj; p; p = p->proto) {
-      if (p == vars) return;  // no cycles
-    }
-    vars->proto = proto.obj;
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || inst->constructed) return;
+  inst->constructed = true;
+  if (tracing_) TraceLine("construct " + Describe(ClipValue(clip)));
+  // onClipEvent(initialize) first: it sets the component's parameters
+  // that the constructor reads.
+  std::vector<std::span<const std::uint8_t>> init;
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & (kEventInitialize | kEventConstruct)) init.push_back(h.code);
   }
+  auto it = classes_.find(static_cast<std::uint16_t>(inst->sprite->spriteId));
+  const AsValue ctor = it != classes_.end() ? it->second : AsValue{};
+  if (it != classes_.end()) {
+    // The prototype comes before the initialize events: they may call methods.
+    const AsValue proto = Get(ctor, "prototype");
+    AsObject* vars = ClipVars(inst->sprite.get());
+    if (proto.type == AsValue::Type::kObject) {
+      bool cycle = false;
+      for (AsObject* p = proto.obj; p && !cycle; p = p->proto) cycle = p == vars;
+      if (!cycle) vars->proto = proto.obj;
+    }
+    SetProp(vars, "__constructor__", ctor, true);
+    if (version_ < 7) SetProp(vars, "constructor", ctor, true);
+  }
+  if (initObject.type == AsValue::Type::kObject) {
+    std::vector<std::pair<std::uint64_t, AsProperty*>> own;
+    for (auto& [k, p] : initObject.obj->props) own.emplace_back(p.order, &p);
+    std::sort(own.begin(), own.end());
+    std::vector<std::pair<std::string, AsValue>> copy;
+    for (auto& [order, p] : own) copy.emplace_back(p->name, p->value);
+    for (auto& [name, v] : copy) SetClipMember(clip, name, v);
+  }
+  for (auto code : init) Run(clip, code);
+  if (ctor.type != AsValue::Type::kObject || !stage_.TimelineOf(clip)) return;
   throwing_ = false;
   CallFunction(ctor.obj, ClipValue(clip), {});
   throwing_ = false;
 }
 
+std::int64_t Avm1::ScriptClock() const {
+  constexpr std::size_t kActionsPerMs = 10000;
+  return stage_.ScriptTime() + static_cast<std::int64_t>(steps_ / kActionsPerMs);
+}
+
+void Avm1::ClipUnloading(ClipHandle clip) {
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || unloads_.size() >= 10000) return;
+  Unload u;
+  u.self = ClipValue(clip);
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & kEventUnload) u.code.push_back(h.code);
+  }
+  if (inst->sprite->vars) FindProp(inst->sprite->vars, Key("onUnload"), u.fn, nullptr, clip);
+  unloads_.push_back(std::move(u));
+}
+
+void Avm1::RunUnloads() {
+  auto list = std::move(unloads_);
+  unloads_.clear();
+  for (Unload& u : list) {
+    // The clip is gone: its actions address other timelines by path.
+    for (auto code : u.code) {
+      if (aborted_ || disabled_) break;
+      Context ctx;
+      ctx.target = ctx.base = kNoClip;
+      ctx.thisv = u.self;
+      ctx.scope.push_back(AsValue::Clip(kNoClip, nullptr));
+      ctx.regs.assign(4, AsValue{});
+      throwing_ = false;
+      Execute(code, ctx);
+    }
+    throwing_ = false;
+    if (u.fn.type == AsValue::Type::kObject && u.fn.obj->fn) Call(u.fn, u.self, {});
+    throwing_ = false;
+  }
+}
+
 void Avm1::BeginFrame(std::int64_t ms) {
+  stepBudget_ = budgetSpent_ ? kMaxActionsPerFrame / 16 : kMaxActionsPerFrame;
+  budgetSpent_ = false;
   steps_ = 0;
   aborted_ = false;
   frameBytes_ = 0;
   now_ = ms;
-  // Timers due by now, each at most once a frame.
-  auto due = intervals_;
-  for (auto& iv : due) {
+  // Timers due by now, each at most once a frame; one that an earlier one
+  // cleared does not run.
+  const auto due = intervals_;
+  for (const auto& iv : due) {
     if (iv.nextMs > static_cast<double>(ms)) continue;
-    for (auto& live : intervals_) {
-      if (live.id == iv.id) live.nextMs = std::max(live.nextMs + live.periodMs, static_cast<double>(ms));
-    }
+    auto live = std::find_if(intervals_.begin(), intervals_.end(), [&](const Interval& i) { return i.id == iv.id; });
+    if (live == intervals_.end()) continue;
+    live->nextMs = std::max(live->nextMs + live->periodMs, static_cast<double>(ms));
+    if (iv.once) intervals_.erase(live);
     AsValue fn = iv.fn;
     if (!iv.method.empty()) fn = Get(iv.self, iv.method);
-    Call(fn, iv.self, iv.args);
+    std::vector<AsValue> args = iv.args;
+    Call(fn, iv.self, args);
     throwing_ = false;
   }
 }
 
 void Avm1::AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
-                       std::vector<AsValue> args, int id) {
+                       std::vector<AsValue> args, int id, bool once) {
   if (intervals_.size() >= 1000) return;
   if (!(ms >= 1)) ms = 1;
-  intervals_.push_back({id, fn, self, method, std::move(args), ms, static_cast<double>(now_) + ms});
+  intervals_.push_back({id, fn, self, method, std::move(args), ms, static_cast<double>(now_) + ms, once});
 }
 
 void Avm1::ClearInterval(int id) {
@@ -940,6 +1056,7 @@ void Avm1::Mark(AsObject* root) {
     }
     if (o->native) o->native->Mark(work);
     for (auto& e : o->elems) push(e);
+    for (AsObject* i : o->interfaces) work.push_back(i);
     push(o->primitive);
     push(o->boundThis);
     if (o->fn) {
@@ -963,6 +1080,7 @@ void Avm1::Collect() {
   for (AsObject* r : roots_) Mark(r);
   MarkTimeline(stage_.Root(), 0);
   for (auto& [id, ctor] : classes_) MarkValue(ctor);
+  for (auto& u : unloads_) MarkValue(u.fn);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);
     MarkValue(iv.self);

@@ -64,13 +64,15 @@ struct AsValue {
 };
 
 using AsArgs = std::span<AsValue>;
+// A ConstantPool action's strings, shared by the values pushed from it.
+using AsConstants = std::vector<std::shared_ptr<const std::string>>;
 using AsNative = AsValue (*)(Avm1& vm, const AsValue& self, AsArgs args);
 
 // A script function, or a built-in one.
 struct AsFunction {
   AsNative native = nullptr;
   std::span<const std::uint8_t> code;
-  std::shared_ptr<const std::vector<std::string>> pool;  // constants when it was defined
+  std::shared_ptr<const AsConstants> pool;  // constants when it was defined
   std::vector<AsValue> scope;                             // outermost first
   std::vector<std::pair<std::uint8_t, std::string>> params;  // register (0: none), name
   std::uint16_t flags = 0;
@@ -88,7 +90,23 @@ struct AsProperty {
   // write is ignored), both with the object read through as `this`.
   AsObject* getter = nullptr;
   AsObject* setter = nullptr;
+  // ASSetPropFlags: kept from delete; writes ignored; seen only by movies
+  // of the SWF versions these bits allow (kPropVersion...).
+  bool dontDelete = false;
+  bool readOnly = false;
+  std::uint16_t versions = 0;
 };
+
+// ASSetPropFlags bits.
+inline constexpr std::uint32_t kPropDontEnum = 1, kPropDontDelete = 2, kPropReadOnly = 4, kPropVersion5 = 0x80,
+                               kPropVersion6 = 0x100, kPropVersion7 = 0x400, kPropVersion8 = 0x1000,
+                               kPropVersion9 = 0x2000, kPropVersion10 = 0x4000;
+// Whether a property with those version bits exists for a movie of `version`.
+constexpr bool PropertyVisible(std::uint16_t versions, int version) {
+  return !((versions & kPropVersion5 && version < 5) || (versions & kPropVersion6 && version < 6) ||
+           (versions & kPropVersion7 && version < 7) || (versions & kPropVersion8 && version < 8) ||
+           (versions & kPropVersion9 && version < 9) || (versions & kPropVersion10 && version < 10));
+}
 
 // What a built-in class keeps beside its script properties (a text format,
 // a bitmap's pixels...). Mark reports the script objects it holds so that
@@ -109,6 +127,7 @@ struct AsObject {
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
   std::unique_ptr<AsNativeData> native;
+  std::vector<AsObject*> interfaces;  // a prototype's: the interfaces its class implements
   bool marked = false;
   // The native data when it is of type T.
   template <typename T>
@@ -129,6 +148,10 @@ class Avm1 {
   // Calls the clip's member function `name` (onEnterFrame...) when it has one.
   void CallHandler(ClipHandle clip, const std::string& name);
   bool HasHandler(ClipHandle clip, const std::string& name);
+  // A clip member's plain value without running any getter (hit tests
+  // must not run scripts while they walk the display list); undefined
+  // for getter properties and for none.
+  AsValue PeekClipMember(ClipHandle clip, const std::string& name);
   // A new frame: the step budget starts again; setInterval timers fire.
   void BeginFrame(std::int64_t ms);
   // Frees objects no timeline or global can reach.
@@ -136,7 +159,13 @@ class Avm1 {
   // Object.registerClass: clips of the symbol are made by the class.
   bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
   void RegisterClass(const std::string& exportName, const AsValue& ctor);
-  void ConstructClip(ClipHandle clip);
+  // A new clip's class prototype, the init object's properties (attachMovie),
+  // its onClipEvent(initialize) actions, then its class's constructor; once.
+  void ConstructClip(ClipHandle clip, const AsValue& initObject = {});
+  // A clip leaves the stage: its onUnload method and onClipEvent(unload)
+  // actions are kept to run (RunUnloads) once it has gone.
+  void ClipUnloading(ClipHandle clip);
+  void RunUnloads();
   std::size_t LiveObjects() const { return heap_.size(); }
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
@@ -185,15 +214,25 @@ class Avm1 {
   // The clip a value refers to: the clip itself while it lives, else
   // whatever its path names now; kNoClip for none and for other values.
   ClipHandle ClipOf(const AsValue& v);
+  // setInterval; setTimeout when `once`.
   void AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
-                   std::vector<AsValue> args, int id);
+                   std::vector<AsValue> args, int id, bool once = false);
   void ClearInterval(int id);
   int NextIntervalId() { return ++intervalIds_; }
   std::string Join(AsObject* arr, const std::string& sep);
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
+  bool DeleteProp(AsObject* o, const std::string& name);
+  bool StrictEquals(const AsValue& a, const AsValue& b);
+  // Calls `message` on every listener in the object's _listeners (AsBroadcaster).
+  bool Broadcast(const AsValue& broadcaster, const std::string& message, AsArgs args);
+  // The same for one of the global broadcasters (Mouse, Key, Stage).
+  void BroadcastGlobal(const std::string& object, const std::string& message);
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
   // The clip's script object (its variables), made on first use.
   AsObject* ClipVarsOf(TimelineState& tl) { return ClipVars(&tl); }
+  // An object's own script object; for a clip its variables (made on first
+  // use); null for other values.
+  AsObject* ObjectOf(const AsValue& v);
   // Object.prototype.addProperty: false when refused (no getter function).
   bool AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter);
 
@@ -212,7 +251,7 @@ class Avm1 {
     std::vector<AsValue> scope;  // outermost first; objects and clips
     AsObject* activation = nullptr;
     std::vector<AsValue> regs;
-    std::shared_ptr<const std::vector<std::string>> pool;
+    std::shared_ptr<const AsConstants> pool;
     bool inFunction = false;
   };
   friend struct ActionFrame;
@@ -239,6 +278,10 @@ class Avm1 {
   void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
   void DefineFunction(ActionFrame& f, bool v2);
   void EnumerateNames(ActionFrame& f, const AsValue& obj);
+  // QUARVEL_AVM1_TRACE: every action run and every method not found, on stderr.
+  void TraceLine(const std::string& line);
+  void TraceAction(ActionFrame& f, std::size_t stackBefore);
+  std::string Describe(const AsValue& v);
 
   AsValue Execute(std::span<const std::uint8_t> code, Context& ctx);
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
@@ -251,17 +294,20 @@ class Avm1 {
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
   AsValue CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args);
-  // `self` is what getters see as `this` (the object itself when null).
-  bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr);
+  // `self` is what getters see as `this` (the object itself when null);
+  // `selfClip`, when given, the clip they see instead.
+  bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr,
+                ClipHandle selfClip = kNoClip);
   // A setter for `key` on the object or its prototypes; null when none.
   AsProperty* FindAccessor(AsObject* o, const std::string& key);
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
   void SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v);
   bool Equals2(const AsValue& a, const AsValue& b);
-  bool StrictEquals(const AsValue& a, const AsValue& b);
   AsValue Less(const AsValue& a, const AsValue& b);
   std::string TypeOf(const AsValue& v);
   bool InstanceOf(const AsValue& v, const AsValue& ctor);
+  // Whether the prototype or an interface it implements (and so on) is `target`.
+  bool ProtoMatches(AsObject* proto, AsObject* target, int depth);
   void InstallBuiltins();
   void Mark(AsObject* o);
   void MarkValue(const AsValue& v);
@@ -284,6 +330,10 @@ class Avm1 {
   std::map<std::uint16_t, AsValue> classes_;
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
+  // This frame's action budget: smaller after a frame that ran out of it,
+  // so that a script looping forever on every frame costs little.
+  std::size_t stepBudget_ = kMaxActionsPerFrame;
+  bool budgetSpent_ = false;
   int depth_ = 0;
   int accessorDepth_ = 0;
   bool aborted_ = false;
@@ -294,6 +344,13 @@ class Avm1 {
   std::size_t frameBytes_ = 0;   // made by scripts this frame
   std::size_t sinceCollect_ = 0;  // made since the last collection
   bool disabled_ = false;         // scripts outgrew their memory: no more run
+ public:
+  // getTimer: the frame's time plus the time its actions took, at a fixed
+  // speed, so that loops that wait on the clock end as on a real player.
+  std::int64_t ScriptClock() const;
+
+ private:
+  bool tracing_ = false;
 
   struct Interval {
     int id = 0;
@@ -302,8 +359,14 @@ class Avm1 {
     std::vector<AsValue> args;
     double periodMs = 0;
     double nextMs = 0;
+    bool once = false;
   };
   std::vector<Interval> intervals_;
+  struct Unload {
+    AsValue self, fn;
+    std::vector<std::span<const std::uint8_t>> code;
+  };
+  std::vector<Unload> unloads_;
   int intervalIds_ = 0;
 };
 

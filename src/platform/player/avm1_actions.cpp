@@ -43,6 +43,7 @@ struct ActionFrame {
   std::size_t pc = 0;
   std::uint8_t op = 0;
   swf::Reader r;  // the action's own data
+  std::span<const std::uint8_t> data;  // the same, for actions that decode it themselves
   std::vector<AsValue> stack;
   std::vector<TryBlock> tries;
   std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
@@ -73,21 +74,28 @@ std::span<const ActionInfo> Avm1::ActionTable() {
   return kTable;
 }
 
-const ActionInfo* Avm1::FindAction(std::uint8_t code) {
-  static const auto kByCode = [] {
-    std::array<const ActionInfo*, 256> byCode{};
-    for (const ActionInfo& a : ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
-    return byCode;
-  }();
-  return kByCode[code];
-}
+namespace {
+
+// Every code's table entry, made once before any script runs, so that the
+// interpreter's loop indexes it without a guard.
+const std::array<const ActionInfo*, 256> kByCode = [] {
+  std::array<const ActionInfo*, 256> byCode{};
+  for (const ActionInfo& a : Avm1::ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
+  return byCode;
+}();
+
+}  // namespace
+
+const ActionInfo* Avm1::FindAction(std::uint8_t code) { return kByCode[code]; }
 
 AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
   ActionFrame f(ctx, code);
+  f.stack.reserve(16);
   while (f.pc < code.size()) {
     if (aborted_) return {};
-    if (++steps_ > kMaxActionsPerFrame) {
+    if (++steps_ > stepBudget_) {
       Skip("too many actions in one frame");
+      budgetSpent_ = true;
       aborted_ = true;
       return {};
     }
@@ -113,8 +121,10 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       f.pc += len;
     }
     f.r = swf::Reader(data);
+    f.data = data;
+    const std::size_t before = f.stack.size();
     try {
-      if (const ActionInfo* action = FindAction(f.op)) {
+      if (const ActionInfo* action = kByCode[f.op]) {
         (this->*action->handler)(f);
       } else {
         char hex[8];
@@ -125,6 +135,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       Skip("damaged action");
       return {};
     }
+    if (tracing_) TraceAction(f, before);
     if (f.done) return f.result;
     // Big new strings count against the frame's memory.
     if (!f.stack.empty() && f.stack.back().str && f.stack.back().str.use_count() == 1 &&
@@ -156,6 +167,29 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
 }
 
 // -- helpers of the actions
+
+void Avm1::TraceLine(const std::string& line) { std::clog << "avm1: " << std::string(static_cast<std::size_t>(depth_) * 2, ' ') << line << "\n"; }
+
+// The action just run and what it left on the stack.
+void Avm1::TraceAction(ActionFrame& f, std::size_t stackBefore) {
+  const ActionInfo* a = FindAction(f.op);
+  std::string line = a ? std::string(a->name) : "?";
+  std::size_t from = std::min(stackBefore, f.stack.size());
+  if (from == f.stack.size() && from > 0) --from;
+  for (std::size_t i = from; i < f.stack.size() && i < from + 8; ++i) line += " " + Describe(f.stack[i]);
+  TraceLine(line);
+}
+
+std::string Avm1::Describe(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined: return "undefined";
+    case AsValue::Type::kNull: return "null";
+    case AsValue::Type::kString: return "\"" + v.Text().substr(0, 40) + "\"";
+    case AsValue::Type::kClip: return "clip " + (ClipOf(v) == kNoClip ? "(gone) " + v.Text() : stage_.PathOf(ClipOf(v)));
+    case AsValue::Type::kObject: return v.obj->fn ? "function " + v.obj->fn->name : "object " + v.obj->className;
+    default: return ToString(v);
+  }
+}
 
 std::size_t Avm1::PopCount(ActionFrame& f) {
   const double n = ToNumber(f.Pop());
@@ -287,15 +321,19 @@ void Avm1::ActGetUrl2(ActionFrame& f) {
 }
 
 void Avm1::ActStartDrag(ActionFrame& f) {
-  f.Pop();
-  f.Pop();
-  if (ToBool(f.Pop())) {
-    for (int i = 0; i < 4; ++i) f.Pop();
+  const AsValue t = f.Pop();
+  const bool lock = ToBool(f.Pop());
+  double bounds[4];
+  const bool constrained = ToBool(f.Pop());
+  if (constrained) {
+    // Popped bottom, right, top, left; pixels.
+    for (int i = 3; i >= 0; --i) bounds[i] = ToNumber(f.Pop()) * 20;
   }
-  Skip("action StartDrag");
+  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
+  stage_.StartDrag(clip, lock, constrained ? bounds : nullptr);
 }
 
-void Avm1::ActEndDrag(ActionFrame&) {}
+void Avm1::ActEndDrag(ActionFrame&) { stage_.StopDrag(); }
 
 // -- clips
 
@@ -345,9 +383,9 @@ void Avm1::ActTargetPath(ActionFrame& f) {
 // -- stack, constants, registers and jumps
 
 void Avm1::ActConstantPool(ActionFrame& f) {
-  auto pool = std::make_shared<std::vector<std::string>>();
+  auto pool = std::make_shared<AsConstants>();
   const std::uint16_t n = f.r.U16("Count");
-  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(f.r.String("Constant"));
+  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(std::make_shared<const std::string>(f.r.String("Constant")));
   f.ctx.pool = std::move(pool);
 }
 
@@ -379,7 +417,7 @@ void Avm1::ActPush(ActionFrame& f) {
       case 8:
       case 9: {
         const std::size_t i = type == 8 ? r.U8("Constant8") : r.U16("Constant16");
-        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::String((*f.ctx.pool)[i]) : AsValue{});
+        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::Make(AsValue::Type::kString, 0, (*f.ctx.pool)[i]) : AsValue{});
         break;
       }
       default:
@@ -404,8 +442,9 @@ void Avm1::ActStoreRegister(ActionFrame& f) {
 }
 
 void Avm1::Branch(ActionFrame& f, bool taken) {
-  const int off = f.r.S16("BranchOffset");
   if (!taken) return;
+  if (f.data.size() < 2) (void)f.r.S16("BranchOffset");  // throws: the offset is cut off
+  const int off = static_cast<std::int16_t>(f.data[0] | (f.data[1] << 8));
   const long long to = static_cast<long long>(f.pc) + off;
   // Out of the block: it ends.
   if (to < 0 || to > static_cast<long long>(f.code.size())) return f.End();
@@ -576,7 +615,7 @@ void Avm1::ActRandomNumber(ActionFrame& f) {
   f.Push(AsValue::Number(n >= 1 ? std::floor(Random() * std::floor(n)) : 0));
 }
 
-void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(stage_.ScriptTime()))); }
+void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ScriptClock()))); }
 
 // -- variables
 
@@ -600,14 +639,23 @@ void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
 void Avm1::ActDefineLocal(ActionFrame& f) { DefineLocal(f, true); }
 void Avm1::ActDefineLocal2(ActionFrame& f) { DefineLocal(f, false); }
 
+// Deletes an own property unless ASSetPropFlags protects it.
+bool Avm1::DeleteProp(AsObject* o, const std::string& name) {
+  if (!o) return false;
+  auto it = o->props.find(Key(name));
+  if (it == o->props.end() || it->second.dontDelete) return false;
+  o->props.erase(it);
+  return true;
+}
+
 void Avm1::ActDelete(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   const AsValue obj = f.Pop();
   bool done = false;
   if (obj.type == AsValue::Type::kObject) {
-    done = obj.obj->props.erase(Key(name)) > 0;
+    done = DeleteProp(obj.obj, name);
   } else if (obj.type == AsValue::Type::kClip) {
-    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = tl->vars->props.erase(Key(name)) > 0;
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = DeleteProp(tl->vars, name);
   }
   f.Push(AsValue::Bool(done));
 }
@@ -617,10 +665,8 @@ void Avm1::ActDelete2(ActionFrame& f) {
   AsValue holder, dummy;
   bool done = false;
   if (LookupScope(f.ctx, name, dummy, &holder)) {
-    if (holder.type == AsValue::Type::kObject) done = holder.obj->props.erase(Key(name)) > 0;
-    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) {
-      done = tl->vars->props.erase(Key(name)) > 0;
-    }
+    if (holder.type == AsValue::Type::kObject) done = DeleteProp(holder.obj, name);
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) done = DeleteProp(tl->vars, name);
   }
   f.Push(AsValue::Bool(done));
 }
@@ -711,6 +757,7 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     Skip("method " + name);
+    if (tracing_) TraceLine("missing method " + name + " on " + Describe(obj));
     f.Push({});
     return;
   }
@@ -782,7 +829,7 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
     }
     std::vector<std::pair<std::uint64_t, std::string>> own;
     for (auto& [k, p] : o->props) {
-      if (!p.hidden) own.emplace_back(p.order, p.name);
+      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_))) own.emplace_back(p.order, p.name);
     }
     std::sort(own.begin(), own.end());
     names.insert(names.end(), own.begin(), own.end());
@@ -807,11 +854,17 @@ void Avm1::ActCastOp(ActionFrame& f) {
   f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
 }
 
-// Interfaces are not checked: only the operands go.
+// The class's prototype remembers its interfaces, for instanceof and casts.
 void Avm1::ActImplementsOp(ActionFrame& f) {
-  f.Pop();
+  const AsValue ctor = f.Pop();
   const std::size_t n = PopCount(f);
-  for (std::size_t i = 0; i < n; ++i) f.Pop();
+  std::vector<AsObject*> ifaces;
+  for (std::size_t i = 0; i < n; ++i) {
+    const AsValue v = f.Pop();
+    if (v.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(v.obj);
+  }
+  const AsValue proto = Get(ctor, "prototype");
+  if (proto.type == AsValue::Type::kObject) proto.obj->interfaces = std::move(ifaces);
 }
 
 void Avm1::ActExtends(ActionFrame& f) {
@@ -820,7 +873,6 @@ void Avm1::ActExtends(ActionFrame& f) {
     const AsValue sp = Get(super, "prototype");
     AsObject* proto = NewObject(sp.type == AsValue::Type::kObject ? sp.obj : objectProto_);
     SetProp(proto, "__constructor__", super, true);
-    SetProp(proto, "constructor", super, true);
     SetProp(sub.obj, "prototype", AsValue::Object(proto), true);
   }
 }

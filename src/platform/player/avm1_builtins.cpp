@@ -143,12 +143,6 @@ AsValue Step(Avm1& vm, const AsValue& self, int by) {
 AsValue McNextFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, 1); }
 AsValue McPrevFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, -1); }
 
-void InitFromObject(Avm1& vm, ClipHandle clip, const AsValue& init) {
-  if (init.type != AsValue::Type::kObject || clip == kNoClip) return;
-  const AsValue target = vm.ClipValue(clip);
-  for (auto& [k, p] : init.obj->props) vm.Set(target, p.name, p.value);
-}
-
 // A depth argument, script numbering (0 is the first depth above the timeline's).
 int DepthArg(Avm1& vm, AsArgs a, std::size_t i) { return ToInt32(Num(vm, a, i)); }
 
@@ -157,7 +151,7 @@ AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
   const ClipHandle source = vm.ClipOf(self);
   const std::string name = Str(vm, Arg(a, 0));
   const ClipHandle made = vm.GetStage().Duplicate(source, name, DepthArg(vm, a, 1));
-  InitFromObject(vm, made, Arg(a, 2));
+  vm.ConstructClip(made, Arg(a, 2));
   // The main timeline cannot be copied: it answers itself.
   if (made == kNoClip) return source == kRootClip ? vm.ClipValue(kRootClip) : AsValue{};
   return vm.ClipValue(made);
@@ -174,7 +168,7 @@ AsValue McAttach(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::string exportName = Str(vm, Arg(a, 0)), name = Str(vm, Arg(a, 1));
   const ClipHandle made = vm.GetStage().AttachMovie(clip, exportName, name, DepthArg(vm, a, 2));
   if (made == kNoClip) return {};
-  InitFromObject(vm, made, Arg(a, 3));
+  vm.ConstructClip(made, Arg(a, 3));
   return vm.ClipValue(made);
 }
 
@@ -276,6 +270,8 @@ bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
   return true;
 }
 
+// hitTest(x, y, shapeFlag): stage pixels, against the shapes or the box;
+// hitTest(other): the two boxes on the stage.
 AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return AsValue::Bool(false);
   double mine[4];
@@ -286,13 +282,64 @@ AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
     return AsValue::Bool(mine[0] <= other[2] && other[0] <= mine[2] && mine[1] <= other[3] && other[1] <= mine[3]);
   }
   const double x = Num(vm, a, 0) * 20, y = Num(vm, a, 1) * 20;
+  if (vm.ToBool(Arg(a, 2))) return AsValue::Bool(vm.GetStage().HitsShapes(vm.ClipOf(self), x, y));
   return AsValue::Bool(x >= mine[0] && x <= mine[2] && y >= mine[1] && y <= mine[3]);
 }
 
-AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs) {
+// getBounds(space) and getRect(space): the clip's box in the space of
+// another clip, its own without one.
+AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = vm.NewObject();
   double box[4] = {0, 0, 0, 0};
-  if (self.type == AsValue::Type::kClip && !StageBox(vm, self, box)) box[0] = box[1] = box[2] = box[3] = 0;
+  Stage& stage = vm.GetStage();
+  const ClipHandle clip = vm.ClipOf(self);
+  const ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  Instance* inst = ClipNode(vm, self);
+  Rect local;
+  bool any = false;
+  if (inst && stage.Bounds(*inst, local, true)) {
+    any = true;
+  } else if (clip == kRootClip) {
+    // The main timeline's box is that of everything on it.
+    double b[4] = {1e300, 1e300, -1e300, -1e300};
+    for (const auto& [depth, child] : stage.Root().list) {
+      Rect r;
+      if (!stage.Bounds(child, r)) continue;
+      b[0] = std::min(b[0], double(r.xmin)), b[1] = std::min(b[1], double(r.ymin));
+      b[2] = std::max(b[2], double(r.xmax)), b[3] = std::max(b[3], double(r.ymax));
+    }
+    if (b[0] <= b[2]) {
+      local = Rect{static_cast<std::int32_t>(b[0]), static_cast<std::int32_t>(b[2]), static_cast<std::int32_t>(b[1]),
+                   static_cast<std::int32_t>(b[3])};
+      any = true;
+    }
+  }
+  Matrix from, to;
+  if (any && WorldMatrix(vm, clip, from) && (space == clip || WorldMatrix(vm, space, to))) {
+    box[0] = box[1] = 1e300;
+    box[2] = box[3] = -1e300;
+    for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
+      for (double y : {static_cast<double>(local.ymin), static_cast<double>(local.ymax)}) {
+        double wx = x, wy = y;
+        if (space != clip) {
+          wx = from.scaleX * x + from.rotateSkew1 * y + from.translateX;
+          wy = from.rotateSkew0 * x + from.scaleY * y + from.translateY;
+          const double det = to.scaleX * to.scaleY - to.rotateSkew0 * to.rotateSkew1;
+          if (det == 0) continue;
+          const double dx = wx - to.translateX, dy = wy - to.translateY;
+          wx = (to.scaleY * dx - to.rotateSkew1 * dy) / det;
+          wy = (-to.rotateSkew0 * dx + to.scaleX * dy) / det;
+        }
+        box[0] = std::min(box[0], wx), box[1] = std::min(box[1], wy);
+        box[2] = std::max(box[2], wx), box[3] = std::max(box[3], wy);
+      }
+    }
+    if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
+  } else if (!any && (inst || clip == kRootClip)) {
+    // An empty clip: Flash's sentinel box.
+    box[0] = box[1] = 6710886.35 * 20;
+    box[2] = box[3] = 6710886.35 * 20;
+  }
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
   vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
   vm.SetProp(o, "xMax", AsValue::Number(box[2] / 20));
@@ -318,6 +365,20 @@ AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
   }
   vm.Set(a[0], "x", AsValue::Number(x / 20));
   vm.Set(a[0], "y", AsValue::Number(y / 20));
+  return {};
+}
+
+// startDrag(lockCenter, left, top, right, bottom): bounds in the parent's pixels.
+AsValue McStartDrag(Avm1& vm, const AsValue& self, AsArgs a) {
+  double bounds[4];
+  const bool constrained = a.size() >= 5;
+  for (std::size_t i = 0; constrained && i < 4; ++i) bounds[i] = Num(vm, a, i + 1) * 20;
+  vm.GetStage().StartDrag(vm.ClipOf(self), vm.ToBool(Arg(a, 0)), constrained ? bounds : nullptr);
+  return {};
+}
+
+AsValue McStopDrag(Avm1& vm, const AsValue&, AsArgs) {
+  vm.GetStage().StopDrag();
   return {};
 }
 
@@ -427,8 +488,6 @@ AsValue ColorGetTransform(Avm1& vm, const AsValue& self, AsArgs) {
   return AsValue::Object(o);
 }
 
-AsValue KeyIsDown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
-AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
 
 }  // namespace
 
@@ -495,8 +554,8 @@ void Avm1::InstallBuiltins() {
       {"getRect", McGetBounds},
       {"localToGlobal", McLocalToGlobal},
       {"globalToLocal", McGlobalToLocal},
-      {"startDrag", Nothing},
-      {"stopDrag", Nothing},
+      {"startDrag", McStartDrag},
+      {"stopDrag", McStopDrag},
       {"toString", ObjToString},
       {"setMask", McSetMask},
   };
@@ -518,25 +577,8 @@ void Avm1::InstallBuiltins() {
       {"setInterval", SetInterval},   {"clearInterval", ClearTimer}, {"ASSetPropFlags", Nothing},
       {"updateAfterEvent", Nothing}};
   for (auto& [n, f] : globals) fn(global_, n, f);
-  AsObject* key = obj(objectProto_);
-  fn(key, "isDown", KeyIsDown);
-  fn(key, "getCode", Zero);
-  fn(key, "getAscii", Zero);
-  fn(key, "addListener", Nothing);
-  SetProp(global_, "Key", AsValue::Object(key), true);
-  AsObject* mouse = obj(objectProto_);
-  fn(mouse, "hide", Nothing);
-  fn(mouse, "show", Nothing);
-  fn(mouse, "addListener", Nothing);
-  SetProp(global_, "Mouse", AsValue::Object(mouse), true);
-  AsObject* stageObj = obj(objectProto_);
-  fn(stageObj, "addListener", Nothing);
-  const Rect& frame = stage_.Library().movie.header.frameSize;
-  SetProp(stageObj, "width", AsValue::Number(frame.Width() / 20), true);
-  SetProp(stageObj, "height", AsValue::Number(frame.Height() / 20), true);
-  SetProp(global_, "Stage", AsValue::Object(stageObj), true);
-
   // Groups of classes in files of their own (avm1_builtins.h).
+  avm1_builtins::InstallEvents(*this);
   avm1_builtins::InstallVideo(*this);
   avm1_builtins::InstallDrawing(*this);
   avm1_builtins::InstallGeom(*this);

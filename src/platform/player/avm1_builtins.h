@@ -28,6 +28,8 @@ inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+// AsBroadcaster, Key, Mouse, Stage, ASSetPropFlags, setTimeout (avm1_events.cpp).
+void InstallEvents(Avm1& vm);
 void InstallVideo(Avm1& vm);  // avm1_video.cpp
 
 // The script object of a placed video (Video.attachVideo, clear...), the

@@ -19,6 +19,15 @@ inline std::string Lower(std::string_view s) {
   return out;
 }
 
+// Equal but for ASCII case, without making a copy.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
 // Code points of a UTF-8 string as byte offsets (plus the end).
 inline std::vector<std::size_t> CharOffsets(const std::string& s) {
   std::vector<std::size_t> out;

@@ -434,7 +434,8 @@ TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
   a.Append(SetMember(Var("box"), "_x", Int(30)));
   Assign(a, "inside", Method(Var("box"), "hitTest", {Int(35), Int(5), Actions().PushBool(false)}));
   Assign(a, "outside", Method(Var("box"), "hitTest", {Int(5), Int(5), Actions().PushBool(false)}));
-  Assign(a, "bounds", Method(Var("box"), "getBounds", {}));
+  Assign(a, "bounds", Method(Var("box"), "getBounds", {Var("_root")}));
+  Assign(a, "own", Method(Var("box"), "getBounds", {}));
   Assign(a, "pt", Actions().PushString("x").PushInt(1).PushString("y").PushInt(2).PushInt(2).Raw(kInitObject));
   a.Append(Method(Var("box"), "localToGlobal", {Var("pt")})).Raw(kPop);
   b.DoAction(a).ShowFrame();
@@ -443,6 +444,9 @@ TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
   EXPECT_EQ(r.Get("outside"), "false");
   EXPECT_EQ(r.Get("bounds.xMin"), "30");
   EXPECT_EQ(r.Get("bounds.xMax"), "50");
+  // Without a space: the clip's own.
+  EXPECT_EQ(r.Get("own.xMin"), "0");
+  EXPECT_EQ(r.Get("own.xMax"), "20");
   EXPECT_EQ(r.Get("pt.x"), "31");
   EXPECT_EQ(r.Get("pt.y"), "2");
 }

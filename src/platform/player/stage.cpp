@@ -17,6 +17,8 @@ namespace {
 
 namespace tag = swf::tag;
 
+constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
+
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -202,11 +204,20 @@ void Stage::InitSprite(Instance& inst, int nesting) {
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
   // A class registered for the symbol makes the clip before its first frame runs.
-  if (avm_->HasClass(def->id)) pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
+  // Its initialize events and class (registered by init actions that may
+  // still be queued) make the clip before its first frame's actions run.
+  pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
   ++nesting_;
   if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, nullptr);
   else NestedTooDeep();
   --nesting_;
+}
+
+void Stage::QueueLoad(const Instance& inst) {
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventLoad) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+  }
+  if (IsSprite(inst)) pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onLoad"});
 }
 
 void Stage::InitButton(Instance& inst) {
@@ -250,9 +261,16 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
 }
 
 void Stage::Discard(Instance& inst, int nesting) {
-  if (!listener_ || !inst.sprite || nesting > kMaxSpriteNesting) return;
+  if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // onUnload and onClipEvent(unload) run after the clip has gone.
+  bool unload = false;
+  for (const ClipEventHandler& h : inst.events) unload = unload || (h.events & kEventUnload);
+  if (IsSprite(inst) && (unload || (inst.sprite->vars && avm_->HasHandler(inst.serial, "onUnload")))) {
+    avm_->ClipUnloading(inst.serial);
+    pending_.push_back({kNoClip, {}, PendingKind::kUnload, {}});
+  }
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
-  if (IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
+  if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
 }
 
 void Stage::StopAllSounds() {
@@ -380,11 +398,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
   if (fresh && IsButton(*inst)) InitButton(*inst);
-  if (fresh) {
-    for (const ClipEventHandler& h : inst->events) {
-      if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
-    }
-  }
+  if (fresh) QueueLoad(*inst);
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
@@ -428,7 +442,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kDoInitAction: {
           // Once per sprite, before the frame's own actions.
           const int sprite = r.U16("SpriteId");
-          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kCode, {}});
+          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
           break;
         }
         case tag::kStartSound:
@@ -539,6 +553,7 @@ void Stage::Tick() {
     }
   }
   liveCount_ = 0;
+  UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
   RunActions();
@@ -559,16 +574,198 @@ Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matr
         }
       }
     } else if (IsSprite(inst) && inst.sprite) {
+      // A clip acting as a button takes the pointer from everything inside it.
+      if (ActsAsButton(inst)) {
+        const AsValue area = avm_->PeekClipMember(inst.serial, "hitArea");
+        const ClipHandle areaClip = avm_->ClipOf(area);
+        if (areaClip != kNoClip && areaClip != inst.serial) {
+          if (HitsShapes(areaClip, x, y)) return &inst;
+        } else if (HitsContent(inst, world, x, y, nesting)) {
+          return &inst;
+        }
+        continue;
+      }
       if (Instance* hit = HitTest(*inst.sprite, x, y, world, nesting + 1)) return hit;
     }
   }
   return nullptr;
 }
 
+bool Stage::ActsAsButton(const Instance& inst) {
+  constexpr std::uint32_t kButtonEvents = kEventPress | kEventRelease | kEventReleaseOutside | kEventRollOver |
+                                          kEventRollOut | kEventDragOver | kEventDragOut;
+  if (!IsSprite(inst) || !inst.sprite) return false;
+  bool handlers = false;
+  for (const ClipEventHandler& h : inst.events) handlers = handlers || (h.events & kButtonEvents);
+  if (!handlers && !inst.sprite->vars) return false;
+  // A getter (as components define it) counts as enabled.
+  const AsValue enabled = avm_->PeekClipMember(inst.serial, "enabled");
+  if (!enabled.IsUndefined() && enabled.type != AsValue::Type::kObject && !avm_->ToBool(enabled)) return false;
+  if (handlers) return true;
+  for (const char* name : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"}) {
+    if (avm_->HasHandler(inst.serial, name)) return true;
+  }
+  return false;
+}
+
+bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting) {
+  if (nesting > kMaxSpriteNesting) return false;
+  if (tl.drawing) {
+    double lx = 0, ly = 0;
+    if (ToLocal(world, x, y, lx, ly) && PointInGeometry(tl.drawing->geometry, lx, ly)) return true;
+  }
+  for (const auto& [depth, child] : tl.list) {
+    if (child.clipDepth > 0 || !child.def) continue;
+    if (HitsContent(child, Combine(child.matrix, world), x, y, nesting + 1)) return true;
+  }
+  return false;
+}
+
+bool Stage::HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting) {
+  if (IsButton(inst)) {
+    for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+      if ((rec.states & kButtonHit) && HitsCharacter(lib_.Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  if (inst.sprite) return HitsTimeline(*inst.sprite, world, x, y, nesting);
+  return HitsCharacter(inst.def, world, x, y);
+}
+
+bool Stage::WorldOf(ClipHandle clip, cairo_matrix_t& out) {
+  cairo_matrix_init_identity(&out);
+  for (int guard = 0; clip != kRootClip; ++guard) {
+    const Instance* inst = Find(clip);
+    if (!inst || guard > 65536) return false;
+    const cairo_matrix_t m = ToCairo(inst->matrix);
+    cairo_matrix_t r;
+    cairo_matrix_multiply(&r, &out, &m);
+    out = r;
+    clip = inst->parent;
+  }
+  return true;
+}
+
+bool Stage::ToClipSpace(ClipHandle clip, double& x, double& y) {
+  cairo_matrix_t w;
+  if (!WorldOf(clip, w)) return false;
+  double lx = 0, ly = 0;
+  if (!ToLocal(w, x, y, lx, ly)) return false;
+  x = lx, y = ly;
+  return true;
+}
+
+bool Stage::HitsShapes(ClipHandle clip, double x, double y) {
+  cairo_matrix_t w;
+  if (!WorldOf(clip, w)) return false;
+  if (clip == kRootClip) return HitsTimeline(root_, w, x, y, 0);
+  const Instance* inst = Find(clip);
+  return inst && HitsContent(*inst, w, x, y, 0);
+}
+
+ClipHandle Stage::DeepestClipAt(TimelineState& tl, const cairo_matrix_t& p, double x, double y, ClipHandle skip,
+                                int nesting) {
+  if (nesting > kMaxSpriteNesting) return kNoClip;
+  for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
+    Instance& inst = it->second;
+    if (!inst.visible || inst.clipDepth > 0 || !inst.def || inst.serial == skip) continue;
+    const cairo_matrix_t world = Combine(inst.matrix, p);
+    if (IsSprite(inst) && inst.sprite) {
+      const ClipHandle inner = DeepestClipAt(*inst.sprite, world, x, y, skip, nesting + 1);
+      if (inner != kNoClip) return inner;
+      if (inst.sprite->drawing) {
+        double lx = 0, ly = 0;
+        if (ToLocal(world, x, y, lx, ly) && PointInGeometry(inst.sprite->drawing->geometry, lx, ly)) return inst.serial;
+      }
+    } else if (HitsContent(inst, world, x, y, nesting)) {
+      return tl.owner;
+    }
+  }
+  return kNoClip;
+}
+
+ClipHandle Stage::DropTarget() {
+  if (dragClip_ == kNoClip) return kNoClip;
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  return DeepestClipAt(root_, identity, pointerX_, pointerY_, dragClip_, 0);
+}
+
+void Stage::StartDrag(ClipHandle clip, bool lockCenter, const double* bounds) {
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite) return;
+  dragClip_ = clip;
+  dragLock_ = lockCenter;
+  dragBounded_ = bounds != nullptr;
+  if (bounds) {
+    double b[4];
+    for (int i = 0; i < 4; ++i) b[i] = std::isfinite(bounds[i]) ? std::clamp(bounds[i], -2e9, 2e9) : 0.0;
+    dragBounds_[0] = std::min(b[0], b[2]), dragBounds_[2] = std::max(b[0], b[2]);
+    dragBounds_[1] = std::min(b[1], b[3]), dragBounds_[3] = std::max(b[1], b[3]);
+  }
+  double px = pointerX_, py = pointerY_;
+  dragDx_ = dragDy_ = 0;
+  if (!lockCenter && ToClipSpace(inst->parent, px, py)) {
+    dragDx_ = inst->matrix.translateX - px;
+    dragDy_ = inst->matrix.translateY - py;
+  }
+  UpdateDrag();
+}
+
+void Stage::UpdateDrag() {
+  if (dragClip_ == kNoClip) return;
+  Instance* inst = Find(dragClip_);
+  if (!inst) {
+    dragClip_ = kNoClip;
+    return;
+  }
+  double x = pointerX_, y = pointerY_;
+  if (!ToClipSpace(inst->parent, x, y)) return;
+  x += dragDx_, y += dragDy_;
+  if (dragBounded_) {
+    x = std::clamp(x, dragBounds_[0], dragBounds_[2]);
+    y = std::clamp(y, dragBounds_[1], dragBounds_[3]);
+  }
+  inst->matrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(x, -2e9, 2e9)));
+  inst->matrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(y, -2e9, 2e9)));
+  inst->scripted = true;
+}
+
 void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition) {
-  const auto& def = *static_cast<const ButtonDef*>(inst.def);
   activeState_ = to;
   activeSerial_ = to == ButtonPhase::kIdle ? kNoClip : inst.serial;
+  if (IsSprite(inst)) {
+    // A clip acting as a button: its _up, _over and _down frames when it
+    // has them, and its handlers.
+    if (inst.sprite) {
+      const char* frame = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? "_over"
+                          : to == ButtonPhase::kOverDown                            ? "_down"
+                                                                                    : "_up";
+      if (inst.sprite->def->labels.count(frame) && GotoLabel(*inst.sprite, frame)) SetPlaying(*inst.sprite, false);
+    }
+    std::uint32_t event = 0;
+    const char* method = nullptr;
+    switch (transition) {
+      case kIdleToOverUp: event = kEventRollOver, method = "onRollOver"; break;
+      case kOverUpToIdle: event = kEventRollOut, method = "onRollOut"; break;
+      case kOverUpToOverDown: event = kEventPress, method = "onPress"; break;
+      case kOverDownToOverUp: event = kEventRelease, method = "onRelease"; break;
+      case kOverDownToOutDown:
+      case kOverDownToIdle: event = kEventDragOut, method = "onDragOut"; break;
+      case kOutDownToOverDown:
+      case kIdleToOverDown: event = kEventDragOver, method = "onDragOver"; break;
+      case kOutDownToIdle: event = kEventReleaseOutside, method = "onReleaseOutside"; break;
+      default: break;
+    }
+    for (const ClipEventHandler& h : inst.events) {
+      if (h.events & event) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+    }
+    if (method) pending_.push_back({inst.serial, {}, PendingKind::kMethod, method});
+    return;
+  }
+  const auto& def = *static_cast<const ButtonDef*>(inst.def);
   const std::uint8_t look = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? kButtonOver
                             : to == ButtonPhase::kOverDown                            ? kButtonDown
                                                                                       : kButtonUp;
@@ -597,19 +794,27 @@ void Stage::Pointer(double x, double y, bool down) {
     if (!down && mouseDown_) ev |= kEventMouseUp;
     pointerX_ = x;
     pointerY_ = y;
+    UpdateDrag();
+    // Mouse listeners hear first, then the clips' handlers.
+    if (ev & kEventMouseDown) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseDown"});
+    if (ev & kEventMouseMove) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseMove"});
+    if (ev & kEventMouseUp) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseUp"});
     if (ev) QueueEvents(root_, ev, 0);
+    for (auto [bit, name] : {std::pair{kEventMouseDown, "onMouseDown"}, {kEventMouseMove, "onMouseMove"}, {kEventMouseUp, "onMouseUp"}}) {
+      if ((ev & bit) && avm_->HasHandler(kRootClip, name)) pending_.push_back({kRootClip, {}, PendingKind::kMethod, name});
+    }
   }
   cairo_matrix_t identity;
   cairo_matrix_init_identity(&identity);
   Instance* hit = HitTest(root_, x, y, identity, 0);
   Instance* active = activeSerial_ != kNoClip ? Find(activeSerial_) : nullptr;
-  if (active && !IsButton(*active)) active = nullptr;
+  if (active && !IsButton(*active) && !IsSprite(*active)) active = nullptr;
   bool alive = active != nullptr;
   if (!alive) {
     activeSerial_ = kNoClip;
     activeState_ = ButtonPhase::kIdle;
   }
-  auto menu = [](const Instance* b) { return static_cast<const ButtonDef*>(b->def)->trackAsMenu; };
+  auto menu = [](const Instance* b) { return IsButton(*b) && static_cast<const ButtonDef*>(b->def)->trackAsMenu; };
   auto enter = [&](Instance* b, bool pressed) {
     active = b;
     alive = true;
@@ -659,16 +864,20 @@ void Stage::PointerLeft() {
 }
 
 void Stage::RunActions() {
+  // Each action's step budget bounds the scripts; this bounds the entries
+  // that scripts keep queueing without running a step.
   std::size_t guard = 0;
-  while (!pending_.empty() && guard++ < 1000) {
-    auto batch = std::move(pending_);
-    pending_.clear();
-    for (const auto& p : batch) {
-      switch (p.kind) {
-        case PendingKind::kCode: avm_->Run(p.target, p.code); break;
-        case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
-        case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
-      }
+  PendingActions p;
+  while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
+    // A clip removed since its actions were queued runs none of them.
+    if (p.kind == PendingKind::kCode && p.target != kNoClip && !TimelineOf(p.target)) continue;
+    switch (p.kind) {
+      case PendingKind::kCode:
+      case PendingKind::kInit: avm_->Run(p.target, p.code); break;
+      case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
+      case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
+      case PendingKind::kBroadcast: avm_->BroadcastGlobal("Mouse", p.method); break;
+      case PendingKind::kUnload: avm_->RunUnloads(); break;
     }
   }
   pending_.clear();

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -56,7 +57,11 @@ struct Drawing {
 };
 
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
-                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventInitialize = 0x200;
+                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventKeyDown = 0x40, kEventKeyUp = 0x80,
+                               kEventData = 0x100, kEventInitialize = 0x200, kEventPress = 0x400,
+                               kEventRelease = 0x800, kEventReleaseOutside = 0x1000, kEventRollOver = 0x2000,
+                               kEventRollOut = 0x4000, kEventDragOver = 0x8000, kEventDragOut = 0x10000,
+                               kEventConstruct = 0x40000;
 
 // A display object's handle: its serial number, never handed out twice, so a
 // handle to a removed object finds nothing rather than a newcomer.
@@ -90,6 +95,7 @@ struct Instance {
   int depth = 0;                // its key in that list
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does
+  bool constructed = false;    // its initialize events and class constructor ran
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
@@ -215,14 +221,55 @@ class Stage {
   // levels, stop), and sounds scripts load at run time under ids of their own.
   void StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info);
   void DefineScriptSound(int soundId, std::span<const std::uint8_t> body);
+  // startDrag: the clip follows the pointer, its centre on it when `lockCenter`
+  // (else at the offset it had), kept inside `bounds` (parent's space,
+  // twips: left, top, right, bottom) when given.
+  void StartDrag(ClipHandle clip, bool lockCenter, const double* bounds);
+  void StopDrag() { dragClip_ = kNoClip; }
+  ClipHandle Dragged() const { return dragClip_; }
+  // _droptarget: the deepest clip under the pointer other than the one dragged.
+  ClipHandle DropTarget();
+  // The pointer, stage twips.
+  double PointerX() const { return pointerX_; }
+  double PointerY() const { return pointerY_; }
+  // Stage twips to the clip's own space (and back); false when singular
+  // or the clip is gone.
+  bool ToClipSpace(ClipHandle clip, double& x, double& y);
+  // Whether a clip's shapes (not its bounding box) cover a stage point.
+  bool HitsShapes(ClipHandle clip, double x, double y);
 
  private:
-  enum class PendingKind { kCode, kMethod, kConstruct };
+  // kInit: DoInitAction code; kConstruct: a new clip's initialize events
+  // and class constructor.
+  // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
+  // unload handlers of removed clips.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast, kUnload };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
     PendingKind kind = PendingKind::kCode;
     std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
+  };
+  // Init actions run before constructors, constructors before every other
+  // action queued, each kind in the order queued.
+  struct PendingQueue {
+    std::deque<PendingActions> byPriority[3];
+    void push_back(PendingActions p) {
+      const int i = p.kind == PendingKind::kInit ? 0 : p.kind == PendingKind::kConstruct ? 1 : 2;
+      byPriority[i].push_back(std::move(p));
+    }
+    bool Pop(PendingActions& out) {
+      for (auto& q : byPriority) {
+        if (q.empty()) continue;
+        out = std::move(q.front());
+        q.pop_front();
+        return true;
+      }
+      return false;
+    }
+    void clear() {
+      for (auto& q : byPriority) q.clear();
+    }
   };
 
   enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
@@ -233,6 +280,14 @@ class Stage {
   void InitButton(Instance& inst);
   void ShowButtonState(Instance& inst, std::uint8_t state);
   Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
+  bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
+  bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
+  // A clip with button handlers (onPress...) under the pointer acts as a button.
+  bool ActsAsButton(const Instance& inst);
+  ClipHandle DeepestClipAt(TimelineState& tl, const cairo_matrix_t& world, double x, double y, ClipHandle skip,
+                           int nesting);
+  void UpdateDrag();
   void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
@@ -244,6 +299,8 @@ class Stage {
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
+  // A new clip's onClipEvent(load) handlers and onLoad method.
+  void QueueLoad(const Instance& inst);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
   void NestedTooDeep();
   void UpdateVideos(TimelineState& tl, int nesting, std::vector<std::string>& problems);
@@ -256,7 +313,7 @@ class Stage {
   int nextInstance_ = 1;
   int totalFrames_ = 1;
   std::uint64_t tick_ = 1;
-  std::vector<PendingActions> pending_;
+  PendingQueue pending_;
   SoundEventListener* listener_ = nullptr;
   std::int64_t timeMs_ = 0;
   std::int64_t startMs_ = 0;
@@ -276,6 +333,10 @@ class Stage {
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
   double pointerX_ = 0, pointerY_ = 0;
+  ClipHandle dragClip_ = kNoClip;
+  bool dragLock_ = false, dragBounded_ = false;
+  double dragDx_ = 0, dragDy_ = 0;  // the clip's offset from the pointer, parent's space
+  double dragBounds_[4] = {0, 0, 0, 0};
 };
 
 }  // namespace quarvel::player

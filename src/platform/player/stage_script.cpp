@@ -150,12 +150,22 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     case 10: return AsValue::Number(std::atan2(m.rotateSkew0, m.scaleX) * 180 / kPi);
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
-    case 14:
+    case 14: {
+      // Slash syntax, as Flash gives it.
+      const ClipHandle target = clip == dragClip_ ? DropTarget() : kNoClip;
+      return AsValue::String(target == kNoClip ? "" : vm.ClipPathText(PathOf(target), true));
+    }
     case 15: return AsValue::String("");
     case 16:
     case 17: return AsValue::Number(1);
     case 18: return AsValue::Number(5);
     case 19: return AsValue::String("HIGH");
+    case 20:
+    case 21: {
+      double x = pointerX_, y = pointerY_;
+      if (!ToClipSpace(clip, x, y)) return AsValue::Number(0);
+      return AsValue::Number(std::round(index == 20 ? x : y) / 20.0);
+    }
     default: return AsValue::Number(0);
   }
 }
@@ -324,9 +334,7 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
   inst->events = events;
   InitSprite(*inst, 0);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  for (const ClipEventHandler& h : inst->events) {
-    if (h.events & (kEventLoad | kEventInitialize)) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
-  }
+  QueueLoad(*inst);
   return inst->serial;
 }
 
@@ -341,6 +349,7 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
   InitSprite(*inst, 0);
+  QueueLoad(*inst);
   return inst->serial;
 }
 
@@ -415,9 +424,19 @@ int Stage::NextHighestDepth(ClipHandle clip) {
 
 void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
+  static const std::pair<std::uint32_t, const char*> kMethods[] = {
+      {kEventMouseDown, "onMouseDown"}, {kEventMouseMove, "onMouseMove"}, {kEventMouseUp, "onMouseUp"}};
   for (auto& [depth, inst] : tl.list) {
     for (const ClipEventHandler& h : inst.events) {
       if (h.events & events) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+    }
+    // Clips hear the mouse through their methods too.
+    if (inst.sprite && inst.sprite->vars) {
+      for (auto& [bit, name] : kMethods) {
+        if ((events & bit) && avm_->HasHandler(inst.serial, name)) {
+          pending_.push_back({inst.serial, {}, PendingKind::kMethod, name});
+        }
+      }
     }
     if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, events, nesting + 1);
   }

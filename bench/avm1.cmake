@@ -1,0 +1,1 @@
+quarvel_bench(avm1_bench SOURCES avm1_bench.cpp LIBS quarvel_player quarvel_test_support)
