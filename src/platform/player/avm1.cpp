@@ -1,4 +1,5 @@
 #include "platform/player/avm1.h"
+#include "platform/player/avm1_builtins.h"
 
 #include <algorithm>
 #include <array>
@@ -471,7 +472,9 @@ bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
   if (proto.type != AsValue::Type::kObject) return false;
   AsObject* o = nullptr;
   if (v.type == AsValue::Type::kObject) o = v.obj->proto;
-  else if (v.type == AsValue::Type::kClip) o = clipProto_;
+  else if (v.type == AsValue::Type::kClip) {
+    o = avm1_builtins::IsTextField(*this, ClipOf(v)) ? avm1_builtins::TextFieldPrototype(*this) : clipProto_;
+  }
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o == proto.obj) return true;
   }
@@ -561,6 +564,7 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
 }
 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
+  if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
   const std::string low = Lower(name);
@@ -582,6 +586,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   for (auto& [depth, inst] : tl->list) {
     if (Lower(inst.name) == low && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
+      if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);
     }
   }
   FindProp(clipProto_, Key(name), out, &self);
@@ -589,6 +594,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
 }
 
 void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v) {
+  if (avm1_builtins::SetTextFieldMember(*this, clip, name, v)) return;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return;
   const std::string low = Lower(name);

@@ -1374,6 +1374,7 @@ void Avm1::InstallBuiltins() {
   SetProp(global_, "Stage", AsValue::Object(stageObj), true);
 
   // Groups of classes in files of their own (avm1_builtins.h).
+  avm1_builtins::InstallText(*this);
 }
 
 }  // namespace quarvel::player

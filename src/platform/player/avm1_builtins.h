@@ -24,5 +24,13 @@ T* SelfData(const AsValue& self) {
 
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
+void InstallText(Avm1& vm);
+
+// Text fields (avm1_text.cpp): the members of a text-field instance, which
+// clip values also refer to; false when `clip` is no text field.
+bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out);
+bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, const AsValue& v);
+bool IsTextField(Avm1& vm, ClipHandle clip);
+AsObject* TextFieldPrototype(Avm1& vm);
 
 }  // namespace quarvel::player::avm1_builtins

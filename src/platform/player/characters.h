@@ -187,6 +187,8 @@ struct EditTextDef : Character {
   EditTextDef() : Character(Kind::kEditText) {}
   Rect bounds;
   bool hasFont = false, useOutlines = false, html = false, border = false, wordWrap = false, multiline = false;
+  bool password = false, readOnly = false, noSelect = false, autoSize = false;
+  int maxLength = 0;
   std::uint16_t fontId = 0;
   double height = 240;
   Rgba color{0, 0, 0, 255};

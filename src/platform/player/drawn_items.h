@@ -12,6 +12,9 @@
 namespace quarvel::player {
 
 struct TimelineState;
+namespace text {
+struct TextLook;
+}
 
 // One drawn object. Items come in drawing order, each followed by its
 // children one level deeper, so the list keeps the tree's shape; it holds
@@ -36,6 +39,7 @@ struct DrawnItem {
   // its own list. A button without draws its definition's up state.
   bool ownList = false;
   std::shared_ptr<const std::string> text;     // bound text fields
+  std::shared_ptr<const text::TextLook> field;  // text fields: what they show, made again on change
   std::shared_ptr<const ShapeGeometry> morph;  // morphs: the shape at `ratio`
   const ShapeGeometry* drawing = nullptr;      // a script's drawing, below the children
   bool drawingBounds = false;                  // the drawing has drawn anything
@@ -52,7 +56,7 @@ struct DrawnItem {
     return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
            ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
            filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
-           maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && drawing == o.drawing &&
+           maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && field == o.field && drawing == o.drawing &&
            drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion;
   }
 };

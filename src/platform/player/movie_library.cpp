@@ -487,6 +487,10 @@ class Loader {
     const bool hasText = f1 & 0x80;
     e->wordWrap = f1 & 0x40;
     e->multiline = f1 & 0x20;
+    e->password = f1 & 0x10;
+    e->readOnly = f1 & 0x08;
+    e->autoSize = f2 & 0x40;
+    e->noSelect = f2 & 0x10;
     const bool hasColor = f1 & 0x04;
     const bool hasMaxLength = f1 & 0x02;
     e->hasFont = f1 & 0x01;
@@ -499,7 +503,7 @@ class Loader {
     if (hasFontClass) r.String("FontClass");
     if (e->hasFont || hasFontClass) e->height = r.U16("FontHeight");
     if (hasColor) e->color = swf::ReadRgba(r);
-    if (hasMaxLength) r.U16("MaxLength");
+    if (hasMaxLength) e->maxLength = r.U16("MaxLength");
     if (hasLayout) {
       e->align = r.U8("Align");
       e->leftMargin = r.U16("LeftMargin");
