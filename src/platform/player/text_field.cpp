@@ -439,8 +439,6 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
           if (auto a = ParseAlign(*v)) f->align = *a;
         }
         if (tag.name == "li") f->bullet = true;
-        // The paragraph's format is its first character's.
-        cur = f;
       } else if (tag.name == "textformat") {
         if (auto* v = attr("leftmargin")) f->leftMargin = ParseNumber(*v).value_or(f->leftMargin);
         if (auto* v = attr("rightmargin")) f->rightMargin = ParseNumber(*v).value_or(f->rightMargin);

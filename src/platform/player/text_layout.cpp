@@ -431,6 +431,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         widthAtBreak = width;
       }
     }
+    // Spaces at the end of a paragraph count; at a wrap they hang outside.
+    if (j >= n || paraEnd) width = x;
     // Spaces at the break stay on this line.
     while (j < n && wrap && !paraEnd && IsSpace(chars[j])) ++j;
     line.end = j;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -56,14 +57,30 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
   };
   cairo_save(cr);
   if ((look.background || look.border) && !c.mask) {
-    cairo_set_matrix(cr, &pm);
-    cairo_rectangle(cr, look.x, look.y, look.width, look.height);
+    // Unrotated boxes sit on whole device pixels, the border on the pixels of
+    // the box's edges.
+    double x0 = look.x, y0 = look.y, x1 = look.x + look.width, y1 = look.y + look.height;
+    const bool straight = pm.xy == 0 && pm.yx == 0;
+    if (straight) {
+      cairo_matrix_transform_point(&pm, &x0, &y0);
+      cairo_matrix_transform_point(&pm, &x1, &y1);
+      x0 = std::round(x0), y0 = std::round(y0), x1 = std::round(x1), y1 = std::round(y1);
+      cairo_identity_matrix(cr);
+      cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + 1, std::abs(y1 - y0) + 1);
+    } else {
+      cairo_set_matrix(cr, &pm);
+      cairo_rectangle(cr, look.x, look.y, look.width, look.height);
+    }
     if (look.background) {
       SetColor(c, rgba(look.backgroundColor), cx);
       cairo_fill_preserve(cr);
     }
     if (look.border) {
       // A hairline, whatever the scale.
+      if (straight) {
+        cairo_new_path(cr);
+        cairo_rectangle(cr, std::min(x0, x1) + 0.5, std::min(y0, y1) + 0.5, std::abs(x1 - x0), std::abs(y1 - y0));
+      }
       cairo_identity_matrix(cr);
       cairo_set_line_width(cr, 1);
       SetColor(c, rgba(look.borderColor), cx);
