@@ -1,5 +1,4 @@
 #include "platform/player/avm1.h"
-#include "platform/player/avm1_builtins.h"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
@@ -414,7 +414,7 @@ std::string Avm1::TypeOf(const AsValue& v) {
     case AsValue::Type::kBoolean: return "boolean";
     case AsValue::Type::kNumber: return "number";
     case AsValue::Type::kString: return "string";
-    case AsValue::Type::kClip: return "movieclip";
+    case AsValue::Type::kClip: return avm1_builtins::IsTextField(*this, ClipOf(v)) ? "object" : "movieclip";
     case AsValue::Type::kObject: return v.obj->fn ? "function" : "object";
   }
   return "undefined";

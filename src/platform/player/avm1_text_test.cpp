@@ -212,12 +212,14 @@ TEST(Avm1TextField, FieldsKeepScriptPropertiesAndCanBeRemoved) {
   Assign(a, "custom", Member(Var("t"), "custom"));
   Assign(a, "path", Member(Var("t"), "_target"));
   Assign(a, "parent", Member(Member(Var("t"), "_parent"), "_target"));
+  Assign(a, "type", Actions().Append(Var("t")).Raw(kTypeOf));
   a.Append(Method(Var("t"), "removeTextField", {})).Raw(kPop);
   Assign(a, "gone", Actions().Append(Member(Var("_root"), "field")).Raw(kTypeOf));
   Played r(Script(a));
   EXPECT_EQ(r.Get("custom"), "42");
   EXPECT_EQ(r.Get("path"), "/field");
   EXPECT_EQ(r.Get("parent"), "/");
+  EXPECT_EQ(r.Get("type"), "object");
   EXPECT_EQ(r.Get("gone"), "undefined");
 }
 
