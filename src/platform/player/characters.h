@@ -164,6 +164,8 @@ struct FontDef : Character {
   std::vector<std::uint16_t> codes;  // glyph index -> character code
   double unitsPerEm = 1024;          // 20480 for DefineFont3
   double ascent = 0, descent = 0, leading = 0;  // in font units
+  // Kerning pairs of the layout: (first code << 16 | second code) -> font units.
+  std::map<std::uint32_t, double> kerning;
   std::string name;
   bool bold = false, italic = false;
 };

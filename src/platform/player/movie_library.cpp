@@ -434,6 +434,13 @@ class Loader {
         f->descent = r.U16("FontDescent");
         f->leading = r.S16("FontLeading");
         for (std::size_t i = 0; i < n; ++i) f->glyphs[i].advance = r.S16("FontAdvanceTable");
+        for (std::size_t i = 0; i < n; ++i) swf::ReadRect(r, "FontBoundsTable");
+        const std::uint16_t pairs = r.U16("KerningCount");
+        for (std::size_t i = 0; i < pairs; ++i) {
+          const std::uint32_t a = wideCodes ? r.U16("FontKerningCode1") : r.U8("FontKerningCode1");
+          const std::uint32_t b = wideCodes ? r.U16("FontKerningCode2") : r.U8("FontKerningCode2");
+          f->kerning[(a << 16) | b] = r.S16("FontKerningAdjustment");
+        }
       } catch (const swf::SwfError&) {
       }
     }

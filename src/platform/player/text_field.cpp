@@ -357,7 +357,7 @@ std::u32string Decode(const std::string& s) {
 }  // namespace
 
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
-               StyledText& out) {
+               StyledText& out, bool multiline) {
   struct Open {
     std::string name;
     FormatPtr format;
@@ -367,6 +367,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   bool pendingBreak = false;  // a paragraph ended: the next text starts a new one
   bool lastWasSpace = true;
   auto breakLine = [&] {
+    if (!multiline) return;
     out.Append(U"\r", cur);
     lastWasSpace = true;
   };
@@ -468,8 +469,14 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
     // Text up to the next tag.
     auto next = html.find('<', i);
     if (next == std::string::npos) next = html.size();
-    std::u32string piece = Decode(html.substr(i, next - i));
+    const std::u32string decoded = Decode(html.substr(i, next - i));
     i = next;
+    // "\r\n" is one line end.
+    std::u32string piece;
+    for (std::size_t k = 0; k < decoded.size(); ++k) {
+      if (decoded[k] == '\r' && k + 1 < decoded.size() && decoded[k + 1] == '\n') continue;
+      piece += decoded[k];
+    }
     std::u32string kept;
     for (char32_t c : piece) {
       if (condenseWhite) {
@@ -481,22 +488,15 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         }
         lastWasSpace = false;
         kept += c;
+      } else if (c == '\n' || c == '\r') {
+        if (multiline) kept += U'\r';
       } else {
-        kept += c == '\n' ? U'\r' : c;
+        kept += c;
       }
     }
-    // "\r\n" is one line end.
-    std::u32string clean;
-    for (std::size_t k = 0; k < kept.size(); ++k) {
-      if (kept[k] == '\r' && k + 1 < kept.size() && piece.size() == kept.size() && k + 1 < piece.size() &&
-          piece[k] == '\r' && piece[k + 1] == '\n') {
-        continue;
-      }
-      clean += kept[k];
-    }
-    if (clean.empty()) continue;
+    if (kept.empty()) continue;
     if (pendingBreak) startParagraph();
-    out.Append(clean, cur);
+    out.Append(kept, cur);
   }
 }
 
@@ -668,7 +668,7 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Touch();

@@ -41,9 +41,10 @@ void ApplyCssProperty(const std::string& name, const std::string& value, FormatP
 // Parses a style sheet; false when it is not CSS.
 bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
 
-// Flash's HTML subset into formatted text, starting from `base`.
+// Flash's HTML subset into formatted text, starting from `base`. A field
+// that is not multiline takes no line ends from HTML.
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
-               StyledText& out);
+               StyledText& out, bool multiline = true);
 // Formatted text as Flash writes htmlText.
 std::string WriteHtml(const StyledText& t, const Format& base);
 

@@ -326,9 +326,15 @@ class Shaper {
       const Glyph& g = font->glyphs[it->second];
       s.glyphs.emplace_back(it->second, 0.0);
       // Fonts without layout carry no advances: the glyph's own width.
-      double adv = g.advance * scale;
+      // Flash moves the pen by whole twips, dropping the fraction.
+      double adv = std::trunc(g.advance * scale * 20) / 20;
       if (g.advance == 0) adv = g.shape.extent.Empty() ? f.size * 0.5 : std::max(0.0, g.shape.extent.xmax * scale);
       s.advance = adv + f.letterSpacing;
+      // The font's own kerning pairs, when the format asks for kerning.
+      if (f.kerning && i + 1 < to && !font->kerning.empty()) {
+        const std::uint32_t key = (static_cast<std::uint32_t>(chars[i] & 0xFFFF) << 16) | (chars[i + 1] & 0xFFFF);
+        if (auto k = font->kerning.find(key); k != font->kerning.end()) s.advance += k->second * scale;
+      }
     }
   }
 
@@ -340,6 +346,8 @@ double NextTab(double x, const Format& f) {
   for (double stop : f.tabStops) {
     if (stop > x + 0.01) return stop;
   }
+  // Past the last stop a tab moves nothing.
+  if (!f.tabStops.empty()) return x;
   const double step = 36;  // half an inch when the format sets no stops
   return (std::floor(x / step) + 1) * step;
 }

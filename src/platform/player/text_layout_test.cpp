@@ -185,12 +185,21 @@ TEST(TextLayout, EmbeddedFontsUseTheirAdvancesAndMetrics) {
   Format f;
   f.font = "Squares";
   f.size = 20;
+  // The pen moves by whole twips, the fraction dropped: 600/1024 of 20
+  // pixels is 234.375 twips, taken as 234.
+  const double a = 234 / 20.0, b = 117 / 20.0;
   const Layout l = LayOut(Plain("ABA", f), Box{}, &fonts);
-  EXPECT_NEAR(l.textWidth, (600 + 300 + 600) * 20 / 1024.0, 1e-6);
+  EXPECT_NEAR(l.textWidth, a + b + a, 1e-6);
   EXPECT_NEAR(l.lines[0].ascent, 800 * 20 / 1024.0, 1e-6);
   EXPECT_NEAR(l.textHeight, 1000 * 20 / 1024.0, 1e-6);
   ASSERT_EQ(l.runs.size(), 1u);
   EXPECT_EQ(l.runs[0].face.embedded, font.get());
+  // Its kerning pairs count when the format asks for kerning.
+  font->kerning[('A' << 16) | 'B'] = -100;
+  f.kerning = true;
+  EXPECT_NEAR(LayOut(Plain("ABA", f), Box{}, &fonts).textWidth, a - 100 * 20 / 1024.0 + b + a, 1e-6);
+  f.kerning = false;
+  EXPECT_NEAR(LayOut(Plain("ABA", f), Box{}, &fonts).textWidth, a + b + a, 1e-6);
   // A font the movie lacks draws nothing.
   f.font = "Missing";
   EXPECT_TRUE(LayOut(Plain("ABA", f), Box{}, &fonts).runs.empty());
@@ -326,8 +335,12 @@ TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
   ParseHtml("a \n\t  b", Format{}, nullptr, true, t);
   EXPECT_EQ(ToUtf8(t.chars), "a b");  // condenseWhite
   t.Clear();
-  ParseHtml("a\nb", Format{}, nullptr, false, t);
-  EXPECT_EQ(ToUtf8(t.chars), "a\rb");
+  ParseHtml("a\nb\r\nc", Format{}, nullptr, false, t);
+  EXPECT_EQ(ToUtf8(t.chars), "a\rb\rc");
+  // A single-line field takes no line ends from its HTML.
+  t.Clear();
+  ParseHtml("<p>a</p><p>b<br>c\nd</p>", Format{}, nullptr, false, t, false);
+  EXPECT_EQ(ToUtf8(t.chars), "abcd");
 }
 
 TEST(TextHtml, WrittenHtmlReadsBackTheSameText) {
