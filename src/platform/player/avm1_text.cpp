@@ -661,8 +661,8 @@ AsValue McCreateTextField(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!std::isfinite(depth)) return {};
   auto field = std::make_shared<TextField>();
   field->SetLibrary(&vm.GetStage().Library());
-  field->SetWidth(std::abs(box[2]));
-  field->SetHeight(std::abs(box[3]));
+  // A negative size reaches back from the field's position.
+  field->SetBox(0, 0, box[2], box[3]);
   const ClipHandle made = vm.GetStage().CreateTextField(parent, name, ToInt32(depth), std::move(field));
   if (made == kNoClip) return {};
   if (Instance* inst = vm.GetStage().Find(made)) {

@@ -111,6 +111,7 @@ TEST(Avm1TextField, CreateTextFieldMakesAFieldWithFlashsDefaults) {
   EXPECT_EQ(r.Get("fmt.align"), "left");
   EXPECT_EQ(r.Get("fmt.bold"), "false");
   EXPECT_EQ(r.Get("returned._name"), "u");  // SWF 8 returns the field
+  EXPECT_EQ(r.Get("fmt.color"), "0");
 
   Actions early = MakeField(0, 0, 10, 10);
   Assign(early, "returned",
@@ -234,6 +235,20 @@ TEST(Avm1TextField, ScrollFollowsTheLinesBelowTheBox) {
   EXPECT_EQ(r.Get("max"), "4");  // one 12-pixel line fits in 16 pixels
   EXPECT_EQ(r.Get("scroll"), "4");
   EXPECT_EQ(r.Get("bottom"), "4");
+}
+
+TEST(Avm1TextField, ANegativeSizeReachesBackFromThePosition) {
+  Actions a;
+  a.Append(Method(Var("_root"), "createTextField", {Str("field"), Int(1), Int(50), Int(50), Int(-50), Int(-50)}))
+      .Raw(kPop);
+  a.Append(Set(Member(Var("_root"), "field"), "background", Bool(true)));
+  a.Append(Set(Member(Var("_root"), "field"), "backgroundColor", Int(0)));
+  Assign(a, "x", Member(Member(Var("_root"), "field"), "_x"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("x"), "50");
+  const gdi::Bitmap bmp = r.Picture();
+  EXPECT_EQ(bmp.GetPixel(25, 25), (Color{0, 0, 0}));
+  EXPECT_EQ(bmp.GetPixel(75, 75), (Color{255, 255, 255}));
 }
 
 TEST(Avm1TextField, FieldsDrawTheirTextBorderAndBackground) {

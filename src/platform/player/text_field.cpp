@@ -780,6 +780,15 @@ void TextField::SetHeight(double h) {
   Touch();
 }
 
+void TextField::SetBox(double x, double y, double w, double h) {
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return;
+  x_ = w < 0 ? x + w : x;
+  y_ = h < 0 ? y + h : y;
+  width_ = std::abs(w);
+  height_ = std::abs(h);
+  Touch();
+}
+
 void TextField::SetScroll(int s) {
   scroll_ = std::clamp(s, 1, Laid().maxScroll);
   Touch();

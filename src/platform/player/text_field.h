@@ -90,6 +90,8 @@ class TextField {
   double Height() const;
   void SetWidth(double w);
   void SetHeight(double h);
+  // The whole box; a negative size reaches left of or above the origin.
+  void SetBox(double x, double y, double w, double h);
 
   // Options; setters re-lay the text out.
   struct Options {
