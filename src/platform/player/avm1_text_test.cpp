@@ -330,6 +330,28 @@ TEST(Avm1TextField, TimelineFieldsAnswerScriptsWithTheirDefinition) {
   EXPECT_GT(std::stoi(r.Get("h")), 27) << "wrapped onto more than two lines";
 }
 
+TEST(Avm1TextField, ScriptFieldsBindToVariables) {
+  Actions a = MakeField(0, 0, 100, 20);
+  a.Append(Set(Var("t"), "text", Str("mine")));
+  a.Append(Set(Var("t"), "variable", Str("shown")));
+  Actions later;
+  Assign(later, "seen", Var("shown"));
+  Assign(later, "shown", Str("theirs"));
+  Actions last;
+  Assign(last, "text", Member(Var("t"), "text"));
+  last.Append(Set(Var("t"), "text", Str("back")));
+  Assign(last, "after", Var("shown"));
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DoAction(a).ShowFrame();
+  b.DoAction(later).ShowFrame();
+  b.DoAction(last.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("seen"), "mine");  // the field gave its variable its text
+  EXPECT_EQ(r.Get("text"), "theirs");  // and shows what the variable holds
+  EXPECT_EQ(r.Get("after"), "back");   // its own text goes to the variable
+}
+
 TEST(Avm1TextField, SelectionKeepsTheFocus) {
   Actions a = MakeField(0, 0, 100, 20);
   Assign(a, "before", Method(Var("Selection"), "getFocus", {}));

@@ -686,8 +686,9 @@ void Stage::UpdateBoundText(TimelineState& tl, int nesting) {
       AsValue v = avm_->Evaluate(variable, tl.owner);
       // A new field gives its variable its own text.
       if (v.IsUndefined() && !inst.text) {
-        avm_->Assign(variable, AsValue::String(e.text), tl.owner);
-        v = AsValue::String(e.text);
+        const std::string own = e.text.empty() ? inst.field->Text() : e.text;
+        avm_->Assign(variable, AsValue::String(own), tl.owner);
+        v = AsValue::String(own);
       }
       const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
       if (!inst.text || *inst.text != s) {
