@@ -140,12 +140,9 @@ bool MatchFile(const std::string& family, bool bold, bool italic, std::string& f
   return ok;
 }
 
-std::unique_ptr<DeviceFace> OpenFace(const std::string& family, bool bold, bool italic) {
+std::unique_ptr<DeviceFace> OpenFace(const std::string& file, int index, const std::string& family) {
   auto f = std::make_unique<DeviceFace>();
-  std::string file;
-  int index = 0;
-  if (!Library() || !MatchFile(family, bold, italic, file, index)) return f;
-  if (FT_New_Face(Library(), file.c_str(), index, &f->ft) != 0) {
+  if (!Library() || FT_New_Face(Library(), file.c_str(), index, &f->ft) != 0) {
     f->ft = nullptr;
     return f;
   }
@@ -209,7 +206,12 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
 }  // namespace
 
 const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic) {
-  static std::map<std::string, std::unique_ptr<DeviceFace>> faces;
+  // Faces by file, so that however many names a movie uses, each font file
+  // opens once; names are remembered up to a bound.
+  static std::map<std::string, std::unique_ptr<DeviceFace>> byFile;
+  static std::map<std::string, const DeviceFace*> byName;
+  static const DeviceFace kNone;
+  constexpr std::size_t kMaxNames = 512;
   std::string family = FreeFamily(name.empty() ? "Times New Roman" : name);
   // A list of names ("Arial, Helvetica") takes its first.
   if (const auto comma = family.find(','); comma != std::string::npos) {
@@ -217,8 +219,13 @@ const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic
   }
   const std::string key = Lower(family) + (bold ? "|b" : "|") + (italic ? "i" : "");
   std::lock_guard<std::mutex> lock(gFontsMutex);
-  auto& slot = faces[key];
-  if (!slot) slot = OpenFace(family, bold, italic);
+  if (auto it = byName.find(key); it != byName.end()) return *it->second;
+  std::string file;
+  int index = 0;
+  if (!MatchFile(family, bold, italic, file, index)) return kNone;
+  auto& slot = byFile[file + "|" + std::to_string(index)];
+  if (!slot) slot = OpenFace(file, index, family);
+  if (byName.size() < kMaxNames) byName.emplace(key, slot.get());
   return *slot;
 }
 
