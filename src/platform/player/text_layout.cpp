@@ -71,6 +71,13 @@ std::string ToUtf8(const std::u32string& s) {
 
 class DeviceFace {
  public:
+  DeviceFace() = default;
+  DeviceFace(const DeviceFace&) = delete;
+  DeviceFace& operator=(const DeviceFace&) = delete;
+  ~DeviceFace() {
+    if (hb) hb_font_destroy(hb);
+    if (ft) FT_Done_Face(ft);
+  }
   FT_Face ft = nullptr;
   hb_font_t* hb = nullptr;
   double upem = 1000;
@@ -107,13 +114,19 @@ std::string FreeFamily(const std::string& name) {
   return it != kMap.end() ? it->second : name;
 }
 
+// FreeType for the process; made before the first face and so freed after the last.
 FT_Library Library() {
-  static FT_Library lib = [] {
-    FT_Library l = nullptr;
-    if (FT_Init_FreeType(&l) != 0) l = nullptr;
-    return l;
-  }();
-  return lib;
+  struct Holder {
+    FT_Library lib = nullptr;
+    Holder() {
+      if (FT_Init_FreeType(&lib) != 0) lib = nullptr;
+    }
+    ~Holder() {
+      if (lib) FT_Done_FreeType(lib);
+    }
+  };
+  static Holder holder;
+  return holder.lib;
 }
 
 // fontconfig's best file for a family and style.
@@ -206,6 +219,7 @@ int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void*
 }  // namespace
 
 const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic) {
+  Library();
   // Faces by file, so that however many names a movie uses, each font file
   // opens once; names are remembered up to a bound.
   static std::map<std::string, std::unique_ptr<DeviceFace>> byFile;
