@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <mutex>
 #include <unordered_map>
 
 #include "platform/player/avm1.h"
@@ -49,19 +48,22 @@ struct FieldObjects : AsNativeData {
   }
 };
 
-// TextField.prototype of each interpreter (it holds the FieldObjects).
-std::mutex gProtosMutex;
-std::unordered_map<const Avm1*, AsObject*> gProtos;
-
-AsObject* Proto(Avm1& vm) {
-  std::lock_guard<std::mutex> lock(gProtosMutex);
-  auto it = gProtos.find(&vm);
-  return it == gProtos.end() ? nullptr : it->second;
+// The TextField class holds the FieldObjects.
+AsObject* FieldClass(Avm1& vm) {
+  const AsValue c = vm.Get(AsValue::Object(vm.Global()), "TextField");
+  return c.type == AsValue::Type::kObject && c.obj->Native<FieldObjects>() ? c.obj : nullptr;
 }
 
 FieldObjects* Objects(Avm1& vm) {
-  AsObject* p = Proto(vm);
-  return p ? p->Native<FieldObjects>() : nullptr;
+  AsObject* c = FieldClass(vm);
+  return c ? c->Native<FieldObjects>() : nullptr;
+}
+
+AsObject* Proto(Avm1& vm) {
+  AsObject* c = FieldClass(vm);
+  if (!c) return nullptr;
+  const AsValue p = vm.Get(AsValue::Object(c), "prototype");
+  return p.type == AsValue::Type::kObject ? p.obj : nullptr;
 }
 
 bool IsField(const Instance* inst) {
@@ -728,14 +730,10 @@ AsObject* TextFieldPrototype(Avm1& vm) { return Proto(vm); }
 void InstallText(Avm1& vm) {
   AsObject* global = vm.Global();
   AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* field = vm.NewClass(global, "TextField", FieldCtor, proto);
   auto objects = std::make_unique<FieldObjects>();
   objects->stage = &vm.GetStage();
-  proto->native = std::move(objects);
-  {
-    std::lock_guard<std::mutex> lock(gProtosMutex);
-    gProtos[&vm] = proto;
-  }
-  AsObject* field = vm.NewClass(global, "TextField", FieldCtor, proto);
+  field->native = std::move(objects);
   vm.NewFunction("getFontList", FieldFontList, field);
   const std::pair<const char*, AsNative> methods[] = {
       {"setTextFormat", FieldSetTextFormat}, {"getTextFormat", FieldGetTextFormat},
