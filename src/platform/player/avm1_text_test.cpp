@@ -350,6 +350,7 @@ TEST(Avm1TextField, ScriptFieldsBindToVariables) {
   EXPECT_EQ(r.Get("seen"), "mine");  // the field gave its variable its text
   EXPECT_EQ(r.Get("text"), "theirs");  // and shows what the variable holds
   EXPECT_EQ(r.Get("after"), "back");   // its own text goes to the variable
+  EXPECT_EQ(r.Get("_root.field.text"), "back");
 }
 
 TEST(Avm1TextField, SelectionKeepsTheFocus) {
