@@ -102,10 +102,18 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
     dy = l.lines[static_cast<std::size_t>(look.scroll) - 1].top - l.lines[0].top;
   }
   const double ox = look.x - l.boxX - look.hscroll, oy = look.y - dy;
+  // Only whole lines show: from the first scrolled to the last that fits.
+  double firstTop = 0, lastBaseline = 1e300;
+  if (!l.lines.empty()) {
+    const std::size_t first = static_cast<std::size_t>(std::clamp(look.scroll, 1, static_cast<int>(l.lines.size())) - 1);
+    const auto last = static_cast<std::size_t>(l.BottomScroll(look.scroll) - 1);
+    firstTop = l.lines[first].top;
+    lastBaseline = l.lines[last].top + l.lines[last].ascent;
+  }
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   for (const text::GlyphRun& run : l.runs) {
+    if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
     const double baseline = oy + run.y;
-    if (baseline - run.size * 1.2 > look.y + look.height || baseline + run.size < look.y) continue;
     const Rgba color = rgba(run.color);
     if (run.face.embedded) {
       const FontDef& font = *run.face.embedded;
