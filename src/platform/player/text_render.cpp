@@ -64,7 +64,9 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
     if (straight) {
       cairo_matrix_transform_point(&pm, &x0, &y0);
       cairo_matrix_transform_point(&pm, &x1, &y1);
-      x0 = std::round(x0), y0 = std::round(y0), x1 = std::round(x1), y1 = std::round(y1);
+      // Edges fall on the pixel they start in.
+      auto snap = [](double v) { return std::floor(v + 1e-6); };
+      x0 = snap(x0), y0 = snap(y0), x1 = snap(x1), y1 = snap(y1);
       cairo_identity_matrix(cr);
       cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + 1, std::abs(y1 - y0) + 1);
     } else {
