@@ -421,7 +421,7 @@ std::string Avm1::TypeOf(const AsValue& v) {
     case AsValue::Type::kBoolean: return "boolean";
     case AsValue::Type::kNumber: return "number";
     case AsValue::Type::kString: return "string";
-    case AsValue::Type::kClip: return "movieclip";
+    case AsValue::Type::kClip: return avm1_builtins::IsTextField(*this, ClipOf(v)) ? "object" : "movieclip";
     case AsValue::Type::kObject: return v.obj->fn ? "function" : "object";
   }
   return "undefined";
@@ -481,8 +481,13 @@ bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
   if (v.type == AsValue::Type::kObject) {
     o = v.obj->proto;
   } else if (v.type == AsValue::Type::kClip) {
-    TimelineState* tl = stage_.TimelineOf(ClipOf(v));
-    o = tl && tl->vars ? tl->vars->proto : clipProto_;
+    const ClipHandle clip = ClipOf(v);
+    if (avm1_builtins::IsTextField(*this, clip)) {
+      o = avm1_builtins::TextFieldPrototype(*this);
+    } else {
+      TimelineState* tl = stage_.TimelineOf(clip);
+      o = tl && tl->vars ? tl->vars->proto : clipProto_;
+    }
   }
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (ProtoMatches(o, proto.obj, 0)) return true;
@@ -589,6 +594,7 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
 }
 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
+  if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
   if (!name.empty() && name[0] == '_') {
@@ -611,6 +617,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     if (EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
+      if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);
     }
   }
   FindProp(clipProto_, key, out, nullptr, clip);
@@ -618,6 +625,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
 }
 
 void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v) {
+  if (avm1_builtins::SetTextFieldMember(*this, clip, name, v)) return;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return;
   const std::string low = Lower(name);

@@ -590,6 +590,7 @@ void Avm1::InstallBuiltins() {
   avm1_builtins::InstallLoad(*this);
   avm1_builtins::InstallSystem(*this);
   avm1_builtins::InstallSound(*this);
+  avm1_builtins::InstallText(*this);
 }
 
 }  // namespace quarvel::player

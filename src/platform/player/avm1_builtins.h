@@ -52,5 +52,13 @@ void InstallSound(Avm1& vm);
 // paths out of the movie's folder and files that cannot be read.
 bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out);
 bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags);
+void InstallText(Avm1& vm);
+
+// Text fields (avm1_text.cpp): the members of a text-field instance, which
+// clip values also refer to; false when `clip` is no text field.
+bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out);
+bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, const AsValue& v);
+bool IsTextField(Avm1& vm, ClipHandle clip);
+AsObject* TextFieldPrototype(Avm1& vm);
 
 }  // namespace quarvel::player::avm1_builtins

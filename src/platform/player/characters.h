@@ -167,6 +167,8 @@ struct FontDef : Character {
   std::vector<std::uint16_t> codes;  // glyph index -> character code
   double unitsPerEm = 1024;          // 20480 for DefineFont3
   double ascent = 0, descent = 0, leading = 0;  // in font units
+  // Kerning pairs of the layout: (first code << 16 | second code) -> font units.
+  std::map<std::uint32_t, double> kerning;
   std::string name;
   bool bold = false, italic = false;
 };
@@ -190,6 +192,8 @@ struct EditTextDef : Character {
   EditTextDef() : Character(Kind::kEditText) {}
   Rect bounds;
   bool hasFont = false, useOutlines = false, html = false, border = false, wordWrap = false, multiline = false;
+  bool password = false, readOnly = false, noSelect = false, autoSize = false;
+  int maxLength = 0;
   std::uint16_t fontId = 0;
   double height = 240;
   Rgba color{0, 0, 0, 255};

@@ -8,6 +8,7 @@
 #include "platform/player/shape_parser.h"
 #include "platform/player/stage.h"
 #include "platform/player/video_display.h"
+#include "platform/player/text_field.h"
 
 namespace quarvel::player {
 namespace {
@@ -44,6 +45,7 @@ class Lister {
       item.scriptMask = inst.scriptMask;
       item.ownList = inst.sprite != nullptr;
       item.text = inst.text;
+      if (inst.field) item.field = inst.field->Look();
       item.parent = parent;
       if (inst.maskSerial) masks_.push_back(inst.maskSerial);
       if (inst.def && inst.def->kind == Character::Kind::kMorph) {

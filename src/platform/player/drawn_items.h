@@ -14,6 +14,9 @@
 namespace quarvel::player {
 
 struct TimelineState;
+namespace text {
+struct TextLook;
+}
 
 // One drawn object. Items come in drawing order, each followed by its
 // children one level deeper, so the list keeps the tree's shape; it holds
@@ -38,6 +41,7 @@ struct DrawnItem {
   // its own list. A button without draws its definition's up state.
   bool ownList = false;
   std::shared_ptr<const std::string> text;     // bound text fields
+  std::shared_ptr<const text::TextLook> field;  // text fields: what they show, made again on change
   std::shared_ptr<const ShapeGeometry> morph;  // morphs: the shape at `ratio`
   std::shared_ptr<const BitmapDef> video;      // videos: the picture shown (new for each picture)
   bool videoSmoothing = false;                 // videos: smoothed when the quality allows
@@ -63,9 +67,9 @@ struct DrawnItem {
     return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
            ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
            filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
-           maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && drawing == o.drawing &&
-           drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion && video == o.video &&
-           videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&
+           maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && field == o.field &&
+           drawing == o.drawing && drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion &&
+           video == o.video && videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&
            bitmapSmoothing == o.bitmapSmoothing && opaqueBackground == o.opaqueBackground &&
            opaqueRect == o.opaqueRect && scrollRect == o.scrollRect;
   }

@@ -466,6 +466,13 @@ class Loader {
         f->descent = r.U16("FontDescent");
         f->leading = r.S16("FontLeading");
         for (std::size_t i = 0; i < n; ++i) f->glyphs[i].advance = r.S16("FontAdvanceTable");
+        for (std::size_t i = 0; i < n; ++i) swf::ReadRect(r, "FontBoundsTable");
+        const std::uint16_t pairs = r.U16("KerningCount");
+        for (std::size_t i = 0; i < pairs; ++i) {
+          const std::uint32_t a = wideCodes ? r.U16("FontKerningCode1") : r.U8("FontKerningCode1");
+          const std::uint32_t b = wideCodes ? r.U16("FontKerningCode2") : r.U8("FontKerningCode2");
+          f->kerning[(a << 16) | b] = r.S16("FontKerningAdjustment");
+        }
       } catch (const swf::SwfError&) {
       }
     }
@@ -519,6 +526,10 @@ class Loader {
     const bool hasText = f1 & 0x80;
     e->wordWrap = f1 & 0x40;
     e->multiline = f1 & 0x20;
+    e->password = f1 & 0x10;
+    e->readOnly = f1 & 0x08;
+    e->autoSize = f2 & 0x40;
+    e->noSelect = f2 & 0x10;
     const bool hasColor = f1 & 0x04;
     const bool hasMaxLength = f1 & 0x02;
     e->hasFont = f1 & 0x01;
@@ -531,7 +542,7 @@ class Loader {
     if (hasFontClass) r.String("FontClass");
     if (e->hasFont || hasFontClass) e->height = r.U16("FontHeight");
     if (hasColor) e->color = swf::ReadRgba(r);
-    if (hasMaxLength) r.U16("MaxLength");
+    if (hasMaxLength) e->maxLength = r.U16("MaxLength");
     if (hasLayout) {
       e->align = r.U8("Align");
       e->leftMargin = r.U16("LeftMargin");

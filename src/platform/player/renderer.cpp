@@ -146,7 +146,8 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
       break;
     case Character::Kind::kEditText: {
       const auto& e = static_cast<const EditTextDef&>(*d);
-      DrawEditText(c, e, inst.text ? *inst.text : e.text, m, cx);
+      if (inst.field) DrawTextLook(c, *inst.field, m, cx);
+      else DrawEditText(c, e, inst.text ? *inst.text : e.text, m, cx);
       break;
     }
     case Character::Kind::kBitmap:

@@ -10,6 +10,7 @@
 #include "platform/player/avm1.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/renderer.h"
+#include "platform/player/text_field.h"
 #include "platform/swf/tags.h"
 
 namespace quarvel::player {
@@ -889,15 +890,21 @@ void Stage::UpdateBoundText(TimelineState& tl, int nesting) {
   for (auto& [depth, inst] : tl.list) {
     if (inst.def && inst.def->kind == Character::Kind::kEditText) {
       const auto& e = static_cast<const EditTextDef&>(*inst.def);
-      if (e.variable.empty()) continue;
-      AsValue v = avm_->Evaluate(e.variable, tl.owner);
+      if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
+      const std::string variable = inst.field->Opts().variable;
+      if (variable.empty()) continue;
+      AsValue v = avm_->Evaluate(variable, tl.owner);
       // A new field gives its variable its own text.
       if (v.IsUndefined() && !inst.text) {
-        avm_->Assign(e.variable, AsValue::String(e.text), tl.owner);
-        v = AsValue::String(e.text);
+        const std::string own = e.text.empty() ? inst.field->Text() : e.text;
+        avm_->Assign(variable, AsValue::String(own), tl.owner);
+        v = AsValue::String(own);
       }
       const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
-      if (!inst.text || *inst.text != s) inst.text = std::make_shared<const std::string>(s);
+      if (!inst.text || *inst.text != s) {
+        inst.text = std::make_shared<const std::string>(s);
+        inst.field->SetShown(s);
+      }
     } else if (inst.sprite && IsSprite(inst)) {
       UpdateBoundText(*inst.sprite, nesting + 1);
     }

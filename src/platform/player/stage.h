@@ -23,6 +23,9 @@
 namespace quarvel::player {
 
 class SoundEventListener;
+namespace text {
+class TextField;
+}
 struct TimelineState;
 struct Instance;
 class Avm1;
@@ -100,6 +103,7 @@ struct Instance {
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
   std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
+  std::shared_ptr<text::TextField> field;   // text fields: the field scripts and the renderer see
   // For sprites their timeline; for buttons the characters of the state shown.
   std::unique_ptr<TimelineState> sprite;
   std::vector<Filter> filters;
@@ -191,6 +195,8 @@ class Stage {
   ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
   ClipHandle AttachMovie(ClipHandle parent, const std::string& exportName, const std::string& name, int depth);
   ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
+  ClipHandle CreateTextField(ClipHandle parent, const std::string& name, int depth,
+                             std::shared_ptr<text::TextField> field);
   ClipHandle AttachBitmap(ClipHandle parent, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing);
   void RemoveClip(ClipHandle clip);
   // unloadMovie: the clip stays where it is, empty and stopped.
@@ -320,6 +326,7 @@ class Stage {
   std::unique_ptr<Avm1> avm_;
   std::set<int> initDone_;  // sprites whose DoInitAction ran
   SpriteDef emptySprite_;
+  EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;
   std::filesystem::path movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie

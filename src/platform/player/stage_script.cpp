@@ -8,6 +8,7 @@
 #include "platform/player/bitmap_data.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
+#include "platform/player/text_field.h"
 #include "platform/swf/tags.h"
 
 namespace quarvel::player {
@@ -83,6 +84,13 @@ void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
   if (inst.sprite) {
     if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
     for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
+  } else if (inst.field) {
+    const auto look = inst.field->Look();
+    box.AddRect(Rect{static_cast<std::int32_t>(std::lround(look->x * 20)),
+                     static_cast<std::int32_t>(std::lround((look->x + look->width) * 20)),
+                     static_cast<std::int32_t>(std::lround(look->y * 20)),
+                     static_cast<std::int32_t>(std::lround((look->y + look->height) * 20))},
+                m);
   } else {
     CharacterBox(inst.def, m, box);
   }
@@ -362,6 +370,16 @@ ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name
   return inst->serial;
 }
 
+ClipHandle Stage::CreateTextField(ClipHandle parentClip, const std::string& name, int depth,
+                                  std::shared_ptr<text::TextField> field) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || !field) return kNoClip;
+  Instance* inst = NewScriptInstance(*parent, depth, name, &scriptField_);
+  if (!inst) return kNoClip;
+  inst->field = std::move(field);
+  return inst->serial;
+}
+
 ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing) {
   TimelineState* parent = TimelineOf(parentClip);
   if (!parent || !bitmap || bitmap->Disposed()) return kNoClip;
@@ -375,7 +393,7 @@ ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData
 
 void Stage::RemoveClip(ClipHandle clip) {
   Instance* inst = Find(clip);
-  TimelineState* parent = inst && inst->sprite ? TimelineOf(inst->parent) : nullptr;
+  TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   // Only clips at script depths can be removed by scripts.
   if (!parent || inst->depth < kDepthOffset) return;
   auto it = parent->list.find(inst->depth);
@@ -398,7 +416,7 @@ void Stage::UnloadClip(ClipHandle clip) {
 
 void Stage::SwapDepths(ClipHandle clip, int depth) {
   Instance* inst = Find(clip);
-  TimelineState* parent = inst && inst->sprite ? TimelineOf(inst->parent) : nullptr;
+  TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   if (!parent || depth < -kDepthOffset || depth > kMaxScriptDepth) return;
   const int to = depth + kDepthOffset;
   const int from = inst->depth;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "platform/player/paint.h"
+#include "platform/player/text_field.h"
 
 namespace quarvel::player {
 namespace {
@@ -28,20 +30,6 @@ void DrawGlyphs(RenderContext& c, const FontDef& font, const Glyphs& glyphs, dou
   }
 }
 
-// UTF-8 to code points.
-std::vector<std::uint32_t> Decode(const std::string& s) {
-  std::vector<std::uint32_t> out;
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char b = static_cast<unsigned char>(s[i]);
-    int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 1;
-    std::uint32_t cp = n == 1 ? b : b & (0x7F >> n);
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    out.push_back(cp);
-    i += static_cast<std::size_t>(n);
-  }
-  return out;
-}
-
 }  // namespace
 
 void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx) {
@@ -55,120 +43,136 @@ void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& pa
   }
 }
 
-std::string PlainText(const EditTextDef& e, const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (e.html && s[i] == '<') {
-      const auto close = s.find('>', i);
-      if (close == std::string::npos) break;
-      std::string tagName = s.substr(i + 1, close - i - 1);
-      for (auto& ch : tagName) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-      if (tagName.rfind("br", 0) == 0 || tagName == "/p") out += '\n';
-      i = close;
-      continue;
+void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_t* cr = c.cr;
+  // Field pixels to device.
+  cairo_matrix_t pm;
+  cairo_matrix_t px;
+  cairo_matrix_init_scale(&px, 20, 20);
+  cairo_matrix_multiply(&pm, &px, &m);
+  if (!Invertible(pm)) return;
+  auto rgba = [](std::uint32_t rgb) {
+    return Rgba{static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8), static_cast<std::uint8_t>(rgb),
+                255};
+  };
+  cairo_save(cr);
+  if ((look.background || look.border) && !c.mask) {
+    // Unrotated boxes sit on whole device pixels, the border on the pixels of
+    // the box's edges.
+    double x0 = look.x, y0 = look.y, x1 = look.x + look.width, y1 = look.y + look.height;
+    const bool straight = pm.xy == 0 && pm.yx == 0;
+    if (straight) {
+      cairo_matrix_transform_point(&pm, &x0, &y0);
+      cairo_matrix_transform_point(&pm, &x1, &y1);
+      // Edges fall on the pixel they start in.
+      auto snap = [](double v) { return std::floor(v + 1e-6); };
+      x0 = snap(x0), y0 = snap(y0), x1 = snap(x1), y1 = snap(y1);
+      cairo_identity_matrix(cr);
+      cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + 1, std::abs(y1 - y0) + 1);
+    } else {
+      cairo_set_matrix(cr, &pm);
+      cairo_rectangle(cr, look.x, look.y, look.width, look.height);
     }
-    if (e.html && s[i] == '&') {
-      static const std::pair<const char*, char> entities[] = {
-          {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
-      bool done = false;
-      for (const auto& [name, ch] : entities) {
-        if (s.compare(i, std::strlen(name), name) == 0) {
-          out += ch;
-          i += std::strlen(name) - 1;
-          done = true;
-          break;
-        }
+    if (look.background) {
+      SetColor(c, rgba(look.backgroundColor), cx);
+      cairo_fill_preserve(cr);
+    }
+    if (look.border) {
+      // A hairline, whatever the scale.
+      if (straight) {
+        cairo_new_path(cr);
+        cairo_rectangle(cr, std::min(x0, x1) + 0.5, std::min(y0, y1) + 0.5, std::abs(x1 - x0), std::abs(y1 - y0));
       }
-      if (done) continue;
+      cairo_identity_matrix(cr);
+      cairo_set_line_width(cr, 1);
+      SetColor(c, rgba(look.borderColor), cx);
+      cairo_stroke(cr);
     }
-    out += s[i] == '\r' ? '\n' : s[i];
+    cairo_new_path(cr);
   }
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  return out;
+  const text::Layout& l = look.layout;
+  if (l.runs.empty()) {
+    cairo_restore(cr);
+    return;
+  }
+  cairo_set_matrix(cr, &pm);
+  cairo_rectangle(cr, look.x, look.y, look.width, look.height);
+  cairo_clip(cr);
+  // Scrolled lines move up by the lines above the first shown.
+  double dy = 0;
+  if (look.scroll > 1 && static_cast<std::size_t>(look.scroll) <= l.lines.size()) {
+    dy = l.lines[static_cast<std::size_t>(look.scroll) - 1].top - l.lines[0].top;
+  }
+  const double ox = look.x - l.boxX - look.hscroll, oy = look.y - dy;
+  // Only whole lines show: from the first scrolled to the last that fits.
+  double firstTop = 0, lastBaseline = 1e300;
+  if (!l.lines.empty()) {
+    const std::size_t first = static_cast<std::size_t>(std::clamp(look.scroll, 1, static_cast<int>(l.lines.size())) - 1);
+    const auto last = static_cast<std::size_t>(l.BottomScroll(look.scroll) - 1);
+    firstTop = l.lines[first].top;
+    lastBaseline = l.lines[last].top + l.lines[last].ascent;
+  }
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+  for (const text::GlyphRun& run : l.runs) {
+    if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
+    const double baseline = oy + run.y;
+    const Rgba color = rgba(run.color);
+    if (run.face.embedded) {
+      const FontDef& font = *run.face.embedded;
+      const double s = run.size / font.unitsPerEm;
+      for (const auto& g : run.glyphs) {
+        if (g.index >= font.glyphs.size()) continue;
+        cairo_matrix_t gm;
+        cairo_matrix_init(&gm, s, 0, 0, s, ox + g.x, baseline);
+        cairo_matrix_t full;
+        cairo_matrix_multiply(&full, &gm, &pm);
+        for (const auto& layer : font.glyphs[g.index].shape.layers) DrawLayer(c, layer, full, cx, &color);
+      }
+      cairo_set_matrix(cr, &pm);
+    } else if (run.face.device) {
+      cairo_new_path(cr);
+      const double s = run.size;
+      for (const auto& g : run.glyphs) {
+        const double gx = ox + g.x;
+        for (const text::OutlineOp& op : text::DeviceGlyphOutline(*run.face.device, g.index)) {
+          switch (op.op) {
+            case 0: cairo_move_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s); break;
+            case 1: cairo_line_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s); break;
+            case 2: {
+              double x0 = 0, y0 = 0;
+              cairo_get_current_point(cr, &x0, &y0);
+              const double qx = gx + op.x[0] * s, qy = baseline + op.y[0] * s;
+              const double x1 = gx + op.x[1] * s, y1 = baseline + op.y[1] * s;
+              cairo_curve_to(cr, x0 + 2.0 / 3 * (qx - x0), y0 + 2.0 / 3 * (qy - y0), x1 + 2.0 / 3 * (qx - x1),
+                             y1 + 2.0 / 3 * (qy - y1), x1, y1);
+              break;
+            }
+            default:
+              cairo_curve_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s, gx + op.x[1] * s, baseline + op.y[1] * s,
+                             gx + op.x[2] * s, baseline + op.y[2] * s);
+              break;
+          }
+        }
+        cairo_close_path(cr);
+      }
+      SetColor(c, color, cx);
+      cairo_fill(cr);
+    }
+    if (run.underline && run.x1 > run.x0) {
+      const double thick = std::max(1.0, run.size / 16);
+      cairo_rectangle(cr, ox + run.x0, baseline + std::max(1.0, run.size / 10) - thick / 2, run.x1 - run.x0, thick);
+      SetColor(c, color, cx);
+      cairo_fill(cr);
+    }
+  }
+  cairo_restore(cr);
 }
 
 void DrawEditText(RenderContext& c, const EditTextDef& e, const std::string& shown, const cairo_matrix_t& m,
                   const ColorTransform& cx) {
-  cairo_t* cr = c.cr;
-  if (e.border && !c.mask) {
-    cairo_set_matrix(cr, &m);
-    cairo_rectangle(cr, e.bounds.xmin, e.bounds.ymin, e.bounds.Width(), e.bounds.Height());
-    SetColor(c, Rgba{255, 255, 255, 255}, cx);
-    cairo_fill_preserve(cr);
-    cairo_identity_matrix(cr);
-    cairo_set_line_width(cr, 1);
-    SetColor(c, Rgba{0, 0, 0, 255}, cx);
-    cairo_stroke(cr);
-  }
-  const std::string text = PlainText(e, shown);
-  if (text.empty()) return;
-  const FontDef* font = nullptr;
-  if (e.hasFont) {
-    const Character* ch = c.lib.Find(e.fontId);
-    if (ch && ch->kind == Character::Kind::kFont) font = static_cast<const FontDef*>(ch);
-  }
-  const double gutter = 40;
-  const double width = e.bounds.Width() - 2 * gutter - e.leftMargin - e.rightMargin;
-  std::vector<std::string> lines;
-  {
-    std::string cur;
-    for (char ch : text) {
-      if (ch == '\n') {
-        lines.push_back(cur);
-        cur.clear();
-      } else {
-        cur += ch;
-      }
-    }
-    lines.push_back(cur);
-  }
-  cairo_save(cr);
-  cairo_set_matrix(cr, &m);
-  cairo_rectangle(cr, e.bounds.xmin, e.bounds.ymin, e.bounds.Width(), e.bounds.Height());
-  cairo_clip(cr);
-  const bool outlines = font && !font->glyphs.empty() && e.useOutlines;
-  const double s = outlines ? e.height / font->unitsPerEm : 0;
-  const double ascent = outlines && font->ascent > 0 ? font->ascent * s : e.height * 0.8;
-  const double descent = outlines && font->descent > 0 ? font->descent * s : e.height * 0.2;
-  double y = e.bounds.ymin + gutter + ascent;
-  if (!outlines) {
-    cairo_select_font_face(cr, font && !font->name.empty() && font->name[0] != '_' ? font->name.c_str() : "serif",
-                           font && font->italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
-                           font && font->bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, e.height);
-  }
-  for (const auto& line : lines) {
-    Glyphs glyphs;
-    double lineWidth = 0;
-    if (outlines) {
-      for (std::uint32_t cp : Decode(line)) {
-        auto it = std::find(font->codes.begin(), font->codes.end(), cp);
-        if (it == font->codes.end()) continue;
-        const auto index = static_cast<std::uint32_t>(it - font->codes.begin());
-        double adv = font->glyphs[index].advance * s;
-        if (adv <= 0) adv = (font->glyphs[index].shape.bounds.Width() > 0 ? 0 : e.height * 0.5);
-        glyphs.emplace_back(index, adv);
-        lineWidth += adv;
-      }
-    } else {
-      cairo_text_extents_t ext;
-      cairo_text_extents(cr, line.c_str(), &ext);
-      lineWidth = ext.x_advance;
-    }
-    double x = e.bounds.xmin + gutter + e.leftMargin + e.indent;
-    if (e.align == 1) x += width - lineWidth;
-    else if (e.align == 2) x += (width - lineWidth) / 2;
-    if (outlines) {
-      DrawGlyphs(c, *font, glyphs, x, y, e.height, e.color, m, cx);
-      cairo_set_matrix(cr, &m);
-    } else {
-      SetColor(c, e.color, cx);
-      cairo_move_to(cr, x, y);
-      cairo_show_text(cr, line.c_str());
-    }
-    y += ascent + descent + e.leading;
-  }
-  cairo_restore(cr);
+  const auto field = text::TextField::FromDef(e, &c.lib);
+  if (shown != e.text) field->SetShown(shown);
+  DrawTextLook(c, *field->Look(), m, cx);
 }
 
 }  // namespace quarvel::player

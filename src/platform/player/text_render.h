@@ -1,6 +1,6 @@
 #pragma once
-// Text: static text runs of embedded glyphs, and edit text laid out line by
-// line in its box with embedded outlines or a device font.
+// Text: static text runs of embedded glyphs, and text fields drawn from their
+// layout (text_layout.h) with embedded outlines or device-font outlines.
 
 #include <cairo.h>
 
@@ -14,11 +14,14 @@ namespace quarvel::player {
 // `parent`: the text's object space to device.
 void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx);
 
-// `shown`: the field's text (HTML when the field is).
+// A timeline field no script has touched; `shown`: its text (HTML when the field is).
 void DrawEditText(RenderContext& c, const EditTextDef& e, const std::string& shown, const cairo_matrix_t& m,
                   const ColorTransform& cx);
 
-// The text a field shows: HTML tags and entities resolved, line ends as '\n'.
-std::string PlainText(const EditTextDef& e, const std::string& s);
+namespace text {
+struct TextLook;
+}
+// A laid-out field; `m`: the field's space (twips) to device.
+void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matrix_t& m, const ColorTransform& cx);
 
 }  // namespace quarvel::player
