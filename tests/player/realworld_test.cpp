@@ -136,7 +136,9 @@ TEST(PlayerRealworld, FramesAgreeWithReferences) {
                 f.movie.c_str(), a.error.c_str());
   }
   std::printf("real-world: %d of %zu frames agree\n", agree, frames.size());
-  if (!only) EXPECT_GE(agree, kAgreeFloor);
+  if (!only) {
+    EXPECT_GE(agree, kAgreeFloor);
+  }
 }
 
 // Device text fills the font caches of Cairo and fontconfig; free them so
