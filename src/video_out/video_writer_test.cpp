@@ -6,12 +6,9 @@
 
 #include <cmath>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include "outputs/video_oracle.h"
 #include "capture/frame_store.h"
+#include "video_out/ffmpeg_calls.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::video_out {
@@ -60,7 +57,7 @@ class VideoWriterTest : public ::testing::Test {
   std::vector<Bitmap> frames_;
   std::vector<std::string> notes_;
 
-  void SetUp() override { av_log_set_level(AV_LOG_ERROR); }
+  void SetUp() override { Av().av_log_set_level(AV_LOG_ERROR); }
 
   VideoWriteOptions Options(const std::string& name, int n, int w, int h, bool alpha = false) {
     frames_.clear();
