@@ -1,0 +1,188 @@
+// The ActionScript 3 machine in the player: document classes, frame
+// scripts and the display list, seen in the rendered picture.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/gdi/bitmap.h"
+#include "platform/player/flash_player.h"
+#include "support/abc_builder.h"
+#include "support/shape_builder.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player {
+namespace {
+
+using avm2::TraitKind;
+using testing::AbcBuilder;
+using testing::AbcCode;
+
+// A movie of `frames` frames, 100 x 100 pixels on white, whose document
+// class Main (a MovieClip) runs `ctor` after super(); `methods` become
+// methods of Main, by name.
+struct DocMovie {
+  AbcBuilder a;
+  std::uint32_t pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
+  std::uint32_t Q(std::string_view n) { return a.QName(pub, n); }
+  std::uint32_t Display(std::string_view n) { return a.PackageName("flash.display", n); }
+  std::uint32_t Method(AbcCode c, std::size_t params = 0) {
+    avm2::MethodInfo mi;
+    mi.paramTypes.resize(params);
+    const auto m = a.Method(mi);
+    a.Body({.method = m, .maxStack = 12, .localCount = static_cast<std::uint32_t>(params + 4), .maxScopeDepth = 4}, c);
+    return m;
+  }
+  std::vector<std::uint8_t> Build(const std::function<void(DocMovie&, AbcCode&)>& ctor, int frames = 1,
+                                  std::vector<std::pair<std::string, AbcCode>> methods = {}) {
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0});
+    ctor(*this, c);
+    c.Op("returnvoid");
+    avm2::InstanceInfo ii;
+    ii.name = Q("Main");
+    ii.superName = Display("MovieClip");
+    ii.flags = avm2::instance_flag::kSealed;
+    ii.iinit = Method(c);
+    for (auto& [name, code] : methods) {
+      avm2::Trait t;
+      t.name = Q(name);
+      t.kind = TraitKind::kMethod;
+      t.index = Method(code);
+      ii.traits.push_back(t);
+    }
+    AbcCode cinit;
+    cinit.Op("returnvoid");
+    const auto cls = a.Class(ii, {.cinit = Method(cinit)});
+    AbcCode init;
+    init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
+        .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+    avm2::Trait ct;
+    ct.name = Q("Main");
+    ct.kind = TraitKind::kClass;
+    ct.index = cls;
+    a.Script({.init = Method(init), .traits = {ct}});
+    testing::SwfBuilder b(10, {0, 2000, 0, 2000}, 10.0);
+    b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
+    testing::AddDoAbc(b, a.Bytes(), "main");
+    b.ExportAssets({{0, "Main"}}, true);
+    for (int i = 0; i < frames; ++i) b.ShowFrame();
+    return b.Build();
+  }
+  // this.<name>.<method>(ints...)
+  void Call(AbcCode& c, std::string_view on, std::string_view method, std::vector<int> ints) {
+    c.Op("getlocal_0");
+    if (!on.empty()) c.Op("getproperty", {Q(on)});
+    for (int i : ints) c.Op("pushint", {a.Int(i)});
+    c.Op("callpropvoid", {Q(method), static_cast<std::int64_t>(ints.size())});
+  }
+};
+
+gdi::Color Pixel(FlashPlayer& p, int x, int y) {
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp.GetPixel(x, y);
+}
+
+TEST(As3Display, FrameScriptWithStopHoldsTheTimeline) {
+  // addFrameScript(1, frame2): frame2 calls stop().
+  DocMovie d;
+  AbcCode frame2;
+  frame2.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [](DocMovie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      4, {{"frame2", frame2}});
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  EXPECT_EQ(p.CurrentFrame(), 0);
+  p.AdvanceTo(p.Now() + 450);
+  EXPECT_EQ(p.CurrentFrame(), 1);
+  EXPECT_FALSE(p.Playing());
+  for (const auto& s : p.SkippedFeatures()) ADD_FAILURE() << s;
+}
+
+TEST(As3Display, StopInTheFirstFrameScriptStopsBeforeTheSecondFrame) {
+  DocMovie d;
+  AbcCode frame1;
+  frame1.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [](DocMovie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      3, {{"frame1", frame1}});
+  FlashPlayer p;
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  p.AdvanceTo(p.Now() + 1000);
+  EXPECT_EQ(p.CurrentFrame(), 0);
+}
+
+TEST(As3Display, DocumentClassDrawsWithGraphics) {
+  DocMovie d;
+  const auto bytes = d.Build([](DocMovie& m, AbcCode& c) {
+    m.Call(c, "graphics", "beginFill", {0x0000FF});
+    m.Call(c, "graphics", "drawRect", {10, 10, 50, 50});
+    m.Call(c, "graphics", "endFill", {});
+    m.Call(c, "graphics", "beginFill", {0xFF0000});
+    m.Call(c, "graphics", "drawCircle", {80, 80, 10});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  EXPECT_EQ(Pixel(p, 30, 30), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(Pixel(p, 80, 80), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 5, 5), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(Pixel(p, 95, 60), (gdi::Color{255, 255, 255}));
+}
+
+// Two squares made with new Sprite(): red at 0..60, green at 20..80, added
+// in that order; `reorder` then puts the green one below with addChildAt.
+std::vector<std::uint8_t> TwoSprites(bool reorder) {
+  DocMovie d;
+  return d.Build([reorder](DocMovie& m, AbcCode& c) {
+    for (int i = 0; i < 2; ++i) {
+      c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal", {1 + i});
+      c.Op("getlocal", {1 + i}).Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(i ? 0x00FF00 : 0xFF0000)})
+          .Op("callpropvoid", {m.Q("beginFill"), 1});
+      c.Op("getlocal", {1 + i}).Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+          .Op("pushbyte", {60}).Op("pushbyte", {60}).Op("callpropvoid", {m.Q("drawRect"), 4});
+      c.Op("getlocal", {1 + i}).Op("pushbyte", {static_cast<std::int64_t>(20 * i)}).Op("setproperty", {m.Q("x")});
+      c.Op("getlocal", {1 + i}).Op("pushbyte", {static_cast<std::int64_t>(20 * i)}).Op("setproperty", {m.Q("y")});
+      c.Op("getlocal_0").Op("getlocal", {1 + i}).Op("callpropvoid", {m.Q("addChild"), 1});
+    }
+    if (reorder) c.Op("getlocal_0").Op("getlocal_2").Op("pushbyte", {0}).Op("callpropvoid", {m.Q("addChildAt"), 2});
+  });
+}
+
+TEST(As3Display, AddChildStacksInOrderAndAddChildAtReorders) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(TwoSprites(false)));
+  EXPECT_EQ(Pixel(p, 40, 40), (gdi::Color{0, 255, 0}));   // the later one on top
+  EXPECT_EQ(Pixel(p, 10, 10), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 70, 70), (gdi::Color{0, 255, 0}));
+  ASSERT_TRUE(p.LoadMovieBytes(TwoSprites(true)));
+  EXPECT_EQ(Pixel(p, 40, 40), (gdi::Color{255, 0, 0}));   // green moved below
+  EXPECT_EQ(Pixel(p, 70, 70), (gdi::Color{0, 255, 0}));
+}
+
+TEST(As3Display, AScriptErrorIsLoggedAndTheMovieKeepsPlaying) {
+  DocMovie d;
+  const auto bytes = d.Build(
+      [](DocMovie& m, AbcCode& c) {
+        c.Op("pushnull").Op("getproperty", {m.Q("nothing")}).Op("pop");
+      },
+      3);
+  FlashPlayer p;
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  p.AdvanceTo(p.Now() + 150);
+  EXPECT_EQ(p.CurrentFrame(), 1);
+  const auto skipped = p.SkippedFeatures();
+  EXPECT_TRUE(std::any_of(skipped.begin(), skipped.end(), [](const std::string& s) { return s.find("#1009") != std::string::npos; }));
+}
+
+}  // namespace
+}  // namespace quarvel::player
