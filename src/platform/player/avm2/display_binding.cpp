@@ -169,18 +169,27 @@ class As3Display : public ScriptHooks {
   // Named timeline children become the values of the parent class's
   // properties of the same name.
   void BindChildren(FlashObject* o) {
-    if (!o->cls || !o->cls->unit) return;
+    if (!o->cls || (!o->cls->unit && !o->dynamic)) return;
     TimelineState* tl = Timeline(o->handle);
     if (!tl) return;
     for (auto& [depth, child] : tl->list) {
       if (child.name.empty() || child.name.rfind("instance", 0) == 0) continue;
       avm2::Name n = m.NameFromString(child.name);
-      if (!m.FindBinding(o->traits, n)) continue;
+      if (!m.FindBinding(o->traits, n) && !o->dynamic) continue;
       const ClipHandle ch = child.serial;
       FlashObject* co = ObjectFor(ch);
       if (!co) continue;
       m.SafeCall([&] { m.SetProperty(Value::Obj(o), n, Value::Obj(co)); }, "binding a timeline child");
     }
+  }
+
+  void BindToParent(const Instance& child, FlashObject* co) {
+    auto it = objects.find(child.parent);
+    if (it == objects.end() || child.name.empty() || child.name.rfind("instance", 0) == 0) return;
+    FlashObject* p = it->second;
+    avm2::Name n = m.NameFromString(child.name);
+    if (!m.FindBinding(p->traits, n) && !p->dynamic) return;
+    m.SafeCall([&] { m.SetProperty(Value::Obj(p), n, Value::Obj(co)); }, "binding a timeline child");
   }
 
   // A node for an object a script made (new Sprite...).
@@ -296,9 +305,13 @@ class As3Display : public ScriptHooks {
       if (!constructQueue.empty()) {
         const ClipHandle h = constructQueue.front();
         constructQueue.erase(constructQueue.begin());
-        if (objects.count(h) || !Node(h)) continue;
-        ObjectFor(h);
-        if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+        Instance* node = Node(h);
+        if (!node) continue;
+        const bool made = objects.count(h) != 0;
+        FlashObject* o = ObjectFor(h);
+        node = Node(h);
+        if (o && node) BindToParent(*node, o);
+        if (!made && OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
         continue;
       }
       if (!rootConstructed) {
@@ -641,7 +654,35 @@ NATIVE(DoSetFilters) {
   if (avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0)); arr && !arr->elems.empty()) m.Skip("filters set by ActionScript 3");
   return Value();
 }
-NATIVE(DoGetBlendMode) { return m.Str("normal"); }
+const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
+                                   "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
+NATIVE(DoGetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const int b = i ? i->blendMode : 0;
+  return m.Str(b >= 0 && b < 15 ? kBlendNames[b] : "normal");
+}
+NATIVE(DoSetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const std::string name = avm2::ArgStr(m, a, 0, "normal");
+  if (!i) return Value();
+  for (int k = 1; k < 15; ++k)
+    if (name == kBlendNames[k]) i->blendMode = k;
+  if (name == "shader") m.Skip("shader blend mode");
+  return Value();
+}
+NATIVE(DoHitTestPoint) {
+  // Against the bounds in stage space; shape-exact tests use the bounds too.
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  Instance* i = SelfNode(m, self);
+  Rect r;
+  if (!f || !i || !b.stage.Bounds(*i, r, true)) return Value::Bool(false);
+  cairo_matrix_t w = World(b, f->handle);
+  if (cairo_matrix_invert(&w) != CAIRO_STATUS_SUCCESS) return Value::Bool(false);
+  double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
+  cairo_matrix_transform_point(&w, &x, &y);
+  return Value::Bool(x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax);
+}
 NATIVE(DoIgnore) { return Value(); }
 NATIVE(DoHitTestObject) {
   Rect r1, r2;
@@ -1846,8 +1887,10 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
 void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
   auto it = symbolClasses.find(inst.def->id);
-  if (it == symbolClasses.end() || inst.def->id == 0) return;
-  constructQueue.push_back(inst.serial);
+  const bool linked = it != symbolClasses.end() && inst.def->id != 0;
+  // A named child placed after its parent was made becomes its property too.
+  const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
+  if (linked || named) constructQueue.push_back(inst.serial);
 }
 
 void As3Display::FrameEntered(TimelineState& tl) {
@@ -1962,7 +2005,7 @@ void As3Display::Install() {
                        Acc{"alpha", DoGetAlpha, DoSetAlpha}, Acc{"visible", DoGetVisible, DoSetVisible},
                        Acc{"name", DoGetName, DoSetName}, Acc{"width", DoGetWidth, DoSetWidth},
                        Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
-                       Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoIgnore},
+                       Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
                        Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", ReturnNull, DoIgnore},
                        Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
                        Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
@@ -1982,6 +2025,14 @@ void As3Display::Install() {
   m.AddMethod(displayObjectClass, "localToGlobal", DoLocalToGlobal);
   m.AddMethod(displayObjectClass, "globalToLocal", DoGlobalToLocal);
   m.AddMethod(displayObjectClass, "hitTestObject", DoHitTestObject);
+  m.AddMethod(displayObjectClass, "hitTestPoint", DoHitTestPoint);
+  Class* blend = m.DefineNativeClass("flash.display", "BlendMode", obj);
+  for (int k = 1; k < 15; ++k) {
+    std::string upper = kBlendNames[k];
+    for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    m.AddConst(blend, upper, m.Str(kBlendNames[k]));
+  }
+  m.AddConst(blend, "SHADER", m.Str("shader"));
   Class* interactive = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
   for (const char* p : {"mouseEnabled", "doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
     m.AddGetter(interactive, p, DoGetVisible);

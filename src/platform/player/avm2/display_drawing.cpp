@@ -38,7 +38,22 @@ void AddEdge(Drawing& d, const Edge& e, bool fillOnly = false) {
   }
   Grow(d, e.x0, e.y0, margin);
   Grow(d, e.x1, e.y1, margin);
-  if (e.curve) Grow(d, e.cx, e.cy, margin);
+  if (e.curve) {
+    // The curve's own extremes, not its control point, as Flash measures.
+    auto extreme = [&](double a, double c, double b, double& t) {
+      const double den = a - 2 * c + b;
+      if (den == 0) return false;
+      t = (a - c) / den;
+      return t > 0 && t < 1;
+    };
+    double t = 0;
+    auto point = [&](double tt) {
+      const double u = 1 - tt;
+      Grow(d, u * u * e.x0 + 2 * u * tt * e.cx + tt * tt * e.x1, u * u * e.y0 + 2 * u * tt * e.cy + tt * tt * e.y1, margin);
+    };
+    if (extreme(e.x0, e.cx, e.x1, t)) point(t);
+    if (extreme(e.y0, e.cy, e.y1, t)) point(t);
+  }
   d.penX = e.x1, d.penY = e.y1;
 }
 
