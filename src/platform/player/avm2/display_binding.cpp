@@ -48,8 +48,10 @@ struct FlashObject : avm2::Object {
   bool running = false;
   // TextField
   EditTextDef* text = nullptr;
+  Value filters;  // the array last set as filters
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
+    h.Mark(filters);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
@@ -649,11 +651,141 @@ NATIVE(DoSetTransform) {
   }
   return Value();
 }
-NATIVE(DoGetFilters) { return Value::Obj(m.NewArray()); }
+NATIVE(DoGetFilters) {
+  FlashObject* f = Fo(self);
+  avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
+  return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
+}
+swf::Rgba FilterColor(Machine& m, const Value& v, const char* color, const char* alpha) {
+  const std::uint32_t c = m.ToUint(m.GetProperty(v, color));
+  double al = m.ToNumber(m.GetProperty(v, alpha));
+  if (std::isnan(al)) al = 1;
+  return swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c),
+                   static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)};
+}
+// A flash.filters object as the renderer's filter; false for kinds it lacks.
+bool ToFilter(Machine& m, const Value& v, Filter& out) {
+  Object* o = v.AsObject();
+  if (!o || !o->cls) return false;
+  const std::string kind = o->cls->name;
+  auto num = [&](const char* n, double dflt) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : dflt;
+  };
+  out.blurX = std::clamp(num("blurX", 4), 0.0, 255.0);
+  out.blurY = std::clamp(num("blurY", 4), 0.0, 255.0);
+  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 1, 15);
+  out.strength = std::clamp(num("strength", 1), 0.0, 255.0);
+  out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
+  out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
+  out.angle = num("angle", 45) * M_PI / 180;
+  out.distance = num("distance", 4);
+  if (kind == "BlurFilter") {
+    out.kind = Filter::Kind::kBlur;
+  } else if (kind == "GlowFilter") {
+    out.kind = Filter::Kind::kGlow;
+    out.color = FilterColor(m, v, "color", "alpha");
+  } else if (kind == "DropShadowFilter") {
+    out.kind = Filter::Kind::kDropShadow;
+    out.color = FilterColor(m, v, "color", "alpha");
+    out.hideObject = m.ToBoolean(m.GetProperty(v, "hideObject"));
+  } else if (kind == "BevelFilter") {
+    out.kind = Filter::Kind::kBevel;
+    out.color = FilterColor(m, v, "shadowColor", "shadowAlpha");
+    out.highlight = FilterColor(m, v, "highlightColor", "highlightAlpha");
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type != "outer";
+    out.onTop = type == "full";
+  } else if (kind == "ColorMatrixFilter") {
+    out.kind = Filter::Kind::kColorMatrix;
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    if (!arr || arr->elems.size() < 20) return false;
+    for (std::size_t i = 0; i < 20; ++i) out.matrix[i] = static_cast<float>(m.ToNumber(arr->elems[i]));
+  } else {
+    m.Skip("filter " + kind);
+    return false;
+  }
+  return true;
+}
 NATIVE(DoSetFilters) {
-  if (avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0)); arr && !arr->elems.empty()) m.Skip("filters set by ActionScript 3");
+  FlashObject* f = Fo(self);
+  Instance* i = SelfNode(m, self);
+  if (!f) return Value();
+  avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+  f->filters = arr ? Value::Obj(m.NewArray(arr->elems)) : Value::Null();
+  if (!i) return Value();
+  i->filters.clear();
+  if (arr)
+    for (const Value& v : arr->elems) {
+      Filter flt;
+      if (ToFilter(m, v, flt)) i->filters.push_back(flt);
+    }
   return Value();
 }
+// Filter objects: their arguments become named fields.
+template <int kKind>
+Value FilterCtor(Machine& m, Value self, std::span<Value> a) {
+  static const std::vector<std::pair<const char*, double>> kFields[] = {
+      {{"blurX", 4}, {"blurY", 4}, {"quality", 1}},
+      {{"color", 0xFF0000}, {"alpha", 1}, {"blurX", 6}, {"blurY", 6}, {"strength", 2}, {"quality", 1}, {"inner", 0}, {"knockout", 0}},
+      {{"distance", 4}, {"angle", 45}, {"color", 0}, {"alpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1},
+       {"quality", 1}, {"inner", 0}, {"knockout", 0}, {"hideObject", 0}},
+      {{"distance", 4}, {"angle", 45}, {"highlightColor", 0xFFFFFF}, {"highlightAlpha", 1}, {"shadowColor", 0},
+       {"shadowAlpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1}, {"quality", 1}}};
+  Object* o = self.AsObject();
+  if (!o) return self;
+  const auto& fields = kFields[kKind];
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string n = fields[i].first;
+    Value v = i < a.size() && !a[i].IsUndefined() ? a[i] : Value::Number(fields[i].second);
+    if (n == "inner" || n == "knockout" || n == "hideObject") v = Value::Bool(m.ToBoolean(v));
+    o->SetDyn(m.Intern(n), v);
+  }
+  if (kKind == 3) o->SetDyn(m.Intern("type"), a.size() > 10 ? a[10] : m.Str("inner"));
+  return self;
+}
+NATIVE(ColorMatrixCtor) {
+  if (Object* o = self.AsObject()) {
+    std::vector<Value> id(20, Value::Int(0));
+    id[0] = id[6] = id[12] = id[18] = Value::Int(1);
+    avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(arr ? arr->elems : id)));
+  }
+  return self;
+}
+NATIVE(FilterClone) {
+  Object* o = self.AsObject();
+  if (!o) return Value::Null();
+  Object* c = m.Instantiate(o->cls);
+  if (o->dyn)
+    for (auto& [k, v] : o->dyn->items)
+      if (k) c->SetDyn(k, v);
+  return Value::Obj(c);
+}
+
+// ---- Sound: embedded sounds by class, into the player's sound output.
+NATIVE(SoundCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  for (Class* c = f->cls; c; c = c->super) {
+    for (const std::string& n : {c->QualifiedName(), c->name, c->package + "." + c->name}) {
+      if (b.classSymbols.count(n)) {
+        f->type = n;
+        return self;
+      }
+    }
+  }
+  if (!a.empty()) m.Skip("Sound loaded from a URL");
+  return self;
+}
+NATIVE(SoundPlay) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f && !f->type.empty()) b.stage.StartSound(f->type);
+  return Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+}
+NATIVE(SoundLength) { return Value::Int(0); }
 const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
                                    "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
 NATIVE(DoGetBlendMode) {
@@ -2248,14 +2380,40 @@ void As3Display::Install() {
   Class* mouse = m.DefineNativeClass("flash.ui", "Mouse", obj);
   m.AddMethod(mouse, "hide", Noop, true);
   m.AddMethod(mouse, "show", Noop, true);
+  Class* sound = m.DefineNativeClass("flash.media", "Sound", dispatcher);
+  avm2::SetNativeCtor(m, sound, SoundCtor);
+  m.AddMethod(sound, "play", SoundPlay);
+  m.AddMethod(sound, "load", Noop);
+  m.AddMethod(sound, "close", Noop);
+  m.AddGetter(sound, "length", SoundLength);
+  Class* channel = m.DefineNativeClass("flash.media", "SoundChannel", dispatcher);
+  m.AddMethod(channel, "stop", Noop);
+  m.AddGetter(channel, "position", SoundLength);
+  m.AddGetter(channel, "soundTransform", ReturnNull);
+  m.AddSetter(channel, "soundTransform", DoIgnore);
+  Class* soundTransform = m.DefineNativeClass("flash.media", "SoundTransform", obj, nullptr, true);
+  (void)soundTransform;
+  Class* bitmapFilter = m.DefineNativeClass("flash.filters", "BitmapFilter", obj, nullptr, true);
+  m.AddMethod(bitmapFilter, "clone", FilterClone);
+  struct FC {
+    const char* name;
+    avm2::NativeFn ctor;
+  };
+  for (const FC& fc : {FC{"BlurFilter", FilterCtor<0>}, FC{"GlowFilter", FilterCtor<1>},
+                       FC{"DropShadowFilter", FilterCtor<2>}, FC{"BevelFilter", FilterCtor<3>},
+                       FC{"ColorMatrixFilter", ColorMatrixCtor}}) {
+    Class* c = m.DefineNativeClass("flash.filters", fc.name, bitmapFilter, nullptr, true);
+    avm2::SetNativeCtor(m, c, fc.ctor);
+  }
+  Class* quality = m.DefineNativeClass("flash.filters", "BitmapFilterQuality", obj);
+  m.AddConst(quality, "LOW", Value::Int(1));
+  m.AddConst(quality, "MEDIUM", Value::Int(2));
+  m.AddConst(quality, "HIGH", Value::Int(3));
   Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
   m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
   // Classes a movie may make that do nothing here yet: named once in the log.
   for (const char* q : {"flash.display::Loader", "flash.display::BitmapData", "flash.net::URLLoader",
-                        "flash.net::URLRequest", "flash.media::Sound", "flash.media::SoundChannel",
-                        "flash.media::SoundTransform", "flash.filters::BlurFilter", "flash.filters::GlowFilter",
-                        "flash.filters::DropShadowFilter", "flash.filters::ColorMatrixFilter",
-                        "flash.filters::BevelFilter", "flash.ui::ContextMenu", "flash.net::SharedObject",
+                        "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
                         "flash.display::Shader", "flash.text::StyleSheet"}) {
     const std::string s = q;
