@@ -186,3 +186,83 @@ TEST(As3Display, AScriptErrorIsLoggedAndTheMovieKeepsPlaying) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// Runs the movie for `ms` and returns what it traced.
+std::string Traced(const std::vector<std::uint8_t>& bytes, int ms) {
+  setenv("QUARVEL_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  {
+    FlashPlayer p;
+    EXPECT_TRUE(p.LoadMovieBytes(bytes));
+    p.AdvanceTo(p.Now() + ms);
+  }
+  std::string err = ::testing::internal::GetCapturedStderr();
+  unsetenv("QUARVEL_DEBUG");
+  std::string out;
+  std::size_t at = 0;
+  while ((at = err.find("trace: ", at)) != std::string::npos) {
+    const auto end = err.find('\n', at);
+    out += err.substr(at + 7, end - at - 7) + "|";
+    at = end;
+  }
+  return out;
+}
+
+// function (e) { trace(label + e.eventPhase) }
+AbcCode Tracer(DocMovie& d, std::string_view label, bool phase) {
+  AbcCode c;
+  c.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String(label)});
+  if (phase) c.Op("getlocal_1").Op("getproperty", {d.Q("eventPhase")}).Op("add");
+  c.Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  return c;
+}
+
+TEST(As3Display, EventsGoThroughCaptureTargetAndBubblePhasesInOrder) {
+  DocMovie d;
+  const auto capture = d.Method(Tracer(d, "capture ", true), 1);
+  const auto target = d.Method(Tracer(d, "target ", true), 1);
+  const auto bubble = d.Method(Tracer(d, "bubble ", true), 1);
+  const auto ev = d.a.PackageName("flash.events", "Event");
+  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {bubble}).Op("callpropvoid", {m.Q("addEventListener"), 2});
+    c.Op("getlocal_1").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {target}).Op("callpropvoid", {m.Q("addEventListener"), 2});
+    c.Op("getlocal_0").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {capture}).Op("pushtrue")
+        .Op("callpropvoid", {m.Q("addEventListener"), 3});
+    c.Op("getlocal_1").Op("findpropstrict", {ev}).Op("pushstring", {m.a.String("ping")}).Op("pushtrue")
+        .Op("constructprop", {ev, 2}).Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+    // Without bubbles the parent's bubble listener does not hear it.
+    c.Op("getlocal_1").Op("findpropstrict", {ev}).Op("pushstring", {m.a.String("ping")})
+        .Op("constructprop", {ev, 1}).Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+  });
+  EXPECT_EQ(Traced(bytes, 0), "capture 1|target 2|bubble 3|capture 1|target 2|");
+}
+
+TEST(As3Display, AFrameRunsEnterFrameThenItsScriptThenExitFrame) {
+  DocMovie d;
+  const auto enter = d.Method(Tracer(d, "enter", false), 1);
+  const auto exit = d.Method(Tracer(d, "exit", false), 1);
+  AbcCode script;
+  script.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String("script")}).Op("callpropvoid", {d.Q("trace"), 1})
+      .Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](DocMovie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushstring", {m.a.String("enterFrame")}).Op("newfunction", {enter})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+        c.Op("getlocal_0").Op("pushstring", {m.a.String("exitFrame")}).Op("newfunction", {exit})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      3, {{"frame2", script}});
+  // Frame 1: its exitFrame; frame 2: enterFrame, the script (stop), exitFrame;
+  // then stopped, each frame still has enterFrame and exitFrame.
+  EXPECT_EQ(Traced(bytes, 150), "exit|enter|script|exit|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
