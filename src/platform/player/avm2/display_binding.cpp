@@ -49,9 +49,17 @@ struct FlashObject : avm2::Object {
   // TextField
   EditTextDef* text = nullptr;
   Value filters;  // the array last set as filters
+  // BitmapData: its picture (shared by the Bitmaps that show it), and the
+  // Bitmaps showing it, which get a new definition after a change so that
+  // the next paint draws it again.
+  std::shared_ptr<BitmapDef> bitmap;
+  bool transparent = true, changed = false;
+  std::vector<ClipHandle> shownBy;
+  Value bitmapData;  // Bitmap: the BitmapData shown
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
+    h.Mark(bitmapData);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
@@ -89,6 +97,10 @@ class As3Display : public ScriptHooks {
   std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
   std::vector<FlashObject*> timers;
   std::deque<std::unique_ptr<EditTextDef>> textDefs;
+  // Every picture a Bitmap showed: nodes keep plain pointers to them.
+  std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
+  std::vector<FlashObject*> changedBitmaps;
+  std::size_t bitmapBytes = 0;
   FlashObject* stageObject = nullptr;
   bool rootConstructed = false;
   bool flushing = false;
@@ -367,8 +379,28 @@ class As3Display : public ScriptHooks {
     m.Collect();
   }
 
+  void ShowChangedBitmaps();
   void Install();
 };
+
+void As3Display::ShowChangedBitmaps() {
+  const auto list = changedBitmaps;
+  changedBitmaps.clear();
+  for (FlashObject* bd : list) {
+    bd->changed = false;
+    if (!bd->bitmap) continue;
+    // A new definition with the same picture: the drawn list differs, so
+    // the next paint draws the new pixels.
+    auto fresh = std::make_shared<BitmapDef>();
+    fresh->width = bd->bitmap->width;
+    fresh->height = bd->bitmap->height;
+    fresh->surface.reset(cairo_surface_reference(bd->bitmap->surface.get()));
+    bd->bitmap = fresh;
+    bitmapDefs.push_back(fresh);
+    for (ClipHandle h : bd->shownBy)
+      if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kBitmap) i->def = fresh.get();
+  }
+}
 
 As3Display& B(Machine& m) { return *static_cast<As3Display*>(m.host); }
 
@@ -1942,6 +1974,214 @@ NATIVE(CtConcat) {
   return Value();
 }
 
+// ---- BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap
+
+FlashObject* SelfBitmap(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  return f;
+}
+void Changed(Machine& m, FlashObject* bd) {
+  cairo_surface_mark_dirty(bd->bitmap->surface.get());
+  bd->bitmap->tinted.clear();
+  bd->bitmap->reduced.clear();
+  if (!bd->changed) {
+    bd->changed = true;
+    B(m).changedBitmaps.push_back(bd);
+  }
+}
+std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
+  As3Display& b = B(m);
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
+      b.bitmapBytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
+    m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  auto def = std::make_shared<BitmapDef>();
+  def->width = w;
+  def->height = h;
+  def->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  b.bitmapBytes += static_cast<std::size_t>(w) * h * 4;
+  b.bitmapDefs.push_back(def);
+  return def;
+}
+std::uint32_t Premultiply(std::uint32_t argb, bool transparent) {
+  std::uint32_t a = transparent ? argb >> 24 : 255;
+  const std::uint32_t r = (argb >> 16) & 255, g = (argb >> 8) & 255, bl = argb & 255;
+  return a << 24 | (r * a / 255) << 16 | (g * a / 255) << 8 | (bl * a / 255);
+}
+std::uint32_t Unpremultiply(std::uint32_t p) {
+  const std::uint32_t a = p >> 24;
+  if (a == 0) return 0;
+  const std::uint32_t r = ((p >> 16) & 255) * 255 / a, g = ((p >> 8) & 255) * 255 / a, bl = (p & 255) * 255 / a;
+  return a << 24 | std::min(r, 255u) << 16 | std::min(g, 255u) << 8 | std::min(bl, 255u);
+}
+std::uint32_t* Row(BitmapDef& d, int y) {
+  cairo_surface_t* s = d.surface.get();
+  return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
+}
+void Fill(BitmapDef& d, int x0, int y0, int w, int h, std::uint32_t premul) {
+  cairo_surface_flush(d.surface.get());
+  const int x1 = std::min(d.width, x0 + w), y1 = std::min(d.height, y0 + h);
+  for (int y = std::max(0, y0); y < y1; ++y) {
+    std::uint32_t* row = Row(d, y);
+    for (int x = std::max(0, x0); x < x1; ++x) row[x] = premul;
+  }
+}
+// A picture of the library (a class linked to a DefineBits symbol) copied in.
+void CopyPicture(BitmapDef& to, const BitmapDef& from) {
+  cairo_t* cr = cairo_create(to.surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, from.surface.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+}
+const BitmapDef* LinkedPicture(Machine& m, Class* cls) {
+  As3Display& b = B(m);
+  for (Class* c = cls; c; c = c->super) {
+    for (const std::string& n : {c->QualifiedName(), c->name}) {
+      auto it = b.classSymbols.find(n);
+      if (it == b.classSymbols.end()) continue;
+      const Character* d = b.lib.Find(it->second);
+      if (d && d->kind == Character::Kind::kBitmap) return static_cast<const BitmapDef*>(d);
+    }
+  }
+  return nullptr;
+}
+NATIVE(BdCtor) {
+  FlashObject* f = Fo(self);
+  if (!f) return self;
+  const BitmapDef* linked = LinkedPicture(m, f->cls);
+  int w = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 0, 0), -1.0, 1e6));
+  int h = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 1, 0), -1.0, 1e6));
+  if (linked) w = linked->width, h = linked->height;
+  f->transparent = a.size() < 3 || m.ToBoolean(a[2]);
+  f->bitmap = NewPicture(m, w, h);
+  if (linked) CopyPicture(*f->bitmap, *linked);
+  else Fill(*f->bitmap, 0, 0, w, h, Premultiply(a.size() > 3 ? m.ToUint(a[3]) : 0xFFFFFFFFu, f->transparent));
+  cairo_surface_mark_dirty(f->bitmap->surface.get());
+  return self;
+}
+NATIVE(BdWidth) { return Value::Int(SelfBitmap(m, self)->bitmap->width); }
+NATIVE(BdHeight) { return Value::Int(SelfBitmap(m, self)->bitmap->height); }
+NATIVE(BdTransparent) { return Value::Bool(SelfBitmap(m, self)->transparent); }
+NATIVE(BdRect) {
+  FlashObject* f = SelfBitmap(m, self);
+  return NewRect(m, 0, 0, f->bitmap->width, f->bitmap->height);
+}
+NATIVE(BdFillRect) {
+  FlashObject* f = SelfBitmap(m, self);
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  const int x = static_cast<int>(std::floor(GetN(m, r, "x"))), y = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  Fill(*f->bitmap, x, y, w, h, Premultiply(m.ToUint(m.ArgOr(a, 1)), f->transparent));
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdSetPixel(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value();
+  cairo_surface_flush(f->bitmap->surface.get());
+  std::uint32_t c = m.ToUint(m.ArgOr(a, 2));
+  if (!kAlpha) c = (Unpremultiply(Row(*f->bitmap, y)[x]) & 0xFF000000u) | (c & 0xFFFFFF);
+  Row(*f->bitmap, y)[x] = Premultiply(c, f->transparent);
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value::Int(0);
+  cairo_surface_flush(f->bitmap->surface.get());
+  const std::uint32_t c = Unpremultiply(Row(*f->bitmap, y)[x]);
+  return Value::Number(kAlpha ? c : c & 0xFFFFFF);
+}
+NATIVE(BdClone) {
+  FlashObject* f = SelfBitmap(m, self);
+  auto* c = static_cast<FlashObject*>(m.Instantiate(f->cls));
+  c->transparent = f->transparent;
+  c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height);
+  cairo_surface_flush(f->bitmap->surface.get());
+  CopyPicture(*c->bitmap, *f->bitmap);
+  return Value::Obj(c);
+}
+NATIVE(BdCopyPixels) {
+  FlashObject* f = SelfBitmap(m, self);
+  FlashObject* src = Fo(m.ArgOr(a, 0));
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  const bool merge = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_flush(src->bitmap->surface.get());
+  cairo_t* cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  const double sx = std::floor(GetN(m, r, "x")), sy = std::floor(GetN(m, r, "y"));
+  cairo_rectangle(cr, dx, dy, std::ceil(GetN(m, r, "width")), std::ceil(GetN(m, r, "height")));
+  cairo_clip(cr);
+  cairo_set_operator(cr, merge && f->transparent ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), dx - sx, dy - sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdDispose) {
+  if (FlashObject* f = Fo(self)) f->bitmap.reset();
+  return Value();
+}
+NATIVE(BdDraw) {
+  m.Skip("BitmapData.draw");
+  return Value();
+}
+NATIVE(BitmapCtor) {
+  DisplayObjectCtor(m, self, {});
+  FlashObject* f = Fo(self);
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  if (!f) return self;
+  if (bd && bd->bitmap) {
+    if (Instance* i = B(m).Node(f->handle)) {
+      i->def = bd->bitmap.get();
+      i->characterId = 0;
+      bd->shownBy.push_back(f->handle);
+    }
+    f->bitmapData = Value::Obj(bd);
+  }
+  return self;
+}
+NATIVE(BitmapGetData) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value::Null();
+  if (!f->bitmapData.IsObject()) {
+    // A bitmap symbol placed or made from its class: its pixels as BitmapData.
+    Instance* i = B(m).Node(f->handle);
+    if (!i || !i->def || i->def->kind != Character::Kind::kBitmap) return Value::Null();
+    const auto* pic = static_cast<const BitmapDef*>(i->def);
+    auto* bd = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::BitmapData")));
+    bd->bitmap = NewPicture(m, pic->width, pic->height);
+    CopyPicture(*bd->bitmap, *pic);
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  }
+  return f->bitmapData;
+}
+NATIVE(BitmapSetData) {
+  FlashObject* f = Fo(self);
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Instance* i = f ? B(m).Node(f->handle) : nullptr;
+  if (!f || !i) return Value();
+  if (bd && bd->bitmap) {
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  } else {
+    i->def = &B(m).stage.EmptySprite();
+    f->bitmapData = Value::Null();
+  }
+  return Value();
+}
+
 // ---- system and miscellany
 
 NATIVE(Noop) { return Value(); }
@@ -2036,11 +2276,13 @@ void As3Display::BeforeFrame() {
 
 void As3Display::AfterFrame() {
   Flush();
+  ShowChangedBitmaps();
   Broadcast("frameConstructed");
   Flush();
   Broadcast("exitFrame");
   RunTimers();
   Flush();
+  ShowChangedBitmaps();
   Collect();
 }
 
@@ -2219,6 +2461,13 @@ void As3Display::Install() {
   morphClass = m.DefineNativeClass("flash.display", "MorphShape", displayObjectClass);
   staticTextClass = m.DefineNativeClass("flash.text", "StaticText", displayObjectClass);
   bitmapClass = m.DefineNativeClass("flash.display", "Bitmap", displayObjectClass);
+  avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
+  m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);
+  m.AddSetter(bitmapClass, "bitmapData", BitmapSetData);
+  for (const char* p : {"smoothing", "pixelSnapping"}) {
+    m.AddGetter(bitmapClass, p, ReturnNull);
+    m.AddSetter(bitmapClass, p, DoIgnore);
+  }
   buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
   for (const char* p : {"enabled", "useHandCursor"}) {
     m.AddGetter(buttonClass, p, DoGetVisible);
@@ -2412,7 +2661,24 @@ void As3Display::Install() {
   Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
   m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
   // Classes a movie may make that do nothing here yet: named once in the log.
-  for (const char* q : {"flash.display::Loader", "flash.display::BitmapData", "flash.net::URLLoader",
+  Class* bitmapData = m.DefineNativeClass("flash.display", "BitmapData", obj, AllocFlash);
+  avm2::SetNativeCtor(m, bitmapData, BdCtor);
+  m.AddGetter(bitmapData, "width", BdWidth);
+  m.AddGetter(bitmapData, "height", BdHeight);
+  m.AddGetter(bitmapData, "transparent", BdTransparent);
+  m.AddGetter(bitmapData, "rect", BdRect);
+  m.AddMethod(bitmapData, "fillRect", BdFillRect);
+  m.AddMethod(bitmapData, "setPixel", BdSetPixel<false>);
+  m.AddMethod(bitmapData, "setPixel32", BdSetPixel<true>);
+  m.AddMethod(bitmapData, "getPixel", BdGetPixel<false>);
+  m.AddMethod(bitmapData, "getPixel32", BdGetPixel<true>);
+  m.AddMethod(bitmapData, "clone", BdClone);
+  m.AddMethod(bitmapData, "copyPixels", BdCopyPixels);
+  m.AddMethod(bitmapData, "dispose", BdDispose);
+  m.AddMethod(bitmapData, "draw", BdDraw);
+  m.AddMethod(bitmapData, "lock", Noop);
+  m.AddMethod(bitmapData, "unlock", Noop);
+  for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
                         "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
                         "flash.display::Shader", "flash.text::StyleSheet"}) {
