@@ -64,6 +64,7 @@ void DrawBitmap(RenderContext& c, const BitmapDef& b, const cairo_matrix_t& m, c
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmapId = b.id;
+  if (b.id == 0) f.bitmap = &b;
   f.matrix.scaleX = f.matrix.scaleY = 20;
   f.smooth = false;
   ShapeLayer layer;

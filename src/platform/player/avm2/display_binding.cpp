@@ -102,6 +102,7 @@ class As3Display : public ScriptHooks {
   std::vector<FlashObject*> changedBitmaps;
   std::size_t bitmapBytes = 0;
   FlashObject* stageObject = nullptr;
+  ShapeDef emptyShape;  // what an empty Bitmap shows
   bool rootConstructed = false;
   bool flushing = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
@@ -2135,16 +2136,20 @@ NATIVE(BdDraw) {
   return Value();
 }
 NATIVE(BitmapCtor) {
-  DisplayObjectCtor(m, self, {});
   FlashObject* f = Fo(self);
   FlashObject* bd = Fo(m.ArgOr(a, 0));
-  if (!f) return self;
+  if (!f || f->handle != kNoClip) return self;
+  As3Display& b = B(m);
+  // A Bitmap is a picture, never a timeline: its node is made for its picture.
+  const Character* def = &b.emptyShape;
+  if (bd && bd->bitmap) def = bd->bitmap.get();
+  else if (const BitmapDef* linked = LinkedPicture(m, f->cls)) def = linked;
+  Instance* inst = b.NewNode(def);
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
   if (bd && bd->bitmap) {
-    if (Instance* i = B(m).Node(f->handle)) {
-      i->def = bd->bitmap.get();
-      i->characterId = 0;
-      bd->shownBy.push_back(f->handle);
-    }
+    bd->shownBy.push_back(f->handle);
     f->bitmapData = Value::Obj(bd);
   }
   return self;
@@ -2176,9 +2181,10 @@ NATIVE(BitmapSetData) {
     bd->shownBy.push_back(f->handle);
     f->bitmapData = Value::Obj(bd);
   } else {
-    i->def = &B(m).stage.EmptySprite();
+    i->def = &B(m).emptyShape;
     f->bitmapData = Value::Null();
   }
+  i->sprite.reset();
   return Value();
 }
 

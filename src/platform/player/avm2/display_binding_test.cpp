@@ -266,3 +266,32 @@ TEST(As3Display, AFrameRunsEnterFrameThenItsScriptThenExitFrame) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Display, BitmapShowsItsBitmapDataAndLaterChanges) {
+  // var bd = new BitmapData(40, 40, false, 0xFF0000); addChild(new Bitmap(bd));
+  // bd.fillRect(new Rectangle(0, 0, 10, 10), 0x0000FF)
+  DocMovie d;
+  const auto bd = d.Display("BitmapData"), bitmap = d.Display("Bitmap");
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {40}).Op("pushbyte", {40}).Op("pushfalse").Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("constructprop", {bd, 4}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("constructprop", {bitmap, 1})
+        .Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_1").Op("findpropstrict", {rect}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {10})
+        .Op("pushbyte", {10}).Op("constructprop", {rect, 4}).Op("pushint", {m.a.Int(0x0000FF)})
+        .Op("callpropvoid", {m.Q("fillRect"), 2});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  EXPECT_EQ(Pixel(p, 30, 30), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 5, 5), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(Pixel(p, 60, 60), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
