@@ -54,6 +54,7 @@ struct FlashObject : avm2::Object {
   // the next paint draws it again.
   std::shared_ptr<BitmapDef> bitmap;
   bool transparent = true, changed = false;
+  bool autoSize = false;  // TextField: the field fits its text
   std::vector<ClipHandle> shownBy;
   Value bitmapData;  // Bitmap: the BitmapData shown
   void Trace(avm2::Heap& h) override {
@@ -1647,10 +1648,39 @@ NATIVE(TfGetText) {
   if (!d) return m.Str("");
   return m.Str(i->text ? *i->text : d->html ? StripTags(d->text) : d->text);
 }
+// An auto-sized field fits its text: estimated from the font size until the
+// text layout measures it.
+void FitText(FlashObject* f, EditTextDef* d, const std::string& s) {
+  if (!f->autoSize || !d) return;
+  std::size_t lines = 1, longest = 0, cur = 0;
+  for (char c : s) {
+    if (c == '\n' || c == '\r') {
+      ++lines;
+      cur = 0;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      longest = std::max(longest, ++cur);
+    }
+  }
+  if (!d->wordWrap) d->bounds.xmax = d->bounds.xmin + static_cast<std::int32_t>(longest * d->height * 0.6) + 80;
+  d->bounds.ymax = d->bounds.ymin + static_cast<std::int32_t>(lines * d->height * 1.15) + 80;
+}
 void SetText(Machine& m, const Value& self, const std::string& s) {
   Instance* i = nullptr;
-  if (!TextDef(m, self, &i)) return;
+  EditTextDef* d = TextDef(m, self, &i);
+  if (!d) return;
   i->text = std::make_shared<const std::string>(s);
+  FitText(Fo(self), d, s);
+}
+NATIVE(TfGetAutoSize) {
+  FlashObject* f = Fo(self);
+  return m.Str(f && f->autoSize ? "left" : "none");
+}
+NATIVE(TfSetAutoSize) {
+  if (FlashObject* f = Fo(self)) {
+    f->autoSize = avm2::ArgStr(m, a, 0, "none") != "none";
+    if (Instance* i = SelfNode(m, self); i && f->autoSize) FitText(f, TextDef(m, self), i->text ? *i->text : "");
+  }
+  return Value();
 }
 NATIVE(TfSetText) {
   SetText(m, self, avm2::ArgStr(m, a, 0, ""));
@@ -2250,8 +2280,23 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     if (dot != std::string::npos) classSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), id);
   }
   Install();
+  m.AddSweepHook([this] {
+    for (auto it = objects.begin(); it != objects.end();) {
+      if (it->second->marked) {
+        ++it;
+        continue;
+      }
+      if (Instance* i = Node(it->first); i && i->parent == kNoClip) limbo.list.erase(i->depth);
+      it = objects.erase(it);
+    }
+    std::erase_if(changedBitmaps, [](FlashObject* b) { return !b->marked; });
+  });
   m.AddRoots([this](avm2::Heap& h) {
-    for (auto& [handle, o] : objects) h.Mark(o);
+    // Objects off every list live only while scripts reach them.
+    for (auto& [handle, o] : objects) {
+      Instance* i = Node(handle);
+      if (handle == kRootClip || (i && i->parent != kNoClip)) h.Mark(o);
+    }
     for (FlashObject* o : frameListeners) h.Mark(o);
     for (FlashObject* o : timers) h.Mark(o);
     h.Mark(stageObject);
@@ -2574,7 +2619,9 @@ void As3Display::Install() {
     m.AddGetter(textFieldClass, p.name, p.get);
     m.AddSetter(textFieldClass, p.name, p.set);
   }
-  for (const char* p : {"autoSize", "selectable", "embedFonts", "background", "backgroundColor", "borderColor",
+  m.AddGetter(textFieldClass, "autoSize", TfGetAutoSize);
+  m.AddSetter(textFieldClass, "autoSize", TfSetAutoSize);
+  for (const char* p : {"selectable", "embedFonts", "background", "backgroundColor", "borderColor",
                         "type", "antiAliasType", "gridFitType", "sharpness", "thickness", "maxChars", "restrict",
                         "displayAsPassword", "mouseWheelEnabled", "condenseWhite", "styleSheet", "scrollV", "scrollH"}) {
     m.AddGetter(textFieldClass, p, ReturnNull);

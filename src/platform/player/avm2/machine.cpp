@@ -12,13 +12,14 @@ Heap::~Heap() {
   for (Cell* c : cells_) delete c;
 }
 
-void Heap::Collect(const std::function<void(Heap&)>& roots) {
+void Heap::Collect(const std::function<void(Heap&)>& roots, const std::function<void()>& beforeSweep) {
   roots(*this);
   while (!grey_.empty()) {
     Cell* c = grey_.back();
     grey_.pop_back();
     c->Trace(*this);
   }
+  if (beforeSweep) beforeSweep();
   std::size_t keep = 0;
   for (Cell* c : cells_) {
     if (c->marked) {
@@ -740,6 +741,8 @@ void Machine::Collect() {
       for (auto& v : t.args) h.Mark(v);
     }
     for (auto& r : extraRoots_) r(h);
+  }, [this] {
+    for (auto& hook : sweepHooks_) hook();
   });
 }
 

@@ -62,8 +62,9 @@ class Heap {
     if (v.type == Type::kString) Mark(v.s);
     else if (v.type == Type::kObject) Mark(reinterpret_cast<Cell*>(v.o));
   }
-  // Marks from the roots given, then frees every unmarked cell.
-  void Collect(const std::function<void(Heap&)>& roots);
+  // Marks from the roots given, then frees every unmarked cell; beforeSweep
+  // sees the marks (Cell::marked) while the unmarked cells still exist.
+  void Collect(const std::function<void(Heap&)>& roots, const std::function<void()>& beforeSweep = {});
   std::size_t Count() const { return cells_.size(); }
   // Bytes handed out since the last collection (a cheap estimate).
   std::size_t AllocatedSinceCollect() const { return allocated_; }
@@ -310,6 +311,8 @@ class Machine {
   void BeginFrame();
   void Collect();
   void AddRoots(std::function<void(Heap&)> roots) { extraRoots_.push_back(std::move(roots)); }
+  // Called after marking, before unreached cells are freed (weak references).
+  void AddSweepHook(std::function<void()> hook) { sweepHooks_.push_back(std::move(hook)); }
 
   // Where trace() and the debug log go.
   std::function<void(const std::string&)> traceSink;
@@ -458,6 +461,7 @@ class Machine {
   std::map<Class*, Class*> vectors_;
   std::set<std::string> skipped_;
   std::vector<std::function<void(Heap&)>> extraRoots_;
+  std::vector<std::function<void()>> sweepHooks_;
   std::vector<Value> pinned_;
   int depth_ = 0;
   std::uint64_t instructions_ = 0;
