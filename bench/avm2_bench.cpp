@@ -59,10 +59,16 @@ void RunLoop(benchmark::State& state, const std::vector<std::uint8_t>& abc) {
   const avm2::Name run = m.NameFromString("run");
   avm2::Object* global = m.FindGlobal(run);
   const avm2::Value fn = m.GetProperty(avm2::Value::Obj(global), run);
+  m.Pin(fn);  // the collector between rounds must keep it
   for (auto _ : state) {
     avm2::Value n = avm2::Value::Int(kOps);
     m.BeginFrame();
-    benchmark::DoNotOptimize(m.Call(fn, avm2::Value::Null(), std::span<avm2::Value>(&n, 1)));
+    try {
+      benchmark::DoNotOptimize(m.Call(fn, avm2::Value::Null(), std::span<avm2::Value>(&n, 1)));
+    } catch (const avm2::ScriptThrow& t) {
+      state.SkipWithError(m.DescribeThrow(t.value).c_str());
+      return;
+    }
     m.Collect();
   }
   state.counters["ops"] = benchmark::Counter(static_cast<double>(state.iterations()) * kOps, benchmark::Counter::kIsRate);
