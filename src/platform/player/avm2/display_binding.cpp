@@ -668,6 +668,29 @@ NATIVE(DoGlobalToLocal) {
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGetMouseX) { return Value::Int(0); }
+NATIVE(DoGetMask) {
+  Instance* i = SelfNode(m, self);
+  return i && i->maskSerial ? B(m).ValueFor(i->maskSerial) : Value::Null();
+}
+NATIVE(DoSetMask) {
+  As3Display& b = B(m);
+  Instance* inst = SelfNode(m, self);
+  if (!inst) return Value();
+  // A masked pair no longer masks by clip depth.
+  inst->clipDepth = 0;
+  if (inst->maskSerial)
+    if (Instance* old = b.Node(inst->maskSerial)) old->scriptMask = false;
+  FlashObject* mo = Fo(m.ArgOr(a, 0));
+  Instance* mask = mo ? b.Node(mo->handle) : nullptr;
+  if (!mask || mask == inst) {
+    inst->maskSerial = kNoClip;
+    return Value();
+  }
+  mask->clipDepth = 0;
+  inst->maskSerial = mask->serial;
+  mask->scriptMask = true;
+  return Value();
+}
 NATIVE(DoGetTransform) {
   auto* t = static_cast<FlashObject*>(m.Instantiate(B(m).transformClass));
   if (FlashObject* f = Fo(self)) t->handle = f->handle;
@@ -1343,7 +1366,20 @@ NATIVE(GrBeginGradientFill) {
   return Value();
 }
 NATIVE(GrBeginBitmapFill) {
-  m.Skip("beginBitmapFill");
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  FillStyle f;
+  f.kind = FillStyle::Kind::kBitmap;
+  f.bitmap = bd->bitmap.get();  // kept by the binding while the movie runs
+  // Bitmap pixels to twips, through the fill's matrix in pixels.
+  const Matrix mx = a.size() > 1 && a[1].IsObject() ? GradientMatrix(m, a[1]) : Matrix{};
+  f.matrix.scaleX = mx.scaleX * 20, f.matrix.rotateSkew0 = mx.rotateSkew0 * 20;
+  f.matrix.rotateSkew1 = mx.rotateSkew1 * 20, f.matrix.scaleY = mx.scaleY * 20;
+  f.matrix.translateX = mx.translateX, f.matrix.translateY = mx.translateY;
+  f.repeat = a.size() < 3 || m.ToBoolean(a[2]);
+  f.smooth = a.size() > 3 && m.ToBoolean(a[3]);
+  drawing::StartFill(*d, f);
   return Value();
 }
 NATIVE(GrEndFill) {
@@ -2431,7 +2467,7 @@ void As3Display::Install() {
                        Acc{"name", DoGetName, DoSetName}, Acc{"width", DoGetWidth, DoSetWidth},
                        Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
                        Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
-                       Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", ReturnNull, DoIgnore},
+                       Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", DoGetMask, DoSetMask},
                        Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
                        Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
                        Acc{"rotationX", DoGetMouseX, DoIgnore}, Acc{"rotationY", DoGetMouseX, DoIgnore},

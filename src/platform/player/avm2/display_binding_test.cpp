@@ -295,3 +295,33 @@ TEST(As3Display, BitmapShowsItsBitmapDataAndLaterChanges) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Display, MaskShowsOnlyWhereTheMaskCovers) {
+  // var s = new Sprite(); red 0..100; var k = new Shape(); rect 0..50; s.mask = k
+  DocMovie d;
+  const auto sprite = d.Display("Sprite"), shape = d.Display("Shape");
+  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_1");
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal_2");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)}).Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {100})
+        .Op("pushbyte", {100}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0)}).Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {50})
+        .Op("pushbyte", {50}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_1").Op("getlocal_2").Op("setproperty", {m.Q("mask")});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  EXPECT_EQ(Pixel(p, 25, 25), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 75, 75), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
