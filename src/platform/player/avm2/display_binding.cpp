@@ -2197,6 +2197,38 @@ NATIVE(BdDispose) {
   if (FlashObject* f = Fo(self)) f->bitmap.reset();
   return Value();
 }
+NATIVE(BdApplyFilter) {
+  FlashObject* f = SelfBitmap(m, self);
+  FlashObject* src = Fo(m.ArgOr(a, 0));
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
+  const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return Value();
+  // The source rectangle alone on a picture of its own, filtered, then put in place.
+  cairo_surface_flush(src->bitmap->surface.get());
+  SurfacePtr tmp(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_t* cr = cairo_create(tmp.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), -sx, -sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(tmp.get());
+  ApplyFilters(tmp.get(), {flt}, 1.0);
+  cairo_surface_mark_dirty(tmp.get());
+  cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  cairo_rectangle(cr, dx, dy, w, h);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, tmp.get(), dx, dy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
 NATIVE(BdDraw) {
   m.Skip("BitmapData.draw");
   return Value();
@@ -2765,6 +2797,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "copyPixels", BdCopyPixels);
   m.AddMethod(bitmapData, "dispose", BdDispose);
   m.AddMethod(bitmapData, "draw", BdDraw);
+  m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
   for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
