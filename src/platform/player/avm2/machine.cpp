@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace quarvel::avm2 {
 
@@ -665,7 +666,13 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
 Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
   // Natives only count through the script methods they call back.
   if (m->native) return m->native(*this, self, args);
-  if (depth_ >= limits.callDepth) {
+  // The machine's own depth cap, and the thread's stack: script frames cost
+  // more of it in some builds than in others.
+  char here = 0;
+  if (depth_ == 0) stackBase_ = &here;
+  const std::ptrdiff_t diff = stackBase_ ? stackBase_ - &here : 0;
+  const auto used = static_cast<std::size_t>(std::max<std::ptrdiff_t>(diff, 0));
+  if (depth_ >= limits.callDepth || used > limits.nativeStackBytes) {
     ThrowError("Error", "Stack overflow occurred.", 1023);
   }
   ++depth_;
@@ -692,18 +699,28 @@ std::string Machine::DescribeThrow(const Value& v) {
 
 bool Machine::SafeCall(const std::function<void()>& f, const char* what) {
   if (aborted_) return false;
+  // Calls from inside running scripts (listeners of dispatchEvent...) keep
+  // the frames below them: the unwinding restores the depth and stack.
+  const int entryDepth = depth_;
+  const std::size_t entryStack = stackUsed_;
   try {
     f();
     return true;
   } catch (const ScriptThrow& t) {
     Log(std::string("uncaught error in ") + what + ": " + DescribeThrow(t.value));
   } catch (const ScriptAbort& a) {
+    // A cap ends the whole script, not only this call.
+    if (entryDepth > 0) throw;
     aborted_ = true;
     Log(std::string("script stopped in ") + what + ": " + a.what());
     Skip(a.what());
+  } catch (const std::bad_alloc&) {
+    if (entryDepth > 0) throw;
+    aborted_ = true;
+    Log(std::string("script stopped in ") + what + ": out of memory");
   }
-  depth_ = 0;
-  stackUsed_ = 0;
+  depth_ = entryDepth;
+  stackUsed_ = entryStack;
   return false;
 }
 

@@ -293,6 +293,7 @@ struct Limits {
   int callDepth = 256;
   std::size_t bytesPerFrame = std::size_t{256} << 20;
   std::size_t liveCells = 4'000'000;
+  std::size_t nativeStackBytes = std::size_t{2} << 20;  // of the calling thread's stack
 };
 
 class Machine {
@@ -464,6 +465,7 @@ class Machine {
   std::vector<std::function<void()>> sweepHooks_;
   std::vector<Value> pinned_;
   int depth_ = 0;
+  const char* stackBase_ = nullptr;  // where the outermost script call began
   std::uint64_t instructions_ = 0;
   bool aborted_ = false;
   Value* stack_ = nullptr;  // the operand stacks and registers of running frames
