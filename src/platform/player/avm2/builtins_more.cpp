@@ -575,7 +575,7 @@ double DaysFromCivil(double y, double mo, double d) {
   const double yy = mo < 2 ? y - 1 : y;
   const double era = std::floor(yy / 400);
   const double yoe = yy - era * 400;
-  const double mp = std::fmod(mo + 9, 12);
+  const double mp = std::fmod(mo + 10, 12);  // months from March; mo counts from January = 0
   const double doy = std::floor((153 * mp + 2) / 5) + d - 1;
   const double doe = yoe * 365 + std::floor(yoe / 4) - std::floor(yoe / 100) + doy;
   return era * 146097 + doe - 719468;

@@ -359,6 +359,43 @@ TEST_F(As3, VectorDictionaryRegExpAndJson) {
             "SyntaxError|");
 }
 
+TEST_F(As3, StringXmlByteArrayAndDateMethods) {
+  const auto ba = a.PackageName("flash.utils", "ByteArray");
+  AbcCode c;
+  auto str = [&](std::string_view v) { return [this, v](AbcCode& x) { x.Op("pushstring", {S(v)}); }; };
+  Trace(c, [&](AbcCode& x) { str("Hello, World")(x); x.Op("pushbyte", {-5}); Call(x, "substr", 1); });
+  Trace(c, [&](AbcCode& x) { str("a,b,,c")(x); str(",")(x); Call(x, "split", 1); x.Op("getproperty", {Q("length")}); });
+  Trace(c, [&](AbcCode& x) { str("abc")(x); x.Op("pushbyte", {1}); Call(x, "charCodeAt", 1); });
+  Trace(c, [&](AbcCode& x) { str("  x")(x); str("x")(x); Call(x, "indexOf", 1); });
+  // XML: child elements and attributes read by name.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("XML")}).Op("pushstring", {S("<a n=\"7\"><b>one</b><b>two</b></a>")})
+        .Op("constructprop", {Q("XML"), 1}).Op("setlocal_1");
+    x.Op("getlocal_1").Op("getproperty", {Q("b")}).Op("pushbyte", {1}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))});
+    Call(x, "toString", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {a.QName(pub, "n", true)}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("b")}); Call(x, "length", 0); });
+  // ByteArray: big-endian by default, read back in order.
+  c.Op("findpropstrict", {ba}).Op("constructprop", {ba, 0}).Op("setlocal_2");
+  c.Op("getlocal_2").Op("pushshort", {0x1234}).Op("callpropvoid", {Q("writeShort"), 1});
+  c.Op("getlocal_2").Op("pushstring", {S("hi")}).Op("callpropvoid", {Q("writeUTF"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("pushbyte", {0}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}); });
+  c.Op("getlocal_2").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "readShort", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "readUTF", 0); });
+  // Date: months count from 0 and carry into the year.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("Date")}).Op("pushshort", {2020}).Op("pushbyte", {13}).Op("pushbyte", {1})
+        .Op("constructprop", {Q("Date"), 3}).Op("dup").Op("setlocal_3");
+    Call(x, "getFullYear", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Call(x, "getMonth", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Call(x, "getDay", 0); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "World|4|98|2|two|7|2|18|4660|hi|2021|1|1|");
+}
+
 TEST_F(As3, CapsStopRunawayScriptsWithoutHanging) {
   AbcCode c;
   c.Label("loop").Op("newobject", {0}).Op("pop").Branch("jump", "loop");
