@@ -56,6 +56,7 @@ struct FillStyle {
   Gradient gradient;
   Matrix matrix;  // gradient or bitmap space to shape space (twips)
   std::uint16_t bitmapId = 0;
+  const struct BitmapDef* bitmap = nullptr;  // a picture of no library id (script-made), else by bitmapId
   bool repeat = false;
   bool smooth = true;
   std::shared_ptr<const BitmapDef> scriptBitmap;  // a script's bitmap (beginBitmapFill) instead of bitmapId

@@ -197,7 +197,7 @@ class Loader {
           break;
         case tag::kDoAbc:
         case avm2::kDoAbcPlainTag: {
-          // Kept for the machine; its code does not run yet. Like Flash, a
+          // Kept for the machine. Like Flash, a
           // damaged block costs its own code only: the movie plays on. Only
           // the main timeline may hold code blocks.
           if (depth != 0) break;
@@ -216,7 +216,6 @@ class Loader {
             lib_.skipped.insert("ActionScript 3 video (NetStream into Video): not played until ActionScript 3 runs");
           }
           lib_.abcBlocks.push_back(std::move(block));
-          lib_.skipped.insert("ActionScript 3 (not run yet)");
           break;
         }
         case tag::kDefineVideoStream:

@@ -130,7 +130,10 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
   if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
   PatternPtr p;
   if (f.kind == FillStyle::Kind::kBitmap) {
-    const Character* ch = picture ? picture : f.scriptBitmap ? f.scriptBitmap.get() : c.lib.Find(f.bitmapId);
+    const Character* ch = picture           ? picture
+                          : f.scriptBitmap  ? f.scriptBitmap.get()
+                          : f.bitmap        ? static_cast<const Character*>(f.bitmap)
+                                            : c.lib.Find(f.bitmapId);
     if (!ch || ch->kind != Character::Kind::kBitmap) return nullptr;
     const auto* bmp = static_cast<const BitmapDef*>(ch);
     cairo_surface_t* src = bmp->surface.get();

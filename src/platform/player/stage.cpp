@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/player/avm1.h"
+#include "platform/player/avm2/display_binding.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/renderer.h"
 #include "platform/player/text_field.h"
@@ -161,8 +162,11 @@ Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
 Stage::~Stage() = default;
 
 void Stage::Reset() {
+  hooks_.reset();
   root_.list.clear();
   root_.vars = nullptr;
+  // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
+  if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
   avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
   avm_->BeginFrame(0);
   initDone_.clear();
@@ -176,6 +180,7 @@ void Stage::Reset() {
   framesEnteredThisTick_ = 0;
   EnterFrame(root_, 0, true, true, nullptr);
   RunActions();
+  if (hooks_) hooks_->AfterFrame();
 }
 
 void Stage::NestedTooDeep() { skipped_.insert("sprites nested deeper than " + std::to_string(kMaxSpriteNesting)); }
@@ -399,6 +404,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
   if (fresh && IsButton(*inst)) InitButton(*inst);
+  if (fresh && hooks_) hooks_->Placed(*inst);
   if (fresh) QueueLoad(*inst);
 }
 
@@ -438,12 +444,12 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
           break;
         }
         case tag::kDoAction:
-          if (runActions) pending_.push_back({tl.owner, body, PendingKind::kCode, {}});
+          if (runActions && !hooks_) pending_.push_back({tl.owner, body, PendingKind::kCode, {}});
           break;
         case tag::kDoInitAction: {
           // Once per sprite, before the frame's own actions.
           const int sprite = r.U16("SpriteId");
-          if (initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
+          if (!hooks_ && initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
           break;
         }
         case tag::kStartSound:
@@ -472,6 +478,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
       skipped_.insert(std::string("damaged ") + std::string(swf::TagName(t.code)));
     }
   }
+  if (hooks_ && runActions) hooks_->FrameEntered(tl);
 }
 
 void Stage::Goto(TimelineState& tl, int frame) {
@@ -505,6 +512,7 @@ void Stage::GotoMain(int frame) {
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
   Goto(root_, frame);
   RunActions();
+  if (hooks_) hooks_->AfterFrame();
 }
 
 void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
@@ -545,6 +553,7 @@ void Stage::Tick() {
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
   avm_->BeginFrame(ScriptTime());
+  if (hooks_) hooks_->BeforeFrame();
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
@@ -558,6 +567,7 @@ void Stage::Tick() {
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
   RunActions();
+  if (hooks_) hooks_->AfterFrame();
   avm_->Collect();
 }
 
@@ -777,6 +787,7 @@ void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition)
       if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib_.Data(bs.infoOffset, bs.infoLength), timeMs_);
     }
   }
+  if (hooks_) hooks_->ButtonTransition(inst, transition);
   // Button actions run on the timeline that holds the button.
   for (const ButtonAction& a : def.actions) {
     if (a.conditions & transition) pending_.push_back({inst.parent, lib_.Data(a.offset, a.length), PendingKind::kCode, {}});
@@ -980,6 +991,40 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
     i = j + 1;
   }
   return TimelineOf(at) ? at : kNoClip;
+}
+
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+
+Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Character* def) {
+  if (!def || parent.list.count(depth)) return nullptr;
+  if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
+    skipped_.insert("too many placed objects");
+    return nullptr;
+  }
+  Instance& inst = Adopt(parent, depth);
+  inst.def = def;
+  inst.characterId = def->id;
+  inst.name = "instance" + std::to_string(nextInstance_++);
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
+  inst.scripted = true;
+  if (IsSprite(inst)) InitSprite(inst, 0);
+  if (IsButton(inst)) InitButton(inst);
+  return &inst;
+}
+
+Instance* Stage::MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth) {
+  if (to.list.count(depth)) return nullptr;
+  auto node = from.list.extract(fromDepth);
+  if (node.empty()) return nullptr;
+  node.key() = depth;
+  Instance& inst = node.mapped();
+  inst.depth = depth;
+  inst.parent = to.owner;
+  inst.placedFrame = -1;
+  return &to.list.insert(std::move(node)).position->second;
 }
 
 }  // namespace quarvel::player

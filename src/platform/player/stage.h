@@ -135,6 +135,23 @@ struct TimelineState {
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
+// What the ActionScript 3 machine hears of the display tree
+// (avm2/display_binding.*). The stage owns it when the movie has ABC code.
+class ScriptHooks {
+ public:
+  virtual ~ScriptHooks() = default;
+  // A timeline placed a new object; its own first frame has been entered.
+  virtual void Placed(Instance& inst) { (void)inst; }
+  // A timeline ran the tags of one of its frames.
+  virtual void FrameEntered(TimelineState& tl) { (void)tl; }
+  // A tick begins (before the timelines advance) and ends.
+  virtual void BeforeFrame() {}
+  virtual void AfterFrame() {}
+  // A button changed state (kIdleToOverUp...).
+  virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
+  virtual std::vector<std::string> Skipped() const { return {}; }
+};
+
 class Stage {
  public:
   // `movieFolder`: see MovieFolder().
@@ -244,6 +261,16 @@ class Stage {
   // Whether a clip's shapes (not its bounding box) cover a stage point.
   bool HitsShapes(ClipHandle clip, double x, double y);
 
+  // For the ActionScript 3 binding: a node a script made, in `parent` (which
+  // may be a list of the binding's own, off the display tree); sprites get
+  // their timeline and first frame.
+  Instance* AdoptScriptNode(TimelineState& parent, int depth, const Character* def);
+  // Moves the node at `fromDepth` of `from` to `depth` of `to` (which must be
+  // free); the node keeps its address and handle. nullptr when refused.
+  Instance* MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth);
+  const SpriteDef& EmptySprite() const { return emptySprite_; }
+  ScriptHooks* Hooks() { return hooks_.get(); }
+
  private:
   // kInit: DoInitAction code; kConstruct: a new clip's initialize events
   // and class constructor.
@@ -324,6 +351,7 @@ class Stage {
   std::int64_t timeMs_ = 0;
   std::int64_t startMs_ = 0;
   std::unique_ptr<Avm1> avm_;
+  std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
   std::set<int> initDone_;  // sprites whose DoInitAction ran
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of

@@ -1,0 +1,2823 @@
+#include "platform/player/avm2/display_binding.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "platform/player/avm2/builtins_util.h"
+#include "platform/player/avm2/display_drawing.h"
+#include "platform/player/movie_library.h"
+#include "platform/player/paint.h"
+#include "platform/player/stage.h"
+
+namespace quarvel::player {
+namespace {
+
+using avm2::Class;
+using avm2::Machine;
+using avm2::Object;
+using avm2::ObjectKind;
+using avm2::Value;
+
+struct Listener {
+  std::string type;
+  Value fn;
+  bool capture = false;
+  int priority = 0;
+};
+
+// Every Flash object: display objects hold their node's handle; events,
+// timers and text fields keep their fields here too.
+struct FlashObject : avm2::Object {
+  FlashObject() : Object(ObjectKind::kNative) {}
+  ClipHandle handle = kNoClip;
+  std::vector<Listener> listeners;
+  std::map<int, Value> frameScripts;
+  // Event
+  std::string type;
+  bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
+  Value target, currentTarget;
+  int phase = 0;
+  double stageX = 0, stageY = 0;
+  // Timer
+  double delay = 0, due = 0;
+  int repeat = 0, count = 0;
+  bool running = false;
+  // TextField
+  EditTextDef* text = nullptr;
+  Value filters;  // the array last set as filters
+  // BitmapData: its picture (shared by the Bitmaps that show it), and the
+  // Bitmaps showing it, which get a new definition after a change so that
+  // the next paint draws it again.
+  std::shared_ptr<BitmapDef> bitmap;
+  bool transparent = true, changed = false;
+  bool autoSize = false;  // TextField: the field fits its text
+  std::vector<ClipHandle> shownBy;
+  Value bitmapData;  // Bitmap: the BitmapData shown
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(filters);
+    h.Mark(bitmapData);
+    for (auto& l : listeners) h.Mark(l.fn);
+    for (auto& [f, fn] : frameScripts) h.Mark(fn);
+    h.Mark(target);
+    h.Mark(currentTarget);
+  }
+};
+
+FlashObject* Fo(const Value& v) {
+  Object* o = v.AsObject();
+  return o && o->kind == ObjectKind::kNative ? static_cast<FlashObject*>(o) : nullptr;
+}
+
+constexpr int kScriptDepthBase = 16384;
+
+class As3Display : public ScriptHooks {
+ public:
+  explicit As3Display(Stage& stage);
+  ~As3Display() override = default;
+
+  void Placed(Instance& inst) override;
+  void FrameEntered(TimelineState& tl) override;
+  void BeforeFrame() override;
+  void AfterFrame() override;
+  void ButtonTransition(Instance& button, std::uint16_t transition) override;
+
+  Stage& stage;
+  const MovieLibrary& lib;
+  Machine m;
+  TimelineState limbo;  // objects made by scripts and not on a display list
+  int limboDepth = 0;
+  std::unordered_map<ClipHandle, FlashObject*> objects;
+  std::map<std::uint16_t, std::string> symbolClasses;
+  std::map<std::string, std::uint16_t> classSymbols;
+  std::vector<ClipHandle> constructQueue, scriptQueue;
+  std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
+  std::vector<FlashObject*> timers;
+  std::deque<std::unique_ptr<EditTextDef>> textDefs;
+  // Every picture a Bitmap showed: nodes keep plain pointers to them.
+  std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
+  std::vector<FlashObject*> changedBitmaps;
+  std::size_t bitmapBytes = 0;
+  FlashObject* stageObject = nullptr;
+  ShapeDef emptyShape;  // what an empty Bitmap shows
+  bool rootConstructed = false;
+  bool flushing = false;
+  Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
+        *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
+        *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
+        *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
+        *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
+        *frameLabelClass = nullptr, *textFormatClass = nullptr;
+
+  // ---- nodes and objects
+  Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
+  TimelineState* Timeline(ClipHandle h) { return h == kNoClip ? nullptr : stage.TimelineOf(h); }
+  // The list holding a node: its parent's timeline or the off-list one.
+  TimelineState* ListOf(const Instance& inst) {
+    if (inst.parent == kNoClip) return &limbo;
+    return stage.TimelineOf(inst.parent);
+  }
+  bool OnStage(ClipHandle h) {
+    for (int guard = 0; guard < 10000; ++guard) {
+      if (h == kRootClip) return true;
+      Instance* i = Node(h);
+      if (!i) return false;
+      h = i->parent;
+    }
+    return false;
+  }
+  Class* ClassForNode(const Instance& inst) {
+    if (inst.def) {
+      auto it = symbolClasses.find(inst.def->id);
+      if (it != symbolClasses.end() && inst.def->id != 0)
+        if (Class* c = m.FindClass(it->second)) return c;
+      switch (inst.def->kind) {
+        case Character::Kind::kSprite: return movieClipClass;
+        case Character::Kind::kButton: return buttonClass;
+        case Character::Kind::kEditText: return textFieldClass;
+        case Character::Kind::kText: return staticTextClass;
+        case Character::Kind::kBitmap: return bitmapClass;
+        case Character::Kind::kMorph: return morphClass;
+        default: return shapeClass;
+      }
+    }
+    return shapeClass;
+  }
+  FlashObject* ObjectFor(ClipHandle h) {
+    if (h == kNoClip) return nullptr;
+    auto it = objects.find(h);
+    if (it != objects.end()) return it->second;
+    if (h == kRootClip) {
+      ConstructRoot();
+      return objects[kRootClip];
+    }
+    Instance* inst = Node(h);
+    if (!inst) return nullptr;
+    return Construct(ClassForNode(*inst), h);
+  }
+  Value ValueFor(ClipHandle h) { return Value::Obj(ObjectFor(h)); }
+
+  // Makes the object of a node and runs its class's constructor.
+  FlashObject* Construct(Class* cls, ClipHandle h) {
+    auto* o = static_cast<FlashObject*>(m.Instantiate(cls));
+    o->handle = h;
+    objects[h] = o;
+    BindChildren(o);
+    Class* c = cls;
+    while (c && !c->iinit) c = c->super;
+    if (c && c->unit) {
+      m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(o), {}, c->iinit->scope); },
+                 ("the constructor of " + cls->QualifiedName()).c_str());
+    }
+    return o;
+  }
+  void ConstructRoot() {
+    if (rootConstructed) return;
+    rootConstructed = true;
+    Class* doc = nullptr;
+    if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
+    Construct(doc ? doc : movieClipClass, kRootClip);
+  }
+  // Named timeline children become the values of the parent class's
+  // properties of the same name.
+  void BindChildren(FlashObject* o) {
+    if (!o->cls || (!o->cls->unit && !o->dynamic)) return;
+    TimelineState* tl = Timeline(o->handle);
+    if (!tl) return;
+    for (auto& [depth, child] : tl->list) {
+      if (child.name.empty() || child.name.rfind("instance", 0) == 0) continue;
+      avm2::Name n = m.NameFromString(child.name);
+      if (!m.FindBinding(o->traits, n) && !o->dynamic) continue;
+      const ClipHandle ch = child.serial;
+      FlashObject* co = ObjectFor(ch);
+      if (!co) continue;
+      m.SafeCall([&] { m.SetProperty(Value::Obj(o), n, Value::Obj(co)); }, "binding a timeline child");
+    }
+  }
+
+  void BindToParent(const Instance& child, FlashObject* co) {
+    auto it = objects.find(child.parent);
+    if (it == objects.end() || child.name.empty() || child.name.rfind("instance", 0) == 0) return;
+    FlashObject* p = it->second;
+    avm2::Name n = m.NameFromString(child.name);
+    if (!m.FindBinding(p->traits, n) && !p->dynamic) return;
+    m.SafeCall([&] { m.SetProperty(Value::Obj(p), n, Value::Obj(co)); }, "binding a timeline child");
+  }
+
+  // A node for an object a script made (new Sprite...).
+  Instance* NewNode(const Character* def) {
+    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def);
+    return inst;
+  }
+
+  // ---- events
+  Value NewEvent(Class* cls, const std::string& type, bool bubbles) {
+    auto* e = static_cast<FlashObject*>(m.Instantiate(cls));
+    e->type = type;
+    e->bubbles = bubbles;
+    return Value::Obj(e);
+  }
+  void Listen(FlashObject* o, const std::string& type) {
+    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed") &&
+        std::find(frameListeners.begin(), frameListeners.end(), o) == frameListeners.end()) {
+      frameListeners.push_back(o);
+    }
+  }
+  void CallListeners(FlashObject* o, FlashObject* e, bool capture) {
+    std::vector<Listener> ls;
+    for (auto& l : o->listeners)
+      if (l.type == e->type && l.capture == capture) ls.push_back(l);
+    std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
+    e->currentTarget = Value::Obj(o);
+    for (auto& l : ls) {
+      Value arg = Value::Obj(e);
+      m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
+      if (e->stopNow) break;
+    }
+  }
+  // Capture from the root down, the target, then bubbling up.
+  void Dispatch(FlashObject* target, FlashObject* e) {
+    e->target = Value::Obj(target);
+    e->stop = e->stopNow = false;
+    std::vector<FlashObject*> path;
+    if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
+      ClipHandle h = target->handle;
+      for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
+        Instance* i = Node(h);
+        if (!i || i->parent == kNoClip) break;
+        h = i->parent;
+        if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
+      }
+    }
+    e->phase = 1;
+    for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
+    if (!e->stop) {
+      e->phase = 2;
+      CallListeners(target, e, false);
+      CallListeners(target, e, true);
+    }
+    if (e->bubbles) {
+      e->phase = 3;
+      for (FlashObject* p : path) {
+        if (e->stop) break;
+        CallListeners(p, e, false);
+      }
+    }
+    e->currentTarget = Value::Null();
+  }
+  void Broadcast(const std::string& type) {
+    const auto list = frameListeners;
+    for (FlashObject* o : list) {
+      bool has = false;
+      for (auto& l : o->listeners) has |= l.type == type;
+      if (!has) continue;
+      Value e = NewEvent(eventClass, type, false);
+      auto* ev = Fo(e);
+      ev->target = Value::Obj(o);
+      ev->phase = 2;
+      CallListeners(o, ev, false);
+    }
+  }
+  // ADDED on the child (bubbling), ADDED_TO_STAGE on it and all below when it is on the stage now.
+  void Added(ClipHandle h) {
+    FlashObject* o = ObjectFor(h);
+    if (!o) return;
+    Value e = NewEvent(eventClass, "added", true);
+    Dispatch(o, Fo(e));
+    if (OnStage(h)) AddedToStage(h, 0);
+  }
+  void AddedToStage(ClipHandle h, int depth) {
+    if (depth > kMaxSpriteNesting) return;
+    if (auto it = objects.find(h); it != objects.end()) {
+      Value e = NewEvent(eventClass, "addedToStage", false);
+      Dispatch(it->second, Fo(e));
+    }
+    if (TimelineState* tl = Timeline(h)) {
+      std::vector<ClipHandle> kids;
+      for (auto& [d, c] : tl->list) kids.push_back(c.serial);
+      for (ClipHandle k : kids) AddedToStage(k, depth + 1);
+    }
+  }
+  void Removed(ClipHandle h) {
+    auto it = objects.find(h);
+    if (it == objects.end()) return;
+    Value e = NewEvent(eventClass, "removed", true);
+    Dispatch(it->second, Fo(e));
+    if (OnStage(h)) {
+      Value e2 = NewEvent(eventClass, "removedFromStage", false);
+      Dispatch(it->second, Fo(e2));
+    }
+  }
+
+  // ---- frames
+  void Flush() {
+    if (flushing) return;
+    flushing = true;
+    for (int guard = 0; guard < 100000; ++guard) {
+      if (!constructQueue.empty()) {
+        const ClipHandle h = constructQueue.front();
+        constructQueue.erase(constructQueue.begin());
+        Instance* node = Node(h);
+        if (!node) continue;
+        const bool made = objects.count(h) != 0;
+        FlashObject* o = ObjectFor(h);
+        node = Node(h);
+        if (o && node) BindToParent(*node, o);
+        if (!made && OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+        continue;
+      }
+      if (!rootConstructed) {
+        ConstructRoot();
+        AddedToStage(kRootClip, kMaxSpriteNesting);
+        continue;
+      }
+      if (!scriptQueue.empty()) {
+        const ClipHandle h = scriptQueue.front();
+        scriptQueue.erase(scriptQueue.begin());
+        RunFrameScript(h);
+        continue;
+      }
+      break;
+    }
+    flushing = false;
+  }
+  void RunFrameScript(ClipHandle h) {
+    auto it = objects.find(h);
+    TimelineState* tl = Timeline(h);
+    if (it == objects.end() || !tl) return;
+    auto fs = it->second->frameScripts.find(tl->current);
+    if (fs == it->second->frameScripts.end()) return;
+    const Value fn = fs->second;
+    m.SafeCall([&] { m.Call(fn, Value::Obj(it->second), {}); }, "a frame script");
+  }
+  void RunTimers() {
+    const double now = m.clockMs();
+    const auto list = timers;
+    for (FlashObject* t : list) {
+      if (!t->running || t->due > now) continue;
+      ++t->count;
+      t->due = now + std::max(t->delay, 1.0);
+      if (t->repeat > 0 && t->count >= t->repeat) t->running = false;
+      Value e = NewEvent(timerEventClass, "timer", false);
+      Dispatch(t, Fo(e));
+      if (!t->running && t->repeat > 0 && t->count >= t->repeat) {
+        Value done = NewEvent(timerEventClass, "timerComplete", false);
+        Dispatch(t, Fo(done));
+      }
+    }
+    std::erase_if(timers, [](FlashObject* t) { return !t->running; });
+    m.RunTimers();
+  }
+  void Collect() {
+    for (auto it = objects.begin(); it != objects.end();) {
+      if (it->first != kRootClip && !Node(it->first)) it = objects.erase(it);
+      else ++it;
+    }
+    // Off-list nodes nothing refers to any more are dropped with their objects.
+    m.Collect();
+  }
+
+  void ShowChangedBitmaps();
+  void Install();
+};
+
+void As3Display::ShowChangedBitmaps() {
+  const auto list = changedBitmaps;
+  changedBitmaps.clear();
+  for (FlashObject* bd : list) {
+    bd->changed = false;
+    if (!bd->bitmap) continue;
+    // A new definition with the same picture: the drawn list differs, so
+    // the next paint draws the new pixels.
+    auto fresh = std::make_shared<BitmapDef>();
+    fresh->width = bd->bitmap->width;
+    fresh->height = bd->bitmap->height;
+    fresh->surface.reset(cairo_surface_reference(bd->bitmap->surface.get()));
+    bd->bitmap = fresh;
+    bitmapDefs.push_back(fresh);
+    for (ClipHandle h : bd->shownBy)
+      if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kBitmap) i->def = fresh.get();
+  }
+}
+
+As3Display& B(Machine& m) { return *static_cast<As3Display*>(m.host); }
+
+// ---- natives: DisplayObject
+
+Instance* SelfNode(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  return f ? B(m).Node(f->handle) : nullptr;
+}
+TimelineState* SelfTimeline(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  return f ? B(m).Timeline(f->handle) : nullptr;
+}
+
+NATIVE(DisplayObjectCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || f->handle != kNoClip) return self;
+  // A class linked to a symbol makes that symbol's clip.
+  const Character* def = &b.stage.EmptySprite();
+  for (Class* c = f->cls; c; c = c->super) {
+    auto it = b.classSymbols.find(c->QualifiedName());
+    if (it == b.classSymbols.end()) it = b.classSymbols.find(c->name);
+    if (it != b.classSymbols.end()) {
+      if (const Character* d = b.lib.Find(it->second)) def = d;
+      break;
+    }
+  }
+  if (f->cls->IsSubclassOf(b.textFieldClass)) {
+    auto t = std::make_unique<EditTextDef>();
+    t->bounds = Rect{0, 100 * 20, 0, 100 * 20};
+    t->height = 12 * 20;
+    t->wordWrap = false;
+    f->text = t.get();
+    def = t.get();
+    b.textDefs.push_back(std::move(t));
+  }
+  Instance* inst = b.NewNode(def);
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  b.BindChildren(f);
+  return self;
+}
+
+Matrix& Mx(Machine& m, const Value& self, Instance*& inst) {
+  inst = SelfNode(m, self);
+  static Matrix dummy;
+  if (!inst) {
+    dummy = Matrix{};
+    return dummy;
+  }
+  return inst->matrix;
+}
+double ScaleX(const Matrix& mx) { return std::sqrt(mx.scaleX * mx.scaleX + mx.rotateSkew0 * mx.rotateSkew0); }
+double ScaleY(const Matrix& mx) { return std::sqrt(mx.rotateSkew1 * mx.rotateSkew1 + mx.scaleY * mx.scaleY); }
+double Rotation(const Matrix& mx) { return std::atan2(mx.rotateSkew0, mx.scaleX) * 180 / M_PI; }
+void SetTransform(Matrix& mx, double sx, double sy, double rotDeg) {
+  const double r = rotDeg * M_PI / 180;
+  const double skew = std::atan2(-mx.rotateSkew1, mx.scaleY) - std::atan2(mx.rotateSkew0, mx.scaleX);
+  mx.scaleX = sx * std::cos(r);
+  mx.rotateSkew0 = sx * std::sin(r);
+  mx.rotateSkew1 = -sy * std::sin(r + skew);
+  mx.scaleY = sy * std::cos(r + skew);
+}
+double Finite(Machine& m, std::span<Value> a) {
+  const double d = avm2::ArgNum(m, a, 0, 0);
+  return std::isfinite(d) ? d : 0;
+}
+std::int32_t Twips(double px) { return static_cast<std::int32_t>(std::lround(std::clamp(px * 20, -2e9, 2e9))); }
+
+NATIVE(DoGetX) { Instance* i; return Value::Number(Mx(m, self, i).translateX / 20.0); }
+NATIVE(DoGetY) { Instance* i; return Value::Number(Mx(m, self, i).translateY / 20.0); }
+NATIVE(DoSetX) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  mx.translateX = Twips(Finite(m, a));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoSetY) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  mx.translateY = Twips(Finite(m, a));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoGetScaleX) { Instance* i; return Value::Number(ScaleX(Mx(m, self, i))); }
+NATIVE(DoGetScaleY) { Instance* i; return Value::Number(ScaleY(Mx(m, self, i))); }
+NATIVE(DoGetRotation) { Instance* i; return Value::Number(Rotation(Mx(m, self, i))); }
+NATIVE(DoSetScaleX) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  SetTransform(mx, Finite(m, a), ScaleY(mx), Rotation(mx));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoSetScaleY) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  SetTransform(mx, ScaleX(mx), Finite(m, a), Rotation(mx));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoSetRotation) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  double r = std::fmod(Finite(m, a), 360);
+  if (r > 180) r -= 360;
+  if (r < -180) r += 360;
+  SetTransform(mx, ScaleX(mx), ScaleY(mx), r);
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoGetAlpha) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? i->cxform.alphaMult / 256.0 : 1.0);
+}
+NATIVE(DoSetAlpha) {
+  if (Instance* i = SelfNode(m, self)) {
+    i->cxform.alphaMult = static_cast<std::int32_t>(std::lround(std::clamp(Finite(m, a), -128.0, 128.0) * 256));
+    i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(DoGetVisible) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(!i || i->visible);
+}
+NATIVE(DoSetVisible) {
+  if (Instance* i = SelfNode(m, self)) i->visible = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(DoGetName) {
+  FlashObject* f = Fo(self);
+  if (f && f->handle == kRootClip) return m.Str("root1");
+  Instance* i = SelfNode(m, self);
+  return i ? m.Str(i->name) : Value::Null();
+}
+NATIVE(DoSetName) {
+  if (Instance* i = SelfNode(m, self)) i->name = avm2::ArgStr(m, a, 0, "");
+  return Value();
+}
+NATIVE(DoGetParent) {
+  FlashObject* f = Fo(self);
+  if (!f || f->handle == kRootClip) return f && f->handle == kRootClip && B(m).stageObject ? Value::Obj(B(m).stageObject) : Value::Null();
+  Instance* i = SelfNode(m, self);
+  if (!i || i->parent == kNoClip) return Value::Null();
+  return B(m).ValueFor(i->parent);
+}
+NATIVE(DoGetStage) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  return Value::Obj(b.stageObject);
+}
+NATIVE(DoGetRoot) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  return b.ValueFor(kRootClip);
+}
+bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f) return false;
+  if (f->handle == kRootClip) {
+    // The main timeline: the union of its children and drawing.
+    TimelineState& root = b.stage.Root();
+    bool any = false;
+    for (auto& [d, c] : root.list) {
+      Rect cr;
+      if (!b.stage.Bounds(c, cr)) continue;
+      if (!any) r = cr;
+      r.xmin = std::min(r.xmin, cr.xmin), r.xmax = std::max(r.xmax, cr.xmax);
+      r.ymin = std::min(r.ymin, cr.ymin), r.ymax = std::max(r.ymax, cr.ymax);
+      any = true;
+    }
+    return any;
+  }
+  Instance* i = b.Node(f->handle);
+  return i && b.stage.Bounds(*i, r, local);
+}
+NATIVE(DoGetWidth) {
+  Rect r;
+  return Value::Number(NodeBounds(m, self, r, false) ? r.Width() / 20.0 : 0);
+}
+NATIVE(DoGetHeight) {
+  Rect r;
+  return Value::Number(NodeBounds(m, self, r, false) ? r.Height() / 20.0 : 0);
+}
+void SetSize(Machine& m, const Value& self, double v, bool width) {
+  Instance* i = SelfNode(m, self);
+  Rect local;
+  if (!i || !std::isfinite(v) || !B(m).stage.Bounds(*i, local, true)) return;
+  const double extent = (width ? local.Width() : local.Height()) / 20.0;
+  if (extent <= 0) return;
+  Matrix& mx = i->matrix;
+  const double rot = Rotation(mx);
+  if (width) SetTransform(mx, v / extent, ScaleY(mx), rot);
+  else SetTransform(mx, ScaleX(mx), v / extent, rot);
+  i->scripted = true;
+}
+NATIVE(DoSetWidth) {
+  SetSize(m, self, avm2::ArgNum(m, a, 0, 0), true);
+  return Value();
+}
+NATIVE(DoSetHeight) {
+  SetSize(m, self, avm2::ArgNum(m, a, 0, 0), false);
+  return Value();
+}
+NATIVE(DoGetBounds) {
+  Rect r;
+  const bool any = NodeBounds(m, self, r, true);
+  As3Display& b = B(m);
+  Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
+                   Value::Number(any ? r.Width() / 20.0 : 0), Value::Number(any ? r.Height() / 20.0 : 0)};
+  // Bounds in the object's own space, offset by its position when asked for its parent's.
+  if (Instance* i = SelfNode(m, self); i && !a.empty() && a[0].AsObject() != self.AsObject()) {
+    Rect pr;
+    if (b.stage.Bounds(*i, pr, false)) {
+      args[0] = Value::Number(pr.xmin / 20.0), args[1] = Value::Number(pr.ymin / 20.0);
+      args[2] = Value::Number(pr.Width() / 20.0), args[3] = Value::Number(pr.Height() / 20.0);
+    }
+  }
+  return Value::Obj(m.Construct(b.rectangleClass, args));
+}
+// The world transform of a node (its own and its ancestors'), twips.
+cairo_matrix_t World(As3Display& b, ClipHandle h) {
+  cairo_matrix_t w;
+  cairo_matrix_init_identity(&w);
+  for (int guard = 0; guard < 1000 && h != kRootClip && h != kNoClip; ++guard) {
+    Instance* i = b.Node(h);
+    if (!i) break;
+    const cairo_matrix_t own = ToCairo(i->matrix);
+    cairo_matrix_t out;
+    cairo_matrix_multiply(&out, &w, &own);
+    w = out;
+    h = i->parent;
+  }
+  return w;
+}
+NATIVE(DoLocalToGlobal) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  if (f) {
+    const cairo_matrix_t w = World(b, f->handle);
+    cairo_matrix_transform_point(&w, &x, &y);
+  }
+  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  return Value::Obj(m.Construct(b.pointClass, args));
+}
+NATIVE(DoGlobalToLocal) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  if (f) {
+    cairo_matrix_t w = World(b, f->handle);
+    if (cairo_matrix_invert(&w) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&w, &x, &y);
+  }
+  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  return Value::Obj(m.Construct(b.pointClass, args));
+}
+NATIVE(DoGetMouseX) { return Value::Int(0); }
+NATIVE(DoGetMask) {
+  Instance* i = SelfNode(m, self);
+  return i && i->maskSerial ? B(m).ValueFor(i->maskSerial) : Value::Null();
+}
+NATIVE(DoSetMask) {
+  As3Display& b = B(m);
+  Instance* inst = SelfNode(m, self);
+  if (!inst) return Value();
+  // A masked pair no longer masks by clip depth.
+  inst->clipDepth = 0;
+  if (inst->maskSerial)
+    if (Instance* old = b.Node(inst->maskSerial)) old->scriptMask = false;
+  FlashObject* mo = Fo(m.ArgOr(a, 0));
+  Instance* mask = mo ? b.Node(mo->handle) : nullptr;
+  if (!mask || mask == inst) {
+    inst->maskSerial = kNoClip;
+    return Value();
+  }
+  mask->clipDepth = 0;
+  inst->maskSerial = mask->serial;
+  mask->scriptMask = true;
+  return Value();
+}
+NATIVE(DoGetTransform) {
+  auto* t = static_cast<FlashObject*>(m.Instantiate(B(m).transformClass));
+  if (FlashObject* f = Fo(self)) t->handle = f->handle;
+  return Value::Obj(t);
+}
+NATIVE(DoSetTransform) {
+  Instance* i = SelfNode(m, self);
+  FlashObject* t = Fo(m.ArgOr(a, 0));
+  if (i && t) {
+    if (Instance* src = B(m).Node(t->handle)) {
+      i->matrix = src->matrix;
+      i->cxform = src->cxform;
+      i->scripted = true;
+    }
+  }
+  return Value();
+}
+NATIVE(DoGetFilters) {
+  FlashObject* f = Fo(self);
+  avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
+  return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
+}
+swf::Rgba FilterColor(Machine& m, const Value& v, const char* color, const char* alpha) {
+  const std::uint32_t c = m.ToUint(m.GetProperty(v, color));
+  double al = m.ToNumber(m.GetProperty(v, alpha));
+  if (std::isnan(al)) al = 1;
+  return swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c),
+                   static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)};
+}
+// A flash.filters object as the renderer's filter; false for kinds it lacks.
+bool ToFilter(Machine& m, const Value& v, Filter& out) {
+  Object* o = v.AsObject();
+  if (!o || !o->cls) return false;
+  const std::string kind = o->cls->name;
+  auto num = [&](const char* n, double dflt) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : dflt;
+  };
+  out.blurX = std::clamp(num("blurX", 4), 0.0, 255.0);
+  out.blurY = std::clamp(num("blurY", 4), 0.0, 255.0);
+  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 1, 15);
+  out.strength = std::clamp(num("strength", 1), 0.0, 255.0);
+  out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
+  out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
+  out.angle = num("angle", 45) * M_PI / 180;
+  out.distance = num("distance", 4);
+  if (kind == "BlurFilter") {
+    out.kind = Filter::Kind::kBlur;
+  } else if (kind == "GlowFilter") {
+    out.kind = Filter::Kind::kGlow;
+    out.color = FilterColor(m, v, "color", "alpha");
+  } else if (kind == "DropShadowFilter") {
+    out.kind = Filter::Kind::kDropShadow;
+    out.color = FilterColor(m, v, "color", "alpha");
+    out.hideObject = m.ToBoolean(m.GetProperty(v, "hideObject"));
+  } else if (kind == "BevelFilter") {
+    out.kind = Filter::Kind::kBevel;
+    out.color = FilterColor(m, v, "shadowColor", "shadowAlpha");
+    out.highlight = FilterColor(m, v, "highlightColor", "highlightAlpha");
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type != "outer";
+    out.onTop = type == "full";
+  } else if (kind == "ColorMatrixFilter") {
+    out.kind = Filter::Kind::kColorMatrix;
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    if (!arr || arr->elems.size() < 20) return false;
+    for (std::size_t i = 0; i < 20; ++i) out.matrix[i] = static_cast<float>(m.ToNumber(arr->elems[i]));
+  } else {
+    m.Skip("filter " + kind);
+    return false;
+  }
+  return true;
+}
+NATIVE(DoSetFilters) {
+  FlashObject* f = Fo(self);
+  Instance* i = SelfNode(m, self);
+  if (!f) return Value();
+  avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+  f->filters = arr ? Value::Obj(m.NewArray(arr->elems)) : Value::Null();
+  if (!i) return Value();
+  i->filters.clear();
+  if (arr)
+    for (const Value& v : arr->elems) {
+      Filter flt;
+      if (ToFilter(m, v, flt)) i->filters.push_back(flt);
+    }
+  return Value();
+}
+// Filter objects: their arguments become named fields.
+template <int kKind>
+Value FilterCtor(Machine& m, Value self, std::span<Value> a) {
+  static const std::vector<std::pair<const char*, double>> kFields[] = {
+      {{"blurX", 4}, {"blurY", 4}, {"quality", 1}},
+      {{"color", 0xFF0000}, {"alpha", 1}, {"blurX", 6}, {"blurY", 6}, {"strength", 2}, {"quality", 1}, {"inner", 0}, {"knockout", 0}},
+      {{"distance", 4}, {"angle", 45}, {"color", 0}, {"alpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1},
+       {"quality", 1}, {"inner", 0}, {"knockout", 0}, {"hideObject", 0}},
+      {{"distance", 4}, {"angle", 45}, {"highlightColor", 0xFFFFFF}, {"highlightAlpha", 1}, {"shadowColor", 0},
+       {"shadowAlpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1}, {"quality", 1}}};
+  Object* o = self.AsObject();
+  if (!o) return self;
+  const auto& fields = kFields[kKind];
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string n = fields[i].first;
+    Value v = i < a.size() && !a[i].IsUndefined() ? a[i] : Value::Number(fields[i].second);
+    if (n == "inner" || n == "knockout" || n == "hideObject") v = Value::Bool(m.ToBoolean(v));
+    o->SetDyn(m.Intern(n), v);
+  }
+  if (kKind == 3) o->SetDyn(m.Intern("type"), a.size() > 10 ? a[10] : m.Str("inner"));
+  return self;
+}
+NATIVE(ColorMatrixCtor) {
+  if (Object* o = self.AsObject()) {
+    std::vector<Value> id(20, Value::Int(0));
+    id[0] = id[6] = id[12] = id[18] = Value::Int(1);
+    avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(arr ? arr->elems : id)));
+  }
+  return self;
+}
+NATIVE(FilterClone) {
+  Object* o = self.AsObject();
+  if (!o) return Value::Null();
+  Object* c = m.Instantiate(o->cls);
+  if (o->dyn)
+    for (auto& [k, v] : o->dyn->items)
+      if (k) c->SetDyn(k, v);
+  return Value::Obj(c);
+}
+
+// ---- Sound: embedded sounds by class, into the player's sound output.
+NATIVE(SoundCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  for (Class* c = f->cls; c; c = c->super) {
+    for (const std::string& n : {c->QualifiedName(), c->name, c->package + "." + c->name}) {
+      if (b.classSymbols.count(n)) {
+        f->type = n;
+        return self;
+      }
+    }
+  }
+  if (!a.empty()) m.Skip("Sound loaded from a URL");
+  return self;
+}
+NATIVE(SoundPlay) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f && !f->type.empty()) b.stage.StartSound(f->type);
+  return Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+}
+NATIVE(SoundLength) { return Value::Int(0); }
+const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
+                                   "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
+NATIVE(DoGetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const int b = i ? i->blendMode : 0;
+  return m.Str(b >= 0 && b < 15 ? kBlendNames[b] : "normal");
+}
+NATIVE(DoSetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const std::string name = avm2::ArgStr(m, a, 0, "normal");
+  if (!i) return Value();
+  for (int k = 1; k < 15; ++k)
+    if (name == kBlendNames[k]) i->blendMode = k;
+  if (name == "shader") m.Skip("shader blend mode");
+  return Value();
+}
+NATIVE(DoHitTestPoint) {
+  // Against the bounds in stage space; shape-exact tests use the bounds too.
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  Instance* i = SelfNode(m, self);
+  Rect r;
+  if (!f || !i || !b.stage.Bounds(*i, r, true)) return Value::Bool(false);
+  cairo_matrix_t w = World(b, f->handle);
+  if (cairo_matrix_invert(&w) != CAIRO_STATUS_SUCCESS) return Value::Bool(false);
+  double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
+  cairo_matrix_transform_point(&w, &x, &y);
+  return Value::Bool(x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax);
+}
+NATIVE(DoIgnore) { return Value(); }
+NATIVE(DoHitTestObject) {
+  Rect r1, r2;
+  FlashObject* other = Fo(m.ArgOr(a, 0));
+  if (!other) return Value::Bool(false);
+  As3Display& b = B(m);
+  Instance* i1 = SelfNode(m, self);
+  Instance* i2 = b.Node(other->handle);
+  if (!i1 || !i2 || !b.stage.Bounds(*i1, r1) || !b.stage.Bounds(*i2, r2)) return Value::Bool(false);
+  // Compare in stage space through each parent's transform.
+  auto toStage = [&](Instance* i, Rect r) {
+    const cairo_matrix_t w = World(b, i->parent);
+    double xs[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
+    double ys[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
+    double x0 = 1e18, x1 = -1e18, y0 = 1e18, y1 = -1e18;
+    for (int k = 0; k < 4; ++k) {
+      cairo_matrix_transform_point(&w, &xs[k], &ys[k]);
+      x0 = std::min(x0, xs[k]), x1 = std::max(x1, xs[k]), y0 = std::min(y0, ys[k]), y1 = std::max(y1, ys[k]);
+    }
+    return std::array<double, 4>{x0, x1, y0, y1};
+  };
+  const auto s1 = toStage(i1, r1), s2 = toStage(i2, r2);
+  return Value::Bool(s1[0] <= s2[1] && s2[0] <= s1[1] && s1[2] <= s2[3] && s2[2] <= s1[3]);
+}
+
+// ---- Transform
+
+NATIVE(TrGetMatrix) {
+  Instance* i = SelfNode(m, self);
+  Matrix mx = i ? i->matrix : Matrix{};
+  Value args[6] = {Value::Number(mx.scaleX), Value::Number(mx.rotateSkew0), Value::Number(mx.rotateSkew1),
+                   Value::Number(mx.scaleY), Value::Number(mx.translateX / 20.0), Value::Number(mx.translateY / 20.0)};
+  return Value::Obj(m.Construct(B(m).matrixClass, args));
+}
+NATIVE(TrSetMatrix) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  auto num = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : 0.0;
+  };
+  i->matrix.scaleX = num("a"), i->matrix.rotateSkew0 = num("b"), i->matrix.rotateSkew1 = num("c");
+  i->matrix.scaleY = num("d"), i->matrix.translateX = Twips(num("tx")), i->matrix.translateY = Twips(num("ty"));
+  i->scripted = true;
+  return Value();
+}
+NATIVE(TrGetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  ColorTransform c = i ? i->cxform : ColorTransform{};
+  Value args[8] = {Value::Number(c.redMult / 256.0), Value::Number(c.greenMult / 256.0), Value::Number(c.blueMult / 256.0),
+                   Value::Number(c.alphaMult / 256.0), Value::Int(c.redAdd), Value::Int(c.greenAdd),
+                   Value::Int(c.blueAdd), Value::Int(c.alphaAdd)};
+  return Value::Obj(m.Construct(B(m).colorTransformClass, args));
+}
+NATIVE(TrSetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  auto mult = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -128.0, 128.0) * 256 : 256));
+  };
+  auto add = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -512.0, 512.0) : 0));
+  };
+  i->cxform.redMult = mult("redMultiplier"), i->cxform.greenMult = mult("greenMultiplier");
+  i->cxform.blueMult = mult("blueMultiplier"), i->cxform.alphaMult = mult("alphaMultiplier");
+  i->cxform.redAdd = add("redOffset"), i->cxform.greenAdd = add("greenOffset");
+  i->cxform.blueAdd = add("blueOffset"), i->cxform.alphaAdd = add("alphaOffset");
+  i->scripted = true;
+  return Value();
+}
+
+// ---- DisplayObjectContainer
+
+TimelineState* Container(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f && f == b.stageObject) return &b.stage.Root();
+  TimelineState* tl = SelfTimeline(m, self);
+  if (!tl) m.ThrowError("ArgumentError", "The object is not a display object container.", 2025);
+  return tl;
+}
+FlashObject* ChildArg(Machine& m, std::span<Value> a) {
+  FlashObject* c = Fo(m.ArgOr(a, 0));
+  if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  if (!B(m).Node(c->handle)) m.ThrowError("ArgumentError", "The child is not a display object that can be added.", 2025);
+  return c;
+}
+std::vector<int> Keys(const TimelineState& tl) {
+  std::vector<int> k;
+  for (auto& [d, i] : tl.list) k.push_back(d);
+  return k;
+}
+// Takes a node off its list (to the off-list one) and tells listeners.
+void Detach(Machine& m, ClipHandle h, bool events) {
+  As3Display& b = B(m);
+  Instance* i = b.Node(h);
+  if (!i || i->parent == kNoClip) return;
+  if (events) b.Removed(h);
+  i = b.Node(h);
+  if (!i || i->parent == kNoClip) return;
+  TimelineState* from = b.ListOf(*i);
+  if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
+}
+// Puts a node at index `index` of a container's list (index == size: on top).
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
+  As3Display& b = B(m);
+  // A node cannot hold one of its own ancestors.
+  for (ClipHandle p = tl.owner; p != kNoClip && p != kRootClip;) {
+    if (p == h) m.ThrowError("ArgumentError", "An object cannot be added as a child of itself or its children.", 2150);
+    Instance* pi = b.Node(p);
+    p = pi ? pi->parent : kNoClip;
+  }
+  Detach(m, h, true);
+  Instance* i = b.Node(h);
+  if (!i) return;
+  std::vector<int> keys = Keys(tl);
+  index = std::min(index, keys.size());
+  int depth = 0;
+  if (index == keys.size()) {
+    depth = keys.empty() ? kScriptDepthBase : std::max(keys.back() + 1, kScriptDepthBase);
+  } else if (index == 0) {
+    depth = keys[0] - 1;
+  } else if (keys[index] - keys[index - 1] > 1) {
+    depth = keys[index - 1] + 1;
+  } else {
+    // No room between the neighbours: move the upper ones up one depth.
+    for (std::size_t k = keys.size(); k-- > index;) b.stage.MoveNode(tl, keys[k], tl, keys[k] + 1);
+    depth = keys[index];
+  }
+  TimelineState* from = b.ListOf(*i);
+  if (!from || !b.stage.MoveNode(*from, i->depth, tl, depth)) return;
+  b.Added(h);
+}
+std::size_t IndexOf(const TimelineState& tl, ClipHandle h) {
+  std::size_t k = 0;
+  for (auto& [d, i] : tl.list) {
+    if (i.serial == h) return k;
+    ++k;
+  }
+  return static_cast<std::size_t>(-1);
+}
+Instance* At(TimelineState& tl, double index) {
+  if (!(index >= 0) || index >= static_cast<double>(tl.list.size())) return nullptr;
+  auto it = tl.list.begin();
+  std::advance(it, static_cast<std::ptrdiff_t>(index));
+  return &it->second;
+}
+
+NATIVE(DocNumChildren) { return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size())); }
+NATIVE(DocAddChild) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ChildArg(m, a);
+  Attach(m, *tl, c->handle, tl->list.size() + 1);
+  return Value::Obj(c);
+}
+NATIVE(DocAddChildAt) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ChildArg(m, a);
+  const double idx = avm2::ArgNum(m, a, 1, 0);
+  if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  // Re-adding to the same container counts the index without the child.
+  if (Instance* i = B(m).Node(c->handle); i && i->parent == tl->owner) {
+    Detach(m, c->handle, false);
+  }
+  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx));
+  return Value::Obj(c);
+}
+NATIVE(DocRemoveChild) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = Fo(m.ArgOr(a, 0));
+  Instance* i = c ? B(m).Node(c->handle) : nullptr;
+  if (!i || i->parent != tl->owner) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  Detach(m, c->handle, true);
+  return Value::Obj(c);
+}
+NATIVE(DocRemoveChildAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  const ClipHandle h = i->serial;
+  Value v = B(m).ValueFor(h);
+  Detach(m, h, true);
+  return v;
+}
+NATIVE(DocRemoveChildren) {
+  TimelineState* tl = Container(m, self);
+  std::vector<ClipHandle> hs;
+  for (auto& [d, i] : tl->list) hs.push_back(i.serial);
+  const std::size_t from = static_cast<std::size_t>(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
+  const double toD = avm2::ArgNum(m, a, 1, 2147483647.0);
+  for (std::size_t k = from; k < hs.size() && static_cast<double>(k) <= toD; ++k) Detach(m, hs[k], true);
+  return Value();
+}
+NATIVE(DocGetChildAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  return B(m).ValueFor(i->serial);
+}
+NATIVE(DocGetChildByName) {
+  TimelineState* tl = Container(m, self);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  for (auto& [d, i] : tl->list)
+    if (i.name == name) return B(m).ValueFor(i.serial);
+  return Value::Null();
+}
+NATIVE(DocGetChildIndex) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = Fo(m.ArgOr(a, 0));
+  const std::size_t k = c ? IndexOf(*tl, c->handle) : static_cast<std::size_t>(-1);
+  if (k == static_cast<std::size_t>(-1)) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  return Value::Int(static_cast<std::int32_t>(k));
+}
+NATIVE(DocSetChildIndex) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = Fo(m.ArgOr(a, 0));
+  const double idx = avm2::ArgNum(m, a, 1, 0);
+  if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
+    m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  if (!(idx >= 0) || idx >= static_cast<double>(tl->list.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
+  As3Display& b = B(m);
+  Instance* i = b.Node(c->handle);
+  b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth);
+  std::vector<int> keys = Keys(*tl);
+  const auto index = std::min(static_cast<std::size_t>(idx), keys.size());
+  int depth;
+  if (index == keys.size()) depth = keys.empty() ? kScriptDepthBase : keys.back() + 1;
+  else if (index == 0) depth = keys[0] - 1;
+  else if (keys[index] - keys[index - 1] > 1) depth = keys[index - 1] + 1;
+  else {
+    for (std::size_t k = keys.size(); k-- > index;) b.stage.MoveNode(*tl, keys[k], *tl, keys[k] + 1);
+    depth = keys[index];
+  }
+  b.stage.MoveNode(b.limbo, b.limboDepth, *tl, depth);
+  return Value();
+}
+void SwapNodes(Machine& m, TimelineState& tl, Instance* x, Instance* y) {
+  if (!x || !y || x == y) return;
+  As3Display& b = B(m);
+  const int dx = x->depth, dy = y->depth;
+  b.stage.MoveNode(tl, dx, b.limbo, ++b.limboDepth);
+  const int tmp = b.limboDepth;
+  b.stage.MoveNode(tl, dy, tl, dx);
+  b.stage.MoveNode(b.limbo, tmp, tl, dy);
+}
+NATIVE(DocSwapChildren) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* x = Fo(m.ArgOr(a, 0));
+  FlashObject* y = Fo(m.ArgOr(a, 1));
+  if (!x || !y) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  Instance* ix = B(m).Node(x->handle);
+  Instance* iy = B(m).Node(y->handle);
+  if (!ix || !iy || ix->parent != tl->owner || iy->parent != tl->owner)
+    m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  SwapNodes(m, *tl, ix, iy);
+  return Value();
+}
+NATIVE(DocSwapChildrenAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* ix = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  Instance* iy = At(*tl, avm2::ArgNum(m, a, 1, -1));
+  if (!ix || !iy) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  SwapNodes(m, *tl, ix, iy);
+  return Value();
+}
+NATIVE(DocContains) {
+  FlashObject* f = Fo(self);
+  FlashObject* c = Fo(m.ArgOr(a, 0));
+  if (!f || !c) return Value::Bool(false);
+  As3Display& b = B(m);
+  for (ClipHandle h = c->handle; h != kNoClip;) {
+    if (h == f->handle) return Value::Bool(true);
+    if (h == kRootClip) break;
+    Instance* i = b.Node(h);
+    h = i ? i->parent : kNoClip;
+  }
+  return Value::Bool(false);
+}
+
+// ---- MovieClip
+
+TimelineState* Clip(Machine& m, const Value& self) {
+  TimelineState* tl = SelfTimeline(m, self);
+  return tl;
+}
+int FrameArg(Machine& m, TimelineState& tl, const Value& v) {
+  if (v.IsString()) {
+    auto it = tl.def->labels.find([&] {
+      std::string s = v.s->text;
+      for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return s;
+    }());
+    if (it == tl.def->labels.end()) {
+      const double n = avm2::StringToNumber(v.s->text);
+      if (std::isnan(n)) m.ThrowError("ArgumentError", "Frame label " + v.s->text + " not found in scene.", 2109);
+      return static_cast<int>(n) - 1;
+    }
+    return it->second;
+  }
+  const double n = m.ToNumber(v);
+  return std::isfinite(n) ? static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1 : 0;
+}
+void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return;
+  As3Display& b = B(m);
+  const int frame = FrameArg(m, *tl, m.ArgOr(a, 0));
+  b.stage.SetPlaying(*tl, play);
+  const int before = tl->current;
+  b.stage.Goto(*tl, std::clamp(frame, 0, tl->FrameCount() - 1));
+  (void)before;
+  b.Flush();
+}
+NATIVE(McPlay) {
+  if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, true);
+  return Value();
+}
+NATIVE(McStop) {
+  if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, false);
+  return Value();
+}
+NATIVE(McGotoAndPlay) {
+  GotoFrame(m, self, a, true);
+  return Value();
+}
+NATIVE(McGotoAndStop) {
+  GotoFrame(m, self, a, false);
+  return Value();
+}
+NATIVE(McNextFrame) {
+  if (TimelineState* tl = Clip(m, self)) {
+    Value f = Value::Int(tl->current + 2);
+    GotoFrame(m, self, std::span<Value>(&f, 1), false);
+  }
+  return Value();
+}
+NATIVE(McPrevFrame) {
+  if (TimelineState* tl = Clip(m, self)) {
+    Value f = Value::Int(std::max(1, tl->current));
+    GotoFrame(m, self, std::span<Value>(&f, 1), false);
+  }
+  return Value();
+}
+NATIVE(McCurrentFrame) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Int(tl ? tl->current + 1 : 1);
+}
+NATIVE(McTotalFrames) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Int(tl ? tl->FrameCount() : 1);
+}
+NATIVE(McIsPlaying) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Bool(tl && tl->playing);
+}
+NATIVE(McCurrentLabel) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value::Null();
+  int best = -1;
+  std::string name;
+  for (auto& [l, f] : tl->def->labels)
+    if (f <= tl->current && f > best) best = f, name = l;
+  return best < 0 ? Value::Null() : m.Str(name);
+}
+NATIVE(McCurrentFrameLabel) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value::Null();
+  for (auto& [l, f] : tl->def->labels)
+    if (f == tl->current) return m.Str(l);
+  return Value::Null();
+}
+NATIVE(McCurrentLabels) {
+  TimelineState* tl = Clip(m, self);
+  std::vector<std::pair<int, std::string>> labels;
+  if (tl)
+    for (auto& [l, f] : tl->def->labels) labels.emplace_back(f, l);
+  std::sort(labels.begin(), labels.end());
+  std::vector<Value> out;
+  for (auto& [f, l] : labels) {
+    Object* o = m.Instantiate(B(m).frameLabelClass);
+    o->SetDyn(m.Intern("name"), m.Str(l));
+    o->SetDyn(m.Intern("frame"), Value::Int(f + 1));
+    out.push_back(Value::Obj(o));
+  }
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+NATIVE(McAddFrameScript) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  As3Display& b = B(m);
+  for (std::size_t i = 0; i + 1 < a.size(); i += 2) {
+    const int frame = m.ToInt(a[i]);
+    if (frame < 0 || frame > 1 << 20) continue;
+    if (a[i + 1].IsNullish()) f->frameScripts.erase(frame);
+    else f->frameScripts[frame] = a[i + 1];
+    // The frame being shown runs its script once the constructor is done.
+    if (TimelineState* tl = b.Timeline(f->handle); tl && tl->current == frame &&
+        std::find(b.scriptQueue.begin(), b.scriptQueue.end(), f->handle) == b.scriptQueue.end() && !b.flushing) {
+      b.scriptQueue.push_back(f->handle);
+    }
+  }
+  return Value();
+}
+
+// ---- Sprite, Shape, Graphics
+
+NATIVE(SpGetGraphics) {
+  auto* g = static_cast<FlashObject*>(m.Instantiate(B(m).graphicsClass));
+  if (FlashObject* f = Fo(self)) g->handle = f->handle;
+  return Value::Obj(g);
+}
+Drawing* Pen(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr;
+  if (!tl) return nullptr;
+  if (!tl->drawing) tl->drawing = std::make_shared<Drawing>();
+  tl->drawing->version = NextDrawingVersion();
+  return tl->drawing.get();
+}
+double Px(Machine& m, std::span<Value> a, std::size_t i, double dflt = 0) {
+  const double d = avm2::ArgNum(m, a, i, dflt);
+  return std::isfinite(d) ? std::clamp(d, -1e7, 1e7) * 20 : 0;
+}
+Rgba Color(Machine& m, std::span<Value> a, std::size_t ci, std::size_t ai) {
+  const std::uint32_t c = m.ToUint(m.ArgOr(a, ci));
+  double al = avm2::ArgNum(m, a, ai, 1.0);
+  if (std::isnan(al)) al = 1.0;
+  return Rgba{static_cast<std::uint8_t>((c >> 16) & 255), static_cast<std::uint8_t>((c >> 8) & 255),
+              static_cast<std::uint8_t>(c & 255), static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)};
+}
+NATIVE(GrBeginFill) {
+  if (Drawing* d = Pen(m, self)) {
+    FillStyle f;
+    f.color = Color(m, a, 0, 1);
+    drawing::StartFill(*d, f);
+  }
+  return Value();
+}
+Matrix GradientMatrix(Machine& m, const Value& v) {
+  Matrix out;
+  if (!v.IsObject()) return out;
+  auto num = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : 0.0;
+  };
+  out.scaleX = num("a"), out.rotateSkew0 = num("b"), out.rotateSkew1 = num("c"), out.scaleY = num("d");
+  out.translateX = Twips(num("tx")), out.translateY = Twips(num("ty"));
+  return out;
+}
+bool Gradient(Machine& m, std::span<Value> a, FillStyle& f) {
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  auto* colors = avm2::AsArray(m.ArgOr(a, 1));
+  auto* alphas = avm2::AsArray(m.ArgOr(a, 2));
+  auto* ratios = avm2::AsArray(m.ArgOr(a, 3));
+  if (!colors || !alphas || !ratios || (type != "linear" && type != "radial")) return false;
+  const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{15}});
+  if (n == 0) return false;
+  f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double r = m.ToNumber(ratios->elems[i]);
+    Value ca[2] = {colors->elems[i], alphas->elems[i]};
+    f.gradient.stops.push_back({static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)),
+                                Color(m, std::span<Value>(ca, 2), 0, 1)});
+  }
+  if (a.size() > 4 && a[4].IsObject()) {
+    f.matrix = GradientMatrix(m, a[4]);
+  } else {
+    // The default box is 100 x 100 pixels at the origin.
+    f.matrix.scaleX = f.matrix.scaleY = 100 / 1638.4;
+    f.matrix.translateX = f.matrix.translateY = 50 * 20;
+  }
+  const std::string spread = avm2::ArgStr(m, a, 5, "pad");
+  f.gradient.spread = spread == "reflect" ? 1 : spread == "repeat" ? 2 : 0;
+  f.gradient.interpolation = avm2::ArgStr(m, a, 6, "rgb") == "linearRGB" ? 1 : 0;
+  const double focal = avm2::ArgNum(m, a, 7, 0);
+  if (f.kind == FillStyle::Kind::kRadial && std::isfinite(focal) && focal != 0) {
+    f.kind = FillStyle::Kind::kFocal;
+    f.gradient.focal = std::clamp(focal, -1.0, 1.0);
+  }
+  return true;
+}
+NATIVE(GrBeginGradientFill) {
+  FillStyle f;
+  if (!Gradient(m, a, f)) return Value();
+  if (Drawing* d = Pen(m, self)) drawing::StartFill(*d, f);
+  return Value();
+}
+NATIVE(GrBeginBitmapFill) {
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  FillStyle f;
+  f.kind = FillStyle::Kind::kBitmap;
+  f.bitmap = bd->bitmap.get();  // kept by the binding while the movie runs
+  // Bitmap pixels to twips, through the fill's matrix in pixels.
+  const Matrix mx = a.size() > 1 && a[1].IsObject() ? GradientMatrix(m, a[1]) : Matrix{};
+  f.matrix.scaleX = mx.scaleX * 20, f.matrix.rotateSkew0 = mx.rotateSkew0 * 20;
+  f.matrix.rotateSkew1 = mx.rotateSkew1 * 20, f.matrix.scaleY = mx.scaleY * 20;
+  f.matrix.translateX = mx.translateX, f.matrix.translateY = mx.translateY;
+  f.repeat = a.size() < 3 || m.ToBoolean(a[2]);
+  f.smooth = a.size() > 3 && m.ToBoolean(a[3]);
+  drawing::StartFill(*d, f);
+  return Value();
+}
+NATIVE(GrEndFill) {
+  if (Drawing* d = Pen(m, self)) drawing::EndFill(*d);
+  return Value();
+}
+NATIVE(GrLineStyle) {
+  Drawing* d = Pen(m, self);
+  if (!d) return Value();
+  const double t = avm2::ArgNum(m, a, 0, std::nan(""));
+  if (a.empty() || std::isnan(t)) {
+    d->hasLineStyle = false;
+    d->line = -1;
+    return Value();
+  }
+  LineStyle l;
+  l.width = std::max(20.0, std::clamp(t, 0.0, 255.0) * 20);
+  l.color = Color(m, a, 1, 2);
+  const std::string scale = avm2::ArgStr(m, a, 4, "normal");
+  l.noHScale = scale == "none" || scale == "horizontal";
+  l.noVScale = scale == "none" || scale == "vertical";
+  const std::string caps = avm2::ArgStr(m, a, 5, "round"), joints = avm2::ArgStr(m, a, 6, "round");
+  l.startCap = l.endCap = caps == "none" ? 1 : caps == "square" ? 2 : 0;
+  l.join = joints == "bevel" ? 1 : joints == "miter" ? 2 : 0;
+  const double ml = avm2::ArgNum(m, a, 7, 3);
+  if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
+  drawing::SetLineStyle(*d, l);
+  return Value();
+}
+NATIVE(GrLineGradientStyle) {
+  FillStyle f;
+  if (!Gradient(m, a, f)) return Value();
+  if (Drawing* d = Pen(m, self)) drawing::SetLineFill(*d, f);
+  return Value();
+}
+NATIVE(GrMoveTo) {
+  if (Drawing* d = Pen(m, self)) drawing::MoveTo(*d, Px(m, a, 0), Px(m, a, 1));
+  return Value();
+}
+NATIVE(GrLineTo) {
+  if (Drawing* d = Pen(m, self)) drawing::LineTo(*d, Px(m, a, 0), Px(m, a, 1));
+  return Value();
+}
+NATIVE(GrCurveTo) {
+  if (Drawing* d = Pen(m, self)) drawing::CurveTo(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3));
+  return Value();
+}
+NATIVE(GrCubicCurveTo) {
+  if (Drawing* d = Pen(m, self))
+    drawing::CubicTo(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3), Px(m, a, 4), Px(m, a, 5));
+  return Value();
+}
+NATIVE(GrDrawRect) {
+  if (Drawing* d = Pen(m, self)) drawing::Rectangle(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3));
+  return Value();
+}
+NATIVE(GrDrawRoundRect) {
+  if (Drawing* d = Pen(m, self)) {
+    const double ew = Px(m, a, 4);
+    const double eh = a.size() > 5 && !a[5].IsUndefined() ? Px(m, a, 5) : ew;
+    drawing::RoundRectangle(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3), ew, eh);
+  }
+  return Value();
+}
+NATIVE(GrDrawCircle) {
+  if (Drawing* d = Pen(m, self)) {
+    const double r = Px(m, a, 2);
+    drawing::Ellipse(*d, Px(m, a, 0) - r, Px(m, a, 1) - r, 2 * r, 2 * r);
+  }
+  return Value();
+}
+NATIVE(GrDrawEllipse) {
+  if (Drawing* d = Pen(m, self)) drawing::Ellipse(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3));
+  return Value();
+}
+NATIVE(GrClear) {
+  FlashObject* f = Fo(self);
+  if (TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr) tl->drawing.reset();
+  return Value();
+}
+NATIVE(GrDrawPath) {
+  Drawing* d = Pen(m, self);
+  auto* cmds = avm2::AsArray(m.ArgOr(a, 0));
+  auto* data = avm2::AsArray(m.ArgOr(a, 1));
+  if (!d || !cmds || !data) return Value();
+  std::size_t k = 0;
+  auto next = [&] { return k < data->elems.size() ? std::clamp(m.ToNumber(data->elems[k++]), -1e7, 1e7) * 20 : 0.0; };
+  for (const Value& c : cmds->elems) {
+    switch (m.ToInt(c)) {
+      case 1: { const double x = next(), y = next(); drawing::MoveTo(*d, x, y); break; }
+      case 2: { const double x = next(), y = next(); drawing::LineTo(*d, x, y); break; }
+      case 3: { const double cx = next(), cy = next(), x = next(), y = next(); drawing::CurveTo(*d, cx, cy, x, y); break; }
+      case 4: { const double x1 = next(), y1 = next(), x = next(), y = next(); drawing::MoveTo(*d, x, y); (void)x1; (void)y1; break; }
+      case 5: { const double x1 = next(), y1 = next(), x = next(), y = next(); drawing::LineTo(*d, x, y); (void)x1; (void)y1; break; }
+      case 6: {
+        const double c1x = next(), c1y = next(), c2x = next(), c2y = next(), x = next(), y = next();
+        drawing::CubicTo(*d, c1x, c1y, c2x, c2y, x, y);
+        break;
+      }
+      default: break;
+    }
+  }
+  return Value();
+}
+NATIVE(GrDrawTriangles) {
+  Drawing* d = Pen(m, self);
+  auto* verts = avm2::AsArray(m.ArgOr(a, 0));
+  auto* idx = avm2::AsArray(m.ArgOr(a, 1));
+  if (!d || !verts) return Value();
+  auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i]), -1e7, 1e7) * 20 : 0.0; };
+  auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i + 1]), -1e7, 1e7) * 20 : 0.0; };
+  const std::size_t n = idx ? idx->elems.size() : verts->elems.size() / 2;
+  for (std::size_t t = 0; t + 2 < n + 0 && t + 2 < 3 * 100000; t += 3) {
+    std::size_t i0 = t, i1 = t + 1, i2 = t + 2;
+    if (idx) i0 = m.ToUint(idx->elems[t]), i1 = m.ToUint(idx->elems[t + 1]), i2 = m.ToUint(idx->elems[t + 2]);
+    drawing::MoveTo(*d, vx(i0), vy(i0));
+    drawing::LineTo(*d, vx(i1), vy(i1));
+    drawing::LineTo(*d, vx(i2), vy(i2));
+    drawing::LineTo(*d, vx(i0), vy(i0));
+  }
+  return Value();
+}
+
+// ---- EventDispatcher and events
+
+NATIVE(EdAddEventListener) {
+  FlashObject* f = Fo(self);
+  const Value fn = m.ArgOr(a, 1);
+  if (!f) return Value();
+  if (!fn.IsObject()) m.ThrowError("TypeError", "Parameter listener must be non-null.", 2007);
+  Listener l;
+  l.type = avm2::ArgStr(m, a, 0, "");
+  l.fn = fn;
+  l.capture = m.ToBoolean(m.ArgOr(a, 2));
+  l.priority = m.ToInt(m.ArgOr(a, 3));
+  for (auto& e : f->listeners)
+    if (e.type == l.type && e.capture == l.capture && m.StrictEquals(e.fn, fn)) return Value();
+  if (f->listeners.size() > 10000) return Value();
+  f->listeners.push_back(l);
+  B(m).Listen(f, l.type);
+  return Value();
+}
+NATIVE(EdRemoveEventListener) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  const Value fn = m.ArgOr(a, 1);
+  const bool capture = m.ToBoolean(m.ArgOr(a, 2));
+  std::erase_if(f->listeners, [&](const Listener& l) { return l.type == type && l.capture == capture && m.StrictEquals(l.fn, fn); });
+  return Value();
+}
+NATIVE(EdHasEventListener) {
+  FlashObject* f = Fo(self);
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  if (f)
+    for (auto& l : f->listeners)
+      if (l.type == type) return Value::Bool(true);
+  return Value::Bool(false);
+}
+NATIVE(EdDispatchEvent) {
+  FlashObject* f = Fo(self);
+  FlashObject* e = Fo(m.ArgOr(a, 0));
+  if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
+  // An event already sent is sent again as a copy.
+  if (!e->target.IsNullish()) {
+    Value copy = m.CallProperty(Value::Obj(e), "clone", {});
+    if (FlashObject* c = Fo(copy)) e = c;
+  }
+  B(m).Dispatch(f, e);
+  return Value::Bool(!e->prevented);
+}
+NATIVE(EvCtor) {
+  if (FlashObject* e = Fo(self)) {
+    e->type = avm2::ArgStr(m, a, 0, "");
+    e->bubbles = m.ToBoolean(m.ArgOr(a, 1));
+    e->cancelable = m.ToBoolean(m.ArgOr(a, 2));
+  }
+  return self;
+}
+NATIVE(EvType) { FlashObject* e = Fo(self); return e ? m.Str(e->type) : Value(); }
+NATIVE(EvBubbles) { FlashObject* e = Fo(self); return Value::Bool(e && e->bubbles); }
+NATIVE(EvCancelable) { FlashObject* e = Fo(self); return Value::Bool(e && e->cancelable); }
+NATIVE(EvTarget) { FlashObject* e = Fo(self); return e && !e->target.IsUndefined() ? e->target : Value::Null(); }
+NATIVE(EvCurrentTarget) { FlashObject* e = Fo(self); return e && !e->currentTarget.IsUndefined() ? e->currentTarget : Value::Null(); }
+NATIVE(EvPhase) { FlashObject* e = Fo(self); return Value::Int(e ? e->phase : 0); }
+NATIVE(EvStop) { if (FlashObject* e = Fo(self)) e->stop = true; return Value(); }
+NATIVE(EvStopNow) { if (FlashObject* e = Fo(self)) e->stop = e->stopNow = true; return Value(); }
+NATIVE(EvPrevent) { if (FlashObject* e = Fo(self); e && e->cancelable) e->prevented = true; return Value(); }
+NATIVE(EvPrevented) { FlashObject* e = Fo(self); return Value::Bool(e && e->prevented); }
+NATIVE(EvClone) {
+  FlashObject* e = Fo(self);
+  if (!e) return Value::Null();
+  auto* c = static_cast<FlashObject*>(m.Instantiate(e->cls));
+  c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
+  c->stageX = e->stageX, c->stageY = e->stageY;
+  return Value::Obj(c);
+}
+NATIVE(EvToString) { FlashObject* e = Fo(self); return m.Str("[Event type=\"" + (e ? e->type : std::string()) + "\"]"); }
+NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
+NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeCtor) {
+  EvCtor(m, self, a);
+  if (a.size() <= 1)
+    if (FlashObject* e = Fo(self)) e->bubbles = true;
+  return self;
+}
+
+// ---- Stage
+
+NATIVE(StWidth) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
+NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
+NATIVE(StFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
+NATIVE(StScaleMode) { return m.Str("showAll"); }
+NATIVE(StAlign) { return m.Str(""); }
+NATIVE(StQuality) { return m.Str("HIGH"); }
+NATIVE(StDisplayState) { return m.Str("normal"); }
+NATIVE(StSetIgnored) { return Value(); }
+NATIVE(StFocus) { return Value::Null(); }
+
+// ---- Timer
+
+NATIVE(TimerCtor) {
+  if (FlashObject* t = Fo(self)) {
+    t->delay = avm2::ArgNum(m, a, 0, 1000);
+    t->repeat = m.ToInt(m.ArgOr(a, 1));
+  }
+  return self;
+}
+NATIVE(TimerStart) {
+  FlashObject* t = Fo(self);
+  if (!t || t->running) return Value();
+  As3Display& b = B(m);
+  t->running = true;
+  t->due = m.clockMs() + std::max(t->delay, 1.0);
+  if (std::find(b.timers.begin(), b.timers.end(), t) == b.timers.end()) b.timers.push_back(t);
+  return Value();
+}
+NATIVE(TimerStop) {
+  if (FlashObject* t = Fo(self)) t->running = false;
+  return Value();
+}
+NATIVE(TimerReset) {
+  if (FlashObject* t = Fo(self)) t->running = false, t->count = 0;
+  return Value();
+}
+NATIVE(TimerRunning) { FlashObject* t = Fo(self); return Value::Bool(t && t->running); }
+NATIVE(TimerCount) { FlashObject* t = Fo(self); return Value::Int(t ? t->count : 0); }
+NATIVE(TimerDelay) { FlashObject* t = Fo(self); return Value::Number(t ? t->delay : 0); }
+NATIVE(TimerSetDelay) { if (FlashObject* t = Fo(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
+NATIVE(TimerRepeat) { FlashObject* t = Fo(self); return Value::Int(t ? t->repeat : 0); }
+NATIVE(TimerSetRepeat) { if (FlashObject* t = Fo(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
+
+// ---- TextField (thin: text and colour through the edit text drawing)
+
+EditTextDef* TextDef(Machine& m, const Value& self, Instance** node = nullptr) {
+  FlashObject* f = Fo(self);
+  Instance* i = SelfNode(m, self);
+  if (node) *node = i;
+  if (!f || !i || !i->def || i->def->kind != Character::Kind::kEditText) return nullptr;
+  if (!f->text) {
+    // A field from the timeline gets a copy of its definition to change.
+    auto copy = std::make_unique<EditTextDef>(*static_cast<const EditTextDef*>(i->def));
+    f->text = copy.get();
+    i->def = copy.get();
+    B(m).textDefs.push_back(std::move(copy));
+  }
+  return f->text;
+}
+std::string StripTags(const std::string& html) {
+  std::string out;
+  bool tag = false;
+  for (std::size_t k = 0; k < html.size(); ++k) {
+    const char c = html[k];
+    if (c == '<') {
+      tag = true;
+      if (html.compare(k, 3, "<br") == 0 || html.compare(k, 3, "<BR") == 0 || html.compare(k, 3, "</p") == 0 ||
+          html.compare(k, 3, "</P") == 0)
+        out += '\n';
+    } else if (c == '>') {
+      tag = false;
+    } else if (!tag) {
+      out += c;
+    }
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  std::string u;
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    if (out[k] == '&') {
+      if (out.compare(k, 4, "&lt;") == 0) { u += '<'; k += 3; continue; }
+      if (out.compare(k, 4, "&gt;") == 0) { u += '>'; k += 3; continue; }
+      if (out.compare(k, 5, "&amp;") == 0) { u += '&'; k += 4; continue; }
+      if (out.compare(k, 6, "&quot;") == 0) { u += '"'; k += 5; continue; }
+      if (out.compare(k, 6, "&nbsp;") == 0) { u += ' '; k += 5; continue; }
+    }
+    u += out[k];
+  }
+  return u;
+}
+NATIVE(TfGetText) {
+  Instance* i = nullptr;
+  EditTextDef* d = TextDef(m, self, &i);
+  if (!d) return m.Str("");
+  return m.Str(i->text ? *i->text : d->html ? StripTags(d->text) : d->text);
+}
+// An auto-sized field fits its text: estimated from the font size until the
+// text layout measures it.
+void FitText(FlashObject* f, EditTextDef* d, const std::string& s) {
+  if (!f->autoSize || !d) return;
+  std::size_t lines = 1, longest = 0, cur = 0;
+  for (char c : s) {
+    if (c == '\n' || c == '\r') {
+      ++lines;
+      cur = 0;
+    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+      longest = std::max(longest, ++cur);
+    }
+  }
+  if (!d->wordWrap) d->bounds.xmax = d->bounds.xmin + static_cast<std::int32_t>(longest * d->height * 0.6) + 80;
+  d->bounds.ymax = d->bounds.ymin + static_cast<std::int32_t>(lines * d->height * 1.15) + 80;
+}
+void SetText(Machine& m, const Value& self, const std::string& s) {
+  Instance* i = nullptr;
+  EditTextDef* d = TextDef(m, self, &i);
+  if (!d) return;
+  i->text = std::make_shared<const std::string>(s);
+  FitText(Fo(self), d, s);
+}
+NATIVE(TfGetAutoSize) {
+  FlashObject* f = Fo(self);
+  return m.Str(f && f->autoSize ? "left" : "none");
+}
+NATIVE(TfSetAutoSize) {
+  if (FlashObject* f = Fo(self)) {
+    f->autoSize = avm2::ArgStr(m, a, 0, "none") != "none";
+    if (Instance* i = SelfNode(m, self); i && f->autoSize) FitText(f, TextDef(m, self), i->text ? *i->text : "");
+  }
+  return Value();
+}
+NATIVE(TfSetText) {
+  SetText(m, self, avm2::ArgStr(m, a, 0, ""));
+  return Value();
+}
+NATIVE(TfSetHtmlText) {
+  SetText(m, self, StripTags(avm2::ArgStr(m, a, 0, "")));
+  return Value();
+}
+NATIVE(TfAppendText) {
+  const std::string cur = m.ToString(TfGetText(m, self, {}));
+  SetText(m, self, cur + avm2::ArgStr(m, a, 0, ""));
+  return Value();
+}
+NATIVE(TfLength) { return Value::Int(static_cast<std::int32_t>(m.ToString(TfGetText(m, self, {})).size())); }
+NATIVE(TfGetTextColor) {
+  EditTextDef* d = TextDef(m, self);
+  return Value::Number(d ? (d->color.r << 16) | (d->color.g << 8) | d->color.b : 0);
+}
+NATIVE(TfSetTextColor) {
+  if (EditTextDef* d = TextDef(m, self)) {
+    const std::uint32_t c = m.ToUint(m.ArgOr(a, 0));
+    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
+  }
+  return Value();
+}
+NATIVE(TfSetWidth) {
+  Instance* i = nullptr;
+  if (EditTextDef* d = TextDef(m, self, &i)) {
+    d->bounds.xmax = d->bounds.xmin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
+    if (i) i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(TfSetHeight) {
+  if (EditTextDef* d = TextDef(m, self)) d->bounds.ymax = d->bounds.ymin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
+  return Value();
+}
+void ApplyFormat(Machine& m, EditTextDef* d, const Value& fmt) {
+  if (!d || !fmt.IsObject()) return;
+  const Value size = m.GetProperty(fmt, "size"), color = m.GetProperty(fmt, "color"), align = m.GetProperty(fmt, "align");
+  if (!size.IsNullish()) d->height = std::clamp(m.ToNumber(size), 1.0, 1000.0) * 20;
+  if (!color.IsNullish()) {
+    const std::uint32_t c = m.ToUint(color);
+    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
+  }
+  if (!align.IsNullish()) {
+    const std::string al = m.ToString(align);
+    d->align = al == "right" ? 1 : al == "center" ? 2 : al == "justify" ? 3 : 0;
+  }
+}
+NATIVE(TfSetTextFormat) {
+  ApplyFormat(m, TextDef(m, self), m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(TfGetTextFormat) {
+  EditTextDef* d = TextDef(m, self);
+  Object* f = m.Construct(B(m).textFormatClass, {});
+  if (d) {
+    f->SetDyn(m.Intern("size"), Value::Number(d->height / 20));
+    f->SetDyn(m.Intern("color"), Value::Number((d->color.r << 16) | (d->color.g << 8) | d->color.b));
+  }
+  return Value::Obj(f);
+}
+NATIVE(TfTextWidth) {
+  const std::string s = m.ToString(TfGetText(m, self, {}));
+  EditTextDef* d = TextDef(m, self);
+  return Value::Number(d ? s.size() * d->height / 20 * 0.55 : 0);
+}
+NATIVE(TfTextHeight) {
+  EditTextDef* d = TextDef(m, self);
+  return Value::Number(d ? d->height / 20 * 1.15 : 0);
+}
+NATIVE(TfSetWordWrap) {
+  if (EditTextDef* d = TextDef(m, self)) d->wordWrap = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(TfSetMultiline) {
+  if (EditTextDef* d = TextDef(m, self)) d->multiline = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(TfSetBorder) {
+  if (EditTextDef* d = TextDef(m, self)) d->border = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(TextFormatCtor) {
+  Object* o = self.AsObject();
+  if (!o) return self;
+  const char* names[] = {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
+                         "leftMargin", "rightMargin", "indent", "leading"};
+  for (std::size_t i = 0; i < 13; ++i) o->SetDyn(m.Intern(names[i]), i < a.size() ? a[i] : Value::Null());
+  return self;
+}
+
+// ---- flash.geom (dynamic objects with named fields)
+
+Value Get(Machine& m, const Value& self, const char* n) { return m.GetProperty(self, n); }
+double GetN(Machine& m, const Value& self, const char* n) { return m.ToNumber(Get(m, self, n)); }
+void Set(Machine& m, const Value& self, const char* n, double v) {
+  if (Object* o = self.AsObject()) o->SetDyn(m.Intern(n), Value::Number(v));
+}
+NATIVE(PointCtor) {
+  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
+  return self;
+}
+Value NewPoint(Machine& m, double x, double y) {
+  Value args[2] = {Value::Number(x), Value::Number(y)};
+  return Value::Obj(m.Construct(B(m).pointClass, args));
+}
+NATIVE(PointLength) { return Value::Number(std::hypot(GetN(m, self, "x"), GetN(m, self, "y"))); }
+NATIVE(PointAdd) { return NewPoint(m, GetN(m, self, "x") + GetN(m, m.ArgOr(a, 0), "x"), GetN(m, self, "y") + GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointSubtract) { return NewPoint(m, GetN(m, self, "x") - GetN(m, m.ArgOr(a, 0), "x"), GetN(m, self, "y") - GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointClone) { return NewPoint(m, GetN(m, self, "x"), GetN(m, self, "y")); }
+NATIVE(PointOffset) {
+  Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
+  return Value();
+}
+NATIVE(PointNormalize) {
+  const double x = GetN(m, self, "x"), y = GetN(m, self, "y"), l = std::hypot(x, y), t = avm2::ArgNum(m, a, 0, 1);
+  if (l > 0) Set(m, self, "x", x / l * t), Set(m, self, "y", y / l * t);
+  return Value();
+}
+NATIVE(PointEquals) { return Value::Bool(GetN(m, self, "x") == GetN(m, m.ArgOr(a, 0), "x") && GetN(m, self, "y") == GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointToString) { return m.Str("(x=" + m.ToString(Get(m, self, "x")) + ", y=" + m.ToString(Get(m, self, "y")) + ")"); }
+NATIVE(PointDistance) {
+  const Value p = m.ArgOr(a, 0), q = m.ArgOr(a, 1);
+  return Value::Number(std::hypot(GetN(m, p, "x") - GetN(m, q, "x"), GetN(m, p, "y") - GetN(m, q, "y")));
+}
+NATIVE(PointInterpolate) {
+  const Value p = m.ArgOr(a, 0), q = m.ArgOr(a, 1);
+  const double f = avm2::ArgNum(m, a, 2, 0);
+  return NewPoint(m, GetN(m, q, "x") + f * (GetN(m, p, "x") - GetN(m, q, "x")), GetN(m, q, "y") + f * (GetN(m, p, "y") - GetN(m, q, "y")));
+}
+NATIVE(PointPolar) {
+  const double l = avm2::ArgNum(m, a, 0, 0), an = avm2::ArgNum(m, a, 1, 0);
+  return NewPoint(m, l * std::cos(an), l * std::sin(an));
+}
+NATIVE(RectCtor) {
+  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
+  Set(m, self, "width", avm2::ArgNum(m, a, 2, 0));
+  Set(m, self, "height", avm2::ArgNum(m, a, 3, 0));
+  return self;
+}
+Value NewRect(Machine& m, double x, double y, double w, double h) {
+  Value args[4] = {Value::Number(x), Value::Number(y), Value::Number(w), Value::Number(h)};
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
+}
+NATIVE(RectLeft) { return Value::Number(GetN(m, self, "x")); }
+NATIVE(RectTop) { return Value::Number(GetN(m, self, "y")); }
+NATIVE(RectRight) { return Value::Number(GetN(m, self, "x") + GetN(m, self, "width")); }
+NATIVE(RectBottom) { return Value::Number(GetN(m, self, "y") + GetN(m, self, "height")); }
+NATIVE(RectIsEmpty) { return Value::Bool(!(GetN(m, self, "width") > 0 && GetN(m, self, "height") > 0)); }
+NATIVE(RectContains) {
+  const double x = avm2::ArgNum(m, a, 0, 0), y = avm2::ArgNum(m, a, 1, 0);
+  const double rx = GetN(m, self, "x"), ry = GetN(m, self, "y");
+  return Value::Bool(x >= rx && y >= ry && x < rx + GetN(m, self, "width") && y < ry + GetN(m, self, "height"));
+}
+NATIVE(RectContainsPoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectContains(m, self, args);
+}
+NATIVE(RectClone) { return NewRect(m, GetN(m, self, "x"), GetN(m, self, "y"), GetN(m, self, "width"), GetN(m, self, "height")); }
+NATIVE(RectIntersects) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::max(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::max(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::min(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::min(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  return Value::Bool(x1 > x0 && y1 > y0);
+}
+NATIVE(RectIntersection) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::max(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::max(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::min(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::min(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  if (x1 <= x0 || y1 <= y0) return NewRect(m, 0, 0, 0, 0);
+  return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+}
+NATIVE(RectUnion) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::min(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::min(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::max(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::max(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+}
+NATIVE(RectOffset) {
+  Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
+  return Value();
+}
+NATIVE(RectInflate) {
+  const double dx = avm2::ArgNum(m, a, 0, 0), dy = avm2::ArgNum(m, a, 1, 0);
+  Set(m, self, "x", GetN(m, self, "x") - dx);
+  Set(m, self, "y", GetN(m, self, "y") - dy);
+  Set(m, self, "width", GetN(m, self, "width") + 2 * dx);
+  Set(m, self, "height", GetN(m, self, "height") + 2 * dy);
+  return Value();
+}
+NATIVE(RectSetTo) { return RectCtor(m, self, a); }
+NATIVE(RectToString) {
+  return m.Str("(x=" + m.ToString(Get(m, self, "x")) + ", y=" + m.ToString(Get(m, self, "y")) + ", w=" +
+               m.ToString(Get(m, self, "width")) + ", h=" + m.ToString(Get(m, self, "height")) + ")");
+}
+NATIVE(MatrixCtor) {
+  Set(m, self, "a", avm2::ArgNum(m, a, 0, 1));
+  Set(m, self, "b", avm2::ArgNum(m, a, 1, 0));
+  Set(m, self, "c", avm2::ArgNum(m, a, 2, 0));
+  Set(m, self, "d", avm2::ArgNum(m, a, 3, 1));
+  Set(m, self, "tx", avm2::ArgNum(m, a, 4, 0));
+  Set(m, self, "ty", avm2::ArgNum(m, a, 5, 0));
+  return self;
+}
+struct M6 {
+  double a, b, c, d, tx, ty;
+};
+M6 ReadM(Machine& m, const Value& v) {
+  return {GetN(m, v, "a"), GetN(m, v, "b"), GetN(m, v, "c"), GetN(m, v, "d"), GetN(m, v, "tx"), GetN(m, v, "ty")};
+}
+void WriteM(Machine& m, const Value& v, const M6& x) {
+  Set(m, v, "a", x.a), Set(m, v, "b", x.b), Set(m, v, "c", x.c), Set(m, v, "d", x.d), Set(m, v, "tx", x.tx), Set(m, v, "ty", x.ty);
+}
+// this then other.
+M6 Concat(const M6& p, const M6& q) {
+  return {p.a * q.a + p.b * q.c, p.a * q.b + p.b * q.d, p.c * q.a + p.d * q.c, p.c * q.b + p.d * q.d,
+          p.tx * q.a + p.ty * q.c + q.tx, p.tx * q.b + p.ty * q.d + q.ty};
+}
+NATIVE(MatrixIdentity) { WriteM(m, self, {1, 0, 0, 1, 0, 0}); return Value(); }
+NATIVE(MatrixTranslate) {
+  M6 x = ReadM(m, self);
+  x.tx += avm2::ArgNum(m, a, 0, 0), x.ty += avm2::ArgNum(m, a, 1, 0);
+  WriteM(m, self, x);
+  return Value();
+}
+NATIVE(MatrixScale) {
+  const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1);
+  WriteM(m, self, Concat(ReadM(m, self), {sx, 0, 0, sy, 0, 0}));
+  return Value();
+}
+NATIVE(MatrixRotate) {
+  const double r = avm2::ArgNum(m, a, 0, 0);
+  WriteM(m, self, Concat(ReadM(m, self), {std::cos(r), std::sin(r), -std::sin(r), std::cos(r), 0, 0}));
+  return Value();
+}
+NATIVE(MatrixConcat) {
+  WriteM(m, self, Concat(ReadM(m, self), ReadM(m, m.ArgOr(a, 0))));
+  return Value();
+}
+NATIVE(MatrixInvert) {
+  const M6 x = ReadM(m, self);
+  const double det = x.a * x.d - x.b * x.c;
+  if (det == 0) {
+    WriteM(m, self, {0, 0, 0, 0, -x.tx, -x.ty});
+    return Value();
+  }
+  WriteM(m, self, {x.d / det, -x.b / det, -x.c / det, x.a / det, (x.c * x.ty - x.d * x.tx) / det, (x.b * x.tx - x.a * x.ty) / det});
+  return Value();
+}
+NATIVE(MatrixTransformPoint) {
+  const M6 x = ReadM(m, self);
+  const double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
+  return NewPoint(m, x.a * px + x.c * py + x.tx, x.b * px + x.d * py + x.ty);
+}
+NATIVE(MatrixDeltaTransformPoint) {
+  const M6 x = ReadM(m, self);
+  const double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
+  return NewPoint(m, x.a * px + x.c * py, x.b * px + x.d * py);
+}
+NATIVE(MatrixCreateBox) {
+  const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1), r = avm2::ArgNum(m, a, 2, 0);
+  WriteM(m, self, {sx * std::cos(r), sx * std::sin(r), -sy * std::sin(r), sy * std::cos(r), avm2::ArgNum(m, a, 3, 0), avm2::ArgNum(m, a, 4, 0)});
+  return Value();
+}
+NATIVE(MatrixCreateGradientBox) {
+  const double w = avm2::ArgNum(m, a, 0, 0), h = avm2::ArgNum(m, a, 1, 0), r = avm2::ArgNum(m, a, 2, 0);
+  const double tx = avm2::ArgNum(m, a, 3, 0), ty = avm2::ArgNum(m, a, 4, 0);
+  WriteM(m, self, {w / 1638.4 * std::cos(r), w / 1638.4 * std::sin(r), -h / 1638.4 * std::sin(r), h / 1638.4 * std::cos(r),
+                   tx + w / 2, ty + h / 2});
+  return Value();
+}
+NATIVE(MatrixClone) {
+  const M6 x = ReadM(m, self);
+  Value args[6] = {Value::Number(x.a), Value::Number(x.b), Value::Number(x.c), Value::Number(x.d), Value::Number(x.tx), Value::Number(x.ty)};
+  return Value::Obj(m.Construct(B(m).matrixClass, args));
+}
+NATIVE(MatrixToString) {
+  const M6 x = ReadM(m, self);
+  return m.Str("(a=" + avm2::NumberToString(x.a) + ", b=" + avm2::NumberToString(x.b) + ", c=" + avm2::NumberToString(x.c) +
+               ", d=" + avm2::NumberToString(x.d) + ", tx=" + avm2::NumberToString(x.tx) + ", ty=" + avm2::NumberToString(x.ty) + ")");
+}
+NATIVE(CtCtor) {
+  const char* names[] = {"redMultiplier", "greenMultiplier", "blueMultiplier", "alphaMultiplier",
+                         "redOffset", "greenOffset", "blueOffset", "alphaOffset"};
+  for (int i = 0; i < 8; ++i) Set(m, self, names[i], avm2::ArgNum(m, a, static_cast<std::size_t>(i), i < 4 ? 1 : 0));
+  return self;
+}
+NATIVE(CtGetColor) {
+  const auto c = (static_cast<std::uint32_t>(GetN(m, self, "redOffset")) & 255) << 16 |
+                 (static_cast<std::uint32_t>(GetN(m, self, "greenOffset")) & 255) << 8 |
+                 (static_cast<std::uint32_t>(GetN(m, self, "blueOffset")) & 255);
+  return Value::Number(c);
+}
+NATIVE(CtSetColor) {
+  const std::uint32_t c = m.ToUint(m.ArgOr(a, 0));
+  Set(m, self, "redMultiplier", 0), Set(m, self, "greenMultiplier", 0), Set(m, self, "blueMultiplier", 0);
+  Set(m, self, "redOffset", (c >> 16) & 255), Set(m, self, "greenOffset", (c >> 8) & 255), Set(m, self, "blueOffset", c & 255);
+  return Value();
+}
+NATIVE(CtConcat) {
+  const Value o = m.ArgOr(a, 0);
+  for (const char* ch : {"red", "green", "blue", "alpha"}) {
+    const std::string mul = std::string(ch) + "Multiplier", off = std::string(ch) + "Offset";
+    const double m1 = GetN(m, self, mul.c_str()), o1 = GetN(m, self, off.c_str());
+    const double m2 = GetN(m, o, mul.c_str()), o2 = GetN(m, o, off.c_str());
+    Set(m, self, off.c_str(), o1 + m1 * o2);
+    Set(m, self, mul.c_str(), m1 * m2);
+  }
+  return Value();
+}
+
+// ---- BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap
+
+FlashObject* SelfBitmap(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  return f;
+}
+void Changed(Machine& m, FlashObject* bd) {
+  cairo_surface_mark_dirty(bd->bitmap->surface.get());
+  bd->bitmap->tinted.clear();
+  bd->bitmap->reduced.clear();
+  if (!bd->changed) {
+    bd->changed = true;
+    B(m).changedBitmaps.push_back(bd);
+  }
+}
+std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
+  As3Display& b = B(m);
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
+      b.bitmapBytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
+    m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  auto def = std::make_shared<BitmapDef>();
+  def->width = w;
+  def->height = h;
+  def->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  b.bitmapBytes += static_cast<std::size_t>(w) * h * 4;
+  b.bitmapDefs.push_back(def);
+  return def;
+}
+std::uint32_t Premultiply(std::uint32_t argb, bool transparent) {
+  std::uint32_t a = transparent ? argb >> 24 : 255;
+  const std::uint32_t r = (argb >> 16) & 255, g = (argb >> 8) & 255, bl = argb & 255;
+  return a << 24 | (r * a / 255) << 16 | (g * a / 255) << 8 | (bl * a / 255);
+}
+std::uint32_t Unpremultiply(std::uint32_t p) {
+  const std::uint32_t a = p >> 24;
+  if (a == 0) return 0;
+  const std::uint32_t r = ((p >> 16) & 255) * 255 / a, g = ((p >> 8) & 255) * 255 / a, bl = (p & 255) * 255 / a;
+  return a << 24 | std::min(r, 255u) << 16 | std::min(g, 255u) << 8 | std::min(bl, 255u);
+}
+std::uint32_t* Row(BitmapDef& d, int y) {
+  cairo_surface_t* s = d.surface.get();
+  return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
+}
+void Fill(BitmapDef& d, int x0, int y0, int w, int h, std::uint32_t premul) {
+  cairo_surface_flush(d.surface.get());
+  const int x1 = std::min(d.width, x0 + w), y1 = std::min(d.height, y0 + h);
+  for (int y = std::max(0, y0); y < y1; ++y) {
+    std::uint32_t* row = Row(d, y);
+    for (int x = std::max(0, x0); x < x1; ++x) row[x] = premul;
+  }
+}
+// A picture of the library (a class linked to a DefineBits symbol) copied in.
+void CopyPicture(BitmapDef& to, const BitmapDef& from) {
+  cairo_t* cr = cairo_create(to.surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, from.surface.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+}
+const BitmapDef* LinkedPicture(Machine& m, Class* cls) {
+  As3Display& b = B(m);
+  for (Class* c = cls; c; c = c->super) {
+    for (const std::string& n : {c->QualifiedName(), c->name}) {
+      auto it = b.classSymbols.find(n);
+      if (it == b.classSymbols.end()) continue;
+      const Character* d = b.lib.Find(it->second);
+      if (d && d->kind == Character::Kind::kBitmap) return static_cast<const BitmapDef*>(d);
+    }
+  }
+  return nullptr;
+}
+NATIVE(BdCtor) {
+  FlashObject* f = Fo(self);
+  if (!f) return self;
+  const BitmapDef* linked = LinkedPicture(m, f->cls);
+  int w = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 0, 0), -1.0, 1e6));
+  int h = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 1, 0), -1.0, 1e6));
+  if (linked) w = linked->width, h = linked->height;
+  f->transparent = a.size() < 3 || m.ToBoolean(a[2]);
+  f->bitmap = NewPicture(m, w, h);
+  if (linked) CopyPicture(*f->bitmap, *linked);
+  else Fill(*f->bitmap, 0, 0, w, h, Premultiply(a.size() > 3 ? m.ToUint(a[3]) : 0xFFFFFFFFu, f->transparent));
+  cairo_surface_mark_dirty(f->bitmap->surface.get());
+  return self;
+}
+NATIVE(BdWidth) { return Value::Int(SelfBitmap(m, self)->bitmap->width); }
+NATIVE(BdHeight) { return Value::Int(SelfBitmap(m, self)->bitmap->height); }
+NATIVE(BdTransparent) { return Value::Bool(SelfBitmap(m, self)->transparent); }
+NATIVE(BdRect) {
+  FlashObject* f = SelfBitmap(m, self);
+  return NewRect(m, 0, 0, f->bitmap->width, f->bitmap->height);
+}
+NATIVE(BdFillRect) {
+  FlashObject* f = SelfBitmap(m, self);
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  const int x = static_cast<int>(std::floor(GetN(m, r, "x"))), y = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  Fill(*f->bitmap, x, y, w, h, Premultiply(m.ToUint(m.ArgOr(a, 1)), f->transparent));
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdSetPixel(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value();
+  cairo_surface_flush(f->bitmap->surface.get());
+  std::uint32_t c = m.ToUint(m.ArgOr(a, 2));
+  if (!kAlpha) c = (Unpremultiply(Row(*f->bitmap, y)[x]) & 0xFF000000u) | (c & 0xFFFFFF);
+  Row(*f->bitmap, y)[x] = Premultiply(c, f->transparent);
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value::Int(0);
+  cairo_surface_flush(f->bitmap->surface.get());
+  const std::uint32_t c = Unpremultiply(Row(*f->bitmap, y)[x]);
+  return Value::Number(kAlpha ? c : c & 0xFFFFFF);
+}
+NATIVE(BdClone) {
+  FlashObject* f = SelfBitmap(m, self);
+  auto* c = static_cast<FlashObject*>(m.Instantiate(f->cls));
+  c->transparent = f->transparent;
+  c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height);
+  cairo_surface_flush(f->bitmap->surface.get());
+  CopyPicture(*c->bitmap, *f->bitmap);
+  return Value::Obj(c);
+}
+NATIVE(BdCopyPixels) {
+  FlashObject* f = SelfBitmap(m, self);
+  FlashObject* src = Fo(m.ArgOr(a, 0));
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  const bool merge = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_flush(src->bitmap->surface.get());
+  cairo_t* cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  const double sx = std::floor(GetN(m, r, "x")), sy = std::floor(GetN(m, r, "y"));
+  cairo_rectangle(cr, dx, dy, std::ceil(GetN(m, r, "width")), std::ceil(GetN(m, r, "height")));
+  cairo_clip(cr);
+  cairo_set_operator(cr, merge && f->transparent ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), dx - sx, dy - sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdDispose) {
+  if (FlashObject* f = Fo(self)) f->bitmap.reset();
+  return Value();
+}
+NATIVE(BdApplyFilter) {
+  FlashObject* f = SelfBitmap(m, self);
+  FlashObject* src = Fo(m.ArgOr(a, 0));
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
+  const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return Value();
+  // The source rectangle alone on a picture of its own, filtered, then put in place.
+  cairo_surface_flush(src->bitmap->surface.get());
+  SurfacePtr tmp(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_t* cr = cairo_create(tmp.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), -sx, -sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(tmp.get());
+  ApplyFilters(tmp.get(), {flt}, 1.0);
+  cairo_surface_mark_dirty(tmp.get());
+  cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  cairo_rectangle(cr, dx, dy, w, h);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, tmp.get(), dx, dy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdDraw) {
+  m.Skip("BitmapData.draw");
+  return Value();
+}
+NATIVE(BitmapCtor) {
+  FlashObject* f = Fo(self);
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  if (!f || f->handle != kNoClip) return self;
+  As3Display& b = B(m);
+  // A Bitmap is a picture, never a timeline: its node is made for its picture.
+  const Character* def = &b.emptyShape;
+  if (bd && bd->bitmap) def = bd->bitmap.get();
+  else if (const BitmapDef* linked = LinkedPicture(m, f->cls)) def = linked;
+  Instance* inst = b.NewNode(def);
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  if (bd && bd->bitmap) {
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  }
+  return self;
+}
+NATIVE(BitmapGetData) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value::Null();
+  if (!f->bitmapData.IsObject()) {
+    // A bitmap symbol placed or made from its class: its pixels as BitmapData.
+    Instance* i = B(m).Node(f->handle);
+    if (!i || !i->def || i->def->kind != Character::Kind::kBitmap) return Value::Null();
+    const auto* pic = static_cast<const BitmapDef*>(i->def);
+    auto* bd = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::BitmapData")));
+    bd->bitmap = NewPicture(m, pic->width, pic->height);
+    CopyPicture(*bd->bitmap, *pic);
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  }
+  return f->bitmapData;
+}
+NATIVE(BitmapSetData) {
+  FlashObject* f = Fo(self);
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Instance* i = f ? B(m).Node(f->handle) : nullptr;
+  if (!f || !i) return Value();
+  if (bd && bd->bitmap) {
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  } else {
+    i->def = &B(m).emptyShape;
+    f->bitmapData = Value::Null();
+  }
+  i->sprite.reset();
+  return Value();
+}
+
+// ---- system and miscellany
+
+NATIVE(Noop) { return Value(); }
+NATIVE(ReturnNull) { return Value::Null(); }
+NATIVE(CapVersion) { return m.Str("LNX 11,2,202,0"); }
+NATIVE(CapPlayerType) { return m.Str("StandAlone"); }
+NATIVE(CapOs) { return m.Str("Linux"); }
+NATIVE(CapScreenX) { return Value::Int(1920); }
+NATIVE(CapScreenY) { return Value::Int(1080); }
+NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
+NATIVE(AppDomainGetDefinition) {
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
+  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+}
+NATIVE(AppDomainHasDefinition) { return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr); }
+NATIVE(SoundMixerStopAll) {
+  B(m).stage.StopAllSounds();
+  return Value();
+}
+NATIVE(SkippedCtor) {
+  if (Object* o = self.AsObject(); o && o->cls) {
+    m.Skip(o->cls->QualifiedName());
+    if (o->cls->IsSubclassOf(B(m).displayObjectClass)) DisplayObjectCtor(m, self, a);
+  }
+  return self;
+}
+NATIVE(LoaderInfoUrl) { return m.Str("file:///movie.swf"); }
+NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
+NATIVE(DoGetLoaderInfo) {
+  Object* li = m.Instantiate(m.FindClass("flash.display::LoaderInfo"));
+  return Value::Obj(li);
+}
+
+Object* AllocFlash(Machine& m, Class*) { return m.heap().New<FlashObject>(); }
+
+}  // namespace
+
+// ---- the frame
+
+As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
+  m.host = this;
+  m.logSink = [this](const std::string& line) {
+    if (line.rfind("skipped ", 0) == 0) stage.Skipped().insert("ActionScript 3: " + line.substr(8));
+    else stage.Skipped().insert("ActionScript 3: " + line.substr(0, 200));
+  };
+  m.traceSink = [](const std::string& line) {
+    if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "trace: %s\n", line.c_str());
+  };
+  m.clockMs = [this] { return static_cast<double>(stage.ScriptTime()); };
+  limbo.def = &stage.EmptySprite().timeline;
+  limbo.owner = kNoClip;
+  limbo.playing = false;
+  limbo.soundId = -1;
+  for (auto& [name, id] : lib.names) {
+    symbolClasses.emplace(id, name);
+    classSymbols.emplace(name, id);
+    // "pkg.Name" as SymbolClass writes it; classes know themselves as "pkg::Name".
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos) classSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), id);
+  }
+  Install();
+  m.AddSweepHook([this] {
+    for (auto it = objects.begin(); it != objects.end();) {
+      if (it->second->marked) {
+        ++it;
+        continue;
+      }
+      if (Instance* i = Node(it->first); i && i->parent == kNoClip) limbo.list.erase(i->depth);
+      it = objects.erase(it);
+    }
+    std::erase_if(changedBitmaps, [](FlashObject* b) { return !b->marked; });
+  });
+  m.AddRoots([this](avm2::Heap& h) {
+    // Objects off every list live only while scripts reach them.
+    for (auto& [handle, o] : objects) {
+      Instance* i = Node(handle);
+      if (handle == kRootClip || (i && i->parent != kNoClip)) h.Mark(o);
+    }
+    for (FlashObject* o : frameListeners) h.Mark(o);
+    for (FlashObject* o : timers) h.Mark(o);
+    h.Mark(stageObject);
+  });
+  for (const auto& block : lib.abcBlocks) {
+    m.BeginFrame();
+    m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
+  }
+}
+
+void As3Display::Placed(Instance& inst) {
+  if (!inst.def) return;
+  auto it = symbolClasses.find(inst.def->id);
+  const bool linked = it != symbolClasses.end() && inst.def->id != 0;
+  // A named child placed after its parent was made becomes its property too.
+  const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
+  if (linked || named) constructQueue.push_back(inst.serial);
+}
+
+void As3Display::FrameEntered(TimelineState& tl) {
+  if (std::find(scriptQueue.begin(), scriptQueue.end(), tl.owner) == scriptQueue.end()) scriptQueue.push_back(tl.owner);
+}
+
+void As3Display::BeforeFrame() {
+  m.BeginFrame();
+  Broadcast("enterFrame");
+}
+
+void As3Display::AfterFrame() {
+  Flush();
+  ShowChangedBitmaps();
+  Broadcast("frameConstructed");
+  Flush();
+  Broadcast("exitFrame");
+  RunTimers();
+  Flush();
+  ShowChangedBitmaps();
+  Collect();
+}
+
+void As3Display::ButtonTransition(Instance& button, std::uint16_t transition) {
+  const char* type = nullptr;
+  switch (transition) {
+    case kIdleToOverUp: type = "mouseOver"; break;
+    case kOverUpToIdle: type = "mouseOut"; break;
+    case kOverUpToOverDown: type = "mouseDown"; break;
+    case kOverDownToOverUp: type = "mouseUp"; break;
+    default: break;
+  }
+  if (!type) return;
+  const ClipHandle h = button.serial;
+  FlashObject* o = ObjectFor(h);
+  if (!o) return;
+  m.BeginFrame();
+  Value e = NewEvent(mouseEventClass, type, true);
+  Dispatch(o, Fo(e));
+  if (transition == kOverDownToOverUp && Node(h)) {
+    Value click = NewEvent(mouseEventClass, "click", true);
+    Dispatch(o, Fo(click));
+  }
+  Flush();
+}
+
+void As3Display::Install() {
+  Class* obj = m.objectClass;
+  Class* dispatcher = m.DefineNativeClass("flash.events", "EventDispatcher", obj, AllocFlash);
+  m.AddMethod(dispatcher, "addEventListener", EdAddEventListener);
+  m.AddMethod(dispatcher, "removeEventListener", EdRemoveEventListener);
+  m.AddMethod(dispatcher, "hasEventListener", EdHasEventListener);
+  m.AddMethod(dispatcher, "willTrigger", EdHasEventListener);
+  m.AddMethod(dispatcher, "dispatchEvent", EdDispatchEvent);
+  m.DefineNativeClass("flash.events", "IEventDispatcher", obj)->isInterface = true;
+
+  eventClass = m.DefineNativeClass("flash.events", "Event", obj, AllocFlash);
+  avm2::SetNativeCtor(m, eventClass, EvCtor);
+  m.AddGetter(eventClass, "type", EvType);
+  m.AddGetter(eventClass, "bubbles", EvBubbles);
+  m.AddGetter(eventClass, "cancelable", EvCancelable);
+  m.AddGetter(eventClass, "target", EvTarget);
+  m.AddGetter(eventClass, "currentTarget", EvCurrentTarget);
+  m.AddGetter(eventClass, "eventPhase", EvPhase);
+  m.AddMethod(eventClass, "stopPropagation", EvStop);
+  m.AddMethod(eventClass, "stopImmediatePropagation", EvStopNow);
+  m.AddMethod(eventClass, "preventDefault", EvPrevent);
+  m.AddMethod(eventClass, "isDefaultPrevented", EvPrevented);
+  m.AddMethod(eventClass, "clone", EvClone);
+  m.AddMethod(eventClass, "toString", EvToString);
+  for (const char* c : {"ENTER_FRAME:enterFrame", "EXIT_FRAME:exitFrame", "FRAME_CONSTRUCTED:frameConstructed",
+                        "ADDED:added", "ADDED_TO_STAGE:addedToStage", "REMOVED:removed",
+                        "REMOVED_FROM_STAGE:removedFromStage", "COMPLETE:complete", "INIT:init", "RESIZE:resize",
+                        "CHANGE:change", "ACTIVATE:activate", "DEACTIVATE:deactivate", "RENDER:render", "OPEN:open",
+                        "CLOSE:close", "SELECT:select", "SOUND_COMPLETE:soundComplete", "UNLOAD:unload",
+                        "SCROLL:scroll", "CANCEL:cancel", "TAB_CHILDREN_CHANGE:tabChildrenChange",
+                        "FULLSCREEN:fullScreen", "MOUSE_LEAVE:mouseLeave"}) {
+    const std::string s = c;
+    m.AddConst(eventClass, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
+  }
+  mouseEventClass = m.DefineNativeClass("flash.events", "MouseEvent", eventClass);
+  avm2::SetNativeCtor(m, mouseEventClass, MeCtor);
+  m.AddGetter(mouseEventClass, "stageX", MeStageX);
+  m.AddGetter(mouseEventClass, "stageY", MeStageY);
+  m.AddGetter(mouseEventClass, "localX", MeStageX);
+  m.AddGetter(mouseEventClass, "localY", MeStageY);
+  for (const char* c : {"CLICK:click", "DOUBLE_CLICK:doubleClick", "MOUSE_DOWN:mouseDown", "MOUSE_UP:mouseUp",
+                        "MOUSE_MOVE:mouseMove", "MOUSE_OVER:mouseOver", "MOUSE_OUT:mouseOut", "ROLL_OVER:rollOver",
+                        "ROLL_OUT:rollOut", "MOUSE_WHEEL:mouseWheel"}) {
+    const std::string s = c;
+    m.AddConst(mouseEventClass, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
+  }
+  timerEventClass = m.DefineNativeClass("flash.events", "TimerEvent", eventClass);
+  m.AddConst(timerEventClass, "TIMER", m.Str("timer"));
+  m.AddConst(timerEventClass, "TIMER_COMPLETE", m.Str("timerComplete"));
+  Class* keyEvent = m.DefineNativeClass("flash.events", "KeyboardEvent", eventClass);
+  m.AddConst(keyEvent, "KEY_DOWN", m.Str("keyDown"));
+  m.AddConst(keyEvent, "KEY_UP", m.Str("keyUp"));
+  for (const char* n : {"ProgressEvent", "IOErrorEvent", "SecurityErrorEvent", "TextEvent", "FocusEvent",
+                        "ErrorEvent", "NetStatusEvent", "HTTPStatusEvent", "AsyncErrorEvent"}) {
+    Class* c = m.DefineNativeClass("flash.events", n, eventClass);
+    if (std::string(n) == "ProgressEvent") m.AddConst(c, "PROGRESS", m.Str("progress"));
+    if (std::string(n) == "IOErrorEvent") m.AddConst(c, "IO_ERROR", m.Str("ioError"));
+  }
+
+  displayObjectClass = m.DefineNativeClass("flash.display", "DisplayObject", dispatcher);
+  avm2::SetNativeCtor(m, displayObjectClass, DisplayObjectCtor);
+  struct Acc {
+    const char* name;
+    avm2::NativeFn get, set;
+  };
+  for (const Acc& p : {Acc{"x", DoGetX, DoSetX}, Acc{"y", DoGetY, DoSetY}, Acc{"scaleX", DoGetScaleX, DoSetScaleX},
+                       Acc{"scaleY", DoGetScaleY, DoSetScaleY}, Acc{"rotation", DoGetRotation, DoSetRotation},
+                       Acc{"alpha", DoGetAlpha, DoSetAlpha}, Acc{"visible", DoGetVisible, DoSetVisible},
+                       Acc{"name", DoGetName, DoSetName}, Acc{"width", DoGetWidth, DoSetWidth},
+                       Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
+                       Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
+                       Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", DoGetMask, DoSetMask},
+                       Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
+                       Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
+                       Acc{"rotationX", DoGetMouseX, DoIgnore}, Acc{"rotationY", DoGetMouseX, DoIgnore},
+                       Acc{"rotationZ", DoGetRotation, DoSetRotation}}) {
+    m.AddGetter(displayObjectClass, p.name, p.get);
+    m.AddSetter(displayObjectClass, p.name, p.set);
+  }
+  m.AddGetter(displayObjectClass, "parent", DoGetParent);
+  m.AddGetter(displayObjectClass, "stage", DoGetStage);
+  m.AddGetter(displayObjectClass, "root", DoGetRoot);
+  m.AddGetter(displayObjectClass, "mouseX", DoGetMouseX);
+  m.AddGetter(displayObjectClass, "mouseY", DoGetMouseX);
+  m.AddGetter(displayObjectClass, "loaderInfo", DoGetLoaderInfo);
+  m.AddMethod(displayObjectClass, "getBounds", DoGetBounds);
+  m.AddMethod(displayObjectClass, "getRect", DoGetBounds);
+  m.AddMethod(displayObjectClass, "localToGlobal", DoLocalToGlobal);
+  m.AddMethod(displayObjectClass, "globalToLocal", DoGlobalToLocal);
+  m.AddMethod(displayObjectClass, "hitTestObject", DoHitTestObject);
+  m.AddMethod(displayObjectClass, "hitTestPoint", DoHitTestPoint);
+  Class* blend = m.DefineNativeClass("flash.display", "BlendMode", obj);
+  for (int k = 1; k < 15; ++k) {
+    std::string upper = kBlendNames[k];
+    for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    m.AddConst(blend, upper, m.Str(kBlendNames[k]));
+  }
+  m.AddConst(blend, "SHADER", m.Str("shader"));
+  Class* interactive = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
+  for (const char* p : {"mouseEnabled", "doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
+    m.AddGetter(interactive, p, DoGetVisible);
+    m.AddSetter(interactive, p, DoIgnore);
+  }
+  containerClass = m.DefineNativeClass("flash.display", "DisplayObjectContainer", interactive);
+  m.AddGetter(containerClass, "numChildren", DocNumChildren);
+  m.AddMethod(containerClass, "addChild", DocAddChild);
+  m.AddMethod(containerClass, "addChildAt", DocAddChildAt);
+  m.AddMethod(containerClass, "removeChild", DocRemoveChild);
+  m.AddMethod(containerClass, "removeChildAt", DocRemoveChildAt);
+  m.AddMethod(containerClass, "removeChildren", DocRemoveChildren);
+  m.AddMethod(containerClass, "getChildAt", DocGetChildAt);
+  m.AddMethod(containerClass, "getChildByName", DocGetChildByName);
+  m.AddMethod(containerClass, "getChildIndex", DocGetChildIndex);
+  m.AddMethod(containerClass, "setChildIndex", DocSetChildIndex);
+  m.AddMethod(containerClass, "swapChildren", DocSwapChildren);
+  m.AddMethod(containerClass, "swapChildrenAt", DocSwapChildrenAt);
+  m.AddMethod(containerClass, "contains", DocContains);
+  for (const char* p : {"mouseChildren", "tabChildren"}) {
+    m.AddGetter(containerClass, p, DoGetVisible);
+    m.AddSetter(containerClass, p, DoIgnore);
+  }
+  spriteClass = m.DefineNativeClass("flash.display", "Sprite", containerClass);
+  m.AddGetter(spriteClass, "graphics", SpGetGraphics);
+  for (const char* p : {"buttonMode", "useHandCursor", "hitArea", "soundTransform"}) {
+    m.AddGetter(spriteClass, p, ReturnNull);
+    m.AddSetter(spriteClass, p, DoIgnore);
+  }
+  m.AddMethod(spriteClass, "startDrag", Noop);
+  m.AddMethod(spriteClass, "stopDrag", Noop);
+  movieClipClass = m.DefineNativeClass("flash.display", "MovieClip", spriteClass, nullptr, true);
+  m.AddMethod(movieClipClass, "play", McPlay);
+  m.AddMethod(movieClipClass, "stop", McStop);
+  m.AddMethod(movieClipClass, "gotoAndPlay", McGotoAndPlay);
+  m.AddMethod(movieClipClass, "gotoAndStop", McGotoAndStop);
+  m.AddMethod(movieClipClass, "nextFrame", McNextFrame);
+  m.AddMethod(movieClipClass, "prevFrame", McPrevFrame);
+  m.AddMethod(movieClipClass, "addFrameScript", McAddFrameScript);
+  m.AddGetter(movieClipClass, "currentFrame", McCurrentFrame);
+  m.AddGetter(movieClipClass, "totalFrames", McTotalFrames);
+  m.AddGetter(movieClipClass, "framesLoaded", McTotalFrames);
+  m.AddGetter(movieClipClass, "isPlaying", McIsPlaying);
+  m.AddGetter(movieClipClass, "currentLabel", McCurrentLabel);
+  m.AddGetter(movieClipClass, "currentFrameLabel", McCurrentFrameLabel);
+  m.AddGetter(movieClipClass, "currentLabels", McCurrentLabels);
+  m.AddGetter(movieClipClass, "enabled", DoGetVisible);
+  m.AddSetter(movieClipClass, "enabled", DoIgnore);
+  frameLabelClass = m.DefineNativeClass("flash.display", "FrameLabel", obj, nullptr, true);
+  shapeClass = m.DefineNativeClass("flash.display", "Shape", displayObjectClass);
+  m.AddGetter(shapeClass, "graphics", SpGetGraphics);
+  morphClass = m.DefineNativeClass("flash.display", "MorphShape", displayObjectClass);
+  staticTextClass = m.DefineNativeClass("flash.text", "StaticText", displayObjectClass);
+  bitmapClass = m.DefineNativeClass("flash.display", "Bitmap", displayObjectClass);
+  avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
+  m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);
+  m.AddSetter(bitmapClass, "bitmapData", BitmapSetData);
+  for (const char* p : {"smoothing", "pixelSnapping"}) {
+    m.AddGetter(bitmapClass, p, ReturnNull);
+    m.AddSetter(bitmapClass, p, DoIgnore);
+  }
+  buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
+  for (const char* p : {"enabled", "useHandCursor"}) {
+    m.AddGetter(buttonClass, p, DoGetVisible);
+    m.AddSetter(buttonClass, p, DoIgnore);
+  }
+  graphicsClass = m.DefineNativeClass("flash.display", "Graphics", obj, AllocFlash);
+  struct F {
+    const char* name;
+    avm2::NativeFn fn;
+  };
+  for (const F& f : {F{"beginFill", GrBeginFill}, F{"beginGradientFill", GrBeginGradientFill},
+                     F{"beginBitmapFill", GrBeginBitmapFill}, F{"endFill", GrEndFill}, F{"lineStyle", GrLineStyle},
+                     F{"lineGradientStyle", GrLineGradientStyle}, F{"moveTo", GrMoveTo}, F{"lineTo", GrLineTo},
+                     F{"curveTo", GrCurveTo}, F{"cubicCurveTo", GrCubicCurveTo}, F{"drawRect", GrDrawRect},
+                     F{"drawRoundRect", GrDrawRoundRect}, F{"drawCircle", GrDrawCircle},
+                     F{"drawEllipse", GrDrawEllipse}, F{"clear", GrClear}, F{"drawPath", GrDrawPath},
+                     F{"drawTriangles", GrDrawTriangles}}) {
+    m.AddMethod(graphicsClass, f.name, f.fn);
+  }
+  stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);
+  for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
+                       Acc{"frameRate", StFrameRate, StSetIgnored}, Acc{"scaleMode", StScaleMode, StSetIgnored},
+                       Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetIgnored},
+                       Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetIgnored},
+                       Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},
+                       Acc{"stageFocusRect", DoGetVisible, StSetIgnored}}) {
+    m.AddGetter(stageClass, p.name, p.get);
+    m.AddSetter(stageClass, p.name, p.set);
+  }
+  m.AddMethod(stageClass, "invalidate", Noop);
+  stageObject = static_cast<FlashObject*>(m.Instantiate(stageClass));
+  stageObject->handle = kNoClip;
+  for (const char* n : {"StageScaleMode", "StageAlign", "StageQuality", "StageDisplayState"}) m.DefineNativeClass("flash.display", n, obj);
+  m.AddConst(m.FindClass("flash.display::StageScaleMode"), "NO_SCALE", m.Str("noScale"));
+  m.AddConst(m.FindClass("flash.display::StageScaleMode"), "SHOW_ALL", m.Str("showAll"));
+  m.AddConst(m.FindClass("flash.display::StageScaleMode"), "EXACT_FIT", m.Str("exactFit"));
+  m.AddConst(m.FindClass("flash.display::StageScaleMode"), "NO_BORDER", m.Str("noBorder"));
+  m.AddConst(m.FindClass("flash.display::StageAlign"), "TOP_LEFT", m.Str("TL"));
+  m.AddConst(m.FindClass("flash.display::StageAlign"), "TOP", m.Str("T"));
+  m.AddConst(m.FindClass("flash.display::StageQuality"), "HIGH", m.Str("high"));
+  m.AddConst(m.FindClass("flash.display::StageQuality"), "LOW", m.Str("low"));
+  m.AddConst(m.FindClass("flash.display::StageQuality"), "BEST", m.Str("best"));
+  m.AddConst(m.FindClass("flash.display::StageQuality"), "MEDIUM", m.Str("medium"));
+  Class* loaderInfo = m.DefineNativeClass("flash.display", "LoaderInfo", dispatcher);
+  m.AddGetter(loaderInfo, "url", LoaderInfoUrl);
+  m.AddGetter(loaderInfo, "parameters", LoaderInfoParams);
+  m.AddGetter(loaderInfo, "bytesLoaded", DoGetMouseX);
+  m.AddGetter(loaderInfo, "bytesTotal", DoGetMouseX);
+
+  transformClass = m.DefineNativeClass("flash.geom", "Transform", obj, AllocFlash);
+  m.AddGetter(transformClass, "matrix", TrGetMatrix);
+  m.AddSetter(transformClass, "matrix", TrSetMatrix);
+  m.AddGetter(transformClass, "colorTransform", TrGetColorTransform);
+  m.AddSetter(transformClass, "colorTransform", TrSetColorTransform);
+  pointClass = m.DefineNativeClass("flash.geom", "Point", obj, nullptr, true);
+  avm2::SetNativeCtor(m, pointClass, PointCtor);
+  m.AddGetter(pointClass, "length", PointLength);
+  for (const F& f : {F{"add", PointAdd}, F{"subtract", PointSubtract}, F{"clone", PointClone}, F{"offset", PointOffset},
+                     F{"normalize", PointNormalize}, F{"equals", PointEquals}, F{"toString", PointToString}}) {
+    m.AddMethod(pointClass, f.name, f.fn);
+  }
+  m.AddMethod(pointClass, "distance", PointDistance, true);
+  m.AddMethod(pointClass, "interpolate", PointInterpolate, true);
+  m.AddMethod(pointClass, "polar", PointPolar, true);
+  rectangleClass = m.DefineNativeClass("flash.geom", "Rectangle", obj, nullptr, true);
+  avm2::SetNativeCtor(m, rectangleClass, RectCtor);
+  m.AddGetter(rectangleClass, "left", RectLeft);
+  m.AddGetter(rectangleClass, "top", RectTop);
+  m.AddGetter(rectangleClass, "right", RectRight);
+  m.AddGetter(rectangleClass, "bottom", RectBottom);
+  for (const F& f : {F{"isEmpty", RectIsEmpty}, F{"contains", RectContains}, F{"containsPoint", RectContainsPoint},
+                     F{"clone", RectClone}, F{"intersects", RectIntersects}, F{"intersection", RectIntersection},
+                     F{"union", RectUnion}, F{"offset", RectOffset}, F{"inflate", RectInflate}, F{"setTo", RectSetTo},
+                     F{"toString", RectToString}}) {
+    m.AddMethod(rectangleClass, f.name, f.fn);
+  }
+  matrixClass = m.DefineNativeClass("flash.geom", "Matrix", obj, nullptr, true);
+  avm2::SetNativeCtor(m, matrixClass, MatrixCtor);
+  for (const F& f : {F{"identity", MatrixIdentity}, F{"translate", MatrixTranslate}, F{"scale", MatrixScale},
+                     F{"rotate", MatrixRotate}, F{"concat", MatrixConcat}, F{"invert", MatrixInvert},
+                     F{"transformPoint", MatrixTransformPoint}, F{"deltaTransformPoint", MatrixDeltaTransformPoint},
+                     F{"createBox", MatrixCreateBox}, F{"createGradientBox", MatrixCreateGradientBox},
+                     F{"clone", MatrixClone}, F{"toString", MatrixToString}}) {
+    m.AddMethod(matrixClass, f.name, f.fn);
+  }
+  colorTransformClass = m.DefineNativeClass("flash.geom", "ColorTransform", obj, nullptr, true);
+  avm2::SetNativeCtor(m, colorTransformClass, CtCtor);
+  m.AddGetter(colorTransformClass, "color", CtGetColor);
+  m.AddSetter(colorTransformClass, "color", CtSetColor);
+  m.AddMethod(colorTransformClass, "concat", CtConcat);
+
+  textFieldClass = m.DefineNativeClass("flash.text", "TextField", interactive);
+  for (const Acc& p : {Acc{"text", TfGetText, TfSetText}, Acc{"htmlText", TfGetText, TfSetHtmlText},
+                       Acc{"textColor", TfGetTextColor, TfSetTextColor}, Acc{"wordWrap", DoGetVisible, TfSetWordWrap},
+                       Acc{"multiline", DoGetVisible, TfSetMultiline}, Acc{"border", DoGetVisible, TfSetBorder},
+                       Acc{"defaultTextFormat", TfGetTextFormat, TfSetTextFormat},
+                       Acc{"width", DoGetWidth, TfSetWidth}, Acc{"height", DoGetHeight, TfSetHeight}}) {
+    m.AddGetter(textFieldClass, p.name, p.get);
+    m.AddSetter(textFieldClass, p.name, p.set);
+  }
+  m.AddGetter(textFieldClass, "autoSize", TfGetAutoSize);
+  m.AddSetter(textFieldClass, "autoSize", TfSetAutoSize);
+  for (const char* p : {"selectable", "embedFonts", "background", "backgroundColor", "borderColor",
+                        "type", "antiAliasType", "gridFitType", "sharpness", "thickness", "maxChars", "restrict",
+                        "displayAsPassword", "mouseWheelEnabled", "condenseWhite", "styleSheet", "scrollV", "scrollH"}) {
+    m.AddGetter(textFieldClass, p, ReturnNull);
+    m.AddSetter(textFieldClass, p, DoIgnore);
+  }
+  m.AddGetter(textFieldClass, "length", TfLength);
+  m.AddGetter(textFieldClass, "textWidth", TfTextWidth);
+  m.AddGetter(textFieldClass, "textHeight", TfTextHeight);
+  m.AddMethod(textFieldClass, "appendText", TfAppendText);
+  m.AddMethod(textFieldClass, "setTextFormat", TfSetTextFormat);
+  m.AddMethod(textFieldClass, "getTextFormat", TfGetTextFormat);
+  textFormatClass = m.DefineNativeClass("flash.text", "TextFormat", obj, nullptr, true);
+  avm2::SetNativeCtor(m, textFormatClass, TextFormatCtor);
+  Class* autoSize = m.DefineNativeClass("flash.text", "TextFieldAutoSize", obj);
+  for (const char* c : {"NONE:none", "LEFT:left", "RIGHT:right", "CENTER:center"}) {
+    const std::string s = c;
+    m.AddConst(autoSize, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
+  }
+  Class* align = m.DefineNativeClass("flash.text", "TextFormatAlign", obj);
+  for (const char* c : {"LEFT:left", "RIGHT:right", "CENTER:center", "JUSTIFY:justify"}) {
+    const std::string s = c;
+    m.AddConst(align, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
+  }
+  Class* tfType = m.DefineNativeClass("flash.text", "TextFieldType", obj);
+  m.AddConst(tfType, "DYNAMIC", m.Str("dynamic"));
+  m.AddConst(tfType, "INPUT", m.Str("input"));
+  m.DefineNativeClass("flash.text", "Font", obj);
+
+  Class* timer = m.DefineNativeClass("flash.utils", "Timer", dispatcher);
+  avm2::SetNativeCtor(m, timer, TimerCtor);
+  m.AddMethod(timer, "start", TimerStart);
+  m.AddMethod(timer, "stop", TimerStop);
+  m.AddMethod(timer, "reset", TimerReset);
+  m.AddGetter(timer, "running", TimerRunning);
+  m.AddGetter(timer, "currentCount", TimerCount);
+  m.AddGetter(timer, "delay", TimerDelay);
+  m.AddSetter(timer, "delay", TimerSetDelay);
+  m.AddGetter(timer, "repeatCount", TimerRepeat);
+  m.AddSetter(timer, "repeatCount", TimerSetRepeat);
+
+  Class* caps = m.DefineNativeClass("flash.system", "Capabilities", obj);
+  m.AddGetter(caps, "version", CapVersion, true);
+  m.AddGetter(caps, "playerType", CapPlayerType, true);
+  m.AddGetter(caps, "os", CapOs, true);
+  m.AddGetter(caps, "screenResolutionX", CapScreenX, true);
+  m.AddGetter(caps, "screenResolutionY", CapScreenY, true);
+  m.AddGetter(caps, "isDebugger", EvBubbles, true);
+  Class* domain = m.DefineNativeClass("flash.system", "ApplicationDomain", obj);
+  m.AddGetter(domain, "currentDomain", AppDomainCurrent, true);
+  m.AddMethod(domain, "getDefinition", AppDomainGetDefinition);
+  m.AddMethod(domain, "hasDefinition", AppDomainHasDefinition);
+  Class* system = m.DefineNativeClass("flash.system", "System", obj);
+  m.AddMethod(system, "gc", Noop, true);
+  Class* security = m.DefineNativeClass("flash.system", "Security", obj);
+  m.AddMethod(security, "allowDomain", Noop, true);
+  m.AddGlobalFunction("flash.system", "fscommand", Noop);
+  m.AddGlobalFunction("flash.net", "navigateToURL", Noop);
+  Class* mouse = m.DefineNativeClass("flash.ui", "Mouse", obj);
+  m.AddMethod(mouse, "hide", Noop, true);
+  m.AddMethod(mouse, "show", Noop, true);
+  Class* sound = m.DefineNativeClass("flash.media", "Sound", dispatcher);
+  avm2::SetNativeCtor(m, sound, SoundCtor);
+  m.AddMethod(sound, "play", SoundPlay);
+  m.AddMethod(sound, "load", Noop);
+  m.AddMethod(sound, "close", Noop);
+  m.AddGetter(sound, "length", SoundLength);
+  Class* channel = m.DefineNativeClass("flash.media", "SoundChannel", dispatcher);
+  m.AddMethod(channel, "stop", Noop);
+  m.AddGetter(channel, "position", SoundLength);
+  m.AddGetter(channel, "soundTransform", ReturnNull);
+  m.AddSetter(channel, "soundTransform", DoIgnore);
+  Class* soundTransform = m.DefineNativeClass("flash.media", "SoundTransform", obj, nullptr, true);
+  (void)soundTransform;
+  Class* bitmapFilter = m.DefineNativeClass("flash.filters", "BitmapFilter", obj, nullptr, true);
+  m.AddMethod(bitmapFilter, "clone", FilterClone);
+  struct FC {
+    const char* name;
+    avm2::NativeFn ctor;
+  };
+  for (const FC& fc : {FC{"BlurFilter", FilterCtor<0>}, FC{"GlowFilter", FilterCtor<1>},
+                       FC{"DropShadowFilter", FilterCtor<2>}, FC{"BevelFilter", FilterCtor<3>},
+                       FC{"ColorMatrixFilter", ColorMatrixCtor}}) {
+    Class* c = m.DefineNativeClass("flash.filters", fc.name, bitmapFilter, nullptr, true);
+    avm2::SetNativeCtor(m, c, fc.ctor);
+  }
+  Class* quality = m.DefineNativeClass("flash.filters", "BitmapFilterQuality", obj);
+  m.AddConst(quality, "LOW", Value::Int(1));
+  m.AddConst(quality, "MEDIUM", Value::Int(2));
+  m.AddConst(quality, "HIGH", Value::Int(3));
+  Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
+  m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
+  // Classes a movie may make that do nothing here yet: named once in the log.
+  Class* bitmapData = m.DefineNativeClass("flash.display", "BitmapData", obj, AllocFlash);
+  avm2::SetNativeCtor(m, bitmapData, BdCtor);
+  m.AddGetter(bitmapData, "width", BdWidth);
+  m.AddGetter(bitmapData, "height", BdHeight);
+  m.AddGetter(bitmapData, "transparent", BdTransparent);
+  m.AddGetter(bitmapData, "rect", BdRect);
+  m.AddMethod(bitmapData, "fillRect", BdFillRect);
+  m.AddMethod(bitmapData, "setPixel", BdSetPixel<false>);
+  m.AddMethod(bitmapData, "setPixel32", BdSetPixel<true>);
+  m.AddMethod(bitmapData, "getPixel", BdGetPixel<false>);
+  m.AddMethod(bitmapData, "getPixel32", BdGetPixel<true>);
+  m.AddMethod(bitmapData, "clone", BdClone);
+  m.AddMethod(bitmapData, "copyPixels", BdCopyPixels);
+  m.AddMethod(bitmapData, "dispose", BdDispose);
+  m.AddMethod(bitmapData, "draw", BdDraw);
+  m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
+  m.AddMethod(bitmapData, "lock", Noop);
+  m.AddMethod(bitmapData, "unlock", Noop);
+  for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
+                        "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
+                        "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
+                        "flash.display::Shader", "flash.text::StyleSheet"}) {
+    const std::string s = q;
+    const auto sep = s.find("::");
+    Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass
+                  : s.find("Sound") != std::string::npos || s.find("URL") != std::string::npos ? dispatcher
+                                                                                                : obj;
+    Class* c = m.DefineNativeClass(s.substr(0, sep), s.substr(sep + 2), base, AllocFlash, true);
+    avm2::SetNativeCtor(m, c, SkippedCtor);
+  }
+}
+
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+
+std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) { return std::make_unique<As3Display>(stage); }
+
+}  // namespace quarvel::player
