@@ -17,13 +17,14 @@ const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
 // Floors that only go up: the number of reference frames within a mean
 // absolute difference of 3.
 constexpr int kNoScriptPassFloor = 66;
-constexpr int kScriptPassFloor = 59;
-constexpr int kAvm2PassFloor = 22;  // of the rows marked avm2-script
+constexpr int kScriptPassFloor = 70;
+constexpr int kAvm2PassFloor = 23;  // of the rows marked avm2-script
+constexpr int kAvm1PassFloor = 47;  // of the rows marked avm1-script
 
 TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
   if (!std::filesystem::exists(kCorpus + "/MANIFEST.tsv")) GTEST_SKIP() << "no corpus at " << kCorpus;
   const char* out = std::getenv("QUARVEL_CORPUS_OUT");
-  int noScript = 0, noScriptPass = 0, script = 0, scriptPass = 0, avm2 = 0, avm2Pass = 0;
+  int noScript = 0, noScriptPass = 0, script = 0, scriptPass = 0, avm1 = 0, avm1Pass = 0, avm2 = 0, avm2Pass = 0;
   for (const auto& f : ReadCorpusManifest(kCorpus)) {
     const Comparison c = CompareWithReference(kCorpus, f, out ? out : "");
     const bool pass = c.rendered && c.mad <= 3.0;
@@ -33,14 +34,19 @@ TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
       ++avm2;
       avm2Pass += pass ? 1 : 0;
     }
+    if (f.exercises.find("avm1-script") != std::string::npos) {
+      ++avm1;
+      avm1Pass += pass ? 1 : 0;
+    }
     std::printf("%s %-6s mad %6.2f psnr %5.1f %s %s\n", pass ? "PASS" : "FAIL", f.noScript ? "plain" : "script",
                 c.mad, c.psnr, f.reference.c_str(), c.error.c_str());
   }
-  std::printf("no-script: %d of %d within MAD 3; script: %d of %d (ActionScript 3: %d of %d)\n", noScriptPass, noScript,
-              scriptPass, script, avm2Pass, avm2);
+  std::printf("no-script: %d of %d within MAD 3; script: %d of %d (ActionScript 1/2: %d of %d; ActionScript 3: %d of %d)\n",
+              noScriptPass, noScript, scriptPass, script, avm1Pass, avm1, avm2Pass, avm2);
   EXPECT_GE(noScriptPass, kNoScriptPassFloor);
   EXPECT_GE(scriptPass, kScriptPassFloor);
   EXPECT_GE(avm2Pass, kAvm2PassFloor);
+  EXPECT_GE(avm1Pass, kAvm1PassFloor);
 }
 
 // Device text fills the font caches of Cairo and fontconfig; free them so
