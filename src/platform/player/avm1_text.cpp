@@ -455,7 +455,7 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     p.color = static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))) & 0xFFFFFF;
     f.SetFormat(0, f.Length(), p);
     f.SetNewFormat(p);
-  } else if (low == "autosize") opts().autoSize = ParseAutoSize(vm, v);
+  } else if (low == "autosize") f.SetAutoSize(ParseAutoSize(vm, v));
   else if (low == "wordwrap") opts().wordWrap = vm.ToBool(v);
   else if (low == "multiline") opts().multiline = vm.ToBool(v);
   else if (low == "border") opts().border = vm.ToBool(v);

@@ -144,6 +144,23 @@ TEST(Avm1TextField, TextMeasuresAndAutoSizes) {
   EXPECT_EQ(r.Get("wrap"), "true");
 }
 
+TEST(Avm1TextField, TurningAutoSizeOffKeepsTheBoxItGave) {
+  // A field made with no height, sized by autoSize on a sample text, then
+  // fixed: its later text shows in that box.
+  Actions a = MakeField(0, 0, 60, 0);
+  a.Append(Set(Var("t"), "autoSize", Str("left")));
+  a.Append(Set(Var("t"), "text", Str("8")));
+  Assign(a, "hAuto", Member(Var("t"), "_height"));
+  a.Append(Set(Var("t"), "autoSize", Str("none")));
+  a.Append(Set(Var("t"), "text", Str("1.00")));
+  Assign(a, "hFixed", Member(Var("t"), "_height"));
+  Assign(a, "wFixed", Member(Var("t"), "_width"));
+  Played r(Script(a));
+  EXPECT_GT(std::stod(r.Get("hAuto")), 10);
+  EXPECT_EQ(r.Get("hFixed"), r.Get("hAuto"));
+  EXPECT_LT(std::stod(r.Get("wFixed")), 60);  // the sample's width, not the width it was made with
+}
+
 TEST(Avm1TextField, TextFormatsSetAndReadRanges) {
   Actions a = MakeField(0, 0, 100, 20);
   a.Append(Set(Var("t"), "text", Str("Hello")));

@@ -768,6 +768,19 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
 double TextField::Width() const { return opts_.autoSize == AutoSize::kNone ? width_ : Laid().boxWidth; }
 double TextField::Height() const { return opts_.autoSize == AutoSize::kNone ? height_ : Laid().boxHeight; }
 
+void TextField::SetAutoSize(AutoSize a) {
+  // A field keeps the box autoSize last gave it: components size their
+  // fields by autoSizing a sample text, then turn autoSize off.
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) {
+    const Layout& l = Laid();
+    x_ += l.boxX;
+    width_ = l.boxWidth;
+    height_ = l.boxHeight;
+  }
+  opts_.autoSize = a;
+  Touch();
+}
+
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
   width_ = std::max(0.0, w);

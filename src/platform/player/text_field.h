@@ -90,6 +90,7 @@ class TextField {
   double Height() const;
   void SetWidth(double w);
   void SetHeight(double h);
+  void SetAutoSize(AutoSize a);
   // The whole box; a negative size reaches left of or above the origin.
   void SetBox(double x, double y, double w, double h);
 
