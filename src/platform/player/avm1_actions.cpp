@@ -584,8 +584,7 @@ void Avm1::ActStringExtract(ActionFrame& f) { Extract(f, false); }
 void Avm1::ActMBStringExtract(ActionFrame& f) { Extract(f, true); }
 
 void Avm1::ActToInteger(ActionFrame& f) {
-  const double d = ToNumber(f.Pop());
-  f.Push(AsValue::Number(std::isnan(d) ? 0 : std::trunc(d)));
+  f.Push(AsValue::Number(ToInt32(ToNumber(f.Pop()))));
 }
 
 void Avm1::ActCharToAscii(ActionFrame& f) {

@@ -192,6 +192,20 @@ TEST(Avm1Values, NumbersPrintAsTheyDoInFlash) {
   EXPECT_EQ(v4.Get("inf"), "#ERROR#");
 }
 
+TEST(Avm1Values, IntWrapsToThirtyTwoBits) {
+  // int(x) (ToInteger) keeps 32 bits as Flash does: infinities and NaN are 0.
+  Actions a;
+  Assign(a, "inf", Op(Bin(Int(1), Int(0), 0x0D), 0x18));
+  Assign(a, "nan", Op(Str("x"), 0x18));
+  Assign(a, "neg", Op(Actions().PushDouble(-2.7), 0x18));
+  Assign(a, "wrap", Op(Actions().PushDouble(3000000000.0), 0x18));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("inf"), "0");
+  EXPECT_EQ(r.Get("nan"), "0");
+  EXPECT_EQ(r.Get("neg"), "-2");
+  EXPECT_EQ(r.Get("wrap"), "-1294967296");
+}
+
 TEST(Avm1Values, StringsExtractAndConvert) {
   Actions a;
   Assign(a, "mid", Actions().PushString("abcdef").PushInt(2).PushInt(3).Raw(kStringExtract));
