@@ -15,6 +15,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::cli {
@@ -45,10 +46,30 @@ PrivateFolder::PrivateFolder(const std::string& prefix) : owner_(::getpid()) {
   std::error_code ec;
   fs::path base = fs::temp_directory_path(ec);
   if (ec) base = "/tmp";
-  std::string pattern = (base / (prefix + "-XXXXXX")).string();
+  RemoveAbandonedFolders(base, prefix);
+  // The owner's process id in the name lets a later run tell an abandoned
+  // folder (its owner was killed) from one in use.
+  std::string pattern = (base / (prefix + "-" + std::to_string(owner_) + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr)
     throw CommandError(base.string() + ": cannot make a private working folder: " + std::strerror(errno));
   path_ = pattern;
+}
+
+void RemoveAbandonedFolders(const fs::path& base, const std::string& prefix) {
+  std::error_code ec;
+  const std::string start = prefix + "-";
+  for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(start, 0) != 0) continue;
+    const std::string rest = name.substr(start.size());
+    const auto dash = rest.find('-');
+    if (dash == std::string::npos || dash == 0 || dash > 9) continue;
+    if (rest.find_first_not_of("0123456789") != dash) continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
+    if (paths::ProcessAlive(pid)) continue;
+    std::error_code rm;
+    fs::remove_all(it->path(), rm);
+  }
 }
 
 PrivateFolder::~PrivateFolder() {

@@ -51,7 +51,8 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
 void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out);
 
 // A new private folder under the system's temporary folder, removed by the
-// destructor with everything in it.
+// destructor with everything in it; its name carries the owner's process id.
+// Making one first removes the folders of that prefix whose owner is gone.
 class PrivateFolder {
  public:
   explicit PrivateFolder(const std::string& prefix);
@@ -64,5 +65,9 @@ class PrivateFolder {
   std::filesystem::path path_;
   pid_t owner_;
 };
+
+// Removes prefix-<pid>-* folders under `base` whose process no longer runs
+// (left by a run that was killed).
+void RemoveAbandonedFolders(const std::filesystem::path& base, const std::string& prefix);
 
 }  // namespace quarvel::cli
