@@ -7,6 +7,7 @@
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_geom.h"
 #include "platform/player/bitmap_data.h"
+#include "platform/player/drawing.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -27,55 +28,12 @@ AsObject* ArraySelf(const AsValue& self) {
 
 // ---- drawing API
 
-constexpr std::size_t kMaxDrawingEdges = std::size_t{1} << 18;
-
 Drawing* Pen(Avm1& vm, const AsValue& self) {
   TimelineState* tl = ClipTimeline(vm, self);
   if (!tl) return nullptr;
   if (!tl->drawing) tl->drawing = std::make_shared<Drawing>();
   tl->drawing->version = NextDrawingVersion();  // about to change: the next paint must draw
   return tl->drawing.get();
-}
-
-ShapeLayer& TopLayer(Drawing& d) {
-  if (d.geometry.layers.empty()) d.geometry.layers.emplace_back();
-  return d.geometry.layers.back();
-}
-
-void Grow(Drawing& d, double x, double y, double margin) {
-  Rect& b = d.geometry.bounds;
-  const auto x0 = static_cast<std::int32_t>(std::floor(x - margin)), x1 = static_cast<std::int32_t>(std::ceil(x + margin));
-  const auto y0 = static_cast<std::int32_t>(std::floor(y - margin)), y1 = static_cast<std::int32_t>(std::ceil(y + margin));
-  if (!d.hasBounds) {
-    b = Rect{x0, x1, y0, y1};
-    d.hasBounds = true;
-    return;
-  }
-  b.xmin = std::min(b.xmin, x0), b.xmax = std::max(b.xmax, x1);
-  b.ymin = std::min(b.ymin, y0), b.ymax = std::max(b.ymax, y1);
-}
-
-void AddEdge(Drawing& d, const Edge& e, bool fillOnly = false) {
-  if (d.edges >= kMaxDrawingEdges) return;
-  ++d.edges;
-  ShapeLayer& layer = TopLayer(d);
-  double margin = 0;
-  if (d.filling && !layer.fillPaths.empty()) layer.fillPaths[0].push_back(e);
-  if (!fillOnly && d.line >= 0 && d.line < static_cast<int>(layer.linePaths.size())) {
-    layer.linePaths[static_cast<std::size_t>(d.line)].push_back(e);
-    margin = layer.lines[static_cast<std::size_t>(d.line)].width / 2;
-  }
-  Grow(d, e.x0, e.y0, margin);
-  Grow(d, e.x1, e.y1, margin);
-  if (e.curve) Grow(d, e.cx, e.cy, margin);
-  d.penX = e.x1, d.penY = e.y1;
-}
-
-void CloseContour(Drawing& d) {
-  if (d.filling && (d.penX != d.startX || d.penY != d.startY)) {
-    const double x = d.penX, y = d.penY;
-    AddEdge(d, Edge{x, y, 0, 0, d.startX, d.startY, false}, true);
-  }
 }
 
 // A coordinate in twips: as Flash converts them, NaN (a missing or
@@ -95,22 +53,6 @@ Rgba ColorArg(Avm1& vm, const AsValue& rgb, const AsValue& alpha) {
               static_cast<std::uint8_t>(std::isnan(a) ? 255 : std::clamp(a, 0.0, 100.0) * 255 / 100 + 0.5)};
 }
 
-void StartFill(Drawing& d, const FillStyle& f) {
-  CloseContour(d);
-  ShapeLayer layer;
-  layer.fills.push_back(f);
-  layer.fillPaths.emplace_back();
-  d.line = -1;
-  if (d.hasLineStyle) {
-    layer.lines.push_back(d.lineStyle);
-    layer.linePaths.emplace_back();
-    d.line = 0;
-  }
-  if (d.geometry.layers.size() < 100000) d.geometry.layers.push_back(std::move(layer));
-  d.filling = true;
-  d.startX = d.penX, d.startY = d.penY;
-}
-
 AsValue DrBeginFill(Avm1& vm, const AsValue& self, AsArgs a) {
   const bool none = a.empty() || a[0].IsUndefined();
   FillStyle f;
@@ -118,11 +60,10 @@ AsValue DrBeginFill(Avm1& vm, const AsValue& self, AsArgs a) {
   Drawing* d = Pen(vm, self);
   if (!d) return {};
   if (none) {
-    CloseContour(*d);
-    d->filling = false;
+    drawing::EndFill(*d);
     return {};
   }
-  StartFill(*d, f);
+  drawing::StartFill(*d, f);
   return {};
 }
 
@@ -208,7 +149,7 @@ AsValue DrBeginGradientFill(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!GradientFill(vm, a, f)) return {};
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  StartFill(*d, f);
+  drawing::StartFill(*d, f);
   return {};
 }
 
@@ -229,7 +170,7 @@ AsValue DrBeginBitmapFill(Avm1& vm, const AsValue& self, AsArgs a) {
   Drawing* d = Pen(vm, self);
   if (!d) return {};
   if (std::find(d->bitmaps.begin(), d->bitmaps.end(), bmp) == d->bitmaps.end()) d->bitmaps.push_back(bmp);
-  StartFill(*d, f);
+  drawing::StartFill(*d, f);
   return {};
 }
 
@@ -256,29 +197,14 @@ AsValue DrLineStyle(Avm1& vm, const AsValue& self, AsArgs a) {
     const double ml = Num(vm, a, 7);
     if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
   }
-  Drawing* d = Pen(vm, self);
-  if (!d) return {};
-  d->lineStyle = l;
-  d->hasLineStyle = true;
-  ShapeLayer& layer = TopLayer(*d);
-  if (layer.lines.size() >= 10000) return {};
-  layer.lines.push_back(l);
-  layer.linePaths.emplace_back();
-  d->line = static_cast<int>(layer.lines.size() - 1);
+  if (Drawing* d = Pen(vm, self)) drawing::SetLineStyle(*d, l);
   return {};
 }
 
 AsValue DrLineGradientStyle(Avm1& vm, const AsValue& self, AsArgs a) {
   FillStyle f;
   if (!GradientFill(vm, a, f)) return {};
-  Drawing* d = Pen(vm, self);
-  if (!d || d->line < 0) return {};
-  ShapeLayer& layer = TopLayer(*d);
-  if (d->line >= static_cast<int>(layer.lines.size())) return {};
-  LineStyle& l = layer.lines[static_cast<std::size_t>(d->line)];
-  l.hasFill = true;
-  l.fill = f;
-  d->lineStyle = l;
+  if (Drawing* d = Pen(vm, self)) drawing::SetLineFill(*d, f);
   return {};
 }
 
@@ -287,9 +213,7 @@ AsValue DrMoveTo(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  CloseContour(*d);
-  d->penX = d->startX = x;
-  d->penY = d->startY = y;
+  drawing::MoveTo(*d, x, y);
   return {};
 }
 
@@ -298,7 +222,7 @@ AsValue DrLineTo(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!Coord(vm, a, 0, x) || !Coord(vm, a, 1, y)) return {};
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  AddEdge(*d, Edge{d->penX, d->penY, 0, 0, x, y, false});
+  drawing::LineTo(*d, x, y);
   return {};
 }
 
@@ -307,15 +231,14 @@ AsValue DrCurveTo(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!Coord(vm, a, 0, cx) || !Coord(vm, a, 1, cy) || !Coord(vm, a, 2, x) || !Coord(vm, a, 3, y)) return {};
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  AddEdge(*d, Edge{d->penX, d->penY, cx, cy, x, y, true});
+  drawing::CurveTo(*d, cx, cy, x, y);
   return {};
 }
 
 AsValue DrEndFill(Avm1& vm, const AsValue& self, AsArgs) {
   Drawing* d = Pen(vm, self);
   if (!d) return {};
-  CloseContour(*d);
-  d->filling = false;
+  drawing::EndFill(*d);
   return {};
 }
 

@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "platform/player/avm2/builtins_util.h"
-#include "platform/player/avm2/display_drawing.h"
+#include "platform/player/drawing.h"
 #include "platform/player/movie_library.h"
 #include "platform/player/paint.h"
 #include "platform/player/stage.h"

@@ -1,4 +1,4 @@
-#include "platform/player/avm2/display_drawing.h"
+#include "platform/player/drawing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -163,8 +163,6 @@ void RoundRectangle(Drawing& d, double x, double y, double w, double h, double e
     Rectangle(d, x, y, w, h);
     return;
   }
-  const double k = 1 - 1 / std::sqrt(2.0);  // where a quarter arc's midpoint lies, per radius
-  (void)k;
   MoveTo(d, x + w, y + h - ry);
   // Each corner: two quadratic pieces of a quarter ellipse.
   auto corner = [&](double cx, double cy, double startAngle) {

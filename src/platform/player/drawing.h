@@ -1,6 +1,7 @@
 #pragma once
-// The drawing API of ActionScript 3's Graphics, into the stage's Drawing
-// model (what the renderer draws below a timeline's children). Twips.
+// The drawing API of both script machines (ActionScript 1/2 MovieClip
+// drawing, ActionScript 3 Graphics), into the stage's Drawing model (what
+// the renderer draws below a timeline's children). Twips.
 
 #include "platform/player/stage.h"
 
