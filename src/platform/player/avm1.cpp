@@ -705,6 +705,12 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
   if (under && (EqualsNoCase(name, "_root") || EqualsNoCase(name, "_level0"))) return ClipValue(kRootClip);
+  if (under) {
+    if (const int level = LevelNumber(Lower(name)); level > 0) {
+      const ClipHandle h = stage_.Level(level, false);
+      return h == kNoClip ? AsValue{} : ClipValue(h);
+    }
+  }
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
@@ -1005,7 +1011,7 @@ void Avm1::RunUnloads() {
 }
 
 void Avm1::BeginFrame(std::int64_t ms) {
-  stepBudget_ = budgetSpent_ ? kMaxActionsPerFrame / 16 : kMaxActionsPerFrame;
+  stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
   budgetSpent_ = false;
   steps_ = 0;
   aborted_ = false;

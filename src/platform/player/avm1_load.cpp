@@ -17,6 +17,7 @@
 #include "platform/player/avm1.h"
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
+#include "platform/player/image_decoder.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -180,6 +181,32 @@ void DecodeInto(Avm1& vm, const AsValue& into, const std::string& text) {
 
 // ---- completing loads
 
+enum class Content { kUnknown, kPicture, kMovie };
+
+Content ContentOf(const std::string& data) {
+  auto starts = [&](std::string_view magic) { return data.compare(0, magic.size(), magic) == 0; };
+  if (starts("\xFF\xD8") || starts("\x89PNG") || starts("GIF8")) return Content::kPicture;
+  if (data.size() >= 8 && (starts("FWS") || starts("CWS") || starts("ZWS"))) return Content::kMovie;
+  return Content::kUnknown;
+}
+
+// A JPEG, PNG or GIF file as a picture; nullptr when it cannot be read.
+std::shared_ptr<const Character> DecodePicture(Avm1& vm, const std::string& data) {
+  try {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    SurfacePtr surface = DecodeJpegTagImage(bytes, {}, {});
+    if (!surface) return nullptr;
+    auto def = std::make_shared<BitmapDef>();
+    def->width = cairo_image_surface_get_width(surface.get());
+    def->height = cairo_image_surface_get_height(surface.get());
+    if (!vm.Charge(static_cast<std::size_t>(def->width) * static_cast<std::size_t>(def->height) * 4)) return nullptr;
+    def->surface = std::move(surface);
+    return def;
+  } catch (const ImageError&) {
+    return nullptr;
+  }
+}
+
 void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
   std::string text;
   const fs::path file = r.refused ? fs::path() : LocalFile(vm, r.url);
@@ -207,14 +234,30 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         Broadcast(vm, r.loader, "onLoadInit", {r.target});
         break;
       }
-      if (!ok) {
+      // The clip takes the picture or movie in the frame the file arrives.
+      Stage& stage = vm.GetStage();
+      const ClipHandle clip = vm.ClipOf(r.target);
+      bool shown = false;
+      if (ok) {
+        switch (ContentOf(text)) {
+          case Content::kPicture:
+            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture));
+            break;
+          case Content::kMovie:
+            shown = vm.Charge(text.size()) &&
+                    stage.LoadMovieInto(clip, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+            break;
+          case Content::kUnknown:
+            break;
+        }
+      }
+      if (!shown) {
         if (!r.loader.IsUndefined()) {
-          Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String("URLNotFound"), AsValue::Number(0)});
+          Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
+                                                  AsValue::Number(0)});
         }
         break;
       }
-      // The file is there, but its frames or picture are not drawn into the clip.
-      vm.Skip("loading a movie or picture into a clip");
       if (r.loader.IsUndefined()) break;
       const double n = static_cast<double>(text.size());
       Broadcast(vm, r.loader, "onLoadStart", {r.target});
@@ -336,13 +379,23 @@ AsValue LvCtor(Avm1&, const AsValue& self, AsArgs) { return self; }
 
 // ---- clips
 
-// A clip by value: a clip, a target path, or a level number (_level0 only).
-AsValue ClipTarget(Avm1& vm, ClipHandle base, const AsValue& v) {
+// A clip by value: a clip, a target path, or a level by number or name;
+// a level that is not there yet is made when `makeLevel`.
+AsValue ClipTarget(Avm1& vm, ClipHandle base, const AsValue& v, bool makeLevel) {
   if (v.type == AsValue::Type::kClip) return vm.ClipOf(v) != kNoClip ? v : AsValue{};
-  if (v.type == AsValue::Type::kNumber) return v.num == 0 ? vm.ClipValue(kRootClip) : AsValue{};
-  const std::string path = vm.ToString(v);
-  if (path == "_level0") return vm.ClipValue(kRootClip);
-  const ClipHandle h = vm.GetStage().Resolve(base, path);
+  Stage& stage = vm.GetStage();
+  int level = -1;
+  if (v.type == AsValue::Type::kNumber) {
+    level = v.num >= 0 && v.num < 2e9 ? static_cast<int>(v.num) : -1;
+  } else {
+    level = LevelNumber(avm1_detail::Lower(vm.ToString(v)));
+  }
+  if (level >= 0) {
+    const ClipHandle h = stage.Level(level, makeLevel);
+    return h == kNoClip ? AsValue{} : vm.ClipValue(h);
+  }
+  if (v.type == AsValue::Type::kNumber) return {};
+  const ClipHandle h = stage.Resolve(base, vm.ToString(v));
   return h == kNoClip ? AsValue{} : vm.ClipValue(h);
 }
 
@@ -390,17 +443,14 @@ AsValue MclRemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!Self(self) || a.size() < 2) return AsValue::Bool(false);
-  const AsValue target = ClipTarget(vm, kRootClip, a[1]);
-  if (target.IsUndefined()) {
-    vm.Skip("loading into a level");
-    return AsValue::Bool(false);
-  }
+  const AsValue target = ClipTarget(vm, kRootClip, a[1], true);
+  if (target.IsUndefined()) return AsValue::Bool(false);
   Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, false, 0});
   return AsValue::Bool(true);
 }
 
 AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
-  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0));
+  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0), false);
   if (target.IsUndefined()) return AsValue::Bool(false);
   vm.GetStage().UnloadClip(vm.ClipOf(target));
   return AsValue::Bool(true);
@@ -450,10 +500,10 @@ bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string
     vm.Skip("getURL (no browser)");
     return true;
   }
-  AsValue clip = level ? (lowerTarget == "_level0" ? vm.ClipValue(kRootClip) : AsValue{})
-                       : ClipTarget(vm, base, AsValue::String(target));
+  // Unloading a level that is not there makes none.
+  AsValue clip = ClipTarget(vm, base, AsValue::String(target), !url.empty() || loadVariables);
   if (clip.IsUndefined()) {
-    vm.Skip(level ? "loading into a level" : "loading into a missing clip");
+    if (!level) vm.Skip("loading into a missing clip");
     return true;
   }
   if (loadVariables) {

@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers for the built-in classes: script expressions built as byte
 // code, a movie that runs them once, and its variables read back as text.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -172,6 +173,19 @@ class TempFolder {
  private:
   std::filesystem::path root_, dir_;
 };
+
+// A PNG file of w x h pixels of one colour (straight ARGB).
+inline void WritePng(const std::filesystem::path& file, int w, int h, std::uint32_t argb) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgba(cr, ((argb >> 16) & 255) / 255.0, ((argb >> 8) & 255) / 255.0, (argb & 255) / 255.0,
+                        (argb >> 24) / 255.0);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  EXPECT_EQ(cairo_surface_write_to_png(s, file.string().c_str()), CAIRO_STATUS_SUCCESS);
+  cairo_surface_destroy(s);
+}
 
 // A movie written into `folder` and played from there (so that it finds
 // the files beside it), with an optional sound listener.

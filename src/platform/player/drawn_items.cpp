@@ -44,6 +44,7 @@ class Lister {
       item.maskSerial = inst.maskSerial;
       item.scriptMask = inst.scriptMask;
       item.ownList = inst.sprite != nullptr;
+      if (inst.sprite) item.lib = inst.sprite->lib;
       item.text = inst.text;
       if (inst.field) item.field = inst.field->Look();
       item.parent = parent;

@@ -13,6 +13,8 @@
 
 namespace quarvel::player {
 
+struct MovieLibrary;
+
 struct TimelineState;
 namespace text {
 struct TextLook;
@@ -26,6 +28,8 @@ struct DrawnItem {
   int level = 0;  // sprite nesting; -1: the main timeline itself
   int depth = 0;
   const Character* def = nullptr;
+  // A clip holding a loaded movie: the library its content's ids name.
+  const MovieLibrary* lib = nullptr;
   Matrix matrix;
   ColorTransform cxform;
   std::uint16_t ratio = 0;

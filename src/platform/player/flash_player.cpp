@@ -154,6 +154,10 @@ std::int32_t FlashPlayer::BackgroundColor() const {
     const Rgba c = *impl_->lib->background;
     return (c.r << 16) | (c.g << 8) | c.b;
   }
+  // A movie loaded into a level may set it.
+  if (impl_->stage) {
+    if (const auto c = impl_->stage->LoadedBackground()) return (c->r << 16) | (c->g << 8) | c->b;
+  }
   return 0xFFFFFF;
 }
 
