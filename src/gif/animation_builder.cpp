@@ -1,5 +1,6 @@
 #include "gif/animation_builder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -45,6 +46,7 @@ void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_in
   auto gce = std::make_unique<TGIFGraphicControlExtension>(f);
   gce->SetDelay(delay_);
   if (transparent_index >= 0) {
+    if (f->ColorMap().Count() > 0 && transparent_index >= f->ColorMap().Count()) f->ColorMap().Add(gdi::Color{});
     gce->SetTransparent(true);
     gce->SetTransparentColorIndex(transparent_index);
     f->CropToOpaque();
@@ -151,12 +153,16 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent
         }
       }
     }
+    // The transparent index must lie in the frame's table: the highest one no
+    // changed pixel uses, or one entry more when a short table uses them all.
+    const int table = cur.Empty() ? 256 : cur.ActiveColorMap().Count();
     int transparent = -1;
-    for (int t = 255; t >= 0; --t)
+    for (int t = std::min(table, 256) - 1; t >= 0; --t)
       if (!used[std::size_t(t)]) {
         transparent = t;
         break;
       }
+    if (transparent < 0 && table < 256) transparent = table;
     const long long total = (long long)w * h;
     // A merged delay must fit the 16-bit field; past it the frame is added.
     const bool can_merge = last_gce_ != nullptr && last_gce_->Delay() + delay_ <= 65535;

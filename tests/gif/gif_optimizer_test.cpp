@@ -168,6 +168,34 @@ TEST_F(OptimizeBuild, TransparentBuildsShowTheAlphaOfTheFramesEveryWay) {
         }
 }
 
+// A movie of few colours gets a short shared palette: the difference
+// frames' transparent index must still lie in the frame's table.
+TEST_F(OptimizeBuild, QuantDifferenceFramesOfAFewColourMovie) {
+  for (int n = 1; n <= 8; ++n) {
+    Bitmap b(48, 32, gdi::PixelFormat::pfDevice);
+    b.Fill(Color{240, 240, 240});
+    gdi::FillRect(b, {n * 4, 8, n * 4 + 10, 18}, Color{200, 30, 30});
+    gdi::FillRect(b, {2, 24, 46, 30}, Color{30, 30, 200});
+    capture::SaveFrameFile(b, n);
+  }
+  BuildOptions o;
+  o.frame_count = 8;
+  o.palette = PaletteChoice::kQuant;
+  o.size = SizeChoice::kBestQuality;
+  const BuildResult whole = BuildAnimation(o);
+  o.size = SizeChoice::kSmallerSize;
+  const BuildResult diff = BuildAnimation(o);
+  EXPECT_GT(diff.optimized_frames, 0);
+  TStream a, b;
+  whole.image->SaveToStream(a);
+  ASSERT_NO_THROW(diff.image->SaveToStream(b));
+  const auto want = ShownPictures(DecodeWithGiflib(a));
+  const auto got = ShownPictures(DecodeWithGiflib(b));
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].pixels == want[i].pixels) << i;
+  ExpectSamePictures(*diff.image, OptimizeAnimation(*diff.image), "few colours");
+}
+
 TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
   SaveMovingBall(12);
   BuildOptions o;
