@@ -691,6 +691,13 @@ capture::CropZoom MainWindow::CurrentCropZoom() const {
 
 void MainWindow::OnSaveAvi() {
   if (busy_) return;
+  // An AVI holds no alpha; the movie draws its edges best onto the colour wanted.
+  if (capture_alpha_) {
+    prompts_.Message(this, QStringLiteral("The capture has a transparent background, which an AVI cannot keep. "
+                                          "Choose a background colour and capture again, or save a GIF, or WebM, "
+                                          "WebP or APNG on \"Save Video\"."));
+    return;
+  }
   codec_box_.selected = codec_->currentIndex();
   const QString path = ChooseSaveFile(QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
   if (path.isEmpty()) return;

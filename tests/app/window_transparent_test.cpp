@@ -1,6 +1,7 @@
 // A capture on a transparent background in the window: the thumbnails and
-// the frame preview show the clear pixels over a checkerboard, and "Save to
-// GIF" writes them as the transparent colour, read back by giflib.
+// the frame preview show the clear pixels over a checkerboard, "Save to GIF"
+// writes them as the transparent colour, read back by giflib, and "Save to
+// AVI" says why it cannot.
 
 #include <QComboBox>
 #include <QLabel>
@@ -84,6 +85,18 @@ TEST_F(TransparentWindowTest, SaveToGifWritesTheClearPixelsAsTheTransparentColou
     EXPECT_EQ(end[std::size_t(kBarY) * kWidth + kBarX], gif::testing::kBackground);
     EXPECT_NE(end[std::size_t(kOpaqueY) * kWidth + kOpaqueX], gif::testing::kBackground);
   }
+}
+
+TEST_F(TransparentWindowTest, SaveToAviIsRefusedWithTheWayOut) {
+  TransparentCapture();
+  const fs::path out = Home() / "clip.avi";
+  prompts.save_answers.push_back(QString::fromStdString(out.string()));
+  Click("saveAvi");
+  ASSERT_EQ(prompts.messages.size(), 1);
+  EXPECT_TRUE(prompts.messages.front().contains("transparent background")) << prompts.messages.front().toStdString();
+  EXPECT_TRUE(prompts.messages.front().contains("GIF"));
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(window->Busy());
 }
 
 }  // namespace
