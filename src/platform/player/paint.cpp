@@ -304,6 +304,8 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
+  // A mask covers with its fills only; Flash leaves its strokes out.
+  if (c.mask) return;
   // Strokes scale with the shape, unevenly too, as the format's player does;
   // a stroke thinner than a pixel, or one that must not scale, is drawn in
   // device space instead, at least one pixel wide.

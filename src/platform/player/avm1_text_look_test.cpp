@@ -1,0 +1,54 @@
+// How text fields and drawn lines look from ActionScript 2 on builder-made
+// movies: borders, line widths, masks, measured on the pixels drawn.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/player/avm1_test_script.h"
+
+namespace quarvel::player {
+namespace {
+
+using gdi::Color;
+using namespace script_test;
+
+constexpr Color cWhite{255, 255, 255}, cBlue{0, 0, 255};
+
+gdi::Bitmap Picture(Played& r) {
+  gdi::Bitmap bmp;
+  r.player.Paint(bmp);
+  return bmp;
+}
+
+// clip.moveTo and lineTo round a rectangle.
+void Rect(Actions& a, const std::string& clip, int x0, int y0, int x1, int y1) {
+  a.Append(Do(Method(Var(clip), "moveTo", {Int(x0), Int(y0)})));
+  for (auto [x, y] : {std::pair{x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}}) {
+    a.Append(Do(Method(Var(clip), "lineTo", {Int(x), Int(y)})));
+  }
+}
+
+TEST(Avm1Look, MasksCoverWithTheirFillsNotTheirStrokes) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("pad"), Int(1)})));
+  a.Append(Do(Method(Var("pad"), "beginFill", {Int(0x0000FF)})));
+  Rect(a, "pad", 0, 0, 100, 100);
+  a.Append(Do(Method(Var("pad"), "endFill")));
+  // A mask whose 10-pixel stroke reaches 5 pixels beyond its fill.
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("m"), Int(2)})));
+  a.Append(Do(Method(Var("m"), "lineStyle", {Int(10), Int(0xFF0000), Int(100)})));
+  a.Append(Do(Method(Var("m"), "beginFill", {Int(0)})));
+  Rect(a, "m", 20, 20, 80, 80);
+  a.Append(Do(Method(Var("m"), "endFill")));
+  a.Append(Do(Method(Var("pad"), "setMask", {Var("m")})));
+  Played r(Script(a));
+  const gdi::Bitmap bmp = Picture(r);
+  EXPECT_EQ(bmp.GetPixel(50, 50), cBlue);
+  EXPECT_EQ(bmp.GetPixel(22, 50), cBlue);
+  EXPECT_EQ(bmp.GetPixel(17, 50), cWhite);
+  EXPECT_EQ(bmp.GetPixel(50, 83), cWhite);
+}
+
+}  // namespace
+}  // namespace quarvel::player
