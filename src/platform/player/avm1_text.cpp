@@ -100,6 +100,15 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
 
 double Length(double a, double b) { return std::sqrt(a * a + b * b); }
 
+// A field's _x and _y are where its box starts, not its origin: autoSize
+// moving the box left moves _x with it. Bounds are whole twips.
+double BoxOffsetX(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.scaleX, inst.matrix.rotateSkew0) * f.ScriptX() * 20) / 20;
+}
+double BoxOffsetY(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.rotateSkew1, inst.matrix.scaleY) * f.ScriptY() * 20) / 20;
+}
+
 // ---- TextFormat objects -----------------------------------------------------------
 
 const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
@@ -404,8 +413,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     FieldObjects* fo = Objects(vm);
     auto it = fo ? fo->styleSheets.find(inst.serial) : decltype(fo->styleSheets.end()){};
     out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
-  } else if (low == "_x") out = AsValue::Number(m.translateX / 20.0);
-  else if (low == "_y") out = AsValue::Number(m.translateY / 20.0);
+  } else if (low == "_x") out = AsValue::Number(m.translateX / 20.0 + BoxOffsetX(inst, f));
+  else if (low == "_y") out = AsValue::Number(m.translateY / 20.0 + BoxOffsetY(inst, f));
   else if (low == "_xscale") out = AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
   else if (low == "_yscale") out = AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
   else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
@@ -497,9 +506,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     Matrix& m = inst.matrix;
     const double rot = std::atan2(m.rotateSkew0, m.scaleX);
     if (low == "_x") {
-      m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9)));
+      m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_y") {
-      m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9)));
+      m.translateY = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetY(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_xscale") {
       m.scaleX = d / 100 * std::cos(rot);
       m.rotateSkew0 = d / 100 * std::sin(rot);

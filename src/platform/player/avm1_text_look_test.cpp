@@ -50,5 +50,30 @@ TEST(Avm1Look, MasksCoverWithTheirFillsNotTheirStrokes) {
   EXPECT_EQ(bmp.GetPixel(50, 83), cWhite);
 }
 
+// A field that autoSize grows about its centre reports where its box starts,
+// and setting _x moves that edge.
+TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("t"), Int(1), Int(50), Int(10), Int(0), Int(0)})));
+  a.Append(SetMember(Var("t"), "autoSize", Str("center")));
+  a.Append(SetMember(Var("t"), "text", Str("centred words")));
+  Set(a, "w", Member(Var("t"), "_width"));
+  Set(a, "x", Member(Var("t"), "_x"));
+  Set(a, "y", Member(Var("t"), "_y"));
+  a.Append(SetMember(Var("t"), "_x", Int(5)));
+  Set(a, "moved", Member(Var("t"), "_x"));
+  a.Append(SetMember(Var("t"), "autoSize", Str("left")));
+  a.Append(SetMember(Var("t"), "text", Str("x")));
+  Set(a, "kept", Member(Var("t"), "_x"));
+  Played r(Script(a));
+  const double w = std::stod(r.Get("w")), x = std::stod(r.Get("x"));
+  EXPECT_GT(w, 20);
+  EXPECT_NEAR(x, 50 - w / 2, 0.05);
+  EXPECT_EQ(r.Get("y"), "10");
+  EXPECT_EQ(r.Get("moved"), "5");
+  // autoSize "left" keeps the left edge where it was.
+  EXPECT_EQ(r.Get("kept"), "5");
+}
+
 }  // namespace
 }  // namespace quarvel::player
