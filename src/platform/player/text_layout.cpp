@@ -322,7 +322,13 @@ class Shaper {
       s.advance += pos[g].x_advance * scale;
     }
     hb_buffer_destroy(buf);
-    for (std::size_t i = from; i < to; ++i) out[i].advance += f.letterSpacing;
+    // Device text moves the pen by whole pixels, letter spacing included;
+    // spacing that would move it back is dropped.
+    const double spacing = std::nearbyint(f.letterSpacing);
+    for (std::size_t i = from; i < to; ++i) {
+      const double advance = std::round(out[i].advance);
+      out[i].advance = advance + spacing > 0 ? advance + spacing : advance;
+    }
   }
 
  private:

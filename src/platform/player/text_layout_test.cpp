@@ -4,6 +4,9 @@
 #include "platform/player/text_layout.h"
 
 #include <cairo.h>
+
+#include <cmath>
+#include <initializer_list>
 #include <gtest/gtest.h>
 
 #include "platform/player/characters.h"
@@ -17,6 +20,13 @@ namespace {
 
 // Helvetica widths per 1000 units: what Arial, and so Liberation Sans, advance.
 constexpr double kH = 722, kE = 556, kL = 222, kO = 556, kA = 556, kB = 556, kC = 500, kSpace = 278;
+
+// Device text advances by whole pixels: the widths of characters at `size`.
+double Px(std::initializer_list<double> widths, double size) {
+  double sum = 0;
+  for (double w : widths) sum += std::round(w * size / 1000);
+  return sum;
+}
 
 StyledText Plain(const std::string& s, const Format& f) {
   StyledText t;
@@ -34,7 +44,7 @@ Format Arial(double size) {
 TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
   const Layout l = LayOut(Plain("Hello", Arial(12)), Box{});
   ASSERT_EQ(l.lines.size(), 1u);
-  EXPECT_NEAR(l.textWidth, (kH + kE + kL + kL + kO) * 12 / 1000, 0.05);
+  EXPECT_NEAR(l.textWidth, Px({kH, kE, kL, kL, kO}, 12), 1e-9);
   // Line height: ascent + descent of the font (0.905 + 0.212 em).
   EXPECT_NEAR(l.lines[0].ascent, 0.905 * 12, 0.05);
   EXPECT_NEAR(l.textHeight, (0.905 + 0.212) * 12, 0.05);
@@ -50,21 +60,21 @@ TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
 
 TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   Box box;
-  const double word = (kA + kB + kC) * 10 / 1000;  // "abc" at 10 px
-  box.width = 4 + 2 * word + kSpace * 10 / 1000 + 1;  // two words and a space
+  const double word = Px({kA, kB, kC}, 10);  // "abc" at 10 px
+  box.width = 4 + 2 * word + Px({kSpace}, 10) + 1;  // two words and a space
   box.wordWrap = true;
   const Layout l = LayOut(Plain("abc abc abc", Arial(10)), box);
   ASSERT_EQ(l.lines.size(), 2u);
   EXPECT_EQ(l.lines[0].first, 0u);
   EXPECT_EQ(l.lines[0].end, 8u);  // the space stays on the first line
   EXPECT_EQ(l.lines[1].first, 8u);
-  EXPECT_NEAR(l.lines[0].width, 2 * word + kSpace * 10 / 1000, 0.05);
+  EXPECT_NEAR(l.lines[0].width, 2 * word + Px({kSpace}, 10), 1e-9);
 
   // Without wrapping everything stays on one line.
   box.wordWrap = false;
   EXPECT_EQ(LayOut(Plain("abc abc abc", Arial(10)), box).lines.size(), 1u);
 
-  // A word wider than the box breaks where it must: 3 of 5.56 px fit in 20.
+  // A word wider than the box breaks where it must: 3 of 6 px fit in 20.
   box.width = 24;
   box.wordWrap = true;
   const Layout broken = LayOut(Plain("aaaaaaaaaa", Arial(10)), box);
@@ -90,7 +100,7 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
 TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   Box box;
   box.width = 104;  // 100 pixels inside the gutters
-  const double w = (kH + kE + kL + kL + kO) * 12 / 1000;
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
   Format f = Arial(12);
   f.align = Align::kCenter;
   EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + (100 - w) / 2, 0.05);
@@ -108,7 +118,7 @@ TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   Box box;
   box.width = 100;
   box.height = 50;
-  const double w = (kH + kE + kL + kL + kO) * 12 / 1000;
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
   box.autoSize = AutoSize::kLeft;
   Layout l = LayOut(Plain("Hello", Arial(12)), box);
   EXPECT_NEAR(l.boxWidth, w + 4, 0.05);
@@ -141,7 +151,7 @@ TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
 
 TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
   const Extent e = MeasureLine(U"abc", Arial(20));
-  EXPECT_NEAR(e.width, (kA + kB + kC) * 20 / 1000, 0.05);
+  EXPECT_NEAR(e.width, Px({kA, kB, kC}, 20), 1e-9);
   EXPECT_NEAR(e.ascent, 0.905 * 20, 0.05);
   EXPECT_NEAR(e.descent, 0.212 * 20, 0.05);
   // Letter spacing adds to every character.
