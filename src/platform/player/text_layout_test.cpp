@@ -21,6 +21,9 @@ namespace {
 // Helvetica widths per 1000 units: what Arial, and so Liberation Sans, advance.
 constexpr double kH = 722, kE = 556, kL = 222, kO = 556, kA = 556, kB = 556, kC = 500, kSpace = 278;
 
+// Line metrics are whole twips, the fraction dropped.
+double Twips(double px) { return std::trunc(px * 20 + 1e-9) / 20; }
+
 // Device text advances by whole pixels: the widths of characters at `size`.
 double Px(std::initializer_list<double> widths, double size) {
   double sum = 0;
@@ -47,7 +50,7 @@ TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
   EXPECT_NEAR(l.textWidth, Px({kH, kE, kL, kL, kO}, 12), 1e-9);
   // Line height: ascent + descent of the font (0.905 + 0.212 em).
   EXPECT_NEAR(l.lines[0].ascent, 0.905 * 12, 0.05);
-  EXPECT_NEAR(l.textHeight, (0.905 + 0.212) * 12, 0.05);
+  EXPECT_NEAR(l.textHeight, Twips(0.905 * 12) + Twips(0.212 * 12), 0.01);
   // The first line starts inside the 2-pixel gutter.
   EXPECT_NEAR(l.lines[0].x, 2, 1e-9);
   EXPECT_NEAR(l.lines[0].top, 2, 1e-9);
@@ -68,7 +71,14 @@ TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   EXPECT_EQ(l.lines[0].first, 0u);
   EXPECT_EQ(l.lines[0].end, 8u);  // the space stays on the first line
   EXPECT_EQ(l.lines[1].first, 8u);
-  EXPECT_NEAR(l.lines[0].width, 2 * word + Px({kSpace}, 10), 1e-9);
+  // and counts in its width: the line is left aligned.
+  EXPECT_NEAR(l.lines[0].width, 2 * word + 2 * Px({kSpace}, 10), 1e-9);
+  // Lines placed by their ink leave trailing spaces out.
+  Format right = Arial(10);
+  right.align = Align::kRight;
+  EXPECT_NEAR(LayOut(Plain("abc abc abc", right), box).lines[0].width, 2 * word + Px({kSpace}, 10), 1e-9);
+  EXPECT_EQ(LayOut(Plain(" ", right), box).textWidth, 0);
+  EXPECT_EQ(LayOut(Plain(" ", Arial(10)), box).textWidth, Px({kSpace}, 10));
 
   // Without wrapping everything stays on one line.
   box.wordWrap = false;
@@ -88,7 +98,7 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
   f.leading = 5;
   const Layout l = LayOut(Plain("a\rb\nc", f), Box{});
   ASSERT_EQ(l.lines.size(), 3u);
-  const double line = (0.905 + 0.212) * 10;
+  const double line = Twips(0.905 * 10) + Twips(0.212 * 10);
   EXPECT_NEAR(l.lines[1].top - l.lines[0].top, line + 5, 0.01);
   // textHeight counts the leading between lines, not after the last.
   EXPECT_NEAR(l.textHeight, 3 * line + 2 * 5, 0.05);
@@ -200,8 +210,8 @@ TEST(TextLayout, EmbeddedFontsUseTheirAdvancesAndMetrics) {
   const double a = 234 / 20.0, b = 117 / 20.0;
   const Layout l = LayOut(Plain("ABA", f), Box{}, &fonts);
   EXPECT_NEAR(l.textWidth, a + b + a, 1e-6);
-  EXPECT_NEAR(l.lines[0].ascent, 800 * 20 / 1024.0, 1e-6);
-  EXPECT_NEAR(l.textHeight, 1000 * 20 / 1024.0, 1e-6);
+  EXPECT_NEAR(l.lines[0].ascent, Twips(800 * 20 / 1024.0), 1e-6);
+  EXPECT_NEAR(l.textHeight, Twips(800 * 20 / 1024.0) + Twips(200 * 20 / 1024.0), 1e-6);
   ASSERT_EQ(l.runs.size(), 1u);
   EXPECT_EQ(l.runs[0].face.embedded, font.get());
   // Its kerning pairs count when the format asks for kerning.
