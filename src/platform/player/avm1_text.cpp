@@ -100,6 +100,9 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
 
 double Length(double a, double b) { return std::sqrt(a * a + b * b); }
 
+// textWidth and textHeight drop the fraction of a pixel (of whole twips).
+double WholePixels(double v) { return std::trunc(std::round(v * 20) / 20); }
+
 // A field's _x and _y are where its box starts, not its origin: autoSize
 // moving the box left moves _x with it. Bounds are whole twips.
 double BoxOffsetX(const Instance& inst, const TextField& f) {
@@ -403,8 +406,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "bottomscroll") out = AsValue::Number(f.Laid().BottomScroll(f.Scroll()));
   else if (low == "hscroll") out = AsValue::Number(f.HScroll());
   else if (low == "maxhscroll") out = AsValue::Number(f.Laid().maxHScroll);
-  else if (low == "textwidth") out = AsValue::Number(std::round(f.Laid().textWidth));
-  else if (low == "textheight") out = AsValue::Number(std::round(f.Laid().textHeight));
+  else if (low == "textwidth") out = AsValue::Number(WholePixels(f.Laid().textWidth));
+  else if (low == "textheight") out = AsValue::Number(WholePixels(f.Laid().textHeight));
   else if (low == "length") out = AsValue::Number(static_cast<double>(f.Length()));
   else if (low == "restrict") out = AsValue::Null();
   else if (low == "tabindex") out = AsValue::Undefined();
@@ -413,8 +416,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     FieldObjects* fo = Objects(vm);
     auto it = fo ? fo->styleSheets.find(inst.serial) : decltype(fo->styleSheets.end()){};
     out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
-  } else if (low == "_x") out = AsValue::Number(m.translateX / 20.0 + BoxOffsetX(inst, f));
-  else if (low == "_y") out = AsValue::Number(m.translateY / 20.0 + BoxOffsetY(inst, f));
+  } else if (low == "_x") out = AsValue::Number((m.translateX + std::round(BoxOffsetX(inst, f) * 20)) / 20);
+  else if (low == "_y") out = AsValue::Number((m.translateY + std::round(BoxOffsetY(inst, f) * 20)) / 20);
   else if (low == "_xscale") out = AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
   else if (low == "_yscale") out = AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
   else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
