@@ -537,7 +537,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   for (const Line& l : out.lines) out.textWidth = std::max(out.textWidth, l.width);
   if (!out.lines.empty()) {
     const Line& last = out.lines.back();
-    out.textHeight = last.top + last.ascent + last.descent - kGutter;
+    // The first line always brings its leading, even alone.
+    const Line& first = out.lines.front();
+    out.textHeight = std::max(last.top + last.ascent + last.descent,
+                              first.top + first.ascent + first.descent + first.leading) - kGutter;
     if (n == 0) out.textWidth = out.textHeight = 0;
   }
 
@@ -547,7 +550,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   out.boxHeight = box.height;
   if (box.autoSize != AutoSize::kNone) {
     const Format& f0 = formatAt(0);
-    out.boxHeight = out.textHeight + 2 * kGutter + (out.lines.empty() ? 0 : out.lines.back().leading);
+    out.boxHeight = out.textHeight + 2 * kGutter;
     if (!wrap) {
       const double w = out.textWidth + 2 * kGutter + f0.leftMargin + f0.rightMargin + f0.blockIndent + f0.indent;
       if (box.autoSize == AutoSize::kCenter) out.boxX = (box.width - w) / 2;

@@ -105,6 +105,13 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
   // A final line end leaves an empty last line.
   EXPECT_EQ(LayOut(Plain("a\r", f), Box{}).lines.size(), 2u);
   EXPECT_EQ(LayOut(Plain("", f), Box{}).textHeight, 0);
+  // A single line still brings its leading, and autoSize fits the box to it.
+  Box box;
+  box.autoSize = AutoSize::kLeft;
+  const Layout one = LayOut(Plain("a", f), box);
+  EXPECT_NEAR(one.textHeight, line + 5, 0.01);
+  EXPECT_NEAR(one.boxHeight, line + 5 + 4, 0.01);
+  EXPECT_NEAR(LayOut(Plain("a\rb", f), box).boxHeight, 2 * line + 5 + 4, 0.01);
 }
 
 TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
