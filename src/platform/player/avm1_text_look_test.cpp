@@ -99,5 +99,19 @@ TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
   EXPECT_EQ(r.Get("kept"), "5");
 }
 
+// "\r\n" ends two lines, as each of its characters does alone.
+TEST(Avm1Look, CarriageReturnLineFeedIsTwoLineEnds) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("t"), Int(1), Int(0), Int(0), Int(100), Int(100)})));
+  a.Append(SetMember(Var("t"), "multiline", Actions().PushBool(true)));
+  a.Append(SetMember(Var("t"), "text", Str("a\r\nb")));
+  Set(a, "crlf", Member(Var("t"), "bottomScroll"));
+  a.Append(SetMember(Var("t"), "text", Str("a\nb")));
+  Set(a, "lf", Member(Var("t"), "bottomScroll"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("crlf"), "3");
+  EXPECT_EQ(r.Get("lf"), "2");
+}
+
 }  // namespace
 }  // namespace quarvel::player

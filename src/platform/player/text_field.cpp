@@ -651,10 +651,8 @@ void TextField::SetText(const std::string& s) {
   content_.Clear();
   std::u32string u = FromUtf8(s);
   std::u32string clean;
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    if (u[i] == '\r' && i + 1 < u.size() && u[i + 1] == '\n') continue;
-    clean += u[i] == '\n' ? U'\r' : u[i];
-  }
+  // "\r\n" is two line ends, as Flash counts them.
+  for (std::size_t i = 0; i < u.size(); ++i) clean += u[i] == '\n' ? U'\r' : u[i];
   content_.Append(clean, newFormat_);
   htmlSource_.clear();
   scroll_ = 1;
