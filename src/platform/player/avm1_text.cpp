@@ -667,11 +667,9 @@ AsValue McCreateTextField(Avm1& vm, const AsValue& self, AsArgs a) {
   const ClipHandle parent = vm.ClipOf(self);
   const std::string name = Str(vm, a, 0);
   const double depth = Num(vm, a, 1);
+  // The box is in whole pixels: fractions are dropped.
   double box[4];
-  for (std::size_t i = 0; i < 4; ++i) {
-    const double d = Num(vm, a, i + 2);
-    box[i] = std::isfinite(d) ? std::clamp(d, -1e6, 1e6) : 0;
-  }
+  for (std::size_t i = 0; i < 4; ++i) box[i] = std::clamp<double>(ToInt32(Num(vm, a, i + 2)), -1e6, 1e6);
   if (!std::isfinite(depth)) return {};
   auto field = std::make_shared<TextField>();
   field->SetLibrary(&vm.GetStage().Library());

@@ -78,6 +78,11 @@ TEST(Avm1Look, ThinScaledStrokesKeepAPixelInTheirThinDirection) {
 // and setting _x moves that edge.
 TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
   Actions a;
+  // createTextField takes whole pixels.
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("f"), Int(2), Dbl(2.7), Dbl(3.2), Dbl(40.9), Dbl(-0.5)})));
+  Set(a, "fx", Member(Var("f"), "_x"));
+  Set(a, "fw", Member(Var("f"), "_width"));
+  Set(a, "fh", Member(Var("f"), "_height"));
   a.Append(Do(Method(Var("_root"), "createTextField", {Str("t"), Int(1), Int(50), Int(10), Int(0), Int(0)})));
   a.Append(SetMember(Var("t"), "autoSize", Str("center")));
   a.Append(SetMember(Var("t"), "text", Str("centred words")));
@@ -97,6 +102,9 @@ TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
   EXPECT_EQ(r.Get("moved"), "5");
   // autoSize "left" keeps the left edge where it was.
   EXPECT_EQ(r.Get("kept"), "5");
+  EXPECT_EQ(r.Get("fx"), "2");
+  EXPECT_EQ(r.Get("fw"), "40");
+  EXPECT_EQ(r.Get("fh"), "0");
 }
 
 // "\r\n" ends two lines, as each of its characters does alone.
