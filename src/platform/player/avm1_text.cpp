@@ -127,9 +127,10 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
     return v;
   };
   if (auto v = get("font")) p.font = vm.ToString(*v);
+  // Sizes, margins, indents and leading are whole pixels, rounded half to even.
   if (auto v = get("size")) {
     const double d = vm.ToNumber(*v);
-    if (std::isfinite(d)) p.size = std::clamp(d, 0.0, 2000.0);
+    if (std::isfinite(d)) p.size = std::clamp(std::nearbyint(d), 0.0, 2000.0);
   }
   if (auto v = get("color")) {
     const double d = vm.ToNumber(*v);
@@ -147,10 +148,10 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
     else if (a == "center") p.align = text::Align::kCenter;
     else if (a == "justify") p.align = text::Align::kJustify;
   }
-  auto number = [&](const char* name, std::optional<double>& out, double lo, double hi) {
+  auto number = [&](const char* name, std::optional<double>& out, double lo, double hi, bool whole = true) {
     if (auto v = get(name)) {
       const double d = vm.ToNumber(*v);
-      if (std::isfinite(d)) out = std::clamp(d, lo, hi);
+      if (std::isfinite(d)) out = std::clamp(whole ? std::nearbyint(d) : d, lo, hi);
     }
   };
   number("leftMargin", p.leftMargin, 0, 720);
@@ -158,7 +159,7 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
   number("indent", p.indent, -720, 720);
   number("blockIndent", p.blockIndent, 0, 720);
   number("leading", p.leading, -360, 720);
-  number("letterSpacing", p.letterSpacing, -100, 1000);
+  number("letterSpacing", p.letterSpacing, -100, 1000, false);
   if (auto v = get("bullet")) p.bullet = vm.ToBool(*v);
   if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
   if (auto v = get("tabStops"); v && v->type == AsValue::Type::kObject && v->obj->isArray) {

@@ -107,6 +107,34 @@ TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
   EXPECT_EQ(r.Get("fh"), "0");
 }
 
+// A field takes sizes, margins, indents and leading in whole pixels,
+// rounded half to even.
+TEST(Avm1Look, FieldsTakeFormatsInWholePixels) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("t"), Int(1), Int(0), Int(0), Int(100), Int(100)})));
+  a.Append(SetMember(Var("t"), "text", Str("abc")));
+  Set(a, "f", New("TextFormat"));
+  a.Append(SetMember(Var("f"), "size", Dbl(12.5)));
+  a.Append(SetMember(Var("f"), "leftMargin", Dbl(-3)));
+  a.Append(SetMember(Var("f"), "indent", Dbl(-2.5)));
+  a.Append(SetMember(Var("f"), "leading", Dbl(3.6)));
+  a.Append(Do(Method(Var("t"), "setTextFormat", {Var("f")})));
+  Set(a, "g", Method(Var("t"), "getTextFormat"));
+  Set(a, "size", Member(Var("g"), "size"));
+  Set(a, "left", Member(Var("g"), "leftMargin"));
+  Set(a, "indent", Member(Var("g"), "indent"));
+  Set(a, "leading", Member(Var("g"), "leading"));
+  a.Append(SetMember(Var("f"), "size", Dbl(13.5)));
+  a.Append(Do(Method(Var("t"), "setTextFormat", {Var("f")})));
+  Set(a, "size2", Member(Method(Var("t"), "getTextFormat"), "size"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("size"), "12");
+  EXPECT_EQ(r.Get("size2"), "14");
+  EXPECT_EQ(r.Get("left"), "0");
+  EXPECT_EQ(r.Get("indent"), "-2");
+  EXPECT_EQ(r.Get("leading"), "4");
+}
+
 // "\r\n" ends two lines, as each of its characters does alone.
 TEST(Avm1Look, CarriageReturnLineFeedIsTwoLineEnds) {
   Actions a;
