@@ -570,8 +570,8 @@ TextField::TextField() : newFormat_(std::make_shared<Format>()) {}
 std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieLibrary* lib) {
   auto t = std::make_shared<TextField>();
   t->lib_ = lib;
-  t->x_ = e.bounds.xmin / 20.0;
-  t->y_ = e.bounds.ymin / 20.0;
+  t->x_ = t->cornerX_ = e.bounds.xmin / 20.0;
+  t->y_ = t->cornerY_ = e.bounds.ymin / 20.0;
   t->width_ = e.bounds.Width() / 20.0;
   t->height_ = e.bounds.Height() / 20.0;
   Options& o = t->opts_;
@@ -651,10 +651,8 @@ void TextField::SetText(const std::string& s) {
   content_.Clear();
   std::u32string u = FromUtf8(s);
   std::u32string clean;
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    if (u[i] == '\r' && i + 1 < u.size() && u[i + 1] == '\n') continue;
-    clean += u[i] == '\n' ? U'\r' : u[i];
-  }
+  // "\r\n" is two line ends, as Flash counts them.
+  for (std::size_t i = 0; i < u.size(); ++i) clean += u[i] == '\n' ? U'\r' : u[i];
   content_.Append(clean, newFormat_);
   htmlSource_.clear();
   scroll_ = 1;
@@ -774,6 +772,7 @@ void TextField::SetAutoSize(AutoSize a) {
   if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) {
     const Layout& l = Laid();
     x_ += l.boxX;
+    cornerX_ += l.boxX;
     width_ = l.boxWidth;
     height_ = l.boxHeight;
   }
@@ -797,6 +796,8 @@ void TextField::SetBox(double x, double y, double w, double h) {
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return;
   x_ = w < 0 ? x + w : x;
   y_ = h < 0 ? y + h : y;
+  cornerX_ = x;
+  cornerY_ = y;
   width_ = std::abs(w);
   height_ = std::abs(h);
   Touch();

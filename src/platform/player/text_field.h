@@ -93,6 +93,10 @@ class TextField {
   void SetAutoSize(AutoSize a);
   // The whole box; a negative size reaches left of or above the origin.
   void SetBox(double x, double y, double w, double h);
+  // Where scripts see the box start (_x and _y count from it): the corner
+  // it was made with, moved as autoSize moves the box.
+  double ScriptX() const { return cornerX_ + Laid().boxX; }
+  double ScriptY() const { return cornerY_; }
 
   // Options; setters re-lay the text out.
   struct Options {
@@ -122,6 +126,7 @@ class TextField {
   EmbeddedFonts Fonts() const;
 
   double x_ = 0, y_ = 0, width_ = 100, height_ = 100;
+  double cornerX_ = 0, cornerY_ = 0;
   Options opts_;
   StyledText content_;
   std::string htmlSource_;  // kept for a field whose text came as HTML with styles
