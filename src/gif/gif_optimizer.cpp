@@ -335,9 +335,19 @@ long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uin
   return (long long)scratch.size() + (way.local ? (long long)way.table->SavedSize() : 0);
 }
 
-// Encodes the best of the ways into `best` when it is shorter than `bound`.
-void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, std::vector<Way> ways,
-                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best, std::size_t& bound) {
+struct EncodedEntry {
+  Encoding local;
+  Encoding global;
+};
+
+// Encodes the best of the ways, into `out.local` or `out.global` after the
+// table it uses, when it is shorter than `bound`. Small frames try every
+// way; larger ones encode the way that is shortest on a sample of rows.
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::vector<Way>& ways,
+                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, EncodedEntry& out, std::size_t& bound) {
+  auto encode = [&](const Way& way) {
+    return Encode(e, before, after, way, scratch, lzw, way.local ? out.local : out.global, bound);
+  };
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::pair<long long, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
@@ -347,16 +357,11 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
     std::sort(ranked.begin(), ranked.end());
     // The best on the sample, or the next when a colour outside the sample is missing.
     for (const auto& r : ranked)
-      if (Encode(e, before, after, ways[r.second], scratch, lzw, best, bound)) return;
+      if (encode(ways[r.second])) return;
     return;
   }
-  for (const Way& way : ways) Encode(e, before, after, way, scratch, lzw, best, bound);
+  for (const Way& way : ways) encode(way);
 }
-
-struct EncodedEntry {
-  Encoding local;
-  Encoding global;
-};
 
 // Whether the global table holds every colour the frame changes to.
 bool Fits(const Entry& e, const Table& global) {
@@ -386,27 +391,29 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
 
-  if (global != nullptr && Fits(e, *global)) {
+  std::vector<Way> ways;
+  const bool fits = global != nullptr && Fits(e, *global);
+  if (fits) {
     // Any entry whose colour no changed pixel has can be the transparent one.
     std::vector<bool> needed(global->colours.size() + 1, false);
     for (std::uint32_t c : e.changed) needed[std::size_t(global->index.Find(c))] = true;
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    std::vector<Way> shared{Way{global, -1, false, Fill::kOpaque}};
+    ways.push_back(Way{global, -1, false, Fill::kOpaque});
     if (!e.all_changed)
-      for (Fill f : partial) shared.push_back(Way{global, transparent, false, f});
-    EncodeBest(e, before.data(), after.data(), shared, scratch, lzw, out.global, bound);
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f});
   }
+  // An own table, when the global one does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
-  if (!out.global.valid || narrowest < global->bits) {
-    std::vector<Way> local;
-    if (!e.area.empty()) local.push_back(Way{&area, -1, true, Fill::kOpaque});
+  if (!fits || narrowest < global->bits) {
+    const std::size_t own = ways.size();
+    if (!e.area.empty()) ways.push_back(Way{&area, -1, true, Fill::kOpaque});
     // With every pixel changed, transparency has nothing to stand for.
-    if (!e.all_changed || local.empty())
-      for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
-    EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local, bound);
+    if (!e.all_changed || ways.size() == own)
+      for (Fill f : partial) ways.push_back(Way{&changed, changed.transparent, true, f});
   }
+  EncodeBest(e, before.data(), after.data(), ways, scratch, lzw, out, bound);
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;
