@@ -254,6 +254,7 @@ void CaptureJob::Tick(TickState& st) {
   if (changed) {
     writer_->Add(st.buffer, st.n);
     ++written_;
+    if (cb_.stored) cb_.stored(st.n, st.buffer);
     // The grab becomes the picture to compare with; the older one is
     // painted over at the next grab.
     std::swap(st.buffer, st.previous);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <optional>
 
 #include "capture/capture_job.h"
@@ -52,7 +53,8 @@ int SoundQualityIndex(const std::string& sound) {
 
 }  // namespace
 
-CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress) {
+CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
+                         capture::FrameCache* keep) {
   CheckMovieFile(movie);
   // Only the header is kept: the player holds the movie itself, and a
   // second copy would double the peak for a large one.
@@ -151,6 +153,14 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.sound = sound_index >= 0 ? options.sound : "";
   record.alpha = options.transparent;
   cb.started = [&] { WriteCaptureRecord(record); };
+  if (keep != nullptr)
+    cb.stored = [keep](long long n, const gdi::Bitmap& picture) {
+      try {
+        keep->Keep(n, picture, options.transparent);
+      } catch (const std::bad_alloc&) {
+        // Then the writer reads this frame from the store.
+      }
+    };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
   session.SetLimits(limits);
   session_ptr = &session;

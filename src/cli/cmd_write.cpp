@@ -95,7 +95,8 @@ void WarnIfIncomplete(const StoreInfo& store, Progress& progress) {
 
 }  // namespace
 
-void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress) {
+void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
+            capture::FrameCache* kept) {
   CheckOutputFile(out);
   gif::BuildOptions build;
   build.frame_count = store.frames;
@@ -106,6 +107,7 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
   build.transparent = store.alpha;
+  build.kept = kept;
 
   WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/crop_zoom.h"
+#include "capture/frame_cache.h"
 #include "cli/cli_options.h"
 #include "cli/progress.h"
 
@@ -59,7 +60,9 @@ struct CaptureResult {
   int width = 0, height = 0;
 };
 
-CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress);
+// With `keep`, the stored pictures also go there, as far as its budget allows.
+CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
+                         capture::FrameCache* keep = nullptr);
 
 struct FrameOptions {
   std::optional<int> frame;       // 1-based
@@ -89,7 +92,9 @@ struct GifOptions {
   std::optional<int> latency;     // default: the capture's
   bool optimize = true;           // false: the bytes of the plain build
 };
-void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress);
+// `kept`: pictures of the store the capture kept in memory, used instead of their files.
+void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
+            capture::FrameCache* kept = nullptr);
 
 struct AviOptions {
   std::string codec;  // empty: the default choice; "none": no compression

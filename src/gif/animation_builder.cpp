@@ -202,6 +202,9 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   const long long count = options.frame_count > 0 ? options.frame_count : 0;
   const int threads = WorkerThreads(options.threads);
 
+  const capture::CropZoom& cz = options.crop_zoom;
+  const bool as_stored = cz.left <= 0 && cz.right <= 0 && cz.top <= 0 && cz.bottom <= 0 && cz.zoom == 100;
+
   std::unique_ptr<QuantPalette> quant;
   if (options.palette == PaletteChoice::kQuant && options.colors == ColorChoice::k256Colors) {
     // First pass: the histogram of every distinct picture.
@@ -209,8 +212,18 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     capture::FrameSequence frames(count, options.transparent);
     for (long long i = 0; i < count; ++i) {
       if (progress) progress(FrameLabelText(i, count, 0), int(i * 50 / count));
-      gdi::Bitmap picture = frames.Read(i);
-      if (!frames.LastWasPresent() && i > 0) continue;
+      const gdi::Bitmap* kept = options.kept != nullptr ? options.kept->Find(i + 1) : nullptr;
+      if (kept != nullptr && as_stored) {
+        quant->AddToHistogram(*kept);
+        continue;
+      }
+      gdi::Bitmap picture;
+      if (kept != nullptr) {
+        picture = *kept;
+      } else {
+        picture = frames.Read(i);
+        if (!frames.LastWasPresent() && i > 0) continue;
+      }
       capture::CropAndZoomFrame(picture, options.crop_zoom);
       quant->AddToHistogram(picture);
     }
@@ -235,6 +248,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     batch.resize(std::size_t(end - start));
     std::vector<std::exception_ptr> errors(batch.size());
     for (long long i = start; i < end; ++i) {
+      if (options.kept != nullptr && options.kept->Find(i + 1) != nullptr) continue;
       std::error_code ec;
       batch[std::size_t(i - start)].repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
     }
@@ -243,17 +257,24 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       if (item.repeat) return;
       try {
         const long long i = start + (long long)k;
-        const fs::path path = paths::FrameFilePath(i + 1);
-        std::error_code ec;
-        // Only the first frame can be missing here: an empty picture.
-        gdi::Bitmap picture =
-            fs::exists(path, ec) ? capture::LoadFramePicture(path, options.transparent) : gdi::Bitmap();
-        capture::CropAndZoomFrame(picture, options.crop_zoom);
+        const gdi::Bitmap* kept = options.kept != nullptr ? options.kept->Find(i + 1) : nullptr;
+        gdi::Bitmap picture;
+        if (kept == nullptr) {
+          const fs::path path = paths::FrameFilePath(i + 1);
+          std::error_code ec;
+          // Only the first frame can be missing here: an empty picture.
+          if (fs::exists(path, ec)) picture = capture::LoadFramePicture(path, options.transparent);
+        } else if (!as_stored) {
+          picture = *kept;
+        }
+        // Kept pictures that crop and zoom leave as they are are reduced where they are.
+        const gdi::Bitmap& source = kept != nullptr && as_stored ? *kept : picture;
+        if (&source == &picture) capture::CropAndZoomFrame(picture, options.crop_zoom);
         if (quant) {
-          item.reduced = quant->Reduce(picture, &item.transparent);
+          item.reduced = quant->Reduce(source, &item.transparent);
         } else if (options.transparent) {
           AlphaFrame reduced =
-              ReduceWithAlpha(picture, options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree,
+              ReduceWithAlpha(source, options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree,
                               options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest);
           item.reduced = std::move(reduced.image);
           item.transparent = reduced.transparent;
@@ -263,7 +284,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
           item.reduced->PaletteBits = 8;
           item.reduced->DitherMethod =
               options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest;
-          item.reduced->AddFrame(picture);
+          item.reduced->AddFrame(source);
         }
       } catch (...) {
         // Raised in frame order below, after the frames before it.
@@ -279,6 +300,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       } else {
         assembler.Add(std::move(batch[k].reduced), batch[k].transparent);
       }
+      if (options.kept != nullptr) options.kept->Drop(i + 1);
     }
   }
   BuildResult result;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/crop_zoom.h"
+#include "capture/frame_cache.h"
 #include "gif/gif_image.h"
 
 namespace quarvel::gif {
@@ -33,6 +34,9 @@ struct BuildOptions {
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
+  // Pictures of the store already in memory, taken instead of their files
+  // and dropped once used; the image does not depend on it.
+  capture::FrameCache* kept = nullptr;
 };
 
 // Receives the frame label text ("5/100/2 5%") and the percentage.

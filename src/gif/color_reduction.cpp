@@ -113,6 +113,26 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
     // cell); a pixel of the colour before it takes the same index.
     std::uint32_t last = 0xFFFFFFFFu;
     int index = 0;
+    const auto format = picture.Format();
+    if (format == gdi::PixelFormat::pfDevice || format == gdi::PixelFormat::pf32bit) {
+      // Blue, green, red, unused: the low three bytes of a little-endian word are the colour.
+      for (int y = 0; y < h; ++y) {
+        const std::uint8_t* row = picture.ScanLine(y);
+        std::uint8_t* out = result.ScanLine(y);
+        const bool forward = y % 2 == 0;
+        for (int k = 0; k < w; ++k) {
+          const int x = forward ? k : w - 1 - k;
+          const std::uint8_t* p = row + 4 * std::size_t(x);
+          const std::uint32_t colour = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+          if (colour != last) {
+            index = fast->Lookup(p[2], p[1], p[0], chosen);
+            last = colour;
+          }
+          out[x] = std::uint8_t(index);
+        }
+      }
+      return result;
+    }
     for (int y = 0; y < h; ++y) {
       ReadRow(picture, y, rgb);
       std::uint8_t* out = result.ScanLine(y);

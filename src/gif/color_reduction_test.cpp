@@ -250,5 +250,21 @@ TEST(Reduce, EveryMethodGivesItsPalette) {
   EXPECT_EQ(same.GetPixel(5, 5), in.GetPixel(5, 5));
 }
 
+TEST(Reduce, ThirtyTwoBitPicturesGiveTheIndicesOfTheirColours) {
+  // The same colours at 24 and at 32 bits (fourth byte set, never a colour):
+  // the same palette and indices, whichever walk each depth takes.
+  std::mt19937 rng(4);
+  Bitmap deep(37, 19, PixelFormat::pfDevice);
+  for (auto& b : deep.Bits()) b = std::uint8_t(rng() % 6 * 50);
+  for (std::size_t k = 3; k < deep.Bits().size(); k += 4) deep.Bits()[k] = std::uint8_t(rng());
+  const Bitmap flat = deep.ConvertTo(PixelFormat::pf24bit);
+  for (TColorReduction method : {rdOctree, rdHalftone, rdSystem20})
+    for (TDitherMethod d : {dtNearest, dtFloydSteinberg}) {
+      const Bitmap a = ReduceToPalette(deep, method, d), b = ReduceToPalette(flat, method, d);
+      ASSERT_EQ(a.Palette(), b.Palette()) << method << " " << d;
+      EXPECT_TRUE(std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin(), b.Bits().end())) << method << " " << d;
+    }
+}
+
 }  // namespace
 }  // namespace quarvel::gif

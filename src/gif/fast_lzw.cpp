@@ -1,6 +1,7 @@
 #include "gif/fast_lzw.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace quarvel::gif {
@@ -33,6 +34,8 @@ class BitPacker {
       pending_ -= 32;
     }
   }
+  // Bytes complete so far.
+  std::size_t Written(const std::uint8_t* start) const { return std::size_t(out_ - start); }
   std::uint8_t* Finish() {
     while (pending_ > 0) {
       *out_++ = std::uint8_t(bucket_);
@@ -53,8 +56,12 @@ class BitPacker {
 TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree) {}
 
 void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count) {
+  EncodeWithin(stream, code_width, pixels, count, SIZE_MAX);
+}
+
+bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count,
+                                   std::size_t limit) {
   const int min_bits = std::max(code_width, 2);
-  stream.push_back(std::uint8_t(min_bits));
   // At most one code per pixel, a clear per 4000 codes, the first clear and
   // the end, none wider than 12 bits.
   codes_.resize((count + count / 2048 + 4) * 3 / 2 + 8);
@@ -79,6 +86,10 @@ void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t
       }
       // Widening follows TLZWEncoder: after a code is written, at the width it was written with.
       out.Put(prefix, bits);
+      if (out.Written(codes_.data()) >= limit) {
+        std::fill(slots_.begin(), slots_.end(), kFree);
+        return false;
+      }
       if (free_code > max_code && bits < kMaxBits) {
         ++bits;
         max_code = bits == kMaxBits ? 4096 : (1u << bits) - 1;
@@ -100,9 +111,12 @@ void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t
   }
   out.Put(end, bits);
   const std::size_t size = std::size_t(out.Finish() - codes_.data());
-  // Sub-blocks of 255 bytes and the terminator.
+  std::fill(slots_.begin(), slots_.end(), kFree);
+  if (size >= limit) return false;
+  // Minimum code size, sub-blocks of 255 bytes and the terminator.
   std::size_t at = stream.size();
-  stream.resize(at + size + (size + 254) / 255 + 1);
+  stream.resize(at + 1 + size + (size + 254) / 255 + 1);
+  stream[at++] = std::uint8_t(min_bits);
   std::uint8_t* dst = stream.data() + at;
   for (std::size_t done = 0; done < size;) {
     const std::size_t n = std::min<std::size_t>(255, size - done);
@@ -112,7 +126,7 @@ void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t
     done += n;
   }
   *dst = 0;
-  std::fill(slots_.begin(), slots_.end(), kFree);
+  return true;
 }
 
 }  // namespace quarvel::gif

@@ -17,6 +17,11 @@ class TFastLZWEncoder {
   // Appends the image data of `count` indices, each below 2^code_width:
   // minimum code size, sub-blocks, terminator.
   void Encode(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count);
+  // Encode, given up as soon as the codes take `limit` bytes or more (the
+  // sub-block lengths and the terminator not counted): false then, and the
+  // stream is left as it was.
+  bool EncodeWithin(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count,
+                    std::size_t limit);
 
  private:
   // (prefix x 256 + pixel) x 4096 + code; all ones: free.

@@ -40,5 +40,29 @@ TEST(FastLZW, SameBytesAsTheDesignEncoder) {
   }
 }
 
+TEST(FastLZW, EncodingWithinALimitGivesUpOnlyPastIt) {
+  std::mt19937 rng(11);
+  std::vector<std::uint8_t> pixels(20000);
+  for (auto& p : pixels) p = std::uint8_t(rng() % 16);
+  TFastLZWEncoder fast;
+  TStream whole;
+  fast.Encode(whole, 4, pixels.data(), pixels.size());
+  // The codes: the stream less its minimum code size, sub-block lengths and terminator.
+  const std::size_t codes = whole.size() - 2 - (whole.size() - 2 + 255) / 256;
+  const TStream head{1, 2, 3};
+  for (std::size_t limit : {std::size_t(1), codes / 2, codes}) {
+    TStream s = head;
+    EXPECT_FALSE(fast.EncodeWithin(s, 4, pixels.data(), pixels.size(), limit)) << limit;
+    EXPECT_EQ(s, head) << "the stream is left as it was";
+  }
+  TStream s = head;
+  ASSERT_TRUE(fast.EncodeWithin(s, 4, pixels.data(), pixels.size(), codes + 1));
+  EXPECT_EQ(TStream(s.begin() + 3, s.end()), whole);
+  // A limit given up on leaves no codes behind in the table.
+  TStream again;
+  fast.Encode(again, 4, pixels.data(), pixels.size());
+  EXPECT_EQ(again, whole);
+}
+
 }  // namespace
 }  // namespace quarvel::gif

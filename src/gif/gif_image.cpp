@@ -435,6 +435,10 @@ TGIFVersion TGIFSubImage::Version() const {
 
 void TGIFSubImage::SaveToStream(TStream& stream) const {
   extensions_.SaveToStream(stream);
+  SaveImageToStream(stream);
+}
+
+void TGIFSubImage::SaveImageToStream(TStream& stream) const {
   if (Empty()) return;
   // The encoder must not read past the pixels.
   if (data_.size() != std::size_t(width_) * height_) throw GIFException(sBadDimension);

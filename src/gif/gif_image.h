@@ -297,6 +297,9 @@ class TGIFSubImage : public TGIFItem {
 
   TGIFVersion Version() const override;
   void SaveToStream(TStream& stream) const override;
+  // The part of SaveToStream after the extensions: image descriptor, local
+  // colour table and image data (nothing for an empty frame).
+  void SaveImageToStream(TStream& stream) const;
 
  private:
   friend class TGIFGraphicControlExtension;

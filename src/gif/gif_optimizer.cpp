@@ -294,8 +294,12 @@ struct Way {
 constexpr long long kSampleFrom = 1 << 15;
 constexpr int kSampleEvery = 8;  // one band of rows in this many
 
+// Encodes a way into `best` when it comes out shorter than `bound` bytes, the
+// shortest encoding of the frame so far, and lowers the bound; an encoding
+// that reaches the bound is given up part way. False when the way does not
+// apply (a colour missing from its table, no transparent index).
 bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best, std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
   if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
                scratch))
@@ -308,8 +312,12 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
   Put16(s, unsigned(e.box.Height()));
   s.push_back(way.local ? std::uint8_t(0x80 | (way.table->bits - 1)) : 0);
   if (way.local) way.table->Save(s);
-  lzw.Encode(s, way.table->bits, scratch.data(), scratch.size());
-  if (best.valid && best.bytes.size() <= s.size()) return true;
+  // The minimum code size and the terminator come on top of the codes.
+  const std::size_t fixed = s.size() + 2;
+  if (fixed >= bound) return true;
+  if (!lzw.EncodeWithin(s, way.table->bits, scratch.data(), scratch.size(), bound - fixed)) return true;
+  if (s.size() >= bound) return true;
+  bound = s.size();
   best.bytes = std::move(s);
   best.transparent = way.fill == Fill::kOpaque ? -1 : way.transparent;
   best.valid = true;
@@ -335,9 +343,19 @@ long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uin
   return (long long)scratch.size() + (way.local ? (long long)way.table->SavedSize() : 0);
 }
 
-// Encodes the best of the ways into `best`.
-void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, std::vector<Way> ways,
-                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best) {
+struct EncodedEntry {
+  Encoding local;
+  Encoding global;
+};
+
+// Encodes the best of the ways, into `out.local` or `out.global` after the
+// table it uses, when it is shorter than `bound`. Small frames try every
+// way; larger ones encode the way that is shortest on a sample of rows.
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::vector<Way>& ways,
+                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, EncodedEntry& out, std::size_t& bound) {
+  auto encode = [&](const Way& way) {
+    return Encode(e, before, after, way, scratch, lzw, way.local ? out.local : out.global, bound);
+  };
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::pair<long long, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
@@ -347,16 +365,11 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
     std::sort(ranked.begin(), ranked.end());
     // The best on the sample, or the next when a colour outside the sample is missing.
     for (const auto& r : ranked)
-      if (Encode(e, before, after, ways[r.second], scratch, lzw, best)) return;
+      if (encode(ways[r.second])) return;
     return;
   }
-  for (const Way& way : ways) Encode(e, before, after, way, scratch, lzw, best);
+  for (const Way& way : ways) encode(way);
 }
-
-struct EncodedEntry {
-  Encoding local;
-  Encoding global;
-};
 
 // Whether the global table holds every colour the frame changes to.
 bool Fits(const Entry& e, const Table& global) {
@@ -370,8 +383,14 @@ bool Fits(const Entry& e, const Table& global) {
 // colours are there, and with its own table when that may be shorter: when
 // the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
-                         const std::vector<std::uint32_t>& after, const Table* global) {
+                         const std::vector<std::uint32_t>& after, const Table* global, Encoding verbatim) {
   EncodedEntry out;
+  // The source frame's own bytes, when they can stand here, are the ones to beat.
+  std::size_t bound = SIZE_MAX;
+  if (verbatim.valid) {
+    bound = verbatim.bytes.size();
+    out.local = std::move(verbatim);
+  }
   std::vector<std::uint8_t> scratch;
   // 2 MB of string table: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
@@ -380,27 +399,29 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
 
-  if (global != nullptr && Fits(e, *global)) {
+  std::vector<Way> ways;
+  const bool fits = global != nullptr && Fits(e, *global);
+  if (fits) {
     // Any entry whose colour no changed pixel has can be the transparent one.
     std::vector<bool> needed(global->colours.size() + 1, false);
     for (std::uint32_t c : e.changed) needed[std::size_t(global->index.Find(c))] = true;
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    std::vector<Way> shared{Way{global, -1, false, Fill::kOpaque}};
+    ways.push_back(Way{global, -1, false, Fill::kOpaque});
     if (!e.all_changed)
-      for (Fill f : partial) shared.push_back(Way{global, transparent, false, f});
-    EncodeBest(e, before.data(), after.data(), shared, scratch, lzw, out.global);
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f});
   }
+  // An own table, when the global one does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
-  if (!out.global.valid || narrowest < global->bits) {
-    std::vector<Way> local;
-    if (!e.area.empty()) local.push_back(Way{&area, -1, true, Fill::kOpaque});
+  if (!fits || narrowest < global->bits) {
+    const std::size_t own = ways.size();
+    if (!e.area.empty()) ways.push_back(Way{&area, -1, true, Fill::kOpaque});
     // With every pixel changed, transparency has nothing to stand for.
-    if (!e.all_changed || local.empty())
-      for (Fill f : partial) local.push_back(Way{&changed, changed.transparent, true, f});
-    EncodeBest(e, before.data(), after.data(), local, scratch, lzw, out.local);
+    if (!e.all_changed || ways.size() == own)
+      for (Fill f : partial) ways.push_back(Way{&changed, changed.transparent, true, f});
   }
+  EncodeBest(e, before.data(), after.data(), ways, scratch, lzw, out, bound);
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;
@@ -479,9 +500,34 @@ const TGIFAppExtNSLoop* LoopExtension(const TGIFImage& image) {
   return nullptr;
 }
 
-}  // namespace
+// A frame of the image's own file: its extensions, then its image from `image_at` on.
+struct PlainFrame {
+  TStream bytes;
+  std::size_t image_at = 0;
+};
 
-std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
+// The frame's own image can stand unchanged in the rewrite, in place of the
+// picture it shows: it has its own table, and the frame before it leaves the
+// screen as it showed it (the rewrite disposes of nothing).
+Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<PlainFrame>* plain) {
+  Encoding out;
+  if (plain == nullptr) return out;
+  const TGIFSubImage& f = image.Images()[int(frame)];
+  if (f.ColorMap().Count() == 0) return out;
+  if (frame > 0) {
+    const TGIFGraphicControlExtension* before = image.Images()[int(frame) - 1].GraphicControlExtension();
+    if (before != nullptr && before->Disposal() > 1) return out;
+  }
+  const PlainFrame& p = (*plain)[frame];
+  out.bytes.assign(p.bytes.begin() + std::ptrdiff_t(p.image_at), p.bytes.end());
+  const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+  out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
+  out.valid = true;
+  return out;
+}
+
+std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
+                               const std::vector<PlainFrame>* plain) {
   const int width = image.Width(), height = image.Height();
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
@@ -530,12 +576,15 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
       Replay replay(image, width, height);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
       std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> batch;
+      std::vector<std::size_t> batch_frames;  // the frame each entry starts with
       std::size_t batch_start = 0, batch_bytes = 0, entry = 0;
       auto run_batch = [&] {
         ParallelFor(batch.size(), WorkerThreads(options.threads), [&](std::size_t i) {
           const Entry& e = entries[batch_start + i];
-          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, use_global ? &global : nullptr);
+          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, use_global ? &global : nullptr,
+                                                 Verbatim(image, batch_frames[i], plain));
         });
+        batch_frames.clear();
         batch_start += batch.size();
         batch.clear();
         batch_bytes = 0;
@@ -545,6 +594,7 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
         const Entry& e = entries[entry++];
         const Box& box = e.box;
         batch.emplace_back(Cut(shown, width, box), Cut(replay.Canvas(), width, box));
+        batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
         shown = replay.Canvas();
         if (e.dispose) Clear(shown, width, box);
@@ -591,68 +641,69 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
   }
 }
 
-namespace {
+// The frames of the image's own file, written in batches across the
+// threads; nothing when a frame cannot be written (the caller then writes
+// the image itself, for its errors).
+std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads) {
+  if (image.Version() == gvUnknown) return std::nullopt;
+  const std::size_t n = std::size_t(image.Images().Count());
+  std::vector<PlainFrame> frames(n);
+  std::atomic<bool> failed{false};
+  ParallelFor(n, WorkerThreads(threads), [&](std::size_t k) {
+    const TGIFSubImage& f = image.Images()[int(k)];
+    try {
+      f.Extensions().SaveToStream(frames[k].bytes);
+      frames[k].image_at = frames[k].bytes.size();
+      f.SaveImageToStream(frames[k].bytes);
+    } catch (const GIFException&) {
+      failed = true;
+    }
+  });
+  if (failed) return std::nullopt;
+  return frames;
+}
 
-// The image's own file when it is no larger than `limit`, the frames
-// written in batches across the threads until their sum passes the limit.
-// Nothing when it is larger; `unsure` when a frame cannot be written (the
-// caller then writes the image itself, for its errors).
-std::optional<TStream> PlainUpTo(const TGIFImage& image, std::size_t limit, int threads, bool& unsure) {
-  unsure = false;
-  const TGIFVersion version = image.Version();
-  if (version == gvUnknown) {
-    unsure = true;
-    return std::nullopt;
-  }
-  const char* magic = version == gv89a ? "GIF89a" : "GIF87a";
+// The image's own file from its frames: what SaveToStream writes.
+TStream PlainFile(const TGIFImage& image, const std::vector<PlainFrame>& frames) {
+  const char* magic = image.Version() == gv89a ? "GIF89a" : "GIF87a";
   TStream out(magic, magic + 6);
   image.Header().SaveToStream(out);
-  const std::size_t n = std::size_t(image.Images().Count());
-  const int workers = WorkerThreads(threads);
-  const std::size_t batch = std::size_t(workers) * 4;
-  std::vector<TStream> parts(batch);
-  std::atomic<bool> failed{false};
-  for (std::size_t start = 0; start < n; start += batch) {
-    const std::size_t count = std::min(batch, n - start);
-    ParallelFor(count, workers, [&](std::size_t k) {
-      parts[k].clear();
-      try {
-        image.Images()[int(start + k)].SaveToStream(parts[k]);
-      } catch (const GIFException&) {
-        failed = true;
-      }
-    });
-    if (failed) {
-      unsure = true;
-      return std::nullopt;
-    }
-    for (std::size_t k = 0; k < count; ++k) {
-      if (out.size() + parts[k].size() + 1 > limit) return std::nullopt;
-      out.insert(out.end(), parts[k].begin(), parts[k].end());
-    }
-  }
+  std::size_t size = out.size() + 1;
+  for (const PlainFrame& f : frames) size += f.bytes.size();
+  out.reserve(size);
+  for (const PlainFrame& f : frames) out.insert(out.end(), f.bytes.begin(), f.bytes.end());
   out.push_back(0x3B);
   return out;
 }
 
+std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames) {
+  TStream head;
+  image.Header().SaveToStream(head);
+  std::size_t size = 6 + head.size() + 1;
+  for (const PlainFrame& f : frames) size += f.bytes.size();
+  return size;
+}
+
 }  // namespace
+
+std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
+  return Rewrite(image, options, nullptr);
+}
 
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
   OptimizedFile result;
-  std::optional<TStream> rewritten = RewriteAnimation(image, options);
-  if (!rewritten) {
+  // The own frames first: the rewrite keeps any of them that nothing beats.
+  const std::optional<std::vector<PlainFrame>> plain = PlainFrames(image, options.threads);
+  std::optional<TStream> rewritten = Rewrite(image, options, plain ? &*plain : nullptr);
+  if (plain) {
+    // The own file wins a tie.
+    if (!rewritten || PlainFileSize(image, *plain) <= rewritten->size()) {
+      result.bytes = PlainFile(image, *plain);
+      return result;
+    }
+  } else {
     image.SaveToStream(result.bytes);
-    return result;
-  }
-  // The own file wins a tie.
-  bool unsure = false;
-  if (std::optional<TStream> plain = PlainUpTo(image, rewritten->size(), options.threads, unsure)) {
-    result.bytes = std::move(*plain);
-    return result;
-  }
-  if (unsure) {
-    image.SaveToStream(result.bytes);
-    if (result.bytes.size() <= rewritten->size()) return result;
+    if (!rewritten || result.bytes.size() <= rewritten->size()) return result;
   }
   result.bytes = std::move(*rewritten);
   result.rewritten = true;

@@ -1,11 +1,15 @@
 #include "gif/octree_quantizer.h"
 
+#include <algorithm>
+
 #include "gif/gif_exception.h"
 
 namespace quarvel::gif {
 
 TColorQuantizer::TColorQuantizer(int max_colors, int color_bits)
-    : max_colors_(max_colors < 1 ? 1 : max_colors), color_bits_(color_bits < 1 ? 1 : (color_bits > 8 ? 8 : color_bits)) {
+    : shortcut_(std::size_t(1) << (3 * kShortcutLevels), -1),
+      max_colors_(max_colors < 1 ? 1 : max_colors),
+      color_bits_(color_bits < 1 ? 1 : (color_bits > 8 ? 8 : color_bits)) {
   root_ = NewNode(0);
 }
 
@@ -38,8 +42,30 @@ void TColorQuantizer::AddColor(int red, int green, int blue) { AddColors(red, gr
 // others only add to the leaf it ends in, so adding them all at once before
 // the reduction ends with the same tree and the same sums.
 void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t count) {
+  constexpr int kDrop = 8 - kShortcutLevels;
+  const std::size_t key = (std::size_t(red >> kDrop) << (2 * kShortcutLevels)) |
+                          (std::size_t(green >> kDrop) << kShortcutLevels) | std::size_t(blue >> kDrop);
   std::int32_t n = root_;
-  for (int level = 0;; ++level) {
+  int level = 0;
+  if (const std::int32_t at = shortcut_[key]; at >= 0) {
+    n = at >> 4;
+    level = at & 15;
+  } else {
+    // The first kShortcutLevels steps of the walk below, remembered.
+    for (; level < kShortcutLevels; ++level) {
+      if (nodes_[std::size_t(n)].leaf) break;
+      const int shift = 7 - level;
+      const int child = (((red >> shift) & 1) << 2) | (((green >> shift) & 1) << 1) | ((blue >> shift) & 1);
+      std::int32_t next = nodes_[std::size_t(n)].children[std::size_t(child)];
+      if (next < 0) {
+        next = NewNode(level + 1);
+        nodes_[std::size_t(n)].children[std::size_t(child)] = next;
+      }
+      n = next;
+    }
+    shortcut_[key] = n * 16 + level;
+  }
+  for (;; ++level) {
     TOctreeNode* node = &nodes_[std::size_t(n)];
     if (node->leaf) {
       node->pixel_count += count;
@@ -65,6 +91,8 @@ void TColorQuantizer::ReduceTree() {
   while (level > 0 && reducible_[std::size_t(level)] < 0) --level;
   std::int32_t n = reducible_[std::size_t(level)];
   if (n < 0) return;  // nothing left to merge (only with a single leaf allowed)
+  // The children freed here may be where remembered walks stand.
+  if (level < kShortcutLevels) std::fill(shortcut_.begin(), shortcut_.end(), -1);
   TOctreeNode& node = nodes_[std::size_t(n)];
   reducible_[std::size_t(level)] = node.next_reducible;
   node.next_reducible = -1;

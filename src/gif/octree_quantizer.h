@@ -37,6 +37,11 @@ class TColorQuantizer {
 
   // Nodes live in a pool; freed ones are reused.
   std::vector<TOctreeNode> nodes_;
+  // Where the walk of a colour stands after its top kShortcutLevels bits of
+  // each channel: node index x 16 + level, or -1 for not walked yet. Nodes
+  // that deep change only when a shallower node is reduced, which clears it.
+  static constexpr int kShortcutLevels = 5;
+  std::vector<std::int32_t> shortcut_;
   std::vector<std::int32_t> free_;
   std::int32_t root_ = -1;
   int leaf_count_ = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "gif/working_folder_fixture.h"
+#include "capture/frame_cache.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_optimizer.h"
@@ -109,6 +110,42 @@ TEST_F(BuildParallel, DamagedFileFailsAfterTheFramesBeforeIt) {
   }
   ASSERT_EQ(labels.size(), 9u);  // frames 1 to 9 were reported, 9 last
   EXPECT_EQ(labels.back().substr(0, 5), "8/12/");
+}
+
+TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
+  // Frames with a fourth byte set (the store reads it back as 0), missing
+  // ones, and a budget that keeps only some of them.
+  const int count = 17;
+  std::vector<Bitmap> scenes;
+  for (int n = 1; n <= count; ++n) {
+    scenes.push_back(Scene(n < 12 ? n : 12));
+    auto bits = scenes.back().Bits();
+    for (std::size_t k = 3; k < bits.size(); k += 4) bits[k] = std::uint8_t(k * 7);
+  }
+  auto stored = [](int n) { return n == 1 || n % 5 != 3; };
+  for (int n = 1; n <= count; ++n)
+    if (stored(n)) capture::SaveFrameFile(scenes[std::size_t(n - 1)], n);
+  const std::size_t frame_bytes = scenes[0].Bits().size();
+  for (PaletteChoice palette : {PaletteChoice::kOctree, PaletteChoice::kQuant})
+    for (int zoom : {100, 60}) {
+      BuildOptions o;
+      o.frame_count = count;
+      o.palette = palette;
+      o.crop_zoom.zoom = zoom;
+      o.threads = 3;
+      TStream from_store;
+      BuildAnimation(o).image->SaveToStream(from_store);
+      capture::FrameCache kept(frame_bytes * 9);
+      for (int n = 1; n <= count; ++n)
+        if (stored(n)) kept.Keep(n, scenes[std::size_t(n - 1)]);
+      ASSERT_EQ(kept.Count(), 9u);
+      o.kept = &kept;
+      TStream from_memory;
+      BuildAnimation(o).image->SaveToStream(from_memory);
+      EXPECT_EQ(from_memory, from_store) << int(palette) << " zoom " << zoom;
+      EXPECT_EQ(kept.Count(), 0u) << "pictures are dropped once used";
+      EXPECT_EQ(kept.Bytes(), 0u);
+    }
 }
 
 double MeanSquaredError(const testing::ShownPicture& shown, const Bitmap& source) {

@@ -307,6 +307,26 @@ TEST(OptimizeOddImages, TransparencyAndDisposalsOfTheInput) {
   EXPECT_TRUE(opt.rewritten);
 }
 
+TEST(OptimizeOddImages, AFrameAfterARestoreIsNotKeptAsItWas) {
+  // The tiny last frame is the shortest way to write its picture only
+  // where the large one before it is taken away, which the rewrite (leaving
+  // every frame in place) must do itself.
+  // Full tables of which a few entries are used: the rewrite is shorter.
+  std::mt19937 rng(5);
+  FrameSpec base = Whole(40, 40, Greys(256), 1);
+  FrameSpec over = Whole(30, 30, Greys(256, 0), 0);
+  over.left = over.top = 5;
+  for (auto& p : over.pixels) p = std::uint8_t(rng() % 4 * 60);
+  FrameSpec tiny = Whole(1, 1, Greys(2, 9), 1);
+  for (int disposal : {3, 1}) {
+    over.disposal = disposal;
+    auto image = MakeImage(40, 40, {base, over, tiny});
+    auto opt = OptimizeAnimation(*image);
+    ExpectSamePictures(*image, opt, "disposal " + std::to_string(disposal));
+    EXPECT_TRUE(opt.rewritten);
+  }
+}
+
 TEST(OptimizeOddImages, BackgroundRestoredAfterPaintingIsRewrittenWithARestore) {
   FrameSpec a = Whole(6, 6, Greys(4), 1);
   a.disposal = 2;

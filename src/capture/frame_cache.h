@@ -1,0 +1,42 @@
+#pragma once
+// Pictures of the frame store kept in memory by a capture whose writer runs
+// right after it (convert), so that the writer need not read and inflate the
+// files again. The store is written all the same; the cache only holds, up
+// to a byte budget, what reading frame file n would give.
+
+#include <cstddef>
+#include <map>
+
+#include "platform/gdi/bitmap.h"
+
+namespace quarvel::capture {
+
+class FrameCache {
+ public:
+  explicit FrameCache(std::size_t budget_bytes) : budget_(budget_bytes) {}
+
+  // A quarter of the memory available now, at most 2 GiB: frames past it
+  // are read from the store as usual.
+  static std::size_t DefaultBudget();
+
+  // Keeps a copy of the picture stored as frame file n, as LoadFramePicture
+  // would give it back (32-bit, fourth byte 0 unless keep_alpha). Returns
+  // false and keeps nothing when the budget is spent or the picture is not
+  // 32-bit; a later picture replacing n drops the earlier one.
+  bool Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha = false);
+
+  // The picture of frame file n, or null when it is not kept.
+  const gdi::Bitmap* Find(long long n) const;
+  // Frees frame n's picture once a reader is done with it.
+  void Drop(long long n);
+
+  std::size_t Bytes() const { return bytes_; }
+  std::size_t Count() const { return pictures_.size(); }
+
+ private:
+  std::size_t budget_;
+  std::size_t bytes_ = 0;
+  std::map<long long, gdi::Bitmap> pictures_;
+};
+
+}  // namespace quarvel::capture
