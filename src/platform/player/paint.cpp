@@ -304,13 +304,13 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
-  // Strokes scale with the shape, unevenly too, as the format's player does;
-  // a stroke thinner than a pixel, or one that must not scale, is drawn in
-  // device space instead, at least one pixel wide.
-  const double sumSq = m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy;
-  const double det = m.xx * m.yy - m.xy * m.yx;
-  const double minScale =
-      std::sqrt(std::max(0.0, (sumSq - std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+  // Strokes are drawn with a round pen in device space, as Flash draws them:
+  // the width follows the sums of the matrix's columns, |a + c| across and
+  // |b + d| down (so a skew can thin a line), their mean square for lines
+  // that scale both ways, the stage scale alone for lines that scale neither
+  // way, and never below one pixel.
+  const double scaleX = std::fabs(m.xx + m.xy), scaleY = std::fabs(m.yx + m.yy);
+  const double scaleBoth = std::sqrt((scaleX * scaleX + scaleY * scaleY) / 2);
   for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
@@ -318,19 +318,12 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     cairo_set_matrix(cr, &m);
     cairo_new_path(cr);
     AddPath(cr, edges, true);
-    const bool noScale = l.noHScale || l.noVScale;
-    const bool userSpace = !noScale && l.width * minScale >= 1.0;
-    if (userSpace) {
-      cairo_set_line_width(cr, l.width);
-    } else {
-      cairo_identity_matrix(cr);
-      // One no-scale flag: the width follows the other direction's scale.
-      double width = l.width * std::sqrt(sumSq / 2);
-      if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
-      else if (l.noHScale) width = l.width * std::hypot(m.xy, m.yy);
-      else if (l.noVScale) width = l.width * std::hypot(m.xx, m.yx);
-      cairo_set_line_width(cr, std::max(1.0, width));
-    }
+    cairo_identity_matrix(cr);
+    double width = l.width * scaleBoth;
+    if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
+    else if (l.noHScale) width = l.width * scaleY;
+    else if (l.noVScale) width = l.width * scaleX;
+    cairo_set_line_width(cr, std::max(1.0, width));
     const int cap = l.startCap;
     cairo_set_line_cap(cr, cap == 1 ? CAIRO_LINE_CAP_BUTT : cap == 2 ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, l.join == 1 ? CAIRO_LINE_JOIN_BEVEL : l.join == 2 ? CAIRO_LINE_JOIN_MITER
@@ -338,10 +331,8 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     cairo_set_miter_limit(cr, l.miterLimit);
     if (l.hasFill) {
       cairo_matrix_t pm = ToCairo(l.fill.matrix);
-      if (!userSpace) {
-        const cairo_matrix_t fm = pm;
-        cairo_matrix_multiply(&pm, &fm, &m);
-      }
+      const cairo_matrix_t fm = pm;
+      cairo_matrix_multiply(&pm, &fm, &m);
       PatternPtr p = MakePattern(c, l.fill, cx, pm);
       if (!p) {
         cairo_new_path(cr);
