@@ -351,7 +351,8 @@ TEST(Avm1Drawing, LinesHairlinesAndClearDrawAGraph) {
   a.Append(Do(Var("c"), "lineStyle", {Num(0), Num(0x0000FF), Num(100)}));
   a.Append(Do(Var("c"), "moveTo", {Num(0), Num(10)}));
   a.Append(Do(Var("c"), "lineTo", {Num(20), Num(10)}));
-  // A 6 pixel line, scaled four times across only: still 6 down.
+  // A 6 pixel line, scaled four times across only: a round pen in device
+  // space, sqrt((4 * 4 + 1) / 2) times wider, about 17.5 pixels.
   a.Append(Do(Var("c"), "lineStyle", {Num(6), Num(0xFF0000), Num(100), Actions().PushBool(false), Str("normal"),
                                       Str("none")}));
   a.Append(Do(Var("c"), "moveTo", {Num(5), Num(50)}));
@@ -375,9 +376,10 @@ TEST(Avm1Drawing, LinesHairlinesAndClearDrawAGraph) {
   int hairline = 0;
   for (int y = 5; y < 15; ++y) hairline += r.At(40, y) == Color{0, 0, 255};
   EXPECT_EQ(hairline, 1);
-  EXPECT_EQ(r.At(40, 48), (Color{255, 0, 0}));
-  EXPECT_EQ(r.At(40, 52), (Color{255, 0, 0}));
-  EXPECT_EQ(r.At(40, 54), (Color{255, 255, 255}));
+  EXPECT_EQ(r.At(40, 43), (Color{255, 0, 0}));
+  EXPECT_EQ(r.At(40, 57), (Color{255, 0, 0}));
+  EXPECT_EQ(r.At(40, 61), (Color{255, 255, 255}));
+  EXPECT_EQ(r.At(40, 39), (Color{255, 255, 255}));
   // Bounds hold the line's half width: the curve reaches 47..53 down.
   EXPECT_EQ(r.Get("bounds.yMax"), "53");
   EXPECT_EQ(r.Get("w"), "80");  // the hairline's 20, four times

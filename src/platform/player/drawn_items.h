@@ -16,6 +16,7 @@ namespace quarvel::player {
 struct MovieLibrary;
 
 struct TimelineState;
+struct Instance;
 namespace text {
 struct TextLook;
 }
@@ -83,5 +84,9 @@ struct DrawnItem {
 // every object below it to `out`. Children of hidden clips are left out
 // unless a script mask lies among them.
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out);
+
+// The items of one object as BitmapData.draw sees it: its content and
+// children without its own placement, colour, blend, filters or visibility.
+void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out);
 
 }  // namespace quarvel::player

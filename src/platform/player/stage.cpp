@@ -304,7 +304,10 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
     flags = r.U8("PlaceFlags");
     if (version == 3) flags2 = r.U8("PlaceFlags2");
     depth = r.U16("Depth");
-    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.String("ClassName");
+    // A class name comes with its flag, or names the image of an image
+    // placement that has no character id (the format's note says the
+    // opposite, but files made by the authoring tool follow this).
+    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && !(flags & 0x02)))) r.String("ClassName");
     move = flags & 0x01;
     hasChar = flags & 0x02;
     if (hasChar) charId = r.U16("CharacterId");
@@ -397,11 +400,24 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
         }
       }
       if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
-      if (flags2 & 0x04) r.U8("BitmapCache");
+      // Some tools end the tag before the cacheAsBitmap byte: the flag alone turns it on.
+      if (flags2 & 0x04) inst->cacheAsBitmap = r.AtEnd() || r.U8("BitmapCache") != 0;
+      // Visibility and the opaque background are read, but act from SWF 11 on.
+      const bool swf11 = lib_.movie.version >= 11;
       if (flags2 & 0x20) {
-        if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
+        if (!r.AtEnd()) {
+          const bool visible = r.U8("Visible") != 0;
+          if (swf11) inst->visible = visible;
+        }
       }
-      if (flags2 & 0x40) r.U32("BackgroundColor");
+      if (flags2 & 0x40) {
+        const swf::Rgba bg = swf::ReadRgba(r, "BackgroundColor");
+        if (swf11) {
+          // Always opaque; a transparent colour means none.
+          if (bg.a > 0) inst->opaqueBackground = std::uint32_t{bg.r} << 16 | std::uint32_t{bg.g} << 8 | bg.b;
+          else inst->opaqueBackground.reset();
+        }
+      }
     }
     if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, LibOf(tl).movie.version, *inst);
   }

@@ -8,9 +8,12 @@
 #include <unordered_map>
 
 #include "platform/player/avm2/builtins_util.h"
+#include "platform/player/bitmap_data.h"
 #include "platform/player/drawing.h"
+#include "platform/player/drawn_items.h"
 #include "platform/player/movie_library.h"
 #include "platform/player/paint.h"
+#include "platform/player/renderer.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player {
@@ -731,7 +734,7 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
   };
   out.blurX = std::clamp(num("blurX", 4), 0.0, 255.0);
   out.blurY = std::clamp(num("blurY", 4), 0.0, 255.0);
-  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 1, 15);
+  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 0, 15);  // 0: no blur at all
   out.strength = std::clamp(num("strength", 1), 0.0, 255.0);
   out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
   out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
@@ -927,10 +930,9 @@ NATIVE(TrGetColorTransform) {
                    Value::Int(c.blueAdd), Value::Int(c.alphaAdd)};
   return Value::Obj(m.Construct(B(m).colorTransformClass, args));
 }
-NATIVE(TrSetColorTransform) {
-  Instance* i = SelfNode(m, self);
-  const Value v = m.ArgOr(a, 0);
-  if (!i || !v.IsObject()) return Value();
+// A flash.geom.ColorTransform as the renderer's.
+ColorTransform ScriptColorTransform(Machine& m, const Value& v) {
+  ColorTransform c;
   auto mult = [&](const char* n) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -128.0, 128.0) * 256 : 256));
@@ -939,10 +941,17 @@ NATIVE(TrSetColorTransform) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -512.0, 512.0) : 0));
   };
-  i->cxform.redMult = mult("redMultiplier"), i->cxform.greenMult = mult("greenMultiplier");
-  i->cxform.blueMult = mult("blueMultiplier"), i->cxform.alphaMult = mult("alphaMultiplier");
-  i->cxform.redAdd = add("redOffset"), i->cxform.greenAdd = add("greenOffset");
-  i->cxform.blueAdd = add("blueOffset"), i->cxform.alphaAdd = add("alphaOffset");
+  c.redMult = mult("redMultiplier"), c.greenMult = mult("greenMultiplier");
+  c.blueMult = mult("blueMultiplier"), c.alphaMult = mult("alphaMultiplier");
+  c.redAdd = add("redOffset"), c.greenAdd = add("greenOffset");
+  c.blueAdd = add("blueOffset"), c.alphaAdd = add("alphaOffset");
+  return c;
+}
+NATIVE(TrSetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  i->cxform = ScriptColorTransform(m, v);
   i->scripted = true;
   return Value();
 }
@@ -2216,7 +2225,7 @@ NATIVE(BdApplyFilter) {
   cairo_paint(cr);
   cairo_destroy(cr);
   cairo_surface_flush(tmp.get());
-  ApplyFilters(tmp.get(), {flt}, 1.0);
+  ApplyFilters(tmp.get(), {flt}, 1.0, true);
   cairo_surface_mark_dirty(tmp.get());
   cr = cairo_create(f->bitmap->surface.get());
   const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
@@ -2229,9 +2238,84 @@ NATIVE(BdApplyFilter) {
   Changed(m, f);
   return Value();
 }
-NATIVE(BdDraw) {
-  m.Skip("BitmapData.draw");
+// draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
+// drawWithQuality(..., quality): a BitmapData, or a display object's content
+// without its own placement, rendered as the stage renders it.
+cairo_operator_t DrawOperator(const std::string& mode) {
+  static const std::pair<const char*, cairo_operator_t> kOps[] = {
+      {"multiply", CAIRO_OPERATOR_MULTIPLY}, {"screen", CAIRO_OPERATOR_SCREEN},
+      {"lighten", CAIRO_OPERATOR_LIGHTEN},   {"darken", CAIRO_OPERATOR_DARKEN},
+      {"difference", CAIRO_OPERATOR_DIFFERENCE}, {"add", CAIRO_OPERATOR_ADD},
+      {"alpha", CAIRO_OPERATOR_DEST_IN},     {"erase", CAIRO_OPERATOR_DEST_OUT},
+      {"overlay", CAIRO_OPERATOR_OVERLAY},   {"hardlight", CAIRO_OPERATOR_HARD_LIGHT}};
+  for (const auto& [name, op] : kOps)
+    if (mode == name) return op;
+  return CAIRO_OPERATOR_OVER;
+}
+Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
+  FlashObject* f = SelfBitmap(m, self);
+  const Value source = m.ArgOr(a, 0);
+  FlashObject* src = Fo(source);
+  if (!src) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
+  cairo_matrix_t mx;
+  cairo_matrix_init_identity(&mx);
+  if (a.size() > 1 && a[1].IsObject()) {
+    auto num = [&](const char* n, double dflt) {
+      const double d = GetN(m, a[1], n);
+      return std::isfinite(d) ? d : dflt;
+    };
+    cairo_matrix_init(&mx, num("a", 1), num("b", 0), num("c", 0), num("d", 1), num("tx", 0), num("ty", 0));
+  }
+  const ColorTransform cx = a.size() > 2 && a[2].IsObject() ? ScriptColorTransform(m, a[2]) : ColorTransform{};
+  const cairo_operator_t op = a.size() > 3 && !a[3].IsNullish() ? DrawOperator(m.ToString(a[3])) : CAIRO_OPERATOR_OVER;
+  PixelRect clip;
+  const bool clipped = a.size() > 4 && a[4].IsObject();
+  if (clipped) {
+    clip.x = static_cast<int>(std::floor(GetN(m, a[4], "x")));
+    clip.y = static_cast<int>(std::floor(GetN(m, a[4], "y")));
+    clip.width = static_cast<int>(std::ceil(GetN(m, a[4], "width")));
+    clip.height = static_cast<int>(std::ceil(GetN(m, a[4], "height")));
+  }
+  const bool smooth = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_t* target = f->bitmap->surface.get();
+  cairo_surface_flush(target);
+  if (src->bitmap) {
+    DrawBitmapOnto(target, f->transparent, src->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+    Changed(m, f);
+    return Value();
+  }
+  Instance* node = B(m).Node(src->handle);
+  if (!node) return Value();
+  std::vector<DrawnItem> items;
+  ListDrawnItemsOf(*node, items);
+  SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
+  if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
+  cairo_t* cr = cairo_create(layer.get());
+  cairo_matrix_t twips, base;
+  cairo_matrix_init_scale(&twips, 1 / 20.0, 1 / 20.0);
+  cairo_matrix_multiply(&base, &twips, &mx);
+  RenderOptions options;
+  options.quality = quality;
+  // Filters inside spread by the scale the matrix gives.
+  options.stageScale = std::sqrt(std::fabs(base.xx * base.yy - base.xy * base.yx));
+  RenderItems(cr, B(m).lib, items, base, options);
+  cairo_destroy(cr);
+  cairo_surface_flush(layer.get());
+  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr);
+  Changed(m, f);
   return Value();
+}
+// The stage's quality, as scripts read it (HIGH).
+constexpr Quality kStageQuality = Quality::qHigh;
+NATIVE(BdDraw) { return DrawInto(m, self, a, kStageQuality); }
+NATIVE(BdDrawWithQuality) {
+  const std::string q = a.size() > 6 && !a[6].IsNullish() ? m.ToString(a[6]) : "";
+  Quality quality = kStageQuality;
+  if (q == "low") quality = Quality::qLow;
+  else if (q == "medium") quality = Quality::qMedium;
+  else if (q == "high") quality = Quality::qHigh;
+  else if (q == "best" || q.rfind("16x16", 0) == 0 || q.rfind("8x8", 0) == 0) quality = Quality::qBest;
+  return DrawInto(m, self, a, quality);
 }
 NATIVE(BitmapCtor) {
   FlashObject* f = Fo(self);
@@ -2797,6 +2881,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "copyPixels", BdCopyPixels);
   m.AddMethod(bitmapData, "dispose", BdDispose);
   m.AddMethod(bitmapData, "draw", BdDraw);
+  m.AddMethod(bitmapData, "drawWithQuality", BdDrawWithQuality);
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
