@@ -41,7 +41,12 @@ struct FlashObject : avm2::Object {
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
   Value target, currentTarget;
   int phase = 0;
-  double stageX = 0, stageY = 0;
+  double stageX = 0, stageY = 0, localX = 0, localY = 0;
+  Value related;  // MouseEvent.relatedObject
+  bool buttonDown = false;
+  std::uint32_t keyCode = 0, charCode = 0;
+  // InteractiveObject, DisplayObjectContainer and Sprite
+  bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
@@ -65,6 +70,7 @@ struct FlashObject : avm2::Object {
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
     h.Mark(currentTarget);
+    h.Mark(related);
   }
 };
 
@@ -75,6 +81,15 @@ FlashObject* Fo(const Value& v) {
 
 constexpr int kScriptDepthBase = 16384;
 
+// What a pick found under the pointer: an object that takes it, or a hit on
+// content whose object does not (a shape, or mouseEnabled false), which its
+// container takes when it can.
+struct Pick {
+  enum Kind { kMiss, kHit, kToParent } kind = kMiss;
+  ClipHandle target = kNoClip;
+};
+
+
 class As3Display : public ScriptHooks {
  public:
   explicit As3Display(Stage& stage);
@@ -84,7 +99,9 @@ class As3Display : public ScriptHooks {
   void FrameEntered(TimelineState& tl) override;
   void BeforeFrame() override;
   void AfterFrame() override;
-  void ButtonTransition(Instance& button, std::uint16_t transition) override;
+  void Pointer(double x, double y, bool down) override;
+  void Key(bool down, int keyCode, int charCode) override;
+  bool HandCursor() const override { return handCursor; }
 
   Stage& stage;
   const MovieLibrary& lib;
@@ -106,12 +123,18 @@ class As3Display : public ScriptHooks {
   ShapeDef emptyShape;  // what an empty Bitmap shows
   bool rootConstructed = false;
   bool flushing = false;
+  // The pointer as scripts saw it last: the object under it, the one pressed,
+  // the button; the object keys go to; stage.invalidate() asked for RENDER.
+  ClipHandle overTarget = kNoClip, pressTarget = kNoClip;
+  bool pointerDown = false, pointerSeen = false, handCursor = false, invalidated = false;
+  double pointerX = 0, pointerY = 0;
+  Value focus;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -222,7 +245,7 @@ class As3Display : public ScriptHooks {
     return Value::Obj(e);
   }
   void Listen(FlashObject* o, const std::string& type) {
-    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed") &&
+    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
         std::find(frameListeners.begin(), frameListeners.end(), o) == frameListeners.end()) {
       frameListeners.push_back(o);
     }
@@ -252,13 +275,14 @@ class As3Display : public ScriptHooks {
         h = i->parent;
         if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
       }
+      // The stage is the parent of the root.
+      if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
     }
     e->phase = 1;
     for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
     if (!e->stop) {
       e->phase = 2;
       CallListeners(target, e, false);
-      CallListeners(target, e, true);
     }
     if (e->bubbles) {
       e->phase = 3;
@@ -314,7 +338,9 @@ class As3Display : public ScriptHooks {
   }
 
   // ---- frames
-  void Flush() {
+  // Constructs the objects waiting, then (with `scripts`) runs the frame
+  // scripts due, and again until nothing waits.
+  void Flush(bool scripts = true) {
     if (flushing) return;
     flushing = true;
     for (int guard = 0; guard < 100000; ++guard) {
@@ -335,7 +361,7 @@ class As3Display : public ScriptHooks {
         AddedToStage(kRootClip, kMaxSpriteNesting);
         continue;
       }
-      if (!scriptQueue.empty()) {
+      if (scripts && !scriptQueue.empty()) {
         const ClipHandle h = scriptQueue.front();
         scriptQueue.erase(scriptQueue.begin());
         RunFrameScript(h);
@@ -383,6 +409,15 @@ class As3Display : public ScriptHooks {
 
   void ShowChangedBitmaps();
   void Install();
+  // The pointer and the keyboard.
+  FlashObject* Existing(ClipHandle h) {
+    auto it = objects.find(h);
+    return it == objects.end() ? nullptr : it->second;
+  }
+  Pick PickIn(ClipHandle container, double x, double y, int nesting);
+  FlashObject* PointerTarget(ClipHandle h);
+  void SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related);
+  std::vector<ClipHandle> InteractiveChain(ClipHandle h);
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -1580,11 +1615,48 @@ NATIVE(EvClone) {
 NATIVE(EvToString) { FlashObject* e = Fo(self); return m.Str("[Event type=\"" + (e ? e->type : std::string()) + "\"]"); }
 NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
 NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
+NATIVE(MeLocalY) { FlashObject* e = Fo(self); return Value::Number(e ? e->localY : 0); }
+NATIVE(MeRelated) { FlashObject* e = Fo(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
+NATIVE(MeButtonDown) { FlashObject* e = Fo(self); return Value::Bool(e && e->buttonDown); }
+NATIVE(ReturnFalse) { return Value::Bool(false); }
+NATIVE(ReturnZero) { return Value::Int(0); }
+// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
 NATIVE(MeCtor) {
   EvCtor(m, self, a);
-  if (a.size() <= 1)
-    if (FlashObject* e = Fo(self)) e->bubbles = true;
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->localX = avm2::ArgNum(m, a, 3, 0);
+    e->localY = avm2::ArgNum(m, a, 4, 0);
+    if (a.size() > 5) e->related = a[5];
+    e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
+  }
   return self;
+}
+// new KeyboardEvent(type, bubbles = true, cancelable = false, charCode = 0, keyCode = 0, ...)
+NATIVE(KeCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->charCode = m.ToUint(m.ArgOr(a, 3));
+    e->keyCode = m.ToUint(m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(KeKeyCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->keyCode : 0); }
+NATIVE(KeCharCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->charCode : 0); }
+NATIVE(KeSetKeyCode) { if (FlashObject* e = Fo(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeSetCharCode) { if (FlashObject* e = Fo(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+// mouseEnabled, mouseChildren, buttonMode, useHandCursor
+template <bool FlashObject::*Field>
+Value IoGet(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  return Value::Bool(f ? f->*Field : false);
+}
+template <bool FlashObject::*Field>
+Value IoSet(Machine& m, Value self, std::span<Value> a) {
+  if (FlashObject* f = Fo(self)) f->*Field = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
 }
 
 // ---- Stage
@@ -1597,7 +1669,20 @@ NATIVE(StAlign) { return m.Str(""); }
 NATIVE(StQuality) { return m.Str("HIGH"); }
 NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
-NATIVE(StFocus) { return Value::Null(); }
+NATIVE(StFocus) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(b.focus);
+  return f && b.OnStage(f->handle) ? b.focus : Value::Null();
+}
+NATIVE(StSetFocus) {
+  FlashObject* f = Fo(m.ArgOr(a, 0));
+  B(m).focus = f ? Value::Obj(f) : Value::Null();
+  return Value();
+}
+NATIVE(StInvalidate) {
+  B(m).invalidated = true;
+  return Value();
+}
 
 // ---- Timer
 
@@ -2368,6 +2453,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     for (FlashObject* o : frameListeners) h.Mark(o);
     for (FlashObject* o : timers) h.Mark(o);
     h.Mark(stageObject);
+    h.Mark(focus);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2394,37 +2480,179 @@ void As3Display::BeforeFrame() {
 }
 
 void As3Display::AfterFrame() {
-  Flush();
+  // Children are made, then FRAME_CONSTRUCTED, then the frame scripts run.
+  Flush(false);
   ShowChangedBitmaps();
   Broadcast("frameConstructed");
   Flush();
   Broadcast("exitFrame");
   RunTimers();
   Flush();
+  if (invalidated) {
+    invalidated = false;
+    Broadcast("render");
+    Flush();
+  }
   ShowChangedBitmaps();
   Collect();
 }
 
-void As3Display::ButtonTransition(Instance& button, std::uint16_t transition) {
-  const char* type = nullptr;
-  switch (transition) {
-    case kIdleToOverUp: type = "mouseOver"; break;
-    case kOverUpToIdle: type = "mouseOut"; break;
-    case kOverUpToOverDown: type = "mouseDown"; break;
-    case kOverDownToOverUp: type = "mouseUp"; break;
-    default: break;
+// ---- the pointer and the keyboard
+
+Pick As3Display::PickIn(ClipHandle container, double x, double y, int nesting) {
+  Pick none;
+  TimelineState* tl = Timeline(container);
+  if (!tl || nesting > kMaxSpriteNesting) return none;
+  FlashObject* self = container == kRootClip ? ObjectFor(kRootClip) : Existing(container);
+  const bool enabled = !self || self->mouseEnabled;
+  const bool children = !self || self->mouseChildren;
+  auto ownHit = [&](Pick p) {
+    // A hit inside: the container takes it when its children do not.
+    if (p.kind == Pick::kHit && children) return p;
+    return enabled ? Pick{Pick::kHit, container} : Pick{Pick::kToParent, kNoClip};
+  };
+  // Masks and the objects they hide: a point outside the mask hits nothing below it.
+  std::vector<std::pair<int, int>> maskedRanges;
+  bool toParent = false;
+  for (auto it = tl->list.rbegin(); it != tl->list.rend(); ++it) {
+    Instance& child = it->second;
+    if (!child.def || child.clipDepth > 0 || !child.visible) continue;
+    bool masked = false;
+    for (auto& [from, to] : tl->list) {
+      (void)from;
+      if (to.clipDepth > 0 && child.depth > to.depth && child.depth <= to.clipDepth && !stage.HitsShapes(to.serial, x, y)) {
+        masked = true;
+        break;
+      }
+    }
+    if (masked) continue;
+    Pick p;
+    const auto kind = child.def->kind;
+    if (kind == Character::Kind::kSprite && child.sprite) {
+      p = PickIn(child.serial, x, y, nesting + 1);
+    } else if (kind == Character::Kind::kButton || kind == Character::Kind::kEditText) {
+      if (stage.HitsShapes(child.serial, x, y)) {
+        FlashObject* o = ObjectFor(child.serial);
+        p = !o || o->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
+      }
+    } else if (stage.HitsShapes(child.serial, x, y)) {
+      p = Pick{Pick::kToParent, kNoClip};
+    }
+    if (p.kind == Pick::kHit) return ownHit(p);
+    if (p.kind == Pick::kToParent) toParent = true;
   }
-  if (!type) return;
-  const ClipHandle h = button.serial;
-  FlashObject* o = ObjectFor(h);
-  if (!o) return;
+  if (toParent) return ownHit({Pick::kToParent, kNoClip});
+  // The container's own drawing.
+  if (tl->drawing && container != kRootClip && stage.HitsShapes(container, x, y)) return ownHit({Pick::kToParent, kNoClip});
+  return none;
+}
+
+// The object a pointer event goes to: the one picked, else the stage.
+FlashObject* As3Display::PointerTarget(ClipHandle h) {
+  if (h != kNoClip)
+    if (FlashObject* o = ObjectFor(h)) return o;
+  return stageObject;
+}
+
+void As3Display::SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related) {
+  if (!target) return;
+  Value ev = NewEvent(mouseEventClass, type, bubbles);
+  FlashObject* e = Fo(ev);
+  e->stageX = pointerX / 20.0;
+  e->stageY = pointerY / 20.0;
+  double lx = pointerX, ly = pointerY;
+  if (target != stageObject && stage.ToClipSpace(target->handle, lx, ly)) {
+    e->localX = lx / 20.0;
+    e->localY = ly / 20.0;
+  } else {
+    e->localX = e->stageX;
+    e->localY = e->stageY;
+  }
+  e->buttonDown = pointerDown;
+  e->related = Value::Obj(related);
+  e->cancelable = std::string_view(type) != "mouseMove";
+  Dispatch(target, e);
+}
+
+// The interactive objects from `h` up to the root, innermost first.
+std::vector<ClipHandle> As3Display::InteractiveChain(ClipHandle h) {
+  std::vector<ClipHandle> chain;
+  for (int guard = 0; h != kNoClip && guard < 10000; ++guard) {
+    chain.push_back(h);
+    if (h == kRootClip) break;
+    Instance* i = Node(h);
+    if (!i) break;
+    h = i->parent;
+  }
+  return chain;
+}
+
+void As3Display::Pointer(double x, double y, bool down) {
+  if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
-  Value e = NewEvent(mouseEventClass, type, true);
-  Dispatch(o, Fo(e));
-  if (transition == kOverDownToOverUp && Node(h)) {
-    Value click = NewEvent(mouseEventClass, "click", true);
-    Dispatch(o, Fo(click));
+  const bool moved = !pointerSeen || x != pointerX || y != pointerY;
+  pointerSeen = true;
+  pointerX = x;
+  pointerY = y;
+  const Pick p = PickIn(kRootClip, x, y, 0);
+  const ClipHandle hit = p.kind == Pick::kHit ? p.target : kNoClip;
+  const bool press = down && !pointerDown, release = !down && pointerDown;
+  pointerDown = down;
+  // Over and out, then the roll events down the two chains, as Flash sends them.
+  if (hit != overTarget) {
+    const ClipHandle old = overTarget;
+    overTarget = hit;
+    FlashObject* from = old != kNoClip && Node(old) ? Existing(old) : nullptr;
+    if (old == kRootClip) from = Existing(kRootClip);
+    FlashObject* to = PointerTarget(hit);
+    if (from) SendMouse(from, "mouseOut", true, to);
+    const auto oldChain = from ? InteractiveChain(old) : std::vector<ClipHandle>{};
+    const auto newChain = InteractiveChain(hit);
+    for (ClipHandle h : oldChain)
+      if (std::find(newChain.begin(), newChain.end(), h) == newChain.end())
+        if (FlashObject* o = Existing(h)) SendMouse(o, "rollOut", false, to);
+    for (auto it = newChain.rbegin(); it != newChain.rend(); ++it)
+      if (std::find(oldChain.begin(), oldChain.end(), *it) == oldChain.end())
+        if (FlashObject* o = Existing(*it)) SendMouse(o, "rollOver", false, from);
+    if (hit != kNoClip) SendMouse(to, "mouseOver", true, from);
   }
+  FlashObject* target = PointerTarget(overTarget);
+  if (moved) SendMouse(target, "mouseMove", true, nullptr);
+  if (press) {
+    pressTarget = overTarget == kNoClip ? kNoClip : overTarget;
+    SendMouse(target, "mouseDown", true, nullptr);
+  }
+  if (release) {
+    SendMouse(target, "mouseUp", true, nullptr);
+    if (pressTarget == overTarget) SendMouse(target, "click", true, nullptr);
+    pressTarget = kNoClip;
+  }
+  // A hand over buttons, and over sprites in button mode (which their children share).
+  handCursor = false;
+  for (ClipHandle h : InteractiveChain(overTarget)) {
+    FlashObject* o = Existing(h);
+    if (!o) continue;
+    Instance* i = Node(h);
+    const bool button = i && i->def && i->def->kind == Character::Kind::kButton;
+    if ((button || o->buttonMode) && o->useHandCursor) handCursor = true;
+    if (handCursor) break;
+  }
+  Flush();
+}
+
+void As3Display::Key(bool down, int keyCode, int charCode) {
+  if (!stageObject || !rootConstructed) return;
+  m.BeginFrame();
+  // Keys go to the focus while it is on the stage, else to the stage.
+  FlashObject* target = Fo(focus);
+  if (target && !OnStage(target->handle)) target = nullptr;
+  if (!target) target = stageObject;
+  Value ev = NewEvent(keyboardEventClass, down ? "keyDown" : "keyUp", true);
+  FlashObject* e = Fo(ev);
+  e->keyCode = static_cast<std::uint32_t>(std::max(keyCode, 0));
+  e->charCode = static_cast<std::uint32_t>(std::max(charCode, 0));
+  e->cancelable = true;
+  Dispatch(target, e);
   Flush();
 }
 
@@ -2466,8 +2694,13 @@ void As3Display::Install() {
   avm2::SetNativeCtor(m, mouseEventClass, MeCtor);
   m.AddGetter(mouseEventClass, "stageX", MeStageX);
   m.AddGetter(mouseEventClass, "stageY", MeStageY);
-  m.AddGetter(mouseEventClass, "localX", MeStageX);
-  m.AddGetter(mouseEventClass, "localY", MeStageY);
+  m.AddGetter(mouseEventClass, "localX", MeLocalX);
+  m.AddGetter(mouseEventClass, "localY", MeLocalY);
+  m.AddGetter(mouseEventClass, "relatedObject", MeRelated);
+  m.AddGetter(mouseEventClass, "buttonDown", MeButtonDown);
+  for (const char* p : {"ctrlKey", "altKey", "shiftKey", "commandKey", "controlKey"}) m.AddGetter(mouseEventClass, p, ReturnFalse);
+  m.AddGetter(mouseEventClass, "delta", ReturnZero);
+  m.AddMethod(mouseEventClass, "updateAfterEvent", Noop);
   for (const char* c : {"CLICK:click", "DOUBLE_CLICK:doubleClick", "MOUSE_DOWN:mouseDown", "MOUSE_UP:mouseUp",
                         "MOUSE_MOVE:mouseMove", "MOUSE_OVER:mouseOver", "MOUSE_OUT:mouseOut", "ROLL_OVER:rollOver",
                         "ROLL_OUT:rollOut", "MOUSE_WHEEL:mouseWheel"}) {
@@ -2477,7 +2710,15 @@ void As3Display::Install() {
   timerEventClass = m.DefineNativeClass("flash.events", "TimerEvent", eventClass);
   m.AddConst(timerEventClass, "TIMER", m.Str("timer"));
   m.AddConst(timerEventClass, "TIMER_COMPLETE", m.Str("timerComplete"));
-  Class* keyEvent = m.DefineNativeClass("flash.events", "KeyboardEvent", eventClass);
+  Class* keyEvent = keyboardEventClass = m.DefineNativeClass("flash.events", "KeyboardEvent", eventClass);
+  avm2::SetNativeCtor(m, keyEvent, KeCtor);
+  m.AddGetter(keyEvent, "keyCode", KeKeyCode);
+  m.AddSetter(keyEvent, "keyCode", KeSetKeyCode);
+  m.AddGetter(keyEvent, "charCode", KeCharCode);
+  m.AddSetter(keyEvent, "charCode", KeSetCharCode);
+  for (const char* p : {"ctrlKey", "altKey", "shiftKey", "commandKey", "controlKey"}) m.AddGetter(keyEvent, p, ReturnFalse);
+  m.AddGetter(keyEvent, "keyLocation", ReturnZero);
+  m.AddMethod(keyEvent, "updateAfterEvent", Noop);
   m.AddConst(keyEvent, "KEY_DOWN", m.Str("keyDown"));
   m.AddConst(keyEvent, "KEY_UP", m.Str("keyUp"));
   for (const char* n : {"ProgressEvent", "IOErrorEvent", "SecurityErrorEvent", "TextEvent", "FocusEvent",
@@ -2527,7 +2768,9 @@ void As3Display::Install() {
   }
   m.AddConst(blend, "SHADER", m.Str("shader"));
   Class* interactive = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
-  for (const char* p : {"mouseEnabled", "doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
+  m.AddGetter(interactive, "mouseEnabled", IoGet<&FlashObject::mouseEnabled>);
+  m.AddSetter(interactive, "mouseEnabled", IoSet<&FlashObject::mouseEnabled>);
+  for (const char* p : {"doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
     m.AddGetter(interactive, p, DoGetVisible);
     m.AddSetter(interactive, p, DoIgnore);
   }
@@ -2545,13 +2788,17 @@ void As3Display::Install() {
   m.AddMethod(containerClass, "swapChildren", DocSwapChildren);
   m.AddMethod(containerClass, "swapChildrenAt", DocSwapChildrenAt);
   m.AddMethod(containerClass, "contains", DocContains);
-  for (const char* p : {"mouseChildren", "tabChildren"}) {
-    m.AddGetter(containerClass, p, DoGetVisible);
-    m.AddSetter(containerClass, p, DoIgnore);
-  }
+  m.AddGetter(containerClass, "mouseChildren", IoGet<&FlashObject::mouseChildren>);
+  m.AddSetter(containerClass, "mouseChildren", IoSet<&FlashObject::mouseChildren>);
+  m.AddGetter(containerClass, "tabChildren", DoGetVisible);
+  m.AddSetter(containerClass, "tabChildren", DoIgnore);
   spriteClass = m.DefineNativeClass("flash.display", "Sprite", containerClass);
   m.AddGetter(spriteClass, "graphics", SpGetGraphics);
-  for (const char* p : {"buttonMode", "useHandCursor", "hitArea", "soundTransform"}) {
+  m.AddGetter(spriteClass, "buttonMode", IoGet<&FlashObject::buttonMode>);
+  m.AddSetter(spriteClass, "buttonMode", IoSet<&FlashObject::buttonMode>);
+  m.AddGetter(spriteClass, "useHandCursor", IoGet<&FlashObject::useHandCursor>);
+  m.AddSetter(spriteClass, "useHandCursor", IoSet<&FlashObject::useHandCursor>);
+  for (const char* p : {"hitArea", "soundTransform"}) {
     m.AddGetter(spriteClass, p, ReturnNull);
     m.AddSetter(spriteClass, p, DoIgnore);
   }
@@ -2588,10 +2835,10 @@ void As3Display::Install() {
     m.AddSetter(bitmapClass, p, DoIgnore);
   }
   buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
-  for (const char* p : {"enabled", "useHandCursor"}) {
-    m.AddGetter(buttonClass, p, DoGetVisible);
-    m.AddSetter(buttonClass, p, DoIgnore);
-  }
+  m.AddGetter(buttonClass, "enabled", DoGetVisible);
+  m.AddSetter(buttonClass, "enabled", DoIgnore);
+  m.AddGetter(buttonClass, "useHandCursor", IoGet<&FlashObject::useHandCursor>);
+  m.AddSetter(buttonClass, "useHandCursor", IoSet<&FlashObject::useHandCursor>);
   graphicsClass = m.DefineNativeClass("flash.display", "Graphics", obj, AllocFlash);
   struct F {
     const char* name;
@@ -2610,13 +2857,13 @@ void As3Display::Install() {
   for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
                        Acc{"frameRate", StFrameRate, StSetIgnored}, Acc{"scaleMode", StScaleMode, StSetIgnored},
                        Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetIgnored},
-                       Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetIgnored},
+                       Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetFocus},
                        Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},
                        Acc{"stageFocusRect", DoGetVisible, StSetIgnored}}) {
     m.AddGetter(stageClass, p.name, p.get);
     m.AddSetter(stageClass, p.name, p.set);
   }
-  m.AddMethod(stageClass, "invalidate", Noop);
+  m.AddMethod(stageClass, "invalidate", StInvalidate);
   stageObject = static_cast<FlashObject*>(m.Instantiate(stageClass));
   stageObject->handle = kNoClip;
   for (const char* n : {"StageScaleMode", "StageAlign", "StageQuality", "StageDisplayState"}) m.DefineNativeClass("flash.display", n, obj);
