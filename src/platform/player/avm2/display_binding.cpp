@@ -134,7 +134,7 @@ class As3Display : public ScriptHooks {
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -2528,15 +2528,20 @@ Pick As3Display::PickIn(ClipHandle container, double x, double y, int nesting) {
     if (masked) continue;
     Pick p;
     const auto kind = child.def->kind;
-    if (kind == Character::Kind::kSprite && child.sprite) {
+    // Shapes scripts make are nodes with a timeline too: the class decides.
+    FlashObject* co = Existing(child.serial);
+    const bool interactive = co && co->cls ? co->cls->IsSubclassOf(interactiveClass)
+                                           : kind == Character::Kind::kSprite || kind == Character::Kind::kButton ||
+                                                 kind == Character::Kind::kEditText;
+    if (!interactive) {
+      if (stage.HitsShapes(child.serial, x, y)) p = Pick{Pick::kToParent, kNoClip};
+    } else if (kind == Character::Kind::kSprite && child.sprite) {
       p = PickIn(child.serial, x, y, nesting + 1);
     } else if (kind == Character::Kind::kButton || kind == Character::Kind::kEditText) {
       if (stage.HitsShapes(child.serial, x, y)) {
         FlashObject* o = ObjectFor(child.serial);
         p = !o || o->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
       }
-    } else if (stage.HitsShapes(child.serial, x, y)) {
-      p = Pick{Pick::kToParent, kNoClip};
     }
     if (p.kind == Pick::kHit) return ownHit(p);
     if (p.kind == Pick::kToParent) toParent = true;
@@ -2598,7 +2603,7 @@ void As3Display::Pointer(double x, double y, bool down) {
   const ClipHandle hit = p.kind == Pick::kHit ? p.target : kNoClip;
   const bool press = down && !pointerDown, release = !down && pointerDown;
   pointerDown = down;
-  // Over and out, then the roll events down the two chains, as Flash sends them.
+  // Out and roll-outs from the old object up, then roll-overs from the new one up and over.
   if (hit != overTarget) {
     const ClipHandle old = overTarget;
     overTarget = hit;
@@ -2611,9 +2616,9 @@ void As3Display::Pointer(double x, double y, bool down) {
     for (ClipHandle h : oldChain)
       if (std::find(newChain.begin(), newChain.end(), h) == newChain.end())
         if (FlashObject* o = Existing(h)) SendMouse(o, "rollOut", false, to);
-    for (auto it = newChain.rbegin(); it != newChain.rend(); ++it)
-      if (std::find(oldChain.begin(), oldChain.end(), *it) == oldChain.end())
-        if (FlashObject* o = Existing(*it)) SendMouse(o, "rollOver", false, from);
+    for (ClipHandle h : newChain)
+      if (std::find(oldChain.begin(), oldChain.end(), h) == oldChain.end())
+        if (FlashObject* o = Existing(h)) SendMouse(o, "rollOver", false, from);
     if (hit != kNoClip) SendMouse(to, "mouseOver", true, from);
   }
   FlashObject* target = PointerTarget(overTarget);
@@ -2767,7 +2772,7 @@ void As3Display::Install() {
     m.AddConst(blend, upper, m.Str(kBlendNames[k]));
   }
   m.AddConst(blend, "SHADER", m.Str("shader"));
-  Class* interactive = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
+  Class* interactive = interactiveClass = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
   m.AddGetter(interactive, "mouseEnabled", IoGet<&FlashObject::mouseEnabled>);
   m.AddSetter(interactive, "mouseEnabled", IoSet<&FlashObject::mouseEnabled>);
   for (const char* p : {"doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
