@@ -9,6 +9,8 @@
 
 #include "platform/player/avm2/builtins_util.h"
 #include "platform/player/drawing.h"
+#include "platform/player/image_decoder.h"
+#include "platform/player/load_path.h"
 #include "platform/player/movie_library.h"
 #include "platform/player/paint.h"
 #include "platform/player/stage.h"
@@ -47,6 +49,12 @@ struct FlashObject : avm2::Object {
   std::uint32_t keyCode = 0, charCode = 0;
   // InteractiveObject, DisplayObjectContainer and Sprite
   bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
+  // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
+  // LoaderInfo's content and loader; text and sizes of error and progress
+  // events; NetStatusEvent's info.
+  Value data, content, info, owner;
+  std::string format = "text", url, message;
+  double bytesLoaded = 0, bytesTotal = 0;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
@@ -71,6 +79,10 @@ struct FlashObject : avm2::Object {
     h.Mark(target);
     h.Mark(currentTarget);
     h.Mark(related);
+    h.Mark(data);
+    h.Mark(content);
+    h.Mark(info);
+    h.Mark(owner);
   }
 };
 
@@ -129,6 +141,16 @@ class As3Display : public ScriptHooks {
   bool pointerDown = false, pointerSeen = false, handCursor = false, invalidated = false;
   double pointerX = 0, pointerY = 0;
   Value focus;
+  // Loads: asked for this frame, due at the end of the next; the movie's own LoaderInfo.
+  struct Load {
+    Value by;  // the URLLoader, or the Loader's LoaderInfo
+    std::string url;
+    std::string bytes;  // loadBytes: the data itself
+    bool fromBytes = false;
+  };
+  std::vector<Load> loads, dueLoads;
+  FlashObject* rootInfo = nullptr;
+  bool rootInfoSent = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
@@ -418,6 +440,12 @@ class As3Display : public ScriptHooks {
   FlashObject* PointerTarget(ClipHandle h);
   void SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related);
   std::vector<ClipHandle> InteractiveChain(ClipHandle h);
+  // Loads.
+  void FinishLoads();
+  void FinishLoad(const Load& l);
+  void SendSimple(FlashObject* to, const char* type);
+  void SendIoError(FlashObject* to, const std::string& text);
+  Value ContentFor(FlashObject* info, const std::string& bytes);
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -2398,12 +2426,255 @@ NATIVE(SkippedCtor) {
   }
   return self;
 }
-NATIVE(LoaderInfoUrl) { return m.Str("file:///movie.swf"); }
-NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
-NATIVE(DoGetLoaderInfo) {
-  Object* li = m.Instantiate(m.FindClass("flash.display::LoaderInfo"));
-  return Value::Obj(li);
+// ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
+
+std::string UrlDecode(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
 }
+std::string UrlEncode(const std::string& s) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+// name=value&name=value into the object's properties; a name given twice gets an array.
+void DecodeVariables(Machine& m, const Value& into, const std::string& text) {
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    auto end = text.find('&', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string pair = text.substr(at, end - at);
+    at = end + 1;
+    if (pair.empty()) continue;
+    const auto eq = pair.find('=');
+    if (eq == std::string::npos) m.ThrowError("Error", "The String passed to URLVariables.decode() must be a URL-encoded query string containing name/value pairs.", 2101);
+    const std::string name = UrlDecode(pair.substr(0, eq)), value = UrlDecode(pair.substr(eq + 1));
+    const Value old = m.GetProperty(into, name);
+    if (old.IsUndefined()) {
+      m.SetProperty(into, name, m.Str(value));
+    } else if (avm2::ArrayObject* arr = avm2::AsArray(old)) {
+      arr->elems.push_back(m.Str(value));
+    } else {
+      m.SetProperty(into, name, Value::Obj(m.NewArray({old, m.Str(value)})));
+    }
+  }
+}
+NATIVE(UrlVarsCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) DecodeVariables(m, self, m.ToString(a[0]));
+  return self;
+}
+NATIVE(UrlVarsDecode) {
+  DecodeVariables(m, self, avm2::ArgStr(m, a, 0, ""));
+  return Value();
+}
+NATIVE(UrlVarsToString) {
+  std::string out;
+  Object* o = self.AsObject();
+  if (!o) return m.Str("");
+  for (std::uint32_t i = m.NextIndex(o, 0); i != 0; i = m.NextIndex(o, i)) {
+    const std::string name = UrlEncode(m.ToString(m.NameAt(o, i)));
+    const Value v = m.ValueAt(o, i);
+    auto add = [&](const Value& x) { out += (out.empty() ? "" : "&") + name + "=" + UrlEncode(m.ToString(x)); };
+    if (avm2::ArrayObject* arr = avm2::AsArray(v)) for (const Value& x : arr->elems) add(x);
+    else add(v);
+  }
+  return m.Str(out);
+}
+NATIVE(UrlRequestCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
+  m.SetProperty(self, "method", m.Str("GET"));
+  return self;
+}
+std::string RequestUrl(Machine& m, const Value& request) {
+  if (request.IsNullish()) m.ThrowError("TypeError", "Parameter request must be non-null.", 2007);
+  const Value url = m.GetProperty(request, "url");
+  return url.IsNullish() ? std::string() : m.ToString(url);
+}
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
+  As3Display& b = B(m);
+  if (b.loads.size() + b.dueLoads.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
+  by->url = url;
+  b.loads.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
+}
+NATIVE(UrlLoaderLoad) {
+  if (FlashObject* f = Fo(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(UrlLoaderCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) UrlLoaderLoad(m, self, a);
+  return self;
+}
+NATIVE(UrlLoaderData) { FlashObject* f = Fo(self); return f ? f->data : Value(); }
+NATIVE(UrlLoaderSetData) { if (FlashObject* f = Fo(self)) f->data = m.ArgOr(a, 0); return Value(); }
+NATIVE(UrlLoaderFormat) { FlashObject* f = Fo(self); return m.Str(f ? f->format : "text"); }
+NATIVE(UrlLoaderSetFormat) { if (FlashObject* f = Fo(self)) f->format = avm2::ArgStr(m, a, 0, "text"); return Value(); }
+NATIVE(BytesLoaded) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesLoaded : 0); }
+NATIVE(BytesTotal) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesTotal : 0); }
+NATIVE(CancelLoad) {
+  As3Display& b = B(m);
+  for (auto* list : {&b.loads, &b.dueLoads}) std::erase_if(*list, [&](const As3Display::Load& l) {
+      return l.by.o == self.AsObject() || (Fo(l.by) && Fo(l.by)->owner.AsObject() == self.AsObject());
+    });
+  return Value();
+}
+NATIVE(LoaderCtor) {
+  DisplayObjectCtor(m, self, a);
+  FlashObject* f = Fo(self);
+  if (!f) return self;
+  auto* info = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+  info->owner = self;
+  f->info = Value::Obj(info);
+  return self;
+}
+FlashObject* LoaderInfoOf(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  if (!info) m.ThrowError("Error", "The Loader has no LoaderInfo.", 2000);
+  return info;
+}
+NATIVE(LoaderUnload);
+NATIVE(LoaderLoad) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(LoaderLoadBytes) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter bytes must be non-null.", 2007);
+  const auto& bytes = static_cast<avm2::ByteArrayObject*>(o)->bytes;
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, "", std::string(bytes.begin(), bytes.end()), true);
+  return Value();
+}
+NATIVE(LoaderContent) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  return info && !info->content.IsUndefined() ? info->content : Value::Null();
+}
+NATIVE(LoaderInfoGet) { FlashObject* f = Fo(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
+NATIVE(LoaderUnload) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  if (!info) return Value();
+  CancelLoad(m, self, {});
+  FlashObject* content = Fo(info->content);
+  As3Display& b = B(m);
+  if (content && content->handle != kNoClip)
+    if (Instance* i = b.Node(content->handle); i && i->parent == f->handle) Detach(m, content->handle, true);
+  const bool had = content != nullptr;
+  info->content = Value::Null();
+  info->bytesLoaded = info->bytesTotal = 0;
+  if (had) b.SendSimple(info, "unload");
+  return Value();
+}
+NATIVE(LoaderInfoUrl) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f && f != b.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
+  const auto& folder = b.stage.MovieFolder();
+  return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
+}
+NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
+NATIVE(LoaderInfoContent) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return b.ValueFor(kRootClip);
+  return f && !f->content.IsUndefined() ? f->content : Value::Null();
+}
+NATIVE(LoaderInfoLoader) { FlashObject* f = Fo(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
+NATIVE(LoaderInfoBytes) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesLoaded : 0);
+}
+NATIVE(LoaderInfoBytesTotal) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesTotal : 0);
+}
+NATIVE(LoaderInfoWidth) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(self);
+  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
+  FlashObject* c = f ? Fo(f->content) : nullptr;
+  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
+}
+NATIVE(LoaderInfoHeight) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(self);
+  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
+  FlashObject* c = f ? Fo(f->content) : nullptr;
+  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
+}
+NATIVE(LoaderInfoFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
+NATIVE(LoaderInfoSwfVersion) { return Value::Int(B(m).lib.movie.version); }
+NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
+NATIVE(LoaderInfoContentType) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return m.Str("application/x-shockwave-flash");
+  return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
+}
+NATIVE(DoGetLoaderInfo) {
+  // Every object of the movie shares the movie's LoaderInfo.
+  As3Display& b = B(m);
+  if (!b.rootInfo) b.rootInfo = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+  return Value::Obj(b.rootInfo);
+}
+// Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
+NATIVE(TextEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 3, "");
+  return self;
+}
+NATIVE(TextEventText) { FlashObject* e = Fo(self); return m.Str(e ? e->message : ""); }
+NATIVE(TextEventSetText) { if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
+NATIVE(ErrorEventId) {
+  FlashObject* e = Fo(self);
+  // "Error #2035: ..." gives 2035.
+  if (!e || e->message.rfind("Error #", 0) != 0) return Value::Int(0);
+  return Value::Int(std::atoi(e->message.c_str() + 7));
+}
+NATIVE(ProgressEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    e->bytesLoaded = avm2::ArgNum(m, a, 3, 0);
+    e->bytesTotal = avm2::ArgNum(m, a, 4, 0);
+  }
+  return self;
+}
+NATIVE(NetStatusCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->info = m.ArgOr(a, 3);
+  return self;
+}
+NATIVE(NetStatusInfo) { FlashObject* e = Fo(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
 
 Object* AllocFlash(Machine& m, Class*) { return m.heap().New<FlashObject>(); }
 
@@ -2454,6 +2725,9 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     for (FlashObject* o : timers) h.Mark(o);
     h.Mark(stageObject);
     h.Mark(focus);
+    h.Mark(rootInfo);
+    for (auto* list : {&loads, &dueLoads})
+      for (auto& l : *list) h.Mark(l.by);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2476,6 +2750,9 @@ void As3Display::FrameEntered(TimelineState& tl) {
 
 void As3Display::BeforeFrame() {
   m.BeginFrame();
+  // Loads asked for in the last frame end in this one.
+  dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
+  loads.clear();
   Broadcast("enterFrame");
 }
 
@@ -2486,6 +2763,14 @@ void As3Display::AfterFrame() {
   Broadcast("frameConstructed");
   Flush();
   Broadcast("exitFrame");
+  if (!rootInfoSent) {
+    // The movie is all there once its first frame is: init, then complete.
+    rootInfoSent = true;
+    DoGetLoaderInfo(m, Value(), {});
+    SendSimple(rootInfo, "init");
+    SendSimple(rootInfo, "complete");
+  }
+  FinishLoads();
   RunTimers();
   Flush();
   if (invalidated) {
@@ -2645,6 +2930,128 @@ void As3Display::Pointer(double x, double y, bool down) {
   Flush();
 }
 
+// ---- loads
+
+void As3Display::SendSimple(FlashObject* to, const char* type) {
+  Value e = NewEvent(eventClass, type, false);
+  Dispatch(to, Fo(e));
+}
+
+void As3Display::SendIoError(FlashObject* to, const std::string& text) {
+  bool heard = false;
+  for (auto& l : to->listeners) heard |= l.type == "ioError";
+  if (!heard) {
+    // Flash reports an error nobody listens for and goes on.
+    m.Log("uncaught error: Error #2044: Unhandled ioError:. text=" + text);
+    return;
+  }
+  Value e = NewEvent(m.FindClass("flash.events::IOErrorEvent"), "ioError", false);
+  Fo(e)->message = text;
+  Dispatch(to, Fo(e));
+}
+
+// The display object a Loader shows for the bytes: a Bitmap of a picture;
+// a movie plays as an empty clip (loaded movies are not played).
+Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const bool jpeg = bytes.size() > 3 && p[0] == 0xFF && p[1] == 0xD8;
+  const bool png = bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+  const bool gif = bytes.size() > 6 && (bytes.compare(0, 6, "GIF89a") == 0 || bytes.compare(0, 6, "GIF87a") == 0);
+  const bool swf = bytes.size() > 8 && (bytes.compare(0, 3, "FWS") == 0 || bytes.compare(0, 3, "CWS") == 0 ||
+                                        bytes.compare(0, 3, "ZWS") == 0);
+  if (swf) {
+    info->message = "application/x-shockwave-flash";
+    m.Skip("playing a movie loaded by a Loader");
+    return Value::Obj(m.Construct(movieClipClass, {}));
+  }
+  if (!jpeg && !png && !gif) return Value();
+  info->message = jpeg ? "image/jpeg" : png ? "image/png" : "image/gif";
+  SurfacePtr picture;
+  try {
+    picture = DecodeJpegTagImage(std::span<const std::uint8_t>(p, bytes.size()), {}, {});
+  } catch (const ImageError& e) {
+    m.Log(std::string("a picture a Loader loaded is damaged: ") + e.what());
+    return Value();
+  }
+  if (!picture) return Value();
+  const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
+  std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(true), Value::Int(0)};
+  Object* bd = m.Construct(m.FindClass("flash.display::BitmapData"), args);
+  FlashObject* fbd = Fo(Value::Obj(bd));
+  if (!fbd || !fbd->bitmap) return Value();
+  cairo_t* cr = cairo_create(fbd->bitmap->surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, picture.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_mark_dirty(fbd->bitmap->surface.get());
+  std::vector<Value> bitmapArgs{Value::Obj(bd)};
+  return Value::Obj(m.Construct(bitmapClass, bitmapArgs));
+}
+
+void As3Display::FinishLoad(const Load& l) {
+  FlashObject* by = Fo(l.by);
+  if (!by) return;
+  std::string bytes;
+  bool ok = l.fromBytes;
+  if (ok) {
+    bytes = l.bytes;
+  } else {
+    const auto file = FileBesideMovie(stage.MovieFolder(), l.url);
+    ok = !file.empty() && ReadScriptFile(file, bytes);
+    if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
+  }
+  FlashObject* loader = Fo(by->owner);  // set for a Loader's LoaderInfo
+  if (!ok) {
+    SendIoError(by, std::string(loader ? "Error #2035: URL Not Found. URL: " : "Error #2032: Stream Error. URL: ") + l.url);
+    return;
+  }
+  const double n = static_cast<double>(bytes.size());
+  if (!l.fromBytes) SendSimple(by, "open");
+  Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+  Fo(progress)->bytesLoaded = Fo(progress)->bytesTotal = n;
+  by->bytesLoaded = by->bytesTotal = n;
+  Dispatch(by, Fo(progress));
+  if (loader) {
+    const Value content = ContentFor(by, bytes);
+    if (content.IsUndefined()) {
+      // Bytes that are no picture and no movie.
+      SendIoError(by, "Error #2124: Loaded file is an unknown type. URL: " + l.url);
+      return;
+    }
+    by->content = content;
+    if (TimelineState* tl = Timeline(loader->handle); tl && Fo(content)) {
+      m.SafeCall([&] { Attach(m, *tl, Fo(content)->handle, 0); }, "adding what a Loader loaded");
+    }
+    SendSimple(by, "init");
+    SendSimple(by, "complete");
+    return;
+  }
+  if (by->format == "binary") {
+    Object* ba = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
+    if (ba && ba->kind == ObjectKind::kByteArray) static_cast<avm2::ByteArrayObject*>(ba)->bytes.assign(bytes.begin(), bytes.end());
+    by->data = Value::Obj(ba);
+  } else if (by->format == "variables") {
+    Object* vars = m.Construct(m.FindClass("flash.net::URLVariables"), {});
+    by->data = Value::Obj(vars);
+    const std::string text = ScriptText(std::move(bytes));
+    if (!m.SafeCall([&] { DecodeVariables(m, by->data, text); }, "decoding the variables a URLLoader loaded")) return;
+  } else {
+    by->data = m.Str(ScriptText(std::move(bytes)));
+  }
+  SendSimple(by, "complete");
+}
+
+void As3Display::FinishLoads() {
+  auto due = std::move(dueLoads);
+  dueLoads.clear();
+  for (const Load& l : due) {
+    m.BeginFrame();
+    m.SafeCall([&] { FinishLoad(l); }, "a load's events");
+    Flush();
+  }
+}
+
 void As3Display::Key(bool down, int keyCode, int charCode) {
   if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
@@ -2726,12 +3133,29 @@ void As3Display::Install() {
   m.AddMethod(keyEvent, "updateAfterEvent", Noop);
   m.AddConst(keyEvent, "KEY_DOWN", m.Str("keyDown"));
   m.AddConst(keyEvent, "KEY_UP", m.Str("keyUp"));
-  for (const char* n : {"ProgressEvent", "IOErrorEvent", "SecurityErrorEvent", "TextEvent", "FocusEvent",
-                        "ErrorEvent", "NetStatusEvent", "HTTPStatusEvent", "AsyncErrorEvent"}) {
-    Class* c = m.DefineNativeClass("flash.events", n, eventClass);
-    if (std::string(n) == "ProgressEvent") m.AddConst(c, "PROGRESS", m.Str("progress"));
-    if (std::string(n) == "IOErrorEvent") m.AddConst(c, "IO_ERROR", m.Str("ioError"));
-  }
+  Class* textEvent = m.DefineNativeClass("flash.events", "TextEvent", eventClass);
+  avm2::SetNativeCtor(m, textEvent, TextEventCtor);
+  m.AddGetter(textEvent, "text", TextEventText);
+  m.AddSetter(textEvent, "text", TextEventSetText);
+  m.AddConst(textEvent, "LINK", m.Str("link"));
+  m.AddConst(textEvent, "TEXT_INPUT", m.Str("textInput"));
+  Class* errorEvent = m.DefineNativeClass("flash.events", "ErrorEvent", textEvent);
+  m.AddGetter(errorEvent, "errorID", ErrorEventId);
+  m.AddConst(errorEvent, "ERROR", m.Str("error"));
+  m.AddConst(m.DefineNativeClass("flash.events", "IOErrorEvent", errorEvent), "IO_ERROR", m.Str("ioError"));
+  m.AddConst(m.DefineNativeClass("flash.events", "SecurityErrorEvent", errorEvent), "SECURITY_ERROR", m.Str("securityError"));
+  m.AddConst(m.DefineNativeClass("flash.events", "AsyncErrorEvent", errorEvent), "ASYNC_ERROR", m.Str("asyncError"));
+  Class* progressEvent = m.DefineNativeClass("flash.events", "ProgressEvent", eventClass);
+  avm2::SetNativeCtor(m, progressEvent, ProgressEventCtor);
+  m.AddConst(progressEvent, "PROGRESS", m.Str("progress"));
+  m.AddConst(progressEvent, "SOCKET_DATA", m.Str("socketData"));
+  m.AddGetter(progressEvent, "bytesLoaded", BytesLoaded);
+  m.AddGetter(progressEvent, "bytesTotal", BytesTotal);
+  Class* netStatus = m.DefineNativeClass("flash.events", "NetStatusEvent", eventClass);
+  avm2::SetNativeCtor(m, netStatus, NetStatusCtor);
+  m.AddGetter(netStatus, "info", NetStatusInfo);
+  m.AddConst(netStatus, "NET_STATUS", m.Str("netStatus"));
+  for (const char* n : {"FocusEvent", "HTTPStatusEvent"}) m.DefineNativeClass("flash.events", n, eventClass);
 
   displayObjectClass = m.DefineNativeClass("flash.display", "DisplayObject", dispatcher);
   avm2::SetNativeCtor(m, displayObjectClass, DisplayObjectCtor);
@@ -2883,10 +3307,46 @@ void As3Display::Install() {
   m.AddConst(m.FindClass("flash.display::StageQuality"), "BEST", m.Str("best"));
   m.AddConst(m.FindClass("flash.display::StageQuality"), "MEDIUM", m.Str("medium"));
   Class* loaderInfo = m.DefineNativeClass("flash.display", "LoaderInfo", dispatcher);
-  m.AddGetter(loaderInfo, "url", LoaderInfoUrl);
-  m.AddGetter(loaderInfo, "parameters", LoaderInfoParams);
-  m.AddGetter(loaderInfo, "bytesLoaded", DoGetMouseX);
-  m.AddGetter(loaderInfo, "bytesTotal", DoGetMouseX);
+  for (const F& f : {F{"url", LoaderInfoUrl}, F{"loaderURL", LoaderInfoUrl}, F{"parameters", LoaderInfoParams},
+                     F{"bytesLoaded", LoaderInfoBytes}, F{"bytesTotal", LoaderInfoBytesTotal},
+                     F{"content", LoaderInfoContent}, F{"loader", LoaderInfoLoader}, F{"width", LoaderInfoWidth},
+                     F{"height", LoaderInfoHeight}, F{"frameRate", LoaderInfoFrameRate},
+                     F{"swfVersion", LoaderInfoSwfVersion}, F{"actionScriptVersion", LoaderInfoAsVersion},
+                     F{"contentType", LoaderInfoContentType}}) {
+    m.AddGetter(loaderInfo, f.name, f.fn);
+  }
+  Class* loader = m.DefineNativeClass("flash.display", "Loader", containerClass);
+  avm2::SetNativeCtor(m, loader, LoaderCtor);
+  m.AddGetter(loader, "contentLoaderInfo", LoaderInfoGet);
+  m.AddGetter(loader, "content", LoaderContent);
+  m.AddMethod(loader, "load", LoaderLoad);
+  m.AddMethod(loader, "loadBytes", LoaderLoadBytes);
+  m.AddMethod(loader, "unload", LoaderUnload);
+  m.AddMethod(loader, "unloadAndStop", LoaderUnload);
+  m.AddMethod(loader, "close", CancelLoad);
+  Class* request = m.DefineNativeClass("flash.net", "URLRequest", obj, nullptr, true);
+  avm2::SetNativeCtor(m, request, UrlRequestCtor);
+  Class* variables = m.DefineNativeClass("flash.net", "URLVariables", obj, nullptr, true);
+  avm2::SetNativeCtor(m, variables, UrlVarsCtor);
+  m.AddMethod(variables, "decode", UrlVarsDecode);
+  m.AddMethod(variables, "toString", UrlVarsToString);
+  Class* method = m.DefineNativeClass("flash.net", "URLRequestMethod", obj);
+  m.AddConst(method, "GET", m.Str("GET"));
+  m.AddConst(method, "POST", m.Str("POST"));
+  Class* format = m.DefineNativeClass("flash.net", "URLLoaderDataFormat", obj);
+  m.AddConst(format, "TEXT", m.Str("text"));
+  m.AddConst(format, "BINARY", m.Str("binary"));
+  m.AddConst(format, "VARIABLES", m.Str("variables"));
+  Class* urlLoader = m.DefineNativeClass("flash.net", "URLLoader", dispatcher);
+  avm2::SetNativeCtor(m, urlLoader, UrlLoaderCtor);
+  m.AddMethod(urlLoader, "load", UrlLoaderLoad);
+  m.AddMethod(urlLoader, "close", CancelLoad);
+  m.AddGetter(urlLoader, "data", UrlLoaderData);
+  m.AddSetter(urlLoader, "data", UrlLoaderSetData);
+  m.AddGetter(urlLoader, "dataFormat", UrlLoaderFormat);
+  m.AddSetter(urlLoader, "dataFormat", UrlLoaderSetFormat);
+  m.AddGetter(urlLoader, "bytesLoaded", BytesLoaded);
+  m.AddGetter(urlLoader, "bytesTotal", BytesTotal);
 
   transformClass = m.DefineNativeClass("flash.geom", "Transform", obj, AllocFlash);
   m.AddGetter(transformClass, "matrix", TrGetMatrix);
@@ -3052,8 +3512,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
-                        "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
+  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
                         "flash.display::Shader", "flash.text::StyleSheet"}) {
     const std::string s = q;
