@@ -801,7 +801,7 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
   if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
     auto* a = static_cast<ArrayObject*>(o);
     if (n.index >= a->elems.size()) {
-      if (o->kind == ObjectKind::kVector && n.index > a->elems.size())
+      if (o->kind == ObjectKind::kVector && (n.index > a->elems.size() || a->fixed))
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
       if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
       heap_.AddAllocated((n.index + 1 - a->elems.size()) * sizeof(Value));

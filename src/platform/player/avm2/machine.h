@@ -201,6 +201,7 @@ struct FunctionObject : Object {
 struct ArrayObject : Object {
   ArrayObject() : Object(ObjectKind::kArray) {}
   std::vector<Value> elems;
+  bool fixed = false;  // a Vector whose length may not change
   void Trace(Heap& h) override {
     Object::Trace(h);
     for (const Value& v : elems) h.Mark(v);
