@@ -1070,6 +1070,7 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("flash.utils", "getTimer", GetTimer);
 
   InstallMoreBuiltins(m);
+  InstallReflection(m);
 }
 
 void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {
