@@ -18,6 +18,7 @@
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
 #include "platform/player/image_decoder.h"
+#include "platform/player/load_path.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -25,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kMaxLoadBytes = std::size_t{16} << 20;
 constexpr std::size_t kMaxPending = 256;
 
 enum class LoadKind { kVariables, kXml, kClipVariables, kClip };
@@ -58,61 +58,12 @@ LoadQueue* Queue(Avm1& vm) {
   return cls.type == AsValue::Type::kObject ? cls.obj->Native<LoadQueue>() : nullptr;
 }
 
-bool IsUrl(const std::string& s) {
-  // A scheme of two letters or more ("C:" is a drive).
-  std::size_t i = 0;
-  while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '+' || s[i] == '.' || s[i] == '-')) ++i;
-  return i >= 2 && i < s.size() && s[i] == ':' && std::isalpha(static_cast<unsigned char>(s[0]));
-}
-
 // The file a movie's url names, or empty when it names none we may read.
-fs::path LocalFile(Avm1& vm, std::string url) {
-  const std::string folder = vm.GetStage().MovieFolder().string();
-  if (folder.empty() || url.empty() || IsUrl(url)) return {};
-  // Cache-busting queries name the same file.
-  if (const auto q = url.find_first_of("?#"); q != std::string::npos) url.resize(q);
-  // Movies made on Windows may write their folders with backslashes.
-  std::replace(url.begin(), url.end(), '\\', '/');
-  std::error_code ec;
-  const fs::path base = fs::weakly_canonical(fs::path(folder), ec);
-  if (ec) return {};
-  fs::path p = fs::path(url);
-  if (p.is_relative()) p = base / p;
-  p = fs::weakly_canonical(p, ec);
-  if (ec) return {};
-  // Inside the movie's folder only.
-  const auto rel = p.lexically_relative(base);
-  if (rel.empty() || *rel.begin() == "..") return {};
-  if (!fs::is_regular_file(p, ec)) return {};
-  return p;
-}
+fs::path LocalFile(Avm1& vm, const std::string& url) { return FileBesideMovie(vm.GetStage().MovieFolder(), url); }
 
-bool ReadFile(const fs::path& p, std::string& out) {
-  std::error_code ec;
-  const auto size = fs::file_size(p, ec);
-  if (ec || size > kMaxLoadBytes) return false;
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return static_cast<bool>(in) || in.eof();
-}
+bool ReadFile(const fs::path& p, std::string& out) { return ReadScriptFile(p, out); }
 
-// Text as scripts of this version read it: UTF-8 without its mark; UTF-16
-// with a mark is converted.
-std::string AsScriptText(std::string raw) {
-  if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
-  if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
-    const bool little = raw[0] == '\xFF';
-    std::string out;
-    for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
-      const auto lo = static_cast<unsigned char>(raw[little ? i : i + 1]);
-      const auto hi = static_cast<unsigned char>(raw[little ? i + 1 : i]);
-      out += avm1_detail::Utf8(static_cast<std::uint32_t>(lo | (hi << 8)));
-    }
-    return out;
-  }
-  return raw;
-}
+std::string AsScriptText(std::string raw) { return ScriptText(std::move(raw)); }
 
 // State the player keeps on the object, out of for..in and toString.
 void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsValue& v) {

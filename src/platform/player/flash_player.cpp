@@ -394,6 +394,21 @@ void FlashPlayer::MouseLeave() {
   d.FollowScript();
 }
 
+void FlashPlayer::KeyDown(int keyCode, int charCode) {
+  auto& d = *impl_;
+  if (!d.stage) return;
+  d.stage->SetTime(d.now);
+  d.stage->Key(true, keyCode, charCode);
+  d.FollowScript();
+}
+void FlashPlayer::KeyUp(int keyCode, int charCode) {
+  auto& d = *impl_;
+  if (!d.stage) return;
+  d.stage->SetTime(d.now);
+  d.stage->Key(false, keyCode, charCode);
+  d.FollowScript();
+}
+
 bool FlashPlayer::OverButton() const { return impl_->stage && impl_->pointerInside && impl_->stage->OverButton(); }
 
 std::string FlashPlayer::GetVariable(const std::string& path) const {

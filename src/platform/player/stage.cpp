@@ -888,6 +888,11 @@ void Stage::Pointer(double x, double y, bool down) {
   }
   mouseDown_ = down;
   RunActions();
+  if (hooks_) hooks_->Pointer(x, y, down);
+}
+
+void Stage::Key(bool down, int keyCode, int charCode) {
+  if (hooks_) hooks_->Key(down, keyCode, charCode);
 }
 
 void Stage::PointerLeft() {

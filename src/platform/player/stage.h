@@ -164,6 +164,11 @@ class ScriptHooks {
   virtual void AfterFrame() {}
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
+  // The pointer (stage twips) after the buttons took it; a key went down or up.
+  virtual void Pointer(double x, double y, bool down) { (void)x; (void)y; (void)down; }
+  virtual void Key(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }
+  // The object under the pointer asks for a hand cursor.
+  virtual bool HandCursor() const { return false; }
   virtual std::vector<std::string> Skipped() const { return {}; }
 };
 
@@ -192,7 +197,12 @@ class Stage {
   void Pointer(double x, double y, bool down);
   // The pointer left the stage (the mouse button counts as released).
   void PointerLeft();
-  bool OverButton() const { return activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle; }
+  bool OverButton() const {
+    return (activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle) || (hooks_ && hooks_->HandCursor());
+  }
+  // A key went down or up: keyCode as Flash numbers keys, charCode the
+  // character it types (0 for none).
+  void Key(bool down, int keyCode, int charCode);
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
