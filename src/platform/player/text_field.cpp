@@ -658,7 +658,7 @@ void TextField::SetText(const std::string& s) {
   content_.Append(clean, newFormat_);
   htmlSource_.clear();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 std::string TextField::HtmlText() const {
@@ -671,7 +671,7 @@ void TextField::SetHtmlText(const std::string& s) {
   ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 void TextField::SetShown(const std::string& s) {
@@ -693,7 +693,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
                          content_.formats.begin() + static_cast<std::ptrdiff_t>(end));
   content_.formats.insert(content_.formats.begin() + static_cast<std::ptrdiff_t>(begin), u.size(), f);
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p) {
@@ -735,7 +735,7 @@ void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch&
     }
   }
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 FormatPatch TextField::GetFormat(std::size_t begin, std::size_t end) const {
@@ -765,30 +765,36 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   Touch();
 }
 
-double TextField::Width() const { return opts_.autoSize == AutoSize::kNone ? width_ : Laid().boxWidth; }
-double TextField::Height() const { return opts_.autoSize == AutoSize::kNone ? height_ : Laid().boxHeight; }
+double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+
+void TextField::Hold() {
+  if (!Fitting()) return;
+  const Layout& l = Laid();
+  x_ += l.boxX;
+  width_ = l.boxWidth;
+  height_ = l.boxHeight;
+  held_ = true;
+}
 
 void TextField::SetAutoSize(AutoSize a) {
   // A field keeps the box autoSize last gave it: components size their
   // fields by autoSizing a sample text, then turn autoSize off.
-  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) {
-    const Layout& l = Laid();
-    x_ += l.boxX;
-    width_ = l.boxWidth;
-    height_ = l.boxHeight;
-  }
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) Hold();
   opts_.autoSize = a;
-  Touch();
+  Refit();
 }
 
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
+  Hold();
   width_ = std::max(0.0, w);
   Touch();
 }
 
 void TextField::SetHeight(double h) {
   if (!std::isfinite(h)) return;
+  Hold();
   height_ = std::max(0.0, h);
   Touch();
 }
@@ -823,7 +829,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.height = height_;
   box.wordWrap = opts_.wordWrap;
   box.multiline = opts_.multiline;
-  box.autoSize = opts_.autoSize;
+  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();

@@ -106,7 +106,7 @@ class TextField {
   };
   const Options& Opts() const { return opts_; }
   Options& EditOpts() {
-    Touch();
+    Refit();
     return opts_;
   }
 
@@ -119,6 +119,15 @@ class TextField {
 
  private:
   void Touch() { look_.reset(); }
+  // Content or options changed: an auto-sized box fits the text again.
+  void Refit() {
+    held_ = false;
+    Touch();
+  }
+  // Setting the size of an auto-sized field holds the box as it is until
+  // the text or the options change, as Flash does.
+  void Hold();
+  bool Fitting() const { return opts_.autoSize != AutoSize::kNone && !held_; }
   EmbeddedFonts Fonts() const;
 
   double x_ = 0, y_ = 0, width_ = 100, height_ = 100;
@@ -129,6 +138,7 @@ class TextField {
   std::shared_ptr<const StyleRules> styles_;
   int scroll_ = 1;
   double hscroll_ = 0;
+  bool held_ = false;
   const MovieLibrary* lib_ = nullptr;
   std::uint16_t fontId_ = 0;  // the timeline field's font, found first
   mutable std::shared_ptr<const TextLook> look_;
