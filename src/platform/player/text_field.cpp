@@ -683,7 +683,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
   const std::size_t n = content_.chars.size();
   begin = std::min(begin, n);
   end = std::clamp(end, begin, n);
-  FormatPtr f = begin < n ? content_.formats[begin] : (n ? content_.formats.back() : newFormat_);
+  FormatPtr f = end < n ? content_.formats[end] : newFormat_;
   std::u32string u = FromUtf8(s);
   for (auto& c : u) {
     if (c == '\n') c = '\r';

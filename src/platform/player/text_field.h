@@ -73,8 +73,11 @@ class TextField {
   void SetHtmlText(const std::string& s);
   // What a bound variable or a timeline puts in: HTML when the field is.
   void SetShown(const std::string& s);
+  // The new text takes the format of the character after the range, or the
+  // default format at the end.
   void ReplaceText(std::size_t begin, std::size_t end, const std::string& s);
   std::size_t Length() const { return content_.chars.size(); }
+  const StyledText& Content() const { return content_; }
 
   void SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p);
   FormatPatch GetFormat(std::size_t begin, std::size_t end) const;

@@ -514,6 +514,27 @@ NATIVE(TfGetCharBoundaries) {
   return Value::Null();
 }
 
+// getTextRuns(begin, end): the spans of one format, as
+// {beginIndex, endIndex, textFormat} objects.
+NATIVE(TfGetTextRuns) {
+  FIELD_OR(Value::Obj(m.NewArray()));
+  const text::StyledText& t = tf->Content();
+  const std::size_t from = std::min(Index(m, m.ArgOr(a, 0), 0), t.chars.size());
+  const std::size_t to = std::min(Index(m, m.ArgOr(a, 1), t.chars.size()), t.chars.size());
+  std::vector<Value> runs;
+  for (std::size_t i = from; i < to;) {
+    std::size_t j = i + 1;
+    while (j < to && (t.formats[j] == t.formats[i] || *t.formats[j] == *t.formats[i])) ++j;
+    Object* run = m.NewObject();
+    run->SetDyn(m.Intern("beginIndex"), Value::Int(static_cast<std::int32_t>(i)));
+    run->SetDyn(m.Intern("endIndex"), Value::Int(static_cast<std::int32_t>(j)));
+    run->SetDyn(m.Intern("textFormat"), NewTextFormat(m, FormatPatch::From(*t.formats[i])));
+    runs.push_back(Value::Obj(run));
+    i = j;
+  }
+  return Value::Obj(m.NewArray(std::move(runs)));
+}
+
 NATIVE(TfGetScrollV) {
   FIELD_OR(Value::Int(1));
   return Value::Int(std::clamp(tf->Scroll(), 1, std::max(1, tf->Laid().maxScroll)));
@@ -842,7 +863,8 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
                       Fn{"setTextFormat", TfSetTextFormat}, Fn{"getTextFormat", TfGetTextFormat},
                       Fn{"getLineMetrics", TfGetLineMetrics}, Fn{"getLineText", TfGetLineText},
                       Fn{"getLineLength", TfGetLineLength}, Fn{"getLineOffset", TfGetLineOffset},
-                      Fn{"getLineIndexOfChar", TfGetLineIndexOfChar}, Fn{"getCharBoundaries", TfGetCharBoundaries}}) {
+                      Fn{"getLineIndexOfChar", TfGetLineIndexOfChar}, Fn{"getCharBoundaries", TfGetCharBoundaries},
+                      Fn{"getTextRuns", TfGetTextRuns}}) {
     m.AddMethod(tf, f.name, f.fn);
   }
 
