@@ -668,7 +668,7 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline || opts_.htmlLineEnds);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Refit();

@@ -106,6 +106,8 @@ class TextField {
     int maxChars = 0;
     std::string variable;
     std::string antiAliasType = "normal";
+    // ActionScript 3 fields take line ends from htmlText even when not multiline.
+    bool htmlLineEnds = false;
   };
   const Options& Opts() const { return opts_; }
   Options& EditOpts() {

@@ -2587,7 +2587,7 @@ void As3Display::Install() {
   for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
                         "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
-                        "flash.display::Shader", "flash.text::StyleSheet"}) {
+                        "flash.display::Shader"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass

@@ -817,6 +817,7 @@ void MakeTextFieldOf(Instance& inst, const MovieLibrary& lib, bool scriptMade) {
   } else {
     inst.field = text::TextField::FromDef(static_cast<const EditTextDef&>(*inst.def), &lib);
   }
+  inst.field->EditOpts().htmlLineEnds = true;
 }
 
 As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
