@@ -635,7 +635,9 @@ EmbeddedFonts TextField::Fonts() const {
       if (ch->kind != Character::Kind::kFont) continue;
       const auto& f = static_cast<const FontDef&>(*ch);
       if (f.glyphs.empty() || nameOf(f) != want) continue;
-      const int score = (f.bold == bold) * 2 + (f.italic == italic) * 2 + (f.ascent > 0);
+      // Flash takes the exact style, then the same slant (bold or not),
+      // then the same weight.
+      const int score = (f.italic == italic) * 4 + (f.bold == bold) * 2 + (f.ascent > 0);
       if (score > bestScore || (score == bestScore && best && f.glyphs.size() > best->glyphs.size())) {
         best = &f;
         bestScore = score;
