@@ -2399,6 +2399,7 @@ void As3Display::Install() {
   m.AddGetter(shapeClass, "graphics", SpGetGraphics);
   morphClass = m.DefineNativeClass("flash.display", "MorphShape", displayObjectClass);
   staticTextClass = m.DefineNativeClass("flash.text", "StaticText", displayObjectClass);
+  AddStaticTextMembers(m, staticTextClass);
   bitmapClass = m.DefineNativeClass("flash.display", "Bitmap", displayObjectClass);
   avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
   m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);

@@ -409,15 +409,18 @@ NATIVE(TfSetRestrict) {
 
 // ---- the box and the layout's figures
 
+// Flash keeps sizes in twips: what scripts read is rounded to them.
+Value Twips(double px) { return Value::Number(std::round(px * 20) / 20); }
+
 NATIVE(TfGetWidth) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Value::Number(tf->Width() * std::hypot(i->matrix.scaleX, i->matrix.rotateSkew0));
+  return Twips(tf->Width() * std::hypot(i->matrix.scaleX, i->matrix.rotateSkew0));
 }
 NATIVE(TfGetHeight) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Value::Number(tf->Height() * std::hypot(i->matrix.rotateSkew1, i->matrix.scaleY));
+  return Twips(tf->Height() * std::hypot(i->matrix.rotateSkew1, i->matrix.scaleY));
 }
 // A field's width and height are its box's: setting them resizes, not scales.
 NATIVE(TfSetWidth) {
@@ -438,11 +441,11 @@ NATIVE(TfSetHeight) {
 }
 NATIVE(TfTextWidth) {
   FIELD_OR(Value::Int(0));
-  return Value::Number(tf->Laid().textWidth);
+  return Twips(tf->Laid().textWidth);
 }
 NATIVE(TfTextHeight) {
   FIELD_OR(Value::Int(0));
-  return Value::Number(tf->Laid().textHeight);
+  return Twips(tf->Laid().textHeight);
 }
 NATIVE(TfNumLines) {
   FIELD_OR(Value::Int(1));
@@ -799,6 +802,28 @@ NATIVE(FontEnumerate) {
   return Value::Obj(m.NewArray(std::move(out)));
 }
 
+// StaticText.text: the characters of its glyphs, a line end between
+// records on different baselines.
+NATIVE(StaticTextText) {
+  Instance* i = As3Node(m, self);
+  if (!i || !i->def || i->def->kind != Character::Kind::kText) return m.Str("");
+  const auto& t = static_cast<const TextDef&>(*i->def);
+  const MovieLibrary& lib = As3Library(m);
+  std::u32string out;
+  double lastY = 0;
+  bool first = true;
+  for (const auto& run : t.runs) {
+    if (!first && run.y != lastY) out += U'\r';
+    first = false;
+    lastY = run.y;
+    const Character* ch = lib.Find(run.fontId);
+    const auto* font = ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
+    for (const auto& [glyph, advance] : run.glyphs)
+      if (font && glyph < font->codes.size()) out += static_cast<char32_t>(font->codes[glyph]);
+  }
+  return m.Str(text::ToUtf8(out));
+}
+
 NATIVE(LineMetricsCtor) {
   Object* o = self.AsObject();
   if (!o) return self;
@@ -819,6 +844,8 @@ void MakeTextFieldOf(Instance& inst, const MovieLibrary& lib, bool scriptMade) {
   }
   inst.field->EditOpts().htmlLineEnds = true;
 }
+
+void AddStaticTextMembers(Machine& m, Class* staticText) { m.AddGetter(staticText, "text", StaticTextText); }
 
 As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   As3TextClasses out;

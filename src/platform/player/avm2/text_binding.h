@@ -21,6 +21,9 @@ struct As3TextClasses {
 // Defines the classes; TextField derives from `interactive`.
 As3TextClasses InstallTextClasses(avm2::Machine& m, avm2::Class* interactive);
 
+// StaticText's members (text).
+void AddStaticTextMembers(avm2::Machine& m, avm2::Class* staticText);
+
 // Gives a text node the field it shows: a timeline field's from its
 // definition, a script-made one empty. Nothing for other nodes.
 void MakeTextFieldOf(Instance& inst, const MovieLibrary& lib, bool scriptMade);
