@@ -498,19 +498,15 @@ NATIVE(TfGetLineIndexOfChar) {
     if (c >= lines[k].first && c < lines[k].end) return Value::Int(static_cast<std::int32_t>(k));
   return Value::Int(-1);
 }
-// A character's box: measured from its line's start in the line's format.
+// A character's box on its line.
 NATIVE(TfGetCharBoundaries) {
   FIELD_OR(Value::Null());
   const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
-  const auto& lines = tf->Laid().lines;
-  const std::u32string all = text::FromUtf8(tf->Text());
-  for (const text::Line& l : lines) {
-    if (c < l.first || c >= l.end || c >= all.size() || all[c] == U'\r') continue;
-    text::Format f = tf->NewFormat();
-    tf->GetFormat(c, c + 1).ApplyTo(f);
-    const double before = text::MeasureLine(all.substr(l.first, c - l.first), f).width;
-    const double upTo = text::MeasureLine(all.substr(l.first, c + 1 - l.first), f).width;
-    Value args[4] = {Value::Number(l.x + before), Value::Number(l.top), Value::Number(upTo - before),
+  const text::Layout& lay = tf->Laid();
+  const std::u32string& all = tf->Content().chars;
+  for (const text::Line& l : lay.lines) {
+    if (c < l.first || c >= l.end || c >= all.size() || c >= lay.charX.size() || all[c] == U'\r') continue;
+    Value args[4] = {Value::Number(lay.charX[c]), Value::Number(l.top), Value::Number(lay.charAdvance[c]),
                      Value::Number(l.ascent + l.descent)};
     return Value::Obj(m.Construct(m.FindClass("flash.geom::Rectangle"), args));
   }
@@ -536,6 +532,39 @@ NATIVE(TfGetTextRuns) {
     i = j;
   }
   return Value::Obj(m.NewArray(std::move(runs)));
+}
+
+// The line under a point of the field (its own pixels), or -1.
+int LineAtPoint(const text::TextField& tf, double x, double y) {
+  const text::Layout& l = tf.Laid();
+  if (x < 0 || x > tf.Width() || l.lines.empty()) return -1;
+  const int first = std::clamp(tf.Scroll(), 1, std::max(1, l.maxScroll)) - 1;
+  const double shift = l.lines[static_cast<std::size_t>(first)].top - l.lines[0].top;
+  for (std::size_t k = static_cast<std::size_t>(first); k < l.lines.size(); ++k) {
+    const text::Line& ln = l.lines[k];
+    const double top = ln.top - shift, bottom = top + ln.ascent + ln.descent + ln.leading;
+    if (y >= top && y < bottom) return static_cast<int>(k);
+  }
+  return -1;
+}
+NATIVE(TfGetLineIndexAtPoint) {
+  FIELD_OR(Value::Int(-1));
+  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0)));
+}
+NATIVE(TfGetCharIndexAtPoint) {
+  FIELD_OR(Value::Int(-1));
+  const double x = avm2::ArgNum(m, a, 0, 0);
+  const int k = LineAtPoint(*tf, x, avm2::ArgNum(m, a, 1, 0));
+  if (k < 0) return Value::Int(-1);
+  const text::Layout& lay = tf->Laid();
+  const text::Line& l = lay.lines[static_cast<std::size_t>(k)];
+  const std::u32string& all = tf->Content().chars;
+  const double sx = x + tf->HScroll();
+  for (std::size_t c = l.first; c < l.end && c < all.size() && c < lay.charX.size(); ++c) {
+    if (all[c] == U'\r') break;
+    if (sx >= lay.charX[c] && sx < lay.charX[c] + lay.charAdvance[c]) return Value::Int(static_cast<std::int32_t>(c));
+  }
+  return Value::Int(-1);
 }
 
 NATIVE(TfGetScrollV) {
@@ -892,7 +921,8 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
                       Fn{"getLineMetrics", TfGetLineMetrics}, Fn{"getLineText", TfGetLineText},
                       Fn{"getLineLength", TfGetLineLength}, Fn{"getLineOffset", TfGetLineOffset},
                       Fn{"getLineIndexOfChar", TfGetLineIndexOfChar}, Fn{"getCharBoundaries", TfGetCharBoundaries},
-                      Fn{"getTextRuns", TfGetTextRuns}}) {
+                      Fn{"getTextRuns", TfGetTextRuns}, Fn{"getLineIndexAtPoint", TfGetLineIndexAtPoint},
+                      Fn{"getCharIndexAtPoint", TfGetCharIndexAtPoint}}) {
     m.AddMethod(tf, f.name, f.fn);
   }
 
@@ -934,11 +964,22 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   constants("FontStyle", {"REGULAR:regular", "BOLD:bold", "ITALIC:italic", "BOLD_ITALIC:boldItalic"});
   constants("FontType", {"DEVICE:device", "EMBEDDED:embedded", "EMBEDDED_CFF:embeddedCFF"});
   constants("TextFormatDisplay", {"BLOCK:block", "INLINE:inline"});
-  for (const char* p : {"gridFitType", "sharpness", "thickness", "mouseWheelEnabled", "alwaysShowSelection",
-                        "useRichTextClipboard"}) {
-    m.AddGetter(tf, p, [](Machine&, Value, std::span<Value>) { return Value::Null(); });
-    m.AddSetter(tf, p, [](Machine&, Value, std::span<Value>) { return Value(); });
+  // Rendering hints and selection: no caret nor selection is drawn, so
+  // they read as Flash's defaults.
+  const avm2::NativeFn ignore = [](Machine&, Value, std::span<Value>) { return Value(); };
+  for (const Acc& p : {
+           Acc{"gridFitType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("pixel"); }, ignore},
+           Acc{"sharpness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"thickness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"mouseWheelEnabled", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); }, ignore},
+           Acc{"alwaysShowSelection", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore},
+           Acc{"useRichTextClipboard", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore}}) {
+    m.AddGetter(tf, p.name, p.get);
+    m.AddSetter(tf, p.name, p.set);
   }
+  for (const char* p : {"caretIndex", "selectionBeginIndex", "selectionEndIndex"})
+    m.AddGetter(tf, p, [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
+  m.AddMethod(tf, "setSelection", ignore);
   return out;
 }
 

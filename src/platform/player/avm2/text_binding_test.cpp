@@ -370,9 +370,24 @@ TEST(As3Text, EmbeddedFontsMatchByNameThenStyleAndDrawTheirGlyphs) {
   t.Trace(t.Get(4, "length"));
   t.Trace([&] { t.Reg(4).Int(0); t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("getproperty", {t.Q("fontName")}); });
   t.Trace([&] { t.Reg(4).Int(0); t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("getproperty", {t.Q("fontStyle")}); });
+  auto font0 = [&](const char* method, const char* arg) {
+    return [&t, method, arg] {
+      t.Reg(4).Int(0);
+      t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("pushstring", {t.a.String(arg)})
+          .Op("callproperty", {t.Q(method), 1});
+    };
+  };
+  t.Trace(font0("hasGlyphs", "BA")).Trace(font0("hasGlyphs", "AZ"));
+  // Where the glyphs are, from the script's side.
+  t.Trace(t.CallGet(1, "getCharBoundaries", {1}, "x"));
+  t.Trace([&] { t.Reg(1).Int(16).Int(10); t.c.Op("callproperty", {t.Q("getCharIndexAtPoint"), 2}); });
   gdi::Bitmap pic;
   const auto out = Traced(t.Build(), &pic);
-  ASSERT_EQ(out.size(), 4u);
+  ASSERT_EQ(out.size(), 8u);
+  EXPECT_EQ(out[4], "true");
+  EXPECT_EQ(out[5], "false");
+  EXPECT_NEAR(Num(out[6]), 2 + 12, 0.01);
+  EXPECT_EQ(out[7], "1");
   EXPECT_NEAR(Num(out[0]), 2 * 0.6 * 20, 0.01);
   EXPECT_EQ(out[1], "1");
   EXPECT_EQ(out[2], "Squares");
