@@ -113,11 +113,22 @@ std::optional<std::string> StrOrNull(Machine& m, const Value& v) {
   return m.ToString(v);
 }
 
+// Bounds that keep hostile scripts from laying out without end.
+constexpr double kMaxSize = 2000;
+constexpr std::size_t kMaxFieldText = std::size_t{1} << 20;
+std::string Capped(std::string s) {
+  if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
+  return s;
+}
+
 void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
   FormatPatch& p = t.p;
   switch (k) {
     case kFont: p.font = StrOrNull(m, v); break;
-    case kSize: p.size = WholeOrNull(m, v); break;
+    case kSize:
+      p.size = NumOrNull(m, v);
+      if (p.size) p.size = std::clamp(std::trunc(*p.size), 0.0, kMaxSize);
+      break;
     case kColor:
       if (v.IsNullish()) p.color.reset();
       else p.color = m.ToUint(v) & 0xFFFFFF;
@@ -225,7 +236,7 @@ NATIVE(TfGetText) {
 NATIVE(TfSetText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
-    tf->SetText(m.ToString(a[0]));
+    tf->SetText(Capped(m.ToString(a[0])));
   }
   return Value();
 }
@@ -236,12 +247,16 @@ NATIVE(TfGetHtmlText) {
 NATIVE(TfSetHtmlText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter htmlText must be non-null.", 2007);
-    tf->SetHtmlText(m.ToString(a[0]));
+    tf->SetHtmlText(Capped(m.ToString(a[0])));
   }
   return Value();
 }
 NATIVE(TfAppendText) {
-  if (text::TextField* tf = EditField(m, self)) tf->ReplaceText(tf->Length(), tf->Length(), avm2::ArgStr(m, a, 0, ""));
+  if (text::TextField* tf = EditField(m, self)) {
+    const std::string s = avm2::ArgStr(m, a, 0, "");
+    if (tf->Length() + s.size() > kMaxFieldText) m.ThrowError("Error", "The text field cannot hold more text.", 1000);
+    tf->ReplaceText(tf->Length(), tf->Length(), s);
+  }
   return Value();
 }
 NATIVE(TfReplaceText) {
@@ -249,7 +264,9 @@ NATIVE(TfReplaceText) {
     const std::size_t b = Index(m, m.ArgOr(a, 0), 0), e = Index(m, m.ArgOr(a, 1), b);
     if (b > tf->Length() || e > tf->Length() || e < b)
       m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-    tf->ReplaceText(b, e, avm2::ArgStr(m, a, 2, ""));
+    const std::string s = avm2::ArgStr(m, a, 2, "");
+    if (tf->Length() + s.size() > kMaxFieldText) m.ThrowError("Error", "The text field cannot hold more text.", 1000);
+    tf->ReplaceText(b, e, s);
   }
   return Value();
 }

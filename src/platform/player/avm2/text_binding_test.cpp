@@ -242,6 +242,20 @@ TEST(As3Text, TextFormatTakesItsConstructorArgumentsInFlashOrder) {
   EXPECT_EQ(out, want);
 }
 
+TEST(As3Text, HostileSizesAreBounded) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(2, "size", [&] { t.Num(1e12); });
+  t.Trace(t.Get(2, "size"));
+  t.Set(2, "size", [&] { t.Num(-5); });
+  t.Trace(t.Get(2, "size"));
+  t.Set(2, "color", [&] { t.Num(4294967295.0); });  // alpha bits drop
+  t.Trace(t.Get(2, "color"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"2000", "0", "16777215"};
+  EXPECT_EQ(out, want);
+}
+
 TEST(As3Text, HtmlTextGoesInAndComesBack) {
   TextMovie t;
   t.Field("Arial", 12);
