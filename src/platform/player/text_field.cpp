@@ -635,7 +635,9 @@ EmbeddedFonts TextField::Fonts() const {
       if (ch->kind != Character::Kind::kFont) continue;
       const auto& f = static_cast<const FontDef&>(*ch);
       if (f.glyphs.empty() || nameOf(f) != want) continue;
-      const int score = (f.bold == bold) * 2 + (f.italic == italic) * 2 + (f.ascent > 0);
+      // Flash takes the exact style, then the same slant (bold or not),
+      // then the same weight.
+      const int score = (f.italic == italic) * 4 + (f.bold == bold) * 2 + (f.ascent > 0);
       if (score > bestScore || (score == bestScore && best && f.glyphs.size() > best->glyphs.size())) {
         best = &f;
         bestScore = score;
@@ -656,7 +658,7 @@ void TextField::SetText(const std::string& s) {
   content_.Append(clean, newFormat_);
   htmlSource_.clear();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 std::string TextField::HtmlText() const {
@@ -666,10 +668,10 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline || opts_.htmlLineEnds);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 void TextField::SetShown(const std::string& s) {
@@ -681,7 +683,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
   const std::size_t n = content_.chars.size();
   begin = std::min(begin, n);
   end = std::clamp(end, begin, n);
-  FormatPtr f = begin < n ? content_.formats[begin] : (n ? content_.formats.back() : newFormat_);
+  FormatPtr f = end < n ? content_.formats[end] : newFormat_;
   std::u32string u = FromUtf8(s);
   for (auto& c : u) {
     if (c == '\n') c = '\r';
@@ -691,7 +693,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
                          content_.formats.begin() + static_cast<std::ptrdiff_t>(end));
   content_.formats.insert(content_.formats.begin() + static_cast<std::ptrdiff_t>(begin), u.size(), f);
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p) {
@@ -733,7 +735,7 @@ void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch&
     }
   }
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 FormatPatch TextField::GetFormat(std::size_t begin, std::size_t end) const {
@@ -763,31 +765,37 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   Touch();
 }
 
-double TextField::Width() const { return opts_.autoSize == AutoSize::kNone ? width_ : Laid().boxWidth; }
-double TextField::Height() const { return opts_.autoSize == AutoSize::kNone ? height_ : Laid().boxHeight; }
+double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+
+void TextField::Hold() {
+  if (!Fitting()) return;
+  const Layout& l = Laid();
+  x_ += l.boxX;
+  cornerX_ += l.boxX;
+  width_ = l.boxWidth;
+  height_ = l.boxHeight;
+  held_ = true;
+}
 
 void TextField::SetAutoSize(AutoSize a) {
   // A field keeps the box autoSize last gave it: components size their
   // fields by autoSizing a sample text, then turn autoSize off.
-  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) {
-    const Layout& l = Laid();
-    x_ += l.boxX;
-    cornerX_ += l.boxX;
-    width_ = l.boxWidth;
-    height_ = l.boxHeight;
-  }
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) Hold();
   opts_.autoSize = a;
-  Touch();
+  Refit();
 }
 
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
+  Hold();
   width_ = std::max(0.0, w);
   Touch();
 }
 
 void TextField::SetHeight(double h) {
   if (!std::isfinite(h)) return;
+  Hold();
   height_ = std::max(0.0, h);
   Touch();
 }
@@ -824,7 +832,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.height = height_;
   box.wordWrap = opts_.wordWrap;
   box.multiline = opts_.multiline;
-  box.autoSize = opts_.autoSize;
+  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();

@@ -560,6 +560,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   }
 
   // Align each line and place its glyphs.
+  out.charX.assign(n, 0);
+  out.charAdvance.assign(n, 0);
   for (Line& l : out.lines) {
     const Format& pf = formatAt(l.first);
     const double avail = out.boxWidth - 2 * kGutter - l.x - pf.rightMargin;
@@ -614,7 +616,9 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         for (const auto& [g, dx] : s.glyphs) run->glyphs.push_back({g, x + dx});
         run->x1 = x + adv - f.letterSpacing;
       }
-      if (chars[k] == ' ') x += perSpace;
+      out.charX[k] = x;
+      if (chars[k] == ' ') adv += perSpace;
+      out.charAdvance[k] = adv;
       x += adv;
       penFromLine += adv;
     }

@@ -426,5 +426,47 @@ TEST(TextFieldModel, FormatsApplyToRangesAndParagraphs) {
   EXPECT_EQ(f.Length(), 5u);
 }
 
+TEST(TextFieldModel, ReplacedTextTakesTheFormatAfterItAndTheDefaultAtTheEnd) {
+  TextField f;
+  f.SetText("abc");
+  FormatPatch red;
+  red.color = 0xFF0000;
+  f.SetFormat(1, 2, red);  // b
+  f.ReplaceText(0, 1, "X");  // before b: red
+  EXPECT_EQ(f.GetFormat(0, 1).color, 0xFF0000u);
+  f.ReplaceText(3, 3, "!");  // at the end: the default black
+  EXPECT_EQ(f.GetFormat(3, 4).color, 0u);
+  EXPECT_EQ(f.Text(), "Xbc!");
+}
+
+TEST(TextFieldModel, SizingAnAutoSizedFieldHoldsTheBoxUntilTheTextChanges) {
+  TextField f;
+  f.EditOpts().wordWrap = true;
+  FormatPatch big;
+  big.font = "Arial";
+  big.size = 20;
+  f.SetNewFormat(big);
+  f.SetWidth(150);
+  f.SetText("one two three four five six");
+  f.SetAutoSize(AutoSize::kLeft);
+  const double fitted = f.Height();
+  ASSERT_GT(fitted, 40.0);
+  // Narrower: the box keeps its height, the text is not fitted again.
+  f.SetWidth(60);
+  EXPECT_EQ(f.Width(), 60.0);
+  EXPECT_EQ(f.Height(), fitted);
+  // Turning autoSize off keeps that box.
+  f.SetAutoSize(AutoSize::kNone);
+  EXPECT_EQ(f.Height(), fitted);
+  // With autoSize on again the text fits the narrower box: more lines.
+  f.SetAutoSize(AutoSize::kLeft);
+  EXPECT_GT(f.Height(), fitted + 10);
+  // A new text fits again after a held size.
+  f.SetHeight(10);
+  EXPECT_EQ(f.Height(), 10.0);
+  f.SetText("one");
+  EXPECT_GT(f.Height(), 20.0);
+}
+
 }  // namespace
 }  // namespace quarvel::player::text

@@ -9,6 +9,7 @@
 
 #include "platform/player/avm2/builtins_util.h"
 #include "platform/player/bitmap_data.h"
+#include "platform/player/avm2/text_binding.h"
 #include "platform/player/drawing.h"
 #include "platform/player/drawn_items.h"
 #include "platform/player/image_decoder.h"
@@ -62,21 +63,22 @@ struct FlashObject : avm2::Object {
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
   bool running = false;
-  // TextField
-  EditTextDef* text = nullptr;
+  // TextField: restrict and styleSheet (the field itself is its node's)
+  Value fieldSlots[2];
   Value filters;  // the array last set as filters
   // BitmapData: its picture (shared by the Bitmaps that show it), and the
   // Bitmaps showing it, which get a new definition after a change so that
   // the next paint draws it again.
   std::shared_ptr<BitmapDef> bitmap;
   bool transparent = true, changed = false;
-  bool autoSize = false;  // TextField: the field fits its text
   std::vector<ClipHandle> shownBy;
   Value bitmapData;  // Bitmap: the BitmapData shown
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
     h.Mark(bitmapData);
+    h.Mark(fieldSlots[0]);
+    h.Mark(fieldSlots[1]);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
@@ -129,7 +131,8 @@ class As3Display : public ScriptHooks {
   std::vector<ClipHandle> constructQueue, scriptQueue;
   std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
   std::vector<FlashObject*> timers;
-  std::deque<std::unique_ptr<EditTextDef>> textDefs;
+  EditTextDef scriptFieldDef;  // what script-made text fields are instances of
+  std::vector<const FontDef*> registeredFonts;
   // Every picture a Bitmap showed: nodes keep plain pointers to them.
   std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
   std::vector<FlashObject*> changedBitmaps;
@@ -497,17 +500,11 @@ NATIVE(DisplayObjectCtor) {
       break;
     }
   }
-  if (f->cls->IsSubclassOf(b.textFieldClass)) {
-    auto t = std::make_unique<EditTextDef>();
-    t->bounds = Rect{0, 100 * 20, 0, 100 * 20};
-    t->height = 12 * 20;
-    t->wordWrap = false;
-    f->text = t.get();
-    def = t.get();
-    b.textDefs.push_back(std::move(t));
-  }
+  const bool field = f->cls->IsSubclassOf(b.textFieldClass);
+  if (field) def = &b.scriptFieldDef;
   Instance* inst = b.NewNode(def);
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  if (field) MakeTextFieldOf(*inst, b.lib, true);
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   b.BindChildren(f);
@@ -1754,185 +1751,6 @@ NATIVE(TimerSetDelay) { if (FlashObject* t = Fo(self)) t->delay = avm2::ArgNum(m
 NATIVE(TimerRepeat) { FlashObject* t = Fo(self); return Value::Int(t ? t->repeat : 0); }
 NATIVE(TimerSetRepeat) { if (FlashObject* t = Fo(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
 
-// ---- TextField (thin: text and colour through the edit text drawing)
-
-EditTextDef* TextDef(Machine& m, const Value& self, Instance** node = nullptr) {
-  FlashObject* f = Fo(self);
-  Instance* i = SelfNode(m, self);
-  if (node) *node = i;
-  if (!f || !i || !i->def || i->def->kind != Character::Kind::kEditText) return nullptr;
-  if (!f->text) {
-    // A field from the timeline gets a copy of its definition to change.
-    auto copy = std::make_unique<EditTextDef>(*static_cast<const EditTextDef*>(i->def));
-    f->text = copy.get();
-    i->def = copy.get();
-    B(m).textDefs.push_back(std::move(copy));
-  }
-  return f->text;
-}
-std::string StripTags(const std::string& html) {
-  std::string out;
-  bool tag = false;
-  for (std::size_t k = 0; k < html.size(); ++k) {
-    const char c = html[k];
-    if (c == '<') {
-      tag = true;
-      if (html.compare(k, 3, "<br") == 0 || html.compare(k, 3, "<BR") == 0 || html.compare(k, 3, "</p") == 0 ||
-          html.compare(k, 3, "</P") == 0)
-        out += '\n';
-    } else if (c == '>') {
-      tag = false;
-    } else if (!tag) {
-      out += c;
-    }
-  }
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  std::string u;
-  for (std::size_t k = 0; k < out.size(); ++k) {
-    if (out[k] == '&') {
-      if (out.compare(k, 4, "&lt;") == 0) { u += '<'; k += 3; continue; }
-      if (out.compare(k, 4, "&gt;") == 0) { u += '>'; k += 3; continue; }
-      if (out.compare(k, 5, "&amp;") == 0) { u += '&'; k += 4; continue; }
-      if (out.compare(k, 6, "&quot;") == 0) { u += '"'; k += 5; continue; }
-      if (out.compare(k, 6, "&nbsp;") == 0) { u += ' '; k += 5; continue; }
-    }
-    u += out[k];
-  }
-  return u;
-}
-NATIVE(TfGetText) {
-  Instance* i = nullptr;
-  EditTextDef* d = TextDef(m, self, &i);
-  if (!d) return m.Str("");
-  return m.Str(i->text ? *i->text : d->html ? StripTags(d->text) : d->text);
-}
-// An auto-sized field fits its text: estimated from the font size until the
-// text layout measures it.
-void FitText(FlashObject* f, EditTextDef* d, const std::string& s) {
-  if (!f->autoSize || !d) return;
-  std::size_t lines = 1, longest = 0, cur = 0;
-  for (char c : s) {
-    if (c == '\n' || c == '\r') {
-      ++lines;
-      cur = 0;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      longest = std::max(longest, ++cur);
-    }
-  }
-  if (!d->wordWrap) d->bounds.xmax = d->bounds.xmin + static_cast<std::int32_t>(longest * d->height * 0.6) + 80;
-  d->bounds.ymax = d->bounds.ymin + static_cast<std::int32_t>(lines * d->height * 1.15) + 80;
-}
-void SetText(Machine& m, const Value& self, const std::string& s) {
-  Instance* i = nullptr;
-  EditTextDef* d = TextDef(m, self, &i);
-  if (!d) return;
-  i->text = std::make_shared<const std::string>(s);
-  FitText(Fo(self), d, s);
-}
-NATIVE(TfGetAutoSize) {
-  FlashObject* f = Fo(self);
-  return m.Str(f && f->autoSize ? "left" : "none");
-}
-NATIVE(TfSetAutoSize) {
-  if (FlashObject* f = Fo(self)) {
-    f->autoSize = avm2::ArgStr(m, a, 0, "none") != "none";
-    if (Instance* i = SelfNode(m, self); i && f->autoSize) FitText(f, TextDef(m, self), i->text ? *i->text : "");
-  }
-  return Value();
-}
-NATIVE(TfSetText) {
-  SetText(m, self, avm2::ArgStr(m, a, 0, ""));
-  return Value();
-}
-NATIVE(TfSetHtmlText) {
-  SetText(m, self, StripTags(avm2::ArgStr(m, a, 0, "")));
-  return Value();
-}
-NATIVE(TfAppendText) {
-  const std::string cur = m.ToString(TfGetText(m, self, {}));
-  SetText(m, self, cur + avm2::ArgStr(m, a, 0, ""));
-  return Value();
-}
-NATIVE(TfLength) { return Value::Int(static_cast<std::int32_t>(m.ToString(TfGetText(m, self, {})).size())); }
-NATIVE(TfGetTextColor) {
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? (d->color.r << 16) | (d->color.g << 8) | d->color.b : 0);
-}
-NATIVE(TfSetTextColor) {
-  if (EditTextDef* d = TextDef(m, self)) {
-    const std::uint32_t c = m.ToUint(m.ArgOr(a, 0));
-    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
-  }
-  return Value();
-}
-NATIVE(TfSetWidth) {
-  Instance* i = nullptr;
-  if (EditTextDef* d = TextDef(m, self, &i)) {
-    d->bounds.xmax = d->bounds.xmin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
-    if (i) i->scripted = true;
-  }
-  return Value();
-}
-NATIVE(TfSetHeight) {
-  if (EditTextDef* d = TextDef(m, self)) d->bounds.ymax = d->bounds.ymin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
-  return Value();
-}
-void ApplyFormat(Machine& m, EditTextDef* d, const Value& fmt) {
-  if (!d || !fmt.IsObject()) return;
-  const Value size = m.GetProperty(fmt, "size"), color = m.GetProperty(fmt, "color"), align = m.GetProperty(fmt, "align");
-  if (!size.IsNullish()) d->height = std::clamp(m.ToNumber(size), 1.0, 1000.0) * 20;
-  if (!color.IsNullish()) {
-    const std::uint32_t c = m.ToUint(color);
-    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
-  }
-  if (!align.IsNullish()) {
-    const std::string al = m.ToString(align);
-    d->align = al == "right" ? 1 : al == "center" ? 2 : al == "justify" ? 3 : 0;
-  }
-}
-NATIVE(TfSetTextFormat) {
-  ApplyFormat(m, TextDef(m, self), m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfGetTextFormat) {
-  EditTextDef* d = TextDef(m, self);
-  Object* f = m.Construct(B(m).textFormatClass, {});
-  if (d) {
-    f->SetDyn(m.Intern("size"), Value::Number(d->height / 20));
-    f->SetDyn(m.Intern("color"), Value::Number((d->color.r << 16) | (d->color.g << 8) | d->color.b));
-  }
-  return Value::Obj(f);
-}
-NATIVE(TfTextWidth) {
-  const std::string s = m.ToString(TfGetText(m, self, {}));
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? s.size() * d->height / 20 * 0.55 : 0);
-}
-NATIVE(TfTextHeight) {
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? d->height / 20 * 1.15 : 0);
-}
-NATIVE(TfSetWordWrap) {
-  if (EditTextDef* d = TextDef(m, self)) d->wordWrap = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfSetMultiline) {
-  if (EditTextDef* d = TextDef(m, self)) d->multiline = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfSetBorder) {
-  if (EditTextDef* d = TextDef(m, self)) d->border = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TextFormatCtor) {
-  Object* o = self.AsObject();
-  if (!o) return self;
-  const char* names[] = {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
-                         "leftMargin", "rightMargin", "indent", "leading"};
-  for (std::size_t i = 0; i < 13; ++i) o->SetDyn(m.Intern(names[i]), i < a.size() ? a[i] : Value::Null());
-  return self;
-}
-
 // ---- flash.geom (dynamic objects with named fields)
 
 Value Get(Machine& m, const Value& self, const char* n) { return m.GetProperty(self, n); }
@@ -2821,6 +2639,8 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
 
 void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
+  // Timeline text fields show through the shared layout, as script-made ones do.
+  MakeTextFieldOf(inst, lib, false);
   auto it = symbolClasses.find(inst.def->id);
   const bool linked = it != symbolClasses.end() && inst.def->id != 0;
   // A named child placed after its parent was made becomes its property too.
@@ -3339,6 +3159,7 @@ void As3Display::Install() {
   m.AddGetter(shapeClass, "graphics", SpGetGraphics);
   morphClass = m.DefineNativeClass("flash.display", "MorphShape", displayObjectClass);
   staticTextClass = m.DefineNativeClass("flash.text", "StaticText", displayObjectClass);
+  AddStaticTextMembers(m, staticTextClass);
   bitmapClass = m.DefineNativeClass("flash.display", "Bitmap", displayObjectClass);
   avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
   m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);
@@ -3474,45 +3295,9 @@ void As3Display::Install() {
   m.AddSetter(colorTransformClass, "color", CtSetColor);
   m.AddMethod(colorTransformClass, "concat", CtConcat);
 
-  textFieldClass = m.DefineNativeClass("flash.text", "TextField", interactive);
-  for (const Acc& p : {Acc{"text", TfGetText, TfSetText}, Acc{"htmlText", TfGetText, TfSetHtmlText},
-                       Acc{"textColor", TfGetTextColor, TfSetTextColor}, Acc{"wordWrap", DoGetVisible, TfSetWordWrap},
-                       Acc{"multiline", DoGetVisible, TfSetMultiline}, Acc{"border", DoGetVisible, TfSetBorder},
-                       Acc{"defaultTextFormat", TfGetTextFormat, TfSetTextFormat},
-                       Acc{"width", DoGetWidth, TfSetWidth}, Acc{"height", DoGetHeight, TfSetHeight}}) {
-    m.AddGetter(textFieldClass, p.name, p.get);
-    m.AddSetter(textFieldClass, p.name, p.set);
-  }
-  m.AddGetter(textFieldClass, "autoSize", TfGetAutoSize);
-  m.AddSetter(textFieldClass, "autoSize", TfSetAutoSize);
-  for (const char* p : {"selectable", "embedFonts", "background", "backgroundColor", "borderColor",
-                        "type", "antiAliasType", "gridFitType", "sharpness", "thickness", "maxChars", "restrict",
-                        "displayAsPassword", "mouseWheelEnabled", "condenseWhite", "styleSheet", "scrollV", "scrollH"}) {
-    m.AddGetter(textFieldClass, p, ReturnNull);
-    m.AddSetter(textFieldClass, p, DoIgnore);
-  }
-  m.AddGetter(textFieldClass, "length", TfLength);
-  m.AddGetter(textFieldClass, "textWidth", TfTextWidth);
-  m.AddGetter(textFieldClass, "textHeight", TfTextHeight);
-  m.AddMethod(textFieldClass, "appendText", TfAppendText);
-  m.AddMethod(textFieldClass, "setTextFormat", TfSetTextFormat);
-  m.AddMethod(textFieldClass, "getTextFormat", TfGetTextFormat);
-  textFormatClass = m.DefineNativeClass("flash.text", "TextFormat", obj, nullptr, true);
-  avm2::SetNativeCtor(m, textFormatClass, TextFormatCtor);
-  Class* autoSize = m.DefineNativeClass("flash.text", "TextFieldAutoSize", obj);
-  for (const char* c : {"NONE:none", "LEFT:left", "RIGHT:right", "CENTER:center"}) {
-    const std::string s = c;
-    m.AddConst(autoSize, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
-  }
-  Class* align = m.DefineNativeClass("flash.text", "TextFormatAlign", obj);
-  for (const char* c : {"LEFT:left", "RIGHT:right", "CENTER:center", "JUSTIFY:justify"}) {
-    const std::string s = c;
-    m.AddConst(align, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
-  }
-  Class* tfType = m.DefineNativeClass("flash.text", "TextFieldType", obj);
-  m.AddConst(tfType, "DYNAMIC", m.Str("dynamic"));
-  m.AddConst(tfType, "INPUT", m.Str("input"));
-  m.DefineNativeClass("flash.text", "Font", obj);
+  const As3TextClasses text = InstallTextClasses(m, interactive);
+  textFieldClass = text.textField;
+  textFormatClass = text.textFormat;
 
   Class* timer = m.DefineNativeClass("flash.utils", "Timer", dispatcher);
   avm2::SetNativeCtor(m, timer, TimerCtor);
@@ -3599,7 +3384,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "unlock", Noop);
   for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
-                        "flash.display::Shader", "flash.text::StyleSheet"}) {
+                        "flash.display::Shader"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass
@@ -3615,5 +3400,24 @@ void As3Display::Install() {
 namespace quarvel::player {
 
 std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) { return std::make_unique<As3Display>(stage); }
+
+Instance* As3Node(Machine& m, const Value& self) { return SelfNode(m, self); }
+const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
+int As3SymbolOf(Machine& m, const Class* c) {
+  As3Display& b = B(m);
+  for (; c; c = c->super) {
+    auto it = b.classSymbols.find(c->QualifiedName());
+    if (it == b.classSymbols.end()) it = b.classSymbols.find(c->name);
+    if (it != b.classSymbols.end()) return it->second;
+  }
+  return 0;
+}
+bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
+Value* As3FieldSlot(Machine& m, const Value& self, int k) {
+  FlashObject* f = Fo(self);
+  if (!f || k < 0 || k > 1 || !f->cls || !f->cls->IsSubclassOf(B(m).textFieldClass)) return nullptr;
+  return &f->fieldSlots[k];
+}
+std::vector<const FontDef*>& As3RegisteredFonts(Machine& m) { return B(m).registeredFonts; }
 
 }  // namespace quarvel::player
