@@ -25,7 +25,9 @@ inline constexpr int kMaxSpriteNesting = 32;
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each
 inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
-inline constexpr std::size_t kMaxActionsPerFrame = 500000;
+// Flash gives a frame's scripts 15 seconds; component movies build their
+// whole interface in the first frame, often with more than a million actions.
+inline constexpr std::size_t kMaxActionsPerFrame = 20000000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
 inline constexpr std::size_t kMaxFramesEnteredPerTick = 50000;
