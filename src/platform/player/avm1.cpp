@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
@@ -875,7 +876,9 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   // built-in constructors still tell `new` from a call by it.
   if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
   SetProp(o, "__constructor__", ctor, true);
+  const AsObject* outer = std::exchange(constructing_, ctor.obj->fn->native ? o : nullptr);
   const AsValue r = CallFunction(ctor.obj, self, args);
+  constructing_ = outer;
   // Built-in constructors hand back the object they made.
   if (ctor.obj->fn->native && (r.type == AsValue::Type::kObject || r.type == AsValue::Type::kClip)) return r;
   if (r.type == AsValue::Type::kObject && r.obj != o && !ctor.obj->fn->native) return r;

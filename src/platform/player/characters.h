@@ -26,9 +26,10 @@ inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 
 inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
 // Flash stops a script after seconds, not actions: a frame may well fill a
-// bitmap pixel by pixel. A frame after one that ran out gets far fewer, so
+// bitmap pixel by pixel, and component movies build their whole interface
+// in the first frame. A frame after one that ran out gets far fewer, so
 // that a script looping for ever costs one long frame, not every frame.
-inline constexpr std::size_t kMaxActionsPerFrame = 10000000;
+inline constexpr std::size_t kMaxActionsPerFrame = 20000000;
 inline constexpr std::size_t kMaxActionsAfterRunningOut = 30000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
