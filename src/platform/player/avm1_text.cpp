@@ -443,7 +443,7 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
 text::AutoSize ParseAutoSize(Avm1& vm, const AsValue& v) {
   if (v.type == AsValue::Type::kBoolean) return v.num != 0 ? text::AutoSize::kLeft : text::AutoSize::kNone;
   const std::string s = Lower(vm.ToString(v));
-  if (s == "left" || s == "true") return text::AutoSize::kLeft;
+  if (s == "left") return text::AutoSize::kLeft;
   if (s == "center") return text::AutoSize::kCenter;
   if (s == "right") return text::AutoSize::kRight;
   return text::AutoSize::kNone;
@@ -487,7 +487,7 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   else if (low == "scroll") {
     const double d = vm.ToNumber(v);
     if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
-  } else if (low == "hscroll") f.SetHScroll(vm.ToNumber(v));
+  } else if (low == "hscroll") f.SetHScroll(ToInt32(vm.ToNumber(v)));  // whole pixels, wrapping as int
   else if (low == "maxscroll" || low == "bottomscroll" || low == "maxhscroll" || low == "textwidth" ||
            low == "textheight" || low == "length" || low == "_target" || low == "_parent") {
     // Read-only.
