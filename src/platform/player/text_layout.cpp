@@ -378,8 +378,10 @@ double NextTab(double x, const Format& f) {
   }
   // Past the last stop a tab moves nothing.
   if (!f.tabStops.empty()) return x;
-  const double step = 36;  // half an inch when the format sets no stops
-  return (std::floor(x / step) + 1) * step;
+  // Without stops, tabs go to multiples of 2.7 times the font size.
+  const double step = WholeTwips(f.size * 2.7);
+  if (step <= 0) return x;
+  return (std::floor(x / step + 1e-9) + 1) * step;
 }
 
 bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0x3000; }
