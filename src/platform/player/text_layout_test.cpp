@@ -125,6 +125,21 @@ TEST(TextLayout, TabsGoToTheNextStop) {
   EXPECT_NEAR(LayOut(Plain("a\t\t\tb", f), Box{}).textWidth, 50 + Px({kB}, 10), 1e-9);
 }
 
+TEST(TextLayout, BulletedTextStartsThirtySixPixelsInAndAlignsLeft) {
+  Format f = Arial(10);
+  f.bullet = true;
+  f.align = Align::kRight;
+  f.leftMargin = 4;
+  const Layout l = LayOut(Plain("ab", f), Box{});
+  ASSERT_EQ(l.lines.size(), 1u);
+  EXPECT_NEAR(l.lines[0].x, 2 + 4 + 36, 1e-9);
+  // The bullet sits half way in, before the text.
+  ASSERT_FALSE(l.runs.empty());
+  ASSERT_EQ(l.runs[0].glyphs.size(), 3u);
+  EXPECT_NEAR(l.runs[0].glyphs[0].x, 2 + 4 + 18, 1e-9);
+  EXPECT_NEAR(l.runs[0].glyphs[1].x, 2 + 4 + 36, 1e-9);
+}
+
 TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   Box box;
   box.width = 104;  // 100 pixels inside the gutters
