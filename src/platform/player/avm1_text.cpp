@@ -154,11 +154,11 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
       if (std::isfinite(d)) out = std::clamp(whole ? std::nearbyint(d) : d, lo, hi);
     }
   };
-  number("leftMargin", p.leftMargin, 0, 720);
-  number("rightMargin", p.rightMargin, 0, 720);
-  number("indent", p.indent, -720, 720);
-  number("blockIndent", p.blockIndent, 0, 720);
-  number("leading", p.leading, -360, 720);
+  number("leftMargin", p.leftMargin, 0, 1e6);
+  number("rightMargin", p.rightMargin, 0, 1e6);
+  number("indent", p.indent, -1e6, 1e6);
+  number("blockIndent", p.blockIndent, 0, 1e6);
+  number("leading", p.leading, -1e6, 1e6);
   number("letterSpacing", p.letterSpacing, -100, 1000, false);
   if (auto v = get("bullet")) p.bullet = vm.ToBool(*v);
   if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
@@ -211,11 +211,15 @@ AsValue MakeFormat(Avm1& vm, const FormatPatch& p) {
   str("url", p.url);
   str("target", p.target);
   set("align", p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null());
-  num("leftMargin", p.leftMargin);
-  num("rightMargin", p.rightMargin);
-  num("indent", p.indent);
-  num("leading", p.leading);
-  num("blockIndent", p.blockIndent);
+  // Reported in whole pixels, however a timeline field holds them.
+  auto whole = [&](const char* name, const std::optional<double>& d) {
+    num(name, d ? std::optional<double>(std::nearbyint(*d)) : std::nullopt);
+  };
+  whole("leftMargin", p.leftMargin);
+  whole("rightMargin", p.rightMargin);
+  whole("indent", p.indent);
+  whole("leading", p.leading);
+  whole("blockIndent", p.blockIndent);
   flag("bullet", p.bullet);
   if (p.tabStops) {
     std::vector<AsValue> stops;

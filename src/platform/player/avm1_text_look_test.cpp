@@ -125,14 +125,17 @@ TEST(Avm1Look, FieldsTakeFormatsInWholePixels) {
   Set(a, "indent", Member(Var("g"), "indent"));
   Set(a, "leading", Member(Var("g"), "leading"));
   a.Append(SetMember(Var("f"), "size", Dbl(13.5)));
+  a.Append(SetMember(Var("f"), "indent", Int(64010)));
   a.Append(Do(Method(Var("t"), "setTextFormat", {Var("f")})));
   Set(a, "size2", Member(Method(Var("t"), "getTextFormat"), "size"));
+  Set(a, "indent2", Member(Method(Var("t"), "getTextFormat"), "indent"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("size"), "12");
   EXPECT_EQ(r.Get("size2"), "14");
   EXPECT_EQ(r.Get("left"), "0");
   EXPECT_EQ(r.Get("indent"), "-2");
   EXPECT_EQ(r.Get("leading"), "4");
+  EXPECT_EQ(r.Get("indent2"), "64010");  // no cap on indents
 }
 
 // autoSize takes true or a name; the string "true" is no name. hscroll is
