@@ -154,11 +154,11 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
       if (std::isfinite(d)) out = std::clamp(whole ? std::nearbyint(d) : d, lo, hi);
     }
   };
-  number("leftMargin", p.leftMargin, 0, 720);
-  number("rightMargin", p.rightMargin, 0, 720);
-  number("indent", p.indent, -720, 720);
-  number("blockIndent", p.blockIndent, 0, 720);
-  number("leading", p.leading, -360, 720);
+  number("leftMargin", p.leftMargin, 0, 1e6);
+  number("rightMargin", p.rightMargin, 0, 1e6);
+  number("indent", p.indent, -1e6, 1e6);
+  number("blockIndent", p.blockIndent, 0, 1e6);
+  number("leading", p.leading, -1e6, 1e6);
   number("letterSpacing", p.letterSpacing, -100, 1000, false);
   if (auto v = get("bullet")) p.bullet = vm.ToBool(*v);
   if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
@@ -211,11 +211,15 @@ AsValue MakeFormat(Avm1& vm, const FormatPatch& p) {
   str("url", p.url);
   str("target", p.target);
   set("align", p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null());
-  num("leftMargin", p.leftMargin);
-  num("rightMargin", p.rightMargin);
-  num("indent", p.indent);
-  num("leading", p.leading);
-  num("blockIndent", p.blockIndent);
+  // Reported in whole pixels, however a timeline field holds them.
+  auto whole = [&](const char* name, const std::optional<double>& d) {
+    num(name, d ? std::optional<double>(std::nearbyint(*d)) : std::nullopt);
+  };
+  whole("leftMargin", p.leftMargin);
+  whole("rightMargin", p.rightMargin);
+  whole("indent", p.indent);
+  whole("leading", p.leading);
+  whole("blockIndent", p.blockIndent);
   flag("bullet", p.bullet);
   if (p.tabStops) {
     std::vector<AsValue> stops;
@@ -443,7 +447,7 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
 text::AutoSize ParseAutoSize(Avm1& vm, const AsValue& v) {
   if (v.type == AsValue::Type::kBoolean) return v.num != 0 ? text::AutoSize::kLeft : text::AutoSize::kNone;
   const std::string s = Lower(vm.ToString(v));
-  if (s == "left" || s == "true") return text::AutoSize::kLeft;
+  if (s == "left") return text::AutoSize::kLeft;
   if (s == "center") return text::AutoSize::kCenter;
   if (s == "right") return text::AutoSize::kRight;
   return text::AutoSize::kNone;
@@ -487,7 +491,7 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   else if (low == "scroll") {
     const double d = vm.ToNumber(v);
     if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
-  } else if (low == "hscroll") f.SetHScroll(vm.ToNumber(v));
+  } else if (low == "hscroll") f.SetHScroll(ToInt32(vm.ToNumber(v)));  // whole pixels, wrapping as int
   else if (low == "maxscroll" || low == "bottomscroll" || low == "maxhscroll" || low == "textwidth" ||
            low == "textheight" || low == "length" || low == "_target" || low == "_parent") {
     // Read-only.

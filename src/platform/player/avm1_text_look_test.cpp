@@ -125,14 +125,37 @@ TEST(Avm1Look, FieldsTakeFormatsInWholePixels) {
   Set(a, "indent", Member(Var("g"), "indent"));
   Set(a, "leading", Member(Var("g"), "leading"));
   a.Append(SetMember(Var("f"), "size", Dbl(13.5)));
+  a.Append(SetMember(Var("f"), "indent", Int(64010)));
   a.Append(Do(Method(Var("t"), "setTextFormat", {Var("f")})));
   Set(a, "size2", Member(Method(Var("t"), "getTextFormat"), "size"));
+  Set(a, "indent2", Member(Method(Var("t"), "getTextFormat"), "indent"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("size"), "12");
   EXPECT_EQ(r.Get("size2"), "14");
   EXPECT_EQ(r.Get("left"), "0");
   EXPECT_EQ(r.Get("indent"), "-2");
   EXPECT_EQ(r.Get("leading"), "4");
+  EXPECT_EQ(r.Get("indent2"), "64010");  // no cap on indents
+}
+
+// autoSize takes true or a name; the string "true" is no name. hscroll is
+// a whole number of pixels.
+TEST(Avm1Look, AutoSizeNamesAndWholePixelScrolling) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("t"), Int(1), Int(0), Int(0), Int(20), Int(20)})));
+  a.Append(SetMember(Var("t"), "text", Str("a line far wider than its box")));
+  a.Append(SetMember(Var("t"), "autoSize", Str("true")));
+  Set(a, "named", Member(Var("t"), "autoSize"));
+  a.Append(SetMember(Var("t"), "autoSize", Actions().PushBool(true)));
+  Set(a, "flag", Member(Var("t"), "autoSize"));
+  a.Append(SetMember(Var("t"), "autoSize", Str("none")));
+  a.Append(SetMember(Var("t"), "_width", Int(20)));
+  a.Append(SetMember(Var("t"), "hscroll", Dbl(5.7)));
+  Set(a, "h", Member(Var("t"), "hscroll"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("named"), "none");
+  EXPECT_EQ(r.Get("flag"), "left");
+  EXPECT_EQ(r.Get("h"), "5");
 }
 
 // "\r\n" ends two lines, as each of its characters does alone.

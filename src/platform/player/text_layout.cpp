@@ -378,11 +378,16 @@ double NextTab(double x, const Format& f) {
   }
   // Past the last stop a tab moves nothing.
   if (!f.tabStops.empty()) return x;
-  const double step = 36;  // half an inch when the format sets no stops
-  return (std::floor(x / step) + 1) * step;
+  // Without stops, tabs go to multiples of 2.7 times the font size.
+  const double step = WholeTwips(f.size * 2.7);
+  if (step <= 0) return x;
+  return (std::floor(x / step + 1e-9) + 1) * step;
 }
 
 bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0x3000; }
+
+// Bulleted paragraphs are left aligned whatever their format says.
+Align AlignOf(const Format& f) { return f.bullet ? Align::kLeft : f.align; }
 
 }  // namespace
 
@@ -437,8 +442,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   for (std::size_t i = 0; i <= n;) {
     const Format& pf = formatAt(paraStart);
     const bool firstOfPara = i == paraStart;
-    const double bulletIndent = pf.bullet ? std::max(pf.size * 1.5, 12.0) : 0;
-    const double lineStart = pf.leftMargin + pf.blockIndent + bulletIndent + (firstOfPara ? pf.indent : 0);
+    // Bulleted text starts 36 pixels in, the bullet half way.
+    const double bulletIndent = pf.bullet ? 36 : 0;
+    const double lineStart =
+        std::max(0.0, pf.leftMargin + pf.blockIndent + (firstOfPara ? pf.indent : 0)) + bulletIndent;
     const double avail = box.width - 2 * kGutter - lineStart - pf.rightMargin;
     Line line;
     line.first = i;
@@ -479,7 +486,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     line.end = j;
     // Trailing spaces count in a left aligned line's width; other lines are
     // placed by their ink.
-    line.width = pf.align == Align::kLeft ? full : width;
+    line.width = AlignOf(pf) == Align::kLeft ? full : width;
     // Metrics of the tallest character; an empty line takes its end's format.
     for (std::size_t k = line.first; k < std::max(line.end, line.first + 1) && k < n; ++k) {
       line.ascent = std::max(line.ascent, shaped[k].ascent);
@@ -566,14 +573,14 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     const Format& pf = formatAt(l.first);
     const double avail = out.boxWidth - 2 * kGutter - l.x - pf.rightMargin;
     double offset = 0;
-    if (pf.align == Align::kRight) offset = avail - l.width;
-    else if (pf.align == Align::kCenter) offset = (avail - l.width) / 2;
+    if (AlignOf(pf) == Align::kRight) offset = avail - l.width;
+    else if (AlignOf(pf) == Align::kCenter) offset = (avail - l.width) / 2;
     if (box.autoSize != AutoSize::kNone && !wrap) offset = std::max(0.0, offset);
     l.x = out.boxX + kGutter + l.x + offset;
     const double baseline = l.top + l.ascent;
     // Justified lines share their free space among the spaces (not the last of a paragraph).
     double perSpace = 0;
-    if (pf.align == Align::kJustify && wrap && l.end < n && chars[l.end] != '\r' && chars[l.end] != '\n') {
+    if (AlignOf(pf) == Align::kJustify && wrap && l.end < n && chars[l.end] != '\r' && chars[l.end] != '\n') {
       int spaces = 0;
       std::size_t lastInk = l.first;
       for (std::size_t k = l.first; k < l.end; ++k) {
@@ -590,7 +597,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       run.size = pf.size;
       run.color = pf.color;
       run.y = baseline;
-      const double bx = out.boxX + kGutter + pf.leftMargin + pf.blockIndent + pf.size * 0.4;
+      const double bx = out.boxX + kGutter + std::max(0.0, pf.leftMargin + pf.blockIndent + pf.indent) + 18;
       for (const auto& [g, dx] : dot[0].glyphs) run.glyphs.push_back({g, bx + dx});
       out.runs.push_back(std::move(run));
     }

@@ -114,6 +114,32 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
   EXPECT_NEAR(LayOut(Plain("a\rb", f), box).boxHeight, 2 * line + 5 + 4, 0.01);
 }
 
+TEST(TextLayout, TabsGoToTheNextStop) {
+  // Without stops: multiples of 2.7 times the size, 27 pixels at 10.
+  EXPECT_NEAR(LayOut(Plain("a\tb", Arial(10)), Box{}).textWidth, 27 + Px({kB}, 10), 1e-9);
+  EXPECT_NEAR(LayOut(Plain("\t\tb", Arial(10)), Box{}).textWidth, 54 + Px({kB}, 10), 1e-9);
+  // With stops: the next one past the pen; past the last, tabs move nothing.
+  Format f = Arial(10);
+  f.tabStops = {40, 50};
+  EXPECT_NEAR(LayOut(Plain("a\tb", f), Box{}).textWidth, 40 + Px({kB}, 10), 1e-9);
+  EXPECT_NEAR(LayOut(Plain("a\t\t\tb", f), Box{}).textWidth, 50 + Px({kB}, 10), 1e-9);
+}
+
+TEST(TextLayout, BulletedTextStartsThirtySixPixelsInAndAlignsLeft) {
+  Format f = Arial(10);
+  f.bullet = true;
+  f.align = Align::kRight;
+  f.leftMargin = 4;
+  const Layout l = LayOut(Plain("ab", f), Box{});
+  ASSERT_EQ(l.lines.size(), 1u);
+  EXPECT_NEAR(l.lines[0].x, 2 + 4 + 36, 1e-9);
+  // The bullet sits half way in, before the text.
+  ASSERT_FALSE(l.runs.empty());
+  ASSERT_EQ(l.runs[0].glyphs.size(), 3u);
+  EXPECT_NEAR(l.runs[0].glyphs[0].x, 2 + 4 + 18, 1e-9);
+  EXPECT_NEAR(l.runs[0].glyphs[1].x, 2 + 4 + 36, 1e-9);
+}
+
 TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   Box box;
   box.width = 104;  // 100 pixels inside the gutters
