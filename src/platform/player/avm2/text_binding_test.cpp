@@ -1,6 +1,8 @@
 // flash.text from ActionScript 3: fields laid out by the shared layout and
 // read back by scripts, formats over ranges, HTML, embedded fonts and the
 // rendered picture.
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,6 +21,17 @@ namespace {
 using avm2::TraitKind;
 using testing::AbcBuilder;
 using testing::AbcCode;
+
+// Device text fills the font caches of Cairo and fontconfig; free them so
+// that leak checkers see only our own allocations.
+class FontCaches : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 // A movie whose document class Main (a MovieClip) runs code built here in
 // its constructor. Registers: 1 the field, 2 and 3 formats or others.
