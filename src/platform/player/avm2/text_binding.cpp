@@ -795,7 +795,7 @@ NATIVE(FontHasGlyphs) {
 NATIVE(FontRegister) {
   const Value v = m.ArgOr(a, 0);
   Object* o = v.AsObject();
-  Class* c = o && o->kind == ObjectKind::kClass ? static_cast<avm2::ClassObject*>(o)->cls : nullptr;
+  Class* c = o && o->kind == ObjectKind::kClass ? static_cast<avm2::ClassObject*>(o)->of : nullptr;
   const FontDef* d = c ? LinkedFont(m, c) : nullptr;
   if (!d) m.ThrowError("ArgumentError", "Parameter font must be a Font subclass linked to an embedded font.", 1508);
   auto& list = As3RegisteredFonts(m);

@@ -1,6 +1,8 @@
 // flash.text from ActionScript 3: fields laid out by the shared layout and
 // read back by scripts, formats over ranges, HTML, embedded fonts and the
 // rendered picture.
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,6 +22,17 @@ using avm2::TraitKind;
 using testing::AbcBuilder;
 using testing::AbcCode;
 
+// Device text fills the font caches of Cairo and fontconfig; free them so
+// that leak checkers see only our own allocations.
+class FontCaches : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
+
 // A movie whose document class Main (a MovieClip) runs code built here in
 // its constructor. Registers: 1 the field, 2 and 3 formats or others.
 struct TextMovie {
@@ -27,6 +40,7 @@ struct TextMovie {
   AbcCode c;
   std::uint32_t pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
   std::function<void(testing::SwfBuilder&)> tags;  // defined before the code
+  std::string fontClass;  // a subclass of Font to define, when set
 
   TextMovie() { c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}); }
 
@@ -130,7 +144,28 @@ struct TextMovie {
     ct.name = Q("Main");
     ct.kind = TraitKind::kClass;
     ct.index = cls;
-    a.Script({.init = Method(init), .traits = {ct}});
+    std::vector<avm2::Trait> traits = {ct};
+    if (!fontClass.empty()) {
+      avm2::InstanceInfo fi;
+      fi.name = Q(fontClass);
+      fi.superName = Text("Font");
+      fi.flags = avm2::instance_flag::kSealed;
+      AbcCode fctor;
+      fctor.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+      fi.iinit = Method(fctor);
+      const auto fcls = a.Class(fi, {.cinit = Method(cinit)});
+      init = AbcCode();
+      init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Text("Font")})
+          .Op("newclass", {fcls}).Op("initproperty", {Q(fontClass)});
+      init.Op("getscopeobject", {0}).Op("getlex", {a.PackageName("flash.display", "MovieClip")})
+          .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+      avm2::Trait ft;
+      ft.name = Q(fontClass);
+      ft.kind = TraitKind::kClass;
+      ft.index = fcls;
+      traits.push_back(ft);
+    }
+    a.Script({.init = Method(init), .traits = traits});
     testing::SwfBuilder b(10, {0, 2000 * 2, 0, 2000}, 10.0);
     b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
     if (tags) tags(b);
@@ -411,6 +446,26 @@ TEST(As3Text, EmbeddedFontsMatchByNameThenStyleAndDrawTheirGlyphs) {
   EXPECT_EQ(pic.GetPixel(2 + 12 + 5, 13), (gdi::Color{0, 0, 0}));
   EXPECT_FALSE(Ink(pic, 13, 9, 14, 17));  // the gap between them
   EXPECT_FALSE(Ink(pic, 0, 50, 100, 80));  // the field whose font is missing
+}
+
+TEST(As3Text, FontSubclassesLinkedToFontsDescribeThemAndRegister) {
+  TextMovie t;
+  t.fontClass = "SquaresItalic";
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", false, true, u"AB"));
+    b.Tag(75, SquareFont3(6, "Other", false, false, u"A"));  // not linked: not listed
+    b.ExportAssets({{5, "SquaresItalic"}}, true);
+  };
+  t.c.Op("findpropstrict", {t.Q("SquaresItalic")}).Op("constructprop", {t.Q("SquaresItalic"), 0})
+      .Op("coerce_a").Op("setlocal", {3});
+  t.Trace(t.Get(3, "fontName")).Trace(t.Get(3, "fontStyle")).Trace(t.Get(3, "fontType"));
+  t.c.Op("getlex", {t.Text("Font")}).Op("getlex", {t.Q("SquaresItalic")})
+      .Op("callpropvoid", {t.Q("registerFont"), 1});
+  t.c.Op("getlex", {t.Text("Font")}).Op("callproperty", {t.Q("enumerateFonts"), 0}).Op("setlocal", {4});
+  t.Trace(t.Get(4, "length"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"Squares", "italic", "embedded", "1"};
+  EXPECT_EQ(out, want);
 }
 
 TEST(As3Text, GlyphShapesStoredOutOfTableOrderKeepTheirOwnOutlines) {
