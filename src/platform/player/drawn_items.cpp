@@ -47,6 +47,7 @@ class Lister {
       item.serial = inst.serial;
       item.maskSerial = inst.maskSerial;
       item.scriptMask = inst.scriptMask;
+      item.cacheAsBitmap = inst.cacheAsBitmap || !inst.filters.empty();
       item.ownList = inst.sprite != nullptr;
       item.text = inst.text;
       if (inst.field) item.field = inst.field->Look();

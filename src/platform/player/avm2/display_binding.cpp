@@ -539,6 +539,14 @@ NATIVE(DoSetVisible) {
   if (Instance* i = SelfNode(m, self)) i->visible = m.ToBoolean(m.ArgOr(a, 0));
   return Value();
 }
+NATIVE(DoGetCacheAsBitmap) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(i && (i->cacheAsBitmap || !i->filters.empty()));
+}
+NATIVE(DoSetCacheAsBitmap) {
+  if (Instance* i = SelfNode(m, self)) i->cacheAsBitmap = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
 NATIVE(DoGetName) {
   FlashObject* f = Fo(self);
   if (f && f->handle == kRootClip) return m.Str("root1");
@@ -1374,10 +1382,8 @@ NATIVE(GrBeginGradientFill) {
   if (Drawing* d = Pen(m, self)) drawing::StartFill(*d, f);
   return Value();
 }
-NATIVE(GrBeginBitmapFill) {
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
-  Drawing* d = Pen(m, self);
-  if (!d || !bd || !bd->bitmap) return Value();
+// beginBitmapFill and lineBitmapStyle: (bitmap, matrix, repeat, smooth).
+FillStyle BitmapFill(Machine& m, FlashObject* bd, std::span<Value> a) {
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmap = bd->bitmap.get();  // kept by the binding while the movie runs
@@ -1388,7 +1394,13 @@ NATIVE(GrBeginBitmapFill) {
   f.matrix.translateX = mx.translateX, f.matrix.translateY = mx.translateY;
   f.repeat = a.size() < 3 || m.ToBoolean(a[2]);
   f.smooth = a.size() > 3 && m.ToBoolean(a[3]);
-  drawing::StartFill(*d, f);
+  return f;
+}
+NATIVE(GrBeginBitmapFill) {
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  drawing::StartFill(*d, BitmapFill(m, bd, a));
   return Value();
 }
 NATIVE(GrEndFill) {
@@ -1416,6 +1428,29 @@ NATIVE(GrLineStyle) {
   const double ml = avm2::ArgNum(m, a, 7, 3);
   if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
   drawing::SetLineStyle(*d, l);
+  return Value();
+}
+NATIVE(GrLineBitmapStyle) {
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  drawing::SetLineFill(*d, BitmapFill(m, bd, a));
+  return Value();
+}
+// copyFrom(source): this drawing becomes a copy of the source's.
+NATIVE(GrCopyFrom) {
+  FlashObject* f = Fo(self);
+  FlashObject* from = Fo(m.ArgOr(a, 0));
+  if (!from) m.ThrowError("TypeError", "Parameter sourceGraphics must be non-null.", 2007);
+  TimelineState* to = f ? B(m).Timeline(f->handle) : nullptr;
+  TimelineState* src = B(m).Timeline(from->handle);
+  if (!to || to == src) return Value();
+  if (src && src->drawing) {
+    to->drawing = std::make_shared<Drawing>(*src->drawing);
+    to->drawing->version = NextDrawingVersion();
+  } else {
+    to->drawing.reset();
+  }
   return Value();
 }
 NATIVE(GrLineGradientStyle) {
@@ -1469,11 +1504,22 @@ NATIVE(GrClear) {
   if (TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr) tl->drawing.reset();
   return Value();
 }
+// The fill in use drawn from here on by the non-zero winding rule.
+void FillNonZero(Drawing& d) {
+  if (!d.filling || d.geometry.layers.empty() || d.geometry.layers.back().fills.empty()) return;
+  FillStyle f = d.geometry.layers.back().fills.front();
+  if (f.nonZero) return;
+  f.nonZero = true;
+  const double x = d.penX, y = d.penY;
+  drawing::StartFill(d, f);
+  drawing::MoveTo(d, x, y);
+}
 NATIVE(GrDrawPath) {
   Drawing* d = Pen(m, self);
   auto* cmds = avm2::AsArray(m.ArgOr(a, 0));
   auto* data = avm2::AsArray(m.ArgOr(a, 1));
   if (!d || !cmds || !data) return Value();
+  if (a.size() > 2 && !a[2].IsNullish() && m.ToString(a[2]) == "nonZero") FillNonZero(*d);
   std::size_t k = 0;
   auto next = [&] { return k < data->elems.size() ? std::clamp(m.ToNumber(data->elems[k++]), -1e7, 1e7) * 20 : 0.0; };
   for (const Value& c : cmds->elems) {
@@ -1500,10 +1546,16 @@ NATIVE(GrDrawTriangles) {
   if (!d || !verts) return Value();
   auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i]), -1e7, 1e7) * 20 : 0.0; };
   auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i + 1]), -1e7, 1e7) * 20 : 0.0; };
+  // culling: "positive" leaves out triangles turning one way, "negative" the other.
+  const std::string culling = a.size() > 3 && !a[3].IsNullish() ? m.ToString(a[3]) : "none";
+  // Each triangle fills on its own: a mesh of either turn has no holes.
+  FillNonZero(*d);
   const std::size_t n = idx ? idx->elems.size() : verts->elems.size() / 2;
   for (std::size_t t = 0; t + 2 < n + 0 && t + 2 < 3 * 100000; t += 3) {
     std::size_t i0 = t, i1 = t + 1, i2 = t + 2;
     if (idx) i0 = m.ToUint(idx->elems[t]), i1 = m.ToUint(idx->elems[t + 1]), i2 = m.ToUint(idx->elems[t + 2]);
+    const double turn = (vx(i1) - vx(i0)) * (vy(i2) - vy(i0)) - (vy(i1) - vy(i0)) * (vx(i2) - vx(i0));
+    if ((culling == "positive" && turn >= 0) || (culling == "negative" && turn <= 0)) continue;
     drawing::MoveTo(*d, vx(i0), vy(i0));
     drawing::LineTo(*d, vx(i1), vy(i1));
     drawing::LineTo(*d, vx(i2), vy(i2));
@@ -2583,7 +2635,7 @@ void As3Display::Install() {
                        Acc{"name", DoGetName, DoSetName}, Acc{"width", DoGetWidth, DoSetWidth},
                        Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
                        Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
-                       Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", DoGetMask, DoSetMask},
+                       Acc{"cacheAsBitmap", DoGetCacheAsBitmap, DoSetCacheAsBitmap}, Acc{"mask", DoGetMask, DoSetMask},
                        Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
                        Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
                        Acc{"rotationX", DoGetMouseX, DoIgnore}, Acc{"rotationY", DoGetMouseX, DoIgnore},
@@ -2687,7 +2739,8 @@ void As3Display::Install() {
                      F{"curveTo", GrCurveTo}, F{"cubicCurveTo", GrCubicCurveTo}, F{"drawRect", GrDrawRect},
                      F{"drawRoundRect", GrDrawRoundRect}, F{"drawCircle", GrDrawCircle},
                      F{"drawEllipse", GrDrawEllipse}, F{"clear", GrClear}, F{"drawPath", GrDrawPath},
-                     F{"drawTriangles", GrDrawTriangles}}) {
+                     F{"drawTriangles", GrDrawTriangles}, F{"lineBitmapStyle", GrLineBitmapStyle},
+                     F{"copyFrom", GrCopyFrom}}) {
     m.AddMethod(graphicsClass, f.name, f.fn);
   }
   stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);
