@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -1550,17 +1551,55 @@ NATIVE(GrDrawTriangles) {
   const std::string culling = a.size() > 3 && !a[3].IsNullish() ? m.ToString(a[3]) : "none";
   // Each triangle fills on its own: a mesh of either turn has no holes.
   FillNonZero(*d);
+  // uvtData with a bitmap fill: each triangle shows the part of the bitmap
+  // its (u, v) corners name, stretched affinely; t (perspective) is left out.
+  auto* uvt = avm2::AsArray(m.ArgOr(a, 2));
+  std::optional<FillStyle> texture;
+  const std::size_t vertexCount = verts->elems.size() / 2;
+  if (uvt && d->filling && !d->geometry.layers.empty() && !d->geometry.layers.back().fills.empty() &&
+      d->geometry.layers.back().fills.front().kind == FillStyle::Kind::kBitmap &&
+      d->geometry.layers.back().fills.front().bitmap) {
+    texture = d->geometry.layers.back().fills.front();
+  }
+  const std::size_t uvtStride = uvt && uvt->elems.size() >= 3 * vertexCount && vertexCount > 0 ? 3 : 2;
+  auto uv = [&](std::size_t i, std::size_t k) {
+    const std::size_t at = uvtStride * i + k;
+    const double v = uvt && at < uvt->elems.size() ? m.ToNumber(uvt->elems[at]) : 0.0;
+    return std::isfinite(v) ? std::clamp(v, -1e4, 1e4) : 0.0;
+  };
   const std::size_t n = idx ? idx->elems.size() : verts->elems.size() / 2;
   for (std::size_t t = 0; t + 2 < n + 0 && t + 2 < 3 * 100000; t += 3) {
     std::size_t i0 = t, i1 = t + 1, i2 = t + 2;
     if (idx) i0 = m.ToUint(idx->elems[t]), i1 = m.ToUint(idx->elems[t + 1]), i2 = m.ToUint(idx->elems[t + 2]);
     const double turn = (vx(i1) - vx(i0)) * (vy(i2) - vy(i0)) - (vy(i1) - vy(i0)) * (vx(i2) - vx(i0));
     if ((culling == "positive" && turn >= 0) || (culling == "negative" && turn <= 0)) continue;
+    if (texture) {
+      // The affine map from bitmap pixels (u * width, v * height) to the corners.
+      const double w = texture->bitmap->width, h = texture->bitmap->height;
+      const double s0x = uv(i0, 0) * w, s0y = uv(i0, 1) * h;
+      const double a1 = uv(i1, 0) * w - s0x, b1 = uv(i1, 1) * h - s0y;
+      const double a2 = uv(i2, 0) * w - s0x, b2 = uv(i2, 1) * h - s0y;
+      const double det = a1 * b2 - a2 * b1;
+      if (det == 0) continue;
+      const double c1 = vx(i1) - vx(i0), e1 = vy(i1) - vy(i0), c2 = vx(i2) - vx(i0), e2 = vy(i2) - vy(i0);
+      FillStyle f = *texture;  // twips from bitmap pixels
+      f.matrix.scaleX = (c1 * b2 - c2 * b1) / det;
+      f.matrix.rotateSkew1 = (c2 * a1 - c1 * a2) / det;
+      f.matrix.rotateSkew0 = (e1 * b2 - e2 * b1) / det;
+      f.matrix.scaleY = (e2 * a1 - e1 * a2) / det;
+      const double tx = vx(i0) - f.matrix.scaleX * s0x - f.matrix.rotateSkew1 * s0y;
+      const double ty = vy(i0) - f.matrix.rotateSkew0 * s0x - f.matrix.scaleY * s0y;
+      f.matrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(tx, -2e9, 2e9)));
+      f.matrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(ty, -2e9, 2e9)));
+      f.nonZero = true;
+      drawing::StartFill(*d, f);
+    }
     drawing::MoveTo(*d, vx(i0), vy(i0));
     drawing::LineTo(*d, vx(i1), vy(i1));
     drawing::LineTo(*d, vx(i2), vy(i2));
     drawing::LineTo(*d, vx(i0), vy(i0));
   }
+  if (texture) drawing::StartFill(*d, *texture);
   return Value();
 }
 

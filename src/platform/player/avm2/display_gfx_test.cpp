@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
@@ -311,6 +312,34 @@ TEST(As3Graphics, CopyFromAndLineBitmapStyle) {
   EXPECT_EQ(s.At(50, 78), kGreen);
   EXPECT_EQ(s.At(50, 90), kWhite);
   for (const auto& f : s.player.SkippedFeatures()) ADD_FAILURE() << f;
+}
+
+
+// uvtData maps each corner to a place on the bitmap fill: two triangles
+// with the bitmap's corners stretch its four pixels over a 40 pixel square.
+TEST(As3Graphics, DrawTrianglesWithUvtDataStretchesTheBitmapFill) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    // var bd = new BitmapData(2, 2, false, 0xFF0000); green, blue and yellow pixels
+    const auto bd = m.Cls("flash.display", "BitmapData");
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushfalse")
+        .Op("pushint", {m.a.Int(0xFF0000)}).Op("constructprop", {bd, 4}).Op("setlocal_1");
+    for (auto [x, y, color] : {std::tuple{1, 0, 0x00FF00}, std::tuple{0, 1, 0x0000FF}, std::tuple{1, 1, 0xFFFF00}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op("pushint", {m.a.Int(color)})
+          .Op("callpropvoid", {m.Q("setPixel"), 3});
+    }
+    Draw(m, c, "beginBitmapFill", 4, [&] { c.Op("getlocal_1").Op("pushnull").Op("pushfalse").Op("pushfalse"); });
+    Draw(m, c, "drawTriangles", 3, [&] {
+      PushNumbers(m, c, {0, 0, 40, 0, 0, 40, 40, 40});
+      PushNumbers(m, c, {0, 1, 2, 1, 3, 2});
+      PushNumbers(m, c, {0, 0, 1, 0, 0, 1, 1, 1});
+    });
+  }));
+  EXPECT_EQ(s.At(10, 10), kRed);
+  EXPECT_EQ(s.At(30, 10), kGreen);
+  EXPECT_EQ(s.At(10, 30), kBlue);
+  EXPECT_EQ(s.At(30, 30), (gdi::Color{255, 255, 0}));
+  EXPECT_EQ(s.At(50, 50), kWhite);
 }
 
 }  // namespace
