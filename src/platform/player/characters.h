@@ -65,6 +65,7 @@ struct FillStyle {
   bool repeat = false;
   bool smooth = true;
   std::shared_ptr<const BitmapDef> scriptBitmap;  // a script's bitmap (beginBitmapFill) instead of bitmapId
+  bool nonZero = false;  // drawPath's non-zero winding rule; shapes fill even-odd
 };
 
 struct LineStyle {

@@ -180,9 +180,10 @@ const DrawnItem* FindMask(const RenderContext& c, std::uint64_t serial, cairo_ma
   return nullptr;
 }
 
-// Content drawn into a group, shown through the coverage of a second group.
+// Content drawn into a group, shown through the coverage of a second group:
+// what the mask draws covers fully, or with `byAlpha` as much as its alpha.
 template <typename Content, typename Coverage>
-void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage) {
+void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage, bool byAlpha = false) {
   cairo_save(c.cr);
   if (!ClipToBox(c.cr, box)) {
     cairo_restore(c.cr);
@@ -193,7 +194,7 @@ void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage cov
   PatternPtr shown(cairo_pop_group(c.cr));
   cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
   const bool wasMask = c.mask;
-  c.mask = true;
+  c.mask = !byAlpha;
   coverage();
   c.mask = wasMask;
   PatternPtr covered(cairo_pop_group(c.cr));
@@ -327,7 +328,14 @@ bool DrawScriptMasked(RenderContext& c, const DrawnItem& inst, const cairo_matri
         DrawItem(c, inst, parent, parentCx);
         c.masking = saved;
       },
-      [&] { DrawItem(c, *mask, maskParent, ColorTransform{}); });
+      [&] {
+        const DrawnItem* saved = c.alphaMask;
+        c.alphaMask = mask;
+        DrawItem(c, *mask, maskParent, ColorTransform{});
+        c.alphaMask = saved;
+      },
+      // Flash masks by alpha only when both are drawn through bitmaps.
+      mask->cacheAsBitmap && inst.cacheAsBitmap);
   return true;
 }
 

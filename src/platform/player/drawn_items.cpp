@@ -47,6 +47,7 @@ class Lister {
       item.serial = inst.serial;
       item.maskSerial = inst.maskSerial;
       item.scriptMask = inst.scriptMask;
+      item.cacheAsBitmap = inst.cacheAsBitmap || !inst.filters.empty();
       item.ownList = inst.sprite != nullptr;
       if (inst.sprite) item.lib = inst.sprite->lib;
       item.text = inst.text;

@@ -41,6 +41,7 @@ struct DrawnItem {
   std::uint64_t serial = 0;      // names the object for a script mask
   std::uint64_t maskSerial = 0;  // setMask: shown only where that item covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
+  bool cacheAsBitmap = false;    // drawn through a bitmap (the flag, or filters): masks by alpha
   bool maskTarget = false;       // some item's maskSerial names this one
   // Sprites, and buttons with their shown state built: the items below are
   // its own list. A button without draws its definition's up state.
@@ -71,7 +72,7 @@ struct DrawnItem {
     const bool sameSerial = serial == o.serial || (!maskTarget && !o.maskTarget);
     return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
            ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
-           filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask &&
+           filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask && cacheAsBitmap == o.cacheAsBitmap &&
            maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && field == o.field &&
            drawing == o.drawing && drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion &&
            video == o.video && videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&

@@ -129,6 +129,11 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
   cairo_matrix_t inv = toUser;
   if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
   PatternPtr p;
+  if (f.kind == FillStyle::Kind::kBitmap && c.mask) {
+    // A mask's bitmap covers its whole shape, whatever its alpha.
+    p.reset(cairo_pattern_create_rgba(0, 0, 0, 1));
+    return p;
+  }
   if (f.kind == FillStyle::Kind::kBitmap) {
     const Character* ch = picture           ? picture
                           : f.scriptBitmap  ? f.scriptBitmap.get()
@@ -316,11 +321,11 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
                const Rgba* textColor) {
   if (!Invertible(m)) return;
   cairo_t* cr = c.cr;
-  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
   for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
     const auto& edges = layer.fillPaths[i];
     if (edges.empty()) continue;
     const FillStyle& f = layer.fills[i];
+    cairo_set_fill_rule(cr, f.nonZero ? CAIRO_FILL_RULE_WINDING : CAIRO_FILL_RULE_EVEN_ODD);
     cairo_new_path(cr);
     if (textColor) {
       SetColor(c, *textColor, cx);

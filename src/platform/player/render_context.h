@@ -32,6 +32,7 @@ struct RenderContext {
   std::span<const DrawnItem> items{};  // the whole list, where script masks are found
   cairo_matrix_t base{};
   const DrawnItem* masking = nullptr;  // the setMask maskee being drawn into its group
+  const DrawnItem* alphaMask = nullptr;  // the setMask mask being drawn by its alpha, in colour
 };
 
 // A device-space box.

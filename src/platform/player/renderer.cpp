@@ -169,8 +169,9 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
 
 void DrawItem(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
   if (!inst.def) return;
-  if (!c.mask && inst.scriptMask) return;
-  if (!inst.visible && !(c.mask && inst.scriptMask)) return;
+  const bool asMask = c.mask || c.alphaMask == &inst;
+  if (!asMask && inst.scriptMask) return;
+  if (!inst.visible && !(asMask && inst.scriptMask)) return;
   if (inst.maskSerial && !c.mask && c.masking != &inst && DrawScriptMasked(c, inst, parent, parentCx)) return;
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);

@@ -367,6 +367,29 @@ TEST(Strokes, WidthFollowsTheScaleModeAndTheMatrixColumnSums) {
   EXPECT_EQ(thickness(false, true, skew), 1);          // never below a pixel
 }
 
+// A mask layer covers fully wherever its shapes reach: a half-transparent
+// bitmap in it shows what it masks unfaded.
+TEST(Masks, BitmapsInAMaskCoverWhateverTheirAlpha) {
+  auto b = Movie100();
+  std::vector<swf::Rgba> half(4, swf::Rgba{0, 0, 0, 128});
+  b.DefineBitsLossless2(9, 2, 2, half);
+  swf::Matrix grow;  // each bitmap pixel 25 stage pixels, the 50 pixel square filled
+  grow.scaleX = grow.scaleY = 500;
+  ShapeBuilder pic;
+  pic.Rectangle(0, 0, 1000, 1000, pic.AddFill(FillStyle::Bitmap(9, grow, true, false)));
+  ShapeBuilder red;
+  red.Rectangle(0, 0, 2000, 2000, red.AddFill(FillStyle::Solid(kRed)));
+  b.DefineShape(1, pic).DefineShape(2, red);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .clipDepth = 2});
+  b.PlaceObject2({.depth = 2, .characterId = 2}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  EXPECT_EQ(bmp.GetPixel(25, 25), cRed);
+  EXPECT_EQ(bmp.GetPixel(75, 75), cWhite);
+}
+
 TEST(Culling, ZeroScaleObjectsHideWithoutStoppingTheFrame) {
   auto b = Movie100();
   ShapeBuilder big;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <unordered_map>
 
@@ -597,6 +598,14 @@ NATIVE(DoGetVisible) {
 }
 NATIVE(DoSetVisible) {
   if (Instance* i = SelfNode(m, self)) i->visible = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(DoGetCacheAsBitmap) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(i && (i->cacheAsBitmap || !i->filters.empty()));
+}
+NATIVE(DoSetCacheAsBitmap) {
+  if (Instance* i = SelfNode(m, self)) i->cacheAsBitmap = m.ToBoolean(m.ArgOr(a, 0));
   return Value();
 }
 NATIVE(DoGetName) {
@@ -1434,10 +1443,8 @@ NATIVE(GrBeginGradientFill) {
   if (Drawing* d = Pen(m, self)) drawing::StartFill(*d, f);
   return Value();
 }
-NATIVE(GrBeginBitmapFill) {
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
-  Drawing* d = Pen(m, self);
-  if (!d || !bd || !bd->bitmap) return Value();
+// beginBitmapFill and lineBitmapStyle: (bitmap, matrix, repeat, smooth).
+FillStyle BitmapFill(Machine& m, FlashObject* bd, std::span<Value> a) {
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmap = bd->bitmap.get();  // kept by the binding while the movie runs
@@ -1448,7 +1455,13 @@ NATIVE(GrBeginBitmapFill) {
   f.matrix.translateX = mx.translateX, f.matrix.translateY = mx.translateY;
   f.repeat = a.size() < 3 || m.ToBoolean(a[2]);
   f.smooth = a.size() > 3 && m.ToBoolean(a[3]);
-  drawing::StartFill(*d, f);
+  return f;
+}
+NATIVE(GrBeginBitmapFill) {
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  drawing::StartFill(*d, BitmapFill(m, bd, a));
   return Value();
 }
 NATIVE(GrEndFill) {
@@ -1476,6 +1489,29 @@ NATIVE(GrLineStyle) {
   const double ml = avm2::ArgNum(m, a, 7, 3);
   if (std::isfinite(ml)) l.miterLimit = std::clamp(ml, 1.0, 255.0);
   drawing::SetLineStyle(*d, l);
+  return Value();
+}
+NATIVE(GrLineBitmapStyle) {
+  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  Drawing* d = Pen(m, self);
+  if (!d || !bd || !bd->bitmap) return Value();
+  drawing::SetLineFill(*d, BitmapFill(m, bd, a));
+  return Value();
+}
+// copyFrom(source): this drawing becomes a copy of the source's.
+NATIVE(GrCopyFrom) {
+  FlashObject* f = Fo(self);
+  FlashObject* from = Fo(m.ArgOr(a, 0));
+  if (!from) m.ThrowError("TypeError", "Parameter sourceGraphics must be non-null.", 2007);
+  TimelineState* to = f ? B(m).Timeline(f->handle) : nullptr;
+  TimelineState* src = B(m).Timeline(from->handle);
+  if (!to || to == src) return Value();
+  if (src && src->drawing) {
+    to->drawing = std::make_shared<Drawing>(*src->drawing);
+    to->drawing->version = NextDrawingVersion();
+  } else {
+    to->drawing.reset();
+  }
   return Value();
 }
 NATIVE(GrLineGradientStyle) {
@@ -1529,11 +1565,22 @@ NATIVE(GrClear) {
   if (TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr) tl->drawing.reset();
   return Value();
 }
+// The fill in use drawn from here on by the non-zero winding rule.
+void FillNonZero(Drawing& d) {
+  if (!d.filling || d.geometry.layers.empty() || d.geometry.layers.back().fills.empty()) return;
+  FillStyle f = d.geometry.layers.back().fills.front();
+  if (f.nonZero) return;
+  f.nonZero = true;
+  const double x = d.penX, y = d.penY;
+  drawing::StartFill(d, f);
+  drawing::MoveTo(d, x, y);
+}
 NATIVE(GrDrawPath) {
   Drawing* d = Pen(m, self);
   auto* cmds = avm2::AsArray(m.ArgOr(a, 0));
   auto* data = avm2::AsArray(m.ArgOr(a, 1));
   if (!d || !cmds || !data) return Value();
+  if (a.size() > 2 && !a[2].IsNullish() && m.ToString(a[2]) == "nonZero") FillNonZero(*d);
   std::size_t k = 0;
   auto next = [&] { return k < data->elems.size() ? std::clamp(m.ToNumber(data->elems[k++]), -1e7, 1e7) * 20 : 0.0; };
   for (const Value& c : cmds->elems) {
@@ -1560,15 +1607,59 @@ NATIVE(GrDrawTriangles) {
   if (!d || !verts) return Value();
   auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i]), -1e7, 1e7) * 20 : 0.0; };
   auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i + 1]), -1e7, 1e7) * 20 : 0.0; };
+  // culling: "positive" leaves out triangles turning one way, "negative" the other.
+  const std::string culling = a.size() > 3 && !a[3].IsNullish() ? m.ToString(a[3]) : "none";
+  // Each triangle fills on its own: a mesh of either turn has no holes.
+  FillNonZero(*d);
+  // uvtData with a bitmap fill: each triangle shows the part of the bitmap
+  // its (u, v) corners name, stretched affinely; t (perspective) is left out.
+  auto* uvt = avm2::AsArray(m.ArgOr(a, 2));
+  std::optional<FillStyle> texture;
+  const std::size_t vertexCount = verts->elems.size() / 2;
+  if (uvt && d->filling && !d->geometry.layers.empty() && !d->geometry.layers.back().fills.empty() &&
+      d->geometry.layers.back().fills.front().kind == FillStyle::Kind::kBitmap &&
+      d->geometry.layers.back().fills.front().bitmap) {
+    texture = d->geometry.layers.back().fills.front();
+  }
+  const std::size_t uvtStride = uvt && uvt->elems.size() >= 3 * vertexCount && vertexCount > 0 ? 3 : 2;
+  auto uv = [&](std::size_t i, std::size_t k) {
+    const std::size_t at = uvtStride * i + k;
+    const double v = uvt && at < uvt->elems.size() ? m.ToNumber(uvt->elems[at]) : 0.0;
+    return std::isfinite(v) ? std::clamp(v, -1e4, 1e4) : 0.0;
+  };
   const std::size_t n = idx ? idx->elems.size() : verts->elems.size() / 2;
   for (std::size_t t = 0; t + 2 < n + 0 && t + 2 < 3 * 100000; t += 3) {
     std::size_t i0 = t, i1 = t + 1, i2 = t + 2;
     if (idx) i0 = m.ToUint(idx->elems[t]), i1 = m.ToUint(idx->elems[t + 1]), i2 = m.ToUint(idx->elems[t + 2]);
+    const double turn = (vx(i1) - vx(i0)) * (vy(i2) - vy(i0)) - (vy(i1) - vy(i0)) * (vx(i2) - vx(i0));
+    if ((culling == "positive" && turn >= 0) || (culling == "negative" && turn <= 0)) continue;
+    if (texture) {
+      // The affine map from bitmap pixels (u * width, v * height) to the corners.
+      const double w = texture->bitmap->width, h = texture->bitmap->height;
+      const double s0x = uv(i0, 0) * w, s0y = uv(i0, 1) * h;
+      const double a1 = uv(i1, 0) * w - s0x, b1 = uv(i1, 1) * h - s0y;
+      const double a2 = uv(i2, 0) * w - s0x, b2 = uv(i2, 1) * h - s0y;
+      const double det = a1 * b2 - a2 * b1;
+      if (det == 0) continue;
+      const double c1 = vx(i1) - vx(i0), e1 = vy(i1) - vy(i0), c2 = vx(i2) - vx(i0), e2 = vy(i2) - vy(i0);
+      FillStyle f = *texture;  // twips from bitmap pixels
+      f.matrix.scaleX = (c1 * b2 - c2 * b1) / det;
+      f.matrix.rotateSkew1 = (c2 * a1 - c1 * a2) / det;
+      f.matrix.rotateSkew0 = (e1 * b2 - e2 * b1) / det;
+      f.matrix.scaleY = (e2 * a1 - e1 * a2) / det;
+      const double tx = vx(i0) - f.matrix.scaleX * s0x - f.matrix.rotateSkew1 * s0y;
+      const double ty = vy(i0) - f.matrix.rotateSkew0 * s0x - f.matrix.scaleY * s0y;
+      f.matrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(tx, -2e9, 2e9)));
+      f.matrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(ty, -2e9, 2e9)));
+      f.nonZero = true;
+      drawing::StartFill(*d, f);
+    }
     drawing::MoveTo(*d, vx(i0), vy(i0));
     drawing::LineTo(*d, vx(i1), vy(i1));
     drawing::LineTo(*d, vx(i2), vy(i2));
     drawing::LineTo(*d, vx(i0), vy(i0));
   }
+  if (texture) drawing::StartFill(*d, *texture);
   return Value();
 }
 
@@ -3073,7 +3164,7 @@ void As3Display::Install() {
                        Acc{"name", DoGetName, DoSetName}, Acc{"width", DoGetWidth, DoSetWidth},
                        Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
                        Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
-                       Acc{"cacheAsBitmap", DoGetVisible, DoIgnore}, Acc{"mask", DoGetMask, DoSetMask},
+                       Acc{"cacheAsBitmap", DoGetCacheAsBitmap, DoSetCacheAsBitmap}, Acc{"mask", DoGetMask, DoSetMask},
                        Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
                        Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
                        Acc{"rotationX", DoGetMouseX, DoIgnore}, Acc{"rotationY", DoGetMouseX, DoIgnore},
@@ -3184,7 +3275,8 @@ void As3Display::Install() {
                      F{"curveTo", GrCurveTo}, F{"cubicCurveTo", GrCubicCurveTo}, F{"drawRect", GrDrawRect},
                      F{"drawRoundRect", GrDrawRoundRect}, F{"drawCircle", GrDrawCircle},
                      F{"drawEllipse", GrDrawEllipse}, F{"clear", GrClear}, F{"drawPath", GrDrawPath},
-                     F{"drawTriangles", GrDrawTriangles}}) {
+                     F{"drawTriangles", GrDrawTriangles}, F{"lineBitmapStyle", GrLineBitmapStyle},
+                     F{"copyFrom", GrCopyFrom}}) {
     m.AddMethod(graphicsClass, f.name, f.fn);
   }
   stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
@@ -26,7 +27,7 @@ struct Movie {
   std::uint32_t Cls(std::string_view pkg, std::string_view n) { return a.PackageName(pkg, n); }
   std::uint32_t Method(const AbcCode& c) {
     const auto m = a.Method(avm2::MethodInfo{});
-    a.Body({.method = m, .maxStack = 16, .localCount = 8, .maxScopeDepth = 4}, c);
+    a.Body({.method = m, .maxStack = 32, .localCount = 8, .maxScopeDepth = 4}, c);
     return m;
   }
   // new pkg.name(numbers...)
@@ -184,6 +185,161 @@ TEST(As3Filters, BlurQualityIsThePassCountAndZeroBlursNothing) {
       EXPECT_EQ(s.At(18, 10), (gdi::Color{0, 0, 0}));
     }
   }
+}
+
+
+// A mask covers fully where it draws anything, whatever its alpha; it masks
+// by alpha only when mask and maskee are both cached as bitmaps.
+TEST(As3Masks, MaskAlphaCountsOnlyWhenBothAreCachedAsBitmaps) {
+  for (const bool cached : {false, true}) {
+    Movie d;
+    Shown s(d.Build([cached](Movie& m, AbcCode& c) {
+      // var s = new Sprite(): red 0..100; var k = new Shape(): 50 % black 0..50; s.mask = k
+      m.New(c, "flash.display", "Sprite", {}).Op("setlocal_1");
+      m.New(c, "flash.display", "Shape", {}).Op("setlocal_2");
+      c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+          .Op("callpropvoid", {m.Q("beginFill"), 1});
+      c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+          .Op("pushbyte", {100}).Op("pushbyte", {100}).Op("callpropvoid", {m.Q("drawRect"), 4});
+      c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0)})
+          .Op("pushdouble", {m.a.Double(0.5)}).Op("callpropvoid", {m.Q("beginFill"), 2});
+      c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+          .Op("pushbyte", {50}).Op("pushbyte", {50}).Op("callpropvoid", {m.Q("drawRect"), 4});
+      c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+      c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+      if (cached) {
+        c.Op("getlocal_1").Op("pushtrue").Op("setproperty", {m.Q("cacheAsBitmap")});
+        c.Op("getlocal_2").Op("pushtrue").Op("setproperty", {m.Q("cacheAsBitmap")});
+      }
+      c.Op("getlocal_1").Op("getlocal_2").Op("setproperty", {m.Q("mask")});
+    }));
+    const gdi::Color in = s.At(25, 25);
+    if (cached) {
+      EXPECT_EQ(in.r, 255);
+      EXPECT_NEAR(in.g, 128, 2);  // half red over white
+    } else {
+      EXPECT_EQ(in, kRed);
+    }
+    EXPECT_EQ(s.At(75, 75), kWhite);
+  }
+}
+
+
+// this.graphics.<method>(...) with the arguments `args` pushed first.
+void Draw(Movie& m, AbcCode& c, std::string_view method, int argc, const std::function<void()>& args) {
+  c.Op("getlocal_0").Op("getproperty", {m.Q("graphics")});
+  args();
+  c.Op("callpropvoid", {m.Q(method), argc});
+}
+// new <Vector.<type>>([values]) as an array literal converted by the script.
+void PushNumbers(Movie& m, AbcCode& c, std::initializer_list<double> values) {
+  for (double v : values) c.Op("pushdouble", {m.a.Double(v)});
+  c.Op("newarray", {static_cast<std::int64_t>(values.size())});
+}
+void RedFill(Movie& m, AbcCode& c) {
+  Draw(m, c, "beginFill", 1, [&] { c.Op("pushint", {m.a.Int(0xFF0000)}); });
+}
+
+// Two squares overlapping at 20..40, drawn by one drawPath of the same turn:
+// even-odd leaves the overlap empty, non-zero fills it.
+TEST(As3Graphics, DrawPathWindingDecidesTheOverlap) {
+  for (const bool nonZero : {false, true}) {
+    Movie d;
+    Shown s(d.Build([nonZero](Movie& m, AbcCode& c) {
+      RedFill(m, c);
+      Draw(m, c, "drawPath", 3, [&] {
+        PushNumbers(m, c, {1, 2, 2, 2, 2, 1, 2, 2, 2, 2});
+        PushNumbers(m, c, {0, 0, 40, 0, 40, 40, 0, 40, 0, 0, 20, 20, 60, 20, 60, 60, 20, 60, 20, 20});
+        c.Op("pushstring", {m.a.String(nonZero ? "nonZero" : "evenOdd")});
+      });
+    }));
+    EXPECT_EQ(s.At(10, 10), kRed);
+    EXPECT_EQ(s.At(50, 50), kRed);
+    EXPECT_EQ(s.At(30, 30), nonZero ? kRed : kWhite);
+  }
+}
+
+// Two triangles of opposite turns; "positive" culling drops the one whose
+// turn (b - a) x (c - a) is positive (clockwise on the y-down stage).
+TEST(As3Graphics, DrawTrianglesFillsEachAndCullsByTurn) {
+  for (const char* culling : {"none", "positive", "negative"}) {
+    Movie d;
+    Shown s(d.Build([culling](Movie& m, AbcCode& c) {
+      RedFill(m, c);
+      Draw(m, c, "drawTriangles", 4, [&] {
+        // Left: (0,0) (40,0) (0,40), clockwise on screen; right: (60,0) (60,40) (100,0).
+        PushNumbers(m, c, {0, 0, 40, 0, 0, 40, 60, 0, 60, 40, 100, 0});
+        c.Op("pushnull").Op("pushnull").Op("pushstring", {m.a.String(culling)});
+      });
+    }));
+    const std::string cull = culling;
+    EXPECT_EQ(s.At(10, 10), cull == "positive" ? kWhite : kRed) << cull;
+    EXPECT_EQ(s.At(70, 10), cull == "negative" ? kWhite : kRed) << cull;
+    EXPECT_EQ(s.At(35, 35), kWhite);
+  }
+}
+
+// copyFrom takes the other drawing as it is; lineBitmapStyle strokes with
+// the bitmap's pixels.
+TEST(As3Graphics, CopyFromAndLineBitmapStyle) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    // var sh = new Shape(): red 0..30; addChild(sh); var t = new Shape(); t.x = 50;
+    // t.graphics.copyFrom(sh.graphics); addChild(t)
+    m.New(c, "flash.display", "Shape", {}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("pushbyte", {30}).Op("pushbyte", {30}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    m.New(c, "flash.display", "Shape", {}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("getlocal_1").Op("getproperty", {m.Q("graphics")})
+        .Op("callpropvoid", {m.Q("copyFrom"), 1});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    // A 10 pixel line across y = 80 stroked with a green bitmap.
+    const auto bd = m.Cls("flash.display", "BitmapData");
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {4}).Op("pushbyte", {4}).Op("pushfalse")
+        .Op("pushint", {m.a.Int(0x00FF00)}).Op("constructprop", {bd, 4}).Op("setlocal_3");
+    Draw(m, c, "lineStyle", 1, [&] { c.Op("pushbyte", {10}); });
+    Draw(m, c, "lineBitmapStyle", 1, [&] { c.Op("getlocal_3"); });
+    Draw(m, c, "moveTo", 2, [&] { c.Op("pushbyte", {10}).Op("pushbyte", {80}); });
+    Draw(m, c, "lineTo", 2, [&] { c.Op("pushbyte", {90}).Op("pushbyte", {80}); });
+  }));
+  EXPECT_EQ(s.At(15, 15), kRed);
+  EXPECT_EQ(s.At(65, 15), kRed);  // the copy, moved with its own shape
+  EXPECT_EQ(s.At(40, 15), kWhite);
+  EXPECT_EQ(s.At(50, 78), kGreen);
+  EXPECT_EQ(s.At(50, 90), kWhite);
+  for (const auto& f : s.player.SkippedFeatures()) ADD_FAILURE() << f;
+}
+
+
+// uvtData maps each corner to a place on the bitmap fill: two triangles
+// with the bitmap's corners stretch its four pixels over a 40 pixel square.
+TEST(As3Graphics, DrawTrianglesWithUvtDataStretchesTheBitmapFill) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    // var bd = new BitmapData(2, 2, false, 0xFF0000); green, blue and yellow pixels
+    const auto bd = m.Cls("flash.display", "BitmapData");
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushfalse")
+        .Op("pushint", {m.a.Int(0xFF0000)}).Op("constructprop", {bd, 4}).Op("setlocal_1");
+    for (auto [x, y, color] : {std::tuple{1, 0, 0x00FF00}, std::tuple{0, 1, 0x0000FF}, std::tuple{1, 1, 0xFFFF00}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op("pushint", {m.a.Int(color)})
+          .Op("callpropvoid", {m.Q("setPixel"), 3});
+    }
+    Draw(m, c, "beginBitmapFill", 4, [&] { c.Op("getlocal_1").Op("pushnull").Op("pushfalse").Op("pushfalse"); });
+    Draw(m, c, "drawTriangles", 3, [&] {
+      PushNumbers(m, c, {0, 0, 40, 0, 0, 40, 40, 40});
+      PushNumbers(m, c, {0, 1, 2, 1, 3, 2});
+      PushNumbers(m, c, {0, 0, 1, 0, 0, 1, 1, 1});
+    });
+  }));
+  EXPECT_EQ(s.At(10, 10), kRed);
+  EXPECT_EQ(s.At(30, 10), kGreen);
+  EXPECT_EQ(s.At(10, 30), kBlue);
+  EXPECT_EQ(s.At(30, 30), (gdi::Color{255, 255, 0}));
+  EXPECT_EQ(s.At(50, 50), kWhite);
 }
 
 }  // namespace
