@@ -55,6 +55,9 @@ struct FlashObject : avm2::Object {
   Value data, content, info, owner;
   std::string format = "text", url, message;
   double bytesLoaded = 0, bytesTotal = 0;
+  // Sound and SoundChannel: the library sound, its length; a channel's start and end.
+  int soundId = 0;
+  double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
@@ -149,6 +152,7 @@ class As3Display : public ScriptHooks {
     bool fromBytes = false;
   };
   std::vector<Load> loads, dueLoads;
+  std::vector<FlashObject*> channels;  // playing sounds, for SOUND_COMPLETE
   FlashObject* rootInfo = nullptr;
   bool rootInfoSent = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
@@ -446,6 +450,7 @@ class As3Display : public ScriptHooks {
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
+  void FinishSounds();
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -890,22 +895,105 @@ NATIVE(SoundCtor) {
   if (!f) return self;
   for (Class* c = f->cls; c; c = c->super) {
     for (const std::string& n : {c->QualifiedName(), c->name, c->package + "." + c->name}) {
-      if (b.classSymbols.count(n)) {
+      if (auto it = b.classSymbols.find(n); it != b.classSymbols.end()) {
         f->type = n;
+        f->soundId = it->second;
+        f->soundMs = std::max(0.0, b.lib.SoundLengthMs(it->second));
         return self;
       }
     }
   }
-  if (!a.empty()) m.Skip("Sound loaded from a URL");
+  if (!a.empty() && !a[0].IsNullish()) m.Skip("Sound loaded from a URL");
   return self;
 }
+// SOUNDINFO for a start at `fromMs`, `loops` times, at a volume (0..1) and pan (-1..1).
+std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume, double pan) {
+  std::vector<std::uint8_t> info{0};
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) info.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const auto inPoint = static_cast<std::uint32_t>(std::max(0.0, fromMs) * 44.1);
+  volume = std::clamp(std::isfinite(volume) ? volume : 1.0, 0.0, 1.0);
+  pan = std::clamp(std::isfinite(pan) ? pan : 0.0, -1.0, 1.0);
+  const auto left = static_cast<std::uint32_t>(volume * std::min(1.0, 1 - pan) * 32768);
+  const auto right = static_cast<std::uint32_t>(volume * std::min(1.0, 1 + pan) * 32768);
+  const bool envelope = left != 32768 || right != 32768;
+  if (inPoint) info[0] |= 1;
+  if (loops > 1) info[0] |= 4;
+  if (envelope) info[0] |= 8;
+  if (inPoint) put(inPoint, 4);
+  if (loops > 1) put(static_cast<std::uint32_t>(std::min(loops, 65535)), 2);
+  if (envelope) {
+    info.push_back(1);
+    put(0, 4);
+    put(left, 2);
+    put(right, 2);
+  }
+  return info;
+}
+// play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
 NATIVE(SoundPlay) {
   FlashObject* f = Fo(self);
   As3Display& b = B(m);
-  if (f && !f->type.empty()) b.stage.StartSound(f->type);
-  return Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  auto* channel = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  if (!f || !f->soundId) return Value::Obj(channel);
+  const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
+  const double loopsD = avm2::ArgNum(m, a, 1, 0);
+  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
+  double volume = 1, pan = 0;
+  if (Object* t = m.ArgOr(a, 2).AsObject()) {
+    volume = m.ToNumber(m.GetProperty(Value::Obj(t), "volume"));
+    pan = m.ToNumber(m.GetProperty(Value::Obj(t), "pan"));
+  }
+  const auto info = SoundStartInfo(from, loops, volume, pan);
+  b.stage.StartSoundById(f->soundId, f->type, info);
+  channel->soundId = f->soundId;
+  channel->type = f->type;
+  channel->fromMs = from;
+  channel->startedMs = m.clockMs();
+  channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
+  channel->soundMs = f->soundMs;
+  b.channels.push_back(channel);
+  return Value::Obj(channel);
 }
-NATIVE(SoundLength) { return Value::Int(0); }
+NATIVE(SoundLength) {
+  FlashObject* f = Fo(self);
+  return Value::Number(f ? f->soundMs : 0);
+}
+NATIVE(ChannelStop) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || !f->soundId) return Value();
+  if (std::find(b.channels.begin(), b.channels.end(), f) != b.channels.end()) {
+    static const std::uint8_t kStop[1] = {0x20};  // SyncStop
+    b.stage.StartSoundById(f->soundId, f->type, kStop);
+    std::erase(b.channels, f);
+  }
+  f->endsMs = std::min(f->endsMs, m.clockMs());
+  return Value();
+}
+NATIVE(ChannelPosition) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->soundId || f->soundMs <= 0) return Value::Number(0);
+  const double now = std::min(m.clockMs(), f->endsMs);
+  return Value::Number(std::fmod(f->fromMs + (now - f->startedMs), f->soundMs));
+}
+NATIVE(SoundTransformCtor) {
+  m.SetProperty(self, "volume", Value::Number(avm2::ArgNum(m, a, 0, 1)));
+  m.SetProperty(self, "pan", Value::Number(avm2::ArgNum(m, a, 1, 0)));
+  return self;
+}
+// computeSpectrum(bytes, FFTMode, stretch): 512 floats; the player has no
+// picture of its own output, so the bytes are silence.
+NATIVE(SoundMixerComputeSpectrum) {
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter outputArray must be non-null.", 2007);
+  auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  ba->bytes.assign(512 * 4, 0);
+  ba->position = 0;
+  m.Skip("SoundMixer.computeSpectrum (gives silence)");
+  return Value();
+}
 const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
                                    "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
 NATIVE(DoGetBlendMode) {
@@ -2417,6 +2505,7 @@ NATIVE(AppDomainGetDefinition) {
 NATIVE(AppDomainHasDefinition) { return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr); }
 NATIVE(SoundMixerStopAll) {
   B(m).stage.StopAllSounds();
+  B(m).channels.clear();
   return Value();
 }
 NATIVE(SkippedCtor) {
@@ -2728,6 +2817,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     h.Mark(rootInfo);
     for (auto* list : {&loads, &dueLoads})
       for (auto& l : *list) h.Mark(l.by);
+    for (FlashObject* c : channels) h.Mark(c);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2771,6 +2861,7 @@ void As3Display::AfterFrame() {
     SendSimple(rootInfo, "complete");
   }
   FinishLoads();
+  FinishSounds();
   RunTimers();
   Flush();
   if (invalidated) {
@@ -3040,6 +3131,20 @@ void As3Display::FinishLoad(const Load& l) {
     by->data = m.Str(ScriptText(std::move(bytes)));
   }
   SendSimple(by, "complete");
+}
+
+// SOUND_COMPLETE on channels whose last loop has ended.
+void As3Display::FinishSounds() {
+  const double now = m.clockMs();
+  std::vector<FlashObject*> done;
+  for (FlashObject* c : channels)
+    if (c->endsMs <= now) done.push_back(c);
+  std::erase_if(channels, [now](FlashObject* c) { return c->endsMs <= now; });
+  for (FlashObject* c : done) {
+    m.BeginFrame();
+    SendSimple(c, "soundComplete");
+    Flush();
+  }
 }
 
 void As3Display::FinishLoads() {
@@ -3469,12 +3574,14 @@ void As3Display::Install() {
   m.AddMethod(sound, "close", Noop);
   m.AddGetter(sound, "length", SoundLength);
   Class* channel = m.DefineNativeClass("flash.media", "SoundChannel", dispatcher);
-  m.AddMethod(channel, "stop", Noop);
-  m.AddGetter(channel, "position", SoundLength);
+  m.AddMethod(channel, "stop", ChannelStop);
+  m.AddGetter(channel, "position", ChannelPosition);
   m.AddGetter(channel, "soundTransform", ReturnNull);
   m.AddSetter(channel, "soundTransform", DoIgnore);
+  m.AddGetter(channel, "leftPeak", ReturnZero);
+  m.AddGetter(channel, "rightPeak", ReturnZero);
   Class* soundTransform = m.DefineNativeClass("flash.media", "SoundTransform", obj, nullptr, true);
-  (void)soundTransform;
+  avm2::SetNativeCtor(m, soundTransform, SoundTransformCtor);
   Class* bitmapFilter = m.DefineNativeClass("flash.filters", "BitmapFilter", obj, nullptr, true);
   m.AddMethod(bitmapFilter, "clone", FilterClone);
   struct FC {
@@ -3493,6 +3600,7 @@ void As3Display::Install() {
   m.AddConst(quality, "HIGH", Value::Int(3));
   Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
   m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
+  m.AddMethod(mixer, "computeSpectrum", SoundMixerComputeSpectrum, true);
   // Classes a movie may make that do nothing here yet: named once in the log.
   Class* bitmapData = m.DefineNativeClass("flash.display", "BitmapData", obj, AllocFlash);
   avm2::SetNativeCtor(m, bitmapData, BdCtor);
