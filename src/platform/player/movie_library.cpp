@@ -40,11 +40,6 @@ bool IsControlTag(std::uint16_t code) {
   }
 }
 
-// ActionScript 3 code that names the classes of script video.
-bool UsesScriptVideo(const avm2::AbcFile& abc) {
-  const auto& s = abc.pool.strings;
-  return std::find(s.begin(), s.end(), "NetStream") != s.end();
-}
 
 class Loader {
  public:
@@ -212,9 +207,6 @@ class Loader {
           } catch (const avm2::AbcError& e) {
             lib_.skipped.insert("damaged ActionScript 3 block \"" + block.name + "\": " + e.what());
             break;
-          }
-          if (UsesScriptVideo(*block.file)) {
-            lib_.skipped.insert("ActionScript 3 video (NetStream into Video): not played until ActionScript 3 runs");
           }
           lib_.abcBlocks.push_back(std::move(block));
           break;

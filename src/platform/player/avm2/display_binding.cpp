@@ -12,6 +12,7 @@
 #include "platform/player/image_decoder.h"
 #include "platform/player/load_path.h"
 #include "platform/player/movie_library.h"
+#include "platform/player/net_stream.h"
 #include "platform/player/paint.h"
 #include "platform/player/stage.h"
 
@@ -58,6 +59,9 @@ struct FlashObject : avm2::Object {
   // Sound and SoundChannel: the library sound, its length; a channel's start and end.
   int soundId = 0;
   double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
+  // NetStream: the file it plays (shared with the videos showing it); client.
+  std::shared_ptr<NetStreamPlayback> stream;
+  Value client;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
@@ -86,6 +90,7 @@ struct FlashObject : avm2::Object {
     h.Mark(content);
     h.Mark(info);
     h.Mark(owner);
+    h.Mark(client);
   }
 };
 
@@ -153,6 +158,9 @@ class As3Display : public ScriptHooks {
   };
   std::vector<Load> loads, dueLoads;
   std::vector<FlashObject*> channels;  // playing sounds, for SOUND_COMPLETE
+  std::vector<FlashObject*> streams;   // NetStreams, following the clock
+  std::deque<std::unique_ptr<VideoDef>> videoDefs;  // what script-made Videos show
+  int nextStream = 1;
   FlashObject* rootInfo = nullptr;
   bool rootInfoSent = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
@@ -160,7 +168,7 @@ class As3Display : public ScriptHooks {
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr, *videoClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -191,6 +199,7 @@ class As3Display : public ScriptHooks {
         case Character::Kind::kText: return staticTextClass;
         case Character::Kind::kBitmap: return bitmapClass;
         case Character::Kind::kMorph: return morphClass;
+        case Character::Kind::kVideo: return videoClass;
         default: return shapeClass;
       }
     }
@@ -451,6 +460,7 @@ class As3Display : public ScriptHooks {
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
   void FinishSounds();
+  void AdvanceStreams();
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -2515,6 +2525,165 @@ NATIVE(SkippedCtor) {
   }
   return self;
 }
+// ---- video: NetConnection, NetStream and Video on the player's FLV playback
+
+Value AmfToValue(Machine& m, const video::AmfValue& a, int depth) {
+  using T = video::AmfValue::Type;
+  if (depth > video::kMaxAmfDepth) return Value();
+  switch (a.type) {
+    case T::kNumber:
+    case T::kDate: return Value::Number(a.number);
+    case T::kBoolean: return Value::Bool(a.boolean);
+    case T::kString:
+    case T::kXml: return m.Str(a.string);
+    case T::kNull: return Value::Null();
+    case T::kObject:
+    case T::kEcmaArray:
+    case T::kTypedObject: {
+      Object* o = m.NewObject();
+      for (const auto& p : a.properties) m.SetProperty(Value::Obj(o), p.name, AmfToValue(m, p.value, depth + 1));
+      return Value::Obj(o);
+    }
+    case T::kStrictArray: {
+      std::vector<Value> elems;
+      for (const auto& e : a.elements) elems.push_back(AmfToValue(m, e, depth + 1));
+      return Value::Obj(m.NewArray(std::move(elems)));
+    }
+    default: return Value();
+  }
+}
+void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level) {
+  Object* info = m.NewObject();
+  m.SetProperty(Value::Obj(info), "code", m.Str(code));
+  m.SetProperty(Value::Obj(info), "level", m.Str(level));
+  Value e = B(m).NewEvent(m.FindClass("flash.events::NetStatusEvent"), "netStatus", false);
+  Fo(e)->info = Value::Obj(info);
+  B(m).Dispatch(to, Fo(e));
+}
+// connect(null) only: progressive files beside the movie, never a server.
+NATIVE(NcConnect) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const bool local = m.ArgOr(a, 0).IsNullish();
+  f->running = local;
+  if (!local) {
+    m.Skip("NetConnection to a server");
+    SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
+  } else {
+    SendNetStatus(m, f, "NetConnection.Connect.Success", "status");
+  }
+  return Value();
+}
+NATIVE(NcConnected) { FlashObject* f = Fo(self); return Value::Bool(f && f->running); }
+NATIVE(NcClose) { if (FlashObject* f = Fo(self)) f->running = false; return Value(); }
+NATIVE(NsCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  f->stream = std::make_shared<NetStreamPlayback>(b.nextStream++, b.stage.Listener());
+  f->client = self;
+  b.streams.push_back(f);
+  return self;
+}
+NetStreamPlayback& StreamOf(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->stream) m.ThrowError("ArgumentError", "The NetStream has no connection.", 2126);
+  return *f->stream;
+}
+std::int64_t HostNow(Machine& m) { return B(m).stage.HostTime(); }
+NATIVE(NsPlay) {
+  NetStreamPlayback& s = StreamOf(m, self);
+  As3Display& b = B(m);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  s.SetListener(b.stage.Listener());
+  s.Play(ResolveStreamPath(b.stage.MovieFolder(), name), name, HostNow(m));
+  // The first picture and sound at once; the news reach the script next frame.
+  s.Advance(HostNow(m));
+  for (const auto& p : s.TakeProblems()) b.stage.VideoProblem(p);
+  return Value();
+}
+template <int kHow>  // 0 pause, 1 resume, 2 toggle
+Value NsPause(Machine& m, Value self, std::span<Value>) {
+  std::optional<bool> pause;
+  if (kHow != 2) pause = kHow == 0;
+  StreamOf(m, self).Pause(pause, HostNow(m));
+  return Value();
+}
+NATIVE(NsSeek) {
+  StreamOf(m, self).Seek(avm2::ArgNum(m, a, 0, 0), HostNow(m));
+  return Value();
+}
+NATIVE(NsClose) {
+  StreamOf(m, self).Close(HostNow(m));
+  return Value();
+}
+NATIVE(NsTime) { return Value::Number(StreamOf(m, self).Time(HostNow(m))); }
+NATIVE(NsBufferLength) { return Value::Number(StreamOf(m, self).BufferLength(HostNow(m))); }
+NATIVE(NsBufferTime) { return Value::Number(StreamOf(m, self).BufferTime()); }
+NATIVE(NsSetBufferTime) {
+  StreamOf(m, self).SetBufferTime(avm2::ArgNum(m, a, 0, 0.1));
+  return Value();
+}
+NATIVE(NsBytesLoaded) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesLoaded())); }
+NATIVE(NsBytesTotal) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesTotal())); }
+NATIVE(NsClient) { FlashObject* f = Fo(self); return f ? f->client : Value::Null(); }
+NATIVE(NsSetClient) {
+  FlashObject* f = Fo(self);
+  const Value c = m.ArgOr(a, 0);
+  if (c.IsNullish()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
+  if (f) f->client = c;
+  return Value();
+}
+// new Video(width = 320, height = 240): a node showing a video character of that size.
+NATIVE(VideoCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || f->handle != kNoClip) return self;
+  auto def = std::make_unique<VideoDef>();
+  def->stream.width = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 0, 320), 0.0, 8192.0));
+  def->stream.height = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 1, 240), 0.0, 8192.0));
+  Instance* inst = b.NewNode(def.get());
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  b.videoDefs.push_back(std::move(def));
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  return self;
+}
+VideoDisplay* VideoOfSelf(Machine& m, const Value& self) {
+  Instance* i = SelfNode(m, self);
+  return i ? B(m).stage.VideoOf(*i) : nullptr;
+}
+NATIVE(VideoAttachNetStream) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  if (!v) return Value();
+  FlashObject* ns = Fo(m.ArgOr(a, 0));
+  v->Attach(ns && ns->stream ? ns->stream : nullptr);
+  return Value();
+}
+NATIVE(VideoAttachCamera) {
+  if (!m.ArgOr(a, 0).IsNullish()) m.Skip("Video.attachCamera");
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Attach(nullptr);
+  return Value();
+}
+NATIVE(VideoClear) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Clear();
+  return Value();
+}
+template <bool kWidth>
+Value VideoPictureSize(Machine& m, Value self, std::span<Value>) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  const auto& shown = v ? v->Shown() : nullptr;
+  return Value::Int(shown ? (kWidth ? shown->width : shown->height) : 0);
+}
+NATIVE(VideoSmoothing) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  return Value::Bool(v && v->Smoothing());
+}
+NATIVE(VideoSetSmoothing) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->SetSmoothing(m.ToBoolean(m.ArgOr(a, 0)));
+  return Value();
+}
+
 // ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
 
 std::string UrlDecode(const std::string& s) {
@@ -2818,6 +2987,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     for (auto* list : {&loads, &dueLoads})
       for (auto& l : *list) h.Mark(l.by);
     for (FlashObject* c : channels) h.Mark(c);
+    for (FlashObject* c : streams) h.Mark(c);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2840,6 +3010,7 @@ void As3Display::FrameEntered(TimelineState& tl) {
 
 void As3Display::BeforeFrame() {
   m.BeginFrame();
+  AdvanceStreams();
   // Loads asked for in the last frame end in this one.
   dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
   loads.clear();
@@ -3131,6 +3302,35 @@ void As3Display::FinishLoad(const Load& l) {
     by->data = m.Str(ScriptText(std::move(bytes)));
   }
   SendSimple(by, "complete");
+}
+
+// Every frame: streams follow the clock, and their news reach the scripts
+// (netStatus events; onMetaData on the client).
+void As3Display::AdvanceStreams() {
+  const auto list = streams;
+  for (FlashObject* f : list) {
+    if (!f->stream) continue;
+    const std::shared_ptr<NetStreamPlayback> s = f->stream;  // handlers may play another file
+    s->SetListener(stage.Listener());
+    s->Advance(stage.HostTime());
+    for (const auto& p : s->TakeProblems()) stage.VideoProblem(p);
+    for (const auto& e : s->TakeEvents()) {
+      m.BeginFrame();
+      if (e.kind == NetStreamPlayback::Event::Kind::kMetaData) {
+        if (!s->Holds(e)) continue;
+        m.SafeCall(
+            [&] {
+              Value info = AmfToValue(m, *e.metadata, 0);
+              Value fn = m.GetProperty(f->client, "onMetaData");
+              if (fn.IsObject()) m.Call(fn, f->client, std::span<Value>(&info, 1));
+            },
+            "a NetStream's onMetaData");
+      } else {
+        m.SafeCall([&] { SendNetStatus(m, f, e.code, e.level); }, "a NetStream's netStatus");
+      }
+      Flush();
+    }
+  }
 }
 
 // SOUND_COMPLETE on channels whose last loop has ended.
@@ -3580,6 +3780,33 @@ void As3Display::Install() {
   m.AddSetter(channel, "soundTransform", DoIgnore);
   m.AddGetter(channel, "leftPeak", ReturnZero);
   m.AddGetter(channel, "rightPeak", ReturnZero);
+  Class* netConnection = m.DefineNativeClass("flash.net", "NetConnection", dispatcher);
+  m.AddMethod(netConnection, "connect", NcConnect);
+  m.AddMethod(netConnection, "close", NcClose);
+  m.AddGetter(netConnection, "connected", NcConnected);
+  Class* netStream = m.DefineNativeClass("flash.net", "NetStream", dispatcher);
+  avm2::SetNativeCtor(m, netStream, NsCtor);
+  for (const F& f : {F{"play", NsPlay}, F{"pause", NsPause<0>}, F{"resume", NsPause<1>}, F{"togglePause", NsPause<2>},
+                     F{"seek", NsSeek}, F{"close", NsClose}}) {
+    m.AddMethod(netStream, f.name, f.fn);
+  }
+  for (const F& f : {F{"time", NsTime}, F{"bufferLength", NsBufferLength}, F{"bufferTime", NsBufferTime},
+                     F{"bytesLoaded", NsBytesLoaded}, F{"bytesTotal", NsBytesTotal}, F{"client", NsClient}}) {
+    m.AddGetter(netStream, f.name, f.fn);
+  }
+  m.AddSetter(netStream, "bufferTime", NsSetBufferTime);
+  m.AddSetter(netStream, "client", NsSetClient);
+  videoClass = m.DefineNativeClass("flash.media", "Video", displayObjectClass);
+  avm2::SetNativeCtor(m, videoClass, VideoCtor);
+  m.AddMethod(videoClass, "attachNetStream", VideoAttachNetStream);
+  m.AddMethod(videoClass, "attachCamera", VideoAttachCamera);
+  m.AddMethod(videoClass, "clear", VideoClear);
+  m.AddGetter(videoClass, "videoWidth", VideoPictureSize<true>);
+  m.AddGetter(videoClass, "videoHeight", VideoPictureSize<false>);
+  m.AddGetter(videoClass, "smoothing", VideoSmoothing);
+  m.AddSetter(videoClass, "smoothing", VideoSetSmoothing);
+  m.AddGetter(videoClass, "deblocking", ReturnZero);
+  m.AddSetter(videoClass, "deblocking", DoIgnore);
   Class* soundTransform = m.DefineNativeClass("flash.media", "SoundTransform", obj, nullptr, true);
   avm2::SetNativeCtor(m, soundTransform, SoundTransformCtor);
   Class* bitmapFilter = m.DefineNativeClass("flash.filters", "BitmapFilter", obj, nullptr, true);
@@ -3621,7 +3848,6 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
   for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject",
-                        "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
                         "flash.display::Shader", "flash.text::StyleSheet"}) {
     const std::string s = q;
     const auto sep = s.find("::");
