@@ -746,6 +746,15 @@ NATIVE(DoGlobalToLocal) {
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGetMouseX) { return Value::Int(0); }
+// mouseX, mouseY: the pointer in the object's own space (the stage's for the stage), pixels.
+template <bool kX>
+Value DoMouse(Machine& m, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  double x = b.stage.PointerX(), y = b.stage.PointerY();
+  if (f && f != b.stageObject && !b.stage.ToClipSpace(f->handle, x, y)) return Value::Int(0);
+  return Value::Number((kX ? x : y) / 20.0);
+}
 NATIVE(DoGetMask) {
   Instance* i = SelfNode(m, self);
   return i && i->maskSerial ? B(m).ValueFor(i->maskSerial) : Value::Null();
@@ -3485,8 +3494,8 @@ void As3Display::Install() {
   m.AddGetter(displayObjectClass, "parent", DoGetParent);
   m.AddGetter(displayObjectClass, "stage", DoGetStage);
   m.AddGetter(displayObjectClass, "root", DoGetRoot);
-  m.AddGetter(displayObjectClass, "mouseX", DoGetMouseX);
-  m.AddGetter(displayObjectClass, "mouseY", DoGetMouseX);
+  m.AddGetter(displayObjectClass, "mouseX", DoMouse<true>);
+  m.AddGetter(displayObjectClass, "mouseY", DoMouse<false>);
   m.AddGetter(displayObjectClass, "loaderInfo", DoGetLoaderInfo);
   m.AddMethod(displayObjectClass, "getBounds", DoGetBounds);
   m.AddMethod(displayObjectClass, "getRect", DoGetBounds);
