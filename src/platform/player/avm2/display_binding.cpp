@@ -3094,10 +3094,8 @@ Pick As3Display::PickIn(ClipHandle container, double x, double y, int nesting) {
     } else if (kind == Character::Kind::kSprite && child.sprite) {
       p = PickIn(child.serial, x, y, nesting + 1);
     } else if (kind == Character::Kind::kButton || kind == Character::Kind::kEditText) {
-      if (stage.HitsShapes(child.serial, x, y)) {
-        FlashObject* o = ObjectFor(child.serial);
-        p = !o || o->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
-      }
+      if (stage.HitsShapes(child.serial, x, y))
+        p = !co || co->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
     }
     if (p.kind == Pick::kHit) return ownHit(p);
     if (p.kind == Pick::kToParent) toParent = true;
