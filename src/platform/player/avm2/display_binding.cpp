@@ -2767,6 +2767,13 @@ NATIVE(UrlVarsToString) {
   }
   return m.Str(out);
 }
+// new FileFilter(description, extension, macType = null)
+NATIVE(FileFilterCtor) {
+  m.SetProperty(self, "description", m.Str(avm2::ArgStr(m, a, 0, "")));
+  m.SetProperty(self, "extension", m.Str(avm2::ArgStr(m, a, 1, "")));
+  m.SetProperty(self, "macType", a.size() > 2 && !a[2].IsNullish() ? m.Str(m.ToString(a[2])) : Value::Null());
+  return self;
+}
 NATIVE(UrlRequestCtor) {
   if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
   m.SetProperty(self, "method", m.Str("GET"));
@@ -3636,6 +3643,9 @@ void As3Display::Install() {
   m.AddMethod(loader, "unload", LoaderUnload);
   m.AddMethod(loader, "unloadAndStop", LoaderUnload);
   m.AddMethod(loader, "close", CancelLoad);
+  // File dialogs never open in a capture: a FileFilter is a plain record.
+  Class* fileFilter = m.DefineNativeClass("flash.net", "FileFilter", obj, nullptr, true);
+  avm2::SetNativeCtor(m, fileFilter, FileFilterCtor);
   Class* request = m.DefineNativeClass("flash.net", "URLRequest", obj, nullptr, true);
   avm2::SetNativeCtor(m, request, UrlRequestCtor);
   Class* variables = m.DefineNativeClass("flash.net", "URLVariables", obj, nullptr, true);
