@@ -99,6 +99,27 @@ struct As3Movie {
     c.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(text)}).Op("callpropvoid", {Q("trace"), 1});
   }
 
+  // A class `name` of no members of its own beyond the base chain `bases`
+  // (outermost first, e.g. EventDispatcher, Sound), linked by SymbolClass
+  // to character `symbol` (0: none). Call before Build.
+  void LinkedClass(std::string_view name, std::vector<std::uint32_t> bases, std::uint16_t symbol = 0) {
+    AbcCode ctor = [] {
+      AbcCode x;
+      x.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+      return x;
+    }();
+    AbcCode cinit;
+    cinit.Op("returnvoid");
+    avm2::InstanceInfo ii;
+    ii.name = Q(name);
+    ii.superName = bases.back();
+    ii.iinit = Method(ctor);
+    const auto cls = a.Class(ii, {.cinit = Method(cinit)});
+    linked.push_back({std::string(name), std::move(bases), cls, symbol});
+  }
+  // Tags written before the code (definitions for linked classes).
+  std::function<void(SwfBuilder&)> defineTags;
+
   // The movie: `frames` frames of width x height pixels on white at 10
   // frames per second; `methods` become methods of Main by name.
   std::vector<std::uint8_t> Build(const std::function<void(As3Movie&, AbcCode&)>& ctor, int frames = 1,
@@ -124,20 +145,48 @@ struct As3Movie {
     cinit.Op("returnvoid");
     const auto cls = a.Class(ii, {.cinit = Method(cinit)});
     AbcCode init;
-    init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
+    init.Op("getlocal_0").Op("pushscope");
+    std::vector<avm2::Trait> traits;
+    for (const Linked& l : linked) {
+      init.Op("getscopeobject", {0});
+      for (std::uint32_t base : l.bases) init.Op("getlex", {base}).Op("pushscope");
+      init.Op("getlex", {l.bases.back()}).Op("newclass", {l.cls});
+      for (std::size_t i = 0; i < l.bases.size(); ++i) init.Op("popscope");
+      init.Op("initproperty", {Q(l.name)});
+      avm2::Trait t;
+      t.name = Q(l.name);
+      t.kind = avm2::TraitKind::kClass;
+      t.index = l.cls;
+      traits.push_back(t);
+    }
+    init.Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
         .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
     avm2::Trait ct;
     ct.name = Q("Main");
     ct.kind = avm2::TraitKind::kClass;
     ct.index = cls;
-    a.Script({.init = Method(init), .traits = {ct}});
+    traits.push_back(ct);
+    a.Script({.init = Method(init), .traits = traits});
     SwfBuilder b(10, {0, width * 20, 0, height * 20}, 10.0);
     b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
+    if (defineTags) defineTags(b);
     AddDoAbc(b, a.Bytes(), "main");
-    b.ExportAssets({{0, "Main"}}, true);
+    std::vector<std::pair<std::uint16_t, std::string>> symbols{{0, "Main"}};
+    for (const Linked& l : linked)
+      if (l.symbol) symbols.emplace_back(l.symbol, l.name);
+    b.ExportAssets(symbols, true);
     for (int i = 0; i < frames; ++i) b.ShowFrame();
     return b.Build();
   }
+
+ private:
+  struct Linked {
+    std::string name;
+    std::vector<std::uint32_t> bases;
+    std::uint32_t cls = 0;
+    std::uint16_t symbol = 0;
+  };
+  std::vector<Linked> linked;
 };
 
 // Loads the movie (from `path` when given, else from the bytes), lets

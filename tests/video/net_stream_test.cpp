@@ -21,6 +21,7 @@
 #include "platform/player/sound/sound_output.h"
 #include "platform/player/video/test_streams.h"
 #include "support/abc_builder.h"
+#include "support/as3_movie.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {
@@ -338,28 +339,46 @@ TEST(NetStreamPaths, RelativeNamesOnly) {
   EXPECT_FALSE(ResolveStreamPath({}, "clip.flv"));
 }
 
-// ActionScript 3 does not run yet: a movie whose code plays video says so
-// in the log of skipped features, and only such a movie.
-TEST(NetStreamAs3, NamedAsSkipped) {
-  for (const bool video : {true, false}) {
-    testing::AbcBuilder a;
-    const auto cls = a.PackageName("flash.net", video ? "NetStream" : "URLLoader");
-    const auto init = a.Method({});
-    testing::AbcCode code;
-    code.Op("getlocal_0").Op("pushscope").Op("findpropstrict", {cls}).Op("constructprop", {cls, 0}).Op("pop")
-        .Op("returnvoid");
-    a.Body({.method = init, .maxStack = 2, .localCount = 1, .maxScopeDepth = 1}, code);
-    a.Script({.init = init});
-    testing::SwfBuilder b(10, {0, 2000, 0, 2000}, 10.0);
-    b.FileAttributes(0x08);
-    testing::AddDoAbc(b, a.Bytes(), "frame1");
-    b.ShowFrame();
-    FlashPlayer player;
-    ASSERT_TRUE(player.LoadMovieBytes(b.Build()));
-    bool named = false;
-    for (const auto& f : player.SkippedFeatures()) named |= f.find("ActionScript 3 video") != std::string::npos;
-    EXPECT_EQ(named, video);
-  }
+// ActionScript 3: NetConnection.connect(null), a NetStream into a Video the
+// script made, netStatus events and onMetaData on the stream's client.
+TEST(NetStreamAs3, PlaysIntoAScriptVideo) {
+  REQUIRE_FFMPEG();
+  const auto flv = MakeStream("ns_flv1.flv", "-c:v flv1");
+  ASSERT_FALSE(flv.empty());
+  const Frames oracle = OracleFrames(flv, kW, kH);
+  ASSERT_EQ(oracle.size(), 10u);
+  testing::As3Movie d;
+  const auto nc = d.a.PackageName("flash.net", "NetConnection"), ns = d.a.PackageName("flash.net", "NetStream");
+  const auto videoCls = d.a.PackageName("flash.media", "Video");
+  const auto status = d.Tracer("", {"info.code"});
+  const auto meta = d.Tracer("meta ", {"duration"});
+  const auto bytes = d.Build(
+      [&](testing::As3Movie& m, testing::AbcCode& c) {
+        c.Op("findpropstrict", {nc}).Op("constructprop", {nc, 0}).Op("setlocal_1");
+        m.Listen(c, 1, "netStatus", status);
+        c.Op("getlocal_1").Op("pushnull").Op("callpropvoid", {m.Q("connect"), 1});
+        c.Op("findpropstrict", {ns}).Op("getlocal_1").Op("constructprop", {ns, 1}).Op("setlocal_2");
+        m.Listen(c, 2, "netStatus", status);
+        c.Op("getlocal_2").Op("pushstring", {m.S("onMetaData")}).Op("newfunction", {meta}).Op("newobject", {1})
+            .Op("setproperty", {m.Q("client")});
+        c.Op("findpropstrict", {videoCls}).Op("pushshort", {kW}).Op("pushshort", {kH}).Op("constructprop", {videoCls, 2})
+            .Op("setlocal_3");
+        c.Op("getlocal_0").Op("getlocal_3").Op("callpropvoid", {m.Q("addChild"), 1});
+        c.Op("getlocal_3").Op("getlocal_2").Op("callpropvoid", {m.Q("attachNetStream"), 1});
+        c.Op("getlocal_2").Op("pushstring", {m.S("clip.flv")}).Op("callpropvoid", {m.Q("play"), 1});
+      },
+      20, {}, kW, kH);
+  const fs::path path = WriteMovie("as3", bytes, flv);
+  const std::string traced = testing::As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 1300); }, path.string());
+  EXPECT_EQ(traced,
+            "NetConnection.Connect.Success|NetStream.Play.Start|meta 1|NetStream.Buffer.Full|NetStream.Play.Stop|"
+            "NetStream.Buffer.Empty|");
+  auto player = Open(path, kW, kH);
+  player->AdvanceTo(450);
+  EXPECT_LT(Diff(Take(*player), oracle[4]), 3.0);
+  bool skipped = false;
+  for (const auto& f : player->SkippedFeatures()) skipped |= f.find("video") != std::string::npos;
+  EXPECT_FALSE(skipped);
 }
 
 }  // namespace

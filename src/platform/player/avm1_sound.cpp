@@ -67,21 +67,8 @@ Transform& TransformOf(Avm1& vm, SoundData& d) {
 
 double ScriptMs(Avm1& vm) { return static_cast<double>(vm.GetStage().ScriptTime()); }
 
-// The length of a DefineSound in milliseconds: its sample count at its rate.
-double SoundLength(std::span<const std::uint8_t> body) {
-  if (body.size() < 7) return 0;
-  const double rate = kRates[(body[2] >> 2) & 3];
-  const double samples = body[3] | (body[4] << 8) | (body[5] << 16) | (static_cast<std::uint32_t>(body[6]) << 24);
-  return std::floor(samples / rate * 1000);
-}
-
-double LibrarySoundLength(const MovieLibrary& lib, int id) {
-  for (const auto& t : lib.soundDefinitions) {
-    auto body = lib.Body(t);
-    if (body.size() >= 2 && (body[0] | (body[1] << 8)) == id) return SoundLength(body);
-  }
-  return -1;
-}
+double SoundLength(std::span<const std::uint8_t> body) { return DefineSoundLengthMs(body); }
+double LibrarySoundLength(const MovieLibrary& lib, int id) { return lib.SoundLengthMs(id); }
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 
 #include "platform/player/image_decoder.h"
 #include "platform/player/shape_parser.h"
@@ -39,11 +40,6 @@ bool IsControlTag(std::uint16_t code) {
   }
 }
 
-// ActionScript 3 code that names the classes of script video.
-bool UsesScriptVideo(const avm2::AbcFile& abc) {
-  const auto& s = abc.pool.strings;
-  return std::find(s.begin(), s.end(), "NetStream") != s.end();
-}
 
 class Loader {
  public:
@@ -211,9 +207,6 @@ class Loader {
           } catch (const avm2::AbcError& e) {
             lib_.skipped.insert("damaged ActionScript 3 block \"" + block.name + "\": " + e.what());
             break;
-          }
-          if (UsesScriptVideo(*block.file)) {
-            lib_.skipped.insert("ActionScript 3 video (NetStream into Video): not played until ActionScript 3 runs");
           }
           lib_.abcBlocks.push_back(std::move(block));
           break;
@@ -574,6 +567,22 @@ class Loader {
 int MovieLibrary::TotalFrames() const {
   const int declared = movie.header.frameCount;
   return std::max(1, declared > 0 ? declared : static_cast<int>(timeline.frames.size()));
+}
+
+double DefineSoundLengthMs(std::span<const std::uint8_t> body) {
+  static constexpr double kRates[] = {5512.5, 11025, 22050, 44100};
+  if (body.size() < 7) return 0;
+  const double rate = kRates[(body[2] >> 2) & 3];
+  const double samples = body[3] | (body[4] << 8) | (body[5] << 16) | (static_cast<std::uint32_t>(body[6]) << 24);
+  return std::floor(samples / rate * 1000);
+}
+
+double MovieLibrary::SoundLengthMs(int id) const {
+  for (const auto& t : soundDefinitions) {
+    auto body = Body(t);
+    if (body.size() >= 2 && (body[0] | (body[1] << 8)) == id) return DefineSoundLengthMs(body);
+  }
+  return -1;
 }
 
 std::uint16_t MovieLibrary::FindName(const std::string& name) const {

@@ -39,6 +39,8 @@ struct MovieLibrary {
 
   // A character id by exported or class name (exact, else ignoring case); 0 for none.
   std::uint16_t FindName(const std::string& name) const;
+  // The length of the DefineSound of `id` in milliseconds; -1 when there is none.
+  double SoundLengthMs(int id) const;
 
   int TotalFrames() const;
   const Character* Find(std::uint16_t id) const {
@@ -50,6 +52,9 @@ struct MovieLibrary {
     return std::span<const std::uint8_t>(movie.data).subspan(offset, length);
   }
 };
+
+// The length of a DefineSound body in milliseconds: its sample count at its rate.
+double DefineSoundLengthMs(std::span<const std::uint8_t> body);
 
 // Parses every definition of the movie. Throws swf::SwfError only when the
 // container or header cannot be read; damaged tags are skipped.

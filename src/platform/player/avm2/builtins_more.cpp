@@ -964,6 +964,60 @@ Value XmlRead(Machine& m, Object* o, const Name& n) {
   return Value::Obj(out);
 }
 
+// x..name: matching elements (or attributes) at every depth, in document order.
+void Descend(Machine& m, XmlObject* item, const Name& n, const std::string& want, XmlObject* out, int depth) {
+  if (depth > 256) return;
+  for (XmlObject* c : item->children) {
+    if (c->name.empty()) continue;
+    if (n.attribute) {
+      for (auto& [k, v] : c->attributes) {
+        if (want != "*" && k != want) continue;
+        XmlObject* t = NewXml(m, false);
+        t->text = v;
+        out->children.push_back(t);
+      }
+    } else if (want == "*" || c->name == want) {
+      out->children.push_back(c);
+    }
+    Descend(m, c, n, want, out, depth + 1);
+  }
+}
+Value XmlDescendants(Machine& m, Object* o, const Name& n) {
+  auto* x = static_cast<XmlObject*>(o);
+  XmlObject* out = NewXml(m, true);
+  const std::string want = n.local ? n.local->text : "*";
+  for (XmlObject* item : Items(x)) {
+    if (n.attribute)
+      for (auto& [k, v] : item->attributes)
+        if (want == "*" || k == want) {
+          XmlObject* t = NewXml(m, false);
+          t->text = v;
+          out->children.push_back(t);
+        }
+    Descend(m, item, n, want, out, 0);
+  }
+  return Value::Obj(out);
+}
+bool XmlItem(Machine&, Object* o, std::uint32_t index, Value& out) {
+  const auto items = Items(static_cast<XmlObject*>(o));
+  if (index >= items.size()) return false;
+  out = Value::Obj(items[index]);
+  return true;
+}
+// list[i] = xml: what the compiled form of a filter (list.(@id == 1)) uses to build its result.
+bool XmlSetIndexed(Machine& m, Object* o, const Name& n, const Value& v) {
+  auto* x = static_cast<XmlObject*>(o);
+  XmlObject* item = AsXml(v);
+  if (!x->isList || !n.hasIndex || !item) return false;
+  if (n.index >= x->children.size()) {
+    if (x->children.size() >= (std::size_t{1} << 20)) m.ThrowError("RangeError", "XMLList too long.", 1005);
+    for (XmlObject* i : Items(item)) x->children.push_back(i);
+  } else {
+    x->children[n.index] = item->isList && !item->children.empty() ? item->children[0] : item;
+  }
+  return true;
+}
+
 NATIVE(XmlToString) {
   XmlObject* x = AsXml(self);
   if (!x) return m.Str("");
@@ -1307,6 +1361,9 @@ void InstallMoreBuiltins(Machine& m) {
     m.AddMethod(c, "valueOf", XmlToString);
   }
   m.xmlGet = XmlRead;
+  m.xmlDescendants = XmlDescendants;
+  m.xmlSetIndexed = XmlSetIndexed;
+  m.xmlItem = XmlItem;
 
   Class* ba = m.DefineNativeClass("flash.utils", "ByteArray", m.objectClass, AllocByteArray, false);
   m.AddGetter(ba, "length", BaLength);

@@ -195,3 +195,53 @@ TEST_F(As3, FixedVectorsRefuseToGrowAndCheckBounds) {
 
 }  // namespace
 }  // namespace quarvel::avm2
+
+namespace quarvel::avm2 {
+namespace {
+
+TEST_F(As3, XmlDescendantsLengthAndFilters) {
+  AbcCode c;
+  const auto any = a.MultinameL(a.NsSet({pub}));
+  c.Op("findpropstrict", {Q("XML")})
+      .Op("pushstring", {S("<shop id=\"0\"><aisle><item id=\"1\">tea</item><item id=\"2\">jam</item></aisle>"
+                           "<item id=\"2\"><name>bread</name></item></shop>")})
+      .Op("constructprop", {Q("XML"), 1}).Op("setlocal_1");
+  // x..item.length(), x..@id as text, x.item.toXMLString()
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getdescendants", {Q("item")}); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("getdescendants", {a.QName(pub, "id", true)}).Op("pushbyte", {3})
+        .Op("getproperty", {any});
+    Call(x, "toString", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("item")}); Call(x, "toXMLString", 0); });
+  // x..item.(@id == 2), as the compiler writes a filter.
+  c.Op("getlocal_1").Op("getdescendants", {Q("item")}).Op("checkfilter").Op("setlocal_2");
+  c.Op("pushbyte", {0}).Op("setlocal_3");
+  c.Op("findpropstrict", {Q("XMLList")}).Op("pushstring", {S("")}).Op("constructprop", {Q("XMLList"), 1}).Op("setlocal", {4});
+  c.Label("loop").Op("hasnext2", {2, 3}).Branch("iffalse", "end");
+  c.Op("getlocal_2").Op("getlocal_3").Op("nextvalue").Op("dup").Op("setlocal", {5}).Op("pushwith");
+  c.Op("getlocal", {5}).Op("getproperty", {a.QName(pub, "id", true)}).Op("pushbyte", {2}).Op("equals")
+      .Branch("iffalse", "skip");
+  c.Op("getlocal", {4}).Op("getlocal", {4}).Op("callproperty", {Q("length"), 0}).Op("getlocal", {5})
+      .Op("setproperty", {any});
+  c.Label("skip").Op("popscope").Branch("jump", "loop");
+  c.Label("end");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}).Op("pushbyte", {0}).Op("getproperty", {any}); Call(x, "toString", 0); });
+  // .. on a value that is no XML is a TypeError.
+  c.Label("t").Op("pushbyte", {1}).Op("getdescendants", {Q("x")}).Op("pop").Label("e").Branch("jump", "done");
+  c.Label("h").Op("setlocal", {5}).Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {5}).Op("getproperty", {Q("errorID")}); });
+  c.Label("done").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), Q("TypeError"), 0}};
+  a.Script({.init = init});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "3|2|<item id=\"2\">\n  <name>bread</name>\n</item>|2|jam|1016|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

@@ -16,6 +16,7 @@
 #include "platform/player/image_decoder.h"
 #include "platform/player/load_path.h"
 #include "platform/player/movie_library.h"
+#include "platform/player/net_stream.h"
 #include "platform/player/paint.h"
 #include "platform/player/renderer.h"
 #include "platform/player/stage.h"
@@ -60,6 +61,12 @@ struct FlashObject : avm2::Object {
   Value data, content, info, owner;
   std::string format = "text", url, message;
   double bytesLoaded = 0, bytesTotal = 0;
+  // Sound and SoundChannel: the library sound, its length; a channel's start and end.
+  int soundId = 0;
+  double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
+  // NetStream: the file it plays (shared with the videos showing it); client.
+  std::shared_ptr<NetStreamPlayback> stream;
+  Value client;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
@@ -89,6 +96,7 @@ struct FlashObject : avm2::Object {
     h.Mark(content);
     h.Mark(info);
     h.Mark(owner);
+    h.Mark(client);
   }
 };
 
@@ -156,6 +164,10 @@ class As3Display : public ScriptHooks {
     bool fromBytes = false;
   };
   std::vector<Load> loads, dueLoads;
+  std::vector<FlashObject*> channels;  // playing sounds, for SOUND_COMPLETE
+  std::vector<FlashObject*> streams;   // NetStreams, following the clock
+  std::deque<std::unique_ptr<VideoDef>> videoDefs;  // what script-made Videos show
+  int nextStream = 1;
   FlashObject* rootInfo = nullptr;
   bool rootInfoSent = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
@@ -163,7 +175,7 @@ class As3Display : public ScriptHooks {
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr, *videoClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -194,6 +206,7 @@ class As3Display : public ScriptHooks {
         case Character::Kind::kText: return staticTextClass;
         case Character::Kind::kBitmap: return bitmapClass;
         case Character::Kind::kMorph: return morphClass;
+        case Character::Kind::kVideo: return videoClass;
         default: return shapeClass;
       }
     }
@@ -453,6 +466,8 @@ class As3Display : public ScriptHooks {
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
+  void FinishSounds();
+  void AdvanceStreams();
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -740,6 +755,15 @@ NATIVE(DoGlobalToLocal) {
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGetMouseX) { return Value::Int(0); }
+// mouseX, mouseY: the pointer in the object's own space (the stage's for the stage), pixels.
+template <bool kX>
+Value DoMouse(Machine& m, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  double x = b.stage.PointerX(), y = b.stage.PointerY();
+  if (f && f != b.stageObject && !b.stage.ToClipSpace(f->handle, x, y)) return Value::Int(0);
+  return Value::Number((kX ? x : y) / 20.0);
+}
 NATIVE(DoGetMask) {
   Instance* i = SelfNode(m, self);
   return i && i->maskSerial ? B(m).ValueFor(i->maskSerial) : Value::Null();
@@ -899,22 +923,105 @@ NATIVE(SoundCtor) {
   if (!f) return self;
   for (Class* c = f->cls; c; c = c->super) {
     for (const std::string& n : {c->QualifiedName(), c->name, c->package + "." + c->name}) {
-      if (b.classSymbols.count(n)) {
+      if (auto it = b.classSymbols.find(n); it != b.classSymbols.end()) {
         f->type = n;
+        f->soundId = it->second;
+        f->soundMs = std::max(0.0, b.lib.SoundLengthMs(it->second));
         return self;
       }
     }
   }
-  if (!a.empty()) m.Skip("Sound loaded from a URL");
+  if (!a.empty() && !a[0].IsNullish()) m.Skip("Sound loaded from a URL");
   return self;
 }
+// SOUNDINFO for a start at `fromMs`, `loops` times, at a volume (0..1) and pan (-1..1).
+std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume, double pan) {
+  std::vector<std::uint8_t> info{0};
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) info.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const auto inPoint = static_cast<std::uint32_t>(std::max(0.0, fromMs) * 44.1);
+  volume = std::clamp(std::isfinite(volume) ? volume : 1.0, 0.0, 1.0);
+  pan = std::clamp(std::isfinite(pan) ? pan : 0.0, -1.0, 1.0);
+  const auto left = static_cast<std::uint32_t>(volume * std::min(1.0, 1 - pan) * 32768);
+  const auto right = static_cast<std::uint32_t>(volume * std::min(1.0, 1 + pan) * 32768);
+  const bool envelope = left != 32768 || right != 32768;
+  if (inPoint) info[0] |= 1;
+  if (loops > 1) info[0] |= 4;
+  if (envelope) info[0] |= 8;
+  if (inPoint) put(inPoint, 4);
+  if (loops > 1) put(static_cast<std::uint32_t>(std::min(loops, 65535)), 2);
+  if (envelope) {
+    info.push_back(1);
+    put(0, 4);
+    put(left, 2);
+    put(right, 2);
+  }
+  return info;
+}
+// play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
 NATIVE(SoundPlay) {
   FlashObject* f = Fo(self);
   As3Display& b = B(m);
-  if (f && !f->type.empty()) b.stage.StartSound(f->type);
-  return Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  auto* channel = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  if (!f || !f->soundId) return Value::Obj(channel);
+  const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
+  const double loopsD = avm2::ArgNum(m, a, 1, 0);
+  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
+  double volume = 1, pan = 0;
+  if (Object* t = m.ArgOr(a, 2).AsObject()) {
+    volume = m.ToNumber(m.GetProperty(Value::Obj(t), "volume"));
+    pan = m.ToNumber(m.GetProperty(Value::Obj(t), "pan"));
+  }
+  const auto info = SoundStartInfo(from, loops, volume, pan);
+  b.stage.StartSoundById(f->soundId, f->type, info);
+  channel->soundId = f->soundId;
+  channel->type = f->type;
+  channel->fromMs = from;
+  channel->startedMs = m.clockMs();
+  channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
+  channel->soundMs = f->soundMs;
+  b.channels.push_back(channel);
+  return Value::Obj(channel);
 }
-NATIVE(SoundLength) { return Value::Int(0); }
+NATIVE(SoundLength) {
+  FlashObject* f = Fo(self);
+  return Value::Number(f ? f->soundMs : 0);
+}
+NATIVE(ChannelStop) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || !f->soundId) return Value();
+  if (std::find(b.channels.begin(), b.channels.end(), f) != b.channels.end()) {
+    static const std::uint8_t kStop[1] = {0x20};  // SyncStop
+    b.stage.StartSoundById(f->soundId, f->type, kStop);
+    std::erase(b.channels, f);
+  }
+  f->endsMs = std::min(f->endsMs, m.clockMs());
+  return Value();
+}
+NATIVE(ChannelPosition) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->soundId || f->soundMs <= 0) return Value::Number(0);
+  const double now = std::min(m.clockMs(), f->endsMs);
+  return Value::Number(std::fmod(f->fromMs + (now - f->startedMs), f->soundMs));
+}
+NATIVE(SoundTransformCtor) {
+  m.SetProperty(self, "volume", Value::Number(avm2::ArgNum(m, a, 0, 1)));
+  m.SetProperty(self, "pan", Value::Number(avm2::ArgNum(m, a, 1, 0)));
+  return self;
+}
+// computeSpectrum(bytes, FFTMode, stretch): 512 floats; the player has no
+// picture of its own output, so the bytes are silence.
+NATIVE(SoundMixerComputeSpectrum) {
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter outputArray must be non-null.", 2007);
+  auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  ba->bytes.assign(512 * 4, 0);
+  ba->position = 0;
+  m.Skip("SoundMixer.computeSpectrum (gives silence)");
+  return Value();
+}
 const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
                                    "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
 NATIVE(DoGetBlendMode) {
@@ -2410,6 +2517,7 @@ NATIVE(AppDomainGetDefinition) {
 NATIVE(AppDomainHasDefinition) { return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr); }
 NATIVE(SoundMixerStopAll) {
   B(m).stage.StopAllSounds();
+  B(m).channels.clear();
   return Value();
 }
 NATIVE(SkippedCtor) {
@@ -2419,6 +2527,165 @@ NATIVE(SkippedCtor) {
   }
   return self;
 }
+// ---- video: NetConnection, NetStream and Video on the player's FLV playback
+
+Value AmfToValue(Machine& m, const video::AmfValue& a, int depth) {
+  using T = video::AmfValue::Type;
+  if (depth > video::kMaxAmfDepth) return Value();
+  switch (a.type) {
+    case T::kNumber:
+    case T::kDate: return Value::Number(a.number);
+    case T::kBoolean: return Value::Bool(a.boolean);
+    case T::kString:
+    case T::kXml: return m.Str(a.string);
+    case T::kNull: return Value::Null();
+    case T::kObject:
+    case T::kEcmaArray:
+    case T::kTypedObject: {
+      Object* o = m.NewObject();
+      for (const auto& p : a.properties) m.SetProperty(Value::Obj(o), p.name, AmfToValue(m, p.value, depth + 1));
+      return Value::Obj(o);
+    }
+    case T::kStrictArray: {
+      std::vector<Value> elems;
+      for (const auto& e : a.elements) elems.push_back(AmfToValue(m, e, depth + 1));
+      return Value::Obj(m.NewArray(std::move(elems)));
+    }
+    default: return Value();
+  }
+}
+void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level) {
+  Object* info = m.NewObject();
+  m.SetProperty(Value::Obj(info), "code", m.Str(code));
+  m.SetProperty(Value::Obj(info), "level", m.Str(level));
+  Value e = B(m).NewEvent(m.FindClass("flash.events::NetStatusEvent"), "netStatus", false);
+  Fo(e)->info = Value::Obj(info);
+  B(m).Dispatch(to, Fo(e));
+}
+// connect(null) only: progressive files beside the movie, never a server.
+NATIVE(NcConnect) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const bool local = m.ArgOr(a, 0).IsNullish();
+  f->running = local;
+  if (!local) {
+    m.Skip("NetConnection to a server");
+    SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
+  } else {
+    SendNetStatus(m, f, "NetConnection.Connect.Success", "status");
+  }
+  return Value();
+}
+NATIVE(NcConnected) { FlashObject* f = Fo(self); return Value::Bool(f && f->running); }
+NATIVE(NcClose) { if (FlashObject* f = Fo(self)) f->running = false; return Value(); }
+NATIVE(NsCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  f->stream = std::make_shared<NetStreamPlayback>(b.nextStream++, b.stage.Listener());
+  f->client = self;
+  b.streams.push_back(f);
+  return self;
+}
+NetStreamPlayback& StreamOf(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  if (!f || !f->stream) m.ThrowError("ArgumentError", "The NetStream has no connection.", 2126);
+  return *f->stream;
+}
+std::int64_t HostNow(Machine& m) { return B(m).stage.HostTime(); }
+NATIVE(NsPlay) {
+  NetStreamPlayback& s = StreamOf(m, self);
+  As3Display& b = B(m);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  s.SetListener(b.stage.Listener());
+  s.Play(ResolveStreamPath(b.stage.MovieFolder(), name), name, HostNow(m));
+  // The first picture and sound at once; the news reach the script next frame.
+  s.Advance(HostNow(m));
+  for (const auto& p : s.TakeProblems()) b.stage.VideoProblem(p);
+  return Value();
+}
+template <int kHow>  // 0 pause, 1 resume, 2 toggle
+Value NsPause(Machine& m, Value self, std::span<Value>) {
+  std::optional<bool> pause;
+  if (kHow != 2) pause = kHow == 0;
+  StreamOf(m, self).Pause(pause, HostNow(m));
+  return Value();
+}
+NATIVE(NsSeek) {
+  StreamOf(m, self).Seek(avm2::ArgNum(m, a, 0, 0), HostNow(m));
+  return Value();
+}
+NATIVE(NsClose) {
+  StreamOf(m, self).Close(HostNow(m));
+  return Value();
+}
+NATIVE(NsTime) { return Value::Number(StreamOf(m, self).Time(HostNow(m))); }
+NATIVE(NsBufferLength) { return Value::Number(StreamOf(m, self).BufferLength(HostNow(m))); }
+NATIVE(NsBufferTime) { return Value::Number(StreamOf(m, self).BufferTime()); }
+NATIVE(NsSetBufferTime) {
+  StreamOf(m, self).SetBufferTime(avm2::ArgNum(m, a, 0, 0.1));
+  return Value();
+}
+NATIVE(NsBytesLoaded) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesLoaded())); }
+NATIVE(NsBytesTotal) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesTotal())); }
+NATIVE(NsClient) { FlashObject* f = Fo(self); return f ? f->client : Value::Null(); }
+NATIVE(NsSetClient) {
+  FlashObject* f = Fo(self);
+  const Value c = m.ArgOr(a, 0);
+  if (c.IsNullish()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
+  if (f) f->client = c;
+  return Value();
+}
+// new Video(width = 320, height = 240): a node showing a video character of that size.
+NATIVE(VideoCtor) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (!f || f->handle != kNoClip) return self;
+  auto def = std::make_unique<VideoDef>();
+  def->stream.width = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 0, 320), 0.0, 8192.0));
+  def->stream.height = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 1, 240), 0.0, 8192.0));
+  Instance* inst = b.NewNode(def.get());
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  b.videoDefs.push_back(std::move(def));
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  return self;
+}
+VideoDisplay* VideoOfSelf(Machine& m, const Value& self) {
+  Instance* i = SelfNode(m, self);
+  return i ? B(m).stage.VideoOf(*i) : nullptr;
+}
+NATIVE(VideoAttachNetStream) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  if (!v) return Value();
+  FlashObject* ns = Fo(m.ArgOr(a, 0));
+  v->Attach(ns && ns->stream ? ns->stream : nullptr);
+  return Value();
+}
+NATIVE(VideoAttachCamera) {
+  if (!m.ArgOr(a, 0).IsNullish()) m.Skip("Video.attachCamera");
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Attach(nullptr);
+  return Value();
+}
+NATIVE(VideoClear) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Clear();
+  return Value();
+}
+template <bool kWidth>
+Value VideoPictureSize(Machine& m, Value self, std::span<Value>) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  const auto& shown = v ? v->Shown() : nullptr;
+  return Value::Int(shown ? (kWidth ? shown->width : shown->height) : 0);
+}
+NATIVE(VideoSmoothing) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  return Value::Bool(v && v->Smoothing());
+}
+NATIVE(VideoSetSmoothing) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->SetSmoothing(m.ToBoolean(m.ArgOr(a, 0)));
+  return Value();
+}
+
 // ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
 
 std::string UrlDecode(const std::string& s) {
@@ -2492,6 +2759,13 @@ NATIVE(UrlVarsToString) {
     else add(v);
   }
   return m.Str(out);
+}
+// new FileFilter(description, extension, macType = null)
+NATIVE(FileFilterCtor) {
+  m.SetProperty(self, "description", m.Str(avm2::ArgStr(m, a, 0, "")));
+  m.SetProperty(self, "extension", m.Str(avm2::ArgStr(m, a, 1, "")));
+  m.SetProperty(self, "macType", a.size() > 2 && !a[2].IsNullish() ? m.Str(m.ToString(a[2])) : Value::Null());
+  return self;
 }
 NATIVE(UrlRequestCtor) {
   if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
@@ -2721,6 +2995,8 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     h.Mark(rootInfo);
     for (auto* list : {&loads, &dueLoads})
       for (auto& l : *list) h.Mark(l.by);
+    for (FlashObject* c : channels) h.Mark(c);
+    for (FlashObject* c : streams) h.Mark(c);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2745,6 +3021,7 @@ void As3Display::FrameEntered(TimelineState& tl) {
 
 void As3Display::BeforeFrame() {
   m.BeginFrame();
+  AdvanceStreams();
   // Loads asked for in the last frame end in this one.
   dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
   loads.clear();
@@ -2766,6 +3043,7 @@ void As3Display::AfterFrame() {
     SendSimple(rootInfo, "complete");
   }
   FinishLoads();
+  FinishSounds();
   RunTimers();
   Flush();
   if (invalidated) {
@@ -2818,10 +3096,8 @@ Pick As3Display::PickIn(ClipHandle container, double x, double y, int nesting) {
     } else if (kind == Character::Kind::kSprite && child.sprite) {
       p = PickIn(child.serial, x, y, nesting + 1);
     } else if (kind == Character::Kind::kButton || kind == Character::Kind::kEditText) {
-      if (stage.HitsShapes(child.serial, x, y)) {
-        FlashObject* o = ObjectFor(child.serial);
-        p = !o || o->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
-      }
+      if (stage.HitsShapes(child.serial, x, y))
+        p = !co || co->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
     }
     if (p.kind == Pick::kHit) return ownHit(p);
     if (p.kind == Pick::kToParent) toParent = true;
@@ -3037,6 +3313,49 @@ void As3Display::FinishLoad(const Load& l) {
   SendSimple(by, "complete");
 }
 
+// Every frame: streams follow the clock, and their news reach the scripts
+// (netStatus events; onMetaData on the client).
+void As3Display::AdvanceStreams() {
+  const auto list = streams;
+  for (FlashObject* f : list) {
+    if (!f->stream) continue;
+    const std::shared_ptr<NetStreamPlayback> s = f->stream;  // handlers may play another file
+    s->SetListener(stage.Listener());
+    s->Advance(stage.HostTime());
+    for (const auto& p : s->TakeProblems()) stage.VideoProblem(p);
+    for (const auto& e : s->TakeEvents()) {
+      m.BeginFrame();
+      if (e.kind == NetStreamPlayback::Event::Kind::kMetaData) {
+        if (!s->Holds(e)) continue;
+        m.SafeCall(
+            [&] {
+              Value info = AmfToValue(m, *e.metadata, 0);
+              Value fn = m.GetProperty(f->client, "onMetaData");
+              if (fn.IsObject()) m.Call(fn, f->client, std::span<Value>(&info, 1));
+            },
+            "a NetStream's onMetaData");
+      } else {
+        m.SafeCall([&] { SendNetStatus(m, f, e.code, e.level); }, "a NetStream's netStatus");
+      }
+      Flush();
+    }
+  }
+}
+
+// SOUND_COMPLETE on channels whose last loop has ended.
+void As3Display::FinishSounds() {
+  const double now = m.clockMs();
+  std::vector<FlashObject*> done;
+  for (FlashObject* c : channels)
+    if (c->endsMs <= now) done.push_back(c);
+  std::erase_if(channels, [now](FlashObject* c) { return c->endsMs <= now; });
+  for (FlashObject* c : done) {
+    m.BeginFrame();
+    SendSimple(c, "soundComplete");
+    Flush();
+  }
+}
+
 void As3Display::FinishLoads() {
   auto due = std::move(dueLoads);
   dueLoads.clear();
@@ -3175,8 +3494,8 @@ void As3Display::Install() {
   m.AddGetter(displayObjectClass, "parent", DoGetParent);
   m.AddGetter(displayObjectClass, "stage", DoGetStage);
   m.AddGetter(displayObjectClass, "root", DoGetRoot);
-  m.AddGetter(displayObjectClass, "mouseX", DoGetMouseX);
-  m.AddGetter(displayObjectClass, "mouseY", DoGetMouseX);
+  m.AddGetter(displayObjectClass, "mouseX", DoMouse<true>);
+  m.AddGetter(displayObjectClass, "mouseY", DoMouse<false>);
   m.AddGetter(displayObjectClass, "loaderInfo", DoGetLoaderInfo);
   m.AddMethod(displayObjectClass, "getBounds", DoGetBounds);
   m.AddMethod(displayObjectClass, "getRect", DoGetBounds);
@@ -3321,6 +3640,9 @@ void As3Display::Install() {
   m.AddMethod(loader, "unload", LoaderUnload);
   m.AddMethod(loader, "unloadAndStop", LoaderUnload);
   m.AddMethod(loader, "close", CancelLoad);
+  // File dialogs never open in a capture: a FileFilter is a plain record.
+  Class* fileFilter = m.DefineNativeClass("flash.net", "FileFilter", obj, nullptr, true);
+  avm2::SetNativeCtor(m, fileFilter, FileFilterCtor);
   Class* request = m.DefineNativeClass("flash.net", "URLRequest", obj, nullptr, true);
   avm2::SetNativeCtor(m, request, UrlRequestCtor);
   Class* variables = m.DefineNativeClass("flash.net", "URLVariables", obj, nullptr, true);
@@ -3430,12 +3752,41 @@ void As3Display::Install() {
   m.AddMethod(sound, "close", Noop);
   m.AddGetter(sound, "length", SoundLength);
   Class* channel = m.DefineNativeClass("flash.media", "SoundChannel", dispatcher);
-  m.AddMethod(channel, "stop", Noop);
-  m.AddGetter(channel, "position", SoundLength);
+  m.AddMethod(channel, "stop", ChannelStop);
+  m.AddGetter(channel, "position", ChannelPosition);
   m.AddGetter(channel, "soundTransform", ReturnNull);
   m.AddSetter(channel, "soundTransform", DoIgnore);
+  m.AddGetter(channel, "leftPeak", ReturnZero);
+  m.AddGetter(channel, "rightPeak", ReturnZero);
+  Class* netConnection = m.DefineNativeClass("flash.net", "NetConnection", dispatcher);
+  m.AddMethod(netConnection, "connect", NcConnect);
+  m.AddMethod(netConnection, "close", NcClose);
+  m.AddGetter(netConnection, "connected", NcConnected);
+  Class* netStream = m.DefineNativeClass("flash.net", "NetStream", dispatcher);
+  avm2::SetNativeCtor(m, netStream, NsCtor);
+  for (const F& f : {F{"play", NsPlay}, F{"pause", NsPause<0>}, F{"resume", NsPause<1>}, F{"togglePause", NsPause<2>},
+                     F{"seek", NsSeek}, F{"close", NsClose}}) {
+    m.AddMethod(netStream, f.name, f.fn);
+  }
+  for (const F& f : {F{"time", NsTime}, F{"bufferLength", NsBufferLength}, F{"bufferTime", NsBufferTime},
+                     F{"bytesLoaded", NsBytesLoaded}, F{"bytesTotal", NsBytesTotal}, F{"client", NsClient}}) {
+    m.AddGetter(netStream, f.name, f.fn);
+  }
+  m.AddSetter(netStream, "bufferTime", NsSetBufferTime);
+  m.AddSetter(netStream, "client", NsSetClient);
+  videoClass = m.DefineNativeClass("flash.media", "Video", displayObjectClass);
+  avm2::SetNativeCtor(m, videoClass, VideoCtor);
+  m.AddMethod(videoClass, "attachNetStream", VideoAttachNetStream);
+  m.AddMethod(videoClass, "attachCamera", VideoAttachCamera);
+  m.AddMethod(videoClass, "clear", VideoClear);
+  m.AddGetter(videoClass, "videoWidth", VideoPictureSize<true>);
+  m.AddGetter(videoClass, "videoHeight", VideoPictureSize<false>);
+  m.AddGetter(videoClass, "smoothing", VideoSmoothing);
+  m.AddSetter(videoClass, "smoothing", VideoSetSmoothing);
+  m.AddGetter(videoClass, "deblocking", ReturnZero);
+  m.AddSetter(videoClass, "deblocking", DoIgnore);
   Class* soundTransform = m.DefineNativeClass("flash.media", "SoundTransform", obj, nullptr, true);
-  (void)soundTransform;
+  avm2::SetNativeCtor(m, soundTransform, SoundTransformCtor);
   Class* bitmapFilter = m.DefineNativeClass("flash.filters", "BitmapFilter", obj, nullptr, true);
   m.AddMethod(bitmapFilter, "clone", FilterClone);
   struct FC {
@@ -3454,6 +3805,7 @@ void As3Display::Install() {
   m.AddConst(quality, "HIGH", Value::Int(3));
   Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
   m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
+  m.AddMethod(mixer, "computeSpectrum", SoundMixerComputeSpectrum, true);
   // Classes a movie may make that do nothing here yet: named once in the log.
   Class* bitmapData = m.DefineNativeClass("flash.display", "BitmapData", obj, AllocFlash);
   avm2::SetNativeCtor(m, bitmapData, BdCtor);
@@ -3474,9 +3826,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject",
-                        "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
-                        "flash.display::Shader"}) {
+  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject", "flash.display::Shader"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass

@@ -127,6 +127,18 @@ TEST(As3Pointer, ButtonModeAsksForAHandCursor) {
   EXPECT_FALSE(p.OverButton());
 }
 
+TEST(As3Pointer, MouseXAndYAreInEachObjectsOwnSpace) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"target.mouseX", "target.mouseY", "currentTarget.mouseX"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 40, 40);
+    c.Op("getlocal_1").Op("pushbyte", {10}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {2}).Op("setproperty", {m.Q("scaleY")});
+    m.Listen(c, -1, "mouseDown", heard);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.MouseDown(30, 40); }), "20.5 20.25 30.5|");
+}
+
 TEST(As3Keyboard, KeysGoToTheFocusAndBubbleToTheStage) {
   As3Movie d;
   const auto heard = d.Tracer("", {"type", "keyCode", "charCode", "target.name", "currentTarget.name"});

@@ -136,6 +136,11 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   Value at = Value::Int(static_cast<std::int32_t>(i));
   if (proxyClass && ProxyCall(o, "nextNameIndex", std::span<Value>(&at, 1), proxied))
     return ToUint(proxied);
+  if (o->kind == ObjectKind::kXml && xmlItem) {
+    // An XML list's items (an XML value is a list of itself).
+    Value item;
+    return xmlItem(*this, o, i, item) ? i + 1 : 0;
+  }
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     for (std::uint32_t k = i; k < d->items.size(); ++k)
@@ -161,6 +166,7 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
   Value proxied;
   Value at = Value::Int(static_cast<std::int32_t>(i));
   if (proxyClass && ProxyCall(o, "nextName", std::span<Value>(&at, 1), proxied)) return proxied;
+  if (o->kind == ObjectKind::kXml) return Str(std::to_string(i - 1));
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     return i <= d->items.size() ? d->items[i - 1].first : Value();
@@ -179,6 +185,10 @@ Value Machine::ValueAt(Object* o, std::uint32_t i) {
   Value proxied;
   Value at = Value::Int(static_cast<std::int32_t>(i));
   if (proxyClass && ProxyCall(o, "nextValue", std::span<Value>(&at, 1), proxied)) return proxied;
+  if (o->kind == ObjectKind::kXml && xmlItem) {
+    Value item;
+    return xmlItem(*this, o, i - 1, item) ? item : Value();
+  }
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     return i <= d->items.size() ? d->items[i - 1].second : Value();
@@ -637,10 +647,13 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
           case 0x59: {  // getdescendants
             Rt rt = popRt(in.args[0]);
             NEED(1);
-            --sp;
-            (void)rt;
-            Skip("XML descendants");
-            PUSH(Value::Obj(NewArray()));
+            const Value obj = *--sp;
+            Object* xo = obj.AsObject();
+            if (!xo || xo->kind != ObjectKind::kXml || !xmlDescendants) {
+              ThrowError("TypeError", "Descendants operator (..) not supported on type " +
+                                          (ClassOf(obj) ? ClassOf(obj)->name : std::string("null")) + ".", 1016);
+            }
+            PUSH(xmlDescendants(*this, xo, name(in.args[0], &rt.name, &rt.ns)));
             break;
           }
           case 0x5A: {  // newcatch

@@ -572,6 +572,7 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   Object* o = objV.AsObject();
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
+  if (o->kind == ObjectKind::kXml && xmlSetIndexed && n.hasIndex && xmlSetIndexed(*this, o, n, v)) return;
   if (const Binding* b = FindBinding(o->traits, n)) {
     switch (b->kind) {
       case Binding::Kind::kSlot: {

@@ -404,6 +404,9 @@ class Machine {
   Class* VectorOf(Class* elem);
   // XML objects answer their own property reads (child elements, @attributes).
   Value (*xmlGet)(Machine&, Object*, const Name&) = nullptr;
+  Value (*xmlDescendants)(Machine&, Object*, const Name&) = nullptr;  // x..name
+  bool (*xmlSetIndexed)(Machine&, Object*, const Name&, const Value&) = nullptr;  // list[i] = x
+  bool (*xmlItem)(Machine&, Object*, std::uint32_t index, Value& out) = nullptr;   // for each (x in list)
   // flash.utils.Proxy: what no trait of a proxy answers goes to its
   // flash_proxy methods (builtins_reflect.cpp). ProxyCall is false when the
   // object is no proxy or does not define `method`.
