@@ -75,5 +75,63 @@ TEST(Avm1Limits, AFirstFrameThatBuildsAWholeInterfaceRunsToItsEnd) {
   EXPECT_FALSE(r.Skipped("too many actions in one frame"));
 }
 
+Actions Round(const Actions& v) { return Method(Var("Math"), "round", {v}); }
+
+// {x: x, y: y} carried by clip.localToGlobal, then "x,y" rounded.
+Actions GlobalOf(const Actions& clip, int x, int y) {
+  Actions a;
+  Set(a, "pt", Object({{"x", Int(x)}, {"y", Int(y)}}));
+  a.Append(Do(Method(clip, "localToGlobal", {Var("pt")})));
+  return a.Append(
+      Bin(Bin(Round(Member(Var("pt"), "x")), Str(","), Action::kAdd2), Round(Member(Var("pt"), "y")), Action::kAdd2));
+}
+
+TEST(Avm1Clips, ScaleAndRotationAreKeptApartFromTheMatrix) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  // A flip by a negative scale survives a rotation and reads back as set.
+  a.Append(SetMember(Var("c"), "_yscale", Int(-50)));
+  a.Append(SetMember(Var("c"), "_rotation", Int(90)));
+  Set(a, "ys", Member(Var("c"), "_yscale"));
+  Set(a, "rot", Member(Var("c"), "_rotation"));
+  Set(a, "flipped", GlobalOf(Var("c"), 0, 10));
+  // A positive scale afterwards undoes the flip: the rotation stays.
+  a.Append(SetMember(Var("c"), "_yscale", Int(100)));
+  Set(a, "upright", GlobalOf(Var("c"), 0, 10));
+  Set(a, "rot2", Member(Var("c"), "_rotation"));
+  // Rotations read back within -180..180.
+  a.Append(SetMember(Var("c"), "_rotation", Int(270)));
+  Set(a, "rot3", Member(Var("c"), "_rotation"));
+  a.Append(SetMember(Var("c"), "_rotation", Int(-190)));
+  Set(a, "rot4", Member(Var("c"), "_rotation"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("ys"), "-50");
+  EXPECT_EQ(r.Get("rot"), "90");
+  EXPECT_EQ(r.Get("flipped"), "5,0");  // (0, 10) scaled to (0, -5), turned a quarter
+  EXPECT_EQ(r.Get("upright"), "-10,0");
+  EXPECT_EQ(r.Get("rot2"), "90");
+  EXPECT_EQ(r.Get("rot3"), "-90");
+  EXPECT_EQ(r.Get("rot4"), "170");
+}
+
+TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
+  // A field made with no width and centred autoSize grows both ways from
+  // its origin: _x tells where its box begins now, and setting _x moves
+  // the box there.
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("f"), Int(1), Int(40), Int(10), Int(0), Int(0)})));
+  a.Append(SetMember(Var("f"), "autoSize", Str("center")));
+  a.Append(SetMember(Var("f"), "text", Str("some words")));
+  Set(a, "x", Member(Var("f"), "_x"));
+  Set(a, "w", Member(Var("f"), "_width"));
+  Set(a, "centred", Round(Bin(Var("x"), Bin(Var("w"), Int(2), Action::kDivide), Action::kAdd2)));
+  a.Append(SetMember(Var("f"), "_x", Int(5)));
+  Set(a, "x2", Member(Var("f"), "_x"));
+  Played r(Script(a));
+  EXPECT_LT(std::stod(r.Get("x")), 30) << r.Get("x");
+  EXPECT_EQ(r.Get("centred"), "40") << r.Get("x") << " " << r.Get("w");
+  EXPECT_EQ(r.Get("x2"), "5");
+}
+
 }  // namespace
 }  // namespace quarvel::player

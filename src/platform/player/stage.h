@@ -73,6 +73,14 @@ inline constexpr ClipHandle kNoClip = 0;
 inline constexpr ClipHandle kRootClip = 1;  // the main timeline
 using NodeIndex = std::unordered_map<ClipHandle, Instance*>;
 
+// _xscale, _yscale and _rotation as scripts see them. Flash keeps them
+// beside the matrix, so that a flip or a negative scale a script set
+// survives setting the others.
+struct ScriptTransform {
+  double xscale = 1, yscale = 1;  // units; negative when a script made them so
+  double rotation = 0, skew = 0;  // radians; skew turns the y axis further
+};
+
 // One placed character (an entry of a display list), a node of the stage's
 // display tree. It lives in its parent's depth map, whose nodes keep their
 // address: moves between depths or lists use extract and insert, never copies.
@@ -102,6 +110,10 @@ struct Instance {
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
+  // What scripts last made of the matrix; stale once the matrix's linear
+  // part is no longer `scriptLinear` (a timeline or transform.matrix moved it).
+  ScriptTransform script;
+  std::array<double, 4> scriptLinear{0, 0, 0, 0};
   std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
   std::shared_ptr<text::TextField> field;   // text fields: the field scripts and the renderer see
   // For sprites their timeline; for buttons the characters of the state shown.
@@ -119,6 +131,12 @@ struct Instance {
   mutable int morphCacheRatio = -1;
   NodeIndex* index = nullptr;  // the stage's index that lists it; it leaves on destruction
 };
+
+// The script view of an instance's matrix, and setting it back.
+ScriptTransform ScriptTransformOf(const Instance& inst);
+void SetScriptTransform(Instance& inst, const ScriptTransform& t);
+// _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
+void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 
 struct TimelineState {
   const TimelineDef* def = nullptr;

@@ -797,10 +797,15 @@ void TextField::SetBox(double x, double y, double w, double h) {
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return;
   x_ = w < 0 ? x + w : x;
   y_ = h < 0 ? y + h : y;
+  flipX_ = std::min(w, 0.0);
+  flipY_ = std::min(h, 0.0);
   width_ = std::abs(w);
   height_ = std::abs(h);
   Touch();
 }
+
+double TextField::ScriptX() const { return Look()->x - flipX_; }
+double TextField::ScriptY() const { return Look()->y - flipY_; }
 
 void TextField::SetScroll(int s) {
   scroll_ = std::clamp(s, 1, Laid().maxScroll);

@@ -93,6 +93,10 @@ class TextField {
   void SetAutoSize(AutoSize a);
   // The whole box; a negative size reaches left of or above the origin.
   void SetBox(double x, double y, double w, double h);
+  // Where scripts' _x and _y see the box begin, in the field's space: its
+  // corner after autoSize, or the point it was given at with a negative size.
+  double ScriptX() const;
+  double ScriptY() const;
 
   // Options; setters re-lay the text out.
   struct Options {
@@ -122,6 +126,7 @@ class TextField {
   EmbeddedFonts Fonts() const;
 
   double x_ = 0, y_ = 0, width_ = 100, height_ = 100;
+  double flipX_ = 0, flipY_ = 0;  // how far a negative size moved the box back
   Options opts_;
   StyledText content_;
   std::string htmlSource_;  // kept for a field whose text came as HTML with styles
