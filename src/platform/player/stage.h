@@ -290,23 +290,27 @@ class Stage {
   ScriptHooks* Hooks() { return hooks_.get(); }
 
  private:
-  // kInit: DoInitAction code; kConstruct: a new clip's initialize events
-  // and class constructor.
+  // kInit: DoInitAction code; kInitialize: a new clip's initialize event;
+  // kConstruct: a new clip's class and construct events.
   // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
   // unload handlers of removed clips.
-  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast, kUnload };
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kInitialize, kBroadcast, kUnload };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
     PendingKind kind = PendingKind::kCode;
     std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
   };
-  // Init actions run before constructors, constructors before every other
-  // action queued, each kind in the order queued.
+  // Init actions run first, then every new clip's initialize events, then
+  // their constructors, then every other action queued; each kind in the
+  // order queued.
   struct PendingQueue {
-    std::deque<PendingActions> byPriority[3];
+    std::deque<PendingActions> byPriority[4];
     void push_back(PendingActions p) {
-      const int i = p.kind == PendingKind::kInit ? 0 : p.kind == PendingKind::kConstruct ? 1 : 2;
+      const int i = p.kind == PendingKind::kInit         ? 0
+                    : p.kind == PendingKind::kInitialize ? 1
+                    : p.kind == PendingKind::kConstruct  ? 2
+                                                         : 3;
       byPriority[i].push_back(std::move(p));
     }
     bool Pop(PendingActions& out) {
@@ -345,10 +349,15 @@ class Stage {
   void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, std::map<int, Instance>* reuse);
   void Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse);
   void AdvanceSprites(TimelineState& tl, int nesting);
-  void InitSprite(Instance& inst, int nesting);
+  // ActionScript 1/2 movies: one tick of every clip in Flash's order.
+  void RunExecList();
+  void AdvanceTimeline(TimelineState& tl);
+  // A sprite's timeline and first frame; `load` queues its load events too.
+  void InitSprite(Instance& inst, int nesting, bool load = false);
   void RunActions();
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
+  void BindText(TimelineState& tl, Instance& inst);
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
   // A new clip's onClipEvent(load) handlers and onLoad method.
   void QueueLoad(const Instance& inst);
@@ -371,6 +380,9 @@ class Stage {
   std::unique_ptr<Avm1> avm_;
   std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
   std::set<int> initDone_;  // sprites whose DoInitAction ran
+  // Clips (and the main timeline) in the order they were made: each tick
+  // runs them newest first.
+  std::vector<ClipHandle> execList_;
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;

@@ -356,9 +356,8 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
   inst->cxform = cxform;
   inst->visible = visible;
   inst->events = events;
-  InitSprite(*inst, 0);
+  InitSprite(*inst, 0, true);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  QueueLoad(*inst);
   return inst->serial;
 }
 
@@ -372,8 +371,7 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   }
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
-  InitSprite(*inst, 0);
-  QueueLoad(*inst);
+  InitSprite(*inst, 0, true);
   return inst->serial;
 }
 
