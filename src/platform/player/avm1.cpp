@@ -940,16 +940,16 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   if (!inst || !inst->sprite || inst->constructed) return;
   inst->constructed = true;
   if (tracing_) TraceLine("construct " + Describe(ClipValue(clip)));
-  // onClipEvent(initialize) first: it sets the component's parameters
-  // that the constructor reads.
+  // onClipEvent(construct) runs after the class's prototype is in place,
+  // before the constructor (the stage ran onClipEvent(initialize) before).
   std::vector<std::span<const std::uint8_t>> init;
   for (const ClipEventHandler& h : inst->events) {
-    if (h.events & (kEventInitialize | kEventConstruct)) init.push_back(h.code);
+    if (h.events & kEventConstruct) init.push_back(h.code);
   }
   auto it = classes_.find(static_cast<std::uint16_t>(inst->sprite->spriteId));
   const AsValue ctor = it != classes_.end() ? it->second : AsValue{};
   if (it != classes_.end()) {
-    // The prototype comes before the initialize events: they may call methods.
+    // The prototype comes before the construct events: they may call methods.
     const AsValue proto = Get(ctor, "prototype");
     AsObject* vars = ClipVars(inst->sprite.get());
     if (proto.type == AsValue::Type::kObject) {

@@ -269,12 +269,21 @@ void Avm1::ActToggleQuality(ActionFrame&) {}
 
 void Avm1::ActStopSounds(ActionFrame&) { stage_.StopAllSounds(); }
 
+// GotoFrame and GoToLabel stop the timeline, as gotoAndStop does.
 void Avm1::ActGotoFrame(ActionFrame& f) {
-  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, f.r.U16("Frame"));
+  const int frame = f.r.U16("Frame");
+  if (TimelineState* tl = TargetTimeline(f)) {
+    stage_.SetPlaying(*tl, false);
+    stage_.Goto(*tl, frame);
+  }
 }
 
 void Avm1::ActGotoLabel(ActionFrame& f) {
-  if (TimelineState* tl = TargetTimeline(f)) stage_.GotoLabel(*tl, f.r.String("Label"));
+  const std::string label = f.r.String("Label");
+  if (TimelineState* tl = TargetTimeline(f)) {
+    stage_.SetPlaying(*tl, false);
+    stage_.GotoLabel(*tl, label);
+  }
 }
 
 void Avm1::ActSetTarget(ActionFrame& f) { SetTargetByName(f, f.r.String("TargetName")); }
@@ -731,6 +740,18 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   AsValue fn, holder;
   if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(f.ctx, name);
   else LookupScope(f.ctx, name, fn, &holder);
+  if (fn.type == AsValue::Type::kObject && !fn.obj->fn && !fn.obj->boundThis.IsUndefined()) {
+    // super() called as a function: the base class's constructor on this object.
+    const AsValue self = fn.obj->boundThis;
+    fn = GetOwn(fn.obj, Key("__constructor__"));
+    if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
+      const bool builds = fn.obj->fn->native && self.type == AsValue::Type::kObject;
+      const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
+      f.Push(CallFunction(fn.obj, self, args));
+      constructing_ = outer;
+      return;
+    }
+  }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     Skip("function " + name);
     f.Push({});
@@ -739,7 +760,9 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   // Timeline functions act on the timeline they are found on.
   AsValue self = holder.type == AsValue::Type::kClip ? holder : f.ctx.thisv;
   if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
+  const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));
+  constructing_ = outer;
 }
 
 // No method name calls the object itself.

@@ -423,11 +423,11 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
   } else if (low == "_x") out = AsValue::Number((m.translateX + std::round(BoxOffsetX(inst, f) * 20)) / 20);
   else if (low == "_y") out = AsValue::Number((m.translateY + std::round(BoxOffsetY(inst, f) * 20)) / 20);
-  else if (low == "_xscale") out = AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
-  else if (low == "_yscale") out = AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
+  else if (low == "_xscale") out = AsValue::Number(ScriptTransformOf(inst).xscale * 100);
+  else if (low == "_yscale") out = AsValue::Number(ScriptTransformOf(inst).yscale * 100);
   else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
   else if (low == "_visible") out = AsValue::Bool(inst.visible);
-  else if (low == "_rotation") out = AsValue::Number(std::atan2(m.rotateSkew0, m.scaleX) * 180 / 3.14159265358979323846);
+  else if (low == "_rotation") out = AsValue::Number(ScriptTransformOf(inst).rotation * 180 / 3.14159265358979323846);
   else if (low == "_width" || low == "_height") {
     Rect r;
     stage.Bounds(inst, r);
@@ -512,26 +512,14 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     const double d = vm.ToNumber(v);
     if (!std::isfinite(d)) return true;
     Matrix& m = inst.matrix;
-    const double rot = std::atan2(m.rotateSkew0, m.scaleX);
     if (low == "_x") {
       m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_y") {
       m.translateY = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetY(inst, f)) * 20, -2e9, 2e9)));
-    } else if (low == "_xscale") {
-      m.scaleX = d / 100 * std::cos(rot);
-      m.rotateSkew0 = d / 100 * std::sin(rot);
-    } else if (low == "_yscale") {
-      m.rotateSkew1 = -d / 100 * std::sin(rot);
-      m.scaleY = d / 100 * std::cos(rot);
+    } else if (low == "_xscale" || low == "_yscale" || low == "_rotation") {
+      SetScriptScaleOrRotation(inst, low[1] == 'r' ? 'r' : low[1], d);
     } else if (low == "_alpha") {
       inst.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6));
-    } else if (low == "_rotation") {
-      const double a = d * 3.14159265358979323846 / 180;
-      const double xs = Length(m.scaleX, m.rotateSkew0), ys = Length(m.rotateSkew1, m.scaleY);
-      m.scaleX = xs * std::cos(a);
-      m.rotateSkew0 = xs * std::sin(a);
-      m.rotateSkew1 = -ys * std::sin(a);
-      m.scaleY = ys * std::cos(a);
     } else {
       // A field's size is its box's, not a scale.
       const double scale = low == "_width" ? Length(m.scaleX, m.rotateSkew0) : Length(m.rotateSkew1, m.scaleY);

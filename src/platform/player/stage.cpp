@@ -175,6 +175,7 @@ void Stage::Reset() {
   root_.current = 0;
   root_.playing = true;
   pending_.clear();
+  execList_.assign(1, kRootClip);
   activeSerial_ = kNoClip;
   activeState_ = ButtonPhase::kIdle;
   createdThisTick_ = 0;
@@ -201,7 +202,7 @@ Instance& Stage::Adopt(TimelineState& parent, int depth) {
   return inst;
 }
 
-void Stage::InitSprite(Instance& inst, int nesting) {
+void Stage::InitSprite(Instance& inst, int nesting, bool load) {
   const auto* def = static_cast<const SpriteDef*>(inst.def);
   inst.sprite = std::make_unique<TimelineState>();
   inst.sprite->def = &def->timeline;
@@ -211,10 +212,15 @@ void Stage::InitSprite(Instance& inst, int nesting) {
   // Two clips of one sprite play two streams.
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
-  // A class registered for the symbol makes the clip before its first frame runs.
-  // Its initialize events and class (registered by init actions that may
-  // still be queued) make the clip before its first frame's actions run.
+  execList_.push_back(inst.serial);
+  // Its initialize events, then its class (registered by init actions that
+  // may still be queued), make the clip before any frame's actions run; its
+  // load events come before its own first frame's actions.
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventInitialize) pending_.push_back({inst.serial, h.code, PendingKind::kInitialize, {}});
+  }
   pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
+  if (load) QueueLoad(inst);
   ++nesting_;
   if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, nullptr);
   else NestedTooDeep();
@@ -271,6 +277,8 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
 
 void Stage::Discard(Instance& inst, int nesting) {
   if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // Children unload before their parent.
+  for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
   // onUnload and onClipEvent(unload) run after the clip has gone.
   bool unload = false;
   for (const ClipEventHandler& h : inst.events) unload = unload || (h.events & kEventUnload);
@@ -278,7 +286,6 @@ void Stage::Discard(Instance& inst, int nesting) {
     avm_->ClipUnloading(inst.serial);
     pending_.push_back({kNoClip, {}, PendingKind::kUnload, {}});
   }
-  for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
   if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
 }
 
@@ -421,10 +428,13 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
     }
     if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, LibOf(tl).movie.version, *inst);
   }
-  if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
+  if (fresh && IsSprite(*inst)) InitSprite(*inst, 0, true);
   if (fresh && IsButton(*inst)) InitButton(*inst);
   if (fresh && hooks_) hooks_->Placed(*inst);
-  if (fresh) QueueLoad(*inst);
+  // A field bound to a variable sets it as it is placed: the frame's
+  // scripts already read it.
+  if (fresh && !hooks_ && inst->def->kind == Character::Kind::kEditText) BindText(tl, *inst);
+  if (fresh && !IsSprite(*inst)) QueueLoad(*inst);
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
@@ -567,12 +577,49 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
   }
 }
 
+void Stage::AdvanceTimeline(TimelineState& tl) {
+  if (!tl.playing || tl.FrameCount() <= 1) return;
+  const int next = tl.current + 1;
+  if (next >= tl.FrameCount()) Goto(tl, 0);
+  else EnterFrame(tl, next, true, true, nullptr);
+}
+
+void Stage::RunExecList() {
+  // Flash runs the clips newest first, the main timeline last: each hears
+  // enterFrame, then enters its next frame.
+  const std::vector<ClipHandle> order(execList_.rbegin(), execList_.rend());
+  liveCount_ = nodes_.size();
+  for (ClipHandle h : order) {
+    if (h == kRootClip) {
+      if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
+      AdvanceTimeline(root_);
+      continue;
+    }
+    Instance* inst = Find(h);
+    if (!inst || !inst->sprite || !IsSprite(*inst) || inst->createdTick == tick_) continue;
+    for (const ClipEventHandler& ev : inst->events) {
+      if (ev.events & kEventEnterFrame) pending_.push_back({h, ev.code, PendingKind::kCode, {}});
+    }
+    if (inst->sprite->vars && avm_->HasHandler(h, "onEnterFrame")) pending_.push_back({h, {}, PendingKind::kMethod, "onEnterFrame"});
+    if (TimelineState* tl = TimelineOf(h)) AdvanceTimeline(*tl);
+  }
+  // Removed clips leave the list.
+  std::erase_if(execList_, [this](ClipHandle h) { return h != kRootClip && !Find(h); });
+}
+
 void Stage::Tick() {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
   avm_->BeginFrame(ScriptTime());
-  if (hooks_) hooks_->BeforeFrame();
+  if (!hooks_) {
+    UpdateDrag();
+    RunExecList();
+    RunActions();
+    avm_->Collect();
+    return;
+  }
+  hooks_->BeforeFrame();
   if (root_.playing) {
     const int next = root_.current + 1;
     if (next >= root_.FrameCount()) {
@@ -586,7 +633,7 @@ void Stage::Tick() {
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
   RunActions();
-  if (hooks_) hooks_->AfterFrame();
+  hooks_->AfterFrame();
   avm_->Collect();
 }
 
@@ -909,10 +956,14 @@ void Stage::RunActions() {
   PendingActions p;
   while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
     // A clip removed since its actions were queued runs none of them.
-    if (p.kind == PendingKind::kCode && p.target != kNoClip && !TimelineOf(p.target)) continue;
+    if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize) && p.target != kNoClip &&
+        !TimelineOf(p.target)) {
+      continue;
+    }
     switch (p.kind) {
       case PendingKind::kCode:
-      case PendingKind::kInit: avm_->Run(p.target, p.code); break;
+      case PendingKind::kInit:
+      case PendingKind::kInitialize: avm_->Run(p.target, p.code); break;
       case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
       case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
       case PendingKind::kBroadcast: avm_->BroadcastGlobal("Mouse", p.method); break;
@@ -923,26 +974,30 @@ void Stage::RunActions() {
   UpdateBoundText(root_, 0);
 }
 
+void Stage::BindText(TimelineState& tl, Instance& inst) {
+  const auto& e = static_cast<const EditTextDef&>(*inst.def);
+  if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
+  const std::string variable = inst.field->Opts().variable;
+  if (variable.empty()) return;
+  AsValue v = avm_->Evaluate(variable, tl.owner);
+  // A new field gives its variable its own text.
+  if (v.IsUndefined() && !inst.text) {
+    const std::string own = e.text.empty() ? inst.field->Text() : e.text;
+    avm_->Assign(variable, AsValue::String(own), tl.owner);
+    v = AsValue::String(own);
+  }
+  const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
+  if (!inst.text || *inst.text != s) {
+    inst.text = std::make_shared<const std::string>(s);
+    inst.field->SetShown(s);
+  }
+}
+
 void Stage::UpdateBoundText(TimelineState& tl, int nesting) {
   if (nesting > kMaxSpriteNesting) return;
   for (auto& [depth, inst] : tl.list) {
     if (inst.def && inst.def->kind == Character::Kind::kEditText) {
-      const auto& e = static_cast<const EditTextDef&>(*inst.def);
-      if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
-      const std::string variable = inst.field->Opts().variable;
-      if (variable.empty()) continue;
-      AsValue v = avm_->Evaluate(variable, tl.owner);
-      // A new field gives its variable its own text.
-      if (v.IsUndefined() && !inst.text) {
-        const std::string own = e.text.empty() ? inst.field->Text() : e.text;
-        avm_->Assign(variable, AsValue::String(own), tl.owner);
-        v = AsValue::String(own);
-      }
-      const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
-      if (!inst.text || *inst.text != s) {
-        inst.text = std::make_shared<const std::string>(s);
-        inst.field->SetShown(s);
-      }
+      BindText(tl, inst);
     } else if (inst.sprite && IsSprite(inst)) {
       UpdateBoundText(*inst.sprite, nesting + 1);
     }

@@ -84,6 +84,14 @@ inline int LevelNumber(std::string_view low) {
   return n > 0x7FFFFFFF ? -1 : static_cast<int>(n);
 }
 
+// _xscale, _yscale and _rotation as scripts see them. Flash keeps them
+// beside the matrix, so that a flip or a negative scale a script set
+// survives setting the others.
+struct ScriptTransform {
+  double xscale = 1, yscale = 1;  // units; negative when a script made them so
+  double rotation = 0, skew = 0;  // radians; skew turns the y axis further
+};
+
 // One placed character (an entry of a display list), a node of the stage's
 // display tree. It lives in its parent's depth map, whose nodes keep their
 // address: moves between depths or lists use extract and insert, never copies.
@@ -113,6 +121,10 @@ struct Instance {
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
+  // What scripts last made of the matrix; stale once the matrix's linear
+  // part is no longer `scriptLinear` (a timeline or transform.matrix moved it).
+  ScriptTransform script;
+  std::array<double, 4> scriptLinear{0, 0, 0, 0};
   std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
   std::shared_ptr<text::TextField> field;   // text fields: the field scripts and the renderer see
   // For sprites their timeline; for buttons the characters of the state shown.
@@ -131,6 +143,12 @@ struct Instance {
   mutable int morphCacheRatio = -1;
   NodeIndex* index = nullptr;  // the stage's index that lists it; it leaves on destruction
 };
+
+// The script view of an instance's matrix, and setting it back.
+ScriptTransform ScriptTransformOf(const Instance& inst);
+void SetScriptTransform(Instance& inst, const ScriptTransform& t);
+// _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
+void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 
 struct TimelineState {
   const TimelineDef* def = nullptr;
@@ -309,23 +327,27 @@ class Stage {
   ScriptHooks* Hooks() { return hooks_.get(); }
 
  private:
-  // kInit: DoInitAction code; kConstruct: a new clip's initialize events
-  // and class constructor.
+  // kInit: DoInitAction code; kInitialize: a new clip's initialize event;
+  // kConstruct: a new clip's class and construct events.
   // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
   // unload handlers of removed clips.
-  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kBroadcast, kUnload };
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kInitialize, kBroadcast, kUnload };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
     PendingKind kind = PendingKind::kCode;
     std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
   };
-  // Init actions run before constructors, constructors before every other
-  // action queued, each kind in the order queued.
+  // Init actions run first, then every new clip's initialize events, then
+  // their constructors, then every other action queued; each kind in the
+  // order queued.
   struct PendingQueue {
-    std::deque<PendingActions> byPriority[3];
+    std::deque<PendingActions> byPriority[4];
     void push_back(PendingActions p) {
-      const int i = p.kind == PendingKind::kInit ? 0 : p.kind == PendingKind::kConstruct ? 1 : 2;
+      const int i = p.kind == PendingKind::kInit         ? 0
+                    : p.kind == PendingKind::kInitialize ? 1
+                    : p.kind == PendingKind::kConstruct  ? 2
+                                                         : 3;
       byPriority[i].push_back(std::move(p));
     }
     bool Pop(PendingActions& out) {
@@ -370,10 +392,15 @@ class Stage {
   void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, std::map<int, Instance>* reuse);
   void Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse);
   void AdvanceSprites(TimelineState& tl, int nesting);
-  void InitSprite(Instance& inst, int nesting);
+  // ActionScript 1/2 movies: one tick of every clip in Flash's order.
+  void RunExecList();
+  void AdvanceTimeline(TimelineState& tl);
+  // A sprite's timeline and first frame; `load` queues its load events too.
+  void InitSprite(Instance& inst, int nesting, bool load = false);
   void RunActions();
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
+  void BindText(TimelineState& tl, Instance& inst);
   void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
   // A new clip's onClipEvent(load) handlers and onLoad method.
   void QueueLoad(const Instance& inst);
@@ -398,6 +425,10 @@ class Stage {
   std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
+  std::set<int> initDone_;  // sprites whose DoInitAction ran
+  // Clips (and the main timeline) in the order they were made: each tick
+  // runs them newest first.
+  std::vector<ClipHandle> execList_;
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;

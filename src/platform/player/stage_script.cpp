@@ -106,6 +106,44 @@ double Length(double a, double b) { return std::sqrt(a * a + b * b); }
 
 }  // namespace
 
+ScriptTransform ScriptTransformOf(const Instance& inst) {
+  const Matrix& m = inst.matrix;
+  if (inst.scriptLinear == std::array<double, 4>{m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY}) return inst.script;
+  // From the matrix alone scales are positive; a flip shows as a skew.
+  ScriptTransform t;
+  t.xscale = Length(m.scaleX, m.rotateSkew0);
+  t.yscale = Length(m.rotateSkew1, m.scaleY);
+  t.rotation = std::atan2(m.rotateSkew0, m.scaleX);
+  t.skew = std::atan2(-m.rotateSkew1, m.scaleY) - t.rotation;
+  return t;
+}
+
+void SetScriptScaleOrRotation(Instance& inst, char which, double v) {
+  ScriptTransform t = ScriptTransformOf(inst);
+  if (which == 'x') {
+    t.xscale = v / 100;
+  } else if (which == 'y') {
+    t.yscale = v / 100;
+  } else {
+    // Degrees, kept within -180..180.
+    double deg = std::fmod(v, 360.0);
+    if (deg > 180) deg -= 360;
+    else if (deg < -180) deg += 360;
+    t.rotation = deg * kPi / 180;
+  }
+  SetScriptTransform(inst, t);
+}
+
+void SetScriptTransform(Instance& inst, const ScriptTransform& t) {
+  Matrix& m = inst.matrix;
+  m.scaleX = t.xscale * std::cos(t.rotation);
+  m.rotateSkew0 = t.xscale * std::sin(t.rotation);
+  m.rotateSkew1 = -t.yscale * std::sin(t.rotation + t.skew);
+  m.scaleY = t.yscale * std::cos(t.rotation + t.skew);
+  inst.script = t;
+  inst.scriptLinear = {m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY};
+}
+
 std::size_t Stage::FileBytes() const {
   return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
 }
@@ -140,8 +178,8 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   switch (index) {
     case 0: return AsValue::Number(m.translateX / 20.0);
     case 1: return AsValue::Number(m.translateY / 20.0);
-    case 2: return AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
-    case 3: return AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
+    case 2: return AsValue::Number(inst ? ScriptTransformOf(*inst).xscale * 100 : 100);
+    case 3: return AsValue::Number(inst ? ScriptTransformOf(*inst).yscale * 100 : 100);
     case 4: return AsValue::Number(tl->current + 1);
     case 5:
     case 12: return AsValue::Number(tl->FrameCount());
@@ -159,7 +197,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       }
       return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
     }
-    case 10: return AsValue::Number(std::atan2(m.rotateSkew0, m.scaleX) * 180 / kPi);
+    case 10: return AsValue::Number(inst ? ScriptTransformOf(*inst).rotation * 180 / kPi : 0);
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
     case 14: {
@@ -199,23 +237,12 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   }
   if (std::isnan(d) || std::isinf(d)) return;
   Matrix& m = inst->matrix;
-  const double rot = std::atan2(m.rotateSkew0, m.scaleX);
   switch (index) {
     case 0: m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
     case 1: m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
-    case 2: {
-      const double s = d / 100;
-      m.scaleX = s * std::cos(rot);
-      m.rotateSkew0 = s * std::sin(rot);
-      break;
-    }
-    case 3: {
-      const double s = d / 100, len = Length(m.rotateSkew1, m.scaleY);
-      const double ux = len > 0 ? m.rotateSkew1 / len : -std::sin(rot), uy = len > 0 ? m.scaleY / len : std::cos(rot);
-      m.rotateSkew1 = s * ux;
-      m.scaleY = s * uy;
-      break;
-    }
+    case 2:
+    case 3:
+    case 10: SetScriptScaleOrRotation(*inst, index == 2 ? 'x' : index == 3 ? 'y' : 'r', d); break;
     case 6: inst->cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
     case 8:
     case 9: {
@@ -226,17 +253,6 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
       const double f = d / cur;
       if (index == 8) m.scaleX *= f, m.rotateSkew0 *= f;
       else m.rotateSkew1 *= f, m.scaleY *= f;
-      break;
-    }
-    case 10: {
-      const double a = d * kPi / 180;
-      const double xs = Length(m.scaleX, m.rotateSkew0), ys = Length(m.rotateSkew1, m.scaleY);
-      const double det = m.scaleX * m.scaleY - m.rotateSkew0 * m.rotateSkew1;
-      const double sy = det < 0 ? -ys : ys;
-      m.scaleX = xs * std::cos(a);
-      m.rotateSkew0 = xs * std::sin(a);
-      m.rotateSkew1 = -sy * std::sin(a);
-      m.scaleY = sy * std::cos(a);
       break;
     }
     default: return;
@@ -344,9 +360,8 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
   inst->cxform = cxform;
   inst->visible = visible;
   inst->events = events;
-  InitSprite(*inst, 0);
+  InitSprite(*inst, 0, true);
   if (inst->sprite) inst->sprite->drawing = drawing;
-  QueueLoad(*inst);
   return inst->serial;
 }
 
@@ -360,8 +375,7 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   }
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
-  InitSprite(*inst, 0);
-  QueueLoad(*inst);
+  InitSprite(*inst, 0, true);
   return inst->serial;
 }
 
