@@ -147,7 +147,8 @@ TEST(Avm1ClipLoad, APictureLoadedIntoLevelZeroTakesTheMoviesPlace) {
 }
 
 // A movie of its own: shape 1 is a green 20-pixel square placed at depth 1;
-// its two frames count `n` up on its own timeline, then it stops.
+// its two frames count `n` up on its own timeline, then it stops. It marks
+// its _root with mark = "mine".
 SwfBuilder ChildMovie(std::optional<swf::Rgba> background = std::nullopt) {
   SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
   if (background) b.SetBackgroundColor(*background);
@@ -155,6 +156,7 @@ SwfBuilder ChildMovie(std::optional<swf::Rgba> background = std::nullopt) {
   b.PlaceObject2({.depth = 1, .characterId = 1});
   Actions first;
   Set(first, "n", Int(1));
+  first.Append(SetMember(Var("_root"), "mark", Str("mine")));
   b.DoAction(first).ShowFrame();
   Actions second;
   Set(second, "n", Int(2));
@@ -177,6 +179,7 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   PlayedFile r(folder, b);
   r.player.AdvanceTo(600);
   EXPECT_EQ(r.Get("holder.n"), "2");  // its frames ran, in the clip
+  EXPECT_EQ(r.Get("mark"), "mine");   // its _root is the main movie's
   EXPECT_EQ(r.Get("holder._width"), "20");
   EXPECT_EQ(r.Get("holder._x"), "10");
   gdi::Bitmap bmp;
@@ -202,6 +205,7 @@ TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   Set(later, "kind", Actions().Append(Var("_level1")).Raw(Code(Action::kTypeOf)));
   Set(later, "count", Member(Var("_level1"), "n"));
   Set(later, "next", Method(Var("_root"), "getNextHighestDepth"));
+  Set(later, "parent", Actions().Append(Member(Var("_level1"), "_parent")).Raw(Code(Action::kTypeOf)));
   b.ShowFrame().ShowFrame();
   b.DoAction(later.Stop()).ShowFrame();
   PlayedFile r(folder, b);
@@ -211,6 +215,9 @@ TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   EXPECT_EQ(r.Get("kind"), "movieclip");
   EXPECT_EQ(r.Get("count"), "2");
   EXPECT_EQ(r.Get("next"), "0");  // a level is no depth of _level0
+  EXPECT_EQ(r.Get("parent"), "undefined");
+  EXPECT_EQ(r.Get("_level1.mark"), "mine");  // a level is its movie's _root
+  EXPECT_EQ(r.Get("mark"), "");
   EXPECT_EQ(r.player.BackgroundColor(), 0x0000FF);
   gdi::Bitmap bmp;
   r.player.Paint(bmp);

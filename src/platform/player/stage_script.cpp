@@ -501,6 +501,17 @@ int Stage::NextHighestDepth(ClipHandle clip) {
   return std::max(0, std::prev(above)->first - kDepthOffset + 1);
 }
 
+ClipHandle Stage::RootOf(ClipHandle clip) {
+  // Bounded: the walk ends at the main timeline in as many steps as clips nest.
+  for (std::size_t i = 0; i <= kMaxLiveInstances && clip != kRootClip; ++i) {
+    const Instance* inst = Find(clip);
+    if (!inst) break;
+    if (inst->parent == kRootClip) return inst->depth >= kLevelBase ? clip : kRootClip;
+    clip = inst->parent;
+  }
+  return kRootClip;
+}
+
 ClipHandle Stage::Level(int n, bool make) {
   if (n == 0) return kRootClip;
   if (n < 0 || n > kMaxLevel) return kNoClip;
