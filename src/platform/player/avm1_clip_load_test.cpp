@@ -148,13 +148,17 @@ TEST(Avm1ClipLoad, APictureLoadedIntoLevelZeroTakesTheMoviesPlace) {
 
 // A movie of its own: shape 1 is a green 20-pixel square placed at depth 1;
 // its two frames count `n` up on its own timeline, then it stops. It marks
-// its _root with mark = "mine".
+// its _root with mark = "mine" and attaches its symbol "box" (sprite 3,
+// holding shape 1) as "b".
 SwfBuilder ChildMovie(std::optional<swf::Rgba> background = std::nullopt) {
   SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
   if (background) b.SetBackgroundColor(*background);
   b.DefineShape(1, Square(400, {0, 255, 0, 255}));
+  b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.ExportAssets({{3, "box"}});
   b.PlaceObject2({.depth = 1, .characterId = 1});
   Actions first;
+  first.Append(Do(Var("this"), "attachMovie", {Str("box"), Str("b"), Int(10)}));
   Set(first, "n", Int(1));
   first.Append(SetMember(Var("_root"), "mark", Str("mine")));
   b.DoAction(first).ShowFrame();
@@ -170,6 +174,8 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   // The main movie's shape 1 is red and fills the stage below the holder.
   auto b = Movie();
   b.DefineShape(1, Square(2000, kRed));
+  b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.ExportAssets({{3, "box"}});
   b.PlaceObject2({.depth = 1, .characterId = 1});
   Actions a;
   a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(5)}));
@@ -180,6 +186,7 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   r.player.AdvanceTo(600);
   EXPECT_EQ(r.Get("holder.n"), "2");  // its frames ran, in the clip
   EXPECT_EQ(r.Get("mark"), "mine");   // its _root is the main movie's
+  EXPECT_EQ(r.Get("holder.b._width"), "20");  // its own "box"
   EXPECT_EQ(r.Get("holder._width"), "20");
   EXPECT_EQ(r.Get("holder._x"), "10");
   gdi::Bitmap bmp;

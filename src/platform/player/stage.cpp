@@ -166,6 +166,7 @@ void Stage::Reset() {
   root_.list.clear();
   root_.vars = nullptr;
   root_.def = &rootDef_;  // a picture loaded into _level0 took its place
+  loadedBackground_.reset();
   // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
   if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
   avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);

@@ -353,7 +353,9 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
 ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportName, const std::string& name,
                               int depth) {
   TimelineState* parent = TimelineOf(parentClip);
-  const Character* def = lib_.Find(lib_.FindName(exportName));
+  // Inside a loaded movie, its own symbols.
+  const MovieLibrary& lib = parent ? LibOf(*parent) : lib_;
+  const Character* def = lib.Find(lib.FindName(exportName));
   if (!parent || !IsSpriteDef(def) || name.empty()) {
     if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
     return kNoClip;
@@ -442,10 +444,8 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
   TimelineState* tl = TimelineOf(clip);
   const Instance* inst = Find(clip);
   // A movie replacing the main one is a new movie, not content of a clip.
-  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) {
-    skipped_.insert("loading a movie into _level0");
-    return false;
-  }
+  if (clip == kRootClip) skipped_.insert("loading a movie into _level0");
+  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) return false;
   if (loaded_.size() >= kMaxLoadedMovies) {
     skipped_.insert("too many movies loaded into clips");
     return false;
