@@ -502,6 +502,8 @@ int Stage::NextHighestDepth(ClipHandle clip) {
 }
 
 ClipHandle Stage::RootOf(ClipHandle clip) {
+  // Without levels, no walk.
+  if (root_.list.empty() || root_.list.rbegin()->first < kLevelBase) return kRootClip;
   // Bounded: the walk ends at the main timeline in as many steps as clips nest.
   for (std::size_t i = 0; i <= kMaxLiveInstances && clip != kRootClip; ++i) {
     const Instance* inst = Find(clip);
