@@ -232,5 +232,28 @@ TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   EXPECT_EQ(bmp.GetPixel(50, 50), cRed);
 }
 
+TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
+  TempFolder folder;
+  ChildMovie().WriteFile(folder.Dir() / "child.swf");
+  auto b = Movie();
+  b.DefineShape(1, Square(2000, kRed));
+  b.PlaceObject2({.depth = 1, .characterId = 1});
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("gone"), Int(3)}));
+  // loadMovieNum("child.swf", 0)
+  a.PushString("child.swf").PushString("_level0").Raw(Code(Action::kGetUrl2), std::vector<std::uint8_t>{0x00});
+  b.DoAction(a).ShowFrame();
+  b.ShowFrame().ShowFrame().ShowFrame();
+  PlayedFile r(folder, b);
+  r.player.AdvanceTo(600);
+  EXPECT_EQ(r.Get("n"), "2");  // its frames run on the main timeline
+  EXPECT_EQ(r.Get("mark"), "mine");
+  EXPECT_EQ(r.Get("gone"), "");
+  gdi::Bitmap bmp;
+  r.player.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);  // its own shape 1
+  EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

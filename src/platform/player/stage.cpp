@@ -165,7 +165,8 @@ void Stage::Reset() {
   hooks_.reset();
   root_.list.clear();
   root_.vars = nullptr;
-  root_.def = &rootDef_;  // a picture loaded into _level0 took its place
+  root_.def = &rootDef_;  // a picture or movie loaded into _level0 took its place
+  root_.lib = nullptr;
   loadedBackground_.reset();
   // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
   if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);

@@ -443,9 +443,8 @@ bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> pictur
 bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
   TimelineState* tl = TimelineOf(clip);
   const Instance* inst = Find(clip);
-  // A movie replacing the main one is a new movie, not content of a clip.
-  if (clip == kRootClip) skipped_.insert("loading a movie into _level0");
-  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) return false;
+  // Into _level0 it takes the main movie's place; the stage keeps its size and rate.
+  if (!tl || (clip != kRootClip && (!inst || !IsSpriteDef(inst->def)))) return false;
   if (loaded_.size() >= kMaxLoadedMovies) {
     skipped_.insert("too many movies loaded into clips");
     return false;
