@@ -604,10 +604,12 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
     }
     if (low == "_parent") {
-      if (clip == kRootClip) return {};
+      // Levels have none.
+      if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
       return ClipValue(stage_.ParentOf(clip));
     }
-    if (low == "_root" || low == "_level0") return ClipValue(kRootClip);
+    if (low == "_root") return ClipValue(stage_.RootOf(clip));
+    if (low == "_level0") return ClipValue(kRootClip);
     if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
@@ -705,7 +707,8 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   }
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
-  if (under && (EqualsNoCase(name, "_root") || EqualsNoCase(name, "_level0"))) return ClipValue(kRootClip);
+  if (under && EqualsNoCase(name, "_root")) return ClipValue(stage_.RootOf(ctx.target));
+  if (under && EqualsNoCase(name, "_level0")) return ClipValue(kRootClip);
   if (under) {
     if (const int level = LevelNumber(Lower(name)); level > 0) {
       const ClipHandle h = stage_.Level(level, false);

@@ -147,14 +147,20 @@ TEST(Avm1ClipLoad, APictureLoadedIntoLevelZeroTakesTheMoviesPlace) {
 }
 
 // A movie of its own: shape 1 is a green 20-pixel square placed at depth 1;
-// its two frames count `n` up on its own timeline, then it stops.
+// its two frames count `n` up on its own timeline, then it stops. It marks
+// its _root with mark = "mine" and attaches its symbol "box" (sprite 3,
+// holding shape 1) as "b".
 SwfBuilder ChildMovie(std::optional<swf::Rgba> background = std::nullopt) {
   SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
   if (background) b.SetBackgroundColor(*background);
   b.DefineShape(1, Square(400, {0, 255, 0, 255}));
+  b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.ExportAssets({{3, "box"}});
   b.PlaceObject2({.depth = 1, .characterId = 1});
   Actions first;
+  first.Append(Do(Var("this"), "attachMovie", {Str("box"), Str("b"), Int(10)}));
   Set(first, "n", Int(1));
+  first.Append(SetMember(Var("_root"), "mark", Str("mine")));
   b.DoAction(first).ShowFrame();
   Actions second;
   Set(second, "n", Int(2));
@@ -168,6 +174,8 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   // The main movie's shape 1 is red and fills the stage below the holder.
   auto b = Movie();
   b.DefineShape(1, Square(2000, kRed));
+  b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.ExportAssets({{3, "box"}});
   b.PlaceObject2({.depth = 1, .characterId = 1});
   Actions a;
   a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(5)}));
@@ -177,6 +185,8 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   PlayedFile r(folder, b);
   r.player.AdvanceTo(600);
   EXPECT_EQ(r.Get("holder.n"), "2");  // its frames ran, in the clip
+  EXPECT_EQ(r.Get("mark"), "mine");   // its _root is the main movie's
+  EXPECT_EQ(r.Get("holder.b._width"), "20");  // its own "box"
   EXPECT_EQ(r.Get("holder._width"), "20");
   EXPECT_EQ(r.Get("holder._x"), "10");
   gdi::Bitmap bmp;
@@ -202,6 +212,7 @@ TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   Set(later, "kind", Actions().Append(Var("_level1")).Raw(Code(Action::kTypeOf)));
   Set(later, "count", Member(Var("_level1"), "n"));
   Set(later, "next", Method(Var("_root"), "getNextHighestDepth"));
+  Set(later, "parent", Actions().Append(Member(Var("_level1"), "_parent")).Raw(Code(Action::kTypeOf)));
   b.ShowFrame().ShowFrame();
   b.DoAction(later.Stop()).ShowFrame();
   PlayedFile r(folder, b);
@@ -211,11 +222,37 @@ TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   EXPECT_EQ(r.Get("kind"), "movieclip");
   EXPECT_EQ(r.Get("count"), "2");
   EXPECT_EQ(r.Get("next"), "0");  // a level is no depth of _level0
+  EXPECT_EQ(r.Get("parent"), "undefined");
+  EXPECT_EQ(r.Get("_level1.mark"), "mine");  // a level is its movie's _root
+  EXPECT_EQ(r.Get("mark"), "");
   EXPECT_EQ(r.player.BackgroundColor(), 0x0000FF);
   gdi::Bitmap bmp;
   r.player.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);
   EXPECT_EQ(bmp.GetPixel(50, 50), cRed);
+}
+
+TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
+  TempFolder folder;
+  ChildMovie().WriteFile(folder.Dir() / "child.swf");
+  auto b = Movie();
+  b.DefineShape(1, Square(2000, kRed));
+  b.PlaceObject2({.depth = 1, .characterId = 1});
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("gone"), Int(3)}));
+  // loadMovieNum("child.swf", 0)
+  a.PushString("child.swf").PushString("_level0").Raw(Code(Action::kGetUrl2), std::vector<std::uint8_t>{0x00});
+  b.DoAction(a).ShowFrame();
+  b.ShowFrame().ShowFrame().ShowFrame();
+  PlayedFile r(folder, b);
+  r.player.AdvanceTo(600);
+  EXPECT_EQ(r.Get("n"), "2");  // its frames run on the main timeline
+  EXPECT_EQ(r.Get("mark"), "mine");
+  EXPECT_EQ(r.Get("gone"), "");
+  gdi::Bitmap bmp;
+  r.player.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);  // its own shape 1
+  EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
 }
 
 }  // namespace

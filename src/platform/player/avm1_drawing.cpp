@@ -100,44 +100,75 @@ Matrix GradientMatrix(Avm1& vm, const AsValue& m) {
   return out;
 }
 
-// Flash reads the gradient's lists as any object with a length and numbered
-// members, so objects that only look like arrays work too.
-std::vector<AsValue> ListOf(Avm1& vm, const AsValue& v, std::size_t most) {
-  std::vector<AsValue> out;
-  if (v.type != AsValue::Type::kObject) return out;
-  if (AsObject* arr = ArraySelf(v)) {
-    out.assign(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(std::min(arr->elems.size(), most)));
-    return out;
-  }
+// Flash reads the gradient's lists as any objects with a length and
+// numbered members, so objects that only look like arrays work too. It asks
+// for the lengths again before each stop: a length that changes meanwhile
+// (a valueOf with effects) leaves the later stops empty.
+int ListLength(Avm1& vm, const AsValue& v) {
+  if (AsObject* arr = ArraySelf(v)) return static_cast<int>(std::min<std::size_t>(arr->elems.size(), 1 << 20));
+  if (v.type != AsValue::Type::kObject) return 0;
   const double n = vm.ToNumber(vm.Get(v, "length"));
-  for (std::size_t i = 0; std::isfinite(n) && static_cast<double>(i) < n && i < most; ++i) {
-    out.push_back(vm.Get(v, std::to_string(i)));
-  }
-  return out;
+  return std::isfinite(n) && n > 0 ? static_cast<int>(std::min(n, 1048576.0)) : 0;
 }
 
-// Flash ignores the call unless every list has as many entries, each ratio
-// lies above -1 and below 256, and the matrix is given; nor does it take
-// more than eight arguments.
+// The common length of the three lists, -1 when they differ.
+int ListsLength(Avm1& vm, AsArgs a) {
+  const int n = ListLength(vm, Arg(a, 1));
+  return ListLength(vm, Arg(a, 2)) == n && ListLength(vm, Arg(a, 3)) == n ? n : -1;
+}
+
+// Member i of a list, false when the list has none there.
+bool Element(Avm1& vm, const AsValue& list, int i, AsValue& out) {
+  if (AsObject* arr = ArraySelf(list)) {
+    if (static_cast<std::size_t>(i) >= arr->elems.size()) return false;
+    out = arr->elems[static_cast<std::size_t>(i)];
+    return true;
+  }
+  AsObject* o = Self(list);
+  const std::string name = std::to_string(i);
+  if (!o || !o->props.count(vm.Key(name))) return false;
+  out = vm.Get(list, name);
+  return true;
+}
+
+// A number as the gradient reads it: NaN, undefined and the like are 0.
+double GradientNumber(Avm1& vm, const AsValue& v) {
+  const double d = vm.ToNumber(v);
+  return std::isnan(d) ? 0.0 : d;
+}
+
+// Flash ignores the call unless the lists are as long, each ratio lies
+// above -1 and below 256, and the matrix is given; nor does it take more
+// than eight arguments. A missing alpha is the colour's value, a missing
+// ratio the alpha's.
 bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
   if (a.size() < 5 || a.size() > 8) return false;
   // The type's case matters.
   const std::string type = Str(vm, Arg(a, 0));
   if (type != "linear" && type != "radial") return false;
-  const std::vector<AsValue> colors = ListOf(vm, Arg(a, 1), 256), alphas = ListOf(vm, Arg(a, 2), 256),
-                             ratios = ListOf(vm, Arg(a, 3), 256);
-  const std::size_t n = colors.size();
-  if (n == 0 || alphas.size() != n || ratios.size() != n) return false;
-  f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double r = vm.ToNumber(ratios[i]);
-    if (r <= -1 || r >= 256) return false;
-    // NaN counts as 0; fractions are cut off.
-    f.gradient.stops.push_back({static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)),
-                                ColorArg(vm, colors[i], alphas[i])});
-  }
   // A gradient holds at most 15 stops.
-  if (f.gradient.stops.size() > 15) f.gradient.stops.resize(15);
+  const int n = std::min(ListsLength(vm, a), 15);
+  if (n < 0) return false;
+  if (n == 0) {
+    // No stops: Flash fills black.
+    f.kind = FillStyle::Kind::kSolid;
+    f.color = Rgba{0, 0, 0, 255};
+    return true;
+  }
+  f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
+  for (int i = 0; i < n; ++i) {
+    double color = 0, alpha = 0, ratio = 0;
+    if (ListsLength(vm, a) > i) {
+      AsValue v;
+      color = Element(vm, Arg(a, 1), i, v) ? GradientNumber(vm, v) : 0;
+      alpha = Element(vm, Arg(a, 2), i, v) ? GradientNumber(vm, v) : static_cast<double>(ToInt32(color));
+      ratio = Element(vm, Arg(a, 3), i, v) ? GradientNumber(vm, v) : std::clamp(alpha, 0.0, 255.0);
+    }
+    if (ratio <= -1 || ratio >= 256) return false;
+    // Fractions are cut off.
+    f.gradient.stops.push_back({static_cast<std::uint8_t>(std::clamp(ratio, 0.0, 255.0)),
+                                ColorArg(vm, AsValue::Number(color), AsValue::Number(alpha))});
+  }
   f.matrix = GradientMatrix(vm, Arg(a, 4));
   const std::string spread = Str(vm, Arg(a, 5));
   f.gradient.spread = spread == "reflect" ? 1 : spread == "repeat" ? 2 : 0;

@@ -73,6 +73,43 @@ TEST(Avm1GradientArguments, BeginGradientFillWithoutATypeEndsTheFill) {
   EXPECT_EQ(r.At(85, 70), cWhite);
 }
 
+// A square from (x, y) to (x + 30, y + 30) filled by beginGradientFill(args).
+Actions GradientSquare(int x, const std::vector<Actions>& args, int y = 10) {
+  Actions a;
+  a.Append(Do(Var("_root"), "beginGradientFill", args));
+  a.Append(Do(Var("_root"), "moveTo", {Int(x), Int(y)}));
+  for (auto [px, py] : {std::pair{x + 30, y}, {x + 30, y + 30}, {x, y + 30}, {x, y}}) {
+    a.Append(Do(Var("_root"), "lineTo", {Int(px), Int(py)}));
+  }
+  a.Append(Do(Var("_root"), "endFill", {}));
+  return a;
+}
+
+TEST(Avm1GradientArguments, MissingAndOddListMembers) {
+  const auto box = [] {
+    return Object({{"matrixType", Str("box")}, {"x", Int(0)}, {"y", Int(0)}, {"w", Int(100)}, {"h", Int(100)},
+                   {"r", Int(0)}});
+  };
+  Actions a;
+  // An alpha that is there but undefined is 0.
+  a.Append(GradientSquare(0, {Str("linear"), Array({Int(0x0000FF)}), Array({Undef()}), Array({Int(0)}), box()}));
+  // A list object of length 1 without members: the alpha is the colour's
+  // value (0x40: 64 %).
+  a.Append(GradientSquare(40, {Str("linear"), Array({Int(0x40)}), Object({{"length", Int(1)}}), Array({Int(0)}),
+                               box()}));
+  // Colours convert as numbers do.
+  a.Append(GradientSquare(70, {Str("linear"), Array({Str("255")}), Array({Int(100)}), Array({Int(0)}), box()}));
+  // Empty lists fill black.
+  a.Append(GradientSquare(0, {Str("linear"), Array({}), Array({}), Array({}), box()}, 50));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(15, 25), cWhite);
+  const Color c = r.At(55, 25);
+  EXPECT_NEAR(c.r, 92, 3);
+  EXPECT_NEAR(c.b, 133, 3);
+  EXPECT_EQ(r.At(85, 25), cBlue);
+  EXPECT_EQ(r.At(15, 65), cBlack);
+}
+
 // A text field at (0, 0, 100, 100) on green, and clip "m" holding a blue
 // square from (50, 50) to (100, 100).
 Actions FieldAndSquare() {

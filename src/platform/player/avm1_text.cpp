@@ -435,7 +435,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   } else if (low == "_name") out = AsValue::String(inst.name);
   else if (low == "_target") out = AsValue::String(vm.ClipPathText(stage.PathOf(inst.serial), true));
   else if (low == "_parent") out = vm.ClipValue(inst.parent);
-  else if (low == "_root" || low == "_level0") out = vm.ClipValue(kRootClip);
+  else if (low == "_root") out = vm.ClipValue(stage.RootOf(inst.serial));
+  else if (low == "_level0") out = vm.ClipValue(kRootClip);
   else if (low == "_global") out = AsValue::Object(vm.Global());
   else if (low == "_quality") out = AsValue::String("HIGH");
   else if (low == "_highquality") out = AsValue::Number(1);

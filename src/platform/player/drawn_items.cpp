@@ -171,6 +171,7 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
     DrawnItem& top = out.emplace_back();
     top.level = -1;
     top.ownList = true;
+    top.lib = root.lib;
     if (root.drawing) {
       top.drawing = &root.drawing->geometry;
       top.drawingBounds = root.drawing->hasBounds;

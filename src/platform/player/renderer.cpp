@@ -215,7 +215,15 @@ void RenderItems(cairo_t* cr, const MovieLibrary& lib, std::span<const DrawnItem
   if (!items.empty() && items.front().level < 0) {
     const DrawnItem& root = items.front();
     if (root.drawing) DrawGeometry(c, *root.drawing, base, ColorTransform{});
-    DrawList(c, Children(root), base, ColorTransform{});
+    if (root.lib && root.lib != &lib) {
+      // A movie loaded into _level0 took the main movie's place.
+      RenderContext loaded{cr, *root.lib, options};
+      loaded.items = items;
+      loaded.base = base;
+      DrawList(loaded, Children(root), base, ColorTransform{});
+    } else {
+      DrawList(c, Children(root), base, ColorTransform{});
+    }
   } else {
     DrawList(c, items, base, ColorTransform{});
   }

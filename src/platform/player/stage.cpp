@@ -165,7 +165,9 @@ void Stage::Reset() {
   hooks_.reset();
   root_.list.clear();
   root_.vars = nullptr;
-  root_.def = &rootDef_;  // a picture loaded into _level0 took its place
+  root_.def = &rootDef_;  // a picture or movie loaded into _level0 took its place
+  root_.lib = nullptr;
+  loadedBackground_.reset();
   // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
   if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
   avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
@@ -1051,7 +1053,7 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
   ClipHandle at = base;
   std::size_t i = 0;
   if (!t.empty() && t[0] == '/') {
-    at = kRootClip;
+    at = RootOf(base);
     i = 1;
   }
   while (i <= t.size()) {
@@ -1065,13 +1067,16 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
     }
     const std::string low = Lower(std::string(part));
     if (part.empty() || low == "this") {
-    } else if (low == "_root" || low == "_level0") {
+    } else if (low == "_root") {
+      at = RootOf(at);
+    } else if (low == "_level0") {
       at = kRootClip;
     } else if (const int level = LevelNumber(low); level > 0) {
       at = Level(level, false);
       if (at == kNoClip) return kNoClip;
     } else if (low == ".." || low == "_parent") {
-      if (at != kRootClip) at = ParentOf(at);
+      // A level has no parent.
+      if (at != kRootClip && RootOf(at) != at) at = ParentOf(at);
     } else {
       TimelineState* tl = TimelineOf(at);
       Instance* child = tl ? FindChild(*tl, part) : nullptr;

@@ -271,6 +271,8 @@ class Stage {
   // _levelN for N >= 1: a clip above everything of the main timeline, made
   // on first use when `make`; kRootClip for 0, kNoClip when there is none.
   ClipHandle Level(int n, bool make);
+  // What _root names for scripts of a clip: the level it lies in.
+  ClipHandle RootOf(ClipHandle clip);
   // The background a loaded movie set, when the main movie set none.
   std::optional<Rgba> LoadedBackground() const { return loadedBackground_; }
   void SwapDepths(ClipHandle clip, int depth);

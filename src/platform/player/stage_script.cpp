@@ -368,7 +368,9 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
 ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportName, const std::string& name,
                               int depth) {
   TimelineState* parent = TimelineOf(parentClip);
-  const Character* def = lib_.Find(lib_.FindName(exportName));
+  // Inside a loaded movie, its own symbols.
+  const MovieLibrary& lib = parent ? LibOf(*parent) : lib_;
+  const Character* def = lib.Find(lib.FindName(exportName));
   if (!parent || !IsSpriteDef(def) || name.empty()) {
     if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
     return kNoClip;
@@ -455,11 +457,8 @@ bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> pictur
 bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
   TimelineState* tl = TimelineOf(clip);
   const Instance* inst = Find(clip);
-  // A movie replacing the main one is a new movie, not content of a clip.
-  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) {
-    skipped_.insert("loading a movie into _level0");
-    return false;
-  }
+  // Into _level0 it takes the main movie's place; the stage keeps its size and rate.
+  if (!tl || (clip != kRootClip && (!inst || !IsSpriteDef(inst->def)))) return false;
   if (loaded_.size() >= kMaxLoadedMovies) {
     skipped_.insert("too many movies loaded into clips");
     return false;
@@ -513,6 +512,19 @@ int Stage::NextHighestDepth(ClipHandle clip) {
   auto above = tl->list.lower_bound(kLevelBase);
   if (above == tl->list.begin()) return 0;
   return std::max(0, std::prev(above)->first - kDepthOffset + 1);
+}
+
+ClipHandle Stage::RootOf(ClipHandle clip) {
+  // Without levels, no walk.
+  if (root_.list.empty() || root_.list.rbegin()->first < kLevelBase) return kRootClip;
+  // Bounded: the walk ends at the main timeline in as many steps as clips nest.
+  for (std::size_t i = 0; i <= kMaxLiveInstances && clip != kRootClip; ++i) {
+    const Instance* inst = Find(clip);
+    if (!inst) break;
+    if (inst->parent == kRootClip) return inst->depth >= kLevelBase ? clip : kRootClip;
+    clip = inst->parent;
+  }
+  return kRootClip;
 }
 
 ClipHandle Stage::Level(int n, bool make) {
