@@ -61,12 +61,10 @@ struct FramePacker::Stream {
   }
 };
 
-namespace {
-
 // Whether nearly every pixel repeats the one on its left, on every eighth
 // row. libdeflate's level 1 hashes every byte of a long match and so takes
 // twice zlib's time on such pictures, while it is twice as fast on busy ones.
-bool MostlyFlat(const gdi::Bitmap& picture) {
+bool MostlyFlat(const gdi::Bitmap& picture, int percent) {
   if (picture.BitsPerPixel() < 8) return false;
   const int bytes = picture.BitsPerPixel() / 8;
   const int w = picture.Width();
@@ -77,10 +75,8 @@ bool MostlyFlat(const gdi::Bitmap& picture) {
     for (int x = 1; x < w; ++x) same += std::memcmp(row + x * bytes, row + (x - 1) * bytes, std::size_t(bytes)) == 0;
     total += w - 1;
   }
-  return same * 100 >= total * 99;
+  return same * 100 >= total * percent;
 }
-
-}  // namespace
 
 FramePacker::FramePacker() : stream_(std::make_unique<Stream>()) {}
 FramePacker::~FramePacker() = default;
