@@ -75,7 +75,8 @@ void MainWindow::OnCaptureFrames() {
     ApplyCropZoom();
   };
   callbacks.thumbnail = [this](long long n, const gdi::Bitmap& picture) {
-    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(ToQImage(picture))), QString::number(n));
+    const QImage image = capture_alpha_ ? ToQImageOverChecks(picture) : ToQImage(picture);
+    auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(image)), QString::number(n));
     item->setTextAlignment(Qt::AlignHCenter);
     thumbnails_->addItem(item);
   };

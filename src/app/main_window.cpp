@@ -691,6 +691,13 @@ capture::CropZoom MainWindow::CurrentCropZoom() const {
 
 void MainWindow::OnSaveAvi() {
   if (busy_) return;
+  // An AVI holds no alpha; the movie draws its edges best onto the colour wanted.
+  if (capture_alpha_) {
+    prompts_.Message(this, QStringLiteral("The capture has a transparent background, which an AVI cannot keep. "
+                                          "Choose a background colour and capture again, or save a GIF, or WebM, "
+                                          "WebP or APNG on \"Save Video\"."));
+    return;
+  }
   codec_box_.selected = codec_->currentIndex();
   const QString path = ChooseSaveFile(QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
   if (path.isEmpty()) return;
@@ -873,7 +880,7 @@ void MainWindow::OnThumbnailSelected(QListWidgetItem* item) {
   if (!ok) return;
   const auto path = paths::FrameFilePath(m);
   if (!std::filesystem::exists(path)) return;
-  ShowFramePicture(capture::LoadFramePicture(path), m);
+  ShowFramePicture(capture::LoadFramePicture(path, capture_alpha_), m);
 }
 
 void MainWindow::ShowFramePicture(gdi::Bitmap picture, int frame_number) {
@@ -897,14 +904,15 @@ void MainWindow::ShowCapturedFrame() {
   // A picture put in the capture folder as n.jpg (a frame edited outside,
   // see "Edit Frame") is shown in place of the captured frame n.
   if (const auto jpeg = paths::FramePicturePath(shown_frame_); std::filesystem::exists(jpeg)) {
-    ShowFramePicture(LoadJpegPicture(jpeg), shown_frame_);
+    // A JPEG holds no alpha: 24 bits, so that it never shows as clear.
+    ShowFramePicture(LoadJpegPicture(jpeg).ConvertTo(gdi::PixelFormat::pf24bit), shown_frame_);
     return;
   }
   // A left-out number is the same picture as the frame before it.
   for (int k = shown_frame_; k >= 1; --k) {
     const auto path = paths::FrameFilePath(k);
     if (std::filesystem::exists(path)) {
-      ShowFramePicture(capture::LoadFramePicture(path), shown_frame_);
+      ShowFramePicture(capture::LoadFramePicture(path, capture_alpha_), shown_frame_);
       return;
     }
   }
@@ -956,7 +964,7 @@ void MainWindow::UpdateCropLimits() {
 }
 
 void MainWindow::ShowPreview(const gdi::Bitmap& picture) {
-  const QImage image = ToQImage(picture);
+  const QImage image = capture_alpha_ ? ToQImageOverChecks(picture) : ToQImage(picture);
   gif_preview_->Clear();
   preview_->setPixmap(DevicePixmap(image, preview_->devicePixelRatioF()));
   preview_->setFixedSize(picture.Width(), picture.Height());
@@ -992,6 +1000,7 @@ void MainWindow::BuildGif() {
   options.colors = gray_scale_->isChecked() ? gif::ColorChoice::kGrayScale : gif::ColorChoice::k256Colors;
   options.dither = floyd_->isChecked() ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
   options.size = best_quality_->isChecked() ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
+  options.transparent = capture_alpha_;
   BeginLongCommand();
   progress_.Start();
   gif::BuildResult result;

@@ -1,5 +1,7 @@
 #include "app/qt_picture.h"
 
+#include <QPainter>
+#include <algorithm>
 #include <cstring>
 
 namespace quarvel::app {
@@ -19,6 +21,22 @@ QImage ToQImage(const gdi::Bitmap& picture) {
     std::memcpy(image.scanLine(y), source->ScanLine(y), row_bytes);
   }
   return image;
+}
+
+QImage ToQImageOverChecks(const gdi::Bitmap& picture) {
+  QImage image = ToQImage(picture);
+  if (image.isNull() || picture.BitsPerPixel() != 32) return image;
+  image.reinterpretAsFormat(QImage::Format_ARGB32);
+  QImage out(image.size(), QImage::Format_RGB32);
+  // Squares large enough to stay visible in a thumbnail.
+  const int square = std::max(4, std::min(image.width(), image.height()) / 12);
+  QPainter painter(&out);
+  for (int y = 0; y < out.height(); y += square)
+    for (int x = 0; x < out.width(); x += square)
+      painter.fillRect(x, y, square, square, ((x + y) / square) % 2 ? QColor(204, 204, 204) : QColor(Qt::white));
+  painter.drawImage(0, 0, image);
+  painter.end();
+  return out;
 }
 
 QPixmap DevicePixmap(const QImage& image, qreal device_pixel_ratio) {

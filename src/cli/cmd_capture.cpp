@@ -156,7 +156,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   if (keep != nullptr)
     cb.stored = [keep](long long n, const gdi::Bitmap& picture) {
       try {
-        keep->Keep(n, picture);
+        keep->Keep(n, picture, options.transparent);
       } catch (const std::bad_alloc&) {
         // Then the writer reads this frame from the store.
       }

@@ -106,6 +106,7 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.dither = options.dither == "floyd" ? gif::DitherChoice::kFloydSteinberg : gif::DitherChoice::kNearest;
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
+  build.transparent = store.alpha;
   build.kept = kept;
 
   WarnIfIncomplete(store, progress);

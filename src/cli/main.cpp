@@ -52,7 +52,7 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
                   "for movies that loop or never end");
   cmd->add_option("--max-frames", o.max_frames, "capture at most this many frames")->check(CLI::Range(1LL, 1LL << 40));
   cmd->add_option("--background", t.background,
-                  "background colour RRGGBB, movie for the movie's own, or transparent (alpha in WebM, WebP, APNG)")
+                  "background colour RRGGBB, movie for the movie's own, or transparent (kept by GIF, WebM, WebP, APNG)")
       ->capture_default_str();
   cmd->add_option("--sound", o.sound, "recording format")
       ->check(CLI::IsMember({"pcm", "adpcm11", "adpcm22", "adpcm44", "none"}))
@@ -180,20 +180,21 @@ void FinishBatch(BatchTexts& b, const std::string& movie, std::string& output) {
   output = (std::filesystem::path(b.out_dir) / ("movie" + BatchExtension(b.format))).string();
 }
 
-// GIF and AVI are written on an opaque background; a transparent capture
-// goes to a format that keeps its alpha.
+// An AVI holds no alpha. Rather than flatten the capture onto a colour of
+// ours, convert asks for that colour as the background: the movie then draws
+// its edges onto it, as the player does.
 void CheckTransparentOutput(const std::string& output, bool transparent) {
-  const std::string ext = Extension(output);
-  if (transparent && (ext == ".gif" || ext == ".avi"))
-    throw UsageError("convert: " + output + ": " + (ext == ".gif" ? "GIF" : "AVI") +
-                     " output does not keep a transparent background; write .webp or .png (animated PNG), or .webm "
-                     "for a video");
+  if (transparent && Extension(output) == ".avi")
+    throw UsageError("convert: " + output +
+                     ": AVI output does not keep a transparent background; give --background RRGGBB for an opaque "
+                     "AVI, or write .gif (a transparent colour), .webp, .png (animated PNG) or .webm to keep it");
 }
 
 void WarnOpaqueOutput(const StoreInfo& store, const char* format, Progress& progress) {
   if (store.alpha)
     progress.Warn(std::string("the capture has a transparent background, which ") + format +
-                  " output does not keep; write .webp, .png or .webm with the video command to keep it");
+                  " output does not keep (the clear pixels come out black); write .gif, .webp, .png or .webm to "
+                  "keep it, or capture again with --background RRGGBB");
 }
 
 // convert's video options, shared with AVI where they mean the same, checked
@@ -414,7 +415,7 @@ int main(int argc, char** argv) {
     CaptureResult r = RunCapture(movie, conv_cap, progress, kept ? &*kept : nullptr);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
-    const StoreInfo store{r.frames, r.latency};
+    const StoreInfo store{r.frames, r.latency, true, conv_cap.transparent};
     if (ext == ".gif") {
       conv_gif.crop_zoom = conv_cz;
       RunGif(output, conv_gif, store, progress, &*kept);
@@ -466,9 +467,7 @@ int main(int argc, char** argv) {
     } else if (*capture) {
       RunCapture(movie, cap, progress);
     } else if (*gif_cmd) {
-      const StoreInfo store = CurrentStore();
-      WarnOpaqueOutput(store, "GIF", progress);
-      RunGif(output, gif, store, progress);
+      RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
       const StoreInfo store = CurrentStore();
       WarnOpaqueOutput(store, "AVI", progress);

@@ -1,9 +1,11 @@
 #include "gif/animation_builder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "capture/frame_store.h"
+#include "gif/alpha_reduction.h"
 #include "gif/parallel.h"
 #include "gif/quant_palette.h"
 #include "platform/paths/working_folder.h"
@@ -30,8 +32,8 @@ std::string FrameLabelText(long long i, long long count, int optimized) {
          std::to_string(pct) + "%";
 }
 
-AnimationAssembler::AnimationAssembler(int delay, bool smaller_size)
-    : delay_(delay), smaller_size_(smaller_size), animation_(std::make_unique<TGIFImage>()) {}
+AnimationAssembler::AnimationAssembler(int delay, bool smaller_size, bool alpha)
+    : delay_(delay), smaller_size_(smaller_size), alpha_(alpha), animation_(std::make_unique<TGIFImage>()) {}
 
 void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_index,
                                   const std::vector<std::uint8_t>* data) {
@@ -44,6 +46,7 @@ void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_in
   auto gce = std::make_unique<TGIFGraphicControlExtension>(f);
   gce->SetDelay(delay_);
   if (transparent_index >= 0) {
+    if (f->ColorMap().Count() > 0 && transparent_index >= f->ColorMap().Count()) f->ColorMap().Add(gdi::Color{});
     gce->SetTransparent(true);
     gce->SetTransparentColorIndex(transparent_index);
     f->CropToOpaque();
@@ -53,7 +56,68 @@ void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_in
   ++added_;
 }
 
-void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced) {
+namespace {
+
+// Whether two reduced frames show the same picture, transparent pixels alike.
+bool SameAlphaPicture(const TGIFSubImage& a, int ta, const TGIFSubImage& b, int tb) {
+  if (a.Empty() || b.Empty()) return a.Empty() && b.Empty();
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  const auto ca = PackedColors(a.ActiveColorMap()), cb = PackedColors(b.ActiveColorMap());
+  const std::uint8_t* pa = a.Data().data();
+  const std::uint8_t* pb = b.Data().data();
+  for (std::size_t k = 0, n = a.Data().size(); k < n; ++k) {
+    const bool clear_a = pa[k] == ta, clear_b = pb[k] == tb;
+    if (clear_a != clear_b || (!clear_a && ca[pa[k]] != cb[pb[k]])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void AnimationAssembler::AddAlphaFrame(const TGIFSubImage& source, int transparent) {
+  auto frame = std::make_unique<TGIFSubImage>(animation_.get());
+  frame->Assign(source);
+  TGIFSubImage* f = frame.get();
+  animation_->AddFrame(std::move(frame));
+  if (added_ == 0) f->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(f, 0));
+  auto gce = std::make_unique<TGIFGraphicControlExtension>(f);
+  gce->SetDelay(delay_);
+  gce->SetDisposal(2);
+  if (transparent >= 0) {
+    gce->SetTransparent(true);
+    gce->SetTransparentColorIndex(transparent);
+  }
+  last_gce_ = gce.get();
+  f->Extensions().Add(std::move(gce));
+  if (smaller_size_ && transparent >= 0) {
+    f->CropToOpaque();
+    // A frame with nothing to show still needs its pixels for its delay to count.
+    if (f->Empty()) f->SetData(1, 1, {std::uint8_t(transparent)});
+  }
+  ++added_;
+}
+
+void AnimationAssembler::AddAlpha(std::unique_ptr<TGIFImage> reduced, int transparent) {
+  static const TGIFSubImage kNoFrame(nullptr);
+  const TGIFSubImage& cur = reduced->Empty() ? kNoFrame : reduced->Images()[0];
+  const bool can_merge = last_gce_ != nullptr && last_gce_->Delay() + delay_ <= 65535;
+  if (smaller_size_ && previous_ && added_ > 0 && can_merge &&
+      SameAlphaPicture(cur, transparent, previous_->Empty() ? kNoFrame : previous_->Images()[0],
+                       previous_transparent_)) {
+    last_gce_->SetDelay(last_gce_->Delay() + delay_);
+    ++optimized_;
+  } else {
+    AddAlphaFrame(cur, transparent);
+  }
+  previous_ = std::move(reduced);
+  previous_transparent_ = transparent;
+}
+
+void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent) {
+  if (alpha_) {
+    AddAlpha(std::move(reduced), transparent);
+    return;
+  }
   static const TGIFSubImage kNoFrame(nullptr);
   const TGIFSubImage& cur = reduced->Empty() ? kNoFrame : reduced->Images()[0];
 
@@ -89,12 +153,16 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced) {
         }
       }
     }
+    // The transparent index must lie in the frame's table: the highest one no
+    // changed pixel uses, or one entry more when a short table uses them all.
+    const int table = cur.Empty() ? 256 : cur.ActiveColorMap().Count();
     int transparent = -1;
-    for (int t = 255; t >= 0; --t)
+    for (int t = std::min(table, 256) - 1; t >= 0; --t)
       if (!used[std::size_t(t)]) {
         transparent = t;
         break;
       }
+    if (transparent < 0 && table < 256) transparent = table;
     const long long total = (long long)w * h;
     // A merged delay must fit the 16-bit field; past it the frame is added.
     const bool can_merge = last_gce_ != nullptr && last_gce_->Delay() + delay_ <= 65535;
@@ -122,6 +190,8 @@ void AnimationAssembler::AddRepeat() {
   if (smaller_size_ && added_ > 0 && can_merge) {
     last_gce_->SetDelay(last_gce_->Delay() + delay_);
     ++optimized_;
+  } else if (alpha_) {
+    AddAlphaFrame(prev, previous_transparent_);
   } else {
     AddFrame(prev, -1, nullptr);
   }
@@ -138,8 +208,8 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   std::unique_ptr<QuantPalette> quant;
   if (options.palette == PaletteChoice::kQuant && options.colors == ColorChoice::k256Colors) {
     // First pass: the histogram of every distinct picture.
-    quant = std::make_unique<QuantPalette>(options.dither == DitherChoice::kFloydSteinberg);
-    capture::FrameSequence frames(count);
+    quant = std::make_unique<QuantPalette>(options.dither == DitherChoice::kFloydSteinberg, options.transparent);
+    capture::FrameSequence frames(count, options.transparent);
     for (long long i = 0; i < count; ++i) {
       if (progress) progress(FrameLabelText(i, count, 0), int(i * 50 / count));
       const gdi::Bitmap* kept = options.kept != nullptr ? options.kept->Find(i + 1) : nullptr;
@@ -167,9 +237,10 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   struct Item {
     bool repeat = false;
     std::unique_ptr<TGIFImage> reduced;
+    int transparent = -1;
   };
   const std::size_t batch_size = std::size_t(threads) * 4;
-  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize);
+  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
   std::vector<Item> batch;
   for (long long start = 0; start < count; start += (long long)batch_size) {
     const long long end = std::min(count, start + (long long)batch_size);
@@ -192,7 +263,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
           const fs::path path = paths::FrameFilePath(i + 1);
           std::error_code ec;
           // Only the first frame can be missing here: an empty picture.
-          if (fs::exists(path, ec)) picture = capture::LoadFramePicture(path);
+          if (fs::exists(path, ec)) picture = capture::LoadFramePicture(path, options.transparent);
         } else if (!as_stored) {
           picture = *kept;
         }
@@ -200,7 +271,13 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
         const gdi::Bitmap& source = kept != nullptr && as_stored ? *kept : picture;
         if (&source == &picture) capture::CropAndZoomFrame(picture, options.crop_zoom);
         if (quant) {
-          item.reduced = quant->Reduce(source);
+          item.reduced = quant->Reduce(source, &item.transparent);
+        } else if (options.transparent) {
+          AlphaFrame reduced =
+              ReduceWithAlpha(source, options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree,
+                              options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest);
+          item.reduced = std::move(reduced.image);
+          item.transparent = reduced.transparent;
         } else {
           item.reduced = std::make_unique<TGIFImage>();
           item.reduced->ReductionMethod = options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree;
@@ -221,7 +298,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       if (batch[k].repeat) {
         assembler.AddRepeat();
       } else {
-        assembler.Add(std::move(batch[k].reduced));
+        assembler.Add(std::move(batch[k].reduced), batch[k].transparent);
       }
       if (options.kept != nullptr) options.kept->Drop(i + 1);
     }

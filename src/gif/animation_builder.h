@@ -28,6 +28,9 @@ struct BuildOptions {
   DitherChoice dither = DitherChoice::kNearest;
   SizeChoice size = SizeChoice::kSmallerSize;
   PaletteChoice palette = PaletteChoice::kOctree;
+  // A capture on a transparent background: frames keep their alpha, pixels
+  // below one half showing through, each frame cleared after its time.
+  bool transparent = false;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
@@ -59,9 +62,14 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
 // frame. Exposed so that callers with pictures in memory share the rules.
 class AnimationAssembler {
  public:
-  AnimationAssembler(int delay, bool smaller_size);
-  // `reduced` is a one-frame image whose frame holds the reduced picture.
-  void Add(std::unique_ptr<TGIFImage> reduced);
+  // With `alpha` every frame has a transparent entry and is restored to the
+  // background after its time, so a frame never shows an earlier one where
+  // it is transparent; "Smaller Size" then merges equal frames and cuts each
+  // to its visible area, but makes no difference frames.
+  AnimationAssembler(int delay, bool smaller_size, bool alpha = false);
+  // `reduced` is a one-frame image whose frame holds the reduced picture;
+  // with alpha, `transparent` is its transparent entry.
+  void Add(std::unique_ptr<TGIFImage> reduced, int transparent = -1);
   // The same picture as the last one added, without reducing it again (a
   // frame whose file the capture left out). Needs an earlier Add.
   void AddRepeat();
@@ -71,9 +79,13 @@ class AnimationAssembler {
 
  private:
   void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* data);
+  void AddAlpha(std::unique_ptr<TGIFImage> reduced, int transparent);
+  void AddAlphaFrame(const TGIFSubImage& source, int transparent);
 
   int delay_;
   bool smaller_size_;
+  bool alpha_;
+  int previous_transparent_ = -1;
   int optimized_ = 0;
   long long added_ = 0;
   std::unique_ptr<TGIFImage> animation_;

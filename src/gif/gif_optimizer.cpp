@@ -150,14 +150,16 @@ class Replay {
 struct Entry {
   Box box;
   int delay = 0;
+  bool dispose = false;                // the box is restored to the background after the entry's time
   std::vector<std::uint32_t> changed;  // colours of the changed pixels, sorted
   std::vector<std::uint32_t> area;     // every colour in the box, sorted; empty when over 256 or with background
   bool all_changed = false;            // no pixel in the box is left as it was
 };
 
-// The area that differs between two pictures and the colours it needs.
+// The area that differs between two pictures and the colours it needs,
+// grown to `extra` (an area the entry must cover to clear it afterwards).
 Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
-               int height) {
+               int height, const Box& extra = Box{}) {
   Entry e;
   Box box{width, height, 0, 0};
   ColourIndex changed;
@@ -183,6 +185,12 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     box.right = std::max(box.right, last + 1);
     box.top = std::min(box.top, y);
     box.bottom = y + 1;
+  }
+  if (!extra.Empty()) {
+    box = box.Empty() ? extra
+                      : Box{std::min(box.left, extra.left), std::min(box.top, extra.top),
+                            std::max(box.right, extra.right), std::max(box.bottom, extra.bottom)};
+    e.dispose = true;
   }
   if (box.Empty()) box = Box{0, 0, 1, 1};  // a frame kept only for its delay
   e.box = box;
@@ -462,6 +470,29 @@ std::vector<std::uint32_t> GlobalColours(const std::vector<Entry>& entries) {
   return best;
 }
 
+// Where a picture shows a pixel that the next one leaves to the background.
+Box ClearedArea(const std::vector<std::uint32_t>& now, const std::vector<std::uint32_t>& next, int width,
+                int height) {
+  Box box{width, height, 0, 0};
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* a = now.data() + std::size_t(y) * width;
+    const std::uint32_t* b = next.data() + std::size_t(y) * width;
+    if (std::memcmp(a, b, std::size_t(width) * sizeof(std::uint32_t)) == 0) continue;
+    for (int x = 0; x < width; ++x) {
+      if (b[x] != kNone || a[x] == kNone) continue;
+      box.left = std::min(box.left, x);
+      box.right = std::max(box.right, x + 1);
+      box.top = std::min(box.top, y);
+      box.bottom = y + 1;
+    }
+  }
+  return box.Empty() ? Box{} : box;
+}
+
+void Clear(std::vector<std::uint32_t>& canvas, int width, const Box& b) {
+  for (int y = b.top; y < b.bottom; ++y) std::fill_n(canvas.data() + std::size_t(y) * width + b.left, b.Width(), kNone);
+}
+
 const TGIFAppExtNSLoop* LoopExtension(const TGIFImage& image) {
   for (const auto& frame : image.Images())
     for (const auto& ext : frame->Extensions())
@@ -500,24 +531,36 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
   const int width = image.Width(), height = image.Height();
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
-    // First pass: which frames show a new picture, where it changed and with which colours.
+    // First pass: which frames show a new picture, where it changed and with
+    // which colours. A picture is described when the next one is known: where
+    // that one goes back to the background, this one is cleared after its time.
     std::vector<Entry> entries;
     std::vector<bool> starts;  // per frame: it begins an entry
     {
       Replay replay(image, width, height);
-      std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
+      const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
+      std::vector<std::uint32_t> before = blank, shown = blank;  // the entry waiting for the next picture
+      int pending_delay = -1;
+      auto describe = [&](const std::vector<std::uint32_t>* next) {
+        const Box cleared = next != nullptr ? ClearedArea(shown, *next, width, height) : Box{};
+        entries.push_back(Describe(before, shown, width, height, cleared));
+        entries.back().delay = pending_delay;
+        before = shown;
+        if (entries.back().dispose) Clear(before, width, entries.back().box);
+      };
       while (replay.Next()) {
         const auto& canvas = replay.Canvas();
-        if (!entries.empty() && entries.back().delay + replay.Delay() <= kMaxDelay && canvas == shown) {
-          entries.back().delay += replay.Delay();
+        if (pending_delay >= 0 && pending_delay + replay.Delay() <= kMaxDelay && canvas == shown) {
+          pending_delay += replay.Delay();
           starts.push_back(false);
           continue;
         }
-        entries.push_back(Describe(shown, canvas, width, height));
-        entries.back().delay = replay.Delay();
+        if (pending_delay >= 0) describe(&canvas);
+        pending_delay = replay.Delay();
         starts.push_back(true);
         shown = canvas;
       }
+      if (pending_delay >= 0) describe(nullptr);
     }
 
     // The global table pays when the own tables it spares cost more than it.
@@ -548,11 +591,13 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       };
       for (std::size_t frame = 0; replay.Next(); ++frame) {
         if (!starts[frame]) continue;
-        const Box& box = entries[entry++].box;
+        const Entry& e = entries[entry++];
+        const Box& box = e.box;
         batch.emplace_back(Cut(shown, width, box), Cut(replay.Canvas(), width, box));
         batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
         shown = replay.Canvas();
+        if (e.dispose) Clear(shown, width, box);
         if (batch_bytes >= kBatchBytes || batch.size() >= 64) run_batch();
       }
       run_batch();
@@ -579,9 +624,11 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       const EncodedEntry& e = encoded[i];
       const Encoding& chosen =
           e.global.valid && (!e.local.valid || e.global.bytes.size() <= e.local.bytes.size()) ? e.global : e.local;
-      // Graphic control: disposal 1 (leave in place), the delay, the transparent index.
+      // Graphic control: disposal 1 (leave in place) or 2 (restore to the
+      // background), the delay, the transparent index.
       out.insert(out.end(), {0x21, 0xF9, 0x04});
-      out.push_back(std::uint8_t((1 << 2) | (chosen.transparent >= 0 ? 1 : 0)));
+      const int disposal = entries[i].dispose ? 2 : 1;
+      out.push_back(std::uint8_t((disposal << 2) | (chosen.transparent >= 0 ? 1 : 0)));
       Put16(out, unsigned(entries[i].delay));
       out.push_back(std::uint8_t(chosen.transparent >= 0 ? chosen.transparent : 0));
       out.push_back(0);

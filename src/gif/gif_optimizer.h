@@ -19,8 +19,9 @@ struct OptimizeOptions {
 
 // The rewritten file, or nothing when the image holds something the rewrite
 // does not keep: a frame without pixels, an index outside its colour table,
-// a frame larger than the screen, or pixels restored to the background after
-// they were painted.
+// or a frame larger than the screen. Where a picture goes back to the
+// background (a transparent animation), the frame before it is restored to
+// the background after its time, its area grown to cover those pixels.
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
 
 struct OptimizedFile {

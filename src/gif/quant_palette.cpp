@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "gif/alpha_reduction.h"
 #include "gif/gif_exception.h"
 
 namespace quarvel::gif {
@@ -63,7 +64,9 @@ Attr MakeAttr(int speed = kSearchSpeed, int posterize_bits = 0) {
 }
 
 // libimagequant reads RGBA bytes; pictures are BGRA bottom-up, or other depths.
-std::vector<std::uint8_t> Rgba(const gdi::Bitmap& picture) {
+// With `alpha` a pixel is either opaque or wholly transparent, as the file
+// will show it.
+std::vector<std::uint8_t> Rgba(const gdi::Bitmap& picture, bool alpha) {
   const int w = picture.Width(), h = picture.Height();
   std::vector<std::uint8_t> out(std::size_t(w) * h * 4);
   const bool bgra = picture.BitsPerPixel() == 32;
@@ -82,9 +85,18 @@ std::vector<std::uint8_t> Rgba(const gdi::Bitmap& picture) {
         dst[2] = c.b;
       }
       dst[3] = 255;
+      if (alpha && bgra && src[4 * x + 3] < kOpaqueFromAlpha) std::fill_n(dst, 4, std::uint8_t(0));
     }
   }
   return out;
+}
+
+// The palette's entry for transparent pixels, or -1.
+int TransparentEntry(liq_result* result) {
+  const liq_palette* p = liq_get_palette(result);
+  for (unsigned i = 0; i < p->count; ++i)
+    if (p->entries[i].a < kOpaqueFromAlpha) return int(i);
+  return -1;
 }
 
 Image MakeImage(liq_attr* attr, const std::vector<std::uint8_t>& rgba, int w, int h) {
@@ -103,15 +115,17 @@ std::vector<gdi::Color> Colours(liq_result* result) {
 // Mean squared error per channel of indices shown through palette.
 double RgbError(const std::vector<std::uint8_t>& rgba, const std::vector<std::uint8_t>& indices,
                 const std::vector<gdi::Color>& palette) {
-  if (indices.empty()) return 0;
   double sum = 0;
+  std::size_t counted = 0;
   for (std::size_t k = 0; k < indices.size(); ++k) {
     const std::uint8_t* p = rgba.data() + 4 * k;
+    if (p[3] == 0) continue;  // shown as transparent, whatever its colour
     const gdi::Color& c = palette[indices[k] < palette.size() ? indices[k] : 0];
     const int dr = p[0] - c.r, dg = p[1] - c.g, db = p[2] - c.b;
     sum += double(dr * dr + dg * dg + db * db);
+    ++counted;
   }
-  return sum / (3.0 * double(indices.size()));
+  return counted == 0 ? 0 : sum / (3.0 * double(counted));
 }
 
 // Nearest entry of a palette by squared RGB distance (the lowest index on
@@ -119,7 +133,8 @@ double RgbError(const std::vector<std::uint8_t>& rgba, const std::vector<std::ui
 // same colours again and again.
 class NearestCache {
  public:
-  explicit NearestCache(const std::vector<gdi::Color>& palette) : palette_(palette) { Reset(1 << 12); }
+  // `skip`: an entry never given (the transparent one).
+  NearestCache(const std::vector<gdi::Color>& palette, int skip) : palette_(palette), skip_(skip) { Reset(1 << 12); }
 
   int Find(std::uint32_t rgb) {
     std::size_t h = (rgb * 0x9E3779B1u) >> shift_;
@@ -166,6 +181,7 @@ class NearestCache {
     const int r = int(rgb >> 16), g = int((rgb >> 8) & 0xFF), b = int(rgb & 0xFF);
     int best = 0, best_distance = 1 << 30;
     for (std::size_t i = 0; i < palette_.size(); ++i) {
+      if (int(i) == skip_) continue;
       const int dr = r - palette_[i].r, dg = g - palette_[i].g, db = b - palette_[i].b;
       const int d = dr * dr + dg * dg + db * db;
       if (d < best_distance) {
@@ -177,6 +193,7 @@ class NearestCache {
   }
 
   const std::vector<gdi::Color>& palette_;
+  int skip_;
   std::vector<std::uint32_t> keys_;
   std::vector<std::uint8_t> values_;
   std::size_t mask_ = 0, used_ = 0;
@@ -215,9 +232,11 @@ struct QuantPalette::Impl {
     Histogram fixed(liq_histogram_create(t.attr.get()));
     if (!fixed) throw GIFException("libimagequant: out of memory");
     std::vector<liq_histogram_entry> entries;
-    for (const gdi::Color& c : q.shared_) {
-      Check(liq_histogram_add_fixed_color(fixed.get(), liq_color{c.r, c.g, c.b, 255}, 0), "fixing a colour");
-      entries.push_back(liq_histogram_entry{liq_color{c.r, c.g, c.b, 255}, 1});
+    for (std::size_t i = 0; i < q.shared_.size(); ++i) {
+      const gdi::Color& c = q.shared_[i];
+      const liq_color colour = int(i) == q.shared_transparent_ ? liq_color{0, 0, 0, 0} : liq_color{c.r, c.g, c.b, 255};
+      Check(liq_histogram_add_fixed_color(fixed.get(), colour, 0), "fixing a colour");
+      entries.push_back(liq_histogram_entry{colour, 1});
     }
     // A histogram of fixed colours alone counts as empty.
     Check(liq_histogram_add_colors(fixed.get(), t.attr.get(), entries.data(), int(entries.size()), 0),
@@ -233,9 +252,9 @@ struct QuantPalette::Impl {
   }
   // Colour caches, one per frame reduced at a time.
   std::vector<std::unique_ptr<NearestCache>> caches;
-  std::unique_ptr<NearestCache> TakeNearest(const std::vector<gdi::Color>& palette) {
+  std::unique_ptr<NearestCache> TakeNearest(const std::vector<gdi::Color>& palette, int skip) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (caches.empty()) return std::make_unique<NearestCache>(palette);
+    if (caches.empty()) return std::make_unique<NearestCache>(palette, skip);
     auto cache = std::move(caches.back());
     caches.pop_back();
     return cache;
@@ -246,7 +265,7 @@ struct QuantPalette::Impl {
   }
 };
 
-QuantPalette::QuantPalette(bool dither) : impl_(std::make_unique<Impl>()), dither_(dither) {
+QuantPalette::QuantPalette(bool dither, bool alpha) : impl_(std::make_unique<Impl>()), dither_(dither), alpha_(alpha) {
   if (!impl_->histogram) throw GIFException("libimagequant: out of memory");
 }
 
@@ -254,7 +273,7 @@ QuantPalette::~QuantPalette() = default;
 
 void QuantPalette::AddToHistogram(const gdi::Bitmap& picture) {
   if (picture.Empty()) return;
-  const auto rgba = Rgba(picture);
+  const auto rgba = Rgba(picture, alpha_);
   Image image = MakeImage(impl_->attr.get(), rgba, picture.Width(), picture.Height());
   Check(liq_histogram_add_image(impl_->histogram.get(), impl_->attr.get(), image.get()), "adding a picture");
   impl_->any = true;
@@ -267,6 +286,7 @@ void QuantPalette::Finish() {
   Result result(raw);
   shared_error_ = liq_get_quantization_error(result.get());
   shared_ = Colours(result.get());
+  if (alpha_) shared_transparent_ = TransparentEntry(result.get());
   impl_->histogram.reset();
   if (shared_error_ >= kPosterizeFromError) {
     // As libimagequant posterizes: the low bit cleared, the top bit copied into it.
@@ -276,11 +296,13 @@ void QuantPalette::Finish() {
   }
 }
 
-std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) const {
+std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture, int* transparent) const {
   auto image = std::make_unique<TGIFImage>();
+  if (transparent != nullptr) *transparent = -1;
   if (picture.Empty()) return image;
   const int w = picture.Width(), h = picture.Height();
-  const auto rgba = Rgba(picture);
+  const auto rgba = Rgba(picture, alpha_);
+  int transparent_entry = -1;
   // Each call has its own settings and results: libimagequant keeps the
   // remapping state in them, and calls run in parallel.
   Attr attr = MakeAttr(kSearchSpeed, posterize_bits_);
@@ -298,7 +320,7 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
   if (!shared_.empty() && !dither_) {
     // Without dithering a pixel takes its nearest shared colour, which is
     // also what keeps the error against the captured frame lowest.
-    std::unique_ptr<NearestCache> nearest = impl_->TakeNearest(shared_);
+    std::unique_ptr<NearestCache> nearest = impl_->TakeNearest(shared_, shared_transparent_);
     std::uint32_t last = 0xFFFFFFFFu;
     int index = 0;
     for (std::size_t k = 0; k < indices.size(); ++k) {
@@ -313,10 +335,12 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
     impl_->GiveBack(std::move(nearest));
     error = RgbError(rgba, indices, shared_);
     palette = shared_;
+    transparent_entry = shared_transparent_;
   } else if (!shared_.empty()) {
     TakeOver taken = impl_->TakeShared(*this);
     error = remap(taken.result.get(), indices);
     palette = Colours(taken.result.get());
+    transparent_entry = alpha_ ? TransparentEntry(taken.result.get()) : -1;
     impl_->GiveBack(std::move(taken));
   }
   if (shared_.empty() || error > shared_error_ * kRetryFactor + kRetryFloor) {
@@ -332,7 +356,12 @@ std::unique_ptr<TGIFImage> QuantPalette::Reduce(const gdi::Bitmap& picture) cons
     if (error < 0 || own_error < error * kKeepOwnFactor) {
       indices.swap(own_indices);
       palette = std::move(own_palette);
+      transparent_entry = alpha_ ? TransparentEntry(own.get()) : -1;
     }
+  }
+  if (alpha_) {
+    const int entry = ReserveTransparentEntry(indices, TransparentMask(picture), palette, transparent_entry);
+    if (transparent != nullptr) *transparent = entry;
   }
   auto frame = std::make_unique<TGIFSubImage>(image.get());
   frame->ColorMap().ImportPalette(palette);

@@ -14,7 +14,8 @@ namespace quarvel::gif {
 
 class QuantPalette {
  public:
-  explicit QuantPalette(bool dither);
+  // With `alpha` pixels whose alpha is below one half share one transparent entry.
+  explicit QuantPalette(bool dither, bool alpha = false);
   ~QuantPalette();
   QuantPalette(const QuantPalette&) = delete;
   QuantPalette& operator=(const QuantPalette&) = delete;
@@ -25,8 +26,9 @@ class QuantPalette {
   void Finish();
 
   // Second pass: the picture as a one-frame image with its palette and
-  // indices. Safe to call from several threads at once after Finish.
-  std::unique_ptr<TGIFImage> Reduce(const gdi::Bitmap& picture) const;
+  // indices. Safe to call from several threads at once after Finish. With
+  // alpha, `transparent` receives the transparent entry.
+  std::unique_ptr<TGIFImage> Reduce(const gdi::Bitmap& picture, int* transparent = nullptr) const;
 
   const std::vector<gdi::Color>& SharedPalette() const { return shared_; }
 
@@ -34,7 +36,9 @@ class QuantPalette {
   struct Impl;
   std::unique_ptr<Impl> impl_;
   bool dither_;
+  bool alpha_;
   std::vector<gdi::Color> shared_;
+  int shared_transparent_ = -1;  // with alpha: the shared palette's transparent entry
   double shared_error_ = 0;
   int posterize_bits_ = 0;  // low bits dropped from every channel
 };

@@ -96,6 +96,106 @@ TEST_F(OptimizeBuild, EveryChoiceOfTheBuildShowsTheSamePictures) {
       }
 }
 
+// A ball moving over a clear screen with a soft edge, a still frame, a
+// wholly clear frame and a frame the capture left out.
+void SaveClearMovingBall(int frames) {
+  for (int n = 1; n <= frames; ++n) {
+    if (n == 4) continue;
+    Bitmap b(40, 30, gdi::PixelFormat::pfDevice);  // all clear
+    if (n != 7) {
+      const int step = std::min(n, 9) * 3;
+      for (int y = 8; y < 20; ++y)
+        for (int x = step; x < step + 12; ++x) {
+          std::uint8_t* p = b.ScanLine(y) + 4 * x;
+          p[0] = std::uint8_t(40 + x * 4);
+          p[1] = 30;
+          p[2] = 220;
+          // The edge columns partly covered, on both sides of one half.
+          p[3] = x == step ? 100 : x == step + 11 ? 160 : 255;
+        }
+    }
+    capture::SaveFrameFile(b, n);
+  }
+}
+
+TEST_F(OptimizeBuild, TransparentBuildsShowTheAlphaOfTheFramesEveryWay) {
+  constexpr int kCount = 12;
+  SaveClearMovingBall(kCount);
+  // What each frame should show: the background where alpha is below one half.
+  std::vector<std::vector<std::uint32_t>> want;
+  for (int n = 1; n <= kCount; ++n) {
+    const fs::path file = paths::FrameFilePath(n);
+    if (!fs::exists(file)) {
+      want.push_back(want.back());
+      continue;
+    }
+    const Bitmap b = capture::LoadFramePicture(file, true);
+    std::vector<std::uint32_t> pixels;
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x)
+        pixels.push_back(b.ScanLine(y)[4 * x + 3] < 128 ? testing::kBackground : 1u);
+    want.push_back(std::move(pixels));
+  }
+  for (PaletteChoice palette : {PaletteChoice::kOctree, PaletteChoice::kQuant})
+    for (ColorChoice colors : {ColorChoice::k256Colors, ColorChoice::kGrayScale})
+      for (DitherChoice dither : {DitherChoice::kNearest, DitherChoice::kFloydSteinberg})
+        for (SizeChoice size : {SizeChoice::kSmallerSize, SizeChoice::kBestQuality}) {
+          BuildOptions o;
+          o.frame_count = kCount;
+          o.latency_ms = 100;
+          o.transparent = true;
+          o.palette = palette;
+          o.colors = colors;
+          o.dither = dither;
+          o.size = size;
+          BuildResult r = BuildAnimation(o);
+          const std::string what = "palette " + std::to_string(int(palette)) + " colours " +
+                                   std::to_string(int(colors)) + " dither " + std::to_string(int(dither)) +
+                                   " size " + std::to_string(int(size));
+          ExpectSamePictures(*r.image, OptimizeAnimation(*r.image), what);
+          TStream plain;
+          r.image->SaveToStream(plain);
+          std::vector<std::vector<std::uint32_t>> got;
+          for (const auto& shown : ShownPictures(DecodeWithGiflib(plain), false))
+            for (int k = 0; k < shown.delay / 10; ++k) got.push_back(shown.pixels);
+          ASSERT_EQ(got.size(), want.size()) << what;
+          for (std::size_t n = 0; n < want.size(); ++n)
+            for (std::size_t k = 0; k < want[n].size(); ++k)
+              ASSERT_EQ(got[n][k] == testing::kBackground, want[n][k] == testing::kBackground)
+                  << what << ": frame " << n + 1 << " pixel " << k;
+          // Equal frames merge only with "Smaller Size".
+          EXPECT_EQ(r.image->Images().Count() < kCount, size == SizeChoice::kSmallerSize) << what;
+        }
+}
+
+// A movie of few colours gets a short shared palette: the difference
+// frames' transparent index must still lie in the frame's table.
+TEST_F(OptimizeBuild, QuantDifferenceFramesOfAFewColourMovie) {
+  for (int n = 1; n <= 8; ++n) {
+    Bitmap b(48, 32, gdi::PixelFormat::pfDevice);
+    b.Fill(Color{240, 240, 240});
+    gdi::FillRect(b, {n * 4, 8, n * 4 + 10, 18}, Color{200, 30, 30});
+    gdi::FillRect(b, {2, 24, 46, 30}, Color{30, 30, 200});
+    capture::SaveFrameFile(b, n);
+  }
+  BuildOptions o;
+  o.frame_count = 8;
+  o.palette = PaletteChoice::kQuant;
+  o.size = SizeChoice::kBestQuality;
+  const BuildResult whole = BuildAnimation(o);
+  o.size = SizeChoice::kSmallerSize;
+  const BuildResult diff = BuildAnimation(o);
+  EXPECT_GT(diff.optimized_frames, 0);
+  TStream a, b;
+  whole.image->SaveToStream(a);
+  ASSERT_NO_THROW(diff.image->SaveToStream(b));
+  const auto want = ShownPictures(DecodeWithGiflib(a));
+  const auto got = ShownPictures(DecodeWithGiflib(b));
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].pixels == want[i].pixels) << i;
+  ExpectSamePictures(*diff.image, OptimizeAnimation(*diff.image), "few colours");
+}
+
 TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
   SaveMovingBall(12);
   BuildOptions o;
@@ -227,15 +327,46 @@ TEST(OptimizeOddImages, AFrameAfterARestoreIsNotKeptAsItWas) {
   }
 }
 
-TEST(OptimizeOddImages, BackgroundRestoredAfterPaintingKeepsTheOwnFile) {
+TEST(OptimizeOddImages, BackgroundRestoredAfterPaintingIsRewrittenWithARestore) {
   FrameSpec a = Whole(6, 6, Greys(4), 1);
   a.disposal = 2;
   FrameSpec b = Whole(2, 2, Greys(4), 2);
   auto image = MakeImage(6, 6, {a, b});
   auto opt = OptimizeAnimation(*image);
   ExpectSamePictures(*image, opt, "disposal 2");
-  EXPECT_FALSE(opt.rewritten);
-  EXPECT_FALSE(RewriteAnimation(*image).has_value());
+  ASSERT_TRUE(RewriteAnimation(*image).has_value());
+  EXPECT_EQ(DecodeWithGiflib(*RewriteAnimation(*image)).frames[0].disposal, 2);
+}
+
+// As a transparent capture is built: whole frames over a clear screen, each
+// restored to the background after its time. A square stands still while a
+// line grows, then the square goes: the frame before must clear it although
+// nothing changed there.
+TEST(OptimizeOddImages, ClearedPixelsOutsideTheChangeAreGrowTheFrameBeforeIt) {
+  const std::vector<Color> palette{{0, 0, 0}, {200, 0, 0}, {0, 0, 200}};
+  auto frame = [&](bool square, int length) {
+    FrameSpec f = Whole(12, 6, palette, 0);
+    f.transparent = 0;
+    f.disposal = 2;
+    if (square)
+      for (int y = 1; y < 3; ++y)
+        for (int x = 1; x < 3; ++x) f.pixels[std::size_t(y) * 12 + x] = 1;
+    for (int x = 6; x < 6 + length; ++x) f.pixels[std::size_t(4) * 12 + std::size_t(x)] = 2;
+    return f;
+  };
+  auto image = MakeImage(12, 6, {frame(true, 1), frame(true, 2), frame(true, 3), frame(false, 4), frame(false, 4)});
+  const auto opt = OptimizeAnimation(*image);
+  ExpectSamePictures(*image, opt, "cleared square");
+  const auto rewritten = RewriteAnimation(*image);
+  ASSERT_TRUE(rewritten.has_value());
+  const auto decoded = DecodeWithGiflib(*rewritten);
+  ASSERT_EQ(decoded.frames.size(), 4u);  // the last two merged
+  // Only the frame before the square goes is restored, and it covers the square.
+  EXPECT_EQ(decoded.frames[1].disposal, 1);
+  EXPECT_EQ(decoded.frames[2].disposal, 2);
+  EXPECT_LE(decoded.frames[2].left, 1);
+  EXPECT_LE(decoded.frames[2].top, 1);
+  EXPECT_EQ(decoded.frames[3].delay, 20);
 }
 
 TEST(OptimizeOddImages, FirstFrameSmallerThanTheScreenLeavesTheRestUnpainted) {

@@ -110,6 +110,16 @@ void ScriptedMovie::Paint(gdi::Bitmap& target) const {
   const int bar = total_ > 0 ? (f % total_ + 1) * width_ / total_ : 0;
   gdi::FillRect(target, gdi::Rect{0, height_ / 3, bar, 2 * height_ / 3},
                 gdi::Color::FromRgb(static_cast<std::uint32_t>(background_ < 0 ? 0xFFFFFF : background_)));
+  if (!transparent_) return;
+  for (int y = 0; y < height_; ++y) {
+    std::uint8_t* row = target.ScanLine(y);
+    const bool in_bar_rows = y >= height_ / 3 && y < 2 * height_ / 3;
+    for (int x = 0; x < width_; ++x) {
+      const bool clear = in_bar_rows && x < bar;
+      row[4 * x + 3] = clear ? 0 : 255;
+      if (clear) row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = 0;  // straight alpha: no colour under clear
+    }
+  }
 }
 
 namespace {

@@ -29,6 +29,8 @@ class ScriptedMovie : public flash::MovieControl {
   void SetSize(int width, int height) override;
   void AdvanceTo(std::int64_t ms) override;
   void Paint(gdi::Bitmap& target) const override;
+  // On a transparent canvas the bar is clear and the rest opaque.
+  void SetTransparent(bool transparent) override { transparent_ = transparent; }
 
   // A timeline of its own instead of the file's: `total` frames, one every
   // `period_ms`; `loads` false makes every SetMovie fail.
@@ -48,6 +50,7 @@ class ScriptedMovie : public flash::MovieControl {
   bool border_only = false;
 
   std::int32_t background_ = -1;
+  bool transparent_ = false;
   std::string movie_;
   std::vector<int> gotos_;
   // "Stop", "Play", "Unload", "SetMovie <path>", in order.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
@@ -705,6 +706,12 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
   if (under && (EqualsNoCase(name, "_root") || EqualsNoCase(name, "_level0"))) return ClipValue(kRootClip);
+  if (under) {
+    if (const int level = LevelNumber(Lower(name)); level > 0) {
+      const ClipHandle h = stage_.Level(level, false);
+      return h == kNoClip ? AsValue{} : ClipValue(h);
+    }
+  }
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
@@ -869,7 +876,9 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   // built-in constructors still tell `new` from a call by it.
   if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
   SetProp(o, "__constructor__", ctor, true);
+  const AsObject* outer = std::exchange(constructing_, ctor.obj->fn->native ? o : nullptr);
   const AsValue r = CallFunction(ctor.obj, self, args);
+  constructing_ = outer;
   // Built-in constructors hand back the object they made.
   if (ctor.obj->fn->native && (r.type == AsValue::Type::kObject || r.type == AsValue::Type::kClip)) return r;
   if (r.type == AsValue::Type::kObject && r.obj != o && !ctor.obj->fn->native) return r;
@@ -1005,7 +1014,7 @@ void Avm1::RunUnloads() {
 }
 
 void Avm1::BeginFrame(std::int64_t ms) {
-  stepBudget_ = budgetSpent_ ? kMaxActionsPerFrame / 16 : kMaxActionsPerFrame;
+  stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
   budgetSpent_ = false;
   steps_ = 0;
   aborted_ = false;

@@ -196,6 +196,11 @@ class Avm1 {
   AsObject* StringProto() const { return stringProto_; }
   AsObject* NumberProto() const { return numberProto_; }
   AsObject* BooleanProto() const { return booleanProto_; }
+  // Whether a built-in constructor is being called by `new` (or `super()`)
+  // on `self`, rather than as a conversion function.
+  bool Constructing(const AsValue& self) const {
+    return self.type == AsValue::Type::kObject && self.obj == constructing_;
+  }
   // For built-in modules (avm1_builtins.h): a native function, set on `on`
   // as a hidden property when given; a class with its prototype (a new
   // one when null) set on `on` as `name`; a property read and written by
@@ -334,6 +339,7 @@ class Avm1 {
   // so that a script looping forever on every frame costs little.
   std::size_t stepBudget_ = kMaxActionsPerFrame;
   bool budgetSpent_ = false;
+  const AsObject* constructing_ = nullptr;  // see Constructing()
   int depth_ = 0;
   int accessorDepth_ = 0;
   bool aborted_ = false;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <utility>
 
 #include "platform/player/avm1.h"
 #include "platform/player/avm1_builtins.h"
@@ -749,9 +750,11 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   std::vector<AsValue> args = PopArgs(f);
   AsValue fn = name.empty() ? obj : Get(obj, name);
   AsValue self = name.empty() ? AsValue{} : obj;
+  bool superCall = false;
   if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
     // super(...) and super.method(...) act on the caller's object.
-    if (name.empty()) fn = GetOwn(obj.obj, Key("__constructor__"));
+    superCall = name.empty();
+    if (superCall) fn = GetOwn(obj.obj, Key("__constructor__"));
     self = obj.obj->boundThis;
   }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
@@ -760,7 +763,11 @@ void Avm1::ActCallMethod(ActionFrame& f) {
     f.Push({});
     return;
   }
+  // super() of a class extending a built-in builds the object as `new` would.
+  const bool builds = superCall && fn.obj->fn->native && self.type == AsValue::Type::kObject;
+  const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
   f.Push(CallFunction(fn.obj, self, args));
+  constructing_ = outer;
 }
 
 void Avm1::ActReturn(ActionFrame& f) { f.End(f.Pop()); }

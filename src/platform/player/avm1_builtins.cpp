@@ -389,7 +389,8 @@ AsValue McGlobalToLocal(Avm1& vm, const AsValue& self, AsArgs a) { return LocalG
 AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
   Stage& stage = vm.GetStage();
-  Instance* inst = ClipNode(vm, self);
+  // Text fields take masks too (the method copied onto one works on it).
+  Instance* inst = stage.Find(vm.ClipOf(self));
   if (!inst) return {};
   // A clip in a script mask pair no longer masks by clip depth.
   inst->clipDepth = 0;

@@ -8,20 +8,12 @@
 #include <vector>
 
 #include "platform/player/avm1.h"
+#include "platform/player/avm1_test_script.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
-#include "support/swf_builder.h"
-#include "support/swf_writer.h"
 
-namespace quarvel::player {
+namespace quarvel::player::script_test {
 namespace {
-
-using testing::Actions;
-using testing::FillStyle;
-using testing::ShapeBuilder;
-using testing::SwfBuilder;
-using testing::SwfWriter;
-using testing::Timeline;
 
 enum : std::uint8_t {
   kAdd2 = Code(Action::kAdd2), kGetVar = Code(Action::kGetVariable), kGetMember = Code(Action::kGetMember),
@@ -35,45 +27,15 @@ enum : std::uint8_t {
   kImplements = Code(Action::kImplementsOp), kCast = Code(Action::kCastOp),
 };
 
-Actions Str(const std::string& s) { return Actions().PushString(s); }
-Actions Int(int i) { return Actions().PushInt(i); }
-Actions Var(const std::string& name) { return Actions().PushString(name).Raw(kGetVar); }
-Actions Bin(const Actions& x, const Actions& y, std::uint8_t op) { return Actions().Append(x).Append(y).Raw(op); }
-Actions Member(const Actions& obj, const std::string& name) { return Actions().Append(obj).PushString(name).Raw(kGetMember); }
-Actions SetMember(const Actions& obj, const std::string& name, const Actions& v) {
-  return Actions().Append(obj).PushString(name).Append(v).Raw(kSetMember);
-}
-Actions& Assign(Actions& a, const std::string& name, const Actions& value) {
-  a.PushString(name).Append(value).SetVariable();
-  return a;
-}
-Actions CallArgs(const std::vector<Actions>& args) {
-  Actions a;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
-  a.PushInt(static_cast<int>(args.size()));
-  return a;
-}
-Actions Method(const Actions& obj, const std::string& method, const std::vector<Actions>& args) {
-  return CallArgs(args).Append(obj).PushString(method).Raw(kCallMethod);
-}
-Actions Call(const std::string& fn, const std::vector<Actions>& args) {
-  return CallArgs(args).PushString(fn).Raw(kCallFunction);
-}
 Actions Fn(const Actions& body, const std::vector<std::string>& params = {}) {
   return Actions().DefineFunction("", params, body);
 }
 // _global.log += text (or the value `v` pushes).
 Actions Log(const Actions& v) {
   Actions a;
-  return Assign(a, "_global.log", Bin(Var("_global.log"), v, kAdd2));
+  return Set(a, "_global.log", Bin(Var("_global.log"), v, kAdd2));
 }
 Actions Log(const std::string& text) { return Log(Str(text)); }
-// {name: value, ...}
-Actions Object(const std::vector<std::pair<std::string, Actions>>& props) {
-  Actions a;
-  for (auto& [k, v] : props) a.PushString(k).Append(v);
-  return a.PushInt(static_cast<int>(props.size())).Raw(kInitObject);
-}
 // for (name in obj) body, the name in register 0.
 Actions ForIn(const Actions& obj, const Actions& body) {
   const std::uint8_t r0[] = {0};
@@ -85,32 +47,6 @@ Actions ForIn(const Actions& obj, const Actions& body) {
   a.Append(loopHead).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-head));
   return a;
 }
-
-ShapeBuilder Square(std::int32_t x, std::int32_t size, swf::Rgba c) {
-  ShapeBuilder s;
-  s.Rectangle(x, 0, x + size, size, s.AddFill(FillStyle::Solid(c)));
-  return s;
-}
-
-SwfBuilder Movie(std::uint8_t version = 8) {
-  SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
-  b.SetBackgroundColor({255, 255, 255, 255});
-  return b;
-}
-
-struct Played {
-  FlashPlayer player;
-  explicit Played(const SwfBuilder& b) {
-    player.SetSize(100, 100);
-    player.SetQuality("Low");
-    EXPECT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError();
-  }
-  std::string Get(const std::string& v) const { return player.GetVariable(v); }
-  bool Skipped(const std::string& what) const {
-    const auto s = player.SkippedFeatures();
-    return std::find(s.begin(), s.end(), what) != s.end();
-  }
-};
 
 // PlaceObject2 of sprite 5 at depth 1 as `name`, with clip actions.
 std::vector<std::uint8_t> PlaceWith(const std::string& name, const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
@@ -138,7 +74,7 @@ std::vector<std::uint8_t> PlaceWith(const std::string& name, const std::vector<s
 // this.size; registered for the symbol "widget" (sprite 5).
 Actions WidgetClass() {
   Actions a;
-  Assign(a, "_global.W", Fn(Log(Bin(Str("ctor:"), Bin(Member(Var("this"), "size"), Str(","), kAdd2), kAdd2))));
+  Set(a, "_global.W", Fn(Log(Bin(Str("ctor:"), Bin(Member(Var("this"), "size"), Str(","), kAdd2), kAdd2))));
   a.Append(Var("_global.W")).Append(Var("MovieClip")).Raw(kExtends);
   a.Append(SetMember(Member(Var("_global.W"), "prototype"), "onLoad", Fn(Log("load,"))));
   a.Append(SetMember(Member(Var("_global.W"), "prototype"), "getSize",
@@ -150,7 +86,7 @@ Actions WidgetClass() {
 // Sprite 5 logs "frame," on its first frame; exported as "widget".
 SwfBuilder WidgetMovie(std::uint8_t version = 8) {
   auto b = Movie(version);
-  b.DefineShape(1, Square(0, 400, {255, 0, 0, 255}));
+  b.DefineShape(1, Square(400, kRed));
   b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).DoAction(Log("frame,")).ShowFrame());
   b.ExportAssets({{5, "widget"}});
   return b;
@@ -159,16 +95,16 @@ SwfBuilder WidgetMovie(std::uint8_t version = 8) {
 TEST(Avm1Classes, InitActionsRegisterClassesBeforePlacedClipsAreMade) {
   auto b = WidgetMovie();
   Actions init;
-  Assign(init, "_global.log", Str("init,"));
+  Set(init, "_global.log", Str("init,"));
   b.DoInitAction(5, init.Append(WidgetClass()));
   // The placing frame gives the clip its parameters in onClipEvent(initialize).
   Actions params;
   params.Append(SetMember(Var("this"), "size", Int(7))).Append(Log("initialize,"));
   b.Tag(26, PlaceWith("w", {{kEventInitialize, params}}));
   Actions root = Log("root,");
-  Assign(root, "isW", Bin(Var("w"), Var("_global.W"), kInstanceOf));
-  Assign(root, "isClip", Bin(Var("w"), Var("MovieClip"), kInstanceOf));
-  Assign(root, "size", Method(Var("w"), "getSize", {}));
+  Set(root, "isW", Bin(Var("w"), Var("_global.W"), kInstanceOf));
+  Set(root, "isClip", Bin(Var("w"), Var("MovieClip"), kInstanceOf));
+  Set(root, "size", Method(Var("w"), "getSize", {}));
   b.DoAction(root.Stop()).ShowFrame();
   Played r(b);
   const std::string log = r.Get("_global.log");
@@ -188,12 +124,12 @@ TEST(Avm1Classes, AttachMovieSetsTheInitObjectBeforeTheConstructor) {
   auto b = WidgetMovie();
   b.DoInitAction(5, WidgetClass());
   Actions a;
-  Assign(a, "_global.log", Str(""));
-  Assign(a, "made", Method(Var("_root"), "attachMovie", {Str("widget"), Str("a"), Int(3), Object({{"size", Int(9)}})}));
+  Set(a, "_global.log", Str(""));
+  Set(a, "made", Method(Var("_root"), "attachMovie", {Str("widget"), Str("a"), Int(3), Object({{"size", Int(9)}})}));
   // The class is there at once: a method answers right after attachMovie.
-  Assign(a, "size", Method(Var("made"), "getSize", {}));
-  Assign(a, "depth", Method(Var("a"), "getDepth", {}));
-  Assign(a, "next", Method(Var("_root"), "getNextHighestDepth", {}));
+  Set(a, "size", Method(Var("made"), "getSize", {}));
+  Set(a, "depth", Method(Var("a"), "getDepth", {}));
+  Set(a, "next", Method(Var("_root"), "getNextHighestDepth", {}));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("size"), "9");
@@ -209,11 +145,11 @@ TEST(Avm1Classes, RemovedClipsRunTheirUnloadHandlersAfterLeaving) {
   // A timeline clip with onClipEvent(unload), removed by the next frame.
   b.Tag(26, PlaceWith("placed", {{kEventUnload, Log(Bin(Str("event:"), Actions().PushString("_x").Raw(kGetVar), kAdd2))}}));
   Actions a;
-  Assign(a, "_global.log", Str(""));
+  Set(a, "_global.log", Str(""));
   a.Append(Method(Var("_root"), "attachMovie", {Str("widget"), Str("made"), Int(4)})).Raw(kPop);
   a.Append(SetMember(Var("made"), "onUnload", Fn(Log("method,"))));
   a.Append(Method(Var("made"), "removeMovieClip", {})).Raw(kPop);
-  Assign(a, "during", Var("_global.log"));
+  Set(a, "during", Var("_global.log"));
   b.DoAction(a).ShowFrame();
   b.RemoveObject2(1).DoAction(Actions().Stop()).ShowFrame();
   Played r(b);
@@ -229,12 +165,12 @@ TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
   auto b = WidgetMovie(7);
   Actions init;
   // Base extends MovieClip: sets this.base; describe() answers "base".
-  Assign(init, "_global.Base", Fn(SetMember(Var("this"), "base", Str("yes"))));
+  Set(init, "_global.Base", Fn(SetMember(Var("this"), "base", Str("yes"))));
   init.Append(Var("_global.Base")).Append(Var("MovieClip")).Raw(kExtends);
   init.Append(SetMember(Member(Var("_global.Base"), "prototype"), "describe", Fn(Str("base").Raw(kReturn))));
   // Sub extends Base: super() in its constructor, super.describe() in its method.
-  Actions superCall = CallArgs({}).PushString("super").Raw(kGetVar).PushUndefined().Raw(kCallMethod).Raw(kPop);
-  Assign(init, "_global.Sub", Fn(superCall));
+  Actions superCall = PushArgs({}).PushString("super").Raw(kGetVar).PushUndefined().Raw(kCallMethod).Raw(kPop);
+  Set(init, "_global.Sub", Fn(superCall));
   init.Append(Var("_global.Sub")).Append(Var("_global.Base")).Raw(kExtends);
   init.Append(SetMember(Member(Var("_global.Sub"), "prototype"), "describe",
                         Fn(Bin(Str("sub+"), Method(Var("super"), "describe", {}), kAdd2).Raw(kReturn))));
@@ -242,16 +178,16 @@ TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
   b.DoInitAction(5, init);
   b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"});
   Actions a;
-  Assign(a, "base", Member(Var("c"), "base"));
-  Assign(a, "said", Method(Var("c"), "describe", {}));
+  Set(a, "base", Member(Var("c"), "base"));
+  Set(a, "said", Method(Var("c"), "describe", {}));
   // The same on a plain object.
-  Assign(a, "o", Actions().PushInt(0).PushString("_global.Sub").Raw(kNewObject));
-  Assign(a, "objSaid", Method(Var("o"), "describe", {}));
-  Assign(a, "isBase", Bin(Var("c"), Var("_global.Base"), kInstanceOf));
+  Set(a, "o", Actions().PushInt(0).PushString("_global.Sub").Raw(kNewObject));
+  Set(a, "objSaid", Method(Var("o"), "describe", {}));
+  Set(a, "isBase", Bin(Var("c"), Var("_global.Base"), kInstanceOf));
   // extends sets no `constructor`: the chain's first, MovieClip's, answers.
-  Assign(a, "ctorIsClip", Bin(Member(Var("o"), "constructor"), Var("MovieClip"), kEquals2));
-  Assign(a, "ownCtor", Method(Var("o"), "hasOwnProperty", {Str("constructor")}));
-  Assign(a, "superCtor", Bin(Member(Member(Var("_global.Sub"), "prototype"), "__constructor__"), Var("_global.Base"), kEquals2));
+  Set(a, "ctorIsClip", Bin(Member(Var("o"), "constructor"), Var("MovieClip"), kEquals2));
+  Set(a, "ownCtor", Method(Var("o"), "hasOwnProperty", {Str("constructor")}));
+  Set(a, "superCtor", Bin(Member(Member(Var("_global.Sub"), "prototype"), "__constructor__"), Var("_global.Base"), kEquals2));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("base"), "yes");
@@ -266,17 +202,17 @@ TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
 TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
   auto b = Movie(7);
   Actions a;
-  Assign(a, "_global.Shape", Fn(Actions()));   // interface Shape
-  Assign(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape
+  Set(a, "_global.Shape", Fn(Actions()));   // interface Shape
+  Set(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape
   a.Append(Var("_global.Round")).Append(Var("_global.Shape")).Raw(kExtends);
-  Assign(a, "_global.Ball", Fn(Actions()));    // class Ball implements Round
+  Set(a, "_global.Ball", Fn(Actions()));    // class Ball implements Round
   a.Append(Var("_global.Round")).PushInt(1).Append(Var("_global.Ball")).Raw(kImplements);
-  Assign(a, "ball", Actions().PushInt(0).PushString("_global.Ball").Raw(kNewObject));
-  Assign(a, "isRound", Bin(Var("ball"), Var("_global.Round"), kInstanceOf));
-  Assign(a, "isShape", Bin(Var("ball"), Var("_global.Shape"), kInstanceOf));
-  Assign(a, "plainIsRound", Bin(Object({}), Var("_global.Round"), kInstanceOf));
-  Assign(a, "cast", Bin(Var("_global.Round"), Var("ball"), kCast).Raw(kTypeOf));
-  Assign(a, "failed", Bin(Var("_global.Round"), Object({}), kCast).Raw(kTypeOf));
+  Set(a, "ball", Actions().PushInt(0).PushString("_global.Ball").Raw(kNewObject));
+  Set(a, "isRound", Bin(Var("ball"), Var("_global.Round"), kInstanceOf));
+  Set(a, "isShape", Bin(Var("ball"), Var("_global.Shape"), kInstanceOf));
+  Set(a, "plainIsRound", Bin(Object({}), Var("_global.Round"), kInstanceOf));
+  Set(a, "cast", Bin(Var("_global.Round"), Var("ball"), kCast).Raw(kTypeOf));
+  Set(a, "failed", Bin(Var("_global.Round"), Object({}), kCast).Raw(kTypeOf));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("isRound"), "true");
@@ -293,7 +229,7 @@ TEST(Avm1Classes, MovieClipPrototypeReachesEveryClip) {
                      Fn(Actions().Append(Bin(Member(Var("this"), "_x"), Member(Var("this"), "_x"), kAdd2)).Raw(kReturn))));
   a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(5)})).Raw(kPop);
   a.Append(SetMember(Var("e"), "_x", Int(4)));
-  Assign(a, "v", Method(Var("e"), "twice", {}));
+  Set(a, "v", Method(Var("e"), "twice", {}));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("v"), "8");
@@ -303,25 +239,25 @@ TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
   auto run = [](std::uint8_t version) {
     auto b = Movie(version);
     Actions a;
-    Assign(a, "o", Object({{"a", Int(1)}, {"b", Int(2)}, {"c", Int(3)}}));
+    Set(a, "o", Object({{"a", Int(1)}, {"b", Int(2)}, {"c", Int(3)}}));
     a.Append(Call("ASSetPropFlags", {Var("o"), Str("a,b"), Int(1)})).Raw(kPop);
-    Assign(a, "names", Str(""));
+    Set(a, "names", Str(""));
     a.Append(ForIn(Var("o"), [] {
       Actions body;
-      return Assign(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+      return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
     }()));
     // Read-only and kept from delete.
     a.Append(Call("ASSetPropFlags", {Var("o"), Str("c"), Int(4 | 2)})).Raw(kPop);
     a.Append(SetMember(Var("o"), "c", Int(9)));
-    Assign(a, "deleted", Actions().Append(Var("o")).PushString("c").Raw(kDelete));
-    Assign(a, "c", Member(Var("o"), "c"));
+    Set(a, "deleted", Actions().Append(Var("o")).PushString("c").Raw(kDelete));
+    Set(a, "c", Member(Var("o"), "c"));
     // Cleared again: enumerated and writable.
     a.Append(Call("ASSetPropFlags", {Var("o"), Actions().PushNull(), Int(0), Int(7)})).Raw(kPop);
     a.Append(SetMember(Var("o"), "c", Int(10)));
-    Assign(a, "c2", Member(Var("o"), "c"));
+    Set(a, "c2", Member(Var("o"), "c"));
     // Seen by SWF 7 movies and later only.
     a.Append(Call("ASSetPropFlags", {Var("o"), Str("b"), Int(0x400)})).Raw(kPop);
-    Assign(a, "b", Actions().Append(Member(Var("o"), "b")).Raw(kTypeOf));
+    Set(a, "b", Actions().Append(Member(Var("o"), "b")).Raw(kTypeOf));
     b.DoAction(a.Stop()).ShowFrame();
     return b;
   };
@@ -338,22 +274,22 @@ TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
 TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   auto b = Movie();
   Actions a;
-  Assign(a, "_global.log", Str(""));
-  Assign(a, "src", Object({}));
+  Set(a, "_global.log", Str(""));
+  Set(a, "src", Object({}));
   a.Append(Method(Var("AsBroadcaster"), "initialize", {Var("src")})).Raw(kPop);
-  Assign(a, "one", Object({{"onPing", Fn(Log(Bin(Str("1"), Var("v"), kAdd2)), {"v"})}}));
-  Assign(a, "two", Object({{"onPing", Fn(Log(Bin(Str("2"), Var("v"), kAdd2)), {"v"})}}));
+  Set(a, "one", Object({{"onPing", Fn(Log(Bin(Str("1"), Var("v"), kAdd2)), {"v"})}}));
+  Set(a, "two", Object({{"onPing", Fn(Log(Bin(Str("2"), Var("v"), kAdd2)), {"v"})}}));
   for (const char* l : {"one", "two", "one"}) a.Append(Method(Var("src"), "addListener", {Var(l)})).Raw(kPop);
-  Assign(a, "count", Member(Member(Var("src"), "_listeners"), "length"));
-  Assign(a, "heard", Method(Var("src"), "broadcastMessage", {Str("onPing"), Str("x")}));
-  Assign(a, "removed", Method(Var("src"), "removeListener", {Var("one")}));
-  Assign(a, "again", Method(Var("src"), "removeListener", {Var("one")}));
+  Set(a, "count", Member(Member(Var("src"), "_listeners"), "length"));
+  Set(a, "heard", Method(Var("src"), "broadcastMessage", {Str("onPing"), Str("x")}));
+  Set(a, "removed", Method(Var("src"), "removeListener", {Var("one")}));
+  Set(a, "again", Method(Var("src"), "removeListener", {Var("one")}));
   a.Append(Method(Var("src"), "broadcastMessage", {Str("onPing"), Str("y")})).Raw(kPop);
   // The methods and the list are not enumerated.
-  Assign(a, "names", Str(""));
+  Set(a, "names", Str(""));
   a.Append(ForIn(Var("src"), [] {
     Actions body;
-    return Assign(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+    return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
   }()));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
@@ -368,7 +304,7 @@ TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
 // A red 20 x 20 pixel square in sprite 5, placed as "box" at the origin.
 SwfBuilder BoxMovie() {
   auto b = Movie();
-  b.DefineShape(1, Square(0, 400, {255, 0, 0, 255}));
+  b.DefineShape(1, Square(400, kRed));
   b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
   b.PlaceObject2({.depth = 1, .characterId = 5, .name = "box"});
   return b;
@@ -377,8 +313,8 @@ SwfBuilder BoxMovie() {
 TEST(Avm1Listeners, MouseListenersAndClipMouseMethodsHearThePointer) {
   auto b = BoxMovie();
   Actions a;
-  Assign(a, "_global.log", Str(""));
-  Assign(a, "l", Object({{"onMouseDown", Fn(Log("down,"))}, {"onMouseUp", Fn(Log("up,"))}}));
+  Set(a, "_global.log", Str(""));
+  Set(a, "l", Object({{"onMouseDown", Fn(Log("down,"))}, {"onMouseUp", Fn(Log("up,"))}}));
   a.Append(Method(Var("Mouse"), "addListener", {Var("l")})).Raw(kPop);
   a.Append(SetMember(Var("box"), "onMouseDown", Fn(Log(Bin(Str("box"), Member(Var("this"), "_xmouse"), kAdd2)))));
   b.DoAction(a.Stop()).ShowFrame();
@@ -393,7 +329,7 @@ TEST(Avm1Listeners, MouseListenersAndClipMouseMethodsHearThePointer) {
 TEST(Avm1Listeners, ClipsWithButtonHandlersActAsButtons) {
   auto b = BoxMovie();
   Actions a;
-  Assign(a, "_global.log", Str(""));
+  Set(a, "_global.log", Str(""));
   for (const char* h : {"onRollOver", "onRollOut", "onPress", "onRelease", "onReleaseOutside", "onDragOut"}) {
     a.Append(SetMember(Var("box"), h, Fn(Log(std::string(h) + ","))));
   }
@@ -460,17 +396,17 @@ TEST(Avm1Listeners, StopDragLeavesTheClipWhereItIs) {
 
 TEST(Avm1Clips, HitTestWithTheShapeFlagSeesTheGapsBetweenShapes) {
   auto b = Movie();
-  b.DefineShape(1, Square(0, 200, {255, 0, 0, 255}));
-  b.DefineShape(2, Square(1000, 200, {255, 0, 0, 255}));
+  b.DefineShape(1, Square(200, kRed));
+  b.DefineShape(2, Square(200, kRed, 1000));
   b.DefineSprite(5, Timeline()
                         .PlaceObject2({.depth = 1, .characterId = 1})
                         .PlaceObject2({.depth = 2, .characterId = 2})
                         .ShowFrame());
   b.PlaceObject2({.depth = 1, .characterId = 5, .name = "pair"});
   Actions a;
-  Assign(a, "box", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(false)}));
-  Assign(a, "shape", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(true)}));
-  Assign(a, "onShape", Method(Var("pair"), "hitTest", {Int(55), Int(5), Actions().PushBool(true)}));
+  Set(a, "box", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(false)}));
+  Set(a, "shape", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(true)}));
+  Set(a, "onShape", Method(Var("pair"), "hitTest", {Int(55), Int(5), Actions().PushBool(true)}));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("box"), "true");
@@ -481,13 +417,13 @@ TEST(Avm1Clips, HitTestWithTheShapeFlagSeesTheGapsBetweenShapes) {
 TEST(Avm1Runtime, TimeoutsRunOnceAndIntervalsTakeExtraArguments) {
   auto b = Movie();
   Actions a;
-  Assign(a, "_global.log", Str(""));
-  Assign(a, "t", Call("setTimeout", {Fn(Log(Var("v")), {"v"}), Int(150), Str("t")}));
-  Assign(a, "gone", Call("setTimeout", {Fn(Log("never")), Int(50)}));
+  Set(a, "_global.log", Str(""));
+  Set(a, "t", Call("setTimeout", {Fn(Log(Var("v")), {"v"}), Int(150), Str("t")}));
+  Set(a, "gone", Call("setTimeout", {Fn(Log("never")), Int(50)}));
   a.Append(Call("clearTimeout", {Var("gone")})).Raw(kPop);
   // Object and method form.
-  Assign(a, "o", Object({{"tick", Fn(Log(Var("w")), {"w"})}}));
-  Assign(a, "iv", Call("setInterval", {Var("o"), Str("tick"), Int(100), Str("i")}));
+  Set(a, "o", Object({{"tick", Fn(Log(Var("w")), {"w"})}}));
+  Set(a, "iv", Call("setInterval", {Var("o"), Str("tick"), Int(100), Str("i")}));
   b.DoAction(a).ShowFrame();
   b.ShowFrame().ShowFrame().ShowFrame();
   b.DoAction(Actions().Append(Call("clearInterval", {Var("iv")})).Raw(kPop).Stop()).ShowFrame();
@@ -503,18 +439,18 @@ TEST(Avm1Runtime, TimeoutsRunOnceAndIntervalsTakeExtraArguments) {
 TEST(Avm1Runtime, StageReportsTheMovieAndItsModes) {
   auto b = Movie();
   Actions a;
-  Assign(a, "w", Member(Var("Stage"), "width"));
-  Assign(a, "mode", Member(Var("Stage"), "scaleMode"));
+  Set(a, "w", Member(Var("Stage"), "width"));
+  Set(a, "mode", Member(Var("Stage"), "scaleMode"));
   a.Append(SetMember(Var("Stage"), "scaleMode", Str("noscale")));
-  Assign(a, "mode2", Member(Var("Stage"), "scaleMode"));
+  Set(a, "mode2", Member(Var("Stage"), "scaleMode"));
   a.Append(SetMember(Var("Stage"), "scaleMode", Str("sideways")));
-  Assign(a, "mode3", Member(Var("Stage"), "scaleMode"));
+  Set(a, "mode3", Member(Var("Stage"), "scaleMode"));
   a.Append(SetMember(Var("Stage"), "width", Int(5)));
-  Assign(a, "w2", Member(Var("Stage"), "width"));
+  Set(a, "w2", Member(Var("Stage"), "width"));
   a.Append(SetMember(Var("Stage"), "align", Str("tl")));
-  Assign(a, "align", Member(Var("Stage"), "align"));
-  Assign(a, "added", Method(Var("Stage"), "addListener", {Object({})}));
-  Assign(a, "menu", Member(Var("Stage"), "showMenu"));
+  Set(a, "align", Member(Var("Stage"), "align"));
+  Set(a, "added", Method(Var("Stage"), "addListener", {Object({})}));
+  Set(a, "menu", Member(Var("Stage"), "showMenu"));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("w"), "100");
@@ -532,11 +468,11 @@ TEST(Avm1Runtime, EndlessLoopsAreCutOffAndClockLoopsEnd) {
   auto b = Movie();
   Actions loop;
   Actions body;
-  Assign(body, "n", Actions().Append(Var("n")).Raw(kIncrement));
+  Set(body, "n", Actions().Append(Var("n")).Raw(kIncrement));
   Actions cond = Bin(Bin(Actions().Raw(kGetTime), Var("start"), kSubtract), Int(20), kLess2).Raw(Code(Action::kNot));
   Actions a;
-  Assign(a, "n", Int(0));
-  Assign(a, "start", Actions().Raw(kGetTime));
+  Set(a, "n", Int(0));
+  Set(a, "start", Actions().Raw(kGetTime));
   const auto back = static_cast<std::int16_t>(cond.Size() + 5 + body.Size() + 5);
   a.Append(cond).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-back));
   b.DoAction(a.Stop()).ShowFrame();
@@ -553,4 +489,4 @@ TEST(Avm1Runtime, EndlessLoopsAreCutOffAndClockLoopsEnd) {
 }
 
 }  // namespace
-}  // namespace quarvel::player
+}  // namespace quarvel::player::script_test

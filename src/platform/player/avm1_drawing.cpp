@@ -116,20 +116,28 @@ std::vector<AsValue> ListOf(Avm1& vm, const AsValue& v, std::size_t most) {
   return out;
 }
 
-// The stops are as many as the shortest list has.
+// Flash ignores the call unless every list has as many entries, each ratio
+// lies above -1 and below 256, and the matrix is given; nor does it take
+// more than eight arguments.
 bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
+  if (a.size() < 5 || a.size() > 8) return false;
+  // The type's case matters.
   const std::string type = Str(vm, Arg(a, 0));
   if (type != "linear" && type != "radial") return false;
-  const std::vector<AsValue> colors = ListOf(vm, Arg(a, 1), 15), alphas = ListOf(vm, Arg(a, 2), 15),
-                             ratios = ListOf(vm, Arg(a, 3), 15);
-  const std::size_t n = std::min({colors.size(), alphas.size(), ratios.size()});
-  if (n == 0) return false;
+  const std::vector<AsValue> colors = ListOf(vm, Arg(a, 1), 256), alphas = ListOf(vm, Arg(a, 2), 256),
+                             ratios = ListOf(vm, Arg(a, 3), 256);
+  const std::size_t n = colors.size();
+  if (n == 0 || alphas.size() != n || ratios.size() != n) return false;
   f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
   for (std::size_t i = 0; i < n; ++i) {
     const double r = vm.ToNumber(ratios[i]);
-    f.gradient.stops.push_back(
-        {static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)), ColorArg(vm, colors[i], alphas[i])});
+    if (r <= -1 || r >= 256) return false;
+    // NaN counts as 0; fractions are cut off.
+    f.gradient.stops.push_back({static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)),
+                                ColorArg(vm, colors[i], alphas[i])});
   }
+  // A gradient holds at most 15 stops.
+  if (f.gradient.stops.size() > 15) f.gradient.stops.resize(15);
   f.matrix = GradientMatrix(vm, Arg(a, 4));
   const std::string spread = Str(vm, Arg(a, 5));
   f.gradient.spread = spread == "reflect" ? 1 : spread == "repeat" ? 2 : 0;
@@ -145,6 +153,13 @@ bool GradientFill(Avm1& vm, AsArgs a, FillStyle& f) {
 }
 
 AsValue DrBeginGradientFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  // No type: the fill ends, as endFill does.
+  if (a.empty() || a[0].IsUndefined()) {
+    if (Drawing* d = Pen(vm, self)) drawing::EndFill(*d);
+    return {};
+  }
+  // Before version 8 the call takes the five arguments of version 7 only.
+  if (a.size() > 5 && vm.Version() < 8) return {};
   FillStyle f;
   if (!GradientFill(vm, a, f)) return {};
   Drawing* d = Pen(vm, self);

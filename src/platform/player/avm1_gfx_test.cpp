@@ -9,21 +9,10 @@
 #include <vector>
 
 #include "platform/player/avm1.h"
-#include "platform/player/flash_player.h"
-#include "support/swf_builder.h"
+#include "platform/player/avm1_test_script.h"
 
-namespace quarvel::player {
+namespace quarvel::player::script_test {
 namespace {
-
-using gdi::Color;
-using testing::Actions;
-using testing::FillStyle;
-using testing::ShapeBuilder;
-using testing::SwfBuilder;
-using testing::Timeline;
-
-constexpr swf::Rgba kRed{255, 0, 0, 255};
-constexpr swf::Rgba kWhite{255, 255, 255, 255};
 
 enum : std::uint8_t {
   kGetVar = Code(Action::kGetVariable), kGetMember = Code(Action::kGetMember), kSetMember = Code(Action::kSetMember),
@@ -31,101 +20,27 @@ enum : std::uint8_t {
   kInitArray = Code(Action::kInitArray), kInitObject = Code(Action::kInitObject),
 };
 
-// A small vocabulary for writing scripts: values, members, calls.
-Actions Str(const std::string& s) { return Actions().PushString(s); }
-Actions Num(double d) { return d == std::floor(d) && std::fabs(d) < 1e9 ? Actions().PushInt(static_cast<int>(d)) : Actions().PushDouble(d); }
-Actions Var(const std::string& name) { return Actions().PushString(name).Raw(kGetVar); }
-Actions Member(const Actions& obj, const std::string& name) { return Actions().Append(obj).PushString(name).Raw(kGetMember); }
-Actions SetMember(const Actions& obj, const std::string& name, const Actions& v) {
-  return Actions().Append(obj).PushString(name).Append(v).Raw(kSetMember);
-}
-Actions Method(const Actions& obj, const std::string& method, const std::vector<Actions>& args) {
-  Actions a;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
-  a.PushInt(static_cast<int>(args.size())).Append(obj).PushString(method).Raw(kCallMethod);
-  return a;
-}
-// A statement: the call's result dropped.
-Actions Do(const Actions& obj, const std::string& method, const std::vector<Actions>& args) {
-  return Method(obj, method, args).Raw(kPop);
-}
-// new pkg.Class(args), pkg a dotted path of globals ("flash.geom").
-Actions New(const std::string& pkg, const std::string& cls, const std::vector<Actions>& args) {
-  Actions a;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
-  a.PushInt(static_cast<int>(args.size()));
-  std::size_t from = 0;
-  bool first = true;
-  while (from <= pkg.size()) {
-    const std::size_t dot = std::min(pkg.find('.', from), pkg.size());
-    const std::string part = pkg.substr(from, dot - from);
-    if (first) a.PushString(part).Raw(kGetVar);
-    else a.PushString(part).Raw(kGetMember);
-    first = false;
-    from = dot + 1;
-  }
-  return a.PushString(cls).Raw(kNewMethod);
-}
 Actions Geom(const std::string& cls, const std::vector<Actions>& args) { return New("flash.geom", cls, args); }
-Actions Array(const std::vector<Actions>& items) {
-  Actions a;
-  for (auto it = items.rbegin(); it != items.rend(); ++it) a.Append(*it);
-  return a.PushInt(static_cast<int>(items.size())).Raw(kInitArray);
-}
-Actions Object(const std::vector<std::pair<std::string, Actions>>& fields) {
-  Actions a;
-  for (auto& [k, v] : fields) a.PushString(k).Append(v);
-  return a.PushInt(static_cast<int>(fields.size())).Raw(kInitObject);
-}
-Actions& Let(Actions& a, const std::string& name, const Actions& value) {
-  a.PushString(name).Append(value).SetVariable();
-  return a;
-}
-
-// A 100 x 100 pixel movie at 10 frames per second on white, whose first
-// frame runs `code`.
-SwfBuilder Script(const Actions& code, std::uint8_t version = 8) {
-  SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
-  b.SetBackgroundColor(kWhite);
-  b.DoAction(Actions().Append(code).Stop()).ShowFrame();
-  return b;
-}
-
-struct Played {
-  FlashPlayer player;
-  explicit Played(const SwfBuilder& b) {
-    player.SetSize(100, 100);
-    player.SetQuality("Low");
-    EXPECT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError();
-  }
-  std::string Get(const std::string& v) const { return player.GetVariable(v); }
-  double Number(const std::string& v) const { return std::stod(Get(v)); }
-  Color At(int x, int y) {
-    gdi::Bitmap bmp;
-    player.Paint(bmp);
-    return bmp.GetPixel(x, y);
-  }
-};
 
 // ---- flash.geom
 
 TEST(Avm1Geom, MatrixMethodsFollowFlashOrder) {
   Actions a;
-  Let(a, "m", Geom("Matrix", {}));
-  Let(a, "id", Method(Var("m"), "toString", {}));
+  Set(a, "m", Geom("Matrix", {}));
+  Set(a, "id", Method(Var("m"), "toString", {}));
   a.Append(Do(Var("m"), "scale", {Num(2), Num(3)}));
   a.Append(Do(Var("m"), "translate", {Num(10), Num(20)}));
   // Translation after the scale: not scaled.
-  Let(a, "p", Method(Var("m"), "transformPoint", {Geom("Point", {Num(1), Num(1)})}));
-  Let(a, "dp", Method(Var("m"), "deltaTransformPoint", {Geom("Point", {Num(1), Num(1)})}));
+  Set(a, "p", Method(Var("m"), "transformPoint", {Geom("Point", {Num(1), Num(1)})}));
+  Set(a, "dp", Method(Var("m"), "deltaTransformPoint", {Geom("Point", {Num(1), Num(1)})}));
   a.Append(Do(Var("m"), "rotate", {Num(M_PI / 2)}));
-  Let(a, "r", Method(Var("m"), "transformPoint", {Geom("Point", {Num(1), Num(0)})}));
-  Let(a, "inv", Method(Var("m"), "clone", {}));
+  Set(a, "r", Method(Var("m"), "transformPoint", {Geom("Point", {Num(1), Num(0)})}));
+  Set(a, "inv", Method(Var("m"), "clone", {}));
   a.Append(Do(Var("inv"), "invert", {}));
-  Let(a, "back", Method(Var("inv"), "transformPoint", {Var("r")}));
-  Let(a, "box", Geom("Matrix", {}));
+  Set(a, "back", Method(Var("inv"), "transformPoint", {Var("r")}));
+  Set(a, "box", Geom("Matrix", {}));
   a.Append(Do(Var("box"), "createGradientBox", {Num(1638.4), Num(819.2), Num(0), Num(10), Num(20)}));
-  Let(a, "c", Geom("Matrix", {Num(1), Num(0), Num(0), Num(1), Num(5), Num(0)}));
+  Set(a, "c", Geom("Matrix", {Num(1), Num(0), Num(0), Num(1), Num(5), Num(0)}));
   a.Append(Do(Var("c"), "concat", {Geom("Matrix", {Num(2), Num(0), Num(0), Num(2), Num(0), Num(1)})}));
   Played r(Script(a));
   EXPECT_EQ(r.Get("id"), "(a=1, b=0, c=0, d=1, tx=0, ty=0)");
@@ -150,17 +65,17 @@ TEST(Avm1Geom, MatrixMethodsFollowFlashOrder) {
 
 TEST(Avm1Geom, PointArithmeticAndStatics) {
   Actions a;
-  Let(a, "p", Geom("Point", {Num(3), Num(4)}));
-  Let(a, "len", Member(Var("p"), "length"));
-  Let(a, "sum", Method(Var("p"), "add", {Geom("Point", {Num(1), Num(1)})}));
-  Let(a, "diff", Method(Var("p"), "subtract", {Geom("Point", {Num(1), Num(1)})}));
-  Let(a, "text", Method(Var("p"), "toString", {}));
-  Let(a, "same", Method(Var("p"), "equals", {Geom("Point", {Num(3), Num(4)})}));
-  Let(a, "dist", Method(Member(Member(Var("flash"), "geom"), "Point"), "distance",
+  Set(a, "p", Geom("Point", {Num(3), Num(4)}));
+  Set(a, "len", Member(Var("p"), "length"));
+  Set(a, "sum", Method(Var("p"), "add", {Geom("Point", {Num(1), Num(1)})}));
+  Set(a, "diff", Method(Var("p"), "subtract", {Geom("Point", {Num(1), Num(1)})}));
+  Set(a, "text", Method(Var("p"), "toString", {}));
+  Set(a, "same", Method(Var("p"), "equals", {Geom("Point", {Num(3), Num(4)})}));
+  Set(a, "dist", Method(Member(Member(Var("flash"), "geom"), "Point"), "distance",
                         {Geom("Point", {Num(0), Num(0)}), Geom("Point", {Num(6), Num(8)})}));
-  Let(a, "mid", Method(Member(Member(Var("flash"), "geom"), "Point"), "interpolate",
+  Set(a, "mid", Method(Member(Member(Var("flash"), "geom"), "Point"), "interpolate",
                        {Geom("Point", {Num(0), Num(0)}), Geom("Point", {Num(10), Num(20)}), Num(0.25)}));
-  Let(a, "pol", Method(Member(Member(Var("flash"), "geom"), "Point"), "polar", {Num(2), Num(0)}));
+  Set(a, "pol", Method(Member(Member(Var("flash"), "geom"), "Point"), "polar", {Num(2), Num(0)}));
   a.Append(Do(Var("p"), "normalize", {Num(10)}));
   a.Append(Do(Var("p"), "offset", {Num(1), Num(2)}));
   Played r(Script(a));
@@ -180,21 +95,21 @@ TEST(Avm1Geom, PointArithmeticAndStatics) {
 
 TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {
   Actions a;
-  Let(a, "r", Geom("Rectangle", {Num(10), Num(20), Num(30), Num(40)}));
-  Let(a, "right", Member(Var("r"), "right"));
-  Let(a, "bottom", Member(Var("r"), "bottom"));
-  Let(a, "br", Member(Var("r"), "bottomRight"));
-  Let(a, "in", Method(Var("r"), "contains", {Num(10), Num(20)}));
-  Let(a, "edge", Method(Var("r"), "contains", {Num(40), Num(20)}));  // the right edge is outside
-  Let(a, "o", Geom("Rectangle", {Num(30), Num(50), Num(20), Num(20)}));
-  Let(a, "hit", Method(Var("r"), "intersects", {Var("o")}));
-  Let(a, "i", Method(Var("r"), "intersection", {Var("o")}));
-  Let(a, "u", Method(Var("r"), "union", {Var("o")}));
-  Let(a, "text", Method(Var("i"), "toString", {}));
-  Let(a, "none", Method(Method(Var("r"), "intersection", {Geom("Rectangle", {Num(0), Num(0), Num(1), Num(1)})}),
+  Set(a, "r", Geom("Rectangle", {Num(10), Num(20), Num(30), Num(40)}));
+  Set(a, "right", Member(Var("r"), "right"));
+  Set(a, "bottom", Member(Var("r"), "bottom"));
+  Set(a, "br", Member(Var("r"), "bottomRight"));
+  Set(a, "in", Method(Var("r"), "contains", {Num(10), Num(20)}));
+  Set(a, "edge", Method(Var("r"), "contains", {Num(40), Num(20)}));  // the right edge is outside
+  Set(a, "o", Geom("Rectangle", {Num(30), Num(50), Num(20), Num(20)}));
+  Set(a, "hit", Method(Var("r"), "intersects", {Var("o")}));
+  Set(a, "i", Method(Var("r"), "intersection", {Var("o")}));
+  Set(a, "u", Method(Var("r"), "union", {Var("o")}));
+  Set(a, "text", Method(Var("i"), "toString", {}));
+  Set(a, "none", Method(Method(Var("r"), "intersection", {Geom("Rectangle", {Num(0), Num(0), Num(1), Num(1)})}),
                         "isEmpty", {}));
   a.Append(SetMember(Var("r"), "left", Num(0)));  // moves the left edge, keeps the right
-  Let(a, "w", Member(Var("r"), "width"));
+  Set(a, "w", Member(Var("r"), "width"));
   a.Append(Do(Var("r"), "inflate", {Num(5), Num(1)}));
   Played r(Script(a));
   EXPECT_EQ(r.Get("right"), "40");
@@ -215,12 +130,12 @@ TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {
 
 TEST(Avm1Geom, ColorTransformRgbAndConcat) {
   Actions a;
-  Let(a, "c", Geom("ColorTransform", {Num(0.5), Num(1), Num(1), Num(1), Num(10), Num(0), Num(0), Num(0)}));
-  Let(a, "d", Geom("ColorTransform", {Num(2), Num(1), Num(1), Num(1), Num(4), Num(0), Num(0), Num(0)}));
+  Set(a, "c", Geom("ColorTransform", {Num(0.5), Num(1), Num(1), Num(1), Num(10), Num(0), Num(0), Num(0)}));
+  Set(a, "d", Geom("ColorTransform", {Num(2), Num(1), Num(1), Num(1), Num(4), Num(0), Num(0), Num(0)}));
   a.Append(Do(Var("c"), "concat", {Var("d")}));
-  Let(a, "e", Geom("ColorTransform", {}));
+  Set(a, "e", Geom("ColorTransform", {}));
   a.Append(SetMember(Var("e"), "rgb", Num(0x102030)));
-  Let(a, "rgb", Member(Var("e"), "rgb"));
+  Set(a, "rgb", Member(Var("e"), "rgb"));
   Played r(Script(a));
   // d applies first: (x * 2 + 4) * 0.5 + 10.
   EXPECT_EQ(r.Get("c.redMultiplier"), "1");
@@ -245,17 +160,17 @@ SwfBuilder WithBox(const Actions& code) {
 
 TEST(Avm1Geom, TransformMovesAndTintsTheClip) {
   Actions a;
-  Let(a, "t", Member(Var("box"), "transform"));
-  Let(a, "m", Member(Var("t"), "matrix"));
+  Set(a, "t", Member(Var("box"), "transform"));
+  Set(a, "m", Member(Var("t"), "matrix"));
   a.Append(Do(Var("m"), "scale", {Num(2), Num(2)}));
   a.Append(Do(Var("m"), "translate", {Num(50), Num(50)}));
   a.Append(SetMember(Var("t"), "matrix", Var("m")));
-  Let(a, "ct", Geom("ColorTransform", {}));
+  Set(a, "ct", Geom("ColorTransform", {}));
   a.Append(SetMember(Var("ct"), "rgb", Num(0x0000FF)));
   a.Append(SetMember(Var("t"), "colorTransform", Var("ct")));
-  Let(a, "xs", Member(Var("box"), "_xscale"));
-  Let(a, "pb", Member(Member(Var("box"), "transform"), "pixelBounds"));
-  Let(a, "tx", Member(Member(Member(Var("box"), "transform"), "concatenatedMatrix"), "tx"));
+  Set(a, "xs", Member(Var("box"), "_xscale"));
+  Set(a, "pb", Member(Member(Var("box"), "transform"), "pixelBounds"));
+  Set(a, "tx", Member(Member(Member(Var("box"), "transform"), "concatenatedMatrix"), "tx"));
   Played r(WithBox(a));
   EXPECT_EQ(r.Get("xs"), "200");
   EXPECT_EQ(r.Get("tx"), "50");
@@ -271,28 +186,28 @@ Actions Bitmap(const std::vector<Actions>& args) { return New("flash.display", "
 
 TEST(Avm1Bitmap, PixelMethodsAndProperties) {
   Actions a;
-  Let(a, "b", Bitmap({Num(10), Num(8), Actions().PushBool(true), Num(0x00000000)}));
+  Set(a, "b", Bitmap({Num(10), Num(8), Actions().PushBool(true), Num(0x00000000)}));
   a.Append(Do(Var("b"), "fillRect", {Geom("Rectangle", {Num(2), Num(2), Num(4), Num(4)}), Num(0xFF00FF00)}));
   a.Append(Do(Var("b"), "setPixel32", {Num(0), Num(0), Num(0x80FF0000)}));
   a.Append(Do(Var("b"), "setPixel", {Num(1), Num(0), Num(0x0000FF)}));  // keeps alpha 0
-  Let(a, "w", Member(Var("b"), "width"));
-  Let(a, "rw", Member(Member(Var("b"), "rectangle"), "height"));
-  Let(a, "t", Member(Var("b"), "transparent"));
-  Let(a, "p32", Method(Var("b"), "getPixel32", {Num(0), Num(0)}));
-  Let(a, "p", Method(Var("b"), "getPixel", {Num(3), Num(3)}));
-  Let(a, "a1", Method(Var("b"), "getPixel32", {Num(1), Num(0)}));
-  Let(a, "out", Method(Var("b"), "getPixel", {Num(30), Num(0)}));
-  Let(a, "cb", Method(Var("b"), "getColorBoundsRect", {Num(0xFFFFFFFF), Num(0xFF00FF00), Actions().PushBool(true)}));
-  Let(a, "hit", Method(Var("b"), "hitTest", {Geom("Point", {Num(0), Num(0)}), Num(255), Geom("Point", {Num(3), Num(3)})}));
-  Let(a, "miss", Method(Var("b"), "hitTest", {Geom("Point", {Num(0), Num(0)}), Num(255), Geom("Point", {Num(9), Num(7)})}));
+  Set(a, "w", Member(Var("b"), "width"));
+  Set(a, "rw", Member(Member(Var("b"), "rectangle"), "height"));
+  Set(a, "t", Member(Var("b"), "transparent"));
+  Set(a, "p32", Method(Var("b"), "getPixel32", {Num(0), Num(0)}));
+  Set(a, "p", Method(Var("b"), "getPixel", {Num(3), Num(3)}));
+  Set(a, "a1", Method(Var("b"), "getPixel32", {Num(1), Num(0)}));
+  Set(a, "out", Method(Var("b"), "getPixel", {Num(30), Num(0)}));
+  Set(a, "cb", Method(Var("b"), "getColorBoundsRect", {Num(0xFFFFFFFF), Num(0xFF00FF00), Actions().PushBool(true)}));
+  Set(a, "hit", Method(Var("b"), "hitTest", {Geom("Point", {Num(0), Num(0)}), Num(255), Geom("Point", {Num(3), Num(3)})}));
+  Set(a, "miss", Method(Var("b"), "hitTest", {Geom("Point", {Num(0), Num(0)}), Num(255), Geom("Point", {Num(9), Num(7)})}));
   a.Append(Do(Var("b"), "floodFill", {Num(0), Num(7), Num(0xFF0000FF)}));
-  Let(a, "flooded", Method(Var("b"), "getPixel", {Num(9), Num(7)}));
-  Let(a, "kept", Method(Var("b"), "getPixel", {Num(4), Num(4)}));
-  Let(a, "big", Member(Bitmap({Num(3000), Num(10)}), "width"));
-  Let(a, "c", Method(Var("b"), "clone", {}));
+  Set(a, "flooded", Method(Var("b"), "getPixel", {Num(9), Num(7)}));
+  Set(a, "kept", Method(Var("b"), "getPixel", {Num(4), Num(4)}));
+  Set(a, "big", Member(Bitmap({Num(3000), Num(10)}), "width"));
+  Set(a, "c", Method(Var("b"), "clone", {}));
   a.Append(Do(Var("b"), "dispose", {}));
-  Let(a, "gone", Member(Var("b"), "width"));
-  Let(a, "cw", Member(Var("c"), "width"));
+  Set(a, "gone", Member(Var("b"), "width"));
+  Set(a, "cw", Member(Var("c"), "width"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("w"), "10");
   EXPECT_EQ(r.Get("rw"), "8");
@@ -314,19 +229,19 @@ TEST(Avm1Bitmap, PixelMethodsAndProperties) {
 
 TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {
   Actions a;
-  Let(a, "s", Bitmap({Num(4), Num(4), Actions().PushBool(false), Num(0x404040)}));
+  Set(a, "s", Bitmap({Num(4), Num(4), Actions().PushBool(false), Num(0x404040)}));
   a.Append(Do(Var("s"), "fillRect", {Geom("Rectangle", {Num(0), Num(0), Num(2), Num(4)}), Num(0xC0C0C0)}));
-  Let(a, "d", Bitmap({Num(4), Num(4), Actions().PushBool(true), Num(0)}));
-  Let(a, "n", Method(Var("d"), "threshold",
+  Set(a, "d", Bitmap({Num(4), Num(4), Actions().PushBool(true), Num(0)}));
+  Set(a, "n", Method(Var("d"), "threshold",
                      {Var("s"), Member(Var("s"), "rectangle"), Geom("Point", {Num(0), Num(0)}), Str(">"),
                       Num(0x00808080), Num(0xFFFF0000), Num(0x00FFFFFF), Actions().PushBool(false)}));
-  Let(a, "red", Method(Var("d"), "getPixel32", {Num(0), Num(0)}));
-  Let(a, "none", Method(Var("d"), "getPixel32", {Num(3), Num(0)}));
+  Set(a, "red", Method(Var("d"), "getPixel32", {Num(0), Num(0)}));
+  Set(a, "none", Method(Var("d"), "getPixel32", {Num(3), Num(0)}));
   a.Append(Do(Var("d"), "copyPixels", {Var("s"), Geom("Rectangle", {Num(2), Num(0), Num(2), Num(2)}), Geom("Point", {Num(0), Num(2)})}));
-  Let(a, "copied", Method(Var("d"), "getPixel", {Num(1), Num(3)}));
+  Set(a, "copied", Method(Var("d"), "getPixel", {Num(1), Num(3)}));
   a.Append(Do(Var("s"), "colorTransform", {Member(Var("s"), "rectangle"),
                                           Geom("ColorTransform", {Num(0.5), Num(1), Num(1), Num(1), Num(0), Num(0), Num(16), Num(0)})}));
-  Let(a, "ct", Method(Var("s"), "getPixel", {Num(3), Num(3)}));
+  Set(a, "ct", Method(Var("s"), "getPixel", {Num(3), Num(3)}));
   Played r(Script(a));
   EXPECT_EQ(r.Get("n"), "8");
   EXPECT_EQ(r.Get("red"), std::to_string(static_cast<std::int32_t>(0xFFFF0000u)));
@@ -337,19 +252,19 @@ TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {
 
 TEST(Avm1Bitmap, AttachedBitmapShowsLiveChangesAndFillsDrawings) {
   Actions a;
-  Let(a, "b", Bitmap({Num(20), Num(20), Actions().PushBool(false), Num(0xFF0000)}));
+  Set(a, "b", Bitmap({Num(20), Num(20), Actions().PushBool(false), Num(0xFF0000)}));
   a.Append(Do(Var("_root"), "attachBitmap", {Var("b"), Num(1)}));
   // A 10 x 10 pattern of blue and green halves, repeated over 40 x 40.
-  Let(a, "tile", Bitmap({Num(10), Num(10), Actions().PushBool(false), Num(0x0000FF)}));
+  Set(a, "tile", Bitmap({Num(10), Num(10), Actions().PushBool(false), Num(0x0000FF)}));
   a.Append(Do(Var("tile"), "fillRect", {Geom("Rectangle", {Num(5), Num(0), Num(5), Num(10)}), Num(0x00FF00)}));
-  Let(a, "clip", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Num(2)}));
+  Set(a, "clip", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Num(2)}));
   a.Append(Do(Var("clip"), "beginBitmapFill", {Var("tile")}));
   a.Append(Do(Var("clip"), "moveTo", {Num(50), Num(50)}));
   a.Append(Do(Var("clip"), "lineTo", {Num(90), Num(50)}));
   a.Append(Do(Var("clip"), "lineTo", {Num(90), Num(90)}));
   a.Append(Do(Var("clip"), "lineTo", {Num(50), Num(90)}));
   a.Append(Do(Var("clip"), "endFill", {}));
-  Let(a, "cw", Member(Var("clip"), "_width"));
+  Set(a, "cw", Member(Var("clip"), "_width"));
   SwfBuilder b = Script(a);
   Actions later;
   later.Append(Do(Var("b"), "fillRect", {Geom("Rectangle", {Num(0), Num(0), Num(10), Num(10)}), Num(0x000000)}));
@@ -372,19 +287,19 @@ TEST(Avm1Bitmap, AttachedBitmapShowsLiveChangesAndFillsDrawings) {
 
 TEST(Avm1Bitmap, DrawRendersAClipIntoTheBitmap) {
   Actions a;
-  Let(a, "b", Bitmap({Num(40), Num(40), Actions().PushBool(true), Num(0)}));
+  Set(a, "b", Bitmap({Num(40), Num(40), Actions().PushBool(true), Num(0)}));
   // box is 20 x 20 red; drawn at twice the size, moved by 5.
-  Let(a, "m", Geom("Matrix", {Num(2), Num(0), Num(0), Num(2), Num(5), Num(5)}));
+  Set(a, "m", Geom("Matrix", {Num(2), Num(0), Num(0), Num(2), Num(5), Num(5)}));
   a.Append(Do(Var("b"), "draw", {Var("box"), Var("m")}));
-  Let(a, "in", Method(Var("b"), "getPixel32", {Num(30), Num(30)}));
-  Let(a, "edge", Method(Var("b"), "getPixel32", {Num(2), Num(2)}));
-  Let(a, "c", Bitmap({Num(10), Num(10), Actions().PushBool(false), Num(0xFFFFFF)}));
-  Let(a, "ct", Geom("ColorTransform", {}));
+  Set(a, "in", Method(Var("b"), "getPixel32", {Num(30), Num(30)}));
+  Set(a, "edge", Method(Var("b"), "getPixel32", {Num(2), Num(2)}));
+  Set(a, "c", Bitmap({Num(10), Num(10), Actions().PushBool(false), Num(0xFFFFFF)}));
+  Set(a, "ct", Geom("ColorTransform", {}));
   a.Append(SetMember(Var("ct"), "rgb", Num(0x0000FF)));
   a.Append(Do(Var("c"), "draw", {Var("b"), Geom("Matrix", {}), Var("ct"), Str("normal"),
                                  Geom("Rectangle", {Num(0), Num(0), Num(8), Num(10)})}));
-  Let(a, "tinted", Method(Var("c"), "getPixel", {Num(7), Num(7)}));
-  Let(a, "clipped", Method(Var("c"), "getPixel", {Num(9), Num(9)}));
+  Set(a, "tinted", Method(Var("c"), "getPixel", {Num(7), Num(7)}));
+  Set(a, "clipped", Method(Var("c"), "getPixel", {Num(9), Num(9)}));
   Played r(WithBox(a));
   EXPECT_EQ(r.Get("in"), std::to_string(static_cast<std::int32_t>(0xFFFF0000u)));
   EXPECT_EQ(r.Get("edge"), "0");
@@ -396,8 +311,8 @@ TEST(Avm1Bitmap, DrawRendersAClipIntoTheBitmap) {
 
 TEST(Avm1Drawing, GradientFillsHaveTheirColoursAtKnownPoints) {
   Actions a;
-  Let(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("g"), Num(1)}));
-  Let(a, "m", Geom("Matrix", {}));
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("g"), Num(1)}));
+  Set(a, "m", Geom("Matrix", {}));
   a.Append(Do(Var("m"), "createGradientBox", {Num(100), Num(50), Num(0), Num(0), Num(0)}));
   a.Append(Do(Var("c"), "beginGradientFill", {Str("linear"), Array({Num(0xFF0000), Num(0x0000FF)}),
                                               Array({Num(100), Num(100)}), Array({Num(0), Num(255)}), Var("m")}));
@@ -430,27 +345,28 @@ TEST(Avm1Drawing, GradientFillsHaveTheirColoursAtKnownPoints) {
 
 TEST(Avm1Drawing, LinesHairlinesAndClearDrawAGraph) {
   Actions a;
-  Let(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("graph"), Num(1)}));
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("graph"), Num(1)}));
   a.Append(SetMember(Var("c"), "_xscale", Num(400)));
   // A hairline stays one pixel wide when the clip is scaled.
   a.Append(Do(Var("c"), "lineStyle", {Num(0), Num(0x0000FF), Num(100)}));
   a.Append(Do(Var("c"), "moveTo", {Num(0), Num(10)}));
   a.Append(Do(Var("c"), "lineTo", {Num(20), Num(10)}));
-  // A 6 pixel line, scaled four times across only: still 6 down.
+  // A 6 pixel line, scaled four times across only: a round pen in device
+  // space, sqrt((4 * 4 + 1) / 2) times wider, about 17.5 pixels.
   a.Append(Do(Var("c"), "lineStyle", {Num(6), Num(0xFF0000), Num(100), Actions().PushBool(false), Str("normal"),
                                       Str("none")}));
   a.Append(Do(Var("c"), "moveTo", {Num(5), Num(50)}));
   a.Append(Do(Var("c"), "curveTo", {Num(10), Num(50), Num(15), Num(50)}));
-  Let(a, "bounds", Method(Var("c"), "getBounds", {Var("_root")}));
-  Let(a, "w", Member(Var("c"), "_width"));
-  Let(a, "d", Method(Var("_root"), "createEmptyMovieClip", {Str("gone"), Num(2)}));
+  Set(a, "bounds", Method(Var("c"), "getBounds", {Var("_root")}));
+  Set(a, "w", Member(Var("c"), "_width"));
+  Set(a, "d", Method(Var("_root"), "createEmptyMovieClip", {Str("gone"), Num(2)}));
   a.Append(Do(Var("d"), "beginFill", {Num(0x00FF00), Num(50)}));
   a.Append(Do(Var("d"), "moveTo", {Num(0), Num(80)}));
   a.Append(Do(Var("d"), "lineTo", {Num(50), Num(80)}));
   a.Append(Do(Var("d"), "lineTo", {Num(50), Num(100)}));
   a.Append(Do(Var("d"), "lineTo", {Num(0), Num(100)}));
   a.Append(Do(Var("d"), "endFill", {}));
-  Let(a, "hitBefore", Method(Var("d"), "hitTest", {Num(20), Num(90), Actions().PushBool(false)}));
+  Set(a, "hitBefore", Method(Var("d"), "hitTest", {Num(20), Num(90), Actions().PushBool(false)}));
   Played before(Script(a));
   EXPECT_EQ(before.Get("hitBefore"), "true");
   EXPECT_EQ(before.At(20, 90), (Color{127, 255, 127}));  // alpha 50 over white
@@ -460,9 +376,10 @@ TEST(Avm1Drawing, LinesHairlinesAndClearDrawAGraph) {
   int hairline = 0;
   for (int y = 5; y < 15; ++y) hairline += r.At(40, y) == Color{0, 0, 255};
   EXPECT_EQ(hairline, 1);
-  EXPECT_EQ(r.At(40, 48), (Color{255, 0, 0}));
-  EXPECT_EQ(r.At(40, 52), (Color{255, 0, 0}));
-  EXPECT_EQ(r.At(40, 54), (Color{255, 255, 255}));
+  EXPECT_EQ(r.At(40, 43), (Color{255, 0, 0}));
+  EXPECT_EQ(r.At(40, 57), (Color{255, 0, 0}));
+  EXPECT_EQ(r.At(40, 61), (Color{255, 255, 255}));
+  EXPECT_EQ(r.At(40, 39), (Color{255, 255, 255}));
   // Bounds hold the line's half width: the curve reaches 47..53 down.
   EXPECT_EQ(r.Get("bounds.yMax"), "53");
   EXPECT_EQ(r.Get("w"), "80");  // the hairline's 20, four times
@@ -473,20 +390,20 @@ TEST(Avm1Drawing, LinesHairlinesAndClearDrawAGraph) {
 
 TEST(Avm1Filters, ConstructorsDefaultsCloneAndClipFilters) {
   Actions a;
-  Let(a, "g", New("flash.filters", "GlowFilter", {}));
-  Let(a, "gc", Member(Var("g"), "color"));
-  Let(a, "gs", Member(Var("g"), "strength"));
-  Let(a, "d", New("flash.filters", "DropShadowFilter", {Num(10), Num(90)}));
-  Let(a, "copy", Method(Var("d"), "clone", {}));
+  Set(a, "g", New("flash.filters", "GlowFilter", {}));
+  Set(a, "gc", Member(Var("g"), "color"));
+  Set(a, "gs", Member(Var("g"), "strength"));
+  Set(a, "d", New("flash.filters", "DropShadowFilter", {Num(10), Num(90)}));
+  Set(a, "copy", Method(Var("d"), "clone", {}));
   a.Append(SetMember(Var("d"), "distance", Num(3)));
-  Let(a, "cm", New("flash.filters", "ColorMatrixFilter", {}));
-  Let(a, "cm12", Member(Member(Var("cm"), "matrix"), "12"));
+  Set(a, "cm", New("flash.filters", "ColorMatrixFilter", {}));
+  Set(a, "cm12", Member(Member(Var("cm"), "matrix"), "12"));
   a.Append(SetMember(Var("box"), "filters", Array({Var("d"), New("flash.filters", "BlurFilter", {Num(2), Num(2)})})));
-  Let(a, "list", Member(Var("box"), "filters"));
-  Let(a, "n", Member(Var("list"), "length"));
-  Let(a, "first", Member(Member(Var("list"), "0"), "distance"));
-  Let(a, "angle", Member(Member(Var("list"), "0"), "angle"));
-  Let(a, "same", Actions().Append(Member(Var("list"), "0")).Append(Var("d")).Raw(Code(Action::kStrictEquals)));
+  Set(a, "list", Member(Var("box"), "filters"));
+  Set(a, "n", Member(Var("list"), "length"));
+  Set(a, "first", Member(Member(Var("list"), "0"), "distance"));
+  Set(a, "angle", Member(Member(Var("list"), "0"), "angle"));
+  Set(a, "same", Actions().Append(Member(Var("list"), "0")).Append(Var("d")).Raw(Code(Action::kStrictEquals)));
   Played r(WithBox(a));
   EXPECT_EQ(r.Get("gc"), std::to_string(0xFF0000));
   EXPECT_EQ(r.Get("gs"), "2");
@@ -505,25 +422,25 @@ TEST(Avm1Filters, ConstructorsDefaultsCloneAndClipFilters) {
 TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   Actions a;
   a.Append(SetMember(Var("box"), "blendMode", Str("multiply")));
-  Let(a, "mode", Member(Var("box"), "blendMode"));
+  Set(a, "mode", Member(Var("box"), "blendMode"));
   a.Append(SetMember(Var("box"), "blendMode", Num(4)));
-  Let(a, "mode2", Member(Var("box"), "blendMode"));
+  Set(a, "mode2", Member(Var("box"), "blendMode"));
   a.Append(SetMember(Var("box"), "blendMode", Str("nonsense")));
-  Let(a, "mode3", Member(Var("box"), "blendMode"));
+  Set(a, "mode3", Member(Var("box"), "blendMode"));
   a.Append(SetMember(Var("box"), "blendMode", Str("normal")));
   a.Append(SetMember(Var("box"), "_x", Num(50)));
   // Shows the box's 10 x 10 lower right quarter at the box's position.
   a.Append(SetMember(Var("box"), "scrollRect", Geom("Rectangle", {Num(10), Num(10), Num(10), Num(10)})));
-  Let(a, "sr", Member(Member(Var("box"), "scrollRect"), "x"));
-  Let(a, "sw", Member(Var("box"), "_width"));
-  Let(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Num(5)}));
+  Set(a, "sr", Member(Member(Var("box"), "scrollRect"), "x"));
+  Set(a, "sw", Member(Var("box"), "_width"));
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Num(5)}));
   a.Append(Do(Var("c"), "lineStyle", {Num(0), Num(0xFF0000)}));
   a.Append(Do(Var("c"), "moveTo", {Num(10), Num(60)}));
   a.Append(Do(Var("c"), "lineTo", {Num(40), Num(90)}));
   a.Append(SetMember(Var("c"), "opaqueBackground", Num(0x00FF00)));
-  Let(a, "bg", Member(Var("c"), "opaqueBackground"));
+  Set(a, "bg", Member(Var("c"), "opaqueBackground"));
   a.Append(SetMember(Var("c"), "cacheAsBitmap", Actions().PushBool(true)));
-  Let(a, "cache", Member(Var("c"), "cacheAsBitmap"));
+  Set(a, "cache", Member(Var("c"), "cacheAsBitmap"));
   Played r(WithBox(a));
   EXPECT_EQ(r.Get("mode"), "multiply");
   EXPECT_EQ(r.Get("mode2"), "screen");
@@ -545,8 +462,8 @@ TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
                            "scroll", "clone", "getColorBoundsRect", "hitTest", "paletteMap", "merge",
                            "applyFilter", "generateFilterRect", "draw", "compare", "dispose"};
   Actions a;
-  Let(a, "b", Bitmap({Num(8), Num(8)}));
-  Let(a, "huge", Geom("Rectangle", {Num(-1e9), Num(-1e9), Num(2e9), Num(2e9)}));
+  Set(a, "b", Bitmap({Num(8), Num(8)}));
+  Set(a, "huge", Geom("Rectangle", {Num(-1e9), Num(-1e9), Num(2e9), Num(2e9)}));
   for (const char* m : methods) {
     a.Append(Do(Var("b"), m, {}));
     a.Append(Do(Var("b"), m, {Var("b"), Var("huge"), Geom("Point", {Num(-1e9), Num(1e9)}), Str("x"), Var("b"),
@@ -555,7 +472,7 @@ TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
                               Num(8)}));
   }
   a.Append(Do(Var("b"), "fillRect", {Var("huge"), Num(0xFF00FF00)}));  // disposed: nothing
-  Let(a, "done", Str("yes"));
+  Set(a, "done", Str("yes"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("done"), "yes");
 }
@@ -568,14 +485,14 @@ TEST(Avm1Bitmap, LoadBitmapCopiesAnExportedPicture) {
   b.DefineBitsLossless2(9, 2, 2, pixels);
   b.ExportAssets({{9, "pic"}});
   Actions a;
-  Let(a, "bd", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}));
-  Let(a, "w", Member(Var("bd"), "width"));
-  Let(a, "red", Method(Var("bd"), "getPixel32", {Num(0), Num(0)}));
-  Let(a, "green", Method(Var("bd"), "getPixel32", {Num(1), Num(0)}));
-  Let(a, "none", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("missing")}));
+  Set(a, "bd", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}));
+  Set(a, "w", Member(Var("bd"), "width"));
+  Set(a, "red", Method(Var("bd"), "getPixel32", {Num(0), Num(0)}));
+  Set(a, "green", Method(Var("bd"), "getPixel32", {Num(1), Num(0)}));
+  Set(a, "none", Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("missing")}));
   // The copy is the script's own: changing it leaves the library's picture.
   a.Append(Do(Var("bd"), "setPixel32", {Num(0), Num(0), Num(0xFF000000)}));
-  Let(a, "again", Method(Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}),
+  Set(a, "again", Method(Method(Member(Member(Var("flash"), "display"), "BitmapData"), "loadBitmap", {Str("pic")}),
                          "getPixel", {Num(0), Num(0)}));
   b.DoAction(Actions().Append(a).Stop()).ShowFrame();
   Played r(b);
@@ -589,4 +506,4 @@ TEST(Avm1Bitmap, LoadBitmapCopiesAnExportedPicture) {
 }
 
 }  // namespace
-}  // namespace quarvel::player
+}  // namespace quarvel::player::script_test

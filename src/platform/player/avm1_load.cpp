@@ -17,6 +17,8 @@
 #include "platform/player/avm1.h"
 #include "platform/player/avm1_builtins.h"
 #include "platform/player/avm1_shared.h"
+#include "platform/player/image_decoder.h"
+#include "platform/player/load_path.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -24,7 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kMaxLoadBytes = std::size_t{16} << 20;
 constexpr std::size_t kMaxPending = 256;
 
 enum class LoadKind { kVariables, kXml, kClipVariables, kClip };
@@ -57,61 +58,12 @@ LoadQueue* Queue(Avm1& vm) {
   return cls.type == AsValue::Type::kObject ? cls.obj->Native<LoadQueue>() : nullptr;
 }
 
-bool IsUrl(const std::string& s) {
-  // A scheme of two letters or more ("C:" is a drive).
-  std::size_t i = 0;
-  while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '+' || s[i] == '.' || s[i] == '-')) ++i;
-  return i >= 2 && i < s.size() && s[i] == ':' && std::isalpha(static_cast<unsigned char>(s[0]));
-}
-
 // The file a movie's url names, or empty when it names none we may read.
-fs::path LocalFile(Avm1& vm, std::string url) {
-  const std::string folder = vm.GetStage().MovieFolder().string();
-  if (folder.empty() || url.empty() || IsUrl(url)) return {};
-  // Cache-busting queries name the same file.
-  if (const auto q = url.find_first_of("?#"); q != std::string::npos) url.resize(q);
-  // Movies made on Windows may write their folders with backslashes.
-  std::replace(url.begin(), url.end(), '\\', '/');
-  std::error_code ec;
-  const fs::path base = fs::weakly_canonical(fs::path(folder), ec);
-  if (ec) return {};
-  fs::path p = fs::path(url);
-  if (p.is_relative()) p = base / p;
-  p = fs::weakly_canonical(p, ec);
-  if (ec) return {};
-  // Inside the movie's folder only.
-  const auto rel = p.lexically_relative(base);
-  if (rel.empty() || *rel.begin() == "..") return {};
-  if (!fs::is_regular_file(p, ec)) return {};
-  return p;
-}
+fs::path LocalFile(Avm1& vm, const std::string& url) { return FileBesideMovie(vm.GetStage().MovieFolder(), url); }
 
-bool ReadFile(const fs::path& p, std::string& out) {
-  std::error_code ec;
-  const auto size = fs::file_size(p, ec);
-  if (ec || size > kMaxLoadBytes) return false;
-  std::ifstream in(p, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return static_cast<bool>(in) || in.eof();
-}
+bool ReadFile(const fs::path& p, std::string& out) { return ReadScriptFile(p, out); }
 
-// Text as scripts of this version read it: UTF-8 without its mark; UTF-16
-// with a mark is converted.
-std::string AsScriptText(std::string raw) {
-  if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
-  if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
-    const bool little = raw[0] == '\xFF';
-    std::string out;
-    for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
-      const auto lo = static_cast<unsigned char>(raw[little ? i : i + 1]);
-      const auto hi = static_cast<unsigned char>(raw[little ? i + 1 : i]);
-      out += avm1_detail::Utf8(static_cast<std::uint32_t>(lo | (hi << 8)));
-    }
-    return out;
-  }
-  return raw;
-}
+std::string AsScriptText(std::string raw) { return ScriptText(std::move(raw)); }
 
 // State the player keeps on the object, out of for..in and toString.
 void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsValue& v) {
@@ -180,6 +132,32 @@ void DecodeInto(Avm1& vm, const AsValue& into, const std::string& text) {
 
 // ---- completing loads
 
+enum class Content { kUnknown, kPicture, kMovie };
+
+Content ContentOf(const std::string& data) {
+  auto starts = [&](std::string_view magic) { return data.compare(0, magic.size(), magic) == 0; };
+  if (starts("\xFF\xD8") || starts("\x89PNG") || starts("GIF8")) return Content::kPicture;
+  if (data.size() >= 8 && (starts("FWS") || starts("CWS") || starts("ZWS"))) return Content::kMovie;
+  return Content::kUnknown;
+}
+
+// A JPEG, PNG or GIF file as a picture; nullptr when it cannot be read.
+std::shared_ptr<const Character> DecodePicture(Avm1& vm, const std::string& data) {
+  try {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    SurfacePtr surface = DecodeJpegTagImage(bytes, {}, {});
+    if (!surface) return nullptr;
+    auto def = std::make_shared<BitmapDef>();
+    def->width = cairo_image_surface_get_width(surface.get());
+    def->height = cairo_image_surface_get_height(surface.get());
+    if (!vm.Charge(static_cast<std::size_t>(def->width) * static_cast<std::size_t>(def->height) * 4)) return nullptr;
+    def->surface = std::move(surface);
+    return def;
+  } catch (const ImageError&) {
+    return nullptr;
+  }
+}
+
 void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
   std::string text;
   const fs::path file = r.refused ? fs::path() : LocalFile(vm, r.url);
@@ -207,14 +185,30 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         Broadcast(vm, r.loader, "onLoadInit", {r.target});
         break;
       }
-      if (!ok) {
+      // The clip takes the picture or movie in the frame the file arrives.
+      Stage& stage = vm.GetStage();
+      const ClipHandle clip = vm.ClipOf(r.target);
+      bool shown = false;
+      if (ok) {
+        switch (ContentOf(text)) {
+          case Content::kPicture:
+            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture));
+            break;
+          case Content::kMovie:
+            shown = vm.Charge(text.size()) &&
+                    stage.LoadMovieInto(clip, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+            break;
+          case Content::kUnknown:
+            break;
+        }
+      }
+      if (!shown) {
         if (!r.loader.IsUndefined()) {
-          Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String("URLNotFound"), AsValue::Number(0)});
+          Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
+                                                  AsValue::Number(0)});
         }
         break;
       }
-      // The file is there, but its frames or picture are not drawn into the clip.
-      vm.Skip("loading a movie or picture into a clip");
       if (r.loader.IsUndefined()) break;
       const double n = static_cast<double>(text.size());
       Broadcast(vm, r.loader, "onLoadStart", {r.target});
@@ -336,13 +330,23 @@ AsValue LvCtor(Avm1&, const AsValue& self, AsArgs) { return self; }
 
 // ---- clips
 
-// A clip by value: a clip, a target path, or a level number (_level0 only).
-AsValue ClipTarget(Avm1& vm, ClipHandle base, const AsValue& v) {
+// A clip by value: a clip, a target path, or a level by number or name;
+// a level that is not there yet is made when `makeLevel`.
+AsValue ClipTarget(Avm1& vm, ClipHandle base, const AsValue& v, bool makeLevel) {
   if (v.type == AsValue::Type::kClip) return vm.ClipOf(v) != kNoClip ? v : AsValue{};
-  if (v.type == AsValue::Type::kNumber) return v.num == 0 ? vm.ClipValue(kRootClip) : AsValue{};
-  const std::string path = vm.ToString(v);
-  if (path == "_level0") return vm.ClipValue(kRootClip);
-  const ClipHandle h = vm.GetStage().Resolve(base, path);
+  Stage& stage = vm.GetStage();
+  int level = -1;
+  if (v.type == AsValue::Type::kNumber) {
+    level = v.num >= 0 && v.num < 2e9 ? static_cast<int>(v.num) : -1;
+  } else {
+    level = LevelNumber(avm1_detail::Lower(vm.ToString(v)));
+  }
+  if (level >= 0) {
+    const ClipHandle h = stage.Level(level, makeLevel);
+    return h == kNoClip ? AsValue{} : vm.ClipValue(h);
+  }
+  if (v.type == AsValue::Type::kNumber) return {};
+  const ClipHandle h = stage.Resolve(base, vm.ToString(v));
   return h == kNoClip ? AsValue{} : vm.ClipValue(h);
 }
 
@@ -390,17 +394,14 @@ AsValue MclRemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!Self(self) || a.size() < 2) return AsValue::Bool(false);
-  const AsValue target = ClipTarget(vm, kRootClip, a[1]);
-  if (target.IsUndefined()) {
-    vm.Skip("loading into a level");
-    return AsValue::Bool(false);
-  }
+  const AsValue target = ClipTarget(vm, kRootClip, a[1], true);
+  if (target.IsUndefined()) return AsValue::Bool(false);
   Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, false, 0});
   return AsValue::Bool(true);
 }
 
 AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
-  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0));
+  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0), false);
   if (target.IsUndefined()) return AsValue::Bool(false);
   vm.GetStage().UnloadClip(vm.ClipOf(target));
   return AsValue::Bool(true);
@@ -450,10 +451,10 @@ bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string
     vm.Skip("getURL (no browser)");
     return true;
   }
-  AsValue clip = level ? (lowerTarget == "_level0" ? vm.ClipValue(kRootClip) : AsValue{})
-                       : ClipTarget(vm, base, AsValue::String(target));
+  // Unloading a level that is not there makes none.
+  AsValue clip = ClipTarget(vm, base, AsValue::String(target), !url.empty() || loadVariables);
   if (clip.IsUndefined()) {
-    vm.Skip(level ? "loading into a level" : "loading into a missing clip");
+    if (!level) vm.Skip("loading into a missing clip");
     return true;
   }
   if (loadVariables) {

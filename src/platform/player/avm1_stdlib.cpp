@@ -193,11 +193,7 @@ AsValue GetVersion(Avm1&, const AsValue&, AsArgs) { return AsValue::String(kPlay
 
 // Called with `new`, the constructor fills the object made for it; called as a
 // function, it converts.
-bool Constructing(Avm1& vm, const AsValue& self) {
-  AsObject* o = Self(self);
-  return o && o->className == "Object" && o->primitive.IsUndefined() && !o->isArray && !o->fn &&
-         o->props.count(vm.Key("__constructor__"));
-}
+bool Constructing(Avm1& vm, const AsValue& self) { return vm.Constructing(self) && self.obj->primitive.IsUndefined(); }
 
 AsValue ArrayCtor(Avm1& vm, const AsValue&, AsArgs a) {
   if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {

@@ -11,24 +11,13 @@
 #include <cstdio>
 #include <set>
 
+#include "platform/player/avm1_test_script.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
-#include "support/swf_builder.h"
-#include "support/swf_writer.h"
 
-namespace quarvel::player {
+namespace quarvel::player::script_test {
 namespace {
 
-using gdi::Color;
-using testing::Actions;
-using testing::FillStyle;
-using testing::ShapeBuilder;
-using testing::SwfBuilder;
-using testing::SwfWriter;
-using testing::Timeline;
-
-constexpr swf::Rgba kRed{255, 0, 0, 255};
-constexpr swf::Rgba kWhite{255, 255, 255, 255};
 constexpr Color cRed{255, 0, 0}, cWhite{255, 255, 255}, cBlue{0, 0, 255};
 
 // Action codes used below.
@@ -44,74 +33,6 @@ enum : std::uint8_t {
   kDefineLocal = Code(Action::kDefineLocal), kCloneSprite = Code(Action::kCloneSprite),
 };
 
-// name = <value pushed by `value`>
-Actions& Assign(Actions& a, const std::string& name, const Actions& value) {
-  a.PushString(name).Append(value).SetVariable();
-  return a;
-}
-
-Actions Str(const std::string& s) { return Actions().PushString(s); }
-Actions Int(int i) { return Actions().PushInt(i); }
-Actions Var(const std::string& name) { return Actions().PushString(name).Raw(kGetVar); }
-Actions Op(Actions a, std::uint8_t op) { return a.Raw(op); }
-Actions Bin(const Actions& x, const Actions& y, std::uint8_t op) { return Actions().Append(x).Append(y).Raw(op); }
-// obj.method(args...), arguments pushed last first.
-Actions Method(const Actions& obj, const std::string& method, const std::vector<Actions>& args) {
-  Actions a;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
-  a.PushInt(static_cast<int>(args.size())).Append(obj).PushString(method).Raw(kCallMethod);
-  return a;
-}
-Actions Call(const std::string& fn, const std::vector<Actions>& args) {
-  Actions a;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) a.Append(*it);
-  a.PushInt(static_cast<int>(args.size())).PushString(fn).Raw(kCallFunction);
-  return a;
-}
-Actions Member(const Actions& obj, const std::string& name) { return Actions().Append(obj).PushString(name).Raw(kGetMember); }
-Actions SetMember(const Actions& obj, const std::string& name, const Actions& v) {
-  return Actions().Append(obj).PushString(name).Append(v).Raw(kSetMember);
-}
-
-ShapeBuilder Square(std::int32_t size, swf::Rgba c) {
-  ShapeBuilder s;
-  s.Rectangle(0, 0, size, size, s.AddFill(FillStyle::Solid(c)));
-  return s;
-}
-
-// A 100 x 100 pixel movie at 10 frames per second on white.
-SwfBuilder Movie(std::uint8_t version = 8) {
-  SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
-  b.SetBackgroundColor(kWhite);
-  return b;
-}
-
-// A movie whose first frame runs `code`, then stops.
-SwfBuilder Script(const Actions& code, std::uint8_t version = 8) {
-  auto b = Movie(version);
-  b.DoAction(Actions().Append(code).Stop()).ShowFrame();
-  return b;
-}
-
-struct Played {
-  FlashPlayer player;
-  explicit Played(const SwfBuilder& b) {
-    player.SetSize(100, 100);
-    player.SetQuality("Low");
-    EXPECT_TRUE(player.LoadMovieBytes(b.Build())) << player.LoadError();
-  }
-  std::string Get(const std::string& v) const { return player.GetVariable(v); }
-  Color At(int x, int y) {
-    gdi::Bitmap bmp;
-    player.Paint(bmp);
-    return bmp.GetPixel(x, y);
-  }
-  bool Skipped(const std::string& what) const {
-    const auto s = player.SkippedFeatures();
-    return std::find(s.begin(), s.end(), what) != s.end();
-  }
-};
-
 // A sprite (id 5) holding a 20 x 20 pixel red square, placed as "box".
 SwfBuilder WithBox(std::uint8_t version = 8) {
   auto b = Movie(version);
@@ -123,13 +44,13 @@ SwfBuilder WithBox(std::uint8_t version = 8) {
 
 TEST(Avm1Values, ArithmeticAndConcatenationFollowTheOperandTypes) {
   Actions a;
-  Assign(a, "sum", Bin(Int(5), Int(3), kAdd2));
-  Assign(a, "text", Bin(Str("5"), Int(3), kAdd2));
-  Assign(a, "mod", Bin(Int(17), Int(5), kModulo));
-  Assign(a, "ushr", Bin(Int(-1), Int(28), kURShift));
-  Assign(a, "prod", Bin(Str("4"), Actions().PushDouble(2.5), kMultiply));
-  Assign(a, "frac", Bin(Int(1), Int(3), 0x0D));
-  Assign(a, "nan", Bin(Str("abc"), Int(1), kSubtract));
+  Set(a, "sum", Bin(Int(5), Int(3), kAdd2));
+  Set(a, "text", Bin(Str("5"), Int(3), kAdd2));
+  Set(a, "mod", Bin(Int(17), Int(5), kModulo));
+  Set(a, "ushr", Bin(Int(-1), Int(28), kURShift));
+  Set(a, "prod", Bin(Str("4"), Actions().PushDouble(2.5), kMultiply));
+  Set(a, "frac", Bin(Int(1), Int(3), 0x0D));
+  Set(a, "nan", Bin(Str("abc"), Int(1), kSubtract));
   Played r(Script(a));
   EXPECT_EQ(r.Get("sum"), "8");
   EXPECT_EQ(r.Get("text"), "53");
@@ -142,14 +63,14 @@ TEST(Avm1Values, ArithmeticAndConcatenationFollowTheOperandTypes) {
 
 TEST(Avm1Values, ComparisonsAndTypes) {
   Actions a;
-  Assign(a, "loose", Bin(Str("10"), Int(10), kEquals2));
-  Assign(a, "strict", Bin(Str("10"), Int(10), kStrictEquals));
-  Assign(a, "nulls", Bin(Actions().PushNull(), Actions().PushUndefined(), kEquals2));
-  Assign(a, "less", Bin(Str("abc"), Str("abd"), kLess2));
-  Assign(a, "t1", Op(Str("x"), kTypeOf));
-  Assign(a, "t2", Op(Var("_root"), kTypeOf));
-  Assign(a, "t3", Op(Actions().PushNull(), kTypeOf));
-  Assign(a, "notEmpty", Op(Str(""), kNot));
+  Set(a, "loose", Bin(Str("10"), Int(10), kEquals2));
+  Set(a, "strict", Bin(Str("10"), Int(10), kStrictEquals));
+  Set(a, "nulls", Bin(Actions().PushNull(), Actions().PushUndefined(), kEquals2));
+  Set(a, "less", Bin(Str("abc"), Str("abd"), kLess2));
+  Set(a, "t1", Op(Str("x"), kTypeOf));
+  Set(a, "t2", Op(Var("_root"), kTypeOf));
+  Set(a, "t3", Op(Actions().PushNull(), kTypeOf));
+  Set(a, "notEmpty", Op(Str(""), kNot));
   Played r(Script(a));
   EXPECT_EQ(r.Get("loose"), "true");
   EXPECT_EQ(r.Get("strict"), "false");
@@ -163,9 +84,9 @@ TEST(Avm1Values, ComparisonsAndTypes) {
 
 TEST(Avm1Values, VersionRulesForUndefinedAndNameCase) {
   Actions a;
-  Assign(a, "Mixed", Int(1));
-  Assign(a, "seen", Var("mixed"));
-  Assign(a, "joined", Bin(Str("a"), Actions().PushUndefined(), kAdd2));
+  Set(a, "Mixed", Int(1));
+  Set(a, "seen", Var("mixed"));
+  Set(a, "joined", Bin(Str("a"), Actions().PushUndefined(), kAdd2));
   Played v6(Script(a, 6));
   EXPECT_EQ(v6.Get("seen"), "1");  // names ignore case before version 7
   EXPECT_EQ(v6.Get("joined"), "a");
@@ -176,11 +97,11 @@ TEST(Avm1Values, VersionRulesForUndefinedAndNameCase) {
 
 TEST(Avm1Values, NumbersPrintAsTheyDoInFlash) {
   Actions a;
-  Assign(a, "tenth", Bin(Actions().PushDouble(0.1), Actions().PushDouble(0.2), kAdd2));
-  Assign(a, "big", Bin(Actions().PushDouble(1e21), Int(0), kAdd2));
-  Assign(a, "neg", Bin(Int(0), Actions().PushDouble(2.5), kSubtract));
-  Assign(a, "inf", Bin(Int(1), Int(0), 0x0D));
-  Assign(a, "word", Bin(Str("abc"), Int(0), 0x0A));
+  Set(a, "tenth", Bin(Actions().PushDouble(0.1), Actions().PushDouble(0.2), kAdd2));
+  Set(a, "big", Bin(Actions().PushDouble(1e21), Int(0), kAdd2));
+  Set(a, "neg", Bin(Int(0), Actions().PushDouble(2.5), kSubtract));
+  Set(a, "inf", Bin(Int(1), Int(0), 0x0D));
+  Set(a, "word", Bin(Str("abc"), Int(0), 0x0A));
   Played v8(Script(a));
   EXPECT_EQ(v8.Get("tenth"), "0.3");
   EXPECT_EQ(v8.Get("big"), "1e+21");
@@ -195,10 +116,10 @@ TEST(Avm1Values, NumbersPrintAsTheyDoInFlash) {
 TEST(Avm1Values, IntWrapsToThirtyTwoBits) {
   // int(x) (ToInteger) keeps 32 bits as Flash does: infinities and NaN are 0.
   Actions a;
-  Assign(a, "inf", Op(Bin(Int(1), Int(0), 0x0D), 0x18));
-  Assign(a, "nan", Op(Str("x"), 0x18));
-  Assign(a, "neg", Op(Actions().PushDouble(-2.7), 0x18));
-  Assign(a, "wrap", Op(Actions().PushDouble(3000000000.0), 0x18));
+  Set(a, "inf", Op(Bin(Int(1), Int(0), 0x0D), 0x18));
+  Set(a, "nan", Op(Str("x"), 0x18));
+  Set(a, "neg", Op(Actions().PushDouble(-2.7), 0x18));
+  Set(a, "wrap", Op(Actions().PushDouble(3000000000.0), 0x18));
   Played r(Script(a));
   EXPECT_EQ(r.Get("inf"), "0");
   EXPECT_EQ(r.Get("nan"), "0");
@@ -208,13 +129,13 @@ TEST(Avm1Values, IntWrapsToThirtyTwoBits) {
 
 TEST(Avm1Values, StringsExtractAndConvert) {
   Actions a;
-  Assign(a, "mid", Actions().PushString("abcdef").PushInt(2).PushInt(3).Raw(kStringExtract));
-  Assign(a, "upper", Method(Str("Hello"), "toUpperCase", {}));
-  Assign(a, "sub", Method(Str("Hello"), "substr", {Int(1), Int(3)}));
-  Assign(a, "idx", Method(Str("Hello"), "indexOf", {Str("l")}));
-  Assign(a, "len", Member(Str("Hello"), "length"));
-  Assign(a, "hex", Call("parseInt", {Str("0x1F")}));
-  Assign(a, "parts", Method(Method(Str("a,b,c"), "split", {Str(",")}), "join", {Str("-")}));
+  Set(a, "mid", Actions().PushString("abcdef").PushInt(2).PushInt(3).Raw(kStringExtract));
+  Set(a, "upper", Method(Str("Hello"), "toUpperCase", {}));
+  Set(a, "sub", Method(Str("Hello"), "substr", {Int(1), Int(3)}));
+  Set(a, "idx", Method(Str("Hello"), "indexOf", {Str("l")}));
+  Set(a, "len", Member(Str("Hello"), "length"));
+  Set(a, "hex", Call("parseInt", {Str("0x1F")}));
+  Set(a, "parts", Method(Method(Str("a,b,c"), "split", {Str(",")}), "join", {Str("-")}));
   Played r(Script(a));
   EXPECT_EQ(r.Get("mid"), "bcd");
   EXPECT_EQ(r.Get("upper"), "HELLO");
@@ -227,19 +148,19 @@ TEST(Avm1Values, StringsExtractAndConvert) {
 
 TEST(Avm1Objects, ArraysObjectsAndMath) {
   Actions a;
-  Assign(a, "arr", Actions().PushInt(3).PushInt(2).PushInt(1).PushInt(3).Raw(kInitArray));
+  Set(a, "arr", Actions().PushInt(3).PushInt(2).PushInt(1).PushInt(3).Raw(kInitArray));
   a.Append(Method(Var("arr"), "push", {Int(4)})).Raw(kPop);
-  Assign(a, "list", Method(Var("arr"), "join", {Str("+")}));
-  Assign(a, "count", Member(Var("arr"), "length"));
-  Assign(a, "obj", Actions().PushString("k").PushInt(42).PushInt(1).Raw(kInitObject));
-  Assign(a, "k", Member(Var("obj"), "k"));
+  Set(a, "list", Method(Var("arr"), "join", {Str("+")}));
+  Set(a, "count", Member(Var("arr"), "length"));
+  Set(a, "obj", Actions().PushString("k").PushInt(42).PushInt(1).Raw(kInitObject));
+  Set(a, "k", Member(Var("obj"), "k"));
   a.Append(SetMember(Var("obj"), "n", Str("x")));
-  Assign(a, "n", Member(Var("obj"), "n"));
-  Assign(a, "floor", Method(Var("Math"), "floor", {Actions().PushDouble(2.7)}));
-  Assign(a, "max", Method(Var("Math"), "max", {Int(3), Int(9), Int(4)}));
+  Set(a, "n", Member(Var("obj"), "n"));
+  Set(a, "floor", Method(Var("Math"), "floor", {Actions().PushDouble(2.7)}));
+  Set(a, "max", Method(Var("Math"), "max", {Int(3), Int(9), Int(4)}));
   // A huge length is refused rather than allocated.
   a.Append(SetMember(Var("arr"), "length", Actions().PushDouble(1e12)));
-  Assign(a, "still", Member(Var("arr"), "length"));
+  Set(a, "still", Member(Var("arr"), "length"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("list"), "1+2+3+4");
   EXPECT_EQ(r.Get("count"), "4");
@@ -258,11 +179,11 @@ TEST(Avm1Functions, CallsReturnValuesAndRecursion) {
   body.Append(Var("n")).Append(Call("fact", {Bin(Var("n"), Int(1), kSubtract)})).Raw(kMultiply).Raw(kReturn);
   Actions a;
   a.DefineFunction("fact", {"n"}, body);
-  Assign(a, "f5", Call("fact", {Int(5)}));
+  Set(a, "f5", Call("fact", {Int(5)}));
   // A function that never stops calling itself ends at the depth cap.
   a.DefineFunction("forever", {}, Call("forever", {}));
   a.Append(Call("forever", {})).Raw(kPop);
-  Assign(a, "after", Str("ran"));
+  Set(a, "after", Str("ran"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("f5"), "120");
   EXPECT_EQ(r.Get("after"), "ran");
@@ -276,9 +197,9 @@ TEST(Avm1Functions, ConstructorsAndPrototypes) {
   Actions a;
   a.DefineFunction("P", {"v"}, ctor);
   a.Append(Member(Var("P"), "prototype")).PushString("twice").DefineFunction("", {}, twice).Raw(kSetMember);
-  Assign(a, "p", Actions().PushInt(21).PushInt(1).PushString("P").Raw(kNewObject));
-  Assign(a, "r", Method(Var("p"), "twice", {}));
-  Assign(a, "isP", Actions().Append(Var("p")).Append(Var("P")).Raw(0x54));
+  Set(a, "p", Actions().PushInt(21).PushInt(1).PushString("P").Raw(kNewObject));
+  Set(a, "r", Method(Var("p"), "twice", {}));
+  Set(a, "isP", Actions().Append(Var("p")).Append(Var("P")).Raw(0x54));
   Played r(Script(a));
   EXPECT_EQ(r.Get("r"), "42");
   EXPECT_EQ(r.Get("isP"), "true");
@@ -302,9 +223,9 @@ TEST(Avm1Functions, ClassesExtendAndCallSuper) {
       .PushString("name")
       .DefineFunction("", {}, Bin(Str("B"), Method(Var("super"), "name", {}), kAdd2).Raw(kReturn))
       .Raw(kSetMember);
-  Assign(a, "b", Actions().PushInt(5).PushInt(1).PushString("B").Raw(kNewObject));
-  Assign(a, "r", Method(Var("b"), "name", {}));
-  Assign(a, "isA", Actions().Append(Var("b")).Append(Var("A")).Raw(0x54));
+  Set(a, "b", Actions().PushInt(5).PushInt(1).PushString("B").Raw(kNewObject));
+  Set(a, "r", Method(Var("b"), "name", {}));
+  Set(a, "isA", Actions().Append(Var("b")).Append(Var("A")).Raw(0x54));
   Played r(Script(a));
   EXPECT_EQ(r.Get("r"), "BA10");
   EXPECT_EQ(r.Get("isA"), "true");
@@ -321,23 +242,23 @@ TEST(Avm1Functions, AddPropertyGettersAndSettersThroughPrototypes) {
                   {Str("v"), Actions().DefineFunction("", {}, Bin(Member(Var("this"), "_v"), Int(10), kMultiply).Raw(kReturn)),
                    Actions().DefineFunction("", {"x"}, SetMember(Var("this"), "_v", Var("x")))}))
       .Raw(kPop);
-  Assign(a, "p", Actions().PushInt(0).PushString("P").Raw(kNewObject));
-  Assign(a, "before", Member(Var("p"), "v"));
+  Set(a, "p", Actions().PushInt(0).PushString("P").Raw(kNewObject));
+  Set(a, "before", Member(Var("p"), "v"));
   a.Append(SetMember(Var("p"), "v", Int(4)));
-  Assign(a, "r", Member(Var("p"), "v"));
-  Assign(a, "own", Method(Var("p"), "hasOwnProperty", {Str("v")}));
-  Assign(a, "o", Actions().PushInt(0).Raw(kInitObject));
+  Set(a, "r", Member(Var("p"), "v"));
+  Set(a, "own", Method(Var("p"), "hasOwnProperty", {Str("v")}));
+  Set(a, "o", Actions().PushInt(0).Raw(kInitObject));
   a.Append(Method(Var("o"), "addProperty", {Str("ro"), Actions().DefineFunction("", {}, Str("fixed").Raw(kReturn)),
                                              Actions().PushNull()}))
       .Raw(kPop);
   a.Append(SetMember(Var("o"), "ro", Str("changed")));
-  Assign(a, "ro", Member(Var("o"), "ro"));
-  Assign(a, "bad", Method(Var("o"), "addProperty", {Str("x"), Int(5), Actions().PushNull()}));
+  Set(a, "ro", Member(Var("o"), "ro"));
+  Set(a, "bad", Method(Var("o"), "addProperty", {Str("x"), Int(5), Actions().PushNull()}));
   // A getter that reads itself ends instead of recursing without end.
   a.Append(Method(Var("o"), "addProperty", {Str("loop"), Actions().DefineFunction("", {}, Member(Var("this"), "loop").Raw(kReturn)),
                                              Actions().PushNull()}))
       .Raw(kPop);
-  Assign(a, "loop", Member(Var("o"), "loop"));
+  Set(a, "loop", Member(Var("o"), "loop"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("before"), "10");
   EXPECT_EQ(r.Get("r"), "40");
@@ -370,14 +291,14 @@ TEST(Avm1Functions, RegistersTryCatchWithAndEnumeration) {
   Actions body = Actions().PushRegister(2).PushRegister(3).Raw(kMultiply);
   body.Append(Member(Var("arguments"), "length")).Raw(kAdd2).Raw(kReturn);
   DefineFunction2(a, "f", 4, 0x01, {{2, "x"}, {3, "y"}}, body);
-  Assign(a, "product", Call("f", {Int(6), Int(7)}));
+  Set(a, "product", Call("f", {Int(6), Int(7)}));
   // try { throw "boom"; after = 1; } catch (e) { caught = e; } finally { fin = 1; }
   Actions tryBody = Actions().PushString("boom").Raw(0x2A);
-  Assign(tryBody, "after", Int(1));
+  Set(tryBody, "after", Int(1));
   Actions catchBody;
-  Assign(catchBody, "caught", Var("e"));
+  Set(catchBody, "caught", Var("e"));
   Actions finallyBody;
-  Assign(finallyBody, "fin", Int(1));
+  Set(finallyBody, "fin", Int(1));
   SwfWriter t;
   t.U8(0x03);  // catch and finally blocks, catch variable by name
   t.U16(static_cast<std::uint16_t>(tryBody.Size()));
@@ -387,8 +308,8 @@ TEST(Avm1Functions, RegistersTryCatchWithAndEnumeration) {
   a.Raw(0x8F, t.Data()).Append(tryBody).Append(catchBody).Append(finallyBody);
   // with ({a: 5}) { viaWith = a; }
   Actions inner;
-  Assign(inner, "viaWith", Var("a"));
-  Assign(a, "o", Actions().PushString("a").PushInt(5).PushInt(1).Raw(kInitObject));
+  Set(inner, "viaWith", Var("a"));
+  Set(a, "o", Actions().PushString("a").PushInt(5).PushInt(1).Raw(kInitObject));
   SwfWriter w;
   w.U16(static_cast<std::uint16_t>(inner.Size()));
   a.Append(Var("o")).Raw(0x94, w.Data()).Append(inner);
@@ -422,7 +343,7 @@ TEST(Avm1Runtime, ScriptsReachTheSoundListener) {
   b.DefineSprite(5, Timeline().ShowFrame().ShowFrame());
   b.PlaceObject2({.depth = 1, .characterId = 5, .name = "clip"});
   Actions a;
-  Assign(a, "s", Actions().PushInt(0).PushString("Sound").Raw(kNewObject));
+  Set(a, "s", Actions().PushInt(0).PushString("Sound").Raw(kNewObject));
   a.Append(Method(Var("s"), "attachSound", {Str("beep")})).Raw(kPop);
   a.Append(Method(Var("s"), "start", {})).Raw(kPop);
   a.Append(Method(Var("clip"), "stop", {})).Raw(kPop);
@@ -446,11 +367,11 @@ TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
   auto b = WithBox();
   Actions a;
   a.Append(SetMember(Var("box"), "_x", Int(30)));
-  Assign(a, "inside", Method(Var("box"), "hitTest", {Int(35), Int(5), Actions().PushBool(false)}));
-  Assign(a, "outside", Method(Var("box"), "hitTest", {Int(5), Int(5), Actions().PushBool(false)}));
-  Assign(a, "bounds", Method(Var("box"), "getBounds", {Var("_root")}));
-  Assign(a, "own", Method(Var("box"), "getBounds", {}));
-  Assign(a, "pt", Actions().PushString("x").PushInt(1).PushString("y").PushInt(2).PushInt(2).Raw(kInitObject));
+  Set(a, "inside", Method(Var("box"), "hitTest", {Int(35), Int(5), Actions().PushBool(false)}));
+  Set(a, "outside", Method(Var("box"), "hitTest", {Int(5), Int(5), Actions().PushBool(false)}));
+  Set(a, "bounds", Method(Var("box"), "getBounds", {Var("_root")}));
+  Set(a, "own", Method(Var("box"), "getBounds", {}));
+  Set(a, "pt", Actions().PushString("x").PushInt(1).PushString("y").PushInt(2).PushInt(2).Raw(kInitObject));
   a.Append(Method(Var("box"), "localToGlobal", {Var("pt")})).Raw(kPop);
   b.DoAction(a).ShowFrame();
   Played r(b);
@@ -468,11 +389,11 @@ TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
 TEST(Avm1Runtime, IntervalsAndColor) {
   auto b = WithBox();
   Actions tick;
-  Assign(tick, "_root.n", Bin(Var("_root.n"), Int(1), kAdd2));
+  Set(tick, "_root.n", Bin(Var("_root.n"), Int(1), kAdd2));
   Actions a;
-  Assign(a, "n", Int(0));
-  Assign(a, "id", Call("setInterval", {Actions().DefineFunction("", {}, tick), Int(100)}));
-  Assign(a, "c", Actions().Append(Var("box")).PushInt(1).PushString("Color").Raw(kNewObject));
+  Set(a, "n", Int(0));
+  Set(a, "id", Call("setInterval", {Actions().DefineFunction("", {}, tick), Int(100)}));
+  Set(a, "c", Actions().Append(Var("box")).PushInt(1).PushString("Color").Raw(kNewObject));
   a.Append(Method(Var("c"), "setRGB", {Int(0x0000FF)})).Raw(kPop);
   b.DoAction(a).ShowFrame();
   Actions stop;
@@ -489,7 +410,7 @@ TEST(Avm1Runtime, IntervalsAndColor) {
 TEST(Avm1Limits, AnEndlessLoopEndsTheFrameAndTheMovieGoesOn) {
   auto b = Movie();
   Actions loop;
-  Assign(loop, "i", Bin(Var("i"), Int(1), kAdd2));
+  Set(loop, "i", Bin(Var("i"), Int(1), kAdd2));
   loop.Jump(static_cast<std::int16_t>(-static_cast<int>(loop.Size()) - 5));
   b.DoAction(loop).ShowFrame();
   b.DoAction(Actions().Stop()).ShowFrame();
@@ -504,10 +425,10 @@ TEST(Avm1Limits, ScriptsThatHoardMemoryAreStopped) {
   // s = "x"; while (true) { s = s + s; list.push(s); }
   auto b = Movie();
   Actions a;
-  Assign(a, "s", Str("xxxxxxxxxxxxxxxx"));
-  Assign(a, "list", Actions().PushInt(0).Raw(kInitArray));
+  Set(a, "s", Str("xxxxxxxxxxxxxxxx"));
+  Set(a, "list", Actions().PushInt(0).Raw(kInitArray));
   Actions loop;
-  Assign(loop, "s", Bin(Var("s"), Var("s"), kAdd2));
+  Set(loop, "s", Bin(Var("s"), Var("s"), kAdd2));
   loop.Append(Method(Var("list"), "push", {Var("s")})).Raw(kPop);
   loop.Jump(static_cast<std::int16_t>(-static_cast<int>(loop.Size()) - 5));
   a.Append(loop);
@@ -531,12 +452,12 @@ TEST(Avm1Limits, DamagedCodeIsSkippedSafely) {
   const std::uint8_t push[] = {7, 1, 2};
   a.Raw(0x96, push);
   a.Raw(0xEE, push);
-  Assign(a, "x", Int(1));
+  Set(a, "x", Int(1));
   Played r(Script(a));
   EXPECT_EQ(r.Get("x"), "");
   Actions b;
   b.Raw(0x77);
-  Assign(b, "y", Int(2));
+  Set(b, "y", Int(2));
   Played s(Script(b));
   EXPECT_EQ(s.Get("y"), "2");
   EXPECT_TRUE(s.Skipped("action 0x77"));
@@ -580,11 +501,11 @@ TEST(Avm1Clips, VisibilityAlphaAndRotation) {
   auto b = WithBox();
   Actions a;
   a.Append(SetMember(Var("box"), "_visible", Actions().PushBool(false)));
-  Assign(a, "vis", Member(Var("box"), "_visible"));
-  Assign(a, "name", Member(Var("box"), "_name"));
-  Assign(a, "target", Member(Var("box"), "_target"));
+  Set(a, "vis", Member(Var("box"), "_visible"));
+  Set(a, "name", Member(Var("box"), "_name"));
+  Set(a, "target", Member(Var("box"), "_target"));
   a.Append(SetMember(Var("box"), "_rotation", Int(90)));
-  Assign(a, "rot", Member(Var("box"), "_rotation"));
+  Set(a, "rot", Member(Var("box"), "_rotation"));
   b.DoAction(a).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.At(5, 5), cWhite);
@@ -631,8 +552,8 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   a.Append(Method(Var("_root"), "attachMovie", {Str("redBox"), Str("att"), Int(20)})).Raw(kPop);
   a.Append(SetMember(Var("att"), "_x", Int(50)));
   a.Append(SetMember(Var("att"), "_y", Int(50)));
-  Assign(a, "depth", Method(Var("att"), "getDepth", {}));
-  Assign(a, "next", Method(Var("_root"), "getNextHighestDepth", {}));
+  Set(a, "depth", Method(Var("att"), "getDepth", {}));
+  Set(a, "next", Method(Var("_root"), "getNextHighestDepth", {}));
   b.DoAction(a).ShowFrame();
   b.DoAction(Actions().Append(Method(Var("copy"), "removeMovieClip", {})).Raw(kPop).Stop()).ShowFrame();
   Played r(b);
@@ -658,21 +579,21 @@ TEST(Avm1Clips, DepthsFromAnyNumberWrapAsInFlash) {
   auto b = WithBox();
   b.ExportAssets({{5, "redBox"}});
   Actions a;
-  Assign(a, "n", Method(Var("_root"), "createEmptyMovieClip", {Str("n"), Actions().PushDouble(nan)}));
-  Assign(a, "nd", Method(Var("n"), "getDepth", {}));
+  Set(a, "n", Method(Var("_root"), "createEmptyMovieClip", {Str("n"), Actions().PushDouble(nan)}));
+  Set(a, "nd", Method(Var("n"), "getDepth", {}));
   a.Append(Method(Var("n"), "swapDepths", {Actions().PushDouble(4294967299.0)})).Raw(kPop);
-  Assign(a, "nd2", Method(Var("n"), "getDepth", {}));
-  Assign(a, "att", Method(Var("n"), "attachMovie", {Str("redBox"), Str("att"), Actions().PushDouble(inf)}));
-  Assign(a, "ad", Method(Var("att"), "getDepth", {}));
-  Assign(a, "dup", Method(Var("att"), "duplicateMovieClip", {Str("dup"), Actions().PushDouble(-4294967291.0)}));
-  Assign(a, "dd", Method(Var("dup"), "getDepth", {}));
-  Assign(a, "found", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(nan)}), 0x4B));
-  Assign(a, "huge", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(1e300)}), 0x4B));
+  Set(a, "nd2", Method(Var("n"), "getDepth", {}));
+  Set(a, "att", Method(Var("n"), "attachMovie", {Str("redBox"), Str("att"), Actions().PushDouble(inf)}));
+  Set(a, "ad", Method(Var("att"), "getDepth", {}));
+  Set(a, "dup", Method(Var("att"), "duplicateMovieClip", {Str("dup"), Actions().PushDouble(-4294967291.0)}));
+  Set(a, "dd", Method(Var("dup"), "getDepth", {}));
+  Set(a, "found", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(nan)}), 0x4B));
+  Set(a, "huge", Op(Method(Var("n"), "getInstanceAtDepth", {Actions().PushDouble(1e300)}), 0x4B));
   a.Append(Method(Var("dup"), "swapDepths", {Actions().PushDouble(-inf)})).Raw(kPop);
-  Assign(a, "dd2", Method(Var("dup"), "getDepth", {}));
-  Assign(a, "ad2", Method(Var("att"), "getDepth", {}));
+  Set(a, "dd2", Method(Var("dup"), "getDepth", {}));
+  Set(a, "ad2", Method(Var("att"), "getDepth", {}));
   a.PushString("box").PushString("copy").PushDouble(nan).Raw(kCloneSprite);
-  Assign(a, "cd", Method(Var("copy"), "getDepth", {}));
+  Set(a, "cd", Method(Var("copy"), "getDepth", {}));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("nd"), "0");
@@ -690,13 +611,13 @@ TEST(Avm1Clips, HugeScalesKeepCoordinatesInRange) {
   // outer._xscale = 1e300 puts the child's stage position far beyond any
   // twip: it saturates rather than wrapping into nonsense.
   Actions a;
-  Assign(a, "outer", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Int(1)}));
-  Assign(a, "inner", Method(Var("outer"), "createEmptyMovieClip", {Str("i"), Int(1)}));
+  Set(a, "outer", Method(Var("_root"), "createEmptyMovieClip", {Str("o"), Int(1)}));
+  Set(a, "inner", Method(Var("outer"), "createEmptyMovieClip", {Str("i"), Int(1)}));
   a.Append(SetMember(Var("inner"), "_x", Int(10)));
   a.Append(SetMember(Var("outer"), "_xscale", Actions().PushDouble(1e300)));
-  Assign(a, "pt", Actions().PushString("x").PushInt(0).PushString("y").PushInt(0).PushInt(2).Raw(kInitObject));
+  Set(a, "pt", Actions().PushString("x").PushInt(0).PushString("y").PushInt(0).PushInt(2).Raw(kInitObject));
   a.Append(Method(Var("inner"), "localToGlobal", {Var("pt")})).Raw(kPop);
-  Assign(a, "gx", Member(Var("pt"), "x"));
+  Set(a, "gx", Member(Var("pt"), "x"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("gx"), "107374182.35");  // the largest twip position
 }
@@ -807,16 +728,16 @@ TEST(Avm1Events, ClipEventsAndOnEnterFrame) {
   b.DefineShape(1, Square(400, kRed));
   b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
   Actions load, enter;
-  Assign(load, "/:loads", Bin(Var("/:loads"), Int(1), kAdd2));
-  Assign(enter, "/:ticks", Bin(Var("/:ticks"), Int(1), kAdd2));
+  Set(load, "/:loads", Bin(Var("/:loads"), Int(1), kAdd2));
+  Set(enter, "/:ticks", Bin(Var("/:ticks"), Int(1), kAdd2));
   enter.Append(SetMember(Var("this"), "_x", Bin(Member(Var("this"), "_x"), Int(10), kAdd2)));
   // _root.onEnterFrame = function () { frames++; }
   Actions onEnter;
-  Assign(onEnter, "frames", Bin(Var("frames"), Int(1), kAdd2));
+  Set(onEnter, "frames", Bin(Var("frames"), Int(1), kAdd2));
   Actions a;
-  Assign(a, "loads", Int(0));
-  Assign(a, "ticks", Int(0));
-  Assign(a, "frames", Int(0));
+  Set(a, "loads", Int(0));
+  Set(a, "ticks", Int(0));
+  Set(a, "frames", Int(0));
   a.Append(Var("_root")).PushString("onEnterFrame").DefineFunction("", {}, onEnter).Raw(kSetMember);
   b.DoAction(a);
   b.Tag(26, PlaceWithEvents("mover", {{kEventLoad, load}, {kEventEnterFrame, enter}})).ShowFrame();
@@ -834,11 +755,11 @@ TEST(Avm1Events, MouseClipEventsWithoutButtons) {
   b.DefineShape(1, Square(400, kRed));
   b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
   Actions down, up;
-  Assign(down, "/:downs", Bin(Var("/:downs"), Int(1), kAdd2));
-  Assign(up, "/:ups", Bin(Var("/:ups"), Int(1), kAdd2));
+  Set(down, "/:downs", Bin(Var("/:downs"), Int(1), kAdd2));
+  Set(up, "/:ups", Bin(Var("/:ups"), Int(1), kAdd2));
   Actions a;
-  Assign(a, "downs", Int(0));
-  Assign(a, "ups", Int(0));
+  Set(a, "downs", Int(0));
+  Set(a, "ups", Int(0));
   b.DoAction(a);
   b.Tag(26, PlaceWithEvents("m", {{kEventMouseDown, down}, {kEventMouseUp, up}})).ShowFrame();
   Played r(b);
@@ -854,10 +775,10 @@ TEST(Avm1Events, InitActionsRunOnceBeforeTheFramesActions) {
   auto b = Movie(6);
   b.DefineSprite(5, Timeline().ShowFrame());
   Actions init;
-  Assign(init, "_global.made", Bin(Var("_global.made"), Int(1), kAdd2));
+  Set(init, "_global.made", Bin(Var("_global.made"), Int(1), kAdd2));
   b.DoInitAction(5, init);
   Actions a;
-  Assign(a, "seen", Var("made"));
+  Set(a, "seen", Var("made"));
   b.DoAction(a).ShowFrame();
   b.DoInitAction(5, init).ShowFrame();
   Played r(b);
@@ -895,8 +816,8 @@ TEST(Avm1Events, TextFieldsShowTheirVariable) {
   b.Tag(37, BoundField(3, "score", "WWW"));
   b.PlaceObject2({.depth = 1, .characterId = 3}).ShowFrame();
   Actions clear;
-  Assign(clear, "copy", Var("score"));
-  Assign(clear, "score", Str(""));
+  Set(clear, "copy", Var("score"));
+  Set(clear, "score", Str(""));
   b.DoAction(clear.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("score"), "WWW");  // a new field gives its variable its text
@@ -910,14 +831,14 @@ TEST(Avm1Runtime, TimeIsThePlayersClockAndObjectsSurviveCollection) {
   auto b = Movie();
   Actions first;
   // keep = { list: [1, 2] }; then every frame makes garbage.
-  Assign(first, "keep",
-         Actions().PushString("list").PushInt(2).PushInt(1).PushInt(2).Raw(kInitArray).PushInt(1).Raw(kInitObject));
+  Set(first, "keep",
+      Actions().PushString("list").PushInt(2).PushInt(1).PushInt(2).Raw(kInitArray).PushInt(1).Raw(kInitObject));
   b.DoAction(first).ShowFrame();
   Actions garbage;
   for (int i = 0; i < 200; ++i) {
     garbage.PushString("tmp").PushInt(0).PushInt(0).Raw(kInitObject).PushInt(1).Raw(kInitArray).SetVariable();
   }
-  Assign(garbage, "t", Actions().Raw(kGetTime));
+  Set(garbage, "t", Actions().Raw(kGetTime));
   b.DoAction(garbage).ShowFrame();
   Played r(b);
   for (int t = 100; t <= 5100; t += 100) r.player.AdvanceTo(t);
@@ -971,7 +892,7 @@ TEST(Avm1Actions, CodesOutsideTheTableAreUnknownToTheInterpreter) {
     unknown.Raw(static_cast<std::uint8_t>(c));
   }
   ASSERT_FALSE(codes.empty());
-  Assign(unknown, "after", Str("ran"));
+  Set(unknown, "after", Str("ran"));
   Played r(Script(unknown));
   EXPECT_EQ(r.Get("after"), "ran");
   for (std::uint8_t c : codes) EXPECT_TRUE(r.Skipped(UnknownActionNote(c))) << int{c};
@@ -984,4 +905,4 @@ TEST(Avm1Actions, CodesOutsideTheTableAreUnknownToTheInterpreter) {
 }
 
 }  // namespace
-}  // namespace quarvel::player
+}  // namespace quarvel::player::script_test

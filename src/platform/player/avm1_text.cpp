@@ -100,6 +100,18 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
 
 double Length(double a, double b) { return std::sqrt(a * a + b * b); }
 
+// textWidth and textHeight drop the fraction of a pixel (of whole twips).
+double WholePixels(double v) { return std::trunc(std::round(v * 20) / 20); }
+
+// A field's _x and _y are where its box starts, not its origin: autoSize
+// moving the box left moves _x with it. Bounds are whole twips.
+double BoxOffsetX(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.scaleX, inst.matrix.rotateSkew0) * f.ScriptX() * 20) / 20;
+}
+double BoxOffsetY(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.rotateSkew1, inst.matrix.scaleY) * f.ScriptY() * 20) / 20;
+}
+
 // ---- TextFormat objects -----------------------------------------------------------
 
 const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
@@ -115,9 +127,10 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
     return v;
   };
   if (auto v = get("font")) p.font = vm.ToString(*v);
+  // Sizes, margins, indents and leading are whole pixels, rounded half to even.
   if (auto v = get("size")) {
     const double d = vm.ToNumber(*v);
-    if (std::isfinite(d)) p.size = std::clamp(d, 0.0, 2000.0);
+    if (std::isfinite(d)) p.size = std::clamp(std::nearbyint(d), 0.0, 2000.0);
   }
   if (auto v = get("color")) {
     const double d = vm.ToNumber(*v);
@@ -135,10 +148,10 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
     else if (a == "center") p.align = text::Align::kCenter;
     else if (a == "justify") p.align = text::Align::kJustify;
   }
-  auto number = [&](const char* name, std::optional<double>& out, double lo, double hi) {
+  auto number = [&](const char* name, std::optional<double>& out, double lo, double hi, bool whole = true) {
     if (auto v = get(name)) {
       const double d = vm.ToNumber(*v);
-      if (std::isfinite(d)) out = std::clamp(d, lo, hi);
+      if (std::isfinite(d)) out = std::clamp(whole ? std::nearbyint(d) : d, lo, hi);
     }
   };
   number("leftMargin", p.leftMargin, 0, 720);
@@ -146,7 +159,7 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
   number("indent", p.indent, -720, 720);
   number("blockIndent", p.blockIndent, 0, 720);
   number("leading", p.leading, -360, 720);
-  number("letterSpacing", p.letterSpacing, -100, 1000);
+  number("letterSpacing", p.letterSpacing, -100, 1000, false);
   if (auto v = get("bullet")) p.bullet = vm.ToBool(*v);
   if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
   if (auto v = get("tabStops"); v && v->type == AsValue::Type::kObject && v->obj->isArray) {
@@ -394,8 +407,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "bottomscroll") out = AsValue::Number(f.Laid().BottomScroll(f.Scroll()));
   else if (low == "hscroll") out = AsValue::Number(f.HScroll());
   else if (low == "maxhscroll") out = AsValue::Number(f.Laid().maxHScroll);
-  else if (low == "textwidth") out = AsValue::Number(std::round(f.Laid().textWidth));
-  else if (low == "textheight") out = AsValue::Number(std::round(f.Laid().textHeight));
+  else if (low == "textwidth") out = AsValue::Number(WholePixels(f.Laid().textWidth));
+  else if (low == "textheight") out = AsValue::Number(WholePixels(f.Laid().textHeight));
   else if (low == "length") out = AsValue::Number(static_cast<double>(f.Length()));
   else if (low == "restrict") out = AsValue::Null();
   else if (low == "tabindex") out = AsValue::Undefined();
@@ -404,8 +417,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     FieldObjects* fo = Objects(vm);
     auto it = fo ? fo->styleSheets.find(inst.serial) : decltype(fo->styleSheets.end()){};
     out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
-  } else if (low == "_x") out = AsValue::Number(m.translateX / 20.0);
-  else if (low == "_y") out = AsValue::Number(m.translateY / 20.0);
+  } else if (low == "_x") out = AsValue::Number((m.translateX + std::round(BoxOffsetX(inst, f) * 20)) / 20);
+  else if (low == "_y") out = AsValue::Number((m.translateY + std::round(BoxOffsetY(inst, f) * 20)) / 20);
   else if (low == "_xscale") out = AsValue::Number(Length(m.scaleX, m.rotateSkew0) * 100);
   else if (low == "_yscale") out = AsValue::Number(Length(m.rotateSkew1, m.scaleY) * 100);
   else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
@@ -497,9 +510,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     Matrix& m = inst.matrix;
     const double rot = std::atan2(m.rotateSkew0, m.scaleX);
     if (low == "_x") {
-      m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9)));
+      m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_y") {
-      m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9)));
+      m.translateY = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetY(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_xscale") {
       m.scaleX = d / 100 * std::cos(rot);
       m.rotateSkew0 = d / 100 * std::sin(rot);
@@ -655,11 +668,9 @@ AsValue McCreateTextField(Avm1& vm, const AsValue& self, AsArgs a) {
   const ClipHandle parent = vm.ClipOf(self);
   const std::string name = Str(vm, a, 0);
   const double depth = Num(vm, a, 1);
+  // The box is in whole pixels: fractions are dropped.
   double box[4];
-  for (std::size_t i = 0; i < 4; ++i) {
-    const double d = Num(vm, a, i + 2);
-    box[i] = std::isfinite(d) ? std::clamp(d, -1e6, 1e6) : 0;
-  }
+  for (std::size_t i = 0; i < 4; ++i) box[i] = std::clamp<double>(ToInt32(Num(vm, a, i + 2)), -1e6, 1e6);
   if (!std::isfinite(depth)) return {};
   auto field = std::make_shared<TextField>();
   field->SetLibrary(&vm.GetStage().Library());

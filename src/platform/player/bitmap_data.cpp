@@ -492,7 +492,7 @@ void BitmapData::ApplyFilter(const BitmapData& src, const PixelRect& rectIn, int
     std::copy_n(src.Row(around.y + y) + around.x, around.width, row);
   }
   cairo_surface_mark_dirty(work.s);
-  ApplyFilters(work.s, {filter}, 1.0);
+  ApplyFilters(work.s, {filter}, 1.0, true);
   cairo_surface_flush(work.s);
   // The filtered rectangle lands at (dx, dy).
   cairo_surface_flush(Surface());
@@ -511,9 +511,8 @@ void BitmapData::ApplyFilter(const BitmapData& src, const PixelRect& rectIn, int
   Changed();
 }
 
-void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op,
-                             const PixelRect* clip) {
-  if (disposed_) return;
+void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
+                         cairo_operator_t op, const PixelRect* clip) {
   if (!cx.IsIdentity()) {
     cairo_surface_flush(layer);
     auto* data = cairo_image_surface_get_data(layer);
@@ -530,7 +529,7 @@ void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, c
     }
     cairo_surface_mark_dirty(layer);
   }
-  cairo_t* cr = cairo_create(Surface());
+  cairo_t* cr = cairo_create(target);
   if (clip) {
     cairo_rectangle(cr, clip->x, clip->y, clip->width, clip->height);
     cairo_clip(cr);
@@ -539,33 +538,50 @@ void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, c
   cairo_set_source_surface(cr, layer, 0, 0);
   cairo_paint(cr);
   cairo_destroy(cr);
-  if (!transparent_) {
+  cairo_surface_flush(target);
+  if (!transparent) {
     // An opaque bitmap stays opaque: what was drawn lies on its colours.
-    cairo_surface_flush(Surface());
-    for (int y = 0; y < height_; ++y) {
-      std::uint32_t* row = Row(y);
-      for (int x = 0; x < width_; ++x) {
+    auto* data = cairo_image_surface_get_data(target);
+    const int stride = cairo_image_surface_get_stride(target);
+    const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
+      for (int x = 0; x < w; ++x) {
         if ((row[x] >> 24) != 255) row[x] = Unpremultiply(row[x]) | 0xFF000000u;
       }
     }
+    cairo_surface_mark_dirty(target);
   }
+}
+
+void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth) {
+  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)};
+  if (cairo_surface_status(layer.s) != CAIRO_STATUS_SUCCESS) return;
+  cairo_t* cr = cairo_create(layer.s);
+  cairo_set_matrix(cr, &m);
+  cairo_surface_flush(src);
+  cairo_set_source_surface(cr, src, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
+  cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(src), cairo_image_surface_get_height(src));
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip);
+}
+
+void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op,
+                             const PixelRect* clip) {
+  if (disposed_) return;
+  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip);
   Changed();
 }
 
 void BitmapData::DrawBitmap(const BitmapData& src, const cairo_matrix_t& m, const ColorTransform& cx,
                             cairo_operator_t op, const PixelRect* clip, bool smooth) {
   if (disposed_ || src.disposed_) return;
-  SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width_, height_)};
-  if (cairo_surface_status(layer.s) != CAIRO_STATUS_SUCCESS) return;
-  cairo_t* cr = cairo_create(layer.s);
-  cairo_set_matrix(cr, &m);
-  cairo_surface_flush(src.def_->surface.get());
-  cairo_set_source_surface(cr, src.def_->surface.get(), 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
-  cairo_rectangle(cr, 0, 0, src.width_, src.height_);
-  cairo_fill(cr);
-  cairo_destroy(cr);
-  DrawSurface(layer.s, cx, op, clip);
+  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth);
+  Changed();
 }
 
 }  // namespace quarvel::player

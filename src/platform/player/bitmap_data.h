@@ -103,6 +103,15 @@ class BitmapData {
   std::uint64_t version_ = 0;
 };
 
+// The compositing of draw() on any bitmap surface (premultiplied ARGB32):
+// a layer of the target's size, coloured by `cx`, put on under `op` within
+// `clip`; an opaque target stays opaque.
+void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
+                         cairo_operator_t op, const PixelRect* clip);
+// A bitmap surface drawn under `m` (source pixels to target pixels).
+void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth);
+
 // Straight and premultiplied ARGB.
 std::uint32_t Premultiply(std::uint32_t argb);
 std::uint32_t Unpremultiply(std::uint32_t premul);

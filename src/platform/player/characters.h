@@ -25,7 +25,12 @@ inline constexpr int kMaxSpriteNesting = 32;
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each
 inline constexpr std::int64_t kMaxBitmapBytesTotal = std::int64_t{512} << 20;
 inline constexpr std::size_t kMaxEdgesPerShape = 1u << 20;
-inline constexpr std::size_t kMaxActionsPerFrame = 500000;
+// Flash stops a script after seconds, not actions: a frame may well fill a
+// bitmap pixel by pixel, and component movies build their whole interface
+// in the first frame. A frame after one that ran out gets far fewer, so
+// that a script looping for ever costs one long frame, not every frame.
+inline constexpr std::size_t kMaxActionsPerFrame = 20000000;
+inline constexpr std::size_t kMaxActionsAfterRunningOut = 30000;
 inline constexpr std::size_t kMaxInstancesPerTick = 20000;
 inline constexpr std::size_t kMaxLiveInstances = 100000;
 inline constexpr std::size_t kMaxFramesEnteredPerTick = 50000;

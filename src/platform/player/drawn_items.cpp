@@ -27,7 +27,11 @@ class Lister {
   Lister(const List& root, std::vector<DrawnItem>& out) : root_(root), out_(out) {}
 
   void Add(const List& list, int level, int parent) {
-    for (const auto& [depth, inst] : list) {
+    for (const auto& [depth, inst] : list) AddOne(depth, inst, level, parent);
+  }
+
+  void AddOne(int depth, const Instance& inst, int level, int parent) {
+    {
       const auto index = static_cast<int>(out_.size());
       DrawnItem& item = out_.emplace_back();
       item.level = level;
@@ -44,6 +48,7 @@ class Lister {
       item.maskSerial = inst.maskSerial;
       item.scriptMask = inst.scriptMask;
       item.ownList = inst.sprite != nullptr;
+      if (inst.sprite) item.lib = inst.sprite->lib;
       item.text = inst.text;
       if (inst.field) item.field = inst.field->Look();
       item.parent = parent;
@@ -133,6 +138,31 @@ class Lister {
 };
 
 }  // namespace
+
+void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out) {
+  if (inst.sprite) {
+    ListDrawnItems(*inst.sprite, out);
+    return;
+  }
+  const std::size_t first = out.size();
+  DrawnItem& top = out.emplace_back();
+  top.level = -1;
+  top.ownList = true;
+  static const List kNone;
+  Lister lister(kNone, out);
+  lister.AddOne(inst.depth, inst, 0, static_cast<int>(first));
+  // Its own placement is not drawn.
+  DrawnItem& self = out[first + 1];
+  self.matrix = Matrix{};
+  self.cxform = ColorTransform{};
+  self.blendMode = 0;
+  self.filters.clear();
+  self.visible = true;
+  self.scrollRect.reset();
+  self.maskSerial = kNoClip;
+  out[first].descendants = static_cast<std::uint32_t>(out.size() - first - 1);
+  lister.MarkMaskTargets(first);
+}
 
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
   const std::size_t first = out.size();

@@ -13,7 +13,10 @@
 
 namespace quarvel::player {
 
+struct MovieLibrary;
+
 struct TimelineState;
+struct Instance;
 namespace text {
 struct TextLook;
 }
@@ -26,6 +29,8 @@ struct DrawnItem {
   int level = 0;  // sprite nesting; -1: the main timeline itself
   int depth = 0;
   const Character* def = nullptr;
+  // A clip holding a loaded movie: the library its content's ids name.
+  const MovieLibrary* lib = nullptr;
   Matrix matrix;
   ColorTransform cxform;
   std::uint16_t ratio = 0;
@@ -79,5 +84,9 @@ struct DrawnItem {
 // every object below it to `out`. Children of hidden clips are left out
 // unless a script mask lies among them.
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out);
+
+// The items of one object as BitmapData.draw sees it: its content and
+// children without its own placement, colour, blend, filters or visibility.
+void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out);
 
 }  // namespace quarvel::player

@@ -56,33 +56,53 @@ struct Plane {
   float& operator()(int x, int y) { return v[static_cast<std::size_t>(y) * w + x]; }
 };
 
-// Box blur of width `box` along one axis, transparent beyond the edges.
-void BoxPass(Plane& p, int box, bool horizontal) {
-  if (box <= 1) return;
+// One pass of Flash's box blur along one axis: a box `size` pixels wide
+// centred on the pixel, its two end pixels weighted by the fraction of the
+// size that does not fill a whole pair, transparent beyond the edges. The
+// end weight is kept in 1/255 steps and each result is cut down to a whole
+// level (`levels` to 1.0 of the plane), as the player's fixed-point
+// arithmetic does.
+void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEdges) {
+  if (!(size > 1.0)) return;
+  size = std::min(size, kMaxBlur);
+  const double radius = (size - 1) / 2;
+  const int m = static_cast<int>(std::ceil(radius)) - 1;
+  const double edge = std::floor((radius - m) * 255) / 255;
+  const double total = 2 * m + 1 + 2 * edge;
   const int n = horizontal ? p.w : p.h, lines = horizontal ? p.h : p.w;
-  const int before = box / 2, after = box - 1 - before;
-  std::vector<float> line(static_cast<std::size_t>(n));
+  std::vector<double> line(static_cast<std::size_t>(n) + 2 * static_cast<std::size_t>(m) + 4, 0.0);
+  // The outside: transparent, or the edge pixels repeated for a bitmap's own filter.
+  const int pad = m + 2;
   for (int l = 0; l < lines; ++l) {
     auto at = [&](int i) -> float& { return horizontal ? p(i, l) : p(l, i); };
-    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i)] = at(i);
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i + pad)] = at(i);
+    if (clampEdges && n > 0) {
+      std::fill_n(line.begin(), pad, line[static_cast<std::size_t>(pad)]);
+      std::fill(line.begin() + pad + n, line.end(), line[static_cast<std::size_t>(pad + n - 1)]);
+    }
+    auto in = [&](int i) { return line[static_cast<std::size_t>(i + pad)]; };
+    // Running sum of the whole-weight pixels [i - m, i + m].
     double sum = 0;
-    for (int i = 0; i <= std::min(after, n - 1); ++i) sum += line[static_cast<std::size_t>(i)];
+    for (int i = -m; i <= m; ++i) sum += in(i);
     for (int i = 0; i < n; ++i) {
-      at(i) = static_cast<float>(sum / box);
-      const int add = i + after + 1, drop = i - before;
-      if (add < n) sum += line[static_cast<std::size_t>(add)];
-      if (drop >= 0) sum -= line[static_cast<std::size_t>(drop)];
+      const double v = (sum + edge * (in(i - m - 1) + in(i + m + 1))) / total;
+      at(i) = static_cast<float>(std::floor(v * levels + 1e-4) / levels);
+      sum += in(i + m + 1) - in(i - m);
     }
   }
 }
 
-void Blur(Plane& p, double bx, double by, int passes) {
-  const int wx = static_cast<int>(std::lround(bx)), wy = static_cast<int>(std::lround(by));
+// `levels`: what 1.0 of the plane is in whole steps.
+void Blur(Plane& p, double bx, double by, int passes, double levels, bool clampEdges) {
   for (int i = 0; i < passes; ++i) {
-    BoxPass(p, wx, true);
-    BoxPass(p, wy, false);
+    BoxPass(p, bx, true, levels, clampEdges);
+    BoxPass(p, by, false, levels, clampEdges);
   }
 }
+
+// A blur size in stage pixels as device pixels: Flash scales what exceeds
+// the one pixel that blurs nothing.
+double ScaledBlur(double blur, double scale) { return (blur - 1) * scale + 1; }
 
 // The plane moved by (dx, dy) whole pixels.
 Plane Shift(const Plane& p, int dx, int dy) {
@@ -157,10 +177,10 @@ Plane AlphaOf(Pixels& px) {
   return a;
 }
 
-void ShadowOrGlow(Pixels& px, const Filter& f, double scale) {
+void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   const Plane source = AlphaOf(px);
   Plane blurred = source;
-  Blur(blurred, f.blurX * scale, f.blurY * scale, f.passes);
+  Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
   const Plane moved = Shift(blurred, dx, dy);
@@ -185,10 +205,10 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale) {
   Compose(px, effect, source, f, f.inner);
 }
 
-void Bevel(Pixels& px, const Filter& f, double scale) {
+void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   const Plane source = AlphaOf(px);
   Plane blurred = source;
-  Blur(blurred, f.blurX * scale, f.blurY * scale, f.passes);
+  Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
   const Plane toShadow = Shift(blurred, dx, dy), toLight = Shift(blurred, -dx, -dy);
@@ -212,7 +232,7 @@ void Bevel(Pixels& px, const Filter& f, double scale) {
   Compose(px, effect, source, f, true);
 }
 
-void BlurAll(Pixels& px, const Filter& f, double scale) {
+void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   Plane a(px.w, px.h), r(px.w, px.h), g(px.w, px.h), b(px.w, px.h);
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
@@ -220,7 +240,7 @@ void BlurAll(Pixels& px, const Filter& f, double scale) {
       a(x, y) = Channel(v, 24), r(x, y) = Channel(v, 16), g(x, y) = Channel(v, 8), b(x, y) = Channel(v, 0);
     }
   }
-  for (Plane* p : {&a, &r, &g, &b}) Blur(*p, f.blurX * scale, f.blurY * scale, f.passes);
+  for (Plane* p : {&a, &r, &g, &b}) Blur(*p, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
   for (int y = 0; y < px.h; ++y)
     for (int x = 0; x < px.w; ++x) px(x, y) = Pack(a(x, y), r(x, y), g(x, y), b(x, y));
 }
@@ -357,14 +377,16 @@ std::vector<Filter> ReadFilterList(swf::Reader& r) {
 double FilterMargin(const std::vector<Filter>& filters, double scale) {
   double m = 0;
   for (const Filter& f : filters) {
-    // Each pass of a box spreads by half its width.
-    m += (std::max(f.blurX, f.blurY) / 2 * std::max(f.passes, 1) + std::fabs(f.distance)) * scale;
+    // Each pass of a box spreads by half its width, rounded up.
+    const double size = std::min(ScaledBlur(std::max(f.blurX, f.blurY), scale), kMaxBlur);
+    if (size > 1) m += std::ceil((size - 1) / 2) * std::max(f.passes, 1);
+    m += std::fabs(f.distance) * scale;
     if (f.kind == Filter::Kind::kConvolution) m += std::max(f.matrixX, f.matrixY);
   }
   return std::min(m, kMaxMargin);
 }
 
-void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale) {
+void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale, bool clampEdges) {
   cairo_surface_flush(image);
   Pixels px{cairo_image_surface_get_width(image), cairo_image_surface_get_height(image),
             cairo_image_surface_get_stride(image), cairo_image_surface_get_data(image)};
@@ -374,14 +396,14 @@ void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, do
       case Filter::Kind::kDropShadow:
       case Filter::Kind::kGlow:
       case Filter::Kind::kGradientGlow:
-        ShadowOrGlow(px, f, scale);
+        ShadowOrGlow(px, f, scale, clampEdges);
         break;
       case Filter::Kind::kBevel:
       case Filter::Kind::kGradientBevel:
-        Bevel(px, f, scale);
+        Bevel(px, f, scale, clampEdges);
         break;
       case Filter::Kind::kBlur:
-        BlurAll(px, f, scale);
+        BlurAll(px, f, scale, clampEdges);
         break;
       case Filter::Kind::kColorMatrix:
         ColorMatrix(px, f);

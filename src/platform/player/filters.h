@@ -46,7 +46,9 @@ std::vector<Filter> ReadFilterList(swf::Reader& r);
 double FilterMargin(const std::vector<Filter>& filters, double scale);
 
 // Applies the filters in order to a premultiplied ARGB32 image surface that
-// holds the object drawn alone.
-void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale);
+// holds the object drawn alone. Blurs read transparency beyond the image's
+// edges, or with `clampEdges` (a bitmap filtering its own pixels) the edge
+// pixels repeated.
+void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale, bool clampEdges = false);
 
 }  // namespace quarvel::player

@@ -154,6 +154,10 @@ std::int32_t FlashPlayer::BackgroundColor() const {
     const Rgba c = *impl_->lib->background;
     return (c.r << 16) | (c.g << 8) | c.b;
   }
+  // A movie loaded into a level may set it.
+  if (impl_->stage) {
+    if (const auto c = impl_->stage->LoadedBackground()) return (c->r << 16) | (c->g << 8) | c->b;
+  }
   return 0xFFFFFF;
 }
 
@@ -387,6 +391,21 @@ void FlashPlayer::MouseLeave() {
   d.pointerDown = false;
   d.stage->SetTime(d.now);
   d.stage->PointerLeft();
+  d.FollowScript();
+}
+
+void FlashPlayer::KeyDown(int keyCode, int charCode) {
+  auto& d = *impl_;
+  if (!d.stage) return;
+  d.stage->SetTime(d.now);
+  d.stage->Key(true, keyCode, charCode);
+  d.FollowScript();
+}
+void FlashPlayer::KeyUp(int keyCode, int charCode) {
+  auto& d = *impl_;
+  if (!d.stage) return;
+  d.stage->SetTime(d.now);
+  d.stage->Key(false, keyCode, charCode);
   d.FollowScript();
 }
 

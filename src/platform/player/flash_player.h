@@ -174,6 +174,10 @@ class FlashPlayer {
   void MouseDown(int x, int y);
   void MouseUp(int x, int y);
   void MouseLeave();
+  // A key went down or up: keyCode as Flash numbers keys (65 for A, 13
+  // for Enter...), charCode the character it types, 0 for none.
+  void KeyDown(int keyCode, int charCode);
+  void KeyUp(int keyCode, int charCode);
   // The pointer is over an enabled button (hosts show a hand cursor).
   bool OverButton() const;
 

@@ -386,6 +386,15 @@ class Loader {
     }
   }
 
+  // Glyph shapes need not be stored in the order of the offset table: one
+  // ends where the next one in the tag begins.
+  static std::size_t GlyphEnd(const std::vector<std::size_t>& offsets, std::size_t start, std::size_t limit) {
+    std::size_t end = limit;
+    for (std::size_t o : offsets)
+      if (o > start && o < end) end = o;
+    return end;
+  }
+
   void DefineFont1(swf::Reader& r) {
     auto f = std::make_shared<FontDef>();
     const std::uint16_t id = r.U16("FontId");
@@ -396,7 +405,7 @@ class Loader {
     for (std::size_t i = 1; i < n; ++i) offsets.push_back(r.U16("OffsetTable"));
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t start = base + offsets[i];
-      const std::size_t end = i + 1 < n ? base + offsets[i + 1] : r.Size();
+      const std::size_t end = GlyphEnd(offsets, offsets[i], r.Size() - base) + base;
       Glyph g;
       if (start < end && end <= r.Size()) {
         swf::Reader gr(r.Data().subspan(start, end - start), r.BaseOffset() + start);
@@ -443,7 +452,7 @@ class Loader {
     std::size_t codeTable = n ? (wideOffsets ? r.U32("CodeTableOffset") : r.U16("CodeTableOffset")) : 0;
     for (std::size_t i = 0; i < n; ++i) {
       const std::size_t start = base + offsets[i];
-      const std::size_t end = i + 1 < n ? base + offsets[i + 1] : base + codeTable;
+      const std::size_t end = base + GlyphEnd(offsets, offsets[i], codeTable);
       Glyph g;
       if (start < end && end <= r.Size()) {
         swf::Reader gr(r.Data().subspan(start, end - start), r.BaseOffset() + start);

@@ -253,6 +253,39 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
+// The shape's matrix for a stroke's pen of `width`, stretched along each of
+// its principal directions that would make the pen thinner than a pixel.
+cairo_matrix_t PenAtLeastAPixel(const cairo_matrix_t& m, double width) {
+  // Singular directions from the eigenvectors of m^T m.
+  const double a11 = m.xx * m.xx + m.yx * m.yx, a22 = m.xy * m.xy + m.yy * m.yy;
+  const double p = m.xx * m.xy + m.yx * m.yy;
+  const double mean = (a11 + a22) / 2, half = std::hypot((a11 - a22) / 2, p);
+  const double l1 = mean + half, l2 = std::max(0.0, mean - half);
+  double vx = 1, vy = 0;
+  if (std::abs(p) > 1e-12) {
+    vx = l1 - a22;
+    vy = p;
+    const double n = std::hypot(vx, vy);
+    vx /= n;
+    vy /= n;
+  } else if (a22 > a11) {
+    vx = 0;
+    vy = 1;
+  }
+  const double ux = -vy, uy = vx;
+  auto stretch = [&](double l) {
+    const double sigma = std::sqrt(l);
+    return sigma > 0 ? std::max(sigma, 1.0 / width) / sigma : 1.0;
+  };
+  const double k1 = stretch(l1), k2 = stretch(l2);
+  const double sxy = k1 * vx * vy + k2 * ux * uy;
+  cairo_matrix_t s;
+  cairo_matrix_init(&s, k1 * vx * vx + k2 * ux * ux, sxy, sxy, k1 * vy * vy + k2 * uy * uy, 0, 0);
+  cairo_matrix_t out;
+  cairo_matrix_multiply(&out, &s, &m);
+  return out;
+}
+
 }  // namespace
 
 ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
@@ -304,9 +337,11 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
+  // A mask covers with its fills only; Flash leaves its strokes out.
+  if (c.mask) return;
   // Strokes scale with the shape, unevenly too, as the format's player does;
-  // a stroke thinner than a pixel, or one that must not scale, is drawn in
-  // device space instead, at least one pixel wide.
+  // a hairline, or one that must not scale, is drawn in device space
+  // instead, at least one pixel wide.
   const double sumSq = m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy;
   const double det = m.xx * m.yy - m.xy * m.yx;
   const double minScale =
@@ -319,7 +354,9 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     cairo_new_path(cr);
     AddPath(cr, edges, true);
     const bool noScale = l.noHScale || l.noVScale;
-    const bool userSpace = !noScale && l.width * minScale >= 1.0;
+    // Thin scaled strokes keep their uneven scaling, each direction at least
+    // a pixel wide, so that a stroke thinning past a pixel changes smoothly.
+    const bool userSpace = !noScale && l.width > 0;
     if (userSpace) {
       cairo_set_line_width(cr, l.width);
     } else {
@@ -350,6 +387,10 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
       cairo_set_source(cr, p.get());
     } else {
       SetColor(c, l.color, cx);
+    }
+    if (userSpace && l.width * minScale < 1.0) {
+      const cairo_matrix_t pen = PenAtLeastAPixel(m, l.width);
+      cairo_set_matrix(cr, &pen);
     }
     cairo_stroke(cr);
   }

@@ -112,7 +112,13 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
       if (inst.ownList && c.nesting < kMaxSpriteNesting) {
         if (inst.drawing) DrawGeometry(c, *inst.drawing, m, cx);
         ++c.nesting;
-        DrawList(c, Children(inst), m, cx);
+        if (inst.lib && inst.lib != &c.lib) {
+          // A loaded movie: its fonts, bitmaps and buttons by its own ids.
+          RenderContext loaded{c.cr, *inst.lib, c.options, c.mask, c.nesting, c.layers, c.items, c.base, c.masking};
+          DrawList(loaded, Children(inst), m, cx);
+        } else {
+          DrawList(c, Children(inst), m, cx);
+        }
         --c.nesting;
       }
       break;

@@ -332,6 +332,41 @@ TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
   }
 }
 
+// Flash strokes with a round pen in device space whose width follows
+// |a + c| across and |b + d| down: stretching a shape four times across
+// widens its horizontal lines too, and a skew can thin them.
+TEST(Strokes, WidthFollowsTheScaleModeAndTheMatrixColumnSums) {
+  auto thickness = [](bool noH, bool noV, swf::Matrix m) {
+    auto b = Movie100();
+    ShapeBuilder line;  // 4 pixels wide, across at y = 50
+    line.SetLine(line.AddLine({.width = 80, .color = kRed, .startCap = 1, .endCap = 1, .noHScale = noH,
+                               .noVScale = noV}))
+        .MoveTo(0, 1000)
+        .LineTo(400, 1000);
+    b.DefineShape4(1, line);
+    b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = m}).ShowFrame();
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetQuality("Low");
+    EXPECT_TRUE(p.LoadMovieBytes(b.Build()));
+    const auto bmp = PaintOf(p);
+    int n = 0;
+    for (int y = 0; y < 100; ++y) n += bmp.GetPixel(20, y) == cRed;
+    return n;
+  };
+  swf::Matrix wide;
+  wide.scaleX = 4;
+  EXPECT_NEAR(thickness(false, false, wide), 11.7, 1);  // 4 * sqrt((16 + 1) / 2)
+  EXPECT_NEAR(thickness(false, true, wide), 16, 1);     // horizontal: |a + c|
+  EXPECT_NEAR(thickness(true, false, wide), 4, 1);      // vertical: |b + d|
+  EXPECT_NEAR(thickness(true, true, wide), 4, 1);       // none
+  swf::Matrix skew;  // x' = x - y, moved right so that the line stays in view
+  skew.rotateSkew1 = -1;
+  skew.translateX = 1200;
+  EXPECT_NEAR(thickness(false, false, skew), 2.8, 1);  // 4 * sqrt((0 + 1) / 2)
+  EXPECT_EQ(thickness(false, true, skew), 1);          // never below a pixel
+}
+
 TEST(Culling, ZeroScaleObjectsHideWithoutStoppingTheFrame) {
   auto b = Movie100();
   ShapeBuilder big;

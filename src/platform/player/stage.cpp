@@ -165,6 +165,7 @@ void Stage::Reset() {
   hooks_.reset();
   root_.list.clear();
   root_.vars = nullptr;
+  root_.def = &rootDef_;  // a picture loaded into _level0 took its place
   // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
   if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
   avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
@@ -206,6 +207,7 @@ void Stage::InitSprite(Instance& inst, int nesting) {
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
   inst.sprite->owner = inst.serial;
+  if (const TimelineState* parent = TimelineOf(inst.parent)) inst.sprite->lib = parent->lib;
   // Two clips of one sprite play two streams.
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
@@ -230,6 +232,7 @@ void Stage::InitButton(Instance& inst) {
   inst.sprite = std::make_unique<TimelineState>();
   inst.sprite->owner = inst.serial;
   inst.sprite->def = &ButtonTimeline();
+  if (const TimelineState* parent = TimelineOf(inst.parent)) inst.sprite->lib = parent->lib;
   inst.sprite->playing = false;
   inst.sprite->spriteId = -1;  // no timeline of its own: no stream either
   inst.sprite->soundId = -1;
@@ -250,7 +253,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
   ++nesting_;
   for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
     if (!(rec.states & state) || list.count(rec.depth)) continue;
-    const Character* def = lib_.Find(rec.characterId);
+    const Character* def = LibAround(inst).Find(rec.characterId);
     if (!def || def->kind == Character::Kind::kButton) continue;
     Instance& child = Adopt(*inst.sprite, rec.depth);
     child.characterId = rec.characterId;
@@ -301,7 +304,10 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
     flags = r.U8("PlaceFlags");
     if (version == 3) flags2 = r.U8("PlaceFlags2");
     depth = r.U16("Depth");
-    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.String("ClassName");
+    // A class name comes with its flag, or names the image of an image
+    // placement that has no character id (the format's note says the
+    // opposite, but files made by the authoring tool follow this).
+    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && !(flags & 0x02)))) r.String("ClassName");
     move = flags & 0x01;
     hasChar = flags & 0x02;
     if (hasChar) charId = r.U16("CharacterId");
@@ -310,7 +316,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
   auto it = tl.list.find(depth);
   if (hasChar && (!move || it == tl.list.end())) {
     if (!move && it != tl.list.end()) return;  // depth taken: ignored, as players do
-    const Character* def = lib_.Find(charId);
+    const Character* def = LibOf(tl).Find(charId);
     if (!def) return;
     // A backward jump keeps the instances that the target frame still has.
     if (reuse) {
@@ -337,7 +343,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
       inst->name = "instance" + std::to_string(nextInstance_++);
     }
   } else if (hasChar && move) {
-    const Character* def = lib_.Find(charId);
+    const Character* def = LibOf(tl).Find(charId);
     inst = &it->second;
     // Only a plain character is replaced: clips and buttons stay what they are.
     const bool swappable = def && !IsSprite(*inst) && !IsButton(*inst) && def->kind != Character::Kind::kSprite &&
@@ -394,13 +400,26 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
         }
       }
       if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
-      if (flags2 & 0x04) r.U8("BitmapCache");
+      // Some tools end the tag before the cacheAsBitmap byte: the flag alone turns it on.
+      if (flags2 & 0x04) inst->cacheAsBitmap = r.AtEnd() || r.U8("BitmapCache") != 0;
+      // Visibility and the opaque background are read, but act from SWF 11 on.
+      const bool swf11 = lib_.movie.version >= 11;
       if (flags2 & 0x20) {
-        if (!r.AtEnd()) inst->visible = r.U8("Visible") != 0;
+        if (!r.AtEnd()) {
+          const bool visible = r.U8("Visible") != 0;
+          if (swf11) inst->visible = visible;
+        }
       }
-      if (flags2 & 0x40) r.U32("BackgroundColor");
+      if (flags2 & 0x40) {
+        const swf::Rgba bg = swf::ReadRgba(r, "BackgroundColor");
+        if (swf11) {
+          // Always opaque; a transparent colour means none.
+          if (bg.a > 0) inst->opaqueBackground = std::uint32_t{bg.r} << 16 | std::uint32_t{bg.g} << 8 | bg.b;
+          else inst->opaqueBackground.reset();
+        }
+      }
     }
-    if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, lib_.movie.version, *inst);
+    if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, LibOf(tl).movie.version, *inst);
   }
   if (fresh && IsSprite(*inst)) InitSprite(*inst, 0);
   if (fresh && IsButton(*inst)) InitButton(*inst);
@@ -420,7 +439,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
   for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
     // A damaged tag fails the same way every time: read it once only.
     if (!damagedTags_.empty() && damagedTags_.count(t.offset)) continue;
-    auto body = lib_.Body(t);
+    auto body = LibOf(tl).Body(t);
     swf::Reader r(body, t.offset);
     try {
       switch (t.code) {
@@ -449,7 +468,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kDoInitAction: {
           // Once per sprite, before the frame's own actions.
           const int sprite = r.U16("SpriteId");
-          if (!hooks_ && initDone_.insert(sprite).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
+          if (!hooks_ && initDone_.insert({tl.lib, sprite}).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
           break;
         }
         case tag::kStartSound:
@@ -580,7 +599,7 @@ Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matr
     const cairo_matrix_t world = Combine(inst.matrix, p);
     if (IsButton(inst) && inst.sprite) {
       for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
-        if ((rec.states & kButtonHit) && HitsCharacter(lib_.Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+        if ((rec.states & kButtonHit) && HitsCharacter(LibAround(inst).Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
           return &inst;
         }
       }
@@ -635,7 +654,7 @@ bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, d
 bool Stage::HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting) {
   if (IsButton(inst)) {
     for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
-      if ((rec.states & kButtonHit) && HitsCharacter(lib_.Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+      if ((rec.states & kButtonHit) && HitsCharacter(LibAround(inst).Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
         return true;
       }
     }
@@ -782,15 +801,18 @@ void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition)
                                                                                       : kButtonUp;
   ShowButtonState(inst, look);
   if (const int slot = SoundSlot(transition); slot >= 0 && listener_) {
-    if (auto it = lib_.buttonSounds.find(inst.characterId); it != lib_.buttonSounds.end()) {
+    const MovieLibrary& lib = LibAround(inst);
+    if (auto it = lib.buttonSounds.find(inst.characterId); it != lib.buttonSounds.end()) {
       const ButtonSound& bs = it->second[static_cast<std::size_t>(slot)];
-      if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib_.Data(bs.infoOffset, bs.infoLength), timeMs_);
+      if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib.Data(bs.infoOffset, bs.infoLength), timeMs_);
     }
   }
   if (hooks_) hooks_->ButtonTransition(inst, transition);
   // Button actions run on the timeline that holds the button.
   for (const ButtonAction& a : def.actions) {
-    if (a.conditions & transition) pending_.push_back({inst.parent, lib_.Data(a.offset, a.length), PendingKind::kCode, {}});
+    if (a.conditions & transition) {
+      pending_.push_back({inst.parent, LibAround(inst).Data(a.offset, a.length), PendingKind::kCode, {}});
+    }
   }
 }
 
@@ -866,6 +888,11 @@ void Stage::Pointer(double x, double y, bool down) {
   }
   mouseDown_ = down;
   RunActions();
+  if (hooks_) hooks_->Pointer(x, y, down);
+}
+
+void Stage::Key(bool down, int keyCode, int charCode) {
+  if (hooks_) hooks_->Key(down, keyCode, charCode);
 }
 
 void Stage::PointerLeft() {
@@ -927,6 +954,11 @@ Instance* Stage::Find(ClipHandle h) {
   return it == nodes_.end() ? nullptr : it->second;
 }
 
+const MovieLibrary& Stage::LibAround(const Instance& inst) {
+  const TimelineState* parent = TimelineOf(inst.parent);
+  return parent ? LibOf(*parent) : lib_;
+}
+
 TimelineState* Stage::TimelineOf(ClipHandle h) {
   if (h == kRootClip) return &root_;
   Instance* inst = Find(h);
@@ -980,6 +1012,9 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
     if (part.empty() || low == "this") {
     } else if (low == "_root" || low == "_level0") {
       at = kRootClip;
+    } else if (const int level = LevelNumber(low); level > 0) {
+      at = Level(level, false);
+      if (at == kNoClip) return kNoClip;
     } else if (low == ".." || low == "_parent") {
       if (at != kRootClip) at = ParentOf(at);
     } else {

@@ -73,6 +73,17 @@ inline constexpr ClipHandle kNoClip = 0;
 inline constexpr ClipHandle kRootClip = 1;  // the main timeline
 using NodeIndex = std::unordered_map<ClipHandle, Instance*>;
 
+// N of a level's name "_levelN" (in lower case); -1 for any other name.
+inline int LevelNumber(std::string_view low) {
+  if (low.size() < 7 || low.size() > 16 || low.substr(0, 6) != "_level") return -1;
+  long n = 0;
+  for (char c : low.substr(6)) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n > 0x7FFFFFFF ? -1 : static_cast<int>(n);
+}
+
 // One placed character (an entry of a display list), a node of the stage's
 // display tree. It lives in its parent's depth map, whose nodes keep their
 // address: moves between depths or lists use extract and insert, never copies.
@@ -110,6 +121,7 @@ struct Instance {
   // Videos: the decoder and the picture shown, made when first drawn.
   std::shared_ptr<VideoDisplay> video;
   std::shared_ptr<BitmapData> bitmap;  // attachBitmap: shown live, def is its picture
+  std::shared_ptr<const Character> ownDef;  // a picture loadMovie brought: def is it
   bool bitmapSmoothing = false;
   bool cacheAsBitmap = false;
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
@@ -132,6 +144,9 @@ struct TimelineState {
   std::map<int, Instance> list;  // by depth
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   std::shared_ptr<Drawing> drawing;
+  // A movie loaded into a clip: its timelines place and run from its own
+  // library (nullptr: the stage's).
+  const MovieLibrary* lib = nullptr;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
@@ -149,6 +164,11 @@ class ScriptHooks {
   virtual void AfterFrame() {}
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
+  // The pointer (stage twips) after the buttons took it; a key went down or up.
+  virtual void Pointer(double x, double y, bool down) { (void)x; (void)y; (void)down; }
+  virtual void Key(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }
+  // The object under the pointer asks for a hand cursor.
+  virtual bool HandCursor() const { return false; }
   virtual std::vector<std::string> Skipped() const { return {}; }
 };
 
@@ -177,7 +197,12 @@ class Stage {
   void Pointer(double x, double y, bool down);
   // The pointer left the stage (the mouse button counts as released).
   void PointerLeft();
-  bool OverButton() const { return activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle; }
+  bool OverButton() const {
+    return (activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle) || (hooks_ && hooks_->HandCursor());
+  }
+  // A key went down or up: keyCode as Flash numbers keys, charCode the
+  // character it types (0 for none).
+  void Key(bool down, int keyCode, int charCode);
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
@@ -218,6 +243,18 @@ class Stage {
   void RemoveClip(ClipHandle clip);
   // unloadMovie: the clip stays where it is, empty and stopped.
   void UnloadClip(ClipHandle clip);
+  // loadMovie of a picture: the clip's frames and children go, and the
+  // picture shows at its origin, below what scripts add later.
+  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture);
+  // loadMovie of a movie: it plays in the clip from its first frame, with
+  // its own library and frames (not its frame rate). False when the file is
+  // no movie the clip can show.
+  bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file);
+  // _levelN for N >= 1: a clip above everything of the main timeline, made
+  // on first use when `make`; kRootClip for 0, kNoClip when there is none.
+  ClipHandle Level(int n, bool make);
+  // The background a loaded movie set, when the main movie set none.
+  std::optional<Rgba> LoadedBackground() const { return loadedBackground_; }
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
@@ -307,6 +344,12 @@ class Stage {
 
   enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
 
+  // The library a timeline's tags and ids belong to; that of the timeline
+  // holding an instance.
+  const MovieLibrary& LibOf(const TimelineState& tl) const { return tl.lib ? *tl.lib : lib_; }
+  const MovieLibrary& LibAround(const Instance& inst);
+  // Empties a timeline for content loaded into it.
+  void ClearForLoad(TimelineState& tl);
   // A new node in `parent`'s list at `depth`, with a handle of its own.
   Instance& Adopt(TimelineState& parent, int depth);
   void GiveHandle(Instance& inst, const TimelineState& parent);
@@ -352,7 +395,9 @@ class Stage {
   std::int64_t startMs_ = 0;
   std::unique_ptr<Avm1> avm_;
   std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
-  std::set<int> initDone_;  // sprites whose DoInitAction ran
+  std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
+  std::vector<std::unique_ptr<MovieLibrary>> loaded_;
+  std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;

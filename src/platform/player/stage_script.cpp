@@ -16,7 +16,11 @@ namespace {
 
 // Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
 constexpr int kDepthOffset = 16384;
+constexpr std::size_t kMaxLoadedMovies = 256;
 constexpr int kMaxScriptDepth = 2130690045;
+// _level1 and up lie in the main timeline's list above every script depth.
+constexpr int kLevelBase = kDepthOffset + kMaxScriptDepth + 1;
+constexpr int kMaxLevel = 0x7FFFFFFF - kLevelBase;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -405,13 +409,67 @@ void Stage::RemoveClip(ClipHandle clip) {
 void Stage::UnloadClip(ClipHandle clip) {
   Instance* inst = Find(clip);
   if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
-  TimelineState& tl = *inst->sprite;
+  ClearForLoad(*inst->sprite);
+}
+
+void Stage::ClearForLoad(TimelineState& tl) {
   SetPlaying(tl, false);
   for (auto& [depth, child] : tl.list) Discard(child);
   tl.list.clear();
   tl.drawing.reset();
   tl.def = &emptySprite_.timeline;
+  tl.lib = nullptr;
   tl.current = 0;
+}
+
+bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  if (!tl || !picture || (inst && !IsSpriteDef(inst->def))) return false;
+  // The main timeline too: the picture takes the movie's place.
+  ClearForLoad(*tl);
+  // At a timeline depth: clips that scripts make in it later lie above.
+  Instance& shown = Adopt(*tl, 1);
+  shown.def = picture.get();
+  shown.ownDef = std::move(picture);
+  shown.createdTick = tick_;
+  shown.placedFrame = -1;
+  shown.scripted = true;
+  return true;
+}
+
+bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  // A movie replacing the main one is a new movie, not content of a clip.
+  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) {
+    skipped_.insert("loading a movie into _level0");
+    return false;
+  }
+  if (loaded_.size() >= kMaxLoadedMovies) {
+    skipped_.insert("too many movies loaded into clips");
+    return false;
+  }
+  std::unique_ptr<MovieLibrary> lib;
+  try {
+    lib = LoadLibrary(file);
+  } catch (const swf::SwfError&) {
+    return false;
+  }
+  if (!lib->abcBlocks.empty()) {
+    skipped_.insert("an ActionScript 3 movie loaded into a clip");
+    return false;
+  }
+  skipped_.insert(lib->skipped.begin(), lib->skipped.end());
+  if (lib->background && !lib_.background && !loadedBackground_) loadedBackground_ = lib->background;
+  lib->timeline.frames.resize(static_cast<std::size_t>(std::max(1, lib->TotalFrames())));
+  ClearForLoad(*tl);
+  tl->lib = lib.get();
+  tl->def = &lib->timeline;
+  tl->playing = true;
+  loaded_.push_back(std::move(lib));
+  EnterFrame(*tl, 0, true, true, nullptr);
+  return true;
 }
 
 void Stage::SwapDepths(ClipHandle clip, int depth) {
@@ -436,8 +494,27 @@ void Stage::SwapDepths(ClipHandle clip, int depth) {
 
 int Stage::NextHighestDepth(ClipHandle clip) {
   TimelineState* tl = TimelineOf(clip);
-  if (!tl || tl->list.empty()) return 0;
-  return std::max(0, tl->list.rbegin()->first - kDepthOffset + 1);
+  if (!tl) return 0;
+  // Levels are no depths of the main timeline.
+  auto above = tl->list.lower_bound(kLevelBase);
+  if (above == tl->list.begin()) return 0;
+  return std::max(0, std::prev(above)->first - kDepthOffset + 1);
+}
+
+ClipHandle Stage::Level(int n, bool make) {
+  if (n == 0) return kRootClip;
+  if (n < 0 || n > kMaxLevel) return kNoClip;
+  const int key = kLevelBase + n;
+  if (auto it = root_.list.find(key); it != root_.list.end()) return it->second.serial;
+  if (!make) return kNoClip;
+  Instance& inst = Adopt(root_, key);
+  inst.def = &emptySprite_;
+  inst.name = "_level" + std::to_string(n);
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;
+  inst.scripted = true;
+  InitSprite(inst, 0);
+  return inst.serial;
 }
 
 void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {

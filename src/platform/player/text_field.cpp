@@ -570,8 +570,8 @@ TextField::TextField() : newFormat_(std::make_shared<Format>()) {}
 std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieLibrary* lib) {
   auto t = std::make_shared<TextField>();
   t->lib_ = lib;
-  t->x_ = e.bounds.xmin / 20.0;
-  t->y_ = e.bounds.ymin / 20.0;
+  t->x_ = t->cornerX_ = e.bounds.xmin / 20.0;
+  t->y_ = t->cornerY_ = e.bounds.ymin / 20.0;
   t->width_ = e.bounds.Width() / 20.0;
   t->height_ = e.bounds.Height() / 20.0;
   Options& o = t->opts_;
@@ -635,7 +635,9 @@ EmbeddedFonts TextField::Fonts() const {
       if (ch->kind != Character::Kind::kFont) continue;
       const auto& f = static_cast<const FontDef&>(*ch);
       if (f.glyphs.empty() || nameOf(f) != want) continue;
-      const int score = (f.bold == bold) * 2 + (f.italic == italic) * 2 + (f.ascent > 0);
+      // Flash takes the exact style, then the same slant (bold or not),
+      // then the same weight.
+      const int score = (f.italic == italic) * 4 + (f.bold == bold) * 2 + (f.ascent > 0);
       if (score > bestScore || (score == bestScore && best && f.glyphs.size() > best->glyphs.size())) {
         best = &f;
         bestScore = score;
@@ -651,14 +653,12 @@ void TextField::SetText(const std::string& s) {
   content_.Clear();
   std::u32string u = FromUtf8(s);
   std::u32string clean;
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    if (u[i] == '\r' && i + 1 < u.size() && u[i + 1] == '\n') continue;
-    clean += u[i] == '\n' ? U'\r' : u[i];
-  }
+  // "\r\n" is two line ends, as Flash counts them.
+  for (std::size_t i = 0; i < u.size(); ++i) clean += u[i] == '\n' ? U'\r' : u[i];
   content_.Append(clean, newFormat_);
   htmlSource_.clear();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 std::string TextField::HtmlText() const {
@@ -668,10 +668,10 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline || opts_.htmlLineEnds);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
-  Touch();
+  Refit();
 }
 
 void TextField::SetShown(const std::string& s) {
@@ -683,7 +683,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
   const std::size_t n = content_.chars.size();
   begin = std::min(begin, n);
   end = std::clamp(end, begin, n);
-  FormatPtr f = begin < n ? content_.formats[begin] : (n ? content_.formats.back() : newFormat_);
+  FormatPtr f = end < n ? content_.formats[end] : newFormat_;
   std::u32string u = FromUtf8(s);
   for (auto& c : u) {
     if (c == '\n') c = '\r';
@@ -693,7 +693,7 @@ void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::strin
                          content_.formats.begin() + static_cast<std::ptrdiff_t>(end));
   content_.formats.insert(content_.formats.begin() + static_cast<std::ptrdiff_t>(begin), u.size(), f);
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p) {
@@ -735,7 +735,7 @@ void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch&
     }
   }
   htmlSource_.clear();
-  Touch();
+  Refit();
 }
 
 FormatPatch TextField::GetFormat(std::size_t begin, std::size_t end) const {
@@ -765,30 +765,37 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   Touch();
 }
 
-double TextField::Width() const { return opts_.autoSize == AutoSize::kNone ? width_ : Laid().boxWidth; }
-double TextField::Height() const { return opts_.autoSize == AutoSize::kNone ? height_ : Laid().boxHeight; }
+double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+
+void TextField::Hold() {
+  if (!Fitting()) return;
+  const Layout& l = Laid();
+  x_ += l.boxX;
+  cornerX_ += l.boxX;
+  width_ = l.boxWidth;
+  height_ = l.boxHeight;
+  held_ = true;
+}
 
 void TextField::SetAutoSize(AutoSize a) {
   // A field keeps the box autoSize last gave it: components size their
   // fields by autoSizing a sample text, then turn autoSize off.
-  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) {
-    const Layout& l = Laid();
-    x_ += l.boxX;
-    width_ = l.boxWidth;
-    height_ = l.boxHeight;
-  }
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) Hold();
   opts_.autoSize = a;
-  Touch();
+  Refit();
 }
 
 void TextField::SetWidth(double w) {
   if (!std::isfinite(w)) return;
+  Hold();
   width_ = std::max(0.0, w);
   Touch();
 }
 
 void TextField::SetHeight(double h) {
   if (!std::isfinite(h)) return;
+  Hold();
   height_ = std::max(0.0, h);
   Touch();
 }
@@ -797,6 +804,8 @@ void TextField::SetBox(double x, double y, double w, double h) {
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return;
   x_ = w < 0 ? x + w : x;
   y_ = h < 0 ? y + h : y;
+  cornerX_ = x;
+  cornerY_ = y;
   width_ = std::abs(w);
   height_ = std::abs(h);
   Touch();
@@ -823,7 +832,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.height = height_;
   box.wordWrap = opts_.wordWrap;
   box.multiline = opts_.multiline;
-  box.autoSize = opts_.autoSize;
+  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();

@@ -73,8 +73,11 @@ class TextField {
   void SetHtmlText(const std::string& s);
   // What a bound variable or a timeline puts in: HTML when the field is.
   void SetShown(const std::string& s);
+  // The new text takes the format of the character after the range, or the
+  // default format at the end.
   void ReplaceText(std::size_t begin, std::size_t end, const std::string& s);
   std::size_t Length() const { return content_.chars.size(); }
+  const StyledText& Content() const { return content_; }
 
   void SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p);
   FormatPatch GetFormat(std::size_t begin, std::size_t end) const;
@@ -93,6 +96,10 @@ class TextField {
   void SetAutoSize(AutoSize a);
   // The whole box; a negative size reaches left of or above the origin.
   void SetBox(double x, double y, double w, double h);
+  // Where scripts see the box start (_x and _y count from it): the corner
+  // it was made with, moved as autoSize moves the box.
+  double ScriptX() const { return cornerX_ + Laid().boxX; }
+  double ScriptY() const { return cornerY_; }
 
   // Options; setters re-lay the text out.
   struct Options {
@@ -103,10 +110,12 @@ class TextField {
     int maxChars = 0;
     std::string variable;
     std::string antiAliasType = "normal";
+    // ActionScript 3 fields take line ends from htmlText even when not multiline.
+    bool htmlLineEnds = false;
   };
   const Options& Opts() const { return opts_; }
   Options& EditOpts() {
-    Touch();
+    Refit();
     return opts_;
   }
 
@@ -119,9 +128,19 @@ class TextField {
 
  private:
   void Touch() { look_.reset(); }
+  // Content or options changed: an auto-sized box fits the text again.
+  void Refit() {
+    held_ = false;
+    Touch();
+  }
+  // Setting the size of an auto-sized field holds the box as it is until
+  // the text or the options change, as Flash does.
+  void Hold();
+  bool Fitting() const { return opts_.autoSize != AutoSize::kNone && !held_; }
   EmbeddedFonts Fonts() const;
 
   double x_ = 0, y_ = 0, width_ = 100, height_ = 100;
+  double cornerX_ = 0, cornerY_ = 0;
   Options opts_;
   StyledText content_;
   std::string htmlSource_;  // kept for a field whose text came as HTML with styles
@@ -129,6 +148,7 @@ class TextField {
   std::shared_ptr<const StyleRules> styles_;
   int scroll_ = 1;
   double hscroll_ = 0;
+  bool held_ = false;
   const MovieLibrary* lib_ = nullptr;
   std::uint16_t fontId_ = 0;  // the timeline field's font, found first
   mutable std::shared_ptr<const TextLook> look_;

@@ -271,6 +271,9 @@ namespace {
 
 constexpr double kGutter = 2;
 
+// Line metrics are kept in whole twips, the fraction dropped.
+double WholeTwips(double px) { return std::trunc(px * 20 + 1e-9) / 20; }
+
 // One character as laid out: its glyphs and how far it moves the pen.
 struct Shaped {
   Face face;
@@ -293,8 +296,8 @@ class Shaper {
     const double scale = f.size / face.upem;
     for (std::size_t i = from; i < to; ++i) {
       out[i].face.device = &face;
-      out[i].ascent = face.ascent * f.size;
-      out[i].descent = face.descent * f.size;
+      out[i].ascent = WholeTwips(face.ascent * f.size);
+      out[i].descent = WholeTwips(face.descent * f.size);
     }
     if (!face.hb) return;
     hb_buffer_t* buf = hb_buffer_create();
@@ -322,7 +325,13 @@ class Shaper {
       s.advance += pos[g].x_advance * scale;
     }
     hb_buffer_destroy(buf);
-    for (std::size_t i = from; i < to; ++i) out[i].advance += f.letterSpacing;
+    // Device text moves the pen by whole pixels, letter spacing included;
+    // spacing that would move it back is dropped.
+    const double spacing = std::nearbyint(f.letterSpacing);
+    for (std::size_t i = from; i < to; ++i) {
+      const double advance = std::round(out[i].advance);
+      out[i].advance = advance + spacing > 0 ? advance + spacing : advance;
+    }
   }
 
  private:
@@ -335,8 +344,8 @@ class Shaper {
       for (std::size_t g = 0; g < font->codes.size(); ++g) map.emplace(font->codes[g], static_cast<std::uint32_t>(g));
     }
     const double scale = f.size / font->unitsPerEm;
-    const double ascent = font->ascent > 0 ? font->ascent * scale : f.size * 0.9;
-    const double descent = font->descent > 0 ? font->descent * scale : f.size * 0.2;
+    const double ascent = WholeTwips(font->ascent > 0 ? font->ascent * scale : f.size * 0.9);
+    const double descent = WholeTwips(font->descent > 0 ? font->descent * scale : f.size * 0.2);
     for (std::size_t i = from; i < to; ++i) {
       Shaped& s = out[i];
       s.face.embedded = font;
@@ -435,7 +444,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     line.first = i;
     double x = 0, width = 0;
     std::size_t breakAt = std::string::npos;  // after the last space that fits
-    double widthAtBreak = 0;
+    double widthAtBreak = 0, fullAtBreak = 0;
+    double full = 0;  // the width with the line's trailing spaces
     std::size_t j = i;
     bool paraEnd = false;
     for (; j < n; ++j) {
@@ -447,9 +457,11 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       double adv = shaped[j].advance;
       if (c == '\t') adv = NextTab(x, formatAt(j)) - x;
       if (wrap && !IsSpace(c) && x + adv > avail + 0.01 && j > i) {
+        full = x;
         if (breakAt != std::string::npos) {
           j = breakAt;
           width = widthAtBreak;
+          full = fullAtBreak;
         }
         break;
       }
@@ -458,14 +470,16 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       if (IsSpace(c)) {
         breakAt = j + 1;
         widthAtBreak = width;
+        fullAtBreak = x;
       }
     }
-    // Spaces at the end of a paragraph count; at a wrap they hang outside.
-    if (j >= n || paraEnd) width = x;
+    if (j >= n || paraEnd) full = x;
     // Spaces at the break stay on this line.
     while (j < n && wrap && !paraEnd && IsSpace(chars[j])) ++j;
     line.end = j;
-    line.width = width;
+    // Trailing spaces count in a left aligned line's width; other lines are
+    // placed by their ink.
+    line.width = pf.align == Align::kLeft ? full : width;
     // Metrics of the tallest character; an empty line takes its end's format.
     for (std::size_t k = line.first; k < std::max(line.end, line.first + 1) && k < n; ++k) {
       line.ascent = std::max(line.ascent, shaped[k].ascent);
@@ -474,12 +488,12 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     if (line.ascent == 0 && line.descent == 0) {
       const Format& f = formatAt(line.first);
       if (embedded) {
-        line.ascent = f.size * 0.9;
-        line.descent = f.size * 0.2;
+        line.ascent = WholeTwips(f.size * 0.9);
+        line.descent = WholeTwips(f.size * 0.2);
       } else {
         const DeviceFace& face = FindDeviceFace(f.font, f.bold, f.italic);
-        line.ascent = face.ascent * f.size;
-        line.descent = face.descent * f.size;
+        line.ascent = WholeTwips(face.ascent * f.size);
+        line.descent = WholeTwips(face.descent * f.size);
       }
     }
     line.leading = pf.leading;
@@ -502,12 +516,12 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         empty.first = empty.end = n;
         const Format& f = formatAt(n - 1);
         if (embedded) {
-          empty.ascent = f.size * 0.9;
-          empty.descent = f.size * 0.2;
+          empty.ascent = WholeTwips(f.size * 0.9);
+          empty.descent = WholeTwips(f.size * 0.2);
         } else {
           const DeviceFace& face = FindDeviceFace(f.font, f.bold, f.italic);
-          empty.ascent = face.ascent * f.size;
-          empty.descent = face.descent * f.size;
+          empty.ascent = WholeTwips(face.ascent * f.size);
+          empty.descent = WholeTwips(face.descent * f.size);
         }
         empty.leading = f.leading;
         empty.top = y;
@@ -523,7 +537,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   for (const Line& l : out.lines) out.textWidth = std::max(out.textWidth, l.width);
   if (!out.lines.empty()) {
     const Line& last = out.lines.back();
-    out.textHeight = last.top + last.ascent + last.descent - kGutter;
+    // The first line always brings its leading, even alone.
+    const Line& first = out.lines.front();
+    out.textHeight = std::max(last.top + last.ascent + last.descent,
+                              first.top + first.ascent + first.descent + first.leading) - kGutter;
     if (n == 0) out.textWidth = out.textHeight = 0;
   }
 
@@ -533,7 +550,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   out.boxHeight = box.height;
   if (box.autoSize != AutoSize::kNone) {
     const Format& f0 = formatAt(0);
-    out.boxHeight = out.textHeight + 2 * kGutter + (out.lines.empty() ? 0 : out.lines.back().leading);
+    out.boxHeight = out.textHeight + 2 * kGutter;
     if (!wrap) {
       const double w = out.textWidth + 2 * kGutter + f0.leftMargin + f0.rightMargin + f0.blockIndent + f0.indent;
       if (box.autoSize == AutoSize::kCenter) out.boxX = (box.width - w) / 2;
@@ -543,6 +560,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   }
 
   // Align each line and place its glyphs.
+  out.charX.assign(n, 0);
+  out.charAdvance.assign(n, 0);
   for (Line& l : out.lines) {
     const Format& pf = formatAt(l.first);
     const double avail = out.boxWidth - 2 * kGutter - l.x - pf.rightMargin;
@@ -597,7 +616,9 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         for (const auto& [g, dx] : s.glyphs) run->glyphs.push_back({g, x + dx});
         run->x1 = x + adv - f.letterSpacing;
       }
-      if (chars[k] == ' ') x += perSpace;
+      out.charX[k] = x;
+      if (chars[k] == ' ') adv += perSpace;
+      out.charAdvance[k] = adv;
       x += adv;
       penFromLine += adv;
     }

@@ -102,6 +102,8 @@ struct Layout {
   double textWidth = 0, textHeight = 0;
   // The box after autoSize, in the field's space (x may move left).
   double boxX = 0, boxWidth = 0, boxHeight = 0;
+  // Each character's left edge on its line and its advance (pixels).
+  std::vector<double> charX, charAdvance;
   // Lines that fit the box from the first, and the scroll limits.
   int maxScroll = 1;
   double maxHScroll = 0;

@@ -4,6 +4,9 @@
 #include "platform/player/text_layout.h"
 
 #include <cairo.h>
+
+#include <cmath>
+#include <initializer_list>
 #include <gtest/gtest.h>
 
 #include "platform/player/characters.h"
@@ -17,6 +20,16 @@ namespace {
 
 // Helvetica widths per 1000 units: what Arial, and so Liberation Sans, advance.
 constexpr double kH = 722, kE = 556, kL = 222, kO = 556, kA = 556, kB = 556, kC = 500, kSpace = 278;
+
+// Line metrics are whole twips, the fraction dropped.
+double Twips(double px) { return std::trunc(px * 20 + 1e-9) / 20; }
+
+// Device text advances by whole pixels: the widths of characters at `size`.
+double Px(std::initializer_list<double> widths, double size) {
+  double sum = 0;
+  for (double w : widths) sum += std::round(w * size / 1000);
+  return sum;
+}
 
 StyledText Plain(const std::string& s, const Format& f) {
   StyledText t;
@@ -34,10 +47,10 @@ Format Arial(double size) {
 TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
   const Layout l = LayOut(Plain("Hello", Arial(12)), Box{});
   ASSERT_EQ(l.lines.size(), 1u);
-  EXPECT_NEAR(l.textWidth, (kH + kE + kL + kL + kO) * 12 / 1000, 0.05);
+  EXPECT_NEAR(l.textWidth, Px({kH, kE, kL, kL, kO}, 12), 1e-9);
   // Line height: ascent + descent of the font (0.905 + 0.212 em).
   EXPECT_NEAR(l.lines[0].ascent, 0.905 * 12, 0.05);
-  EXPECT_NEAR(l.textHeight, (0.905 + 0.212) * 12, 0.05);
+  EXPECT_NEAR(l.textHeight, Twips(0.905 * 12) + Twips(0.212 * 12), 0.01);
   // The first line starts inside the 2-pixel gutter.
   EXPECT_NEAR(l.lines[0].x, 2, 1e-9);
   EXPECT_NEAR(l.lines[0].top, 2, 1e-9);
@@ -50,21 +63,28 @@ TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
 
 TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   Box box;
-  const double word = (kA + kB + kC) * 10 / 1000;  // "abc" at 10 px
-  box.width = 4 + 2 * word + kSpace * 10 / 1000 + 1;  // two words and a space
+  const double word = Px({kA, kB, kC}, 10);  // "abc" at 10 px
+  box.width = 4 + 2 * word + Px({kSpace}, 10) + 1;  // two words and a space
   box.wordWrap = true;
   const Layout l = LayOut(Plain("abc abc abc", Arial(10)), box);
   ASSERT_EQ(l.lines.size(), 2u);
   EXPECT_EQ(l.lines[0].first, 0u);
   EXPECT_EQ(l.lines[0].end, 8u);  // the space stays on the first line
   EXPECT_EQ(l.lines[1].first, 8u);
-  EXPECT_NEAR(l.lines[0].width, 2 * word + kSpace * 10 / 1000, 0.05);
+  // and counts in its width: the line is left aligned.
+  EXPECT_NEAR(l.lines[0].width, 2 * word + 2 * Px({kSpace}, 10), 1e-9);
+  // Lines placed by their ink leave trailing spaces out.
+  Format right = Arial(10);
+  right.align = Align::kRight;
+  EXPECT_NEAR(LayOut(Plain("abc abc abc", right), box).lines[0].width, 2 * word + Px({kSpace}, 10), 1e-9);
+  EXPECT_EQ(LayOut(Plain(" ", right), box).textWidth, 0);
+  EXPECT_EQ(LayOut(Plain(" ", Arial(10)), box).textWidth, Px({kSpace}, 10));
 
   // Without wrapping everything stays on one line.
   box.wordWrap = false;
   EXPECT_EQ(LayOut(Plain("abc abc abc", Arial(10)), box).lines.size(), 1u);
 
-  // A word wider than the box breaks where it must: 3 of 5.56 px fit in 20.
+  // A word wider than the box breaks where it must: 3 of 6 px fit in 20.
   box.width = 24;
   box.wordWrap = true;
   const Layout broken = LayOut(Plain("aaaaaaaaaa", Arial(10)), box);
@@ -78,19 +98,26 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
   f.leading = 5;
   const Layout l = LayOut(Plain("a\rb\nc", f), Box{});
   ASSERT_EQ(l.lines.size(), 3u);
-  const double line = (0.905 + 0.212) * 10;
+  const double line = Twips(0.905 * 10) + Twips(0.212 * 10);
   EXPECT_NEAR(l.lines[1].top - l.lines[0].top, line + 5, 0.01);
   // textHeight counts the leading between lines, not after the last.
   EXPECT_NEAR(l.textHeight, 3 * line + 2 * 5, 0.05);
   // A final line end leaves an empty last line.
   EXPECT_EQ(LayOut(Plain("a\r", f), Box{}).lines.size(), 2u);
   EXPECT_EQ(LayOut(Plain("", f), Box{}).textHeight, 0);
+  // A single line still brings its leading, and autoSize fits the box to it.
+  Box box;
+  box.autoSize = AutoSize::kLeft;
+  const Layout one = LayOut(Plain("a", f), box);
+  EXPECT_NEAR(one.textHeight, line + 5, 0.01);
+  EXPECT_NEAR(one.boxHeight, line + 5 + 4, 0.01);
+  EXPECT_NEAR(LayOut(Plain("a\rb", f), box).boxHeight, 2 * line + 5 + 4, 0.01);
 }
 
 TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   Box box;
   box.width = 104;  // 100 pixels inside the gutters
-  const double w = (kH + kE + kL + kL + kO) * 12 / 1000;
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
   Format f = Arial(12);
   f.align = Align::kCenter;
   EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + (100 - w) / 2, 0.05);
@@ -108,7 +135,7 @@ TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   Box box;
   box.width = 100;
   box.height = 50;
-  const double w = (kH + kE + kL + kL + kO) * 12 / 1000;
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
   box.autoSize = AutoSize::kLeft;
   Layout l = LayOut(Plain("Hello", Arial(12)), box);
   EXPECT_NEAR(l.boxWidth, w + 4, 0.05);
@@ -141,7 +168,7 @@ TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
 
 TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
   const Extent e = MeasureLine(U"abc", Arial(20));
-  EXPECT_NEAR(e.width, (kA + kB + kC) * 20 / 1000, 0.05);
+  EXPECT_NEAR(e.width, Px({kA, kB, kC}, 20), 1e-9);
   EXPECT_NEAR(e.ascent, 0.905 * 20, 0.05);
   EXPECT_NEAR(e.descent, 0.212 * 20, 0.05);
   // Letter spacing adds to every character.
@@ -190,8 +217,8 @@ TEST(TextLayout, EmbeddedFontsUseTheirAdvancesAndMetrics) {
   const double a = 234 / 20.0, b = 117 / 20.0;
   const Layout l = LayOut(Plain("ABA", f), Box{}, &fonts);
   EXPECT_NEAR(l.textWidth, a + b + a, 1e-6);
-  EXPECT_NEAR(l.lines[0].ascent, 800 * 20 / 1024.0, 1e-6);
-  EXPECT_NEAR(l.textHeight, 1000 * 20 / 1024.0, 1e-6);
+  EXPECT_NEAR(l.lines[0].ascent, Twips(800 * 20 / 1024.0), 1e-6);
+  EXPECT_NEAR(l.textHeight, Twips(800 * 20 / 1024.0) + Twips(200 * 20 / 1024.0), 1e-6);
   ASSERT_EQ(l.runs.size(), 1u);
   EXPECT_EQ(l.runs[0].face.embedded, font.get());
   // Its kerning pairs count when the format asks for kerning.
@@ -397,6 +424,48 @@ TEST(TextFieldModel, FormatsApplyToRangesAndParagraphs) {
   f.ReplaceText(4, 7, "2");
   EXPECT_EQ(f.Text(), "one\r2");
   EXPECT_EQ(f.Length(), 5u);
+}
+
+TEST(TextFieldModel, ReplacedTextTakesTheFormatAfterItAndTheDefaultAtTheEnd) {
+  TextField f;
+  f.SetText("abc");
+  FormatPatch red;
+  red.color = 0xFF0000;
+  f.SetFormat(1, 2, red);  // b
+  f.ReplaceText(0, 1, "X");  // before b: red
+  EXPECT_EQ(f.GetFormat(0, 1).color, 0xFF0000u);
+  f.ReplaceText(3, 3, "!");  // at the end: the default black
+  EXPECT_EQ(f.GetFormat(3, 4).color, 0u);
+  EXPECT_EQ(f.Text(), "Xbc!");
+}
+
+TEST(TextFieldModel, SizingAnAutoSizedFieldHoldsTheBoxUntilTheTextChanges) {
+  TextField f;
+  f.EditOpts().wordWrap = true;
+  FormatPatch big;
+  big.font = "Arial";
+  big.size = 20;
+  f.SetNewFormat(big);
+  f.SetWidth(150);
+  f.SetText("one two three four five six");
+  f.SetAutoSize(AutoSize::kLeft);
+  const double fitted = f.Height();
+  ASSERT_GT(fitted, 40.0);
+  // Narrower: the box keeps its height, the text is not fitted again.
+  f.SetWidth(60);
+  EXPECT_EQ(f.Width(), 60.0);
+  EXPECT_EQ(f.Height(), fitted);
+  // Turning autoSize off keeps that box.
+  f.SetAutoSize(AutoSize::kNone);
+  EXPECT_EQ(f.Height(), fitted);
+  // With autoSize on again the text fits the narrower box: more lines.
+  f.SetAutoSize(AutoSize::kLeft);
+  EXPECT_GT(f.Height(), fitted + 10);
+  // A new text fits again after a held size.
+  f.SetHeight(10);
+  EXPECT_EQ(f.Height(), 10.0);
+  f.SetText("one");
+  EXPECT_GT(f.Height(), 20.0);
 }
 
 }  // namespace

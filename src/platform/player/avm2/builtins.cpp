@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
 
 #include "platform/player/avm2/builtins_util.h"
+#include "platform/player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
 
@@ -153,16 +155,53 @@ NATIVE(NumValueOf) {
   (void)a;
   return Value::Number(m.ToNumber(self));
 }
+// |d| rounded to `frac` digits after the point (fixed) or to `frac` + 1
+// significant digits (scientific, *exp10 set), ties away from zero as
+// ECMAScript asks (printf alone rounds ties to even). Digits only, no point.
+std::string RoundedDigits(double d, int frac, bool scientific, int* exp10) {
+  char buf[512];
+  // 25 digits more than needed show the exact value far enough to see a tie.
+  std::snprintf(buf, sizeof buf, scientific ? "%.*e" : "%.*f", frac + 25, std::fabs(d));
+  std::string text = buf;
+  int e = 0;
+  if (scientific) {
+    const auto ep = text.find('e');
+    e = std::atoi(text.c_str() + ep + 1);
+    text.resize(ep);
+  }
+  std::string digits;
+  for (char c : text)
+    if (c != '.') digits += c;
+  const std::size_t intDigits = scientific ? 1 : text.find('.');
+  const std::size_t keep = intDigits + static_cast<std::size_t>(frac);
+  const bool up = digits[keep] >= '5';
+  digits.resize(keep);
+  if (up) {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0) {
+      digits.insert(digits.begin(), '1');
+      if (scientific) {
+        digits.pop_back();
+        ++e;
+      }
+    } else {
+      ++digits[i - 1];
+    }
+  }
+  if (exp10) *exp10 = e;
+  return digits;
+}
 NATIVE(NumToFixed) {
   const double d = m.ToNumber(self);
   const double digits = ArgNum(m, a, 0, 0);
   if (digits < 0 || digits > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
   if (!std::isfinite(d) || std::fabs(d) >= 1e21) return m.Str(NumberToString(d));
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(digits), d);
-  std::string s = buf;
-  if (s == "-0" || (s.rfind("-0.", 0) == 0 && s.find_first_not_of("-0.") == std::string::npos)) s.erase(0, 1);
-  return m.Str(s);
+  const int f = static_cast<int>(digits);
+  std::string s = RoundedDigits(d, f, false, nullptr);
+  if (f > 0) s.insert(s.size() - static_cast<std::size_t>(f), ".");
+  const bool zero = s.find_first_not_of("0.") == std::string::npos;
+  return m.Str((d < 0 && !zero ? "-" : "") + s);
 }
 NATIVE(NumToPrecision) {
   const double d = m.ToNumber(self);
@@ -171,21 +210,21 @@ NATIVE(NumToPrecision) {
   if (p < 1 || p > 21) m.ThrowError("RangeError", "The precision argument must be between 1 and 21.", 1002);
   if (!std::isfinite(d)) return m.Str(NumberToString(d));
   const int prec = static_cast<int>(p);
-  const int e = d == 0 ? 0 : static_cast<int>(std::floor(std::log10(std::fabs(d))));
-  char buf[128];
+  int e = 0;
+  std::string digits = RoundedDigits(d, prec - 1, true, &e);
+  if (d == 0) e = 0;
+  const std::string sign = d < 0 ? "-" : "";
   if (e < -6 || e >= prec) {
-    std::snprintf(buf, sizeof buf, "%.*e", prec - 1, d);
-    std::string s = buf;
-    // "1.5e+02" -> "1.5e+2"
-    auto ep = s.find('e');
-    std::string mant = s.substr(0, ep), ex = s.substr(ep + 1);
-    const char sign = ex[0];
-    ex = ex.substr(1);
-    while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
-    return m.Str(mant + "e" + sign + ex);
+    std::string mant = digits.substr(0, 1);
+    if (prec > 1) mant += "." + digits.substr(1);
+    return m.Str(sign + mant + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
   }
-  std::snprintf(buf, sizeof buf, "%.*f", std::max(0, prec - 1 - e), d);
-  return m.Str(buf);
+  if (e >= 0) {
+    std::string s = digits.substr(0, static_cast<std::size_t>(e) + 1);
+    if (static_cast<std::size_t>(e) + 1 < digits.size()) s += "." + digits.substr(static_cast<std::size_t>(e) + 1);
+    return m.Str(sign + s);
+  }
+  return m.Str(sign + "0." + std::string(static_cast<std::size_t>(-e - 1), '0') + digits);
 }
 NATIVE(NumToExponential) {
   const double d = m.ToNumber(self);
@@ -199,51 +238,43 @@ NATIVE(NumToExponential) {
   return m.Str(s.substr(0, ep + 2) + ex);
 }
 
-// ---- String (byte-wise on UTF-8 text)
+// ---- String: indices count UTF-16 units (utf16.h); ASCII text takes the byte path.
 
 std::string SelfText(Machine& m, const Value& self) { return m.ToString(self); }
 
 NATIVE(StrLength) {
   (void)a;
-  return Value::Int(static_cast<std::int32_t>(SelfText(m, self).size()));
+  if (self.IsString()) return Value::Int(static_cast<std::int32_t>(Utf16Length(self.s->text)));
+  return Value::Int(static_cast<std::int32_t>(Utf16Length(SelfText(m, self))));
 }
 NATIVE(StrCharAt) {
   const std::string s = SelfText(m, self);
   const double i = ArgNum(m, a, 0, 0);
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
-  return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
+  if (IsAscii(s)) {
+    if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
+    return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
+  }
+  const std::u16string u = ToUtf16(s);
+  if (std::isnan(i) || i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
+  return m.Str(FromUtf16(u.substr(static_cast<std::size_t>(i), 1)));
 }
 NATIVE(StrCharCodeAt) {
   const std::string s = SelfText(m, self);
   double i = ArgNum(m, a, 0, 0);
   if (std::isnan(i)) i = 0;
-  if (i < 0 || i >= static_cast<double>(s.size())) return Value::Number(kNaN);
-  return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i)]));
-}
-std::string Utf8(std::uint32_t c) {
-  std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+  if (IsAscii(s)) {
+    if (i < 0 || i >= static_cast<double>(s.size())) return Value::Number(kNaN);
+    return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i)]));
   }
-  return out;
+  const std::u16string u = ToUtf16(s);
+  if (i < 0 || i >= static_cast<double>(u.size())) return Value::Number(kNaN);
+  return Value::Int(u[static_cast<std::size_t>(i)]);
 }
 NATIVE(StrFromCharCode) {
   (void)self;
-  std::string s;
-  for (const Value& v : a) s += Utf8(m.ToUint(v) & 0xFFFF);
-  return m.Str(s);
+  std::u16string u;
+  for (const Value& v : a) u += static_cast<char16_t>(m.ToUint(v) & 0xFFFF);
+  return m.Str(FromUtf16(u));
 }
 std::size_t ClampIndex(double d, std::size_t len) {
   if (std::isnan(d) || d < 0) return 0;
@@ -254,50 +285,100 @@ std::size_t RelIndex(double d, std::size_t len) {
   if (d < 0) d += static_cast<double>(len);
   return ClampIndex(d, len);
 }
-NATIVE(StrIndexOf) {
+// Runs `f` on the text as bytes when it is ASCII, else on its UTF-16 units.
+template <typename F>
+Value OnUnits(Machine& m, const Value& self, F f) {
   const std::string s = SelfText(m, self);
+  if (IsAscii(s)) return f(s);
+  return f(ToUtf16(s));
+}
+Value StrOf(Machine& m, const std::string& s) { return m.Str(s); }
+Value StrOf(Machine& m, const std::u16string& u) { return m.Str(FromUtf16(u)); }
+template <typename S>
+S Units(const std::string& t) {
+  if constexpr (std::is_same_v<S, std::string>) return t;
+  else return ToUtf16(t);
+}
+NATIVE(StrIndexOf) {
   const std::string t = ArgStr(m, a, 0, "undefined");
-  const std::size_t from = ClampIndex(ArgNum(m, a, 1, 0), s.size());
-  const auto p = s.find(t, from);
-  return Value::Int(p == std::string::npos ? -1 : static_cast<std::int32_t>(p));
+  const double fromD = ArgNum(m, a, 1, 0);
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const auto p = s.find(Units<S>(t), ClampIndex(fromD, s.size()));
+    return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
+  });
 }
 NATIVE(StrLastIndexOf) {
-  const std::string s = SelfText(m, self);
   const std::string t = ArgStr(m, a, 0, "undefined");
   const double from = ArgNum(m, a, 1, 0x7FFFFFFF);
-  const auto p = s.rfind(t, std::isnan(from) ? std::string::npos : ClampIndex(from, s.size()));
-  return Value::Int(p == std::string::npos ? -1 : static_cast<std::int32_t>(p));
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const auto p = s.rfind(Units<S>(t), std::isnan(from) ? S::npos : ClampIndex(from, s.size()));
+    return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
+  });
 }
 NATIVE(StrSubstring) {
-  const std::string s = SelfText(m, self);
-  std::size_t x = ClampIndex(ArgNum(m, a, 0, 0), s.size()), y = ClampIndex(ArgNum(m, a, 1, static_cast<double>(s.size())), s.size());
-  if (x > y) std::swap(x, y);
-  return m.Str(s.substr(x, y - x));
+  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    std::size_t x = ClampIndex(xd, s.size()), y = ClampIndex(yd, s.size());
+    if (x > y) std::swap(x, y);
+    return StrOf(m, s.substr(x, y - x));
+  });
 }
 NATIVE(StrSubstr) {
-  const std::string s = SelfText(m, self);
-  const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), s.size());
-  const double len = ArgNum(m, a, 1, static_cast<double>(s.size()));
-  const std::size_t n = ClampIndex(len, s.size() - x);
-  return m.Str(s.substr(x, n));
+  const double xd = ArgNum(m, a, 0, 0), len = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    const std::size_t x = RelIndex(xd, s.size());
+    return StrOf(m, s.substr(x, ClampIndex(len, s.size() - x)));
+  });
 }
 NATIVE(StrSlice) {
-  const std::string s = SelfText(m, self);
-  const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), s.size());
-  const std::size_t y = RelIndex(ArgNum(m, a, 1, static_cast<double>(s.size())), s.size());
-  return m.Str(y > x ? s.substr(x, y - x) : "");
+  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const std::size_t x = RelIndex(xd, s.size()), y = RelIndex(yd, s.size());
+    return StrOf(m, y > x ? s.substr(x, y - x) : S());
+  });
+}
+// Case of Latin, Greek and Cyrillic letters beyond ASCII too.
+char16_t CaseOf(char16_t c, bool upper) {
+  const auto in = [c](int lo, int hi) { return c >= lo && c <= hi; };
+  // Latin Extended-A pairs: capital first, except in two runs where the small letter is first.
+  const bool pairsEven = in(0x100, 0x137) || in(0x14A, 0x177);
+  const bool pairsOdd = in(0x139, 0x148) || in(0x179, 0x17E);
+  if (upper) {
+    if (in('a', 'z') || (in(0xE0, 0xFE) && c != 0xF7) || (in(0x3B1, 0x3C9) && c != 0x3C2) || in(0x430, 0x44F))
+      return static_cast<char16_t>(c - 0x20);
+    if (in(0x450, 0x45F)) return static_cast<char16_t>(c - 0x50);
+    if (c == 0xFF) return 0x178;
+    if ((pairsEven && (c & 1)) || (pairsOdd && !(c & 1))) return static_cast<char16_t>(c - 1);
+    return c;
+  }
+  if (in('A', 'Z') || (in(0xC0, 0xDE) && c != 0xD7) || (in(0x391, 0x3A9) && c != 0x3A2) || in(0x410, 0x42F))
+    return static_cast<char16_t>(c + 0x20);
+  if (in(0x400, 0x40F)) return static_cast<char16_t>(c + 0x50);
+  if (c == 0x178) return 0xFF;
+  if (c == 0x130) return u'i';
+  if ((pairsEven && !(c & 1)) || (pairsOdd && (c & 1))) return static_cast<char16_t>(c + 1);
+  return c;
+}
+Value ChangeCase(Machine& m, const Value& self, bool upper) {
+  std::string s = SelfText(m, self);
+  if (IsAscii(s)) {
+    for (auto& c : s) c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c)) : std::tolower(static_cast<unsigned char>(c)));
+    return m.Str(s);
+  }
+  std::u16string u = ToUtf16(s);
+  for (auto& c : u) c = CaseOf(c, upper);
+  return m.Str(FromUtf16(u));
 }
 NATIVE(StrToLower) {
   (void)a;
-  std::string s = SelfText(m, self);
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return m.Str(s);
+  return ChangeCase(m, self, false);
 }
 NATIVE(StrToUpper) {
   (void)a;
-  std::string s = SelfText(m, self);
-  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return m.Str(s);
+  return ChangeCase(m, self, true);
 }
 NATIVE(StrConcat) {
   std::string s = SelfText(m, self);
@@ -320,6 +401,12 @@ ArrayObject* SelfArray(Machine& m, const Value& self) {
   if (!arr) m.ThrowError("TypeError", "Not an array.", 1034);
   return arr;
 }
+// The array whose length a method changes: not a fixed Vector.
+ArrayObject* GrowingArray(Machine& m, const Value& self) {
+  ArrayObject* arr = SelfArray(m, self);
+  if (arr->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+  return arr;
+}
 void Grow(Machine& m, std::size_t n) {
   if (n > (std::size_t{1} << 24)) m.ThrowError("RangeError", "Array too long.", 1005);
 }
@@ -340,7 +427,7 @@ NATIVE(ArrLength) {
   return Value::Number(static_cast<double>(SelfArray(m, self)->elems.size()));
 }
 NATIVE(ArrSetLength) {
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
   Grow(m, static_cast<std::size_t>(n));
@@ -348,14 +435,14 @@ NATIVE(ArrSetLength) {
   return Value();
 }
 NATIVE(ArrPush) {
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr->elems.size() + a.size());
   for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v);
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 NATIVE(ArrPop) {
   (void)a;
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   if (arr->elems.empty()) return Value();
   Value v = arr->elems.back();
   arr->elems.pop_back();
@@ -363,14 +450,14 @@ NATIVE(ArrPop) {
 }
 NATIVE(ArrShift) {
   (void)a;
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   if (arr->elems.empty()) return Value();
   Value v = arr->elems.front();
   arr->elems.erase(arr->elems.begin());
   return v;
 }
 NATIVE(ArrUnshift) {
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr->elems.size() + a.size());
   arr->elems.insert(arr->elems.begin(), a.begin(), a.end());
   return Value::Number(static_cast<double>(arr->elems.size()));
@@ -423,7 +510,7 @@ NATIVE(ArrSlice) {
   return NewLike(m, arr, std::move(out));
 }
 NATIVE(ArrSplice) {
-  ArrayObject* arr = SelfArray(m, self);
+  ArrayObject* arr = GrowingArray(m, self);
   const std::size_t n = arr->elems.size();
   if (a.empty()) return NewLike(m, arr, {});
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n);
@@ -983,6 +1070,7 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("flash.utils", "getTimer", GetTimer);
 
   InstallMoreBuiltins(m);
+  InstallReflection(m);
 }
 
 void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {

@@ -3,6 +3,7 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <limits>
 
 #include "platform/player/avm2/builtins_util.h"
+#include "platform/player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -42,17 +44,25 @@ NATIVE(VectorCtor) {
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
   v->elems.assign(static_cast<std::size_t>(n), ElementDefault(m, t));
+  v->fixed = m.ToBoolean(m.ArgOr(a, 1));
   return self;
 }
 NATIVE(VectorSetLength) {
   auto* v = AsArray(self);
   const double n = ArgNum(m, a, 0, 0);
   if (!v || n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
+  if (v->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
   v->elems.resize(static_cast<std::size_t>(n), ElementDefault(m, v->cls ? v->cls->elementType : nullptr));
   return Value();
 }
-NATIVE(VectorFixed) { return Value::Bool(false); }
-NATIVE(VectorSetFixed) { return Value(); }
+NATIVE(VectorFixed) {
+  ArrayObject* v = AsArray(self);
+  return Value::Bool(v && v->fixed);
+}
+NATIVE(VectorSetFixed) {
+  if (ArrayObject* v = AsArray(self)) v->fixed = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
 
 // ---- Dictionary
 
@@ -138,7 +148,7 @@ Value MatchArray(Machine& m, const std::string& s, const std::vector<std::pair<l
   std::vector<Value> items;
   for (auto [b, e] : g) items.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
   ArrayObject* arr = m.NewArray(std::move(items));
-  arr->SetDyn(m.Intern("index"), Value::Int(static_cast<std::int32_t>(g[0].first)));
+  arr->SetDyn(m.Intern("index"), Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
   arr->SetDyn(m.Intern("input"), m.Str(s));
   return Value::Obj(arr);
 }
@@ -147,12 +157,14 @@ NATIVE(RegExpExec) {
   auto* r = AsRegExp(self);
   const std::string s = ArgStr(m, a, 0, "undefined");
   std::vector<std::pair<long, long>> g;
-  const std::size_t from = r && r->global ? r->lastIndex : 0;
-  if (!r || !Match(r, s, from, g)) {
+  // lastIndex counts UTF-16 units, as string indices do.
+  const std::size_t from = r && r->global ? ByteOfUtf16Index(s, r->lastIndex) : 0;
+  if (!r || (r->global && r->lastIndex > Utf16Length(s)) || !Match(r, s, from, g)) {
     if (r) r->lastIndex = 0;
     return Value::Null();
   }
-  if (r->global) r->lastIndex = static_cast<std::size_t>(g[0].second + (g[0].second == g[0].first ? 1 : 0));
+  if (r->global)
+    r->lastIndex = Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].second)) + (g[0].second == g[0].first ? 1 : 0);
   return MatchArray(m, s, g);
 }
 NATIVE(RegExpTest) { return Value::Bool(!RegExpExec(m, self, a).IsNull()); }
@@ -204,7 +216,7 @@ NATIVE(StrSearch) {
     r = static_cast<RegExpObject*>(m.Construct(m.FindClass("RegExp"), args));
   }
   std::vector<std::pair<long, long>> g;
-  return Value::Int(Match(r, s, 0, g) ? static_cast<std::int32_t>(g[0].first) : -1);
+  return Value::Int(Match(r, s, 0, g) ? static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first))) : -1);
 }
 std::string Expand(const std::string& repl, const std::string& s, const std::vector<std::pair<long, long>>& g) {
   std::string out;
@@ -305,7 +317,8 @@ NATIVE(StrSplit) {
   }
   const std::string sep = m.ToString(pat);
   if (sep.empty()) {
-    for (std::size_t i = 0; i < s.size() && out.size() < limit; ++i) out.push_back(m.Str(std::string(1, s[i])));
+    const std::u16string u = ToUtf16(s);
+    for (std::size_t i = 0; i < u.size() && out.size() < limit; ++i) out.push_back(m.Str(FromUtf16(u.substr(i, 1))));
   } else {
     std::size_t start = 0;
     while (out.size() < limit) {
@@ -556,7 +569,7 @@ NATIVE(JsonStringify) {
   return m.Str(out);
 }
 
-// ---- Date (times in milliseconds since 1970, UTC; local time is UTC here)
+// ---- Date (times in milliseconds since 1970, UTC; local time from the C library's zone)
 
 struct DateObject : Object {
   DateObject() : Object(ObjectKind::kDate) {}
@@ -609,6 +622,21 @@ Parts Split(double t) {
   if (p.day < 0) p.day += 7;
   return p;
 }
+// The zone's offset from UTC at a UTC time, in milliseconds.
+double LocalOffset(double t) {
+  if (!std::isfinite(t)) return 0;
+  const auto secs = static_cast<std::time_t>(std::floor(std::clamp(t, -8.64e15, 8.64e15) / 1000.0));
+  std::tm tm{};
+  if (!localtime_r(&secs, &tm)) return 0;
+  return static_cast<double>(tm.tm_gmtoff) * 1000.0;
+}
+double ToLocal(double t) { return t + LocalOffset(t); }
+// A local time's UTC time; in the hour a clock skips or repeats, the first.
+double FromLocal(double local) {
+  const double first = local - LocalOffset(local);
+  const double second = local - LocalOffset(first);
+  return std::isfinite(second) ? second : first;
+}
 double NowMs() {
   return static_cast<double>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
@@ -623,21 +651,23 @@ NATIVE(DateCtor) {
     d->t = v.IsString() ? kNaN : m.ToNumber(v);
     if (DateObject* other = AsDate(v)) d->t = other->t;
   } else {
-    d->t = MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0), ArgNum(m, a, 4, 0),
-                    ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0));
+    d->t = FromLocal(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
+                              ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
   }
+  // Flash keeps dates within 100 million days of 1970.
+  if (std::fabs(d->t) > 8.64e15) d->t = kNaN;
   return self;
 }
-template <int kField>
+template <int kField, bool kUtc = false>
 Value DateGet(Machine& m, Value self, std::span<Value>) {
   DateObject* d = AsDate(self);
   if (!d) m.ThrowError("TypeError", "Not a Date.", 1034);
   if (std::isnan(d->t)) return Value::Number(kNaN);
-  const Parts p = Split(d->t);
+  const Parts p = Split(kUtc ? d->t : ToLocal(d->t));
   const double f[] = {p.year, p.month, p.date, p.hours, p.minutes, p.seconds, p.ms, p.day, d->t};
   return Value::Number(f[kField]);
 }
-template <int kField>
+template <int kField, bool kUtc = false>
 Value DateSet(Machine& m, Value self, std::span<Value> a) {
   DateObject* d = AsDate(self);
   if (!d) m.ThrowError("TypeError", "Not a Date.", 1034);
@@ -645,24 +675,46 @@ Value DateSet(Machine& m, Value self, std::span<Value> a) {
     d->t = ArgNum(m, a, 0, kNaN);
     return Value::Number(d->t);
   }
-  Parts p = Split(std::isnan(d->t) ? 0 : d->t);
+  const double base = std::isnan(d->t) ? 0 : d->t;
+  Parts p = Split(kUtc ? base : ToLocal(base));
   double* f[] = {&p.year, &p.month, &p.date, &p.hours, &p.minutes, &p.seconds, &p.ms};
   for (std::size_t i = 0; i < a.size() && kField + i < 7; ++i) *f[kField + i] = m.ToNumber(a[i]);
-  d->t = MakeTime(p.year, p.month, p.date, p.hours, p.minutes, p.seconds, p.ms);
+  const double t = MakeTime(p.year, p.month, p.date, p.hours, p.minutes, p.seconds, p.ms);
+  d->t = kUtc ? t : FromLocal(t);
+  if (!(std::fabs(d->t) <= 8.64e15)) d->t = kNaN;
   return Value::Number(d->t);
 }
-NATIVE(DateToString) {
+NATIVE(DateTimezoneOffset) {
+  DateObject* d = AsDate(self);
+  if (!d || std::isnan(d->t)) return Value::Number(kNaN);
+  return Value::Number(-LocalOffset(d->t) / 60000.0);
+}
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Flash's forms: "Wed Jan 15 12:30:00 GMT-0500 2020" (0), the date part (1),
+// the time part (2), and toUTCString's "Wed Jan 15 17:30:00 2020 UTC" (3).
+template <int kForm>
+Value DateText(Machine& m, Value self, std::span<Value>) {
   DateObject* d = AsDate(self);
   if (!d || std::isnan(d->t)) return m.Str("Invalid Date");
-  const Parts p = Split(d->t);
-  static const char* days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%s %s %d %02d:%02d:%02d GMT+0000 %d", days[static_cast<int>(p.day)],
-                months[static_cast<int>(p.month)], static_cast<int>(p.date), static_cast<int>(p.hours),
-                static_cast<int>(p.minutes), static_cast<int>(p.seconds), static_cast<int>(p.year));
-  return m.Str(buf);
+  const double offset = kForm == 3 ? 0 : LocalOffset(d->t);
+  const Parts p = Split(d->t + offset);
+  const int off = static_cast<int>(std::lround(std::fabs(offset) / 60000.0));
+  char zone[32], date[48], time[48];
+  std::snprintf(zone, sizeof zone, "GMT%c%02d%02d", offset < 0 ? '-' : '+', off / 60, off % 60);
+  std::snprintf(date, sizeof date, "%s %s %d", kDayNames[static_cast<int>(p.day)], kMonthNames[static_cast<int>(p.month)],
+                static_cast<int>(p.date));
+  std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(p.hours), static_cast<int>(p.minutes),
+                static_cast<int>(p.seconds));
+  const std::string year = std::to_string(static_cast<long long>(p.year));
+  switch (kForm) {
+    case 1: return m.Str(std::string(date) + " " + year);
+    case 2: return m.Str(std::string(time) + " " + zone);
+    case 3: return m.Str(std::string(date) + " " + time + " " + year + " UTC");
+    default: return m.Str(std::string(date) + " " + time + " " + zone + " " + year);
+  }
 }
+NATIVE(DateToString) { return DateText<0>(m, self, a); }
 NATIVE(DateUTC) {
   return Value::Number(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
                                 ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
@@ -1205,19 +1257,35 @@ void InstallMoreBuiltins(Machine& m) {
   for (const G& g : {G{"getFullYear", DateGet<0>}, G{"getMonth", DateGet<1>}, G{"getDate", DateGet<2>},
                      G{"getHours", DateGet<3>}, G{"getMinutes", DateGet<4>}, G{"getSeconds", DateGet<5>},
                      G{"getMilliseconds", DateGet<6>}, G{"getDay", DateGet<7>}, G{"getTime", DateGet<8>},
-                     G{"valueOf", DateGet<8>}, G{"getUTCFullYear", DateGet<0>}, G{"getUTCMonth", DateGet<1>},
-                     G{"getUTCDate", DateGet<2>}, G{"getUTCHours", DateGet<3>}, G{"getUTCMinutes", DateGet<4>},
-                     G{"getUTCSeconds", DateGet<5>}, G{"getUTCMilliseconds", DateGet<6>}, G{"getUTCDay", DateGet<7>},
+                     G{"valueOf", DateGet<8>}, G{"getUTCFullYear", DateGet<0, true>}, G{"getUTCMonth", DateGet<1, true>},
+                     G{"getUTCDate", DateGet<2, true>}, G{"getUTCHours", DateGet<3, true>},
+                     G{"getUTCMinutes", DateGet<4, true>}, G{"getUTCSeconds", DateGet<5, true>},
+                     G{"getUTCMilliseconds", DateGet<6, true>}, G{"getUTCDay", DateGet<7, true>},
                      G{"setFullYear", DateSet<0>}, G{"setMonth", DateSet<1>}, G{"setDate", DateSet<2>},
                      G{"setHours", DateSet<3>}, G{"setMinutes", DateSet<4>}, G{"setSeconds", DateSet<5>},
                      G{"setMilliseconds", DateSet<6>}, G{"setTime", DateSet<8>}, G{"toString", DateToString},
-                     G{"toUTCString", DateToString}, G{"toLocaleString", DateToString}}) {
+                     G{"toUTCString", DateText<3>}, G{"toLocaleString", DateToString}, G{"toDateString", DateText<1>},
+                     G{"toTimeString", DateText<2>}, G{"toLocaleDateString", DateText<1>},
+                     G{"toLocaleTimeString", DateText<2>}, G{"getTimezoneOffset", DateTimezoneOffset},
+                     G{"setUTCFullYear", DateSet<0, true>}, G{"setUTCMonth", DateSet<1, true>},
+                     G{"setUTCDate", DateSet<2, true>}, G{"setUTCHours", DateSet<3, true>},
+                     G{"setUTCMinutes", DateSet<4, true>}, G{"setUTCSeconds", DateSet<5, true>},
+                     G{"setUTCMilliseconds", DateSet<6, true>}}) {
     m.AddMethod(date, g.name, g.get);
   }
   for (const G& g : {G{"fullYear", DateGet<0>}, G{"month", DateGet<1>}, G{"date", DateGet<2>}, G{"hours", DateGet<3>},
                      G{"minutes", DateGet<4>}, G{"seconds", DateGet<5>}, G{"milliseconds", DateGet<6>},
-                     G{"day", DateGet<7>}, G{"time", DateGet<8>}}) {
+                     G{"day", DateGet<7>}, G{"time", DateGet<8>}, G{"fullYearUTC", DateGet<0, true>},
+                     G{"monthUTC", DateGet<1, true>}, G{"dateUTC", DateGet<2, true>}, G{"hoursUTC", DateGet<3, true>},
+                     G{"minutesUTC", DateGet<4, true>}, G{"secondsUTC", DateGet<5, true>},
+                     G{"millisecondsUTC", DateGet<6, true>}, G{"dayUTC", DateGet<7, true>},
+                     G{"timezoneOffset", DateTimezoneOffset}}) {
     m.AddGetter(date, g.name, g.get);
+  }
+  for (const G& g : {G{"fullYear", DateSet<0>}, G{"month", DateSet<1>}, G{"date", DateSet<2>}, G{"hours", DateSet<3>},
+                     G{"minutes", DateSet<4>}, G{"seconds", DateSet<5>}, G{"milliseconds", DateSet<6>},
+                     G{"time", DateSet<8>}}) {
+    m.AddSetter(date, g.name, g.get);
   }
   m.AddMethod(date, "UTC", DateUTC, true);
 

@@ -21,5 +21,7 @@ Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, in
                 const std::function<int(std::size_t, std::size_t)>* custom);
 // Vector, Dictionary, RegExp, JSON, Date, XML, ByteArray, timers.
 void InstallMoreBuiltins(Machine& m);
+// QName, Proxy, describeType (builtins_reflect.cpp).
+void InstallReflection(Machine& m);
 
 }  // namespace quarvel::avm2

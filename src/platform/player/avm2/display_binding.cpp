@@ -8,9 +8,15 @@
 #include <unordered_map>
 
 #include "platform/player/avm2/builtins_util.h"
+#include "platform/player/bitmap_data.h"
+#include "platform/player/avm2/text_binding.h"
 #include "platform/player/drawing.h"
+#include "platform/player/drawn_items.h"
+#include "platform/player/image_decoder.h"
+#include "platform/player/load_path.h"
 #include "platform/player/movie_library.h"
 #include "platform/player/paint.h"
+#include "platform/player/renderer.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player {
@@ -41,30 +47,47 @@ struct FlashObject : avm2::Object {
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
   Value target, currentTarget;
   int phase = 0;
-  double stageX = 0, stageY = 0;
+  double stageX = 0, stageY = 0, localX = 0, localY = 0;
+  Value related;  // MouseEvent.relatedObject
+  bool buttonDown = false;
+  std::uint32_t keyCode = 0, charCode = 0;
+  // InteractiveObject, DisplayObjectContainer and Sprite
+  bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
+  // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
+  // LoaderInfo's content and loader; text and sizes of error and progress
+  // events; NetStatusEvent's info.
+  Value data, content, info, owner;
+  std::string format = "text", url, message;
+  double bytesLoaded = 0, bytesTotal = 0;
   // Timer
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
   bool running = false;
-  // TextField
-  EditTextDef* text = nullptr;
+  // TextField: restrict and styleSheet (the field itself is its node's)
+  Value fieldSlots[2];
   Value filters;  // the array last set as filters
   // BitmapData: its picture (shared by the Bitmaps that show it), and the
   // Bitmaps showing it, which get a new definition after a change so that
   // the next paint draws it again.
   std::shared_ptr<BitmapDef> bitmap;
   bool transparent = true, changed = false;
-  bool autoSize = false;  // TextField: the field fits its text
   std::vector<ClipHandle> shownBy;
   Value bitmapData;  // Bitmap: the BitmapData shown
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
     h.Mark(bitmapData);
+    h.Mark(fieldSlots[0]);
+    h.Mark(fieldSlots[1]);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
     h.Mark(currentTarget);
+    h.Mark(related);
+    h.Mark(data);
+    h.Mark(content);
+    h.Mark(info);
+    h.Mark(owner);
   }
 };
 
@@ -75,6 +98,15 @@ FlashObject* Fo(const Value& v) {
 
 constexpr int kScriptDepthBase = 16384;
 
+// What a pick found under the pointer: an object that takes it, or a hit on
+// content whose object does not (a shape, or mouseEnabled false), which its
+// container takes when it can.
+struct Pick {
+  enum Kind { kMiss, kHit, kToParent } kind = kMiss;
+  ClipHandle target = kNoClip;
+};
+
+
 class As3Display : public ScriptHooks {
  public:
   explicit As3Display(Stage& stage);
@@ -84,7 +116,9 @@ class As3Display : public ScriptHooks {
   void FrameEntered(TimelineState& tl) override;
   void BeforeFrame() override;
   void AfterFrame() override;
-  void ButtonTransition(Instance& button, std::uint16_t transition) override;
+  void Pointer(double x, double y, bool down) override;
+  void Key(bool down, int keyCode, int charCode) override;
+  bool HandCursor() const override { return handCursor; }
 
   Stage& stage;
   const MovieLibrary& lib;
@@ -97,7 +131,8 @@ class As3Display : public ScriptHooks {
   std::vector<ClipHandle> constructQueue, scriptQueue;
   std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
   std::vector<FlashObject*> timers;
-  std::deque<std::unique_ptr<EditTextDef>> textDefs;
+  EditTextDef scriptFieldDef;  // what script-made text fields are instances of
+  std::vector<const FontDef*> registeredFonts;
   // Every picture a Bitmap showed: nodes keep plain pointers to them.
   std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
   std::vector<FlashObject*> changedBitmaps;
@@ -106,12 +141,28 @@ class As3Display : public ScriptHooks {
   ShapeDef emptyShape;  // what an empty Bitmap shows
   bool rootConstructed = false;
   bool flushing = false;
+  // The pointer as scripts saw it last: the object under it, the one pressed,
+  // the button; the object keys go to; stage.invalidate() asked for RENDER.
+  ClipHandle overTarget = kNoClip, pressTarget = kNoClip;
+  bool pointerDown = false, pointerSeen = false, handCursor = false, invalidated = false;
+  double pointerX = 0, pointerY = 0;
+  Value focus;
+  // Loads: asked for this frame, due at the end of the next; the movie's own LoaderInfo.
+  struct Load {
+    Value by;  // the URLLoader, or the Loader's LoaderInfo
+    std::string url;
+    std::string bytes;  // loadBytes: the data itself
+    bool fromBytes = false;
+  };
+  std::vector<Load> loads, dueLoads;
+  FlashObject* rootInfo = nullptr;
+  bool rootInfoSent = false;
   Class *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -222,7 +273,7 @@ class As3Display : public ScriptHooks {
     return Value::Obj(e);
   }
   void Listen(FlashObject* o, const std::string& type) {
-    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed") &&
+    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
         std::find(frameListeners.begin(), frameListeners.end(), o) == frameListeners.end()) {
       frameListeners.push_back(o);
     }
@@ -252,13 +303,14 @@ class As3Display : public ScriptHooks {
         h = i->parent;
         if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
       }
+      // The stage is the parent of the root.
+      if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
     }
     e->phase = 1;
     for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
     if (!e->stop) {
       e->phase = 2;
       CallListeners(target, e, false);
-      CallListeners(target, e, true);
     }
     if (e->bubbles) {
       e->phase = 3;
@@ -314,7 +366,9 @@ class As3Display : public ScriptHooks {
   }
 
   // ---- frames
-  void Flush() {
+  // Constructs the objects waiting, then (with `scripts`) runs the frame
+  // scripts due, and again until nothing waits.
+  void Flush(bool scripts = true) {
     if (flushing) return;
     flushing = true;
     for (int guard = 0; guard < 100000; ++guard) {
@@ -335,7 +389,7 @@ class As3Display : public ScriptHooks {
         AddedToStage(kRootClip, kMaxSpriteNesting);
         continue;
       }
-      if (!scriptQueue.empty()) {
+      if (scripts && !scriptQueue.empty()) {
         const ClipHandle h = scriptQueue.front();
         scriptQueue.erase(scriptQueue.begin());
         RunFrameScript(h);
@@ -383,6 +437,21 @@ class As3Display : public ScriptHooks {
 
   void ShowChangedBitmaps();
   void Install();
+  // The pointer and the keyboard.
+  FlashObject* Existing(ClipHandle h) {
+    auto it = objects.find(h);
+    return it == objects.end() ? nullptr : it->second;
+  }
+  Pick PickIn(ClipHandle container, double x, double y, int nesting);
+  FlashObject* PointerTarget(ClipHandle h);
+  void SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related);
+  std::vector<ClipHandle> InteractiveChain(ClipHandle h);
+  // Loads.
+  void FinishLoads();
+  void FinishLoad(const Load& l);
+  void SendSimple(FlashObject* to, const char* type);
+  void SendIoError(FlashObject* to, const std::string& text);
+  Value ContentFor(FlashObject* info, const std::string& bytes);
 };
 
 void As3Display::ShowChangedBitmaps() {
@@ -431,17 +500,11 @@ NATIVE(DisplayObjectCtor) {
       break;
     }
   }
-  if (f->cls->IsSubclassOf(b.textFieldClass)) {
-    auto t = std::make_unique<EditTextDef>();
-    t->bounds = Rect{0, 100 * 20, 0, 100 * 20};
-    t->height = 12 * 20;
-    t->wordWrap = false;
-    f->text = t.get();
-    def = t.get();
-    b.textDefs.push_back(std::move(t));
-  }
+  const bool field = f->cls->IsSubclassOf(b.textFieldClass);
+  if (field) def = &b.scriptFieldDef;
   Instance* inst = b.NewNode(def);
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  if (field) MakeTextFieldOf(*inst, b.lib, true);
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   b.BindChildren(f);
@@ -731,7 +794,7 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
   };
   out.blurX = std::clamp(num("blurX", 4), 0.0, 255.0);
   out.blurY = std::clamp(num("blurY", 4), 0.0, 255.0);
-  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 1, 15);
+  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 0, 15);  // 0: no blur at all
   out.strength = std::clamp(num("strength", 1), 0.0, 255.0);
   out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
   out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
@@ -927,10 +990,9 @@ NATIVE(TrGetColorTransform) {
                    Value::Int(c.blueAdd), Value::Int(c.alphaAdd)};
   return Value::Obj(m.Construct(B(m).colorTransformClass, args));
 }
-NATIVE(TrSetColorTransform) {
-  Instance* i = SelfNode(m, self);
-  const Value v = m.ArgOr(a, 0);
-  if (!i || !v.IsObject()) return Value();
+// A flash.geom.ColorTransform as the renderer's.
+ColorTransform ScriptColorTransform(Machine& m, const Value& v) {
+  ColorTransform c;
   auto mult = [&](const char* n) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -128.0, 128.0) * 256 : 256));
@@ -939,10 +1001,17 @@ NATIVE(TrSetColorTransform) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -512.0, 512.0) : 0));
   };
-  i->cxform.redMult = mult("redMultiplier"), i->cxform.greenMult = mult("greenMultiplier");
-  i->cxform.blueMult = mult("blueMultiplier"), i->cxform.alphaMult = mult("alphaMultiplier");
-  i->cxform.redAdd = add("redOffset"), i->cxform.greenAdd = add("greenOffset");
-  i->cxform.blueAdd = add("blueOffset"), i->cxform.alphaAdd = add("alphaOffset");
+  c.redMult = mult("redMultiplier"), c.greenMult = mult("greenMultiplier");
+  c.blueMult = mult("blueMultiplier"), c.alphaMult = mult("alphaMultiplier");
+  c.redAdd = add("redOffset"), c.greenAdd = add("greenOffset");
+  c.blueAdd = add("blueOffset"), c.alphaAdd = add("alphaOffset");
+  return c;
+}
+NATIVE(TrSetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  i->cxform = ScriptColorTransform(m, v);
   i->scripted = true;
   return Value();
 }
@@ -1580,11 +1649,48 @@ NATIVE(EvClone) {
 NATIVE(EvToString) { FlashObject* e = Fo(self); return m.Str("[Event type=\"" + (e ? e->type : std::string()) + "\"]"); }
 NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
 NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
+NATIVE(MeLocalY) { FlashObject* e = Fo(self); return Value::Number(e ? e->localY : 0); }
+NATIVE(MeRelated) { FlashObject* e = Fo(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
+NATIVE(MeButtonDown) { FlashObject* e = Fo(self); return Value::Bool(e && e->buttonDown); }
+NATIVE(ReturnFalse) { return Value::Bool(false); }
+NATIVE(ReturnZero) { return Value::Int(0); }
+// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
 NATIVE(MeCtor) {
   EvCtor(m, self, a);
-  if (a.size() <= 1)
-    if (FlashObject* e = Fo(self)) e->bubbles = true;
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->localX = avm2::ArgNum(m, a, 3, 0);
+    e->localY = avm2::ArgNum(m, a, 4, 0);
+    if (a.size() > 5) e->related = a[5];
+    e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
+  }
   return self;
+}
+// new KeyboardEvent(type, bubbles = true, cancelable = false, charCode = 0, keyCode = 0, ...)
+NATIVE(KeCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->charCode = m.ToUint(m.ArgOr(a, 3));
+    e->keyCode = m.ToUint(m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(KeKeyCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->keyCode : 0); }
+NATIVE(KeCharCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->charCode : 0); }
+NATIVE(KeSetKeyCode) { if (FlashObject* e = Fo(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeSetCharCode) { if (FlashObject* e = Fo(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+// mouseEnabled, mouseChildren, buttonMode, useHandCursor
+template <bool FlashObject::*Field>
+Value IoGet(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  return Value::Bool(f ? f->*Field : false);
+}
+template <bool FlashObject::*Field>
+Value IoSet(Machine& m, Value self, std::span<Value> a) {
+  if (FlashObject* f = Fo(self)) f->*Field = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
 }
 
 // ---- Stage
@@ -1597,7 +1703,20 @@ NATIVE(StAlign) { return m.Str(""); }
 NATIVE(StQuality) { return m.Str("HIGH"); }
 NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
-NATIVE(StFocus) { return Value::Null(); }
+NATIVE(StFocus) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(b.focus);
+  return f && b.OnStage(f->handle) ? b.focus : Value::Null();
+}
+NATIVE(StSetFocus) {
+  FlashObject* f = Fo(m.ArgOr(a, 0));
+  B(m).focus = f ? Value::Obj(f) : Value::Null();
+  return Value();
+}
+NATIVE(StInvalidate) {
+  B(m).invalidated = true;
+  return Value();
+}
 
 // ---- Timer
 
@@ -1631,185 +1750,6 @@ NATIVE(TimerDelay) { FlashObject* t = Fo(self); return Value::Number(t ? t->dela
 NATIVE(TimerSetDelay) { if (FlashObject* t = Fo(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
 NATIVE(TimerRepeat) { FlashObject* t = Fo(self); return Value::Int(t ? t->repeat : 0); }
 NATIVE(TimerSetRepeat) { if (FlashObject* t = Fo(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
-
-// ---- TextField (thin: text and colour through the edit text drawing)
-
-EditTextDef* TextDef(Machine& m, const Value& self, Instance** node = nullptr) {
-  FlashObject* f = Fo(self);
-  Instance* i = SelfNode(m, self);
-  if (node) *node = i;
-  if (!f || !i || !i->def || i->def->kind != Character::Kind::kEditText) return nullptr;
-  if (!f->text) {
-    // A field from the timeline gets a copy of its definition to change.
-    auto copy = std::make_unique<EditTextDef>(*static_cast<const EditTextDef*>(i->def));
-    f->text = copy.get();
-    i->def = copy.get();
-    B(m).textDefs.push_back(std::move(copy));
-  }
-  return f->text;
-}
-std::string StripTags(const std::string& html) {
-  std::string out;
-  bool tag = false;
-  for (std::size_t k = 0; k < html.size(); ++k) {
-    const char c = html[k];
-    if (c == '<') {
-      tag = true;
-      if (html.compare(k, 3, "<br") == 0 || html.compare(k, 3, "<BR") == 0 || html.compare(k, 3, "</p") == 0 ||
-          html.compare(k, 3, "</P") == 0)
-        out += '\n';
-    } else if (c == '>') {
-      tag = false;
-    } else if (!tag) {
-      out += c;
-    }
-  }
-  while (!out.empty() && out.back() == '\n') out.pop_back();
-  std::string u;
-  for (std::size_t k = 0; k < out.size(); ++k) {
-    if (out[k] == '&') {
-      if (out.compare(k, 4, "&lt;") == 0) { u += '<'; k += 3; continue; }
-      if (out.compare(k, 4, "&gt;") == 0) { u += '>'; k += 3; continue; }
-      if (out.compare(k, 5, "&amp;") == 0) { u += '&'; k += 4; continue; }
-      if (out.compare(k, 6, "&quot;") == 0) { u += '"'; k += 5; continue; }
-      if (out.compare(k, 6, "&nbsp;") == 0) { u += ' '; k += 5; continue; }
-    }
-    u += out[k];
-  }
-  return u;
-}
-NATIVE(TfGetText) {
-  Instance* i = nullptr;
-  EditTextDef* d = TextDef(m, self, &i);
-  if (!d) return m.Str("");
-  return m.Str(i->text ? *i->text : d->html ? StripTags(d->text) : d->text);
-}
-// An auto-sized field fits its text: estimated from the font size until the
-// text layout measures it.
-void FitText(FlashObject* f, EditTextDef* d, const std::string& s) {
-  if (!f->autoSize || !d) return;
-  std::size_t lines = 1, longest = 0, cur = 0;
-  for (char c : s) {
-    if (c == '\n' || c == '\r') {
-      ++lines;
-      cur = 0;
-    } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-      longest = std::max(longest, ++cur);
-    }
-  }
-  if (!d->wordWrap) d->bounds.xmax = d->bounds.xmin + static_cast<std::int32_t>(longest * d->height * 0.6) + 80;
-  d->bounds.ymax = d->bounds.ymin + static_cast<std::int32_t>(lines * d->height * 1.15) + 80;
-}
-void SetText(Machine& m, const Value& self, const std::string& s) {
-  Instance* i = nullptr;
-  EditTextDef* d = TextDef(m, self, &i);
-  if (!d) return;
-  i->text = std::make_shared<const std::string>(s);
-  FitText(Fo(self), d, s);
-}
-NATIVE(TfGetAutoSize) {
-  FlashObject* f = Fo(self);
-  return m.Str(f && f->autoSize ? "left" : "none");
-}
-NATIVE(TfSetAutoSize) {
-  if (FlashObject* f = Fo(self)) {
-    f->autoSize = avm2::ArgStr(m, a, 0, "none") != "none";
-    if (Instance* i = SelfNode(m, self); i && f->autoSize) FitText(f, TextDef(m, self), i->text ? *i->text : "");
-  }
-  return Value();
-}
-NATIVE(TfSetText) {
-  SetText(m, self, avm2::ArgStr(m, a, 0, ""));
-  return Value();
-}
-NATIVE(TfSetHtmlText) {
-  SetText(m, self, StripTags(avm2::ArgStr(m, a, 0, "")));
-  return Value();
-}
-NATIVE(TfAppendText) {
-  const std::string cur = m.ToString(TfGetText(m, self, {}));
-  SetText(m, self, cur + avm2::ArgStr(m, a, 0, ""));
-  return Value();
-}
-NATIVE(TfLength) { return Value::Int(static_cast<std::int32_t>(m.ToString(TfGetText(m, self, {})).size())); }
-NATIVE(TfGetTextColor) {
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? (d->color.r << 16) | (d->color.g << 8) | d->color.b : 0);
-}
-NATIVE(TfSetTextColor) {
-  if (EditTextDef* d = TextDef(m, self)) {
-    const std::uint32_t c = m.ToUint(m.ArgOr(a, 0));
-    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
-  }
-  return Value();
-}
-NATIVE(TfSetWidth) {
-  Instance* i = nullptr;
-  if (EditTextDef* d = TextDef(m, self, &i)) {
-    d->bounds.xmax = d->bounds.xmin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
-    if (i) i->scripted = true;
-  }
-  return Value();
-}
-NATIVE(TfSetHeight) {
-  if (EditTextDef* d = TextDef(m, self)) d->bounds.ymax = d->bounds.ymin + Twips(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
-  return Value();
-}
-void ApplyFormat(Machine& m, EditTextDef* d, const Value& fmt) {
-  if (!d || !fmt.IsObject()) return;
-  const Value size = m.GetProperty(fmt, "size"), color = m.GetProperty(fmt, "color"), align = m.GetProperty(fmt, "align");
-  if (!size.IsNullish()) d->height = std::clamp(m.ToNumber(size), 1.0, 1000.0) * 20;
-  if (!color.IsNullish()) {
-    const std::uint32_t c = m.ToUint(color);
-    d->color = Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c), d->color.a};
-  }
-  if (!align.IsNullish()) {
-    const std::string al = m.ToString(align);
-    d->align = al == "right" ? 1 : al == "center" ? 2 : al == "justify" ? 3 : 0;
-  }
-}
-NATIVE(TfSetTextFormat) {
-  ApplyFormat(m, TextDef(m, self), m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfGetTextFormat) {
-  EditTextDef* d = TextDef(m, self);
-  Object* f = m.Construct(B(m).textFormatClass, {});
-  if (d) {
-    f->SetDyn(m.Intern("size"), Value::Number(d->height / 20));
-    f->SetDyn(m.Intern("color"), Value::Number((d->color.r << 16) | (d->color.g << 8) | d->color.b));
-  }
-  return Value::Obj(f);
-}
-NATIVE(TfTextWidth) {
-  const std::string s = m.ToString(TfGetText(m, self, {}));
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? s.size() * d->height / 20 * 0.55 : 0);
-}
-NATIVE(TfTextHeight) {
-  EditTextDef* d = TextDef(m, self);
-  return Value::Number(d ? d->height / 20 * 1.15 : 0);
-}
-NATIVE(TfSetWordWrap) {
-  if (EditTextDef* d = TextDef(m, self)) d->wordWrap = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfSetMultiline) {
-  if (EditTextDef* d = TextDef(m, self)) d->multiline = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TfSetBorder) {
-  if (EditTextDef* d = TextDef(m, self)) d->border = m.ToBoolean(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(TextFormatCtor) {
-  Object* o = self.AsObject();
-  if (!o) return self;
-  const char* names[] = {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
-                         "leftMargin", "rightMargin", "indent", "leading"};
-  for (std::size_t i = 0; i < 13; ++i) o->SetDyn(m.Intern(names[i]), i < a.size() ? a[i] : Value::Null());
-  return self;
-}
 
 // ---- flash.geom (dynamic objects with named fields)
 
@@ -2216,7 +2156,7 @@ NATIVE(BdApplyFilter) {
   cairo_paint(cr);
   cairo_destroy(cr);
   cairo_surface_flush(tmp.get());
-  ApplyFilters(tmp.get(), {flt}, 1.0);
+  ApplyFilters(tmp.get(), {flt}, 1.0, true);
   cairo_surface_mark_dirty(tmp.get());
   cr = cairo_create(f->bitmap->surface.get());
   const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
@@ -2229,9 +2169,84 @@ NATIVE(BdApplyFilter) {
   Changed(m, f);
   return Value();
 }
-NATIVE(BdDraw) {
-  m.Skip("BitmapData.draw");
+// draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
+// drawWithQuality(..., quality): a BitmapData, or a display object's content
+// without its own placement, rendered as the stage renders it.
+cairo_operator_t DrawOperator(const std::string& mode) {
+  static const std::pair<const char*, cairo_operator_t> kOps[] = {
+      {"multiply", CAIRO_OPERATOR_MULTIPLY}, {"screen", CAIRO_OPERATOR_SCREEN},
+      {"lighten", CAIRO_OPERATOR_LIGHTEN},   {"darken", CAIRO_OPERATOR_DARKEN},
+      {"difference", CAIRO_OPERATOR_DIFFERENCE}, {"add", CAIRO_OPERATOR_ADD},
+      {"alpha", CAIRO_OPERATOR_DEST_IN},     {"erase", CAIRO_OPERATOR_DEST_OUT},
+      {"overlay", CAIRO_OPERATOR_OVERLAY},   {"hardlight", CAIRO_OPERATOR_HARD_LIGHT}};
+  for (const auto& [name, op] : kOps)
+    if (mode == name) return op;
+  return CAIRO_OPERATOR_OVER;
+}
+Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
+  FlashObject* f = SelfBitmap(m, self);
+  const Value source = m.ArgOr(a, 0);
+  FlashObject* src = Fo(source);
+  if (!src) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
+  cairo_matrix_t mx;
+  cairo_matrix_init_identity(&mx);
+  if (a.size() > 1 && a[1].IsObject()) {
+    auto num = [&](const char* n, double dflt) {
+      const double d = GetN(m, a[1], n);
+      return std::isfinite(d) ? d : dflt;
+    };
+    cairo_matrix_init(&mx, num("a", 1), num("b", 0), num("c", 0), num("d", 1), num("tx", 0), num("ty", 0));
+  }
+  const ColorTransform cx = a.size() > 2 && a[2].IsObject() ? ScriptColorTransform(m, a[2]) : ColorTransform{};
+  const cairo_operator_t op = a.size() > 3 && !a[3].IsNullish() ? DrawOperator(m.ToString(a[3])) : CAIRO_OPERATOR_OVER;
+  PixelRect clip;
+  const bool clipped = a.size() > 4 && a[4].IsObject();
+  if (clipped) {
+    clip.x = static_cast<int>(std::floor(GetN(m, a[4], "x")));
+    clip.y = static_cast<int>(std::floor(GetN(m, a[4], "y")));
+    clip.width = static_cast<int>(std::ceil(GetN(m, a[4], "width")));
+    clip.height = static_cast<int>(std::ceil(GetN(m, a[4], "height")));
+  }
+  const bool smooth = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_t* target = f->bitmap->surface.get();
+  cairo_surface_flush(target);
+  if (src->bitmap) {
+    DrawBitmapOnto(target, f->transparent, src->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+    Changed(m, f);
+    return Value();
+  }
+  Instance* node = B(m).Node(src->handle);
+  if (!node) return Value();
+  std::vector<DrawnItem> items;
+  ListDrawnItemsOf(*node, items);
+  SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
+  if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
+  cairo_t* cr = cairo_create(layer.get());
+  cairo_matrix_t twips, base;
+  cairo_matrix_init_scale(&twips, 1 / 20.0, 1 / 20.0);
+  cairo_matrix_multiply(&base, &twips, &mx);
+  RenderOptions options;
+  options.quality = quality;
+  // Filters inside spread by the scale the matrix gives.
+  options.stageScale = std::sqrt(std::fabs(base.xx * base.yy - base.xy * base.yx));
+  RenderItems(cr, B(m).lib, items, base, options);
+  cairo_destroy(cr);
+  cairo_surface_flush(layer.get());
+  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr);
+  Changed(m, f);
   return Value();
+}
+// The stage's quality, as scripts read it (HIGH).
+constexpr Quality kStageQuality = Quality::qHigh;
+NATIVE(BdDraw) { return DrawInto(m, self, a, kStageQuality); }
+NATIVE(BdDrawWithQuality) {
+  const std::string q = a.size() > 6 && !a[6].IsNullish() ? m.ToString(a[6]) : "";
+  Quality quality = kStageQuality;
+  if (q == "low") quality = Quality::qLow;
+  else if (q == "medium") quality = Quality::qMedium;
+  else if (q == "high") quality = Quality::qHigh;
+  else if (q == "best" || q.rfind("16x16", 0) == 0 || q.rfind("8x8", 0) == 0) quality = Quality::qBest;
+  return DrawInto(m, self, a, quality);
 }
 NATIVE(BitmapCtor) {
   FlashObject* f = Fo(self);
@@ -2313,12 +2328,255 @@ NATIVE(SkippedCtor) {
   }
   return self;
 }
-NATIVE(LoaderInfoUrl) { return m.Str("file:///movie.swf"); }
-NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
-NATIVE(DoGetLoaderInfo) {
-  Object* li = m.Instantiate(m.FindClass("flash.display::LoaderInfo"));
-  return Value::Obj(li);
+// ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
+
+std::string UrlDecode(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
 }
+std::string UrlEncode(const std::string& s) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+// name=value&name=value into the object's properties; a name given twice gets an array.
+void DecodeVariables(Machine& m, const Value& into, const std::string& text) {
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    auto end = text.find('&', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string pair = text.substr(at, end - at);
+    at = end + 1;
+    if (pair.empty()) continue;
+    const auto eq = pair.find('=');
+    if (eq == std::string::npos) m.ThrowError("Error", "The String passed to URLVariables.decode() must be a URL-encoded query string containing name/value pairs.", 2101);
+    const std::string name = UrlDecode(pair.substr(0, eq)), value = UrlDecode(pair.substr(eq + 1));
+    const Value old = m.GetProperty(into, name);
+    if (old.IsUndefined()) {
+      m.SetProperty(into, name, m.Str(value));
+    } else if (avm2::ArrayObject* arr = avm2::AsArray(old)) {
+      arr->elems.push_back(m.Str(value));
+    } else {
+      m.SetProperty(into, name, Value::Obj(m.NewArray({old, m.Str(value)})));
+    }
+  }
+}
+NATIVE(UrlVarsCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) DecodeVariables(m, self, m.ToString(a[0]));
+  return self;
+}
+NATIVE(UrlVarsDecode) {
+  DecodeVariables(m, self, avm2::ArgStr(m, a, 0, ""));
+  return Value();
+}
+NATIVE(UrlVarsToString) {
+  std::string out;
+  Object* o = self.AsObject();
+  if (!o) return m.Str("");
+  for (std::uint32_t i = m.NextIndex(o, 0); i != 0; i = m.NextIndex(o, i)) {
+    const std::string name = UrlEncode(m.ToString(m.NameAt(o, i)));
+    const Value v = m.ValueAt(o, i);
+    auto add = [&](const Value& x) { out += (out.empty() ? "" : "&") + name + "=" + UrlEncode(m.ToString(x)); };
+    if (avm2::ArrayObject* arr = avm2::AsArray(v)) for (const Value& x : arr->elems) add(x);
+    else add(v);
+  }
+  return m.Str(out);
+}
+NATIVE(UrlRequestCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
+  m.SetProperty(self, "method", m.Str("GET"));
+  return self;
+}
+std::string RequestUrl(Machine& m, const Value& request) {
+  if (request.IsNullish()) m.ThrowError("TypeError", "Parameter request must be non-null.", 2007);
+  const Value url = m.GetProperty(request, "url");
+  return url.IsNullish() ? std::string() : m.ToString(url);
+}
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
+  As3Display& b = B(m);
+  if (b.loads.size() + b.dueLoads.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
+  by->url = url;
+  b.loads.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
+}
+NATIVE(UrlLoaderLoad) {
+  if (FlashObject* f = Fo(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(UrlLoaderCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) UrlLoaderLoad(m, self, a);
+  return self;
+}
+NATIVE(UrlLoaderData) { FlashObject* f = Fo(self); return f ? f->data : Value(); }
+NATIVE(UrlLoaderSetData) { if (FlashObject* f = Fo(self)) f->data = m.ArgOr(a, 0); return Value(); }
+NATIVE(UrlLoaderFormat) { FlashObject* f = Fo(self); return m.Str(f ? f->format : "text"); }
+NATIVE(UrlLoaderSetFormat) { if (FlashObject* f = Fo(self)) f->format = avm2::ArgStr(m, a, 0, "text"); return Value(); }
+NATIVE(BytesLoaded) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesLoaded : 0); }
+NATIVE(BytesTotal) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesTotal : 0); }
+NATIVE(CancelLoad) {
+  As3Display& b = B(m);
+  for (auto* list : {&b.loads, &b.dueLoads}) std::erase_if(*list, [&](const As3Display::Load& l) {
+      return l.by.o == self.AsObject() || (Fo(l.by) && Fo(l.by)->owner.AsObject() == self.AsObject());
+    });
+  return Value();
+}
+NATIVE(LoaderCtor) {
+  DisplayObjectCtor(m, self, a);
+  FlashObject* f = Fo(self);
+  if (!f) return self;
+  auto* info = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+  info->owner = self;
+  f->info = Value::Obj(info);
+  return self;
+}
+FlashObject* LoaderInfoOf(Machine& m, const Value& self) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  if (!info) m.ThrowError("Error", "The Loader has no LoaderInfo.", 2000);
+  return info;
+}
+NATIVE(LoaderUnload);
+NATIVE(LoaderLoad) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(LoaderLoadBytes) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter bytes must be non-null.", 2007);
+  const auto& bytes = static_cast<avm2::ByteArrayObject*>(o)->bytes;
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, "", std::string(bytes.begin(), bytes.end()), true);
+  return Value();
+}
+NATIVE(LoaderContent) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  return info && !info->content.IsUndefined() ? info->content : Value::Null();
+}
+NATIVE(LoaderInfoGet) { FlashObject* f = Fo(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
+NATIVE(LoaderUnload) {
+  FlashObject* f = Fo(self);
+  FlashObject* info = f ? Fo(f->info) : nullptr;
+  if (!info) return Value();
+  CancelLoad(m, self, {});
+  FlashObject* content = Fo(info->content);
+  As3Display& b = B(m);
+  if (content && content->handle != kNoClip)
+    if (Instance* i = b.Node(content->handle); i && i->parent == f->handle) Detach(m, content->handle, true);
+  const bool had = content != nullptr;
+  info->content = Value::Null();
+  info->bytesLoaded = info->bytesTotal = 0;
+  if (had) b.SendSimple(info, "unload");
+  return Value();
+}
+NATIVE(LoaderInfoUrl) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f && f != b.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
+  const auto& folder = b.stage.MovieFolder();
+  return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
+}
+NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
+NATIVE(LoaderInfoContent) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return b.ValueFor(kRootClip);
+  return f && !f->content.IsUndefined() ? f->content : Value::Null();
+}
+NATIVE(LoaderInfoLoader) { FlashObject* f = Fo(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
+NATIVE(LoaderInfoBytes) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesLoaded : 0);
+}
+NATIVE(LoaderInfoBytesTotal) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesTotal : 0);
+}
+NATIVE(LoaderInfoWidth) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(self);
+  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
+  FlashObject* c = f ? Fo(f->content) : nullptr;
+  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
+}
+NATIVE(LoaderInfoHeight) {
+  As3Display& b = B(m);
+  FlashObject* f = Fo(self);
+  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
+  FlashObject* c = f ? Fo(f->content) : nullptr;
+  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
+}
+NATIVE(LoaderInfoFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
+NATIVE(LoaderInfoSwfVersion) { return Value::Int(B(m).lib.movie.version); }
+NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
+NATIVE(LoaderInfoContentType) {
+  FlashObject* f = Fo(self);
+  As3Display& b = B(m);
+  if (f == b.rootInfo) return m.Str("application/x-shockwave-flash");
+  return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
+}
+NATIVE(DoGetLoaderInfo) {
+  // Every object of the movie shares the movie's LoaderInfo.
+  As3Display& b = B(m);
+  if (!b.rootInfo) b.rootInfo = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+  return Value::Obj(b.rootInfo);
+}
+// Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
+NATIVE(TextEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 3, "");
+  return self;
+}
+NATIVE(TextEventText) { FlashObject* e = Fo(self); return m.Str(e ? e->message : ""); }
+NATIVE(TextEventSetText) { if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
+NATIVE(ErrorEventId) {
+  FlashObject* e = Fo(self);
+  // "Error #2035: ..." gives 2035.
+  if (!e || e->message.rfind("Error #", 0) != 0) return Value::Int(0);
+  return Value::Int(std::atoi(e->message.c_str() + 7));
+}
+NATIVE(ProgressEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    e->bytesLoaded = avm2::ArgNum(m, a, 3, 0);
+    e->bytesTotal = avm2::ArgNum(m, a, 4, 0);
+  }
+  return self;
+}
+NATIVE(NetStatusCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->info = m.ArgOr(a, 3);
+  return self;
+}
+NATIVE(NetStatusInfo) { FlashObject* e = Fo(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
 
 Object* AllocFlash(Machine& m, Class*) { return m.heap().New<FlashObject>(); }
 
@@ -2368,6 +2626,10 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     for (FlashObject* o : frameListeners) h.Mark(o);
     for (FlashObject* o : timers) h.Mark(o);
     h.Mark(stageObject);
+    h.Mark(focus);
+    h.Mark(rootInfo);
+    for (auto* list : {&loads, &dueLoads})
+      for (auto& l : *list) h.Mark(l.by);
   });
   for (const auto& block : lib.abcBlocks) {
     m.BeginFrame();
@@ -2377,6 +2639,8 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
 
 void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
+  // Timeline text fields show through the shared layout, as script-made ones do.
+  MakeTextFieldOf(inst, lib, false);
   auto it = symbolClasses.find(inst.def->id);
   const bool linked = it != symbolClasses.end() && inst.def->id != 0;
   // A named child placed after its parent was made becomes its property too.
@@ -2390,41 +2654,321 @@ void As3Display::FrameEntered(TimelineState& tl) {
 
 void As3Display::BeforeFrame() {
   m.BeginFrame();
+  // Loads asked for in the last frame end in this one.
+  dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
+  loads.clear();
   Broadcast("enterFrame");
 }
 
 void As3Display::AfterFrame() {
-  Flush();
+  // Children are made, then FRAME_CONSTRUCTED, then the frame scripts run.
+  Flush(false);
   ShowChangedBitmaps();
   Broadcast("frameConstructed");
   Flush();
   Broadcast("exitFrame");
+  if (!rootInfoSent) {
+    // The movie is all there once its first frame is: init, then complete.
+    rootInfoSent = true;
+    DoGetLoaderInfo(m, Value(), {});
+    SendSimple(rootInfo, "init");
+    SendSimple(rootInfo, "complete");
+  }
+  FinishLoads();
   RunTimers();
   Flush();
+  if (invalidated) {
+    invalidated = false;
+    Broadcast("render");
+    Flush();
+  }
   ShowChangedBitmaps();
   Collect();
 }
 
-void As3Display::ButtonTransition(Instance& button, std::uint16_t transition) {
-  const char* type = nullptr;
-  switch (transition) {
-    case kIdleToOverUp: type = "mouseOver"; break;
-    case kOverUpToIdle: type = "mouseOut"; break;
-    case kOverUpToOverDown: type = "mouseDown"; break;
-    case kOverDownToOverUp: type = "mouseUp"; break;
-    default: break;
+// ---- the pointer and the keyboard
+
+Pick As3Display::PickIn(ClipHandle container, double x, double y, int nesting) {
+  Pick none;
+  TimelineState* tl = Timeline(container);
+  if (!tl || nesting > kMaxSpriteNesting) return none;
+  FlashObject* self = container == kRootClip ? ObjectFor(kRootClip) : Existing(container);
+  const bool enabled = !self || self->mouseEnabled;
+  const bool children = !self || self->mouseChildren;
+  auto ownHit = [&](Pick p) {
+    // A hit inside: the container takes it when its children do not.
+    if (p.kind == Pick::kHit && children) return p;
+    return enabled ? Pick{Pick::kHit, container} : Pick{Pick::kToParent, kNoClip};
+  };
+  // Masks and the objects they hide: a point outside the mask hits nothing below it.
+  std::vector<std::pair<int, int>> maskedRanges;
+  bool toParent = false;
+  for (auto it = tl->list.rbegin(); it != tl->list.rend(); ++it) {
+    Instance& child = it->second;
+    if (!child.def || child.clipDepth > 0 || !child.visible) continue;
+    bool masked = false;
+    for (auto& [from, to] : tl->list) {
+      (void)from;
+      if (to.clipDepth > 0 && child.depth > to.depth && child.depth <= to.clipDepth && !stage.HitsShapes(to.serial, x, y)) {
+        masked = true;
+        break;
+      }
+    }
+    if (masked) continue;
+    Pick p;
+    const auto kind = child.def->kind;
+    // Shapes scripts make are nodes with a timeline too: the class decides.
+    FlashObject* co = Existing(child.serial);
+    const bool interactive = co && co->cls ? co->cls->IsSubclassOf(interactiveClass)
+                                           : kind == Character::Kind::kSprite || kind == Character::Kind::kButton ||
+                                                 kind == Character::Kind::kEditText;
+    if (!interactive) {
+      if (stage.HitsShapes(child.serial, x, y)) p = Pick{Pick::kToParent, kNoClip};
+    } else if (kind == Character::Kind::kSprite && child.sprite) {
+      p = PickIn(child.serial, x, y, nesting + 1);
+    } else if (kind == Character::Kind::kButton || kind == Character::Kind::kEditText) {
+      if (stage.HitsShapes(child.serial, x, y)) {
+        FlashObject* o = ObjectFor(child.serial);
+        p = !o || o->mouseEnabled ? Pick{Pick::kHit, child.serial} : Pick{Pick::kToParent, kNoClip};
+      }
+    }
+    if (p.kind == Pick::kHit) return ownHit(p);
+    if (p.kind == Pick::kToParent) toParent = true;
   }
-  if (!type) return;
-  const ClipHandle h = button.serial;
-  FlashObject* o = ObjectFor(h);
-  if (!o) return;
+  if (toParent) return ownHit({Pick::kToParent, kNoClip});
+  // The container's own drawing.
+  if (tl->drawing && container != kRootClip && stage.HitsShapes(container, x, y)) return ownHit({Pick::kToParent, kNoClip});
+  return none;
+}
+
+// The object a pointer event goes to: the one picked, else the stage.
+FlashObject* As3Display::PointerTarget(ClipHandle h) {
+  if (h != kNoClip)
+    if (FlashObject* o = ObjectFor(h)) return o;
+  return stageObject;
+}
+
+void As3Display::SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related) {
+  if (!target) return;
+  Value ev = NewEvent(mouseEventClass, type, bubbles);
+  FlashObject* e = Fo(ev);
+  e->stageX = pointerX / 20.0;
+  e->stageY = pointerY / 20.0;
+  double lx = pointerX, ly = pointerY;
+  if (target != stageObject && stage.ToClipSpace(target->handle, lx, ly)) {
+    e->localX = lx / 20.0;
+    e->localY = ly / 20.0;
+  } else {
+    e->localX = e->stageX;
+    e->localY = e->stageY;
+  }
+  e->buttonDown = pointerDown;
+  e->related = Value::Obj(related);
+  e->cancelable = std::string_view(type) != "mouseMove";
+  Dispatch(target, e);
+}
+
+// The interactive objects from `h` up to the root, innermost first.
+std::vector<ClipHandle> As3Display::InteractiveChain(ClipHandle h) {
+  std::vector<ClipHandle> chain;
+  for (int guard = 0; h != kNoClip && guard < 10000; ++guard) {
+    chain.push_back(h);
+    if (h == kRootClip) break;
+    Instance* i = Node(h);
+    if (!i) break;
+    h = i->parent;
+  }
+  return chain;
+}
+
+void As3Display::Pointer(double x, double y, bool down) {
+  if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
-  Value e = NewEvent(mouseEventClass, type, true);
-  Dispatch(o, Fo(e));
-  if (transition == kOverDownToOverUp && Node(h)) {
-    Value click = NewEvent(mouseEventClass, "click", true);
-    Dispatch(o, Fo(click));
+  const bool moved = !pointerSeen || x != pointerX || y != pointerY;
+  pointerSeen = true;
+  pointerX = x;
+  pointerY = y;
+  const Pick p = PickIn(kRootClip, x, y, 0);
+  const ClipHandle hit = p.kind == Pick::kHit ? p.target : kNoClip;
+  const bool press = down && !pointerDown, release = !down && pointerDown;
+  pointerDown = down;
+  // Out and roll-outs from the old object up, then roll-overs from the new one up and over.
+  if (hit != overTarget) {
+    const ClipHandle old = overTarget;
+    overTarget = hit;
+    FlashObject* from = old != kNoClip && Node(old) ? Existing(old) : nullptr;
+    if (old == kRootClip) from = Existing(kRootClip);
+    FlashObject* to = PointerTarget(hit);
+    if (from) SendMouse(from, "mouseOut", true, to);
+    const auto oldChain = from ? InteractiveChain(old) : std::vector<ClipHandle>{};
+    const auto newChain = InteractiveChain(hit);
+    for (ClipHandle h : oldChain)
+      if (std::find(newChain.begin(), newChain.end(), h) == newChain.end())
+        if (FlashObject* o = Existing(h)) SendMouse(o, "rollOut", false, to);
+    for (ClipHandle h : newChain)
+      if (std::find(oldChain.begin(), oldChain.end(), h) == oldChain.end())
+        if (FlashObject* o = Existing(h)) SendMouse(o, "rollOver", false, from);
+    if (hit != kNoClip) SendMouse(to, "mouseOver", true, from);
   }
+  FlashObject* target = PointerTarget(overTarget);
+  if (moved) SendMouse(target, "mouseMove", true, nullptr);
+  if (press) {
+    pressTarget = overTarget == kNoClip ? kNoClip : overTarget;
+    SendMouse(target, "mouseDown", true, nullptr);
+  }
+  if (release) {
+    SendMouse(target, "mouseUp", true, nullptr);
+    if (pressTarget == overTarget) SendMouse(target, "click", true, nullptr);
+    pressTarget = kNoClip;
+  }
+  // A hand over buttons, and over sprites in button mode (which their children share).
+  handCursor = false;
+  for (ClipHandle h : InteractiveChain(overTarget)) {
+    FlashObject* o = Existing(h);
+    if (!o) continue;
+    Instance* i = Node(h);
+    const bool button = i && i->def && i->def->kind == Character::Kind::kButton;
+    if ((button || o->buttonMode) && o->useHandCursor) handCursor = true;
+    if (handCursor) break;
+  }
+  Flush();
+}
+
+// ---- loads
+
+void As3Display::SendSimple(FlashObject* to, const char* type) {
+  Value e = NewEvent(eventClass, type, false);
+  Dispatch(to, Fo(e));
+}
+
+void As3Display::SendIoError(FlashObject* to, const std::string& text) {
+  bool heard = false;
+  for (auto& l : to->listeners) heard |= l.type == "ioError";
+  if (!heard) {
+    // Flash reports an error nobody listens for and goes on.
+    m.Log("uncaught error: Error #2044: Unhandled ioError:. text=" + text);
+    return;
+  }
+  Value e = NewEvent(m.FindClass("flash.events::IOErrorEvent"), "ioError", false);
+  Fo(e)->message = text;
+  Dispatch(to, Fo(e));
+}
+
+// The display object a Loader shows for the bytes: a Bitmap of a picture;
+// a movie plays as an empty clip (loaded movies are not played).
+Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const bool jpeg = bytes.size() > 3 && p[0] == 0xFF && p[1] == 0xD8;
+  const bool png = bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+  const bool gif = bytes.size() > 6 && (bytes.compare(0, 6, "GIF89a") == 0 || bytes.compare(0, 6, "GIF87a") == 0);
+  const bool swf = bytes.size() > 8 && (bytes.compare(0, 3, "FWS") == 0 || bytes.compare(0, 3, "CWS") == 0 ||
+                                        bytes.compare(0, 3, "ZWS") == 0);
+  if (swf) {
+    info->message = "application/x-shockwave-flash";
+    m.Skip("playing a movie loaded by a Loader");
+    return Value::Obj(m.Construct(movieClipClass, {}));
+  }
+  if (!jpeg && !png && !gif) return Value();
+  info->message = jpeg ? "image/jpeg" : png ? "image/png" : "image/gif";
+  SurfacePtr picture;
+  try {
+    picture = DecodeJpegTagImage(std::span<const std::uint8_t>(p, bytes.size()), {}, {});
+  } catch (const ImageError& e) {
+    m.Log(std::string("a picture a Loader loaded is damaged: ") + e.what());
+    return Value();
+  }
+  if (!picture) return Value();
+  const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
+  std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(true), Value::Int(0)};
+  Object* bd = m.Construct(m.FindClass("flash.display::BitmapData"), args);
+  FlashObject* fbd = Fo(Value::Obj(bd));
+  if (!fbd || !fbd->bitmap) return Value();
+  cairo_t* cr = cairo_create(fbd->bitmap->surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, picture.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_mark_dirty(fbd->bitmap->surface.get());
+  std::vector<Value> bitmapArgs{Value::Obj(bd)};
+  return Value::Obj(m.Construct(bitmapClass, bitmapArgs));
+}
+
+void As3Display::FinishLoad(const Load& l) {
+  FlashObject* by = Fo(l.by);
+  if (!by) return;
+  std::string bytes;
+  bool ok = l.fromBytes;
+  if (ok) {
+    bytes = l.bytes;
+  } else {
+    const auto file = FileBesideMovie(stage.MovieFolder(), l.url);
+    ok = !file.empty() && ReadScriptFile(file, bytes);
+    if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
+  }
+  FlashObject* loader = Fo(by->owner);  // set for a Loader's LoaderInfo
+  if (!ok) {
+    SendIoError(by, std::string(loader ? "Error #2035: URL Not Found. URL: " : "Error #2032: Stream Error. URL: ") + l.url);
+    return;
+  }
+  const double n = static_cast<double>(bytes.size());
+  if (!l.fromBytes) SendSimple(by, "open");
+  Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+  Fo(progress)->bytesLoaded = Fo(progress)->bytesTotal = n;
+  by->bytesLoaded = by->bytesTotal = n;
+  Dispatch(by, Fo(progress));
+  if (loader) {
+    const Value content = ContentFor(by, bytes);
+    if (content.IsUndefined()) {
+      // Bytes that are no picture and no movie.
+      SendIoError(by, "Error #2124: Loaded file is an unknown type. URL: " + l.url);
+      return;
+    }
+    by->content = content;
+    if (TimelineState* tl = Timeline(loader->handle); tl && Fo(content)) {
+      m.SafeCall([&] { Attach(m, *tl, Fo(content)->handle, 0); }, "adding what a Loader loaded");
+    }
+    SendSimple(by, "init");
+    SendSimple(by, "complete");
+    return;
+  }
+  if (by->format == "binary") {
+    Object* ba = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
+    if (ba && ba->kind == ObjectKind::kByteArray) static_cast<avm2::ByteArrayObject*>(ba)->bytes.assign(bytes.begin(), bytes.end());
+    by->data = Value::Obj(ba);
+  } else if (by->format == "variables") {
+    Object* vars = m.Construct(m.FindClass("flash.net::URLVariables"), {});
+    by->data = Value::Obj(vars);
+    const std::string text = ScriptText(std::move(bytes));
+    if (!m.SafeCall([&] { DecodeVariables(m, by->data, text); }, "decoding the variables a URLLoader loaded")) return;
+  } else {
+    by->data = m.Str(ScriptText(std::move(bytes)));
+  }
+  SendSimple(by, "complete");
+}
+
+void As3Display::FinishLoads() {
+  auto due = std::move(dueLoads);
+  dueLoads.clear();
+  for (const Load& l : due) {
+    m.BeginFrame();
+    m.SafeCall([&] { FinishLoad(l); }, "a load's events");
+    Flush();
+  }
+}
+
+void As3Display::Key(bool down, int keyCode, int charCode) {
+  if (!stageObject || !rootConstructed) return;
+  m.BeginFrame();
+  // Keys go to the focus while it is on the stage, else to the stage.
+  FlashObject* target = Fo(focus);
+  if (target && !OnStage(target->handle)) target = nullptr;
+  if (!target) target = stageObject;
+  Value ev = NewEvent(keyboardEventClass, down ? "keyDown" : "keyUp", true);
+  FlashObject* e = Fo(ev);
+  e->keyCode = static_cast<std::uint32_t>(std::max(keyCode, 0));
+  e->charCode = static_cast<std::uint32_t>(std::max(charCode, 0));
+  e->cancelable = true;
+  Dispatch(target, e);
   Flush();
 }
 
@@ -2466,8 +3010,13 @@ void As3Display::Install() {
   avm2::SetNativeCtor(m, mouseEventClass, MeCtor);
   m.AddGetter(mouseEventClass, "stageX", MeStageX);
   m.AddGetter(mouseEventClass, "stageY", MeStageY);
-  m.AddGetter(mouseEventClass, "localX", MeStageX);
-  m.AddGetter(mouseEventClass, "localY", MeStageY);
+  m.AddGetter(mouseEventClass, "localX", MeLocalX);
+  m.AddGetter(mouseEventClass, "localY", MeLocalY);
+  m.AddGetter(mouseEventClass, "relatedObject", MeRelated);
+  m.AddGetter(mouseEventClass, "buttonDown", MeButtonDown);
+  for (const char* p : {"ctrlKey", "altKey", "shiftKey", "commandKey", "controlKey"}) m.AddGetter(mouseEventClass, p, ReturnFalse);
+  m.AddGetter(mouseEventClass, "delta", ReturnZero);
+  m.AddMethod(mouseEventClass, "updateAfterEvent", Noop);
   for (const char* c : {"CLICK:click", "DOUBLE_CLICK:doubleClick", "MOUSE_DOWN:mouseDown", "MOUSE_UP:mouseUp",
                         "MOUSE_MOVE:mouseMove", "MOUSE_OVER:mouseOver", "MOUSE_OUT:mouseOut", "ROLL_OVER:rollOver",
                         "ROLL_OUT:rollOut", "MOUSE_WHEEL:mouseWheel"}) {
@@ -2477,15 +3026,40 @@ void As3Display::Install() {
   timerEventClass = m.DefineNativeClass("flash.events", "TimerEvent", eventClass);
   m.AddConst(timerEventClass, "TIMER", m.Str("timer"));
   m.AddConst(timerEventClass, "TIMER_COMPLETE", m.Str("timerComplete"));
-  Class* keyEvent = m.DefineNativeClass("flash.events", "KeyboardEvent", eventClass);
+  Class* keyEvent = keyboardEventClass = m.DefineNativeClass("flash.events", "KeyboardEvent", eventClass);
+  avm2::SetNativeCtor(m, keyEvent, KeCtor);
+  m.AddGetter(keyEvent, "keyCode", KeKeyCode);
+  m.AddSetter(keyEvent, "keyCode", KeSetKeyCode);
+  m.AddGetter(keyEvent, "charCode", KeCharCode);
+  m.AddSetter(keyEvent, "charCode", KeSetCharCode);
+  for (const char* p : {"ctrlKey", "altKey", "shiftKey", "commandKey", "controlKey"}) m.AddGetter(keyEvent, p, ReturnFalse);
+  m.AddGetter(keyEvent, "keyLocation", ReturnZero);
+  m.AddMethod(keyEvent, "updateAfterEvent", Noop);
   m.AddConst(keyEvent, "KEY_DOWN", m.Str("keyDown"));
   m.AddConst(keyEvent, "KEY_UP", m.Str("keyUp"));
-  for (const char* n : {"ProgressEvent", "IOErrorEvent", "SecurityErrorEvent", "TextEvent", "FocusEvent",
-                        "ErrorEvent", "NetStatusEvent", "HTTPStatusEvent", "AsyncErrorEvent"}) {
-    Class* c = m.DefineNativeClass("flash.events", n, eventClass);
-    if (std::string(n) == "ProgressEvent") m.AddConst(c, "PROGRESS", m.Str("progress"));
-    if (std::string(n) == "IOErrorEvent") m.AddConst(c, "IO_ERROR", m.Str("ioError"));
-  }
+  Class* textEvent = m.DefineNativeClass("flash.events", "TextEvent", eventClass);
+  avm2::SetNativeCtor(m, textEvent, TextEventCtor);
+  m.AddGetter(textEvent, "text", TextEventText);
+  m.AddSetter(textEvent, "text", TextEventSetText);
+  m.AddConst(textEvent, "LINK", m.Str("link"));
+  m.AddConst(textEvent, "TEXT_INPUT", m.Str("textInput"));
+  Class* errorEvent = m.DefineNativeClass("flash.events", "ErrorEvent", textEvent);
+  m.AddGetter(errorEvent, "errorID", ErrorEventId);
+  m.AddConst(errorEvent, "ERROR", m.Str("error"));
+  m.AddConst(m.DefineNativeClass("flash.events", "IOErrorEvent", errorEvent), "IO_ERROR", m.Str("ioError"));
+  m.AddConst(m.DefineNativeClass("flash.events", "SecurityErrorEvent", errorEvent), "SECURITY_ERROR", m.Str("securityError"));
+  m.AddConst(m.DefineNativeClass("flash.events", "AsyncErrorEvent", errorEvent), "ASYNC_ERROR", m.Str("asyncError"));
+  Class* progressEvent = m.DefineNativeClass("flash.events", "ProgressEvent", eventClass);
+  avm2::SetNativeCtor(m, progressEvent, ProgressEventCtor);
+  m.AddConst(progressEvent, "PROGRESS", m.Str("progress"));
+  m.AddConst(progressEvent, "SOCKET_DATA", m.Str("socketData"));
+  m.AddGetter(progressEvent, "bytesLoaded", BytesLoaded);
+  m.AddGetter(progressEvent, "bytesTotal", BytesTotal);
+  Class* netStatus = m.DefineNativeClass("flash.events", "NetStatusEvent", eventClass);
+  avm2::SetNativeCtor(m, netStatus, NetStatusCtor);
+  m.AddGetter(netStatus, "info", NetStatusInfo);
+  m.AddConst(netStatus, "NET_STATUS", m.Str("netStatus"));
+  for (const char* n : {"FocusEvent", "HTTPStatusEvent"}) m.DefineNativeClass("flash.events", n, eventClass);
 
   displayObjectClass = m.DefineNativeClass("flash.display", "DisplayObject", dispatcher);
   avm2::SetNativeCtor(m, displayObjectClass, DisplayObjectCtor);
@@ -2526,8 +3100,10 @@ void As3Display::Install() {
     m.AddConst(blend, upper, m.Str(kBlendNames[k]));
   }
   m.AddConst(blend, "SHADER", m.Str("shader"));
-  Class* interactive = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
-  for (const char* p : {"mouseEnabled", "doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
+  Class* interactive = interactiveClass = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
+  m.AddGetter(interactive, "mouseEnabled", IoGet<&FlashObject::mouseEnabled>);
+  m.AddSetter(interactive, "mouseEnabled", IoSet<&FlashObject::mouseEnabled>);
+  for (const char* p : {"doubleClickEnabled", "tabEnabled", "focusRect", "contextMenu", "tabIndex"}) {
     m.AddGetter(interactive, p, DoGetVisible);
     m.AddSetter(interactive, p, DoIgnore);
   }
@@ -2545,13 +3121,17 @@ void As3Display::Install() {
   m.AddMethod(containerClass, "swapChildren", DocSwapChildren);
   m.AddMethod(containerClass, "swapChildrenAt", DocSwapChildrenAt);
   m.AddMethod(containerClass, "contains", DocContains);
-  for (const char* p : {"mouseChildren", "tabChildren"}) {
-    m.AddGetter(containerClass, p, DoGetVisible);
-    m.AddSetter(containerClass, p, DoIgnore);
-  }
+  m.AddGetter(containerClass, "mouseChildren", IoGet<&FlashObject::mouseChildren>);
+  m.AddSetter(containerClass, "mouseChildren", IoSet<&FlashObject::mouseChildren>);
+  m.AddGetter(containerClass, "tabChildren", DoGetVisible);
+  m.AddSetter(containerClass, "tabChildren", DoIgnore);
   spriteClass = m.DefineNativeClass("flash.display", "Sprite", containerClass);
   m.AddGetter(spriteClass, "graphics", SpGetGraphics);
-  for (const char* p : {"buttonMode", "useHandCursor", "hitArea", "soundTransform"}) {
+  m.AddGetter(spriteClass, "buttonMode", IoGet<&FlashObject::buttonMode>);
+  m.AddSetter(spriteClass, "buttonMode", IoSet<&FlashObject::buttonMode>);
+  m.AddGetter(spriteClass, "useHandCursor", IoGet<&FlashObject::useHandCursor>);
+  m.AddSetter(spriteClass, "useHandCursor", IoSet<&FlashObject::useHandCursor>);
+  for (const char* p : {"hitArea", "soundTransform"}) {
     m.AddGetter(spriteClass, p, ReturnNull);
     m.AddSetter(spriteClass, p, DoIgnore);
   }
@@ -2579,6 +3159,7 @@ void As3Display::Install() {
   m.AddGetter(shapeClass, "graphics", SpGetGraphics);
   morphClass = m.DefineNativeClass("flash.display", "MorphShape", displayObjectClass);
   staticTextClass = m.DefineNativeClass("flash.text", "StaticText", displayObjectClass);
+  AddStaticTextMembers(m, staticTextClass);
   bitmapClass = m.DefineNativeClass("flash.display", "Bitmap", displayObjectClass);
   avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
   m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);
@@ -2588,10 +3169,10 @@ void As3Display::Install() {
     m.AddSetter(bitmapClass, p, DoIgnore);
   }
   buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
-  for (const char* p : {"enabled", "useHandCursor"}) {
-    m.AddGetter(buttonClass, p, DoGetVisible);
-    m.AddSetter(buttonClass, p, DoIgnore);
-  }
+  m.AddGetter(buttonClass, "enabled", DoGetVisible);
+  m.AddSetter(buttonClass, "enabled", DoIgnore);
+  m.AddGetter(buttonClass, "useHandCursor", IoGet<&FlashObject::useHandCursor>);
+  m.AddSetter(buttonClass, "useHandCursor", IoSet<&FlashObject::useHandCursor>);
   graphicsClass = m.DefineNativeClass("flash.display", "Graphics", obj, AllocFlash);
   struct F {
     const char* name;
@@ -2610,13 +3191,13 @@ void As3Display::Install() {
   for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
                        Acc{"frameRate", StFrameRate, StSetIgnored}, Acc{"scaleMode", StScaleMode, StSetIgnored},
                        Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetIgnored},
-                       Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetIgnored},
+                       Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetFocus},
                        Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},
                        Acc{"stageFocusRect", DoGetVisible, StSetIgnored}}) {
     m.AddGetter(stageClass, p.name, p.get);
     m.AddSetter(stageClass, p.name, p.set);
   }
-  m.AddMethod(stageClass, "invalidate", Noop);
+  m.AddMethod(stageClass, "invalidate", StInvalidate);
   stageObject = static_cast<FlashObject*>(m.Instantiate(stageClass));
   stageObject->handle = kNoClip;
   for (const char* n : {"StageScaleMode", "StageAlign", "StageQuality", "StageDisplayState"}) m.DefineNativeClass("flash.display", n, obj);
@@ -2631,10 +3212,46 @@ void As3Display::Install() {
   m.AddConst(m.FindClass("flash.display::StageQuality"), "BEST", m.Str("best"));
   m.AddConst(m.FindClass("flash.display::StageQuality"), "MEDIUM", m.Str("medium"));
   Class* loaderInfo = m.DefineNativeClass("flash.display", "LoaderInfo", dispatcher);
-  m.AddGetter(loaderInfo, "url", LoaderInfoUrl);
-  m.AddGetter(loaderInfo, "parameters", LoaderInfoParams);
-  m.AddGetter(loaderInfo, "bytesLoaded", DoGetMouseX);
-  m.AddGetter(loaderInfo, "bytesTotal", DoGetMouseX);
+  for (const F& f : {F{"url", LoaderInfoUrl}, F{"loaderURL", LoaderInfoUrl}, F{"parameters", LoaderInfoParams},
+                     F{"bytesLoaded", LoaderInfoBytes}, F{"bytesTotal", LoaderInfoBytesTotal},
+                     F{"content", LoaderInfoContent}, F{"loader", LoaderInfoLoader}, F{"width", LoaderInfoWidth},
+                     F{"height", LoaderInfoHeight}, F{"frameRate", LoaderInfoFrameRate},
+                     F{"swfVersion", LoaderInfoSwfVersion}, F{"actionScriptVersion", LoaderInfoAsVersion},
+                     F{"contentType", LoaderInfoContentType}}) {
+    m.AddGetter(loaderInfo, f.name, f.fn);
+  }
+  Class* loader = m.DefineNativeClass("flash.display", "Loader", containerClass);
+  avm2::SetNativeCtor(m, loader, LoaderCtor);
+  m.AddGetter(loader, "contentLoaderInfo", LoaderInfoGet);
+  m.AddGetter(loader, "content", LoaderContent);
+  m.AddMethod(loader, "load", LoaderLoad);
+  m.AddMethod(loader, "loadBytes", LoaderLoadBytes);
+  m.AddMethod(loader, "unload", LoaderUnload);
+  m.AddMethod(loader, "unloadAndStop", LoaderUnload);
+  m.AddMethod(loader, "close", CancelLoad);
+  Class* request = m.DefineNativeClass("flash.net", "URLRequest", obj, nullptr, true);
+  avm2::SetNativeCtor(m, request, UrlRequestCtor);
+  Class* variables = m.DefineNativeClass("flash.net", "URLVariables", obj, nullptr, true);
+  avm2::SetNativeCtor(m, variables, UrlVarsCtor);
+  m.AddMethod(variables, "decode", UrlVarsDecode);
+  m.AddMethod(variables, "toString", UrlVarsToString);
+  Class* method = m.DefineNativeClass("flash.net", "URLRequestMethod", obj);
+  m.AddConst(method, "GET", m.Str("GET"));
+  m.AddConst(method, "POST", m.Str("POST"));
+  Class* format = m.DefineNativeClass("flash.net", "URLLoaderDataFormat", obj);
+  m.AddConst(format, "TEXT", m.Str("text"));
+  m.AddConst(format, "BINARY", m.Str("binary"));
+  m.AddConst(format, "VARIABLES", m.Str("variables"));
+  Class* urlLoader = m.DefineNativeClass("flash.net", "URLLoader", dispatcher);
+  avm2::SetNativeCtor(m, urlLoader, UrlLoaderCtor);
+  m.AddMethod(urlLoader, "load", UrlLoaderLoad);
+  m.AddMethod(urlLoader, "close", CancelLoad);
+  m.AddGetter(urlLoader, "data", UrlLoaderData);
+  m.AddSetter(urlLoader, "data", UrlLoaderSetData);
+  m.AddGetter(urlLoader, "dataFormat", UrlLoaderFormat);
+  m.AddSetter(urlLoader, "dataFormat", UrlLoaderSetFormat);
+  m.AddGetter(urlLoader, "bytesLoaded", BytesLoaded);
+  m.AddGetter(urlLoader, "bytesTotal", BytesTotal);
 
   transformClass = m.DefineNativeClass("flash.geom", "Transform", obj, AllocFlash);
   m.AddGetter(transformClass, "matrix", TrGetMatrix);
@@ -2678,45 +3295,9 @@ void As3Display::Install() {
   m.AddSetter(colorTransformClass, "color", CtSetColor);
   m.AddMethod(colorTransformClass, "concat", CtConcat);
 
-  textFieldClass = m.DefineNativeClass("flash.text", "TextField", interactive);
-  for (const Acc& p : {Acc{"text", TfGetText, TfSetText}, Acc{"htmlText", TfGetText, TfSetHtmlText},
-                       Acc{"textColor", TfGetTextColor, TfSetTextColor}, Acc{"wordWrap", DoGetVisible, TfSetWordWrap},
-                       Acc{"multiline", DoGetVisible, TfSetMultiline}, Acc{"border", DoGetVisible, TfSetBorder},
-                       Acc{"defaultTextFormat", TfGetTextFormat, TfSetTextFormat},
-                       Acc{"width", DoGetWidth, TfSetWidth}, Acc{"height", DoGetHeight, TfSetHeight}}) {
-    m.AddGetter(textFieldClass, p.name, p.get);
-    m.AddSetter(textFieldClass, p.name, p.set);
-  }
-  m.AddGetter(textFieldClass, "autoSize", TfGetAutoSize);
-  m.AddSetter(textFieldClass, "autoSize", TfSetAutoSize);
-  for (const char* p : {"selectable", "embedFonts", "background", "backgroundColor", "borderColor",
-                        "type", "antiAliasType", "gridFitType", "sharpness", "thickness", "maxChars", "restrict",
-                        "displayAsPassword", "mouseWheelEnabled", "condenseWhite", "styleSheet", "scrollV", "scrollH"}) {
-    m.AddGetter(textFieldClass, p, ReturnNull);
-    m.AddSetter(textFieldClass, p, DoIgnore);
-  }
-  m.AddGetter(textFieldClass, "length", TfLength);
-  m.AddGetter(textFieldClass, "textWidth", TfTextWidth);
-  m.AddGetter(textFieldClass, "textHeight", TfTextHeight);
-  m.AddMethod(textFieldClass, "appendText", TfAppendText);
-  m.AddMethod(textFieldClass, "setTextFormat", TfSetTextFormat);
-  m.AddMethod(textFieldClass, "getTextFormat", TfGetTextFormat);
-  textFormatClass = m.DefineNativeClass("flash.text", "TextFormat", obj, nullptr, true);
-  avm2::SetNativeCtor(m, textFormatClass, TextFormatCtor);
-  Class* autoSize = m.DefineNativeClass("flash.text", "TextFieldAutoSize", obj);
-  for (const char* c : {"NONE:none", "LEFT:left", "RIGHT:right", "CENTER:center"}) {
-    const std::string s = c;
-    m.AddConst(autoSize, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
-  }
-  Class* align = m.DefineNativeClass("flash.text", "TextFormatAlign", obj);
-  for (const char* c : {"LEFT:left", "RIGHT:right", "CENTER:center", "JUSTIFY:justify"}) {
-    const std::string s = c;
-    m.AddConst(align, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
-  }
-  Class* tfType = m.DefineNativeClass("flash.text", "TextFieldType", obj);
-  m.AddConst(tfType, "DYNAMIC", m.Str("dynamic"));
-  m.AddConst(tfType, "INPUT", m.Str("input"));
-  m.DefineNativeClass("flash.text", "Font", obj);
+  const As3TextClasses text = InstallTextClasses(m, interactive);
+  textFieldClass = text.textField;
+  textFormatClass = text.textFormat;
 
   Class* timer = m.DefineNativeClass("flash.utils", "Timer", dispatcher);
   avm2::SetNativeCtor(m, timer, TimerCtor);
@@ -2797,13 +3378,13 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "copyPixels", BdCopyPixels);
   m.AddMethod(bitmapData, "dispose", BdDispose);
   m.AddMethod(bitmapData, "draw", BdDraw);
+  m.AddMethod(bitmapData, "drawWithQuality", BdDrawWithQuality);
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.display::Loader", "flash.net::URLLoader",
-                        "flash.net::URLRequest", "flash.ui::ContextMenu", "flash.net::SharedObject",
+  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject",
                         "flash.media::Video", "flash.net::NetConnection", "flash.net::NetStream",
-                        "flash.display::Shader", "flash.text::StyleSheet"}) {
+                        "flash.display::Shader"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass
@@ -2819,5 +3400,24 @@ void As3Display::Install() {
 namespace quarvel::player {
 
 std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) { return std::make_unique<As3Display>(stage); }
+
+Instance* As3Node(Machine& m, const Value& self) { return SelfNode(m, self); }
+const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
+int As3SymbolOf(Machine& m, const Class* c) {
+  As3Display& b = B(m);
+  for (; c; c = c->super) {
+    auto it = b.classSymbols.find(c->QualifiedName());
+    if (it == b.classSymbols.end()) it = b.classSymbols.find(c->name);
+    if (it != b.classSymbols.end()) return it->second;
+  }
+  return 0;
+}
+bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
+Value* As3FieldSlot(Machine& m, const Value& self, int k) {
+  FlashObject* f = Fo(self);
+  if (!f || k < 0 || k > 1 || !f->cls || !f->cls->IsSubclassOf(B(m).textFieldClass)) return nullptr;
+  return &f->fieldSlots[k];
+}
+std::vector<const FontDef*>& As3RegisteredFonts(Machine& m) { return B(m).registeredFonts; }
 
 }  // namespace quarvel::player

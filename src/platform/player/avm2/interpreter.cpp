@@ -132,6 +132,10 @@ std::size_t ElementCount(Object* o) {
 
 std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (!o) return 0;
+  Value proxied;
+  Value at = Value::Int(static_cast<std::int32_t>(i));
+  if (proxyClass && ProxyCall(o, "nextNameIndex", std::span<Value>(&at, 1), proxied))
+    return ToUint(proxied);
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     for (std::uint32_t k = i; k < d->items.size(); ++k)
@@ -154,6 +158,9 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
 
 Value Machine::NameAt(Object* o, std::uint32_t i) {
   if (!o || i == 0) return Value();
+  Value proxied;
+  Value at = Value::Int(static_cast<std::int32_t>(i));
+  if (proxyClass && ProxyCall(o, "nextName", std::span<Value>(&at, 1), proxied)) return proxied;
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     return i <= d->items.size() ? d->items[i - 1].first : Value();
@@ -169,6 +176,9 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
 
 Value Machine::ValueAt(Object* o, std::uint32_t i) {
   if (!o || i == 0) return Value();
+  Value proxied;
+  Value at = Value::Int(static_cast<std::int32_t>(i));
+  if (proxyClass && ProxyCall(o, "nextValue", std::span<Value>(&at, 1), proxied)) return proxied;
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     return i <= d->items.size() ? d->items[i - 1].second : Value();

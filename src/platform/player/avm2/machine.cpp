@@ -5,6 +5,8 @@
 #include <limits>
 #include <new>
 
+#include "platform/player/avm2/utf16.h"
+
 namespace quarvel::avm2 {
 
 // ---- heap
@@ -463,6 +465,37 @@ bool HasNativeBase(const Class* c, const Class* objectClass) {
 }
 }  // namespace
 
+bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out) {
+  if (!proxyClass || !o || !o->cls || !o->traits || !o->cls->IsSubclassOf(proxyClass)) return false;
+  const NameId id = FindNameId(method);
+  if (!id) return false;
+  const Binding* b = o->traits->Find(Key(proxyNs, id));
+  if (!b || b->kind != Binding::Kind::kMethod) return false;
+  out = Invoke(b->method, Value::Obj(o), args, b->method->scope);
+  return true;
+}
+
+bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
+  if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
+  Name n = nIn;
+  // The name as a QName of its first namespace (public: uri "").
+  const NsId ns = n.Nss().empty() ? kPublicNs : n.Nss()[0];
+  std::vector<Value> args{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, n))};
+  Value qn = Value::Obj(Construct(FindClass("QName"), args));
+  std::vector<Value> call{qn};
+  if (extra) call.push_back(*extra);
+  return ProxyCall(o, method, call, out);
+}
+
+Class* Machine::SlotType(const SlotInfo& si) {
+  if (!si.typeResolved && si.unit && si.typeName) {
+    auto& mut = const_cast<SlotInfo&>(si);
+    mut.type = ResolveType(*si.unit, si.typeName);
+    mut.typeResolved = true;
+  }
+  return si.type;
+}
+
 Class* Machine::ClassOf(const Value& v) {
   switch (v.type) {
     case Type::kBoolean: return booleanClass;
@@ -495,7 +528,9 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     Class* c = ClassOf(objV);
     if (objV.IsString() && n.hasIndex) {
       const auto& t = objV.s->text;
-      return n.index < t.size() ? Str(std::string(1, t[n.index])) : Value();
+      if (IsAscii(t)) return n.index < t.size() ? Str(std::string(1, t[n.index])) : Value();
+      const std::u16string u = ToUtf16(t);
+      return n.index < u.size() ? Str(FromUtf16(u.substr(n.index, 1))) : Value();
     }
     if (const Binding* b = FindBinding(&c->instance, n)) return GetSlotted(nullptr, *b, objV);
     if (AnyPublic(*this, n)) {
@@ -506,8 +541,14 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   }
   Value out;
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
-  if (o->kind == ObjectKind::kXml && xmlGet && !FindBinding(o->traits, n)) return xmlGet(*this, o, n);
+  // Attributes are never traits: xml.@name is not the method name().
+  if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
   if (const Binding* b = FindBinding(o->traits, n)) return GetSlotted(o, *b, objV);
+  // A class object is a Class too (prototype).
+  if (o->kind == ObjectKind::kClass && classClass)
+    if (const Binding* b = FindBinding(&classClass->instance, n)) return GetSlotted(o, *b, objV);
+  if (o->kind == ObjectKind::kNative || o->kind == ObjectKind::kPlain)
+    if (ProxyName(o, "getProperty", n, out)) return out;
   if (AnyPublic(*this, n) && (n.local || n.hasIndex)) {
     const std::string& key = LocalOf(*this, n)->text;
     if (Value* v = o->FindDyn(key)) return *v;
@@ -556,6 +597,8 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
         ThrowError("ReferenceError", "Cannot assign to a method " + LocalOf(*this, n)->text + ".", 1037);
     }
   }
+  Value ignored;
+  if ((o->kind == ObjectKind::kNative || o->kind == ObjectKind::kPlain) && ProxyName(o, "setProperty", n, ignored, &v)) return;
   if (o->dynamic || !o->cls || o->kind == ObjectKind::kClass) {
     if (!AnyPublic(*this, n)) return;
     StringCell* key = LocalOf(*this, n);
@@ -580,6 +623,7 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
   Value tmp;
   if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
   if (FindBinding(o->traits, n)) return true;
+  if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   if (!AnyPublic(*this, n)) return false;
   const std::string& key = LocalOf(*this, n)->text;
   for (Object* p = o; p; p = p->proto)
@@ -599,6 +643,8 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
     }
   }
   if (FindBinding(o->traits, n)) return false;
+  Value deleted;
+  if (ProxyName(o, "deleteProperty", n, deleted)) return ToBoolean(deleted);
   return o->DeleteDyn(LocalOf(*this, n)->text);
 }
 
@@ -606,8 +652,17 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   if (objV.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
   Object* o = objV.AsObject();
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
-  if (const Binding* b = FindBinding(t, n)) {
-    if (b->kind == Binding::Kind::kMethod) return Invoke(b->method, objV, args, b->method->scope);
+  const Binding* binding = FindBinding(t, n);
+  if (binding && binding->kind == Binding::Kind::kMethod) return Invoke(binding->method, objV, args, binding->method->scope);
+  if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
+    // callProperty(name, ...args)
+    Name copy = n;
+    const NsId ns = copy.Nss().empty() ? kPublicNs : copy.Nss()[0];
+    std::vector<Value> qargs{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, copy))};
+    std::vector<Value> call{Value::Obj(Construct(FindClass("QName"), qargs))};
+    call.insert(call.end(), args.begin(), args.end());
+    Value out;
+    if (ProxyCall(o, "callProperty", call, out)) return out;
   }
   Value f = GetProperty(objV, n);
   if (f.IsUndefined() && !(o && o->dynamic)) {
@@ -801,7 +856,7 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
   if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
     auto* a = static_cast<ArrayObject*>(o);
     if (n.index >= a->elems.size()) {
-      if (o->kind == ObjectKind::kVector && n.index > a->elems.size())
+      if (o->kind == ObjectKind::kVector && (n.index > a->elems.size() || a->fixed))
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
       if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
       heap_.AddAllocated((n.index + 1 - a->elems.size()) * sizeof(Value));

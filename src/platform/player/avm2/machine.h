@@ -201,6 +201,7 @@ struct FunctionObject : Object {
 struct ArrayObject : Object {
   ArrayObject() : Object(ObjectKind::kArray) {}
   std::vector<Value> elems;
+  bool fixed = false;  // a Vector whose length may not change
   void Trace(Heap& h) override {
     Object::Trace(h);
     for (const Value& v : elems) h.Mark(v);
@@ -403,6 +404,16 @@ class Machine {
   Class* VectorOf(Class* elem);
   // XML objects answer their own property reads (child elements, @attributes).
   Value (*xmlGet)(Machine&, Object*, const Name&) = nullptr;
+  // flash.utils.Proxy: what no trait of a proxy answers goes to its
+  // flash_proxy methods (builtins_reflect.cpp). ProxyCall is false when the
+  // object is no proxy or does not define `method`.
+  Class* proxyClass = nullptr;
+  NsId proxyNs = 0;
+  bool ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out);
+  bool ProxyName(Object* o, std::string_view method, const Name& n, Value& out, const Value* extra = nullptr);
+  // The name of a trait binding's key, and a slot's declared type (resolved on first use).
+  std::string NameText(NameId id) const { return id < names_.size() && names_[id] ? names_[id]->text : std::string(); }
+  Class* SlotType(const SlotInfo& si);
 
   // Dictionaries and enumeration (for..in, for each).
   Value DictGet(DictionaryObject* d, const Value& key);

@@ -1,0 +1,26 @@
+#pragma once
+// Where scripts of either machine may read files: beside the movie only.
+//
+// The player is offline. A file is found relative to the movie's folder (an
+// absolute path or a file: URL only inside it); every other URL (http:,
+// ftp:...) and every path leading out of the folder names no file, so the
+// load fails as a missing file does in an offline player.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace quarvel::player {
+
+inline constexpr std::size_t kMaxScriptLoadBytes = std::size_t{16} << 20;
+
+// A scheme of two letters or more ("C:" is a drive).
+bool IsUrl(const std::string& s);
+// The file `url` names in `folder`, or empty when it names none we may read.
+std::filesystem::path FileBesideMovie(const std::filesystem::path& folder, std::string url);
+// The whole file, when it is at most kMaxScriptLoadBytes.
+bool ReadScriptFile(const std::filesystem::path& p, std::string& out);
+// Text as scripts read it: UTF-8 without its mark; UTF-16 with a mark is converted.
+std::string ScriptText(std::string raw);
+
+}  // namespace quarvel::player

@@ -1,0 +1,171 @@
+#pragma once
+// ActionScript 3 movies for player tests: a document class Main (a
+// MovieClip) whose constructor is assembled by the test, with helpers for
+// the code tests write most (sprites with a filled rectangle, listeners
+// that trace what they hear), and a run that collects trace() output.
+//
+//   As3Movie d;
+//   const auto heard = d.Tracer("", {"type", "target.name"});
+//   auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+//     m.NewSprite(c, 1, "box", 0xFF0000, 10, 10, 40, 40);   // local 1
+//     m.Listen(c, 1, "click", heard);
+//   });
+//   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.MouseDown(20, 20); p.MouseUp(20, 20); }), "click box|");
+//   (header-only: link the test with quarvel_player)
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/player/flash_player.h"
+#include "support/abc_builder.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::testing {
+
+struct As3Movie {
+  AbcBuilder a;
+  std::uint32_t pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
+  std::uint32_t Q(std::string_view n) { return a.QName(pub, n); }
+  std::uint32_t S(std::string_view s) { return a.String(s); }
+  std::uint32_t Display(std::string_view n) { return a.PackageName("flash.display", n); }
+  std::uint32_t Events(std::string_view n) { return a.PackageName("flash.events", n); }
+  std::uint32_t Method(const AbcCode& c, std::size_t params = 0) {
+    avm2::MethodInfo mi;
+    mi.paramTypes.resize(params);
+    const auto m = a.Method(mi);
+    a.Body({.method = m, .maxStack = 16, .localCount = static_cast<std::uint32_t>(params + 8), .maxScopeDepth = 4}, c);
+    return m;
+  }
+  // function (e) { trace(label + e.<f1> + " " + e.<f2> ...) }: each field
+  // may be a path ("target.name").
+  std::uint32_t Tracer(std::string_view label, const std::vector<std::string>& fields) {
+    AbcCode c;
+    c.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(label)});
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      if (i > 0) c.Op("pushstring", {S(" ")}).Op("add");
+      c.Op("getlocal_1");
+      std::string_view path = fields[i];
+      while (!path.empty()) {
+        const auto dot = path.find('.');
+        c.Op("getproperty", {Q(path.substr(0, dot))});
+        path = dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
+      }
+      c.Op("add");
+    }
+    c.Op("callpropvoid", {Q("trace"), 1}).Op("returnvoid");
+    return Method(c, 1);
+  }
+  // Pushes the object in local `local` (0: this; -1: stage).
+  void Push(AbcCode& c, int local) {
+    if (local < 0) c.Op("getlocal_0").Op("getproperty", {Q("stage")});
+    else c.Op("getlocal", {local});
+  }
+  // local = new Sprite() named `name`, filled with `rgb` over (x, y, w, h), added to `parent`.
+  void NewSprite(AbcCode& c, int local, std::string_view name, std::uint32_t rgb, int x, int y, int w, int h,
+                 int parent = 0) {
+    c.Op("findpropstrict", {Display("Sprite")}).Op("constructprop", {Display("Sprite"), 0}).Op("setlocal", {local});
+    c.Op("getlocal", {local}).Op("pushstring", {S(name)}).Op("setproperty", {Q("name")});
+    c.Op("getlocal", {local}).Op("getproperty", {Q("graphics")}).Op("pushint", {a.Int(static_cast<std::int32_t>(rgb))})
+        .Op("callpropvoid", {Q("beginFill"), 1});
+    c.Op("getlocal", {local}).Op("getproperty", {Q("graphics")});
+    for (int v : {x, y, w, h}) c.Op("pushint", {a.Int(v)});
+    c.Op("callpropvoid", {Q("drawRect"), 4});
+    Push(c, parent);
+    c.Op("getlocal", {local}).Op("callpropvoid", {Q("addChild"), 1});
+  }
+  // obj.addEventListener(type, new function `method`, capture, priority)
+  void Listen(AbcCode& c, int local, std::string_view type, std::uint32_t method, bool capture = false,
+              int priority = 0) {
+    Push(c, local);
+    c.Op("pushstring", {S(type)}).Op("newfunction", {method});
+    if (capture || priority != 0) {
+      c.Op(capture ? "pushtrue" : "pushfalse").Op("pushint", {a.Int(priority)});
+      c.Op("callpropvoid", {Q("addEventListener"), 4});
+    } else {
+      c.Op("callpropvoid", {Q("addEventListener"), 2});
+    }
+  }
+  // obj.<property> = true/false
+  void SetBool(AbcCode& c, int local, std::string_view property, bool v) {
+    Push(c, local);
+    c.Op(v ? "pushtrue" : "pushfalse").Op("setproperty", {Q(property)});
+  }
+  void Trace(AbcCode& c, std::string_view text) {
+    c.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(text)}).Op("callpropvoid", {Q("trace"), 1});
+  }
+
+  // The movie: `frames` frames of width x height pixels on white at 10
+  // frames per second; `methods` become methods of Main by name.
+  std::vector<std::uint8_t> Build(const std::function<void(As3Movie&, AbcCode&)>& ctor, int frames = 1,
+                                  std::vector<std::pair<std::string, AbcCode>> methods = {}, int width = 100,
+                                  int height = 100) {
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0});
+    ctor(*this, c);
+    c.Op("returnvoid");
+    avm2::InstanceInfo ii;
+    ii.name = Q("Main");
+    ii.superName = Display("MovieClip");
+    ii.flags = avm2::instance_flag::kSealed;
+    ii.iinit = Method(c);
+    for (auto& [name, code] : methods) {
+      avm2::Trait t;
+      t.name = Q(name);
+      t.kind = avm2::TraitKind::kMethod;
+      t.index = Method(code);
+      ii.traits.push_back(t);
+    }
+    AbcCode cinit;
+    cinit.Op("returnvoid");
+    const auto cls = a.Class(ii, {.cinit = Method(cinit)});
+    AbcCode init;
+    init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
+        .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+    avm2::Trait ct;
+    ct.name = Q("Main");
+    ct.kind = avm2::TraitKind::kClass;
+    ct.index = cls;
+    a.Script({.init = Method(init), .traits = {ct}});
+    SwfBuilder b(10, {0, width * 20, 0, height * 20}, 10.0);
+    b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
+    AddDoAbc(b, a.Bytes(), "main");
+    b.ExportAssets({{0, "Main"}}, true);
+    for (int i = 0; i < frames; ++i) b.ShowFrame();
+    return b.Build();
+  }
+};
+
+// Loads the movie (from `path` when given, else from the bytes), lets
+// `drive` work the player and returns the traced lines, each ended by "|".
+inline std::string As3Traced(const std::vector<std::uint8_t>& bytes,
+                             const std::function<void(player::FlashPlayer&)>& drive, const std::string& path = {}) {
+  setenv("QUARVEL_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  {
+    player::FlashPlayer p;
+    p.SetSize(100, 100);
+    if (path.empty()) EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    else {
+      p.SetMovie(path);
+      EXPECT_EQ(p.ReadyState(), 4) << p.LoadError();
+    }
+    drive(p);
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  unsetenv("QUARVEL_DEBUG");
+  std::string out;
+  std::size_t at = 0;
+  while ((at = err.find("trace: ", at)) != std::string::npos) {
+    const auto end = err.find('\n', at);
+    out += err.substr(at + 7, end - at - 7) + "|";
+    at = end;
+  }
+  return out;
+}
+
+}  // namespace quarvel::testing
