@@ -154,9 +154,10 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.alpha = options.transparent;
   cb.started = [&] { WriteCaptureRecord(record); };
   if (keep != nullptr)
-    cb.stored = [keep](long long n, const gdi::Bitmap& picture) {
+    cb.stored = [keep, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
       try {
-        keep->Keep(n, picture, options.transparent);
+        // As the writers read a store captured on a transparent background: alpha kept.
+        keep->Keep(n, picture, alpha);
       } catch (const std::bad_alloc&) {
         // Then the writer reads this frame from the store.
       }
