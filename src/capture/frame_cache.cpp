@@ -1,9 +1,12 @@
 #include "capture/frame_cache.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include "capture/frame_store.h"
 
 namespace quarvel::capture {
 
@@ -19,18 +22,51 @@ std::size_t FrameCache::DefaultBudget() {
   return 0;  // unknown: read everything from the store
 }
 
+namespace {
+
+// Whether picture reads back as kept, a 32-bit copy of the same size (with
+// the fourth bytes 0 unless keep_alpha).
+bool SameAsKept(const gdi::Bitmap& kept, const gdi::Bitmap& picture, bool keep_alpha) {
+  if (kept.Width() != picture.Width() || kept.Height() != picture.Height()) return false;
+  const auto a = kept.Bits(), b = picture.Bits();
+  if (keep_alpha) return std::memcmp(a.data(), b.data(), a.size()) == 0;
+  // Colour bytes only, eight at a time.
+  constexpr std::uint64_t kColour = 0x00FFFFFF00FFFFFFull;
+  std::size_t k = 0;
+  for (; k + 8 <= a.size(); k += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.data() + k, 8);
+    std::memcpy(&y, b.data() + k, 8);
+    if (((x ^ y) & kColour) != 0) return false;
+  }
+  for (; k < a.size(); ++k)
+    if (k % 4 != 3 && a[k] != b[k]) return false;
+  return true;
+}
+
+}  // namespace
+
 bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) {
   Drop(n);
   const auto format = picture.Format();
   if (picture.Empty() || (format != gdi::PixelFormat::pf32bit && format != gdi::PixelFormat::pfDevice)) return false;
+  if (last_ && last_alpha_ == keep_alpha && SameAsKept(*last_, picture, keep_alpha)) {
+    pictures_.emplace(n, last_);
+    return true;
+  }
   const std::size_t size = picture.Bits().size();
   if (bytes_ + size > budget_) return false;
+  // Only busy pictures pay for their copy: flatter ones inflate from their
+  // small files about as fast as fresh memory is filled.
+  if (MostlyFlat(picture, 50)) return false;
   // A frame file's 32-bit picture reads back as pf32bit whatever it was grabbed as.
-  gdi::Bitmap copy(picture.Width(), picture.Height(), gdi::PixelFormat::pf32bit);
-  auto dst = copy.Bits();
+  auto copy = std::make_shared<gdi::Bitmap>(picture.Width(), picture.Height(), gdi::PixelFormat::pf32bit);
+  auto dst = copy->Bits();
   std::memcpy(dst.data(), picture.Bits().data(), size);
   if (!keep_alpha)
     for (std::size_t k = 3; k < size; k += 4) dst[k] = 0;
+  last_ = copy;
+  last_alpha_ = keep_alpha;
   pictures_.emplace(n, std::move(copy));
   bytes_ += size;
   return true;
@@ -38,13 +74,23 @@ bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) 
 
 const gdi::Bitmap* FrameCache::Find(long long n) const {
   auto it = pictures_.find(n);
-  return it == pictures_.end() ? nullptr : &it->second;
+  return it == pictures_.end() ? nullptr : it->second.get();
+}
+
+void FrameCache::Release(Picture& picture) {
+  // The memory goes with the last holder; the cache's own hint does not count.
+  const long use = picture.use_count() - (picture == last_ ? 1 : 0);
+  if (use == 1) {
+    bytes_ -= picture->Bits().size();
+    if (picture == last_) last_.reset();
+  }
+  picture.reset();
 }
 
 void FrameCache::Drop(long long n) {
   auto it = pictures_.find(n);
   if (it == pictures_.end()) return;
-  bytes_ -= it->second.Bits().size();
+  Release(it->second);
   pictures_.erase(it);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 
 #include "platform/gdi/bitmap.h"
 
@@ -21,8 +22,11 @@ class FrameCache {
 
   // Keeps a copy of the picture stored as frame file n, as LoadFramePicture
   // would give it back (32-bit, fourth byte 0 unless keep_alpha). Returns
-  // false and keeps nothing when the budget is spent or the picture is not
-  // 32-bit; a later picture replacing n drops the earlier one.
+  // false and keeps nothing when the budget is spent, the picture is not
+  // 32-bit or half of it is flat (its file reads back fast); a later picture
+  // replacing n drops the earlier one. A picture
+  // equal to the one kept last shares its copy (the capture stores every
+  // tenth frame even when nothing moved).
   bool Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha = false);
 
   // The picture of frame file n, or null when it is not kept.
@@ -30,13 +34,19 @@ class FrameCache {
   // Frees frame n's picture once a reader is done with it.
   void Drop(long long n);
 
+  // Bytes of the copies held, shared ones once.
   std::size_t Bytes() const { return bytes_; }
   std::size_t Count() const { return pictures_.size(); }
 
  private:
+  using Picture = std::shared_ptr<const gdi::Bitmap>;
+  void Release(Picture& picture);
+
   std::size_t budget_;
   std::size_t bytes_ = 0;
-  std::map<long long, gdi::Bitmap> pictures_;
+  std::map<long long, Picture> pictures_;
+  Picture last_;
+  bool last_alpha_ = false;
 };
 
 }  // namespace quarvel::capture

@@ -46,7 +46,7 @@ TEST(FrameCache, StaysWithinItsBudgetAndKeepsOnly32BitPictures) {
   const Bitmap picture = Noise(10, 10, PixelFormat::pfDevice, 1);  // 400 bytes
   FrameCache cache(1000);
   EXPECT_TRUE(cache.Keep(1, picture));
-  EXPECT_TRUE(cache.Keep(2, picture));
+  EXPECT_TRUE(cache.Keep(2, Noise(10, 10, PixelFormat::pfDevice, 7)));
   EXPECT_FALSE(cache.Keep(3, picture));
   EXPECT_EQ(cache.Find(3), nullptr);
   EXPECT_EQ(cache.Bytes(), 800u);
@@ -63,6 +63,37 @@ TEST(FrameCache, StaysWithinItsBudgetAndKeepsOnly32BitPictures) {
   EXPECT_FALSE(cache.Keep(7, Bitmap()));
   EXPECT_EQ(cache.Count(), 2u);
   EXPECT_EQ(FrameCache(0).Keep(1, picture), false);
+}
+
+TEST(FrameCache, AnUnchangedPictureSharesTheCopyKeptBeforeIt) {
+  Bitmap picture = Noise(10, 10, PixelFormat::pfDevice, 1);
+  FrameCache cache(1000);
+  ASSERT_TRUE(cache.Keep(1, picture));
+  // Only the fourth bytes differ: the same picture as stored.
+  for (std::size_t k = 3; k < picture.Bits().size(); k += 4) picture.Bits()[k] ^= 0x5A;
+  ASSERT_TRUE(cache.Keep(11, picture));
+  ASSERT_TRUE(cache.Keep(21, picture));
+  EXPECT_EQ(cache.Bytes(), 400u);
+  EXPECT_EQ(cache.Find(11), cache.Find(1));
+  // One colour byte differs: a copy of its own.
+  picture.Bits()[4 * 57 + 1] ^= 1;
+  ASSERT_TRUE(cache.Keep(22, picture));
+  EXPECT_EQ(cache.Bytes(), 800u);
+  EXPECT_EQ(cache.Find(22)->Bits()[4 * 57 + 1], picture.Bits()[4 * 57 + 1]);
+  // The shared copy goes with its last frame.
+  cache.Drop(1);
+  cache.Drop(11);
+  EXPECT_EQ(cache.Bytes(), 800u);
+  cache.Drop(21);
+  EXPECT_EQ(cache.Bytes(), 400u);
+  cache.Drop(22);
+  EXPECT_EQ(cache.Bytes(), 0u);
+  // With alpha kept, the fourth bytes count.
+  FrameCache alpha(1000);
+  ASSERT_TRUE(alpha.Keep(1, picture, true));
+  picture.Bits()[3] ^= 1;
+  ASSERT_TRUE(alpha.Keep(2, picture, true));
+  EXPECT_EQ(alpha.Bytes(), 800u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
 
@@ -51,22 +52,15 @@ void SaveFrameFile(const gdi::Bitmap& picture, const fs::path& path) {
 }
 
 struct FramePacker::Stream {
-  libdeflate_compressor* compressor = nullptr;
-  z_stream zs{};
-  bool zs_ready = false;
-  std::vector<std::uint8_t> image;
-  ~Stream() {
-    libdeflate_free_compressor(compressor);
-    if (zs_ready) deflateEnd(&zs);
-  }
+  isal_zstream zs;
+  std::vector<std::uint8_t> level_buf = std::vector<std::uint8_t>(ISAL_DEF_LVL1_DEFAULT);
+  std::vector<std::uint8_t> head;
 };
-
-namespace {
 
 // Whether nearly every pixel repeats the one on its left, on every eighth
 // row. libdeflate's level 1 hashes every byte of a long match and so takes
 // twice zlib's time on such pictures, while it is twice as fast on busy ones.
-bool MostlyFlat(const gdi::Bitmap& picture) {
+bool MostlyFlat(const gdi::Bitmap& picture, int percent) {
   if (picture.BitsPerPixel() < 8) return false;
   const int bytes = picture.BitsPerPixel() / 8;
   const int w = picture.Width();
@@ -77,58 +71,44 @@ bool MostlyFlat(const gdi::Bitmap& picture) {
     for (int x = 1; x < w; ++x) same += std::memcmp(row + x * bytes, row + (x - 1) * bytes, std::size_t(bytes)) == 0;
     total += w - 1;
   }
-  return same * 100 >= total * 99;
+  return same * 100 >= total * percent;
 }
-
-}  // namespace
 
 FramePacker::FramePacker() : stream_(std::make_unique<Stream>()) {}
 FramePacker::~FramePacker() = default;
 
-// Level 1 either way: libdeflate for busy pictures, zlib for flat ones.
+// ISA-L's level 1, its fastest with matching: on busy pictures a third
+// faster than libdeflate's level 1 for a few percent more bytes, on flat ones
+// several times faster than either. Deflated straight from the picture's
+// header and rows.
 std::size_t FramePacker::Pack(const gdi::Bitmap& picture, const fs::path& path, std::vector<std::uint8_t>& buffer) {
   if (picture.Empty()) throw FrameStoreError(path, "the picture is empty");
   const std::size_t header = gdi::BmpHeaderSize(picture);
   auto bits = picture.Bits();
-  if (MostlyFlat(picture)) {
-    // Deflated straight from the picture's header and rows.
-    z_stream& zs = stream_->zs;
-    if (!stream_->zs_ready) {
-      if (deflateInit(&zs, 1) != Z_OK) throw std::runtime_error("zlib deflateInit failed");
-      stream_->zs_ready = true;
-    } else if (deflateReset(&zs) != Z_OK) {
-      throw std::runtime_error("zlib deflateReset failed");
-    }
-    std::vector<std::uint8_t>& head = stream_->image;
-    head.resize(header);
-    gdi::WriteBmpHeader(picture, head.data());
-    const std::size_t bound = compressBound(uLong(header + bits.size()));
-    if (buffer.size() < bound) buffer.resize(bound);
-    zs.next_out = buffer.data();
-    zs.avail_out = uInt(bound);
-    zs.next_in = head.data();
-    zs.avail_in = uInt(header);
-    deflate(&zs, Z_NO_FLUSH);
-    zs.next_in = const_cast<Bytef*>(bits.data());
-    zs.avail_in = uInt(bits.size());
-    if (deflate(&zs, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("zlib deflate did not finish");
-    return zs.total_out;
-  }
-  if (stream_->compressor == nullptr) {
-    stream_->compressor = libdeflate_alloc_compressor(1);
-    if (stream_->compressor == nullptr) throw std::bad_alloc();
-  }
-  // libdeflate wants the whole BMP image in one piece.
-  std::vector<std::uint8_t>& image = stream_->image;
-  image.resize(header + bits.size());
-  gdi::WriteBmpHeader(picture, image.data());
-  std::memcpy(image.data() + header, bits.data(), bits.size());
-  const std::size_t bound = libdeflate_zlib_compress_bound(stream_->compressor, image.size());
+  std::vector<std::uint8_t>& head = stream_->head;
+  head.resize(header);
+  gdi::WriteBmpHeader(picture, head.data());
+  // Stored blocks at worst, and the zlib header and check value.
+  const std::size_t bound = compressBound(uLong(header + bits.size())) + 64;
   if (buffer.size() < bound) buffer.resize(bound);
-  const std::size_t packed =
-      libdeflate_zlib_compress(stream_->compressor, image.data(), image.size(), buffer.data(), buffer.size());
-  if (packed == 0) throw FrameStoreError(path, "cannot be compressed");
-  return packed;
+  isal_zstream& zs = stream_->zs;
+  isal_deflate_init(&zs);
+  zs.level = 1;
+  zs.level_buf = stream_->level_buf.data();
+  zs.level_buf_size = std::uint32_t(stream_->level_buf.size());
+  zs.gzip_flag = IGZIP_ZLIB;
+  zs.next_out = buffer.data();
+  zs.avail_out = std::uint32_t(bound);
+  zs.next_in = head.data();
+  zs.avail_in = std::uint32_t(header);
+  zs.end_of_stream = 0;
+  if (isal_deflate(&zs) != COMP_OK || zs.avail_in != 0) throw FrameStoreError(path, "cannot be compressed");
+  zs.next_in = const_cast<std::uint8_t*>(bits.data());
+  zs.avail_in = std::uint32_t(bits.size());
+  zs.end_of_stream = 1;
+  if (isal_deflate(&zs) != COMP_OK || zs.internal_state.state != ZSTATE_END)
+    throw FrameStoreError(path, "cannot be compressed");
+  return zs.total_out;
 }
 
 std::vector<std::uint8_t> PackFrame(const gdi::Bitmap& picture, const fs::path& path) {

@@ -55,6 +55,10 @@ class FramePacker {
   std::unique_ptr<Stream> stream_;
 };
 
+// Whether at least `percent` of the pixels repeat the one on their left
+// (sampled on every eighth row): such pictures pack small and inflate fast.
+bool MostlyFlat(const gdi::Bitmap& picture, int percent = 99);
+
 // The BMP file image held by a frame file.
 std::vector<std::uint8_t> LoadFrameFile(const std::filesystem::path& path);
 // LoadFrameFile, then the picture; every error names the file. The fourth

@@ -156,6 +156,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   if (keep != nullptr)
     cb.stored = [keep, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
       try {
+        // As the writers read a store captured on a transparent background: alpha kept.
         keep->Keep(n, picture, alpha);
       } catch (const std::bad_alloc&) {
         // Then the writer reads this frame from the store.

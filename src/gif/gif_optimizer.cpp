@@ -412,16 +412,20 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     if (!e.all_changed)
       for (Fill f : partial) ways.push_back(Way{global, transparent, false, f});
   }
-  // An own table, when the global one does not serve or has wider codes.
+  std::vector<Way> own;
+  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque});
+  // With every pixel changed, transparency has nothing to stand for.
+  if (!e.all_changed || own.empty())
+    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f});
+  // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
-  if (!fits || narrowest < global->bits) {
-    const std::size_t own = ways.size();
-    if (!e.area.empty()) ways.push_back(Way{&area, -1, true, Fill::kOpaque});
-    // With every pixel changed, transparency has nothing to stand for.
-    if (!e.all_changed || ways.size() == own)
-      for (Fill f : partial) ways.push_back(Way{&changed, changed.transparent, true, f});
-  }
+  const bool with_own = !fits || narrowest < global->bits;
+  if (with_own) ways.insert(ways.end(), own.begin(), own.end());
   EncodeBest(e, before.data(), after.data(), ways, scratch, lzw, out, bound);
+  // The global table holds the changed colours but may still not serve: a
+  // colour of the box is missing and no entry is free to stand for the rest.
+  if (!with_own && !out.local.valid && !out.global.valid)
+    EncodeBest(e, before.data(), after.data(), own, scratch, lzw, out, bound);
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;

@@ -113,8 +113,8 @@ TEST_F(BuildParallel, DamagedFileFailsAfterTheFramesBeforeIt) {
 }
 
 TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
-  // Frames with a fourth byte set (the store reads it back as 0), missing
-  // ones, and a budget that keeps only some of them.
+  // Frames with a fourth byte set (read back as 0 unless the background is
+  // transparent), missing ones, and a budget that keeps only some of them.
   const int count = 17;
   std::vector<Bitmap> scenes;
   for (int n = 1; n <= count; ++n) {
@@ -126,26 +126,29 @@ TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
   for (int n = 1; n <= count; ++n)
     if (stored(n)) capture::SaveFrameFile(scenes[std::size_t(n - 1)], n);
   const std::size_t frame_bytes = scenes[0].Bits().size();
-  for (PaletteChoice palette : {PaletteChoice::kOctree, PaletteChoice::kQuant})
-    for (int zoom : {100, 60}) {
-      BuildOptions o;
-      o.frame_count = count;
-      o.palette = palette;
-      o.crop_zoom.zoom = zoom;
-      o.threads = 3;
-      TStream from_store;
-      BuildAnimation(o).image->SaveToStream(from_store);
-      capture::FrameCache kept(frame_bytes * 9);
-      for (int n = 1; n <= count; ++n)
-        if (stored(n)) kept.Keep(n, scenes[std::size_t(n - 1)]);
-      ASSERT_EQ(kept.Count(), 9u);
-      o.kept = &kept;
-      TStream from_memory;
-      BuildAnimation(o).image->SaveToStream(from_memory);
-      EXPECT_EQ(from_memory, from_store) << int(palette) << " zoom " << zoom;
-      EXPECT_EQ(kept.Count(), 0u) << "pictures are dropped once used";
-      EXPECT_EQ(kept.Bytes(), 0u);
-    }
+  // With a transparent background the fourth bytes are alpha, kept by both.
+  for (bool transparent : {false, true})
+    for (PaletteChoice palette : {PaletteChoice::kOctree, PaletteChoice::kQuant})
+      for (int zoom : {100, 60}) {
+        BuildOptions o;
+        o.frame_count = count;
+        o.palette = palette;
+        o.crop_zoom.zoom = zoom;
+        o.threads = 3;
+        o.transparent = transparent;
+        TStream from_store;
+        BuildAnimation(o).image->SaveToStream(from_store);
+        capture::FrameCache kept(frame_bytes * 9);
+        for (int n = 1; n <= count; ++n)
+          if (stored(n)) kept.Keep(n, scenes[std::size_t(n - 1)], transparent);
+        ASSERT_EQ(kept.Count(), 9u);
+        o.kept = &kept;
+        TStream from_memory;
+        BuildAnimation(o).image->SaveToStream(from_memory);
+        EXPECT_EQ(from_memory, from_store) << int(palette) << " zoom " << zoom << " transparent " << transparent;
+        EXPECT_EQ(kept.Count(), 0u) << "pictures are dropped once used";
+        EXPECT_EQ(kept.Bytes(), 0u);
+      }
 }
 
 double MeanSquaredError(const testing::ShownPicture& shown, const Bitmap& source) {
