@@ -427,7 +427,6 @@ class Stage {
   std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
-  std::set<int> initDone_;  // sprites whose DoInitAction ran
   // Clips (and the main timeline) in the order they were made: each tick
   // runs them newest first.
   std::vector<ClipHandle> execList_;
