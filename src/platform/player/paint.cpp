@@ -258,39 +258,6 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
-// The shape's matrix for a stroke's pen of `width`, stretched along each of
-// its principal directions that would make the pen thinner than a pixel.
-cairo_matrix_t PenAtLeastAPixel(const cairo_matrix_t& m, double width) {
-  // Singular directions from the eigenvectors of m^T m.
-  const double a11 = m.xx * m.xx + m.yx * m.yx, a22 = m.xy * m.xy + m.yy * m.yy;
-  const double p = m.xx * m.xy + m.yx * m.yy;
-  const double mean = (a11 + a22) / 2, half = std::hypot((a11 - a22) / 2, p);
-  const double l1 = mean + half, l2 = std::max(0.0, mean - half);
-  double vx = 1, vy = 0;
-  if (std::abs(p) > 1e-12) {
-    vx = l1 - a22;
-    vy = p;
-    const double n = std::hypot(vx, vy);
-    vx /= n;
-    vy /= n;
-  } else if (a22 > a11) {
-    vx = 0;
-    vy = 1;
-  }
-  const double ux = -vy, uy = vx;
-  auto stretch = [&](double l) {
-    const double sigma = std::sqrt(l);
-    return sigma > 0 ? std::max(sigma, 1.0 / width) / sigma : 1.0;
-  };
-  const double k1 = stretch(l1), k2 = stretch(l2);
-  const double sxy = k1 * vx * vy + k2 * ux * uy;
-  cairo_matrix_t s;
-  cairo_matrix_init(&s, k1 * vx * vx + k2 * ux * ux, sxy, sxy, k1 * vy * vy + k2 * uy * uy, 0, 0);
-  cairo_matrix_t out;
-  cairo_matrix_multiply(&out, &s, &m);
-  return out;
-}
-
 }  // namespace
 
 ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
@@ -344,13 +311,13 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
   }
   // A mask covers with its fills only; Flash leaves its strokes out.
   if (c.mask) return;
-  // Strokes scale with the shape, unevenly too, as the format's player does;
-  // a hairline, or one that must not scale, is drawn in device space
-  // instead, at least one pixel wide.
-  const double sumSq = m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy;
-  const double det = m.xx * m.yy - m.xy * m.yx;
-  const double minScale =
-      std::sqrt(std::max(0.0, (sumSq - std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+  // Strokes are drawn with a round pen in device space, as Flash draws them:
+  // the width follows the sums of the matrix's columns, |a + c| across and
+  // |b + d| down (so a skew can thin a line), their mean square for lines
+  // that scale both ways, the stage scale alone for lines that scale neither
+  // way, and never below one pixel.
+  const double scaleX = std::fabs(m.xx + m.xy), scaleY = std::fabs(m.yx + m.yy);
+  const double scaleBoth = std::sqrt((scaleX * scaleX + scaleY * scaleY) / 2);
   for (std::size_t i = 0; i < layer.linePaths.size() && i < layer.lines.size(); ++i) {
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
@@ -358,21 +325,13 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     cairo_set_matrix(cr, &m);
     cairo_new_path(cr);
     AddPath(cr, edges, true);
-    const bool noScale = l.noHScale || l.noVScale;
-    // Thin scaled strokes keep their uneven scaling, each direction at least
-    // a pixel wide, so that a stroke thinning past a pixel changes smoothly.
-    const bool userSpace = !noScale && l.width > 0;
-    if (userSpace) {
-      cairo_set_line_width(cr, l.width);
-    } else {
-      cairo_identity_matrix(cr);
-      // One no-scale flag: the width follows the other direction's scale.
-      double width = l.width * std::sqrt(sumSq / 2);
-      if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
-      else if (l.noHScale) width = l.width * std::hypot(m.xy, m.yy);
-      else if (l.noVScale) width = l.width * std::hypot(m.xx, m.yx);
-      cairo_set_line_width(cr, std::max(1.0, width));
-    }
+    cairo_identity_matrix(cr);
+    double width = l.width * scaleBoth;
+    if (l.noHScale && l.noVScale) width = l.width * c.options.stageScale;
+    else if (l.noHScale) width = l.width * scaleY;
+    else if (l.noVScale) width = l.width * scaleX;
+    cairo_set_line_width(cr, std::max(1.0, width));
+    const bool userSpace = false;
     const int cap = l.startCap;
     cairo_set_line_cap(cr, cap == 1 ? CAIRO_LINE_CAP_BUTT : cap == 2 ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_ROUND);
     cairo_set_line_join(cr, l.join == 1 ? CAIRO_LINE_JOIN_BEVEL : l.join == 2 ? CAIRO_LINE_JOIN_MITER
@@ -392,10 +351,6 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
       cairo_set_source(cr, p.get());
     } else {
       SetColor(c, l.color, cx);
-    }
-    if (userSpace && l.width * minScale < 1.0) {
-      const cairo_matrix_t pen = PenAtLeastAPixel(m, l.width);
-      cairo_set_matrix(cr, &pen);
     }
     cairo_stroke(cr);
   }
