@@ -1,6 +1,8 @@
 // The real movies of the shared corpus that hold sounds, played by the
 // player into the sound output on a virtual clock.
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -186,6 +188,17 @@ TEST(SoundCorpus, AdpcmEventSoundsMatchTheRealPlayersOutput) {
   }
   if (compared == 0) GTEST_SKIP() << "no corpus";
 }
+
+// Movies with text fill the font caches of Cairo and fontconfig; free them
+// so that leak checkers see only our own allocations.
+class FontCaches : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    cairo_debug_reset_static_data();
+    FcFini();
+  }
+};
+const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 }  // namespace
 }  // namespace quarvel::player::sound
