@@ -1017,8 +1017,10 @@ void Avm1::RunUnloads() {
 }
 
 void Avm1::BeginFrame(std::int64_t ms) {
+  // Once a frame has run out, the movie's scripts stay on the small budget:
+  // a frame that loops for ever between quiet frames would otherwise cost
+  // the whole budget again each time it comes round.
   stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
-  budgetSpent_ = false;
   steps_ = 0;
   aborted_ = false;
   frameBytes_ = 0;

@@ -488,5 +488,27 @@ TEST(Avm1Runtime, EndlessLoopsAreCutOffAndClockLoopsEnd) {
   EXPECT_TRUE(s.Skipped("too many actions in one frame"));
 }
 
+TEST(Avm1Runtime, AMovieWhoseScriptRanOutStaysOnTheSmallBudget) {
+  // Frame 1 counts for ever; frame 2 notes the count. Once frame 1 has run
+  // out, coming round again must not cost the whole budget once more.
+  SwfBuilder b(6, {0, 2000, 0, 2000}, 10.0);
+  Actions spin;
+  Set(spin, "n", Actions().Append(Var("n")).Raw(kIncrement));
+  spin.Jump(static_cast<std::int16_t>(-static_cast<int>(spin.Size()) - 5));
+  b.DoAction(spin).ShowFrame();
+  Actions note;
+  Set(note, "log", Bin(Bin(Var("log"), Var("n"), kAdd2), Str(","), kAdd2));
+  b.DoAction(note).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(350);
+  const std::string log = r.Get("log");
+  ASSERT_GE(std::count(log.begin(), log.end(), ','), 2) << log;
+  const std::size_t comma = log.find(',');
+  const long first = std::stol(log.substr(log.find_first_of("0123456789")));
+  const long second = std::stol(log.substr(comma + 1));
+  EXPECT_GT(first, 100000) << log;
+  EXPECT_LT(second - first, 30000) << log;
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
