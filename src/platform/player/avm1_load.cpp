@@ -84,22 +84,6 @@ void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::v
   for (const AsValue& l : listeners) CallMember(vm, l, event, args);
 }
 
-std::string UrlDecode(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '+') {
-      out += ' ';
-    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-               std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 // As escape() writes it.
 std::string UrlEncode(const std::string& s) {
   std::string out;

@@ -22,5 +22,7 @@ std::filesystem::path FileBesideMovie(const std::filesystem::path& folder, std::
 bool ReadScriptFile(const std::filesystem::path& p, std::string& out);
 // Text as scripts read it: UTF-8 without its mark; UTF-16 with a mark is converted.
 std::string ScriptText(std::string raw);
+// Form and URL encoding read back: "+" is a space, "%41" is "A".
+std::string UrlDecode(const std::string& s);
 
 }  // namespace quarvel::player

@@ -2688,21 +2688,6 @@ NATIVE(VideoSetSmoothing) {
 
 // ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
 
-std::string UrlDecode(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '+') {
-      out += ' ';
-    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-               std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
 std::string UrlEncode(const std::string& s) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
