@@ -252,9 +252,9 @@ void CaptureJob::Tick(TickState& st) {
   const bool changed = always || !(limits_.alpha ? FramesEqualWithAlpha(st.buffer, st.previous)
                                                  : FramesEqual(st.buffer, st.previous));
   if (changed) {
-    writer_->Add(st.buffer, st.n);
+    const bool held = cb_.stored && cb_.stored(st.n, st.buffer);
+    if (!held) writer_->Add(st.buffer, st.n);
     ++written_;
-    if (cb_.stored) cb_.stored(st.n, st.buffer);
     // The grab becomes the picture to compare with; the older one is
     // painted over at the next grab.
     std::swap(st.buffer, st.previous);

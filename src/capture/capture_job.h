@@ -59,9 +59,10 @@ struct CaptureCallbacks {
   // The loop has ended: refresh the preview and the zoom label, re-enable
   // the capture controls.
   std::function<void()> finished;
-  // The picture has been handed to the frame store as frame file n (called
-  // on the capture's thread, before the file is on disk).
-  std::function<void(long long n, const gdi::Bitmap& picture)> stored;
+  // The picture is to be stored as frame file n (called on the capture's
+  // thread, before the file is on disk). True when the picture is held
+  // elsewhere for the only reader of the store and needs no file.
+  std::function<bool(long long n, const gdi::Bitmap& picture)> stored;
 };
 
 inline constexpr int kThumbnailWidth = 60;

@@ -342,6 +342,32 @@ TEST_F(CaptureJobTest, EveryFrameIsOnDiskWhenRunReturns) {
   }
 }
 
+// A picture the callback holds for the store's only reader gets no file;
+// the others are written as usual, and every one is offered in order.
+TEST_F(CaptureJobTest, PicturesHeldElsewhereGetNoFile) {
+  player_.total = 20;
+  player_.loop = false;
+  CaptureCallbacks cb = Callbacks();
+  std::vector<long long> offered;
+  cb.stored = [&](long long n, const gdi::Bitmap& picture) {
+    offered.push_back(n);
+    EXPECT_EQ(picture.GetPixel(0, 0).r, static_cast<std::uint8_t>((n - 1) * 20)) << n;
+    return n % 2 == 0;
+  };
+  CaptureJob s(player_, clock_, {}, std::move(cb));
+  s.Run("m.swf");
+  ASSERT_EQ(s.CapturedFrameCount(), 20);
+  std::set<long long> odd;
+  std::vector<long long> all;
+  for (long long n = 1; n <= 20; ++n) {
+    all.push_back(n);
+    if (n % 2 == 1) odd.insert(n);
+  }
+  EXPECT_EQ(offered, all);
+  EXPECT_EQ(FrameFiles(), odd);
+  EXPECT_EQ(s.WrittenFrameCount(), 10) << "files written";
+}
+
 TEST_F(CaptureJobTest, MovieThatDoesNotLoadIsAnErrorNamingIt) {
   player_.loads = false;
   CaptureJob s(player_, clock_, recording_, Callbacks());

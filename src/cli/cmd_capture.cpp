@@ -54,7 +54,7 @@ int SoundQualityIndex(const std::string& sound) {
 }  // namespace
 
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
-                         capture::FrameCache* keep) {
+                         capture::FrameCache* keep, bool kept_only) {
   CheckMovieFile(movie);
   // Only the header is kept: the player holds the movie itself, and a
   // second copy would double the peak for a large one.
@@ -154,12 +154,13 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   record.alpha = options.transparent;
   cb.started = [&] { WriteCaptureRecord(record); };
   if (keep != nullptr)
-    cb.stored = [keep, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
+    cb.stored = [keep, kept_only, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
       try {
         // As the writers read a store captured on a transparent background: alpha kept.
-        keep->Keep(n, picture, alpha);
+        return keep->Keep(n, picture, alpha) && kept_only;
       } catch (const std::bad_alloc&) {
         // Then the writer reads this frame from the store.
+        return false;
       }
     };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));

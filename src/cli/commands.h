@@ -61,8 +61,11 @@ struct CaptureResult {
 };
 
 // With `keep`, the stored pictures also go there, as far as its budget allows.
+// With `kept_only` too, a picture kept there gets no frame file: for a
+// working folder that goes when the run ends, whose only reader is the
+// writer that takes the pictures from `keep`.
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
-                         capture::FrameCache* keep = nullptr);
+                         capture::FrameCache* keep = nullptr, bool kept_only = false);
 
 struct FrameOptions {
   std::optional<int> frame;       // 1-based

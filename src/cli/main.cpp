@@ -402,6 +402,9 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnInterrupt);
   Progress progress(Progress::ModeFor(quiet));
 
+  // The working folder goes when the convert ends (a private one, or a batch
+  // job's): then nothing but the writer reads the frames.
+  bool throwaway_folder = false;
   // convert for one movie: capture, then the writer the output's extension names.
   const auto convert_movie = [&](const std::string& movie, const std::string& output, Progress& progress) {
     // Check the output before spending time on the capture.
@@ -412,7 +415,8 @@ int main(int argc, char** argv) {
     // The GIF build takes the pictures from memory instead of reading the store again.
     std::optional<capture::FrameCache> kept;
     if (ext == ".gif") kept.emplace(capture::FrameCache::DefaultBudget());
-    CaptureResult r = RunCapture(movie, conv_cap, progress, kept ? &*kept : nullptr);
+    // Frames the GIF build takes from memory need no file in a folder that goes.
+    CaptureResult r = RunCapture(movie, conv_cap, progress, kept ? &*kept : nullptr, throwaway_folder);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
     const StoreInfo store{r.frames, r.latency, true, conv_cap.transparent};
@@ -438,6 +442,7 @@ int main(int argc, char** argv) {
   try {
     if (*convert && !is_batch && work_dir.empty() && std::getenv("QUARVEL_HOME") == nullptr) {
       private_work.emplace("quarvel-convert");
+      throwaway_folder = true;
       paths::SetWorkingFolder(private_work->Path());
       ::setenv("QUARVEL_HOME", private_work->Path().c_str(), 1);
     }
@@ -483,6 +488,7 @@ int main(int argc, char** argv) {
     } else if (*codecs) {
       RunCodecs(codec_depth);
     } else if (is_batch) {
+      throwaway_folder = true;
       std::error_code ec;
       std::filesystem::create_directories(batch.out_dir, ec);
       CheckOutputFile(output);

@@ -113,7 +113,42 @@ void AnimationAssembler::AddAlpha(std::unique_ptr<TGIFImage> reduced, int transp
   previous_transparent_ = transparent;
 }
 
-void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent) {
+FrameDifference AnimationAssembler::Compare(const TGIFImage& previous, const TGIFImage& current) {
+  static const TGIFSubImage kNoFrame(nullptr);
+  const TGIFSubImage& cur = current.Empty() ? kNoFrame : current.Images()[0];
+  const TGIFSubImage& prev = previous.Empty() ? kNoFrame : previous.Images()[0];
+  const auto cur_rgb = PackedColors(cur.ActiveColorMap());
+  const auto prev_rgb = PackedColors(prev.ActiveColorMap());
+  const int w = cur.Empty() ? 0 : cur.Width(), h = cur.Empty() ? 0 : cur.Height();
+  const int pw = prev.Empty() ? 0 : prev.Width(), ph = prev.Empty() ? 0 : prev.Height();
+  FrameDifference d;
+  // Positions outside the previous frame count as changed.
+  d.same.assign(std::size_t(w) * std::size_t(h), 0);
+  // With the same table, a row of the same indices is unchanged as a whole.
+  const bool same_table = cur_rgb == prev_rgb && w == pw;
+  for (int y = 0; y < h; ++y) {
+    const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
+    const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
+    std::uint8_t* srow = d.same.data() + std::size_t(y) * w;
+    if (same_table && prow != nullptr && std::memcmp(row, prow, std::size_t(w)) == 0) {
+      d.unchanged += w;
+      std::memset(srow, 1, std::size_t(w));
+      continue;
+    }
+    for (int x = 0; x < w; ++x) {
+      if (prow != nullptr && x < pw && cur_rgb[row[x]] == prev_rgb[prow[x]]) {
+        ++d.unchanged;
+        srow[x] = 1;
+      } else {
+        d.used[row[x]] = true;
+      }
+    }
+  }
+  return d;
+}
+
+void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent,
+                             const FrameDifference* difference) {
   if (alpha_) {
     AddAlpha(std::move(reduced), transparent);
     return;
@@ -124,35 +159,15 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent
   if (!smaller_size_ || !previous_ || added_ == 0) {
     AddFrame(cur, -1, nullptr);
   } else {
-    const TGIFSubImage& prev = previous_->Empty() ? kNoFrame : previous_->Images()[0];
-    const auto cur_rgb = PackedColors(cur.ActiveColorMap());
-    const auto prev_rgb = PackedColors(prev.ActiveColorMap());
-    const int w = cur.Empty() ? 0 : cur.Width(), h = cur.Empty() ? 0 : cur.Height();
-    const int pw = prev.Empty() ? 0 : prev.Width(), ph = prev.Empty() ? 0 : prev.Height();
-    std::array<bool, 256> used{};
-    long long unchanged = 0;
-    // Positions outside the previous frame count as changed.
-    std::vector<std::uint8_t> same(std::size_t(w) * std::size_t(h), 0);
-    // With the same table, a row of the same indices is unchanged as a whole.
-    const bool same_table = cur_rgb == prev_rgb && w == pw;
-    for (int y = 0; y < h; ++y) {
-      const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
-      const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
-      std::uint8_t* srow = same.data() + std::size_t(y) * w;
-      if (same_table && prow != nullptr && std::memcmp(row, prow, std::size_t(w)) == 0) {
-        unchanged += w;
-        std::memset(srow, 1, std::size_t(w));
-        continue;
-      }
-      for (int x = 0; x < w; ++x) {
-        if (prow != nullptr && x < pw && cur_rgb[row[x]] == prev_rgb[prow[x]]) {
-          ++unchanged;
-          srow[x] = 1;
-        } else {
-          used[row[x]] = true;
-        }
-      }
+    FrameDifference own;
+    if (difference == nullptr) {
+      own = Compare(*previous_, *reduced);
+      difference = &own;
     }
+    const std::vector<std::uint8_t>& same = difference->same;
+    const auto& used = difference->used;
+    const long long unchanged = difference->unchanged;
+    const int w = cur.Empty() ? 0 : cur.Width(), h = cur.Empty() ? 0 : cur.Height();
     // The transparent index must lie in the frame's table: the highest one no
     // changed pixel uses, or one entry more when a short table uses them all.
     const int table = cur.Empty() ? 256 : cur.ActiveColorMap().Count();
@@ -291,6 +306,21 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
         errors[k] = std::current_exception();
       }
     });
+    // "Smaller Size" compares each picture with the one before it, also on the threads.
+    std::vector<FrameDifference> differences;
+    if (options.size == SizeChoice::kSmallerSize && !options.transparent) {
+      std::vector<const TGIFImage*> before(batch.size(), nullptr);
+      const TGIFImage* last = assembler.Compares() ? assembler.Previous() : nullptr;
+      for (std::size_t k = 0; k < batch.size(); ++k) {
+        if (batch[k].repeat || errors[k]) continue;
+        before[k] = last;
+        last = batch[k].reduced.get();
+      }
+      differences.resize(batch.size());
+      ParallelFor(batch.size(), threads, [&](std::size_t k) {
+        if (before[k] != nullptr) differences[k] = AnimationAssembler::Compare(*before[k], *batch[k].reduced);
+      });
+    }
     for (std::size_t k = 0; k < batch.size(); ++k) {
       const long long i = start + (long long)k;
       if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), percent(i));
@@ -298,7 +328,10 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       if (batch[k].repeat) {
         assembler.AddRepeat();
       } else {
-        assembler.Add(std::move(batch[k].reduced), batch[k].transparent);
+        // Worked out ahead unless the picture is the first the assembler compares.
+        const bool ahead = !differences.empty() && assembler.Compares() && !differences[k].same.empty();
+        assembler.Add(std::move(batch[k].reduced), batch[k].transparent, ahead ? &differences[k] : nullptr);
+        if (ahead) differences[k] = FrameDifference{};
       }
       if (options.kept != nullptr) options.kept->Drop(i + 1);
     }

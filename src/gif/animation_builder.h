@@ -3,9 +3,11 @@
 // reduction to 256 colours, and with "Smaller Size" difference frames with
 // transparency and merging of unchanged frames.
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "capture/crop_zoom.h"
 #include "capture/frame_cache.h"
@@ -57,6 +59,13 @@ std::string FrameLabelText(long long i, long long count, int optimized);
 // The progress callback gets the end text with 100 after the last frame.
 BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& progress = {});
 
+// How a reduced picture differs from the one before it, for "Smaller Size".
+struct FrameDifference {
+  std::vector<std::uint8_t> same;  // per pixel: 1 where it shows the colour the previous frame shows
+  std::array<bool, 256> used{};    // entries the changed pixels use
+  long long unchanged = 0;
+};
+
 // Adds one reduced frame to the animation the way the build does: first
 // frame with the loop extension, "Smaller Size" comparison with the previous
 // frame. Exposed so that callers with pictures in memory share the rules.
@@ -68,8 +77,14 @@ class AnimationAssembler {
   // to its visible area, but makes no difference frames.
   AnimationAssembler(int delay, bool smaller_size, bool alpha = false);
   // `reduced` is a one-frame image whose frame holds the reduced picture;
-  // with alpha, `transparent` is its transparent entry.
-  void Add(std::unique_ptr<TGIFImage> reduced, int transparent = -1);
+  // with alpha, `transparent` is its transparent entry. `difference`, when
+  // given, is Compare of the previous picture added and this one, worked
+  // out ahead (on another thread).
+  void Add(std::unique_ptr<TGIFImage> reduced, int transparent = -1, const FrameDifference* difference = nullptr);
+  static FrameDifference Compare(const TGIFImage& previous, const TGIFImage& current);
+  // Whether Add compares a picture with the last one.
+  bool Compares() const { return smaller_size_ && !alpha_ && previous_ != nullptr && added_ > 0; }
+  const TGIFImage* Previous() const { return previous_.get(); }
   // The same picture as the last one added, without reducing it again (a
   // frame whose file the capture left out). Needs an earlier Add.
   void AddRepeat();

@@ -324,24 +324,31 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
   return true;
 }
 
-// Bytes a way takes on bands of rows spread over the frame, table included;
-// -1 when a colour is missing there.
+// The bytes a way is expected to take, table included, from its codes on
+// bands of rows spread over the frame; -1 when a colour is missing there.
 long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
                      std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return -1;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
   std::vector<std::uint8_t> sample, row;
+  int rows = 0;
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
     if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return -1;
     sample.insert(sample.end(), row.begin(), row.end());
+    ++rows;
   }
   scratch.clear();
   lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
-  return (long long)scratch.size() + (way.local ? (long long)way.table->SavedSize() : 0);
+  return (long long)scratch.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
 }
+
+// A way is encoded in full only when its sample promises to beat the
+// encoding in hand by more than the sample's error; on busy pictures, where
+// the build's own frame is usually best, that saves a whole encoding.
+constexpr long long kSampleSlackPercent = 3;
 
 struct EncodedEntry {
   Encoding local;
@@ -364,8 +371,10 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
     }
     std::sort(ranked.begin(), ranked.end());
     // The best on the sample, or the next when a colour outside the sample is missing.
-    for (const auto& r : ranked)
+    for (const auto& r : ranked) {
+      if (bound != SIZE_MAX && r.first * 100 >= (long long)bound * (100 - kSampleSlackPercent)) return;
       if (encode(ways[r.second])) return;
+    }
     return;
   }
   for (const Way& way : ways) encode(way);
@@ -545,12 +554,36 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
       std::vector<std::uint32_t> before = blank, shown = blank;  // the entry waiting for the next picture
       int pending_delay = -1;
+      // Pictures whose entries nothing clears are described in batches across
+      // the threads: each one is the next one's picture before.
+      std::vector<std::vector<std::uint32_t>> run{before};
+      std::vector<int> run_delays;
+      const int threads = WorkerThreads(options.threads);
+      auto describe_run = [&] {
+        const std::size_t first = entries.size();
+        entries.resize(first + run_delays.size());
+        ParallelFor(run_delays.size(), threads, [&](std::size_t i) {
+          entries[first + i] = Describe(run[i], run[i + 1], width, height);
+          entries[first + i].delay = run_delays[i];
+        });
+        run.erase(run.begin(), run.end() - 1);
+        run_delays.clear();
+      };
       auto describe = [&](const std::vector<std::uint32_t>* next) {
         const Box cleared = next != nullptr ? ClearedArea(shown, *next, width, height) : Box{};
+        if (cleared.Empty()) {
+          run.push_back(shown);
+          run_delays.push_back(pending_delay);
+          before = shown;
+          if (run.size() * before.size() * sizeof(std::uint32_t) >= kBatchBytes) describe_run();
+          return;
+        }
+        describe_run();
         entries.push_back(Describe(before, shown, width, height, cleared));
         entries.back().delay = pending_delay;
         before = shown;
         if (entries.back().dispose) Clear(before, width, entries.back().box);
+        run.assign(1, before);
       };
       while (replay.Next()) {
         const auto& canvas = replay.Canvas();
@@ -565,6 +598,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         shown = canvas;
       }
       if (pending_delay >= 0) describe(nullptr);
+      describe_run();
     }
 
     // The global table pays when the own tables it spares cost more than it.

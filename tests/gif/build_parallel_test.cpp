@@ -148,6 +148,18 @@ TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
         EXPECT_EQ(from_memory, from_store) << int(palette) << " zoom " << zoom << " transparent " << transparent;
         EXPECT_EQ(kept.Count(), 0u) << "pictures are dropped once used";
         EXPECT_EQ(kept.Bytes(), 0u);
+
+        // A capture into a folder that goes writes no file for a kept picture.
+        capture::FrameCache only(frame_bytes * 9);
+        std::vector<int> held;
+        for (int n = 1; n <= count; ++n)
+          if (stored(n) && only.Keep(n, scenes[std::size_t(n - 1)], transparent)) held.push_back(n);
+        for (int n : held) fs::remove(paths::FrameFilePath(n));
+        o.kept = &only;
+        TStream without_files;
+        BuildAnimation(o).image->SaveToStream(without_files);
+        EXPECT_EQ(without_files, from_store) << int(palette) << " zoom " << zoom << " transparent " << transparent;
+        for (int n : held) capture::SaveFrameFile(scenes[std::size_t(n - 1)], n);
       }
 }
 
