@@ -247,32 +247,50 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   auto percent = [&](long long i) { return int(quant ? 50 + i * 50 / count : i * 100 / count); };
 
   // Frames are read and reduced in batches across the threads and added in
-  // order. A missing file after the first repeats the last picture, whose
-  // reduction the assembler still holds.
+  // order; while one batch is added, the next is reduced. A missing file
+  // after the first repeats the last picture, whose reduction the assembler
+  // still holds.
   struct Item {
     bool repeat = false;
+    const gdi::Bitmap* kept = nullptr;  // looked up before the batch runs: the cache is not shared
     std::unique_ptr<TGIFImage> reduced;
     int transparent = -1;
+    std::exception_ptr error;
+  };
+  struct Batch {
+    long long start = 0;
+    std::vector<Item> items;
+    // "Smaller Size" compares each picture with the one before it, also on the threads.
+    std::vector<FrameDifference> differences;
   };
   const std::size_t batch_size = std::size_t(threads) * 4;
+  const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
-  std::vector<Item> batch;
-  for (long long start = 0; start < count; start += (long long)batch_size) {
-    const long long end = std::min(count, start + (long long)batch_size);
-    batch.clear();
-    batch.resize(std::size_t(end - start));
-    std::vector<std::exception_ptr> errors(batch.size());
-    for (long long i = start; i < end; ++i) {
-      if (options.kept != nullptr && options.kept->Find(i + 1) != nullptr) continue;
+
+  // On the caller's thread: which pictures are kept, which files are missing.
+  const auto prepare = [&](Batch& b, long long start) {
+    b.start = start;
+    b.items.clear();
+    b.items.resize(std::size_t(std::min<long long>(count - start, (long long)batch_size)));
+    b.differences.clear();
+    for (std::size_t k = 0; k < b.items.size(); ++k) {
+      const long long i = start + (long long)k;
+      Item& item = b.items[k];
+      if (options.kept != nullptr) item.kept = options.kept->Find(i + 1);
+      if (item.kept != nullptr) continue;
       std::error_code ec;
-      batch[std::size_t(i - start)].repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
+      item.repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
     }
-    ParallelFor(batch.size(), threads, [&](std::size_t k) {
-      Item& item = batch[k];
+  };
+  // On the threads: read, reduce and compare; `before` is the last picture
+  // added ahead of the batch, if the assembler compares with it.
+  const auto reduce = [&](Batch& b, const TGIFImage* before) {
+    ParallelFor(b.items.size(), threads, [&](std::size_t k) {
+      Item& item = b.items[k];
       if (item.repeat) return;
       try {
-        const long long i = start + (long long)k;
-        const gdi::Bitmap* kept = options.kept != nullptr ? options.kept->Find(i + 1) : nullptr;
+        const long long i = b.start + (long long)k;
+        const gdi::Bitmap* kept = item.kept;
         gdi::Bitmap picture;
         if (kept == nullptr) {
           const fs::path path = paths::FrameFilePath(i + 1);
@@ -302,39 +320,58 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
           item.reduced->AddFrame(source);
         }
       } catch (...) {
-        // Raised in frame order below, after the frames before it.
-        errors[k] = std::current_exception();
+        // Raised in frame order when the batch is added, after the frames before it.
+        item.error = std::current_exception();
       }
     });
-    // "Smaller Size" compares each picture with the one before it, also on the threads.
-    std::vector<FrameDifference> differences;
-    if (options.size == SizeChoice::kSmallerSize && !options.transparent) {
-      std::vector<const TGIFImage*> before(batch.size(), nullptr);
-      const TGIFImage* last = assembler.Compares() ? assembler.Previous() : nullptr;
-      for (std::size_t k = 0; k < batch.size(); ++k) {
-        if (batch[k].repeat || errors[k]) continue;
-        before[k] = last;
-        last = batch[k].reduced.get();
-      }
-      differences.resize(batch.size());
-      ParallelFor(batch.size(), threads, [&](std::size_t k) {
-        if (before[k] != nullptr) differences[k] = AnimationAssembler::Compare(*before[k], *batch[k].reduced);
-      });
+    if (!compare) return;
+    std::vector<const TGIFImage*> previous(b.items.size(), nullptr);
+    const TGIFImage* last = before;
+    for (std::size_t k = 0; k < b.items.size(); ++k) {
+      if (b.items[k].repeat || b.items[k].error) continue;
+      previous[k] = last;
+      last = b.items[k].reduced.get();
     }
-    for (std::size_t k = 0; k < batch.size(); ++k) {
+    b.differences.resize(b.items.size());
+    ParallelFor(b.items.size(), threads, [&](std::size_t k) {
+      if (previous[k] != nullptr) b.differences[k] = AnimationAssembler::Compare(*previous[k], *b.items[k].reduced);
+    });
+  };
+
+  Batch current, next;
+  // Declared after the batches it works on, so that it ends before they go.
+  BackgroundJob worker;
+  if (count > 0) {
+    prepare(current, 0);
+    reduce(current, nullptr);
+  }
+  for (long long start = 0; start < count; start += (long long)batch_size) {
+    // The picture the next batch's first is compared with: the last one this batch adds, or the one before.
+    const TGIFImage* last = assembler.Compares() ? assembler.Previous() : nullptr;
+    for (const Item& item : current.items)
+      if (!item.repeat && !item.error) last = item.reduced.get();
+    if (start + (long long)batch_size < count) {
+      prepare(next, start + (long long)batch_size);
+      worker.Start([&, last] { reduce(next, last); });
+    }
+    for (std::size_t k = 0; k < current.items.size(); ++k) {
       const long long i = start + (long long)k;
+      Item& item = current.items[k];
       if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), percent(i));
-      if (errors[k]) std::rethrow_exception(errors[k]);
-      if (batch[k].repeat) {
+      if (item.error) std::rethrow_exception(item.error);
+      if (item.repeat) {
         assembler.AddRepeat();
       } else {
         // Worked out ahead unless the picture is the first the assembler compares.
-        const bool ahead = !differences.empty() && assembler.Compares() && !differences[k].same.empty();
-        assembler.Add(std::move(batch[k].reduced), batch[k].transparent, ahead ? &differences[k] : nullptr);
-        if (ahead) differences[k] = FrameDifference{};
+        const bool ahead =
+            !current.differences.empty() && assembler.Compares() && !current.differences[k].same.empty();
+        assembler.Add(std::move(item.reduced), item.transparent, ahead ? &current.differences[k] : nullptr);
+        if (ahead) current.differences[k] = FrameDifference{};
       }
       if (options.kept != nullptr) options.kept->Drop(i + 1);
     }
+    worker.Wait();
+    std::swap(current, next);
   }
   BuildResult result;
   result.optimized_frames = assembler.OptimizedFrames();

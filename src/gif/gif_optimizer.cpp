@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <iterator>
+#include <tuple>
 
 #include "gif/fast_lzw.h"
 #include "gif/gif_exception.h"
@@ -91,7 +92,8 @@ std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
 class Replay {
  public:
   Replay(const TGIFImage& image, int width, int height)
-      : image_(image), width_(width), height_(height), canvas_(std::size_t(width) * height, kNone) {}
+      : image_(image), width_(width), height_(height), canvas_(std::size_t(width) * height, kNone),
+        none_(canvas_.size()) {}
 
   bool Next() {
     if (next_ >= image_.Images().Count()) return false;
@@ -100,13 +102,17 @@ class Replay {
       Fill(previous_box_, kNone);
     } else if (previous_disposal_ == 3) {
       canvas_ = saved_;
+      none_ = saved_none_;
     }
     if (f.Empty() || f.Data().size() != std::size_t(f.Width()) * f.Height() || f.Left() + f.Width() > width_ ||
         f.Top() + f.Height() > height_)
       throw NotRewritable{};
     const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
     const int disposal = gce != nullptr ? gce->Disposal() : 0;
-    if (disposal == 3) saved_ = canvas_;
+    if (disposal == 3) {
+      saved_ = canvas_;
+      saved_none_ = none_;
+    }
     const TGIFColorMap& map = f.ActiveColorMap();
     std::array<std::uint32_t, 256> palette{};
     for (int i = 0; i < map.Count(); ++i) palette[std::size_t(i)] = map[i].ToRgb();
@@ -119,6 +125,7 @@ class Replay {
         const int index = src[x];
         if (index == transparent) continue;
         if (index >= colours) throw NotRewritable{};
+        if (none_ > 0 && dst[x] == kNone) --none_;
         dst[x] = palette[std::size_t(index)];
       }
     }
@@ -130,17 +137,23 @@ class Replay {
 
   const std::vector<std::uint32_t>& Canvas() const { return canvas_; }
   int Delay() const { return delay_; }
+  // Whether some pixel shows the background (none once the screen is covered).
+  bool ShowsBackground() const { return none_ > 0; }
 
  private:
   void Fill(const Box& b, std::uint32_t value) {
-    for (int y = b.top; y < b.bottom; ++y)
-      std::fill_n(canvas_.data() + std::size_t(y) * width_ + b.left, b.Width(), value);
+    for (int y = b.top; y < b.bottom; ++y) {
+      std::uint32_t* row = canvas_.data() + std::size_t(y) * width_ + b.left;
+      none_ += std::size_t(std::count_if(row, row + b.Width(), [](std::uint32_t c) { return c != kNone; }));
+      std::fill_n(row, b.Width(), value);
+    }
   }
 
   const TGIFImage& image_;
   int width_, height_;
   int next_ = 0;
   std::vector<std::uint32_t> canvas_, saved_;
+  std::size_t none_, saved_none_ = 0;  // pixels showing the background
   int previous_disposal_ = 0;
   Box previous_box_;
   int delay_ = 0;
@@ -324,11 +337,16 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
   return true;
 }
 
-// The bytes a way is expected to take, table included, from its codes on
-// bands of rows spread over the frame; -1 when a colour is missing there.
-long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-                     std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
-  if (way.fill != Fill::kOpaque && way.transparent < 0) return -1;
+// What a way's codes take on bands of rows spread over the frame.
+struct Sample {
+  long long estimate = -1;  // bytes for the whole frame, table included; -1: a colour is missing there
+  bool busy = false;        // half a byte or more per pixel: codes grow with the rows, so the estimate holds
+};
+
+Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
+                  std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
+  Sample out;
+  if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
   std::vector<std::uint8_t> sample, row;
@@ -336,18 +354,21 @@ long long SampleSize(const Entry& e, const std::uint32_t* before, const std::uin
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
-    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return -1;
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return out;
     sample.insert(sample.end(), row.begin(), row.end());
     ++rows;
   }
   scratch.clear();
   lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
-  return (long long)scratch.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
+  out.estimate = (long long)scratch.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
+  out.busy = scratch.size() * 2 >= sample.size();
+  return out;
 }
 
-// A way is encoded in full only when its sample promises to beat the
-// encoding in hand by more than the sample's error; on busy pictures, where
-// the build's own frame is usually best, that saves a whole encoding.
+// On a busy picture (a photo, noise), where the build's own frame is
+// usually best, a way is encoded in full only when its sample promises to
+// beat the encoding in hand by more than the sample's error. Flat pictures
+// compress better than their samples say, so they are always tried.
 constexpr long long kSampleSlackPercent = 3;
 
 struct EncodedEntry {
@@ -364,16 +385,16 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
     return Encode(e, before, after, way, scratch, lzw, way.local ? out.local : out.global, bound);
   };
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
-    std::vector<std::pair<long long, std::size_t>> ranked;
+    std::vector<std::tuple<long long, bool, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const long long size = SampleSize(e, before, after, ways[i], scratch, lzw);
-      if (size >= 0) ranked.emplace_back(size, i);
+      const Sample sample = SampleSize(e, before, after, ways[i], scratch, lzw);
+      if (sample.estimate >= 0) ranked.emplace_back(sample.estimate, sample.busy, i);
     }
     std::sort(ranked.begin(), ranked.end());
     // The best on the sample, or the next when a colour outside the sample is missing.
-    for (const auto& r : ranked) {
-      if (bound != SIZE_MAX && r.first * 100 >= (long long)bound * (100 - kSampleSlackPercent)) return;
-      if (encode(ways[r.second])) return;
+    for (const auto& [estimate, busy, i] : ranked) {
+      if (busy && bound != SIZE_MAX && estimate * 100 >= (long long)bound * (100 - kSampleSlackPercent)) return;
+      if (encode(ways[i])) return;
     }
     return;
   }
@@ -552,11 +573,11 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     {
       Replay replay(image, width, height);
       const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
-      std::vector<std::uint32_t> before = blank, shown = blank;  // the entry waiting for the next picture
+      std::vector<std::uint32_t> shown = blank;  // the entry waiting for the next picture
       int pending_delay = -1;
       // Pictures whose entries nothing clears are described in batches across
       // the threads: each one is the next one's picture before.
-      std::vector<std::vector<std::uint32_t>> run{before};
+      std::vector<std::vector<std::uint32_t>> run{blank};
       std::vector<int> run_delays;
       const int threads = WorkerThreads(options.threads);
       auto describe_run = [&] {
@@ -570,20 +591,23 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         run_delays.clear();
       };
       auto describe = [&](const std::vector<std::uint32_t>* next) {
-        const Box cleared = next != nullptr ? ClearedArea(shown, *next, width, height) : Box{};
+        // Nothing goes back to the background once the screen is covered.
+        const Box cleared =
+            next != nullptr && replay.ShowsBackground() ? ClearedArea(shown, *next, width, height) : Box{};
         if (cleared.Empty()) {
-          run.push_back(shown);
+          // The caller takes the next picture into `shown` after this.
+          run.push_back(std::move(shown));
           run_delays.push_back(pending_delay);
-          before = shown;
-          if (run.size() * before.size() * sizeof(std::uint32_t) >= kBatchBytes) describe_run();
+          if (run.size() * run.back().size() * sizeof(std::uint32_t) >= kBatchBytes) describe_run();
           return;
         }
         describe_run();
+        const std::vector<std::uint32_t>& before = run.back();
         entries.push_back(Describe(before, shown, width, height, cleared));
         entries.back().delay = pending_delay;
-        before = shown;
-        if (entries.back().dispose) Clear(before, width, entries.back().box);
-        run.assign(1, before);
+        std::vector<std::uint32_t> after = shown;
+        if (entries.back().dispose) Clear(after, width, entries.back().box);
+        run.assign(1, std::move(after));
       };
       while (replay.Next()) {
         const auto& canvas = replay.Canvas();
@@ -608,24 +632,36 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       if (Fits(e, global)) spared += LocalTableBytes(e);
     const bool use_global = spared > global.SavedSize();
 
-    // Second pass: every entry encoded, in batches of cut-out pictures across the threads.
+    // Second pass: every entry encoded, in batches of cut-out pictures across
+    // the threads; the next batch is cut out while one is encoded.
     std::vector<EncodedEntry> encoded(entries.size());
     {
       Replay replay(image, width, height);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
-      std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> batch;
-      std::vector<std::size_t> batch_frames;  // the frame each entry starts with
-      std::size_t batch_start = 0, batch_bytes = 0, entry = 0;
+      using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
+      Cutouts batch, running;
+      std::vector<std::size_t> batch_frames, running_frames;  // the frame each entry starts with
+      std::size_t batch_start = 0, running_start = 0, batch_bytes = 0, entry = 0;
+      const int threads = WorkerThreads(options.threads);
+      // Declared after the batches it works on, so that it ends before they go.
+      BackgroundJob encoder;
       auto run_batch = [&] {
-        ParallelFor(batch.size(), WorkerThreads(options.threads), [&](std::size_t i) {
-          const Entry& e = entries[batch_start + i];
-          encoded[batch_start + i] = EncodeEntry(e, batch[i].first, batch[i].second, use_global ? &global : nullptr,
-                                                 Verbatim(image, batch_frames[i], plain));
-        });
-        batch_frames.clear();
-        batch_start += batch.size();
+        encoder.Wait();
+        running.swap(batch);
+        running_frames.swap(batch_frames);
+        running_start = batch_start;
+        batch_start += running.size();
         batch.clear();
+        batch_frames.clear();
         batch_bytes = 0;
+        encoder.Start([&] {
+          ParallelFor(running.size(), threads, [&](std::size_t i) {
+            const Entry& e = entries[running_start + i];
+            encoded[running_start + i] =
+                EncodeEntry(e, running[i].first, running[i].second, use_global ? &global : nullptr,
+                            Verbatim(image, running_frames[i], plain));
+          });
+        });
       };
       for (std::size_t frame = 0; replay.Next(); ++frame) {
         if (!starts[frame]) continue;
@@ -636,9 +672,11 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
         shown = replay.Canvas();
         if (e.dispose) Clear(shown, width, box);
-        if (batch_bytes >= kBatchBytes || batch.size() >= 64) run_batch();
+        // Two batches are held at once: each gets half the budget.
+        if (batch_bytes >= kBatchBytes / 2 || batch.size() >= 64) run_batch();
       }
       run_batch();
+      encoder.Wait();
     }
 
     TStream out;

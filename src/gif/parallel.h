@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <exception>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quarvel::gif {
@@ -48,5 +49,40 @@ void ParallelFor(std::size_t count, int threads, const Job& job) {
   for (auto& e : errors)
     if (e) std::rethrow_exception(e);
 }
+
+// One job at a time on a thread of its own, so that the caller can prepare
+// the next one meanwhile. Wait rethrows the job's error; the destructor
+// waits without it (the caller is already failing).
+class BackgroundJob {
+ public:
+  BackgroundJob() = default;
+  BackgroundJob(const BackgroundJob&) = delete;
+  BackgroundJob& operator=(const BackgroundJob&) = delete;
+  ~BackgroundJob() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Waits for the job before (rethrowing its error), then starts this one.
+  template <class Job>
+  void Start(Job job) {
+    Wait();
+    thread_ = std::thread([this, job = std::move(job)]() mutable {
+      try {
+        job();
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+    });
+  }
+
+  void Wait() {
+    if (thread_.joinable()) thread_.join();
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  std::thread thread_;
+  std::exception_ptr error_;
+};
 
 }  // namespace quarvel::gif

@@ -112,6 +112,26 @@ TEST_F(BuildParallel, DamagedFileFailsAfterTheFramesBeforeIt) {
   EXPECT_EQ(labels.back().substr(0, 5), "8/12/");
 }
 
+// The next batch is reduced while one is added: a stop asked for from the
+// progress (Ctrl-C) ends the build there, with no thread left behind.
+TEST_F(BuildParallel, StopFromTheProgressEndsTheBuildWhereItIs) {
+  for (int n = 1; n <= 40; ++n) capture::SaveFrameFile(Scene(n), n);
+  struct Stopped {};
+  for (int stop_at : {0, 5, 9, 30}) {
+    BuildOptions o;
+    o.frame_count = 40;
+    o.threads = 2;
+    int calls = 0;
+    EXPECT_THROW(BuildAnimation(o,
+                                [&](const std::string&, int) {
+                                  if (calls++ == stop_at) throw Stopped{};
+                                }),
+                 Stopped)
+        << stop_at;
+    EXPECT_EQ(calls, stop_at + 1);
+  }
+}
+
 TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
   // Frames with a fourth byte set (read back as 0 unless the background is
   // transparent), missing ones, and a budget that keeps only some of them.
