@@ -119,6 +119,8 @@ struct As3Movie {
   }
   // Tags written before the code (definitions for linked classes).
   std::function<void(SwfBuilder&)> defineTags;
+  // The document class's name (a movie another one loads needs its own).
+  std::string docName = "Main";
 
   // The movie: `frames` frames of width x height pixels on white at 10
   // frames per second; `methods` become methods of Main by name.
@@ -130,7 +132,7 @@ struct As3Movie {
     ctor(*this, c);
     c.Op("returnvoid");
     avm2::InstanceInfo ii;
-    ii.name = Q("Main");
+    ii.name = Q(docName);
     ii.superName = Display("MovieClip");
     ii.flags = avm2::instance_flag::kSealed;
     ii.iinit = Method(c);
@@ -160,9 +162,9 @@ struct As3Movie {
       traits.push_back(t);
     }
     init.Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
-        .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+        .Op("newclass", {cls}).Op("initproperty", {Q(docName)}).Op("returnvoid");
     avm2::Trait ct;
-    ct.name = Q("Main");
+    ct.name = Q(docName);
     ct.kind = avm2::TraitKind::kClass;
     ct.index = cls;
     traits.push_back(ct);
@@ -171,7 +173,7 @@ struct As3Movie {
     b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
     if (defineTags) defineTags(b);
     AddDoAbc(b, a.Bytes(), "main");
-    std::vector<std::pair<std::uint16_t, std::string>> symbols{{0, "Main"}};
+    std::vector<std::pair<std::uint16_t, std::string>> symbols{{0, docName}};
     for (const Linked& l : linked)
       if (l.symbol) symbols.emplace_back(l.symbol, l.name);
     b.ExportAssets(symbols, true);

@@ -187,6 +187,13 @@ class Loader {
         case tag::kDefineEditText:
           DefineEditText(r);
           break;
+        case tag::kDefineBinaryData: {
+          // Id, four reserved bytes, then the data, for scripts' ByteArrays.
+          const std::uint16_t id = r.U16();
+          if (t.body.size() < 6) throw swf::SwfError("DefineBinaryData too short");
+          lib_.binaryData[id] = {static_cast<std::size_t>(t.body.data() - lib_.movie.data.data()) + 6, t.body.size() - 6};
+          break;
+        }
         case tag::kDefineSound:
           lib_.soundDefinitions.push_back(
               {t.code, static_cast<std::size_t>(t.body.data() - lib_.movie.data.data()), t.body.size()});

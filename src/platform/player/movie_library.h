@@ -36,9 +36,18 @@ struct MovieLibrary {
     std::shared_ptr<const avm2::AbcFile> file;
   };
   std::vector<AbcBlock> abcBlocks;
+  // DefineBinaryData by id: where its data lies in `movie.data`.
+  std::map<std::uint16_t, std::pair<std::size_t, std::size_t>> binaryData;
 
   // A character id by exported or class name (exact, else ignoring case); 0 for none.
   std::uint16_t FindName(const std::string& name) const;
+  // The data of DefineBinaryData `id`; false when there is none.
+  bool BinaryData(std::uint16_t id, std::span<const std::uint8_t>& out) const {
+    auto it = binaryData.find(id);
+    if (it == binaryData.end()) return false;
+    out = Data(it->second.first, it->second.second);
+    return true;
+  }
   // The length of the DefineSound of `id` in milliseconds; -1 when there is none.
   double SoundLengthMs(int id) const;
 

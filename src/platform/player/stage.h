@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <deque>
 #include <map>
@@ -266,8 +267,11 @@ class Stage {
   bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture);
   // loadMovie of a movie: it plays in the clip from its first frame, with
   // its own library and frames (not its frame rate). False when the file is
-  // no movie the clip can show.
-  bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file);
+  // no movie the clip can show. With `as3` (a Loader's), a movie with
+  // ActionScript 3 code is shown too; `ready` gets its library before its
+  // first frame is entered, so that its code can be there first.
+  bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, bool as3 = false,
+                     const std::function<void(const MovieLibrary&)>& ready = {});
   // _levelN for N >= 1: a clip above everything of the main timeline, made
   // on first use when `make`; kRootClip for 0, kNoClip when there is none.
   ClipHandle Level(int n, bool make);

@@ -454,7 +454,8 @@ bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> pictur
   return true;
 }
 
-bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
+bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, bool as3,
+                          const std::function<void(const MovieLibrary&)>& ready) {
   TimelineState* tl = TimelineOf(clip);
   const Instance* inst = Find(clip);
   // Into _level0 it takes the main movie's place; the stage keeps its size and rate.
@@ -469,7 +470,7 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
   } catch (const swf::SwfError&) {
     return false;
   }
-  if (!lib->abcBlocks.empty()) {
+  if (!lib->abcBlocks.empty() && !as3) {
     skipped_.insert("an ActionScript 3 movie loaded into a clip");
     return false;
   }
@@ -481,6 +482,7 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file) {
   tl->def = &lib->timeline;
   tl->playing = true;
   loaded_.push_back(std::move(lib));
+  if (ready) ready(*loaded_.back());
   EnterFrame(*tl, 0, true, true, nullptr);
   return true;
 }

@@ -1091,7 +1091,13 @@ NATIVE(XmlText) {
 
 // ---- ByteArray
 
-Object* AllocByteArray(Machine& m, Class*) { return m.heap().New<ByteArrayObject>(); }
+Object* AllocByteArray(Machine& m, Class* cls) {
+  auto* b = m.heap().New<ByteArrayObject>();
+  // A class linked to embedded data starts out holding it.
+  // (ByteArray itself holds the allocator; its subclasses inherit it.)
+  if (m.embeddedBytes && cls && cls->alloc != AllocByteArray) m.embeddedBytes(cls, b->bytes);
+  return b;
+}
 ByteArrayObject* SelfBytes(Machine& m, const Value& v) {
   Object* o = v.AsObject();
   if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Not a ByteArray.", 1034);

@@ -137,6 +137,12 @@ class As3Display : public ScriptHooks {
   std::unordered_map<ClipHandle, FlashObject*> objects;
   std::map<std::uint16_t, std::string> symbolClasses;
   std::map<std::string, std::uint16_t> classSymbols;
+  // Movies a Loader loaded: their definitions, the classes linked to them,
+  // their symbols by class name, and the nodes their main timelines play in.
+  std::set<const Character*> loadedDefs;
+  std::map<const Character*, std::string> loadedClasses;
+  std::map<std::string, std::pair<const MovieLibrary*, std::uint16_t>> loadedSymbols;
+  std::set<ClipHandle> loadedRoots;
   std::vector<ClipHandle> constructQueue, scriptQueue;
   std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
   std::vector<FlashObject*> timers;
@@ -194,11 +200,43 @@ class As3Display : public ScriptHooks {
     }
     return false;
   }
+  // The class linked to a definition: a loaded movie's by the definition,
+  // the main movie's by id.
+  const std::string* LinkedClassName(const Character* def) {
+    if (!def) return nullptr;
+    if (loadedDefs.count(def)) {
+      auto it = loadedClasses.find(def);
+      return it == loadedClasses.end() ? nullptr : &it->second;
+    }
+    auto it = symbolClasses.find(def->id);
+    return it == symbolClasses.end() || def->id == 0 ? nullptr : &it->second;
+  }
+  // The symbol a class (or the nearest of its bases) is linked to, in the
+  // main movie or a loaded one; the library is null when there is none.
+  std::pair<const MovieLibrary*, std::uint16_t> SymbolOf(const Class* cls) {
+    for (const Class* c = cls; c; c = c->super) {
+      for (const std::string& n : {c->QualifiedName(), c->name}) {
+        if (auto it = classSymbols.find(n); it != classSymbols.end()) return {&lib, it->second};
+        if (auto it = loadedSymbols.find(n); it != loadedSymbols.end()) return it->second;
+      }
+    }
+    return {nullptr, 0};
+  }
+  // The movie a Loader loaded that a node lies in: its main timeline's node.
+  ClipHandle LoadedRootOf(ClipHandle h) {
+    if (loadedRoots.empty()) return kNoClip;
+    for (int guard = 0; guard < 10000 && h != kNoClip && h != kRootClip; ++guard) {
+      if (loadedRoots.count(h)) return h;
+      Instance* i = Node(h);
+      if (!i) break;
+      h = i->parent;
+    }
+    return kNoClip;
+  }
   Class* ClassForNode(const Instance& inst) {
     if (inst.def) {
-      auto it = symbolClasses.find(inst.def->id);
-      if (it != symbolClasses.end() && inst.def->id != 0)
-        if (Class* c = m.FindClass(it->second)) return c;
+      if (const std::string* linked = LinkedClassName(inst.def))
+        if (Class* c = m.FindClass(*linked)) return c;
       switch (inst.def->kind) {
         case Character::Kind::kSprite: return movieClipClass;
         case Character::Kind::kButton: return buttonClass;
@@ -226,10 +264,12 @@ class As3Display : public ScriptHooks {
   }
   Value ValueFor(ClipHandle h) { return Value::Obj(ObjectFor(h)); }
 
-  // Makes the object of a node and runs its class's constructor.
-  FlashObject* Construct(Class* cls, ClipHandle h) {
+  // Makes the object of a node and runs its class's constructor; `info` is
+  // the LoaderInfo of a loaded movie's main timeline.
+  FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value()) {
     auto* o = static_cast<FlashObject*>(m.Instantiate(cls));
     o->handle = h;
+    o->info = info;
     objects[h] = o;
     BindChildren(o);
     Class* c = cls;
@@ -466,6 +506,7 @@ class As3Display : public ScriptHooks {
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
+  Value LoadedMovie(FlashObject* info, const std::string& bytes);
   void FinishSounds();
   void AdvanceStreams();
 };
@@ -508,14 +549,8 @@ NATIVE(DisplayObjectCtor) {
   if (!f || f->handle != kNoClip) return self;
   // A class linked to a symbol makes that symbol's clip.
   const Character* def = &b.stage.EmptySprite();
-  for (Class* c = f->cls; c; c = c->super) {
-    auto it = b.classSymbols.find(c->QualifiedName());
-    if (it == b.classSymbols.end()) it = b.classSymbols.find(c->name);
-    if (it != b.classSymbols.end()) {
-      if (const Character* d = b.lib.Find(it->second)) def = d;
-      break;
-    }
-  }
+  if (const auto [symbols, id] = b.SymbolOf(f->cls); symbols)
+    if (const Character* d = symbols->Find(id)) def = d;
   const bool field = f->cls->IsSubclassOf(b.textFieldClass);
   if (field) def = &b.scriptFieldDef;
   Instance* inst = b.NewNode(def);
@@ -649,6 +684,9 @@ NATIVE(DoGetStage) {
 NATIVE(DoGetRoot) {
   FlashObject* f = Fo(self);
   As3Display& b = B(m);
+  // In a movie a Loader loaded, its own main timeline.
+  if (f)
+    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) return b.ValueFor(r);
   if (!f || !b.OnStage(f->handle)) return Value::Null();
   return b.ValueFor(kRootClip);
 }
@@ -2241,14 +2279,9 @@ void CopyPicture(BitmapDef& to, const BitmapDef& from) {
 }
 const BitmapDef* LinkedPicture(Machine& m, Class* cls) {
   As3Display& b = B(m);
-  for (Class* c = cls; c; c = c->super) {
-    for (const std::string& n : {c->QualifiedName(), c->name}) {
-      auto it = b.classSymbols.find(n);
-      if (it == b.classSymbols.end()) continue;
-      const Character* d = b.lib.Find(it->second);
-      if (d && d->kind == Character::Kind::kBitmap) return static_cast<const BitmapDef*>(d);
-    }
-  }
+  const auto [symbols, id] = b.SymbolOf(cls);
+  const Character* d = symbols ? symbols->Find(id) : nullptr;
+  if (d && d->kind == Character::Kind::kBitmap) return static_cast<const BitmapDef*>(d);
   return nullptr;
 }
 NATIVE(BdCtor) {
@@ -2894,8 +2927,11 @@ NATIVE(LoaderInfoContentType) {
   return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
 }
 NATIVE(DoGetLoaderInfo) {
-  // Every object of the movie shares the movie's LoaderInfo.
+  // Every object of the movie shares the movie's LoaderInfo; a loaded movie's, its Loader's.
   As3Display& b = B(m);
+  if (FlashObject* f = Fo(self))
+    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip)
+      if (FlashObject* ro = b.Existing(r); ro && Fo(ro->info)) return ro->info;
   if (!b.rootInfo) b.rootInfo = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
   return Value::Obj(b.rootInfo);
 }
@@ -2944,6 +2980,13 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "trace: %s\n", line.c_str());
   };
   m.clockMs = [this] { return static_cast<double>(stage.ScriptTime()); };
+  m.embeddedBytes = [this](const Class* cls, std::vector<std::uint8_t>& out) {
+    const auto [symbols, id] = SymbolOf(cls);
+    std::span<const std::uint8_t> data;
+    if (!symbols || !symbols->BinaryData(id, data)) return false;
+    out.assign(data.begin(), data.end());
+    return true;
+  };
   limbo.def = &stage.EmptySprite().timeline;
   limbo.owner = kNoClip;
   limbo.playing = false;
@@ -2993,8 +3036,7 @@ void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
   // Timeline text fields show through the shared layout, as script-made ones do.
   MakeTextFieldOf(inst, lib, false);
-  auto it = symbolClasses.find(inst.def->id);
-  const bool linked = it != symbolClasses.end() && inst.def->id != 0;
+  const bool linked = LinkedClassName(inst.def) != nullptr;
   // A named child placed after its parent was made becomes its property too.
   const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
   if (linked || named) constructQueue.push_back(inst.serial);
@@ -3217,8 +3259,7 @@ Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
                                         bytes.compare(0, 3, "ZWS") == 0);
   if (swf) {
     info->message = "application/x-shockwave-flash";
-    m.Skip("playing a movie loaded by a Loader");
-    return Value::Obj(m.Construct(movieClipClass, {}));
+    return LoadedMovie(info, bytes);
   }
   if (!jpeg && !png && !gif) return Value();
   info->message = jpeg ? "image/jpeg" : png ? "image/png" : "image/gif";
@@ -3243,6 +3284,46 @@ Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
   cairo_surface_mark_dirty(fbd->bitmap->surface.get());
   std::vector<Value> bitmapArgs{Value::Obj(bd)};
   return Value::Obj(m.Construct(bitmapClass, bitmapArgs));
+}
+
+// A movie a Loader loaded plays in a clip of its own, with its own library;
+// its code joins the machine before its first frame, and its main class
+// (or a MovieClip) is made for the clip, off the display list as in Flash,
+// so that `stage` is null in its constructor.
+Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
+  Instance* node = NewNode(&stage.EmptySprite());
+  if (!node) return Value();
+  const ClipHandle h = node->serial;
+  std::string main;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const bool playing = stage.LoadMovieInto(h, {p, bytes.size()}, true, [&](const MovieLibrary& loaded) {
+    for (const auto& [id, c] : loaded.characters) loadedDefs.insert(c.get());
+    for (const auto& [name, id] : loaded.names) {
+      if (id == 0) {
+        main = name;
+        continue;
+      }
+      // A name already defined keeps its first meaning, as in the loader's domain.
+      if (classSymbols.count(name)) continue;
+      loadedSymbols.emplace(name, std::make_pair(&loaded, id));
+      const auto dot = name.rfind('.');
+      if (dot != std::string::npos)
+        loadedSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), std::make_pair(&loaded, id));
+      if (const Character* d = loaded.Find(id)) loadedClasses.emplace(d, name);
+    }
+    for (const auto& block : loaded.abcBlocks) {
+      m.BeginFrame();
+      m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
+    }
+  });
+  if (!playing) {
+    m.Log("a movie a Loader loaded could not be read");
+    return Value();
+  }
+  loadedRoots.insert(h);
+  Class* cls = main.empty() ? nullptr : m.FindClass(main);
+  if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
+  return Value::Obj(Construct(cls ? cls : movieClipClass, h, Value::Obj(info)));
 }
 
 void As3Display::FinishLoad(const Load& l) {

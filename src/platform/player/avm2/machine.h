@@ -436,6 +436,9 @@ class Machine {
   std::uint64_t InstructionsThisFrame() const { return instructions_; }
   double startMs = 0;
   std::function<double()> clockMs;  // milliseconds since the movie started
+  // The embedded data (DefineBinaryData) a ByteArray subclass is linked to;
+  // false when the class is linked to none.
+  std::function<bool(const Class*, std::vector<std::uint8_t>&)> embeddedBytes;
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;
