@@ -10,6 +10,7 @@
 
 #include "platform/player/avm2/builtins_util.h"
 #include "platform/player/bitmap_data.h"
+#include "platform/player/avm2/flash_api.h"
 #include "platform/player/avm2/text_binding.h"
 #include "platform/player/drawing.h"
 #include "platform/player/drawn_items.h"
@@ -3892,7 +3893,7 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject", "flash.display::Shader"}) {
+  for (const char* q : {"flash.display::Shader"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass
@@ -3901,6 +3902,7 @@ void As3Display::Install() {
     Class* c = m.DefineNativeClass(s.substr(0, sep), s.substr(sep + 2), base, AllocFlash, true);
     avm2::SetNativeCtor(m, c, SkippedCtor);
   }
+  InstallFlashApi(m);
 }
 
 }  // namespace quarvel::player

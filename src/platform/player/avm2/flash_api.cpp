@@ -1,0 +1,614 @@
+// The smaller Flash classes that movies use around their real work: tables
+// of constants (GradientType, Keyboard, StageAlign...), the context menu,
+// local shared objects kept for the run, LoaderContext, LocalConnection,
+// Vector3D, accessibility, and the events of features an offline player
+// never raises. A movie that touches one of them and finds nothing throws,
+// and the rest of its code does not run; each one here behaves as far as a
+// movie can tell.
+#include "platform/player/avm2/flash_api.h"
+
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "platform/player/avm2/builtins_util.h"
+
+namespace quarvel::player {
+
+namespace {
+
+using avm2::Class;
+using avm2::Machine;
+using avm2::Object;
+using avm2::Value;
+
+// "NAME:value" pairs as static string constants of `c`, where it has none of that name.
+void StringConsts(Machine& m, Class* c, std::initializer_list<const char*> pairs) {
+  for (const char* p : pairs) {
+    const std::string s = p;
+    const std::string name = s.substr(0, s.find(':'));
+    if (m.FindBinding(&c->statics, m.NameFromString(name))) continue;
+    m.AddConst(c, name, m.Str(s.substr(s.find(':') + 1)));
+  }
+}
+void IntConsts(Machine& m, Class* c, std::initializer_list<std::pair<const char*, int>> pairs) {
+  for (const auto& [name, v] : pairs) {
+    if (m.FindBinding(&c->statics, m.NameFromString(name))) continue;
+    m.AddConst(c, name, Value::Int(v));
+  }
+}
+// The class, made when the player has none yet.
+Class* Existing(Machine& m, const char* package, const char* name, Class* super) {
+  if (Class* c = m.FindClass(std::string(package) + "::" + name)) return c;
+  return m.DefineNativeClass(package, name, super);
+}
+
+void Set(Machine& m, const Value& o, const char* name, const Value& v) { m.SetProperty(o, name, v); }
+double Num(Machine& m, const Value& o, const char* name) { return m.ToNumber(m.GetProperty(o, name)); }
+Value Arg(std::span<Value> a, std::size_t i, const Value& dflt) {
+  return i < a.size() && !a[i].IsUndefined() ? a[i] : dflt;
+}
+
+// Runs Event's constructor on the first three arguments.
+void EventInit(Machine& m, const Value& self, std::span<Value> a) {
+  Class* ev = m.FindClass("flash.events::Event");
+  if (ev && ev->iinit) m.Invoke(ev->iinit, self, a.first(std::min<std::size_t>(a.size(), 3)), nullptr);
+}
+
+NATIVE(Nothing) { return Value(); }
+NATIVE(False) { return Value::Bool(false); }
+NATIVE(Null) { return Value::Null(); }
+NATIVE(EmptyArray) { return Value::Obj(m.NewArray()); }
+
+// ---- flash.ui: the context menu
+
+constexpr const char* kBuiltInItems[] = {"forwardAndBack", "loop", "play", "print", "quality", "rewind", "save", "zoom"};
+
+NATIVE(BuiltInItemsCtor) {
+  for (const char* n : kBuiltInItems) Set(m, self, n, Value::Bool(true));
+  return self;
+}
+NATIVE(ContextMenuCtor) {
+  Set(m, self, "customItems", Value::Obj(m.NewArray()));
+  Set(m, self, "builtInItems", Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenuBuiltInItems"), {})));
+  Set(m, self, "clipboardMenu", Value::Bool(false));
+  return self;
+}
+NATIVE(ContextMenuHide) {
+  const Value items = m.GetProperty(self, "builtInItems");
+  if (items.IsObject())
+    for (const char* n : kBuiltInItems) Set(m, items, n, Value::Bool(false));
+  return Value();
+}
+NATIVE(ContextMenuClone) {
+  Value copy = Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenu"), {}));
+  const Value items = m.GetProperty(self, "builtInItems"), to = m.GetProperty(copy, "builtInItems");
+  if (items.IsObject() && to.IsObject())
+    for (const char* n : kBuiltInItems) Set(m, to, n, m.GetProperty(items, n));
+  if (auto* list = avm2::AsArray(m.GetProperty(self, "customItems"))) Set(m, copy, "customItems", Value::Obj(m.NewArray(list->elems)));
+  return copy;
+}
+NATIVE(ContextMenuItemCtor) {
+  Set(m, self, "caption", m.Str(avm2::ArgStr(m, a, 0, "")));
+  Set(m, self, "separatorBefore", Value::Bool(m.ToBoolean(Arg(a, 1, Value::Bool(false)))));
+  Set(m, self, "enabled", Value::Bool(m.ToBoolean(Arg(a, 2, Value::Bool(true)))));
+  Set(m, self, "visible", Value::Bool(m.ToBoolean(Arg(a, 3, Value::Bool(true)))));
+  return self;
+}
+
+// ---- flash.net: local shared objects, kept in memory for the run
+
+constexpr const char* kSharedObjects = " sharedObjects";  // a global no script can name
+
+NATIVE(SoGetLocal) {
+  Object* holder = m.FindGlobal(m.NameFromString(kSharedObjects), false);
+  if (!holder) return Value::Null();
+  const Value cache = m.GetProperty(Value::Obj(holder), kSharedObjects);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  if (name.empty() || name.find_first_of("~%&\\;:\"',<>?# ") != std::string::npos)
+    m.ThrowError("Error", "Error #2134: Cannot create SharedObject.", 2134);
+  const std::string key = avm2::ArgStr(m, a, 1, "") + "/" + name;
+  Value so = m.GetProperty(cache, key);
+  if (so.IsObject()) return so;
+  so = Value::Obj(m.Construct(m.FindClass("flash.net::SharedObject"), {}));
+  Set(m, cache, key.c_str(), so);
+  return so;
+}
+NATIVE(SoCtor) {
+  Set(m, self, "data", Value::Obj(m.NewObject()));
+  Set(m, self, "client", self);
+  Set(m, self, "objectEncoding", Value::Int(3));
+  return self;
+}
+NATIVE(SoFlush) { return m.Str("flushed"); }
+NATIVE(SoClear) {
+  Set(m, self, "data", Value::Obj(m.NewObject()));
+  return Value();
+}
+NATIVE(SoSetProperty) {
+  const Value data = m.GetProperty(self, "data");
+  if (data.IsObject()) m.SetProperty(data, avm2::ArgStr(m, a, 0, ""), m.ArgOr(a, 1));
+  return Value();
+}
+NATIVE(SoSize) {
+  // What the data would take stored: its JSON text is near enough.
+  const Value data = m.GetProperty(self, "data");
+  Class* json = m.FindClass("JSON");
+  if (!json || !json->object || !data.IsObject()) return Value::Int(0);
+  Value args[] = {data};
+  Value text;
+  if (!m.SafeCall([&] { text = m.CallProperty(Value::Obj(json->object), "stringify", args); }, "SharedObject.size"))
+    return Value::Int(0);
+  return Value::Int(text.IsString() ? static_cast<int>(text.s->text.size()) : 0);
+}
+
+// ---- flash.net: the rest
+
+NATIVE(LocalConnectionCtor) {
+  Set(m, self, "client", self);
+  return self;
+}
+NATIVE(LocalDomain) { return m.Str("localhost"); }
+NATIVE(UrlRequestHeaderCtor) {
+  Set(m, self, "name", m.Str(avm2::ArgStr(m, a, 0, "")));
+  Set(m, self, "value", m.Str(avm2::ArgStr(m, a, 1, "")));
+  return self;
+}
+
+// ---- flash.system
+
+NATIVE(LoaderContextCtor) {
+  Set(m, self, "checkPolicyFile", Value::Bool(m.ToBoolean(m.ArgOr(a, 0))));
+  Set(m, self, "applicationDomain", Arg(a, 1, Value::Null()));
+  Set(m, self, "securityDomain", Arg(a, 2, Value::Null()));
+  Set(m, self, "allowCodeImport", Value::Bool(true));
+  Set(m, self, "allowLoadBytesCodeExecution", Value::Bool(true));
+  Set(m, self, "parameters", Value::Null());
+  Set(m, self, "requestedContentParent", Value::Null());
+  Set(m, self, "imageDecodingPolicy", m.Str("onDemand"));
+  return self;
+}
+NATIVE(CurrentSecurityDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {})); }
+NATIVE(SandboxType) { return m.Str("localTrusted"); }
+NATIVE(English) { return m.Str("en"); }
+NATIVE(True) { return Value::Bool(true); }
+NATIVE(ScreenDpi) { return Value::Int(72); }
+NATIVE(One) { return Value::Int(1); }
+NATIVE(Manufacturer) { return m.Str("Adobe Windows"); }
+NATIVE(Cpu) { return m.Str("x86"); }
+NATIVE(EmptyString) { return m.Str(""); }
+
+// ---- flash.events
+
+NATIVE(StatusEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "code", m.Str(avm2::ArgStr(m, a, 3, "")));
+  Set(m, self, "level", m.Str(avm2::ArgStr(m, a, 4, "")));
+  return self;
+}
+NATIVE(DataEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "data", m.Str(avm2::ArgStr(m, a, 3, "")));
+  return self;
+}
+NATIVE(ActivityEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "activating", Value::Bool(m.ToBoolean(m.ArgOr(a, 3))));
+  return self;
+}
+NATIVE(FullScreenEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "fullScreen", Value::Bool(m.ToBoolean(m.ArgOr(a, 3))));
+  Set(m, self, "interactive", Value::Bool(m.ToBoolean(m.ArgOr(a, 4))));
+  return self;
+}
+NATIVE(ContextMenuEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "mouseTarget", Arg(a, 3, Value::Null()));
+  Set(m, self, "contextMenuOwner", Arg(a, 4, Value::Null()));
+  return self;
+}
+NATIVE(UncaughtErrorEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "error", m.ArgOr(a, 3));
+  return self;
+}
+NATIVE(NewUncaughtErrorEvents) {
+  return Value::Obj(m.Construct(m.FindClass("flash.events::UncaughtErrorEvents"), {}));
+}
+NATIVE(NewDispatcher) { return Value::Obj(m.Construct(m.FindClass("flash.events::EventDispatcher"), {})); }
+
+// ---- flash.geom.Vector3D
+
+Class* Vector3DClass(Machine& m) { return m.FindClass("flash.geom::Vector3D"); }
+Value NewVector3D(Machine& m, double x, double y, double z, double w = 0) {
+  Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z), Value::Number(w)};
+  return Value::Obj(m.Construct(Vector3DClass(m), args));
+}
+struct V3 {
+  double x, y, z, w;
+};
+V3 Read(Machine& m, const Value& v) {
+  if (!v.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  return {Num(m, v, "x"), Num(m, v, "y"), Num(m, v, "z"), Num(m, v, "w")};
+}
+void Write(Machine& m, const Value& self, const V3& v) {
+  Set(m, self, "x", Value::Number(v.x));
+  Set(m, self, "y", Value::Number(v.y));
+  Set(m, self, "z", Value::Number(v.z));
+  Set(m, self, "w", Value::Number(v.w));
+}
+NATIVE(V3Ctor) {
+  Write(m, self, {avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0), avm2::ArgNum(m, a, 3, 0)});
+  return self;
+}
+NATIVE(V3Length) {
+  const V3 v = Read(m, self);
+  return Value::Number(std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z));
+}
+NATIVE(V3LengthSquared) {
+  const V3 v = Read(m, self);
+  return Value::Number(v.x * v.x + v.y * v.y + v.z * v.z);
+}
+NATIVE(V3Add) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.x + q.x, p.y + q.y, p.z + q.z);
+}
+NATIVE(V3Subtract) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.x - q.x, p.y - q.y, p.z - q.z);
+}
+NATIVE(V3Cross) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x, 1);
+}
+NATIVE(V3Dot) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return Value::Number(p.x * q.x + p.y * q.y + p.z * q.z);
+}
+NATIVE(V3Normalize) {
+  V3 v = Read(m, self);
+  const double len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  if (len > 0) v = {v.x / len, v.y / len, v.z / len, v.w};
+  Write(m, self, v);
+  return Value::Number(len);
+}
+NATIVE(V3ScaleBy) {
+  V3 v = Read(m, self);
+  const double s = avm2::ArgNum(m, a, 0, 1);
+  Write(m, self, {v.x * s, v.y * s, v.z * s, v.w});
+  return Value();
+}
+NATIVE(V3IncrementBy) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  Write(m, self, {p.x + q.x, p.y + q.y, p.z + q.z, p.w});
+  return Value();
+}
+NATIVE(V3DecrementBy) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  Write(m, self, {p.x - q.x, p.y - q.y, p.z - q.z, p.w});
+  return Value();
+}
+NATIVE(V3Negate) {
+  const V3 v = Read(m, self);
+  Write(m, self, {-v.x, -v.y, -v.z, v.w});
+  return Value();
+}
+NATIVE(V3Project) {
+  const V3 v = Read(m, self);
+  if (v.w != 0) Write(m, self, {v.x / v.w, v.y / v.w, v.z / v.w, v.w});
+  return Value();
+}
+NATIVE(V3Equals) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  const bool all = m.ToBoolean(m.ArgOr(a, 1));
+  return Value::Bool(p.x == q.x && p.y == q.y && p.z == q.z && (!all || p.w == q.w));
+}
+NATIVE(V3NearEquals) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  const double t = avm2::ArgNum(m, a, 1, 0);
+  const bool all = m.ToBoolean(m.ArgOr(a, 2));
+  return Value::Bool(std::abs(p.x - q.x) < t && std::abs(p.y - q.y) < t && std::abs(p.z - q.z) < t &&
+                     (!all || std::abs(p.w - q.w) < t));
+}
+NATIVE(V3Clone) {
+  const V3 v = Read(m, self);
+  return NewVector3D(m, v.x, v.y, v.z, v.w);
+}
+NATIVE(V3ToString) {
+  const V3 v = Read(m, self);
+  return m.Str("Vector3D(" + m.ToString(Value::Number(v.x)) + ", " + m.ToString(Value::Number(v.y)) + ", " +
+               m.ToString(Value::Number(v.z)) + ")");
+}
+NATIVE(V3Distance) {
+  const V3 p = Read(m, m.ArgOr(a, 0)), q = Read(m, m.ArgOr(a, 1));
+  return Value::Number(std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z)));
+}
+NATIVE(V3AngleBetween) {
+  const V3 p = Read(m, m.ArgOr(a, 0)), q = Read(m, m.ArgOr(a, 1));
+  const double lp = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z), lq = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z);
+  if (lp == 0 || lq == 0) return Value::Number(std::nan(""));
+  return Value::Number(std::acos(std::clamp((p.x * q.x + p.y * q.y + p.z * q.z) / (lp * lq), -1.0, 1.0)));
+}
+
+// ---- flash.accessibility
+
+NATIVE(AccessibilityPropertiesCtor) {
+  for (const char* n : {"name", "description", "shortcut"}) Set(m, self, n, m.Str(""));
+  for (const char* n : {"silent", "forceSimple", "noAutoLabeling"}) Set(m, self, n, Value::Bool(false));
+  return self;
+}
+NATIVE(NewAccessibilityProperties) {
+  return Value::Obj(m.Construct(m.FindClass("flash.accessibility::AccessibilityProperties"), {}));
+}
+
+// ---- flash.media
+
+NATIVE(SoundLoaderContextCtor) {
+  Set(m, self, "bufferTime", Value::Number(avm2::ArgNum(m, a, 0, 1000)));
+  Set(m, self, "checkPolicyFile", Value::Bool(m.ToBoolean(m.ArgOr(a, 1))));
+  return self;
+}
+
+NATIVE(PerspectiveCtor) {
+  Set(m, self, "fieldOfView", Value::Number(55));
+  Set(m, self, "focalLength", Value::Number(0));
+  Class* point = m.FindClass("flash.geom::Point");
+  Set(m, self, "projectionCenter", point ? Value::Obj(m.Construct(point, {})) : Value::Null());
+  return self;
+}
+
+}  // namespace
+
+void InstallFlashApi(Machine& m) {
+  Class* obj = m.objectClass;
+  Class* dispatcher = m.FindClass("flash.events::EventDispatcher");
+  Class* event = m.FindClass("flash.events::Event");
+  if (!dispatcher || !event) return;
+  auto dyn = [&](const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
+    Class* c = m.DefineNativeClass(package, name, super, nullptr, true);
+    if (ctor) avm2::SetNativeCtor(m, c, ctor);
+    return c;
+  };
+
+  // flash.display: the tables the drawing API and the stage take.
+  StringConsts(m, Existing(m, "flash.display", "GradientType", obj), {"LINEAR:linear", "RADIAL:radial"});
+  StringConsts(m, Existing(m, "flash.display", "SpreadMethod", obj), {"PAD:pad", "REFLECT:reflect", "REPEAT:repeat"});
+  StringConsts(m, Existing(m, "flash.display", "InterpolationMethod", obj), {"RGB:rgb", "LINEAR_RGB:linearRGB"});
+  StringConsts(m, Existing(m, "flash.display", "LineScaleMode", obj),
+               {"NORMAL:normal", "NONE:none", "VERTICAL:vertical", "HORIZONTAL:horizontal"});
+  StringConsts(m, Existing(m, "flash.display", "CapsStyle", obj), {"NONE:none", "ROUND:round", "SQUARE:square"});
+  StringConsts(m, Existing(m, "flash.display", "JointStyle", obj), {"BEVEL:bevel", "MITER:miter", "ROUND:round"});
+  StringConsts(m, Existing(m, "flash.display", "PixelSnapping", obj), {"NEVER:never", "ALWAYS:always", "AUTO:auto"});
+  StringConsts(m, Existing(m, "flash.display", "GraphicsPathWinding", obj), {"EVEN_ODD:evenOdd", "NON_ZERO:nonZero"});
+  StringConsts(m, Existing(m, "flash.display", "TriangleCulling", obj), {"NONE:none", "POSITIVE:positive", "NEGATIVE:negative"});
+  StringConsts(m, Existing(m, "flash.display", "ColorCorrection", obj), {"DEFAULT:default", "ON:on", "OFF:off"});
+  StringConsts(m, Existing(m, "flash.display", "ColorCorrectionSupport", obj),
+               {"UNSUPPORTED:unsupported", "DEFAULT_ON:defaultOn", "DEFAULT_OFF:defaultOff"});
+  StringConsts(m, Existing(m, "flash.display", "FocusDirection", obj), {"TOP:top", "BOTTOM:bottom", "NONE:none"});
+  StringConsts(m, Existing(m, "flash.display", "StageAlign", obj),
+               {"TOP:T", "BOTTOM:B", "LEFT:L", "RIGHT:R", "TOP_LEFT:TL", "TOP_RIGHT:TR", "BOTTOM_LEFT:BL",
+                "BOTTOM_RIGHT:BR"});
+  StringConsts(m, Existing(m, "flash.display", "StageDisplayState", obj),
+               {"FULL_SCREEN:fullScreen", "FULL_SCREEN_INTERACTIVE:fullScreenInteractive", "NORMAL:normal"});
+  StringConsts(m, Existing(m, "flash.display", "StageQuality", obj),
+               {"LOW:low", "MEDIUM:medium", "HIGH:high", "BEST:best", "HIGH_8X8:8x8", "HIGH_8X8_LINEAR:8x8linear",
+                "HIGH_16X16:16x16", "HIGH_16X16_LINEAR:16x16linear"});
+  IntConsts(m, Existing(m, "flash.display", "GraphicsPathCommand", obj),
+            {{"NO_OP", 0}, {"MOVE_TO", 1}, {"LINE_TO", 2}, {"CURVE_TO", 3}, {"WIDE_MOVE_TO", 4}, {"WIDE_LINE_TO", 5},
+             {"CUBIC_CURVE_TO", 6}});
+  IntConsts(m, Existing(m, "flash.display", "BitmapDataChannel", obj), {{"RED", 1}, {"GREEN", 2}, {"BLUE", 4}, {"ALPHA", 8}});
+  IntConsts(m, Existing(m, "flash.display", "ActionScriptVersion", obj), {{"ACTIONSCRIPT2", 2}, {"ACTIONSCRIPT3", 3}});
+  IntConsts(m, Existing(m, "flash.display", "SWFVersion", obj),
+            {{"FLASH1", 1}, {"FLASH2", 2}, {"FLASH3", 3}, {"FLASH4", 4}, {"FLASH5", 5}, {"FLASH6", 6}, {"FLASH7", 7},
+             {"FLASH8", 8}, {"FLASH9", 9}, {"FLASH10", 10}, {"FLASH11", 11}});
+
+  // flash.ui: keys, pointer, touch and the context menu.
+  Class* keyboard = Existing(m, "flash.ui", "Keyboard", obj);
+  IntConsts(m, keyboard,
+            {{"BACKSPACE", 8}, {"TAB", 9}, {"ENTER", 13}, {"COMMAND", 15}, {"SHIFT", 16}, {"CONTROL", 17},
+             {"ALTERNATE", 18}, {"CAPS_LOCK", 20}, {"ESCAPE", 27}, {"SPACE", 32}, {"PAGE_UP", 33}, {"PAGE_DOWN", 34},
+             {"END", 35}, {"HOME", 36}, {"LEFT", 37}, {"UP", 38}, {"RIGHT", 39}, {"DOWN", 40}, {"INSERT", 45},
+             {"DELETE", 46}, {"NUMPAD_MULTIPLY", 106}, {"NUMPAD_ADD", 107}, {"NUMPAD_ENTER", 108},
+             {"NUMPAD_SUBTRACT", 109}, {"NUMPAD_DECIMAL", 110}, {"NUMPAD_DIVIDE", 111}, {"SEMICOLON", 186},
+             {"EQUAL", 187}, {"COMMA", 188}, {"MINUS", 189}, {"PERIOD", 190}, {"SLASH", 191}, {"BACKQUOTE", 192},
+             {"LEFTBRACKET", 219}, {"BACKSLASH", 220}, {"RIGHTBRACKET", 221}, {"QUOTE", 222}});
+  for (char c = 'A'; c <= 'Z'; ++c) IntConsts(m, keyboard, {{std::string(1, c).c_str(), c}});
+  for (int d = 0; d <= 9; ++d) {
+    IntConsts(m, keyboard, {{("NUMBER_" + std::to_string(d)).c_str(), 48 + d}});
+    IntConsts(m, keyboard, {{("NUMPAD_" + std::to_string(d)).c_str(), 96 + d}});
+  }
+  for (int f = 1; f <= 15; ++f) IntConsts(m, keyboard, {{("F" + std::to_string(f)).c_str(), 111 + f}});
+  m.AddGetter(keyboard, "capsLock", False, true);
+  m.AddGetter(keyboard, "numLock", False, true);
+  m.AddMethod(keyboard, "isAccessible", False, true);
+  IntConsts(m, Existing(m, "flash.ui", "KeyLocation", obj), {{"STANDARD", 0}, {"LEFT", 1}, {"RIGHT", 2}, {"NUM_PAD", 3}});
+  StringConsts(m, Existing(m, "flash.ui", "MouseCursor", obj),
+               {"AUTO:auto", "ARROW:arrow", "BUTTON:button", "HAND:hand", "IBEAM:ibeam"});
+  StringConsts(m, Existing(m, "flash.ui", "MultitouchInputMode", obj),
+               {"NONE:none", "GESTURE:gesture", "TOUCH_POINT:touchPoint"});
+  Class* multitouch = Existing(m, "flash.ui", "Multitouch", obj);
+  for (const char* p : {"supportsTouchEvents", "supportsGestureEvents"}) m.AddGetter(multitouch, p, False, true);
+  m.AddGetter(multitouch, "maxTouchPoints", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+  m.AddGetter(multitouch, "supportedGestures", Null, true);
+  m.AddGetter(multitouch, "inputMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("gesture"); }, true);
+  m.AddSetter(multitouch, "inputMode", Nothing, true);
+  dyn("flash.ui", "ContextMenuBuiltInItems", obj, BuiltInItemsCtor);
+  Class* menu = dyn("flash.ui", "ContextMenu", dispatcher, ContextMenuCtor);
+  m.AddMethod(menu, "hideBuiltInItems", ContextMenuHide);
+  m.AddMethod(menu, "clone", ContextMenuClone);
+  m.AddGetter(menu, "isSupported", True, true);
+  Class* item = dyn("flash.ui", "ContextMenuItem", dispatcher, ContextMenuItemCtor);
+  m.AddMethod(item, "clone", [](Machine& mm, Value self, std::span<Value>) {
+    Value args[] = {mm.GetProperty(self, "caption"), mm.GetProperty(self, "separatorBefore"),
+                    mm.GetProperty(self, "enabled"), mm.GetProperty(self, "visible")};
+    return Value::Obj(mm.Construct(mm.FindClass("flash.ui::ContextMenuItem"), args));
+  });
+
+  // flash.events: events of features that never fire here, for the code that listens.
+  auto eventClass = [&](const char* name, avm2::NativeFn ctor, std::initializer_list<const char*> types) {
+    Class* c = m.FindClass(std::string("flash.events::") + name);
+    if (!c) c = dyn("flash.events", name, event, ctor);
+    StringConsts(m, c, types);
+  };
+  eventClass("StatusEvent", StatusEventCtor, {"STATUS:status"});
+  eventClass("DataEvent", DataEventCtor, {"DATA:data", "UPLOAD_COMPLETE_DATA:uploadCompleteData"});
+  eventClass("ActivityEvent", ActivityEventCtor, {"ACTIVITY:activity"});
+  eventClass("SyncEvent", nullptr, {"SYNC:sync"});
+  eventClass("FullScreenEvent", FullScreenEventCtor,
+             {"FULL_SCREEN:fullScreen", "FULL_SCREEN_INTERACTIVE_ACCEPTED:fullScreenInteractiveAccepted"});
+  eventClass("ContextMenuEvent", ContextMenuEventCtor, {"MENU_ITEM_SELECT:menuItemSelect", "MENU_SELECT:menuSelect"});
+  eventClass("UncaughtErrorEvent", UncaughtErrorEventCtor, {"UNCAUGHT_ERROR:uncaughtError"});
+  eventClass("IMEEvent", nullptr, {"IME_COMPOSITION:imeComposition"});
+  eventClass("TouchEvent", nullptr,
+             {"TOUCH_BEGIN:touchBegin", "TOUCH_END:touchEnd", "TOUCH_MOVE:touchMove", "TOUCH_OVER:touchOver",
+              "TOUCH_OUT:touchOut", "TOUCH_ROLL_OVER:touchRollOver", "TOUCH_ROLL_OUT:touchRollOut", "TOUCH_TAP:touchTap"});
+  eventClass("GestureEvent", nullptr, {"GESTURE_TWO_FINGER_TAP:gestureTwoFingerTap"});
+  eventClass("TransformGestureEvent", nullptr,
+             {"GESTURE_PAN:gesturePan", "GESTURE_ROTATE:gestureRotate", "GESTURE_SWIPE:gestureSwipe",
+              "GESTURE_ZOOM:gestureZoom"});
+  eventClass("FocusEvent", nullptr,
+             {"FOCUS_IN:focusIn", "FOCUS_OUT:focusOut", "KEY_FOCUS_CHANGE:keyFocusChange",
+              "MOUSE_FOCUS_CHANGE:mouseFocusChange"});
+  eventClass("HTTPStatusEvent", nullptr, {"HTTP_STATUS:httpStatus", "HTTP_RESPONSE_STATUS:httpResponseStatus"});
+  if (!m.FindClass("flash.events::UncaughtErrorEvents"))
+    m.DefineNativeClass("flash.events", "UncaughtErrorEvents", dispatcher);
+  if (Class* info = m.FindClass("flash.display::LoaderInfo")) {
+    // No error reaches them: the machine logs what a script throws.
+    const auto add = [&](const char* p, avm2::NativeFn fn) {
+      if (!m.FindBinding(&info->instance, m.NameFromString(p))) m.AddGetter(info, p, fn);
+    };
+    add("uncaughtErrorEvents", NewUncaughtErrorEvents);
+    add("sharedEvents", NewDispatcher);
+    for (const char* p : {"childAllowsParent", "parentAllowsChild", "sameDomain"}) add(p, True);
+  }
+
+  // flash.net
+  Class* so = dyn("flash.net", "SharedObject", dispatcher, SoCtor);
+  m.AddMethod(so, "getLocal", SoGetLocal, true);
+  m.AddMethod(so, "getRemote", Null, true);
+  m.AddGetter(so, "defaultObjectEncoding", [](Machine&, Value, std::span<Value>) { return Value::Int(3); }, true);
+  m.AddSetter(so, "defaultObjectEncoding", Nothing, true);
+  m.AddMethod(so, "flush", SoFlush);
+  m.AddMethod(so, "clear", SoClear);
+  m.AddMethod(so, "close", Nothing);
+  m.AddMethod(so, "connect", Nothing);
+  m.AddMethod(so, "send", Nothing);
+  m.AddMethod(so, "setDirty", Nothing);
+  m.AddMethod(so, "setProperty", SoSetProperty);
+  m.AddGetter(so, "size", SoSize);
+  m.AddGlobal("", kSharedObjects, Value::Obj(m.NewObject()));
+  Class* lc = dyn("flash.net", "LocalConnection", dispatcher, LocalConnectionCtor);
+  for (const char* f : {"connect", "close", "send", "allowDomain", "allowInsecureDomain"}) m.AddMethod(lc, f, Nothing);
+  m.AddGetter(lc, "domain", LocalDomain);
+  m.AddGetter(lc, "isSupported", True, true);
+  IntConsts(m, Existing(m, "flash.net", "ObjectEncoding", obj), {{"AMF0", 0}, {"AMF3", 3}, {"DEFAULT", 3}});
+  dyn("flash.net", "URLRequestHeader", obj, UrlRequestHeaderCtor);
+  for (const char* name : {"URLStream", "Socket", "XMLSocket", "FileReference", "FileReferenceList"}) {
+    if (m.FindClass(std::string("flash.net::") + name)) continue;
+    // Nothing is ever connected or loaded: the offline player's answer.
+    Class* c = dyn("flash.net", name, dispatcher, nullptr);
+    for (const char* f : {"connect", "close", "load", "browse", "cancel", "flush", "send"}) m.AddMethod(c, f, Nothing);
+    m.AddGetter(c, "connected", False);
+    m.AddGetter(c, "bytesAvailable", [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
+  }
+  m.AddGlobalFunction("flash.net", "registerClassAlias", Nothing);
+  m.AddGlobalFunction("flash.net", "getClassByAlias", Null);
+  m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
+
+  // flash.system
+  dyn("flash.system", "LoaderContext", obj, LoaderContextCtor);
+  dyn("flash.system", "JPEGLoaderContext", m.FindClass("flash.system::LoaderContext"), LoaderContextCtor);
+  Class* securityDomain = dyn("flash.system", "SecurityDomain", obj, nullptr);
+  m.AddGetter(securityDomain, "currentDomain", CurrentSecurityDomain, true);
+  Class* ime = Existing(m, "flash.system", "IME", obj);
+  m.AddGetter(ime, "enabled", False, true);
+  m.AddSetter(ime, "enabled", Nothing, true);
+  m.AddGetter(ime, "isSupported", False, true);
+  if (Class* security = m.FindClass("flash.system::Security");
+      security && !m.FindBinding(&security->statics, m.NameFromString("sandboxType"))) {
+    m.AddGetter(security, "sandboxType", SandboxType, true);
+    m.AddGetter(security, "exactSettings", True, true);
+    m.AddSetter(security, "exactSettings", Nothing, true);
+    for (const char* f : {"allowInsecureDomain", "loadPolicyFile", "showSettings"}) m.AddMethod(security, f, Nothing, true);
+    StringConsts(m, security,
+                 {"REMOTE:remote", "LOCAL_WITH_FILE:localWithFile", "LOCAL_WITH_NETWORK:localWithNetwork",
+                  "LOCAL_TRUSTED:localTrusted", "APPLICATION:application"});
+  }
+  if (Class* caps = m.FindClass("flash.system::Capabilities")) {
+    struct C {
+      const char* name;
+      avm2::NativeFn fn;
+    };
+    for (const C& c : {C{"language", English}, C{"hasAudio", True}, C{"hasMP3", True}, C{"hasStreamingAudio", True},
+                       C{"hasStreamingVideo", True}, C{"hasEmbeddedVideo", True}, C{"hasVideoEncoder", False},
+                       C{"hasAudioEncoder", False}, C{"hasAccessibility", False}, C{"hasIME", False},
+                       C{"hasPrinting", False}, C{"hasScreenBroadcast", False}, C{"hasScreenPlayback", False},
+                       C{"avHardwareDisable", True}, C{"localFileReadDisable", False}, C{"isEmbeddedInAcrobat", False},
+                       C{"screenDPI", ScreenDpi}, C{"pixelAspectRatio", One}, C{"manufacturer", Manufacturer},
+                       C{"cpuArchitecture", Cpu}, C{"serverString", EmptyString}, C{"supports64BitProcesses", False},
+                       C{"supports32BitProcesses", True}, C{"touchscreenType", [](Machine& mm, Value, std::span<Value>) {
+                                                              return mm.Str("none");
+                                                            }}}) {
+      if (!m.FindBinding(&caps->statics, m.NameFromString(c.name))) m.AddGetter(caps, c.name, c.fn, true);
+    }
+  }
+
+  // flash.utils
+  StringConsts(m, Existing(m, "flash.utils", "Endian", obj), {"BIG_ENDIAN:bigEndian", "LITTLE_ENDIAN:littleEndian"});
+  StringConsts(m, Existing(m, "flash.utils", "CompressionAlgorithm", obj), {"ZLIB:zlib", "DEFLATE:deflate", "LZMA:lzma"});
+
+  // flash.media: no microphone, no camera.
+  dyn("flash.media", "SoundLoaderContext", obj, SoundLoaderContextCtor);
+  dyn("flash.media", "ID3Info", obj, nullptr);
+  for (const char* name : {"Microphone", "Camera"}) {
+    Class* c = Existing(m, "flash.media", name, dispatcher);
+    m.AddMethod(c, name[0] == 'M' ? "getMicrophone" : "getCamera", Null, true);
+    m.AddGetter(c, "names", EmptyArray, true);
+    m.AddGetter(c, "isSupported", False, true);
+  }
+  StringConsts(m, Existing(m, "flash.media", "SoundCodec", obj),
+               {"NELLYMOSER:NellyMoser", "SPEEX:Speex", "PCMA:pcma", "PCMU:pcmu"});
+
+  // flash.text: the renderer's settings.
+  Class* renderer = Existing(m, "flash.text", "TextRenderer", obj);
+  for (const char* p : {"antiAliasType", "displayMode", "maxLevel"}) m.AddSetter(renderer, p, Nothing, true);
+  m.AddGetter(renderer, "antiAliasType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("normal"); }, true);
+  m.AddGetter(renderer, "displayMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("default"); }, true);
+  m.AddGetter(renderer, "maxLevel", [](Machine&, Value, std::span<Value>) { return Value::Int(4); }, true);
+  m.AddMethod(renderer, "setAdvancedAntiAliasingTable", Nothing, true);
+  StringConsts(m, Existing(m, "flash.text", "TextColorType", obj), {"DARK_COLOR:dark", "LIGHT_COLOR:light"});
+  StringConsts(m, Existing(m, "flash.text", "TextDisplayMode", obj), {"LCD:lcd", "CRT:crt", "DEFAULT:default"});
+
+  // flash.geom
+  Class* v3 = dyn("flash.geom", "Vector3D", obj, V3Ctor);
+  m.AddGetter(v3, "length", V3Length);
+  m.AddGetter(v3, "lengthSquared", V3LengthSquared);
+  for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, avm2::NativeFn>>{
+           {"add", V3Add}, {"subtract", V3Subtract}, {"crossProduct", V3Cross}, {"dotProduct", V3Dot},
+           {"normalize", V3Normalize}, {"scaleBy", V3ScaleBy}, {"incrementBy", V3IncrementBy},
+           {"decrementBy", V3DecrementBy}, {"negate", V3Negate}, {"project", V3Project}, {"equals", V3Equals},
+           {"nearEquals", V3NearEquals}, {"clone", V3Clone}, {"toString", V3ToString}})
+    m.AddMethod(v3, name, fn);
+  m.AddMethod(v3, "distance", V3Distance, true);
+  m.AddMethod(v3, "angleBetween", V3AngleBetween, true);
+  m.AddConst(v3, "X_AXIS", NewVector3D(m, 1, 0, 0));
+  m.AddConst(v3, "Y_AXIS", NewVector3D(m, 0, 1, 0));
+  m.AddConst(v3, "Z_AXIS", NewVector3D(m, 0, 0, 1));
+  dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
+
+  // flash.accessibility: nothing reads the screen here.
+  dyn("flash.accessibility", "AccessibilityProperties", obj, AccessibilityPropertiesCtor);
+  Class* access = Existing(m, "flash.accessibility", "Accessibility", obj);
+  m.AddGetter(access, "active", False, true);
+  m.AddMethod(access, "updateProperties", Nothing, true);
+  if (Class* display = m.FindClass("flash.display::DisplayObject");
+      display && !m.FindBinding(&display->instance, m.NameFromString("accessibilityProperties"))) {
+    m.AddGetter(display, "accessibilityProperties", NewAccessibilityProperties);
+    m.AddSetter(display, "accessibilityProperties", Nothing);
+  }
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,160 @@
+// The smaller Flash classes movies use around their real work: constant
+// tables, the context menu, shared objects kept for the run, LoaderContext,
+// Vector3D, the error and status events. A movie that touches one of them
+// must run on, seeing what Flash would give it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+
+// Builds trace(a + " " + b + ...) from pieces that each push one value.
+struct Line {
+  As3Movie& m;
+  AbcCode& c;
+  int count = 0;
+  Line(As3Movie& movie, AbcCode& code) : m(movie), c(code) { c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S("")}); }
+  // pkg.Class.member
+  Line& Static(std::string_view package, std::string_view cls, std::string_view member) {
+    c.Op("getlex", {m.a.PackageName(package, cls)}).Op("getproperty", {m.Q(member)});
+    return Add();
+  }
+  // local.path.to.member
+  Line& Local(int local, std::initializer_list<std::string_view> path) {
+    c.Op("getlocal", {local});
+    for (std::string_view p : path) c.Op("getproperty", {m.Q(p)});
+    return Add();
+  }
+  Line& Add() {
+    if (count++ > 0) c.Op("swap").Op("pushstring", {m.S(" ")}).Op("add").Op("swap");
+    c.Op("add");
+    return *this;
+  }
+  void Done() { c.Op("callpropvoid", {m.Q("trace"), 1}); }
+};
+
+TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c)
+        .Static("flash.display", "GradientType", "LINEAR")
+        .Static("flash.display", "SpreadMethod", "REPEAT")
+        .Static("flash.display", "InterpolationMethod", "LINEAR_RGB")
+        .Static("flash.display", "LineScaleMode", "NONE")
+        .Static("flash.display", "CapsStyle", "SQUARE")
+        .Static("flash.display", "JointStyle", "MITER")
+        .Static("flash.display", "StageAlign", "TOP_LEFT")
+        .Static("flash.display", "StageAlign", "BOTTOM_RIGHT")
+        .Static("flash.display", "StageDisplayState", "FULL_SCREEN")
+        .Static("flash.display", "BitmapDataChannel", "ALPHA")
+        .Static("flash.display", "GraphicsPathCommand", "CURVE_TO")
+        .Done();
+    Line(m, c)
+        .Static("flash.ui", "Keyboard", "LEFT")
+        .Static("flash.ui", "Keyboard", "SPACE")
+        .Static("flash.ui", "Keyboard", "A")
+        .Static("flash.ui", "Keyboard", "NUMBER_5")
+        .Static("flash.ui", "Keyboard", "F12")
+        .Static("flash.ui", "Keyboard", "capsLock")
+        .Static("flash.utils", "Endian", "LITTLE_ENDIAN")
+        .Static("flash.net", "ObjectEncoding", "AMF0")
+        .Static("flash.system", "Security", "sandboxType")
+        .Static("flash.system", "Capabilities", "language")
+        .Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "linear repeat linearRGB none square miter TL BR fullScreen 8 3|"
+            "37 32 65 53 123 false littleEndian 0 localTrusted en|");
+}
+
+TEST(As3FlashApi, TheContextMenuKeepsWhatTheMovieSets) {
+  As3Movie d;
+  const auto menu = d.a.PackageName("flash.ui", "ContextMenu"), item = d.a.PackageName("flash.ui", "ContextMenuItem");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // var cm = new ContextMenu(); cm.hideBuiltInItems(); cm.customItems.push(new ContextMenuItem("About", true));
+    c.Op("findpropstrict", {menu}).Op("constructprop", {menu, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("hideBuiltInItems"), 0});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("customItems")});
+    c.Op("findpropstrict", {item}).Op("pushstring", {m.S("About")}).Op("pushtrue").Op("constructprop", {item, 2});
+    c.Op("callpropvoid", {m.Q("push"), 1});
+    // this.contextMenu = cm; the copy keeps the items.
+    c.Op("getlocal_0").Op("getlocal_1").Op("setproperty", {m.Q("contextMenu")});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("clone"), 0}).Op("setlocal", {2});
+    Line(m, c)
+        .Local(1, {"builtInItems", "print"})
+        .Local(1, {"builtInItems", "zoom"})
+        .Local(2, {"builtInItems", "save"})
+        .Local(2, {"customItems", "length"})
+        .Done();
+    c.Op("getlocal_2").Op("getproperty", {m.Q("customItems")}).Op("pushbyte", {0}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))})
+        .Op("setlocal", {3});
+    Line(m, c).Local(3, {"caption"}).Local(3, {"separatorBefore"}).Local(3, {"enabled"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false false false 1|About true true|");
+}
+
+TEST(As3FlashApi, SharedObjectsLastTheRunAndStayApartByName) {
+  As3Movie d;
+  const auto so = d.a.PackageName("flash.net", "SharedObject");
+  auto getLocal = [&](As3Movie& m, AbcCode& c, std::string_view name, int local) {
+    c.Op("getlex", {so}).Op("pushstring", {m.S(name)}).Op("callproperty", {m.Q("getLocal"), 1}).Op("setlocal", {local});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    getLocal(m, c, "save", 1);
+    c.Op("getlocal_1").Op("getproperty", {m.Q("data")}).Op("pushbyte", {3}).Op("setproperty", {m.Q("level")});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("flush"), 0}).Op("setlocal", {4});
+    getLocal(m, c, "save", 2);
+    getLocal(m, c, "other", 3);
+    Line(m, c).Local(4, {}).Local(2, {"data", "level"}).Local(3, {"data", "level"}).Done();
+    // clear() empties the data; setProperty writes into it.
+    c.Op("getlocal_2").Op("callpropvoid", {m.Q("clear"), 0});
+    c.Op("getlocal_3").Op("pushstring", {m.S("name")}).Op("pushstring", {m.S("ann")})
+        .Op("callpropvoid", {m.Q("setProperty"), 2});
+    Line(m, c).Local(1, {"data", "level"}).Local(3, {"data", "name"}).Done();
+  }, 2);
+  // The same object comes back for the same name, also on later frames.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "flushed 3 undefined|undefined ann|");
+}
+
+TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
+  As3Movie d;
+  const auto v3 = d.a.PackageName("flash.geom", "Vector3D"), context = d.a.PackageName("flash.system", "LoaderContext");
+  const auto status = d.a.PackageName("flash.events", "StatusEvent");
+  const auto listener = d.Tracer("never ", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto vector = [&](int x, int y, int z, int local) {
+      c.Op("findpropstrict", {v3}).Op("pushbyte", {x}).Op("pushbyte", {y}).Op("pushbyte", {z}).Op("constructprop", {v3, 3})
+          .Op("setlocal", {local});
+    };
+    vector(1, 0, 0, 1);
+    vector(0, 2, 0, 2);
+    c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("crossProduct"), 1}).Op("setlocal", {3});
+    c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("add"), 1}).Op("setlocal", {4});
+    c.Op("getlocal_2").Op("callproperty", {m.Q("normalize"), 0}).Op("setlocal", {5});
+    Line(m, c).Local(3, {"z"}).Local(4, {"lengthSquared"}).Local(5, {}).Local(2, {"y"}).Local(4, {}).Done();
+    c.Op("findpropstrict", {context}).Op("pushfalse").Op("constructprop", {context, 1}).Op("setlocal", {1});
+    c.Op("findpropstrict", {status}).Op("pushstring", {m.S("status")}).Op("pushfalse").Op("pushfalse")
+        .Op("pushstring", {m.S("NetConnection.Connect.Success")}).Op("pushstring", {m.S("status")})
+        .Op("constructprop", {status, 5}).Op("setlocal", {2});
+    Line(m, c).Local(1, {"checkPolicyFile"}).Local(1, {"allowCodeImport"}).Local(2, {"type"}).Local(2, {"code"}).Done();
+    // Movies listen for errors no script here raises.
+    c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("uncaughtErrorEvents")})
+        .Op("setlocal", {3});
+    m.Listen(c, 3, "uncaughtError", listener);
+    m.Trace(c, "listening");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
