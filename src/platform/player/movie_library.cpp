@@ -65,9 +65,15 @@ class Loader {
       if (t->code == tag::kFrameLabel) {
         swf::Reader r = t->BodyReader();
         try {
-          tl.labels.emplace(Lower(r.String("Name")), static_cast<int>(tl.frames.size() - 1));
+          const std::string name = r.String("Name");
+          const int frame = static_cast<int>(tl.frames.size() - 1);
+          if (tl.labels.emplace(Lower(name), frame).second) tl.labelNames.emplace_back(frame, name);
         } catch (const swf::SwfError&) {
         }
+        continue;
+      }
+      if (t->code == tag::kDefineSceneAndFrameLabelData && depth == 0) {
+        ReadScenes(*t, tl);
         continue;
       }
       if (IsControlTag(t->code)) {
@@ -82,6 +88,30 @@ class Loader {
   }
 
  private:
+  // Scenes and labels of the main timeline; FrameLabel tags name the same
+  // labels again, and the first of a name stays.
+  void ReadScenes(const swf::Tag& t, TimelineDef& tl) {
+    swf::Reader r = t.BodyReader();
+    try {
+      const std::uint32_t scenes = r.EncodedU32("SceneCount");
+      std::vector<std::pair<int, std::string>> found;
+      for (std::uint32_t i = 0; i < scenes && i < 65536; ++i) {
+        const std::uint32_t offset = r.EncodedU32("Offset");
+        found.emplace_back(static_cast<int>(std::min<std::uint32_t>(offset, 1u << 24)), r.String("Name"));
+      }
+      std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+      tl.scenes = std::move(found);
+      const std::uint32_t labels = r.EncodedU32("FrameLabelCount");
+      for (std::uint32_t i = 0; i < labels && i < 65536; ++i) {
+        const int frame = static_cast<int>(std::min<std::uint32_t>(r.EncodedU32("FrameNum"), 1u << 24));
+        const std::string name = r.String("FrameLabel");
+        if (tl.labels.emplace(Lower(name), frame).second) tl.labelNames.emplace_back(frame, name);
+      }
+    } catch (const swf::SwfError&) {
+      lib_.skipped.insert("damaged DefineSceneAndFrameLabelData");
+    }
+  }
+
   void Add(std::shared_ptr<Character> c, std::uint16_t id) {
     c->id = id;
     lib_.characters[id] = std::move(c);

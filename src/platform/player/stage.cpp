@@ -32,7 +32,7 @@ bool IsButton(const Instance& i) { return i.def && i.def->kind == Character::Kin
 // Buttons hold the characters of their current state in a timeline of one
 // empty frame, so that sprites among them animate like any other.
 const TimelineDef& ButtonTimeline() {
-  static const TimelineDef def{std::vector<Frame>(1), {}};
+  static const TimelineDef def{std::vector<Frame>(1), {}, {}, {}};
   return def;
 }
 

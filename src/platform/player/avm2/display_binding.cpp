@@ -1404,16 +1404,107 @@ int FrameArg(Machine& m, TimelineState& tl, const Value& v) {
   const double n = m.ToNumber(v);
   return std::isfinite(n) ? static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1 : 0;
 }
+// A timeline's scenes: the main timeline's as its movie names them, else
+// one unnamed scene of every frame.
+struct SceneSpan {
+  int start = 0, count = 0;
+  std::string name;
+};
+std::vector<SceneSpan> ScenesOf(const TimelineState& tl) {
+  const int total = tl.FrameCount();
+  const auto& named = tl.def->scenes;
+  if (named.empty()) return {SceneSpan{0, total, ""}};
+  std::vector<SceneSpan> out;
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    const int start = std::clamp(named[i].first, 0, total);
+    const int end = i + 1 < named.size() ? std::clamp(named[i + 1].first, start, total) : total;
+    out.push_back({start, end - start, named[i].second});
+  }
+  return out;
+}
+// The scene showing the timeline's frame.
+SceneSpan CurrentScene(const TimelineState& tl) {
+  const auto scenes = ScenesOf(tl);
+  SceneSpan now = scenes.front();
+  for (const SceneSpan& s : scenes)
+    if (s.start <= tl.current) now = s;
+  return now;
+}
+bool IsLabel(const TimelineState& tl, const Value& v) {
+  if (!v.IsString()) return false;
+  std::string s = v.s->text;
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tl.def->labels.count(s) > 0;
+}
+void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
+  As3Display& b = B(m);
+  b.stage.SetPlaying(tl, play);
+  b.stage.Goto(tl, std::clamp(frame, 0, tl.FrameCount() - 1));
+  b.Flush();
+}
+// gotoAndPlay/gotoAndStop(frame, scene): a frame number counts from the
+// start of the scene named, or of the current one; a label is the movie's.
 void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
   TimelineState* tl = Clip(m, self);
   if (!tl) return;
-  As3Display& b = B(m);
-  const int frame = FrameArg(m, *tl, m.ArgOr(a, 0));
-  b.stage.SetPlaying(*tl, play);
-  const int before = tl->current;
-  b.stage.Goto(*tl, std::clamp(frame, 0, tl->FrameCount() - 1));
-  (void)before;
-  b.Flush();
+  const Value target = m.ArgOr(a, 0);
+  int frame = FrameArg(m, *tl, target);
+  if (!IsLabel(*tl, target)) {
+    const Value sceneArg = m.ArgOr(a, 1);
+    SceneSpan scene = CurrentScene(*tl);
+    if (!sceneArg.IsNullish()) {
+      const std::string name = m.ToString(sceneArg);
+      bool found = false;
+      for (const SceneSpan& s : ScenesOf(*tl))
+        if (s.name == name) scene = s, found = true;
+      if (!found) m.ThrowError("ArgumentError", "Error #2108: Scene " + name + " was not found.", 2108);
+    }
+    frame += scene.start;
+  }
+  GotoAbsolute(m, *tl, frame, play);
+}
+Value NewScene(Machine& m, const TimelineState& tl, const SceneSpan& s) {
+  std::vector<Value> labels;
+  auto names = tl.def->labelNames;
+  std::stable_sort(names.begin(), names.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (const auto& [f, l] : names) {
+    if (f < s.start || f >= s.start + s.count) continue;
+    Object* o = m.Instantiate(B(m).frameLabelClass);
+    o->SetDyn(m.Intern("name"), m.Str(l));
+    o->SetDyn(m.Intern("frame"), Value::Int(f - s.start + 1));
+    labels.push_back(Value::Obj(o));
+  }
+  Object* scene = m.Instantiate(m.FindClass("flash.display::Scene"));
+  scene->SetDyn(m.Intern("name"), m.Str(s.name));
+  scene->SetDyn(m.Intern("labels"), Value::Obj(m.NewArray(std::move(labels))));
+  scene->SetDyn(m.Intern("numFrames"), Value::Int(s.count));
+  return Value::Obj(scene);
+}
+NATIVE(McCurrentScene) {
+  TimelineState* tl = Clip(m, self);
+  return tl ? NewScene(m, *tl, CurrentScene(*tl)) : Value::Null();
+}
+NATIVE(McScenes) {
+  TimelineState* tl = Clip(m, self);
+  std::vector<Value> out;
+  if (tl)
+    for (const SceneSpan& s : ScenesOf(*tl)) out.push_back(NewScene(m, *tl, s));
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+// nextScene/prevScene: to the first frame of the scene after or before, playing.
+template <int kStep>
+NATIVE(McOtherScene) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value();
+  const auto scenes = ScenesOf(*tl);
+  const int now = CurrentScene(*tl).start;
+  for (std::size_t i = 0; i < scenes.size(); ++i) {
+    if (scenes[i].start != now) continue;
+    const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(i) + kStep;
+    if (to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size())) GotoAbsolute(m, *tl, scenes[std::size_t(to)].start, true);
+    break;
+  }
+  return Value();
 }
 NATIVE(McPlay) {
   if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, true);
@@ -1432,22 +1523,17 @@ NATIVE(McGotoAndStop) {
   return Value();
 }
 NATIVE(McNextFrame) {
-  if (TimelineState* tl = Clip(m, self)) {
-    Value f = Value::Int(tl->current + 2);
-    GotoFrame(m, self, std::span<Value>(&f, 1), false);
-  }
+  if (TimelineState* tl = Clip(m, self)) GotoAbsolute(m, *tl, tl->current + 1, false);
   return Value();
 }
 NATIVE(McPrevFrame) {
-  if (TimelineState* tl = Clip(m, self)) {
-    Value f = Value::Int(std::max(1, tl->current));
-    GotoFrame(m, self, std::span<Value>(&f, 1), false);
-  }
+  if (TimelineState* tl = Clip(m, self)) GotoAbsolute(m, *tl, std::max(0, tl->current - 1), false);
   return Value();
 }
+// Counted from the start of the current scene, as in Flash.
 NATIVE(McCurrentFrame) {
   TimelineState* tl = Clip(m, self);
-  return Value::Int(tl ? tl->current + 1 : 1);
+  return Value::Int(tl ? tl->current + 1 - CurrentScene(*tl).start : 1);
 }
 NATIVE(McTotalFrames) {
   TimelineState* tl = Clip(m, self);
@@ -1457,36 +1543,28 @@ NATIVE(McIsPlaying) {
   TimelineState* tl = Clip(m, self);
   return Value::Bool(tl && tl->playing);
 }
+// Labels as the movie writes them.
 NATIVE(McCurrentLabel) {
   TimelineState* tl = Clip(m, self);
   if (!tl) return Value::Null();
   int best = -1;
   std::string name;
-  for (auto& [l, f] : tl->def->labels)
+  for (auto& [f, l] : tl->def->labelNames)
     if (f <= tl->current && f > best) best = f, name = l;
   return best < 0 ? Value::Null() : m.Str(name);
 }
 NATIVE(McCurrentFrameLabel) {
   TimelineState* tl = Clip(m, self);
   if (!tl) return Value::Null();
-  for (auto& [l, f] : tl->def->labels)
+  for (auto& [f, l] : tl->def->labelNames)
     if (f == tl->current) return m.Str(l);
   return Value::Null();
 }
+// The labels of the current scene, numbered from its start.
 NATIVE(McCurrentLabels) {
   TimelineState* tl = Clip(m, self);
-  std::vector<std::pair<int, std::string>> labels;
-  if (tl)
-    for (auto& [l, f] : tl->def->labels) labels.emplace_back(f, l);
-  std::sort(labels.begin(), labels.end());
-  std::vector<Value> out;
-  for (auto& [f, l] : labels) {
-    Object* o = m.Instantiate(B(m).frameLabelClass);
-    o->SetDyn(m.Intern("name"), m.Str(l));
-    o->SetDyn(m.Intern("frame"), Value::Int(f + 1));
-    out.push_back(Value::Obj(o));
-  }
-  return Value::Obj(m.NewArray(std::move(out)));
+  if (!tl) return Value::Obj(m.NewArray());
+  return m.GetProperty(NewScene(m, *tl, CurrentScene(*tl)), "labels");
 }
 NATIVE(McAddFrameScript) {
   FlashObject* f = Fo(self);
@@ -3629,6 +3707,11 @@ void As3Display::Install() {
   m.AddGetter(movieClipClass, "currentLabel", McCurrentLabel);
   m.AddGetter(movieClipClass, "currentFrameLabel", McCurrentFrameLabel);
   m.AddGetter(movieClipClass, "currentLabels", McCurrentLabels);
+  m.AddGetter(movieClipClass, "currentScene", McCurrentScene);
+  m.AddGetter(movieClipClass, "scenes", McScenes);
+  m.AddMethod(movieClipClass, "nextScene", McOtherScene<1>);
+  m.AddMethod(movieClipClass, "prevScene", McOtherScene<-1>);
+  m.DefineNativeClass("flash.display", "Scene", obj, nullptr, true);
   m.AddGetter(movieClipClass, "enabled", DoGetVisible);
   m.AddSetter(movieClipClass, "enabled", DoIgnore);
   frameLabelClass = m.DefineNativeClass("flash.display", "FrameLabel", obj, nullptr, true);

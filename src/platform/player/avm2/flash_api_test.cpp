@@ -6,6 +6,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/player/flash_player.h"
 #include "support/as3_movie.h"
@@ -154,6 +156,68 @@ TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
             "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// DefineSceneAndFrameLabelData: scenes (first frame, name) and labels (frame, name), small numbers only.
+std::vector<std::uint8_t> ScenesTag(const std::vector<std::pair<int, std::string>>& scenes,
+                                    const std::vector<std::pair<int, std::string>>& labels) {
+  std::vector<std::uint8_t> body;
+  auto put = [&](const std::vector<std::pair<int, std::string>>& list) {
+    body.push_back(static_cast<std::uint8_t>(list.size()));
+    for (const auto& [n, s] : list) {
+      body.push_back(static_cast<std::uint8_t>(n));
+      for (char ch : s) body.push_back(static_cast<std::uint8_t>(ch));
+      body.push_back(0);
+    }
+  };
+  put(scenes);
+  put(labels);
+  return body;
+}
+
+TEST(As3Scenes, FramesCountFromTheSceneAndLabelsKeepTheirCase) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    b.Tag(86, ScenesTag({{0, "Intro"}, {3, "Main Part"}}, {{0, "Start"}, {4, "Loop"}}));
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto state = [&] {
+      Line(m, c)
+          .Local(0, {"currentScene", "name"})
+          .Local(0, {"currentFrame"})
+          .Local(0, {"currentLabel"})
+          .Local(0, {"totalFrames"})
+          .Done();
+    };
+    c.Op("getlocal_0").Op("getproperty", {m.Q("scenes")}).Op("pushbyte", {1})
+        .Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))}).Op("setlocal", {1});
+    Line(m, c).Local(0, {"scenes", "length"}).Local(1, {"name"}).Local(1, {"numFrames"}).Done();
+    state();
+    // Frame 2 of "Main Part" is the movie's fifth.
+    c.Op("getlocal_0").Op("pushbyte", {2}).Op("pushstring", {m.S("Main Part")}).Op("callpropvoid", {m.Q("gotoAndStop"), 2});
+    state();
+    c.Op("getlocal_0").Op("getproperty", {m.Q("currentLabels")}).Op("pushbyte", {0})
+        .Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))}).Op("setlocal", {2});
+    Line(m, c).Local(2, {"name"}).Local(2, {"frame"}).Done();
+    // A number alone counts from the current scene.
+    c.Op("getlocal_0").Op("pushbyte", {1}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    state();
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("prevScene"), 0});
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("stop"), 0});
+    state();
+    c.Op("getlocal_0").Op("pushstring", {m.S("Loop")}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("nextFrame"), 0});
+    state();
+  }, 6);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "2 Main Part 3|Intro 1 Start 6|Main Part 2 Loop 6|Loop 2|Main Part 1 Start 6|Intro 1 Start 6|"
+            "Main Part 3 Loop 6|");
 }
 
 }  // namespace
