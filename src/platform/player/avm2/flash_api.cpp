@@ -333,6 +333,121 @@ NATIVE(V3AngleBetween) {
   return Value::Number(std::acos(std::clamp((p.x * q.x + p.y * q.y + p.z * q.z) / (lp * lq), -1.0, 1.0)));
 }
 
+// ---- flash.display: asking for what lies under a point, and drawing from data
+
+// Every descendant the stage point hits, each before its children, bottom
+// first, as the pointer would meet them from below.
+void ObjectsUnder(Machine& m, const Value& container, std::span<Value> point, std::vector<Value>& out, int nesting) {
+  if (nesting > 64) return;
+  Class* doc = m.FindClass("flash.display::DisplayObjectContainer");
+  const int n = m.ToInt(m.GetProperty(container, "numChildren"));
+  for (int i = 0; i < n && out.size() < 100000; ++i) {
+    Value index[] = {Value::Int(i)};
+    const Value child = m.CallProperty(container, "getChildAt", index);
+    if (!child.IsObject()) continue;
+    if (m.ToBoolean(m.CallProperty(child, "hitTestPoint", point))) out.push_back(child);
+    if (doc && m.IsType(child, doc)) ObjectsUnder(m, child, point, out, nesting + 1);
+  }
+}
+NATIVE(DocObjectsUnderPoint) {
+  const Value p = m.ArgOr(a, 0);
+  if (!p.IsObject()) return Value::Obj(m.NewArray());
+  Value point[] = {m.GetProperty(p, "x"), m.GetProperty(p, "y"), Value::Bool(true)};
+  std::vector<Value> out;
+  ObjectsUnder(m, self, point, out, 0);
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+
+// The IGraphicsData classes keep their constructor's arguments under their
+// property names; drawGraphicsData replays them as Graphics calls.
+struct DataField {
+  const char* name;
+  Value (*dflt)(Machine&);
+};
+Value DNull(Machine&) { return Value::Null(); }
+Value DUndefined(Machine&) { return Value(); }
+Value DZero(Machine&) { return Value::Int(0); }
+Value DOne(Machine&) { return Value::Int(1); }
+Value DNaN(Machine&) { return Value::Number(std::nan("")); }
+Value DFalse(Machine&) { return Value::Bool(false); }
+Value DTrue(Machine&) { return Value::Bool(true); }
+Value DNormal(Machine& m) { return m.Str("normal"); }
+Value DPad(Machine& m) { return m.Str("pad"); }
+Value DRgb(Machine& m) { return m.Str("rgb"); }
+Value DEvenOdd(Machine& m) { return m.Str("evenOdd"); }
+Value DThree(Machine&) { return Value::Int(3); }
+
+template <const DataField* kFields, std::size_t kCount>
+NATIVE(DataCtor) {
+  for (std::size_t i = 0; i < kCount; ++i) Set(m, self, kFields[i].name, Arg(a, i, kFields[i].dflt(m)));
+  return self;
+}
+constexpr DataField kSolidFill[] = {{"color", DZero}, {"alpha", DOne}};
+constexpr DataField kStroke[] = {{"thickness", DNaN},       {"pixelHinting", DFalse}, {"scaleMode", DNormal},
+                                 {"caps", DNull},           {"joints", DNull},        {"miterLimit", DThree},
+                                 {"fill", DNull}};
+constexpr DataField kGradientFill[] = {{"type", DUndefined},  {"colors", DNull},     {"alphas", DNull},
+                                       {"ratios", DNull},     {"matrix", DNull},     {"spreadMethod", DPad},
+                                       {"interpolationMethod", DRgb}, {"focalPointRatio", DZero}};
+constexpr DataField kBitmapFill[] = {{"bitmapData", DNull}, {"matrix", DNull}, {"repeat", DTrue}, {"smooth", DFalse}};
+constexpr DataField kPath[] = {{"commands", DNull}, {"data", DNull}, {"winding", DEvenOdd}};
+constexpr DataField kTrianglePath[] = {{"vertices", DNull}, {"indices", DNull}, {"uvtData", DNull}, {"culling", DUndefined}};
+
+Value Field(Machine& m, const Value& o, const char* name) { return m.GetProperty(o, name); }
+bool Is(Machine& m, const Value& v, const char* cls) {
+  Class* c = m.FindClass(std::string("flash.display::") + cls);
+  return c && m.IsType(v, c);
+}
+// One fill: beginFill, beginGradientFill or beginBitmapFill (or the stroke's lineStyle kin).
+void ApplyFill(Machine& m, const Value& g, const Value& fill, bool stroke) {
+  if (Is(m, fill, "GraphicsSolidFill")) {
+    if (stroke) return;  // the colour is lineStyle's, set with the stroke
+    Value args[] = {Field(m, fill, "color"), Field(m, fill, "alpha")};
+    m.CallProperty(g, "beginFill", args);
+  } else if (Is(m, fill, "GraphicsGradientFill")) {
+    Value args[] = {Field(m, fill, "type"),         Field(m, fill, "colors"),       Field(m, fill, "alphas"),
+                    Field(m, fill, "ratios"),       Field(m, fill, "matrix"),       Field(m, fill, "spreadMethod"),
+                    Field(m, fill, "interpolationMethod"), Field(m, fill, "focalPointRatio")};
+    m.CallProperty(g, stroke ? "lineGradientStyle" : "beginGradientFill", args);
+  } else if (Is(m, fill, "GraphicsBitmapFill")) {
+    Value args[] = {Field(m, fill, "bitmapData"), Field(m, fill, "matrix"), Field(m, fill, "repeat"),
+                    Field(m, fill, "smooth")};
+    m.CallProperty(g, stroke ? "lineBitmapStyle" : "beginBitmapFill", args);
+  }
+}
+NATIVE(GraphicsDrawData) {
+  const Value list = m.ArgOr(a, 0);
+  if (!list.IsObject()) return Value();
+  const int n = m.ToInt(m.GetProperty(list, "length"));
+  for (int i = 0; i < n; ++i) {
+    const Value item = m.GetProperty(list, std::to_string(i));
+    if (!item.IsObject()) continue;
+    if (Is(m, item, "GraphicsEndFill")) {
+      m.CallProperty(self, "endFill", {});
+    } else if (Is(m, item, "GraphicsStroke")) {
+      const Value fill = Field(m, item, "fill");
+      const bool solid = Is(m, fill, "GraphicsSolidFill");
+      Value args[] = {Field(m, item, "thickness"), solid ? Field(m, fill, "color") : Value::Int(0),
+                      solid ? Field(m, fill, "alpha") : Value::Int(1), Field(m, item, "pixelHinting"),
+                      Field(m, item, "scaleMode"), Field(m, item, "caps"), Field(m, item, "joints"),
+                      Field(m, item, "miterLimit")};
+      m.CallProperty(self, "lineStyle", args);
+      if (fill.IsObject()) ApplyFill(m, self, fill, true);
+    } else if (Is(m, item, "GraphicsPath")) {
+      Value args[] = {Field(m, item, "commands"), Field(m, item, "data"), Field(m, item, "winding")};
+      m.CallProperty(self, "drawPath", args);
+    } else if (Is(m, item, "GraphicsTrianglePath")) {
+      Value args[] = {Field(m, item, "vertices"), Field(m, item, "indices"), Field(m, item, "uvtData"),
+                      Field(m, item, "culling")};
+      if (args[3].IsUndefined()) args[3] = m.Str("none");
+      m.CallProperty(self, "drawTriangles", args);
+    } else {
+      ApplyFill(m, self, item, false);
+    }
+  }
+  return Value();
+}
+
 // ---- flash.accessibility
 
 NATIVE(AccessibilityPropertiesCtor) {
@@ -599,6 +714,68 @@ void InstallFlashApi(Machine& m) {
   m.AddConst(v3, "Z_AXIS", NewVector3D(m, 0, 0, 1));
   dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
 
+  // flash.display: the IGraphicsData classes, and what the display classes lack.
+  Class* data = Existing(m, "flash.display", "IGraphicsData", obj);
+  (void)data;
+  dyn("flash.display", "GraphicsSolidFill", obj, DataCtor<kSolidFill, std::size(kSolidFill)>);
+  dyn("flash.display", "GraphicsStroke", obj, DataCtor<kStroke, std::size(kStroke)>);
+  dyn("flash.display", "GraphicsGradientFill", obj, DataCtor<kGradientFill, std::size(kGradientFill)>);
+  dyn("flash.display", "GraphicsBitmapFill", obj, DataCtor<kBitmapFill, std::size(kBitmapFill)>);
+  dyn("flash.display", "GraphicsPath", obj, DataCtor<kPath, std::size(kPath)>);
+  dyn("flash.display", "GraphicsTrianglePath", obj, DataCtor<kTrianglePath, std::size(kTrianglePath)>);
+  dyn("flash.display", "GraphicsEndFill", obj, nullptr);
+  const auto missing = [&](Class* c, const char* name, bool isStatic = false) {
+    return c && !m.FindBinding(isStatic ? &c->statics : &c->instance, m.NameFromString(name));
+  };
+  if (Class* graphics = m.FindClass("flash.display::Graphics"); missing(graphics, "drawGraphicsData"))
+    m.AddMethod(graphics, "drawGraphicsData", GraphicsDrawData);
+  if (Class* c = m.FindClass("flash.display::DisplayObjectContainer"); missing(c, "getObjectsUnderPoint")) {
+    m.AddMethod(c, "getObjectsUnderPoint", DocObjectsUnderPoint);
+    m.AddMethod(c, "areInaccessibleObjectsUnderPoint", False);
+  }
+  if (Class* sprite = m.FindClass("flash.display::Sprite"); missing(sprite, "dropTarget"))
+    m.AddGetter(sprite, "dropTarget", Null);
+  if (Class* clip = m.FindClass("flash.display::MovieClip"); missing(clip, "trackAsMenu")) {
+    m.AddGetter(clip, "trackAsMenu", False);
+    m.AddSetter(clip, "trackAsMenu", Nothing);
+  }
+  if (Class* display = m.FindClass("flash.display::DisplayObject"); missing(display, "cacheAsBitmapMatrix")) {
+    m.AddGetter(display, "cacheAsBitmapMatrix", Null);
+    m.AddSetter(display, "cacheAsBitmapMatrix", Nothing);
+  }
+  if (Class* stage = m.FindClass("flash.display::Stage"); missing(stage, "fullScreenWidth")) {
+    // Never full screen: the full-screen size is the stage's.
+    m.AddGetter(stage, "fullScreenWidth", [](Machine& mm, Value self, std::span<Value>) {
+      return mm.GetProperty(self, "stageWidth");
+    });
+    m.AddGetter(stage, "fullScreenHeight", [](Machine& mm, Value self, std::span<Value>) {
+      return mm.GetProperty(self, "stageHeight");
+    });
+    m.AddGetter(stage, "fullScreenSourceRect", Null);
+    m.AddSetter(stage, "fullScreenSourceRect", Nothing);
+    m.AddGetter(stage, "colorCorrection", [](Machine& mm, Value, std::span<Value>) { return mm.Str("default"); });
+    m.AddSetter(stage, "colorCorrection", Nothing);
+    m.AddGetter(stage, "colorCorrectionSupport", [](Machine& mm, Value, std::span<Value>) { return mm.Str("unsupported"); });
+    m.AddGetter(stage, "wmodeGPU", False);
+    m.AddGetter(stage, "nativeWindow", Null);
+    m.AddGetter(stage, "mouseLock", False);
+    m.AddSetter(stage, "mouseLock", Nothing);
+    m.AddGetter(stage, "allowsFullScreen", False);
+    m.AddGetter(stage, "allowsFullScreenInteractive", False);
+  }
+  if (Class* mouse = m.FindClass("flash.ui::Mouse"); missing(mouse, "cursor", true)) {
+    m.AddGetter(mouse, "cursor", [](Machine& mm, Value, std::span<Value>) { return mm.Str("auto"); }, true);
+    m.AddSetter(mouse, "cursor", Nothing, true);
+    m.AddGetter(mouse, "supportsCursor", True, true);
+    m.AddGetter(mouse, "supportsNativeCursor", False, true);
+    m.AddMethod(mouse, "registerCursor", Nothing, true);
+    m.AddMethod(mouse, "unregisterCursor", Nothing, true);
+  }
+
+  for (const char* base : {"flash.display::DisplayObject", "flash.display::DisplayObjectContainer",
+                           "flash.display::Sprite", "flash.display::MovieClip"})
+    if (Class* c = m.FindClass(base)) m.InheritAddedMembers(c);
+
   // flash.accessibility: nothing reads the screen here.
   dyn("flash.accessibility", "AccessibilityProperties", obj, AccessibilityPropertiesCtor);
   Class* access = Existing(m, "flash.accessibility", "Accessibility", obj);
@@ -608,6 +785,7 @@ void InstallFlashApi(Machine& m) {
       display && !m.FindBinding(&display->instance, m.NameFromString("accessibilityProperties"))) {
     m.AddGetter(display, "accessibilityProperties", NewAccessibilityProperties);
     m.AddSetter(display, "accessibilityProperties", Nothing);
+    m.InheritAddedMembers(display);
   }
 }
 

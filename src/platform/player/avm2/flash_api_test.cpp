@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
 #include "support/as3_movie.h"
 
@@ -218,6 +219,53 @@ TEST(As3Scenes, FramesCountFromTheSceneAndLabelsKeepTheirCase) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "2 Main Part 3|Intro 1 Start 6|Main Part 2 Loop 6|Loop 2|Main Part 1 Start 6|Intro 1 Start 6|"
             "Main Part 3 Loop 6|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
+  As3Movie d;
+  const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), end = d.Display("GraphicsEndFill");
+  const auto point = d.a.PackageName("flash.geom", "Point"), shape = d.Display("Shape");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A shape drawn from data: a green square from (50, 50) to (90, 90).
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushstring", {m.S("drawn")}).Op("setproperty", {m.Q("name")});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    c.Op("findpropstrict", {solid}).Op("pushint", {m.a.Int(0x00FF00)}).Op("constructprop", {solid, 1});
+    c.Op("findpropstrict", {path});
+    for (int cmd : {1, 2, 2, 2, 2}) c.Op("pushbyte", {cmd});
+    c.Op("newarray", {5});
+    for (int v : {50, 50, 90, 50, 90, 90, 50, 90, 50, 50}) c.Op("pushbyte", {v});
+    c.Op("newarray", {10});
+    c.Op("constructprop", {path, 2});
+    c.Op("findpropstrict", {end}).Op("constructprop", {end, 0});
+    c.Op("newarray", {3}).Op("callpropvoid", {m.Q("drawGraphicsData"), 1});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    // Two sprites, one inside a holder, overlapping at (20, 20).
+    m.NewSprite(c, 2, "holder", 0x0000FF, 0, 0, 30, 30);
+    m.NewSprite(c, 3, "inner", 0xFF0000, 10, 10, 30, 30, 2);
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {20}).Op("pushbyte", {20}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {4});
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {70}).Op("pushbyte", {70}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {5});
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {95}).Op("pushbyte", {5}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {6});
+    Line(m, c).Local(4, {"length"}).Local(5, {"length"}).Local(6, {"length"}).Done();
+  });
+  // Both sprites draw under (20, 20); the drawn shape alone lies under (70, 70).
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 1 0|");
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{0, 255, 0}));
+  EXPECT_EQ(bmp.GetPixel(95, 95), (gdi::Color{255, 255, 255}));
 }
 
 }  // namespace

@@ -946,6 +946,16 @@ Class* Machine::FindClass(std::string_view qualified) {
   return nullptr;
 }
 
+void Machine::InheritAddedMembers(Class* base) {
+  for (const auto& c : classes_) {
+    if (c.get() == base || !c->IsSubclassOf(base) || c->isInterface) continue;
+    for (const auto& [key, binding] : base->instance.map) {
+      if (binding.kind == Binding::Kind::kSlot) continue;  // slots have places of their own
+      c->instance.map.emplace(key, binding);
+    }
+  }
+}
+
 Class* Machine::DefineNativeClass(std::string_view package, std::string_view name, Class* super, NativeAlloc alloc,
                                   bool dynamic) {
   auto owned = std::make_unique<Class>();

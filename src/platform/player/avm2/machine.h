@@ -393,6 +393,10 @@ class Machine {
   void AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddConst(Class* c, std::string_view name, const Value& v, bool isStatic = true);
   void AddGlobalFunction(std::string_view package, std::string_view name, NativeFn fn);
+  // Subclasses copy their base's members when they are made: members added
+  // to a base later reach the classes made since through this (a subclass's
+  // own member of the same name stays).
+  void InheritAddedMembers(Class* base);
   void AddGlobal(std::string_view package, std::string_view name, const Value& v);
   // Looks a name up among all scripts' globals (running a script first
   // when it defines it). Returns the global object that has it, or null.
