@@ -250,6 +250,11 @@ class Stage {
   void CallFrame(ClipHandle target, const std::string& frame, Avm1& vm);
   void SetPlaying(TimelineState& tl, bool playing);
   void StopAllSounds();
+  // The movie asked the player to close (fscommand "quit"), as a standalone
+  // player does: its sounds stop, and from the next frame on no frame,
+  // script, timer or input runs; the last picture stays.
+  void Quit();
+  bool Quitted() const { return quit_; }
   std::int64_t ScriptTime() const { return timeMs_ - startMs_; }
   // Clip management; each returns the new clip or kNoClip when refused.
   ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
@@ -444,6 +449,7 @@ class Stage {
   ClipHandle activeSerial_ = kNoClip;
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
+  bool quit_ = false;
   double pointerX_ = 0, pointerY_ = 0;
   ClipHandle dragClip_ = kNoClip;
   bool dragLock_ = false, dragBounded_ = false;

@@ -2520,6 +2520,16 @@ NATIVE(SoundMixerStopAll) {
   B(m).channels.clear();
   return Value();
 }
+// Only "quit" means something without a host program: the player closes.
+NATIVE(FsCommand) {
+  std::string command = avm2::ArgStr(m, a, 0, "");
+  for (auto& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (command == "quit") {
+    B(m).channels.clear();
+    B(m).stage.Quit();
+  }
+  return Value();
+}
 NATIVE(SkippedCtor) {
   if (Object* o = self.AsObject(); o && o->cls) {
     m.Skip(o->cls->QualifiedName());
@@ -3725,7 +3735,7 @@ void As3Display::Install() {
   m.AddMethod(system, "gc", Noop, true);
   Class* security = m.DefineNativeClass("flash.system", "Security", obj);
   m.AddMethod(security, "allowDomain", Noop, true);
-  m.AddGlobalFunction("flash.system", "fscommand", Noop);
+  m.AddGlobalFunction("flash.system", "fscommand", FsCommand);
   m.AddGlobalFunction("flash.net", "navigateToURL", Noop);
   Class* mouse = m.DefineNativeClass("flash.ui", "Mouse", obj);
   m.AddMethod(mouse, "hide", Noop, true);
