@@ -644,6 +644,7 @@ void Stage::Tick() {
   UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
+  hooks_->TimelinesAdvanced();
   RunActions();
   hooks_->AfterFrame();
   avm_->Collect();

@@ -180,6 +180,9 @@ class ScriptHooks {
   // A tick begins (before the timelines advance) and ends.
   virtual void BeforeFrame() {}
   virtual void AfterFrame() {}
+  // The timelines have entered their next frames; what they placed is not
+  // yet constructed for scripts.
+  virtual void TimelinesAdvanced() {}
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
   // The pointer (stage twips) after the buttons took it; a key went down or up.

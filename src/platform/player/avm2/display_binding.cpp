@@ -125,6 +125,7 @@ class As3Display : public ScriptHooks {
   void FrameEntered(TimelineState& tl) override;
   void BeforeFrame() override;
   void AfterFrame() override;
+  void TimelinesAdvanced() override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return handCursor; }
@@ -3020,6 +3021,11 @@ void As3Display::BeforeFrame() {
   // Loads asked for in the last frame end in this one.
   dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
   loads.clear();
+}
+
+void As3Display::TimelinesAdvanced() {
+  // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
+  // children the new frames removed gone), before the frame is constructed.
   Broadcast("enterFrame");
 }
 
