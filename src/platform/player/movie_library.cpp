@@ -211,6 +211,14 @@ class Loader {
           lib_.abcBlocks.push_back(std::move(block));
           break;
         }
+        case tag::kDefineBinaryData:
+          // id, 4 reserved bytes, the data.
+          if (t.body.size() >= 6) {
+            const auto id = static_cast<std::uint16_t>(t.body[0] | (t.body[1] << 8));
+            lib_.binaryData[id] = {static_cast<std::size_t>(t.body.data() - lib_.movie.data.data()) + 6,
+                                   t.body.size() - 6};
+          }
+          break;
         case tag::kDefineVideoStream:
           DefineVideoStream(r);
           break;

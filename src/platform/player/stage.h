@@ -31,6 +31,7 @@ struct Instance;
 class Avm1;
 class VideoDisplay;
 class BitmapData;
+struct ShaderBlend;
 struct AsObject;
 struct AsValue;
 
@@ -110,6 +111,7 @@ struct Instance {
   std::string name;
   bool visible = true;
   int blendMode = 0;
+  std::shared_ptr<const ShaderBlend> blendShader;  // blend mode 15 draws with it
   int placedFrame = 0;         // parent's frame of the PlaceObject that made it
   std::uint64_t createdTick = 0;
   ClipHandle serial = kNoClip;  // its handle

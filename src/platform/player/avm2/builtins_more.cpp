@@ -1083,7 +1083,11 @@ NATIVE(XmlText) {
 
 // ---- ByteArray
 
-Object* AllocByteArray(Machine& m, Class*) { return m.heap().New<ByteArrayObject>(); }
+Object* AllocByteArray(Machine& m, Class* c) {
+  auto* b = m.heap().New<ByteArrayObject>();
+  if (m.linkedBytes) m.linkedBytes(c, *b);
+  return b;
+}
 ByteArrayObject* SelfBytes(Machine& m, const Value& v) {
   Object* o = v.AsObject();
   if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Not a ByteArray.", 1034);

@@ -18,6 +18,7 @@
 #include "platform/player/movie_library.h"
 #include "platform/player/net_stream.h"
 #include "platform/player/paint.h"
+#include "platform/player/pixel_shader.h"
 #include "platform/player/renderer.h"
 #include "platform/player/stage.h"
 
@@ -66,6 +67,7 @@ struct FlashObject : avm2::Object {
   double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
   // NetStream: the file it plays (shared with the videos showing it); client.
   std::shared_ptr<NetStreamPlayback> stream;
+  std::shared_ptr<const PixelShader> shader;  // Shader: its kernel (data: ShaderData, content: byteCode)
   Value client;
   // Timer
   double delay = 0, due = 0;
@@ -1023,20 +1025,103 @@ NATIVE(SoundMixerComputeSpectrum) {
   m.Skip("SoundMixer.computeSpectrum (gives silence)");
   return Value();
 }
-const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
-                                   "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
+// 15, "shader", blends with the blendShader (normal without one).
+const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken", "difference",
+                                   "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight", "shader"};
+constexpr int kBlendCount = 16;
 NATIVE(DoGetBlendMode) {
   Instance* i = SelfNode(m, self);
   const int b = i ? i->blendMode : 0;
-  return m.Str(b >= 0 && b < 15 ? kBlendNames[b] : "normal");
+  return m.Str(b >= 0 && b < kBlendCount ? kBlendNames[b] : "normal");
 }
 NATIVE(DoSetBlendMode) {
   Instance* i = SelfNode(m, self);
   const std::string name = avm2::ArgStr(m, a, 0, "normal");
   if (!i) return Value();
-  for (int k = 1; k < 15; ++k)
+  for (int k = 1; k < kBlendCount; ++k)
     if (name == kBlendNames[k]) i->blendMode = k;
-  if (name == "shader") m.Skip("shader blend mode");
+  return Value();
+}
+
+// ---- Shader: pixel kernels, drawn as blend shaders
+
+NATIVE(ShaderSetByteCode) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  f->shader.reset();
+  f->content = m.ArgOr(a, 0);
+  f->data = Value::Obj(m.NewObject());
+  Object* o = f->content.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) return Value();
+  try {
+    f->shader = PixelShader::Parse(static_cast<avm2::ByteArrayObject*>(o)->bytes);
+  } catch (const ShaderError& e) {
+    m.Skip(std::string("Shader: ") + e.what());
+    return Value();
+  }
+  // ShaderData: a ShaderParameter (value as an Array) for each input
+  // parameter and a ShaderInput for each image.
+  static const char* const kTypes[] = {"",     "float",  "float2", "float3", "float4", "matrix2x2", "matrix3x3",
+                                       "matrix4x4", "int", "int2", "int3", "int4", "string", "bool", "bool2",
+                                       "bool3", "bool4"};
+  const auto& params = f->shader->Parameters();
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    const ShaderParameter& p = params[k];
+    if (p.output || p.name == "_OutCoord") continue;
+    Value param = Value::Obj(m.NewObject());
+    std::vector<Value> values;
+    for (float v : p.defaultValue) values.push_back(Value::Number(v));
+    m.SetProperty(param, "value", Value::Obj(m.NewArray(std::move(values))));
+    m.SetProperty(param, "name", m.Str(p.name));
+    m.SetProperty(param, "type", m.Str(p.type > 0 && p.type <= 16 ? kTypes[p.type] : ""));
+    m.SetProperty(param, "index", Value::Int(static_cast<std::int32_t>(k)));
+    m.SetProperty(f->data, p.name, param);
+  }
+  for (const ShaderInput& in : f->shader->Inputs()) {
+    Value input = Value::Obj(m.NewObject());
+    m.SetProperty(input, "name", m.Str(in.name));
+    m.SetProperty(input, "index", Value::Int(in.index));
+    m.SetProperty(input, "channels", Value::Int(in.channels));
+    m.SetProperty(input, "input", Value::Null());
+    m.SetProperty(input, "width", Value::Int(0));
+    m.SetProperty(input, "height", Value::Int(0));
+    m.SetProperty(f->data, in.name, input);
+  }
+  return Value();
+}
+NATIVE(ShaderCtor) {
+  if (FlashObject* f = Fo(self)) {
+    f->data = Value::Obj(m.NewObject());
+    if (!m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
+  }
+  return self;
+}
+NATIVE(ShaderGetByteCode) { FlashObject* f = Fo(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
+NATIVE(ShaderGetData) { FlashObject* f = Fo(self); return f ? f->data : Value::Null(); }
+NATIVE(ShaderPrecision) { return m.Str("full"); }
+// The kernel and its parameter values are taken as they are now: Flash
+// copies the shader on assignment.
+NATIVE(DoSetBlendShader) {
+  Instance* i = SelfNode(m, self);
+  FlashObject* s = Fo(m.ArgOr(a, 0));
+  if (!i) return Value();
+  if (!s || !s->shader) {
+    i->blendShader.reset();
+    return Value();
+  }
+  auto blend = std::make_shared<ShaderBlend>();
+  blend->shader = s->shader;
+  for (const ShaderParameter& p : s->shader->Parameters()) {
+    std::vector<float> values;
+    if (!p.output && p.name != "_OutCoord") {
+      const Value param = m.GetProperty(s->data, p.name);
+      if (avm2::ArrayObject* arr = param.AsObject() ? avm2::AsArray(m.GetProperty(param, "value")) : nullptr)
+        for (const Value& v : arr->elems) values.push_back(static_cast<float>(m.ToNumber(v)));
+    }
+    blend->values.push_back(std::move(values));
+  }
+  i->blendShader = std::move(blend);
+  i->blendMode = 15;
   return Value();
 }
 NATIVE(DoHitTestPoint) {
@@ -2967,6 +3052,19 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     if (dot != std::string::npos) classSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), id);
   }
   Install();
+  // Classes linked to DefineBinaryData are ByteArrays of its data.
+  m.linkedBytes = [this](Class* c, avm2::ByteArrayObject& bytes) {
+    for (; c; c = c->super) {
+      auto it = classSymbols.find(c->QualifiedName());
+      if (it == classSymbols.end()) it = classSymbols.find(c->name);
+      if (it == classSymbols.end()) continue;
+      if (auto data = lib.binaryData.find(it->second); data != lib.binaryData.end()) {
+        const auto d = lib.Data(data->second.first, data->second.second);
+        bytes.bytes.assign(d.begin(), d.end());
+      }
+      return;
+    }
+  };
   m.AddSweepHook([this] {
     for (auto it = objects.begin(); it != objects.end();) {
       if (it->second->marked) {
@@ -3492,6 +3590,7 @@ void As3Display::Install() {
     m.AddGetter(displayObjectClass, p.name, p.get);
     m.AddSetter(displayObjectClass, p.name, p.set);
   }
+  m.AddSetter(displayObjectClass, "blendShader", DoSetBlendShader);
   m.AddGetter(displayObjectClass, "parent", DoGetParent);
   m.AddGetter(displayObjectClass, "stage", DoGetStage);
   m.AddGetter(displayObjectClass, "root", DoGetRoot);
@@ -3827,7 +3926,14 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject", "flash.display::Shader"}) {
+  Class* shader = m.DefineNativeClass("flash.display", "Shader", obj, AllocFlash, true);
+  avm2::SetNativeCtor(m, shader, ShaderCtor);
+  m.AddGetter(shader, "byteCode", ShaderGetByteCode);
+  m.AddSetter(shader, "byteCode", ShaderSetByteCode);
+  m.AddGetter(shader, "data", ShaderGetData);
+  m.AddGetter(shader, "precisionHint", ShaderPrecision);
+  m.AddSetter(shader, "precisionHint", DoIgnore);
+  for (const char* q : {"flash.ui::ContextMenu", "flash.net::SharedObject"}) {
     const std::string s = q;
     const auto sep = s.find("::");
     Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass

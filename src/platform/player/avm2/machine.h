@@ -436,6 +436,8 @@ class Machine {
   std::uint64_t InstructionsThisFrame() const { return instructions_; }
   double startMs = 0;
   std::function<double()> clockMs;  // milliseconds since the movie started
+  // A new ByteArray of class `c`: the host fills one linked to embedded data.
+  std::function<void(Class* c, ByteArrayObject& bytes)> linkedBytes;
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;
