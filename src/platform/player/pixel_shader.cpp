@@ -132,13 +132,20 @@ struct Registers {
   std::array<float, 4>& At(const PixelShader::Reg& r) { return r.isInt ? i[r.index] : f[r.index]; }
   void Read(const PixelShader::Reg& r, float* out, int n) {
     const auto& v = At(r);
-    for (int k = 0; k < n; ++k) out[k] = v[r.channel[r.count == 1 ? 0 : std::min(k, r.count - 1)]];
+    // Short registers repeat their last channel; one of no channels reads 0.
+    for (int k = 0; k < n; ++k) out[k] = r.count == 0 ? 0.0f : v[r.channel[std::min(k, r.count - 1)]];
   }
   void Write(const PixelShader::Reg& r, const float* in) {
     auto& v = At(r);
     for (int k = 0; k < r.count; ++k) v[r.channel[k]] = r.isInt ? std::trunc(in[k]) : in[k];
   }
 };
+
+// A coordinate as a pixel index; NaN and far values are outside every image.
+int PixelIndex(float v) {
+  const float f = std::floor(v);
+  return f > -1e6f && f < 1e6f ? static_cast<int>(f) : -2000000;
+}
 
 float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255) / 255.0f; }
 
@@ -150,9 +157,9 @@ std::array<float, 4> Texel(const ShaderImage& img, int x, int y) {
 }
 
 std::array<float, 4> Sample(const ShaderImage& img, float x, float y, bool linear) {
-  if (!linear) return Texel(img, static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)));
+  if (!linear) return Texel(img, PixelIndex(x), PixelIndex(y));
   const float fx = x - 0.5f, fy = y - 0.5f;
-  const int x0 = static_cast<int>(std::floor(fx)), y0 = static_cast<int>(std::floor(fy));
+  const int x0 = PixelIndex(fx), y0 = PixelIndex(fy);
   const float tx = fx - static_cast<float>(x0), ty = fy - static_cast<float>(y0);
   const auto a = Texel(img, x0, y0), b = Texel(img, x0 + 1, y0), c = Texel(img, x0, y0 + 1),
              d = Texel(img, x0 + 1, y0 + 1);
@@ -196,7 +203,8 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         const std::string key = r.CString();
         auto value = ReadValue(r, type);
         // Metadata after a parameter describes it.
-        if (key == "defaultValue" && !shader->params_.empty()) shader->params_.back().defaultValue = std::move(value);
+        if (key == "defaultValue" && !shader->params_.empty() && value.size() == shader->params_.back().ValueCount())
+          shader->params_.back().defaultValue = std::move(value);
         continue;
       }
       case kParam: {
@@ -207,7 +215,10 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         p.mask = r.U8();
         p.name = r.CString();
         if (ValueCountOf(p.type) == 0 && p.type != 12) r.Fail("parameter " + p.name + " of unknown type");
-        if (p.type >= 5 && p.type <= 7) track(DstReg(p.reg, 0xF), p.type - 4);
+        if (p.type >= 5 && p.type <= 7) {
+          if (p.reg & 0x8000) r.Fail("matrix parameter " + p.name + " in int registers");
+          track(DstReg(p.reg, 0xF), p.type - 4);
+        }
         else track(DstReg(p.reg, p.mask & 0xF));
         p.defaultValue.assign(ValueCountOf(p.type), 0.0f);
         shader->params_.push_back(std::move(p));
@@ -462,7 +473,9 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
             case kNotEqual: v = a != b; break;
             case kLessThan: v = a < b; break;
             case kLessThanEqual: v = a <= b; break;
-            case kLogicalNot: v = static_cast<float>(~static_cast<std::int32_t>(b)); break;  // bitwise, as Flash does
+            case kLogicalNot:  // bitwise, as Flash does
+              v = std::fabs(b) < 2e9f ? static_cast<float>(~static_cast<std::int32_t>(b)) : 0.0f;
+              break;
             case kLogicalAnd: v = (a != 0 && b != 0) ? 1.0f : 0.0f; break;
             case kLogicalOr: v = (a != 0 || b != 0) ? 1.0f : 0.0f; break;
             case kLogicalXor: v = ((a != 0) != (b != 0)) ? 1.0f : 0.0f; break;
