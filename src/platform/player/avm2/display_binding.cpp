@@ -857,6 +857,43 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
     avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
     if (!arr || arr->elems.size() < 20) return false;
     for (std::size_t i = 0; i < 20; ++i) out.matrix[i] = static_cast<float>(m.ToNumber(arr->elems[i]));
+  } else if (kind == "GradientGlowFilter" || kind == "GradientBevelFilter") {
+    out.kind = kind == "GradientGlowFilter" ? Filter::Kind::kGradientGlow : Filter::Kind::kGradientBevel;
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type == "inner";
+    out.onTop = type == "full";
+    avm2::ArrayObject* colors = avm2::AsArray(m.GetProperty(v, "colors"));
+    avm2::ArrayObject* alphas = avm2::AsArray(m.GetProperty(v, "alphas"));
+    avm2::ArrayObject* ratios = avm2::AsArray(m.GetProperty(v, "ratios"));
+    if (colors && alphas && ratios) {
+      const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{16}});
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t c = m.ToUint(colors->elems[i]);
+        double al = m.ToNumber(alphas->elems[i]);
+        double ratio = m.ToNumber(ratios->elems[i]);
+        if (!std::isfinite(al)) al = 0;
+        if (!std::isfinite(ratio)) ratio = 0;
+        out.gradient.emplace_back(static_cast<std::uint8_t>(std::clamp(ratio, 0.0, 255.0)),
+                                  swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                            static_cast<std::uint8_t>(c),
+                                            static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)});
+      }
+    }
+  } else if (kind == "ConvolutionFilter") {
+    out.kind = Filter::Kind::kConvolution;
+    out.blurX = out.blurY = out.distance = 0;
+    out.matrixX = std::clamp(static_cast<int>(num("matrixX", 0)), 0, 15);
+    out.matrixY = std::clamp(static_cast<int>(num("matrixY", 0)), 0, 15);
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(out.matrixX * out.matrixY); ++i) {
+      const double d = arr && i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0;
+      out.kernel.push_back(static_cast<float>(std::isfinite(d) ? d : 0));
+    }
+    out.divisor = static_cast<float>(num("divisor", 1));
+    out.bias = static_cast<float>(num("bias", 0));
+    out.preserveAlpha = m.ToBoolean(m.GetProperty(v, "preserveAlpha"));
+    out.clamp = m.ToBoolean(m.GetProperty(v, "clamp"));
+    out.defaultColor = FilterColor(m, v, "color", "alpha");
   } else {
     m.Skip("filter " + kind);
     return false;
@@ -898,6 +935,28 @@ Value FilterCtor(Machine& m, Value self, std::span<Value> a) {
     o->SetDyn(m.Intern(n), v);
   }
   if (kKind == 3) o->SetDyn(m.Intern("type"), a.size() > 10 ? a[10] : m.Str("inner"));
+  return self;
+}
+// Filters whose arguments are not all numbers: each field with its default.
+void FilterFields(Machine& m, Value self, std::span<Value> a, const std::vector<std::pair<const char*, Value>>& fields) {
+  Object* o = self.AsObject();
+  if (!o) return;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    o->SetDyn(m.Intern(fields[i].first), i < a.size() && !a[i].IsUndefined() ? a[i] : fields[i].second);
+}
+NATIVE(GradientFilterCtor) {
+  FilterFields(m, self, a,
+               {{"distance", Value::Number(4)}, {"angle", Value::Number(45)}, {"colors", Value::Null()},
+                {"alphas", Value::Null()}, {"ratios", Value::Null()}, {"blurX", Value::Number(4)},
+                {"blurY", Value::Number(4)}, {"strength", Value::Number(1)}, {"quality", Value::Number(1)},
+                {"type", m.Str("inner")}, {"knockout", Value::Bool(false)}});
+  return self;
+}
+NATIVE(ConvolutionCtor) {
+  FilterFields(m, self, a,
+               {{"matrixX", Value::Number(0)}, {"matrixY", Value::Number(0)}, {"matrix", Value::Null()},
+                {"divisor", Value::Number(1)}, {"bias", Value::Number(0)}, {"preserveAlpha", Value::Bool(true)},
+                {"clamp", Value::Bool(true)}, {"color", Value::Number(0)}, {"alpha", Value::Number(0)}});
   return self;
 }
 NATIVE(ColorMatrixCtor) {
@@ -3895,7 +3954,8 @@ void As3Display::Install() {
   };
   for (const FC& fc : {FC{"BlurFilter", FilterCtor<0>}, FC{"GlowFilter", FilterCtor<1>},
                        FC{"DropShadowFilter", FilterCtor<2>}, FC{"BevelFilter", FilterCtor<3>},
-                       FC{"ColorMatrixFilter", ColorMatrixCtor}}) {
+                       FC{"ColorMatrixFilter", ColorMatrixCtor}, FC{"GradientGlowFilter", GradientFilterCtor},
+                       FC{"GradientBevelFilter", GradientFilterCtor}, FC{"ConvolutionFilter", ConvolutionCtor}}) {
     Class* c = m.DefineNativeClass("flash.filters", fc.name, bitmapFilter, nullptr, true);
     avm2::SetNativeCtor(m, c, fc.ctor);
   }
