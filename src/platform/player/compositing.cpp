@@ -6,6 +6,7 @@
 
 #include "platform/player/filters.h"
 #include "platform/player/paint.h"
+#include "platform/player/pixel_shader.h"
 #include "platform/player/video_display.h"
 
 namespace quarvel::player {
@@ -111,6 +112,75 @@ void DrawWithPixelBlend(RenderContext& c, const DrawnItem& inst, const cairo_mat
   cairo_surface_mark_dirty(target);
 }
 
+// A blend shader: the object is drawn alone, then the kernel runs over its
+// box with what is below as the first input and the object as the second,
+// and its result takes the place of those pixels. False when the target
+// is no image this can read.
+bool DrawWithShaderBlend(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& parent,
+                         const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_surface_t* target = cairo_get_group_target(c.cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return false;
+  const cairo_format_t format = cairo_image_surface_get_format(target);
+  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return false;
+  const ShaderBlend& blend = *inst.blendShader;
+  Box b = DeviceBox(c, inst, parent, c.nesting);
+  if (b.Empty()) return true;
+  // The box without the room DeviceBox leaves for anti-aliasing: the
+  // kernel runs over the object's own bounds.
+  cairo_save(c.cr);
+  cairo_identity_matrix(c.cr);
+  double cx0, cy0, cx1, cy1;
+  cairo_clip_extents(c.cr, &cx0, &cy0, &cx1, &cy1);
+  cairo_restore(c.cr);
+  double ox = 0, oy = 0;
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  const int tw = cairo_image_surface_get_width(target), th = cairo_image_surface_get_height(target);
+  const double x0 = std::max({std::floor(b.x0 + 2), std::floor(cx0), -ox});
+  const double y0 = std::max({std::floor(b.y0 + 2), std::floor(cy0), -oy});
+  const double x1 = std::min({std::ceil(b.x1 - 2), std::ceil(cx1), tw - ox});
+  const double y1 = std::min({std::ceil(b.y1 - 2), std::ceil(cy1), th - oy});
+  if (x1 <= x0 || y1 <= y0) return true;
+  const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
+  // A kernel too long for its area (far past real ones) draws the object plainly.
+  constexpr double kMaxSteps = 4e8;
+  if (static_cast<double>(w) * h * static_cast<double>(blend.shader->Length() + 1) > kMaxSteps) return false;
+  SurfacePtr src(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  if (cairo_surface_status(src.get()) != CAIRO_STATUS_SUCCESS) return true;
+  cairo_surface_set_device_offset(src.get(), -x0, -y0);
+  {
+    std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(src.get()), cairo_destroy);
+    cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
+    cairo_t* saved = c.cr;
+    c.cr = cr2.get();
+    ++c.layers;
+    DrawItemBody(c, inst, m, cx);
+    --c.layers;
+    c.cr = saved;
+  }
+  cairo_surface_flush(src.get());
+  cairo_surface_flush(target);
+  const auto tstride = cairo_image_surface_get_stride(target) / 4;
+  auto* tpix = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(target)) +
+               static_cast<std::ptrdiff_t>(y0 + oy) * tstride + static_cast<std::ptrdiff_t>(x0 + ox);
+  const ShaderImage below{tpix, tstride, w, h, format == CAIRO_FORMAT_RGB24};
+  const ShaderImage object{reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(src.get())),
+                           cairo_image_surface_get_stride(src.get()) / 4, w, h, false};
+  // The first input the kernel declares is the background, the second the object.
+  std::vector<ShaderImage> inputs;
+  const auto& declared = blend.shader->Inputs();
+  for (std::size_t k = 0; k < declared.size() && k < 2; ++k) {
+    const auto index = static_cast<std::size_t>(declared[k].index);
+    if (inputs.size() <= index) inputs.resize(index + 1);
+    inputs[index] = k == 0 ? below : object;
+  }
+  std::vector<std::uint32_t> result(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  blend.shader->Run(inputs, blend.values, w, h, result.data(), w, format == CAIRO_FORMAT_RGB24);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(result.data() + static_cast<std::ptrdiff_t>(y) * w, w, tpix + static_cast<std::ptrdiff_t>(y) * tstride);
+  cairo_surface_mark_dirty(target);
+  return true;
+}
+
 // The object drawn alone into an image around its box, filtered, then put
 // on the target with its blend.
 void DrawWithFilters(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& parent, const cairo_matrix_t& m,
@@ -192,7 +262,9 @@ void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage cov
   cairo_push_group(c.cr);
   content();
   PatternPtr shown(cairo_pop_group(c.cr));
-  cairo_push_group_with_content(c.cr, CAIRO_CONTENT_ALPHA);
+  // A mask by alpha is drawn in colour: blends in it (a blend shader's
+  // kernel) may read colour to make the alpha.
+  cairo_push_group_with_content(c.cr, byAlpha ? CAIRO_CONTENT_COLOR_ALPHA : CAIRO_CONTENT_ALPHA);
   const bool wasMask = c.mask;
   c.mask = !byAlpha;
   coverage();
@@ -286,6 +358,7 @@ void DrawBlended(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& 
     DrawWithFilters(c, inst, parent, m, cx, op);
     return;
   }
+  if (!c.mask && inst.blendMode == 15 && inst.blendShader && DrawWithShaderBlend(c, inst, parent, m, cx)) return;
   // Inside a layer the pixel blend does not yet find the layer's pixels.
   if (!c.mask && c.layers == 0 && (inst.blendMode == 9 || inst.blendMode == 10)) {
     DrawWithPixelBlend(c, inst, m, cx);

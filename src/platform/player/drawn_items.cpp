@@ -42,6 +42,7 @@ class Lister {
       item.ratio = inst.ratio;
       item.clipDepth = inst.clipDepth;
       item.blendMode = inst.blendMode;
+      item.blendShader = inst.blendShader;
       item.visible = inst.visible;
       if (!inst.filters.empty()) item.filters = inst.filters;
       item.serial = inst.serial;
@@ -157,6 +158,7 @@ void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out) {
   self.matrix = Matrix{};
   self.cxform = ColorTransform{};
   self.blendMode = 0;
+  self.blendShader.reset();
   self.filters.clear();
   self.visible = true;
   self.scrollRect.reset();

@@ -14,6 +14,7 @@
 namespace quarvel::player {
 
 struct MovieLibrary;
+struct ShaderBlend;
 
 struct TimelineState;
 struct Instance;
@@ -36,6 +37,7 @@ struct DrawnItem {
   std::uint16_t ratio = 0;
   int clipDepth = 0;
   int blendMode = 0;
+  std::shared_ptr<const ShaderBlend> blendShader;  // blend mode 15: the kernel that blends
   bool visible = true;
   std::vector<Filter> filters;
   std::uint64_t serial = 0;      // names the object for a script mask
@@ -71,7 +73,7 @@ struct DrawnItem {
     // A serial matters only to the mask that is found by it.
     const bool sameSerial = serial == o.serial || (!maskTarget && !o.maskTarget);
     return level == o.level && depth == o.depth && def == o.def && matrix == o.matrix && cxform == o.cxform &&
-           ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && visible == o.visible &&
+           ratio == o.ratio && clipDepth == o.clipDepth && blendMode == o.blendMode && blendShader == o.blendShader && visible == o.visible &&
            filters == o.filters && maskSerial == o.maskSerial && scriptMask == o.scriptMask && cacheAsBitmap == o.cacheAsBitmap &&
            maskTarget == o.maskTarget && sameSerial && ownList == o.ownList && sameText && field == o.field &&
            drawing == o.drawing && drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion &&

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/player/text_encoding.h"
+
 namespace quarvel::player {
 
 namespace fs = std::filesystem;
@@ -53,26 +55,6 @@ bool ReadScriptFile(const fs::path& p, std::string& out) {
   return static_cast<bool>(in) || in.eof();
 }
 
-namespace {
-void AppendUtf8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-}  // namespace
-
 std::string UrlDecode(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -108,7 +90,7 @@ std::string ScriptText(std::string raw) {
           i += 2;
         }
       }
-      AppendUtf8(out, c);
+      encoding::AppendUtf8(out, c);
     }
     return out;
   }

@@ -36,7 +36,8 @@ struct MovieLibrary {
     std::shared_ptr<const avm2::AbcFile> file;
   };
   std::vector<AbcBlock> abcBlocks;
-  // DefineBinaryData by id: where its data lies in `movie.data`.
+  // DefineBinaryData by id: where its data lies in the movie (classes linked
+  // to it are ByteArrays holding it).
   std::map<std::uint16_t, std::pair<std::size_t, std::size_t>> binaryData;
 
   // A character id by exported or class name (exact, else ignoring case); 0 for none.

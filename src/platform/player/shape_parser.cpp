@@ -81,7 +81,9 @@ class ShapeBuilder {
     if (layers_.empty()) NewLayer({}, {});
     if (++edgeCount_ > kMaxEdgesPerShape) return;
     auto& l = layers_.back();
-    if (fill1_ && fill1_ <= fillEdges_.size()) fillEdges_[fill1_ - 1].push_back(e);
+    // An edge with one fill on both sides bounds nothing of it: left out,
+    // it would open that fill's contours.
+    if (fill1_ && fill1_ <= fillEdges_.size() && fill0_ != fill1_) fillEdges_[fill1_ - 1].push_back(e);
     if (fill0_ && fill0_ <= fillEdges_.size() && fill0_ != fill1_) {
       Edge rev = e;
       std::swap(rev.x0, rev.x1);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "platform/player/avm1.h"
 #include "platform/player/avm2/display_binding.h"
@@ -163,6 +164,7 @@ Stage::~Stage() = default;
 
 void Stage::Reset() {
   hooks_.reset();
+  quit_ = false;
   root_.list.clear();
   root_.vars = nullptr;
   root_.def = &rootDef_;  // a picture or movie loaded into _level0 took its place
@@ -293,6 +295,13 @@ void Stage::Discard(Instance& inst, int nesting) {
 
 void Stage::StopAllSounds() {
   if (listener_) listener_->OnStopAllSounds(timeMs_);
+}
+
+void Stage::Quit() {
+  if (quit_) return;
+  quit_ = true;
+  StopAllSounds();
+  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: the movie quit (fscommand); later frames do not run\n";
 }
 
 void Stage::SetPlaying(TimelineState& tl, bool playing) {
@@ -610,6 +619,7 @@ void Stage::RunExecList() {
 }
 
 void Stage::Tick() {
+  if (quit_) return;
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
@@ -634,6 +644,7 @@ void Stage::Tick() {
   UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
+  hooks_->TimelinesAdvanced();
   RunActions();
   hooks_->AfterFrame();
   avm_->Collect();
@@ -866,6 +877,7 @@ void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition)
 }
 
 void Stage::Pointer(double x, double y, bool down) {
+  if (quit_) return;
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
@@ -941,7 +953,7 @@ void Stage::Pointer(double x, double y, bool down) {
 }
 
 void Stage::Key(bool down, int keyCode, int charCode) {
-  if (hooks_) hooks_->Key(down, keyCode, charCode);
+  if (!quit_ && hooks_) hooks_->Key(down, keyCode, charCode);
 }
 
 void Stage::PointerLeft() {

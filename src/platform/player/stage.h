@@ -32,6 +32,7 @@ struct Instance;
 class Avm1;
 class VideoDisplay;
 class BitmapData;
+struct ShaderBlend;
 struct AsObject;
 struct AsValue;
 
@@ -111,6 +112,7 @@ struct Instance {
   std::string name;
   bool visible = true;
   int blendMode = 0;
+  std::shared_ptr<const ShaderBlend> blendShader;  // blend mode 15 draws with it
   int placedFrame = 0;         // parent's frame of the PlaceObject that made it
   std::uint64_t createdTick = 0;
   ClipHandle serial = kNoClip;  // its handle
@@ -181,6 +183,9 @@ class ScriptHooks {
   // A tick begins (before the timelines advance) and ends.
   virtual void BeforeFrame() {}
   virtual void AfterFrame() {}
+  // The timelines have entered their next frames; what they placed is not
+  // yet constructed for scripts.
+  virtual void TimelinesAdvanced() {}
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
   // The pointer (stage twips) after the buttons took it; a key went down or up.
@@ -251,6 +256,11 @@ class Stage {
   void CallFrame(ClipHandle target, const std::string& frame, Avm1& vm);
   void SetPlaying(TimelineState& tl, bool playing);
   void StopAllSounds();
+  // The movie asked the player to close (fscommand "quit"), as a standalone
+  // player does: its sounds stop, and from the next frame on no frame,
+  // script, timer or input runs; the last picture stays.
+  void Quit();
+  bool Quitted() const { return quit_; }
   std::int64_t ScriptTime() const { return timeMs_ - startMs_; }
   // Clip management; each returns the new clip or kNoClip when refused.
   ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
@@ -448,6 +458,7 @@ class Stage {
   ClipHandle activeSerial_ = kNoClip;
   ButtonPhase activeState_ = ButtonPhase::kIdle;
   bool mouseDown_ = false;
+  bool quit_ = false;
   double pointerX_ = 0, pointerY_ = 0;
   ClipHandle dragClip_ = kNoClip;
   bool dragLock_ = false, dragBounded_ = false;

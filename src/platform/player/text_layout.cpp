@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "platform/player/characters.h"
+#include "platform/player/text_encoding.h"
 
 namespace quarvel::player::text {
 
@@ -47,23 +48,7 @@ std::u32string FromUtf8(const std::string& s) {
 std::string ToUtf8(const std::u32string& s) {
   std::string out;
   out.reserve(s.size());
-  for (char32_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (char32_t c : s) encoding::AppendUtf8(out, c);
   return out;
 }
 

@@ -12,6 +12,7 @@
 
 #include "platform/player/avm2/builtins_util.h"
 #include "platform/player/avm2/utf16.h"
+#include "platform/player/text_encoding.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -363,16 +364,7 @@ struct JsonParser {
             if (i + 4 > s.size()) Fail();
             const unsigned cp = static_cast<unsigned>(std::stoul(s.substr(i, 4), nullptr, 16));
             i += 4;
-            if (cp < 0x80) {
-              out += static_cast<char>(cp);
-            } else if (cp < 0x800) {
-              out += static_cast<char>(0xC0 | (cp >> 6));
-              out += static_cast<char>(0x80 | (cp & 0x3F));
-            } else {
-              out += static_cast<char>(0xE0 | (cp >> 12));
-              out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-              out += static_cast<char>(0x80 | (cp & 0x3F));
-            }
+            encoding::AppendUtf8(out, cp);
             break;
           }
           default: out += c;

@@ -19,6 +19,7 @@
 #include "platform/player/movie_library.h"
 #include "platform/player/net_stream.h"
 #include "platform/player/paint.h"
+#include "platform/player/pixel_shader.h"
 #include "platform/player/renderer.h"
 #include "platform/player/stage.h"
 
@@ -67,6 +68,7 @@ struct FlashObject : avm2::Object {
   double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
   // NetStream: the file it plays (shared with the videos showing it); client.
   std::shared_ptr<NetStreamPlayback> stream;
+  std::shared_ptr<const PixelShader> shader;  // Shader: its kernel (data: ShaderData, content: byteCode)
   Value client;
   // Timer
   double delay = 0, due = 0;
@@ -126,6 +128,7 @@ class As3Display : public ScriptHooks {
   void FrameEntered(TimelineState& tl) override;
   void BeforeFrame() override;
   void AfterFrame() override;
+  void TimelinesAdvanced() override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return handCursor; }
@@ -893,6 +896,43 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
     avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
     if (!arr || arr->elems.size() < 20) return false;
     for (std::size_t i = 0; i < 20; ++i) out.matrix[i] = static_cast<float>(m.ToNumber(arr->elems[i]));
+  } else if (kind == "GradientGlowFilter" || kind == "GradientBevelFilter") {
+    out.kind = kind == "GradientGlowFilter" ? Filter::Kind::kGradientGlow : Filter::Kind::kGradientBevel;
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type == "inner";
+    out.onTop = type == "full";
+    avm2::ArrayObject* colors = avm2::AsArray(m.GetProperty(v, "colors"));
+    avm2::ArrayObject* alphas = avm2::AsArray(m.GetProperty(v, "alphas"));
+    avm2::ArrayObject* ratios = avm2::AsArray(m.GetProperty(v, "ratios"));
+    if (colors && alphas && ratios) {
+      const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{16}});
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t c = m.ToUint(colors->elems[i]);
+        double al = m.ToNumber(alphas->elems[i]);
+        double ratio = m.ToNumber(ratios->elems[i]);
+        if (!std::isfinite(al)) al = 0;
+        if (!std::isfinite(ratio)) ratio = 0;
+        out.gradient.emplace_back(static_cast<std::uint8_t>(std::clamp(ratio, 0.0, 255.0)),
+                                  swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                            static_cast<std::uint8_t>(c),
+                                            static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)});
+      }
+    }
+  } else if (kind == "ConvolutionFilter") {
+    out.kind = Filter::Kind::kConvolution;
+    out.blurX = out.blurY = out.distance = 0;
+    out.matrixX = std::clamp(static_cast<int>(num("matrixX", 0)), 0, 15);
+    out.matrixY = std::clamp(static_cast<int>(num("matrixY", 0)), 0, 15);
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(out.matrixX * out.matrixY); ++i) {
+      const double d = arr && i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0;
+      out.kernel.push_back(static_cast<float>(std::isfinite(d) ? d : 0));
+    }
+    out.divisor = static_cast<float>(num("divisor", 1));
+    out.bias = static_cast<float>(num("bias", 0));
+    out.preserveAlpha = m.ToBoolean(m.GetProperty(v, "preserveAlpha"));
+    out.clamp = m.ToBoolean(m.GetProperty(v, "clamp"));
+    out.defaultColor = FilterColor(m, v, "color", "alpha");
   } else {
     m.Skip("filter " + kind);
     return false;
@@ -934,6 +974,28 @@ Value FilterCtor(Machine& m, Value self, std::span<Value> a) {
     o->SetDyn(m.Intern(n), v);
   }
   if (kKind == 3) o->SetDyn(m.Intern("type"), a.size() > 10 ? a[10] : m.Str("inner"));
+  return self;
+}
+// Filters whose arguments are not all numbers: each field with its default.
+void FilterFields(Machine& m, Value self, std::span<Value> a, const std::vector<std::pair<const char*, Value>>& fields) {
+  Object* o = self.AsObject();
+  if (!o) return;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    o->SetDyn(m.Intern(fields[i].first), i < a.size() && !a[i].IsUndefined() ? a[i] : fields[i].second);
+}
+NATIVE(GradientFilterCtor) {
+  FilterFields(m, self, a,
+               {{"distance", Value::Number(4)}, {"angle", Value::Number(45)}, {"colors", Value::Null()},
+                {"alphas", Value::Null()}, {"ratios", Value::Null()}, {"blurX", Value::Number(4)},
+                {"blurY", Value::Number(4)}, {"strength", Value::Number(1)}, {"quality", Value::Number(1)},
+                {"type", m.Str("inner")}, {"knockout", Value::Bool(false)}});
+  return self;
+}
+NATIVE(ConvolutionCtor) {
+  FilterFields(m, self, a,
+               {{"matrixX", Value::Number(0)}, {"matrixY", Value::Number(0)}, {"matrix", Value::Null()},
+                {"divisor", Value::Number(1)}, {"bias", Value::Number(0)}, {"preserveAlpha", Value::Bool(true)},
+                {"clamp", Value::Bool(true)}, {"color", Value::Number(0)}, {"alpha", Value::Number(0)}});
   return self;
 }
 NATIVE(ColorMatrixCtor) {
@@ -1061,20 +1123,103 @@ NATIVE(SoundMixerComputeSpectrum) {
   m.Skip("SoundMixer.computeSpectrum (gives silence)");
   return Value();
 }
-const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken",
-                                   "difference", "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight"};
+// 15, "shader", blends with the blendShader (normal without one).
+const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken", "difference",
+                                   "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight", "shader"};
+constexpr int kBlendCount = 16;
 NATIVE(DoGetBlendMode) {
   Instance* i = SelfNode(m, self);
   const int b = i ? i->blendMode : 0;
-  return m.Str(b >= 0 && b < 15 ? kBlendNames[b] : "normal");
+  return m.Str(b >= 0 && b < kBlendCount ? kBlendNames[b] : "normal");
 }
 NATIVE(DoSetBlendMode) {
   Instance* i = SelfNode(m, self);
   const std::string name = avm2::ArgStr(m, a, 0, "normal");
   if (!i) return Value();
-  for (int k = 1; k < 15; ++k)
+  for (int k = 1; k < kBlendCount; ++k)
     if (name == kBlendNames[k]) i->blendMode = k;
-  if (name == "shader") m.Skip("shader blend mode");
+  return Value();
+}
+
+// ---- Shader: pixel kernels, drawn as blend shaders
+
+NATIVE(ShaderSetByteCode) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  f->shader.reset();
+  f->content = m.ArgOr(a, 0);
+  f->data = Value::Obj(m.NewObject());
+  Object* o = f->content.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) return Value();
+  try {
+    f->shader = PixelShader::Parse(static_cast<avm2::ByteArrayObject*>(o)->bytes);
+  } catch (const ShaderError& e) {
+    m.Skip(std::string("Shader: ") + e.what());
+    return Value();
+  }
+  // ShaderData: a ShaderParameter (value as an Array) for each input
+  // parameter and a ShaderInput for each image.
+  static const char* const kTypes[] = {"",     "float",  "float2", "float3", "float4", "matrix2x2", "matrix3x3",
+                                       "matrix4x4", "int", "int2", "int3", "int4", "string", "bool", "bool2",
+                                       "bool3", "bool4"};
+  const auto& params = f->shader->Parameters();
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    const ShaderParameter& p = params[k];
+    if (p.output || p.name == "_OutCoord") continue;
+    Value param = Value::Obj(m.NewObject());
+    std::vector<Value> values;
+    for (float v : p.defaultValue) values.push_back(Value::Number(v));
+    m.SetProperty(param, "value", Value::Obj(m.NewArray(std::move(values))));
+    m.SetProperty(param, "name", m.Str(p.name));
+    m.SetProperty(param, "type", m.Str(p.type > 0 && p.type <= 16 ? kTypes[p.type] : ""));
+    m.SetProperty(param, "index", Value::Int(static_cast<std::int32_t>(k)));
+    m.SetProperty(f->data, p.name, param);
+  }
+  for (const ShaderInput& in : f->shader->Inputs()) {
+    Value input = Value::Obj(m.NewObject());
+    m.SetProperty(input, "name", m.Str(in.name));
+    m.SetProperty(input, "index", Value::Int(in.index));
+    m.SetProperty(input, "channels", Value::Int(in.channels));
+    m.SetProperty(input, "input", Value::Null());
+    m.SetProperty(input, "width", Value::Int(0));
+    m.SetProperty(input, "height", Value::Int(0));
+    m.SetProperty(f->data, in.name, input);
+  }
+  return Value();
+}
+NATIVE(ShaderCtor) {
+  if (FlashObject* f = Fo(self)) {
+    f->data = Value::Obj(m.NewObject());
+    if (!m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
+  }
+  return self;
+}
+NATIVE(ShaderGetByteCode) { FlashObject* f = Fo(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
+NATIVE(ShaderGetData) { FlashObject* f = Fo(self); return f ? f->data : Value::Null(); }
+NATIVE(ShaderPrecision) { return m.Str("full"); }
+// The kernel and its parameter values are taken as they are now: Flash
+// copies the shader on assignment.
+NATIVE(DoSetBlendShader) {
+  Instance* i = SelfNode(m, self);
+  FlashObject* s = Fo(m.ArgOr(a, 0));
+  if (!i) return Value();
+  if (!s || !s->shader) {
+    i->blendShader.reset();
+    return Value();
+  }
+  auto blend = std::make_shared<ShaderBlend>();
+  blend->shader = s->shader;
+  for (const ShaderParameter& p : s->shader->Parameters()) {
+    std::vector<float> values;
+    if (!p.output && p.name != "_OutCoord") {
+      const Value param = m.GetProperty(s->data, p.name);
+      if (avm2::ArrayObject* arr = param.AsObject() ? avm2::AsArray(m.GetProperty(param, "value")) : nullptr)
+        for (const Value& v : arr->elems) values.push_back(static_cast<float>(m.ToNumber(v)));
+    }
+    blend->values.push_back(std::move(values));
+  }
+  i->blendShader = std::move(blend);
+  i->blendMode = 15;
   return Value();
 }
 NATIVE(DoHitTestPoint) {
@@ -2632,6 +2777,16 @@ NATIVE(SoundMixerStopAll) {
   B(m).channels.clear();
   return Value();
 }
+// Only "quit" means something without a host program: the player closes.
+NATIVE(FsCommand) {
+  std::string command = avm2::ArgStr(m, a, 0, "");
+  for (auto& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (command == "quit") {
+    B(m).channels.clear();
+    B(m).stage.Quit();
+  }
+  return Value();
+}
 NATIVE(SkippedCtor) {
   if (Object* o = self.AsObject(); o && o->cls) {
     m.Skip(o->cls->QualifiedName());
@@ -3131,6 +3286,11 @@ void As3Display::BeforeFrame() {
   // Loads asked for in the last frame end in this one.
   dueLoads.insert(dueLoads.end(), loads.begin(), loads.end());
   loads.clear();
+}
+
+void As3Display::TimelinesAdvanced() {
+  // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
+  // children the new frames removed gone), before the frame is constructed.
   Broadcast("enterFrame");
 }
 
@@ -3636,6 +3796,7 @@ void As3Display::Install() {
     m.AddGetter(displayObjectClass, p.name, p.get);
     m.AddSetter(displayObjectClass, p.name, p.set);
   }
+  m.AddSetter(displayObjectClass, "blendShader", DoSetBlendShader);
   m.AddGetter(displayObjectClass, "parent", DoGetParent);
   m.AddGetter(displayObjectClass, "stage", DoGetStage);
   m.AddGetter(displayObjectClass, "root", DoGetRoot);
@@ -3890,7 +4051,7 @@ void As3Display::Install() {
   m.AddMethod(system, "gc", Noop, true);
   Class* security = m.DefineNativeClass("flash.system", "Security", obj);
   m.AddMethod(security, "allowDomain", Noop, true);
-  m.AddGlobalFunction("flash.system", "fscommand", Noop);
+  m.AddGlobalFunction("flash.system", "fscommand", FsCommand);
   m.AddGlobalFunction("flash.net", "navigateToURL", Noop);
   Class* mouse = m.DefineNativeClass("flash.ui", "Mouse", obj);
   m.AddMethod(mouse, "hide", Noop, true);
@@ -3945,7 +4106,8 @@ void As3Display::Install() {
   };
   for (const FC& fc : {FC{"BlurFilter", FilterCtor<0>}, FC{"GlowFilter", FilterCtor<1>},
                        FC{"DropShadowFilter", FilterCtor<2>}, FC{"BevelFilter", FilterCtor<3>},
-                       FC{"ColorMatrixFilter", ColorMatrixCtor}}) {
+                       FC{"ColorMatrixFilter", ColorMatrixCtor}, FC{"GradientGlowFilter", GradientFilterCtor},
+                       FC{"GradientBevelFilter", GradientFilterCtor}, FC{"ConvolutionFilter", ConvolutionCtor}}) {
     Class* c = m.DefineNativeClass("flash.filters", fc.name, bitmapFilter, nullptr, true);
     avm2::SetNativeCtor(m, c, fc.ctor);
   }
@@ -3976,15 +4138,13 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
-  for (const char* q : {"flash.display::Shader"}) {
-    const std::string s = q;
-    const auto sep = s.find("::");
-    Class* base = s.find("Loader") != std::string::npos && s.find("URL") == std::string::npos ? containerClass
-                  : s.find("Sound") != std::string::npos || s.find("URL") != std::string::npos ? dispatcher
-                                                                                                : obj;
-    Class* c = m.DefineNativeClass(s.substr(0, sep), s.substr(sep + 2), base, AllocFlash, true);
-    avm2::SetNativeCtor(m, c, SkippedCtor);
-  }
+  Class* shader = m.DefineNativeClass("flash.display", "Shader", obj, AllocFlash, true);
+  avm2::SetNativeCtor(m, shader, ShaderCtor);
+  m.AddGetter(shader, "byteCode", ShaderGetByteCode);
+  m.AddSetter(shader, "byteCode", ShaderSetByteCode);
+  m.AddGetter(shader, "data", ShaderGetData);
+  m.AddGetter(shader, "precisionHint", ShaderPrecision);
+  m.AddSetter(shader, "precisionHint", DoIgnore);
   InstallFlashApi(m);
 }
 

@@ -2,80 +2,29 @@
 // scripts and the display list, seen in the rendered picture.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
-#include "support/abc_builder.h"
-#include "support/shape_builder.h"
-#include "support/swf_builder.h"
+#include "support/as3_movie.h"
 
 namespace quarvel::player {
 namespace {
 
-using avm2::TraitKind;
 using testing::AbcBuilder;
 using testing::AbcCode;
 
-// A movie of `frames` frames, 100 x 100 pixels on white, whose document
-// class Main (a MovieClip) runs `ctor` after super(); `methods` become
-// methods of Main, by name.
-struct DocMovie {
-  AbcBuilder a;
-  std::uint32_t pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
-  std::uint32_t Q(std::string_view n) { return a.QName(pub, n); }
-  std::uint32_t Display(std::string_view n) { return a.PackageName("flash.display", n); }
-  std::uint32_t Method(AbcCode c, std::size_t params = 0) {
-    avm2::MethodInfo mi;
-    mi.paramTypes.resize(params);
-    const auto m = a.Method(mi);
-    a.Body({.method = m, .maxStack = 12, .localCount = static_cast<std::uint32_t>(params + 4), .maxScopeDepth = 4}, c);
-    return m;
-  }
-  std::vector<std::uint8_t> Build(const std::function<void(DocMovie&, AbcCode&)>& ctor, int frames = 1,
-                                  std::vector<std::pair<std::string, AbcCode>> methods = {}) {
-    AbcCode c;
-    c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0});
-    ctor(*this, c);
-    c.Op("returnvoid");
-    avm2::InstanceInfo ii;
-    ii.name = Q("Main");
-    ii.superName = Display("MovieClip");
-    ii.flags = avm2::instance_flag::kSealed;
-    ii.iinit = Method(c);
-    for (auto& [name, code] : methods) {
-      avm2::Trait t;
-      t.name = Q(name);
-      t.kind = TraitKind::kMethod;
-      t.index = Method(code);
-      ii.traits.push_back(t);
-    }
-    AbcCode cinit;
-    cinit.Op("returnvoid");
-    const auto cls = a.Class(ii, {.cinit = Method(cinit)});
-    AbcCode init;
-    init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
-        .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
-    avm2::Trait ct;
-    ct.name = Q("Main");
-    ct.kind = TraitKind::kClass;
-    ct.index = cls;
-    a.Script({.init = Method(init), .traits = {ct}});
-    testing::SwfBuilder b(10, {0, 2000, 0, 2000}, 10.0);
-    b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
-    testing::AddDoAbc(b, a.Bytes(), "main");
-    b.ExportAssets({{0, "Main"}}, true);
-    for (int i = 0; i < frames; ++i) b.ShowFrame();
-    return b.Build();
-  }
-  // this.<name>.<method>(ints...)
-  void Call(AbcCode& c, std::string_view on, std::string_view method, std::vector<int> ints) {
-    c.Op("getlocal_0");
-    if (!on.empty()) c.Op("getproperty", {Q(on)});
-    for (int i : ints) c.Op("pushint", {a.Int(i)});
-    c.Op("callpropvoid", {Q(method), static_cast<std::int64_t>(ints.size())});
-  }
-};
+using testing::As3Movie;
+
+// this.<on>.<method>(ints...)
+void Call(As3Movie& m, AbcCode& c, std::string_view on, std::string_view method, std::vector<int> ints) {
+  c.Op("getlocal_0");
+  if (!on.empty()) c.Op("getproperty", {m.Q(on)});
+  for (int i : ints) c.Op("pushint", {m.a.Int(i)});
+  c.Op("callpropvoid", {m.Q(method), static_cast<std::int64_t>(ints.size())});
+}
 
 gdi::Color Pixel(FlashPlayer& p, int x, int y) {
   gdi::Bitmap bmp;
@@ -85,11 +34,11 @@ gdi::Color Pixel(FlashPlayer& p, int x, int y) {
 
 TEST(As3Display, FrameScriptWithStopHoldsTheTimeline) {
   // addFrameScript(1, frame2): frame2 calls stop().
-  DocMovie d;
+  As3Movie d;
   AbcCode frame2;
   frame2.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
   const auto bytes = d.Build(
-      [](DocMovie& m, AbcCode& c) {
+      [](As3Movie& m, AbcCode& c) {
         c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
             .Op("callpropvoid", {m.Q("addFrameScript"), 2});
       },
@@ -105,11 +54,11 @@ TEST(As3Display, FrameScriptWithStopHoldsTheTimeline) {
 }
 
 TEST(As3Display, StopInTheFirstFrameScriptStopsBeforeTheSecondFrame) {
-  DocMovie d;
+  As3Movie d;
   AbcCode frame1;
   frame1.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
   const auto bytes = d.Build(
-      [](DocMovie& m, AbcCode& c) {
+      [](As3Movie& m, AbcCode& c) {
         c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
             .Op("callpropvoid", {m.Q("addFrameScript"), 2});
       },
@@ -121,13 +70,13 @@ TEST(As3Display, StopInTheFirstFrameScriptStopsBeforeTheSecondFrame) {
 }
 
 TEST(As3Display, DocumentClassDrawsWithGraphics) {
-  DocMovie d;
-  const auto bytes = d.Build([](DocMovie& m, AbcCode& c) {
-    m.Call(c, "graphics", "beginFill", {0x0000FF});
-    m.Call(c, "graphics", "drawRect", {10, 10, 50, 50});
-    m.Call(c, "graphics", "endFill", {});
-    m.Call(c, "graphics", "beginFill", {0xFF0000});
-    m.Call(c, "graphics", "drawCircle", {80, 80, 10});
+  As3Movie d;
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    Call(m, c, "graphics", "beginFill", {0x0000FF});
+    Call(m, c, "graphics", "drawRect", {10, 10, 50, 50});
+    Call(m, c, "graphics", "endFill", {});
+    Call(m, c, "graphics", "beginFill", {0xFF0000});
+    Call(m, c, "graphics", "drawCircle", {80, 80, 10});
   });
   FlashPlayer p;
   p.SetSize(100, 100);
@@ -141,8 +90,8 @@ TEST(As3Display, DocumentClassDrawsWithGraphics) {
 // Two squares made with new Sprite(): red at 0..60, green at 20..80, added
 // in that order; `reorder` then puts the green one below with addChildAt.
 std::vector<std::uint8_t> TwoSprites(bool reorder) {
-  DocMovie d;
-  return d.Build([reorder](DocMovie& m, AbcCode& c) {
+  As3Movie d;
+  return d.Build([reorder](As3Movie& m, AbcCode& c) {
     for (int i = 0; i < 2; ++i) {
       c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal", {1 + i});
       c.Op("getlocal", {1 + i}).Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(i ? 0x00FF00 : 0xFF0000)})
@@ -170,9 +119,9 @@ TEST(As3Display, AddChildStacksInOrderAndAddChildAtReorders) {
 }
 
 TEST(As3Display, AScriptErrorIsLoggedAndTheMovieKeepsPlaying) {
-  DocMovie d;
+  As3Movie d;
   const auto bytes = d.Build(
-      [](DocMovie& m, AbcCode& c) {
+      [](As3Movie& m, AbcCode& c) {
         c.Op("pushnull").Op("getproperty", {m.Q("nothing")}).Op("pop");
       },
       3);
@@ -192,27 +141,11 @@ namespace {
 
 // Runs the movie for `ms` and returns what it traced.
 std::string Traced(const std::vector<std::uint8_t>& bytes, int ms) {
-  setenv("QUARVEL_DEBUG", "1", 1);
-  ::testing::internal::CaptureStderr();
-  {
-    FlashPlayer p;
-    EXPECT_TRUE(p.LoadMovieBytes(bytes));
-    p.AdvanceTo(p.Now() + ms);
-  }
-  std::string err = ::testing::internal::GetCapturedStderr();
-  unsetenv("QUARVEL_DEBUG");
-  std::string out;
-  std::size_t at = 0;
-  while ((at = err.find("trace: ", at)) != std::string::npos) {
-    const auto end = err.find('\n', at);
-    out += err.substr(at + 7, end - at - 7) + "|";
-    at = end;
-  }
-  return out;
+  return testing::As3Traced(bytes, [ms](FlashPlayer& p) { p.AdvanceTo(p.Now() + ms); });
 }
 
 // function (e) { trace(label + e.eventPhase) }
-AbcCode Tracer(DocMovie& d, std::string_view label, bool phase) {
+AbcCode Tracer(As3Movie& d, std::string_view label, bool phase) {
   AbcCode c;
   c.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String(label)});
   if (phase) c.Op("getlocal_1").Op("getproperty", {d.Q("eventPhase")}).Op("add");
@@ -221,12 +154,12 @@ AbcCode Tracer(DocMovie& d, std::string_view label, bool phase) {
 }
 
 TEST(As3Display, EventsGoThroughCaptureTargetAndBubblePhasesInOrder) {
-  DocMovie d;
+  As3Movie d;
   const auto capture = d.Method(Tracer(d, "capture ", true), 1);
   const auto target = d.Method(Tracer(d, "target ", true), 1);
   const auto bubble = d.Method(Tracer(d, "bubble ", true), 1);
   const auto ev = d.a.PackageName("flash.events", "Event");
-  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal_1");
     c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
     c.Op("getlocal_0").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {bubble}).Op("callpropvoid", {m.Q("addEventListener"), 2});
@@ -243,14 +176,14 @@ TEST(As3Display, EventsGoThroughCaptureTargetAndBubblePhasesInOrder) {
 }
 
 TEST(As3Display, AFrameRunsEnterFrameThenItsScriptThenExitFrame) {
-  DocMovie d;
+  As3Movie d;
   const auto enter = d.Method(Tracer(d, "enter", false), 1);
   const auto exit = d.Method(Tracer(d, "exit", false), 1);
   AbcCode script;
   script.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String("script")}).Op("callpropvoid", {d.Q("trace"), 1})
       .Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
   const auto bytes = d.Build(
-      [&](DocMovie& m, AbcCode& c) {
+      [&](As3Movie& m, AbcCode& c) {
         c.Op("getlocal_0").Op("pushstring", {m.a.String("enterFrame")}).Op("newfunction", {enter})
             .Op("callpropvoid", {m.Q("addEventListener"), 2});
         c.Op("getlocal_0").Op("pushstring", {m.a.String("exitFrame")}).Op("newfunction", {exit})
@@ -273,10 +206,10 @@ namespace {
 TEST(As3Display, BitmapShowsItsBitmapDataAndLaterChanges) {
   // var bd = new BitmapData(40, 40, false, 0xFF0000); addChild(new Bitmap(bd));
   // bd.fillRect(new Rectangle(0, 0, 10, 10), 0x0000FF)
-  DocMovie d;
+  As3Movie d;
   const auto bd = d.Display("BitmapData"), bitmap = d.Display("Bitmap");
   const auto rect = d.a.PackageName("flash.geom", "Rectangle");
-  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     c.Op("findpropstrict", {bd}).Op("pushbyte", {40}).Op("pushbyte", {40}).Op("pushfalse").Op("pushint", {m.a.Int(0xFF0000)})
         .Op("constructprop", {bd, 4}).Op("setlocal_1");
     c.Op("getlocal_0").Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("constructprop", {bitmap, 1})
@@ -301,9 +234,9 @@ namespace {
 
 TEST(As3Display, MaskShowsOnlyWhereTheMaskCovers) {
   // var s = new Sprite(); red 0..100; var k = new Shape(); rect 0..50; s.mask = k
-  DocMovie d;
+  As3Movie d;
   const auto sprite = d.Display("Sprite"), shape = d.Display("Shape");
-  const auto bytes = d.Build([&](DocMovie& m, AbcCode& c) {
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_1");
     c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal_2");
     c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)}).Op("callpropvoid", {m.Q("beginFill"), 1});

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/player/text_encoding.h"
+
 namespace quarvel::avm2 {
 
 namespace {
@@ -23,24 +25,6 @@ std::uint32_t Decode(std::string_view s, std::size_t i, std::size_t& len) {
   }
   len = static_cast<std::size_t>(extra) + 1;
   return cp;
-}
-
-void Encode(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 }  // namespace
@@ -77,7 +61,7 @@ std::string FromUtf16(std::u16string_view u) {
       c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
       ++i;
     }
-    Encode(out, c);
+    encoding::AppendUtf8(out, c);
   }
   return out;
 }
