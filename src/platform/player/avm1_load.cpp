@@ -176,7 +176,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
       if (ok) {
         switch (ContentOf(text)) {
           case Content::kPicture:
-            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture));
+            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture), text.size());
             break;
           case Content::kMovie:
             shown = vm.Charge(text.size()) &&
@@ -187,6 +187,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         }
       }
       if (!shown) {
+        stage.FailLoad(clip);
         if (!r.loader.IsUndefined()) {
           Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
                                                   AsValue::Number(0)});

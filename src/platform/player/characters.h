@@ -224,6 +224,7 @@ struct Frame {
 struct TimelineDef {
   std::vector<Frame> frames;  // at least one
   std::map<std::string, int> labels;  // lower-case label -> frame
+  std::size_t tagBytes = 0;  // a sprite's: the length of its tags, what getBytesTotal reports
 };
 
 struct SpriteDef : Character {

@@ -162,6 +162,9 @@ struct TimelineState {
   std::map<int, Instance> list;  // by depth
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   std::shared_ptr<Drawing> drawing;
+  // A file loadMovie brought: its length; -1 once a load failed (the clip
+  // then has no frames either). Unset: the sprite's own tags count.
+  std::optional<std::int64_t> loadedBytes;
   // A movie loaded into a clip: its timelines place and run from its own
   // library (nullptr: the stage's).
   const MovieLibrary* lib = nullptr;
@@ -263,11 +266,17 @@ class Stage {
   void UnloadClip(ClipHandle clip);
   // loadMovie of a picture: the clip's frames and children go, and the
   // picture shows at its origin, below what scripts add later.
-  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture);
+  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture, std::size_t fileBytes = 0);
   // loadMovie of a movie: it plays in the clip from its first frame, with
   // its own library and frames (not its frame rate). False when the file is
   // no movie the clip can show.
   bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file);
+  // A loadMovie whose file is missing or no picture or movie: the clip is
+  // left empty, with no frames and -1 bytes (the main timeline keeps its movie).
+  void FailLoad(ClipHandle clip);
+  // getBytesTotal (false: getBytesLoaded): a loaded file's length, the main
+  // movie's, the length of a sprite's tags; -1 total (0 loaded) after a failed load.
+  std::int64_t ClipBytes(ClipHandle clip, bool total);
   // _levelN for N >= 1: a clip above everything of the main timeline, made
   // on first use when `make`; kRootClip for 0, kNoClip when there is none.
   ClipHandle Level(int n, bool make);
