@@ -13,7 +13,7 @@
 namespace quarvel::player {
 namespace {
 
-using List = std::map<int, Instance>;
+using List = DisplayList;
 
 // A drawing changes with the bitmaps it fills with.
 std::uint64_t DrawingVersion(const Drawing& d) {

@@ -150,6 +150,11 @@ void SetScriptTransform(Instance& inst, const ScriptTransform& t);
 // _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
 void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 
+// Children by depth. A timeline may place two at one depth and both show:
+// the later lies below, and lookups by depth find it first, as in Flash's
+// list, which inserts before what already has the depth.
+using DisplayList = std::multimap<int, Instance>;
+
 struct TimelineState {
   const TimelineDef* def = nullptr;
   int current = 0;
@@ -159,7 +164,7 @@ struct TimelineState {
   // The timeline as the sound events name it: 0 for the main timeline, a
   // number of its own for each placed clip, -1 for none (button states).
   int soundId = 0;
-  std::map<int, Instance> list;  // by depth
+  DisplayList list;
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   std::shared_ptr<Drawing> drawing;
   // A file loadMovie brought: its length; -1 once a load failed (the clip
@@ -400,8 +405,8 @@ class Stage {
   void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
-  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, std::map<int, Instance>* reuse);
-  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse);
+  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, DisplayList* reuse);
+  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse);
   void AdvanceSprites(TimelineState& tl, int nesting);
   // ActionScript 1/2 movies: one tick of every clip in Flash's order.
   void RunExecList();
