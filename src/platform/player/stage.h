@@ -155,6 +155,13 @@ void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 // list, which inserts before what already has the depth.
 using DisplayList = std::multimap<int, Instance>;
 
+// The entry that holds `inst` (end() when the list has none).
+inline DisplayList::iterator EntryOf(DisplayList& list, const Instance& inst) {
+  auto [it, last] = list.equal_range(inst.depth);
+  while (it != last && &it->second != &inst) ++it;
+  return it == last ? list.end() : it;
+}
+
 struct TimelineState {
   const TimelineDef* def = nullptr;
   int current = 0;

@@ -332,7 +332,8 @@ Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::
     return nullptr;
   }
   const int key = depth + kDepthOffset;
-  if (auto it = parent.list.find(key); it != parent.list.end()) {
+  // What the depth holds goes (all of it, when the timeline put two there).
+  for (auto it = parent.list.find(key); it != parent.list.end(); it = parent.list.find(key)) {
     Discard(it->second);
     parent.list.erase(it);
   }
@@ -419,8 +420,8 @@ void Stage::RemoveClip(ClipHandle clip) {
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   // Only clips at script depths can be removed by scripts.
   if (!parent || inst->depth < kDepthOffset) return;
-  auto it = parent->list.find(inst->depth);
-  if (it == parent->list.end() || &it->second != inst) return;
+  auto it = EntryOf(parent->list, *inst);
+  if (it == parent->list.end()) return;
   Discard(it->second);
   parent->list.erase(it);
 }
@@ -516,7 +517,9 @@ void Stage::SwapDepths(ClipHandle clip, int depth) {
   const int to = depth + kDepthOffset;
   const int from = inst->depth;
   if (from == to) return;
-  auto node = parent->list.extract(from);
+  auto at = EntryOf(parent->list, *inst);
+  if (at == parent->list.end()) return;
+  auto node = parent->list.extract(at);
   auto other = parent->list.extract(to);
   node.key() = to;
   node.mapped().depth = to;
