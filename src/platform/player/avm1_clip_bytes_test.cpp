@@ -61,7 +61,9 @@ SwfBuilder Loading(const std::string& file) {
   b.DoAction(first).ShowFrame();
   b.ShowFrame();
   b.ShowFrame();
-  b.DoAction(Record("after", Var("holder")).Stop()).ShowFrame();
+  Actions last = Record("after", Var("holder"));
+  Set(last, "progress", Member(Method(New("MovieClipLoader"), "getProgress", {Var("holder")}), "bytesTotal"));
+  b.DoAction(last.Stop()).ShowFrame();
   return b;
 }
 
@@ -76,6 +78,7 @@ TEST(Avm1ClipBytes, AFailedLoadLeavesTheClipEmptyWithMinusOneBytes) {
     const std::string before = r.Get("before");
     EXPECT_NE(before.substr(0, 2), "-1");
     EXPECT_EQ(r.Get("after"), "-1/0/-1/0");
+    EXPECT_EQ(r.Get("progress"), "-1");
     gdi::Bitmap bmp;
     r.player.Paint(bmp);
     EXPECT_EQ(bmp.GetPixel(5, 5), Color(255, 255, 255));  // its square went with the failed load
@@ -90,6 +93,7 @@ TEST(Avm1ClipBytes, ALoadedFileReportsItsLengthAndUnloadingEmptiesTheCount) {
   PlayedFile r(folder, b);
   r.player.AdvanceTo(1000);
   EXPECT_EQ(r.Get("after"), std::to_string(size) + "/" + std::to_string(size) + "/1/1");
+  EXPECT_EQ(r.Get("progress"), std::to_string(size));  // a loader's view of the same clip
 
   // A movie loaded into a clip counts the movie's length, as its header gives it.
   TempFolder folder2;

@@ -392,10 +392,13 @@ AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::Bool(true);
 }
 
-AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs) {
+// What the target clip's getBytesLoaded and getBytesTotal say.
+AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
+  const ClipHandle clip = Arg(a, 0).type == AsValue::Type::kClip ? vm.ClipOf(a[0]) : kNoClip;
+  Stage& stage = vm.GetStage();
   AsObject* o = vm.NewObject();
-  vm.SetProp(o, "bytesLoaded", AsValue::Number(0));
-  vm.SetProp(o, "bytesTotal", AsValue::Number(0));
+  vm.SetProp(o, "bytesLoaded", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, false))));
+  vm.SetProp(o, "bytesTotal", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, true))));
   return AsValue::Object(o);
 }
 
