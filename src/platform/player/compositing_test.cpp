@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "platform/player/avm1_test_script.h"
 
@@ -50,6 +52,51 @@ TEST(Compositing, InvertTurnsWhatLiesBelowIntoItsOppositeAsFarAsTheObjectCovers)
     // pixels take half white, shown over the black stage alike.
     EXPECT_PRED2(Near, r.At(75, 25), Color(128, 128, 128));
     EXPECT_EQ(r.At(50, 75), Color(0, 0, 0));  // outside the object
+  }
+}
+
+// _root[name]: an empty clip with a square of `size` pixels at (x, y) in `rgb`.
+Actions SquareClip(const std::string& name, int depth, int x, int y, int size, int rgb) {
+  Actions a = Do(Var("_root"), "createEmptyMovieClip", {Str(name), Int(depth)});
+  const Actions clip = Member(Var("_root"), name);
+  a.Append(Do(clip, "beginFill", {Int(rgb)}));
+  a.Append(Do(clip, "moveTo", {Int(x), Int(y)}));
+  for (auto [px, py] : {std::pair{x + size, y}, {x + size, y + size}, {x, y + size}, {x, y}}) {
+    a.Append(Do(clip, "lineTo", {Int(px), Int(py)}));
+  }
+  a.Append(Do(clip, "endFill", {}));
+  return a;
+}
+
+TEST(Compositing, ScriptClipsWithFiltersAndAMaskShowNeither) {
+  // A red square at (20, 20)-(60, 60); the mask, a green square, lies apart
+  // at (70, 70). Blurred alone, the square's edge softens; masked alone, it
+  // goes; with both, Flash draws it plain.
+  for (int kind : {0, 1, 2}) {
+    SCOPED_TRACE(kind);
+    Actions a = SquareClip("box", 1, 20, 20, 40, 0xFF0000);
+    if (kind != 1) {
+      a.Append(SetMember(Member(Var("_root"), "box"), "filters",
+                         Array({New("flash.filters", "BlurFilter", {Int(8), Int(8), Int(1)})})));
+    }
+    if (kind != 0) {
+      a.Append(SquareClip("cover", 2, 70, 70, 20, 0x00FF00));
+      a.Append(Do(Member(Var("_root"), "box"), "setMask", {Member(Var("_root"), "cover")}));
+    }
+    Played r(Script(a));
+    const Color inside = r.At(40, 40), edge = r.At(21, 40), outside = r.At(17, 40), mask = r.At(80, 80);
+    EXPECT_EQ(mask, Color(255, 255, 255));  // a mask is never drawn
+    if (kind == 0) {
+      EXPECT_EQ(inside, Color(255, 0, 0));
+      EXPECT_NE(outside, Color(255, 255, 255));  // the blur spreads out
+      EXPECT_NE(edge, Color(255, 0, 0));
+    } else if (kind == 1) {
+      EXPECT_EQ(inside, Color(255, 255, 255));
+    } else {
+      EXPECT_EQ(inside, Color(255, 0, 0));
+      EXPECT_EQ(edge, Color(255, 0, 0));
+      EXPECT_EQ(outside, Color(255, 255, 255));
+    }
   }
 }
 
