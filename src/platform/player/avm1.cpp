@@ -621,6 +621,11 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);
+      // What scripts cannot reach (shapes, static text, pictures) names the clip that holds it.
+      if (inst.def && (inst.def->kind == Character::Kind::kShape || inst.def->kind == Character::Kind::kMorph ||
+                       inst.def->kind == Character::Kind::kText || inst.def->kind == Character::Kind::kBitmap)) {
+        return ClipValue(clip);
+      }
     }
   }
   FindProp(clipProto_, key, out, nullptr, clip);

@@ -346,7 +346,7 @@ AsValue Draw(Avm1& vm, const AsValue& self, AsArgs a) {
   TimelineState* tl = Arg(a, 0).type == AsValue::Type::kClip ? vm.GetStage().TimelineOf(vm.ClipOf(a[0])) : nullptr;
   if (!tl) return {};
   std::vector<DrawnItem> items;
-  ListDrawnItems(*tl, items);
+  ListDrawnItems(*tl, items, true);
   cairo_surface_t* layer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, b->Width(), b->Height());
   if (cairo_surface_status(layer) == CAIRO_STATUS_SUCCESS) {
     cairo_t* cr = cairo_create(layer);

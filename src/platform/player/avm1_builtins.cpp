@@ -180,8 +180,13 @@ AsValue McCreateEmpty(Avm1& vm, const AsValue& self, AsArgs a) {
   return made == kNoClip ? AsValue{} : vm.ClipValue(made);
 }
 
-AsValue McBytes(Avm1& vm, const AsValue&, AsArgs) {
-  return AsValue::Number(static_cast<double>(vm.GetStage().FileBytes()));
+AsValue McBytesTotal(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  return AsValue::Number(static_cast<double>(vm.GetStage().ClipBytes(vm.ClipOf(self), true)));
+}
+AsValue McBytesLoaded(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  return AsValue::Number(static_cast<double>(vm.GetStage().ClipBytes(vm.ClipOf(self), false)));
 }
 
 AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -544,8 +549,8 @@ void Avm1::InstallBuiltins() {
       {"removeMovieClip", McRemove},
       {"attachMovie", McAttach},
       {"createEmptyMovieClip", McCreateEmpty},
-      {"getBytesLoaded", McBytes},
-      {"getBytesTotal", McBytes},
+      {"getBytesLoaded", McBytesLoaded},
+      {"getBytesTotal", McBytesTotal},
       {"swapDepths", McSwapDepths},
       {"hitTest", McHitTest},
       {"getDepth", McGetDepth},

@@ -100,14 +100,16 @@ TEST(Avm1ClipLoad, UnloadingAndFailingLoads) {
   WritePng(folder.Dir() / "pic.png", 20, 20, 0xFF0000FF);
   folder.Write(folder.Dir() / "broken.png", std::string("\x89PNG\r\n\x1a\n", 8) + "not a picture");
   {
-    // A damaged picture: an error, and the clip as it was.
+    // A damaged picture: an error, and the clip emptied as for any load
+    // (its properties stay).
     PlayedFile r(folder, HolderLoading("broken.png"));
     r.player.AdvanceTo(300);
     EXPECT_EQ(r.Get("error"), "LoadNeverCompleted");
-    EXPECT_EQ(r.player.GetVariable("holder.kid._name"), "kid");
+    EXPECT_EQ(r.player.GetVariable("holder.kid._name"), "");
+    EXPECT_EQ(r.Get("holder._x"), "10");
     gdi::Bitmap bmp;
     r.player.Paint(bmp);
-    EXPECT_EQ(bmp.GetPixel(15, 25), cBlue);
+    EXPECT_EQ(bmp.GetPixel(15, 25), cWhite);
   }
   {
     Actions a = HolderLoading("pic.png");

@@ -30,12 +30,6 @@ enum : std::uint8_t {
 Actions Fn(const Actions& body, const std::vector<std::string>& params = {}) {
   return Actions().DefineFunction("", params, body);
 }
-// _global.log += text (or the value `v` pushes).
-Actions Log(const Actions& v) {
-  Actions a;
-  return Set(a, "_global.log", Bin(Var("_global.log"), v, kAdd2));
-}
-Actions Log(const std::string& text) { return Log(Str(text)); }
 // for (name in obj) body, the name in register 0.
 Actions ForIn(const Actions& obj, const Actions& body) {
   const std::uint8_t r0[] = {0};

@@ -176,7 +176,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
       if (ok) {
         switch (ContentOf(text)) {
           case Content::kPicture:
-            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture));
+            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture), text.size());
             break;
           case Content::kMovie:
             shown = vm.Charge(text.size()) &&
@@ -187,6 +187,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         }
       }
       if (!shown) {
+        stage.FailLoad(clip);
         if (!r.loader.IsUndefined()) {
           Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
                                                   AsValue::Number(0)});
@@ -391,10 +392,13 @@ AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::Bool(true);
 }
 
-AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs) {
+// What the target clip's getBytesLoaded and getBytesTotal say.
+AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
+  const ClipHandle clip = Arg(a, 0).type == AsValue::Type::kClip ? vm.ClipOf(a[0]) : kNoClip;
+  Stage& stage = vm.GetStage();
   AsObject* o = vm.NewObject();
-  vm.SetProp(o, "bytesLoaded", AsValue::Number(0));
-  vm.SetProp(o, "bytesTotal", AsValue::Number(0));
+  vm.SetProp(o, "bytesLoaded", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, false))));
+  vm.SetProp(o, "bytesTotal", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, true))));
   return AsValue::Object(o);
 }
 

@@ -18,14 +18,6 @@ using namespace script_test;
 using testing::SwfWriter;
 using testing::Timeline;
 
-// _global.log += text
-Actions Log(const Actions& v) {
-  Actions a;
-  Set(a, "_global.log", Bin(Var("_global.log"), v, Action::kAdd2));
-  return a;
-}
-Actions Log(const std::string& text) { return Log(Str(text)); }
-
 TEST(Avm1Conversions, BuiltInConstructorsCalledAsFunctionsConvert) {
   // A setter of a constructed object calls Boolean(v): the call converts
   // and leaves the object alone, as in component code

@@ -105,6 +105,14 @@ inline Actions Function(const std::vector<std::string>& params, const Actions& b
   return Actions().DefineFunction("", params, body);
 }
 
+// _global.log += text (or the value `v` pushes): the tests' record of
+// what ran, in order.
+inline Actions Log(const Actions& v) {
+  Actions a;
+  return Set(a, "_global.log", Bin(Var("_global.log"), v, Action::kAdd2));
+}
+inline Actions Log(const std::string& text) { return Log(Str(text)); }
+
 // _root.createTextField("field", 1, x, y, w, h), then t = _root.field.
 inline Actions MakeField(int x, int y, int w, int h) {
   Actions a = Do(Var("_root"), "createTextField", {Str("field"), Int(1), Int(x), Int(y), Int(w), Int(h)});

@@ -691,12 +691,27 @@ AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
   FieldObjects* fo = Objects(vm);
   if (!fo) return AsValue::Bool(false);
   AsValue target = Arg(a, 0);
-  if (target.type == AsValue::Type::kString) {
-    const ClipHandle h = vm.GetStage().Resolve(kRootClip, target.Text());
-    target = h == kNoClip ? AsValue::Null() : vm.ClipValue(h);
+  // A path names text fields as well as clips.
+  if (target.type == AsValue::Type::kString) target = vm.Evaluate(target.Text());
+  const AsValue now = target.type == AsValue::Type::kClip ? target : AsValue::Null();
+  const AsValue before = fo->focus.type == AsValue::Type::kClip ? fo->focus : AsValue::Null();
+  fo->focus = now;
+  if (!vm.StrictEquals(before, now)) {
+    // The field losing focus hears first, then the one gaining it, then
+    // Selection's listeners (the components' focus managers).
+    auto tell = [&](const AsValue& on, const char* event, const AsValue& other) {
+      if (on.type != AsValue::Type::kClip) return;
+      const AsValue fn = vm.Get(on, event);
+      std::vector<AsValue> args{other};
+      if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, on, args);
+    };
+    tell(before, "onKillFocus", now);
+    tell(now, "onSetFocus", before);
+    const AsValue selection = vm.Get(AsValue::Object(vm.Global()), "Selection");
+    AsValue args[] = {before, now};
+    vm.Broadcast(selection, "onSetFocus", args);
   }
-  fo->focus = target.type == AsValue::Type::kClip ? target : AsValue::Null();
-  return AsValue::Bool(fo->focus.type == AsValue::Type::kClip);
+  return AsValue::Bool(now.type == AsValue::Type::kClip);
 }
 
 AsValue SelMinusOne(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(-1); }
@@ -769,6 +784,11 @@ void InstallText(Avm1& vm) {
       {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelMinusOne},
       {"getEndIndex", SelMinusOne},       {"getCaretIndex", SelMinusOne},    {"setSelection", SelNothing}};
   for (const auto& [n, fn] : selMethods) vm.NewFunction(n, fn, selection);
+  // A broadcaster, as Key and Mouse are: focus changes reach its listeners.
+  const AsValue broadcaster = vm.Get(AsValue::Object(global), "AsBroadcaster");
+  const AsValue initialize = vm.Get(broadcaster, "initialize");
+  std::vector<AsValue> target{AsValue::Object(selection)};
+  if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
 }
 
 }  // namespace quarvel::player::avm1_builtins

@@ -228,6 +228,7 @@ struct TimelineDef {
   // DefineSceneAndFrameLabelData of the main timeline: (first frame, name),
   // by first frame; empty for a timeline without scenes.
   std::vector<std::pair<int, std::string>> scenes;
+  std::size_t tagBytes = 0;  // a sprite's: the length of its tags, what getBytesTotal reports
 };
 
 struct SpriteDef : Character {

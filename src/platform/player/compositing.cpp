@@ -96,13 +96,16 @@ void DrawWithPixelBlend(RenderContext& c, const DrawnItem& inst, const cairo_mat
       const std::uint32_t tv = tp[x];
       const int da = targetAlpha ? static_cast<int>(tv >> 24) : 255;
       std::uint32_t out = targetAlpha ? tv & 0xFF000000u : 0xFF000000u;
+      // Invert covers like any drawing: on the clear pixels of a layer it
+      // leaves white as opaque as the object.
+      if (inst.blendMode == 10 && targetAlpha) out = static_cast<std::uint32_t>(sa + da * (255 - sa) / 255) << 24;
       for (int shift = 0; shift <= 16; shift += 8) {
         const int sc = static_cast<int>((sv >> shift) & 255), dc = static_cast<int>((tv >> shift) & 255);
         int r = 0;
         if (inst.blendMode == 9) {
           r = std::max(0, dc - sc);
         } else {
-          r = (dc * (255 - sa) + (da - dc) * sa) / 255;
+          r = (dc * (255 - sa) + (255 - dc) * sa) / 255;
         }
         out |= static_cast<std::uint32_t>(std::clamp(r, 0, 255)) << shift;
       }
@@ -359,8 +362,7 @@ void DrawBlended(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& 
     return;
   }
   if (!c.mask && inst.blendMode == 15 && inst.blendShader && DrawWithShaderBlend(c, inst, parent, m, cx)) return;
-  // Inside a layer the pixel blend does not yet find the layer's pixels.
-  if (!c.mask && c.layers == 0 && (inst.blendMode == 9 || inst.blendMode == 10)) {
+  if (!c.mask && (inst.blendMode == 9 || inst.blendMode == 10)) {
     DrawWithPixelBlend(c, inst, m, cx);
     return;
   }

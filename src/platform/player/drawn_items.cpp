@@ -13,7 +13,7 @@
 namespace quarvel::player {
 namespace {
 
-using List = std::map<int, Instance>;
+using List = DisplayList;
 
 // A drawing changes with the bitmaps it fills with.
 std::uint64_t DrawingVersion(const Drawing& d) {
@@ -24,7 +24,7 @@ std::uint64_t DrawingVersion(const Drawing& d) {
 
 class Lister {
  public:
-  Lister(const List& root, std::vector<DrawnItem>& out) : root_(root), out_(out) {}
+  Lister(const List& root, std::vector<DrawnItem>& out, bool avm1 = false) : root_(root), out_(out), avm1_(avm1) {}
 
   void Add(const List& list, int level, int parent) {
     for (const auto& [depth, inst] : list) AddOne(depth, inst, level, parent);
@@ -44,17 +44,19 @@ class Lister {
       item.blendMode = inst.blendMode;
       item.blendShader = inst.blendShader;
       item.visible = inst.visible;
-      if (!inst.filters.empty()) item.filters = inst.filters;
+      // Filters and a script mask cancel each other on ActionScript 1/2 clips.
+      const bool plain = avm1_ && inst.maskSerial && !inst.filters.empty();
+      if (!inst.filters.empty() && !plain) item.filters = inst.filters;
       item.serial = inst.serial;
-      item.maskSerial = inst.maskSerial;
+      item.maskSerial = plain ? kNoClip : inst.maskSerial;
       item.scriptMask = inst.scriptMask;
-      item.cacheAsBitmap = inst.cacheAsBitmap || !inst.filters.empty();
+      item.cacheAsBitmap = inst.cacheAsBitmap || !item.filters.empty();
       item.ownList = inst.sprite != nullptr;
       if (inst.sprite) item.lib = inst.sprite->lib;
       item.text = inst.text;
       if (inst.field) item.field = inst.field->Look();
       item.parent = parent;
-      if (inst.maskSerial) masks_.push_back(inst.maskSerial);
+      if (item.maskSerial) masks_.push_back(item.maskSerial);
       if (inst.def && inst.def->kind == Character::Kind::kMorph) {
         // Kept on the instance: a morph at rest is computed once.
         if (inst.morphCacheRatio != inst.ratio || !inst.morphCache) {
@@ -137,6 +139,7 @@ class Lister {
   std::vector<std::uint64_t> masks_;
   std::vector<std::uint64_t> allMasks_;
   bool gathered_ = false;
+  bool avm1_ = false;
 };
 
 }  // namespace
@@ -167,7 +170,7 @@ void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out) {
   lister.MarkMaskTargets(first);
 }
 
-void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
+void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1) {
   const std::size_t first = out.size();
   {
     DrawnItem& top = out.emplace_back();
@@ -180,7 +183,7 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out) {
       top.drawingVersion = DrawingVersion(*root.drawing);
     }
   }
-  Lister lister(root.list, out);
+  Lister lister(root.list, out, avm1);
   lister.Add(root.list, 0, static_cast<int>(first));
   out[first].descendants = static_cast<std::uint32_t>(out.size() - first - 1);
   lister.MarkMaskTargets(first);

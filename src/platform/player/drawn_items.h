@@ -85,8 +85,9 @@ struct DrawnItem {
 
 // Appends the main timeline (an item of level -1 holding its drawing) and
 // every object below it to `out`. Children of hidden clips are left out
-// unless a script mask lies among them.
-void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out);
+// unless a script mask lies among them. With `avm1`, a clip that has both
+// filters and a setMask mask shows neither, as ActionScript 1/2 clips do in Flash.
+void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1 = false);
 
 // The items of one object as BitmapData.draw sees it: its content and
 // children without its own placement, colour, blend, filters or visibility.

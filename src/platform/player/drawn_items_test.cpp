@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/player/stage.h"
@@ -17,7 +18,9 @@ const ShapeDef kShape;
 const SpriteDef kSprite;
 
 Instance& Place(TimelineState& t, int depth, const Character* def, std::uint64_t serial = 0) {
-  Instance& inst = t.list[depth];
+  auto it = t.list.find(depth);
+  if (it == t.list.end()) it = t.list.emplace(std::piecewise_construct, std::forward_as_tuple(depth), std::forward_as_tuple());
+  Instance& inst = it->second;
   inst.def = def;
   inst.serial = serial;
   if (def && def->kind == Character::Kind::kSprite) inst.sprite = std::make_unique<TimelineState>();
@@ -102,7 +105,7 @@ TEST(DrawnItems, ListsDifferWhenThePicturesWould) {
   Place(root, 3, &kShape, 3);
   const auto before = List(root);
   // Made again with the same look: a new serial alone changes nothing...
-  root.list[1].serial = 11;
+  root.list.find(1)->second.serial = 11;
   field.text = std::make_shared<const std::string>("abc");
   EXPECT_EQ(List(root), before);
   field.text = std::make_shared<const std::string>("abd");
@@ -110,10 +113,10 @@ TEST(DrawnItems, ListsDifferWhenThePicturesWould) {
   field.text = std::make_shared<const std::string>("abc");
 
   // ...but the serial of a script mask is what its maskee finds it by.
-  root.list[3].maskSerial = 1;
-  root.list[1].serial = 1;
+  root.list.find(3)->second.maskSerial = 1;
+  root.list.find(1)->second.serial = 1;
   const auto masked = List(root);
-  root.list[1].serial = 12;
+  root.list.find(1)->second.serial = 12;
   EXPECT_NE(List(root), masked);
 }
 

@@ -322,7 +322,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   d.drawing.clear();
   if (d.stage) {
     d.stage->UpdateVideos();
-    ListDrawnItems(d.stage->Root(), d.drawing);
+    ListDrawnItems(d.stage->Root(), d.drawing, d.stage->Hooks() == nullptr);
   }
   // A capture paints every frame; many frames show what the last one did.
   if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {

@@ -188,7 +188,9 @@ class Loader {
             lib_.skipped.insert("sprite nesting too deep");
             break;
           }
-          LoadTimeline(swf::TagStream(r.Rest(), r.Offset()), s->timeline, depth + 1);
+          const auto tags = r.Rest();
+          s->timeline.tagBytes = tags.size();
+          LoadTimeline(swf::TagStream(tags, r.Offset()), s->timeline, depth + 1);
           Add(std::move(s), id);
           break;
         }

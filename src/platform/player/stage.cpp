@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <tuple>
 
 #include "platform/player/avm1.h"
 #include "platform/player/avm2/display_binding.h"
@@ -33,7 +34,7 @@ bool IsButton(const Instance& i) { return i.def && i.def->kind == Character::Kin
 // Buttons hold the characters of their current state in a timeline of one
 // empty frame, so that sprites among them animate like any other.
 const TimelineDef& ButtonTimeline() {
-  static const TimelineDef def{std::vector<Frame>(1), {}, {}, {}};
+  static const TimelineDef def{std::vector<Frame>(1), {}, {}, {}, 0};
   return def;
 }
 
@@ -200,7 +201,10 @@ void Stage::GiveHandle(Instance& inst, const TimelineState& parent) {
 }
 
 Instance& Stage::Adopt(TimelineState& parent, int depth) {
-  Instance& inst = parent.list[depth];
+  // Below what already has the depth.
+  Instance& inst = parent.list.emplace_hint(parent.list.lower_bound(depth), std::piecewise_construct,
+                                            std::forward_as_tuple(depth), std::forward_as_tuple())
+                       ->second;
   inst.depth = depth;
   GiveHandle(inst, parent);
   return inst;
@@ -309,7 +313,7 @@ void Stage::SetPlaying(TimelineState& tl, bool playing) {
   tl.playing = playing;
 }
 
-void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse) {
+void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse) {
   std::uint8_t flags = 0, flags2 = 0;
   int depth = 0;
   std::uint16_t charId = 0;
@@ -333,14 +337,14 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
   Instance* inst = nullptr;
   auto it = tl.list.find(depth);
   if (hasChar && (!move || it == tl.list.end())) {
-    if (!move && it != tl.list.end()) return;  // depth taken: ignored, as players do
     const Character* def = LibOf(tl).Find(charId);
     if (!def) return;
     // A backward jump keeps the instances that the target frame still has.
     if (reuse) {
-      auto old = reuse->find(depth);
-      if (old != reuse->end() && old->second.characterId == charId && old->second.placedFrame == frame) {
-        inst = &tl.list.insert(reuse->extract(old)).position->second;
+      auto [old, last] = reuse->equal_range(depth);
+      while (old != last && (old->second.characterId != charId || old->second.placedFrame != frame)) ++old;
+      if (old != last) {
+        inst = &tl.list.insert(tl.list.lower_bound(depth), reuse->extract(old))->second;
         inst->matrix = Matrix{};
         inst->cxform = ColorTransform{};
         inst->ratio = 0;
@@ -449,7 +453,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, std
 }
 
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
-                       std::map<int, Instance>* reuse) {
+                       DisplayList* reuse) {
   if (frame < 0 || frame >= tl.FrameCount()) return;
   // Scripts that jump back and forth could replay frames without end.
   if (++framesEnteredThisTick_ > kMaxFramesEnteredPerTick) {
@@ -530,7 +534,7 @@ void Stage::Goto(TimelineState& tl, int frame) {
     for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
     return;
   }
-  std::map<int, Instance> old;
+  DisplayList old;
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
   for (auto it = old.begin(); it != old.end();) {
@@ -1131,7 +1135,7 @@ Instance* Stage::MoveNode(TimelineState& from, int fromDepth, TimelineState& to,
   inst.depth = depth;
   inst.parent = to.owner;
   inst.placedFrame = -1;
-  return &to.list.insert(std::move(node)).position->second;
+  return &to.list.insert(std::move(node))->second;
 }
 
 }  // namespace quarvel::player

@@ -153,6 +153,18 @@ void SetScriptTransform(Instance& inst, const ScriptTransform& t);
 // _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
 void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 
+// Children by depth. A timeline may place two at one depth and both show:
+// the later lies below, and lookups by depth find it first, as in Flash's
+// list, which inserts before what already has the depth.
+using DisplayList = std::multimap<int, Instance>;
+
+// The entry that holds `inst` (end() when the list has none).
+inline DisplayList::iterator EntryOf(DisplayList& list, const Instance& inst) {
+  auto [it, last] = list.equal_range(inst.depth);
+  while (it != last && &it->second != &inst) ++it;
+  return it == last ? list.end() : it;
+}
+
 struct TimelineState {
   const TimelineDef* def = nullptr;
   int current = 0;
@@ -162,9 +174,12 @@ struct TimelineState {
   // The timeline as the sound events name it: 0 for the main timeline, a
   // number of its own for each placed clip, -1 for none (button states).
   int soundId = 0;
-  std::map<int, Instance> list;  // by depth
+  DisplayList list;
   AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
   std::shared_ptr<Drawing> drawing;
+  // A file loadMovie brought: its length; -1 once a load failed (the clip
+  // then has no frames either). Unset: the sprite's own tags count.
+  std::optional<std::int64_t> loadedBytes;
   // A movie loaded into a clip: its timelines place and run from its own
   // library (nullptr: the stage's).
   const MovieLibrary* lib = nullptr;
@@ -274,7 +289,7 @@ class Stage {
   void UnloadClip(ClipHandle clip);
   // loadMovie of a picture: the clip's frames and children go, and the
   // picture shows at its origin, below what scripts add later.
-  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture);
+  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture, std::size_t fileBytes = 0);
   // loadMovie of a movie: it plays in the clip from its first frame, with
   // its own library and frames (not its frame rate). False when the file is
   // no movie the clip can show. With `as3` (a Loader's), a movie with
@@ -282,6 +297,12 @@ class Stage {
   // first frame is entered, so that its code can be there first.
   bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, bool as3 = false,
                      const std::function<void(const MovieLibrary&)>& ready = {});
+  // A loadMovie whose file is missing or no picture or movie: the clip is
+  // left empty, with no frames and -1 bytes (the main timeline keeps its movie).
+  void FailLoad(ClipHandle clip);
+  // getBytesTotal (false: getBytesLoaded): a loaded file's length, the main
+  // movie's, the length of a sprite's tags; -1 total (0 loaded) after a failed load.
+  std::int64_t ClipBytes(ClipHandle clip, bool total);
   // _levelN for N >= 1: a clip above everything of the main timeline, made
   // on first use when `make`; kRootClip for 0, kNoClip when there is none.
   ClipHandle Level(int n, bool make);
@@ -405,8 +426,8 @@ class Stage {
   void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
   // An instance leaves the display list: streams of its timelines end.
   void Discard(Instance& inst, int nesting = 0);
-  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, std::map<int, Instance>* reuse);
-  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, std::map<int, Instance>* reuse);
+  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, DisplayList* reuse);
+  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse);
   void AdvanceSprites(TimelineState& tl, int nesting);
   // ActionScript 1/2 movies: one tick of every clip in Flash's order.
   void RunExecList();

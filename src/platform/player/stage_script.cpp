@@ -182,7 +182,10 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     case 3: return AsValue::Number(inst ? ScriptTransformOf(*inst).yscale * 100 : 100);
     case 4: return AsValue::Number(tl->current + 1);
     case 5:
-    case 12: return AsValue::Number(tl->FrameCount());
+    case 12:
+      // A failed load leaves no frames: none to play, -1 loaded.
+      if (tl->loadedBytes == -1) return AsValue::Number(index == 5 ? 0 : -1);
+      return AsValue::Number(tl->FrameCount());
     case 6: return AsValue::Number(inst ? inst->cxform.alphaMult * 100.0 / 256 : 100);
     case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
     case 8:
@@ -329,7 +332,8 @@ Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::
     return nullptr;
   }
   const int key = depth + kDepthOffset;
-  if (auto it = parent.list.find(key); it != parent.list.end()) {
+  // What the depth holds goes (all of it, when the timeline put two there).
+  for (auto it = parent.list.find(key); it != parent.list.end(); it = parent.list.find(key)) {
     Discard(it->second);
     parent.list.erase(it);
   }
@@ -416,8 +420,8 @@ void Stage::RemoveClip(ClipHandle clip) {
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   // Only clips at script depths can be removed by scripts.
   if (!parent || inst->depth < kDepthOffset) return;
-  auto it = parent->list.find(inst->depth);
-  if (it == parent->list.end() || &it->second != inst) return;
+  auto it = EntryOf(parent->list, *inst);
+  if (it == parent->list.end()) return;
   Discard(it->second);
   parent->list.erase(it);
 }
@@ -436,9 +440,10 @@ void Stage::ClearForLoad(TimelineState& tl) {
   tl.def = &emptySprite_.timeline;
   tl.lib = nullptr;
   tl.current = 0;
+  tl.loadedBytes.reset();
 }
 
-bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture) {
+bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture, std::size_t fileBytes) {
   TimelineState* tl = TimelineOf(clip);
   const Instance* inst = Find(clip);
   if (!tl || !picture || (inst && !IsSpriteDef(inst->def))) return false;
@@ -451,6 +456,7 @@ bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> pictur
   shown.createdTick = tick_;
   shown.placedFrame = -1;
   shown.scripted = true;
+  tl->loadedBytes = static_cast<std::int64_t>(fileBytes);
   return true;
 }
 
@@ -481,10 +487,29 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   tl->lib = lib.get();
   tl->def = &lib->timeline;
   tl->playing = true;
+  tl->loadedBytes = static_cast<std::int64_t>(lib->movie.fileLength ? lib->movie.fileLength : file.size());
   loaded_.push_back(std::move(lib));
   if (ready) ready(*loaded_.back());
   EnterFrame(*tl, 0, true, true, nullptr);
   return true;
+}
+
+void Stage::FailLoad(ClipHandle clip) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) return;
+  ClearForLoad(*tl);
+  tl->loadedBytes = -1;
+}
+
+std::int64_t Stage::ClipBytes(ClipHandle clip, bool total) {
+  const TimelineState* tl = TimelineOf(clip);
+  if (!tl) return 0;
+  std::int64_t n = 0;
+  if (tl->loadedBytes) n = *tl->loadedBytes;
+  else if (clip == kRootClip) n = static_cast<std::int64_t>(FileBytes());
+  else if (tl->def) n = static_cast<std::int64_t>(tl->def->tagBytes);
+  return total ? n : std::max<std::int64_t>(n, 0);
 }
 
 void Stage::SwapDepths(ClipHandle clip, int depth) {
@@ -494,7 +519,9 @@ void Stage::SwapDepths(ClipHandle clip, int depth) {
   const int to = depth + kDepthOffset;
   const int from = inst->depth;
   if (from == to) return;
-  auto node = parent->list.extract(from);
+  auto at = EntryOf(parent->list, *inst);
+  if (at == parent->list.end()) return;
+  auto node = parent->list.extract(at);
   auto other = parent->list.extract(to);
   node.key() = to;
   node.mapped().depth = to;
