@@ -68,7 +68,9 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
       auto snap = [](double v) { return std::floor(v + 1e-6); };
       x0 = snap(x0), y0 = snap(y0), x1 = snap(x1), y1 = snap(y1);
       cairo_identity_matrix(cr);
-      cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + 1, std::abs(y1 - y0) + 1);
+      // The background covers the box; a border adds the pixels of its far edges.
+      const double more = look.border ? 1 : 0;
+      cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + more, std::abs(y1 - y0) + more);
     } else {
       cairo_set_matrix(cr, &pm);
       cairo_rectangle(cr, look.x, look.y, look.width, look.height);
