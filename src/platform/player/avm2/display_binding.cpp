@@ -1223,10 +1223,12 @@ NATIVE(DoSetBlendShader) {
   return Value();
 }
 NATIVE(DoHitTestPoint) {
-  // Against the bounds in stage space; shape-exact tests use the bounds too.
+  // With shapeFlag against what the object draws, else against its bounds, in stage space.
   FlashObject* f = Fo(self);
   As3Display& b = B(m);
   Instance* i = SelfNode(m, self);
+  if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip))
+    return Value::Bool(b.stage.HitsShapes(f->handle, avm2::ArgNum(m, a, 0, 0) * 20, avm2::ArgNum(m, a, 1, 0) * 20));
   Rect r;
   if (!f || !i || !b.stage.Bounds(*i, r, true)) return Value::Bool(false);
   cairo_matrix_t w = World(b, f->handle);

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -266,6 +267,34 @@ TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
   p.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{0, 255, 0}));
   EXPECT_EQ(bmp.GetPixel(95, 95), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A circle of radius 20 around (50, 50): its bounds reach (30, 30), its shape does not.
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
+        .Op("pushbyte", {20}).Op("callpropvoid", {m.Q("drawCircle"), 3});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("findpropstrict", {m.Q("trace")});
+    for (auto [x, y, shape] : {std::tuple{32, 32, false}, {32, 32, true}, {50, 50, true}, {69, 50, true}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op(shape ? "pushtrue" : "pushfalse");
+      c.Op("callproperty", {m.Q("hitTestPoint"), 3}).Op("convert_s");
+    }
+    for (int i = 0; i < 3; ++i) c.Op("add");
+    c.Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "truefalsetruetrue|");
 }
 
 }  // namespace
