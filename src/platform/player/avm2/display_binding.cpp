@@ -84,6 +84,8 @@ struct FlashObject : avm2::Object {
   bool transparent = true, changed = false;
   std::vector<ClipHandle> shownBy;
   Value bitmapData;  // Bitmap: the BitmapData shown
+  // DisplayObject's third dimension, as scripts set it.
+  double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -660,6 +662,61 @@ NATIVE(DoGetCacheAsBitmap) {
 }
 NATIVE(DoSetCacheAsBitmap) {
   if (Instance* i = SelfNode(m, self)) i->cacheAsBitmap = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+// scrollRect: the object shows that rectangle of its own space at its origin.
+NATIVE(DoGetScrollRect) {
+  Instance* i = SelfNode(m, self);
+  if (!i || !i->scrollRect) return Value::Null();
+  const auto& r = *i->scrollRect;
+  Value args[] = {Value::Number(r[0]), Value::Number(r[1]), Value::Number(r[2]), Value::Number(r[3])};
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
+}
+NATIVE(DoSetScrollRect) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value();
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) {
+    i->scrollRect.reset();
+    return Value();
+  }
+  const double x = m.ToNumber(m.GetProperty(r, "x")), y = m.ToNumber(m.GetProperty(r, "y"));
+  const double w = m.ToNumber(m.GetProperty(r, "width")), h = m.ToNumber(m.GetProperty(r, "height"));
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) {
+    i->scrollRect.reset();
+    return Value();
+  }
+  i->scrollRect = std::array<double, 4>{x, y, std::max(0.0, w), std::max(0.0, h)};
+  return Value();
+}
+// opaqueBackground: null, or the RGB filled under the object's bounds.
+NATIVE(DoGetOpaque) {
+  Instance* i = SelfNode(m, self);
+  if (!i || !i->opaqueBackground) return Value::Null();
+  return Value::Number(static_cast<double>(*i->opaqueBackground & 0xFFFFFF));
+}
+NATIVE(DoSetOpaque) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value();
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsNullish()) i->opaqueBackground.reset();
+  else i->opaqueBackground = m.ToUint(v) & 0xFFFFFF;
+  return Value();
+}
+// z, rotationX, rotationY and scaleZ keep what scripts set; the picture stays flat.
+template <double FlashObject::*kField>
+Value DoGet3D(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  return Value::Number(f ? f->*kField : 0);
+}
+template <double FlashObject::*kField>
+Value DoSet3D(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const double v = m.ToNumber(m.ArgOr(a, 0));
+  if (!std::isfinite(v)) return Value();
+  f->*kField = v;
+  if (kField != &FlashObject::scaleZ ? v != 0 : v != 1) m.Skip("3D transforms (z, rotationX, rotationY, scaleZ) drawn flat");
   return Value();
 }
 NATIVE(DoGetName) {
@@ -3791,9 +3848,12 @@ void As3Display::Install() {
                        Acc{"height", DoGetHeight, DoSetHeight}, Acc{"transform", DoGetTransform, DoSetTransform},
                        Acc{"filters", DoGetFilters, DoSetFilters}, Acc{"blendMode", DoGetBlendMode, DoSetBlendMode},
                        Acc{"cacheAsBitmap", DoGetCacheAsBitmap, DoSetCacheAsBitmap}, Acc{"mask", DoGetMask, DoSetMask},
-                       Acc{"scrollRect", ReturnNull, DoIgnore}, Acc{"opaqueBackground", ReturnNull, DoIgnore},
-                       Acc{"z", DoGetMouseX, DoIgnore}, Acc{"scaleZ", DoGetScaleX, DoIgnore},
-                       Acc{"rotationX", DoGetMouseX, DoIgnore}, Acc{"rotationY", DoGetMouseX, DoIgnore},
+                       Acc{"scrollRect", DoGetScrollRect, DoSetScrollRect},
+                       Acc{"opaqueBackground", DoGetOpaque, DoSetOpaque},
+                       Acc{"z", DoGet3D<&FlashObject::z>, DoSet3D<&FlashObject::z>},
+                       Acc{"scaleZ", DoGet3D<&FlashObject::scaleZ>, DoSet3D<&FlashObject::scaleZ>},
+                       Acc{"rotationX", DoGet3D<&FlashObject::rotationX>, DoSet3D<&FlashObject::rotationX>},
+                       Acc{"rotationY", DoGet3D<&FlashObject::rotationY>, DoSet3D<&FlashObject::rotationY>},
                        Acc{"rotationZ", DoGetRotation, DoSetRotation}}) {
     m.AddGetter(displayObjectClass, p.name, p.get);
     m.AddSetter(displayObjectClass, p.name, p.set);

@@ -299,3 +299,41 @@ TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // Red from 0 to 30, blue from 30 to 60; the window (30, 0, 20, 20) shows blue at the origin.
+    m.NewSprite(c, 1, "strip", 0xFF0000, 0, 0, 30, 60);
+    m.NewSprite(c, 2, "blue", 0x0000FF, 30, 0, 30, 60, 1);
+    c.Op("getlocal_1").Op("findpropstrict", {rect});
+    for (int v : {30, 0, 20, 20}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("scrollRect")});
+    c.Op("getlocal_1").Op("pushint", {m.a.Int(0x00FF00)}).Op("setproperty", {m.Q("opaqueBackground")});
+    c.Op("getlocal_1").Op("pushbyte", {45}).Op("setproperty", {m.Q("rotationY")});
+    Line(m, c)
+        .Local(1, {"scrollRect", "x"})
+        .Local(1, {"scrollRect", "width"})
+        .Local(1, {"opaqueBackground"})
+        .Local(1, {"rotationY"})
+        .Local(1, {"z"})
+        .Local(1, {"scaleZ"})
+        .Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "30 20 65280 45 0 1|");
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(bmp.GetPixel(10, 30), (gdi::Color{255, 255, 255})) << "below the window";
+  EXPECT_EQ(bmp.GetPixel(35, 10), (gdi::Color{255, 255, 255})) << "right of the window";
+}
+
+}  // namespace
+}  // namespace quarvel::player
