@@ -86,12 +86,16 @@ struct FlashObject : avm2::Object {
   Value bitmapData;  // Bitmap: the BitmapData shown
   // DisplayObject's third dimension, as scripts set it.
   double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
+  // SimpleButton made by a script: its up, over, down and hit-test states.
+  Value states[4];
+  bool buttonEnabled = true, trackAsMenu = false;
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
     h.Mark(bitmapData);
     h.Mark(fieldSlots[0]);
     h.Mark(fieldSlots[1]);
+    for (const Value& s : states) h.Mark(s);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
     h.Mark(target);
@@ -1407,6 +1411,54 @@ void Detach(Machine& m, ClipHandle h, bool events) {
   TimelineState* from = b.ListOf(*i);
   if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
 }
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
+
+// ---- SimpleButton made by a script: it shows its up state, held as its child.
+void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
+  As3Display& b = B(m);
+  if (FlashObject* old = Fo(before); old && old->handle != kNoClip) {
+    Instance* oi = b.Node(old->handle);
+    if (oi && oi->parent == button->handle) Detach(m, old->handle, true);
+  }
+  FlashObject* up = Fo(button->states[0]);
+  TimelineState* tl = b.Timeline(button->handle);
+  if (up && up->handle != kNoClip && tl && up->handle != button->handle) Attach(m, *tl, up->handle, 0);
+}
+NATIVE(SbCtor) {
+  FlashObject* f = Fo(self);
+  if (!f) return self;
+  const bool made = f->handle == kNoClip;
+  DisplayObjectCtor(m, self, a);
+  if (!made) return self;
+  for (std::size_t k = 0; k < 4 && k < a.size(); ++k)
+    if (Fo(a[k]) && Fo(a[k])->cls && Fo(a[k])->cls->IsSubclassOf(B(m).displayObjectClass)) f->states[k] = a[k];
+  ShowUpState(m, f, Value());
+  return self;
+}
+template <int kState>
+Value SbGetState(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = Fo(self);
+  return f && f->states[kState].IsObject() ? f->states[kState] : Value::Null();
+}
+template <int kState>
+Value SbSetState(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const Value v = m.ArgOr(a, 0);
+  const Value before = f->states[kState];
+  f->states[kState] = Fo(v) ? v : Value();
+  // A button from the timeline draws its own records; a script's shows its up state.
+  if (kState == 0) {
+    Instance* i = SelfNode(m, self);
+    if (i && (!i->def || i->def->kind != Character::Kind::kButton)) ShowUpState(m, f, before);
+  }
+  return Value();
+}
+NATIVE(SbGetEnabled) { FlashObject* f = Fo(self); return Value::Bool(!f || f->buttonEnabled); }
+NATIVE(SbSetEnabled) { if (FlashObject* f = Fo(self)) f->buttonEnabled = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+NATIVE(SbGetMenu) { FlashObject* f = Fo(self); return Value::Bool(f && f->trackAsMenu); }
+NATIVE(SbSetMenu) { if (FlashObject* f = Fo(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+
 // Puts a node at index `index` of a container's list (index == size: on top).
 void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
   As3Display& b = B(m);
@@ -3952,8 +4004,21 @@ void As3Display::Install() {
     m.AddSetter(bitmapClass, p, DoIgnore);
   }
   buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
-  m.AddGetter(buttonClass, "enabled", DoGetVisible);
-  m.AddSetter(buttonClass, "enabled", DoIgnore);
+  avm2::SetNativeCtor(m, buttonClass, SbCtor);
+  m.AddGetter(buttonClass, "enabled", SbGetEnabled);
+  m.AddSetter(buttonClass, "enabled", SbSetEnabled);
+  m.AddGetter(buttonClass, "trackAsMenu", SbGetMenu);
+  m.AddSetter(buttonClass, "trackAsMenu", SbSetMenu);
+  m.AddGetter(buttonClass, "soundTransform", ReturnNull);
+  m.AddSetter(buttonClass, "soundTransform", DoIgnore);
+  m.AddGetter(buttonClass, "upState", SbGetState<0>);
+  m.AddSetter(buttonClass, "upState", SbSetState<0>);
+  m.AddGetter(buttonClass, "overState", SbGetState<1>);
+  m.AddSetter(buttonClass, "overState", SbSetState<1>);
+  m.AddGetter(buttonClass, "downState", SbGetState<2>);
+  m.AddSetter(buttonClass, "downState", SbSetState<2>);
+  m.AddGetter(buttonClass, "hitTestState", SbGetState<3>);
+  m.AddSetter(buttonClass, "hitTestState", SbSetState<3>);
   m.AddGetter(buttonClass, "useHandCursor", IoGet<&FlashObject::useHandCursor>);
   m.AddSetter(buttonClass, "useHandCursor", IoSet<&FlashObject::useHandCursor>);
   graphicsClass = m.DefineNativeClass("flash.display", "Graphics", obj, AllocFlash);

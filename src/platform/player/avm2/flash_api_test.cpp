@@ -337,3 +337,42 @@ TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, AScriptMadeButtonShowsItsUpState) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite"), button = d.Display("SimpleButton");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // local = a sprite named `name` filled with `rgb` over (10, 10, 40, 40), on no list.
+    auto box = [&](int local, std::string_view name, std::uint32_t rgb) {
+      c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {local});
+      c.Op("getlocal", {local}).Op("pushstring", {m.S(name)}).Op("setproperty", {m.Q("name")});
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(static_cast<std::int32_t>(rgb))})
+          .Op("callpropvoid", {m.Q("beginFill"), 1});
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("graphics")});
+      for (int v : {10, 10, 40, 40}) c.Op("pushint", {m.a.Int(v)});
+      c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    };
+    box(1, "up", 0xFF0000);
+    box(2, "over", 0x00FF00);
+    box(3, "hit", 0x0000FF);
+    c.Op("findpropstrict", {button}).Op("getlocal_1").Op("getlocal_2").Op("getlocal_2").Op("getlocal_3")
+        .Op("constructprop", {button, 4}).Op("setlocal", {4});
+    c.Op("getlocal_0").Op("getlocal", {4}).Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal", {4}).Op("pushfalse").Op("setproperty", {m.Q("enabled")});
+    Line(m, c).Local(4, {"upState", "name"}).Local(4, {"hitTestState", "name"}).Local(4, {"enabled"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "up hit false|");
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(30, 30), (gdi::Color{255, 0, 0})) << "the up state";
+  EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
