@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +134,30 @@ TEST(FlashPlayerPixels, LinearGradientEndsHaveTheEndColours) {
   EXPECT_LE(right.r, 5);
   EXPECT_NEAR(mid.r, 127, 6);
   EXPECT_NEAR(mid.b, 127, 6);
+}
+
+// Stops that share a ratio each hold one entry of Flash's 256-entry ramp
+// after it, in order; the last then leads on to the next stop.
+TEST(FlashPlayerPixels, GradientStopsOfOneRatioEachHoldAnEntry) {
+  auto b = Movie100();
+  ShapeBuilder s;
+  // Ten pixels per ramp entry, ratio 100 centred on x = 20.
+  swf::Matrix gm;
+  gm.scaleX = gm.scaleY = 51000.0 / 32768.0;
+  gm.translateX = static_cast<std::int32_t>(std::lround(400 + gm.scaleX * (16384 - 100 / 255.0 * 32768)));
+  gm.translateY = 1000;
+  const swf::Rgba black{0, 0, 0, 255};
+  s.Rectangle(0, 0, 2000, 2000,
+              s.AddFill(FillStyle::Linear({{0, kRed}, {100, kGreen}, {100, kBlue}, {100, black}, {255, kWhite}}, gm)));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b);
+  const auto bmp = m.Paint();
+  EXPECT_EQ(bmp.GetPixel(20, 50), cGreen) << "entry 100";
+  EXPECT_EQ(bmp.GetPixel(30, 50), cGreen) << "entry 101: the first stop holds";
+  EXPECT_EQ(bmp.GetPixel(40, 50), cBlue) << "entry 102";
+  const Color last = bmp.GetPixel(50, 50), later = bmp.GetPixel(95, 50);
+  EXPECT_LE(last.r + last.g + last.b, 30) << "entry 103: black";
+  EXPECT_GT(later.r, last.r) << "then on towards white";
 }
 
 TEST(FlashPlayerPixels, RadialGradientIsCentredOnItsMatrix) {

@@ -190,24 +190,47 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
       lastClamped = back;
       ratios.push_back(back ? ratios.back() : s.ratio);
     }
+    // Flash's ramp moves on by at most one stop per entry: stops that share
+    // a ratio each hold one entry after it, in order, before the last of
+    // them goes on to the next stop.
+    struct Point {
+      double offset;
+      Rgba color;
+      bool blend;  // reached by interpolation from the point before
+    };
+    std::vector<Point> points;
+    int run = 0;  // stops so far at the current ratio
     for (std::size_t i = 0; i < g.stops.size(); ++i) {
       if (skip[i]) continue;
-      const double off = ratios[i] / 255.0;
-      if (g.interpolation == 1 && i > 0) {
+      const bool same = !points.empty() && i > 0 && ratios[i] == ratios[i - 1];
+      run = same ? run + 1 : 0;
+      if (!same) {
+        points.push_back({ratios[i] / 255.0, cols[i], !points.empty()});
+        continue;
+      }
+      // The stop before holds through the entry after the ratio; this one has the next.
+      const double start = (ratios[i] + 0.5 + run) / 255.0;
+      if (run == 1) points.push_back({(ratios[i] + 1.5) / 255.0, points.back().color, false});
+      points.push_back({start, cols[i], false});
+      points.push_back({start + 1.0 / 255.0, cols[i], false});
+    }
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      const Point& pt = points[k];
+      if (g.interpolation == 1 && pt.blend && k > 0) {
         // Cairo interpolates in sRGB; sample linear-RGB steps in between.
-        const double o0 = ratios[i - 1] / 255.0;
-        for (int k = 1; k < 8; ++k) {
-          const double t = k / 8.0;
+        const Point& from = points[k - 1];
+        for (int step = 1; step < 8; ++step) {
+          const double t = step / 8.0;
           auto mix = [&](std::uint8_t a, std::uint8_t b) {
             const double v = SrgbToLinear(a / 255.0) * (1 - t) + SrgbToLinear(b / 255.0) * t;
             return static_cast<std::uint8_t>(std::lround(Clamp01(LinearToSrgb(v)) * 255));
           };
-          Rgba m{mix(cols[i - 1].r, cols[i].r), mix(cols[i - 1].g, cols[i].g), mix(cols[i - 1].b, cols[i].b),
-                 static_cast<std::uint8_t>(std::lround(cols[i - 1].a * (1 - t) + cols[i].a * t))};
-          AddStop(p.get(), o0 + (off - o0) * t, m);
+          Rgba m{mix(from.color.r, pt.color.r), mix(from.color.g, pt.color.g), mix(from.color.b, pt.color.b),
+                 static_cast<std::uint8_t>(std::lround(from.color.a * (1 - t) + pt.color.a * t))};
+          AddStop(p.get(), from.offset + (pt.offset - from.offset) * t, m);
         }
       }
-      AddStop(p.get(), off, cols[i]);
+      AddStop(p.get(), pt.offset, pt.color);
     }
     cairo_pattern_set_extend(p.get(), g.spread == 1   ? CAIRO_EXTEND_REFLECT
                                       : g.spread == 2 ? CAIRO_EXTEND_REPEAT
