@@ -40,6 +40,14 @@ struct SurfaceDeleter {
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
+// z, rotationX, rotationY and scaleZ of a display object, with the
+// perspective it is seen through, in its parent's space (twips).
+struct Depth3D {
+  double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;  // twips, degrees
+  double centerX = 0, centerY = 0, focalLength = 0;         // twips
+  bool operator==(const Depth3D&) const = default;
+};
+
 struct GradientStop {
   std::uint8_t ratio = 0;
   Rgba color;

@@ -22,6 +22,55 @@ std::uint64_t DrawingVersion(const Drawing& d) {
   return v;
 }
 
+}  // namespace
+
+Matrix Projected(const Instance& inst, const Matrix& flat) {
+  if (!inst.depth3D) return flat;
+  const Depth3D& d = *inst.depth3D;
+  Rect r;
+  if (!Stage::LocalBounds(inst, r) || r.xmax <= r.xmin || r.ymax <= r.ymin) return flat;
+  // The 2D matrix as scale and rotation (no skew), rotationX and rotationY
+  // between them, then the perspective divide about the centre.
+  const double sx = std::hypot(flat.scaleX, flat.rotateSkew0);
+  const double det = flat.scaleX * flat.scaleY - flat.rotateSkew0 * flat.rotateSkew1;
+  const double sy = std::hypot(flat.rotateSkew1, flat.scaleY) * (det < 0 ? -1 : 1);
+  const double turn = std::atan2(flat.rotateSkew0, flat.scaleX);
+  const double ax = d.rotationX * M_PI / 180, ay = d.rotationY * M_PI / 180;
+  bool behind = false;
+  const auto project = [&](double u, double v) {
+    const double x1 = sx * u, y1 = sy * v;
+    const double x2 = x1 * std::cos(ay) + y1 * std::sin(ax) * std::sin(ay);
+    const double y2 = y1 * std::cos(ax);
+    const double z2 = (-x1 * std::sin(ay) + y1 * std::sin(ax) * std::cos(ay)) * d.scaleZ;
+    const double x3 = x2 * std::cos(turn) - y2 * std::sin(turn), y3 = x2 * std::sin(turn) + y2 * std::cos(turn);
+    const double X = flat.translateX + x3, Y = flat.translateY + y3, Z = d.z + z2;
+    const double depth = d.focalLength + Z;
+    if (depth <= d.focalLength * 0.01) behind = true;
+    const double k = d.focalLength / std::max(depth, d.focalLength * 0.01);
+    return std::array<double, 2>{d.centerX + (X - d.centerX) * k, d.centerY + (Y - d.centerY) * k};
+  };
+  const double cu = (r.xmin + r.xmax) / 2.0, cv = (r.ymin + r.ymax) / 2.0;
+  const double w = r.xmax - r.xmin, h = r.ymax - r.ymin;
+  const auto c = project(cu, cv), left = project(r.xmin, cv), right = project(r.xmax, cv);
+  const auto top = project(cu, r.ymin), bottom = project(cu, r.ymax);
+  Matrix m;
+  if (behind) {
+    // Behind the eye: nothing of it shows.
+    m.scaleX = m.scaleY = 0;
+    return m;
+  }
+  // The affine map that best follows the projection through the middle.
+  m.scaleX = (right[0] - left[0]) / w;
+  m.rotateSkew0 = (right[1] - left[1]) / w;
+  m.rotateSkew1 = (bottom[0] - top[0]) / h;
+  m.scaleY = (bottom[1] - top[1]) / h;
+  m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(c[0] - m.scaleX * cu - m.rotateSkew1 * cv, -2e9, 2e9)));
+  m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(c[1] - m.rotateSkew0 * cu - m.scaleY * cv, -2e9, 2e9)));
+  return m;
+}
+
+namespace {
+
 class Lister {
  public:
   Lister(const List& root, std::vector<DrawnItem>& out, bool avm1 = false) : root_(root), out_(out), avm1_(avm1) {}
@@ -37,7 +86,7 @@ class Lister {
       item.level = level;
       item.depth = depth;
       item.def = inst.def;
-      item.matrix = inst.matrix;
+      item.matrix = Projected(inst, inst.matrix);
       item.cxform = inst.cxform;
       item.ratio = inst.ratio;
       item.clipDepth = inst.clipDepth;

@@ -91,6 +91,10 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool
 
 // The items of one object as BitmapData.draw sees it: its content and
 // children without its own placement, colour, blend, filters or visibility.
+// The matrix an object is drawn with: its own, or with a third dimension the
+// affine map nearest to how Flash's perspective shows it.
+Matrix Projected(const Instance& inst, const Matrix& flat);
+
 void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out);
 
 }  // namespace quarvel::player

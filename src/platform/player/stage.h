@@ -141,6 +141,9 @@ struct Instance {
   bool cacheAsBitmap = false;
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
+  // ActionScript 3's third dimension: the object drawn as Flash's default
+  // perspective shows it (see Projected in drawn_items.h).
+  std::optional<Depth3D> depth3D;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;

@@ -707,7 +707,25 @@ NATIVE(DoSetOpaque) {
   else i->opaqueBackground = m.ToUint(v) & 0xFFFFFF;
   return Value();
 }
-// z, rotationX, rotationY and scaleZ keep what scripts set; the picture stays flat.
+cairo_matrix_t World(As3Display& b, ClipHandle h);
+// Flash's default perspective: a 55 degree field of view about the stage's
+// centre, here brought into the parent's space where the object is drawn.
+void Update3D(As3Display& b, FlashObject* f) {
+  Instance* i = b.Node(f->handle);
+  if (!i) return;
+  if (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1) {
+    i->depth3D.reset();
+    return;
+  }
+  const auto& size = b.lib.movie.header.frameSize;
+  double cx = size.Width() / 2.0, cy = size.Height() / 2.0;
+  const double focal = size.Width() / 2.0 / std::tan(27.5 * M_PI / 180);
+  cairo_matrix_t w = World(b, i->parent), inv = w;
+  if (cairo_matrix_invert(&inv) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&inv, &cx, &cy);
+  const double scale = std::sqrt(std::abs(w.xx * w.yy - w.xy * w.yx));
+  i->depth3D = Depth3D{f->z * 20, f->rotationX, f->rotationY, f->scaleZ, cx, cy, focal / (scale > 1e-9 ? scale : 1)};
+}
+// z, rotationX, rotationY and scaleZ: drawn through the perspective above.
 template <double FlashObject::*kField>
 Value DoGet3D(Machine&, Value self, std::span<Value>) {
   FlashObject* f = Fo(self);
@@ -720,7 +738,7 @@ Value DoSet3D(Machine& m, Value self, std::span<Value> a) {
   const double v = m.ToNumber(m.ArgOr(a, 0));
   if (!std::isfinite(v)) return Value();
   f->*kField = v;
-  if (kField != &FlashObject::scaleZ ? v != 0 : v != 1) m.Skip("3D transforms (z, rotationX, rotationY, scaleZ) drawn flat");
+  Update3D(B(m), f);
   return Value();
 }
 NATIVE(DoGetName) {

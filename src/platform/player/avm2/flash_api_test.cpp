@@ -323,6 +323,8 @@ TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
         .Local(1, {"z"})
         .Local(1, {"scaleZ"})
         .Done();
+    // Back to flat, for the picture below.
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("rotationY")});
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "30 20 65280 45 0 1|");
   FlashPlayer p;
@@ -372,6 +374,48 @@ TEST(As3DisplayExtras, AScriptMadeButtonShowsItsUpState) {
   p.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(30, 30), (gdi::Color{255, 0, 0})) << "the up state";
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// A 40-pixel red card centred on the stage, with one 3D property set; the picture.
+gdi::Bitmap Card(std::string_view property, int value) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "card", 0xFF0000, -20, -20, 40, 40);
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("y")});
+    c.Op("getlocal_1").Op("pushshort", {value}).Op("setproperty", {m.Q(property)});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
+TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
+  const gdi::Color red{255, 0, 0}, white{255, 255, 255};
+  // Turned 60 degrees about its vertical axis: about half as wide, as tall.
+  const gdi::Bitmap turned = Card("rotationY", 60);
+  EXPECT_EQ(turned.GetPixel(50, 50), red);
+  EXPECT_EQ(turned.GetPixel(56, 50), red);
+  EXPECT_EQ(turned.GetPixel(64, 50), white);
+  EXPECT_EQ(turned.GetPixel(50, 32), red);
+  // Edge on: nothing shows.
+  const gdi::Bitmap edge = Card("rotationY", 90);
+  EXPECT_EQ(edge.GetPixel(50, 50), white);
+  // Pushed back by the focal length (96 pixels on a 100-pixel stage): half the size.
+  const gdi::Bitmap far = Card("z", 96);
+  EXPECT_EQ(far.GetPixel(50, 50), red);
+  EXPECT_EQ(far.GetPixel(58, 50), red);
+  EXPECT_EQ(far.GetPixel(64, 50), white);
+  EXPECT_EQ(far.GetPixel(50, 36), white);
 }
 
 }  // namespace
