@@ -133,10 +133,8 @@ class Lister {
         m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(m.translateY - m.rotateSkew0 * x - m.scaleY * y, -2e9, 2e9)));
       }
       if (inst.opaqueBackground && Stage::LocalBounds(inst, item.opaqueRect)) item.opaqueBackground = inst.opaqueBackground;
-      if (inst.bitmap) {
-        item.bitmapVersion = inst.bitmap->Version();
-        item.bitmapSmoothing = inst.bitmapSmoothing;
-      }
+      item.bitmapSmoothing = inst.bitmapSmoothing;
+      if (inst.bitmap) item.bitmapVersion = inst.bitmap->Version();
       // A hidden clip draws nothing, but a script mask inside it still masks.
       if (inst.sprite && level <= kMaxSpriteNesting && (inst.visible || HoldsMask(inst, level))) {
         Add(inst.sprite->list, level + 1, index);

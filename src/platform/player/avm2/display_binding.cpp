@@ -2849,7 +2849,27 @@ NATIVE(BitmapCtor) {
     bd->shownBy.push_back(f->handle);
     f->bitmapData = Value::Obj(bd);
   }
+  // new Bitmap(data, pixelSnapping, smoothing)
+  if (a.size() > 1 && !a[1].IsNullish()) f->message = m.ToString(a[1]);
+  inst->bitmapSmoothing = m.ToBoolean(m.ArgOr(a, 2));
   return self;
+}
+NATIVE(BitmapGetSmoothing) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(i && i->bitmapSmoothing);
+}
+NATIVE(BitmapSetSmoothing) {
+  if (Instance* i = SelfNode(m, self)) i->bitmapSmoothing = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+// pixelSnapping: kept (in the object's text slot) and read back; drawing does not snap.
+NATIVE(BitmapGetSnapping) {
+  FlashObject* f = Fo(self);
+  return m.Str(f && !f->message.empty() ? f->message : "auto");
+}
+NATIVE(BitmapSetSnapping) {
+  if (FlashObject* f = Fo(self)) f->message = m.ToString(m.ArgOr(a, 0));
+  return Value();
 }
 NATIVE(BitmapGetData) {
   FlashObject* f = Fo(self);
@@ -4017,10 +4037,10 @@ void As3Display::Install() {
   avm2::SetNativeCtor(m, bitmapClass, BitmapCtor);
   m.AddGetter(bitmapClass, "bitmapData", BitmapGetData);
   m.AddSetter(bitmapClass, "bitmapData", BitmapSetData);
-  for (const char* p : {"smoothing", "pixelSnapping"}) {
-    m.AddGetter(bitmapClass, p, ReturnNull);
-    m.AddSetter(bitmapClass, p, DoIgnore);
-  }
+  m.AddGetter(bitmapClass, "smoothing", BitmapGetSmoothing);
+  m.AddSetter(bitmapClass, "smoothing", BitmapSetSmoothing);
+  m.AddGetter(bitmapClass, "pixelSnapping", BitmapGetSnapping);
+  m.AddSetter(bitmapClass, "pixelSnapping", BitmapSetSnapping);
   buttonClass = m.DefineNativeClass("flash.display", "SimpleButton", interactive);
   avm2::SetNativeCtor(m, buttonClass, SbCtor);
   m.AddGetter(buttonClass, "enabled", SbGetEnabled);

@@ -420,3 +420,47 @@ TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// A 2 x 1 BitmapData, red then blue, shown 50 times as large, smoothed or not.
+gdi::Bitmap Stretched(bool smoothing, std::string* traced) {
+  As3Movie d;
+  const auto data = d.Display("BitmapData"), bitmap = d.Display("Bitmap");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {data}).Op("pushbyte", {2}).Op("pushbyte", {1}).Op("pushfalse")
+        .Op("constructprop", {data, 3}).Op("setlocal", {1});
+    for (auto [x, rgb] : {std::pair{0, 0xFF0000}, {1, 0x0000FF}})
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {0}).Op("pushint", {m.a.Int(rgb)})
+          .Op("callpropvoid", {m.Q("setPixel"), 3});
+    c.Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("pushstring", {m.S("never")})
+        .Op(smoothing ? "pushtrue" : "pushfalse").Op("constructprop", {bitmap, 3}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {m.Q("scaleX")});
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {m.Q("scaleY")});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    Line(m, c).Local(2, {"smoothing"}).Local(2, {"pixelSnapping"}).Done();
+  });
+  *traced = As3Traced(bytes, [](FlashPlayer&) {});
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
+TEST(As3DisplayExtras, BitmapsAreSmoothedWhenAsked) {
+  std::string traced;
+  const gdi::Bitmap hard = Stretched(false, &traced);
+  EXPECT_EQ(traced, "false never|");
+  EXPECT_EQ(hard.GetPixel(45, 25), (gdi::Color{255, 0, 0}));
+  const gdi::Bitmap soft = Stretched(true, &traced);
+  EXPECT_EQ(traced, "true never|");
+  const gdi::Color mid = soft.GetPixel(45, 25);
+  EXPECT_LT(mid.r, 250);
+  EXPECT_GT(mid.b, 5);
+}
+
+}  // namespace
+}  // namespace quarvel::player
