@@ -1363,6 +1363,59 @@ NATIVE(TrSetMatrix) {
   i->scripted = true;
   return Value();
 }
+// matrix3D: null while the object is flat; set, it becomes the object's
+// position, rotations and scales in three dimensions.
+NATIVE(TrGetMatrix3D) {
+  FlashObject* t = Fo(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  if (!f || (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1)) return Value::Null();
+  const Value obj = Value::Obj(f);
+  Class* v3 = m.FindClass("flash.geom::Vector3D");
+  auto vec = [&](double x, double y, double z) {
+    Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z)};
+    return Value::Obj(m.Construct(v3, args));
+  };
+  auto num = [&](const char* n) { return m.ToNumber(m.GetProperty(obj, n)); };
+  const double rad = M_PI / 180;
+  Object* parts = m.Construct(m.VectorOf(v3), {});
+  if (auto* list = avm2::AsArray(Value::Obj(parts))) {
+    list->elems.push_back(vec(num("x"), num("y"), f->z));
+    list->elems.push_back(vec(f->rotationX * rad, f->rotationY * rad, num("rotation") * rad));
+    list->elems.push_back(vec(num("scaleX"), num("scaleY"), f->scaleZ));
+  }
+  Value out = Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), {}));
+  Value arg = Value::Obj(parts);
+  m.CallProperty(out, "recompose", std::span<Value>(&arg, 1));
+  return out;
+}
+NATIVE(TrSetMatrix3D) {
+  FlashObject* t = Fo(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  if (!f) return Value();
+  const Value obj = Value::Obj(f), v = m.ArgOr(a, 0);
+  if (!v.IsObject()) {
+    for (const char* n : {"z", "rotationX", "rotationY"}) m.SetProperty(obj, n, Value::Int(0));
+    m.SetProperty(obj, "scaleZ", Value::Int(1));
+    return Value();
+  }
+  auto* parts = avm2::AsArray(m.CallProperty(v, "decompose", {}));
+  if (!parts || parts->elems.size() < 3) return Value();
+  const Value tr = parts->elems[0], rot = parts->elems[1], sc = parts->elems[2];
+  const double deg = 180 / M_PI;
+  auto get = [&](const Value& o, const char* n) { return m.ToNumber(m.GetProperty(o, n)); };
+  m.SetProperty(obj, "scaleX", Value::Number(get(sc, "x")));
+  m.SetProperty(obj, "scaleY", Value::Number(get(sc, "y")));
+  m.SetProperty(obj, "rotation", Value::Number(get(rot, "z") * deg));
+  m.SetProperty(obj, "x", Value::Number(get(tr, "x")));
+  m.SetProperty(obj, "y", Value::Number(get(tr, "y")));
+  m.SetProperty(obj, "z", Value::Number(get(tr, "z")));
+  m.SetProperty(obj, "rotationX", Value::Number(get(rot, "x") * deg));
+  m.SetProperty(obj, "rotationY", Value::Number(get(rot, "y") * deg));
+  m.SetProperty(obj, "scaleZ", Value::Number(get(sc, "z")));
+  return Value();
+}
 NATIVE(TrGetColorTransform) {
   Instance* i = SelfNode(m, self);
   ColorTransform c = i ? i->cxform : ColorTransform{};
@@ -4147,6 +4200,8 @@ void As3Display::Install() {
   m.AddGetter(transformClass, "matrix", TrGetMatrix);
   m.AddSetter(transformClass, "matrix", TrSetMatrix);
   m.AddGetter(transformClass, "colorTransform", TrGetColorTransform);
+  m.AddGetter(transformClass, "matrix3D", TrGetMatrix3D);
+  m.AddSetter(transformClass, "matrix3D", TrSetMatrix3D);
   m.AddSetter(transformClass, "colorTransform", TrSetColorTransform);
   pointClass = m.DefineNativeClass("flash.geom", "Point", obj, nullptr, true);
   avm2::SetNativeCtor(m, pointClass, PointCtor);

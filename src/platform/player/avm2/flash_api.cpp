@@ -7,6 +7,8 @@
 // movie can tell.
 #include "platform/player/avm2/flash_api.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -448,6 +450,234 @@ NATIVE(GraphicsDrawData) {
   return Value();
 }
 
+// ---- flash.geom.Matrix3D: 16 numbers, column by column (rawData[12..14]
+// is the translation), transforming column vectors.
+
+using M4 = std::array<double, 16>;
+constexpr const char* kRaw = " raw";  // the numbers, where no script can name them
+constexpr M4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+M4 Read4(Machine& m, const Value& self) {
+  M4 out = kIdentity;
+  if (!self.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  if (auto* raw = avm2::AsArray(m.GetProperty(self, kRaw)))
+    for (std::size_t k = 0; k < 16 && k < raw->elems.size(); ++k) out[k] = m.ToNumber(raw->elems[k]);
+  return out;
+}
+void Write4(Machine& m, const Value& self, const M4& v) {
+  std::vector<Value> elems;
+  for (double d : v) elems.push_back(Value::Number(d));
+  Set(m, self, kRaw, Value::Obj(m.NewArray(std::move(elems))));
+}
+// a * b: b's transformation first.
+M4 Mul(const M4& a, const M4& b) {
+  M4 out{};
+  for (int col = 0; col < 4; ++col)
+    for (int row = 0; row < 4; ++row) {
+      double s = 0;
+      for (int k = 0; k < 4; ++k) s += a[k * 4 + row] * b[col * 4 + k];
+      out[col * 4 + row] = s;
+    }
+  return out;
+}
+M4 Translation(double x, double y, double z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
+M4 Scaling(double x, double y, double z) { return {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1}; }
+// About a unit axis through the origin, `radians` turning as Flash turns.
+M4 Rotation(double radians, double ax, double ay, double az) {
+  const double len = std::sqrt(ax * ax + ay * ay + az * az);
+  if (len == 0) return kIdentity;
+  ax /= len, ay /= len, az /= len;
+  const double c = std::cos(radians), s = std::sin(radians), t = 1 - c;
+  return {t * ax * ax + c,      t * ax * ay + s * az, t * ax * az - s * ay, 0,
+          t * ax * ay - s * az, t * ay * ay + c,      t * ay * az + s * ax, 0,
+          t * ax * az + s * ay, t * ay * az - s * ax, t * az * az + c,      0,
+          0,                    0,                    0,                    1};
+}
+// Translation, then rotations about x, y and z, then scale: the order display objects use.
+M4 Compose(const std::array<double, 3>& t, const std::array<double, 3>& r, const std::array<double, 3>& s) {
+  M4 out = Scaling(s[0], s[1], s[2]);
+  out = Mul(Rotation(r[0], 1, 0, 0), out);
+  out = Mul(Rotation(r[1], 0, 1, 0), out);
+  out = Mul(Rotation(r[2], 0, 0, 1), out);
+  return Mul(Translation(t[0], t[1], t[2]), out);
+}
+// The inverse of Compose, angles in radians.
+void Decompose(const M4& v, std::array<double, 3>& t, std::array<double, 3>& r, std::array<double, 3>& s) {
+  t = {v[12], v[13], v[14]};
+  s = {std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), std::sqrt(v[4] * v[4] + v[5] * v[5] + v[6] * v[6]),
+       std::sqrt(v[8] * v[8] + v[9] * v[9] + v[10] * v[10])};
+  const double det = v[0] * (v[5] * v[10] - v[9] * v[6]) - v[4] * (v[1] * v[10] - v[9] * v[2]) +
+                     v[8] * (v[1] * v[6] - v[5] * v[2]);
+  if (det < 0) s[2] = -s[2];
+  auto at = [&](int row, int col) { return s[std::size_t(col)] != 0 ? v[std::size_t(col * 4 + row)] / s[std::size_t(col)] : 0.0; };
+  r[1] = std::asin(std::clamp(-at(2, 0), -1.0, 1.0));
+  if (std::abs(at(2, 0)) < 0.999999) {
+    r[0] = std::atan2(at(2, 1), at(2, 2));
+    r[2] = std::atan2(at(1, 0), at(0, 0));
+  } else {
+    r[0] = std::atan2(-at(1, 2), at(1, 1));
+    r[2] = 0;
+  }
+}
+bool Invert(const M4& a, M4& out) {
+  // Cofactors of the 4 x 4 matrix.
+  M4 inv{};
+  inv[0] = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] + a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
+  inv[4] = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] - a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
+  inv[8] = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] + a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
+  inv[12] = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] - a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
+  inv[1] = -a[1] * a[10] * a[15] + a[1] * a[11] * a[14] + a[9] * a[2] * a[15] - a[9] * a[3] * a[14] - a[13] * a[2] * a[11] + a[13] * a[3] * a[10];
+  inv[5] = a[0] * a[10] * a[15] - a[0] * a[11] * a[14] - a[8] * a[2] * a[15] + a[8] * a[3] * a[14] + a[12] * a[2] * a[11] - a[12] * a[3] * a[10];
+  inv[9] = -a[0] * a[9] * a[15] + a[0] * a[11] * a[13] + a[8] * a[1] * a[15] - a[8] * a[3] * a[13] - a[12] * a[1] * a[11] + a[12] * a[3] * a[9];
+  inv[13] = a[0] * a[9] * a[14] - a[0] * a[10] * a[13] - a[8] * a[1] * a[14] + a[8] * a[2] * a[13] + a[12] * a[1] * a[10] - a[12] * a[2] * a[9];
+  inv[2] = a[1] * a[6] * a[15] - a[1] * a[7] * a[14] - a[5] * a[2] * a[15] + a[5] * a[3] * a[14] + a[13] * a[2] * a[7] - a[13] * a[3] * a[6];
+  inv[6] = -a[0] * a[6] * a[15] + a[0] * a[7] * a[14] + a[4] * a[2] * a[15] - a[4] * a[3] * a[14] - a[12] * a[2] * a[7] + a[12] * a[3] * a[6];
+  inv[10] = a[0] * a[5] * a[15] - a[0] * a[7] * a[13] - a[4] * a[1] * a[15] + a[4] * a[3] * a[13] + a[12] * a[1] * a[7] - a[12] * a[3] * a[5];
+  inv[14] = -a[0] * a[5] * a[14] + a[0] * a[6] * a[13] + a[4] * a[1] * a[14] - a[4] * a[2] * a[13] - a[12] * a[1] * a[6] + a[12] * a[2] * a[5];
+  inv[3] = -a[1] * a[6] * a[11] + a[1] * a[7] * a[10] + a[5] * a[2] * a[11] - a[5] * a[3] * a[10] - a[9] * a[2] * a[7] + a[9] * a[3] * a[6];
+  inv[7] = a[0] * a[6] * a[11] - a[0] * a[7] * a[10] - a[4] * a[2] * a[11] + a[4] * a[3] * a[10] + a[8] * a[2] * a[7] - a[8] * a[3] * a[6];
+  inv[11] = -a[0] * a[5] * a[11] + a[0] * a[7] * a[9] + a[4] * a[1] * a[11] - a[4] * a[3] * a[9] - a[8] * a[1] * a[7] + a[8] * a[3] * a[5];
+  inv[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] + a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
+  const double det = a[0] * inv[0] + a[1] * inv[4] + a[2] * inv[8] + a[3] * inv[12];
+  if (det == 0 || !std::isfinite(det)) return false;
+  for (std::size_t k = 0; k < 16; ++k) out[k] = inv[k] / det;
+  return true;
+}
+double Determinant(const M4& a) {
+  const double cof0 = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] +
+                      a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
+  const double cof4 = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] -
+                      a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
+  const double cof8 = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] +
+                      a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
+  const double cof12 = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
+                       a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
+  return a[0] * cof0 + a[1] * cof4 + a[2] * cof8 + a[3] * cof12;
+}
+Value NumberVector(Machine& m, const std::vector<double>& values) {
+  Object* v = m.Construct(m.VectorOf(m.numberClass), {});
+  if (auto* arr = avm2::AsArray(Value::Obj(v)))
+    for (double d : values) arr->elems.push_back(Value::Number(d));
+  return Value::Obj(v);
+}
+std::vector<double> Numbers(Machine& m, const Value& list) {
+  std::vector<double> out;
+  if (auto* arr = avm2::AsArray(list))
+    for (const Value& e : arr->elems) out.push_back(m.ToNumber(e));
+  return out;
+}
+Value NewMatrix3D(Machine& m, const M4& v) {
+  Value out = Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), {}));
+  Write4(m, out, v);
+  return out;
+}
+
+NATIVE(M3Ctor) {
+  M4 v = kIdentity;
+  const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
+  if (raw.size() >= 16) std::copy(raw.begin(), raw.begin() + 16, v.begin());
+  Write4(m, self, v);
+  return self;
+}
+NATIVE(M3GetRaw) {
+  const M4 v = Read4(m, self);
+  return NumberVector(m, std::vector<double>(v.begin(), v.end()));
+}
+NATIVE(M3SetRaw) {
+  const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
+  if (raw.size() < 16) m.ThrowError("ArgumentError", "Error #2004: One of the parameters is invalid.", 2004);
+  M4 v;
+  std::copy(raw.begin(), raw.begin() + 16, v.begin());
+  Write4(m, self, v);
+  return Value();
+}
+NATIVE(M3Identity) { Write4(m, self, kIdentity); return Value(); }
+NATIVE(M3Clone) { return NewMatrix3D(m, Read4(m, self)); }
+NATIVE(M3CopyFrom) { Write4(m, self, Read4(m, m.ArgOr(a, 0))); return Value(); }
+NATIVE(M3Append) { Write4(m, self, Mul(Read4(m, m.ArgOr(a, 0)), Read4(m, self))); return Value(); }
+NATIVE(M3Prepend) { Write4(m, self, Mul(Read4(m, self), Read4(m, m.ArgOr(a, 0)))); return Value(); }
+template <bool kAppend>
+NATIVE(M3Translate) {
+  const M4 t = Translation(avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0));
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(t, v) : Mul(v, t));
+  return Value();
+}
+template <bool kAppend>
+NATIVE(M3Scale) {
+  const M4 s = Scaling(avm2::ArgNum(m, a, 0, 1), avm2::ArgNum(m, a, 1, 1), avm2::ArgNum(m, a, 2, 1));
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(s, v) : Mul(v, s));
+  return Value();
+}
+template <bool kAppend>
+NATIVE(M3Rotate) {
+  const double degrees = avm2::ArgNum(m, a, 0, 0);
+  const V3 axis = Read(m, m.ArgOr(a, 1));
+  M4 r = Rotation(degrees * M_PI / 180, axis.x, axis.y, axis.z);
+  const Value pivot = m.ArgOr(a, 2);
+  if (pivot.IsObject()) {
+    const V3 p = Read(m, pivot);
+    r = Mul(Translation(p.x, p.y, p.z), Mul(r, Translation(-p.x, -p.y, -p.z)));
+  }
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(r, v) : Mul(v, r));
+  return Value();
+}
+NATIVE(M3Invert) {
+  M4 out;
+  if (!Invert(Read4(m, self), out)) return Value::Bool(false);
+  Write4(m, self, out);
+  return Value::Bool(true);
+}
+NATIVE(M3Transpose) {
+  const M4 v = Read4(m, self);
+  M4 t;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) t[std::size_t(c * 4 + r)] = v[std::size_t(r * 4 + c)];
+  Write4(m, self, t);
+  return Value();
+}
+NATIVE(M3Determinant) { return Value::Number(Determinant(Read4(m, self))); }
+NATIVE(M3GetPosition) {
+  const M4 v = Read4(m, self);
+  return NewVector3D(m, v[12], v[13], v[14]);
+}
+NATIVE(M3SetPosition) {
+  M4 v = Read4(m, self);
+  const V3 p = Read(m, m.ArgOr(a, 0));
+  v[12] = p.x, v[13] = p.y, v[14] = p.z;
+  Write4(m, self, v);
+  return Value();
+}
+template <bool kDelta>
+NATIVE(M3TransformVector) {
+  const M4 v = Read4(m, self);
+  const V3 p = Read(m, m.ArgOr(a, 0));
+  const double w = kDelta ? 0 : 1;
+  return NewVector3D(m, v[0] * p.x + v[4] * p.y + v[8] * p.z + v[12] * w, v[1] * p.x + v[5] * p.y + v[9] * p.z + v[13] * w,
+                     v[2] * p.x + v[6] * p.y + v[10] * p.z + v[14] * w, kDelta ? 0 : v[3] * p.x + v[7] * p.y + v[11] * p.z + v[15]);
+}
+NATIVE(M3Decompose) {
+  std::array<double, 3> t, r, s;
+  Decompose(Read4(m, self), t, r, s);
+  Object* out = m.Construct(m.VectorOf(Vector3DClass(m)), {});
+  if (auto* arr = avm2::AsArray(Value::Obj(out))) {
+    arr->elems.push_back(NewVector3D(m, t[0], t[1], t[2]));
+    arr->elems.push_back(NewVector3D(m, r[0], r[1], r[2]));
+    arr->elems.push_back(NewVector3D(m, s[0], s[1], s[2]));
+  }
+  return Value::Obj(out);
+}
+NATIVE(M3Recompose) {
+  auto* list = avm2::AsArray(m.ArgOr(a, 0));
+  if (!list || list->elems.size() < 3) return Value::Bool(false);
+  const V3 t = Read(m, list->elems[0]), r = Read(m, list->elems[1]), s = Read(m, list->elems[2]);
+  if (s.x == 0 || s.y == 0 || s.z == 0) return Value::Bool(false);
+  Write4(m, self, Compose({t.x, t.y, t.z}, {r.x, r.y, r.z}, {s.x, s.y, s.z}));
+  return Value::Bool(true);
+}
+
 // ---- flash.accessibility
 
 NATIVE(AccessibilityPropertiesCtor) {
@@ -713,6 +943,21 @@ void InstallFlashApi(Machine& m) {
   m.AddConst(v3, "Y_AXIS", NewVector3D(m, 0, 1, 0));
   m.AddConst(v3, "Z_AXIS", NewVector3D(m, 0, 0, 1));
   dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
+  Class* m3 = m.DefineNativeClass("flash.geom", "Matrix3D", obj, nullptr, true);
+  avm2::SetNativeCtor(m, m3, M3Ctor);
+  m.AddGetter(m3, "rawData", M3GetRaw);
+  m.AddSetter(m3, "rawData", M3SetRaw);
+  m.AddGetter(m3, "determinant", M3Determinant);
+  m.AddGetter(m3, "position", M3GetPosition);
+  m.AddSetter(m3, "position", M3SetPosition);
+  for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, avm2::NativeFn>>{
+           {"identity", M3Identity}, {"clone", M3Clone}, {"copyFrom", M3CopyFrom}, {"append", M3Append},
+           {"prepend", M3Prepend}, {"appendTranslation", M3Translate<true>}, {"prependTranslation", M3Translate<false>},
+           {"appendScale", M3Scale<true>}, {"prependScale", M3Scale<false>}, {"appendRotation", M3Rotate<true>},
+           {"prependRotation", M3Rotate<false>}, {"invert", M3Invert}, {"transpose", M3Transpose},
+           {"transformVector", M3TransformVector<false>}, {"deltaTransformVector", M3TransformVector<true>},
+           {"decompose", M3Decompose}, {"recompose", M3Recompose}})
+    m.AddMethod(m3, name, fn);
 
   // flash.display: the IGraphicsData classes, and what the display classes lack.
   Class* data = Existing(m, "flash.display", "IGraphicsData", obj);

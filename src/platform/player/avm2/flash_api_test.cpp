@@ -464,3 +464,49 @@ TEST(As3DisplayExtras, BitmapsAreSmoothedWhenAsked) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Matrix3D, TransformsAndTravelsThroughDisplayObjects) {
+  As3Movie d;
+  const auto m3 = d.a.PackageName("flash.geom", "Matrix3D"), v3 = d.a.PackageName("flash.geom", "Vector3D");
+  const auto math = d.Q("Math");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // local 5 = Math.round(<top of stack> * scale)
+    auto rounded = [&](int local, int scale = 1) {
+      c.Op("pushshort", {scale}).Op("multiply").Op("setlocal", {local});
+      c.Op("getlex", {math}).Op("getlocal", {local}).Op("callproperty", {m.Q("round"), 1}).Op("setlocal", {local});
+    };
+    // A quarter turn about z takes x to y; then a translation.
+    c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {90}).Op("getlex", {v3}).Op("getproperty", {m.Q("Z_AXIS")})
+        .Op("callpropvoid", {m.Q("appendRotation"), 2});
+    c.Op("getlocal_1").Op("findpropstrict", {v3}).Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("constructprop", {v3, 3}).Op("callproperty", {m.Q("transformVector"), 1}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("x")});
+    rounded(3);
+    c.Op("getlocal_2").Op("getproperty", {m.Q("y")});
+    rounded(4);
+    c.Op("getlocal_1").Op("pushbyte", {10}).Op("pushbyte", {20}).Op("pushbyte", {30})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    Line(m, c).Local(3, {}).Local(4, {}).Local(1, {"position", "z"}).Local(1, {"rawData", "length"}).Done();
+    // A flat sprite has no matrix3D; turned, it has one, and another sprite takes it.
+    m.NewSprite(c, 2, "card", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix3D")}).Op("pushnull")
+        .Op("strictequals").Op("setlocal", {3});
+    c.Op("getlocal_2").Op("pushbyte", {30}).Op("setproperty", {m.Q("rotationY")});
+    c.Op("getlocal_2").Op("pushbyte", {40}).Op("setproperty", {m.Q("x")});
+    m.NewSprite(c, 4, "other", 0x00FF00, 0, 0, 10, 10);
+    c.Op("getlocal", {4}).Op("getproperty", {m.Q("transform")});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix3D")});
+    c.Op("setproperty", {m.Q("matrix3D")});
+    c.Op("getlocal", {4}).Op("getproperty", {m.Q("rotationY")});
+    rounded(5);
+    Line(m, c).Local(3, {}).Local(5, {}).Local(4, {"x"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 1 30 16|true 30 40|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
