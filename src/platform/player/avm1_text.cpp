@@ -438,8 +438,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "_root") out = vm.ClipValue(stage.RootOf(inst.serial));
   else if (low == "_level0") out = vm.ClipValue(kRootClip);
   else if (low == "_global") out = AsValue::Object(vm.Global());
-  else if (low == "_quality") out = AsValue::String("HIGH");
-  else if (low == "_highquality") out = AsValue::Number(1);
+  else if (low == "_quality") out = AsValue::String(stage.ScriptQuality().empty() ? "HIGH" : stage.ScriptQuality());
+  else if (low == "_highquality") out = stage.GetClipProperty(kRootClip, 16, vm);
   else if (low == "_url") out = AsValue::String("");
   else return false;
   return true;

@@ -58,6 +58,12 @@ struct FlashPlayer::Impl {
   double pointerX = 0, pointerY = 0;
 
   // Movie twips to player pixels (ShowAll: uniform scale, centred).
+  // The movie's own choice, once a script makes one, as in Flash; else the host's.
+  Quality EffectiveQuality() const {
+    const std::string& q = stage ? stage->ScriptQuality() : std::string();
+    if (q.empty()) return quality;
+    return q == "LOW" ? Quality::qLow : q == "MEDIUM" ? Quality::qMedium : q == "HIGH" ? Quality::qHigh : Quality::qBest;
+  }
   cairo_matrix_t StageToDevice() const {
     const auto& frame = lib->movie.header.frameSize;
     const double mw = std::max(1, frame.Width()) / 20.0, mh = std::max(1, frame.Height()) / 20.0;
@@ -318,7 +324,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
     d.surfaceCurrent = false;
   }
   const std::int32_t bg = BackgroundColor();
-  const Impl::PaintKey key{w, h, d.quality, bg, d.transparent};
+  const Impl::PaintKey key{w, h, d.EffectiveQuality(), bg, d.transparent};
   d.drawing.clear();
   if (d.stage) {
     d.stage->UpdateVideos();
@@ -339,7 +345,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
     if (d.stage) {
       const cairo_matrix_t base = d.StageToDevice();
       RenderOptions options;
-      options.quality = d.quality;
+      options.quality = d.EffectiveQuality();
       options.stageScale = base.xx;
       options.cache = &d.shapes;
       RenderItems(cr.get(), *d.lib, d.drawing, base, options);

@@ -313,6 +313,12 @@ class Stage {
   ClipHandle RootOf(ClipHandle clip);
   // The background a loaded movie set, when the main movie set none.
   std::optional<Rgba> LoadedBackground() const { return loadedBackground_; }
+  // The quality scripts set (_quality, _highquality, stage.quality), which
+  // the picture follows as Flash's does: "LOW", "MEDIUM", "HIGH", "BEST"
+  // (or Flash's 8X8.. names of best); empty until a script sets one.
+  const std::string& ScriptQuality() const { return scriptQuality_; }
+  // False, and nothing changes, for a name Flash does not know.
+  bool SetScriptQuality(std::string_view name);
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
@@ -465,6 +471,7 @@ class Stage {
   std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
+  std::string scriptQuality_;
   // Clips (and the main timeline) in the order they were made: each tick
   // runs them newest first.
   std::vector<ClipHandle> execList_;

@@ -209,10 +209,13 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       return AsValue::String(target == kNoClip ? "" : vm.ClipPathText(PathOf(target), true));
     }
     case 15: return AsValue::String("");
-    case 16:
+    case 16: {
+      const std::string& q = scriptQuality_;
+      return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
+    }
     case 17: return AsValue::Number(1);
     case 18: return AsValue::Number(5);
-    case 19: return AsValue::String("HIGH");
+    case 19: return AsValue::String(scriptQuality_.empty() ? "HIGH" : scriptQuality_);
     case 20:
     case 21: {
       double x = pointerX_, y = pointerY_;
@@ -223,7 +226,28 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   }
 }
 
+bool Stage::SetScriptQuality(std::string_view name) {
+  std::string upper(name);
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "AUTOLOW") upper = "LOW";
+  if (upper == "AUTOHIGH") upper = "HIGH";
+  static const char* const kKnown[] = {"LOW", "MEDIUM", "HIGH", "BEST", "8X8", "8X8LINEAR", "16X16", "16X16LINEAR"};
+  if (std::find(std::begin(kKnown), std::end(kKnown), upper) == std::end(kKnown)) return false;
+  scriptQuality_ = upper;
+  return true;
+}
+
 void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm) {
+  // The quality is the player's, whatever clip names it.
+  if (index == 19) {
+    SetScriptQuality(vm.ToString(v));
+    return;
+  }
+  if (index == 16) {
+    const double q = vm.ToNumber(v);
+    if (!std::isnan(q)) SetScriptQuality(q <= 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
+    return;
+  }
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
   const bool flag = index == 7 && vm.ToBool(v);

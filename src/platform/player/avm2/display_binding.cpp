@@ -2342,7 +2342,15 @@ NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 
 NATIVE(StFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
 NATIVE(StScaleMode) { return m.Str("showAll"); }
 NATIVE(StAlign) { return m.Str(""); }
-NATIVE(StQuality) { return m.Str("HIGH"); }
+// The picture follows the quality a movie sets, as in Flash.
+NATIVE(StQuality) {
+  const std::string& q = B(m).stage.ScriptQuality();
+  return m.Str(q.empty() ? "HIGH" : q);
+}
+NATIVE(StSetQuality) {
+  B(m).stage.SetScriptQuality(m.ToString(m.ArgOr(a, 0)));
+  return Value();
+}
 NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
 NATIVE(StFocus) {
@@ -4130,7 +4138,7 @@ void As3Display::Install() {
   stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);
   for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
                        Acc{"frameRate", StFrameRate, StSetIgnored}, Acc{"scaleMode", StScaleMode, StSetIgnored},
-                       Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetIgnored},
+                       Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetQuality},
                        Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetFocus},
                        Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},
                        Acc{"stageFocusRect", DoGetVisible, StSetIgnored}}) {
