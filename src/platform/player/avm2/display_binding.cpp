@@ -359,6 +359,23 @@ class As3Display : public ScriptHooks {
     Dispatch(o, Fo(e));
     if (OnStage(h)) AddedToStage(h, 0);
   }
+  // A timeline placed it (or it is the main timeline): ADDED, bubbling,
+  // then ADDED_TO_STAGE on it alone, as its children had theirs.
+  void AddedByTimeline(ClipHandle h) {
+    auto it = objects.find(h);
+    if (it == objects.end()) return;
+    Value e = NewEvent(eventClass, "added", true);
+    Dispatch(it->second, Fo(e));
+    if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+  }
+  // Handles of the tree from `h` in display list order: parents first.
+  void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting) {
+    order.emplace(h, order.size());
+    TimelineState* tl = Timeline(h);
+    if (!tl || nesting > kMaxSpriteNesting) return;
+    for (auto& [depth, child] : tl->list)
+      if (child.sprite) ListInOrder(child.serial, order, nesting + 1);
+  }
   void AddedToStage(ClipHandle h, int depth) {
     if (depth > kMaxSpriteNesting) return;
     if (auto it = objects.find(h); it != objects.end()) {
@@ -388,6 +405,7 @@ class As3Display : public ScriptHooks {
   void Flush(bool scripts = true) {
     if (flushing) return;
     flushing = true;
+    std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
     for (int guard = 0; guard < 100000; ++guard) {
       if (!constructQueue.empty()) {
         const ClipHandle h = constructQueue.front();
@@ -398,17 +416,24 @@ class As3Display : public ScriptHooks {
         FlashObject* o = ObjectFor(h);
         node = Node(h);
         if (o && node) BindToParent(*node, o);
-        if (!made && OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+        if (!made) AddedByTimeline(h);
         continue;
       }
       if (!rootConstructed) {
         ConstructRoot();
-        AddedToStage(kRootClip, kMaxSpriteNesting);
+        AddedByTimeline(kRootClip);
         continue;
       }
       if (scripts && !scriptQueue.empty()) {
-        const ClipHandle h = scriptQueue.front();
-        scriptQueue.erase(scriptQueue.begin());
+        // Frame scripts run parent first, children in depth order, as
+        // the display list reads; scripts queued by these run after.
+        if (order.empty()) ListInOrder(kRootClip, order, 0);
+        auto next = std::min_element(scriptQueue.begin(), scriptQueue.end(), [&](ClipHandle x, ClipHandle y) {
+          const auto ix = order.find(x), iy = order.find(y);
+          return ix != order.end() && (iy == order.end() || ix->second < iy->second);
+        });
+        const ClipHandle h = *next;
+        scriptQueue.erase(next);
         RunFrameScript(h);
         continue;
       }
@@ -1989,7 +2014,13 @@ NATIVE(EvClone) {
   c->stageX = e->stageX, c->stageY = e->stageY;
   return Value::Obj(c);
 }
-NATIVE(EvToString) { FlashObject* e = Fo(self); return m.Str("[Event type=\"" + (e ? e->type : std::string()) + "\"]"); }
+// As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
+NATIVE(EvToString) {
+  FlashObject* e = Fo(self);
+  if (!e) return m.Str("[Event]");
+  return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
+               " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
+}
 NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
 NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
 NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
