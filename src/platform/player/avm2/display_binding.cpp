@@ -406,6 +406,7 @@ class As3Display : public ScriptHooks {
     if (flushing) return;
     flushing = true;
     std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
+    std::size_t sorted = 0;  // the queue is in that order while it has this length
     for (int guard = 0; guard < 100000; ++guard) {
       if (!constructQueue.empty()) {
         const ClipHandle h = constructQueue.front();
@@ -428,12 +429,17 @@ class As3Display : public ScriptHooks {
         // Frame scripts run parent first, children in depth order, as
         // the display list reads; scripts queued by these run after.
         if (order.empty()) ListInOrder(kRootClip, order, 0);
-        auto next = std::min_element(scriptQueue.begin(), scriptQueue.end(), [&](ClipHandle x, ClipHandle y) {
-          const auto ix = order.find(x), iy = order.find(y);
-          return ix != order.end() && (iy == order.end() || ix->second < iy->second);
-        });
-        const ClipHandle h = *next;
-        scriptQueue.erase(next);
+        if (sorted != scriptQueue.size()) {
+          auto rank = [&](ClipHandle x) {
+            const auto it = order.find(x);
+            return it == order.end() ? order.size() : it->second;
+          };
+          std::stable_sort(scriptQueue.begin(), scriptQueue.end(),
+                           [&](ClipHandle x, ClipHandle y) { return rank(x) < rank(y); });
+        }
+        const ClipHandle h = scriptQueue.front();
+        scriptQueue.erase(scriptQueue.begin());
+        sorted = scriptQueue.size();
         RunFrameScript(h);
         continue;
       }
