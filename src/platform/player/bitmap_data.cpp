@@ -82,6 +82,18 @@ std::shared_ptr<BitmapData> BitmapData::Make(int width, int height, bool transpa
   return b;
 }
 
+std::shared_ptr<BitmapData> BitmapData::Wrap(std::shared_ptr<BitmapDef> def, bool transparent) {
+  if (!def || !def->surface || def->width <= 0 || def->height <= 0 ||
+      cairo_image_surface_get_format(def->surface.get()) != CAIRO_FORMAT_ARGB32 ||
+      cairo_image_surface_get_width(def->surface.get()) < def->width ||
+      cairo_image_surface_get_height(def->surface.get()) < def->height)
+    return nullptr;
+  std::shared_ptr<BitmapData> b(new BitmapData());
+  b->width_ = def->width, b->height_ = def->height, b->transparent_ = transparent;
+  b->def_ = std::move(def);
+  return b;
+}
+
 void BitmapData::Dispose() {
   if (disposed_) return;
   disposed_ = true;

@@ -30,6 +30,9 @@ class BitmapData {
 
   // nullptr when the size is out of range or the memory cannot be had.
   static std::shared_ptr<BitmapData> Make(int width, int height, bool transparent, std::uint32_t fill);
+  // Works on a picture held elsewhere (ActionScript 3 keeps its own), in the
+  // same stored form; nullptr for none.
+  static std::shared_ptr<BitmapData> Wrap(std::shared_ptr<BitmapDef> def, bool transparent);
 
   int Width() const { return width_; }
   int Height() const { return height_; }

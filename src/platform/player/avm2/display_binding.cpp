@@ -406,6 +406,23 @@ class As3Display : public ScriptHooks {
     Dispatch(o, Fo(e));
     if (OnStage(h)) AddedToStage(h, 0);
   }
+  // A timeline placed it (or it is the main timeline): ADDED, bubbling,
+  // then ADDED_TO_STAGE on it alone, as its children had theirs.
+  void AddedByTimeline(ClipHandle h) {
+    auto it = objects.find(h);
+    if (it == objects.end()) return;
+    Value e = NewEvent(eventClass, "added", true);
+    Dispatch(it->second, Fo(e));
+    if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+  }
+  // Handles of the tree from `h` in display list order: parents first.
+  void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting) {
+    order.emplace(h, order.size());
+    TimelineState* tl = Timeline(h);
+    if (!tl || nesting > kMaxSpriteNesting) return;
+    for (auto& [depth, child] : tl->list)
+      if (child.sprite) ListInOrder(child.serial, order, nesting + 1);
+  }
   void AddedToStage(ClipHandle h, int depth) {
     if (depth > kMaxSpriteNesting) return;
     if (auto it = objects.find(h); it != objects.end()) {
@@ -435,6 +452,8 @@ class As3Display : public ScriptHooks {
   void Flush(bool scripts = true) {
     if (flushing) return;
     flushing = true;
+    std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
+    std::size_t sorted = 0;  // the queue is in that order while it has this length
     for (int guard = 0; guard < 100000; ++guard) {
       if (!constructQueue.empty()) {
         const ClipHandle h = constructQueue.front();
@@ -445,17 +464,29 @@ class As3Display : public ScriptHooks {
         FlashObject* o = ObjectFor(h);
         node = Node(h);
         if (o && node) BindToParent(*node, o);
-        if (!made && OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+        if (!made) AddedByTimeline(h);
         continue;
       }
       if (!rootConstructed) {
         ConstructRoot();
-        AddedToStage(kRootClip, kMaxSpriteNesting);
+        AddedByTimeline(kRootClip);
         continue;
       }
       if (scripts && !scriptQueue.empty()) {
+        // Frame scripts run parent first, children in depth order, as
+        // the display list reads; scripts queued by these run after.
+        if (order.empty()) ListInOrder(kRootClip, order, 0);
+        if (sorted != scriptQueue.size()) {
+          auto rank = [&](ClipHandle x) {
+            const auto it = order.find(x);
+            return it == order.end() ? order.size() : it->second;
+          };
+          std::stable_sort(scriptQueue.begin(), scriptQueue.end(),
+                           [&](ClipHandle x, ClipHandle y) { return rank(x) < rank(y); });
+        }
         const ClipHandle h = scriptQueue.front();
         scriptQueue.erase(scriptQueue.begin());
+        sorted = scriptQueue.size();
         RunFrameScript(h);
         continue;
       }
@@ -2288,7 +2319,13 @@ NATIVE(EvClone) {
   c->stageX = e->stageX, c->stageY = e->stageY;
   return Value::Obj(c);
 }
-NATIVE(EvToString) { FlashObject* e = Fo(self); return m.Str("[Event type=\"" + (e ? e->type : std::string()) + "\"]"); }
+// As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
+NATIVE(EvToString) {
+  FlashObject* e = Fo(self);
+  if (!e) return m.Str("[Event]");
+  return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
+               " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
+}
 NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
 NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
 NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
@@ -2780,6 +2817,67 @@ NATIVE(BdCopyPixels) {
 }
 NATIVE(BdDispose) {
   if (FlashObject* f = Fo(self)) f->bitmap.reset();
+  return Value();
+}
+// The shared pixel engine (as ActionScript 2 has it) on this picture.
+std::shared_ptr<BitmapData> PixelEngine(Machine& m, FlashObject* f) {
+  cairo_surface_flush(f->bitmap->surface.get());
+  auto e = BitmapData::Wrap(f->bitmap, f->transparent);
+  if (!e) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  return e;
+}
+PixelRect RectArg(Machine& m, const Value& r) {
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  auto whole = [&](const char* n, bool up) {
+    const double d = GetN(m, r, n);
+    return std::isfinite(d) ? static_cast<int>(std::clamp(up ? std::ceil(d) : std::floor(d), -1e7, 1e7)) : 0;
+  };
+  return PixelRect{whole("x", false), whole("y", false), whole("width", true), whole("height", true)};
+}
+NATIVE(BdColorTransform) {
+  FlashObject* f = SelfBitmap(m, self);
+  const PixelRect r = RectArg(m, m.ArgOr(a, 0));
+  const Value ct = m.ArgOr(a, 1);
+  if (!ct.IsObject()) m.ThrowError("TypeError", "Parameter colorTransform must be non-null.", 2007);
+  PixelEngine(m, f)->ApplyColorTransform(r, ScriptColorTransform(m, ct));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdNoise) {
+  FlashObject* f = SelfBitmap(m, self);
+  const int low = a.size() > 1 ? std::clamp(m.ToInt(a[1]), 0, 255) : 0;
+  const int high = a.size() > 2 ? std::clamp(m.ToInt(a[2]), 0, 255) : 255;
+  const int channels = a.size() > 3 ? m.ToInt(a[3]) & 15 : 7;
+  PixelEngine(m, f)->Noise(m.ToInt(m.ArgOr(a, 0)), low, high, channels, a.size() > 4 && m.ToBoolean(a[4]));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdPerlinNoise) {
+  FlashObject* f = SelfBitmap(m, self);
+  auto num = [&](std::size_t i) {
+    const double d = i < a.size() ? m.ToNumber(a[i]) : 0;
+    return std::isfinite(d) ? d : 0.0;
+  };
+  std::vector<std::pair<double, double>> offsets;
+  if (avm2::ArrayObject* arr = a.size() > 8 ? avm2::AsArray(a[8]) : nullptr)
+    for (const Value& p : arr->elems) offsets.emplace_back(GetN(m, p, "x"), GetN(m, p, "y"));
+  const int octaves = std::clamp(static_cast<int>(num(2)), 0, 32);
+  PixelEngine(m, f)->PerlinNoise(num(0), num(1), octaves, m.ToInt(m.ArgOr(a, 3)), a.size() > 4 && m.ToBoolean(a[4]),
+                                 a.size() > 5 && m.ToBoolean(a[5]), a.size() > 6 ? m.ToInt(a[6]) & 15 : 7,
+                                 a.size() > 7 && m.ToBoolean(a[7]), offsets);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdFloodFill) {
+  FlashObject* f = SelfBitmap(m, self);
+  PixelEngine(m, f)->FloodFill(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)), m.ToUint(m.ArgOr(a, 2)));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdScroll) {
+  FlashObject* f = SelfBitmap(m, self);
+  PixelEngine(m, f)->Scroll(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)));
+  Changed(m, f);
   return Value();
 }
 NATIVE(BdApplyFilter) {
@@ -4364,6 +4462,11 @@ void As3Display::Install() {
   m.AddMethod(bitmapData, "draw", BdDraw);
   m.AddMethod(bitmapData, "drawWithQuality", BdDrawWithQuality);
   m.AddMethod(bitmapData, "applyFilter", BdApplyFilter);
+  m.AddMethod(bitmapData, "colorTransform", BdColorTransform);
+  m.AddMethod(bitmapData, "noise", BdNoise);
+  m.AddMethod(bitmapData, "perlinNoise", BdPerlinNoise);
+  m.AddMethod(bitmapData, "floodFill", BdFloodFill);
+  m.AddMethod(bitmapData, "scroll", BdScroll);
   m.AddMethod(bitmapData, "lock", Noop);
   m.AddMethod(bitmapData, "unlock", Noop);
   Class* shader = m.DefineNativeClass("flash.display", "Shader", obj, AllocFlash, true);

@@ -1,5 +1,6 @@
-// Where ENTER_FRAME falls in a tick: after the timelines entered their next
-// frames, before the frame scripts, as in Flash.
+// The order of a frame's events as Flash has it: ENTER_FRAME after the
+// timelines entered their next frames, before the frame scripts; ADDED
+// before ADDED_TO_STAGE for what the timeline makes.
 #include <gtest/gtest.h>
 
 #include "platform/player/flash_player.h"
@@ -53,6 +54,23 @@ TEST(As3EnterFrame, AGotoOnTheLastFrameShowsNoFrameAfterIt) {
   p.AdvanceTo(p.Now() + 100);  // frame 3 entered and left at once
   EXPECT_EQ(p.CurrentFrame(), 0);
   EXPECT_FALSE(p.Playing());
+}
+
+TEST(As3EnterFrame, TheMainTimelineHearsAddedThenAddedToStageAfterItsConstructor) {
+  // Listeners the document class adds in its constructor hear both; an
+  // event writes itself as Flash writes it.
+  As3Movie d;
+  AbcCode whole;  // trace(String(e))
+  whole.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("convert_s").Op("callpropvoid", {d.Q("trace"), 1})
+      .Op("returnvoid");
+  const auto traceEvent = d.Method(whole, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.Listen(c, 0, "added", traceEvent);
+    m.Listen(c, 0, "addedToStage", traceEvent);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "[Event type=\"added\" bubbles=true cancelable=false eventPhase=2]|"
+            "[Event type=\"addedToStage\" bubbles=false cancelable=false eventPhase=2]|");
 }
 
 }  // namespace
