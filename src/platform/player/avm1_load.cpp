@@ -430,8 +430,12 @@ bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out) {
 
 bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags) {
   const std::string lower = avm1_detail::Lower(url);
-  // fscommand talks to a host program; the player has none.
-  if (lower.rfind("fscommand:", 0) == 0) return true;
+  // fscommand talks to a host program; the player has none. Only "quit"
+  // means something without one: the player closes, as a standalone one does.
+  if (lower.rfind("fscommand:", 0) == 0) {
+    if (lower == "fscommand:quit") vm.GetStage().Quit();
+    return true;
+  }
   const bool loadVariables = flags & 1, targetIsClip = flags & 2;
   const std::string lowerTarget = avm1_detail::Lower(target);
   const bool level = lowerTarget.rfind("_level", 0) == 0;

@@ -279,5 +279,46 @@ TEST(Avm1System, CapabilitiesSharedObjectsAndHostCalls) {
   EXPECT_TRUE(loud.Skipped("getURL (no browser)"));
 }
 
+// FSCommand:quit closes the player: no later frame runs, the picture stays.
+TEST(Avm1Load, FsCommandQuitEndsTheMovieWhereItIs) {
+  auto b = Movie();
+  Actions first;
+  Set(first, "n", Int(1));
+  first.GetUrl("FSCommand:quit", "");
+  Actions second;
+  Set(second, "n", Int(2));
+  b.DoAction(first).ShowFrame().DoAction(second).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(r.player.Now() + 500);
+  EXPECT_EQ(r.Get("n"), "1");
+}
+
+// _quality and _highquality set by a script choose how the picture is drawn.
+TEST(Avm1Load, QualitySetByTheMovieIsTheOneDrawn) {
+  auto b = Movie();
+  ShapeBuilder s;
+  // A triangle: its slanted edge is smoothed, or not.
+  const auto red = s.AddFill(FillStyle::Solid(kRed));
+  s.SetFill0(red).MoveTo(0, 0).LineTo(2000, 2000).LineTo(0, 2000).LineTo(0, 0);
+  Actions a;
+  Set(a, "before", Var("_quality"));
+  Set(a, "_quality", Str("best"));
+  Set(a, "best", Var("_quality"));
+  Set(a, "high", Var("_highquality"));
+  b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).DoAction(a).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("before"), "HIGH");
+  EXPECT_EQ(r.Get("best"), "BEST");
+  EXPECT_EQ(r.Get("high"), "2");
+  // The player was asked for low quality, but the movie's choice wins: the edge is smoothed.
+  const gdi::Bitmap smooth = r.Picture();
+  bool mixed = false;
+  for (int x = 0; x < 100; ++x) {
+    const Color c = smooth.GetPixel(x, 50);
+    if (c.g > 10 && c.g < 245) mixed = true;
+  }
+  EXPECT_TRUE(mixed);
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

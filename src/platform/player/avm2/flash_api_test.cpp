@@ -510,3 +510,40 @@ TEST(As3Matrix3D, TransformsAndTravelsThroughDisplayObjects) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A circle, its edge smoothed or not; then low quality.
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
+        .Op("pushbyte", {40}).Op("callpropvoid", {m.Q("drawCircle"), 3});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("quality")}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("low")}).Op("setproperty", {m.Q("quality")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("sharp")}).Op("setproperty", {m.Q("quality")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {3});
+    Line(m, c).Local(2, {}).Local(3, {"quality"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "HIGH LOW|") << "an unknown name changes nothing";
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 100; ++x) {
+      const gdi::Color c = bmp.GetPixel(x, y);
+      ASSERT_TRUE(c.g == 0 || c.g == 255) << "a smoothed edge at " << x << "," << y;
+    }
+}
+
+}  // namespace
+}  // namespace quarvel::player
