@@ -257,7 +257,7 @@ const std::string& FlashPlayer::LoadError() const { return impl_->loadError; }
 bool FlashPlayer::MovieCutOff() const { return impl_->lib && impl_->lib->movie.cutOff; }
 
 std::string FlashPlayer::QualityName() const {
-  switch (impl_->quality) {
+  switch (impl_->EffectiveQuality()) {
     case Quality::qLow: return "Low";
     case Quality::qMedium: return "Medium";
     case Quality::qHigh: return "High";
@@ -273,10 +273,15 @@ void FlashPlayer::SetQuality(std::string_view name) {
   else if (n == "medium") impl_->quality = Quality::qMedium;
   else if (n == "high" || n == "autohigh") impl_->quality = Quality::qHigh;
   else if (n == "best") impl_->quality = Quality::qBest;
+  else return;
+  if (impl_->stage) impl_->stage->ClearScriptQuality();
 }
 
-Quality FlashPlayer::GetQuality() const { return impl_->quality; }
-void FlashPlayer::SetQuality(Quality q) { impl_->quality = q; }
+Quality FlashPlayer::GetQuality() const { return impl_->EffectiveQuality(); }
+void FlashPlayer::SetQuality(Quality q) {
+  impl_->quality = q;
+  if (impl_->stage) impl_->stage->ClearScriptQuality();
+}
 
 void FlashPlayer::SetSize(int width, int height) {
   impl_->width = std::clamp(width, 0, gdi::kMaxDimension);

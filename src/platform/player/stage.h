@@ -319,6 +319,8 @@ class Stage {
   const std::string& ScriptQuality() const { return scriptQuality_; }
   // False, and nothing changes, for a name Flash does not know.
   bool SetScriptQuality(std::string_view name);
+  // The host chose a quality after the movie did: the host's holds until the movie sets one again.
+  void ClearScriptQuality() { scriptQuality_.clear(); }
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
