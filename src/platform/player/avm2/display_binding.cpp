@@ -3095,13 +3095,6 @@ NATIVE(FsCommand) {
   }
   return Value();
 }
-NATIVE(SkippedCtor) {
-  if (Object* o = self.AsObject(); o && o->cls) {
-    m.Skip(o->cls->QualifiedName());
-    if (o->cls->IsSubclassOf(B(m).displayObjectClass)) DisplayObjectCtor(m, self, a);
-  }
-  return self;
-}
 // ---- video: NetConnection, NetStream and Video on the player's FLV playback
 
 Value AmfToValue(Machine& m, const video::AmfValue& a, int depth) {
@@ -4444,7 +4437,6 @@ void As3Display::Install() {
   Class* mixer = m.DefineNativeClass("flash.media", "SoundMixer", obj);
   m.AddMethod(mixer, "stopAll", SoundMixerStopAll, true);
   m.AddMethod(mixer, "computeSpectrum", SoundMixerComputeSpectrum, true);
-  // Classes a movie may make that do nothing here yet: named once in the log.
   Class* bitmapData = m.DefineNativeClass("flash.display", "BitmapData", obj, AllocFlash);
   avm2::SetNativeCtor(m, bitmapData, BdCtor);
   m.AddGetter(bitmapData, "width", BdWidth);
