@@ -196,8 +196,13 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   result.height = size.height;
 
   char summary[256];
-  std::snprintf(summary, sizeof summary, "%lld frames (%lld files) at %dx%d in %.2f s, %s", result.frames,
-                session.WrittenFrameCount(), size.width, size.height, seconds, EndText(session.EndReason()));
+  // Pictures held for the writer alone are no files; say where they are.
+  const std::string held = kept_only && keep != nullptr && keep->Count() > 0
+                               ? ", " + std::to_string(keep->Count()) + " pictures in memory"
+                               : std::string();
+  std::snprintf(summary, sizeof summary, "%lld frames (%lld files%s) at %dx%d in %.2f s, %s", result.frames,
+                session.WrittenFrameCount(), held.c_str(), size.width, size.height, seconds,
+                EndText(session.EndReason()));
   progress.End(summary);
   return result;
 }
