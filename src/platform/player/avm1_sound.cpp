@@ -15,13 +15,13 @@
 
 #include "platform/player/avm1.h"
 #include "platform/player/avm1_builtins.h"
+#include "platform/player/mp3_sound.h"
 #include "platform/player/movie_library.h"
 #include "platform/player/stage.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
 
-constexpr double kRates[] = {5512.5, 11025, 22050, 44100};
 
 struct Transform {
   double ll = 100, lr = 0, rr = 100, rl = 0;
@@ -266,79 +266,21 @@ AsValue GetPosition(Avm1& vm, const AsValue& self, AsArgs) {
 
 // ---- loadSound: an MP3 file beside the movie
 
-struct Mp3Scan {
-  int rate = 0, channels = 0;
-  std::uint64_t samples = 0;  // per channel
-  std::size_t begin = 0, end = 0;
-};
-
-bool ScanMp3(const std::string& f, Mp3Scan& out) {
-  std::size_t i = 0;
-  if (f.size() >= 10 && f.compare(0, 3, "ID3") == 0) {
-    i = 10 + ((static_cast<std::size_t>(f[6] & 0x7F) << 21) | ((f[7] & 0x7F) << 14) | ((f[8] & 0x7F) << 7) | (f[9] & 0x7F));
-  }
-  static const int kBitrates[2][16] = {{0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},
-                                       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};
-  static const int kSampleRates[3] = {44100, 48000, 32000};
-  std::size_t frames = 0;
-  while (i + 4 <= f.size()) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(f[i + k]); };
-    if (b(0) != 0xFF || (b(1) & 0xE0) != 0xE0) {
-      if (frames) break;  // the frames ended (a tag follows)
-      ++i;                // not yet in sync
-      continue;
-    }
-    const int version = (b(1) >> 3) & 3;  // 3 MPEG1, 2 MPEG2, 0 MPEG2.5
-    const int layer = (b(1) >> 1) & 3;    // 1 Layer III
-    const int bitrate = kBitrates[version == 3 ? 0 : 1][b(2) >> 4];
-    const int rateIndex = (b(2) >> 2) & 3;
-    if (version == 1 || layer != 1 || bitrate == 0 || rateIndex == 3) {
-      if (frames) break;
-      ++i;
-      continue;
-    }
-    const int rate = kSampleRates[rateIndex] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
-    const int perFrame = version == 3 ? 1152 : 576;
-    const std::size_t length = static_cast<std::size_t>(perFrame / 8 * bitrate * 1000 / rate + ((b(2) >> 1) & 1));
-    if (!frames) {
-      out.rate = rate;
-      out.channels = (b(3) >> 6) == 3 ? 1 : 2;
-      out.begin = i;
-    }
-    if (i + length > f.size()) break;
-    out.samples += static_cast<std::uint64_t>(perFrame);
-    ++frames;
-    i += length;
-    out.end = i;
-  }
-  return frames > 0;
-}
-
 bool DefineLoaded(Avm1& vm, SoundData& d, const std::string& file) {
-  Mp3Scan scan;
   SoundClass* cls = Class(vm);
-  if (!cls || !ScanMp3(file, scan)) return false;
-  int rateCode = -1;
-  for (int k = 1; k < 4; ++k) {
-    if (kRates[k] == scan.rate) rateCode = k;
-  }
-  if (rateCode < 0) {
-    vm.Skip("loadSound of an MP3 at " + std::to_string(scan.rate) + " Hz");
-    return false;
-  }
+  if (!cls) return false;
   const MovieLibrary& lib = vm.GetStage().Library();
   while (cls->nextId > 0 && (lib.Find(static_cast<std::uint16_t>(cls->nextId)) || LibrarySoundLength(lib, cls->nextId) >= 0)) {
     --cls->nextId;
   }
-  if (cls->nextId <= 0 || scan.samples > 0xFFFFFFFFull) return false;
-  std::vector<std::uint8_t> body;
+  if (cls->nextId <= 0) return false;
+  int rate = 0;
+  std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(cls->nextId), file, &rate);
+  if (body.empty()) {
+    if (rate > 0) vm.Skip("loadSound of an MP3 at " + std::to_string(rate) + " Hz");
+    return false;
+  }
   const int id = cls->nextId--;
-  Put16(body, static_cast<std::uint16_t>(id));
-  body.push_back(static_cast<std::uint8_t>(2 << 4 | rateCode << 2 | 2 | (scan.channels == 2 ? 1 : 0)));
-  Put32(body, static_cast<std::uint32_t>(scan.samples));
-  Put16(body, 0);  // SeekSamples
-  body.insert(body.end(), file.begin() + static_cast<std::ptrdiff_t>(scan.begin),
-              file.begin() + static_cast<std::ptrdiff_t>(scan.end));
   cls->loaded.push_back(std::move(body));
   vm.GetStage().DefineScriptSound(id, cls->loaded.back());
   d.soundId = id;

@@ -11,6 +11,7 @@
 #include "platform/player/avm2/builtins_util.h"
 #include "platform/player/bitmap_data.h"
 #include "platform/player/avm2/flash_api.h"
+#include "platform/player/mp3_sound.h"
 #include "platform/player/avm2/text_binding.h"
 #include "platform/player/drawing.h"
 #include "platform/player/drawn_items.h"
@@ -547,6 +548,20 @@ class As3Display : public ScriptHooks {
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
+  // Sounds scripts loaded from MP3 files, as DefineSound bodies under ids
+  // the movie's library leaves free (from the top down).
+  std::deque<std::vector<std::uint8_t>> scriptSounds;
+  int nextSoundId = 65535;
+  std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
+    while (nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(nextSoundId)) || lib.SoundLengthMs(nextSoundId) >= 0))
+      --nextSoundId;
+    if (nextSoundId <= 0) return {};
+    int rate = 0;
+    std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(nextSoundId), mp3, &rate);
+    if (body.empty() && rate > 0) m.Skip("Sound.load of an MP3 at " + std::to_string(rate) + " Hz");
+    if (!body.empty()) --nextSoundId;
+    return body;
+  }
   Value LoadedMovie(FlashObject* info, const std::string& bytes);
   void FinishSounds();
   void AdvanceStreams();
@@ -1128,6 +1143,8 @@ NATIVE(FilterClone) {
 }
 
 // ---- Sound: embedded sounds by class, into the player's sound output.
+std::string RequestUrl(Machine& m, const Value& request);
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes);
 NATIVE(SoundCtor) {
   FlashObject* f = Fo(self);
   As3Display& b = B(m);
@@ -1142,7 +1159,11 @@ NATIVE(SoundCtor) {
       }
     }
   }
-  if (!a.empty() && !a[0].IsNullish()) m.Skip("Sound loaded from a URL");
+  // new Sound(request): loads it at once.
+  if (!a.empty() && !a[0].IsNullish()) {
+    f->format = "sound";
+    QueueLoad(m, f, RequestUrl(m, a[0]), {}, false);
+  }
   return self;
 }
 // SOUNDINFO for a start at `fromMs`, `loops` times, at a volume (0..1) and pan (-1..1).
@@ -1194,6 +1215,18 @@ NATIVE(SoundPlay) {
   channel->soundMs = f->soundMs;
   b.channels.push_back(channel);
   return Value::Obj(channel);
+}
+// load(request): an MP3 file beside the movie, read on the next frame.
+NATIVE(SoundLoad) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  f->format = "sound";
+  QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(SoundUrl) {
+  FlashObject* f = Fo(self);
+  return f && !f->url.empty() ? m.Str(f->url) : Value::Null();
 }
 NATIVE(SoundLength) {
   FlashObject* f = Fo(self);
@@ -3904,6 +3937,22 @@ void As3Display::FinishLoad(const Load& l) {
     SendSimple(by, "complete");
     return;
   }
+  if (by->format == "sound") {
+    // An MP3 file: an event sound of its own, which play() starts.
+    std::vector<std::uint8_t> body = NextScriptSoundBody(bytes);
+    if (body.empty()) {
+      SendIoError(by, "Error #2032: Stream Error. URL: " + l.url);
+      return;
+    }
+    scriptSounds.push_back(std::move(body));
+    const std::vector<std::uint8_t>& kept = scriptSounds.back();
+    by->soundId = kept[0] | (kept[1] << 8);
+    by->type.clear();
+    by->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
+    stage.DefineScriptSound(by->soundId, kept);
+    SendSimple(by, "complete");
+    return;
+  }
   if (by->format == "binary") {
     Object* ba = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
     if (ba && ba->kind == ObjectKind::kByteArray) static_cast<avm2::ByteArrayObject*>(ba)->bytes.assign(bytes.begin(), bytes.end());
@@ -4378,7 +4427,11 @@ void As3Display::Install() {
   Class* sound = m.DefineNativeClass("flash.media", "Sound", dispatcher);
   avm2::SetNativeCtor(m, sound, SoundCtor);
   m.AddMethod(sound, "play", SoundPlay);
-  m.AddMethod(sound, "load", Noop);
+  m.AddMethod(sound, "load", SoundLoad);
+  m.AddGetter(sound, "bytesLoaded", BytesLoaded);
+  m.AddGetter(sound, "bytesTotal", BytesTotal);
+  m.AddGetter(sound, "url", SoundUrl);
+  m.AddGetter(sound, "isBuffering", ReturnFalse);
   m.AddMethod(sound, "close", Noop);
   m.AddGetter(sound, "length", SoundLength);
   Class* channel = m.DefineNativeClass("flash.media", "SoundChannel", dispatcher);

@@ -2,8 +2,11 @@
 // behind a ByteArray subclass, and a movie played from such bytes with its
 // own code and library (as embedded movie assets are).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -128,6 +131,72 @@ TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
   EXPECT_EQ(bmp.GetPixel(25, 55), (gdi::Color{0, 255, 0})) << "its own shape 1";
   EXPECT_EQ(bmp.GetPixel(5, 85), (gdi::Color{0, 0, 255})) << "the loading movie's shape 1";
   EXPECT_EQ(bmp.GetPixel(25, 85), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// What reaches the sound output: definitions and starts, by id.
+struct SoundLog : SoundEventListener {
+  std::vector<std::pair<int, std::size_t>> defines;  // id, body bytes
+  std::vector<int> starts;
+  void OnDefineSound(int soundId, std::span<const std::uint8_t> body) override { defines.emplace_back(soundId, body.size()); }
+  void OnStartSound(int soundId, std::string_view, std::span<const std::uint8_t>, std::int64_t) override {
+    starts.push_back(soundId);
+  }
+};
+
+TEST(As3LoadedSound, AnMp3BesideTheMovieBecomesASoundThatPlays) {
+  const auto dir = std::filesystem::temp_directory_path() / ("quarvel-as3-mp3-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  // Ten silent frames of MPEG-1 Layer III at 44.1 kHz: 11520 samples, 261 ms.
+  {
+    std::ofstream out(dir / "tune.mp3", std::ios::binary);
+    for (int i = 0; i < 10; ++i) {
+      const auto frame = testing::SilentMp3Frame(128, 44100, true);
+      out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    }
+  }
+  As3Movie d;
+  const auto sound = d.a.PackageName("flash.media", "Sound"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto done = d.Tracer("", {"type", "target.length", "target.bytesTotal"});
+  const auto failed = d.Tracer("", {"type", "errorID"});
+  // function (e) { e.target.play(); }
+  AbcCode playIt;
+  playIt.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("callpropvoid", {d.Q("play"), 0}).Op("returnvoid");
+  const auto play = d.Method(playIt, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sound}).Op("findpropstrict", {request}).Op("pushstring", {m.S("tune.mp3")})
+        .Op("constructprop", {request, 1}).Op("constructprop", {sound, 1}).Op("setlocal", {1});
+    m.Listen(c, 1, "complete", done);
+    m.Listen(c, 1, "complete", play);
+    c.Op("findpropstrict", {sound}).Op("constructprop", {sound, 0}).Op("setlocal", {2});
+    m.Listen(c, 2, "ioError", failed);
+    c.Op("getlocal_2").Op("findpropstrict", {request}).Op("pushstring", {m.S("none.mp3")})
+        .Op("constructprop", {request, 1}).Op("callpropvoid", {m.Q("load"), 1});
+  }, 3, {}, 100, 100);
+  const auto path = dir / "movie.swf";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const std::string size = std::to_string(std::filesystem::file_size(dir / "tune.mp3"));
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path.string()),
+            "complete 261 " + size + "|ioError 2032|");
+
+  // Played once loaded: its definition reaches the sound output, then its start.
+  SoundLog log;
+  {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetSoundListener(&log);
+    p.SetMovie(path.string());
+    p.AdvanceTo(p.Now() + 250);
+  }
+  ASSERT_EQ(log.defines.size(), 1u);
+  EXPECT_EQ(log.defines[0].second, 2u + 1 + 4 + 2 + std::filesystem::file_size(dir / "tune.mp3"));
+  EXPECT_EQ(log.starts, std::vector<int>{log.defines[0].first});
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
