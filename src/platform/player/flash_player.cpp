@@ -104,6 +104,8 @@ struct FlashPlayer::Impl {
     return anchorTime + k * 1000 * 256 / rate;
   }
   std::int64_t EffectiveRate() const {
+    // A rate the movie's script set replaces the header's from then on.
+    if (stage && stage->ScriptFrameRate() > 0) return stage->ScriptFrameRate();
     const int r = lib ? lib->movie.header.frameRate : 0;
     return r > 0 ? r : 12 * 256;  // a rate of 0 plays at 12 frames per second
   }
@@ -298,8 +300,14 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
   std::int64_t done = 0;
   while (d.FrameTime(d.framesSinceAnchor + 1) <= ms) {
     ++d.framesSinceAnchor;
-    d.stage->SetTime(d.FrameTime(d.framesSinceAnchor));
+    const std::int64_t at = d.FrameTime(d.framesSinceAnchor), rate = d.EffectiveRate();
+    d.stage->SetTime(at);
     d.stage->Tick();
+    // The frame rate changed: the next frames count from this one.
+    if (d.EffectiveRate() != rate) {
+      d.anchorTime = at;
+      d.framesSinceAnchor = 0;
+    }
     if (++done >= kMaxFramesPerAdvance) {
       d.Anchor();
       break;

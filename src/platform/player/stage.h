@@ -321,6 +321,9 @@ class Stage {
   bool SetScriptQuality(std::string_view name);
   // The host chose a quality after the movie did: the host's holds until the movie sets one again.
   void ClearScriptQuality() { scriptQuality_.clear(); }
+  // stage.frameRate set by a script (8.8 fixed point, as the header's); 0 until one does.
+  int ScriptFrameRate() const { return scriptFrameRate_; }
+  void SetScriptFrameRate(double fps);
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
@@ -474,6 +477,7 @@ class Stage {
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   std::string scriptQuality_;
+  int scriptFrameRate_ = 0;
   // Clips (and the main timeline) in the order they were made: each tick
   // runs them newest first.
   std::vector<ClipHandle> execList_;

@@ -226,6 +226,11 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   }
 }
 
+void Stage::SetScriptFrameRate(double fps) {
+  // Flash takes 0.01 to 1000 frames per second.
+  scriptFrameRate_ = std::max(1, static_cast<int>(std::lround(std::clamp(fps, 0.01, 1000.0) * 256)));
+}
+
 bool Stage::SetScriptQuality(std::string_view name) {
   std::string upper(name);
   for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -2409,7 +2409,16 @@ Value IoSet(Machine& m, Value self, std::span<Value> a) {
 
 NATIVE(StWidth) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
 NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
-NATIVE(StFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
+NATIVE(StFrameRate) {
+  const int scripted = B(m).stage.ScriptFrameRate();
+  return Value::Number((scripted > 0 ? scripted : B(m).lib.movie.header.frameRate) / 256.0);
+}
+// The movie plays at the rate its script sets, from the next frame on.
+NATIVE(StSetFrameRate) {
+  const double fps = m.ToNumber(m.ArgOr(a, 0));
+  if (!std::isnan(fps)) B(m).stage.SetScriptFrameRate(fps);
+  return Value();
+}
 NATIVE(StScaleMode) { return m.Str("showAll"); }
 NATIVE(StAlign) { return m.Str(""); }
 // The picture follows the quality a movie sets, as in Flash.
@@ -4277,7 +4286,7 @@ void As3Display::Install() {
   }
   stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);
   for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
-                       Acc{"frameRate", StFrameRate, StSetIgnored}, Acc{"scaleMode", StScaleMode, StSetIgnored},
+                       Acc{"frameRate", StFrameRate, StSetFrameRate}, Acc{"scaleMode", StScaleMode, StSetIgnored},
                        Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetQuality},
                        Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetFocus},
                        Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},

@@ -547,3 +547,35 @@ TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// The frame a 100-frame, 10 fps movie shows after a second, with its script
+// setting stage.frameRate to `fps` (0: not at all).
+int FrameAfterASecond(int fps, std::string* traced) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
+    if (fps > 0) c.Op("getlocal_1").Op("pushbyte", {fps}).Op("setproperty", {m.Q("frameRate")});
+    Line(m, c).Local(1, {"frameRate"}).Done();
+  }, 100);
+  *traced = As3Traced(bytes, [](FlashPlayer&) {});
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(p.Now() + 1000);
+  return p.CurrentFrame();
+}
+
+TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
+  std::string traced;
+  const int header = FrameAfterASecond(0, &traced);
+  EXPECT_EQ(traced, "10|");
+  const int faster = FrameAfterASecond(25, &traced);
+  EXPECT_EQ(traced, "25|");
+  EXPECT_EQ(faster - header, 15) << header << " " << faster;
+}
+
+}  // namespace
+}  // namespace quarvel::player
