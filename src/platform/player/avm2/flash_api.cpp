@@ -182,6 +182,14 @@ NATIVE(Manufacturer) { return m.Str("Adobe Windows"); }
 NATIVE(Cpu) { return m.Str("x86"); }
 NATIVE(EmptyString) { return m.Str(""); }
 
+// ---- flash.external: no page holds the player.
+NATIVE(NoContainer) {
+  m.ThrowError("Error", "Error #2067: The ExternalInterface is not available in this container. ExternalInterface "
+                        "requires Internet Explorer ActiveX, Firefox, Mozilla 1.7.5 and greater, or other browsers that "
+                        "support NPRuntime.",
+               2067);
+}
+
 // ---- flash.events
 
 NATIVE(StatusEventCtor) {
@@ -899,6 +907,17 @@ void InstallFlashApi(Machine& m) {
                                                             }}}) {
       if (!m.FindBinding(&caps->statics, m.NameFromString(c.name))) m.AddGetter(caps, c.name, c.fn, true);
     }
+  }
+
+  // flash.external
+  if (!m.FindClass("flash.external::ExternalInterface")) {
+    Class* external = m.DefineNativeClass("flash.external", "ExternalInterface", obj);
+    m.AddGetter(external, "available", False, true);
+    m.AddGetter(external, "objectID", Null, true);
+    m.AddGetter(external, "marshallExceptions", False, true);
+    m.AddSetter(external, "marshallExceptions", Nothing, true);
+    m.AddMethod(external, "call", NoContainer, true);
+    m.AddMethod(external, "addCallback", NoContainer, true);
   }
 
   // flash.utils

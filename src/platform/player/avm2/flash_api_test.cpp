@@ -73,11 +73,13 @@ TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
         .Static("flash.net", "ObjectEncoding", "AMF0")
         .Static("flash.system", "Security", "sandboxType")
         .Static("flash.system", "Capabilities", "language")
+        .Static("flash.external", "ExternalInterface", "available")
+        .Static("flash.external", "ExternalInterface", "objectID")
         .Done();
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "linear repeat linearRGB none square miter TL BR fullScreen 8 3|"
-            "37 32 65 53 123 false littleEndian 0 localTrusted en|");
+            "37 32 65 53 123 false littleEndian 0 localTrusted en false null|");
 }
 
 TEST(As3FlashApi, TheContextMenuKeepsWhatTheMovieSets) {
