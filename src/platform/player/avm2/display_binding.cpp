@@ -551,6 +551,7 @@ class As3Display : public ScriptHooks {
   // Sounds scripts loaded from MP3 files, as DefineSound bodies under ids
   // the movie's library leaves free (from the top down).
   std::deque<std::vector<std::uint8_t>> scriptSounds;
+  std::string stageScaleMode, stageAlign;  // as the movie set them
   int nextSoundId = 65535;
   std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
     while (nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(nextSoundId)) || lib.SoundLengthMs(nextSoundId) >= 0))
@@ -2419,8 +2420,32 @@ NATIVE(StSetFrameRate) {
   if (!std::isnan(fps)) B(m).stage.SetScriptFrameRate(fps);
   return Value();
 }
-NATIVE(StScaleMode) { return m.Str("showAll"); }
-NATIVE(StAlign) { return m.Str(""); }
+// scaleMode and align read back what the movie set (Flash's names); the
+// picture keeps the player's fit.
+NATIVE(StScaleMode) {
+  const std::string& s = B(m).stageScaleMode;
+  return m.Str(s.empty() ? "showAll" : s);
+}
+NATIVE(StSetScaleMode) {
+  const std::string v = m.ToString(m.ArgOr(a, 0));
+  for (const char* known : {"showAll", "exactFit", "noBorder", "noScale"}) {
+    std::string lower = v, k = known;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == k) B(m).stageScaleMode = known;
+  }
+  return Value();
+}
+NATIVE(StAlign) { return m.Str(B(m).stageAlign); }
+NATIVE(StSetAlign) {
+  // Flash keeps the letters it knows, in the order T, B, L, R.
+  std::string v = m.ToString(m.ArgOr(a, 0)), out;
+  for (auto& c : v) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char k : {'T', 'B', 'L', 'R'})
+    if (v.find(k) != std::string::npos) out += k;
+  B(m).stageAlign = out;
+  return Value();
+}
 // The picture follows the quality a movie sets, as in Flash.
 NATIVE(StQuality) {
   const std::string& q = B(m).stage.ScriptQuality();
@@ -4286,8 +4311,8 @@ void As3Display::Install() {
   }
   stageClass = m.DefineNativeClass("flash.display", "Stage", containerClass);
   for (const Acc& p : {Acc{"stageWidth", StWidth, StSetIgnored}, Acc{"stageHeight", StHeight, StSetIgnored},
-                       Acc{"frameRate", StFrameRate, StSetFrameRate}, Acc{"scaleMode", StScaleMode, StSetIgnored},
-                       Acc{"align", StAlign, StSetIgnored}, Acc{"quality", StQuality, StSetQuality},
+                       Acc{"frameRate", StFrameRate, StSetFrameRate}, Acc{"scaleMode", StScaleMode, StSetScaleMode},
+                       Acc{"align", StAlign, StSetAlign}, Acc{"quality", StQuality, StSetQuality},
                        Acc{"displayState", StDisplayState, StSetIgnored}, Acc{"focus", StFocus, StSetFocus},
                        Acc{"showDefaultContextMenu", DoGetVisible, StSetIgnored},
                        Acc{"stageFocusRect", DoGetVisible, StSetIgnored}}) {

@@ -581,3 +581,22 @@ TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, TheStageKeepsTheScaleModeAndAlignTheMovieSets) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
+    Line(m, c).Local(1, {"scaleMode"}).Local(1, {"align"}).Done();
+    c.Op("getlocal_1").Op("pushstring", {m.S("noScale")}).Op("setproperty", {m.Q("scaleMode")});
+    c.Op("getlocal_1").Op("pushstring", {m.S("lt")}).Op("setproperty", {m.Q("align")});
+    c.Op("getlocal_1").Op("pushstring", {m.S("stretchy")}).Op("setproperty", {m.Q("scaleMode")});
+    Line(m, c).Local(1, {"scaleMode"}).Local(1, {"align"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "showAll |noScale TL|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
