@@ -42,27 +42,6 @@ Actions ForIn(const Actions& obj, const Actions& body) {
   return a;
 }
 
-// PlaceObject2 of sprite 5 at depth 1 as `name`, with clip actions.
-std::vector<std::uint8_t> PlaceWith(const std::string& name, const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
-  SwfWriter w;
-  w.U8(0x80 | 0x20 | 0x02);
-  w.U16(1);
-  w.U16(5);
-  w.String(name);
-  w.U16(0);
-  std::uint32_t all = 0;
-  for (auto& h : handlers) all |= h.first;
-  w.U32(all);
-  for (auto& [events, code] : handlers) {
-    const auto bytes = code.Bytes();
-    w.U32(events);
-    w.U32(static_cast<std::uint32_t>(bytes.size()));
-    w.Bytes(bytes);
-  }
-  w.U32(0);
-  return w.Data();
-}
-
 // _global.W: a class of clips (extends MovieClip) whose constructor logs
 // "ctor:<this.size>", with onLoad logging "load" and size() answering
 // this.size; registered for the symbol "widget" (sprite 5).
@@ -94,7 +73,7 @@ TEST(Avm1Classes, InitActionsRegisterClassesBeforePlacedClipsAreMade) {
   // The placing frame gives the clip its parameters in onClipEvent(initialize).
   Actions params;
   params.Append(SetMember(Var("this"), "size", Int(7))).Append(Log("initialize,"));
-  b.Tag(26, PlaceWith("w", {{kEventInitialize, params}}));
+  b.Tag(26, PlaceWithClipActions(5, 1, "w", {{kEventInitialize, params}}));
   Actions root = Log("root,");
   Set(root, "isW", Bin(Var("w"), Var("_global.W"), kInstanceOf));
   Set(root, "isClip", Bin(Var("w"), Var("MovieClip"), kInstanceOf));
@@ -137,7 +116,7 @@ TEST(Avm1Classes, AttachMovieSetsTheInitObjectBeforeTheConstructor) {
 TEST(Avm1Classes, RemovedClipsRunTheirUnloadHandlersAfterLeaving) {
   auto b = WidgetMovie();
   // A timeline clip with onClipEvent(unload), removed by the next frame.
-  b.Tag(26, PlaceWith("placed", {{kEventUnload, Log(Bin(Str("event:"), Actions().PushString("_x").Raw(kGetVar), kAdd2))}}));
+  b.Tag(26, PlaceWithClipActions(5, 1, "placed", {{kEventUnload, Log(Bin(Str("event:"), Actions().PushString("_x").Raw(kGetVar), kAdd2))}}));
   Actions a;
   Set(a, "_global.log", Str(""));
   a.Append(Method(Var("_root"), "attachMovie", {Str("widget"), Str("made"), Int(4)})).Raw(kPop);

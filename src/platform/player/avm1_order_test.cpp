@@ -126,28 +126,6 @@ TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   EXPECT_EQ(r.Get("x2"), "5");
 }
 
-// PlaceObject2 of `character` at `depth` as `name`, with clip actions.
-std::vector<std::uint8_t> PlaceWith(std::uint16_t character, std::uint16_t depth, const std::string& name,
-                                    const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
-  SwfWriter w;
-  w.U8(0x80 | 0x20 | 0x02);
-  w.U16(depth);
-  w.U16(character);
-  w.String(name);
-  w.U16(0);
-  std::uint32_t all = 0;
-  for (auto& h : handlers) all |= h.first;
-  w.U32(all);
-  for (auto& [events, code] : handlers) {
-    const auto bytes = code.Bytes();
-    w.U32(events);
-    w.U32(static_cast<std::uint32_t>(bytes.size()));
-    w.Bytes(bytes);
-  }
-  w.U32(0);
-  return w.Data();
-}
-
 // _global.log starts empty, before anything else runs.
 void StartLog(SwfBuilder& b, std::uint16_t sprite) {
   Actions a;
@@ -176,7 +154,7 @@ TEST(Avm1Order, InitializeConstructLoadThenFirstFrames) {
   b.DoAction(Log("r,"));
   for (const char* n : {"a", "b"}) {
     const std::string id(n);
-    b.Tag(26, PlaceWith(5, id == "a" ? 1 : 2, id,
+    b.Tag(26, PlaceWithClipActions(5, id == "a" ? 1 : 2, id,
                         {{kEventInitialize, Log("i" + id + ",")}, {kEventConstruct, Log("k" + id + ",")},
                          {kEventLoad, Log("l" + id + ",")}}));
   }

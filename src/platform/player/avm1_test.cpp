@@ -701,28 +701,6 @@ TEST(Avm1Clips, RedrawnDrawingsShowInEveryPaintedFrame) {
   }
 }
 
-// PlaceObject2 of sprite 5 at depth 1 named `name` with onClipEvent handlers.
-std::vector<std::uint8_t> PlaceWithEvents(const std::string& name,
-                                          const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
-  SwfWriter w;
-  w.U8(0x80 | 0x20 | 0x02);
-  w.U16(1);
-  w.U16(5);
-  w.String(name);
-  w.U16(0);
-  std::uint32_t all = 0;
-  for (auto& h : handlers) all |= h.first;
-  w.U32(all);
-  for (auto& [events, code] : handlers) {
-    const auto bytes = code.Bytes();
-    w.U32(events);
-    w.U32(static_cast<std::uint32_t>(bytes.size()));
-    w.Bytes(bytes);
-  }
-  w.U32(0);
-  return w.Data();
-}
-
 TEST(Avm1Events, ClipEventsAndOnEnterFrame) {
   auto b = Movie();
   b.DefineShape(1, Square(400, kRed));
@@ -740,7 +718,7 @@ TEST(Avm1Events, ClipEventsAndOnEnterFrame) {
   Set(a, "frames", Int(0));
   a.Append(Var("_root")).PushString("onEnterFrame").DefineFunction("", {}, onEnter).Raw(kSetMember);
   b.DoAction(a);
-  b.Tag(26, PlaceWithEvents("mover", {{kEventLoad, load}, {kEventEnterFrame, enter}})).ShowFrame();
+  b.Tag(26, PlaceWithClipActions(5, 1, "mover", {{kEventLoad, load}, {kEventEnterFrame, enter}})).ShowFrame();
   Played r(b);
   r.player.AdvanceTo(300);
   EXPECT_EQ(r.Get("loads"), "1");
@@ -761,7 +739,7 @@ TEST(Avm1Events, MouseClipEventsWithoutButtons) {
   Set(a, "downs", Int(0));
   Set(a, "ups", Int(0));
   b.DoAction(a);
-  b.Tag(26, PlaceWithEvents("m", {{kEventMouseDown, down}, {kEventMouseUp, up}})).ShowFrame();
+  b.Tag(26, PlaceWithClipActions(5, 1, "m", {{kEventMouseDown, down}, {kEventMouseUp, up}})).ShowFrame();
   Played r(b);
   r.player.MouseMove(50, 50);
   r.player.MouseDown(50, 50);

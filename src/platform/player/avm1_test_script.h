@@ -126,6 +126,30 @@ inline ShapeBuilder Square(std::int32_t size, swf::Rgba c, std::int32_t x = 0) {
   return s;
 }
 
+// The body of a PlaceObject2 (tag 26) of `character` at `depth` as `name`,
+// with clip actions: (event bits, code) pairs.
+inline std::vector<std::uint8_t> PlaceWithClipActions(std::uint16_t character, std::uint16_t depth,
+                                                      const std::string& name,
+                                                      const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
+  SwfWriter w;
+  w.U8(0x80 | 0x20 | 0x02);  // clip actions, a name, a character
+  w.U16(depth);
+  w.U16(character);
+  w.String(name);
+  w.U16(0);
+  std::uint32_t all = 0;
+  for (auto& h : handlers) all |= h.first;
+  w.U32(all);
+  for (auto& [events, code] : handlers) {
+    const auto bytes = code.Bytes();
+    w.U32(events);
+    w.U32(static_cast<std::uint32_t>(bytes.size()));
+    w.Bytes(bytes);
+  }
+  w.U32(0);
+  return w.Data();
+}
+
 // A 100 x 100 pixel movie at 10 frames per second on white.
 inline SwfBuilder Movie(std::uint8_t version = 8) {
   SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
