@@ -85,21 +85,6 @@ void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::v
 }
 
 // As escape() writes it.
-std::string UrlEncode(const std::string& s) {
-  std::string out;
-  const char* hex = "0123456789ABCDEF";
-  for (unsigned char c : s) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
 // "a=1&b=two" as variables of `into`.
 void DecodeInto(Avm1& vm, const AsValue& into, const std::string& text) {
   std::size_t i = 0;

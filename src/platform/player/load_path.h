@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quarvel::player {
 
@@ -24,5 +25,8 @@ bool ReadScriptFile(const std::filesystem::path& p, std::string& out);
 std::string ScriptText(std::string raw);
 // Form and URL encoding read back: "+" is a space, "%41" is "A".
 std::string UrlDecode(const std::string& s);
+// %XX for every byte but letters, digits and those in `keep`: ActionScript 2's
+// escape keeps none, ActionScript 3's URLVariables keeps "-_.~".
+std::string UrlEncode(const std::string& s, std::string_view keep = {});
 
 }  // namespace quarvel::player

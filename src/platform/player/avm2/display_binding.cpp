@@ -3323,20 +3323,6 @@ NATIVE(VideoSetSmoothing) {
 
 // ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
 
-std::string UrlEncode(const std::string& s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
 // name=value&name=value into the object's properties; a name given twice gets an array.
 void DecodeVariables(Machine& m, const Value& into, const std::string& text) {
   std::size_t at = 0;
@@ -3372,9 +3358,9 @@ NATIVE(UrlVarsToString) {
   Object* o = self.AsObject();
   if (!o) return m.Str("");
   for (std::uint32_t i = m.NextIndex(o, 0); i != 0; i = m.NextIndex(o, i)) {
-    const std::string name = UrlEncode(m.ToString(m.NameAt(o, i)));
+    const std::string name = UrlEncode(m.ToString(m.NameAt(o, i)), "-_.~");
     const Value v = m.ValueAt(o, i);
-    auto add = [&](const Value& x) { out += (out.empty() ? "" : "&") + name + "=" + UrlEncode(m.ToString(x)); };
+    auto add = [&](const Value& x) { out += (out.empty() ? "" : "&") + name + "=" + UrlEncode(m.ToString(x), "-_.~"); };
     if (avm2::ArrayObject* arr = avm2::AsArray(v)) for (const Value& x : arr->elems) add(x);
     else add(v);
   }
