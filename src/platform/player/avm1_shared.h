@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/player/text_encoding.h"
+
 namespace quarvel::player::avm1_detail {
 
 inline constexpr std::size_t kMaxStringBytes = std::size_t{1} << 20;
@@ -40,21 +42,7 @@ inline std::vector<std::size_t> CharOffsets(const std::string& s) {
 
 inline std::string Utf8(std::uint32_t c) {
   std::string s;
-  if (c < 0x80) {
-    s += static_cast<char>(c);
-  } else if (c < 0x800) {
-    s += static_cast<char>(0xC0 | (c >> 6));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    s += static_cast<char>(0xE0 | (c >> 12));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    s += static_cast<char>(0xF0 | ((c >> 18) & 7));
-    s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  encoding::AppendUtf8(s, c);
   return s;
 }
 
