@@ -1,6 +1,4 @@
 // Renders every corpus movie with a reference picture and compares.
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,6 +6,7 @@
 #include <filesystem>
 
 #include "corpus_compare.h"
+#include "support/font_caches.h"
 
 namespace quarvel::testing {
 namespace {
@@ -52,17 +51,6 @@ TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
   EXPECT_GE(avm2Pass, kAvm2PassFloor);
   EXPECT_GE(avm1Pass, kAvm1PassFloor);
 }
-
-// Device text fills the font caches of Cairo and fontconfig; free them so
-// that leak checkers see only our own allocations.
-class FontCaches : public ::testing::Environment {
- public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
-};
-const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 }  // namespace
 }  // namespace quarvel::testing

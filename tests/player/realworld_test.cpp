@@ -2,7 +2,6 @@
 // their reference pictures. A mean difference hides a half-drawn simulation
 // on a white page, so agreement is judged by the share of clearly wrong pixels.
 #include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +16,7 @@
 
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
+#include "support/font_caches.h"
 
 namespace quarvel::testing {
 namespace {
@@ -140,17 +140,6 @@ TEST(PlayerRealworld, FramesAgreeWithReferences) {
     EXPECT_GE(agree, kAgreeFloor);
   }
 }
-
-// Device text fills the font caches of Cairo and fontconfig; free them so
-// that leak checkers see only our own allocations.
-class FontCaches : public ::testing::Environment {
- public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
-};
-const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 }  // namespace
 }  // namespace quarvel::testing

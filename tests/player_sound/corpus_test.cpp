@@ -1,8 +1,6 @@
 // The real movies of the shared corpus that hold sounds, played by the
 // player into the sound output on a virtual clock.
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,9 +12,10 @@
 
 #include "platform/audio/loopback_bus.h"
 #include "platform/audio/wave_file.h"
+#include "platform/player/flash_player.h"
 #include "platform/player/sound/sound_output.h"
 #include "platform/swf/movie.h"
-#include "platform/player/flash_player.h"
+#include "support/font_caches.h"
 
 namespace quarvel::player::sound {
 namespace {
@@ -191,14 +190,5 @@ TEST(SoundCorpus, AdpcmEventSoundsMatchTheRealPlayersOutput) {
 
 // Movies with text fill the font caches of Cairo and fontconfig; free them
 // so that leak checkers see only our own allocations.
-class FontCaches : public ::testing::Environment {
- public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
-};
-const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
-
 }  // namespace
 }  // namespace quarvel::player::sound

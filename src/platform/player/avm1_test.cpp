@@ -2,8 +2,6 @@
 // script variables, the timeline and the pixels drawn.
 #include "platform/player/avm1.h"
 
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +12,7 @@
 #include "platform/player/avm1_test_script.h"
 #include "platform/player/flash_player.h"
 #include "platform/player/stage.h"
+#include "support/font_caches.h"
 
 namespace quarvel::player::script_test {
 namespace {
@@ -823,17 +822,6 @@ TEST(Avm1Runtime, TimeIsThePlayersClockAndObjectsSurviveCollection) {
   EXPECT_EQ(r.Get("t"), "5100");
   EXPECT_EQ(r.Get("keep.list"), "1,2");
 }
-
-// Device text fills the font caches of Cairo and fontconfig; free them so
-// that leak checkers see only our own allocations.
-class FontCaches : public ::testing::Environment {
- public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
-};
-const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 std::string UnknownActionNote(std::uint8_t code) {
   char hex[8];

@@ -1,8 +1,6 @@
 // flash.text from ActionScript 3: fields laid out by the shared layout and
 // read back by scripts, formats over ranges, HTML, embedded fonts and the
 // rendered picture.
-#include <cairo.h>
-#include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +11,7 @@
 #include "platform/gdi/bitmap.h"
 #include "platform/player/flash_player.h"
 #include "support/abc_builder.h"
+#include "support/font_caches.h"
 #include "support/swf_builder.h"
 #include "support/swf_writer.h"
 
@@ -22,17 +21,6 @@ namespace {
 using avm2::TraitKind;
 using testing::AbcBuilder;
 using testing::AbcCode;
-
-// Device text fills the font caches of Cairo and fontconfig; free them so
-// that leak checkers see only our own allocations.
-class FontCaches : public ::testing::Environment {
- public:
-  void TearDown() override {
-    cairo_debug_reset_static_data();
-    FcFini();
-  }
-};
-const auto* const kFontCaches = ::testing::AddGlobalTestEnvironment(new FontCaches);
 
 // A movie whose document class Main (a MovieClip) runs code built here in
 // its constructor. Registers: 1 the field, 2 and 3 formats or others.
