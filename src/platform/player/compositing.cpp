@@ -115,6 +115,24 @@ void DrawWithPixelBlend(RenderContext& c, const DrawnItem& inst, const cairo_mat
   cairo_surface_mark_dirty(target);
 }
 
+// The item's own drawing, alone, on a new surface over the device pixels
+// (x0, y0, w, h) as a layer; null when no surface can be made.
+SurfacePtr DrawnAlone(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, const ColorTransform& cx,
+                      double x0, double y0, int w, int h) {
+  SurfacePtr out(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  if (cairo_surface_status(out.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  cairo_surface_set_device_offset(out.get(), -x0, -y0);
+  std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr(cairo_create(out.get()), cairo_destroy);
+  cairo_set_antialias(cr.get(), cairo_get_antialias(c.cr));
+  cairo_t* saved = c.cr;
+  c.cr = cr.get();
+  ++c.layers;
+  DrawItemBody(c, inst, m, cx);
+  --c.layers;
+  c.cr = saved;
+  return out;
+}
+
 // A blend shader: the object is drawn alone, then the kernel runs over its
 // box with what is below as the first input and the object as the second,
 // and its result takes the place of those pixels. False when the target
@@ -147,19 +165,8 @@ bool DrawWithShaderBlend(RenderContext& c, const DrawnItem& inst, const cairo_ma
   // A kernel too long for its area (far past real ones) draws the object plainly.
   constexpr double kMaxSteps = 4e8;
   if (static_cast<double>(w) * h * static_cast<double>(blend.shader->Length() + 1) > kMaxSteps) return false;
-  SurfacePtr src(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  if (cairo_surface_status(src.get()) != CAIRO_STATUS_SUCCESS) return true;
-  cairo_surface_set_device_offset(src.get(), -x0, -y0);
-  {
-    std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(src.get()), cairo_destroy);
-    cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
-    cairo_t* saved = c.cr;
-    c.cr = cr2.get();
-    ++c.layers;
-    DrawItemBody(c, inst, m, cx);
-    --c.layers;
-    c.cr = saved;
-  }
+  SurfacePtr src = DrawnAlone(c, inst, m, cx, x0, y0, w, h);
+  if (!src) return true;
   cairo_surface_flush(src.get());
   cairo_surface_flush(target);
   const auto tstride = cairo_image_surface_get_stride(target) / 4;
@@ -205,19 +212,8 @@ void DrawWithFilters(RenderContext& c, const DrawnItem& inst, const cairo_matrix
     return;
   }
   const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
-  SurfacePtr image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return;
-  cairo_surface_set_device_offset(image.get(), -x0, -y0);
-  {
-    std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(image.get()), cairo_destroy);
-    cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
-    cairo_t* saved = c.cr;
-    c.cr = cr2.get();
-    ++c.layers;
-    DrawItemBody(c, inst, m, cx);
-    --c.layers;
-    c.cr = saved;
-  }
+  SurfacePtr image = DrawnAlone(c, inst, m, cx, x0, y0, w, h);
+  if (!image) return;
   cairo_surface_set_device_offset(image.get(), 0, 0);
   ApplyFilters(image.get(), inst.filters, c.options.stageScale * 20);
   cairo_save(c.cr);
