@@ -46,6 +46,16 @@ struct Line {
   void Done() { c.Op("callpropvoid", {m.Q("trace"), 1}); }
 };
 
+// The movie's first picture at 100 x 100 pixels.
+gdi::Bitmap FirstPicture(const std::vector<std::uint8_t>& bytes) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
 TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
@@ -262,11 +272,7 @@ TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
   });
   // Both sprites draw under (20, 20); the drawn shape alone lies under (70, 70).
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 1 0|");
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{0, 255, 0}));
   EXPECT_EQ(bmp.GetPixel(95, 95), (gdi::Color{255, 255, 255}));
 }
@@ -329,11 +335,7 @@ TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
     c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("rotationY")});
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "30 20 65280 45 0 1|");
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{0, 0, 255}));
   EXPECT_EQ(bmp.GetPixel(10, 30), (gdi::Color{255, 255, 255})) << "below the window";
   EXPECT_EQ(bmp.GetPixel(35, 10), (gdi::Color{255, 255, 255})) << "right of the window";
@@ -369,11 +371,7 @@ TEST(As3DisplayExtras, AScriptMadeButtonShowsItsUpState) {
     Line(m, c).Local(4, {"upState", "name"}).Local(4, {"hitTestState", "name"}).Local(4, {"enabled"}).Done();
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "up hit false|");
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(30, 30), (gdi::Color{255, 0, 0})) << "the up state";
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{255, 255, 255}));
 }
@@ -393,12 +391,7 @@ gdi::Bitmap Card(std::string_view property, int value) {
     c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("y")});
     c.Op("getlocal_1").Op("pushshort", {value}).Op("setproperty", {m.Q(property)});
   });
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
+  return FirstPicture(bytes);
 }
 
 TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
@@ -444,12 +437,7 @@ gdi::Bitmap Stretched(bool smoothing, std::string* traced) {
     Line(m, c).Local(2, {"smoothing"}).Local(2, {"pixelSnapping"}).Done();
   });
   *traced = As3Traced(bytes, [](FlashPlayer&) {});
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
+  return FirstPicture(bytes);
 }
 
 TEST(As3DisplayExtras, BitmapsAreSmoothedWhenAsked) {
