@@ -4554,12 +4554,8 @@ Instance* As3Node(Machine& m, const Value& self) { return SelfNode(m, self); }
 const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
 int As3SymbolOf(Machine& m, const Class* c) {
   As3Display& b = B(m);
-  for (; c; c = c->super) {
-    auto it = b.classSymbols.find(c->QualifiedName());
-    if (it == b.classSymbols.end()) it = b.classSymbols.find(c->name);
-    if (it != b.classSymbols.end()) return it->second;
-  }
-  return 0;
+  const auto [symbols, id] = b.SymbolOf(c);
+  return symbols == &b.lib ? id : 0;
 }
 bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
 Value* As3FieldSlot(Machine& m, const Value& self, int k) {
