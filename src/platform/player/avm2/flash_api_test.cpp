@@ -56,6 +56,17 @@ gdi::Bitmap FirstPicture(const std::vector<std::uint8_t>& bytes) {
   return bmp;
 }
 
+// local 1 = a sprite with a red circle of `radius` around (50, 50), added to this.
+void RedCircle(As3Movie& m, AbcCode& c, int radius) {
+  const auto sprite = m.Display("Sprite");
+  c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+      .Op("callpropvoid", {m.Q("beginFill"), 1});
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
+      .Op("pushbyte", {radius}).Op("callpropvoid", {m.Q("drawCircle"), 3});
+  c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+}
+
 TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
@@ -285,15 +296,9 @@ namespace {
 
 TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
   As3Movie d;
-  const auto sprite = d.Display("Sprite");
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     // A circle of radius 20 around (50, 50): its bounds reach (30, 30), its shape does not.
-    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
-    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
-        .Op("callpropvoid", {m.Q("beginFill"), 1});
-    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
-        .Op("pushbyte", {20}).Op("callpropvoid", {m.Q("drawCircle"), 3});
-    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    RedCircle(m, c, 20);
     c.Op("findpropstrict", {m.Q("trace")});
     for (auto [x, y, shape] : {std::tuple{32, 32, false}, {32, 32, true}, {50, 50, true}, {69, 50, true}}) {
       c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op(shape ? "pushtrue" : "pushfalse");
@@ -506,15 +511,9 @@ namespace {
 
 TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
   As3Movie d;
-  const auto sprite = d.Display("Sprite");
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     // A circle, its edge smoothed or not; then low quality.
-    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
-    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
-        .Op("callpropvoid", {m.Q("beginFill"), 1});
-    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
-        .Op("pushbyte", {40}).Op("callpropvoid", {m.Q("drawCircle"), 3});
-    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    RedCircle(m, c, 40);
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("quality")}).Op("setlocal", {2});
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("low")}).Op("setproperty", {m.Q("quality")});
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("sharp")}).Op("setproperty", {m.Q("quality")});
