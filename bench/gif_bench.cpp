@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/color_reduction.h"
+#include "gif/fast_lzw.h"
 #include "gif/gif_image.h"
 #include "platform/paths/working_folder.h"
 
@@ -102,6 +104,42 @@ void BM_LzwEncodeNoise(benchmark::State& state) {
   state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels.size()));
 }
 BENCHMARK(BM_LzwEncodeNoise)->Unit(benchmark::kMillisecond);
+
+// A photograph-like frame (smooth shading under fine grain) reduced to 128
+// colours: most pixels end a string, so this is the optimiser's slowest case.
+std::vector<std::uint8_t> PhotoIndices() {
+  gdi::Bitmap b(kWidth, kHeight, gdi::PixelFormat::pfDevice);
+  std::uint32_t seed = 7;
+  for (int y = 0; y < kHeight; ++y) {
+    std::uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < kWidth; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const int grain = int(seed >> 28) - 8;
+      const int base = int(60 + 40 * std::sin(x * 0.021) * std::cos(y * 0.017));
+      row[4 * x] = std::uint8_t(std::clamp(base + grain, 0, 255));
+      row[4 * x + 1] = std::uint8_t(std::clamp(base + 10 + grain, 0, 255));
+      row[4 * x + 2] = std::uint8_t(std::clamp(base / 2 + 30 + grain, 0, 255));
+    }
+  }
+  gdi::Bitmap reduced = gif::ReduceToPalette(b, gif::rdOctree, gif::dtNearest);
+  std::vector<std::uint8_t> pixels(std::size_t(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) std::copy_n(reduced.ScanLine(y), kWidth, pixels.begin() + std::ptrdiff_t(y) * kWidth);
+  return pixels;
+}
+
+void BM_FastLzwPhoto(benchmark::State& state) {
+  const std::vector<std::uint8_t> pixels = PhotoIndices();
+  gif::TFastLZWEncoder encoder;
+  gif::TStream out;
+  for (auto _ : state) {
+    out.clear();
+    encoder.Encode(out, 8, pixels.data(), pixels.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels.size()));
+  state.counters["ratio"] = double(out.size()) / double(pixels.size());
+}
+BENCHMARK(BM_FastLzwPhoto)->Unit(benchmark::kMillisecond);
 
 void BM_ReduceToPalette(benchmark::State& state) {
   const gif::TDitherMethod dither = state.range(0) ? gif::dtFloydSteinberg : gif::dtNearest;
