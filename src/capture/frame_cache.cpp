@@ -47,34 +47,109 @@ bool SameAsKept(const gdi::Bitmap& kept, const gdi::Bitmap& picture, bool keep_a
 }  // namespace
 
 bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) {
-  Drop(n);
   const auto format = picture.Format();
-  if (picture.Empty() || (format != gdi::PixelFormat::pf32bit && format != gdi::PixelFormat::pfDevice)) return false;
-  if (last_ && last_alpha_ == keep_alpha && SameAsKept(*last_, picture, keep_alpha)) {
-    pictures_.emplace(n, last_);
-    return true;
+  {
+    std::lock_guard lock(mutex_);
+    DropLocked(n);
+    if (picture.Empty() || (format != gdi::PixelFormat::pf32bit && format != gdi::PixelFormat::pfDevice))
+      return false;
+    // Compared under the lock: a copy held outside it would count as a sharer when a writer drops a frame.
+    if (last_ && last_alpha_ == keep_alpha && SameAsKept(*last_, picture, keep_alpha)) {
+      pictures_.emplace(n, last_);
+      ++kept_count_;
+      return true;
+    }
+    // Only the writer frees memory meanwhile: the budget still holds after the copy.
+    if (bytes_ + picture.Bits().size() > budget_) return false;
   }
   const std::size_t size = picture.Bits().size();
-  if (bytes_ + size > budget_) return false;
   // Only busy pictures pay for their copy: flatter ones inflate from their
-  // small files about as fast as fresh memory is filled.
-  if (MostlyFlat(picture, 50)) return false;
-  // A frame file's 32-bit picture reads back as pf32bit whatever it was grabbed as.
+  // small files about as fast as fresh memory is filled. A writer that
+  // takes the pictures as they come reads no file at all.
+  if (!streaming_ && MostlyFlat(picture, 50)) return false;
+  // A frame file's 32-bit picture reads back as pf32bit whatever it was
+  // grabbed as. The copy is made outside the lock: a writer reading beside
+  // the capture goes on meanwhile.
   auto copy = std::make_shared<gdi::Bitmap>(picture.Width(), picture.Height(), gdi::PixelFormat::pf32bit);
   auto dst = copy->Bits();
   std::memcpy(dst.data(), picture.Bits().data(), size);
   if (!keep_alpha)
     for (std::size_t k = 3; k < size; k += 4) dst[k] = 0;
+  std::lock_guard lock(mutex_);
   last_ = copy;
   last_alpha_ = keep_alpha;
   pictures_.emplace(n, std::move(copy));
   bytes_ += size;
+  ++kept_count_;
   return true;
 }
 
 const gdi::Bitmap* FrameCache::Find(long long n) const {
+  std::lock_guard lock(mutex_);
   auto it = pictures_.find(n);
   return it == pictures_.end() ? nullptr : it->second.get();
+}
+
+std::size_t FrameCache::Bytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+std::size_t FrameCache::Count() const {
+  std::lock_guard lock(mutex_);
+  return pictures_.size();
+}
+
+long long FrameCache::KeptCount() const {
+  std::lock_guard lock(mutex_);
+  return kept_count_;
+}
+
+void FrameCache::Stored(long long n, bool kept) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!kept) files_.insert(n);
+    decided_ = std::max(decided_, n);
+  }
+  decided_changed_.notify_all();
+}
+
+void FrameCache::Close(long long frames) {
+  {
+    std::lock_guard lock(mutex_);
+    end_ = std::max<long long>(frames, 0);
+    decided_ = std::max(decided_, end_);
+  }
+  decided_changed_.notify_all();
+}
+
+void FrameCache::Abandon() {
+  {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+  }
+  decided_changed_.notify_all();
+}
+
+long long FrameCache::WaitForEnd() const {
+  std::unique_lock lock(mutex_);
+  decided_changed_.wait(lock, [&] { return end_ >= 0 || abandoned_; });
+  if (abandoned_) throw CaptureAbandoned();
+  return end_;
+}
+
+FrameCache::FrameState FrameCache::WaitFor(long long n) const {
+  std::unique_lock lock(mutex_);
+  const auto over = [&] { return end_ >= 0 || abandoned_; };
+  decided_changed_.wait(lock, [&] { return decided_ >= n || over(); });
+  if (abandoned_) throw CaptureAbandoned();
+  if (pictures_.count(n) != 0) return FrameState::kKept;
+  if (end_ >= 0 && n > end_) return FrameState::kEnd;
+  if (files_.count(n) == 0) return FrameState::kRepeat;
+  // The file may still be on its way to the disk until the capture ends.
+  decided_changed_.wait(lock, over);
+  if (abandoned_) throw CaptureAbandoned();
+  return FrameState::kFile;
 }
 
 void FrameCache::Release(Picture& picture) {
@@ -88,6 +163,11 @@ void FrameCache::Release(Picture& picture) {
 }
 
 void FrameCache::Drop(long long n) {
+  std::lock_guard lock(mutex_);
+  DropLocked(n);
+}
+
+void FrameCache::DropLocked(long long n) {
   auto it = pictures_.find(n);
   if (it == pictures_.end()) return;
   Release(it->second);

@@ -3,18 +3,41 @@
 // right after it (convert), so that the writer need not read and inflate the
 // files again. The store is written all the same; the cache only holds, up
 // to a byte budget, what reading frame file n would give.
+//
+// A streaming cache also hands the frames over while the capture runs: the
+// writer waits for each frame number until the capture has decided it, and
+// frees each picture once it is done, so the pictures held stay few.
 
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <stdexcept>
 
 #include "platform/gdi/bitmap.h"
 
 namespace quarvel::capture {
 
+// Raised to a writer waiting on a capture that failed.
+class CaptureAbandoned : public std::runtime_error {
+ public:
+  CaptureAbandoned() : std::runtime_error("the capture failed before the frame was taken") {}
+};
+
 class FrameCache {
  public:
-  explicit FrameCache(std::size_t budget_bytes) : budget_(budget_bytes) {}
+  // What frame file n is, for a writer running beside the capture.
+  enum class FrameState {
+    kKept,    // in the cache
+    kFile,    // in the store (the capture is over, so the file is complete)
+    kRepeat,  // left out by the capture: the picture before it shows on
+    kEnd,     // past the capture's last frame
+  };
+
+  explicit FrameCache(std::size_t budget_bytes, bool streaming = false)
+      : budget_(budget_bytes), streaming_(streaming) {}
 
   // A quarter of the memory available now, at most 2 GiB: frames past it
   // are read from the store as usual.
@@ -23,8 +46,8 @@ class FrameCache {
   // Keeps a copy of the picture stored as frame file n, as LoadFramePicture
   // would give it back (32-bit, fourth byte 0 unless keep_alpha). Returns
   // false and keeps nothing when the budget is spent, the picture is not
-  // 32-bit or half of it is flat (its file reads back fast); a later picture
-  // replacing n drops the earlier one. A picture
+  // 32-bit or, unless streaming, half of it is flat (its file reads back
+  // fast); a later picture replacing n drops the earlier one. A picture
   // equal to the one kept last shares its copy (the capture stores every
   // tenth frame even when nothing moved).
   bool Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha = false);
@@ -35,15 +58,40 @@ class FrameCache {
   void Drop(long long n);
 
   // Bytes of the copies held, shared ones once.
-  std::size_t Bytes() const { return bytes_; }
-  std::size_t Count() const { return pictures_.size(); }
+  std::size_t Bytes() const;
+  std::size_t Count() const;
+  // Pictures Keep took over the cache's life, dropped ones too.
+  long long KeptCount() const;
+
+  bool Streaming() const { return streaming_; }
+  // The capture stored frame file n, in the cache or not: every number
+  // before it is decided too (numbers it left out repeat the frame before).
+  void Stored(long long n, bool kept);
+  // The capture is over after `frames` frames, its files complete.
+  void Close(long long frames);
+  // The capture failed: writers waiting now or later get CaptureAbandoned.
+  void Abandon();
+  // Blocks until the capture has decided frame n (from 1), then says what it is.
+  FrameState WaitFor(long long n) const;
+  // Blocks until the capture is over; its frame count.
+  long long WaitForEnd() const;
 
  private:
   using Picture = std::shared_ptr<const gdi::Bitmap>;
   void Release(Picture& picture);
 
+  void DropLocked(long long n);
+
   std::size_t budget_;
+  const bool streaming_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable decided_changed_;
+  long long decided_ = 0;    // frame numbers up to here are decided
+  long long end_ = -1;       // the capture's frame count once it is over
+  bool abandoned_ = false;
+  std::set<long long> files_;  // frames stored but not kept
   std::size_t bytes_ = 0;
+  long long kept_count_ = 0;
   std::map<long long, Picture> pictures_;
   Picture last_;
   bool last_alpha_ = false;

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "capture/frame_store.h"
 
@@ -94,6 +97,93 @@ TEST(FrameCache, AnUnchangedPictureSharesTheCopyKeptBeforeIt) {
   picture.Bits()[3] ^= 1;
   ASSERT_TRUE(alpha.Keep(2, picture, true));
   EXPECT_EQ(alpha.Bytes(), 800u);
+}
+
+TEST(FrameCache, StreamingSaysWhatEachFrameIsOnceTheCaptureHasDecidedIt) {
+  FrameCache cache(1 << 20, true);
+  const Bitmap busy = Noise(8, 8, PixelFormat::pfDevice, 1);
+  const Bitmap flat(8, 8, PixelFormat::pfDevice);
+  ASSERT_TRUE(cache.Keep(1, busy));
+  cache.Stored(1, true);
+  // A flat picture is kept too: the writer reads no file beside the capture.
+  ASSERT_TRUE(cache.Keep(2, flat));
+  cache.Stored(2, true);
+  cache.Stored(5, false);  // 3 and 4 left out, 5 in a file
+  EXPECT_EQ(cache.WaitFor(1), FrameCache::FrameState::kKept);
+  EXPECT_EQ(cache.WaitFor(2), FrameCache::FrameState::kKept);
+  EXPECT_EQ(cache.WaitFor(3), FrameCache::FrameState::kRepeat);
+  EXPECT_EQ(cache.WaitFor(4), FrameCache::FrameState::kRepeat);
+  EXPECT_EQ(cache.KeptCount(), 2);
+
+  // A file frame and the frames after the last decided one wait for the capture.
+  std::atomic<int> stage{0};
+  std::thread capture([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    stage = 1;
+    cache.Close(7);
+  });
+  EXPECT_EQ(cache.WaitFor(5), FrameCache::FrameState::kFile);
+  EXPECT_EQ(stage.load(), 1) << "a file is read only once the capture is over";
+  capture.join();
+  EXPECT_EQ(cache.WaitFor(6), FrameCache::FrameState::kRepeat);
+  EXPECT_EQ(cache.WaitFor(7), FrameCache::FrameState::kRepeat);
+  EXPECT_EQ(cache.WaitFor(8), FrameCache::FrameState::kEnd);
+  EXPECT_EQ(cache.WaitForEnd(), 7);
+  cache.Drop(1);
+  EXPECT_EQ(cache.KeptCount(), 2) << "dropped pictures still count as kept";
+}
+
+TEST(FrameCache, AWriterWaitingOnAFailedCaptureIsTold) {
+  FrameCache cache(1 << 20, true);
+  std::thread capture([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    cache.Abandon();
+  });
+  EXPECT_THROW(cache.WaitFor(1), CaptureAbandoned);
+  capture.join();
+  EXPECT_THROW(cache.WaitForEnd(), CaptureAbandoned);
+}
+
+TEST(FrameCache, TheCaptureKeepsWhileAWriterTakesAndDrops) {
+  // Run under the sanitizers: the map, the budget and the shared last copy
+  // are touched from both sides.
+  constexpr int kFrames = 400;
+  const Bitmap a = Noise(32, 32, PixelFormat::pfDevice, 2), b = Noise(32, 32, PixelFormat::pfDevice, 3);
+  // What each reads back as from its file.
+  const fs::path file = fs::temp_directory_path() / ("qcache-s" + std::to_string(::getpid()) + ".bmp");
+  SaveFrameFile(a, file);
+  const Bitmap read_a = LoadFramePicture(file, false);
+  SaveFrameFile(b, file);
+  const Bitmap read_b = LoadFramePicture(file, false);
+  fs::remove(file);
+  FrameCache cache(a.Bits().size() * 4, true);
+  std::thread capture([&] {
+    for (int n = 1; n <= kFrames; ++n) {
+      // Runs of one picture share their copy.
+      const bool kept = cache.Keep(n, (n / 3) % 2 ? a : b);
+      cache.Stored(n, kept);
+    }
+    cache.Close(kFrames);
+  });
+  int kept = 0, files = 0;
+  for (int n = 1; n <= kFrames; ++n) {
+    const FrameCache::FrameState state = cache.WaitFor(n);
+    ASSERT_NE(state, FrameCache::FrameState::kEnd);
+    if (state == FrameCache::FrameState::kKept) {
+      const Bitmap* picture = cache.Find(n);
+      ASSERT_NE(picture, nullptr);
+      ExpectSamePicture(*picture, (n / 3) % 2 ? read_a : read_b);
+      cache.Drop(n);
+      ++kept;
+    } else {
+      ++files;
+    }
+  }
+  capture.join();
+  EXPECT_EQ(kept + files, kFrames);
+  EXPECT_GT(kept, 0);
+  EXPECT_EQ(cache.Count(), 0u);
+  EXPECT_EQ(cache.Bytes(), 0u) << "every copy handed back";
 }
 
 }  // namespace

@@ -155,13 +155,15 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   cb.started = [&] { WriteCaptureRecord(record); };
   if (keep != nullptr)
     cb.stored = [keep, kept_only, alpha = options.transparent](long long n, const gdi::Bitmap& picture) {
+      bool kept = false;
       try {
         // As the writers read a store captured on a transparent background: alpha kept.
-        return keep->Keep(n, picture, alpha) && kept_only;
+        kept = keep->Keep(n, picture, alpha);
       } catch (const std::bad_alloc&) {
         // Then the writer reads this frame from the store.
-        return false;
       }
+      keep->Stored(n, kept);
+      return kept && kept_only;
     };
   capture::CaptureJob session(control, *clock, std::move(recording), std::move(cb));
   session.SetLimits(limits);
@@ -197,8 +199,8 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
 
   char summary[256];
   // Pictures held for the writer alone are no files; say where they are.
-  const std::string held = kept_only && keep != nullptr && keep->Count() > 0
-                               ? ", " + std::to_string(keep->Count()) + " pictures in memory"
+  const std::string held = kept_only && keep != nullptr && keep->KeptCount() > 0
+                               ? ", " + std::to_string(keep->KeptCount()) + " pictures in memory"
                                : std::string();
   std::snprintf(summary, sizeof summary, "%lld frames (%lld files%s) at %dx%d in %.2f s, %s", result.frames,
                 session.WrittenFrameCount(), held.c_str(), size.width, size.height, seconds,

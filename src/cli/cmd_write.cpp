@@ -1,5 +1,9 @@
 // gif, avi, mp3 and codecs: the writers over the frame store and the recording.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +16,7 @@
 #include "cli/commands.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_optimizer.h"
+#include "gif/parallel.h"
 #include "platform/paths/working_folder.h"
 #include "sound/mp3_export.h"
 #include "sound/recording_file.h"
@@ -95,9 +100,9 @@ void WarnIfIncomplete(const StoreInfo& store, Progress& progress) {
 
 }  // namespace
 
-void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
-            capture::FrameCache* kept) {
-  CheckOutputFile(out);
+namespace {
+
+gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& store, capture::FrameCache* kept) {
   gif::BuildOptions build;
   build.frame_count = store.frames;
   build.crop_zoom = options.crop_zoom;
@@ -108,13 +113,12 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
   build.transparent = store.alpha;
   build.kept = kept;
+  return build;
+}
 
-  WarnIfIncomplete(store, progress);
-  progress.Begin("gif", store.frames);
-  gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
-    CheckInterrupted(out);
-    progress.Update(std::min(LabelStep(label), store.frames));
-  });
+// The built animation, optimised unless asked not to, written in place of `out`.
+void WriteGif(const std::string& out, const GifOptions& options, const gif::BuildResult& result, long long frames,
+              Progress& progress) {
   gif::TStream bytes;
   if (options.optimize)
     bytes = gif::OptimizeAnimation(*result.image).bytes;
@@ -128,8 +132,84 @@ void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& 
     const int err = errno;
     if (std::fclose(file) != 0 || !written) throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
   });
-  progress.End(out + ": " + std::to_string(store.frames) + " frames (" + std::to_string(result.optimized_frames) +
+  progress.End(out + ": " + std::to_string(frames) + " frames (" + std::to_string(result.optimized_frames) +
                " optimised), " + std::to_string(bytes.size()) + " bytes");
+}
+
+}  // namespace
+
+void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
+            capture::FrameCache* kept) {
+  CheckOutputFile(out);
+  const gif::BuildOptions build = GifBuildOptions(options, store, kept);
+  WarnIfIncomplete(store, progress);
+  progress.Begin("gif", store.frames);
+  gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+    CheckInterrupted(out);
+    progress.Update(std::min(LabelStep(label), store.frames));
+  });
+  WriteGif(out, options, result, store.frames, progress);
+}
+
+long long ConvertToGif(const std::string& movie, const std::string& out, const CaptureOptions& capture,
+                       const GifOptions& options, Progress& progress, bool kept_only) {
+  CheckOutputFile(out);
+  // The build takes each picture as the capture hands it over, on threads
+  // of its own: the capture draws on one core while the others reduce.
+  capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true);
+  const StoreInfo running{0, capture.latency, true, capture.transparent};
+  const gif::BuildOptions build = GifBuildOptions(options, running, &kept);
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool built = false;
+  std::atomic<long long> step{0};
+  // Ctrl-C during the capture ends the capture, not the build.
+  std::atomic<bool> interrupted{false};
+  gif::BuildResult result;
+  // Declared after what it works on, so that it ends before they go.
+  gif::BackgroundJob builder;
+  builder.Start([&] {
+    // Said however the build ends, so that the wait below ends too.
+    struct Done {
+      std::mutex& mutex;
+      std::condition_variable& changed;
+      bool& built;
+      ~Done() {
+        {
+          std::lock_guard lock(mutex);
+          built = true;
+        }
+        changed.notify_all();
+      }
+    } done{mutex, changed, built};
+    result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+      if (interrupted) throw CommandError(out + ": interrupted");
+      step = LabelStep(label);
+    });
+  });
+  CaptureResult captured;
+  try {
+    captured = RunCapture(movie, capture, progress, &kept, kept_only);
+  } catch (...) {
+    // The build stops at the frame it waits for; the capture's failure is the one to report.
+    kept.Abandon();
+    throw;
+  }
+  kept.Close(captured.frames);
+  // Ctrl-C ended the capture; the frames so far are written.
+  ResetCaptureStop();
+
+  progress.Begin("gif", captured.frames);
+  {
+    std::unique_lock lock(mutex);
+    while (!changed.wait_for(lock, std::chrono::milliseconds(50), [&] { return built; })) {
+      if (CaptureStopRequested()) interrupted = true;
+      progress.Update(std::min(step.load(), captured.frames));
+    }
+  }
+  builder.Wait();
+  WriteGif(out, options, result, captured.frames, progress);
+  return captured.frames;
 }
 
 void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& store, Progress& progress) {

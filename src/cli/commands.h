@@ -98,6 +98,10 @@ struct GifOptions {
 // `kept`: pictures of the store the capture kept in memory, used instead of their files.
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
             capture::FrameCache* kept = nullptr);
+// Capture and GIF build at once: the build takes each picture as the
+// capture hands it over. `kept_only` as for RunCapture. The frames captured.
+long long ConvertToGif(const std::string& movie, const std::string& out, const CaptureOptions& capture,
+                       const GifOptions& options, Progress& progress, bool kept_only);
 
 struct AviOptions {
   std::string codec;  // empty: the default choice; "none": no compression

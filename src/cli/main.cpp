@@ -412,18 +412,17 @@ int main(int argc, char** argv) {
     const std::string ext = Extension(output);
     // So is an unknown codec.
     if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
-    // The GIF build takes the pictures from memory instead of reading the store again.
-    std::optional<capture::FrameCache> kept;
-    if (ext == ".gif") kept.emplace(capture::FrameCache::DefaultBudget());
-    // Frames the GIF build takes from memory need no file in a folder that goes.
-    CaptureResult r = RunCapture(movie, conv_cap, progress, kept ? &*kept : nullptr, throwaway_folder);
+    if (ext == ".gif") {
+      // The GIF build takes the pictures from memory while the capture runs;
+      // they need no file in a folder that goes.
+      conv_gif.crop_zoom = conv_cz;
+      return ConvertToGif(movie, output, conv_cap, conv_gif, progress, throwaway_folder);
+    }
+    CaptureResult r = RunCapture(movie, conv_cap, progress);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
     const StoreInfo store{r.frames, r.latency, true, conv_cap.transparent};
-    if (ext == ".gif") {
-      conv_gif.crop_zoom = conv_cz;
-      RunGif(output, conv_gif, store, progress, &*kept);
-    } else if (ext == ".avi") {
+    if (ext == ".avi") {
       conv_avi.crop_zoom = conv_cz;
       RunAvi(output, conv_avi, store, progress);
     } else if (IsVideoOutput(output)) {

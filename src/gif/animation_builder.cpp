@@ -213,9 +213,24 @@ void AnimationAssembler::AddRepeat() {
 }
 
 BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& progress) {
+  using FrameState = capture::FrameCache::FrameState;
   const int delay = options.latency_ms / 10;
-  const long long count = options.frame_count > 0 ? options.frame_count : 0;
+  bool streaming = options.kept != nullptr && options.kept->Streaming();
+  // Streaming, the capture's estimate until it is over.
+  long long count = options.frame_count > 0 ? options.frame_count : 0;
   const int threads = WorkerThreads(options.threads);
+  // A shared palette needs every picture before the first is reduced.
+  if (streaming && options.palette == PaletteChoice::kQuant && options.colors == ColorChoice::k256Colors) {
+    count = options.kept->WaitForEnd();
+    streaming = false;
+  }
+  // Frames from `start` on, at most `want`; a capture still running is waited for.
+  const auto available = [&](long long start, long long want) -> long long {
+    if (!streaming) return std::clamp<long long>(count - start, 0, want);
+    long long n = 0;
+    while (n < want && options.kept->WaitFor(start + n + 1) != FrameState::kEnd) ++n;
+    return n;
+  };
 
   const capture::CropZoom& cz = options.crop_zoom;
   const bool as_stored = cz.left <= 0 && cz.right <= 0 && cz.top <= 0 && cz.bottom <= 0 && cz.zoom == 100;
@@ -244,7 +259,9 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     }
     quant->Finish();
   }
-  auto percent = [&](long long i) { return int(quant ? 50 + i * 50 / count : i * 100 / count); };
+  // The estimate of a running capture may fall short.
+  const auto shown_count = [&](long long i) { return std::max(count, i + 1); };
+  auto percent = [&](long long i) { return int(quant ? 50 + i * 50 / shown_count(i) : i * 100 / shown_count(i)); };
 
   // Frames are read and reduced in batches across the threads and added in
   // order; while one batch is added, the next is reduced. A missing file
@@ -271,13 +288,17 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   const auto prepare = [&](Batch& b, long long start) {
     b.start = start;
     b.items.clear();
-    b.items.resize(std::size_t(std::min<long long>(count - start, (long long)batch_size)));
+    b.items.resize(std::size_t(available(start, (long long)batch_size)));
     b.differences.clear();
     for (std::size_t k = 0; k < b.items.size(); ++k) {
       const long long i = start + (long long)k;
       Item& item = b.items[k];
       if (options.kept != nullptr) item.kept = options.kept->Find(i + 1);
       if (item.kept != nullptr) continue;
+      if (streaming) {
+        item.repeat = i > 0 && options.kept->WaitFor(i + 1) == FrameState::kRepeat;
+        continue;
+      }
       std::error_code ec;
       item.repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
     }
@@ -341,23 +362,22 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   Batch current, next;
   // Declared after the batches it works on, so that it ends before they go.
   BackgroundJob worker;
-  if (count > 0) {
-    prepare(current, 0);
-    reduce(current, nullptr);
-  }
-  for (long long start = 0; start < count; start += (long long)batch_size) {
+  prepare(current, 0);
+  if (!current.items.empty()) reduce(current, nullptr);
+  for (long long start = 0; !current.items.empty(); start += (long long)batch_size) {
     // The picture the next batch's first is compared with: the last one this batch adds, or the one before.
     const TGIFImage* last = assembler.Compares() ? assembler.Previous() : nullptr;
     for (const Item& item : current.items)
       if (!item.repeat && !item.error) last = item.reduced.get();
-    if (start + (long long)batch_size < count) {
+    next.items.clear();
+    if (current.items.size() == batch_size) {
       prepare(next, start + (long long)batch_size);
-      worker.Start([&, last] { reduce(next, last); });
+      if (!next.items.empty()) worker.Start([&, last] { reduce(next, last); });
     }
     for (std::size_t k = 0; k < current.items.size(); ++k) {
       const long long i = start + (long long)k;
       Item& item = current.items[k];
-      if (progress) progress(FrameLabelText(i, count, assembler.OptimizedFrames()), percent(i));
+      if (progress) progress(FrameLabelText(i, shown_count(i), assembler.OptimizedFrames()), percent(i));
       if (item.error) std::rethrow_exception(item.error);
       if (item.repeat) {
         assembler.AddRepeat();

@@ -23,7 +23,9 @@ enum class SizeChoice { kSmallerSize, kBestQuality };     // "Smaller Size" / "B
 enum class PaletteChoice { kOctree, kQuant };
 
 struct BuildOptions {
-  long long frame_count = 0;  // frame files 1 to frame_count of the capture folder
+  // Frame files 1 to frame_count of the capture folder; with a streaming
+  // `kept`, the capture's estimate, for the progress only.
+  long long frame_count = 0;
   capture::CropZoom crop_zoom;
   int latency_ms = 250;       // frame delay = latency / 10 hundredths
   ColorChoice colors = ColorChoice::k256Colors;
@@ -37,7 +39,9 @@ struct BuildOptions {
   // image does not depend on it.
   int threads = 0;
   // Pictures of the store already in memory, taken instead of their files
-  // and dropped once used; the image does not depend on it.
+  // and dropped once used; the image does not depend on it. A streaming
+  // cache is read while the capture still fills it: the build takes each
+  // frame as soon as the capture has decided it, and ends with the capture.
   capture::FrameCache* kept = nullptr;
 };
 

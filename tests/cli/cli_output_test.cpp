@@ -103,6 +103,42 @@ TEST(CliConvert, GifHoldsEveryCapturedFrameWithTheLatencyAsDelay) {
   EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
 }
 
+TEST(CliConvert, GifBuiltDuringTheCaptureIsTheGifOfTheStore) {
+  // convert builds while the capture runs; the gif command reads the store
+  // that capture left. Same options, same bytes, optimised or not.
+  CliRunner cli("gifstream");
+  for (const char* optimise : {"--optimize", "--no-optimize"}) {
+    const auto streamed = cli.Folder() / "streamed.gif", stored = cli.Folder() / "stored.gif";
+    auto r = cli.Run({"convert", SampleMovie(), streamed.string(), "--latency", "40", "--size", "220x160",
+                      "--sound", "none", optimise});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_GT(CapturedFrames(cli), 20);
+    r = cli.Run({"gif", stored.string(), optimise});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(streamed), ReadBytes(stored)) << optimise;
+  }
+}
+
+TEST(CliConvert, CtrlCDuringTheCaptureStillWritesTheGifOfTheFramesSoFar) {
+  CliRunner cli("gifint");
+  const auto out = cli.Folder() / "cut.gif";
+  const std::string cmd = "timeout --preserve-status -s INT 1.5 " + ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") +
+                          " --work-dir " + ShellQuote(cli.WorkDir().string()) + " convert " +
+                          ShellQuote(SampleMovie()) + " " + ShellQuote(out.string()) +
+                          " --realtime --duration 60000 --latency 100 --size 110x80 --sound none >/dev/null 2>" +
+                          ShellQuote((cli.Folder() / "err.txt").string());
+  const int raw = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  ASSERT_EQ(WEXITSTATUS(raw), 0) << ReadText(cli.Folder() / "err.txt");
+  const long long frames = CapturedFrames(cli);
+  ASSERT_GT(frames, 0);
+  EXPECT_LT(frames, 100) << "the capture ended at Ctrl-C";
+  const auto gif = gif::testing::DecodeWithGiflib(ReadBytes(out));
+  long long total = 0;
+  for (const auto& f : gif.frames) total += f.delay;
+  EXPECT_EQ(total, 10 * frames) << "every captured frame is in the GIF";
+}
+
 TEST(CliConvert, AviCarriesTheFramesAtTheLatencyAndTheRecording) {
   CliRunner cli("avi");
   const auto out = cli.Folder() / "sample.avi";

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 #include "gif/working_folder_fixture.h"
@@ -181,6 +183,71 @@ TEST_F(BuildParallel, KeptPicturesGiveTheBytesOfTheStore) {
         EXPECT_EQ(without_files, from_store) << int(palette) << " zoom " << zoom << " transparent " << transparent;
         for (int n : held) capture::SaveFrameFile(scenes[std::size_t(n - 1)], n);
       }
+}
+
+TEST_F(BuildParallel, AStreamingCaptureGivesTheBytesOfTheStore) {
+  // The capture hands the pictures over on a thread of its own while the
+  // build runs: some kept, some only in files (the budget is small), some
+  // numbers left out, and frames past the last one stored.
+  const int count = 23, last_stored = 19;
+  std::vector<Bitmap> scenes;
+  for (int n = 1; n <= count; ++n) scenes.push_back(Scene(n < 15 ? n : 15));
+  auto stored = [](int n) { return n <= last_stored && (n == 1 || n % 6 != 4); };
+  for (int n = 1; n <= count; ++n)
+    if (stored(n)) capture::SaveFrameFile(scenes[std::size_t(n - 1)], n);
+  const std::size_t frame_bytes = scenes[0].Bits().size();
+  for (PaletteChoice palette : {PaletteChoice::kOctree, PaletteChoice::kQuant})
+    for (int threads : {1, 3}) {
+      BuildOptions o;
+      o.frame_count = count;
+      o.palette = palette;
+      o.threads = threads;
+      TStream from_store;
+      BuildAnimation(o).image->SaveToStream(from_store);
+
+      capture::FrameCache streaming(frame_bytes * 3, true);
+      o.kept = &streaming;
+      o.frame_count = 5;  // an estimate that falls short
+      int progress_calls = 0;
+      std::thread capture([&] {
+        for (int n = 1; n <= count; ++n) {
+          if (!stored(n)) continue;
+          const bool kept = streaming.Keep(n, scenes[std::size_t(n - 1)]);
+          // Kept pictures need no file: the build must not read one.
+          if (kept) fs::rename(paths::FrameFilePath(n), paths::FrameFilePath(n).string() + ".away");
+          streaming.Stored(n, kept);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        streaming.Close(count);
+      });
+      TStream from_capture;
+      BuildAnimation(o, [&](const std::string&, int percent) {
+        ++progress_calls;
+        EXPECT_LE(percent, 100);
+      }).image->SaveToStream(from_capture);
+      capture.join();
+      EXPECT_EQ(from_capture, from_store) << int(palette) << " threads " << threads;
+      EXPECT_EQ(progress_calls, palette == PaletteChoice::kQuant ? 2 * count + 1 : count + 1);
+      EXPECT_EQ(streaming.Count(), 0u) << "pictures are dropped once used";
+      for (int n = 1; n <= count; ++n)
+        if (fs::exists(paths::FrameFilePath(n).string() + ".away"))
+          fs::rename(paths::FrameFilePath(n).string() + ".away", paths::FrameFilePath(n));
+    }
+}
+
+TEST_F(BuildParallel, AFailedCaptureStopsAStreamingBuild) {
+  capture::FrameCache streaming(std::size_t(1) << 26, true);
+  BuildOptions o;
+  o.kept = &streaming;
+  const Bitmap first = Scene(1);
+  streaming.Keep(1, first);
+  streaming.Stored(1, true);
+  std::thread capture([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    streaming.Abandon();
+  });
+  EXPECT_THROW(BuildAnimation(o), capture::CaptureAbandoned);
+  capture.join();
 }
 
 double MeanSquaredError(const testing::ShownPicture& shown, const Bitmap& source) {
