@@ -280,7 +280,9 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     // "Smaller Size" compares each picture with the one before it, also on the threads.
     std::vector<FrameDifference> differences;
   };
-  const std::size_t batch_size = std::size_t(threads) * 4;
+  // Long enough that the threads seldom wait for the slowest picture of a
+  // batch: on two cores, 8 frames a batch left a quarter of the time idle.
+  const std::size_t batch_size = std::size_t(std::max(threads * 4, 32));
   const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
 
