@@ -141,6 +141,23 @@ void BM_FastLzwPhoto(benchmark::State& state) {
 }
 BENCHMARK(BM_FastLzwPhoto)->Unit(benchmark::kMillisecond);
 
+// A flat frame (gradient background, a few shapes): long runs of one index.
+void BM_FastLzwFlat(benchmark::State& state) {
+  gdi::Bitmap reduced = gif::ReduceToPalette(SyntheticFrame(3), gif::rdOctree, gif::dtNearest);
+  std::vector<std::uint8_t> pixels(std::size_t(kWidth) * kHeight);
+  for (int y = 0; y < kHeight; ++y) std::copy_n(reduced.ScanLine(y), kWidth, pixels.begin() + std::ptrdiff_t(y) * kWidth);
+  gif::TFastLZWEncoder encoder;
+  gif::TStream out;
+  for (auto _ : state) {
+    out.clear();
+    encoder.Encode(out, 8, pixels.data(), pixels.size());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(std::int64_t(state.iterations()) * std::int64_t(pixels.size()));
+  state.counters["ratio"] = double(out.size()) / double(pixels.size());
+}
+BENCHMARK(BM_FastLzwFlat)->Unit(benchmark::kMillisecond);
+
 void BM_ReduceToPalette(benchmark::State& state) {
   const gif::TDitherMethod dither = state.range(0) ? gif::dtFloydSteinberg : gif::dtNearest;
   const gif::TColorReduction method = state.range(1) ? gif::rdGrayScale : gif::rdOctree;

@@ -1,6 +1,7 @@
 #include "gif/fast_lzw.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -53,7 +54,40 @@ class BitPacker {
 
 }  // namespace
 
-TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree) {}
+TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree), run_codes_(256 * kRunCodes) { run_known_.fill(1); }
+
+void TFastLZWEncoder::ClearTable() {
+  std::fill(slots_.begin(), slots_.end(), kFree);
+  for (std::uint8_t p : run_pixels_) run_known_[p] = 1;
+  run_pixels_.clear();
+}
+
+bool TFastLZWEncoder::MostlyRuns(const std::uint8_t* pixels, std::size_t count) {
+  // Pixels equal to the one before, on 64 stretches spread over the picture.
+  constexpr std::size_t kStretches = 64, kLength = 64;
+  if (count < 2 * kStretches * kLength) return count > 0;
+  std::size_t same = 0;
+  for (std::size_t s = 0; s < kStretches; ++s) {
+    const std::uint8_t* p = pixels + 1 + s * (count - kLength - 1) / kStretches;
+    for (std::size_t k = 0; k < kLength; ++k) same += p[k] == p[k - 1];
+  }
+  return same * 2 >= kStretches * kLength;
+}
+
+std::size_t TFastLZWEncoder::RunFrom(const std::uint8_t* p, std::size_t max, std::uint8_t value) {
+  std::size_t n = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight pixels at a time: the first that differs is the lowest set byte.
+    const std::uint64_t pattern = 0x0101010101010101ull * value;
+    for (; n + 8 <= max; n += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p + n, 8);
+      if (const std::uint64_t diff = word ^ pattern; diff != 0) return n + std::size_t(std::countr_zero(diff) / 8);
+    }
+  }
+  while (n < max && p[n] == value) ++n;
+  return n;
+}
 
 void TFastLZWEncoder::Encode(TStream& stream, int code_width, const std::uint8_t* pixels, std::size_t count) {
   EncodeWithin(stream, code_width, pixels, count, SIZE_MAX);
@@ -72,30 +106,60 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
   std::uint32_t free_code = clear + 2;
   std::uint32_t* const table = slots_.data();
   out.Put(clear, bits);
-  if (count > 0) {
+  // The encoding loop, with or without the run step: its bookkeeping costs
+  // busy pictures a quarter of their time, so it runs where runs abound.
+  const auto encode = [&]<bool kRuns>() -> bool {
+    if (count == 0) return true;
     std::uint32_t prefix = pixels[0];
+    // The prefix as a run: `run_length` pixels of `run_pixel`; no pixel
+    // matches kNoRun, the prefix of a string that is not a run.
+    constexpr std::uint32_t kNoRun = 0x100;
+    std::uint32_t run_pixel = prefix;
+    std::uint32_t run_length = 1;
     for (std::size_t i = 1; i < count; ++i) {
       const std::uint32_t pixel = pixels[i];
+      if constexpr (kRuns) {
+        if (pixel == run_pixel && run_length + 1 < run_known_[pixel]) {
+          // The table holds the run strings up to the longest one made: the
+          // pixels of the run extend the prefix that far without a probe.
+          const std::size_t take = RunFrom(pixels + i, std::min<std::size_t>(count - i, run_known_[pixel] - run_length),
+                                           std::uint8_t(pixel));
+          run_length += std::uint32_t(take);
+          prefix = run_codes_[pixel * kRunCodes + run_length];
+          i += take - 1;
+          continue;
+        }
+      }
       const std::uint32_t key = (prefix << 8) | pixel;
       std::size_t h = (key * 0x9E3779B1u) >> (32 - kSlotBits);
       std::uint32_t v;
       while ((v = table[h]) != kFree && (v >> 12) != key) h = (h + 1) & (kSlots - 1);
       if (v != kFree) {
+        if constexpr (kRuns) {
+          // One more pixel of the run (the step above stops one short), or another pixel.
+          if (pixel == run_pixel)
+            ++run_length;
+          else
+            run_pixel = kNoRun;
+        }
         prefix = v & 0xFFF;
         continue;
       }
       // Widening follows TLZWEncoder: after a code is written, at the width it was written with.
       out.Put(prefix, bits);
-      if (out.Written(codes_.data()) >= limit) {
-        std::fill(slots_.begin(), slots_.end(), kFree);
-        return false;
-      }
+      if (out.Written(codes_.data()) >= limit) return false;
       if (free_code > max_code && bits < kMaxBits) {
         ++bits;
         max_code = bits == kMaxBits ? 4096 : (1u << bits) - 1;
       }
-      prefix = pixel;
       if (free_code < kTableFull) {
+        if constexpr (kRuns) {
+          // Runs are also listed apart, for the step above.
+          if (pixel == run_pixel) {
+            if (run_known_[pixel] == 1) run_pixels_.push_back(std::uint8_t(pixel));
+            run_codes_[pixel * kRunCodes + ++run_known_[pixel]] = std::uint16_t(free_code);
+          }
+        }
         table[h] = (key << 12) | free_code++;
       } else {
         // The clear code goes out at the current width; the next code is narrow again.
@@ -103,15 +167,26 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
         bits = min_bits + 1;
         max_code = (1u << bits) - 1;
         free_code = clear + 2;
-        std::fill(slots_.begin(), slots_.end(), kFree);
+        ClearTable();
+      }
+      prefix = pixel;
+      if constexpr (kRuns) {
+        run_pixel = pixel;
+        run_length = 1;
       }
     }
     out.Put(prefix, bits);
     if (free_code > max_code && bits < kMaxBits) ++bits;
+    return true;
+  };
+  const bool whole = MostlyRuns(pixels, count) ? encode.template operator()<true>() : encode.template operator()<false>();
+  if (!whole) {
+    ClearTable();
+    return false;
   }
   out.Put(end, bits);
   const std::size_t size = std::size_t(out.Finish() - codes_.data());
-  std::fill(slots_.begin(), slots_.end(), kFree);
+  ClearTable();
   if (size >= limit) return false;
   // Minimum code size, sub-blocks of 255 bytes and the terminator.
   std::size_t at = stream.size();

@@ -2,8 +2,12 @@
 // A second LZW encoder for the optimiser, which encodes every frame several
 // ways: the code stream of TLZWEncoder (same codes, same clears, same bytes
 // for non-interlaced frames) from a string table small enough to stay in the
-// first-level cache, probed linearly, and no per-pixel virtual call.
+// first-level cache, probed linearly, and no per-pixel virtual call. Runs
+// of one index, the bulk of flat pictures, extend the string a whole known
+// run at a time: the codes of v, vv, vvv... are kept in a list per index.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -24,9 +28,22 @@ class TFastLZWEncoder {
                     std::size_t limit);
 
  private:
-  // (prefix x 256 + pixel) x 4096 + code; all ones: free.
+  void ClearTable();
+  // Whether half the pixels, on a sample, repeat the one before them.
+  static bool MostlyRuns(const std::uint8_t* pixels, std::size_t count);
+  // How many of the first `max` pixels at p are `value`.
+  static std::size_t RunFrom(const std::uint8_t* p, std::size_t max, std::uint8_t value);
+
+  // (prefix x 256 + pixel) x 4096 + code; all ones: free. Run strings are not here.
   std::vector<std::uint32_t> slots_;
   std::vector<std::uint8_t> codes_;  // the code stream before it is cut into sub-blocks
+  // run_codes_[v * kRunCodes + n]: the code of n pixels of v, for n from 2 up
+  // to run_known_[v] (1: the table holds no run of v but v itself);
+  // run_pixels_: the v whose runs are there.
+  static constexpr std::size_t kRunCodes = 4096;
+  std::vector<std::uint16_t> run_codes_;
+  std::array<std::uint16_t, 256> run_known_;
+  std::vector<std::uint8_t> run_pixels_;
 };
 
 }  // namespace quarvel::gif

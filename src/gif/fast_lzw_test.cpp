@@ -64,5 +64,51 @@ TEST(FastLZW, EncodingWithinALimitGivesUpOnlyPastIt) {
   EXPECT_EQ(again, whole);
 }
 
+// Flat pictures take the step that extends a string by a whole known run.
+// Its lists of run codes must follow the table through clears, long runs,
+// runs broken by other pixels, and an encoding given up part way.
+TEST(FastLZW, RunsGiveTheSameBytesThroughClearsAndLimits) {
+  std::mt19937 rng(23);
+  TFastLZWEncoder fast;
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> pixels;
+  };
+  std::vector<Case> cases;
+  {
+    // Short and long runs of many values: thousands of codes, several clears.
+    std::vector<std::uint8_t> p;
+    while (p.size() < 600000) p.insert(p.end(), 1 + rng() % (rng() % 8 == 0 ? 3000 : 40), std::uint8_t(rng()));
+    cases.push_back({"runs", p});
+  }
+  {
+    // A still background with a noisy stripe in every row: runs of one value
+    // that reach past the longest run in the table, again and again.
+    std::vector<std::uint8_t> p(550 * 400, 7);
+    for (int y = 0; y < 400; ++y)
+      for (int x = 200; x < 230; ++x) p[std::size_t(y) * 550 + x] = std::uint8_t(rng());
+    cases.push_back({"background", p});
+  }
+  {
+    // Half noise, half runs: whichever loop the sample picks meets both.
+    std::vector<std::uint8_t> p;
+    for (int block = 0; block < 40; ++block)
+      for (int k = 0; k < 5000; ++k) p.push_back(block % 2 ? std::uint8_t(rng()) : std::uint8_t(k / 700));
+    cases.push_back({"mixed", p});
+  }
+  for (const Case& c : cases) {
+    TStream got;
+    fast.Encode(got, 8, c.pixels.data(), c.pixels.size());
+    const TStream want = Reference(8, c.pixels);
+    ASSERT_EQ(got, want) << c.name;
+    // Given up half way, then encoded whole: nothing of the first attempt stays behind.
+    TStream part;
+    EXPECT_FALSE(fast.EncodeWithin(part, 8, c.pixels.data(), c.pixels.size(), want.size() / 2)) << c.name;
+    TStream again;
+    fast.Encode(again, 8, c.pixels.data(), c.pixels.size());
+    EXPECT_EQ(again, want) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::gif
