@@ -138,6 +138,13 @@ Bitmap::Bitmap(int width, int height, PixelFormat format) : width_(width), heigh
   palette_ = DefaultPalette(format);
 }
 
+void Bitmap::Reinterpret(PixelFormat format) {
+  if (gdi::BitsPerPixel(format) != BitsPerPixel() || BitsPerPixel() <= 8)
+    throw BitmapError("cannot take a " + std::to_string(BitsPerPixel()) + "-bit picture as " +
+                      std::to_string(gdi::BitsPerPixel(format)) + "-bit");
+  format_ = format;
+}
+
 std::uint8_t* Bitmap::ScanLine(int y) { return bits_.data() + std::size_t(height_ - 1 - y) * stride_; }
 const std::uint8_t* Bitmap::ScanLine(int y) const {
   return bits_.data() + std::size_t(height_ - 1 - y) * stride_;

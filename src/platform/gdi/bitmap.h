@@ -57,6 +57,9 @@ class Bitmap {
 
   Bitmap(const Bitmap&) = default;
   Bitmap& operator=(const Bitmap&) = default;
+  // The same bytes taken as another format of as many bits per pixel (the
+  // device format is 32-bit BGRX, as pf32bit is); throws BitmapError otherwise.
+  void Reinterpret(PixelFormat format);
   Bitmap(Bitmap&&) noexcept = default;
   Bitmap& operator=(Bitmap&&) noexcept = default;
 

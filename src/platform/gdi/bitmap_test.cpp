@@ -82,6 +82,21 @@ TEST(BitmapConvert, PalettizedTargetsTakeTheNearestFreshPaletteColour) {
   EXPECT_EQ(back.GetPixel(1, 0), half.GetPixel(1, 0));
 }
 
+TEST(BitmapConvert, ReinterpretKeepsTheBytesBetweenFormatsOfOneWidth) {
+  Bitmap device(3, 2, PixelFormat::pfDevice);
+  device.SetPixel(1, 1, Color{10, 20, 30});
+  Bitmap as32 = device;
+  as32.Reinterpret(PixelFormat::pf32bit);
+  EXPECT_EQ(as32.Format(), PixelFormat::pf32bit);
+  EXPECT_TRUE(std::equal(as32.Bits().begin(), as32.Bits().end(), device.Bits().begin(), device.Bits().end()));
+  EXPECT_EQ(as32.GetPixel(1, 1), (Color{10, 20, 30}));
+  // Other widths would need their bytes rewritten: refused, the picture unchanged.
+  EXPECT_THROW(as32.Reinterpret(PixelFormat::pf24bit), BitmapError);
+  Bitmap indexed(3, 2, PixelFormat::pf8bit);
+  EXPECT_THROW(indexed.Reinterpret(PixelFormat::pf8bit), BitmapError);
+  EXPECT_EQ(as32.Format(), PixelFormat::pf32bit);
+}
+
 TEST(BitmapPalettes, HalftoneHoldsTheSystemColours) {
   auto half = HalftonePalette();
   ASSERT_EQ(half.size(), 256u);
