@@ -118,16 +118,21 @@ class Replay {
     for (int i = 0; i < map.Count(); ++i) palette[std::size_t(i)] = map[i].ToRgb();
     const int colours = map.Count();
     const int transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
-    for (int y = 0; y < f.Height(); ++y) {
-      const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
-      std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
-      for (int x = 0; x < f.Width(); ++x) {
-        const int index = src[x];
-        if (index == transparent) continue;
-        if (index >= colours) throw NotRewritable{};
-        if (none_ > 0 && dst[x] == kNone) --none_;
-        dst[x] = palette[std::size_t(index)];
+    // Once the screen is covered no pixel needs counting: with every index
+    // in the table, a frame is a plain table look-up.
+    if (none_ == 0 && !f.Data().empty() &&
+        (colours == 256 || *std::max_element(f.Data().begin(), f.Data().end()) < colours)) {
+      for (int y = 0; y < f.Height(); ++y) {
+        const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
+        std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
+        if (transparent < 0) {
+          for (int x = 0; x < f.Width(); ++x) dst[x] = palette[src[x]];
+        } else {
+          for (int x = 0; x < f.Width(); ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
+        }
       }
+    } else {
+      Paint(f, palette, colours, transparent);
     }
     previous_disposal_ = disposal;
     previous_box_ = Box{f.Left(), f.Top(), f.Left() + f.Width(), f.Top() + f.Height()};
@@ -141,6 +146,20 @@ class Replay {
   bool ShowsBackground() const { return none_ > 0; }
 
  private:
+  void Paint(const TGIFSubImage& f, const std::array<std::uint32_t, 256>& palette, int colours, int transparent) {
+    for (int y = 0; y < f.Height(); ++y) {
+      const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
+      std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
+      for (int x = 0; x < f.Width(); ++x) {
+        const int index = src[x];
+        if (index == transparent) continue;
+        if (index >= colours) throw NotRewritable{};
+        if (none_ > 0 && dst[x] == kNone) --none_;
+        dst[x] = palette[std::size_t(index)];
+      }
+    }
+  }
+
   void Fill(const Box& b, std::uint32_t value) {
     for (int y = b.top; y < b.bottom; ++y) {
       std::uint32_t* row = canvas_.data() + std::size_t(y) * width_ + b.left;
