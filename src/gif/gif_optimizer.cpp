@@ -188,13 +188,47 @@ struct Entry {
   bool all_changed = false;            // no pixel in the box is left as it was
 };
 
+// Up to 256 distinct colours, gathered pixel by pixel. A direct-mapped
+// cache of the colours met so far answers almost every pixel without
+// probing the index, and without a branch the predictor gets wrong.
+class ColourSet {
+ public:
+  ColourSet() { cache_.fill(kSkip); }
+  // Adds the colour; false for kNone or a 257th colour. kSkip adds nothing.
+  bool Add(std::uint32_t rgb) {
+    const std::size_t h = Slot(rgb);
+    return cache_[h] == rgb || Miss(rgb, h);
+  }
+  std::vector<std::uint32_t> Take() { return std::move(colours_); }
+
+  // A pixel that adds nothing: never a colour, and it starts out cached.
+  static constexpr std::uint32_t kSkip = 0xFFFFFFFFu;
+
+ private:
+  static constexpr std::size_t kSlots = 4096;
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 20; }
+  bool Miss(std::uint32_t rgb, std::size_t h) {
+    if (rgb != kSkip) {
+      if (rgb == kNone) return false;
+      const int known = index_.Count();
+      if (index_.Insert(rgb) < 0) return false;
+      if (index_.Count() > known) colours_.push_back(rgb);
+    }
+    cache_[h] = rgb;
+    return true;
+  }
+  std::array<std::uint32_t, kSlots> cache_;
+  ColourIndex index_;
+  std::vector<std::uint32_t> colours_;
+};
+
 // The area that differs between two pictures and the colours it needs,
 // grown to `extra` (an area the entry must cover to clear it afterwards).
 Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
                int height, const Box& extra = Box{}) {
   Entry e;
   Box box{width, height, 0, 0};
-  ColourIndex changed;
+  ColourSet changed;
   long long changed_pixels = 0;
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* p = before.data() + std::size_t(y) * width;
@@ -204,15 +238,15 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     while (p[first] == c[first]) ++first;
     int last = width - 1;
     while (p[last] == c[last]) --last;
+    int row_changed = 0;
     for (int x = first; x <= last; ++x) {
-      if (p[x] == c[x]) continue;
-      // A painted pixel going back to the background needs a disposal the rewrite does not make.
-      if (c[x] == kNone) throw NotRewritable{};
-      const int known = changed.Count();
-      if (changed.Insert(c[x]) < 0) throw NotRewritable{};
-      if (changed.Count() > known) e.changed.push_back(c[x]);
-      ++changed_pixels;
+      const bool differs = p[x] != c[x];
+      row_changed += differs;
+      // A painted pixel going back to the background needs a disposal the
+      // rewrite does not make; past 256 colours there is no table.
+      if (!changed.Add(differs ? c[x] : ColourSet::kSkip)) throw NotRewritable{};
     }
+    changed_pixels += row_changed;
     box.left = std::min(box.left, first);
     box.right = std::max(box.right, last + 1);
     box.top = std::min(box.top, y);
@@ -227,27 +261,18 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   if (box.Empty()) box = Box{0, 0, 1, 1};  // a frame kept only for its delay
   e.box = box;
   e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
-  e.changed = Sorted(std::move(e.changed));
-  ColourIndex area;
+  e.changed = Sorted(changed.Take());
+  ColourSet area;
   bool area_ok = true;
   for (int y = box.top; y < box.bottom && area_ok; ++y) {
     const std::uint32_t* c = after.data() + std::size_t(y) * width;
-    std::uint32_t last = kNone;
-    for (int x = box.left; x < box.right; ++x) {
-      if (c[x] == last) continue;
-      last = c[x];
-      const int known = area.Count();
-      if (c[x] == kNone || area.Insert(c[x]) < 0) {
+    for (int x = box.left; x < box.right; ++x)
+      if (!area.Add(c[x])) {
         area_ok = false;
         break;
       }
-      if (area.Count() > known) e.area.push_back(c[x]);
-    }
   }
-  if (area_ok)
-    e.area = Sorted(std::move(e.area));
-  else
-    e.area.clear();
+  if (area_ok) e.area = Sorted(area.Take());
   return e;
 }
 
