@@ -305,11 +305,47 @@ struct Table {
 
 enum class Fill { kOpaque, kTransparent, kRuns };
 
+// The picture of an entry as the indices of the source frame that painted
+// it, when that frame covers the box: a table then maps the frame's 256
+// indices once instead of finding every pixel's colour.
+struct SourcePixels {
+  std::vector<std::uint8_t> indices;  // the box's pixels, row by row; empty: no such frame
+  std::array<std::uint32_t, 256> palette{};
+  int colours = 0;
+  int transparent = -1;
+};
+
+// A source index's place in a table: -1 when its colour is missing there,
+// kLookUp where the pixel shows what was there before (the frame's
+// transparent index).
+using IndexMap = std::array<std::int16_t, 256>;
+constexpr std::int16_t kLookUp = -2;
+
+IndexMap MapIndices(const SourcePixels& source, const Table& table) {
+  IndexMap map;
+  map.fill(kLookUp);
+  for (int i = 0; i < source.colours; ++i)
+    if (i != source.transparent) map[std::size_t(i)] = std::int16_t(table.index.Find(source.palette[std::size_t(i)]));
+  return map;
+}
+
 // The frame's pixels as indices of the table; false when a colour is missing.
-// `transparent` is an index no changed pixel needs.
+// `transparent` is an index no changed pixel needs. With `source` (the
+// pixels' source indices) and its `map` into the table, colours are not
+// looked up.
 bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
-             int transparent, Fill fill, std::vector<std::uint8_t>& out) {
+             int transparent, Fill fill, std::vector<std::uint8_t>& out, const std::uint8_t* source = nullptr,
+             const IndexMap* map = nullptr) {
   out.resize(count);
+  if (source != nullptr && fill == Fill::kOpaque) {
+    for (std::size_t k = 0; k < count; ++k) {
+      int index = (*map)[source[k]];
+      if (index == kLookUp) index = table.index.Find(after[k]);
+      if (index < 0) return false;
+      out[k] = std::uint8_t(index);
+    }
+    return true;
+  }
   int last = -1;
   std::uint32_t last_colour = kNone;
   for (std::size_t k = 0; k < count; ++k) {
@@ -319,7 +355,9 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
       // Unchanged: transparent, unless repeating the last index keeps a run going.
       index = fill == Fill::kRuns && last >= 0 && last != transparent && last_colour == c ? last : transparent;
     } else {
-      index = last >= 0 && last != transparent && c == last_colour ? last : table.index.Find(c);
+      // The table holds a colour once, so the last index serves a repeated colour.
+      index = source != nullptr ? (*map)[source[k]] : last >= 0 && last != transparent && c == last_colour ? last : kLookUp;
+      if (index == kLookUp) index = table.index.Find(c);
       if (index < 0) return false;
     }
     out[k] = std::uint8_t(index);
@@ -344,6 +382,7 @@ struct Way {
   int transparent;
   bool local;
   Fill fill;
+  const IndexMap* map = nullptr;  // the source indices into the table, when the entry has a source
 };
 
 // Frames up to this many pixels are encoded every way; larger ones choose
@@ -355,11 +394,12 @@ constexpr int kSampleEvery = 8;  // one band of rows in this many
 // shortest encoding of the frame so far, and lowers the bound; an encoding
 // that reaches the bound is given up part way. False when the way does not
 // apply (a colour missing from its table, no transparent index).
-bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best, std::size_t& bound) {
+bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::uint8_t* source,
+            const Way& way, std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best,
+            std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
   if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
-               scratch))
+               scratch, source, way.map))
     return false;
   TStream s;
   s.push_back(0x2C);
@@ -387,8 +427,9 @@ struct Sample {
   bool busy = false;        // half a byte or more per pixel: codes grow with the rows, so the estimate holds
 };
 
-Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-                  std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
+Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after,
+                  const std::uint8_t* source, const Way& way, std::vector<std::uint8_t>& scratch,
+                  TFastLZWEncoder& lzw) {
   Sample out;
   if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
@@ -398,7 +439,9 @@ Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
-    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return out;
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row,
+                 source != nullptr ? source + at : nullptr, way.map))
+      return out;
     sample.insert(sample.end(), row.begin(), row.end());
     ++rows;
   }
@@ -423,15 +466,16 @@ struct EncodedEntry {
 // Encodes the best of the ways, into `out.local` or `out.global` after the
 // table it uses, when it is shorter than `bound`. Small frames try every
 // way; larger ones encode the way that is shortest on a sample of rows.
-void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::vector<Way>& ways,
-                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, EncodedEntry& out, std::size_t& bound) {
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::uint8_t* source,
+                const std::vector<Way>& ways, std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw,
+                EncodedEntry& out, std::size_t& bound) {
   auto encode = [&](const Way& way) {
-    return Encode(e, before, after, way, scratch, lzw, way.local ? out.local : out.global, bound);
+    return Encode(e, before, after, source, way, scratch, lzw, way.local ? out.local : out.global, bound);
   };
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::tuple<long long, bool, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const Sample sample = SampleSize(e, before, after, ways[i], scratch, lzw);
+      const Sample sample = SampleSize(e, before, after, source, ways[i], scratch, lzw);
       if (sample.estimate >= 0) ranked.emplace_back(sample.estimate, sample.busy, i);
     }
     std::sort(ranked.begin(), ranked.end());
@@ -457,7 +501,8 @@ bool Fits(const Entry& e, const Table& global) {
 // colours are there, and with its own table when that may be shorter: when
 // the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
-                         const std::vector<std::uint32_t>& after, const Table* global, Encoding verbatim) {
+                         const std::vector<std::uint32_t>& after, const SourcePixels& source, const Table* global,
+                         Encoding verbatim) {
   EncodedEntry out;
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
@@ -472,6 +517,13 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   Table area;
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
+  const std::uint8_t* indices = source.indices.empty() ? nullptr : source.indices.data();
+  IndexMap global_map, area_map, changed_map;
+  if (indices != nullptr) {
+    if (global != nullptr) global_map = MapIndices(source, *global);
+    area_map = MapIndices(source, area);
+    changed_map = MapIndices(source, changed);
+  }
 
   std::vector<Way> ways;
   const bool fits = global != nullptr && Fits(e, *global);
@@ -482,26 +534,47 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    ways.push_back(Way{global, -1, false, Fill::kOpaque});
+    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map});
     if (!e.all_changed)
-      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f});
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map});
   }
   std::vector<Way> own;
-  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque});
+  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map});
   // With every pixel changed, transparency has nothing to stand for.
   if (!e.all_changed || own.empty())
-    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f});
+    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map});
   // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
   const bool with_own = !fits || narrowest < global->bits;
   if (with_own) ways.insert(ways.end(), own.begin(), own.end());
-  EncodeBest(e, before.data(), after.data(), ways, scratch, lzw, out, bound);
+  EncodeBest(e, before.data(), after.data(), indices, ways, scratch, lzw, out, bound);
   // The global table holds the changed colours but may still not serve: a
   // colour of the box is missing and no entry is free to stand for the rest.
   if (!with_own && !out.local.valid && !out.global.valid)
-    EncodeBest(e, before.data(), after.data(), own, scratch, lzw, out, bound);
+    EncodeBest(e, before.data(), after.data(), indices, own, scratch, lzw, out, bound);
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
+  return out;
+}
+
+// Boxes from this many pixels read their source frame's indices.
+constexpr long long kSourceFrom = 1024;
+
+// The indices of the frame that painted the box's picture, when it covers the box.
+SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
+  SourcePixels out;
+  if ((long long)b.Width() * b.Height() < kSourceFrom || b.left < f.Left() || b.top < f.Top() ||
+      b.right > f.Left() + f.Width() || b.bottom > f.Top() + f.Height())
+    return out;
+  const TGIFColorMap& map = f.ActiveColorMap();
+  out.colours = std::min(map.Count(), 256);
+  for (int i = 0; i < out.colours; ++i) out.palette[std::size_t(i)] = map[i].ToRgb();
+  const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+  out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
+  out.indices.resize(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y)
+    std::copy_n(f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left()), b.Width(),
+                out.indices.data() + std::size_t(y - b.top) * b.Width());
   return out;
 }
 
@@ -701,9 +774,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         encoder.Start([&] {
           ParallelFor(running.size(), threads, [&](std::size_t i) {
             const Entry& e = entries[running_start + i];
+            const std::size_t frame = running_frames[i];
             encoded[running_start + i] =
-                EncodeEntry(e, running[i].first, running[i].second, use_global ? &global : nullptr,
-                            Verbatim(image, running_frames[i], plain));
+                EncodeEntry(e, running[i].first, running[i].second, SourceOf(image.Images()[int(frame)], e.box),
+                            use_global ? &global : nullptr, Verbatim(image, frame, plain));
           });
         });
       };
