@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <tuple>
 
@@ -678,7 +679,7 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
 }
 
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
-                               const std::vector<PlainFrame>* plain) {
+                               const std::function<const std::vector<PlainFrame>*()>& own_frames) {
   const int width = image.Width(), height = image.Height();
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
@@ -752,6 +753,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     // Second pass: every entry encoded, in batches of cut-out pictures across
     // the threads; the next batch is cut out while one is encoded.
     std::vector<EncodedEntry> encoded(entries.size());
+    const std::vector<PlainFrame>* plain = own_frames ? own_frames() : nullptr;
     {
       Replay replay(image, width, height);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
@@ -881,14 +883,21 @@ std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>&
 }  // namespace
 
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
-  return Rewrite(image, options, nullptr);
+  return Rewrite(image, options, {});
 }
 
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
   OptimizedFile result;
-  // The own frames first: the rewrite keeps any of them that nothing beats.
-  const std::optional<std::vector<PlainFrame>> plain = PlainFrames(image, options.threads);
-  std::optional<TStream> rewritten = Rewrite(image, options, plain ? &*plain : nullptr);
+  // The own frames are written while the rewrite's first pass runs: its
+  // second pass keeps any of them that nothing beats.
+  std::optional<std::vector<PlainFrame>> plain;
+  BackgroundJob own;
+  own.Start([&] { plain = PlainFrames(image, options.threads); });
+  std::optional<TStream> rewritten = Rewrite(image, options, [&]() -> const std::vector<PlainFrame>* {
+    own.Wait();
+    return plain ? &*plain : nullptr;
+  });
+  own.Wait();
   if (plain) {
     // The own file wins a tie.
     if (!rewritten || PlainFileSize(image, *plain) <= rewritten->size()) {
