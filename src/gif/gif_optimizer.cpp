@@ -335,13 +335,20 @@ IndexMap MapIndices(const SourcePixels& source, const Table& table) {
 // pixels' source indices) and its `map` into the table, colours are not
 // looked up.
 bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
-             int transparent, Fill fill, std::vector<std::uint8_t>& out, const std::uint8_t* source = nullptr,
-             const IndexMap* map = nullptr) {
-  out.resize(count);
+             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map) {
   if (source != nullptr && fill == Fill::kOpaque) {
+    // Where the frame left the picture before, colours still repeat.
+    std::uint32_t looked_up = kNone;
+    int found = -1;
     for (std::size_t k = 0; k < count; ++k) {
       int index = (*map)[source[k]];
-      if (index == kLookUp) index = table.index.Find(after[k]);
+      if (index == kLookUp) {
+        if (after[k] != looked_up) {
+          looked_up = after[k];
+          found = table.index.Find(looked_up);
+        }
+        index = found;
+      }
       if (index < 0) return false;
       out[k] = std::uint8_t(index);
     }
@@ -399,8 +406,8 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
             const Way& way, std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best,
             std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
-  if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
-               scratch, source, way.map))
+  scratch.resize(std::size_t(e.box.Width()) * e.box.Height());
+  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map))
     return false;
   TStream s;
   s.push_back(0x2C);
@@ -435,16 +442,18 @@ Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32
   if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
-  std::vector<std::uint8_t> sample, row;
   int rows = 0;
+  for (int y = 0; y < h; ++y) rows += (y / band) % kSampleEvery == 0;
+  thread_local std::vector<std::uint8_t> sample;
+  sample.resize(std::size_t(rows) * w);
+  std::uint8_t* to = sample.data();
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
-    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row,
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, to,
                  source != nullptr ? source + at : nullptr, way.map))
       return out;
-    sample.insert(sample.end(), row.begin(), row.end());
-    ++rows;
+    to += w;
   }
   scratch.clear();
   lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
@@ -511,9 +520,9 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     bound = verbatim.bytes.size();
     out.local = std::move(verbatim);
   }
-  std::vector<std::uint8_t> scratch;
-  // 2 MB of string table: one per thread, kept between frames.
+  // 2 MB of string table and a frame's indices: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
+  thread_local std::vector<std::uint8_t> scratch;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
   Table area;
   if (!e.area.empty()) area = Table::Make(e.area, false);
@@ -572,17 +581,21 @@ SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
   for (int i = 0; i < out.colours; ++i) out.palette[std::size_t(i)] = map[i].ToRgb();
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
-  out.indices.resize(std::size_t(b.Width()) * b.Height());
-  for (int y = b.top; y < b.bottom; ++y)
-    std::copy_n(f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left()), b.Width(),
-                out.indices.data() + std::size_t(y - b.top) * b.Width());
+  out.indices.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y) {
+    const std::uint8_t* row = f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left());
+    out.indices.insert(out.indices.end(), row, row + b.Width());
+  }
   return out;
 }
 
 std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b) {
-  std::vector<std::uint32_t> out(std::size_t(b.Width()) * b.Height());
-  for (int y = b.top; y < b.bottom; ++y)
-    std::copy_n(canvas.data() + std::size_t(y) * width + b.left, b.Width(), out.data() + std::size_t(y - b.top) * b.Width());
+  std::vector<std::uint32_t> out;
+  out.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y) {
+    const std::uint32_t* row = canvas.data() + std::size_t(y) * width + b.left;
+    out.insert(out.end(), row, row + b.Width());
+  }
   return out;
 }
 
