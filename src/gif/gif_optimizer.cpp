@@ -354,6 +354,26 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
     }
     return true;
   }
+  if (source != nullptr) {
+    // Without branches on the kind of pixel, which mix at random in a
+    // picture with noise: the last colour is the pixel's own unless it went
+    // transparent.
+    int last = transparent;
+    std::uint32_t last_colour = kNone;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t c = after[k];
+      const bool unchanged = c == before[k];
+      int index = (*map)[source[k]];
+      if (!unchanged & (index == kLookUp)) index = table.index.Find(c);
+      const int run = fill == Fill::kRuns && last_colour == c ? last : transparent;
+      index = unchanged ? run : index;
+      if (index < 0) return false;
+      out[k] = std::uint8_t(index);
+      last = index;
+      last_colour = index == transparent ? kNone : c;
+    }
+    return true;
+  }
   int last = -1;
   std::uint32_t last_colour = kNone;
   for (std::size_t k = 0; k < count; ++k) {
@@ -364,8 +384,7 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
       index = fill == Fill::kRuns && last >= 0 && last != transparent && last_colour == c ? last : transparent;
     } else {
       // The table holds a colour once, so the last index serves a repeated colour.
-      index = source != nullptr ? (*map)[source[k]] : last >= 0 && last != transparent && c == last_colour ? last : kLookUp;
-      if (index == kLookUp) index = table.index.Find(c);
+      index = last >= 0 && last != transparent && c == last_colour ? last : table.index.Find(c);
       if (index < 0) return false;
     }
     out[k] = std::uint8_t(index);
