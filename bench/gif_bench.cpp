@@ -16,6 +16,7 @@
 #include "gif/color_reduction.h"
 #include "gif/fast_lzw.h"
 #include "gif/gif_image.h"
+#include "gif/gif_optimizer.h"
 #include "platform/paths/working_folder.h"
 
 namespace {
@@ -187,6 +188,55 @@ void BM_BuildAnimation100(benchmark::State& state) {
   state.counters["optimized"] = optimized;
 }
 BENCHMARK(BM_BuildAnimation100)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// Photo-like frames (shading under fixed grain) whose shading drifts: every
+// frame changes over the whole picture, but many pixels keep their colour
+// once reduced, as in movies of photographs.
+gdi::Bitmap DriftingPhoto(int n) {
+  gdi::Bitmap b(kWidth, kHeight, gdi::PixelFormat::pfDevice);
+  std::uint32_t seed = 11;
+  for (int y = 0; y < kHeight; ++y) {
+    std::uint8_t* row = b.ScanLine(y);
+    for (int x = 0; x < kWidth; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const int grain = int(seed >> 28) - 8;
+      const int base = int(90 + 60 * std::sin(x * 0.013 + n * 0.04) * std::cos(y * 0.011 - n * 0.03));
+      row[4 * x] = std::uint8_t(std::clamp(base + grain, 0, 255));
+      row[4 * x + 1] = std::uint8_t(std::clamp(base + 20 + grain, 0, 255));
+      row[4 * x + 2] = std::uint8_t(std::clamp(base / 2 + 40 + grain, 0, 255));
+    }
+  }
+  return b;
+}
+
+// The lossless rewrite of a built animation, the build not timed: 60
+// drifting photo frames, or with QUARVEL_BENCH_FRAMES the frame store of a
+// working folder (a capture's --work-dir) to measure a real movie.
+void BM_OptimizeAnimation(benchmark::State& state) {
+  gif::BuildOptions options;
+  options.latency_ms = 40;
+  if (const char* dir = std::getenv("QUARVEL_BENCH_FRAMES")) {
+    paths::SetWorkingFolder(dir);
+    int frames = 0;
+    while (fs::exists(fs::path(dir) / "temp" / (std::to_string(frames + 1) + ".bmp"))) ++frames;
+    options.frame_count = frames;
+    state.SetLabel(dir);
+  } else {
+    const fs::path folder = Scratch() / "photo";
+    fs::create_directories(folder / "temp");
+    paths::SetWorkingFolder(folder);
+    constexpr int kPhotoFrames = 60;
+    if (!fs::exists(folder / "temp" / (std::to_string(kPhotoFrames) + ".bmp")))
+      for (int n = 1; n <= kPhotoFrames; ++n) capture::SaveFrameFile(DriftingPhoto(n), n);
+    options.frame_count = kPhotoFrames;
+  }
+  const gif::BuildResult built = gif::BuildAnimation(options);
+  gif::OptimizedFile optimized;
+  for (auto _ : state) optimized = gif::OptimizeAnimation(*built.image);
+  state.counters["bytes"] = double(optimized.bytes.size());
+  state.counters["rewritten"] = optimized.rewritten ? 1 : 0;
+}
+BENCHMARK(BM_OptimizeAnimation)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // The same frames through ffmpeg, as a subprocess, timed the same way. The
 // palette has to reach paletteuse as its second input, hence the split.

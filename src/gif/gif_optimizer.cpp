@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <tuple>
 
@@ -118,16 +119,21 @@ class Replay {
     for (int i = 0; i < map.Count(); ++i) palette[std::size_t(i)] = map[i].ToRgb();
     const int colours = map.Count();
     const int transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
-    for (int y = 0; y < f.Height(); ++y) {
-      const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
-      std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
-      for (int x = 0; x < f.Width(); ++x) {
-        const int index = src[x];
-        if (index == transparent) continue;
-        if (index >= colours) throw NotRewritable{};
-        if (none_ > 0 && dst[x] == kNone) --none_;
-        dst[x] = palette[std::size_t(index)];
+    // Once the screen is covered no pixel needs counting: with every index
+    // in the table, a frame is a plain table look-up.
+    if (none_ == 0 && !f.Data().empty() &&
+        (colours == 256 || *std::max_element(f.Data().begin(), f.Data().end()) < colours)) {
+      for (int y = 0; y < f.Height(); ++y) {
+        const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
+        std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
+        if (transparent < 0) {
+          for (int x = 0; x < f.Width(); ++x) dst[x] = palette[src[x]];
+        } else {
+          for (int x = 0; x < f.Width(); ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
+        }
       }
+    } else {
+      Paint(f, palette, colours, transparent);
     }
     previous_disposal_ = disposal;
     previous_box_ = Box{f.Left(), f.Top(), f.Left() + f.Width(), f.Top() + f.Height()};
@@ -141,6 +147,20 @@ class Replay {
   bool ShowsBackground() const { return none_ > 0; }
 
  private:
+  void Paint(const TGIFSubImage& f, const std::array<std::uint32_t, 256>& palette, int colours, int transparent) {
+    for (int y = 0; y < f.Height(); ++y) {
+      const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
+      std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
+      for (int x = 0; x < f.Width(); ++x) {
+        const int index = src[x];
+        if (index == transparent) continue;
+        if (index >= colours) throw NotRewritable{};
+        if (none_ > 0 && dst[x] == kNone) --none_;
+        dst[x] = palette[std::size_t(index)];
+      }
+    }
+  }
+
   void Fill(const Box& b, std::uint32_t value) {
     for (int y = b.top; y < b.bottom; ++y) {
       std::uint32_t* row = canvas_.data() + std::size_t(y) * width_ + b.left;
@@ -169,13 +189,47 @@ struct Entry {
   bool all_changed = false;            // no pixel in the box is left as it was
 };
 
+// Up to 256 distinct colours, gathered pixel by pixel. A direct-mapped
+// cache of the colours met so far answers almost every pixel without
+// probing the index, and without a branch the predictor gets wrong.
+class ColourSet {
+ public:
+  ColourSet() { cache_.fill(kSkip); }
+  // Adds the colour; false for kNone or a 257th colour. kSkip adds nothing.
+  bool Add(std::uint32_t rgb) {
+    const std::size_t h = Slot(rgb);
+    return cache_[h] == rgb || Miss(rgb, h);
+  }
+  std::vector<std::uint32_t> Take() { return std::move(colours_); }
+
+  // A pixel that adds nothing: never a colour, and it starts out cached.
+  static constexpr std::uint32_t kSkip = 0xFFFFFFFFu;
+
+ private:
+  static constexpr std::size_t kSlots = 4096;
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 20; }
+  bool Miss(std::uint32_t rgb, std::size_t h) {
+    if (rgb != kSkip) {
+      if (rgb == kNone) return false;
+      const int known = index_.Count();
+      if (index_.Insert(rgb) < 0) return false;
+      if (index_.Count() > known) colours_.push_back(rgb);
+    }
+    cache_[h] = rgb;
+    return true;
+  }
+  std::array<std::uint32_t, kSlots> cache_;
+  ColourIndex index_;
+  std::vector<std::uint32_t> colours_;
+};
+
 // The area that differs between two pictures and the colours it needs,
 // grown to `extra` (an area the entry must cover to clear it afterwards).
 Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
                int height, const Box& extra = Box{}) {
   Entry e;
   Box box{width, height, 0, 0};
-  ColourIndex changed;
+  ColourSet changed;
   long long changed_pixels = 0;
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* p = before.data() + std::size_t(y) * width;
@@ -185,15 +239,15 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     while (p[first] == c[first]) ++first;
     int last = width - 1;
     while (p[last] == c[last]) --last;
+    int row_changed = 0;
     for (int x = first; x <= last; ++x) {
-      if (p[x] == c[x]) continue;
-      // A painted pixel going back to the background needs a disposal the rewrite does not make.
-      if (c[x] == kNone) throw NotRewritable{};
-      const int known = changed.Count();
-      if (changed.Insert(c[x]) < 0) throw NotRewritable{};
-      if (changed.Count() > known) e.changed.push_back(c[x]);
-      ++changed_pixels;
+      const bool differs = p[x] != c[x];
+      row_changed += differs;
+      // A painted pixel going back to the background needs a disposal the
+      // rewrite does not make; past 256 colours there is no table.
+      if (!changed.Add(differs ? c[x] : ColourSet::kSkip)) throw NotRewritable{};
     }
+    changed_pixels += row_changed;
     box.left = std::min(box.left, first);
     box.right = std::max(box.right, last + 1);
     box.top = std::min(box.top, y);
@@ -208,27 +262,18 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   if (box.Empty()) box = Box{0, 0, 1, 1};  // a frame kept only for its delay
   e.box = box;
   e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
-  e.changed = Sorted(std::move(e.changed));
-  ColourIndex area;
+  e.changed = Sorted(changed.Take());
+  ColourSet area;
   bool area_ok = true;
   for (int y = box.top; y < box.bottom && area_ok; ++y) {
     const std::uint32_t* c = after.data() + std::size_t(y) * width;
-    std::uint32_t last = kNone;
-    for (int x = box.left; x < box.right; ++x) {
-      if (c[x] == last) continue;
-      last = c[x];
-      const int known = area.Count();
-      if (c[x] == kNone || area.Insert(c[x]) < 0) {
+    for (int x = box.left; x < box.right; ++x)
+      if (!area.Add(c[x])) {
         area_ok = false;
         break;
       }
-      if (area.Count() > known) e.area.push_back(c[x]);
-    }
   }
-  if (area_ok)
-    e.area = Sorted(std::move(e.area));
-  else
-    e.area.clear();
+  if (area_ok) e.area = Sorted(area.Take());
   return e;
 }
 
@@ -261,11 +306,74 @@ struct Table {
 
 enum class Fill { kOpaque, kTransparent, kRuns };
 
+// The picture of an entry as the indices of the source frame that painted
+// it, when that frame covers the box: a table then maps the frame's 256
+// indices once instead of finding every pixel's colour.
+struct SourcePixels {
+  std::vector<std::uint8_t> indices;  // the box's pixels, row by row; empty: no such frame
+  std::array<std::uint32_t, 256> palette{};
+  int colours = 0;
+  int transparent = -1;
+};
+
+// A source index's place in a table: -1 when its colour is missing there,
+// kLookUp where the pixel shows what was there before (the frame's
+// transparent index).
+using IndexMap = std::array<std::int16_t, 256>;
+constexpr std::int16_t kLookUp = -2;
+
+IndexMap MapIndices(const SourcePixels& source, const Table& table) {
+  IndexMap map;
+  map.fill(kLookUp);
+  for (int i = 0; i < source.colours; ++i)
+    if (i != source.transparent) map[std::size_t(i)] = std::int16_t(table.index.Find(source.palette[std::size_t(i)]));
+  return map;
+}
+
 // The frame's pixels as indices of the table; false when a colour is missing.
-// `transparent` is an index no changed pixel needs.
+// `transparent` is an index no changed pixel needs. With `source` (the
+// pixels' source indices) and its `map` into the table, colours are not
+// looked up.
 bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
-             int transparent, Fill fill, std::vector<std::uint8_t>& out) {
-  out.resize(count);
+             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map) {
+  if (source != nullptr && fill == Fill::kOpaque) {
+    // Where the frame left the picture before, colours still repeat.
+    std::uint32_t looked_up = kNone;
+    int found = -1;
+    for (std::size_t k = 0; k < count; ++k) {
+      int index = (*map)[source[k]];
+      if (index == kLookUp) {
+        if (after[k] != looked_up) {
+          looked_up = after[k];
+          found = table.index.Find(looked_up);
+        }
+        index = found;
+      }
+      if (index < 0) return false;
+      out[k] = std::uint8_t(index);
+    }
+    return true;
+  }
+  if (source != nullptr) {
+    // Without branches on the kind of pixel, which mix at random in a
+    // picture with noise: the last colour is the pixel's own unless it went
+    // transparent.
+    int last = transparent;
+    std::uint32_t last_colour = kNone;
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint32_t c = after[k];
+      const bool unchanged = c == before[k];
+      int index = (*map)[source[k]];
+      if (!unchanged & (index == kLookUp)) index = table.index.Find(c);
+      const int run = fill == Fill::kRuns && last_colour == c ? last : transparent;
+      index = unchanged ? run : index;
+      if (index < 0) return false;
+      out[k] = std::uint8_t(index);
+      last = index;
+      last_colour = index == transparent ? kNone : c;
+    }
+    return true;
+  }
   int last = -1;
   std::uint32_t last_colour = kNone;
   for (std::size_t k = 0; k < count; ++k) {
@@ -275,6 +383,7 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
       // Unchanged: transparent, unless repeating the last index keeps a run going.
       index = fill == Fill::kRuns && last >= 0 && last != transparent && last_colour == c ? last : transparent;
     } else {
+      // The table holds a colour once, so the last index serves a repeated colour.
       index = last >= 0 && last != transparent && c == last_colour ? last : table.index.Find(c);
       if (index < 0) return false;
     }
@@ -300,6 +409,7 @@ struct Way {
   int transparent;
   bool local;
   Fill fill;
+  const IndexMap* map = nullptr;  // the source indices into the table, when the entry has a source
 };
 
 // Frames up to this many pixels are encoded every way; larger ones choose
@@ -311,11 +421,12 @@ constexpr int kSampleEvery = 8;  // one band of rows in this many
 // shortest encoding of the frame so far, and lowers the bound; an encoding
 // that reaches the bound is given up part way. False when the way does not
 // apply (a colour missing from its table, no transparent index).
-bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-            std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best, std::size_t& bound) {
+bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::uint8_t* source,
+            const Way& way, std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, Encoding& best,
+            std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
-  if (!Indices(before, after, std::size_t(e.box.Width()) * e.box.Height(), *way.table, way.transparent, way.fill,
-               scratch))
+  scratch.resize(std::size_t(e.box.Width()) * e.box.Height());
+  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map))
     return false;
   TStream s;
   s.push_back(0x2C);
@@ -343,20 +454,25 @@ struct Sample {
   bool busy = false;        // half a byte or more per pixel: codes grow with the rows, so the estimate holds
 };
 
-Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const Way& way,
-                  std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw) {
+Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after,
+                  const std::uint8_t* source, const Way& way, std::vector<std::uint8_t>& scratch,
+                  TFastLZWEncoder& lzw) {
   Sample out;
   if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
-  std::vector<std::uint8_t> sample, row;
   int rows = 0;
+  for (int y = 0; y < h; ++y) rows += (y / band) % kSampleEvery == 0;
+  thread_local std::vector<std::uint8_t> sample;
+  sample.resize(std::size_t(rows) * w);
+  std::uint8_t* to = sample.data();
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
-    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, row)) return out;
-    sample.insert(sample.end(), row.begin(), row.end());
-    ++rows;
+    if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, to,
+                 source != nullptr ? source + at : nullptr, way.map))
+      return out;
+    to += w;
   }
   scratch.clear();
   lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
@@ -379,15 +495,16 @@ struct EncodedEntry {
 // Encodes the best of the ways, into `out.local` or `out.global` after the
 // table it uses, when it is shorter than `bound`. Small frames try every
 // way; larger ones encode the way that is shortest on a sample of rows.
-void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::vector<Way>& ways,
-                std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw, EncodedEntry& out, std::size_t& bound) {
+void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t* after, const std::uint8_t* source,
+                const std::vector<Way>& ways, std::vector<std::uint8_t>& scratch, TFastLZWEncoder& lzw,
+                EncodedEntry& out, std::size_t& bound) {
   auto encode = [&](const Way& way) {
-    return Encode(e, before, after, way, scratch, lzw, way.local ? out.local : out.global, bound);
+    return Encode(e, before, after, source, way, scratch, lzw, way.local ? out.local : out.global, bound);
   };
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::tuple<long long, bool, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const Sample sample = SampleSize(e, before, after, ways[i], scratch, lzw);
+      const Sample sample = SampleSize(e, before, after, source, ways[i], scratch, lzw);
       if (sample.estimate >= 0) ranked.emplace_back(sample.estimate, sample.busy, i);
     }
     std::sort(ranked.begin(), ranked.end());
@@ -413,7 +530,8 @@ bool Fits(const Entry& e, const Table& global) {
 // colours are there, and with its own table when that may be shorter: when
 // the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
-                         const std::vector<std::uint32_t>& after, const Table* global, Encoding verbatim) {
+                         const std::vector<std::uint32_t>& after, const SourcePixels& source, const Table* global,
+                         Encoding verbatim) {
   EncodedEntry out;
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
@@ -421,13 +539,20 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     bound = verbatim.bytes.size();
     out.local = std::move(verbatim);
   }
-  std::vector<std::uint8_t> scratch;
-  // 2 MB of string table: one per thread, kept between frames.
+  // 2 MB of string table and a frame's indices: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
+  thread_local std::vector<std::uint8_t> scratch;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
   Table area;
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
+  const std::uint8_t* indices = source.indices.empty() ? nullptr : source.indices.data();
+  IndexMap global_map, area_map, changed_map;
+  if (indices != nullptr) {
+    if (global != nullptr) global_map = MapIndices(source, *global);
+    area_map = MapIndices(source, area);
+    changed_map = MapIndices(source, changed);
+  }
 
   std::vector<Way> ways;
   const bool fits = global != nullptr && Fits(e, *global);
@@ -438,33 +563,58 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    ways.push_back(Way{global, -1, false, Fill::kOpaque});
+    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map});
     if (!e.all_changed)
-      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f});
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map});
   }
   std::vector<Way> own;
-  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque});
+  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map});
   // With every pixel changed, transparency has nothing to stand for.
   if (!e.all_changed || own.empty())
-    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f});
+    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map});
   // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
   const bool with_own = !fits || narrowest < global->bits;
   if (with_own) ways.insert(ways.end(), own.begin(), own.end());
-  EncodeBest(e, before.data(), after.data(), ways, scratch, lzw, out, bound);
+  EncodeBest(e, before.data(), after.data(), indices, ways, scratch, lzw, out, bound);
   // The global table holds the changed colours but may still not serve: a
   // colour of the box is missing and no entry is free to stand for the rest.
   if (!with_own && !out.local.valid && !out.global.valid)
-    EncodeBest(e, before.data(), after.data(), own, scratch, lzw, out, bound);
+    EncodeBest(e, before.data(), after.data(), indices, own, scratch, lzw, out, bound);
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;
 }
 
+// Boxes from this many pixels read their source frame's indices.
+constexpr long long kSourceFrom = 1024;
+
+// The indices of the frame that painted the box's picture, when it covers the box.
+SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
+  SourcePixels out;
+  if ((long long)b.Width() * b.Height() < kSourceFrom || b.left < f.Left() || b.top < f.Top() ||
+      b.right > f.Left() + f.Width() || b.bottom > f.Top() + f.Height())
+    return out;
+  const TGIFColorMap& map = f.ActiveColorMap();
+  out.colours = std::min(map.Count(), 256);
+  for (int i = 0; i < out.colours; ++i) out.palette[std::size_t(i)] = map[i].ToRgb();
+  const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+  out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
+  out.indices.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y) {
+    const std::uint8_t* row = f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left());
+    out.indices.insert(out.indices.end(), row, row + b.Width());
+  }
+  return out;
+}
+
 std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b) {
-  std::vector<std::uint32_t> out(std::size_t(b.Width()) * b.Height());
-  for (int y = b.top; y < b.bottom; ++y)
-    std::copy_n(canvas.data() + std::size_t(y) * width + b.left, b.Width(), out.data() + std::size_t(y - b.top) * b.Width());
+  std::vector<std::uint32_t> out;
+  out.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = b.top; y < b.bottom; ++y) {
+    const std::uint32_t* row = canvas.data() + std::size_t(y) * width + b.left;
+    out.insert(out.end(), row, row + b.Width());
+  }
   return out;
 }
 
@@ -561,7 +711,7 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
 }
 
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
-                               const std::vector<PlainFrame>* plain) {
+                               const std::function<const std::vector<PlainFrame>*()>& own_frames) {
   const int width = image.Width(), height = image.Height();
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
@@ -635,6 +785,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     // Second pass: every entry encoded, in batches of cut-out pictures across
     // the threads; the next batch is cut out while one is encoded.
     std::vector<EncodedEntry> encoded(entries.size());
+    const std::vector<PlainFrame>* plain = own_frames ? own_frames() : nullptr;
     {
       Replay replay(image, width, height);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
@@ -657,9 +808,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         encoder.Start([&] {
           ParallelFor(running.size(), threads, [&](std::size_t i) {
             const Entry& e = entries[running_start + i];
+            const std::size_t frame = running_frames[i];
             encoded[running_start + i] =
-                EncodeEntry(e, running[i].first, running[i].second, use_global ? &global : nullptr,
-                            Verbatim(image, running_frames[i], plain));
+                EncodeEntry(e, running[i].first, running[i].second, SourceOf(image.Images()[int(frame)], e.box),
+                            use_global ? &global : nullptr, Verbatim(image, frame, plain));
           });
         });
       };
@@ -763,14 +915,21 @@ std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>&
 }  // namespace
 
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
-  return Rewrite(image, options, nullptr);
+  return Rewrite(image, options, {});
 }
 
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
   OptimizedFile result;
-  // The own frames first: the rewrite keeps any of them that nothing beats.
-  const std::optional<std::vector<PlainFrame>> plain = PlainFrames(image, options.threads);
-  std::optional<TStream> rewritten = Rewrite(image, options, plain ? &*plain : nullptr);
+  // The own frames are written while the rewrite's first pass runs: its
+  // second pass keeps any of them that nothing beats.
+  std::optional<std::vector<PlainFrame>> plain;
+  BackgroundJob own;
+  own.Start([&] { plain = PlainFrames(image, options.threads); });
+  std::optional<TStream> rewritten = Rewrite(image, options, [&]() -> const std::vector<PlainFrame>* {
+    own.Wait();
+    return plain ? &*plain : nullptr;
+  });
+  own.Wait();
   if (plain) {
     // The own file wins a tie.
     if (!rewritten || PlainFileSize(image, *plain) <= rewritten->size()) {

@@ -389,52 +389,81 @@ TEST(OptimizeOddImages, NoFramesOrBadIndicesNeverCrash) {
   EXPECT_THROW(OptimizeAnimation(*image), GIFException);
 }
 
-// Random images of every shape the model allows; whatever the rewrite keeps
-// must show what the own file shows.
+// A random image of every shape the model allows, its sides from `min_side`
+// to `max_side`. With `covering`, frames repaint the whole screen with
+// transparent holes, as difference frames do, so that the picture is made
+// of the frame's indices and of what the holes leave.
+std::unique_ptr<TGIFImage> RandomImage(std::mt19937& rng, int min_side, int max_side, bool covering = false) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const int w = pick(min_side, max_side), h = pick(min_side, max_side);
+  // The writer sizes the global table by the largest table of the file, so a
+  // global table is always a full one here.
+  std::vector<Color> global;
+  if (pick(0, 1)) global = Greys(256, pick(0, 3) * 10);
+  std::vector<FrameSpec> frames;
+  const int count = pick(1, 7);
+  for (int i = 0; i < count; ++i) {
+    FrameSpec f;
+    f.left = pick(0, w - 1);
+    f.top = pick(0, h - 1);
+    if (i == 0 && pick(0, 1)) f.left = f.top = 0;
+    f.width = pick(1, w - f.left);
+    f.height = pick(1, h - f.top);
+    if ((i == 0 && pick(0, 1)) || (covering && pick(0, 3) > 0)) {
+      f.left = f.top = 0;
+      f.width = w;
+      f.height = h;
+    }
+    if (global.empty() || pick(0, 1)) {
+      const int n = pick(1, 256);
+      for (int c = 0; c < n; ++c)
+        f.palette.push_back(Color{std::uint8_t(pick(0, 3) * 80), std::uint8_t(pick(0, 255)), std::uint8_t(pick(0, 1))});
+    }
+    const int colours = f.palette.empty() ? int(global.size()) : int(f.palette.size());
+    const int spread = pick(1, colours);
+    for (int k = 0; k < f.width * f.height; ++k) f.pixels.push_back(std::uint8_t(pick(0, spread - 1)));
+    f.disposal = pick(0, 4) == 0 ? pick(2, 3) : pick(0, 1);
+    if (pick(0, 1)) f.transparent = pick(0, colours - 1);
+    if (covering && f.transparent >= 0) {
+      // Holes in patches and alone, over a quarter to most of the frame.
+      const int holes = pick(25, 90);
+      for (int k = 0; k < f.width * f.height; ++k)
+        if (pick(0, 99) < holes) f.pixels[std::size_t(k)] = std::uint8_t(f.transparent);
+    }
+    f.delay = pick(0, 3) == 0 ? 0 : pick(1, 50);
+    frames.push_back(std::move(f));
+  }
+  return MakeImage(w, h, frames, global);
+}
+
+// Whatever the rewrite keeps must show what the own file shows.
 TEST(OptimizeOddImages, RandomImagesShowTheSamePictures) {
   std::mt19937 rng(19);
-  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   int rewritten = 0;
   for (int round = 0; round < 150; ++round) {
-    const int w = pick(1, 24), h = pick(1, 24);
-    // The writer sizes the global table by the largest table of the file, so a
-    // global table is always a full one here.
-    std::vector<Color> global;
-    if (pick(0, 1)) global = Greys(256, pick(0, 3) * 10);
-    std::vector<FrameSpec> frames;
-    const int count = pick(1, 7);
-    for (int i = 0; i < count; ++i) {
-      FrameSpec f;
-      f.left = pick(0, w - 1);
-      f.top = pick(0, h - 1);
-      if (i == 0 && pick(0, 1)) f.left = f.top = 0;
-      f.width = pick(1, w - f.left);
-      f.height = pick(1, h - f.top);
-      if (i == 0 && pick(0, 1)) {
-        f.left = f.top = 0;
-        f.width = w;
-        f.height = h;
-      }
-      if (global.empty() || pick(0, 1)) {
-        const int n = pick(1, 256);
-        for (int c = 0; c < n; ++c)
-          f.palette.push_back(Color{std::uint8_t(pick(0, 3) * 80), std::uint8_t(pick(0, 255)), std::uint8_t(pick(0, 1))});
-      }
-      const int colours = f.palette.empty() ? int(global.size()) : int(f.palette.size());
-      const int spread = pick(1, colours);
-      for (int k = 0; k < f.width * f.height; ++k) f.pixels.push_back(std::uint8_t(pick(0, spread - 1)));
-      f.disposal = pick(0, 4) == 0 ? pick(2, 3) : pick(0, 1);
-      if (pick(0, 1)) f.transparent = pick(0, colours - 1);
-      f.delay = pick(0, 3) == 0 ? 0 : pick(1, 50);
-      frames.push_back(std::move(f));
-    }
-    auto image = MakeImage(w, h, frames, global);
+    auto image = RandomImage(rng, 1, 24);
     OptimizedFile opt = OptimizeAnimation(*image);
     rewritten += opt.rewritten;
     ExpectSamePictures(*image, opt, "round " + std::to_string(round));
     if (::testing::Test::HasFatalFailure()) return;
   }
   EXPECT_GT(rewritten, 50);
+}
+
+// Larger pictures take other paths: the indices of the frame that painted
+// them, and ways chosen on samples of rows.
+TEST(OptimizeOddImages, LargeRandomImagesShowTheSamePictures) {
+  std::mt19937 rng(23);
+  int rewritten = 0;
+  for (int round = 0; round < 40; ++round) {
+    const bool sampled = round % 8 == 0;
+    auto image = sampled ? RandomImage(rng, 190, 230, true) : RandomImage(rng, 32, 90, round % 2 == 0);
+    OptimizedFile opt = OptimizeAnimation(*image);
+    rewritten += opt.rewritten;
+    ExpectSamePictures(*image, opt, "round " + std::to_string(round));
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  EXPECT_GT(rewritten, 10);
 }
 
 }  // namespace
