@@ -8,6 +8,10 @@
 #include <iterator>
 #include <tuple>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "gif/fast_lzw.h"
 #include "gif/gif_exception.h"
 #include "gif/parallel.h"
@@ -21,6 +25,18 @@ constexpr std::uint32_t kNone = 0x01000000u;
 constexpr int kMaxDelay = 65535;
 // Bytes of cut-out pictures held at once while frames are encoded in parallel.
 constexpr std::size_t kBatchBytes = std::size_t(64) << 20;
+
+// Whether the eight-wide forms of the pixel loops run: when asked for and
+// the processor has them.
+bool WideLoops(const OptimizeOptions& options) {
+#if defined(__x86_64__)
+  static const bool have = __builtin_cpu_supports("avx2");
+  return options.wide_loops && have;
+#else
+  (void)options;
+  return false;
+#endif
+}
 
 // Thrown inside the rewrite for pictures it cannot reproduce; the caller
 // keeps the image's own file then.
@@ -82,6 +98,47 @@ class ColourIndex {
   int count_ = 0;
 };
 
+// A row of a frame painted through its palette; pixels of the transparent
+// index (-1: none) keep what was there.
+void PaintRowPlain(std::uint32_t* dst, const std::uint8_t* src, const std::uint32_t* palette, int count,
+                   int transparent) {
+  if (transparent < 0) {
+    for (int x = 0; x < count; ++x) dst[x] = palette[src[x]];
+  } else {
+    for (int x = 0; x < count; ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
+  }
+}
+
+#if defined(__x86_64__)
+// Eight pixels at a time: the palette look-ups gathered, the transparent
+// ones masked out of the gather.
+__attribute__((target("avx2"))) void PaintRowAvx2(std::uint32_t* dst, const std::uint8_t* src,
+                                                  const std::uint32_t* palette, int count, int transparent) {
+  const __m256i see_through = _mm256_set1_epi32(transparent);
+  const __m256i ones = _mm256_set1_epi32(-1);
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    std::uint64_t packed;
+    std::memcpy(&packed, src + x, sizeof packed);
+    const __m256i index = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(packed)));
+    const __m256i paint = _mm256_xor_si256(_mm256_cmpeq_epi32(index, see_through), ones);
+    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + x));
+    const __m256i now =
+        _mm256_mask_i32gather_epi32(old, reinterpret_cast<const int*>(palette), index, paint, sizeof(std::uint32_t));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), now);
+  }
+  PaintRowPlain(dst + x, src + x, palette, count - x, transparent);
+}
+#endif
+
+void PaintRow(bool wide, std::uint32_t* dst, const std::uint8_t* src, const std::uint32_t* palette, int count,
+              int transparent) {
+#if defined(__x86_64__)
+  if (wide) return PaintRowAvx2(dst, src, palette, count, transparent);
+#endif
+  PaintRowPlain(dst, src, palette, count, transparent);
+}
+
 std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
   std::sort(v.begin(), v.end());
   v.erase(std::unique(v.begin(), v.end()), v.end());
@@ -92,8 +149,8 @@ std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
 // holds the picture shown after each frame.
 class Replay {
  public:
-  Replay(const TGIFImage& image, int width, int height)
-      : image_(image), width_(width), height_(height), canvas_(std::size_t(width) * height, kNone),
+  Replay(const TGIFImage& image, int width, int height, bool wide)
+      : image_(image), width_(width), height_(height), wide_(wide), canvas_(std::size_t(width) * height, kNone),
         none_(canvas_.size()) {}
 
   bool Next() {
@@ -125,12 +182,8 @@ class Replay {
         (colours == 256 || *std::max_element(f.Data().begin(), f.Data().end()) < colours)) {
       for (int y = 0; y < f.Height(); ++y) {
         const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
-        std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
-        if (transparent < 0) {
-          for (int x = 0; x < f.Width(); ++x) dst[x] = palette[src[x]];
-        } else {
-          for (int x = 0; x < f.Width(); ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
-        }
+        PaintRow(wide_, canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left(), src, palette.data(), f.Width(),
+                 transparent);
       }
     } else {
       Paint(f, palette, colours, transparent);
@@ -171,6 +224,7 @@ class Replay {
 
   const TGIFImage& image_;
   int width_, height_;
+  bool wide_;
   int next_ = 0;
   std::vector<std::uint32_t> canvas_, saved_;
   std::size_t none_, saved_none_ = 0;  // pixels showing the background
@@ -194,7 +248,7 @@ struct Entry {
 // probing the index, and without a branch the predictor gets wrong.
 class ColourSet {
  public:
-  ColourSet() { cache_.fill(kSkip); }
+  explicit ColourSet(bool wide) : wide_(wide) { cache_.fill(kSkip); }
   // Adds the colour; false for kNone or a 257th colour. kSkip adds nothing.
   bool Add(std::uint32_t rgb) {
     const std::size_t h = Slot(rgb);
@@ -205,7 +259,67 @@ class ColourSet {
   // A pixel that adds nothing: never a colour, and it starts out cached.
   static constexpr std::uint32_t kSkip = 0xFFFFFFFFu;
 
+  // Adds the colours of the pixels that differ between two rows; their
+  // count, or -1 when one cannot be added.
+  int AddChanged(const std::uint32_t* before, const std::uint32_t* after, int count) {
+#if defined(__x86_64__)
+    if (wide_) return AddChangedAvx2(before, after, count);
+#endif
+    return AddChangedPlain(before, after, count);
+  }
+  // Adds every colour of a row; false when one cannot be added.
+  bool AddAll(const std::uint32_t* row, int count) {
+#if defined(__x86_64__)
+    if (wide_) return AddAllAvx2(row, count);
+#endif
+    return AddAllPlain(row, count);
+  }
+
  private:
+  int AddChangedPlain(const std::uint32_t* before, const std::uint32_t* after, int count) {
+    int changed = 0;
+    for (int x = 0; x < count; ++x) {
+      const bool differs = before[x] != after[x];
+      changed += differs;
+      if (!Add(differs ? after[x] : kSkip)) return -1;
+    }
+    return changed;
+  }
+  bool AddAllPlain(const std::uint32_t* row, int count) {
+    for (int x = 0; x < count; ++x)
+      if (!Add(row[x])) return false;
+    return true;
+  }
+#if defined(__x86_64__)
+  // Eight pixels at a time: all of them found in the cache, or each added in turn.
+  __attribute__((target("avx2"))) bool Cached(__m256i keys) const {
+    const __m256i slots = _mm256_srli_epi32(_mm256_mullo_epi32(keys, _mm256_set1_epi32(int(2654435761u))), 20);
+    const __m256i cached = _mm256_i32gather_epi32(reinterpret_cast<const int*>(cache_.data()), slots, 4);
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(cached, keys)) == -1;
+  }
+  __attribute__((target("avx2"))) int AddChangedAvx2(const std::uint32_t* before, const std::uint32_t* after,
+                                                     int count) {
+    const __m256i skip = _mm256_set1_epi32(int(kSkip));
+    int changed = 0, x = 0;
+    for (; x + 8 <= count; x += 8) {
+      const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(before + x));
+      const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(after + x));
+      const __m256i same = _mm256_cmpeq_epi32(p, c);
+      changed += 8 - __builtin_popcount(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(same))));
+      if (!Cached(_mm256_blendv_epi8(c, skip, same)) && AddChangedPlain(before + x, after + x, 8) < 0) return -1;
+    }
+    const int rest = AddChangedPlain(before + x, after + x, count - x);
+    return rest < 0 ? -1 : changed + rest;
+  }
+  __attribute__((target("avx2"))) bool AddAllAvx2(const std::uint32_t* row, int count) {
+    int x = 0;
+    for (; x + 8 <= count; x += 8)
+      if (!Cached(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x))) && !AddAllPlain(row + x, 8))
+        return false;
+    return AddAllPlain(row + x, count - x);
+  }
+#endif
+
   static constexpr std::size_t kSlots = 4096;
   static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 20; }
   bool Miss(std::uint32_t rgb, std::size_t h) {
@@ -218,6 +332,7 @@ class ColourSet {
     cache_[h] = rgb;
     return true;
   }
+  bool wide_;
   std::array<std::uint32_t, kSlots> cache_;
   ColourIndex index_;
   std::vector<std::uint32_t> colours_;
@@ -226,10 +341,10 @@ class ColourSet {
 // The area that differs between two pictures and the colours it needs,
 // grown to `extra` (an area the entry must cover to clear it afterwards).
 Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
-               int height, const Box& extra = Box{}) {
+               int height, bool wide, const Box& extra = Box{}) {
   Entry e;
   Box box{width, height, 0, 0};
-  ColourSet changed;
+  ColourSet changed(wide);
   long long changed_pixels = 0;
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* p = before.data() + std::size_t(y) * width;
@@ -239,14 +354,10 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     while (p[first] == c[first]) ++first;
     int last = width - 1;
     while (p[last] == c[last]) --last;
-    int row_changed = 0;
-    for (int x = first; x <= last; ++x) {
-      const bool differs = p[x] != c[x];
-      row_changed += differs;
-      // A painted pixel going back to the background needs a disposal the
-      // rewrite does not make; past 256 colours there is no table.
-      if (!changed.Add(differs ? c[x] : ColourSet::kSkip)) throw NotRewritable{};
-    }
+    // A painted pixel going back to the background needs a disposal the
+    // rewrite does not make; past 256 colours there is no table.
+    const int row_changed = changed.AddChanged(p + first, c + first, last + 1 - first);
+    if (row_changed < 0) throw NotRewritable{};
     changed_pixels += row_changed;
     box.left = std::min(box.left, first);
     box.right = std::max(box.right, last + 1);
@@ -263,16 +374,10 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   e.box = box;
   e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
   e.changed = Sorted(changed.Take());
-  ColourSet area;
+  ColourSet area(wide);
   bool area_ok = true;
-  for (int y = box.top; y < box.bottom && area_ok; ++y) {
-    const std::uint32_t* c = after.data() + std::size_t(y) * width;
-    for (int x = box.left; x < box.right; ++x)
-      if (!area.Add(c[x])) {
-        area_ok = false;
-        break;
-      }
-  }
+  for (int y = box.top; y < box.bottom && area_ok; ++y)
+    area_ok = area.AddAll(after.data() + std::size_t(y) * width + box.left, box.Width());
   if (area_ok) e.area = Sorted(area.Take());
   return e;
 }
@@ -713,6 +818,7 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
                                const std::function<const std::vector<PlainFrame>*()>& own_frames) {
   const int width = image.Width(), height = image.Height();
+  const bool wide = WideLoops(options);
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
     // First pass: which frames show a new picture, where it changed and with
@@ -721,7 +827,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<Entry> entries;
     std::vector<bool> starts;  // per frame: it begins an entry
     {
-      Replay replay(image, width, height);
+      Replay replay(image, width, height, wide);
       const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
       std::vector<std::uint32_t> shown = blank;  // the entry waiting for the next picture
       int pending_delay = -1;
@@ -734,7 +840,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         const std::size_t first = entries.size();
         entries.resize(first + run_delays.size());
         ParallelFor(run_delays.size(), threads, [&](std::size_t i) {
-          entries[first + i] = Describe(run[i], run[i + 1], width, height);
+          entries[first + i] = Describe(run[i], run[i + 1], width, height, wide);
           entries[first + i].delay = run_delays[i];
         });
         run.erase(run.begin(), run.end() - 1);
@@ -753,7 +859,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         }
         describe_run();
         const std::vector<std::uint32_t>& before = run.back();
-        entries.push_back(Describe(before, shown, width, height, cleared));
+        entries.push_back(Describe(before, shown, width, height, wide, cleared));
         entries.back().delay = pending_delay;
         std::vector<std::uint32_t> after = shown;
         if (entries.back().dispose) Clear(after, width, entries.back().box);
@@ -787,7 +893,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<EncodedEntry> encoded(entries.size());
     const std::vector<PlainFrame>* plain = own_frames ? own_frames() : nullptr;
     {
-      Replay replay(image, width, height);
+      Replay replay(image, width, height, wide);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
       using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
       Cutouts batch, running;
