@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <tuple>
 
 #if defined(__x86_64__)
@@ -504,8 +506,11 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
 // One way of writing a frame: image descriptor, local table and image data.
 struct Encoding {
   TStream bytes;
+  std::span<const std::uint8_t> own;  // instead of `bytes`: the frame's own, left where they are
   int transparent = -1;
   bool valid = false;
+
+  std::span<const std::uint8_t> Bytes() const { return own.empty() ? std::span<const std::uint8_t>(bytes) : own; }
 };
 
 // One candidate way of writing a frame's pixels.
@@ -548,6 +553,7 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
   if (s.size() >= bound) return true;
   bound = s.size();
   best.bytes = std::move(s);
+  best.own = {};
   best.transparent = way.fill == Fill::kOpaque ? -1 : way.transparent;
   best.valid = true;
   return true;
@@ -641,7 +647,7 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
   if (verbatim.valid) {
-    bound = verbatim.bytes.size();
+    bound = verbatim.Bytes().size();
     out.local = std::move(verbatim);
   }
   // 2 MB of string table and a frame's indices: one per thread, kept between frames.
@@ -808,13 +814,17 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
     if (before != nullptr && before->Disposal() > 1) return out;
   }
   const PlainFrame& p = (*plain)[frame];
-  out.bytes.assign(p.bytes.begin() + std::ptrdiff_t(p.image_at), p.bytes.end());
+  out.own = std::span<const std::uint8_t>(p.bytes).subspan(p.image_at);
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
   out.valid = true;
   return out;
 }
 
+std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames);
+
+// The rewritten file; nothing when the image holds what the rewrite does not
+// keep, or when the own frames are given and their file is no larger.
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
                                const std::function<const std::vector<PlainFrame>*()>& own_frames) {
   const int width = image.Width(), height = image.Height();
@@ -954,10 +964,18 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Put16(out, unsigned(loop->Loops()));
       out.push_back(0);
     }
+    auto chosen_of = [&](const EncodedEntry& e) -> const Encoding& {
+      return e.global.valid && (!e.local.valid || e.global.Bytes().size() <= e.local.Bytes().size()) ? e.global
+                                                                                                       : e.local;
+    };
+    // Each frame: its graphic control (8 bytes) and image; the trailer.
+    std::size_t size = out.size() + 1;
+    for (const EncodedEntry& e : encoded) size += 8 + chosen_of(e).Bytes().size();
+    // Not written when the own file is no larger.
+    if (plain != nullptr && PlainFileSize(image, *plain) <= size) return std::nullopt;
+    out.reserve(size);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      const EncodedEntry& e = encoded[i];
-      const Encoding& chosen =
-          e.global.valid && (!e.local.valid || e.global.bytes.size() <= e.local.bytes.size()) ? e.global : e.local;
+      const Encoding& chosen = chosen_of(encoded[i]);
       // Graphic control: disposal 1 (leave in place) or 2 (restore to the
       // background), the delay, the transparent index.
       out.insert(out.end(), {0x21, 0xF9, 0x04});
@@ -966,9 +984,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Put16(out, unsigned(entries[i].delay));
       out.push_back(std::uint8_t(chosen.transparent >= 0 ? chosen.transparent : 0));
       out.push_back(0);
-      out.insert(out.end(), chosen.bytes.begin(), chosen.bytes.end());
+      out.insert(out.end(), chosen.Bytes().begin(), chosen.Bytes().end());
     }
     out.push_back(0x3B);
+    assert(out.size() == size);
     return out;
   } catch (const NotRewritable&) {
     return std::nullopt;
@@ -1037,8 +1056,8 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   });
   own.Wait();
   if (plain) {
-    // The own file wins a tie.
-    if (!rewritten || PlainFileSize(image, *plain) <= rewritten->size()) {
+    // The rewrite is only there when it is smaller: the own file wins a tie.
+    if (!rewritten) {
       result.bytes = PlainFile(image, *plain);
       return result;
     }
