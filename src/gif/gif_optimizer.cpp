@@ -417,7 +417,8 @@ enum class Fill { kOpaque, kTransparent, kRuns };
 // it, when that frame covers the box: a table then maps the frame's 256
 // indices once instead of finding every pixel's colour.
 struct SourcePixels {
-  std::vector<std::uint8_t> indices;  // the box's pixels, row by row; empty: no such frame
+  const std::uint8_t* indices = nullptr;  // the box's pixels, row by row; null: no such frame
+  std::vector<std::uint8_t> copy;         // where they are not rows of the frame as they stand
   std::array<std::uint32_t, 256> palette{};
   int colours = 0;
   int transparent = -1;
@@ -657,7 +658,7 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   Table area;
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
-  const std::uint8_t* indices = source.indices.empty() ? nullptr : source.indices.data();
+  const std::uint8_t* indices = source.indices;
   IndexMap global_map, area_map, changed_map;
   if (indices != nullptr) {
     if (global != nullptr) global_map = MapIndices(source, *global);
@@ -711,11 +712,17 @@ SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
   for (int i = 0; i < out.colours; ++i) out.palette[std::size_t(i)] = map[i].ToRgb();
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
-  out.indices.reserve(std::size_t(b.Width()) * b.Height());
-  for (int y = b.top; y < b.bottom; ++y) {
-    const std::uint8_t* row = f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left());
-    out.indices.insert(out.indices.end(), row, row + b.Width());
+  const std::uint8_t* first = f.Data().data() + std::size_t(b.top - f.Top()) * f.Width() + (b.left - f.Left());
+  if (b.Width() == f.Width()) {
+    out.indices = first;
+    return out;
   }
+  out.copy.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = 0; y < b.Height(); ++y) {
+    const std::uint8_t* row = first + std::size_t(y) * f.Width();
+    out.copy.insert(out.copy.end(), row, row + b.Width());
+  }
+  out.indices = out.copy.data();
   return out;
 }
 
@@ -935,7 +942,9 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         if (!starts[frame]) continue;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
-        batch.emplace_back(Cut(shown, width, box), Cut(replay.Canvas(), width, box));
+        // A box of the whole screen takes the picture before as it is.
+        const bool whole = box.Width() == width && box.Height() == height;
+        batch.emplace_back(whole ? std::move(shown) : Cut(shown, width, box), Cut(replay.Canvas(), width, box));
         batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
         shown = replay.Canvas();
