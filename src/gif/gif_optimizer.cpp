@@ -78,7 +78,7 @@ class ColourIndex {
     }
     if (count_ >= cap) return -1;
     keys_[h] = rgb;
-    values_[h] = std::uint8_t(count_);
+    values_[h] = count_;
     return count_++;
   }
   int Find(std::uint32_t rgb) const {
@@ -91,12 +91,24 @@ class ColourIndex {
   }
   int Count() const { return count_; }
 
+#if defined(__x86_64__)
+  // Finds eight colours at once where each sits in its first slot (most do,
+  // the table being sparse); `found` has a lane's bits set where it did.
+  __attribute__((target("avx2"))) __m256i FindAtHome(__m256i rgb, __m256i& found) const {
+    const __m256i slots =
+        _mm256_srli_epi32(_mm256_mullo_epi32(rgb, _mm256_set1_epi32(int(2654435761u))), 32 - kSlotBits);
+    found = _mm256_cmpeq_epi32(_mm256_i32gather_epi32(reinterpret_cast<const int*>(keys_.data()), slots, 4), rgb);
+    return _mm256_mask_i32gather_epi32(_mm256_set1_epi32(-1), values_.data(), slots, found, 4);
+  }
+#endif
+
  private:
-  static constexpr std::size_t kSlots = 1024;
+  static constexpr int kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
   static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
-  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 22; }
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> (32 - kSlotBits); }
   std::array<std::uint32_t, kSlots> keys_;
-  std::array<std::uint8_t, kSlots> values_{};
+  std::array<std::int32_t, kSlots> values_{};
   int count_ = 0;
 };
 
@@ -427,14 +439,14 @@ struct SourcePixels {
 // A source index's place in a table: -1 when its colour is missing there,
 // kLookUp where the pixel shows what was there before (the frame's
 // transparent index).
-using IndexMap = std::array<std::int16_t, 256>;
-constexpr std::int16_t kLookUp = -2;
+using IndexMap = std::array<std::int32_t, 256>;
+constexpr std::int32_t kLookUp = -2;
 
 IndexMap MapIndices(const SourcePixels& source, const Table& table) {
   IndexMap map;
   map.fill(kLookUp);
   for (int i = 0; i < source.colours; ++i)
-    if (i != source.transparent) map[std::size_t(i)] = std::int16_t(table.index.Find(source.palette[std::size_t(i)]));
+    if (i != source.transparent) map[std::size_t(i)] = table.index.Find(source.palette[std::size_t(i)]);
   return map;
 }
 
@@ -442,25 +454,70 @@ IndexMap MapIndices(const SourcePixels& source, const Table& table) {
 // `transparent` is an index no changed pixel needs. With `source` (the
 // pixels' source indices) and its `map` into the table, colours are not
 // looked up.
-bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
-             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map) {
-  if (source != nullptr && fill == Fill::kOpaque) {
-    // Where the frame left the picture before, colours still repeat.
-    std::uint32_t looked_up = kNone;
-    int found = -1;
-    for (std::size_t k = 0; k < count; ++k) {
-      int index = (*map)[source[k]];
-      if (index == kLookUp) {
-        if (after[k] != looked_up) {
-          looked_up = after[k];
-          found = table.index.Find(looked_up);
-        }
-        index = found;
+// An opaque frame's indices from its source indices; false when a colour is missing.
+bool OpaqueIndicesPlain(const std::uint32_t* after, std::size_t count, const Table& table, std::uint8_t* out,
+                        const std::uint8_t* source, const IndexMap& map) {
+  // Where the frame left the picture before, colours still repeat.
+  std::uint32_t looked_up = kNone;
+  int found = -1;
+  for (std::size_t k = 0; k < count; ++k) {
+    int index = map[source[k]];
+    if (index == kLookUp) {
+      if (after[k] != looked_up) {
+        looked_up = after[k];
+        found = table.index.Find(looked_up);
       }
-      if (index < 0) return false;
-      out[k] = std::uint8_t(index);
+      index = found;
     }
-    return true;
+    if (index < 0) return false;
+    out[k] = std::uint8_t(index);
+  }
+  return true;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) bool OpaqueIndicesAvx2(const std::uint32_t* after, std::size_t count,
+                                                       const Table& table, std::uint8_t* out,
+                                                       const std::uint8_t* source, const IndexMap& map) {
+  const __m256i look_up = _mm256_set1_epi32(kLookUp);
+  std::size_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    std::uint64_t packed;
+    std::memcpy(&packed, source + k, sizeof packed);
+    const __m256i from = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(packed)));
+    __m256i index = _mm256_i32gather_epi32(map.data(), from, 4);
+    const __m256i look = _mm256_cmpeq_epi32(index, look_up);
+    if (!_mm256_testz_si256(look, look)) {
+      __m256i found;
+      const __m256i at_home =
+          table.index.FindAtHome(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(after + k)), found);
+      index = _mm256_blendv_epi8(index, at_home, look);
+      // Colours away from their first slot, or missing, go the long way.
+      if (!_mm256_testc_si256(found, look)) {
+        alignas(32) std::int32_t lanes[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), index);
+        for (int i = 0; i < 8; ++i)
+          if (map[source[k + std::size_t(i)]] == kLookUp) lanes[i] = table.index.Find(after[k + std::size_t(i)]);
+        index = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+      }
+    }
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(index)) != 0) return false;  // a negative index
+    const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(index), _mm256_extracti128_si256(index, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(words, words));
+  }
+  return OpaqueIndicesPlain(after + k, count - k, table, out + k, source + k, map);
+}
+#endif
+
+bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
+             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map,
+             bool wide) {
+  if (source != nullptr && fill == Fill::kOpaque) {
+#if defined(__x86_64__)
+    if (wide) return OpaqueIndicesAvx2(after, count, table, out, source, *map);
+#endif
+    (void)wide;
+    return OpaqueIndicesPlain(after, count, table, out, source, *map);
   }
   if (source != nullptr) {
     // Without branches on the kind of pixel, which mix at random in a
@@ -521,6 +578,7 @@ struct Way {
   bool local;
   Fill fill;
   const IndexMap* map = nullptr;  // the source indices into the table, when the entry has a source
+  bool wide = false;              // the eight-wide loops may run
 };
 
 // Frames up to this many pixels are encoded every way; larger ones choose
@@ -537,7 +595,8 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
             std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
   scratch.resize(std::size_t(e.box.Width()) * e.box.Height());
-  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map))
+  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map,
+               way.wide))
     return false;
   TStream s;
   s.push_back(0x2C);
@@ -582,7 +641,7 @@ Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
     if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, to,
-                 source != nullptr ? source + at : nullptr, way.map))
+                 source != nullptr ? source + at : nullptr, way.map, way.wide))
       return out;
     to += w;
   }
@@ -643,7 +702,7 @@ bool Fits(const Entry& e, const Table& global) {
 // the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
                          const std::vector<std::uint32_t>& after, const SourcePixels& source, const Table* global,
-                         Encoding verbatim) {
+                         Encoding verbatim, bool wide) {
   EncodedEntry out;
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
@@ -675,15 +734,15 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map});
+    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map, wide});
     if (!e.all_changed)
-      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map});
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map, wide});
   }
   std::vector<Way> own;
-  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map});
+  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map, wide});
   // With every pixel changed, transparency has nothing to stand for.
   if (!e.all_changed || own.empty())
-    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map});
+    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map, wide});
   // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
   const bool with_own = !fits || narrowest < global->bits;
@@ -934,7 +993,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
             const std::size_t frame = running_frames[i];
             encoded[running_start + i] =
                 EncodeEntry(e, running[i].first, running[i].second, SourceOf(image.Images()[int(frame)], e.box),
-                            use_global ? &global : nullptr, Verbatim(image, frame, plain));
+                            use_global ? &global : nullptr, Verbatim(image, frame, plain), wide);
           });
         });
       };
