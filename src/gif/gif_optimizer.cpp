@@ -785,8 +785,28 @@ SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
   return out;
 }
 
-std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b) {
-  std::vector<std::uint32_t> out;
+// Pictures the size of the screen, kept for reuse: a fresh one would cost
+// its pages again.
+class Spares {
+ public:
+  std::vector<std::uint32_t> Take() {
+    if (spare_.empty()) return {};
+    std::vector<std::uint32_t> v = std::move(spare_.back());
+    spare_.pop_back();
+    v.clear();
+    return v;
+  }
+  void Give(std::vector<std::uint32_t>&& v) {
+    if (v.capacity() > 0) spare_.push_back(std::move(v));
+  }
+
+ private:
+  std::vector<std::vector<std::uint32_t>> spare_;
+};
+
+std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b,
+                               std::vector<std::uint32_t> out = {}) {
+  out.clear();
   out.reserve(std::size_t(b.Width()) * b.Height());
   for (int y = b.top; y < b.bottom; ++y) {
     const std::uint32_t* row = canvas.data() + std::size_t(y) * width + b.left;
@@ -911,6 +931,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       // the threads: each one is the next one's picture before.
       std::vector<std::vector<std::uint32_t>> run{blank};
       std::vector<int> run_delays;
+      Spares spares;
       const int threads = WorkerThreads(options.threads);
       auto describe_run = [&] {
         const std::size_t first = entries.size();
@@ -919,6 +940,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
           entries[first + i] = Describe(run[i], run[i + 1], width, height, wide);
           entries[first + i].delay = run_delays[i];
         });
+        for (auto it = run.begin(); it != run.end() - 1; ++it) spares.Give(std::move(*it));
         run.erase(run.begin(), run.end() - 1);
         run_delays.clear();
       };
@@ -951,6 +973,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         if (pending_delay >= 0) describe(&canvas);
         pending_delay = replay.Delay();
         starts.push_back(true);
+        if (shown.capacity() == 0) shown = spares.Take();
         shown = canvas;
       }
       if (pending_delay >= 0) describe(nullptr);
@@ -972,6 +995,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Replay replay(image, width, height, wide);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
       using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
+      Spares spares;
       Cutouts batch, running;
       std::vector<std::size_t> batch_frames, running_frames;  // the frame each entry starts with
       std::size_t batch_start = 0, running_start = 0, batch_bytes = 0, entry = 0;
@@ -984,6 +1008,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         running_frames.swap(batch_frames);
         running_start = batch_start;
         batch_start += running.size();
+        for (auto& [before, after] : batch) {
+          spares.Give(std::move(before));
+          spares.Give(std::move(after));
+        }
         batch.clear();
         batch_frames.clear();
         batch_bytes = 0;
@@ -1003,9 +1031,11 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         const Box& box = e.box;
         // A box of the whole screen takes the picture before as it is.
         const bool whole = box.Width() == width && box.Height() == height;
-        batch.emplace_back(whole ? std::move(shown) : Cut(shown, width, box), Cut(replay.Canvas(), width, box));
+        batch.emplace_back(whole ? std::move(shown) : Cut(shown, width, box, spares.Take()),
+                           Cut(replay.Canvas(), width, box, spares.Take()));
         batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
+        if (shown.capacity() == 0) shown = spares.Take();
         shown = replay.Canvas();
         if (e.dispose) Clear(shown, width, box);
         // Two batches are held at once: each gets half the budget.
