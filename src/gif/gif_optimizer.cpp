@@ -626,15 +626,18 @@ struct Sample {
 };
 
 Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after,
-                  const std::uint8_t* source, const Way& way, std::vector<std::uint8_t>& scratch,
-                  TFastLZWEncoder& lzw) {
+                  const std::uint8_t* source, const Way& way) {
   Sample out;
   if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
   int rows = 0;
   for (int y = 0; y < h; ++y) rows += (y / band) % kSampleEvery == 0;
+  // Buffers and encoder of their own: sharing them with the whole frames'
+  // would clear their memory again at each change of size.
   thread_local std::vector<std::uint8_t> sample;
+  thread_local TStream codes;
+  thread_local TFastLZWEncoder lzw;
   sample.resize(std::size_t(rows) * w);
   std::uint8_t* to = sample.data();
   for (int y = 0; y < h; ++y) {
@@ -645,10 +648,10 @@ Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32
       return out;
     to += w;
   }
-  scratch.clear();
-  lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
-  out.estimate = (long long)scratch.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
-  out.busy = scratch.size() * 2 >= sample.size();
+  codes.clear();
+  lzw.Encode(codes, way.table->bits, sample.data(), sample.size());
+  out.estimate = (long long)codes.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
+  out.busy = codes.size() * 2 >= sample.size();
   return out;
 }
 
@@ -675,7 +678,7 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::tuple<long long, bool, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const Sample sample = SampleSize(e, before, after, source, ways[i], scratch, lzw);
+      const Sample sample = SampleSize(e, before, after, source, ways[i]);
       if (sample.estimate >= 0) ranked.emplace_back(sample.estimate, sample.busy, i);
     }
     std::sort(ranked.begin(), ranked.end());
