@@ -307,7 +307,8 @@ class ColourSet {
 #if defined(__x86_64__)
   // Eight pixels at a time: all of them found in the cache, or each added in turn.
   __attribute__((target("avx2"))) bool Cached(__m256i keys) const {
-    const __m256i slots = _mm256_srli_epi32(_mm256_mullo_epi32(keys, _mm256_set1_epi32(int(2654435761u))), 20);
+    const __m256i slots =
+        _mm256_srli_epi32(_mm256_mullo_epi32(keys, _mm256_set1_epi32(int(2654435761u))), 32 - kSlotBits);
     const __m256i cached = _mm256_i32gather_epi32(reinterpret_cast<const int*>(cache_.data()), slots, 4);
     return _mm256_movemask_epi8(_mm256_cmpeq_epi32(cached, keys)) == -1;
   }
@@ -334,8 +335,9 @@ class ColourSet {
   }
 #endif
 
-  static constexpr std::size_t kSlots = 4096;
-  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 20; }
+  static constexpr int kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> (32 - kSlotBits); }
   bool Miss(std::uint32_t rgb, std::size_t h) {
     if (rgb != kSkip) {
       if (rgb == kNone) return false;
@@ -450,10 +452,6 @@ IndexMap MapIndices(const SourcePixels& source, const Table& table) {
   return map;
 }
 
-// The frame's pixels as indices of the table; false when a colour is missing.
-// `transparent` is an index no changed pixel needs. With `source` (the
-// pixels' source indices) and its `map` into the table, colours are not
-// looked up.
 // An opaque frame's indices from its source indices; false when a colour is missing.
 bool OpaqueIndicesPlain(const std::uint32_t* after, std::size_t count, const Table& table, std::uint8_t* out,
                         const std::uint8_t* source, const IndexMap& map) {
@@ -509,6 +507,10 @@ __attribute__((target("avx2"))) bool OpaqueIndicesAvx2(const std::uint32_t* afte
 }
 #endif
 
+// The frame's pixels as indices of the table; false when a colour is missing.
+// `transparent` is an index no changed pixel needs. With `source` (the
+// pixels' source indices) and its `map` into the table, colours are not
+// looked up; `wide` lets the eight-wide loops run.
 bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
              int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map,
              bool wide) {
@@ -713,7 +715,7 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     bound = verbatim.Bytes().size();
     out.local = std::move(verbatim);
   }
-  // 2 MB of string table and a frame's indices: one per thread, kept between frames.
+  // The encoder's string table and a frame's indices: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
   thread_local std::vector<std::uint8_t> scratch;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
@@ -788,23 +790,29 @@ SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
   return out;
 }
 
-// Pictures the size of the screen, kept for reuse: a fresh one would cost
-// its pages again.
+// Pictures done with, kept for reuse up to a budget: a fresh one would
+// cost its pages again.
 class Spares {
  public:
+  explicit Spares(std::size_t budget_bytes) : budget_(budget_bytes) {}
   std::vector<std::uint32_t> Take() {
     if (spare_.empty()) return {};
     std::vector<std::uint32_t> v = std::move(spare_.back());
     spare_.pop_back();
+    held_ -= Bytes(v);
     v.clear();
     return v;
   }
   void Give(std::vector<std::uint32_t>&& v) {
-    if (v.capacity() > 0) spare_.push_back(std::move(v));
+    if (v.capacity() == 0 || held_ + Bytes(v) > budget_) return;
+    held_ += Bytes(v);
+    spare_.push_back(std::move(v));
   }
 
  private:
+  static std::size_t Bytes(const std::vector<std::uint32_t>& v) { return v.capacity() * sizeof(std::uint32_t); }
   std::vector<std::vector<std::uint32_t>> spare_;
+  std::size_t budget_, held_ = 0;
 };
 
 std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b,
@@ -934,7 +942,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       // the threads: each one is the next one's picture before.
       std::vector<std::vector<std::uint32_t>> run{blank};
       std::vector<int> run_delays;
-      Spares spares;
+      Spares spares(kBatchBytes / 2);
       const int threads = WorkerThreads(options.threads);
       auto describe_run = [&] {
         const std::size_t first = entries.size();
@@ -998,7 +1006,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Replay replay(image, width, height, wide);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
       using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
-      Spares spares;
+      Spares spares(kBatchBytes / 2);
       Cutouts batch, running;
       std::vector<std::size_t> batch_frames, running_frames;  // the frame each entry starts with
       std::size_t batch_start = 0, running_start = 0, batch_bytes = 0, entry = 0;
@@ -1032,10 +1040,14 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         if (!starts[frame]) continue;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
-        // A box of the whole screen takes the picture before as it is.
+        // A box of the whole screen takes the picture before as it is; a
+        // spare picture holds the cut-out of a large one.
         const bool whole = box.Width() == width && box.Height() == height;
-        batch.emplace_back(whole ? std::move(shown) : Cut(shown, width, box, spares.Take()),
-                           Cut(replay.Canvas(), width, box, spares.Take()));
+        const bool large = std::size_t(box.Width()) * box.Height() * 2 >= shown.size();
+        auto cut = [&](const std::vector<std::uint32_t>& canvas) {
+          return Cut(canvas, width, box, large ? spares.Take() : std::vector<std::uint32_t>{});
+        };
+        batch.emplace_back(whole ? std::move(shown) : cut(shown), cut(replay.Canvas()));
         batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
         if (shown.capacity() == 0) shown = spares.Take();
