@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <span>
 #include <tuple>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "gif/fast_lzw.h"
 #include "gif/gif_exception.h"
@@ -21,6 +27,18 @@ constexpr std::uint32_t kNone = 0x01000000u;
 constexpr int kMaxDelay = 65535;
 // Bytes of cut-out pictures held at once while frames are encoded in parallel.
 constexpr std::size_t kBatchBytes = std::size_t(64) << 20;
+
+// Whether the eight-wide forms of the pixel loops run: when asked for and
+// the processor has them.
+bool WideLoops(const OptimizeOptions& options) {
+#if defined(__x86_64__)
+  static const bool have = __builtin_cpu_supports("avx2");
+  return options.wide_loops && have;
+#else
+  (void)options;
+  return false;
+#endif
+}
 
 // Thrown inside the rewrite for pictures it cannot reproduce; the caller
 // keeps the image's own file then.
@@ -60,7 +78,7 @@ class ColourIndex {
     }
     if (count_ >= cap) return -1;
     keys_[h] = rgb;
-    values_[h] = std::uint8_t(count_);
+    values_[h] = count_;
     return count_++;
   }
   int Find(std::uint32_t rgb) const {
@@ -73,14 +91,67 @@ class ColourIndex {
   }
   int Count() const { return count_; }
 
+#if defined(__x86_64__)
+  // Finds eight colours at once where each sits in its first slot (most do,
+  // the table being sparse); `found` has a lane's bits set where it did.
+  __attribute__((target("avx2"))) __m256i FindAtHome(__m256i rgb, __m256i& found) const {
+    const __m256i slots =
+        _mm256_srli_epi32(_mm256_mullo_epi32(rgb, _mm256_set1_epi32(int(2654435761u))), 32 - kSlotBits);
+    found = _mm256_cmpeq_epi32(_mm256_i32gather_epi32(reinterpret_cast<const int*>(keys_.data()), slots, 4), rgb);
+    return _mm256_mask_i32gather_epi32(_mm256_set1_epi32(-1), values_.data(), slots, found, 4);
+  }
+#endif
+
  private:
-  static constexpr std::size_t kSlots = 1024;
+  static constexpr int kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
   static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
-  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 22; }
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> (32 - kSlotBits); }
   std::array<std::uint32_t, kSlots> keys_;
-  std::array<std::uint8_t, kSlots> values_{};
+  std::array<std::int32_t, kSlots> values_{};
   int count_ = 0;
 };
+
+// A row of a frame painted through its palette; pixels of the transparent
+// index (-1: none) keep what was there.
+void PaintRowPlain(std::uint32_t* dst, const std::uint8_t* src, const std::uint32_t* palette, int count,
+                   int transparent) {
+  if (transparent < 0) {
+    for (int x = 0; x < count; ++x) dst[x] = palette[src[x]];
+  } else {
+    for (int x = 0; x < count; ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
+  }
+}
+
+#if defined(__x86_64__)
+// Eight pixels at a time: the palette look-ups gathered, the transparent
+// ones masked out of the gather.
+__attribute__((target("avx2"))) void PaintRowAvx2(std::uint32_t* dst, const std::uint8_t* src,
+                                                  const std::uint32_t* palette, int count, int transparent) {
+  const __m256i see_through = _mm256_set1_epi32(transparent);
+  const __m256i ones = _mm256_set1_epi32(-1);
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    std::uint64_t packed;
+    std::memcpy(&packed, src + x, sizeof packed);
+    const __m256i index = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(packed)));
+    const __m256i paint = _mm256_xor_si256(_mm256_cmpeq_epi32(index, see_through), ones);
+    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dst + x));
+    const __m256i now =
+        _mm256_mask_i32gather_epi32(old, reinterpret_cast<const int*>(palette), index, paint, sizeof(std::uint32_t));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), now);
+  }
+  PaintRowPlain(dst + x, src + x, palette, count - x, transparent);
+}
+#endif
+
+void PaintRow(bool wide, std::uint32_t* dst, const std::uint8_t* src, const std::uint32_t* palette, int count,
+              int transparent) {
+#if defined(__x86_64__)
+  if (wide) return PaintRowAvx2(dst, src, palette, count, transparent);
+#endif
+  PaintRowPlain(dst, src, palette, count, transparent);
+}
 
 std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
   std::sort(v.begin(), v.end());
@@ -92,8 +163,8 @@ std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
 // holds the picture shown after each frame.
 class Replay {
  public:
-  Replay(const TGIFImage& image, int width, int height)
-      : image_(image), width_(width), height_(height), canvas_(std::size_t(width) * height, kNone),
+  Replay(const TGIFImage& image, int width, int height, bool wide)
+      : image_(image), width_(width), height_(height), wide_(wide), canvas_(std::size_t(width) * height, kNone),
         none_(canvas_.size()) {}
 
   bool Next() {
@@ -125,12 +196,8 @@ class Replay {
         (colours == 256 || *std::max_element(f.Data().begin(), f.Data().end()) < colours)) {
       for (int y = 0; y < f.Height(); ++y) {
         const std::uint8_t* src = f.Data().data() + std::size_t(y) * f.Width();
-        std::uint32_t* dst = canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left();
-        if (transparent < 0) {
-          for (int x = 0; x < f.Width(); ++x) dst[x] = palette[src[x]];
-        } else {
-          for (int x = 0; x < f.Width(); ++x) dst[x] = src[x] == transparent ? dst[x] : palette[src[x]];
-        }
+        PaintRow(wide_, canvas_.data() + std::size_t(f.Top() + y) * width_ + f.Left(), src, palette.data(), f.Width(),
+                 transparent);
       }
     } else {
       Paint(f, palette, colours, transparent);
@@ -171,6 +238,7 @@ class Replay {
 
   const TGIFImage& image_;
   int width_, height_;
+  bool wide_;
   int next_ = 0;
   std::vector<std::uint32_t> canvas_, saved_;
   std::size_t none_, saved_none_ = 0;  // pixels showing the background
@@ -194,7 +262,7 @@ struct Entry {
 // probing the index, and without a branch the predictor gets wrong.
 class ColourSet {
  public:
-  ColourSet() { cache_.fill(kSkip); }
+  explicit ColourSet(bool wide) : wide_(wide) { cache_.fill(kSkip); }
   // Adds the colour; false for kNone or a 257th colour. kSkip adds nothing.
   bool Add(std::uint32_t rgb) {
     const std::size_t h = Slot(rgb);
@@ -205,9 +273,71 @@ class ColourSet {
   // A pixel that adds nothing: never a colour, and it starts out cached.
   static constexpr std::uint32_t kSkip = 0xFFFFFFFFu;
 
+  // Adds the colours of the pixels that differ between two rows; their
+  // count, or -1 when one cannot be added.
+  int AddChanged(const std::uint32_t* before, const std::uint32_t* after, int count) {
+#if defined(__x86_64__)
+    if (wide_) return AddChangedAvx2(before, after, count);
+#endif
+    return AddChangedPlain(before, after, count);
+  }
+  // Adds every colour of a row; false when one cannot be added.
+  bool AddAll(const std::uint32_t* row, int count) {
+#if defined(__x86_64__)
+    if (wide_) return AddAllAvx2(row, count);
+#endif
+    return AddAllPlain(row, count);
+  }
+
  private:
-  static constexpr std::size_t kSlots = 4096;
-  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> 20; }
+  int AddChangedPlain(const std::uint32_t* before, const std::uint32_t* after, int count) {
+    int changed = 0;
+    for (int x = 0; x < count; ++x) {
+      const bool differs = before[x] != after[x];
+      changed += differs;
+      if (!Add(differs ? after[x] : kSkip)) return -1;
+    }
+    return changed;
+  }
+  bool AddAllPlain(const std::uint32_t* row, int count) {
+    for (int x = 0; x < count; ++x)
+      if (!Add(row[x])) return false;
+    return true;
+  }
+#if defined(__x86_64__)
+  // Eight pixels at a time: all of them found in the cache, or each added in turn.
+  __attribute__((target("avx2"))) bool Cached(__m256i keys) const {
+    const __m256i slots =
+        _mm256_srli_epi32(_mm256_mullo_epi32(keys, _mm256_set1_epi32(int(2654435761u))), 32 - kSlotBits);
+    const __m256i cached = _mm256_i32gather_epi32(reinterpret_cast<const int*>(cache_.data()), slots, 4);
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(cached, keys)) == -1;
+  }
+  __attribute__((target("avx2"))) int AddChangedAvx2(const std::uint32_t* before, const std::uint32_t* after,
+                                                     int count) {
+    const __m256i skip = _mm256_set1_epi32(int(kSkip));
+    int changed = 0, x = 0;
+    for (; x + 8 <= count; x += 8) {
+      const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(before + x));
+      const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(after + x));
+      const __m256i same = _mm256_cmpeq_epi32(p, c);
+      changed += 8 - __builtin_popcount(unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(same))));
+      if (!Cached(_mm256_blendv_epi8(c, skip, same)) && AddChangedPlain(before + x, after + x, 8) < 0) return -1;
+    }
+    const int rest = AddChangedPlain(before + x, after + x, count - x);
+    return rest < 0 ? -1 : changed + rest;
+  }
+  __attribute__((target("avx2"))) bool AddAllAvx2(const std::uint32_t* row, int count) {
+    int x = 0;
+    for (; x + 8 <= count; x += 8)
+      if (!Cached(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x))) && !AddAllPlain(row + x, 8))
+        return false;
+    return AddAllPlain(row + x, count - x);
+  }
+#endif
+
+  static constexpr int kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
+  static std::size_t Slot(std::uint32_t rgb) { return (rgb * 2654435761u) >> (32 - kSlotBits); }
   bool Miss(std::uint32_t rgb, std::size_t h) {
     if (rgb != kSkip) {
       if (rgb == kNone) return false;
@@ -218,6 +348,7 @@ class ColourSet {
     cache_[h] = rgb;
     return true;
   }
+  bool wide_;
   std::array<std::uint32_t, kSlots> cache_;
   ColourIndex index_;
   std::vector<std::uint32_t> colours_;
@@ -226,10 +357,10 @@ class ColourSet {
 // The area that differs between two pictures and the colours it needs,
 // grown to `extra` (an area the entry must cover to clear it afterwards).
 Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::uint32_t>& after, int width,
-               int height, const Box& extra = Box{}) {
+               int height, bool wide, const Box& extra = Box{}) {
   Entry e;
   Box box{width, height, 0, 0};
-  ColourSet changed;
+  ColourSet changed(wide);
   long long changed_pixels = 0;
   for (int y = 0; y < height; ++y) {
     const std::uint32_t* p = before.data() + std::size_t(y) * width;
@@ -239,14 +370,10 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
     while (p[first] == c[first]) ++first;
     int last = width - 1;
     while (p[last] == c[last]) --last;
-    int row_changed = 0;
-    for (int x = first; x <= last; ++x) {
-      const bool differs = p[x] != c[x];
-      row_changed += differs;
-      // A painted pixel going back to the background needs a disposal the
-      // rewrite does not make; past 256 colours there is no table.
-      if (!changed.Add(differs ? c[x] : ColourSet::kSkip)) throw NotRewritable{};
-    }
+    // A painted pixel going back to the background needs a disposal the
+    // rewrite does not make; past 256 colours there is no table.
+    const int row_changed = changed.AddChanged(p + first, c + first, last + 1 - first);
+    if (row_changed < 0) throw NotRewritable{};
     changed_pixels += row_changed;
     box.left = std::min(box.left, first);
     box.right = std::max(box.right, last + 1);
@@ -263,16 +390,10 @@ Entry Describe(const std::vector<std::uint32_t>& before, const std::vector<std::
   e.box = box;
   e.all_changed = changed_pixels == (long long)box.Width() * box.Height();
   e.changed = Sorted(changed.Take());
-  ColourSet area;
+  ColourSet area(wide);
   bool area_ok = true;
-  for (int y = box.top; y < box.bottom && area_ok; ++y) {
-    const std::uint32_t* c = after.data() + std::size_t(y) * width;
-    for (int x = box.left; x < box.right; ++x)
-      if (!area.Add(c[x])) {
-        area_ok = false;
-        break;
-      }
-  }
+  for (int y = box.top; y < box.bottom && area_ok; ++y)
+    area_ok = area.AddAll(after.data() + std::size_t(y) * width + box.left, box.Width());
   if (area_ok) e.area = Sorted(area.Take());
   return e;
 }
@@ -310,7 +431,8 @@ enum class Fill { kOpaque, kTransparent, kRuns };
 // it, when that frame covers the box: a table then maps the frame's 256
 // indices once instead of finding every pixel's colour.
 struct SourcePixels {
-  std::vector<std::uint8_t> indices;  // the box's pixels, row by row; empty: no such frame
+  const std::uint8_t* indices = nullptr;  // the box's pixels, row by row; null: no such frame
+  std::vector<std::uint8_t> copy;         // where they are not rows of the frame as they stand
   std::array<std::uint32_t, 256> palette{};
   int colours = 0;
   int transparent = -1;
@@ -319,40 +441,85 @@ struct SourcePixels {
 // A source index's place in a table: -1 when its colour is missing there,
 // kLookUp where the pixel shows what was there before (the frame's
 // transparent index).
-using IndexMap = std::array<std::int16_t, 256>;
-constexpr std::int16_t kLookUp = -2;
+using IndexMap = std::array<std::int32_t, 256>;
+constexpr std::int32_t kLookUp = -2;
 
 IndexMap MapIndices(const SourcePixels& source, const Table& table) {
   IndexMap map;
   map.fill(kLookUp);
   for (int i = 0; i < source.colours; ++i)
-    if (i != source.transparent) map[std::size_t(i)] = std::int16_t(table.index.Find(source.palette[std::size_t(i)]));
+    if (i != source.transparent) map[std::size_t(i)] = table.index.Find(source.palette[std::size_t(i)]);
   return map;
 }
+
+// An opaque frame's indices from its source indices; false when a colour is missing.
+bool OpaqueIndicesPlain(const std::uint32_t* after, std::size_t count, const Table& table, std::uint8_t* out,
+                        const std::uint8_t* source, const IndexMap& map) {
+  // Where the frame left the picture before, colours still repeat.
+  std::uint32_t looked_up = kNone;
+  int found = -1;
+  for (std::size_t k = 0; k < count; ++k) {
+    int index = map[source[k]];
+    if (index == kLookUp) {
+      if (after[k] != looked_up) {
+        looked_up = after[k];
+        found = table.index.Find(looked_up);
+      }
+      index = found;
+    }
+    if (index < 0) return false;
+    out[k] = std::uint8_t(index);
+  }
+  return true;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) bool OpaqueIndicesAvx2(const std::uint32_t* after, std::size_t count,
+                                                       const Table& table, std::uint8_t* out,
+                                                       const std::uint8_t* source, const IndexMap& map) {
+  const __m256i look_up = _mm256_set1_epi32(kLookUp);
+  std::size_t k = 0;
+  for (; k + 8 <= count; k += 8) {
+    std::uint64_t packed;
+    std::memcpy(&packed, source + k, sizeof packed);
+    const __m256i from = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(packed)));
+    __m256i index = _mm256_i32gather_epi32(map.data(), from, 4);
+    const __m256i look = _mm256_cmpeq_epi32(index, look_up);
+    if (!_mm256_testz_si256(look, look)) {
+      __m256i found;
+      const __m256i at_home =
+          table.index.FindAtHome(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(after + k)), found);
+      index = _mm256_blendv_epi8(index, at_home, look);
+      // Colours away from their first slot, or missing, go the long way.
+      if (!_mm256_testc_si256(found, look)) {
+        alignas(32) std::int32_t lanes[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), index);
+        for (int i = 0; i < 8; ++i)
+          if (map[source[k + std::size_t(i)]] == kLookUp) lanes[i] = table.index.Find(after[k + std::size_t(i)]);
+        index = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+      }
+    }
+    if (_mm256_movemask_ps(_mm256_castsi256_ps(index)) != 0) return false;  // a negative index
+    const __m128i words = _mm_packs_epi32(_mm256_castsi256_si128(index), _mm256_extracti128_si256(index, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + k), _mm_packus_epi16(words, words));
+  }
+  return OpaqueIndicesPlain(after + k, count - k, table, out + k, source + k, map);
+}
+#endif
 
 // The frame's pixels as indices of the table; false when a colour is missing.
 // `transparent` is an index no changed pixel needs. With `source` (the
 // pixels' source indices) and its `map` into the table, colours are not
-// looked up.
+// looked up; `wide` lets the eight-wide loops run.
 bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_t count, const Table& table,
-             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map) {
+             int transparent, Fill fill, std::uint8_t* out, const std::uint8_t* source, const IndexMap* map,
+             bool wide) {
   if (source != nullptr && fill == Fill::kOpaque) {
-    // Where the frame left the picture before, colours still repeat.
-    std::uint32_t looked_up = kNone;
-    int found = -1;
-    for (std::size_t k = 0; k < count; ++k) {
-      int index = (*map)[source[k]];
-      if (index == kLookUp) {
-        if (after[k] != looked_up) {
-          looked_up = after[k];
-          found = table.index.Find(looked_up);
-        }
-        index = found;
-      }
-      if (index < 0) return false;
-      out[k] = std::uint8_t(index);
-    }
-    return true;
+#if defined(__x86_64__)
+    if (wide) return OpaqueIndicesAvx2(after, count, table, out, source, *map);
+#endif
+    (void)wide;
+    return OpaqueIndicesPlain(after, count, table, out, source, *map);
   }
   if (source != nullptr) {
     // Without branches on the kind of pixel, which mix at random in a
@@ -399,8 +566,11 @@ bool Indices(const std::uint32_t* before, const std::uint32_t* after, std::size_
 // One way of writing a frame: image descriptor, local table and image data.
 struct Encoding {
   TStream bytes;
+  std::span<const std::uint8_t> own;  // instead of `bytes`: the frame's own, left where they are
   int transparent = -1;
   bool valid = false;
+
+  std::span<const std::uint8_t> Bytes() const { return own.empty() ? std::span<const std::uint8_t>(bytes) : own; }
 };
 
 // One candidate way of writing a frame's pixels.
@@ -410,6 +580,7 @@ struct Way {
   bool local;
   Fill fill;
   const IndexMap* map = nullptr;  // the source indices into the table, when the entry has a source
+  bool wide = false;              // the eight-wide loops may run
 };
 
 // Frames up to this many pixels are encoded every way; larger ones choose
@@ -426,7 +597,8 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
             std::size_t& bound) {
   if (way.fill != Fill::kOpaque && way.transparent < 0) return false;
   scratch.resize(std::size_t(e.box.Width()) * e.box.Height());
-  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map))
+  if (!Indices(before, after, scratch.size(), *way.table, way.transparent, way.fill, scratch.data(), source, way.map,
+               way.wide))
     return false;
   TStream s;
   s.push_back(0x2C);
@@ -443,6 +615,7 @@ bool Encode(const Entry& e, const std::uint32_t* before, const std::uint32_t* af
   if (s.size() >= bound) return true;
   bound = s.size();
   best.bytes = std::move(s);
+  best.own = {};
   best.transparent = way.fill == Fill::kOpaque ? -1 : way.transparent;
   best.valid = true;
   return true;
@@ -455,29 +628,32 @@ struct Sample {
 };
 
 Sample SampleSize(const Entry& e, const std::uint32_t* before, const std::uint32_t* after,
-                  const std::uint8_t* source, const Way& way, std::vector<std::uint8_t>& scratch,
-                  TFastLZWEncoder& lzw) {
+                  const std::uint8_t* source, const Way& way) {
   Sample out;
   if (way.fill != Fill::kOpaque && way.transparent < 0) return out;
   const int w = e.box.Width(), h = e.box.Height();
   const int band = std::max(1, h / (4 * kSampleEvery));
   int rows = 0;
   for (int y = 0; y < h; ++y) rows += (y / band) % kSampleEvery == 0;
+  // Buffers and encoder of their own: sharing them with the whole frames'
+  // would clear their memory again at each change of size.
   thread_local std::vector<std::uint8_t> sample;
+  thread_local TStream codes;
+  thread_local TFastLZWEncoder lzw;
   sample.resize(std::size_t(rows) * w);
   std::uint8_t* to = sample.data();
   for (int y = 0; y < h; ++y) {
     if ((y / band) % kSampleEvery != 0) continue;
     const std::size_t at = std::size_t(y) * w;
     if (!Indices(before + at, after + at, std::size_t(w), *way.table, way.transparent, way.fill, to,
-                 source != nullptr ? source + at : nullptr, way.map))
+                 source != nullptr ? source + at : nullptr, way.map, way.wide))
       return out;
     to += w;
   }
-  scratch.clear();
-  lzw.Encode(scratch, way.table->bits, sample.data(), sample.size());
-  out.estimate = (long long)scratch.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
-  out.busy = scratch.size() * 2 >= sample.size();
+  codes.clear();
+  lzw.Encode(codes, way.table->bits, sample.data(), sample.size());
+  out.estimate = (long long)codes.size() * h / std::max(rows, 1) + (way.local ? (long long)way.table->SavedSize() : 0);
+  out.busy = codes.size() * 2 >= sample.size();
   return out;
 }
 
@@ -504,7 +680,7 @@ void EncodeBest(const Entry& e, const std::uint32_t* before, const std::uint32_t
   if ((long long)e.box.Width() * e.box.Height() >= kSampleFrom && ways.size() > 1) {
     std::vector<std::tuple<long long, bool, std::size_t>> ranked;
     for (std::size_t i = 0; i < ways.size(); ++i) {
-      const Sample sample = SampleSize(e, before, after, source, ways[i], scratch, lzw);
+      const Sample sample = SampleSize(e, before, after, source, ways[i]);
       if (sample.estimate >= 0) ranked.emplace_back(sample.estimate, sample.busy, i);
     }
     std::sort(ranked.begin(), ranked.end());
@@ -531,22 +707,22 @@ bool Fits(const Entry& e, const Table& global) {
 // the global one does not serve, or the own table has narrower codes.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
                          const std::vector<std::uint32_t>& after, const SourcePixels& source, const Table* global,
-                         Encoding verbatim) {
+                         Encoding verbatim, bool wide) {
   EncodedEntry out;
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
   if (verbatim.valid) {
-    bound = verbatim.bytes.size();
+    bound = verbatim.Bytes().size();
     out.local = std::move(verbatim);
   }
-  // 2 MB of string table and a frame's indices: one per thread, kept between frames.
+  // The encoder's string table and a frame's indices: one per thread, kept between frames.
   thread_local TFastLZWEncoder lzw;
   thread_local std::vector<std::uint8_t> scratch;
   const Fill partial[] = {Fill::kTransparent, Fill::kRuns};
   Table area;
   if (!e.area.empty()) area = Table::Make(e.area, false);
   const Table changed = Table::Make(e.changed, true);
-  const std::uint8_t* indices = source.indices.empty() ? nullptr : source.indices.data();
+  const std::uint8_t* indices = source.indices;
   IndexMap global_map, area_map, changed_map;
   if (indices != nullptr) {
     if (global != nullptr) global_map = MapIndices(source, *global);
@@ -563,15 +739,15 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
     int transparent = -1;
     for (int i = 0; i < (1 << global->bits) && transparent < 0; ++i)
       if (std::size_t(i) >= needed.size() || !needed[std::size_t(i)]) transparent = i;
-    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map});
+    ways.push_back(Way{global, -1, false, Fill::kOpaque, &global_map, wide});
     if (!e.all_changed)
-      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map});
+      for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map, wide});
   }
   std::vector<Way> own;
-  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map});
+  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map, wide});
   // With every pixel changed, transparency has nothing to stand for.
   if (!e.all_changed || own.empty())
-    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map});
+    for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map, wide});
   // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
   const bool with_own = !fits || narrowest < global->bits;
@@ -600,16 +776,48 @@ SourcePixels SourceOf(const TGIFSubImage& f, const Box& b) {
   for (int i = 0; i < out.colours; ++i) out.palette[std::size_t(i)] = map[i].ToRgb();
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
-  out.indices.reserve(std::size_t(b.Width()) * b.Height());
-  for (int y = b.top; y < b.bottom; ++y) {
-    const std::uint8_t* row = f.Data().data() + std::size_t(y - f.Top()) * f.Width() + (b.left - f.Left());
-    out.indices.insert(out.indices.end(), row, row + b.Width());
+  const std::uint8_t* first = f.Data().data() + std::size_t(b.top - f.Top()) * f.Width() + (b.left - f.Left());
+  if (b.Width() == f.Width()) {
+    out.indices = first;
+    return out;
   }
+  out.copy.reserve(std::size_t(b.Width()) * b.Height());
+  for (int y = 0; y < b.Height(); ++y) {
+    const std::uint8_t* row = first + std::size_t(y) * f.Width();
+    out.copy.insert(out.copy.end(), row, row + b.Width());
+  }
+  out.indices = out.copy.data();
   return out;
 }
 
-std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b) {
-  std::vector<std::uint32_t> out;
+// Pictures done with, kept for reuse up to a budget: a fresh one would
+// cost its pages again.
+class Spares {
+ public:
+  explicit Spares(std::size_t budget_bytes) : budget_(budget_bytes) {}
+  std::vector<std::uint32_t> Take() {
+    if (spare_.empty()) return {};
+    std::vector<std::uint32_t> v = std::move(spare_.back());
+    spare_.pop_back();
+    held_ -= Bytes(v);
+    v.clear();
+    return v;
+  }
+  void Give(std::vector<std::uint32_t>&& v) {
+    if (v.capacity() == 0 || held_ + Bytes(v) > budget_) return;
+    held_ += Bytes(v);
+    spare_.push_back(std::move(v));
+  }
+
+ private:
+  static std::size_t Bytes(const std::vector<std::uint32_t>& v) { return v.capacity() * sizeof(std::uint32_t); }
+  std::vector<std::vector<std::uint32_t>> spare_;
+  std::size_t budget_, held_ = 0;
+};
+
+std::vector<std::uint32_t> Cut(const std::vector<std::uint32_t>& canvas, int width, const Box& b,
+                               std::vector<std::uint32_t> out = {}) {
+  out.clear();
   out.reserve(std::size_t(b.Width()) * b.Height());
   for (int y = b.top; y < b.bottom; ++y) {
     const std::uint32_t* row = canvas.data() + std::size_t(y) * width + b.left;
@@ -703,16 +911,21 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
     if (before != nullptr && before->Disposal() > 1) return out;
   }
   const PlainFrame& p = (*plain)[frame];
-  out.bytes.assign(p.bytes.begin() + std::ptrdiff_t(p.image_at), p.bytes.end());
+  out.own = std::span<const std::uint8_t>(p.bytes).subspan(p.image_at);
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
   out.valid = true;
   return out;
 }
 
+std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames);
+
+// The rewritten file; nothing when the image holds what the rewrite does not
+// keep, or when the own frames are given and their file is no larger.
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
                                const std::function<const std::vector<PlainFrame>*()>& own_frames) {
   const int width = image.Width(), height = image.Height();
+  const bool wide = WideLoops(options);
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
     // First pass: which frames show a new picture, where it changed and with
@@ -721,7 +934,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<Entry> entries;
     std::vector<bool> starts;  // per frame: it begins an entry
     {
-      Replay replay(image, width, height);
+      Replay replay(image, width, height, wide);
       const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
       std::vector<std::uint32_t> shown = blank;  // the entry waiting for the next picture
       int pending_delay = -1;
@@ -729,14 +942,16 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       // the threads: each one is the next one's picture before.
       std::vector<std::vector<std::uint32_t>> run{blank};
       std::vector<int> run_delays;
+      Spares spares(kBatchBytes / 2);
       const int threads = WorkerThreads(options.threads);
       auto describe_run = [&] {
         const std::size_t first = entries.size();
         entries.resize(first + run_delays.size());
         ParallelFor(run_delays.size(), threads, [&](std::size_t i) {
-          entries[first + i] = Describe(run[i], run[i + 1], width, height);
+          entries[first + i] = Describe(run[i], run[i + 1], width, height, wide);
           entries[first + i].delay = run_delays[i];
         });
+        for (auto it = run.begin(); it != run.end() - 1; ++it) spares.Give(std::move(*it));
         run.erase(run.begin(), run.end() - 1);
         run_delays.clear();
       };
@@ -753,7 +968,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         }
         describe_run();
         const std::vector<std::uint32_t>& before = run.back();
-        entries.push_back(Describe(before, shown, width, height, cleared));
+        entries.push_back(Describe(before, shown, width, height, wide, cleared));
         entries.back().delay = pending_delay;
         std::vector<std::uint32_t> after = shown;
         if (entries.back().dispose) Clear(after, width, entries.back().box);
@@ -769,6 +984,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         if (pending_delay >= 0) describe(&canvas);
         pending_delay = replay.Delay();
         starts.push_back(true);
+        if (shown.capacity() == 0) shown = spares.Take();
         shown = canvas;
       }
       if (pending_delay >= 0) describe(nullptr);
@@ -787,9 +1003,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<EncodedEntry> encoded(entries.size());
     const std::vector<PlainFrame>* plain = own_frames ? own_frames() : nullptr;
     {
-      Replay replay(image, width, height);
+      Replay replay(image, width, height, wide);
       std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
       using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
+      Spares spares(kBatchBytes / 2);
       Cutouts batch, running;
       std::vector<std::size_t> batch_frames, running_frames;  // the frame each entry starts with
       std::size_t batch_start = 0, running_start = 0, batch_bytes = 0, entry = 0;
@@ -802,6 +1019,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         running_frames.swap(batch_frames);
         running_start = batch_start;
         batch_start += running.size();
+        for (auto& [before, after] : batch) {
+          spares.Give(std::move(before));
+          spares.Give(std::move(after));
+        }
         batch.clear();
         batch_frames.clear();
         batch_bytes = 0;
@@ -811,7 +1032,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
             const std::size_t frame = running_frames[i];
             encoded[running_start + i] =
                 EncodeEntry(e, running[i].first, running[i].second, SourceOf(image.Images()[int(frame)], e.box),
-                            use_global ? &global : nullptr, Verbatim(image, frame, plain));
+                            use_global ? &global : nullptr, Verbatim(image, frame, plain), wide);
           });
         });
       };
@@ -819,9 +1040,17 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         if (!starts[frame]) continue;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
-        batch.emplace_back(Cut(shown, width, box), Cut(replay.Canvas(), width, box));
+        // A box of the whole screen takes the picture before as it is; a
+        // spare picture holds the cut-out of a large one.
+        const bool whole = box.Width() == width && box.Height() == height;
+        const bool large = std::size_t(box.Width()) * box.Height() * 2 >= shown.size();
+        auto cut = [&](const std::vector<std::uint32_t>& canvas) {
+          return Cut(canvas, width, box, large ? spares.Take() : std::vector<std::uint32_t>{});
+        };
+        batch.emplace_back(whole ? std::move(shown) : cut(shown), cut(replay.Canvas()));
         batch_frames.push_back(frame);
         batch_bytes += std::size_t(box.Width()) * box.Height() * 8;
+        if (shown.capacity() == 0) shown = spares.Take();
         shown = replay.Canvas();
         if (e.dispose) Clear(shown, width, box);
         // Two batches are held at once: each gets half the budget.
@@ -848,10 +1077,18 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Put16(out, unsigned(loop->Loops()));
       out.push_back(0);
     }
+    auto chosen_of = [&](const EncodedEntry& e) -> const Encoding& {
+      return e.global.valid && (!e.local.valid || e.global.Bytes().size() <= e.local.Bytes().size()) ? e.global
+                                                                                                       : e.local;
+    };
+    // Each frame: its graphic control (8 bytes) and image; the trailer.
+    std::size_t size = out.size() + 1;
+    for (const EncodedEntry& e : encoded) size += 8 + chosen_of(e).Bytes().size();
+    // Not written when the own file is no larger.
+    if (plain != nullptr && PlainFileSize(image, *plain) <= size) return std::nullopt;
+    out.reserve(size);
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      const EncodedEntry& e = encoded[i];
-      const Encoding& chosen =
-          e.global.valid && (!e.local.valid || e.global.bytes.size() <= e.local.bytes.size()) ? e.global : e.local;
+      const Encoding& chosen = chosen_of(encoded[i]);
       // Graphic control: disposal 1 (leave in place) or 2 (restore to the
       // background), the delay, the transparent index.
       out.insert(out.end(), {0x21, 0xF9, 0x04});
@@ -860,9 +1097,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
       Put16(out, unsigned(entries[i].delay));
       out.push_back(std::uint8_t(chosen.transparent >= 0 ? chosen.transparent : 0));
       out.push_back(0);
-      out.insert(out.end(), chosen.bytes.begin(), chosen.bytes.end());
+      out.insert(out.end(), chosen.Bytes().begin(), chosen.Bytes().end());
     }
     out.push_back(0x3B);
+    assert(out.size() == size);
     return out;
   } catch (const NotRewritable&) {
     return std::nullopt;
@@ -931,8 +1169,8 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   });
   own.Wait();
   if (plain) {
-    // The own file wins a tie.
-    if (!rewritten || PlainFileSize(image, *plain) <= rewritten->size()) {
+    // The rewrite is only there when it is smaller: the own file wins a tie.
+    if (!rewritten) {
       result.bytes = PlainFile(image, *plain);
       return result;
     }

@@ -15,6 +15,9 @@ namespace quarvel::gif {
 struct OptimizeOptions {
   // Worker threads for the encoding; 0 takes one per core.
   int threads = 0;
+  // The eight-wide pixel loops where the processor has them; off, the plain
+  // ones (the same bytes, slower).
+  bool wide_loops = true;
 };
 
 // The rewritten file, or nothing when the image holds something the rewrite
