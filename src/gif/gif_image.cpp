@@ -633,7 +633,11 @@ void SaveStreamToFile(const TStream& bytes, const std::filesystem::path& path) {
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     if (!out) fail(std::strerror(errno));
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    // A megabyte a call: one call for tens of megabytes takes the kernel
+    // many times as long as the same bytes in pieces.
+    constexpr std::size_t kPiece = std::size_t(1) << 20;
+    for (std::size_t at = 0; out && at < bytes.size(); at += kPiece)
+      out.write(reinterpret_cast<const char*>(bytes.data() + at), std::streamsize(std::min(kPiece, bytes.size() - at)));
     out.flush();
     if (!out) fail("write failed");
   }
