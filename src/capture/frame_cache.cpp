@@ -49,11 +49,14 @@ bool SameAsKept(const gdi::Bitmap& kept, const gdi::Bitmap& picture, bool keep_a
 
 bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) {
   const auto format = picture.Format();
+  std::shared_ptr<gdi::Bitmap> spare;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     DropLocked(n);
     if (picture.Empty() || (format != gdi::PixelFormat::pf32bit && format != gdi::PixelFormat::pfDevice))
       return false;
+    if (hold_limit_ > 0)
+      drained_.wait(lock, [&] { return hold_limit_ == 0 || pictures_.size() < hold_limit_ || abandoned_; });
     // Compared under the lock: a copy held outside it would count as a sharer when a writer drops a frame.
     if (last_ && last_alpha_ == keep_alpha && SameAsKept(*last_, picture, keep_alpha)) {
       pictures_.emplace(n, last_);
@@ -62,6 +65,12 @@ bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) 
     }
     // Only the writer frees memory meanwhile: the budget still holds after the copy.
     if (bytes_ + picture.Bits().size() > budget_) return false;
+    for (auto it = spares_.begin(); it != spares_.end(); ++it)
+      if ((*it)->Width() == picture.Width() && (*it)->Height() == picture.Height()) {
+        spare = std::move(*it);
+        spares_.erase(it);
+        break;
+      }
   }
   const std::size_t size = picture.Bits().size();
   // Only busy pictures pay for their copy: flatter ones inflate from their
@@ -72,8 +81,14 @@ bool FrameCache::Keep(long long n, const gdi::Bitmap& picture, bool keep_alpha) 
   // grabbed as. The copy is made outside the lock: a writer reading beside
   // the capture goes on meanwhile. Copied as it is (no zeroed picture to
   // write over), then the fourth bytes cleared a word at a time.
-  auto copy = std::make_shared<gdi::Bitmap>(picture);
-  copy->Reinterpret(gdi::PixelFormat::pf32bit);
+  std::shared_ptr<gdi::Bitmap> copy;
+  if (spare) {
+    copy = std::move(spare);
+    std::memcpy(copy->Bits().data(), picture.Bits().data(), size);
+  } else {
+    copy = std::make_shared<gdi::Bitmap>(picture);
+    copy->Reinterpret(gdi::PixelFormat::pf32bit);
+  }
   if (!keep_alpha) {
     auto dst = copy->Bits();
     constexpr std::uint32_t kColour = std::endian::native == std::endian::little ? 0x00FFFFFFu : 0xFFFFFF00u;
@@ -138,9 +153,11 @@ void FrameCache::Abandon() {
     abandoned_ = true;
   }
   decided_changed_.notify_all();
+  drained_.notify_all();
 }
 
-long long FrameCache::WaitForEnd() const {
+long long FrameCache::WaitForEnd() {
+  StopHolding();
   std::unique_lock lock(mutex_);
   decided_changed_.wait(lock, [&] { return end_ >= 0 || abandoned_; });
   if (abandoned_) throw CaptureAbandoned();
@@ -155,7 +172,12 @@ FrameCache::FrameState FrameCache::WaitFor(long long n) const {
   if (pictures_.count(n) != 0) return FrameState::kKept;
   if (end_ >= 0 && n > end_) return FrameState::kEnd;
   if (files_.count(n) == 0) return FrameState::kRepeat;
-  // The file may still be on its way to the disk until the capture ends.
+  // The file may still be on its way to the disk until the capture ends,
+  // which it must not wait for this reader to drop pictures.
+  if (!over() && hold_limit_ > 0) {
+    hold_limit_ = 0;
+    drained_.notify_all();
+  }
   decided_changed_.wait(lock, over);
   if (abandoned_) throw CaptureAbandoned();
   return FrameState::kFile;
@@ -167,13 +189,32 @@ void FrameCache::Release(Picture& picture) {
   if (use == 1) {
     bytes_ -= picture->Bits().size();
     if (picture == last_) last_.reset();
+    // Made by Keep, and no one else holds it now.
+    if (streaming_ && spares_.size() < kSpares) spares_.push_back(std::const_pointer_cast<gdi::Bitmap>(picture));
   }
   picture.reset();
 }
 
 void FrameCache::Drop(long long n) {
+  {
+    std::lock_guard lock(mutex_);
+    DropLocked(n);
+  }
+  drained_.notify_all();
+}
+
+void FrameCache::HoldAtMost(std::size_t pictures) {
+  if (!streaming_ || !capture_may_wait_) return;
   std::lock_guard lock(mutex_);
-  DropLocked(n);
+  hold_limit_ = pictures;
+}
+
+void FrameCache::StopHolding() {
+  {
+    std::lock_guard lock(mutex_);
+    hold_limit_ = 0;
+  }
+  drained_.notify_all();
 }
 
 void FrameCache::DropLocked(long long n) {

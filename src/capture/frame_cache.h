@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/gdi/bitmap.h"
 
@@ -36,8 +37,10 @@ class FrameCache {
     kEnd,     // past the capture's last frame
   };
 
-  explicit FrameCache(std::size_t budget_bytes, bool streaming = false)
-      : budget_(budget_bytes), streaming_(streaming) {}
+  // `capture_may_wait`: the capture runs on a clock of its own (not real
+  // time), so a streaming cache may hold it back until the writer catches up.
+  explicit FrameCache(std::size_t budget_bytes, bool streaming = false, bool capture_may_wait = false)
+      : budget_(budget_bytes), streaming_(streaming), capture_may_wait_(capture_may_wait) {}
 
   // A quarter of the memory available now, at most 2 GiB: frames past it
   // are read from the store as usual.
@@ -71,10 +74,20 @@ class FrameCache {
   void Close(long long frames);
   // The capture failed: writers waiting now or later get CaptureAbandoned.
   void Abandon();
-  // Blocks until the capture has decided frame n (from 1), then says what it is.
+  // Blocks until the capture has decided frame n (from 1), then says what
+  // it is. Waiting for a file, which is complete when the capture is over,
+  // stops holding the capture back.
   FrameState WaitFor(long long n) const;
-  // Blocks until the capture is over; its frame count.
-  long long WaitForEnd() const;
+  // Blocks until the capture is over; its frame count. The capture is held
+  // back no more.
+  long long WaitForEnd();
+  // A streaming writer that reads the pictures in order and drops each when
+  // done says how many it may hold at once: Keep then waits while as many
+  // are kept, so memory stays a few batches of pictures and their buffers
+  // are used again. Nothing when the capture may not wait (real time).
+  void HoldAtMost(std::size_t pictures);
+  // The writer stops reading (it failed, or waits for the end): Keep waits no more.
+  void StopHolding();
 
  private:
   using Picture = std::shared_ptr<const gdi::Bitmap>;
@@ -82,10 +95,18 @@ class FrameCache {
 
   void DropLocked(long long n);
 
+  // Buffers of dropped pictures, for the next copies (streaming): fresh
+  // memory costs the kernel a fault a page.
+  static constexpr std::size_t kSpares = 4;
+
   std::size_t budget_;
   const bool streaming_;
+  const bool capture_may_wait_;
+  mutable std::size_t hold_limit_ = 0;  // 0: Keep does not wait
+  std::vector<std::shared_ptr<gdi::Bitmap>> spares_;
   mutable std::mutex mutex_;
   mutable std::condition_variable decided_changed_;
+  mutable std::condition_variable drained_;  // a picture was dropped, or the capture need wait no more
   long long decided_ = 0;    // frame numbers up to here are decided
   long long end_ = -1;       // the capture's frame count once it is over
   bool abandoned_ = false;

@@ -186,5 +186,77 @@ TEST(FrameCache, TheCaptureKeepsWhileAWriterTakesAndDrops) {
   EXPECT_EQ(cache.Bytes(), 0u) << "every copy handed back";
 }
 
+TEST(FrameCache, ACaptureThatMayWaitIsHeldToTheWritersPace) {
+  // Two busy pictures in turn, so every frame is a copy of its own, into
+  // buffers the dropped frames leave.
+  const Bitmap a = Noise(40, 30, PixelFormat::pfDevice, 4), b = Noise(40, 30, PixelFormat::pfDevice, 5);
+  const fs::path file = fs::temp_directory_path() / ("qcache-h" + std::to_string(::getpid()) + ".bmp");
+  SaveFrameFile(a, file);
+  const Bitmap read_a = LoadFramePicture(file, false);
+  SaveFrameFile(b, file);
+  const Bitmap read_b = LoadFramePicture(file, false);
+  fs::remove(file);
+  constexpr int kFrames = 300;
+  constexpr std::size_t kHold = 6;
+  FrameCache cache(std::size_t(1) << 26, true, true);
+  cache.HoldAtMost(kHold);
+  std::thread capture([&] {
+    for (int n = 1; n <= kFrames; ++n) cache.Stored(n, cache.Keep(n, n % 2 ? a : b));
+    cache.Close(kFrames);
+  });
+  std::size_t most = 0;
+  for (int n = 1; n <= kFrames; ++n) {
+    ASSERT_EQ(cache.WaitFor(n), FrameCache::FrameState::kKept) << n;
+    most = std::max(most, cache.Count());
+    ExpectSamePicture(*cache.Find(n), n % 2 ? read_a : read_b);
+    if (n % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a slow writer now and then
+    cache.Drop(n);
+  }
+  capture.join();
+  EXPECT_LE(most, kHold);
+  EXPECT_EQ(cache.KeptCount(), kFrames) << "held back, never turned to files";
+  EXPECT_EQ(cache.Bytes(), 0u);
+}
+
+TEST(FrameCache, TheCaptureIsLetGoWhenTheWriterStopsOrWaitsForAFile) {
+  const Bitmap a = Noise(8, 8, PixelFormat::pfDevice, 6), b = Noise(8, 8, PixelFormat::pfDevice, 7);
+  {
+    // The writer reads nothing and gives up: the capture runs to its end.
+    FrameCache cache(1 << 20, true, true);
+    cache.HoldAtMost(2);
+    std::thread capture([&] {
+      for (int n = 1; n <= 10; ++n) cache.Stored(n, cache.Keep(n, n % 2 ? a : b));
+      cache.Close(10);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(cache.Count(), 2u) << "held back";
+    cache.StopHolding();
+    capture.join();
+    EXPECT_EQ(cache.Count(), 10u);
+  }
+  {
+    // A frame in a file is complete only at the end: waiting for it lets the capture go on.
+    FrameCache cache(1 << 20, true, true);
+    cache.HoldAtMost(2);
+    std::thread capture([&] {
+      cache.Stored(1, cache.Keep(1, a));
+      cache.Stored(2, cache.Keep(2, b));
+      cache.Stored(3, false);
+      cache.Stored(4, cache.Keep(4, a));
+      cache.Close(4);
+    });
+    EXPECT_EQ(cache.WaitFor(3), FrameCache::FrameState::kFile);
+    capture.join();
+    EXPECT_EQ(cache.WaitFor(4), FrameCache::FrameState::kKept);
+  }
+  {
+    // A capture in real time is never held back.
+    FrameCache cache(1 << 20, true, false);
+    cache.HoldAtMost(2);
+    for (int n = 1; n <= 10; ++n) cache.Stored(n, cache.Keep(n, n % 2 ? a : b));
+    EXPECT_EQ(cache.Count(), 10u);
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::capture

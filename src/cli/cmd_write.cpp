@@ -163,7 +163,9 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
   CheckOutputFile(out);
   // The build takes each picture as the capture hands it over, on threads
   // of its own: the capture draws on one core while the others reduce.
-  capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true);
+  // On its own clock the capture may wait for the build: then memory holds
+  // a few batches of pictures, not the whole movie.
+  capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true, !capture.realtime);
   const StoreInfo running{0, capture.latency, true, capture.transparent};
   const gif::BuildOptions build = GifBuildOptions(options, running, &kept);
   std::mutex mutex;

@@ -283,6 +283,16 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   // Long enough that the threads seldom wait for the slowest picture of a
   // batch: on two cores, 8 frames a batch left a quarter of the time idle.
   const std::size_t batch_size = std::size_t(std::max(threads * 4, 32));
+  // A capture that may wait keeps at most three batches ahead: the one
+  // being added, the one being reduced and the one being gathered. However
+  // the build ends, the capture need wait for it no more.
+  struct StopHolding {
+    capture::FrameCache* kept;
+    ~StopHolding() {
+      if (kept != nullptr) kept->StopHolding();
+    }
+  } stop_holding{streaming ? options.kept : nullptr};
+  if (streaming) options.kept->HoldAtMost(3 * batch_size);
   const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
 
