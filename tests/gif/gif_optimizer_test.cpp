@@ -319,6 +319,39 @@ TEST(OptimizeOddImages, TransparencyAndDisposalsOfTheInput) {
   EXPECT_TRUE(opt.rewritten);
 }
 
+// Large pictures are written from the indices of the frame that painted
+// them; where that frame has holes, the pixels show colours of other
+// tables: those of the frame before and, after a restore, of an older one.
+TEST(OptimizeOddImages, HolesShowColoursFromOtherFramesTables) {
+  const int w = 64, h = 48;
+  FrameSpec base = Whole(w, h, Greys(200), 0);
+  for (std::size_t k = 0; k < base.pixels.size(); ++k) base.pixels[k] = std::uint8_t(k * 7 % 200);
+  FrameSpec cover = Whole(w, h, Greys(60, 150), 0);
+  cover.transparent = 59;
+  cover.disposal = 3;  // the base comes back after it
+  for (std::size_t k = 0; k < cover.pixels.size(); ++k) cover.pixels[k] = std::uint8_t(k % 3 == 0 ? 59 : k % 50);
+  FrameSpec again = cover;
+  again.palette = Greys(60, 90);
+  again.disposal = 1;
+  for (std::size_t k = 0; k < again.pixels.size(); ++k) again.pixels[k] = std::uint8_t(k % 5 < 2 ? 59 : k % 40);
+  FrameSpec last = again;
+  for (std::size_t k = 0; k < last.pixels.size(); ++k) last.pixels[k] = std::uint8_t(k % 4 == 1 ? 59 : k % 30);
+  auto image = MakeImage(w, h, {base, cover, again, last});
+  ExpectSamePictures(*image, OptimizeAnimation(*image), "holes");
+  // The rewrite itself, whether or not it is the smaller file.
+  const auto rewritten = RewriteAnimation(*image);
+  ASSERT_TRUE(rewritten.has_value());
+  const auto want = ShownPictures(DecodeWithGiflib([&] {
+    TStream own;
+    image->SaveToStream(own);
+    return own;
+  }()));
+  const auto got = ShownPictures(DecodeWithGiflib(*rewritten));
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].pixels == want[i].pixels) << "picture " << i;
+  EXPECT_EQ(RewriteAnimation(*image, OptimizeOptions{0, false}), rewritten);
+}
+
 TEST(OptimizeOddImages, AFrameAfterARestoreIsNotKeptAsItWas) {
   // The tiny last frame is the shortest way to write its picture only
   // where the large one before it is taken away, which the rewrite (leaving
