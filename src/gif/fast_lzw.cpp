@@ -54,7 +54,10 @@ class BitPacker {
 
 }  // namespace
 
-TFastLZWEncoder::TFastLZWEncoder() : slots_(kSlots, kFree), run_codes_(256 * kRunCodes) { run_known_.fill(1); }
+TFastLZWEncoder::TFastLZWEncoder()
+    : slots_(kSlots, kFree), run_codes_(std::make_unique_for_overwrite<std::uint16_t[]>(256 * kRunCodes)) {
+  run_known_.fill(1);
+}
 
 void TFastLZWEncoder::ClearTable() {
   std::fill(slots_.begin(), slots_.end(), kFree);
@@ -68,8 +71,8 @@ bool TFastLZWEncoder::MostlyRuns(const std::uint8_t* pixels, std::size_t count) 
   if (count < 2 * kStretches * kLength) return count > 0;
   std::size_t same = 0;
   for (std::size_t s = 0; s < kStretches; ++s) {
-    const std::uint8_t* p = pixels + 1 + s * (count - kLength - 1) / kStretches;
-    for (std::size_t k = 0; k < kLength; ++k) same += p[k] == p[k - 1];
+    const std::uint8_t* p = pixels + s * (count - kLength - 1) / kStretches;
+    for (std::size_t k = 0; k < kLength; ++k) same += p[k + 1] == p[k];
   }
   return same * 2 >= kStretches * kLength;
 }
@@ -125,7 +128,7 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
           const std::size_t take = RunFrom(pixels + i, std::min<std::size_t>(count - i, run_known_[pixel] - run_length),
                                            std::uint8_t(pixel));
           run_length += std::uint32_t(take);
-          prefix = run_codes_[pixel * kRunCodes + run_length];
+          prefix = run_codes_[std::size_t(pixel) * kRunCodes + run_length];
           i += take - 1;
           continue;
         }
@@ -157,7 +160,7 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
           // Runs are also listed apart, for the step above.
           if (pixel == run_pixel) {
             if (run_known_[pixel] == 1) run_pixels_.push_back(std::uint8_t(pixel));
-            run_codes_[pixel * kRunCodes + ++run_known_[pixel]] = std::uint16_t(free_code);
+            run_codes_[std::size_t(pixel) * kRunCodes + ++run_known_[pixel]] = std::uint16_t(free_code);
           }
         }
         table[h] = (key << 12) | free_code++;

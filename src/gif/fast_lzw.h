@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "gif/lzw_encoder.h"
@@ -40,8 +41,10 @@ class TFastLZWEncoder {
   // run_codes_[v * kRunCodes + n]: the code of n pixels of v, for n from 2 up
   // to run_known_[v] (1: the table holds no run of v but v itself);
   // run_pixels_: the v whose runs are there.
+  // Left unset: an entry is read only after it is written, and only the
+  // pages of runs met are ever touched.
   static constexpr std::size_t kRunCodes = 4096;
-  std::vector<std::uint16_t> run_codes_;
+  std::unique_ptr<std::uint16_t[]> run_codes_;
   std::array<std::uint16_t, 256> run_known_;
   std::vector<std::uint8_t> run_pixels_;
 };

@@ -465,8 +465,9 @@ void TGIFSubImage::SaveImageToStream(TStream& stream) const {
     colours = 1 << code_width;
   }
   const bool rle = image_ != nullptr && image_->Encoding == ecRLE;
+  // Every byte is below a table of 256: no scan then.
   if (!rle && !Interlaced() && !data_.empty() &&
-      *std::max_element(data_.begin(), data_.end()) < colours) {
+      (colours >= 256 || *std::max_element(data_.begin(), data_.end()) < colours)) {
     // The same code stream as TLZWEncoder, a few times faster.
     thread_local TFastLZWEncoder fast;
     fast.Encode(stream, code_width, data_.data(), data_.size());
