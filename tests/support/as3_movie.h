@@ -191,6 +191,18 @@ struct As3Movie {
   std::vector<Linked> linked;
 };
 
+// The first picture of the movie in a 100 x 100 player; a feature the
+// player skipped fails the test.
+inline gdi::Bitmap As3FirstPicture(const std::vector<std::uint8_t>& bytes) {
+  player::FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  for (const auto& s : p.SkippedFeatures()) ADD_FAILURE() << s;
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
 // Loads the movie (from `path` when given, else from the bytes), lets
 // `drive` work the player and returns the traced lines, each ended by "|".
 inline std::string As3Traced(const std::vector<std::uint8_t>& bytes,

@@ -13,6 +13,7 @@ namespace quarvel::player {
 namespace {
 
 using testing::AbcCode;
+using testing::As3FirstPicture;
 using testing::As3Movie;
 
 // local 1 = new BitmapData(40, 40, false, fill); `ops` works on it; then
@@ -27,13 +28,7 @@ gdi::Bitmap Shown(std::uint32_t fill, const std::function<void(As3Movie&, AbcCod
     c.Op("getlocal_0").Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("constructprop", {bitmap, 1})
         .Op("callpropvoid", {m.Q("addChild"), 1});
   });
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  for (const auto& s : p.SkippedFeatures()) ADD_FAILURE() << s;
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
+  return As3FirstPicture(bytes);
 }
 
 void New(As3Movie& m, AbcCode& c, std::string_view package, std::string_view cls, const std::vector<double>& args) {

@@ -12,6 +12,7 @@ namespace quarvel::player {
 namespace {
 
 using testing::AbcCode;
+using testing::As3FirstPicture;
 using testing::As3Movie;
 
 // A sprite filled with `rgb` over (x, y, w, h) whose filters are the one
@@ -25,13 +26,7 @@ gdi::Bitmap Filtered(std::uint32_t rgb, int x, int y, int w, int h,
     make(m, c);
     c.Op("newarray", {1}).Op("setproperty", {m.Q("filters")});
   });
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  for (const auto& s : p.SkippedFeatures()) ADD_FAILURE() << s;
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
+  return As3FirstPicture(bytes);
 }
 
 void PushNumbers(As3Movie& m, AbcCode& c, const std::vector<int>& v) {

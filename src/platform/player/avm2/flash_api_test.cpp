@@ -18,6 +18,7 @@ namespace quarvel::player {
 namespace {
 
 using testing::AbcCode;
+using testing::As3FirstPicture;
 using testing::As3Movie;
 using testing::As3Traced;
 
@@ -45,16 +46,6 @@ struct Line {
   }
   void Done() { c.Op("callpropvoid", {m.Q("trace"), 1}); }
 };
-
-// The movie's first picture at 100 x 100 pixels.
-gdi::Bitmap FirstPicture(const std::vector<std::uint8_t>& bytes) {
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
-}
 
 // local 1 = a sprite with a red circle of `radius` around (50, 50), added to this.
 void RedCircle(As3Movie& m, AbcCode& c, int radius) {
@@ -283,7 +274,7 @@ TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
   });
   // Both sprites draw under (20, 20); the drawn shape alone lies under (70, 70).
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 1 0|");
-  const gdi::Bitmap bmp = FirstPicture(bytes);
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{0, 255, 0}));
   EXPECT_EQ(bmp.GetPixel(95, 95), (gdi::Color{255, 255, 255}));
 }
@@ -340,7 +331,7 @@ TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
     c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("rotationY")});
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "30 20 65280 45 0 1|");
-  const gdi::Bitmap bmp = FirstPicture(bytes);
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{0, 0, 255}));
   EXPECT_EQ(bmp.GetPixel(10, 30), (gdi::Color{255, 255, 255})) << "below the window";
   EXPECT_EQ(bmp.GetPixel(35, 10), (gdi::Color{255, 255, 255})) << "right of the window";
@@ -376,7 +367,7 @@ TEST(As3DisplayExtras, AScriptMadeButtonShowsItsUpState) {
     Line(m, c).Local(4, {"upState", "name"}).Local(4, {"hitTestState", "name"}).Local(4, {"enabled"}).Done();
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "up hit false|");
-  const gdi::Bitmap bmp = FirstPicture(bytes);
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(30, 30), (gdi::Color{255, 0, 0})) << "the up state";
   EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{255, 255, 255}));
 }
@@ -396,7 +387,7 @@ gdi::Bitmap Card(std::string_view property, int value) {
     c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("y")});
     c.Op("getlocal_1").Op("pushshort", {value}).Op("setproperty", {m.Q(property)});
   });
-  return FirstPicture(bytes);
+  return As3FirstPicture(bytes);
 }
 
 TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
@@ -442,7 +433,7 @@ gdi::Bitmap Stretched(bool smoothing, std::string* traced) {
     Line(m, c).Local(2, {"smoothing"}).Local(2, {"pixelSnapping"}).Done();
   });
   *traced = As3Traced(bytes, [](FlashPlayer&) {});
-  return FirstPicture(bytes);
+  return As3FirstPicture(bytes);
 }
 
 TEST(As3DisplayExtras, BitmapsAreSmoothedWhenAsked) {
