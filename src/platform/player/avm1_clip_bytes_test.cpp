@@ -20,15 +20,20 @@ Actions Record(const std::string& name, const Actions& clip) {
   return Set(a, name, v);
 }
 
-TEST(Avm1ClipBytes, MainMovieSpritesAndEmptyClipsReportTheirOwnLength) {
-  // A sprite of one frame holding a square: its tags are the PlaceObject,
-  // the ShowFrame and the End tag.
+// A movie with `name`: a sprite of one frame holding a red square of `side`
+// twips. The sprite's tags are the PlaceObject, the ShowFrame and the End tag.
+SwfBuilder WithSquareClip(int side, const std::string& name) {
   auto b = Movie();
-  b.DefineShape(1, Square(200, kRed));
+  b.DefineShape(1, Square(side, kRed));
   Timeline sprite;
   sprite.PlaceObject(1, 1).ShowFrame();
   b.DefineSprite(2, sprite);
-  b.PlaceObject2({.depth = 1, .characterId = 2, .name = "sq"});
+  b.PlaceObject2({.depth = 1, .characterId = 2, .name = name});
+  return b;
+}
+
+TEST(Avm1ClipBytes, MainMovieSpritesAndEmptyClipsReportTheirOwnLength) {
+  auto b = WithSquareClip(200, "sq");
   Actions a;
   a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("empty"), Int(5)}));
   a.Append(Record("root", Var("_root")));
@@ -49,12 +54,7 @@ TEST(Avm1ClipBytes, MainMovieSpritesAndEmptyClipsReportTheirOwnLength) {
 // "holder" (a library sprite with a square) asked to load `file`; later
 // frames record what it reports and whether its square still shows.
 SwfBuilder Loading(const std::string& file) {
-  auto b = Movie();
-  b.DefineShape(1, Square(400, kRed));
-  Timeline sprite;
-  sprite.PlaceObject(1, 1).ShowFrame();
-  b.DefineSprite(2, sprite);
-  b.PlaceObject2({.depth = 1, .characterId = 2, .name = "holder"});
+  auto b = WithSquareClip(400, "holder");
   Actions first;
   first.Append(Record("before", Var("holder")));
   first.Append(Do(Var("holder"), "loadMovie", {Str(file)}));
