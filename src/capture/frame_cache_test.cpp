@@ -31,6 +31,15 @@ void ExpectSamePicture(const Bitmap& a, const Bitmap& b) {
   EXPECT_TRUE(std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin(), b.Bits().end()));
 }
 
+// What the picture reads back as from its frame file, alpha cleared.
+Bitmap ReadBack(const Bitmap& picture) {
+  const fs::path file = fs::temp_directory_path() / ("qcache-r" + std::to_string(::getpid()) + ".bmp");
+  SaveFrameFile(picture, file);
+  Bitmap read = LoadFramePicture(file, false);
+  fs::remove(file);
+  return read;
+}
+
 TEST(FrameCache, KeepsWhatTheFrameFileReadsBackAs) {
   const fs::path file = fs::temp_directory_path() / ("qcache" + std::to_string(::getpid()) + ".bmp");
   for (PixelFormat f : {PixelFormat::pfDevice, PixelFormat::pf32bit})
@@ -149,13 +158,7 @@ TEST(FrameCache, TheCaptureKeepsWhileAWriterTakesAndDrops) {
   // are touched from both sides.
   constexpr int kFrames = 400;
   const Bitmap a = Noise(32, 32, PixelFormat::pfDevice, 2), b = Noise(32, 32, PixelFormat::pfDevice, 3);
-  // What each reads back as from its file.
-  const fs::path file = fs::temp_directory_path() / ("qcache-s" + std::to_string(::getpid()) + ".bmp");
-  SaveFrameFile(a, file);
-  const Bitmap read_a = LoadFramePicture(file, false);
-  SaveFrameFile(b, file);
-  const Bitmap read_b = LoadFramePicture(file, false);
-  fs::remove(file);
+  const Bitmap read_a = ReadBack(a), read_b = ReadBack(b);
   FrameCache cache(a.Bits().size() * 4, true);
   std::thread capture([&] {
     for (int n = 1; n <= kFrames; ++n) {
@@ -190,12 +193,7 @@ TEST(FrameCache, ACaptureThatMayWaitIsHeldToTheWritersPace) {
   // Two busy pictures in turn, so every frame is a copy of its own, into
   // buffers the dropped frames leave.
   const Bitmap a = Noise(40, 30, PixelFormat::pfDevice, 4), b = Noise(40, 30, PixelFormat::pfDevice, 5);
-  const fs::path file = fs::temp_directory_path() / ("qcache-h" + std::to_string(::getpid()) + ".bmp");
-  SaveFrameFile(a, file);
-  const Bitmap read_a = LoadFramePicture(file, false);
-  SaveFrameFile(b, file);
-  const Bitmap read_b = LoadFramePicture(file, false);
-  fs::remove(file);
+  const Bitmap read_a = ReadBack(a), read_b = ReadBack(b);
   constexpr int kFrames = 300;
   constexpr std::size_t kHold = 6;
   FrameCache cache(std::size_t(1) << 26, true, true);
