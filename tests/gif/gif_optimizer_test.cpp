@@ -196,12 +196,17 @@ TEST_F(OptimizeBuild, QuantDifferenceFramesOfAFewColourMovie) {
   ExpectSamePictures(*diff.image, OptimizeAnimation(*diff.image), "few colours");
 }
 
-TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
+// The moving ball built with Floyd-Steinberg: many colours, busy frames.
+BuildResult DitheredBall() {
   SaveMovingBall(12);
   BuildOptions o;
   o.frame_count = 12;
   o.dither = DitherChoice::kFloydSteinberg;
-  BuildResult r = BuildAnimation(o);
+  return BuildAnimation(o);
+}
+
+TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
+  const BuildResult r = DitheredBall();
   auto one = RewriteAnimation(*r.image, OptimizeOptions{1});
   auto four = RewriteAnimation(*r.image, OptimizeOptions{4});
   ASSERT_TRUE(one && four);
@@ -209,11 +214,7 @@ TEST_F(OptimizeBuild, ThreadCountDoesNotChangeTheBytes) {
 }
 
 TEST_F(OptimizeBuild, WideAndPlainPixelLoopsWriteTheSameBytes) {
-  SaveMovingBall(12);
-  BuildOptions o;
-  o.frame_count = 12;
-  o.dither = DitherChoice::kFloydSteinberg;
-  BuildResult r = BuildAnimation(o);
+  const BuildResult r = DitheredBall();
   auto wide = RewriteAnimation(*r.image, OptimizeOptions{0, true});
   auto plain = RewriteAnimation(*r.image, OptimizeOptions{0, false});
   ASSERT_TRUE(wide && plain);
