@@ -224,14 +224,6 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     count = options.kept->WaitForEnd();
     streaming = false;
   }
-  // Frames from `start` on, at most `want`; a capture still running is waited for.
-  const auto available = [&](long long start, long long want) -> long long {
-    if (!streaming) return std::clamp<long long>(count - start, 0, want);
-    long long n = 0;
-    while (n < want && options.kept->WaitFor(start + n + 1) != FrameState::kEnd) ++n;
-    return n;
-  };
-
   const capture::CropZoom& cz = options.crop_zoom;
   const bool as_stored = cz.left <= 0 && cz.right <= 0 && cz.top <= 0 && cz.bottom <= 0 && cz.zoom == 100;
 
@@ -269,7 +261,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   // still holds.
   struct Item {
     bool repeat = false;
-    const gdi::Bitmap* kept = nullptr;  // looked up before the batch runs: the cache is not shared
+    const gdi::Bitmap* kept = nullptr;  // looked up before the batch runs, with the frame's state
     std::unique_ptr<TGIFImage> reduced;
     int transparent = -1;
     std::exception_ptr error;
@@ -297,22 +289,26 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
 
   // On the caller's thread: which pictures are kept, which files are missing.
+  // The batch ends early at the last frame; a capture still running is
+  // waited for, frame by frame.
   const auto prepare = [&](Batch& b, long long start) {
     b.start = start;
     b.items.clear();
-    b.items.resize(std::size_t(available(start, (long long)batch_size)));
     b.differences.clear();
-    for (std::size_t k = 0; k < b.items.size(); ++k) {
-      const long long i = start + (long long)k;
-      Item& item = b.items[k];
-      if (options.kept != nullptr) item.kept = options.kept->Find(i + 1);
-      if (item.kept != nullptr) continue;
+    for (long long i = start; i < start + (long long)batch_size; ++i) {
+      Item item;
       if (streaming) {
-        item.repeat = i > 0 && options.kept->WaitFor(i + 1) == FrameState::kRepeat;
-        continue;
+        const FrameState state = options.kept->WaitFor(i + 1);
+        if (state == FrameState::kEnd) break;
+        if (state == FrameState::kKept) item.kept = options.kept->Find(i + 1);
+        item.repeat = i > 0 && state == FrameState::kRepeat;
+      } else {
+        if (i >= count) break;
+        if (options.kept != nullptr) item.kept = options.kept->Find(i + 1);
+        std::error_code ec;
+        item.repeat = item.kept == nullptr && i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
       }
-      std::error_code ec;
-      item.repeat = i > 0 && !fs::exists(paths::FrameFilePath(i + 1), ec);
+      b.items.push_back(std::move(item));
     }
   };
   // On the threads: read, reduce and compare; `before` is the last picture
