@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/player/avm1_actions.h"
-#include "platform/player/flash_player.h"
+#include "player/avm1/avm1_actions.h"
+#include "player/flash_player.h"
 #include "support/swf_builder.h"
 
 namespace {

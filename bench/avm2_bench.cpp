@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "platform/player/avm2/machine.h"
+#include "player/avm2/machine.h"
 #include "support/abc_builder.h"
 
 namespace {

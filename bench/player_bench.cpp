@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 
 namespace {
 

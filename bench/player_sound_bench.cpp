@@ -7,8 +7,8 @@
 #include <random>
 
 #include "platform/audio/loopback_bus.h"
-#include "platform/player/sound/decoders.h"
-#include "platform/player/sound/sound_output.h"
+#include "player/sound/decoders.h"
+#include "player/sound/sound_output.h"
 
 namespace {
 

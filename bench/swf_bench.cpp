@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 #include "sound/sound_extractor.h"
 #include "support/swf_builder.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
-#include "platform/player/video/test_streams.h"
+#include "player/flash_player.h"
+#include "player/video/test_streams.h"
 #include "support/swf_builder.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include "flash/player_fit.h"
 #include "cli/commands.h"
 #include "cli/png_writer.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 #include "platform/audio/loopback_bus.h"
 #include "platform/paths/working_folder.h"
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 #include "sound/recording_file.h"
 #include "sound/wave_recorder.h"
 

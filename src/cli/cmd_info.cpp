@@ -13,8 +13,8 @@
 
 #include "cli/commands.h"
 #include "platform/paths/folder_lock.h"
-#include "platform/swf/movie.h"
-#include "platform/swf/swf_error.h"
+#include "player/swf/movie.h"
+#include "player/swf/swf_error.h"
 #include "sound/sound_extractor.h"
 
 namespace quarvel::cli {

@@ -20,7 +20,7 @@
 #include "platform/gdi/heap_tuning.h"
 #include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/player/sound/sound_output.h"
+#include "player/sound/sound_output.h"
 
 namespace quarvel::flash {
 

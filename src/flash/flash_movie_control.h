@@ -8,7 +8,7 @@
 #include "flash/movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 
 namespace quarvel::player::sound {
 class SoundOutput;

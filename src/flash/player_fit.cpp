@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::flash {
 

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "platform/paths/working_folder.h"
-#include "platform/swf/movie.h"
-#include "platform/swf/reader.h"
+#include "player/swf/movie.h"
+#include "player/swf/reader.h"
 
 namespace quarvel::flash {
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 
 #include "flash/player_fit.h"
 #include "flash/swf_header.h"
-#include "platform/swf/swf_error.h"
+#include "player/swf/swf_error.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char tmpl[] = "/tmp/quarvel-fuzz-header-XXXXXX";

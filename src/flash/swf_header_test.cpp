@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "flash/player_fit.h"
-#include "platform/swf/swf_error.h"
+#include "player/swf/swf_error.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::flash {

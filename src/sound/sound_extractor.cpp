@@ -12,11 +12,11 @@
 #include <string_view>
 
 #include "platform/audio/wave_file.h"
-#include "platform/player/sound/decoders.h"
-#include "platform/player/sound/sound_format.h"
-#include "platform/swf/mapped_file.h"
-#include "platform/swf/movie.h"
-#include "platform/swf/tags.h"
+#include "player/sound/decoders.h"
+#include "player/sound/sound_format.h"
+#include "player/swf/mapped_file.h"
+#include "player/swf/movie.h"
+#include "player/swf/tags.h"
 
 namespace quarvel::sound {
 namespace fs = std::filesystem;

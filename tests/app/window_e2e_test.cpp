@@ -25,7 +25,7 @@
 #include "app/window_fixture.h"
 #include "gif/giflib_reader.h"
 #include "platform/audio/steered_clock.h"
-#include "platform/player/sound/sound_output.h"
+#include "player/sound/sound_output.h"
 
 namespace quarvel::testing {
 namespace {

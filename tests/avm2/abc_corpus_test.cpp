@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/player/avm2/code_decoder.h"
-#include "platform/swf/movie.h"
+#include "player/avm2/code_decoder.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::avm2 {
 namespace {

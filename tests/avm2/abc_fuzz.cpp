@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "platform/player/avm2/code_decoder.h"
+#include "player/avm2/code_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quarvel::avm2;

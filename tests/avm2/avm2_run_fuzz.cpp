@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "platform/player/avm2/machine.h"
+#include "player/avm2/machine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quarvel::avm2;

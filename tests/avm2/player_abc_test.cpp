@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
-#include "platform/player/movie_library.h"
+#include "player/flash_player.h"
+#include "player/library/movie_library.h"
 #include "support/abc_builder.h"
 #include "support/swf_builder.h"
 

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 
 namespace quarvel::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   quarvel::player::FlashPlayer player;

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 #include "support/font_caches.h"
 
 namespace quarvel::testing {

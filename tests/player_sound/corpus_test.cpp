@@ -12,9 +12,9 @@
 
 #include "platform/audio/loopback_bus.h"
 #include "platform/audio/wave_file.h"
-#include "platform/player/flash_player.h"
-#include "platform/player/sound/sound_output.h"
-#include "platform/swf/movie.h"
+#include "player/flash_player.h"
+#include "player/sound/sound_output.h"
+#include "player/swf/movie.h"
 #include "support/font_caches.h"
 
 namespace quarvel::player::sound {

@@ -12,7 +12,7 @@
 
 #include "platform/audio/loopback_bus.h"
 #include "platform/audio/wave_file.h"
-#include "platform/player/sound/sound_output.h"
+#include "player/sound/sound_output.h"
 
 namespace quarvel::player::sound {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/player/avm2/opcodes.h"
+#include "player/avm2/opcodes.h"
 
 namespace quarvel::testing {
 namespace {

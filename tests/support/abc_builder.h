@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/player/avm2/abc_file.h"
+#include "player/avm2/abc_file.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::testing {

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/player/flash_player.h"
+#include "player/flash_player.h"
 #include "support/abc_builder.h"
 #include "support/swf_builder.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::testing {
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/swf/records.h"
+#include "player/swf/records.h"
 
 namespace quarvel::testing {
 

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/swf/tags.h"
+#include "player/swf/tags.h"
 
 namespace quarvel::testing {
 // ---- Actions ----

@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/swf/movie.h"
-#include "platform/swf/records.h"
+#include "player/swf/movie.h"
+#include "player/swf/records.h"
 #include "support/shape_builder.h"
 #include "support/swf_writer.h"
 

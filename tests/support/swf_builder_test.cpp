@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::testing {
 namespace {

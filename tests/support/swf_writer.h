@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/swf/records.h"
+#include "player/swf/records.h"
 
 namespace quarvel::testing {
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "support/shell.h"
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 #include "sound/sound_extractor.h"
 #include "swf/corpus.h"
 

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "flash/swf_header.h"
-#include "platform/swf/movie.h"
+#include "player/swf/movie.h"
 #include "swf/corpus.h"
 
 namespace quarvel::swf {

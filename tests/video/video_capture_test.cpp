@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/cli_run.h"
-#include "platform/player/video/test_streams.h"
+#include "player/video/test_streams.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::testing {

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/player/video/embedded_video.h"
-#include "platform/player/video/flv_reader.h"
-#include "platform/player/video/flv_video_decoder.h"
-#include "platform/player/video/test_streams.h"
-#include "platform/swf/movie.h"
+#include "player/video/embedded_video.h"
+#include "player/video/flv_reader.h"
+#include "player/video/flv_video_decoder.h"
+#include "player/video/test_streams.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::player::video {
 namespace {

@@ -13,11 +13,11 @@
 #include "platform/audio/clock.h"
 #include "platform/audio/loopback_bus.h"
 #include "platform/gdi/bitmap.h"
-#include "platform/player/flash_player.h"
-#include "platform/player/sound/sound_output.h"
-#include "platform/player/video/flv_reader.h"
-#include "platform/player/video/test_streams.h"
-#include "platform/swf/movie.h"
+#include "player/flash_player.h"
+#include "player/sound/sound_output.h"
+#include "player/video/flv_reader.h"
+#include "player/video/test_streams.h"
+#include "player/swf/movie.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {

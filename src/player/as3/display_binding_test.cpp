@@ -1,0 +1,260 @@
+// The ActionScript 3 machine in the player: document classes, frame
+// scripts and the display list, seen in the rendered picture.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcBuilder;
+using testing::AbcCode;
+
+using testing::As3Movie;
+
+// this.<on>.<method>(ints...)
+void Call(As3Movie& m, AbcCode& c, std::string_view on, std::string_view method, std::vector<int> ints) {
+  c.Op("getlocal_0");
+  if (!on.empty()) c.Op("getproperty", {m.Q(on)});
+  for (int i : ints) c.Op("pushint", {m.a.Int(i)});
+  c.Op("callpropvoid", {m.Q(method), static_cast<std::int64_t>(ints.size())});
+}
+
+gdi::Color Pixel(FlashPlayer& p, int x, int y) {
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp.GetPixel(x, y);
+}
+
+TEST(As3Display, FrameScriptWithStopHoldsTheTimeline) {
+  // addFrameScript(1, frame2): frame2 calls stop().
+  As3Movie d;
+  AbcCode frame2;
+  frame2.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      4, {{"frame2", frame2}});
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  EXPECT_EQ(p.CurrentFrame(), 0);
+  p.AdvanceTo(p.Now() + 450);
+  EXPECT_EQ(p.CurrentFrame(), 1);
+  EXPECT_FALSE(p.Playing());
+  for (const auto& s : p.SkippedFeatures()) ADD_FAILURE() << s;
+}
+
+TEST(As3Display, StopInTheFirstFrameScriptStopsBeforeTheSecondFrame) {
+  As3Movie d;
+  AbcCode frame1;
+  frame1.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      3, {{"frame1", frame1}});
+  FlashPlayer p;
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  p.AdvanceTo(p.Now() + 1000);
+  EXPECT_EQ(p.CurrentFrame(), 0);
+}
+
+TEST(As3Display, DocumentClassDrawsWithGraphics) {
+  As3Movie d;
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    Call(m, c, "graphics", "beginFill", {0x0000FF});
+    Call(m, c, "graphics", "drawRect", {10, 10, 50, 50});
+    Call(m, c, "graphics", "endFill", {});
+    Call(m, c, "graphics", "beginFill", {0xFF0000});
+    Call(m, c, "graphics", "drawCircle", {80, 80, 10});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  EXPECT_EQ(Pixel(p, 30, 30), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(Pixel(p, 80, 80), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 5, 5), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(Pixel(p, 95, 60), (gdi::Color{255, 255, 255}));
+}
+
+// Two squares made with new Sprite(): red at 0..60, green at 20..80, added
+// in that order; `reorder` then puts the green one below with addChildAt.
+std::vector<std::uint8_t> TwoSprites(bool reorder) {
+  As3Movie d;
+  return d.Build([reorder](As3Movie& m, AbcCode& c) {
+    for (int i = 0; i < 2; ++i) {
+      c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal", {1 + i});
+      c.Op("getlocal", {1 + i}).Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(i ? 0x00FF00 : 0xFF0000)})
+          .Op("callpropvoid", {m.Q("beginFill"), 1});
+      c.Op("getlocal", {1 + i}).Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+          .Op("pushbyte", {60}).Op("pushbyte", {60}).Op("callpropvoid", {m.Q("drawRect"), 4});
+      c.Op("getlocal", {1 + i}).Op("pushbyte", {static_cast<std::int64_t>(20 * i)}).Op("setproperty", {m.Q("x")});
+      c.Op("getlocal", {1 + i}).Op("pushbyte", {static_cast<std::int64_t>(20 * i)}).Op("setproperty", {m.Q("y")});
+      c.Op("getlocal_0").Op("getlocal", {1 + i}).Op("callpropvoid", {m.Q("addChild"), 1});
+    }
+    if (reorder) c.Op("getlocal_0").Op("getlocal_2").Op("pushbyte", {0}).Op("callpropvoid", {m.Q("addChildAt"), 2});
+  });
+}
+
+TEST(As3Display, AddChildStacksInOrderAndAddChildAtReorders) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(TwoSprites(false)));
+  EXPECT_EQ(Pixel(p, 40, 40), (gdi::Color{0, 255, 0}));   // the later one on top
+  EXPECT_EQ(Pixel(p, 10, 10), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 70, 70), (gdi::Color{0, 255, 0}));
+  ASSERT_TRUE(p.LoadMovieBytes(TwoSprites(true)));
+  EXPECT_EQ(Pixel(p, 40, 40), (gdi::Color{255, 0, 0}));   // green moved below
+  EXPECT_EQ(Pixel(p, 70, 70), (gdi::Color{0, 255, 0}));
+}
+
+TEST(As3Display, AScriptErrorIsLoggedAndTheMovieKeepsPlaying) {
+  As3Movie d;
+  const auto bytes = d.Build(
+      [](As3Movie& m, AbcCode& c) {
+        c.Op("pushnull").Op("getproperty", {m.Q("nothing")}).Op("pop");
+      },
+      3);
+  FlashPlayer p;
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  p.AdvanceTo(p.Now() + 150);
+  EXPECT_EQ(p.CurrentFrame(), 1);
+  const auto skipped = p.SkippedFeatures();
+  EXPECT_TRUE(std::any_of(skipped.begin(), skipped.end(), [](const std::string& s) { return s.find("#1009") != std::string::npos; }));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// Runs the movie for `ms` and returns what it traced.
+std::string Traced(const std::vector<std::uint8_t>& bytes, int ms) {
+  return testing::As3Traced(bytes, [ms](FlashPlayer& p) { p.AdvanceTo(p.Now() + ms); });
+}
+
+// function (e) { trace(label + e.eventPhase) }
+AbcCode Tracer(As3Movie& d, std::string_view label, bool phase) {
+  AbcCode c;
+  c.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String(label)});
+  if (phase) c.Op("getlocal_1").Op("getproperty", {d.Q("eventPhase")}).Op("add");
+  c.Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  return c;
+}
+
+TEST(As3Display, EventsGoThroughCaptureTargetAndBubblePhasesInOrder) {
+  As3Movie d;
+  const auto capture = d.Method(Tracer(d, "capture ", true), 1);
+  const auto target = d.Method(Tracer(d, "target ", true), 1);
+  const auto bubble = d.Method(Tracer(d, "bubble ", true), 1);
+  const auto ev = d.a.PackageName("flash.events", "Event");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {bubble}).Op("callpropvoid", {m.Q("addEventListener"), 2});
+    c.Op("getlocal_1").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {target}).Op("callpropvoid", {m.Q("addEventListener"), 2});
+    c.Op("getlocal_0").Op("pushstring", {m.a.String("ping")}).Op("newfunction", {capture}).Op("pushtrue")
+        .Op("callpropvoid", {m.Q("addEventListener"), 3});
+    c.Op("getlocal_1").Op("findpropstrict", {ev}).Op("pushstring", {m.a.String("ping")}).Op("pushtrue")
+        .Op("constructprop", {ev, 2}).Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+    // Without bubbles the parent's bubble listener does not hear it.
+    c.Op("getlocal_1").Op("findpropstrict", {ev}).Op("pushstring", {m.a.String("ping")})
+        .Op("constructprop", {ev, 1}).Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+  });
+  EXPECT_EQ(Traced(bytes, 0), "capture 1|target 2|bubble 3|capture 1|target 2|");
+}
+
+TEST(As3Display, AFrameRunsEnterFrameThenItsScriptThenExitFrame) {
+  As3Movie d;
+  const auto enter = d.Method(Tracer(d, "enter", false), 1);
+  const auto exit = d.Method(Tracer(d, "exit", false), 1);
+  AbcCode script;
+  script.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.a.String("script")}).Op("callpropvoid", {d.Q("trace"), 1})
+      .Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushstring", {m.a.String("enterFrame")}).Op("newfunction", {enter})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+        c.Op("getlocal_0").Op("pushstring", {m.a.String("exitFrame")}).Op("newfunction", {exit})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      3, {{"frame2", script}});
+  // Frame 1: its exitFrame; frame 2: enterFrame, the script (stop), exitFrame;
+  // then stopped, each frame still has enterFrame and exitFrame.
+  EXPECT_EQ(Traced(bytes, 150), "exit|enter|script|exit|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Display, BitmapShowsItsBitmapDataAndLaterChanges) {
+  // var bd = new BitmapData(40, 40, false, 0xFF0000); addChild(new Bitmap(bd));
+  // bd.fillRect(new Rectangle(0, 0, 10, 10), 0x0000FF)
+  As3Movie d;
+  const auto bd = d.Display("BitmapData"), bitmap = d.Display("Bitmap");
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {40}).Op("pushbyte", {40}).Op("pushfalse").Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("constructprop", {bd, 4}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("constructprop", {bitmap, 1})
+        .Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_1").Op("findpropstrict", {rect}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {10})
+        .Op("pushbyte", {10}).Op("constructprop", {rect, 4}).Op("pushint", {m.a.Int(0x0000FF)})
+        .Op("callpropvoid", {m.Q("fillRect"), 2});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  EXPECT_EQ(Pixel(p, 30, 30), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 5, 5), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(Pixel(p, 60, 60), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Display, MaskShowsOnlyWhereTheMaskCovers) {
+  // var s = new Sprite(); red 0..100; var k = new Shape(); rect 0..50; s.mask = k
+  As3Movie d;
+  const auto sprite = d.Display("Sprite"), shape = d.Display("Shape");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_1");
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal_2");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)}).Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {100})
+        .Op("pushbyte", {100}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0)}).Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {50})
+        .Op("pushbyte", {50}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_1").Op("getlocal_2").Op("setproperty", {m.Q("mask")});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  EXPECT_EQ(Pixel(p, 25, 25), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 75, 75), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player

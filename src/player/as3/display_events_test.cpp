@@ -1,0 +1,190 @@
+// ActionScript 3 events from the pointer, the keyboard and the frame: which
+// object hears them, in which phase and in which order.
+#include <gtest/gtest.h>
+
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+
+TEST(As3Pointer, OverDownUpClickAndOutReachTheSpriteUnderThePointer) {
+  As3Movie d;
+  // Pixel positions are the pixels' centres.
+  const auto heard = d.Tracer("", {"type", "target.name", "eventPhase", "localX"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 10, 10, 40, 40);
+    m.NewSprite(c, 2, "other", 0x0000FF, 60, 60, 30, 30);
+    c.Op("getlocal_2").Op("pushbyte", {5}).Op("setproperty", {m.Q("x")});
+    for (const char* t : {"mouseOver", "mouseOut", "rollOver", "rollOut", "mouseDown", "mouseUp", "click"})
+      m.Listen(c, 1, t, heard);
+    m.Listen(c, 2, "click", heard);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    p.MouseMove(2, 2);    // over nothing
+    p.MouseMove(20, 30);  // over box
+    p.MouseMove(21, 30);  // still over box: nothing new
+    p.MouseDown(21, 30);
+    p.MouseUp(21, 30);
+    p.MouseDown(21, 30);  // pressed on box, released on other: no click
+    p.MouseUp(70, 70);
+    p.MouseMove(96, 96);  // out of both
+  });
+  EXPECT_EQ(out,
+            "rollOver box 2 20.5|mouseOver box 2 20.5|mouseDown box 2 21.5|mouseUp box 2 21.5|click box 2 21.5|"
+            "mouseDown box 2 21.5|mouseOut box 2 70.5|rollOut box 2 70.5|");
+}
+
+TEST(As3Pointer, ShapesAndMouseDisabledChildrenGiveTheirHitsToTheContainer) {
+  // box holds a child sprite `inner` (mouseEnabled false) and a Shape; a
+  // parent with mouseChildren false takes the hits of all its children.
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name", "currentTarget.name"});
+  const auto shape = d.Display("Shape");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 40, 40);
+    m.NewSprite(c, 2, "inner", 0x00FF00, 50, 0, 20, 20, 1);
+    m.SetBool(c, 2, "mouseEnabled", false);
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal_3");
+    c.Op("getlocal_3").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0)}).Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_3").Op("getproperty", {m.Q("graphics")});
+    for (int v : {0, 50, 20, 20}) c.Op("pushint", {m.a.Int(v)});
+    c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_1").Op("getlocal_3").Op("callpropvoid", {m.Q("addChild"), 1});
+    m.NewSprite(c, 4, "group", 0x0000FF, 0, 80, 20, 20);
+    m.NewSprite(c, 5, "leaf", 0x00FFFF, 30, 80, 20, 20, 4);
+    m.SetBool(c, 4, "mouseChildren", false);
+    m.Listen(c, 1, "mouseDown", heard);
+    m.Listen(c, 4, "mouseDown", heard);
+    m.Listen(c, -1, "mouseDown", heard);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    for (auto [x, y] : {std::pair{55, 5}, {5, 55}, {40, 85}, {90, 50}}) {
+      p.MouseDown(x, y);
+      p.MouseUp(x, y);
+    }
+  });
+  // The stage hears every press as it bubbles; a press on nothing goes to the stage itself.
+  EXPECT_EQ(out,
+            "mouseDown box box|mouseDown box null|mouseDown box box|mouseDown box null|"
+            "mouseDown group group|mouseDown group null|mouseDown null null|");
+}
+
+TEST(As3Pointer, CapturePriorityAndStopPropagationOrderTheListeners) {
+  As3Movie d;
+  const auto low = d.Tracer("low ", {"eventPhase"});
+  const auto high = d.Tracer("high ", {"eventPhase"});
+  const auto parentCapture = d.Tracer("capture ", {"currentTarget.name"});
+  AbcCode stopper;
+  stopper.Op("getlocal_1").Op("callpropvoid", {d.Q("stopPropagation"), 0});
+  stopper.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("stopper")}).Op("callpropvoid", {d.Q("trace"), 1});
+  stopper.Op("returnvoid");
+  const auto stop = d.Method(stopper, 1);
+  const auto bubble = d.Tracer("bubble ", {"currentTarget.name"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "outer", 0xFF0000, 0, 0, 50, 50);
+    m.NewSprite(c, 2, "leaf", 0x00FF00, 0, 0, 20, 20, 1);
+    m.Listen(c, 1, "click", parentCapture, true);
+    m.Listen(c, 2, "click", low, false, -5);
+    m.Listen(c, 2, "click", high, false, 5);
+    m.Listen(c, 2, "click", stop, false, 0);
+    m.Listen(c, 2, "click", high, true);  // a capture listener on the target itself does not hear it
+    m.Listen(c, 1, "click", bubble);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    p.MouseDown(10, 10);
+    p.MouseUp(10, 10);
+  });
+  // stopPropagation lets the target's other listeners run but stops the bubbling.
+  EXPECT_EQ(out, "capture outer|high 2|stopper|low 2|");
+}
+
+TEST(As3Pointer, ButtonModeAsksForAHandCursor) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "hand", 0xFF0000, 0, 0, 40, 40);
+    m.SetBool(c, 1, "buttonMode", true);
+    m.NewSprite(c, 2, "child", 0x00FF00, 10, 10, 10, 10, 1);
+    m.NewSprite(c, 3, "plain", 0x0000FF, 60, 60, 40, 40);
+    m.NewSprite(c, 4, "nohand", 0x0000FF, 60, 0, 40, 40);
+    m.SetBool(c, 4, "buttonMode", true);
+    m.SetBool(c, 4, "useHandCursor", false);
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  p.MouseMove(30, 30);
+  EXPECT_TRUE(p.OverButton());
+  p.MouseMove(15, 15);  // a child of a sprite in button mode
+  EXPECT_TRUE(p.OverButton());
+  p.MouseMove(70, 70);
+  EXPECT_FALSE(p.OverButton());
+  p.MouseMove(70, 10);
+  EXPECT_FALSE(p.OverButton());
+}
+
+TEST(As3Pointer, MouseXAndYAreInEachObjectsOwnSpace) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"target.mouseX", "target.mouseY", "currentTarget.mouseX"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 40, 40);
+    c.Op("getlocal_1").Op("pushbyte", {10}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {2}).Op("setproperty", {m.Q("scaleY")});
+    m.Listen(c, -1, "mouseDown", heard);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.MouseDown(30, 40); }), "20.5 20.25 30.5|");
+}
+
+TEST(As3Keyboard, KeysGoToTheFocusAndBubbleToTheStage) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "keyCode", "charCode", "target.name", "currentTarget.name"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "field", 0xFF0000, 0, 0, 40, 40);
+    m.Listen(c, -1, "keyDown", heard);
+    m.Listen(c, -1, "keyUp", heard);
+    m.Listen(c, 1, "keyDown", heard);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) {
+    p.KeyDown(65, 97);
+    p.KeyUp(65, 97);
+  });
+  EXPECT_EQ(out, "keyDown 65 97 null null|keyUp 65 97 null null|");
+
+  As3Movie f;
+  const auto heard2 = f.Tracer("", {"type", "keyCode", "target.name", "currentTarget.name"});
+  const auto focused = f.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "field", 0xFF0000, 0, 0, 40, 40);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal_1").Op("setproperty", {m.Q("focus")});
+    m.Listen(c, -1, "keyDown", heard2);
+    m.Listen(c, 1, "keyDown", heard2);
+  });
+  EXPECT_EQ(As3Traced(focused, [](FlashPlayer& p) { p.KeyDown(13, 13); }),
+            "keyDown 13 field field|keyDown 13 field null|");
+}
+
+TEST(As3Frame, ConstructedThenFrameScriptThenExitThenRender) {
+  As3Movie d;
+  const auto constructed = d.Tracer("", {"type"});
+  AbcCode script;
+  d.Trace(script, "script");
+  script.Op("getlocal_0").Op("getproperty", {d.Q("stage")}).Op("callpropvoid", {d.Q("invalidate"), 0});
+  script.Op("getlocal_0").Op("callpropvoid", {d.Q("stop"), 0}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        m.Listen(c, 0, "frameConstructed", constructed);
+        m.Listen(c, 0, "exitFrame", constructed);
+        m.Listen(c, -1, "render", constructed);
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      2, {{"frame1", script}});
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 50); });
+  EXPECT_EQ(out, "frameConstructed|script|exitFrame|render|");
+}
+
+}  // namespace
+}  // namespace quarvel::player

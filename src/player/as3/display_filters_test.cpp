@@ -1,0 +1,68 @@
+// flash.filters classes beyond blur, glow, shadow, bevel and colour matrix:
+// made by scripts and drawn by the renderer's filters.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3FirstPicture;
+using testing::As3Movie;
+
+// A sprite filled with `rgb` over (x, y, w, h) whose filters are the one
+// filter `make` pushes; returns the painted picture.
+gdi::Bitmap Filtered(std::uint32_t rgb, int x, int y, int w, int h,
+                     const std::function<void(As3Movie&, AbcCode&)>& make) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", rgb, x, y, w, h);
+    c.Op("getlocal_1");
+    make(m, c);
+    c.Op("newarray", {1}).Op("setproperty", {m.Q("filters")});
+  });
+  return As3FirstPicture(bytes);
+}
+
+void PushNumbers(As3Movie& m, AbcCode& c, const std::vector<int>& v) {
+  for (int n : v) c.Op("pushint", {m.a.Int(n)});
+  c.Op("newarray", {static_cast<std::int64_t>(v.size())});
+}
+
+TEST(As3MoreFilters, ConvolutionFilterWeighsTheNeighbours) {
+  // The centre weighted twice: the colour doubles.
+  const auto bmp = Filtered(0x400000, 20, 20, 60, 60, [](As3Movie& m, AbcCode& c) {
+    const auto cls = m.a.PackageName("flash.filters", "ConvolutionFilter");
+    c.Op("findpropstrict", {cls}).Op("pushbyte", {3}).Op("pushbyte", {3});
+    PushNumbers(m, c, {0, 0, 0, 0, 2, 0, 0, 0, 0});
+    c.Op("constructprop", {cls, 3});
+  });
+  EXPECT_EQ(bmp.GetPixel(50, 50), (gdi::Color{128, 0, 0}));
+  EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{255, 255, 255}));
+}
+
+TEST(As3MoreFilters, GradientGlowFilterColoursAroundTheObject) {
+  // An outer glow from clear to opaque green around a black square.
+  const auto bmp = Filtered(0x000000, 40, 40, 20, 20, [](As3Movie& m, AbcCode& c) {
+    const auto cls = m.a.PackageName("flash.filters", "GradientGlowFilter");
+    c.Op("findpropstrict", {cls}).Op("pushbyte", {0}).Op("pushbyte", {45});
+    PushNumbers(m, c, {0x00FF00, 0x00FF00});
+    PushNumbers(m, c, {0, 1});
+    PushNumbers(m, c, {0, 255});
+    c.Op("pushbyte", {8}).Op("pushbyte", {8}).Op("pushbyte", {2}).Op("pushbyte", {1})
+        .Op("pushstring", {m.S("outer")}).Op("constructprop", {cls, 10});
+  });
+  const gdi::Color near = bmp.GetPixel(38, 50);
+  EXPECT_LT(near.r, 200);
+  EXPECT_GT(near.g, near.r + 40);
+  EXPECT_EQ(bmp.GetPixel(50, 50), (gdi::Color{0, 0, 0}));  // outer: the object itself stays
+  EXPECT_EQ(bmp.GetPixel(5, 5), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,203 @@
+// Movies a Loader loads, and data embedded in a movie: DefineBinaryData
+// behind a ByteArray subclass, and a movie played from such bytes with its
+// own code and library (as embedded movie assets are).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+#include "support/shape_builder.h"
+#include "support/swf_builder.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+using testing::FillStyle;
+using testing::Placement;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+
+// Shape `id`: a 10-pixel square in `c`, placed at depth 1 at (x, y) pixels.
+void PlaceSquare(SwfBuilder& b, std::uint16_t id, swf::Rgba c, int x, int y) {
+  ShapeBuilder s;
+  s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid(c)));
+  swf::Matrix at;
+  at.translateX = x * 20;
+  at.translateY = y * 20;
+  b.DefineShape(id, s).PlaceObject2({.depth = 1, .characterId = id, .matrix = at});
+}
+
+constexpr std::uint16_t kDefineBinaryData = 87;
+
+// DefineBinaryData: the id, four reserved bytes, the data.
+std::vector<std::uint8_t> BinaryTag(std::uint16_t id, const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> body(data.size() + 6, 0);
+  body[0] = std::uint8_t(id);
+  body[1] = std::uint8_t(id >> 8);
+  for (std::size_t i = 0; i < data.size(); ++i) body[i + 6] = data[i];
+  return body;
+}
+
+// trace(text + <top of stack as pushed by `value`>)
+void TraceWith(As3Movie& m, AbcCode& c, std::string_view text, const std::function<void()>& value) {
+  c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S(text)});
+  value();
+  c.Op("add").Op("callpropvoid", {m.Q("trace"), 1});
+}
+
+TEST(As3EmbeddedData, ALinkedByteArrayHoldsTheEmbeddedBytes) {
+  As3Movie d;
+  const std::string text = "level 1: 3 walls";
+  d.LinkedClass("LevelData", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.LinkedClass("Unlinked", {d.a.PackageName("flash.utils", "ByteArray")});
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, {text.begin(), text.end()})); };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("LevelData")}).Op("constructprop", {m.Q("LevelData"), 0}).Op("setlocal", {1});
+    TraceWith(m, c, "", [&] {
+      c.Op("getlocal_1").Op("getlocal_1").Op("getproperty", {m.Q("length")}).Op("callproperty", {m.Q("readUTFBytes"), 1});
+    });
+    // Each instance starts from the whole data; one without a link is empty.
+    c.Op("findpropstrict", {m.Q("LevelData")}).Op("constructprop", {m.Q("LevelData"), 0}).Op("setlocal", {2});
+    TraceWith(m, c, "again ", [&] { c.Op("getlocal_2").Op("getproperty", {m.Q("bytesAvailable")}); });
+    c.Op("findpropstrict", {m.Q("Unlinked")}).Op("constructprop", {m.Q("Unlinked"), 0}).Op("setlocal", {3});
+    TraceWith(m, c, "unlinked ", [&] { c.Op("getlocal_3").Op("getproperty", {m.Q("length")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), text + "|again 16|unlinked 0|");
+}
+
+// The movie inside: its own shape 1 (green) on its timeline, a red box its
+// code draws, and a trace of what its constructor sees.
+std::vector<std::uint8_t> InnerMovie() {
+  As3Movie inner;
+  inner.docName = "Inner";
+  inner.defineTags = [](SwfBuilder& b) { PlaceSquare(b, 1, {0, 255, 0, 255}, 0, 50); };
+  return inner.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 40, 40);
+    // Off the display list while it is made: no stage; its root is itself.
+    TraceWith(m, c, "inner ", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushnull").Op("equals");
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {m.Q("root")}).Op("getlocal_0").Op("strictequals").Op("add");
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("contentType")}).Op("add");
+    });
+  });
+}
+
+TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
+  const std::vector<std::uint8_t> inner = InnerMovie();
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  // The loading movie's shape 1 is blue.
+  d.defineTags = [&](SwfBuilder& b) {
+    b.Tag(kDefineBinaryData, BinaryTag(7, inner));
+    PlaceSquare(b, 1, {0, 0, 255, 255}, 0, 80);
+  };
+  const auto loaderCls = d.Display("Loader");
+  const auto heard = d.Tracer("", {"type", "target.contentType", "target.content.x"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0}).Op("setlocal", {1});
+    TraceWith(m, c, "payload ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("length")}); });
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("pushbyte", {20}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    m.Listen(c, 3, "init", heard);
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "payload " + std::to_string(inner.size()) +
+                "|inner true true application/x-shockwave-flash|init application/x-shockwave-flash 0|");
+
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(p.Now() + 250);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(30, 10), (gdi::Color{255, 0, 0})) << "the loaded movie's box, moved with its Loader";
+  EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(bmp.GetPixel(70, 10), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(bmp.GetPixel(25, 55), (gdi::Color{0, 255, 0})) << "its own shape 1";
+  EXPECT_EQ(bmp.GetPixel(5, 85), (gdi::Color{0, 0, 255})) << "the loading movie's shape 1";
+  EXPECT_EQ(bmp.GetPixel(25, 85), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// What reaches the sound output: definitions and starts, by id.
+struct SoundLog : SoundEventListener {
+  std::vector<std::pair<int, std::size_t>> defines;  // id, body bytes
+  std::vector<int> starts;
+  void OnDefineSound(int soundId, std::span<const std::uint8_t> body) override { defines.emplace_back(soundId, body.size()); }
+  void OnStartSound(int soundId, std::string_view, std::span<const std::uint8_t>, std::int64_t) override {
+    starts.push_back(soundId);
+  }
+};
+
+TEST(As3LoadedSound, AnMp3BesideTheMovieBecomesASoundThatPlays) {
+  const auto dir = std::filesystem::temp_directory_path() / ("quarvel-as3-mp3-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  // Ten silent frames of MPEG-1 Layer III at 44.1 kHz: 11520 samples, 261 ms.
+  {
+    std::ofstream out(dir / "tune.mp3", std::ios::binary);
+    for (int i = 0; i < 10; ++i) {
+      const auto frame = testing::SilentMp3Frame(128, 44100, true);
+      out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    }
+  }
+  As3Movie d;
+  const auto sound = d.a.PackageName("flash.media", "Sound"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto done = d.Tracer("", {"type", "target.length", "target.bytesTotal"});
+  const auto failed = d.Tracer("", {"type", "errorID"});
+  // function (e) { e.target.play(); }
+  AbcCode playIt;
+  playIt.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("callpropvoid", {d.Q("play"), 0}).Op("returnvoid");
+  const auto play = d.Method(playIt, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sound}).Op("findpropstrict", {request}).Op("pushstring", {m.S("tune.mp3")})
+        .Op("constructprop", {request, 1}).Op("constructprop", {sound, 1}).Op("setlocal", {1});
+    m.Listen(c, 1, "complete", done);
+    m.Listen(c, 1, "complete", play);
+    c.Op("findpropstrict", {sound}).Op("constructprop", {sound, 0}).Op("setlocal", {2});
+    m.Listen(c, 2, "ioError", failed);
+    c.Op("getlocal_2").Op("findpropstrict", {request}).Op("pushstring", {m.S("none.mp3")})
+        .Op("constructprop", {request, 1}).Op("callpropvoid", {m.Q("load"), 1});
+  }, 3, {}, 100, 100);
+  const auto path = dir / "movie.swf";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  const std::string size = std::to_string(std::filesystem::file_size(dir / "tune.mp3"));
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path.string()),
+            "complete 261 " + size + "|ioError 2032|");
+
+  // Played once loaded: its definition reaches the sound output, then its start.
+  SoundLog log;
+  {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetSoundListener(&log);
+    p.SetMovie(path.string());
+    p.AdvanceTo(p.Now() + 250);
+  }
+  ASSERT_EQ(log.defines.size(), 1u);
+  EXPECT_EQ(log.defines[0].second, 2u + 1 + 4 + 2 + std::filesystem::file_size(dir / "tune.mp3"));
+  EXPECT_EQ(log.starts, std::vector<int>{log.defines[0].first});
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,167 @@
+// ActionScript 3 loading from files beside the movie: URLLoader in its
+// three formats, Loader with pictures, the movie's own LoaderInfo, and the
+// offline player's failures.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+
+class As3Loading : public ::testing::Test {
+ protected:
+  fs::path dir = fs::temp_directory_path() / ("quarvel-as3-load-" + std::to_string(::getpid()));
+  void SetUp() override { fs::create_directories(dir / "sub"); }
+  void TearDown() override { fs::remove_all(dir); }
+  void Write(const std::string& name, const std::string& text) { std::ofstream(dir / name, std::ios::binary) << text; }
+  std::string Movie(const std::vector<std::uint8_t>& bytes) {
+    const auto p = dir / "sub" / "movie.swf";
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+  }
+  // A PNG of w x h in one colour, written with Cairo.
+  void WritePng(const std::string& name, int w, int h, double r, double g, double b) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_source_rgb(cr, r, g, b);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_write_to_png(s, (dir / "sub" / name).c_str());
+    cairo_surface_destroy(s);
+  }
+  // local = new <cls>(new URLRequest(url)) or, with a format, one whose
+  // dataFormat is set before load().
+  static void NewUrlLoader(As3Movie& m, AbcCode& c, int local, std::string_view url, std::string_view format = {}) {
+    const auto loader = m.a.PackageName("flash.net", "URLLoader"), request = m.a.PackageName("flash.net", "URLRequest");
+    c.Op("findpropstrict", {loader}).Op("constructprop", {loader, 0}).Op("setlocal", {local});
+    if (!format.empty()) c.Op("getlocal", {local}).Op("pushstring", {m.S(format)}).Op("setproperty", {m.Q("dataFormat")});
+    c.Op("getlocal", {local}).Op("findpropstrict", {request}).Op("pushstring", {m.S(url)}).Op("constructprop", {request, 1});
+    c.Op("callpropvoid", {m.Q("load"), 1});
+  }
+};
+
+TEST_F(As3Loading, UrlLoaderReadsTextBesideTheMovieOnTheNextFrame) {
+  Write("sub/data.txt", "\xEF\xBB\xBFhello, world");
+  As3Movie d;
+  const auto done = d.Tracer("complete ", {"target.data", "target.bytesTotal"});
+  const auto failed = d.Tracer("failed ", {"text", "errorID"});
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        NewUrlLoader(m, c, 1, "data.txt?nocache=1");
+        m.Listen(c, 1, "complete", done);
+        m.Trace(c, "asked");
+        NewUrlLoader(m, c, 2, "missing.txt");
+        m.Listen(c, 2, "ioError", failed);
+        NewUrlLoader(m, c, 3, "../data.txt");  // out of the movie's folder
+        m.Listen(c, 3, "ioError", failed);
+        NewUrlLoader(m, c, 4, "http://example.com/data.txt");
+        m.Listen(c, 4, "ioError", failed);
+      },
+      3);
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, Movie(bytes));
+  EXPECT_EQ(out,
+            "asked|complete hello, world 15|failed Error #2032: Stream Error. URL: missing.txt 2032|"
+            "failed Error #2032: Stream Error. URL: ../data.txt 2032|"
+            "failed Error #2032: Stream Error. URL: http://example.com/data.txt 2032|");
+}
+
+TEST_F(As3Loading, UrlLoaderGivesBytesAndVariables) {
+  Write("sub/vars.txt", "name=J%C3%BCrgen+K&score=42&tag=a&tag=b");
+  As3Movie d;
+  const auto vars = d.Tracer("vars ", {"target.data.name", "target.data.score", "target.data.tag.length"});
+  const auto binary = d.Tracer("binary ", {"target.data.length", "target.data.0"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewUrlLoader(m, c, 1, "vars.txt", "variables");
+    m.Listen(c, 1, "complete", vars);
+    NewUrlLoader(m, c, 2, "vars.txt", "binary");
+    m.Listen(c, 2, "complete", binary);
+  }, 2);
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }, Movie(bytes));
+  EXPECT_EQ(out, "vars J\xC3\xBCrgen K 42 2|binary 39 110|");
+}
+
+TEST_F(As3Loading, UrlVariablesEncodeAndDecode) {
+  As3Movie d;
+  const auto vars = d.a.PackageName("flash.net", "URLVariables");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {vars}).Op("pushstring", {m.S("a=1+2&b=%26")}).Op("constructprop", {vars, 1}).Op("setlocal_1");
+    c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q("a")}).Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("getlocal_1").Op("pushstring", {m.S("x y")}).Op("setproperty", {m.Q("c")});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("callproperty", {m.Q("toString"), 0}).Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1 2|a=1%202&b=%26&c=x%20y|");
+}
+
+TEST_F(As3Loading, LoaderShowsAPictureAndSendsInitThenComplete) {
+  WritePng("blue.png", 30, 20, 0, 0, 1);
+  Write("sub/junk.png", "not a picture at all");
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto heard = d.Tracer("", {"type", "target.width", "target.height", "target.contentType"});
+  const auto failed = d.Tracer("", {"type", "errorID"});
+  auto load = [&](As3Movie& m, AbcCode& c, int local, std::string_view url) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {local});
+    c.Op("getlocal_0").Op("getlocal", {local}).Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal", {local}).Op("findpropstrict", {request}).Op("pushstring", {m.S(url)}).Op("constructprop", {request, 1});
+    c.Op("callpropvoid", {m.Q("load"), 1});
+    c.Op("getlocal", {local}).Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {local + 1});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    load(m, c, 1, "blue.png");
+    c.Op("getlocal_1").Op("pushbyte", {10}).Op("setproperty", {m.Q("x")});
+    m.Listen(c, 2, "init", heard);
+    m.Listen(c, 2, "complete", heard);
+    load(m, c, 3, "junk.png");
+    m.Listen(c, 4, "ioError", failed);
+    load(m, c, 5, "none.png");
+    m.Listen(c, 6, "ioError", failed);
+  }, 3);
+  const std::string path = Movie(bytes);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path),
+            "init 30 20 image/png|complete 30 20 image/png|ioError 2124|ioError 2035|");
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetMovie(path);
+  p.AdvanceTo(p.Now() + 250);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(20, 10), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(bmp.GetPixel(5, 10), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(bmp.GetPixel(20, 25), (gdi::Color{255, 255, 255}));
+}
+
+TEST_F(As3Loading, TheMovieLoaderInfoCompletesOnceAfterTheFirstFrame) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.bytesLoaded", "target.bytesTotal", "target.width"});
+  AbcCode frame1;
+  d.Trace(frame1, "frame1");
+  frame1.Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("setlocal_1");
+        m.Listen(c, 1, "init", heard);
+        m.Listen(c, 1, "complete", heard);
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      2, {{"frame1", frame1}});
+  const std::string size = std::to_string(bytes.size());
+  // Frames 1, 2, 1 again, 2.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }),
+            "frame1|init " + size + " " + size + " 100|complete " + size + " " + size + " 100|frame1|");
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,1056 @@
+// The smaller Flash classes that movies use around their real work: tables
+// of constants (GradientType, Keyboard, StageAlign...), the context menu,
+// local shared objects kept for the run, LoaderContext, LocalConnection,
+// Vector3D, accessibility, and the events of features an offline player
+// never raises. A movie that touches one of them and finds nothing throws,
+// and the rest of its code does not run; each one here behaves as far as a
+// movie can tell.
+#include "player/as3/flash_api.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "player/avm2/builtins_util.h"
+
+namespace quarvel::player {
+
+namespace {
+
+using avm2::Class;
+using avm2::Machine;
+using avm2::Object;
+using avm2::Value;
+
+// "NAME:value" pairs as static string constants of `c`, where it has none of that name.
+void StringConsts(Machine& m, Class* c, std::initializer_list<const char*> pairs) {
+  for (const char* p : pairs) {
+    const std::string s = p;
+    const std::string name = s.substr(0, s.find(':'));
+    if (m.FindBinding(&c->statics, m.NameFromString(name))) continue;
+    m.AddConst(c, name, m.Str(s.substr(s.find(':') + 1)));
+  }
+}
+void IntConsts(Machine& m, Class* c, std::initializer_list<std::pair<const char*, int>> pairs) {
+  for (const auto& [name, v] : pairs) {
+    if (m.FindBinding(&c->statics, m.NameFromString(name))) continue;
+    m.AddConst(c, name, Value::Int(v));
+  }
+}
+// The class, made when the player has none yet.
+Class* Existing(Machine& m, const char* package, const char* name, Class* super) {
+  if (Class* c = m.FindClass(std::string(package) + "::" + name)) return c;
+  return m.DefineNativeClass(package, name, super);
+}
+
+void Set(Machine& m, const Value& o, const char* name, const Value& v) { m.SetProperty(o, name, v); }
+double Num(Machine& m, const Value& o, const char* name) { return m.ToNumber(m.GetProperty(o, name)); }
+Value Arg(std::span<Value> a, std::size_t i, const Value& dflt) {
+  return i < a.size() && !a[i].IsUndefined() ? a[i] : dflt;
+}
+
+// Runs Event's constructor on the first three arguments.
+void EventInit(Machine& m, const Value& self, std::span<Value> a) {
+  Class* ev = m.FindClass("flash.events::Event");
+  if (ev && ev->iinit) m.Invoke(ev->iinit, self, a.first(std::min<std::size_t>(a.size(), 3)), nullptr);
+}
+
+NATIVE(Nothing) { return Value(); }
+NATIVE(False) { return Value::Bool(false); }
+NATIVE(Null) { return Value::Null(); }
+NATIVE(EmptyArray) { return Value::Obj(m.NewArray()); }
+
+// ---- flash.ui: the context menu
+
+constexpr const char* kBuiltInItems[] = {"forwardAndBack", "loop", "play", "print", "quality", "rewind", "save", "zoom"};
+
+NATIVE(BuiltInItemsCtor) {
+  for (const char* n : kBuiltInItems) Set(m, self, n, Value::Bool(true));
+  return self;
+}
+NATIVE(ContextMenuCtor) {
+  Set(m, self, "customItems", Value::Obj(m.NewArray()));
+  Set(m, self, "builtInItems", Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenuBuiltInItems"), {})));
+  Set(m, self, "clipboardMenu", Value::Bool(false));
+  return self;
+}
+NATIVE(ContextMenuHide) {
+  const Value items = m.GetProperty(self, "builtInItems");
+  if (items.IsObject())
+    for (const char* n : kBuiltInItems) Set(m, items, n, Value::Bool(false));
+  return Value();
+}
+NATIVE(ContextMenuClone) {
+  Value copy = Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenu"), {}));
+  const Value items = m.GetProperty(self, "builtInItems"), to = m.GetProperty(copy, "builtInItems");
+  if (items.IsObject() && to.IsObject())
+    for (const char* n : kBuiltInItems) Set(m, to, n, m.GetProperty(items, n));
+  if (auto* list = avm2::AsArray(m.GetProperty(self, "customItems"))) Set(m, copy, "customItems", Value::Obj(m.NewArray(list->elems)));
+  return copy;
+}
+NATIVE(ContextMenuItemCtor) {
+  Set(m, self, "caption", m.Str(avm2::ArgStr(m, a, 0, "")));
+  Set(m, self, "separatorBefore", Value::Bool(m.ToBoolean(Arg(a, 1, Value::Bool(false)))));
+  Set(m, self, "enabled", Value::Bool(m.ToBoolean(Arg(a, 2, Value::Bool(true)))));
+  Set(m, self, "visible", Value::Bool(m.ToBoolean(Arg(a, 3, Value::Bool(true)))));
+  return self;
+}
+
+// ---- flash.net: local shared objects, kept in memory for the run
+
+constexpr const char* kSharedObjects = " sharedObjects";  // a global no script can name
+
+NATIVE(SoGetLocal) {
+  Object* holder = m.FindGlobal(m.NameFromString(kSharedObjects), false);
+  if (!holder) return Value::Null();
+  const Value cache = m.GetProperty(Value::Obj(holder), kSharedObjects);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  if (name.empty() || name.find_first_of("~%&\\;:\"',<>?# ") != std::string::npos)
+    m.ThrowError("Error", "Error #2134: Cannot create SharedObject.", 2134);
+  const std::string key = avm2::ArgStr(m, a, 1, "") + "/" + name;
+  Value so = m.GetProperty(cache, key);
+  if (so.IsObject()) return so;
+  so = Value::Obj(m.Construct(m.FindClass("flash.net::SharedObject"), {}));
+  Set(m, cache, key.c_str(), so);
+  return so;
+}
+NATIVE(SoCtor) {
+  Set(m, self, "data", Value::Obj(m.NewObject()));
+  Set(m, self, "client", self);
+  Set(m, self, "objectEncoding", Value::Int(3));
+  return self;
+}
+NATIVE(SoFlush) { return m.Str("flushed"); }
+NATIVE(SoClear) {
+  Set(m, self, "data", Value::Obj(m.NewObject()));
+  return Value();
+}
+NATIVE(SoSetProperty) {
+  const Value data = m.GetProperty(self, "data");
+  if (data.IsObject()) m.SetProperty(data, avm2::ArgStr(m, a, 0, ""), m.ArgOr(a, 1));
+  return Value();
+}
+NATIVE(SoSize) {
+  // What the data would take stored: its JSON text is near enough.
+  const Value data = m.GetProperty(self, "data");
+  Class* json = m.FindClass("JSON");
+  if (!json || !json->object || !data.IsObject()) return Value::Int(0);
+  Value args[] = {data};
+  Value text;
+  if (!m.SafeCall([&] { text = m.CallProperty(Value::Obj(json->object), "stringify", args); }, "SharedObject.size"))
+    return Value::Int(0);
+  return Value::Int(text.IsString() ? static_cast<int>(text.s->text.size()) : 0);
+}
+
+// ---- flash.net: the rest
+
+NATIVE(LocalConnectionCtor) {
+  Set(m, self, "client", self);
+  return self;
+}
+NATIVE(LocalDomain) { return m.Str("localhost"); }
+NATIVE(UrlRequestHeaderCtor) {
+  Set(m, self, "name", m.Str(avm2::ArgStr(m, a, 0, "")));
+  Set(m, self, "value", m.Str(avm2::ArgStr(m, a, 1, "")));
+  return self;
+}
+
+// ---- flash.system
+
+NATIVE(LoaderContextCtor) {
+  Set(m, self, "checkPolicyFile", Value::Bool(m.ToBoolean(m.ArgOr(a, 0))));
+  Set(m, self, "applicationDomain", Arg(a, 1, Value::Null()));
+  Set(m, self, "securityDomain", Arg(a, 2, Value::Null()));
+  Set(m, self, "allowCodeImport", Value::Bool(true));
+  Set(m, self, "allowLoadBytesCodeExecution", Value::Bool(true));
+  Set(m, self, "parameters", Value::Null());
+  Set(m, self, "requestedContentParent", Value::Null());
+  Set(m, self, "imageDecodingPolicy", m.Str("onDemand"));
+  return self;
+}
+NATIVE(CurrentSecurityDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {})); }
+NATIVE(SandboxType) { return m.Str("localTrusted"); }
+NATIVE(English) { return m.Str("en"); }
+NATIVE(True) { return Value::Bool(true); }
+NATIVE(ScreenDpi) { return Value::Int(72); }
+NATIVE(One) { return Value::Int(1); }
+NATIVE(Manufacturer) { return m.Str("Adobe Windows"); }
+NATIVE(Cpu) { return m.Str("x86"); }
+NATIVE(EmptyString) { return m.Str(""); }
+
+// ---- flash.external: no page holds the player.
+NATIVE(NoContainer) {
+  m.ThrowError("Error", "Error #2067: The ExternalInterface is not available in this container. ExternalInterface "
+                        "requires Internet Explorer ActiveX, Firefox, Mozilla 1.7.5 and greater, or other browsers that "
+                        "support NPRuntime.",
+               2067);
+}
+
+// ---- flash.events
+
+NATIVE(StatusEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "code", m.Str(avm2::ArgStr(m, a, 3, "")));
+  Set(m, self, "level", m.Str(avm2::ArgStr(m, a, 4, "")));
+  return self;
+}
+NATIVE(DataEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "data", m.Str(avm2::ArgStr(m, a, 3, "")));
+  return self;
+}
+NATIVE(ActivityEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "activating", Value::Bool(m.ToBoolean(m.ArgOr(a, 3))));
+  return self;
+}
+NATIVE(FullScreenEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "fullScreen", Value::Bool(m.ToBoolean(m.ArgOr(a, 3))));
+  Set(m, self, "interactive", Value::Bool(m.ToBoolean(m.ArgOr(a, 4))));
+  return self;
+}
+NATIVE(ContextMenuEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "mouseTarget", Arg(a, 3, Value::Null()));
+  Set(m, self, "contextMenuOwner", Arg(a, 4, Value::Null()));
+  return self;
+}
+NATIVE(UncaughtErrorEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "error", m.ArgOr(a, 3));
+  return self;
+}
+NATIVE(NewUncaughtErrorEvents) {
+  return Value::Obj(m.Construct(m.FindClass("flash.events::UncaughtErrorEvents"), {}));
+}
+NATIVE(NewDispatcher) { return Value::Obj(m.Construct(m.FindClass("flash.events::EventDispatcher"), {})); }
+
+// ---- flash.geom.Vector3D
+
+Class* Vector3DClass(Machine& m) { return m.FindClass("flash.geom::Vector3D"); }
+Value NewVector3D(Machine& m, double x, double y, double z, double w = 0) {
+  Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z), Value::Number(w)};
+  return Value::Obj(m.Construct(Vector3DClass(m), args));
+}
+struct V3 {
+  double x, y, z, w;
+};
+V3 Read(Machine& m, const Value& v) {
+  if (!v.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  return {Num(m, v, "x"), Num(m, v, "y"), Num(m, v, "z"), Num(m, v, "w")};
+}
+void Write(Machine& m, const Value& self, const V3& v) {
+  Set(m, self, "x", Value::Number(v.x));
+  Set(m, self, "y", Value::Number(v.y));
+  Set(m, self, "z", Value::Number(v.z));
+  Set(m, self, "w", Value::Number(v.w));
+}
+NATIVE(V3Ctor) {
+  Write(m, self, {avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0), avm2::ArgNum(m, a, 3, 0)});
+  return self;
+}
+NATIVE(V3Length) {
+  const V3 v = Read(m, self);
+  return Value::Number(std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z));
+}
+NATIVE(V3LengthSquared) {
+  const V3 v = Read(m, self);
+  return Value::Number(v.x * v.x + v.y * v.y + v.z * v.z);
+}
+NATIVE(V3Add) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.x + q.x, p.y + q.y, p.z + q.z);
+}
+NATIVE(V3Subtract) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.x - q.x, p.y - q.y, p.z - q.z);
+}
+NATIVE(V3Cross) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return NewVector3D(m, p.y * q.z - p.z * q.y, p.z * q.x - p.x * q.z, p.x * q.y - p.y * q.x, 1);
+}
+NATIVE(V3Dot) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  return Value::Number(p.x * q.x + p.y * q.y + p.z * q.z);
+}
+NATIVE(V3Normalize) {
+  V3 v = Read(m, self);
+  const double len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+  if (len > 0) v = {v.x / len, v.y / len, v.z / len, v.w};
+  Write(m, self, v);
+  return Value::Number(len);
+}
+NATIVE(V3ScaleBy) {
+  V3 v = Read(m, self);
+  const double s = avm2::ArgNum(m, a, 0, 1);
+  Write(m, self, {v.x * s, v.y * s, v.z * s, v.w});
+  return Value();
+}
+NATIVE(V3IncrementBy) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  Write(m, self, {p.x + q.x, p.y + q.y, p.z + q.z, p.w});
+  return Value();
+}
+NATIVE(V3DecrementBy) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  Write(m, self, {p.x - q.x, p.y - q.y, p.z - q.z, p.w});
+  return Value();
+}
+NATIVE(V3Negate) {
+  const V3 v = Read(m, self);
+  Write(m, self, {-v.x, -v.y, -v.z, v.w});
+  return Value();
+}
+NATIVE(V3Project) {
+  const V3 v = Read(m, self);
+  if (v.w != 0) Write(m, self, {v.x / v.w, v.y / v.w, v.z / v.w, v.w});
+  return Value();
+}
+NATIVE(V3Equals) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  const bool all = m.ToBoolean(m.ArgOr(a, 1));
+  return Value::Bool(p.x == q.x && p.y == q.y && p.z == q.z && (!all || p.w == q.w));
+}
+NATIVE(V3NearEquals) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  const double t = avm2::ArgNum(m, a, 1, 0);
+  const bool all = m.ToBoolean(m.ArgOr(a, 2));
+  return Value::Bool(std::abs(p.x - q.x) < t && std::abs(p.y - q.y) < t && std::abs(p.z - q.z) < t &&
+                     (!all || std::abs(p.w - q.w) < t));
+}
+NATIVE(V3Clone) {
+  const V3 v = Read(m, self);
+  return NewVector3D(m, v.x, v.y, v.z, v.w);
+}
+NATIVE(V3ToString) {
+  const V3 v = Read(m, self);
+  return m.Str("Vector3D(" + m.ToString(Value::Number(v.x)) + ", " + m.ToString(Value::Number(v.y)) + ", " +
+               m.ToString(Value::Number(v.z)) + ")");
+}
+NATIVE(V3Distance) {
+  const V3 p = Read(m, m.ArgOr(a, 0)), q = Read(m, m.ArgOr(a, 1));
+  return Value::Number(std::sqrt((p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z)));
+}
+NATIVE(V3AngleBetween) {
+  const V3 p = Read(m, m.ArgOr(a, 0)), q = Read(m, m.ArgOr(a, 1));
+  const double lp = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z), lq = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z);
+  if (lp == 0 || lq == 0) return Value::Number(std::nan(""));
+  return Value::Number(std::acos(std::clamp((p.x * q.x + p.y * q.y + p.z * q.z) / (lp * lq), -1.0, 1.0)));
+}
+
+// ---- flash.display: asking for what lies under a point, and drawing from data
+
+// Every descendant the stage point hits, each before its children, bottom
+// first, as the pointer would meet them from below.
+void ObjectsUnder(Machine& m, const Value& container, std::span<Value> point, std::vector<Value>& out, int nesting) {
+  if (nesting > 64) return;
+  Class* doc = m.FindClass("flash.display::DisplayObjectContainer");
+  const int n = m.ToInt(m.GetProperty(container, "numChildren"));
+  for (int i = 0; i < n && out.size() < 100000; ++i) {
+    Value index[] = {Value::Int(i)};
+    const Value child = m.CallProperty(container, "getChildAt", index);
+    if (!child.IsObject()) continue;
+    if (m.ToBoolean(m.CallProperty(child, "hitTestPoint", point))) out.push_back(child);
+    if (doc && m.IsType(child, doc)) ObjectsUnder(m, child, point, out, nesting + 1);
+  }
+}
+NATIVE(DocObjectsUnderPoint) {
+  const Value p = m.ArgOr(a, 0);
+  if (!p.IsObject()) return Value::Obj(m.NewArray());
+  Value point[] = {m.GetProperty(p, "x"), m.GetProperty(p, "y"), Value::Bool(true)};
+  std::vector<Value> out;
+  ObjectsUnder(m, self, point, out, 0);
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+
+// The IGraphicsData classes keep their constructor's arguments under their
+// property names; drawGraphicsData replays them as Graphics calls.
+struct DataField {
+  const char* name;
+  Value (*dflt)(Machine&);
+};
+Value DNull(Machine&) { return Value::Null(); }
+Value DUndefined(Machine&) { return Value(); }
+Value DZero(Machine&) { return Value::Int(0); }
+Value DOne(Machine&) { return Value::Int(1); }
+Value DNaN(Machine&) { return Value::Number(std::nan("")); }
+Value DFalse(Machine&) { return Value::Bool(false); }
+Value DTrue(Machine&) { return Value::Bool(true); }
+Value DNormal(Machine& m) { return m.Str("normal"); }
+Value DPad(Machine& m) { return m.Str("pad"); }
+Value DRgb(Machine& m) { return m.Str("rgb"); }
+Value DEvenOdd(Machine& m) { return m.Str("evenOdd"); }
+Value DThree(Machine&) { return Value::Int(3); }
+
+template <const DataField* kFields, std::size_t kCount>
+NATIVE(DataCtor) {
+  for (std::size_t i = 0; i < kCount; ++i) Set(m, self, kFields[i].name, Arg(a, i, kFields[i].dflt(m)));
+  return self;
+}
+constexpr DataField kSolidFill[] = {{"color", DZero}, {"alpha", DOne}};
+constexpr DataField kStroke[] = {{"thickness", DNaN},       {"pixelHinting", DFalse}, {"scaleMode", DNormal},
+                                 {"caps", DNull},           {"joints", DNull},        {"miterLimit", DThree},
+                                 {"fill", DNull}};
+constexpr DataField kGradientFill[] = {{"type", DUndefined},  {"colors", DNull},     {"alphas", DNull},
+                                       {"ratios", DNull},     {"matrix", DNull},     {"spreadMethod", DPad},
+                                       {"interpolationMethod", DRgb}, {"focalPointRatio", DZero}};
+constexpr DataField kBitmapFill[] = {{"bitmapData", DNull}, {"matrix", DNull}, {"repeat", DTrue}, {"smooth", DFalse}};
+constexpr DataField kPath[] = {{"commands", DNull}, {"data", DNull}, {"winding", DEvenOdd}};
+constexpr DataField kTrianglePath[] = {{"vertices", DNull}, {"indices", DNull}, {"uvtData", DNull}, {"culling", DUndefined}};
+
+Value Field(Machine& m, const Value& o, const char* name) { return m.GetProperty(o, name); }
+bool Is(Machine& m, const Value& v, const char* cls) {
+  Class* c = m.FindClass(std::string("flash.display::") + cls);
+  return c && m.IsType(v, c);
+}
+// One fill: beginFill, beginGradientFill or beginBitmapFill (or the stroke's lineStyle kin).
+void ApplyFill(Machine& m, const Value& g, const Value& fill, bool stroke) {
+  if (Is(m, fill, "GraphicsSolidFill")) {
+    if (stroke) return;  // the colour is lineStyle's, set with the stroke
+    Value args[] = {Field(m, fill, "color"), Field(m, fill, "alpha")};
+    m.CallProperty(g, "beginFill", args);
+  } else if (Is(m, fill, "GraphicsGradientFill")) {
+    Value args[] = {Field(m, fill, "type"),         Field(m, fill, "colors"),       Field(m, fill, "alphas"),
+                    Field(m, fill, "ratios"),       Field(m, fill, "matrix"),       Field(m, fill, "spreadMethod"),
+                    Field(m, fill, "interpolationMethod"), Field(m, fill, "focalPointRatio")};
+    m.CallProperty(g, stroke ? "lineGradientStyle" : "beginGradientFill", args);
+  } else if (Is(m, fill, "GraphicsBitmapFill")) {
+    Value args[] = {Field(m, fill, "bitmapData"), Field(m, fill, "matrix"), Field(m, fill, "repeat"),
+                    Field(m, fill, "smooth")};
+    m.CallProperty(g, stroke ? "lineBitmapStyle" : "beginBitmapFill", args);
+  }
+}
+NATIVE(GraphicsDrawData) {
+  const Value list = m.ArgOr(a, 0);
+  if (!list.IsObject()) return Value();
+  const int n = m.ToInt(m.GetProperty(list, "length"));
+  for (int i = 0; i < n; ++i) {
+    const Value item = m.GetProperty(list, std::to_string(i));
+    if (!item.IsObject()) continue;
+    if (Is(m, item, "GraphicsEndFill")) {
+      m.CallProperty(self, "endFill", {});
+    } else if (Is(m, item, "GraphicsStroke")) {
+      const Value fill = Field(m, item, "fill");
+      const bool solid = Is(m, fill, "GraphicsSolidFill");
+      Value args[] = {Field(m, item, "thickness"), solid ? Field(m, fill, "color") : Value::Int(0),
+                      solid ? Field(m, fill, "alpha") : Value::Int(1), Field(m, item, "pixelHinting"),
+                      Field(m, item, "scaleMode"), Field(m, item, "caps"), Field(m, item, "joints"),
+                      Field(m, item, "miterLimit")};
+      m.CallProperty(self, "lineStyle", args);
+      if (fill.IsObject()) ApplyFill(m, self, fill, true);
+    } else if (Is(m, item, "GraphicsPath")) {
+      Value args[] = {Field(m, item, "commands"), Field(m, item, "data"), Field(m, item, "winding")};
+      m.CallProperty(self, "drawPath", args);
+    } else if (Is(m, item, "GraphicsTrianglePath")) {
+      Value args[] = {Field(m, item, "vertices"), Field(m, item, "indices"), Field(m, item, "uvtData"),
+                      Field(m, item, "culling")};
+      if (args[3].IsUndefined()) args[3] = m.Str("none");
+      m.CallProperty(self, "drawTriangles", args);
+    } else {
+      ApplyFill(m, self, item, false);
+    }
+  }
+  return Value();
+}
+
+// ---- flash.geom.Matrix3D: 16 numbers, column by column (rawData[12..14]
+// is the translation), transforming column vectors.
+
+using M4 = std::array<double, 16>;
+constexpr const char* kRaw = " raw";  // the numbers, where no script can name them
+constexpr M4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+M4 Read4(Machine& m, const Value& self) {
+  M4 out = kIdentity;
+  if (!self.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  if (auto* raw = avm2::AsArray(m.GetProperty(self, kRaw)))
+    for (std::size_t k = 0; k < 16 && k < raw->elems.size(); ++k) out[k] = m.ToNumber(raw->elems[k]);
+  return out;
+}
+void Write4(Machine& m, const Value& self, const M4& v) {
+  std::vector<Value> elems;
+  for (double d : v) elems.push_back(Value::Number(d));
+  Set(m, self, kRaw, Value::Obj(m.NewArray(std::move(elems))));
+}
+// a * b: b's transformation first.
+M4 Mul(const M4& a, const M4& b) {
+  M4 out{};
+  for (int col = 0; col < 4; ++col)
+    for (int row = 0; row < 4; ++row) {
+      double s = 0;
+      for (int k = 0; k < 4; ++k) s += a[k * 4 + row] * b[col * 4 + k];
+      out[col * 4 + row] = s;
+    }
+  return out;
+}
+M4 Translation(double x, double y, double z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
+M4 Scaling(double x, double y, double z) { return {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1}; }
+// About a unit axis through the origin, `radians` turning as Flash turns.
+M4 Rotation(double radians, double ax, double ay, double az) {
+  const double len = std::sqrt(ax * ax + ay * ay + az * az);
+  if (len == 0) return kIdentity;
+  ax /= len, ay /= len, az /= len;
+  const double c = std::cos(radians), s = std::sin(radians), t = 1 - c;
+  return {t * ax * ax + c,      t * ax * ay + s * az, t * ax * az - s * ay, 0,
+          t * ax * ay - s * az, t * ay * ay + c,      t * ay * az + s * ax, 0,
+          t * ax * az + s * ay, t * ay * az - s * ax, t * az * az + c,      0,
+          0,                    0,                    0,                    1};
+}
+// Translation, then rotations about x, y and z, then scale: the order display objects use.
+M4 Compose(const std::array<double, 3>& t, const std::array<double, 3>& r, const std::array<double, 3>& s) {
+  M4 out = Scaling(s[0], s[1], s[2]);
+  out = Mul(Rotation(r[0], 1, 0, 0), out);
+  out = Mul(Rotation(r[1], 0, 1, 0), out);
+  out = Mul(Rotation(r[2], 0, 0, 1), out);
+  return Mul(Translation(t[0], t[1], t[2]), out);
+}
+// The inverse of Compose, angles in radians.
+void Decompose(const M4& v, std::array<double, 3>& t, std::array<double, 3>& r, std::array<double, 3>& s) {
+  t = {v[12], v[13], v[14]};
+  s = {std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), std::sqrt(v[4] * v[4] + v[5] * v[5] + v[6] * v[6]),
+       std::sqrt(v[8] * v[8] + v[9] * v[9] + v[10] * v[10])};
+  const double det = v[0] * (v[5] * v[10] - v[9] * v[6]) - v[4] * (v[1] * v[10] - v[9] * v[2]) +
+                     v[8] * (v[1] * v[6] - v[5] * v[2]);
+  if (det < 0) s[2] = -s[2];
+  auto at = [&](int row, int col) { return s[std::size_t(col)] != 0 ? v[std::size_t(col * 4 + row)] / s[std::size_t(col)] : 0.0; };
+  r[1] = std::asin(std::clamp(-at(2, 0), -1.0, 1.0));
+  if (std::abs(at(2, 0)) < 0.999999) {
+    r[0] = std::atan2(at(2, 1), at(2, 2));
+    r[2] = std::atan2(at(1, 0), at(0, 0));
+  } else {
+    r[0] = std::atan2(-at(1, 2), at(1, 1));
+    r[2] = 0;
+  }
+}
+bool Invert(const M4& a, M4& out) {
+  // Cofactors of the 4 x 4 matrix.
+  M4 inv{};
+  inv[0] = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] + a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
+  inv[4] = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] - a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
+  inv[8] = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] + a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
+  inv[12] = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] - a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
+  inv[1] = -a[1] * a[10] * a[15] + a[1] * a[11] * a[14] + a[9] * a[2] * a[15] - a[9] * a[3] * a[14] - a[13] * a[2] * a[11] + a[13] * a[3] * a[10];
+  inv[5] = a[0] * a[10] * a[15] - a[0] * a[11] * a[14] - a[8] * a[2] * a[15] + a[8] * a[3] * a[14] + a[12] * a[2] * a[11] - a[12] * a[3] * a[10];
+  inv[9] = -a[0] * a[9] * a[15] + a[0] * a[11] * a[13] + a[8] * a[1] * a[15] - a[8] * a[3] * a[13] - a[12] * a[1] * a[11] + a[12] * a[3] * a[9];
+  inv[13] = a[0] * a[9] * a[14] - a[0] * a[10] * a[13] - a[8] * a[1] * a[14] + a[8] * a[2] * a[13] + a[12] * a[1] * a[10] - a[12] * a[2] * a[9];
+  inv[2] = a[1] * a[6] * a[15] - a[1] * a[7] * a[14] - a[5] * a[2] * a[15] + a[5] * a[3] * a[14] + a[13] * a[2] * a[7] - a[13] * a[3] * a[6];
+  inv[6] = -a[0] * a[6] * a[15] + a[0] * a[7] * a[14] + a[4] * a[2] * a[15] - a[4] * a[3] * a[14] - a[12] * a[2] * a[7] + a[12] * a[3] * a[6];
+  inv[10] = a[0] * a[5] * a[15] - a[0] * a[7] * a[13] - a[4] * a[1] * a[15] + a[4] * a[3] * a[13] + a[12] * a[1] * a[7] - a[12] * a[3] * a[5];
+  inv[14] = -a[0] * a[5] * a[14] + a[0] * a[6] * a[13] + a[4] * a[1] * a[14] - a[4] * a[2] * a[13] - a[12] * a[1] * a[6] + a[12] * a[2] * a[5];
+  inv[3] = -a[1] * a[6] * a[11] + a[1] * a[7] * a[10] + a[5] * a[2] * a[11] - a[5] * a[3] * a[10] - a[9] * a[2] * a[7] + a[9] * a[3] * a[6];
+  inv[7] = a[0] * a[6] * a[11] - a[0] * a[7] * a[10] - a[4] * a[2] * a[11] + a[4] * a[3] * a[10] + a[8] * a[2] * a[7] - a[8] * a[3] * a[6];
+  inv[11] = -a[0] * a[5] * a[11] + a[0] * a[7] * a[9] + a[4] * a[1] * a[11] - a[4] * a[3] * a[9] - a[8] * a[1] * a[7] + a[8] * a[3] * a[5];
+  inv[15] = a[0] * a[5] * a[10] - a[0] * a[6] * a[9] - a[4] * a[1] * a[10] + a[4] * a[2] * a[9] + a[8] * a[1] * a[6] - a[8] * a[2] * a[5];
+  const double det = a[0] * inv[0] + a[1] * inv[4] + a[2] * inv[8] + a[3] * inv[12];
+  if (det == 0 || !std::isfinite(det)) return false;
+  for (std::size_t k = 0; k < 16; ++k) out[k] = inv[k] / det;
+  return true;
+}
+double Determinant(const M4& a) {
+  const double cof0 = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] +
+                      a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
+  const double cof4 = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] -
+                      a[12] * a[6] * a[11] + a[12] * a[7] * a[10];
+  const double cof8 = a[4] * a[9] * a[15] - a[4] * a[11] * a[13] - a[8] * a[5] * a[15] + a[8] * a[7] * a[13] +
+                      a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
+  const double cof12 = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
+                       a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
+  return a[0] * cof0 + a[1] * cof4 + a[2] * cof8 + a[3] * cof12;
+}
+Value NumberVector(Machine& m, const std::vector<double>& values) {
+  Object* v = m.Construct(m.VectorOf(m.numberClass), {});
+  if (auto* arr = avm2::AsArray(Value::Obj(v)))
+    for (double d : values) arr->elems.push_back(Value::Number(d));
+  return Value::Obj(v);
+}
+std::vector<double> Numbers(Machine& m, const Value& list) {
+  std::vector<double> out;
+  if (auto* arr = avm2::AsArray(list))
+    for (const Value& e : arr->elems) out.push_back(m.ToNumber(e));
+  return out;
+}
+Value NewMatrix3D(Machine& m, const M4& v) {
+  Value out = Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), {}));
+  Write4(m, out, v);
+  return out;
+}
+
+NATIVE(M3Ctor) {
+  M4 v = kIdentity;
+  const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
+  if (raw.size() >= 16) std::copy(raw.begin(), raw.begin() + 16, v.begin());
+  Write4(m, self, v);
+  return self;
+}
+NATIVE(M3GetRaw) {
+  const M4 v = Read4(m, self);
+  return NumberVector(m, std::vector<double>(v.begin(), v.end()));
+}
+NATIVE(M3SetRaw) {
+  const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
+  if (raw.size() < 16) m.ThrowError("ArgumentError", "Error #2004: One of the parameters is invalid.", 2004);
+  M4 v;
+  std::copy(raw.begin(), raw.begin() + 16, v.begin());
+  Write4(m, self, v);
+  return Value();
+}
+NATIVE(M3Identity) { Write4(m, self, kIdentity); return Value(); }
+NATIVE(M3Clone) { return NewMatrix3D(m, Read4(m, self)); }
+NATIVE(M3CopyFrom) { Write4(m, self, Read4(m, m.ArgOr(a, 0))); return Value(); }
+NATIVE(M3Append) { Write4(m, self, Mul(Read4(m, m.ArgOr(a, 0)), Read4(m, self))); return Value(); }
+NATIVE(M3Prepend) { Write4(m, self, Mul(Read4(m, self), Read4(m, m.ArgOr(a, 0)))); return Value(); }
+template <bool kAppend>
+NATIVE(M3Translate) {
+  const M4 t = Translation(avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0));
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(t, v) : Mul(v, t));
+  return Value();
+}
+template <bool kAppend>
+NATIVE(M3Scale) {
+  const M4 s = Scaling(avm2::ArgNum(m, a, 0, 1), avm2::ArgNum(m, a, 1, 1), avm2::ArgNum(m, a, 2, 1));
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(s, v) : Mul(v, s));
+  return Value();
+}
+template <bool kAppend>
+NATIVE(M3Rotate) {
+  const double degrees = avm2::ArgNum(m, a, 0, 0);
+  const V3 axis = Read(m, m.ArgOr(a, 1));
+  M4 r = Rotation(degrees * M_PI / 180, axis.x, axis.y, axis.z);
+  const Value pivot = m.ArgOr(a, 2);
+  if (pivot.IsObject()) {
+    const V3 p = Read(m, pivot);
+    r = Mul(Translation(p.x, p.y, p.z), Mul(r, Translation(-p.x, -p.y, -p.z)));
+  }
+  const M4 v = Read4(m, self);
+  Write4(m, self, kAppend ? Mul(r, v) : Mul(v, r));
+  return Value();
+}
+NATIVE(M3Invert) {
+  M4 out;
+  if (!Invert(Read4(m, self), out)) return Value::Bool(false);
+  Write4(m, self, out);
+  return Value::Bool(true);
+}
+NATIVE(M3Transpose) {
+  const M4 v = Read4(m, self);
+  M4 t;
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) t[std::size_t(c * 4 + r)] = v[std::size_t(r * 4 + c)];
+  Write4(m, self, t);
+  return Value();
+}
+NATIVE(M3Determinant) { return Value::Number(Determinant(Read4(m, self))); }
+NATIVE(M3GetPosition) {
+  const M4 v = Read4(m, self);
+  return NewVector3D(m, v[12], v[13], v[14]);
+}
+NATIVE(M3SetPosition) {
+  M4 v = Read4(m, self);
+  const V3 p = Read(m, m.ArgOr(a, 0));
+  v[12] = p.x, v[13] = p.y, v[14] = p.z;
+  Write4(m, self, v);
+  return Value();
+}
+template <bool kDelta>
+NATIVE(M3TransformVector) {
+  const M4 v = Read4(m, self);
+  const V3 p = Read(m, m.ArgOr(a, 0));
+  const double w = kDelta ? 0 : 1;
+  return NewVector3D(m, v[0] * p.x + v[4] * p.y + v[8] * p.z + v[12] * w, v[1] * p.x + v[5] * p.y + v[9] * p.z + v[13] * w,
+                     v[2] * p.x + v[6] * p.y + v[10] * p.z + v[14] * w, kDelta ? 0 : v[3] * p.x + v[7] * p.y + v[11] * p.z + v[15]);
+}
+NATIVE(M3Decompose) {
+  std::array<double, 3> t, r, s;
+  Decompose(Read4(m, self), t, r, s);
+  Object* out = m.Construct(m.VectorOf(Vector3DClass(m)), {});
+  if (auto* arr = avm2::AsArray(Value::Obj(out))) {
+    arr->elems.push_back(NewVector3D(m, t[0], t[1], t[2]));
+    arr->elems.push_back(NewVector3D(m, r[0], r[1], r[2]));
+    arr->elems.push_back(NewVector3D(m, s[0], s[1], s[2]));
+  }
+  return Value::Obj(out);
+}
+NATIVE(M3Recompose) {
+  auto* list = avm2::AsArray(m.ArgOr(a, 0));
+  if (!list || list->elems.size() < 3) return Value::Bool(false);
+  const V3 t = Read(m, list->elems[0]), r = Read(m, list->elems[1]), s = Read(m, list->elems[2]);
+  if (s.x == 0 || s.y == 0 || s.z == 0) return Value::Bool(false);
+  Write4(m, self, Compose({t.x, t.y, t.z}, {r.x, r.y, r.z}, {s.x, s.y, s.z}));
+  return Value::Bool(true);
+}
+
+// ---- flash.accessibility
+
+NATIVE(AccessibilityPropertiesCtor) {
+  for (const char* n : {"name", "description", "shortcut"}) Set(m, self, n, m.Str(""));
+  for (const char* n : {"silent", "forceSimple", "noAutoLabeling"}) Set(m, self, n, Value::Bool(false));
+  return self;
+}
+NATIVE(NewAccessibilityProperties) {
+  return Value::Obj(m.Construct(m.FindClass("flash.accessibility::AccessibilityProperties"), {}));
+}
+
+// ---- flash.media
+
+NATIVE(SoundLoaderContextCtor) {
+  Set(m, self, "bufferTime", Value::Number(avm2::ArgNum(m, a, 0, 1000)));
+  Set(m, self, "checkPolicyFile", Value::Bool(m.ToBoolean(m.ArgOr(a, 1))));
+  return self;
+}
+
+NATIVE(PerspectiveCtor) {
+  Set(m, self, "fieldOfView", Value::Number(55));
+  Set(m, self, "focalLength", Value::Number(0));
+  Class* point = m.FindClass("flash.geom::Point");
+  Set(m, self, "projectionCenter", point ? Value::Obj(m.Construct(point, {})) : Value::Null());
+  return self;
+}
+
+}  // namespace
+
+void InstallFlashApi(Machine& m) {
+  Class* obj = m.objectClass;
+  Class* dispatcher = m.FindClass("flash.events::EventDispatcher");
+  Class* event = m.FindClass("flash.events::Event");
+  if (!dispatcher || !event) return;
+  auto dyn = [&](const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
+    Class* c = m.DefineNativeClass(package, name, super, nullptr, true);
+    if (ctor) avm2::SetNativeCtor(m, c, ctor);
+    return c;
+  };
+
+  // flash.display: the tables the drawing API and the stage take.
+  StringConsts(m, Existing(m, "flash.display", "GradientType", obj), {"LINEAR:linear", "RADIAL:radial"});
+  StringConsts(m, Existing(m, "flash.display", "SpreadMethod", obj), {"PAD:pad", "REFLECT:reflect", "REPEAT:repeat"});
+  StringConsts(m, Existing(m, "flash.display", "InterpolationMethod", obj), {"RGB:rgb", "LINEAR_RGB:linearRGB"});
+  StringConsts(m, Existing(m, "flash.display", "LineScaleMode", obj),
+               {"NORMAL:normal", "NONE:none", "VERTICAL:vertical", "HORIZONTAL:horizontal"});
+  StringConsts(m, Existing(m, "flash.display", "CapsStyle", obj), {"NONE:none", "ROUND:round", "SQUARE:square"});
+  StringConsts(m, Existing(m, "flash.display", "JointStyle", obj), {"BEVEL:bevel", "MITER:miter", "ROUND:round"});
+  StringConsts(m, Existing(m, "flash.display", "PixelSnapping", obj), {"NEVER:never", "ALWAYS:always", "AUTO:auto"});
+  StringConsts(m, Existing(m, "flash.display", "GraphicsPathWinding", obj), {"EVEN_ODD:evenOdd", "NON_ZERO:nonZero"});
+  StringConsts(m, Existing(m, "flash.display", "TriangleCulling", obj), {"NONE:none", "POSITIVE:positive", "NEGATIVE:negative"});
+  StringConsts(m, Existing(m, "flash.display", "ColorCorrection", obj), {"DEFAULT:default", "ON:on", "OFF:off"});
+  StringConsts(m, Existing(m, "flash.display", "ColorCorrectionSupport", obj),
+               {"UNSUPPORTED:unsupported", "DEFAULT_ON:defaultOn", "DEFAULT_OFF:defaultOff"});
+  StringConsts(m, Existing(m, "flash.display", "FocusDirection", obj), {"TOP:top", "BOTTOM:bottom", "NONE:none"});
+  StringConsts(m, Existing(m, "flash.display", "StageAlign", obj),
+               {"TOP:T", "BOTTOM:B", "LEFT:L", "RIGHT:R", "TOP_LEFT:TL", "TOP_RIGHT:TR", "BOTTOM_LEFT:BL",
+                "BOTTOM_RIGHT:BR"});
+  StringConsts(m, Existing(m, "flash.display", "StageDisplayState", obj),
+               {"FULL_SCREEN:fullScreen", "FULL_SCREEN_INTERACTIVE:fullScreenInteractive", "NORMAL:normal"});
+  StringConsts(m, Existing(m, "flash.display", "StageQuality", obj),
+               {"LOW:low", "MEDIUM:medium", "HIGH:high", "BEST:best", "HIGH_8X8:8x8", "HIGH_8X8_LINEAR:8x8linear",
+                "HIGH_16X16:16x16", "HIGH_16X16_LINEAR:16x16linear"});
+  IntConsts(m, Existing(m, "flash.display", "GraphicsPathCommand", obj),
+            {{"NO_OP", 0}, {"MOVE_TO", 1}, {"LINE_TO", 2}, {"CURVE_TO", 3}, {"WIDE_MOVE_TO", 4}, {"WIDE_LINE_TO", 5},
+             {"CUBIC_CURVE_TO", 6}});
+  IntConsts(m, Existing(m, "flash.display", "BitmapDataChannel", obj), {{"RED", 1}, {"GREEN", 2}, {"BLUE", 4}, {"ALPHA", 8}});
+  IntConsts(m, Existing(m, "flash.display", "ActionScriptVersion", obj), {{"ACTIONSCRIPT2", 2}, {"ACTIONSCRIPT3", 3}});
+  IntConsts(m, Existing(m, "flash.display", "SWFVersion", obj),
+            {{"FLASH1", 1}, {"FLASH2", 2}, {"FLASH3", 3}, {"FLASH4", 4}, {"FLASH5", 5}, {"FLASH6", 6}, {"FLASH7", 7},
+             {"FLASH8", 8}, {"FLASH9", 9}, {"FLASH10", 10}, {"FLASH11", 11}});
+
+  // flash.ui: keys, pointer, touch and the context menu.
+  Class* keyboard = Existing(m, "flash.ui", "Keyboard", obj);
+  IntConsts(m, keyboard,
+            {{"BACKSPACE", 8}, {"TAB", 9}, {"ENTER", 13}, {"COMMAND", 15}, {"SHIFT", 16}, {"CONTROL", 17},
+             {"ALTERNATE", 18}, {"CAPS_LOCK", 20}, {"ESCAPE", 27}, {"SPACE", 32}, {"PAGE_UP", 33}, {"PAGE_DOWN", 34},
+             {"END", 35}, {"HOME", 36}, {"LEFT", 37}, {"UP", 38}, {"RIGHT", 39}, {"DOWN", 40}, {"INSERT", 45},
+             {"DELETE", 46}, {"NUMPAD_MULTIPLY", 106}, {"NUMPAD_ADD", 107}, {"NUMPAD_ENTER", 108},
+             {"NUMPAD_SUBTRACT", 109}, {"NUMPAD_DECIMAL", 110}, {"NUMPAD_DIVIDE", 111}, {"SEMICOLON", 186},
+             {"EQUAL", 187}, {"COMMA", 188}, {"MINUS", 189}, {"PERIOD", 190}, {"SLASH", 191}, {"BACKQUOTE", 192},
+             {"LEFTBRACKET", 219}, {"BACKSLASH", 220}, {"RIGHTBRACKET", 221}, {"QUOTE", 222}});
+  for (char c = 'A'; c <= 'Z'; ++c) IntConsts(m, keyboard, {{std::string(1, c).c_str(), c}});
+  for (int d = 0; d <= 9; ++d) {
+    IntConsts(m, keyboard, {{("NUMBER_" + std::to_string(d)).c_str(), 48 + d}});
+    IntConsts(m, keyboard, {{("NUMPAD_" + std::to_string(d)).c_str(), 96 + d}});
+  }
+  for (int f = 1; f <= 15; ++f) IntConsts(m, keyboard, {{("F" + std::to_string(f)).c_str(), 111 + f}});
+  m.AddGetter(keyboard, "capsLock", False, true);
+  m.AddGetter(keyboard, "numLock", False, true);
+  m.AddMethod(keyboard, "isAccessible", False, true);
+  IntConsts(m, Existing(m, "flash.ui", "KeyLocation", obj), {{"STANDARD", 0}, {"LEFT", 1}, {"RIGHT", 2}, {"NUM_PAD", 3}});
+  StringConsts(m, Existing(m, "flash.ui", "MouseCursor", obj),
+               {"AUTO:auto", "ARROW:arrow", "BUTTON:button", "HAND:hand", "IBEAM:ibeam"});
+  StringConsts(m, Existing(m, "flash.ui", "MultitouchInputMode", obj),
+               {"NONE:none", "GESTURE:gesture", "TOUCH_POINT:touchPoint"});
+  Class* multitouch = Existing(m, "flash.ui", "Multitouch", obj);
+  for (const char* p : {"supportsTouchEvents", "supportsGestureEvents"}) m.AddGetter(multitouch, p, False, true);
+  m.AddGetter(multitouch, "maxTouchPoints", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+  m.AddGetter(multitouch, "supportedGestures", Null, true);
+  m.AddGetter(multitouch, "inputMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("gesture"); }, true);
+  m.AddSetter(multitouch, "inputMode", Nothing, true);
+  dyn("flash.ui", "ContextMenuBuiltInItems", obj, BuiltInItemsCtor);
+  Class* menu = dyn("flash.ui", "ContextMenu", dispatcher, ContextMenuCtor);
+  m.AddMethod(menu, "hideBuiltInItems", ContextMenuHide);
+  m.AddMethod(menu, "clone", ContextMenuClone);
+  m.AddGetter(menu, "isSupported", True, true);
+  Class* item = dyn("flash.ui", "ContextMenuItem", dispatcher, ContextMenuItemCtor);
+  m.AddMethod(item, "clone", [](Machine& mm, Value self, std::span<Value>) {
+    Value args[] = {mm.GetProperty(self, "caption"), mm.GetProperty(self, "separatorBefore"),
+                    mm.GetProperty(self, "enabled"), mm.GetProperty(self, "visible")};
+    return Value::Obj(mm.Construct(mm.FindClass("flash.ui::ContextMenuItem"), args));
+  });
+
+  // flash.events: events of features that never fire here, for the code that listens.
+  auto eventClass = [&](const char* name, avm2::NativeFn ctor, std::initializer_list<const char*> types) {
+    Class* c = m.FindClass(std::string("flash.events::") + name);
+    if (!c) c = dyn("flash.events", name, event, ctor);
+    StringConsts(m, c, types);
+  };
+  eventClass("StatusEvent", StatusEventCtor, {"STATUS:status"});
+  eventClass("DataEvent", DataEventCtor, {"DATA:data", "UPLOAD_COMPLETE_DATA:uploadCompleteData"});
+  eventClass("ActivityEvent", ActivityEventCtor, {"ACTIVITY:activity"});
+  eventClass("SyncEvent", nullptr, {"SYNC:sync"});
+  eventClass("FullScreenEvent", FullScreenEventCtor,
+             {"FULL_SCREEN:fullScreen", "FULL_SCREEN_INTERACTIVE_ACCEPTED:fullScreenInteractiveAccepted"});
+  eventClass("ContextMenuEvent", ContextMenuEventCtor, {"MENU_ITEM_SELECT:menuItemSelect", "MENU_SELECT:menuSelect"});
+  eventClass("UncaughtErrorEvent", UncaughtErrorEventCtor, {"UNCAUGHT_ERROR:uncaughtError"});
+  eventClass("IMEEvent", nullptr, {"IME_COMPOSITION:imeComposition"});
+  eventClass("TouchEvent", nullptr,
+             {"TOUCH_BEGIN:touchBegin", "TOUCH_END:touchEnd", "TOUCH_MOVE:touchMove", "TOUCH_OVER:touchOver",
+              "TOUCH_OUT:touchOut", "TOUCH_ROLL_OVER:touchRollOver", "TOUCH_ROLL_OUT:touchRollOut", "TOUCH_TAP:touchTap"});
+  eventClass("GestureEvent", nullptr, {"GESTURE_TWO_FINGER_TAP:gestureTwoFingerTap"});
+  eventClass("TransformGestureEvent", nullptr,
+             {"GESTURE_PAN:gesturePan", "GESTURE_ROTATE:gestureRotate", "GESTURE_SWIPE:gestureSwipe",
+              "GESTURE_ZOOM:gestureZoom"});
+  eventClass("FocusEvent", nullptr,
+             {"FOCUS_IN:focusIn", "FOCUS_OUT:focusOut", "KEY_FOCUS_CHANGE:keyFocusChange",
+              "MOUSE_FOCUS_CHANGE:mouseFocusChange"});
+  eventClass("HTTPStatusEvent", nullptr, {"HTTP_STATUS:httpStatus", "HTTP_RESPONSE_STATUS:httpResponseStatus"});
+  if (!m.FindClass("flash.events::UncaughtErrorEvents"))
+    m.DefineNativeClass("flash.events", "UncaughtErrorEvents", dispatcher);
+  if (Class* info = m.FindClass("flash.display::LoaderInfo")) {
+    // No error reaches them: the machine logs what a script throws.
+    const auto add = [&](const char* p, avm2::NativeFn fn) {
+      if (!m.FindBinding(&info->instance, m.NameFromString(p))) m.AddGetter(info, p, fn);
+    };
+    add("uncaughtErrorEvents", NewUncaughtErrorEvents);
+    add("sharedEvents", NewDispatcher);
+    for (const char* p : {"childAllowsParent", "parentAllowsChild", "sameDomain"}) add(p, True);
+  }
+
+  // flash.net
+  Class* so = dyn("flash.net", "SharedObject", dispatcher, SoCtor);
+  m.AddMethod(so, "getLocal", SoGetLocal, true);
+  m.AddMethod(so, "getRemote", Null, true);
+  m.AddGetter(so, "defaultObjectEncoding", [](Machine&, Value, std::span<Value>) { return Value::Int(3); }, true);
+  m.AddSetter(so, "defaultObjectEncoding", Nothing, true);
+  m.AddMethod(so, "flush", SoFlush);
+  m.AddMethod(so, "clear", SoClear);
+  m.AddMethod(so, "close", Nothing);
+  m.AddMethod(so, "connect", Nothing);
+  m.AddMethod(so, "send", Nothing);
+  m.AddMethod(so, "setDirty", Nothing);
+  m.AddMethod(so, "setProperty", SoSetProperty);
+  m.AddGetter(so, "size", SoSize);
+  m.AddGlobal("", kSharedObjects, Value::Obj(m.NewObject()));
+  Class* lc = dyn("flash.net", "LocalConnection", dispatcher, LocalConnectionCtor);
+  for (const char* f : {"connect", "close", "send", "allowDomain", "allowInsecureDomain"}) m.AddMethod(lc, f, Nothing);
+  m.AddGetter(lc, "domain", LocalDomain);
+  m.AddGetter(lc, "isSupported", True, true);
+  IntConsts(m, Existing(m, "flash.net", "ObjectEncoding", obj), {{"AMF0", 0}, {"AMF3", 3}, {"DEFAULT", 3}});
+  dyn("flash.net", "URLRequestHeader", obj, UrlRequestHeaderCtor);
+  for (const char* name : {"URLStream", "Socket", "XMLSocket", "FileReference", "FileReferenceList"}) {
+    if (m.FindClass(std::string("flash.net::") + name)) continue;
+    // Nothing is ever connected or loaded: the offline player's answer.
+    Class* c = dyn("flash.net", name, dispatcher, nullptr);
+    for (const char* f : {"connect", "close", "load", "browse", "cancel", "flush", "send"}) m.AddMethod(c, f, Nothing);
+    m.AddGetter(c, "connected", False);
+    m.AddGetter(c, "bytesAvailable", [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
+  }
+  m.AddGlobalFunction("flash.net", "registerClassAlias", Nothing);
+  m.AddGlobalFunction("flash.net", "getClassByAlias", Null);
+  m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
+
+  // flash.system
+  dyn("flash.system", "LoaderContext", obj, LoaderContextCtor);
+  dyn("flash.system", "JPEGLoaderContext", m.FindClass("flash.system::LoaderContext"), LoaderContextCtor);
+  Class* securityDomain = dyn("flash.system", "SecurityDomain", obj, nullptr);
+  m.AddGetter(securityDomain, "currentDomain", CurrentSecurityDomain, true);
+  Class* ime = Existing(m, "flash.system", "IME", obj);
+  m.AddGetter(ime, "enabled", False, true);
+  m.AddSetter(ime, "enabled", Nothing, true);
+  m.AddGetter(ime, "isSupported", False, true);
+  if (Class* security = m.FindClass("flash.system::Security");
+      security && !m.FindBinding(&security->statics, m.NameFromString("sandboxType"))) {
+    m.AddGetter(security, "sandboxType", SandboxType, true);
+    m.AddGetter(security, "exactSettings", True, true);
+    m.AddSetter(security, "exactSettings", Nothing, true);
+    for (const char* f : {"allowInsecureDomain", "loadPolicyFile", "showSettings"}) m.AddMethod(security, f, Nothing, true);
+    StringConsts(m, security,
+                 {"REMOTE:remote", "LOCAL_WITH_FILE:localWithFile", "LOCAL_WITH_NETWORK:localWithNetwork",
+                  "LOCAL_TRUSTED:localTrusted", "APPLICATION:application"});
+  }
+  if (Class* caps = m.FindClass("flash.system::Capabilities")) {
+    struct C {
+      const char* name;
+      avm2::NativeFn fn;
+    };
+    for (const C& c : {C{"language", English}, C{"hasAudio", True}, C{"hasMP3", True}, C{"hasStreamingAudio", True},
+                       C{"hasStreamingVideo", True}, C{"hasEmbeddedVideo", True}, C{"hasVideoEncoder", False},
+                       C{"hasAudioEncoder", False}, C{"hasAccessibility", False}, C{"hasIME", False},
+                       C{"hasPrinting", False}, C{"hasScreenBroadcast", False}, C{"hasScreenPlayback", False},
+                       C{"avHardwareDisable", True}, C{"localFileReadDisable", False}, C{"isEmbeddedInAcrobat", False},
+                       C{"screenDPI", ScreenDpi}, C{"pixelAspectRatio", One}, C{"manufacturer", Manufacturer},
+                       C{"cpuArchitecture", Cpu}, C{"serverString", EmptyString}, C{"supports64BitProcesses", False},
+                       C{"supports32BitProcesses", True}, C{"touchscreenType", [](Machine& mm, Value, std::span<Value>) {
+                                                              return mm.Str("none");
+                                                            }}}) {
+      if (!m.FindBinding(&caps->statics, m.NameFromString(c.name))) m.AddGetter(caps, c.name, c.fn, true);
+    }
+  }
+
+  // flash.external
+  if (!m.FindClass("flash.external::ExternalInterface")) {
+    Class* external = m.DefineNativeClass("flash.external", "ExternalInterface", obj);
+    m.AddGetter(external, "available", False, true);
+    m.AddGetter(external, "objectID", Null, true);
+    m.AddGetter(external, "marshallExceptions", False, true);
+    m.AddSetter(external, "marshallExceptions", Nothing, true);
+    m.AddMethod(external, "call", NoContainer, true);
+    m.AddMethod(external, "addCallback", NoContainer, true);
+  }
+
+  // flash.utils
+  StringConsts(m, Existing(m, "flash.utils", "Endian", obj), {"BIG_ENDIAN:bigEndian", "LITTLE_ENDIAN:littleEndian"});
+  StringConsts(m, Existing(m, "flash.utils", "CompressionAlgorithm", obj), {"ZLIB:zlib", "DEFLATE:deflate", "LZMA:lzma"});
+
+  // flash.media: no microphone, no camera.
+  dyn("flash.media", "SoundLoaderContext", obj, SoundLoaderContextCtor);
+  dyn("flash.media", "ID3Info", obj, nullptr);
+  for (const char* name : {"Microphone", "Camera"}) {
+    Class* c = Existing(m, "flash.media", name, dispatcher);
+    m.AddMethod(c, name[0] == 'M' ? "getMicrophone" : "getCamera", Null, true);
+    m.AddGetter(c, "names", EmptyArray, true);
+    m.AddGetter(c, "isSupported", False, true);
+  }
+  StringConsts(m, Existing(m, "flash.media", "SoundCodec", obj),
+               {"NELLYMOSER:NellyMoser", "SPEEX:Speex", "PCMA:pcma", "PCMU:pcmu"});
+
+  // flash.text: the renderer's settings.
+  Class* renderer = Existing(m, "flash.text", "TextRenderer", obj);
+  for (const char* p : {"antiAliasType", "displayMode", "maxLevel"}) m.AddSetter(renderer, p, Nothing, true);
+  m.AddGetter(renderer, "antiAliasType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("normal"); }, true);
+  m.AddGetter(renderer, "displayMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("default"); }, true);
+  m.AddGetter(renderer, "maxLevel", [](Machine&, Value, std::span<Value>) { return Value::Int(4); }, true);
+  m.AddMethod(renderer, "setAdvancedAntiAliasingTable", Nothing, true);
+  StringConsts(m, Existing(m, "flash.text", "TextColorType", obj), {"DARK_COLOR:dark", "LIGHT_COLOR:light"});
+  StringConsts(m, Existing(m, "flash.text", "TextDisplayMode", obj), {"LCD:lcd", "CRT:crt", "DEFAULT:default"});
+
+  // flash.geom
+  Class* v3 = dyn("flash.geom", "Vector3D", obj, V3Ctor);
+  m.AddGetter(v3, "length", V3Length);
+  m.AddGetter(v3, "lengthSquared", V3LengthSquared);
+  for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, avm2::NativeFn>>{
+           {"add", V3Add}, {"subtract", V3Subtract}, {"crossProduct", V3Cross}, {"dotProduct", V3Dot},
+           {"normalize", V3Normalize}, {"scaleBy", V3ScaleBy}, {"incrementBy", V3IncrementBy},
+           {"decrementBy", V3DecrementBy}, {"negate", V3Negate}, {"project", V3Project}, {"equals", V3Equals},
+           {"nearEquals", V3NearEquals}, {"clone", V3Clone}, {"toString", V3ToString}})
+    m.AddMethod(v3, name, fn);
+  m.AddMethod(v3, "distance", V3Distance, true);
+  m.AddMethod(v3, "angleBetween", V3AngleBetween, true);
+  m.AddConst(v3, "X_AXIS", NewVector3D(m, 1, 0, 0));
+  m.AddConst(v3, "Y_AXIS", NewVector3D(m, 0, 1, 0));
+  m.AddConst(v3, "Z_AXIS", NewVector3D(m, 0, 0, 1));
+  dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
+  Class* m3 = m.DefineNativeClass("flash.geom", "Matrix3D", obj, nullptr, true);
+  avm2::SetNativeCtor(m, m3, M3Ctor);
+  m.AddGetter(m3, "rawData", M3GetRaw);
+  m.AddSetter(m3, "rawData", M3SetRaw);
+  m.AddGetter(m3, "determinant", M3Determinant);
+  m.AddGetter(m3, "position", M3GetPosition);
+  m.AddSetter(m3, "position", M3SetPosition);
+  for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, avm2::NativeFn>>{
+           {"identity", M3Identity}, {"clone", M3Clone}, {"copyFrom", M3CopyFrom}, {"append", M3Append},
+           {"prepend", M3Prepend}, {"appendTranslation", M3Translate<true>}, {"prependTranslation", M3Translate<false>},
+           {"appendScale", M3Scale<true>}, {"prependScale", M3Scale<false>}, {"appendRotation", M3Rotate<true>},
+           {"prependRotation", M3Rotate<false>}, {"invert", M3Invert}, {"transpose", M3Transpose},
+           {"transformVector", M3TransformVector<false>}, {"deltaTransformVector", M3TransformVector<true>},
+           {"decompose", M3Decompose}, {"recompose", M3Recompose}})
+    m.AddMethod(m3, name, fn);
+
+  // flash.display: the IGraphicsData classes, and what the display classes lack.
+  Class* data = Existing(m, "flash.display", "IGraphicsData", obj);
+  (void)data;
+  dyn("flash.display", "GraphicsSolidFill", obj, DataCtor<kSolidFill, std::size(kSolidFill)>);
+  dyn("flash.display", "GraphicsStroke", obj, DataCtor<kStroke, std::size(kStroke)>);
+  dyn("flash.display", "GraphicsGradientFill", obj, DataCtor<kGradientFill, std::size(kGradientFill)>);
+  dyn("flash.display", "GraphicsBitmapFill", obj, DataCtor<kBitmapFill, std::size(kBitmapFill)>);
+  dyn("flash.display", "GraphicsPath", obj, DataCtor<kPath, std::size(kPath)>);
+  dyn("flash.display", "GraphicsTrianglePath", obj, DataCtor<kTrianglePath, std::size(kTrianglePath)>);
+  dyn("flash.display", "GraphicsEndFill", obj, nullptr);
+  const auto missing = [&](Class* c, const char* name, bool isStatic = false) {
+    return c && !m.FindBinding(isStatic ? &c->statics : &c->instance, m.NameFromString(name));
+  };
+  if (Class* graphics = m.FindClass("flash.display::Graphics"); missing(graphics, "drawGraphicsData"))
+    m.AddMethod(graphics, "drawGraphicsData", GraphicsDrawData);
+  if (Class* c = m.FindClass("flash.display::DisplayObjectContainer"); missing(c, "getObjectsUnderPoint")) {
+    m.AddMethod(c, "getObjectsUnderPoint", DocObjectsUnderPoint);
+    m.AddMethod(c, "areInaccessibleObjectsUnderPoint", False);
+  }
+  if (Class* sprite = m.FindClass("flash.display::Sprite"); missing(sprite, "dropTarget"))
+    m.AddGetter(sprite, "dropTarget", Null);
+  if (Class* clip = m.FindClass("flash.display::MovieClip"); missing(clip, "trackAsMenu")) {
+    m.AddGetter(clip, "trackAsMenu", False);
+    m.AddSetter(clip, "trackAsMenu", Nothing);
+  }
+  if (Class* display = m.FindClass("flash.display::DisplayObject"); missing(display, "cacheAsBitmapMatrix")) {
+    m.AddGetter(display, "cacheAsBitmapMatrix", Null);
+    m.AddSetter(display, "cacheAsBitmapMatrix", Nothing);
+  }
+  if (Class* stage = m.FindClass("flash.display::Stage"); missing(stage, "fullScreenWidth")) {
+    // Never full screen: the full-screen size is the stage's.
+    m.AddGetter(stage, "fullScreenWidth", [](Machine& mm, Value self, std::span<Value>) {
+      return mm.GetProperty(self, "stageWidth");
+    });
+    m.AddGetter(stage, "fullScreenHeight", [](Machine& mm, Value self, std::span<Value>) {
+      return mm.GetProperty(self, "stageHeight");
+    });
+    m.AddGetter(stage, "fullScreenSourceRect", Null);
+    m.AddSetter(stage, "fullScreenSourceRect", Nothing);
+    m.AddGetter(stage, "colorCorrection", [](Machine& mm, Value, std::span<Value>) { return mm.Str("default"); });
+    m.AddSetter(stage, "colorCorrection", Nothing);
+    m.AddGetter(stage, "colorCorrectionSupport", [](Machine& mm, Value, std::span<Value>) { return mm.Str("unsupported"); });
+    m.AddGetter(stage, "wmodeGPU", False);
+    m.AddGetter(stage, "nativeWindow", Null);
+    m.AddGetter(stage, "mouseLock", False);
+    m.AddSetter(stage, "mouseLock", Nothing);
+    m.AddGetter(stage, "allowsFullScreen", False);
+    m.AddGetter(stage, "allowsFullScreenInteractive", False);
+  }
+  if (Class* mouse = m.FindClass("flash.ui::Mouse"); missing(mouse, "cursor", true)) {
+    m.AddGetter(mouse, "cursor", [](Machine& mm, Value, std::span<Value>) { return mm.Str("auto"); }, true);
+    m.AddSetter(mouse, "cursor", Nothing, true);
+    m.AddGetter(mouse, "supportsCursor", True, true);
+    m.AddGetter(mouse, "supportsNativeCursor", False, true);
+    m.AddMethod(mouse, "registerCursor", Nothing, true);
+    m.AddMethod(mouse, "unregisterCursor", Nothing, true);
+  }
+
+  for (const char* base : {"flash.display::DisplayObject", "flash.display::DisplayObjectContainer",
+                           "flash.display::Sprite", "flash.display::MovieClip"})
+    if (Class* c = m.FindClass(base)) m.InheritAddedMembers(c);
+
+  // flash.accessibility: nothing reads the screen here.
+  dyn("flash.accessibility", "AccessibilityProperties", obj, AccessibilityPropertiesCtor);
+  Class* access = Existing(m, "flash.accessibility", "Accessibility", obj);
+  m.AddGetter(access, "active", False, true);
+  m.AddMethod(access, "updateProperties", Nothing, true);
+  if (Class* display = m.FindClass("flash.display::DisplayObject");
+      display && !m.FindBinding(&display->instance, m.NameFromString("accessibilityProperties"))) {
+    m.AddGetter(display, "accessibilityProperties", NewAccessibilityProperties);
+    m.AddSetter(display, "accessibilityProperties", Nothing);
+    m.InheritAddedMembers(display);
+  }
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,580 @@
+// The smaller Flash classes movies use around their real work: constant
+// tables, the context menu, shared objects kept for the run, LoaderContext,
+// Vector3D, the error and status events. A movie that touches one of them
+// must run on, seeing what Flash would give it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3FirstPicture;
+using testing::As3Movie;
+using testing::As3Traced;
+
+// Builds trace(a + " " + b + ...) from pieces that each push one value.
+struct Line {
+  As3Movie& m;
+  AbcCode& c;
+  int count = 0;
+  Line(As3Movie& movie, AbcCode& code) : m(movie), c(code) { c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S("")}); }
+  // pkg.Class.member
+  Line& Static(std::string_view package, std::string_view cls, std::string_view member) {
+    c.Op("getlex", {m.a.PackageName(package, cls)}).Op("getproperty", {m.Q(member)});
+    return Add();
+  }
+  // local.path.to.member
+  Line& Local(int local, std::initializer_list<std::string_view> path) {
+    c.Op("getlocal", {local});
+    for (std::string_view p : path) c.Op("getproperty", {m.Q(p)});
+    return Add();
+  }
+  Line& Add() {
+    if (count++ > 0) c.Op("swap").Op("pushstring", {m.S(" ")}).Op("add").Op("swap");
+    c.Op("add");
+    return *this;
+  }
+  void Done() { c.Op("callpropvoid", {m.Q("trace"), 1}); }
+};
+
+// local 1 = a sprite with a red circle of `radius` around (50, 50), added to this.
+void RedCircle(As3Movie& m, AbcCode& c, int radius) {
+  const auto sprite = m.Display("Sprite");
+  c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+      .Op("callpropvoid", {m.Q("beginFill"), 1});
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {50}).Op("pushbyte", {50})
+      .Op("pushbyte", {radius}).Op("callpropvoid", {m.Q("drawCircle"), 3});
+  c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+}
+
+TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c)
+        .Static("flash.display", "GradientType", "LINEAR")
+        .Static("flash.display", "SpreadMethod", "REPEAT")
+        .Static("flash.display", "InterpolationMethod", "LINEAR_RGB")
+        .Static("flash.display", "LineScaleMode", "NONE")
+        .Static("flash.display", "CapsStyle", "SQUARE")
+        .Static("flash.display", "JointStyle", "MITER")
+        .Static("flash.display", "StageAlign", "TOP_LEFT")
+        .Static("flash.display", "StageAlign", "BOTTOM_RIGHT")
+        .Static("flash.display", "StageDisplayState", "FULL_SCREEN")
+        .Static("flash.display", "BitmapDataChannel", "ALPHA")
+        .Static("flash.display", "GraphicsPathCommand", "CURVE_TO")
+        .Done();
+    Line(m, c)
+        .Static("flash.ui", "Keyboard", "LEFT")
+        .Static("flash.ui", "Keyboard", "SPACE")
+        .Static("flash.ui", "Keyboard", "A")
+        .Static("flash.ui", "Keyboard", "NUMBER_5")
+        .Static("flash.ui", "Keyboard", "F12")
+        .Static("flash.ui", "Keyboard", "capsLock")
+        .Static("flash.utils", "Endian", "LITTLE_ENDIAN")
+        .Static("flash.net", "ObjectEncoding", "AMF0")
+        .Static("flash.system", "Security", "sandboxType")
+        .Static("flash.system", "Capabilities", "language")
+        .Static("flash.external", "ExternalInterface", "available")
+        .Static("flash.external", "ExternalInterface", "objectID")
+        .Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "linear repeat linearRGB none square miter TL BR fullScreen 8 3|"
+            "37 32 65 53 123 false littleEndian 0 localTrusted en false null|");
+}
+
+TEST(As3FlashApi, TheContextMenuKeepsWhatTheMovieSets) {
+  As3Movie d;
+  const auto menu = d.a.PackageName("flash.ui", "ContextMenu"), item = d.a.PackageName("flash.ui", "ContextMenuItem");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // var cm = new ContextMenu(); cm.hideBuiltInItems(); cm.customItems.push(new ContextMenuItem("About", true));
+    c.Op("findpropstrict", {menu}).Op("constructprop", {menu, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("hideBuiltInItems"), 0});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("customItems")});
+    c.Op("findpropstrict", {item}).Op("pushstring", {m.S("About")}).Op("pushtrue").Op("constructprop", {item, 2});
+    c.Op("callpropvoid", {m.Q("push"), 1});
+    // this.contextMenu = cm; the copy keeps the items.
+    c.Op("getlocal_0").Op("getlocal_1").Op("setproperty", {m.Q("contextMenu")});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("clone"), 0}).Op("setlocal", {2});
+    Line(m, c)
+        .Local(1, {"builtInItems", "print"})
+        .Local(1, {"builtInItems", "zoom"})
+        .Local(2, {"builtInItems", "save"})
+        .Local(2, {"customItems", "length"})
+        .Done();
+    c.Op("getlocal_2").Op("getproperty", {m.Q("customItems")}).Op("pushbyte", {0}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))})
+        .Op("setlocal", {3});
+    Line(m, c).Local(3, {"caption"}).Local(3, {"separatorBefore"}).Local(3, {"enabled"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false false false 1|About true true|");
+}
+
+TEST(As3FlashApi, SharedObjectsLastTheRunAndStayApartByName) {
+  As3Movie d;
+  const auto so = d.a.PackageName("flash.net", "SharedObject");
+  auto getLocal = [&](As3Movie& m, AbcCode& c, std::string_view name, int local) {
+    c.Op("getlex", {so}).Op("pushstring", {m.S(name)}).Op("callproperty", {m.Q("getLocal"), 1}).Op("setlocal", {local});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    getLocal(m, c, "save", 1);
+    c.Op("getlocal_1").Op("getproperty", {m.Q("data")}).Op("pushbyte", {3}).Op("setproperty", {m.Q("level")});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("flush"), 0}).Op("setlocal", {4});
+    getLocal(m, c, "save", 2);
+    getLocal(m, c, "other", 3);
+    Line(m, c).Local(4, {}).Local(2, {"data", "level"}).Local(3, {"data", "level"}).Done();
+    // clear() empties the data; setProperty writes into it.
+    c.Op("getlocal_2").Op("callpropvoid", {m.Q("clear"), 0});
+    c.Op("getlocal_3").Op("pushstring", {m.S("name")}).Op("pushstring", {m.S("ann")})
+        .Op("callpropvoid", {m.Q("setProperty"), 2});
+    Line(m, c).Local(1, {"data", "level"}).Local(3, {"data", "name"}).Done();
+  }, 2);
+  // The same object comes back for the same name, also on later frames.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "flushed 3 undefined|undefined ann|");
+}
+
+TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
+  As3Movie d;
+  const auto v3 = d.a.PackageName("flash.geom", "Vector3D"), context = d.a.PackageName("flash.system", "LoaderContext");
+  const auto status = d.a.PackageName("flash.events", "StatusEvent");
+  const auto listener = d.Tracer("never ", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto vector = [&](int x, int y, int z, int local) {
+      c.Op("findpropstrict", {v3}).Op("pushbyte", {x}).Op("pushbyte", {y}).Op("pushbyte", {z}).Op("constructprop", {v3, 3})
+          .Op("setlocal", {local});
+    };
+    vector(1, 0, 0, 1);
+    vector(0, 2, 0, 2);
+    c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("crossProduct"), 1}).Op("setlocal", {3});
+    c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("add"), 1}).Op("setlocal", {4});
+    c.Op("getlocal_2").Op("callproperty", {m.Q("normalize"), 0}).Op("setlocal", {5});
+    Line(m, c).Local(3, {"z"}).Local(4, {"lengthSquared"}).Local(5, {}).Local(2, {"y"}).Local(4, {}).Done();
+    c.Op("findpropstrict", {context}).Op("pushfalse").Op("constructprop", {context, 1}).Op("setlocal", {1});
+    c.Op("findpropstrict", {status}).Op("pushstring", {m.S("status")}).Op("pushfalse").Op("pushfalse")
+        .Op("pushstring", {m.S("NetConnection.Connect.Success")}).Op("pushstring", {m.S("status")})
+        .Op("constructprop", {status, 5}).Op("setlocal", {2});
+    Line(m, c).Local(1, {"checkPolicyFile"}).Local(1, {"allowCodeImport"}).Local(2, {"type"}).Local(2, {"code"}).Done();
+    // Movies listen for errors no script here raises.
+    c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("uncaughtErrorEvents")})
+        .Op("setlocal", {3});
+    m.Listen(c, 3, "uncaughtError", listener);
+    m.Trace(c, "listening");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// DefineSceneAndFrameLabelData: scenes (first frame, name) and labels (frame, name), small numbers only.
+std::vector<std::uint8_t> ScenesTag(const std::vector<std::pair<int, std::string>>& scenes,
+                                    const std::vector<std::pair<int, std::string>>& labels) {
+  std::vector<std::uint8_t> body;
+  auto put = [&](const std::vector<std::pair<int, std::string>>& list) {
+    body.push_back(static_cast<std::uint8_t>(list.size()));
+    for (const auto& [n, s] : list) {
+      body.push_back(static_cast<std::uint8_t>(n));
+      for (char ch : s) body.push_back(static_cast<std::uint8_t>(ch));
+      body.push_back(0);
+    }
+  };
+  put(scenes);
+  put(labels);
+  return body;
+}
+
+TEST(As3Scenes, FramesCountFromTheSceneAndLabelsKeepTheirCase) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    b.Tag(86, ScenesTag({{0, "Intro"}, {3, "Main Part"}}, {{0, "Start"}, {4, "Loop"}}));
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto state = [&] {
+      Line(m, c)
+          .Local(0, {"currentScene", "name"})
+          .Local(0, {"currentFrame"})
+          .Local(0, {"currentLabel"})
+          .Local(0, {"totalFrames"})
+          .Done();
+    };
+    c.Op("getlocal_0").Op("getproperty", {m.Q("scenes")}).Op("pushbyte", {1})
+        .Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))}).Op("setlocal", {1});
+    Line(m, c).Local(0, {"scenes", "length"}).Local(1, {"name"}).Local(1, {"numFrames"}).Done();
+    state();
+    // Frame 2 of "Main Part" is the movie's fifth.
+    c.Op("getlocal_0").Op("pushbyte", {2}).Op("pushstring", {m.S("Main Part")}).Op("callpropvoid", {m.Q("gotoAndStop"), 2});
+    state();
+    c.Op("getlocal_0").Op("getproperty", {m.Q("currentLabels")}).Op("pushbyte", {0})
+        .Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))}).Op("setlocal", {2});
+    Line(m, c).Local(2, {"name"}).Local(2, {"frame"}).Done();
+    // A number alone counts from the current scene.
+    c.Op("getlocal_0").Op("pushbyte", {1}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    state();
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("prevScene"), 0});
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("stop"), 0});
+    state();
+    c.Op("getlocal_0").Op("pushstring", {m.S("Loop")}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    c.Op("getlocal_0").Op("callpropvoid", {m.Q("nextFrame"), 0});
+    state();
+  }, 6);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "2 Main Part 3|Intro 1 Start 6|Main Part 2 Loop 6|Loop 2|Main Part 1 Start 6|Intro 1 Start 6|"
+            "Main Part 3 Loop 6|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
+  As3Movie d;
+  const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), end = d.Display("GraphicsEndFill");
+  const auto point = d.a.PackageName("flash.geom", "Point"), shape = d.Display("Shape");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A shape drawn from data: a green square from (50, 50) to (90, 90).
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushstring", {m.S("drawn")}).Op("setproperty", {m.Q("name")});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    c.Op("findpropstrict", {solid}).Op("pushint", {m.a.Int(0x00FF00)}).Op("constructprop", {solid, 1});
+    c.Op("findpropstrict", {path});
+    for (int cmd : {1, 2, 2, 2, 2}) c.Op("pushbyte", {cmd});
+    c.Op("newarray", {5});
+    for (int v : {50, 50, 90, 50, 90, 90, 50, 90, 50, 50}) c.Op("pushbyte", {v});
+    c.Op("newarray", {10});
+    c.Op("constructprop", {path, 2});
+    c.Op("findpropstrict", {end}).Op("constructprop", {end, 0});
+    c.Op("newarray", {3}).Op("callpropvoid", {m.Q("drawGraphicsData"), 1});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    // Two sprites, one inside a holder, overlapping at (20, 20).
+    m.NewSprite(c, 2, "holder", 0x0000FF, 0, 0, 30, 30);
+    m.NewSprite(c, 3, "inner", 0xFF0000, 10, 10, 30, 30, 2);
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {20}).Op("pushbyte", {20}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {4});
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {70}).Op("pushbyte", {70}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {5});
+    c.Op("getlocal_0").Op("findpropstrict", {point}).Op("pushbyte", {95}).Op("pushbyte", {5}).Op("constructprop", {point, 2});
+    c.Op("callproperty", {m.Q("getObjectsUnderPoint"), 1}).Op("setlocal", {6});
+    Line(m, c).Local(4, {"length"}).Local(5, {"length"}).Local(6, {"length"}).Done();
+  });
+  // Both sprites draw under (20, 20); the drawn shape alone lies under (70, 70).
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 1 0|");
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{0, 255, 0}));
+  EXPECT_EQ(bmp.GetPixel(95, 95), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A circle of radius 20 around (50, 50): its bounds reach (30, 30), its shape does not.
+    RedCircle(m, c, 20);
+    c.Op("findpropstrict", {m.Q("trace")});
+    for (auto [x, y, shape] : {std::tuple{32, 32, false}, {32, 32, true}, {50, 50, true}, {69, 50, true}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op(shape ? "pushtrue" : "pushfalse");
+      c.Op("callproperty", {m.Q("hitTestPoint"), 3}).Op("convert_s");
+    }
+    for (int i = 0; i < 3; ++i) c.Op("add");
+    c.Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "truefalsetruetrue|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, ScrollRectShowsItsWindowAndTheThirdDimensionReadsBack) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // Red from 0 to 30, blue from 30 to 60; the window (30, 0, 20, 20) shows blue at the origin.
+    m.NewSprite(c, 1, "strip", 0xFF0000, 0, 0, 30, 60);
+    m.NewSprite(c, 2, "blue", 0x0000FF, 30, 0, 30, 60, 1);
+    c.Op("getlocal_1").Op("findpropstrict", {rect});
+    for (int v : {30, 0, 20, 20}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("scrollRect")});
+    c.Op("getlocal_1").Op("pushint", {m.a.Int(0x00FF00)}).Op("setproperty", {m.Q("opaqueBackground")});
+    c.Op("getlocal_1").Op("pushbyte", {45}).Op("setproperty", {m.Q("rotationY")});
+    Line(m, c)
+        .Local(1, {"scrollRect", "x"})
+        .Local(1, {"scrollRect", "width"})
+        .Local(1, {"opaqueBackground"})
+        .Local(1, {"rotationY"})
+        .Local(1, {"z"})
+        .Local(1, {"scaleZ"})
+        .Done();
+    // Back to flat, for the picture below.
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("rotationY")});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "30 20 65280 45 0 1|");
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(bmp.GetPixel(10, 30), (gdi::Color{255, 255, 255})) << "below the window";
+  EXPECT_EQ(bmp.GetPixel(35, 10), (gdi::Color{255, 255, 255})) << "right of the window";
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, AScriptMadeButtonShowsItsUpState) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite"), button = d.Display("SimpleButton");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // local = a sprite named `name` filled with `rgb` over (10, 10, 40, 40), on no list.
+    auto box = [&](int local, std::string_view name, std::uint32_t rgb) {
+      c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {local});
+      c.Op("getlocal", {local}).Op("pushstring", {m.S(name)}).Op("setproperty", {m.Q("name")});
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(static_cast<std::int32_t>(rgb))})
+          .Op("callpropvoid", {m.Q("beginFill"), 1});
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("graphics")});
+      for (int v : {10, 10, 40, 40}) c.Op("pushint", {m.a.Int(v)});
+      c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    };
+    box(1, "up", 0xFF0000);
+    box(2, "over", 0x00FF00);
+    box(3, "hit", 0x0000FF);
+    c.Op("findpropstrict", {button}).Op("getlocal_1").Op("getlocal_2").Op("getlocal_2").Op("getlocal_3")
+        .Op("constructprop", {button, 4}).Op("setlocal", {4});
+    c.Op("getlocal_0").Op("getlocal", {4}).Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal", {4}).Op("pushfalse").Op("setproperty", {m.Q("enabled")});
+    Line(m, c).Local(4, {"upState", "name"}).Local(4, {"hitTestState", "name"}).Local(4, {"enabled"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "up hit false|");
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(30, 30), (gdi::Color{255, 0, 0})) << "the up state";
+  EXPECT_EQ(bmp.GetPixel(70, 70), (gdi::Color{255, 255, 255}));
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// A 40-pixel red card centred on the stage, with one 3D property set; the picture.
+gdi::Bitmap Card(std::string_view property, int value) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "card", 0xFF0000, -20, -20, 40, 40);
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("y")});
+    c.Op("getlocal_1").Op("pushshort", {value}).Op("setproperty", {m.Q(property)});
+  });
+  return As3FirstPicture(bytes);
+}
+
+TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
+  const gdi::Color red{255, 0, 0}, white{255, 255, 255};
+  // Turned 60 degrees about its vertical axis: about half as wide, as tall.
+  const gdi::Bitmap turned = Card("rotationY", 60);
+  EXPECT_EQ(turned.GetPixel(50, 50), red);
+  EXPECT_EQ(turned.GetPixel(56, 50), red);
+  EXPECT_EQ(turned.GetPixel(64, 50), white);
+  EXPECT_EQ(turned.GetPixel(50, 32), red);
+  // Edge on: nothing shows.
+  const gdi::Bitmap edge = Card("rotationY", 90);
+  EXPECT_EQ(edge.GetPixel(50, 50), white);
+  // Pushed back by the focal length (96 pixels on a 100-pixel stage): half the size.
+  const gdi::Bitmap far = Card("z", 96);
+  EXPECT_EQ(far.GetPixel(50, 50), red);
+  EXPECT_EQ(far.GetPixel(58, 50), red);
+  EXPECT_EQ(far.GetPixel(64, 50), white);
+  EXPECT_EQ(far.GetPixel(50, 36), white);
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// A 2 x 1 BitmapData, red then blue, shown 50 times as large, smoothed or not.
+gdi::Bitmap Stretched(bool smoothing, std::string* traced) {
+  As3Movie d;
+  const auto data = d.Display("BitmapData"), bitmap = d.Display("Bitmap");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {data}).Op("pushbyte", {2}).Op("pushbyte", {1}).Op("pushfalse")
+        .Op("constructprop", {data, 3}).Op("setlocal", {1});
+    for (auto [x, rgb] : {std::pair{0, 0xFF0000}, {1, 0x0000FF}})
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {0}).Op("pushint", {m.a.Int(rgb)})
+          .Op("callpropvoid", {m.Q("setPixel"), 3});
+    c.Op("findpropstrict", {bitmap}).Op("getlocal_1").Op("pushstring", {m.S("never")})
+        .Op(smoothing ? "pushtrue" : "pushfalse").Op("constructprop", {bitmap, 3}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {m.Q("scaleX")});
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {m.Q("scaleY")});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    Line(m, c).Local(2, {"smoothing"}).Local(2, {"pixelSnapping"}).Done();
+  });
+  *traced = As3Traced(bytes, [](FlashPlayer&) {});
+  return As3FirstPicture(bytes);
+}
+
+TEST(As3DisplayExtras, BitmapsAreSmoothedWhenAsked) {
+  std::string traced;
+  const gdi::Bitmap hard = Stretched(false, &traced);
+  EXPECT_EQ(traced, "false never|");
+  EXPECT_EQ(hard.GetPixel(45, 25), (gdi::Color{255, 0, 0}));
+  const gdi::Bitmap soft = Stretched(true, &traced);
+  EXPECT_EQ(traced, "true never|");
+  const gdi::Color mid = soft.GetPixel(45, 25);
+  EXPECT_LT(mid.r, 250);
+  EXPECT_GT(mid.b, 5);
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3Matrix3D, TransformsAndTravelsThroughDisplayObjects) {
+  As3Movie d;
+  const auto m3 = d.a.PackageName("flash.geom", "Matrix3D"), v3 = d.a.PackageName("flash.geom", "Vector3D");
+  const auto math = d.Q("Math");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // local 5 = Math.round(<top of stack> * scale)
+    auto rounded = [&](int local, int scale = 1) {
+      c.Op("pushshort", {scale}).Op("multiply").Op("setlocal", {local});
+      c.Op("getlex", {math}).Op("getlocal", {local}).Op("callproperty", {m.Q("round"), 1}).Op("setlocal", {local});
+    };
+    // A quarter turn about z takes x to y; then a translation.
+    c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {90}).Op("getlex", {v3}).Op("getproperty", {m.Q("Z_AXIS")})
+        .Op("callpropvoid", {m.Q("appendRotation"), 2});
+    c.Op("getlocal_1").Op("findpropstrict", {v3}).Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("constructprop", {v3, 3}).Op("callproperty", {m.Q("transformVector"), 1}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("x")});
+    rounded(3);
+    c.Op("getlocal_2").Op("getproperty", {m.Q("y")});
+    rounded(4);
+    c.Op("getlocal_1").Op("pushbyte", {10}).Op("pushbyte", {20}).Op("pushbyte", {30})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    Line(m, c).Local(3, {}).Local(4, {}).Local(1, {"position", "z"}).Local(1, {"rawData", "length"}).Done();
+    // A flat sprite has no matrix3D; turned, it has one, and another sprite takes it.
+    m.NewSprite(c, 2, "card", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix3D")}).Op("pushnull")
+        .Op("strictequals").Op("setlocal", {3});
+    c.Op("getlocal_2").Op("pushbyte", {30}).Op("setproperty", {m.Q("rotationY")});
+    c.Op("getlocal_2").Op("pushbyte", {40}).Op("setproperty", {m.Q("x")});
+    m.NewSprite(c, 4, "other", 0x00FF00, 0, 0, 10, 10);
+    c.Op("getlocal", {4}).Op("getproperty", {m.Q("transform")});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix3D")});
+    c.Op("setproperty", {m.Q("matrix3D")});
+    c.Op("getlocal", {4}).Op("getproperty", {m.Q("rotationY")});
+    rounded(5);
+    Line(m, c).Local(3, {}).Local(5, {}).Local(4, {"x"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 1 30 16|true 30 40|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // A circle, its edge smoothed or not; then low quality.
+    RedCircle(m, c, 40);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("quality")}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("low")}).Op("setproperty", {m.Q("quality")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushstring", {m.S("sharp")}).Op("setproperty", {m.Q("quality")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {3});
+    Line(m, c).Local(2, {}).Local(3, {"quality"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "HIGH LOW|") << "an unknown name changes nothing";
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("High");
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 100; ++x) {
+      const gdi::Color c = bmp.GetPixel(x, y);
+      ASSERT_TRUE(c.g == 0 || c.g == 255) << "a smoothed edge at " << x << "," << y;
+    }
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// The frame a 100-frame, 10 fps movie shows after a second, with its script
+// setting stage.frameRate to `fps` (0: not at all).
+int FrameAfterASecond(int fps, std::string* traced) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
+    if (fps > 0) c.Op("getlocal_1").Op("pushbyte", {fps}).Op("setproperty", {m.Q("frameRate")});
+    Line(m, c).Local(1, {"frameRate"}).Done();
+  }, 100);
+  *traced = As3Traced(bytes, [](FlashPlayer&) {});
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(p.Now() + 1000);
+  return p.CurrentFrame();
+}
+
+TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
+  std::string traced;
+  const int header = FrameAfterASecond(0, &traced);
+  EXPECT_EQ(traced, "10|");
+  const int faster = FrameAfterASecond(25, &traced);
+  EXPECT_EQ(traced, "25|");
+  EXPECT_EQ(faster - header, 15) << header << " " << faster;
+}
+
+}  // namespace
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+TEST(As3DisplayExtras, TheStageKeepsTheScaleModeAndAlignTheMovieSets) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
+    Line(m, c).Local(1, {"scaleMode"}).Local(1, {"align"}).Done();
+    c.Op("getlocal_1").Op("pushstring", {m.S("noScale")}).Op("setproperty", {m.Q("scaleMode")});
+    c.Op("getlocal_1").Op("pushstring", {m.S("lt")}).Op("setproperty", {m.Q("align")});
+    c.Op("getlocal_1").Op("pushstring", {m.S("stretchy")}).Op("setproperty", {m.Q("scaleMode")});
+    Line(m, c).Local(1, {"scaleMode"}).Local(1, {"align"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "showAll |noScale TL|");
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,1003 @@
+#include "player/as3/text_binding.h"
+
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "player/avm2/builtins_util.h"
+#include "player/as3/display_binding.h"
+#include "player/library/movie_library.h"
+#include "player/display/stage.h"
+#include "player/text/text_field.h"
+
+namespace quarvel::player {
+namespace {
+
+using avm2::Class;
+using avm2::Machine;
+using avm2::Object;
+using avm2::ObjectKind;
+using avm2::Value;
+using text::FormatPatch;
+
+// ---- TextFormat: every member may be unset (null to scripts).
+
+struct TextFormatObject : Object {
+  TextFormatObject() : Object(ObjectKind::kNative) {}
+  FormatPatch p;
+  std::optional<std::string> display;
+};
+Object* AllocTextFormat(Machine& m, Class*) { return m.heap().New<TextFormatObject>(); }
+
+TextFormatObject* Tfo(Machine& m, const Value& v) {
+  Object* o = v.AsObject();
+  if (!o || o->kind != ObjectKind::kNative || !o->cls) return nullptr;
+  static_cast<void>(m);
+  for (Class* c = o->cls; c; c = c->super)
+    if (c->alloc == AllocTextFormat) return static_cast<TextFormatObject*>(o);
+  return nullptr;
+}
+
+enum FormatMember {
+  kFont, kSize, kColor, kBold, kItalic, kUnderline, kUrl, kTarget, kAlign, kLeftMargin, kRightMargin, kIndent,
+  kLeading, kBlockIndent, kBullet, kKerning, kLetterSpacing, kTabStops, kDisplay, kMemberCount
+};
+const char* const kMemberNames[kMemberCount] = {
+    "font", "size", "color", "bold", "italic", "underline", "url", "target", "align", "leftMargin", "rightMargin",
+    "indent", "leading", "blockIndent", "bullet", "kerning", "letterSpacing", "tabStops", "display"};
+
+const char* AlignName(text::Align a) {
+  switch (a) {
+    case text::Align::kRight: return "right";
+    case text::Align::kCenter: return "center";
+    case text::Align::kJustify: return "justify";
+    default: return "left";
+  }
+}
+
+Value OptNum(const std::optional<double>& d) { return d ? Value::Number(*d) : Value::Null(); }
+Value OptBool(const std::optional<bool>& b) { return b ? Value::Bool(*b) : Value::Null(); }
+Value OptStr(Machine& m, const std::optional<std::string>& s) { return s ? m.Str(*s) : Value::Null(); }
+
+Value GetMember(Machine& m, TextFormatObject& t, int k) {
+  const FormatPatch& p = t.p;
+  switch (k) {
+    case kFont: return OptStr(m, p.font);
+    case kSize: return OptNum(p.size);
+    case kColor: return p.color ? Value::Number(*p.color) : Value::Null();
+    case kBold: return OptBool(p.bold);
+    case kItalic: return OptBool(p.italic);
+    case kUnderline: return OptBool(p.underline);
+    case kUrl: return OptStr(m, p.url);
+    case kTarget: return OptStr(m, p.target);
+    case kAlign: return p.align ? m.Str(AlignName(*p.align)) : Value::Null();
+    case kLeftMargin: return OptNum(p.leftMargin);
+    case kRightMargin: return OptNum(p.rightMargin);
+    case kIndent: return OptNum(p.indent);
+    case kLeading: return OptNum(p.leading);
+    case kBlockIndent: return OptNum(p.blockIndent);
+    case kBullet: return OptBool(p.bullet);
+    case kKerning: return OptBool(p.kerning);
+    case kLetterSpacing: return OptNum(p.letterSpacing);
+    case kTabStops: {
+      if (!p.tabStops) return Value::Null();
+      std::vector<Value> v;
+      for (double d : *p.tabStops) v.push_back(Value::Number(d));
+      return Value::Obj(m.NewArray(std::move(v)));
+    }
+    case kDisplay: return OptStr(m, t.display);
+    default: return Value::Null();
+  }
+}
+
+// Integer members are whole numbers in Flash: sizes and margins are ints.
+std::optional<double> WholeOrNull(Machine& m, const Value& v) {
+  if (v.IsNullish()) return std::nullopt;
+  const double d = m.ToNumber(v);
+  if (!std::isfinite(d)) return std::nullopt;
+  return static_cast<double>(avm2::ToInt32(d));
+}
+std::optional<double> NumOrNull(Machine& m, const Value& v) {
+  if (v.IsNullish()) return std::nullopt;
+  const double d = m.ToNumber(v);
+  return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+}
+std::optional<bool> BoolOrNull(Machine& m, const Value& v) {
+  if (v.IsNullish()) return std::nullopt;
+  return m.ToBoolean(v);
+}
+std::optional<std::string> StrOrNull(Machine& m, const Value& v) {
+  if (v.IsNullish()) return std::nullopt;
+  return m.ToString(v);
+}
+
+// Bounds that keep hostile scripts from laying out without end.
+constexpr double kMaxSize = 2000;
+constexpr std::size_t kMaxFieldText = std::size_t{1} << 20;
+std::string Capped(std::string s) {
+  if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
+  return s;
+}
+
+void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
+  FormatPatch& p = t.p;
+  switch (k) {
+    case kFont: p.font = StrOrNull(m, v); break;
+    case kSize:
+      p.size = NumOrNull(m, v);
+      if (p.size) p.size = std::clamp(std::trunc(*p.size), 0.0, kMaxSize);
+      break;
+    case kColor:
+      if (v.IsNullish()) p.color.reset();
+      else p.color = m.ToUint(v) & 0xFFFFFF;
+      break;
+    case kBold: p.bold = BoolOrNull(m, v); break;
+    case kItalic: p.italic = BoolOrNull(m, v); break;
+    case kUnderline: p.underline = BoolOrNull(m, v); break;
+    case kUrl: p.url = StrOrNull(m, v); break;
+    case kTarget: p.target = StrOrNull(m, v); break;
+    case kAlign: {
+      if (v.IsNullish()) {
+        p.align.reset();
+        break;
+      }
+      const std::string s = m.ToString(v);
+      if (s == "left") p.align = text::Align::kLeft;
+      else if (s == "right") p.align = text::Align::kRight;
+      else if (s == "center") p.align = text::Align::kCenter;
+      else if (s == "justify") p.align = text::Align::kJustify;
+      else m.ThrowError("ArgumentError", "Parameter align must be one of the accepted values.", 2008);
+      break;
+    }
+    case kLeftMargin: p.leftMargin = WholeOrNull(m, v); break;
+    case kRightMargin: p.rightMargin = WholeOrNull(m, v); break;
+    case kIndent: p.indent = WholeOrNull(m, v); break;
+    case kLeading: p.leading = WholeOrNull(m, v); break;
+    case kBlockIndent: p.blockIndent = WholeOrNull(m, v); break;
+    case kBullet: p.bullet = BoolOrNull(m, v); break;
+    case kKerning: p.kerning = BoolOrNull(m, v); break;
+    case kLetterSpacing: p.letterSpacing = NumOrNull(m, v); break;
+    case kTabStops: {
+      if (v.IsNullish()) {
+        p.tabStops.reset();
+        break;
+      }
+      std::vector<double> stops;
+      if (auto* arr = avm2::AsArray(v))
+        for (const Value& e : arr->elems) stops.push_back(m.ToNumber(e));
+      p.tabStops = std::move(stops);
+      break;
+    }
+    case kDisplay: t.display = StrOrNull(m, v); break;
+    default: break;
+  }
+}
+
+template <int K>
+Value FormatGet(Machine& m, Value self, std::span<Value>) {
+  TextFormatObject* t = Tfo(m, self);
+  return t ? GetMember(m, *t, K) : Value::Null();
+}
+template <int K>
+Value FormatSet(Machine& m, Value self, std::span<Value> a) {
+  if (TextFormatObject* t = Tfo(m, self)) SetMember(m, *t, K, m.ArgOr(a, 0));
+  return Value();
+}
+
+template <int... K>
+void AddFormatAccessors(Machine& m, Class* c, std::integer_sequence<int, K...>) {
+  ((m.AddGetter(c, kMemberNames[K], FormatGet<K>), m.AddSetter(c, kMemberNames[K], FormatSet<K>)), ...);
+}
+
+// new TextFormat(font, size, color, bold, italic, underline, url, target,
+//                align, leftMargin, rightMargin, indent, leading)
+NATIVE(TextFormatCtor) {
+  TextFormatObject* t = Tfo(m, self);
+  if (!t) return self;
+  for (int k = 0; k <= kLeading && k < static_cast<int>(a.size()); ++k) SetMember(m, *t, k, a[k]);
+  return self;
+}
+
+Class* TextFormatClass(Machine& m) { return m.FindClass("flash.text::TextFormat"); }
+
+Value NewTextFormat(Machine& m, const FormatPatch& p) {
+  Object* o = m.Construct(TextFormatClass(m), {});
+  if (TextFormatObject* t = Tfo(m, Value::Obj(o))) t->p = p;
+  return Value::Obj(o);
+}
+
+// ---- TextField
+
+text::TextField* Field(Machine& m, const Value& self) {
+  Instance* i = As3Node(m, self);
+  if (!i) return nullptr;
+  if (!i->field) MakeTextFieldOf(*i, As3Library(m), false);
+  return i->field.get();
+}
+text::TextField* EditField(Machine& m, const Value& self) { return Field(m, self); }
+
+#define FIELD_OR(dflt)                        \
+  text::TextField* tf = Field(m, self);      \
+  if (!tf) return dflt;
+
+std::size_t Index(Machine& m, const Value& v, std::size_t dflt) {
+  if (v.IsUndefined()) return dflt;
+  const double d = m.ToNumber(v);
+  if (!std::isfinite(d) || d < 0) return dflt;
+  return static_cast<std::size_t>(d);
+}
+
+NATIVE(TfGetText) {
+  FIELD_OR(m.Str(""));
+  return m.Str(tf->Text());
+}
+NATIVE(TfSetText) {
+  if (text::TextField* tf = EditField(m, self)) {
+    if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
+    tf->SetText(Capped(m.ToString(a[0])));
+  }
+  return Value();
+}
+NATIVE(TfGetHtmlText) {
+  FIELD_OR(m.Str(""));
+  return m.Str(tf->HtmlText());
+}
+NATIVE(TfSetHtmlText) {
+  if (text::TextField* tf = EditField(m, self)) {
+    if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter htmlText must be non-null.", 2007);
+    tf->SetHtmlText(Capped(m.ToString(a[0])));
+  }
+  return Value();
+}
+NATIVE(TfAppendText) {
+  if (text::TextField* tf = EditField(m, self)) {
+    const std::string s = avm2::ArgStr(m, a, 0, "");
+    if (tf->Length() + s.size() > kMaxFieldText) m.ThrowError("Error", "The text field cannot hold more text.", 1000);
+    tf->ReplaceText(tf->Length(), tf->Length(), s);
+  }
+  return Value();
+}
+NATIVE(TfReplaceText) {
+  if (text::TextField* tf = EditField(m, self)) {
+    const std::size_t b = Index(m, m.ArgOr(a, 0), 0), e = Index(m, m.ArgOr(a, 1), b);
+    if (b > tf->Length() || e > tf->Length() || e < b)
+      m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+    const std::string s = avm2::ArgStr(m, a, 2, "");
+    if (tf->Length() + s.size() > kMaxFieldText) m.ThrowError("Error", "The text field cannot hold more text.", 1000);
+    tf->ReplaceText(b, e, s);
+  }
+  return Value();
+}
+NATIVE(TfLength) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->Length()));
+}
+
+// setTextFormat(format, begin = -1, end = -1): the whole text, one
+// character, or a range.
+void Range(Machine& m, std::span<Value> a, std::size_t from, std::size_t length, std::size_t& b, std::size_t& e) {
+  const double bi = a.size() > from ? m.ToNumber(a[from]) : -1;
+  const double ei = a.size() > from + 1 ? m.ToNumber(a[from + 1]) : -1;
+  if (bi < 0 || !std::isfinite(bi)) {
+    b = 0;
+    e = length;
+    return;
+  }
+  b = static_cast<std::size_t>(bi);
+  e = ei < 0 || !std::isfinite(ei) ? b + 1 : static_cast<std::size_t>(ei);
+  if (b > length || e > length || e < b) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+}
+NATIVE(TfSetTextFormat) {
+  text::TextField* tf = EditField(m, self);
+  if (!tf) return Value();
+  TextFormatObject* t = Tfo(m, m.ArgOr(a, 0));
+  if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
+  std::size_t b = 0, e = 0;
+  Range(m, a, 1, tf->Length(), b, e);
+  tf->SetFormat(b, e, t->p);
+  return Value();
+}
+NATIVE(TfGetTextFormat) {
+  FIELD_OR(Value::Null());
+  std::size_t b = 0, e = 0;
+  Range(m, a, 0, tf->Length(), b, e);
+  return NewTextFormat(m, tf->GetFormat(b, e));
+}
+NATIVE(TfGetDefaultFormat) {
+  FIELD_OR(Value::Null());
+  return NewTextFormat(m, FormatPatch::From(tf->NewFormat()));
+}
+NATIVE(TfSetDefaultFormat) {
+  text::TextField* tf = EditField(m, self);
+  TextFormatObject* t = Tfo(m, m.ArgOr(a, 0));
+  if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
+  if (tf) tf->SetNewFormat(t->p);
+  return Value();
+}
+NATIVE(TfGetTextColor) {
+  FIELD_OR(Value::Int(0));
+  const FormatPatch p = tf->GetFormat(0, 1);
+  return Value::Number(p.color ? *p.color : tf->NewFormat().color);
+}
+// textColor colours the whole text and what is typed next.
+NATIVE(TfSetTextColor) {
+  if (text::TextField* tf = EditField(m, self)) {
+    FormatPatch p;
+    p.color = m.ToUint(m.ArgOr(a, 0)) & 0xFFFFFF;
+    tf->SetFormat(0, tf->Length(), p);
+    tf->SetNewFormat(p);
+  }
+  return Value();
+}
+
+const char* AutoSizeName(text::AutoSize a) {
+  switch (a) {
+    case text::AutoSize::kLeft: return "left";
+    case text::AutoSize::kCenter: return "center";
+    case text::AutoSize::kRight: return "right";
+    default: return "none";
+  }
+}
+NATIVE(TfGetAutoSize) {
+  FIELD_OR(m.Str("none"));
+  return m.Str(AutoSizeName(tf->Opts().autoSize));
+}
+NATIVE(TfSetAutoSize) {
+  const std::string s = avm2::ArgStr(m, a, 0, "none");
+  text::AutoSize v;
+  if (s == "none") v = text::AutoSize::kNone;
+  else if (s == "left") v = text::AutoSize::kLeft;
+  else if (s == "center") v = text::AutoSize::kCenter;
+  else if (s == "right") v = text::AutoSize::kRight;
+  else m.ThrowError("ArgumentError", "Parameter autoSize must be one of the accepted values.", 2008);
+  if (text::TextField* tf = EditField(m, self)) tf->SetAutoSize(v);
+  return Value();
+}
+
+// Boolean options by member.
+template <bool text::TextField::Options::*F>
+Value OptGet(Machine& m, Value self, std::span<Value>) {
+  FIELD_OR(Value::Bool(false));
+  return Value::Bool(tf->Opts().*F);
+}
+template <bool text::TextField::Options::*F>
+Value OptSet(Machine& m, Value self, std::span<Value> a) {
+  if (text::TextField* tf = EditField(m, self)) {
+    const bool v = m.ToBoolean(m.ArgOr(a, 0));
+    if (tf->Opts().*F != v) tf->EditOpts().*F = v;
+  }
+  return Value();
+}
+template <std::uint32_t text::TextField::Options::*F>
+Value ColorGet(Machine& m, Value self, std::span<Value>) {
+  FIELD_OR(Value::Int(0));
+  return Value::Number(tf->Opts().*F);
+}
+template <std::uint32_t text::TextField::Options::*F>
+Value ColorSet(Machine& m, Value self, std::span<Value> a) {
+  if (text::TextField* tf = EditField(m, self)) tf->EditOpts().*F = m.ToUint(m.ArgOr(a, 0)) & 0xFFFFFF;
+  return Value();
+}
+
+NATIVE(TfGetType) {
+  FIELD_OR(m.Str("dynamic"));
+  return m.Str(tf->Opts().input ? "input" : "dynamic");
+}
+NATIVE(TfSetType) {
+  const std::string s = avm2::ArgStr(m, a, 0, "dynamic");
+  if (s != "input" && s != "dynamic")
+    m.ThrowError("ArgumentError", "Parameter type must be one of the accepted values.", 2008);
+  if (text::TextField* tf = EditField(m, self)) tf->EditOpts().input = s == "input";
+  return Value();
+}
+NATIVE(TfGetAntiAlias) {
+  FIELD_OR(m.Str("normal"));
+  return m.Str(tf->Opts().antiAliasType);
+}
+NATIVE(TfSetAntiAlias) {
+  const std::string s = avm2::ArgStr(m, a, 0, "normal");
+  if (text::TextField* tf = EditField(m, self); tf && (s == "normal" || s == "advanced"))
+    tf->EditOpts().antiAliasType = s;
+  return Value();
+}
+NATIVE(TfGetMaxChars) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(tf->Opts().maxChars);
+}
+NATIVE(TfSetMaxChars) {
+  if (text::TextField* tf = EditField(m, self)) tf->EditOpts().maxChars = std::max(0, m.ToInt(m.ArgOr(a, 0)));
+  return Value();
+}
+
+// restrict and styleSheet live on the object: the layout does not read them.
+NATIVE(TfGetRestrict) {
+  Value* v = As3FieldSlot(m, self, 0);
+  return v && !v->IsUndefined() ? *v : Value::Null();
+}
+NATIVE(TfSetRestrict) {
+  if (Value* x = As3FieldSlot(m, self, 0)) {
+    const Value v = m.ArgOr(a, 0);
+    *x = v.IsNullish() ? Value::Null() : m.Str(m.ToString(v));
+  }
+  return Value();
+}
+
+// ---- the box and the layout's figures
+
+// Flash keeps sizes in twips: what scripts read is rounded to them.
+Value Twips(double px) { return Value::Number(std::round(px * 20) / 20); }
+
+NATIVE(TfGetWidth) {
+  Instance* i = As3Node(m, self);
+  FIELD_OR(Value::Int(0));
+  return Twips(tf->Width() * std::hypot(i->matrix.scaleX, i->matrix.rotateSkew0));
+}
+NATIVE(TfGetHeight) {
+  Instance* i = As3Node(m, self);
+  FIELD_OR(Value::Int(0));
+  return Twips(tf->Height() * std::hypot(i->matrix.rotateSkew1, i->matrix.scaleY));
+}
+// A field's width and height are its box's: setting them resizes, not scales.
+NATIVE(TfSetWidth) {
+  const double w = avm2::ArgNum(m, a, 0, 0);
+  if (text::TextField* tf = EditField(m, self); tf && std::isfinite(w)) {
+    tf->SetWidth(std::max(0.0, w));
+    if (Instance* i = As3Node(m, self)) i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(TfSetHeight) {
+  const double h = avm2::ArgNum(m, a, 0, 0);
+  if (text::TextField* tf = EditField(m, self); tf && std::isfinite(h)) {
+    tf->SetHeight(std::max(0.0, h));
+    if (Instance* i = As3Node(m, self)) i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(TfTextWidth) {
+  FIELD_OR(Value::Int(0));
+  return Twips(tf->Laid().textWidth);
+}
+NATIVE(TfTextHeight) {
+  FIELD_OR(Value::Int(0));
+  return Twips(tf->Laid().textHeight);
+}
+NATIVE(TfNumLines) {
+  FIELD_OR(Value::Int(1));
+  return Value::Int(std::max<std::int32_t>(1, static_cast<std::int32_t>(tf->Laid().lines.size())));
+}
+const text::Line* LineAt(Machine& m, text::TextField& tf, const Value& v) {
+  const auto& lines = tf.Laid().lines;
+  const double d = m.ToNumber(v);
+  if (!std::isfinite(d) || d < 0 || d >= static_cast<double>(std::max<std::size_t>(1, lines.size())))
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  const std::size_t k = static_cast<std::size_t>(d);
+  return k < lines.size() ? &lines[k] : nullptr;
+}
+NATIVE(TfGetLineMetrics) {
+  FIELD_OR(Value::Null());
+  const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
+  double asc = 0, desc = 0;
+  if (!l) {
+    const text::Extent e = text::MeasureLine(U"", tf->NewFormat());
+    asc = e.ascent, desc = e.descent;
+  }
+  Value args[6] = {Value::Number(l ? l->x : 2), Value::Number(l ? l->width : 0),
+                   Value::Number(l ? l->ascent + l->descent + l->leading : asc + desc),
+                   Value::Number(l ? l->ascent : asc), Value::Number(l ? l->descent : desc),
+                   Value::Number(l ? l->leading : 0)};
+  return Value::Obj(m.Construct(m.FindClass("flash.text::TextLineMetrics"), args));
+}
+NATIVE(TfGetLineText) {
+  FIELD_OR(m.Str(""));
+  const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
+  if (!l) return m.Str("");
+  const std::u32string all = text::FromUtf8(tf->Text());
+  return m.Str(text::ToUtf8(all.substr(l->first, l->end - l->first)));
+}
+NATIVE(TfGetLineLength) {
+  FIELD_OR(Value::Int(0));
+  const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
+  return Value::Int(l ? static_cast<std::int32_t>(l->end - l->first) : 0);
+}
+NATIVE(TfGetLineOffset) {
+  FIELD_OR(Value::Int(0));
+  const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
+  return Value::Int(l ? static_cast<std::int32_t>(l->first) : 0);
+}
+NATIVE(TfGetLineIndexOfChar) {
+  FIELD_OR(Value::Int(-1));
+  const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
+  const auto& lines = tf->Laid().lines;
+  for (std::size_t k = 0; k < lines.size(); ++k)
+    if (c >= lines[k].first && c < lines[k].end) return Value::Int(static_cast<std::int32_t>(k));
+  return Value::Int(-1);
+}
+// A character's box on its line.
+NATIVE(TfGetCharBoundaries) {
+  FIELD_OR(Value::Null());
+  const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
+  const text::Layout& lay = tf->Laid();
+  const std::u32string& all = tf->Content().chars;
+  for (const text::Line& l : lay.lines) {
+    if (c < l.first || c >= l.end || c >= all.size() || c >= lay.charX.size() || all[c] == U'\r') continue;
+    Value args[4] = {Value::Number(lay.charX[c]), Value::Number(l.top), Value::Number(lay.charAdvance[c]),
+                     Value::Number(l.ascent + l.descent)};
+    return Value::Obj(m.Construct(m.FindClass("flash.geom::Rectangle"), args));
+  }
+  return Value::Null();
+}
+
+// getTextRuns(begin, end): the spans of one format, as
+// {beginIndex, endIndex, textFormat} objects.
+NATIVE(TfGetTextRuns) {
+  FIELD_OR(Value::Obj(m.NewArray()));
+  const text::StyledText& t = tf->Content();
+  const std::size_t from = std::min(Index(m, m.ArgOr(a, 0), 0), t.chars.size());
+  const std::size_t to = std::min(Index(m, m.ArgOr(a, 1), t.chars.size()), t.chars.size());
+  std::vector<Value> runs;
+  for (std::size_t i = from; i < to;) {
+    std::size_t j = i + 1;
+    while (j < to && (t.formats[j] == t.formats[i] || *t.formats[j] == *t.formats[i])) ++j;
+    Object* run = m.NewObject();
+    run->SetDyn(m.Intern("beginIndex"), Value::Int(static_cast<std::int32_t>(i)));
+    run->SetDyn(m.Intern("endIndex"), Value::Int(static_cast<std::int32_t>(j)));
+    run->SetDyn(m.Intern("textFormat"), NewTextFormat(m, FormatPatch::From(*t.formats[i])));
+    runs.push_back(Value::Obj(run));
+    i = j;
+  }
+  return Value::Obj(m.NewArray(std::move(runs)));
+}
+
+// The line under a point of the field (its own pixels), or -1.
+int LineAtPoint(const text::TextField& tf, double x, double y) {
+  const text::Layout& l = tf.Laid();
+  if (x < 0 || x > tf.Width() || l.lines.empty()) return -1;
+  const int first = std::clamp(tf.Scroll(), 1, std::max(1, l.maxScroll)) - 1;
+  const double shift = l.lines[static_cast<std::size_t>(first)].top - l.lines[0].top;
+  for (std::size_t k = static_cast<std::size_t>(first); k < l.lines.size(); ++k) {
+    const text::Line& ln = l.lines[k];
+    const double top = ln.top - shift, bottom = top + ln.ascent + ln.descent + ln.leading;
+    if (y >= top && y < bottom) return static_cast<int>(k);
+  }
+  return -1;
+}
+NATIVE(TfGetLineIndexAtPoint) {
+  FIELD_OR(Value::Int(-1));
+  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0)));
+}
+NATIVE(TfGetCharIndexAtPoint) {
+  FIELD_OR(Value::Int(-1));
+  const double x = avm2::ArgNum(m, a, 0, 0);
+  const int k = LineAtPoint(*tf, x, avm2::ArgNum(m, a, 1, 0));
+  if (k < 0) return Value::Int(-1);
+  const text::Layout& lay = tf->Laid();
+  const text::Line& l = lay.lines[static_cast<std::size_t>(k)];
+  const std::u32string& all = tf->Content().chars;
+  const double sx = x + tf->HScroll();
+  for (std::size_t c = l.first; c < l.end && c < all.size() && c < lay.charX.size(); ++c) {
+    if (all[c] == U'\r') break;
+    if (sx >= lay.charX[c] && sx < lay.charX[c] + lay.charAdvance[c]) return Value::Int(static_cast<std::int32_t>(c));
+  }
+  return Value::Int(-1);
+}
+
+NATIVE(TfGetScrollV) {
+  FIELD_OR(Value::Int(1));
+  return Value::Int(std::clamp(tf->Scroll(), 1, std::max(1, tf->Laid().maxScroll)));
+}
+NATIVE(TfSetScrollV) {
+  if (text::TextField* tf = EditField(m, self)) tf->SetScroll(m.ToInt(m.ArgOr(a, 0)));
+  return Value();
+}
+NATIVE(TfMaxScrollV) {
+  FIELD_OR(Value::Int(1));
+  return Value::Int(std::max(1, tf->Laid().maxScroll));
+}
+NATIVE(TfBottomScrollV) {
+  FIELD_OR(Value::Int(1));
+  return Value::Int(tf->Laid().BottomScroll(tf->Scroll()));
+}
+NATIVE(TfGetScrollH) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->HScroll()));
+}
+NATIVE(TfSetScrollH) {
+  if (text::TextField* tf = EditField(m, self)) tf->SetHScroll(m.ToNumber(m.ArgOr(a, 0)));
+  return Value();
+}
+NATIVE(TfMaxScrollH) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->Laid().maxHScroll));
+}
+
+// ---- StyleSheet: rules by selector, kept as plain style objects.
+
+struct StyleSheetObject : Object {
+  StyleSheetObject() : Object(ObjectKind::kNative) {}
+  std::vector<std::pair<std::string, Value>> rules;  // lower-case selector, style object
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    for (auto& [n, v] : rules) h.Mark(v);
+  }
+};
+Object* AllocStyleSheet(Machine& m, Class*) { return m.heap().New<StyleSheetObject>(); }
+StyleSheetObject* Sso(const Value& v) {
+  Object* o = v.AsObject();
+  if (!o || o->kind != ObjectKind::kNative) return nullptr;
+  for (Class* c = o->cls; c; c = c->super)
+    if (c->alloc == AllocStyleSheet) return static_cast<StyleSheetObject*>(o);
+  return nullptr;
+}
+std::string LowerAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+void SetStyle(Machine& m, StyleSheetObject& s, const std::string& name, const Value& style) {
+  const std::string key = LowerAscii(name);
+  auto it = std::find_if(s.rules.begin(), s.rules.end(), [&](auto& r) { return r.first == key; });
+  if (style.IsNullish()) {
+    if (it != s.rules.end()) s.rules.erase(it);
+    return;
+  }
+  // The sheet keeps a copy: later changes to the object do not reach it.
+  Object* copy = m.NewObject();
+  if (Object* o = style.AsObject(); o && o->dyn) {
+    for (auto& [k, v] : o->dyn->items)
+      if (k) copy->SetDyn(k, v);
+  }
+  if (it != s.rules.end()) it->second = Value::Obj(copy);
+  else s.rules.emplace_back(key, Value::Obj(copy));
+}
+NATIVE(SsSetStyle) {
+  if (StyleSheetObject* s = Sso(self)) SetStyle(m, *s, avm2::ArgStr(m, a, 0, ""), m.ArgOr(a, 1));
+  return Value();
+}
+NATIVE(SsGetStyle) {
+  StyleSheetObject* s = Sso(self);
+  const std::string key = LowerAscii(avm2::ArgStr(m, a, 0, ""));
+  Object* copy = m.NewObject();
+  if (s) {
+    for (auto& [k, v] : s->rules) {
+      if (k != key) continue;
+      if (Object* o = v.AsObject(); o && o->dyn)
+        for (auto& [n, x] : o->dyn->items)
+          if (n) copy->SetDyn(n, x);
+    }
+  }
+  return Value::Obj(copy);
+}
+NATIVE(SsClear) {
+  if (StyleSheetObject* s = Sso(self)) s->rules.clear();
+  return Value();
+}
+NATIVE(SsStyleNames) {
+  std::vector<Value> names;
+  if (StyleSheetObject* s = Sso(self))
+    for (auto& [k, v] : s->rules) names.push_back(m.Str(k));
+  return Value::Obj(m.NewArray(std::move(names)));
+}
+// CSS properties become camel-cased members: font-size -> fontSize.
+NATIVE(SsParseCss) {
+  StyleSheetObject* s = Sso(self);
+  std::map<std::string, std::map<std::string, std::string>> parsed;
+  if (!s || !text::ParseCss(avm2::ArgStr(m, a, 0, ""), parsed)) return Value();
+  for (auto& [sel, props] : parsed) {
+    Object* o = m.NewObject();
+    for (auto& [name, value] : props) {
+      std::string camel;
+      bool up = false;
+      for (char c : name) {
+        if (c == '-') {
+          up = true;
+          continue;
+        }
+        camel += up ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        up = false;
+      }
+      o->SetDyn(m.Intern(camel), m.Str(value));
+    }
+    SetStyle(m, *s, sel, Value::Obj(o));
+  }
+  return Value();
+}
+std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
+  auto rules = std::make_shared<text::StyleRules>();
+  for (auto& [sel, style] : s.rules) {
+    FormatPatch p;
+    if (Object* o = style.AsObject(); o && o->dyn)
+      for (auto& [k, v] : o->dyn->items)
+        if (k) text::ApplyCssProperty(k->text, m.ToString(v), p);
+    (*rules)[sel] = p;
+  }
+  return rules;
+}
+NATIVE(TfGetStyleSheet) {
+  Value* v = As3FieldSlot(m, self, 1);
+  return v && !v->IsUndefined() ? *v : Value::Null();
+}
+NATIVE(TfSetStyleSheet) {
+  const Value v = m.ArgOr(a, 0);
+  Value* x = As3FieldSlot(m, self, 1);
+  text::TextField* tf = EditField(m, self);
+  if (!x || !tf) return Value();
+  StyleSheetObject* s = Sso(v);
+  *x = s ? v : Value::Null();
+  tf->SetStyles(s ? RulesOf(m, *s) : nullptr);
+  return Value();
+}
+
+// ---- Font
+
+struct FontObject : Object {
+  FontObject() : Object(ObjectKind::kNative) {}
+  std::string name, style = "regular", type = "device";
+  const FontDef* def = nullptr;
+};
+Object* AllocFont(Machine& m, Class*) { return m.heap().New<FontObject>(); }
+FontObject* Fto(const Value& v) {
+  Object* o = v.AsObject();
+  if (!o || o->kind != ObjectKind::kNative) return nullptr;
+  for (Class* c = o->cls; c; c = c->super)
+    if (c->alloc == AllocFont) return static_cast<FontObject*>(o);
+  return nullptr;
+}
+std::string FontName(const FontDef& f) {
+  std::string n = f.name;
+  while (!n.empty() && n.back() == 0) n.pop_back();
+  return n;
+}
+const char* StyleName(bool bold, bool italic) {
+  return bold && italic ? "boldItalic" : bold ? "bold" : italic ? "italic" : "regular";
+}
+void FillFont(FontObject& f, const FontDef* d) {
+  f.def = d;
+  if (!d) return;
+  f.name = FontName(*d);
+  f.style = StyleName(d->bold, d->italic);
+  // Fonts of DefineFont3 lay out with their own advances, as CFF fonts do not.
+  f.type = "embedded";
+}
+const FontDef* LinkedFont(Machine& m, const Class* c) {
+  const int id = As3SymbolOf(m, c);
+  if (id <= 0) return nullptr;
+  const Character* ch = As3Library(m).Find(static_cast<std::uint16_t>(id));
+  return ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
+}
+NATIVE(FontCtor) {
+  if (FontObject* f = Fto(self)) FillFont(*f, LinkedFont(m, f->cls));
+  return self;
+}
+NATIVE(FontGetName) {
+  FontObject* f = Fto(self);
+  return f && !f->name.empty() ? m.Str(f->name) : Value::Null();
+}
+NATIVE(FontGetStyle) {
+  FontObject* f = Fto(self);
+  return f ? m.Str(f->style) : Value::Null();
+}
+NATIVE(FontGetType) {
+  FontObject* f = Fto(self);
+  return f ? m.Str(f->type) : Value::Null();
+}
+NATIVE(FontHasGlyphs) {
+  FontObject* f = Fto(self);
+  if (!f) return Value::Bool(false);
+  const std::u32string s = text::FromUtf8(avm2::ArgStr(m, a, 0, ""));
+  if (!f->def) return Value::Bool(true);
+  for (char32_t c : s)
+    if (std::find(f->def->codes.begin(), f->def->codes.end(), c) == f->def->codes.end()) return Value::Bool(false);
+  return Value::Bool(true);
+}
+
+NATIVE(FontRegister) {
+  const Value v = m.ArgOr(a, 0);
+  Object* o = v.AsObject();
+  Class* c = o && o->kind == ObjectKind::kClass ? static_cast<avm2::ClassObject*>(o)->of : nullptr;
+  const FontDef* d = c ? LinkedFont(m, c) : nullptr;
+  if (!d) m.ThrowError("ArgumentError", "Parameter font must be a Font subclass linked to an embedded font.", 1508);
+  auto& list = As3RegisteredFonts(m);
+  if (std::find(list.begin(), list.end(), d) == list.end()) list.push_back(d);
+  return Value();
+}
+std::vector<std::string> DeviceFamilies() {
+  std::set<std::string> names;
+  FcPattern* pat = FcPatternCreate();
+  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
+  if (FcFontSet* fs = FcFontList(nullptr, pat, os)) {
+    for (int i = 0; i < fs->nfont; ++i) {
+      FcChar8* fam = nullptr;
+      if (FcPatternGetString(fs->fonts[i], FC_FAMILY, 0, &fam) == FcResultMatch && fam)
+        names.insert(reinterpret_cast<const char*>(fam));
+    }
+    FcFontSetDestroy(fs);
+  }
+  FcObjectSetDestroy(os);
+  FcPatternDestroy(pat);
+  return {names.begin(), names.end()};
+}
+// Embedded fonts: those linked to classes and those registered; with
+// `true`, the machine's device fonts too, by name.
+NATIVE(FontEnumerate) {
+  const bool device = m.ToBoolean(m.ArgOr(a, 0));
+  Class* fontClass = m.FindClass("flash.text::Font");
+  std::vector<Value> out;
+  std::vector<const FontDef*> seen;
+  auto add = [&](const FontDef* d) {
+    if (!d || std::find(seen.begin(), seen.end(), d) != seen.end()) return;
+    seen.push_back(d);
+    Object* o = m.Instantiate(fontClass);
+    if (FontObject* f = Fto(Value::Obj(o))) FillFont(*f, d);
+    out.push_back(Value::Obj(o));
+  };
+  for (const FontDef* d : As3RegisteredFonts(m)) add(d);
+  for (const auto& [id, ch] : As3Library(m).characters) {
+    if (ch->kind != Character::Kind::kFont) continue;
+    const auto* d = static_cast<const FontDef*>(ch.get());
+    if (!d->glyphs.empty() && As3SymbolLinked(m, id)) add(d);
+  }
+  if (device) {
+    for (const std::string& n : DeviceFamilies()) {
+      Object* o = m.Instantiate(fontClass);
+      if (FontObject* f = Fto(Value::Obj(o))) f->name = n;
+      out.push_back(Value::Obj(o));
+    }
+  }
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+
+// StaticText.text: the characters of its glyphs, a line end between
+// records on different baselines.
+NATIVE(StaticTextText) {
+  Instance* i = As3Node(m, self);
+  if (!i || !i->def || i->def->kind != Character::Kind::kText) return m.Str("");
+  const auto& t = static_cast<const TextDef&>(*i->def);
+  const MovieLibrary& lib = As3Library(m);
+  std::u32string out;
+  double lastY = 0;
+  bool first = true;
+  for (const auto& run : t.runs) {
+    if (!first && run.y != lastY) out += U'\r';
+    first = false;
+    lastY = run.y;
+    const Character* ch = lib.Find(run.fontId);
+    const auto* font = ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
+    for (const auto& [glyph, advance] : run.glyphs)
+      if (font && glyph < font->codes.size()) out += static_cast<char32_t>(font->codes[glyph]);
+  }
+  return m.Str(text::ToUtf8(out));
+}
+
+NATIVE(LineMetricsCtor) {
+  Object* o = self.AsObject();
+  if (!o) return self;
+  const char* names[] = {"x", "width", "height", "ascent", "descent", "leading"};
+  for (std::size_t i = 0; i < 6; ++i) o->SetDyn(m.Intern(names[i]), Value::Number(avm2::ArgNum(m, a, i, 0)));
+  return self;
+}
+
+}  // namespace
+
+void MakeTextFieldOf(Instance& inst, const MovieLibrary& lib, bool scriptMade) {
+  if (inst.field || !inst.def || inst.def->kind != Character::Kind::kEditText) return;
+  if (scriptMade) {
+    inst.field = std::make_shared<text::TextField>();
+    inst.field->SetLibrary(&lib);
+  } else {
+    inst.field = text::TextField::FromDef(static_cast<const EditTextDef&>(*inst.def), &lib);
+  }
+  inst.field->EditOpts().htmlLineEnds = true;
+}
+
+void AddStaticTextMembers(Machine& m, Class* staticText) { m.AddGetter(staticText, "text", StaticTextText); }
+
+As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
+  As3TextClasses out;
+  Class* obj = m.objectClass;
+  Class* tf = out.textField = m.DefineNativeClass("flash.text", "TextField", interactive);
+  struct Acc {
+    const char* name;
+    avm2::NativeFn get, set;
+  };
+  using O = text::TextField::Options;
+  for (const Acc& p : {
+           Acc{"text", TfGetText, TfSetText}, Acc{"htmlText", TfGetHtmlText, TfSetHtmlText},
+           Acc{"textColor", TfGetTextColor, TfSetTextColor}, Acc{"defaultTextFormat", TfGetDefaultFormat, TfSetDefaultFormat},
+           Acc{"autoSize", TfGetAutoSize, TfSetAutoSize}, Acc{"width", TfGetWidth, TfSetWidth},
+           Acc{"height", TfGetHeight, TfSetHeight}, Acc{"wordWrap", OptGet<&O::wordWrap>, OptSet<&O::wordWrap>},
+           Acc{"multiline", OptGet<&O::multiline>, OptSet<&O::multiline>},
+           Acc{"border", OptGet<&O::border>, OptSet<&O::border>},
+           Acc{"background", OptGet<&O::background>, OptSet<&O::background>},
+           Acc{"selectable", OptGet<&O::selectable>, OptSet<&O::selectable>},
+           Acc{"displayAsPassword", OptGet<&O::password>, OptSet<&O::password>},
+           Acc{"embedFonts", OptGet<&O::embedFonts>, OptSet<&O::embedFonts>},
+           Acc{"condenseWhite", OptGet<&O::condenseWhite>, OptSet<&O::condenseWhite>},
+           Acc{"borderColor", ColorGet<&O::borderColor>, ColorSet<&O::borderColor>},
+           Acc{"backgroundColor", ColorGet<&O::backgroundColor>, ColorSet<&O::backgroundColor>},
+           Acc{"type", TfGetType, TfSetType}, Acc{"antiAliasType", TfGetAntiAlias, TfSetAntiAlias},
+           Acc{"maxChars", TfGetMaxChars, TfSetMaxChars}, Acc{"restrict", TfGetRestrict, TfSetRestrict},
+           Acc{"styleSheet", TfGetStyleSheet, TfSetStyleSheet}, Acc{"scrollV", TfGetScrollV, TfSetScrollV},
+           Acc{"scrollH", TfGetScrollH, TfSetScrollH}}) {
+    m.AddGetter(tf, p.name, p.get);
+    m.AddSetter(tf, p.name, p.set);
+  }
+  for (const Acc& p : {Acc{"length", TfLength, nullptr}, Acc{"textWidth", TfTextWidth, nullptr},
+                       Acc{"textHeight", TfTextHeight, nullptr}, Acc{"numLines", TfNumLines, nullptr},
+                       Acc{"maxScrollV", TfMaxScrollV, nullptr}, Acc{"bottomScrollV", TfBottomScrollV, nullptr},
+                       Acc{"maxScrollH", TfMaxScrollH, nullptr}}) {
+    m.AddGetter(tf, p.name, p.get);
+  }
+  struct Fn {
+    const char* name;
+    avm2::NativeFn fn;
+  };
+  for (const Fn& f : {Fn{"appendText", TfAppendText}, Fn{"replaceText", TfReplaceText},
+                      Fn{"setTextFormat", TfSetTextFormat}, Fn{"getTextFormat", TfGetTextFormat},
+                      Fn{"getLineMetrics", TfGetLineMetrics}, Fn{"getLineText", TfGetLineText},
+                      Fn{"getLineLength", TfGetLineLength}, Fn{"getLineOffset", TfGetLineOffset},
+                      Fn{"getLineIndexOfChar", TfGetLineIndexOfChar}, Fn{"getCharBoundaries", TfGetCharBoundaries},
+                      Fn{"getTextRuns", TfGetTextRuns}, Fn{"getLineIndexAtPoint", TfGetLineIndexAtPoint},
+                      Fn{"getCharIndexAtPoint", TfGetCharIndexAtPoint}}) {
+    m.AddMethod(tf, f.name, f.fn);
+  }
+
+  Class* fmt = out.textFormat = m.DefineNativeClass("flash.text", "TextFormat", obj, AllocTextFormat);
+  avm2::SetNativeCtor(m, fmt, TextFormatCtor);
+  AddFormatAccessors(m, fmt, std::make_integer_sequence<int, kMemberCount>{});
+
+  Class* metrics = m.DefineNativeClass("flash.text", "TextLineMetrics", obj, nullptr, true);
+  avm2::SetNativeCtor(m, metrics, LineMetricsCtor);
+
+  Class* sheet = m.DefineNativeClass("flash.text", "StyleSheet", obj, AllocStyleSheet, true);
+  m.AddMethod(sheet, "setStyle", SsSetStyle);
+  m.AddMethod(sheet, "getStyle", SsGetStyle);
+  m.AddMethod(sheet, "clear", SsClear);
+  m.AddMethod(sheet, "parseCSS", SsParseCss);
+  m.AddGetter(sheet, "styleNames", SsStyleNames);
+
+  Class* font = m.DefineNativeClass("flash.text", "Font", obj, AllocFont);
+  avm2::SetNativeCtor(m, font, FontCtor);
+  m.AddGetter(font, "fontName", FontGetName);
+  m.AddGetter(font, "fontStyle", FontGetStyle);
+  m.AddGetter(font, "fontType", FontGetType);
+  m.AddMethod(font, "hasGlyphs", FontHasGlyphs);
+  m.AddMethod(font, "registerFont", FontRegister, true);
+  m.AddMethod(font, "enumerateFonts", FontEnumerate, true);
+
+  auto constants = [&](const char* name, std::initializer_list<const char*> pairs) {
+    Class* c = m.DefineNativeClass("flash.text", name, obj);
+    for (const char* p : pairs) {
+      const std::string s = p;
+      m.AddConst(c, s.substr(0, s.find(':')), m.Str(s.substr(s.find(':') + 1)));
+    }
+  };
+  constants("TextFieldAutoSize", {"NONE:none", "LEFT:left", "RIGHT:right", "CENTER:center"});
+  constants("TextFormatAlign", {"LEFT:left", "RIGHT:right", "CENTER:center", "JUSTIFY:justify", "START:start", "END:end"});
+  constants("TextFieldType", {"DYNAMIC:dynamic", "INPUT:input"});
+  constants("AntiAliasType", {"NORMAL:normal", "ADVANCED:advanced"});
+  constants("GridFitType", {"NONE:none", "PIXEL:pixel", "SUBPIXEL:subpixel"});
+  constants("FontStyle", {"REGULAR:regular", "BOLD:bold", "ITALIC:italic", "BOLD_ITALIC:boldItalic"});
+  constants("FontType", {"DEVICE:device", "EMBEDDED:embedded", "EMBEDDED_CFF:embeddedCFF"});
+  constants("TextFormatDisplay", {"BLOCK:block", "INLINE:inline"});
+  // Rendering hints and selection: no caret nor selection is drawn, so
+  // they read as Flash's defaults.
+  const avm2::NativeFn ignore = [](Machine&, Value, std::span<Value>) { return Value(); };
+  for (const Acc& p : {
+           Acc{"gridFitType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("pixel"); }, ignore},
+           Acc{"sharpness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"thickness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"mouseWheelEnabled", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); }, ignore},
+           Acc{"alwaysShowSelection", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore},
+           Acc{"useRichTextClipboard", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore}}) {
+    m.AddGetter(tf, p.name, p.get);
+    m.AddSetter(tf, p.name, p.set);
+  }
+  for (const char* p : {"caretIndex", "selectionBeginIndex", "selectionEndIndex"})
+    m.AddGetter(tf, p, [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
+  m.AddMethod(tf, "setSelection", ignore);
+  return out;
+}
+
+}  // namespace quarvel::player

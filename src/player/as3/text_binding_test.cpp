@@ -1,0 +1,539 @@
+// flash.text from ActionScript 3: fields laid out by the shared layout and
+// read back by scripts, formats over ranges, HTML, embedded fonts and the
+// rendered picture.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+
+#include "platform/gdi/bitmap.h"
+#include "player/flash_player.h"
+#include "support/abc_builder.h"
+#include "support/font_caches.h"
+#include "support/swf_builder.h"
+#include "support/swf_writer.h"
+
+namespace quarvel::player {
+namespace {
+
+using avm2::TraitKind;
+using testing::AbcBuilder;
+using testing::AbcCode;
+
+// A movie whose document class Main (a MovieClip) runs code built here in
+// its constructor. Registers: 1 the field, 2 and 3 formats or others.
+struct TextMovie {
+  AbcBuilder a;
+  AbcCode c;
+  std::uint32_t pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
+  std::function<void(testing::SwfBuilder&)> tags;  // defined before the code
+  std::string fontClass;  // a subclass of Font to define, when set
+
+  TextMovie() { c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}); }
+
+  std::uint32_t Q(std::string_view n) { return a.QName(pub, n); }
+  std::uint32_t Text(std::string_view n) { return a.PackageName("flash.text", n); }
+
+  TextMovie& New(std::string_view cls, int reg) {
+    c.Op("findpropstrict", {Text(cls)}).Op("constructprop", {Text(cls), 0}).Op("coerce_a").Op("setlocal", {reg});
+    return *this;
+  }
+  TextMovie& Str(std::string_view s) {
+    c.Op("pushstring", {a.String(s)});
+    return *this;
+  }
+  TextMovie& Int(int i) {
+    c.Op("pushint", {a.Int(i)});
+    return *this;
+  }
+  TextMovie& Num(double d) {
+    c.Op("pushdouble", {a.Double(d)});
+    return *this;
+  }
+  TextMovie& Bool(bool b) {
+    c.Op(b ? "pushtrue" : "pushfalse");
+    return *this;
+  }
+  TextMovie& Null() {
+    c.Op("pushnull");
+    return *this;
+  }
+  TextMovie& Reg(int reg) {
+    c.Op("getlocal", {reg});
+    return *this;
+  }
+  // reg.name = (what push leaves)
+  TextMovie& Set(int reg, std::string_view name, const std::function<void()>& push) {
+    Reg(reg);
+    push();
+    c.Op("setproperty", {Q(name)});
+    return *this;
+  }
+  // reg.name(args...), the result dropped
+  TextMovie& Call(int reg, std::string_view name, int args, const std::function<void()>& push = [] {}) {
+    Reg(reg);
+    push();
+    c.Op("callpropvoid", {Q(name), args});
+    return *this;
+  }
+  // trace(what push leaves)
+  TextMovie& Trace(const std::function<void()>& push) {
+    c.Op("findpropstrict", {Q("trace")});
+    push();
+    c.Op("callpropvoid", {Q("trace"), 1});
+    return *this;
+  }
+  // Pushes reg.name
+  std::function<void()> Get(int reg, std::string_view name) {
+    return [this, reg, n = std::string(name)] { Reg(reg).c.Op("getproperty", {Q(n)}); };
+  }
+  // Pushes reg.method(args...).member
+  std::function<void()> CallGet(int reg, std::string_view method, std::vector<int> args, std::string_view member) {
+    return [this, reg, m = std::string(method), args, mem = std::string(member)] {
+      Reg(reg);
+      for (int i : args) Int(i);
+      c.Op("callproperty", {Q(m), static_cast<std::int64_t>(args.size())});
+      if (!mem.empty()) c.Op("getproperty", {Q(mem)});
+    };
+  }
+  // A field in register 1, on the stage, with a format of font and size.
+  TextMovie& Field(std::string_view font, int size) {
+    New("TextField", 1);
+    New("TextFormat", 2);
+    Set(2, "font", [&] { Str(font); });
+    Set(2, "size", [&] { Int(size); });
+    Set(1, "defaultTextFormat", [&] { Reg(2); });
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {Q("addChild"), 1});
+    return *this;
+  }
+
+  std::uint32_t Method(AbcCode code) {
+    const auto m = a.Method({});
+    a.Body({.method = m, .maxStack = 16, .localCount = 6, .maxScopeDepth = 4}, code);
+    return m;
+  }
+  std::vector<std::uint8_t> Build() {
+    AbcCode ctor = c;
+    ctor.Op("returnvoid");
+    avm2::InstanceInfo ii;
+    ii.name = Q("Main");
+    ii.superName = a.PackageName("flash.display", "MovieClip");
+    ii.flags = avm2::instance_flag::kSealed;
+    ii.iinit = Method(ctor);
+    AbcCode cinit;
+    cinit.Op("returnvoid");
+    const auto cls = a.Class(ii, {.cinit = Method(cinit)});
+    AbcCode init;
+    init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0})
+        .Op("getlex", {a.PackageName("flash.display", "MovieClip")})
+        .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+    avm2::Trait ct;
+    ct.name = Q("Main");
+    ct.kind = TraitKind::kClass;
+    ct.index = cls;
+    std::vector<avm2::Trait> traits = {ct};
+    if (!fontClass.empty()) {
+      avm2::InstanceInfo fi;
+      fi.name = Q(fontClass);
+      fi.superName = Text("Font");
+      fi.flags = avm2::instance_flag::kSealed;
+      AbcCode fctor;
+      fctor.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+      fi.iinit = Method(fctor);
+      const auto fcls = a.Class(fi, {.cinit = Method(cinit)});
+      init = AbcCode();
+      init.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Text("Font")})
+          .Op("newclass", {fcls}).Op("initproperty", {Q(fontClass)});
+      init.Op("getscopeobject", {0}).Op("getlex", {a.PackageName("flash.display", "MovieClip")})
+          .Op("newclass", {cls}).Op("initproperty", {Q("Main")}).Op("returnvoid");
+      avm2::Trait ft;
+      ft.name = Q(fontClass);
+      ft.kind = TraitKind::kClass;
+      ft.index = fcls;
+      traits.push_back(ft);
+    }
+    a.Script({.init = Method(init), .traits = traits});
+    testing::SwfBuilder b(10, {0, 2000 * 2, 0, 2000}, 10.0);
+    b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
+    if (tags) tags(b);
+    testing::AddDoAbc(b, a.Bytes(), "main");
+    b.ExportAssets({{0, "Main"}}, true);
+    b.ShowFrame();
+    return b.Build();
+  }
+};
+
+// Runs the movie's first frame; what it traced, one entry per call.
+std::vector<std::string> Traced(const std::vector<std::uint8_t>& bytes, gdi::Bitmap* picture = nullptr) {
+  setenv("QUARVEL_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  {
+    FlashPlayer p;
+    p.SetSize(200, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    p.AdvanceTo(p.Now());
+    if (picture) p.Paint(*picture);
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  unsetenv("QUARVEL_DEBUG");
+  EXPECT_EQ(err.find("uncaught error"), std::string::npos) << err;
+  std::vector<std::string> out;
+  std::istringstream lines(err);
+  for (std::string l; std::getline(lines, l);)
+    if (l.rfind("trace: ", 0) == 0) out.push_back(l.substr(7));
+  return out;
+}
+
+double Num(const std::string& s) { return std::strtod(s.c_str(), nullptr); }
+
+TEST(As3Text, MetricsOfDeviceTextAreReadBack) {
+  TextMovie t;
+  t.Field("Arial", 20);
+  t.Set(1, "text", [&] { t.Str("Hello"); });
+  t.Trace(t.Get(1, "textWidth")).Trace(t.Get(1, "textHeight")).Trace(t.Get(1, "numLines"));
+  // Wrapping at a width of 60 pixels breaks the words onto lines.
+  t.Set(1, "wordWrap", [&] { t.Bool(true); });
+  t.Set(1, "width", [&] { t.Int(60); });
+  t.Set(1, "text", [&] { t.Str("Hello Hello Hello"); });
+  t.Trace(t.Get(1, "numLines")).Trace(t.CallGet(1, "getLineText", {1}, ""));
+  // autoSize grows the box to the three lines, keeping the width.
+  t.Set(1, "autoSize", [&] { t.Str("left"); });
+  t.Trace(t.Get(1, "height")).Trace(t.Get(1, "width"));
+  t.Trace(t.CallGet(1, "getLineMetrics", {0}, "ascent"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 8u);
+  // Arial's advances (2048 units an em): H 1479, e 1139, l 455, o 1139;
+  // device text advances by whole pixels.
+  auto px = [](int units) { return std::round(units / 2048.0 * 20); };
+  EXPECT_NEAR(Num(out[0]), px(1479) + px(1139) + 2 * px(455) + px(1139), 0.5);
+  // A line of Arial is its ascent and descent: 0.905 + 0.212 of the size.
+  EXPECT_NEAR(Num(out[1]), 1.117 * 20, 1.5);
+  EXPECT_EQ(out[2], "1");
+  EXPECT_EQ(out[3], "3");
+  EXPECT_EQ(out[4], "Hello ");
+  EXPECT_NEAR(Num(out[5]), 3 * 1.117 * 20 + 4, 4.5);
+  EXPECT_EQ(out[6], "60");
+  EXPECT_NEAR(Num(out[7]), 0.905 * 20, 1.0);
+}
+
+TEST(As3Text, FormatsApplyToRangesAndReadBackMixedAsNull) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "text", [&] { t.Str("abcdef"); });
+  t.New("TextFormat", 3);
+  t.Set(3, "color", [&] { t.Int(0xFF0000); });
+  t.Set(3, "bold", [&] { t.Bool(true); });
+  t.Call(1, "setTextFormat", 3, [&] { t.Reg(3).Int(1).Int(3); });  // b, c
+  t.Call(1, "setTextFormat", 2, [&] { t.Reg(3).Int(5); });         // f alone
+  t.Trace(t.CallGet(1, "getTextFormat", {1, 3}, "color"));
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 3}, "color"));  // mixed
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  t.Trace(t.CallGet(1, "getTextFormat", {4, 5}, "bold"));
+  t.Trace(t.CallGet(1, "getTextFormat", {5, 6}, "bold"));
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 6}, "size"));  // the same everywhere
+  // Text put in takes the format after it; appended text the default one.
+  t.Call(1, "replaceText", 3, [&] { t.Int(0).Int(1).Str("X"); });
+  t.Call(1, "appendText", 1, [&] { t.Str("!"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "color"));
+  t.Trace(t.CallGet(1, "getTextFormat", {6, 7}, "bold"));
+  t.Trace(t.Get(1, "text")).Trace(t.Get(1, "length"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 10u);
+  EXPECT_EQ(out[0], "16711680");
+  EXPECT_EQ(out[1], "null");
+  EXPECT_EQ(out[2], "false");
+  EXPECT_EQ(out[3], "false");
+  EXPECT_EQ(out[4], "true");
+  EXPECT_EQ(out[5], "12");
+  EXPECT_EQ(out[6], "16711680");
+  EXPECT_EQ(out[7], "false");
+  EXPECT_EQ(out[8], "Xbcdef!");
+  EXPECT_EQ(out[9], "7");
+}
+
+TEST(As3Text, TextFormatTakesItsConstructorArgumentsInFlashOrder) {
+  TextMovie t;
+  t.c.Op("findpropstrict", {t.Text("TextFormat")});
+  t.Str("Verdana").Int(14).Int(0x00FF00).Bool(true).Bool(false).Bool(true).Str("http://a").Str("_blank")
+      .Str("center").Int(1).Int(2).Int(3).Int(4);
+  t.c.Op("constructprop", {t.Text("TextFormat"), 13}).Op("coerce_a").Op("setlocal", {2});
+  for (const char* p : {"font", "size", "color", "bold", "italic", "underline", "url", "target", "align",
+                        "leftMargin", "rightMargin", "indent", "leading", "kerning"})
+    t.Trace(t.Get(2, p));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"Verdana", "14", "65280", "true", "false", "true", "http://a",
+                                         "_blank", "center", "1", "2", "3", "4", "null"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, HostileSizesAreBounded) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(2, "size", [&] { t.Num(1e12); });
+  t.Trace(t.Get(2, "size"));
+  t.Set(2, "size", [&] { t.Num(-5); });
+  t.Trace(t.Get(2, "size"));
+  t.Set(2, "color", [&] { t.Num(4294967295.0); });  // alpha bits drop
+  t.Trace(t.Get(2, "color"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"2000", "0", "16777215"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, HtmlTextGoesInAndComesBack) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "htmlText", [&] { t.Str("<b>bold</b> <font color=\"#0000ff\">blue</font>"); });
+  t.Trace(t.Get(1, "text"));
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  t.Trace(t.CallGet(1, "getTextFormat", {5, 6}, "color"));
+  // What htmlText gives back parses to the same text and formats.
+  t.New("TextField", 3);
+  t.Set(3, "htmlText", [&] { t.Get(1, "htmlText")(); });
+  t.Trace(t.Get(3, "text"));
+  t.Trace(t.CallGet(3, "getTextFormat", {0, 4}, "bold"));
+  t.Trace(t.CallGet(3, "getTextFormat", {5, 9}, "color"));
+  t.Trace(t.CallGet(3, "getTextFormat", {5, 9}, "bold"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"bold blue", "true", "255", "bold blue", "true", "255", "false"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, ScrollingFollowsTheLinesThatFit) {
+  TextMovie t;
+  t.Field("Arial", 20);
+  t.Set(1, "multiline", [&] { t.Bool(true); });
+  t.Set(1, "height", [&] { t.Int(50); });  // two lines of 20-pixel Arial
+  t.Set(1, "text", [&] { t.Str("1\n2\n3\n4\n5"); });
+  t.Trace(t.Get(1, "numLines")).Trace(t.Get(1, "maxScrollV")).Trace(t.Get(1, "bottomScrollV"));
+  t.Set(1, "scrollV", [&] { t.Int(99); });
+  t.Trace(t.Get(1, "scrollV"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"5", "4", "2", "4"};
+  EXPECT_EQ(out, want);
+}
+
+// DefineFont3 of square glyphs for the codes given: each a square of half
+// an em standing on the baseline, advancing by `advance` (0.6 em).
+std::vector<std::uint8_t> SquareFont3(std::uint16_t id, std::string_view name, bool bold, bool italic,
+                                      const std::u16string& codes, bool reversedShapes = false,
+                                      std::int16_t advance = 12288) {
+  const std::size_t n = codes.size();
+  std::vector<std::vector<std::uint8_t>> shapes;
+  for (std::size_t i = 0; i < n; ++i) {
+    testing::SwfWriter s;
+    s.UB(1, 4);
+    s.UB(0, 4);
+    const int side = 10240;
+    s.UB(0, 1);
+    s.UB(0b00011, 5);  // fill0 and a move
+    s.UB(16, 5);
+    s.SB(0, 16);
+    s.SB(-side, 16);
+    s.UB(1, 1);  // fill0 = 1
+    for (auto [dx, dy] : {std::pair{side, 0}, {0, side}, {-side, 0}, {0, -side}}) {
+      s.UB(1, 1);
+      s.UB(1, 1);
+      s.UB(16 - 2, 4);
+      s.UB(1, 1);
+      s.SB(dx, 16);
+      s.SB(dy, 16);
+    }
+    s.UB(0, 6);
+    s.Align();
+    shapes.push_back(s.Take());
+  }
+  testing::SwfWriter w;
+  w.U16(id);
+  w.U8(static_cast<std::uint8_t>(0x80 | 0x04 | (italic ? 0x02 : 0) | (bold ? 0x01 : 0)));
+  w.U8(0);
+  w.U8(static_cast<std::uint8_t>(name.size()));
+  w.Bytes({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+  w.U16(static_cast<std::uint16_t>(n));
+  // The shapes may be stored in the reverse order of the table.
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = reversedShapes ? n - 1 - i : i;
+  std::vector<std::size_t> offset(n);
+  std::size_t at = 2 * n + 2;
+  for (std::size_t k = 0; k < n; ++k) {
+    offset[order[k]] = at;
+    at += shapes[order[k]].size();
+  }
+  for (std::size_t i = 0; i < n; ++i) w.U16(static_cast<std::uint16_t>(offset[i]));
+  w.U16(static_cast<std::uint16_t>(at));
+  for (std::size_t k = 0; k < n; ++k) w.Bytes(shapes[order[k]]);
+  for (char16_t ch : codes) w.U16(ch);
+  w.U16(16384);  // ascent 0.8 em
+  w.U16(4096);   // descent 0.2 em
+  w.S16(0);
+  for (std::size_t i = 0; i < n; ++i) w.S16(advance);
+  for (std::size_t i = 0; i < n; ++i) w.Rect({0, 10240, -10240, 0});
+  w.U16(0);
+  return w.Take();
+}
+
+// Whether the picture has ink (not white) in a box of pixels.
+bool Ink(const gdi::Bitmap& b, int x0, int y0, int x1, int y1) {
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x)
+      if (b.GetPixel(x, y) != gdi::Color{255, 255, 255}) return true;
+  return false;
+}
+
+TEST(As3Text, EmbeddedFontsMatchByNameThenStyleAndDrawTheirGlyphs) {
+  // "Squares" in bold and italic (the italic one first by id); the
+  // regular style is missing. A regular request takes the bold face, as
+  // Flash prefers the same slant.
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", true, false, u"AB"));
+    b.Tag(75, SquareFont3(4, "Squares", false, true, u"AB", false, 16384));
+    b.ExportAssets({{5, "SquaresBold"}}, true);
+  };
+  t.Field("squares", 20);  // names match without regard to case
+  t.Set(1, "embedFonts", [&] { t.Bool(true); });
+  t.Set(1, "text", [&] { t.Str("AB"); });
+  t.Trace(t.Get(1, "textWidth"));
+  // A font with no glyphs for the text draws nothing but still lays out.
+  t.New("TextField", 3);
+  t.New("TextFormat", 2);
+  t.Set(2, "font", [&] { t.Str("Missing"); });
+  t.Set(3, "defaultTextFormat", [&] { t.Reg(2); });
+  t.Set(3, "embedFonts", [&] { t.Bool(true); });
+  t.Set(3, "text", [&] { t.Str("AB"); });
+  t.Set(3, "y", [&] { t.Int(50); });
+  t.c.Op("getlocal_0").Op("getlocal_3").Op("callpropvoid", {t.Q("addChild"), 1});
+  // The linked font is listed with its name and style.
+  t.c.Op("getlex", {t.Text("Font")}).Op("callproperty", {t.Q("enumerateFonts"), 0}).Op("setlocal", {4});
+  t.Trace(t.Get(4, "length"));
+  t.Trace([&] { t.Reg(4).Int(0); t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("getproperty", {t.Q("fontName")}); });
+  t.Trace([&] { t.Reg(4).Int(0); t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("getproperty", {t.Q("fontStyle")}); });
+  auto font0 = [&](const char* method, const char* arg) {
+    return [&t, method, arg] {
+      t.Reg(4).Int(0);
+      t.c.Op("getproperty", {t.a.MultinameL(t.a.NsSet({t.pub}))}).Op("pushstring", {t.a.String(arg)})
+          .Op("callproperty", {t.Q(method), 1});
+    };
+  };
+  t.Trace(font0("hasGlyphs", "BA")).Trace(font0("hasGlyphs", "AZ"));
+  // Where the glyphs are, from the script's side.
+  t.Trace(t.CallGet(1, "getCharBoundaries", {1}, "x"));
+  t.Trace([&] { t.Reg(1).Int(16).Int(10); t.c.Op("callproperty", {t.Q("getCharIndexAtPoint"), 2}); });
+  gdi::Bitmap pic;
+  const auto out = Traced(t.Build(), &pic);
+  ASSERT_EQ(out.size(), 8u);
+  EXPECT_EQ(out[4], "true");
+  EXPECT_EQ(out[5], "false");
+  EXPECT_NEAR(Num(out[6]), 2 + 12, 0.01);
+  EXPECT_EQ(out[7], "1");
+  EXPECT_NEAR(Num(out[0]), 2 * 0.6 * 20, 0.01);
+  EXPECT_EQ(out[1], "1");
+  EXPECT_EQ(out[2], "Squares");
+  EXPECT_EQ(out[3], "bold");
+  // Two 10-pixel squares from x = 2 on the baseline at 2 + 16.
+  EXPECT_EQ(pic.GetPixel(7, 13), (gdi::Color{0, 0, 0}));
+  EXPECT_EQ(pic.GetPixel(2 + 12 + 5, 13), (gdi::Color{0, 0, 0}));
+  EXPECT_FALSE(Ink(pic, 13, 9, 14, 17));  // the gap between them
+  EXPECT_FALSE(Ink(pic, 0, 50, 100, 80));  // the field whose font is missing
+}
+
+TEST(As3Text, FontSubclassesLinkedToFontsDescribeThemAndRegister) {
+  TextMovie t;
+  t.fontClass = "SquaresItalic";
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", false, true, u"AB"));
+    b.Tag(75, SquareFont3(6, "Other", false, false, u"A"));  // not linked: not listed
+    b.ExportAssets({{5, "SquaresItalic"}}, true);
+  };
+  t.c.Op("findpropstrict", {t.Q("SquaresItalic")}).Op("constructprop", {t.Q("SquaresItalic"), 0})
+      .Op("coerce_a").Op("setlocal", {3});
+  t.Trace(t.Get(3, "fontName")).Trace(t.Get(3, "fontStyle")).Trace(t.Get(3, "fontType"));
+  t.c.Op("getlex", {t.Text("Font")}).Op("getlex", {t.Q("SquaresItalic")})
+      .Op("callpropvoid", {t.Q("registerFont"), 1});
+  t.c.Op("getlex", {t.Text("Font")}).Op("callproperty", {t.Q("enumerateFonts"), 0}).Op("setlocal", {4});
+  t.Trace(t.Get(4, "length"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"Squares", "italic", "embedded", "1"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, GlyphShapesStoredOutOfTableOrderKeepTheirOwnOutlines) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) { b.Tag(75, SquareFont3(5, "Squares", false, false, u"ABC", true)); };
+  t.Field("Squares", 20);
+  t.Set(1, "embedFonts", [&] { t.Bool(true); });
+  t.Set(1, "text", [&] { t.Str("ABC"); });
+  gdi::Bitmap pic;
+  Traced(t.Build(), &pic);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(pic.GetPixel(7 + 12 * k, 13), (gdi::Color{0, 0, 0})) << "glyph " << k;
+}
+
+TEST(As3Text, BackgroundBorderAndTextColourAreDrawn) {
+  TextMovie t;
+  t.Field("Arial", 30);
+  t.Set(1, "background", [&] { t.Bool(true); });
+  t.Set(1, "backgroundColor", [&] { t.Int(0x00FF00); });
+  t.Set(1, "border", [&] { t.Bool(true); });
+  t.Set(1, "borderColor", [&] { t.Int(0x0000FF); });
+  t.Set(1, "width", [&] { t.Int(80); });
+  t.Set(1, "height", [&] { t.Int(40); });
+  t.Set(1, "text", [&] { t.Str("MMM"); });
+  t.Set(1, "textColor", [&] { t.Int(0xFF0000); });
+  t.Trace(t.Get(1, "textColor"));
+  gdi::Bitmap pic;
+  const auto out = Traced(t.Build(), &pic);
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], "16711680");
+  EXPECT_EQ(pic.GetPixel(70, 30), (gdi::Color{0, 255, 0}));  // background right of the text
+  EXPECT_EQ(pic.GetPixel(40, 0).b, 255);                    // the border's top edge
+  EXPECT_EQ(pic.GetPixel(90, 20), (gdi::Color{255, 255, 255}));
+  // The letters are red.
+  bool red = false;
+  for (int x = 2; x < 60 && !red; ++x) {
+    const gdi::Color px = pic.GetPixel(x, 20);
+    red = px.r > 200 && px.g < 80 && px.b < 80;
+  }
+  EXPECT_TRUE(red);
+}
+
+// DefineEditText with a colour and a text, no font.
+std::vector<std::uint8_t> EditText(std::uint16_t id, std::string_view text) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 100 * 20, 0, 30 * 20});
+  w.U8(0x80 | 0x04);  // HasText, HasTextColor
+  w.U8(0);
+  w.Rgba({0, 0, 0, 255});
+  w.String("");
+  w.String(text);
+  return w.Take();
+}
+
+TEST(As3Text, TimelineFieldsAreTextFieldsScriptsReachByName) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(37, EditText(3, "from the timeline"));
+    testing::Placement p;
+    p.characterId = 3;
+    p.depth = 1;
+    p.name = "label";
+    b.PlaceObject2(p);
+  };
+  t.c.Op("getlocal_0").Op("pushstring", {t.a.String("label")}).Op("callproperty", {t.Q("getChildByName"), 1})
+      .Op("coerce_a").Op("setlocal", {1});
+  t.Trace(t.Get(1, "text"));
+  t.Set(1, "text", [&] { t.Str("changed"); });
+  t.Trace(t.Get(1, "text")).Trace(t.Get(1, "length"));
+  t.Trace([&] {
+    t.Reg(1);
+    t.c.Op("getlex", {t.Text("TextField")}).Op("istypelate");
+  });
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"from the timeline", "changed", "7", "true"};
+  EXPECT_EQ(out, want);
+}
+
+}  // namespace
+}  // namespace quarvel::player

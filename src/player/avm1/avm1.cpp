@@ -1,0 +1,1138 @@
+#include "player/avm1/avm1.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <utility>
+
+#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
+#include "player/library/characters.h"
+#include "player/flash_player.h"
+#include "player/display/stage.h"
+#include "player/swf/reader.h"
+
+namespace quarvel::player {
+
+using namespace avm1_detail;
+
+namespace {
+
+constexpr int kMaxCallDepth = 64;
+constexpr std::size_t kMaxObjects = std::size_t{1} << 20;
+constexpr std::size_t kBytesPerFrame = std::size_t{64} << 20;
+constexpr std::size_t kMaxLiveBytes = std::size_t{512} << 20;
+constexpr std::size_t kMaxArrayLength = std::size_t{1} << 20;
+
+const std::string kEmpty;
+
+std::string NumberText(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+  if (d == 0) return "0";
+  if (std::floor(d) == d && std::fabs(d) < 1e15) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
+    return buf;
+  }
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", d);
+  return buf;
+}
+
+double ParseNumber(const std::string& s, int version) {
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  std::size_t e = s.size();
+  while (e > i && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  const std::string t = s.substr(i, e - i);
+  if (t.empty()) return version >= 5 ? std::nan("") : 0.0;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    double v = 0;
+    for (std::size_t k = 2; k < t.size(); ++k) {
+      const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(t[k])));
+      if (!std::isxdigit(static_cast<unsigned char>(c))) return version >= 5 ? std::nan("") : 0.0;
+      v = v * 16 + (c <= '9' ? c - '0' : c - 'a' + 10);
+    }
+    return v;
+  }
+  if (t == "Infinity" || t == "+Infinity") return HUGE_VAL;
+  if (t == "-Infinity") return -HUGE_VAL;
+  for (char c : t) {
+    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-')) {
+      return version >= 5 ? std::nan("") : 0.0;
+    }
+  }
+  char* end = nullptr;
+  const double d = std::strtod(t.c_str(), &end);
+  if (!end || *end != 0) return version >= 5 ? std::nan("") : 0.0;
+  return d;
+}
+
+bool IsIndex(const std::string& s, std::size_t& out) {
+  if (s.empty() || s.size() > 9) return false;
+  for (char c : s) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  if (s.size() > 1 && s[0] == '0') return false;
+  out = static_cast<std::size_t>(std::stoul(s));
+  return true;
+}
+
+}  // namespace
+
+const std::string& AsValue::Text() const { return str ? *str : kEmpty; }
+
+std::int32_t ToInt32(double d) {
+  if (!std::isfinite(d)) return 0;
+  d = std::fmod(std::trunc(d), 4294967296.0);
+  if (d < 0) d += 4294967296.0;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(d));
+}
+
+int ClampToInt(double d) {
+  if (std::isnan(d)) return 0;
+  // One short of the lowest int: callers may count one down from it.
+  return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
+}
+
+Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
+  tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
+  InstallBuiltins();
+}
+Avm1::~Avm1() = default;
+
+std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std::string(name) : Lower(name); }
+
+void Avm1::Skip(const std::string& what) { stage_.Skipped().insert(what); }
+
+bool Avm1::Charge(std::size_t bytes) {
+  frameBytes_ += bytes;
+  sinceCollect_ += bytes;
+  if (frameBytes_ <= kBytesPerFrame) return true;
+  Skip("too much memory made by scripts in one frame");
+  aborted_ = true;
+  return false;
+}
+
+double Avm1::Random() {
+  // xorshift64*: the same movie draws the same numbers on every run.
+  seed_ ^= seed_ >> 12;
+  seed_ ^= seed_ << 25;
+  seed_ ^= seed_ >> 27;
+  return static_cast<double>((seed_ * 2685821657736338717ull) >> 11) / 9007199254740992.0;
+}
+
+AsObject* Avm1::NewObject(AsObject* proto) {
+  if (heap_.size() >= kMaxObjects) {
+    Skip("too many script objects");
+    aborted_ = true;
+    // Hand out a scratch object that lives until the next collection.
+  }
+  Charge(sizeof(AsObject) + 64);
+  heap_.push_back(std::make_unique<AsObject>());
+  AsObject* o = heap_.back().get();
+  o->proto = proto ? proto : objectProto_;
+  return o;
+}
+
+AsObject* Avm1::NewArray(std::vector<AsValue> elems) {
+  AsObject* a = NewObject(arrayProto_);
+  a->isArray = true;
+  a->className = "Array";
+  a->elems = std::move(elems);
+  return a;
+}
+
+void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden) {
+  const std::string k = Key(name);
+  auto it = o->props.find(k);
+  if (it != o->props.end()) {
+    if (!it->second.readOnly) it->second.value = v;
+    return;
+  }
+  if (o->props.size() >= 100000) {
+    Skip("too many properties");
+    return;
+  }
+  Charge(sizeof(AsProperty) + 2 * k.size() + 48);
+  o->props.emplace(k, AsProperty{v, name, order_++, hidden});
+}
+
+bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
+  AsObject* const first = o;
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    if (o->isArray) {
+      std::size_t idx = 0;
+      if (key == "length") {
+        out = AsValue::Number(static_cast<double>(o->elems.size()));
+        return true;
+      }
+      if (IsIndex(key, idx)) {
+        if (idx < o->elems.size()) {
+          out = o->elems[idx];
+          return true;
+        }
+        continue;
+      }
+    }
+    auto it = o->props.find(key);
+    if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
+      if (it->second.getter) {
+        out = CallAccessor(it->second.getter,
+                           selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {});
+      } else {
+        out = it->second.value;
+      }
+      return true;
+    }
+    if (key == "__proto__") {
+      out = AsValue::Object(o->proto);
+      return true;
+    }
+  }
+  return false;
+}
+
+AsProperty* Avm1::FindAccessor(AsObject* o, const std::string& key) {
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    auto it = o->props.find(key);
+    if (it != o->props.end()) return it->second.getter || it->second.setter ? &it->second : nullptr;
+  }
+  return nullptr;
+}
+
+AsValue Avm1::CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args) {
+  if (!fn || !fn->fn) return {};
+  // A getter that reads its own property would recurse without end.
+  if (accessorDepth_ >= 16) return {};
+  ++accessorDepth_;
+  AsValue r = CallFunction(fn, self, args);
+  --accessorDepth_;
+  return r;
+}
+
+bool Avm1::AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter) {
+  if (!o || name.empty() || getter.type != AsValue::Type::kObject || !getter.obj->fn) return false;
+  SetProp(o, name, AsValue{});
+  AsProperty& p = o->props[Key(name)];
+  p.getter = getter.obj;
+  p.setter = setter.type == AsValue::Type::kObject && setter.obj->fn ? setter.obj : nullptr;
+  p.value = AsValue{};
+  return true;
+}
+
+AsObject* Avm1::NewRootObject(AsObject* proto) {
+  AsObject* o = NewObject(proto);
+  roots_.push_back(o);
+  return o;
+}
+
+AsObject* Avm1::NewFunction(const std::string& name, AsNative native, AsObject* on) {
+  AsObject* f = NewObject(functionProto_);
+  f->className = "Function";
+  f->fn = std::make_unique<AsFunction>();
+  f->fn->native = native;
+  f->fn->name = name;
+  if (on) SetProp(on, name, AsValue::Object(f), true);
+  return f;
+}
+
+AsObject* Avm1::NewClass(AsObject* on, const std::string& name, AsNative ctor, AsObject* proto) {
+  if (!proto) proto = NewRootObject(objectProto_);
+  AsObject* f = NewFunction(name, ctor, on);
+  SetProp(f, "prototype", AsValue::Object(proto), true);
+  SetProp(proto, "constructor", AsValue::Object(f), true);
+  return f;
+}
+
+void Avm1::AddAccessor(AsObject* on, const std::string& name, AsNative getter, AsNative setter) {
+  AsObject* g = NewFunction(name, getter);
+  AsObject* s = setter ? NewFunction(name, setter) : nullptr;
+  AddProperty(on, name, AsValue::Object(g), s ? AsValue::Object(s) : AsValue{});
+  on->props[Key(name)].hidden = true;
+}
+
+AsValue Avm1::GetOwn(AsObject* o, const std::string& key) {
+  AsValue v;
+  FindProp(o, key, v);
+  return v;
+}
+
+AsObject* Avm1::ClipVars(TimelineState* tl) {
+  if (!tl->vars) {
+    tl->vars = NewObject(clipProto_);
+    tl->vars->className = "MovieClip";
+  }
+  return tl->vars;
+}
+
+std::string Avm1::ClipPathText(const std::string& path, bool slash) const {
+  const std::string& plain = path;
+  if (slash) return plain.empty() ? "/" : plain;
+  std::string out = "_level0";
+  for (char c : plain) out += c == '/' ? '.' : c;
+  return out;
+}
+
+AsValue Avm1::ClipValue(ClipHandle h) {
+  static const auto kRootPath = std::make_shared<const std::string>();
+  if (h == kRootClip) return AsValue::Clip(h, kRootPath);
+  return AsValue::Clip(h, std::make_shared<const std::string>(stage_.PathOf(h)));
+}
+
+ClipHandle Avm1::ClipOf(const AsValue& v) {
+  if (v.type != AsValue::Type::kClip) return kNoClip;
+  if (v.clip == kRootClip || stage_.Find(v.clip)) return v.clip;
+  // Removed: the path finds whatever clip now has it.
+  if (!v.str || v.str->empty()) return kNoClip;
+  return stage_.Resolve(kRootClip, *v.str);
+}
+
+AsValue Avm1::GetClipVariable(TimelineState* tl, const std::string& name) {
+  AsValue v;
+  if (tl->vars) FindProp(tl->vars, Key(name), v);
+  return v;
+}
+
+AsValue Avm1::Evaluate(const std::string& expr, ClipHandle clip) {
+  Context ctx;
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
+  return GetVar(ctx, expr);
+}
+
+void Avm1::Assign(const std::string& expr, const AsValue& v, ClipHandle clip) {
+  Context ctx;
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
+  SetVar(ctx, expr, v);
+}
+
+// ---- conversions -----------------------------------------------------------
+
+AsValue Avm1::ToPrimitive(const AsValue& v) {
+  if (v.type != AsValue::Type::kObject) return v;
+  AsObject* o = v.obj;
+  if (!o->primitive.IsUndefined()) return o->primitive;
+  AsValue fn;
+  // Built-in methods count only for objects with host data (a Date's time).
+  if (FindProp(o, Key("valueOf"), fn) && fn.type == AsValue::Type::kObject && fn.obj->fn &&
+      (!fn.obj->fn->native || o->native)) {
+    AsValue r = CallFunction(fn.obj, v, {});
+    if (r.type != AsValue::Type::kObject) return r;
+  }
+  return AsValue::String(ToString(v));
+}
+
+double Avm1::ToNumber(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined:
+    case AsValue::Type::kNull:
+      return version_ >= 7 ? std::nan("") : 0.0;
+    case AsValue::Type::kBoolean:
+    case AsValue::Type::kNumber:
+      return v.num;
+    case AsValue::Type::kString:
+      return ParseNumber(v.Text(), version_);
+    case AsValue::Type::kClip:
+      return std::nan("");
+    case AsValue::Type::kObject: {
+      const AsValue p = ToPrimitive(v);
+      if (p.type == AsValue::Type::kObject) return std::nan("");
+      if (p.type == AsValue::Type::kString) return ParseNumber(p.Text(), version_);
+      return ToNumber(p);
+    }
+  }
+  return std::nan("");
+}
+
+std::string Avm1::ToString(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined: return version_ >= 7 ? "undefined" : "";
+    case AsValue::Type::kNull: return "null";
+    case AsValue::Type::kBoolean: return v.num != 0 ? "true" : "false";
+    case AsValue::Type::kNumber: return NumberText(v.num);
+    case AsValue::Type::kString: return v.Text();
+    case AsValue::Type::kClip: {
+      // A reference that finds no clip prints as nothing.
+      const ClipHandle h = ClipOf(v);
+      return h == kNoClip ? std::string() : ClipPathText(stage_.PathOf(h), false);
+    }
+    case AsValue::Type::kObject: {
+      AsObject* o = v.obj;
+      if (!o->primitive.IsUndefined()) return ToString(o->primitive);
+      if (o->isArray) return Join(o, ",");
+      if (o->fn) return "[type Function]";
+      AsValue fn;
+      if (depth_ < kMaxCallDepth && FindProp(o, Key("toString"), fn) && fn.type == AsValue::Type::kObject &&
+          fn.obj->fn && (!fn.obj->fn->native || o->native)) {
+        const AsValue r = CallFunction(fn.obj, v, {});
+        if (r.type != AsValue::Type::kObject) return ToString(r);
+      }
+      return "[object Object]";
+    }
+  }
+  return "";
+}
+
+bool Avm1::ToBool(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kBoolean:
+    case AsValue::Type::kNumber:
+      return v.num != 0 && !std::isnan(v.num);
+    case AsValue::Type::kString:
+      if (version_ >= 7) return !v.Text().empty();
+      {
+        const double d = ParseNumber(v.Text(), version_);
+        return d != 0 && !std::isnan(d);
+      }
+    case AsValue::Type::kObject:
+    case AsValue::Type::kClip:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Avm1::Join(AsObject* arr, const std::string& sep) {
+  std::string out;
+  ++depth_;
+  for (std::size_t i = 0; i < arr->elems.size() && depth_ < kMaxCallDepth; ++i) {
+    if (i) out += sep;
+    const AsValue& e = arr->elems[i];
+    if (!e.IsNullish()) out += ToString(e);
+    if (out.size() > kMaxStringBytes) break;
+  }
+  --depth_;
+  return out;
+}
+
+std::string Avm1::TypeOf(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined: return "undefined";
+    case AsValue::Type::kNull: return "null";
+    case AsValue::Type::kBoolean: return "boolean";
+    case AsValue::Type::kNumber: return "number";
+    case AsValue::Type::kString: return "string";
+    case AsValue::Type::kClip: return avm1_builtins::IsTextField(*this, ClipOf(v)) ? "object" : "movieclip";
+    case AsValue::Type::kObject: return v.obj->fn ? "function" : "object";
+  }
+  return "undefined";
+}
+
+bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case AsValue::Type::kUndefined:
+    case AsValue::Type::kNull: return true;
+    case AsValue::Type::kBoolean:
+    case AsValue::Type::kNumber: return a.num == b.num;
+    case AsValue::Type::kString: return a.Text() == b.Text();
+    case AsValue::Type::kClip: {
+      const ClipHandle x = ClipOf(a), y = ClipOf(b);
+      return x != kNoClip && y != kNoClip ? x == y : Lower(a.Text()) == Lower(b.Text());
+    }
+    case AsValue::Type::kObject: return a.obj == b.obj;
+  }
+  return false;
+}
+
+bool Avm1::Equals2(const AsValue& a, const AsValue& b) {
+  using T = AsValue::Type;
+  if (a.type == b.type) return StrictEquals(a, b);
+  if (a.IsNullish() && b.IsNullish()) return true;
+  if (a.IsNullish() || b.IsNullish()) return false;
+  if (a.type == T::kBoolean) return Equals2(AsValue::Number(a.num), b);
+  if (b.type == T::kBoolean) return Equals2(a, AsValue::Number(b.num));
+  if (a.type == T::kNumber && b.type == T::kString) return a.num == ToNumber(b);
+  if (a.type == T::kString && b.type == T::kNumber) return ToNumber(a) == b.num;
+  if (a.type == T::kClip || b.type == T::kClip) return ToString(a) == ToString(b);
+  if (a.type == T::kObject && (b.type == T::kNumber || b.type == T::kString)) {
+    const AsValue p = ToPrimitive(a);
+    return p.type != T::kObject && Equals2(p, b);
+  }
+  if (b.type == T::kObject && (a.type == T::kNumber || a.type == T::kString)) {
+    const AsValue p = ToPrimitive(b);
+    return p.type != T::kObject && Equals2(a, p);
+  }
+  return false;
+}
+
+AsValue Avm1::Less(const AsValue& a0, const AsValue& b0) {
+  const AsValue a = ToPrimitive(a0), b = ToPrimitive(b0);
+  if (a.type == AsValue::Type::kString && b.type == AsValue::Type::kString) return AsValue::Bool(a.Text() < b.Text());
+  const double x = ToNumber(a), y = ToNumber(b);
+  if (std::isnan(x) || std::isnan(y)) return AsValue::Undefined();
+  return AsValue::Bool(x < y);
+}
+
+bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
+  if (ctor.type != AsValue::Type::kObject) return false;
+  const AsValue proto = Get(ctor, "prototype");
+  if (proto.type != AsValue::Type::kObject) return false;
+  AsObject* o = nullptr;
+  if (v.type == AsValue::Type::kObject) {
+    o = v.obj->proto;
+  } else if (v.type == AsValue::Type::kClip) {
+    const ClipHandle clip = ClipOf(v);
+    if (avm1_builtins::IsTextField(*this, clip)) {
+      o = avm1_builtins::TextFieldPrototype(*this);
+    } else {
+      TimelineState* tl = stage_.TimelineOf(clip);
+      o = tl && tl->vars ? tl->vars->proto : clipProto_;
+    }
+  }
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    if (ProtoMatches(o, proto.obj, 0)) return true;
+  }
+  return false;
+}
+
+bool Avm1::ProtoMatches(AsObject* p, AsObject* target, int depth) {
+  if (p == target) return true;
+  if (depth > 8) return false;
+  for (AsObject* iface : p->interfaces) {
+    const AsValue ip = Get(AsValue::Object(iface), "prototype");
+    if (ip.type != AsValue::Type::kObject) continue;
+    // An interface may extend others: its prototype chain and theirs.
+    int guard = 0;
+    for (AsObject* q = ip.obj; q && guard < 64; q = q->proto, ++guard) {
+      if (q == objectProto_) break;
+      if (ProtoMatches(q, target, depth + 1)) return true;
+    }
+  }
+  return false;
+}
+
+// ---- members ---------------------------------------------------------------
+
+AsValue Avm1::Get(const AsValue& v, const std::string& name) {
+  const std::string key = Key(name);
+  switch (v.type) {
+    case AsValue::Type::kObject: {
+      AsValue out;
+      FindProp(v.obj, key, out);
+      return out;
+    }
+    case AsValue::Type::kClip:
+      return GetClipMember(ClipOf(v), name);
+    case AsValue::Type::kString: {
+      if (name == "length") {
+        return AsValue::Number(
+            static_cast<double>(version_ >= 6 ? CharOffsets(v.Text()).size() - 1 : v.Text().size()));
+      }
+      AsValue out;
+      FindProp(stringProto_, key, out);
+      return out;
+    }
+    case AsValue::Type::kNumber: {
+      AsValue out;
+      FindProp(numberProto_, key, out);
+      return out;
+    }
+    case AsValue::Type::kBoolean: {
+      AsValue out;
+      FindProp(booleanProto_, key, out);
+      return out;
+    }
+    default:
+      return {};
+  }
+}
+
+void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) {
+  if (v.type == AsValue::Type::kClip) {
+    SetClipMember(ClipOf(v), name, value);
+    return;
+  }
+  if (v.type != AsValue::Type::kObject) return;
+  AsObject* o = v.obj;
+  if (o->isArray) {
+    std::size_t idx = 0;
+    if (name == "length") {
+      const double n = ToNumber(value);
+      if (n >= 0 && n <= static_cast<double>(kMaxArrayLength) && Charge(static_cast<std::size_t>(n) * sizeof(AsValue))) {
+        o->elems.resize(static_cast<std::size_t>(n));
+      }
+      return;
+    }
+    if (IsIndex(name, idx)) {
+      if (idx >= kMaxArrayLength) {
+        Skip("array too long");
+        return;
+      }
+      if (idx >= o->elems.size()) {
+        if (!Charge((idx + 1 - o->elems.size()) * sizeof(AsValue))) return;
+        o->elems.resize(idx + 1);
+      }
+      o->elems[idx] = value;
+      return;
+    }
+  }
+  if (AsProperty* acc = FindAccessor(o, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, v, {value});
+    return;
+  }
+  if (Key(name) == "__proto__") {
+    if (value.type == AsValue::Type::kObject) {
+      // No cycles in the prototype chain.
+      for (AsObject* p = value.obj; p; p = p->proto) {
+        if (p == o) return;
+      }
+      o->proto = value.obj;
+    }
+    return;
+  }
+  SetProp(o, name, value);
+}
+
+AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
+  if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
+  TimelineState* tl = stage_.TimelineOf(clip);
+  if (!tl) return {};
+  if (!name.empty() && name[0] == '_') {
+    const std::string low = Lower(name);
+    for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
+      if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
+    }
+    if (low == "_parent") {
+      // Levels have none.
+      if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
+      return ClipValue(stage_.ParentOf(clip));
+    }
+    if (low == "_root") return ClipValue(stage_.RootOf(clip));
+    if (low == "_level0") return ClipValue(kRootClip);
+    if (low == "_global") return AsValue::Object(global_);
+  }
+  AsValue out;
+  const std::string key = Key(name);
+  if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
+  // A child clip by instance name.
+  for (auto& [depth, inst] : tl->list) {
+    if (EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
+      if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
+      if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);
+      // What scripts cannot reach (shapes, static text, pictures) names the clip that holds it.
+      if (inst.def && (inst.def->kind == Character::Kind::kShape || inst.def->kind == Character::Kind::kMorph ||
+                       inst.def->kind == Character::Kind::kText || inst.def->kind == Character::Kind::kBitmap)) {
+        return ClipValue(clip);
+      }
+    }
+  }
+  FindProp(clipProto_, key, out, nullptr, clip);
+  return out;
+}
+
+void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v) {
+  if (avm1_builtins::SetTextFieldMember(*this, clip, name, v)) return;
+  TimelineState* tl = stage_.TimelineOf(clip);
+  if (!tl) return;
+  const std::string low = Lower(name);
+  if (!low.empty() && low[0] == '_') {
+    for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
+      if (low == kPropertyNames[i]) {
+        stage_.SetClipProperty(clip, i, v, *this);
+        return;
+      }
+    }
+  }
+  AsObject* vars = ClipVars(tl);
+  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
+    return;
+  }
+  if (low == "__proto__") {
+    Set(AsValue::Object(vars), name, v);
+    return;
+  }
+  SetProp(vars, name, v);
+}
+
+// ---- variables ---------------------------------------------------------------
+
+bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder) {
+  const std::string key = Key(name);
+  for (auto it = ctx.scope.rbegin(); it != ctx.scope.rend(); ++it) {
+    if (it->type == AsValue::Type::kObject) {
+      if (FindProp(it->obj, key, out)) {
+        if (holder) *holder = *it;
+        return true;
+      }
+    } else if (it->type == AsValue::Type::kClip) {
+      const ClipHandle clip = ClipOf(*it);
+      TimelineState* tl = stage_.TimelineOf(clip);
+      if (!tl) continue;
+      AsValue v = GetClipMember(clip, name);
+      if (!v.IsUndefined() || (tl->vars && tl->vars->props.count(key))) {
+        out = v;
+        if (holder) *holder = *it;
+        return true;
+      }
+    }
+  }
+  if (FindProp(global_, key, out)) {
+    if (holder) *holder = AsValue::Object(global_);
+    return true;
+  }
+  return false;
+}
+
+AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
+  const ClipHandle h = stage_.Resolve(ctx.target, path);
+  return h == kNoClip ? AsValue{} : ClipValue(h);
+}
+
+AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
+  const auto colon = name.rfind(':');
+  if (colon != std::string::npos) {
+    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
+    return GetClipMember(clip, name.substr(colon + 1));
+  }
+  if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
+  const auto dot = name.find('.');
+  if (dot != std::string::npos && dot > 0 && name != "..") {
+    AsValue v = GetVar(ctx, name.substr(0, dot));
+    std::size_t i = dot + 1;
+    while (i <= name.size() && !v.IsNullish()) {
+      std::size_t j = name.find('.', i);
+      if (j == std::string::npos) j = name.size();
+      v = Get(v, name.substr(i, j - i));
+      i = j + 1;
+    }
+    return v;
+  }
+  if (EqualsNoCase(name, "this")) return ctx.thisv;
+  const bool under = !name.empty() && name[0] == '_';
+  if (under && EqualsNoCase(name, "_root")) return ClipValue(stage_.RootOf(ctx.target));
+  if (under && EqualsNoCase(name, "_level0")) return ClipValue(kRootClip);
+  if (under) {
+    if (const int level = LevelNumber(Lower(name)); level > 0) {
+      const ClipHandle h = stage_.Level(level, false);
+      return h == kNoClip ? AsValue{} : ClipValue(h);
+    }
+  }
+  if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
+  AsValue out;
+  if (LookupScope(ctx, name, out, nullptr)) return out;
+  if (under && EqualsNoCase(name, "_parent")) return GetClipMember(ctx.target, name);
+  return {};
+}
+
+void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
+  const auto colon = name.rfind(':');
+  if (colon != std::string::npos) {
+    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
+    SetClipMember(clip, name.substr(colon + 1), v);
+    return;
+  }
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
+    const AsValue obj = GetVar(ctx, name.substr(0, dot));
+    Set(obj, name.substr(dot + 1), v);
+    return;
+  }
+  const std::string key = Key(name);
+  for (auto it = ctx.scope.rbegin(); it != ctx.scope.rend(); ++it) {
+    if (it->type == AsValue::Type::kObject) {
+      AsValue dummy;
+      if (it->obj->props.count(key) || (it->obj->isArray && FindProp(it->obj, key, dummy))) {
+        Set(*it, name, v);
+        return;
+      }
+    } else if (it->type == AsValue::Type::kClip) {
+      // The innermost timeline takes new variables.
+      if (const ClipHandle clip = ClipOf(*it); stage_.TimelineOf(clip)) {
+        SetClipMember(clip, name, v);
+        return;
+      }
+    }
+  }
+  SetClipMember(ctx.target, name, v);
+}
+
+// ---- calls -------------------------------------------------------------------
+
+AsValue Avm1::Call(const AsValue& fn, const AsValue& self, AsArgs args) {
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) return {};
+  return CallFunction(fn.obj, self, args);
+}
+
+AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
+  if (aborted_) return {};
+  AsFunction& f = *fnObj->fn;
+  if (depth_ >= kMaxCallDepth) {
+    Skip("script recursion too deep");
+    return {};
+  }
+  if (tracing_) TraceLine("call " + (f.name.empty() ? std::string("(anonymous)") : f.name) + " on " + Describe(self));
+  ++depth_;
+  if (f.native) {
+    AsValue r = f.native(*this, self, args);
+    --depth_;
+    return r;
+  }
+  Context ctx;
+  ctx.scope = f.scope;
+  ctx.thisv = self;
+  ctx.pool = f.pool;
+  ctx.inFunction = true;
+  // The target is the timeline the function was defined on.
+  for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
+    if (it->type == AsValue::Type::kClip) {
+      ctx.target = ctx.base = ClipOf(*it);
+      break;
+    }
+  }
+  AsObject* act = NewObject(nullptr);
+  act->proto = nullptr;
+  ctx.activation = act;
+  ctx.scope.push_back(AsValue::Object(act));
+  ctx.regs.assign(f.v2 ? std::max<std::size_t>(f.registers, 1) : 4, AsValue{});
+  AsObject* arguments = nullptr;
+  if (!f.v2 || !(f.flags & 0x08)) {
+    arguments = NewArray(std::vector<AsValue>(args.begin(), args.end()));
+    SetProp(arguments, "callee", AsValue::Object(fnObj), true);
+  }
+  if (f.v2) {
+    std::size_t r = 1;
+    auto preload = [&](std::uint16_t bit, const AsValue& v) {
+      if ((f.flags & bit) && r < ctx.regs.size()) ctx.regs[r++] = v;
+    };
+    preload(0x01, self);
+    preload(0x04, AsValue::Object(arguments));
+    const bool wantSuper = (f.flags & 0x10) || !(f.flags & 0x20);
+    const AsValue sup = wantSuper ? MakeSuper(fnObj, self) : AsValue{};
+    preload(0x10, sup);
+    if (!(f.flags & 0x20)) SetProp(act, "super", sup, true);
+    preload(0x40, ClipValue(kRootClip));
+    if (f.flags & 0x80) preload(0x80, GetClipMember(ctx.target, "_parent"));
+    preload(0x100, AsValue::Object(global_));
+    if (!(f.flags & 0x02)) SetProp(act, "this", self, true);
+    if (arguments && !(f.flags & 0x08)) SetProp(act, "arguments", AsValue::Object(arguments), true);
+  } else {
+    SetProp(act, "this", self, true);
+    SetProp(act, "arguments", AsValue::Object(arguments), true);
+    SetProp(act, "super", MakeSuper(fnObj, self), true);
+  }
+  for (std::size_t i = 0; i < f.params.size(); ++i) {
+    const AsValue v = i < args.size() ? args[i] : AsValue{};
+    const auto reg = f.params[i].first;
+    if (f.v2 && reg != 0) {
+      if (reg < ctx.regs.size()) ctx.regs[reg] = v;
+    } else {
+      SetProp(act, f.params[i].second, v);
+    }
+  }
+  AsValue r = Execute(f.code, ctx);
+  --depth_;
+  return r;
+}
+
+// `super` in a function: the prototype above the one the function belongs
+// to (its class's prototype for a constructor, the prototype holding it for
+// a method), acting on the same `this`.
+AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
+  AsObject* selfObj = ObjectOf(self);
+  if (!selfObj) return {};
+  AsObject* home = nullptr;
+  const AsValue own = GetOwn(fnObj, Key("prototype"));
+  int guard = 0;
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+    if (own.type == AsValue::Type::kObject && own.obj == o) home = o;
+  }
+  guard = 0;
+  for (AsObject* o = selfObj->proto; o && guard < 64 && !home; o = o->proto, ++guard) {
+    for (auto& [k, p] : o->props) {
+      if (p.value.type == AsValue::Type::kObject && p.value.obj == fnObj) {
+        home = o;
+        break;
+      }
+    }
+  }
+  if (!home || !home->proto) return {};
+  AsObject* sup = NewObject(home->proto);
+  sup->className = "super";
+  sup->boundThis = self;
+  AsValue ctor;
+  if (!FindProp(home, Key("__constructor__"), ctor)) FindProp(home->proto, Key("constructor"), ctor);
+  SetProp(sup, "__constructor__", ctor, true);
+  return AsValue::Object(sup);
+}
+
+AsObject* Avm1::ObjectOf(const AsValue& v) {
+  if (v.type == AsValue::Type::kObject) return v.obj;
+  if (v.type != AsValue::Type::kClip) return nullptr;
+  TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+  return tl ? ClipVars(tl) : nullptr;
+}
+
+AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
+  if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) return {};
+  AsValue protoV = Get(ctor, "prototype");
+  AsObject* o = NewObject(protoV.type == AsValue::Type::kObject ? protoV.obj : objectProto_);
+  const AsValue self = AsValue::Object(o);
+  // SWF 7 movies find a class's `constructor` through the prototype only;
+  // built-in constructors still tell `new` from a call by it.
+  if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
+  SetProp(o, "__constructor__", ctor, true);
+  const AsObject* outer = std::exchange(constructing_, ctor.obj->fn->native ? o : nullptr);
+  const AsValue r = CallFunction(ctor.obj, self, args);
+  constructing_ = outer;
+  // Built-in constructors hand back the object they made.
+  if (ctor.obj->fn->native && (r.type == AsValue::Type::kObject || r.type == AsValue::Type::kClip)) return r;
+  if (r.type == AsValue::Type::kObject && r.obj != o && !ctor.obj->fn->native) return r;
+  return self;
+}
+
+void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
+  if (aborted_ || disabled_) return;
+  Context ctx;
+  ctx.target = ctx.base = clip;
+  ctx.thisv = ClipValue(clip);
+  ctx.scope.push_back(ctx.thisv);
+  ctx.regs.assign(4, AsValue{});
+  if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
+  throwing_ = false;
+  Execute(code, ctx);
+  throwing_ = false;
+}
+
+bool Avm1::HasHandler(ClipHandle clip, const std::string& name) {
+  const AsValue v = PeekClipMember(clip, name);
+  return v.type == AsValue::Type::kObject && v.obj->fn;
+}
+
+AsValue Avm1::PeekClipMember(ClipHandle clip, const std::string& name) {
+  TimelineState* tl = stage_.TimelineOf(clip);
+  AsObject* o = tl ? (tl->vars ? tl->vars : clipProto_) : nullptr;
+  const std::string key = Key(name);
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    auto it = o->props.find(key);
+    if (it == o->props.end()) continue;
+    if (it->second.getter || (it->second.versions && !PropertyVisible(it->second.versions, version_))) return {};
+    return it->second.value;
+  }
+  return {};
+}
+
+void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
+  if (aborted_ || disabled_) return;
+  TimelineState* tl = stage_.TimelineOf(clip);
+  if (!tl || !tl->vars) return;
+  AsValue fn;
+  if (!FindProp(tl->vars, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) return;
+  throwing_ = false;
+  CallFunction(fn.obj, ClipValue(clip), {});
+  throwing_ = false;
+}
+
+void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
+  const std::uint16_t id = stage_.Library().FindName(exportName);
+  if (id == 0) return;
+  if (ctor.type == AsValue::Type::kObject && ctor.obj->fn) classes_[id] = ctor;
+  else classes_.erase(id);
+}
+
+void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
+  if (aborted_ || disabled_) return;
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || inst->constructed) return;
+  inst->constructed = true;
+  if (tracing_) TraceLine("construct " + Describe(ClipValue(clip)));
+  // onClipEvent(construct) runs after the class's prototype is in place,
+  // before the constructor (the stage ran onClipEvent(initialize) before).
+  std::vector<std::span<const std::uint8_t>> init;
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & kEventConstruct) init.push_back(h.code);
+  }
+  auto it = classes_.find(static_cast<std::uint16_t>(inst->sprite->spriteId));
+  const AsValue ctor = it != classes_.end() ? it->second : AsValue{};
+  if (it != classes_.end()) {
+    // The prototype comes before the construct events: they may call methods.
+    const AsValue proto = Get(ctor, "prototype");
+    AsObject* vars = ClipVars(inst->sprite.get());
+    if (proto.type == AsValue::Type::kObject) {
+      bool cycle = false;
+      for (AsObject* p = proto.obj; p && !cycle; p = p->proto) cycle = p == vars;
+      if (!cycle) vars->proto = proto.obj;
+    }
+    SetProp(vars, "__constructor__", ctor, true);
+    if (version_ < 7) SetProp(vars, "constructor", ctor, true);
+  }
+  if (initObject.type == AsValue::Type::kObject) {
+    std::vector<std::pair<std::uint64_t, AsProperty*>> own;
+    for (auto& [k, p] : initObject.obj->props) own.emplace_back(p.order, &p);
+    std::sort(own.begin(), own.end());
+    std::vector<std::pair<std::string, AsValue>> copy;
+    for (auto& [order, p] : own) copy.emplace_back(p->name, p->value);
+    for (auto& [name, v] : copy) SetClipMember(clip, name, v);
+  }
+  for (auto code : init) Run(clip, code);
+  if (ctor.type != AsValue::Type::kObject || !stage_.TimelineOf(clip)) return;
+  throwing_ = false;
+  CallFunction(ctor.obj, ClipValue(clip), {});
+  throwing_ = false;
+}
+
+std::int64_t Avm1::ScriptClock() const {
+  constexpr std::size_t kActionsPerMs = 10000;
+  return stage_.ScriptTime() + static_cast<std::int64_t>(steps_ / kActionsPerMs);
+}
+
+void Avm1::ClipUnloading(ClipHandle clip) {
+  Instance* inst = stage_.Find(clip);
+  if (!inst || !inst->sprite || unloads_.size() >= 10000) return;
+  Unload u;
+  u.self = ClipValue(clip);
+  for (const ClipEventHandler& h : inst->events) {
+    if (h.events & kEventUnload) u.code.push_back(h.code);
+  }
+  if (inst->sprite->vars) FindProp(inst->sprite->vars, Key("onUnload"), u.fn, nullptr, clip);
+  unloads_.push_back(std::move(u));
+}
+
+void Avm1::RunUnloads() {
+  auto list = std::move(unloads_);
+  unloads_.clear();
+  for (Unload& u : list) {
+    // The clip is gone: its actions address other timelines by path.
+    for (auto code : u.code) {
+      if (aborted_ || disabled_) break;
+      Context ctx;
+      ctx.target = ctx.base = kNoClip;
+      ctx.thisv = u.self;
+      ctx.scope.push_back(AsValue::Clip(kNoClip, nullptr));
+      ctx.regs.assign(4, AsValue{});
+      throwing_ = false;
+      Execute(code, ctx);
+    }
+    throwing_ = false;
+    if (u.fn.type == AsValue::Type::kObject && u.fn.obj->fn) Call(u.fn, u.self, {});
+    throwing_ = false;
+  }
+}
+
+void Avm1::BeginFrame(std::int64_t ms) {
+  // Once a frame has run out, the movie's scripts stay on the small budget:
+  // a frame that loops for ever between quiet frames would otherwise cost
+  // the whole budget again each time it comes round.
+  stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
+  steps_ = 0;
+  aborted_ = false;
+  frameBytes_ = 0;
+  now_ = ms;
+  // Timers due by now, each at most once a frame; one that an earlier one
+  // cleared does not run.
+  const auto due = intervals_;
+  for (const auto& iv : due) {
+    if (iv.nextMs > static_cast<double>(ms)) continue;
+    auto live = std::find_if(intervals_.begin(), intervals_.end(), [&](const Interval& i) { return i.id == iv.id; });
+    if (live == intervals_.end()) continue;
+    live->nextMs = std::max(live->nextMs + live->periodMs, static_cast<double>(ms));
+    if (iv.once) intervals_.erase(live);
+    AsValue fn = iv.fn;
+    if (!iv.method.empty()) fn = Get(iv.self, iv.method);
+    std::vector<AsValue> args = iv.args;
+    Call(fn, iv.self, args);
+    throwing_ = false;
+  }
+}
+
+void Avm1::AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
+                       std::vector<AsValue> args, int id, bool once) {
+  if (intervals_.size() >= 1000) return;
+  if (!(ms >= 1)) ms = 1;
+  intervals_.push_back({id, fn, self, method, std::move(args), ms, static_cast<double>(now_) + ms, once});
+}
+
+void Avm1::ClearInterval(int id) {
+  intervals_.erase(std::remove_if(intervals_.begin(), intervals_.end(), [id](const Interval& i) { return i.id == id; }),
+                   intervals_.end());
+}
+
+// ---- garbage collection ------------------------------------------------------
+
+void Avm1::MarkValue(const AsValue& v) {
+  if (v.type == AsValue::Type::kObject) Mark(v.obj);
+}
+
+void Avm1::Mark(AsObject* root) {
+  std::vector<AsObject*> work{root};
+  while (!work.empty()) {
+    AsObject* o = work.back();
+    work.pop_back();
+    if (!o || o->marked) continue;
+    o->marked = true;
+    work.push_back(o->proto);
+    auto push = [&](const AsValue& v) {
+      if (v.type == AsValue::Type::kObject && !v.obj->marked) work.push_back(v.obj);
+    };
+    for (auto& [k, p] : o->props) {
+      push(p.value);
+      if (p.getter) work.push_back(p.getter);
+      if (p.setter) work.push_back(p.setter);
+    }
+    if (o->native) o->native->Mark(work);
+    for (auto& e : o->elems) push(e);
+    for (AsObject* i : o->interfaces) work.push_back(i);
+    push(o->primitive);
+    push(o->boundThis);
+    if (o->fn) {
+      for (auto& s : o->fn->scope) push(s);
+    }
+  }
+}
+
+void Avm1::MarkTimeline(TimelineState& tl, int nesting) {
+  if (nesting > kMaxSpriteNesting + 2) return;
+  if (tl.vars) Mark(tl.vars);
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite) MarkTimeline(*inst.sprite, nesting + 1);
+  }
+}
+
+void Avm1::Collect() {
+  if (heap_.size() < 2 * lastLive_ && sinceCollect_ < kBytesPerFrame) return;
+  sinceCollect_ = 0;
+  for (auto& o : heap_) o->marked = false;
+  for (AsObject* r : roots_) Mark(r);
+  MarkTimeline(stage_.Root(), 0);
+  for (auto& [id, ctor] : classes_) MarkValue(ctor);
+  for (auto& u : unloads_) MarkValue(u.fn);
+  for (auto& iv : intervals_) {
+    MarkValue(iv.fn);
+    MarkValue(iv.self);
+    for (auto& a : iv.args) MarkValue(a);
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < heap_.size(); ++i) {
+    if (heap_[i]->marked) heap_[kept++] = std::move(heap_[i]);
+  }
+  heap_.resize(kept);
+  lastLive_ = std::max<std::size_t>(kept, 1024);
+  // What the survivors hold, roughly; strings shared between values count
+  // once per value.
+  std::size_t live = 0;
+  auto bytes = [](const AsValue& v) { return v.str ? v.str->size() + 32 : 0; };
+  for (const auto& o : heap_) {
+    live += sizeof(AsObject) + o->elems.size() * sizeof(AsValue);
+    for (const auto& [k, p] : o->props) live += sizeof(AsProperty) + 2 * k.size() + bytes(p.value);
+    for (const auto& e : o->elems) live += bytes(e);
+  }
+  if (live > kMaxLiveBytes && !disabled_) {
+    Skip("scripts stopped: too much memory");
+    disabled_ = true;
+    intervals_.clear();
+  }
+}
+
+}  // namespace quarvel::player

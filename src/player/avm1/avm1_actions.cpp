@@ -1,0 +1,941 @@
+// The ActionScript 1/2 actions: the loop that fetches and decodes them and
+// one handler per action, dispatched through the action table.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <utility>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
+#include "player/flash_player.h"
+#include "player/display/stage.h"
+#include "player/swf/reader.h"
+
+namespace quarvel::player {
+
+using namespace avm1_detail;
+
+namespace {
+
+constexpr std::size_t kMaxStack = 1u << 16;
+constexpr int kMaxScopes = 256;
+
+}  // namespace
+
+// One running block of actions: its code, where it is, its stack and the
+// try and with blocks open in it.
+struct ActionFrame {
+  struct TryBlock {
+    std::size_t catchStart, finallyStart, end;
+    bool hasCatch, hasFinally, catchInRegister;
+    std::uint8_t reg;
+    std::string var;
+  };
+
+  ActionFrame(Avm1::Context& c, std::span<const std::uint8_t> body) : ctx(c), code(body) {}
+
+  Avm1::Context& ctx;
+  std::span<const std::uint8_t> code;
+  std::size_t pc = 0;
+  std::uint8_t op = 0;
+  swf::Reader r;  // the action's own data
+  std::span<const std::uint8_t> data;  // the same, for actions that decode it themselves
+  std::vector<AsValue> stack;
+  std::vector<TryBlock> tries;
+  std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
+  bool done = false;  // the block ends, with `result`
+  AsValue result;
+
+  AsValue Pop() {
+    if (stack.empty()) return AsValue{};
+    AsValue v = std::move(stack.back());
+    stack.pop_back();
+    return v;
+  }
+  void Push(AsValue v) {
+    if (stack.size() < kMaxStack) stack.push_back(std::move(v));
+  }
+  void End(AsValue v = {}) {
+    done = true;
+    result = std::move(v);
+  }
+};
+
+std::span<const ActionInfo> Avm1::ActionTable() {
+  static const ActionInfo kTable[] = {
+#define QUARVEL_AVM1_ENTRY(code, name, version) {Action::k##name, #name, version, &Avm1::Act##name},
+      QUARVEL_AVM1_ACTIONS(QUARVEL_AVM1_ENTRY)
+#undef QUARVEL_AVM1_ENTRY
+  };
+  return kTable;
+}
+
+namespace {
+
+// Every code's table entry, made once before any script runs, so that the
+// interpreter's loop indexes it without a guard.
+const std::array<const ActionInfo*, 256> kByCode = [] {
+  std::array<const ActionInfo*, 256> byCode{};
+  for (const ActionInfo& a : Avm1::ActionTable()) byCode[static_cast<std::uint8_t>(a.code)] = &a;
+  return byCode;
+}();
+
+}  // namespace
+
+const ActionInfo* Avm1::FindAction(std::uint8_t code) { return kByCode[code]; }
+
+AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
+  ActionFrame f(ctx, code);
+  f.stack.reserve(16);
+  while (f.pc < code.size()) {
+    if (aborted_) return {};
+    if (++steps_ > stepBudget_) {
+      Skip("too many actions in one frame");
+      budgetSpent_ = true;
+      aborted_ = true;
+      return {};
+    }
+    while (!f.withs.empty() && f.pc >= f.withs.back().first) {
+      ctx.scope.resize(f.withs.back().second);
+      f.withs.pop_back();
+    }
+    while (!f.tries.empty() && (f.pc == f.tries.back().catchStart || f.pc >= f.tries.back().end)) {
+      // The try body ended normally: on to the finally block.
+      const ActionFrame::TryBlock t = f.tries.back();
+      f.tries.pop_back();
+      if (f.pc == t.catchStart && t.catchStart < t.finallyStart) f.pc = t.finallyStart;
+    }
+    f.op = code[f.pc++];
+    if (f.op == static_cast<std::uint8_t>(Action::kEnd)) break;
+    std::span<const std::uint8_t> data;
+    if (HasBody(f.op)) {
+      if (f.pc + 2 > code.size()) break;
+      const std::size_t len = code[f.pc] | (code[f.pc + 1] << 8);
+      f.pc += 2;
+      if (f.pc + len > code.size()) break;
+      data = code.subspan(f.pc, len);
+      f.pc += len;
+    }
+    f.r = swf::Reader(data);
+    f.data = data;
+    const std::size_t before = f.stack.size();
+    try {
+      if (const ActionInfo* action = kByCode[f.op]) {
+        (this->*action->handler)(f);
+      } else {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", f.op);
+        Skip(std::string("action ") + hex);
+      }
+    } catch (const swf::SwfError&) {
+      Skip("damaged action");
+      return {};
+    }
+    if (tracing_) TraceAction(f, before);
+    if (f.done) return f.result;
+    // Big new strings count against the frame's memory.
+    if (!f.stack.empty() && f.stack.back().str && f.stack.back().str.use_count() == 1 &&
+        f.stack.back().str->size() > 256 && !Charge(f.stack.back().str->size())) {
+      return {};
+    }
+    if (throwing_) {
+      if (f.tries.empty()) return {};
+      ActionFrame::TryBlock t = f.tries.back();
+      f.tries.pop_back();
+      throwing_ = false;
+      if (t.hasCatch) {
+        if (t.catchInRegister) {
+          if (t.reg < ctx.regs.size()) ctx.regs[t.reg] = thrown_;
+        } else if (ctx.activation) {
+          SetProp(ctx.activation, t.var, thrown_);
+        } else {
+          SetVar(ctx, t.var, thrown_);
+        }
+        f.pc = t.catchStart;
+        // The catch block runs to the finally block.
+        f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}});
+      } else {
+        f.pc = t.finallyStart;
+      }
+    }
+  }
+  return {};
+}
+
+// -- helpers of the actions
+
+void Avm1::TraceLine(const std::string& line) { std::clog << "avm1: " << std::string(static_cast<std::size_t>(depth_) * 2, ' ') << line << "\n"; }
+
+// The action just run and what it left on the stack.
+void Avm1::TraceAction(ActionFrame& f, std::size_t stackBefore) {
+  const ActionInfo* a = FindAction(f.op);
+  std::string line = a ? std::string(a->name) : "?";
+  std::size_t from = std::min(stackBefore, f.stack.size());
+  if (from == f.stack.size() && from > 0) --from;
+  for (std::size_t i = from; i < f.stack.size() && i < from + 8; ++i) line += " " + Describe(f.stack[i]);
+  TraceLine(line);
+}
+
+std::string Avm1::Describe(const AsValue& v) {
+  switch (v.type) {
+    case AsValue::Type::kUndefined: return "undefined";
+    case AsValue::Type::kNull: return "null";
+    case AsValue::Type::kString: return "\"" + v.Text().substr(0, 40) + "\"";
+    case AsValue::Type::kClip: return "clip " + (ClipOf(v) == kNoClip ? "(gone) " + v.Text() : stage_.PathOf(ClipOf(v)));
+    case AsValue::Type::kObject: return v.obj->fn ? "function " + v.obj->fn->name : "object " + v.obj->className;
+    default: return ToString(v);
+  }
+}
+
+std::size_t Avm1::PopCount(ActionFrame& f) {
+  const double n = ToNumber(f.Pop());
+  return static_cast<std::size_t>(std::isnan(n) || n < 0 ? 0 : std::min<double>(n, static_cast<double>(f.stack.size())));
+}
+
+std::vector<AsValue> Avm1::PopArgs(ActionFrame& f) {
+  const std::size_t n = PopCount(f);
+  std::vector<AsValue> args;
+  args.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) args.push_back(f.Pop());
+  return args;
+}
+
+// Flash 4 has no booleans: comparisons give 1 and 0.
+AsValue Avm1::BoolValue(bool b) const { return version_ >= 5 ? AsValue::Bool(b) : AsValue::Number(b ? 1 : 0); }
+
+AsValue Avm1::MakeString(std::string s) {
+  if (s.size() > kMaxStringBytes) {
+    Skip("string too long");
+    s.resize(kMaxStringBytes);
+  }
+  if (!Charge(s.size())) return AsValue::String("");
+  return AsValue::String(std::move(s));
+}
+
+TimelineState* Avm1::TargetTimeline(ActionFrame& f) { return stage_.TimelineOf(f.ctx.target); }
+
+void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
+  // An unknown target (kNoClip): later actions do nothing.
+  f.ctx.target = t;
+  if (!f.ctx.inFunction && !f.ctx.scope.empty()) {
+    f.ctx.scope[0] = t == kNoClip ? AsValue::Clip(kNoClip, nullptr) : ClipValue(t);
+  }
+}
+
+void Avm1::SetTargetByName(ActionFrame& f, const std::string& t) {
+  SetTarget(f, t.empty() ? f.ctx.base : stage_.Resolve(f.ctx.base, t));
+}
+
+void Avm1::Arithmetic(ActionFrame& f, double (*op)(double, double)) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(AsValue::Number(op(a, b)));
+}
+
+void Avm1::Bitwise(ActionFrame& f, double (*op)(std::int32_t, std::int32_t)) {
+  const std::int32_t b = ToInt32(ToNumber(f.Pop())), a = ToInt32(ToNumber(f.Pop()));
+  f.Push(AsValue::Number(op(a, b)));
+}
+
+void Avm1::CompareStrings(ActionFrame& f, bool (*op)(const std::string&, const std::string&)) {
+  const std::string b = ToString(f.Pop()), a = ToString(f.Pop());
+  f.Push(BoolValue(op(a, b)));
+}
+
+// -- timeline control
+
+void Avm1::ActNextFrame(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, tl->current + 1), stage_.SetPlaying(*tl, false);
+}
+
+void Avm1::ActPreviousFrame(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.Goto(*tl, tl->current - 1), stage_.SetPlaying(*tl, false);
+}
+
+void Avm1::ActPlay(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.SetPlaying(*tl, true);
+}
+
+void Avm1::ActStop(ActionFrame& f) {
+  if (TimelineState* tl = TargetTimeline(f)) stage_.SetPlaying(*tl, false);
+}
+
+// The host sets the quality.
+void Avm1::ActToggleQuality(ActionFrame&) {}
+
+void Avm1::ActStopSounds(ActionFrame&) { stage_.StopAllSounds(); }
+
+// GotoFrame and GoToLabel stop the timeline, as gotoAndStop does.
+void Avm1::ActGotoFrame(ActionFrame& f) {
+  const int frame = f.r.U16("Frame");
+  if (TimelineState* tl = TargetTimeline(f)) {
+    stage_.SetPlaying(*tl, false);
+    stage_.Goto(*tl, frame);
+  }
+}
+
+void Avm1::ActGotoLabel(ActionFrame& f) {
+  const std::string label = f.r.String("Label");
+  if (TimelineState* tl = TargetTimeline(f)) {
+    stage_.SetPlaying(*tl, false);
+    stage_.GotoLabel(*tl, label);
+  }
+}
+
+void Avm1::ActSetTarget(ActionFrame& f) { SetTargetByName(f, f.r.String("TargetName")); }
+
+void Avm1::ActSetTarget2(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  if (v.type == AsValue::Type::kClip) SetTarget(f, ClipOf(v));
+  else SetTargetByName(f, ToString(v));
+}
+
+void Avm1::ActGotoFrame2(ActionFrame& f) {
+  const std::uint8_t flags = f.r.U8("Flags");
+  int bias = 0;
+  if (flags & 2) bias = f.r.U16("SceneBias");
+  AsValue v = f.Pop();
+  if (v.type == AsValue::Type::kNumber) v.num += bias;
+  if (TargetTimeline(f)) {
+    stage_.GotoValue(f.ctx.target, v, *this);
+    if (TimelineState* again = TargetTimeline(f)) stage_.SetPlaying(*again, (flags & 1) != 0);
+  }
+}
+
+// Every frame is loaded: nothing to wait for.
+void Avm1::ActWaitForFrame(ActionFrame&) {}
+void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
+
+// The actions of another frame.
+void Avm1::ActCall(ActionFrame& f) {
+  const std::string frame = ToString(f.Pop());
+  stage_.CallFrame(f.ctx.target, frame, *this);
+}
+
+void Avm1::ActGetUrl(ActionFrame& f) {
+  const std::string url = f.r.String("Url");
+  const std::string target = f.r.String("Target");
+  avm1_builtins::GetUrl(*this, f.ctx.target, url, target, 0);
+}
+
+void Avm1::ActGetUrl2(ActionFrame& f) {
+  const std::uint8_t flags = f.r.U8("Flags");
+  const std::string target = ToString(f.Pop());
+  const std::string url = ToString(f.Pop());
+  // Bit 7: load variables; bit 6: the target is a clip.
+  avm1_builtins::GetUrl(*this, f.ctx.target, url, target, ((flags >> 7) & 1) | ((flags >> 5) & 2));
+}
+
+void Avm1::ActStartDrag(ActionFrame& f) {
+  const AsValue t = f.Pop();
+  const bool lock = ToBool(f.Pop());
+  double bounds[4];
+  const bool constrained = ToBool(f.Pop());
+  if (constrained) {
+    // Popped bottom, right, top, left; pixels.
+    for (int i = 3; i >= 0; --i) bounds[i] = ToNumber(f.Pop()) * 20;
+  }
+  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
+  stage_.StartDrag(clip, lock, constrained ? bounds : nullptr);
+}
+
+void Avm1::ActEndDrag(ActionFrame&) { stage_.StopDrag(); }
+
+// -- clips
+
+void Avm1::PropertyAccess(ActionFrame& f, bool set) {
+  const AsValue value = set ? f.Pop() : AsValue{};
+  const double index = ToNumber(f.Pop());
+  const AsValue t = f.Pop();
+  ClipHandle clip = kNoClip;
+  if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
+  else if (const std::string text = ToString(t); text.empty()) clip = f.ctx.target;
+  else clip = stage_.Resolve(f.ctx.target, text);
+  const int i = std::isnan(index) ? -1 : ClampToInt(index);
+  const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
+  if (!set) {
+    f.Push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
+  } else if (known) {
+    stage_.SetClipProperty(clip, i, value, *this);
+  }
+}
+
+void Avm1::ActGetProperty(ActionFrame& f) { PropertyAccess(f, false); }
+void Avm1::ActSetProperty(ActionFrame& f) { PropertyAccess(f, true); }
+
+void Avm1::ActCloneSprite(ActionFrame& f) {
+  const double depth = ToNumber(f.Pop());
+  const std::string name = ToString(f.Pop());
+  const AsValue src = f.Pop();
+  const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
+  stage_.Duplicate(clip, name, ToInt32(depth));
+}
+
+void Avm1::ActRemoveSprite(ActionFrame& f) {
+  const AsValue t = f.Pop();
+  stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t)));
+}
+
+void Avm1::ActTrace(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: " << ToString(v) << "\n";
+}
+
+void Avm1::ActTargetPath(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  f.Push(v.type == AsValue::Type::kClip ? AsValue::String(ToString(v)) : AsValue{});
+}
+
+// -- stack, constants, registers and jumps
+
+void Avm1::ActConstantPool(ActionFrame& f) {
+  auto pool = std::make_shared<AsConstants>();
+  const std::uint16_t n = f.r.U16("Count");
+  for (unsigned i = 0; i < n && !f.r.AtEnd(); ++i) pool->push_back(std::make_shared<const std::string>(f.r.String("Constant")));
+  f.ctx.pool = std::move(pool);
+}
+
+void Avm1::ActPush(ActionFrame& f) {
+  swf::Reader& r = f.r;
+  while (!r.AtEnd()) {
+    const std::uint8_t type = r.U8("Type");
+    switch (type) {
+      case 0: f.Push(AsValue::String(r.String("String"))); break;
+      case 1: f.Push(AsValue::Number(r.F32("Float"))); break;
+      case 2: f.Push(AsValue::Null()); break;
+      case 3: f.Push(AsValue::Undefined()); break;
+      case 4: {
+        const std::uint8_t i = r.U8("Register");
+        f.Push(i < f.ctx.regs.size() ? f.ctx.regs[i] : AsValue{});
+        break;
+      }
+      case 5: f.Push(AsValue::Bool(r.U8("Boolean") != 0)); break;
+      case 6: {
+        // Doubles are stored as two little-endian halves, high half first.
+        const std::uint32_t hi = r.U32("DoubleHi"), lo = r.U32("DoubleLo");
+        const std::uint64_t bits = (static_cast<std::uint64_t>(hi) << 32) | lo;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        f.Push(AsValue::Number(d));
+        break;
+      }
+      case 7: f.Push(AsValue::Number(static_cast<double>(r.S32("Integer")))); break;
+      case 8:
+      case 9: {
+        const std::size_t i = type == 8 ? r.U8("Constant8") : r.U16("Constant16");
+        f.Push(f.ctx.pool && i < f.ctx.pool->size() ? AsValue::Make(AsValue::Type::kString, 0, (*f.ctx.pool)[i]) : AsValue{});
+        break;
+      }
+      default:
+        Skip("Push type " + std::to_string(type));
+        r.Rest();
+        break;
+    }
+  }
+}
+
+void Avm1::ActPop(ActionFrame& f) { f.Pop(); }
+
+void Avm1::ActPushDuplicate(ActionFrame& f) { f.Push(f.stack.empty() ? AsValue{} : f.stack.back()); }
+
+void Avm1::ActStackSwap(ActionFrame& f) {
+  if (f.stack.size() >= 2) std::swap(f.stack[f.stack.size() - 1], f.stack[f.stack.size() - 2]);
+}
+
+void Avm1::ActStoreRegister(ActionFrame& f) {
+  const std::uint8_t i = f.r.U8("Register");
+  if (i < f.ctx.regs.size()) f.ctx.regs[i] = f.stack.empty() ? AsValue{} : f.stack.back();
+}
+
+void Avm1::Branch(ActionFrame& f, bool taken) {
+  if (!taken) return;
+  if (f.data.size() < 2) (void)f.r.S16("BranchOffset");  // throws: the offset is cut off
+  const int off = static_cast<std::int16_t>(f.data[0] | (f.data[1] << 8));
+  const long long to = static_cast<long long>(f.pc) + off;
+  // Out of the block: it ends.
+  if (to < 0 || to > static_cast<long long>(f.code.size())) return f.End();
+  f.pc = static_cast<std::size_t>(to);
+}
+
+void Avm1::ActJump(ActionFrame& f) { Branch(f, true); }
+
+void Avm1::ActIf(ActionFrame& f) {
+  const bool taken = ToBool(f.Pop());
+  Branch(f, taken);
+}
+
+// -- arithmetic
+
+void Avm1::ActAdd(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a + b; }); }
+void Avm1::ActSubtract(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a - b; }); }
+void Avm1::ActMultiply(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a * b; }); }
+void Avm1::ActModulo(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return std::fmod(a, b); }); }
+
+void Avm1::ActDivide(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  // Flash 4 has no infinity.
+  f.Push(b == 0 && version_ < 5 ? AsValue::String("#ERROR#") : AsValue::Number(a / b));
+}
+
+void Avm1::ActAdd2(ActionFrame& f) {
+  const AsValue b = ToPrimitive(f.Pop()), a = ToPrimitive(f.Pop());
+  if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
+    f.Push(MakeString(ToString(a) + ToString(b)));
+  } else {
+    f.Push(AsValue::Number(ToNumber(a) + ToNumber(b)));
+  }
+}
+
+void Avm1::ActIncrement(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()) + 1)); }
+void Avm1::ActDecrement(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()) - 1)); }
+
+void Avm1::ActBitAnd(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a & b); }); }
+void Avm1::ActBitOr(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a | b); }); }
+void Avm1::ActBitXor(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a ^ b); }); }
+
+void Avm1::ActBitLShift(ActionFrame& f) {
+  Bitwise(f, [](std::int32_t a, std::int32_t b) {
+    return double(static_cast<std::int32_t>(static_cast<std::uint32_t>(a) << (b & 31)));
+  });
+}
+
+void Avm1::ActBitRShift(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(a >> (b & 31)); }); }
+
+void Avm1::ActBitURShift(ActionFrame& f) {
+  Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(static_cast<std::uint32_t>(a) >> (b & 31)); });
+}
+
+// -- comparison and logic
+
+void Avm1::ActEquals(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(BoolValue(a == b));
+}
+
+void Avm1::ActLess(ActionFrame& f) {
+  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
+  f.Push(BoolValue(a < b));
+}
+
+void Avm1::ActAnd(ActionFrame& f) {
+  const bool b = ToBool(f.Pop()), a = ToBool(f.Pop());
+  f.Push(BoolValue(a && b));
+}
+
+void Avm1::ActOr(ActionFrame& f) {
+  const bool b = ToBool(f.Pop()), a = ToBool(f.Pop());
+  f.Push(BoolValue(a || b));
+}
+
+void Avm1::ActNot(ActionFrame& f) { f.Push(BoolValue(!ToBool(f.Pop()))); }
+
+void Avm1::ActStringEquals(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a == b; });
+}
+void Avm1::ActStringLess(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a < b; });
+}
+void Avm1::ActStringGreater(ActionFrame& f) {
+  CompareStrings(f, [](const std::string& a, const std::string& b) { return a > b; });
+}
+
+void Avm1::ActLess2(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(Less(a, b));
+}
+
+void Avm1::ActGreater(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(Less(b, a));
+}
+
+void Avm1::ActEquals2(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(AsValue::Bool(Equals2(a, b)));
+}
+
+void Avm1::ActStrictEquals(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  f.Push(AsValue::Bool(StrictEquals(a, b)));
+}
+
+// -- strings
+
+void Avm1::ActStringAdd(ActionFrame& f) {
+  const std::string b = ToString(f.Pop()), a = ToString(f.Pop());
+  f.Push(MakeString(a + b));
+}
+
+void Avm1::ActStringLength(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ToString(f.Pop()).size()))); }
+
+void Avm1::ActMBStringLength(ActionFrame& f) {
+  f.Push(AsValue::Number(static_cast<double>(CharOffsets(ToString(f.Pop())).size() - 1)));
+}
+
+// StringExtract, MBStringExtract: 1-based index, in bytes or characters.
+void Avm1::Extract(ActionFrame& f, bool characters) {
+  const double count = ToNumber(f.Pop()), index = ToNumber(f.Pop());
+  const std::string s = ToString(f.Pop());
+  std::vector<std::size_t> offs;
+  if (characters) offs = CharOffsets(s);
+  const double len = characters ? static_cast<double>(offs.size() - 1) : static_cast<double>(s.size());
+  double start = std::isnan(index) ? 0 : std::max(0.0, std::trunc(index) - 1);
+  start = std::min(start, len);
+  double n = std::isnan(count) || count < 0 ? len - start : std::min(std::trunc(count), len - start);
+  const auto a = static_cast<std::size_t>(start), b = static_cast<std::size_t>(start + n);
+  f.Push(AsValue::String(characters ? s.substr(offs[a], offs[b] - offs[a]) : s.substr(a, b - a)));
+}
+
+void Avm1::ActStringExtract(ActionFrame& f) { Extract(f, false); }
+void Avm1::ActMBStringExtract(ActionFrame& f) { Extract(f, true); }
+
+void Avm1::ActToInteger(ActionFrame& f) {
+  f.Push(AsValue::Number(ToInt32(ToNumber(f.Pop()))));
+}
+
+void Avm1::ActCharToAscii(ActionFrame& f) {
+  const std::string s = ToString(f.Pop());
+  f.Push(AsValue::Number(s.empty() ? 0 : static_cast<unsigned char>(s[0])));
+}
+
+void Avm1::ActMBCharToAscii(ActionFrame& f) { f.Push(AsValue::Number(FirstCodePoint(ToString(f.Pop())))); }
+
+void Avm1::ActAsciiToChar(ActionFrame& f) {
+  const auto c = static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop())));
+  f.Push(AsValue::String(version_ >= 6 ? Utf8(c & 0x1FFFFF) : std::string(1, static_cast<char>(c & 0xFF))));
+}
+
+void Avm1::ActMBAsciiToChar(ActionFrame& f) {
+  f.Push(AsValue::String(Utf8(static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop()))) & 0x1FFFFF)));
+}
+
+void Avm1::ActToNumber(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()))); }
+void Avm1::ActToString(ActionFrame& f) { f.Push(MakeString(ToString(f.Pop()))); }
+void Avm1::ActTypeOf(ActionFrame& f) { f.Push(AsValue::String(TypeOf(f.Pop()))); }
+
+// -- misc
+
+void Avm1::ActRandomNumber(ActionFrame& f) {
+  const double n = ToNumber(f.Pop());
+  f.Push(AsValue::Number(n >= 1 ? std::floor(Random() * std::floor(n)) : 0));
+}
+
+void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ScriptClock()))); }
+
+// -- variables
+
+void Avm1::ActGetVariable(ActionFrame& f) { f.Push(GetVar(f.ctx, ToString(f.Pop()))); }
+
+void Avm1::ActSetVariable(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  SetVar(f.ctx, ToString(f.Pop()), v);
+}
+
+void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
+  const AsValue v = withValue ? f.Pop() : AsValue{};
+  const std::string name = ToString(f.Pop());
+  if (f.ctx.activation) {
+    if (withValue || !f.ctx.activation->props.count(Key(name))) SetProp(f.ctx.activation, name, v);
+  } else if (withValue) {
+    SetVar(f.ctx, name, v);
+  }
+}
+
+void Avm1::ActDefineLocal(ActionFrame& f) { DefineLocal(f, true); }
+void Avm1::ActDefineLocal2(ActionFrame& f) { DefineLocal(f, false); }
+
+// Deletes an own property unless ASSetPropFlags protects it.
+bool Avm1::DeleteProp(AsObject* o, const std::string& name) {
+  if (!o) return false;
+  auto it = o->props.find(Key(name));
+  if (it == o->props.end() || it->second.dontDelete) return false;
+  o->props.erase(it);
+  return true;
+}
+
+void Avm1::ActDelete(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  bool done = false;
+  if (obj.type == AsValue::Type::kObject) {
+    done = DeleteProp(obj.obj, name);
+  } else if (obj.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj)); tl && tl->vars) done = DeleteProp(tl->vars, name);
+  }
+  f.Push(AsValue::Bool(done));
+}
+
+void Avm1::ActDelete2(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  AsValue holder, dummy;
+  bool done = false;
+  if (LookupScope(f.ctx, name, dummy, &holder)) {
+    if (holder.type == AsValue::Type::kObject) done = DeleteProp(holder.obj, name);
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) done = DeleteProp(tl->vars, name);
+  }
+  f.Push(AsValue::Bool(done));
+}
+
+// -- objects
+
+void Avm1::ActGetMember(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  f.Push(Get(obj, name));
+}
+
+void Avm1::ActSetMember(ActionFrame& f) {
+  const AsValue v = f.Pop();
+  const std::string name = ToString(f.Pop());
+  const AsValue obj = f.Pop();
+  Set(obj, name, v);
+}
+
+void Avm1::ActInitArray(ActionFrame& f) { f.Push(AsValue::Object(NewArray(PopArgs(f)))); }
+
+void Avm1::ActInitObject(ActionFrame& f) {
+  const std::size_t n = std::min(PopCount(f), f.stack.size() / 2);
+  AsObject* o = NewObject();
+  std::vector<std::pair<std::string, AsValue>> pairs;
+  for (std::size_t i = 0; i < n; ++i) {
+    AsValue v = f.Pop();
+    pairs.emplace_back(ToString(f.Pop()), std::move(v));
+  }
+  for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) SetProp(o, it->first, it->second);
+  f.Push(AsValue::Object(o));
+}
+
+void Avm1::ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args) {
+  if (ctor.type != AsValue::Type::kObject || !ctor.obj->fn) {
+    Skip("new " + name);
+    f.Push(AsValue::Object(NewObject()));
+  } else {
+    f.Push(Construct(ctor, args));
+  }
+}
+
+void Avm1::ActNewObject(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  std::vector<AsValue> args = PopArgs(f);
+  const AsValue ctor = GetVar(f.ctx, name);
+  ConstructOrSkip(f, ctor, name, args);
+}
+
+void Avm1::ActNewMethod(ActionFrame& f) {
+  const AsValue nameV = f.Pop();
+  const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
+  const AsValue obj = f.Pop();
+  std::vector<AsValue> args = PopArgs(f);
+  const AsValue ctor = name.empty() || obj.IsUndefined() ? obj : Get(obj, name);
+  ConstructOrSkip(f, ctor, name, args);
+}
+
+void Avm1::ActCallFunction(ActionFrame& f) {
+  const std::string name = ToString(f.Pop());
+  std::vector<AsValue> args = PopArgs(f);
+  AsValue fn, holder;
+  if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(f.ctx, name);
+  else LookupScope(f.ctx, name, fn, &holder);
+  if (fn.type == AsValue::Type::kObject && !fn.obj->fn && !fn.obj->boundThis.IsUndefined()) {
+    // super() called as a function: the base class's constructor on this object.
+    const AsValue self = fn.obj->boundThis;
+    fn = GetOwn(fn.obj, Key("__constructor__"));
+    if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
+      const bool builds = fn.obj->fn->native && self.type == AsValue::Type::kObject;
+      const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
+      f.Push(CallFunction(fn.obj, self, args));
+      constructing_ = outer;
+      return;
+    }
+  }
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+    Skip("function " + name);
+    f.Push({});
+    return;
+  }
+  // Timeline functions act on the timeline they are found on.
+  AsValue self = holder.type == AsValue::Type::kClip ? holder : f.ctx.thisv;
+  if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
+  const AsObject* outer = std::exchange(constructing_, nullptr);
+  f.Push(CallFunction(fn.obj, self, args));
+  constructing_ = outer;
+}
+
+// No method name calls the object itself.
+void Avm1::ActCallMethod(ActionFrame& f) {
+  const AsValue nameV = f.Pop();
+  const std::string name = nameV.IsUndefined() ? std::string() : ToString(nameV);
+  const AsValue obj = f.Pop();
+  std::vector<AsValue> args = PopArgs(f);
+  AsValue fn = name.empty() ? obj : Get(obj, name);
+  AsValue self = name.empty() ? AsValue{} : obj;
+  bool superCall = false;
+  if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
+    // super(...) and super.method(...) act on the caller's object.
+    superCall = name.empty();
+    if (superCall) fn = GetOwn(obj.obj, Key("__constructor__"));
+    self = obj.obj->boundThis;
+  }
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+    Skip("method " + name);
+    if (tracing_) TraceLine("missing method " + name + " on " + Describe(obj));
+    f.Push({});
+    return;
+  }
+  // super() of a class extending a built-in builds the object as `new` would.
+  const bool builds = superCall && fn.obj->fn->native && self.type == AsValue::Type::kObject;
+  const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
+  f.Push(CallFunction(fn.obj, self, args));
+  constructing_ = outer;
+}
+
+void Avm1::ActReturn(ActionFrame& f) { f.End(f.Pop()); }
+
+void Avm1::DefineFunction(ActionFrame& f, bool v2) {
+  swf::Reader& r = f.r;
+  auto fn = std::make_unique<AsFunction>();
+  fn->name = r.String("FunctionName");
+  const std::uint16_t n = r.U16("NumParams");
+  if (v2) {
+    fn->v2 = true;
+    fn->registers = r.U8("RegisterCount");
+    fn->flags = r.U16("Flags");
+    for (unsigned i = 0; i < n; ++i) {
+      const std::uint8_t reg = r.U8("Register");
+      fn->params.emplace_back(reg, r.String("ParamName"));
+    }
+  } else {
+    for (unsigned i = 0; i < n; ++i) fn->params.emplace_back(0, r.String("Param"));
+  }
+  // The body follows the action.
+  const std::size_t size = r.U16("CodeSize");
+  if (f.pc + size > f.code.size()) return f.End();
+  fn->code = f.code.subspan(f.pc, size);
+  f.pc += size;
+  fn->pool = f.ctx.pool;
+  fn->scope = f.ctx.scope;
+  if (fn->scope.size() > kMaxScopes) fn->scope.erase(fn->scope.begin() + 1, fn->scope.end() - kMaxScopes);
+  const std::string name = fn->name;
+  AsObject* fo = NewObject(functionProto_);
+  fo->className = "Function";
+  fo->fn = std::move(fn);
+  AsObject* proto = NewObject();
+  SetProp(proto, "constructor", AsValue::Object(fo), true);
+  SetProp(fo, "prototype", AsValue::Object(proto), true);
+  const AsValue fv = AsValue::Object(fo);
+  if (name.empty()) {
+    f.Push(fv);
+  } else if (f.ctx.activation) {
+    SetProp(f.ctx.activation, name, fv);
+  } else {
+    SetVar(f.ctx, name, fv);
+  }
+}
+
+void Avm1::ActDefineFunction(ActionFrame& f) { DefineFunction(f, false); }
+void Avm1::ActDefineFunction2(ActionFrame& f) { DefineFunction(f, true); }
+
+// Pushes a null, then the names to visit.
+void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
+  f.Push(AsValue::Null());
+  std::vector<std::pair<std::uint64_t, std::string>> names;
+  AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
+  if (obj.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
+      o = tl->vars;
+      for (auto& [depth, inst] : tl->list) {
+        if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
+      }
+    }
+  }
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    if (o->isArray) {
+      for (std::size_t i = o->elems.size(); i-- > 0;) names.emplace_back(0, std::to_string(i));
+    }
+    std::vector<std::pair<std::uint64_t, std::string>> own;
+    for (auto& [k, p] : o->props) {
+      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_))) own.emplace_back(p.order, p.name);
+    }
+    std::sort(own.begin(), own.end());
+    names.insert(names.end(), own.begin(), own.end());
+  }
+  for (auto& [order, name] : names) f.Push(AsValue::String(name));
+}
+
+void Avm1::ActEnumerate(ActionFrame& f) {
+  const AsValue obj = GetVar(f.ctx, ToString(f.Pop()));
+  EnumerateNames(f, obj);
+}
+
+void Avm1::ActEnumerate2(ActionFrame& f) { EnumerateNames(f, f.Pop()); }
+
+void Avm1::ActInstanceOf(ActionFrame& f) {
+  const AsValue ctor = f.Pop(), v = f.Pop();
+  f.Push(AsValue::Bool(InstanceOf(v, ctor)));
+}
+
+void Avm1::ActCastOp(ActionFrame& f) {
+  const AsValue v = f.Pop(), ctor = f.Pop();
+  f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
+}
+
+// The class's prototype remembers its interfaces, for instanceof and casts.
+void Avm1::ActImplementsOp(ActionFrame& f) {
+  const AsValue ctor = f.Pop();
+  const std::size_t n = PopCount(f);
+  std::vector<AsObject*> ifaces;
+  for (std::size_t i = 0; i < n; ++i) {
+    const AsValue v = f.Pop();
+    if (v.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(v.obj);
+  }
+  const AsValue proto = Get(ctor, "prototype");
+  if (proto.type == AsValue::Type::kObject) proto.obj->interfaces = std::move(ifaces);
+}
+
+void Avm1::ActExtends(ActionFrame& f) {
+  const AsValue super = f.Pop(), sub = f.Pop();
+  if (sub.type == AsValue::Type::kObject && super.type == AsValue::Type::kObject) {
+    const AsValue sp = Get(super, "prototype");
+    AsObject* proto = NewObject(sp.type == AsValue::Type::kObject ? sp.obj : objectProto_);
+    SetProp(proto, "__constructor__", super, true);
+    SetProp(sub.obj, "prototype", AsValue::Object(proto), true);
+  }
+}
+
+// -- blocks
+
+void Avm1::ActWith(ActionFrame& f) {
+  const std::size_t size = f.r.U16("Size");
+  const AsValue obj = f.Pop();
+  if (f.ctx.scope.size() < kMaxScopes && (obj.type == AsValue::Type::kObject || obj.type == AsValue::Type::kClip)) {
+    f.withs.emplace_back(std::min(f.code.size(), f.pc + size), f.ctx.scope.size());
+    f.ctx.scope.push_back(obj);
+  }
+}
+
+void Avm1::ActTry(ActionFrame& f) {
+  swf::Reader& r = f.r;
+  const std::uint8_t flags = r.U8("Flags");
+  const std::size_t trySize = r.U16("TrySize"), catchSize = r.U16("CatchSize"), finallySize = r.U16("FinallySize");
+  ActionFrame::TryBlock t{};
+  t.catchInRegister = flags & 4;
+  if (t.catchInRegister) t.reg = r.U8("CatchRegister");
+  else t.var = r.String("CatchName");
+  t.hasCatch = flags & 1;
+  t.hasFinally = flags & 2;
+  t.catchStart = std::min(f.code.size(), f.pc + trySize);
+  t.finallyStart = std::min(f.code.size(), t.catchStart + (t.hasCatch ? catchSize : 0));
+  t.end = std::min(f.code.size(), t.finallyStart + (t.hasFinally ? finallySize : 0));
+  if (t.catchStart > f.pc) f.tries.push_back(t);
+}
+
+void Avm1::ActThrow(ActionFrame& f) {
+  thrown_ = f.Pop();
+  throwing_ = true;
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,602 @@
+// The built-in objects and functions of ActionScript 1/2 that animations use:
+// Object, Function, Color, MovieClip methods and the global functions
+// that reach the player.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player {
+namespace {
+
+AsValue Arg(AsArgs a, std::size_t i) { return i < a.size() ? a[i] : AsValue{}; }
+
+double Num(Avm1& vm, AsArgs a, std::size_t i) { return vm.ToNumber(Arg(a, i)); }
+
+std::string Str(Avm1& vm, const AsValue& v) { return vm.ToString(v); }
+
+AsObject* Self(const AsValue& self) { return self.type == AsValue::Type::kObject ? self.obj : nullptr; }
+
+AsValue Nothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+AsValue SetInterval(Avm1& vm, const AsValue&, AsArgs a) {
+  const int id = vm.NextIntervalId();
+  if (Arg(a, 0).type == AsValue::Type::kObject && Arg(a, 0).obj->fn) {
+    vm.AddInterval(a[0], {}, "", Num(vm, a, 1), std::vector<AsValue>(a.begin() + std::min<std::size_t>(2, a.size()), a.end()), id);
+  } else if (a.size() >= 3) {
+    vm.AddInterval({}, a[0], Str(vm, a[1]), Num(vm, a, 2),
+                   std::vector<AsValue>(a.begin() + 3, a.end()), id);
+  } else {
+    return {};
+  }
+  return AsValue::Number(id);
+}
+
+AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
+  vm.ClearInterval(ToInt32(Num(vm, a, 0)));
+  return {};
+}
+
+// ---- constructors
+
+AsValue ObjectCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!a.empty() && (a[0].type == AsValue::Type::kObject || a[0].type == AsValue::Type::kClip)) return a[0];
+  if (Self(self)) return self;
+  return AsValue::Object(vm.NewObject());
+}
+
+// ---- Object and Function
+
+AsValue ObjToString(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return AsValue::String(Str(vm, o->primitive));
+  if (self.type == AsValue::Type::kClip) return AsValue::String(vm.ToString(self));
+  if (AsObject* o = Self(self); o && o->isArray) return AsValue::String(vm.Join(o, ","));
+  if (AsObject* o = Self(self); o && o->fn) return AsValue::String("[type Function]");
+  return AsValue::String("[object Object]");
+}
+
+AsValue ObjValueOf(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return o->primitive;
+  return self;
+}
+
+AsValue ObjRegisterClass(Avm1& vm, const AsValue&, AsArgs a) {
+  vm.RegisterClass(vm.ToString(Arg(a, 0)), Arg(a, 1));
+  return AsValue::Bool(true);
+}
+
+AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o && self.type == AsValue::Type::kClip) {
+    if (TimelineState* tl = vm.GetStage().TimelineOf(vm.ClipOf(self))) {
+      vm.ClipVarsOf(*tl);
+      o = tl->vars;
+    }
+  }
+  return AsValue::Bool(vm.AddProperty(o, Str(vm, Arg(a, 0)), Arg(a, 1), Arg(a, 2)));
+}
+
+AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  return AsValue::Bool(o && o->props.count(vm.Key(Str(vm, Arg(a, 0)))));
+}
+
+AsValue FnCall(Avm1& vm, const AsValue& self, AsArgs a) {
+  return vm.Call(self, Arg(a, 0), a.empty() ? a : a.subspan(1));
+}
+
+AsValue FnApply(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::vector<AsValue> args;
+  if (AsObject* arr = Self(Arg(a, 1)); arr && arr->isArray) args = arr->elems;
+  return vm.Call(self, Arg(a, 0), args);
+}
+
+// ---- MovieClip
+
+TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, ClipHandle* clip = nullptr) {
+  const ClipHandle h = vm.ClipOf(self);
+  if (clip) *clip = h;
+  return vm.GetStage().TimelineOf(h);
+}
+
+// A placed clip (not the main timeline) the value refers to.
+Instance* ClipNode(Avm1& vm, const AsValue& v) {
+  Instance* inst = vm.GetStage().Find(vm.ClipOf(v));
+  return inst && inst->sprite ? inst : nullptr;
+}
+
+AsValue McPlay(Avm1& vm, const AsValue& self, AsArgs) {
+  if (TimelineState* tl = ClipTimeline(vm, self)) vm.GetStage().SetPlaying(*tl, true);
+  return {};
+}
+
+AsValue McStop(Avm1& vm, const AsValue& self, AsArgs) {
+  if (TimelineState* tl = ClipTimeline(vm, self)) vm.GetStage().SetPlaying(*tl, false);
+  return {};
+}
+
+AsValue GotoAnd(Avm1& vm, const AsValue& self, AsArgs a, bool play) {
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  if (!a.empty()) vm.GetStage().GotoValue(clip, a[0], vm);
+  if (TimelineState* again = vm.GetStage().TimelineOf(clip)) vm.GetStage().SetPlaying(*again, play);
+  return {};
+}
+
+AsValue McGotoAndPlay(Avm1& vm, const AsValue& self, AsArgs a) { return GotoAnd(vm, self, a, true); }
+AsValue McGotoAndStop(Avm1& vm, const AsValue& self, AsArgs a) { return GotoAnd(vm, self, a, false); }
+
+AsValue Step(Avm1& vm, const AsValue& self, int by) {
+  ClipHandle clip = kNoClip;
+  TimelineState* tl = ClipTimeline(vm, self, &clip);
+  if (!tl) return {};
+  vm.GetStage().Goto(*tl, tl->current + by);
+  if (TimelineState* again = vm.GetStage().TimelineOf(clip)) vm.GetStage().SetPlaying(*again, false);
+  return {};
+}
+
+AsValue McNextFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, 1); }
+AsValue McPrevFrame(Avm1& vm, const AsValue& self, AsArgs) { return Step(vm, self, -1); }
+
+// A depth argument, script numbering (0 is the first depth above the timeline's).
+int DepthArg(Avm1& vm, AsArgs a, std::size_t i) { return ToInt32(Num(vm, a, i)); }
+
+AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type != AsValue::Type::kClip) return {};
+  const ClipHandle source = vm.ClipOf(self);
+  const std::string name = Str(vm, Arg(a, 0));
+  const ClipHandle made = vm.GetStage().Duplicate(source, name, DepthArg(vm, a, 1));
+  vm.ConstructClip(made, Arg(a, 2));
+  // The main timeline cannot be copied: it answers itself.
+  if (made == kNoClip) return source == kRootClip ? vm.ClipValue(kRootClip) : AsValue{};
+  return vm.ClipValue(made);
+}
+
+AsValue McRemove(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type == AsValue::Type::kClip) vm.GetStage().RemoveClip(vm.ClipOf(self));
+  return {};
+}
+
+AsValue McAttach(Avm1& vm, const AsValue& self, AsArgs a) {
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  const std::string exportName = Str(vm, Arg(a, 0)), name = Str(vm, Arg(a, 1));
+  const ClipHandle made = vm.GetStage().AttachMovie(clip, exportName, name, DepthArg(vm, a, 2));
+  if (made == kNoClip) return {};
+  vm.ConstructClip(made, Arg(a, 3));
+  return vm.ClipValue(made);
+}
+
+AsValue McCreateEmpty(Avm1& vm, const AsValue& self, AsArgs a) {
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  const std::string name = Str(vm, Arg(a, 0));
+  const ClipHandle made = vm.GetStage().CreateEmptyClip(clip, name, DepthArg(vm, a, 1));
+  return made == kNoClip ? AsValue{} : vm.ClipValue(made);
+}
+
+AsValue McBytesTotal(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  return AsValue::Number(static_cast<double>(vm.GetStage().ClipBytes(vm.ClipOf(self), true)));
+}
+AsValue McBytesLoaded(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  return AsValue::Number(static_cast<double>(vm.GetStage().ClipBytes(vm.ClipOf(self), false)));
+}
+
+AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type != AsValue::Type::kClip) return {};
+  int depth = 0;
+  if (Arg(a, 0).type == AsValue::Type::kClip) {
+    const AsValue d = vm.Get(a[0], "getDepth");
+    std::vector<AsValue> none;
+    const AsValue v = vm.Call(d, a[0], none);
+    if (v.type != AsValue::Type::kNumber) return {};
+    depth = ToInt32(v.num);
+  } else if (Arg(a, 0).type == AsValue::Type::kNumber) {
+    depth = ToInt32(a[0].num);
+  } else {
+    const double d = Num(vm, a, 0);
+    if (std::isnan(d)) return {};
+    depth = ToInt32(d);
+  }
+  vm.GetStage().SwapDepths(vm.ClipOf(self), depth);
+  return {};
+}
+
+AsValue McGetDepth(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  if (Instance* inst = ClipNode(vm, self)) return AsValue::Number(inst->depth - 16384);
+  return vm.ClipOf(self) == kRootClip ? AsValue::Number(-16384) : AsValue{};
+}
+
+AsValue McNextDepth(Avm1& vm, const AsValue& self, AsArgs) {
+  ClipHandle clip = kNoClip;
+  if (!ClipTimeline(vm, self, &clip)) return {};
+  return AsValue::Number(vm.GetStage().NextHighestDepth(clip));
+}
+
+AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
+  TimelineState* tl = ClipTimeline(vm, self);
+  if (!tl) return {};
+  const std::int64_t key = std::int64_t{DepthArg(vm, a, 0)} + 16384;
+  // The argument's conversion may have run a script.
+  tl = ClipTimeline(vm, self);
+  if (!tl || key > std::numeric_limits<int>::max()) return {};
+  auto it = tl->list.find(static_cast<int>(key));
+  if (it == tl->list.end() || !it->second.sprite) return {};
+  return vm.ClipValue(it->second.serial);
+}
+
+// The clip's matrix to the stage.
+bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
+  out = Matrix{};
+  int guard = 0;
+  while (clip != kRootClip && guard++ < 64) {
+    Instance* inst = vm.GetStage().Find(clip);
+    if (!inst || !inst->sprite) return false;
+    const Matrix& m = inst->matrix;
+    Matrix r;
+    r.scaleX = out.scaleX * m.scaleX + out.rotateSkew0 * m.rotateSkew1;
+    r.rotateSkew0 = out.scaleX * m.rotateSkew0 + out.rotateSkew0 * m.scaleY;
+    r.rotateSkew1 = out.rotateSkew1 * m.scaleX + out.scaleY * m.rotateSkew1;
+    r.scaleY = out.rotateSkew1 * m.rotateSkew0 + out.scaleY * m.scaleY;
+    // Scripts may scale without bound: the sums can leave the int range.
+    r.translateX = ClampToInt(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
+    r.translateY = ClampToInt(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
+    out = r;
+    clip = inst->parent;
+  }
+  return clip == kRootClip;
+}
+
+bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
+  const ClipHandle clip = vm.ClipOf(v);
+  Instance* inst = ClipNode(vm, v);
+  Matrix world;
+  if (!inst || !WorldMatrix(vm, clip, world)) return false;
+  Rect local;
+  if (!vm.GetStage().Bounds(*inst, local, true)) return false;
+  box[0] = box[1] = 1e300;
+  box[2] = box[3] = -1e300;
+  for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
+    for (double y : {static_cast<double>(local.ymin), static_cast<double>(local.ymax)}) {
+      const double wx = world.scaleX * x + world.rotateSkew1 * y + world.translateX;
+      const double wy = world.rotateSkew0 * x + world.scaleY * y + world.translateY;
+      box[0] = std::min(box[0], wx), box[1] = std::min(box[1], wy);
+      box[2] = std::max(box[2], wx), box[3] = std::max(box[3], wy);
+    }
+  }
+  return true;
+}
+
+// hitTest(x, y, shapeFlag): stage pixels, against the shapes or the box;
+// hitTest(other): the two boxes on the stage.
+AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type != AsValue::Type::kClip) return AsValue::Bool(false);
+  double mine[4];
+  if (!StageBox(vm, self, mine)) return AsValue::Bool(false);
+  if (Arg(a, 0).type == AsValue::Type::kClip) {
+    double other[4];
+    if (!StageBox(vm, a[0], other)) return AsValue::Bool(false);
+    return AsValue::Bool(mine[0] <= other[2] && other[0] <= mine[2] && mine[1] <= other[3] && other[1] <= mine[3]);
+  }
+  const double x = Num(vm, a, 0) * 20, y = Num(vm, a, 1) * 20;
+  if (vm.ToBool(Arg(a, 2))) return AsValue::Bool(vm.GetStage().HitsShapes(vm.ClipOf(self), x, y));
+  return AsValue::Bool(x >= mine[0] && x <= mine[2] && y >= mine[1] && y <= mine[3]);
+}
+
+// getBounds(space) and getRect(space): the clip's box in the space of
+// another clip, its own without one.
+AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = vm.NewObject();
+  double box[4] = {0, 0, 0, 0};
+  Stage& stage = vm.GetStage();
+  const ClipHandle clip = vm.ClipOf(self);
+  const ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  Instance* inst = ClipNode(vm, self);
+  Rect local;
+  bool any = false;
+  if (inst && stage.Bounds(*inst, local, true)) {
+    any = true;
+  } else if (clip == kRootClip) {
+    // The main timeline's box is that of everything on it.
+    double b[4] = {1e300, 1e300, -1e300, -1e300};
+    for (const auto& [depth, child] : stage.Root().list) {
+      Rect r;
+      if (!stage.Bounds(child, r)) continue;
+      b[0] = std::min(b[0], double(r.xmin)), b[1] = std::min(b[1], double(r.ymin));
+      b[2] = std::max(b[2], double(r.xmax)), b[3] = std::max(b[3], double(r.ymax));
+    }
+    if (b[0] <= b[2]) {
+      local = Rect{static_cast<std::int32_t>(b[0]), static_cast<std::int32_t>(b[2]), static_cast<std::int32_t>(b[1]),
+                   static_cast<std::int32_t>(b[3])};
+      any = true;
+    }
+  }
+  Matrix from, to;
+  if (any && WorldMatrix(vm, clip, from) && (space == clip || WorldMatrix(vm, space, to))) {
+    box[0] = box[1] = 1e300;
+    box[2] = box[3] = -1e300;
+    for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
+      for (double y : {static_cast<double>(local.ymin), static_cast<double>(local.ymax)}) {
+        double wx = x, wy = y;
+        if (space != clip) {
+          wx = from.scaleX * x + from.rotateSkew1 * y + from.translateX;
+          wy = from.rotateSkew0 * x + from.scaleY * y + from.translateY;
+          const double det = to.scaleX * to.scaleY - to.rotateSkew0 * to.rotateSkew1;
+          if (det == 0) continue;
+          const double dx = wx - to.translateX, dy = wy - to.translateY;
+          wx = (to.scaleY * dx - to.rotateSkew1 * dy) / det;
+          wy = (-to.rotateSkew0 * dx + to.scaleX * dy) / det;
+        }
+        box[0] = std::min(box[0], wx), box[1] = std::min(box[1], wy);
+        box[2] = std::max(box[2], wx), box[3] = std::max(box[3], wy);
+      }
+    }
+    if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
+  } else if (!any && (inst || clip == kRootClip)) {
+    // An empty clip: Flash's sentinel box.
+    box[0] = box[1] = 6710886.35 * 20;
+    box[2] = box[3] = 6710886.35 * 20;
+  }
+  vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
+  vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
+  vm.SetProp(o, "xMax", AsValue::Number(box[2] / 20));
+  vm.SetProp(o, "yMax", AsValue::Number(box[3] / 20));
+  return AsValue::Object(o);
+}
+
+AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
+  AsObject* pt = Self(Arg(a, 0));
+  if (!pt || self.type != AsValue::Type::kClip) return {};
+  Matrix w;
+  if (!WorldMatrix(vm, vm.ClipOf(self), w)) return {};
+  double x = vm.ToNumber(vm.Get(a[0], "x")) * 20, y = vm.ToNumber(vm.Get(a[0], "y")) * 20;
+  if (toGlobal) {
+    const double gx = w.scaleX * x + w.rotateSkew1 * y + w.translateX, gy = w.rotateSkew0 * x + w.scaleY * y + w.translateY;
+    x = gx, y = gy;
+  } else {
+    const double det = w.scaleX * w.scaleY - w.rotateSkew0 * w.rotateSkew1;
+    if (det == 0) return {};
+    const double dx = x - w.translateX, dy = y - w.translateY;
+    x = (w.scaleY * dx - w.rotateSkew1 * dy) / det;
+    y = (-w.rotateSkew0 * dx + w.scaleX * dy) / det;
+  }
+  vm.Set(a[0], "x", AsValue::Number(x / 20));
+  vm.Set(a[0], "y", AsValue::Number(y / 20));
+  return {};
+}
+
+// startDrag(lockCenter, left, top, right, bottom): bounds in the parent's pixels.
+AsValue McStartDrag(Avm1& vm, const AsValue& self, AsArgs a) {
+  double bounds[4];
+  const bool constrained = a.size() >= 5;
+  for (std::size_t i = 0; constrained && i < 4; ++i) bounds[i] = Num(vm, a, i + 1) * 20;
+  vm.GetStage().StartDrag(vm.ClipOf(self), vm.ToBool(Arg(a, 0)), constrained ? bounds : nullptr);
+  return {};
+}
+
+AsValue McStopDrag(Avm1& vm, const AsValue&, AsArgs) {
+  vm.GetStage().StopDrag();
+  return {};
+}
+
+AsValue McLocalToGlobal(Avm1& vm, const AsValue& self, AsArgs a) { return LocalGlobal(vm, self, a, true); }
+AsValue McGlobalToLocal(Avm1& vm, const AsValue& self, AsArgs a) { return LocalGlobal(vm, self, a, false); }
+
+
+AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type != AsValue::Type::kClip) return {};
+  Stage& stage = vm.GetStage();
+  // Text fields take masks too (the method copied onto one works on it).
+  Instance* inst = stage.Find(vm.ClipOf(self));
+  if (!inst) return {};
+  // A clip in a script mask pair no longer masks by clip depth.
+  inst->clipDepth = 0;
+  if (inst->maskSerial) {
+    if (Instance* old = stage.Find(inst->maskSerial)) old->scriptMask = false;
+  }
+  // Any display object masks, text fields too.
+  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? stage.Find(vm.ClipOf(a[0])) : nullptr;
+  if (!mask || mask == inst) {
+    inst->maskSerial = 0;
+    return {};
+  }
+  mask->clipDepth = 0;
+  inst->maskSerial = mask->serial;
+  mask->scriptMask = true;
+  return {};
+}
+
+// ---- Color
+
+Instance* ColorTarget(Avm1& vm, const AsValue& self) {
+  AsObject* o = Self(self);
+  return o ? ClipNode(vm, o->target) : nullptr;
+}
+
+AsValue ColorCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o) return {};
+  o->className = "Color";
+  const AsValue t = Arg(a, 0);
+  if (t.type == AsValue::Type::kClip) {
+    o->target = t;
+  } else if (t.type == AsValue::Type::kString) {
+    if (const ClipHandle clip = vm.GetStage().Resolve(kRootClip, t.Text()); clip != kNoClip) o->target = vm.ClipValue(clip);
+  }
+  return self;
+}
+
+AsValue ColorSetRGB(Avm1& vm, const AsValue& self, AsArgs a) {
+  const double d = Num(vm, a, 0);
+  Instance* inst = ColorTarget(vm, self);
+  if (!inst || !std::isfinite(d)) return {};
+  const auto rgb = static_cast<std::uint32_t>(ToInt32(d));
+  inst->cxform.redMult = inst->cxform.greenMult = inst->cxform.blueMult = 0;
+  inst->cxform.redAdd = (rgb >> 16) & 255;
+  inst->cxform.greenAdd = (rgb >> 8) & 255;
+  inst->cxform.blueAdd = rgb & 255;
+  inst->scripted = true;
+  return {};
+}
+
+AsValue ColorGetRGB(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ColorTarget(vm, self);
+  if (!inst) return {};
+  const auto& c = inst->cxform;
+  return AsValue::Number(((c.redAdd & 255) << 16) | ((c.greenAdd & 255) << 8) | (c.blueAdd & 255));
+}
+
+AsValue ColorSetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (Arg(a, 0).type != AsValue::Type::kObject || !ColorTarget(vm, self)) return {};
+  // Read every field first: conversions may run scripts.
+  ColorTransform c = ColorTarget(vm, self)->cxform;
+  auto field = [&](const char* name, std::int32_t& out, double scale) {
+    const AsValue v = vm.Get(a[0], name);
+    if (v.IsUndefined()) return;
+    const double d = vm.ToNumber(v);
+    if (std::isfinite(d)) out = static_cast<std::int32_t>(std::clamp(d * scale, -1e6, 1e6));
+  };
+  field("ra", c.redMult, 2.56);
+  field("ga", c.greenMult, 2.56);
+  field("ba", c.blueMult, 2.56);
+  field("aa", c.alphaMult, 2.56);
+  field("rb", c.redAdd, 1);
+  field("gb", c.greenAdd, 1);
+  field("bb", c.blueAdd, 1);
+  field("ab", c.alphaAdd, 1);
+  Instance* inst = ColorTarget(vm, self);
+  if (!inst) return {};
+  inst->cxform = c;
+  inst->scripted = true;
+  return {};
+}
+
+AsValue ColorGetTransform(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ColorTarget(vm, self);
+  AsObject* o = vm.NewObject();
+  const ColorTransform c = inst ? inst->cxform : ColorTransform{};
+  vm.SetProp(o, "ra", AsValue::Number(c.redMult / 2.56));
+  vm.SetProp(o, "ga", AsValue::Number(c.greenMult / 2.56));
+  vm.SetProp(o, "ba", AsValue::Number(c.blueMult / 2.56));
+  vm.SetProp(o, "aa", AsValue::Number(c.alphaMult / 2.56));
+  vm.SetProp(o, "rb", AsValue::Number(c.redAdd));
+  vm.SetProp(o, "gb", AsValue::Number(c.greenAdd));
+  vm.SetProp(o, "bb", AsValue::Number(c.blueAdd));
+  vm.SetProp(o, "ab", AsValue::Number(c.alphaAdd));
+  return AsValue::Object(o);
+}
+
+
+}  // namespace
+
+void Avm1::InstallBuiltins() {
+  auto obj = [&](AsObject* proto) {
+    AsObject* o = NewObject(proto);
+    roots_.push_back(o);
+    return o;
+  };
+  objectProto_ = obj(nullptr);
+  objectProto_->proto = nullptr;
+  functionProto_ = obj(objectProto_);
+  auto fn = [&](AsObject* on, const char* name, AsNative native) {
+    AsObject* f = NewObject(functionProto_);
+    f->className = "Function";
+    f->fn = std::make_unique<AsFunction>();
+    f->fn->native = native;
+    f->fn->name = name;
+    if (on) SetProp(on, name, AsValue::Object(f), true);
+    return f;
+  };
+  auto ctor = [&](const char* name, AsNative native, AsObject* proto) {
+    AsObject* f = fn(nullptr, name, native);
+    SetProp(f, "prototype", AsValue::Object(proto), true);
+    SetProp(proto, "constructor", AsValue::Object(f), true);
+    return f;
+  };
+  global_ = obj(objectProto_);
+  arrayProto_ = obj(objectProto_);
+  stringProto_ = obj(objectProto_);
+  numberProto_ = obj(objectProto_);
+  booleanProto_ = obj(objectProto_);
+  clipProto_ = obj(objectProto_);
+  colorProto_ = obj(objectProto_);
+
+  fn(objectProto_, "toString", ObjToString);
+  fn(objectProto_, "valueOf", ObjValueOf);
+  fn(objectProto_, "hasOwnProperty", HasOwnProperty);
+  fn(objectProto_, "addProperty", ObjAddProperty);
+  fn(objectProto_, "watch", Nothing);
+  fn(functionProto_, "call", FnCall);
+  fn(functionProto_, "apply", FnApply);
+
+
+  const std::pair<const char*, AsNative> clipMethods[] = {
+      {"play", McPlay},
+      {"stop", McStop},
+      {"gotoAndPlay", McGotoAndPlay},
+      {"gotoAndStop", McGotoAndStop},
+      {"nextFrame", McNextFrame},
+      {"prevFrame", McPrevFrame},
+      {"duplicateMovieClip", McDuplicate},
+      {"removeMovieClip", McRemove},
+      {"attachMovie", McAttach},
+      {"createEmptyMovieClip", McCreateEmpty},
+      {"getBytesLoaded", McBytesLoaded},
+      {"getBytesTotal", McBytesTotal},
+      {"swapDepths", McSwapDepths},
+      {"hitTest", McHitTest},
+      {"getDepth", McGetDepth},
+      {"getNextHighestDepth", McNextDepth},
+      {"getInstanceAtDepth", McInstanceAtDepth},
+      {"getBounds", McGetBounds},
+      {"getRect", McGetBounds},
+      {"localToGlobal", McLocalToGlobal},
+      {"globalToLocal", McGlobalToLocal},
+      {"startDrag", McStartDrag},
+      {"stopDrag", McStopDrag},
+      {"toString", ObjToString},
+      {"setMask", McSetMask},
+  };
+  for (auto& [n, f] : clipMethods) fn(clipProto_, n, f);
+
+  AsObject* objectCtor = ctor("Object", ObjectCtor, objectProto_);
+  fn(objectCtor, "registerClass", ObjRegisterClass);
+  SetProp(global_, "Object", AsValue::Object(objectCtor), true);
+  SetProp(global_, "Function", AsValue::Object(ctor("Function", Nothing, functionProto_)), true);
+  SetProp(global_, "MovieClip", AsValue::Object(ctor("MovieClip", Nothing, clipProto_)), true);
+  const std::pair<const char*, AsNative> colorMethods[] = {{"setRGB", ColorSetRGB},
+                                                           {"getRGB", ColorGetRGB},
+                                                           {"setTransform", ColorSetTransform},
+                                                           {"getTransform", ColorGetTransform}};
+  for (auto& [n, f] : colorMethods) fn(colorProto_, n, f);
+  SetProp(global_, "Color", AsValue::Object(ctor("Color", ColorCtor, colorProto_)), true);
+
+  const std::pair<const char*, AsNative> globals[] = {
+      {"setInterval", SetInterval},   {"clearInterval", ClearTimer}, {"ASSetPropFlags", Nothing},
+      {"updateAfterEvent", Nothing}};
+  for (auto& [n, f] : globals) fn(global_, n, f);
+  // Groups of classes in files of their own (avm1_builtins.h).
+  avm1_builtins::InstallEvents(*this);
+  avm1_builtins::InstallVideo(*this);
+  avm1_builtins::InstallDrawing(*this);
+  avm1_builtins::InstallGeom(*this);
+  avm1_builtins::InstallBitmap(*this);
+  avm1_builtins::InstallFilters(*this);
+  avm1_builtins::InstallStdlib(*this);
+  avm1_builtins::InstallDate(*this);
+  avm1_builtins::InstallXml(*this);
+  avm1_builtins::InstallLoad(*this);
+  avm1_builtins::InstallSystem(*this);
+  avm1_builtins::InstallSound(*this);
+  avm1_builtins::InstallText(*this);
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,487 @@
+// Classes, listeners and clip events as the authoring tool's ActionScript 2
+// uses them, on builder-made movies; results read back through variables.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_test_script.h"
+#include "player/flash_player.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player::script_test {
+namespace {
+
+enum : std::uint8_t {
+  kAdd2 = Code(Action::kAdd2), kGetVar = Code(Action::kGetVariable), kGetMember = Code(Action::kGetMember),
+  kSetMember = Code(Action::kSetMember), kCallMethod = Code(Action::kCallMethod),
+  kCallFunction = Code(Action::kCallFunction), kReturn = Code(Action::kReturn), kInitObject = Code(Action::kInitObject),
+  kPop = Code(Action::kPop), kExtends = Code(Action::kExtends), kInstanceOf = Code(Action::kInstanceOf),
+  kEnumerate2 = Code(Action::kEnumerate2), kStoreRegister = Code(Action::kStoreRegister),
+  kEquals2 = Code(Action::kEquals2), kDelete = Code(Action::kDelete), kTypeOf = Code(Action::kTypeOf),
+  kGetTime = Code(Action::kGetTime), kSubtract = Code(Action::kSubtract), kLess2 = Code(Action::kLess2),
+  kIncrement = Code(Action::kIncrement), kNewObject = Code(Action::kNewObject),
+  kImplements = Code(Action::kImplementsOp), kCast = Code(Action::kCastOp),
+};
+
+Actions Fn(const Actions& body, const std::vector<std::string>& params = {}) {
+  return Actions().DefineFunction("", params, body);
+}
+// for (name in obj) body, the name in register 0.
+Actions ForIn(const Actions& obj, const Actions& body) {
+  const std::uint8_t r0[] = {0};
+  Actions loopHead;
+  loopHead.Raw(kStoreRegister, r0).PushNull().Raw(kEquals2);
+  Actions a;
+  a.Append(obj).Raw(kEnumerate2);
+  const auto head = static_cast<std::int16_t>(loopHead.Size() + 5 + body.Size() + 5);
+  a.Append(loopHead).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-head));
+  return a;
+}
+
+// _global.W: a class of clips (extends MovieClip) whose constructor logs
+// "ctor:<this.size>", with onLoad logging "load" and size() answering
+// this.size; registered for the symbol "widget" (sprite 5).
+Actions WidgetClass() {
+  Actions a;
+  Set(a, "_global.W", Fn(Log(Bin(Str("ctor:"), Bin(Member(Var("this"), "size"), Str(","), kAdd2), kAdd2))));
+  a.Append(Var("_global.W")).Append(Var("MovieClip")).Raw(kExtends);
+  a.Append(SetMember(Member(Var("_global.W"), "prototype"), "onLoad", Fn(Log("load,"))));
+  a.Append(SetMember(Member(Var("_global.W"), "prototype"), "getSize",
+                     Fn(Actions().Append(Member(Var("this"), "size")).Raw(kReturn))));
+  a.Append(Method(Var("Object"), "registerClass", {Str("widget"), Var("_global.W")})).Raw(kPop);
+  return a;
+}
+
+// Sprite 5 logs "frame," on its first frame; exported as "widget".
+SwfBuilder WidgetMovie(std::uint8_t version = 8) {
+  auto b = Movie(version);
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).DoAction(Log("frame,")).ShowFrame());
+  b.ExportAssets({{5, "widget"}});
+  return b;
+}
+
+TEST(Avm1Classes, InitActionsRegisterClassesBeforePlacedClipsAreMade) {
+  auto b = WidgetMovie();
+  Actions init;
+  Set(init, "_global.log", Str("init,"));
+  b.DoInitAction(5, init.Append(WidgetClass()));
+  // The placing frame gives the clip its parameters in onClipEvent(initialize).
+  Actions params;
+  params.Append(SetMember(Var("this"), "size", Int(7))).Append(Log("initialize,"));
+  b.Tag(26, PlaceWithClipActions(5, 1, "w", {{kEventInitialize, params}}));
+  Actions root = Log("root,");
+  Set(root, "isW", Bin(Var("w"), Var("_global.W"), kInstanceOf));
+  Set(root, "isClip", Bin(Var("w"), Var("MovieClip"), kInstanceOf));
+  Set(root, "size", Method(Var("w"), "getSize", {}));
+  b.DoAction(root.Stop()).ShowFrame();
+  Played r(b);
+  const std::string log = r.Get("_global.log");
+  // Init actions, then the clip's parameters, then its constructor, before
+  // any frame's actions; onLoad after the constructor.
+  EXPECT_EQ(log.rfind("init,initialize,ctor:7,", 0), 0u) << log;
+  EXPECT_NE(log.find("load,"), std::string::npos) << log;
+  EXPECT_LT(log.find("ctor:7"), log.find("root,")) << log;
+  EXPECT_LT(log.find("ctor:7"), log.find("frame,")) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), 'c'), 1) << "one constructor call: " << log;
+  EXPECT_EQ(r.Get("isW"), "true");
+  EXPECT_EQ(r.Get("isClip"), "true");
+  EXPECT_EQ(r.Get("size"), "7");
+}
+
+TEST(Avm1Classes, AttachMovieSetsTheInitObjectBeforeTheConstructor) {
+  auto b = WidgetMovie();
+  b.DoInitAction(5, WidgetClass());
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "made", Method(Var("_root"), "attachMovie", {Str("widget"), Str("a"), Int(3), Object({{"size", Int(9)}})}));
+  // The class is there at once: a method answers right after attachMovie.
+  Set(a, "size", Method(Var("made"), "getSize", {}));
+  Set(a, "depth", Method(Var("a"), "getDepth", {}));
+  Set(a, "next", Method(Var("_root"), "getNextHighestDepth", {}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("size"), "9");
+  EXPECT_EQ(r.Get("depth"), "3");
+  EXPECT_EQ(r.Get("next"), "4");
+  const std::string log = r.Get("_global.log");
+  EXPECT_EQ(log.rfind("ctor:9,", 0), 0u) << log;
+  EXPECT_NE(log.find("load,"), std::string::npos) << log;
+}
+
+TEST(Avm1Classes, RemovedClipsRunTheirUnloadHandlersAfterLeaving) {
+  auto b = WidgetMovie();
+  // A timeline clip with onClipEvent(unload), removed by the next frame.
+  b.Tag(26, PlaceWithClipActions(5, 1, "placed", {{kEventUnload, Log(Bin(Str("event:"), Actions().PushString("_x").Raw(kGetVar), kAdd2))}}));
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  a.Append(Method(Var("_root"), "attachMovie", {Str("widget"), Str("made"), Int(4)})).Raw(kPop);
+  a.Append(SetMember(Var("made"), "onUnload", Fn(Log("method,"))));
+  a.Append(Method(Var("made"), "removeMovieClip", {})).Raw(kPop);
+  Set(a, "during", Var("_global.log"));
+  b.DoAction(a).ShowFrame();
+  b.RemoveObject2(1).DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  // Not while the removing script still runs; the clip is gone when it
+  // does, and the first frame it never showed runs no actions.
+  EXPECT_EQ(r.Get("during"), "");
+  EXPECT_EQ(r.Get("_global.log"), "method,");
+  r.player.AdvanceTo(150);
+  EXPECT_EQ(r.Get("_global.log"), "method,event:undefined");
+}
+
+TEST(Avm1Classes, SuperCallsReachTheBaseClassAlsoOnClips) {
+  auto b = WidgetMovie(7);
+  Actions init;
+  // Base extends MovieClip: sets this.base; describe() answers "base".
+  Set(init, "_global.Base", Fn(SetMember(Var("this"), "base", Str("yes"))));
+  init.Append(Var("_global.Base")).Append(Var("MovieClip")).Raw(kExtends);
+  init.Append(SetMember(Member(Var("_global.Base"), "prototype"), "describe", Fn(Str("base").Raw(kReturn))));
+  // Sub extends Base: super() in its constructor, super.describe() in its method.
+  Actions superCall = PushArgs({}).PushString("super").Raw(kGetVar).PushUndefined().Raw(kCallMethod).Raw(kPop);
+  Set(init, "_global.Sub", Fn(superCall));
+  init.Append(Var("_global.Sub")).Append(Var("_global.Base")).Raw(kExtends);
+  init.Append(SetMember(Member(Var("_global.Sub"), "prototype"), "describe",
+                        Fn(Bin(Str("sub+"), Method(Var("super"), "describe", {}), kAdd2).Raw(kReturn))));
+  init.Append(Method(Var("Object"), "registerClass", {Str("widget"), Var("_global.Sub")})).Raw(kPop);
+  b.DoInitAction(5, init);
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"});
+  Actions a;
+  Set(a, "base", Member(Var("c"), "base"));
+  Set(a, "said", Method(Var("c"), "describe", {}));
+  // The same on a plain object.
+  Set(a, "o", Actions().PushInt(0).PushString("_global.Sub").Raw(kNewObject));
+  Set(a, "objSaid", Method(Var("o"), "describe", {}));
+  Set(a, "isBase", Bin(Var("c"), Var("_global.Base"), kInstanceOf));
+  // extends sets no `constructor`: the chain's first, MovieClip's, answers.
+  Set(a, "ctorIsClip", Bin(Member(Var("o"), "constructor"), Var("MovieClip"), kEquals2));
+  Set(a, "ownCtor", Method(Var("o"), "hasOwnProperty", {Str("constructor")}));
+  Set(a, "superCtor", Bin(Member(Member(Var("_global.Sub"), "prototype"), "__constructor__"), Var("_global.Base"), kEquals2));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("base"), "yes");
+  EXPECT_EQ(r.Get("said"), "sub+base");
+  EXPECT_EQ(r.Get("objSaid"), "sub+base");
+  EXPECT_EQ(r.Get("isBase"), "true");
+  EXPECT_EQ(r.Get("ctorIsClip"), "true");
+  EXPECT_EQ(r.Get("ownCtor"), "false");
+  EXPECT_EQ(r.Get("superCtor"), "true");
+}
+
+TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
+  auto b = Movie(7);
+  Actions a;
+  Set(a, "_global.Shape", Fn(Actions()));   // interface Shape
+  Set(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape
+  a.Append(Var("_global.Round")).Append(Var("_global.Shape")).Raw(kExtends);
+  Set(a, "_global.Ball", Fn(Actions()));    // class Ball implements Round
+  a.Append(Var("_global.Round")).PushInt(1).Append(Var("_global.Ball")).Raw(kImplements);
+  Set(a, "ball", Actions().PushInt(0).PushString("_global.Ball").Raw(kNewObject));
+  Set(a, "isRound", Bin(Var("ball"), Var("_global.Round"), kInstanceOf));
+  Set(a, "isShape", Bin(Var("ball"), Var("_global.Shape"), kInstanceOf));
+  Set(a, "plainIsRound", Bin(Object({}), Var("_global.Round"), kInstanceOf));
+  Set(a, "cast", Bin(Var("_global.Round"), Var("ball"), kCast).Raw(kTypeOf));
+  Set(a, "failed", Bin(Var("_global.Round"), Object({}), kCast).Raw(kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("isRound"), "true");
+  EXPECT_EQ(r.Get("isShape"), "true");
+  EXPECT_EQ(r.Get("plainIsRound"), "false");
+  EXPECT_EQ(r.Get("cast"), "object");
+  EXPECT_EQ(r.Get("failed"), "null");
+}
+
+TEST(Avm1Classes, MovieClipPrototypeReachesEveryClip) {
+  auto b = WidgetMovie();
+  Actions a;
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "twice",
+                     Fn(Actions().Append(Bin(Member(Var("this"), "_x"), Member(Var("this"), "_x"), kAdd2)).Raw(kReturn))));
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(5)})).Raw(kPop);
+  a.Append(SetMember(Var("e"), "_x", Int(4)));
+  Set(a, "v", Method(Var("e"), "twice", {}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("v"), "8");
+}
+
+TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
+  auto run = [](std::uint8_t version) {
+    auto b = Movie(version);
+    Actions a;
+    Set(a, "o", Object({{"a", Int(1)}, {"b", Int(2)}, {"c", Int(3)}}));
+    a.Append(Call("ASSetPropFlags", {Var("o"), Str("a,b"), Int(1)})).Raw(kPop);
+    Set(a, "names", Str(""));
+    a.Append(ForIn(Var("o"), [] {
+      Actions body;
+      return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+    }()));
+    // Read-only and kept from delete.
+    a.Append(Call("ASSetPropFlags", {Var("o"), Str("c"), Int(4 | 2)})).Raw(kPop);
+    a.Append(SetMember(Var("o"), "c", Int(9)));
+    Set(a, "deleted", Actions().Append(Var("o")).PushString("c").Raw(kDelete));
+    Set(a, "c", Member(Var("o"), "c"));
+    // Cleared again: enumerated and writable.
+    a.Append(Call("ASSetPropFlags", {Var("o"), Actions().PushNull(), Int(0), Int(7)})).Raw(kPop);
+    a.Append(SetMember(Var("o"), "c", Int(10)));
+    Set(a, "c2", Member(Var("o"), "c"));
+    // Seen by SWF 7 movies and later only.
+    a.Append(Call("ASSetPropFlags", {Var("o"), Str("b"), Int(0x400)})).Raw(kPop);
+    Set(a, "b", Actions().Append(Member(Var("o"), "b")).Raw(kTypeOf));
+    b.DoAction(a.Stop()).ShowFrame();
+    return b;
+  };
+  Played r6(run(6));
+  EXPECT_EQ(r6.Get("names"), "c");
+  EXPECT_EQ(r6.Get("deleted"), "false");
+  EXPECT_EQ(r6.Get("c"), "3");
+  EXPECT_EQ(r6.Get("c2"), "10");
+  EXPECT_EQ(r6.Get("b"), "undefined");
+  Played r7(run(7));
+  EXPECT_EQ(r7.Get("b"), "number");
+}
+
+TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "src", Object({}));
+  a.Append(Method(Var("AsBroadcaster"), "initialize", {Var("src")})).Raw(kPop);
+  Set(a, "one", Object({{"onPing", Fn(Log(Bin(Str("1"), Var("v"), kAdd2)), {"v"})}}));
+  Set(a, "two", Object({{"onPing", Fn(Log(Bin(Str("2"), Var("v"), kAdd2)), {"v"})}}));
+  for (const char* l : {"one", "two", "one"}) a.Append(Method(Var("src"), "addListener", {Var(l)})).Raw(kPop);
+  Set(a, "count", Member(Member(Var("src"), "_listeners"), "length"));
+  Set(a, "heard", Method(Var("src"), "broadcastMessage", {Str("onPing"), Str("x")}));
+  Set(a, "removed", Method(Var("src"), "removeListener", {Var("one")}));
+  Set(a, "again", Method(Var("src"), "removeListener", {Var("one")}));
+  a.Append(Method(Var("src"), "broadcastMessage", {Str("onPing"), Str("y")})).Raw(kPop);
+  // The methods and the list are not enumerated.
+  Set(a, "names", Str(""));
+  a.Append(ForIn(Var("src"), [] {
+    Actions body;
+    return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+  }()));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("count"), "2");
+  EXPECT_EQ(r.Get("_global.log"), "1x2x2y");
+  EXPECT_EQ(r.Get("heard"), "true");
+  EXPECT_EQ(r.Get("removed"), "true");
+  EXPECT_EQ(r.Get("again"), "false");
+  EXPECT_EQ(r.Get("names"), "");
+}
+
+// A red 20 x 20 pixel square in sprite 5, placed as "box" at the origin.
+SwfBuilder BoxMovie() {
+  auto b = Movie();
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineSprite(5, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "box"});
+  return b;
+}
+
+TEST(Avm1Listeners, MouseListenersAndClipMouseMethodsHearThePointer) {
+  auto b = BoxMovie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "l", Object({{"onMouseDown", Fn(Log("down,"))}, {"onMouseUp", Fn(Log("up,"))}}));
+  a.Append(Method(Var("Mouse"), "addListener", {Var("l")})).Raw(kPop);
+  a.Append(SetMember(Var("box"), "onMouseDown", Fn(Log(Bin(Str("box"), Member(Var("this"), "_xmouse"), kAdd2)))));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  r.player.MouseDown(60, 70);
+  r.player.MouseUp(60, 70);
+  // Anywhere on the stage; the clip's own method too, with the pointer (at
+  // the pixel's centre) in its space.
+  EXPECT_EQ(r.Get("_global.log"), "down,box60.5up,");
+}
+
+TEST(Avm1Listeners, ClipsWithButtonHandlersActAsButtons) {
+  auto b = BoxMovie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  for (const char* h : {"onRollOver", "onRollOut", "onPress", "onRelease", "onReleaseOutside", "onDragOut"}) {
+    a.Append(SetMember(Var("box"), h, Fn(Log(std::string(h) + ","))));
+  }
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  r.player.MouseMove(50, 50);
+  EXPECT_EQ(r.Get("_global.log"), "");
+  r.player.MouseMove(5, 5);
+  EXPECT_TRUE(r.player.OverButton());
+  r.player.MouseDown(5, 5);
+  r.player.MouseUp(5, 5);
+  EXPECT_EQ(r.Get("_global.log"), "onRollOver,onPress,onRelease,");
+  r.player.MouseDown(5, 5);
+  r.player.MouseMove(60, 60);
+  r.player.MouseUp(60, 60);
+  EXPECT_EQ(r.Get("_global.log"), "onRollOver,onPress,onRelease,onPress,onDragOut,onReleaseOutside,");
+  // A clip that is not enabled is no button.
+  auto disabled = BoxMovie();
+  disabled.DoAction(Actions().Append(a).Append(SetMember(Var("box"), "enabled", Actions().PushBool(false))).Stop()).ShowFrame();
+  Played off(disabled);
+  off.player.MouseMove(5, 5);
+  off.player.MouseDown(5, 5);
+  EXPECT_EQ(off.Get("_global.log"), "");
+  EXPECT_FALSE(off.player.OverButton());
+}
+
+TEST(Avm1Listeners, DraggedClipsFollowThePointerInsideTheirBounds) {
+  auto b = BoxMovie();
+  Actions a;
+  a.Append(Method(Var("box"), "startDrag", {Actions().PushBool(true)})).Raw(kPop);
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  r.player.MouseMove(40, 30);
+  EXPECT_EQ(r.Get("box._x"), "40.5");  // the pointer is at the pixel's centre
+  EXPECT_EQ(r.Get("box._y"), "30.5");
+  auto b2 = BoxMovie();
+  b2.DoAction(Actions()
+                  .Append(Method(Var("box"), "startDrag", {Actions().PushBool(false), Int(0), Int(0), Int(25), Int(10)}))
+                  .Raw(kPop)
+                  .Stop())
+      .ShowFrame();
+  Played bounded(b2);
+  bounded.player.MouseMove(5, 5);
+  bounded.player.MouseMove(80, 80);
+  EXPECT_EQ(bounded.Get("box._x"), "25");
+  EXPECT_EQ(bounded.Get("box._y"), "10");
+}
+
+TEST(Avm1Listeners, StopDragLeavesTheClipWhereItIs) {
+  auto b2 = BoxMovie();
+  b2.DoAction(Actions()
+                  .Append(Method(Var("box"), "startDrag", {Actions().PushBool(true)}))
+                  .Raw(kPop)
+                  .Append(SetMember(Var("box"), "onMouseUp", Fn(Method(Var("this"), "stopDrag", {}).Raw(kPop))))
+                  .Stop())
+      .ShowFrame();
+  Played r2(b2);
+  r2.player.MouseMove(40, 30);
+  r2.player.MouseDown(40, 30);
+  r2.player.MouseUp(40, 30);
+  r2.player.MouseMove(80, 80);
+  EXPECT_EQ(r2.Get("box._x"), "40.5");
+}
+
+TEST(Avm1Clips, HitTestWithTheShapeFlagSeesTheGapsBetweenShapes) {
+  auto b = Movie();
+  b.DefineShape(1, Square(200, kRed));
+  b.DefineShape(2, Square(200, kRed, 1000));
+  b.DefineSprite(5, Timeline()
+                        .PlaceObject2({.depth = 1, .characterId = 1})
+                        .PlaceObject2({.depth = 2, .characterId = 2})
+                        .ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "pair"});
+  Actions a;
+  Set(a, "box", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(false)}));
+  Set(a, "shape", Method(Var("pair"), "hitTest", {Int(30), Int(5), Actions().PushBool(true)}));
+  Set(a, "onShape", Method(Var("pair"), "hitTest", {Int(55), Int(5), Actions().PushBool(true)}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("box"), "true");
+  EXPECT_EQ(r.Get("shape"), "false");
+  EXPECT_EQ(r.Get("onShape"), "true");
+}
+
+TEST(Avm1Runtime, TimeoutsRunOnceAndIntervalsTakeExtraArguments) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "t", Call("setTimeout", {Fn(Log(Var("v")), {"v"}), Int(150), Str("t")}));
+  Set(a, "gone", Call("setTimeout", {Fn(Log("never")), Int(50)}));
+  a.Append(Call("clearTimeout", {Var("gone")})).Raw(kPop);
+  // Object and method form.
+  Set(a, "o", Object({{"tick", Fn(Log(Var("w")), {"w"})}}));
+  Set(a, "iv", Call("setInterval", {Var("o"), Str("tick"), Int(100), Str("i")}));
+  b.DoAction(a).ShowFrame();
+  b.ShowFrame().ShowFrame().ShowFrame();
+  b.DoAction(Actions().Append(Call("clearInterval", {Var("iv")})).Raw(kPop).Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(1000);
+  const std::string log = r.Get("_global.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), 't'), 1) << log;
+  EXPECT_EQ(log.find("never"), std::string::npos) << log;
+  EXPECT_GE(std::count(log.begin(), log.end(), 'i'), 2) << log;
+  EXPECT_LE(std::count(log.begin(), log.end(), 'i'), 4) << log;
+}
+
+TEST(Avm1Runtime, StageReportsTheMovieAndItsModes) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "w", Member(Var("Stage"), "width"));
+  Set(a, "mode", Member(Var("Stage"), "scaleMode"));
+  a.Append(SetMember(Var("Stage"), "scaleMode", Str("noscale")));
+  Set(a, "mode2", Member(Var("Stage"), "scaleMode"));
+  a.Append(SetMember(Var("Stage"), "scaleMode", Str("sideways")));
+  Set(a, "mode3", Member(Var("Stage"), "scaleMode"));
+  a.Append(SetMember(Var("Stage"), "width", Int(5)));
+  Set(a, "w2", Member(Var("Stage"), "width"));
+  a.Append(SetMember(Var("Stage"), "align", Str("tl")));
+  Set(a, "align", Member(Var("Stage"), "align"));
+  Set(a, "added", Method(Var("Stage"), "addListener", {Object({})}));
+  Set(a, "menu", Member(Var("Stage"), "showMenu"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("w"), "100");
+  EXPECT_EQ(r.Get("mode"), "showAll");
+  EXPECT_EQ(r.Get("mode2"), "noScale");
+  EXPECT_EQ(r.Get("mode3"), "noScale");
+  EXPECT_EQ(r.Get("w2"), "100");
+  EXPECT_EQ(r.Get("align"), "LT");
+  EXPECT_EQ(r.Get("added"), "true");
+  EXPECT_EQ(r.Get("menu"), "true");
+}
+
+TEST(Avm1Runtime, EndlessLoopsAreCutOffAndClockLoopsEnd) {
+  // while (getTimer() - start < 20) n++;
+  auto b = Movie();
+  Actions loop;
+  Actions body;
+  Set(body, "n", Actions().Append(Var("n")).Raw(kIncrement));
+  Actions cond = Bin(Bin(Actions().Raw(kGetTime), Var("start"), kSubtract), Int(20), kLess2).Raw(Code(Action::kNot));
+  Actions a;
+  Set(a, "n", Int(0));
+  Set(a, "start", Actions().Raw(kGetTime));
+  const auto back = static_cast<std::int16_t>(cond.Size() + 5 + body.Size() + 5);
+  a.Append(cond).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-back));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_GT(std::stoi(r.Get("n")), 100);
+  EXPECT_FALSE(r.Skipped("too many actions in one frame"));
+
+  // A frame that jumps to itself for ever, at a high frame rate.
+  SwfBuilder spin(6, {0, 2000, 0, 2000}, 240.0);
+  spin.DoAction(Actions().Jump(-5)).ShowFrame();
+  Played s(spin);
+  s.player.AdvanceTo(2000);
+  EXPECT_TRUE(s.Skipped("too many actions in one frame"));
+}
+
+TEST(Avm1Runtime, AMovieWhoseScriptRanOutStaysOnTheSmallBudget) {
+  // Frame 1 counts for ever; frame 2 notes the count. Once frame 1 has run
+  // out, coming round again must not cost the whole budget once more.
+  SwfBuilder b(6, {0, 2000, 0, 2000}, 10.0);
+  Actions spin;
+  Set(spin, "n", Actions().Append(Var("n")).Raw(kIncrement));
+  spin.Jump(static_cast<std::int16_t>(-static_cast<int>(spin.Size()) - 5));
+  b.DoAction(spin).ShowFrame();
+  Actions note;
+  Set(note, "log", Bin(Bin(Var("log"), Var("n"), kAdd2), Str(","), kAdd2));
+  b.DoAction(note).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(350);
+  const std::string log = r.Get("log");
+  ASSERT_GE(std::count(log.begin(), log.end(), ','), 2) << log;
+  const std::size_t comma = log.find(',');
+  const long first = std::stol(log.substr(log.find_first_of("0123456789")));
+  const long second = std::stol(log.substr(comma + 1));
+  EXPECT_GT(first, 100000) << log;
+  EXPECT_LT(second - first, 30000) << log;
+}
+
+}  // namespace
+}  // namespace quarvel::player::script_test

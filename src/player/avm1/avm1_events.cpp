@@ -1,0 +1,243 @@
+// Events for scripts: AsBroadcaster and the global broadcasters Key, Mouse
+// and Stage, Accessibility, ASSetPropFlags, and setTimeout.
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player {
+
+using namespace avm1_builtins;
+
+namespace {
+
+AsObject* Listeners(Avm1& vm, const AsValue& self) {
+  AsObject* arr = Self(vm.Get(self, "_listeners"));
+  return arr && arr->isArray ? arr : nullptr;
+}
+
+// A listener is added once; adding it again changes nothing.
+AsValue AddListener(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* arr = Listeners(vm, self);
+  if (!arr) return AsValue::Bool(false);
+  const AsValue l = Arg(a, 0);
+  for (const AsValue& e : arr->elems) {
+    if (vm.StrictEquals(e, l)) return AsValue::Bool(true);
+  }
+  if (vm.Charge(sizeof(AsValue))) arr->elems.push_back(l);
+  return AsValue::Bool(true);
+}
+
+AsValue RemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* arr = Listeners(vm, self);
+  if (!arr) return AsValue::Bool(false);
+  const AsValue l = Arg(a, 0);
+  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+    if (vm.StrictEquals(arr->elems[i], l)) {
+      arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(i));
+      return AsValue::Bool(true);
+    }
+  }
+  return AsValue::Bool(false);
+}
+
+AsValue BroadcastMessage(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
+  return vm.Broadcast(self, vm.ToString(a[0]), a.subspan(1)) ? AsValue::Bool(true) : AsValue{};
+}
+
+// The three methods and an empty list of listeners, none of them enumerated.
+void MakeBroadcaster(Avm1& vm, const AsValue& target) {
+  AsObject* o = vm.ObjectOf(target);
+  AsObject* bc = Self(vm.Get(AsValue::Object(vm.Global()), "AsBroadcaster"));
+  if (!o || !bc) return;
+  for (const char* name : {"addListener", "removeListener", "broadcastMessage"}) {
+    vm.SetProp(o, name, vm.Get(AsValue::Object(bc), name), true);
+  }
+  vm.SetProp(o, "_listeners", AsValue::Object(vm.NewArray()), true);
+}
+
+AsValue Initialize(Avm1& vm, const AsValue&, AsArgs a) {
+  MakeBroadcaster(vm, Arg(a, 0));
+  return {};
+}
+
+// ASSetPropFlags(object, names, set, clear): names as an array, a comma
+// list or null for all; version bits hide a property from older movies.
+AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
+  AsObject* o = vm.ObjectOf(Arg(a, 0));
+  if (!o) return {};
+  const auto set = static_cast<std::uint32_t>(ToInt32(Num(vm, a, 2)));
+  const auto clear = a.size() > 3 ? static_cast<std::uint32_t>(ToInt32(Num(vm, a, 3))) : 0u;
+  std::vector<std::string> names;
+  const AsValue list = Arg(a, 1);
+  if (AsObject* arr = Self(list); arr && arr->isArray) {
+    for (const AsValue& e : arr->elems) names.push_back(vm.ToString(e));
+  } else if (!list.IsNullish()) {
+    const std::string text = vm.ToString(list);
+    std::size_t i = 0;
+    while (i <= text.size()) {
+      std::size_t j = text.find(',', i);
+      if (j == std::string::npos) j = text.size();
+      names.push_back(text.substr(i, j - i));
+      i = j + 1;
+    }
+  }
+  auto apply = [&](AsProperty& p) {
+    const std::uint32_t had = (p.hidden ? kPropDontEnum : 0) | (p.dontDelete ? kPropDontDelete : 0) |
+                              (p.readOnly ? kPropReadOnly : 0) | p.versions;
+    const std::uint32_t flags = (had & ~clear) | set;
+    p.hidden = flags & kPropDontEnum;
+    p.dontDelete = flags & kPropDontDelete;
+    p.readOnly = flags & kPropReadOnly;
+    p.versions = static_cast<std::uint16_t>(flags & ~7u);
+  };
+  if (list.IsNullish()) {
+    for (auto& [k, p] : o->props) apply(p);
+  } else {
+    for (const std::string& n : names) {
+      if (auto it = o->props.find(vm.Key(n)); it != o->props.end()) apply(it->second);
+    }
+  }
+  return {};
+}
+
+AsValue SetTimeout(Avm1& vm, const AsValue&, AsArgs a) {
+  const int id = vm.NextIntervalId();
+  auto rest = [&](std::size_t from) { return std::vector<AsValue>(a.begin() + std::min(from, a.size()), a.end()); };
+  if (Arg(a, 0).type == AsValue::Type::kObject && a[0].obj->fn) {
+    vm.AddInterval(a[0], {}, "", Num(vm, a, 1), rest(2), id, true);
+  } else if (a.size() >= 3) {
+    vm.AddInterval({}, a[0], vm.ToString(a[1]), Num(vm, a, 2), rest(3), id, true);
+  } else {
+    return {};
+  }
+  return AsValue::Number(id);
+}
+
+AsValue ClearTimeout(Avm1& vm, const AsValue&, AsArgs a) {
+  vm.ClearInterval(ToInt32(Num(vm, a, 0)));
+  return {};
+}
+
+AsValue False(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
+AsValue ZeroCode(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
+// Mouse.hide and show answer whether the pointer was shown.
+AsValue Shown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
+
+AsValue StageWidth(Avm1& vm, const AsValue&, AsArgs) {
+  return AsValue::Number(vm.GetStage().Library().movie.header.frameSize.Width() / 20);
+}
+AsValue StageHeight(Avm1& vm, const AsValue&, AsArgs) {
+  return AsValue::Number(vm.GetStage().Library().movie.header.frameSize.Height() / 20);
+}
+
+// Stage.scaleMode takes Flash's four modes only, in any case.
+AsValue GetScaleMode(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue v = vm.Get(self, "$scaleMode");
+  return v.IsUndefined() ? AsValue::String("showAll") : v;
+}
+AsValue SetScaleMode(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::string mode = Str(vm, a, 0), low = mode;
+  for (auto& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const char* const kModes[] = {"showAll", "noBorder", "exactFit", "noScale"};
+  for (const char* m : kModes) {
+    std::string lm = m;
+    for (auto& c : lm) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lm == low && Self(self)) vm.SetProp(Self(self), "$scaleMode", AsValue::String(m), true);
+  }
+  return {};
+}
+
+// Stage.align: the letters T, B, L, R it holds, in Flash's order.
+AsValue GetAlign(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue v = vm.Get(self, "$align");
+  return v.IsUndefined() ? AsValue::String("") : v;
+}
+AsValue SetAlign(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::string up = Str(vm, a, 0);
+  for (auto& c : up) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string out;
+  for (char c : {'L', 'T', 'R', 'B'}) {
+    if (up.find(c) != std::string::npos) out += c;
+  }
+  if (Self(self)) vm.SetProp(Self(self), "$align", AsValue::String(out), true);
+  return {};
+}
+
+}  // namespace
+
+bool Avm1::Broadcast(const AsValue& broadcaster, const std::string& message, AsArgs args) {
+  AsObject* arr = Listeners(*this, broadcaster);
+  if (!arr) return false;
+  // Listeners added while broadcasting wait for the next message.
+  const std::size_t n = arr->elems.size();
+  std::vector<AsValue> copy(args.begin(), args.end());
+  for (std::size_t i = 0; i < n && i < arr->elems.size(); ++i) {
+    const AsValue l = arr->elems[i];
+    const AsValue fn = Get(l, message);
+    Call(fn, l, copy);
+  }
+  return n > 0;
+}
+
+void Avm1::BroadcastGlobal(const std::string& object, const std::string& message) {
+  Broadcast(Get(AsValue::Object(global_), object), message, {});
+}
+
+void avm1_builtins::InstallEvents(Avm1& vm) {
+  AsObject* global = vm.Global();
+  AsObject* bc = vm.NewClass(global, "AsBroadcaster", [](Avm1&, const AsValue&, AsArgs) { return AsValue{}; });
+  vm.NewFunction("initialize", Initialize, bc);
+  vm.NewFunction("addListener", AddListener, bc);
+  vm.NewFunction("removeListener", RemoveListener, bc);
+  vm.NewFunction("broadcastMessage", BroadcastMessage, bc);
+
+  AsObject* key = vm.NewRootObject();
+  vm.SetProp(global, "Key", AsValue::Object(key), true);
+  MakeBroadcaster(vm, AsValue::Object(key));
+  vm.NewFunction("isDown", False, key);
+  vm.NewFunction("isToggled", False, key);
+  vm.NewFunction("getCode", ZeroCode, key);
+  vm.NewFunction("getAscii", ZeroCode, key);
+  const std::pair<const char*, int> keyCodes[] = {
+      {"BACKSPACE", 8}, {"CAPSLOCK", 20}, {"CONTROL", 17}, {"DELETEKEY", 46}, {"DOWN", 40}, {"END", 35},
+      {"ENTER", 13},    {"ESCAPE", 27},   {"HOME", 36},    {"INSERT", 45},    {"LEFT", 37}, {"PGDN", 34},
+      {"PGUP", 33},     {"RIGHT", 39},    {"SHIFT", 16},   {"SPACE", 32},     {"TAB", 9},   {"UP", 38}};
+  for (auto& [n, c] : keyCodes) vm.SetProp(key, n, AsValue::Number(c), true);
+
+  AsObject* mouse = vm.NewRootObject();
+  vm.SetProp(global, "Mouse", AsValue::Object(mouse), true);
+  MakeBroadcaster(vm, AsValue::Object(mouse));
+  vm.NewFunction("hide", Shown, mouse);
+  vm.NewFunction("show", Shown, mouse);
+
+  AsObject* stage = vm.NewRootObject();
+  vm.SetProp(global, "Stage", AsValue::Object(stage), true);
+  MakeBroadcaster(vm, AsValue::Object(stage));
+  vm.AddAccessor(stage, "width", StageWidth, nullptr);
+  vm.AddAccessor(stage, "height", StageHeight, nullptr);
+  vm.AddAccessor(stage, "scaleMode", GetScaleMode, SetScaleMode);
+  vm.AddAccessor(stage, "align", GetAlign, SetAlign);
+  vm.SetProp(stage, "showMenu", AsValue::Bool(true), true);
+
+  // No screen reader ever listens to this player.
+  AsObject* access = vm.NewRootObject();
+  vm.SetProp(global, "Accessibility", AsValue::Object(access), true);
+  vm.NewFunction("isActive", False, access);
+  vm.NewFunction("updateProperties", [](Avm1&, const AsValue&, AsArgs) { return AsValue{}; }, access);
+
+  // Clips with button handlers answer the pointer while enabled.
+  vm.SetProp(vm.ClipProto(), "enabled", AsValue::Bool(true), true);
+  vm.SetProp(vm.ClipProto(), "useHandCursor", AsValue::Bool(true), true);
+
+  vm.NewFunction("ASSetPropFlags", SetPropFlags, global);
+  vm.NewFunction("setTimeout", SetTimeout, global);
+  vm.NewFunction("clearTimeout", ClearTimeout, global);
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,460 @@
+// flash.filters.* for scripts, and the clip properties that change how a
+// clip is composited: filters, blendMode, cacheAsBitmap, opaqueBackground,
+// scrollRect. A filter object keeps its settings as script properties;
+// `clip.filters = [...]` turns them into the renderer's filters, and reading
+// `clip.filters` makes new objects from those.
+#include <algorithm>
+#include <cmath>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_geom.h"
+#include "player/render/bitmap_data.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// One constructor argument: its name and default.
+struct Param {
+  const char* name;
+  enum class Type { kNumber, kBool, kString, kArray, kAny } type;
+  double number = 0;
+  const char* text = nullptr;
+};
+using P = Param;
+using T = Param::Type;
+
+struct FilterClass {
+  const char* name;
+  Filter::Kind kind;
+  std::vector<Param> params;
+};
+
+const std::vector<FilterClass>& Classes() {
+  static const std::vector<FilterClass> classes = {
+      {"DropShadowFilter",
+       Filter::Kind::kDropShadow,
+       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"color", T::kNumber, 0}, {"alpha", T::kNumber, 1},
+        {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1}, {"quality", T::kNumber, 1},
+        {"inner", T::kBool, 0}, {"knockout", T::kBool, 0}, {"hideObject", T::kBool, 0}}},
+      {"BlurFilter", Filter::Kind::kBlur, {{"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"quality", T::kNumber, 1}}},
+      {"GlowFilter",
+       Filter::Kind::kGlow,
+       {{"color", T::kNumber, 0xFF0000}, {"alpha", T::kNumber, 1}, {"blurX", T::kNumber, 6}, {"blurY", T::kNumber, 6},
+        {"strength", T::kNumber, 2}, {"quality", T::kNumber, 1}, {"inner", T::kBool, 0}, {"knockout", T::kBool, 0}}},
+      {"BevelFilter",
+       Filter::Kind::kBevel,
+       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"highlightColor", T::kNumber, 0xFFFFFF},
+        {"highlightAlpha", T::kNumber, 1}, {"shadowColor", T::kNumber, 0}, {"shadowAlpha", T::kNumber, 1},
+        {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1}, {"quality", T::kNumber, 1},
+        {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
+      {"GradientGlowFilter",
+       Filter::Kind::kGradientGlow,
+       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"colors", T::kArray}, {"alphas", T::kArray},
+        {"ratios", T::kArray}, {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1},
+        {"quality", T::kNumber, 1}, {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
+      {"GradientBevelFilter",
+       Filter::Kind::kGradientBevel,
+       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"colors", T::kArray}, {"alphas", T::kArray},
+        {"ratios", T::kArray}, {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1},
+        {"quality", T::kNumber, 1}, {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
+      {"ColorMatrixFilter", Filter::Kind::kColorMatrix, {{"matrix", T::kArray}}},
+      {"ConvolutionFilter",
+       Filter::Kind::kConvolution,
+       {{"matrixX", T::kNumber, 0}, {"matrixY", T::kNumber, 0}, {"matrix", T::kArray}, {"divisor", T::kNumber, 1},
+        {"bias", T::kNumber, 0}, {"preserveAlpha", T::kBool, 1}, {"clamp", T::kBool, 1}, {"color", T::kNumber, 0},
+        {"alpha", T::kNumber, 0}}},
+      // Not drawn by the renderer: its settings are kept for scripts only.
+      {"DisplacementMapFilter",
+       Filter::Kind::kBlur,
+       {{"mapBitmap", T::kAny}, {"mapPoint", T::kAny}, {"componentX", T::kNumber, 0}, {"componentY", T::kNumber, 0},
+        {"scaleX", T::kNumber, 0}, {"scaleY", T::kNumber, 0}, {"mode", T::kString, 0, "wrap"}, {"color", T::kNumber, 0},
+        {"alpha", T::kNumber, 0}}},
+  };
+  return classes;
+}
+
+const FilterClass* ClassOf(const AsObject* o) {
+  if (!o) return nullptr;
+  for (const auto& c : Classes()) {
+    if (o->className == c.name) return &c;
+  }
+  return nullptr;
+}
+
+AsValue IdentityMatrix(Avm1& vm) {
+  std::vector<AsValue> m(20, AsValue::Number(0));
+  for (int i = 0; i < 4; ++i) m[static_cast<std::size_t>(i * 6)] = AsValue::Number(1);
+  return AsValue::Object(vm.NewArray(std::move(m)));
+}
+
+AsValue CopyArray(Avm1& vm, const AsValue& v) {
+  if (v.type != AsValue::Type::kObject || !v.obj->isArray) return AsValue::Object(vm.NewArray());
+  return AsValue::Object(vm.NewArray(v.obj->elems));
+}
+
+// Sets the filter's properties from constructor arguments, defaults filling the rest.
+void Fill(Avm1& vm, AsObject* o, const FilterClass& c, AsArgs a) {
+  for (std::size_t i = 0; i < c.params.size(); ++i) {
+    const Param& p = c.params[i];
+    const AsValue arg = Arg(a, i);
+    AsValue v;
+    switch (p.type) {
+      case T::kNumber: {
+        const double d = arg.IsUndefined() ? p.number : vm.ToNumber(arg);
+        v = AsValue::Number(std::isnan(d) ? p.number : d);
+        break;
+      }
+      case T::kBool: v = AsValue::Bool(arg.IsUndefined() ? p.number != 0 : vm.ToBool(arg)); break;
+      case T::kString: v = AsValue::String(arg.IsUndefined() ? p.text : vm.ToString(arg)); break;
+      case T::kArray:
+        v = !arg.IsUndefined() ? CopyArray(vm, arg)
+            : c.kind == Filter::Kind::kColorMatrix ? IdentityMatrix(vm)
+                                                   : AsValue::Object(vm.NewArray());
+        break;
+      case T::kAny: v = arg; break;
+    }
+    vm.SetProp(o, p.name, v);
+  }
+}
+
+AsValue FilterCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o) return {};
+  // The class is found from the prototype chain's constructor.
+  for (const auto& c : Classes()) {
+    const AsValue ctor = vm.Get(AsValue::Object(Package(vm, "flash.filters")), c.name);
+    if (ctor.type != AsValue::Type::kObject) continue;
+    const AsValue proto = vm.Get(ctor, "prototype");
+    for (AsObject* p = o->proto; p; p = p->proto) {
+      if (proto.type == AsValue::Type::kObject && p == proto.obj) {
+        o->className = c.name;
+        Fill(vm, o, c, a);
+        return self;
+      }
+    }
+  }
+  return self;
+}
+
+AsValue FilterClone(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* o = Self(self);
+  const FilterClass* c = ClassOf(o);
+  if (!c) return {};
+  AsObject* copy = vm.NewObject(o->proto);
+  copy->className = o->className;
+  for (const Param& p : c->params) {
+    const AsValue v = vm.Get(self, p.name);
+    vm.SetProp(copy, p.name, p.type == T::kArray ? CopyArray(vm, v) : v);
+  }
+  return AsValue::Object(copy);
+}
+
+std::uint8_t Byte(double d) { return static_cast<std::uint8_t>(std::isfinite(d) ? std::clamp(d, 0.0, 255.0) + 0.5 : 0); }
+
+swf::Rgba Colour(double rgb, double alpha) {
+  const auto v = static_cast<std::uint32_t>(ToInt32(rgb));
+  return swf::Rgba{static_cast<std::uint8_t>((v >> 16) & 255), static_cast<std::uint8_t>((v >> 8) & 255),
+                   static_cast<std::uint8_t>(v & 255), Byte(alpha * 255)};
+}
+
+double RgbOf(const swf::Rgba& c) { return (c.r << 16) | (c.g << 8) | c.b; }
+
+}  // namespace
+
+bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& f) {
+  if (v.type != AsValue::Type::kObject) return false;
+  const FilterClass* c = ClassOf(v.obj);
+  if (!c) return false;
+  if (std::string(c->name) == "DisplacementMapFilter") {
+    vm.Skip("DisplacementMapFilter");
+    return false;
+  }
+  auto num = [&](const char* n, double def) {
+    const double d = NumberField(vm, v, n);
+    return std::isfinite(d) ? d : def;
+  };
+  auto flag = [&](const char* n) { return vm.ToBool(vm.Get(v, n)); };
+  f = Filter{};
+  f.kind = c->kind;
+  f.blurX = std::clamp(num("blurX", 0), 0.0, 255.0);
+  f.blurY = std::clamp(num("blurY", 0), 0.0, 255.0);
+  f.passes = std::clamp(static_cast<int>(num("quality", 1)), 0, 15);
+  f.strength = std::clamp(num("strength", 1), 0.0, 255.0);
+  f.angle = num("angle", 45) * kPi / 180;
+  f.distance = std::clamp(num("distance", 0), -255.0, 255.0);
+  f.knockout = flag("knockout");
+  f.inner = flag("inner");
+  const std::string type = vm.ToString(vm.Get(v, "type"));
+  switch (c->kind) {
+    case Filter::Kind::kDropShadow:
+      f.color = Colour(num("color", 0), num("alpha", 1));
+      f.hideObject = flag("hideObject");
+      break;
+    case Filter::Kind::kGlow:
+      f.color = Colour(num("color", 0xFF0000), num("alpha", 1));
+      f.distance = 0;
+      break;
+    case Filter::Kind::kBevel:
+      f.color = Colour(num("shadowColor", 0), num("shadowAlpha", 1));
+      f.highlight = Colour(num("highlightColor", 0xFFFFFF), num("highlightAlpha", 1));
+      f.inner = type == "inner";
+      f.onTop = type == "full";
+      break;
+    case Filter::Kind::kGradientGlow:
+    case Filter::Kind::kGradientBevel: {
+      f.inner = type == "inner";
+      f.onTop = type == "full";
+      const AsValue colors = vm.Get(v, "colors"), alphas = vm.Get(v, "alphas"), ratios = vm.Get(v, "ratios");
+      if (colors.type == AsValue::Type::kObject && alphas.type == AsValue::Type::kObject &&
+          ratios.type == AsValue::Type::kObject) {
+        const std::size_t n = std::min({colors.obj->elems.size(), alphas.obj->elems.size(), ratios.obj->elems.size(),
+                                        std::size_t{16}});
+        for (std::size_t i = 0; i < n; ++i) {
+          f.gradient.emplace_back(Byte(vm.ToNumber(ratios.obj->elems[i])),
+                                  Colour(vm.ToNumber(colors.obj->elems[i]), vm.ToNumber(alphas.obj->elems[i])));
+        }
+      }
+      break;
+    }
+    case Filter::Kind::kColorMatrix: {
+      const AsValue m = vm.Get(v, "matrix");
+      for (std::size_t i = 0; i < 20; ++i) {
+        const double d = m.type == AsValue::Type::kObject && i < m.obj->elems.size() ? vm.ToNumber(m.obj->elems[i])
+                                                                                     : (i % 6 == 0 ? 1 : 0);
+        f.matrix[i] = static_cast<float>(std::isfinite(d) ? d : 0);
+      }
+      break;
+    }
+    case Filter::Kind::kConvolution: {
+      f.matrixX = std::clamp(static_cast<int>(num("matrixX", 0)), 0, 15);
+      f.matrixY = std::clamp(static_cast<int>(num("matrixY", 0)), 0, 15);
+      const AsValue m = vm.Get(v, "matrix");
+      for (std::size_t i = 0; i < static_cast<std::size_t>(f.matrixX * f.matrixY); ++i) {
+        const double d = m.type == AsValue::Type::kObject && i < m.obj->elems.size() ? vm.ToNumber(m.obj->elems[i]) : 0;
+        f.kernel.push_back(static_cast<float>(std::isfinite(d) ? d : 0));
+      }
+      f.divisor = static_cast<float>(num("divisor", 1));
+      f.bias = static_cast<float>(num("bias", 0));
+      f.preserveAlpha = flag("preserveAlpha");
+      f.clamp = flag("clamp");
+      f.defaultColor = Colour(num("color", 0), num("alpha", 0));
+      break;
+    }
+    case Filter::Kind::kBlur: break;
+  }
+  return true;
+}
+
+namespace {
+
+// A script object for one of the renderer's filters (reading clip.filters).
+AsValue FilterObject(Avm1& vm, const Filter& f) {
+  const char* name = nullptr;
+  for (const auto& c : Classes()) {
+    if (c.kind == f.kind) {
+      name = c.name;
+      break;
+    }
+  }
+  const AsValue ctor = vm.Get(AsValue::Object(Package(vm, "flash.filters")), name);
+  const AsValue proto = vm.Get(ctor, "prototype");
+  AsObject* o = vm.NewObject(proto.type == AsValue::Type::kObject ? proto.obj : vm.ObjectProto());
+  o->className = name;
+  Fill(vm, o, *ClassOf(o), {});
+  auto put = [&](const char* n, double d) { vm.SetProp(o, n, AsValue::Number(d)); };
+  auto putBool = [&](const char* n, bool b) { vm.SetProp(o, n, AsValue::Bool(b)); };
+  put("blurX", f.blurX), put("blurY", f.blurY), put("quality", f.passes), put("strength", f.strength);
+  put("angle", f.angle * 180 / kPi), put("distance", f.distance);
+  putBool("knockout", f.knockout);
+  const char* type = f.inner ? "inner" : f.onTop ? "full" : "outer";
+  switch (f.kind) {
+    case Filter::Kind::kDropShadow:
+      put("color", RgbOf(f.color)), put("alpha", f.color.a / 255.0);
+      putBool("inner", f.inner), putBool("hideObject", f.hideObject);
+      break;
+    case Filter::Kind::kGlow:
+      put("color", RgbOf(f.color)), put("alpha", f.color.a / 255.0), putBool("inner", f.inner);
+      break;
+    case Filter::Kind::kBevel:
+      put("shadowColor", RgbOf(f.color)), put("shadowAlpha", f.color.a / 255.0);
+      put("highlightColor", RgbOf(f.highlight)), put("highlightAlpha", f.highlight.a / 255.0);
+      vm.SetProp(o, "type", AsValue::String(type));
+      break;
+    case Filter::Kind::kGradientGlow:
+    case Filter::Kind::kGradientBevel: {
+      std::vector<AsValue> colors, alphas, ratios;
+      for (const auto& [ratio, c] : f.gradient) {
+        colors.push_back(AsValue::Number(RgbOf(c)));
+        alphas.push_back(AsValue::Number(c.a / 255.0));
+        ratios.push_back(AsValue::Number(ratio));
+      }
+      vm.SetProp(o, "colors", AsValue::Object(vm.NewArray(std::move(colors))));
+      vm.SetProp(o, "alphas", AsValue::Object(vm.NewArray(std::move(alphas))));
+      vm.SetProp(o, "ratios", AsValue::Object(vm.NewArray(std::move(ratios))));
+      vm.SetProp(o, "type", AsValue::String(type));
+      break;
+    }
+    case Filter::Kind::kColorMatrix: {
+      std::vector<AsValue> m;
+      for (float v : f.matrix) m.push_back(AsValue::Number(v));
+      vm.SetProp(o, "matrix", AsValue::Object(vm.NewArray(std::move(m))));
+      break;
+    }
+    case Filter::Kind::kConvolution: {
+      std::vector<AsValue> m;
+      for (float v : f.kernel) m.push_back(AsValue::Number(v));
+      put("matrixX", f.matrixX), put("matrixY", f.matrixY);
+      vm.SetProp(o, "matrix", AsValue::Object(vm.NewArray(std::move(m))));
+      put("divisor", f.divisor), put("bias", f.bias);
+      putBool("preserveAlpha", f.preserveAlpha), putBool("clamp", f.clamp);
+      put("color", RgbOf(f.defaultColor)), put("alpha", f.defaultColor.a / 255.0);
+      break;
+    }
+    case Filter::Kind::kBlur: break;
+  }
+  return AsValue::Object(o);
+}
+
+AsValue McGetFilters(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ClipInstance(vm, self);
+  std::vector<AsValue> out;
+  if (inst) {
+    for (const Filter& f : inst->filters) out.push_back(FilterObject(vm, f));
+  }
+  return AsValue::Object(vm.NewArray(std::move(out)));
+}
+
+AsValue McSetFilters(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::vector<Filter> list;
+  const AsValue v = Arg(a, 0);
+  if (v.type == AsValue::Type::kObject && v.obj->isArray) {
+    const std::vector<AsValue> elems = v.obj->elems;  // reading may run scripts
+    for (const AsValue& e : elems) {
+      Filter f;
+      if (list.size() < 16 && ReadScriptFilter(vm, e, f)) list.push_back(std::move(f));
+    }
+  }
+  if (Instance* inst = ClipInstance(vm, self)) inst->filters = std::move(list);
+  return {};
+}
+
+const char* const kBlendNames[] = {"normal", "normal", "layer",  "multiply", "screen", "lighten",  "darken",   "difference",
+                                   "add",    "subtract", "invert", "alpha",  "erase", "overlay", "hardlight"};
+
+AsValue McGetBlendMode(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ClipInstance(vm, self);
+  const int m = inst ? inst->blendMode : 0;
+  return AsValue::String(kBlendNames[m >= 0 && m <= 14 ? m : 0]);
+}
+
+AsValue McSetBlendMode(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue v = Arg(a, 0);
+  int mode = -1;
+  if (v.type == AsValue::Type::kString) {
+    for (int i = 1; i <= 14; ++i) {
+      if (v.Text() == kBlendNames[i]) mode = i;
+    }
+  } else if (v.type == AsValue::Type::kNumber) {
+    const int n = ToInt32(v.num);
+    if (n >= 1 && n <= 14) mode = n;
+  }
+  // Unknown names leave the mode as it was.
+  if (Instance* inst = ClipInstance(vm, self); inst && mode >= 0) inst->blendMode = mode == 1 ? 0 : mode;
+  return {};
+}
+
+// cacheAsBitmap changes nothing in the picture; the flag is kept for scripts.
+AsValue McGetCache(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ClipInstance(vm, self);
+  return AsValue::Bool(inst && inst->cacheAsBitmap);
+}
+AsValue McSetCache(Avm1& vm, const AsValue& self, AsArgs a) {
+  const bool on = vm.ToBool(Arg(a, 0));
+  if (Instance* inst = ClipInstance(vm, self)) inst->cacheAsBitmap = on;
+  return {};
+}
+
+AsValue McGetOpaque(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ClipInstance(vm, self);
+  if (!inst || !inst->opaqueBackground) return AsValue::Null();
+  return AsValue::Number(*inst->opaqueBackground & 0xFFFFFF);
+}
+AsValue McSetOpaque(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue v = Arg(a, 0);
+  const double d = v.IsNullish() ? std::nan("") : vm.ToNumber(v);
+  Instance* inst = ClipInstance(vm, self);
+  if (!inst) return {};
+  if (std::isnan(d)) inst->opaqueBackground.reset();
+  else inst->opaqueBackground = static_cast<std::uint32_t>(ToInt32(d)) & 0xFFFFFF;
+  return {};
+}
+
+AsValue McGetScrollRect(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = ClipInstance(vm, self);
+  if (!inst || !inst->scrollRect) return {};
+  const auto& r = *inst->scrollRect;
+  return NewRectangle(vm, {r[0], r[1], r[2], r[3]});
+}
+AsValue McSetScrollRect(Avm1& vm, const AsValue& self, AsArgs a) {
+  GeomRect r;
+  const bool has = ReadGeomRect(vm, Arg(a, 0), r);
+  Instance* inst = ClipInstance(vm, self);
+  if (!inst) return {};
+  if (has) inst->scrollRect = std::array<double, 4>{r.x, r.y, std::max(0.0, r.width), std::max(0.0, r.height)};
+  else inst->scrollRect.reset();
+  return {};
+}
+
+}  // namespace
+
+int BlendModeOf(Avm1& vm, const AsValue& v) {
+  if (v.type == AsValue::Type::kString) {
+    for (int i = 1; i <= 14; ++i) {
+      if (v.Text() == kBlendNames[i]) return i == 1 ? 0 : i;
+    }
+    return 0;
+  }
+  if (v.IsNullish()) return 0;
+  const int n = ToInt32(vm.ToNumber(v));
+  return n >= 2 && n <= 14 ? n : 0;
+}
+
+cairo_operator_t BlendOperator(int mode) {
+  switch (mode) {
+    case 3: return CAIRO_OPERATOR_MULTIPLY;
+    case 4: return CAIRO_OPERATOR_SCREEN;
+    case 5: return CAIRO_OPERATOR_LIGHTEN;
+    case 6: return CAIRO_OPERATOR_DARKEN;
+    case 7: return CAIRO_OPERATOR_DIFFERENCE;
+    case 8: return CAIRO_OPERATOR_ADD;
+    case 11: return CAIRO_OPERATOR_DEST_IN;
+    case 12: return CAIRO_OPERATOR_DEST_OUT;
+    case 13: return CAIRO_OPERATOR_OVERLAY;
+    case 14: return CAIRO_OPERATOR_HARD_LIGHT;
+    default: return CAIRO_OPERATOR_OVER;
+  }
+}
+
+void InstallFilters(Avm1& vm) {
+  AsObject* pkg = Package(vm, "flash.filters");
+  // Every filter class shares BitmapFilter's clone.
+  AsObject* base = vm.NewRootObject(vm.ObjectProto());
+  vm.NewFunction("clone", FilterClone, base);
+  vm.NewClass(pkg, "BitmapFilter", FilterCtor, base);
+  for (const auto& c : Classes()) {
+    AsObject* proto = vm.NewRootObject(base);
+    vm.NewClass(pkg, c.name, FilterCtor, proto);
+  }
+  AsObject* clip = vm.ClipProto();
+  vm.AddAccessor(clip, "filters", McGetFilters, McSetFilters);
+  vm.AddAccessor(clip, "blendMode", McGetBlendMode, McSetBlendMode);
+  vm.AddAccessor(clip, "cacheAsBitmap", McGetCache, McSetCache);
+  vm.AddAccessor(clip, "opaqueBackground", McGetOpaque, McSetOpaque);
+  vm.AddAccessor(clip, "scrollRect", McGetScrollRect, McSetScrollRect);
+}
+
+}  // namespace quarvel::player::avm1_builtins

@@ -1,0 +1,162 @@
+// Drawing and masking rules that Flash applies to script arguments and
+// display objects, and the room a frame's script has.
+#include <gtest/gtest.h>
+
+#include "player/avm1/avm1_test_script.h"
+
+namespace quarvel::player::script_test {
+namespace {
+
+constexpr Color cBlack{0, 0, 0}, cWhite{255, 255, 255}, cGreen{0, 255, 0}, cBlue{0, 0, 255};
+
+// A clip at `depth` with an 8-pixel black line style, then `style` applied
+// to it, then a vertical line at x from y 10 to 90.
+Actions LineWith(int depth, int x, const std::vector<Actions>& style) {
+  const std::string name = "c" + std::to_string(depth);
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str(name), Int(depth)}));
+  a.Append(Do(Var(name), "lineStyle", {Int(8)}));
+  a.Append(Do(Var(name), "lineGradientStyle", style));
+  a.Append(Do(Var(name), "moveTo", {Int(x), Int(10)}));
+  a.Append(Do(Var(name), "lineTo", {Int(x), Int(90)}));
+  return a;
+}
+
+TEST(Avm1GradientArguments, CallsFlashRefusesLeaveTheLineAsItWas) {
+  const auto colors = [] { return Array({Int(0x0000FF), Int(0x0000FF)}); };
+  const auto alphas = [] { return Array({Int(100), Int(100)}); };
+  const auto box = [] {
+    return Object({{"matrixType", Str("box")}, {"x", Int(0)}, {"y", Int(0)}, {"w", Int(100)}, {"h", Int(100)},
+                   {"r", Int(0)}});
+  };
+  struct Case {
+    const char* what;
+    std::vector<Actions> args;
+    bool drawn;
+  };
+  const std::vector<Case> cases = {
+      {"valid", {Str("linear"), colors(), alphas(), Array({Int(0), Int(255)}), box()}, true},
+      {"fractional ratios", {Str("linear"), colors(), alphas(), Array({Dbl(-0.5), Dbl(255.9)}), box()}, true},
+      {"no matrix", {Str("linear"), colors(), alphas(), Array({Int(0), Int(255)})}, false},
+      {"nine arguments",
+       {Str("linear"), colors(), alphas(), Array({Int(0), Int(255)}), box(), Str("pad"), Str("RGB"), Int(0), Str("x")},
+       false},
+      {"type in capitals", {Str("LINEAR"), colors(), alphas(), Array({Int(0), Int(255)}), box()}, false},
+      {"lists of other lengths", {Str("linear"), colors(), alphas(), Array({Int(255)}), box()}, false},
+      {"ratio -1", {Str("linear"), colors(), alphas(), Array({Int(-1), Int(255)}), box()}, false},
+      {"ratio 256", {Str("linear"), colors(), alphas(), Array({Int(0), Int(256)}), box()}, false},
+  };
+  Actions a;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    a.Append(LineWith(static_cast<int>(i) + 1, 10 + static_cast<int>(i) * 10, cases[i].args));
+  }
+  Played r(Script(a));
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(r.At(10 + static_cast<int>(i) * 10, 50), cases[i].drawn ? cBlue : cBlack) << cases[i].what;
+  }
+}
+
+TEST(Avm1GradientArguments, BeginGradientFillWithoutATypeEndsTheFill) {
+  Actions a;
+  a.Append(Do(Var("_root"), "beginFill", {Int(0x00FF00)}));
+  a.Append(Do(Var("_root"), "moveTo", {Int(0), Int(0)}));
+  a.Append(Do(Var("_root"), "lineTo", {Int(50), Int(0)}));
+  a.Append(Do(Var("_root"), "lineTo", {Int(50), Int(50)}));
+  a.Append(Do(Var("_root"), "lineTo", {Int(0), Int(50)}));
+  a.Append(Do(Var("_root"), "beginGradientFill", {}));
+  // Edges after the fill ended fill nothing.
+  a.Append(Do(Var("_root"), "moveTo", {Int(60), Int(60)}));
+  a.Append(Do(Var("_root"), "lineTo", {Int(90), Int(60)}));
+  a.Append(Do(Var("_root"), "lineTo", {Int(90), Int(90)}));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(25, 25), cGreen);
+  EXPECT_EQ(r.At(85, 70), cWhite);
+}
+
+// A square from (x, y) to (x + 30, y + 30) filled by beginGradientFill(args).
+Actions GradientSquare(int x, const std::vector<Actions>& args, int y = 10) {
+  Actions a;
+  a.Append(Do(Var("_root"), "beginGradientFill", args));
+  a.Append(Do(Var("_root"), "moveTo", {Int(x), Int(y)}));
+  for (auto [px, py] : {std::pair{x + 30, y}, {x + 30, y + 30}, {x, y + 30}, {x, y}}) {
+    a.Append(Do(Var("_root"), "lineTo", {Int(px), Int(py)}));
+  }
+  a.Append(Do(Var("_root"), "endFill", {}));
+  return a;
+}
+
+TEST(Avm1GradientArguments, MissingAndOddListMembers) {
+  const auto box = [] {
+    return Object({{"matrixType", Str("box")}, {"x", Int(0)}, {"y", Int(0)}, {"w", Int(100)}, {"h", Int(100)},
+                   {"r", Int(0)}});
+  };
+  Actions a;
+  // An alpha that is there but undefined is 0.
+  a.Append(GradientSquare(0, {Str("linear"), Array({Int(0x0000FF)}), Array({Undef()}), Array({Int(0)}), box()}));
+  // A list object of length 1 without members: the alpha is the colour's
+  // value (0x40: 64 %).
+  a.Append(GradientSquare(40, {Str("linear"), Array({Int(0x40)}), Object({{"length", Int(1)}}), Array({Int(0)}),
+                               box()}));
+  // Colours convert as numbers do.
+  a.Append(GradientSquare(70, {Str("linear"), Array({Str("255")}), Array({Int(100)}), Array({Int(0)}), box()}));
+  // Empty lists fill black.
+  a.Append(GradientSquare(0, {Str("linear"), Array({}), Array({}), Array({}), box()}, 50));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(15, 25), cWhite);
+  const Color c = r.At(55, 25);
+  EXPECT_NEAR(c.r, 92, 3);
+  EXPECT_NEAR(c.b, 133, 3);
+  EXPECT_EQ(r.At(85, 25), cBlue);
+  EXPECT_EQ(r.At(15, 65), cBlack);
+}
+
+// A text field at (0, 0, 100, 100) on green, and clip "m" holding a blue
+// square from (50, 50) to (100, 100).
+Actions FieldAndSquare() {
+  Actions a = MakeField(0, 0, 100, 100);
+  a.Append(SetMember(Var("t"), "background", Bool(true)));
+  a.Append(SetMember(Var("t"), "backgroundColor", Int(0x00FF00)));
+  a.Append(SetMember(Var("t"), "text", Str("Hello")));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("m"), Int(2)}));
+  a.Append(Do(Var("m"), "beginFill", {Int(0x0000FF)}));
+  a.Append(Do(Var("m"), "moveTo", {Int(50), Int(50)}));
+  a.Append(Do(Var("m"), "lineTo", {Int(100), Int(50)}));
+  a.Append(Do(Var("m"), "lineTo", {Int(100), Int(100)}));
+  a.Append(Do(Var("m"), "lineTo", {Int(50), Int(100)}));
+  a.Append(Do(Var("m"), "endFill", {}));
+  return a;
+}
+
+TEST(Avm1Masks, ATextFieldTakesAMaskThroughTheClipMethod) {
+  Actions a = FieldAndSquare();
+  // t.setMask = m.setMask; t.setMask(m);
+  a.Append(SetMember(Var("t"), "setMask", Member(Var("m"), "setMask")));
+  a.Append(Do(Var("t"), "setMask", {Var("m")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(75, 75), cGreen);  // the field, where the mask covers
+  EXPECT_EQ(r.At(25, 25), cWhite);  // nothing elsewhere
+  EXPECT_EQ(r.At(60, 20), cWhite);
+}
+
+TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
+  // A bitmap filled pixel by pixel: for (i = 0; i < 60000; i++) bd.setPixel(i % 200, i / 200 | 0, 0xFF);
+  Actions a;
+  Set(a, "bd", New("flash.display", "BitmapData", {Int(200), Int(300), Bool(false), Int(0xFFFFFF)}));
+  Set(a, "i", Int(0));
+  Actions body;
+  body.Append(Do(Var("bd"), "setPixel",
+                 {Bin(Var("i"), Int(200), Action::kModulo),
+                  Bin(Bin(Var("i"), Int(200), Action::kDivide), Int(0), Action::kBitOr), Int(0xFF)}));
+  Set(body, "i", Actions().Append(Var("i")).Raw(Code(Action::kIncrement)));
+  Actions cond = Bin(Var("i"), Int(60000), Action::kLess2).Raw(Code(Action::kNot));
+  const auto back = static_cast<std::int16_t>(-(static_cast<int>(cond.Size()) + 5 + static_cast<int>(body.Size()) + 5));
+  a.Append(cond).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(back);
+  Set(a, "last", Method(Var("bd"), "getPixel", {Int(199), Int(299)}));
+  Played r(Script(a));
+  EXPECT_FALSE(r.Skipped("too many actions in one frame"));
+  EXPECT_EQ(r.Get("i"), "60000");
+  EXPECT_EQ(r.Get("last"), "255");
+}
+
+}  // namespace
+}  // namespace quarvel::player::script_test

@@ -1,0 +1,484 @@
+// Loading from files beside the movie: LoadVars, XML.load, loadVariables,
+// loadMovie and MovieClipLoader, and getURL.
+//
+// The player is offline. A file is found relative to the movie's folder (an
+// absolute path only inside it); every URL (http:, ftp:...) and every path
+// leading out of the folder fails as a missing file does in an offline
+// player. A load never completes in the frame that asked for it: its events
+// run when the next frame begins, so captures see the same order every run.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
+#include "player/library/image_decoder.h"
+#include "player/library/load_path.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMaxPending = 256;
+
+enum class LoadKind { kVariables, kXml, kClipVariables, kClip };
+
+struct LoadRequest {
+  LoadKind kind = LoadKind::kVariables;
+  std::string url;
+  AsValue target;  // the LoadVars or XML object, or the clip
+  AsValue loader;  // a MovieClipLoader, when one asked
+  bool refused = false;  // sendAndLoad: no server to answer
+  int phase = 0;   // clips: 0 loading, 1 loaded (onLoadInit follows a frame later)
+};
+
+struct LoadQueue : AsNativeData {
+  std::vector<LoadRequest> pending;
+  int interval = 0;  // the timer that completes loads, 0 when none runs
+  AsObject* poller = nullptr;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    if (poller) reachable.push_back(poller);
+    for (auto& r : pending) {
+      for (const AsValue* v : {&r.target, &r.loader}) {
+        if (v->type == AsValue::Type::kObject) reachable.push_back(v->obj);
+      }
+    }
+  }
+};
+
+LoadQueue* Queue(Avm1& vm) {
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "LoadVars");
+  return cls.type == AsValue::Type::kObject ? cls.obj->Native<LoadQueue>() : nullptr;
+}
+
+// The file a movie's url names, or empty when it names none we may read.
+fs::path LocalFile(Avm1& vm, const std::string& url) { return FileBesideMovie(vm.GetStage().MovieFolder(), url); }
+
+bool ReadFile(const fs::path& p, std::string& out) { return ReadScriptFile(p, out); }
+
+std::string AsScriptText(std::string raw) { return ScriptText(std::move(raw)); }
+
+// State the player keeps on the object, out of for..in and toString.
+void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsValue& v) {
+  if (AsObject* o = Self(on)) vm.SetProp(o, name, v, true);
+}
+
+AsValue CallMember(Avm1& vm, const AsValue& obj, const std::string& name, std::vector<AsValue> args) {
+  const AsValue fn = vm.Get(obj, name);
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) return {};
+  return vm.Call(fn, obj, args);
+}
+
+// Every listener of a MovieClipLoader (itself among them) hears the event.
+void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::vector<AsValue> args) {
+  const AsValue list = vm.Get(loader, "_listeners");
+  if (list.type != AsValue::Type::kObject || !list.obj->isArray) return;
+  const std::vector<AsValue> listeners = list.obj->elems;
+  for (const AsValue& l : listeners) CallMember(vm, l, event, args);
+}
+
+// As escape() writes it.
+// "a=1&b=two" as variables of `into`.
+void DecodeInto(Avm1& vm, const AsValue& into, const std::string& text) {
+  std::size_t i = 0;
+  while (i <= text.size()) {
+    auto amp = text.find('&', i);
+    if (amp == std::string::npos) amp = text.size();
+    const std::string pair = text.substr(i, amp - i);
+    if (const auto eq = pair.find('='); eq != std::string::npos && eq > 0) {
+      vm.Set(into, UrlDecode(pair.substr(0, eq)), AsValue::String(UrlDecode(pair.substr(eq + 1))));
+    }
+    i = amp + 1;
+  }
+}
+
+// ---- completing loads
+
+enum class Content { kUnknown, kPicture, kMovie };
+
+Content ContentOf(const std::string& data) {
+  auto starts = [&](std::string_view magic) { return data.compare(0, magic.size(), magic) == 0; };
+  if (starts("\xFF\xD8") || starts("\x89PNG") || starts("GIF8")) return Content::kPicture;
+  if (data.size() >= 8 && (starts("FWS") || starts("CWS") || starts("ZWS"))) return Content::kMovie;
+  return Content::kUnknown;
+}
+
+// A JPEG, PNG or GIF file as a picture; nullptr when it cannot be read.
+std::shared_ptr<const Character> DecodePicture(Avm1& vm, const std::string& data) {
+  try {
+    const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    SurfacePtr surface = DecodeJpegTagImage(bytes, {}, {});
+    if (!surface) return nullptr;
+    auto def = std::make_shared<BitmapDef>();
+    def->width = cairo_image_surface_get_width(surface.get());
+    def->height = cairo_image_surface_get_height(surface.get());
+    if (!vm.Charge(static_cast<std::size_t>(def->width) * static_cast<std::size_t>(def->height) * 4)) return nullptr;
+    def->surface = std::move(surface);
+    return def;
+  } catch (const ImageError&) {
+    return nullptr;
+  }
+}
+
+void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
+  std::string text;
+  const fs::path file = r.refused ? fs::path() : LocalFile(vm, r.url);
+  const bool ok = !file.empty() && ReadFile(file, text);
+  switch (r.kind) {
+    case LoadKind::kVariables:
+    case LoadKind::kXml: {
+      if (ok) {
+        const double n = static_cast<double>(text.size());
+        SetHidden(vm, r.target, "_bytesLoaded", AsValue::Number(n));
+        SetHidden(vm, r.target, "_bytesTotal", AsValue::Number(n));
+      }
+      CallMember(vm, r.target, "onData", {ok ? AsValue::String(AsScriptText(std::move(text))) : AsValue{}});
+      break;
+    }
+    case LoadKind::kClipVariables: {
+      const ClipHandle clip = vm.ClipOf(r.target);
+      if (!ok || clip == kNoClip) break;
+      DecodeInto(vm, vm.ClipValue(clip), AsScriptText(std::move(text)));
+      if (vm.HasHandler(clip, "onData")) vm.CallHandler(clip, "onData");
+      break;
+    }
+    case LoadKind::kClip: {
+      if (r.phase == 1) {
+        Broadcast(vm, r.loader, "onLoadInit", {r.target});
+        break;
+      }
+      // The clip takes the picture or movie in the frame the file arrives.
+      Stage& stage = vm.GetStage();
+      const ClipHandle clip = vm.ClipOf(r.target);
+      bool shown = false;
+      if (ok) {
+        switch (ContentOf(text)) {
+          case Content::kPicture:
+            if (auto picture = DecodePicture(vm, text)) shown = stage.LoadPicture(clip, std::move(picture), text.size());
+            break;
+          case Content::kMovie:
+            shown = vm.Charge(text.size()) &&
+                    stage.LoadMovieInto(clip, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+            break;
+          case Content::kUnknown:
+            break;
+        }
+      }
+      if (!shown) {
+        stage.FailLoad(clip);
+        if (!r.loader.IsUndefined()) {
+          Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
+                                                  AsValue::Number(0)});
+        }
+        break;
+      }
+      if (r.loader.IsUndefined()) break;
+      const double n = static_cast<double>(text.size());
+      Broadcast(vm, r.loader, "onLoadStart", {r.target});
+      Broadcast(vm, r.loader, "onLoadProgress", {r.target, AsValue::Number(n), AsValue::Number(n)});
+      Broadcast(vm, r.loader, "onLoadComplete", {r.target, AsValue::Number(0)});
+      r.phase = 1;
+      later.push_back(r);
+      break;
+    }
+  }
+}
+
+AsValue PollLoads(Avm1& vm, const AsValue&, AsArgs) {
+  LoadQueue* q = Queue(vm);
+  if (!q) return {};
+  std::vector<LoadRequest> now;
+  now.swap(q->pending);
+  std::vector<LoadRequest> later;
+  for (auto& r : now) Complete(vm, r, later);
+  // Loads asked for by the handlers above wait for the next frame too.
+  q->pending.insert(q->pending.begin(), later.begin(), later.end());
+  if (q->pending.empty() && q->interval) {
+    vm.ClearInterval(q->interval);
+    q->interval = 0;
+  }
+  return {};
+}
+
+void Enqueue(Avm1& vm, LoadRequest r) {
+  LoadQueue* q = Queue(vm);
+  if (!q || q->pending.size() >= kMaxPending) return;
+  if (r.refused || IsUrl(r.url)) vm.Skip("loading from the network (offline)");
+  q->pending.push_back(std::move(r));
+  if (!q->interval) {
+    q->interval = vm.NextIntervalId();
+    vm.AddInterval(AsValue::Object(q->poller), {}, "", 1, {}, q->interval);
+  }
+}
+
+// ---- LoadVars and XML
+
+AsValue LvLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
+  if (!Self(self) || a.empty() || a[0].IsUndefined()) return AsValue::Bool(false);
+  SetHidden(vm, self, "loaded", AsValue::Bool(false));
+  Enqueue(vm, {kind, Str(vm, a, 0), self, {}, false, 0});
+  return AsValue::Bool(true);
+}
+
+AsValue LvLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(vm, self, a, LoadKind::kVariables); }
+AsValue XmlLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(vm, self, a, LoadKind::kXml); }
+
+// sendAndLoad posts to a server: offline, the target hears of a failure.
+AsValue SendAndLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
+  const AsValue target = Self(Arg(a, 1)) ? a[1] : AsValue{};
+  if (!Self(self) || target.IsUndefined()) return AsValue::Bool(false);
+  SetHidden(vm, target, "loaded", AsValue::Bool(false));
+  Enqueue(vm, {kind, Str(vm, a, 0), target, {}, true, 0});
+  return AsValue::Bool(true);
+}
+AsValue LvSendAndLoad(Avm1& vm, const AsValue& self, AsArgs a) { return SendAndLoad(vm, self, a, LoadKind::kVariables); }
+AsValue XmlSendAndLoad(Avm1& vm, const AsValue& self, AsArgs a) { return SendAndLoad(vm, self, a, LoadKind::kXml); }
+
+AsValue Send(Avm1& vm, const AsValue&, AsArgs) {
+  vm.Skip("sending to a server (offline)");
+  return AsValue::Bool(true);
+}
+
+// The default onData: decode (or parse) and report.
+AsValue LvOnData(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (Arg(a, 0).IsUndefined()) {
+    CallMember(vm, self, "onLoad", {AsValue::Bool(false)});
+    return {};
+  }
+  CallMember(vm, self, "decode", {a[0]});
+  SetHidden(vm, self, "loaded", AsValue::Bool(true));
+  CallMember(vm, self, "onLoad", {AsValue::Bool(true)});
+  return {};
+}
+
+AsValue XmlOnData(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (Arg(a, 0).IsUndefined()) {
+    SetHidden(vm, self, "loaded", AsValue::Bool(false));
+    CallMember(vm, self, "onLoad", {AsValue::Bool(false)});
+    return {};
+  }
+  CallMember(vm, self, "parseXML", {a[0]});
+  SetHidden(vm, self, "loaded", AsValue::Bool(true));
+  CallMember(vm, self, "onLoad", {AsValue::Bool(true)});
+  return {};
+}
+
+AsValue LvDecode(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (Self(self)) DecodeInto(vm, self, Str(vm, a, 0));
+  return {};
+}
+
+// "name=value&..." of the object's own enumerable variables, oldest first.
+AsValue LvToString(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* o = Self(self);
+  if (!o) return AsValue::String("");
+  std::vector<const AsProperty*> props;
+  for (auto& [key, p] : o->props) {
+    if (!p.hidden && !p.getter && !(p.value.type == AsValue::Type::kObject && p.value.obj->fn)) props.push_back(&p);
+  }
+  std::sort(props.begin(), props.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
+  std::string out;
+  for (const AsProperty* p : props) {
+    if (!out.empty()) out += '&';
+    out += UrlEncode(p->name) + '=' + UrlEncode(vm.ToString(p->value));
+  }
+  return AsValue::String(out);
+}
+
+AsValue BytesLoaded(Avm1& vm, const AsValue& self, AsArgs) { return vm.Get(self, "_bytesLoaded"); }
+AsValue BytesTotal(Avm1& vm, const AsValue& self, AsArgs) { return vm.Get(self, "_bytesTotal"); }
+AsValue Nothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+AsValue LvCtor(Avm1&, const AsValue& self, AsArgs) { return self; }
+
+// ---- clips
+
+// A clip by value: a clip, a target path, or a level by number or name;
+// a level that is not there yet is made when `makeLevel`.
+AsValue ClipTarget(Avm1& vm, ClipHandle base, const AsValue& v, bool makeLevel) {
+  if (v.type == AsValue::Type::kClip) return vm.ClipOf(v) != kNoClip ? v : AsValue{};
+  Stage& stage = vm.GetStage();
+  int level = -1;
+  if (v.type == AsValue::Type::kNumber) {
+    level = v.num >= 0 && v.num < 2e9 ? static_cast<int>(v.num) : -1;
+  } else {
+    level = LevelNumber(avm1_detail::Lower(vm.ToString(v)));
+  }
+  if (level >= 0) {
+    const ClipHandle h = stage.Level(level, makeLevel);
+    return h == kNoClip ? AsValue{} : vm.ClipValue(h);
+  }
+  if (v.type == AsValue::Type::kNumber) return {};
+  const ClipHandle h = stage.Resolve(base, vm.ToString(v));
+  return h == kNoClip ? AsValue{} : vm.ClipValue(h);
+}
+
+AsValue MclCtor(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self)) {
+    o->className = "MovieClipLoader";
+    vm.SetProp(o, "_listeners", AsValue::Object(vm.NewArray({self})), true);
+  }
+  return self;
+}
+
+AsObject* Listeners(Avm1& vm, const AsValue& self) {
+  const AsValue list = vm.Get(self, "_listeners");
+  return list.type == AsValue::Type::kObject && list.obj->isArray ? list.obj : nullptr;
+}
+
+bool SameObject(const AsValue& x, const AsValue& y) {
+  if (x.type != y.type) return false;
+  if (x.type == AsValue::Type::kObject) return x.obj == y.obj;
+  if (x.type == AsValue::Type::kClip) return x.clip == y.clip;
+  return false;
+}
+
+AsValue MclAddListener(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* list = Listeners(vm, self);
+  if (!list || a.empty()) return AsValue::Bool(false);
+  for (auto& l : list->elems) {
+    if (SameObject(l, a[0])) return AsValue::Bool(true);
+  }
+  list->elems.push_back(a[0]);
+  return AsValue::Bool(true);
+}
+
+AsValue MclRemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* list = Listeners(vm, self);
+  if (!list || a.empty()) return AsValue::Bool(false);
+  for (auto it = list->elems.begin(); it != list->elems.end(); ++it) {
+    if (SameObject(*it, a[0])) {
+      list->elems.erase(it);
+      return AsValue::Bool(true);
+    }
+  }
+  return AsValue::Bool(false);
+}
+
+AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!Self(self) || a.size() < 2) return AsValue::Bool(false);
+  const AsValue target = ClipTarget(vm, kRootClip, a[1], true);
+  if (target.IsUndefined()) return AsValue::Bool(false);
+  Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, false, 0});
+  return AsValue::Bool(true);
+}
+
+AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
+  const AsValue target = ClipTarget(vm, kRootClip, Arg(a, 0), false);
+  if (target.IsUndefined()) return AsValue::Bool(false);
+  vm.GetStage().UnloadClip(vm.ClipOf(target));
+  return AsValue::Bool(true);
+}
+
+// What the target clip's getBytesLoaded and getBytesTotal say.
+AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
+  const ClipHandle clip = Arg(a, 0).type == AsValue::Type::kClip ? vm.ClipOf(a[0]) : kNoClip;
+  Stage& stage = vm.GetStage();
+  AsObject* o = vm.NewObject();
+  vm.SetProp(o, "bytesLoaded", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, false))));
+  vm.SetProp(o, "bytesTotal", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, true))));
+  return AsValue::Object(o);
+}
+
+// loadMovie/loadVariables as clip methods: clip.loadMovie(url).
+AsValue McLoadVariables(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type == AsValue::Type::kClip && !a.empty()) {
+    Enqueue(vm, {LoadKind::kClipVariables, Str(vm, a, 0), self, {}, false, 0});
+  }
+  return {};
+}
+
+AsValue McLoadMovie(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type == AsValue::Type::kClip && !a.empty()) Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), self, {}, false, 0});
+  return {};
+}
+
+AsValue McUnloadMovie(Avm1& vm, const AsValue& self, AsArgs) {
+  vm.GetStage().UnloadClip(vm.ClipOf(self));
+  return {};
+}
+
+}  // namespace
+
+bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out) {
+  if (IsUrl(url)) vm.Skip("loading from the network (offline)");
+  const fs::path file = LocalFile(vm, url);
+  return !file.empty() && ReadFile(file, out);
+}
+
+bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags) {
+  const std::string lower = avm1_detail::Lower(url);
+  // fscommand talks to a host program; the player has none. Only "quit"
+  // means something without one: the player closes, as a standalone one does.
+  if (lower.rfind("fscommand:", 0) == 0) {
+    if (lower == "fscommand:quit") vm.GetStage().Quit();
+    return true;
+  }
+  const bool loadVariables = flags & 1, targetIsClip = flags & 2;
+  const std::string lowerTarget = avm1_detail::Lower(target);
+  const bool level = lowerTarget.rfind("_level", 0) == 0;
+  if (!targetIsClip && !level) {
+    vm.Skip("getURL (no browser)");
+    return true;
+  }
+  // Unloading a level that is not there makes none.
+  AsValue clip = ClipTarget(vm, base, AsValue::String(target), !url.empty() || loadVariables);
+  if (clip.IsUndefined()) {
+    if (!level) vm.Skip("loading into a missing clip");
+    return true;
+  }
+  if (loadVariables) {
+    Enqueue(vm, {LoadKind::kClipVariables, url, clip, {}, false, 0});
+  } else if (url.empty()) {
+    vm.GetStage().UnloadClip(vm.ClipOf(clip));
+  } else {
+    Enqueue(vm, {LoadKind::kClip, url, clip, {}, false, 0});
+  }
+  return true;
+}
+
+void InstallLoad(Avm1& vm) {
+  AsObject* global = vm.Global();
+  AsObject* lvProto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* lv = vm.NewClass(global, "LoadVars", LvCtor, lvProto);
+  auto queue = std::make_unique<LoadQueue>();
+  queue->poller = vm.NewFunction("", PollLoads);
+  lv->native = std::move(queue);
+  const std::pair<const char*, AsNative> lvMethods[] = {
+      {"load", LvLoadMethod},         {"sendAndLoad", LvSendAndLoad},   {"send", Send},
+      {"onData", LvOnData},           {"onLoad", Nothing},              {"decode", LvDecode},
+      {"toString", LvToString},       {"getBytesLoaded", BytesLoaded},  {"getBytesTotal", BytesTotal},
+      {"addRequestHeader", Nothing}};
+  for (auto& [n, f] : lvMethods) vm.NewFunction(n, f, lvProto);
+  vm.SetProp(lvProto, "contentType", AsValue::String("application/x-www-form-urlencoded"), true);
+
+  const AsValue xml = vm.Get(AsValue::Object(global), "XML");
+  const AsValue xmlProto = vm.Get(xml, "prototype");
+  if (xmlProto.type == AsValue::Type::kObject) {
+    const std::pair<const char*, AsNative> xmlMethods[] = {
+        {"load", XmlLoadMethod},       {"sendAndLoad", XmlSendAndLoad}, {"send", Send},
+        {"onData", XmlOnData},         {"onLoad", Nothing},             {"getBytesLoaded", BytesLoaded},
+        {"getBytesTotal", BytesTotal}, {"addRequestHeader", Nothing}};
+    for (auto& [n, f] : xmlMethods) vm.NewFunction(n, f, xmlProto.obj);
+  }
+
+  AsObject* mclProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "MovieClipLoader", MclCtor, mclProto);
+  const std::pair<const char*, AsNative> mclMethods[] = {
+      {"addListener", MclAddListener}, {"removeListener", MclRemoveListener}, {"loadClip", MclLoadClip},
+      {"unloadClip", MclUnloadClip},   {"getProgress", MclGetProgress}};
+  for (auto& [n, f] : mclMethods) vm.NewFunction(n, f, mclProto);
+
+  vm.NewFunction("loadVariables", McLoadVariables, vm.ClipProto());
+  vm.NewFunction("loadMovie", McLoadMovie, vm.ClipProto());
+  vm.NewFunction("unloadMovie", McUnloadMovie, vm.ClipProto());
+}
+
+}  // namespace quarvel::player::avm1_builtins

@@ -1,0 +1,236 @@
+// The order in which a frame's scripts run (init actions, constructors,
+// clip events, frame actions of parents and children), the action budget
+// of a frame, and conversions that real component code leans on.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "player/avm1/avm1_test_script.h"
+#include "player/display/stage.h"
+#include "support/swf_writer.h"
+
+namespace quarvel::player {
+namespace {
+
+using namespace script_test;
+using testing::SwfWriter;
+using testing::Timeline;
+
+TEST(Avm1Conversions, BuiltInConstructorsCalledAsFunctionsConvert) {
+  // A setter of a constructed object calls Boolean(v): the call converts
+  // and leaves the object alone, as in component code
+  // (`this._visible = Boolean(arg)`).
+  Actions a;
+  Set(a, "_global.C", Function({}, Actions()));
+  Actions setter;
+  setter.Append(SetMember(Var("this"), "b", Call("Boolean", {Var("v")})))
+      .Append(SetMember(Var("this"), "n", Call("Number", {Str("12")})))
+      .Append(SetMember(Var("this"), "s", Call("String", {Int(5)})));
+  a.Append(SetMember(Member(Var("_global.C"), "prototype"), "put", Function({"v"}, setter)));
+  Set(a, "o", New("_global.C"));
+  a.Append(Do(Method(Var("o"), "put", {Int(0)})));
+  Set(a, "b", Member(Var("o"), "b"));
+  Set(a, "tb", Actions().Append(Member(Var("o"), "b")).Raw(Code(Action::kTypeOf)));
+  Set(a, "tn", Actions().Append(Member(Var("o"), "n")).Raw(Code(Action::kTypeOf)));
+  Set(a, "ts", Actions().Append(Member(Var("o"), "s")).Raw(Code(Action::kTypeOf)));
+  Set(a, "sum", Bin(Member(Var("o"), "n"), Int(1), Action::kAdd2));
+  Set(a, "isC", Bin(Var("o"), Var("_global.C"), Action::kInstanceOf));
+  // `new` still makes wrapper objects.
+  Set(a, "tw", Actions().Append(New("Boolean", {Int(0)})).Raw(Code(Action::kTypeOf)));
+  Set(a, "wv", Method(New("Number", {Int(3)}), "valueOf"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("b"), "false");
+  EXPECT_EQ(r.Get("tb"), "boolean");
+  EXPECT_EQ(r.Get("tn"), "number");
+  EXPECT_EQ(r.Get("ts"), "string");
+  EXPECT_EQ(r.Get("sum"), "13");
+  EXPECT_EQ(r.Get("isC"), "true");
+  EXPECT_EQ(r.Get("tw"), "object");
+  EXPECT_EQ(r.Get("wv"), "3");
+}
+
+TEST(Avm1Limits, AFirstFrameThatBuildsAWholeInterfaceRunsToItsEnd) {
+  // Two million actions in one frame, as component movies spend building
+  // their interface: Flash runs them all.
+  Actions body;
+  Set(body, "i", Bin(Var("i"), Int(1), Action::kAdd2));
+  Actions cond = Bin(Var("i"), Int(200000), Action::kLess2).Raw(Code(Action::kNot));
+  Actions a;
+  Set(a, "i", Int(0));
+  const auto back = static_cast<std::int16_t>(cond.Size() + 5 + body.Size() + 5);
+  a.Append(cond).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-back));
+  Set(a, "done", Str("yes"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("i"), "200000");
+  EXPECT_EQ(r.Get("done"), "yes");
+  EXPECT_FALSE(r.Skipped("too many actions in one frame"));
+}
+
+Actions Round(const Actions& v) { return Method(Var("Math"), "round", {v}); }
+
+// {x: x, y: y} carried by clip.localToGlobal, then "x,y" rounded.
+Actions GlobalOf(const Actions& clip, int x, int y) {
+  Actions a;
+  Set(a, "pt", Object({{"x", Int(x)}, {"y", Int(y)}}));
+  a.Append(Do(Method(clip, "localToGlobal", {Var("pt")})));
+  return a.Append(
+      Bin(Bin(Round(Member(Var("pt"), "x")), Str(","), Action::kAdd2), Round(Member(Var("pt"), "y")), Action::kAdd2));
+}
+
+TEST(Avm1Clips, ScaleAndRotationAreKeptApartFromTheMatrix) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  // A flip by a negative scale survives a rotation and reads back as set.
+  a.Append(SetMember(Var("c"), "_yscale", Int(-50)));
+  a.Append(SetMember(Var("c"), "_rotation", Int(90)));
+  Set(a, "ys", Member(Var("c"), "_yscale"));
+  Set(a, "rot", Member(Var("c"), "_rotation"));
+  Set(a, "flipped", GlobalOf(Var("c"), 0, 10));
+  // A positive scale afterwards undoes the flip: the rotation stays.
+  a.Append(SetMember(Var("c"), "_yscale", Int(100)));
+  Set(a, "upright", GlobalOf(Var("c"), 0, 10));
+  Set(a, "rot2", Member(Var("c"), "_rotation"));
+  // Rotations read back within -180..180.
+  a.Append(SetMember(Var("c"), "_rotation", Int(270)));
+  Set(a, "rot3", Member(Var("c"), "_rotation"));
+  a.Append(SetMember(Var("c"), "_rotation", Int(-190)));
+  Set(a, "rot4", Member(Var("c"), "_rotation"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("ys"), "-50");
+  EXPECT_EQ(r.Get("rot"), "90");
+  EXPECT_EQ(r.Get("flipped"), "5,0");  // (0, 10) scaled to (0, -5), turned a quarter
+  EXPECT_EQ(r.Get("upright"), "-10,0");
+  EXPECT_EQ(r.Get("rot2"), "90");
+  EXPECT_EQ(r.Get("rot3"), "-90");
+  EXPECT_EQ(r.Get("rot4"), "170");
+}
+
+TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
+  // A field made with no width and centred autoSize grows both ways from
+  // its origin: _x tells where its box begins now, and setting _x moves
+  // the box there.
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createTextField", {Str("f"), Int(1), Int(40), Int(10), Int(0), Int(0)})));
+  a.Append(SetMember(Var("f"), "autoSize", Str("center")));
+  a.Append(SetMember(Var("f"), "text", Str("some words")));
+  Set(a, "x", Member(Var("f"), "_x"));
+  Set(a, "w", Member(Var("f"), "_width"));
+  Set(a, "centred", Round(Bin(Var("x"), Bin(Var("w"), Int(2), Action::kDivide), Action::kAdd2)));
+  a.Append(SetMember(Var("f"), "_x", Int(5)));
+  Set(a, "x2", Member(Var("f"), "_x"));
+  Played r(Script(a));
+  EXPECT_LT(std::stod(r.Get("x")), 30) << r.Get("x");
+  EXPECT_EQ(r.Get("centred"), "40") << r.Get("x") << " " << r.Get("w");
+  EXPECT_EQ(r.Get("x2"), "5");
+}
+
+// _global.log starts empty, before anything else runs.
+void StartLog(SwfBuilder& b, std::uint16_t sprite) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  b.DoInitAction(sprite, a);
+}
+
+TEST(Avm1Order, ClipsRunTheirFramesNewestFirstAndTheMainTimelineLast) {
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().DoAction(Log("c1,")).ShowFrame().DoAction(Log("c2,").Stop()).ShowFrame());
+  StartLog(b, 5);
+  b.DoAction(Log("r1,")).PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).ShowFrame();
+  b.DoAction(Log("r2,").Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("_global.log"), "r1,c1,c2,r2,");
+}
+
+TEST(Avm1Order, InitializeConstructLoadThenFirstFrames) {
+  // Every new clip's initialize events run before any constructor, and
+  // constructors before frame actions; a clip's load event precedes its
+  // own first frame, the main timeline's actions come first.
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().DoAction(Log("f,")).ShowFrame());
+  StartLog(b, 5);
+  b.DoAction(Log("r,"));
+  for (const char* n : {"a", "b"}) {
+    const std::string id(n);
+    b.Tag(26, PlaceWithClipActions(5, id == "a" ? 1 : 2, id,
+                        {{kEventInitialize, Log("i" + id + ",")}, {kEventConstruct, Log("k" + id + ",")},
+                         {kEventLoad, Log("l" + id + ",")}}));
+  }
+  b.ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "ia,ib,ka,kb,r,la,f,lb,f,");
+}
+
+TEST(Avm1Order, ChildrenUnloadBeforeTheirParent) {
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  b.DefineSprite(6, Timeline().PlaceObject2({.depth = 1, .characterId = 5, .name = "inner"}).ShowFrame());
+  StartLog(b, 5);
+  Actions a;
+  a.Append(SetMember(Var("outer"), "onUnload", Function({}, Log("outer,"))));
+  a.Append(SetMember(Member(Var("outer"), "inner"), "onUnload", Function({}, Log("inner,"))));
+  b.PlaceObject2({.depth = 1, .characterId = 6, .name = "outer"}).DoAction(a).ShowFrame();
+  b.RemoveObject2(1).DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("_global.log"), "inner,outer,");
+}
+
+TEST(Avm1Order, GotoFrameStopsTheTimeline) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "n", Bin(Var("n").Raw(Code(Action::kToInteger)), Int(1), Action::kAdd2));  // int(n) + 1
+  b.DoAction(a.GotoFrame(1)).ShowFrame();
+  b.ShowFrame();
+  b.ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(500);
+  EXPECT_EQ(r.Get("n"), "1");
+  EXPECT_EQ(r.player.CurrentFrame(), 1);
+}
+
+TEST(Avm1Classes, SuperCalledAsAFunctionRunsTheBaseConstructor) {
+  // function B() { this.b = 1; }  function C() { super(); this.c = 2; }  C extends B
+  Actions a;
+  Set(a, "_global.B", Function({}, SetMember(Var("this"), "b", Int(1))));
+  Actions ctor;
+  ctor.Append(Do(Actions().PushInt(0).PushString("super").Raw(Code(Action::kCallFunction))));
+  ctor.Append(SetMember(Var("this"), "c", Int(2)));
+  Set(a, "_global.C", Function({}, ctor));
+  a.Append(Var("_global.C")).Append(Var("_global.B")).Raw(Code(Action::kExtends));
+  Set(a, "o", New("_global.C"));
+  Set(a, "sum", Bin(Member(Var("o"), "b"), Member(Var("o"), "c"), Action::kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("sum"), "3");
+}
+
+// DefineEditText without a font, bound to `variable`, with `initial` text.
+std::vector<std::uint8_t> BoundField(std::uint16_t id, const std::string& variable, const std::string& initial) {
+  SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 2000, 0, 400});
+  w.U8(0x80 | 0x08 | 0x04);  // has text, read-only, has colour
+  w.U8(0);
+  w.U8(0), w.U8(0), w.U8(0), w.U8(255);
+  w.String(variable);
+  w.String(initial);
+  return w.Data();
+}
+
+TEST(Avm1Order, APlacedFieldSetsItsVariableBeforeTheFramesActions) {
+  // The frame's actions come first in the file, yet run after every tag of
+  // the frame: they read the field's text.
+  auto b = Movie();
+  Actions a;
+  Set(a, "copy", Var("temp"));
+  b.DoAction(a.Stop());
+  b.Tag(37, BoundField(3, "temp", "75"));
+  b.PlaceObject2({.depth = 1, .characterId = 3}).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("copy"), "75");
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,64 @@
+#pragma once
+// What the interpreter (avm1.cpp) and its actions (avm1_actions.cpp) share:
+// text helpers and limits. Not for other code.
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "player/text/text_encoding.h"
+
+namespace quarvel::player::avm1_detail {
+
+inline constexpr std::size_t kMaxStringBytes = std::size_t{1} << 20;
+
+inline std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Equal but for ASCII case, without making a copy.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
+}
+
+// Code points of a UTF-8 string as byte offsets (plus the end).
+inline std::vector<std::size_t> CharOffsets(const std::string& s) {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) out.push_back(i);
+  }
+  out.push_back(s.size());
+  return out;
+}
+
+inline std::string Utf8(std::uint32_t c) {
+  std::string s;
+  encoding::AppendUtf8(s, c);
+  return s;
+}
+
+inline std::uint32_t FirstCodePoint(const std::string& s) {
+  if (s.empty()) return 0;
+  const auto b = static_cast<unsigned char>(s[0]);
+  int n = b < 0x80 ? 0 : b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+  std::uint32_t c = n == 0 ? b : n == 1 ? (b & 0x1F) : n == 2 ? (b & 0x0F) : (b & 0x07);
+  for (int i = 1; i <= n && i < static_cast<int>(s.size()); ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
+  return c;
+}
+
+// Movie clip properties by GetProperty index.
+inline constexpr const char* kPropertyNames[] = {"_x", "_y", "_xscale", "_yscale", "_currentframe", "_totalframes", "_alpha",
+                                      "_visible", "_width", "_height", "_rotation", "_target", "_framesloaded",
+                                      "_name", "_droptarget", "_url", "_highquality", "_focusrect", "_soundbuftime",
+                                      "_quality", "_xmouse", "_ymouse"};
+
+}  // namespace quarvel::player::avm1_detail

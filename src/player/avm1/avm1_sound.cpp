@@ -1,0 +1,350 @@
+// Sound objects: sounds of the library by linkage name (attachSound) or MP3
+// files beside the movie (loadSound), started with an offset and loops,
+// stopped by name, with volume and pan, position, duration and
+// onSoundComplete. They reach the player's sound output as StartSound
+// events with a SOUNDINFO record, like the timeline's own sounds.
+//
+// Volume and pan belong to the Sound's target clip (every Sound object of a
+// clip shares them) and shape the sounds started after they are set: the
+// levels go into the start's envelope.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/library/mp3_sound.h"
+#include "player/library/movie_library.h"
+#include "player/display/stage.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+
+struct Transform {
+  double ll = 100, lr = 0, rr = 100, rl = 0;
+  double volume = 100;
+};
+
+// What the class keeps: the transform of each target (kNoClip: the global
+// one) and the sounds loadSound defined.
+struct SoundClass : AsNativeData {
+  std::map<ClipHandle, Transform> transforms;
+  std::vector<std::vector<std::uint8_t>> loaded;  // DefineSound bodies, kept while the movie runs
+  int nextId = 65535;
+};
+
+struct SoundData : AsNativeData {
+  AsValue target;  // the clip whose sounds it controls; undefined: all
+  int soundId = 0;
+  std::string name;
+  double durationMs = -1;  // < 0: no sound attached
+  double startedMs = 0, offsetMs = 0;
+  int loops = 1;
+  bool started = false;
+  int completeTimer = 0;
+  double loadedBytes = -1;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    if (target.type == AsValue::Type::kObject) reachable.push_back(target.obj);
+  }
+};
+
+SoundClass* Class(Avm1& vm) {
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "Sound");
+  return cls.type == AsValue::Type::kObject ? cls.obj->Native<SoundClass>() : nullptr;
+}
+
+ClipHandle TargetOf(Avm1& vm, const SoundData& d) { return d.target.IsUndefined() ? kNoClip : vm.ClipOf(d.target); }
+
+Transform& TransformOf(Avm1& vm, SoundData& d) {
+  static Transform none;
+  SoundClass* c = Class(vm);
+  if (!c) return none = Transform{};
+  return c->transforms[TargetOf(vm, d)];
+}
+
+double ScriptMs(Avm1& vm) { return static_cast<double>(vm.GetStage().ScriptTime()); }
+
+double SoundLength(std::span<const std::uint8_t> body) { return DefineSoundLengthMs(body); }
+double LibrarySoundLength(const MovieLibrary& lib, int id) { return lib.SoundLengthMs(id); }
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
+  out.push_back(static_cast<std::uint8_t>(v));
+  out.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+// A SOUNDINFO record for a start from the Sound's settings.
+std::vector<std::uint8_t> StartInfo(double offsetMs, int loops, const Transform& t) {
+  std::vector<std::uint8_t> info{0};
+  const auto inPoint = static_cast<std::uint32_t>(std::max(0.0, offsetMs) * 44.1);
+  const double vol = std::clamp(t.volume, 0.0, 100.0) / 100;
+  const auto left = static_cast<std::uint16_t>(std::clamp(vol * t.ll / 100, 0.0, 1.0) * 32768);
+  const auto right = static_cast<std::uint16_t>(std::clamp(vol * t.rr / 100, 0.0, 1.0) * 32768);
+  const bool envelope = left != 32768 || right != 32768;
+  if (inPoint) info[0] |= 1;
+  if (loops > 1) info[0] |= 4;
+  if (envelope) info[0] |= 8;
+  if (inPoint) Put32(info, inPoint);
+  if (loops > 1) Put16(info, static_cast<std::uint16_t>(std::min(loops, 65535)));
+  if (envelope) {
+    info.push_back(1);
+    Put32(info, 0);
+    Put16(info, left);
+    Put16(info, right);
+  }
+  return info;
+}
+
+AsValue SoundCtor(Avm1&, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o || o->native) return {};
+  auto d = std::make_unique<SoundData>();
+  if (Arg(a, 0).type == AsValue::Type::kClip) d->target = a[0];
+  o->native = std::move(d);
+  o->className = "Sound";
+  return self;
+}
+
+AsValue Attach(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || a.empty()) return {};
+  const std::string name = Str(vm, a, 0);
+  const MovieLibrary& lib = vm.GetStage().Library();
+  const int id = lib.FindName(name);
+  const double length = id ? LibrarySoundLength(lib, id) : -1;
+  if (length < 0) return {};  // no sound by that name: the old one stays
+  d->soundId = id;
+  d->name = name;
+  d->durationMs = length;
+  d->started = false;
+  return {};
+}
+
+void StopTimer(Avm1& vm, SoundData& d) {
+  if (d.completeTimer) vm.ClearInterval(d.completeTimer);
+  d.completeTimer = 0;
+}
+
+AsValue Completed(Avm1& vm, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d) return {};
+  StopTimer(vm, *d);
+  const AsValue fn = vm.Get(self, "onSoundComplete");
+  if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, self, {});
+  return {};
+}
+
+AsValue Start(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || !d->soundId) return {};
+  double offset = a.empty() ? 0 : Num(vm, a, 0) * 1000;
+  if (!std::isfinite(offset) || offset < 0) offset = 0;
+  offset = std::min(offset, d->durationMs);
+  double loops = a.size() > 1 ? Num(vm, a, 1) : 1;
+  if (!std::isfinite(loops) || loops < 1) loops = 1;
+  d->loops = static_cast<int>(std::min(loops, 65535.0));
+  d->offsetMs = offset;
+  d->startedMs = ScriptMs(vm);
+  d->started = true;
+  const auto info = StartInfo(offset, d->loops, TransformOf(vm, *d));
+  vm.GetStage().StartSoundById(d->soundId, d->name, info);
+  // onSoundComplete when the last loop ends, at the first frame after.
+  StopTimer(vm, *d);
+  const double total = (d->durationMs - offset) * d->loops;
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "Sound");
+  const AsValue done = vm.Get(cls, "__completed");
+  if (done.type == AsValue::Type::kObject) {
+    d->completeTimer = vm.NextIntervalId();
+    vm.AddInterval(done, self, "", std::max(1.0, total), {}, d->completeTimer);
+  }
+  return {};
+}
+
+AsValue Stop(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d) return {};
+  if (!a.empty() && !a[0].IsUndefined()) {
+    const std::string name = Str(vm, a, 0);
+    const int id = vm.GetStage().Library().FindName(name);
+    if (!id) return {};
+    static const std::uint8_t kStop[1] = {0x20};  // SyncStop
+    vm.GetStage().StartSoundById(id, name, kStop);
+    if (id == d->soundId) StopTimer(vm, *d);
+    return {};
+  }
+  StopTimer(vm, *d);
+  if (d->soundId && TargetOf(vm, *d) != kNoClip) {
+    static const std::uint8_t kStop[1] = {0x20};
+    vm.GetStage().StartSoundById(d->soundId, d->name, kStop);
+  } else {
+    vm.GetStage().StopAllSounds();
+  }
+  return {};
+}
+
+AsValue GetVolume(Avm1& vm, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  return d ? AsValue::Number(TransformOf(vm, *d).volume) : AsValue{};
+}
+
+AsValue SetVolume(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  const double v = Num(vm, a, 0);
+  if (d && std::isfinite(v)) TransformOf(vm, *d).volume = std::trunc(v);
+  return {};
+}
+
+AsValue GetPan(Avm1& vm, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d) return {};
+  const Transform& t = TransformOf(vm, *d);
+  return AsValue::Number(t.rr - t.ll);
+}
+
+// -100 all left ... 100 all right: the far side is turned down.
+AsValue SetPan(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  const double p = Num(vm, a, 0);
+  if (!d || !std::isfinite(p)) return {};
+  Transform& t = TransformOf(vm, *d);
+  const double pan = std::clamp(std::trunc(p), -100.0, 100.0);
+  t.ll = pan > 0 ? 100 - pan : 100;
+  t.rr = pan < 0 ? 100 + pan : 100;
+  t.lr = t.rl = 0;
+  return {};
+}
+
+AsValue GetTransform(Avm1& vm, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d) return {};
+  const Transform& t = TransformOf(vm, *d);
+  AsObject* o = vm.NewObject();
+  vm.SetProp(o, "ll", AsValue::Number(t.ll));
+  vm.SetProp(o, "lr", AsValue::Number(t.lr));
+  vm.SetProp(o, "rr", AsValue::Number(t.rr));
+  vm.SetProp(o, "rl", AsValue::Number(t.rl));
+  return AsValue::Object(o);
+}
+
+AsValue SetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || Arg(a, 0).type != AsValue::Type::kObject) return {};
+  Transform next = TransformOf(vm, *d);
+  const std::pair<const char*, double*> fields[] = {{"ll", &next.ll}, {"lr", &next.lr}, {"rr", &next.rr}, {"rl", &next.rl}};
+  for (auto& [name, slot] : fields) {
+    const AsValue v = vm.Get(a[0], name);
+    if (v.IsUndefined()) continue;
+    const double n = vm.ToNumber(v);
+    if (std::isfinite(n)) *slot = std::trunc(n);
+  }
+  if ((d = SelfData<SoundData>(self))) TransformOf(vm, *d) = next;
+  return {};
+}
+
+AsValue GetDuration(Avm1&, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || d->durationMs < 0) return {};
+  return AsValue::Number(d->durationMs);
+}
+
+// Where the sound plays now, in milliseconds into the sound; at the end
+// once it finished.
+AsValue GetPosition(Avm1& vm, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || d->durationMs < 0) return {};
+  if (!d->started) return AsValue::Number(0);
+  const double span = d->durationMs - d->offsetMs;
+  const double elapsed = ScriptMs(vm) - d->startedMs;
+  if (span <= 0 || elapsed >= span * d->loops) return AsValue::Number(d->durationMs);
+  return AsValue::Number(std::floor(d->offsetMs + std::fmod(elapsed, span)));
+}
+
+// ---- loadSound: an MP3 file beside the movie
+
+bool DefineLoaded(Avm1& vm, SoundData& d, const std::string& file) {
+  SoundClass* cls = Class(vm);
+  if (!cls) return false;
+  const MovieLibrary& lib = vm.GetStage().Library();
+  while (cls->nextId > 0 && (lib.Find(static_cast<std::uint16_t>(cls->nextId)) || LibrarySoundLength(lib, cls->nextId) >= 0)) {
+    --cls->nextId;
+  }
+  if (cls->nextId <= 0) return false;
+  int rate = 0;
+  std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(cls->nextId), file, &rate);
+  if (body.empty()) {
+    if (rate > 0) vm.Skip("loadSound of an MP3 at " + std::to_string(rate) + " Hz");
+    return false;
+  }
+  const int id = cls->nextId--;
+  cls->loaded.push_back(std::move(body));
+  vm.GetStage().DefineScriptSound(id, cls->loaded.back());
+  d.soundId = id;
+  d.name.clear();
+  d.durationMs = SoundLength(cls->loaded.back());
+  d.loadedBytes = static_cast<double>(file.size());
+  d.started = false;
+  return true;
+}
+
+// The file is read when the load completes, a frame after it was asked
+// for; onLoad(success) follows.
+AsValue Loaded(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d) return {};
+  StopTimer(vm, *d);
+  std::string bytes;
+  const bool ok = ReadMovieFile(vm, Str(vm, a, 0), bytes) && DefineLoaded(vm, *d, bytes);
+  const AsValue fn = vm.Get(self, "onLoad");
+  if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
+    std::vector<AsValue> args{AsValue::Bool(ok)};
+    vm.Call(fn, self, args);
+  }
+  if (ok && vm.ToBool(Arg(a, 1))) Start(vm, self, {});
+  return {};
+}
+
+// loadSound(url, streaming): onLoad(success) on the next frame; a streaming
+// sound starts by itself once loaded.
+AsValue LoadSound(Avm1& vm, const AsValue& self, AsArgs a) {
+  SoundData* d = SelfData<SoundData>(self);
+  if (!d || a.empty()) return {};
+  StopTimer(vm, *d);
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "Sound");
+  const AsValue done = vm.Get(cls, "__loaded");
+  if (done.type == AsValue::Type::kObject) {
+    d->completeTimer = vm.NextIntervalId();
+    vm.AddInterval(done, self, "", 1, {AsValue::String(Str(vm, a, 0)), AsValue::Bool(vm.ToBool(Arg(a, 1)))},
+                   d->completeTimer);
+  }
+  return {};
+}
+
+AsValue BytesLoaded(Avm1&, const AsValue& self, AsArgs) {
+  SoundData* d = SelfData<SoundData>(self);
+  return d && d->loadedBytes >= 0 ? AsValue::Number(d->loadedBytes) : AsValue{};
+}
+
+}  // namespace
+
+void InstallSound(Avm1& vm) {
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* cls = vm.NewClass(vm.Global(), "Sound", SoundCtor, proto);
+  cls->native = std::make_unique<SoundClass>();
+  vm.NewFunction("__completed", Completed, cls);
+  vm.NewFunction("__loaded", Loaded, cls);
+  const std::pair<const char*, AsNative> methods[] = {
+      {"attachSound", Attach},   {"start", Start},          {"stop", Stop},
+      {"getVolume", GetVolume},  {"setVolume", SetVolume},  {"getPan", GetPan},
+      {"setPan", SetPan},        {"getTransform", GetTransform}, {"setTransform", SetTransform},
+      {"loadSound", LoadSound},  {"getBytesLoaded", BytesLoaded}, {"getBytesTotal", BytesLoaded}};
+  for (auto& [n, f] : methods) vm.NewFunction(n, f, proto);
+  vm.AddAccessor(proto, "duration", GetDuration, nullptr);
+  vm.AddAccessor(proto, "position", GetPosition, nullptr);
+}
+
+}  // namespace quarvel::player::avm1_builtins

@@ -1,0 +1,149 @@
+// Sound objects as the sound output hears them: the SOUNDINFO of each start
+// (offset, loops, levels), stops by name, onSoundComplete after the sound's
+// length, and MP3 files loaded beside the movie.
+#include <gtest/gtest.h>
+
+#include "player/avm1/avm1_test_script.h"
+
+namespace quarvel::player::script_test {
+namespace {
+
+struct Heard {
+  int id = 0;
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+};
+
+class SoundLog : public SoundEventListener {
+ public:
+  std::vector<Heard> starts, defines;
+  int stopAll = 0;
+  void OnDefineSound(int id, std::span<const std::uint8_t> body) override {
+    defines.push_back({id, "", {body.begin(), body.end()}});
+  }
+  void OnStartSound(int id, std::string_view name, std::span<const std::uint8_t> info, std::int64_t) override {
+    starts.push_back({id, std::string(name), {info.begin(), info.end()}});
+  }
+  void OnStopAllSounds(std::int64_t) override { ++stopAll; }
+};
+
+std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+std::uint16_t U16(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+
+// A movie with a one-second sound exported as "beep" (id 7), whose first
+// frame runs `code`.
+SwfBuilder WithBeep(const Actions& code) {
+  auto b = Movie();
+  const std::uint8_t pcm[16] = {};
+  b.DefineSound(7, {.format = 3, .rate = 3, .is16Bit = true, .stereo = false}, 44100, pcm);
+  b.ExportAssets({{7, "beep"}});
+  b.DoAction(Actions().Append(code).Stop()).ShowFrame();
+  return b;
+}
+
+TEST(Avm1Sound, StartCarriesOffsetLoopsAndLevels) {
+  Actions a;
+  Set(a, "s", New("Sound"));
+  a.Append(Do(Method(Var("s"), "attachSound", {Str("beep")})));
+  Set(a, "duration", Member(Var("s"), "duration"));
+  Set(a, "before", Member(Var("s"), "position"));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(50)})));
+  a.Append(Do(Method(Var("s"), "setPan", {Int(-100)})));
+  Set(a, "volume", Method(Var("s"), "getVolume"));
+  Set(a, "pan", Method(Var("s"), "getPan"));
+  Set(a, "rr", Member(Method(Var("s"), "getTransform"), "rr"));
+  // Every Sound of the same target shares the levels.
+  Set(a, "shared", Method(New("Sound"), "getVolume"));
+  a.Append(SetMember(Var("s"), "onSoundComplete", Function({}, Actions().PushString("/:done").PushBool(true).SetVariable())));
+  a.Append(Do(Method(Var("s"), "start", {Dbl(0.5), Int(3)})));
+  SoundLog log;
+  TempFolder folder;
+  PlayedFile r(folder, WithBeep(a), &log);
+  EXPECT_EQ(r.Get("duration"), "1000");
+  EXPECT_EQ(r.Get("before"), "0");
+  EXPECT_EQ(r.Get("volume"), "50");
+  EXPECT_EQ(r.Get("pan"), "-100");
+  EXPECT_EQ(r.Get("rr"), "0");
+  EXPECT_EQ(r.Get("shared"), "50");
+  ASSERT_EQ(log.starts.size(), 1u);
+  const Heard& start = log.starts[0];
+  EXPECT_EQ(start.id, 7);
+  EXPECT_EQ(start.name, "beep");
+  // In point, loop count and a one-point envelope: half volume, left only.
+  ASSERT_EQ(start.bytes.size(), 1u + 4 + 2 + 1 + 8);
+  EXPECT_EQ(start.bytes[0], 1 | 4 | 8);
+  EXPECT_EQ(U32(start.bytes, 1), 22050u);
+  EXPECT_EQ(U16(start.bytes, 5), 3u);
+  EXPECT_EQ(start.bytes[7], 1u);
+  EXPECT_EQ(U32(start.bytes, 8), 0u);
+  EXPECT_EQ(U16(start.bytes, 12), 16384u);
+  EXPECT_EQ(U16(start.bytes, 14), 0u);
+  // Three loops of the half second after the offset end at 1.5 s.
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("s.position"), "800");
+  r.player.AdvanceTo(1400);
+  EXPECT_EQ(r.Get("done"), "");
+  r.player.AdvanceTo(1600);
+  EXPECT_EQ(r.Get("done"), "true");
+  EXPECT_EQ(r.Get("s.position"), "1000");
+}
+
+TEST(Avm1Sound, StopsByNameOrAll) {
+  Actions a;
+  Set(a, "s", New("Sound"));
+  a.Append(Do(Method(Var("s"), "attachSound", {Str("beep")})));
+  a.Append(Do(Method(Var("s"), "attachSound", {Str("no such sound")})));  // keeps beep
+  a.Append(Do(Method(Var("s"), "start")));
+  a.Append(Do(Method(Var("s"), "stop", {Str("beep")})));
+  a.Append(Do(Method(Var("s"), "stop")));
+  SoundLog log;
+  TempFolder folder;
+  PlayedFile r(folder, WithBeep(a), &log);
+  ASSERT_EQ(log.starts.size(), 2u);
+  EXPECT_EQ(log.starts[0].bytes, std::vector<std::uint8_t>{0});
+  EXPECT_EQ(log.starts[1].id, 7);
+  EXPECT_EQ(log.starts[1].bytes, std::vector<std::uint8_t>{0x20});  // SyncStop
+  EXPECT_EQ(log.stopAll, 1);
+}
+
+TEST(Avm1Sound, LoadSoundDefinesAnMp3BesideTheMovie) {
+  TempFolder folder;
+  // Ten frames of MPEG-1 Layer III, 128 kbit/s, 44.1 kHz, stereo (417 bytes each), after an ID3 tag.
+  std::string mp3 = std::string("ID3\x03\x00\x00\x00\x00\x00\x04", 10) + "abcd";
+  for (int i = 0; i < 10; ++i) {
+    std::string frame(417, '\0');
+    frame[0] = '\xFF', frame[1] = '\xFB', frame[2] = '\x90', frame[3] = '\x00';
+    mp3 += frame;
+  }
+  folder.Write(folder.Dir() / "tune.mp3", mp3);
+  Actions a;
+  Set(a, "s", New("Sound"));
+  a.Append(SetMember(Var("s"), "onLoad", Function({"ok"}, Actions().PushString("/:loaded").Append(Var("ok")).SetVariable())));
+  a.Append(Do(Method(Var("s"), "loadSound", {Str("tune.mp3"), Actions().PushBool(true)})));
+  Set(a, "missing", New("Sound"));
+  a.Append(SetMember(Var("missing"), "onLoad", Function({"ok"}, Actions().PushString("/:missingOk").Append(Var("ok")).SetVariable())));
+  a.Append(Do(Method(Var("missing"), "loadSound", {Str("nothere.mp3"), Actions().PushBool(false)})));
+  SoundLog log;
+  PlayedFile r(folder, Script(a), &log);
+  EXPECT_EQ(r.Get("loaded"), "");
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("loaded"), "true");
+  EXPECT_EQ(r.Get("missingOk"), "false");
+  EXPECT_EQ(r.Get("s.duration"), "261");
+  ASSERT_FALSE(log.defines.empty());
+  const Heard& def = log.defines.back();
+  EXPECT_EQ(U16(def.bytes, 0), def.id);
+  EXPECT_EQ(def.bytes[2], 2 << 4 | 3 << 2 | 2 | 1);  // MP3, 44 kHz, 16-bit, stereo
+  EXPECT_EQ(U32(def.bytes, 3), 11520u);
+  EXPECT_EQ(def.bytes.size(), 2u + 1 + 4 + 2 + 4170);
+  // A streaming load starts by itself.
+  ASSERT_FALSE(log.starts.empty());
+  EXPECT_EQ(log.starts.back().id, def.id);
+}
+
+}  // namespace
+}  // namespace quarvel::player::script_test

@@ -1,0 +1,760 @@
+// The standard library of ActionScript 1/2: Array, String, Number, Boolean,
+// Math and the global conversion functions, as Flash Player gives them to
+// each SWF version.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+using avm1_detail::Utf8;
+
+constexpr std::size_t kMaxArray = std::size_t{1} << 20;
+constexpr std::size_t kMaxText = std::size_t{1} << 20;
+
+std::string Str(Avm1& vm, const AsValue& v) { return vm.ToString(v); }
+
+// toString and valueOf of the wrapper classes: the wrapped value.
+AsValue PrimToString(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return AsValue::String(Str(vm, o->primitive));
+  if (AsObject* o = Self(self); o && o->isArray) return AsValue::String(vm.Join(o, ","));
+  return AsValue::String(vm.ToString(self));
+}
+
+AsValue PrimValueOf(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return o->primitive;
+  return self;
+}
+
+// Relative index arguments (slice, substring...) clamped to [0, len].
+std::size_t ClampIndex(double d, std::size_t len, bool negativeFromEnd) {
+  if (std::isnan(d)) return 0;
+  d = std::trunc(d);
+  if (d < 0) d = negativeFromEnd ? std::max(0.0, static_cast<double>(len) + d) : 0;
+  return static_cast<std::size_t>(std::min(d, static_cast<double>(len)));
+}
+
+// ---- text as characters: Unicode from SWF 6 on, bytes before
+
+std::u32string Chars(Avm1& vm, const std::string& s) {
+  std::u32string out;
+  out.reserve(s.size());
+  if (vm.Version() < 6) {
+    for (unsigned char c : s) out += c;
+    return out;
+  }
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const int n = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+    if (n < 0 || i + static_cast<std::size_t>(n) >= s.size()) {
+      // A stray byte stands for itself, as Latin-1.
+      out += b;
+      ++i;
+      continue;
+    }
+    char32_t c = n == 0 ? b : n == 1 ? (b & 0x1F) : n == 2 ? (b & 0x0F) : (b & 0x07);
+    bool ok = true;
+    for (int k = 1; k <= n; ++k) {
+      const auto cont = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+      if ((cont & 0xC0) != 0x80) ok = false;
+      c = (c << 6) | (cont & 0x3F);
+    }
+    if (!ok) {
+      out += b;
+      ++i;
+      continue;
+    }
+    out += c;
+    i += static_cast<std::size_t>(n) + 1;
+  }
+  return out;
+}
+
+std::string Text(Avm1& vm, const std::u32string& s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char32_t c : s) {
+    if (vm.Version() >= 6) out += Utf8(static_cast<std::uint32_t>(c));
+    else out += static_cast<char>(c & 0xFF);
+  }
+  return out;
+}
+
+// ---- global functions
+
+bool Digit(int c, int radix, int& out) {
+  c = std::tolower(c);
+  out = std::isdigit(c) ? c - '0' : (c >= 'a' && c <= 'z') ? c - 'a' + 10 : 99;
+  return out < radix;
+}
+
+// parseInt: leading white space and one sign; "0x" is hexadecimal, and without
+// a radix a leading 0 whose digits are all octal is octal (SWF 6 on; before,
+// decimal). Digits run until the first one the radix lacks.
+AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
+  const std::string s = Str(vm, Arg(a, 0));
+  const bool hasRadix = a.size() > 1 && !a[1].IsUndefined();
+  int radix = hasRadix ? ToInt32(Num(vm, a, 1)) : 0;
+  if (hasRadix && (radix < 2 || radix > 36)) return AsValue::Number(std::nan(""));
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
+  if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    radix = 16;
+    i += 2;
+  } else if (radix == 0 && vm.Version() >= 6 && i + 1 < s.size() && s[i] == '0') {
+    bool octal = true;
+    for (std::size_t k = i; k < s.size() && !std::isspace(static_cast<unsigned char>(s[k])); ++k) {
+      if (s[k] < '0' || s[k] > '7') octal = false;
+    }
+    if (octal) radix = 8;
+  }
+  if (radix == 0) radix = 10;
+  double v = 0;
+  bool any = false;
+  for (int d = 0; i < s.size() && Digit(static_cast<unsigned char>(s[i]), radix, d); ++i) {
+    v = v * radix + d;
+    any = true;
+  }
+  return AsValue::Number(any ? (neg ? -v : v) : std::nan(""));
+}
+
+AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
+  const std::string s = Str(vm, Arg(a, 0));
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  std::size_t j = i;
+  if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
+  bool digits = false;
+  while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
+  if (j < s.size() && s[j] == '.') {
+    ++j;
+    while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
+  }
+  if (digits && j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
+    std::size_t k = j + 1;
+    if (k < s.size() && (s[k] == '-' || s[k] == '+')) ++k;
+    if (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) {
+      while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
+      j = k;
+    }
+  }
+  if (!digits) return AsValue::Number(std::nan(""));
+  return AsValue::Number(std::strtod(s.substr(i, j - i).c_str(), nullptr));
+}
+
+AsValue IsNaN(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isnan(Num(vm, a, 0))); }
+AsValue IsFinite(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isfinite(Num(vm, a, 0))); }
+
+// escape: every byte but letters and digits as %XX (of the UTF-8 from SWF 6).
+AsValue Escape(Avm1& vm, const AsValue&, AsArgs a) {
+  const std::string s = Str(vm, Arg(a, 0));
+  std::string out;
+  const char* hex = "0123456789ABCDEF";
+  for (unsigned char c : s) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return AsValue::String(out);
+}
+
+AsValue Unescape(Avm1& vm, const AsValue&, AsArgs a) {
+  const std::string s = Str(vm, Arg(a, 0));
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) && std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return AsValue::String(out);
+}
+
+// The player as a desktop player for Linux reports itself (System.capabilities agrees).
+AsValue GetVersion(Avm1&, const AsValue&, AsArgs) { return AsValue::String(kPlayerVersion); }
+
+// ---- constructors
+
+// Called with `new`, the constructor fills the object made for it; called as a
+// function, it converts.
+bool Constructing(Avm1& vm, const AsValue& self) { return vm.Constructing(self) && self.obj->primitive.IsUndefined(); }
+
+AsValue ArrayCtor(Avm1& vm, const AsValue&, AsArgs a) {
+  if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {
+    const double n = a[0].num;
+    const std::size_t count = n >= 0 && n <= kMaxArray ? static_cast<std::size_t>(n) : 0;
+    return AsValue::Object(vm.NewArray(std::vector<AsValue>(vm.Charge(count * sizeof(AsValue)) ? count : 0)));
+  }
+  return AsValue::Object(vm.NewArray(std::vector<AsValue>(a.begin(), a.end())));
+}
+
+AsValue StringCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue v = AsValue::String(a.empty() ? "" : Str(vm, a[0]));
+  if (Constructing(vm, self)) {
+    AsObject* o = self.obj;
+    o->primitive = v;
+    o->className = "String";
+    vm.SetProp(o, "length", AsValue::Number(static_cast<double>(Chars(vm, v.Text()).size())), true);
+    return self;
+  }
+  return v;
+}
+
+AsValue NumberCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue v = AsValue::Number(a.empty() ? 0 : Num(vm, a, 0));
+  if (Constructing(vm, self)) {
+    self.obj->primitive = v;
+    self.obj->className = "Number";
+    return self;
+  }
+  return v;
+}
+
+AsValue BooleanCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue v = AsValue::Bool(!a.empty() && vm.ToBool(a[0]));
+  if (Constructing(vm, self)) {
+    self.obj->primitive = v;
+    self.obj->className = "Boolean";
+    return self;
+  }
+  return v;
+}
+
+// ---- Array
+
+AsObject* ArraySelf(const AsValue& self) {
+  AsObject* o = Self(self);
+  return o && o->isArray ? o : nullptr;
+}
+
+AsValue ArrPush(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  if (!o || !vm.Charge(a.size() * sizeof(AsValue))) return {};
+  for (auto& v : a) {
+    if (o->elems.size() < kMaxArray) o->elems.push_back(v);
+  }
+  return AsValue::Number(static_cast<double>(o->elems.size()));
+}
+
+AsValue ArrPop(Avm1&, const AsValue& self, AsArgs) {
+  AsObject* o = ArraySelf(self);
+  if (!o || o->elems.empty()) return {};
+  AsValue v = o->elems.back();
+  o->elems.pop_back();
+  return v;
+}
+
+AsValue ArrShift(Avm1&, const AsValue& self, AsArgs) {
+  AsObject* o = ArraySelf(self);
+  if (!o || o->elems.empty()) return {};
+  AsValue v = o->elems.front();
+  o->elems.erase(o->elems.begin());
+  return v;
+}
+
+AsValue ArrUnshift(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  if (!o || !vm.Charge(a.size() * sizeof(AsValue))) return {};
+  if (o->elems.size() + a.size() <= kMaxArray) o->elems.insert(o->elems.begin(), a.begin(), a.end());
+  return AsValue::Number(static_cast<double>(o->elems.size()));
+}
+
+AsValue ArrJoin(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  if (!o) return AsValue::String("");
+  return AsValue::String(vm.Join(o, a.empty() || a[0].IsUndefined() ? "," : Str(vm, a[0])));
+}
+
+AsValue ArrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  if (!o) return {};
+  const std::size_t n = o->elems.size();
+  const std::size_t b = ClampIndex(Num(vm, a, 0), n, true);
+  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), n, true) : n;
+  std::vector<AsValue> out;
+  if (b < e && vm.Charge((e - b) * sizeof(AsValue))) {
+    out.assign(o->elems.begin() + static_cast<std::ptrdiff_t>(b), o->elems.begin() + static_cast<std::ptrdiff_t>(e));
+  }
+  return AsValue::Object(vm.NewArray(std::move(out)));
+}
+
+// splice(start[, count[, items...]]): start counts from the end when
+// negative; no count removes to the end. Returns what was removed.
+AsValue ArrSplice(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  if (!o || a.empty()) return {};
+  const std::size_t n = o->elems.size();
+  const std::size_t b = ClampIndex(Num(vm, a, 0), n, true);
+  const std::size_t count =
+      a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), n - b, false) : n - b;
+  auto first = o->elems.begin() + static_cast<std::ptrdiff_t>(b);
+  std::vector<AsValue> removed(first, first + static_cast<std::ptrdiff_t>(count));
+  o->elems.erase(first, first + static_cast<std::ptrdiff_t>(count));
+  if (a.size() > 2 && o->elems.size() + a.size() <= kMaxArray && vm.Charge(a.size() * sizeof(AsValue))) {
+    o->elems.insert(o->elems.begin() + static_cast<std::ptrdiff_t>(b), a.begin() + 2, a.end());
+  }
+  return AsValue::Object(vm.NewArray(std::move(removed)));
+}
+
+// concat flattens array arguments one level: their own arrays stay arrays.
+AsValue ArrConcat(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = ArraySelf(self);
+  std::vector<AsValue> out = o ? o->elems : std::vector<AsValue>{};
+  for (auto& v : a) {
+    if (AsObject* arr = ArraySelf(v)) out.insert(out.end(), arr->elems.begin(), arr->elems.end());
+    else out.push_back(v);
+    if (out.size() > kMaxArray) out.resize(kMaxArray);
+  }
+  if (!vm.Charge(out.size() * sizeof(AsValue))) out.clear();
+  return AsValue::Object(vm.NewArray(std::move(out)));
+}
+
+AsValue ArrReverse(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = ArraySelf(self)) std::reverse(o->elems.begin(), o->elems.end());
+  return self;
+}
+
+// Array.sort and sortOn options.
+constexpr int kCaseInsensitive = 1, kDescending = 2, kUniqueSort = 4, kReturnIndexedArray = 8, kNumeric = 16;
+
+// Case mapping that does not hang on the C library's locale: ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic.
+char32_t UpperChar(char32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  if (c < 0x80) return c;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
+    return c - 32;
+  }
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x450 && c <= 0x45F) return c - 80;
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (oddUpper ? (c % 2 == 0) : (c % 2 == 1)) return c - 1;
+  }
+  return c;
+}
+
+char32_t LowerChar(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 32;
+  if (c < 0x80) return c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F)) {
+    return c + 32;
+  }
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return c + 1;
+  }
+  return c;
+}
+
+std::u32string Folded(std::u32string s) {
+  for (auto& c : s) c = LowerChar(c);
+  return s;
+}
+
+// -1, 0 or 1 by one set of options: numbers by value when NUMERIC finds two
+// numbers, everything else as text (by character codes).
+int CompareValues(Avm1& vm, const AsValue& x, const AsValue& y, int flags) {
+  int r;
+  if ((flags & kNumeric) && x.type == AsValue::Type::kNumber && y.type == AsValue::Type::kNumber) {
+    // NaN sorts after every number.
+    const bool xn = std::isnan(x.num), yn = std::isnan(y.num);
+    r = xn || yn ? (xn && yn ? 0 : xn ? 1 : -1) : (x.num < y.num ? -1 : x.num > y.num ? 1 : 0);
+  } else {
+    std::u32string sx = Chars(vm, vm.ToString(x)), sy = Chars(vm, vm.ToString(y));
+    if (flags & kCaseInsensitive) {
+      sx = Folded(std::move(sx));
+      sy = Folded(std::move(sy));
+    }
+    r = sx < sy ? -1 : sx > sy ? 1 : 0;
+  }
+  return (flags & kDescending) ? -r : r;
+}
+
+// A stable merge sort that stays in bounds whatever the comparison says:
+// script compare functions may be inconsistent (random shuffles), which
+// the standard algorithms do not allow.
+template <typename Less>
+void MergeSort(std::vector<std::size_t>& v, Less less) {
+  std::vector<std::size_t> tmp(v.size());
+  for (std::size_t width = 1; width < v.size(); width *= 2) {
+    for (std::size_t lo = 0; lo < v.size(); lo += 2 * width) {
+      const std::size_t mid = std::min(lo + width, v.size()), hi = std::min(lo + 2 * width, v.size());
+      std::size_t i = lo, j = mid, k = lo;
+      while (i < mid && j < hi) tmp[k++] = less(v[j], v[i]) ? v[j++] : v[i++];
+      while (i < mid) tmp[k++] = v[i++];
+      while (j < hi) tmp[k++] = v[j++];
+    }
+    v.swap(tmp);
+  }
+}
+
+// Sorts the array by `compare` (negative: a before b). UNIQUESORT finds an
+// equal pair and gives 0 with the array unchanged; RETURNINDEXEDARRAY gives
+// the sorted order as indices and leaves the array as it was.
+template <typename Compare>
+AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
+  AsObject* o = ArraySelf(self);
+  if (!o) return {};
+  std::vector<std::size_t> order(o->elems.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const std::vector<AsValue> elems = o->elems;  // compare functions may change the array
+  bool equal = false;
+  MergeSort(order, [&](std::size_t x, std::size_t y) {
+    const int r = compare(elems[x], elems[y]);
+    if (r == 0) equal = true;
+    return r < 0;
+  });
+  if ((flags & kUniqueSort) && equal) return AsValue::Number(0);
+  std::vector<AsValue> out;
+  out.reserve(order.size());
+  if (flags & kReturnIndexedArray) {
+    for (std::size_t i : order) out.push_back(AsValue::Number(static_cast<double>(i)));
+    return AsValue::Object(vm.NewArray(std::move(out)));
+  }
+  for (std::size_t i : order) out.push_back(elems[i]);
+  if (ArraySelf(self)) o->elems = std::move(out);
+  return self;
+}
+
+// sort([compareFunction][, options])
+AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsValue cmp;
+  int flags = 0;
+  std::size_t i = 0;
+  if (i < a.size() && a[i].type == AsValue::Type::kObject && a[i].obj->fn) cmp = a[i++];
+  if (i < a.size() && !a[i].IsNullish()) flags = ToInt32(vm.ToNumber(a[i]));
+  if (cmp.IsUndefined()) return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
+    return CompareValues(vm, x, y, flags);
+  });
+  int calls = 0;
+  return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
+    // A compare function that never settles must not hang the frame.
+    if (++calls > 200000) return 0;
+    std::vector<AsValue> args{x, y};
+    const double d = vm.ToNumber(vm.Call(cmp, {}, args));
+    const int r = d < 0 ? -1 : d > 0 ? 1 : 0;
+    return (flags & kDescending) ? -r : r;
+  });
+}
+
+// sortOn(field | [fields][, options | [options per field]])
+AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::vector<std::string> fields;
+  if (AsObject* names = ArraySelf(Arg(a, 0))) {
+    for (auto& v : names->elems) fields.push_back(vm.ToString(v));
+  } else if (!Arg(a, 0).IsUndefined()) {
+    fields.push_back(vm.ToString(a[0]));
+  }
+  if (fields.empty()) return self;
+  std::vector<int> options(fields.size(), 0);
+  int flags = 0;
+  if (AsObject* opts = ArraySelf(Arg(a, 1))) {
+    // One option per field; a list of another length is ignored.
+    if (opts->elems.size() == fields.size()) {
+      for (std::size_t i = 0; i < fields.size(); ++i) options[i] = ToInt32(vm.ToNumber(opts->elems[i]));
+    }
+    flags = options[0] & (kUniqueSort | kReturnIndexedArray);
+  } else if (!Arg(a, 1).IsNullish()) {
+    flags = ToInt32(vm.ToNumber(a[1]));
+    std::fill(options.begin(), options.end(), flags);
+  }
+  return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const AsValue fx = x.type == AsValue::Type::kObject || x.type == AsValue::Type::kClip ? vm.Get(x, fields[i]) : AsValue{};
+      const AsValue fy = y.type == AsValue::Type::kObject || y.type == AsValue::Type::kClip ? vm.Get(y, fields[i]) : AsValue{};
+      if (const int r = CompareValues(vm, fx, fy, options[i])) return r;
+    }
+    return 0;
+  });
+}
+
+// ---- String
+
+std::string ThisString(Avm1& vm, const AsValue& self) { return vm.ToString(self); }
+
+AsValue StrCharAt(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self));
+  const double i = std::trunc(Num(vm, a, 0));
+  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::String("");
+  return AsValue::String(Text(vm, s.substr(static_cast<std::size_t>(i), 1)));
+}
+
+AsValue StrCharCodeAt(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self));
+  const double i = a.empty() ? 0 : std::trunc(Num(vm, a, 0));
+  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::Number(std::nan(""));
+  return AsValue::Number(static_cast<double>(s[static_cast<std::size_t>(i)]));
+}
+
+// substr(start[, length]): start counts from the end when negative.
+AsValue StrSubstr(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self));
+  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
+  const std::size_t n =
+      a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size() - b, false) : s.size() - b;
+  return AsValue::String(Text(vm, s.substr(b, n)));
+}
+
+AsValue StrSubstring(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self));
+  std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), false);
+  std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : s.size();
+  if (b > e) std::swap(b, e);
+  return AsValue::String(Text(vm, s.substr(b, e - b)));
+}
+
+AsValue StrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self));
+  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
+  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), true) : s.size();
+  return AsValue::String(b < e ? Text(vm, s.substr(b, e - b)) : "");
+}
+
+AsValue StrIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
+  const std::size_t from = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : 0;
+  const auto p = s.find(f, from);
+  return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
+}
+
+AsValue StrLastIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
+  std::size_t from = std::u32string::npos;
+  if (a.size() > 1 && !a[1].IsUndefined()) {
+    const double d = Num(vm, a, 1);
+    if (d < 0) return AsValue::Number(-1);
+    if (!std::isnan(d)) from = ClampIndex(d, s.size(), false);
+  }
+  const auto p = s.rfind(f, from);
+  return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
+}
+
+AsValue StrUpper(Avm1& vm, const AsValue& self, AsArgs) {
+  std::u32string s = Chars(vm, ThisString(vm, self));
+  for (auto& c : s) c = UpperChar(c);
+  return AsValue::String(Text(vm, s));
+}
+
+AsValue StrLower(Avm1& vm, const AsValue& self, AsArgs) {
+  return AsValue::String(Text(vm, Folded(Chars(vm, ThisString(vm, self)))));
+}
+
+// split(separator[, limit]): no separator gives the whole text; an empty one
+// each character; limit keeps that many parts.
+AsValue StrSplit(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::string text = ThisString(vm, self);
+  std::size_t limit = kMaxArray;
+  if (a.size() > 1 && !a[1].IsUndefined()) {
+    const double lim = Num(vm, a, 1);
+    if (!std::isnan(lim)) limit = lim <= 0 ? 0 : static_cast<std::size_t>(std::min(lim, static_cast<double>(kMaxArray)));
+  }
+  std::vector<AsValue> out;
+  if (a.empty() || a[0].IsUndefined()) {
+    if (limit > 0) out.push_back(AsValue::String(text));
+  } else {
+    const std::u32string s = Chars(vm, text), sep = Chars(vm, Str(vm, a[0]));
+    if (sep.empty()) {
+      for (std::size_t i = 0; i < s.size() && out.size() < limit; ++i) out.push_back(AsValue::String(Text(vm, s.substr(i, 1))));
+    } else {
+      std::size_t i = 0;
+      while (out.size() < limit) {
+        const auto j = s.find(sep, i);
+        out.push_back(AsValue::String(Text(vm, s.substr(i, j == std::u32string::npos ? std::u32string::npos : j - i))));
+        if (j == std::u32string::npos) break;
+        i = j + sep.size();
+      }
+    }
+  }
+  if (!vm.Charge(out.size() * (sizeof(AsValue) + 48) + text.size())) out.clear();
+  return AsValue::Object(vm.NewArray(std::move(out)));
+}
+
+AsValue StrConcat(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::string s = ThisString(vm, self);
+  for (auto& v : a) {
+    s += Str(vm, v);
+    if (s.size() > kMaxText) {
+      s.resize(kMaxText);
+      break;
+    }
+  }
+  return AsValue::String(s);
+}
+
+AsValue StrFromCharCode(Avm1& vm, const AsValue&, AsArgs a) {
+  std::string s;
+  for (std::size_t i = 0; i < a.size() && s.size() < kMaxText; ++i) {
+    const auto c = static_cast<std::uint32_t>(ToInt32(Num(vm, a, i))) & 0xFFFF;
+    if (c == 0) break;  // the text ends at a zero character
+    if (vm.Version() >= 6) s += Utf8(c);
+    else s += static_cast<char>(c & 0xFF);
+  }
+  return AsValue::String(s);
+}
+
+// ---- Number
+
+double ThisNumber(Avm1& vm, const AsValue& self) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return vm.ToNumber(o->primitive);
+  return vm.ToNumber(self);
+}
+
+// toString(radix): other radixes than 10 write the integer part.
+AsValue NumToString(Avm1& vm, const AsValue& self, AsArgs a) {
+  const double d = ThisNumber(vm, self);
+  const int radix = a.empty() || a[0].IsUndefined() ? 10 : ToInt32(Num(vm, a, 0));
+  if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return AsValue::String(vm.ToString(AsValue::Number(d)));
+  const double t = std::trunc(d);
+  if (std::fabs(t) > 9.0e18) return AsValue::String(vm.ToString(AsValue::Number(d)));
+  const auto n = static_cast<long long>(t);
+  const bool neg = n < 0;
+  unsigned long long u = neg ? 0ull - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+  std::string out;
+  do {
+    out += "0123456789abcdefghijklmnopqrstuvwxyz"[u % static_cast<unsigned>(radix)];
+    u /= static_cast<unsigned>(radix);
+  } while (u);
+  if (neg) out += '-';
+  std::reverse(out.begin(), out.end());
+  return AsValue::String(out);
+}
+
+AsValue NumValueOf(Avm1& vm, const AsValue& self, AsArgs) { return AsValue::Number(ThisNumber(vm, self)); }
+
+AsValue BoolToString(Avm1& vm, const AsValue& self, AsArgs) {
+  AsValue v = self;
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) v = o->primitive;
+  return AsValue::String(vm.ToBool(v) ? "true" : "false");
+}
+
+AsValue BoolValueOf(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->primitive.IsUndefined()) return AsValue::Bool(vm.ToBool(o->primitive));
+  return AsValue::Bool(vm.ToBool(self));
+}
+
+// ---- Math
+
+template <double (*F)(double)>
+AsValue Math1(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::Number(a.empty() ? std::nan("") : F(Num(vm, a, 0)));
+}
+
+double Abs(double d) { return std::fabs(d); }
+double Floor(double d) { return std::floor(d); }
+double Ceil(double d) { return std::ceil(d); }
+// Halves round up, towards positive infinity (-2.5 gives -2).
+double Round(double d) { return std::floor(d + 0.5); }
+double Sin(double d) { return std::sin(d); }
+double Cos(double d) { return std::cos(d); }
+double Tan(double d) { return std::tan(d); }
+double Asin(double d) { return std::asin(d); }
+double Acos(double d) { return std::acos(d); }
+double Atan(double d) { return std::atan(d); }
+double Sqrt(double d) { return std::sqrt(d); }
+double Exp(double d) { return std::exp(d); }
+double Log(double d) { return std::log(d); }
+
+AsValue MathAtan2(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::Number(a.size() < 2 ? std::nan("") : std::atan2(Num(vm, a, 0), Num(vm, a, 1)));
+}
+AsValue MathPow(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::Number(a.size() < 2 ? std::nan("") : std::pow(Num(vm, a, 0), Num(vm, a, 1)));
+}
+AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.Random()); }
+
+AsValue MinMax(Avm1& vm, AsArgs a, bool max) {
+  double m = max ? -HUGE_VAL : HUGE_VAL;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const double d = Num(vm, a, i);
+    if (std::isnan(d) || std::isnan(m)) m = std::nan("");
+    else m = max ? std::max(m, d) : std::min(m, d);
+  }
+  return AsValue::Number(m);
+}
+AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false); }
+AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }
+
+}  // namespace
+
+void InstallStdlib(Avm1& vm) {
+  AsObject* global = vm.Global();
+  auto fn = [&](AsObject* on, const char* name, AsNative native) { vm.NewFunction(name, native, on); };
+  const std::pair<const char*, AsNative> arrayMethods[] = {
+      {"push", ArrPush},       {"pop", ArrPop},     {"shift", ArrShift},     {"unshift", ArrUnshift},
+      {"join", ArrJoin},       {"slice", ArrSlice}, {"splice", ArrSplice},   {"concat", ArrConcat},
+      {"reverse", ArrReverse}, {"sort", ArrSort},   {"sortOn", ArrSortOn},   {"toString", PrimToString}};
+  for (auto& [n, f] : arrayMethods) fn(vm.ArrayProto(), n, f);
+  const std::pair<const char*, AsNative> stringMethods[] = {
+      {"charAt", StrCharAt},           {"charCodeAt", StrCharCodeAt}, {"substr", StrSubstr},
+      {"substring", StrSubstring},     {"slice", StrSlice},           {"indexOf", StrIndexOf},
+      {"lastIndexOf", StrLastIndexOf}, {"toUpperCase", StrUpper},     {"toLowerCase", StrLower},
+      {"split", StrSplit},             {"concat", StrConcat},         {"toString", PrimToString},
+      {"valueOf", PrimValueOf}};
+  for (auto& [n, f] : stringMethods) fn(vm.StringProto(), n, f);
+  fn(vm.NumberProto(), "toString", NumToString);
+  fn(vm.NumberProto(), "valueOf", NumValueOf);
+  fn(vm.BooleanProto(), "toString", BoolToString);
+  fn(vm.BooleanProto(), "valueOf", BoolValueOf);
+
+  AsObject* mathObj = vm.NewRootObject(vm.ObjectProto());
+  const std::pair<const char*, AsNative> mathFns[] = {
+      {"abs", Math1<Abs>},   {"floor", Math1<Floor>}, {"ceil", Math1<Ceil>}, {"round", Math1<Round>},
+      {"sin", Math1<Sin>},   {"cos", Math1<Cos>},     {"tan", Math1<Tan>},   {"asin", Math1<Asin>},
+      {"acos", Math1<Acos>}, {"atan", Math1<Atan>},   {"sqrt", Math1<Sqrt>}, {"exp", Math1<Exp>},
+      {"log", Math1<Log>},   {"atan2", MathAtan2},    {"pow", MathPow},      {"random", MathRandom},
+      {"min", MathMin},      {"max", MathMax}};
+  for (auto& [n, f] : mathFns) fn(mathObj, n, f);
+  const std::pair<const char*, double> mathConsts[] = {{"PI", 3.14159265358979323846}, {"E", 2.718281828459045},
+                                                       {"LN2", 0.6931471805599453},     {"LN10", 2.302585092994046},
+                                                       {"LOG2E", 1.4426950408889634},   {"LOG10E", 0.4342944819032518},
+                                                       {"SQRT2", 1.4142135623730951},   {"SQRT1_2", 0.7071067811865476}};
+  for (auto& [n, v] : mathConsts) vm.SetProp(mathObj, n, AsValue::Number(v), true);
+  vm.SetProp(global, "Math", AsValue::Object(mathObj), true);
+
+  AsObject* arrayCtor = vm.NewClass(global, "Array", ArrayCtor, vm.ArrayProto());
+  const std::pair<const char*, int> sortFlags[] = {{"CASEINSENSITIVE", kCaseInsensitive},
+                                                   {"DESCENDING", kDescending},
+                                                   {"UNIQUESORT", kUniqueSort},
+                                                   {"RETURNINDEXEDARRAY", kReturnIndexedArray},
+                                                   {"NUMERIC", kNumeric}};
+  for (auto& [n, v] : sortFlags) vm.SetProp(arrayCtor, n, AsValue::Number(v), true);
+  AsObject* stringCtor = vm.NewClass(global, "String", StringCtor, vm.StringProto());
+  fn(stringCtor, "fromCharCode", StrFromCharCode);
+  AsObject* numberCtor = vm.NewClass(global, "Number", NumberCtor, vm.NumberProto());
+  vm.SetProp(numberCtor, "MAX_VALUE", AsValue::Number(1.7976931348623157e308), true);
+  vm.SetProp(numberCtor, "MIN_VALUE", AsValue::Number(5e-324), true);
+  vm.SetProp(numberCtor, "NaN", AsValue::Number(std::nan("")), true);
+  vm.SetProp(numberCtor, "POSITIVE_INFINITY", AsValue::Number(HUGE_VAL), true);
+  vm.SetProp(numberCtor, "NEGATIVE_INFINITY", AsValue::Number(-HUGE_VAL), true);
+  vm.NewClass(global, "Boolean", BooleanCtor, vm.BooleanProto());
+
+  const std::pair<const char*, AsNative> globals[] = {
+      {"parseInt", ParseInt}, {"parseFloat", ParseFloat}, {"isNaN", IsNaN},           {"isFinite", IsFinite},
+      {"escape", Escape},     {"unescape", Unescape},     {"getVersion", GetVersion}};
+  for (auto& [n, f] : globals) fn(global, n, f);
+  // Flash 4 and 5 movies read the player's version from $version.
+  vm.SetProp(global, "$version", AsValue::String(kPlayerVersion), true);
+  vm.SetProp(global, "NaN", AsValue::Number(std::nan("")), true);
+  vm.SetProp(global, "Infinity", AsValue::Number(HUGE_VAL), true);
+}
+
+}  // namespace quarvel::player::avm1_builtins

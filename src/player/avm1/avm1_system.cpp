@@ -1,0 +1,172 @@
+// What a movie learns of the player it runs in: System.capabilities (a
+// desktop player for Linux with sound and no network services),
+// System.security (local files allowed), ExternalInterface (no host page)
+// and SharedObject, kept in memory for the run and never written to disk.
+#include <map>
+#include <string>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+AsValue Nothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+AsValue True(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
+AsValue False(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
+AsValue Null(Avm1&, const AsValue&, AsArgs) { return AsValue::Null(); }
+
+constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
+
+// serverString: the capabilities as a query string, in Flash's short names.
+std::string ServerString() {
+  std::string s = "A=t&SA=t&SV=f&EV=t&MP3=t&AE=f&VE=f&ACC=f&PR=f&SP=f&SB=f&DEB=f&V=";
+  for (const char* c = kPlayerVersion; *c; ++c) {
+    if (*c == ' ') s += "%20";
+    else if (*c == ',') s += "%2C";
+    else s += *c;
+  }
+  s += "&M=Adobe%20Linux&R=" + std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) +
+       "&DP=72&COL=color&AR=1.0&OS=Linux&L=en&PT=StandAlone&AVD=f&LFD=f&WD=f&TLS=f";
+  return s;
+}
+
+void InstallCapabilities(Avm1& vm, AsObject* system) {
+  AsObject* caps = vm.NewRootObject(vm.ObjectProto());
+  const std::pair<const char*, bool> flags[] = {
+      {"avHardwareDisable", false}, {"hasAccessibility", false},  {"hasAudio", true},
+      {"hasAudioEncoder", false},   {"hasEmbeddedVideo", true},   {"hasIME", false},
+      {"hasMP3", true},             {"hasPrinting", false},       {"hasScreenBroadcast", false},
+      {"hasScreenPlayback", false}, {"hasStreamingAudio", true},  {"hasStreamingVideo", false},
+      {"hasVideoEncoder", false},   {"isDebugger", false},        {"localFileReadDisable", false},
+      {"windowlessDisable", false}, {"hasTLS", false}};
+  for (auto& [n, v] : flags) vm.SetProp(caps, n, AsValue::Bool(v));
+  const std::pair<const char*, const char*> texts[] = {{"language", "en"},        {"manufacturer", "Adobe Linux"},
+                                                       {"os", "Linux"},           {"playerType", "StandAlone"},
+                                                       {"screenColor", "color"},  {"version", kPlayerVersion}};
+  for (auto& [n, v] : texts) vm.SetProp(caps, n, AsValue::String(v));
+  vm.SetProp(caps, "serverString", AsValue::String(ServerString()));
+  vm.SetProp(caps, "pixelAspectRatio", AsValue::Number(1));
+  vm.SetProp(caps, "screenDPI", AsValue::Number(72));
+  vm.SetProp(caps, "screenResolutionX", AsValue::Number(kScreenWidth));
+  vm.SetProp(caps, "screenResolutionY", AsValue::Number(kScreenHeight));
+  vm.SetProp(system, "capabilities", AsValue::Object(caps), true);
+}
+
+// ---- SharedObject
+
+// The shared objects of the run by name: getLocal gives the same one again.
+struct SharedStore : AsNativeData {
+  std::map<std::string, AsObject*> objects;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    for (auto& [name, o] : objects) reachable.push_back(o);
+  }
+};
+
+SharedStore* Store(Avm1& vm) {
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "SharedObject");
+  return cls.type == AsValue::Type::kObject ? cls.obj->Native<SharedStore>() : nullptr;
+}
+
+AsValue SoGetLocal(Avm1& vm, const AsValue&, AsArgs a) {
+  SharedStore* store = Store(vm);
+  const std::string name = Str(vm, a, 0);
+  // Names with characters Flash refuses give null.
+  if (!store || name.empty() || name.find_first_of("~%&\\;:\"',<>?# ") != std::string::npos) return AsValue::Null();
+  const std::string key = (a.size() > 1 && !a[1].IsUndefined() ? Str(vm, a, 1) : std::string()) + "/" + name;
+  if (auto it = store->objects.find(key); it != store->objects.end()) return AsValue::Object(it->second);
+  const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "SharedObject");
+  const AsValue proto = vm.Get(cls, "prototype");
+  AsObject* so = vm.NewObject(proto.type == AsValue::Type::kObject ? proto.obj : vm.ObjectProto());
+  so->className = "SharedObject";
+  vm.SetProp(so, "data", AsValue::Object(vm.NewObject()));
+  store->objects[key] = so;
+  return AsValue::Object(so);
+}
+
+// Roughly the bytes the data takes when stored: names, text and 8 per number.
+std::size_t StoredSize(Avm1& vm, const AsValue& v, int nesting) {
+  switch (v.type) {
+    case AsValue::Type::kString: return v.Text().size() + 3;
+    case AsValue::Type::kNumber: return 9;
+    case AsValue::Type::kBoolean: return 2;
+    case AsValue::Type::kObject: {
+      if (nesting > 16) return 0;
+      std::size_t n = 4;
+      for (auto& e : v.obj->elems) n += StoredSize(vm, e, nesting + 1);
+      for (auto& [key, p] : v.obj->props) {
+        if (!p.hidden && !p.getter) n += p.name.size() + 2 + StoredSize(vm, p.value, nesting + 1);
+      }
+      return n;
+    }
+    default: return 1;
+  }
+}
+
+AsValue SoGetSize(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue data = vm.Get(self, "data");
+  if (data.type != AsValue::Type::kObject) return AsValue::Number(0);
+  const std::size_t n = StoredSize(vm, data, 0);
+  return AsValue::Number(n <= 4 ? 0 : static_cast<double>(n));
+}
+
+AsValue SoClear(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self)) vm.SetProp(o, "data", AsValue::Object(vm.NewObject()));
+  return {};
+}
+
+// ---- ExternalInterface and fscommand
+
+AsValue ExternalCall(Avm1& vm, const AsValue&, AsArgs) {
+  vm.Skip("ExternalInterface (no host page)");
+  return AsValue::Null();
+}
+
+}  // namespace
+
+void InstallSystem(Avm1& vm) {
+  AsObject* global = vm.Global();
+  AsObject* system = vm.NewRootObject(vm.ObjectProto());
+  InstallCapabilities(vm, system);
+  AsObject* security = vm.NewRootObject(vm.ObjectProto());
+  vm.NewFunction("allowDomain", True, security);
+  vm.NewFunction("allowInsecureDomain", True, security);
+  vm.NewFunction("loadPolicyFile", Nothing, security);
+  vm.SetProp(security, "sandboxType", AsValue::String("localTrusted"), true);
+  vm.SetProp(system, "security", AsValue::Object(security), true);
+  vm.SetProp(system, "useCodepage", AsValue::Bool(false));
+  vm.SetProp(system, "exactSettings", AsValue::Bool(true));
+  vm.NewFunction("showSettings", Nothing, system);
+  vm.NewFunction("setClipboard", False, system);
+  vm.SetProp(global, "System", AsValue::Object(system), true);
+
+  AsObject* so = vm.NewClass(global, "SharedObject", Nothing);
+  so->native = std::make_unique<SharedStore>();
+  vm.NewFunction("getLocal", SoGetLocal, so);
+  vm.NewFunction("getRemote", Null, so);
+  const AsValue proto = vm.Get(AsValue::Object(so), "prototype");
+  vm.NewFunction("flush", True, proto.obj);
+  vm.NewFunction("clear", SoClear, proto.obj);
+  vm.NewFunction("getSize", SoGetSize, proto.obj);
+  vm.NewFunction("close", Nothing, proto.obj);
+  vm.NewFunction("connect", False, proto.obj);
+
+  // flash.external.ExternalInterface: no page hosts the player.
+  AsObject* external = vm.NewClass(nullptr, "ExternalInterface", Nothing);
+  vm.SetProp(external, "available", AsValue::Bool(false), true);
+  vm.NewFunction("call", ExternalCall, external);
+  vm.NewFunction("addCallback", False, external);
+  AsValue flash = vm.Get(AsValue::Object(global), "flash");
+  if (flash.type != AsValue::Type::kObject) {
+    flash = AsValue::Object(vm.NewRootObject(vm.ObjectProto()));
+    vm.SetProp(global, "flash", flash, true);
+  }
+  AsValue ext = vm.Get(flash, "external");
+  if (ext.type != AsValue::Type::kObject) {
+    ext = AsValue::Object(vm.NewRootObject(vm.ObjectProto()));
+    vm.SetProp(flash.obj, "external", ext, true);
+  }
+  vm.SetProp(ext.obj, "ExternalInterface", AsValue::Object(external), true);
+}
+
+}  // namespace quarvel::player::avm1_builtins

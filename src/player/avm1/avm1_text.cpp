@@ -1,0 +1,794 @@
+// Text fields for ActionScript 1/2: TextField (members of placed and
+// script-made fields), TextFormat, TextField.StyleSheet,
+// MovieClip.createTextField and Selection's focus.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <unordered_map>
+
+#include "player/avm1/avm1.h"
+#include "player/avm1/avm1_builtins.h"
+#include "player/display/stage.h"
+#include "player/text/text_field.h"
+
+namespace quarvel::player::avm1_builtins {
+namespace {
+
+using text::FormatPatch;
+using text::TextField;
+
+constexpr int kDepthOffset = 16384;  // script depth 0 in a display list
+constexpr std::size_t kMaxFieldText = std::size_t{1} << 20;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// What the interpreter keeps for its text fields: their script objects (own
+// properties, with TextField.prototype behind them), and the focus.
+struct FieldObjects : AsNativeData {
+  Stage* stage = nullptr;
+  std::unordered_map<ClipHandle, AsObject*> objects;
+  std::unordered_map<ClipHandle, AsValue> styleSheets;
+  AsValue focus;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    for (const auto& [h, o] : objects) reachable.push_back(o);
+    for (const auto& [h, v] : styleSheets) {
+      if (v.obj) reachable.push_back(v.obj);
+    }
+  }
+  void Prune() {
+    for (auto it = objects.begin(); it != objects.end();) {
+      it = stage->Find(it->first) ? std::next(it) : objects.erase(it);
+    }
+    for (auto it = styleSheets.begin(); it != styleSheets.end();) {
+      it = stage->Find(it->first) ? std::next(it) : styleSheets.erase(it);
+    }
+  }
+};
+
+// The TextField class holds the FieldObjects.
+AsObject* FieldClass(Avm1& vm) {
+  const AsValue c = vm.Get(AsValue::Object(vm.Global()), "TextField");
+  return c.type == AsValue::Type::kObject && c.obj->Native<FieldObjects>() ? c.obj : nullptr;
+}
+
+FieldObjects* Objects(Avm1& vm) {
+  AsObject* c = FieldClass(vm);
+  return c ? c->Native<FieldObjects>() : nullptr;
+}
+
+AsObject* Proto(Avm1& vm) {
+  AsObject* c = FieldClass(vm);
+  if (!c) return nullptr;
+  const AsValue p = vm.Get(AsValue::Object(c), "prototype");
+  return p.type == AsValue::Type::kObject ? p.obj : nullptr;
+}
+
+bool IsField(const Instance* inst) {
+  return inst && inst->def && inst->def->kind == Character::Kind::kEditText;
+}
+
+// The field of a text-field instance, made from its definition on first use.
+TextField* FieldOf(Avm1& vm, Instance* inst) {
+  if (!IsField(inst)) return nullptr;
+  if (!inst->field) {
+    inst->field = TextField::FromDef(static_cast<const EditTextDef&>(*inst->def), &vm.GetStage().Library());
+  }
+  return inst->field.get();
+}
+
+Instance* FieldInstance(Avm1& vm, const AsValue& self) {
+  if (self.type != AsValue::Type::kClip) return nullptr;
+  Instance* inst = vm.GetStage().Find(vm.ClipOf(self));
+  return IsField(inst) ? inst : nullptr;
+}
+
+AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
+  FieldObjects* fo = Objects(vm);
+  if (!fo) return nullptr;
+  auto it = fo->objects.find(h);
+  if (it != fo->objects.end()) return it->second;
+  if (!make) return nullptr;
+  if (fo->objects.size() % 64 == 63) fo->Prune();
+  AsObject* o = vm.NewObject(Proto(vm));
+  o->className = "TextField";
+  fo->objects[h] = o;
+  return o;
+}
+
+double Length(double a, double b) { return std::sqrt(a * a + b * b); }
+
+// textWidth and textHeight drop the fraction of a pixel (of whole twips).
+double WholePixels(double v) { return std::trunc(std::round(v * 20) / 20); }
+
+// A field's _x and _y are where its box starts, not its origin: autoSize
+// moving the box left moves _x with it. Bounds are whole twips.
+double BoxOffsetX(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.scaleX, inst.matrix.rotateSkew0) * f.ScriptX() * 20) / 20;
+}
+double BoxOffsetY(const Instance& inst, const TextField& f) {
+  return std::round(Length(inst.matrix.rotateSkew1, inst.matrix.scaleY) * f.ScriptY() * 20) / 20;
+}
+
+// ---- TextFormat objects -----------------------------------------------------------
+
+const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
+                                    "url",    "target",     "align",       "leftMargin", "rightMargin", "indent",
+                                    "leading", "blockIndent", "bullet",    "tabStops", "letterSpacing", "kerning"};
+
+FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
+  FormatPatch p;
+  if (fmt.type != AsValue::Type::kObject) return p;
+  auto get = [&](const char* name) -> std::optional<AsValue> {
+    AsValue v = vm.Get(fmt, name);
+    if (v.IsNullish()) return std::nullopt;
+    return v;
+  };
+  if (auto v = get("font")) p.font = vm.ToString(*v);
+  // Sizes, margins, indents and leading are whole pixels, rounded half to even.
+  if (auto v = get("size")) {
+    const double d = vm.ToNumber(*v);
+    if (std::isfinite(d)) p.size = std::clamp(std::nearbyint(d), 0.0, 2000.0);
+  }
+  if (auto v = get("color")) {
+    const double d = vm.ToNumber(*v);
+    if (std::isfinite(d)) p.color = static_cast<std::uint32_t>(ToInt32(d)) & 0xFFFFFF;
+  }
+  if (auto v = get("bold")) p.bold = vm.ToBool(*v);
+  if (auto v = get("italic")) p.italic = vm.ToBool(*v);
+  if (auto v = get("underline")) p.underline = vm.ToBool(*v);
+  if (auto v = get("url")) p.url = vm.ToString(*v);
+  if (auto v = get("target")) p.target = vm.ToString(*v);
+  if (auto v = get("align")) {
+    const std::string a = Lower(vm.ToString(*v));
+    if (a == "left") p.align = text::Align::kLeft;
+    else if (a == "right") p.align = text::Align::kRight;
+    else if (a == "center") p.align = text::Align::kCenter;
+    else if (a == "justify") p.align = text::Align::kJustify;
+  }
+  auto number = [&](const char* name, std::optional<double>& out, double lo, double hi, bool whole = true) {
+    if (auto v = get(name)) {
+      const double d = vm.ToNumber(*v);
+      if (std::isfinite(d)) out = std::clamp(whole ? std::nearbyint(d) : d, lo, hi);
+    }
+  };
+  number("leftMargin", p.leftMargin, 0, 1e6);
+  number("rightMargin", p.rightMargin, 0, 1e6);
+  number("indent", p.indent, -1e6, 1e6);
+  number("blockIndent", p.blockIndent, 0, 1e6);
+  number("leading", p.leading, -1e6, 1e6);
+  number("letterSpacing", p.letterSpacing, -100, 1000, false);
+  if (auto v = get("bullet")) p.bullet = vm.ToBool(*v);
+  if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
+  if (auto v = get("tabStops"); v && v->type == AsValue::Type::kObject && v->obj->isArray) {
+    std::vector<double> stops;
+    for (const AsValue& e : v->obj->elems) {
+      const double d = vm.ToNumber(e);
+      if (std::isfinite(d)) stops.push_back(d);
+    }
+    p.tabStops = stops;
+  }
+  return p;
+}
+
+AsObject* TextFormatProto(Avm1& vm) {
+  const AsValue ctor = vm.Get(AsValue::Object(vm.Global()), "TextFormat");
+  const AsValue proto = vm.Get(ctor, "prototype");
+  return proto.type == AsValue::Type::kObject ? proto.obj : vm.ObjectProto();
+}
+
+const char* AlignText(text::Align a) {
+  switch (a) {
+    case text::Align::kRight: return "right";
+    case text::Align::kCenter: return "center";
+    case text::Align::kJustify: return "justify";
+    default: return "left";
+  }
+}
+
+AsValue MakeFormat(Avm1& vm, const FormatPatch& p) {
+  AsObject* o = vm.NewObject(TextFormatProto(vm));
+  o->className = "TextFormat";
+  const AsValue self = AsValue::Object(o);
+  auto set = [&](const char* name, const AsValue& v) { vm.SetProp(o, name, v); };
+  auto num = [&](const char* name, const std::optional<double>& d) {
+    set(name, d ? AsValue::Number(*d) : AsValue::Null());
+  };
+  auto flag = [&](const char* name, const std::optional<bool>& b) {
+    set(name, b ? AsValue::Bool(*b) : AsValue::Null());
+  };
+  auto str = [&](const char* name, const std::optional<std::string>& s) {
+    set(name, s ? AsValue::String(*s) : AsValue::Null());
+  };
+  str("font", p.font);
+  num("size", p.size);
+  set("color", p.color ? AsValue::Number(*p.color) : AsValue::Null());
+  flag("bold", p.bold);
+  flag("italic", p.italic);
+  flag("underline", p.underline);
+  str("url", p.url);
+  str("target", p.target);
+  set("align", p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null());
+  // Reported in whole pixels, however a timeline field holds them.
+  auto whole = [&](const char* name, const std::optional<double>& d) {
+    num(name, d ? std::optional<double>(std::nearbyint(*d)) : std::nullopt);
+  };
+  whole("leftMargin", p.leftMargin);
+  whole("rightMargin", p.rightMargin);
+  whole("indent", p.indent);
+  whole("leading", p.leading);
+  whole("blockIndent", p.blockIndent);
+  flag("bullet", p.bullet);
+  if (p.tabStops) {
+    std::vector<AsValue> stops;
+    for (double d : *p.tabStops) stops.push_back(AsValue::Number(d));
+    set("tabStops", AsValue::Object(vm.NewArray(std::move(stops))));
+  } else {
+    set("tabStops", AsValue::Null());
+  }
+  num("letterSpacing", p.letterSpacing);
+  flag("kerning", p.kerning);
+  set("display", AsValue::String("block"));
+  (void)self;
+  return AsValue::Object(o);
+}
+
+AsValue TextFormatCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o) return {};
+  o->className = "TextFormat";
+  // new TextFormat(font, size, color, bold, italic, underline, url, target, align, leftMargin, rightMargin,
+  // indent, leading): the members left out are null.
+  static const char* const kOrder[] = {"font",   "size",  "color",      "bold",        "italic", "underline", "url",
+                                       "target", "align", "leftMargin", "rightMargin", "indent", "leading"};
+  for (const char* name : kFormatNames) vm.SetProp(o, name, AsValue::Null());
+  for (std::size_t i = 0; i < std::size(kOrder) && i < a.size(); ++i) {
+    if (!a[i].IsUndefined()) vm.SetProp(o, kOrder[i], a[i]);
+  }
+  return {};
+}
+
+// TextFormat.getTextExtent(text[, width]): the size of the text in this format.
+AsValue TfGetTextExtent(Avm1& vm, const AsValue& self, AsArgs a) {
+  text::Format f;
+  PatchOf(vm, self).ApplyTo(f);
+  const std::u32string s = text::FromUtf8(Str(vm, a, 0));
+  AsObject* o = vm.NewObject();
+  if (a.size() > 1 && !Arg(a, 1).IsNullish()) {
+    // With a width, the text wraps within it.
+    text::StyledText t;
+    t.Append(s, std::make_shared<text::Format>(f));
+    text::Box box;
+    box.width = Num(vm, a, 1);
+    box.wordWrap = true;
+    const text::Layout l = text::LayOut(t, box);
+    vm.SetProp(o, "width", AsValue::Number(std::round(l.textWidth)));
+    vm.SetProp(o, "height", AsValue::Number(std::round(l.textHeight)));
+    vm.SetProp(o, "ascent", AsValue::Number(l.lines.empty() ? 0 : std::round(l.lines[0].ascent)));
+    vm.SetProp(o, "descent", AsValue::Number(l.lines.empty() ? 0 : std::round(l.lines[0].descent)));
+    vm.SetProp(o, "textFieldWidth", AsValue::Number(box.width));
+    vm.SetProp(o, "textFieldHeight", AsValue::Number(std::round(l.textHeight) + 4));
+    return AsValue::Object(o);
+  }
+  const text::Extent e = text::MeasureLine(s, f);
+  vm.SetProp(o, "width", AsValue::Number(std::round(e.width)));
+  vm.SetProp(o, "height", AsValue::Number(std::round(e.height)));
+  vm.SetProp(o, "ascent", AsValue::Number(std::round(e.ascent)));
+  vm.SetProp(o, "descent", AsValue::Number(std::round(e.descent)));
+  vm.SetProp(o, "textFieldWidth", AsValue::Number(std::round(e.width) + 4));
+  vm.SetProp(o, "textFieldHeight", AsValue::Number(std::round(e.height) + 4));
+  return AsValue::Object(o);
+}
+
+// ---- style sheets -------------------------------------------------------------------
+
+struct SheetData : AsNativeData {
+  std::map<std::string, std::map<std::string, std::string>> rules;
+};
+
+AsValue SheetCtor(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self)) {
+    o->className = "StyleSheet";
+    o->native = std::make_unique<SheetData>();
+  }
+  return {};
+}
+
+AsValue SheetParse(Avm1& vm, const AsValue& self, AsArgs a) {
+  auto* d = SelfData<SheetData>(self);
+  if (!d) return AsValue::Bool(false);
+  std::map<std::string, std::map<std::string, std::string>> parsed;
+  if (!text::ParseCss(Str(vm, a, 0), parsed)) return AsValue::Bool(false);
+  for (auto& [sel, props] : parsed) {
+    for (auto& [k, v] : props) d->rules[sel][k] = v;
+  }
+  return AsValue::Bool(true);
+}
+
+AsValue SheetSetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
+  auto* d = SelfData<SheetData>(self);
+  if (!d) return {};
+  const std::string name = Lower(Str(vm, a, 0));
+  const AsValue style = Arg(a, 1);
+  if (style.type != AsValue::Type::kObject) {
+    d->rules.erase(name);
+    return {};
+  }
+  auto& rule = d->rules[name];
+  rule.clear();
+  for (const auto& [key, prop] : style.obj->props) rule[prop.name] = vm.ToString(prop.value);
+  return {};
+}
+
+AsValue SheetGetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
+  auto* d = SelfData<SheetData>(self);
+  if (!d) return {};
+  auto it = d->rules.find(Lower(Str(vm, a, 0)));
+  if (it == d->rules.end()) return AsValue::Null();
+  AsObject* o = vm.NewObject();
+  for (const auto& [k, v] : it->second) vm.SetProp(o, k, AsValue::String(v));
+  return AsValue::Object(o);
+}
+
+AsValue SheetNames(Avm1& vm, const AsValue& self, AsArgs) {
+  auto* d = SelfData<SheetData>(self);
+  std::vector<AsValue> names;
+  if (d) {
+    for (const auto& [k, v] : d->rules) names.push_back(AsValue::String(k));
+  }
+  return AsValue::Object(vm.NewArray(std::move(names)));
+}
+
+AsValue SheetClear(Avm1&, const AsValue& self, AsArgs) {
+  if (auto* d = SelfData<SheetData>(self)) d->rules.clear();
+  return {};
+}
+
+AsValue SheetTransform(Avm1& vm, const AsValue&, AsArgs a) {
+  FormatPatch p;
+  const AsValue style = Arg(a, 0);
+  if (style.type != AsValue::Type::kObject) return AsValue::Null();
+  for (const auto& [key, prop] : style.obj->props) text::ApplyCssProperty(prop.name, vm.ToString(prop.value), p);
+  return MakeFormat(vm, p);
+}
+
+std::shared_ptr<const text::StyleRules> RulesOf(const SheetData& d) {
+  auto rules = std::make_shared<text::StyleRules>();
+  for (const auto& [sel, props] : d.rules) {
+    FormatPatch& p = (*rules)[sel];
+    for (const auto& [k, v] : props) text::ApplyCssProperty(k, v, p);
+  }
+  return rules;
+}
+
+// ---- members of a field ---------------------------------------------------------------
+
+const char* AutoSizeText(text::AutoSize a) {
+  switch (a) {
+    case text::AutoSize::kLeft: return "left";
+    case text::AutoSize::kCenter: return "center";
+    case text::AutoSize::kRight: return "right";
+    default: return "none";
+  }
+}
+
+// A field's own text changed: its variable follows.
+void TextChanged(Avm1& vm, Instance& inst, TextField& f) {
+  const std::string& variable = f.Opts().variable;
+  if (variable.empty()) return;
+  const std::string shown = f.Opts().html ? f.HtmlText() : f.Text();
+  inst.text = std::make_shared<const std::string>(shown);
+  vm.Assign(variable, AsValue::String(shown), inst.parent);
+}
+
+bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, AsValue& out) {
+  const auto& o = f.Opts();
+  Stage& stage = vm.GetStage();
+  const Matrix& m = inst.matrix;
+  if (low == "text") out = AsValue::String(f.Text());
+  else if (low == "htmltext") out = AsValue::String(o.html ? f.HtmlText() : f.Text());
+  else if (low == "html") out = AsValue::Bool(o.html);
+  else if (low == "textcolor") out = AsValue::Number(f.GetFormat(0, f.Length()).color.value_or(f.NewFormat().color));
+  else if (low == "autosize") out = AsValue::String(AutoSizeText(o.autoSize));
+  else if (low == "wordwrap") out = AsValue::Bool(o.wordWrap);
+  else if (low == "multiline") out = AsValue::Bool(o.multiline);
+  else if (low == "border") out = AsValue::Bool(o.border);
+  else if (low == "bordercolor") out = AsValue::Number(o.borderColor);
+  else if (low == "background") out = AsValue::Bool(o.background);
+  else if (low == "backgroundcolor") out = AsValue::Number(o.backgroundColor);
+  else if (low == "selectable") out = AsValue::Bool(o.selectable);
+  else if (low == "type") out = AsValue::String(o.input ? "input" : "dynamic");
+  else if (low == "embedfonts") out = AsValue::Bool(o.embedFonts);
+  else if (low == "maxchars") out = o.maxChars > 0 ? AsValue::Number(o.maxChars) : AsValue::Null();
+  else if (low == "variable") out = o.variable.empty() ? AsValue::Null() : AsValue::String(o.variable);
+  else if (low == "password") out = AsValue::Bool(o.password);
+  else if (low == "condensewhite") out = AsValue::Bool(o.condenseWhite);
+  else if (low == "antialiastype") out = AsValue::String(o.antiAliasType);
+  else if (low == "scroll") out = AsValue::Number(std::min(f.Scroll(), f.Laid().maxScroll));
+  else if (low == "maxscroll") out = AsValue::Number(f.Laid().maxScroll);
+  else if (low == "bottomscroll") out = AsValue::Number(f.Laid().BottomScroll(f.Scroll()));
+  else if (low == "hscroll") out = AsValue::Number(f.HScroll());
+  else if (low == "maxhscroll") out = AsValue::Number(f.Laid().maxHScroll);
+  else if (low == "textwidth") out = AsValue::Number(WholePixels(f.Laid().textWidth));
+  else if (low == "textheight") out = AsValue::Number(WholePixels(f.Laid().textHeight));
+  else if (low == "length") out = AsValue::Number(static_cast<double>(f.Length()));
+  else if (low == "restrict") out = AsValue::Null();
+  else if (low == "tabindex") out = AsValue::Undefined();
+  else if (low == "mousewheelenabled") out = AsValue::Bool(true);
+  else if (low == "stylesheet") {
+    FieldObjects* fo = Objects(vm);
+    auto it = fo ? fo->styleSheets.find(inst.serial) : decltype(fo->styleSheets.end()){};
+    out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
+  } else if (low == "_x") out = AsValue::Number((m.translateX + std::round(BoxOffsetX(inst, f) * 20)) / 20);
+  else if (low == "_y") out = AsValue::Number((m.translateY + std::round(BoxOffsetY(inst, f) * 20)) / 20);
+  else if (low == "_xscale") out = AsValue::Number(ScriptTransformOf(inst).xscale * 100);
+  else if (low == "_yscale") out = AsValue::Number(ScriptTransformOf(inst).yscale * 100);
+  else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
+  else if (low == "_visible") out = AsValue::Bool(inst.visible);
+  else if (low == "_rotation") out = AsValue::Number(ScriptTransformOf(inst).rotation * 180 / 3.14159265358979323846);
+  else if (low == "_width" || low == "_height") {
+    Rect r;
+    stage.Bounds(inst, r);
+    out = AsValue::Number((low == "_width" ? r.Width() : r.Height()) / 20.0);
+  } else if (low == "_name") out = AsValue::String(inst.name);
+  else if (low == "_target") out = AsValue::String(vm.ClipPathText(stage.PathOf(inst.serial), true));
+  else if (low == "_parent") out = vm.ClipValue(inst.parent);
+  else if (low == "_root") out = vm.ClipValue(stage.RootOf(inst.serial));
+  else if (low == "_level0") out = vm.ClipValue(kRootClip);
+  else if (low == "_global") out = AsValue::Object(vm.Global());
+  else if (low == "_quality") out = AsValue::String(stage.ScriptQuality().empty() ? "HIGH" : stage.ScriptQuality());
+  else if (low == "_highquality") out = stage.GetClipProperty(kRootClip, 16, vm);
+  else if (low == "_url") out = AsValue::String("");
+  else return false;
+  return true;
+}
+
+text::AutoSize ParseAutoSize(Avm1& vm, const AsValue& v) {
+  if (v.type == AsValue::Type::kBoolean) return v.num != 0 ? text::AutoSize::kLeft : text::AutoSize::kNone;
+  const std::string s = Lower(vm.ToString(v));
+  if (s == "left") return text::AutoSize::kLeft;
+  if (s == "center") return text::AutoSize::kCenter;
+  if (s == "right") return text::AutoSize::kRight;
+  return text::AutoSize::kNone;
+}
+
+bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, const AsValue& v) {
+  auto opts = [&]() -> TextField::Options& { return f.EditOpts(); };
+  if (low == "text") {
+    std::string s = vm.ToString(v);
+    if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
+    f.SetText(s);
+    TextChanged(vm, inst, f);
+  } else if (low == "htmltext") {
+    std::string s = vm.ToString(v);
+    if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
+    if (f.Opts().html) f.SetHtmlText(s);
+    else f.SetText(s);
+    TextChanged(vm, inst, f);
+  } else if (low == "html") opts().html = vm.ToBool(v);
+  else if (low == "textcolor") {
+    FormatPatch p;
+    p.color = static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))) & 0xFFFFFF;
+    f.SetFormat(0, f.Length(), p);
+    f.SetNewFormat(p);
+  } else if (low == "autosize") f.SetAutoSize(ParseAutoSize(vm, v));
+  else if (low == "wordwrap") opts().wordWrap = vm.ToBool(v);
+  else if (low == "multiline") opts().multiline = vm.ToBool(v);
+  else if (low == "border") opts().border = vm.ToBool(v);
+  else if (low == "bordercolor") opts().borderColor = static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))) & 0xFFFFFF;
+  else if (low == "background") opts().background = vm.ToBool(v);
+  else if (low == "backgroundcolor") {
+    opts().backgroundColor = static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))) & 0xFFFFFF;
+  } else if (low == "selectable") opts().selectable = vm.ToBool(v);
+  else if (low == "type") opts().input = Lower(vm.ToString(v)) == "input";
+  else if (low == "embedfonts") opts().embedFonts = vm.ToBool(v);
+  else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
+  else if (low == "variable") opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
+  else if (low == "password") opts().password = vm.ToBool(v);
+  else if (low == "condensewhite") opts().condenseWhite = vm.ToBool(v);
+  else if (low == "antialiastype") opts().antiAliasType = vm.ToString(v);
+  else if (low == "scroll") {
+    const double d = vm.ToNumber(v);
+    if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
+  } else if (low == "hscroll") f.SetHScroll(ToInt32(vm.ToNumber(v)));  // whole pixels, wrapping as int
+  else if (low == "maxscroll" || low == "bottomscroll" || low == "maxhscroll" || low == "textwidth" ||
+           low == "textheight" || low == "length" || low == "_target" || low == "_parent") {
+    // Read-only.
+  } else if (low == "stylesheet") {
+    FieldObjects* fo = Objects(vm);
+    const SheetData* d = v.type == AsValue::Type::kObject ? v.obj->Native<SheetData>() : nullptr;
+    if (fo) {
+      if (d) fo->styleSheets[inst.serial] = v;
+      else fo->styleSheets.erase(inst.serial);
+    }
+    f.SetStyles(d ? RulesOf(*d) : nullptr);
+  } else if (low == "_name") {
+    inst.name = vm.ToString(v);
+  } else if (low == "_visible") {
+    inst.visible = vm.ToBool(v);
+  } else if (low == "_x" || low == "_y" || low == "_xscale" || low == "_yscale" || low == "_alpha" ||
+             low == "_rotation" || low == "_width" || low == "_height") {
+    const double d = vm.ToNumber(v);
+    if (!std::isfinite(d)) return true;
+    Matrix& m = inst.matrix;
+    if (low == "_x") {
+      m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
+    } else if (low == "_y") {
+      m.translateY = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetY(inst, f)) * 20, -2e9, 2e9)));
+    } else if (low == "_xscale" || low == "_yscale" || low == "_rotation") {
+      SetScriptScaleOrRotation(inst, low[1] == 'r' ? 'r' : low[1], d);
+    } else if (low == "_alpha") {
+      inst.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6));
+    } else {
+      // A field's size is its box's, not a scale.
+      const double scale = low == "_width" ? Length(m.scaleX, m.rotateSkew0) : Length(m.rotateSkew1, m.scaleY);
+      if (scale <= 0) return true;
+      if (low == "_width") f.SetWidth(std::clamp(d / scale, 0.0, 1e6));
+      else f.SetHeight(std::clamp(d / scale, 0.0, 1e6));
+    }
+    inst.scripted = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// ---- TextField methods --------------------------------------------------------------------
+
+TextField* SelfField(Avm1& vm, const AsValue& self, Instance** inst = nullptr) {
+  Instance* i = FieldInstance(vm, self);
+  if (inst) *inst = i;
+  return i ? FieldOf(vm, i) : nullptr;
+}
+
+std::size_t Index(Avm1& vm, const AsValue& v, std::size_t len) {
+  const double d = vm.ToNumber(v);
+  if (!std::isfinite(d) || d < 0) return 0;
+  return static_cast<std::size_t>(std::min(d, static_cast<double>(len)));
+}
+
+AsValue FieldSetTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = nullptr;
+  TextField* f = SelfField(vm, self, &inst);
+  if (!f || a.empty()) return {};
+  const std::size_t len = f->Length();
+  const AsValue fmt = a[a.size() - 1];
+  if (fmt.type != AsValue::Type::kObject) return {};
+  std::size_t begin = 0, end = len;
+  if (a.size() == 2) {
+    begin = Index(vm, a[0], len);
+    end = begin + 1;
+  } else if (a.size() >= 3) {
+    begin = Index(vm, a[0], len);
+    end = Index(vm, a[1], len);
+  }
+  if (end > begin) f->SetFormat(begin, end, PatchOf(vm, fmt));
+  return {};
+}
+
+AsValue FieldGetTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
+  TextField* f = SelfField(vm, self);
+  if (!f) return {};
+  const std::size_t len = f->Length();
+  std::size_t begin = 0, end = len;
+  if (a.size() == 1) {
+    begin = Index(vm, a[0], len);
+    end = begin + 1;
+  } else if (a.size() >= 2) {
+    begin = Index(vm, a[0], len);
+    end = Index(vm, a[1], len);
+  }
+  return MakeFormat(vm, f->GetFormat(begin, std::max(end, begin + 1)));
+}
+
+AsValue FieldSetNewTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (TextField* f = SelfField(vm, self); f && Arg(a, 0).type == AsValue::Type::kObject) {
+    f->SetNewFormat(PatchOf(vm, a[0]));
+  }
+  return {};
+}
+
+AsValue FieldGetNewTextFormat(Avm1& vm, const AsValue& self, AsArgs) {
+  TextField* f = SelfField(vm, self);
+  return f ? MakeFormat(vm, FormatPatch::From(f->NewFormat())) : AsValue{};
+}
+
+AsValue FieldReplaceText(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = nullptr;
+  TextField* f = SelfField(vm, self, &inst);
+  if (!f || a.size() < 3) return {};
+  const std::size_t len = f->Length();
+  const std::size_t begin = Index(vm, a[0], len), end = Index(vm, a[1], len);
+  if (end < begin) return {};
+  f->ReplaceText(begin, end, Str(vm, a, 2));
+  TextChanged(vm, *inst, *f);
+  return {};
+}
+
+AsValue FieldReplaceSel(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = nullptr;
+  TextField* f = SelfField(vm, self, &inst);
+  if (!f) return {};
+  // Without a selection the text goes in at the end, where the caret rests.
+  f->ReplaceText(f->Length(), f->Length(), Str(vm, a, 0));
+  TextChanged(vm, *inst, *f);
+  return {};
+}
+
+AsValue FieldRemove(Avm1& vm, const AsValue& self, AsArgs) {
+  if (Instance* inst = FieldInstance(vm, self)) vm.GetStage().RemoveClip(inst->serial);
+  return {};
+}
+
+AsValue FieldGetDepth(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = FieldInstance(vm, self);
+  return inst ? AsValue::Number(inst->depth - kDepthOffset) : AsValue{};
+}
+
+AsValue FieldSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = FieldInstance(vm, self);
+  if (!inst) return {};
+  Stage& stage = vm.GetStage();
+  const ClipHandle me = inst->serial;
+  if (Arg(a, 0).type == AsValue::Type::kClip) {
+    Instance* other = stage.Find(vm.ClipOf(a[0]));
+    if (other && other->parent == inst->parent) stage.SwapDepths(me, other->depth - kDepthOffset);
+    return {};
+  }
+  const double d = Num(vm, a, 0);
+  if (std::isfinite(d)) stage.SwapDepths(me, ToInt32(d));
+  return {};
+}
+
+AsValue FieldFontList(Avm1& vm, const AsValue&, AsArgs) {
+  std::vector<AsValue> names;
+  for (const char* n : {"_sans", "_serif", "_typewriter", "Arial", "Courier New", "Georgia", "Tahoma",
+                        "Times New Roman", "Trebuchet MS", "Verdana"}) {
+    names.push_back(AsValue::String(n));
+  }
+  return AsValue::Object(vm.NewArray(std::move(names)));
+}
+
+AsValue ReturnTrue(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
+
+AsValue FieldCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+// MovieClip.createTextField(name, depth, x, y, width, height).
+AsValue McCreateTextField(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type != AsValue::Type::kClip || a.size() < 6) return {};
+  const ClipHandle parent = vm.ClipOf(self);
+  const std::string name = Str(vm, a, 0);
+  const double depth = Num(vm, a, 1);
+  // The box is in whole pixels: fractions are dropped.
+  double box[4];
+  for (std::size_t i = 0; i < 4; ++i) box[i] = std::clamp<double>(ToInt32(Num(vm, a, i + 2)), -1e6, 1e6);
+  if (!std::isfinite(depth)) return {};
+  auto field = std::make_shared<TextField>();
+  field->SetLibrary(&vm.GetStage().Library());
+  // A negative size reaches back from the field's position.
+  field->SetBox(0, 0, box[2], box[3]);
+  const ClipHandle made = vm.GetStage().CreateTextField(parent, name, ToInt32(depth), std::move(field));
+  if (made == kNoClip) return {};
+  if (Instance* inst = vm.GetStage().Find(made)) {
+    inst->matrix.translateX = static_cast<std::int32_t>(std::lround(box[0] * 20));
+    inst->matrix.translateY = static_cast<std::int32_t>(std::lround(box[1] * 20));
+  }
+  // Before SWF 8 it returns nothing.
+  return vm.Version() >= 8 ? vm.ClipValue(made) : AsValue{};
+}
+
+// ---- Selection ------------------------------------------------------------------------------
+
+AsValue SelGetFocus(Avm1& vm, const AsValue&, AsArgs) {
+  FieldObjects* fo = Objects(vm);
+  if (!fo || fo->focus.type != AsValue::Type::kClip || vm.ClipOf(fo->focus) == kNoClip) return AsValue::Null();
+  return AsValue::String(vm.ToString(fo->focus));
+}
+
+AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
+  FieldObjects* fo = Objects(vm);
+  if (!fo) return AsValue::Bool(false);
+  AsValue target = Arg(a, 0);
+  // A path names text fields as well as clips.
+  if (target.type == AsValue::Type::kString) target = vm.Evaluate(target.Text());
+  const AsValue now = target.type == AsValue::Type::kClip ? target : AsValue::Null();
+  const AsValue before = fo->focus.type == AsValue::Type::kClip ? fo->focus : AsValue::Null();
+  fo->focus = now;
+  if (!vm.StrictEquals(before, now)) {
+    // The field losing focus hears first, then the one gaining it, then
+    // Selection's listeners (the components' focus managers).
+    auto tell = [&](const AsValue& on, const char* event, const AsValue& other) {
+      if (on.type != AsValue::Type::kClip) return;
+      const AsValue fn = vm.Get(on, event);
+      std::vector<AsValue> args{other};
+      if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, on, args);
+    };
+    tell(before, "onKillFocus", now);
+    tell(now, "onSetFocus", before);
+    const AsValue selection = vm.Get(AsValue::Object(vm.Global()), "Selection");
+    AsValue args[] = {before, now};
+    vm.Broadcast(selection, "onSetFocus", args);
+  }
+  return AsValue::Bool(now.type == AsValue::Type::kClip);
+}
+
+AsValue SelMinusOne(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(-1); }
+AsValue SelNothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+}  // namespace
+
+bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out) {
+  Instance* inst = vm.GetStage().Find(clip);
+  TextField* f = FieldOf(vm, inst);
+  if (!f) return false;
+  out = {};
+  if (GetMember(vm, *inst, *f, Lower(name), out)) return true;
+  if (AsObject* o = FieldObject(vm, clip, false)) {
+    out = vm.Get(AsValue::Object(o), name);
+  } else if (AsObject* p = Proto(vm)) {
+    out = vm.Get(AsValue::Object(p), name);
+  }
+  return true;
+}
+
+bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, const AsValue& v) {
+  Instance* inst = vm.GetStage().Find(clip);
+  TextField* f = FieldOf(vm, inst);
+  if (!f) return false;
+  if (SetMember(vm, *inst, *f, Lower(name), v)) return true;
+  if (AsObject* o = FieldObject(vm, clip, true)) vm.Set(AsValue::Object(o), name, v);
+  return true;
+}
+
+bool IsTextField(Avm1& vm, ClipHandle clip) { return IsField(vm.GetStage().Find(clip)); }
+
+AsObject* TextFieldPrototype(Avm1& vm) { return Proto(vm); }
+
+void InstallText(Avm1& vm) {
+  AsObject* global = vm.Global();
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* field = vm.NewClass(global, "TextField", FieldCtor, proto);
+  auto objects = std::make_unique<FieldObjects>();
+  objects->stage = &vm.GetStage();
+  field->native = std::move(objects);
+  vm.NewFunction("getFontList", FieldFontList, field);
+  const std::pair<const char*, AsNative> methods[] = {
+      {"setTextFormat", FieldSetTextFormat}, {"getTextFormat", FieldGetTextFormat},
+      {"setNewTextFormat", FieldSetNewTextFormat}, {"getNewTextFormat", FieldGetNewTextFormat},
+      {"replaceText", FieldReplaceText},     {"replaceSel", FieldReplaceSel},
+      {"removeTextField", FieldRemove},      {"getDepth", FieldGetDepth},
+      {"swapDepths", FieldSwapDepths},       {"addListener", ReturnTrue},
+      {"removeListener", ReturnTrue}};
+  for (const auto& [n, fn] : methods) vm.NewFunction(n, fn, proto);
+
+  AsObject* sheetProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(field, "StyleSheet", SheetCtor, sheetProto);
+  const std::pair<const char*, AsNative> sheet[] = {
+      {"parseCSS", SheetParse},         {"setStyle", SheetSetStyle}, {"getStyle", SheetGetStyle},
+      {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform}};
+  for (const auto& [n, fn] : sheet) vm.NewFunction(n, fn, sheetProto);
+
+  AsObject* formatProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "TextFormat", TextFormatCtor, formatProto);
+  vm.NewFunction("getTextExtent", TfGetTextExtent, formatProto);
+
+  vm.NewFunction("createTextField", McCreateTextField, vm.ClipProto());
+
+  // Selection may already exist with its listeners: focus joins it.
+  AsValue sel = vm.Get(AsValue::Object(global), "Selection");
+  AsObject* selection = sel.type == AsValue::Type::kObject ? sel.obj : vm.NewRootObject(vm.ObjectProto());
+  if (sel.type != AsValue::Type::kObject) vm.SetProp(global, "Selection", AsValue::Object(selection), true);
+  const std::pair<const char*, AsNative> selMethods[] = {
+      {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelMinusOne},
+      {"getEndIndex", SelMinusOne},       {"getCaretIndex", SelMinusOne},    {"setSelection", SelNothing}};
+  for (const auto& [n, fn] : selMethods) vm.NewFunction(n, fn, selection);
+  // A broadcaster, as Key and Mouse are: focus changes reach its listeners.
+  const AsValue broadcaster = vm.Get(AsValue::Object(global), "AsBroadcaster");
+  const AsValue initialize = vm.Get(broadcaster, "initialize");
+  std::vector<AsValue> target{AsValue::Object(selection)};
+  if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
+}
+
+}  // namespace quarvel::player::avm1_builtins

@@ -1,0 +1,1085 @@
+// The core classes: Object, Class, Function, Namespace, Boolean, Number,
+// int, uint, String, Array, Error and its kinds, Math, and the top-level
+// functions. Vector, Dictionary, RegExp, JSON, Date, XML and ByteArray are
+// in builtins_more.cpp.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include "player/avm2/builtins_util.h"
+#include "player/avm2/utf16.h"
+
+namespace quarvel::avm2 {
+
+double ArgNum(Machine& m, std::span<Value> a, std::size_t i, double dflt) {
+  return i < a.size() && !a[i].IsUndefined() ? m.ToNumber(a[i]) : dflt;
+}
+std::string ArgStr(Machine& m, std::span<Value> a, std::size_t i, const std::string& dflt) {
+  return i < a.size() && !a[i].IsUndefined() ? m.ToString(a[i]) : dflt;
+}
+ArrayObject* AsArray(const Value& v) {
+  Object* o = v.AsObject();
+  return o && (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) ? static_cast<ArrayObject*>(o) : nullptr;
+}
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+Object* AllocFunction(Machine& m, Class*) { return m.heap().New<FunctionObject>(); }
+Object* AllocArray(Machine& m, Class*) { return m.heap().New<ArrayObject>(); }
+Object* AllocPlain(Machine& m, Class*) { return m.heap().New<Object>(); }
+
+// ---- Object
+
+NATIVE(ObjectCtor) {
+  (void)m;
+  (void)a;
+  return self;
+}
+NATIVE(ObjHasOwnProperty) {
+  const std::string name = ArgStr(m, a, 0, "undefined");
+  Object* o = self.AsObject();
+  if (!o) return Value::Bool(m.HasProperty(self, m.NameFromString(name)));
+  if (o->FindDyn(name)) return Value::Bool(true);
+  if (auto* arr = AsArray(self)) {
+    std::uint32_t i = 0;
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+  }
+  if (o->kind == ObjectKind::kDictionary) return Value::Bool(!m.DictGet(static_cast<DictionaryObject*>(o), a.empty() ? Value() : a[0]).IsUndefined());
+  return Value::Bool(m.FindBinding(o->traits, m.NameFromString(name)) != nullptr);
+}
+NATIVE(ObjPropertyIsEnumerable) {
+  Object* o = self.AsObject();
+  const std::string name = ArgStr(m, a, 0, "undefined");
+  if (!o) return Value::Bool(false);
+  if (auto* arr = AsArray(self)) {
+    std::uint32_t i = 0;
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+  }
+  return Value::Bool(o->FindDyn(name) != nullptr);
+}
+NATIVE(ObjSetPropertyIsEnumerable) {
+  (void)self;
+  (void)a;
+  m.Skip("setPropertyIsEnumerable");
+  return Value();
+}
+NATIVE(ObjIsPrototypeOf) {
+  Object* o = self.AsObject();
+  Object* v = m.ArgOr(a, 0).AsObject();
+  for (Object* p = v ? v->proto : nullptr; p && o; p = p->proto)
+    if (p == o) return Value::Bool(true);
+  return Value::Bool(false);
+}
+NATIVE(ObjToString) {
+  (void)a;
+  Object* o = self.AsObject();
+  if (!o) return m.Str(m.ToString(self));
+  if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
+  if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
+  return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
+}
+NATIVE(ObjValueOf) {
+  (void)m;
+  (void)a;
+  return self;
+}
+
+// ---- Function
+
+NATIVE(FnCall) {
+  const Value thisArg = a.empty() ? Value() : a[0];
+  return m.Call(self, thisArg, a.empty() ? a : a.subspan(1));
+}
+NATIVE(FnApply) {
+  const Value thisArg = m.ArgOr(a, 0);
+  std::vector<Value> args;
+  if (auto* arr = AsArray(m.ArgOr(a, 1))) args = arr->elems;
+  return m.Call(self, thisArg, args);
+}
+NATIVE(FnLength) {
+  (void)a;
+  auto* f = static_cast<FunctionObject*>(self.AsObject());
+  if (!f || f->kind != ObjectKind::kFunction || !f->method || !f->method->unit) return Value::Int(0);
+  return Value::Int(static_cast<std::int32_t>(f->method->unit->file->methods[f->method->index].paramTypes.size()));
+  (void)m;
+}
+NATIVE(FnPrototype) {
+  (void)a;
+  auto* f = static_cast<FunctionObject*>(self.AsObject());
+  if (!f || f->kind != ObjectKind::kFunction) return Value();
+  if (!f->prototypeObject) f->prototypeObject = m.NewObject();
+  return Value::Obj(f->prototypeObject);
+}
+NATIVE(FnSetPrototype) {
+  auto* f = static_cast<FunctionObject*>(self.AsObject());
+  if (f && f->kind == ObjectKind::kFunction) f->prototypeObject = m.ArgOr(a, 0).AsObject();
+  return Value();
+}
+
+// ---- Class
+
+NATIVE(ClassPrototype) {
+  (void)a;
+  (void)m;
+  Object* o = self.AsObject();
+  if (!o || o->kind != ObjectKind::kClass) return Value();
+  return Value::Obj(static_cast<ClassObject*>(o)->of->prototype);
+}
+
+// ---- Boolean
+
+NATIVE(BoolToString) {
+  (void)a;
+  return m.Str(m.ToBoolean(self) ? "true" : "false");
+}
+NATIVE(BoolValueOf) {
+  (void)a;
+  return Value::Bool(m.ToBoolean(self));
+}
+
+// ---- Number
+
+NATIVE(NumToString) {
+  const double d = m.ToNumber(self);
+  const int radix = static_cast<int>(ArgNum(m, a, 0, 10));
+  if (radix < 2 || radix > 36) m.ThrowError("RangeError", "The radix argument must be between 2 and 36; got " + std::to_string(radix) + ".", 1003);
+  return m.Str(NumberToString(d, radix));
+}
+NATIVE(NumValueOf) {
+  (void)a;
+  return Value::Number(m.ToNumber(self));
+}
+// |d| rounded to `frac` digits after the point (fixed) or to `frac` + 1
+// significant digits (scientific, *exp10 set), ties away from zero as
+// ECMAScript asks (printf alone rounds ties to even). Digits only, no point.
+std::string RoundedDigits(double d, int frac, bool scientific, int* exp10) {
+  char buf[512];
+  // 25 digits more than needed show the exact value far enough to see a tie.
+  std::snprintf(buf, sizeof buf, scientific ? "%.*e" : "%.*f", frac + 25, std::fabs(d));
+  std::string text = buf;
+  int e = 0;
+  if (scientific) {
+    const auto ep = text.find('e');
+    e = std::atoi(text.c_str() + ep + 1);
+    text.resize(ep);
+  }
+  std::string digits;
+  for (char c : text)
+    if (c != '.') digits += c;
+  const std::size_t intDigits = scientific ? 1 : text.find('.');
+  const std::size_t keep = intDigits + static_cast<std::size_t>(frac);
+  const bool up = digits[keep] >= '5';
+  digits.resize(keep);
+  if (up) {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i == 0) {
+      digits.insert(digits.begin(), '1');
+      if (scientific) {
+        digits.pop_back();
+        ++e;
+      }
+    } else {
+      ++digits[i - 1];
+    }
+  }
+  if (exp10) *exp10 = e;
+  return digits;
+}
+NATIVE(NumToFixed) {
+  const double d = m.ToNumber(self);
+  const double digits = ArgNum(m, a, 0, 0);
+  if (digits < 0 || digits > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
+  if (!std::isfinite(d) || std::fabs(d) >= 1e21) return m.Str(NumberToString(d));
+  const int f = static_cast<int>(digits);
+  std::string s = RoundedDigits(d, f, false, nullptr);
+  if (f > 0) s.insert(s.size() - static_cast<std::size_t>(f), ".");
+  const bool zero = s.find_first_not_of("0.") == std::string::npos;
+  return m.Str((d < 0 && !zero ? "-" : "") + s);
+}
+NATIVE(NumToPrecision) {
+  const double d = m.ToNumber(self);
+  if (a.empty() || a[0].IsUndefined()) return m.Str(NumberToString(d));
+  const double p = m.ToNumber(a[0]);
+  if (p < 1 || p > 21) m.ThrowError("RangeError", "The precision argument must be between 1 and 21.", 1002);
+  if (!std::isfinite(d)) return m.Str(NumberToString(d));
+  const int prec = static_cast<int>(p);
+  int e = 0;
+  std::string digits = RoundedDigits(d, prec - 1, true, &e);
+  if (d == 0) e = 0;
+  const std::string sign = d < 0 ? "-" : "";
+  if (e < -6 || e >= prec) {
+    std::string mant = digits.substr(0, 1);
+    if (prec > 1) mant += "." + digits.substr(1);
+    return m.Str(sign + mant + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
+  }
+  if (e >= 0) {
+    std::string s = digits.substr(0, static_cast<std::size_t>(e) + 1);
+    if (static_cast<std::size_t>(e) + 1 < digits.size()) s += "." + digits.substr(static_cast<std::size_t>(e) + 1);
+    return m.Str(sign + s);
+  }
+  return m.Str(sign + "0." + std::string(static_cast<std::size_t>(-e - 1), '0') + digits);
+}
+NATIVE(NumToExponential) {
+  const double d = m.ToNumber(self);
+  const int digits = static_cast<int>(ArgNum(m, a, 0, 6));
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 20), d);
+  std::string s = buf;
+  auto ep = s.find('e');
+  std::string ex = s.substr(ep + 2);
+  while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
+  return m.Str(s.substr(0, ep + 2) + ex);
+}
+
+// ---- String: indices count UTF-16 units (utf16.h); ASCII text takes the byte path.
+
+std::string SelfText(Machine& m, const Value& self) { return m.ToString(self); }
+
+NATIVE(StrLength) {
+  (void)a;
+  if (self.IsString()) return Value::Int(static_cast<std::int32_t>(Utf16Length(self.s->text)));
+  return Value::Int(static_cast<std::int32_t>(Utf16Length(SelfText(m, self))));
+}
+NATIVE(StrCharAt) {
+  const std::string s = SelfText(m, self);
+  const double i = ArgNum(m, a, 0, 0);
+  if (IsAscii(s)) {
+    if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
+    return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
+  }
+  const std::u16string u = ToUtf16(s);
+  if (std::isnan(i) || i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
+  return m.Str(FromUtf16(u.substr(static_cast<std::size_t>(i), 1)));
+}
+NATIVE(StrCharCodeAt) {
+  const std::string s = SelfText(m, self);
+  double i = ArgNum(m, a, 0, 0);
+  if (std::isnan(i)) i = 0;
+  if (IsAscii(s)) {
+    if (i < 0 || i >= static_cast<double>(s.size())) return Value::Number(kNaN);
+    return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i)]));
+  }
+  const std::u16string u = ToUtf16(s);
+  if (i < 0 || i >= static_cast<double>(u.size())) return Value::Number(kNaN);
+  return Value::Int(u[static_cast<std::size_t>(i)]);
+}
+NATIVE(StrFromCharCode) {
+  (void)self;
+  std::u16string u;
+  for (const Value& v : a) u += static_cast<char16_t>(m.ToUint(v) & 0xFFFF);
+  return m.Str(FromUtf16(u));
+}
+std::size_t ClampIndex(double d, std::size_t len) {
+  if (std::isnan(d) || d < 0) return 0;
+  return d > static_cast<double>(len) ? len : static_cast<std::size_t>(d);
+}
+std::size_t RelIndex(double d, std::size_t len) {
+  if (std::isnan(d)) return 0;
+  if (d < 0) d += static_cast<double>(len);
+  return ClampIndex(d, len);
+}
+// Runs `f` on the text as bytes when it is ASCII, else on its UTF-16 units.
+template <typename F>
+Value OnUnits(Machine& m, const Value& self, F f) {
+  const std::string s = SelfText(m, self);
+  if (IsAscii(s)) return f(s);
+  return f(ToUtf16(s));
+}
+Value StrOf(Machine& m, const std::string& s) { return m.Str(s); }
+Value StrOf(Machine& m, const std::u16string& u) { return m.Str(FromUtf16(u)); }
+template <typename S>
+S Units(const std::string& t) {
+  if constexpr (std::is_same_v<S, std::string>) return t;
+  else return ToUtf16(t);
+}
+NATIVE(StrIndexOf) {
+  const std::string t = ArgStr(m, a, 0, "undefined");
+  const double fromD = ArgNum(m, a, 1, 0);
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const auto p = s.find(Units<S>(t), ClampIndex(fromD, s.size()));
+    return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
+  });
+}
+NATIVE(StrLastIndexOf) {
+  const std::string t = ArgStr(m, a, 0, "undefined");
+  const double from = ArgNum(m, a, 1, 0x7FFFFFFF);
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const auto p = s.rfind(Units<S>(t), std::isnan(from) ? S::npos : ClampIndex(from, s.size()));
+    return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
+  });
+}
+NATIVE(StrSubstring) {
+  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    std::size_t x = ClampIndex(xd, s.size()), y = ClampIndex(yd, s.size());
+    if (x > y) std::swap(x, y);
+    return StrOf(m, s.substr(x, y - x));
+  });
+}
+NATIVE(StrSubstr) {
+  const double xd = ArgNum(m, a, 0, 0), len = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    const std::size_t x = RelIndex(xd, s.size());
+    return StrOf(m, s.substr(x, ClampIndex(len, s.size() - x)));
+  });
+}
+NATIVE(StrSlice) {
+  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  return OnUnits(m, self, [&](const auto& s) {
+    using S = std::decay_t<decltype(s)>;
+    const std::size_t x = RelIndex(xd, s.size()), y = RelIndex(yd, s.size());
+    return StrOf(m, y > x ? s.substr(x, y - x) : S());
+  });
+}
+// Case of Latin, Greek and Cyrillic letters beyond ASCII too.
+char16_t CaseOf(char16_t c, bool upper) {
+  const auto in = [c](int lo, int hi) { return c >= lo && c <= hi; };
+  // Latin Extended-A pairs: capital first, except in two runs where the small letter is first.
+  const bool pairsEven = in(0x100, 0x137) || in(0x14A, 0x177);
+  const bool pairsOdd = in(0x139, 0x148) || in(0x179, 0x17E);
+  if (upper) {
+    if (in('a', 'z') || (in(0xE0, 0xFE) && c != 0xF7) || (in(0x3B1, 0x3C9) && c != 0x3C2) || in(0x430, 0x44F))
+      return static_cast<char16_t>(c - 0x20);
+    if (in(0x450, 0x45F)) return static_cast<char16_t>(c - 0x50);
+    if (c == 0xFF) return 0x178;
+    if ((pairsEven && (c & 1)) || (pairsOdd && !(c & 1))) return static_cast<char16_t>(c - 1);
+    return c;
+  }
+  if (in('A', 'Z') || (in(0xC0, 0xDE) && c != 0xD7) || (in(0x391, 0x3A9) && c != 0x3A2) || in(0x410, 0x42F))
+    return static_cast<char16_t>(c + 0x20);
+  if (in(0x400, 0x40F)) return static_cast<char16_t>(c + 0x50);
+  if (c == 0x178) return 0xFF;
+  if (c == 0x130) return u'i';
+  if ((pairsEven && !(c & 1)) || (pairsOdd && (c & 1))) return static_cast<char16_t>(c + 1);
+  return c;
+}
+Value ChangeCase(Machine& m, const Value& self, bool upper) {
+  std::string s = SelfText(m, self);
+  if (IsAscii(s)) {
+    for (auto& c : s) c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c)) : std::tolower(static_cast<unsigned char>(c)));
+    return m.Str(s);
+  }
+  std::u16string u = ToUtf16(s);
+  for (auto& c : u) c = CaseOf(c, upper);
+  return m.Str(FromUtf16(u));
+}
+NATIVE(StrToLower) {
+  (void)a;
+  return ChangeCase(m, self, false);
+}
+NATIVE(StrToUpper) {
+  (void)a;
+  return ChangeCase(m, self, true);
+}
+NATIVE(StrConcat) {
+  std::string s = SelfText(m, self);
+  for (const Value& v : a) s += m.ToString(v);
+  return m.Str(s);
+}
+NATIVE(StrLocaleCompare) {
+  const std::string s = SelfText(m, self), t = ArgStr(m, a, 0, "undefined");
+  return Value::Int(s < t ? -1 : s > t ? 1 : 0);
+}
+NATIVE(StrToString) {
+  (void)a;
+  return m.Str(SelfText(m, self));
+}
+
+// ---- Array
+
+ArrayObject* SelfArray(Machine& m, const Value& self) {
+  ArrayObject* arr = AsArray(self);
+  if (!arr) m.ThrowError("TypeError", "Not an array.", 1034);
+  return arr;
+}
+// The array whose length a method changes: not a fixed Vector.
+ArrayObject* GrowingArray(Machine& m, const Value& self) {
+  ArrayObject* arr = SelfArray(m, self);
+  if (arr->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+  return arr;
+}
+void Grow(Machine& m, std::size_t n) {
+  if (n > (std::size_t{1} << 24)) m.ThrowError("RangeError", "Array too long.", 1005);
+}
+NATIVE(ArrayCtor) {
+  ArrayObject* arr = SelfArray(m, self);
+  if (a.size() == 1 && a[0].IsNumber()) {
+    const double n = a[0].Num();
+    if (n < 0 || n != std::floor(n) || n > 4294967295.0) m.ThrowError("RangeError", "Array index is not a positive integer (" + NumberToString(n) + ").", 1005);
+    Grow(m, static_cast<std::size_t>(n));
+    arr->elems.resize(static_cast<std::size_t>(n));
+  } else {
+    arr->elems.assign(a.begin(), a.end());
+  }
+  return self;
+}
+NATIVE(ArrLength) {
+  (void)a;
+  return Value::Number(static_cast<double>(SelfArray(m, self)->elems.size()));
+}
+NATIVE(ArrSetLength) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const double n = ArgNum(m, a, 0, 0);
+  if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
+  Grow(m, static_cast<std::size_t>(n));
+  arr->elems.resize(static_cast<std::size_t>(n));
+  return Value();
+}
+NATIVE(ArrPush) {
+  ArrayObject* arr = GrowingArray(m, self);
+  Grow(m, arr->elems.size() + a.size());
+  for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v);
+  return Value::Number(static_cast<double>(arr->elems.size()));
+}
+NATIVE(ArrPop) {
+  (void)a;
+  ArrayObject* arr = GrowingArray(m, self);
+  if (arr->elems.empty()) return Value();
+  Value v = arr->elems.back();
+  arr->elems.pop_back();
+  return v;
+}
+NATIVE(ArrShift) {
+  (void)a;
+  ArrayObject* arr = GrowingArray(m, self);
+  if (arr->elems.empty()) return Value();
+  Value v = arr->elems.front();
+  arr->elems.erase(arr->elems.begin());
+  return v;
+}
+NATIVE(ArrUnshift) {
+  ArrayObject* arr = GrowingArray(m, self);
+  Grow(m, arr->elems.size() + a.size());
+  arr->elems.insert(arr->elems.begin(), a.begin(), a.end());
+  return Value::Number(static_cast<double>(arr->elems.size()));
+}
+std::string JoinArray(Machine& m, ArrayObject* arr, const std::string& sep) {
+  std::string s;
+  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+    if (i) s += sep;
+    if (!arr->elems[i].IsNullish()) s += m.ToString(arr->elems[i]);
+  }
+  return s;
+}
+NATIVE(ArrJoin) {
+  return m.Str(JoinArray(m, SelfArray(m, self), ArgStr(m, a, 0, ",")));
+}
+NATIVE(ArrToString) {
+  (void)a;
+  return m.Str(JoinArray(m, SelfArray(m, self), ","));
+}
+NATIVE(ArrReverse) {
+  (void)a;
+  ArrayObject* arr = SelfArray(m, self);
+  std::reverse(arr->elems.begin(), arr->elems.end());
+  return self;
+}
+Value NewLike(Machine& m, ArrayObject* like, std::vector<Value> elems) {
+  if (like->kind == ObjectKind::kVector) {
+    auto* v = static_cast<ArrayObject*>(m.Instantiate(like->cls));
+    v->elems = std::move(elems);
+    return Value::Obj(v);
+  }
+  return Value::Obj(m.NewArray(std::move(elems)));
+}
+NATIVE(ArrConcat) {
+  ArrayObject* arr = SelfArray(m, self);
+  std::vector<Value> out = arr->elems;
+  for (const Value& v : a) {
+    if (ArrayObject* o = AsArray(v)) out.insert(out.end(), o->elems.begin(), o->elems.end());
+    else out.push_back(v);
+  }
+  Grow(m, out.size());
+  return NewLike(m, arr, std::move(out));
+}
+NATIVE(ArrSlice) {
+  ArrayObject* arr = SelfArray(m, self);
+  const std::size_t n = arr->elems.size();
+  const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n), y = RelIndex(ArgNum(m, a, 1, static_cast<double>(n)), n);
+  std::vector<Value> out;
+  if (y > x) out.assign(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(y));
+  return NewLike(m, arr, std::move(out));
+}
+NATIVE(ArrSplice) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const std::size_t n = arr->elems.size();
+  if (a.empty()) return NewLike(m, arr, {});
+  const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n);
+  const std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
+  std::vector<Value> removed(arr->elems.begin() + static_cast<std::ptrdiff_t>(x),
+                             arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
+  arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
+  if (a.size() > 2) {
+    Grow(m, arr->elems.size() + a.size());
+    arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), a.begin() + 2, a.end());
+  }
+  return NewLike(m, arr, std::move(removed));
+}
+NATIVE(ArrIndexOf) {
+  ArrayObject* arr = SelfArray(m, self);
+  const Value v = m.ArgOr(a, 0);
+  for (std::size_t i = RelIndex(ArgNum(m, a, 1, 0), arr->elems.size()); i < arr->elems.size(); ++i)
+    if (m.StrictEquals(arr->elems[i], v)) return Value::Int(static_cast<std::int32_t>(i));
+  return Value::Int(-1);
+}
+NATIVE(ArrLastIndexOf) {
+  ArrayObject* arr = SelfArray(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (arr->elems.empty()) return Value::Int(-1);
+  double from = ArgNum(m, a, 1, 0x7FFFFFFF);
+  if (from < 0) from += static_cast<double>(arr->elems.size());
+  for (std::int64_t i = std::min<std::int64_t>(static_cast<std::int64_t>(from), static_cast<std::int64_t>(arr->elems.size()) - 1); i >= 0; --i)
+    if (m.StrictEquals(arr->elems[static_cast<std::size_t>(i)], v)) return Value::Int(static_cast<std::int32_t>(i));
+  return Value::Int(-1);
+}
+// forEach, map, filter, some, every: callback(item, index, array).
+template <int kMode>
+Value Iterate(Machine& m, Value self, std::span<Value> a) {
+  ArrayObject* arr = SelfArray(m, self);
+  const Value fn = m.ArgOr(a, 0), thisArg = m.ArgOr(a, 1);
+  std::vector<Value> out;
+  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+    Value args[3] = {arr->elems[i], Value::Int(static_cast<std::int32_t>(i)), self};
+    const Value r = m.Call(fn, thisArg, args);
+    if (kMode == 1) out.push_back(r);
+    if (kMode == 2 && m.ToBoolean(r)) out.push_back(args[0]);
+    if (kMode == 3 && m.ToBoolean(r)) return Value::Bool(true);
+    if (kMode == 4 && !m.ToBoolean(r)) return Value::Bool(false);
+  }
+  if (kMode == 1 || kMode == 2) return NewLike(m, arr, std::move(out));
+  if (kMode == 3) return Value::Bool(false);
+  if (kMode == 4) return Value::Bool(true);
+  return Value();
+}
+
+}  // namespace
+
+// Array.sort flags.
+constexpr int kCaseInsensitive = 1, kDescending = 2, kUniqueSort = 4, kReturnIndexedArray = 8, kNumeric = 16;
+
+int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const Value& fn) {
+  if (fn.IsObject()) {
+    Value args[2] = {x, y};
+    const double r = m.ToNumber(m.Call(fn, Value::Null(), args));
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+  }
+  // undefined sorts last, then null... as strings do.
+  if (x.IsUndefined() || y.IsUndefined()) return x.IsUndefined() == y.IsUndefined() ? 0 : x.IsUndefined() ? 1 : -1;
+  if (flags & kNumeric) {
+    const double a = m.ToNumber(x), b = m.ToNumber(y);
+    return a < b ? -1 : a > b ? 1 : 0;
+  }
+  std::string a = m.ToString(x), b = m.ToString(y);
+  if (flags & kCaseInsensitive) {
+    for (auto& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return a < b ? -1 : a > b ? 1 : 0;
+}
+
+// Sorts `keys` (one per element) and applies the flags; returns the new
+// order as indices, or an empty optional-like flag through `unique`.
+Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, int flags, const Value& fn,
+                const std::function<int(std::size_t, std::size_t)>* custom) {
+  std::vector<std::size_t> order(arr->elems.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  bool equalFound = false;
+  auto cmp = [&](std::size_t i, std::size_t j) {
+    int c = custom ? (*custom)(i, j) : CompareForSort(m, keys[i], keys[j], flags, fn);
+    if (c == 0) equalFound = true;
+    if (flags & kDescending) c = -c;
+    return c < 0;
+  };
+  std::stable_sort(order.begin(), order.end(), cmp);
+  if ((flags & kUniqueSort) && equalFound) return Value::Int(0);
+  if (flags & kReturnIndexedArray) {
+    std::vector<Value> idx;
+    for (std::size_t i : order) idx.push_back(Value::Int(static_cast<std::int32_t>(i)));
+    return Value::Obj(m.NewArray(std::move(idx)));
+  }
+  std::vector<Value> sorted;
+  for (std::size_t i : order) sorted.push_back(arr->elems[i]);
+  arr->elems = std::move(sorted);
+  return Value::Obj(arr);
+}
+
+namespace {
+
+NATIVE(ArrSort) {
+  ArrayObject* arr = SelfArray(m, self);
+  Value fn;
+  int flags = 0;
+  if (!a.empty() && a[0].IsObject()) {
+    fn = a[0];
+    flags = static_cast<int>(ArgNum(m, a, 1, 0));
+  } else if (!a.empty()) {
+    flags = static_cast<int>(ArgNum(m, a, 0, 0));
+  }
+  return SortArray(m, arr, arr->elems, flags, fn, nullptr);
+}
+NATIVE(ArrSortOn) {
+  ArrayObject* arr = SelfArray(m, self);
+  std::vector<std::string> fields;
+  std::vector<int> fieldFlags;
+  if (ArrayObject* names = AsArray(m.ArgOr(a, 0))) {
+    for (const Value& v : names->elems) fields.push_back(m.ToString(v));
+  } else {
+    fields.push_back(ArgStr(m, a, 0, ""));
+  }
+  int flags = 0;
+  if (ArrayObject* opts = AsArray(m.ArgOr(a, 1))) {
+    for (const Value& v : opts->elems) fieldFlags.push_back(m.ToInt(v));
+  } else {
+    flags = static_cast<int>(ArgNum(m, a, 1, 0));
+  }
+  std::vector<std::vector<Value>> keys(fields.size());
+  for (std::size_t f = 0; f < fields.size(); ++f)
+    for (const Value& e : arr->elems) keys[f].push_back(e.IsObject() ? m.GetProperty(e, fields[f]) : Value());
+  std::function<int(std::size_t, std::size_t)> custom = [&](std::size_t i, std::size_t j) {
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      const int ff = f < fieldFlags.size() ? fieldFlags[f] : flags;
+      int c = CompareForSort(m, keys[f][i], keys[f][j], ff, Value());
+      if (f < fieldFlags.size() && (ff & kDescending)) c = -c;
+      if (c) return c;
+    }
+    return 0;
+  };
+  if (!fieldFlags.empty()) flags = fieldFlags[0] & ~kDescending;
+  return SortArray(m, arr, arr->elems, flags, Value(), &custom);
+}
+
+// ---- Error
+
+NATIVE(ErrorCtor) {
+  Object* o = m.ToObject(self);
+  o->SetDyn(m.Intern("message"), m.Str(ArgStr(m, a, 0, "")));
+  o->SetDyn(m.Intern("errorID"), Value::Int(static_cast<std::int32_t>(ArgNum(m, a, 1, 0))));
+  o->SetDyn(m.Intern("name"), m.Str(o->cls ? o->cls->name : "Error"));
+  return self;
+}
+NATIVE(ErrorToString) {
+  (void)a;
+  const std::string msg = m.ToString(m.GetProperty(self, "message"));
+  const std::string name = m.ToString(m.GetProperty(self, "name"));
+  return m.Str(msg.empty() ? name : name + ": " + msg);
+}
+NATIVE(ErrorStack) {
+  (void)m;
+  (void)self;
+  (void)a;
+  return Value::Null();
+}
+
+// ---- Math
+
+template <double (*F)(double)>
+Value Math1(Machine& m, Value, std::span<Value> a) {
+  return Value::Number(F(ArgNum(m, a, 0, kNaN)));
+}
+double Round(double d) { return std::floor(d + 0.5); }
+double M_fabs(double x) { return std::fabs(x); }
+double M_floor(double x) { return std::floor(x); }
+double M_ceil(double x) { return std::ceil(x); }
+double M_sqrt(double x) { return std::sqrt(x); }
+double M_sin(double x) { return std::sin(x); }
+double M_cos(double x) { return std::cos(x); }
+double M_tan(double x) { return std::tan(x); }
+double M_asin(double x) { return std::asin(x); }
+double M_acos(double x) { return std::acos(x); }
+double M_atan(double x) { return std::atan(x); }
+double M_exp(double x) { return std::exp(x); }
+double M_log(double x) { return std::log(x); }
+
+NATIVE(MathMax) {
+  (void)self;
+  double r = -HUGE_VAL;
+  for (const Value& v : a) {
+    const double d = m.ToNumber(v);
+    if (std::isnan(d)) return Value::Number(kNaN);
+    r = std::max(r, d);
+  }
+  return Value::Number(r);
+}
+NATIVE(MathMin) {
+  (void)self;
+  double r = HUGE_VAL;
+  for (const Value& v : a) {
+    const double d = m.ToNumber(v);
+    if (std::isnan(d)) return Value::Number(kNaN);
+    r = std::min(r, d);
+  }
+  return Value::Number(r);
+}
+NATIVE(MathPow) {
+  (void)self;
+  return Value::Number(std::pow(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
+}
+NATIVE(MathAtan2) {
+  (void)self;
+  return Value::Number(std::atan2(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, kNaN)));
+}
+NATIVE(MathRandom) {
+  (void)self;
+  (void)a;
+  // Seeded per machine run: captures come out the same every time.
+  static thread_local std::mt19937 rng(12345);
+  (void)m;
+  return Value::Number(std::uniform_real_distribution<double>(0, 1)(rng));
+}
+
+// ---- top level
+
+NATIVE(Trace) {
+  (void)self;
+  std::string s;
+  for (std::size_t i = 0; i < a.size(); ++i) s += (i ? " " : "") + m.ToString(a[i]);
+  if (m.traceSink) m.traceSink(s);
+  return Value();
+}
+NATIVE(IsNaN) {
+  (void)self;
+  return Value::Bool(std::isnan(ArgNum(m, a, 0, kNaN)));
+}
+NATIVE(IsFinite) {
+  (void)self;
+  return Value::Bool(std::isfinite(ArgNum(m, a, 0, kNaN)));
+}
+NATIVE(ParseInt) {
+  (void)self;
+  std::string s = ArgStr(m, a, 0, "");
+  int radix = static_cast<int>(ArgNum(m, a, 1, 0));
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+  if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    radix = 16;
+    i += 2;
+  }
+  if (radix == 0) radix = 10;
+  if (radix < 2 || radix > 36) return Value::Number(kNaN);
+  double v = 0;
+  bool any = false;
+  for (; i < s.size(); ++i) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'z' ? c - 'a' + 10 : 99;
+    if (d >= radix) break;
+    v = v * radix + d;
+    any = true;
+  }
+  return Value::Number(any ? (neg ? -v : v) : kNaN);
+}
+NATIVE(ParseFloat) {
+  (void)self;
+  std::string s = ArgStr(m, a, 0, "");
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  // The longest prefix that is a decimal literal.
+  std::size_t best = 0;
+  double val = kNaN;
+  for (std::size_t len = 1; i + len <= s.size() && len < 400; ++len) {
+    const double d = StringToNumber(s.substr(i, len));
+    const char last = s[i + len - 1];
+    if (!std::isnan(d) && last != ' ' && !(len >= 2 && (s[i + 1] == 'x' || s[i + 1] == 'X'))) {
+      best = len;
+      val = d;
+    }
+  }
+  if (s.compare(i, 8, "Infinity") == 0) return Value::Number(HUGE_VAL);
+  if (s.compare(i, 9, "-Infinity") == 0) return Value::Number(-HUGE_VAL);
+  return Value::Number(best ? val : kNaN);
+}
+std::string Hex2(unsigned c) {
+  const char* h = "0123456789ABCDEF";
+  return std::string{'%', h[c >> 4], h[c & 15]};
+}
+NATIVE(EncodeURIComponent) {
+  (void)self;
+  const std::string s = ArgStr(m, a, 0, "undefined");
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || std::strchr("-_.!~*'()", c)) out += static_cast<char>(c);
+    else out += Hex2(c);
+  }
+  return m.Str(out);
+}
+NATIVE(EncodeURI) {
+  (void)self;
+  const std::string s = ArgStr(m, a, 0, "undefined");
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || std::strchr("-_.!~*'();/?:@&=+$,#", c)) out += static_cast<char>(c);
+    else out += Hex2(c);
+  }
+  return m.Str(out);
+}
+NATIVE(Escape) {
+  (void)self;
+  const std::string s = ArgStr(m, a, 0, "undefined");
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || std::strchr("@-_.*+/", c)) out += static_cast<char>(c);
+    else out += Hex2(c);
+  }
+  return m.Str(out);
+}
+NATIVE(Unescape) {
+  (void)self;
+  const std::string s = ArgStr(m, a, 0, "undefined");
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return m.Str(out);
+}
+NATIVE(GetQualifiedClassName) {
+  (void)self;
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsNull()) return m.Str("null");
+  if (v.IsUndefined()) return m.Str("void");
+  if (v.type == Type::kInt) return m.Str("int");
+  if (Object* o = v.AsObject(); o && o->kind == ObjectKind::kClass) return m.Str(static_cast<ClassObject*>(o)->of->QualifiedName());
+  Class* c = m.ClassOf(v);
+  return m.Str(c ? c->QualifiedName() : "Object");
+}
+NATIVE(GetQualifiedSuperclassName) {
+  (void)self;
+  const Value v = m.ArgOr(a, 0);
+  Class* c = nullptr;
+  if (Object* o = v.AsObject(); o && o->kind == ObjectKind::kClass) c = static_cast<ClassObject*>(o)->of;
+  else c = m.ClassOf(v);
+  if (!c || !c->super) return Value::Null();
+  return m.Str(c->super->QualifiedName());
+}
+NATIVE(GetDefinitionByName) {
+  (void)self;
+  const std::string name = ArgStr(m, a, 0, "");
+  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
+  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+}
+NATIVE(GetTimer) {
+  (void)self;
+  (void)a;
+  return Value::Int(static_cast<std::int32_t>(m.clockMs()));
+}
+
+}  // namespace
+
+void InstallBuiltins(Machine& m) {
+  // Object, Class and Function come first: every class object needs them.
+  Class* object = m.DefineNativeClass("", "Object", nullptr, AllocPlain, true);
+  m.objectClass = object;
+  Class* cls = m.DefineNativeClass("", "Class", object, nullptr, true);
+  m.classClass = cls;
+  Class* function = m.DefineNativeClass("", "Function", object, AllocFunction, true);
+  m.functionClass = function;
+  for (Class* c : {object, cls, function}) {
+    auto* co = m.heap().New<ClassObject>();
+    co->of = c;
+    co->cls = cls;
+    co->traits = &c->statics;
+    co->initialized = true;
+    c->object = co;
+    c->prototype = m.heap().New<Object>();
+    c->prototype->cls = object;
+    c->prototype->traits = &object->instance;
+    m.AddGlobal(c->package, c->name, Value::Obj(co));
+  }
+  cls->prototype->proto = object->prototype;
+  function->prototype->proto = object->prototype;
+  for (Class* c : {object, cls, function}) c->object->proto = cls->prototype;
+
+  m.AddMethod(object, "hasOwnProperty", ObjHasOwnProperty);
+  m.AddMethod(object, "propertyIsEnumerable", ObjPropertyIsEnumerable);
+  m.AddMethod(object, "setPropertyIsEnumerable", ObjSetPropertyIsEnumerable);
+  m.AddMethod(object, "isPrototypeOf", ObjIsPrototypeOf);
+  m.AddMethod(object, "toString", ObjToString);
+  m.AddMethod(object, "toLocaleString", ObjToString);
+  m.AddMethod(object, "valueOf", ObjValueOf);
+  object->iinit = nullptr;
+  (void)ObjectCtor;
+  // Classes made before Object had its methods copy them now.
+  cls->instance = object->instance;
+  function->instance = object->instance;
+  m.AddGetter(cls, "prototype", ClassPrototype);
+  m.AddMethod(function, "call", FnCall);
+  m.AddMethod(function, "apply", FnApply);
+  m.AddGetter(function, "length", FnLength);
+  m.AddGetter(function, "prototype", FnPrototype);
+  m.AddSetter(function, "prototype", FnSetPrototype);
+  // Statics of Object reach the class's methods too (Object.prototype...).
+  object->statics.map[Key(kPublicNs, m.NameIdOf("prototype"))] = cls->instance.map[Key(kPublicNs, m.NameIdOf("prototype"))];
+
+  Class* ns = m.DefineNativeClass("", "Namespace", object, nullptr, false);
+  m.namespaceClass = ns;
+
+  Class* boolean = m.DefineNativeClass("", "Boolean", object);
+  m.booleanClass = boolean;
+  m.AddMethod(boolean, "toString", BoolToString);
+  m.AddMethod(boolean, "valueOf", BoolValueOf);
+
+  Class* number = m.DefineNativeClass("", "Number", object);
+  m.numberClass = number;
+  Class* intc = m.DefineNativeClass("", "int", object);
+  m.intClass = intc;
+  Class* uintc = m.DefineNativeClass("", "uint", object);
+  m.uintClass = uintc;
+  for (Class* c : {number, intc, uintc}) {
+    m.AddMethod(c, "toString", NumToString);
+    m.AddMethod(c, "valueOf", NumValueOf);
+    m.AddMethod(c, "toFixed", NumToFixed);
+    m.AddMethod(c, "toPrecision", NumToPrecision);
+    m.AddMethod(c, "toExponential", NumToExponential);
+  }
+  m.AddConst(number, "NaN", Value::Number(kNaN));
+  m.AddConst(number, "POSITIVE_INFINITY", Value::Number(HUGE_VAL));
+  m.AddConst(number, "NEGATIVE_INFINITY", Value::Number(-HUGE_VAL));
+  m.AddConst(number, "MAX_VALUE", Value::Number(std::numeric_limits<double>::max()));
+  m.AddConst(number, "MIN_VALUE", Value::Number(std::numeric_limits<double>::denorm_min()));
+  m.AddConst(intc, "MAX_VALUE", Value::Int(0x7FFFFFFF));
+  m.AddConst(intc, "MIN_VALUE", Value::Int(static_cast<std::int32_t>(0x80000000u)));
+  m.AddConst(uintc, "MAX_VALUE", Value::Number(4294967295.0));
+  m.AddConst(uintc, "MIN_VALUE", Value::Int(0));
+
+  Class* str = m.DefineNativeClass("", "String", object);
+  m.stringClass = str;
+  m.AddGetter(str, "length", StrLength);
+  m.AddMethod(str, "charAt", StrCharAt);
+  m.AddMethod(str, "charCodeAt", StrCharCodeAt);
+  m.AddMethod(str, "indexOf", StrIndexOf);
+  m.AddMethod(str, "lastIndexOf", StrLastIndexOf);
+  m.AddMethod(str, "substring", StrSubstring);
+  m.AddMethod(str, "substr", StrSubstr);
+  m.AddMethod(str, "slice", StrSlice);
+  m.AddMethod(str, "toLowerCase", StrToLower);
+  m.AddMethod(str, "toUpperCase", StrToUpper);
+  m.AddMethod(str, "toLocaleLowerCase", StrToLower);
+  m.AddMethod(str, "toLocaleUpperCase", StrToUpper);
+  m.AddMethod(str, "concat", StrConcat);
+  m.AddMethod(str, "localeCompare", StrLocaleCompare);
+  m.AddMethod(str, "toString", StrToString);
+  m.AddMethod(str, "valueOf", StrToString);
+  m.AddMethod(str, "fromCharCode", StrFromCharCode, true);
+
+  Class* array = m.DefineNativeClass("", "Array", object, AllocArray, true);
+  m.arrayClass = array;
+  m.AddGetter(array, "length", ArrLength);
+  m.AddSetter(array, "length", ArrSetLength);
+  m.AddMethod(array, "push", ArrPush);
+  m.AddMethod(array, "pop", ArrPop);
+  m.AddMethod(array, "shift", ArrShift);
+  m.AddMethod(array, "unshift", ArrUnshift);
+  m.AddMethod(array, "join", ArrJoin);
+  m.AddMethod(array, "toString", ArrToString);
+  m.AddMethod(array, "toLocaleString", ArrToString);
+  m.AddMethod(array, "reverse", ArrReverse);
+  m.AddMethod(array, "concat", ArrConcat);
+  m.AddMethod(array, "slice", ArrSlice);
+  m.AddMethod(array, "splice", ArrSplice);
+  m.AddMethod(array, "indexOf", ArrIndexOf);
+  m.AddMethod(array, "lastIndexOf", ArrLastIndexOf);
+  m.AddMethod(array, "forEach", Iterate<0>);
+  m.AddMethod(array, "map", Iterate<1>);
+  m.AddMethod(array, "filter", Iterate<2>);
+  m.AddMethod(array, "some", Iterate<3>);
+  m.AddMethod(array, "every", Iterate<4>);
+  m.AddMethod(array, "sort", ArrSort);
+  m.AddMethod(array, "sortOn", ArrSortOn);
+  m.AddConst(array, "CASEINSENSITIVE", Value::Int(kCaseInsensitive));
+  m.AddConst(array, "DESCENDING", Value::Int(kDescending));
+  m.AddConst(array, "UNIQUESORT", Value::Int(kUniqueSort));
+  m.AddConst(array, "RETURNINDEXEDARRAY", Value::Int(kReturnIndexedArray));
+  m.AddConst(array, "NUMERIC", Value::Int(kNumeric));
+  SetNativeCtor(m, array, ArrayCtor);
+
+  Class* error = m.DefineNativeClass("", "Error", object, nullptr, true);
+  m.errorClass = error;
+  SetNativeCtor(m, error, ErrorCtor);
+  m.AddMethod(error, "toString", ErrorToString);
+  m.AddMethod(error, "getStackTrace", ErrorStack);
+  for (const char* name : {"TypeError", "ReferenceError", "RangeError", "ArgumentError", "SyntaxError", "EvalError",
+                           "URIError", "VerifyError", "SecurityError", "DefinitionError", "UninitializedError"}) {
+    m.DefineNativeClass("", name, error, nullptr, true);
+  }
+  for (const char* name : {"IOError", "EOFError", "IllegalOperationError", "MemoryError", "ScriptTimeoutError",
+                           "StackOverflowError", "InvalidSWFError"}) {
+    Class* base = std::string(name) == "EOFError" ? m.FindClass("flash.errors::IOError") : error;
+    m.DefineNativeClass("flash.errors", name, base ? base : error, nullptr, true);
+  }
+
+  Class* math = m.DefineNativeClass("", "Math", object);
+  m.AddMethod(math, "abs", Math1<M_fabs>, true);
+  m.AddMethod(math, "floor", Math1<M_floor>, true);
+  m.AddMethod(math, "ceil", Math1<M_ceil>, true);
+  m.AddMethod(math, "round", Math1<Round>, true);
+  m.AddMethod(math, "sqrt", Math1<M_sqrt>, true);
+  m.AddMethod(math, "sin", Math1<M_sin>, true);
+  m.AddMethod(math, "cos", Math1<M_cos>, true);
+  m.AddMethod(math, "tan", Math1<M_tan>, true);
+  m.AddMethod(math, "asin", Math1<M_asin>, true);
+  m.AddMethod(math, "acos", Math1<M_acos>, true);
+  m.AddMethod(math, "atan", Math1<M_atan>, true);
+  m.AddMethod(math, "exp", Math1<M_exp>, true);
+  m.AddMethod(math, "log", Math1<M_log>, true);
+  m.AddMethod(math, "atan2", MathAtan2, true);
+  m.AddMethod(math, "pow", MathPow, true);
+  m.AddMethod(math, "max", MathMax, true);
+  m.AddMethod(math, "min", MathMin, true);
+  m.AddMethod(math, "random", MathRandom, true);
+  m.AddConst(math, "PI", Value::Number(M_PI));
+  m.AddConst(math, "E", Value::Number(M_E));
+  m.AddConst(math, "LN2", Value::Number(M_LN2));
+  m.AddConst(math, "LN10", Value::Number(M_LN10));
+  m.AddConst(math, "LOG2E", Value::Number(M_LOG2E));
+  m.AddConst(math, "LOG10E", Value::Number(M_LOG10E));
+  m.AddConst(math, "SQRT1_2", Value::Number(M_SQRT1_2));
+  m.AddConst(math, "SQRT2", Value::Number(M_SQRT2));
+
+  m.AddGlobalFunction("", "trace", Trace);
+  m.AddGlobalFunction("", "isNaN", IsNaN);
+  m.AddGlobalFunction("", "isFinite", IsFinite);
+  m.AddGlobalFunction("", "parseInt", ParseInt);
+  m.AddGlobalFunction("", "parseFloat", ParseFloat);
+  m.AddGlobalFunction("", "encodeURIComponent", EncodeURIComponent);
+  m.AddGlobalFunction("", "encodeURI", EncodeURI);
+  m.AddGlobalFunction("", "decodeURIComponent", Unescape);
+  m.AddGlobalFunction("", "decodeURI", Unescape);
+  m.AddGlobalFunction("", "escape", Escape);
+  m.AddGlobalFunction("", "unescape", Unescape);
+  m.AddGlobal("", "NaN", Value::Number(kNaN));
+  m.AddGlobal("", "Infinity", Value::Number(HUGE_VAL));
+  m.AddGlobal("", "undefined", Value());
+  m.AddGlobalFunction("flash.utils", "getQualifiedClassName", GetQualifiedClassName);
+  m.AddGlobalFunction("flash.utils", "getQualifiedSuperclassName", GetQualifiedSuperclassName);
+  m.AddGlobalFunction("flash.utils", "getDefinitionByName", GetDefinitionByName);
+  m.AddGlobalFunction("flash.utils", "getTimer", GetTimer);
+
+  InstallMoreBuiltins(m);
+  InstallReflection(m);
+}
+
+void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {
+  auto method = std::make_unique<Method>();
+  method->name = c->name;
+  method->native = fn;
+  method->owner = c;
+  c->iinit = method.get();
+  m.KeepMethod(std::move(method));
+}
+
+}  // namespace quarvel::avm2

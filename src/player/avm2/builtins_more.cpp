@@ -1,0 +1,1396 @@
+// Vector, Dictionary, RegExp (PCRE2) with the String methods that take
+// patterns, JSON, Date, a minimal XML, ByteArray and the timers.
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+#include "player/avm2/builtins_util.h"
+#include "player/avm2/utf16.h"
+#include "player/text/text_encoding.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// ---- Vector
+
+Object* AllocVector(Machine& m, Class*) {
+  auto* v = m.heap().New<ArrayObject>();
+  v->kind = ObjectKind::kVector;
+  return v;
+}
+
+Value ElementDefault(Machine& m, Class* t) {
+  if (t == m.intClass || t == m.uintClass || t == m.numberClass) return Value::Int(0);
+  if (t == m.booleanClass) return Value::Bool(false);
+  if (t == nullptr) return Value();
+  return Value::Null();
+}
+
+NATIVE(VectorCtor) {
+  auto* v = AsArray(self);
+  if (!v) return self;
+  Class* t = v->cls ? v->cls->elementType : nullptr;
+  if (ArrayObject* src = AsArray(m.ArgOr(a, 0))) {
+    for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e);
+    return self;
+  }
+  const double n = ArgNum(m, a, 0, 0);
+  if (n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
+  v->elems.assign(static_cast<std::size_t>(n), ElementDefault(m, t));
+  v->fixed = m.ToBoolean(m.ArgOr(a, 1));
+  return self;
+}
+NATIVE(VectorSetLength) {
+  auto* v = AsArray(self);
+  const double n = ArgNum(m, a, 0, 0);
+  if (!v || n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
+  if (v->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+  v->elems.resize(static_cast<std::size_t>(n), ElementDefault(m, v->cls ? v->cls->elementType : nullptr));
+  return Value();
+}
+NATIVE(VectorFixed) {
+  ArrayObject* v = AsArray(self);
+  return Value::Bool(v && v->fixed);
+}
+NATIVE(VectorSetFixed) {
+  if (ArrayObject* v = AsArray(self)) v->fixed = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+
+// ---- Dictionary
+
+Object* AllocDictionary(Machine& m, Class*) { return m.heap().New<DictionaryObject>(); }
+NATIVE(DictionaryCtor) {
+  if (auto* d = self.AsObject(); d && d->kind == ObjectKind::kDictionary)
+    static_cast<DictionaryObject*>(d)->weakKeys = m.ToBoolean(m.ArgOr(a, 0));
+  return self;
+}
+
+// ---- RegExp
+
+struct RegExpObject : Object {
+  RegExpObject() : Object(ObjectKind::kRegExp) {}
+  ~RegExpObject() override {
+    if (code) pcre2_code_free(code);
+  }
+  pcre2_code* code = nullptr;
+  std::string source, flags;
+  bool global = false;
+  std::size_t lastIndex = 0;
+};
+
+Object* AllocRegExp(Machine& m, Class*) { return m.heap().New<RegExpObject>(); }
+
+RegExpObject* AsRegExp(const Value& v) {
+  Object* o = v.AsObject();
+  return o && o->kind == ObjectKind::kRegExp ? static_cast<RegExpObject*>(o) : nullptr;
+}
+
+void Compile(Machine& m, RegExpObject* r, const std::string& src, const std::string& flags) {
+  r->source = src;
+  r->flags = flags;
+  std::uint32_t opts = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
+  for (char c : flags) {
+    if (c == 'i') opts |= PCRE2_CASELESS;
+    if (c == 'm') opts |= PCRE2_MULTILINE;
+    if (c == 's') opts |= PCRE2_DOTALL;
+    if (c == 'x') opts |= PCRE2_EXTENDED;
+    if (c == 'g') r->global = true;
+  }
+  int err = 0;
+  PCRE2_SIZE off = 0;
+  r->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(src.data()), src.size(), opts, &err, &off, nullptr);
+  // Flash takes a bad pattern as one that never matches.
+  if (!r->code) m.Skip("regular expression Flash accepts and PCRE2 refuses");
+}
+
+NATIVE(RegExpCtor) {
+  auto* r = AsRegExp(self);
+  if (!r) return self;
+  if (auto* other = AsRegExp(m.ArgOr(a, 0))) {
+    Compile(m, r, other->source, other->flags);
+  } else {
+    Compile(m, r, ArgStr(m, a, 0, ""), ArgStr(m, a, 1, ""));
+  }
+  return self;
+}
+
+// One match at or after `from`: the groups as byte ranges (-1 for unset).
+bool Match(RegExpObject* r, const std::string& s, std::size_t from, std::vector<std::pair<long, long>>& groups) {
+  if (!r->code || from > s.size()) return false;
+  pcre2_match_data* md = pcre2_match_data_create_from_pattern(r->code, nullptr);
+  pcre2_match_context* ctx = pcre2_match_context_create(nullptr);
+  pcre2_set_match_limit(ctx, 10'000'000);
+  const int rc = pcre2_match(r->code, reinterpret_cast<PCRE2_SPTR>(s.data()), s.size(), from, 0, md, ctx);
+  groups.clear();
+  if (rc > 0) {
+    const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(md);
+    std::uint32_t count = 0;
+    pcre2_pattern_info(r->code, PCRE2_INFO_CAPTURECOUNT, &count);
+    for (std::uint32_t i = 0; i <= count; ++i) {
+      if (static_cast<int>(i) < rc && ov[2 * i] != PCRE2_UNSET) groups.emplace_back(static_cast<long>(ov[2 * i]), static_cast<long>(ov[2 * i + 1]));
+      else groups.emplace_back(-1, -1);
+    }
+  }
+  pcre2_match_context_free(ctx);
+  pcre2_match_data_free(md);
+  return rc > 0;
+}
+
+Value MatchArray(Machine& m, const std::string& s, const std::vector<std::pair<long, long>>& g) {
+  std::vector<Value> items;
+  for (auto [b, e] : g) items.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
+  ArrayObject* arr = m.NewArray(std::move(items));
+  arr->SetDyn(m.Intern("index"), Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
+  arr->SetDyn(m.Intern("input"), m.Str(s));
+  return Value::Obj(arr);
+}
+
+NATIVE(RegExpExec) {
+  auto* r = AsRegExp(self);
+  const std::string s = ArgStr(m, a, 0, "undefined");
+  std::vector<std::pair<long, long>> g;
+  // lastIndex counts UTF-16 units, as string indices do.
+  const std::size_t from = r && r->global ? ByteOfUtf16Index(s, r->lastIndex) : 0;
+  if (!r || (r->global && r->lastIndex > Utf16Length(s)) || !Match(r, s, from, g)) {
+    if (r) r->lastIndex = 0;
+    return Value::Null();
+  }
+  if (r->global)
+    r->lastIndex = Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].second)) + (g[0].second == g[0].first ? 1 : 0);
+  return MatchArray(m, s, g);
+}
+NATIVE(RegExpTest) { return Value::Bool(!RegExpExec(m, self, a).IsNull()); }
+NATIVE(RegExpSource) {
+  auto* r = AsRegExp(self);
+  return m.Str(r ? r->source : "");
+}
+NATIVE(RegExpGlobal) {
+  auto* r = AsRegExp(self);
+  return Value::Bool(r && r->global);
+}
+NATIVE(RegExpLastIndex) {
+  auto* r = AsRegExp(self);
+  return Value::Number(r ? static_cast<double>(r->lastIndex) : 0);
+}
+NATIVE(RegExpSetLastIndex) {
+  if (auto* r = AsRegExp(self)) r->lastIndex = static_cast<std::size_t>(std::max(0.0, ArgNum(m, a, 0, 0)));
+  return Value();
+}
+NATIVE(RegExpToString) {
+  auto* r = AsRegExp(self);
+  return m.Str(r ? "/" + r->source + "/" + r->flags : "/(?:)/");
+}
+
+// String methods with patterns.
+NATIVE(StrMatch) {
+  const std::string s = m.ToString(self);
+  RegExpObject* r = AsRegExp(m.ArgOr(a, 0));
+  if (!r) {
+    Value args[1] = {m.ArgOr(a, 0)};
+    r = static_cast<RegExpObject*>(m.Construct(m.FindClass("RegExp"), args));
+  }
+  std::vector<std::pair<long, long>> g;
+  if (!r->global) return Match(r, s, 0, g) ? MatchArray(m, s, g) : Value::Null();
+  std::vector<Value> all;
+  std::size_t from = 0;
+  while (from <= s.size() && Match(r, s, from, g)) {
+    all.push_back(m.Str(s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first))));
+    from = static_cast<std::size_t>(g[0].second + (g[0].second == g[0].first ? 1 : 0));
+  }
+  r->lastIndex = 0;
+  return Value::Obj(m.NewArray(std::move(all)));
+}
+NATIVE(StrSearch) {
+  const std::string s = m.ToString(self);
+  RegExpObject* r = AsRegExp(m.ArgOr(a, 0));
+  if (!r) {
+    Value args[1] = {m.ArgOr(a, 0)};
+    r = static_cast<RegExpObject*>(m.Construct(m.FindClass("RegExp"), args));
+  }
+  std::vector<std::pair<long, long>> g;
+  return Value::Int(Match(r, s, 0, g) ? static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first))) : -1);
+}
+std::string Expand(const std::string& repl, const std::string& s, const std::vector<std::pair<long, long>>& g) {
+  std::string out;
+  for (std::size_t i = 0; i < repl.size(); ++i) {
+    if (repl[i] != '$' || i + 1 >= repl.size()) {
+      out += repl[i];
+      continue;
+    }
+    const char c = repl[i + 1];
+    if (c == '$') {
+      out += '$';
+      ++i;
+    } else if (c == '&') {
+      out += s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first));
+      ++i;
+    } else if (c >= '0' && c <= '9') {
+      std::size_t n = static_cast<std::size_t>(c - '0');
+      std::size_t used = 1;
+      if (i + 2 < repl.size() && std::isdigit(static_cast<unsigned char>(repl[i + 2])) &&
+          n * 10 + static_cast<std::size_t>(repl[i + 2] - '0') < g.size()) {
+        n = n * 10 + static_cast<std::size_t>(repl[i + 2] - '0');
+        used = 2;
+      }
+      if (n > 0 && n < g.size()) {
+        if (g[n].first >= 0) out += s.substr(static_cast<std::size_t>(g[n].first), static_cast<std::size_t>(g[n].second - g[n].first));
+        i += used;
+      } else {
+        out += '$';
+      }
+    } else {
+      out += '$';
+    }
+  }
+  return out;
+}
+NATIVE(StrReplace) {
+  const std::string s = m.ToString(self);
+  const Value pat = m.ArgOr(a, 0), repl = m.ArgOr(a, 1);
+  const bool fn = repl.IsObject() && repl.o->kind == ObjectKind::kFunction;
+  auto replacement = [&](const std::vector<std::pair<long, long>>& g) {
+    if (!fn) return Expand(m.ToString(repl), s, g);
+    std::vector<Value> args;
+    for (auto [b, e] : g) args.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
+    args.push_back(Value::Int(static_cast<std::int32_t>(g[0].first)));
+    args.push_back(m.Str(s));
+    return m.ToString(m.Call(repl, Value::Null(), args));
+  };
+  if (RegExpObject* r = AsRegExp(pat)) {
+    std::string out;
+    std::size_t from = 0, copied = 0;
+    std::vector<std::pair<long, long>> g;
+    while (from <= s.size() && Match(r, s, from, g)) {
+      out += s.substr(copied, static_cast<std::size_t>(g[0].first) - copied);
+      out += replacement(g);
+      copied = static_cast<std::size_t>(g[0].second);
+      from = copied + (g[0].second == g[0].first ? 1 : 0);
+      if (!r->global) break;
+    }
+    if (copied < s.size()) out += s.substr(copied);
+    return m.Str(out);
+  }
+  const std::string p = m.ToString(pat);
+  const auto at = s.find(p);
+  if (at == std::string::npos) return m.Str(s);
+  std::vector<std::pair<long, long>> g{{static_cast<long>(at), static_cast<long>(at + p.size())}};
+  return m.Str(s.substr(0, at) + replacement(g) + s.substr(at + p.size()));
+}
+NATIVE(StrSplit) {
+  const std::string s = m.ToString(self);
+  const Value pat = m.ArgOr(a, 0);
+  const double limitD = ArgNum(m, a, 1, 4294967295.0);
+  const std::size_t limit = limitD < 0 ? 0 : static_cast<std::size_t>(std::min(limitD, 4294967295.0));
+  std::vector<Value> out;
+  if (pat.IsUndefined()) {
+    out.push_back(m.Str(s));
+    return Value::Obj(m.NewArray(std::move(out)));
+  }
+  if (RegExpObject* r = AsRegExp(pat)) {
+    std::size_t from = 0, start = 0;
+    std::vector<std::pair<long, long>> g;
+    while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
+      if (g[0].second == g[0].first && static_cast<std::size_t>(g[0].first) >= s.size()) break;
+      if (g[0].second == static_cast<long>(start) && g[0].first == g[0].second) {
+        from = start + 1;
+        if (from > s.size()) break;
+        out.push_back(m.Str(s.substr(start, 1)));
+        start = from;
+        continue;
+      }
+      out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
+      for (std::size_t i = 1; i < g.size(); ++i)
+        out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
+      start = static_cast<std::size_t>(g[0].second);
+      from = start + (g[0].second == g[0].first ? 1 : 0);
+    }
+    if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
+    return Value::Obj(m.NewArray(std::move(out)));
+  }
+  const std::string sep = m.ToString(pat);
+  if (sep.empty()) {
+    const std::u16string u = ToUtf16(s);
+    for (std::size_t i = 0; i < u.size() && out.size() < limit; ++i) out.push_back(m.Str(FromUtf16(u.substr(i, 1))));
+  } else {
+    std::size_t start = 0;
+    while (out.size() < limit) {
+      const auto at = s.find(sep, start);
+      if (at == std::string::npos) {
+        out.push_back(m.Str(s.substr(start)));
+        break;
+      }
+      out.push_back(m.Str(s.substr(start, at - start)));
+      start = at + sep.size();
+    }
+  }
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+
+// ---- JSON
+
+struct JsonParser {
+  Machine& m;
+  const std::string& s;
+  std::size_t i = 0;
+  int depth = 0;
+  [[noreturn]] void Fail() { m.ThrowError("SyntaxError", "JSON.parse: unexpected input at " + std::to_string(i) + ".", 1132); }
+  void Ws() {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  }
+  std::string String() {
+    if (s[i] != '"') Fail();
+    ++i;
+    std::string out;
+    while (i < s.size() && s[i] != '"') {
+      if (s[i] == '\\') {
+        if (++i >= s.size()) Fail();
+        const char c = s[i++];
+        switch (c) {
+          case 'n': out += '\n'; break;
+          case 't': out += '\t'; break;
+          case 'r': out += '\r'; break;
+          case 'b': out += '\b'; break;
+          case 'f': out += '\f'; break;
+          case 'u': {
+            if (i + 4 > s.size()) Fail();
+            const unsigned cp = static_cast<unsigned>(std::stoul(s.substr(i, 4), nullptr, 16));
+            i += 4;
+            encoding::AppendUtf8(out, cp);
+            break;
+          }
+          default: out += c;
+        }
+      } else {
+        out += s[i++];
+      }
+    }
+    if (i >= s.size()) Fail();
+    ++i;
+    return out;
+  }
+  Value Parse() {
+    Ws();
+    if (i >= s.size() || ++depth > 512) Fail();
+    struct D {
+      int& d;
+      ~D() { --d; }
+    } guard{depth};
+    const char c = s[i];
+    if (c == '{') {
+      ++i;
+      Object* o = m.NewObject();
+      Ws();
+      if (i < s.size() && s[i] == '}') {
+        ++i;
+        return Value::Obj(o);
+      }
+      for (;;) {
+        Ws();
+        if (i >= s.size()) Fail();
+        const std::string k = String();
+        Ws();
+        if (i >= s.size() || s[i] != ':') Fail();
+        ++i;
+        o->SetDyn(m.NewString(k), Parse());
+        Ws();
+        if (i < s.size() && s[i] == ',') {
+          ++i;
+          continue;
+        }
+        if (i < s.size() && s[i] == '}') {
+          ++i;
+          return Value::Obj(o);
+        }
+        Fail();
+      }
+    }
+    if (c == '[') {
+      ++i;
+      std::vector<Value> items;
+      Ws();
+      if (i < s.size() && s[i] == ']') {
+        ++i;
+        return Value::Obj(m.NewArray());
+      }
+      for (;;) {
+        items.push_back(Parse());
+        Ws();
+        if (i < s.size() && s[i] == ',') {
+          ++i;
+          continue;
+        }
+        if (i < s.size() && s[i] == ']') {
+          ++i;
+          return Value::Obj(m.NewArray(std::move(items)));
+        }
+        Fail();
+      }
+    }
+    if (c == '"') return m.Str(String());
+    if (s.compare(i, 4, "true") == 0) return i += 4, Value::Bool(true);
+    if (s.compare(i, 5, "false") == 0) return i += 5, Value::Bool(false);
+    if (s.compare(i, 4, "null") == 0) return i += 4, Value::Null();
+    const std::size_t b = i;
+    while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) || std::strchr("+-.eE", s[i]))) ++i;
+    if (b == i) Fail();
+    const double d = StringToNumber(s.substr(b, i - b));
+    if (std::isnan(d)) Fail();
+    return Value::Number(d);
+  }
+};
+
+NATIVE(JsonParse) {
+  const std::string text = ArgStr(m, a, 0, "");
+  JsonParser p{m, text};
+  Value v = p.Parse();
+  p.Ws();
+  if (p.i != text.size()) p.Fail();
+  return v;
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+struct JsonWriter {
+  Machine& m;
+  Value replacer;
+  std::string indent;
+  std::vector<Object*> stack;
+  bool Write(const Value& key, Value v, std::string& out, const std::string& cur) {
+    if (v.IsObject() && v.o->kind != ObjectKind::kFunction) {
+      Value toJson = m.HasProperty(v, m.NameFromString("toJSON")) ? m.GetProperty(v, "toJSON") : Value();
+      if (toJson.IsObject()) {
+        Value k[1] = {key};
+        v = m.Call(toJson, v, k);
+      }
+    }
+    if (replacer.IsObject() && replacer.o->kind == ObjectKind::kFunction) {
+      Value args[2] = {key, v};
+      v = m.Call(replacer, Value::Null(), args);
+    }
+    switch (v.type) {
+      case Type::kUndefined: return false;
+      case Type::kNull: out += "null"; return true;
+      case Type::kBoolean: out += v.b ? "true" : "false"; return true;
+      case Type::kInt:
+      case Type::kNumber: out += std::isfinite(v.Num()) ? NumberToString(v.Num()) : "null"; return true;
+      case Type::kString: out += Quote(v.s->text); return true;
+      case Type::kObject: break;
+    }
+    Object* o = v.o;
+    if (o->kind == ObjectKind::kFunction) return false;
+    if (std::find(stack.begin(), stack.end(), o) != stack.end()) m.ThrowError("TypeError", "Cyclic structure cannot be converted to JSON string.", 1129);
+    if (stack.size() > 256) m.ThrowError("Error", "JSON nesting too deep.", 1023);
+    stack.push_back(o);
+    const std::string inner = cur + indent;
+    const std::string nl = indent.empty() ? "" : "\n";
+    if (ArrayObject* arr = AsArray(v)) {
+      out += "[";
+      for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+        if (i) out += ",";
+        out += nl + inner;
+        if (!Write(m.Str(std::to_string(i)), arr->elems[i], out, inner)) out += "null";
+      }
+      if (!arr->elems.empty()) out += nl + cur;
+      out += "]";
+    } else {
+      out += "{";
+      bool first = true;
+      auto emit = [&](const std::string& k, const Value& val) {
+        std::string part = (first ? "" : ",") + nl + inner + Quote(k) + (indent.empty() ? ":" : ": ");
+        std::string body;
+        if (!Write(m.Str(k), val, body, inner)) return;
+        out += part + body;
+        first = false;
+      };
+      // Sealed classes show their public variables and getters.
+      if (o->traits && o->cls && o->cls->unit) {
+        for (auto& [key, b] : o->traits->map) {
+          if ((key >> 32) != kPublicNs || b.kind == Binding::Kind::kMethod) continue;
+          (void)b;
+        }
+      }
+      if (o->dyn)
+        for (auto& [k, val] : o->dyn->items)
+          if (k) emit(k->text, val);
+      if (!first) out += nl + cur;
+      out += "}";
+    }
+    stack.pop_back();
+    return true;
+  }
+};
+
+NATIVE(JsonStringify) {
+  JsonWriter w{m, m.ArgOr(a, 1), "", {}};
+  const Value space = m.ArgOr(a, 2);
+  if (space.IsNumber()) w.indent = std::string(static_cast<std::size_t>(std::clamp(space.Num(), 0.0, 10.0)), ' ');
+  else if (space.IsString()) w.indent = space.s->text.substr(0, 10);
+  std::string out;
+  if (!w.Write(m.Str(""), m.ArgOr(a, 0), out, "")) return Value();
+  return m.Str(out);
+}
+
+// ---- Date (times in milliseconds since 1970, UTC; local time from the C library's zone)
+
+struct DateObject : Object {
+  DateObject() : Object(ObjectKind::kDate) {}
+  double t = kNaN;
+};
+Object* AllocDate(Machine& m, Class*) { return m.heap().New<DateObject>(); }
+DateObject* AsDate(const Value& v) {
+  Object* o = v.AsObject();
+  return o && o->kind == ObjectKind::kDate ? static_cast<DateObject*>(o) : nullptr;
+}
+double DaysFromCivil(double y, double mo, double d) {
+  // Month may be out of range: carry it into the year.
+  y += std::floor(mo / 12);
+  mo = std::fmod(mo, 12);
+  if (mo < 0) mo += 12;
+  const double yy = mo < 2 ? y - 1 : y;
+  const double era = std::floor(yy / 400);
+  const double yoe = yy - era * 400;
+  const double mp = std::fmod(mo + 10, 12);  // months from March; mo counts from January = 0
+  const double doy = std::floor((153 * mp + 2) / 5) + d - 1;
+  const double doe = yoe * 365 + std::floor(yoe / 4) - std::floor(yoe / 100) + doy;
+  return era * 146097 + doe - 719468;
+}
+double MakeTime(double y, double mo, double d, double h, double mi, double s, double ms) {
+  return DaysFromCivil(y, mo, d) * 86400000.0 + h * 3600000.0 + mi * 60000.0 + s * 1000.0 + ms;
+}
+struct Parts {
+  double year, month, date, hours, minutes, seconds, ms, day;
+};
+Parts Split(double t) {
+  const double days = std::floor(t / 86400000.0);
+  double rest = t - days * 86400000.0;
+  Parts p{};
+  const double z = days + 719468;
+  const double era = std::floor(z / 146097);
+  const double doe = z - era * 146097;
+  const double yoe = std::floor((doe - std::floor(doe / 1460) + std::floor(doe / 36524) - std::floor(doe / 146096)) / 365);
+  const double doy = doe - (365 * yoe + std::floor(yoe / 4) - std::floor(yoe / 100));
+  const double mp = std::floor((5 * doy + 2) / 153);
+  p.date = doy - std::floor((153 * mp + 2) / 5) + 1;
+  p.month = mp < 10 ? mp + 2 : mp - 10;
+  p.year = yoe + era * 400 + (p.month < 2 ? 1 : 0);
+  p.hours = std::floor(rest / 3600000.0);
+  rest -= p.hours * 3600000.0;
+  p.minutes = std::floor(rest / 60000.0);
+  rest -= p.minutes * 60000.0;
+  p.seconds = std::floor(rest / 1000.0);
+  p.ms = rest - p.seconds * 1000.0;
+  p.day = std::fmod(days + 4, 7);
+  if (p.day < 0) p.day += 7;
+  return p;
+}
+// The zone's offset from UTC at a UTC time, in milliseconds.
+double LocalOffset(double t) {
+  if (!std::isfinite(t)) return 0;
+  const auto secs = static_cast<std::time_t>(std::floor(std::clamp(t, -8.64e15, 8.64e15) / 1000.0));
+  std::tm tm{};
+  if (!localtime_r(&secs, &tm)) return 0;
+  return static_cast<double>(tm.tm_gmtoff) * 1000.0;
+}
+double ToLocal(double t) { return t + LocalOffset(t); }
+// A local time's UTC time; in the hour a clock skips or repeats, the first.
+double FromLocal(double local) {
+  const double first = local - LocalOffset(local);
+  const double second = local - LocalOffset(first);
+  return std::isfinite(second) ? second : first;
+}
+double NowMs() {
+  return static_cast<double>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+}
+NATIVE(DateCtor) {
+  DateObject* d = AsDate(self);
+  if (!d) return self;
+  if (a.empty()) {
+    d->t = NowMs();
+  } else if (a.size() == 1) {
+    const Value v = a[0];
+    d->t = v.IsString() ? kNaN : m.ToNumber(v);
+    if (DateObject* other = AsDate(v)) d->t = other->t;
+  } else {
+    d->t = FromLocal(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
+                              ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
+  }
+  // Flash keeps dates within 100 million days of 1970.
+  if (std::fabs(d->t) > 8.64e15) d->t = kNaN;
+  return self;
+}
+template <int kField, bool kUtc = false>
+Value DateGet(Machine& m, Value self, std::span<Value>) {
+  DateObject* d = AsDate(self);
+  if (!d) m.ThrowError("TypeError", "Not a Date.", 1034);
+  if (std::isnan(d->t)) return Value::Number(kNaN);
+  const Parts p = Split(kUtc ? d->t : ToLocal(d->t));
+  const double f[] = {p.year, p.month, p.date, p.hours, p.minutes, p.seconds, p.ms, p.day, d->t};
+  return Value::Number(f[kField]);
+}
+template <int kField, bool kUtc = false>
+Value DateSet(Machine& m, Value self, std::span<Value> a) {
+  DateObject* d = AsDate(self);
+  if (!d) m.ThrowError("TypeError", "Not a Date.", 1034);
+  if (kField == 8) {
+    d->t = ArgNum(m, a, 0, kNaN);
+    return Value::Number(d->t);
+  }
+  const double base = std::isnan(d->t) ? 0 : d->t;
+  Parts p = Split(kUtc ? base : ToLocal(base));
+  double* f[] = {&p.year, &p.month, &p.date, &p.hours, &p.minutes, &p.seconds, &p.ms};
+  for (std::size_t i = 0; i < a.size() && kField + i < 7; ++i) *f[kField + i] = m.ToNumber(a[i]);
+  const double t = MakeTime(p.year, p.month, p.date, p.hours, p.minutes, p.seconds, p.ms);
+  d->t = kUtc ? t : FromLocal(t);
+  if (!(std::fabs(d->t) <= 8.64e15)) d->t = kNaN;
+  return Value::Number(d->t);
+}
+NATIVE(DateTimezoneOffset) {
+  DateObject* d = AsDate(self);
+  if (!d || std::isnan(d->t)) return Value::Number(kNaN);
+  return Value::Number(-LocalOffset(d->t) / 60000.0);
+}
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Flash's forms: "Wed Jan 15 12:30:00 GMT-0500 2020" (0), the date part (1),
+// the time part (2), and toUTCString's "Wed Jan 15 17:30:00 2020 UTC" (3).
+template <int kForm>
+Value DateText(Machine& m, Value self, std::span<Value>) {
+  DateObject* d = AsDate(self);
+  if (!d || std::isnan(d->t)) return m.Str("Invalid Date");
+  const double offset = kForm == 3 ? 0 : LocalOffset(d->t);
+  const Parts p = Split(d->t + offset);
+  const int off = static_cast<int>(std::lround(std::fabs(offset) / 60000.0));
+  char zone[32], date[48], time[48];
+  std::snprintf(zone, sizeof zone, "GMT%c%02d%02d", offset < 0 ? '-' : '+', off / 60, off % 60);
+  std::snprintf(date, sizeof date, "%s %s %d", kDayNames[static_cast<int>(p.day)], kMonthNames[static_cast<int>(p.month)],
+                static_cast<int>(p.date));
+  std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(p.hours), static_cast<int>(p.minutes),
+                static_cast<int>(p.seconds));
+  const std::string year = std::to_string(static_cast<long long>(p.year));
+  switch (kForm) {
+    case 1: return m.Str(std::string(date) + " " + year);
+    case 2: return m.Str(std::string(time) + " " + zone);
+    case 3: return m.Str(std::string(date) + " " + time + " " + year + " UTC");
+    default: return m.Str(std::string(date) + " " + time + " " + zone + " " + year);
+  }
+}
+NATIVE(DateToString) { return DateText<0>(m, self, a); }
+NATIVE(DateUTC) {
+  return Value::Number(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
+                                ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
+}
+
+// ---- XML (parse and read)
+
+struct XmlObject : Object {
+  XmlObject() : Object(ObjectKind::kXml) {}
+  std::string name;  // empty for text
+  std::string text;
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::vector<XmlObject*> children;
+  bool isList = false;  // an XMLList: children are its items
+  void Trace(Heap& h) override {
+    Object::Trace(h);
+    for (auto* c : children) h.Mark(c);
+  }
+};
+
+XmlObject* NewXml(Machine& m, bool list) {
+  auto* x = static_cast<XmlObject*>(m.Instantiate(m.FindClass(list ? "XMLList" : "XML")));
+  x->isList = list;
+  return x;
+}
+
+std::string Unentity(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '&') {
+      const auto semi = s.find(';', i);
+      if (semi != std::string::npos && semi - i < 10) {
+        const std::string e = s.substr(i + 1, semi - i - 1);
+        if (e == "lt") out += '<';
+        else if (e == "gt") out += '>';
+        else if (e == "amp") out += '&';
+        else if (e == "quot") out += '"';
+        else if (e == "apos") out += '\'';
+        else out += s.substr(i, semi - i + 1);
+        i = semi;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
+}
+
+struct XmlParser {
+  Machine& m;
+  const std::string& s;
+  std::size_t i = 0;
+  int depth = 0;
+  [[noreturn]] void Fail() { m.ThrowError("TypeError", "The XML is not well formed.", 1090); }
+  void Skip() {
+    for (;;) {
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (s.compare(i, 4, "<!--") == 0) {
+        const auto e = s.find("-->", i);
+        i = e == std::string::npos ? s.size() : e + 3;
+      } else if (s.compare(i, 2, "<?") == 0 || s.compare(i, 9, "<!DOCTYPE") == 0) {
+        const auto e = s.find('>', i);
+        i = e == std::string::npos ? s.size() : e + 1;
+      } else {
+        return;
+      }
+    }
+  }
+  std::string Name() {
+    const std::size_t b = i;
+    while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || std::strchr("_:-.", s[i]))) ++i;
+    if (b == i) Fail();
+    return s.substr(b, i - b);
+  }
+  XmlObject* Element() {
+    if (++depth > 256) Fail();
+    if (i >= s.size() || s[i] != '<') Fail();
+    ++i;
+    XmlObject* x = NewXml(m, false);
+    x->name = Name();
+    for (;;) {
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i >= s.size()) Fail();
+      if (s[i] == '/' && i + 1 < s.size() && s[i + 1] == '>') {
+        i += 2;
+        --depth;
+        return x;
+      }
+      if (s[i] == '>') {
+        ++i;
+        break;
+      }
+      const std::string an = Name();
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i >= s.size() || s[i] != '=') Fail();
+      ++i;
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i >= s.size() || (s[i] != '"' && s[i] != '\'')) Fail();
+      const char q = s[i++];
+      const auto e = s.find(q, i);
+      if (e == std::string::npos) Fail();
+      x->attributes.emplace_back(an, Unentity(s.substr(i, e - i)));
+      i = e + 1;
+    }
+    for (;;) {
+      if (i >= s.size()) Fail();
+      if (s.compare(i, 2, "</") == 0) {
+        i += 2;
+        if (Name() != x->name) Fail();
+        while (i < s.size() && s[i] != '>') ++i;
+        if (i >= s.size()) Fail();
+        ++i;
+        --depth;
+        return x;
+      }
+      if (s.compare(i, 9, "<![CDATA[") == 0) {
+        const auto e = s.find("]]>", i);
+        if (e == std::string::npos) Fail();
+        XmlObject* t = NewXml(m, false);
+        t->text = s.substr(i + 9, e - i - 9);
+        x->children.push_back(t);
+        i = e + 3;
+        continue;
+      }
+      if (s.compare(i, 4, "<!--") == 0) {
+        const auto e = s.find("-->", i);
+        i = e == std::string::npos ? s.size() : e + 3;
+        continue;
+      }
+      if (s[i] == '<') {
+        x->children.push_back(Element());
+        continue;
+      }
+      const auto e = s.find('<', i);
+      std::string text = s.substr(i, e == std::string::npos ? std::string::npos : e - i);
+      i = e == std::string::npos ? s.size() : e;
+      // Whitespace between elements is dropped, as ignoreWhitespace does.
+      if (text.find_first_not_of(" \t\r\n") != std::string::npos) {
+        XmlObject* t = NewXml(m, false);
+        const auto b = text.find_first_not_of(" \t\r\n"), l = text.find_last_not_of(" \t\r\n");
+        t->text = Unentity(text.substr(b, l - b + 1));
+        x->children.push_back(t);
+      }
+    }
+  }
+};
+
+std::string XmlText(const XmlObject* x) {
+  if (x->name.empty() && !x->isList) return x->text;
+  std::string out;
+  for (const XmlObject* c : x->children) out += XmlText(c);
+  return out;
+}
+std::string Escape(const std::string& s, bool attr) {
+  std::string out;
+  for (char c : s) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else if (attr && c == '"') out += "&quot;";
+    else out += c;
+  }
+  return out;
+}
+std::string XmlString(const XmlObject* x, int level = 0) {
+  if (x->isList) {
+    std::string out;
+    for (std::size_t i = 0; i < x->children.size(); ++i) out += (i ? "\n" : "") + XmlString(x->children[i], level);
+    return out;
+  }
+  if (x->name.empty()) return Escape(x->text, false);
+  std::string out = std::string(static_cast<std::size_t>(level) * 2, ' ') + "<" + x->name;
+  for (auto& [k, v] : x->attributes) out += " " + k + "=\"" + Escape(v, true) + "\"";
+  if (x->children.empty()) return out + "/>";
+  out += ">";
+  if (x->children.size() == 1 && x->children[0]->name.empty()) return out + Escape(x->children[0]->text, false) + "</" + x->name + ">";
+  for (const XmlObject* c : x->children) out += "\n" + (c->name.empty() ? std::string(static_cast<std::size_t>(level + 1) * 2, ' ') : "") + XmlString(c, level + 1);
+  return out + "\n" + std::string(static_cast<std::size_t>(level) * 2, ' ') + "</" + x->name + ">";
+}
+XmlObject* AsXml(const Value& v) {
+  Object* o = v.AsObject();
+  return o && o->kind == ObjectKind::kXml ? static_cast<XmlObject*>(o) : nullptr;
+}
+// The items a read applies to: the element itself, or a list's items.
+std::vector<XmlObject*> Items(XmlObject* x) {
+  if (x->isList) return x->children;
+  return {x};
+}
+
+Object* AllocXml(Machine& m, Class*) { return m.heap().New<XmlObject>(); }
+NATIVE(XmlCtor) {
+  XmlObject* x = AsXml(self);
+  if (!x) return self;
+  const Value src = m.ArgOr(a, 0);
+  if (XmlObject* other = AsXml(src)) {
+    *x = XmlObject();
+    x->cls = other->cls;
+    x->traits = other->traits;
+    x->proto = other->proto;
+    x->name = other->name;
+    x->text = other->text;
+    x->attributes = other->attributes;
+    x->children = other->children;
+    x->isList = other->isList;
+    return self;
+  }
+  const std::string text = src.IsNullish() ? "" : m.ToString(src);
+  XmlParser p{m, text};
+  p.Skip();
+  if (p.i >= text.size()) return self;
+  if (text[p.i] != '<') {
+    x->text = text;
+    return self;
+  }
+  XmlObject* root = p.Element();
+  x->name = root->name;
+  x->attributes = root->attributes;
+  x->children = root->children;
+  return self;
+}
+NATIVE(XmlListCtor) {
+  if (XmlObject* x = AsXml(self)) x->isList = true;
+  return self;
+}
+
+Value XmlRead(Machine& m, Object* o, const Name& n) {
+  auto* x = static_cast<XmlObject*>(o);
+  XmlObject* out = NewXml(m, true);
+  const std::string want = n.local ? n.local->text : "*";
+  if (n.hasIndex && x->isList) {
+    return n.index < x->children.size() ? Value::Obj(x->children[n.index]) : Value();
+  }
+  for (XmlObject* item : Items(x)) {
+    if (n.attribute) {
+      for (auto& [k, v] : item->attributes) {
+        if (want == "*" || k == want) {
+          XmlObject* t = NewXml(m, false);
+          t->text = v;
+          out->children.push_back(t);
+        }
+      }
+    } else {
+      for (XmlObject* c : item->children)
+        if (!c->name.empty() && (want == "*" || c->name == want)) out->children.push_back(c);
+    }
+  }
+  return Value::Obj(out);
+}
+
+// x..name: matching elements (or attributes) at every depth, in document order.
+void Descend(Machine& m, XmlObject* item, const Name& n, const std::string& want, XmlObject* out, int depth) {
+  if (depth > 256) return;
+  for (XmlObject* c : item->children) {
+    if (c->name.empty()) continue;
+    if (n.attribute) {
+      for (auto& [k, v] : c->attributes) {
+        if (want != "*" && k != want) continue;
+        XmlObject* t = NewXml(m, false);
+        t->text = v;
+        out->children.push_back(t);
+      }
+    } else if (want == "*" || c->name == want) {
+      out->children.push_back(c);
+    }
+    Descend(m, c, n, want, out, depth + 1);
+  }
+}
+Value XmlDescendants(Machine& m, Object* o, const Name& n) {
+  auto* x = static_cast<XmlObject*>(o);
+  XmlObject* out = NewXml(m, true);
+  const std::string want = n.local ? n.local->text : "*";
+  for (XmlObject* item : Items(x)) {
+    if (n.attribute)
+      for (auto& [k, v] : item->attributes)
+        if (want == "*" || k == want) {
+          XmlObject* t = NewXml(m, false);
+          t->text = v;
+          out->children.push_back(t);
+        }
+    Descend(m, item, n, want, out, 0);
+  }
+  return Value::Obj(out);
+}
+bool XmlItem(Machine&, Object* o, std::uint32_t index, Value& out) {
+  const auto items = Items(static_cast<XmlObject*>(o));
+  if (index >= items.size()) return false;
+  out = Value::Obj(items[index]);
+  return true;
+}
+// list[i] = xml: what the compiled form of a filter (list.(@id == 1)) uses to build its result.
+bool XmlSetIndexed(Machine& m, Object* o, const Name& n, const Value& v) {
+  auto* x = static_cast<XmlObject*>(o);
+  XmlObject* item = AsXml(v);
+  if (!x->isList || !n.hasIndex || !item) return false;
+  if (n.index >= x->children.size()) {
+    if (x->children.size() >= (std::size_t{1} << 20)) m.ThrowError("RangeError", "XMLList too long.", 1005);
+    for (XmlObject* i : Items(item)) x->children.push_back(i);
+  } else {
+    x->children[n.index] = item->isList && !item->children.empty() ? item->children[0] : item;
+  }
+  return true;
+}
+
+NATIVE(XmlToString) {
+  XmlObject* x = AsXml(self);
+  if (!x) return m.Str("");
+  // Simple content reads as its text.
+  const auto items = Items(x);
+  bool simple = true;
+  for (XmlObject* i : items)
+    for (XmlObject* c : i->children)
+      if (!c->name.empty()) simple = false;
+  if (x->isList && items.size() == 1 && items[0]->name.empty()) return m.Str(items[0]->text);
+  if (simple && (!x->isList || items.size() <= 1)) return m.Str(XmlText(x));
+  return m.Str(XmlString(x));
+}
+NATIVE(XmlToXmlString) {
+  XmlObject* x = AsXml(self);
+  return m.Str(x ? XmlString(x) : "");
+}
+NATIVE(XmlLength) {
+  XmlObject* x = AsXml(self);
+  return Value::Int(x ? static_cast<std::int32_t>(Items(x).size()) : 0);
+}
+NATIVE(XmlName) {
+  XmlObject* x = AsXml(self);
+  if (!x) return Value::Null();
+  auto items = Items(x);
+  return items.empty() || items[0]->name.empty() ? Value::Null() : m.Str(items[0]->name);
+}
+NATIVE(XmlChildren) {
+  XmlObject* x = AsXml(self);
+  XmlObject* out = NewXml(m, true);
+  if (x)
+    for (XmlObject* i : Items(x))
+      for (XmlObject* c : i->children) out->children.push_back(c);
+  return Value::Obj(out);
+}
+NATIVE(XmlChild) {
+  XmlObject* x = AsXml(self);
+  if (!x) return Value();
+  const Value key = m.ArgOr(a, 0);
+  if (key.IsNumber()) {
+    Value kids = XmlChildren(m, self, {});
+    auto* list = AsXml(kids);
+    const auto i = static_cast<std::size_t>(std::max(0.0, key.Num()));
+    return i < list->children.size() ? Value::Obj(list->children[i]) : Value::Obj(NewXml(m, true));
+  }
+  return XmlRead(m, x, m.NameFromString(m.ToString(key)));
+}
+NATIVE(XmlAttribute) {
+  XmlObject* x = AsXml(self);
+  if (!x) return Value();
+  Name n = m.NameFromString(ArgStr(m, a, 0, ""));
+  n.attribute = true;
+  return XmlRead(m, x, n);
+}
+NATIVE(XmlAttributes) {
+  XmlObject* x = AsXml(self);
+  if (!x) return Value();
+  Name n = m.NameFromString("*");
+  n.attribute = true;
+  return XmlRead(m, x, n);
+}
+NATIVE(XmlText) {
+  XmlObject* x = AsXml(self);
+  XmlObject* out = NewXml(m, true);
+  if (x)
+    for (XmlObject* i : Items(x))
+      for (XmlObject* c : i->children)
+        if (c->name.empty()) out->children.push_back(c);
+  return Value::Obj(out);
+}
+
+// ---- ByteArray
+
+Object* AllocByteArray(Machine& m, Class* cls) {
+  auto* b = m.heap().New<ByteArrayObject>();
+  // A class linked to embedded data starts out holding it.
+  // (ByteArray itself holds the allocator; its subclasses inherit it.)
+  if (m.embeddedBytes && cls && cls->alloc != AllocByteArray) m.embeddedBytes(cls, b->bytes);
+  return b;
+}
+ByteArrayObject* SelfBytes(Machine& m, const Value& v) {
+  Object* o = v.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Not a ByteArray.", 1034);
+  return static_cast<ByteArrayObject*>(o);
+}
+void Put(Machine& m, ByteArrayObject* b, const std::uint8_t* p, std::size_t n, bool swap) {
+  if (b->position + n > (std::size_t{1} << 28)) m.ThrowError("MemoryError", "ByteArray too large.", 1000);
+  if (b->bytes.size() < b->position + n) b->bytes.resize(b->position + n);
+  for (std::size_t i = 0; i < n; ++i) b->bytes[b->position + i] = p[swap ? n - 1 - i : i];
+  b->position += static_cast<std::uint32_t>(n);
+  m.heap().AddAllocated(n);
+}
+void Get(Machine& m, ByteArrayObject* b, std::uint8_t* p, std::size_t n, bool swap) {
+  if (b->position + n > b->bytes.size()) m.ThrowError("EOFError", "End of file was encountered.", 2030);
+  for (std::size_t i = 0; i < n; ++i) p[swap ? n - 1 - i : i] = b->bytes[b->position + i];
+  b->position += static_cast<std::uint32_t>(n);
+}
+// Values are stored in the array's byte order (big-endian unless set).
+template <typename T>
+void PutNum(Machine& m, ByteArrayObject* b, T v) {
+  std::uint8_t raw[sizeof(T)];
+  std::memcpy(raw, &v, sizeof(T));
+  Put(m, b, raw, sizeof(T), !b->littleEndian);
+}
+template <typename T>
+T GetNum(Machine& m, ByteArrayObject* b) {
+  std::uint8_t raw[sizeof(T)];
+  Get(m, b, raw, sizeof(T), !b->littleEndian);
+  T v;
+  std::memcpy(&v, raw, sizeof(T));
+  return v;
+}
+NATIVE(BaLength) { return Value::Number(static_cast<double>(SelfBytes(m, self)->bytes.size())); }
+NATIVE(BaSetLength) {
+  auto* b = SelfBytes(m, self);
+  const double n = ArgNum(m, a, 0, 0);
+  if (n < 0 || n > (1 << 28)) m.ThrowError("RangeError", "Bad length.", 1005);
+  b->bytes.resize(static_cast<std::size_t>(n));
+  b->position = std::min<std::uint32_t>(b->position, static_cast<std::uint32_t>(b->bytes.size()));
+  return Value();
+}
+NATIVE(BaPosition) { return Value::Number(SelfBytes(m, self)->position); }
+NATIVE(BaSetPosition) {
+  SelfBytes(m, self)->position = m.ToUint(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(BaAvailable) {
+  auto* b = SelfBytes(m, self);
+  return Value::Number(b->position < b->bytes.size() ? static_cast<double>(b->bytes.size() - b->position) : 0);
+}
+NATIVE(BaEndian) { return m.Str(SelfBytes(m, self)->littleEndian ? "littleEndian" : "bigEndian"); }
+NATIVE(BaSetEndian) {
+  SelfBytes(m, self)->littleEndian = ArgStr(m, a, 0, "") == "littleEndian";
+  return Value();
+}
+NATIVE(BaWriteByte) {
+  PutNum<std::uint8_t>(m, SelfBytes(m, self), static_cast<std::uint8_t>(m.ToInt(m.ArgOr(a, 0))));
+  return Value();
+}
+NATIVE(BaWriteBoolean) {
+  PutNum<std::uint8_t>(m, SelfBytes(m, self), m.ToBoolean(m.ArgOr(a, 0)) ? 1 : 0);
+  return Value();
+}
+NATIVE(BaWriteShort) {
+  PutNum<std::uint16_t>(m, SelfBytes(m, self), static_cast<std::uint16_t>(m.ToInt(m.ArgOr(a, 0))));
+  return Value();
+}
+NATIVE(BaWriteInt) {
+  PutNum<std::uint32_t>(m, SelfBytes(m, self), m.ToUint(m.ArgOr(a, 0)));
+  return Value();
+}
+NATIVE(BaWriteFloat) {
+  PutNum<float>(m, SelfBytes(m, self), static_cast<float>(m.ToNumber(m.ArgOr(a, 0))));
+  return Value();
+}
+NATIVE(BaWriteDouble) {
+  PutNum<double>(m, SelfBytes(m, self), m.ToNumber(m.ArgOr(a, 0)));
+  return Value();
+}
+NATIVE(BaWriteUTFBytes) {
+  const std::string s = ArgStr(m, a, 0, "");
+  Put(m, SelfBytes(m, self), reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
+  return Value();
+}
+NATIVE(BaWriteUTF) {
+  const std::string s = ArgStr(m, a, 0, "");
+  if (s.size() > 65535) m.ThrowError("RangeError", "String too long for writeUTF.", 2006);
+  auto* b = SelfBytes(m, self);
+  PutNum<std::uint16_t>(m, b, static_cast<std::uint16_t>(s.size()));
+  Put(m, b, reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
+  return Value();
+}
+NATIVE(BaWriteBytes) {
+  auto* b = SelfBytes(m, self);
+  auto* src = SelfBytes(m, m.ArgOr(a, 0));
+  const std::size_t off = std::min<std::size_t>(m.ToUint(m.ArgOr(a, 1)), src->bytes.size());
+  std::size_t len = m.ToUint(m.ArgOr(a, 2));
+  if (len == 0 || off + len > src->bytes.size()) len = src->bytes.size() - off;
+  const std::vector<std::uint8_t> copy(src->bytes.begin() + static_cast<std::ptrdiff_t>(off),
+                                       src->bytes.begin() + static_cast<std::ptrdiff_t>(off + len));
+  Put(m, b, copy.data(), copy.size(), false);
+  return Value();
+}
+NATIVE(BaReadByte) { return Value::Int(static_cast<std::int8_t>(GetNum<std::uint8_t>(m, SelfBytes(m, self)))); }
+NATIVE(BaReadUnsignedByte) { return Value::Int(GetNum<std::uint8_t>(m, SelfBytes(m, self))); }
+NATIVE(BaReadBoolean) { return Value::Bool(GetNum<std::uint8_t>(m, SelfBytes(m, self)) != 0); }
+NATIVE(BaReadShort) { return Value::Int(static_cast<std::int16_t>(GetNum<std::uint16_t>(m, SelfBytes(m, self)))); }
+NATIVE(BaReadUnsignedShort) { return Value::Int(GetNum<std::uint16_t>(m, SelfBytes(m, self))); }
+NATIVE(BaReadInt) { return Value::Int(static_cast<std::int32_t>(GetNum<std::uint32_t>(m, SelfBytes(m, self)))); }
+NATIVE(BaReadUnsignedInt) { return Value::Number(GetNum<std::uint32_t>(m, SelfBytes(m, self))); }
+NATIVE(BaReadFloat) { return Value::Number(GetNum<float>(m, SelfBytes(m, self))); }
+NATIVE(BaReadDouble) { return Value::Number(GetNum<double>(m, SelfBytes(m, self))); }
+NATIVE(BaReadUTFBytes) {
+  auto* b = SelfBytes(m, self);
+  const std::size_t n = m.ToUint(m.ArgOr(a, 0));
+  std::string s(n, '\0');
+  Get(m, b, reinterpret_cast<std::uint8_t*>(s.data()), n, false);
+  return m.Str(s);
+}
+NATIVE(BaReadUTF) {
+  auto* b = SelfBytes(m, self);
+  const std::size_t n = GetNum<std::uint16_t>(m, b);
+  std::string s(n, '\0');
+  Get(m, b, reinterpret_cast<std::uint8_t*>(s.data()), n, false);
+  return m.Str(s);
+}
+NATIVE(BaClear) {
+  auto* b = SelfBytes(m, self);
+  b->bytes.clear();
+  b->position = 0;
+  return Value();
+}
+NATIVE(BaToString) {
+  auto* b = SelfBytes(m, self);
+  return m.Str(std::string(b->bytes.begin(), b->bytes.end()));
+}
+
+// ---- timers
+
+Value AddTimer(Machine& m, std::span<Value> a, bool repeat) {
+  Machine::PendingTimer t;
+  t.id = m.nextTimerId++;
+  t.fn = m.ArgOr(a, 0);
+  t.interval = std::max(0.0, ArgNum(m, a, 1, 0));
+  if (std::isnan(t.interval)) t.interval = 0;
+  t.due = m.clockMs() + t.interval;
+  t.repeat = repeat;
+  if (a.size() > 2) t.args.assign(a.begin() + 2, a.end());
+  if (m.timers.size() >= 10000) m.ThrowError("Error", "Too many timers.", 1000);
+  m.timers.push_back(std::move(t));
+  return Value::Int(m.timers.back().id);
+}
+NATIVE(SetTimeout) { return AddTimer(m, a, false); }
+NATIVE(SetInterval) { return AddTimer(m, a, true); }
+NATIVE(ClearTimer) {
+  const std::int32_t id = m.ToInt(m.ArgOr(a, 0));
+  std::erase_if(m.timers, [id](const Machine::PendingTimer& t) { return t.id == id; });
+  return Value();
+}
+
+}  // namespace
+
+void Machine::RunTimers() {
+  const double now = clockMs();
+  // Timers due now, in the order they fall due; those they add wait.
+  std::vector<std::int32_t> due;
+  for (const auto& t : timers)
+    if (t.due <= now) due.push_back(t.id);
+  for (std::int32_t id : due) {
+    auto it = std::find_if(timers.begin(), timers.end(), [id](const PendingTimer& t) { return t.id == id; });
+    if (it == timers.end()) continue;
+    PendingTimer t = *it;
+    if (t.repeat) it->due = now + std::max(t.interval, 1.0);
+    else timers.erase(it);
+    SafeCall([&] { Call(t.fn, Value::Null(), t.args); }, "a timer");
+  }
+}
+
+void InstallMoreBuiltins(Machine& m) {
+  Class* vector = m.DefineNativeClass("__AS3__.vec", "Vector", m.objectClass, AllocVector, false);
+  vector->isVector = true;
+  vector->instance.map = m.arrayClass->instance.map;
+  m.AddSetter(vector, "length", VectorSetLength);
+  m.AddGetter(vector, "fixed", VectorFixed);
+  m.AddSetter(vector, "fixed", VectorSetFixed);
+  SetNativeCtor(m, vector, VectorCtor);
+  m.vectorClass = vector;
+  m.vectorObjectClass = vector;
+
+  Class* dict = m.DefineNativeClass("flash.utils", "Dictionary", m.objectClass, AllocDictionary, true);
+  SetNativeCtor(m, dict, DictionaryCtor);
+
+  Class* re = m.DefineNativeClass("", "RegExp", m.objectClass, AllocRegExp, true);
+  SetNativeCtor(m, re, RegExpCtor);
+  m.AddMethod(re, "exec", RegExpExec);
+  m.AddMethod(re, "test", RegExpTest);
+  m.AddMethod(re, "toString", RegExpToString);
+  m.AddGetter(re, "source", RegExpSource);
+  m.AddGetter(re, "global", RegExpGlobal);
+  m.AddGetter(re, "lastIndex", RegExpLastIndex);
+  m.AddSetter(re, "lastIndex", RegExpSetLastIndex);
+  m.AddMethod(m.stringClass, "match", StrMatch);
+  m.AddMethod(m.stringClass, "search", StrSearch);
+  m.AddMethod(m.stringClass, "replace", StrReplace);
+  m.AddMethod(m.stringClass, "split", StrSplit);
+
+  Class* json = m.DefineNativeClass("", "JSON", m.objectClass);
+  m.AddMethod(json, "parse", JsonParse, true);
+  m.AddMethod(json, "stringify", JsonStringify, true);
+
+  Class* date = m.DefineNativeClass("", "Date", m.objectClass, AllocDate, true);
+  SetNativeCtor(m, date, DateCtor);
+  struct G {
+    const char* name;
+    NativeFn get;
+  };
+  for (const G& g : {G{"getFullYear", DateGet<0>}, G{"getMonth", DateGet<1>}, G{"getDate", DateGet<2>},
+                     G{"getHours", DateGet<3>}, G{"getMinutes", DateGet<4>}, G{"getSeconds", DateGet<5>},
+                     G{"getMilliseconds", DateGet<6>}, G{"getDay", DateGet<7>}, G{"getTime", DateGet<8>},
+                     G{"valueOf", DateGet<8>}, G{"getUTCFullYear", DateGet<0, true>}, G{"getUTCMonth", DateGet<1, true>},
+                     G{"getUTCDate", DateGet<2, true>}, G{"getUTCHours", DateGet<3, true>},
+                     G{"getUTCMinutes", DateGet<4, true>}, G{"getUTCSeconds", DateGet<5, true>},
+                     G{"getUTCMilliseconds", DateGet<6, true>}, G{"getUTCDay", DateGet<7, true>},
+                     G{"setFullYear", DateSet<0>}, G{"setMonth", DateSet<1>}, G{"setDate", DateSet<2>},
+                     G{"setHours", DateSet<3>}, G{"setMinutes", DateSet<4>}, G{"setSeconds", DateSet<5>},
+                     G{"setMilliseconds", DateSet<6>}, G{"setTime", DateSet<8>}, G{"toString", DateToString},
+                     G{"toUTCString", DateText<3>}, G{"toLocaleString", DateToString}, G{"toDateString", DateText<1>},
+                     G{"toTimeString", DateText<2>}, G{"toLocaleDateString", DateText<1>},
+                     G{"toLocaleTimeString", DateText<2>}, G{"getTimezoneOffset", DateTimezoneOffset},
+                     G{"setUTCFullYear", DateSet<0, true>}, G{"setUTCMonth", DateSet<1, true>},
+                     G{"setUTCDate", DateSet<2, true>}, G{"setUTCHours", DateSet<3, true>},
+                     G{"setUTCMinutes", DateSet<4, true>}, G{"setUTCSeconds", DateSet<5, true>},
+                     G{"setUTCMilliseconds", DateSet<6, true>}}) {
+    m.AddMethod(date, g.name, g.get);
+  }
+  for (const G& g : {G{"fullYear", DateGet<0>}, G{"month", DateGet<1>}, G{"date", DateGet<2>}, G{"hours", DateGet<3>},
+                     G{"minutes", DateGet<4>}, G{"seconds", DateGet<5>}, G{"milliseconds", DateGet<6>},
+                     G{"day", DateGet<7>}, G{"time", DateGet<8>}, G{"fullYearUTC", DateGet<0, true>},
+                     G{"monthUTC", DateGet<1, true>}, G{"dateUTC", DateGet<2, true>}, G{"hoursUTC", DateGet<3, true>},
+                     G{"minutesUTC", DateGet<4, true>}, G{"secondsUTC", DateGet<5, true>},
+                     G{"millisecondsUTC", DateGet<6, true>}, G{"dayUTC", DateGet<7, true>},
+                     G{"timezoneOffset", DateTimezoneOffset}}) {
+    m.AddGetter(date, g.name, g.get);
+  }
+  for (const G& g : {G{"fullYear", DateSet<0>}, G{"month", DateSet<1>}, G{"date", DateSet<2>}, G{"hours", DateSet<3>},
+                     G{"minutes", DateSet<4>}, G{"seconds", DateSet<5>}, G{"milliseconds", DateSet<6>},
+                     G{"time", DateSet<8>}}) {
+    m.AddSetter(date, g.name, g.get);
+  }
+  m.AddMethod(date, "UTC", DateUTC, true);
+
+  Class* gXmlClass = m.DefineNativeClass("", "XML", m.objectClass, AllocXml, true);
+  Class* gXmlListClass = m.DefineNativeClass("", "XMLList", m.objectClass, AllocXml, true);
+  SetNativeCtor(m, gXmlClass, XmlCtor);
+  SetNativeCtor(m, gXmlListClass, XmlListCtor);
+  for (Class* c : {gXmlClass, gXmlListClass}) {
+    m.AddMethod(c, "toString", XmlToString);
+    m.AddMethod(c, "toXMLString", XmlToXmlString);
+    m.AddMethod(c, "length", XmlLength);
+    m.AddMethod(c, "name", XmlName);
+    m.AddMethod(c, "localName", XmlName);
+    m.AddMethod(c, "children", XmlChildren);
+    m.AddMethod(c, "child", XmlChild);
+    m.AddMethod(c, "attribute", XmlAttribute);
+    m.AddMethod(c, "attributes", XmlAttributes);
+    m.AddMethod(c, "text", XmlText);
+    m.AddMethod(c, "valueOf", XmlToString);
+  }
+  m.xmlGet = XmlRead;
+  m.xmlDescendants = XmlDescendants;
+  m.xmlSetIndexed = XmlSetIndexed;
+  m.xmlItem = XmlItem;
+
+  Class* ba = m.DefineNativeClass("flash.utils", "ByteArray", m.objectClass, AllocByteArray, false);
+  m.AddGetter(ba, "length", BaLength);
+  m.AddSetter(ba, "length", BaSetLength);
+  m.AddGetter(ba, "position", BaPosition);
+  m.AddSetter(ba, "position", BaSetPosition);
+  m.AddGetter(ba, "bytesAvailable", BaAvailable);
+  m.AddGetter(ba, "endian", BaEndian);
+  m.AddSetter(ba, "endian", BaSetEndian);
+  struct F {
+    const char* name;
+    NativeFn fn;
+  };
+  for (const F& f : {F{"writeByte", BaWriteByte}, F{"writeBoolean", BaWriteBoolean}, F{"writeShort", BaWriteShort},
+                     F{"writeInt", BaWriteInt}, F{"writeUnsignedInt", BaWriteInt}, F{"writeFloat", BaWriteFloat},
+                     F{"writeDouble", BaWriteDouble}, F{"writeUTFBytes", BaWriteUTFBytes}, F{"writeUTF", BaWriteUTF},
+                     F{"writeMultiByte", BaWriteUTFBytes}, F{"writeBytes", BaWriteBytes}, F{"readByte", BaReadByte},
+                     F{"readUnsignedByte", BaReadUnsignedByte}, F{"readBoolean", BaReadBoolean},
+                     F{"readShort", BaReadShort}, F{"readUnsignedShort", BaReadUnsignedShort}, F{"readInt", BaReadInt},
+                     F{"readUnsignedInt", BaReadUnsignedInt}, F{"readFloat", BaReadFloat},
+                     F{"readDouble", BaReadDouble}, F{"readUTFBytes", BaReadUTFBytes}, F{"readUTF", BaReadUTF},
+                     F{"readMultiByte", BaReadUTFBytes}, F{"clear", BaClear}, F{"toString", BaToString}}) {
+    m.AddMethod(ba, f.name, f.fn);
+  }
+
+  m.AddGlobalFunction("flash.utils", "setTimeout", SetTimeout);
+  m.AddGlobalFunction("flash.utils", "setInterval", SetInterval);
+  m.AddGlobalFunction("flash.utils", "clearTimeout", ClearTimer);
+  m.AddGlobalFunction("flash.utils", "clearInterval", ClearTimer);
+}
+
+}  // namespace quarvel::avm2

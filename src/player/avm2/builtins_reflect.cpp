@@ -1,0 +1,313 @@
+// Reflection: QName, flash.utils.Proxy (its hooks are in the machine's
+// property access) and describeType, whose XML frameworks read to find a
+// class's public variables, accessors, methods and metadata.
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "player/avm2/builtins_util.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+constexpr const char* kProxyUri = "http://www.adobe.com/2006/actionscript/flash/proxy";
+
+struct QNameObject : Object {
+  Value uri, local;
+  void Trace(Heap& h) override {
+    Object::Trace(h);
+    h.Mark(uri);
+    h.Mark(local);
+  }
+};
+Object* AllocQName(Machine& m, Class*) { return m.heap().New<QNameObject>(); }
+QNameObject* AsQName(Machine& m, const Value& v) {
+  Object* o = v.AsObject();
+  Class* qn = m.FindClass("QName");
+  return o && o->cls && qn && o->cls->IsSubclassOf(qn) ? static_cast<QNameObject*>(o) : nullptr;
+}
+// new QName(), QName(name), QName(uri, name), QName(qname)
+NATIVE(QNameCtor) {
+  QNameObject* q = AsQName(m, self);
+  if (!q) return self;
+  if (a.size() >= 2) {
+    q->uri = a[0].IsNull() ? Value::Null() : m.Str(m.ToString(a[0]));
+    QNameObject* other = AsQName(m, a[1]);
+    q->local = other ? other->local : m.Str(a[1].IsUndefined() ? std::string() : m.ToString(a[1]));
+  } else if (QNameObject* other = a.empty() ? nullptr : AsQName(m, a[0])) {
+    q->uri = other->uri;
+    q->local = other->local;
+  } else {
+    q->uri = m.Str("");
+    q->local = m.Str(a.empty() || a[0].IsUndefined() ? std::string() : m.ToString(a[0]));
+  }
+  return self;
+}
+NATIVE(QNameLocal) {
+  QNameObject* q = AsQName(m, self);
+  return q ? q->local : m.Str("");
+}
+NATIVE(QNameUri) {
+  QNameObject* q = AsQName(m, self);
+  return q ? q->uri : Value::Null();
+}
+NATIVE(QNameToString) {
+  QNameObject* q = AsQName(m, self);
+  if (!q) return m.Str("");
+  const std::string uri = q->uri.IsNull() ? "*" : m.ToString(q->uri);
+  return m.Str(uri.empty() ? m.ToString(q->local) : uri + "::" + m.ToString(q->local));
+}
+
+NATIVE(ProxyIsAttribute) { return Value::Bool(false); }
+
+// ---- describeType
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string TypeName(const AbcFile& f, std::uint32_t multiname) {
+  if (multiname == 0 || multiname >= f.pool.multinames.size()) return "*";
+  const std::string n = f.NameOf(multiname);
+  if (n == "void") return "void";
+  // Vector.<T> is written as the runtime names it.
+  return n.empty() ? "*" : n;
+}
+
+struct Member {
+  std::string kind;  // variable, constant, accessor, method
+  std::string name, uri, type, declaredBy, access = "readwrite";
+  std::string params;    // <parameter .../> elements
+  std::string metadata;  // <metadata> elements
+};
+
+std::string MetadataXml(const AbcFile& f, const std::vector<std::uint32_t>& indices) {
+  std::string out;
+  for (std::uint32_t i : indices) {
+    if (i >= f.metadata.size()) continue;
+    const Metadata& md = f.metadata[i];
+    out += "<metadata name=\"" + Escape(f.String(md.name)) + "\">";
+    for (const auto& item : md.items) {
+      out += "<arg key=\"" + Escape(item.key ? f.String(item.key) : std::string()) + "\" value=\"" +
+             Escape(f.String(item.value)) + "\"/>";
+    }
+    out += "</metadata>";
+  }
+  return out;
+}
+
+// The public members a class declares itself in its byte code.
+void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::string& declaredBy,
+                std::vector<Member>& out, std::set<std::string>& seen) {
+  for (const Trait& t : traits) {
+    if (t.name == 0 || t.name >= f.pool.multinames.size()) continue;
+    const Multiname& mn = f.pool.multinames[t.name];
+    if (mn.ns == 0 || mn.ns >= f.pool.namespaces.size()) continue;
+    const Namespace& ns = f.pool.namespaces[mn.ns];
+    // Public members, and those of namespaces a class opens (uri kept).
+    if (ns.kind != NamespaceKind::kPackage && ns.kind != NamespaceKind::kNamespace) continue;
+    std::string uri = f.String(ns.name);
+    if (ns.kind == NamespaceKind::kPackage && !uri.empty()) continue;  // package-level names are not members
+    if (ns.kind == NamespaceKind::kNamespace && uri == kProxyUri) continue;
+    const std::string name = f.String(mn.name);
+    Member mb;
+    mb.name = name;
+    mb.uri = uri;
+    mb.declaredBy = declaredBy;
+    mb.metadata = MetadataXml(f, t.metadata);
+    switch (t.kind) {
+      case TraitKind::kSlot:
+      case TraitKind::kConst:
+        mb.kind = t.kind == TraitKind::kSlot ? "variable" : "constant";
+        mb.type = TypeName(f, t.typeName);
+        break;
+      case TraitKind::kGetter:
+      case TraitKind::kSetter: {
+        mb.kind = "accessor";
+        const bool getter = t.kind == TraitKind::kGetter;
+        const MethodInfo* mi = t.index < f.methods.size() ? &f.methods[t.index] : nullptr;
+        mb.type = mi ? (getter ? TypeName(f, mi->returnType) : mi->paramTypes.empty() ? "*" : TypeName(f, mi->paramTypes[0]))
+                     : "*";
+        mb.access = getter ? "readonly" : "writeonly";
+        // The other half of the pair makes it readwrite.
+        auto it = std::find_if(out.begin(), out.end(), [&](const Member& o) {
+          return o.kind == "accessor" && o.name == name && o.uri == uri && o.declaredBy == declaredBy;
+        });
+        if (it != out.end()) {
+          it->access = "readwrite";
+          it->metadata += mb.metadata;
+          continue;
+        }
+        break;
+      }
+      case TraitKind::kMethod:
+      case TraitKind::kFunction: {
+        mb.kind = "method";
+        const MethodInfo* mi = t.index < f.methods.size() ? &f.methods[t.index] : nullptr;
+        if (mi) {
+          mb.type = TypeName(f, mi->returnType);
+          const std::size_t required = mi->paramTypes.size() - std::min(mi->paramTypes.size(), mi->optional.size());
+          for (std::size_t i = 0; i < mi->paramTypes.size(); ++i) {
+            mb.params += "<parameter index=\"" + std::to_string(i + 1) + "\" type=\"" +
+                         Escape(TypeName(f, mi->paramTypes[i])) + "\" optional=\"" + (i >= required ? "true" : "false") +
+                         "\"/>";
+          }
+        }
+        break;
+      }
+      case TraitKind::kClass: continue;
+    }
+    // An override lower in the chain was listed already.
+    if (!seen.insert(mb.kind.substr(0, 3) + uri + "::" + name).second) continue;
+    out.push_back(std::move(mb));
+  }
+}
+
+// Members of a native class (beyond its base) by its bindings.
+void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Traits* baseTraits, std::vector<Member>& out,
+                   std::set<std::string>& seen) {
+  std::vector<std::pair<std::string, const Binding*>> list;
+  for (const auto& [key, b] : traits.map) {
+    if (baseTraits && baseTraits->Find(key)) continue;
+    if (!m.IsPublicNs(static_cast<NsId>(key >> 32))) continue;
+    list.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFFu)), &b);
+  }
+  std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (const auto& [name, b] : list) {
+    if (name.empty()) continue;
+    Member mb;
+    mb.name = name;
+    mb.declaredBy = c->QualifiedName();
+    mb.type = "*";
+    switch (b->kind) {
+      case Binding::Kind::kSlot:
+        mb.kind = b->isConst ? "constant" : "variable";
+        if (b->slot < traits.slots.size())
+          if (Class* t = m.SlotType(traits.slots[b->slot])) mb.type = t->QualifiedName();
+        break;
+      case Binding::Kind::kAccessor:
+        mb.kind = "accessor";
+        mb.access = b->getter && b->setter ? "readwrite" : b->getter ? "readonly" : "writeonly";
+        break;
+      case Binding::Kind::kMethod: mb.kind = "method"; break;
+    }
+    if (!seen.insert(mb.kind.substr(0, 3) + "::" + name).second) continue;
+    out.push_back(std::move(mb));
+  }
+}
+
+std::string MembersXml(const std::vector<Member>& members) {
+  std::string out;
+  for (const Member& mb : members) {
+    std::string uri = mb.uri.empty() ? "" : " uri=\"" + Escape(mb.uri) + "\"";
+    if (mb.kind == "method") {
+      out += "<method name=\"" + Escape(mb.name) + "\" declaredBy=\"" + Escape(mb.declaredBy) + "\" returnType=\"" +
+             Escape(mb.type) + "\"" + uri + ">" + mb.params + mb.metadata + "</method>";
+    } else if (mb.kind == "accessor") {
+      out += "<accessor name=\"" + Escape(mb.name) + "\" access=\"" + mb.access + "\" type=\"" + Escape(mb.type) +
+             "\" declaredBy=\"" + Escape(mb.declaredBy) + "\"" + uri + ">" + mb.metadata + "</accessor>";
+    } else {
+      out += "<" + mb.kind + " name=\"" + Escape(mb.name) + "\" type=\"" + Escape(mb.type) + "\"" + uri + ">" + mb.metadata +
+             "</" + mb.kind + ">";
+    }
+  }
+  return out;
+}
+
+// extendsClass, implementsInterface and the members of instances (or of the class object).
+std::string TraitsXml(Machine& m, Class* cls, bool statics) {
+  std::string out;
+  std::vector<Member> members;
+  std::set<std::string> seen;
+  if (!statics) {
+    for (Class* s = cls->super; s; s = s->super) out += "<extendsClass type=\"" + Escape(s->QualifiedName()) + "\"/>";
+    for (Class* i : cls->interfaces) out += "<implementsInterface type=\"" + Escape(i->QualifiedName()) + "\"/>";
+  }
+  for (Class* c = cls; c; c = statics ? nullptr : c->super) {
+    if (c->unit && c->unit->file && c->index < c->unit->file->instances.size()) {
+      const AbcFile& f = *c->unit->file;
+      const auto& traits = statics ? f.classes[c->index].traits : f.instances[c->index].traits;
+      AbcMembers(f, traits, c->QualifiedName(), members, seen);
+      if (!statics && c->iinit && c->iinit->index < f.methods.size()) {
+        const MethodInfo& ctor = f.methods[c->iinit->index];
+        if (c == cls && !ctor.paramTypes.empty()) {
+          out += "<constructor>";
+          const std::size_t required = ctor.paramTypes.size() - std::min(ctor.paramTypes.size(), ctor.optional.size());
+          for (std::size_t i = 0; i < ctor.paramTypes.size(); ++i)
+            out += "<parameter index=\"" + std::to_string(i + 1) + "\" type=\"" + Escape(TypeName(f, ctor.paramTypes[i])) +
+                   "\" optional=\"" + (i >= required ? "true" : "false") + "\"/>";
+          out += "</constructor>";
+        }
+      }
+    } else if (c != m.objectClass) {
+      // Object's own methods are in the AS3 namespace to Flash, and not listed.
+      NativeMembers(m, c, statics ? c->statics : c->instance, statics || !c->super ? nullptr : &c->super->instance, members,
+                    seen);
+    }
+  }
+  if (cls->unit && cls->unit->file && cls->index < cls->unit->file->instances.size()) {
+    // The class's own metadata ([Event], [Bindable]...) sits on its trait in the script.
+    const AbcFile& f = *cls->unit->file;
+    for (const ScriptInfo& sc : f.scripts)
+      for (const Trait& t : sc.traits)
+        if (t.kind == TraitKind::kClass && t.index == cls->index && !statics) out += MetadataXml(f, t.metadata);
+  }
+  return out + MembersXml(members);
+}
+
+NATIVE(DescribeType) {
+  (void)self;
+  const Value v = m.ArgOr(a, 0);
+  std::string xml;
+  auto flags = [](Class* c, bool isStatic) {
+    return std::string(" isDynamic=\"") + (!c->sealed || isStatic ? "true" : "false") + "\" isFinal=\"" +
+           (c->isFinal || isStatic ? "true" : "false") + "\" isStatic=\"" + (isStatic ? "true" : "false") + "\"";
+  };
+  Object* o = v.AsObject();
+  if (v.IsNullish()) {
+    xml = std::string("<type name=\"") + (v.IsNull() ? "null" : "void") + "\" isDynamic=\"false\" isFinal=\"true\" isStatic=\"false\"/>";
+  } else if (o && o->kind == ObjectKind::kClass) {
+    Class* c = static_cast<ClassObject*>(o)->of;
+    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\" base=\"Class\"" + flags(c, true) + ">" +
+          "<extendsClass type=\"Class\"/><extendsClass type=\"Object\"/>" +
+          "<accessor name=\"prototype\" access=\"readonly\" type=\"*\" declaredBy=\"Class\"/>" + TraitsXml(m, c, true) +
+          "<factory type=\"" + Escape(c->QualifiedName()) + "\">" + TraitsXml(m, c, false) + "</factory></type>";
+  } else {
+    Class* c = m.ClassOf(v);
+    if (!c) c = m.objectClass;
+    const std::string base = c->super ? " base=\"" + Escape(c->super->QualifiedName()) + "\"" : "";
+    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\"" + base + flags(c, false) + ">" + TraitsXml(m, c, false) +
+          "</type>";
+  }
+  std::vector<Value> args{m.Str(xml)};
+  return Value::Obj(m.Construct(m.FindClass("XML"), args));
+}
+
+}  // namespace
+
+void InstallReflection(Machine& m) {
+  Class* qname = m.DefineNativeClass("", "QName", m.objectClass, AllocQName, false);
+  SetNativeCtor(m, qname, QNameCtor);
+  m.AddGetter(qname, "localName", QNameLocal);
+  m.AddGetter(qname, "uri", QNameUri);
+  m.AddMethod(qname, "toString", QNameToString);
+  m.AddMethod(qname, "valueOf", QNameToString);
+
+  m.proxyNs = m.InternNs(NamespaceKind::kNamespace, kProxyUri);
+  Class* proxy = m.DefineNativeClass("flash.utils", "Proxy", m.objectClass, nullptr, false);
+  m.proxyClass = proxy;
+  m.AddMethod(proxy, "isAttribute", ProxyIsAttribute);
+  m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
+}
+
+}  // namespace quarvel::avm2

@@ -1,0 +1,212 @@
+// Reflection on assembled classes: Proxy's hooks, describeType's XML,
+// getDefinitionByName, and prototype extension of the built-in classes.
+#include <gtest/gtest.h>
+
+#include "player/avm2/machine_test_support.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+class As3Reflect : public As3 {
+ protected:
+  std::uint32_t proxyNs = a.Namespace(NamespaceKind::kNamespace, "http://www.adobe.com/2006/actionscript/flash/proxy");
+  Trait ProxyMethod(std::string_view name, const AbcCode& code, std::size_t params) {
+    Trait t;
+    t.name = a.QName(proxyNs, name);
+    t.kind = TraitKind::kMethod;
+    t.attributes = trait_attr::kOverride;
+    t.index = Fn(code, params);
+    return t;
+  }
+  bool RunWithClasses(AbcCode& c, std::vector<Trait> classes) {
+    c.Op("returnvoid");
+    const auto init = Fn(c);
+    a.Script({.init = init, .traits = std::move(classes)});
+    Machine m;
+    m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+    m.logSink = [this](const std::string& s) { logged.push_back(s); };
+    return m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t");
+  }
+  static AbcCode Ctor() {
+    AbcCode x;
+    x.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+    return x;
+  }
+};
+
+TEST_F(As3Reflect, ProxyAnswersWhatItsTraitsDoNot) {
+  const auto proxy = a.PackageName("flash.utils", "Proxy");
+  // getProperty(name) { return "got " + name }
+  AbcCode get;
+  get.Op("pushstring", {S("got ")}).Op("getlocal_1").Op("getproperty", {Q("localName")}).Op("add").Op("returnvalue");
+  // setProperty(name, v) { trace("set " + name + "=" + v) }
+  AbcCode set;
+  set.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S("set ")}).Op("getlocal_1").Op("add")
+      .Op("pushstring", {S("=")}).Op("add").Op("getlocal_2").Op("add").Op("callpropvoid", {Q("trace"), 1}).Op("returnvoid");
+  // callProperty(name, ...rest) { return name + "(" + rest.length + ")" }
+  AbcCode call;
+  call.Op("getlocal_1").Op("pushstring", {S("(")}).Op("add").Op("getlocal_2").Op("getproperty", {Q("length")}).Op("add")
+      .Op("pushstring", {S(")")}).Op("add").Op("returnvalue");
+  // hasProperty(name) { return name == "yes" }
+  AbcCode has;
+  has.Op("getlocal_1").Op("pushstring", {S("yes")}).Op("equals").Op("returnvalue");
+  // deleteProperty(name) { trace("delete " + name); return true }
+  AbcCode del;
+  del.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S("delete ")}).Op("getlocal_1").Op("add")
+      .Op("callpropvoid", {Q("trace"), 1}).Op("pushtrue").Op("returnvalue");
+  // nextNameIndex(i) { return i < 2 ? i + 1 : 0 }; nextName(i) { return "k" + i }; nextValue(i) { return i * 10 }
+  AbcCode nextIndex;
+  nextIndex.Op("getlocal_1").Op("pushbyte", {2}).Branch("ifnlt", "end").Op("getlocal_1").Op("increment_i").Op("returnvalue")
+      .Label("end").Op("pushbyte", {0}).Op("returnvalue");
+  AbcCode nextName;
+  nextName.Op("pushstring", {S("k")}).Op("getlocal_1").Op("add").Op("returnvalue");
+  AbcCode nextValue;
+  nextValue.Op("getlocal_1").Op("pushbyte", {10}).Op("multiply").Op("returnvalue");
+  // A real method still wins over callProperty.
+  AbcCode own;
+  own.Op("pushstring", {S("own")}).Op("returnvalue");
+  MethodInfo restInfo;
+  restInfo.paramTypes.resize(1);
+  restInfo.flags = method_flag::kNeedRest;
+  const auto callFn = a.Method(restInfo);
+  a.Body({.method = callFn, .maxStack = 8, .localCount = 4, .maxScopeDepth = 2}, call);
+  Trait callTrait;
+  callTrait.name = a.QName(proxyNs, "callProperty");
+  callTrait.kind = TraitKind::kMethod;
+  callTrait.attributes = trait_attr::kOverride;
+  callTrait.index = callFn;
+  const auto cls = DefClass("P", proxy, Ctor(),
+                            {ProxyMethod("getProperty", get, 1), ProxyMethod("setProperty", set, 2), callTrait,
+                             ProxyMethod("hasProperty", has, 1), ProxyMethod("deleteProperty", del, 1),
+                             ProxyMethod("nextNameIndex", nextIndex, 1), ProxyMethod("nextName", nextName, 1),
+                             ProxyMethod("nextValue", nextValue, 1), MethodTrait("real", Fn(own))},
+                            {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {proxy}).Op("pushscope")
+      .Op("getlex", {proxy}).Op("newclass", {cls}).Op("popscope").Op("popscope").Op("initproperty", {Q("P")});
+  c.Op("findpropstrict", {Q("P")}).Op("constructprop", {Q("P"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("foo")}); });
+  c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {Q("bar")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("callproperty", {Q("baz"), 2}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("callproperty", {Q("real"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("yes")}).Op("getlocal_1").Op("in"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("no")}).Op("getlocal_1").Op("in"); });
+  c.Op("getlocal_1").Op("deleteproperty", {Q("zap")}).Op("pop");
+  // for (k in p) trace(k); for each (v in p) trace(v)
+  for (const char* op : {"nextname", "nextvalue"}) {
+    const std::string loop = std::string("loop") + op, done = std::string("done") + op;
+    c.Op("pushbyte", {0}).Op("setlocal_3").Op("getlocal_1").Op("coerce_a").Op("setlocal_2");
+    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getlocal_3").Op(op); });
+    c.Branch("jump", loop).Label(done);
+  }
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("P", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "got foo|set bar=5|baz(2)|own|true|false|delete zap|k1|k2|10|20|");
+}
+
+TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
+  // [Tag(kind="x")] class Item { public var count:int; private var hidden; [Inject] public var name:String;
+  //   public function get size():Number; public function set size(v); public function run(a:String, b:int = 1):Boolean }
+  const auto priv = a.Namespace(NamespaceKind::kPrivate, "");
+  Trait count = SlotTrait("count");
+  count.typeName = Q("int");
+  Trait hidden;
+  hidden.name = a.QName(priv, "hidden");
+  hidden.kind = TraitKind::kSlot;
+  Trait name = SlotTrait("name");
+  name.typeName = Q("String");
+  name.attributes = trait_attr::kMetadata;
+  name.metadata = {a.Metadata({.name = S("Inject"), .items = {}})};
+  AbcCode ret;
+  ret.Op("pushbyte", {1}).Op("returnvalue");
+  MethodInfo getInfo;
+  getInfo.returnType = Q("Number");
+  const auto getter = a.Method(getInfo);
+  a.Body({.method = getter, .maxStack = 2, .localCount = 1, .maxScopeDepth = 1}, ret);
+  Trait size;
+  size.name = Q("size");
+  size.kind = TraitKind::kGetter;
+  size.index = getter;
+  Trait sizeSet = MethodTrait("size", Fn(ret, 1), TraitKind::kSetter);
+  MethodInfo runInfo;
+  runInfo.paramTypes = {Q("String"), Q("int")};
+  runInfo.returnType = Q("Boolean");
+  runInfo.flags = method_flag::kHasOptional;
+  runInfo.optional = {ConstantValue{ConstantKind::kInt, a.Int(1)}};
+  const auto run = a.Method(runInfo);
+  a.Body({.method = run, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, ret);
+  Trait runTrait;
+  runTrait.name = Q("run");
+  runTrait.kind = TraitKind::kMethod;
+  runTrait.index = run;
+  const auto cls = DefClass("Item", Q("Object"), Ctor(), {count, hidden, name, size, sizeSet, runTrait});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Item", cls, {"Object"});
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  auto xml = [&](AbcCode& x, bool ofClass) {
+    x.Op("findpropstrict", {describe}).Op("findpropstrict", {Q("Item")});
+    if (!ofClass) x.Op("constructprop", {Q("Item"), 0});
+    else x.Op("getproperty", {Q("Item")});
+    x.Op("callproperty", {describe, 1});
+  };
+  // The instance's type: name, counts of each kind, and details read back through E4X.
+  Trace(c, [&](AbcCode& x) { xml(x, false); x.Op("getproperty", {a.QName(pub, "name", true)}); });
+  Trace(c, [&](AbcCode& x) { xml(x, false); x.Op("getproperty", {Q("variable")}).Op("callproperty", {Q("length"), 0}); });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, false);
+    x.Op("getproperty", {Q("accessor")}).Op("getproperty", {a.QName(pub, "access", true)});
+  });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, false);
+    x.Op("getproperty", {Q("method")}).Op("getproperty", {Q("parameter")}).Op("callproperty", {Q("length"), 0});
+  });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, false);
+    x.Op("getproperty", {Q("method")}).Op("getproperty", {a.QName(pub, "returnType", true)});
+  });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, false);
+    x.Op("getproperty", {Q("variable")}).Op("getproperty", {Q("metadata")}).Op("getproperty", {a.QName(pub, "name", true)});
+  });
+  // The class object's: static, with the instance's members under <factory>.
+  Trace(c, [&](AbcCode& x) { xml(x, true); x.Op("getproperty", {a.QName(pub, "isStatic", true)}); });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, true);
+    x.Op("getproperty", {Q("factory")}).Op("getproperty", {Q("variable")}).Op("callproperty", {Q("length"), 0});
+  });
+  // getDefinitionByName finds the class by its dotted name.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {a.PackageName("flash.utils", "getDefinitionByName")}).Op("pushstring", {S("Item")})
+        .Op("callproperty", {a.PackageName("flash.utils", "getDefinitionByName"), 1}).Op("getlex", {Q("Item")})
+        .Op("strictequals");
+  });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("Item", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "Item|2|readwrite|2|Boolean|Inject|true|2|true|");
+}
+
+TEST_F(As3Reflect, PrototypeExtensionsReachBuiltInValues) {
+  // String.prototype.shout = function () { return this.toUpperCase() + "!" }; trace("hi".shout())
+  AbcCode shout;
+  shout.Op("getlocal_0").Op("callproperty", {Q("toUpperCase"), 0}).Op("pushstring", {S("!")}).Op("add").Op("returnvalue");
+  AbcCode twice;
+  twice.Op("getlocal_0").Op("pushbyte", {2}).Op("multiply").Op("returnvalue");
+  AbcCode c;
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(shout)})
+      .Op("setproperty", {Q("shout")});
+  c.Op("getlex", {Q("Number")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(twice)})
+      .Op("setproperty", {Q("twice")});
+  c.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("pushstring", {S("shared")})
+      .Op("setproperty", {Q("tag")});
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("hi")}).Op("callproperty", {Q("shout"), 0}); });
+  // (int values have int's prototype, not Number's, as in Flash)
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(21.5)}).Op("callproperty", {Q("twice"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("newobject", {0}).Op("getproperty", {Q("tag")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("newarray", {0}).Op("getproperty", {Q("tag")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "HI!|43|shared|shared|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

@@ -1,0 +1,27 @@
+#pragma once
+// Helpers shared by the files that define built-in classes.
+
+#include <functional>
+#include <span>
+#include <string>
+
+#include "player/avm2/machine.h"
+
+namespace quarvel::avm2 {
+
+#define NATIVE(fn) [[maybe_unused]] Value fn([[maybe_unused]] Machine& m, [[maybe_unused]] Value self, [[maybe_unused]] std::span<Value> a)
+
+double ArgNum(Machine& m, std::span<Value> a, std::size_t i, double dflt);
+std::string ArgStr(Machine& m, std::span<Value> a, std::size_t i, const std::string& dflt);
+ArrayObject* AsArray(const Value& v);
+// The constructor a native class runs for `new` (and its subclasses' super()).
+void SetNativeCtor(Machine& m, Class* c, NativeFn fn);
+int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const Value& fn);
+Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, int flags, const Value& fn,
+                const std::function<int(std::size_t, std::size_t)>* custom);
+// Vector, Dictionary, RegExp, JSON, Date, XML, ByteArray, timers.
+void InstallMoreBuiltins(Machine& m);
+// QName, Proxy, describeType (builtins_reflect.cpp).
+void InstallReflection(Machine& m);
+
+}  // namespace quarvel::avm2

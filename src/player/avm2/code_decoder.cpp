@@ -1,0 +1,290 @@
+#include "player/avm2/code_decoder.h"
+
+#include <algorithm>
+#include <string>
+
+namespace quarvel::avm2 {
+namespace {
+
+class CodeReader {
+ public:
+  explicit CodeReader(const MethodBody& body) : code_(body.code), base_(body.codeOffset) {}
+
+  std::uint32_t Pos() const { return static_cast<std::uint32_t>(pos_); }
+  void Seek(std::size_t pos) { pos_ = pos; }
+  bool AtEnd() const { return pos_ >= code_.size(); }
+  std::size_t Size() const { return code_.size(); }
+
+  [[noreturn]] void FailAt(const std::string& fault, std::size_t at) const {
+    throw AbcError(fault, base_ + at);
+  }
+
+  std::uint8_t U8(std::size_t start, const char* name) {
+    if (pos_ >= code_.size()) Cut(start, name);
+    return code_[pos_++];
+  }
+  std::uint32_t U30(std::size_t start, const char* name) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 5; ++i) {
+      const std::uint8_t b = U8(start, name);
+      v |= static_cast<std::uint32_t>(b & 0x7F) << (7 * i);
+      if (!(b & 0x80)) break;
+    }
+    return v;
+  }
+  std::int32_t S24(std::size_t start, const char* name) {
+    std::uint32_t v = U8(start, name);
+    v |= static_cast<std::uint32_t>(U8(start, name)) << 8;
+    v |= static_cast<std::uint32_t>(U8(start, name)) << 16;
+    if (v & 0x800000) v |= 0xFF000000u;
+    return static_cast<std::int32_t>(v);
+  }
+
+ private:
+  [[noreturn]] void Cut(std::size_t start, const char* name) const {
+    FailAt(std::string(name) + " is cut off by the end of the code", start);
+  }
+
+  const std::vector<std::uint8_t>& code_;
+  std::size_t base_;
+  std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::int64_t DecodedCode::IndexAt(std::uint32_t offset) const {
+  const auto it = std::lower_bound(instructions.begin(), instructions.end(), offset,
+                                   [](const Instruction& i, std::uint32_t o) { return i.offset < o; });
+  if (it == instructions.end() || it->offset != offset) return -1;
+  return it - instructions.begin();
+}
+
+namespace {
+
+// One instruction at the reader's position, its operands checked against
+// the pools; branch and switch targets must lie in the code.
+Instruction DecodeOne(CodeReader& r, const AbcFile& abc, const MethodBody& body, DecodedCode& out) {
+  const auto& pool = abc.pool;
+  Instruction in;
+  in.offset = r.Pos();
+  in.code = r.U8(in.offset, "opcode");
+  const OpcodeInfo* op = FindOpcode(in.code);
+  if (!op) r.FailAt("unknown opcode " + std::to_string(in.code), in.offset);
+  const char* name = op->name.data();
+
+  auto target = [&](std::int64_t from, std::int32_t delta) {
+    const std::int64_t t = from + delta;
+    if (t < 0 || t >= static_cast<std::int64_t>(r.Size()))
+      r.FailAt(std::string(name) + " target " + std::to_string(t) + " outside the code of " +
+                   std::to_string(r.Size()) + " bytes",
+               in.offset);
+    return static_cast<std::uint32_t>(t);
+  };
+  auto index = [&](std::uint32_t v, std::size_t size, bool zeroAllowed, const char* what) {
+    if (v >= size || (v == 0 && !zeroAllowed))
+      r.FailAt(std::string(name) + " " + what + " index " + std::to_string(v) + " out of range (" +
+                   std::to_string(size) + " entries)",
+               in.offset);
+    return v;
+  };
+
+  if (op->operands[0] == Operand::kSwitch) {
+    // Offsets count from the lookupswitch itself, not from its end.
+    const std::int32_t def = r.S24(in.offset, name);
+    const std::uint32_t cases = r.U30(in.offset, name);
+    // Three bytes a case: refuse a count the code cannot hold.
+    if ((static_cast<std::uint64_t>(cases) + 1) * 3 > r.Size() - r.Pos())
+      r.FailAt("lookupswitch case count " + std::to_string(cases) + " exceeds the code", in.offset);
+    in.args[0] = target(in.offset, def);
+    in.args[1] = cases + 1;
+    in.args[2] = static_cast<std::uint32_t>(out.switchTargets.size());
+    for (std::uint32_t i = 0; i <= cases; ++i)
+      out.switchTargets.push_back(target(in.offset, r.S24(in.offset, name)));
+    return in;
+  }
+
+  for (int i = 0; i < op->OperandCount(); ++i) {
+    std::uint32_t& a = in.args[static_cast<std::size_t>(i)];
+    switch (op->operands[static_cast<std::size_t>(i)]) {
+      case Operand::kU8:
+        a = r.U8(in.offset, name);
+        break;
+      case Operand::kS8:
+        a = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int8_t>(r.U8(in.offset, name))));
+        break;
+      case Operand::kBranch: {
+        const std::int32_t delta = r.S24(in.offset, name);
+        a = target(r.Pos(), delta);
+        break;
+      }
+      case Operand::kMultiname:
+        a = index(r.U30(in.offset, name), pool.multinames.size(), false, "multiname");
+        break;
+      case Operand::kString:
+        a = index(r.U30(in.offset, name), pool.strings.size(), false, "string");
+        break;
+      case Operand::kStringOrNone:
+        a = index(r.U30(in.offset, name), pool.strings.size(), true, "string");
+        break;
+      case Operand::kInt:
+        a = index(r.U30(in.offset, name), pool.ints.size(), false, "int");
+        break;
+      case Operand::kUInt:
+        a = index(r.U30(in.offset, name), pool.uints.size(), false, "uint");
+        break;
+      case Operand::kDouble:
+        a = index(r.U30(in.offset, name), pool.doubles.size(), false, "double");
+        break;
+      case Operand::kNamespace:
+        a = index(r.U30(in.offset, name), pool.namespaces.size(), false, "namespace");
+        break;
+      case Operand::kMethod:
+        a = index(r.U30(in.offset, name), abc.methods.size(), true, "method");
+        break;
+      case Operand::kClass:
+        a = index(r.U30(in.offset, name), abc.classes.size(), true, "class");
+        break;
+      case Operand::kException:
+        a = index(r.U30(in.offset, name), body.exceptions.size(), true, "exception");
+        break;
+      case Operand::kSlot:
+      case Operand::kU30:
+      case Operand::kArgCount:
+      case Operand::kRegister:
+      case Operand::kDispId:
+      case Operand::kLine:
+        a = r.U30(in.offset, name);
+        break;
+      case Operand::kNone:
+      case Operand::kSwitch:
+        break;
+    }
+  }
+  return in;
+}
+
+}  // namespace
+
+DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
+  DecodedCode out;
+  CodeReader r(body);
+  const std::size_t n = body.code.size();
+  if (n == 0) r.FailAt("method " + std::to_string(body.method) + " has no code", 0);
+
+  // Like Flash, only code that can run is decoded: from the start, along
+  // branches and switches, and from the handlers of exception ranges that
+  // hold decoded code. Bytes nothing reaches may hold anything.
+  enum : std::uint8_t { kUnseen, kStart, kInside };
+  std::vector<std::uint8_t> mark(n, kUnseen);
+  std::vector<std::uint32_t> work{0};
+  std::vector<bool> handlerQueued(body.exceptions.size(), false);
+  std::vector<std::uint32_t> startsBefore;  // decoded starts below each offset, per round
+
+  auto landing = [&](std::uint32_t at, std::uint32_t from, const std::string& what) {
+    if (mark[at] == kInside) r.FailAt(what + " " + std::to_string(at) + " is inside an instruction", from);
+  };
+
+  while (true) {
+    while (!work.empty()) {
+      std::uint32_t pos = work.back();
+      work.pop_back();
+      while (mark[pos] != kStart) {
+        landing(pos, pos, "target");
+        r.Seek(pos);
+        Instruction in = DecodeOne(r, abc, body, out);
+        const std::uint32_t end = r.Pos();
+        for (std::uint32_t b = pos + 1; b < end; ++b) {
+          if (mark[b] != kUnseen) r.FailAt("instruction overlaps the one at " + std::to_string(b), pos);
+          mark[b] = kInside;
+        }
+        mark[pos] = kStart;
+        const OpcodeInfo& op = in.Info();
+        if (op.flags & op_flag::kSwitch) {
+          for (std::uint32_t i = 0; i < in.args[1]; ++i) {
+            const std::uint32_t t = out.switchTargets[in.args[2] + i];
+            landing(t, pos, "lookupswitch target");
+            work.push_back(t);
+          }
+          landing(in.args[0], pos, "lookupswitch target");
+          work.push_back(in.args[0]);
+        } else if (op.flags & (op_flag::kJump | op_flag::kConditional)) {
+          landing(in.args[0], pos, std::string(op.name) + " target");
+          work.push_back(in.args[0]);
+        }
+        out.instructions.push_back(in);
+        if (op.EndsBlock()) break;
+        if (end >= n) r.FailAt("code runs off its end", pos);
+        pos = end;
+      }
+    }
+    // Handlers of ranges that hold decoded code run too.
+    startsBefore.assign(n + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) startsBefore[i + 1] = startsBefore[i] + (mark[i] == kStart);
+    for (std::size_t e = 0; e < body.exceptions.size(); ++e) {
+      const ExceptionInfo& x = body.exceptions[e];
+      // The reader refuses such ranges; a model made by hand may hold them.
+      if (x.from > x.to || x.to > n || x.target >= n)
+        r.FailAt("exception " + std::to_string(e) + " lies outside the code", 0);
+      if (handlerQueued[e] || startsBefore[x.to] == startsBefore[x.from]) continue;
+      handlerQueued[e] = true;
+      landing(x.target, x.target, "exception handler");
+      work.push_back(x.target);
+    }
+    if (work.empty()) break;
+  }
+  std::sort(out.instructions.begin(), out.instructions.end(),
+            [](const Instruction& a, const Instruction& b) { return a.offset < b.offset; });
+  return out;
+}
+
+void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {
+  const std::size_t base = body.codeOffset;
+  auto fail = [&](const std::string& fault, std::size_t at) { throw AbcError(fault, base + at); };
+
+  const MethodInfo& m = abc.methods.at(body.method);
+  const std::uint64_t needed = std::uint64_t{1} + m.paramTypes.size() +
+      ((m.Has(method_flag::kNeedRest) || m.Has(method_flag::kNeedArguments)) ? 1 : 0);
+  if (body.localCount < needed)
+    throw AbcError("method " + std::to_string(body.method) + " has " + std::to_string(body.localCount) +
+                       " locals for " + std::to_string(needed) + " arguments",
+                   base);
+  if (code.instructions.empty()) fail("method " + std::to_string(body.method) + " has no code", 0);
+
+  auto onBoundary = [&](std::uint32_t target, const Instruction& from) {
+    if (code.IndexAt(target) < 0)
+      fail(std::string(from.Info().name) + " target " + std::to_string(target) +
+               " is inside an instruction",
+           from.offset);
+  };
+  for (const Instruction& in : code.instructions) {
+    const OpcodeInfo& op = in.Info();
+    if (op.flags & op_flag::kSwitch) {
+      onBoundary(in.args[0], in);
+      for (std::uint32_t i = 0; i < in.args[1]; ++i) onBoundary(code.switchTargets[in.args[2] + i], in);
+      continue;
+    }
+    for (int i = 0; i < op.OperandCount(); ++i) {
+      const auto kind = op.operands[static_cast<std::size_t>(i)];
+      const std::uint32_t a = in.args[static_cast<std::size_t>(i)];
+      if (kind == Operand::kBranch) onBoundary(a, in);
+      if (kind == Operand::kRegister && a >= body.localCount)
+        fail(std::string(op.name) + " register " + std::to_string(a) + " beyond the " +
+                 std::to_string(body.localCount) + " locals",
+             in.offset);
+    }
+    // getlocal_N / setlocal_N carry their register in the code.
+    if (in.code >= 0xD0 && in.code <= 0xD7 && (in.code & 3u) >= body.localCount)
+      fail(std::string(op.name) + " beyond the " + std::to_string(body.localCount) + " locals", in.offset);
+  }
+  // A range that holds code needs its handler decoded; the range itself
+  // may start or end inside an instruction, as Flash allows.
+  for (const ExceptionInfo& e : body.exceptions) {
+    const auto first = std::lower_bound(code.instructions.begin(), code.instructions.end(), e.from,
+                                        [](const Instruction& i, std::uint32_t o) { return i.offset < o; });
+    const bool holdsCode = first != code.instructions.end() && first->offset < e.to;
+    if (holdsCode && code.IndexAt(e.target) < 0)
+      fail("exception handler " + std::to_string(e.target) + " is not an instruction", e.target);
+  }
+}
+
+}  // namespace quarvel::avm2

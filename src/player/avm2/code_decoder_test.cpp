@@ -1,0 +1,300 @@
+#include "player/avm2/code_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "support/abc_builder.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+using testing::AbcBuilder;
+using testing::AbcCode;
+
+// A block with one entry of each pool, one class, one method taking one
+// parameter, and a body for it holding `code`.
+struct Fixture {
+  AbcBuilder a;
+  AbcFile file;
+
+  explicit Fixture(const std::vector<std::uint8_t>& code, std::uint32_t locals = 4,
+                   std::vector<ExceptionInfo> exceptions = {}) {
+    a.Int(-7);
+    a.UInt(7);
+    a.Double(7.5);
+    const auto pub = a.Namespace(NamespaceKind::kPackage, "");
+    const auto name = a.QName(pub, "C");
+    const auto m = a.Method({.paramTypes = {0}});
+    const auto other = a.Method({});
+    a.Class({.name = name, .iinit = m}, {.cinit = m});
+    a.Class({.name = a.QName(pub, "D"), .iinit = other}, {.cinit = other});
+    a.File().bodies.push_back({.method = m, .maxStack = 4, .localCount = locals, .maxScopeDepth = 2,
+                               .code = code, .exceptions = std::move(exceptions)});
+    a.File().methods[m].body = 0;
+    file = ParseAbc(a.Bytes(), 500);
+  }
+  const MethodBody& Body() const { return file.bodies[0]; }
+  DecodedCode Decode() const { return DecodeCode(file, Body()); }
+  void DecodeAndVerify() const { VerifyCode(file, Body(), Decode()); }
+};
+
+std::string FaultOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const AbcError& e) {
+    return e.Fault();
+  }
+  return "(no error)";
+}
+
+TEST(Opcodes, TableIsConsistent) {
+  std::set<std::string_view> names;
+  std::set<int> codes;
+  for (const auto& op : AllOpcodes()) {
+    EXPECT_TRUE(names.insert(op.name).second) << op.name;
+    EXPECT_TRUE(codes.insert(op.code).second) << op.name;
+    EXPECT_EQ(FindOpcode(op.code), &op);
+    EXPECT_EQ(FindOpcode(op.name), &op);
+  }
+  EXPECT_EQ(FindOpcode(std::uint8_t{0x00}), nullptr);
+  EXPECT_EQ(FindOpcode(std::uint8_t{0xFF}), nullptr);
+  EXPECT_EQ(FindOpcode("no such op"), nullptr);
+  // Spot checks against the format: codes compilers emit all the time.
+  EXPECT_EQ(FindOpcode("getlex")->code, 0x60);
+  EXPECT_EQ(FindOpcode("callpropvoid")->code, 0x4F);
+  EXPECT_EQ(FindOpcode("returnvoid")->code, 0x47);
+  EXPECT_EQ(FindOpcode("hasnext2")->code, 0x32);
+  EXPECT_EQ(FindOpcode("iffalse")->code, 0x12);
+  EXPECT_EQ(FindOpcode("coerce_s")->code, 0x85);
+  EXPECT_EQ(FindOpcode("setlocal_3")->code, 0xD7);
+  EXPECT_TRUE(FindOpcode("throw")->EndsBlock());
+  EXPECT_TRUE(FindOpcode("jump")->EndsBlock());
+  EXPECT_FALSE(FindOpcode("iftrue")->EndsBlock());
+}
+
+// Bytes written by hand from the format: operand sizes and where branch
+// offsets count from.
+TEST(CodeDecoder, ReadsHandWrittenOperands) {
+  const std::vector<std::uint8_t> code = {
+      0x24, 0xFF,                    // 0 pushbyte -1
+      0x25, 0xFF, 0xFF, 0x03,        // 2 pushshort, raw u30 0xFFFF
+      0x65, 0x02,                    // 6 getscopeobject 2 (one byte)
+      0xEF, 0x01, 0x01, 0x03, 0x80, 0x01,  // 8 debug: kind 1, string 1, register 3, extra 128
+      0x10, 0x02, 0x00, 0x00,        // 14 jump +2 from 18 -> 20
+      0x09, 0x09,                    // 18 label, label
+      0x15, 0xFA, 0xFF, 0xFF,        // 20 iflt -6 from 24 -> 18
+      0x1B, 0x0B, 0x00, 0x00,        // 24 lookupswitch: default +11 from 24 -> 35
+      0x01,                          //    two cases
+      0xFC, 0xFF, 0xFF,              //    -4 -> 20
+      0xF6, 0xFF, 0xFF,              //    -10 -> 14
+      0x2D, 0x01,                    // 35 pushint 1
+      0x46, 0x01, 0x02,              // 37 callproperty multiname 1, 2 arguments
+      0x43, 0x80, 0x01, 0x00,        // 40 callmethod dispatch 128, no arguments
+      0x48,                          // 44 returnvalue
+  };
+  Fixture fx(code);
+  const DecodedCode d = fx.Decode();
+  ASSERT_EQ(d.instructions.size(), 13u);
+  const auto& in = d.instructions;
+  EXPECT_EQ(in[0].Signed(0), -1);
+  EXPECT_EQ(in[1].args[0], 0xFFFFu);
+  EXPECT_EQ(in[2].offset, 6u);
+  EXPECT_EQ(in[2].args[0], 2u);
+  EXPECT_EQ(in[3].offset, 8u);
+  EXPECT_EQ(in[3].args, (std::array<std::uint32_t, 4>{1, 1, 3, 128}));
+  EXPECT_EQ(in[4].args[0], 20u);
+  EXPECT_EQ(in[7].offset, 20u);
+  EXPECT_EQ(in[7].args[0], 18u);
+  EXPECT_EQ(in[8].offset, 24u);
+  EXPECT_EQ(in[8].args[0], 35u);
+  ASSERT_EQ(in[8].args[1], 2u);
+  EXPECT_EQ(d.switchTargets[in[8].args[2]], 20u);
+  EXPECT_EQ(d.switchTargets[in[8].args[2] + 1], 14u);
+  EXPECT_EQ(in[9].offset, 35u);
+  EXPECT_EQ(in[10].args[0], 1u);
+  EXPECT_EQ(in[10].args[1], 2u);
+  EXPECT_EQ(in[11].args[0], 128u);
+  EXPECT_EQ(d.IndexAt(20), 7);
+  EXPECT_EQ(d.IndexAt(21), -1);
+  EXPECT_EQ(d.IndexAt(999), -1);
+  EXPECT_NO_THROW(fx.DecodeAndVerify());
+}
+
+// Every instruction of the table, assembled by name with operands in
+// range, decodes back to itself.
+TEST(CodeDecoder, EveryOpcodeDecodes) {
+  AbcCode code;
+  std::vector<std::uint8_t> expected;
+  int next = 0;
+  for (const auto& op : AllOpcodes()) {
+    // What follows an instruction that ends a block is reached by a branch
+    // around it.
+    const std::string after = "after" + std::to_string(next++);
+    if (op.flags & op_flag::kEnds) {
+      code.Branch("iftrue", after);
+      expected.push_back(0x11);
+    }
+    if (op.flags & (op_flag::kJump | op_flag::kConditional)) {
+      code.Branch(op.name, after);
+    } else if (op.flags & op_flag::kSwitch) {
+      code.LookupSwitch(after, {after, after});
+    } else {
+      std::vector<std::int64_t> args;
+      for (int i = 0; i < op.OperandCount(); ++i) args.push_back(1);
+      switch (args.size()) {
+        case 0: code.Op(op.name); break;
+        case 1: code.Op(op.name, {args[0]}); break;
+        case 2: code.Op(op.name, {args[0], args[1]}); break;
+        default: code.Op(op.name, {1, 1, 1, 1}); break;
+      }
+    }
+    expected.push_back(op.code);
+    code.Label(after);
+  }
+  code.Op("returnvoid");
+  expected.push_back(0x47);
+  Fixture fx(code.Bytes(), 4, {{0, 1, 1, 0, 0}, {0, 1, 1, 0, 0}});
+  const DecodedCode d = fx.Decode();
+  ASSERT_EQ(d.instructions.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const auto& in = d.instructions[i];
+    EXPECT_EQ(in.code, expected[i]);
+    const auto& op = in.Info();
+    const std::uint32_t next = i + 1 < expected.size() ? d.instructions[i + 1].offset : 0;
+    if (op.flags & (op_flag::kJump | op_flag::kConditional)) {
+      // Each branch goes just past itself or past the instruction it guards.
+      EXPECT_TRUE(in.args[0] == next || (i + 2 < expected.size() && in.args[0] == d.instructions[i + 2].offset))
+          << op.name;
+    } else if (op.flags & op_flag::kSwitch) {
+      EXPECT_EQ(in.args[0], next);
+      EXPECT_EQ(in.args[1], 2u);
+    } else {
+      for (int k = 0; k < op.OperandCount(); ++k) EXPECT_EQ(in.args[static_cast<std::size_t>(k)], 1u) << op.name;
+    }
+  }
+  EXPECT_NO_THROW(VerifyCode(fx.file, fx.Body(), d));
+}
+
+TEST(CodeDecoder, DamagedCodeIsRefused) {
+  struct Case {
+    std::vector<std::uint8_t> code;
+    const char* fault;
+  };
+  const std::vector<Case> cases = {
+      {{0xFF}, "unknown opcode 255"},
+      {{0x02, 0x22, 0x47}, "unknown opcode 34"},
+      {{0x2C}, "cut off"},
+      {{0x2C, 0x80}, "cut off"},
+      {{0x10, 0x00}, "cut off"},
+      {{0x1B, 0x00, 0x00, 0x00, 0x05, 0, 0, 0}, "case count"},
+      {{0x10, 0x10, 0x00, 0x00, 0x47}, "outside the code"},
+      {{0x10, 0xF0, 0xFF, 0xFF, 0x47}, "outside the code"},
+      {{0x10, 0x00, 0x00, 0x00}, "outside the code"},  // to the very end: nothing there
+      {{0x2C, 0x00, 0x47}, "string index 0"},
+      {{0x2C, 0x63, 0x47}, "string index 99"},
+      {{0x2D, 0x02, 0x47}, "int index 2"},
+      {{0x2E, 0x02, 0x47}, "uint index 2"},
+      {{0x2F, 0x02, 0x47}, "double index 2"},
+      {{0x31, 0x00, 0x47}, "namespace index 0"},
+      {{0x66, 0x00, 0x47}, "multiname index 0"},
+      {{0x66, 0x09, 0x47}, "multiname index 9"},
+      {{0x40, 0x02, 0x47}, "method index 2"},
+      {{0x58, 0x02, 0x47}, "class index 2"},
+      {{0x5A, 0x00, 0x47}, "exception index 0"},
+  };
+  for (const auto& c : cases) {
+    Fixture fx(c.code);
+    const std::string fault = FaultOf([&] { fx.Decode(); });
+    EXPECT_NE(fault.find(c.fault), std::string::npos) << "expected \"" << c.fault << "\", got " << fault;
+  }
+  // Offsets in errors point into the movie: the body's code plus the instruction.
+  Fixture fx({0x02, 0x02, 0xFF});
+  try {
+    fx.Decode();
+    FAIL();
+  } catch (const AbcError& e) {
+    EXPECT_EQ(e.Offset(), fx.Body().codeOffset + 2);
+    EXPECT_GT(fx.Body().codeOffset, 500u);
+  }
+}
+
+TEST(CodeVerifier, AcceptsLoopsSwitchesAndHandlers) {
+  AbcCode ok;
+  ok.Op("getlocal_0").Op("pushscope").Op("pushbyte", {0}).Op("setlocal_2")
+      .Label("loop").Op("inclocal_i", {2}).Op("getlocal_2").Op("pushbyte", {10})
+      .Branch("iflt", "loop")
+      .Label("try").Op("getlocal_1").LookupSwitch("d", {"a", "b"})
+      .Label("a").Op("returnvoid")
+      .Label("b").Op("getlocal_1").Op("throw")
+      .Label("d").Op("hasnext2", {2, 3}).Op("pop").Label("end").Op("returnvoid")
+      .Label("catch").Op("getlocal_0").Op("pushscope").Op("newcatch", {0}).Op("pop").Op("returnvoid");
+  Fixture fx(ok.Bytes(), 4,
+             {{ok.LabelOffset("try"), ok.LabelOffset("end"), ok.LabelOffset("catch"), 0, 0}});
+  EXPECT_NO_THROW(fx.DecodeAndVerify());
+  // An exception range that reaches the code's end is fine too.
+  Fixture whole(ok.Bytes(), 4, {{0, static_cast<std::uint32_t>(ok.Size()), ok.LabelOffset("catch"), 0, 0}});
+  EXPECT_NO_THROW(whole.DecodeAndVerify());
+}
+
+// Flash verifies only code that can run: compilers and obfuscators leave
+// junk after returns, and ranges that start or end inside instructions.
+TEST(CodeVerifier, IgnoresCodeNothingReaches) {
+  Fixture junk({0x10, 0x02, 0x00, 0x00, 0xFF, 0x2C, 0x47, 0x25, 0x01, 0x1B});
+  const DecodedCode d = junk.Decode();
+  ASSERT_EQ(d.instructions.size(), 2u);
+  EXPECT_EQ(d.instructions[1].offset, 6u);
+  EXPECT_NO_THROW(VerifyCode(junk.file, junk.Body(), d));
+
+  // A handler whose range holds no instruction is never entered.
+  Fixture unreached({0x47, 0xFF, 0xFF}, 4, {{1, 2, 2, 0, 0}});
+  EXPECT_NO_THROW(unreached.DecodeAndVerify());
+  EXPECT_EQ(unreached.Decode().instructions.size(), 1u);
+
+  // Ranges from and to the middle of pushshort.
+  Fixture loose({0x25, 0x81, 0x01, 0x02, 0x47, 0x20, 0x03}, 4, {{1, 4, 5, 0, 0}, {0, 2, 5, 0, 0}});
+  const DecodedCode l = loose.Decode();
+  EXPECT_EQ(l.instructions.size(), 5u);
+  EXPECT_NO_THROW(VerifyCode(loose.file, loose.Body(), l));
+}
+
+TEST(CodeVerifier, RefusesWhatTheMachineCouldNotRun) {
+  struct Case {
+    std::vector<std::uint8_t> code;
+    std::uint32_t locals;
+    std::vector<ExceptionInfo> exceptions;
+    const char* fault;
+  };
+  const std::vector<Case> cases = {
+      // a branch back into the middle of pushshort's operand
+      {{0x25, 0x81, 0x01, 0x12, 0xFA, 0xFF, 0xFF, 0x47}, 4, {}, "inside an instruction"},
+      // a jump to 5, then a branch back to 4, whose pushshort reads 5 as its operand
+      {{0x10, 0x01, 0x00, 0x00, 0x25, 0x12, 0xFB, 0xFF, 0xFF, 0x47}, 4, {}, "overlaps"},
+      // lookupswitch case into its own operands
+      {{0x1B, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x47}, 4, {}, "inside an instruction"},
+      {{0x62, 0x04, 0x47}, 4, {}, "register 4"},
+      {{0x63, 0x09, 0x47}, 4, {}, "register 9"},
+      {{0x08, 0x04, 0x47}, 4, {}, "register 4"},
+      {{0x92, 0x07, 0x47}, 4, {}, "register 7"},
+      {{0x32, 0x01, 0x06, 0x47}, 4, {}, "register 6"},
+      {{0xD3, 0x47}, 3, {}, "beyond the 3 locals"},
+      {{0xD7, 0x47}, 3, {}, "beyond the 3 locals"},
+      {{0x47}, 1, {}, "locals for 2 arguments"},
+      {{}, 4, {}, "no code"},
+      {{0x02, 0x02}, 4, {}, "runs off its end"},
+      {{0x12, 0x01, 0x00, 0x00, 0x47, 0x02}, 4, {}, "runs off its end"},
+      {{0x25, 0x81, 0x01, 0x47}, 4, {{0, 4, 1, 0, 0}}, "exception handler 1 is inside"},
+      // a handler is code like any other
+      {{0x02, 0x47, 0xFF}, 4, {{0, 1, 2, 0, 0}}, "unknown opcode 255"},
+      {{0x02, 0x47, 0x02}, 4, {{0, 1, 2, 0, 0}}, "runs off its end"},
+  };
+  for (const auto& c : cases) {
+    Fixture fx(c.code, c.locals, c.exceptions);
+    const std::string fault = FaultOf([&] { fx.DecodeAndVerify(); });
+    EXPECT_NE(fault.find(c.fault), std::string::npos) << "expected \"" << c.fault << "\", got " << fault;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

@@ -1,0 +1,338 @@
+// Turns ABC blocks into the machine's scripts, classes and methods.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "player/avm2/machine.h"
+
+namespace quarvel::avm2 {
+
+bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, bool runEntry) {
+  auto u = std::make_unique<AbcUnit>();
+  u->file = file;
+  u->name = name;
+  const AbcFile& f = *file;
+  u->strings.resize(f.pool.strings.size());
+  u->nameIds.resize(f.pool.strings.size());
+  for (std::size_t i = 0; i < f.pool.strings.size(); ++i) {
+    u->nameIds[i] = NameIdOf(f.pool.strings[i]);
+    u->strings[i] = Intern(f.pool.strings[i]);
+  }
+  u->nss.resize(f.pool.namespaces.size());
+  for (std::size_t i = 0; i < f.pool.namespaces.size(); ++i) {
+    const auto& ns = f.pool.namespaces[i];
+    u->nss[i] = ns.kind == NamespaceKind::kPrivate ? NewPrivateNs() : InternNs(ns.kind, f.pool.strings[ns.name]);
+  }
+  u->nsSets.resize(f.pool.nsSets.size());
+  for (std::size_t i = 0; i < f.pool.nsSets.size(); ++i)
+    for (auto ns : f.pool.nsSets[i]) u->nsSets[i].push_back(u->nss[ns]);
+  u->methods.resize(f.methods.size());
+  u->classes.assign(f.classes.size(), nullptr);
+  AbcUnit& unit = *u;
+  units_.push_back(std::move(u));
+  // Scripts: each has a global object with its traits; classes are made
+  // when the script's initializer runs (newclass).
+  unit.scripts.resize(f.scripts.size());
+  unit.scriptRun.assign(f.scripts.size(), false);
+  for (std::size_t i = 0; i < f.scripts.size(); ++i) {
+    auto traits = std::make_unique<Traits>();
+    Object* global = heap_.New<Object>();
+    global->cls = objectClass;
+    global->proto = objectClass->prototype;
+    global->dynamic = true;
+    auto* scope = heap_.New<ScopeChain>();
+    scope->object = Value::Obj(global);
+    AddTraits(unit, f.scripts[i].traits, *traits, nullptr, false, global, scope);
+    global->traits = traits.get();
+    InitSlots(global, *traits);
+    unit.scripts[i] = global;
+    unit.scriptTraits.push_back(std::move(traits));
+  }
+  if (!runEntry || unit.scripts.empty()) return true;
+  const auto entry = static_cast<std::uint32_t>(unit.scripts.size() - 1);
+  return SafeCall([&] { RunScript(unit, entry); }, "a script's initialisation");
+}
+
+void Machine::RunScript(AbcUnit& u, std::uint32_t index) {
+  if (index >= u.scripts.size() || u.scriptRun[index]) return;
+  u.scriptRun[index] = true;
+  const ScriptInfo& s = u.file->scripts[index];
+  Method* init = nullptr;
+  if (s.init < u.file->methods.size()) {
+    if (!u.methods[s.init]) {
+      u.methods[s.init] = std::make_unique<Method>();
+      u.methods[s.init]->unit = &u;
+      u.methods[s.init]->index = s.init;
+      u.methods[s.init]->name = "script" + std::to_string(index) + "$init";
+    }
+    init = u.methods[s.init].get();
+  }
+  if (!init) return;
+  auto* scope = heap_.New<ScopeChain>();
+  scope->object = Value::Obj(u.scripts[index]);
+  init->scope = scope;
+  Invoke(init, Value::Obj(u.scripts[index]), {}, scope);
+}
+
+namespace {
+Method* MethodOf(AbcUnit& u, std::uint32_t index, Class* owner, ScopeChain* scope, const std::string& name) {
+  if (index >= u.methods.size()) return nullptr;
+  if (!u.methods[index]) {
+    u.methods[index] = std::make_unique<Method>();
+    u.methods[index]->unit = &u;
+    u.methods[index]->index = index;
+  }
+  Method* m = u.methods[index].get();
+  m->owner = owner;
+  m->scope = scope;
+  if (m->name.empty()) m->name = name;
+  return m;
+}
+}  // namespace
+
+Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName) {
+  const auto& pool = u.file->pool;
+  switch (c.kind) {
+    case ConstantKind::kUtf8: return Value::Str(u.strings[c.index]);
+    case ConstantKind::kInt: return Value::Int(pool.ints[c.index]);
+    case ConstantKind::kUInt: return Value::Number(pool.uints[c.index]);
+    case ConstantKind::kDouble: return Value::Number(pool.doubles[c.index]);
+    case ConstantKind::kTrue: return Value::Bool(true);
+    case ConstantKind::kFalse: return Value::Bool(false);
+    case ConstantKind::kNull: return Value::Null();
+    case ConstantKind::kUndefined: break;
+    default: return Value::Str(u.strings[pool.namespaces[c.index].name]);
+  }
+  // No value: the type's own default.
+  if (typeName == 0) return Value();
+  const std::string t = u.file->NameOf(typeName);
+  if (t == "int" || t == "uint") return Value::Int(0);
+  if (t == "Number") return Value::Number(std::numeric_limits<double>::quiet_NaN());
+  if (t == "Boolean") return Value::Bool(false);
+  return Value::Null();
+}
+
+Class* Machine::ResolveType(AbcUnit& u, std::uint32_t mn) {
+  if (mn == 0 || mn >= u.file->pool.multinames.size()) return nullptr;
+  const Multiname& m = u.file->pool.multinames[mn];
+  if (m.kind == MultinameKind::kTypeName) {
+    Class* base = ResolveType(u, m.base);
+    if (base == vectorClass && !m.params.empty()) return VectorOf(ResolveType(u, m.params[0]));
+    return base;
+  }
+  Name n = ResolveName(u, mn, nullptr, nullptr);
+  if (n.local && n.local->text == "*") return nullptr;
+  Object* g = FindGlobal(n);
+  if (!g) return nullptr;
+  Value v = GetProperty(Value::Obj(g), n);
+  if (v.IsObject() && v.o->kind == ObjectKind::kClass) return static_cast<ClassObject*>(v.o)->of;
+  return nullptr;
+}
+
+Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs) {
+  Name n;
+  const Multiname& m = u.file->pool.multinames[mn];
+  n.attribute = m.IsAttribute();
+  switch (m.kind) {
+    case MultinameKind::kQName:
+    case MultinameKind::kQNameA:
+      n.single = u.nss[m.ns];
+      break;
+    case MultinameKind::kMultiname:
+    case MultinameKind::kMultinameA:
+    case MultinameKind::kMultinameL:
+    case MultinameKind::kMultinameLA: {
+      const auto& set = u.nsSets[m.nsSet];
+      if (!set.empty()) {
+        n.nsList = set.data();
+        n.nsCount = static_cast<std::uint32_t>(set.size());
+      }
+      break;
+    }
+    case MultinameKind::kRTQName:
+    case MultinameKind::kRTQNameA:
+    case MultinameKind::kRTQNameL:
+    case MultinameKind::kRTQNameLA:
+      if (rtNs && rtNs->IsObject() && rtNs->o->kind == ObjectKind::kNamespace) {
+        Value* uri = rtNs->o->FindDyn("uri");
+        n.single = PackageNs(uri && uri->IsString() ? uri->s->text : "");
+      }
+      break;
+    case MultinameKind::kTypeName:
+      return ResolveName(u, m.base, rtName, rtNs);
+  }
+  if (m.HasRuntimeName() && rtName) {
+    const Value& v = *rtName;
+    if (v.type == Type::kInt && v.i >= 0) {
+      n.hasIndex = true;
+      n.index = static_cast<std::uint32_t>(v.i);
+      n.id = 0;
+      n.local = nullptr;
+      return n;
+    }
+    if (v.type == Type::kNumber && v.d >= 0 && v.d < 4294967295.0 && v.d == std::trunc(v.d)) {
+      n.hasIndex = true;
+      n.index = static_cast<std::uint32_t>(v.d);
+      return n;
+    }
+    StringCell* s = ToStringCell(v);
+    std::uint32_t idx = 0;
+    if (ParseIndex(s->text, idx)) {
+      n.hasIndex = true;
+      n.index = idx;
+    }
+    n.local = s;
+    n.id = s->id ? s->id : FindNameId(s->text);
+    return n;
+  }
+  if (m.name != 0 || m.kind == MultinameKind::kQName || m.kind == MultinameKind::kMultiname) {
+    n.local = u.strings[m.name];
+    n.id = u.nameIds[m.name];
+    std::uint32_t idx = 0;
+    if (ParseIndex(n.local->text, idx)) {
+      n.hasIndex = true;
+      n.index = idx;
+    }
+  }
+  return n;
+}
+
+void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& into, Class* owner, bool isStatic,
+                        Object* holder, ScopeChain* scope) {
+  const AbcFile& f = *u.file;
+  const std::size_t base = into.slots.size();
+  for (const Trait& t : traits) {
+    const Multiname& mn = f.pool.multinames[t.name];
+    const NsId ns = mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA ? u.nss[mn.ns] : kPublicNs;
+    const auto key = Key(ns, u.nameIds[mn.name]);
+    const std::string& local = f.pool.strings[mn.name];
+    switch (t.kind) {
+      case TraitKind::kSlot:
+      case TraitKind::kConst:
+      case TraitKind::kClass:
+      case TraitKind::kFunction: {
+        std::size_t slot = into.slots.size();
+        // Declared slot numbers count from the first slot of this class.
+        if (t.id > 0 && base + t.id - 1 < base + traits.size() + 4096) slot = base + t.id - 1;
+        if (slot >= into.slots.size()) into.slots.resize(slot + 1);
+        SlotInfo si;
+        si.unit = &u;
+        if (t.kind == TraitKind::kSlot || t.kind == TraitKind::kConst) {
+          si.typeName = t.typeName;
+          si.initial = DefaultFor(u, t.value.value_or(ConstantValue{}), t.typeName);
+        } else if (t.kind == TraitKind::kFunction) {
+          si.initial = Value::Obj(NewFunction(MethodOf(u, t.index, owner, scope, local), scope));
+        } else {
+          si.initial = Value::Null();
+        }
+        into.slots[slot] = si;
+        Binding b;
+        b.kind = Binding::Kind::kSlot;
+        b.slot = static_cast<std::uint32_t>(slot);
+        b.isConst = t.kind == TraitKind::kConst;
+        into.map[key] = b;
+        break;
+      }
+      case TraitKind::kMethod:
+      case TraitKind::kGetter:
+      case TraitKind::kSetter: {
+        Method* m = MethodOf(u, t.index, owner, scope, (owner ? owner->name + "/" : std::string()) + local);
+        if (!m) break;
+        Binding& b = into.map[key];
+        if (t.kind == TraitKind::kMethod) {
+          b = Binding{};
+          b.kind = Binding::Kind::kMethod;
+          b.method = m;
+        } else {
+          if (b.kind != Binding::Kind::kAccessor) b = Binding{};
+          b.kind = Binding::Kind::kAccessor;
+          (t.kind == TraitKind::kGetter ? b.getter : b.setter) = m;
+        }
+        if (t.id > 0 && t.id < 65536) {
+          if (into.dispatch.size() <= t.id) into.dispatch.resize(t.id + 1);
+          into.dispatch[t.id] = m;
+        }
+        break;
+      }
+    }
+  }
+  (void)isStatic;
+  (void)holder;
+}
+
+Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Class* super) {
+  const AbcFile& f = *u.file;
+  const InstanceInfo& ii = f.instances[index];
+  const ClassInfo& ci = f.classes[index];
+  auto owned = std::make_unique<Class>();
+  Class* c = owned.get();
+  classes_.push_back(std::move(owned));
+  const Multiname& mn = f.pool.multinames[ii.name];
+  c->name = f.pool.strings[mn.name];
+  if (mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA)
+    c->package = f.pool.strings[f.pool.namespaces[mn.ns].name];
+  c->super = super;
+  c->unit = &u;
+  c->index = index;
+  c->sealed = ii.Has(instance_flag::kSealed);
+  c->isFinal = ii.Has(instance_flag::kFinal);
+  c->isInterface = ii.Has(instance_flag::kInterface);
+  if (ii.Has(instance_flag::kProtectedNs)) {
+    const auto& ns = f.pool.namespaces[ii.protectedNs];
+    c->protectedNs = InternNs(ns.kind, f.pool.strings[ns.name]);
+  }
+  if (super) {
+    c->instance = super->instance;
+    c->interfaces = super->interfaces;
+    c->elementType = super->elementType;
+    c->isVector = super->isVector;
+    // Members the base class left protected are reached by the subclass's
+    // protected namespace too.
+    if (super->protectedNs && c->protectedNs) {
+      std::vector<std::pair<std::uint64_t, Binding>> add;
+      for (auto& [k, b] : super->instance.map)
+        if ((k >> 32) == super->protectedNs) add.emplace_back(Key(c->protectedNs, static_cast<NameId>(k)), b);
+      for (auto& [k, b] : add) c->instance.map.emplace(k, b);
+    }
+  }
+  for (auto iface : ii.interfaces) {
+    if (Class* ic = ResolveType(u, iface)) {
+      c->interfaces.push_back(ic);
+      for (Class* x : ic->interfaces) c->interfaces.push_back(x);
+    }
+  }
+  auto* co = heap_.New<ClassObject>();
+  co->of = c;
+  co->cls = classClass;
+  co->traits = &c->statics;
+  co->proto = classClass->prototype;
+  c->object = co;
+  c->prototype = heap_.New<Object>();
+  c->prototype->cls = objectClass;
+  c->prototype->traits = &objectClass->instance;
+  c->prototype->proto = super ? super->prototype : objectClass->prototype;
+  auto* classScope = heap_.New<ScopeChain>();
+  classScope->parent = scope;
+  classScope->object = Value::Obj(co);
+  co->scope = classScope;
+  AddTraits(u, ii.traits, c->instance, c, false, nullptr, classScope);
+  AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
+  for (Class* ic : c->interfaces) {
+    for (auto& [k, b] : ic->instance.map) {
+      auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
+      if (pub != c->instance.map.end()) c->instance.map.emplace(k, pub->second);
+    }
+  }
+  // An interface's methods are reached by its public name on implementors.
+  c->iinit = MethodOf(u, ii.iinit, c, classScope, c->name);
+  c->cinit = MethodOf(u, ci.cinit, c, classScope, c->name + "$cinit");
+  InitSlots(co, c->statics);
+  co->dynamic = true;
+  if (index < u.classes.size()) u.classes[index] = c;
+  classByName_[c->QualifiedName()] = c;
+  if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, classScope);
+  co->initialized = true;
+  return c;
+}
+
+}  // namespace quarvel::avm2

@@ -1,0 +1,1086 @@
+#include "player/avm2/machine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "player/avm2/utf16.h"
+
+namespace quarvel::avm2 {
+
+// ---- heap
+
+Heap::~Heap() {
+  for (Cell* c : cells_) delete c;
+}
+
+void Heap::Collect(const std::function<void(Heap&)>& roots, const std::function<void()>& beforeSweep) {
+  roots(*this);
+  while (!grey_.empty()) {
+    Cell* c = grey_.back();
+    grey_.pop_back();
+    c->Trace(*this);
+  }
+  if (beforeSweep) beforeSweep();
+  std::size_t keep = 0;
+  for (Cell* c : cells_) {
+    if (c->marked) {
+      c->marked = false;
+      cells_[keep++] = c;
+    } else {
+      delete c;
+    }
+  }
+  cells_.resize(keep);
+  allocated_ = 0;
+}
+
+void Object::Trace(Heap& h) {
+  h.Mark(proto);
+  for (const Value& v : slots) h.Mark(v);
+  if (dyn) {
+    for (auto& [k, v] : dyn->items) {
+      h.Mark(k);
+      h.Mark(v);
+    }
+  }
+}
+
+void ClassObject::Trace(Heap& h) {
+  Object::Trace(h);
+  h.Mark(scope);
+  if (of) h.Mark(of->prototype);
+}
+
+Value* Object::FindDyn(std::string_view name) const {
+  if (!dyn) return nullptr;
+  auto it = dyn->index.find(name);
+  return it == dyn->index.end() ? nullptr : &dyn->items[it->second].second;
+}
+
+void Object::SetDyn(StringCell* name, const Value& v) {
+  if (!dyn) dyn = std::make_unique<DynProps>();
+  auto it = dyn->index.find(name->text);
+  if (it != dyn->index.end()) {
+    dyn->items[it->second].second = v;
+    return;
+  }
+  dyn->index.emplace(name->text, dyn->items.size());
+  dyn->items.emplace_back(name, v);
+  ++dyn->live;
+}
+
+bool Object::DeleteDyn(std::string_view name) {
+  if (!dyn) return false;
+  auto it = dyn->index.find(name);
+  if (it == dyn->index.end()) return false;
+  auto& item = dyn->items[it->second];
+  dyn->index.erase(it);
+  item.first = nullptr;
+  item.second = Value();
+  --dyn->live;
+  // Compact once most entries are holes.
+  if (dyn->items.size() > 16 && dyn->live * 2 < dyn->items.size()) {
+    std::vector<std::pair<StringCell*, Value>> kept;
+    for (auto& p : dyn->items)
+      if (p.first) kept.push_back(p);
+    dyn->items = std::move(kept);
+    dyn->index.clear();
+    for (std::size_t i = 0; i < dyn->items.size(); ++i) dyn->index.emplace(dyn->items[i].first->text, i);
+  }
+  return true;
+}
+
+bool Class::IsSubclassOf(const Class* other) const {
+  for (const Class* c = this; c; c = c->super)
+    if (c == other) return true;
+  return std::find(interfaces.begin(), interfaces.end(), other) != interfaces.end();
+}
+
+// ---- machine
+
+Machine::Machine() {
+  nsUris_.push_back("");
+  nsPublic_.push_back(true);
+  nsIds_[{0, ""}] = kPublicNs;
+  names_.push_back(nullptr);  // name id 0: none
+  stackCapacity_ = std::size_t{1} << 18;
+  stack_ = new Value[stackCapacity_];
+  clockMs = [] { return 0.0; };
+  InstallBuiltins(*this);
+}
+
+Machine::~Machine() { delete[] stack_; }
+
+void Machine::Log(const std::string& line) {
+  if (logSink) logSink(line);
+}
+
+void Machine::Skip(const std::string& what) {
+  if (skipped_.insert(what).second) Log("skipped " + what);
+}
+
+StringCell* Machine::Intern(std::string_view s) {
+  auto it = interned_.find(std::string(s));
+  if (it != interned_.end()) return it->second;
+  StringCell* c = heap_.New<StringCell>(std::string(s));
+  interned_.emplace(std::string(s), c);
+  return c;
+}
+
+StringCell* Machine::NewString(std::string s) {
+  heap_.AddAllocated(s.size());
+  return heap_.New<StringCell>(std::move(s));
+}
+
+NameId Machine::NameIdOf(std::string_view s) {
+  auto it = nameIds_.find(std::string(s));
+  if (it != nameIds_.end()) return it->second;
+  const auto id = static_cast<NameId>(names_.size());
+  StringCell* c = Intern(s);
+  c->id = id;
+  names_.push_back(c);
+  nameIds_.emplace(std::string(s), id);
+  return id;
+}
+
+NameId Machine::FindNameId(std::string_view s) const {
+  auto it = nameIds_.find(std::string(s));
+  return it == nameIds_.end() ? 0 : it->second;
+}
+
+NsId Machine::InternNs(NamespaceKind kind, std::string_view uri) {
+  // Public names of every kind are one namespace per URI; the AS3 builtin
+  // namespace holds the same methods as the public one here.
+  int cat = 0;
+  switch (kind) {
+    case NamespaceKind::kPackageInternal: cat = 1; break;
+    case NamespaceKind::kProtected: cat = 2; break;
+    case NamespaceKind::kStaticProtected: cat = 3; break;
+    default: cat = 0;
+  }
+  if (cat == 0 && uri == "http://adobe.com/AS3/2006/builtin") uri = "";
+  auto key = std::make_pair(cat, std::string(uri));
+  auto it = nsIds_.find(key);
+  if (it != nsIds_.end()) return it->second;
+  const auto id = static_cast<NsId>(nsUris_.size());
+  nsUris_.emplace_back(uri);
+  nsPublic_.push_back(cat == 0);
+  nsIds_.emplace(std::move(key), id);
+  return id;
+}
+
+NsId Machine::NewPrivateNs() {
+  const auto id = static_cast<NsId>(nsUris_.size());
+  nsUris_.emplace_back("private");
+  nsPublic_.push_back(false);
+  return id;
+}
+
+Name Machine::NameFromString(std::string_view s) {
+  Name n;
+  std::uint32_t idx = 0;
+  if (ParseIndex(s, idx)) {
+    n.hasIndex = true;
+    n.index = idx;
+  }
+  n.id = FindNameId(s);
+  n.local = n.id ? names_[n.id] : NewString(std::string(s));
+  return n;
+}
+
+// ---- conversions
+
+bool Machine::ToBoolean(const Value& v) const {
+  switch (v.type) {
+    case Type::kUndefined:
+    case Type::kNull: return false;
+    case Type::kBoolean: return v.b;
+    case Type::kInt: return v.i != 0;
+    case Type::kNumber: return !(v.d == 0 || std::isnan(v.d));
+    case Type::kString: return !v.s->text.empty();
+    case Type::kObject: return true;
+  }
+  return false;
+}
+
+double Machine::ToNumber(const Value& v) {
+  switch (v.type) {
+    case Type::kUndefined: return std::numeric_limits<double>::quiet_NaN();
+    case Type::kNull: return 0;
+    case Type::kBoolean: return v.b ? 1 : 0;
+    case Type::kInt: return v.i;
+    case Type::kNumber: return v.d;
+    case Type::kString: return StringToNumber(v.s->text);
+    case Type::kObject: {
+      const Value p = ToPrimitive(v, false);
+      return p.IsObject() ? std::numeric_limits<double>::quiet_NaN() : ToNumber(p);
+    }
+  }
+  return 0;
+}
+
+std::string Machine::ToString(const Value& v) {
+  switch (v.type) {
+    case Type::kUndefined: return "undefined";
+    case Type::kNull: return "null";
+    case Type::kBoolean: return v.b ? "true" : "false";
+    case Type::kInt: return std::to_string(v.i);
+    case Type::kNumber: return NumberToString(v.d);
+    case Type::kString: return v.s->text;
+    case Type::kObject: {
+      const Value p = ToPrimitive(v, true);
+      return p.IsObject() ? "[object Object]" : ToString(p);
+    }
+  }
+  return "";
+}
+
+StringCell* Machine::ToStringCell(const Value& v) {
+  if (v.type == Type::kString) return v.s;
+  if (v.type == Type::kUndefined) return Intern("undefined");
+  if (v.type == Type::kNull) return Intern("null");
+  if (v.type == Type::kBoolean) return Intern(v.b ? "true" : "false");
+  return NewString(ToString(v));
+}
+
+Value Machine::ToPrimitive(const Value& v, bool hintString) {
+  Object* o = v.AsObject();
+  if (!o) return v;
+  if (o->kind == ObjectKind::kDate && !hintString) hintString = true;
+  const char* order[2] = {hintString ? "toString" : "valueOf", hintString ? "valueOf" : "toString"};
+  for (const char* name : order) {
+    Value f = GetProperty(v, name);
+    if (f.IsObject() && (f.o->kind == ObjectKind::kFunction)) {
+      Value r = Call(f, v, {});
+      if (!r.IsObject()) return r;
+    }
+  }
+  ThrowError("TypeError", "Cannot convert " + (o->cls ? o->cls->name : std::string("object")) + " to primitive.", 1050);
+}
+
+Object* Machine::ToObject(const Value& v) {
+  if (v.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (v.IsObject()) return v.o;
+  return nullptr;
+}
+
+bool Machine::StrictEquals(const Value& a, const Value& b) const {
+  if (a.IsNumber() && b.IsNumber()) return a.Num() == b.Num();
+  if (a.type != b.type) return false;
+  switch (a.type) {
+    case Type::kUndefined:
+    case Type::kNull: return true;
+    case Type::kBoolean: return a.b == b.b;
+    case Type::kString: return a.s == b.s || a.s->text == b.s->text;
+    case Type::kObject: {
+      if (a.o == b.o) return true;
+      // Two closures of one method on one object are the same function.
+      if (a.o->kind == ObjectKind::kFunction && b.o->kind == ObjectKind::kFunction) {
+        const auto* fa = static_cast<const FunctionObject*>(a.o);
+        const auto* fb = static_cast<const FunctionObject*>(b.o);
+        return fa->bound && fb->bound && fa->method == fb->method && StrictEquals(fa->boundThis, fb->boundThis);
+      }
+      if (a.o->kind == ObjectKind::kNamespace && b.o->kind == ObjectKind::kNamespace) {
+        return a.o->FindDyn("uri") && b.o->FindDyn("uri") && a.o->FindDyn("uri")->s->text == b.o->FindDyn("uri")->s->text;
+      }
+      return false;
+    }
+    default: return false;
+  }
+}
+
+bool Machine::Equals(const Value& a, const Value& b) {
+  if (a.type == b.type || (a.IsNumber() && b.IsNumber())) return StrictEquals(a, b);
+  if (a.IsNullish() && b.IsNullish()) return true;
+  if (a.IsNullish() || b.IsNullish()) return false;
+  if (a.IsNumber() && b.IsString()) return a.Num() == ToNumber(b);
+  if (a.IsString() && b.IsNumber()) return ToNumber(a) == b.Num();
+  if (a.type == Type::kBoolean) return Equals(Value::Int(a.b ? 1 : 0), b);
+  if (b.type == Type::kBoolean) return Equals(a, Value::Int(b.b ? 1 : 0));
+  if (a.IsObject() && !b.IsObject()) return Equals(ToPrimitive(a, false), b);
+  if (!a.IsObject() && b.IsObject()) return Equals(a, ToPrimitive(b, false));
+  return false;
+}
+
+int Machine::LessThan(const Value& a, const Value& b) {
+  if (a.type == Type::kInt && b.type == Type::kInt) return a.i < b.i ? 1 : 0;
+  const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
+  if (pa.IsString() && pb.IsString()) return pa.s->text < pb.s->text ? 1 : 0;
+  const double x = ToNumber(pa), y = ToNumber(pb);
+  if (std::isnan(x) || std::isnan(y)) return -1;
+  return x < y ? 1 : 0;
+}
+
+Value Machine::Add(const Value& a, const Value& b) {
+  if (a.type == Type::kInt && b.type == Type::kInt) return Value::Number(static_cast<double>(a.i) + b.i);
+  if (a.IsNumber() && b.IsNumber()) return Value::Number(a.Num() + b.Num());
+  if (a.IsString() && b.IsString()) return Str(a.s->text + b.s->text);
+  const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
+  if (pa.IsString() || pb.IsString()) return Str(ToString(pa) + ToString(pb));
+  return Value::Number(ToNumber(pa) + ToNumber(pb));
+}
+
+std::string Machine::TypeOf(const Value& v) const {
+  switch (v.type) {
+    case Type::kUndefined: return "undefined";
+    case Type::kNull: return "object";
+    case Type::kBoolean: return "boolean";
+    case Type::kInt:
+    case Type::kNumber: return "number";
+    case Type::kString: return "string";
+    case Type::kObject:
+      if (v.o->kind == ObjectKind::kFunction) return "function";
+      if (v.o->kind == ObjectKind::kXml) return "xml";
+      return "object";
+  }
+  return "object";
+}
+
+// ---- objects
+
+Object* Machine::NewObject() { return Instantiate(objectClass); }
+
+ArrayObject* Machine::NewArray(std::vector<Value> elems) {
+  auto* a = static_cast<ArrayObject*>(Instantiate(arrayClass));
+  heap_.AddAllocated(elems.size() * sizeof(Value));
+  a->elems = std::move(elems);
+  return a;
+}
+
+FunctionObject* Machine::NewFunction(Method* m, ScopeChain* scope) {
+  auto* f = static_cast<FunctionObject*>(Instantiate(functionClass));
+  f->method = m;
+  f->scope = scope;
+  return f;
+}
+
+FunctionObject* Machine::NewNativeFunction(const std::string& name, NativeFn fn) {
+  auto m = std::make_unique<Method>();
+  m->name = name;
+  m->native = fn;
+  Method* raw = m.get();
+  nativeMethods_.push_back(std::move(m));
+  return NewFunction(raw, nullptr);
+}
+
+FunctionObject* Machine::MethodClosure(Method* m, const Value& self) {
+  FunctionObject* f = NewFunction(m, m->scope);
+  f->boundThis = self;
+  f->bound = true;
+  return f;
+}
+
+Object* Machine::Instantiate(Class* cls) {
+  NativeAlloc alloc = nullptr;
+  for (Class* c = cls; c && !alloc; c = c->super) alloc = c->alloc;
+  Object* o = alloc ? alloc(*this, cls) : heap_.New<Object>();
+  heap_.AddAllocated(sizeof(Object) + cls->instance.slots.size() * sizeof(Value));
+  o->cls = cls;
+  o->traits = &cls->instance;
+  o->proto = cls->prototype;
+  o->dynamic = !cls->sealed;
+  InitSlots(o, cls->instance);
+  CheckCaps();
+  return o;
+}
+
+void Machine::InitSlots(Object* o, const Traits& t) {
+  o->slots.resize(t.slots.size());
+  for (std::size_t i = 0; i < t.slots.size(); ++i) o->slots[i] = t.slots[i].initial;
+}
+
+Object* Machine::Construct(Class* cls, std::span<Value> args) {
+  if (cls->isInterface) ThrowError("TypeError", cls->name + " is an interface and cannot be constructed.", 1001);
+  if (cls->object && !cls->object->initialized) cls->object->initialized = true;
+  Object* o = Instantiate(cls);
+  Class* c = cls;
+  while (c && !c->iinit) c = c->super;
+  if (c) Invoke(c->iinit, Value::Obj(o), args, c->iinit->scope);
+  return o;
+}
+
+Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
+  Object* o = ctor.AsObject();
+  if (o && o->kind == ObjectKind::kClass) {
+    Class* c = static_cast<ClassObject*>(o)->of;
+    // Some classes make a value of another kind (new String -> a string).
+    if (c == stringClass) return Value::Str(ToStringCell(args.empty() ? Str("") : args[0]));
+    if (c == numberClass || c == intClass || c == uintClass || c == booleanClass) return Call(ctor, Value(), args);
+    return Value::Obj(Construct(c, args));
+  }
+  if (o && o->kind == ObjectKind::kFunction) {
+    auto* f = static_cast<FunctionObject*>(o);
+    if (f->method && f->method->native) ThrowError("TypeError", f->method->name + " is not a constructor.", 1115);
+    if (!f->prototypeObject) {
+      Value p = GetProperty(ctor, "prototype");
+      f->prototypeObject = p.AsObject() ? p.o : NewObject();
+    }
+    Object* self = NewObject();
+    self->proto = f->prototypeObject;
+    Value r = Call(ctor, Value::Obj(self), args);
+    return r.IsObject() ? r : Value::Obj(self);
+  }
+  ThrowError("TypeError", "Instantiation attempted on a non-constructor.", 1007);
+}
+
+Value Machine::MakeError(const std::string& cls, const std::string& message, int id) {
+  Class* c = FindClass(cls);
+  if (!c) c = errorClass;
+  Value args[2] = {Str(id ? "Error #" + std::to_string(id) + ": " + message : message), Value::Int(id)};
+  return Value::Obj(Construct(c, args));
+}
+
+void Machine::ThrowError(const std::string& cls, const std::string& message, int id) {
+  throw ScriptThrow{MakeError(cls, message, id)};
+}
+
+// ---- property access
+
+const Binding* Machine::FindBinding(const Traits* t, const Name& n) const {
+  if (!t || !n.id) return nullptr;
+  for (NsId ns : n.Nss()) {
+    if (const Binding* b = t->Find(Key(ns, n.id))) return b;
+  }
+  return nullptr;
+}
+
+namespace {
+bool AnyPublic(const Machine& m, const Name& n) {
+  for (NsId ns : n.Nss())
+    if (m.IsPublicNs(ns)) return true;
+  return false;
+}
+
+StringCell* LocalOf(Machine& m, Name& n) {
+  if (!n.local) n.local = m.NewString(std::to_string(n.index));
+  return n.local;
+}
+
+bool HasNativeBase(const Class* c, const Class* objectClass) {
+  for (; c; c = c->super)
+    if (!c->unit && c != objectClass) return true;
+  return false;
+}
+}  // namespace
+
+bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out) {
+  if (!proxyClass || !o || !o->cls || !o->traits || !o->cls->IsSubclassOf(proxyClass)) return false;
+  const NameId id = FindNameId(method);
+  if (!id) return false;
+  const Binding* b = o->traits->Find(Key(proxyNs, id));
+  if (!b || b->kind != Binding::Kind::kMethod) return false;
+  out = Invoke(b->method, Value::Obj(o), args, b->method->scope);
+  return true;
+}
+
+bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
+  if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
+  Name n = nIn;
+  // The name as a QName of its first namespace (public: uri "").
+  const NsId ns = n.Nss().empty() ? kPublicNs : n.Nss()[0];
+  std::vector<Value> args{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, n))};
+  Value qn = Value::Obj(Construct(FindClass("QName"), args));
+  std::vector<Value> call{qn};
+  if (extra) call.push_back(*extra);
+  return ProxyCall(o, method, call, out);
+}
+
+Class* Machine::SlotType(const SlotInfo& si) {
+  if (!si.typeResolved && si.unit && si.typeName) {
+    auto& mut = const_cast<SlotInfo&>(si);
+    mut.type = ResolveType(*si.unit, si.typeName);
+    mut.typeResolved = true;
+  }
+  return si.type;
+}
+
+Class* Machine::ClassOf(const Value& v) {
+  switch (v.type) {
+    case Type::kBoolean: return booleanClass;
+    case Type::kInt: return intClass;
+    case Type::kNumber: return numberClass;
+    case Type::kString: return stringClass;
+    case Type::kObject: return v.o->cls;
+    default: return nullptr;
+  }
+}
+
+Value Machine::GetSlotted(Object* o, const Binding& b, const Value& self) {
+  switch (b.kind) {
+    case Binding::Kind::kSlot: return o ? o->slots[b.slot] : Value();
+    case Binding::Kind::kMethod: return Value::Obj(MethodClosure(b.method, self));
+    case Binding::Kind::kAccessor:
+      if (!b.getter) ThrowError("ReferenceError", "Illegal read of write-only property.", 1077);
+      return Invoke(b.getter, self, {}, b.getter->scope);
+  }
+  return Value();
+}
+
+Value Machine::GetProperty(const Value& objV, const Name& nIn) {
+  Name n = nIn;
+  if (objV.IsNullish()) {
+    ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  }
+  Object* o = objV.AsObject();
+  if (!o) {
+    Class* c = ClassOf(objV);
+    if (objV.IsString() && n.hasIndex) {
+      const auto& t = objV.s->text;
+      if (IsAscii(t)) return n.index < t.size() ? Str(std::string(1, t[n.index])) : Value();
+      const std::u16string u = ToUtf16(t);
+      return n.index < u.size() ? Str(FromUtf16(u.substr(n.index, 1))) : Value();
+    }
+    if (const Binding* b = FindBinding(&c->instance, n)) return GetSlotted(nullptr, *b, objV);
+    if (AnyPublic(*this, n)) {
+      for (Object* p = c->prototype; p; p = p->proto)
+        if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
+    }
+    return Value();
+  }
+  Value out;
+  if (n.hasIndex && GetIndexed(o, n, out)) return out;
+  // Attributes are never traits: xml.@name is not the method name().
+  if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
+  if (const Binding* b = FindBinding(o->traits, n)) return GetSlotted(o, *b, objV);
+  // A class object is a Class too (prototype).
+  if (o->kind == ObjectKind::kClass && classClass)
+    if (const Binding* b = FindBinding(&classClass->instance, n)) return GetSlotted(o, *b, objV);
+  if (o->kind == ObjectKind::kNative || o->kind == ObjectKind::kPlain)
+    if (ProxyName(o, "getProperty", n, out)) return out;
+  if (AnyPublic(*this, n) && (n.local || n.hasIndex)) {
+    const std::string& key = LocalOf(*this, n)->text;
+    if (Value* v = o->FindDyn(key)) return *v;
+    for (Object* p = o->proto; p; p = p->proto)
+      if (Value* v = p->FindDyn(key)) return *v;
+  }
+  if (o->dynamic || !o->cls || o->kind == ObjectKind::kClass || o->kind == ObjectKind::kFunction) return Value();
+  if (HasNativeBase(o->cls, objectClass)) {
+    Skip(o->cls->name + "." + LocalOf(*this, n)->text);
+    return Value();
+  }
+  ThrowError("ReferenceError",
+             "Property " + LocalOf(*this, n)->text + " not found on " + o->cls->QualifiedName() +
+                 " and there is no default value.",
+             1069);
+}
+
+void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bool init) {
+  Name n = nIn;
+  if (objV.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  Object* o = objV.AsObject();
+  if (!o) return;  // properties of primitives are read-only
+  if (n.hasIndex && SetIndexed(o, n, v)) return;
+  if (o->kind == ObjectKind::kXml && xmlSetIndexed && n.hasIndex && xmlSetIndexed(*this, o, n, v)) return;
+  if (const Binding* b = FindBinding(o->traits, n)) {
+    switch (b->kind) {
+      case Binding::Kind::kSlot: {
+        if (b->isConst && !init) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
+        const SlotInfo& si = o->traits->slots[b->slot];
+        Class* type = si.type;
+        if (!si.typeResolved && si.unit && si.typeName) {
+          auto& mut = const_cast<SlotInfo&>(si);
+          mut.type = ResolveType(*si.unit, si.typeName);
+          mut.typeResolved = true;
+          type = mut.type;
+        }
+        o->slots[b->slot] = type ? Coerce(v, type) : v;
+        return;
+      }
+      case Binding::Kind::kAccessor: {
+        if (!b->setter) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
+        Value arg = v;
+        Invoke(b->setter, objV, std::span<Value>(&arg, 1), b->setter->scope);
+        return;
+      }
+      case Binding::Kind::kMethod:
+        ThrowError("ReferenceError", "Cannot assign to a method " + LocalOf(*this, n)->text + ".", 1037);
+    }
+  }
+  Value ignored;
+  if ((o->kind == ObjectKind::kNative || o->kind == ObjectKind::kPlain) && ProxyName(o, "setProperty", n, ignored, &v)) return;
+  if (o->dynamic || !o->cls || o->kind == ObjectKind::kClass) {
+    if (!AnyPublic(*this, n)) return;
+    StringCell* key = LocalOf(*this, n);
+    o->SetDyn(key, v);
+    return;
+  }
+  if (HasNativeBase(o->cls, objectClass)) {
+    Skip(o->cls->name + "." + LocalOf(*this, n)->text + " (set)");
+    return;
+  }
+  ThrowError("ReferenceError",
+             "Cannot create property " + LocalOf(*this, n)->text + " on " + o->cls->QualifiedName() + ".", 1056);
+}
+
+bool Machine::HasProperty(const Value& objV, const Name& nIn) {
+  Name n = nIn;
+  Object* o = objV.AsObject();
+  if (!o) {
+    Class* c = ClassOf(objV);
+    return c && FindBinding(&c->instance, n);
+  }
+  Value tmp;
+  if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
+  if (FindBinding(o->traits, n)) return true;
+  if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
+  if (!AnyPublic(*this, n)) return false;
+  const std::string& key = LocalOf(*this, n)->text;
+  for (Object* p = o; p; p = p->proto)
+    if (p->FindDyn(key)) return true;
+  return false;
+}
+
+bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
+  Name n = nIn;
+  Object* o = objV.AsObject();
+  if (!o) return false;
+  if (n.hasIndex) {
+    if (o->kind == ObjectKind::kArray) {
+      auto* a = static_cast<ArrayObject*>(o);
+      if (n.index < a->elems.size()) a->elems[n.index] = Value();
+      return true;
+    }
+  }
+  if (FindBinding(o->traits, n)) return false;
+  Value deleted;
+  if (ProxyName(o, "deleteProperty", n, deleted)) return ToBoolean(deleted);
+  return o->DeleteDyn(LocalOf(*this, n)->text);
+}
+
+Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> args, bool lex) {
+  if (objV.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  Object* o = objV.AsObject();
+  const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
+  const Binding* binding = FindBinding(t, n);
+  if (binding && binding->kind == Binding::Kind::kMethod) return Invoke(binding->method, objV, args, binding->method->scope);
+  if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
+    // callProperty(name, ...args)
+    Name copy = n;
+    const NsId ns = copy.Nss().empty() ? kPublicNs : copy.Nss()[0];
+    std::vector<Value> qargs{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, copy))};
+    std::vector<Value> call{Value::Obj(Construct(FindClass("QName"), qargs))};
+    call.insert(call.end(), args.begin(), args.end());
+    Value out;
+    if (ProxyCall(o, "callProperty", call, out)) return out;
+  }
+  Value f = GetProperty(objV, n);
+  if (f.IsUndefined() && !(o && o->dynamic)) {
+    Name copy = n;
+    const std::string what = (o && o->cls ? o->cls->name + "/" : "") + LocalOf(*this, copy)->text;
+    if (o && o->cls && HasNativeBase(o->cls, objectClass)) {
+      Skip(what + "()");
+      return Value();
+    }
+    ThrowError("TypeError", "Call attempted on an undefined method " + what + ".", 1006);
+  }
+  if (!f.IsObject()) {
+    Name copy = n;
+    ThrowError("TypeError", "Call attempted on a value that is not a function: " + LocalOf(*this, copy)->text + ".", 1006);
+  }
+  return Call(f, lex ? Value::Null() : objV, args);
+}
+
+Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
+  Object* o = fn.AsObject();
+  if (o && o->kind == ObjectKind::kFunction) {
+    auto* f = static_cast<FunctionObject*>(o);
+    if (!f->method) return Value();
+    if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope);
+    // A plain function called without an object runs on its global object.
+    if (self.IsNullish() && f->scope) {
+      ScopeChain* g = f->scope;
+      while (g->parent) g = g->parent;
+      return Invoke(f->method, g->object, args, f->scope);
+    }
+    return Invoke(f->method, self, args, f->scope);
+  }
+  if (o && o->kind == ObjectKind::kClass) {
+    // A class called as a function converts or casts its argument.
+    Class* c = static_cast<ClassObject*>(o)->of;
+    Value a = args.empty() ? Value() : args[0];
+    if (c == stringClass) return Value::Str(args.empty() ? Intern("") : ToStringCell(a));
+    if (c == numberClass) return Value::Number(args.empty() ? 0 : ToNumber(a));
+    if (c == intClass) return Value::Int(ToInt(a));
+    if (c == uintClass) return Value::Number(ToUint(a));
+    if (c == booleanClass) return Value::Bool(ToBoolean(a));
+    if (c == arrayClass || c == objectClass || c == errorClass || c->IsSubclassOf(errorClass) ||
+        c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList") {
+      if (c == objectClass && !a.IsNullish()) return a;
+      if (c->name == "Date") return Str(ToString(Value::Obj(Construct(c, {}))));
+      if ((c->name == "XML" || c->name == "XMLList") && a.IsObject()) return a;
+      return Value::Obj(Construct(c, args));
+    }
+    if (c->isVector) return Value::Obj(Construct(c, args));
+    if (a.IsNullish() || IsType(a, c)) return a.IsUndefined() ? Value::Null() : a;
+    ThrowError("TypeError", "Type Coercion failed: cannot convert " + ToString(a) + " to " + c->QualifiedName() + ".", 1034);
+  }
+  ThrowError("TypeError", "Value is not a function.", 1006);
+}
+
+Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
+  // Natives only count through the script methods they call back.
+  if (m->native) return m->native(*this, self, args);
+  // The machine's own depth cap, and the thread's stack: script frames cost
+  // more of it in some builds than in others.
+  char here = 0;
+  if (depth_ == 0) stackBase_ = &here;
+  const std::ptrdiff_t diff = stackBase_ ? stackBase_ - &here : 0;
+  const auto used = static_cast<std::size_t>(std::max<std::ptrdiff_t>(diff, 0));
+  if (depth_ >= limits.callDepth || used > limits.nativeStackBytes) {
+    ThrowError("Error", "Stack overflow occurred.", 1023);
+  }
+  ++depth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{depth_};
+  return Interpret(m, self, args, scope, nullptr);
+}
+
+Value Machine::RunFunction(const Value& fn, const Value& self, std::span<Value> args) { return Call(fn, self, args); }
+
+std::string Machine::DescribeThrow(const Value& v) {
+  try {
+    if (Object* o = v.AsObject(); o && o->cls && o->cls->IsSubclassOf(errorClass)) {
+      Value stack = GetProperty(v, "message");
+      return o->cls->name + ": " + ToString(stack);
+    }
+    return ToString(v);
+  } catch (...) {
+    return "(an error that cannot be described)";
+  }
+}
+
+bool Machine::SafeCall(const std::function<void()>& f, const char* what) {
+  if (aborted_) return false;
+  // Calls from inside running scripts (listeners of dispatchEvent...) keep
+  // the frames below them: the unwinding restores the depth and stack.
+  const int entryDepth = depth_;
+  const std::size_t entryStack = stackUsed_;
+  try {
+    f();
+    return true;
+  } catch (const ScriptThrow& t) {
+    Log(std::string("uncaught error in ") + what + ": " + DescribeThrow(t.value));
+  } catch (const ScriptAbort& a) {
+    // A cap ends the whole script, not only this call.
+    if (entryDepth > 0) throw;
+    aborted_ = true;
+    Log(std::string("script stopped in ") + what + ": " + a.what());
+    Skip(a.what());
+  } catch (const std::bad_alloc&) {
+    if (entryDepth > 0) throw;
+    aborted_ = true;
+    Log(std::string("script stopped in ") + what + ": out of memory");
+  }
+  depth_ = entryDepth;
+  stackUsed_ = entryStack;
+  return false;
+}
+
+void Machine::CheckCaps() {
+  if (heap_.AllocatedSinceCollect() > limits.bytesPerFrame || heap_.Count() > limits.liveCells) {
+    throw ScriptAbort("memory cap of one frame's scripts");
+  }
+}
+
+void Machine::BeginFrame() {
+  instructions_ = 0;
+  aborted_ = false;
+}
+
+void Machine::Collect() {
+  heap_.Collect([this](Heap& h) {
+    for (auto& [k, c] : interned_) h.Mark(c);
+    h.Mark(builtinGlobal_);
+    for (auto& c : classes_) {
+      h.Mark(c->object);
+      h.Mark(c->prototype);
+      for (auto& s : c->instance.slots) h.Mark(s.initial);
+      for (auto& s : c->statics.slots) h.Mark(s.initial);
+    }
+    for (auto& m : nativeMethods_) h.Mark(m->scope);
+    for (auto& u : units_) {
+      for (auto* s : u->strings) h.Mark(s);
+      for (auto* g : u->scripts) h.Mark(g);
+      for (auto& m : u->methods)
+        if (m) h.Mark(m->scope);
+    }
+    for (const Value& v : pinned_) h.Mark(v);
+    for (auto& t : timers) {
+      h.Mark(t.fn);
+      for (auto& v : t.args) h.Mark(v);
+    }
+    for (auto& r : extraRoots_) r(h);
+  }, [this] {
+    for (auto& hook : sweepHooks_) hook();
+  });
+}
+
+// ---- index access (arrays; vectors and byte arrays in builtins)
+
+bool Machine::GetIndexed(Object* o, const Name& n, Value& out) {
+  if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
+    auto* a = static_cast<ArrayObject*>(o);
+    if (!AnyPublic(*this, n)) return false;
+    if (n.index < a->elems.size()) {
+      out = a->elems[n.index];
+      return true;
+    }
+    if (o->kind == ObjectKind::kVector)
+      ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range " + std::to_string(a->elems.size()) + ".", 1125);
+    out = Value();
+    return !o->FindDyn(std::to_string(n.index));
+  }
+  if (o->kind == ObjectKind::kByteArray) {
+    auto* a = static_cast<ByteArrayObject*>(o);
+    out = n.index < a->bytes.size() ? Value::Int(a->bytes[n.index]) : Value();
+    return true;
+  }
+  return false;
+}
+
+bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
+  if (o->kind == ObjectKind::kByteArray) {
+    auto* a = static_cast<ByteArrayObject*>(o);
+    if (n.index >= a->bytes.size()) {
+      if (n.index > (std::size_t{1} << 28)) ThrowError("RangeError", "ByteArray index too large.", 1005);
+      heap_.AddAllocated(n.index + 1 - a->bytes.size());
+      CheckCaps();
+      a->bytes.resize(n.index + 1);
+    }
+    a->bytes[n.index] = static_cast<std::uint8_t>(ToInt(v));
+    return true;
+  }
+  if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
+    auto* a = static_cast<ArrayObject*>(o);
+    if (n.index >= a->elems.size()) {
+      if (o->kind == ObjectKind::kVector && (n.index > a->elems.size() || a->fixed))
+        ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
+      if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
+      heap_.AddAllocated((n.index + 1 - a->elems.size()) * sizeof(Value));
+      CheckCaps();
+      a->elems.resize(n.index + 1);
+    }
+    Value x = v;
+    if (o->kind == ObjectKind::kVector && o->cls && o->cls->elementType) x = Coerce(v, o->cls->elementType);
+    a->elems[n.index] = x;
+    return true;
+  }
+  return false;
+}
+
+// ---- types
+
+bool Machine::IsType(const Value& v, Class* c) {
+  if (!c || c == objectClass) return !v.IsNullish() || c == nullptr;
+  switch (v.type) {
+    case Type::kUndefined:
+    case Type::kNull: return false;
+    case Type::kBoolean: return c == booleanClass;
+    case Type::kInt:
+      if (c == intClass || c == numberClass) return true;
+      if (c == uintClass) return v.i >= 0;
+      return false;
+    case Type::kNumber:
+      if (c == numberClass) return true;
+      if (c == uintClass) return v.d >= 0 && v.d <= 4294967295.0 && v.d == std::trunc(v.d);
+      return false;
+    case Type::kString: return c == stringClass;
+    case Type::kObject:
+      if (v.o->kind == ObjectKind::kClass && c == classClass) return true;
+      return v.o->cls && v.o->cls->IsSubclassOf(c);
+  }
+  return false;
+}
+
+Value Machine::Coerce(const Value& v, Class* c) {
+  if (!c) return v;
+  if (c == intClass) return Value::Int(ToInt(v));
+  if (c == uintClass) return Value::Number(ToUint(v));
+  if (c == numberClass) return Value::Number(ToNumber(v));
+  if (c == booleanClass) return Value::Bool(ToBoolean(v));
+  if (c == stringClass) return v.IsNullish() ? Value::Null() : Value::Str(ToStringCell(v));
+  if (v.IsUndefined()) return Value::Null();
+  if (c == objectClass || v.IsNull()) return v;
+  if (!IsType(v, c)) {
+    // Flash refuses the value; our own Flash classes are not all there, so
+    // only a mismatch between a script's own classes is refused.
+    Object* o = v.AsObject();
+    const bool ours = c->unit && o && o->cls && o->cls->unit;
+    if (ours || (v.IsObject() && v.o->kind != ObjectKind::kNative && c->unit))
+      ThrowError("TypeError",
+                 "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : ToString(v)) + " to " +
+                     c->QualifiedName() + ".",
+                 1034);
+  }
+  return v;
+}
+
+// ---- classes
+
+Class* Machine::FindClass(std::string_view qualified) {
+  auto it = classByName_.find(std::string(qualified));
+  if (it != classByName_.end()) return it->second;
+  std::string q(qualified);
+  // "flash.display.Sprite" as getDefinitionByName spells it.
+  auto dot = q.rfind('.');
+  std::string pkg, local = q;
+  if (q.find("::") != std::string::npos) {
+    pkg = q.substr(0, q.find("::"));
+    local = q.substr(q.find("::") + 2);
+  } else if (dot != std::string::npos) {
+    pkg = q.substr(0, dot);
+    local = q.substr(dot + 1);
+  }
+  Name n;
+  n.id = FindNameId(local);
+  if (!n.id) return nullptr;
+  n.single = PackageNs(pkg);
+  Object* g = FindGlobal(n);
+  if (!g) return nullptr;
+  Value v = GetProperty(Value::Obj(g), n);
+  if (v.IsObject() && v.o->kind == ObjectKind::kClass) return static_cast<ClassObject*>(v.o)->of;
+  return nullptr;
+}
+
+void Machine::InheritAddedMembers(Class* base) {
+  for (const auto& c : classes_) {
+    if (c.get() == base || !c->IsSubclassOf(base) || c->isInterface) continue;
+    for (const auto& [key, binding] : base->instance.map) {
+      if (binding.kind == Binding::Kind::kSlot) continue;  // slots have places of their own
+      c->instance.map.emplace(key, binding);
+    }
+  }
+}
+
+Class* Machine::DefineNativeClass(std::string_view package, std::string_view name, Class* super, NativeAlloc alloc,
+                                  bool dynamic) {
+  auto owned = std::make_unique<Class>();
+  Class* c = owned.get();
+  classes_.push_back(std::move(owned));
+  c->package = package;
+  c->name = name;
+  c->super = super;
+  c->alloc = alloc;
+  c->sealed = !dynamic;
+  if (super) {
+    c->instance = super->instance;
+    c->interfaces = super->interfaces;
+  }
+  // The class object itself is made once Object, Class and Function exist.
+  if (classClass) {
+    auto* co = heap_.New<ClassObject>();
+    co->of = c;
+    co->cls = classClass;
+    co->traits = &c->statics;
+    co->initialized = true;
+    c->object = co;
+    c->prototype = heap_.New<Object>();
+    c->prototype->cls = objectClass;
+    c->prototype->traits = &objectClass->instance;
+    c->prototype->proto = super ? super->prototype : nullptr;
+  }
+  classByName_[c->QualifiedName()] = c;
+  AddGlobal(package, name, Value::Obj(c->object));
+  return c;
+}
+
+namespace {
+Method* NewNativeMethod(std::vector<std::unique_ptr<Method>>& owned, std::string_view name, NativeFn fn, Class* c) {
+  auto m = std::make_unique<Method>();
+  m->name = name;
+  m->native = fn;
+  m->owner = c;
+  owned.push_back(std::move(m));
+  return owned.back().get();
+}
+}  // namespace
+
+void Machine::AddMethod(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
+  Binding b;
+  b.kind = Binding::Kind::kMethod;
+  b.method = NewNativeMethod(nativeMethods_, name, fn, c);
+  (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))] = b;
+}
+
+void Machine::AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
+  Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
+  if (b.kind != Binding::Kind::kAccessor) b = Binding{};
+  b.kind = Binding::Kind::kAccessor;
+  b.getter = NewNativeMethod(nativeMethods_, name, fn, c);
+}
+
+void Machine::AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
+  Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
+  if (b.kind != Binding::Kind::kAccessor) b = Binding{};
+  b.kind = Binding::Kind::kAccessor;
+  b.setter = NewNativeMethod(nativeMethods_, name, fn, c);
+}
+
+void Machine::AddConst(Class* c, std::string_view name, const Value& v, bool isStatic) {
+  Traits& t = isStatic ? c->statics : c->instance;
+  Binding b;
+  b.kind = Binding::Kind::kSlot;
+  b.isConst = true;
+  b.slot = static_cast<std::uint32_t>(t.slots.size());
+  SlotInfo si;
+  si.initial = v;
+  t.slots.push_back(si);
+  t.map[Key(kPublicNs, NameIdOf(name))] = b;
+  if (isStatic && c->object) c->object->slots.push_back(v);
+}
+
+void Machine::AddGlobal(std::string_view package, std::string_view name, const Value& v) {
+  if (!builtinGlobal_) {
+    builtinGlobal_ = heap_.New<Object>();
+    builtinGlobal_->traits = &builtinTraits_;
+  }
+  const auto key = Key(PackageNs(package), NameIdOf(name));
+  auto it = builtinTraits_.map.find(key);
+  if (it != builtinTraits_.map.end()) {
+    builtinGlobal_->slots[it->second.slot] = v;
+    return;
+  }
+  Binding b;
+  b.kind = Binding::Kind::kSlot;
+  b.slot = static_cast<std::uint32_t>(builtinTraits_.slots.size());
+  builtinTraits_.slots.push_back(SlotInfo{});
+  builtinTraits_.map[key] = b;
+  builtinGlobal_->slots.push_back(v);
+}
+
+void Machine::AddGlobalFunction(std::string_view package, std::string_view name, NativeFn fn) {
+  AddGlobal(package, name, Value::Obj(NewNativeFunction(std::string(name), fn)));
+}
+
+Object* Machine::FindGlobal(const Name& n, bool runScript) {
+  if (!n.id) return nullptr;
+  if (FindBinding(&builtinTraits_, n)) return builtinGlobal_;
+  // Later blocks first would let a movie replace a class; Flash keeps the first.
+  for (auto& u : units_) {
+    for (std::size_t i = 0; i < u->scriptTraits.size(); ++i) {
+      if (!FindBinding(u->scriptTraits[i].get(), n)) continue;
+      if (runScript && !u->scriptRun[i]) RunScript(*u, static_cast<std::uint32_t>(i));
+      return u->scripts[i];
+    }
+  }
+  return nullptr;
+}
+
+Class* Machine::VectorOf(Class* elem) {
+  auto it = vectors_.find(elem);
+  if (it != vectors_.end()) return it->second;
+  Class* base = vectorClass;
+  Class* c = DefineNativeClass("__AS3__.vec", "Vector.<" + (elem ? elem->QualifiedName() : std::string("*")) + ">",
+                               vectorObjectClass ? vectorObjectClass : base, nullptr, false);
+  c->elementType = elem;
+  c->isVector = true;
+  c->iinit = base->iinit;
+  vectors_[elem] = c;
+  return c;
+}
+
+}  // namespace quarvel::avm2

@@ -1,0 +1,520 @@
+#pragma once
+// The ActionScript 3 machine: objects with traits, classes, the loading of
+// ABC blocks into classes and scripts, and the interpreter (interpreter.cpp).
+// The core library is in builtins*.cpp; the Flash display classes are bound
+// by the player (display_binding.*).
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "player/avm2/abc_file.h"
+#include "player/avm2/code_decoder.h"
+#include "player/avm2/value.h"
+
+namespace quarvel::avm2 {
+
+class Machine;
+struct Class;
+struct Method;
+struct Traits;
+struct ScopeChain;
+struct AbcUnit;
+
+// A value thrown by a script (or a native function on its behalf).
+struct ScriptThrow {
+  Value value;
+};
+
+// A cap was hit: the running script is abandoned, uncatchable by scripts.
+struct ScriptAbort : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class Heap {
+ public:
+  Heap() = default;
+  Heap(const Heap&) = delete;
+  Heap& operator=(const Heap&) = delete;
+  ~Heap();
+  template <typename T, typename... A>
+  T* New(A&&... a) {
+    T* c = new T(std::forward<A>(a)...);
+    cells_.push_back(c);
+    allocated_ += sizeof(T);
+    return c;
+  }
+  void Mark(Cell* c) {
+    if (c && !c->marked) {
+      c->marked = true;
+      grey_.push_back(c);
+    }
+  }
+  void Mark(const Value& v) {
+    if (v.type == Type::kString) Mark(v.s);
+    else if (v.type == Type::kObject) Mark(reinterpret_cast<Cell*>(v.o));
+  }
+  // Marks from the roots given, then frees every unmarked cell; beforeSweep
+  // sees the marks (Cell::marked) while the unmarked cells still exist.
+  void Collect(const std::function<void(Heap&)>& roots, const std::function<void()>& beforeSweep = {});
+  std::size_t Count() const { return cells_.size(); }
+  // Bytes handed out since the last collection (a cheap estimate).
+  std::size_t AllocatedSinceCollect() const { return allocated_; }
+  void AddAllocated(std::size_t n) { allocated_ += n; }
+
+ private:
+  std::vector<Cell*> cells_;
+  std::vector<Cell*> grey_;
+  std::size_t allocated_ = 0;
+};
+
+// Namespaces are interned to numbers; private ones are unique per block.
+using NsId = std::uint32_t;
+using NameId = std::uint32_t;
+inline constexpr NsId kPublicNs = 0;
+// Traits are keyed by namespace and interned local name.
+inline std::uint64_t Key(NsId ns, NameId name) { return (std::uint64_t{ns} << 32) | name; }
+
+// A property name resolved at run time: the local name and the namespaces
+// it may be in (one for a QName).
+struct Name {
+  StringCell* local = nullptr;  // nullptr: any name (or an index not yet spelled)
+  NameId id = 0;                // 0: no trait has this name
+  const NsId* nsList = nullptr; // nullptr: the one namespace `single`
+  std::uint32_t nsCount = 1;
+  NsId single = kPublicNs;
+  bool attribute = false;
+  bool hasIndex = false;  // a whole number name, for arrays and vectors
+  std::uint32_t index = 0;
+  std::span<const NsId> Nss() const { return nsList ? std::span<const NsId>(nsList, nsCount) : std::span<const NsId>(&single, 1); }
+};
+
+using NativeFn = Value (*)(Machine&, Value self, std::span<Value> args);
+
+struct Method {
+  std::string name;
+  // Byte code: the block and method index; or a native function.
+  AbcUnit* unit = nullptr;
+  std::uint32_t index = 0;
+  NativeFn native = nullptr;
+  Class* owner = nullptr;  // the class that declared it, for super calls
+  // Filled on first call.
+  bool prepared = false;
+  std::unique_ptr<DecodedCode> code;
+  std::vector<std::int32_t> targets;  // per instruction: branch target index
+  std::unique_ptr<Traits> activation;
+  std::vector<Class*> paramTypes;  // resolved lazily; nullptr = any
+  std::vector<std::unique_ptr<Traits>> catchTraits;  // by exception index
+  ScopeChain* scope = nullptr;     // for methods bound to traits
+};
+
+struct Binding {
+  enum class Kind : std::uint8_t { kSlot, kMethod, kAccessor } kind = Kind::kSlot;
+  std::uint32_t slot = 0;  // kSlot: index into Object::slots
+  Method* method = nullptr;
+  Method* getter = nullptr;
+  Method* setter = nullptr;
+  bool isConst = false;
+};
+
+struct SlotInfo {
+  Value initial;
+  std::uint32_t typeName = 0;  // multiname in unit, 0 = any
+  Class* type = nullptr;       // resolved type, when known
+  AbcUnit* unit = nullptr;
+  bool typeResolved = false;
+};
+
+struct Traits {
+  std::unordered_map<std::uint64_t, Binding> map;  // inherited bindings included
+  std::vector<SlotInfo> slots;
+  std::vector<Method*> dispatch;  // callmethod ids
+  const Binding* Find(std::uint64_t key) const {
+    auto it = map.find(key);
+    return it == map.end() ? nullptr : &it->second;
+  }
+};
+
+enum class ObjectKind : std::uint8_t {
+  kPlain, kFunction, kClass, kArray, kVector, kDictionary, kError, kRegExp, kDate, kByteArray, kXml,
+  kNamespace, kNative
+};
+
+struct DynProps {
+  std::vector<std::pair<StringCell*, Value>> items;  // in insertion order; removed ones have a null name
+  std::unordered_map<std::string_view, std::size_t> index;
+  std::size_t live = 0;
+};
+
+struct Object : Cell {
+  explicit Object(ObjectKind k = ObjectKind::kPlain) : kind(k) {}
+  ObjectKind kind;
+  Class* cls = nullptr;
+  const Traits* traits = nullptr;
+  Object* proto = nullptr;
+  std::vector<Value> slots;
+  std::unique_ptr<DynProps> dyn;
+  bool dynamic = true;
+
+  void Trace(Heap& h) override;
+  std::size_t Bytes() const override { return sizeof(Object) + slots.capacity() * sizeof(Value); }
+
+  Value* FindDyn(std::string_view name) const;
+  void SetDyn(StringCell* name, const Value& v);
+  bool DeleteDyn(std::string_view name);
+};
+
+// A scope chain captured by a closure or class: innermost last.
+struct ScopeChain : Cell {
+  ScopeChain* parent = nullptr;
+  Value object;
+  bool with = false;
+  void Trace(Heap& h) override {
+    h.Mark(parent);
+    h.Mark(object);
+  }
+};
+
+struct FunctionObject : Object {
+  FunctionObject() : Object(ObjectKind::kFunction) {}
+  Method* method = nullptr;
+  ScopeChain* scope = nullptr;
+  Value boundThis;  // a method closure: its object
+  bool bound = false;
+  Object* prototypeObject = nullptr;  // made on first use for `new f()`
+  void Trace(Heap& h) override {
+    Object::Trace(h);
+    h.Mark(scope);
+    h.Mark(boundThis);
+    h.Mark(prototypeObject);
+  }
+};
+
+struct ArrayObject : Object {
+  ArrayObject() : Object(ObjectKind::kArray) {}
+  std::vector<Value> elems;
+  bool fixed = false;  // a Vector whose length may not change
+  void Trace(Heap& h) override {
+    Object::Trace(h);
+    for (const Value& v : elems) h.Mark(v);
+  }
+  std::size_t Bytes() const override { return Object::Bytes() + elems.capacity() * sizeof(Value); }
+};
+
+// Keys are objects by identity, other values by their string.
+struct DictionaryObject : Object {
+  DictionaryObject() : Object(ObjectKind::kDictionary) {}
+  std::vector<std::pair<Value, Value>> items;  // removed ones are undefined keys
+  std::unordered_map<const void*, std::size_t> byObject;
+  std::unordered_map<std::string, std::size_t> byString;
+  bool weakKeys = false;
+  void Trace(Heap& h) override {
+    Object::Trace(h);
+    for (auto& [k, v] : items) {
+      h.Mark(k);
+      h.Mark(v);
+    }
+  }
+};
+
+struct ByteArrayObject : Object {
+  ByteArrayObject() : Object(ObjectKind::kByteArray) {}
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t position = 0;
+  bool littleEndian = false;
+  std::size_t Bytes() const override { return Object::Bytes() + bytes.capacity(); }
+};
+
+// Holds a native payload of the Flash classes.
+struct NativeObject : Object {
+  NativeObject() : Object(ObjectKind::kNative) {}
+};
+
+using NativeAlloc = Object* (*)(Machine&, Class*);
+
+struct Class {
+  std::string package;  // "flash.display"
+  std::string name;     // "Sprite"
+  std::string QualifiedName() const { return package.empty() ? name : package + "::" + name; }
+  Class* super = nullptr;
+  std::vector<Class*> interfaces;  // this class's and its bases' (all)
+  bool isInterface = false;
+  bool sealed = true;
+  bool isFinal = false;
+  Traits instance;  // instances' bindings and slots
+  Traits statics;   // the class object's
+  Method* iinit = nullptr;
+  Method* cinit = nullptr;
+  NativeAlloc alloc = nullptr;  // inherited by subclasses when unset
+  struct ClassObject* object = nullptr;
+  Object* prototype = nullptr;
+  AbcUnit* unit = nullptr;
+  std::uint32_t index = 0;  // class index in unit
+  NsId protectedNs = 0;
+  bool IsSubclassOf(const Class* other) const;
+  // Vector.<T>: the element class (nullptr: *), and for Vector itself the instantiations.
+  Class* elementType = nullptr;
+  bool isVector = false;
+};
+
+struct ClassObject : Object {
+  ClassObject() : Object(ObjectKind::kClass) {}
+  Class* of = nullptr;
+  ScopeChain* scope = nullptr;
+  bool initialized = false;
+  void Trace(Heap& h) override;
+};
+
+// One loaded ABC block.
+struct AbcUnit {
+  std::shared_ptr<const AbcFile> file;
+  std::vector<NsId> nss;               // by pool index
+  std::vector<StringCell*> strings;    // by pool index
+  std::vector<NameId> nameIds;         // by string pool index
+  std::vector<std::unique_ptr<Method>> methods;  // by method index
+  std::vector<Class*> classes;         // by class index, once made
+  std::vector<Object*> scripts;        // global objects by script index
+  std::vector<bool> scriptRun;
+  std::vector<std::unique_ptr<Traits>> scriptTraits;
+  std::vector<std::vector<NsId>> nsSets;  // by pool index
+  std::string name;
+};
+
+// Caps on one frame's scripts, as the ActionScript 1/2 machine has.
+struct Limits {
+  std::uint64_t instructionsPerFrame = 20'000'000;
+  int callDepth = 256;
+  std::size_t bytesPerFrame = std::size_t{256} << 20;
+  std::size_t liveCells = 4'000'000;
+  std::size_t nativeStackBytes = std::size_t{2} << 20;  // of the calling thread's stack
+};
+
+class Machine {
+ public:
+  Machine();
+  ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
+  // Loads a block: its scripts' definitions become visible; with runEntry
+  // the last script runs at once, the others run when first needed. A
+  // script that throws is logged. Returns false when the entry script failed.
+  bool Load(std::shared_ptr<const AbcFile> file, std::string_view name, bool runEntry = true);
+
+  // Frame-time bookkeeping: resets the caps; Collect frees what no root reaches.
+  void BeginFrame();
+  void Collect();
+  void AddRoots(std::function<void(Heap&)> roots) { extraRoots_.push_back(std::move(roots)); }
+  // Called after marking, before unreached cells are freed (weak references).
+  void AddSweepHook(std::function<void()> hook) { sweepHooks_.push_back(std::move(hook)); }
+
+  // Where trace() and the debug log go.
+  std::function<void(const std::string&)> traceSink;
+  std::function<void(const std::string&)> logSink;
+  void Skip(const std::string& what);  // once per name
+  const std::set<std::string>& Skipped() const { return skipped_; }
+  void Log(const std::string& line);
+
+  // ---- values
+  Heap& heap() { return heap_; }
+  StringCell* Intern(std::string_view s);
+  StringCell* NewString(std::string s);
+  Value Str(std::string s) { return Value::Str(NewString(std::move(s))); }
+  NameId NameIdOf(std::string_view s);      // interns
+  NameId FindNameId(std::string_view s) const;  // 0 when no trait could have it
+  NsId InternNs(NamespaceKind kind, std::string_view uri);
+  NsId PackageNs(std::string_view uri) { return InternNs(NamespaceKind::kPackage, uri); }
+  NsId NewPrivateNs();
+  bool IsPublicNs(NsId ns) const { return ns < nsPublic_.size() && nsPublic_[ns]; }
+  const std::string& NsUri(NsId ns) const { return nsUris_.at(ns); }
+
+  bool ToBoolean(const Value& v) const;
+  double ToNumber(const Value& v);
+  std::string ToString(const Value& v);
+  StringCell* ToStringCell(const Value& v);
+  std::int32_t ToInt(const Value& v) { return ToInt32(ToNumber(v)); }
+  std::uint32_t ToUint(const Value& v) { return ToUint32(ToNumber(v)); }
+  Value ToPrimitive(const Value& v, bool hintString);
+  Object* ToObject(const Value& v);  // throws TypeError for null/undefined
+  bool Equals(const Value& a, const Value& b);
+  bool StrictEquals(const Value& a, const Value& b) const;
+  // a < b: true, false, or undefined (NaN) as -1.
+  int LessThan(const Value& a, const Value& b);
+  Value Add(const Value& a, const Value& b);
+  std::string TypeOf(const Value& v) const;
+
+  // ---- objects
+  Object* NewObject();
+  ArrayObject* NewArray(std::vector<Value> elems = {});
+  FunctionObject* NewFunction(Method* m, ScopeChain* scope);
+  FunctionObject* NewNativeFunction(const std::string& name, NativeFn fn);
+  FunctionObject* MethodClosure(Method* m, const Value& self);
+  Object* Construct(Class* cls, std::span<Value> args);
+  Value ConstructValue(const Value& ctor, std::span<Value> args);
+  Object* Instantiate(Class* cls);  // allocation and slot defaults, no constructor
+  [[noreturn]] void ThrowError(const std::string& cls, const std::string& message, int id = 0);
+  Value MakeError(const std::string& cls, const std::string& message, int id = 0);
+
+  // ---- properties
+  Name NameFromString(std::string_view s);  // public name
+  Value GetProperty(const Value& obj, const Name& n);
+  Value GetProperty(const Value& obj, std::string_view name) { return GetProperty(obj, NameFromString(name)); }
+  void SetProperty(const Value& obj, const Name& n, const Value& v, bool init = false);
+  void SetProperty(const Value& obj, std::string_view name, const Value& v) { SetProperty(obj, NameFromString(name), v); }
+  bool HasProperty(const Value& obj, const Name& n);
+  bool DeleteProperty(const Value& obj, const Name& n);
+  Value CallProperty(const Value& obj, const Name& n, std::span<Value> args, bool lex = false);
+  Value CallProperty(const Value& obj, std::string_view name, std::span<Value> args) {
+    return CallProperty(obj, NameFromString(name), args);
+  }
+  Value Call(const Value& fn, const Value& self, std::span<Value> args);
+  Value Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope);
+  // The traits binding of a name on a class's instances or an object.
+  const Binding* FindBinding(const Traits* t, const Name& n) const;
+  Class* ClassOf(const Value& v);
+  bool IsType(const Value& v, Class* c);
+  Value Coerce(const Value& v, Class* c);
+
+  // ---- classes and globals
+  // A class by qualified name ("flash.display::Sprite" or "Sprite").
+  Class* FindClass(std::string_view qualified);
+  Class* DefineNativeClass(std::string_view package, std::string_view name, Class* super, NativeAlloc alloc = nullptr,
+                           bool dynamic = false);
+  void AddMethod(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
+  void AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
+  void AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
+  void AddConst(Class* c, std::string_view name, const Value& v, bool isStatic = true);
+  void AddGlobalFunction(std::string_view package, std::string_view name, NativeFn fn);
+  // Subclasses copy their base's members when they are made: members added
+  // to a base later reach the classes made since through this (a subclass's
+  // own member of the same name stays).
+  void InheritAddedMembers(Class* base);
+  void AddGlobal(std::string_view package, std::string_view name, const Value& v);
+  // Looks a name up among all scripts' globals (running a script first
+  // when it defines it). Returns the global object that has it, or null.
+  Object* FindGlobal(const Name& n, bool runScript = true);
+  Class* objectClass = nullptr, *functionClass = nullptr, *classClass = nullptr, *arrayClass = nullptr,
+        *stringClass = nullptr, *numberClass = nullptr, *intClass = nullptr, *uintClass = nullptr,
+        *booleanClass = nullptr, *errorClass = nullptr, *namespaceClass = nullptr, *vectorClass = nullptr,
+        *vectorObjectClass = nullptr;
+  Class* VectorOf(Class* elem);
+  // XML objects answer their own property reads (child elements, @attributes).
+  Value (*xmlGet)(Machine&, Object*, const Name&) = nullptr;
+  Value (*xmlDescendants)(Machine&, Object*, const Name&) = nullptr;  // x..name
+  bool (*xmlSetIndexed)(Machine&, Object*, const Name&, const Value&) = nullptr;  // list[i] = x
+  bool (*xmlItem)(Machine&, Object*, std::uint32_t index, Value& out) = nullptr;   // for each (x in list)
+  // flash.utils.Proxy: what no trait of a proxy answers goes to its
+  // flash_proxy methods (builtins_reflect.cpp). ProxyCall is false when the
+  // object is no proxy or does not define `method`.
+  Class* proxyClass = nullptr;
+  NsId proxyNs = 0;
+  bool ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out);
+  bool ProxyName(Object* o, std::string_view method, const Name& n, Value& out, const Value* extra = nullptr);
+  // The name of a trait binding's key, and a slot's declared type (resolved on first use).
+  std::string NameText(NameId id) const { return id < names_.size() && names_[id] ? names_[id]->text : std::string(); }
+  Class* SlotType(const SlotInfo& si);
+
+  // Dictionaries and enumeration (for..in, for each).
+  Value DictGet(DictionaryObject* d, const Value& key);
+  void DictSet(DictionaryObject* d, const Value& key, const Value& v);
+  bool DictDelete(DictionaryObject* d, const Value& key);
+  std::uint32_t NextIndex(Object* o, std::uint32_t i);  // 0 when done
+  Value NameAt(Object* o, std::uint32_t i);
+  Value ValueAt(Object* o, std::uint32_t i);
+
+  // ---- running
+  Value RunFunction(const Value& fn, const Value& self, std::span<Value> args);
+  // Runs a call from the host: a script error is logged, never thrown.
+  bool SafeCall(const std::function<void()>& f, const char* what);
+  std::string DescribeThrow(const Value& v);
+  int Depth() const { return depth_; }
+  Limits limits;
+  std::uint64_t InstructionsThisFrame() const { return instructions_; }
+  double startMs = 0;
+  std::function<double()> clockMs;  // milliseconds since the movie started
+  // The embedded data (DefineBinaryData) a ByteArray subclass is linked to;
+  // false when the class is linked to none.
+  std::function<bool(const Class*, std::vector<std::uint8_t>&)> embeddedBytes;
+
+  // Per-kind data the display binding hangs on the machine.
+  void* host = nullptr;
+
+ private:
+  friend struct Interp;
+  Value Interpret(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope, FunctionObject* callee);
+  void Prepare(Method* m);
+  Class* MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Class* super);
+  void AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& into, Class* owner, bool isStatic,
+                 Object* holder, ScopeChain* scope);
+  Value DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName);
+  Class* ResolveType(AbcUnit& u, std::uint32_t multiname);
+  Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
+  void RunScript(AbcUnit& u, std::uint32_t index);
+  Value GetSlotted(Object* o, const Binding& b, const Value& self);
+  void InitSlots(Object* o, const Traits& t);
+  bool GetIndexed(Object* o, const Name& n, Value& out);
+  ScopeChain* ChainWith(ScopeChain* outer, const Value* scopes, std::size_t count, std::uint64_t withMask);
+  Value FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict);
+  bool SetIndexed(Object* o, const Name& n, const Value& v);
+  void CheckCaps();
+  friend void InstallBuiltins(Machine& m);
+
+  Heap heap_;
+  std::unordered_map<std::string, StringCell*> interned_;
+  std::unordered_map<std::string, NameId> nameIds_;
+  std::vector<StringCell*> names_;
+  std::map<std::pair<int, std::string>, NsId> nsIds_;
+  std::vector<bool> nsPublic_;
+  std::vector<std::string> nsUris_;
+  std::vector<std::unique_ptr<AbcUnit>> units_;
+  std::vector<std::unique_ptr<Class>> classes_;
+  std::vector<std::unique_ptr<Method>> nativeMethods_;
+  std::unordered_map<std::string, Class*> classByName_;
+  Object* builtinGlobal_ = nullptr;
+  Traits builtinTraits_;
+  std::map<Class*, Class*> vectors_;
+  std::set<std::string> skipped_;
+  std::vector<std::function<void(Heap&)>> extraRoots_;
+  std::vector<std::function<void()>> sweepHooks_;
+  std::vector<Value> pinned_;
+  int depth_ = 0;
+  const char* stackBase_ = nullptr;  // where the outermost script call began
+  std::uint64_t instructions_ = 0;
+  bool aborted_ = false;
+  Value* stack_ = nullptr;  // the operand stacks and registers of running frames
+  std::size_t stackUsed_ = 0;
+  std::size_t stackCapacity_ = 0;
+
+ public:
+  void KeepMethod(std::unique_ptr<Method> m) { nativeMethods_.push_back(std::move(m)); }
+  // setTimeout and setInterval: due at clockMs() times; RunTimers calls
+  // those due.
+  struct PendingTimer {
+    std::int32_t id = 0;
+    double due = 0, interval = 0;
+    bool repeat = false;
+    Value fn;
+    std::vector<Value> args;
+  };
+  std::vector<PendingTimer> timers;
+  std::int32_t nextTimerId = 1;
+  void RunTimers();
+  // Keeps a value alive across collections until the machine ends.
+  void Pin(const Value& v) { pinned_.push_back(v); }
+  Value ArgOr(std::span<Value> a, std::size_t i) { return i < a.size() ? a[i] : Value(); }
+};
+
+// The core library: Object, Function, Array, String, Number, int, uint,
+// Boolean, Math, Error classes, Vector, Dictionary, RegExp, JSON, Date,
+// XML (minimal), ByteArray, and the top-level functions.
+void InstallBuiltins(Machine& m);
+
+}  // namespace quarvel::avm2

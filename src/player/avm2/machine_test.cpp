@@ -1,0 +1,343 @@
+// The machine on assembled byte code: values, exceptions, closures,
+// classes, and the core library, observed through trace().
+#include "player/avm2/machine.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "player/avm2/machine_test_support.h"
+#include "support/abc_builder.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+TEST_F(As3, ConversionsAndOperatorsFollowEcmaScript) {
+  AbcCode c;
+  auto str = [&](std::string_view s) { return [this, s](AbcCode& x) { x.Op("pushstring", {S(s)}); }; };
+  Trace(c, [&](AbcCode& x) { str("5")(x); x.Op("pushbyte", {3}).Op("add"); });            // "53"
+  Trace(c, [&](AbcCode& x) { str("5")(x); x.Op("pushbyte", {3}).Op("subtract"); });       // 2
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(0.1)}).Op("pushdouble", {a.Double(0.2)}).Op("add"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushbyte", {1}).Op("pushbyte", {0}).Op("divide"); });  // Infinity
+  Trace(c, [&](AbcCode& x) { str("0x1F")(x); x.Op("convert_i"); });                       // 31
+  Trace(c, [&](AbcCode& x) { str(" 12 ")(x); x.Op("convert_d"); });                        // 12
+  Trace(c, [&](AbcCode& x) { str("12px")(x); x.Op("convert_d"); });                        // NaN
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(4294967297.0)}).Op("convert_i"); });  // 1
+  Trace(c, [&](AbcCode& x) { x.Op("pushbyte", {-1}).Op("convert_u"); });                   // 4294967295
+  Trace(c, [&](AbcCode& x) { x.Op("pushnull").Op("pushundefined").Op("equals"); });       // true
+  Trace(c, [&](AbcCode& x) { str("1")(x); x.Op("pushbyte", {1}).Op("equals"); });          // true
+  Trace(c, [&](AbcCode& x) { str("1")(x); x.Op("pushbyte", {1}).Op("strictequals"); });    // false
+  Trace(c, [&](AbcCode& x) { x.Op("pushnan").Op("pushnan").Op("equals"); });             // false
+  Trace(c, [&](AbcCode& x) { x.Op("pushtrue").Op("pushbyte", {1}).Op("equals"); });       // true
+  Trace(c, [&](AbcCode& x) { str("10")(x); str("9")(x); x.Op("lessthan"); });              // true (strings)
+  Trace(c, [&](AbcCode& x) { x.Op("pushbyte", {10}); str("9")(x); x.Op("lessthan"); });   // false (numbers)
+  Trace(c, [&](AbcCode& x) { x.Op("pushnan").Op("pushbyte", {1}).Op("greaterequals"); }); // false
+  Trace(c, [&](AbcCode& x) { x.Op("pushnull").Op("typeof"); });                          // object
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1e21)}); });                    // 1e+21
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(0.000001)}); });                // 0.000001
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1.5e-7)}); });                  // 1.5e-7
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(123.456)}).Op("pushbyte", {1}); Call(x, "toFixed", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushshort", {255}).Op("pushbyte", {16}); Call(x, "toString", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(123.456)}).Op("pushbyte", {4}); Call(x, "toPrecision", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushint", {a.Int(0x7FFFFFFF)}).Op("increment_i"); });  // wraps
+  Trace(c, [&](AbcCode& x) { x.Op("pushbyte", {-7}).Op("pushbyte", {1}).Op("urshift"); });
+  ASSERT_TRUE(Run(c));
+  EXPECT_EQ(Traced(),
+            "53|2|0.30000000000000004|Infinity|31|12|NaN|1|4294967295|true|true|false|false|true|true|false|false|"
+            "object|1e+21|0.000001|1.5e-7|123.5|ff|123.5|-2147483648|2147483644|");
+}
+
+TEST_F(As3, ExceptionsAreCaughtByTypeAndFinallyRuns) {
+  AbcCode c;
+  // try { null.x } catch (e:TypeError) { trace(e.errorID) } then "finally";
+  // an ArgumentError thrown inside is not caught by a TypeError handler.
+  c.Label("try1").Op("pushnull").Op("getproperty", {Q("x")}).Op("pop").Label("end1").Branch("jump", "fin1");
+  c.Label("catch1").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("message")}); });
+  c.Label("fin1");
+  TraceString(c, "finally");
+  // Nested: the inner handler takes only TypeError; the outer takes anything.
+  c.Label("try2").Op("findpropstrict", {Q("ArgumentError")}).Op("pushstring", {S("bad")})
+      .Op("constructprop", {Q("ArgumentError"), 1}).Op("throw").Label("end2").Branch("jump", "after");
+  c.Label("catch2").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  TraceString(c, "wrong handler");
+  c.Branch("jump", "after");
+  c.Label("catch3").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("convert_s"); });
+  c.Label("after");
+  c.Op("pushstring", {S("uncaught")}).Op("throw");
+  // The exception table: inner ranges first, as compilers write them.
+  c.Op("returnvoid");
+  const auto init = Fn(c);
+  auto& body = a.File().bodies.back();
+  body.exceptions = {
+      {c.LabelOffset("try1"), c.LabelOffset("end1"), c.LabelOffset("catch1"), Q("TypeError"), 0},
+      {c.LabelOffset("try2"), c.LabelOffset("end2"), c.LabelOffset("catch2"), Q("TypeError"), 0},
+      {c.LabelOffset("try2"), c.LabelOffset("end2"), c.LabelOffset("catch3"), 0, 0},
+  };
+  a.Script({.init = init});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  EXPECT_FALSE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t"));
+  EXPECT_EQ(Traced(),
+            "1009|Error #1009: Cannot access a property or method of a null object reference.|finally|"
+            "ArgumentError: bad|");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_NE(logged[0].find("uncaught"), std::string::npos);
+}
+
+TEST_F(As3, ClosuresKeepTheirActivation) {
+  // function counter() { var n = 0; return function () { return ++n; } }
+  AbcCode inner;
+  inner.Op("getlocal_0").Op("pushscope").Op("getlex", {Q("n")}).Op("increment").Op("setlocal_1")
+      .Op("findproperty", {Q("n")}).Op("getlocal_1").Op("setproperty", {Q("n")}).Op("getlocal_1").Op("returnvalue");
+  const auto innerFn = Fn(inner);
+  AbcCode outer;
+  outer.Op("getlocal_0").Op("pushscope").Op("newactivation").Op("dup").Op("setlocal_1").Op("pushscope")
+      .Op("getscopeobject", {1}).Op("pushbyte", {0}).Op("setslot", {1}).Op("newfunction", {innerFn}).Op("returnvalue");
+  const auto outerFn = Fn(outer, 0, method_flag::kNeedActivation, {SlotTrait("n", 1)});
+  AbcCode c;
+  c.Op("newfunction", {outerFn}).Op("pushnull").Op("call", {0}).Op("setlocal_1");  // a
+  c.Op("newfunction", {outerFn}).Op("pushnull").Op("call", {0}).Op("setlocal_2");  // b
+  for (int reg : {1, 1, 2, 1}) Trace(c, [&](AbcCode& x) { x.Op("getlocal", {reg}).Op("pushnull").Op("call", {0}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1|2|1|3|");
+}
+
+TEST_F(As3, ClassesRunConstructorsInOrderWithSuperCallsAccessorsAndInterfaces) {
+  // interface IGreet { function hello() }
+  const auto iface = DefClass("IGreet", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {}, {},
+                              instance_flag::kInterface);
+  // class A { var base:int = 5; function A() { trace("A") } function hello() { return "A.hello" }
+  //           function get v() { return base * 2 } function set v(x) { base = x } }
+  AbcCode actor;
+  actor.Op("getlocal_0").Op("pushscope");
+  TraceString(actor, "A");
+  actor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode hello;
+  hello.Op("pushstring", {S("A.hello")}).Op("returnvalue");
+  AbcCode getV;
+  getV.Op("getlocal_0").Op("getproperty", {Q("base")}).Op("pushbyte", {2}).Op("multiply").Op("returnvalue");
+  AbcCode setV;
+  setV.Op("getlocal_0").Op("getlocal_1").Op("setproperty", {Q("base")}).Op("returnvoid");
+  Trait base = SlotTrait("base");
+  base.typeName = Q("int");
+  base.value = ConstantValue{ConstantKind::kInt, a.Int(5)};
+  const auto classA = DefClass("A", Q("Object"), actor,
+                               {base, MethodTrait("hello", Fn(hello)), MethodTrait("v", Fn(getV), TraitKind::kGetter),
+                                MethodTrait("v", Fn(setV, 1), TraitKind::kSetter)});
+  // class B extends A implements IGreet { function B() { trace("B"); super() }
+  //   override function hello() { return "B+" + super.hello() } }
+  AbcCode bctor;
+  bctor.Op("getlocal_0").Op("pushscope");
+  TraceString(bctor, "B");
+  bctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode bhello;
+  bhello.Op("getlocal_0").Op("pushscope").Op("pushstring", {S("B+")}).Op("getlocal_0")
+      .Op("callsuper", {Q("hello"), 0}).Op("add").Op("returnvalue");
+  Trait over = MethodTrait("hello", Fn(bhello));
+  over.attributes = trait_attr::kOverride;
+  const auto classB = DefClass("B", Q("A"), bctor, {over}, {Q("IGreet")});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "IGreet", iface, {});
+  NewClass(c, "A", classA, {"Object"});
+  NewClass(c, "B", classB, {"Object", "A"});
+  c.Op("findpropstrict", {Q("B")}).Op("constructprop", {Q("B"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "hello", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("istype", {Q("IGreet")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("istype", {Q("A")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("v")}); });
+  c.Op("getlocal_1").Op("pushstring", {S("21.9")}).Op("setproperty", {Q("v")});  // coerced to int
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("v")}); });
+  // A sealed class refuses new properties.
+  c.Label("t").Op("getlocal_1").Op("pushbyte", {1}).Op("setproperty", {Q("nope")}).Label("e").Branch("jump", "done");
+  c.Label("h").Op("getlocal_0").Op("pushscope");
+  TraceString(c, "refused");
+  c.Label("done");
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {a.PackageName("flash.utils", "getQualifiedClassName")}).Op("getlocal_1")
+        .Op("callproperty", {a.PackageName("flash.utils", "getQualifiedClassName"), 1});
+  });
+  c.Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), Q("ReferenceError"), 0}};
+  a.Script({.init = init, .traits = {ClassTrait("IGreet", iface), ClassTrait("A", classA), ClassTrait("B", classB)}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "B|A|B+A.hello|true|true|10|42|refused|B|");
+}
+
+TEST_F(As3, ArraySortFlags) {
+  AbcCode c;
+  auto sorted = [&](std::vector<int> items, int flags) {
+    Trace(c, [&](AbcCode& x) {
+      for (int i : items) x.Op("pushbyte", {i});
+      x.Op("newarray", {static_cast<std::int64_t>(items.size())}).Op("pushbyte", {flags});
+      Call(x, "sort", 1);
+    });
+  };
+  sorted({10, 9, 1, 100}, 0);        // as strings
+  sorted({10, 9, 1, 100}, 16);       // NUMERIC
+  sorted({10, 9, 1, 100}, 16 | 2);   // NUMERIC | DESCENDING
+  sorted({10, 9, 1, 100}, 16 | 8);   // NUMERIC | RETURNINDEXEDARRAY
+  sorted({3, 1, 3}, 16 | 4);         // UNIQUESORT with equal items: 0
+  // CASEINSENSITIVE
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("b")}).Op("pushstring", {S("C")}).Op("pushstring", {S("a")}).Op("newarray", {3}).Op("pushbyte", {1});
+    Call(x, "sort", 1);
+  });
+  // sortOn a field, numeric
+  Trace(c, [&](AbcCode& x) {
+    for (int v : {30, 4, 200}) x.Op("pushstring", {S("n")}).Op("pushshort", {v}).Op("newobject", {1});
+    x.Op("newarray", {3}).Op("pushstring", {S("n")}).Op("pushbyte", {16});
+    Call(x, "sortOn", 2);
+    x.Op("pushbyte", {0}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}).Op("getproperty", {Q("n")});
+  });
+  ASSERT_TRUE(Run(c));
+  EXPECT_EQ(Traced(), "1,10,100,9|1,9,10,100|100,10,9,1|2,1,0,3|0|a,b,C|4|");
+}
+
+TEST_F(As3, VectorDictionaryRegExpAndJson) {
+  const auto vec = a.QName(a.Namespace(NamespaceKind::kPackage, "__AS3__.vec"), "Vector");
+  const auto dict = a.PackageName("flash.utils", "Dictionary");
+  AbcCode c;
+  // var v = new Vector.<int>(2); v.push(1.7); trace(v.join(","), v.length)
+  c.Op("getlex", {vec}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("pushbyte", {2}).Op("construct", {1}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushdouble", {a.Double(1.7)}).Op("callpropvoid", {Q("push"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S(",")}); Call(x, "join", 1); });
+  // Reading past the end of a vector is a RangeError.
+  c.Label("t").Op("getlocal_1").Op("pushbyte", {9}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}).Op("pop")
+      .Label("e").Branch("jump", "ok");
+  c.Label("h").Op("setlocal", {5}).Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {5}).Op("getproperty", {Q("errorID")}); });
+  c.Label("ok");
+  // Dictionary keys by identity: two equal-looking objects are two keys.
+  c.Op("findpropstrict", {dict}).Op("constructprop", {dict, 0}).Op("setlocal_2");
+  c.Op("newobject", {0}).Op("setlocal_3");
+  c.Op("getlocal_2").Op("getlocal_3").Op("pushstring", {S("first")}).Op("setproperty", {a.MultinameL(a.NsSet({pub}))});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getlocal_3").Op("getproperty", {a.MultinameL(a.NsSet({pub}))}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("newobject", {0}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}); });
+  // "a 12-34 b 5-6".replace(/(\d+)-(\d+)/g, "$2:$1")
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a 12-34 b 5-6")}).Op("findpropstrict", {Q("RegExp")}).Op("pushstring", {S("(\\d+)-(\\d+)")})
+        .Op("pushstring", {S("g")}).Op("constructprop", {Q("RegExp"), 2}).Op("pushstring", {S("$2:$1")});
+    Call(x, "replace", 2);
+  });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("x1y22z")}).Op("findpropstrict", {Q("RegExp")}).Op("pushstring", {S("\\d+")})
+        .Op("constructprop", {Q("RegExp"), 1});
+    Call(x, "split", 1);
+  });
+  // JSON round trip keeps order and types.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("JSON")}).Op("getlex", {Q("JSON")}).Op("pushstring", {S(R"({"a":[1,"x\n",true,null],"b":{"c":-2.5}})")});
+    Call(x, "parse", 1);
+    Call(x, "stringify", 1);
+  });
+  // Bad JSON is a SyntaxError.
+  c.Label("t2").Op("getlex", {Q("JSON")}).Op("pushstring", {S("{bad")}).Op("callpropvoid", {Q("parse"), 1})
+      .Label("e2").Branch("jump", "ok2");
+  c.Label("h2").Op("setlocal", {5}).Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {5}).Op("getproperty", {Q("name")}); });
+  c.Label("ok2");
+  c.Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {
+      {c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), Q("RangeError"), 0},
+      {c.LabelOffset("t2"), c.LabelOffset("e2"), c.LabelOffset("h2"), 0, 0},
+  };
+  a.Script({.init = init});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "0,0,1|1125|first|undefined|a 34:12 b 6:5|x,y,z|{\"a\":[1,\"x\\n\",true,null],\"b\":{\"c\":-2.5}}|"
+            "SyntaxError|");
+}
+
+TEST_F(As3, StringXmlByteArrayAndDateMethods) {
+  const auto ba = a.PackageName("flash.utils", "ByteArray");
+  AbcCode c;
+  auto str = [&](std::string_view v) { return [this, v](AbcCode& x) { x.Op("pushstring", {S(v)}); }; };
+  Trace(c, [&](AbcCode& x) { str("Hello, World")(x); x.Op("pushbyte", {-5}); Call(x, "substr", 1); });
+  Trace(c, [&](AbcCode& x) { str("a,b,,c")(x); str(",")(x); Call(x, "split", 1); x.Op("getproperty", {Q("length")}); });
+  Trace(c, [&](AbcCode& x) { str("abc")(x); x.Op("pushbyte", {1}); Call(x, "charCodeAt", 1); });
+  Trace(c, [&](AbcCode& x) { str("  x")(x); str("x")(x); Call(x, "indexOf", 1); });
+  // XML: child elements and attributes read by name.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("XML")}).Op("pushstring", {S("<a n=\"7\"><b>one</b><b>two</b></a>")})
+        .Op("constructprop", {Q("XML"), 1}).Op("setlocal_1");
+    x.Op("getlocal_1").Op("getproperty", {Q("b")}).Op("pushbyte", {1}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))});
+    Call(x, "toString", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {a.QName(pub, "n", true)}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("b")}); Call(x, "length", 0); });
+  // ByteArray: big-endian by default, read back in order.
+  c.Op("findpropstrict", {ba}).Op("constructprop", {ba, 0}).Op("setlocal_2");
+  c.Op("getlocal_2").Op("pushshort", {0x1234}).Op("callpropvoid", {Q("writeShort"), 1});
+  c.Op("getlocal_2").Op("pushstring", {S("hi")}).Op("callpropvoid", {Q("writeUTF"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("pushbyte", {0}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))}); });
+  c.Op("getlocal_2").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "readShort", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "readUTF", 0); });
+  // Date: months count from 0 and carry into the year.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("Date")}).Op("pushshort", {2020}).Op("pushbyte", {13}).Op("pushbyte", {1})
+        .Op("constructprop", {Q("Date"), 3}).Op("dup").Op("setlocal_3");
+    Call(x, "getFullYear", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Call(x, "getMonth", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Call(x, "getDay", 0); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "World|4|98|2|two|7|2|18|4660|hi|2021|1|1|");
+}
+
+TEST_F(As3, CapsStopRunawayScriptsWithoutHanging) {
+  AbcCode c;
+  c.Label("loop").Op("newobject", {0}).Op("pop").Branch("jump", "loop");
+  Limits small;
+  small.instructionsPerFrame = 100000;
+  EXPECT_FALSE(Run(c, {}, small));
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged[0].find("instruction cap"), std::string::npos);
+}
+
+TEST_F(As3, DeepRecursionIsAStackOverflowErrorScriptsCanCatch) {
+  // function f() { f() } — try { f() } catch (e) { trace(e.errorID) }
+  AbcCode f;
+  f.Op("getlocal_0").Op("pushscope").Op("findpropstrict", {Q("f")}).Op("callpropvoid", {Q("f"), 0}).Op("returnvoid");
+  const auto fn = Fn(f);
+  AbcCode c;
+  c.Label("t").Op("findpropstrict", {Q("f")}).Op("callpropvoid", {Q("f"), 0}).Label("e").Branch("jump", "ok");
+  c.Label("h").Op("setlocal", {5}).Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {5}).Op("getproperty", {Q("errorID")}); });
+  c.Label("ok").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+  Trait ft = MethodTrait("f", fn);
+  a.Script({.init = init, .traits = {ft}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t"));
+  EXPECT_EQ(Traced(), "1023|");
+}
+
+TEST_F(As3, CollectionKeepsReachableObjectsAndFreesTheRest) {
+  Machine m;
+  const std::size_t before = m.heap().Count();
+  for (int i = 0; i < 1000; ++i) m.NewArray({Value::Int(i)});
+  ArrayObject* kept = m.NewArray({m.Str("kept")});
+  m.Pin(Value::Obj(kept));
+  m.Collect();
+  EXPECT_LE(m.heap().Count(), before + 3);
+  EXPECT_EQ(m.ToString(Value::Obj(kept)), "kept");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

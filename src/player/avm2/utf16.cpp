@@ -1,0 +1,103 @@
+#include "player/avm2/utf16.h"
+
+#include <cstdint>
+
+#include "player/text/text_encoding.h"
+
+namespace quarvel::avm2 {
+
+namespace {
+
+// One character at `i`: its code point and length; bytes that are no valid
+// UTF-8 stand for themselves (Latin-1), as Flash reads such text.
+std::uint32_t Decode(std::string_view s, std::size_t i, std::size_t& len) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = b(i);
+  len = 1;
+  if (c < 0x80) return c;
+  const int extra = c >= 0xF8 ? -1 : c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : -1;
+  if (extra < 0 || i + static_cast<std::size_t>(extra) >= s.size()) return c;
+  std::uint32_t cp = c & (0x3F >> extra);
+  for (int k = 1; k <= extra; ++k) {
+    const unsigned char x = b(i + static_cast<std::size_t>(k));
+    if ((x & 0xC0) != 0x80) return c;
+    cp = (cp << 6) | (x & 0x3F);
+  }
+  len = static_cast<std::size_t>(extra) + 1;
+  return cp;
+}
+
+}  // namespace
+
+bool IsAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+std::u16string ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t len = 1;
+    const std::uint32_t c = Decode(s, i, len);
+    i += len;
+    if (c >= 0x10000 && c < 0x110000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c & 0xFFFF);
+    }
+  }
+  return out;
+}
+
+std::string FromUtf16(std::u16string_view u) {
+  std::string out;
+  out.reserve(u.size());
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    std::uint32_t c = u[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+      ++i;
+    }
+    encoding::AppendUtf8(out, c);
+  }
+  return out;
+}
+
+std::size_t Utf16Length(std::string_view s) {
+  if (IsAscii(s)) return s.size();
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t len = 1;
+    const std::uint32_t c = Decode(s, i, len);
+    i += len;
+    n += c >= 0x10000 ? 2 : 1;
+  }
+  return n;
+}
+
+std::size_t Utf16IndexOfByte(std::string_view s, std::size_t byte) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size() && i < byte;) {
+    std::size_t len = 1;
+    const std::uint32_t c = Decode(s, i, len);
+    i += len;
+    n += c >= 0x10000 ? 2 : 1;
+  }
+  return n;
+}
+
+std::size_t ByteOfUtf16Index(std::string_view s, std::size_t index) {
+  std::size_t n = 0, i = 0;
+  while (i < s.size() && n < index) {
+    std::size_t len = 1;
+    const std::uint32_t c = Decode(s, i, len);
+    i += len;
+    n += c >= 0x10000 ? 2 : 1;
+  }
+  return i;
+}
+
+}  // namespace quarvel::avm2

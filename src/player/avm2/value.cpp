@@ -1,0 +1,144 @@
+#include "player/avm2/value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace quarvel::avm2 {
+
+Value Value::Number(double x) {
+  Value v;
+  if (x >= -2147483648.0 && x <= 2147483647.0 && x == static_cast<double>(static_cast<std::int32_t>(x)) &&
+      !(x == 0 && std::signbit(x))) {
+    v.type = Type::kInt;
+    v.i = static_cast<std::int32_t>(x);
+  } else {
+    v.type = Type::kNumber;
+    v.d = x;
+  }
+  return v;
+}
+
+std::int32_t ToInt32(double d) { return static_cast<std::int32_t>(ToUint32(d)); }
+
+std::uint32_t ToUint32(double d) {
+  if (!std::isfinite(d)) return 0;
+  if (d >= 0 && d < 4294967296.0) return static_cast<std::uint32_t>(d);
+  double m = std::fmod(std::trunc(d), 4294967296.0);
+  if (m < 0) m += 4294967296.0;
+  return static_cast<std::uint32_t>(m);
+}
+
+namespace {
+bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+}  // namespace
+
+double StringToNumber(std::string_view s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && IsSpace(static_cast<unsigned char>(s[a]))) ++a;
+  while (b > a && IsSpace(static_cast<unsigned char>(s[b - 1]))) --b;
+  s = s.substr(a, b - a);
+  if (s.empty()) return 0;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    double v = 0;
+    for (std::size_t i = 2; i < s.size(); ++i) {
+      const char c = s[i];
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return std::numeric_limits<double>::quiet_NaN();
+      v = v * 16 + d;
+    }
+    return v;
+  }
+  std::string_view body = s;
+  bool neg = false;
+  if (body[0] == '+' || body[0] == '-') {
+    neg = body[0] == '-';
+    body.remove_prefix(1);
+  }
+  if (body == "Infinity") return neg ? -HUGE_VAL : HUGE_VAL;
+  // Only decimal literals: strtod would also take "inf", "nan" and hex floats.
+  for (char c : body) {
+    if (!((c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-'))
+      return std::numeric_limits<double>::quiet_NaN();
+  }
+  if (body.empty() || body[0] == 'e' || body[0] == 'E') return std::numeric_limits<double>::quiet_NaN();
+  std::string copy(s);
+  char* end = nullptr;
+  const double v = std::strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size() || end == copy.c_str()) return std::numeric_limits<double>::quiet_NaN();
+  return v;
+}
+
+std::string NumberToString(double d) {
+  if (std::isnan(d)) return "NaN";
+  if (d == 0) return "0";
+  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
+  if (std::fabs(d) < 2147483648.0 && d == std::trunc(d)) return std::to_string(static_cast<long long>(d));
+  // Shortest digits that read back to d, then laid out as ECMA-262 9.8.1 says.
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific);
+  std::string sci(buf, r.ptr);
+  const auto epos = sci.find('e');
+  std::string digits;
+  for (std::size_t i = 0; i < epos; ++i)
+    if (sci[i] != '.') digits += sci[i];
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  const int e = std::atoi(sci.c_str() + epos + 1);
+  const int k = static_cast<int>(digits.size());
+  const int n = e + 1;
+  std::string out = d < 0 ? "-" : "";
+  if (k <= n && n <= 21) {
+    out += digits + std::string(static_cast<std::size_t>(n - k), '0');
+  } else if (0 < n && n <= 21) {
+    out += digits.substr(0, static_cast<std::size_t>(n)) + "." + digits.substr(static_cast<std::size_t>(n));
+  } else if (-6 < n && n <= 0) {
+    out += "0." + std::string(static_cast<std::size_t>(-n), '0') + digits;
+  } else {
+    out += digits.substr(0, 1);
+    if (k > 1) out += "." + digits.substr(1);
+    out += "e";
+    out += (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
+  }
+  return out;
+}
+
+std::string NumberToString(double d, int radix) {
+  if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return NumberToString(d);
+  const bool neg = d < 0;
+  double ip = std::floor(std::fabs(d));
+  double fp = std::fabs(d) - ip;
+  std::string s;
+  const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  if (ip == 0) s = "0";
+  while (ip >= 1 && s.size() < 1100) {
+    const double q = std::floor(ip / radix);
+    s.insert(s.begin(), digits[static_cast<int>(ip - q * radix)]);
+    ip = q;
+  }
+  if (fp > 0) {
+    s += '.';
+    for (int i = 0; i < 20 && fp > 0; ++i) {
+      fp *= radix;
+      const int dgt = static_cast<int>(fp);
+      s += digits[dgt];
+      fp -= dgt;
+    }
+  }
+  return neg ? "-" + s : s;
+}
+
+bool ParseIndex(std::string_view s, std::uint32_t& out) {
+  if (s.empty() || s.size() > 10 || (s.size() > 1 && s[0] == '0')) return false;
+  std::uint64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v >= 4294967295u) return false;
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+}  // namespace quarvel::avm2

@@ -1,0 +1,1141 @@
+#include "player/display/stage.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <tuple>
+
+#include "player/avm1/avm1.h"
+#include "player/as3/display_binding.h"
+#include "player/flash_player.h"
+#include "player/render/renderer.h"
+#include "player/text/text_field.h"
+#include "player/swf/tags.h"
+
+namespace quarvel::player {
+namespace {
+
+namespace tag = swf::tag;
+
+constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool IsSprite(const Instance& i) { return i.def && i.def->kind == Character::Kind::kSprite; }
+bool IsButton(const Instance& i) { return i.def && i.def->kind == Character::Kind::kButton; }
+
+// Buttons hold the characters of their current state in a timeline of one
+// empty frame, so that sprites among them animate like any other.
+const TimelineDef& ButtonTimeline() {
+  static const TimelineDef def{std::vector<Frame>(1), {}, {}, {}, 0};
+  return def;
+}
+
+cairo_matrix_t Combine(const Matrix& child, const cairo_matrix_t& parent) {
+  const cairo_matrix_t c = ToCairo(child);
+  cairo_matrix_t out;
+  cairo_matrix_multiply(&out, &c, &parent);
+  return out;
+}
+
+// The point in a character's own space, false when the transform is singular.
+bool ToLocal(const cairo_matrix_t& m, double x, double y, double& lx, double& ly) {
+  cairo_matrix_t inv = m;
+  if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return false;
+  lx = x, ly = y;
+  cairo_matrix_transform_point(&inv, &lx, &ly);
+  return true;
+}
+
+bool InRect(const Rect& r, double x, double y) { return x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax; }
+
+// Even-odd test of the point against each fill style's contours.
+bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
+  if (!InRect(g.bounds, px, py)) return false;
+  auto crosses = [px, py](double x0, double y0, double x1, double y1) {
+    if ((y0 > py) == (y1 > py)) return false;
+    return x0 + (py - y0) * (x1 - x0) / (y1 - y0) > px;
+  };
+  for (const ShapeLayer& layer : g.layers) {
+    for (const auto& path : layer.fillPaths) {
+      bool inside = false;
+      for (const Edge& e : path) {
+        if (!e.curve) {
+          inside ^= crosses(e.x0, e.y0, e.x1, e.y1);
+          continue;
+        }
+        double ax = e.x0, ay = e.y0;
+        constexpr int kSteps = 8;
+        for (int i = 1; i <= kSteps; ++i) {
+          const double t = static_cast<double>(i) / kSteps, u = 1 - t;
+          const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
+          const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
+          inside ^= crosses(ax, ay, bx, by);
+          ax = bx, ay = by;
+        }
+      }
+      if (inside) return true;
+    }
+  }
+  return false;
+}
+
+bool HitsCharacter(const Character* d, const cairo_matrix_t& m, double x, double y) {
+  double lx = 0, ly = 0;
+  if (!d || !ToLocal(m, x, y, lx, ly)) return false;
+  switch (d->kind) {
+    case Character::Kind::kShape:
+      return PointInGeometry(static_cast<const ShapeDef*>(d)->geometry, lx, ly);
+    case Character::Kind::kMorph:
+      return InRect(static_cast<const MorphDef*>(d)->startBounds, lx, ly);
+    case Character::Kind::kText: {
+      const auto* t = static_cast<const TextDef*>(d);
+      return InRect(t->bounds, lx, ly);
+    }
+    case Character::Kind::kEditText:
+      return InRect(static_cast<const EditTextDef*>(d)->bounds, lx, ly);
+    case Character::Kind::kBitmap: {
+      const auto* b = static_cast<const BitmapDef*>(d);
+      return InRect(Rect{0, b->width * 20, 0, b->height * 20}, lx, ly);
+    }
+    default:
+      return false;
+  }
+}
+
+// DefineButtonSound's order of the four transitions that have sounds.
+int SoundSlot(std::uint16_t transition) {
+  switch (transition) {
+    case kOverUpToIdle: return 0;
+    case kIdleToOverUp: return 1;
+    case kOverUpToOverDown: return 2;
+    case kOverDownToOverUp: return 3;
+    default: return -1;
+  }
+}
+
+// PlaceObject2/3 CLIPACTIONS: the handlers and the events they answer.
+void ReadClipActions(swf::Reader& r, int swfVersion, Instance& inst) {
+  const bool wide = swfVersion >= 6;
+  r.U16("Reserved");
+  if (wide) r.U32("AllEventFlags");
+  else r.U16("AllEventFlags");
+  while (!r.AtEnd()) {
+    const std::uint32_t events = wide ? r.U32("EventFlags") : r.U16("EventFlags");
+    if (events == 0) break;
+    const std::uint32_t size = r.U32("ActionRecordSize");
+    swf::Reader body = r.Sub(std::min<std::size_t>(size, r.Size() - r.Position()), "ActionRecord");
+    if (events & 0x20000) body.U8("KeyCode");
+    if (inst.events.size() < 64) inst.events.push_back({events, body.Rest()});
+  }
+}
+
+}  // namespace
+
+Instance::~Instance() {
+  if (!index) return;
+  auto it = index->find(serial);
+  if (it != index->end() && it->second == this) index->erase(it);
+}
+
+std::uint64_t NextDrawingVersion() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
+    : lib_(lib), movieFolder_(std::move(movieFolder)) {
+  emptySprite_.timeline.frames.resize(1);
+  totalFrames_ = lib.TotalFrames();
+  rootDef_ = lib.timeline;
+  rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
+  root_.def = &rootDef_;
+  root_.owner = kRootClip;
+  Reset();
+}
+
+Stage::~Stage() = default;
+
+void Stage::Reset() {
+  hooks_.reset();
+  quit_ = false;
+  root_.list.clear();
+  root_.vars = nullptr;
+  root_.def = &rootDef_;  // a picture or movie loaded into _level0 took its place
+  root_.lib = nullptr;
+  loadedBackground_.reset();
+  // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
+  if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
+  avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
+  avm_->BeginFrame(0);
+  initDone_.clear();
+  startMs_ = timeMs_;
+  root_.current = 0;
+  root_.playing = true;
+  pending_.clear();
+  execList_.assign(1, kRootClip);
+  activeSerial_ = kNoClip;
+  activeState_ = ButtonPhase::kIdle;
+  createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  EnterFrame(root_, 0, true, true, nullptr);
+  RunActions();
+  if (hooks_) hooks_->AfterFrame();
+}
+
+void Stage::NestedTooDeep() { skipped_.insert("sprites nested deeper than " + std::to_string(kMaxSpriteNesting)); }
+
+void Stage::GiveHandle(Instance& inst, const TimelineState& parent) {
+  if (inst.index) nodes_.erase(inst.serial);
+  inst.serial = nextSerial_++;
+  inst.parent = parent.owner;
+  inst.index = &nodes_;
+  nodes_[inst.serial] = &inst;
+}
+
+Instance& Stage::Adopt(TimelineState& parent, int depth) {
+  // Below what already has the depth.
+  Instance& inst = parent.list.emplace_hint(parent.list.lower_bound(depth), std::piecewise_construct,
+                                            std::forward_as_tuple(depth), std::forward_as_tuple())
+                       ->second;
+  inst.depth = depth;
+  GiveHandle(inst, parent);
+  return inst;
+}
+
+void Stage::InitSprite(Instance& inst, int nesting, bool load) {
+  const auto* def = static_cast<const SpriteDef*>(inst.def);
+  inst.sprite = std::make_unique<TimelineState>();
+  inst.sprite->def = &def->timeline;
+  inst.sprite->spriteId = def->id;
+  inst.sprite->owner = inst.serial;
+  if (const TimelineState* parent = TimelineOf(inst.parent)) inst.sprite->lib = parent->lib;
+  // Two clips of one sprite play two streams.
+  inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
+  if (nesting > kMaxSpriteNesting) return;
+  execList_.push_back(inst.serial);
+  // Its initialize events, then its class (registered by init actions that
+  // may still be queued), make the clip before any frame's actions run; its
+  // load events come before its own first frame's actions.
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventInitialize) pending_.push_back({inst.serial, h.code, PendingKind::kInitialize, {}});
+  }
+  pending_.push_back({inst.serial, {}, PendingKind::kConstruct, {}});
+  if (load) QueueLoad(inst);
+  ++nesting_;
+  if (nesting_ <= kMaxSpriteNesting) EnterFrame(*inst.sprite, 0, true, true, nullptr);
+  else NestedTooDeep();
+  --nesting_;
+}
+
+void Stage::QueueLoad(const Instance& inst) {
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventLoad) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+  }
+  if (IsSprite(inst)) pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onLoad"});
+}
+
+void Stage::InitButton(Instance& inst) {
+  inst.sprite = std::make_unique<TimelineState>();
+  inst.sprite->owner = inst.serial;
+  inst.sprite->def = &ButtonTimeline();
+  if (const TimelineState* parent = TimelineOf(inst.parent)) inst.sprite->lib = parent->lib;
+  inst.sprite->playing = false;
+  inst.sprite->spriteId = -1;  // no timeline of its own: no stream either
+  inst.sprite->soundId = -1;
+  inst.buttonState = -1;
+  ShowButtonState(inst, kButtonUp);
+}
+
+void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
+  if (!inst.sprite || inst.buttonState == state) return;
+  inst.buttonState = state;
+  auto& list = inst.sprite->list;
+  for (auto& [depth, child] : list) Discard(child);
+  list.clear();
+  if (nesting_ > kMaxSpriteNesting) {
+    NestedTooDeep();
+    return;
+  }
+  ++nesting_;
+  for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+    if (!(rec.states & state) || list.count(rec.depth)) continue;
+    const Character* def = LibAround(inst).Find(rec.characterId);
+    if (!def || def->kind == Character::Kind::kButton) continue;
+    Instance& child = Adopt(*inst.sprite, rec.depth);
+    child.characterId = rec.characterId;
+    child.def = def;
+    child.matrix = rec.matrix;
+    child.cxform = rec.cxform;
+    child.blendMode = rec.blendMode;
+    child.filters = rec.filters;
+    child.createdTick = tick_;
+    child.name = "instance" + std::to_string(nextInstance_++);
+    if (IsSprite(child)) InitSprite(child, 0);
+  }
+  --nesting_;
+}
+
+void Stage::Discard(Instance& inst, int nesting) {
+  if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // Children unload before their parent.
+  for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
+  // onUnload and onClipEvent(unload) run after the clip has gone.
+  bool unload = false;
+  for (const ClipEventHandler& h : inst.events) unload = unload || (h.events & kEventUnload);
+  if (IsSprite(inst) && (unload || (inst.sprite->vars && avm_->HasHandler(inst.serial, "onUnload")))) {
+    avm_->ClipUnloading(inst.serial);
+    pending_.push_back({kNoClip, {}, PendingKind::kUnload, {}});
+  }
+  if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
+}
+
+void Stage::StopAllSounds() {
+  if (listener_) listener_->OnStopAllSounds(timeMs_);
+}
+
+void Stage::Quit() {
+  if (quit_) return;
+  quit_ = true;
+  StopAllSounds();
+  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: the movie quit (fscommand); later frames do not run\n";
+}
+
+void Stage::SetPlaying(TimelineState& tl, bool playing) {
+  if (tl.playing && !playing && listener_ && tl.soundId >= 0) listener_->OnTimelineStop(tl.soundId, timeMs_);
+  tl.playing = playing;
+}
+
+void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse) {
+  std::uint8_t flags = 0, flags2 = 0;
+  int depth = 0;
+  std::uint16_t charId = 0;
+  bool hasChar = false, move = false;
+  if (version == 1) {
+    charId = r.U16("CharacterId");
+    depth = r.U16("Depth");
+    hasChar = true;
+  } else {
+    flags = r.U8("PlaceFlags");
+    if (version == 3) flags2 = r.U8("PlaceFlags2");
+    depth = r.U16("Depth");
+    // A class name comes with its flag, or names the image of an image
+    // placement that has no character id (the format's note says the
+    // opposite, but files made by the authoring tool follow this).
+    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && !(flags & 0x02)))) r.String("ClassName");
+    move = flags & 0x01;
+    hasChar = flags & 0x02;
+    if (hasChar) charId = r.U16("CharacterId");
+  }
+  Instance* inst = nullptr;
+  auto it = tl.list.find(depth);
+  if (hasChar && (!move || it == tl.list.end())) {
+    const Character* def = LibOf(tl).Find(charId);
+    if (!def) return;
+    // A backward jump keeps the instances that the target frame still has.
+    if (reuse) {
+      auto [old, last] = reuse->equal_range(depth);
+      while (old != last && (old->second.characterId != charId || old->second.placedFrame != frame)) ++old;
+      if (old != last) {
+        inst = &tl.list.insert(tl.list.lower_bound(depth), reuse->extract(old))->second;
+        inst->matrix = Matrix{};
+        inst->cxform = ColorTransform{};
+        inst->ratio = 0;
+        inst->clipDepth = 0;
+      }
+    }
+    if (!inst) {
+      // Self-placing sprites could multiply without end.
+      if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
+        skipped_.insert("too many placed objects");
+        return;
+      }
+      inst = &Adopt(tl, depth);
+      inst->characterId = charId;
+      inst->def = def;
+      inst->placedFrame = frame;
+      inst->createdTick = tick_;
+      inst->name = "instance" + std::to_string(nextInstance_++);
+    }
+  } else if (hasChar && move) {
+    const Character* def = LibOf(tl).Find(charId);
+    inst = &it->second;
+    // Only a plain character is replaced: clips and buttons stay what they are.
+    const bool swappable = def && !IsSprite(*inst) && !IsButton(*inst) && def->kind != Character::Kind::kSprite &&
+                           def->kind != Character::Kind::kButton;
+    if (swappable && charId != inst->characterId) {
+      Discard(*inst);
+      inst->characterId = charId;
+      inst->def = def;
+      inst->sprite.reset();
+      inst->morphCacheRatio = -1;
+      inst->createdTick = tick_;
+      GiveHandle(*inst, tl);
+      if (IsSprite(*inst)) InitSprite(*inst, 0);
+      if (IsButton(*inst)) InitButton(*inst);
+    }
+  } else {
+    if (it == tl.list.end()) return;
+    inst = &it->second;
+  }
+  bool fresh = inst->createdTick == tick_ && !inst->sprite;
+  Matrix keepMatrix = inst->matrix;
+  ColorTransform keepCx = inst->cxform;
+  struct Restore {
+    Instance* i;
+    Matrix& m;
+    ColorTransform& c;
+    ~Restore() {
+      if (i->scripted) i->matrix = m, i->cxform = c;
+    }
+  } restore{inst, keepMatrix, keepCx};
+  if (version == 1) {
+    inst->matrix = swf::ReadMatrix(r);
+    if (!r.AtEnd()) inst->cxform = swf::ReadCxform(r);
+  } else {
+    if (flags & 0x04) inst->matrix = swf::ReadMatrix(r);
+    if (flags & 0x08) inst->cxform = swf::ReadCxformWithAlpha(r);
+    if (flags & 0x10) inst->ratio = r.U16("Ratio");
+    if (flags & 0x20) inst->name = r.String("Name");
+    if (flags & 0x40) inst->clipDepth = r.U16("ClipDepth");
+    if (version == 3 && (flags & 0x80) && (flags2 & 0x07)) {
+      skipped_.insert("clip actions after filters");
+      flags &= 0x7F;
+    }
+    if (version == 3) {
+      if (flags2 & 0x01) {
+        try {
+          inst->filters = ReadFilterList(r);
+        } catch (const swf::SwfError&) {
+          // What follows a damaged list cannot be found; draw without.
+          skipped_.insert("damaged filters");
+          inst->filters.clear();
+          flags2 &= static_cast<std::uint8_t>(~0x06);
+          r.Rest();
+        }
+      }
+      if (flags2 & 0x02) inst->blendMode = r.U8("BlendMode");
+      // Some tools end the tag before the cacheAsBitmap byte: the flag alone turns it on.
+      if (flags2 & 0x04) inst->cacheAsBitmap = r.AtEnd() || r.U8("BitmapCache") != 0;
+      // Visibility and the opaque background are read, but act from SWF 11 on.
+      const bool swf11 = lib_.movie.version >= 11;
+      if (flags2 & 0x20) {
+        if (!r.AtEnd()) {
+          const bool visible = r.U8("Visible") != 0;
+          if (swf11) inst->visible = visible;
+        }
+      }
+      if (flags2 & 0x40) {
+        const swf::Rgba bg = swf::ReadRgba(r, "BackgroundColor");
+        if (swf11) {
+          // Always opaque; a transparent colour means none.
+          if (bg.a > 0) inst->opaqueBackground = std::uint32_t{bg.r} << 16 | std::uint32_t{bg.g} << 8 | bg.b;
+          else inst->opaqueBackground.reset();
+        }
+      }
+    }
+    if ((flags & 0x80) && !r.AtEnd()) ReadClipActions(r, LibOf(tl).movie.version, *inst);
+  }
+  if (fresh && IsSprite(*inst)) InitSprite(*inst, 0, true);
+  if (fresh && IsButton(*inst)) InitButton(*inst);
+  if (fresh && hooks_) hooks_->Placed(*inst);
+  // A field bound to a variable sets it as it is placed: the frame's
+  // scripts already read it.
+  if (fresh && !hooks_ && inst->def->kind == Character::Kind::kEditText) BindText(tl, *inst);
+  if (fresh && !IsSprite(*inst)) QueueLoad(*inst);
+}
+
+void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
+                       DisplayList* reuse) {
+  if (frame < 0 || frame >= tl.FrameCount()) return;
+  // Scripts that jump back and forth could replay frames without end.
+  if (++framesEnteredThisTick_ > kMaxFramesEnteredPerTick) {
+    skipped_.insert("too many frame jumps");
+    return;
+  }
+  tl.current = frame;
+  for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
+    // A damaged tag fails the same way every time: read it once only.
+    if (!damagedTags_.empty() && damagedTags_.count(t.offset)) continue;
+    auto body = LibOf(tl).Body(t);
+    swf::Reader r(body, t.offset);
+    try {
+      switch (t.code) {
+        case tag::kPlaceObject:
+          Place(tl, r, 1, frame, reuse);
+          break;
+        case tag::kPlaceObject2:
+          Place(tl, r, 2, frame, reuse);
+          break;
+        case tag::kPlaceObject3:
+          Place(tl, r, 3, frame, reuse);
+          break;
+        case tag::kRemoveObject:
+        case tag::kRemoveObject2: {
+          if (t.code == tag::kRemoveObject) r.U16("CharacterId");
+          auto it = tl.list.find(r.U16("Depth"));
+          if (it != tl.list.end()) {
+            Discard(it->second);
+            tl.list.erase(it);
+          }
+          break;
+        }
+        case tag::kDoAction:
+          if (runActions && !hooks_) pending_.push_back({tl.owner, body, PendingKind::kCode, {}});
+          break;
+        case tag::kDoInitAction: {
+          // Once per sprite, before the frame's own actions.
+          const int sprite = r.U16("SpriteId");
+          if (!hooks_ && initDone_.insert({tl.lib, sprite}).second) pending_.push_back({tl.owner, r.Rest(), PendingKind::kInit, {}});
+          break;
+        }
+        case tag::kStartSound:
+          if (listener_ && runActions && body.size() >= 2) {
+            listener_->OnStartSound(body[0] | (body[1] << 8), {}, body.subspan(2), timeMs_);
+          }
+          break;
+        case tag::kStartSound2:
+          if (listener_ && runActions) {
+            std::string name = r.String("SoundClassName");
+            listener_->OnStartSound(lib_.FindName(name), name, r.Rest(), timeMs_);
+          }
+          break;
+        case tag::kSoundStreamHead:
+        case tag::kSoundStreamHead2:
+          if (listener_ && soundBlocks) listener_->OnStreamHead(tl.soundId, t.code, body, timeMs_);
+          break;
+        case tag::kSoundStreamBlock:
+          if (listener_ && soundBlocks) listener_->OnStreamBlock(tl.soundId, frame, body, timeMs_);
+          break;
+        default:
+          break;
+      }
+    } catch (const swf::SwfError&) {
+      damagedTags_.insert(t.offset);
+      skipped_.insert(std::string("damaged ") + std::string(swf::TagName(t.code)));
+    }
+  }
+  if (hooks_ && runActions) hooks_->FrameEntered(tl);
+}
+
+void Stage::Goto(TimelineState& tl, int frame) {
+  frame = std::clamp(frame, 0, tl.FrameCount() - 1);
+  if (frame == tl.current) return;
+  // The next frame is no jump: a stream plays on into it.
+  if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
+  if (frame > tl.current) {
+    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
+    return;
+  }
+  DisplayList old;
+  old.swap(tl.list);
+  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
+  for (auto it = old.begin(); it != old.end();) {
+    // Clips made by scripts are not the timeline's: they stay.
+    if (it->second.placedFrame < 0 && !tl.list.count(it->first)) {
+      tl.list.insert(old.extract(it++));
+    } else {
+      Discard(it->second);
+      ++it;
+    }
+  }
+}
+
+void Stage::GotoMain(int frame) {
+  ++tick_;
+  createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
+  frame = std::clamp(frame, 0, root_.FrameCount() - 1);
+  Goto(root_, frame);
+  RunActions();
+  if (hooks_) hooks_->AfterFrame();
+}
+
+void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  // Collect first: actions and gotos below may change the list.
+  std::vector<int> depths;
+  liveCount_ += tl.list.size();
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite) depths.push_back(depth);
+  }
+  for (int depth : depths) {
+    auto it = tl.list.find(depth);
+    if (it == tl.list.end() || !it->second.sprite) continue;
+    Instance& inst = it->second;
+    if (inst.createdTick != tick_) {
+      for (const ClipEventHandler& h : inst.events) {
+        if (h.events & kEventEnterFrame) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+      }
+      if (inst.sprite->vars && avm_->HasHandler(inst.serial, "onEnterFrame")) {
+        pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onEnterFrame"});
+      }
+      TimelineState& s = *inst.sprite;
+      if (s.playing && s.FrameCount() > 1) {
+        const int next = s.current + 1;
+        if (next >= s.FrameCount()) {
+          Goto(s, 0);
+        } else {
+          EnterFrame(s, next, true, true, nullptr);
+        }
+      }
+    }
+    AdvanceSprites(*inst.sprite, nesting + 1);
+  }
+}
+
+void Stage::AdvanceTimeline(TimelineState& tl) {
+  if (!tl.playing || tl.FrameCount() <= 1) return;
+  const int next = tl.current + 1;
+  if (next >= tl.FrameCount()) Goto(tl, 0);
+  else EnterFrame(tl, next, true, true, nullptr);
+}
+
+void Stage::RunExecList() {
+  // Flash runs the clips newest first, the main timeline last: each hears
+  // enterFrame, then enters its next frame.
+  const std::vector<ClipHandle> order(execList_.rbegin(), execList_.rend());
+  liveCount_ = nodes_.size();
+  for (ClipHandle h : order) {
+    if (h == kRootClip) {
+      if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
+      AdvanceTimeline(root_);
+      continue;
+    }
+    Instance* inst = Find(h);
+    if (!inst || !inst->sprite || !IsSprite(*inst) || inst->createdTick == tick_) continue;
+    for (const ClipEventHandler& ev : inst->events) {
+      if (ev.events & kEventEnterFrame) pending_.push_back({h, ev.code, PendingKind::kCode, {}});
+    }
+    if (inst->sprite->vars && avm_->HasHandler(h, "onEnterFrame")) pending_.push_back({h, {}, PendingKind::kMethod, "onEnterFrame"});
+    if (TimelineState* tl = TimelineOf(h)) AdvanceTimeline(*tl);
+  }
+  // Removed clips leave the list.
+  std::erase_if(execList_, [this](ClipHandle h) { return h != kRootClip && !Find(h); });
+}
+
+void Stage::Tick() {
+  if (quit_) return;
+  ++tick_;
+  createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
+  if (!hooks_) {
+    UpdateDrag();
+    RunExecList();
+    RunActions();
+    avm_->Collect();
+    return;
+  }
+  hooks_->BeforeFrame();
+  if (root_.playing) {
+    const int next = root_.current + 1;
+    if (next >= root_.FrameCount()) {
+      if (root_.FrameCount() > 1) Goto(root_, 0);
+    } else {
+      EnterFrame(root_, next, true, true, nullptr);
+    }
+  }
+  liveCount_ = 0;
+  UpdateDrag();
+  if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
+  AdvanceSprites(root_, 0);
+  hooks_->TimelinesAdvanced();
+  RunActions();
+  hooks_->AfterFrame();
+  avm_->Collect();
+}
+
+Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& p, int nesting) {
+  if (nesting > kMaxSpriteNesting) return nullptr;
+  // Topmost first.
+  for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
+    Instance& inst = it->second;
+    if (!inst.visible || inst.clipDepth > 0 || !inst.def) continue;
+    const cairo_matrix_t world = Combine(inst.matrix, p);
+    if (IsButton(inst) && inst.sprite) {
+      for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+        if ((rec.states & kButtonHit) && HitsCharacter(LibAround(inst).Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+          return &inst;
+        }
+      }
+    } else if (IsSprite(inst) && inst.sprite) {
+      // A clip acting as a button takes the pointer from everything inside it.
+      if (ActsAsButton(inst)) {
+        const AsValue area = avm_->PeekClipMember(inst.serial, "hitArea");
+        const ClipHandle areaClip = avm_->ClipOf(area);
+        if (areaClip != kNoClip && areaClip != inst.serial) {
+          if (HitsShapes(areaClip, x, y)) return &inst;
+        } else if (HitsContent(inst, world, x, y, nesting)) {
+          return &inst;
+        }
+        continue;
+      }
+      if (Instance* hit = HitTest(*inst.sprite, x, y, world, nesting + 1)) return hit;
+    }
+  }
+  return nullptr;
+}
+
+bool Stage::ActsAsButton(const Instance& inst) {
+  constexpr std::uint32_t kButtonEvents = kEventPress | kEventRelease | kEventReleaseOutside | kEventRollOver |
+                                          kEventRollOut | kEventDragOver | kEventDragOut;
+  if (!IsSprite(inst) || !inst.sprite) return false;
+  bool handlers = false;
+  for (const ClipEventHandler& h : inst.events) handlers = handlers || (h.events & kButtonEvents);
+  if (!handlers && !inst.sprite->vars) return false;
+  // A getter (as components define it) counts as enabled.
+  const AsValue enabled = avm_->PeekClipMember(inst.serial, "enabled");
+  if (!enabled.IsUndefined() && enabled.type != AsValue::Type::kObject && !avm_->ToBool(enabled)) return false;
+  if (handlers) return true;
+  for (const char* name : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"}) {
+    if (avm_->HasHandler(inst.serial, name)) return true;
+  }
+  return false;
+}
+
+bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting) {
+  if (nesting > kMaxSpriteNesting) return false;
+  if (tl.drawing) {
+    double lx = 0, ly = 0;
+    if (ToLocal(world, x, y, lx, ly) && PointInGeometry(tl.drawing->geometry, lx, ly)) return true;
+  }
+  for (const auto& [depth, child] : tl.list) {
+    if (child.clipDepth > 0 || !child.def) continue;
+    if (HitsContent(child, Combine(child.matrix, world), x, y, nesting + 1)) return true;
+  }
+  return false;
+}
+
+bool Stage::HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting) {
+  if (IsButton(inst)) {
+    for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
+      if ((rec.states & kButtonHit) && HitsCharacter(LibAround(inst).Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  if (inst.sprite) return HitsTimeline(*inst.sprite, world, x, y, nesting);
+  return HitsCharacter(inst.def, world, x, y);
+}
+
+bool Stage::WorldOf(ClipHandle clip, cairo_matrix_t& out) {
+  cairo_matrix_init_identity(&out);
+  for (int guard = 0; clip != kRootClip; ++guard) {
+    const Instance* inst = Find(clip);
+    if (!inst || guard > 65536) return false;
+    const cairo_matrix_t m = ToCairo(inst->matrix);
+    cairo_matrix_t r;
+    cairo_matrix_multiply(&r, &out, &m);
+    out = r;
+    clip = inst->parent;
+  }
+  return true;
+}
+
+bool Stage::ToClipSpace(ClipHandle clip, double& x, double& y) {
+  cairo_matrix_t w;
+  if (!WorldOf(clip, w)) return false;
+  double lx = 0, ly = 0;
+  if (!ToLocal(w, x, y, lx, ly)) return false;
+  x = lx, y = ly;
+  return true;
+}
+
+bool Stage::HitsShapes(ClipHandle clip, double x, double y) {
+  cairo_matrix_t w;
+  if (!WorldOf(clip, w)) return false;
+  if (clip == kRootClip) return HitsTimeline(root_, w, x, y, 0);
+  const Instance* inst = Find(clip);
+  return inst && HitsContent(*inst, w, x, y, 0);
+}
+
+ClipHandle Stage::DeepestClipAt(TimelineState& tl, const cairo_matrix_t& p, double x, double y, ClipHandle skip,
+                                int nesting) {
+  if (nesting > kMaxSpriteNesting) return kNoClip;
+  for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
+    Instance& inst = it->second;
+    if (!inst.visible || inst.clipDepth > 0 || !inst.def || inst.serial == skip) continue;
+    const cairo_matrix_t world = Combine(inst.matrix, p);
+    if (IsSprite(inst) && inst.sprite) {
+      const ClipHandle inner = DeepestClipAt(*inst.sprite, world, x, y, skip, nesting + 1);
+      if (inner != kNoClip) return inner;
+      if (inst.sprite->drawing) {
+        double lx = 0, ly = 0;
+        if (ToLocal(world, x, y, lx, ly) && PointInGeometry(inst.sprite->drawing->geometry, lx, ly)) return inst.serial;
+      }
+    } else if (HitsContent(inst, world, x, y, nesting)) {
+      return tl.owner;
+    }
+  }
+  return kNoClip;
+}
+
+ClipHandle Stage::DropTarget() {
+  if (dragClip_ == kNoClip) return kNoClip;
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  return DeepestClipAt(root_, identity, pointerX_, pointerY_, dragClip_, 0);
+}
+
+void Stage::StartDrag(ClipHandle clip, bool lockCenter, const double* bounds) {
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite) return;
+  dragClip_ = clip;
+  dragLock_ = lockCenter;
+  dragBounded_ = bounds != nullptr;
+  if (bounds) {
+    double b[4];
+    for (int i = 0; i < 4; ++i) b[i] = std::isfinite(bounds[i]) ? std::clamp(bounds[i], -2e9, 2e9) : 0.0;
+    dragBounds_[0] = std::min(b[0], b[2]), dragBounds_[2] = std::max(b[0], b[2]);
+    dragBounds_[1] = std::min(b[1], b[3]), dragBounds_[3] = std::max(b[1], b[3]);
+  }
+  double px = pointerX_, py = pointerY_;
+  dragDx_ = dragDy_ = 0;
+  if (!lockCenter && ToClipSpace(inst->parent, px, py)) {
+    dragDx_ = inst->matrix.translateX - px;
+    dragDy_ = inst->matrix.translateY - py;
+  }
+  UpdateDrag();
+}
+
+void Stage::UpdateDrag() {
+  if (dragClip_ == kNoClip) return;
+  Instance* inst = Find(dragClip_);
+  if (!inst) {
+    dragClip_ = kNoClip;
+    return;
+  }
+  double x = pointerX_, y = pointerY_;
+  if (!ToClipSpace(inst->parent, x, y)) return;
+  x += dragDx_, y += dragDy_;
+  if (dragBounded_) {
+    x = std::clamp(x, dragBounds_[0], dragBounds_[2]);
+    y = std::clamp(y, dragBounds_[1], dragBounds_[3]);
+  }
+  inst->matrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(x, -2e9, 2e9)));
+  inst->matrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(y, -2e9, 2e9)));
+  inst->scripted = true;
+}
+
+void Stage::Transition(Instance& inst, ButtonPhase to, std::uint16_t transition) {
+  activeState_ = to;
+  activeSerial_ = to == ButtonPhase::kIdle ? kNoClip : inst.serial;
+  if (IsSprite(inst)) {
+    // A clip acting as a button: its _up, _over and _down frames when it
+    // has them, and its handlers.
+    if (inst.sprite) {
+      const char* frame = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? "_over"
+                          : to == ButtonPhase::kOverDown                            ? "_down"
+                                                                                    : "_up";
+      if (inst.sprite->def->labels.count(frame) && GotoLabel(*inst.sprite, frame)) SetPlaying(*inst.sprite, false);
+    }
+    std::uint32_t event = 0;
+    const char* method = nullptr;
+    switch (transition) {
+      case kIdleToOverUp: event = kEventRollOver, method = "onRollOver"; break;
+      case kOverUpToIdle: event = kEventRollOut, method = "onRollOut"; break;
+      case kOverUpToOverDown: event = kEventPress, method = "onPress"; break;
+      case kOverDownToOverUp: event = kEventRelease, method = "onRelease"; break;
+      case kOverDownToOutDown:
+      case kOverDownToIdle: event = kEventDragOut, method = "onDragOut"; break;
+      case kOutDownToOverDown:
+      case kIdleToOverDown: event = kEventDragOver, method = "onDragOver"; break;
+      case kOutDownToIdle: event = kEventReleaseOutside, method = "onReleaseOutside"; break;
+      default: break;
+    }
+    for (const ClipEventHandler& h : inst.events) {
+      if (h.events & event) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+    }
+    if (method) pending_.push_back({inst.serial, {}, PendingKind::kMethod, method});
+    return;
+  }
+  const auto& def = *static_cast<const ButtonDef*>(inst.def);
+  const std::uint8_t look = to == ButtonPhase::kOverUp || to == ButtonPhase::kOutDown ? kButtonOver
+                            : to == ButtonPhase::kOverDown                            ? kButtonDown
+                                                                                      : kButtonUp;
+  ShowButtonState(inst, look);
+  if (const int slot = SoundSlot(transition); slot >= 0 && listener_) {
+    const MovieLibrary& lib = LibAround(inst);
+    if (auto it = lib.buttonSounds.find(inst.characterId); it != lib.buttonSounds.end()) {
+      const ButtonSound& bs = it->second[static_cast<std::size_t>(slot)];
+      if (bs.soundId) listener_->OnStartSound(bs.soundId, {}, lib.Data(bs.infoOffset, bs.infoLength), timeMs_);
+    }
+  }
+  if (hooks_) hooks_->ButtonTransition(inst, transition);
+  // Button actions run on the timeline that holds the button.
+  for (const ButtonAction& a : def.actions) {
+    if (a.conditions & transition) {
+      pending_.push_back({inst.parent, LibAround(inst).Data(a.offset, a.length), PendingKind::kCode, {}});
+    }
+  }
+}
+
+void Stage::Pointer(double x, double y, bool down) {
+  if (quit_) return;
+  ++tick_;
+  createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
+  {
+    std::uint32_t ev = 0;
+    if (x != pointerX_ || y != pointerY_) ev |= kEventMouseMove;
+    if (down && !mouseDown_) ev |= kEventMouseDown;
+    if (!down && mouseDown_) ev |= kEventMouseUp;
+    pointerX_ = x;
+    pointerY_ = y;
+    UpdateDrag();
+    // Mouse listeners hear first, then the clips' handlers.
+    if (ev & kEventMouseDown) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseDown"});
+    if (ev & kEventMouseMove) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseMove"});
+    if (ev & kEventMouseUp) pending_.push_back({kNoClip, {}, PendingKind::kBroadcast, "onMouseUp"});
+    if (ev) QueueEvents(root_, ev, 0);
+    for (auto [bit, name] : {std::pair{kEventMouseDown, "onMouseDown"}, {kEventMouseMove, "onMouseMove"}, {kEventMouseUp, "onMouseUp"}}) {
+      if ((ev & bit) && avm_->HasHandler(kRootClip, name)) pending_.push_back({kRootClip, {}, PendingKind::kMethod, name});
+    }
+  }
+  cairo_matrix_t identity;
+  cairo_matrix_init_identity(&identity);
+  Instance* hit = HitTest(root_, x, y, identity, 0);
+  Instance* active = activeSerial_ != kNoClip ? Find(activeSerial_) : nullptr;
+  if (active && !IsButton(*active) && !IsSprite(*active)) active = nullptr;
+  bool alive = active != nullptr;
+  if (!alive) {
+    activeSerial_ = kNoClip;
+    activeState_ = ButtonPhase::kIdle;
+  }
+  auto menu = [](const Instance* b) { return IsButton(*b) && static_cast<const ButtonDef*>(b->def)->trackAsMenu; };
+  auto enter = [&](Instance* b, bool pressed) {
+    active = b;
+    alive = true;
+    if (pressed) Transition(*active, ButtonPhase::kOverDown, kIdleToOverDown);
+    else Transition(*active, ButtonPhase::kOverUp, kIdleToOverUp);
+  };
+  const bool over = alive && hit == active;
+  if (!mouseDown_) {
+    if (alive && !over) {
+      Transition(*active, ButtonPhase::kIdle, kOverUpToIdle);
+      alive = false;
+    }
+    if (!alive && hit) enter(hit, false);
+    if (down && alive) Transition(*active, ButtonPhase::kOverDown, kOverUpToOverDown);
+  } else {
+    if (alive && activeState_ == ButtonPhase::kOverDown && !over) {
+      if (menu(active)) {
+        Transition(*active, ButtonPhase::kIdle, kOverDownToIdle);
+        alive = false;
+      } else {
+        Transition(*active, ButtonPhase::kOutDown, kOverDownToOutDown);
+      }
+    } else if (alive && activeState_ == ButtonPhase::kOutDown && over) {
+      Transition(*active, ButtonPhase::kOverDown, kOutDownToOverDown);
+    }
+    // Menu buttons take a press dragged onto them.
+    if (!alive && hit && menu(hit)) enter(hit, true);
+    if (!down) {
+      if (alive && activeState_ == ButtonPhase::kOverDown) {
+        Transition(*active, ButtonPhase::kOverUp, kOverDownToOverUp);
+      } else if (alive && activeState_ == ButtonPhase::kOutDown) {
+        Transition(*active, ButtonPhase::kIdle, kOutDownToIdle);
+        alive = false;
+      }
+      if (!alive && hit) enter(hit, false);
+    }
+  }
+  mouseDown_ = down;
+  RunActions();
+  if (hooks_) hooks_->Pointer(x, y, down);
+}
+
+void Stage::Key(bool down, int keyCode, int charCode) {
+  if (!quit_ && hooks_) hooks_->Key(down, keyCode, charCode);
+}
+
+void Stage::PointerLeft() {
+  // Far outside every hit area: rollouts, then a release outside.
+  constexpr double kAway = -1e15;
+  Pointer(kAway, kAway, mouseDown_);
+  if (mouseDown_) Pointer(kAway, kAway, false);
+}
+
+void Stage::RunActions() {
+  // Each action's step budget bounds the scripts; this bounds the entries
+  // that scripts keep queueing without running a step.
+  std::size_t guard = 0;
+  PendingActions p;
+  while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
+    // A clip removed since its actions were queued runs none of them.
+    if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize) && p.target != kNoClip &&
+        !TimelineOf(p.target)) {
+      continue;
+    }
+    switch (p.kind) {
+      case PendingKind::kCode:
+      case PendingKind::kInit:
+      case PendingKind::kInitialize: avm_->Run(p.target, p.code); break;
+      case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
+      case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
+      case PendingKind::kBroadcast: avm_->BroadcastGlobal("Mouse", p.method); break;
+      case PendingKind::kUnload: avm_->RunUnloads(); break;
+    }
+  }
+  pending_.clear();
+  UpdateBoundText(root_, 0);
+}
+
+void Stage::BindText(TimelineState& tl, Instance& inst) {
+  const auto& e = static_cast<const EditTextDef&>(*inst.def);
+  if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
+  const std::string variable = inst.field->Opts().variable;
+  if (variable.empty()) return;
+  AsValue v = avm_->Evaluate(variable, tl.owner);
+  // A new field gives its variable its own text.
+  if (v.IsUndefined() && !inst.text) {
+    const std::string own = e.text.empty() ? inst.field->Text() : e.text;
+    avm_->Assign(variable, AsValue::String(own), tl.owner);
+    v = AsValue::String(own);
+  }
+  const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
+  if (!inst.text || *inst.text != s) {
+    inst.text = std::make_shared<const std::string>(s);
+    inst.field->SetShown(s);
+  }
+}
+
+void Stage::UpdateBoundText(TimelineState& tl, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.def && inst.def->kind == Character::Kind::kEditText) {
+      BindText(tl, inst);
+    } else if (inst.sprite && IsSprite(inst)) {
+      UpdateBoundText(*inst.sprite, nesting + 1);
+    }
+  }
+}
+
+Instance* Stage::Find(ClipHandle h) {
+  auto it = nodes_.find(h);
+  return it == nodes_.end() ? nullptr : it->second;
+}
+
+const MovieLibrary& Stage::LibAround(const Instance& inst) {
+  const TimelineState* parent = TimelineOf(inst.parent);
+  return parent ? LibOf(*parent) : lib_;
+}
+
+TimelineState* Stage::TimelineOf(ClipHandle h) {
+  if (h == kRootClip) return &root_;
+  Instance* inst = Find(h);
+  return inst ? inst->sprite.get() : nullptr;
+}
+
+ClipHandle Stage::ParentOf(ClipHandle h) {
+  const Instance* inst = Find(h);
+  return inst ? inst->parent : kNoClip;
+}
+
+std::string Stage::PathOf(ClipHandle h) {
+  std::vector<const std::string*> names;
+  // Scripts may nest clips deeper than the timelines do.
+  for (int guard = 0; h != kRootClip && guard < 65536; ++guard) {
+    const Instance* inst = Find(h);
+    if (!inst) return {};
+    names.push_back(&inst->name);
+    h = inst->parent;
+  }
+  std::string out;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) out += "/" + **it;
+  return out;
+}
+
+Instance* Stage::FindChild(TimelineState& tl, std::string_view name) {
+  const std::string low = Lower(std::string(name));
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.sprite && inst.name.size() == low.size() && Lower(inst.name) == low) return &inst;
+  }
+  return nullptr;
+}
+
+ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
+  ClipHandle at = base;
+  std::size_t i = 0;
+  if (!t.empty() && t[0] == '/') {
+    at = RootOf(base);
+    i = 1;
+  }
+  while (i <= t.size()) {
+    std::size_t j = t.find_first_of("/.:", i);
+    if (j == std::string_view::npos) j = t.size();
+    std::string_view part = t.substr(i, j - i);
+    // ".." is a part of its own in slash syntax.
+    if (part.empty() && j < t.size() && t[j] == '.' && j + 1 < t.size() && t[j + 1] == '.') {
+      part = "..";
+      j += 1;
+    }
+    const std::string low = Lower(std::string(part));
+    if (part.empty() || low == "this") {
+    } else if (low == "_root") {
+      at = RootOf(at);
+    } else if (low == "_level0") {
+      at = kRootClip;
+    } else if (const int level = LevelNumber(low); level > 0) {
+      at = Level(level, false);
+      if (at == kNoClip) return kNoClip;
+    } else if (low == ".." || low == "_parent") {
+      // A level has no parent.
+      if (at != kRootClip && RootOf(at) != at) at = ParentOf(at);
+    } else {
+      TimelineState* tl = TimelineOf(at);
+      Instance* child = tl ? FindChild(*tl, part) : nullptr;
+      if (!child) return kNoClip;
+      at = child->serial;
+    }
+    i = j + 1;
+  }
+  return TimelineOf(at) ? at : kNoClip;
+}
+
+}  // namespace quarvel::player
+
+namespace quarvel::player {
+
+Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Character* def) {
+  if (!def || parent.list.count(depth)) return nullptr;
+  if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
+    skipped_.insert("too many placed objects");
+    return nullptr;
+  }
+  Instance& inst = Adopt(parent, depth);
+  inst.def = def;
+  inst.characterId = def->id;
+  inst.name = "instance" + std::to_string(nextInstance_++);
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
+  inst.scripted = true;
+  if (IsSprite(inst)) InitSprite(inst, 0);
+  if (IsButton(inst)) InitButton(inst);
+  return &inst;
+}
+
+Instance* Stage::MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth) {
+  if (to.list.count(depth)) return nullptr;
+  auto node = from.list.extract(fromDepth);
+  if (node.empty()) return nullptr;
+  node.key() = depth;
+  Instance& inst = node.mapped();
+  inst.depth = depth;
+  inst.parent = to.owner;
+  inst.placedFrame = -1;
+  return &to.list.insert(std::move(node))->second;
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,506 @@
+#pragma once
+// The running movie: the display list of every timeline, frame execution,
+// and the stage side of ActionScript 1/2 (the interpreter is avm1.h).
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <filesystem>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "player/library/characters.h"
+#include "player/render/filters.h"
+#include "player/library/movie_library.h"
+
+namespace quarvel::player {
+
+class SoundEventListener;
+namespace text {
+class TextField;
+}
+struct TimelineState;
+struct Instance;
+class Avm1;
+class VideoDisplay;
+class BitmapData;
+struct ShaderBlend;
+struct AsObject;
+struct AsValue;
+
+// onClipEvent handlers of a placed clip (PlaceObject2/3 clip actions).
+struct ClipEventHandler {
+  std::uint32_t events = 0;  // kEvent... bits
+  std::span<const std::uint8_t> code;
+};
+// A number never handed out before, for Drawing::version.
+std::uint64_t NextDrawingVersion();
+
+// What a timeline's drawing API calls (moveTo, lineTo, beginFill...) drew;
+// shown below its children. Twips.
+struct Drawing {
+  ShapeGeometry geometry;
+  bool hasBounds = false;
+  double penX = 0, penY = 0;
+  double startX = 0, startY = 0;  // where the open fill contour began
+  bool filling = false;
+  int line = -1;  // line style of the last layer in use; -1 none
+  bool hasLineStyle = false;
+  LineStyle lineStyle;
+  std::size_t edges = 0;
+  std::vector<std::shared_ptr<const BitmapData>> bitmaps;  // bitmap fills: their changes show
+  // Changes with every change, so that a repaint can tell (see NextDrawingVersion).
+  std::uint64_t version = NextDrawingVersion();
+};
+
+inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
+                               kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventKeyDown = 0x40, kEventKeyUp = 0x80,
+                               kEventData = 0x100, kEventInitialize = 0x200, kEventPress = 0x400,
+                               kEventRelease = 0x800, kEventReleaseOutside = 0x1000, kEventRollOver = 0x2000,
+                               kEventRollOut = 0x4000, kEventDragOver = 0x8000, kEventDragOut = 0x10000,
+                               kEventConstruct = 0x40000;
+
+// A display object's handle: its serial number, never handed out twice, so a
+// handle to a removed object finds nothing rather than a newcomer.
+using ClipHandle = std::uint64_t;
+inline constexpr ClipHandle kNoClip = 0;
+inline constexpr ClipHandle kRootClip = 1;  // the main timeline
+using NodeIndex = std::unordered_map<ClipHandle, Instance*>;
+
+// N of a level's name "_levelN" (in lower case); -1 for any other name.
+inline int LevelNumber(std::string_view low) {
+  if (low.size() < 7 || low.size() > 16 || low.substr(0, 6) != "_level") return -1;
+  long n = 0;
+  for (char c : low.substr(6)) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n > 0x7FFFFFFF ? -1 : static_cast<int>(n);
+}
+
+// _xscale, _yscale and _rotation as scripts see them. Flash keeps them
+// beside the matrix, so that a flip or a negative scale a script set
+// survives setting the others.
+struct ScriptTransform {
+  double xscale = 1, yscale = 1;  // units; negative when a script made them so
+  double rotation = 0, skew = 0;  // radians; skew turns the y axis further
+};
+
+// One placed character (an entry of a display list), a node of the stage's
+// display tree. It lives in its parent's depth map, whose nodes keep their
+// address: moves between depths or lists use extract and insert, never copies.
+struct Instance {
+  Instance() = default;
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+  ~Instance();
+
+  std::uint16_t characterId = 0;
+  const Character* def = nullptr;
+  Matrix matrix;
+  ColorTransform cxform;
+  std::uint16_t ratio = 0;
+  int clipDepth = 0;
+  std::string name;
+  bool visible = true;
+  int blendMode = 0;
+  std::shared_ptr<const ShaderBlend> blendShader;  // blend mode 15 draws with it
+  int placedFrame = 0;         // parent's frame of the PlaceObject that made it
+  std::uint64_t createdTick = 0;
+  ClipHandle serial = kNoClip;  // its handle
+  ClipHandle parent = kNoClip;  // the node whose timeline lists it
+  int depth = 0;                // its key in that list
+  int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
+  bool scripted = false;       // a script moved it: the timeline no longer does
+  bool constructed = false;    // its initialize events and class constructor ran
+  ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
+  bool scriptMask = false;       // a setMask mask: not drawn itself
+  std::vector<ClipEventHandler> events;
+  // What scripts last made of the matrix; stale once the matrix's linear
+  // part is no longer `scriptLinear` (a timeline or transform.matrix moved it).
+  ScriptTransform script;
+  std::array<double, 4> scriptLinear{0, 0, 0, 0};
+  std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
+  std::shared_ptr<text::TextField> field;   // text fields: the field scripts and the renderer see
+  // For sprites their timeline; for buttons the characters of the state shown.
+  std::unique_ptr<TimelineState> sprite;
+  std::vector<Filter> filters;
+  // Videos: the decoder and the picture shown, made when first drawn.
+  std::shared_ptr<VideoDisplay> video;
+  std::shared_ptr<BitmapData> bitmap;  // attachBitmap: shown live, def is its picture
+  std::shared_ptr<const Character> ownDef;  // a picture loadMovie brought: def is it
+  bool bitmapSmoothing = false;
+  bool cacheAsBitmap = false;
+  std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
+  std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
+  // ActionScript 3's third dimension: the object drawn as Flash's default
+  // perspective shows it (see Projected in drawn_items.h).
+  std::optional<Depth3D> depth3D;
+  // Morph geometry cache for the current ratio.
+  mutable std::shared_ptr<const ShapeGeometry> morphCache;
+  mutable int morphCacheRatio = -1;
+  NodeIndex* index = nullptr;  // the stage's index that lists it; it leaves on destruction
+};
+
+// The script view of an instance's matrix, and setting it back.
+ScriptTransform ScriptTransformOf(const Instance& inst);
+void SetScriptTransform(Instance& inst, const ScriptTransform& t);
+// _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
+void SetScriptScaleOrRotation(Instance& inst, char which, double value);
+
+// Children by depth. A timeline may place two at one depth and both show:
+// the later lies below, and lookups by depth find it first, as in Flash's
+// list, which inserts before what already has the depth.
+using DisplayList = std::multimap<int, Instance>;
+
+// The entry that holds `inst` (end() when the list has none).
+inline DisplayList::iterator EntryOf(DisplayList& list, const Instance& inst) {
+  auto [it, last] = list.equal_range(inst.depth);
+  while (it != last && &it->second != &inst) ++it;
+  return it == last ? list.end() : it;
+}
+
+struct TimelineState {
+  const TimelineDef* def = nullptr;
+  int current = 0;
+  bool playing = true;
+  int spriteId = 0;  // 0: main timeline
+  ClipHandle owner = kNoClip;  // the node this timeline belongs to
+  // The timeline as the sound events name it: 0 for the main timeline, a
+  // number of its own for each placed clip, -1 for none (button states).
+  int soundId = 0;
+  DisplayList list;
+  AsObject* vars = nullptr;      // script variables, owned by the interpreter's heap
+  std::shared_ptr<Drawing> drawing;
+  // A file loadMovie brought: its length; -1 once a load failed (the clip
+  // then has no frames either). Unset: the sprite's own tags count.
+  std::optional<std::int64_t> loadedBytes;
+  // A movie loaded into a clip: its timelines place and run from its own
+  // library (nullptr: the stage's).
+  const MovieLibrary* lib = nullptr;
+  int FrameCount() const { return static_cast<int>(def->frames.size()); }
+};
+
+// What the ActionScript 3 machine hears of the display tree
+// (avm2/display_binding.*). The stage owns it when the movie has ABC code.
+class ScriptHooks {
+ public:
+  virtual ~ScriptHooks() = default;
+  // A timeline placed a new object; its own first frame has been entered.
+  virtual void Placed(Instance& inst) { (void)inst; }
+  // A timeline ran the tags of one of its frames.
+  virtual void FrameEntered(TimelineState& tl) { (void)tl; }
+  // A tick begins (before the timelines advance) and ends.
+  virtual void BeforeFrame() {}
+  virtual void AfterFrame() {}
+  // The timelines have entered their next frames; what they placed is not
+  // yet constructed for scripts.
+  virtual void TimelinesAdvanced() {}
+  // A button changed state (kIdleToOverUp...).
+  virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
+  // The pointer (stage twips) after the buttons took it; a key went down or up.
+  virtual void Pointer(double x, double y, bool down) { (void)x; (void)y; (void)down; }
+  virtual void Key(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }
+  // The object under the pointer asks for a hand cursor.
+  virtual bool HandCursor() const { return false; }
+  virtual std::vector<std::string> Skipped() const { return {}; }
+};
+
+class Stage {
+ public:
+  // `movieFolder`: see MovieFolder().
+  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {});
+  ~Stage();
+
+  // Back to the first frame of a freshly loaded movie.
+  void Reset();
+  // One frame period: the main timeline (when playing) and every sprite.
+  void Tick();
+  // Jump of the main timeline (0-based, clamped).
+  void GotoMain(int frame);
+
+  const TimelineState& Root() const { return root_; }
+  TimelineState& Root() { return root_; }
+  int TotalFrames() const { return totalFrames_; }
+
+  void SetListener(SoundEventListener* l) { listener_ = l; }
+
+  // The pointer in stage twips; `down` is the mouse button. Runs the button
+  // transitions this causes (looks, sounds, actions). Call again after each
+  // Tick while the pointer is over the stage: buttons move under it.
+  void Pointer(double x, double y, bool down);
+  // The pointer left the stage (the mouse button counts as released).
+  void PointerLeft();
+  bool OverButton() const {
+    return (activeSerial_ != 0 && activeState_ != ButtonPhase::kIdle) || (hooks_ && hooks_->HandCursor());
+  }
+  // A key went down or up: keyCode as Flash numbers keys, charCode the
+  // character it types (0 for none).
+  void Key(bool down, int keyCode, int charCode);
+  void SetTime(std::int64_t ms) { timeMs_ = ms; }
+  // Actions and features that were skipped, for the debug log.
+  std::set<std::string>& Skipped() { return skipped_; }
+  // A script variable as text ("/clip:name", "_root.a.b"); empty when unset.
+  std::string GetVariable(const std::string& path);
+
+  // The display tree, by handle. Find gives the live node (none for the
+  // main timeline, which is no placed object); TimelineOf the timeline of a
+  // clip, button or the main timeline.
+  Instance* Find(ClipHandle h);
+  TimelineState* TimelineOf(ClipHandle h);
+  ClipHandle ParentOf(ClipHandle h);
+  // The path as scripts name it, "/a/b" ("" for the main timeline).
+  std::string PathOf(ClipHandle h);
+  // A target path from `base` ("/a/b", "../c", "_root.a", "_parent"); the
+  // clip it names now, kNoClip when none.
+  ClipHandle Resolve(ClipHandle base, std::string_view target);
+  // A child with a timeline, by instance name (case ignored).
+  Instance* FindChild(TimelineState& tl, std::string_view name);
+
+  // For the interpreter.
+  AsValue GetClipProperty(ClipHandle clip, int index, Avm1& vm);
+  void SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm);
+  void Goto(TimelineState& tl, int frame);
+  bool GotoLabel(TimelineState& tl, const std::string& label);
+  void GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
+  void CallFrame(ClipHandle target, const std::string& frame, Avm1& vm);
+  void SetPlaying(TimelineState& tl, bool playing);
+  void StopAllSounds();
+  // The movie asked the player to close (fscommand "quit"), as a standalone
+  // player does: its sounds stop, and from the next frame on no frame,
+  // script, timer or input runs; the last picture stays.
+  void Quit();
+  bool Quitted() const { return quit_; }
+  std::int64_t ScriptTime() const { return timeMs_ - startMs_; }
+  // Clip management; each returns the new clip or kNoClip when refused.
+  ClipHandle Duplicate(ClipHandle clip, const std::string& name, int depth);
+  ClipHandle AttachMovie(ClipHandle parent, const std::string& exportName, const std::string& name, int depth);
+  ClipHandle CreateEmptyClip(ClipHandle parent, const std::string& name, int depth);
+  ClipHandle CreateTextField(ClipHandle parent, const std::string& name, int depth,
+                             std::shared_ptr<text::TextField> field);
+  ClipHandle AttachBitmap(ClipHandle parent, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing);
+  void RemoveClip(ClipHandle clip);
+  // unloadMovie: the clip stays where it is, empty and stopped.
+  void UnloadClip(ClipHandle clip);
+  // loadMovie of a picture: the clip's frames and children go, and the
+  // picture shows at its origin, below what scripts add later.
+  bool LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture, std::size_t fileBytes = 0);
+  // loadMovie of a movie: it plays in the clip from its first frame, with
+  // its own library and frames (not its frame rate). False when the file is
+  // no movie the clip can show. With `as3` (a Loader's), a movie with
+  // ActionScript 3 code is shown too; `ready` gets its library before its
+  // first frame is entered, so that its code can be there first.
+  bool LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, bool as3 = false,
+                     const std::function<void(const MovieLibrary&)>& ready = {});
+  // A loadMovie whose file is missing or no picture or movie: the clip is
+  // left empty, with no frames and -1 bytes (the main timeline keeps its movie).
+  void FailLoad(ClipHandle clip);
+  // getBytesTotal (false: getBytesLoaded): a loaded file's length, the main
+  // movie's, the length of a sprite's tags; -1 total (0 loaded) after a failed load.
+  std::int64_t ClipBytes(ClipHandle clip, bool total);
+  // _levelN for N >= 1: a clip above everything of the main timeline, made
+  // on first use when `make`; kRootClip for 0, kNoClip when there is none.
+  ClipHandle Level(int n, bool make);
+  // What _root names for scripts of a clip: the level it lies in.
+  ClipHandle RootOf(ClipHandle clip);
+  // The background a loaded movie set, when the main movie set none.
+  std::optional<Rgba> LoadedBackground() const { return loadedBackground_; }
+  // The quality scripts set (_quality, _highquality, stage.quality), which
+  // the picture follows as Flash's does: "LOW", "MEDIUM", "HIGH", "BEST"
+  // (or Flash's 8X8.. names of best); empty until a script sets one.
+  const std::string& ScriptQuality() const { return scriptQuality_; }
+  // False, and nothing changes, for a name Flash does not know.
+  bool SetScriptQuality(std::string_view name);
+  // The host chose a quality after the movie did: the host's holds until the movie sets one again.
+  void ClearScriptQuality() { scriptQuality_.clear(); }
+  // stage.frameRate set by a script (8.8 fixed point, as the header's); 0 until one does.
+  int ScriptFrameRate() const { return scriptFrameRate_; }
+  void SetScriptFrameRate(double fps);
+  void SwapDepths(ClipHandle clip, int depth);
+  int NextHighestDepth(ClipHandle clip);
+  // The instance's bounds in its parent's space, twips; false when empty.
+  bool Bounds(const Instance& inst, Rect& out, bool local = false);
+  static bool LocalBounds(const Instance& inst, Rect& out);
+  const MovieLibrary& Library() const { return lib_; }
+  std::size_t FileBytes() const;
+  void StartSound(const std::string& exportName);
+  // The folder of the movie's file, where scripts find the video files
+  // they play; empty for a movie from memory.
+  const std::filesystem::path& MovieFolder() const { return movieFolder_; }
+  std::int64_t HostTime() const { return timeMs_; }
+  SoundEventListener* Listener() const { return listener_; }
+  // A video problem (a damaged frame, a missing file...), named once in the
+  // debug log and in Skipped().
+  void VideoProblem(const std::string& text);
+  // Brings every placed video to the picture its ratio or its attached
+  // stream names (before drawing); damaged frames go to Skipped().
+  void UpdateVideos();
+  // The video state of a placed video, made on first use; nullptr for
+  // other objects.
+  VideoDisplay* VideoOf(Instance& inst);
+  // Sound objects: a sound by id with its SOUNDINFO record (offset, loops,
+  // levels, stop), and sounds scripts load at run time under ids of their own.
+  void StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info);
+  void DefineScriptSound(int soundId, std::span<const std::uint8_t> body);
+  // startDrag: the clip follows the pointer, its centre on it when `lockCenter`
+  // (else at the offset it had), kept inside `bounds` (parent's space,
+  // twips: left, top, right, bottom) when given.
+  void StartDrag(ClipHandle clip, bool lockCenter, const double* bounds);
+  void StopDrag() { dragClip_ = kNoClip; }
+  ClipHandle Dragged() const { return dragClip_; }
+  // _droptarget: the deepest clip under the pointer other than the one dragged.
+  ClipHandle DropTarget();
+  // The pointer, stage twips.
+  double PointerX() const { return pointerX_; }
+  double PointerY() const { return pointerY_; }
+  // Stage twips to the clip's own space (and back); false when singular
+  // or the clip is gone.
+  bool ToClipSpace(ClipHandle clip, double& x, double& y);
+  // Whether a clip's shapes (not its bounding box) cover a stage point.
+  bool HitsShapes(ClipHandle clip, double x, double y);
+
+  // For the ActionScript 3 binding: a node a script made, in `parent` (which
+  // may be a list of the binding's own, off the display tree); sprites get
+  // their timeline and first frame.
+  Instance* AdoptScriptNode(TimelineState& parent, int depth, const Character* def);
+  // Moves the node at `fromDepth` of `from` to `depth` of `to` (which must be
+  // free); the node keeps its address and handle. nullptr when refused.
+  Instance* MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth);
+  const SpriteDef& EmptySprite() const { return emptySprite_; }
+  ScriptHooks* Hooks() { return hooks_.get(); }
+
+ private:
+  // kInit: DoInitAction code; kInitialize: a new clip's initialize event;
+  // kConstruct: a new clip's class and construct events.
+  // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
+  // unload handlers of removed clips.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kInitialize, kBroadcast, kUnload };
+  struct PendingActions {
+    ClipHandle target = kNoClip;  // the timeline the actions run on
+    std::span<const std::uint8_t> code;
+    PendingKind kind = PendingKind::kCode;
+    std::string method;  // kMethod: the clip's member function to call (onEnterFrame...)
+  };
+  // Init actions run first, then every new clip's initialize events, then
+  // their constructors, then every other action queued; each kind in the
+  // order queued.
+  struct PendingQueue {
+    std::deque<PendingActions> byPriority[4];
+    void push_back(PendingActions p) {
+      const int i = p.kind == PendingKind::kInit         ? 0
+                    : p.kind == PendingKind::kInitialize ? 1
+                    : p.kind == PendingKind::kConstruct  ? 2
+                                                         : 3;
+      byPriority[i].push_back(std::move(p));
+    }
+    bool Pop(PendingActions& out) {
+      for (auto& q : byPriority) {
+        if (q.empty()) continue;
+        out = std::move(q.front());
+        q.pop_front();
+        return true;
+      }
+      return false;
+    }
+    void clear() {
+      for (auto& q : byPriority) q.clear();
+    }
+  };
+
+  enum class ButtonPhase { kIdle, kOverUp, kOverDown, kOutDown };
+
+  // The library a timeline's tags and ids belong to; that of the timeline
+  // holding an instance.
+  const MovieLibrary& LibOf(const TimelineState& tl) const { return tl.lib ? *tl.lib : lib_; }
+  const MovieLibrary& LibAround(const Instance& inst);
+  // Empties a timeline for content loaded into it.
+  void ClearForLoad(TimelineState& tl);
+  // A new node in `parent`'s list at `depth`, with a handle of its own.
+  Instance& Adopt(TimelineState& parent, int depth);
+  void GiveHandle(Instance& inst, const TimelineState& parent);
+  void InitButton(Instance& inst);
+  void ShowButtonState(Instance& inst, std::uint8_t state);
+  Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
+  bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
+  bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
+  // A clip with button handlers (onPress...) under the pointer acts as a button.
+  bool ActsAsButton(const Instance& inst);
+  ClipHandle DeepestClipAt(TimelineState& tl, const cairo_matrix_t& world, double x, double y, ClipHandle skip,
+                           int nesting);
+  void UpdateDrag();
+  void Transition(Instance& button, ButtonPhase to, std::uint16_t transition);
+  // An instance leaves the display list: streams of its timelines end.
+  void Discard(Instance& inst, int nesting = 0);
+  void EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks, DisplayList* reuse);
+  void Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse);
+  void AdvanceSprites(TimelineState& tl, int nesting);
+  // ActionScript 1/2 movies: one tick of every clip in Flash's order.
+  void RunExecList();
+  void AdvanceTimeline(TimelineState& tl);
+  // A sprite's timeline and first frame; `load` queues its load events too.
+  void InitSprite(Instance& inst, int nesting, bool load = false);
+  void RunActions();
+  // Text fields show the variables they are bound to.
+  void UpdateBoundText(TimelineState& tl, int nesting);
+  void BindText(TimelineState& tl, Instance& inst);
+  void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
+  // A new clip's onClipEvent(load) handlers and onLoad method.
+  void QueueLoad(const Instance& inst);
+  Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);
+  void NestedTooDeep();
+  void UpdateVideos(TimelineState& tl, int nesting, std::vector<std::string>& problems);
+
+  // Declared before the timelines so that it outlives the nodes it lists.
+  NodeIndex nodes_;
+  const MovieLibrary& lib_;
+  TimelineDef rootDef_;
+  TimelineState root_;
+  int nextInstance_ = 1;
+  int totalFrames_ = 1;
+  std::uint64_t tick_ = 1;
+  PendingQueue pending_;
+  SoundEventListener* listener_ = nullptr;
+  std::int64_t timeMs_ = 0;
+  std::int64_t startMs_ = 0;
+  std::unique_ptr<Avm1> avm_;
+  std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
+  std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
+  std::vector<std::unique_ptr<MovieLibrary>> loaded_;
+  std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
+  std::string scriptQuality_;
+  int scriptFrameRate_ = 0;
+  // Clips (and the main timeline) in the order they were made: each tick
+  // runs them newest first.
+  std::vector<ClipHandle> execList_;
+  SpriteDef emptySprite_;
+  EditTextDef scriptField_;  // what script-made text fields are instances of
+  std::set<std::string> skipped_;
+  std::filesystem::path movieFolder_;
+  std::set<std::size_t> damagedTags_;  // by offset in the movie
+  int nesting_ = 0;
+  std::size_t createdThisTick_ = 0;
+  std::size_t framesEnteredThisTick_ = 0;
+  std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
+  ClipHandle nextSerial_ = kRootClip + 1;
+  // The button the pointer works on, and the pointer's last state.
+  ClipHandle activeSerial_ = kNoClip;
+  ButtonPhase activeState_ = ButtonPhase::kIdle;
+  bool mouseDown_ = false;
+  bool quit_ = false;
+  double pointerX_ = 0, pointerY_ = 0;
+  ClipHandle dragClip_ = kNoClip;
+  bool dragLock_ = false, dragBounded_ = false;
+  double dragDx_ = 0, dragDy_ = 0;  // the clip's offset from the pointer, parent's space
+  double dragBounds_[4] = {0, 0, 0, 0};
+};
+
+}  // namespace quarvel::player

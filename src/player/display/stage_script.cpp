@@ -1,0 +1,629 @@
+// The stage's side of scripting: clip properties, clips made and removed by
+// scripts, and jumps by frame number or label.
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+#include "player/avm1/avm1.h"
+#include "player/render/bitmap_data.h"
+#include "player/flash_player.h"
+#include "player/display/stage.h"
+#include "player/text/text_field.h"
+#include "player/swf/tags.h"
+
+namespace quarvel::player {
+namespace {
+
+// Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
+constexpr int kDepthOffset = 16384;
+constexpr std::size_t kMaxLoadedMovies = 256;
+constexpr int kMaxScriptDepth = 2130690045;
+// _level1 and up lie in the main timeline's list above every script depth.
+constexpr int kLevelBase = kDepthOffset + kMaxScriptDepth + 1;
+constexpr int kMaxLevel = 0x7FFFFFFF - kLevelBase;
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1; }
+  void Add(double x, double y) {
+    x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+  }
+  void AddRect(const Rect& r, const Matrix& m) {
+    const double xs[2] = {static_cast<double>(r.xmin), static_cast<double>(r.xmax)};
+    const double ys[2] = {static_cast<double>(r.ymin), static_cast<double>(r.ymax)};
+    for (double x : xs) {
+      for (double y : ys) {
+        Add(m.scaleX * x + m.rotateSkew1 * y + m.translateX, m.rotateSkew0 * x + m.scaleY * y + m.translateY);
+      }
+    }
+  }
+};
+
+Matrix Multiply(const Matrix& child, const Matrix& parent) {
+  Matrix r;
+  r.scaleX = child.scaleX * parent.scaleX + child.rotateSkew0 * parent.rotateSkew1;
+  r.rotateSkew0 = child.scaleX * parent.rotateSkew0 + child.rotateSkew0 * parent.scaleY;
+  r.rotateSkew1 = child.rotateSkew1 * parent.scaleX + child.scaleY * parent.rotateSkew1;
+  r.scaleY = child.rotateSkew1 * parent.rotateSkew0 + child.scaleY * parent.scaleY;
+  r.translateX = static_cast<std::int32_t>(
+      std::lround(child.translateX * parent.scaleX + child.translateY * parent.rotateSkew1 + parent.translateX));
+  r.translateY = static_cast<std::int32_t>(
+      std::lround(child.translateX * parent.rotateSkew0 + child.translateY * parent.scaleY + parent.translateY));
+  return r;
+}
+
+void CharacterBox(const Character* d, const Matrix& m, Box& box) {
+  if (!d) return;
+  switch (d->kind) {
+    case Character::Kind::kShape: box.AddRect(static_cast<const ShapeDef*>(d)->geometry.bounds, m); break;
+    case Character::Kind::kMorph: box.AddRect(static_cast<const MorphDef*>(d)->startBounds, m); break;
+    case Character::Kind::kText: box.AddRect(static_cast<const TextDef*>(d)->bounds, m); break;
+    case Character::Kind::kEditText: box.AddRect(static_cast<const EditTextDef*>(d)->bounds, m); break;
+    case Character::Kind::kBitmap: {
+      const auto* b = static_cast<const BitmapDef*>(d);
+      box.AddRect(Rect{0, b->width * 20, 0, b->height * 20}, m);
+      break;
+    }
+    default: break;
+  }
+}
+
+void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  if (inst.scrollRect) {
+    // A scrolled clip is as large as its window, at its origin.
+    const auto& s = *inst.scrollRect;
+    box.AddRect(Rect{0, static_cast<std::int32_t>(std::lround(std::min(s[2], 1e8) * 20)), 0,
+                     static_cast<std::int32_t>(std::lround(std::min(s[3], 1e8) * 20))},
+                m);
+    return;
+  }
+  if (inst.sprite) {
+    if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
+    for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
+  } else if (inst.field) {
+    const auto look = inst.field->Look();
+    box.AddRect(Rect{static_cast<std::int32_t>(std::lround(look->x * 20)),
+                     static_cast<std::int32_t>(std::lround((look->x + look->width) * 20)),
+                     static_cast<std::int32_t>(std::lround(look->y * 20)),
+                     static_cast<std::int32_t>(std::lround((look->y + look->height) * 20))},
+                m);
+  } else {
+    CharacterBox(inst.def, m, box);
+  }
+}
+
+bool IsSpriteDef(const Character* d) { return d && d->kind == Character::Kind::kSprite; }
+
+double Length(double a, double b) { return std::sqrt(a * a + b * b); }
+
+}  // namespace
+
+ScriptTransform ScriptTransformOf(const Instance& inst) {
+  const Matrix& m = inst.matrix;
+  if (inst.scriptLinear == std::array<double, 4>{m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY}) return inst.script;
+  // From the matrix alone scales are positive; a flip shows as a skew.
+  ScriptTransform t;
+  t.xscale = Length(m.scaleX, m.rotateSkew0);
+  t.yscale = Length(m.rotateSkew1, m.scaleY);
+  t.rotation = std::atan2(m.rotateSkew0, m.scaleX);
+  t.skew = std::atan2(-m.rotateSkew1, m.scaleY) - t.rotation;
+  return t;
+}
+
+void SetScriptScaleOrRotation(Instance& inst, char which, double v) {
+  ScriptTransform t = ScriptTransformOf(inst);
+  if (which == 'x') {
+    t.xscale = v / 100;
+  } else if (which == 'y') {
+    t.yscale = v / 100;
+  } else {
+    // Degrees, kept within -180..180.
+    double deg = std::fmod(v, 360.0);
+    if (deg > 180) deg -= 360;
+    else if (deg < -180) deg += 360;
+    t.rotation = deg * kPi / 180;
+  }
+  SetScriptTransform(inst, t);
+}
+
+void SetScriptTransform(Instance& inst, const ScriptTransform& t) {
+  Matrix& m = inst.matrix;
+  m.scaleX = t.xscale * std::cos(t.rotation);
+  m.rotateSkew0 = t.xscale * std::sin(t.rotation);
+  m.rotateSkew1 = -t.yscale * std::sin(t.rotation + t.skew);
+  m.scaleY = t.yscale * std::cos(t.rotation + t.skew);
+  inst.script = t;
+  inst.scriptLinear = {m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY};
+}
+
+std::size_t Stage::FileBytes() const {
+  return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
+}
+
+bool Stage::LocalBounds(const Instance& inst, Rect& out) {
+  Box box;
+  InstanceBox(inst, Matrix{}, box, 0);
+  if (box.Empty()) return false;
+  out = Rect{static_cast<std::int32_t>(std::floor(box.x0)), static_cast<std::int32_t>(std::ceil(box.x1)),
+             static_cast<std::int32_t>(std::floor(box.y0)), static_cast<std::int32_t>(std::ceil(box.y1))};
+  return true;
+}
+
+bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
+  Box box;
+  InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0);
+  if (box.Empty()) {
+    out = Rect{};
+    return false;
+  }
+  out = Rect{static_cast<std::int32_t>(std::floor(box.x0)), static_cast<std::int32_t>(std::ceil(box.x1)),
+             static_cast<std::int32_t>(std::floor(box.y0)), static_cast<std::int32_t>(std::ceil(box.y1))};
+  return true;
+}
+
+AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
+  TimelineState* tl = TimelineOf(clip);
+  if (!tl) return {};
+  Instance* inst = Find(clip);
+  static const Matrix kIdentity{};
+  const Matrix& m = inst ? inst->matrix : kIdentity;
+  switch (index) {
+    case 0: return AsValue::Number(m.translateX / 20.0);
+    case 1: return AsValue::Number(m.translateY / 20.0);
+    case 2: return AsValue::Number(inst ? ScriptTransformOf(*inst).xscale * 100 : 100);
+    case 3: return AsValue::Number(inst ? ScriptTransformOf(*inst).yscale * 100 : 100);
+    case 4: return AsValue::Number(tl->current + 1);
+    case 5:
+    case 12:
+      // A failed load leaves no frames: none to play, -1 loaded.
+      if (tl->loadedBytes == -1) return AsValue::Number(index == 5 ? 0 : -1);
+      return AsValue::Number(tl->FrameCount());
+    case 6: return AsValue::Number(inst ? inst->cxform.alphaMult * 100.0 / 256 : 100);
+    case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
+    case 8:
+    case 9: {
+      Rect r;
+      if (inst) {
+        Bounds(*inst, r);
+      } else {
+        Box box;
+        for (const auto& [depth, child] : root_.list) InstanceBox(child, child.matrix, box, 0);
+        if (!box.Empty()) r = Rect{0, static_cast<std::int32_t>(box.x1 - box.x0), 0, static_cast<std::int32_t>(box.y1 - box.y0)};
+      }
+      return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
+    }
+    case 10: return AsValue::Number(inst ? ScriptTransformOf(*inst).rotation * 180 / kPi : 0);
+    case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
+    case 13: return AsValue::String(inst ? inst->name : "");
+    case 14: {
+      // Slash syntax, as Flash gives it.
+      const ClipHandle target = clip == dragClip_ ? DropTarget() : kNoClip;
+      return AsValue::String(target == kNoClip ? "" : vm.ClipPathText(PathOf(target), true));
+    }
+    case 15: return AsValue::String("");
+    case 16: {
+      const std::string& q = scriptQuality_;
+      return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
+    }
+    case 17: return AsValue::Number(1);
+    case 18: return AsValue::Number(5);
+    case 19: return AsValue::String(scriptQuality_.empty() ? "HIGH" : scriptQuality_);
+    case 20:
+    case 21: {
+      double x = pointerX_, y = pointerY_;
+      if (!ToClipSpace(clip, x, y)) return AsValue::Number(0);
+      return AsValue::Number(std::round(index == 20 ? x : y) / 20.0);
+    }
+    default: return AsValue::Number(0);
+  }
+}
+
+void Stage::SetScriptFrameRate(double fps) {
+  // Flash takes 0.01 to 1000 frames per second.
+  scriptFrameRate_ = std::max(1, static_cast<int>(std::lround(std::clamp(fps, 0.01, 1000.0) * 256)));
+}
+
+bool Stage::SetScriptQuality(std::string_view name) {
+  std::string upper(name);
+  for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "AUTOLOW") upper = "LOW";
+  if (upper == "AUTOHIGH") upper = "HIGH";
+  static const char* const kKnown[] = {"LOW", "MEDIUM", "HIGH", "BEST", "8X8", "8X8LINEAR", "16X16", "16X16LINEAR"};
+  if (std::find(std::begin(kKnown), std::end(kKnown), upper) == std::end(kKnown)) return false;
+  scriptQuality_ = upper;
+  return true;
+}
+
+void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm) {
+  // The quality is the player's, whatever clip names it.
+  if (index == 19) {
+    SetScriptQuality(vm.ToString(v));
+    return;
+  }
+  if (index == 16) {
+    const double q = vm.ToNumber(v);
+    if (!std::isnan(q)) SetScriptQuality(q <= 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
+    return;
+  }
+  // Convert first: a conversion may run a script that removes the clip.
+  const std::string text = index == 13 ? vm.ToString(v) : std::string();
+  const bool flag = index == 7 && vm.ToBool(v);
+  const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite) return;
+  if (index == 13) {
+    inst->name = text;
+    return;
+  }
+  if (index == 7) {
+    inst->visible = flag;
+    return;
+  }
+  if (std::isnan(d) || std::isinf(d)) return;
+  Matrix& m = inst->matrix;
+  switch (index) {
+    case 0: m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
+    case 1: m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
+    case 2:
+    case 3:
+    case 10: SetScriptScaleOrRotation(*inst, index == 2 ? 'x' : index == 3 ? 'y' : 'r', d); break;
+    case 6: inst->cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    case 8:
+    case 9: {
+      Rect r;
+      Bounds(*inst, r);
+      const double cur = (index == 8 ? r.Width() : r.Height()) / 20.0;
+      if (cur <= 0) break;
+      const double f = d / cur;
+      if (index == 8) m.scaleX *= f, m.rotateSkew0 *= f;
+      else m.rotateSkew1 *= f, m.scaleY *= f;
+      break;
+    }
+    default: return;
+  }
+  inst->scripted = true;
+}
+
+bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
+  auto it = tl.def->labels.find(Lower(label));
+  if (it == tl.def->labels.end()) return false;
+  Goto(tl, it->second);
+  return true;
+}
+
+void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
+  if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
+    if (TimelineState* tl = TimelineOf(clip); tl && !std::isnan(v.num)) Goto(*tl, ClampToInt(v.num) - 1);
+    return;
+  }
+  // The conversion may run a script: find the timeline after it.
+  std::string s = vm.ToString(v);
+  const auto colon = s.rfind(':');
+  if (colon != std::string::npos) {
+    clip = Resolve(clip, std::string_view(s).substr(0, colon));
+    s = s.substr(colon + 1);
+  }
+  TimelineState* tl = TimelineOf(clip);
+  if (!tl) return;
+  const double n = vm.ToNumber(AsValue::String(s));
+  if (!s.empty() && !std::isnan(n)) Goto(*tl, ClampToInt(n) - 1);
+  else GotoLabel(*tl, s);
+}
+
+void Stage::CallFrame(ClipHandle target, const std::string& frame, Avm1& vm) {
+  std::string s = frame;
+  const auto colon = s.rfind(':');
+  if (colon != std::string::npos) {
+    target = Resolve(target, std::string_view(s).substr(0, colon));
+    s = s.substr(colon + 1);
+  }
+  TimelineState* tl = TimelineOf(target);
+  if (!tl) return;
+  int index = -1;
+  const double n = vm.ToNumber(AsValue::String(s));
+  if (!std::isnan(n) && !s.empty()) {
+    index = ClampToInt(std::max(n, -1.0)) - 1;
+  } else if (auto it = tl->def->labels.find(Lower(s)); it != tl->def->labels.end()) {
+    index = it->second;
+  }
+  if (index < 0 || index >= tl->FrameCount()) return;
+  const TimelineDef* def = tl->def;
+  for (const ControlTag& t : def->frames[static_cast<std::size_t>(index)].tags) {
+    if (t.code == swf::tag::kDoAction) vm.Run(target, lib_.Body(t));
+  }
+}
+
+void Stage::StartSound(const std::string& exportName) {
+  static const std::uint8_t kPlainInfo[1] = {0};
+  if (listener_) listener_->OnStartSound(lib_.FindName(exportName), exportName, kPlainInfo, timeMs_);
+}
+
+void Stage::StartSoundById(int soundId, std::string_view name, std::span<const std::uint8_t> info) {
+  if (listener_) listener_->OnStartSound(soundId, name, info, timeMs_);
+}
+
+void Stage::DefineScriptSound(int soundId, std::span<const std::uint8_t> body) {
+  if (listener_) listener_->OnDefineSound(soundId, body);
+}
+
+Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def) {
+  if (depth < -kDepthOffset || depth > kMaxScriptDepth) return nullptr;
+  if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
+    skipped_.insert("too many placed objects");
+    return nullptr;
+  }
+  const int key = depth + kDepthOffset;
+  // What the depth holds goes (all of it, when the timeline put two there).
+  for (auto it = parent.list.find(key); it != parent.list.end(); it = parent.list.find(key)) {
+    Discard(it->second);
+    parent.list.erase(it);
+  }
+  Instance& inst = Adopt(parent, key);
+  inst.def = def;
+  inst.characterId = def->id;
+  inst.name = name;
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
+  inst.scripted = true;
+  return &inst;
+}
+
+ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth) {
+  Instance* src = Find(clip);
+  TimelineState* parent = src ? TimelineOf(src->parent) : nullptr;
+  if (!src || !parent || !src->sprite || !IsSpriteDef(src->def) || name.empty()) return kNoClip;
+  const Matrix matrix = src->matrix;
+  const ColorTransform cxform = src->cxform;
+  const auto events = src->events;
+  const bool visible = src->visible;
+  const std::shared_ptr<Drawing> drawing =
+      src->sprite && src->sprite->drawing ? std::make_shared<Drawing>(*src->sprite->drawing) : nullptr;
+  // May replace the source itself: nothing of it is used below.
+  Instance* inst = NewScriptInstance(*parent, depth, name, src->def);
+  if (!inst) return kNoClip;
+  inst->matrix = matrix;
+  inst->cxform = cxform;
+  inst->visible = visible;
+  inst->events = events;
+  InitSprite(*inst, 0, true);
+  if (inst->sprite) inst->sprite->drawing = drawing;
+  return inst->serial;
+}
+
+ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportName, const std::string& name,
+                              int depth) {
+  TimelineState* parent = TimelineOf(parentClip);
+  // Inside a loaded movie, its own symbols.
+  const MovieLibrary& lib = parent ? LibOf(*parent) : lib_;
+  const Character* def = lib.Find(lib.FindName(exportName));
+  if (!parent || !IsSpriteDef(def) || name.empty()) {
+    if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
+    return kNoClip;
+  }
+  Instance* inst = NewScriptInstance(*parent, depth, name, def);
+  if (!inst) return kNoClip;
+  InitSprite(*inst, 0, true);
+  return inst->serial;
+}
+
+ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name, int depth) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || name.empty()) return kNoClip;
+  Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
+  if (!inst) return kNoClip;
+  InitSprite(*inst, 0);
+  return inst->serial;
+}
+
+ClipHandle Stage::CreateTextField(ClipHandle parentClip, const std::string& name, int depth,
+                                  std::shared_ptr<text::TextField> field) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || !field) return kNoClip;
+  Instance* inst = NewScriptInstance(*parent, depth, name, &scriptField_);
+  if (!inst) return kNoClip;
+  inst->field = std::move(field);
+  return inst->serial;
+}
+
+ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing) {
+  TimelineState* parent = TimelineOf(parentClip);
+  if (!parent || !bitmap || bitmap->Disposed()) return kNoClip;
+  // The picture lives as long as the bitmap object, which the node holds.
+  Instance* inst = NewScriptInstance(*parent, depth, "", bitmap->Def().get());
+  if (!inst) return kNoClip;
+  inst->bitmap = std::move(bitmap);
+  inst->bitmapSmoothing = smoothing;
+  return inst->serial;
+}
+
+void Stage::RemoveClip(ClipHandle clip) {
+  Instance* inst = Find(clip);
+  TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
+  // Only clips at script depths can be removed by scripts.
+  if (!parent || inst->depth < kDepthOffset) return;
+  auto it = EntryOf(parent->list, *inst);
+  if (it == parent->list.end()) return;
+  Discard(it->second);
+  parent->list.erase(it);
+}
+
+void Stage::UnloadClip(ClipHandle clip) {
+  Instance* inst = Find(clip);
+  if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
+  ClearForLoad(*inst->sprite);
+}
+
+void Stage::ClearForLoad(TimelineState& tl) {
+  SetPlaying(tl, false);
+  for (auto& [depth, child] : tl.list) Discard(child);
+  tl.list.clear();
+  tl.drawing.reset();
+  tl.def = &emptySprite_.timeline;
+  tl.lib = nullptr;
+  tl.current = 0;
+  tl.loadedBytes.reset();
+}
+
+bool Stage::LoadPicture(ClipHandle clip, std::shared_ptr<const Character> picture, std::size_t fileBytes) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  if (!tl || !picture || (inst && !IsSpriteDef(inst->def))) return false;
+  // The main timeline too: the picture takes the movie's place.
+  ClearForLoad(*tl);
+  // At a timeline depth: clips that scripts make in it later lie above.
+  Instance& shown = Adopt(*tl, 1);
+  shown.def = picture.get();
+  shown.ownDef = std::move(picture);
+  shown.createdTick = tick_;
+  shown.placedFrame = -1;
+  shown.scripted = true;
+  tl->loadedBytes = static_cast<std::int64_t>(fileBytes);
+  return true;
+}
+
+bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, bool as3,
+                          const std::function<void(const MovieLibrary&)>& ready) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  // Into _level0 it takes the main movie's place; the stage keeps its size and rate.
+  if (!tl || (clip != kRootClip && (!inst || !IsSpriteDef(inst->def)))) return false;
+  if (loaded_.size() >= kMaxLoadedMovies) {
+    skipped_.insert("too many movies loaded into clips");
+    return false;
+  }
+  std::unique_ptr<MovieLibrary> lib;
+  try {
+    lib = LoadLibrary(file);
+  } catch (const swf::SwfError&) {
+    return false;
+  }
+  if (!lib->abcBlocks.empty() && !as3) {
+    skipped_.insert("an ActionScript 3 movie loaded into a clip");
+    return false;
+  }
+  skipped_.insert(lib->skipped.begin(), lib->skipped.end());
+  if (lib->background && !lib_.background && !loadedBackground_) loadedBackground_ = lib->background;
+  lib->timeline.frames.resize(static_cast<std::size_t>(std::max(1, lib->TotalFrames())));
+  ClearForLoad(*tl);
+  tl->lib = lib.get();
+  tl->def = &lib->timeline;
+  tl->playing = true;
+  tl->loadedBytes = static_cast<std::int64_t>(lib->movie.fileLength ? lib->movie.fileLength : file.size());
+  loaded_.push_back(std::move(lib));
+  if (ready) ready(*loaded_.back());
+  EnterFrame(*tl, 0, true, true, nullptr);
+  return true;
+}
+
+void Stage::FailLoad(ClipHandle clip) {
+  TimelineState* tl = TimelineOf(clip);
+  const Instance* inst = Find(clip);
+  if (!tl || clip == kRootClip || !inst || !IsSpriteDef(inst->def)) return;
+  ClearForLoad(*tl);
+  tl->loadedBytes = -1;
+}
+
+std::int64_t Stage::ClipBytes(ClipHandle clip, bool total) {
+  const TimelineState* tl = TimelineOf(clip);
+  if (!tl) return 0;
+  std::int64_t n = 0;
+  if (tl->loadedBytes) n = *tl->loadedBytes;
+  else if (clip == kRootClip) n = static_cast<std::int64_t>(FileBytes());
+  else if (tl->def) n = static_cast<std::int64_t>(tl->def->tagBytes);
+  return total ? n : std::max<std::int64_t>(n, 0);
+}
+
+void Stage::SwapDepths(ClipHandle clip, int depth) {
+  Instance* inst = Find(clip);
+  TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
+  if (!parent || depth < -kDepthOffset || depth > kMaxScriptDepth) return;
+  const int to = depth + kDepthOffset;
+  const int from = inst->depth;
+  if (from == to) return;
+  auto at = EntryOf(parent->list, *inst);
+  if (at == parent->list.end()) return;
+  auto node = parent->list.extract(at);
+  auto other = parent->list.extract(to);
+  node.key() = to;
+  node.mapped().depth = to;
+  node.mapped().scripted = true;
+  parent->list.insert(std::move(node));
+  if (!other.empty()) {
+    other.key() = from;
+    other.mapped().depth = from;
+    parent->list.insert(std::move(other));
+  }
+}
+
+int Stage::NextHighestDepth(ClipHandle clip) {
+  TimelineState* tl = TimelineOf(clip);
+  if (!tl) return 0;
+  // Levels are no depths of the main timeline.
+  auto above = tl->list.lower_bound(kLevelBase);
+  if (above == tl->list.begin()) return 0;
+  return std::max(0, std::prev(above)->first - kDepthOffset + 1);
+}
+
+ClipHandle Stage::RootOf(ClipHandle clip) {
+  // Without levels, no walk.
+  if (root_.list.empty() || root_.list.rbegin()->first < kLevelBase) return kRootClip;
+  // Bounded: the walk ends at the main timeline in as many steps as clips nest.
+  for (std::size_t i = 0; i <= kMaxLiveInstances && clip != kRootClip; ++i) {
+    const Instance* inst = Find(clip);
+    if (!inst) break;
+    if (inst->parent == kRootClip) return inst->depth >= kLevelBase ? clip : kRootClip;
+    clip = inst->parent;
+  }
+  return kRootClip;
+}
+
+ClipHandle Stage::Level(int n, bool make) {
+  if (n == 0) return kRootClip;
+  if (n < 0 || n > kMaxLevel) return kNoClip;
+  const int key = kLevelBase + n;
+  if (auto it = root_.list.find(key); it != root_.list.end()) return it->second.serial;
+  if (!make) return kNoClip;
+  Instance& inst = Adopt(root_, key);
+  inst.def = &emptySprite_;
+  inst.name = "_level" + std::to_string(n);
+  inst.createdTick = tick_;
+  inst.placedFrame = -1;
+  inst.scripted = true;
+  InitSprite(inst, 0);
+  return inst.serial;
+}
+
+void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  static const std::pair<std::uint32_t, const char*> kMethods[] = {
+      {kEventMouseDown, "onMouseDown"}, {kEventMouseMove, "onMouseMove"}, {kEventMouseUp, "onMouseUp"}};
+  for (auto& [depth, inst] : tl.list) {
+    for (const ClipEventHandler& h : inst.events) {
+      if (h.events & events) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+    }
+    // Clips hear the mouse through their methods too.
+    if (inst.sprite && inst.sprite->vars) {
+      for (auto& [bit, name] : kMethods) {
+        if ((events & bit) && avm_->HasHandler(inst.serial, name)) {
+          pending_.push_back({inst.serial, {}, PendingKind::kMethod, name});
+        }
+      }
+    }
+    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, events, nesting + 1);
+  }
+}
+
+std::string Stage::GetVariable(const std::string& text) {
+  const AsValue v = avm_->Evaluate(text);
+  return v.IsUndefined() ? "" : avm_->ToString(v);
+}
+
+}  // namespace quarvel::player

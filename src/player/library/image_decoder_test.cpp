@@ -1,0 +1,146 @@
+// Bitmap tag decoding, checked against pictures encoded here with libpng,
+// libjpeg and zlib.
+#include "player/library/image_decoder.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace quarvel::player {
+namespace {
+
+std::uint32_t Pixel(cairo_surface_t* s, int x, int y) {
+  cairo_surface_flush(s);
+  const auto* row = cairo_image_surface_get_data(s) + static_cast<std::size_t>(y) * cairo_image_surface_get_stride(s);
+  return reinterpret_cast<const std::uint32_t*>(row)[x];
+}
+
+std::vector<std::uint8_t> Deflate(const std::vector<std::uint8_t>& raw) {
+  uLongf n = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> out(n);
+  compress(out.data(), &n, raw.data(), static_cast<uLong>(raw.size()));
+  out.resize(n);
+  return out;
+}
+
+std::vector<std::uint8_t> LosslessBody(int format, int w, int h, const std::vector<std::uint8_t>& raw,
+                                       int tableSize = -1) {
+  std::vector<std::uint8_t> body{static_cast<std::uint8_t>(format), static_cast<std::uint8_t>(w), 0,
+                                 static_cast<std::uint8_t>(h), 0};
+  if (tableSize >= 0) body.push_back(static_cast<std::uint8_t>(tableSize));
+  const auto z = Deflate(raw);
+  body.insert(body.end(), z.begin(), z.end());
+  return body;
+}
+
+TEST(ImageDecoder, Lossless15BitExpandsFiveBitChannels) {
+  // Big-endian 0RRRRRGGGGGBBBBB: pure red, then pure blue; rows padded to 4.
+  const auto body = LosslessBody(4, 2, 1, {0x7C, 0x00, 0x00, 0x1F});
+  const auto s = DecodeLossless(body, false);
+  EXPECT_EQ(Pixel(s.get(), 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(Pixel(s.get(), 1, 0), 0xFF0000FFu);
+}
+
+TEST(ImageDecoder, Lossless2KeepsPremultipliedColoursWithinAlpha) {
+  // ARGB: half-transparent premultiplied grey, and a colour above its alpha.
+  const auto body = LosslessBody(5, 2, 1, {0x80, 0x40, 0x40, 0x40, 0x10, 0xFF, 0x00, 0x20});
+  const auto s = DecodeLossless(body, true);
+  EXPECT_EQ(Pixel(s.get(), 0, 0), 0x80404040u);
+  EXPECT_EQ(Pixel(s.get(), 1, 0), 0x10100010u);
+  // Without alpha the first byte is padding.
+  const auto opaque = DecodeLossless(body, false);
+  EXPECT_EQ(Pixel(opaque.get(), 0, 0), 0xFF404040u);
+}
+
+TEST(ImageDecoder, ColourMappedRowsArePaddedToFourBytes) {
+  // 3 x 2 pixels, palette of 2 RGB entries; each row of 3 indices takes 4.
+  const std::vector<std::uint8_t> raw{255, 0, 0, 0, 255, 0, /* rows */ 0, 1, 0, 9, 1, 1, 0, 9};
+  const auto s = DecodeLossless(LosslessBody(3, 3, 2, raw, 1), false);
+  EXPECT_EQ(Pixel(s.get(), 1, 0), 0xFF00FF00u);
+  EXPECT_EQ(Pixel(s.get(), 0, 1), 0xFF00FF00u);
+  EXPECT_EQ(Pixel(s.get(), 2, 1), 0xFFFF0000u);
+}
+
+TEST(ImageDecoder, DamagedLosslessDataIsRefusedOrZeroFilled) {
+  EXPECT_THROW(DecodeLossless(std::vector<std::uint8_t>{5, 1, 0}, false), ImageError);
+  EXPECT_THROW(DecodeLossless(std::vector<std::uint8_t>{7, 1, 0, 1, 0, 0}, false), ImageError);
+  // 65535 x 65535 from a few bytes cannot be real.
+  EXPECT_THROW(DecodeLossless(LosslessBody(5, 255, 255, {1, 2, 3, 4}), false), ImageError);
+  std::vector<std::uint8_t> cut = LosslessBody(5, 4, 4, std::vector<std::uint8_t>(64, 0xFF));
+  cut.resize(cut.size() - 6);  // stream cut short: the rest stays transparent
+  const auto s = DecodeLossless(cut, true);
+  EXPECT_EQ(Pixel(s.get(), 3, 3), 0u);
+}
+
+std::vector<std::uint8_t> EncodePng(int w, int h, const std::vector<std::uint8_t>& rgba) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(w);
+  image.height = static_cast<png_uint_32>(h);
+  image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
+  std::vector<std::uint8_t> out(size);
+  EXPECT_TRUE(png_image_write_to_memory(&image, out.data(), &size, 0, rgba.data(), 0, nullptr));
+  out.resize(size);
+  return out;
+}
+
+TEST(ImageDecoder, EmbeddedPngIsPremultiplied) {
+  const auto png = EncodePng(2, 1, {255, 0, 0, 255, 0, 0, 255, 128});
+  const auto s = DecodeJpegTagImage(png, {}, {});
+  EXPECT_EQ(Pixel(s.get(), 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(Pixel(s.get(), 1, 0), 0x80000080u);
+}
+
+std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* mem = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &mem, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(w);
+  cinfo.image_height = static_cast<JDIMENSION>(h);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<std::uint8_t> row;
+  for (int x = 0; x < w; ++x) row.insert(row.end(), {r, g, b});
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW p = row.data();
+    jpeg_write_scanlines(&cinfo, &p, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::vector<std::uint8_t> out(mem, mem + size);
+  std::free(mem);
+  return out;
+}
+
+TEST(ImageDecoder, JpegWithLegacyMarkersAndAlphaPlane) {
+  auto jpeg = EncodeJpeg(8, 8, 200, 40, 40);
+  // Old writers put an EOI+SOI pair in front.
+  jpeg.insert(jpeg.begin(), {0xFF, 0xD9, 0xFF, 0xD8});
+  const auto alpha = Deflate(std::vector<std::uint8_t>(64, 100));
+  const auto s = DecodeJpegTagImage(jpeg, {}, alpha);
+  const std::uint32_t p = Pixel(s.get(), 4, 4);
+  EXPECT_EQ(p >> 24, 100u);
+  EXPECT_LE((p >> 16) & 255, 100u);  // colour kept within its alpha
+  EXPECT_NEAR(static_cast<int>((p >> 8) & 255), 40, 4);
+  const std::vector<std::uint8_t> junk{0xFF, 0xD8, 0xFF, 0x00, 0x12};
+  EXPECT_THROW(DecodeJpegTagImage(junk, {}, {}), ImageError);
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,115 @@
+#include "player/library/load_path.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+
+#include "player/text/text_encoding.h"
+
+namespace quarvel::player {
+
+namespace fs = std::filesystem;
+
+bool IsUrl(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '+' || s[i] == '.' || s[i] == '-')) ++i;
+  return i >= 2 && i < s.size() && s[i] == ':' && std::isalpha(static_cast<unsigned char>(s[0]));
+}
+
+fs::path FileBesideMovie(const fs::path& folder, std::string url) {
+  if (folder.empty() || url.empty()) return {};
+  // file:///folder/name (as loaderInfo.url gives) is a path like any other.
+  if (url.size() > 7 && std::equal(url.begin(), url.begin() + 7, "file://", [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+      })) {
+    url = url.substr(7);
+  }
+  if (IsUrl(url)) return {};
+  // Cache-busting queries name the same file.
+  if (const auto q = url.find_first_of("?#"); q != std::string::npos) url.resize(q);
+  // Movies made on Windows may write their folders with backslashes.
+  std::replace(url.begin(), url.end(), '\\', '/');
+  std::error_code ec;
+  const fs::path base = fs::weakly_canonical(folder, ec);
+  if (ec) return {};
+  fs::path p = fs::path(url);
+  if (p.is_relative()) p = base / p;
+  p = fs::weakly_canonical(p, ec);
+  if (ec) return {};
+  // Inside the movie's folder only.
+  const auto rel = p.lexically_relative(base);
+  if (rel.empty() || *rel.begin() == "..") return {};
+  if (!fs::is_regular_file(p, ec)) return {};
+  return p;
+}
+
+bool ReadScriptFile(const fs::path& p, std::string& out) {
+  std::error_code ec;
+  const auto size = fs::file_size(p, ec);
+  if (ec || size > kMaxScriptLoadBytes) return false;
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return static_cast<bool>(in) || in.eof();
+}
+
+std::string UrlDecode(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string UrlEncode(const std::string& s, std::string_view keep) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c) || keep.find(static_cast<char>(c)) != std::string_view::npos) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string ScriptText(std::string raw) {
+  if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
+  if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
+    const bool little = raw[0] == '\xFF';
+    std::string out;
+    for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
+      const auto lo = static_cast<unsigned char>(raw[little ? i : i + 1]);
+      const auto hi = static_cast<unsigned char>(raw[little ? i + 1 : i]);
+      std::uint32_t c = lo | (hi << 8);
+      // A surrogate pair is one character.
+      if (c >= 0xD800 && c < 0xDC00 && i + 3 < raw.size()) {
+        const auto lo2 = static_cast<unsigned char>(raw[little ? i + 2 : i + 3]);
+        const auto hi2 = static_cast<unsigned char>(raw[little ? i + 3 : i + 2]);
+        const std::uint32_t c2 = lo2 | (hi2 << 8);
+        if (c2 >= 0xDC00 && c2 < 0xE000) {
+          c = 0x10000 + ((c - 0xD800) << 10) + (c2 - 0xDC00);
+          i += 2;
+        }
+      }
+      encoding::AppendUtf8(out, c);
+    }
+    return out;
+  }
+  return raw;
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,599 @@
+#include "player/render/bitmap_data.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "player/display/stage.h"
+
+namespace quarvel::player {
+namespace {
+
+constexpr std::uint32_t Pack(std::uint32_t a, std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
+std::uint32_t Channel(std::uint32_t v, int shift) { return (v >> shift) & 255; }
+
+// Channel bit (1 red, 2 green, 4 blue, 8 alpha) to its shift in ARGB.
+int ShiftOf(int channelBit) {
+  switch (channelBit) {
+    case 1: return 16;
+    case 2: return 8;
+    case 4: return 0;
+    case 8: return 24;
+    default: return -1;
+  }
+}
+
+// Deterministic generator for noise: the same seed gives the same picture.
+struct Lcg {
+  std::uint32_t s;
+  explicit Lcg(int seed) : s(static_cast<std::uint32_t>(seed) * 2654435761u + 1u) {}
+  std::uint32_t Next() {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s;
+  }
+};
+
+struct SurfaceGuard {
+  cairo_surface_t* s;
+  ~SurfaceGuard() { cairo_surface_destroy(s); }
+};
+
+}  // namespace
+
+std::uint32_t Premultiply(std::uint32_t argb) {
+  const std::uint32_t a = argb >> 24;
+  if (a == 255) return argb;
+  if (a == 0) return 0;
+  auto m = [a](std::uint32_t c) { return (c * a + 127) / 255; };
+  return Pack(a, m(Channel(argb, 16)), m(Channel(argb, 8)), m(Channel(argb, 0)));
+}
+
+std::uint32_t Unpremultiply(std::uint32_t p) {
+  const std::uint32_t a = p >> 24;
+  if (a == 255) return p;
+  if (a == 0) return 0;
+  auto u = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+  return Pack(a, u(Channel(p, 16)), u(Channel(p, 8)), u(Channel(p, 0)));
+}
+
+PixelRect PixelRect::Intersect(const PixelRect& o) const {
+  const int x0 = std::max(x, o.x), y0 = std::max(y, o.y);
+  const int x1 = std::min(x + width, o.x + o.width), y1 = std::min(y + height, o.y + o.height);
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {x0, y0, x1 - x0, y1 - y0};
+}
+
+std::shared_ptr<BitmapData> BitmapData::Make(int width, int height, bool transparent, std::uint32_t fill) {
+  if (width <= 0 || height <= 0 || width > 8191 || height > 8191 ||
+      std::int64_t{width} * height > 16777215) {
+    return nullptr;
+  }
+  std::shared_ptr<BitmapData> b(new BitmapData());
+  b->width_ = width, b->height_ = height, b->transparent_ = transparent;
+  b->def_ = std::make_shared<BitmapDef>();
+  b->def_->width = width, b->def_->height = height;
+  b->def_->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+  if (cairo_surface_status(b->def_->surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  b->FillRect(b->Bounds(), fill);
+  return b;
+}
+
+std::shared_ptr<BitmapData> BitmapData::Wrap(std::shared_ptr<BitmapDef> def, bool transparent) {
+  if (!def || !def->surface || def->width <= 0 || def->height <= 0 ||
+      cairo_image_surface_get_format(def->surface.get()) != CAIRO_FORMAT_ARGB32 ||
+      cairo_image_surface_get_width(def->surface.get()) < def->width ||
+      cairo_image_surface_get_height(def->surface.get()) < def->height)
+    return nullptr;
+  std::shared_ptr<BitmapData> b(new BitmapData());
+  b->width_ = def->width, b->height_ = def->height, b->transparent_ = transparent;
+  b->def_ = std::move(def);
+  return b;
+}
+
+void BitmapData::Dispose() {
+  if (disposed_) return;
+  disposed_ = true;
+  // The picture object stays (the display tree points at it), emptied.
+  def_->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  def_->width = def_->height = 0;
+  def_->tinted.clear();
+  def_->reduced.clear();
+  width_ = height_ = 0;
+  version_ = NextDrawingVersion();
+}
+
+void BitmapData::Changed() {
+  if (disposed_) return;
+  cairo_surface_mark_dirty(def_->surface.get());
+  def_->tinted.clear();
+  def_->reduced.clear();
+  version_ = NextDrawingVersion();
+}
+
+std::uint32_t* BitmapData::Row(int y) const {
+  cairo_surface_t* s = def_->surface.get();
+  return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) +
+                                          static_cast<std::size_t>(y) * cairo_image_surface_get_stride(s));
+}
+
+std::uint32_t BitmapData::Store(std::uint32_t argb) const {
+  return transparent_ ? Premultiply(argb) : (argb | 0xFF000000u);
+}
+
+std::uint32_t BitmapData::RawPixel(int x, int y) const {
+  if (disposed_ || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+  return Row(y)[x];
+}
+
+std::uint32_t BitmapData::GetPixel32(int x, int y) const { return Unpremultiply(RawPixel(x, y)); }
+
+void BitmapData::SetPixel32(int x, int y, std::uint32_t argb) {
+  if (disposed_ || x < 0 || y < 0 || x >= width_ || y >= height_) return;
+  cairo_surface_flush(Surface());
+  Row(y)[x] = Store(argb);
+  Changed();
+}
+
+void BitmapData::FillRect(const PixelRect& r, std::uint32_t argb) {
+  if (disposed_) return;
+  const PixelRect c = r.Intersect(Bounds());
+  if (c.Empty()) return;
+  cairo_surface_flush(Surface());
+  const std::uint32_t v = Store(argb);
+  for (int y = c.y; y < c.y + c.height; ++y) std::fill_n(Row(y) + c.x, c.width, v);
+  Changed();
+}
+
+bool BitmapData::Clip(const BitmapData& src, PixelRect& rect, int& dx, int& dy) const {
+  if (disposed_ || src.disposed_) return false;
+  // The source rectangle's part outside the source moves the destination too.
+  const PixelRect in = rect.Intersect(src.Bounds());
+  if (in.Empty()) return false;
+  dx += in.x - rect.x, dy += in.y - rect.y;
+  rect = in;
+  const PixelRect dest = PixelRect{dx, dy, rect.width, rect.height}.Intersect(Bounds());
+  if (dest.Empty()) return false;
+  rect.x += dest.x - dx, rect.y += dest.y - dy;
+  rect.width = dest.width, rect.height = dest.height;
+  dx = dest.x, dy = dest.y;
+  return true;
+}
+
+void BitmapData::CopyPixels(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, const BitmapData* alpha,
+                            int alphaX, int alphaY, bool merge) {
+  PixelRect rect = rectIn;
+  const int oldDx = dx, oldDy = dy;
+  if (!Clip(src, rect, dx, dy)) return;
+  alphaX += dx - oldDx, alphaY += dy - oldDy;
+  cairo_surface_flush(Surface());
+  // Rows may overlap when copying within one bitmap.
+  std::vector<std::uint32_t> line(static_cast<std::size_t>(rect.width));
+  const bool down = &src == this && dy > rect.y;
+  for (int i = 0; i < rect.height; ++i) {
+    const int row = down ? rect.height - 1 - i : i;
+    const std::uint32_t* in = src.Row(rect.y + row) + rect.x;
+    std::copy(in, in + rect.width, line.begin());
+    std::uint32_t* out = Row(dy + row) + dx;
+    for (int x = 0; x < rect.width; ++x) {
+      std::uint32_t p = src.transparent_ ? line[static_cast<std::size_t>(x)] : (line[static_cast<std::size_t>(x)] | 0xFF000000u);
+      if (alpha) {
+        const std::uint32_t a = Channel(alpha->RawPixel(alphaX + x, alphaY + row), 24);
+        auto m = [a](std::uint32_t c) { return (c * a + 127) / 255; };
+        p = Pack(m(Channel(p, 24)), m(Channel(p, 16)), m(Channel(p, 8)), m(Channel(p, 0)));
+      }
+      if (merge || !transparent_) {
+        if (merge) {
+          // Source over what is there, premultiplied.
+          const std::uint32_t sa = p >> 24, d = out[x];
+          auto over = [sa](std::uint32_t s, std::uint32_t dc) { return s + (dc * (255 - sa) + 127) / 255; };
+          p = Pack(over(Channel(p, 24), Channel(d, 24)), over(Channel(p, 16), Channel(d, 16)),
+                   over(Channel(p, 8), Channel(d, 8)), over(Channel(p, 0), Channel(d, 0)));
+        }
+        if (!transparent_) p = Unpremultiply(p) | 0xFF000000u;
+      }
+      out[x] = p;
+    }
+  }
+  Changed();
+}
+
+void BitmapData::CopyChannel(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, int srcChannel,
+                             int dstChannel) {
+  const int from = ShiftOf(srcChannel), to = ShiftOf(dstChannel);
+  PixelRect rect = rectIn;
+  if (from < 0 || to < 0 || !Clip(src, rect, dx, dy)) return;
+  if (to == 24 && !transparent_) return;
+  cairo_surface_flush(Surface());
+  std::vector<std::uint32_t> line(static_cast<std::size_t>(rect.width));
+  for (int row = 0; row < rect.height; ++row) {
+    for (int x = 0; x < rect.width; ++x) line[static_cast<std::size_t>(x)] = src.GetPixel32(rect.x + x, rect.y + row);
+    std::uint32_t* out = Row(dy + row) + dx;
+    for (int x = 0; x < rect.width; ++x) {
+      const std::uint32_t v = Channel(line[static_cast<std::size_t>(x)], from);
+      std::uint32_t d = Unpremultiply(out[x]);
+      d = (d & ~(255u << to)) | (v << to);
+      out[x] = Store(d);
+    }
+  }
+  Changed();
+}
+
+void BitmapData::ApplyColorTransform(const PixelRect& r, const ColorTransform& cx) {
+  const PixelRect c = r.Intersect(Bounds());
+  if (disposed_ || c.Empty()) return;
+  cairo_surface_flush(Surface());
+  for (int y = c.y; y < c.y + c.height; ++y) {
+    std::uint32_t* row = Row(y);
+    for (int x = c.x; x < c.x + c.width; ++x) {
+      const std::uint32_t v = Unpremultiply(row[x]);
+      const Rgba t = cx.Apply(Rgba{static_cast<std::uint8_t>(Channel(v, 16)), static_cast<std::uint8_t>(Channel(v, 8)),
+                                   static_cast<std::uint8_t>(Channel(v, 0)), static_cast<std::uint8_t>(Channel(v, 24))});
+      row[x] = Store(Pack(t.a, t.r, t.g, t.b));
+    }
+  }
+  Changed();
+}
+
+void BitmapData::Noise(int seed, int low, int high, int channels, bool gray) {
+  if (disposed_) return;
+  low = std::clamp(low, 0, 255), high = std::clamp(high, 0, 255);
+  if (high < low) std::swap(low, high);
+  const std::uint32_t span = static_cast<std::uint32_t>(high - low + 1);
+  Lcg rng(seed);
+  cairo_surface_flush(Surface());
+  for (int y = 0; y < height_; ++y) {
+    std::uint32_t* row = Row(y);
+    for (int x = 0; x < width_; ++x) {
+      std::uint32_t c[4] = {0, 0, 0, 255};  // r g b a
+      if (gray) {
+        c[0] = c[1] = c[2] = low + rng.Next() % span;
+      } else {
+        for (int k = 0; k < 3; ++k) {
+          if (channels & (1 << k)) c[k] = low + rng.Next() % span;
+        }
+      }
+      if (channels & 8) c[3] = low + rng.Next() % span;
+      row[x] = Store(Pack(c[3], c[0], c[1], c[2]));
+    }
+  }
+  Changed();
+}
+
+namespace {
+
+// Classic gradient noise on a lattice, in [-1, 1].
+class Perlin {
+ public:
+  explicit Perlin(int seed) {
+    Lcg rng(seed);
+    for (int i = 0; i < 256; ++i) perm_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    for (int i = 255; i > 0; --i) std::swap(perm_[static_cast<std::size_t>(i)], perm_[rng.Next() % (i + 1)]);
+  }
+  // `px`, `py`: the lattice period when stitching (0: none).
+  double At(double x, double y, int px, int py) const {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
+    const double dx = x - fx, dy = y - fy;
+    auto grad = [&](int ix, int iy, double gx, double gy) {
+      if (px > 0) ix = ((ix % px) + px) % px;
+      if (py > 0) iy = ((iy % py) + py) % py;
+      const int h = perm_[static_cast<std::size_t>((perm_[static_cast<std::size_t>(ix & 255)] + iy) & 255)] & 7;
+      const double u = h < 4 ? gx : gy, v = h < 4 ? gy : gx;
+      return ((h & 1) ? -u : u) + ((h & 2) ? -2.0 * v : 2.0 * v);
+    };
+    auto fade = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
+    const double u = fade(dx), v = fade(dy);
+    const double n00 = grad(x0, y0, dx, dy), n10 = grad(x0 + 1, y0, dx - 1, dy);
+    const double n01 = grad(x0, y0 + 1, dx, dy - 1), n11 = grad(x0 + 1, y0 + 1, dx - 1, dy - 1);
+    const double nx0 = n00 + u * (n10 - n00), nx1 = n01 + u * (n11 - n01);
+    return std::clamp((nx0 + v * (nx1 - nx0)) / 2.0, -1.0, 1.0);
+  }
+
+ private:
+  std::array<std::uint8_t, 256> perm_{};
+};
+
+}  // namespace
+
+void BitmapData::PerlinNoise(double baseX, double baseY, int octaves, int seed, bool stitch, bool fractal,
+                             int channels, bool gray, const std::vector<std::pair<double, double>>& offsets) {
+  if (disposed_) return;
+  octaves = std::clamp(octaves, 0, 16);
+  if (!(std::fabs(baseX) >= 1e-6)) baseX = 1;
+  if (!(std::fabs(baseY) >= 1e-6)) baseY = 1;
+  // One noise field per channel, so that the channels differ.
+  const int chans[4] = {1, 2, 4, 8};
+  std::vector<Perlin> fields;
+  for (int k = 0; k < 4; ++k) fields.emplace_back(seed + k * 7919);
+  cairo_surface_flush(Surface());
+  for (int y = 0; y < height_; ++y) {
+    std::uint32_t* row = Row(y);
+    for (int x = 0; x < width_; ++x) {
+      double v[4] = {0, 0, 0, 0};
+      for (int k = 0; k < 4; ++k) {
+        const bool wanted = gray ? (k == 0 || k == 3) : true;
+        if (!wanted || !(channels & chans[k])) continue;
+        double sum = 0, amp = 1, freqX = 1 / baseX, freqY = 1 / baseY, norm = 0;
+        for (int o = 0; o < octaves; ++o) {
+          const auto off = o < static_cast<int>(offsets.size()) ? offsets[static_cast<std::size_t>(o)]
+                                                                 : std::pair<double, double>{0, 0};
+          const int px = stitch ? std::max(1, static_cast<int>(std::lround(width_ * freqX))) : 0;
+          const int py = stitch ? std::max(1, static_cast<int>(std::lround(height_ * freqY))) : 0;
+          const double n = fields[static_cast<std::size_t>(k)].At((x + off.first) * freqX, (y + off.second) * freqY, px, py);
+          sum += (fractal ? n : std::fabs(n)) * amp;
+          norm += amp;
+          amp /= 2, freqX *= 2, freqY *= 2;
+        }
+        if (norm > 0) sum /= norm;
+        v[k] = fractal ? (sum + 1) / 2 : sum;
+      }
+      auto byte = [](double d) { return static_cast<std::uint32_t>(std::clamp(d * 255 + 0.5, 0.0, 255.0)); };
+      std::uint32_t r = byte(v[0]), g = byte(v[1]), b = byte(v[2]);
+      if (gray) g = b = r;
+      const std::uint32_t a = (channels & 8) ? byte(v[3]) : 255;
+      row[x] = Store(Pack(a, r, g, b));
+    }
+  }
+  Changed();
+}
+
+int BitmapData::Threshold(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, const std::string& op,
+                          std::uint32_t threshold, std::uint32_t color, std::uint32_t mask, bool copySource) {
+  bool (*cmp)(std::uint32_t, std::uint32_t) = nullptr;
+  if (op == "<") cmp = [](std::uint32_t a, std::uint32_t b) { return a < b; };
+  else if (op == "<=") cmp = [](std::uint32_t a, std::uint32_t b) { return a <= b; };
+  else if (op == ">") cmp = [](std::uint32_t a, std::uint32_t b) { return a > b; };
+  else if (op == ">=") cmp = [](std::uint32_t a, std::uint32_t b) { return a >= b; };
+  else if (op == "==") cmp = [](std::uint32_t a, std::uint32_t b) { return a == b; };
+  else if (op == "!=") cmp = [](std::uint32_t a, std::uint32_t b) { return a != b; };
+  if (!cmp) return -1;
+  PixelRect rect = rectIn;
+  if (!Clip(src, rect, dx, dy)) return 0;
+  // Read the source first: it may be this bitmap.
+  std::vector<std::uint32_t> in(static_cast<std::size_t>(rect.width) * rect.height);
+  for (int y = 0; y < rect.height; ++y) {
+    for (int x = 0; x < rect.width; ++x) {
+      in[static_cast<std::size_t>(y) * rect.width + x] = src.GetPixel32(rect.x + x, rect.y + y);
+    }
+  }
+  cairo_surface_flush(Surface());
+  int count = 0;
+  const std::uint32_t stored = Store(color), target = threshold & mask;
+  for (int y = 0; y < rect.height; ++y) {
+    std::uint32_t* out = Row(dy + y) + dx;
+    for (int x = 0; x < rect.width; ++x) {
+      const std::uint32_t v = in[static_cast<std::size_t>(y) * rect.width + x];
+      if (cmp(v & mask, target)) {
+        out[x] = stored;
+        ++count;
+      } else if (copySource) {
+        out[x] = Store(v);
+      }
+    }
+  }
+  Changed();
+  return count;
+}
+
+void BitmapData::FloodFill(int x, int y, std::uint32_t argb) {
+  if (disposed_ || x < 0 || y < 0 || x >= width_ || y >= height_) return;
+  cairo_surface_flush(Surface());
+  const std::uint32_t from = Row(y)[x], to = Store(argb);
+  if (from == to) return;
+  // Scanline fill, 4-connected, over pixels exactly of the start's value.
+  std::vector<std::pair<int, int>> stack{{x, y}};
+  while (!stack.empty()) {
+    auto [sx, sy] = stack.back();
+    stack.pop_back();
+    std::uint32_t* row = Row(sy);
+    if (row[sx] != from) continue;
+    int l = sx, r = sx;
+    while (l > 0 && row[l - 1] == from) --l;
+    while (r + 1 < width_ && row[r + 1] == from) ++r;
+    std::fill(row + l, row + r + 1, to);
+    for (int ny : {sy - 1, sy + 1}) {
+      if (ny < 0 || ny >= height_) continue;
+      const std::uint32_t* nrow = Row(ny);
+      for (int i = l; i <= r; ++i) {
+        if (nrow[i] == from && (i == l || nrow[i - 1] != from)) stack.emplace_back(i, ny);
+      }
+    }
+  }
+  Changed();
+}
+
+void BitmapData::Scroll(int dx, int dy) {
+  if (disposed_ || (dx == 0 && dy == 0)) return;
+  if (dx <= -width_ || dx >= width_ || dy <= -height_ || dy >= height_) return;  // all moved out
+  // Pixels move; what nothing moves onto keeps its old value, as in Flash.
+  CopyPixels(*this, Bounds(), dx, dy, nullptr, 0, 0, false);
+}
+
+std::shared_ptr<BitmapData> BitmapData::Clone() const {
+  if (disposed_) return nullptr;
+  auto b = Make(width_, height_, transparent_, 0);
+  if (!b) return nullptr;
+  cairo_surface_flush(def_->surface.get());
+  for (int y = 0; y < height_; ++y) std::copy_n(Row(y), width_, b->Row(y));
+  b->Changed();
+  return b;
+}
+
+PixelRect BitmapData::ColorBounds(std::uint32_t mask, std::uint32_t color, bool findColor) const {
+  if (disposed_) return {};
+  int x0 = width_, y0 = height_, x1 = -1, y1 = -1;
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) {
+      if (((GetPixel32(x, y) & mask) == (color & mask)) == findColor) {
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+      }
+    }
+  }
+  if (x1 < 0) return {};
+  return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+}
+
+void BitmapData::PaletteMap(const BitmapData& src, const PixelRect& rectIn, int dx, int dy,
+                            const std::array<std::optional<std::vector<std::uint32_t>>, 4>& tables) {
+  PixelRect rect = rectIn;
+  if (!Clip(src, rect, dx, dy)) return;
+  std::vector<std::uint32_t> in(static_cast<std::size_t>(rect.width) * rect.height);
+  for (int y = 0; y < rect.height; ++y) {
+    for (int x = 0; x < rect.width; ++x) {
+      in[static_cast<std::size_t>(y) * rect.width + x] = src.GetPixel32(rect.x + x, rect.y + y);
+    }
+  }
+  const int shifts[4] = {16, 8, 0, 24};
+  cairo_surface_flush(Surface());
+  for (int y = 0; y < rect.height; ++y) {
+    std::uint32_t* out = Row(dy + y) + dx;
+    for (int x = 0; x < rect.width; ++x) {
+      const std::uint32_t v = in[static_cast<std::size_t>(y) * rect.width + x];
+      std::uint32_t sum = 0;
+      for (int k = 0; k < 4; ++k) {
+        const std::uint32_t c = Channel(v, shifts[k]);
+        const auto& t = tables[static_cast<std::size_t>(k)];
+        sum += t && c < t->size() ? (*t)[c] : (c << shifts[k]);
+      }
+      out[x] = Store(sum);
+    }
+  }
+  Changed();
+}
+
+void BitmapData::Merge(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, const int mult[4]) {
+  PixelRect rect = rectIn;
+  if (!Clip(src, rect, dx, dy)) return;
+  const int shifts[4] = {16, 8, 0, 24};
+  std::vector<std::uint32_t> in(static_cast<std::size_t>(rect.width));
+  cairo_surface_flush(Surface());
+  for (int y = 0; y < rect.height; ++y) {
+    for (int x = 0; x < rect.width; ++x) in[static_cast<std::size_t>(x)] = src.GetPixel32(rect.x + x, rect.y + y);
+    std::uint32_t* out = Row(dy + y) + dx;
+    for (int x = 0; x < rect.width; ++x) {
+      const std::uint32_t s = in[static_cast<std::size_t>(x)], d = Unpremultiply(out[x]);
+      std::uint32_t v = 0;
+      for (int k = 0; k < 4; ++k) {
+        const auto m = static_cast<std::uint32_t>(std::clamp(mult[k], 0, 256));
+        v |= ((Channel(s, shifts[k]) * m + Channel(d, shifts[k]) * (256 - m)) / 256) << shifts[k];
+      }
+      out[x] = Store(v);
+    }
+  }
+  Changed();
+}
+
+void BitmapData::ApplyFilter(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, const Filter& filter) {
+  PixelRect rect = rectIn.Intersect(src.Bounds());
+  if (disposed_ || src.disposed_ || rect.Empty()) return;
+  // The filter reads around the rectangle, and may spread beyond it.
+  const int margin = static_cast<int>(std::ceil(FilterMargin({filter}, 1.0)));
+  const PixelRect around = PixelRect{rect.x - margin, rect.y - margin, rect.width + 2 * margin,
+                                     rect.height + 2 * margin}.Intersect(src.Bounds());
+  SurfaceGuard work{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, around.width, around.height)};
+  if (cairo_surface_status(work.s) != CAIRO_STATUS_SUCCESS) return;
+  cairo_surface_flush(work.s);
+  auto* data = cairo_image_surface_get_data(work.s);
+  const int stride = cairo_image_surface_get_stride(work.s);
+  for (int y = 0; y < around.height; ++y) {
+    auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
+    std::copy_n(src.Row(around.y + y) + around.x, around.width, row);
+  }
+  cairo_surface_mark_dirty(work.s);
+  ApplyFilters(work.s, {filter}, 1.0, true);
+  cairo_surface_flush(work.s);
+  // The filtered rectangle lands at (dx, dy).
+  cairo_surface_flush(Surface());
+  for (int y = 0; y < rect.height; ++y) {
+    const int ty = dy + y;
+    if (ty < 0 || ty >= height_) continue;
+    const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::size_t>(rect.y - around.y + y) * stride);
+    std::uint32_t* out = Row(ty);
+    for (int x = 0; x < rect.width; ++x) {
+      const int tx = dx + x;
+      if (tx < 0 || tx >= width_) continue;
+      const std::uint32_t p = row[rect.x - around.x + x];
+      out[tx] = transparent_ ? p : (Unpremultiply(p) | 0xFF000000u);
+    }
+  }
+  Changed();
+}
+
+void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
+                         cairo_operator_t op, const PixelRect* clip) {
+  if (!cx.IsIdentity()) {
+    cairo_surface_flush(layer);
+    auto* data = cairo_image_surface_get_data(layer);
+    const int stride = cairo_image_surface_get_stride(layer);
+    const int w = cairo_image_surface_get_width(layer), h = cairo_image_surface_get_height(layer);
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t v = Unpremultiply(row[x]);
+        const Rgba t = cx.Apply(Rgba{static_cast<std::uint8_t>(Channel(v, 16)), static_cast<std::uint8_t>(Channel(v, 8)),
+                                     static_cast<std::uint8_t>(Channel(v, 0)), static_cast<std::uint8_t>(Channel(v, 24))});
+        row[x] = Premultiply(Pack(t.a, t.r, t.g, t.b));
+      }
+    }
+    cairo_surface_mark_dirty(layer);
+  }
+  cairo_t* cr = cairo_create(target);
+  if (clip) {
+    cairo_rectangle(cr, clip->x, clip->y, clip->width, clip->height);
+    cairo_clip(cr);
+  }
+  cairo_set_operator(cr, op);
+  cairo_set_source_surface(cr, layer, 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(target);
+  if (!transparent) {
+    // An opaque bitmap stays opaque: what was drawn lies on its colours.
+    auto* data = cairo_image_surface_get_data(target);
+    const int stride = cairo_image_surface_get_stride(target);
+    const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+    for (int y = 0; y < h; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
+      for (int x = 0; x < w; ++x) {
+        if ((row[x] >> 24) != 255) row[x] = Unpremultiply(row[x]) | 0xFF000000u;
+      }
+    }
+    cairo_surface_mark_dirty(target);
+  }
+}
+
+void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth) {
+  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
+  SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)};
+  if (cairo_surface_status(layer.s) != CAIRO_STATUS_SUCCESS) return;
+  cairo_t* cr = cairo_create(layer.s);
+  cairo_set_matrix(cr, &m);
+  cairo_surface_flush(src);
+  cairo_set_source_surface(cr, src, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), smooth ? CAIRO_FILTER_BILINEAR : CAIRO_FILTER_NEAREST);
+  cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(src), cairo_image_surface_get_height(src));
+  cairo_fill(cr);
+  cairo_destroy(cr);
+  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip);
+}
+
+void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op,
+                             const PixelRect* clip) {
+  if (disposed_) return;
+  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip);
+  Changed();
+}
+
+void BitmapData::DrawBitmap(const BitmapData& src, const cairo_matrix_t& m, const ColorTransform& cx,
+                            cairo_operator_t op, const PixelRect* clip, bool smooth) {
+  if (disposed_ || src.disposed_) return;
+  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth);
+  Changed();
+}
+
+}  // namespace quarvel::player

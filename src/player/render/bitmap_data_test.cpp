@@ -1,0 +1,179 @@
+// The pixel engine of script bitmaps against Flash's documented results.
+#include "player/render/bitmap_data.h"
+
+#include <gtest/gtest.h>
+
+namespace quarvel::player {
+namespace {
+
+std::shared_ptr<BitmapData> Make(int w, int h, bool transparent, std::uint32_t fill) {
+  auto b = BitmapData::Make(w, h, transparent, fill);
+  EXPECT_TRUE(b);
+  return b;
+}
+
+TEST(BitmapData, SizesOutOfRangeAreRefused) {
+  EXPECT_FALSE(BitmapData::Make(0, 10, true, 0));
+  EXPECT_FALSE(BitmapData::Make(10, -1, true, 0));
+  EXPECT_FALSE(BitmapData::Make(8192, 1, true, 0));
+  EXPECT_FALSE(BitmapData::Make(4096, 4097, true, 0));
+  EXPECT_TRUE(BitmapData::Make(2880, 2880, false, 0));
+}
+
+TEST(BitmapData, PixelsKeepStraightColoursThroughPremultiplying) {
+  auto b = Make(4, 4, true, 0x00000000);
+  b->SetPixel32(1, 1, 0x80FF8040);
+  EXPECT_EQ(b->GetPixel32(1, 1), 0x80FF8040u);
+  // Fully transparent pixels lose their colour.
+  b->SetPixel32(2, 2, 0x00FF0000);
+  EXPECT_EQ(b->GetPixel32(2, 2), 0u);
+  EXPECT_EQ(b->GetPixel32(-1, 0), 0u);
+  EXPECT_EQ(b->GetPixel32(4, 0), 0u);
+  // An opaque bitmap ignores alpha.
+  auto o = Make(2, 2, false, 0x00123456);
+  EXPECT_EQ(o->GetPixel32(0, 0), 0xFF123456u);
+  o->SetPixel32(1, 1, 0x10ABCDEF);
+  EXPECT_EQ(o->GetPixel32(1, 1), 0xFFABCDEFu);
+}
+
+TEST(BitmapData, FillRectClipsToTheBitmap) {
+  auto b = Make(10, 10, true, 0xFFFFFFFF);
+  b->FillRect({-5, 8, 8, 10}, 0xFF00FF00);
+  EXPECT_EQ(b->GetPixel32(0, 9), 0xFF00FF00u);
+  EXPECT_EQ(b->GetPixel32(2, 8), 0xFF00FF00u);
+  EXPECT_EQ(b->GetPixel32(3, 8), 0xFFFFFFFFu);
+  EXPECT_EQ(b->GetPixel32(0, 7), 0xFFFFFFFFu);
+}
+
+TEST(BitmapData, CopyPixelsReplacesMergesAndTakesAlphaFromAnotherBitmap) {
+  auto src = Make(4, 4, true, 0x80FF0000);
+  auto dst = Make(4, 4, true, 0xFF0000FF);
+  dst->CopyPixels(*src, {0, 0, 2, 2}, 1, 1, nullptr, 0, 0, false);
+  EXPECT_EQ(dst->GetPixel32(1, 1), 0x80FF0000u);
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF0000FFu);
+  EXPECT_EQ(dst->GetPixel32(3, 3), 0xFF0000FFu);
+  // Merged: half red over blue.
+  auto merged = Make(4, 4, true, 0xFF0000FF);
+  merged->CopyPixels(*src, {0, 0, 4, 4}, 0, 0, nullptr, 0, 0, true);
+  const std::uint32_t m = merged->GetPixel32(0, 0);
+  EXPECT_EQ(m >> 24, 255u);
+  EXPECT_NEAR(static_cast<int>((m >> 16) & 255), 128, 1);
+  EXPECT_NEAR(static_cast<int>(m & 255), 127, 1);
+  // The alpha bitmap's alpha multiplies the source's.
+  auto alpha = Make(4, 4, true, 0x00000000);
+  alpha->FillRect({2, 0, 2, 4}, 0xFF000000);
+  auto masked = Make(4, 4, true, 0x00000000);
+  auto opaque = Make(4, 4, true, 0xFF00FF00);
+  masked->CopyPixels(*opaque, {0, 0, 2, 2}, 0, 0, alpha.get(), 1, 0, false);
+  EXPECT_EQ(masked->GetPixel32(0, 0), 0u);            // alpha pixel (1, 0): clear
+  EXPECT_EQ(masked->GetPixel32(1, 0), 0xFF00FF00u);   // alpha pixel (2, 0): solid
+  // A source rectangle reaching outside the source moves with it.
+  auto shifted = Make(4, 4, true, 0);
+  shifted->CopyPixels(*opaque, {-1, -1, 2, 2}, 0, 0, nullptr, 0, 0, false);
+  EXPECT_EQ(shifted->GetPixel32(0, 0), 0u);
+  EXPECT_EQ(shifted->GetPixel32(1, 1), 0xFF00FF00u);
+}
+
+TEST(BitmapData, ScrollWithinTheBitmapKeepsUncoveredPixels) {
+  auto b = Make(3, 1, false, 0);
+  b->SetPixel32(0, 0, 0xFF0000);
+  b->SetPixel32(1, 0, 0x00FF00);
+  b->SetPixel32(2, 0, 0x0000FF);
+  b->Scroll(1, 0);
+  EXPECT_EQ(b->GetPixel32(0, 0), 0xFFFF0000u);  // nothing moved onto it
+  EXPECT_EQ(b->GetPixel32(1, 0), 0xFFFF0000u);
+  EXPECT_EQ(b->GetPixel32(2, 0), 0xFF00FF00u);
+}
+
+TEST(BitmapData, ThresholdCountsAndCopiesTheRest) {
+  auto src = Make(4, 1, false, 0);
+  for (int x = 0; x < 4; ++x) src->SetPixel32(x, 0, static_cast<std::uint32_t>(x * 0x40));
+  auto dst = Make(4, 1, true, 0);
+  const int n = dst->Threshold(*src, src->Bounds(), 0, 0, ">=", 0x80, 0xFFFF0000, 0xFF, true);
+  EXPECT_EQ(n, 2);
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF000000u);
+  EXPECT_EQ(dst->GetPixel32(1, 0), 0xFF000040u);
+  EXPECT_EQ(dst->GetPixel32(2, 0), 0xFFFF0000u);
+  EXPECT_EQ(dst->GetPixel32(3, 0), 0xFFFF0000u);
+  EXPECT_EQ(dst->Threshold(*src, src->Bounds(), 0, 0, "~", 0, 0, 0, false), -1);
+}
+
+TEST(BitmapData, FloodFillStopsAtOtherColours) {
+  auto b = Make(5, 5, false, 0xFFFFFF);
+  for (int y = 0; y < 5; ++y) b->SetPixel32(2, y, 0);  // a wall
+  b->FloodFill(0, 0, 0xFF0000);
+  EXPECT_EQ(b->GetPixel32(1, 4), 0xFFFF0000u);
+  EXPECT_EQ(b->GetPixel32(2, 2), 0xFF000000u);
+  EXPECT_EQ(b->GetPixel32(3, 0), 0xFFFFFFFFu);
+}
+
+TEST(BitmapData, ColourTransformChannelsAndBounds) {
+  auto b = Make(4, 4, true, 0xFF808080);
+  ColorTransform half;
+  half.redMult = 128;
+  half.blueAdd = 100;
+  b->ApplyColorTransform({0, 0, 2, 2}, half);
+  EXPECT_EQ(b->GetPixel32(0, 0), 0xFF408080u + 100);
+  EXPECT_EQ(b->GetPixel32(3, 3), 0xFF808080u);
+  const PixelRect r = b->ColorBounds(0xFFFFFFFF, 0xFF808080, false);
+  EXPECT_EQ(r.x, 0);
+  EXPECT_EQ(r.width, 2);
+  EXPECT_EQ(r.height, 2);
+  auto c = Make(4, 4, true, 0);
+  c->CopyChannel(*b, b->Bounds(), 0, 0, 1, 8);  // red into alpha
+  EXPECT_EQ(c->GetPixel32(0, 0) >> 24, 0x40u);
+  EXPECT_EQ(c->GetPixel32(3, 3) >> 24, 0x80u);
+}
+
+TEST(BitmapData, PaletteMapAndMerge) {
+  auto b = Make(1, 1, false, 0x102030);
+  std::array<std::optional<std::vector<std::uint32_t>>, 4> tables;
+  tables[0] = std::vector<std::uint32_t>(256, 0x00000000);  // red to nothing
+  tables[0]->at(0x10) = 0x00000005;                        // ... but adds to blue
+  b->PaletteMap(*b, b->Bounds(), 0, 0, tables);
+  EXPECT_EQ(b->GetPixel32(0, 0), 0xFF002035u);
+  auto m = Make(1, 1, false, 0x000000);
+  auto white = Make(1, 1, false, 0xFFFFFF);
+  const int mult[4] = {256, 128, 0, 0};
+  m->Merge(*white, white->Bounds(), 0, 0, mult);
+  EXPECT_EQ(m->GetPixel32(0, 0), 0xFFFF7F00u);
+}
+
+TEST(BitmapData, NoiseIsRepeatableAndInRange) {
+  auto a = Make(16, 16, false, 0), b = Make(16, 16, false, 0);
+  a->Noise(7, 100, 120, 1, false);
+  b->Noise(7, 100, 120, 1, false);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16; ++x) {
+      const std::uint32_t v = a->GetPixel32(x, y);
+      ASSERT_EQ(v, b->GetPixel32(x, y));
+      EXPECT_GE((v >> 16) & 255, 100u);
+      EXPECT_LE((v >> 16) & 255, 120u);
+      EXPECT_EQ(v & 0xFFFF, 0u);  // green and blue not asked for
+    }
+  }
+  auto p = Make(32, 32, false, 0);
+  p->PerlinNoise(8, 8, 2, 3, false, true, 7, true, {});
+  std::uint32_t lo = 255, hi = 0;
+  for (int x = 0; x < 32; ++x) {
+    const std::uint32_t v = p->GetPixel32(x, 5);
+    EXPECT_EQ((v >> 16) & 255, v & 255);  // grey
+    lo = std::min(lo, v & 255), hi = std::max(hi, v & 255);
+  }
+  EXPECT_LT(lo, hi);  // it varies
+}
+
+TEST(BitmapData, DisposeEmptiesAndCloneCopies) {
+  auto b = Make(3, 3, true, 0xFF112233);
+  auto c = b->Clone();
+  ASSERT_TRUE(c);
+  b->Dispose();
+  EXPECT_EQ(b->Width(), 0);
+  EXPECT_EQ(b->GetPixel32(0, 0), 0u);
+  b->FillRect({0, 0, 3, 3}, 0xFFFFFFFF);  // no effect, no crash
+  EXPECT_EQ(c->GetPixel32(2, 2), 0xFF112233u);
+  EXPECT_FALSE(b->Clone());
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,419 @@
+#include "player/render/filters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace quarvel::player {
+namespace {
+
+using swf::Rgba;
+
+// Caps on what a file may ask for: a kernel beyond this is not a picture
+// effect but a way to spend time.
+constexpr int kMaxPasses = 15;
+constexpr int kMaxKernelSide = 15;
+constexpr double kMaxBlur = 255;
+constexpr std::size_t kMaxFilters = 16;
+constexpr double kMaxMargin = 256;  // device pixels
+
+void ReadFlags(swf::Reader& r, Filter& f, bool withOnTop) {
+  f.inner = r.UB(1, "InnerShadow") != 0;
+  f.knockout = r.UB(1, "Knockout") != 0;
+  f.hideObject = r.UB(1, "CompositeSource") == 0;
+  if (withOnTop) {
+    f.onTop = r.UB(1, "OnTop") != 0;
+    f.passes = static_cast<int>(r.UB(4, "Passes"));
+  } else {
+    f.passes = static_cast<int>(r.UB(5, "Passes"));
+  }
+  r.AlignBits();
+}
+
+void ReadBlur(swf::Reader& r, Filter& f) {
+  f.blurX = std::clamp(r.Fixed16("BlurX"), 0.0, kMaxBlur);
+  f.blurY = std::clamp(r.Fixed16("BlurY"), 0.0, kMaxBlur);
+}
+
+void ReadGradientFilter(swf::Reader& r, Filter& f) {
+  const int n = r.U8("NumColors");
+  std::vector<Rgba> colors;
+  for (int i = 0; i < n; ++i) colors.push_back(swf::ReadRgba(r, "GradientColors"));
+  for (int i = 0; i < n; ++i) f.gradient.emplace_back(r.U8("GradientRatio"), colors[static_cast<std::size_t>(i)]);
+  ReadBlur(r, f);
+  f.angle = r.Fixed16("Angle");
+  f.distance = std::clamp(r.Fixed16("Distance"), -kMaxBlur, kMaxBlur);
+  f.strength = r.Fixed8("Strength");
+  ReadFlags(r, f, true);
+}
+
+// One channel plane of floats, 0 outside.
+struct Plane {
+  int w = 0, h = 0;
+  std::vector<float> v;
+  Plane(int width, int height) : w(width), h(height), v(static_cast<std::size_t>(width) * height, 0.0f) {}
+  float At(int x, int y) const { return x < 0 || y < 0 || x >= w || y >= h ? 0.0f : v[static_cast<std::size_t>(y) * w + x]; }
+  float& operator()(int x, int y) { return v[static_cast<std::size_t>(y) * w + x]; }
+};
+
+// One pass of Flash's box blur along one axis: a box `size` pixels wide
+// centred on the pixel, its two end pixels weighted by the fraction of the
+// size that does not fill a whole pair, transparent beyond the edges. The
+// end weight is kept in 1/255 steps and each result is cut down to a whole
+// level (`levels` to 1.0 of the plane), as the player's fixed-point
+// arithmetic does.
+void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEdges) {
+  if (!(size > 1.0)) return;
+  size = std::min(size, kMaxBlur);
+  const double radius = (size - 1) / 2;
+  const int m = static_cast<int>(std::ceil(radius)) - 1;
+  const double edge = std::floor((radius - m) * 255) / 255;
+  const double total = 2 * m + 1 + 2 * edge;
+  const int n = horizontal ? p.w : p.h, lines = horizontal ? p.h : p.w;
+  std::vector<double> line(static_cast<std::size_t>(n) + 2 * static_cast<std::size_t>(m) + 4, 0.0);
+  // The outside: transparent, or the edge pixels repeated for a bitmap's own filter.
+  const int pad = m + 2;
+  for (int l = 0; l < lines; ++l) {
+    auto at = [&](int i) -> float& { return horizontal ? p(i, l) : p(l, i); };
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i + pad)] = at(i);
+    if (clampEdges && n > 0) {
+      std::fill_n(line.begin(), pad, line[static_cast<std::size_t>(pad)]);
+      std::fill(line.begin() + pad + n, line.end(), line[static_cast<std::size_t>(pad + n - 1)]);
+    }
+    auto in = [&](int i) { return line[static_cast<std::size_t>(i + pad)]; };
+    // Running sum of the whole-weight pixels [i - m, i + m].
+    double sum = 0;
+    for (int i = -m; i <= m; ++i) sum += in(i);
+    for (int i = 0; i < n; ++i) {
+      const double v = (sum + edge * (in(i - m - 1) + in(i + m + 1))) / total;
+      at(i) = static_cast<float>(std::floor(v * levels + 1e-4) / levels);
+      sum += in(i + m + 1) - in(i - m);
+    }
+  }
+}
+
+// `levels`: what 1.0 of the plane is in whole steps.
+void Blur(Plane& p, double bx, double by, int passes, double levels, bool clampEdges) {
+  for (int i = 0; i < passes; ++i) {
+    BoxPass(p, bx, true, levels, clampEdges);
+    BoxPass(p, by, false, levels, clampEdges);
+  }
+}
+
+// A blur size in stage pixels as device pixels: Flash scales what exceeds
+// the one pixel that blurs nothing.
+double ScaledBlur(double blur, double scale) { return (blur - 1) * scale + 1; }
+
+// The plane moved by (dx, dy) whole pixels.
+Plane Shift(const Plane& p, int dx, int dy) {
+  Plane out(p.w, p.h);
+  for (int y = 0; y < p.h; ++y)
+    for (int x = 0; x < p.w; ++x) out(x, y) = p.At(x - dx, y - dy);
+  return out;
+}
+
+struct Pixels {
+  int w, h, stride;
+  std::uint8_t* data;
+  std::uint32_t& operator()(int x, int y) {
+    return reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride)[x];
+  }
+};
+
+float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255); }
+
+std::uint32_t Pack(float a, float r, float g, float b) {
+  auto c = [](float v) { return static_cast<std::uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  const std::uint32_t A = c(a);
+  // Premultiplied: no colour channel above the alpha.
+  return A << 24 | std::min(c(r), A) << 16 | std::min(c(g), A) << 8 | std::min(c(b), A);
+}
+
+Rgba GradientAt(const std::vector<std::pair<std::uint8_t, Rgba>>& g, double ratio) {
+  if (g.empty()) return {0, 0, 0, 0};
+  if (ratio <= g.front().first) return g.front().second;
+  for (std::size_t i = 1; i < g.size(); ++i) {
+    if (ratio <= g[i].first) {
+      const double span = g[i].first - g[i - 1].first;
+      const double t = span > 0 ? (ratio - g[i - 1].first) / span : 1.0;
+      auto mix = [t](int a, int b) { return static_cast<std::uint8_t>(std::lround(a + (b - a) * t)); };
+      const Rgba &a = g[i - 1].second, &b = g[i].second;
+      return {mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b), mix(a.a, b.a)};
+    }
+  }
+  return g.back().second;
+}
+
+// Puts an effect layer (premultiplied colour per pixel) under or over the
+// source, as the filter's flags say.
+void Compose(Pixels& px, const std::vector<std::uint32_t>& effect, const Plane& source, const Filter& f, bool over) {
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      const std::uint32_t e = effect[static_cast<std::size_t>(y) * px.w + x];
+      const std::uint32_t s = px(x, y);
+      if (f.knockout || f.hideObject) {
+        // The effect alone, cut out of the object for a knockout.
+        const float keep = f.knockout && !f.inner ? 1.0f - source.At(x, y) : 1.0f;
+        px(x, y) = Pack(Channel(e, 24) * keep, Channel(e, 16) * keep, Channel(e, 8) * keep, Channel(e, 0) * keep);
+        continue;
+      }
+      const std::uint32_t top = over ? e : s, bottom = over ? s : e;
+      const float ta = Channel(top, 24) / 255.0f;
+      px(x, y) = Pack(Channel(top, 24) + Channel(bottom, 24) * (1 - ta), Channel(top, 16) + Channel(bottom, 16) * (1 - ta),
+                      Channel(top, 8) + Channel(bottom, 8) * (1 - ta), Channel(top, 0) + Channel(bottom, 0) * (1 - ta));
+    }
+  }
+}
+
+std::uint32_t Premultiplied(Rgba c, float amount) {
+  const float a = std::clamp(amount, 0.0f, 1.0f) * c.a;
+  return Pack(a, c.r * a / 255.0f, c.g * a / 255.0f, c.b * a / 255.0f);
+}
+
+Plane AlphaOf(Pixels& px) {
+  Plane a(px.w, px.h);
+  for (int y = 0; y < px.h; ++y)
+    for (int x = 0; x < px.w; ++x) a(x, y) = Channel(px(x, y), 24) / 255.0f;
+  return a;
+}
+
+void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
+  const Plane source = AlphaOf(px);
+  Plane blurred = source;
+  Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
+  const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
+  const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
+  const Plane moved = Shift(blurred, dx, dy);
+  std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      const float m = moved.At(x, y);
+      const float amount = static_cast<float>(f.inner ? source.At(x, y) * (1 - m) : m) * static_cast<float>(f.strength);
+      std::uint32_t& e = effect[static_cast<std::size_t>(y) * px.w + x];
+      if (f.kind == Filter::Kind::kGradientGlow) {
+        e = Premultiplied(GradientAt(f.gradient, std::clamp(amount, 0.0f, 1.0f) * 255.0), 1.0f);
+      } else {
+        e = Premultiplied(f.color, amount);
+      }
+      if (f.inner) {
+        // Inside only: the object's coverage bounds the effect.
+        const float s = source.At(x, y);
+        e = Pack(Channel(e, 24) * s, Channel(e, 16) * s, Channel(e, 8) * s, Channel(e, 0) * s);
+      }
+    }
+  }
+  Compose(px, effect, source, f, f.inner);
+}
+
+void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
+  const Plane source = AlphaOf(px);
+  Plane blurred = source;
+  Blur(blurred, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 255, clampEdges);
+  const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
+  const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
+  const Plane toShadow = Shift(blurred, dx, dy), toLight = Shift(blurred, -dx, -dy);
+  std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      const float d = (toLight.At(x, y) - toShadow.At(x, y)) * static_cast<float>(f.strength);
+      float mask = 1;
+      if (f.inner) mask = source.At(x, y);
+      else if (!f.onTop) mask = 1 - source.At(x, y);  // outer bevel
+      std::uint32_t e;
+      if (f.kind == Filter::Kind::kGradientBevel) {
+        e = Premultiplied(GradientAt(f.gradient, std::clamp(0.5f + d / 2, 0.0f, 1.0f) * 255.0), 1.0f);
+      } else {
+        e = d >= 0 ? Premultiplied(f.highlight, d) : Premultiplied(f.color, -d);
+      }
+      e = Pack(Channel(e, 24) * mask, Channel(e, 16) * mask, Channel(e, 8) * mask, Channel(e, 0) * mask);
+      effect[static_cast<std::size_t>(y) * px.w + x] = e;
+    }
+  }
+  Compose(px, effect, source, f, true);
+}
+
+void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {
+  Plane a(px.w, px.h), r(px.w, px.h), g(px.w, px.h), b(px.w, px.h);
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      const std::uint32_t v = px(x, y);
+      a(x, y) = Channel(v, 24), r(x, y) = Channel(v, 16), g(x, y) = Channel(v, 8), b(x, y) = Channel(v, 0);
+    }
+  }
+  for (Plane* p : {&a, &r, &g, &b}) Blur(*p, ScaledBlur(f.blurX, scale), ScaledBlur(f.blurY, scale), f.passes, 1, clampEdges);
+  for (int y = 0; y < px.h; ++y)
+    for (int x = 0; x < px.w; ++x) px(x, y) = Pack(a(x, y), r(x, y), g(x, y), b(x, y));
+}
+
+void ColorMatrix(Pixels& px, const Filter& f) {
+  const auto& m = f.matrix;
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      const std::uint32_t v = px(x, y);
+      const float a = Channel(v, 24);
+      const float k = a > 0 ? 255.0f / a : 0.0f;
+      const float in[4] = {Channel(v, 16) * k, Channel(v, 8) * k, Channel(v, 0) * k, a};
+      float out[4];
+      for (int row = 0; row < 4; ++row) {
+        const float* c = &m[static_cast<std::size_t>(row) * 5];
+        out[row] = std::clamp(c[0] * in[0] + c[1] * in[1] + c[2] * in[2] + c[3] * in[3] + c[4], 0.0f, 255.0f);
+      }
+      const float na = out[3] / 255.0f;
+      px(x, y) = Pack(out[3], out[0] * na, out[1] * na, out[2] * na);
+    }
+  }
+}
+
+void Convolve(Pixels& px, const Filter& f) {
+  if (f.matrixX <= 0 || f.matrixY <= 0 || f.divisor == 0) return;
+  std::vector<std::uint32_t> src(static_cast<std::size_t>(px.w) * px.h);
+  for (int y = 0; y < px.h; ++y)
+    for (int x = 0; x < px.w; ++x) src[static_cast<std::size_t>(y) * px.w + x] = px(x, y);
+  const std::uint32_t fallback = Premultiplied(f.defaultColor, 1.0f);
+  auto at = [&](int x, int y) {
+    if (f.clamp) {
+      x = std::clamp(x, 0, px.w - 1);
+      y = std::clamp(y, 0, px.h - 1);
+    } else if (x < 0 || y < 0 || x >= px.w || y >= px.h) {
+      return fallback;
+    }
+    return src[static_cast<std::size_t>(y) * px.w + x];
+  };
+  const int cx = f.matrixX / 2, cy = f.matrixY / 2;
+  for (int y = 0; y < px.h; ++y) {
+    for (int x = 0; x < px.w; ++x) {
+      float sum[4] = {0, 0, 0, 0};
+      for (int j = 0; j < f.matrixY; ++j) {
+        for (int i = 0; i < f.matrixX; ++i) {
+          const float k = f.kernel[static_cast<std::size_t>(j) * f.matrixX + i];
+          const std::uint32_t v = at(x + i - cx, y + j - cy);
+          for (int c = 0; c < 4; ++c) sum[c] += k * Channel(v, 24 - 8 * c);
+        }
+      }
+      for (float& s : sum) s = s / f.divisor + f.bias;
+      const float a = f.preserveAlpha ? Channel(src[static_cast<std::size_t>(y) * px.w + x], 24) : sum[0];
+      px(x, y) = Pack(a, sum[1], sum[2], sum[3]);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<Filter> ReadFilterList(swf::Reader& r) {
+  std::vector<Filter> list;
+  const int n = r.U8("NumberOfFilters");
+  for (int i = 0; i < n; ++i) {
+    Filter f;
+    const int id = r.U8("FilterID");
+    switch (id) {
+      case 0:
+        f.kind = Filter::Kind::kDropShadow;
+        f.color = swf::ReadRgba(r, "DropShadowColor");
+        ReadBlur(r, f);
+        f.angle = r.Fixed16("Angle");
+        f.distance = std::clamp(r.Fixed16("Distance"), -kMaxBlur, kMaxBlur);
+        f.strength = r.Fixed8("Strength");
+        ReadFlags(r, f, false);
+        break;
+      case 1:
+        f.kind = Filter::Kind::kBlur;
+        ReadBlur(r, f);
+        f.passes = static_cast<int>(r.UB(5, "Passes"));
+        r.UB(3, "Reserved");
+        r.AlignBits();
+        break;
+      case 2:
+        f.kind = Filter::Kind::kGlow;
+        f.color = swf::ReadRgba(r, "GlowColor");
+        ReadBlur(r, f);
+        f.strength = r.Fixed8("Strength");
+        ReadFlags(r, f, false);
+        break;
+      case 3:
+        f.kind = Filter::Kind::kBevel;
+        f.color = swf::ReadRgba(r, "ShadowColor");
+        f.highlight = swf::ReadRgba(r, "HighlightColor");
+        ReadBlur(r, f);
+        f.angle = r.Fixed16("Angle");
+        f.distance = std::clamp(r.Fixed16("Distance"), -kMaxBlur, kMaxBlur);
+        f.strength = r.Fixed8("Strength");
+        ReadFlags(r, f, true);
+        break;
+      case 4:
+      case 7:
+        f.kind = id == 4 ? Filter::Kind::kGradientGlow : Filter::Kind::kGradientBevel;
+        ReadGradientFilter(r, f);
+        break;
+      case 5: {
+        f.kind = Filter::Kind::kConvolution;
+        f.matrixX = r.U8("MatrixX");
+        f.matrixY = r.U8("MatrixY");
+        f.divisor = r.F32("Divisor");
+        f.bias = r.F32("Bias");
+        for (int k = 0; k < f.matrixX * f.matrixY; ++k) f.kernel.push_back(r.F32("Matrix"));
+        f.defaultColor = swf::ReadRgba(r, "DefaultColor");
+        r.UB(6, "Reserved");
+        f.clamp = r.UB(1, "Clamp") != 0;
+        f.preserveAlpha = r.UB(1, "PreserveAlpha") != 0;
+        r.AlignBits();
+        if (f.matrixX > kMaxKernelSide || f.matrixY > kMaxKernelSide) f.matrixX = f.matrixY = 0;
+        break;
+      }
+      case 6:
+        f.kind = Filter::Kind::kColorMatrix;
+        for (float& v : f.matrix) v = r.F32("Matrix");
+        break;
+      default:
+        throw swf::SwfError("FilterID", r.Offset() - 1, "filter " + std::to_string(id) + " is unknown");
+    }
+    f.passes = std::clamp(f.passes, 0, kMaxPasses);
+    if (!std::isfinite(f.strength)) f.strength = 1;
+    if (!std::isfinite(f.angle)) f.angle = 0;
+    if (list.size() < kMaxFilters) list.push_back(std::move(f));
+  }
+  return list;
+}
+
+double FilterMargin(const std::vector<Filter>& filters, double scale) {
+  double m = 0;
+  for (const Filter& f : filters) {
+    // Each pass of a box spreads by half its width, rounded up.
+    const double size = std::min(ScaledBlur(std::max(f.blurX, f.blurY), scale), kMaxBlur);
+    if (size > 1) m += std::ceil((size - 1) / 2) * std::max(f.passes, 1);
+    m += std::fabs(f.distance) * scale;
+    if (f.kind == Filter::Kind::kConvolution) m += std::max(f.matrixX, f.matrixY);
+  }
+  return std::min(m, kMaxMargin);
+}
+
+void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale, bool clampEdges) {
+  cairo_surface_flush(image);
+  Pixels px{cairo_image_surface_get_width(image), cairo_image_surface_get_height(image),
+            cairo_image_surface_get_stride(image), cairo_image_surface_get_data(image)};
+  if (!px.data || px.w <= 0 || px.h <= 0) return;
+  for (const Filter& f : filters) {
+    switch (f.kind) {
+      case Filter::Kind::kDropShadow:
+      case Filter::Kind::kGlow:
+      case Filter::Kind::kGradientGlow:
+        ShadowOrGlow(px, f, scale, clampEdges);
+        break;
+      case Filter::Kind::kBevel:
+      case Filter::Kind::kGradientBevel:
+        Bevel(px, f, scale, clampEdges);
+        break;
+      case Filter::Kind::kBlur:
+        BlurAll(px, f, scale, clampEdges);
+        break;
+      case Filter::Kind::kColorMatrix:
+        ColorMatrix(px, f);
+        break;
+      case Filter::Kind::kConvolution:
+        Convolve(px, f);
+        break;
+    }
+  }
+  cairo_surface_mark_dirty(image);
+}
+
+}  // namespace quarvel::player

@@ -1,0 +1,287 @@
+// Filter records and their effect on pictures, checked on pixels whose
+// values follow from the box blur and the compositing rules.
+#include "player/render/filters.h"
+
+#include <gtest/gtest.h>
+
+#include "player/flash_player.h"
+#include "support/swf_builder.h"
+#include "support/swf_writer.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::SwfWriter;
+
+struct Surface {
+  cairo_surface_t* s;
+  Surface(int w, int h) : s(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)) {}
+  ~Surface() { cairo_surface_destroy(s); }
+  std::uint32_t& At(int x, int y) {
+    return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s))[x];
+  }
+  void Fill(int x0, int y0, int x1, int y1, std::uint32_t argb) {
+    cairo_surface_flush(s);
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) At(x, y) = argb;
+    cairo_surface_mark_dirty(s);
+  }
+  int Alpha(int x, int y) { return static_cast<int>(At(x, y) >> 24); }
+};
+
+void PutFixed(SwfWriter& w, double v) { w.Fixed16(v); }
+
+std::vector<std::uint8_t> DropShadowRecord(swf::Rgba color, double blur, double angle, double distance,
+                                           bool inner, bool knockout, bool composite, int passes) {
+  SwfWriter w;
+  w.U8(1);  // one filter
+  w.U8(0);  // drop shadow
+  w.Rgba(color);
+  PutFixed(w, blur);
+  PutFixed(w, blur);
+  PutFixed(w, angle);
+  PutFixed(w, distance);
+  w.Fixed8(1.0);
+  w.UB(inner, 1);
+  w.UB(knockout, 1);
+  w.UB(composite, 1);
+  w.UB(static_cast<std::uint32_t>(passes), 5);
+  w.Align();
+  return w.Data();
+}
+
+std::vector<Filter> Read(const std::vector<std::uint8_t>& bytes) {
+  swf::Reader r(bytes);
+  auto list = ReadFilterList(r);
+  EXPECT_TRUE(r.AtEnd());
+  return list;
+}
+
+TEST(Filters, RecordsReadBackAndDamageIsRefused) {
+  const auto f = Read(DropShadowRecord({10, 20, 30, 128}, 4.5, 0.785, 6, true, false, true, 3));
+  ASSERT_EQ(f.size(), 1u);
+  EXPECT_EQ(f[0].kind, Filter::Kind::kDropShadow);
+  EXPECT_EQ(f[0].color.b, 30);
+  EXPECT_DOUBLE_EQ(f[0].blurX, 4.5);
+  EXPECT_NEAR(f[0].angle, 0.785, 1e-4);
+  EXPECT_DOUBLE_EQ(f[0].distance, 6);
+  EXPECT_TRUE(f[0].inner);
+  EXPECT_FALSE(f[0].hideObject);
+  EXPECT_EQ(f[0].passes, 3);
+
+  SwfWriter cm;
+  cm.U8(2);
+  cm.U8(6);  // colour matrix
+  for (int i = 0; i < 20; ++i) cm.F32(static_cast<float>(i));
+  cm.U8(1);  // blur
+  PutFixed(cm, 2);
+  PutFixed(cm, 3);
+  cm.UB(2, 5);
+  cm.UB(0, 3);
+  const auto two = Read(cm.Data());
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0].matrix[19], 19.0f);
+  EXPECT_EQ(two[1].kind, Filter::Kind::kBlur);
+  EXPECT_DOUBLE_EQ(two[1].blurY, 3);
+  EXPECT_EQ(two[1].passes, 2);
+
+  const std::vector<std::uint8_t> unknown = {1, 9, 0, 0};
+  swf::Reader r1(unknown);
+  EXPECT_THROW(ReadFilterList(r1), swf::SwfError);
+  auto cut = DropShadowRecord({0, 0, 0, 255}, 4, 0, 0, false, false, true, 1);
+  cut.resize(cut.size() - 3);
+  swf::Reader r2(cut);
+  EXPECT_THROW(ReadFilterList(r2), swf::SwfError);
+}
+
+TEST(Filters, BlurSpreadsEvenlyAndLosesOnlyWhatItCutsDown) {
+  Surface img(41, 41);
+  img.Fill(20, 20, 21, 21, 0xFFFFFFFF);
+  Filter f;
+  f.kind = Filter::Kind::kBlur;
+  f.blurX = f.blurY = 5;
+  f.passes = 2;
+  ApplyFilters(img.s, {f}, 1.0);
+  long total = 0;
+  for (int y = 0; y < 41; ++y)
+    for (int x = 0; x < 41; ++x) total += img.Alpha(x, y);
+  // Each pass cuts every pixel down to a whole level: some of the total goes.
+  EXPECT_LE(total, 255);
+  EXPECT_GE(total, 200);
+  EXPECT_EQ(img.Alpha(17, 20), img.Alpha(23, 20));
+  EXPECT_EQ(img.Alpha(20, 17), img.Alpha(20, 23));
+  EXPECT_GT(img.Alpha(20, 20), img.Alpha(22, 20));
+  EXPECT_EQ(img.Alpha(25, 20), 0);  // two passes of 5 reach 4 pixels
+}
+
+// Flash's box: the weights of a blur `size` wide are 1 for the whole pixels
+// around the centre and the leftover fraction (in 1/255 steps) at both ends;
+// every pass cuts the result down to a whole level.
+TEST(Filters, BlurIsFlashsFractionalBoxCutToWholeLevels) {
+  auto row = [](double size, int passes, double scale = 1.0) {
+    Surface img(21, 1);
+    img.Fill(10, 0, 11, 1, 0xFFFFFFFF);
+    Filter f;
+    f.kind = Filter::Kind::kBlur;
+    f.blurX = size;
+    f.blurY = 0;
+    f.passes = passes;
+    ApplyFilters(img.s, {f}, scale);
+    std::vector<int> a;
+    for (int x = 6; x <= 14; ++x) a.push_back(img.Alpha(x, 0));
+    return a;
+  };
+  // Three wide: 255 / 3 each.
+  EXPECT_EQ(row(3, 1), (std::vector<int>{0, 0, 0, 85, 85, 85, 0, 0, 0}));
+  // Two wide: the centre and half-weight (127/255) neighbours, over 1 + 2 * 127/255.
+  EXPECT_EQ(row(2, 1), (std::vector<int>{0, 0, 0, 63, 127, 63, 0, 0, 0}));
+  // 2.5 wide: 191/255 at the ends.
+  EXPECT_EQ(row(2.5, 1), (std::vector<int>{0, 0, 0, 76, 102, 76, 0, 0, 0}));
+  // Two passes of five: 51 each, then the triangle 51 * k / 5 cut down.
+  EXPECT_EQ(row(5, 2), (std::vector<int>{10, 20, 30, 40, 51, 40, 30, 20, 10}));
+  // No pass, or a box of one pixel or less: nothing changes.
+  EXPECT_EQ(row(9, 0), (std::vector<int>{0, 0, 0, 0, 255, 0, 0, 0, 0}));
+  EXPECT_EQ(row(1, 3), (std::vector<int>{0, 0, 0, 0, 255, 0, 0, 0, 0}));
+  // Twice the stage scale: what exceeds one pixel doubles, 3 becomes 5.
+  EXPECT_EQ(row(3, 1, 2.0), (std::vector<int>{0, 0, 51, 51, 51, 51, 51, 0, 0}));
+}
+
+TEST(Filters, BitmapsBlurTheirOwnEdgePixelsObjectsBlurIntoTransparency) {
+  for (const bool clamp : {false, true}) {
+    Surface img(5, 1);
+    img.Fill(0, 0, 5, 1, 0xFF000000);
+    Filter f;
+    f.kind = Filter::Kind::kBlur;
+    f.blurX = 3;
+    f.passes = 1;
+    ApplyFilters(img.s, {f}, 1.0, clamp);
+    EXPECT_EQ(img.Alpha(0, 0), clamp ? 255 : 170);
+    EXPECT_EQ(img.Alpha(2, 0), 255);
+  }
+  Filter big;
+  big.kind = Filter::Kind::kBlur;
+  big.blurX = 5, big.blurY = 2, big.passes = 3;
+  // Two whole pixels a side per pass of five.
+  EXPECT_DOUBLE_EQ(FilterMargin({big}, 1.0), 6);
+  EXPECT_DOUBLE_EQ(FilterMargin({big}, 2.0), 12);  // nine wide at twice the scale: 4 a side
+}
+
+TEST(Filters, DropShadowFallsAtItsAngleAndDistanceAndKnockoutHidesTheObject) {
+  // An opaque red 10 x 10 square; a hard black shadow 5 pixels to the right.
+  auto run = [](bool knockout, bool composite) {
+    auto img = std::make_unique<Surface>(30, 20);
+    img->Fill(5, 5, 15, 15, 0xFFFF0000);
+    Filter f;
+    f.kind = Filter::Kind::kDropShadow;
+    f.color = {0, 0, 0, 255};
+    f.distance = 5;
+    f.knockout = knockout;
+    f.hideObject = !composite;
+    f.passes = 1;
+    ApplyFilters(img->s, {f}, 1.0);
+    return img;
+  };
+  auto plain = run(false, true);
+  EXPECT_EQ(plain->At(10, 10), 0xFFFF0000u);  // the object stays on top
+  EXPECT_EQ(plain->At(17, 10), 0xFF000000u);  // shadow beside it
+  EXPECT_EQ(plain->At(3, 10), 0u);
+  auto knocked = run(true, true);
+  EXPECT_EQ(knocked->At(12, 10), 0u);         // under the object: cut out
+  EXPECT_EQ(knocked->At(17, 10), 0xFF000000u);
+  auto hidden = run(false, false);
+  EXPECT_EQ(hidden->At(12, 10), 0xFF000000u);  // the shadow alone
+  EXPECT_EQ(hidden->At(7, 10), 0u);
+}
+
+TEST(Filters, ColorMatrixWorksOnStraightColours) {
+  Surface img(2, 1);
+  img.Fill(0, 0, 1, 1, 0xFFC81E0A);  // opaque (200, 30, 10)
+  img.Fill(1, 0, 2, 1, 0x80640F05);  // half-transparent (200, 30, 10) premultiplied
+  Filter f;
+  f.kind = Filter::Kind::kColorMatrix;
+  // Red and blue swapped; alpha kept.
+  f.matrix = {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+  ApplyFilters(img.s, {f}, 1.0);
+  EXPECT_EQ(img.At(0, 0), 0xFF0A1EC8u);
+  const std::uint32_t half = img.At(1, 0);
+  EXPECT_EQ(half >> 24, 0x80u);
+  EXPECT_NEAR((half >> 16) & 255, 5, 1);
+  EXPECT_NEAR(half & 255, 100, 1);
+}
+
+TEST(Filters, PlacedObjectShowsItsGlowInThePlayer) {
+  testing::SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor({255, 255, 255, 255});
+  testing::ShapeBuilder square;
+  square.Rectangle(0, 0, 400, 400, square.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, square);
+  SwfWriter glow;
+  glow.U8(1);
+  glow.U8(2);  // glow
+  glow.Rgba({0, 0, 255, 255});
+  PutFixed(glow, 6);
+  PutFixed(glow, 6);
+  glow.Fixed8(2.0);
+  glow.UB(0, 1);
+  glow.UB(0, 1);
+  glow.UB(1, 1);
+  glow.UB(1, 5);
+  swf::Matrix at;
+  at.translateX = at.translateY = 800;
+  b.PlaceObject3({.depth = 1, .characterId = 1, .matrix = at, .filterList = glow.Data()}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(50, 50), (gdi::Color{255, 0, 0}));
+  const gdi::Color edge = bmp.GetPixel(61, 50);  // just outside: blue glow over white
+  EXPECT_LT(edge.r, 200);
+  EXPECT_GT(edge.b, 200);
+  EXPECT_EQ(bmp.GetPixel(80, 50), (gdi::Color{255, 255, 255}));
+  EXPECT_TRUE(p.SkippedFeatures().empty());
+}
+
+
+// PlaceObject3 as the authoring tool writes it: an image flag beside a
+// character id brings no class name; a cacheAsBitmap flag may come without
+// its byte; visibility and the opaque background act from SWF 11.
+TEST(Filters, PlaceObject3ReadsAsFlashDoes) {
+  auto render = [](int version, std::vector<std::uint8_t> body) {
+    testing::SwfBuilder b(version, {0, 2000, 0, 2000}, 10.0);
+    b.SetBackgroundColor({255, 255, 255, 255});
+    testing::ShapeBuilder square;
+    square.Rectangle(0, 0, 400, 400, square.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, square);
+    b.Tag(swf::tag::kPlaceObject3, body).ShowFrame();
+    auto p = std::make_unique<FlashPlayer>();
+    p->SetSize(100, 100);
+    EXPECT_TRUE(p->LoadMovieBytes(b.Build()));
+    return p;
+  };
+  auto pixel = [](FlashPlayer& p, int x, int y) {
+    gdi::Bitmap bmp;
+    p.Paint(bmp);
+    return bmp.GetPixel(x, y);
+  };
+  const gdi::Color red{255, 0, 0}, white{255, 255, 255};
+  // Flags: character and matrix; image; depth 1; character 1; empty matrix.
+  auto image = render(10, {0x06, 0x10, 1, 0, 1, 0, 0x00});
+  EXPECT_EQ(pixel(*image, 10, 10), red);
+  EXPECT_TRUE(image->SkippedFeatures().empty());
+  auto cached = render(10, {0x06, 0x04, 1, 0, 1, 0, 0x00});
+  EXPECT_EQ(pixel(*cached, 10, 10), red);
+  EXPECT_TRUE(cached->SkippedFeatures().empty());
+  // Hidden (0x20, byte 0) with a green background (0x40, RGBA).
+  const std::vector<std::uint8_t> hidden{0x06, 0x60, 1, 0, 1, 0, 0x00, 0, 0, 255, 0, 255};
+  auto v10 = render(10, hidden);
+  EXPECT_EQ(pixel(*v10, 10, 10), red);
+  EXPECT_TRUE(v10->SkippedFeatures().empty());
+  auto v11 = render(11, hidden);
+  EXPECT_EQ(pixel(*v11, 10, 10), white);
+  auto shown = render(11, {0x06, 0x60, 1, 0, 1, 0, 0x00, 1, 0, 255, 0, 255});
+  EXPECT_EQ(pixel(*shown, 10, 10), red);
+}
+
+}  // namespace
+}  // namespace quarvel::player

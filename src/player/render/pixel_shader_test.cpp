@@ -1,0 +1,115 @@
+// Pixel kernels: reading the byte code (and refusing damaged code) and
+// running it per pixel on premultiplied colours.
+#include "player/render/pixel_shader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "support/pixel_kernel_builder.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::KernelBuilder;
+
+// Runs `bytes` over a w x 1 row with the given inputs; returns the pixels.
+std::vector<std::uint32_t> RunRow(const std::vector<std::uint8_t>& bytes, const std::vector<std::vector<std::uint32_t>>& in,
+                                  int w, const std::vector<std::vector<float>>& values = {}, bool opaque = false) {
+  const auto shader = PixelShader::Parse(bytes);
+  std::vector<ShaderImage> images;
+  for (const auto& row : in) images.push_back({row.data(), w, w, 1, false});
+  std::vector<std::uint32_t> out(static_cast<std::size_t>(w));
+  shader->Run(images, values, w, 1, out.data(), w, opaque);
+  return out;
+}
+
+TEST(PixelShader, AverageBlendKernelReadsItsDeclarations) {
+  const auto shader = PixelShader::Parse(testing::AverageBlendKernel());
+  ASSERT_EQ(shader->Inputs().size(), 2u);
+  EXPECT_EQ(shader->Inputs()[0].name, "background");
+  EXPECT_EQ(shader->Inputs()[1].index, 1);
+  ASSERT_EQ(shader->Parameters().size(), 2u);
+  EXPECT_EQ(shader->Parameters()[0].name, "_OutCoord");
+  EXPECT_TRUE(shader->Parameters()[1].output);
+  EXPECT_EQ(shader->Parameters()[1].ValueCount(), 4u);
+}
+
+TEST(PixelShader, AverageOfPremultipliedPixels) {
+  // Orange over black; half-transparent white over clear; a pixel past the
+  // end of the foreground reads as clear.
+  const std::vector<std::uint32_t> bg = {0xFF000000u, 0x00000000u, 0xFF0000FFu};
+  const std::vector<std::uint32_t> fg = {0xFFFF9900u, 0x80808080u};
+  std::vector<ShaderImage> images = {{bg.data(), 3, 3, 1, false}, {fg.data(), 2, 2, 1, false}};
+  const auto shader = PixelShader::Parse(testing::AverageBlendKernel());
+  std::vector<std::uint32_t> out(3);
+  shader->Run(images, {}, 3, 1, out.data(), 3, false);
+  EXPECT_EQ(out[0], 0xFF804D00u);
+  EXPECT_EQ(out[1], 0x40404040u);
+  EXPECT_EQ(out[2], 0x80000080u);
+  // On an opaque target alpha is 1 and the colour stays as computed.
+  shader->Run(images, {}, 3, 1, out.data(), 3, true);
+  EXPECT_EQ(out[1], 0xFF404040u);
+}
+
+TEST(PixelShader, ComparisonAndIfElseChooseTheBranch) {
+  // dst = outCoord.x < 1.5 ? white : red, through lessThan into i0 and if/else.
+  KernelBuilder k;
+  k.Param(1, 2, 0, 0xC, "_OutCoord").Param(2, 4, 1, 0xF, "dst");
+  k.LoadFloat(2, 0x8, 1.5f);
+  k.Op(0x1D, 3, 0x8, 0, 0x00, 1);  // f3.r = f0.r (x)
+  k.Op(0x2A, 3, 0x8, 2, 0x00, 1);  // i0.r = f3.r < f2.r
+  k.If(0).LoadFloat(1, 0xF, 1.0f).Else().LoadFloat(1, 0xF, 0.0f).LoadFloat(1, 0x9, 1.0f).EndIf();
+  const auto out = RunRow(k.Bytes(), {}, 3);
+  EXPECT_EQ(out[0], 0xFFFFFFFFu);
+  EXPECT_EQ(out[1], 0xFFFF0000u);
+  EXPECT_EQ(out[2], 0xFFFF0000u);
+}
+
+TEST(PixelShader, ParametersTakeTheirDefaultsOrTheGivenValues) {
+  KernelBuilder k;
+  k.Param(1, 4, 2, 0xF, "color").DefaultValue({1, 0, 0, 1}).Param(2, 4, 1, 0xF, "dst");
+  k.Op(0x1D, 1, 0xF, 2);
+  const auto shader = PixelShader::Parse(k.Bytes());
+  EXPECT_EQ(shader->Parameters()[0].defaultValue, (std::vector<float>{1, 0, 0, 1}));
+  EXPECT_EQ(RunRow(k.Bytes(), {}, 1)[0], 0xFFFF0000u);
+  EXPECT_EQ(RunRow(k.Bytes(), {}, 1, {{0, 0, 1, 1}})[0], 0xFF0000FFu);
+  // A list of the wrong length is ignored; colour never exceeds alpha.
+  EXPECT_EQ(RunRow(k.Bytes(), {}, 1, {{0, 1}})[0], 0xFFFF0000u);
+  EXPECT_EQ(RunRow(k.Bytes(), {}, 1, {{1, 1, 1, 0.5f}})[0], 0x80808080u);
+}
+
+TEST(PixelShader, SampleLinearMixesNeighbours) {
+  KernelBuilder k;
+  k.Param(1, 2, 0, 0xC, "_OutCoord").Texture(0, 4, "src").Param(2, 4, 1, 0xF, "dst");
+  k.LoadFloat(2, 0x4, 0.5f);          // f2.g = 0.5: the row's centre
+  k.Op(0x1D, 2, 0x8, 0, 0x00, 1);     // f2.r = x
+  k.LoadFloat(3, 0x8, 0.5f).Op(0x01, 2, 0x8, 3, 0x00, 1);  // x + 0.5: between two pixels
+  k.Sample(0x31, 1, 0xF, 2, 0);
+  const std::vector<std::uint32_t> src = {0xFF000000u, 0xFFFFFFFFu};
+  const auto out = RunRow(k.Bytes(), {src}, 2);
+  EXPECT_EQ(out[0], 0xFF808080u);
+}
+
+TEST(PixelShader, DamagedCodeIsRefusedWithWhereItFailed) {
+  const auto good = testing::AverageBlendKernel();
+  auto expectRefused = [](const std::vector<std::uint8_t>& bytes, const char* what) {
+    try {
+      PixelShader::Parse(bytes);
+      ADD_FAILURE() << what << ": accepted";
+    } catch (const ShaderError& e) {
+      EXPECT_LE(e.Offset(), bytes.size()) << what;
+    }
+  };
+  expectRefused(std::vector<std::uint8_t>(good.begin(), good.end() - 3), "cut inside an instruction");
+  expectRefused(KernelBuilder(good).Raw({0x7F, 0, 0, 0, 0, 0, 0, 0}).Bytes(), "unknown instruction");
+  expectRefused(KernelBuilder(good).Else().Bytes(), "else without if");
+  expectRefused(KernelBuilder(good).If(0).Bytes(), "if without end");
+  expectRefused(KernelBuilder().Param(1, 2, 0, 0xC, "_OutCoord").Bytes(), "no output");
+  expectRefused(KernelBuilder(good).Op(0x1D, 0x7000, 0xF, 2).Bytes(), "register out of range");
+  expectRefused(KernelBuilder(good).Raw({0xA1, 1, 99, 0, 0, 0xF, 'x', 0}).Bytes(), "parameter of unknown type");
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -1,0 +1,55 @@
+#pragma once
+// What the renderer's parts share while drawing one picture: the target,
+// the options and the state of the walk (mask coverage, nesting, layers).
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <span>
+
+#include "player/library/characters.h"
+#include "player/render/drawn_items.h"
+#include "player/flash_player.h"
+#include "player/library/movie_library.h"
+
+namespace quarvel::player {
+
+class ShapeCache;
+
+struct RenderOptions {
+  Quality quality = Quality::qHigh;
+  double stageScale = 1.0 / 20;  // device pixels per twip of the stage
+  ShapeCache* cache = nullptr;   // none: every shape is drawn
+};
+
+struct RenderContext {
+  cairo_t* cr;
+  const MovieLibrary& lib;
+  RenderOptions options;
+  bool mask = false;  // drawing a mask: coverage only
+  int nesting = 0;
+  int layers = 0;  // open blend groups: alpha and erase need one below them
+  std::span<const DrawnItem> items{};  // the whole list, where script masks are found
+  cairo_matrix_t base{};
+  const DrawnItem* masking = nullptr;  // the setMask maskee being drawn into its group
+  const DrawnItem* alphaMask = nullptr;  // the setMask mask being drawn by its alpha, in colour
+};
+
+// A device-space box.
+struct Box {
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  bool Empty() const { return x0 > x1 || y0 > y1; }
+  void Add(const Box& b) {
+    x0 = std::min(x0, b.x0), y0 = std::min(y0, b.y0), x1 = std::max(x1, b.x1), y1 = std::max(y1, b.y1);
+  }
+};
+
+// The items one level below `item`, walked with Next.
+inline std::span<const DrawnItem> Children(const DrawnItem& item) { return {&item + 1, item.descendants}; }
+inline const DrawnItem* Next(const DrawnItem* item) { return item + 1 + item->descendants; }
+
+// The walk, which the parts call back into (renderer.cpp).
+void DrawItem(RenderContext& c, const DrawnItem& item, const cairo_matrix_t& parent, const ColorTransform& parentCx);
+void DrawItemBody(RenderContext& c, const DrawnItem& item, const cairo_matrix_t& m, const ColorTransform& cx);
+
+}  // namespace quarvel::player

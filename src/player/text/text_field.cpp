@@ -1,0 +1,858 @@
+#include "player/text/text_field.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "player/library/characters.h"
+#include "player/library/movie_library.h"
+
+namespace quarvel::player::text {
+namespace {
+
+std::string Lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  std::size_t a = 0, b = s.size();
+  while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+  while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+  return s.substr(a, b - a);
+}
+
+// "#FF0000", "0xff0000", "ff0000".
+std::optional<std::uint32_t> ParseColor(std::string s) {
+  s = Trim(s);
+  if (!s.empty() && s[0] == '#') s = s.substr(1);
+  else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
+  if (s.empty()) return std::nullopt;
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(s.c_str(), &end, 16);
+  if (end == s.c_str()) return std::nullopt;
+  return static_cast<std::uint32_t>(v & 0xFFFFFF);
+}
+
+std::optional<double> ParseNumber(const std::string& s) {
+  const std::string t = Trim(s);
+  if (t.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double d = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || !std::isfinite(d)) return std::nullopt;
+  return d;
+}
+
+std::optional<Align> ParseAlign(const std::string& s) {
+  const std::string a = Lower(Trim(s));
+  if (a == "left") return Align::kLeft;
+  if (a == "right") return Align::kRight;
+  if (a == "center") return Align::kCenter;
+  if (a == "justify") return Align::kJustify;
+  return std::nullopt;
+}
+
+const char* AlignName(Align a) {
+  switch (a) {
+    case Align::kRight: return "RIGHT";
+    case Align::kCenter: return "CENTER";
+    case Align::kJustify: return "JUSTIFY";
+    default: return "LEFT";
+  }
+}
+
+std::string Number(double d) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.15g", d);
+  return buf;
+}
+
+std::string Escape(const std::u32string& s) {
+  std::string out;
+  for (char32_t c : s) {
+    if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '&') out += "&amp;";
+    else if (c == '"') out += "&quot;";
+    else if (c == '\'') out += "&apos;";
+    else out += ToUtf8(std::u32string(1, c));
+  }
+  return out;
+}
+
+}  // namespace
+
+// ---- formats ---------------------------------------------------------------------
+
+void FormatPatch::ApplyTo(Format& f) const {
+  if (font) f.font = *font;
+  if (url) f.url = *url;
+  if (target) f.target = *target;
+  if (size) f.size = *size;
+  if (letterSpacing) f.letterSpacing = *letterSpacing;
+  if (leftMargin) f.leftMargin = *leftMargin;
+  if (rightMargin) f.rightMargin = *rightMargin;
+  if (indent) f.indent = *indent;
+  if (blockIndent) f.blockIndent = *blockIndent;
+  if (leading) f.leading = *leading;
+  if (color) f.color = *color;
+  if (bold) f.bold = *bold;
+  if (italic) f.italic = *italic;
+  if (underline) f.underline = *underline;
+  if (kerning) f.kerning = *kerning;
+  if (bullet) f.bullet = *bullet;
+  if (align) f.align = *align;
+  if (tabStops) f.tabStops = *tabStops;
+}
+
+FormatPatch FormatPatch::From(const Format& f) {
+  FormatPatch p;
+  p.font = f.font;
+  p.url = f.url;
+  p.target = f.target;
+  p.size = f.size;
+  p.letterSpacing = f.letterSpacing;
+  p.leftMargin = f.leftMargin;
+  p.rightMargin = f.rightMargin;
+  p.indent = f.indent;
+  p.blockIndent = f.blockIndent;
+  p.leading = f.leading;
+  p.color = f.color;
+  p.bold = f.bold;
+  p.italic = f.italic;
+  p.underline = f.underline;
+  p.kerning = f.kerning;
+  p.bullet = f.bullet;
+  p.align = f.align;
+  p.tabStops = f.tabStops;
+  return p;
+}
+
+void FormatPatch::Intersect(const Format& f) {
+  auto keep = [](auto& opt, const auto& v) {
+    if (opt && !(*opt == v)) opt.reset();
+  };
+  keep(font, f.font);
+  keep(url, f.url);
+  keep(target, f.target);
+  keep(size, f.size);
+  keep(letterSpacing, f.letterSpacing);
+  keep(leftMargin, f.leftMargin);
+  keep(rightMargin, f.rightMargin);
+  keep(indent, f.indent);
+  keep(blockIndent, f.blockIndent);
+  keep(leading, f.leading);
+  keep(color, f.color);
+  keep(bold, f.bold);
+  keep(italic, f.italic);
+  keep(underline, f.underline);
+  keep(kerning, f.kerning);
+  keep(bullet, f.bullet);
+  keep(align, f.align);
+  keep(tabStops, f.tabStops);
+}
+
+// ---- style sheets ------------------------------------------------------------------
+
+void ApplyCssProperty(const std::string& rawName, const std::string& value, FormatPatch& p) {
+  // "font-size" and "fontSize" are the same property.
+  std::string name;
+  for (char c : Lower(Trim(rawName))) {
+    if (c != '-') name += c;
+  }
+  const std::string v = Trim(value);
+  const std::string lv = Lower(v);
+  if (name == "color") {
+    if (auto c = ParseColor(v)) p.color = *c;
+  } else if (name == "fontsize") {
+    if (auto d = ParseNumber(v)) p.size = *d;
+  } else if (name == "fontfamily") {
+    std::string f = v;
+    if (const auto comma = f.find(','); comma != std::string::npos) f = f.substr(0, comma);
+    f = Trim(f);
+    if (f.size() >= 2 && (f[0] == '"' || f[0] == '\'')) f = f.substr(1, f.size() - 2);
+    if (Lower(f) == "sans-serif") f = "_sans";
+    else if (Lower(f) == "serif") f = "_serif";
+    else if (Lower(f) == "monospace") f = "_typewriter";
+    p.font = f;
+  } else if (name == "fontweight") {
+    p.bold = lv == "bold";
+  } else if (name == "fontstyle") {
+    p.italic = lv == "italic";
+  } else if (name == "textdecoration") {
+    p.underline = lv == "underline";
+  } else if (name == "textalign") {
+    if (auto a = ParseAlign(lv)) p.align = *a;
+  } else if (name == "marginleft") {
+    if (auto d = ParseNumber(v)) p.leftMargin = *d;
+  } else if (name == "marginright") {
+    if (auto d = ParseNumber(v)) p.rightMargin = *d;
+  } else if (name == "textindent") {
+    if (auto d = ParseNumber(v)) p.indent = *d;
+  } else if (name == "letterspacing") {
+    if (auto d = ParseNumber(v)) p.letterSpacing = *d;
+  } else if (name == "leading") {
+    if (auto d = ParseNumber(v)) p.leading = *d;
+  } else if (name == "kerning") {
+    p.kerning = lv == "true";
+  }
+}
+
+bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out) {
+  std::size_t i = 0;
+  std::string text;
+  // Comments first.
+  for (std::size_t k = 0; k < css.size(); ++k) {
+    if (css.compare(k, 2, "/*") == 0) {
+      const auto e = css.find("*/", k + 2);
+      if (e == std::string::npos) break;
+      k = e + 1;
+      continue;
+    }
+    text += css[k];
+  }
+  while (i < text.size()) {
+    const auto open = text.find('{', i);
+    if (open == std::string::npos) return Trim(text.substr(i)).empty();
+    const auto close = text.find('}', open);
+    if (close == std::string::npos) return false;
+    const std::string selectors = text.substr(i, open - i);
+    std::map<std::string, std::string> props;
+    std::string body = text.substr(open + 1, close - open - 1);
+    std::size_t p = 0;
+    while (p < body.size()) {
+      auto semi = body.find(';', p);
+      if (semi == std::string::npos) semi = body.size();
+      const std::string decl = body.substr(p, semi - p);
+      const auto colon = decl.find(':');
+      if (colon != std::string::npos) {
+        std::string name = Trim(decl.substr(0, colon));
+        // Flash names properties in camel case: font-size becomes fontSize.
+        std::string camel;
+        for (std::size_t k = 0; k < name.size(); ++k) {
+          if (name[k] == '-' && k + 1 < name.size()) {
+            camel += static_cast<char>(std::toupper(static_cast<unsigned char>(name[++k])));
+          } else {
+            camel += name[k];
+          }
+        }
+        props[camel] = Trim(decl.substr(colon + 1));
+      } else if (!Trim(decl).empty()) {
+        return false;
+      }
+      p = semi + 1;
+    }
+    std::size_t s = 0;
+    while (s <= selectors.size()) {
+      auto comma = selectors.find(',', s);
+      if (comma == std::string::npos) comma = selectors.size();
+      const std::string sel = Lower(Trim(selectors.substr(s, comma - s)));
+      if (!sel.empty()) {
+        for (const auto& [k, v] : props) out[sel][k] = v;
+      }
+      s = comma + 1;
+    }
+    i = close + 1;
+  }
+  return true;
+}
+
+// ---- HTML ---------------------------------------------------------------------------
+
+namespace {
+
+struct Tag {
+  std::string name;  // lower case, without '/'
+  bool closing = false, selfClosing = false;
+  std::map<std::string, std::string> attrs;  // lower-case names
+};
+
+// Parses the tag between '<' and '>'.
+Tag ParseTag(const std::string& s) {
+  Tag t;
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  if (i < s.size() && s[i] == '/') {
+    t.closing = true;
+    ++i;
+  }
+  std::size_t j = i;
+  while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j])) && s[j] != '/') ++j;
+  t.name = Lower(s.substr(i, j - i));
+  i = j;
+  while (i < s.size()) {
+    while (i < s.size() && (std::isspace(static_cast<unsigned char>(s[i])) || s[i] == '/')) {
+      if (s[i] == '/') t.selfClosing = true;
+      ++i;
+    }
+    j = i;
+    while (j < s.size() && s[j] != '=' && !std::isspace(static_cast<unsigned char>(s[j])) && s[j] != '/') ++j;
+    const std::string name = Lower(s.substr(i, j - i));
+    i = j;
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+    std::string value;
+    if (i < s.size() && s[i] == '=') {
+      ++i;
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (i < s.size() && (s[i] == '"' || s[i] == '\'')) {
+        const char q = s[i++];
+        j = s.find(q, i);
+        if (j == std::string::npos) j = s.size();
+        value = s.substr(i, j - i);
+        i = j + 1;
+      } else {
+        j = i;
+        while (j < s.size() && !std::isspace(static_cast<unsigned char>(s[j]))) ++j;
+        value = s.substr(i, j - i);
+        i = j;
+      }
+    }
+    if (!name.empty()) t.attrs[name] = value;
+    else if (i == j) ++i;
+  }
+  return t;
+}
+
+// Decodes the entities of a text piece.
+std::u32string Decode(const std::string& s) {
+  std::u32string out;
+  const std::u32string u = FromUtf8(s);
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    if (u[i] != '&') {
+      out += u[i];
+      continue;
+    }
+    const auto semi = u.find(';', i);
+    if (semi == std::u32string::npos || semi - i > 10) {
+      out += u[i];
+      continue;
+    }
+    const std::string name = ToUtf8(u.substr(i + 1, semi - i - 1));
+    char32_t c = 0;
+    if (name == "amp") c = '&';
+    else if (name == "lt") c = '<';
+    else if (name == "gt") c = '>';
+    else if (name == "quot") c = '"';
+    else if (name == "apos") c = '\'';
+    else if (name == "nbsp") c = 0xA0;
+    else if (name.size() > 1 && name[0] == '#') {
+      const bool hex = name[1] == 'x' || name[1] == 'X';
+      const std::string digits = name.substr(hex ? 2 : 1);
+      char* end = nullptr;
+      const unsigned long v = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+      if (!digits.empty() && end && *end == 0 && v > 0 && v < 0x110000) c = static_cast<char32_t>(v);
+    }
+    if (c == 0) {
+      out += u[i];
+      continue;
+    }
+    out += c;
+    i = semi;
+  }
+  return out;
+}
+
+}  // namespace
+
+void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
+               StyledText& out, bool multiline) {
+  struct Open {
+    std::string name;
+    FormatPtr format;
+  };
+  std::vector<Open> stack;
+  FormatPtr cur = std::make_shared<Format>(base);
+  bool pendingBreak = false;  // a paragraph ended: the next text starts a new one
+  bool lastWasSpace = true;
+  auto breakLine = [&] {
+    if (!multiline) return;
+    out.Append(U"\r", cur);
+    lastWasSpace = true;
+  };
+  auto styled = [&](Format& f, const std::string& selector) {
+    if (!styles) return;
+    if (auto it = styles->find(selector); it != styles->end()) it->second.ApplyTo(f);
+  };
+  auto startParagraph = [&] {
+    if (pendingBreak || (!out.chars.empty() && out.chars.back() != '\r')) breakLine();
+    pendingBreak = false;
+  };
+  std::size_t i = 0;
+  const std::size_t kMaxDepth = 256;
+  while (i < html.size()) {
+    if (html[i] == '<') {
+      const auto close = html.find('>', i);
+      if (close == std::string::npos) break;  // an unfinished tag ends the text, as Flash does
+      const std::string inner = html.substr(i + 1, close - i - 1);
+      i = close + 1;
+      if (inner.empty() || inner[0] == '!' || inner[0] == '?') continue;
+      const Tag tag = ParseTag(inner);
+      if (tag.closing) {
+        for (std::size_t k = stack.size(); k-- > 0;) {
+          if (stack[k].name == tag.name) {
+            cur = stack[k].format;
+            stack.resize(k);
+            break;
+          }
+        }
+        if (tag.name == "p" || tag.name == "li") pendingBreak = true;
+        continue;
+      }
+      if (tag.name == "br" || tag.name == "sbr") {
+        if (pendingBreak) startParagraph();
+        breakLine();
+        continue;
+      }
+      auto f = std::make_shared<Format>(*cur);
+      styled(*f, tag.name);
+      if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) styled(*f, "." + Lower(Trim(c->second)));
+      const auto attr = [&](const char* name) -> const std::string* {
+        auto it = tag.attrs.find(name);
+        return it == tag.attrs.end() ? nullptr : &it->second;
+      };
+      if (tag.name == "b") {
+        f->bold = true;
+      } else if (tag.name == "i") {
+        f->italic = true;
+      } else if (tag.name == "u") {
+        f->underline = true;
+      } else if (tag.name == "a") {
+        if (auto* h = attr("href")) f->url = *h;
+        if (auto* t = attr("target")) f->target = *t;
+      } else if (tag.name == "font") {
+        if (auto* v = attr("face")) f->font = *v;
+        if (auto* v = attr("color")) {
+          if (auto c = ParseColor(*v)) f->color = *c;
+        }
+        if (auto* v = attr("size")) {
+          const std::string t = Trim(*v);
+          if (auto d = ParseNumber(t)) f->size = std::max(1.0, (!t.empty() && (t[0] == '+' || t[0] == '-')) ? f->size + *d : *d);
+        }
+        if (auto* v = attr("letterspacing")) {
+          if (auto d = ParseNumber(*v)) f->letterSpacing = *d;
+        }
+        if (auto* v = attr("kerning")) f->kerning = Trim(*v) == "1" || Lower(Trim(*v)) == "true";
+      } else if (tag.name == "p" || tag.name == "li") {
+        startParagraph();
+        if (auto* v = attr("align")) {
+          if (auto a = ParseAlign(*v)) f->align = *a;
+        }
+        if (tag.name == "li") f->bullet = true;
+      } else if (tag.name == "textformat") {
+        if (auto* v = attr("leftmargin")) f->leftMargin = ParseNumber(*v).value_or(f->leftMargin);
+        if (auto* v = attr("rightmargin")) f->rightMargin = ParseNumber(*v).value_or(f->rightMargin);
+        if (auto* v = attr("indent")) f->indent = ParseNumber(*v).value_or(f->indent);
+        if (auto* v = attr("blockindent")) f->blockIndent = ParseNumber(*v).value_or(f->blockIndent);
+        if (auto* v = attr("leading")) f->leading = ParseNumber(*v).value_or(f->leading);
+        if (auto* v = attr("tabstops")) {
+          std::vector<double> stops;
+          std::size_t s = 0;
+          while (s <= v->size()) {
+            auto comma = v->find(',', s);
+            if (comma == std::string::npos) comma = v->size();
+            if (auto d = ParseNumber(v->substr(s, comma - s))) stops.push_back(*d);
+            s = comma + 1;
+          }
+          f->tabStops = stops;
+        }
+      } else if (tag.name == "img") {
+        continue;
+      }
+      if (!tag.selfClosing && stack.size() < kMaxDepth) {
+        stack.push_back({tag.name, cur});
+        cur = f;
+      }
+      continue;
+    }
+    // Text up to the next tag.
+    auto next = html.find('<', i);
+    if (next == std::string::npos) next = html.size();
+    const std::u32string decoded = Decode(html.substr(i, next - i));
+    i = next;
+    // "\r\n" is one line end.
+    std::u32string piece;
+    for (std::size_t k = 0; k < decoded.size(); ++k) {
+      if (decoded[k] == '\r' && k + 1 < decoded.size() && decoded[k + 1] == '\n') continue;
+      piece += decoded[k];
+    }
+    std::u32string kept;
+    for (char32_t c : piece) {
+      if (condenseWhite) {
+        const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (space) {
+          if (!lastWasSpace) kept += ' ';
+          lastWasSpace = true;
+          continue;
+        }
+        lastWasSpace = false;
+        kept += c;
+      } else if (c == '\n' || c == '\r') {
+        if (multiline) kept += U'\r';
+      } else {
+        kept += c;
+      }
+    }
+    if (kept.empty()) continue;
+    if (pendingBreak) startParagraph();
+    out.Append(kept, cur);
+  }
+}
+
+std::string WriteHtml(const StyledText& t, const Format& base) {
+  std::string out;
+  const std::size_t n = t.chars.size();
+  std::size_t start = 0;
+  auto formatAt = [&](std::size_t i) -> const Format& {
+    return i < t.formats.size() && t.formats[i] ? *t.formats[i] : base;
+  };
+  do {
+    std::size_t end = t.chars.find(U'\r', start);
+    if (end == std::u32string::npos) end = n;
+    const Format& pf = formatAt(start < n ? start : (n ? n - 1 : 0));
+    const bool textformat = pf.leftMargin != 0 || pf.rightMargin != 0 || pf.indent != 0 || pf.blockIndent != 0 ||
+                            pf.leading != 0 || !pf.tabStops.empty();
+    if (textformat) {
+      out += "<TEXTFORMAT";
+      if (pf.leftMargin != 0) out += " LEFTMARGIN=\"" + Number(pf.leftMargin) + "\"";
+      if (pf.rightMargin != 0) out += " RIGHTMARGIN=\"" + Number(pf.rightMargin) + "\"";
+      if (pf.indent != 0) out += " INDENT=\"" + Number(pf.indent) + "\"";
+      if (pf.blockIndent != 0) out += " BLOCKINDENT=\"" + Number(pf.blockIndent) + "\"";
+      if (pf.leading != 0) out += " LEADING=\"" + Number(pf.leading) + "\"";
+      if (!pf.tabStops.empty()) {
+        out += " TABSTOPS=\"";
+        for (std::size_t k = 0; k < pf.tabStops.size(); ++k) out += (k ? "," : "") + Number(pf.tabStops[k]);
+        out += "\"";
+      }
+      out += ">";
+    }
+    out += pf.bullet ? "<LI>" : std::string("<P ALIGN=\"") + AlignName(pf.align) + "\">";
+    for (std::size_t i = start; i < end;) {
+      const Format& f = formatAt(i);
+      std::size_t j = i + 1;
+      while (j < end && formatAt(j) == f) ++j;
+      char color[8];
+      std::snprintf(color, sizeof color, "%06X", f.color & 0xFFFFFF);
+      std::string open = "<FONT FACE=\"" + Escape(FromUtf8(f.font)) + "\" SIZE=\"" + Number(f.size) + "\" COLOR=\"#" +
+                         color + "\" LETTERSPACING=\"" + Number(f.letterSpacing) + "\" KERNING=\"" +
+                         (f.kerning ? "1" : "0") + "\">";
+      std::string close = "</FONT>";
+      if (!f.url.empty()) {
+        open += "<A HREF=\"" + Escape(FromUtf8(f.url)) + "\" TARGET=\"" + Escape(FromUtf8(f.target)) + "\">";
+        close = "</A>" + close;
+      }
+      if (f.bold) open += "<B>", close = "</B>" + close;
+      if (f.italic) open += "<I>", close = "</I>" + close;
+      if (f.underline) open += "<U>", close = "</U>" + close;
+      out += open + Escape(t.chars.substr(i, j - i)) + close;
+      i = j;
+    }
+    if (start == end) {
+      // An empty paragraph still names its font.
+      char color[8];
+      std::snprintf(color, sizeof color, "%06X", pf.color & 0xFFFFFF);
+      out += "<FONT FACE=\"" + Escape(FromUtf8(pf.font)) + "\" SIZE=\"" + Number(pf.size) + "\" COLOR=\"#" + color +
+             "\" LETTERSPACING=\"" + Number(pf.letterSpacing) + "\" KERNING=\"" + (pf.kerning ? "1" : "0") +
+             "\"></FONT>";
+    }
+    out += pf.bullet ? "</LI>" : "</P>";
+    if (textformat) out += "</TEXTFORMAT>";
+    start = end + 1;
+  } while (start <= n && start != 0 && start - 1 < n);
+  return out;
+}
+
+// ---- the field -----------------------------------------------------------------------
+
+TextField::TextField() : newFormat_(std::make_shared<Format>()) {}
+
+std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieLibrary* lib) {
+  auto t = std::make_shared<TextField>();
+  t->lib_ = lib;
+  t->x_ = t->cornerX_ = e.bounds.xmin / 20.0;
+  t->y_ = t->cornerY_ = e.bounds.ymin / 20.0;
+  t->width_ = e.bounds.Width() / 20.0;
+  t->height_ = e.bounds.Height() / 20.0;
+  Options& o = t->opts_;
+  o.wordWrap = e.wordWrap;
+  o.multiline = e.multiline;
+  o.html = e.html;
+  o.border = o.background = e.border;
+  o.password = e.password;
+  o.input = !e.readOnly;
+  o.selectable = !e.noSelect;
+  o.maxChars = e.maxLength;
+  o.autoSize = e.autoSize ? AutoSize::kLeft : AutoSize::kNone;
+  o.variable = e.variable;
+  Format f;
+  f.size = e.height / 20.0;
+  f.color = (static_cast<std::uint32_t>(e.color.r) << 16) | (static_cast<std::uint32_t>(e.color.g) << 8) | e.color.b;
+  f.align = e.align == 1 ? Align::kRight : e.align == 2 ? Align::kCenter : e.align == 3 ? Align::kJustify : Align::kLeft;
+  f.leftMargin = e.leftMargin / 20.0;
+  f.rightMargin = e.rightMargin / 20.0;
+  f.indent = e.indent / 20.0;
+  f.leading = e.leading / 20.0;
+  if (e.hasFont && lib) {
+    const Character* ch = lib->Find(e.fontId);
+    if (ch && ch->kind == Character::Kind::kFont) {
+      const auto& font = static_cast<const FontDef&>(*ch);
+      std::string name = font.name;
+      while (!name.empty() && name.back() == 0) name.pop_back();
+      if (!name.empty()) f.font = name;
+      f.bold = font.bold;
+      f.italic = font.italic;
+      o.embedFonts = e.useOutlines && !font.glyphs.empty();
+      t->fontId_ = e.fontId;
+    }
+  }
+  t->newFormat_ = std::make_shared<Format>(f);
+  t->SetShown(e.text);
+  return t;
+}
+
+EmbeddedFonts TextField::Fonts() const {
+  const MovieLibrary* lib = lib_;
+  const std::uint16_t fontId = fontId_;
+  return [lib, fontId](const std::string& name, bool bold, bool italic) -> const FontDef* {
+    if (!lib) return nullptr;
+    const std::string want = Lower(name);
+    auto nameOf = [](const FontDef& f) {
+      std::string n = f.name;
+      while (!n.empty() && n.back() == 0) n.pop_back();
+      return Lower(n);
+    };
+    if (fontId) {
+      const Character* ch = lib->Find(fontId);
+      if (ch && ch->kind == Character::Kind::kFont) {
+        const auto& f = static_cast<const FontDef&>(*ch);
+        if (!f.glyphs.empty() && nameOf(f) == want && f.bold == bold && f.italic == italic) return &f;
+      }
+    }
+    const FontDef* best = nullptr;
+    int bestScore = -1;
+    for (const auto& [id, ch] : lib->characters) {
+      if (ch->kind != Character::Kind::kFont) continue;
+      const auto& f = static_cast<const FontDef&>(*ch);
+      if (f.glyphs.empty() || nameOf(f) != want) continue;
+      // Flash takes the exact style, then the same slant (bold or not),
+      // then the same weight.
+      const int score = (f.italic == italic) * 4 + (f.bold == bold) * 2 + (f.ascent > 0);
+      if (score > bestScore || (score == bestScore && best && f.glyphs.size() > best->glyphs.size())) {
+        best = &f;
+        bestScore = score;
+      }
+    }
+    return best;
+  };
+}
+
+std::string TextField::Text() const { return ToUtf8(content_.chars); }
+
+void TextField::SetText(const std::string& s) {
+  content_.Clear();
+  std::u32string u = FromUtf8(s);
+  std::u32string clean;
+  // "\r\n" is two line ends, as Flash counts them.
+  for (std::size_t i = 0; i < u.size(); ++i) clean += u[i] == '\n' ? U'\r' : u[i];
+  content_.Append(clean, newFormat_);
+  htmlSource_.clear();
+  scroll_ = 1;
+  Refit();
+}
+
+std::string TextField::HtmlText() const {
+  if (!htmlSource_.empty()) return htmlSource_;
+  return WriteHtml(content_, *newFormat_);
+}
+
+void TextField::SetHtmlText(const std::string& s) {
+  content_.Clear();
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline || opts_.htmlLineEnds);
+  htmlSource_ = styles_ ? s : std::string();
+  scroll_ = 1;
+  Refit();
+}
+
+void TextField::SetShown(const std::string& s) {
+  if (opts_.html) SetHtmlText(s);
+  else SetText(s);
+}
+
+void TextField::ReplaceText(std::size_t begin, std::size_t end, const std::string& s) {
+  const std::size_t n = content_.chars.size();
+  begin = std::min(begin, n);
+  end = std::clamp(end, begin, n);
+  FormatPtr f = end < n ? content_.formats[end] : newFormat_;
+  std::u32string u = FromUtf8(s);
+  for (auto& c : u) {
+    if (c == '\n') c = '\r';
+  }
+  content_.chars.replace(begin, end - begin, u);
+  content_.formats.erase(content_.formats.begin() + static_cast<std::ptrdiff_t>(begin),
+                         content_.formats.begin() + static_cast<std::ptrdiff_t>(end));
+  content_.formats.insert(content_.formats.begin() + static_cast<std::ptrdiff_t>(begin), u.size(), f);
+  htmlSource_.clear();
+  Refit();
+}
+
+void TextField::SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p) {
+  const std::size_t n = content_.chars.size();
+  end = std::min(end, n);
+  // Paragraph members go to whole paragraphs.
+  const bool para = p.align || p.leftMargin || p.rightMargin || p.indent || p.blockIndent || p.leading ||
+                    p.bullet || p.tabStops;
+  FormatPtr last, made;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (content_.formats[i] != last) {
+      last = content_.formats[i];
+      Format f = *last;
+      p.ApplyTo(f);
+      made = std::make_shared<Format>(f);
+    }
+    content_.formats[i] = made;
+  }
+  if (para && begin < end) {
+    FormatPatch pp;
+    pp.align = p.align;
+    pp.leftMargin = p.leftMargin;
+    pp.rightMargin = p.rightMargin;
+    pp.indent = p.indent;
+    pp.blockIndent = p.blockIndent;
+    pp.leading = p.leading;
+    pp.bullet = p.bullet;
+    pp.tabStops = p.tabStops;
+    std::size_t a = begin;
+    while (a > 0 && content_.chars[a - 1] != '\r') --a;
+    std::size_t b = end;
+    while (b < n && content_.chars[b] != '\r') ++b;
+    if (b < n) ++b;
+    for (std::size_t i = a; i < b; ++i) {
+      if (i >= begin && i < end) continue;
+      Format f = *content_.formats[i];
+      pp.ApplyTo(f);
+      content_.formats[i] = std::make_shared<Format>(f);
+    }
+  }
+  htmlSource_.clear();
+  Refit();
+}
+
+FormatPatch TextField::GetFormat(std::size_t begin, std::size_t end) const {
+  const std::size_t n = content_.chars.size();
+  if (n == 0) return FormatPatch::From(*newFormat_);
+  begin = std::min(begin, n - 1);
+  end = std::clamp(end, begin + 1, n);
+  FormatPatch p = FormatPatch::From(*content_.formats[begin]);
+  FormatPtr last = content_.formats[begin];
+  for (std::size_t i = begin + 1; i < end; ++i) {
+    if (content_.formats[i] == last) continue;
+    last = content_.formats[i];
+    p.Intersect(*last);
+  }
+  return p;
+}
+
+void TextField::SetNewFormat(const FormatPatch& p) {
+  Format f = *newFormat_;
+  p.ApplyTo(f);
+  newFormat_ = std::make_shared<Format>(f);
+}
+
+void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
+  styles_ = std::move(s);
+  if (!htmlSource_.empty()) SetHtmlText(htmlSource_);
+  Touch();
+}
+
+double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+
+void TextField::Hold() {
+  if (!Fitting()) return;
+  const Layout& l = Laid();
+  x_ += l.boxX;
+  cornerX_ += l.boxX;
+  width_ = l.boxWidth;
+  height_ = l.boxHeight;
+  held_ = true;
+}
+
+void TextField::SetAutoSize(AutoSize a) {
+  // A field keeps the box autoSize last gave it: components size their
+  // fields by autoSizing a sample text, then turn autoSize off.
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) Hold();
+  opts_.autoSize = a;
+  Refit();
+}
+
+void TextField::SetWidth(double w) {
+  if (!std::isfinite(w)) return;
+  Hold();
+  width_ = std::max(0.0, w);
+  Touch();
+}
+
+void TextField::SetHeight(double h) {
+  if (!std::isfinite(h)) return;
+  Hold();
+  height_ = std::max(0.0, h);
+  Touch();
+}
+
+void TextField::SetBox(double x, double y, double w, double h) {
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) return;
+  x_ = w < 0 ? x + w : x;
+  y_ = h < 0 ? y + h : y;
+  cornerX_ = x;
+  cornerY_ = y;
+  width_ = std::abs(w);
+  height_ = std::abs(h);
+  Touch();
+}
+
+void TextField::SetScroll(int s) {
+  scroll_ = std::clamp(s, 1, Laid().maxScroll);
+  Touch();
+}
+
+void TextField::SetHScroll(double h) {
+  if (!std::isfinite(h)) return;
+  hscroll_ = std::clamp(h, 0.0, Laid().maxHScroll);
+  Touch();
+}
+
+const Layout& TextField::Laid() const { return Look()->layout; }
+
+std::shared_ptr<const TextLook> TextField::Look() const {
+  if (look_) return look_;
+  auto look = std::make_shared<TextLook>();
+  Box box;
+  box.width = width_;
+  box.height = height_;
+  box.wordWrap = opts_.wordWrap;
+  box.multiline = opts_.multiline;
+  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
+  box.password = opts_.password;
+  if (opts_.embedFonts) {
+    const EmbeddedFonts fonts = Fonts();
+    look->layout = LayOut(content_, box, &fonts);
+  } else {
+    look->layout = LayOut(content_, box);
+  }
+  const Layout& l = look->layout;
+  look->x = x_ + l.boxX;
+  look->y = y_;
+  look->width = l.boxWidth;
+  look->height = l.boxHeight;
+  look->border = opts_.border;
+  look->background = opts_.background;
+  look->borderColor = opts_.borderColor;
+  look->backgroundColor = opts_.backgroundColor;
+  look->scroll = std::clamp(scroll_, 1, std::max(1, l.maxScroll));
+  look->hscroll = std::clamp(hscroll_, 0.0, l.maxHScroll);
+  look_ = look;
+  return look_;
+}
+
+}  // namespace quarvel::player::text

@@ -1,0 +1,158 @@
+#pragma once
+// A text field as it lives on the stage: its box, its options and its
+// formatted text, read and changed by scripts and drawn by the renderer. The
+// renderer draws a snapshot (TextLook) that is made again after each change,
+// so equal snapshots mean an unchanged picture.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "player/text/text_layout.h"
+
+namespace quarvel::player {
+
+struct EditTextDef;
+struct MovieLibrary;
+
+namespace text {
+
+// A TextFormat as scripts hold it: unset members leave the text as it is.
+struct FormatPatch {
+  std::optional<std::string> font, url, target;
+  std::optional<double> size, letterSpacing, leftMargin, rightMargin, indent, blockIndent, leading;
+  std::optional<std::uint32_t> color;
+  std::optional<bool> bold, italic, underline, kerning, bullet;
+  std::optional<Align> align;
+  std::optional<std::vector<double>> tabStops;
+  void ApplyTo(Format& f) const;
+  // Members equal over the range stay set; others become unset.
+  void Intersect(const Format& f);
+  static FormatPatch From(const Format& f);
+};
+
+// Style sheet rules by selector ("p", ".note", "a:hover"), lower case.
+using StyleRules = std::map<std::string, FormatPatch>;
+// A CSS property ("font-size", "fontSize") and its value into a patch.
+void ApplyCssProperty(const std::string& name, const std::string& value, FormatPatch& p);
+// Parses a style sheet; false when it is not CSS.
+bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
+
+// Flash's HTML subset into formatted text, starting from `base`. A field
+// that is not multiline takes no line ends from HTML.
+void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
+               StyledText& out, bool multiline = true);
+// Formatted text as Flash writes htmlText.
+std::string WriteHtml(const StyledText& t, const Format& base);
+
+// What the renderer draws. Pixels, in the field's space.
+struct TextLook {
+  Layout layout;
+  double x = 0, y = 0, width = 0, height = 0;  // the box, after autoSize
+  bool border = false, background = false;
+  std::uint32_t borderColor = 0, backgroundColor = 0xFFFFFF;
+  int scroll = 1;
+  double hscroll = 0;
+};
+
+class TextField {
+ public:
+  TextField();
+  // A field from a timeline's DefineEditText.
+  static std::shared_ptr<TextField> FromDef(const EditTextDef& def, const MovieLibrary* lib);
+  // Where embedded fonts are found.
+  void SetLibrary(const MovieLibrary* lib) { lib_ = lib; }
+
+  // Plain text with '\r' between paragraphs.
+  std::string Text() const;
+  void SetText(const std::string& s);
+  std::string HtmlText() const;
+  void SetHtmlText(const std::string& s);
+  // What a bound variable or a timeline puts in: HTML when the field is.
+  void SetShown(const std::string& s);
+  // The new text takes the format of the character after the range, or the
+  // default format at the end.
+  void ReplaceText(std::size_t begin, std::size_t end, const std::string& s);
+  std::size_t Length() const { return content_.chars.size(); }
+  const StyledText& Content() const { return content_; }
+
+  void SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p);
+  FormatPatch GetFormat(std::size_t begin, std::size_t end) const;
+  const Format& NewFormat() const { return *newFormat_; }
+  void SetNewFormat(const FormatPatch& p);
+  void SetStyles(std::shared_ptr<const StyleRules> s);
+  bool HasStyles() const { return styles_ != nullptr; }
+
+  // The box in the field's space (pixels).
+  double X() const { return x_; }
+  double Y() const { return y_; }
+  double Width() const;
+  double Height() const;
+  void SetWidth(double w);
+  void SetHeight(double h);
+  void SetAutoSize(AutoSize a);
+  // The whole box; a negative size reaches left of or above the origin.
+  void SetBox(double x, double y, double w, double h);
+  // Where scripts see the box start (_x and _y count from it): the corner
+  // it was made with, moved as autoSize moves the box.
+  double ScriptX() const { return cornerX_ + Laid().boxX; }
+  double ScriptY() const { return cornerY_; }
+
+  // Options; setters re-lay the text out.
+  struct Options {
+    bool wordWrap = false, multiline = false, html = false, border = false, background = false;
+    bool selectable = true, password = false, embedFonts = false, condenseWhite = false, input = false;
+    std::uint32_t borderColor = 0, backgroundColor = 0xFFFFFF;
+    AutoSize autoSize = AutoSize::kNone;
+    int maxChars = 0;
+    std::string variable;
+    std::string antiAliasType = "normal";
+    // ActionScript 3 fields take line ends from htmlText even when not multiline.
+    bool htmlLineEnds = false;
+  };
+  const Options& Opts() const { return opts_; }
+  Options& EditOpts() {
+    Refit();
+    return opts_;
+  }
+
+  int Scroll() const { return scroll_; }
+  void SetScroll(int s);
+  double HScroll() const { return hscroll_; }
+  void SetHScroll(double h);
+  const Layout& Laid() const;
+  std::shared_ptr<const TextLook> Look() const;
+
+ private:
+  void Touch() { look_.reset(); }
+  // Content or options changed: an auto-sized box fits the text again.
+  void Refit() {
+    held_ = false;
+    Touch();
+  }
+  // Setting the size of an auto-sized field holds the box as it is until
+  // the text or the options change, as Flash does.
+  void Hold();
+  bool Fitting() const { return opts_.autoSize != AutoSize::kNone && !held_; }
+  EmbeddedFonts Fonts() const;
+
+  double x_ = 0, y_ = 0, width_ = 100, height_ = 100;
+  double cornerX_ = 0, cornerY_ = 0;
+  Options opts_;
+  StyledText content_;
+  std::string htmlSource_;  // kept for a field whose text came as HTML with styles
+  FormatPtr newFormat_;
+  std::shared_ptr<const StyleRules> styles_;
+  int scroll_ = 1;
+  double hscroll_ = 0;
+  bool held_ = false;
+  const MovieLibrary* lib_ = nullptr;
+  std::uint16_t fontId_ = 0;  // the timeline field's font, found first
+  mutable std::shared_ptr<const TextLook> look_;
+};
+
+}  // namespace text
+}  // namespace quarvel::player

@@ -1,0 +1,498 @@
+// Text layout against known font metrics (Liberation Sans has the advance
+// widths of Arial, which are Helvetica's widths scaled to 2048 units), HTML
+// and style sheets, and embedded fonts drawn from their outlines.
+#include "player/text/text_layout.h"
+
+#include <cairo.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <gtest/gtest.h>
+
+#include "player/library/characters.h"
+#include "player/library/movie_library.h"
+#include "player/render/render_context.h"
+#include "player/text/text_field.h"
+#include "player/text/text_render.h"
+
+namespace quarvel::player::text {
+namespace {
+
+// Helvetica widths per 1000 units: what Arial, and so Liberation Sans, advance.
+constexpr double kH = 722, kE = 556, kL = 222, kO = 556, kA = 556, kB = 556, kC = 500, kSpace = 278;
+
+// Line metrics are whole twips, the fraction dropped.
+double Twips(double px) { return std::trunc(px * 20 + 1e-9) / 20; }
+
+// Device text advances by whole pixels: the widths of characters at `size`.
+double Px(std::initializer_list<double> widths, double size) {
+  double sum = 0;
+  for (double w : widths) sum += std::round(w * size / 1000);
+  return sum;
+}
+
+StyledText Plain(const std::string& s, const Format& f) {
+  StyledText t;
+  t.Append(FromUtf8(s), std::make_shared<Format>(f));
+  return t;
+}
+
+Format Arial(double size) {
+  Format f;
+  f.font = "Arial";
+  f.size = size;
+  return f;
+}
+
+TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
+  const Layout l = LayOut(Plain("Hello", Arial(12)), Box{});
+  ASSERT_EQ(l.lines.size(), 1u);
+  EXPECT_NEAR(l.textWidth, Px({kH, kE, kL, kL, kO}, 12), 1e-9);
+  // Line height: ascent + descent of the font (0.905 + 0.212 em).
+  EXPECT_NEAR(l.lines[0].ascent, 0.905 * 12, 0.05);
+  EXPECT_NEAR(l.textHeight, Twips(0.905 * 12) + Twips(0.212 * 12), 0.01);
+  // The first line starts inside the 2-pixel gutter.
+  EXPECT_NEAR(l.lines[0].x, 2, 1e-9);
+  EXPECT_NEAR(l.lines[0].top, 2, 1e-9);
+  // The Flash names and the usual Windows ones find metric-compatible faces.
+  EXPECT_EQ(DeviceFamily(FindDeviceFace("_sans", false, false)), "Liberation Sans");
+  EXPECT_EQ(DeviceFamily(FindDeviceFace("Times New Roman", false, false)), "Liberation Serif");
+  EXPECT_EQ(DeviceFamily(FindDeviceFace("_typewriter", true, false)), "Liberation Mono");
+  EXPECT_EQ(DeviceFamily(FindDeviceFace("Arial, Helvetica", false, false)), "Liberation Sans");
+}
+
+TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
+  Box box;
+  const double word = Px({kA, kB, kC}, 10);  // "abc" at 10 px
+  box.width = 4 + 2 * word + Px({kSpace}, 10) + 1;  // two words and a space
+  box.wordWrap = true;
+  const Layout l = LayOut(Plain("abc abc abc", Arial(10)), box);
+  ASSERT_EQ(l.lines.size(), 2u);
+  EXPECT_EQ(l.lines[0].first, 0u);
+  EXPECT_EQ(l.lines[0].end, 8u);  // the space stays on the first line
+  EXPECT_EQ(l.lines[1].first, 8u);
+  // and counts in its width: the line is left aligned.
+  EXPECT_NEAR(l.lines[0].width, 2 * word + 2 * Px({kSpace}, 10), 1e-9);
+  // Lines placed by their ink leave trailing spaces out.
+  Format right = Arial(10);
+  right.align = Align::kRight;
+  EXPECT_NEAR(LayOut(Plain("abc abc abc", right), box).lines[0].width, 2 * word + Px({kSpace}, 10), 1e-9);
+  EXPECT_EQ(LayOut(Plain(" ", right), box).textWidth, 0);
+  EXPECT_EQ(LayOut(Plain(" ", Arial(10)), box).textWidth, Px({kSpace}, 10));
+
+  // Without wrapping everything stays on one line.
+  box.wordWrap = false;
+  EXPECT_EQ(LayOut(Plain("abc abc abc", Arial(10)), box).lines.size(), 1u);
+
+  // A word wider than the box breaks where it must: 3 of 6 px fit in 20.
+  box.width = 24;
+  box.wordWrap = true;
+  const Layout broken = LayOut(Plain("aaaaaaaaaa", Arial(10)), box);
+  ASSERT_EQ(broken.lines.size(), 4u);
+  EXPECT_EQ(broken.lines[0].end, 3u);
+  EXPECT_EQ(broken.lines[3].first, 9u);
+}
+
+TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
+  Format f = Arial(10);
+  f.leading = 5;
+  const Layout l = LayOut(Plain("a\rb\nc", f), Box{});
+  ASSERT_EQ(l.lines.size(), 3u);
+  const double line = Twips(0.905 * 10) + Twips(0.212 * 10);
+  EXPECT_NEAR(l.lines[1].top - l.lines[0].top, line + 5, 0.01);
+  // textHeight counts the leading between lines, not after the last.
+  EXPECT_NEAR(l.textHeight, 3 * line + 2 * 5, 0.05);
+  // A final line end leaves an empty last line.
+  EXPECT_EQ(LayOut(Plain("a\r", f), Box{}).lines.size(), 2u);
+  EXPECT_EQ(LayOut(Plain("", f), Box{}).textHeight, 0);
+  // A single line still brings its leading, and autoSize fits the box to it.
+  Box box;
+  box.autoSize = AutoSize::kLeft;
+  const Layout one = LayOut(Plain("a", f), box);
+  EXPECT_NEAR(one.textHeight, line + 5, 0.01);
+  EXPECT_NEAR(one.boxHeight, line + 5 + 4, 0.01);
+  EXPECT_NEAR(LayOut(Plain("a\rb", f), box).boxHeight, 2 * line + 5 + 4, 0.01);
+}
+
+TEST(TextLayout, TabsGoToTheNextStop) {
+  // Without stops: multiples of 2.7 times the size, 27 pixels at 10.
+  EXPECT_NEAR(LayOut(Plain("a\tb", Arial(10)), Box{}).textWidth, 27 + Px({kB}, 10), 1e-9);
+  EXPECT_NEAR(LayOut(Plain("\t\tb", Arial(10)), Box{}).textWidth, 54 + Px({kB}, 10), 1e-9);
+  // With stops: the next one past the pen; past the last, tabs move nothing.
+  Format f = Arial(10);
+  f.tabStops = {40, 50};
+  EXPECT_NEAR(LayOut(Plain("a\tb", f), Box{}).textWidth, 40 + Px({kB}, 10), 1e-9);
+  EXPECT_NEAR(LayOut(Plain("a\t\t\tb", f), Box{}).textWidth, 50 + Px({kB}, 10), 1e-9);
+}
+
+TEST(TextLayout, BulletedTextStartsThirtySixPixelsInAndAlignsLeft) {
+  Format f = Arial(10);
+  f.bullet = true;
+  f.align = Align::kRight;
+  f.leftMargin = 4;
+  const Layout l = LayOut(Plain("ab", f), Box{});
+  ASSERT_EQ(l.lines.size(), 1u);
+  EXPECT_NEAR(l.lines[0].x, 2 + 4 + 36, 1e-9);
+  // The bullet sits half way in, before the text.
+  ASSERT_FALSE(l.runs.empty());
+  ASSERT_EQ(l.runs[0].glyphs.size(), 3u);
+  EXPECT_NEAR(l.runs[0].glyphs[0].x, 2 + 4 + 18, 1e-9);
+  EXPECT_NEAR(l.runs[0].glyphs[1].x, 2 + 4 + 36, 1e-9);
+}
+
+TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
+  Box box;
+  box.width = 104;  // 100 pixels inside the gutters
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
+  Format f = Arial(12);
+  f.align = Align::kCenter;
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + (100 - w) / 2, 0.05);
+  f.align = Align::kRight;
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 100 - w, 0.05);
+  f.leftMargin = 10;
+  f.rightMargin = 20;
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 10 + (100 - 30 - w), 0.05);
+  f.align = Align::kLeft;
+  f.indent = 7;
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 10 + 7, 0.05);
+}
+
+TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
+  Box box;
+  box.width = 100;
+  box.height = 50;
+  const double w = Px({kH, kE, kL, kL, kO}, 12);
+  box.autoSize = AutoSize::kLeft;
+  Layout l = LayOut(Plain("Hello", Arial(12)), box);
+  EXPECT_NEAR(l.boxWidth, w + 4, 0.05);
+  EXPECT_NEAR(l.boxX, 0, 1e-9);
+  EXPECT_NEAR(l.boxHeight, l.textHeight + 4, 0.01);
+  box.autoSize = AutoSize::kCenter;
+  l = LayOut(Plain("Hello", Arial(12)), box);
+  EXPECT_NEAR(l.boxX, (100 - (w + 4)) / 2, 0.05);
+  EXPECT_NEAR(l.lines[0].x, l.boxX + 2, 0.05);
+  box.autoSize = AutoSize::kRight;
+  EXPECT_NEAR(LayOut(Plain("Hello", Arial(12)), box).boxX, 100 - (w + 4), 0.05);
+  // With wrapping only the height follows the text.
+  box.wordWrap = true;
+  l = LayOut(Plain("Hello Hello Hello Hello", Arial(12)), box);
+  EXPECT_EQ(l.boxWidth, 100);
+  EXPECT_GT(l.lines.size(), 1u);
+  EXPECT_NEAR(l.boxHeight, l.textHeight + 4, 0.01);
+}
+
+TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
+  Box box;
+  box.height = 4 + 2 * (0.905 + 0.212) * 10 + 1;  // two lines of 10 px
+  const Layout l = LayOut(Plain("1\r2\r3\r4\r5", Arial(10)), box);
+  EXPECT_EQ(l.maxScroll, 4);
+  EXPECT_EQ(l.BottomScroll(1), 2);
+  EXPECT_EQ(l.BottomScroll(4), 5);
+  box.height = 400;
+  EXPECT_EQ(LayOut(Plain("1\r2", Arial(10)), box).maxScroll, 1);
+}
+
+TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
+  const Extent e = MeasureLine(U"abc", Arial(20));
+  EXPECT_NEAR(e.width, Px({kA, kB, kC}, 20), 1e-9);
+  EXPECT_NEAR(e.ascent, 0.905 * 20, 0.05);
+  EXPECT_NEAR(e.descent, 0.212 * 20, 0.05);
+  // Letter spacing adds to every character.
+  Format spaced = Arial(20);
+  spaced.letterSpacing = 3;
+  EXPECT_NEAR(MeasureLine(U"abc", spaced).width, e.width + 9, 0.05);
+}
+
+// ---- embedded fonts
+
+// A font of 1024 units per em whose glyph for 'A' is a square of 512 units
+// advancing 600; 'B' has no outline and advances 300.
+std::shared_ptr<FontDef> SquareFont() {
+  auto f = std::make_shared<FontDef>();
+  f->id = 9;
+  f->name = "Squares";
+  f->ascent = 800;
+  f->descent = 200;
+  Glyph a;
+  ShapeLayer layer;
+  FillStyle fill;
+  layer.fills.push_back(fill);
+  const double s = 512;
+  layer.fillPaths.push_back({Edge{0, -s, 0, 0, s, -s}, Edge{s, -s, 0, 0, s, 0}, Edge{s, 0, 0, 0, 0, 0},
+                             Edge{0, 0, 0, 0, 0, -s}});
+  a.shape.layers.push_back(layer);
+  a.shape.extent = player::Extent{0, -s, s, 0};
+  a.advance = 600;
+  Glyph b;
+  b.advance = 300;
+  f->glyphs = {a, b};
+  f->codes = {'A', 'B'};
+  return f;
+}
+
+TEST(TextLayout, EmbeddedFontsUseTheirAdvancesAndMetrics) {
+  const auto font = SquareFont();
+  const EmbeddedFonts fonts = [&](const std::string& name, bool, bool) -> const FontDef* {
+    return name == "Squares" ? font.get() : nullptr;
+  };
+  Format f;
+  f.font = "Squares";
+  f.size = 20;
+  // The pen moves by whole twips, the fraction dropped: 600/1024 of 20
+  // pixels is 234.375 twips, taken as 234.
+  const double a = 234 / 20.0, b = 117 / 20.0;
+  const Layout l = LayOut(Plain("ABA", f), Box{}, &fonts);
+  EXPECT_NEAR(l.textWidth, a + b + a, 1e-6);
+  EXPECT_NEAR(l.lines[0].ascent, Twips(800 * 20 / 1024.0), 1e-6);
+  EXPECT_NEAR(l.textHeight, Twips(800 * 20 / 1024.0) + Twips(200 * 20 / 1024.0), 1e-6);
+  ASSERT_EQ(l.runs.size(), 1u);
+  EXPECT_EQ(l.runs[0].face.embedded, font.get());
+  // Its kerning pairs count when the format asks for kerning.
+  font->kerning[('A' << 16) | 'B'] = -100;
+  f.kerning = true;
+  EXPECT_NEAR(LayOut(Plain("ABA", f), Box{}, &fonts).textWidth, a - 100 * 20 / 1024.0 + b + a, 1e-6);
+  f.kerning = false;
+  EXPECT_NEAR(LayOut(Plain("ABA", f), Box{}, &fonts).textWidth, a + b + a, 1e-6);
+  // A font the movie lacks draws nothing.
+  f.font = "Missing";
+  EXPECT_TRUE(LayOut(Plain("ABA", f), Box{}, &fonts).runs.empty());
+}
+
+// Draws `field` into a white 100 x 100 picture at one pixel per pixel.
+std::vector<std::uint32_t> Draw(const TextLook& look) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 100);
+  cairo_t* cr = cairo_create(s);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  MovieLibrary lib;
+  RenderContext c{cr, lib, {}};
+  cairo_matrix_t m;
+  cairo_matrix_init_scale(&m, 1.0 / 20, 1.0 / 20);
+  DrawTextLook(c, look, m, ColorTransform{});
+  cairo_surface_flush(s);
+  std::vector<std::uint32_t> px(100 * 100);
+  const auto* data = cairo_image_surface_get_data(s);
+  const int stride = cairo_image_surface_get_stride(s);
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 100; ++x) px[y * 100 + x] = reinterpret_cast<const std::uint32_t*>(data + y * stride)[x] & 0xFFFFFF;
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(s);
+  return px;
+}
+
+TEST(TextRender, EmbeddedGlyphsBorderAndBackgroundTakeTheirColours) {
+  const auto font = SquareFont();
+  MovieLibrary lib;
+  lib.characters[9] = font;
+  TextField field;
+  field.SetLibrary(&lib);
+  field.SetWidth(80);
+  field.SetHeight(40);
+  auto& o = field.EditOpts();
+  o.embedFonts = o.border = o.background = true;
+  o.borderColor = 0x0000FF;
+  o.backgroundColor = 0x00FF00;
+  FormatPatch p;
+  p.font = "Squares";
+  p.size = 20;
+  p.color = 0xFF0000;
+  field.SetNewFormat(p);
+  field.SetText("AA");
+  const auto px = Draw(*field.Look());
+  // The first square: 10 x 10 pixels from x = 2, its top at the baseline
+  // (2 + 15.6) less 10.
+  EXPECT_EQ(px[12 * 100 + 6], 0xFF0000u);
+  // The second one follows after 600/1024 of 20 pixels.
+  EXPECT_EQ(px[12 * 100 + 2 + 12 + 5], 0xFF0000u);
+  // Between them and below them the background shows.
+  EXPECT_EQ(px[12 * 100 + 12], 0x00FF00u);
+  EXPECT_EQ(px[30 * 100 + 6], 0x00FF00u);
+  // The border on the box's edge, nothing outside it.
+  EXPECT_EQ(px[20 * 100 + 0] & 0xFF0000u, 0u);
+  EXPECT_GT(px[20 * 100 + 0] & 0xFFu, 0x40u);
+  EXPECT_EQ(px[50 * 100 + 50], 0xFFFFFFu);
+}
+
+TEST(TextRender, DeviceTextInksInsideItsLineAndScrollsUp) {
+  TextField field;
+  field.SetWidth(100);
+  field.SetHeight(20);
+  FormatPatch p;
+  p.font = "_sans";
+  p.size = 12;
+  field.SetNewFormat(p);
+  field.SetText("MMMM\rMMMM");
+  auto ink = [](const std::vector<std::uint32_t>& px, int y0, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+      for (int x = 0; x < 100; ++x) n += px[y * 100 + x] != 0xFFFFFFu;
+    }
+    return n;
+  };
+  const auto first = Draw(*field.Look());
+  // Capitals stand between the baseline (2 + 10.9) and the cap height above it.
+  EXPECT_GT(ink(first, 3, 13), 40);
+  EXPECT_EQ(ink(first, 20, 100), 0);  // the second line lies below the box
+  EXPECT_EQ(field.Laid().maxScroll, 2);
+  field.SetScroll(2);
+  const auto scrolled = Draw(*field.Look());
+  EXPECT_GT(ink(scrolled, 3, 13), 40);
+}
+
+// ---- HTML and style sheets
+
+TEST(TextHtml, ParagraphsBreaksAndEntitiesMakeTheText) {
+  StyledText t;
+  ParseHtml("<p align=\"center\">One &amp; <b>two</b></p><p>x&lt;y&#65;&#x42;</p>a<br>b", Format{}, nullptr, false, t);
+  EXPECT_EQ(ToUtf8(t.chars), "One & two\rx<yAB\ra\rb");
+  ASSERT_EQ(t.formats.size(), t.chars.size());
+  EXPECT_EQ(t.formats[0]->align, Align::kCenter);
+  EXPECT_FALSE(t.formats[0]->bold);
+  EXPECT_TRUE(t.formats[6]->bold);
+  EXPECT_EQ(t.formats[10]->align, Align::kLeft);
+}
+
+TEST(TextHtml, FontAndTextFormatTagsSetTheirMembers) {
+  StyledText t;
+  Format base;
+  base.size = 10;
+  ParseHtml("<font face='Arial' size='+4' color='#FF8000'>A<font size=\"30\">B</font></font>"
+            "<textformat leftmargin=\"5\" indent=\"3\" leading=\"2\" tabstops=\"10,20\"><i><u>C</u></i></textformat>"
+            "<a href=\"http://x\" target=\"_blank\">D</a><li>E</li><unknown>F</unknown>",
+            base, nullptr, false, t);
+  EXPECT_EQ(ToUtf8(t.chars), "ABCD\rE\rF");  // text after a list item starts a paragraph
+  EXPECT_EQ(t.formats[0]->font, "Arial");
+  EXPECT_EQ(t.formats[0]->size, 14);
+  EXPECT_EQ(t.formats[0]->color, 0xFF8000u);
+  EXPECT_EQ(t.formats[1]->size, 30);
+  EXPECT_EQ(t.formats[2]->leftMargin, 5);
+  EXPECT_EQ(t.formats[2]->indent, 3);
+  EXPECT_EQ(t.formats[2]->leading, 2);
+  EXPECT_EQ(t.formats[2]->tabStops, (std::vector<double>{10, 20}));
+  EXPECT_TRUE(t.formats[2]->italic && t.formats[2]->underline);
+  EXPECT_EQ(t.formats[3]->url, "http://x");
+  EXPECT_EQ(t.formats[3]->target, "_blank");
+  EXPECT_TRUE(t.formats[5]->bullet);
+  EXPECT_FALSE(t.formats[7]->bullet);  // after </li>
+  EXPECT_EQ(t.formats[7]->size, 10);   // tags closed, the base again
+}
+
+TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
+  StyledText t;
+  ParseHtml("<b>bold</i> still</b> plain <font", Format{}, nullptr, false, t);
+  EXPECT_EQ(ToUtf8(t.chars), "bold still plain ");
+  EXPECT_TRUE(t.formats[6]->bold);
+  EXPECT_FALSE(t.formats[12]->bold);
+  t.Clear();
+  ParseHtml("a \n\t  b", Format{}, nullptr, true, t);
+  EXPECT_EQ(ToUtf8(t.chars), "a b");  // condenseWhite
+  t.Clear();
+  ParseHtml("a\nb\r\nc", Format{}, nullptr, false, t);
+  EXPECT_EQ(ToUtf8(t.chars), "a\rb\rc");
+  // A single-line field takes no line ends from its HTML.
+  t.Clear();
+  ParseHtml("<p>a</p><p>b<br>c\nd</p>", Format{}, nullptr, false, t, false);
+  EXPECT_EQ(ToUtf8(t.chars), "abcd");
+}
+
+TEST(TextHtml, WrittenHtmlReadsBackTheSameText) {
+  StyledText t;
+  Format base;
+  ParseHtml("<p align='right'><font color='#00ff00'>green</font> <b>&lt;bold&gt;</b></p><li>item</li>", base, nullptr,
+            false, t);
+  const std::string html = WriteHtml(t, base);
+  EXPECT_NE(html.find("<P ALIGN=\"RIGHT\"><FONT FACE=\"Times New Roman\" SIZE=\"12\" COLOR=\"#00FF00\""),
+            std::string::npos)
+      << html;
+  EXPECT_NE(html.find("<B>&lt;bold&gt;</B>"), std::string::npos) << html;
+  StyledText back;
+  ParseHtml(html, base, nullptr, false, back);
+  EXPECT_EQ(back.chars, t.chars);
+  for (std::size_t i = 0; i < t.chars.size(); ++i) EXPECT_EQ(*back.formats[i], *t.formats[i]) << i;
+}
+
+TEST(TextHtml, StyleSheetsStyleTagsAndClasses) {
+  std::map<std::string, std::map<std::string, std::string>> css;
+  ASSERT_TRUE(ParseCss("/* c */ p { font-size: 20px; color: #FF0000 }\n.note, H1 { fontWeight: bold; text-align:center; }",
+                       css));
+  EXPECT_EQ(css["p"]["fontSize"], "20px");
+  EXPECT_EQ(css[".note"]["fontWeight"], "bold");
+  EXPECT_EQ(css["h1"]["textAlign"], "center");
+  EXPECT_FALSE(ParseCss("p { color: red", css));
+  StyleRules rules;
+  for (const auto& [sel, props] : css) {
+    for (const auto& [k, v] : props) ApplyCssProperty(k, v, rules[sel]);
+  }
+  StyledText t;
+  ParseHtml("<p>a<span class='note'>b</span></p>", Format{}, &rules, false, t);
+  EXPECT_EQ(t.formats[0]->size, 20);
+  EXPECT_EQ(t.formats[0]->color, 0xFF0000u);
+  EXPECT_FALSE(t.formats[0]->bold);
+  EXPECT_TRUE(t.formats[1]->bold);
+  EXPECT_EQ(t.formats[1]->size, 20);
+}
+
+TEST(TextFieldModel, FormatsApplyToRangesAndParagraphs) {
+  TextField f;
+  f.SetText("one\ntwo");
+  EXPECT_EQ(f.Text(), "one\rtwo");
+  FormatPatch bold;
+  bold.bold = true;
+  f.SetFormat(1, 2, bold);
+  EXPECT_TRUE(f.GetFormat(1, 2).bold.value());
+  EXPECT_FALSE(f.GetFormat(0, 3).bold.has_value());  // mixed
+  FormatPatch center;
+  center.align = Align::kCenter;
+  f.SetFormat(1, 2, center);  // reaches the whole first paragraph only
+  EXPECT_EQ(f.GetFormat(0, 4).align, Align::kCenter);
+  EXPECT_EQ(f.GetFormat(4, 7).align, Align::kLeft);
+  f.ReplaceText(4, 7, "2");
+  EXPECT_EQ(f.Text(), "one\r2");
+  EXPECT_EQ(f.Length(), 5u);
+}
+
+TEST(TextFieldModel, ReplacedTextTakesTheFormatAfterItAndTheDefaultAtTheEnd) {
+  TextField f;
+  f.SetText("abc");
+  FormatPatch red;
+  red.color = 0xFF0000;
+  f.SetFormat(1, 2, red);  // b
+  f.ReplaceText(0, 1, "X");  // before b: red
+  EXPECT_EQ(f.GetFormat(0, 1).color, 0xFF0000u);
+  f.ReplaceText(3, 3, "!");  // at the end: the default black
+  EXPECT_EQ(f.GetFormat(3, 4).color, 0u);
+  EXPECT_EQ(f.Text(), "Xbc!");
+}
+
+TEST(TextFieldModel, SizingAnAutoSizedFieldHoldsTheBoxUntilTheTextChanges) {
+  TextField f;
+  f.EditOpts().wordWrap = true;
+  FormatPatch big;
+  big.font = "Arial";
+  big.size = 20;
+  f.SetNewFormat(big);
+  f.SetWidth(150);
+  f.SetText("one two three four five six");
+  f.SetAutoSize(AutoSize::kLeft);
+  const double fitted = f.Height();
+  ASSERT_GT(fitted, 40.0);
+  // Narrower: the box keeps its height, the text is not fitted again.
+  f.SetWidth(60);
+  EXPECT_EQ(f.Width(), 60.0);
+  EXPECT_EQ(f.Height(), fitted);
+  // Turning autoSize off keeps that box.
+  f.SetAutoSize(AutoSize::kNone);
+  EXPECT_EQ(f.Height(), fitted);
+  // With autoSize on again the text fits the narrower box: more lines.
+  f.SetAutoSize(AutoSize::kLeft);
+  EXPECT_GT(f.Height(), fitted + 10);
+  // A new text fits again after a held size.
+  f.SetHeight(10);
+  EXPECT_EQ(f.Height(), 10.0);
+  f.SetText("one");
+  EXPECT_GT(f.Height(), 20.0);
+}
+
+}  // namespace
+}  // namespace quarvel::player::text

@@ -1,0 +1,180 @@
+#include "player/text/text_render.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "player/render/paint.h"
+#include "player/text/text_field.h"
+
+namespace quarvel::player {
+namespace {
+
+// Glyph index and advance, from (x, y) on the baseline (text space).
+using Glyphs = std::vector<std::pair<std::uint32_t, double>>;
+
+void DrawGlyphs(RenderContext& c, const FontDef& font, const Glyphs& glyphs, double x, double y, double height,
+                Rgba color, const cairo_matrix_t& m, const ColorTransform& cx) {
+  const double s = height / font.unitsPerEm;
+  for (const auto& [index, advance] : glyphs) {
+    if (index < font.glyphs.size()) {
+      cairo_matrix_t gm;
+      cairo_matrix_init(&gm, s, 0, 0, s, x, y);
+      cairo_matrix_t full;
+      cairo_matrix_multiply(&full, &gm, &m);
+      for (const auto& layer : font.glyphs[index].shape.layers) DrawLayer(c, layer, full, cx, &color);
+    }
+    x += advance;
+  }
+}
+
+}  // namespace
+
+void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx) {
+  cairo_matrix_t m;
+  const cairo_matrix_t tm = ToCairo(t.matrix);
+  cairo_matrix_multiply(&m, &tm, &parent);
+  for (const auto& run : t.runs) {
+    const Character* ch = c.lib.Find(run.fontId);
+    if (!ch || ch->kind != Character::Kind::kFont) continue;
+    DrawGlyphs(c, static_cast<const FontDef&>(*ch), run.glyphs, run.x, run.y, run.height, run.color, m, cx);
+  }
+}
+
+void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matrix_t& m, const ColorTransform& cx) {
+  cairo_t* cr = c.cr;
+  // Field pixels to device.
+  cairo_matrix_t pm;
+  cairo_matrix_t px;
+  cairo_matrix_init_scale(&px, 20, 20);
+  cairo_matrix_multiply(&pm, &px, &m);
+  if (!Invertible(pm)) return;
+  auto rgba = [](std::uint32_t rgb) {
+    return Rgba{static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8), static_cast<std::uint8_t>(rgb),
+                255};
+  };
+  cairo_save(cr);
+  if ((look.background || look.border) && !c.mask) {
+    // Unrotated boxes sit on whole device pixels, the border on the pixels of
+    // the box's edges.
+    double x0 = look.x, y0 = look.y, x1 = look.x + look.width, y1 = look.y + look.height;
+    const bool straight = pm.xy == 0 && pm.yx == 0;
+    if (straight) {
+      cairo_matrix_transform_point(&pm, &x0, &y0);
+      cairo_matrix_transform_point(&pm, &x1, &y1);
+      // Edges fall on the pixel they start in.
+      auto snap = [](double v) { return std::floor(v + 1e-6); };
+      x0 = snap(x0), y0 = snap(y0), x1 = snap(x1), y1 = snap(y1);
+      cairo_identity_matrix(cr);
+      // The background covers the box; a border adds the pixels of its far edges.
+      const double more = look.border ? 1 : 0;
+      cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0) + more, std::abs(y1 - y0) + more);
+    } else {
+      cairo_set_matrix(cr, &pm);
+      cairo_rectangle(cr, look.x, look.y, look.width, look.height);
+    }
+    if (look.background) {
+      SetColor(c, rgba(look.backgroundColor), cx);
+      cairo_fill_preserve(cr);
+    }
+    if (look.border) {
+      // A hairline, whatever the scale.
+      if (straight) {
+        cairo_new_path(cr);
+        cairo_rectangle(cr, std::min(x0, x1) + 0.5, std::min(y0, y1) + 0.5, std::abs(x1 - x0), std::abs(y1 - y0));
+      }
+      cairo_identity_matrix(cr);
+      cairo_set_line_width(cr, 1);
+      SetColor(c, rgba(look.borderColor), cx);
+      cairo_stroke(cr);
+    }
+    cairo_new_path(cr);
+  }
+  const text::Layout& l = look.layout;
+  if (l.runs.empty()) {
+    cairo_restore(cr);
+    return;
+  }
+  cairo_set_matrix(cr, &pm);
+  cairo_rectangle(cr, look.x, look.y, look.width, look.height);
+  cairo_clip(cr);
+  // Scrolled lines move up by the lines above the first shown.
+  double dy = 0;
+  if (look.scroll > 1 && static_cast<std::size_t>(look.scroll) <= l.lines.size()) {
+    dy = l.lines[static_cast<std::size_t>(look.scroll) - 1].top - l.lines[0].top;
+  }
+  const double ox = look.x - l.boxX - look.hscroll, oy = look.y - dy;
+  // Only whole lines show: from the first scrolled to the last that fits.
+  double firstTop = 0, lastBaseline = 1e300;
+  if (!l.lines.empty()) {
+    const std::size_t first = static_cast<std::size_t>(std::clamp(look.scroll, 1, static_cast<int>(l.lines.size())) - 1);
+    const auto last = static_cast<std::size_t>(l.BottomScroll(look.scroll) - 1);
+    firstTop = l.lines[first].top;
+    lastBaseline = l.lines[last].top + l.lines[last].ascent;
+  }
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+  for (const text::GlyphRun& run : l.runs) {
+    if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
+    const double baseline = oy + run.y;
+    const Rgba color = rgba(run.color);
+    if (run.face.embedded) {
+      const FontDef& font = *run.face.embedded;
+      const double s = run.size / font.unitsPerEm;
+      for (const auto& g : run.glyphs) {
+        if (g.index >= font.glyphs.size()) continue;
+        cairo_matrix_t gm;
+        cairo_matrix_init(&gm, s, 0, 0, s, ox + g.x, baseline);
+        cairo_matrix_t full;
+        cairo_matrix_multiply(&full, &gm, &pm);
+        for (const auto& layer : font.glyphs[g.index].shape.layers) DrawLayer(c, layer, full, cx, &color);
+      }
+      cairo_set_matrix(cr, &pm);
+    } else if (run.face.device) {
+      cairo_new_path(cr);
+      const double s = run.size;
+      for (const auto& g : run.glyphs) {
+        const double gx = ox + g.x;
+        for (const text::OutlineOp& op : text::DeviceGlyphOutline(*run.face.device, g.index)) {
+          switch (op.op) {
+            case 0: cairo_move_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s); break;
+            case 1: cairo_line_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s); break;
+            case 2: {
+              double x0 = 0, y0 = 0;
+              cairo_get_current_point(cr, &x0, &y0);
+              const double qx = gx + op.x[0] * s, qy = baseline + op.y[0] * s;
+              const double x1 = gx + op.x[1] * s, y1 = baseline + op.y[1] * s;
+              cairo_curve_to(cr, x0 + 2.0 / 3 * (qx - x0), y0 + 2.0 / 3 * (qy - y0), x1 + 2.0 / 3 * (qx - x1),
+                             y1 + 2.0 / 3 * (qy - y1), x1, y1);
+              break;
+            }
+            default:
+              cairo_curve_to(cr, gx + op.x[0] * s, baseline + op.y[0] * s, gx + op.x[1] * s, baseline + op.y[1] * s,
+                             gx + op.x[2] * s, baseline + op.y[2] * s);
+              break;
+          }
+        }
+        cairo_close_path(cr);
+      }
+      SetColor(c, color, cx);
+      cairo_fill(cr);
+    }
+    if (run.underline && run.x1 > run.x0) {
+      const double thick = std::max(1.0, run.size / 16);
+      cairo_rectangle(cr, ox + run.x0, baseline + std::max(1.0, run.size / 10) - thick / 2, run.x1 - run.x0, thick);
+      SetColor(c, color, cx);
+      cairo_fill(cr);
+    }
+  }
+  cairo_restore(cr);
+}
+
+void DrawEditText(RenderContext& c, const EditTextDef& e, const std::string& shown, const cairo_matrix_t& m,
+                  const ColorTransform& cx) {
+  const auto field = text::TextField::FromDef(e, &c.lib);
+  if (shown != e.text) field->SetShown(shown);
+  DrawTextLook(c, *field->Look(), m, cx);
+}
+
+}  // namespace quarvel::player
