@@ -18,13 +18,17 @@ std::atomic<const Api*> g_api{nullptr};
 int g_log_level = AV_LOG_INFO;
 bool g_log_level_set = false;
 
-// Beside the program first (an installed or copied program), then where
-// the build put it, then the library search path.
+// Beside the program first (a copied program), then the installed
+// program's module folder, then where the build put it, then the library
+// search path.
 std::vector<std::string> Candidates() {
   std::vector<std::string> out;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec) out.push_back((self.parent_path() / kModule).string());
+#ifdef QUARVEL_FFMPEG_MODULE_FROM_BIN
+  if (!ec) out.push_back((self.parent_path() / QUARVEL_FFMPEG_MODULE_FROM_BIN / kModule).lexically_normal().string());
+#endif
 #ifdef QUARVEL_FFMPEG_MODULE_PATH
   out.emplace_back(QUARVEL_FFMPEG_MODULE_PATH);
 #endif
