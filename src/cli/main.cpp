@@ -419,9 +419,12 @@ int main(int argc, char** argv) {
     if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
     if (ext == ".gif") {
       // The GIF build takes the pictures from memory while the capture runs;
-      // they need no file in a folder that goes.
+      // they need no file in a folder that goes, nor a recording, which a
+      // GIF cannot hold.
       conv_gif.crop_zoom = conv_cz;
-      return ConvertToGif(movie, output, conv_cap, conv_gif, progress, throwaway_folder);
+      CaptureOptions gif_capture = conv_cap;
+      if (throwaway_folder) gif_capture.sound = "none";
+      return ConvertToGif(movie, output, gif_capture, conv_gif, progress, throwaway_folder);
     }
     CaptureResult r = RunCapture(movie, conv_cap, progress);
     // Ctrl-C ended the capture; the frames so far are written.

@@ -40,7 +40,9 @@ const Api* Load() {
   std::string tried;
   for (const std::string& path : Candidates()) {
     if (path.find('/') != std::string::npos && ::access(path.c_str(), F_OK) != 0) continue;
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Lazy binding: FFmpeg brings a hundred libraries whose functions are
+    // mostly never called; resolving them all at once cost tens of ms.
+    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (handle == nullptr) {
       const char* why = ::dlerror();
       tried += std::string(tried.empty() ? "" : "; ") + (why != nullptr ? why : path);
