@@ -426,6 +426,17 @@ int main(int argc, char** argv) {
       if (throwaway_folder) gif_capture.sound = "none";
       return ConvertToGif(movie, output, gif_capture, conv_gif, progress, throwaway_folder);
     }
+    // AVI and video writers need FFmpeg (and so may the recording): its hundred
+    // libraries load on another thread while the capture starts.
+    std::jthread preload;
+    if (ext != ".mp3")
+      preload = std::jthread([] {
+        try {
+          ffmpeg::Av();
+        } catch (const ffmpeg::LoadError&) {
+          // Reported where FFmpeg is used.
+        }
+      });
     CaptureResult r = RunCapture(movie, conv_cap, progress);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
