@@ -4,7 +4,7 @@
 #   package_test.sh SOURCE_DIR BUILD_DIR SAMPLE.swf gui|cli
 set -euo pipefail
 src=$1 build=$2 sample=$3 flavour=$4
-for tool in dpkg-deb cpack man python3; do
+for tool in dpkg-deb cpack man; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quarvel-package-test-XXXXXX")
