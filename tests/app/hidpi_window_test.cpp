@@ -62,13 +62,16 @@ TEST_F(HiDpiTest, TheWindowScalesAsAWholeAndStaysOnTheScreen) {
   ASSERT_NE(screen, nullptr);
   EXPECT_EQ(screen->geometry().size(), QSize(960, 540));  // 1920 x 1080 device pixels
   EXPECT_TRUE(screen->availableGeometry().contains(window->frameGeometry())) << window->frameGeometry().width();
+  // Room is kept for a title bar the window manager adds.
+  EXPECT_LE(window->height(), screen->availableGeometry().height() - 30);
   // Every control keeps its place on the page, which scrolls into view.
   auto* content = window->findChild<QWidget*>("content");
   ASSERT_NE(content, nullptr);
-  EXPECT_EQ(content->size(), QSize(976, 621));
+  EXPECT_EQ(content->size(), QSize(928, 621));
   auto* scroller = window->findChild<QScrollArea*>("contentScroller");
   ASSERT_NE(scroller, nullptr);
-  EXPECT_GT(scroller->horizontalScrollBar()->maximum(), 0);
+  // Only the height scrolls: every control is within reach across.
+  EXPECT_EQ(scroller->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
   auto* save = window->findChild<QPushButton*>("captureFrames");
   scroller->ensureWidgetVisible(save);
