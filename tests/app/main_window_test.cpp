@@ -29,9 +29,12 @@ namespace {
 using Spin = std::tuple<const char*, int, int, int, int>;  // name, min, max, step, value
 
 TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
-  EXPECT_EQ(window->size(), QSize(928, 621));
+  // Fixed at the page's size where the screen has room for it (at 1x).
+  if (window->screen()->availableGeometry().height() >= 621 + 34) {
+    EXPECT_EQ(window->size(), QSize(928, 621));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  }
   EXPECT_EQ(window->windowTitle(), "Quarvel");
-  EXPECT_EQ(window->minimumSize(), window->maximumSize());  // fixed size
   EXPECT_EQ(window->CapturedFrameCount(), 0);
   EXPECT_EQ(window->ShownFrame(), 0);
   EXPECT_EQ(window->MovieFps(), 0);

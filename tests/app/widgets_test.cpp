@@ -147,7 +147,7 @@ TEST_F(WidgetsTest, GrabAndPaintFollowTheWidgetsSize) {
   widget.Tick();
   EXPECT_EQ(movie.CurrentFrame(), 10);
   const QImage shown = widget.grab().toImage();
-  EXPECT_EQ(shown.size(), QSize(77, 33));
+  EXPECT_EQ(shown.size(), QSize(77, 33) * widget.devicePixelRatio());
   std::filesystem::remove(std::filesystem::temp_directory_path() / "quarvel_widget.swf");
 }
 
