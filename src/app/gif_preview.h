@@ -46,6 +46,7 @@ class GifPreview : public QObject {
   explicit GifPreview(QLabel* target, QObject* parent = nullptr);
   ~GifPreview() override;
 
+  // Before Show: a running painter reads them.
   void SetCallbacks(PainterCallbacks callbacks) { callbacks_ = std::move(callbacks); }
 
   // Shows the image on the target, sized to the image, or to `area` when the

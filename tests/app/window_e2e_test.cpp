@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -69,14 +70,24 @@ class WindowEndToEnd : public ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
+  // Scrolls the page, as a user would on a screen too small for it, until
+  // the control is in view.
+  void Reveal(QWidget* control) {
+    if (auto* page = window->findChild<QScrollArea*>(QStringLiteral("contentScroller"))) {
+      page->ensureWidgetVisible(control, 0, 0);
+      QCoreApplication::processEvents();
+    }
+  }
   // A left click in the middle of a control, as the mouse gives it.
   void Click(const char* name) {
     auto* button = Find<QPushButton>(name);
     ASSERT_TRUE(button->isEnabled()) << name;
+    Reveal(button);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
   }
   void ClickTab(const char* tabs, int index) {
     QTabBar* bar = Find<QTabWidget>(tabs)->tabBar();
+    Reveal(bar);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
     ASSERT_EQ(bar->currentIndex(), index);
   }
@@ -120,6 +131,7 @@ TEST_F(WindowEndToEnd, OpenCaptureBrowseAndSaveGifAndAvi) {
   auto* thumbnails = Find<QListWidget>("thumbnails");
   ASSERT_GE(thumbnails->count(), 3);
   const QRect second = thumbnails->visualItemRect(thumbnails->item(1));
+  Reveal(thumbnails);
   QTest::mouseClick(thumbnails->viewport(), Qt::LeftButton, {}, second.center());
   EXPECT_EQ(window->ShownFrame(), 11);
   EXPECT_EQ(Label(), "11");
