@@ -95,7 +95,13 @@ struct Interp {
   static void EnterArguments(Frame& f, std::span<Value> args);
 
   // Shared by several handlers.
-  static RuntimeName PopRuntime(Frame& f, std::uint32_t multiname);
+  static RuntimeName PopRuntime(Frame& f, std::uint32_t multiname) {
+    RuntimeName r;
+    const Multiname& mm = f.pool.multinames[multiname];
+    if (mm.HasRuntimeName()) r.name = f.Pop();
+    if (mm.HasRuntimeNamespace()) r.ns = f.Pop();
+    return r;
+  }
   static Name NameOf(Frame& f, std::uint32_t multiname, RuntimeName& rt) {
     return f.vm.ResolveName(f.u, multiname, &rt.name, &rt.ns);
   }

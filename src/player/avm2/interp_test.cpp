@@ -24,8 +24,8 @@ TEST(InterpreterTable, ListedCodesAndOnlyThoseHaveHandlers) {
   }
   EXPECT_EQ(listed, AllOpcodes().size());
   // The enum is made from the same list.
-  EXPECT_EQ(FindOpcode(static_cast<std::uint8_t>(Op::kGetLex))->name, "getlex");
-  EXPECT_EQ(FindOpcode(static_cast<std::uint8_t>(Op::kSetLocal3))->name, "setlocal_3");
+  EXPECT_EQ(FindOpcode(Code(Op::kGetLex))->name, "getlex");
+  EXPECT_EQ(FindOpcode(Code(Op::kSetLocal3))->name, "setlocal_3");
 }
 
 // Runs a script whose code is `code` (after getlocal_0, pushscope) on a

@@ -227,14 +227,6 @@ Value Frame::GlobalScope() const {
   return c ? c->object : (scopeDepth ? scopeBase[0] : Value::Null());
 }
 
-RuntimeName Interp::PopRuntime(Frame& f, std::uint32_t multiname) {
-  RuntimeName r;
-  const Multiname& mm = f.pool.multinames[multiname];
-  if (mm.HasRuntimeName()) r.name = f.Pop();
-  if (mm.HasRuntimeNamespace()) r.ns = f.Pop();
-  return r;
-}
-
 Class* Interp::SuperClass(Frame& f) {
   if (!f.m->owner || !f.m->owner->super) f.vm.ThrowError("ReferenceError", "No super class for " + f.m->name + ".", 1070);
   return f.m->owner->super;
@@ -246,17 +238,17 @@ bool Interp::OpUnknown(Frame& f, const Instruction& in) {
   f.vm.ThrowError("VerifyError", "Unknown instruction " + std::to_string(in.code) + ".", 1011);
 }
 
-const std::array<OpHandler, 256>& Interp::Table() {
-  static const std::array<OpHandler, 256> table = [] {
-    std::array<OpHandler, 256> t;
-    t.fill(&Interp::OpUnknown);
+// Made at compile time, so the loop indexes it without a guard.
+constexpr std::array<OpHandler, 256> kHandlers = [] {
+  std::array<OpHandler, 256> t{};
+  for (OpHandler& h : t) h = &Interp::OpUnknown;
 #define QUARVEL_AVM2_TABLE(code, Name, ...) t[code] = &Interp::Op##Name;
-    QUARVEL_AVM2_OPCODES(QUARVEL_AVM2_TABLE)
+  QUARVEL_AVM2_OPCODES(QUARVEL_AVM2_TABLE)
 #undef QUARVEL_AVM2_TABLE
-    return t;
-  }();
-  return table;
-}
+  return t;
+}();
+
+const std::array<OpHandler, 256>& Interp::Table() { return kHandlers; }
 
 // ---- the loop
 
@@ -268,6 +260,8 @@ void Interp::EnterArguments(Frame& f, std::span<Value> args) {
   const std::size_t nLocals = static_cast<std::size_t>(f.stackBase - f.locals);
   Value* const locals = f.locals;
   const std::size_t declared = info.paramTypes.size();
+  const bool restOrArguments = info.Has(method_flag::kNeedRest) || info.Has(method_flag::kNeedArguments);
+  if (declared == 0 && !restOrArguments) return;
   for (std::size_t i = 0; i < declared && i + 1 < nLocals; ++i) {
     if (i < args.size()) {
       locals[i + 1] = args[i];
@@ -290,7 +284,7 @@ void Interp::EnterArguments(Frame& f, std::span<Value> args) {
       }
     }
   }
-  if (declared + 1 < nLocals && (info.Has(method_flag::kNeedRest) || info.Has(method_flag::kNeedArguments))) {
+  if (declared + 1 < nLocals && restOrArguments) {
     std::vector<Value> rest;
     for (std::size_t i = info.Has(method_flag::kNeedRest) ? declared : 0; i < args.size(); ++i) rest.push_back(args[i]);
     locals[declared + 1] = Value::Obj(vm.NewArray(std::move(rest)));
@@ -357,7 +351,6 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
   locals[0] = self;
   Interp::EnterArguments(f, args);
 
-  const std::array<OpHandler, 256>& handlers = Interp::Table();
   const Instruction* const ins = code.instructions.data();
   const std::size_t count = code.instructions.size();
   for (;;) {
@@ -366,7 +359,7 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
         if (f.pc >= count) f.Fail("Code ran off the end");
         if (++instructions_ > limits.instructionsPerFrame) throw ScriptAbort("instruction cap of one frame's scripts");
         const Instruction& in = ins[f.pc++];
-        if (!handlers[in.code](f, in)) return f.result;
+        if (!kHandlers[in.code](f, in)) return f.result;
       }
     } catch (const ScriptThrow& t) {
       if (!Interp::Catch(f, t.value)) throw;

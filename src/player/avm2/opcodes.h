@@ -224,6 +224,8 @@ enum class Op : std::uint8_t {
 #undef QUARVEL_AVM2_ENUM
 };
 
+constexpr std::uint8_t Code(Op op) { return static_cast<std::uint8_t>(op); }
+
 struct OpcodeInfo {
   std::uint8_t code = 0;
   std::string_view name;

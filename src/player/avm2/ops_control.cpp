@@ -115,21 +115,25 @@ bool Interp::OpHasNext2(Frame& f, const Instruction& in) {
   }
   return true;
 }
-bool Interp::OpNextName(Frame& f, const Instruction&) {
+
+namespace {
+// nextname and nextvalue: the name or value at an enumeration position.
+template <typename At>
+bool PushAt(Frame& f, At&& at) {
   f.Need(2);
   const Value idx = *--f.sp, obj = *--f.sp;
   Object* o = obj.AsObject();
   const auto i = f.vm.ToUint(idx);
-  f.PushFrom([&] { return f.vm.NameAt(o, i); });
+  f.PushFrom([&] { return at(o, i); });
   return true;
 }
+}  // namespace
+
+bool Interp::OpNextName(Frame& f, const Instruction&) {
+  return PushAt(f, [&](Object* o, std::uint32_t i) { return f.vm.NameAt(o, i); });
+}
 bool Interp::OpNextValue(Frame& f, const Instruction&) {
-  f.Need(2);
-  const Value idx = *--f.sp, obj = *--f.sp;
-  Object* o = obj.AsObject();
-  const auto i = f.vm.ToUint(idx);
-  f.PushFrom([&] { return f.vm.ValueAt(o, i); });
-  return true;
+  return PushAt(f, [&](Object* o, std::uint32_t i) { return f.vm.ValueAt(o, i); });
 }
 
 }  // namespace quarvel::avm2
