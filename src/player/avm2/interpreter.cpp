@@ -252,7 +252,7 @@ const std::array<OpHandler, 256>& Interp::Table() { return kHandlers; }
 
 // ---- the loop
 
-void Interp::EnterArguments(Frame& f, std::span<Value> args) {
+inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
   // Declared ones (with defaults), then rest or arguments.
   Machine& vm = f.vm;
   const AbcFile& file = *f.u.file;
