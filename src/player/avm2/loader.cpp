@@ -71,6 +71,12 @@ void Machine::RunScript(AbcUnit& u, std::uint32_t index) {
   auto* scope = heap_.New<ScopeChain>();
   scope->object = Value::Obj(u.scripts[index]);
   init->scope = scope;
+  // The host finding a class runs its script on demand: that script's own
+  // errors stop here. Run from a script, they reach that script.
+  if (depth_ == 0) {
+    Contain([&] { Invoke(init, Value::Obj(u.scripts[index]), {}, scope); }, "a script's initialisation");
+    return;
+  }
   Invoke(init, Value::Obj(u.scripts[index]), {}, scope);
 }
 
