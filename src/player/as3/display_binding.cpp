@@ -1979,7 +1979,9 @@ NATIVE(McAddFrameScript) {
   for (std::size_t i = 0; i + 1 < a.size(); i += 2) {
     const int frame = m.ToInt(a[i]);
     if (frame < 0 || frame > 1 << 20) continue;
-    if (a[i + 1].IsNullish()) f->frameScripts.erase(frame);
+    // A value that is no function removes the frame's script, as null does.
+    const Object* fn = a[i + 1].AsObject();
+    if (!fn || fn->kind != ObjectKind::kFunction) f->frameScripts.erase(frame);
     else f->frameScripts[frame] = a[i + 1];
     // The frame being shown runs its script once the constructor is done.
     if (TimelineState* tl = b.Timeline(f->handle); tl && tl->current == frame &&

@@ -475,7 +475,7 @@ class Machine {
   Value DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName);
   Class* ResolveType(AbcUnit& u, std::uint32_t multiname);
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
-  void RunScript(AbcUnit& u, std::uint32_t index);
+  bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);
   void InitSlots(Object* o, const Traits& t);
   bool GetIndexed(Object* o, const Name& n, Value& out);
