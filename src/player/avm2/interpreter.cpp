@@ -103,7 +103,7 @@ void Machine::DictSet(DictionaryObject* d, const Value& key, const Value& v) {
     d->byString[s->text] = i;
     d->items.emplace_back(Value::Str(s), v);
   }
-  heap_.AddAllocated(sizeof(Value) * 4);
+  Charge(sizeof(Value) * 4);
 }
 
 bool Machine::DictDelete(DictionaryObject* d, const Value& key) {
