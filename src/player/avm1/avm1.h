@@ -184,6 +184,10 @@ class Avm1 {
   AsValue Call(const AsValue& fn, const AsValue& self, AsArgs args);
   bool ToBool(const AsValue& v);
   AsValue ToPrimitive(const AsValue& v);
+  // A primitive's number (an object left by ToPrimitive: NaN, 0 before version 5).
+  double PrimitiveNumber(const AsValue& v) const;
+  // v.name() for an object value; undefined when it has no such function.
+  AsValue CallMethodOf(const AsValue& v, const std::string& name);
   std::string Key(std::string_view name) const;
   void Skip(const std::string& what);
   // Counts memory a script makes; false (and the frame's scripts end) once
@@ -357,6 +361,9 @@ class Avm1 {
 
  private:
   bool tracing_ = false;
+  // The block of actions running now (the innermost), for the target a
+  // version 5 function call takes as its own.
+  Context* running_ = nullptr;
 
   struct Interval {
     int id = 0;

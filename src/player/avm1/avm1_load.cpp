@@ -76,8 +76,15 @@ AsValue CallMember(Avm1& vm, const AsValue& obj, const std::string& name, std::v
   return vm.Call(fn, obj, args);
 }
 
-// Every listener of a MovieClipLoader (itself among them) hears the event.
+// Every listener of a MovieClipLoader (itself among them) hears the event,
+// through the loader's broadcastMessage, which a movie may replace.
 void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::vector<AsValue> args) {
+  const AsValue send = vm.Get(loader, "broadcastMessage");
+  if (send.type == AsValue::Type::kObject && send.obj->fn) {
+    args.insert(args.begin(), AsValue::String(event));
+    vm.Call(send, loader, args);
+    return;
+  }
   const AsValue list = vm.Get(loader, "_listeners");
   if (list.type != AsValue::Type::kObject || !list.obj->isArray) return;
   const std::vector<AsValue> listeners = list.obj->elems;

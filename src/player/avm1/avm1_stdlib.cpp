@@ -96,29 +96,40 @@ bool Digit(int c, int radix, int& out) {
   return out < radix;
 }
 
-// parseInt: leading white space and one sign; "0x" is hexadecimal, and without
-// a radix a leading 0 whose digits are all octal is octal (SWF 6 on; before,
-// decimal). Digits run until the first one the radix lacks.
+// parseInt as Flash has it: no argument gives undefined; a radix given
+// (even undefined) must be 2 to 36. "0x" right at the start (after one
+// sign) is hexadecimal whatever the radix, and a signed "0x" is NaN unless
+// the radix has an x digit; a leading 0 (after one sign) followed only by
+// octal digits is octal. Then white space, one sign and the digits the
+// radix has.
 AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
-  const std::string s = Str(vm, Arg(a, 0));
-  const bool hasRadix = a.size() > 1 && !a[1].IsUndefined();
-  int radix = hasRadix ? ToInt32(Num(vm, a, 1)) : 0;
-  if (hasRadix && (radix < 2 || radix > 36)) return AsValue::Number(std::nan(""));
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    radix = 16;
-    i += 2;
-  } else if (radix == 0 && vm.Version() >= 6 && i + 1 < s.size() && s[i] == '0') {
-    bool octal = true;
-    for (std::size_t k = i; k < s.size() && !std::isspace(static_cast<unsigned char>(s[k])); ++k) {
-      if (s[k] < '0' || s[k] > '7') octal = false;
-    }
-    if (octal) radix = 8;
+  if (a.empty()) return AsValue::Undefined();
+  int radix = 0;
+  if (a.size() > 1) {
+    radix = ToInt32(Num(vm, a, 1));
+    if (radix < 2 || radix > 36) return AsValue::Number(std::nan(""));
+  }
+  std::string s = Str(vm, a[0]);
+  const bool signed_ = !s.empty() && (s[0] == '+' || s[0] == '-');
+  const std::size_t off = signed_ ? 1 : 0;
+  const bool zero = off < s.size() && s[off] == '0';
+  const bool hex = zero && off + 1 < s.size() && (s[off + 1] == 'x' || s[off + 1] == 'X');
+  bool ignoreSign = false;
+  if (hex && signed_) {
+    if (radix <= 33) return AsValue::Number(std::nan(""));
+    ignoreSign = true;
+  } else if (hex) {
+    if (radix == 0) radix = 16;
+    s.erase(0, 2);
+  } else if (zero && radix == 0 &&
+             std::all_of(s.begin() + 1, s.end(), [](char c) { return c >= '0' && c <= '7'; })) {
+    radix = 8;
   }
   if (radix == 0) radix = 10;
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-' && !ignoreSign;
   double v = 0;
   bool any = false;
   for (int d = 0; i < s.size() && Digit(static_cast<unsigned char>(s[i]), radix, d); ++i) {
@@ -129,6 +140,7 @@ AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
+  if (a.empty()) return AsValue::Undefined();
   const std::string s = Str(vm, Arg(a, 0));
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
@@ -172,15 +184,24 @@ AsValue Escape(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::String(out);
 }
 
+// unescape: %XX is a byte and + a space; a % with a non-hex character in
+// its two places drops what it has read and that character.
 AsValue Unescape(Avm1& vm, const AsValue&, AsArgs a) {
-  const std::string s = Str(vm, Arg(a, 0));
+  if (a.empty()) return AsValue::Undefined();
+  const std::string s = Str(vm, a[0]);
   std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) && std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
+  int remain = 0, value = 0;
+  for (const char c : s) {
+    if (c == '%') {
+      remain = 2;
+      value = 0;
+    } else if (remain > 0 && std::isxdigit(static_cast<unsigned char>(c))) {
+      value = value * 16 + (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
+      if (--remain == 0) out += static_cast<char>(value);
+    } else if (remain > 0) {
+      remain = 0;
     } else {
-      out += s[i];
+      out += c == '+' ? ' ' : c;
     }
   }
   return AsValue::String(out);

@@ -17,7 +17,8 @@ namespace {
 // Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
 constexpr int kDepthOffset = 16384;
 constexpr std::size_t kMaxLoadedMovies = 256;
-constexpr int kMaxScriptDepth = 2130690045;
+// The highest depth scripts may use (attachMovie, duplicateMovieClip...).
+constexpr int kMaxScriptDepth = 2130690044;
 // _level1 and up lie in the main timeline's list above every script depth.
 constexpr int kLevelBase = kDepthOffset + kMaxScriptDepth + 1;
 constexpr int kMaxLevel = 0x7FFFFFFF - kLevelBase;
