@@ -217,6 +217,49 @@ bool IsIndex(const std::string& s, std::size_t& out) {
   return true;
 }
 
+// The level a variable name like "_level2" (or the old "_flash2") names:
+// the digits after the prefix as far as they go ("_level0abc" is _level0);
+// -1 for other names.
+int LevelOfName(const std::string& name) {
+  if (name.size() <= 6) return -1;
+  const std::string prefix = Lower(name.substr(0, 6));
+  if (prefix != "_level" && prefix != "_flash") return -1;
+  std::size_t i = 6;
+  const bool negative = name[i] == '-';
+  if (negative) ++i;
+  std::uint32_t n = 0;
+  for (; i < name.size() && IsDigit(name[i]); ++i) n = n * 10 + static_cast<std::uint32_t>(name[i] - '0');
+  const auto level = static_cast<std::int32_t>(negative ? 0u - n : n);
+  return level < 0 ? -1 : level;
+}
+
+// Object.watch keeps a property's watcher, [callback, user data], as a
+// hidden entry under this key beside the property.
+std::string WatchKey(const std::string& key) { return "\x01watch:" + key; }
+
+// A watched property about to be set: the watcher decides the value stored,
+// called with (name, old value, new value, user data). A watcher setting
+// its own property is not called again for that.
+AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& name, const AsValue& value) {
+  const std::string key = vm.Key(name);
+  const auto w = o->props.find(WatchKey(key));
+  if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->elems.size() < 2) {
+    return value;
+  }
+  thread_local std::vector<std::pair<AsObject*, std::string>> running;
+  for (const auto& r : running) {
+    if (r.first == o && r.second == key) return value;
+  }
+  const auto own = o->props.find(key);
+  const AsValue old = own == o->props.end() ? AsValue{} : own->second.value;
+  const std::vector<AsValue> entry = w->second.value.obj->elems;
+  std::vector<AsValue> args{AsValue::String(name), old, value, entry[1]};
+  running.emplace_back(o, key);
+  AsValue r = vm.Call(entry[0], self, args);
+  running.pop_back();
+  return r;
+}
+
 // A throw that no try caught ends the actions; Flash logs it and goes on.
 void ReportUncaught(Avm1& vm, bool& throwing, const AsValue& thrown) {
   if (!throwing) return;
@@ -593,23 +636,26 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
   return false;
 }
 
-bool Avm1::Equals2(const AsValue& a, const AsValue& b) {
+bool Avm1::Equals2(const AsValue& left, const AsValue& right) {
   using T = AsValue::Type;
-  if (a.type == b.type) return StrictEquals(a, b);
+  auto valueOf = [this](const AsValue& v) { return v.type == T::kObject ? CallMethodOf(v, "valueOf") : v; };
+  // Version 5 asks both sides' valueOf first (the right one first), even
+  // for two objects; later versions only for an object against a primitive.
+  AsValue a = right, b = left;
+  if (version_ <= 5) {
+    a = valueOf(right);
+    b = valueOf(left);
+  }
   if (a.IsNullish() && b.IsNullish()) return true;
-  if (a.IsNullish() || b.IsNullish()) return false;
+  if (a.type == b.type) return StrictEquals(a, b);
   if (a.type == T::kBoolean) return Equals2(AsValue::Number(a.num), b);
   if (b.type == T::kBoolean) return Equals2(a, AsValue::Number(b.num));
-  if (a.type == T::kNumber && b.type == T::kString) return a.num == ToNumber(b);
-  if (a.type == T::kString && b.type == T::kNumber) return ToNumber(a) == b.num;
-  if (a.type == T::kClip || b.type == T::kClip) return ToString(a) == ToString(b);
-  if (a.type == T::kObject && (b.type == T::kNumber || b.type == T::kString)) {
-    const AsValue p = ToPrimitive(a);
-    return p.type != T::kObject && Equals2(p, b);
-  }
-  if (b.type == T::kObject && (a.type == T::kNumber || a.type == T::kString)) {
-    const AsValue p = ToPrimitive(b);
-    return p.type != T::kObject && Equals2(a, p);
+  if (a.type == T::kNumber && b.type == T::kString) return a.num == PrimitiveNumber(b);
+  if (a.type == T::kString && b.type == T::kNumber) return PrimitiveNumber(a) == b.num;
+  for (const auto& [obj, other] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+    if (obj->type != T::kObject) continue;
+    const AsValue p = valueOf(*obj);
+    return p.type != T::kObject && p.type != T::kClip && Equals2(*other, p);
   }
   return false;
 }
@@ -730,8 +776,9 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
       return;
     }
   }
+  const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, v, {value});
+    if (acc->setter) CallAccessor(acc->setter, v, {stored});
     return;
   }
   if (Key(name) == "__proto__") {
@@ -744,7 +791,7 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
     }
     return;
   }
-  SetProp(o, name, value);
+  SetProp(o, name, stored);
 }
 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
@@ -803,15 +850,16 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
     }
   }
   AsObject* vars = ClipVars(tl);
-  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
-    return;
-  }
   if (low == "__proto__") {
     Set(AsValue::Object(vars), name, v);
     return;
   }
-  SetProp(vars, name, v);
+  const AsValue stored = Watched(*this, vars, ClipValue(clip), name, v);
+  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {stored});
+    return;
+  }
+  SetProp(vars, name, stored);
 }
 
 // ---- variables ---------------------------------------------------------------
@@ -870,12 +918,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
   if (under && EqualsNoCase(name, "_root")) return ClipValue(stage_.RootOf(ctx.target));
-  if (under && EqualsNoCase(name, "_level0")) return ClipValue(kRootClip);
-  if (under) {
-    if (const int level = LevelNumber(Lower(name)); level > 0) {
-      const ClipHandle h = stage_.Level(level, false);
-      return h == kNoClip ? AsValue{} : ClipValue(h);
-    }
+  if (const int level = LevelOfName(name); level >= 0) {
+    if (level == 0) return ClipValue(kRootClip);
+    const ClipHandle h = stage_.Level(level, false);
+    return h == kNoClip ? AsValue{} : ClipValue(h);
   }
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;

@@ -484,9 +484,19 @@ void Avm1::ActIf(ActionFrame& f) {
 
 // -- arithmetic
 
-void Avm1::ActAdd(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a + b; }); }
+// Add and Multiply convert the left operand first (its valueOf runs first),
+// the other arithmetic the right one.
+void Avm1::ActAdd(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);
+  f.Push(AsValue::Number(x + ToNumber(b)));
+}
 void Avm1::ActSubtract(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a - b; }); }
-void Avm1::ActMultiply(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a * b; }); }
+void Avm1::ActMultiply(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);
+  f.Push(AsValue::Number(x * ToNumber(b)));
+}
 void Avm1::ActModulo(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return std::fmod(a, b); }); }
 
 void Avm1::ActDivide(ActionFrame& f) {
@@ -533,8 +543,9 @@ void Avm1::ActEquals(ActionFrame& f) {
 }
 
 void Avm1::ActLess(ActionFrame& f) {
-  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
-  f.Push(BoolValue(a < b));
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);  // the left first
+  f.Push(BoolValue(x < ToNumber(b)));
 }
 
 void Avm1::ActAnd(ActionFrame& f) {

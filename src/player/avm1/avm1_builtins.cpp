@@ -46,8 +46,11 @@ AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
 
 AsValue ObjectCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!a.empty() && (a[0].type == AsValue::Type::kObject || a[0].type == AsValue::Type::kClip)) return a[0];
-  if (Self(self)) return self;
-  return AsValue::Object(vm.NewObject());
+  if (vm.Constructing(self)) return self;
+  // Object() as a function makes an object with no prototype at all.
+  AsObject* bare = vm.NewObject();
+  bare->proto = nullptr;
+  return AsValue::Object(bare);
 }
 
 // ---- Object and Function
@@ -84,6 +87,42 @@ AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   return AsValue::Bool(o && o->props.count(vm.Key(Str(vm, Arg(a, 0)))));
+}
+
+// watch(name, callback[, data]): later sets of the property go through the
+// callback; false without a function to call.
+AsValue ObjWatch(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = vm.ObjectOf(self);
+  if (!o || a.size() < 2 || a[1].type != AsValue::Type::kObject || !a[1].obj->fn) return AsValue::Bool(false);
+  AsObject* entry = vm.NewArray({a[1], a.size() > 2 ? a[2] : AsValue{}});
+  vm.SetProp(o, "\x01watch:" + vm.Key(Str(vm, a[0])), AsValue::Object(entry), true);
+  return AsValue::Bool(true);
+}
+
+// unwatch(name): whether there was a watcher to remove.
+AsValue ObjUnwatch(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = vm.ObjectOf(self);
+  if (!o || a.empty()) return AsValue::Bool(false);
+  return AsValue::Bool(o->props.erase("\x01watch:" + vm.Key(Str(vm, a[0]))) > 0);
+}
+
+// Whether `this` is on the argument's prototype chain.
+AsValue IsPrototypeOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  AsObject* of = a.empty() ? nullptr : vm.ObjectOf(a[0]);
+  for (int guard = 0; o && of && guard < 64; ++guard) {
+    of = of->proto;
+    if (of == o) return AsValue::Bool(true);
+  }
+  return AsValue::Bool(false);
+}
+
+// Whether the object has the property itself and for..in lists it.
+AsValue IsPropertyEnumerable(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o || a.empty()) return AsValue::Bool(false);
+  const auto it = o->props.find(vm.Key(Str(vm, a[0])));
+  return AsValue::Bool(it != o->props.end() && !it->second.hidden);
 }
 
 AsValue FnCall(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -521,7 +560,9 @@ void Avm1::InstallBuiltins() {
     SetProp(proto, "constructor", AsValue::Object(f), true);
     return f;
   };
+  // _global has no prototype: it answers no toString, valueOf or hasOwnProperty.
   global_ = obj(objectProto_);
+  global_->proto = nullptr;
   arrayProto_ = obj(objectProto_);
   stringProto_ = obj(objectProto_);
   numberProto_ = obj(objectProto_);
@@ -532,8 +573,11 @@ void Avm1::InstallBuiltins() {
   fn(objectProto_, "toString", ObjToString);
   fn(objectProto_, "valueOf", ObjValueOf);
   fn(objectProto_, "hasOwnProperty", HasOwnProperty);
+  fn(objectProto_, "isPrototypeOf", IsPrototypeOf);
+  fn(objectProto_, "isPropertyEnumerable", IsPropertyEnumerable);
   fn(objectProto_, "addProperty", ObjAddProperty);
-  fn(objectProto_, "watch", Nothing);
+  fn(objectProto_, "watch", ObjWatch);
+  fn(objectProto_, "unwatch", ObjUnwatch);
   fn(functionProto_, "call", FnCall);
   fn(functionProto_, "apply", FnApply);
 

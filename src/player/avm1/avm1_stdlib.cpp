@@ -164,8 +164,9 @@ AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::Number(std::strtod(s.substr(i, j - i).c_str(), nullptr));
 }
 
-AsValue IsNaN(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isnan(Num(vm, a, 0))); }
-AsValue IsFinite(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isfinite(Num(vm, a, 0))); }
+// With no argument (not even undefined) isNaN is true and isFinite false.
+AsValue IsNaN(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(a.empty() || std::isnan(Num(vm, a, 0))); }
+AsValue IsFinite(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(!a.empty() && std::isfinite(Num(vm, a, 0))); }
 
 // escape: every byte but letters and digits as %XX (of the UTF-8 from SWF 6).
 AsValue Escape(Avm1& vm, const AsValue&, AsArgs a) {
@@ -254,7 +255,8 @@ AsValue BooleanCtor(Avm1& vm, const AsValue& self, AsArgs a) {
     self.obj->className = "Boolean";
     return self;
   }
-  return v;
+  // Boolean() with nothing to convert gives undefined.
+  return a.empty() ? AsValue::Undefined() : v;
 }
 
 // ---- Array
@@ -674,9 +676,23 @@ AsValue BoolValueOf(Avm1& vm, const AsValue& self, AsArgs) {
 
 // ---- Math
 
+// Every Math function converts its first two arguments, in order and
+// whether it uses them or not (a missing one as undefined); before version
+// 7 a call with too few arguments gives NaN.
+struct MathArgs {
+  double x, y;
+  bool valid;
+};
+MathArgs Convert(Avm1& vm, AsArgs a, std::size_t needed) {
+  const double x = vm.ToNumber(a.size() > 0 ? a[0] : AsValue{});
+  const double y = vm.ToNumber(a.size() > 1 ? a[1] : AsValue{});
+  return {x, y, vm.Version() > 6 || a.size() >= needed};
+}
+
 template <double (*F)(double)>
 AsValue Math1(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.empty() ? std::nan("") : F(Num(vm, a, 0)));
+  const MathArgs m = Convert(vm, a, 1);
+  return AsValue::Number(m.valid ? F(m.x) : std::nan(""));
 }
 
 double Abs(double d) { return std::fabs(d); }
@@ -695,21 +711,22 @@ double Exp(double d) { return std::exp(d); }
 double Log(double d) { return std::log(d); }
 
 AsValue MathAtan2(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.size() < 2 ? std::nan("") : std::atan2(Num(vm, a, 0), Num(vm, a, 1)));
+  const MathArgs m = Convert(vm, a, 2);
+  return AsValue::Number(m.valid ? std::atan2(m.x, m.y) : std::nan(""));
 }
 AsValue MathPow(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.size() < 2 ? std::nan("") : std::pow(Num(vm, a, 0), Num(vm, a, 1)));
+  const MathArgs m = Convert(vm, a, 2);
+  // pow(1) is 1 even where a missing argument spoils the call.
+  return AsValue::Number(m.valid || (a.size() == 1 && m.x == 1) ? std::pow(m.x, m.y) : std::nan(""));
 }
 AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.Random()); }
 
+// min and max look at two arguments at most; none gives the identity.
 AsValue MinMax(Avm1& vm, AsArgs a, bool max) {
-  double m = max ? -HUGE_VAL : HUGE_VAL;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const double d = Num(vm, a, i);
-    if (std::isnan(d) || std::isnan(m)) m = std::nan("");
-    else m = max ? std::max(m, d) : std::min(m, d);
-  }
-  return AsValue::Number(m);
+  const MathArgs m = Convert(vm, a, 2);
+  if (a.empty()) return AsValue::Number(max ? -HUGE_VAL : HUGE_VAL);
+  if (!m.valid || std::isnan(m.x) || std::isnan(m.y)) return AsValue::Number(std::nan(""));
+  return AsValue::Number(max ? std::max(m.x, m.y) : std::min(m.x, m.y));
 }
 AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false); }
 AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }
