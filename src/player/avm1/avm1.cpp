@@ -336,7 +336,10 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   const std::string k = Key(name);
   auto it = o->props.find(k);
   if (it != o->props.end()) {
-    if (!it->second.readOnly) it->second.value = v;
+    if (!it->second.readOnly) {
+      it->second.value = v;
+      it->second.versions = 0;  // a property written is there for every version
+    }
     return;
   }
   if (o->props.size() >= 100000) {
@@ -375,7 +378,7 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       return true;
     }
     if (key == "__proto__") {
-      out = AsValue::Object(o->proto);
+      out = o->proto ? AsValue::Object(o->proto) : AsValue{};
       return true;
     }
   }
@@ -537,7 +540,7 @@ double Avm1::PrimitiveNumber(const AsValue& v) const {
 }
 
 double Avm1::ToNumber(const AsValue& v) {
-  if (v.type != AsValue::Type::kObject || version_ < 5) return PrimitiveNumber(v);
+  if (v.type != AsValue::Type::kObject) return PrimitiveNumber(v);
   // valueOf alone decides (toString is never asked); a missing one gives
   // undefined, an object NaN.
   return PrimitiveNumber(CallMethodOf(v, "valueOf"));
@@ -718,7 +721,14 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
   switch (v.type) {
     case AsValue::Type::kObject: {
       AsValue out;
-      FindProp(v.obj, key, out);
+      if (FindProp(v.obj, key, out)) return out;
+      // A property that is nowhere asks the object's __resolve, if any.
+      AsValue resolve;
+      if (key != Key("__resolve") && FindProp(v.obj, Key("__resolve"), resolve) &&
+          resolve.type == AsValue::Type::kObject && resolve.obj->fn) {
+        std::vector<AsValue> args{AsValue::String(name)};
+        return Call(resolve, v, args);
+      }
       return out;
     }
     case AsValue::Type::kClip:
@@ -1054,7 +1064,12 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
       SetProp(act, f.params[i].second, v);
     }
   }
+  // Function bodies run with version 5 rules at least (real booleans,
+  // Infinity) even in a Flash 4 movie.
+  const int movieVersion = version_;
+  version_ = std::max(version_, 5);
   AsValue r = Execute(f.code, ctx);
+  version_ = movieVersion;
   --depth_;
   return r;
 }

@@ -533,6 +533,8 @@ void Avm1::ActBitRShift(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int
 
 void Avm1::ActBitURShift(ActionFrame& f) {
   Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(static_cast<std::uint32_t>(a) >> (b & 31)); });
+  // Movies of versions 8 and 9 get the result back as a signed number.
+  if (version_ == 8 || version_ == 9) f.stack.back().num = ToInt32(f.stack.back().num);
 }
 
 // -- comparison and logic
@@ -870,7 +872,7 @@ void Avm1::ActDefineFunction2(ActionFrame& f) { DefineFunction(f, true); }
 
 // Pushes a null, then the names to visit.
 void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
-  f.Push(AsValue::Null());
+  f.Push(AsValue::Undefined());  // the end of the names
   std::vector<std::pair<std::uint64_t, std::string>> names;
   AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
   if (obj.type == AsValue::Type::kClip) {

@@ -70,6 +70,13 @@ void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsVal
   if (AsObject* o = Self(on)) vm.SetProp(o, name, v, true);
 }
 
+// A load starting: nothing loaded yet, of a size not yet known.
+void StartCounts(Avm1& vm, const AsValue& on) {
+  SetHidden(vm, on, "_bytesLoaded", AsValue::Number(0));
+  SetHidden(vm, on, "_bytesTotal", AsValue{});
+  SetHidden(vm, on, "loaded", AsValue::Bool(false));
+}
+
 AsValue CallMember(Avm1& vm, const AsValue& obj, const std::string& name, std::vector<AsValue> args) {
   const AsValue fn = vm.Get(obj, name);
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) return {};
@@ -229,7 +236,7 @@ void Enqueue(Avm1& vm, LoadRequest r) {
 
 AsValue LvLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   if (!Self(self) || a.empty() || a[0].IsUndefined()) return AsValue::Bool(false);
-  SetHidden(vm, self, "loaded", AsValue::Bool(false));
+  StartCounts(vm, self);
   Enqueue(vm, {kind, Str(vm, a, 0), self, {}, false, 0});
   return AsValue::Bool(true);
 }
@@ -241,7 +248,7 @@ AsValue XmlLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(v
 AsValue SendAndLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   const AsValue target = Self(Arg(a, 1)) ? a[1] : AsValue{};
   if (!Self(self) || target.IsUndefined()) return AsValue::Bool(false);
-  SetHidden(vm, target, "loaded", AsValue::Bool(false));
+  StartCounts(vm, target);
   Enqueue(vm, {kind, Str(vm, a, 0), target, {}, true, 0});
   return AsValue::Bool(true);
 }

@@ -719,7 +719,10 @@ AsValue MathPow(Avm1& vm, const AsValue&, AsArgs a) {
   // pow(1) is 1 even where a missing argument spoils the call.
   return AsValue::Number(m.valid || (a.size() == 1 && m.x == 1) ? std::pow(m.x, m.y) : std::nan(""));
 }
-AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.Random()); }
+AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs a) {
+  Convert(vm, a, 0);
+  return AsValue::Number(vm.Random());
+}
 
 // min and max look at two arguments at most; none gives the identity.
 AsValue MinMax(Avm1& vm, AsArgs a, bool max) {

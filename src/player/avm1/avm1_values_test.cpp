@@ -47,6 +47,8 @@ class TraceLog {
 };
 
 Actions Trace(const Actions& v) { return Actions().Append(v).Trace(); }
+// function () { return v; }
+Actions Returns(const Actions& v) { return Function({}, Actions().Append(v).Raw(kReturn)); }
 
 TEST(Avm1Values, TracePrintsUndefinedByNameAndBreaksLinesAtCarriageReturns) {
   Actions a = Trace(Undef());
@@ -111,13 +113,12 @@ TEST(Avm1Values, ConversionsFollowTheMoviesVersion) {
 
 TEST(Avm1Values, ObjectsConvertThroughTheirOwnMethods) {
   Actions a;
-  const auto returns = [](const Actions& v) { return Function({}, Actions().Append(v).Raw(kReturn)); };
-  Set(a, "numberOnly", Object({{"valueOf", returns(Int(5))}, {"toString", returns(Str("text"))}}));
+  Set(a, "numberOnly", Object({{"valueOf", Returns(Int(5))}, {"toString", Returns(Str("text"))}}));
   Set(a, "sum", Bin(Var("numberOnly"), Int(1), kAdd2));
   Set(a, "joined", Bin(Str(""), Var("numberOnly"), kAdd2));
   Set(a, "shown", Method(Array({Var("numberOnly")}), "join"));
   // toString giving no string, and no valueOf giving a primitive.
-  Set(a, "odd", Object({{"toString", returns(Int(3))}}));
+  Set(a, "odd", Object({{"toString", Returns(Int(3))}}));
   Set(a, "oddText", Method(Array({Var("odd")}), "join"));
   Set(a, "oddSum", Bin(Var("odd"), Int(1), kAdd2));
   Set(a, "oddLess", Op(Bin(Var("odd"), Int(1), kLess2), kTypeOf));
@@ -176,6 +177,114 @@ TEST(Avm1Values, GlobalFunctionsOnMissingAndOddArguments) {
   EXPECT_EQ(r.Get("spacedOctal"), "77");
   EXPECT_EQ(r.Get("unescaped"), "Hello World");
   EXPECT_EQ(r.Get("badEscape"), "aaaz");
+}
+
+TEST(Avm1Values, MathConvertsTwoArgumentsAndCountsThemBeforeVersion7) {
+  Actions a;
+  Set(a, "log", Str(""));
+  // valueOf of each of the first two arguments runs, in order; the third is never asked.
+  const auto noisy = [&](const std::string& tag, int v) {
+    Actions body;
+    Set(body, "log", Bin(Var("log"), Str(tag), kAdd2));
+    body.Append(Int(v)).Raw(kReturn);
+    return Object({{"valueOf", Function({}, body)}});
+  };
+  Set(a, "abs", Method(Var("Math"), "abs", {noisy("a", -2), noisy("b", 1), noisy("c", 0)}));
+  Set(a, "order", Var("log"));
+  Set(a, "maxOfThree", Method(Var("Math"), "max", {Int(1), Int(2), Int(30)}));
+  Set(a, "minOne", Method(Var("Math"), "min", {Int(4)}));
+  Set(a, "absNone", Method(Var("Math"), "abs"));
+  Set(a, "absNull", Method(Var("Math"), "abs", {Actions().PushNull()}));
+  Set(a, "powOne", Method(Var("Math"), "pow", {Int(1)}));
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("abs"), "2");
+  EXPECT_EQ(v6.Get("order"), "ab");
+  EXPECT_EQ(v6.Get("maxOfThree"), "2");
+  EXPECT_EQ(v6.Get("minOne"), "NaN");
+  EXPECT_EQ(v6.Get("absNone"), "NaN");
+  EXPECT_EQ(v6.Get("absNull"), "0");
+  EXPECT_EQ(v6.Get("powOne"), "1");
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("absNull"), "NaN");
+}
+
+TEST(Avm1Values, ObjectMethodsOnBadArguments) {
+  Actions a;
+  Set(a, "o", Object({{"x", Int(1)}}));
+  Set(a, "noSetter", Method(Var("o"), "addProperty", {Str("p"), Returns(Int(1))}));
+  Set(a, "nullSetter", Method(Var("o"), "addProperty", {Str("q"), Returns(Int(2)), Actions().PushNull()}));
+  Set(a, "q", Member(Var("o"), "q"));
+  Set(a, "ownNone", Method(Var("o"), "hasOwnProperty"));
+  Set(a, "protoOf", Method(Member(Var("Object"), "prototype"), "isPrototypeOf", {Var("o")}));
+  Set(a, "bareText", Op(Member(Call("Object"), "toString"), kTypeOf));
+  Set(a, "globalProto", Op(Member(Var("_global"), "__proto__"), kTypeOf));
+  Set(a, "globalIsUndefined", Bin(Var("_global"), Undef(), kEquals2));
+  // __resolve answers for properties that are nowhere.
+  Set(a, "r", Object({{"__resolve", Function({"n"}, Actions().Append(Bin(Str("?"), Var("n"), kAdd2)).Raw(kReturn))}}));
+  Set(a, "resolved", Member(Var("r"), "missing"));
+  Set(a, "noTimer", Op(Call("setInterval", {Function({}, Actions()), Undef()}), kTypeOf));
+  Set(a, "noCallback", Op(Call("setTimeout", {Undef(), Int(10)}), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("noSetter"), "false");
+  EXPECT_EQ(r.Get("nullSetter"), "true");
+  EXPECT_EQ(r.Get("q"), "2");
+  EXPECT_EQ(r.Get("ownNone"), "false");
+  EXPECT_EQ(r.Get("protoOf"), "true");
+  EXPECT_EQ(r.Get("bareText"), "undefined");
+  EXPECT_EQ(r.Get("globalProto"), "undefined");
+  EXPECT_EQ(r.Get("globalIsUndefined"), "true");
+  EXPECT_EQ(r.Get("resolved"), "?missing");
+  EXPECT_EQ(r.Get("noTimer"), "undefined");
+  EXPECT_EQ(r.Get("noCallback"), "undefined");
+}
+
+// A watcher sees every later write of its property and decides the value kept.
+TEST(Avm1Values, WatchersDecideTheValueStored) {
+  Actions clamp;
+  // function (name, old, value) { return value > 10 ? 10 : value; } as Math.min(value, 10)
+  clamp.Append(Method(Var("Math"), "min", {Var("value"), Int(10)})).Raw(kReturn);
+  Actions a;
+  Set(a, "o", Object({}));
+  Set(a, "watched", Method(Var("o"), "watch", {Str("n"), Function({"name", "old", "value"}, clamp)}));
+  Set(a, "refused", Method(Var("o"), "watch", {Str("m")}));
+  a.Append(SetMember(Var("o"), "n", Int(50)));
+  Set(a, "clamped", Member(Var("o"), "n"));
+  Set(a, "unwatched", Method(Var("o"), "unwatch", {Str("n")}));
+  Set(a, "again", Method(Var("o"), "unwatch", {Str("n")}));
+  a.Append(SetMember(Var("o"), "n", Int(50)));
+  Set(a, "free", Member(Var("o"), "n"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("watched"), "true");
+  EXPECT_EQ(r.Get("refused"), "false");
+  EXPECT_EQ(r.Get("clamped"), "10");
+  EXPECT_EQ(r.Get("unwatched"), "true");
+  EXPECT_EQ(r.Get("again"), "false");
+  EXPECT_EQ(r.Get("free"), "50");
+}
+
+// Frame numbers wrap to 32 bits, do nothing from 0 down and are cut to 16
+// bits, so that a huge one is the last frame.
+TEST(Avm1Values, GotoTakesFrameNumbersAsFlashWrapsThem) {
+  Actions a;
+  const auto gotoAndRecord = [&a](const Actions& frame, const std::string& var) {
+    a.Append(Do(Var("_root"), "gotoAndStop", {frame}));
+    Set(a, var, Member(Var("_root"), "_currentframe"));
+  };
+  gotoAndRecord(Int(3), "third");
+  gotoAndRecord(Int(0), "zero");
+  gotoAndRecord(Dbl(4294967298.0), "wrapped");
+  gotoAndRecord(Dbl(2147483648.0), "lowest");
+  gotoAndRecord(Int(-1), "negative");
+  auto b = Movie();
+  b.DoAction(Actions().Append(a).Stop()).ShowFrame();
+  b.ShowFrame();
+  b.ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("third"), "3");
+  EXPECT_EQ(r.Get("zero"), "3");
+  EXPECT_EQ(r.Get("wrapped"), "2");
+  EXPECT_EQ(r.Get("lowest"), "3");
+  EXPECT_EQ(r.Get("negative"), "3");
 }
 
 // Version 5 functions close over nothing: a name the defining function had

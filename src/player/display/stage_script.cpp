@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 
 #include "player/avm1/avm1.h"
 #include "player/render/bitmap_data.h"
@@ -300,9 +301,21 @@ bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
   return true;
 }
 
+// A frame number as Flash takes it: wrapped to 32 bits (counting from 0
+// and back, so the lowest number wraps to the highest), nothing at all for
+// 0 and below, and cut to 16 bits (a huge one is the last frame).
+static void GotoNumber(Stage& stage, TimelineState& tl, double n) {
+  const auto index = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(n)) - 1u);
+  const std::int32_t frame = index == INT32_MAX ? index : index + 1;
+  if (frame <= 0) return;
+  stage.Goto(tl, static_cast<std::uint16_t>(frame) - 1);
+}
+
 void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
-  if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
-    if (TimelineState* tl = TimelineOf(clip); tl && !std::isnan(v.num)) Goto(*tl, ClampToInt(v.num) - 1);
+  // Whole numbers go straight to the frame; anything else is text: a
+  // number, or a frame label, maybe after a "path:".
+  if (v.type == AsValue::Type::kNumber && std::isfinite(v.num) && std::trunc(v.num) == v.num) {
+    if (TimelineState* tl = TimelineOf(clip)) GotoNumber(*this, *tl, v.num);
     return;
   }
   // The conversion may run a script: find the timeline after it.
@@ -315,7 +328,7 @@ void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
   TimelineState* tl = TimelineOf(clip);
   if (!tl) return;
   const double n = vm.ToNumber(AsValue::String(s));
-  if (!s.empty() && !std::isnan(n)) Goto(*tl, ClampToInt(n) - 1);
+  if (!s.empty() && !std::isnan(n)) GotoNumber(*this, *tl, n);
   else GotoLabel(*tl, s);
 }
 
