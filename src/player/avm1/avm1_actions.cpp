@@ -736,7 +736,11 @@ void Avm1::ActInitObject(ActionFrame& f) {
   }
   // Made from the last pair back, so that for..in (newest first) lists
   // them in the order written.
-  for (auto& [name, v] : pairs) SetProp(o, name, v);
+  for (auto& [name, v] : pairs) {
+    // {__proto__: p} sets the prototype, as an assignment would.
+    if (Key(name) == "__proto__") Set(AsValue::Object(o), name, v);
+    else SetProp(o, name, v);
+  }
   f.Push(AsValue::Object(o));
 }
 

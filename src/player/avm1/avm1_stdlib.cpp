@@ -460,11 +460,21 @@ AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
 
 // sort([compareFunction][, options])
 AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
+  // sort([options]) or sort(compare[, options]): options count only as
+  // numbers; a first argument of another kind sorts nothing.
   AsValue cmp;
   int flags = 0;
-  std::size_t i = 0;
-  if (i < a.size() && a[i].type == AsValue::Type::kObject && a[i].obj->fn) cmp = a[i++];
-  if (i < a.size() && !a[i].IsNullish()) flags = ToInt32(vm.ToNumber(a[i]));
+  using T = AsValue::Type;
+  if (!a.empty()) {
+    if (a[0].type == T::kObject) {
+      cmp = a[0];
+      if (a.size() > 1 && a[1].type == T::kNumber) flags = ToInt32(a[1].num);
+    } else if (a[0].type == T::kNumber) {
+      flags = ToInt32(a.size() > 1 && a[1].type == T::kNumber ? a[1].num : a[0].num);
+    } else {
+      return {};
+    }
+  }
   if (cmp.IsUndefined()) return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
     return CompareValues(vm, x, y, flags);
   });
