@@ -722,12 +722,17 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
     case AsValue::Type::kObject: {
       AsValue out;
       if (FindProp(v.obj, key, out)) return out;
-      // A property that is nowhere asks the object's __resolve, if any.
-      AsValue resolve;
-      if (key != Key("__resolve") && FindProp(v.obj, Key("__resolve"), resolve) &&
-          resolve.type == AsValue::Type::kObject && resolve.obj->fn) {
+      // A property that is nowhere asks the nearest __resolve that is an
+      // object (one that is no function answers undefined); other values
+      // there are passed over.
+      const std::string resolveKey = Key("__resolve");
+      if (key == resolveKey) return out;
+      int guard = 0;
+      for (AsObject* o = v.obj; o && guard < 64; o = o->proto, ++guard) {
+        const auto it = o->props.find(resolveKey);
+        if (it == o->props.end() || it->second.value.type != AsValue::Type::kObject) continue;
         std::vector<AsValue> args{AsValue::String(name)};
-        return Call(resolve, v, args);
+        return Call(it->second.value, v, args);
       }
       return out;
     }

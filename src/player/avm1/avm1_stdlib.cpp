@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -539,18 +540,34 @@ AsValue StrCharCodeAt(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 // substr(start[, length]): start counts from the end when negative.
+// String indices are 32-bit integers: clamped into [0, len], or counted
+// back from the end when negative (wrapping).
+std::size_t StrIndex(std::int32_t i, std::size_t len) {
+  return i < 0 ? 0 : std::min(static_cast<std::size_t>(i), len);
+}
+std::size_t StrWrappingIndex(std::int64_t i, std::size_t len) {
+  if (i >= 0) return std::min(static_cast<std::size_t>(i), len);
+  const auto back = static_cast<std::size_t>(-i);
+  return back >= len ? 0 : len - back;
+}
+
+// substr(start[, length]): a negative length counts back from the end
+// too, from start + length; nothing at all without arguments.
 AsValue StrSubstr(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
-  const std::size_t n =
-      a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size() - b, false) : s.size() - b;
-  return AsValue::String(Text(vm, s.substr(b, n)));
+  const std::size_t b = StrWrappingIndex(ToInt32(vm.ToNumber(a[0])), s.size());
+  const std::int64_t n =
+      a.size() > 1 && !a[1].IsUndefined() ? ToInt32(vm.ToNumber(a[1])) : static_cast<std::int64_t>(s.size());
+  const std::size_t e = StrWrappingIndex(static_cast<std::int32_t>(static_cast<std::int64_t>(b) + n), s.size());
+  return AsValue::String(b < e ? Text(vm, s.substr(b, e - b)) : "");
 }
 
 AsValue StrSubstring(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), false);
-  std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : s.size();
+  std::size_t b = StrIndex(ToInt32(vm.ToNumber(a[0])), s.size());
+  std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? StrIndex(ToInt32(vm.ToNumber(a[1])), s.size()) : s.size();
   if (b > e) std::swap(b, e);
   return AsValue::String(Text(vm, s.substr(b, e - b)));
 }
