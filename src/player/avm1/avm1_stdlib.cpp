@@ -525,21 +525,23 @@ AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
 
 std::string ThisString(Avm1& vm, const AsValue& self) { return vm.ToString(self); }
 
+// charAt and charCodeAt take a 32-bit index (4294967297 is 1); past the
+// end charCodeAt gives NaN, 0 in version 5.
 AsValue StrCharAt(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const double i = std::trunc(Num(vm, a, 0));
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::String("");
+  const std::int32_t i = ToInt32(Num(vm, a, 0));
+  if (i < 0 || static_cast<std::size_t>(i) >= s.size()) return AsValue::String("");
   return AsValue::String(Text(vm, s.substr(static_cast<std::size_t>(i), 1)));
 }
 
 AsValue StrCharCodeAt(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const double i = a.empty() ? 0 : std::trunc(Num(vm, a, 0));
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::Number(std::nan(""));
+  const std::int32_t i = ToInt32(Num(vm, a, 0));
+  if (i < 0) return AsValue::Number(std::nan(""));
+  if (static_cast<std::size_t>(i) >= s.size()) return AsValue::Number(vm.Version() == 5 ? 0 : std::nan(""));
   return AsValue::Number(static_cast<double>(s[static_cast<std::size_t>(i)]));
 }
 
-// substr(start[, length]): start counts from the end when negative.
 // String indices are 32-bit integers: clamped into [0, len], or counted
 // back from the end when negative (wrapping).
 std::size_t StrIndex(std::int32_t i, std::size_t len) {

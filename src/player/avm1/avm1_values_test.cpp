@@ -238,6 +238,25 @@ TEST(Avm1Values, ObjectMethodsOnBadArguments) {
   EXPECT_EQ(r.Get("noCallback"), "undefined");
 }
 
+// String methods take 32-bit indices; a negative substr length counts
+// back from the end, and charCodeAt past the end is 0 in version 5.
+TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {
+  Actions a;
+  Set(a, "wrappedAt", Method(Str("hello"), "charAt", {Dbl(4294967297.0)}));
+  Set(a, "backLength", Method(Str("hello world"), "substr", {Int(3), Int(-4)}));
+  Set(a, "emptyLength", Method(Str("hello world"), "substr", {Int(3), Int(-3)}));
+  Set(a, "noArgs", Op(Method(Str("hello"), "substring"), kTypeOf));
+  Set(a, "pastEnd", Method(Str("abc"), "charCodeAt", {Int(5)}));
+  Played v8(Script(a));
+  EXPECT_EQ(v8.Get("wrappedAt"), "e");
+  EXPECT_EQ(v8.Get("backLength"), "lo worl");
+  EXPECT_EQ(v8.Get("emptyLength"), "");
+  EXPECT_EQ(v8.Get("noArgs"), "undefined");
+  EXPECT_EQ(v8.Get("pastEnd"), "NaN");
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("pastEnd"), "0");
+}
+
 // A watcher sees every later write of its property and decides the value kept.
 TEST(Avm1Values, WatchersDecideTheValueStored) {
   Actions clamp;
