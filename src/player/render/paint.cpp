@@ -214,6 +214,11 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
       points.push_back({start, cols[i], false});
       points.push_back({start + 1.0 / 255.0, cols[i], false});
     }
+    // Flash's ramp holds the first colour before the first ratio and the
+    // last after the last one, in every spread mode; pixman's repeat would
+    // blend the last stop into the first across that gap instead.
+    if (points.front().offset > 0) points.insert(points.begin(), {0.0, points.front().color, false});
+    if (points.back().offset < 1) points.push_back({1.0, points.back().color, false});
     for (std::size_t k = 0; k < points.size(); ++k) {
       const Point& pt = points[k];
       if (g.interpolation == 1 && pt.blend && k > 0) {
