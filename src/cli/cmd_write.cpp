@@ -120,10 +120,19 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
 void WriteGif(const std::string& out, const GifOptions& options, const gif::BuildResult& result, long long frames,
               Progress& progress) {
   gif::TStream bytes;
-  if (options.optimize)
-    bytes = gif::OptimizeAnimation(*result.image).bytes;
-  else
+  if (options.optimize) {
+    gif::OptimizeOptions rewrite;
+    rewrite.stop = &CaptureStopRequested;
+    try {
+      bytes = gif::OptimizeAnimation(*result.image, rewrite).bytes;
+    } catch (const gif::OptimizeStopped&) {
+      CheckInterrupted(out);
+      throw;
+    }
+  } else {
     result.image->SaveToStream(bytes);
+  }
+  CheckInterrupted(out);
   WriteAtomically(out, [&](const std::string& temp) {
     errno = 0;
     std::FILE* file = std::fopen(temp.c_str(), "wb");
@@ -217,6 +226,8 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
     }
   }
   builder.Wait();
+  // Ctrl-C after the build's last frame: the rewrite below stops too.
+  CheckInterrupted(out);
   WriteGif(out, options, result, captured.frames, progress);
   return captured.frames;
 }
@@ -270,11 +281,13 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   progress.Begin("avi", store.frames);
   const std::string codec_name =
       save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
+  // The uncompressed frames wait in the working folder, not on the output's disk.
+  save.scratch_folder = paths::WorkingFolder();
   WriteAtomically(out, [&](const std::string& temp) {
     save.output = temp;
     avi::AviSaveOutcome outcome = avi::SaveToAvi(writer, save, callbacks);
     if (!outcome.saved) throw CommandError(out + ": " + outcome.message);
-  });
+  }, save.scratch_folder);
   progress.End(out + ": " + std::to_string(store.frames) + " frames, " + codec_name +
                (save.audio ? ", with the recording" : ", no sound"));
 }
@@ -297,8 +310,13 @@ void RunMp3(const std::string& out, const Mp3Options& options, Progress& progres
   progress.Begin("mp3", 0);
   const int entry = options.bitrate == 224 ? 1 : 0;
   WriteAtomically(out, [&](const std::string& temp) {
-    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry, progress.Quiet());
-    if (!r.error.empty()) throw CommandError(out + ": " + r.error);
+    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry, progress.Quiet(), &CaptureStopRequested);
+    CheckInterrupted(out);
+    if (r.error.empty()) return;
+    // The encoder's message names the temporary file: the user knows the output.
+    const std::string target = fs::absolute(temp).string();
+    for (std::size_t at; (at = r.error.find(target)) != std::string::npos;) r.error.replace(at, target.size(), out);
+    throw CommandError(out + ": " + r.error);
   });
   progress.End(out + ": " + std::to_string(sound::Mp3BitRateForEntry(entry)) + " kbit/s");
 }

@@ -975,6 +975,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         run.assign(1, std::move(after));
       };
       while (replay.Next()) {
+        if (options.stop && options.stop()) throw OptimizeStopped();
         const auto& canvas = replay.Canvas();
         if (pending_delay >= 0 && pending_delay + replay.Delay() <= kMaxDelay && canvas == shown) {
           pending_delay += replay.Delay();
@@ -1037,6 +1038,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         });
       };
       for (std::size_t frame = 0; replay.Next(); ++frame) {
+        if (options.stop && options.stop()) throw OptimizeStopped();
         if (!starts[frame]) continue;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
@@ -1110,13 +1112,19 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
 // The frames of the image's own file, written in batches across the
 // threads; nothing when a frame cannot be written (the caller then writes
 // the image itself, for its errors).
-std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads) {
+std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads,
+                                                   const std::function<bool()>& stop) {
   if (image.Version() == gvUnknown) return std::nullopt;
   const std::size_t n = std::size_t(image.Images().Count());
   std::vector<PlainFrame> frames(n);
   std::atomic<bool> failed{false};
   ParallelFor(n, WorkerThreads(threads), [&](std::size_t k) {
     const TGIFSubImage& f = image.Images()[int(k)];
+    // Stopped: the rewrite that waits for these frames says so.
+    if (failed || (stop && stop())) {
+      failed = true;
+      return;
+    }
     try {
       f.Extensions().SaveToStream(frames[k].bytes);
       frames[k].image_at = frames[k].bytes.size();
@@ -1162,12 +1170,13 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   // second pass keeps any of them that nothing beats.
   std::optional<std::vector<PlainFrame>> plain;
   BackgroundJob own;
-  own.Start([&] { plain = PlainFrames(image, options.threads); });
+  own.Start([&] { plain = PlainFrames(image, options.threads, options.stop); });
   std::optional<TStream> rewritten = Rewrite(image, options, [&]() -> const std::vector<PlainFrame>* {
     own.Wait();
     return plain ? &*plain : nullptr;
   });
   own.Wait();
+  if (options.stop && options.stop()) throw OptimizeStopped();
   if (plain) {
     // The rewrite is only there when it is smaller: the own file wins a tie.
     if (!rewritten) {

@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <optional>
 
+#include <functional>
+#include <stdexcept>
+
 #include "gif/gif_image.h"
 
 namespace quarvel::gif {
@@ -18,6 +21,13 @@ struct OptimizeOptions {
   // The eight-wide pixel loops where the processor has them; off, the plain
   // ones (the same bytes, slower).
   bool wide_loops = true;
+  // Asked between frames: true ends the work with OptimizeStopped (Ctrl-C).
+  std::function<bool()> stop;
+};
+
+// The rewrite was stopped through OptimizeOptions::stop.
+struct OptimizeStopped : std::runtime_error {
+  OptimizeStopped() : std::runtime_error("the GIF rewrite was stopped") {}
 };
 
 // The rewritten file, or nothing when the image holds something the rewrite

@@ -113,6 +113,7 @@ struct WrittenStream {
   std::vector<IndexEntry> index;
   std::uint32_t largest = 0;
   char chunk_id[4] = {'0', '0', 'd', 'b'};
+  std::vector<std::uint8_t> last;  // the data of the last chunk
 };
 
 class AviOutput {
@@ -134,6 +135,15 @@ class AviOutput {
     if (!movi_) {
       movi_ = ReserveHeader();
       end_ = *movi_ + 4;
+    }
+    // A chunk equal to the one before (a still picture) is stored once: its
+    // index entry points at the same data.
+    WrittenStream& s = streams[stream];
+    if (size > 0 && !s.index.empty() && s.last.size() == size && std::memcmp(s.last.data(), data, size) == 0) {
+      if (end_ + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
+      s.index.push_back({s.index.back().offset, size, flags});
+      ++entries_;
+      return AVIERR_OK;
     }
     std::uint64_t padded = size + (size & 1u);
     std::uint64_t index_bytes = 16 * (entries_ + 1) + 8;
@@ -157,8 +167,10 @@ class AviOutput {
         return AVIERR_FILEWRITE;
       }
     }
-    streams[stream].index.push_back({end_ + 8, size, flags});
-    streams[stream].largest = std::max(streams[stream].largest, size);
+    s.index.push_back({end_ + 8, size, flags});
+    s.largest = std::max(s.largest, size);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    s.last.assign(bytes, bytes + size);
     end_ += total;
     ++entries_;
     return AVIERR_OK;
@@ -371,7 +383,7 @@ class AviOutputFile : public IAVIFile {
   HRESULT CreateStream(PAVISTREAM* out, const AVISTREAMINFO& info) override {
     if (out_->Started() || out_->streams.size() >= 99) return AVIERR_UNSUPPORTED;
     if (info.dwScale == 0 || info.dwRate == 0) return AVIERR_BADPARAM;
-    out_->streams.push_back(WrittenStream{info, {}, {}, 0, {}});
+    out_->streams.push_back(WrittenStream{info, {}, {}, 0, {}, {}});
     std::size_t n = out_->streams.size() - 1;
     char* id = out_->streams[n].chunk_id;
     id[0] = char('0' + n / 10);

@@ -47,8 +47,9 @@ std::vector<std::uint8_t> DibHeader(int w, int h, int bits) {
   return f;
 }
 
-// Writes an uncompressed AVI through the AVIFile calls.
-void WriteScratch(const fs::path& file, int w, int h, int bits, int frames) {
+// Writes an uncompressed AVI through the AVIFile calls; each picture
+// `repeat` times.
+void WriteScratch(const fs::path& file, int w, int h, int bits, int frames, int repeat = 1) {
   FileHandle f;
   ASSERT_EQ(AVIFileOpen(&f.p, file, OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
   AVISTREAMINFO si;
@@ -62,7 +63,7 @@ void WriteScratch(const fs::path& file, int w, int h, int bits, int frames) {
   ASSERT_EQ(AVIStreamSetFormat(s.p, 0, format.data(), LONG(format.size())), AVIERR_OK);
   std::size_t size = std::size_t(((w * bits + 31) / 32) * 4 * h);
   for (int i = 0; i < frames; ++i) {
-    std::vector<std::uint8_t> bits_buffer(size, std::uint8_t(i * 10));
+    std::vector<std::uint8_t> bits_buffer(size, std::uint8_t(i / repeat * 10));
     ASSERT_EQ(AVIStreamWrite(s.p, i, 1, bits_buffer.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_OK);
   }
@@ -88,6 +89,39 @@ TEST(AviFileWrite, ScratchFileIsARealUncompressedAvi) {
   EXPECT_EQ(streams[0]["height"], "20");
   EXPECT_EQ(streams[0]["r_frame_rate"], "4/1");
   EXPECT_EQ(streams[0]["nb_read_packets"], "7");
+}
+
+// A still movie's frames wait for the save pass once, not once per frame.
+TEST(AviFileWrite, RepeatedSamplesAreStoredOnceAndReadBackEach) {
+  TempDir dir("qvfw");
+  const fs::path still = dir.Path() / "still.avi", moving = dir.Path() / "moving.avi";
+  WriteScratch(still, 64, 48, 24, 40, 10);
+  WriteScratch(moving, 64, 48, 24, 4);
+  EXPECT_LT(fs::file_size(still), fs::file_size(moving) + 40 * 16);
+  auto streams = Probe(still);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0]["nb_read_packets"], "40");
+
+  FileHandle f;
+  ASSERT_EQ(AVIFileOpen(&f.p, dir.Path() / "open.avi", OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+  AVISTREAMINFO si;
+  si.fccType = streamtypeVIDEO;
+  si.dwScale = 1;
+  si.dwRate = 10;
+  StreamHandle s;
+  ASSERT_EQ(AVIFileCreateStream(f.p, &s.p, &si), AVIERR_OK);
+  auto format = DibHeader(4, 2, 24);
+  ASSERT_EQ(AVIStreamSetFormat(s.p, 0, format.data(), LONG(format.size())), AVIERR_OK);
+  std::uint8_t pixels[4 * 2 * 3];
+  for (const int value : {7, 7, 9, 7}) {
+    std::memset(pixels, value, sizeof pixels);
+    ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, pixels, sizeof pixels, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+  }
+  std::uint8_t back[sizeof pixels * 4];
+  LONG bytes = 0, got = 0;
+  ASSERT_EQ(AVIStreamRead(s.p, 0, 4, back, sizeof back, &bytes, &got), AVIERR_OK);
+  EXPECT_EQ(got, 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i * sizeof pixels + 3], i == 2 ? 9 : 7) << i;
 }
 
 TEST(AviFileWrite, SamplesReadBackWhileTheFileIsOpenAndFormatIsFixedByFirstWrite) {
