@@ -232,8 +232,8 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
           const long long frames = convert(jobs[i]);
           std::ofstream result(folder / "result.txt");
           result << "frames=" << frames << "\n";
-          if (InterruptSignal() != 0) result << "partial=" << InterruptSignal() << "\n";
-          code = InterruptSignal() != 0 ? InterruptExitStatus() : 0;
+          if (CaptureCutShort()) result << "partial=" << InterruptSignal() << "\n";
+          code = CaptureCutShort() ? InterruptExitStatus() : 0;
         } catch (const std::exception& e) {
           std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
           if (InterruptSignal() != 0) code = InterruptExitStatus();

@@ -51,7 +51,7 @@ std::vector<BatchJob> PlanBatch(const std::vector<std::string>& movies, const st
 
 // One conversion, run in the child process with the working folder already
 // set to a private one; returns the captured frame count or throws. A
-// conversion a signal cut short (InterruptSignal()) is partial.
+// conversion whose capture a signal cut short (CaptureCutShort()) is partial.
 using ConvertOne = std::function<long long(const BatchJob& job)>;
 
 // Runs the jobs, at most `parallel` at once, each in a forked child with a

@@ -200,6 +200,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     throw;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (session.EndReason() == capture::CaptureEnd::ceStopRequested && CaptureStopRequested()) NoteCaptureCutShort();
   finish_record(true);
   if (!recording_failure.empty()) {
     throw CommandError("the recording failed: " + recording_failure + " (the " + std::to_string(record.frames) +

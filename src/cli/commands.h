@@ -156,6 +156,10 @@ void ResetCaptureStop();
 int InterruptSignal();
 // 128 + InterruptSignal(): 130 for SIGINT, 143 for SIGTERM.
 int InterruptExitStatus();
+// A signal ended a capture before its end rules did: what it stored is the
+// first part of the movie (set by RunCapture).
+void NoteCaptureCutShort();
+bool CaptureCutShort();
 // "SIGINT", "SIGTERM" or "signal N".
 std::string SignalName(int signal);
 // The private working folder a second signal removes (empty: none).

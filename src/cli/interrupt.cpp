@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 
 std::atomic<bool> g_stop{false};
 std::atomic<int> g_signal{0};
+std::atomic<bool> g_cut_short{false};
 
 // Paths for the second signal to remove before the program ends; plain
 // buffers, as a signal handler may read them.
@@ -173,6 +174,10 @@ void ResetCaptureStop() { g_stop.store(false); }
 int InterruptSignal() { return g_signal.load(); }
 
 int InterruptExitStatus() { return 128 + g_signal.load(); }
+
+void NoteCaptureCutShort() { g_cut_short.store(true); }
+
+bool CaptureCutShort() { return g_cut_short.load(); }
 
 std::string SignalName(int signal) {
   if (signal == SIGINT) return "SIGINT";

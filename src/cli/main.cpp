@@ -511,7 +511,7 @@ int main(int argc, char** argv) {
       const long long frames = convert_movie(movie, output, progress);
       // A signal cut the capture short: the file holds what came before,
       // which is no success for whoever retries failed runs.
-      if (InterruptSignal() != 0) {
+      if (CaptureCutShort()) {
         progress.ClearBar();
         std::fprintf(stderr, "quarvel-cli: %s: partial: %s interrupted the capture; the file holds the %lld frames before\n",
                      output.c_str(), SignalName(InterruptSignal()).c_str(), frames);

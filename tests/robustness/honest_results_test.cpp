@@ -26,12 +26,11 @@ fs::path WriteMovie(const CliRunner& cli, const std::string& name, const SwfBuil
   return path;
 }
 
-// A two-frame movie running `actions` on its first frame.
-fs::path As1Movie(const CliRunner& cli, const std::string& name, const Actions& actions) {
+// A movie of `frames` frames running `actions` on its first frame.
+fs::path As1Movie(const CliRunner& cli, const std::string& name, const Actions& actions, int frames = 2) {
   SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
   b.DoAction(actions);
-  b.ShowFrame();
-  b.ShowFrame();
+  for (int i = 0; i < frames; ++i) b.ShowFrame();
   return WriteMovie(cli, name, b);
 }
 
@@ -83,10 +82,11 @@ TEST(StoppedScripts, EachCapIsSaidOnceAsAWarningNamingTheMovie) {
 // 3 document class's constructor) run once per capture, with or without --size.
 TEST(StoppedScripts, TheFirstFrameRunsItsScriptsOnce) {
   CliRunner cli("once");
-  const fs::path as1 = As1Movie(cli, "as1.swf", Actions().PushString("first frame ran").Trace());
+  // Long enough not to loop back to the first frame during the capture.
+  const fs::path as1 = As1Movie(cli, "as1.swf", Actions().PushString("first frame ran").Trace(), 30);
   As3Movie m;
   const fs::path as3 = cli.Folder() / "as3.swf";
-  WriteBytes(as3, m.Build([](As3Movie& d, AbcCode& c) { d.Trace(c, "first frame ran"); }, 2));
+  WriteBytes(as3, m.Build([](As3Movie& d, AbcCode& c) { d.Trace(c, "first frame ran"); }, 30));
   for (const fs::path& movie : {as1, as3}) {
     for (const bool sized : {false, true}) {
       SCOPED_TRACE(movie.filename().string() + (sized ? " --size" : ""));
@@ -100,6 +100,13 @@ TEST(StoppedScripts, TheFirstFrameRunsItsScriptsOnce) {
 }
 
 // ---- signals ------------------------------------------------------------
+
+// A run in a process group of its own, as a terminal's job or a scheduler's.
+Launch Grouped() {
+  Launch how;
+  how.own_group = true;
+  return how;
+}
 
 // A capture at real time, so that a signal finds it running.
 std::vector<std::string> RealtimeConvert(const fs::path& movie, const fs::path& out) {
@@ -136,7 +143,7 @@ TEST(Signals, LaterStepsOfConvertStopAndSayInterrupted) {
     const fs::path movie = LongMovie(cli, 10);
     const fs::path out = cli.Folder() / "big.gif";
     Background run(cli, {"convert", movie.string(), out.string(), "--scale", "6", "--latency", "100", "--dither", "floyd"},
-                   "gif", Launch{.own_group = true});
+                   "gif", Grouped());
     // The capture's summary line ends its step.
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (run.Err().find(" frames (") == std::string::npos && std::chrono::steady_clock::now() < end)
@@ -155,7 +162,7 @@ TEST(Signals, LaterStepsOfConvertStopAndSayInterrupted) {
     SCOPED_TRACE(group ? "group" : "alone");
     const fs::path out = cli.Folder() / "long.mp3";
     Background run(cli, {"--quiet", "convert", movie.string(), out.string(), "--latency", "1000"}, "mp3",
-                   Launch{.own_group = true});
+                   Grouped());
     const fs::path children = "/proc/" + std::to_string(run.Pid()) + "/task/" + std::to_string(run.Pid()) + "/children";
     const auto end = std::chrono::steady_clock::now() + 60s;
     while (ReadText(children).empty() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
@@ -179,7 +186,12 @@ TEST(Signals, ASecondCtrlCLeavesNoPrivateWorkingFolder) {
   const fs::path tmp = cli.Folder() / "tmp";
   fs::create_directories(tmp);
   Background run(cli, RealtimeConvert(movie, cli.Folder() / "x.avi"), "convert",
-                 Launch{.work_dir = false, .env = {"TMPDIR=" + tmp.string(), "QUARVEL_HOME"}});
+                 [&] {
+                   Launch how;
+                   how.work_dir = false;
+                   how.env = {"TMPDIR=" + tmp.string(), "QUARVEL_HOME"};
+                   return how;
+                 }());
   const auto frames = [&] {
     for (const auto& e : fs::directory_iterator(tmp))
       if (fs::exists(e.path() / "temp" / "1.bmp")) return true;
@@ -202,7 +214,7 @@ TEST(Signals, ABatchStoppedBySigtermListsPartialMovies) {
   const fs::path out = cli.Folder() / "out";
   Background run(cli, {"--quiet", "convert", movie.string(), movie.string(), "--out-dir", out.string(), "--format", "avi",
                        "--realtime", "--latency", "100", "-j", "1"},
-                 "batch", Launch{.own_group = true});
+                 "batch", Grouped());
   std::this_thread::sleep_for(2500ms);
   run.SignalGroup(SIGTERM);
   EXPECT_EQ(run.Wait(), 143) << run.Err();
@@ -225,8 +237,11 @@ TEST(SharedFolder, ARunInAnotherPidNamespaceKeepsItsFileInProgress) {
   // The first run is not the first process of its namespace, so that its
   // process id means nothing in the second's.
   Background first(cli, {"--quiet", "avi", (out / "a.avi").string(), "--codec", "none", "--zoom", "300"}, "first",
-                   Launch{.prefix = {"unshare", "--pid", "--fork", "--kill-child", "sh", "-c", "\"$@\"; exit $?", "sh"},
-                          .own_group = true});
+                   [] {
+                     Launch how = Grouped();
+                     how.prefix = {"unshare", "--pid", "--fork", "--kill-child", "sh", "-c", "\"$@\"; exit $?", "sh"};
+                     return how;
+                   }());
   const auto part = [&] {
     for (const auto& e : fs::directory_iterator(out))
       if (e.path().filename().string().starts_with("a.part-")) return e.path();

@@ -102,9 +102,13 @@ namespace {
 constexpr std::uint64_t kRiffLimit = 0xFFFFFFF0u;  // RIFF sizes are 32 bits
 
 struct IndexEntry {
-  std::uint64_t offset;  // of the chunk's data in the file
+  std::uint64_t offset;  // of the sample's data in the file
   std::uint32_t size;
   std::uint32_t flags;
+  // A sample equal to the one before is an empty chunk here (readers show
+  // the picture before again); `offset` and `size` are the earlier data's.
+  std::uint64_t chunk = 0;
+  bool repeat = false;
 };
 
 struct WrittenStream {
@@ -136,12 +140,21 @@ class AviOutput {
       movi_ = ReserveHeader();
       end_ = *movi_ + 4;
     }
-    // A chunk equal to the one before (a still picture) is stored once: its
-    // index entry points at the same data.
+    // A sample equal to the one before (a still picture) is stored once:
+    // an empty chunk repeats it.
     WrittenStream& s = streams[stream];
-    if (size > 0 && !s.index.empty() && s.last.size() == size && std::memcmp(s.last.data(), data, size) == 0) {
-      if (end_ + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
-      s.index.push_back({s.index.back().offset, size, flags});
+    const bool repeat =
+        size > 0 && !s.index.empty() && s.last.size() == size && std::memcmp(s.last.data(), data, size) == 0;
+    if (repeat) {
+      if (end_ + 8 + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
+      std::uint8_t head[8] = {};
+      std::memcpy(head, s.chunk_id, 4);
+      if (!WriteAt(fd_.fd, end_, head, sizeof head)) {
+        failed_ = true;
+        return AVIERR_FILEWRITE;
+      }
+      s.index.push_back({s.index.back().offset, size, flags, end_ + 8, true});
+      end_ += 8;
       ++entries_;
       return AVIERR_OK;
     }
@@ -167,7 +180,7 @@ class AviOutput {
         return AVIERR_FILEWRITE;
       }
     }
-    s.index.push_back({end_ + 8, size, flags});
+    s.index.push_back({end_ + 8, size, flags, end_ + 8, false});
     s.largest = std::max(s.largest, size);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     s.last.assign(bytes, bytes + size);
@@ -275,7 +288,7 @@ class AviOutput {
     };
     std::vector<Item> items;
     for (const auto& s : streams)
-      for (const auto& e : s.index) items.push_back({e.offset, &s, e.size, e.flags});
+      for (const auto& e : s.index) items.push_back({e.chunk, &s, e.repeat ? 0u : e.size, e.flags});
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.offset < b.offset; });
     for (const auto& it : items) {
       PutTag(idx, it.stream->chunk_id);
