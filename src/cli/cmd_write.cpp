@@ -157,13 +157,18 @@ void WriteGif(const std::string& out, const GifOptions& options, const gif::Buil
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
             capture::FrameCache* kept) {
   CheckOutputFile(out);
-  const gif::BuildOptions build = GifBuildOptions(options, store, kept);
+  gif::BuildOptions build = GifBuildOptions(options, store, kept);
+  build.stop = &CaptureStopRequested;
   WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);
-  gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
-    CheckInterrupted(out);
-    progress.Update(std::min(LabelStep(label), store.frames));
-  });
+  gif::BuildResult result;
+  try {
+    result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+      progress.Update(std::min(LabelStep(label), store.frames));
+    });
+  } catch (const gif::BuildStopped&) {
+    throw CommandError(out + ": interrupted");
+  }
   WriteGif(out, options, result, store.frames, progress);
 }
 
@@ -176,13 +181,14 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
   // a few batches of pictures, not the whole movie.
   capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true, !capture.realtime);
   const StoreInfo running{0, capture.latency, true, capture.transparent};
-  const gif::BuildOptions build = GifBuildOptions(options, running, &kept);
+  gif::BuildOptions build = GifBuildOptions(options, running, &kept);
   std::mutex mutex;
   std::condition_variable changed;
   bool built = false;
   std::atomic<long long> step{0};
   // Ctrl-C during the capture ends the capture, not the build.
   std::atomic<bool> interrupted{false};
+  build.stop = [&interrupted] { return interrupted.load(); };
   gif::BuildResult result;
   // Declared after what it works on, so that it ends before they go.
   gif::BackgroundJob builder;
@@ -200,10 +206,11 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
         changed.notify_all();
       }
     } done{mutex, changed, built};
-    result = gif::BuildAnimation(build, [&](const std::string& label, int) {
-      if (interrupted) throw CommandError(out + ": interrupted");
-      step = LabelStep(label);
-    });
+    try {
+      result = gif::BuildAnimation(build, [&](const std::string& label, int) { step = LabelStep(label); });
+    } catch (const gif::BuildStopped&) {
+      throw CommandError(out + ": interrupted");
+    }
   });
   CaptureResult captured;
   try {
