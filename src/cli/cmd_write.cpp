@@ -121,10 +121,8 @@ void WriteGif(const std::string& out, const GifOptions& options, const gif::Buil
               Progress& progress) {
   gif::TStream bytes;
   if (options.optimize) {
-    gif::OptimizeOptions rewrite;
-    rewrite.stop = &CaptureStopRequested;
     try {
-      bytes = gif::OptimizeAnimation(*result.image, rewrite).bytes;
+      bytes = gif::OptimizeAnimation(*result.image, {}, &CaptureStopRequested).bytes;
     } catch (const gif::OptimizeStopped&) {
       CheckInterrupted(out);
       throw;

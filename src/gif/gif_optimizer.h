@@ -21,11 +21,9 @@ struct OptimizeOptions {
   // The eight-wide pixel loops where the processor has them; off, the plain
   // ones (the same bytes, slower).
   bool wide_loops = true;
-  // Asked between frames: true ends the work with OptimizeStopped (Ctrl-C).
-  std::function<bool()> stop;
 };
 
-// The rewrite was stopped through OptimizeOptions::stop.
+// The rewrite was stopped through the `stop` of OptimizeAnimation.
 struct OptimizeStopped : std::runtime_error {
   OptimizeStopped() : std::runtime_error("the GIF rewrite was stopped") {}
 };
@@ -42,7 +40,9 @@ struct OptimizedFile {
   bool rewritten = false;  // false: the image's own file, which was smaller or not rewritable
 };
 
-// The smaller of the image's own file and its rewrite.
-OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
+// The smaller of the image's own file and its rewrite. `stop` is asked
+// between frames: true ends the work with OptimizeStopped (Ctrl-C).
+OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {},
+                                const std::function<bool()>& stop = {});
 
 }  // namespace quarvel::gif
