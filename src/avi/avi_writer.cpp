@@ -194,7 +194,8 @@ void TAviWriter_2::OpenVideo() {
       throw AviWriterError("Could not delete " + ScratchFileName.string() +
                            " file might be in use. Try to close the folder if it's open in Explorer");
   }
-  HRESULT r = AVIFileOpen(&avi_file_, ScratchFileName, OF_WRITE | OF_CREATE, nullptr);
+  // Packed: the pictures wait deflated, not raw.
+  HRESULT r = AVIFileOpen(&avi_file_, ScratchFileName, OF_WRITE | OF_CREATE | OF_PACKED, nullptr);
   if (r != AVIERR_OK) {
     avi_file_ = nullptr;
     throw AviWriterError("Failed to create AVI video file. Err: $" + HexResult(r));

@@ -283,8 +283,11 @@ void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out) 
   const auto count = [&](BatchStatus s) {
     return std::count_if(results.begin(), results.end(), [s](const BatchResult& r) { return r.status == s; });
   };
-  std::fprintf(out, "%zu movies, %zu converted, %td partial, %td failed, %td not run\n", results.size(), converted,
-               count(BatchStatus::kPartial), count(BatchStatus::kFailed), count(BatchStatus::kNotStarted));
+  std::string more;
+  if (const auto n = count(BatchStatus::kPartial)) more += ", " + std::to_string(n) + " partial";
+  if (const auto n = count(BatchStatus::kNotStarted)) more += ", " + std::to_string(n) + " not run";
+  std::fprintf(out, "%zu movies, %zu converted, %td failed%s\n", results.size(), converted,
+               count(BatchStatus::kFailed), more.c_str());
 }
 
 }  // namespace quarvel::cli

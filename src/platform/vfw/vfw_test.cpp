@@ -50,8 +50,8 @@ std::vector<std::uint8_t> DibHeader(int w, int h, int bits) {
 // A new AVI file with one video stream of w x h pixels at `bits`, its
 // format set, ready for samples.
 void OpenVideoStream(const fs::path& file, int w, int h, int bits, DWORD scale, DWORD rate, FileHandle& f,
-                     StreamHandle& s) {
-  ASSERT_EQ(AVIFileOpen(&f.p, file, OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
+                     StreamHandle& s, UINT more_mode = 0) {
+  ASSERT_EQ(AVIFileOpen(&f.p, file, OF_WRITE | OF_CREATE | more_mode, nullptr), AVIERR_OK);
   AVISTREAMINFO si;
   si.fccType = streamtypeVIDEO;
   si.dwScale = scale;
@@ -133,6 +133,32 @@ TEST(AviFileWrite, RepeatedSamplesAreStoredOnceAndReadBackEach) {
   ASSERT_EQ(AVIStreamRead(s.p, 0, 4, back, sizeof back, &bytes, &got), AVIERR_OK);
   EXPECT_EQ(got, 4);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i * sizeof pixels + 3], i == 2 ? 9 : 7) << i;
+}
+
+// A packed scratch file keeps its pictures deflated and gives them back whole.
+TEST(AviFileWrite, PackedScratchIsSmallAndReadsBackEverySample) {
+  TempDir dir("qvfw");
+  FileHandle f;
+  StreamHandle s;
+  OpenVideoStream(dir.Path() / "packed.avi", 320, 240, 24, 1, 10, f, s, OF_PACKED);
+  const std::size_t size = 320 * 240 * 3;
+  const auto picture = [&](int n) {
+    std::vector<std::uint8_t> p(size);
+    for (std::size_t i = 0; i < size; ++i) p[i] = std::uint8_t((i / 960 + std::size_t(n) * 3) & 0xF0);
+    return p;
+  };
+  for (int n = 0; n < 20; ++n) {
+    const auto p = picture(n);
+    ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, p.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+  }
+  EXPECT_LT(fs::file_size(dir.Path() / "packed.avi"), 20 * size / 20);
+  std::vector<std::uint8_t> back(size);
+  for (int n : {0, 7, 19}) {
+    LONG bytes = 0, got = 0;
+    ASSERT_EQ(AVIStreamRead(s.p, n, 1, back.data(), LONG(size), &bytes, &got), AVIERR_OK);
+    EXPECT_EQ(bytes, LONG(size));
+    EXPECT_TRUE(back == picture(n)) << n;
+  }
 }
 
 TEST(AviFileWrite, SamplesReadBackWhileTheFileIsOpenAndFormatIsFixedByFirstWrite) {
