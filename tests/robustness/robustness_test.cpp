@@ -185,7 +185,7 @@ class Interrupts : public ::testing::Test {
     while (std::chrono::steady_clock::now() < end) {
       const fs::path s = Scratch(cli_.WorkDir());
       std::error_code ec;
-      if (!s.empty() && fs::file_size(s, ec) > (1u << 20)) break;
+      if (!s.empty() && fs::file_size(s, ec) > (1u << 15)) break;
       std::this_thread::sleep_for(10ms);
     }
     return avi;
