@@ -286,7 +286,7 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   progress.Begin("avi", store.frames);
   const std::string codec_name =
       save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
-  // The uncompressed frames wait in the working folder, not on the output's disk.
+  // The frames wait for the save pass in the working folder, not on the output's disk.
   save.scratch_folder = paths::WorkingFolder();
   WriteAtomically(out, [&](const std::string& temp) {
     save.output = temp;
