@@ -158,6 +158,9 @@ class FlashPlayer {
   // Features the movie uses that the player skips (ActionScript 3, video,
   // filters, blend modes, unknown actions...), one name each.
   std::vector<std::string> SkippedFeatures() const;
+  // Why scripts of the movie were stopped (instruction cap, recursion or
+  // memory limit), one reason each; empty when none was.
+  std::vector<std::string> StoppedScripts() const;
 
   // A script variable of the movie as text: "name" on the main timeline,
   // "/clip:name" or "_root.clip.name" elsewhere. Empty when it is not set.

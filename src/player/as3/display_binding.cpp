@@ -3577,6 +3577,12 @@ Object* AllocFlash(Machine& m, Class*) { return m.heap().New<FlashObject>(); }
 As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
   m.host = this;
   m.logSink = [this](const std::string& line) {
+    constexpr std::string_view kStopped = "script stopped: ";
+    if (line.rfind(kStopped, 0) == 0) {
+      // The reason without where it struck: one warning per cause.
+      const std::string why = line.substr(kStopped.size());
+      stage.ScriptStopped("ActionScript 3: the " + why.substr(0, why.find(" (in ")));
+    }
     if (line.rfind("skipped ", 0) == 0) stage.Skipped().insert("ActionScript 3: " + line.substr(8));
     else stage.Skipped().insert("ActionScript 3: " + line.substr(0, 200));
   };

@@ -103,6 +103,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
     if (aborted_) return {};
     if (++steps_ > stepBudget_) {
       Skip("too many actions in one frame");
+      stage_.ScriptStopped("ActionScript 1/2: the instruction cap of one frame");
       budgetSpent_ = true;
       aborted_ = true;
       return {};

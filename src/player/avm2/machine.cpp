@@ -739,6 +739,7 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
   const std::ptrdiff_t diff = stackBase_ ? stackBase_ - &here : 0;
   const auto used = static_cast<std::size_t>(std::max<std::ptrdiff_t>(diff, 0));
   if (depth_ >= limits.callDepth || used > limits.nativeStackBytes) {
+    Log("script stopped: recursion limit (stack overflow)");
     ThrowError("Error", "Stack overflow occurred.", 1023);
   }
   ++depth_;
@@ -795,12 +796,12 @@ bool Machine::Contain(const std::function<void()>& f, const char* what) {
     // A cap ends the whole script, not only this call.
     if (entryDepth > 0) throw;
     aborted_ = true;
-    Log(std::string("script stopped in ") + what + ": " + a.what());
+    Log(std::string("script stopped: ") + a.what() + " (in " + what + ")");
     Skip(a.what());
   } catch (const std::bad_alloc&) {
     if (entryDepth > 0) throw;
     aborted_ = true;
-    Log(std::string("script stopped in ") + what + ": out of memory");
+    Log(std::string("script stopped: memory the system gives (in ") + what + ")");
   }
   depth_ = entryDepth;
   stackUsed_ = entryStack;

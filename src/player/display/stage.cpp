@@ -158,7 +158,7 @@ std::uint64_t NextDrawingVersion() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
+Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder, bool start)
     : lib_(lib), movieFolder_(std::move(movieFolder)) {
   emptySprite_.timeline.frames.resize(1);
   totalFrames_ = lib.TotalFrames();
@@ -166,7 +166,7 @@ Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
   rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
   root_.def = &rootDef_;
   root_.owner = kRootClip;
-  Reset();
+  if (start) Reset();
 }
 
 Stage::~Stage() = default;

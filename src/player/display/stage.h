@@ -216,8 +216,9 @@ class ScriptHooks {
 
 class Stage {
  public:
-  // `movieFolder`: see MovieFolder().
-  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {});
+  // `movieFolder`: see MovieFolder(). Without `start` the first frame waits
+  // for Reset, so that a listener set before it hears its sounds.
+  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {}, bool start = true);
   ~Stage();
 
   // Back to the first frame of a freshly loaded movie.
@@ -248,6 +249,10 @@ class Stage {
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
+  // Scripts a cap or limit stopped ("ActionScript 3: the recursion limit"),
+  // told to the user: the movie then plays without the rest of them.
+  void ScriptStopped(const std::string& why) { stopped_.insert(why); }
+  const std::set<std::string>& StoppedScripts() const { return stopped_; }
   // A script variable as text ("/clip:name", "_root.a.b"); empty when unset.
   std::string GetVariable(const std::string& path);
 
@@ -484,6 +489,7 @@ class Stage {
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;
+  std::set<std::string> stopped_;
   std::filesystem::path movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
