@@ -78,23 +78,7 @@ AsValue DateCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   return self;
 }
 
-const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// "Tue Dec 8 11:16:40 GMT+0000 2026", in local time.
-std::string DateText(double t) {
-  if (std::isnan(t)) return "Invalid Date";
-  const double offset = ZoneOffset(t);
-  const Fields f = Split(t + offset);
-  const long minutes = std::lround(offset / 60000);
-  const long absMin = std::labs(minutes);
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%s %s %d %02d:%02d:%02d GMT%c%02ld%02ld %.0f", kDays[static_cast<int>(f.day)],
-                kMonths[static_cast<int>(f.month)], static_cast<int>(f.date), static_cast<int>(f.hours),
-                static_cast<int>(f.minutes), static_cast<int>(f.seconds), minutes < 0 ? '-' : '+', absMin / 60,
-                absMin % 60, f.year);
-  return buf;
-}
+using rules::DateText;
 
 AsValue DateFunction(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);

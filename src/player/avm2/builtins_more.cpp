@@ -634,29 +634,20 @@ NATIVE(DateTimezoneOffset) {
   if (!d || std::isnan(d->t)) return Value::Number(kNaN);
   return Value::Number(-LocalOffset(d->t) / 60000.0);
 }
-constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // Flash's forms: "Wed Jan 15 12:30:00 GMT-0500 2020" (0), the date part (1),
 // the time part (2), and toUTCString's "Wed Jan 15 17:30:00 2020 UTC" (3).
 template <int kForm>
 Value DateText(Machine& m, Value self, std::span<Value>) {
+  namespace rules = player::rules;
   DateObject* d = AsDate(self);
   if (!d || std::isnan(d->t)) return m.Str("Invalid Date");
+  if (kForm == 0) return m.Str(rules::DateText(d->t));
   const double offset = kForm == 3 ? 0 : LocalOffset(d->t);
   const Parts p = Split(d->t + offset);
-  const int off = static_cast<int>(std::lround(std::fabs(offset) / 60000.0));
-  char zone[32], date[48], time[48];
-  std::snprintf(zone, sizeof zone, "GMT%c%02d%02d", offset < 0 ? '-' : '+', off / 60, off % 60);
-  std::snprintf(date, sizeof date, "%s %s %d", kDayNames[static_cast<int>(p.day)], kMonthNames[static_cast<int>(p.month)],
-                static_cast<int>(p.date));
-  std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(p.hours), static_cast<int>(p.minutes),
-                static_cast<int>(p.seconds));
-  const std::string year = std::to_string(static_cast<long long>(p.year));
   switch (kForm) {
-    case 1: return m.Str(std::string(date) + " " + year);
-    case 2: return m.Str(std::string(time) + " " + zone);
-    case 3: return m.Str(std::string(date) + " " + time + " " + year + " UTC");
-    default: return m.Str(std::string(date) + " " + time + " " + zone + " " + year);
+    case 1: return m.Str(rules::DayText(p) + " " + rules::YearText(p.year));
+    case 2: return m.Str(rules::ClockText(p) + " " + rules::ZoneText(offset));
+    default: return m.Str(rules::DayText(p) + " " + rules::ClockText(p) + " " + rules::YearText(p.year) + " UTC");
   }
 }
 NATIVE(DateToString) { return DateText<0>(m, self, a); }

@@ -33,7 +33,7 @@ TEST(DisplayTransform, AFlipSurvivesRotationAndScaleAndReadsBackAsSet) {
 TEST(DisplayTransform, RotationIsKeptWithinAHalfTurnEitherWay) {
   Matrix m;
   Kept kept;
-  for (const auto [set, read] : {std::pair{270.0, -90.0}, {-190.0, 170.0}, {540.0, 180.0}, {-180.0, -180.0}, {725.0, 5.0}}) {
+  for (const auto& [set, read] : {std::pair{270.0, -90.0}, {-190.0, 170.0}, {540.0, 180.0}, {-180.0, -180.0}, {725.0, 5.0}}) {
     SetRotationDegrees(m, kept, set);
     EXPECT_EQ(RotationDegrees(m, kept), read) << set;
   }

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace quarvel::player::rules {
 
@@ -78,6 +80,40 @@ inline double FromLocal(double local) {
   const double first = local - ZoneOffset(local);
   const double second = local - ZoneOffset(first);
   return std::isfinite(second) ? second : first;
+}
+
+// Date.toString's pieces: "Wed Jan 15" of the fields, "12:30:00", the
+// zone of an offset ("GMT-0500") and the year.
+inline std::string DayText(const CivilTime& f) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%s %s %d", kDays[static_cast<int>(f.day)], kMonths[static_cast<int>(f.month)],
+                static_cast<int>(f.date));
+  return buf;
+}
+inline std::string ClockText(const CivilTime& f) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(f.hours), static_cast<int>(f.minutes),
+                static_cast<int>(f.seconds));
+  return buf;
+}
+inline std::string ZoneText(double offsetMs) {
+  const long minutes = std::lround(std::fabs(offsetMs) / 60000);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "GMT%c%02ld%02ld", offsetMs < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return buf;
+}
+inline std::string YearText(double year) { return std::to_string(static_cast<long long>(year)); }
+
+// Date.toString: "Wed Jan 15 12:30:00 GMT-0500 2020", in local time;
+// "Invalid Date" for NaN.
+inline std::string DateText(double t) {
+  if (std::isnan(t)) return "Invalid Date";
+  const double offset = ZoneOffset(t);
+  const CivilTime f = SplitTime(t + offset);
+  return DayText(f) + " " + ClockText(f) + " " + ZoneText(offset) + " " + YearText(f.year);
 }
 
 }  // namespace quarvel::player::rules
