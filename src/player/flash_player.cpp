@@ -9,6 +9,7 @@
 #include "player/library/movie_library.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
+#include "player/script_machines.h"
 #include "player/swf/movie.h"
 
 namespace quarvel::player {
@@ -229,7 +230,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     const MovieLibrary& lib = *impl_->lib;
     // Not started yet: its first frame's scripts run once, below, when the
     // listener can hear its sounds.
-    impl_->stage = std::make_unique<Stage>(lib, impl_->movieFolder, false);
+    impl_->stage = std::make_unique<Stage>(lib, PlayerScriptMachines(), impl_->movieFolder, false);
     // Clip events (mouseDown...) of version 5 scripts want the pointer too.
     impl_->hasButtons = lib.movie.version >= 5 ||
                         std::any_of(lib.characters.begin(), lib.characters.end(), [](const auto& c) {

@@ -1,5 +1,6 @@
 #include "player/as3/display_binding.h"
 #include "player/as3/guarded_hooks.h"
+#include "player/as3/text_host.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,9 @@
 #include "player/render/pixel_shader.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
+#include "player/render/blend_modes.h"
+#include "player/render/filter_schema.h"
+#include "player/rules/geom_matrix.h"
 
 namespace quarvel::player {
 namespace {
@@ -642,22 +646,11 @@ Matrix& Mx(Machine& m, const Value& self, Instance*& inst) {
   }
   return inst->matrix;
 }
-double ScaleX(const Matrix& mx) { return std::sqrt(mx.scaleX * mx.scaleX + mx.rotateSkew0 * mx.rotateSkew0); }
-double ScaleY(const Matrix& mx) { return std::sqrt(mx.rotateSkew1 * mx.rotateSkew1 + mx.scaleY * mx.scaleY); }
-double Rotation(const Matrix& mx) { return std::atan2(mx.rotateSkew0, mx.scaleX) * 180 / M_PI; }
-void SetTransform(Matrix& mx, double sx, double sy, double rotDeg) {
-  const double r = rotDeg * M_PI / 180;
-  const double skew = std::atan2(-mx.rotateSkew1, mx.scaleY) - std::atan2(mx.rotateSkew0, mx.scaleX);
-  mx.scaleX = sx * std::cos(r);
-  mx.rotateSkew0 = sx * std::sin(r);
-  mx.rotateSkew1 = -sy * std::sin(r + skew);
-  mx.scaleY = sy * std::cos(r + skew);
-}
 double Finite(Machine& m, std::span<Value> a) {
   const double d = avm2::ArgNum(m, a, 0, 0);
   return std::isfinite(d) ? d : 0;
 }
-std::int32_t Twips(double px) { return static_cast<std::int32_t>(std::lround(std::clamp(px * 20, -2e9, 2e9))); }
+using transform::Twips;
 
 NATIVE(DoGetX) { Instance* i; return Value::Number(Mx(m, self, i).translateX / 20.0); }
 NATIVE(DoGetY) { Instance* i; return Value::Number(Mx(m, self, i).translateY / 20.0); }
@@ -675,31 +668,37 @@ NATIVE(DoSetY) {
   if (i) i->scripted = true;
   return Value();
 }
-NATIVE(DoGetScaleX) { Instance* i; return Value::Number(ScaleX(Mx(m, self, i))); }
-NATIVE(DoGetScaleY) { Instance* i; return Value::Number(ScaleY(Mx(m, self, i))); }
-NATIVE(DoGetRotation) { Instance* i; return Value::Number(Rotation(Mx(m, self, i))); }
+NATIVE(DoGetScaleX) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::ScaleX(i->matrix, i->scriptTransform) : 1);
+}
+NATIVE(DoGetScaleY) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::ScaleY(i->matrix, i->scriptTransform) : 1);
+}
+NATIVE(DoGetRotation) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::RotationDegrees(i->matrix, i->scriptTransform) : 0);
+}
 NATIVE(DoSetScaleX) {
-  Instance* i;
-  Matrix& mx = Mx(m, self, i);
-  SetTransform(mx, Finite(m, a), ScaleY(mx), Rotation(mx));
-  if (i) i->scripted = true;
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
   return Value();
 }
 NATIVE(DoSetScaleY) {
-  Instance* i;
-  Matrix& mx = Mx(m, self, i);
-  SetTransform(mx, ScaleX(mx), Finite(m, a), Rotation(mx));
-  if (i) i->scripted = true;
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
   return Value();
 }
 NATIVE(DoSetRotation) {
-  Instance* i;
-  Matrix& mx = Mx(m, self, i);
-  double r = std::fmod(Finite(m, a), 360);
-  if (r > 180) r -= 360;
-  if (r < -180) r += 360;
-  SetTransform(mx, ScaleX(mx), ScaleY(mx), r);
-  if (i) i->scripted = true;
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
   return Value();
 }
 NATIVE(DoGetAlpha) {
@@ -865,14 +864,11 @@ NATIVE(DoGetHeight) {
 }
 void SetSize(Machine& m, const Value& self, double v, bool width) {
   Instance* i = SelfNode(m, self);
-  Rect local;
-  if (!i || !std::isfinite(v) || !B(m).stage.Bounds(*i, local, true)) return;
-  const double extent = (width ? local.Width() : local.Height()) / 20.0;
+  Rect r;
+  if (!i || !std::isfinite(v) || !B(m).stage.Bounds(*i, r, false)) return;
+  const double extent = (width ? r.Width() : r.Height()) / 20.0;
   if (extent <= 0) return;
-  Matrix& mx = i->matrix;
-  const double rot = Rotation(mx);
-  if (width) SetTransform(mx, v / extent, ScaleY(mx), rot);
-  else SetTransform(mx, ScaleX(mx), v / extent, rot);
+  transform::SetExtent(i->matrix, i->scriptTransform, width, extent, v);
   i->scripted = true;
 }
 NATIVE(DoSetWidth) {
@@ -1094,48 +1090,26 @@ NATIVE(DoSetFilters) {
     }
   return Value();
 }
-// Filter objects: their arguments become named fields.
-template <int kKind>
-Value FilterCtor(Machine& m, Value self, std::span<Value> a) {
-  static const std::vector<std::pair<const char*, double>> kFields[] = {
-      {{"blurX", 4}, {"blurY", 4}, {"quality", 1}},
-      {{"color", 0xFF0000}, {"alpha", 1}, {"blurX", 6}, {"blurY", 6}, {"strength", 2}, {"quality", 1}, {"inner", 0}, {"knockout", 0}},
-      {{"distance", 4}, {"angle", 45}, {"color", 0}, {"alpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1},
-       {"quality", 1}, {"inner", 0}, {"knockout", 0}, {"hideObject", 0}},
-      {{"distance", 4}, {"angle", 45}, {"highlightColor", 0xFFFFFF}, {"highlightAlpha", 1}, {"shadowColor", 0},
-       {"shadowAlpha", 1}, {"blurX", 4}, {"blurY", 4}, {"strength", 1}, {"quality", 1}}};
+// Filter objects: their arguments become named fields, the class's
+// defaults filling the rest (array parameters null).
+NATIVE(FilterCtor) {
   Object* o = self.AsObject();
-  if (!o) return self;
-  const auto& fields = kFields[kKind];
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = fields[i].first;
-    Value v = i < a.size() && !a[i].IsUndefined() ? a[i] : Value::Number(fields[i].second);
-    if (n == "inner" || n == "knockout" || n == "hideObject") v = Value::Bool(m.ToBoolean(v));
-    o->SetDyn(m.Intern(n), v);
+  const FilterSchema* schema = nullptr;
+  for (Class* c = o ? o->cls : nullptr; c && !schema; c = c->super) schema = FindFilterSchema(c->name);
+  if (!schema) return self;
+  for (std::size_t i = 0; i < schema->params.size(); ++i) {
+    const FilterParam& p = schema->params[i];
+    const bool given = i < a.size() && !a[i].IsUndefined();
+    Value v;
+    switch (p.type) {
+      case FilterParam::Type::kNumber: v = given ? a[i] : Value::Number(p.number); break;
+      case FilterParam::Type::kBool: v = Value::Bool(given ? m.ToBoolean(a[i]) : p.number != 0); break;
+      case FilterParam::Type::kString: v = given ? a[i] : m.Str(p.text); break;
+      case FilterParam::Type::kArray:
+      case FilterParam::Type::kAny: v = given ? a[i] : Value::Null(); break;
+    }
+    o->SetDyn(m.Intern(p.name), v);
   }
-  if (kKind == 3) o->SetDyn(m.Intern("type"), a.size() > 10 ? a[10] : m.Str("inner"));
-  return self;
-}
-// Filters whose arguments are not all numbers: each field with its default.
-void FilterFields(Machine& m, Value self, std::span<Value> a, const std::vector<std::pair<const char*, Value>>& fields) {
-  Object* o = self.AsObject();
-  if (!o) return;
-  for (std::size_t i = 0; i < fields.size(); ++i)
-    o->SetDyn(m.Intern(fields[i].first), i < a.size() && !a[i].IsUndefined() ? a[i] : fields[i].second);
-}
-NATIVE(GradientFilterCtor) {
-  FilterFields(m, self, a,
-               {{"distance", Value::Number(4)}, {"angle", Value::Number(45)}, {"colors", Value::Null()},
-                {"alphas", Value::Null()}, {"ratios", Value::Null()}, {"blurX", Value::Number(4)},
-                {"blurY", Value::Number(4)}, {"strength", Value::Number(1)}, {"quality", Value::Number(1)},
-                {"type", m.Str("inner")}, {"knockout", Value::Bool(false)}});
-  return self;
-}
-NATIVE(ConvolutionCtor) {
-  FilterFields(m, self, a,
-               {{"matrixX", Value::Number(0)}, {"matrixY", Value::Number(0)}, {"matrix", Value::Null()},
-                {"divisor", Value::Number(1)}, {"bias", Value::Number(0)}, {"preserveAlpha", Value::Bool(true)},
-                {"clamp", Value::Bool(true)}, {"color", Value::Number(0)}, {"alpha", Value::Number(0)}});
   return self;
 }
 NATIVE(ColorMatrixCtor) {
@@ -1282,20 +1256,16 @@ NATIVE(SoundMixerComputeSpectrum) {
   return Value();
 }
 // 15, "shader", blends with the blendShader (normal without one).
-const char* const kBlendNames[] = {"normal", "normal", "layer", "multiply", "screen", "lighten", "darken", "difference",
-                                   "add", "subtract", "invert", "alpha", "erase", "overlay", "hardlight", "shader"};
-constexpr int kBlendCount = 16;
 NATIVE(DoGetBlendMode) {
   Instance* i = SelfNode(m, self);
   const int b = i ? i->blendMode : 0;
-  return m.Str(b >= 0 && b < kBlendCount ? kBlendNames[b] : "normal");
+  return m.Str(std::string(BlendModeName(b)));
 }
 NATIVE(DoSetBlendMode) {
   Instance* i = SelfNode(m, self);
   const std::string name = avm2::ArgStr(m, a, 0, "normal");
   if (!i) return Value();
-  for (int k = 1; k < kBlendCount; ++k)
-    if (name == kBlendNames[k]) i->blendMode = k;
+  if (const int mode = BlendModeNumber(name); mode > 0) i->blendMode = mode;
   return Value();
 }
 
@@ -2644,19 +2614,12 @@ NATIVE(MatrixCtor) {
   Set(m, self, "ty", avm2::ArgNum(m, a, 5, 0));
   return self;
 }
-struct M6 {
-  double a, b, c, d, tx, ty;
-};
+using M6 = rules::GeomMatrix;
 M6 ReadM(Machine& m, const Value& v) {
   return {GetN(m, v, "a"), GetN(m, v, "b"), GetN(m, v, "c"), GetN(m, v, "d"), GetN(m, v, "tx"), GetN(m, v, "ty")};
 }
 void WriteM(Machine& m, const Value& v, const M6& x) {
   Set(m, v, "a", x.a), Set(m, v, "b", x.b), Set(m, v, "c", x.c), Set(m, v, "d", x.d), Set(m, v, "tx", x.tx), Set(m, v, "ty", x.ty);
-}
-// this then other.
-M6 Concat(const M6& p, const M6& q) {
-  return {p.a * q.a + p.b * q.c, p.a * q.b + p.b * q.d, p.c * q.a + p.d * q.c, p.c * q.b + p.d * q.d,
-          p.tx * q.a + p.ty * q.c + q.tx, p.tx * q.b + p.ty * q.d + q.ty};
 }
 NATIVE(MatrixIdentity) { WriteM(m, self, {1, 0, 0, 1, 0, 0}); return Value(); }
 NATIVE(MatrixTranslate) {
@@ -2667,32 +2630,31 @@ NATIVE(MatrixTranslate) {
 }
 NATIVE(MatrixScale) {
   const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1);
-  WriteM(m, self, Concat(ReadM(m, self), {sx, 0, 0, sy, 0, 0}));
+  WriteM(m, self, ReadM(m, self).Then({sx, 0, 0, sy, 0, 0}));
   return Value();
 }
 NATIVE(MatrixRotate) {
   const double r = avm2::ArgNum(m, a, 0, 0);
-  WriteM(m, self, Concat(ReadM(m, self), {std::cos(r), std::sin(r), -std::sin(r), std::cos(r), 0, 0}));
+  WriteM(m, self, ReadM(m, self).Then({std::cos(r), std::sin(r), -std::sin(r), std::cos(r), 0, 0}));
   return Value();
 }
 NATIVE(MatrixConcat) {
-  WriteM(m, self, Concat(ReadM(m, self), ReadM(m, m.ArgOr(a, 0))));
+  WriteM(m, self, ReadM(m, self).Then(ReadM(m, m.ArgOr(a, 0))));
   return Value();
 }
 NATIVE(MatrixInvert) {
   const M6 x = ReadM(m, self);
-  const double det = x.a * x.d - x.b * x.c;
-  if (det == 0) {
-    WriteM(m, self, {0, 0, 0, 0, -x.tx, -x.ty});
-    return Value();
-  }
-  WriteM(m, self, {x.d / det, -x.b / det, -x.c / det, x.a / det, (x.c * x.ty - x.d * x.tx) / det, (x.b * x.tx - x.a * x.ty) / det});
+  M6 inverse;
+  // A singular matrix leaves no scale, the translation negated.
+  if (!x.Invert(inverse)) inverse = {0, 0, 0, 0, -x.tx, -x.ty};
+  WriteM(m, self, inverse);
   return Value();
 }
 NATIVE(MatrixTransformPoint) {
   const M6 x = ReadM(m, self);
-  const double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
-  return NewPoint(m, x.a * px + x.c * py + x.tx, x.b * px + x.d * py + x.ty);
+  double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
+  x.Apply(px, py, px, py);
+  return NewPoint(m, px, py);
 }
 NATIVE(MatrixDeltaTransformPoint) {
   const M6 x = ReadM(m, self);
@@ -2701,14 +2663,13 @@ NATIVE(MatrixDeltaTransformPoint) {
 }
 NATIVE(MatrixCreateBox) {
   const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1), r = avm2::ArgNum(m, a, 2, 0);
-  WriteM(m, self, {sx * std::cos(r), sx * std::sin(r), -sy * std::sin(r), sy * std::cos(r), avm2::ArgNum(m, a, 3, 0), avm2::ArgNum(m, a, 4, 0)});
+  WriteM(m, self, M6::Box(sx, sy, r, avm2::ArgNum(m, a, 3, 0), avm2::ArgNum(m, a, 4, 0)));
   return Value();
 }
 NATIVE(MatrixCreateGradientBox) {
   const double w = avm2::ArgNum(m, a, 0, 0), h = avm2::ArgNum(m, a, 1, 0), r = avm2::ArgNum(m, a, 2, 0);
   const double tx = avm2::ArgNum(m, a, 3, 0), ty = avm2::ArgNum(m, a, 4, 0);
-  WriteM(m, self, {w / 1638.4 * std::cos(r), w / 1638.4 * std::sin(r), -h / 1638.4 * std::sin(r), h / 1638.4 * std::cos(r),
-                   tx + w / 2, ty + h / 2});
+  WriteM(m, self, M6::GradientBox(w, h, r, tx, ty));
   return Value();
 }
 NATIVE(MatrixClone) {
@@ -2998,17 +2959,7 @@ NATIVE(BdApplyFilter) {
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
 // drawWithQuality(..., quality): a BitmapData, or a display object's content
 // without its own placement, rendered as the stage renders it.
-cairo_operator_t DrawOperator(const std::string& mode) {
-  static const std::pair<const char*, cairo_operator_t> kOps[] = {
-      {"multiply", CAIRO_OPERATOR_MULTIPLY}, {"screen", CAIRO_OPERATOR_SCREEN},
-      {"lighten", CAIRO_OPERATOR_LIGHTEN},   {"darken", CAIRO_OPERATOR_DARKEN},
-      {"difference", CAIRO_OPERATOR_DIFFERENCE}, {"add", CAIRO_OPERATOR_ADD},
-      {"alpha", CAIRO_OPERATOR_DEST_IN},     {"erase", CAIRO_OPERATOR_DEST_OUT},
-      {"overlay", CAIRO_OPERATOR_OVERLAY},   {"hardlight", CAIRO_OPERATOR_HARD_LIGHT}};
-  for (const auto& [name, op] : kOps)
-    if (mode == name) return op;
-  return CAIRO_OPERATOR_OVER;
-}
+cairo_operator_t DrawOperator(const std::string& mode) { return BlendOperator(BlendModeNumber(mode)); }
 Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
   FlashObject* f = SelfBitmap(m, self);
   const Value source = m.ArgOr(a, 0);
@@ -4205,12 +4156,11 @@ void As3Display::Install() {
   m.AddMethod(displayObjectClass, "hitTestObject", DoHitTestObject);
   m.AddMethod(displayObjectClass, "hitTestPoint", DoHitTestPoint);
   Class* blend = m.DefineNativeClass("flash.display", "BlendMode", obj);
-  for (int k = 1; k < 15; ++k) {
-    std::string upper = kBlendNames[k];
+  for (int k = 1; k <= kBlendShader; ++k) {
+    std::string upper(BlendModeName(k));
     for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    m.AddConst(blend, upper, m.Str(kBlendNames[k]));
+    m.AddConst(blend, upper, m.Str(std::string(BlendModeName(k))));
   }
-  m.AddConst(blend, "SHADER", m.Str("shader"));
   Class* interactive = interactiveClass = m.DefineNativeClass("flash.display", "InteractiveObject", displayObjectClass);
   m.AddGetter(interactive, "mouseEnabled", IoGet<&FlashObject::mouseEnabled>);
   m.AddSetter(interactive, "mouseEnabled", IoSet<&FlashObject::mouseEnabled>);
@@ -4518,10 +4468,10 @@ void As3Display::Install() {
     const char* name;
     avm2::NativeFn ctor;
   };
-  for (const FC& fc : {FC{"BlurFilter", FilterCtor<0>}, FC{"GlowFilter", FilterCtor<1>},
-                       FC{"DropShadowFilter", FilterCtor<2>}, FC{"BevelFilter", FilterCtor<3>},
-                       FC{"ColorMatrixFilter", ColorMatrixCtor}, FC{"GradientGlowFilter", GradientFilterCtor},
-                       FC{"GradientBevelFilter", GradientFilterCtor}, FC{"ConvolutionFilter", ConvolutionCtor}}) {
+  for (const FC& fc : {FC{"BlurFilter", FilterCtor}, FC{"GlowFilter", FilterCtor},
+                       FC{"DropShadowFilter", FilterCtor}, FC{"BevelFilter", FilterCtor},
+                       FC{"ColorMatrixFilter", ColorMatrixCtor}, FC{"GradientGlowFilter", FilterCtor},
+                       FC{"GradientBevelFilter", FilterCtor}, FC{"ConvolutionFilter", FilterCtor}}) {
     Class* c = m.DefineNativeClass("flash.filters", fc.name, bitmapFilter, nullptr, true);
     avm2::SetNativeCtor(m, c, fc.ctor);
   }

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "player/avm2/builtins_util.h"
-#include "player/as3/display_binding.h"
+#include "player/as3/text_host.h"
 #include "player/library/movie_library.h"
 #include "player/display/stage.h"
 #include "player/text/text_field.h"

@@ -10,10 +10,10 @@
 #include <iostream>
 #include <utility>
 
-#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/characters.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/swf/reader.h"
 

@@ -13,7 +13,7 @@
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
 #include "player/avm1/avm1_shared.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/swf/reader.h"
 

@@ -9,6 +9,7 @@
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
 #include "player/avm1/avm1_shared.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
@@ -115,20 +116,7 @@ bool Insert(Avm1& vm, AsObject* parent, AsObject* child, AsObject* before) {
 
 // ---- text
 
-std::string Escaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escaped(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
 
 std::string Unescaped(const std::string& s) {
   std::string out;

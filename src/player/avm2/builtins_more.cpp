@@ -13,6 +13,8 @@
 #include "player/avm2/builtins_util.h"
 #include "player/avm2/utf16.h"
 #include "player/text/text_encoding.h"
+#include "player/text/xml_escape.h"
+#include "player/rules/calendar.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -575,63 +577,14 @@ DateObject* AsDate(const Value& v) {
   Object* o = v.AsObject();
   return o && o->kind == ObjectKind::kDate ? static_cast<DateObject*>(o) : nullptr;
 }
-double DaysFromCivil(double y, double mo, double d) {
-  // Month may be out of range: carry it into the year.
-  y += std::floor(mo / 12);
-  mo = std::fmod(mo, 12);
-  if (mo < 0) mo += 12;
-  const double yy = mo < 2 ? y - 1 : y;
-  const double era = std::floor(yy / 400);
-  const double yoe = yy - era * 400;
-  const double mp = std::fmod(mo + 10, 12);  // months from March; mo counts from January = 0
-  const double doy = std::floor((153 * mp + 2) / 5) + d - 1;
-  const double doe = yoe * 365 + std::floor(yoe / 4) - std::floor(yoe / 100) + doy;
-  return era * 146097 + doe - 719468;
-}
 double MakeTime(double y, double mo, double d, double h, double mi, double s, double ms) {
-  return DaysFromCivil(y, mo, d) * 86400000.0 + h * 3600000.0 + mi * 60000.0 + s * 1000.0 + ms;
+  return player::rules::ComposeTime({y, mo, d, h, mi, s, ms});
 }
-struct Parts {
-  double year, month, date, hours, minutes, seconds, ms, day;
-};
-Parts Split(double t) {
-  const double days = std::floor(t / 86400000.0);
-  double rest = t - days * 86400000.0;
-  Parts p{};
-  const double z = days + 719468;
-  const double era = std::floor(z / 146097);
-  const double doe = z - era * 146097;
-  const double yoe = std::floor((doe - std::floor(doe / 1460) + std::floor(doe / 36524) - std::floor(doe / 146096)) / 365);
-  const double doy = doe - (365 * yoe + std::floor(yoe / 4) - std::floor(yoe / 100));
-  const double mp = std::floor((5 * doy + 2) / 153);
-  p.date = doy - std::floor((153 * mp + 2) / 5) + 1;
-  p.month = mp < 10 ? mp + 2 : mp - 10;
-  p.year = yoe + era * 400 + (p.month < 2 ? 1 : 0);
-  p.hours = std::floor(rest / 3600000.0);
-  rest -= p.hours * 3600000.0;
-  p.minutes = std::floor(rest / 60000.0);
-  rest -= p.minutes * 60000.0;
-  p.seconds = std::floor(rest / 1000.0);
-  p.ms = rest - p.seconds * 1000.0;
-  p.day = std::fmod(days + 4, 7);
-  if (p.day < 0) p.day += 7;
-  return p;
-}
-// The zone's offset from UTC at a UTC time, in milliseconds.
-double LocalOffset(double t) {
-  if (!std::isfinite(t)) return 0;
-  const auto secs = static_cast<std::time_t>(std::floor(std::clamp(t, -8.64e15, 8.64e15) / 1000.0));
-  std::tm tm{};
-  if (!localtime_r(&secs, &tm)) return 0;
-  return static_cast<double>(tm.tm_gmtoff) * 1000.0;
-}
-double ToLocal(double t) { return t + LocalOffset(t); }
-// A local time's UTC time; in the hour a clock skips or repeats, the first.
-double FromLocal(double local) {
-  const double first = local - LocalOffset(local);
-  const double second = local - LocalOffset(first);
-  return std::isfinite(second) ? second : first;
-}
+using Parts = player::rules::CivilTime;
+using player::rules::FromLocal;
+using player::rules::ToLocal;
+Parts Split(double t) { return player::rules::SplitTime(t); }
+double LocalOffset(double t) { return player::rules::ZoneOffset(t); }
 double NowMs() {
   return static_cast<double>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
@@ -684,29 +637,20 @@ NATIVE(DateTimezoneOffset) {
   if (!d || std::isnan(d->t)) return Value::Number(kNaN);
   return Value::Number(-LocalOffset(d->t) / 60000.0);
 }
-constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // Flash's forms: "Wed Jan 15 12:30:00 GMT-0500 2020" (0), the date part (1),
 // the time part (2), and toUTCString's "Wed Jan 15 17:30:00 2020 UTC" (3).
 template <int kForm>
 Value DateText(Machine& m, Value self, std::span<Value>) {
+  namespace rules = player::rules;
   DateObject* d = AsDate(self);
   if (!d || std::isnan(d->t)) return m.Str("Invalid Date");
+  if (kForm == 0) return m.Str(rules::DateText(d->t));
   const double offset = kForm == 3 ? 0 : LocalOffset(d->t);
   const Parts p = Split(d->t + offset);
-  const int off = static_cast<int>(std::lround(std::fabs(offset) / 60000.0));
-  char zone[32], date[48], time[48];
-  std::snprintf(zone, sizeof zone, "GMT%c%02d%02d", offset < 0 ? '-' : '+', off / 60, off % 60);
-  std::snprintf(date, sizeof date, "%s %s %d", kDayNames[static_cast<int>(p.day)], kMonthNames[static_cast<int>(p.month)],
-                static_cast<int>(p.date));
-  std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(p.hours), static_cast<int>(p.minutes),
-                static_cast<int>(p.seconds));
-  const std::string year = std::to_string(static_cast<long long>(p.year));
   switch (kForm) {
-    case 1: return m.Str(std::string(date) + " " + year);
-    case 2: return m.Str(std::string(time) + " " + zone);
-    case 3: return m.Str(std::string(date) + " " + time + " " + year + " UTC");
-    default: return m.Str(std::string(date) + " " + time + " " + zone + " " + year);
+    case 1: return m.Str(rules::DayText(p) + " " + rules::YearText(p.year));
+    case 2: return m.Str(rules::ClockText(p) + " " + rules::ZoneText(offset));
+    default: return m.Str(rules::DayText(p) + " " + rules::ClockText(p) + " " + rules::YearText(p.year) + " UTC");
   }
 }
 NATIVE(DateToString) { return DateText<0>(m, self, a); }
@@ -864,15 +808,7 @@ std::string XmlText(const XmlObject* x) {
   return out;
 }
 std::string Escape(const std::string& s, bool attr) {
-  std::string out;
-  for (char c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (attr && c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
+  return encoding::XmlEscaped(s, attr ? encoding::XmlQuotes::kDouble : encoding::XmlQuotes::kNone);
 }
 std::string XmlString(const XmlObject* x, int level = 0) {
   if (x->isList) {

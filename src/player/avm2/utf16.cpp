@@ -52,19 +52,7 @@ std::u16string ToUtf16(std::string_view s) {
   return out;
 }
 
-std::string FromUtf16(std::u16string_view u) {
-  std::string out;
-  out.reserve(u.size());
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    std::uint32_t c = u[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-      ++i;
-    }
-    encoding::AppendUtf8(out, c);
-  }
-  return out;
-}
+std::string FromUtf16(std::u16string_view u) { return encoding::Utf16ToUtf8(u); }
 
 std::size_t Utf16Length(std::string_view s) {
   if (IsAscii(s)) return s.size();

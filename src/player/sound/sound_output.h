@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "platform/audio/loopback_bus.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/sound/decoders.h"
 #include "player/sound/flv_audio.h"
 #include "player/sound/sound_format.h"
