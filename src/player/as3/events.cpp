@@ -1,0 +1,310 @@
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- EventDispatcher and events
+
+NATIVE(EdAddEventListener) {
+  FlashObject* f = Fo(self);
+  const Value fn = m.ArgOr(a, 1);
+  if (!f) return Value();
+  if (!fn.IsObject()) m.ThrowError("TypeError", "Parameter listener must be non-null.", 2007);
+  Listener l;
+  l.type = avm2::ArgStr(m, a, 0, "");
+  l.fn = fn;
+  l.capture = m.ToBoolean(m.ArgOr(a, 2));
+  l.priority = m.ToInt(m.ArgOr(a, 3));
+  for (auto& e : f->listeners)
+    if (e.type == l.type && e.capture == l.capture && m.StrictEquals(e.fn, fn)) return Value();
+  if (f->listeners.size() > 10000) return Value();
+  f->listeners.push_back(l);
+  B(m).Listen(f, l.type);
+  return Value();
+}
+NATIVE(EdRemoveEventListener) {
+  FlashObject* f = Fo(self);
+  if (!f) return Value();
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  const Value fn = m.ArgOr(a, 1);
+  const bool capture = m.ToBoolean(m.ArgOr(a, 2));
+  std::erase_if(f->listeners, [&](const Listener& l) { return l.type == type && l.capture == capture && m.StrictEquals(l.fn, fn); });
+  return Value();
+}
+NATIVE(EdHasEventListener) {
+  FlashObject* f = Fo(self);
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  if (f)
+    for (auto& l : f->listeners)
+      if (l.type == type) return Value::Bool(true);
+  return Value::Bool(false);
+}
+NATIVE(EdDispatchEvent) {
+  FlashObject* f = Fo(self);
+  FlashObject* e = Fo(m.ArgOr(a, 0));
+  if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
+  // An event already sent is sent again as a copy.
+  if (!e->target.IsNullish()) {
+    Value copy = m.CallProperty(Value::Obj(e), "clone", {});
+    if (FlashObject* c = Fo(copy)) e = c;
+  }
+  B(m).Dispatch(f, e);
+  return Value::Bool(!e->prevented);
+}
+NATIVE(EvCtor) {
+  if (FlashObject* e = Fo(self)) {
+    e->type = avm2::ArgStr(m, a, 0, "");
+    e->bubbles = m.ToBoolean(m.ArgOr(a, 1));
+    e->cancelable = m.ToBoolean(m.ArgOr(a, 2));
+  }
+  return self;
+}
+NATIVE(EvType) { FlashObject* e = Fo(self); return e ? m.Str(e->type) : Value(); }
+NATIVE(EvBubbles) { FlashObject* e = Fo(self); return Value::Bool(e && e->bubbles); }
+NATIVE(EvCancelable) { FlashObject* e = Fo(self); return Value::Bool(e && e->cancelable); }
+NATIVE(EvTarget) { FlashObject* e = Fo(self); return e && !e->target.IsUndefined() ? e->target : Value::Null(); }
+NATIVE(EvCurrentTarget) { FlashObject* e = Fo(self); return e && !e->currentTarget.IsUndefined() ? e->currentTarget : Value::Null(); }
+NATIVE(EvPhase) { FlashObject* e = Fo(self); return Value::Int(e ? e->phase : 0); }
+NATIVE(EvStop) { if (FlashObject* e = Fo(self)) e->stop = true; return Value(); }
+NATIVE(EvStopNow) { if (FlashObject* e = Fo(self)) e->stop = e->stopNow = true; return Value(); }
+NATIVE(EvPrevent) { if (FlashObject* e = Fo(self); e && e->cancelable) e->prevented = true; return Value(); }
+NATIVE(EvPrevented) { FlashObject* e = Fo(self); return Value::Bool(e && e->prevented); }
+NATIVE(EvClone) {
+  FlashObject* e = Fo(self);
+  if (!e) return Value::Null();
+  auto* c = static_cast<FlashObject*>(m.Instantiate(e->cls));
+  c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
+  c->stageX = e->stageX, c->stageY = e->stageY;
+  return Value::Obj(c);
+}
+// As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
+NATIVE(EvToString) {
+  FlashObject* e = Fo(self);
+  if (!e) return m.Str("[Event]");
+  return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
+               " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
+}
+NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
+NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
+NATIVE(MeLocalY) { FlashObject* e = Fo(self); return Value::Number(e ? e->localY : 0); }
+NATIVE(MeRelated) { FlashObject* e = Fo(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
+NATIVE(MeButtonDown) { FlashObject* e = Fo(self); return Value::Bool(e && e->buttonDown); }
+// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
+NATIVE(MeCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->localX = avm2::ArgNum(m, a, 3, 0);
+    e->localY = avm2::ArgNum(m, a, 4, 0);
+    if (a.size() > 5) e->related = a[5];
+    e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
+  }
+  return self;
+}
+// new KeyboardEvent(type, bubbles = true, cancelable = false, charCode = 0, keyCode = 0, ...)
+NATIVE(KeCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->charCode = m.ToUint(m.ArgOr(a, 3));
+    e->keyCode = m.ToUint(m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(KeKeyCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->keyCode : 0); }
+NATIVE(KeCharCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->charCode : 0); }
+NATIVE(KeSetKeyCode) { if (FlashObject* e = Fo(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeSetCharCode) { if (FlashObject* e = Fo(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+// ---- Timer
+
+NATIVE(TimerCtor) {
+  if (FlashObject* t = Fo(self)) {
+    t->delay = avm2::ArgNum(m, a, 0, 1000);
+    t->repeat = m.ToInt(m.ArgOr(a, 1));
+  }
+  return self;
+}
+NATIVE(TimerStart) {
+  FlashObject* t = Fo(self);
+  if (!t || t->running) return Value();
+  As3Display& b = B(m);
+  t->running = true;
+  t->due = m.clockMs() + std::max(t->delay, 1.0);
+  if (std::find(b.timers.begin(), b.timers.end(), t) == b.timers.end()) b.timers.push_back(t);
+  return Value();
+}
+NATIVE(TimerStop) {
+  if (FlashObject* t = Fo(self)) t->running = false;
+  return Value();
+}
+NATIVE(TimerReset) {
+  if (FlashObject* t = Fo(self)) t->running = false, t->count = 0;
+  return Value();
+}
+NATIVE(TimerRunning) { FlashObject* t = Fo(self); return Value::Bool(t && t->running); }
+NATIVE(TimerCount) { FlashObject* t = Fo(self); return Value::Int(t ? t->count : 0); }
+NATIVE(TimerDelay) { FlashObject* t = Fo(self); return Value::Number(t ? t->delay : 0); }
+NATIVE(TimerSetDelay) { if (FlashObject* t = Fo(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
+NATIVE(TimerRepeat) { FlashObject* t = Fo(self); return Value::Int(t ? t->repeat : 0); }
+NATIVE(TimerSetRepeat) { if (FlashObject* t = Fo(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
+
+// Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
+NATIVE(TextEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 3, "");
+  return self;
+}
+NATIVE(TextEventText) { FlashObject* e = Fo(self); return m.Str(e ? e->message : ""); }
+NATIVE(TextEventSetText) { if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
+NATIVE(ErrorEventId) {
+  FlashObject* e = Fo(self);
+  // "Error #2035: ..." gives 2035.
+  if (!e || e->message.rfind("Error #", 0) != 0) return Value::Int(0);
+  return Value::Int(std::atoi(e->message.c_str() + 7));
+}
+NATIVE(ProgressEventCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) {
+    e->bytesLoaded = avm2::ArgNum(m, a, 3, 0);
+    e->bytesTotal = avm2::ArgNum(m, a, 4, 0);
+  }
+  return self;
+}
+NATIVE(NetStatusCtor) {
+  EvCtor(m, self, a);
+  if (FlashObject* e = Fo(self)) e->info = m.ArgOr(a, 3);
+  return self;
+}
+NATIVE(NetStatusInfo) { FlashObject* e = Fo(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
+
+
+constexpr MemberRow kEventRows[] = {
+    {"flash.events::EventDispatcher", "addEventListener", Member::kMethod, EdAddEventListener},
+    {"flash.events::EventDispatcher", "removeEventListener", Member::kMethod, EdRemoveEventListener},
+    {"flash.events::EventDispatcher", "hasEventListener", Member::kMethod, EdHasEventListener},
+    {"flash.events::EventDispatcher", "willTrigger", Member::kMethod, EdHasEventListener},
+    {"flash.events::EventDispatcher", "dispatchEvent", Member::kMethod, EdDispatchEvent},
+    {"flash.events::Event", "type", Member::kGetter, EvType},
+    {"flash.events::Event", "bubbles", Member::kGetter, EvBubbles},
+    {"flash.events::Event", "cancelable", Member::kGetter, EvCancelable},
+    {"flash.events::Event", "target", Member::kGetter, EvTarget},
+    {"flash.events::Event", "currentTarget", Member::kGetter, EvCurrentTarget},
+    {"flash.events::Event", "eventPhase", Member::kGetter, EvPhase},
+    {"flash.events::Event", "stopPropagation", Member::kMethod, EvStop},
+    {"flash.events::Event", "stopImmediatePropagation", Member::kMethod, EvStopNow},
+    {"flash.events::Event", "preventDefault", Member::kMethod, EvPrevent},
+    {"flash.events::Event", "isDefaultPrevented", Member::kMethod, EvPrevented},
+    {"flash.events::Event", "clone", Member::kMethod, EvClone},
+    {"flash.events::Event", "toString", Member::kMethod, EvToString},
+    {"flash.events::Event", "ENTER_FRAME", Member::kConst, nullptr, "enterFrame"},
+    {"flash.events::Event", "EXIT_FRAME", Member::kConst, nullptr, "exitFrame"},
+    {"flash.events::Event", "FRAME_CONSTRUCTED", Member::kConst, nullptr, "frameConstructed"},
+    {"flash.events::Event", "ADDED", Member::kConst, nullptr, "added"},
+    {"flash.events::Event", "ADDED_TO_STAGE", Member::kConst, nullptr, "addedToStage"},
+    {"flash.events::Event", "REMOVED", Member::kConst, nullptr, "removed"},
+    {"flash.events::Event", "REMOVED_FROM_STAGE", Member::kConst, nullptr, "removedFromStage"},
+    {"flash.events::Event", "COMPLETE", Member::kConst, nullptr, "complete"},
+    {"flash.events::Event", "INIT", Member::kConst, nullptr, "init"},
+    {"flash.events::Event", "RESIZE", Member::kConst, nullptr, "resize"},
+    {"flash.events::Event", "CHANGE", Member::kConst, nullptr, "change"},
+    {"flash.events::Event", "ACTIVATE", Member::kConst, nullptr, "activate"},
+    {"flash.events::Event", "DEACTIVATE", Member::kConst, nullptr, "deactivate"},
+    {"flash.events::Event", "RENDER", Member::kConst, nullptr, "render"},
+    {"flash.events::Event", "OPEN", Member::kConst, nullptr, "open"},
+    {"flash.events::Event", "CLOSE", Member::kConst, nullptr, "close"},
+    {"flash.events::Event", "SELECT", Member::kConst, nullptr, "select"},
+    {"flash.events::Event", "SOUND_COMPLETE", Member::kConst, nullptr, "soundComplete"},
+    {"flash.events::Event", "UNLOAD", Member::kConst, nullptr, "unload"},
+    {"flash.events::Event", "SCROLL", Member::kConst, nullptr, "scroll"},
+    {"flash.events::Event", "CANCEL", Member::kConst, nullptr, "cancel"},
+    {"flash.events::Event", "TAB_CHILDREN_CHANGE", Member::kConst, nullptr, "tabChildrenChange"},
+    {"flash.events::Event", "FULLSCREEN", Member::kConst, nullptr, "fullScreen"},
+    {"flash.events::Event", "MOUSE_LEAVE", Member::kConst, nullptr, "mouseLeave"},
+    {"flash.events::MouseEvent", "stageX", Member::kGetter, MeStageX},
+    {"flash.events::MouseEvent", "stageY", Member::kGetter, MeStageY},
+    {"flash.events::MouseEvent", "localX", Member::kGetter, MeLocalX},
+    {"flash.events::MouseEvent", "localY", Member::kGetter, MeLocalY},
+    {"flash.events::MouseEvent", "relatedObject", Member::kGetter, MeRelated},
+    {"flash.events::MouseEvent", "buttonDown", Member::kGetter, MeButtonDown},
+    {"flash.events::MouseEvent", "ctrlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "altKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "commandKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "controlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "delta", Member::kGetter, ReturnZero},
+    {"flash.events::MouseEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::MouseEvent", "CLICK", Member::kConst, nullptr, "click"},
+    {"flash.events::MouseEvent", "DOUBLE_CLICK", Member::kConst, nullptr, "doubleClick"},
+    {"flash.events::MouseEvent", "MOUSE_DOWN", Member::kConst, nullptr, "mouseDown"},
+    {"flash.events::MouseEvent", "MOUSE_UP", Member::kConst, nullptr, "mouseUp"},
+    {"flash.events::MouseEvent", "MOUSE_MOVE", Member::kConst, nullptr, "mouseMove"},
+    {"flash.events::MouseEvent", "MOUSE_OVER", Member::kConst, nullptr, "mouseOver"},
+    {"flash.events::MouseEvent", "MOUSE_OUT", Member::kConst, nullptr, "mouseOut"},
+    {"flash.events::MouseEvent", "ROLL_OVER", Member::kConst, nullptr, "rollOver"},
+    {"flash.events::MouseEvent", "ROLL_OUT", Member::kConst, nullptr, "rollOut"},
+    {"flash.events::MouseEvent", "MOUSE_WHEEL", Member::kConst, nullptr, "mouseWheel"},
+    {"flash.events::TimerEvent", "TIMER", Member::kConst, nullptr, "timer"},
+    {"flash.events::TimerEvent", "TIMER_COMPLETE", Member::kConst, nullptr, "timerComplete"},
+    {"flash.events::KeyboardEvent", "keyCode", Member::kGetter, KeKeyCode},
+    {"flash.events::KeyboardEvent", "keyCode", Member::kSetter, KeSetKeyCode},
+    {"flash.events::KeyboardEvent", "charCode", Member::kGetter, KeCharCode},
+    {"flash.events::KeyboardEvent", "charCode", Member::kSetter, KeSetCharCode},
+    {"flash.events::KeyboardEvent", "ctrlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "altKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "commandKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "controlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "keyLocation", Member::kGetter, ReturnZero},
+    {"flash.events::KeyboardEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::KeyboardEvent", "KEY_DOWN", Member::kConst, nullptr, "keyDown"},
+    {"flash.events::KeyboardEvent", "KEY_UP", Member::kConst, nullptr, "keyUp"},
+    {"flash.events::TextEvent", "text", Member::kGetter, TextEventText},
+    {"flash.events::TextEvent", "text", Member::kSetter, TextEventSetText},
+    {"flash.events::TextEvent", "LINK", Member::kConst, nullptr, "link"},
+    {"flash.events::TextEvent", "TEXT_INPUT", Member::kConst, nullptr, "textInput"},
+    {"flash.events::ErrorEvent", "errorID", Member::kGetter, ErrorEventId},
+    {"flash.events::ErrorEvent", "ERROR", Member::kConst, nullptr, "error"},
+    {"flash.events::IOErrorEvent", "IO_ERROR", Member::kConst, nullptr, "ioError"},
+    {"flash.events::SecurityErrorEvent", "SECURITY_ERROR", Member::kConst, nullptr, "securityError"},
+    {"flash.events::AsyncErrorEvent", "ASYNC_ERROR", Member::kConst, nullptr, "asyncError"},
+    {"flash.events::ProgressEvent", "PROGRESS", Member::kConst, nullptr, "progress"},
+    {"flash.events::ProgressEvent", "SOCKET_DATA", Member::kConst, nullptr, "socketData"},
+    {"flash.events::ProgressEvent", "bytesLoaded", Member::kGetter, BytesLoaded},
+    {"flash.events::ProgressEvent", "bytesTotal", Member::kGetter, BytesTotal},
+    {"flash.events::NetStatusEvent", "info", Member::kGetter, NetStatusInfo},
+    {"flash.events::NetStatusEvent", "NET_STATUS", Member::kConst, nullptr, "netStatus"},
+    {"flash.utils::Timer", "start", Member::kMethod, TimerStart},
+    {"flash.utils::Timer", "stop", Member::kMethod, TimerStop},
+    {"flash.utils::Timer", "reset", Member::kMethod, TimerReset},
+    {"flash.utils::Timer", "running", Member::kGetter, TimerRunning},
+    {"flash.utils::Timer", "currentCount", Member::kGetter, TimerCount},
+    {"flash.utils::Timer", "delay", Member::kGetter, TimerDelay},
+    {"flash.utils::Timer", "delay", Member::kSetter, TimerSetDelay},
+    {"flash.utils::Timer", "repeatCount", Member::kGetter, TimerRepeat},
+    {"flash.utils::Timer", "repeatCount", Member::kSetter, TimerSetRepeat},
+};
+
+constexpr ClassRow kEventClasses[] = {
+    {"flash.events", "EventDispatcher", "", AllocFlash, nullptr, false, &As3Display::dispatcherClass},
+    {"flash.events", "IEventDispatcher"},
+    {"flash.events", "Event", "", AllocFlash, EvCtor, false, &As3Display::eventClass},
+    {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
+    {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},
+    {"flash.events", "KeyboardEvent", "flash.events::Event", nullptr, KeCtor, false, &As3Display::keyboardEventClass},
+    {"flash.events", "TextEvent", "flash.events::Event", nullptr, TextEventCtor},
+    {"flash.events", "ErrorEvent", "flash.events::TextEvent"},
+    {"flash.events", "IOErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "SecurityErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "AsyncErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "ProgressEvent", "flash.events::Event", nullptr, ProgressEventCtor},
+    {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
+    {"flash.events", "FocusEvent", "flash.events::Event"},
+    {"flash.events", "HTTPStatusEvent", "flash.events::Event"},
+    {"flash.utils", "Timer", "flash.events::EventDispatcher", nullptr, TimerCtor},
+};
+
+void InstallEvents(As3Display& b) {
+  Register(b, kEventClasses, kEventRows);
+  b.m.FindClass("flash.events::IEventDispatcher")->isInterface = true;
+}
+}  // namespace quarvel::player::as3
