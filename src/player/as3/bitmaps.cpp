@@ -1,15 +1,16 @@
+// BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
 
 // ---- BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap
 
-FlashObject* SelfBitmap(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+BitmapDataObject* SelfBitmap(Machine& m, const Value& self) {
+  BitmapDataObject* f = As<BitmapDataObject>(self);
   if (!f || !f->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
   return f;
 }
-void Changed(Machine& m, FlashObject* bd) {
+void Changed(Machine& m, BitmapDataObject* bd) {
   cairo_surface_mark_dirty(bd->bitmap->surface.get());
   bd->bitmap->tinted.clear();
   bd->bitmap->reduced.clear();
@@ -70,7 +71,7 @@ const BitmapDef* LinkedPicture(Machine& m, Class* cls) {
   return nullptr;
 }
 NATIVE(BdCtor) {
-  FlashObject* f = Fo(self);
+  BitmapDataObject* f = As<BitmapDataObject>(self);
   if (!f) return self;
   const BitmapDef* linked = LinkedPicture(m, f->cls);
   int w = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 0, 0), -1.0, 1e6));
@@ -87,11 +88,11 @@ NATIVE(BdWidth) { return Value::Int(SelfBitmap(m, self)->bitmap->width); }
 NATIVE(BdHeight) { return Value::Int(SelfBitmap(m, self)->bitmap->height); }
 NATIVE(BdTransparent) { return Value::Bool(SelfBitmap(m, self)->transparent); }
 NATIVE(BdRect) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   return NewRect(m, 0, 0, f->bitmap->width, f->bitmap->height);
 }
 NATIVE(BdFillRect) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const Value r = m.ArgOr(a, 0);
   if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
   const int x = static_cast<int>(std::floor(GetN(m, r, "x"))), y = static_cast<int>(std::floor(GetN(m, r, "y")));
@@ -102,7 +103,7 @@ NATIVE(BdFillRect) {
 }
 template <bool kAlpha>
 Value BdSetPixel(Machine& m, Value self, std::span<Value> a) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
   if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value();
   cairo_surface_flush(f->bitmap->surface.get());
@@ -114,7 +115,7 @@ Value BdSetPixel(Machine& m, Value self, std::span<Value> a) {
 }
 template <bool kAlpha>
 Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
   if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value::Int(0);
   cairo_surface_flush(f->bitmap->surface.get());
@@ -122,17 +123,19 @@ Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
   return Value::Number(kAlpha ? c : c & 0xFFFFFF);
 }
 NATIVE(BdClone) {
-  FlashObject* f = SelfBitmap(m, self);
-  auto* c = static_cast<FlashObject*>(m.Instantiate(f->cls));
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const Value copy = Value::Obj(m.Instantiate(f->cls));
+  BitmapDataObject* c = As<BitmapDataObject>(copy);
+  if (!c) return Value::Null();
   c->transparent = f->transparent;
   c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height);
   cairo_surface_flush(f->bitmap->surface.get());
   CopyPicture(*c->bitmap, *f->bitmap);
-  return Value::Obj(c);
+  return copy;
 }
 NATIVE(BdCopyPixels) {
-  FlashObject* f = SelfBitmap(m, self);
-  FlashObject* src = Fo(m.ArgOr(a, 0));
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
   if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
   const bool merge = a.size() > 5 && m.ToBoolean(a[5]);
@@ -150,11 +153,11 @@ NATIVE(BdCopyPixels) {
   return Value();
 }
 NATIVE(BdDispose) {
-  if (FlashObject* f = Fo(self)) f->bitmap.reset();
+  if (BitmapDataObject* f = As<BitmapDataObject>(self)) f->bitmap.reset();
   return Value();
 }
 // The shared pixel engine (as ActionScript 2 has it) on this picture.
-std::shared_ptr<BitmapData> PixelEngine(Machine& m, FlashObject* f) {
+std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f) {
   cairo_surface_flush(f->bitmap->surface.get());
   auto e = BitmapData::Wrap(f->bitmap, f->transparent);
   if (!e) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
@@ -169,7 +172,7 @@ PixelRect RectArg(Machine& m, const Value& r) {
   return PixelRect{whole("x", false), whole("y", false), whole("width", true), whole("height", true)};
 }
 NATIVE(BdColorTransform) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const PixelRect r = RectArg(m, m.ArgOr(a, 0));
   const Value ct = m.ArgOr(a, 1);
   if (!ct.IsObject()) m.ThrowError("TypeError", "Parameter colorTransform must be non-null.", 2007);
@@ -178,7 +181,7 @@ NATIVE(BdColorTransform) {
   return Value();
 }
 NATIVE(BdNoise) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const int low = a.size() > 1 ? std::clamp(m.ToInt(a[1]), 0, 255) : 0;
   const int high = a.size() > 2 ? std::clamp(m.ToInt(a[2]), 0, 255) : 255;
   const int channels = a.size() > 3 ? m.ToInt(a[3]) & 15 : 7;
@@ -187,7 +190,7 @@ NATIVE(BdNoise) {
   return Value();
 }
 NATIVE(BdPerlinNoise) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   auto num = [&](std::size_t i) {
     const double d = i < a.size() ? m.ToNumber(a[i]) : 0;
     return std::isfinite(d) ? d : 0.0;
@@ -203,20 +206,20 @@ NATIVE(BdPerlinNoise) {
   return Value();
 }
 NATIVE(BdFloodFill) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   PixelEngine(m, f)->FloodFill(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)), m.ToUint(m.ArgOr(a, 2)));
   Changed(m, f);
   return Value();
 }
 NATIVE(BdScroll) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   PixelEngine(m, f)->Scroll(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)));
   Changed(m, f);
   return Value();
 }
 NATIVE(BdApplyFilter) {
-  FlashObject* f = SelfBitmap(m, self);
-  FlashObject* src = Fo(m.ArgOr(a, 0));
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
   if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
   Filter flt;
@@ -261,10 +264,12 @@ cairo_operator_t DrawOperator(const std::string& mode) {
   return CAIRO_OPERATOR_OVER;
 }
 Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
-  FlashObject* f = SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const Value source = m.ArgOr(a, 0);
-  FlashObject* src = Fo(source);
-  if (!src) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
+  // IBitmapDrawable: a BitmapData or a display object.
+  BitmapDataObject* srcBitmap = As<BitmapDataObject>(source);
+  DisplayObj* src = srcBitmap ? nullptr : ArgAs<DisplayObj>(m, source, "flash.display::IBitmapDrawable");
+  if (!src && !srcBitmap) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
   cairo_matrix_t mx;
   cairo_matrix_init_identity(&mx);
   if (a.size() > 1 && a[1].IsObject()) {
@@ -287,8 +292,9 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   const bool smooth = a.size() > 5 && m.ToBoolean(a[5]);
   cairo_surface_t* target = f->bitmap->surface.get();
   cairo_surface_flush(target);
-  if (src->bitmap) {
-    DrawBitmapOnto(target, f->transparent, src->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+  if (srcBitmap) {
+    if (!srcBitmap->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
     Changed(m, f);
     return Value();
   }
@@ -326,8 +332,8 @@ NATIVE(BdDrawWithQuality) {
   return DrawInto(m, self, a, quality);
 }
 NATIVE(BitmapCtor) {
-  FlashObject* f = Fo(self);
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  FlashObject* f = As<FlashObject>(self);
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   if (!f || f->handle != kNoClip) return self;
   As3Display& b = B(m);
   // A Bitmap is a picture, never a timeline: its node is made for its picture.
@@ -357,22 +363,23 @@ NATIVE(BitmapSetSmoothing) {
 }
 // pixelSnapping: kept (in the object's text slot) and read back; drawing does not snap.
 NATIVE(BitmapGetSnapping) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return m.Str(f && !f->message.empty() ? f->message : "auto");
 }
 NATIVE(BitmapSetSnapping) {
-  if (FlashObject* f = Fo(self)) f->message = m.ToString(m.ArgOr(a, 0));
+  if (FlashObject* f = As<FlashObject>(self)) f->message = m.ToString(m.ArgOr(a, 0));
   return Value();
 }
 NATIVE(BitmapGetData) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return Value::Null();
   if (!f->bitmapData.IsObject()) {
     // A bitmap symbol placed or made from its class: its pixels as BitmapData.
     Instance* i = B(m).Node(f->handle);
     if (!i || !i->def || i->def->kind != Character::Kind::kBitmap) return Value::Null();
     const auto* pic = static_cast<const BitmapDef*>(i->def);
-    auto* bd = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::BitmapData")));
+    BitmapDataObject* bd = As<BitmapDataObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::BitmapData"))));
+    if (!bd) return Value::Null();
     bd->bitmap = NewPicture(m, pic->width, pic->height);
     CopyPicture(*bd->bitmap, *pic);
     i->def = bd->bitmap.get();
@@ -382,8 +389,8 @@ NATIVE(BitmapGetData) {
   return f->bitmapData;
 }
 NATIVE(BitmapSetData) {
-  FlashObject* f = Fo(self);
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  FlashObject* f = As<FlashObject>(self);
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   Instance* i = f ? B(m).Node(f->handle) : nullptr;
   if (!f || !i) return Value();
   if (bd && bd->bitmap) {
@@ -401,7 +408,7 @@ NATIVE(BitmapSetData) {
 void As3Display::ShowChangedBitmaps() {
   const auto list = changedBitmaps;
   changedBitmaps.clear();
-  for (FlashObject* bd : list) {
+  for (BitmapDataObject* bd : list) {
     bd->changed = false;
     if (!bd->bitmap) continue;
     // A new definition with the same picture: the drawn list differs, so
@@ -451,7 +458,7 @@ constexpr MemberRow kBitmapsRows[] = {
 
 constexpr ClassRow kBitmapsClasses[] = {
     {"flash.display", "Bitmap", "flash.display::DisplayObject", nullptr, BitmapCtor, false, &As3Display::bitmapClass},
-    {"flash.display", "BitmapData", "", AllocFlash, BdCtor},
+    {"flash.display", "BitmapData", "", Alloc<BitmapDataObject>, BdCtor},
 };
 
 void InstallBitmaps(As3Display& b) { Register(b, kBitmapsClasses, kBitmapsRows); }

@@ -1,3 +1,5 @@
+// DisplayObjectContainer (the child list), Sprite, MovieClip (timeline
+// control, labels, scenes, frame scripts) and SimpleButton.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -5,7 +7,7 @@ namespace quarvel::player::as3 {
 // ---- DisplayObjectContainer
 
 TimelineState* Container(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f && f == b.stageObject) return &b.stage.Root();
   TimelineState* tl = SelfTimeline(m, self);
@@ -13,7 +15,7 @@ TimelineState* Container(Machine& m, const Value& self) {
   return tl;
 }
 FlashObject* ChildArg(Machine& m, std::span<Value> a) {
-  FlashObject* c = Fo(m.ArgOr(a, 0));
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
   if (!B(m).Node(c->handle)) m.ThrowError("ArgumentError", "The child is not a display object that can be added.", 2025);
   return c;
@@ -39,37 +41,37 @@ void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
 // ---- SimpleButton made by a script: it shows its up state, held as its child.
 void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
   As3Display& b = B(m);
-  if (FlashObject* old = Fo(before); old && old->handle != kNoClip) {
+  if (FlashObject* old = As<DisplayObj>(before); old && old->handle != kNoClip) {
     Instance* oi = b.Node(old->handle);
     if (oi && oi->parent == button->handle) Detach(m, old->handle, true);
   }
-  FlashObject* up = Fo(button->states[0]);
+  FlashObject* up = As<DisplayObj>(button->states[0]);
   TimelineState* tl = b.Timeline(button->handle);
   if (up && up->handle != kNoClip && tl && up->handle != button->handle) Attach(m, *tl, up->handle, 0);
 }
 NATIVE(SbCtor) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return self;
   const bool made = f->handle == kNoClip;
   DisplayObjectCtor(m, self, a);
   if (!made) return self;
   for (std::size_t k = 0; k < 4 && k < a.size(); ++k)
-    if (Fo(a[k]) && Fo(a[k])->cls && Fo(a[k])->cls->IsSubclassOf(B(m).displayObjectClass)) f->states[k] = a[k];
+    if (As<DisplayObj>(a[k])) f->states[k] = a[k];
   ShowUpState(m, f, Value());
   return self;
 }
 template <int kState>
 Value SbGetState(Machine&, Value self, std::span<Value>) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return f && f->states[kState].IsObject() ? f->states[kState] : Value::Null();
 }
 template <int kState>
 Value SbSetState(Machine& m, Value self, std::span<Value> a) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return Value();
   const Value v = m.ArgOr(a, 0);
   const Value before = f->states[kState];
-  f->states[kState] = Fo(v) ? v : Value();
+  f->states[kState] = ArgAs<DisplayObj>(m, v, "flash.display::DisplayObject") ? v : Value();
   // A button from the timeline draws its own records; a script's shows its up state.
   if (kState == 0) {
     Instance* i = SelfNode(m, self);
@@ -77,10 +79,10 @@ Value SbSetState(Machine& m, Value self, std::span<Value> a) {
   }
   return Value();
 }
-NATIVE(SbGetEnabled) { FlashObject* f = Fo(self); return Value::Bool(!f || f->buttonEnabled); }
-NATIVE(SbSetEnabled) { if (FlashObject* f = Fo(self)) f->buttonEnabled = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
-NATIVE(SbGetMenu) { FlashObject* f = Fo(self); return Value::Bool(f && f->trackAsMenu); }
-NATIVE(SbSetMenu) { if (FlashObject* f = Fo(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+NATIVE(SbGetEnabled) { FlashObject* f = As<FlashObject>(self); return Value::Bool(!f || f->buttonEnabled); }
+NATIVE(SbSetEnabled) { if (FlashObject* f = As<FlashObject>(self)) f->buttonEnabled = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+NATIVE(SbGetMenu) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f && f->trackAsMenu); }
+NATIVE(SbSetMenu) { if (FlashObject* f = As<FlashObject>(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
 
 // Puts a node at index `index` of a container's list (index == size: on top).
 void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
@@ -149,7 +151,7 @@ NATIVE(DocAddChildAt) {
 }
 NATIVE(DocRemoveChild) {
   TimelineState* tl = Container(m, self);
-  FlashObject* c = Fo(m.ArgOr(a, 0));
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   Instance* i = c ? B(m).Node(c->handle) : nullptr;
   if (!i || i->parent != tl->owner) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
   Detach(m, c->handle, true);
@@ -188,14 +190,14 @@ NATIVE(DocGetChildByName) {
 }
 NATIVE(DocGetChildIndex) {
   TimelineState* tl = Container(m, self);
-  FlashObject* c = Fo(m.ArgOr(a, 0));
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   const std::size_t k = c ? IndexOf(*tl, c->handle) : static_cast<std::size_t>(-1);
   if (k == static_cast<std::size_t>(-1)) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
   return Value::Int(static_cast<std::int32_t>(k));
 }
 NATIVE(DocSetChildIndex) {
   TimelineState* tl = Container(m, self);
-  FlashObject* c = Fo(m.ArgOr(a, 0));
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   const double idx = avm2::ArgNum(m, a, 1, 0);
   if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
     m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
@@ -228,8 +230,8 @@ void SwapNodes(Machine& m, TimelineState& tl, Instance* x, Instance* y) {
 }
 NATIVE(DocSwapChildren) {
   TimelineState* tl = Container(m, self);
-  FlashObject* x = Fo(m.ArgOr(a, 0));
-  FlashObject* y = Fo(m.ArgOr(a, 1));
+  FlashObject* x = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  FlashObject* y = ArgAs<DisplayObj>(m, m.ArgOr(a, 1), "flash.display::DisplayObject");
   if (!x || !y) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
   Instance* ix = B(m).Node(x->handle);
   Instance* iy = B(m).Node(y->handle);
@@ -247,8 +249,8 @@ NATIVE(DocSwapChildrenAt) {
   return Value();
 }
 NATIVE(DocContains) {
-  FlashObject* f = Fo(self);
-  FlashObject* c = Fo(m.ArgOr(a, 0));
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!f || !c) return Value::Bool(false);
   As3Display& b = B(m);
   for (ClipHandle h = c->handle; h != kNoClip;) {
@@ -446,7 +448,7 @@ NATIVE(McCurrentLabels) {
   return m.GetProperty(NewScene(m, *tl, CurrentScene(*tl)), "labels");
 }
 NATIVE(McAddFrameScript) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return Value();
   As3Display& b = B(m);
   for (std::size_t i = 0; i + 1 < a.size(); i += 2) {

@@ -10,7 +10,6 @@ NATIVE(Noop) { return Value(); }
 NATIVE(ReturnNull) { return Value::Null(); }
 NATIVE(ReturnFalse) { return Value::Bool(false); }
 NATIVE(ReturnZero) { return Value::Int(0); }
-Object* AllocFlash(Machine& m, Class*) { return m.heap().New<FlashObject>(); }
 
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows) {
   Machine& m = b.m;
@@ -62,7 +61,6 @@ namespace quarvel::player {
 using as3::As3Display;
 using as3::B;
 using as3::FlashObject;
-using as3::Fo;
 using avm2::Class;
 using avm2::Machine;
 using avm2::Value;
@@ -78,7 +76,7 @@ int As3SymbolOf(Machine& m, const Class* c) {
 }
 bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
 Value* As3FieldSlot(Machine& m, const Value& self, int k) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = as3::As<FlashObject>(self);
   if (!f || k < 0 || k > 1 || !f->cls || !f->cls->IsSubclassOf(B(m).textFieldClass)) return nullptr;
   return &f->fieldSlots[k];
 }

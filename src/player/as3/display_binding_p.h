@@ -17,6 +17,7 @@
 #include "player/avm2/builtins_util.h"
 #include "player/render/bitmap_data.h"
 #include "player/as3/flash_api.h"
+#include "player/as3/native_object.h"
 #include "player/library/mp3_sound.h"
 #include "player/as3/text_binding.h"
 #include "player/display/drawing.h"
@@ -46,50 +47,30 @@ struct Listener {
   int priority = 0;
 };
 
-// Every Flash object: display objects hold their node's handle; events,
-// timers and text fields keep their fields here too.
-struct FlashObject : avm2::Object {
-  FlashObject() : Object(ObjectKind::kNative) {}
+// An EventDispatcher of the Flash classes: display objects hold their node's
+// handle; loaders, sounds and channels keep their fields here too. Each
+// kind below is its own type, reached through As<T> (native_object.h).
+struct FlashObject : NativeBase {
+  explicit FlashObject(NativeKind k = NativeKind::kDispatcher) : NativeBase(k) {}
+  static bool Holds(NativeKind k) { return k <= NativeKind::kLastDispatcher; }
   ClipHandle handle = kNoClip;
   std::vector<Listener> listeners;
   std::map<int, Value> frameScripts;
-  // Event
+  // Sound: its class name (linked sounds)
   std::string type;
-  bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
-  Value target, currentTarget;
-  int phase = 0;
-  double stageX = 0, stageY = 0, localX = 0, localY = 0;
-  Value related;  // MouseEvent.relatedObject
-  bool buttonDown = false;
-  std::uint32_t keyCode = 0, charCode = 0;
   // InteractiveObject, DisplayObjectContainer and Sprite
   bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
   // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
-  // LoaderInfo's content and loader; text and sizes of error and progress
-  // events; NetStatusEvent's info.
+  // LoaderInfo's content and loader; a loader's error text or content type.
   Value data, content, info, owner;
   std::string format = "text", url, message;
   double bytesLoaded = 0, bytesTotal = 0;
   // Sound and SoundChannel: the library sound, its length; a channel's start and end.
   int soundId = 0;
   double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
-  // NetStream: the file it plays (shared with the videos showing it); client.
-  std::shared_ptr<NetStreamPlayback> stream;
-  std::shared_ptr<const PixelShader> shader;  // Shader: its kernel (data: ShaderData, content: byteCode)
-  Value client;
-  // Timer
-  double delay = 0, due = 0;
-  int repeat = 0, count = 0;
-  bool running = false;
   // TextField: restrict and styleSheet (the field itself is its node's)
   Value fieldSlots[2];
   Value filters;  // the array last set as filters
-  // BitmapData: its picture (shared by the Bitmaps that show it), and the
-  // Bitmaps showing it, which get a new definition after a change so that
-  // the next paint draws it again.
-  std::shared_ptr<BitmapDef> bitmap;
-  bool transparent = true, changed = false;
-  std::vector<ClipHandle> shownBy;
   Value bitmapData;  // Bitmap: the BitmapData shown
   // DisplayObject's third dimension, as scripts set it.
   double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
@@ -108,23 +89,109 @@ struct FlashObject : avm2::Object {
     for (const Value& s : states) h.Mark(s);
     for (auto& l : listeners) h.Mark(l.fn);
     for (auto& [f, fn] : frameScripts) h.Mark(fn);
-    h.Mark(target);
-    h.Mark(currentTarget);
-    h.Mark(related);
     h.Mark(data);
     h.Mark(content);
     h.Mark(info);
     h.Mark(owner);
-    h.Mark(client);
     h.Mark(focusRect);
     h.Mark(contextMenu);
   }
 };
 
-inline FlashObject* Fo(const Value& v) {
-  Object* o = v.AsObject();
-  return o && o->kind == ObjectKind::kNative ? static_cast<FlashObject*>(o) : nullptr;
-}
+// A dispatcher of one kind, with nothing of its own beyond FlashObject's.
+template <NativeKind kKind>
+struct DispatcherOf : FlashObject {
+  DispatcherOf() : FlashObject(kKind) {}
+  static bool Holds(NativeKind k) { return k == kKind; }
+};
+using DisplayObj = DispatcherOf<NativeKind::kDisplayObject>;
+using SoundObject = DispatcherOf<NativeKind::kSound>;
+using ChannelObject = DispatcherOf<NativeKind::kSoundChannel>;
+using LoaderInfoObject = DispatcherOf<NativeKind::kLoaderInfo>;
+using UrlLoaderObject = DispatcherOf<NativeKind::kUrlLoader>;
+
+struct TimerObject : FlashObject {
+  TimerObject() : FlashObject(NativeKind::kTimer) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kTimer; }
+  double delay = 0, due = 0;
+  int repeat = 0, count = 0;
+  bool running = false;
+};
+
+struct NetConnectionObject : FlashObject {
+  NetConnectionObject() : FlashObject(NativeKind::kNetConnection) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kNetConnection; }
+  bool connected = false;
+};
+
+// NetStream: the file it plays (shared with the videos showing it); client.
+struct NetStreamObject : FlashObject {
+  NetStreamObject() : FlashObject(NativeKind::kNetStream) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kNetStream; }
+  std::shared_ptr<NetStreamPlayback> stream;
+  Value client;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(client);
+  }
+};
+
+struct EventObject : NativeBase {
+  EventObject() : NativeBase(NativeKind::kEvent) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
+  std::string type;
+  bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
+  Value target, currentTarget;
+  int phase = 0;
+  double stageX = 0, stageY = 0, localX = 0, localY = 0;
+  Value related;  // MouseEvent.relatedObject
+  bool buttonDown = false;
+  std::uint32_t keyCode = 0, charCode = 0;
+  std::string message;                  // TextEvent's text, ErrorEvent's
+  double bytesLoaded = 0, bytesTotal = 0;  // ProgressEvent
+  Value info;                           // NetStatusEvent
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(target);
+    h.Mark(currentTarget);
+    h.Mark(related);
+    h.Mark(info);
+  }
+};
+
+// BitmapData: its picture (shared by the Bitmaps that show it), and the
+// Bitmaps showing it, which get a new definition after a change so that
+// the next paint draws it again.
+struct BitmapDataObject : NativeBase {
+  BitmapDataObject() : NativeBase(NativeKind::kBitmapData) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kBitmapData; }
+  std::shared_ptr<BitmapDef> bitmap;
+  bool transparent = true, changed = false;
+  std::vector<ClipHandle> shownBy;
+};
+
+// Graphics and Transform: views of a display object's node.
+template <NativeKind kKind>
+struct NodeView : NativeBase {
+  NodeView() : NativeBase(kKind) {}
+  static bool Holds(NativeKind k) { return k == kKind; }
+  ClipHandle handle = kNoClip;
+};
+using GraphicsObject = NodeView<NativeKind::kGraphics>;
+using TransformObject = NodeView<NativeKind::kTransform>;
+
+// Shader: its kernel; data (ShaderData) and content (byteCode).
+struct ShaderObject : NativeBase {
+  ShaderObject() : NativeBase(NativeKind::kShader) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShader; }
+  std::shared_ptr<const PixelShader> shader;
+  Value data, content;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(data);
+    h.Mark(content);
+  }
+};
 
 constexpr int kScriptDepthBase = 16384;
 
@@ -167,12 +234,12 @@ class As3Display : public ScriptHooks {
   std::set<ClipHandle> loadedRoots;
   std::vector<ClipHandle> constructQueue, scriptQueue;
   std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
-  std::vector<FlashObject*> timers;
+  std::vector<TimerObject*> timers;
   EditTextDef scriptFieldDef;  // what script-made text fields are instances of
   std::vector<const FontDef*> registeredFonts;
   // Every picture a Bitmap showed: nodes keep plain pointers to them.
   std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
-  std::vector<FlashObject*> changedBitmaps;
+  std::vector<BitmapDataObject*> changedBitmaps;
   std::size_t bitmapBytes = 0;
   FlashObject* stageObject = nullptr;
   ShapeDef emptyShape;  // what an empty Bitmap shows
@@ -193,7 +260,7 @@ class As3Display : public ScriptHooks {
   };
   std::vector<Load> loads, dueLoads;
   std::vector<FlashObject*> channels;  // playing sounds, for SOUND_COMPLETE
-  std::vector<FlashObject*> streams;   // NetStreams, following the clock
+  std::vector<NetStreamObject*> streams;   // NetStreams, following the clock
   std::deque<std::unique_ptr<VideoDef>> videoDefs;  // what script-made Videos show
   int nextStream = 1;
   FlashObject* rootInfo = nullptr;
@@ -289,7 +356,11 @@ class As3Display : public ScriptHooks {
   // Makes the object of a node and runs its class's constructor; `info` is
   // the LoaderInfo of a loaded movie's main timeline.
   FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value()) {
-    auto* o = static_cast<FlashObject*>(m.Instantiate(cls));
+    FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
+    if (!o) {  // a class linked to a symbol that is no display object
+      cls = movieClipClass;
+      o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
+    }
     o->handle = h;
     o->info = info;
     objects[h] = o;
@@ -343,10 +414,12 @@ class As3Display : public ScriptHooks {
 
   // ---- events
   Value NewEvent(Class* cls, const std::string& type, bool bubbles) {
-    auto* e = static_cast<FlashObject*>(m.Instantiate(cls));
-    e->type = type;
-    e->bubbles = bubbles;
-    return Value::Obj(e);
+    const Value v = Value::Obj(m.Instantiate(cls));
+    if (EventObject* e = As<EventObject>(v)) {
+      e->type = type;
+      e->bubbles = bubbles;
+    }
+    return v;
   }
   void Listen(FlashObject* o, const std::string& type) {
     if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
@@ -354,7 +427,8 @@ class As3Display : public ScriptHooks {
       frameListeners.push_back(o);
     }
   }
-  void CallListeners(FlashObject* o, FlashObject* e, bool capture) {
+  void CallListeners(FlashObject* o, EventObject* e, bool capture) {
+    if (!e) return;
     std::vector<Listener> ls;
     for (auto& l : o->listeners)
       if (l.type == e->type && l.capture == capture) ls.push_back(l);
@@ -367,7 +441,8 @@ class As3Display : public ScriptHooks {
     }
   }
   // Capture from the root down, the target, then bubbling up.
-  void Dispatch(FlashObject* target, FlashObject* e) {
+  void Dispatch(FlashObject* target, EventObject* e) {
+    if (!target || !e) return;
     e->target = Value::Obj(target);
     e->stop = e->stopNow = false;
     std::vector<FlashObject*> path;
@@ -404,7 +479,8 @@ class As3Display : public ScriptHooks {
       for (auto& l : o->listeners) has |= l.type == type;
       if (!has) continue;
       Value e = NewEvent(eventClass, type, false);
-      auto* ev = Fo(e);
+      auto* ev = As<EventObject>(e);
+      if (!ev) continue;
       ev->target = Value::Obj(o);
       ev->phase = 2;
       CallListeners(o, ev, false);
@@ -415,7 +491,7 @@ class As3Display : public ScriptHooks {
     FlashObject* o = ObjectFor(h);
     if (!o) return;
     Value e = NewEvent(eventClass, "added", true);
-    Dispatch(o, Fo(e));
+    Dispatch(o, As<EventObject>(e));
     if (OnStage(h)) AddedToStage(h, 0);
   }
   // A timeline placed it (or it is the main timeline): ADDED, bubbling,
@@ -424,7 +500,7 @@ class As3Display : public ScriptHooks {
     auto it = objects.find(h);
     if (it == objects.end()) return;
     Value e = NewEvent(eventClass, "added", true);
-    Dispatch(it->second, Fo(e));
+    Dispatch(it->second, As<EventObject>(e));
     if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
   }
   // Handles of the tree from `h` in display list order: parents first.
@@ -439,7 +515,7 @@ class As3Display : public ScriptHooks {
     if (depth > kMaxSpriteNesting) return;
     if (auto it = objects.find(h); it != objects.end()) {
       Value e = NewEvent(eventClass, "addedToStage", false);
-      Dispatch(it->second, Fo(e));
+      Dispatch(it->second, As<EventObject>(e));
     }
     if (TimelineState* tl = Timeline(h)) {
       std::vector<ClipHandle> kids;
@@ -451,10 +527,10 @@ class As3Display : public ScriptHooks {
     auto it = objects.find(h);
     if (it == objects.end()) return;
     Value e = NewEvent(eventClass, "removed", true);
-    Dispatch(it->second, Fo(e));
+    Dispatch(it->second, As<EventObject>(e));
     if (OnStage(h)) {
       Value e2 = NewEvent(eventClass, "removedFromStage", false);
-      Dispatch(it->second, Fo(e2));
+      Dispatch(it->second, As<EventObject>(e2));
     }
   }
 
@@ -518,19 +594,19 @@ class As3Display : public ScriptHooks {
   void RunTimers() {
     const double now = m.clockMs();
     const auto list = timers;
-    for (FlashObject* t : list) {
+    for (TimerObject* t : list) {
       if (!t->running || t->due > now) continue;
       ++t->count;
       t->due = now + std::max(t->delay, 1.0);
       if (t->repeat > 0 && t->count >= t->repeat) t->running = false;
       Value e = NewEvent(timerEventClass, "timer", false);
-      Dispatch(t, Fo(e));
+      Dispatch(t, As<EventObject>(e));
       if (!t->running && t->repeat > 0 && t->count >= t->repeat) {
         Value done = NewEvent(timerEventClass, "timerComplete", false);
-        Dispatch(t, Fo(done));
+        Dispatch(t, As<EventObject>(done));
       }
     }
-    std::erase_if(timers, [](FlashObject* t) { return !t->running; });
+    std::erase_if(timers, [](TimerObject* t) { return !t->running; });
     m.RunTimers();
   }
   void Collect() {
@@ -582,7 +658,6 @@ class As3Display : public ScriptHooks {
 inline As3Display& B(Machine& m) { return *static_cast<As3Display*>(m.host); }
 
 // Natives more than one family uses.
-Object* AllocFlash(Machine& m, Class*);
 NATIVE(Noop);
 NATIVE(ReturnNull);
 NATIVE(ReturnFalse);
@@ -594,12 +669,12 @@ NATIVE(BytesTotal);
 // mouseEnabled, mouseChildren, buttonMode, useHandCursor
 template <bool FlashObject::*Field>
 Value IoGet(Machine&, Value self, std::span<Value>) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return Value::Bool(f ? f->*Field : false);
 }
 template <bool FlashObject::*Field>
 Value IoSet(Machine& m, Value self, std::span<Value> a) {
-  if (FlashObject* f = Fo(self)) f->*Field = m.ToBoolean(m.ArgOr(a, 0));
+  if (FlashObject* f = As<FlashObject>(self)) f->*Field = m.ToBoolean(m.ArgOr(a, 0));
   return Value();
 }
 

@@ -1,20 +1,24 @@
+// DisplayObject (position, scale, rotation, alpha, bounds, masks, 3D
+// placement), InteractiveObject and BlendMode.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
 
 // ---- natives: DisplayObject
 
+// The node of a display object, or of the one a Transform belongs to.
 Instance* SelfNode(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+  if (TransformObject* t = As<TransformObject>(self)) return B(m).Node(t->handle);
+  FlashObject* f = As<FlashObject>(self);
   return f ? B(m).Node(f->handle) : nullptr;
 }
 TimelineState* SelfTimeline(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return f ? B(m).Timeline(f->handle) : nullptr;
 }
 
 NATIVE(DisplayObjectCtor) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f || f->handle != kNoClip) return self;
   // A class linked to a symbol makes that symbol's clip.
@@ -188,12 +192,12 @@ void Update3D(As3Display& b, FlashObject* f) {
 // z, rotationX, rotationY and scaleZ: drawn through the perspective above.
 template <double FlashObject::*kField>
 Value DoGet3D(Machine&, Value self, std::span<Value>) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return Value::Number(f ? f->*kField : 0);
 }
 template <double FlashObject::*kField>
 Value DoSet3D(Machine& m, Value self, std::span<Value> a) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return Value();
   const double v = m.ToNumber(m.ArgOr(a, 0));
   if (!std::isfinite(v)) return Value();
@@ -202,7 +206,7 @@ Value DoSet3D(Machine& m, Value self, std::span<Value> a) {
   return Value();
 }
 NATIVE(DoGetName) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (f && f->handle == kRootClip) return m.Str("root1");
   Instance* i = SelfNode(m, self);
   return i ? m.Str(i->name) : Value::Null();
@@ -212,20 +216,20 @@ NATIVE(DoSetName) {
   return Value();
 }
 NATIVE(DoGetParent) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f || f->handle == kRootClip) return f && f->handle == kRootClip && B(m).stageObject ? Value::Obj(B(m).stageObject) : Value::Null();
   Instance* i = SelfNode(m, self);
   if (!i || i->parent == kNoClip) return Value::Null();
   return B(m).ValueFor(i->parent);
 }
 NATIVE(DoGetStage) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f || !b.OnStage(f->handle)) return Value::Null();
   return Value::Obj(b.stageObject);
 }
 NATIVE(DoGetRoot) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   // In a movie a Loader loaded, its own main timeline.
   if (f)
@@ -234,7 +238,7 @@ NATIVE(DoGetRoot) {
   return b.ValueFor(kRootClip);
 }
 bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f) return false;
   if (f->handle == kRootClip) {
@@ -314,7 +318,7 @@ cairo_matrix_t World(As3Display& b, ClipHandle h) {
   return w;
 }
 NATIVE(DoLocalToGlobal) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
   if (f) {
@@ -325,7 +329,7 @@ NATIVE(DoLocalToGlobal) {
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGlobalToLocal) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
   if (f) {
@@ -339,7 +343,7 @@ NATIVE(DoGetMouseX) { return Value::Int(0); }
 // mouseX, mouseY: the pointer in the object's own space (the stage's for the stage), pixels.
 template <bool kX>
 Value DoMouse(Machine& m, Value self, std::span<Value>) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   double x = b.stage.PointerX(), y = b.stage.PointerY();
   if (f && f != b.stageObject && !b.stage.ToClipSpace(f->handle, x, y)) return Value::Int(0);
@@ -351,13 +355,13 @@ NATIVE(DoGetMask) {
 }
 NATIVE(DoSetMask) {
   As3Display& b = B(m);
+  DisplayObj* mo = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   Instance* inst = SelfNode(m, self);
   if (!inst) return Value();
   // A masked pair no longer masks by clip depth.
   inst->clipDepth = 0;
   if (inst->maskSerial)
     if (Instance* old = b.Node(inst->maskSerial)) old->scriptMask = false;
-  FlashObject* mo = Fo(m.ArgOr(a, 0));
   Instance* mask = mo ? b.Node(mo->handle) : nullptr;
   if (!mask || mask == inst) {
     inst->maskSerial = kNoClip;
@@ -369,13 +373,14 @@ NATIVE(DoSetMask) {
   return Value();
 }
 NATIVE(DoGetTransform) {
-  auto* t = static_cast<FlashObject*>(m.Instantiate(B(m).transformClass));
-  if (FlashObject* f = Fo(self)) t->handle = f->handle;
-  return Value::Obj(t);
+  const Value v = Value::Obj(m.Instantiate(B(m).transformClass));
+  if (TransformObject* t = As<TransformObject>(v))
+    if (FlashObject* f = As<FlashObject>(self)) t->handle = f->handle;
+  return v;
 }
 NATIVE(DoSetTransform) {
   Instance* i = SelfNode(m, self);
-  FlashObject* t = Fo(m.ArgOr(a, 0));
+  TransformObject* t = ArgAs<TransformObject>(m, m.ArgOr(a, 0), "flash.geom::Transform");
   if (i && t) {
     if (Instance* src = B(m).Node(t->handle)) {
       i->matrix = src->matrix;
@@ -405,7 +410,7 @@ NATIVE(DoSetBlendMode) {
 
 NATIVE(DoHitTestPoint) {
   // With shapeFlag against what the object draws, else against its bounds, in stage space.
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   Instance* i = SelfNode(m, self);
   if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip))
@@ -421,7 +426,7 @@ NATIVE(DoHitTestPoint) {
 NATIVE(DoIgnore) { return Value(); }
 NATIVE(DoHitTestObject) {
   Rect r1, r2;
-  FlashObject* other = Fo(m.ArgOr(a, 0));
+  DisplayObj* other = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!other) return Value::Bool(false);
   As3Display& b = B(m);
   Instance* i1 = SelfNode(m, self);
@@ -446,20 +451,20 @@ NATIVE(DoHitTestObject) {
 // focusRect and contextMenu: kept as set (null until then); tabIndex: -1 until set.
 template <Value FlashObject::*kField>
 Value IoGetValue(Machine&, Value self, std::span<Value>) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return f && !(f->*kField).IsUndefined() ? f->*kField : Value::Null();
 }
 template <Value FlashObject::*kField>
 Value IoSetValue(Machine& m, Value self, std::span<Value> a) {
-  if (FlashObject* f = Fo(self)) f->*kField = m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0);
+  if (FlashObject* f = As<FlashObject>(self)) f->*kField = m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0);
   return Value();
 }
 NATIVE(IoGetTabIndex) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   return Value::Int(f ? f->tabIndex : -1);
 }
 NATIVE(IoSetTabIndex) {
-  if (FlashObject* f = Fo(self)) f->tabIndex = m.ToInt(m.ArgOr(a, 0));
+  if (FlashObject* f = As<FlashObject>(self)) f->tabIndex = m.ToInt(m.ArgOr(a, 0));
   return Value();
 }
 
@@ -551,7 +556,7 @@ constexpr MemberRow kDisplayObjectRows[] = {
 };
 
 constexpr ClassRow kDisplayObjectClasses[] = {
-    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", nullptr, DisplayObjectCtor, false,
+    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", Alloc<DisplayObj>, DisplayObjectCtor, false,
      &As3Display::displayObjectClass},
     {"flash.display", "BlendMode"},
     {"flash.display", "InteractiveObject", "flash.display::DisplayObject", nullptr, nullptr, false,

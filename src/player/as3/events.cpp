@@ -1,3 +1,5 @@
+// EventDispatcher, Event and its kinds (mouse, keyboard, text, error,
+// progress, net status) and Timer; the dispatch itself is As3Display's.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -5,7 +7,7 @@ namespace quarvel::player::as3 {
 // ---- EventDispatcher and events
 
 NATIVE(EdAddEventListener) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   const Value fn = m.ArgOr(a, 1);
   if (!f) return Value();
   if (!fn.IsObject()) m.ThrowError("TypeError", "Parameter listener must be non-null.", 2007);
@@ -22,7 +24,7 @@ NATIVE(EdAddEventListener) {
   return Value();
 }
 NATIVE(EdRemoveEventListener) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return Value();
   const std::string type = avm2::ArgStr(m, a, 0, "");
   const Value fn = m.ArgOr(a, 1);
@@ -31,7 +33,7 @@ NATIVE(EdRemoveEventListener) {
   return Value();
 }
 NATIVE(EdHasEventListener) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   const std::string type = avm2::ArgStr(m, a, 0, "");
   if (f)
     for (auto& l : f->listeners)
@@ -39,60 +41,62 @@ NATIVE(EdHasEventListener) {
   return Value::Bool(false);
 }
 NATIVE(EdDispatchEvent) {
-  FlashObject* f = Fo(self);
-  FlashObject* e = Fo(m.ArgOr(a, 0));
+  FlashObject* f = As<FlashObject>(self);
+  EventObject* e = ArgAs<EventObject>(m, m.ArgOr(a, 0), "flash.events::Event");
   if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
   // An event already sent is sent again as a copy.
   if (!e->target.IsNullish()) {
     Value copy = m.CallProperty(Value::Obj(e), "clone", {});
-    if (FlashObject* c = Fo(copy)) e = c;
+    if (EventObject* c = As<EventObject>(copy)) e = c;
   }
   B(m).Dispatch(f, e);
   return Value::Bool(!e->prevented);
 }
 NATIVE(EvCtor) {
-  if (FlashObject* e = Fo(self)) {
+  if (EventObject* e = As<EventObject>(self)) {
     e->type = avm2::ArgStr(m, a, 0, "");
     e->bubbles = m.ToBoolean(m.ArgOr(a, 1));
     e->cancelable = m.ToBoolean(m.ArgOr(a, 2));
   }
   return self;
 }
-NATIVE(EvType) { FlashObject* e = Fo(self); return e ? m.Str(e->type) : Value(); }
-NATIVE(EvBubbles) { FlashObject* e = Fo(self); return Value::Bool(e && e->bubbles); }
-NATIVE(EvCancelable) { FlashObject* e = Fo(self); return Value::Bool(e && e->cancelable); }
-NATIVE(EvTarget) { FlashObject* e = Fo(self); return e && !e->target.IsUndefined() ? e->target : Value::Null(); }
-NATIVE(EvCurrentTarget) { FlashObject* e = Fo(self); return e && !e->currentTarget.IsUndefined() ? e->currentTarget : Value::Null(); }
-NATIVE(EvPhase) { FlashObject* e = Fo(self); return Value::Int(e ? e->phase : 0); }
-NATIVE(EvStop) { if (FlashObject* e = Fo(self)) e->stop = true; return Value(); }
-NATIVE(EvStopNow) { if (FlashObject* e = Fo(self)) e->stop = e->stopNow = true; return Value(); }
-NATIVE(EvPrevent) { if (FlashObject* e = Fo(self); e && e->cancelable) e->prevented = true; return Value(); }
-NATIVE(EvPrevented) { FlashObject* e = Fo(self); return Value::Bool(e && e->prevented); }
+NATIVE(EvType) { EventObject* e = As<EventObject>(self); return e ? m.Str(e->type) : Value(); }
+NATIVE(EvBubbles) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->bubbles); }
+NATIVE(EvCancelable) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->cancelable); }
+NATIVE(EvTarget) { EventObject* e = As<EventObject>(self); return e && !e->target.IsUndefined() ? e->target : Value::Null(); }
+NATIVE(EvCurrentTarget) { EventObject* e = As<EventObject>(self); return e && !e->currentTarget.IsUndefined() ? e->currentTarget : Value::Null(); }
+NATIVE(EvPhase) { EventObject* e = As<EventObject>(self); return Value::Int(e ? e->phase : 0); }
+NATIVE(EvStop) { if (EventObject* e = As<EventObject>(self)) e->stop = true; return Value(); }
+NATIVE(EvStopNow) { if (EventObject* e = As<EventObject>(self)) e->stop = e->stopNow = true; return Value(); }
+NATIVE(EvPrevent) { if (EventObject* e = As<EventObject>(self); e && e->cancelable) e->prevented = true; return Value(); }
+NATIVE(EvPrevented) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->prevented); }
 NATIVE(EvClone) {
-  FlashObject* e = Fo(self);
+  EventObject* e = As<EventObject>(self);
   if (!e) return Value::Null();
-  auto* c = static_cast<FlashObject*>(m.Instantiate(e->cls));
+  const Value copy = Value::Obj(m.Instantiate(e->cls));
+  EventObject* c = As<EventObject>(copy);
+  if (!c) return Value::Null();
   c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
   c->stageX = e->stageX, c->stageY = e->stageY;
-  return Value::Obj(c);
+  return copy;
 }
 // As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
 NATIVE(EvToString) {
-  FlashObject* e = Fo(self);
+  EventObject* e = As<EventObject>(self);
   if (!e) return m.Str("[Event]");
   return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
                " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
 }
-NATIVE(MeStageX) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageX : 0); }
-NATIVE(MeStageY) { FlashObject* e = Fo(self); return Value::Number(e ? e->stageY : 0); }
-NATIVE(MeLocalX) { FlashObject* e = Fo(self); return Value::Number(e ? e->localX : 0); }
-NATIVE(MeLocalY) { FlashObject* e = Fo(self); return Value::Number(e ? e->localY : 0); }
-NATIVE(MeRelated) { FlashObject* e = Fo(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
-NATIVE(MeButtonDown) { FlashObject* e = Fo(self); return Value::Bool(e && e->buttonDown); }
+NATIVE(MeStageX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageX : 0); }
+NATIVE(MeStageY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeLocalX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localX : 0); }
+NATIVE(MeLocalY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localY : 0); }
+NATIVE(MeRelated) { EventObject* e = As<EventObject>(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
+NATIVE(MeButtonDown) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->buttonDown); }
 // new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
 NATIVE(MeCtor) {
   EvCtor(m, self, a);
-  if (FlashObject* e = Fo(self)) {
+  if (EventObject* e = As<EventObject>(self)) {
     if (a.size() <= 1) e->bubbles = true;
     e->localX = avm2::ArgNum(m, a, 3, 0);
     e->localY = avm2::ArgNum(m, a, 4, 0);
@@ -104,28 +108,28 @@ NATIVE(MeCtor) {
 // new KeyboardEvent(type, bubbles = true, cancelable = false, charCode = 0, keyCode = 0, ...)
 NATIVE(KeCtor) {
   EvCtor(m, self, a);
-  if (FlashObject* e = Fo(self)) {
+  if (EventObject* e = As<EventObject>(self)) {
     if (a.size() <= 1) e->bubbles = true;
     e->charCode = m.ToUint(m.ArgOr(a, 3));
     e->keyCode = m.ToUint(m.ArgOr(a, 4));
   }
   return self;
 }
-NATIVE(KeKeyCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->keyCode : 0); }
-NATIVE(KeCharCode) { FlashObject* e = Fo(self); return Value::Number(e ? e->charCode : 0); }
-NATIVE(KeSetKeyCode) { if (FlashObject* e = Fo(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
-NATIVE(KeSetCharCode) { if (FlashObject* e = Fo(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeKeyCode) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->keyCode : 0); }
+NATIVE(KeCharCode) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->charCode : 0); }
+NATIVE(KeSetKeyCode) { if (EventObject* e = As<EventObject>(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeSetCharCode) { if (EventObject* e = As<EventObject>(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
 // ---- Timer
 
 NATIVE(TimerCtor) {
-  if (FlashObject* t = Fo(self)) {
+  if (TimerObject* t = As<TimerObject>(self)) {
     t->delay = avm2::ArgNum(m, a, 0, 1000);
     t->repeat = m.ToInt(m.ArgOr(a, 1));
   }
   return self;
 }
 NATIVE(TimerStart) {
-  FlashObject* t = Fo(self);
+  TimerObject* t = As<TimerObject>(self);
   if (!t || t->running) return Value();
   As3Display& b = B(m);
   t->running = true;
@@ -134,37 +138,37 @@ NATIVE(TimerStart) {
   return Value();
 }
 NATIVE(TimerStop) {
-  if (FlashObject* t = Fo(self)) t->running = false;
+  if (TimerObject* t = As<TimerObject>(self)) t->running = false;
   return Value();
 }
 NATIVE(TimerReset) {
-  if (FlashObject* t = Fo(self)) t->running = false, t->count = 0;
+  if (TimerObject* t = As<TimerObject>(self)) t->running = false, t->count = 0;
   return Value();
 }
-NATIVE(TimerRunning) { FlashObject* t = Fo(self); return Value::Bool(t && t->running); }
-NATIVE(TimerCount) { FlashObject* t = Fo(self); return Value::Int(t ? t->count : 0); }
-NATIVE(TimerDelay) { FlashObject* t = Fo(self); return Value::Number(t ? t->delay : 0); }
-NATIVE(TimerSetDelay) { if (FlashObject* t = Fo(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
-NATIVE(TimerRepeat) { FlashObject* t = Fo(self); return Value::Int(t ? t->repeat : 0); }
-NATIVE(TimerSetRepeat) { if (FlashObject* t = Fo(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
+NATIVE(TimerRunning) { TimerObject* t = As<TimerObject>(self); return Value::Bool(t && t->running); }
+NATIVE(TimerCount) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->count : 0); }
+NATIVE(TimerDelay) { TimerObject* t = As<TimerObject>(self); return Value::Number(t ? t->delay : 0); }
+NATIVE(TimerSetDelay) { if (TimerObject* t = As<TimerObject>(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
+NATIVE(TimerRepeat) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->repeat : 0); }
+NATIVE(TimerSetRepeat) { if (TimerObject* t = As<TimerObject>(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
 
 // Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
 NATIVE(TextEventCtor) {
   EvCtor(m, self, a);
-  if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 3, "");
+  if (EventObject* e = As<EventObject>(self)) e->message = avm2::ArgStr(m, a, 3, "");
   return self;
 }
-NATIVE(TextEventText) { FlashObject* e = Fo(self); return m.Str(e ? e->message : ""); }
-NATIVE(TextEventSetText) { if (FlashObject* e = Fo(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
+NATIVE(TextEventText) { EventObject* e = As<EventObject>(self); return m.Str(e ? e->message : ""); }
+NATIVE(TextEventSetText) { if (EventObject* e = As<EventObject>(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
 NATIVE(ErrorEventId) {
-  FlashObject* e = Fo(self);
+  EventObject* e = As<EventObject>(self);
   // "Error #2035: ..." gives 2035.
   if (!e || e->message.rfind("Error #", 0) != 0) return Value::Int(0);
   return Value::Int(std::atoi(e->message.c_str() + 7));
 }
 NATIVE(ProgressEventCtor) {
   EvCtor(m, self, a);
-  if (FlashObject* e = Fo(self)) {
+  if (EventObject* e = As<EventObject>(self)) {
     e->bytesLoaded = avm2::ArgNum(m, a, 3, 0);
     e->bytesTotal = avm2::ArgNum(m, a, 4, 0);
   }
@@ -172,10 +176,12 @@ NATIVE(ProgressEventCtor) {
 }
 NATIVE(NetStatusCtor) {
   EvCtor(m, self, a);
-  if (FlashObject* e = Fo(self)) e->info = m.ArgOr(a, 3);
+  if (EventObject* e = As<EventObject>(self)) e->info = m.ArgOr(a, 3);
   return self;
 }
-NATIVE(NetStatusInfo) { FlashObject* e = Fo(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
+NATIVE(EvBytesLoaded) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesLoaded : 0); }
+NATIVE(EvBytesTotal) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesTotal : 0); }
+NATIVE(NetStatusInfo) { EventObject* e = As<EventObject>(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
 
 
 constexpr MemberRow kEventRows[] = {
@@ -269,8 +275,8 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::AsyncErrorEvent", "ASYNC_ERROR", Member::kConst, nullptr, "asyncError"},
     {"flash.events::ProgressEvent", "PROGRESS", Member::kConst, nullptr, "progress"},
     {"flash.events::ProgressEvent", "SOCKET_DATA", Member::kConst, nullptr, "socketData"},
-    {"flash.events::ProgressEvent", "bytesLoaded", Member::kGetter, BytesLoaded},
-    {"flash.events::ProgressEvent", "bytesTotal", Member::kGetter, BytesTotal},
+    {"flash.events::ProgressEvent", "bytesLoaded", Member::kGetter, EvBytesLoaded},
+    {"flash.events::ProgressEvent", "bytesTotal", Member::kGetter, EvBytesTotal},
     {"flash.events::NetStatusEvent", "info", Member::kGetter, NetStatusInfo},
     {"flash.events::NetStatusEvent", "NET_STATUS", Member::kConst, nullptr, "netStatus"},
     {"flash.utils::Timer", "start", Member::kMethod, TimerStart},
@@ -285,9 +291,9 @@ constexpr MemberRow kEventRows[] = {
 };
 
 constexpr ClassRow kEventClasses[] = {
-    {"flash.events", "EventDispatcher", "", AllocFlash, nullptr, false, &As3Display::dispatcherClass},
+    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
     {"flash.events", "IEventDispatcher"},
-    {"flash.events", "Event", "", AllocFlash, EvCtor, false, &As3Display::eventClass},
+    {"flash.events", "Event", "", Alloc<EventObject>, EvCtor, false, &As3Display::eventClass},
     {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
     {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},
     {"flash.events", "KeyboardEvent", "flash.events::Event", nullptr, KeCtor, false, &As3Display::keyboardEventClass},
@@ -300,7 +306,7 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
     {"flash.events", "FocusEvent", "flash.events::Event"},
     {"flash.events", "HTTPStatusEvent", "flash.events::Event"},
-    {"flash.utils", "Timer", "flash.events::EventDispatcher", nullptr, TimerCtor},
+    {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };
 
 void InstallEvents(As3Display& b) {

@@ -1,9 +1,11 @@
+// flash.filters (objects with named fields, turned into the renderer's
+// filters when set) and Shader (pixel kernels drawn as blend shaders).
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
 
 NATIVE(DoGetFilters) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
   return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
 }
@@ -96,7 +98,7 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
   return true;
 }
 NATIVE(DoSetFilters) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   Instance* i = SelfNode(m, self);
   if (!f) return Value();
   avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
@@ -176,7 +178,7 @@ NATIVE(FilterClone) {
 // ---- Shader: pixel kernels, drawn as blend shaders
 
 NATIVE(ShaderSetByteCode) {
-  FlashObject* f = Fo(self);
+  ShaderObject* f = As<ShaderObject>(self);
   if (!f) return Value();
   f->shader.reset();
   f->content = m.ArgOr(a, 0);
@@ -220,20 +222,20 @@ NATIVE(ShaderSetByteCode) {
   return Value();
 }
 NATIVE(ShaderCtor) {
-  if (FlashObject* f = Fo(self)) {
+  if (ShaderObject* f = As<ShaderObject>(self)) {
     f->data = Value::Obj(m.NewObject());
     if (!m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
   }
   return self;
 }
-NATIVE(ShaderGetByteCode) { FlashObject* f = Fo(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
-NATIVE(ShaderGetData) { FlashObject* f = Fo(self); return f ? f->data : Value::Null(); }
+NATIVE(ShaderGetByteCode) { ShaderObject* f = As<ShaderObject>(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
+NATIVE(ShaderGetData) { ShaderObject* f = As<ShaderObject>(self); return f ? f->data : Value::Null(); }
 NATIVE(ShaderPrecision) { return m.Str("full"); }
 // The kernel and its parameter values are taken as they are now: Flash
 // copies the shader on assignment.
 NATIVE(DoSetBlendShader) {
   Instance* i = SelfNode(m, self);
-  FlashObject* s = Fo(m.ArgOr(a, 0));
+  ShaderObject* s = ArgAs<ShaderObject>(m, m.ArgOr(a, 0), "flash.display::Shader");
   if (!i) return Value();
   if (!s || !s->shader) {
     i->blendShader.reset();
@@ -277,7 +279,7 @@ constexpr ClassRow kFilterClasses[] = {
     {"flash.filters", "GradientBevelFilter", "flash.filters::BitmapFilter", nullptr, GradientFilterCtor, true},
     {"flash.filters", "ConvolutionFilter", "flash.filters::BitmapFilter", nullptr, ConvolutionCtor, true},
     {"flash.filters", "BitmapFilterQuality"},
-    {"flash.display", "Shader", "", AllocFlash, ShaderCtor, true},
+    {"flash.display", "Shader", "", Alloc<ShaderObject>, ShaderCtor, true},
 };
 
 void InstallFilters(As3Display& b) { Register(b, kFilterClasses, kFilterRows); }

@@ -1,3 +1,5 @@
+// The binding's life with the stage: construction, placed objects, and the
+// order of a frame (enterFrame, constructors, frame scripts, exitFrame).
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -42,7 +44,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
       if (Instance* i = Node(it->first); i && i->parent == kNoClip) limbo.list.erase(i->depth);
       it = objects.erase(it);
     }
-    std::erase_if(changedBitmaps, [](FlashObject* b) { return !b->marked; });
+    std::erase_if(changedBitmaps, [](BitmapDataObject* b) { return !b->marked; });
   });
   m.AddRoots([this](avm2::Heap& h) {
     // Objects off every list live only while scripts reach them.

@@ -1,3 +1,4 @@
+// Transform and flash.geom: Point, Rectangle, Matrix and ColorTransform.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -27,7 +28,7 @@ NATIVE(TrSetMatrix) {
 // matrix3D: null while the object is flat; set, it becomes the object's
 // position, rotations and scales in three dimensions.
 NATIVE(TrGetMatrix3D) {
-  FlashObject* t = Fo(self);
+  TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
   FlashObject* f = t ? b.Existing(t->handle) : nullptr;
   if (!f || (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1)) return Value::Null();
@@ -51,7 +52,7 @@ NATIVE(TrGetMatrix3D) {
   return out;
 }
 NATIVE(TrSetMatrix3D) {
-  FlashObject* t = Fo(self);
+  TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
   FlashObject* f = t ? b.Existing(t->handle) : nullptr;
   if (!f) return Value();
@@ -392,7 +393,7 @@ constexpr MemberRow kGeometryRows[] = {
 };
 
 constexpr ClassRow kGeometryClasses[] = {
-    {"flash.geom", "Transform", "", AllocFlash, nullptr, false, &As3Display::transformClass},
+    {"flash.geom", "Transform", "", Alloc<TransformObject>, nullptr, false, &As3Display::transformClass},
     {"flash.geom", "Point", "", nullptr, PointCtor, true, &As3Display::pointClass},
     {"flash.geom", "Rectangle", "", nullptr, RectCtor, true, &As3Display::rectangleClass},
     {"flash.geom", "Matrix", "", nullptr, MatrixCtor, true, &As3Display::matrixClass},

@@ -1,3 +1,5 @@
+// Shape, MorphShape and Graphics: the drawing API over the pen shared with
+// ActionScript 1/2 (drawing.h), and Sprite's and Shape's graphics.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -5,12 +7,13 @@ namespace quarvel::player::as3 {
 // ---- Sprite, Shape, Graphics
 
 NATIVE(SpGetGraphics) {
-  auto* g = static_cast<FlashObject*>(m.Instantiate(B(m).graphicsClass));
-  if (FlashObject* f = Fo(self)) g->handle = f->handle;
-  return Value::Obj(g);
+  const Value v = Value::Obj(m.Instantiate(B(m).graphicsClass));
+  if (GraphicsObject* g = As<GraphicsObject>(v))
+    if (FlashObject* f = As<FlashObject>(self)) g->handle = f->handle;
+  return v;
 }
 Drawing* Pen(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+  GraphicsObject* f = As<GraphicsObject>(self);
   TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr;
   if (!tl) return nullptr;
   if (!tl->drawing) tl->drawing = std::make_shared<Drawing>();
@@ -86,7 +89,7 @@ NATIVE(GrBeginGradientFill) {
   return Value();
 }
 // beginBitmapFill and lineBitmapStyle: (bitmap, matrix, repeat, smooth).
-FillStyle BitmapFill(Machine& m, FlashObject* bd, std::span<Value> a) {
+FillStyle BitmapFill(Machine& m, BitmapDataObject* bd, std::span<Value> a) {
   FillStyle f;
   f.kind = FillStyle::Kind::kBitmap;
   f.bitmap = bd->bitmap.get();  // kept by the binding while the movie runs
@@ -100,7 +103,7 @@ FillStyle BitmapFill(Machine& m, FlashObject* bd, std::span<Value> a) {
   return f;
 }
 NATIVE(GrBeginBitmapFill) {
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   Drawing* d = Pen(m, self);
   if (!d || !bd || !bd->bitmap) return Value();
   drawing::StartFill(*d, BitmapFill(m, bd, a));
@@ -134,7 +137,7 @@ NATIVE(GrLineStyle) {
   return Value();
 }
 NATIVE(GrLineBitmapStyle) {
-  FlashObject* bd = Fo(m.ArgOr(a, 0));
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   Drawing* d = Pen(m, self);
   if (!d || !bd || !bd->bitmap) return Value();
   drawing::SetLineFill(*d, BitmapFill(m, bd, a));
@@ -142,8 +145,8 @@ NATIVE(GrLineBitmapStyle) {
 }
 // copyFrom(source): this drawing becomes a copy of the source's.
 NATIVE(GrCopyFrom) {
-  FlashObject* f = Fo(self);
-  FlashObject* from = Fo(m.ArgOr(a, 0));
+  GraphicsObject* f = As<GraphicsObject>(self);
+  GraphicsObject* from = ArgAs<GraphicsObject>(m, m.ArgOr(a, 0), "flash.display::Graphics");
   if (!from) m.ThrowError("TypeError", "Parameter sourceGraphics must be non-null.", 2007);
   TimelineState* to = f ? B(m).Timeline(f->handle) : nullptr;
   TimelineState* src = B(m).Timeline(from->handle);
@@ -203,7 +206,7 @@ NATIVE(GrDrawEllipse) {
   return Value();
 }
 NATIVE(GrClear) {
-  FlashObject* f = Fo(self);
+  GraphicsObject* f = As<GraphicsObject>(self);
   if (TimelineState* tl = f ? B(m).Timeline(f->handle) : nullptr) tl->drawing.reset();
   return Value();
 }
@@ -332,7 +335,7 @@ constexpr MemberRow kGraphicsRows[] = {
 constexpr ClassRow kGraphicsClasses[] = {
     {"flash.display", "Shape", "flash.display::DisplayObject", nullptr, nullptr, false, &As3Display::shapeClass},
     {"flash.display", "MorphShape", "flash.display::DisplayObject", nullptr, nullptr, false, &As3Display::morphClass},
-    {"flash.display", "Graphics", "", AllocFlash, nullptr, false, &As3Display::graphicsClass},
+    {"flash.display", "Graphics", "", Alloc<GraphicsObject>, nullptr, false, &As3Display::graphicsClass},
 };
 
 void InstallGraphics(As3Display& b) { Register(b, kGraphicsClasses, kGraphicsRows); }

@@ -1,3 +1,5 @@
+// The pointer and the keyboard: what is under the pointer, the mouse
+// events in Flash's order, and keys to the focus.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -65,7 +67,8 @@ FlashObject* As3Display::PointerTarget(ClipHandle h) {
 void As3Display::SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related) {
   if (!target) return;
   Value ev = NewEvent(mouseEventClass, type, bubbles);
-  FlashObject* e = Fo(ev);
+  EventObject* e = As<EventObject>(ev);
+  if (!e) return;
   e->stageX = pointerX / 20.0;
   e->stageY = pointerY / 20.0;
   double lx = pointerX, ly = pointerY;
@@ -152,11 +155,12 @@ void As3Display::Key(bool down, int keyCode, int charCode) {
   if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
   // Keys go to the focus while it is on the stage, else to the stage.
-  FlashObject* target = Fo(focus);
+  FlashObject* target = As<FlashObject>(focus);
   if (target && !OnStage(target->handle)) target = nullptr;
   if (!target) target = stageObject;
   Value ev = NewEvent(keyboardEventClass, down ? "keyDown" : "keyUp", true);
-  FlashObject* e = Fo(ev);
+  EventObject* e = As<EventObject>(ev);
+  if (!e) return;
   e->keyCode = static_cast<std::uint32_t>(std::max(keyCode, 0));
   e->charCode = static_cast<std::uint32_t>(std::max(charCode, 0));
   e->cancelable = true;

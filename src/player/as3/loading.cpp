@@ -1,3 +1,5 @@
+// URLRequest, URLVariables, URLLoader, Loader and LoaderInfo, and the
+// loads they queue, finished a frame later.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -71,38 +73,39 @@ void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, 
   b.loads.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
 }
 NATIVE(UrlLoaderLoad) {
-  if (FlashObject* f = Fo(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
   return Value();
 }
 NATIVE(UrlLoaderCtor) {
   if (a.size() > 0 && !a[0].IsNullish()) UrlLoaderLoad(m, self, a);
   return self;
 }
-NATIVE(UrlLoaderData) { FlashObject* f = Fo(self); return f ? f->data : Value(); }
-NATIVE(UrlLoaderSetData) { if (FlashObject* f = Fo(self)) f->data = m.ArgOr(a, 0); return Value(); }
-NATIVE(UrlLoaderFormat) { FlashObject* f = Fo(self); return m.Str(f ? f->format : "text"); }
-NATIVE(UrlLoaderSetFormat) { if (FlashObject* f = Fo(self)) f->format = avm2::ArgStr(m, a, 0, "text"); return Value(); }
-NATIVE(BytesLoaded) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesLoaded : 0); }
-NATIVE(BytesTotal) { FlashObject* f = Fo(self); return Value::Number(f ? f->bytesTotal : 0); }
+NATIVE(UrlLoaderData) { FlashObject* f = As<FlashObject>(self); return f ? f->data : Value(); }
+NATIVE(UrlLoaderSetData) { if (FlashObject* f = As<FlashObject>(self)) f->data = m.ArgOr(a, 0); return Value(); }
+NATIVE(UrlLoaderFormat) { FlashObject* f = As<FlashObject>(self); return m.Str(f ? f->format : "text"); }
+NATIVE(UrlLoaderSetFormat) { if (FlashObject* f = As<FlashObject>(self)) f->format = avm2::ArgStr(m, a, 0, "text"); return Value(); }
+NATIVE(BytesLoaded) { FlashObject* f = As<FlashObject>(self); return Value::Number(f ? f->bytesLoaded : 0); }
+NATIVE(BytesTotal) { FlashObject* f = As<FlashObject>(self); return Value::Number(f ? f->bytesTotal : 0); }
 NATIVE(CancelLoad) {
   As3Display& b = B(m);
   for (auto* list : {&b.loads, &b.dueLoads}) std::erase_if(*list, [&](const As3Display::Load& l) {
-      return l.by.o == self.AsObject() || (Fo(l.by) && Fo(l.by)->owner.AsObject() == self.AsObject());
+      return l.by.o == self.AsObject() || (As<FlashObject>(l.by) && As<FlashObject>(l.by)->owner.AsObject() == self.AsObject());
     });
   return Value();
 }
 NATIVE(LoaderCtor) {
   DisplayObjectCtor(m, self, a);
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (!f) return self;
-  auto* info = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+  LoaderInfoObject* info = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+  if (!info) return self;
   info->owner = self;
   f->info = Value::Obj(info);
   return self;
 }
 FlashObject* LoaderInfoOf(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
-  FlashObject* info = f ? Fo(f->info) : nullptr;
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
   if (!info) m.ThrowError("Error", "The Loader has no LoaderInfo.", 2000);
   return info;
 }
@@ -123,17 +126,17 @@ NATIVE(LoaderLoadBytes) {
   return Value();
 }
 NATIVE(LoaderContent) {
-  FlashObject* f = Fo(self);
-  FlashObject* info = f ? Fo(f->info) : nullptr;
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
   return info && !info->content.IsUndefined() ? info->content : Value::Null();
 }
-NATIVE(LoaderInfoGet) { FlashObject* f = Fo(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
+NATIVE(LoaderInfoGet) { FlashObject* f = As<FlashObject>(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
 NATIVE(LoaderUnload) {
-  FlashObject* f = Fo(self);
-  FlashObject* info = f ? Fo(f->info) : nullptr;
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
   if (!info) return Value();
   CancelLoad(m, self, {});
-  FlashObject* content = Fo(info->content);
+  FlashObject* content = As<FlashObject>(info->content);
   As3Display& b = B(m);
   if (content && content->handle != kNoClip)
     if (Instance* i = b.Node(content->handle); i && i->parent == f->handle) Detach(m, content->handle, true);
@@ -144,7 +147,7 @@ NATIVE(LoaderUnload) {
   return Value();
 }
 NATIVE(LoaderInfoUrl) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f && f != b.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
   const auto& folder = b.stage.MovieFolder();
@@ -152,45 +155,45 @@ NATIVE(LoaderInfoUrl) {
 }
 NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
 NATIVE(LoaderInfoContent) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f == b.rootInfo) return b.ValueFor(kRootClip);
   return f && !f->content.IsUndefined() ? f->content : Value::Null();
 }
-NATIVE(LoaderInfoLoader) { FlashObject* f = Fo(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
+NATIVE(LoaderInfoLoader) { FlashObject* f = As<FlashObject>(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
 NATIVE(LoaderInfoBytes) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
   return Value::Number(f ? f->bytesLoaded : 0);
 }
 NATIVE(LoaderInfoBytesTotal) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
   return Value::Number(f ? f->bytesTotal : 0);
 }
 NATIVE(LoaderInfoWidth) {
   As3Display& b = B(m);
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
-  FlashObject* c = f ? Fo(f->content) : nullptr;
-  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
 }
 NATIVE(LoaderInfoHeight) {
   As3Display& b = B(m);
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
-  FlashObject* c = f ? Fo(f->content) : nullptr;
-  FlashObject* bd = c ? Fo(c->bitmapData) : nullptr;
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
 }
 NATIVE(LoaderInfoFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
 NATIVE(LoaderInfoSwfVersion) { return Value::Int(B(m).lib.movie.version); }
 NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
 NATIVE(LoaderInfoContentType) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (f == b.rootInfo) return m.Str("application/x-shockwave-flash");
   return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
@@ -198,17 +201,17 @@ NATIVE(LoaderInfoContentType) {
 NATIVE(DoGetLoaderInfo) {
   // Every object of the movie shares the movie's LoaderInfo; a loaded movie's, its Loader's.
   As3Display& b = B(m);
-  if (FlashObject* f = Fo(self))
+  if (FlashObject* f = As<FlashObject>(self))
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip)
-      if (FlashObject* ro = b.Existing(r); ro && Fo(ro->info)) return ro->info;
-  if (!b.rootInfo) b.rootInfo = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.display::LoaderInfo")));
+      if (FlashObject* ro = b.Existing(r); ro && As<FlashObject>(ro->info)) return ro->info;
+  if (!b.rootInfo) b.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
   return Value::Obj(b.rootInfo);
 }
 // ---- loads
 
 void As3Display::SendSimple(FlashObject* to, const char* type) {
   Value e = NewEvent(eventClass, type, false);
-  Dispatch(to, Fo(e));
+  Dispatch(to, As<EventObject>(e));
 }
 
 void As3Display::SendIoError(FlashObject* to, const std::string& text) {
@@ -220,8 +223,8 @@ void As3Display::SendIoError(FlashObject* to, const std::string& text) {
     return;
   }
   Value e = NewEvent(m.FindClass("flash.events::IOErrorEvent"), "ioError", false);
-  Fo(e)->message = text;
-  Dispatch(to, Fo(e));
+  if (EventObject* ev = As<EventObject>(e)) ev->message = text;
+  Dispatch(to, As<EventObject>(e));
 }
 
 // The display object a Loader shows for the bytes: a Bitmap of a picture;
@@ -250,7 +253,7 @@ Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
   const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
   std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(true), Value::Int(0)};
   Object* bd = m.Construct(m.FindClass("flash.display::BitmapData"), args);
-  FlashObject* fbd = Fo(Value::Obj(bd));
+  BitmapDataObject* fbd = As<BitmapDataObject>(Value::Obj(bd));
   if (!fbd || !fbd->bitmap) return Value();
   cairo_t* cr = cairo_create(fbd->bitmap->surface.get());
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
@@ -303,7 +306,7 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
 }
 
 void As3Display::FinishLoad(const Load& l) {
-  FlashObject* by = Fo(l.by);
+  FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
   std::string bytes;
   bool ok = l.fromBytes;
@@ -314,7 +317,7 @@ void As3Display::FinishLoad(const Load& l) {
     ok = !file.empty() && ReadScriptFile(file, bytes);
     if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
   }
-  FlashObject* loader = Fo(by->owner);  // set for a Loader's LoaderInfo
+  FlashObject* loader = As<FlashObject>(by->owner);  // set for a Loader's LoaderInfo
   if (!ok) {
     SendIoError(by, std::string(loader ? "Error #2035: URL Not Found. URL: " : "Error #2032: Stream Error. URL: ") + l.url);
     return;
@@ -322,9 +325,9 @@ void As3Display::FinishLoad(const Load& l) {
   const double n = static_cast<double>(bytes.size());
   if (!l.fromBytes) SendSimple(by, "open");
   Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
-  Fo(progress)->bytesLoaded = Fo(progress)->bytesTotal = n;
+  if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = p->bytesTotal = n;
   by->bytesLoaded = by->bytesTotal = n;
-  Dispatch(by, Fo(progress));
+  Dispatch(by, As<EventObject>(progress));
   if (loader) {
     const Value content = ContentFor(by, bytes);
     if (content.IsUndefined()) {
@@ -333,8 +336,8 @@ void As3Display::FinishLoad(const Load& l) {
       return;
     }
     by->content = content;
-    if (TimelineState* tl = Timeline(loader->handle); tl && Fo(content)) {
-      m.SafeCall([&] { Attach(m, *tl, Fo(content)->handle, 0); }, "adding what a Loader loaded");
+    if (TimelineState* tl = Timeline(loader->handle); tl && As<FlashObject>(content)) {
+      m.SafeCall([&] { Attach(m, *tl, As<FlashObject>(content)->handle, 0); }, "adding what a Loader loaded");
     }
     SendSimple(by, "init");
     SendSimple(by, "complete");
@@ -420,7 +423,7 @@ constexpr MemberRow kLoadingRows[] = {
 };
 
 constexpr ClassRow kLoadingClasses[] = {
-    {"flash.display", "LoaderInfo", "flash.events::EventDispatcher"},
+    {"flash.display", "LoaderInfo", "flash.events::EventDispatcher", Alloc<LoaderInfoObject>},
     {"flash.display", "Loader", "flash.display::DisplayObjectContainer", nullptr, LoaderCtor},
     // File dialogs never open in a capture: a FileFilter is a plain record.
     {"flash.net", "FileFilter", "", nullptr, FileFilterCtor, true},
@@ -428,7 +431,7 @@ constexpr ClassRow kLoadingClasses[] = {
     {"flash.net", "URLVariables", "", nullptr, UrlVarsCtor, true},
     {"flash.net", "URLRequestMethod"},
     {"flash.net", "URLLoaderDataFormat"},
-    {"flash.net", "URLLoader", "flash.events::EventDispatcher", nullptr, UrlLoaderCtor},
+    {"flash.net", "URLLoader", "flash.events::EventDispatcher", Alloc<UrlLoaderObject>, UrlLoaderCtor},
 };
 
 void InstallLoading(As3Display& b) { Register(b, kLoadingClasses, kLoadingRows); }

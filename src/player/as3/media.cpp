@@ -1,3 +1,5 @@
+// Sound, SoundChannel, SoundMixer and SoundTransform; NetConnection,
+// NetStream and Video over the player's FLV playback.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -6,7 +8,7 @@ namespace quarvel::player::as3 {
 std::string RequestUrl(Machine& m, const Value& request);
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes);
 NATIVE(SoundCtor) {
-  FlashObject* f = Fo(self);
+  SoundObject* f = As<SoundObject>(self);
   As3Display& b = B(m);
   if (!f) return self;
   for (Class* c = f->cls; c; c = c->super) {
@@ -53,10 +55,11 @@ std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume
 }
 // play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
 NATIVE(SoundPlay) {
-  FlashObject* f = Fo(self);
+  SoundObject* f = As<SoundObject>(self);
   As3Display& b = B(m);
-  auto* channel = static_cast<FlashObject*>(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
-  if (!f || !f->soundId) return Value::Obj(channel);
+  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  ChannelObject* channel = As<ChannelObject>(made);
+  if (!f || !f->soundId || !channel) return made;
   const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
   const double loopsD = avm2::ArgNum(m, a, 1, 0);
   const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
@@ -78,22 +81,22 @@ NATIVE(SoundPlay) {
 }
 // load(request): an MP3 file beside the movie, read on the next frame.
 NATIVE(SoundLoad) {
-  FlashObject* f = Fo(self);
+  SoundObject* f = As<SoundObject>(self);
   if (!f) return Value();
   f->format = "sound";
   QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
   return Value();
 }
 NATIVE(SoundUrl) {
-  FlashObject* f = Fo(self);
+  SoundObject* f = As<SoundObject>(self);
   return f && !f->url.empty() ? m.Str(f->url) : Value::Null();
 }
 NATIVE(SoundLength) {
-  FlashObject* f = Fo(self);
+  SoundObject* f = As<SoundObject>(self);
   return Value::Number(f ? f->soundMs : 0);
 }
 NATIVE(ChannelStop) {
-  FlashObject* f = Fo(self);
+  ChannelObject* f = As<ChannelObject>(self);
   As3Display& b = B(m);
   if (!f || !f->soundId) return Value();
   if (std::find(b.channels.begin(), b.channels.end(), f) != b.channels.end()) {
@@ -105,7 +108,7 @@ NATIVE(ChannelStop) {
   return Value();
 }
 NATIVE(ChannelPosition) {
-  FlashObject* f = Fo(self);
+  ChannelObject* f = As<ChannelObject>(self);
   if (!f || !f->soundId || f->soundMs <= 0) return Value::Number(0);
   const double now = std::min(m.clockMs(), f->endsMs);
   return Value::Number(std::fmod(f->fromMs + (now - f->startedMs), f->soundMs));
@@ -163,15 +166,15 @@ void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const s
   m.SetProperty(Value::Obj(info), "code", m.Str(code));
   m.SetProperty(Value::Obj(info), "level", m.Str(level));
   Value e = B(m).NewEvent(m.FindClass("flash.events::NetStatusEvent"), "netStatus", false);
-  Fo(e)->info = Value::Obj(info);
-  B(m).Dispatch(to, Fo(e));
+  if (EventObject* ev = As<EventObject>(e)) ev->info = Value::Obj(info);
+  B(m).Dispatch(to, As<EventObject>(e));
 }
 // connect(null) only: progressive files beside the movie, never a server.
 NATIVE(NcConnect) {
-  FlashObject* f = Fo(self);
+  NetConnectionObject* f = As<NetConnectionObject>(self);
   if (!f) return Value();
   const bool local = m.ArgOr(a, 0).IsNullish();
-  f->running = local;
+  f->connected = local;
   if (!local) {
     m.Skip("NetConnection to a server");
     SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
@@ -180,10 +183,10 @@ NATIVE(NcConnect) {
   }
   return Value();
 }
-NATIVE(NcConnected) { FlashObject* f = Fo(self); return Value::Bool(f && f->running); }
-NATIVE(NcClose) { if (FlashObject* f = Fo(self)) f->running = false; return Value(); }
+NATIVE(NcConnected) { NetConnectionObject* f = As<NetConnectionObject>(self); return Value::Bool(f && f->connected); }
+NATIVE(NcClose) { if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->connected = false; return Value(); }
 NATIVE(NsCtor) {
-  FlashObject* f = Fo(self);
+  NetStreamObject* f = As<NetStreamObject>(self);
   As3Display& b = B(m);
   if (!f) return self;
   f->stream = std::make_shared<NetStreamPlayback>(b.nextStream++, b.stage.Listener());
@@ -192,7 +195,7 @@ NATIVE(NsCtor) {
   return self;
 }
 NetStreamPlayback& StreamOf(Machine& m, const Value& self) {
-  FlashObject* f = Fo(self);
+  NetStreamObject* f = As<NetStreamObject>(self);
   if (!f || !f->stream) m.ThrowError("ArgumentError", "The NetStream has no connection.", 2126);
   return *f->stream;
 }
@@ -232,9 +235,9 @@ NATIVE(NsSetBufferTime) {
 }
 NATIVE(NsBytesLoaded) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesLoaded())); }
 NATIVE(NsBytesTotal) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesTotal())); }
-NATIVE(NsClient) { FlashObject* f = Fo(self); return f ? f->client : Value::Null(); }
+NATIVE(NsClient) { NetStreamObject* f = As<NetStreamObject>(self); return f ? f->client : Value::Null(); }
 NATIVE(NsSetClient) {
-  FlashObject* f = Fo(self);
+  NetStreamObject* f = As<NetStreamObject>(self);
   const Value c = m.ArgOr(a, 0);
   if (c.IsNullish()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
   if (f) f->client = c;
@@ -242,7 +245,7 @@ NATIVE(NsSetClient) {
 }
 // new Video(width = 320, height = 240): a node showing a video character of that size.
 NATIVE(VideoCtor) {
-  FlashObject* f = Fo(self);
+  FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f || f->handle != kNoClip) return self;
   auto def = std::make_unique<VideoDef>();
@@ -262,7 +265,7 @@ VideoDisplay* VideoOfSelf(Machine& m, const Value& self) {
 NATIVE(VideoAttachNetStream) {
   VideoDisplay* v = VideoOfSelf(m, self);
   if (!v) return Value();
-  FlashObject* ns = Fo(m.ArgOr(a, 0));
+  NetStreamObject* ns = ArgAs<NetStreamObject>(m, m.ArgOr(a, 0), "flash.net::NetStream");
   v->Attach(ns && ns->stream ? ns->stream : nullptr);
   return Value();
 }
@@ -294,7 +297,7 @@ NATIVE(VideoSetSmoothing) {
 // (netStatus events; onMetaData on the client).
 void As3Display::AdvanceStreams() {
   const auto list = streams;
-  for (FlashObject* f : list) {
+  for (NetStreamObject* f : list) {
     if (!f->stream) continue;
     const std::shared_ptr<NetStreamPlayback> s = f->stream;  // handlers may play another file
     s->SetListener(stage.Listener());
@@ -379,10 +382,10 @@ constexpr MemberRow kMediaRows[] = {
 };
 
 constexpr ClassRow kMediaClasses[] = {
-    {"flash.media", "Sound", "flash.events::EventDispatcher", nullptr, SoundCtor},
-    {"flash.media", "SoundChannel", "flash.events::EventDispatcher"},
-    {"flash.net", "NetConnection", "flash.events::EventDispatcher"},
-    {"flash.net", "NetStream", "flash.events::EventDispatcher", nullptr, NsCtor},
+    {"flash.media", "Sound", "flash.events::EventDispatcher", Alloc<SoundObject>, SoundCtor},
+    {"flash.media", "SoundChannel", "flash.events::EventDispatcher", Alloc<ChannelObject>},
+    {"flash.net", "NetConnection", "flash.events::EventDispatcher", Alloc<NetConnectionObject>},
+    {"flash.net", "NetStream", "flash.events::EventDispatcher", Alloc<NetStreamObject>, NsCtor},
     {"flash.media", "Video", "flash.display::DisplayObject", nullptr, VideoCtor, false, &As3Display::videoClass},
     {"flash.media", "SoundTransform", "", nullptr, SoundTransformCtor, true},
     {"flash.media", "SoundMixer"},

@@ -1,3 +1,5 @@
+// Stage and its constants; Capabilities, ApplicationDomain, System,
+// Security, Mouse and fscommand.
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -55,11 +57,11 @@ NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
 NATIVE(StFocus) {
   As3Display& b = B(m);
-  FlashObject* f = Fo(b.focus);
+  FlashObject* f = As<FlashObject>(b.focus);
   return f && b.OnStage(f->handle) ? b.focus : Value::Null();
 }
 NATIVE(StSetFocus) {
-  FlashObject* f = Fo(m.ArgOr(a, 0));
+  FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
   B(m).focus = f ? Value::Obj(f) : Value::Null();
   return Value();
 }
@@ -152,7 +154,7 @@ constexpr ClassRow kStageClasses[] = {
 
 void InstallStage(As3Display& b) {
   Register(b, kStageClasses, kStageRows);
-  b.stageObject = static_cast<FlashObject*>(b.m.Instantiate(b.stageClass));
+  b.stageObject = As<FlashObject>(Value::Obj(b.m.Instantiate(b.stageClass)));
   b.stageObject->handle = kNoClip;
   b.m.AddGlobalFunction("flash.system", "fscommand", FsCommand);
   b.m.AddGlobalFunction("flash.net", "navigateToURL", Noop);
