@@ -16,20 +16,20 @@ void Changed(Machine& m, BitmapDataObject* bd) {
   bd->bitmap->reduced.clear();
   if (!bd->changed) {
     bd->changed = true;
-    B(m).changedBitmaps.push_back(bd);
+    B(m).bitmaps.changed.push_back(bd);
   }
 }
 std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
   As3Display& b = B(m);
   if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
-      b.bitmapBytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
+      b.bitmaps.bytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
     m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
   auto def = std::make_shared<BitmapDef>();
   def->width = w;
   def->height = h;
   def->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  b.bitmapBytes += static_cast<std::size_t>(w) * h * 4;
-  b.bitmapDefs.push_back(def);
+  b.bitmaps.bytes += static_cast<std::size_t>(w) * h * 4;
+  b.bitmaps.defs.push_back(def);
   return def;
 }
 std::uint32_t Premultiply(std::uint32_t argb, bool transparent) {
@@ -337,7 +337,7 @@ NATIVE(BitmapCtor) {
   if (!f || f->handle != kNoClip) return self;
   As3Display& b = B(m);
   // A Bitmap is a picture, never a timeline: its node is made for its picture.
-  const Character* def = &b.emptyShape;
+  const Character* def = &b.bitmaps.emptyShape;
   if (bd && bd->bitmap) def = bd->bitmap.get();
   else if (const BitmapDef* linked = LinkedPicture(m, f->cls)) def = linked;
   Instance* inst = b.NewNode(def);
@@ -398,7 +398,7 @@ NATIVE(BitmapSetData) {
     bd->shownBy.push_back(f->handle);
     f->bitmapData = Value::Obj(bd);
   } else {
-    i->def = &B(m).emptyShape;
+    i->def = &B(m).bitmaps.emptyShape;
     f->bitmapData = Value::Null();
   }
   i->sprite.reset();
@@ -406,8 +406,8 @@ NATIVE(BitmapSetData) {
 }
 
 void As3Display::ShowChangedBitmaps() {
-  const auto list = changedBitmaps;
-  changedBitmaps.clear();
+  const auto list = bitmaps.changed;
+  bitmaps.changed.clear();
   for (BitmapDataObject* bd : list) {
     bd->changed = false;
     if (!bd->bitmap) continue;
@@ -418,7 +418,7 @@ void As3Display::ShowChangedBitmaps() {
     fresh->height = bd->bitmap->height;
     fresh->surface.reset(cairo_surface_reference(bd->bitmap->surface.get()));
     bd->bitmap = fresh;
-    bitmapDefs.push_back(fresh);
+    bitmaps.defs.push_back(fresh);
     for (ClipHandle h : bd->shownBy)
       if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kBitmap) i->def = fresh.get();
   }

@@ -204,6 +204,62 @@ struct Pick {
 };
 
 
+// The state of a family of classes, held by the binding.
+// Events (events.cpp): objects with frame listeners (enterFrame, exitFrame,
+// frameConstructed, render); running timers.
+struct EventState {
+  std::vector<FlashObject*> frameListeners;
+  std::vector<TimerObject*> timers;
+};
+// The pointer and the keyboard (input.cpp), as scripts saw them last: the
+// object under the pointer, the one pressed, the button; the object keys go to.
+struct PointerState {
+  ClipHandle over = kNoClip, pressed = kNoClip;
+  bool down = false, seen = false, handCursor = false;
+  double x = 0, y = 0;
+  Value focus;
+};
+// Bitmaps (bitmaps.cpp): every picture a Bitmap showed (nodes keep plain
+// pointers to them), the BitmapData changed this frame, the bytes of all
+// pictures, and what an empty Bitmap shows.
+struct BitmapState {
+  std::deque<std::shared_ptr<BitmapDef>> defs;
+  std::vector<BitmapDataObject*> changed;
+  std::size_t bytes = 0;
+  ShapeDef emptyShape;
+};
+// Loads (loading.cpp): asked for this frame, due at the end of the next; the
+// movie's own LoaderInfo and whether its events were sent.
+struct LoadState {
+  struct Load {
+    Value by;  // the URLLoader, or the Loader's LoaderInfo
+    std::string url;
+    std::string bytes;  // loadBytes: the data itself
+    bool fromBytes = false;
+  };
+  std::vector<Load> queued, due;
+  FlashObject* rootInfo = nullptr;
+  bool rootInfoSent = false;
+};
+// Sounds and video (media.cpp): playing channels (for SOUND_COMPLETE),
+// NetStreams following the clock, what script-made Videos show; sounds
+// scripts loaded from MP3 files, as DefineSound bodies under ids the
+// movie's library leaves free (from the top down).
+struct MediaState {
+  std::vector<FlashObject*> channels;
+  std::vector<NetStreamObject*> streams;
+  std::deque<std::unique_ptr<VideoDef>> videoDefs;
+  int nextStream = 1;
+  std::deque<std::vector<std::uint8_t>> scriptSounds;
+  int nextSoundId = 65535;
+};
+// The stage (stage_system.cpp): scaleMode and align as the movie set them;
+// whether stage.invalidate() asked for RENDER.
+struct StageState {
+  std::string scaleMode, align;
+  bool invalidated = false;
+};
+
 class As3Display : public ScriptHooks {
  public:
   explicit As3Display(Stage& stage);
@@ -216,11 +272,18 @@ class As3Display : public ScriptHooks {
   void TimelinesAdvanced() override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
-  bool HandCursor() const override { return handCursor; }
+  bool HandCursor() const override { return pointer.handCursor; }
 
   Stage& stage;
   const MovieLibrary& lib;
   Machine m;
+  // Each family's state.
+  EventState events;
+  PointerState pointer;
+  BitmapState bitmaps;
+  LoadState loading;
+  MediaState media;
+  StageState stageState;
   TimelineState limbo;  // objects made by scripts and not on a display list
   int limboDepth = 0;
   std::unordered_map<ClipHandle, FlashObject*> objects;
@@ -233,38 +296,11 @@ class As3Display : public ScriptHooks {
   std::map<std::string, std::pair<const MovieLibrary*, std::uint16_t>> loadedSymbols;
   std::set<ClipHandle> loadedRoots;
   std::vector<ClipHandle> constructQueue, scriptQueue;
-  std::vector<FlashObject*> frameListeners;  // enterFrame, exitFrame, frameConstructed
-  std::vector<TimerObject*> timers;
   EditTextDef scriptFieldDef;  // what script-made text fields are instances of
   std::vector<const FontDef*> registeredFonts;
-  // Every picture a Bitmap showed: nodes keep plain pointers to them.
-  std::deque<std::shared_ptr<BitmapDef>> bitmapDefs;
-  std::vector<BitmapDataObject*> changedBitmaps;
-  std::size_t bitmapBytes = 0;
   FlashObject* stageObject = nullptr;
-  ShapeDef emptyShape;  // what an empty Bitmap shows
   bool rootConstructed = false;
   bool flushing = false;
-  // The pointer as scripts saw it last: the object under it, the one pressed,
-  // the button; the object keys go to; stage.invalidate() asked for RENDER.
-  ClipHandle overTarget = kNoClip, pressTarget = kNoClip;
-  bool pointerDown = false, pointerSeen = false, handCursor = false, invalidated = false;
-  double pointerX = 0, pointerY = 0;
-  Value focus;
-  // Loads: asked for this frame, due at the end of the next; the movie's own LoaderInfo.
-  struct Load {
-    Value by;  // the URLLoader, or the Loader's LoaderInfo
-    std::string url;
-    std::string bytes;  // loadBytes: the data itself
-    bool fromBytes = false;
-  };
-  std::vector<Load> loads, dueLoads;
-  std::vector<FlashObject*> channels;  // playing sounds, for SOUND_COMPLETE
-  std::vector<NetStreamObject*> streams;   // NetStreams, following the clock
-  std::deque<std::unique_ptr<VideoDef>> videoDefs;  // what script-made Videos show
-  int nextStream = 1;
-  FlashObject* rootInfo = nullptr;
-  bool rootInfoSent = false;
   Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
@@ -323,9 +359,14 @@ class As3Display : public ScriptHooks {
     return kNoClip;
   }
   Class* ClassForNode(const Instance& inst) {
-    if (inst.def) {
+    if (inst.def)
       if (const std::string* linked = LinkedClassName(inst.def))
         if (Class* c = m.FindClass(*linked)) return c;
+    return KindClass(inst);
+  }
+  // The Flash class a node of its kind has when no class is linked to it.
+  Class* KindClass(const Instance& inst) {
+    if (inst.def) {
       switch (inst.def->kind) {
         case Character::Kind::kSprite: return movieClipClass;
         case Character::Kind::kButton: return buttonClass;
@@ -355,56 +396,14 @@ class As3Display : public ScriptHooks {
 
   // Makes the object of a node and runs its class's constructor; `info` is
   // the LoaderInfo of a loaded movie's main timeline.
-  FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value()) {
-    FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
-    if (!o) {  // a class linked to a symbol that is no display object
-      cls = movieClipClass;
-      o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
-    }
-    o->handle = h;
-    o->info = info;
-    objects[h] = o;
-    BindChildren(o);
-    Class* c = cls;
-    while (c && !c->iinit) c = c->super;
-    if (c && c->unit) {
-      m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(o), {}, c->iinit->scope); },
-                 ("the constructor of " + cls->QualifiedName()).c_str());
-    }
-    return o;
-  }
-  void ConstructRoot() {
-    if (rootConstructed) return;
-    rootConstructed = true;
-    Class* doc = nullptr;
-    if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
-    Construct(doc ? doc : movieClipClass, kRootClip);
-  }
+  FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value());
+  FlashObject* ConstructLinkedBitmap(Class* cls, ClipHandle h);
+  void ConstructRoot();
   // Named timeline children become the values of the parent class's
   // properties of the same name.
-  void BindChildren(FlashObject* o) {
-    if (!o->cls || (!o->cls->unit && !o->dynamic)) return;
-    TimelineState* tl = Timeline(o->handle);
-    if (!tl) return;
-    for (auto& [depth, child] : tl->list) {
-      if (child.name.empty() || child.name.rfind("instance", 0) == 0) continue;
-      avm2::Name n = m.NameFromString(child.name);
-      if (!m.FindBinding(o->traits, n) && !o->dynamic) continue;
-      const ClipHandle ch = child.serial;
-      FlashObject* co = ObjectFor(ch);
-      if (!co) continue;
-      m.SafeCall([&] { m.SetProperty(Value::Obj(o), n, Value::Obj(co)); }, "binding a timeline child");
-    }
-  }
+  void BindChildren(FlashObject* o);
 
-  void BindToParent(const Instance& child, FlashObject* co) {
-    auto it = objects.find(child.parent);
-    if (it == objects.end() || child.name.empty() || child.name.rfind("instance", 0) == 0) return;
-    FlashObject* p = it->second;
-    avm2::Name n = m.NameFromString(child.name);
-    if (!m.FindBinding(p->traits, n) && !p->dynamic) return;
-    m.SafeCall([&] { m.SetProperty(Value::Obj(p), n, Value::Obj(co)); }, "binding a timeline child");
-  }
+  void BindToParent(const Instance& child, FlashObject* co);
 
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def) {
@@ -413,210 +412,29 @@ class As3Display : public ScriptHooks {
   }
 
   // ---- events
-  Value NewEvent(Class* cls, const std::string& type, bool bubbles) {
-    const Value v = Value::Obj(m.Instantiate(cls));
-    if (EventObject* e = As<EventObject>(v)) {
-      e->type = type;
-      e->bubbles = bubbles;
-    }
-    return v;
-  }
-  void Listen(FlashObject* o, const std::string& type) {
-    if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
-        std::find(frameListeners.begin(), frameListeners.end(), o) == frameListeners.end()) {
-      frameListeners.push_back(o);
-    }
-  }
-  void CallListeners(FlashObject* o, EventObject* e, bool capture) {
-    if (!e) return;
-    std::vector<Listener> ls;
-    for (auto& l : o->listeners)
-      if (l.type == e->type && l.capture == capture) ls.push_back(l);
-    std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
-    e->currentTarget = Value::Obj(o);
-    for (auto& l : ls) {
-      Value arg = Value::Obj(e);
-      m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
-      if (e->stopNow) break;
-    }
-  }
+  Value NewEvent(Class* cls, const std::string& type, bool bubbles);
+  void Listen(FlashObject* o, const std::string& type);
+  void CallListeners(FlashObject* o, EventObject* e, bool capture);
   // Capture from the root down, the target, then bubbling up.
-  void Dispatch(FlashObject* target, EventObject* e) {
-    if (!target || !e) return;
-    e->target = Value::Obj(target);
-    e->stop = e->stopNow = false;
-    std::vector<FlashObject*> path;
-    if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
-      ClipHandle h = target->handle;
-      for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
-        Instance* i = Node(h);
-        if (!i || i->parent == kNoClip) break;
-        h = i->parent;
-        if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
-      }
-      // The stage is the parent of the root.
-      if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
-    }
-    e->phase = 1;
-    for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
-    if (!e->stop) {
-      e->phase = 2;
-      CallListeners(target, e, false);
-    }
-    if (e->bubbles) {
-      e->phase = 3;
-      for (FlashObject* p : path) {
-        if (e->stop) break;
-        CallListeners(p, e, false);
-      }
-    }
-    e->currentTarget = Value::Null();
-  }
-  void Broadcast(const std::string& type) {
-    const auto list = frameListeners;
-    for (FlashObject* o : list) {
-      bool has = false;
-      for (auto& l : o->listeners) has |= l.type == type;
-      if (!has) continue;
-      Value e = NewEvent(eventClass, type, false);
-      auto* ev = As<EventObject>(e);
-      if (!ev) continue;
-      ev->target = Value::Obj(o);
-      ev->phase = 2;
-      CallListeners(o, ev, false);
-    }
-  }
+  void Dispatch(FlashObject* target, EventObject* e);
+  void Broadcast(const std::string& type);
   // ADDED on the child (bubbling), ADDED_TO_STAGE on it and all below when it is on the stage now.
-  void Added(ClipHandle h) {
-    FlashObject* o = ObjectFor(h);
-    if (!o) return;
-    Value e = NewEvent(eventClass, "added", true);
-    Dispatch(o, As<EventObject>(e));
-    if (OnStage(h)) AddedToStage(h, 0);
-  }
+  void Added(ClipHandle h);
   // A timeline placed it (or it is the main timeline): ADDED, bubbling,
   // then ADDED_TO_STAGE on it alone, as its children had theirs.
-  void AddedByTimeline(ClipHandle h) {
-    auto it = objects.find(h);
-    if (it == objects.end()) return;
-    Value e = NewEvent(eventClass, "added", true);
-    Dispatch(it->second, As<EventObject>(e));
-    if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
-  }
+  void AddedByTimeline(ClipHandle h);
   // Handles of the tree from `h` in display list order: parents first.
-  void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting) {
-    order.emplace(h, order.size());
-    TimelineState* tl = Timeline(h);
-    if (!tl || nesting > kMaxSpriteNesting) return;
-    for (auto& [depth, child] : tl->list)
-      if (child.sprite) ListInOrder(child.serial, order, nesting + 1);
-  }
-  void AddedToStage(ClipHandle h, int depth) {
-    if (depth > kMaxSpriteNesting) return;
-    if (auto it = objects.find(h); it != objects.end()) {
-      Value e = NewEvent(eventClass, "addedToStage", false);
-      Dispatch(it->second, As<EventObject>(e));
-    }
-    if (TimelineState* tl = Timeline(h)) {
-      std::vector<ClipHandle> kids;
-      for (auto& [d, c] : tl->list) kids.push_back(c.serial);
-      for (ClipHandle k : kids) AddedToStage(k, depth + 1);
-    }
-  }
-  void Removed(ClipHandle h) {
-    auto it = objects.find(h);
-    if (it == objects.end()) return;
-    Value e = NewEvent(eventClass, "removed", true);
-    Dispatch(it->second, As<EventObject>(e));
-    if (OnStage(h)) {
-      Value e2 = NewEvent(eventClass, "removedFromStage", false);
-      Dispatch(it->second, As<EventObject>(e2));
-    }
-  }
+  void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting);
+  void AddedToStage(ClipHandle h, int depth);
+  void Removed(ClipHandle h);
 
   // ---- frames
   // Constructs the objects waiting, then (with `scripts`) runs the frame
   // scripts due, and again until nothing waits.
-  void Flush(bool scripts = true) {
-    if (flushing) return;
-    flushing = true;
-    std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
-    std::size_t sorted = 0;  // the queue is in that order while it has this length
-    for (int guard = 0; guard < 100000; ++guard) {
-      if (!constructQueue.empty()) {
-        const ClipHandle h = constructQueue.front();
-        constructQueue.erase(constructQueue.begin());
-        Instance* node = Node(h);
-        if (!node) continue;
-        const bool made = objects.count(h) != 0;
-        FlashObject* o = ObjectFor(h);
-        node = Node(h);
-        if (o && node) BindToParent(*node, o);
-        if (!made) AddedByTimeline(h);
-        continue;
-      }
-      if (!rootConstructed) {
-        ConstructRoot();
-        AddedByTimeline(kRootClip);
-        continue;
-      }
-      if (scripts && !scriptQueue.empty()) {
-        // Frame scripts run parent first, children in depth order, as
-        // the display list reads; scripts queued by these run after.
-        if (order.empty()) ListInOrder(kRootClip, order, 0);
-        if (sorted != scriptQueue.size()) {
-          auto rank = [&](ClipHandle x) {
-            const auto it = order.find(x);
-            return it == order.end() ? order.size() : it->second;
-          };
-          std::stable_sort(scriptQueue.begin(), scriptQueue.end(),
-                           [&](ClipHandle x, ClipHandle y) { return rank(x) < rank(y); });
-        }
-        const ClipHandle h = scriptQueue.front();
-        scriptQueue.erase(scriptQueue.begin());
-        sorted = scriptQueue.size();
-        RunFrameScript(h);
-        continue;
-      }
-      break;
-    }
-    flushing = false;
-  }
-  void RunFrameScript(ClipHandle h) {
-    auto it = objects.find(h);
-    TimelineState* tl = Timeline(h);
-    if (it == objects.end() || !tl) return;
-    auto fs = it->second->frameScripts.find(tl->current);
-    if (fs == it->second->frameScripts.end()) return;
-    const Value fn = fs->second;
-    m.SafeCall([&] { m.Call(fn, Value::Obj(it->second), {}); }, "a frame script");
-  }
-  void RunTimers() {
-    const double now = m.clockMs();
-    const auto list = timers;
-    for (TimerObject* t : list) {
-      if (!t->running || t->due > now) continue;
-      ++t->count;
-      t->due = now + std::max(t->delay, 1.0);
-      if (t->repeat > 0 && t->count >= t->repeat) t->running = false;
-      Value e = NewEvent(timerEventClass, "timer", false);
-      Dispatch(t, As<EventObject>(e));
-      if (!t->running && t->repeat > 0 && t->count >= t->repeat) {
-        Value done = NewEvent(timerEventClass, "timerComplete", false);
-        Dispatch(t, As<EventObject>(done));
-      }
-    }
-    std::erase_if(timers, [](TimerObject* t) { return !t->running; });
-    m.RunTimers();
-  }
-  void Collect() {
-    for (auto it = objects.begin(); it != objects.end();) {
-      if (it->first != kRootClip && !Node(it->first)) it = objects.erase(it);
-      else ++it;
-    }
-    // Off-list nodes nothing refers to any more are dropped with their objects.
-    m.Collect();
-  }
+  void Flush(bool scripts = true);
+  void RunFrameScript(ClipHandle h);
+  void RunTimers();
+  void Collect();
 
   void ShowChangedBitmaps();
   void Install();
@@ -631,23 +449,18 @@ class As3Display : public ScriptHooks {
   std::vector<ClipHandle> InteractiveChain(ClipHandle h);
   // Loads.
   void FinishLoads();
-  void FinishLoad(const Load& l);
+  void FinishLoad(const LoadState::Load& l);
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   Value ContentFor(FlashObject* info, const std::string& bytes);
-  // Sounds scripts loaded from MP3 files, as DefineSound bodies under ids
-  // the movie's library leaves free (from the top down).
-  std::deque<std::vector<std::uint8_t>> scriptSounds;
-  std::string stageScaleMode, stageAlign;  // as the movie set them
-  int nextSoundId = 65535;
   std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
-    while (nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(nextSoundId)) || lib.SoundLengthMs(nextSoundId) >= 0))
-      --nextSoundId;
-    if (nextSoundId <= 0) return {};
+    while (media.nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(media.nextSoundId)) || lib.SoundLengthMs(media.nextSoundId) >= 0))
+      --media.nextSoundId;
+    if (media.nextSoundId <= 0) return {};
     int rate = 0;
-    std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(nextSoundId), mp3, &rate);
+    std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(media.nextSoundId), mp3, &rate);
     if (body.empty() && rate > 0) m.Skip("Sound.load of an MP3 at " + std::to_string(rate) + " Hz");
-    if (!body.empty()) --nextSoundId;
+    if (!body.empty()) --media.nextSoundId;
     return body;
   }
   Value LoadedMovie(FlashObject* info, const std::string& bytes);

@@ -134,7 +134,7 @@ NATIVE(TimerStart) {
   As3Display& b = B(m);
   t->running = true;
   t->due = m.clockMs() + std::max(t->delay, 1.0);
-  if (std::find(b.timers.begin(), b.timers.end(), t) == b.timers.end()) b.timers.push_back(t);
+  if (std::find(b.events.timers.begin(), b.events.timers.end(), t) == b.events.timers.end()) b.events.timers.push_back(t);
   return Value();
 }
 NATIVE(TimerStop) {
@@ -183,6 +183,137 @@ NATIVE(EvBytesLoaded) { EventObject* e = As<EventObject>(self); return Value::Nu
 NATIVE(EvBytesTotal) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesTotal : 0); }
 NATIVE(NetStatusInfo) { EventObject* e = As<EventObject>(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
 
+
+// ---- events
+Value As3Display::NewEvent(Class* cls, const std::string& type, bool bubbles) {
+  const Value v = Value::Obj(m.Instantiate(cls));
+  if (EventObject* e = As<EventObject>(v)) {
+    e->type = type;
+    e->bubbles = bubbles;
+  }
+  return v;
+}
+
+void As3Display::Listen(FlashObject* o, const std::string& type) {
+  if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
+      std::find(events.frameListeners.begin(), events.frameListeners.end(), o) == events.frameListeners.end()) {
+    events.frameListeners.push_back(o);
+  }
+}
+
+void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
+  if (!e) return;
+  std::vector<Listener> ls;
+  for (auto& l : o->listeners)
+    if (l.type == e->type && l.capture == capture) ls.push_back(l);
+  std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
+  e->currentTarget = Value::Obj(o);
+  for (auto& l : ls) {
+    Value arg = Value::Obj(e);
+    m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
+    if (e->stopNow) break;
+  }
+}
+
+// Capture from the root down, the target, then bubbling up.
+void As3Display::Dispatch(FlashObject* target, EventObject* e) {
+  if (!target || !e) return;
+  e->target = Value::Obj(target);
+  e->stop = e->stopNow = false;
+  std::vector<FlashObject*> path;
+  if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
+    ClipHandle h = target->handle;
+    for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
+      Instance* i = Node(h);
+      if (!i || i->parent == kNoClip) break;
+      h = i->parent;
+      if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
+    }
+    // The stage is the parent of the root.
+    if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
+  }
+  e->phase = 1;
+  for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
+  if (!e->stop) {
+    e->phase = 2;
+    CallListeners(target, e, false);
+  }
+  if (e->bubbles) {
+    e->phase = 3;
+    for (FlashObject* p : path) {
+      if (e->stop) break;
+      CallListeners(p, e, false);
+    }
+  }
+  e->currentTarget = Value::Null();
+}
+
+void As3Display::Broadcast(const std::string& type) {
+  const auto list = events.frameListeners;
+  for (FlashObject* o : list) {
+    bool has = false;
+    for (auto& l : o->listeners) has |= l.type == type;
+    if (!has) continue;
+    Value e = NewEvent(eventClass, type, false);
+    auto* ev = As<EventObject>(e);
+    if (!ev) continue;
+    ev->target = Value::Obj(o);
+    ev->phase = 2;
+    CallListeners(o, ev, false);
+  }
+}
+
+// ADDED on the child (bubbling), ADDED_TO_STAGE on it and all below when it is on the stage now.
+void As3Display::Added(ClipHandle h) {
+  FlashObject* o = ObjectFor(h);
+  if (!o) return;
+  Value e = NewEvent(eventClass, "added", true);
+  Dispatch(o, As<EventObject>(e));
+  if (OnStage(h)) AddedToStage(h, 0);
+}
+
+// A timeline placed it (or it is the main timeline): ADDED, bubbling,
+// then ADDED_TO_STAGE on it alone, as its children had theirs.
+void As3Display::AddedByTimeline(ClipHandle h) {
+  auto it = objects.find(h);
+  if (it == objects.end()) return;
+  Value e = NewEvent(eventClass, "added", true);
+  Dispatch(it->second, As<EventObject>(e));
+  if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+}
+
+// Handles of the tree from `h` in display list order: parents first.
+void As3Display::ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting) {
+  order.emplace(h, order.size());
+  TimelineState* tl = Timeline(h);
+  if (!tl || nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, child] : tl->list)
+    if (child.sprite) ListInOrder(child.serial, order, nesting + 1);
+}
+
+void As3Display::AddedToStage(ClipHandle h, int depth) {
+  if (depth > kMaxSpriteNesting) return;
+  if (auto it = objects.find(h); it != objects.end()) {
+    Value e = NewEvent(eventClass, "addedToStage", false);
+    Dispatch(it->second, As<EventObject>(e));
+  }
+  if (TimelineState* tl = Timeline(h)) {
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : tl->list) kids.push_back(c.serial);
+    for (ClipHandle k : kids) AddedToStage(k, depth + 1);
+  }
+}
+
+void As3Display::Removed(ClipHandle h) {
+  auto it = objects.find(h);
+  if (it == objects.end()) return;
+  Value e = NewEvent(eventClass, "removed", true);
+  Dispatch(it->second, As<EventObject>(e));
+  if (OnStage(h)) {
+    Value e2 = NewEvent(eventClass, "removedFromStage", false);
+    Dispatch(it->second, As<EventObject>(e2));
+  }
+}
 
 constexpr MemberRow kEventRows[] = {
     {"flash.events::EventDispatcher", "addEventListener", Member::kMethod, EdAddEventListener},

@@ -69,9 +69,9 @@ void As3Display::SendMouse(FlashObject* target, const char* type, bool bubbles, 
   Value ev = NewEvent(mouseEventClass, type, bubbles);
   EventObject* e = As<EventObject>(ev);
   if (!e) return;
-  e->stageX = pointerX / 20.0;
-  e->stageY = pointerY / 20.0;
-  double lx = pointerX, ly = pointerY;
+  e->stageX = pointer.x / 20.0;
+  e->stageY = pointer.y / 20.0;
+  double lx = pointer.x, ly = pointer.y;
   if (target != stageObject && stage.ToClipSpace(target->handle, lx, ly)) {
     e->localX = lx / 20.0;
     e->localY = ly / 20.0;
@@ -79,7 +79,7 @@ void As3Display::SendMouse(FlashObject* target, const char* type, bool bubbles, 
     e->localX = e->stageX;
     e->localY = e->stageY;
   }
-  e->buttonDown = pointerDown;
+  e->buttonDown = pointer.down;
   e->related = Value::Obj(related);
   e->cancelable = std::string_view(type) != "mouseMove";
   Dispatch(target, e);
@@ -101,18 +101,18 @@ std::vector<ClipHandle> As3Display::InteractiveChain(ClipHandle h) {
 void As3Display::Pointer(double x, double y, bool down) {
   if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
-  const bool moved = !pointerSeen || x != pointerX || y != pointerY;
-  pointerSeen = true;
-  pointerX = x;
-  pointerY = y;
+  const bool moved = !pointer.seen || x != pointer.x || y != pointer.y;
+  pointer.seen = true;
+  pointer.x = x;
+  pointer.y = y;
   const Pick p = PickIn(kRootClip, x, y, 0);
   const ClipHandle hit = p.kind == Pick::kHit ? p.target : kNoClip;
-  const bool press = down && !pointerDown, release = !down && pointerDown;
-  pointerDown = down;
+  const bool press = down && !pointer.down, release = !down && pointer.down;
+  pointer.down = down;
   // Out and roll-outs from the old object up, then roll-overs from the new one up and over.
-  if (hit != overTarget) {
-    const ClipHandle old = overTarget;
-    overTarget = hit;
+  if (hit != pointer.over) {
+    const ClipHandle old = pointer.over;
+    pointer.over = hit;
     FlashObject* from = old != kNoClip && Node(old) ? Existing(old) : nullptr;
     if (old == kRootClip) from = Existing(kRootClip);
     FlashObject* to = PointerTarget(hit);
@@ -127,26 +127,26 @@ void As3Display::Pointer(double x, double y, bool down) {
         if (FlashObject* o = Existing(h)) SendMouse(o, "rollOver", false, from);
     if (hit != kNoClip) SendMouse(to, "mouseOver", true, from);
   }
-  FlashObject* target = PointerTarget(overTarget);
+  FlashObject* target = PointerTarget(pointer.over);
   if (moved) SendMouse(target, "mouseMove", true, nullptr);
   if (press) {
-    pressTarget = overTarget == kNoClip ? kNoClip : overTarget;
+    pointer.pressed = pointer.over == kNoClip ? kNoClip : pointer.over;
     SendMouse(target, "mouseDown", true, nullptr);
   }
   if (release) {
     SendMouse(target, "mouseUp", true, nullptr);
-    if (pressTarget == overTarget) SendMouse(target, "click", true, nullptr);
-    pressTarget = kNoClip;
+    if (pointer.pressed == pointer.over) SendMouse(target, "click", true, nullptr);
+    pointer.pressed = kNoClip;
   }
   // A hand over buttons, and over sprites in button mode (which their children share).
-  handCursor = false;
-  for (ClipHandle h : InteractiveChain(overTarget)) {
+  pointer.handCursor = false;
+  for (ClipHandle h : InteractiveChain(pointer.over)) {
     FlashObject* o = Existing(h);
     if (!o) continue;
     Instance* i = Node(h);
     const bool button = i && i->def && i->def->kind == Character::Kind::kButton;
-    if ((button || o->buttonMode) && o->useHandCursor) handCursor = true;
-    if (handCursor) break;
+    if ((button || o->buttonMode) && o->useHandCursor) pointer.handCursor = true;
+    if (pointer.handCursor) break;
   }
   Flush();
 }
@@ -155,7 +155,7 @@ void As3Display::Key(bool down, int keyCode, int charCode) {
   if (!stageObject || !rootConstructed) return;
   m.BeginFrame();
   // Keys go to the focus while it is on the stage, else to the stage.
-  FlashObject* target = As<FlashObject>(focus);
+  FlashObject* target = As<FlashObject>(pointer.focus);
   if (target && !OnStage(target->handle)) target = nullptr;
   if (!target) target = stageObject;
   Value ev = NewEvent(keyboardEventClass, down ? "keyDown" : "keyUp", true);
@@ -168,5 +168,4 @@ void As3Display::Key(bool down, int keyCode, int charCode) {
   Flush();
 }
 
-// @@END
 }  // namespace quarvel::player::as3

@@ -68,9 +68,9 @@ std::string RequestUrl(Machine& m, const Value& request) {
 }
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
-  if (b.loads.size() + b.dueLoads.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
+  if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
   by->url = url;
-  b.loads.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
+  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
 }
 NATIVE(UrlLoaderLoad) {
   if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
@@ -88,7 +88,7 @@ NATIVE(BytesLoaded) { FlashObject* f = As<FlashObject>(self); return Value::Numb
 NATIVE(BytesTotal) { FlashObject* f = As<FlashObject>(self); return Value::Number(f ? f->bytesTotal : 0); }
 NATIVE(CancelLoad) {
   As3Display& b = B(m);
-  for (auto* list : {&b.loads, &b.dueLoads}) std::erase_if(*list, [&](const As3Display::Load& l) {
+  for (auto* list : {&b.loading.queued, &b.loading.due}) std::erase_if(*list, [&](const LoadState::Load& l) {
       return l.by.o == self.AsObject() || (As<FlashObject>(l.by) && As<FlashObject>(l.by)->owner.AsObject() == self.AsObject());
     });
   return Value();
@@ -149,7 +149,7 @@ NATIVE(LoaderUnload) {
 NATIVE(LoaderInfoUrl) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f && f != b.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
+  if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
   const auto& folder = b.stage.MovieFolder();
   return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
 }
@@ -157,26 +157,26 @@ NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
 NATIVE(LoaderInfoContent) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.rootInfo) return b.ValueFor(kRootClip);
+  if (f == b.loading.rootInfo) return b.ValueFor(kRootClip);
   return f && !f->content.IsUndefined() ? f->content : Value::Null();
 }
 NATIVE(LoaderInfoLoader) { FlashObject* f = As<FlashObject>(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
 NATIVE(LoaderInfoBytes) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
   return Value::Number(f ? f->bytesLoaded : 0);
 }
 NATIVE(LoaderInfoBytesTotal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
   return Value::Number(f ? f->bytesTotal : 0);
 }
 NATIVE(LoaderInfoWidth) {
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
-  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
+  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
   FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
   BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
@@ -184,7 +184,7 @@ NATIVE(LoaderInfoWidth) {
 NATIVE(LoaderInfoHeight) {
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
-  if (f == b.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
+  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
   FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
   BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
@@ -195,7 +195,7 @@ NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.rootInfo) return m.Str("application/x-shockwave-flash");
+  if (f == b.loading.rootInfo) return m.Str("application/x-shockwave-flash");
   return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
 }
 NATIVE(DoGetLoaderInfo) {
@@ -204,8 +204,8 @@ NATIVE(DoGetLoaderInfo) {
   if (FlashObject* f = As<FlashObject>(self))
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip)
       if (FlashObject* ro = b.Existing(r); ro && As<FlashObject>(ro->info)) return ro->info;
-  if (!b.rootInfo) b.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
-  return Value::Obj(b.rootInfo);
+  if (!b.loading.rootInfo) b.loading.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+  return Value::Obj(b.loading.rootInfo);
 }
 // ---- loads
 
@@ -305,7 +305,7 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   return Value::Obj(Construct(cls ? cls : movieClipClass, h, Value::Obj(info)));
 }
 
-void As3Display::FinishLoad(const Load& l) {
+void As3Display::FinishLoad(const LoadState::Load& l) {
   FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
   std::string bytes;
@@ -350,8 +350,8 @@ void As3Display::FinishLoad(const Load& l) {
       SendIoError(by, "Error #2032: Stream Error. URL: " + l.url);
       return;
     }
-    scriptSounds.push_back(std::move(body));
-    const std::vector<std::uint8_t>& kept = scriptSounds.back();
+    media.scriptSounds.push_back(std::move(body));
+    const std::vector<std::uint8_t>& kept = media.scriptSounds.back();
     by->soundId = kept[0] | (kept[1] << 8);
     by->type.clear();
     by->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
@@ -375,9 +375,9 @@ void As3Display::FinishLoad(const Load& l) {
 }
 
 void As3Display::FinishLoads() {
-  auto due = std::move(dueLoads);
-  dueLoads.clear();
-  for (const Load& l : due) {
+  auto due = std::move(loading.due);
+  loading.due.clear();
+  for (const LoadState::Load& l : due) {
     m.BeginFrame();
     m.SafeCall([&] { FinishLoad(l); }, "a load's events");
     Flush();

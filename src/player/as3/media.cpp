@@ -76,7 +76,7 @@ NATIVE(SoundPlay) {
   channel->startedMs = m.clockMs();
   channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
   channel->soundMs = f->soundMs;
-  b.channels.push_back(channel);
+  b.media.channels.push_back(channel);
   return Value::Obj(channel);
 }
 // load(request): an MP3 file beside the movie, read on the next frame.
@@ -99,10 +99,10 @@ NATIVE(ChannelStop) {
   ChannelObject* f = As<ChannelObject>(self);
   As3Display& b = B(m);
   if (!f || !f->soundId) return Value();
-  if (std::find(b.channels.begin(), b.channels.end(), f) != b.channels.end()) {
+  if (std::find(b.media.channels.begin(), b.media.channels.end(), f) != b.media.channels.end()) {
     static const std::uint8_t kStop[1] = {0x20};  // SyncStop
     b.stage.StartSoundById(f->soundId, f->type, kStop);
-    std::erase(b.channels, f);
+    std::erase(b.media.channels, f);
   }
   f->endsMs = std::min(f->endsMs, m.clockMs());
   return Value();
@@ -131,7 +131,7 @@ NATIVE(SoundMixerComputeSpectrum) {
 }
 NATIVE(SoundMixerStopAll) {
   B(m).stage.StopAllSounds();
-  B(m).channels.clear();
+  B(m).media.channels.clear();
   return Value();
 }
 // ---- video: NetConnection, NetStream and Video on the player's FLV playback
@@ -189,9 +189,9 @@ NATIVE(NsCtor) {
   NetStreamObject* f = As<NetStreamObject>(self);
   As3Display& b = B(m);
   if (!f) return self;
-  f->stream = std::make_shared<NetStreamPlayback>(b.nextStream++, b.stage.Listener());
+  f->stream = std::make_shared<NetStreamPlayback>(b.media.nextStream++, b.stage.Listener());
   f->client = self;
-  b.streams.push_back(f);
+  b.media.streams.push_back(f);
   return self;
 }
 NetStreamPlayback& StreamOf(Machine& m, const Value& self) {
@@ -253,7 +253,7 @@ NATIVE(VideoCtor) {
   def->stream.height = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 1, 240), 0.0, 8192.0));
   Instance* inst = b.NewNode(def.get());
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
-  b.videoDefs.push_back(std::move(def));
+  b.media.videoDefs.push_back(std::move(def));
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   return self;
@@ -296,7 +296,7 @@ NATIVE(VideoSetSmoothing) {
 // Every frame: streams follow the clock, and their news reach the scripts
 // (netStatus events; onMetaData on the client).
 void As3Display::AdvanceStreams() {
-  const auto list = streams;
+  const auto list = media.streams;
   for (NetStreamObject* f : list) {
     if (!f->stream) continue;
     const std::shared_ptr<NetStreamPlayback> s = f->stream;  // handlers may play another file
@@ -326,9 +326,9 @@ void As3Display::AdvanceStreams() {
 void As3Display::FinishSounds() {
   const double now = m.clockMs();
   std::vector<FlashObject*> done;
-  for (FlashObject* c : channels)
+  for (FlashObject* c : media.channels)
     if (c->endsMs <= now) done.push_back(c);
-  std::erase_if(channels, [now](FlashObject* c) { return c->endsMs <= now; });
+  std::erase_if(media.channels, [now](FlashObject* c) { return c->endsMs <= now; });
   for (FlashObject* c : done) {
     m.BeginFrame();
     SendSimple(c, "soundComplete");

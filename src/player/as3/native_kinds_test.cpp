@@ -172,5 +172,33 @@ TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|7|false|true|false|");
 }
 
+TEST(As3NativeKinds, APictureLinkedToABitmapDataClassIsABitmapShowingThatClass) {
+  // A timeline picture whose symbol is linked to a BitmapData subclass: the
+  // child is a Bitmap whose bitmapData is an object of that class, holding
+  // the picture.
+  As3Movie d;
+  d.LinkedClass("Logo", {d.Display("BitmapData")}, 9);
+  d.defineTags = [](testing::SwfBuilder& b) {
+    const std::vector<swf::Rgba> pixels(6, swf::Rgba{255, 0, 0, 255});
+    b.DefineBitsLossless(9, 3, 2, pixels);
+    b.PlaceObject2({.depth = 1, .characterId = 9});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("coerce_a").Op("setlocal_1");
+    auto trace = [&](const std::vector<const char*>& path, const char* call = nullptr) {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1");
+      for (const char* p : path) c.Op("getproperty", {m.Q(p)});
+      if (call) c.Op("pushbyte", {0}).Op("pushbyte", {0}).Op("callproperty", {m.Q(call), 2});
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    trace({});
+    trace({"bitmapData"});
+    trace({"bitmapData", "width"});
+    trace({"bitmapData", "height"});
+    trace({"bitmapData"}, "getPixel");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "[object Bitmap]|[object Logo]|3|2|16711680|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -21,7 +21,7 @@ NATIVE(StSetFrameRate) {
 // scaleMode and align read back what the movie set (Flash's names); the
 // picture keeps the player's fit.
 NATIVE(StScaleMode) {
-  const std::string& s = B(m).stageScaleMode;
+  const std::string& s = B(m).stageState.scaleMode;
   return m.Str(s.empty() ? "showAll" : s);
 }
 NATIVE(StSetScaleMode) {
@@ -30,18 +30,18 @@ NATIVE(StSetScaleMode) {
     std::string lower = v, k = known;
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == k) B(m).stageScaleMode = known;
+    if (lower == k) B(m).stageState.scaleMode = known;
   }
   return Value();
 }
-NATIVE(StAlign) { return m.Str(B(m).stageAlign); }
+NATIVE(StAlign) { return m.Str(B(m).stageState.align); }
 NATIVE(StSetAlign) {
   // Flash keeps the letters it knows, in the order T, B, L, R.
   std::string v = m.ToString(m.ArgOr(a, 0)), out;
   for (auto& c : v) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   for (char k : {'T', 'B', 'L', 'R'})
     if (v.find(k) != std::string::npos) out += k;
-  B(m).stageAlign = out;
+  B(m).stageState.align = out;
   return Value();
 }
 // The picture follows the quality a movie sets, as in Flash.
@@ -57,16 +57,16 @@ NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
 NATIVE(StFocus) {
   As3Display& b = B(m);
-  FlashObject* f = As<FlashObject>(b.focus);
-  return f && b.OnStage(f->handle) ? b.focus : Value::Null();
+  FlashObject* f = As<FlashObject>(b.pointer.focus);
+  return f && b.OnStage(f->handle) ? b.pointer.focus : Value::Null();
 }
 NATIVE(StSetFocus) {
   FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
-  B(m).focus = f ? Value::Obj(f) : Value::Null();
+  B(m).pointer.focus = f ? Value::Obj(f) : Value::Null();
   return Value();
 }
 NATIVE(StInvalidate) {
-  B(m).invalidated = true;
+  B(m).stageState.invalidated = true;
   return Value();
 }
 
@@ -87,7 +87,7 @@ NATIVE(FsCommand) {
   std::string command = avm2::ArgStr(m, a, 0, "");
   for (auto& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (command == "quit") {
-    B(m).channels.clear();
+    B(m).media.channels.clear();
     B(m).stage.Quit();
   }
   return Value();
