@@ -33,7 +33,6 @@
 
 namespace quarvel::player::as3 {
 
-
 using avm2::Class;
 using avm2::Machine;
 using avm2::Object;
