@@ -101,6 +101,26 @@ std::vector<Consumer> Consumers() {
          Construct(m, c, "flash.geom", "Point");
          c.Op("callpropvoid", {m.Q("copyPixels"), 3});
        }},
+      {"attachNetStream", "netstream",
+       [](As3Movie& m, AbcCode& c) {
+         Construct(m, c, "flash.media", "Video");
+         c.Op("getlocal_2").Op("callpropvoid", {m.Q("attachNetStream"), 1});
+       }},
+      {"setTextFormat", "textformat",
+       [](As3Movie& m, AbcCode& c) {
+         Construct(m, c, "flash.text", "TextField");
+         c.Op("getlocal_2").Op("callpropvoid", {m.Q("setTextFormat"), 1});
+       }},
+      {"defaultTextFormat", "textformat",
+       [](As3Movie& m, AbcCode& c) {
+         Construct(m, c, "flash.text", "TextField");
+         c.Op("getlocal_2").Op("setproperty", {m.Q("defaultTextFormat")});
+       }},
+      {"styleSheet", "stylesheet",
+       [](As3Movie& m, AbcCode& c) {
+         Construct(m, c, "flash.text", "TextField");
+         c.Op("getlocal_2").Op("setproperty", {m.Q("styleSheet")});
+       }},
       {"draw", "drawable",
        [](As3Movie& m, AbcCode& c) {
          Construct(m, c, "flash.display", "BitmapData", {2, 2});
