@@ -61,12 +61,15 @@ NATIVE(ObjPropertyIsEnumerable) {
     std::uint32_t i = 0;
     if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
   }
-  return Value::Bool(o->FindDyn(name) != nullptr);
+  return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
+// Only dynamic properties have the flag; traits stay unlisted whatever is asked.
 NATIVE(ObjSetPropertyIsEnumerable) {
-  (void)self;
-  (void)a;
-  m.Skip("setPropertyIsEnumerable");
+  Object* o = self.AsObject();
+  const std::string name = ArgStr(m, a, 0, "undefined");
+  if (!o || !o->FindDyn(name)) return Value();
+  if (m.ToBoolean(m.ArgOr(a, 1))) o->dyn->hidden.erase(name);
+  else o->dyn->hidden.insert(name);
   return Value();
 }
 NATIVE(ObjIsPrototypeOf) {

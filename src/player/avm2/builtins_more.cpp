@@ -541,8 +541,8 @@ struct JsonWriter {
         }
       }
       if (o->dyn)
-        for (auto& [k, val] : o->dyn->items)
-          if (k) emit(k->text, val);
+        for (std::size_t i = 0; i < o->dyn->items.size(); ++i)
+          if (o->dyn->Listed(i)) emit(o->dyn->items[i].first->text, o->dyn->items[i].second);
       if (!first) out += nl + cur;
       out += "}";
     }

@@ -77,6 +77,7 @@ bool Object::DeleteDyn(std::string_view name) {
   if (it == dyn->index.end()) return false;
   auto& item = dyn->items[it->second];
   dyn->index.erase(it);
+  if (auto h = dyn->hidden.find(name); h != dyn->hidden.end()) dyn->hidden.erase(h);
   item.first = nullptr;
   item.second = Value();
   --dyn->live;
@@ -458,6 +459,25 @@ StringCell* LocalOf(Machine& m, Name& n) {
   return n.local;
 }
 
+// The public methods of the top-level core classes live on prototypes in
+// Flash: a dynamic property of that name on the object or a prototype wins,
+// and assigning one makes a dynamic property instead of failing.
+bool IsPrototypeMethod(const Binding* b) {
+  const Class* owner = b && b->kind == Binding::Kind::kMethod && b->method ? b->method->owner : nullptr;
+  return owner && !owner->unit && owner->package.empty();
+}
+
+Value* PrototypeShadow(Machine& m, Object* o, Object* proto, const Binding* b, Name& n) {
+  if (!IsPrototypeMethod(b)) return nullptr;
+  const std::string& key = LocalOf(m, n)->text;
+  if (o && o->dyn)
+    if (Value* v = o->FindDyn(key)) return v;
+  for (Object* p = proto; p; p = p->proto)
+    if (p->dyn)
+      if (Value* v = p->FindDyn(key)) return v;
+  return nullptr;
+}
+
 bool HasNativeBase(const Class* c, const Class* objectClass) {
   for (; c; c = c->super)
     if (!c->unit && c != objectClass) return true;
@@ -532,7 +552,11 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       const std::u16string u = ToUtf16(t);
       return n.index < u.size() ? Str(FromUtf16(u.substr(n.index, 1))) : Value();
     }
-    if (const Binding* b = FindBinding(&c->instance, n)) return GetSlotted(nullptr, *b, objV);
+    if (const Binding* b = FindBinding(&c->instance, n)) {
+      if (Value* v = PrototypeShadow(*this, nullptr, c->prototype, b, n)) return *v;
+      if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+      return GetSlotted(nullptr, *b, objV);
+    }
     if (AnyPublic(*this, n)) {
       for (Object* p = c->prototype; p; p = p->proto)
         if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
@@ -543,7 +567,12 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
   if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
-  if (const Binding* b = FindBinding(o->traits, n)) return GetSlotted(o, *b, objV);
+  if (const Binding* b = FindBinding(o->traits, n)) {
+    if (Value* v = PrototypeShadow(*this, o, o->proto, b, n)) return *v;
+    // Read, such a method is the prototype's function, bound to no object.
+    if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+    return GetSlotted(o, *b, objV);
+  }
   // A class object is a Class too (prototype).
   if (o->kind == ObjectKind::kClass && classClass)
     if (const Binding* b = FindBinding(&classClass->instance, n)) return GetSlotted(o, *b, objV);
@@ -573,7 +602,9 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
   if (o->kind == ObjectKind::kXml && xmlSetIndexed && n.hasIndex && xmlSetIndexed(*this, o, n, v)) return;
-  if (const Binding* b = FindBinding(o->traits, n)) {
+  const Binding* b = FindBinding(o->traits, n);
+  if (IsPrototypeMethod(b)) b = nullptr;
+  if (b) {
     switch (b->kind) {
       case Binding::Kind::kSlot: {
         if (b->isConst && !init) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
@@ -654,7 +685,12 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   Object* o = objV.AsObject();
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
   const Binding* binding = FindBinding(t, n);
-  if (binding && binding->kind == Binding::Kind::kMethod) return Invoke(binding->method, objV, args, binding->method->scope);
+  if (binding && binding->kind == Binding::Kind::kMethod) {
+    Name copy = n;
+    Object* proto = o ? o->proto : ClassOf(objV)->prototype;
+    if (Value* f = PrototypeShadow(*this, o, proto, binding, copy)) return Call(*f, objV, args);
+    return Invoke(binding->method, objV, args, binding->method->scope);
+  }
   if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
     // callProperty(name, ...args)
     Name copy = n;

@@ -152,6 +152,8 @@ struct DynProps {
   std::vector<std::pair<StringCell*, Value>> items;  // in insertion order; removed ones have a null name
   std::unordered_map<std::string_view, std::size_t> index;
   std::size_t live = 0;
+  std::set<std::string, std::less<>> hidden;  // names for..in skips (setPropertyIsEnumerable)
+  bool Listed(std::size_t i) const { return items[i].first && (hidden.empty() || !hidden.contains(items[i].first->text)); }
 };
 
 struct Object : Cell {

@@ -1,0 +1,116 @@
+// Language rules of the core classes as Flash applies them: methods that
+// live on prototypes, enumerability flags, array holes.
+#include <gtest/gtest.h>
+
+#include "player/avm2/machine_test_support.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+class As3Rules : public As3 {
+ protected:
+  // A function returning the string given.
+  std::uint32_t Returning(std::string_view s) {
+    AbcCode f;
+    f.Op("pushstring", {S(s)}).Op("returnvalue");
+    return Fn(f);
+  }
+};
+
+TEST_F(As3Rules, PrototypeMethodsCanBeReplacedAsOtherCompilersDo) {
+  // class Boot {}; Boot.prototype.toString = function () { return "boot" }
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto boot = DefClass("Boot", Q("Object"), ctor, {});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Boot", boot, {"Object"});
+  c.Op("getlex", {Q("Boot")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Returning("boot")})
+      .Op("setproperty", {Q("toString")});
+  // String.prototype.charCodeAt = function () { return "patched" }
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Returning("patched")})
+      .Op("setproperty", {Q("charCodeAt")});
+  // An object's own toString wins over Object's.
+  c.Op("newobject", {0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("newfunction", {Returning("own")}).Op("setproperty", {Q("toString")});
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("Boot")}).Op("constructprop", {Q("Boot"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("Boot")}).Op("constructprop", {Q("Boot"), 0}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("pushbyte", {0}); Call(x, "charCodeAt", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });
+  Trace(c, [&](AbcCode& x) { x.Op("newobject", {0}); });  // others keep Object's
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}); Call(x, "toUpperCase", 0); });
+  // Read, a prototype method is unbound: Object.prototype.toString.call(new TypeError())
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("toString")});
+    x.Op("findpropstrict", {Q("TypeError")}).Op("constructprop", {Q("TypeError"), 0});
+    Call(x, "call", 1);
+  });
+  ASSERT_TRUE(Run(c, {ClassTrait("Boot", boot)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "boot|boot|patched|own|[object Object]|ABC|[object TypeError]|");
+}
+
+TEST_F(As3Rules, MethodsOfCompiledClassesStayReadOnly) {
+  // class Fixed { function run() {} }; new Fixed().run = 1 throws ReferenceError 1037.
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode run;
+  run.Op("returnvoid");
+  const auto fixed = DefClass("Fixed", Q("Object"), ctor, {MethodTrait("run", Fn(run))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Fixed", fixed, {"Object"});
+  c.Label("t").Op("findpropstrict", {Q("Fixed")}).Op("constructprop", {Q("Fixed"), 0}).Op("pushbyte", {1})
+      .Op("setproperty", {Q("run")}).Label("e").Branch("jump", "done");
+  c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
+  c.Label("done").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), Q("ReferenceError"), 0}};
+  a.Script({.init = init, .traits = {ClassTrait("Fixed", fixed)}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1037|");
+}
+
+TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
+  // o = {a: 1, b: 2, c: 3}; o.setPropertyIsEnumerable("b", false); for (k in o) s += k
+  AbcCode c;
+  c.Op("pushstring", {S("a")}).Op("pushbyte", {1}).Op("pushstring", {S("b")}).Op("pushbyte", {2})
+      .Op("pushstring", {S("c")}).Op("pushbyte", {3}).Op("newobject", {3}).Op("setlocal_1");
+  auto setEnum = [&](bool on) {
+    c.Op("getlocal_1").Op("pushstring", {S("b")}).Op(on ? "pushtrue" : "pushfalse");
+    c.Op("callpropvoid", {Q("setPropertyIsEnumerable"), 2});
+  };
+  auto keys = [&](std::string_view tag) {
+    c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
+    const std::string loop = std::string("loop") + std::string(tag), end = std::string("end") + std::string(tag);
+    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
+    c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op("nextname").Op("add").Op("setlocal", {4}).Branch("jump", loop);
+    c.Label(end);
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
+  };
+  auto isEnum = [&] {
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("b")}); Call(x, "propertyIsEnumerable", 1); });
+  };
+  setEnum(false);
+  keys("1");
+  isEnum();
+  setEnum(true);
+  keys("2");
+  isEnum();
+  // Deleting and setting again makes a fresh, listed property.
+  setEnum(false);
+  c.Op("getlocal_1").Op("deleteproperty", {Q("b")}).Op("pop");
+  c.Op("getlocal_1").Op("pushbyte", {9}).Op("setproperty", {Q("b")});
+  isEnum();
+  // A name the object lacks stays unknown.
+  c.Op("getlocal_1").Op("pushstring", {S("zz")}).Op("pushfalse").Op("callpropvoid", {Q("setPropertyIsEnumerable"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("zz")}); Call(x, "hasOwnProperty", 1); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "ac|false|abc|true|true|false|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2
