@@ -252,13 +252,14 @@ NATIVE(StrLength) {
 }
 NATIVE(StrCharAt) {
   const std::string s = SelfText(m, self);
-  const double i = ArgNum(m, a, 0, 0);
+  double i = ArgNum(m, a, 0, 0);
+  if (std::isnan(i)) i = 0;  // as ToInteger makes it
   if (IsAscii(s)) {
-    if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
+    if (i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
     return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
   }
   const std::u16string u = ToUtf16(s);
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
+  if (i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
   return m.Str(FromUtf16(u.substr(static_cast<std::size_t>(i), 1)));
 }
 NATIVE(StrCharCodeAt) {
@@ -586,7 +587,7 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
     for (auto& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (auto& c : b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return a < b ? -1 : a > b ? 1 : 0;
+  return CompareUtf16(a, b);
 }
 
 // Sorts `keys` (one per element) and applies the flags; returns the new
@@ -745,6 +746,10 @@ NATIVE(Trace) {
   (void)self;
   std::string s;
   for (std::size_t i = 0; i < a.size(); ++i) s += (i ? " " : "") + m.ToString(a[i]);
+  // The log is UTF-8: a lone surrogate (kept as its 3-byte form) prints as U+FFFD.
+  for (std::size_t i = 0; i + 2 < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0)
+      s.replace(i, 3, "\xEF\xBF\xBD");
   if (m.traceSink) m.traceSink(s);
   return Value();
 }

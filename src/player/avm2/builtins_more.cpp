@@ -96,7 +96,10 @@ RegExpObject* AsRegExp(const Value& v) {
 
 void Compile(Machine& m, RegExpObject* r, const std::string& src, const std::string& flags) {
   r->source = src;
-  r->flags = flags;
+  // Known flags, once each, in the order toString() shows them.
+  r->flags.clear();
+  for (char f : std::string_view("gimsx"))
+    if (flags.find(f) != std::string::npos) r->flags += f;
   std::uint32_t opts = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
   for (char c : flags) {
     if (c == 'i') opts |= PCRE2_CASELESS;
@@ -116,6 +119,8 @@ NATIVE(RegExpCtor) {
   auto* r = AsRegExp(self);
   if (!r) return self;
   if (auto* other = AsRegExp(m.ArgOr(a, 0))) {
+    if (!m.ArgOr(a, 1).IsUndefined())
+      m.ThrowError("TypeError", "Cannot supply flags when constructing one RegExp from another.", 1100);
     Compile(m, r, other->source, other->flags);
   } else {
     Compile(m, r, ArgStr(m, a, 0, ""), ArgStr(m, a, 1, ""));
@@ -177,6 +182,14 @@ NATIVE(RegExpGlobal) {
   auto* r = AsRegExp(self);
   return Value::Bool(r && r->global);
 }
+Value RegExpFlag(const Value& self, char flag) {
+  auto* r = AsRegExp(self);
+  return Value::Bool(r && r->flags.find(flag) != std::string::npos);
+}
+NATIVE(RegExpIgnoreCase) { return RegExpFlag(self, 'i'); }
+NATIVE(RegExpMultiline) { return RegExpFlag(self, 'm'); }
+NATIVE(RegExpDotall) { return RegExpFlag(self, 's'); }
+NATIVE(RegExpExtended) { return RegExpFlag(self, 'x'); }
 NATIVE(RegExpLastIndex) {
   auto* r = AsRegExp(self);
   return Value::Number(r ? static_cast<double>(r->lastIndex) : 0);
@@ -187,7 +200,13 @@ NATIVE(RegExpSetLastIndex) {
 }
 NATIVE(RegExpToString) {
   auto* r = AsRegExp(self);
-  return m.Str(r ? "/" + r->source + "/" + r->flags : "/(?:)/");
+  if (!r) {
+    // Flash names an object by its class and a (hidden) address here.
+    Object* o = self.AsObject();
+    const std::string what = o && o->cls ? o->cls->name + "@00000000000" : m.ToString(self);
+    m.ThrowError("TypeError", "Type Coercion failed: cannot convert " + what + " to RegExp.", 1034);
+  }
+  return m.Str("/" + r->source + "/" + r->flags);
 }
 
 // String methods with patterns.
@@ -233,6 +252,12 @@ std::string Expand(const std::string& repl, const std::string& s, const std::vec
     } else if (c == '&') {
       out += s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first));
       ++i;
+    } else if (c == '`') {  // the text before the match
+      out += s.substr(0, static_cast<std::size_t>(g[0].first));
+      ++i;
+    } else if (c == '\'') {  // the text after it
+      out += s.substr(static_cast<std::size_t>(g[0].second));
+      ++i;
     } else if (c >= '0' && c <= '9') {
       std::size_t n = static_cast<std::size_t>(c - '0');
       std::size_t used = 1;
@@ -261,7 +286,7 @@ NATIVE(StrReplace) {
     if (!fn) return Expand(m.ToString(repl), s, g);
     std::vector<Value> args;
     for (auto [b, e] : g) args.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
-    args.push_back(Value::Int(static_cast<std::int32_t>(g[0].first)));
+    args.push_back(Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
     args.push_back(m.Str(s));
     return m.ToString(m.Call(repl, Value::Null(), args));
   };
@@ -299,19 +324,17 @@ NATIVE(StrSplit) {
     std::size_t from = 0, start = 0;
     std::vector<std::pair<long, long>> g;
     while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
-      if (g[0].second == g[0].first && static_cast<std::size_t>(g[0].first) >= s.size()) break;
-      if (g[0].second == static_cast<long>(start) && g[0].first == g[0].second) {
-        from = start + 1;
-        if (from > s.size()) break;
-        out.push_back(m.Str(s.substr(start, 1)));
-        start = from;
+      // Flash never splits at an empty match: "abc".split(/(?:)/) is ["abc"].
+      if (g[0].second == g[0].first) {
+        from = static_cast<std::size_t>(g[0].first) + 1;
+        while (from < s.size() && (static_cast<unsigned char>(s[from]) & 0xC0) == 0x80) ++from;
         continue;
       }
       out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
       for (std::size_t i = 1; i < g.size(); ++i)
         out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
       start = static_cast<std::size_t>(g[0].second);
-      from = start + (g[0].second == g[0].first ? 1 : 0);
+      from = start;
     }
     if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
     return Value::Obj(m.NewArray(std::move(out)));
@@ -1289,6 +1312,10 @@ void InstallMoreBuiltins(Machine& m) {
   m.AddMethod(re, "toString", RegExpToString);
   m.AddGetter(re, "source", RegExpSource);
   m.AddGetter(re, "global", RegExpGlobal);
+  m.AddGetter(re, "ignoreCase", RegExpIgnoreCase);
+  m.AddGetter(re, "multiline", RegExpMultiline);
+  m.AddGetter(re, "dotall", RegExpDotall);
+  m.AddGetter(re, "extended", RegExpExtended);
   m.AddGetter(re, "lastIndex", RegExpLastIndex);
   m.AddSetter(re, "lastIndex", RegExpSetLastIndex);
   m.AddMethod(m.stringClass, "match", StrMatch);

@@ -112,5 +112,53 @@ TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
   EXPECT_EQ(Traced(), "ac|false|abc|true|true|false|");
 }
 
+TEST_F(As3Rules, StringsOrderByUtf16Units) {
+  // U+FF61 is above U+D800 as a unit, though below U+10002 as a character.
+  const std::string high = "\xEF\xBD\xA1", pair = "\xF0\x90\x80\x82";
+  AbcCode c;
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S(high)}).Op("pushstring", {S(pair)}).Op("lessthan"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S(pair)}).Op("pushstring", {S(high)}).Op("lessthan"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("A")}).Op("pushstring", {S("B")}).Op("lessthan"); });
+  // [high, pair, "b"].sort(): the pair first, as its unit is lowest but for "b".
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S(high)}).Op("pushstring", {S(pair)}).Op("pushstring", {S("b")}).Op("newarray", {3});
+    Call(x, "sort", 0);
+    x.Op("pushstring", {S("|")});
+    Call(x, "join", 1);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|true|b|" + pair + "|" + high + "|");
+}
+
+TEST_F(As3Rules, RegExpFlagsSplitAndReplaceAsFlash) {
+  AbcCode c;
+  auto re = [&](AbcCode& x, std::string_view src, std::string_view flags) {
+    x.Op("findpropstrict", {Q("RegExp")}).Op("pushstring", {S(src)}).Op("pushstring", {S(flags)});
+    x.Op("constructprop", {Q("RegExp"), 2});
+  };
+  // Flags print in the order gimsx whatever order they came in; each has its getter.
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "xsmig"); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "s"); x.Op("getproperty", {Q("dotall")}); });
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "s"); x.Op("getproperty", {Q("extended")}); });
+  // RegExp.prototype.toString is RegExp's own, unbound.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("RegExp")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("toString")});
+    re(x, "q", "i");
+    Call(x, "call", 1);
+  });
+  // An empty match never splits; "ab".split(/(?:)/) is one piece.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a\xC4\x85" "b")});
+    re(x, "(?:)", "");
+    Call(x, "split", 1);
+    x.Op("getproperty", {Q("length")});
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a,b")}); re(x, "x*,", ""); Call(x, "split", 1); });
+  // $` and $' stand for the text before and after the match.
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}); re(x, "b", ""); x.Op("pushstring", {S("[$`|$']")}); Call(x, "replace", 2); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "/abc/gimsx|true|false|/q/i|1|a,b|a[a|c]c|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

@@ -308,7 +308,7 @@ bool Machine::Equals(const Value& a, const Value& b) {
 int Machine::LessThan(const Value& a, const Value& b) {
   if (a.type == Type::kInt && b.type == Type::kInt) return a.i < b.i ? 1 : 0;
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
-  if (pa.IsString() && pb.IsString()) return pa.s->text < pb.s->text ? 1 : 0;
+  if (pa.IsString() && pb.IsString()) return CompareUtf16(pa.s->text, pb.s->text) < 0 ? 1 : 0;
   const double x = ToNumber(pa), y = ToNumber(pb);
   if (std::isnan(x) || std::isnan(y)) return -1;
   return x < y ? 1 : 0;
@@ -567,6 +567,16 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
   if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
+  // RegExp.prototype.toString is RegExp's, unbound.
+  if (o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
+    if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
+      const Binding* b = FindBinding(&it->second->instance, n);
+      if (IsPrototypeMethod(b)) {
+        if (Value* v = PrototypeShadow(*this, o, nullptr, b, n)) return *v;
+        return Value::Obj(NewFunction(b->method, nullptr));
+      }
+    }
+  }
   if (const Binding* b = FindBinding(o->traits, n)) {
     if (Value* v = PrototypeShadow(*this, o, o->proto, b, n)) return *v;
     // Read, such a method is the prototype's function, bound to no object.
@@ -1018,6 +1028,7 @@ Class* Machine::DefineNativeClass(std::string_view package, std::string_view nam
     c->prototype->cls = objectClass;
     c->prototype->traits = &objectClass->instance;
     c->prototype->proto = super ? super->prototype : nullptr;
+    if (package.empty()) nativePrototypes_[c->prototype] = c;
   }
   classByName_[c->QualifiedName()] = c;
   AddGlobal(package, name, Value::Obj(c->object));

@@ -480,6 +480,8 @@ class Machine {
   std::vector<std::unique_ptr<Class>> classes_;
   std::vector<std::unique_ptr<Method>> nativeMethods_;
   std::unordered_map<std::string, Class*> classByName_;
+  // The prototypes of top-level native classes: they carry the class's methods.
+  std::unordered_map<const Object*, Class*> nativePrototypes_;
   Object* builtinGlobal_ = nullptr;
   Traits builtinTraits_;
   std::map<Class*, Class*> vectors_;
