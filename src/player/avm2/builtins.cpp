@@ -217,7 +217,7 @@ NATIVE(NumToPrecision) {
   std::string digits = RoundedDigits(d, prec - 1, true, &e);
   if (d == 0) e = 0;
   const std::string sign = d < 0 ? "-" : "";
-  if (e < -6 || e >= prec) {
+  if (e >= prec) {  // small numbers stay in fixed notation in Flash
     std::string mant = digits.substr(0, 1);
     if (prec > 1) mant += "." + digits.substr(1);
     return m.Str(sign + mant + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
@@ -231,14 +231,22 @@ NATIVE(NumToPrecision) {
 }
 NATIVE(NumToExponential) {
   const double d = m.ToNumber(self);
-  const int digits = static_cast<int>(ArgNum(m, a, 0, 6));
+  const double want = ArgNum(m, a, 0, 0);
+  if (want < 0 || want > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
+  if (!std::isfinite(d)) return m.Str(NumberToString(d));
+  // Flash cuts the exact decimal expansion after the digits asked for, without rounding.
+  const int digits = static_cast<int>(want);
+  // Flash's digit generator gives zero (either sign) as 1e-15, or 0.0..e-16.
+  if (d == 0) return m.Str(digits == 0 ? "1e-15" : "0." + std::string(static_cast<std::size_t>(digits), '0') + "e-16");
   char buf[128];
-  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 20), d);
-  std::string s = buf;
-  auto ep = s.find('e');
-  std::string ex = s.substr(ep + 2);
-  while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
-  return m.Str(s.substr(0, ep + 2) + ex);
+  std::snprintf(buf, sizeof buf, "%.60e", std::fabs(d));
+  const std::string s = buf;
+  const auto ep = s.find('e');
+  std::string out = d < 0 ? "-" : "";
+  out += s[0];
+  if (digits > 0) out += "." + s.substr(2, static_cast<std::size_t>(digits));
+  const int e = std::atoi(s.c_str() + ep + 1);
+  return m.Str(out + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
 }
 
 // ---- String: indices count UTF-16 units (utf16.h); ASCII text takes the byte path.
@@ -667,7 +675,10 @@ NATIVE(ErrorCtor) {
   Object* o = m.ToObject(self);
   o->SetDyn(m.Intern("message"), m.Str(ArgStr(m, a, 0, "")));
   o->SetDyn(m.Intern("errorID"), Value::Int(static_cast<std::int32_t>(ArgNum(m, a, 1, 0))));
-  o->SetDyn(m.Intern("name"), m.Str(o->cls ? o->cls->name : "Error"));
+  // The name comes from the prototype (Error.prototype.name), so that a
+  // script's subclass of Error is named "Error"; the flash.errors classes
+  // name their instances "Error" too, though their prototypes carry their own.
+  if (!o->cls || (!o->cls->unit && !o->cls->package.empty())) o->SetDyn(m.Intern("name"), m.Str("Error"));
   return self;
 }
 NATIVE(ErrorToString) {
@@ -1020,14 +1031,16 @@ void InstallBuiltins(Machine& m) {
   SetNativeCtor(m, error, ErrorCtor);
   m.AddMethod(error, "toString", ErrorToString);
   m.AddMethod(error, "getStackTrace", ErrorStack);
+  auto named = [&m](Class* c) { c->prototype->SetDyn(m.Intern("name"), m.Str(c->name)); };
+  named(error);
   for (const char* name : {"TypeError", "ReferenceError", "RangeError", "ArgumentError", "SyntaxError", "EvalError",
                            "URIError", "VerifyError", "SecurityError", "DefinitionError", "UninitializedError"}) {
-    m.DefineNativeClass("", name, error, nullptr, true);
+    named(m.DefineNativeClass("", name, error, nullptr, true));
   }
   for (const char* name : {"IOError", "EOFError", "IllegalOperationError", "MemoryError", "ScriptTimeoutError",
                            "StackOverflowError", "InvalidSWFError"}) {
     Class* base = std::string(name) == "EOFError" ? m.FindClass("flash.errors::IOError") : error;
-    m.DefineNativeClass("flash.errors", name, base ? base : error, nullptr, true);
+    named(m.DefineNativeClass("flash.errors", name, base ? base : error, nullptr, true));
   }
 
   Class* math = m.DefineNativeClass("", "Math", object);

@@ -160,5 +160,44 @@ TEST_F(As3Rules, RegExpFlagsSplitAndReplaceAsFlash) {
   EXPECT_EQ(Traced(), "/abc/gimsx|true|false|/q/i|1|a,b|a[a|c]c|");
 }
 
+TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
+  AbcCode c;
+  auto num = [&](double d, std::string_view method, int arg) {
+    Trace(c, [&, d, method, arg](AbcCode& x) { x.Op("pushdouble", {a.Double(d)}).Op("pushbyte", {arg}); Call(x, method, 1); });
+  };
+  // toExponential cuts the exact expansion: 1.2315e-8 is 1.23149999...e-8.
+  num(1.2315e-8, "toExponential", 4);
+  num(123.15, "toExponential", 3);   // 1.2315000000000000568e+2, cut, not rounded up
+  num(-2.5, "toExponential", 0);
+  num(0, "toExponential", 0);
+  num(0, "toExponential", 2);
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1234.5)}); Call(x, "toExponential", 0); });  // no digits: 0
+  // toPrecision rounds, and keeps small numbers in fixed notation.
+  num(1.2315e-8, "toPrecision", 5);
+  num(123.15, "toPrecision", 4);
+  num(1.2315e21, "toPrecision", 2);
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|");
+}
+
+TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("pushstring", {S("boom")}).Op("constructsuper", {1}).Op("returnvoid");
+  const auto mine = DefClass("MyError", Q("Error"), ctor, {}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "MyError", mine, {"Object", "Error"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("RangeError")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("name")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("RangeError")}).Op("pushstring", {S("m")}).Op("constructprop", {Q("RangeError"), 1}); });
+  // A script's subclass inherits Error.prototype.name.
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("MyError")}).Op("constructprop", {Q("MyError"), 0}); });
+  // The flash.errors classes name their instances Error.
+  const auto ioe = a.PackageName("flash.errors", "IllegalOperationError");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {ioe}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("name")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {ioe}).Op("constructprop", {ioe, 0}).Op("getproperty", {Q("name")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("MyError", mine)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "RangeError|RangeError: m|Error: boom|IllegalOperationError|Error|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
