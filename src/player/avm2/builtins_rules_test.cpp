@@ -176,8 +176,11 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   num(1.2315e-8, "toPrecision", 5);
   num(123.15, "toPrecision", 4);
   num(1.2315e21, "toPrecision", 2);
+  // Another radix prints the whole part only.
+  num(255.75, "toString", 16);
+  num(1.2315e-8, "toString", 2);
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|");
+  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|ff|0|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
