@@ -471,13 +471,43 @@ struct JsonParser {
   }
 };
 
+// The reviver sees every member after its own members, then the whole value
+// under the key ""; undefined removes the member.
+Value Revive(Machine& m, const Value& reviver, const Value& holder, const Value& key, int depth) {
+  if (depth > 512) m.ThrowError("Error", "JSON nesting is too deep.", 1023);
+  Value v = m.GetProperty(holder, m.ToString(key));
+  if (Object* o = v.AsObject()) {
+    if (auto* arr = AsArray(v)) {
+      for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+        const Value r = Revive(m, reviver, v, m.Str(std::to_string(i)), depth + 1);
+        arr->elems[i] = r;
+      }
+    } else if (o->dyn) {
+      std::vector<StringCell*> names;
+      for (auto& [k, val] : o->dyn->items)
+        if (k) names.push_back(k);
+      for (StringCell* k : names) {
+        const Value r = Revive(m, reviver, v, Value::Str(k), depth + 1);
+        if (r.IsUndefined()) o->DeleteDyn(k->text);
+        else o->SetDyn(k, r);
+      }
+    }
+  }
+  Value args[2] = {key, v};
+  return m.Call(reviver, holder, args);
+}
+
 NATIVE(JsonParse) {
   const std::string text = ArgStr(m, a, 0, "");
   JsonParser p{m, text};
   Value v = p.Parse();
   p.Ws();
   if (p.i != text.size()) p.Fail();
-  return v;
+  const Value reviver = m.ArgOr(a, 1);
+  if (!reviver.IsObject() || reviver.o->kind != ObjectKind::kFunction) return v;
+  Object* root = m.NewObject();
+  root->SetDyn(m.Intern(""), v);
+  return Revive(m, reviver, Value::Obj(root), m.Str(""), 0);
 }
 
 std::string Quote(const std::string& s) {

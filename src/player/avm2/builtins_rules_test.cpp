@@ -202,5 +202,22 @@ TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
   EXPECT_EQ(Traced(), "RangeError|RangeError: m|Error: boom|IllegalOperationError|Error|");
 }
 
+TEST_F(As3Rules, JsonParseRevivesMembersBeforeTheirHolders) {
+  // JSON.parse('{"a":[1,2],"b":{"c":3}}', function (k, v) { trace(k); return v is int ? v * 10 : v })
+  AbcCode reviver;
+  reviver.Op("findpropstrict", {Q("trace")}).Op("getlocal_1").Op("callpropvoid", {Q("trace"), 1});
+  reviver.Op("getlocal_2").Op("istype", {Q("int")}).Branch("iffalse", "keep");
+  reviver.Op("getlocal_2").Op("pushbyte", {10}).Op("multiply").Op("returnvalue");
+  reviver.Label("keep").Op("getlocal_2").Op("returnvalue");
+  AbcCode c;
+  c.Op("getlex", {Q("JSON")}).Op("pushstring", {S("{\"a\":[1,2],\"b\":{\"c\":3}}")}).Op("newfunction", {Fn(reviver, 2)});
+  Call(c, "parse", 2);
+  c.Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("a")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("b")}).Op("getproperty", {Q("c")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "0|1|a|c|b||10,20|30|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
