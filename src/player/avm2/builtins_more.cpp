@@ -605,6 +605,9 @@ struct JsonWriter {
 };
 
 NATIVE(JsonStringify) {
+  // A replacer given must be a function or an array (null counts as none; undefined does not).
+  if (a.size() >= 2 && !a[1].IsNull() && !AsArray(a[1]) && !(a[1].IsObject() && a[1].o->kind == ObjectKind::kFunction))
+    m.ThrowError("TypeError", "Replacer argument to JSON stringifier must be an array or a two parameter function.", 1131);
   JsonWriter w{m, m.ArgOr(a, 1), "", {}};
   const Value space = m.ArgOr(a, 2);
   if (space.IsNumber()) w.indent = std::string(static_cast<std::size_t>(std::clamp(space.Num(), 0.0, 10.0)), ' ');
