@@ -87,6 +87,15 @@ NATIVE(ObjToString) {
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
   return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
 }
+// Flash's Object.prototype.toLocaleString: an object's toString, a number's
+// digits, and for the other primitives their class ("[object String]").
+NATIVE(ObjToLocaleString) {
+  (void)a;
+  if (self.IsObject()) return m.CallProperty(self, "toString", {});
+  if (self.IsNumber() || self.IsNullish()) return m.Str(m.ToString(self));
+  Class* c = m.ClassOf(self);
+  return m.Str("[object " + (c ? c->name : std::string("Object")) + "]");
+}
 NATIVE(ObjValueOf) {
   (void)m;
   (void)a;
@@ -488,6 +497,17 @@ NATIVE(ArrJoin) {
 NATIVE(ArrToString) {
   (void)a;
   return m.Str(JoinArray(m, SelfArray(m, self), ","));
+}
+NATIVE(ArrToLocaleString) {
+  (void)a;
+  ArrayObject* arr = SelfArray(m, self);
+  std::string out;
+  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+    if (i) out += ",";
+    const Value e = arr->elems[i];
+    if (!e.IsNullish()) out += m.ToString(m.CallProperty(e, "toLocaleString", {}));
+  }
+  return m.Str(out);
 }
 NATIVE(ArrReverse) {
   (void)a;
@@ -928,7 +948,7 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(object, "setPropertyIsEnumerable", ObjSetPropertyIsEnumerable);
   m.AddMethod(object, "isPrototypeOf", ObjIsPrototypeOf);
   m.AddMethod(object, "toString", ObjToString);
-  m.AddMethod(object, "toLocaleString", ObjToString);
+  m.AddMethod(object, "toLocaleString", ObjToLocaleString);
   m.AddMethod(object, "valueOf", ObjValueOf);
   object->iinit = nullptr;
   (void)ObjectCtor;
@@ -1005,7 +1025,7 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(array, "unshift", ArrUnshift);
   m.AddMethod(array, "join", ArrJoin);
   m.AddMethod(array, "toString", ArrToString);
-  m.AddMethod(array, "toLocaleString", ArrToString);
+  m.AddMethod(array, "toLocaleString", ArrToLocaleString);
   m.AddMethod(array, "reverse", ArrReverse);
   m.AddMethod(array, "concat", ArrConcat);
   m.AddMethod(array, "slice", ArrSlice);

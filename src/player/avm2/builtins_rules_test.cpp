@@ -219,5 +219,18 @@ TEST_F(As3Rules, JsonParseRevivesMembersBeforeTheirHolders) {
   EXPECT_EQ(Traced(), "0|1|a|c|b||10,20|30|");
 }
 
+TEST_F(As3Rules, ToLocaleStringNamesPrimitivesByClass) {
+  // [["a", true], [1, 2.5], null].toLocaleString()
+  AbcCode c;
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a")}).Op("pushtrue").Op("newarray", {2});
+    x.Op("pushbyte", {1}).Op("pushdouble", {a.Double(2.5)}).Op("newarray", {2}).Op("pushnull").Op("newarray", {3});
+    Call(x, "toLocaleString", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a")}).Op("pushstring", {S("b")}).Op("newarray", {2}); Call(x, "toString", 0); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object String],[object Boolean],1,2.5,|a,b|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
