@@ -59,6 +59,7 @@ void MainWindow::OnCaptureFrames() {
     SetFrameLabel(QString::fromStdString(text));
   };
   callbacks.started = [this] {
+    captured_movie_ = movie_path_;
     preview_gif_button_->setEnabled(true);
     save_gif_button_->setEnabled(true);
     save_avi_button_->setEnabled(true);

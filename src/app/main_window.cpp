@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QUrl>
 #include <QComboBox>
@@ -23,11 +24,17 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QStyle>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QThread>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -104,10 +111,14 @@ class GripButton : public QPushButton {
 
 namespace {
 
-constexpr int kWindowWidth = 976;
+// Narrow enough that the page with a vertical scroll bar beside it fits
+// across a screen of 960 logical pixels (1920 at 2x).
+constexpr int kWindowWidth = 928;
 constexpr const char* kNoMovieText = "No movie loaded";
 constexpr int kMaxCropMargin = 999;
 constexpr int kWindowHeight = 621;
+// A title bar and borders, assumed until the window manager's are known.
+constexpr QMargins kAssumedFrame(4, 30, 4, 4);
 
 struct NamedColor {
   const char* name;
@@ -155,6 +166,20 @@ QComboBox* MakeList(const QStringList& items, int selected, const char* name, QW
   box->addItems(items);
   box->setCurrentIndex(selected);
   return box;
+}
+
+// Why `path` cannot be written ("<path>: cannot write: <cause>"), or an
+// empty string when it can. Tried by creating it (and taking it away
+// again), so every cause the system knows is found before any work is done.
+QString CannotWrite(const QString& path) {
+  const QByteArray name = QFile::encodeName(path);
+  int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const bool created = fd >= 0;
+  if (!created && errno == EEXIST) fd = ::open(name.constData(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return QStringLiteral("%1: cannot write: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+  ::close(fd);
+  if (created) ::unlink(name.constData());
+  return {};
 }
 
 QRadioButton* MakeOption(const QString& caption, const char* name, QWidget* parent) {
@@ -239,7 +264,7 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   color_label->setGeometry(172, 12, 116, 17);
   color_box_ = new QComboBox(central);
   color_box_->setObjectName(QStringLiteral("backgroundColor"));
-  color_box_->setGeometry(290, 8, 215, 25);
+  color_box_->setGeometry(290, 8, 183, 25);
   for (const NamedColor& c : kStandardColors) {
     QPixmap swatch(12, 12);
     swatch.fill(QColor::fromRgb(c.rgb));
@@ -263,11 +288,11 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   name_box_ = new QLineEdit(QStringLiteral("Open file"), central);
   name_box_->setObjectName(QStringLiteral("swfName"));
   name_box_->setReadOnly(true);
-  name_box_->setGeometry(86, 42, 419, 25);
+  name_box_->setGeometry(86, 42, 387, 25);
 
   player_box_ = new QScrollArea(central);
   player_box_->setObjectName(QStringLiteral("playerArea"));
-  player_box_->setGeometry(8, 80, 497, 385);
+  player_box_->setGeometry(8, 80, 465, 385);
   player_box_->setWidgetResizable(false);
   player_canvas_ = new QWidget;
   player_ = new FlashWidget(control_, clock_, player_canvas_);
@@ -278,7 +303,7 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
 
   seek_bar_ = new QSlider(Qt::Horizontal, central);
   seek_bar_->setObjectName(QStringLiteral("seekBar"));
-  seek_bar_->setGeometry(8, 468, 497, 24);
+  seek_bar_->setGeometry(8, 468, 465, 24);
   seek_bar_->setRange(0, 10);
   seek_bar_->setValue(0);
   seek_bar_->setTickPosition(QSlider::TicksBelow);
@@ -289,23 +314,23 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
 
   status_line_ = new QLabel(QStringLiteral("Waiting ..."), central);
   status_line_->setObjectName(QStringLiteral("statusLine"));
-  status_line_->setGeometry(8, 494, 240, 17);
+  status_line_->setGeometry(8, 494, 208, 17);
 
   play_button_ = MakeButton(QStringLiteral("Play"), "play", central);
   stop_button_ = MakeButton(QStringLiteral("Stop"), "stop", central);
   prev50_button_ = MakeButton(QStringLiteral("Prev 50"), "prev50", central);
   next50_button_ = MakeButton(QStringLiteral("Next 50"), "next50", central);
-  play_button_->setGeometry(250, 492, 60, 22);
-  stop_button_->setGeometry(314, 492, 60, 22);
-  prev50_button_->setGeometry(378, 492, 62, 22);
-  next50_button_->setGeometry(444, 492, 62, 22);
+  play_button_->setGeometry(218, 492, 60, 22);
+  stop_button_->setGeometry(282, 492, 60, 22);
+  prev50_button_->setGeometry(346, 492, 62, 22);
+  next50_button_->setGeometry(412, 492, 61, 22);
   connect(play_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPlay(); }); });
   connect(stop_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnStop(); }); });
   connect(prev50_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnPrev50(); }); });
   connect(next50_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnNext50(); }); });
 
   auto* sound_group = new QGroupBox(central);
-  sound_group->setGeometry(8, 516, 497, 100);
+  sound_group->setGeometry(8, 516, 465, 100);
   auto add_row = [&](const QString& caption, QWidget* control, int x, int y, int label_width, int width) {
     auto* label = new QLabel(caption, sound_group);
     label->setGeometry(x, y, label_width, 20);
@@ -315,17 +340,17 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
   record_volume_ = MakeVolume("recordVolume", sound_group);
   wave_volume_ = MakeVolume("waveOutVolume", sound_group);
   master_volume_ = MakeVolume("masterVolume", sound_group);
-  add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 148, 92);
-  add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 148, 92);
-  add_row(QStringLiteral("Master Volume:"), master_volume_, 6, 66, 148, 92);
+  add_row(QStringLiteral("Sound Recorder Volume:"), record_volume_, 6, 6, 148, 70);
+  add_row(QStringLiteral("Wave Out Volume:"), wave_volume_, 6, 36, 148, 70);
+  add_row(QStringLiteral("Master Volume:"), master_volume_, 6, 66, 148, 70);
   sound_device_ = new QComboBox(sound_group);
   sound_device_->setObjectName(QStringLiteral("soundDevice"));
   sound_device_->setPlaceholderText(QStringLiteral("No Device Found"));
-  add_row(QStringLiteral("Sound Recorder Device:"), sound_device_, 252, 6, 142, 96);
+  add_row(QStringLiteral("Sound Recorder Device:"), sound_device_, 226, 6, 142, 94);
   sound_quality_ = MakeList({QStringLiteral("ADPCM 11025Hz x1"), QStringLiteral("ADPCM 22050Hz x1"),
                              QStringLiteral("ADPCM 44100Hz x1"), QStringLiteral("PCM 44100Hz x2(MP3)")},
                             2, "soundQuality", sound_group);
-  sound_quality_->setGeometry(252, 40, 238, 22);
+  sound_quality_->setGeometry(226, 40, 236, 22);
 
   // Bars report every change, by the user or by code, once it differs.
   connect(record_volume_, &QSlider::valueChanged, this,
@@ -342,7 +367,7 @@ void MainWindow::BuildLeftColumn(QWidget* central) {
 void MainWindow::BuildRightSide(QWidget* central) {
   outer_pages_ = new QTabWidget(central);
   outer_pages_->setObjectName(QStringLiteral("outerPages"));
-  outer_pages_->setGeometry(519, 8, 449, 593);
+  outer_pages_->setGeometry(479, 8, 441, 593);
   auto* page = new QWidget;
   outer_pages_->addTab(page, QStringLiteral("Capture Frames&&Save"));
 
@@ -361,7 +386,7 @@ void MainWindow::BuildRightSide(QWidget* central) {
 
   frame_area_ = new QScrollArea(page);
   frame_area_->setObjectName(QStringLiteral("frameArea"));
-  frame_area_->setGeometry(8, 40, 417, 265);
+  frame_area_->setGeometry(8, 40, 417, 262);
   frame_area_->setWidgetResizable(false);
   preview_ = new QLabel;
   preview_->setObjectName(QStringLiteral("previewImage"));
@@ -374,7 +399,10 @@ void MainWindow::BuildRightSide(QWidget* central) {
   QFont bold = frame_label_->font();
   bold.setBold(true);
   frame_label_->setFont(bold);
-  frame_label_->setGeometry(8, 310, 250, 20);
+  // Two lines: a result and the file it wrote are read whole.
+  frame_label_->setWordWrap(true);
+  frame_label_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  frame_label_->setGeometry(8, 304, 250, 30);
   prev_button_ = MakeButton(QStringLiteral("Prev"), "prevFrame", page);
   next_button_ = MakeButton(QStringLiteral("Next"), "nextFrame", page);
   edit_frame_button_ = MakeButton(QStringLiteral("Edit Frame"), "editFrame", page);
@@ -408,9 +436,17 @@ void MainWindow::BuildRightSide(QWidget* central) {
   thumbnails_->setResizeMode(QListView::Adjust);
   thumbnails_->setMovement(QListView::Static);
   thumbnails_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  thumbnails_->setStyleSheet(QStringLiteral("QListWidget::item { border: 1px solid #d0d0d0; }"));
+  // The chosen thumbnail keeps a dark caption on its light mark, with the
+  // list focused or not.
+  thumbnails_->setStyleSheet(QStringLiteral(
+      "QListWidget::item { border: 1px solid #d0d0d0; color: black; }"
+      "QListWidget::item:selected { background: #b8d6f0; border: 1px solid #3a7bc0; color: black; }"));
   connect(thumbnails_, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item, QListWidgetItem*) {
     Guard([this, item] { OnThumbnailSelected(item); });
+  });
+  // A click on the thumbnail already chosen shows its frame again after Prev or Next.
+  connect(thumbnails_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    if (item != nullptr && item->text() != QString::number(shown_frame_)) Guard([this, item] { OnThumbnailSelected(item); });
   });
   inner_pages_->addTab(thumbnails_, QStringLiteral("Quick Preview"));
 
@@ -526,31 +562,65 @@ void MainWindow::BuildRightSide(QWidget* central) {
   BuildVideoPage();
 }
 
+QRect PlaceWindow(const QRect& screen, const QRect& available, const QMargins& frame, QSize content,
+                  int scroll_bar) {
+  const int room_w = available.width() - frame.left() - frame.right();
+  const int room_h = available.height() - frame.top() - frame.bottom();
+  // A page taller than the room scrolls, and its scroll bar takes width
+  // (and the other way round).
+  int w = std::min(content.width(), room_w);
+  int h = std::min(content.height(), room_h);
+  if (h < content.height()) w = std::min(content.width() + scroll_bar, room_w);
+  if (w < content.width()) h = std::min(content.height() + scroll_bar, room_h);
+  // Centred on the screen, frame included, and never off the available area.
+  const int outer_w = w + frame.left() + frame.right(), outer_h = h + frame.top() + frame.bottom();
+  int x = screen.x() + (screen.width() - outer_w) / 2;
+  int y = screen.y() + (screen.height() - outer_h) / 2;
+  x = std::clamp(x, available.left(), std::max(available.left(), available.right() + 1 - outer_w));
+  y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() + 1 - outer_h));
+  return QRect(x + frame.left(), y + frame.top(), w, h);
+}
+
+QMargins MainWindow::FrameMargins() const {
+  const QRect outer = frameGeometry(), inner = geometry();
+  return QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                  outer.bottom() - inner.bottom());
+}
+
 void MainWindow::FitToScreen() {
   QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
   if (screen == nullptr) {
     setFixedSize(kWindowWidth, kWindowHeight);
     return;
   }
-  const QRect avail = screen->availableGeometry();
-  // The window manager's frame, once known.
-  const QSize frame = isVisible() ? frameGeometry().size() - size() : QSize(0, 0);
-  const int w = std::min(kWindowWidth, avail.width() - frame.width());
-  const int h = std::min(kWindowHeight, avail.height() - frame.height());
-  if (w >= kWindowWidth && h >= kWindowHeight) {
-    setFixedSize(kWindowWidth, kWindowHeight);
+  // The window manager's frame once known; until then room for a title bar
+  // and borders, so that the frame that comes later stays on the screen.
+  QMargins frame = FrameMargins();
+  if (frame.isNull()) frame = kAssumedFrame;
+  fitted_frame_ = frame;
+  const int scroll_bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  const QRect placed = PlaceWindow(screen->geometry(), screen->availableGeometry(), frame,
+                                   QSize(kWindowWidth, kWindowHeight), scroll_bar);
+  if (placed.size() == QSize(kWindowWidth, kWindowHeight)) {
+    setFixedSize(placed.size());
   } else {
-    setMinimumSize(std::min(w, 320), std::min(h, 240));
-    setMaximumSize(kWindowWidth, kWindowHeight);
-    resize(w, h);
+    setMinimumSize(std::min(placed.width(), 320), std::min(placed.height(), 240));
+    setMaximumSize(kWindowWidth + scroll_bar, kWindowHeight + scroll_bar);
+    resize(placed.size());
   }
-  // Centred on the screen, and never off it.
-  const QRect r = screen->geometry();
-  int x = r.x() + (r.width() - width()) / 2;
-  int y = r.y() + (r.height() - height()) / 2;
-  x = std::clamp(x, avail.left(), std::max(avail.left(), avail.right() + 1 - width() - frame.width()));
-  y = std::clamp(y, avail.top(), std::max(avail.top(), avail.bottom() + 1 - height() - frame.height()));
-  move(x, y);
+  // move() places the frame's corner.
+  move(placed.topLeft() - QPoint(frame.left(), frame.top()));
+}
+
+bool MainWindow::event(QEvent* event) {
+  // The frame arrives from the window manager after the window is shown:
+  // fit again once it differs from the one fitted for.
+  if ((event->type() == QEvent::Move || event->type() == QEvent::Resize) && fitted_after_show_ &&
+      !FrameMargins().isNull() && FrameMargins() != fitted_frame_) {
+    QTimer::singleShot(0, this, &MainWindow::FitToScreen);
+    fitted_frame_ = FrameMargins();
+  }
+  return QMainWindow::event(event);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -586,6 +656,18 @@ void MainWindow::Guard(const std::function<void()>& handler) {
   } catch (const CommandCancelled&) {
   } catch (const std::exception& e) {
     prompts_.Message(this, QString::fromStdString(e.what()));
+  }
+}
+
+bool MainWindow::RunSave(const QString& what, const QString& path, const std::function<void()>& save) {
+  try {
+    save();
+    return true;
+  } catch (const CommandCancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    SaveFailed(what, path, QString::fromStdString(e.what()));
+    return false;
   }
 }
 
@@ -642,16 +724,24 @@ void MainWindow::OnGetSoundFile() {
 
 void MainWindow::OnSaveMp3() {
   if (busy_) return;
-  const QString path = ChooseSaveFile(QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"));
+  const QString path = ChooseSaveFile(QStringLiteral("MP3 (*.mp3)"), QStringLiteral("mp3"), QStringLiteral("MP3"));
   if (path.isEmpty()) return;
+  // Without a recording the encoder could only say that it failed.
+  if (!std::filesystem::exists(paths::RecordingFilePath())) {
+    SaveFailed(QStringLiteral("MP3"), path,
+               QStringLiteral("There is no recording (%1), so no MP3 can be made.")
+                   .arg(QString::fromStdString(paths::RecordingFilePath().string())));
+    return;
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const sound::Mp3ExportResult result = sound::ExportMp3(path.toStdString(), bit_rate_->currentIndex());
   QApplication::restoreOverrideCursor();
-  SetFrameLabel(QString::fromStdString(result.frame_label));
-  // An encoder that failed is said so, not passed over in silence.
   if (!result.error.empty()) {
-    prompts_.Error(this, QStringLiteral("Error:"), QString::fromStdString(result.error));
-  } else if (QFileInfo::exists(path)) {
+    SaveFailed(QStringLiteral("MP3"), path, QString::fromStdString(result.error));
+  } else if (!QFileInfo::exists(path)) {
+    SaveFailed(QStringLiteral("MP3"), path, QStringLiteral("%1: the MP3 encoder wrote no file").arg(path));
+  } else {
+    SetFrameLabel(QString::fromStdString(result.frame_label));
     SavedTo(path);
   }
 }
@@ -699,7 +789,8 @@ void MainWindow::OnSaveAvi() {
     return;
   }
   codec_box_.selected = codec_->currentIndex();
-  const QString path = ChooseSaveFile(QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"));
+  const QString path =
+      ChooseSaveFile(QStringLiteral("*.avi (*.avi);;All Files (*)"), QStringLiteral("avi"), QStringLiteral("AVI"));
   if (path.isEmpty()) return;
   // Checked before any frame is read, so a missing recording costs no work:
   // the video is saved without sound, and the user is told.
@@ -732,15 +823,17 @@ void MainWindow::OnSaveAvi() {
   BeginLongCommand();
   progress_.Start();
   avi::AviSaveOutcome outcome;
-  try {
-    outcome = avi::SaveToAvi(avi_writer_, options, callbacks);
-  } catch (...) {
+  RunSave(QStringLiteral("AVI"), path, [&] {
+    try {
+      outcome = avi::SaveToAvi(avi_writer_, options, callbacks);
+    } catch (...) {
+      progress_.End();
+      EndLongCommand();
+      throw;
+    }
     progress_.End();
     EndLongCommand();
-    throw;
-  }
-  progress_.End();
-  EndLongCommand();
+  });
   if (!outcome.message.empty()) prompts_.Message(this, QString::fromStdString(outcome.message));
   if (outcome.saved) {
     SavedTo(path);
@@ -1029,40 +1122,61 @@ void MainWindow::OnPreviewGif() {
 
 void MainWindow::OnSaveGif() {
   if (busy_) return;
-  const QString path = ChooseSaveFile(QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"));
+  const QString path =
+      ChooseSaveFile(QStringLiteral("*.gif (*.gif);;All Files (*)"), QStringLiteral("gif"), QStringLiteral("GIF"));
   if (path.isEmpty()) return;
   BuildGif();
   if (!gif_preview_->HasImage()) return;
-  if (optimize_gif_->isChecked())
-    gif::SaveStreamToFile(gif::OptimizeAnimation(gif_preview_->Image()).bytes, path.toStdString());
-  else
-    gif_preview_->Image().SaveToFile(path.toStdString());
-  SavedTo(path);
+  RunSave(QStringLiteral("GIF"), path, [&] {
+    if (optimize_gif_->isChecked())
+      gif::SaveStreamToFile(gif::OptimizeAnimation(gif_preview_->Image()).bytes, path.toStdString());
+    else
+      gif_preview_->Image().SaveToFile(path.toStdString());
+    SavedTo(path);
+  });
 }
 
-QString MainWindow::ChooseSaveFile(const QString& filter, const QString& extension) {
-  QString folder = last_save_folder_;
+QString MainWindow::ChooseSaveFile(const QString& filter, const QString& extension, const QString& what) {
+  // The frames saved are the captured movie's, also after Close.
+  const QString movie_path = movie_path_.isEmpty() ? captured_movie_ : movie_path_;
+  QString folder;
   QString base = QStringLiteral("movie");
-  if (!movie_path_.isEmpty()) {
-    const QFileInfo movie(movie_path_);
-    if (folder.isEmpty()) folder = movie.absolutePath();
+  if (!movie_path.isEmpty()) {
+    const QFileInfo movie(movie_path);
+    // Another movie's folder would offer that movie's files under this name.
+    folder = save_folder_movie_ == movie_path ? save_folder_ : movie.absolutePath();
     base = movie.completeBaseName();
   }
   if (folder.isEmpty()) folder = QDir::homePath();
   const QString initial = QDir(folder).filePath(base + QLatin1Char('.') + extension);
   const QString path = prompts_.SaveFile(this, filter, extension, initial);
   if (path.isEmpty()) return {};
-  last_save_folder_ = QFileInfo(path).absolutePath();
+  save_folder_ = QFileInfo(path).absolutePath();
+  save_folder_movie_ = movie_path;
   // Asked here, once, before any progress is shown.
   if (QFileInfo::exists(path) && !prompts_.AskYesNo(this, QString::fromLatin1(avi::kOverwriteQuestion))) return {};
+  // A file that cannot be written fails before any work is done.
+  if (const QString why = CannotWrite(path); !why.isEmpty()) {
+    SaveFailed(what, path, why);
+    return {};
+  }
   return path;
 }
 
 void MainWindow::SavedTo(const QString& path) {
-  const QString name = QFileInfo(path).fileName();
-  const QString text = frame_label_->text() + QStringLiteral(": ") + name;
   frame_label_->setToolTip(path);
-  SetFrameLabel(frame_label_->fontMetrics().elidedText(text, Qt::ElideMiddle, frame_label_->width()));
+  SetFrameLabel(frame_label_->text() + QStringLiteral(": ") + LabelFileName(path));
+}
+
+QString MainWindow::LabelFileName(const QString& path) const {
+  // Only a name longer than the label's line is shortened; the result itself never is.
+  return frame_label_->fontMetrics().elidedText(QFileInfo(path).fileName(), Qt::ElideMiddle, frame_label_->width());
+}
+
+void MainWindow::SaveFailed(const QString& what, const QString& path, const QString& why) {
+  frame_label_->setToolTip(path);
+  SetFrameLabel(QStringLiteral("%1 Save Failed: %2").arg(what, LabelFileName(path)));
+  prompts_.Error(this, QStringLiteral("Error:"), why);
 }
 
 // --- Shutdown ---
@@ -1155,6 +1269,8 @@ bool MainWindow::OpenMovie(const QString& path) {
       why = QString::fromStdString(e.what());
     }
   }
+  // The player's own error may begin with the path; the message names it once.
+  if (const QString prefix = path + QStringLiteral(": "); why.startsWith(prefix)) why.remove(0, prefix.size());
   if (!why.isEmpty()) {
     // Refused at once, not at Capture: the player goes back to what it held.
     control_.SetMovie(previous_movie_.toStdString());

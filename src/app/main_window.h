@@ -3,6 +3,8 @@
 // the command buttons, and the handlers of the commands.
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QRect>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -63,6 +65,12 @@ struct WindowServices {
   mci::Mci& mci;
 };
 
+// Where a window whose page is `content` goes on a screen: the frame
+// inside the available area, the page scrolling where it must. The result
+// is the client area.
+QRect PlaceWindow(const QRect& screen, const QRect& available, const QMargins& frame, QSize content,
+                  int scroll_bar);
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
@@ -106,6 +114,7 @@ class MainWindow : public QMainWindow {
   void SetOpenWaitMs(int ms) { open_wait_ms_ = ms; }
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -118,6 +127,8 @@ class MainWindow : public QMainWindow {
   void ApplyArea();
   // Fixed size when the screen has room, else as large as it allows.
   void FitToScreen();
+  // The window manager's frame around the window; none before it is known.
+  QMargins FrameMargins() const;
   void SetFrameLabel(const QString& text);
   void Pump();
   // Runs a handler; an exception's text is shown in a message box and the
@@ -151,8 +162,15 @@ class MainWindow : public QMainWindow {
   // The save dialog, in the movie's folder (or the last one used) with the
   // movie's name and `extension` filled in; asks once about an existing
   // file. Empty when the user cancels or declines.
-  QString ChooseSaveFile(const QString& filter, const QString& extension);
+  // A path that cannot be written is refused there, as a failed save of
+  // `what` ("GIF", "AVI", ...).
+  QString ChooseSaveFile(const QString& filter, const QString& extension, const QString& what);
   void SavedTo(const QString& path);
+  QString LabelFileName(const QString& path) const;
+  // The frame label says which save failed; the message names the file and the cause.
+  void SaveFailed(const QString& what, const QString& path, const QString& why);
+  // Runs a save; an error ends it as a failed save (false).
+  bool RunSave(const QString& what, const QString& path, const std::function<void()>& save);
   void OnColorChosen(int index);
   void OnGetSoundFile();
   void OnRecordingLineChanged(int index);
@@ -196,9 +214,12 @@ class MainWindow : public QMainWindow {
   int startup_runs_ = 0;
   bool busy_ = false;
   bool fitted_after_show_ = false;
+  QMargins fitted_frame_;  // the frame the window was last fitted for
   QString movie_path_;
   QString previous_movie_;  // what the player held before the opened movie
-  QString last_save_folder_;
+  QString captured_movie_;     // the movie whose frames the store holds
+  QString save_folder_;       // the folder last saved into,
+  QString save_folder_movie_;  // for this movie's frames
   bool close_pending_ = false;
   capture::CaptureJob* active_session_ = nullptr;
   bool closing_done_ = false;
@@ -278,6 +299,7 @@ class MainWindow : public QMainWindow {
   QComboBox* video_format_ = nullptr;
   QComboBox* video_quality_ = nullptr;
   QCheckBox* video_audio_ = nullptr;
+  bool video_audio_wanted_ = true;  // the user's choice, kept while a format holds no sound
   QPushButton* save_video_button_ = nullptr;
   bool capture_alpha_ = false;  // the last capture kept a transparent background
 

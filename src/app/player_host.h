@@ -21,7 +21,7 @@ struct PlayerArea {
   static constexpr int kGripOverlap = 8;
   int player_left = 0, player_top = 0;
   int player_width = 192, player_height = 192;
-  int grip_left = 485, grip_top = 382;
+  int grip_left = 453, grip_top = 382;
 };
 
 // One reported mouse move of a grip drag: the grip would go to

@@ -22,11 +22,11 @@ TEST(PlaybackStepTest, Prev50AndNext50) {
 }
 
 TEST(GripTest, OnePixelDragSnapsPlayerToGrip) {
-  PlayerArea area;  // player 192 x 192, grip at (485, 382)
-  DragGripTo(area, 486, 382, 1024, 1024);
-  EXPECT_EQ(area.player_width, 494);
+  PlayerArea area;  // player 192 x 192, grip at (453, 382)
+  DragGripTo(area, 454, 382, 1024, 1024);
+  EXPECT_EQ(area.player_width, 462);
   EXPECT_EQ(area.player_height, 390);
-  EXPECT_EQ(area.grip_left, 486);
+  EXPECT_EQ(area.grip_left, 454);
   EXPECT_EQ(area.grip_top, 382);
 }
 
@@ -34,17 +34,17 @@ TEST(GripTest, BoundsAreStrictAndAxesIndependent) {
   PlayerArea area;
   // Towards the top-left: 20 pixels or less is refused.
   DragGripTo(area, 12, 13, 1024, 1024);  // candidate + 8 == 20 on x: refused; 21 on y: taken
-  EXPECT_EQ(area.grip_left, 485);
+  EXPECT_EQ(area.grip_left, 453);
   EXPECT_EQ(area.grip_top, 13);
-  EXPECT_EQ(area.player_width, 493);
+  EXPECT_EQ(area.player_width, 461);
   EXPECT_EQ(area.player_height, 21);
   // Far right and down: 1024 or more is refused, 1023 taken.
   DragGripTo(area, 1016, 1015, 1024, 1024);
-  EXPECT_EQ(area.grip_left, 485);
+  EXPECT_EQ(area.grip_left, 453);
   EXPECT_EQ(area.grip_top, 1015);
   EXPECT_EQ(area.player_height, 1023);
   DragGripTo(area, 2000, -50, 1024, 1024);
-  EXPECT_EQ(area.player_width, 493);
+  EXPECT_EQ(area.player_width, 461);
   EXPECT_EQ(area.player_height, 1023);
 }
 

@@ -1,14 +1,13 @@
 #include "app/prompts.h"
 
 #include <QColorDialog>
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QSpinBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QUrl>
+#include <QProcess>
 
 namespace quarvel::app {
 
@@ -75,6 +74,24 @@ bool Prompts::CompressorSettings(QWidget* parent, const QString& compressor, int
   return true;
 }
 
-bool Prompts::OpenFolder(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool Prompts::OpenFolder(const QString& path) {
+  // The desktop's opener, run so that its failure is seen: it ends at once
+  // with an error when no program handles folders, and otherwise usually
+  // once the file browser has started. One still running is left to run.
+  auto* opener = new QProcess;
+  opener->setProcessChannelMode(QProcess::ForwardedChannels);
+  opener->start(QStringLiteral("xdg-open"), {path});
+  if (!opener->waitForStarted(3000)) {
+    delete opener;
+    return false;
+  }
+  if (!opener->waitForFinished(3000)) {
+    QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+    return true;
+  }
+  const bool opened = opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
+  delete opener;
+  return opened;
+}
 
 }  // namespace quarvel::app

@@ -30,8 +30,8 @@ class Prompts {
   // 0 follows the quality, a key-frame interval of 0 the save's default.
   virtual bool CompressorSettings(QWidget* parent, const QString& compressor, int& bit_rate_kbps,
                                   int& key_frame_interval);
-  // Opens a folder in the desktop's file browser; false when no program
-  // could be started for it.
+  // Opens a folder in the desktop's file browser (through xdg-open); false
+  // when no program could open it.
   virtual bool OpenFolder(const QString& path);
 };
 

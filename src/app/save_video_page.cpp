@@ -68,7 +68,12 @@ void MainWindow::BuildVideoPage() {
   const auto follow = [this](int index) {
     const std::string format = kVideoEntries[std::size_t(index)].format;
     video_quality_->setEnabled(format != "apng");
-    video_audio_->setEnabled(format == "mp4" || format == "webm");
+    // Where the format holds no sound the box shows none; the user's choice
+    // comes back with a format that does.
+    const bool sound = format == "mp4" || format == "webm";
+    if (video_audio_->isEnabled()) video_audio_wanted_ = video_audio_->isChecked();
+    video_audio_->setEnabled(sound);
+    video_audio_->setChecked(sound && video_audio_wanted_);
   };
   connect(video_format_, &QComboBox::currentIndexChanged, this, follow);
   connect(save_video_button_, &QPushButton::clicked, this, [this] { Guard([this] { OnSaveVideo(); }); });
@@ -94,7 +99,8 @@ void MainWindow::OnSaveVideo() {
     prompts_.Message(this, QStringLiteral("No images selected."));
     return;
   }
-  const QString path = ChooseSaveFile(QString::fromLatin1(entry.filter), QString::fromLatin1(entry.extension));
+  const QString path = ChooseSaveFile(QString::fromLatin1(entry.filter), QString::fromLatin1(entry.extension),
+                                      QStringLiteral("Video"));
   if (path.isEmpty()) return;
   const std::filesystem::path out = path.toStdString();
   options.shown = out;
@@ -124,18 +130,21 @@ void MainWindow::OnSaveVideo() {
   };
   BeginLongCommand();
   progress_.Start();
-  std::error_code ec;
-  try {
-    video_out::WriteVideo(options, callbacks);
-    std::filesystem::rename(options.output, out, ec);
-    if (ec) throw video_out::VideoError(out.string() + ": cannot write: " + ec.message());
-  } catch (...) {
-    // No half-written file stays beside the user's.
-    std::filesystem::remove(options.output, ec);
-    progress_.End();
-    EndLongCommand();
-    throw;
-  }
+  const bool saved = RunSave(QStringLiteral("Video"), path, [&] {
+    std::error_code ec;
+    try {
+      video_out::WriteVideo(options, callbacks);
+      std::filesystem::rename(options.output, out, ec);
+      if (ec) throw video_out::VideoError(out.string() + ": cannot write: " + ec.message());
+    } catch (...) {
+      // No half-written file stays beside the user's.
+      std::filesystem::remove(options.output, ec);
+      progress_.End();
+      EndLongCommand();
+      throw;
+    }
+  });
+  if (!saved) return;
   progress_.End();
   EndLongCommand();
   SetFrameLabel(QStringLiteral("Video Done"));

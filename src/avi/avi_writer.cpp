@@ -194,10 +194,14 @@ void TAviWriter_2::OpenVideo() {
       throw AviWriterError("Could not delete " + ScratchFileName.string() +
                            " file might be in use. Try to close the folder if it's open in Explorer");
   }
+  errno = 0;
   HRESULT r = AVIFileOpen(&avi_file_, ScratchFileName, OF_WRITE | OF_CREATE, nullptr);
   if (r != AVIERR_OK) {
     avi_file_ = nullptr;
-    throw AviWriterError("Failed to create AVI video file. Err: $" + HexResult(r));
+    // The system's reason, when it gave one, names what went wrong.
+    const std::string cause = errno != 0 ? std::string(": ") + std::strerror(errno) : std::string();
+    throw AviWriterError("Failed to create AVI video file " + ScratchFileName.string() + cause +
+                         " (Err: $" + HexResult(r) + ")");
   }
   stream_header_ = AVISTREAMINFO{};
   stream_header_.fccType = streamtypeVIDEO;

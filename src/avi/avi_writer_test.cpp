@@ -288,7 +288,9 @@ TEST_F(AviWriterTest, FileSystemFailuresGiveTheirMessages) {
             "Could not delete " + writer_.ScratchFileName.string() +
                 " file might be in use. Try to close the folder if it's open in Explorer");
   writer_.ScratchFileName = dir_.Path() / "no" / "such" / "folder.avi";
-  EXPECT_EQ(MessageOf([&] { writer_.OpenVideo(); }), "Failed to create AVI video file. Err: $8004406F");
+  EXPECT_EQ(MessageOf([&] { writer_.OpenVideo(); }), "Failed to create AVI video file " +
+                                                        writer_.ScratchFileName.string() +
+                                                        ": No such file or directory (Err: $8004406F)");
 }
 
 TEST_F(AviWriterTest, UnstretchedFrameIsCentredOnBlack) {

@@ -35,6 +35,8 @@ std::string LastLine(const std::string& text) {
   return nl == std::string::npos ? t : t.substr(nl + 1);
 }
 
+const char* const kNotBegun = "not converted (interrupted)";
+
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -217,10 +219,15 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     if (results[i].job.movie.empty()) {
       results[i].job = jobs[i];
-      results[i].error = "not converted (interrupted)";
+      results[i].error = kNotBegun;
     }
   }
   return results;
+}
+
+std::string BatchResultName(const BatchResult& result) {
+  if (result.ok) return "ok";
+  return result.error == kNotBegun ? "not converted" : "failed";
 }
 
 void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out) {

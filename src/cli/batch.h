@@ -47,6 +47,10 @@ using ConvertOne = std::function<long long(const BatchJob& job)>;
 std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int parallel, const ConvertOne& convert,
                                   const std::function<bool()>& stop, std::FILE* log);
 
+// The result of one movie as a word for reports: "ok", "failed", or
+// "not converted" for a movie the batch never began (Ctrl-C).
+std::string BatchResultName(const BatchResult& result);
+
 // The summary table: movie, result, frames, seconds, output size.
 void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out);
 

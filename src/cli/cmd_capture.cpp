@@ -73,7 +73,13 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     clock = std::make_shared<audio::WallClock>();
   else
     clock = std::make_shared<audio::VirtualClock>();
-  flash::FlashMovieControl control(audio::LoopbackBus::Instance(), clock);
+  const int sound_index = SoundQualityIndex(options.sound);
+  // Without a recording the movie's sounds go nowhere: they are not decoded
+  // (nor FFmpeg loaded for their codecs and rates).
+  const std::unique_ptr<flash::FlashMovieControl> control_owner =
+      sound_index >= 0 ? std::make_unique<flash::FlashMovieControl>(audio::LoopbackBus::Instance(), clock)
+                       : std::make_unique<flash::FlashMovieControl>();
+  flash::FlashMovieControl& control = *control_owner;
   player::FlashPlayer& flash = control.Player();
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
@@ -103,7 +109,6 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   wave_recorder.SetMessageSink([&](const sound::RecorderMessage& m) {
     if (recording_failure.empty()) recording_failure = m.detail.empty() ? m.text : m.detail;
   });
-  const int sound_index = SoundQualityIndex(options.sound);
   capture::CaptureRecording recording;
   if (sound_index >= 0) recording = {&wave_recorder, [sound_index] { return sound_index; }};
 

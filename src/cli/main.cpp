@@ -14,6 +14,7 @@
 
 #include "avi/avi_writer.h"
 #include "cli/batch.h"
+#include "cli/batch_report.h"
 #include "cli/commands.h"
 #include "platform/ffmpeg/ffmpeg_api.h"
 #include "video_out/video_format.h"
@@ -149,7 +150,7 @@ std::string Extension(const std::string& path) {
 // convert over many movies: everything after convert that is no option is an input.
 struct BatchTexts {
   std::vector<std::string> more;
-  std::string out_dir, format;
+  std::string out_dir, format, report;
   int jobs = std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::string> inputs;
 };
@@ -162,6 +163,9 @@ void AddBatchOptions(CLI::App* convert, BatchTexts& b) {
       ->check(CLI::IsMember({"gif", "avi", "mp3", "mp4", "webm", "webp", "apng", "png", "mkv", "mov"}));
   convert->add_option("-j,--jobs", b.jobs, "conversions of a batch at once (default: the number of cores)")
       ->check(CLI::Range(1, 256));
+  convert->add_option("--report", b.report,
+                      "write a JSON report of the batch: a record per movie with its result, error, frames, movie "
+                      "and wall seconds and output size");
 }
 
 // Checks a batch's options; the checks that follow see a stand-in output
@@ -170,6 +174,7 @@ void FinishBatch(BatchTexts& b, const std::string& movie, std::string& output) {
   if (b.out_dir.empty()) {
     if (output.empty()) throw UsageError("convert: OUT is required (or --out-dir DIR --format F for many movies)");
     if (!b.more.empty()) throw UsageError("convert: more than one movie needs --out-dir DIR and --format F");
+    if (!b.report.empty()) throw UsageError("convert: --report is written for many movies (--out-dir DIR --format F)");
     return;
   }
   if (b.format.empty())
@@ -414,10 +419,24 @@ int main(int argc, char** argv) {
     if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
     if (ext == ".gif") {
       // The GIF build takes the pictures from memory while the capture runs;
-      // they need no file in a folder that goes.
+      // they need no file in a folder that goes, nor a recording, which a
+      // GIF cannot hold.
       conv_gif.crop_zoom = conv_cz;
-      return ConvertToGif(movie, output, conv_cap, conv_gif, progress, throwaway_folder);
+      CaptureOptions gif_capture = conv_cap;
+      if (throwaway_folder) gif_capture.sound = "none";
+      return ConvertToGif(movie, output, gif_capture, conv_gif, progress, throwaway_folder);
     }
+    // AVI and video writers need FFmpeg (and so may the recording): its hundred
+    // libraries load on another thread while the capture starts.
+    std::jthread preload;
+    if (ext != ".mp3")
+      preload = std::jthread([] {
+        try {
+          ffmpeg::Av();
+        } catch (const ffmpeg::LoadError&) {
+          // Reported where FFmpeg is used.
+        }
+      });
     CaptureResult r = RunCapture(movie, conv_cap, progress);
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
@@ -491,6 +510,8 @@ int main(int argc, char** argv) {
       std::error_code ec;
       std::filesystem::create_directories(batch.out_dir, ec);
       CheckOutputFile(output);
+      // A report that cannot be written fails before the work.
+      if (!batch.report.empty()) CheckOutputFile(batch.report);
       const auto jobs = PlanBatch(ExpandBatchInputs(batch.inputs), batch.out_dir, BatchExtension(batch.format));
       if (!quiet)
         std::fprintf(stderr, "converting %zu movies, %d at once, into %s\n", jobs.size(), batch.jobs,
@@ -503,6 +524,7 @@ int main(int argc, char** argv) {
           },
           [] { return CaptureStopRequested(); }, quiet ? nullptr : stderr);
       PrintBatchSummary(results, stdout);
+      if (!batch.report.empty()) WriteBatchReport(batch.report, results, conv_cap.latency);
       const bool all = std::all_of(results.begin(), results.end(), [](const BatchResult& r) { return r.ok; });
       return all ? 0 : 1;
     } else if (*convert) {

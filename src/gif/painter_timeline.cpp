@@ -1,5 +1,6 @@
 #include "gif/painter_timeline.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 
@@ -48,8 +49,14 @@ std::optional<PainterTimeline::Step> PainterTimeline::Next(int overrun_ms) {
   step.pass = pass_;
   if (next_delay_ > 0) {
     const int planned = next_delay_ * kMsPerDelayUnit - overrun_ms / 2;
-    step.wait_ms = speed_ > 0 ? MulDiv(planned, 100, speed_) : 0;
-    if (step.wait_ms < 0) step.wait_ms = 0;
+    if (speed_ > 0) {
+      step.wait_ms = std::max(0, MulDiv(planned, 100, speed_));
+    } else if (!async_) {
+      step.wait_ms = 1000 * kMsPerDelayUnit;  // a synchronous painter has no stop event to wait on
+    } else {
+      step.until_stopped = speed_ == 0;  // a negative speed never waits
+    }
+    if (!async_) step.wait_ms = std::max(step.wait_ms, 1);
   }
   const TGIFSubImage& frame = image_.Images()[next_frame_];
   step.disposal = 1;
@@ -77,7 +84,8 @@ std::optional<PainterTimeline::Step> PainterTimeline::Next(int overrun_ms) {
   return step;
 }
 
-PainterCanvas::PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags) : image_(image), flags_(draw_flags) {
+PainterCanvas::PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags, const gdi::Bitmap* behind)
+    : image_(image), flags_(draw_flags) {
   if (image.HasDrawBackgroundColor) {
     background_ = image.DrawBackgroundColor;
   } else if (image.Header().ColorMap().Count() == 0) {
@@ -95,6 +103,10 @@ PainterCanvas::PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags) :
   if (image.Width() > 0 && image.Height() > 0) {
     shown_ = gdi::Bitmap(image.Width(), image.Height(), gdi::PixelFormat::pfDevice);
     shown_.Fill(background_);
+    if (behind != nullptr && behind->Width() == image.Width() && behind->Height() == image.Height()) {
+      shown_ = behind->ConvertTo(gdi::PixelFormat::pfDevice);
+      if (flags_ & goTransparent) behind_ = shown_;
+    }
     backup_ = shown_;
   }
 }
@@ -114,6 +126,12 @@ void PainterCanvas::DrawFrame(gdi::Bitmap& target, const TGIFSubImage& frame) co
 }
 
 void PainterCanvas::RestoreArea(gdi::Bitmap& target, const TGIFSubImage& frame) const {
+  if (!behind_.Empty()) {
+    for (int y = std::max(0, frame.Top()); y < std::min(target.Height(), frame.Top() + frame.Height()); ++y)
+      for (int x = std::max(0, frame.Left()); x < std::min(target.Width(), frame.Left() + frame.Width()); ++x)
+        target.SetPixel(x, y, behind_.GetPixel(x, y));
+    return;
+  }
   gdi::FillRect(target, gdi::Rect{frame.Left(), frame.Top(), frame.Left() + frame.Width(), frame.Top() + frame.Height()},
                 background_);
 }
@@ -158,6 +176,7 @@ int Play(const TGIFImage& image, long long elapsed_ms, std::uint16_t flags, int 
   int shown = -1;
   int idle_steps = 0;
   while (auto step = timeline.Next()) {
+    if (step->until_stopped) break;  // paused for good
     clock += step->wait_ms;
     if (clock > elapsed_ms) break;
     visit(*step);

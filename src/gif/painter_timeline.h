@@ -28,6 +28,8 @@ class PainterTimeline {
     int wait_ms = 0;   // wait before drawing it
     int pass = 0;      // 0 for the first pass
     int disposal = 0;  // the frame's disposal method (1 without a control extension)
+    // Speed 0 pauses an asynchronous painter here until it is stopped.
+    bool until_stopped = false;
   };
 
   // A one-frame image, or one without the animate bit, plays its first frame once.
@@ -59,7 +61,10 @@ class PainterTimeline {
 // What the target shows while the animation plays.
 class PainterCanvas {
  public:
-  PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags);
+  // `behind`, of the image's size, is what the target showed before: the
+  // animation starts over it, and with the transparent flag a restored area
+  // shows it again.
+  PainterCanvas(const TGIFImage& image, std::uint16_t draw_flags, const gdi::Bitmap* behind = nullptr);
   // Draws a step of the timeline.
   void Draw(const PainterTimeline::Step& step);
   const gdi::Bitmap& Shown() const { return shown_; }
@@ -75,6 +80,7 @@ class PainterCanvas {
   bool has_backup_ = false;
   gdi::Bitmap shown_;
   gdi::Bitmap backup_;
+  gdi::Bitmap behind_;  // the captured background, when transparent
   int previous_disposal_ = 1;
 };
 

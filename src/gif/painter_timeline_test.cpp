@@ -111,6 +111,24 @@ TEST(PainterTimeline, DelaysAreClampedAndScaledBySpeed) {
   EXPECT_EQ(MulDiv(-5, 100, 200), -3);
 }
 
+TEST(PainterTimeline, SpeedZeroPausesAndANegativeSpeedNeverWaits) {
+  auto image = Make({FrameDesc{25}, FrameDesc{25}}, -1);
+  PainterTimeline paused(*image, kDefaultDrawFlags, 0);
+  auto steps = Steps(paused, 10);
+  ASSERT_EQ(steps.size(), 2u);
+  EXPECT_FALSE(steps[0].until_stopped);  // the first frame is drawn at once
+  EXPECT_TRUE(steps[1].until_stopped);
+  PainterTimeline racing(*image, kDefaultDrawFlags, -1);
+  steps = Steps(racing, 10);
+  EXPECT_FALSE(steps[1].until_stopped);
+  EXPECT_EQ(steps[1].wait_ms, 0);
+  // Without a stop event to wait on, a synchronous painter waits 1000 units.
+  PainterTimeline sync(*image, kDefaultDrawFlags, 0, false);
+  steps = Steps(sync, 10);
+  EXPECT_FALSE(steps[1].until_stopped);
+  EXPECT_EQ(steps[1].wait_ms, 12000);
+}
+
 TEST(PainterTimeline, FrameShownAtATimeLoopsWithTheDelays) {
   auto image = Make({FrameDesc{25}, FrameDesc{25}, FrameDesc{25}}, 0);
   EXPECT_EQ(FrameAt(*image, 0), 0);

@@ -176,6 +176,118 @@ TEST(FlashPlayerPixels, RadialGradientIsCentredOnItsMatrix) {
   EXPECT_EQ(bmp.GetPixel(30, 5), cBlue);
 }
 
+// A linear gradient, red at ratio 64 and blue at 192, whose square spans
+// 40 px across a 100 px rectangle, so 2.5 periods show.
+gdi::Bitmap PaintSpread(std::uint8_t spreadMode, std::vector<GradientStop> stops = {{64, kRed}, {192, kBlue}}) {
+  auto b = Movie100();
+  ShapeBuilder s;
+  swf::Matrix gm;
+  gm.scaleX = gm.scaleY = 800.0 / 32768.0;
+  gm.translateX = 400;
+  gm.translateY = 1000;
+  FillStyle f = FillStyle::Linear(std::move(stops), gm);
+  f.spreadMode = spreadMode;
+  s.Rectangle(0, 0, 2000, 2000, s.AddFill(f));
+  b.DefineShape4(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b);
+  return m.Paint();
+}
+
+// Where pixel x falls in the gradient's 0..1 after the spread mode.
+double SpreadPosition(std::uint8_t mode, int x) {
+  const double u = (x + 0.5) / 40.0;
+  const double whole = std::floor(u), part = u - whole;
+  if (mode == 2) return part;
+  if (mode == 1) return static_cast<long>(whole) % 2 == 0 ? part : 1 - part;
+  return std::clamp(u, 0.0, 1.0);  // pad, and the reserved mode 3
+}
+
+TEST(FlashPlayerPixels, GradientSpreadModesPadReflectAndRepeatTheRamp) {
+  for (std::uint8_t mode : {0, 1, 2, 3}) {
+    const auto bmp = PaintSpread(mode);
+    for (int x = 0; x < 100; ++x) {
+      const double u = SpreadPosition(mode, x);
+      // Repeat jumps from blue to red at each period's edge: leave those pixels.
+      if (mode == 2 && (u < 1.5 / 40 || u > 1 - 1.5 / 40)) continue;
+      const double ratio = u * 255;
+      // Before the first ratio the first colour holds, after the last the last.
+      const double t = std::clamp((ratio - 64) / 128.0, 0.0, 1.0);
+      const Color got = bmp.GetPixel(x, 50);
+      EXPECT_NEAR(got.r, 255 * (1 - t), 6) << "mode " << int{mode} << " x " << x;
+      EXPECT_NEAR(got.b, 255 * t, 6) << "mode " << int{mode} << " x " << x;
+      EXPECT_EQ(got.g, 0) << "mode " << int{mode} << " x " << x;
+    }
+  }
+}
+
+// Interpolation mode 1 mixes the stops' linear-light values, then encodes
+// the mix as sRGB again; mode 0 mixes the stored values.
+TEST(FlashPlayerPixels, LinearRgbGradientsMixLightNotStoredValues) {
+  auto toLinear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  auto toSrgb = [](double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055; };
+  const swf::Rgba dim{40, 0, 200, 255}, bright{255, 120, 0, 255};
+  for (std::uint8_t mode : {0, 1}) {
+    auto b = Movie100();
+    ShapeBuilder s;
+    swf::Matrix gm;  // ratio 0 at x = 0 to 255 at x = 100 px
+    gm.scaleX = gm.scaleY = 2000.0 / 32768.0;
+    gm.translateX = gm.translateY = 1000;
+    FillStyle f = FillStyle::Linear({{0, dim}, {255, bright}}, gm);
+    f.interpolationMode = mode;
+    s.Rectangle(0, 0, 2000, 2000, s.AddFill(f));
+    b.DefineShape4(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    Loaded m(b);
+    const auto bmp = m.Paint();
+    for (int x = 0; x < 100; ++x) {
+      const double t = (x + 0.5) / 100;
+      auto expect = [&](std::uint8_t a, std::uint8_t c) {
+        if (mode == 0) return a + (c - a) * t;
+        return 255 * toSrgb(toLinear(a / 255.0) * (1 - t) + toLinear(c / 255.0) * t);
+      };
+      const Color got = bmp.GetPixel(x, 50);
+      EXPECT_NEAR(got.r, expect(dim.r, bright.r), 3) << "mode " << int{mode} << " x " << x;
+      EXPECT_NEAR(got.g, expect(dim.g, bright.g), 3) << "mode " << int{mode} << " x " << x;
+      EXPECT_NEAR(got.b, expect(dim.b, bright.b), 3) << "mode " << int{mode} << " x " << x;
+    }
+  }
+}
+
+// A focal gradient's ratio along a ray from the focal point is the distance
+// from it over the distance from it to the circle.
+TEST(FlashPlayerPixels, FocalGradientStartsAtItsFocalPoint) {
+  auto b = Movie100();
+  ShapeBuilder s;
+  swf::Matrix gm;  // radius 40 px, centred
+  gm.scaleX = gm.scaleY = 1600.0 / 32768.0;
+  gm.translateX = gm.translateY = 1000;
+  // Focal point 0.5 to the right: 20 px right of the centre.
+  s.Rectangle(0, 0, 2000, 2000, s.AddFill(FillStyle::Focal({{0, kRed}, {255, kBlue}}, 0.5, gm)));
+  b.DefineShape4(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b);
+  const auto bmp = m.Paint();
+  auto blueAt = [](double x) {  // along the row through the centre, pixel centre x + 0.5
+    const double px = x + 0.5 - 50, focal = 20;
+    const double t = px >= focal ? (px - focal) / (40 - focal) : (focal - px) / (focal + 40);
+    return 255 * std::clamp(t, 0.0, 1.0);
+  };
+  for (int x : {5, 15, 30, 45, 60, 69, 75, 85}) {
+    const Color got = bmp.GetPixel(x, 50);
+    EXPECT_NEAR(got.b, blueAt(x), 4) << x;
+    EXPECT_NEAR(got.r, 255 - blueAt(x), 4) << x;
+  }
+}
+
+TEST(FlashPlayerPixels, GradientsWithOneOrNoStops) {
+  // One stop: its colour everywhere, in any spread mode.
+  for (std::uint8_t mode : {0, 1, 2}) {
+    const auto bmp = PaintSpread(mode, {{128, kGreen}});
+    for (int x : {0, 15, 39, 40, 75, 99}) EXPECT_EQ(bmp.GetPixel(x, 50), cGreen) << int{mode} << " " << x;
+  }
+  // No stops: the fill draws nothing and the background shows.
+  const auto none = PaintSpread(2, {});
+  for (int x : {0, 20, 50, 99}) EXPECT_EQ(none.GetPixel(x, 50), cWhite) << x;
+}
+
 TEST(FlashPlayerPixels, BitmapFillMapsTexelsThroughItsMatrix) {
   auto b = Movie100();
   const std::vector<swf::Rgba> px{kRed, kGreen, kBlue, kWhite};

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/paths/working_folder.h"
 #include "sound/recording_file.h"
 
 namespace quarvel::sound {
@@ -12,14 +13,18 @@ namespace quarvel::sound {
 namespace {
 
 // Why the device could not open the prepared recording file.
-std::string OpenFailure(const std::filesystem::path& element, std::uint32_t code) {
+std::string OpenFailure(const std::filesystem::path& element, std::uint32_t code,
+                        const std::filesystem::path& template_file) {
   if (code != mci::kErrFileNotFound) return element.string() + ": not a format the sound device records";
   std::error_code ec;
   if (std::filesystem::exists(element, ec)) return element.string() + ": cannot be read";
   const std::filesystem::path folder = element.parent_path();
   if (!std::filesystem::is_directory(folder, ec)) return folder.string() + ": no such folder";
   if (::access(folder.c_str(), W_OK) != 0) return folder.string() + ": " + std::strerror(errno);
-  return element.string() + ": the recording template could not be copied";
+  // Named, so that a program whose data files are missing says which.
+  if (template_file.empty()) return element.string() + ": the recording file could not be made";
+  return element.string() + ": the recording template " + template_file.string() + " could not be copied" +
+         (std::filesystem::exists(template_file, ec) ? "" : " (it is missing)");
 }
 
 }  // namespace
@@ -34,9 +39,12 @@ void WaveRecorder::Report(std::string_view text) {
 
 bool WaveRecorder::StartRecording(const std::filesystem::path& path, int sound_quality_index) {
   last_error_.clear();
+  std::filesystem::path template_file;
   if (sound_quality_index >= 0 && sound_quality_index < static_cast<int>(kSoundQualityEntries.size())) {
+    const std::string_view template_name = TemplateForSoundQuality(sound_quality_index);
+    if (!template_name.empty()) template_file = paths::DataFilePath(template_name);
     errno = 0;
-    if (!PrepareRecordingFile(TemplateForSoundQuality(sound_quality_index), path)) {
+    if (!PrepareRecordingFile(template_name, path)) {
       last_error_ = path.string() + ": " + (errno != 0 ? std::strerror(errno) : "cannot be written");
       Report(kInitErrorText);
       return false;
@@ -52,7 +60,7 @@ bool WaveRecorder::StartRecording(const std::filesystem::path& path, int sound_q
   mci::DeviceId id = 0;
   last_code_ = mci_.Open(element_, id);
   if (last_code_ != mci::kOk) {
-    last_error_ = OpenFailure(element_, last_code_);
+    last_error_ = OpenFailure(element_, last_code_, template_file);
     Report(kInitErrorText);
     return false;
   }

@@ -284,7 +284,14 @@ class Writer {
   }
 
   void OpenVideo() {
-    const std::string name(o_.format.video_codec);
+    // Lossy opaque WebP is written as whole frames: the animation encoder
+    // builds lossy frames over the one before from blocks only close to it,
+    // which keeps traces of earlier frames and seams at the blocks' edges.
+    // Lossless and transparent animations keep it: it is exact there, and
+    // whole frames would blend their clear pixels over the frame before.
+    const bool whole_frames =
+        o_.format.container == Container::kWebp && o_.request.quality.has_value() && !o_.request.alpha;
+    const std::string name = whole_frames ? std::string("libwebp") : std::string(o_.format.video_codec);
     const AVCodec* codec = Av().avcodec_find_encoder_by_name(name.c_str());
     if (!codec) Fail(name_, "FFmpeg here has no " + name + " encoder for " + std::string(o_.format.label));
     video_.reset(Av().avcodec_alloc_context3(codec));

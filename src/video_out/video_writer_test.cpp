@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <webp/decode.h>
+#include <webp/encode.h>
+
 #include <cmath>
 
 #include "outputs/video_oracle.h"
@@ -146,6 +149,60 @@ TEST_F(VideoWriterTest, LossyWebpFollowsTheQuality) {
   ASSERT_EQ(webp.size(), 4u);
   EXPECT_NE(webp[1], TopDownRgba(frames_[1], false)) << "lossy";
   EXPECT_LE(MeanColourDifference(webp[1], TopDownRgba(frames_[1], false)), 3.0);
+}
+
+// The largest mean colour difference of any 8 x 8 block of two pictures.
+double WorstBlockDifference(const Rgba& a, const Rgba& b, int w, int h) {
+  double worst = 0;
+  for (int by = 0; by < h; by += 8)
+    for (int bx = 0; bx < w; bx += 8) {
+      double sum = 0;
+      int n = 0;
+      for (int y = by; y < std::min(h, by + 8); ++y)
+        for (int x = bx; x < std::min(w, bx + 8); ++x)
+          for (int c = 0; c < 3; ++c, ++n) {
+            const std::size_t i = (std::size_t(y) * std::size_t(w) + std::size_t(x)) * 4 + std::size_t(c);
+            sum += std::abs(int(a[i]) - int(b[i]));
+          }
+      worst = std::max(worst, sum / n);
+    }
+  return worst;
+}
+
+// The picture encoded alone by libwebp at the quality, and decoded again.
+Rgba LossyStill(const Rgba& rgba, int w, int h, float quality) {
+  std::uint8_t* bytes = nullptr;
+  const std::size_t size = WebPEncodeRGBA(rgba.data(), w, h, w * 4, quality, &bytes);
+  int dw = 0, dh = 0;
+  std::uint8_t* decoded = size > 0 ? WebPDecodeRGBA(bytes, size, &dw, &dh) : nullptr;
+  Rgba out = decoded != nullptr ? Rgba(decoded, decoded + std::size_t(dw) * std::size_t(dh) * 4) : Rgba();
+  WebPFree(decoded);
+  WebPFree(bytes);
+  return out;
+}
+
+TEST_F(VideoWriterTest, LossyWebpFramesKeepNoTracesOfEarlierOnes) {
+  // The square changes its colour a little at every frame and moves on: a
+  // frame built over the one before from blocks only close to it keeps the
+  // earlier colours there, and seams at the blocks' edges. Each frame is to
+  // be as close to its picture as the picture encoded alone.
+  VideoWriteOptions o = Options("ghost.webp", 12, 96, 64);
+  // And the whole picture brightens a little at every frame.
+  for (std::size_t i = 0; i < frames_.size(); ++i)
+    for (int y = 0; y < 64; ++y) {
+      std::uint8_t* row = frames_[i].ScanLine(y);
+      for (int x = 0; x < 96 * 4; ++x)
+        if (x % 4 != 3) row[x] = std::uint8_t(std::min(255, row[x] / 2 + 3 * int(i)));
+    }
+  o.request.quality = 75;
+  Write(o);
+  const auto webp = DecodeWebp(o.output).frames;
+  ASSERT_EQ(webp.size(), 12u);
+  for (std::size_t i = 0; i < webp.size(); ++i) {
+    const Rgba picture = TopDownRgba(frames_[i], false);
+    const double alone = WorstBlockDifference(LossyStill(picture, 96, 64, 75), picture, 96, 64);
+    EXPECT_LE(WorstBlockDifference(webp[i], picture, 96, 64), alone * 1.25 + 1) << "frame " << i;
+  }
 }
 
 TEST_F(VideoWriterTest, TransparencySurvivesInApngWebpAndWebm) {

@@ -65,10 +65,11 @@ TEST_F(HiDpiTest, TheWindowScalesAsAWholeAndStaysOnTheScreen) {
   // Every control keeps its place on the page, which scrolls into view.
   auto* content = window->findChild<QWidget*>("content");
   ASSERT_NE(content, nullptr);
-  EXPECT_EQ(content->size(), QSize(976, 621));
+  EXPECT_EQ(content->size(), QSize(928, 621));
   auto* scroller = window->findChild<QScrollArea*>("contentScroller");
   ASSERT_NE(scroller, nullptr);
-  EXPECT_GT(scroller->horizontalScrollBar()->maximum(), 0);
+  // Only the height scrolls: every control is within reach across.
+  EXPECT_EQ(scroller->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
   auto* save = window->findChild<QPushButton*>("captureFrames");
   scroller->ensureWidgetVisible(save);

@@ -7,6 +7,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTabWidget>
 #include <QMimeData>
 #include <QTest>
@@ -28,9 +29,12 @@ namespace {
 using Spin = std::tuple<const char*, int, int, int, int>;  // name, min, max, step, value
 
 TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
-  EXPECT_EQ(window->size(), QSize(976, 621));
+  // Fixed at the page's size where the screen has room for it (at 1x).
+  if (window->screen()->availableGeometry().height() >= 621 + 34) {
+    EXPECT_EQ(window->size(), QSize(928, 621));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+  }
   EXPECT_EQ(window->windowTitle(), "Quarvel");
-  EXPECT_EQ(window->minimumSize(), window->maximumSize());  // fixed size
   EXPECT_EQ(window->CapturedFrameCount(), 0);
   EXPECT_EQ(window->ShownFrame(), 0);
   EXPECT_EQ(window->MovieFps(), 0);
@@ -97,7 +101,7 @@ TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
 
   // The player and its grip in the player area.
   EXPECT_EQ(window->Player()->geometry(), QRect(0, 0, 192, 192));
-  EXPECT_EQ(Find<QPushButton>("grip")->pos(), QPoint(485, 382));
+  EXPECT_EQ(Find<QPushButton>("grip")->pos(), QPoint(453, 382));
   EXPECT_EQ(Find<QPushButton>("grip")->size(), QSize(15, 14));
   EXPECT_EQ(window->PreviewImage()->size(), QSize(169, 97));
 
@@ -108,20 +112,39 @@ TEST_F(WindowTest, StartsWithEveryDefaultAndCreatesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(Home()));
 }
 
+TEST_F(WindowTest, TheWholeWindowFitsTheAvailableAreaAtEveryScale) {
+  const QSize content = Find<QWidget>("content")->size();
+  const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, window.get());
+  const QMargins frame(4, 30, 4, 4);
+  for (const double scale : {1.0, 1.5, 2.0}) {
+    // 1920 x 1080 pixels with a 48-pixel panel at the bottom.
+    const QRect screen(0, 0, int(1920 / scale), int(1080 / scale));
+    const QRect available = screen.adjusted(0, 0, 0, -int(48 / scale));
+    const QRect placed = app::PlaceWindow(screen, available, frame, content, bar);
+    EXPECT_TRUE(available.contains(placed.marginsAdded(frame))) << scale;
+    if (placed.height() < content.height()) {
+      // Only the height scrolls; the width holds the page and its scroll bar.
+      EXPECT_EQ(placed.width(), content.width() + bar) << scale;
+    } else {
+      EXPECT_EQ(placed.size(), content) << scale;
+    }
+  }
+}
+
 TEST_F(WindowTest, GripDragResizesThePlayerWithinItsBounds) {
   auto* grip = Find<QPushButton>("grip");
   QTest::mousePress(grip, Qt::LeftButton, {}, QPoint(5, 5));
   QTest::mouseMove(grip, QPoint(6, 5));  // one pixel to the right
-  EXPECT_EQ(window->Player()->size(), QSize(494, 390));
-  EXPECT_EQ(grip->pos(), QPoint(486, 382));
+  EXPECT_EQ(window->Player()->size(), QSize(462, 390));
+  EXPECT_EQ(grip->pos(), QPoint(454, 382));
   QTest::mouseRelease(grip, Qt::LeftButton, {}, QPoint(6, 5));
   EXPECT_TRUE(window->Player()->hasFocus() || !window->isActiveWindow());
 
   // Far to the top-left: stops above 20 pixels on both axes.
   window->GripPressed(0, 0);
   window->GripMoved(-1000, -1000);
-  EXPECT_EQ(window->Player()->size(), QSize(494, 390));  // both candidates refused
-  window->GripMoved(-473, -369);  // grip at (13, 13): the player is 21 x 21
+  EXPECT_EQ(window->Player()->size(), QSize(462, 390));  // both candidates refused
+  window->GripMoved(-441, -369);  // grip at (13, 13): the player is 21 x 21
   EXPECT_EQ(window->Player()->size(), QSize(21, 21));
   window->GripMoved(-1, 5);       // x would give 20: held at its bound; y moves on
   EXPECT_EQ(window->Player()->size(), QSize(21, 26));

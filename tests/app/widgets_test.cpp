@@ -6,13 +6,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <QLabel>
-#include <chrono>
-#include <thread>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "flash/flash_movie_control.h"
 #include "app/flash_widget.h"
-#include "app/gif_preview.h"
 #include "app/progress_box.h"
 #include "app/window_fixture.h"
 #include "support/swf_builder.h"
@@ -148,7 +147,7 @@ TEST_F(WidgetsTest, GrabAndPaintFollowTheWidgetsSize) {
   widget.Tick();
   EXPECT_EQ(movie.CurrentFrame(), 10);
   const QImage shown = widget.grab().toImage();
-  EXPECT_EQ(shown.size(), QSize(77, 33));
+  EXPECT_EQ(shown.size(), QSize(77, 33) * widget.devicePixelRatio());
   std::filesystem::remove(std::filesystem::temp_directory_path() / "quarvel_widget.swf");
 }
 
@@ -177,58 +176,30 @@ TEST_F(WidgetsTest, ProgressBoxStartsAtZeroEveryTime) {
   box.End();
 }
 
-// An image of `count` frames of solid colours, each with the given delay.
-std::unique_ptr<gif::TGIFImage> SolidFrames(int count, int delay) {
-  auto image = std::make_unique<gif::TGIFImage>();
-  for (int i = 0; i < count; ++i) {
-    auto frame = std::make_unique<gif::TGIFSubImage>(image.get());
-    frame->SetBounds(0, 0, 6, 4);
-    frame->SetData(6, 4, std::vector<std::uint8_t>(24, 0));
-    frame->ColorMap().Add(gdi::Color{static_cast<std::uint8_t>(100 + 50 * i), 0, 0});
-    gif::TGIFSubImage* f = frame.get();
-    if (i == 0) f->Extensions().Add(std::make_unique<gif::TGIFAppExtNSLoop>(f, 0));
-    auto gce = std::make_unique<gif::TGIFGraphicControlExtension>(f);
-    gce->SetDelay(delay);
-    f->Extensions().Add(std::move(gce));
-    image->AddFrame(std::move(frame));
-  }
-  return image;
-}
-
-TEST_F(WidgetsTest, OneFrameGifIsDrawnWithoutAPainter) {
-  QLabel label;
-  app::GifPreview preview(&label);
-  preview.Show(SolidFrames(1, 50));
-  EXPECT_FALSE(preview.Playing());
-  EXPECT_EQ(preview.FramesDrawn(), 1);
-  EXPECT_EQ(label.size(), QSize(6, 4));
-  EXPECT_EQ(QColor(label.pixmap().toImage().pixel(3, 2)), QColor(100, 0, 0));
-}
-
-TEST_F(WidgetsTest, AnimatedGifPlaysAndStopsAtOnceInALongDelay) {
-  QLabel label;
-  app::GifPreview preview(&label);
-  preview.Show(SolidFrames(2, 3));  // 36 ms a frame, looping forever
-  for (int i = 0; i < 200 && preview.FramesDrawn() < 5; ++i) QTest::qWait(10);
-  EXPECT_GE(preview.FramesDrawn(), 5);
-  EXPECT_TRUE(preview.Playing());
-  QTest::qWait(20);
-  EXPECT_GE(preview.Refreshes(), 1);  // pictures reach the window's thread
-
-  preview.Show(SolidFrames(2, 1000));  // the second frame would come after 12 s
-  for (int i = 0; i < 200 && preview.FramesDrawn() < 1; ++i) QTest::qWait(10);
-  ASSERT_EQ(preview.FramesDrawn(), 1);
-  const auto before = std::chrono::steady_clock::now();
-  preview.Clear();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
-  EXPECT_FALSE(preview.Playing());
-  EXPECT_FALSE(preview.HasImage());
-  // A hand-over still queued does not paint over what is shown next.
-  QPixmap other(2, 2);
-  other.fill(Qt::green);
-  label.setPixmap(other);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(label.pixmap().size(), QSize(2, 2));
+TEST_F(WidgetsTest, OpeningAFolderFailsWhenTheDesktopsOpenerDoes) {
+  // xdg-open stand-ins first on the path: one that fails as xdg-open does
+  // when no program handles folders, and one that opens.
+  char pattern[] = "/tmp/quarvel_opener_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path bin = pattern;
+  const std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  const auto opener = [&](int exit_code) {
+    std::ofstream(bin / "xdg-open") << "#!/bin/sh\necho \"$1\" > '" << (bin / "asked").string() << "'\nexit "
+                                    << exit_code << "\n";
+    std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+  };
+  app::Prompts prompts;
+  opener(3);
+  EXPECT_FALSE(prompts.OpenFolder("/tmp/some folder"));
+  std::ifstream asked(bin / "asked");
+  std::string line;
+  std::getline(asked, line);
+  EXPECT_EQ(line, "/tmp/some folder");
+  opener(0);
+  EXPECT_TRUE(prompts.OpenFolder("/tmp/some folder"));
+  setenv("PATH", path.c_str(), 1);
+  std::filesystem::remove_all(bin);
 }
 
 }  // namespace

@@ -413,6 +413,111 @@ TEST_F(CaptureWindowTest, SaveToMp3RunsTheEncoderOnAPcmRecording) {
   EXPECT_NE(probe.find("mp3"), std::string::npos) << probe;
 }
 
+TEST_F(CaptureWindowTest, ASaveThatFailsSaysSoAndNamesTheFileAndTheCause) {
+  Find<QComboBox>("soundQuality")->setCurrentIndex(3);  // a PCM recording, for "Save to MP3"
+  OpenAndCapture();
+  Find<QCheckBox>("audio")->setChecked(false);
+  const ReadOnlyFolder locked(Home());
+  struct Save {
+    const char* button;
+    int page;  // on the inner pages; -1: "Save Video"
+    const char* file;
+    const char* what;
+  };
+  for (const Save& save : {Save{"saveGif", 2, "movie.gif", "GIF"}, Save{"saveAvi", 3, "movie.avi", "AVI"},
+                           Save{"saveMp3", 4, "movie.mp3", "MP3"}, Save{"saveVideo", -1, "movie.mp4", "Video"}}) {
+    if (save.page >= 0) Find<QTabWidget>("innerPages")->setCurrentIndex(save.page);
+    Find<QTabWidget>("outerPages")->setCurrentIndex(save.page >= 0 ? 0 : 1);
+    const QString path = QString::fromStdString((locked.Path() / save.file).string());
+    prompts.messages.clear();
+    prompts.save_answers.push_back(path);
+    Click(save.button);
+    EXPECT_EQ(Find<QLabel>("frameLabel")->text(), QStringLiteral("%1 Save Failed: %2").arg(save.what, save.file));
+    EXPECT_EQ(prompts.messages,
+              QStringList{"Error:: " + path + ": cannot write: " + QString::fromStdString(locked.Cause())});
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_FALSE(window->Busy());
+  }
+
+  // Without its recording an MP3 fails before the encoder runs, as the AVI page tells of it.
+  Find<QTabWidget>("outerPages")->setCurrentIndex(0);
+  Find<QTabWidget>("innerPages")->setCurrentIndex(4);
+  std::filesystem::remove(Home() / "temp/_temp.wav");
+  prompts.messages.clear();
+  prompts.save_answers.push_back(QString::fromStdString((Home() / "track.mp3").string()));
+  Click("saveMp3");
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "MP3 Save Failed: track.mp3");
+  EXPECT_EQ(prompts.messages, QStringList{"Error:: There is no recording (" +
+                                          QString::fromStdString((Home() / "temp/_temp.wav").string()) +
+                                          "), so no MP3 can be made."});
+  EXPECT_FALSE(std::filesystem::exists(Home() / "track.mp3"));
+}
+
+TEST_F(CaptureWindowTest, SaveDialogsStartInTheMoviesFolderUnlessTheUserChoseAnotherForIt) {
+  OpenAndCapture();
+  Find<QTabWidget>("innerPages")->setCurrentIndex(2);
+  const auto elsewhere = Home() / "elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  prompts.save_answers.push_back(QString::fromStdString((elsewhere / "sample.gif").string()));
+  Click("saveGif");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (Home() / "movie100.gif").string());
+  // The whole result and the whole name are read, on two lines if need be.
+  auto* label = Find<QLabel>("frameLabel");
+  EXPECT_EQ(label->text(), "Build Animation GIF Finished: sample.gif");
+  EXPECT_LE(label->heightForWidth(label->contentsRect().width()), label->contentsRect().height());
+
+  // The same movie's next save goes where its last one went; after Close
+  // the frames are still that movie's.
+  prompts.save_answers.push_back({});
+  Click("saveGif");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (elsewhere / "movie100.gif").string());
+  Click("close");
+  prompts.save_answers.push_back({});
+  Click("saveGif");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (elsewhere / "movie100.gif").string());
+
+  // Another movie starts in its own folder, whatever was saved before.
+  const auto other = Home() / "other" / "clip.swf";
+  std::filesystem::create_directories(other.parent_path());
+  WriteTinySwf(other.string(), 100, 80, 10, 30);
+  prompts.open_answers.push_back(QString::fromStdString(other.string()));
+  Click("open");
+  prompts.save_answers.push_back({});
+  Click("saveGif");
+  EXPECT_EQ(prompts.initial_paths.back().toStdString(), (Home() / "other" / "clip.gif").string());
+}
+
+TEST_F(CaptureWindowTest, TheChosenThumbnailIsReadableAndShowsItsFrameWhenClickedAgain) {
+  OpenAndCapture();
+  auto* list = Find<QListWidget>("thumbnails");
+  Find<QTabWidget>("innerPages")->setCurrentIndex(0);
+  const QRect second = list->visualItemRect(list->item(1));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+  ASSERT_EQ(window->ShownFrame(), 11);
+  Click("nextFrame");
+  ASSERT_EQ(window->ShownFrame(), 12);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second.center());
+  EXPECT_EQ(window->ShownFrame(), 11);
+  EXPECT_EQ(Find<QLabel>("frameLabel")->text(), "11");
+
+  // The caption under the chosen picture stands out from its mark, with the
+  // list focused or not.
+  for (const bool focused : {true, false}) {
+    if (focused) list->setFocus(); else Find<QPushButton>("nextFrame")->setFocus();
+    QCoreApplication::processEvents();
+    const QImage shot = list->viewport()->grab(second).toImage();
+    const QRect caption(0, shot.height() * 2 / 3, shot.width(), shot.height() / 3 - 2);
+    int darkest = 255, lightest = 0;
+    for (int y = caption.top(); y <= caption.bottom(); ++y)
+      for (int x = caption.left() + 2; x < caption.right() - 2; ++x) {
+        const int grey = qGray(shot.pixel(x, y));
+        darkest = std::min(darkest, grey);
+        lightest = std::max(lightest, grey);
+      }
+    EXPECT_GE(lightest - darkest, 120) << (focused ? "focused" : "not focused");
+  }
+}
+
 TEST_F(CaptureWindowTest, ClosingDuringACaptureWaitsForItThenCleansUp) {
   movie.stop_at_end = true;
   OpenTinyMovie(100, 80, 10, 300);

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <tuple>
 
 #include "support/shell.h"
 #include "flash/flash_movie_control.h"
@@ -68,14 +70,24 @@ class WindowEndToEnd : public ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
+  // Scrolls the page, as a user would on a screen too small for it, until
+  // the control is in view.
+  void Reveal(QWidget* control) {
+    if (auto* page = window->findChild<QScrollArea*>(QStringLiteral("contentScroller"))) {
+      page->ensureWidgetVisible(control, 0, 0);
+      QCoreApplication::processEvents();
+    }
+  }
   // A left click in the middle of a control, as the mouse gives it.
   void Click(const char* name) {
     auto* button = Find<QPushButton>(name);
     ASSERT_TRUE(button->isEnabled()) << name;
+    Reveal(button);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
   }
   void ClickTab(const char* tabs, int index) {
     QTabBar* bar = Find<QTabWidget>(tabs)->tabBar();
+    Reveal(bar);
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
     ASSERT_EQ(bar->currentIndex(), index);
   }
@@ -119,6 +131,7 @@ TEST_F(WindowEndToEnd, OpenCaptureBrowseAndSaveGifAndAvi) {
   auto* thumbnails = Find<QListWidget>("thumbnails");
   ASSERT_GE(thumbnails->count(), 3);
   const QRect second = thumbnails->visualItemRect(thumbnails->item(1));
+  Reveal(thumbnails);
   QTest::mouseClick(thumbnails->viewport(), Qt::LeftButton, {}, second.center());
   EXPECT_EQ(window->ShownFrame(), 11);
   EXPECT_EQ(Label(), "11");
@@ -157,6 +170,36 @@ TEST_F(WindowEndToEnd, OpenCaptureBrowseAndSaveGifAndAvi) {
   EXPECT_NE(probe.find("audio"), std::string::npos) << probe;
   EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + avi.string() + "' -f null - 2>&1"), "");
   EXPECT_TRUE(prompts.messages.isEmpty()) << prompts.messages.join("; ").toStdString();
+
+  // Into a folder that cannot be written: the label says which save failed
+  // and the message names the file and the cause; nothing is left there.
+  const ReadOnlyFolder locked(home);
+  for (const auto& [tab, button, file, what] :
+       {std::tuple{2, "saveGif", "sample.gif", "GIF"}, std::tuple{3, "saveAvi", "sample.avi", "AVI"}}) {
+    ClickTab("innerPages", tab);
+    const QString denied = QString::fromStdString((locked.Path() / file).string());
+    prompts.messages.clear();
+    prompts.save_answers.push_back(denied);
+    Click(button);
+    EXPECT_EQ(Label(), QStringLiteral("%1 Save Failed: %2").arg(what, file));
+    EXPECT_EQ(prompts.messages,
+              QStringList{"Error:: " + denied + ": cannot write: " + QString::fromStdString(locked.Cause())});
+    EXPECT_FALSE(fs::exists(locked.Path() / file));
+    EXPECT_FALSE(progress->isVisible());
+  }
+}
+
+TEST_F(WindowEndToEnd, AFileThatIsNoMovieIsRefusedNamingItOnce) {
+  const fs::path junk = home / "notes.swf";
+  std::ofstream(junk) << "just some text";
+  prompts.open_answers.push_back(QString::fromStdString(junk.string()));
+  Click("open");
+  ASSERT_EQ(prompts.messages.size(), 1);
+  const QString message = prompts.messages.front();
+  EXPECT_TRUE(message.startsWith("Error:: Can not open " + QString::fromStdString(junk.string()) + ": "))
+      << message.toStdString();
+  EXPECT_EQ(message.count(QString::fromStdString(junk.string())), 1) << message.toStdString();
+  EXPECT_EQ(Find<QLineEdit>("swfName")->text(), "Open file");
 }
 
 }  // namespace

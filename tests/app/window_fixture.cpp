@@ -3,9 +3,14 @@
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QTest>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -36,6 +41,45 @@ QApplication& EnsureApplication() {
     return created;
   }();
   return *app;
+}
+
+namespace {
+// Sets or clears the folder's immutable flag; false where that cannot be done.
+bool SetImmutable(const std::filesystem::path& folder, bool on) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (done) {
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  ::close(fd);
+  return done;
+}
+}  // namespace
+
+ReadOnlyFolder::ReadOnlyFolder(const std::filesystem::path& inside) : path_(inside / "read-only") {
+  std::filesystem::create_directories(path_);
+  immutable_ = SetImmutable(path_, true);
+  if (!immutable_) {
+    std::filesystem::remove(path_);
+    std::ofstream(inside / "plain file") << "not a folder";
+    path_ = inside / "plain file" / "read-only";
+  }
+  const std::string probe = (path_ / "probe").string();
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    ::close(fd);
+    ::unlink(probe.c_str());
+    ADD_FAILURE() << path_ << " can be written";
+  } else {
+    cause_ = std::strerror(errno);
+  }
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+  if (immutable_) SetImmutable(path_, false);
 }
 
 void WindowTest::SetUp() {

@@ -33,6 +33,24 @@ namespace quarvel::testing {
 
 QApplication& EnsureApplication();
 
+// A folder that nobody can write into, root included: made immutable where
+// the file system allows it, else a folder path under a plain file.
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const std::filesystem::path& inside);
+  ~ReadOnlyFolder();
+  ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+  ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+  // What the system says to a file made in it ("Operation not permitted"...).
+  const std::string& Cause() const { return cause_; }
+
+ private:
+  std::filesystem::path path_;
+  std::string cause_;
+  bool immutable_ = false;
+};
+
 class ScriptedPrompts : public app::Prompts {
  public:
   QString OpenFile(QWidget*, const QString& filter, const QString& initial) override {

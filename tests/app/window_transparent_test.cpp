@@ -58,8 +58,11 @@ TEST_F(TransparentWindowTest, ThumbnailsAndPreviewShowChecksWhereTheCaptureIsCle
   list->setCurrentItem(last);
   const QImage preview = window->PreviewImage()->pixmap().toImage();
   ASSERT_FALSE(preview.isNull());
-  EXPECT_TRUE(Checks(preview.pixel(kBarX, kBarY))) << std::hex << preview.pixel(kBarX, kBarY);
-  EXPECT_FALSE(Checks(preview.pixel(kOpaqueX, kOpaqueY)));
+  // In device pixels on a scaled screen.
+  const qreal r = window->PreviewImage()->pixmap().devicePixelRatio();
+  const QRgb bar = preview.pixel(int(kBarX * r), int(kBarY * r));
+  EXPECT_TRUE(Checks(bar)) << std::hex << bar;
+  EXPECT_FALSE(Checks(preview.pixel(int(kOpaqueX * r), int(kOpaqueY * r))));
 }
 
 TEST_F(TransparentWindowTest, SaveToGifWritesTheClearPixelsAsTheTransparentColour) {

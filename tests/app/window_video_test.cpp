@@ -43,8 +43,21 @@ TEST_F(VideoWindowTest, SaveVideoWritesMp4AndWebpWithTheProgressBox) {
   OpenAndCapture();
   const int n = window->CapturedFrameCount();
   EXPECT_TRUE(Find<QPushButton>("saveVideo")->isEnabled());
+  // "Audio" shows no sound where the format holds none, and comes back as
+  // the user left it.
+  auto* audio = Find<QCheckBox>("videoAudio");
   ChooseVideoPage(0);
-  Find<QCheckBox>("videoAudio")->setChecked(false);
+  ASSERT_TRUE(audio->isChecked());
+  for (const int silent : {2, 3}) {
+    ChooseVideoPage(silent);
+    EXPECT_FALSE(audio->isEnabled()) << silent;
+    EXPECT_FALSE(audio->isChecked()) << silent;
+  }
+  ChooseVideoPage(1);
+  EXPECT_TRUE(audio->isEnabled());
+  EXPECT_TRUE(audio->isChecked());
+  ChooseVideoPage(0);
+  audio->setChecked(false);
   const fs::path mp4 = Home() / "clip.mp4";
   prompts.save_answers.push_back(QString::fromStdString(mp4.string()));
   Click("saveVideo");

@@ -69,10 +69,11 @@ TEST(CliInfo, DescribesTheSampleMovie) {
 TEST(CliStartup, FfmpegLoadsOnlyWhenACommandNeedsIt) {
   CliRunner cli("startup");
   const std::string program = ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli");
-  auto loaded = [&](const std::string& args) {
+  auto loaded = [&](const std::string& args, bool work_dir = true) {
     const fs::path log = cli.Folder() / "ld.txt";
-    const std::string cmd = "LD_DEBUG=libs " + program + " --work-dir " + ShellQuote(cli.WorkDir().string()) + " " +
-                            args + " >/dev/null 2>" + ShellQuote(log.string()) + " </dev/null";
+    const std::string folder = work_dir ? " --work-dir " + ShellQuote(cli.WorkDir().string()) : "";
+    const std::string cmd = "env -u QUARVEL_HOME LD_DEBUG=libs " + program + folder + " " + args + " >/dev/null 2>" +
+                            ShellQuote(log.string()) + " </dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << args;
     const std::string text = ReadText(log);
     EXPECT_NE(text.find("libc.so"), std::string::npos) << "the loader's log is not there";
@@ -81,6 +82,13 @@ TEST(CliStartup, FfmpegLoadsOnlyWhenACommandNeedsIt) {
   EXPECT_FALSE(loaded("--version"));
   EXPECT_FALSE(loaded("info " + ShellQuote(SampleMovie())));
   EXPECT_TRUE(loaded("codecs"));
+  // The sample's sound needs FFmpeg to be resampled, but only for a
+  // recording: not without one, and not for a GIF in a folder that goes.
+  const std::string gif = ShellQuote((cli.Folder() / "sample.gif").string());
+  const std::string short_run = " --latency 100 --duration 500 --size 110x80";
+  EXPECT_FALSE(loaded("capture " + ShellQuote(SampleMovie()) + short_run + " --sound none"));
+  EXPECT_TRUE(loaded("capture " + ShellQuote(SampleMovie()) + short_run + " --sound adpcm22"));
+  EXPECT_FALSE(loaded("convert " + ShellQuote(SampleMovie()) + " " + gif + short_run, false));
 }
 
 TEST(CliErrors, BadInputsExitWithOneAndNameTheProblem) {

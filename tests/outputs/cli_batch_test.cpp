@@ -97,6 +97,79 @@ TEST(CliBatch, TwoConvertsAtOnceWithoutAWorkingFolderStayApart) {
   }
 }
 
+// The report read back by Python's JSON parser, one line per movie:
+// input|output|result|error|frames|movie_seconds|wall_seconds|output_bytes.
+std::vector<std::string> ReportLines(const CliRunner& cli, const fs::path& report) {
+  const fs::path flat = cli.Folder() / "report.txt";
+  const std::string script =
+      "import json,sys\n"
+      "d=json.load(open(sys.argv[1]))\n"
+      "assert d['converted']+d['failed']==len(d['movies'])\n"
+      "for m in d['movies']: print('|'.join(str(m[k]) for k in ('input','output','result','error','frames',"
+      "'movie_seconds','wall_seconds','output_bytes')))\n";
+  const std::string cmd = "python3 -c " + ShellQuote(script) + " " + ShellQuote(report.string()) + " >" +
+                          ShellQuote(flat.string());
+  if (std::system(cmd.c_str()) != 0) return {};
+  std::vector<std::string> lines;
+  std::ifstream in(flat);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t bar; (bar = line.find('|', start)) != std::string::npos; start = bar + 1)
+    out.push_back(line.substr(start, bar - start));
+  out.push_back(line.substr(start));
+  return out;
+}
+
+TEST(CliBatch, ReportHasARecordPerMovieAndNamesTheError) {
+  CliRunner cli("report");
+  const fs::path broken = cli.Folder() / "broken.swf";
+  std::ofstream(broken, std::ios::binary) << "FWS\x08 cut short";
+  const fs::path out_dir = cli.Folder() / "out", report = cli.Folder() / "reports" / "batch.json";
+  fs::create_directories(report.parent_path());
+  CliResult r = cli.Run(With({"convert", SampleMovie(), broken.string(), "--out-dir", out_dir.string(), "--format",
+                              "gif", "-j", "2", "--report", report.string()},
+                             kShort),
+                        false);
+  EXPECT_EQ(r.status, 1) << r.err;
+  const auto lines = ReportLines(cli, report);
+  ASSERT_EQ(lines.size(), 2u) << "not valid JSON, or not a record per movie: " << ReadText(report);
+
+  const auto good = Fields(lines[0]);
+  ASSERT_EQ(good.size(), 8u) << lines[0];
+  EXPECT_EQ(good[0], SampleMovie());
+  EXPECT_EQ(good[1], (out_dir / "sample.gif").string());
+  EXPECT_EQ(good[2], "ok");
+  EXPECT_EQ(good[3], "");
+  EXPECT_EQ(good[4], "5") << "half a second at 100 ms";
+  EXPECT_DOUBLE_EQ(std::stod(good[5]), 0.5);
+  EXPECT_GT(std::stod(good[6]), 0.0);
+  EXPECT_EQ(good[7], std::to_string(fs::file_size(out_dir / "sample.gif")));
+
+  const auto bad = Fields(lines[1]);
+  ASSERT_EQ(bad.size(), 8u) << lines[1];
+  EXPECT_EQ(bad[0], broken.string());
+  EXPECT_EQ(bad[2], "failed");
+  EXPECT_NE(bad[3].find("broken.swf"), std::string::npos) << "the error names the movie: " << bad[3];
+  EXPECT_EQ(bad[4], "None");
+  EXPECT_EQ(bad[5], "None");
+  EXPECT_EQ(bad[7], "0");
+
+  // A report without a batch, or into a missing folder, is refused before any work.
+  r = cli.Run({"convert", SampleMovie(), "x.gif", "--report", report.string()});
+  EXPECT_EQ(r.status, 2) << r.err;
+  r = cli.Run(With({"convert", SampleMovie(), "--out-dir", out_dir.string(), "--format", "gif", "--report",
+                    (cli.Folder() / "missing" / "r.json").string()},
+                   kShort),
+              false);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing"), std::string::npos) << r.err;
+}
+
 TEST(CliBatch, BadBatchesAreRefusedBeforeAnyWork) {
   CliRunner cli("batch-usage");
   CliResult r = cli.Run({"convert", SampleMovie(), SampleMovie(), "x.gif"});

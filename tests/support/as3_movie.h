@@ -121,6 +121,8 @@ struct As3Movie {
   std::function<void(SwfBuilder&)> defineTags;
   // The document class's name (a movie another one loads needs its own).
   std::string docName = "Main";
+  // Its base class, a multiname (0: MovieClip).
+  std::uint32_t docBase = 0;
 
   // The movie: `frames` frames of width x height pixels on white at 10
   // frames per second; `methods` become methods of Main by name.
@@ -133,7 +135,8 @@ struct As3Movie {
     c.Op("returnvoid");
     avm2::InstanceInfo ii;
     ii.name = Q(docName);
-    ii.superName = Display("MovieClip");
+    const std::uint32_t base = docBase ? docBase : Display("MovieClip");
+    ii.superName = base;
     ii.flags = avm2::instance_flag::kSealed;
     ii.iinit = Method(c);
     for (auto& [name, code] : methods) {
@@ -161,7 +164,7 @@ struct As3Movie {
       t.index = l.cls;
       traits.push_back(t);
     }
-    init.Op("getscopeobject", {0}).Op("getlex", {Display("MovieClip")})
+    init.Op("getscopeobject", {0}).Op("getlex", {base})
         .Op("newclass", {cls}).Op("initproperty", {Q(docName)}).Op("returnvoid");
     avm2::Trait ct;
     ct.name = Q(docName);

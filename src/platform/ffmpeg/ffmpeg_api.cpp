@@ -18,13 +18,17 @@ std::atomic<const Api*> g_api{nullptr};
 int g_log_level = AV_LOG_INFO;
 bool g_log_level_set = false;
 
-// Beside the program first (an installed or copied program), then where
-// the build put it, then the library search path.
+// Beside the program first (a copied program), then the installed
+// program's module folder, then where the build put it, then the library
+// search path.
 std::vector<std::string> Candidates() {
   std::vector<std::string> out;
   std::error_code ec;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (!ec) out.push_back((self.parent_path() / kModule).string());
+#ifdef QUARVEL_FFMPEG_MODULE_FROM_BIN
+  if (!ec) out.push_back((self.parent_path() / QUARVEL_FFMPEG_MODULE_FROM_BIN / kModule).lexically_normal().string());
+#endif
 #ifdef QUARVEL_FFMPEG_MODULE_PATH
   out.emplace_back(QUARVEL_FFMPEG_MODULE_PATH);
 #endif
@@ -36,7 +40,9 @@ const Api* Load() {
   std::string tried;
   for (const std::string& path : Candidates()) {
     if (path.find('/') != std::string::npos && ::access(path.c_str(), F_OK) != 0) continue;
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Lazy binding: FFmpeg brings a hundred libraries whose functions are
+    // mostly never called; resolving them all at once cost tens of ms.
+    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (handle == nullptr) {
       const char* why = ::dlerror();
       tried += std::string(tried.empty() ? "" : "; ") + (why != nullptr ? why : path);

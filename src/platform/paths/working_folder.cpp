@@ -29,6 +29,14 @@ fs::path ExecutableFolder() {
   return exe.parent_path();
 }
 
+fs::path InstalledDataFolder() {
+  const fs::path exe = ExecutableFolder();
+  if (exe.filename() != "bin") return {};
+  const fs::path data = exe.parent_path() / "share" / "quarvel";
+  std::error_code ec;
+  return fs::is_directory(data, ec) ? data : fs::path{};
+}
+
 void SetWorkingFolder(const fs::path& folder) {
   std::lock_guard lock(g_mutex);
   g_override = folder.empty() ? fs::path{} : fs::absolute(folder);
@@ -40,8 +48,9 @@ fs::path WorkingFolder() {
     std::lock_guard lock(g_mutex);
     if (!g_override.empty()) return g_override;
   }
+  // An installed program never writes into its bin folder, even as root.
   fs::path exe = ExecutableFolder();
-  if (IsWritableFolder(exe)) return exe;
+  if (IsWritableFolder(exe) && InstalledDataFolder().empty()) return exe;
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) return fs::path(xdg) / "quarvel";
   const char* user_home = std::getenv("HOME");
   return fs::path(user_home && *user_home ? user_home : "/tmp") / ".local/share/quarvel";
@@ -61,7 +70,10 @@ fs::path DataFilePath(std::string_view name) {
   fs::path work = WorkPath(name);
   std::error_code ec;
   if (fs::exists(work, ec)) return work;
-  return ExecutableFolder() / fs::path(name);
+  fs::path beside = ExecutableFolder() / fs::path(name);
+  if (fs::exists(beside, ec)) return beside;
+  const fs::path installed = InstalledDataFolder();
+  return installed.empty() ? beside : installed / fs::path(name);
 }
 
 }  // namespace quarvel::paths

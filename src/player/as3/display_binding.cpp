@@ -1,4 +1,5 @@
 #include "player/as3/display_binding.h"
+#include "player/as3/guarded_hooks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -246,8 +247,13 @@ class As3Display : public ScriptHooks {
   }
   Class* ClassForNode(const Instance& inst) {
     if (inst.def) {
-      if (const std::string* linked = LinkedClassName(inst.def))
-        if (Class* c = m.FindClass(*linked)) return c;
+      if (const std::string* linked = LinkedClassName(inst.def)) {
+        if (Class* c = m.FindClass(*linked)) {
+          if (c->IsSubclassOf(displayObjectClass)) return c;
+          // A class that is no display object cannot own a node: the node keeps its plain kind.
+          m.Skip("a symbol linked to " + *linked + ", which is no display object");
+        }
+      }
       switch (inst.def->kind) {
         case Character::Kind::kSprite: return movieClipClass;
         case Character::Kind::kButton: return buttonClass;
@@ -296,6 +302,14 @@ class As3Display : public ScriptHooks {
     rootConstructed = true;
     Class* doc = nullptr;
     if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
+    if (doc && !doc->IsSubclassOf(spriteClass)) {
+      // Flash reports it once the scripts have run, and the root stays a plain movie clip.
+      m.Contain([&] {
+        m.ReportUncaught(m.MakeError("TypeError", "Class " + doc->QualifiedName() + "$ must inherit from Sprite to link to the root.", 2023),
+                         "the document class");
+      }, "the document class");
+      doc = nullptr;
+    }
     Construct(doc ? doc : movieClipClass, kRootClip);
   }
   // Named timeline children become the values of the parent class's
@@ -1965,7 +1979,9 @@ NATIVE(McAddFrameScript) {
   for (std::size_t i = 0; i + 1 < a.size(); i += 2) {
     const int frame = m.ToInt(a[i]);
     if (frame < 0 || frame > 1 << 20) continue;
-    if (a[i + 1].IsNullish()) f->frameScripts.erase(frame);
+    // A value that is no function removes the frame's script, as null does.
+    const Object* fn = a[i + 1].AsObject();
+    if (!fn || fn->kind != ObjectKind::kFunction) f->frameScripts.erase(frame);
     else f->frameScripts[frame] = a[i + 1];
     // The frame being shown runs its script once the constructor is done.
     if (TimelineState* tl = b.Timeline(f->handle); tl && tl->current == frame &&
@@ -4548,7 +4564,11 @@ void As3Display::Install() {
 
 namespace quarvel::player {
 
-std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) { return std::make_unique<As3Display>(stage); }
+std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) {
+  auto display = std::make_unique<As3Display>(stage);
+  avm2::Machine& m = display->m;
+  return std::make_unique<GuardedHooks>(std::move(display), m);
+}
 
 Instance* As3Node(Machine& m, const Value& self) { return SelfNode(m, self); }
 const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }

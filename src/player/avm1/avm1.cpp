@@ -31,47 +31,180 @@ constexpr std::size_t kMaxArrayLength = std::size_t{1} << 20;
 
 const std::string kEmpty;
 
-std::string NumberText(double d) {
-  if (std::isnan(d)) return "NaN";
-  if (std::isinf(d)) return d > 0 ? "Infinity" : "-Infinity";
-  if (d == 0) return "0";
-  if (std::floor(d) == d && std::fabs(d) < 1e15) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(d));
-    return buf;
+// value * 10^exp by repeated multiplication or division, rounding as Flash does.
+double DecimalShift(double value, int exp) {
+  double base = 10;
+  unsigned e = exp < 0 ? 0u - static_cast<unsigned>(exp) : static_cast<unsigned>(exp);
+  for (; e; e >>= 1, base *= base) {
+    if (e & 1) value = exp > 0 ? value * base : value / base;
   }
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", d);
+  return value;
+}
+
+// Flash's number printing: 15 significant digits taken one at a time from
+// the value scaled into [1, 10), the next digit rounding half away from
+// zero; exponent form from 1e15 up and below 1e-5. The carry of a rounding
+// 9.99... has no digit to go to, which Flash answers with odd texts
+// ("-e+16") that movies can print, so they are kept.
+std::string NumberText(double n) {
+  if (std::isnan(n)) return "NaN";
+  if (std::isinf(n)) return n > 0 ? "Infinity" : "-Infinity";
+  if (n == 0) return "0";
+  if (n >= -2147483648.0 && n <= 2147483647.0 && std::floor(n) == n) return std::to_string(static_cast<int>(n));
+  std::string buf;
+  const bool negative = n < 0;
+  if (negative) {
+    n = -n;
+    buf += '-';
+  }
+  int exp2 = std::ilogb(n);
+  int exp = static_cast<int>(std::round(exp2 * 0.301029995663981));
+  double m = DecimalShift(n, -exp);
+  if (static_cast<int>(m) == 0) m = DecimalShift(n, -(--exp));
+  if (static_cast<int>(m) >= 10) m = DecimalShift(n, -(++exp));
+  auto digit = [&m]() {
+    const int d = static_cast<int>(m);
+    m = (m - d) * 10;
+    return static_cast<char>('0' + d);
+  };
+  constexpr int kPlaces = 15;
+  if (exp >= 15) {
+    buf += digit();
+    buf += '.';
+    for (int i = 0; i < kPlaces - 1; ++i) buf += digit();
+  } else if (exp >= 0) {
+    buf += '0';
+    for (int i = 0; i <= exp; ++i) buf += digit();
+    buf += '.';
+    for (int i = 0; i < kPlaces - exp - 1; ++i) buf += digit();
+    exp = 0;
+  } else if (exp >= -5) {
+    buf += "00.";
+    buf.append(static_cast<std::size_t>(-exp - 1), '0');
+    for (int i = 0; i < kPlaces; ++i) buf += digit();
+    exp = 0;
+  } else {
+    buf += '0';
+    const char first = digit();
+    if (first != '0') buf += first;
+    buf += '.';
+    for (int i = 0; i < kPlaces - 1; ++i) buf += digit();
+  }
+  if (digit() >= '5') {
+    for (auto it = buf.rbegin(); it != buf.rend(); ++it) {
+      if (*it == '9') {
+        *it = '0';
+      } else if (*it >= '0') {
+        ++*it;
+        break;
+      }
+    }
+  }
+  while (!buf.empty() && buf.back() == '0') buf.pop_back();
+  if (!buf.empty() && buf.back() == '.') buf.pop_back();
+  if (exp != 0) {
+    // Leading zeros go (this also drops a leading minus' neighbour, as Flash does).
+    const std::size_t pos = buf.find_first_not_of('0');
+    buf.erase(0, pos == std::string::npos ? buf.size() : pos);
+    if (buf.empty()) {
+      buf = "1";
+      ++exp;
+    } else {
+      const std::size_t last = buf.find_last_not_of('0');
+      if (last == 0 || last == std::string::npos) {
+        exp += static_cast<int>(buf.size()) - 1;
+        buf.resize(1);
+      }
+    }
+    buf += 'e';
+    buf += exp > 0 ? '+' : '-';
+    buf += std::to_string(exp > 0 ? exp : -exp);
+  }
+  const std::size_t i = negative ? 1 : 0;
+  if (buf.size() > i && buf[i] == '0' && (buf.size() == i + 1 || buf[i + 1] != '.')) {
+    if (i > 0) buf[i] = buf[i - 1];
+    return buf.substr(1);
+  }
   return buf;
 }
 
-double ParseNumber(const std::string& s, int version) {
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A decimal number after leading white space: sign, digits, a dot and
+// digits, an exponent. Strict: nothing may follow. Each digit is scaled
+// into place on its own, as Flash sums them.
+double ParseDecimal(const std::string& s, bool strict) {
   std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  std::size_t e = s.size();
-  while (e > i && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  const std::string t = s.substr(i, e - i);
-  if (t.empty()) return version >= 5 ? std::nan("") : 0.0;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    double v = 0;
-    for (std::size_t k = 2; k < t.size(); ++k) {
-      const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(t[k])));
-      if (!std::isxdigit(static_cast<unsigned char>(c))) return version >= 5 ? std::nan("") : 0.0;
-      v = v * 16 + (c <= '9' ? c - '0' : c - 'a' + 10);
-    }
-    return v;
+  while (i < s.size() && IsSpace(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  const std::size_t start = i;
+  while (i < s.size() && IsDigit(s[i])) ++i;
+  int exp = static_cast<int>(i - start) - 1;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && IsDigit(s[i])) ++i;
   }
-  if (t == "Infinity" || t == "+Infinity") return HUGE_VAL;
-  if (t == "-Infinity") return -HUGE_VAL;
-  for (char c : t) {
-    if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-')) {
-      return version >= 5 ? std::nan("") : 0.0;
+  if (i == start) return std::nan("");
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    bool expNegative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) expNegative = s[i++] == '-';
+    std::uint32_t e = 0;
+    while (i < s.size() && IsDigit(s[i])) e = e * 10 + static_cast<std::uint32_t>(s[i++] - '0');
+    const auto se = static_cast<std::int32_t>(e);
+    exp = static_cast<int>(static_cast<std::uint32_t>(exp) + static_cast<std::uint32_t>(expNegative ? -se : se));
+  }
+  if (strict && i < s.size()) return std::nan("");
+  double result = 0;
+  for (std::size_t k = start; k < s.size(); ++k) {
+    if (IsDigit(s[k])) {
+      result += DecimalShift(s[k] - '0', exp--);
+    } else if (s[k] != '.') {
+      break;
     }
   }
-  char* end = nullptr;
-  const double d = std::strtod(t.c_str(), &end);
-  if (!end || *end != 0) return version >= 5 ? std::nan("") : 0.0;
-  return d;
+  return negative ? -result : result;
+}
+
+// A string's number. From version 6 "0x..." is hexadecimal and a 0 followed
+// only by octal digits is octal (after one sign, with no white space), both
+// as 32-bit integers; a signed hexadecimal is NaN. Before version 5 a
+// string that is no number is 0.
+double ParseNumber(const std::string& s, int version) {
+  if (version >= 6) {
+    const std::size_t off = !s.empty() && (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    int radix = 10;
+    if (off < s.size() && s[off] == '0') {
+      if (off + 1 < s.size() && (s[off + 1] == 'x' || s[off + 1] == 'X')) {
+        radix = 16;
+      } else if (std::all_of(s.begin() + static_cast<std::ptrdiff_t>(off) + 1, s.end(),
+                             [](char c) { return c >= '0' && c <= '7'; })) {
+        radix = 8;
+      }
+    }
+    if (radix != 10) {
+      std::string digits = radix == 16 ? s.substr(2) : s;
+      bool negative = false;
+      if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+        negative = digits[0] == '-';
+        digits.erase(0, 1);
+      }
+      if (digits.empty()) return std::nan("");
+      std::uint32_t v = 0;
+      for (const char c : digits) {
+        const int d = IsDigit(c) ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'z' ? (c | 0x20) - 'a' + 10 : 99;
+        if (d >= radix) return std::nan("");
+        v = negative ? v * static_cast<std::uint32_t>(radix) - static_cast<std::uint32_t>(d)
+                     : v * static_cast<std::uint32_t>(radix) + static_cast<std::uint32_t>(d);
+      }
+      return static_cast<std::int32_t>(v);
+    }
+  }
+  const bool strict = version >= 5;
+  const double r = ParseDecimal(s, strict);
+  return !strict && std::isnan(r) ? 0.0 : r;
 }
 
 bool IsIndex(const std::string& s, std::size_t& out) {
@@ -82,6 +215,56 @@ bool IsIndex(const std::string& s, std::size_t& out) {
   if (s.size() > 1 && s[0] == '0') return false;
   out = static_cast<std::size_t>(std::stoul(s));
   return true;
+}
+
+// The level a variable name like "_level2" (or the old "_flash2") names:
+// the digits after the prefix as far as they go ("_level0abc" is _level0);
+// -1 for other names.
+int LevelOfName(const std::string& name) {
+  if (name.size() <= 6) return -1;
+  const std::string prefix = Lower(name.substr(0, 6));
+  if (prefix != "_level" && prefix != "_flash") return -1;
+  std::size_t i = 6;
+  const bool negative = name[i] == '-';
+  if (negative) ++i;
+  std::uint32_t n = 0;
+  for (; i < name.size() && IsDigit(name[i]); ++i) n = n * 10 + static_cast<std::uint32_t>(name[i] - '0');
+  const auto level = static_cast<std::int32_t>(negative ? 0u - n : n);
+  return level < 0 ? -1 : level;
+}
+
+// Object.watch keeps a property's watcher, [callback, user data], as a
+// hidden entry under this key beside the property.
+std::string WatchKey(const std::string& key) { return "\x01watch:" + key; }
+
+// A watched property about to be set: the watcher decides the value stored,
+// called with (name, old value, new value, user data). A watcher setting
+// its own property is not called again for that.
+AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& name, const AsValue& value) {
+  const std::string key = vm.Key(name);
+  const auto w = o->props.find(WatchKey(key));
+  if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->elems.size() < 2) {
+    return value;
+  }
+  thread_local std::vector<std::pair<AsObject*, std::string>> running;
+  for (const auto& r : running) {
+    if (r.first == o && r.second == key) return value;
+  }
+  const auto own = o->props.find(key);
+  const AsValue old = own == o->props.end() ? AsValue{} : own->second.value;
+  const std::vector<AsValue> entry = w->second.value.obj->elems;
+  std::vector<AsValue> args{AsValue::String(name), old, value, entry[1]};
+  running.emplace_back(o, key);
+  AsValue r = vm.Call(entry[0], self, args);
+  running.pop_back();
+  return r;
+}
+
+// A throw that no try caught ends the actions; Flash logs it and goes on.
+void ReportUncaught(Avm1& vm, bool& throwing, const AsValue& thrown) {
+  if (!throwing) return;
+  throwing = false;
+  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: Warning: Uncaught exception, " << vm.ToString(thrown) << "\n";
 }
 
 }  // namespace
@@ -153,7 +336,10 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
   const std::string k = Key(name);
   auto it = o->props.find(k);
   if (it != o->props.end()) {
-    if (!it->second.readOnly) it->second.value = v;
+    if (!it->second.readOnly) {
+      it->second.value = v;
+      it->second.versions = 0;  // a property written is there for every version
+    }
     return;
   }
   if (o->props.size() >= 100000) {
@@ -192,7 +378,7 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       return true;
     }
     if (key == "__proto__") {
-      out = AsValue::Object(o->proto);
+      out = o->proto ? AsValue::Object(o->proto) : AsValue{};
       return true;
     }
   }
@@ -318,21 +504,24 @@ void Avm1::Assign(const std::string& expr, const AsValue& v, ClipHandle clip) {
 
 // ---- conversions -----------------------------------------------------------
 
-AsValue Avm1::ToPrimitive(const AsValue& v) {
-  if (v.type != AsValue::Type::kObject) return v;
-  AsObject* o = v.obj;
-  if (!o->primitive.IsUndefined()) return o->primitive;
+AsValue Avm1::CallMethodOf(const AsValue& v, const std::string& name) {
   AsValue fn;
-  // Built-in methods count only for objects with host data (a Date's time).
-  if (FindProp(o, Key("valueOf"), fn) && fn.type == AsValue::Type::kObject && fn.obj->fn &&
-      (!fn.obj->fn->native || o->native)) {
-    AsValue r = CallFunction(fn.obj, v, {});
-    if (r.type != AsValue::Type::kObject) return r;
+  if (depth_ >= kMaxCallDepth || !FindProp(v.obj, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+    return {};
   }
-  return AsValue::String(ToString(v));
+  return CallFunction(fn.obj, v, {});
 }
 
-double Avm1::ToNumber(const AsValue& v) {
+AsValue Avm1::ToPrimitive(const AsValue& v) {
+  if (v.type != AsValue::Type::kObject) return v;
+  // Dates give their text from version 6; other objects their valueOf,
+  // and stay objects when it gives none.
+  const bool date = v.obj->className == "Date" && version_ > 5;
+  const AsValue r = CallMethodOf(v, date ? "toString" : "valueOf");
+  return r.type == AsValue::Type::kObject || r.type == AsValue::Type::kClip ? v : r;
+}
+
+double Avm1::PrimitiveNumber(const AsValue& v) const {
   switch (v.type) {
     case AsValue::Type::kUndefined:
     case AsValue::Type::kNull:
@@ -342,23 +531,28 @@ double Avm1::ToNumber(const AsValue& v) {
       return v.num;
     case AsValue::Type::kString:
       return ParseNumber(v.Text(), version_);
+    case AsValue::Type::kObject:
+      return version_ < 5 ? 0.0 : std::nan("");
     case AsValue::Type::kClip:
       return std::nan("");
-    case AsValue::Type::kObject: {
-      const AsValue p = ToPrimitive(v);
-      if (p.type == AsValue::Type::kObject) return std::nan("");
-      if (p.type == AsValue::Type::kString) return ParseNumber(p.Text(), version_);
-      return ToNumber(p);
-    }
   }
   return std::nan("");
+}
+
+double Avm1::ToNumber(const AsValue& v) {
+  if (v.type != AsValue::Type::kObject) return PrimitiveNumber(v);
+  // valueOf alone decides (toString is never asked); a missing one gives
+  // undefined, an object NaN.
+  return PrimitiveNumber(CallMethodOf(v, "valueOf"));
 }
 
 std::string Avm1::ToString(const AsValue& v) {
   switch (v.type) {
     case AsValue::Type::kUndefined: return version_ >= 7 ? "undefined" : "";
     case AsValue::Type::kNull: return "null";
-    case AsValue::Type::kBoolean: return v.num != 0 ? "true" : "false";
+    case AsValue::Type::kBoolean:
+      if (version_ < 5) return v.num != 0 ? "1" : "0";
+      return v.num != 0 ? "true" : "false";
     case AsValue::Type::kNumber: return NumberText(v.num);
     case AsValue::Type::kString: return v.Text();
     case AsValue::Type::kClip: {
@@ -368,16 +562,11 @@ std::string Avm1::ToString(const AsValue& v) {
     }
     case AsValue::Type::kObject: {
       AsObject* o = v.obj;
-      if (!o->primitive.IsUndefined()) return ToString(o->primitive);
-      if (o->isArray) return Join(o, ",");
-      if (o->fn) return "[type Function]";
-      AsValue fn;
-      if (depth_ < kMaxCallDepth && FindProp(o, Key("toString"), fn) && fn.type == AsValue::Type::kObject &&
-          fn.obj->fn && (!fn.obj->fn->native || o->native)) {
-        const AsValue r = CallFunction(fn.obj, v, {});
-        if (r.type != AsValue::Type::kObject) return ToString(r);
-      }
-      return "[object Object]";
+      // String objects give their text without asking toString.
+      if (o->primitive.type == AsValue::Type::kString) return o->primitive.Text();
+      const AsValue r = CallMethodOf(v, "toString");
+      if (r.type == AsValue::Type::kString) return r.Text();
+      return o->fn ? "[type Function]" : "[type Object]";
     }
   }
   return "";
@@ -407,8 +596,8 @@ std::string Avm1::Join(AsObject* arr, const std::string& sep) {
   ++depth_;
   for (std::size_t i = 0; i < arr->elems.size() && depth_ < kMaxCallDepth; ++i) {
     if (i) out += sep;
-    const AsValue& e = arr->elems[i];
-    if (!e.IsNullish()) out += ToString(e);
+    // Holes and undefined print as undefined does in the movie's version.
+    out += ToString(arr->elems[i]);
     if (out.size() > kMaxStringBytes) break;
   }
   --depth_;
@@ -422,7 +611,12 @@ std::string Avm1::TypeOf(const AsValue& v) {
     case AsValue::Type::kBoolean: return "boolean";
     case AsValue::Type::kNumber: return "number";
     case AsValue::Type::kString: return "string";
-    case AsValue::Type::kClip: return avm1_builtins::IsTextField(*this, ClipOf(v)) ? "object" : "movieclip";
+    case AsValue::Type::kClip: {
+      // Only clips are "movieclip"; text fields and buttons are objects.
+      const Instance* inst = stage_.Find(ClipOf(v));
+      const bool button = inst && inst->def && inst->def->kind == Character::Kind::kButton;
+      return button || avm1_builtins::IsTextField(*this, ClipOf(v)) ? "object" : "movieclip";
+    }
     case AsValue::Type::kObject: return v.obj->fn ? "function" : "object";
   }
   return "undefined";
@@ -434,7 +628,7 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
     case AsValue::Type::kUndefined:
     case AsValue::Type::kNull: return true;
     case AsValue::Type::kBoolean:
-    case AsValue::Type::kNumber: return a.num == b.num;
+    case AsValue::Type::kNumber: return a.num == b.num || (std::isnan(a.num) && std::isnan(b.num));
     case AsValue::Type::kString: return a.Text() == b.Text();
     case AsValue::Type::kClip: {
       const ClipHandle x = ClipOf(a), y = ClipOf(b);
@@ -445,31 +639,39 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
   return false;
 }
 
-bool Avm1::Equals2(const AsValue& a, const AsValue& b) {
+bool Avm1::Equals2(const AsValue& left, const AsValue& right) {
   using T = AsValue::Type;
-  if (a.type == b.type) return StrictEquals(a, b);
+  auto valueOf = [this](const AsValue& v) { return v.type == T::kObject ? CallMethodOf(v, "valueOf") : v; };
+  // Version 5 asks both sides' valueOf first (the right one first), even
+  // for two objects; later versions only for an object against a primitive.
+  AsValue a = right, b = left;
+  if (version_ <= 5) {
+    a = valueOf(right);
+    b = valueOf(left);
+  }
   if (a.IsNullish() && b.IsNullish()) return true;
-  if (a.IsNullish() || b.IsNullish()) return false;
+  if (a.type == b.type) return StrictEquals(a, b);
   if (a.type == T::kBoolean) return Equals2(AsValue::Number(a.num), b);
   if (b.type == T::kBoolean) return Equals2(a, AsValue::Number(b.num));
-  if (a.type == T::kNumber && b.type == T::kString) return a.num == ToNumber(b);
-  if (a.type == T::kString && b.type == T::kNumber) return ToNumber(a) == b.num;
-  if (a.type == T::kClip || b.type == T::kClip) return ToString(a) == ToString(b);
-  if (a.type == T::kObject && (b.type == T::kNumber || b.type == T::kString)) {
-    const AsValue p = ToPrimitive(a);
-    return p.type != T::kObject && Equals2(p, b);
-  }
-  if (b.type == T::kObject && (a.type == T::kNumber || a.type == T::kString)) {
-    const AsValue p = ToPrimitive(b);
-    return p.type != T::kObject && Equals2(a, p);
+  if (a.type == T::kNumber && b.type == T::kString) return a.num == PrimitiveNumber(b);
+  if (a.type == T::kString && b.type == T::kNumber) return PrimitiveNumber(a) == b.num;
+  for (const auto& [obj, other] : {std::pair{&a, &b}, std::pair{&b, &a}}) {
+    if (obj->type != T::kObject) continue;
+    const AsValue p = valueOf(*obj);
+    return p.type != T::kObject && p.type != T::kClip && Equals2(*other, p);
   }
   return false;
 }
 
 AsValue Avm1::Less(const AsValue& a0, const AsValue& b0) {
-  const AsValue a = ToPrimitive(a0), b = ToPrimitive(b0);
+  // Each side's valueOf; an object it leaves makes the answer false.
+  auto prim = [this](const AsValue& v) { return v.type == AsValue::Type::kObject ? CallMethodOf(v, "valueOf") : v; };
+  const AsValue a = prim(a0);
+  if (a.type == AsValue::Type::kObject) return AsValue::Bool(false);
+  const AsValue b = prim(b0);
+  if (b.type == AsValue::Type::kObject) return AsValue::Bool(false);
   if (a.type == AsValue::Type::kString && b.type == AsValue::Type::kString) return AsValue::Bool(a.Text() < b.Text());
-  const double x = ToNumber(a), y = ToNumber(b);
+  const double x = PrimitiveNumber(a), y = PrimitiveNumber(b);
   if (std::isnan(x) || std::isnan(y)) return AsValue::Undefined();
   return AsValue::Bool(x < y);
 }
@@ -519,7 +721,19 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
   switch (v.type) {
     case AsValue::Type::kObject: {
       AsValue out;
-      FindProp(v.obj, key, out);
+      if (FindProp(v.obj, key, out)) return out;
+      // A property that is nowhere asks the nearest __resolve that is an
+      // object (one that is no function answers undefined); other values
+      // there are passed over.
+      const std::string resolveKey = Key("__resolve");
+      if (key == resolveKey) return out;
+      int guard = 0;
+      for (AsObject* o = v.obj; o && guard < 64; o = o->proto, ++guard) {
+        const auto it = o->props.find(resolveKey);
+        if (it == o->props.end() || it->second.value.type != AsValue::Type::kObject) continue;
+        std::vector<AsValue> args{AsValue::String(name)};
+        return Call(it->second.value, v, args);
+      }
       return out;
     }
     case AsValue::Type::kClip:
@@ -577,8 +791,9 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
       return;
     }
   }
+  const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, v, {value});
+    if (acc->setter) CallAccessor(acc->setter, v, {stored});
     return;
   }
   if (Key(name) == "__proto__") {
@@ -591,7 +806,7 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
     }
     return;
   }
-  SetProp(o, name, value);
+  SetProp(o, name, stored);
 }
 
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
@@ -617,8 +832,12 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
-    if (EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
+    if (!inst.name.empty() && EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
+      // Buttons are script objects from version 6.
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton && version_ >= 6) {
+        return ClipValue(inst.serial);
+      }
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);
       // What scripts cannot reach (shapes, static text, pictures) names the clip that holds it.
@@ -646,15 +865,16 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
     }
   }
   AsObject* vars = ClipVars(tl);
-  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {v});
-    return;
-  }
   if (low == "__proto__") {
     Set(AsValue::Object(vars), name, v);
     return;
   }
-  SetProp(vars, name, v);
+  const AsValue stored = Watched(*this, vars, ClipValue(clip), name, v);
+  if (AsProperty* acc = FindAccessor(vars, Key(name))) {
+    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {stored});
+    return;
+  }
+  SetProp(vars, name, stored);
 }
 
 // ---- variables ---------------------------------------------------------------
@@ -713,12 +933,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
   if (under && EqualsNoCase(name, "_root")) return ClipValue(stage_.RootOf(ctx.target));
-  if (under && EqualsNoCase(name, "_level0")) return ClipValue(kRootClip);
-  if (under) {
-    if (const int level = LevelNumber(Lower(name)); level > 0) {
-      const ClipHandle h = stage_.Level(level, false);
-      return h == kNoClip ? AsValue{} : ClipValue(h);
-    }
+  if (const int level = LevelOfName(name); level >= 0) {
+    if (level == 0) return ClipValue(kRootClip);
+    const ClipHandle h = stage_.Level(level, false);
+    return h == kNoClip ? AsValue{} : ClipValue(h);
   }
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
@@ -785,11 +1003,21 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   ctx.thisv = self;
   ctx.pool = f.pool;
   ctx.inFunction = true;
-  // The target is the timeline the function was defined on.
-  for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
-    if (it->type == AsValue::Type::kClip) {
-      ctx.target = ctx.base = ClipOf(*it);
-      break;
+  if (version_ < 6) {
+    // Version 5 functions close over nothing: they run on the clip they
+    // are called on, or else the caller's target, with that clip alone
+    // in scope.
+    ClipHandle base = ClipOf(self);
+    if (base == kNoClip) base = running_ && running_->target != kNoClip ? running_->target : kRootClip;
+    ctx.scope.assign(1, ClipValue(base));
+    ctx.target = ctx.base = base;
+  } else {
+    // The target is the timeline the function was defined on.
+    for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
+      if (it->type == AsValue::Type::kClip) {
+        ctx.target = ctx.base = ClipOf(*it);
+        break;
+      }
     }
   }
   AsObject* act = NewObject(nullptr);
@@ -801,6 +1029,15 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   if (!f.v2 || !(f.flags & 0x08)) {
     arguments = NewArray(std::vector<AsValue>(args.begin(), args.end()));
     SetProp(arguments, "callee", AsValue::Object(fnObj), true);
+    // The caller is the function running now (null at the top of a frame's actions).
+    AsValue caller = AsValue::Null();
+    if (running_ && running_->activation) {
+      AsValue callerArgs;
+      if (FindProp(running_->activation, Key("arguments"), callerArgs) && callerArgs.type == AsValue::Type::kObject) {
+        FindProp(callerArgs.obj, Key("callee"), caller);
+      }
+    }
+    SetProp(arguments, "caller", caller, true);
   }
   if (f.v2) {
     std::size_t r = 1;
@@ -832,7 +1069,12 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
       SetProp(act, f.params[i].second, v);
     }
   }
+  // Function bodies run with version 5 rules at least (real booleans,
+  // Infinity) even in a Flash 4 movie.
+  const int movieVersion = version_;
+  version_ = std::max(version_, 5);
   AsValue r = Execute(f.code, ctx);
+  version_ = movieVersion;
   --depth_;
   return r;
 }
@@ -903,7 +1145,7 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
   throwing_ = false;
   Execute(code, ctx);
-  throwing_ = false;
+  ReportUncaught(*this, throwing_, thrown_);
 }
 
 bool Avm1::HasHandler(ClipHandle clip, const std::string& name) {
@@ -932,7 +1174,7 @@ void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
   if (!FindProp(tl->vars, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) return;
   throwing_ = false;
   CallFunction(fn.obj, ClipValue(clip), {});
-  throwing_ = false;
+  ReportUncaught(*this, throwing_, thrown_);
 }
 
 void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
@@ -980,7 +1222,7 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   if (ctor.type != AsValue::Type::kObject || !stage_.TimelineOf(clip)) return;
   throwing_ = false;
   CallFunction(ctor.obj, ClipValue(clip), {});
-  throwing_ = false;
+  ReportUncaught(*this, throwing_, thrown_);
 }
 
 std::int64_t Avm1::ScriptClock() const {
@@ -1043,7 +1285,7 @@ void Avm1::BeginFrame(std::int64_t ms) {
     if (!iv.method.empty()) fn = Get(iv.self, iv.method);
     std::vector<AsValue> args = iv.args;
     Call(fn, iv.self, args);
-    throwing_ = false;
+    ReportUncaught(*this, throwing_, thrown_);
   }
 }
 

@@ -101,11 +101,14 @@ struct AsProperty {
 inline constexpr std::uint32_t kPropDontEnum = 1, kPropDontDelete = 2, kPropReadOnly = 4, kPropVersion5 = 0x80,
                                kPropVersion6 = 0x100, kPropVersion7 = 0x400, kPropVersion8 = 0x1000,
                                kPropVersion9 = 0x2000, kPropVersion10 = 0x4000;
-// Whether a property with those version bits exists for a movie of `version`.
+// Whether a property with those version bits exists for a movie of
+// `version`: each version hides the bits of this table (the bits do not
+// map one to one onto versions: 0x400 hides in 5 and 6, 0x80 only
+// in 5).
 constexpr bool PropertyVisible(std::uint16_t versions, int version) {
-  return !((versions & kPropVersion5 && version < 5) || (versions & kPropVersion6 && version < 6) ||
-           (versions & kPropVersion7 && version < 7) || (versions & kPropVersion8 && version < 8) ||
-           (versions & kPropVersion9 && version < 9) || (versions & kPropVersion10 && version < 10));
+  constexpr std::uint16_t kHidden[] = {0x7FF8, 0x7480, 0x7500, 0x7000, 0x6000, 0x4000};
+  const std::uint16_t mask = version <= 4 ? kHidden[0] : version >= 10 ? 0 : kHidden[version - 4];
+  return (versions & mask) == 0;
 }
 
 // What a built-in class keeps beside its script properties (a text format,
@@ -184,6 +187,10 @@ class Avm1 {
   AsValue Call(const AsValue& fn, const AsValue& self, AsArgs args);
   bool ToBool(const AsValue& v);
   AsValue ToPrimitive(const AsValue& v);
+  // A primitive's number (an object left by ToPrimitive: NaN, 0 before version 5).
+  double PrimitiveNumber(const AsValue& v) const;
+  // v.name() for an object value; undefined when it has no such function.
+  AsValue CallMethodOf(const AsValue& v, const std::string& name);
   std::string Key(std::string_view name) const;
   void Skip(const std::string& what);
   // Counts memory a script makes; false (and the frame's scripts end) once
@@ -357,6 +364,9 @@ class Avm1 {
 
  private:
   bool tracing_ = false;
+  // The block of actions running now (the innermost), for the target a
+  // version 5 function call takes as its own.
+  Context* running_ = nullptr;
 
   struct Interval {
     int id = 0;

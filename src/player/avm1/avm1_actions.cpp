@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <utility>
 
 #include "player/avm1/avm1.h"
@@ -90,6 +91,12 @@ const std::array<const ActionInfo*, 256> kByCode = [] {
 const ActionInfo* Avm1::FindAction(std::uint8_t code) { return kByCode[code]; }
 
 AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
+  struct Running {
+    Context*& slot;
+    Context* saved;
+    ~Running() { slot = saved; }
+  } running{running_, running_};
+  running_ = &ctx;
   ActionFrame f(ctx, code);
   f.stack.reserve(16);
   while (f.pc < code.size()) {
@@ -205,8 +212,8 @@ std::vector<AsValue> Avm1::PopArgs(ActionFrame& f) {
   return args;
 }
 
-// Flash 4 has no booleans: comparisons give 1 and 0.
-AsValue Avm1::BoolValue(bool b) const { return version_ >= 5 ? AsValue::Bool(b) : AsValue::Number(b ? 1 : 0); }
+// Comparisons give booleans in every version; Flash 4 movies print them as 1 and 0.
+AsValue Avm1::BoolValue(bool b) const { return AsValue::Bool(b); }
 
 AsValue Avm1::MakeString(std::string s) {
   if (s.size() > kMaxStringBytes) {
@@ -382,7 +389,14 @@ void Avm1::ActRemoveSprite(ActionFrame& f) {
 
 void Avm1::ActTrace(ActionFrame& f) {
   const AsValue v = f.Pop();
-  if (std::getenv("QUARVEL_DEBUG")) std::clog << "player: trace: " << ToString(v) << "\n";
+  if (!std::getenv("QUARVEL_DEBUG")) return;
+  // Flash prints undefined by name whatever the movie's version, and its
+  // log ends a line at a carriage return as at a line feed.
+  std::string text = v.IsUndefined() ? "undefined" : ToString(v);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') text[i] = '\n';
+  }
+  std::clog << "player: trace: " << text << "\n";
 }
 
 void Avm1::ActTargetPath(ActionFrame& f) {
@@ -470,9 +484,19 @@ void Avm1::ActIf(ActionFrame& f) {
 
 // -- arithmetic
 
-void Avm1::ActAdd(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a + b; }); }
+// Add and Multiply convert the left operand first (its valueOf runs first),
+// the other arithmetic the right one.
+void Avm1::ActAdd(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);
+  f.Push(AsValue::Number(x + ToNumber(b)));
+}
 void Avm1::ActSubtract(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a - b; }); }
-void Avm1::ActMultiply(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return a * b; }); }
+void Avm1::ActMultiply(ActionFrame& f) {
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);
+  f.Push(AsValue::Number(x * ToNumber(b)));
+}
 void Avm1::ActModulo(ActionFrame& f) { Arithmetic(f, [](double a, double b) { return std::fmod(a, b); }); }
 
 void Avm1::ActDivide(ActionFrame& f) {
@@ -482,11 +506,13 @@ void Avm1::ActDivide(ActionFrame& f) {
 }
 
 void Avm1::ActAdd2(ActionFrame& f) {
+  // The right operand is made primitive first; an object whose valueOf
+  // gives no primitive joins a string by its text and adds as NaN.
   const AsValue b = ToPrimitive(f.Pop()), a = ToPrimitive(f.Pop());
   if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
     f.Push(MakeString(ToString(a) + ToString(b)));
   } else {
-    f.Push(AsValue::Number(ToNumber(a) + ToNumber(b)));
+    f.Push(AsValue::Number(PrimitiveNumber(a) + PrimitiveNumber(b)));
   }
 }
 
@@ -507,6 +533,8 @@ void Avm1::ActBitRShift(ActionFrame& f) { Bitwise(f, [](std::int32_t a, std::int
 
 void Avm1::ActBitURShift(ActionFrame& f) {
   Bitwise(f, [](std::int32_t a, std::int32_t b) { return double(static_cast<std::uint32_t>(a) >> (b & 31)); });
+  // Movies of versions 8 and 9 get the result back as a signed number.
+  if (version_ == 8 || version_ == 9) f.stack.back().num = ToInt32(f.stack.back().num);
 }
 
 // -- comparison and logic
@@ -517,8 +545,9 @@ void Avm1::ActEquals(ActionFrame& f) {
 }
 
 void Avm1::ActLess(ActionFrame& f) {
-  const double b = ToNumber(f.Pop()), a = ToNumber(f.Pop());
-  f.Push(BoolValue(a < b));
+  const AsValue b = f.Pop(), a = f.Pop();
+  const double x = ToNumber(a);  // the left first
+  f.Push(BoolValue(x < ToNumber(b)));
 }
 
 void Avm1::ActAnd(ActionFrame& f) {
@@ -705,7 +734,13 @@ void Avm1::ActInitObject(ActionFrame& f) {
     AsValue v = f.Pop();
     pairs.emplace_back(ToString(f.Pop()), std::move(v));
   }
-  for (auto it = pairs.rbegin(); it != pairs.rend(); ++it) SetProp(o, it->first, it->second);
+  // Made from the last pair back, so that for..in (newest first) lists
+  // them in the order written.
+  for (auto& [name, v] : pairs) {
+    // {__proto__: p} sets the prototype, as an assignment would.
+    if (Key(name) == "__proto__") Set(AsValue::Object(o), name, v);
+    else SetProp(o, name, v);
+  }
   f.Push(AsValue::Object(o));
 }
 
@@ -841,7 +876,7 @@ void Avm1::ActDefineFunction2(ActionFrame& f) { DefineFunction(f, true); }
 
 // Pushes a null, then the names to visit.
 void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
-  f.Push(AsValue::Null());
+  f.Push(AsValue::Undefined());  // the end of the names
   std::vector<std::pair<std::uint64_t, std::string>> names;
   AsObject* o = obj.type == AsValue::Type::kObject ? obj.obj : nullptr;
   if (obj.type == AsValue::Type::kClip) {
@@ -852,13 +887,22 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
       }
     }
   }
+  // Names come off the stack last pushed first: an object's newest
+  // property first (array elements counting as older than its other
+  // properties, the highest index newest), then its prototype's that it
+  // does not have itself, and a clip's children last.
+  std::set<std::string> seen;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     if (o->isArray) {
-      for (std::size_t i = o->elems.size(); i-- > 0;) names.emplace_back(0, std::to_string(i));
+      for (std::size_t i = 0; i < o->elems.size(); ++i) {
+        if (seen.insert(std::to_string(i)).second) names.emplace_back(0, std::to_string(i));
+      }
     }
     std::vector<std::pair<std::uint64_t, std::string>> own;
     for (auto& [k, p] : o->props) {
-      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_))) own.emplace_back(p.order, p.name);
+      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_)) && seen.insert(k).second) {
+        own.emplace_back(p.order, p.name);
+      }
     }
     std::sort(own.begin(), own.end());
     names.insert(names.end(), own.begin(), own.end());

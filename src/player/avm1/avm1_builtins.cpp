@@ -24,18 +24,26 @@ AsObject* Self(const AsValue& self) { return self.type == AsValue::Type::kObject
 
 AsValue Nothing(Avm1&, const AsValue&, AsArgs) { return {}; }
 
-AsValue SetInterval(Avm1& vm, const AsValue&, AsArgs a) {
+}  // namespace
+
+AsValue avm1_builtins::StartTimer(Avm1& vm, AsArgs a, bool once) {
+  const AsValue target = Arg(a, 0);
+  const bool function = target.type == AsValue::Type::kObject && target.obj->fn;
+  if (!function && target.type != AsValue::Type::kObject && target.type != AsValue::Type::kClip) return {};
+  const std::size_t delayAt = function ? 1 : 2;
+  if (Arg(a, delayAt).IsUndefined()) return {};
+  const std::string method = function ? std::string() : vm.ToString(Arg(a, 1));
+  const double delay = ToInt32(Num(vm, a, delayAt));
+  std::vector<AsValue> rest(a.begin() + static_cast<std::ptrdiff_t>(delayAt + 1), a.end());
   const int id = vm.NextIntervalId();
-  if (Arg(a, 0).type == AsValue::Type::kObject && Arg(a, 0).obj->fn) {
-    vm.AddInterval(a[0], {}, "", Num(vm, a, 1), std::vector<AsValue>(a.begin() + std::min<std::size_t>(2, a.size()), a.end()), id);
-  } else if (a.size() >= 3) {
-    vm.AddInterval({}, a[0], Str(vm, a[1]), Num(vm, a, 2),
-                   std::vector<AsValue>(a.begin() + 3, a.end()), id);
-  } else {
-    return {};
-  }
+  if (function) vm.AddInterval(target, {}, "", delay, std::move(rest), id, once);
+  else vm.AddInterval({}, target, method, delay, std::move(rest), id, once);
   return AsValue::Number(id);
 }
+
+namespace {
+
+AsValue SetInterval(Avm1& vm, const AsValue&, AsArgs a) { return avm1_builtins::StartTimer(vm, a, false); }
 
 AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
   vm.ClearInterval(ToInt32(Num(vm, a, 0)));
@@ -46,8 +54,11 @@ AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
 
 AsValue ObjectCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!a.empty() && (a[0].type == AsValue::Type::kObject || a[0].type == AsValue::Type::kClip)) return a[0];
-  if (Self(self)) return self;
-  return AsValue::Object(vm.NewObject());
+  if (vm.Constructing(self)) return self;
+  // Object() as a function makes an object with no prototype at all.
+  AsObject* bare = vm.NewObject();
+  bare->proto = nullptr;
+  return AsValue::Object(bare);
 }
 
 // ---- Object and Function
@@ -65,8 +76,13 @@ AsValue ObjValueOf(Avm1&, const AsValue& self, AsArgs) {
   return self;
 }
 
+// Object.registerClass(name, constructor or null/undefined to unregister);
+// false for fewer arguments or a constructor that is no function.
 AsValue ObjRegisterClass(Avm1& vm, const AsValue&, AsArgs a) {
-  vm.RegisterClass(vm.ToString(Arg(a, 0)), Arg(a, 1));
+  if (a.size() < 2) return AsValue::Bool(false);
+  const bool function = a[1].type == AsValue::Type::kObject && a[1].obj->fn;
+  if (!function && !a[1].IsNullish()) return AsValue::Bool(false);
+  vm.RegisterClass(vm.ToString(a[0]), a[1]);
   return AsValue::Bool(true);
 }
 
@@ -78,12 +94,51 @@ AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
       o = tl->vars;
     }
   }
-  return AsValue::Bool(vm.AddProperty(o, Str(vm, Arg(a, 0)), Arg(a, 1), Arg(a, 2)));
+  // The setter must be given: an object, or null for a read-only property.
+  const AsValue setter = Arg(a, 2);
+  if (setter.type != AsValue::Type::kObject && setter.type != AsValue::Type::kNull) return AsValue::Bool(false);
+  return AsValue::Bool(vm.AddProperty(o, Str(vm, Arg(a, 0)), Arg(a, 1), setter));
 }
 
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
-  return AsValue::Bool(o && o->props.count(vm.Key(Str(vm, Arg(a, 0)))));
+  return AsValue::Bool(o && !a.empty() && o->props.count(vm.Key(Str(vm, a[0]))));
+}
+
+// watch(name, callback[, data]): later sets of the property go through the
+// callback; false without a function to call.
+AsValue ObjWatch(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = vm.ObjectOf(self);
+  if (!o || a.size() < 2 || a[1].type != AsValue::Type::kObject || !a[1].obj->fn) return AsValue::Bool(false);
+  AsObject* entry = vm.NewArray({a[1], a.size() > 2 ? a[2] : AsValue{}});
+  vm.SetProp(o, "\x01watch:" + vm.Key(Str(vm, a[0])), AsValue::Object(entry), true);
+  return AsValue::Bool(true);
+}
+
+// unwatch(name): whether there was a watcher to remove.
+AsValue ObjUnwatch(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = vm.ObjectOf(self);
+  if (!o || a.empty()) return AsValue::Bool(false);
+  return AsValue::Bool(o->props.erase("\x01watch:" + vm.Key(Str(vm, a[0]))) > 0);
+}
+
+// Whether `this` is on the argument's prototype chain.
+AsValue IsPrototypeOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  AsObject* of = a.empty() ? nullptr : vm.ObjectOf(a[0]);
+  for (int guard = 0; o && of && guard < 64; ++guard) {
+    of = of->proto;
+    if (of == o) return AsValue::Bool(true);
+  }
+  return AsValue::Bool(false);
+}
+
+// Whether the object has the property itself and for..in lists it.
+AsValue IsPropertyEnumerable(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* o = Self(self);
+  if (!o || a.empty()) return AsValue::Bool(false);
+  const auto it = o->props.find(vm.Key(Str(vm, a[0])));
+  return AsValue::Bool(it != o->props.end() && !it->second.hidden);
 }
 
 AsValue FnCall(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -521,7 +576,9 @@ void Avm1::InstallBuiltins() {
     SetProp(proto, "constructor", AsValue::Object(f), true);
     return f;
   };
+  // _global has no prototype: it answers no toString, valueOf or hasOwnProperty.
   global_ = obj(objectProto_);
+  global_->proto = nullptr;
   arrayProto_ = obj(objectProto_);
   stringProto_ = obj(objectProto_);
   numberProto_ = obj(objectProto_);
@@ -532,8 +589,11 @@ void Avm1::InstallBuiltins() {
   fn(objectProto_, "toString", ObjToString);
   fn(objectProto_, "valueOf", ObjValueOf);
   fn(objectProto_, "hasOwnProperty", HasOwnProperty);
+  fn(objectProto_, "isPrototypeOf", IsPrototypeOf);
+  fn(objectProto_, "isPropertyEnumerable", IsPropertyEnumerable);
   fn(objectProto_, "addProperty", ObjAddProperty);
-  fn(objectProto_, "watch", Nothing);
+  fn(objectProto_, "watch", ObjWatch);
+  fn(objectProto_, "unwatch", ObjUnwatch);
   fn(functionProto_, "call", FnCall);
   fn(functionProto_, "apply", FnApply);
 

@@ -26,6 +26,11 @@ T* SelfData(const AsValue& self) {
 // for Linux.
 inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
 
+// setInterval (once: setTimeout): a function and the delay, or an object, a
+// method name and the delay, then the arguments; the timer's id, or
+// undefined (and no timer) without a callback or a delay.
+AsValue StartTimer(Avm1& vm, AsArgs a, bool once);
+
 // One per group of classes, each called at the end of InstallBuiltins:
 // void InstallSomething(Avm1& vm);
 // AsBroadcaster, Key, Mouse, Stage, ASSetPropFlags, setTimeout (avm1_events.cpp).

@@ -30,18 +30,6 @@ enum : std::uint8_t {
 Actions Fn(const Actions& body, const std::vector<std::string>& params = {}) {
   return Actions().DefineFunction("", params, body);
 }
-// for (name in obj) body, the name in register 0.
-Actions ForIn(const Actions& obj, const Actions& body) {
-  const std::uint8_t r0[] = {0};
-  Actions loopHead;
-  loopHead.Raw(kStoreRegister, r0).PushNull().Raw(kEquals2);
-  Actions a;
-  a.Append(obj).Raw(kEnumerate2);
-  const auto head = static_cast<std::int16_t>(loopHead.Size() + 5 + body.Size() + 5);
-  a.Append(loopHead).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-head));
-  return a;
-}
-
 // _global.W: a class of clips (extends MovieClip) whose constructor logs
 // "ctor:<this.size>", with onLoad logging "load" and size() answering
 // this.size; registered for the symbol "widget" (sprite 5).

@@ -106,18 +106,7 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   return {};
 }
 
-AsValue SetTimeout(Avm1& vm, const AsValue&, AsArgs a) {
-  const int id = vm.NextIntervalId();
-  auto rest = [&](std::size_t from) { return std::vector<AsValue>(a.begin() + std::min(from, a.size()), a.end()); };
-  if (Arg(a, 0).type == AsValue::Type::kObject && a[0].obj->fn) {
-    vm.AddInterval(a[0], {}, "", Num(vm, a, 1), rest(2), id, true);
-  } else if (a.size() >= 3) {
-    vm.AddInterval({}, a[0], vm.ToString(a[1]), Num(vm, a, 2), rest(3), id, true);
-  } else {
-    return {};
-  }
-  return AsValue::Number(id);
-}
+AsValue SetTimeout(Avm1& vm, const AsValue&, AsArgs a) { return StartTimer(vm, a, true); }
 
 AsValue ClearTimeout(Avm1& vm, const AsValue&, AsArgs a) {
   vm.ClearInterval(ToInt32(Num(vm, a, 0)));

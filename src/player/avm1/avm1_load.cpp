@@ -70,14 +70,28 @@ void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsVal
   if (AsObject* o = Self(on)) vm.SetProp(o, name, v, true);
 }
 
+// A load starting: nothing loaded yet, of a size not yet known.
+void StartCounts(Avm1& vm, const AsValue& on) {
+  SetHidden(vm, on, "_bytesLoaded", AsValue::Number(0));
+  SetHidden(vm, on, "_bytesTotal", AsValue{});
+  SetHidden(vm, on, "loaded", AsValue::Bool(false));
+}
+
 AsValue CallMember(Avm1& vm, const AsValue& obj, const std::string& name, std::vector<AsValue> args) {
   const AsValue fn = vm.Get(obj, name);
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) return {};
   return vm.Call(fn, obj, args);
 }
 
-// Every listener of a MovieClipLoader (itself among them) hears the event.
+// Every listener of a MovieClipLoader (itself among them) hears the event,
+// through the loader's broadcastMessage, which a movie may replace.
 void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::vector<AsValue> args) {
+  const AsValue send = vm.Get(loader, "broadcastMessage");
+  if (send.type == AsValue::Type::kObject && send.obj->fn) {
+    args.insert(args.begin(), AsValue::String(event));
+    vm.Call(send, loader, args);
+    return;
+  }
   const AsValue list = vm.Get(loader, "_listeners");
   if (list.type != AsValue::Type::kObject || !list.obj->isArray) return;
   const std::vector<AsValue> listeners = list.obj->elems;
@@ -222,7 +236,7 @@ void Enqueue(Avm1& vm, LoadRequest r) {
 
 AsValue LvLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   if (!Self(self) || a.empty() || a[0].IsUndefined()) return AsValue::Bool(false);
-  SetHidden(vm, self, "loaded", AsValue::Bool(false));
+  StartCounts(vm, self);
   Enqueue(vm, {kind, Str(vm, a, 0), self, {}, false, 0});
   return AsValue::Bool(true);
 }
@@ -234,7 +248,7 @@ AsValue XmlLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(v
 AsValue SendAndLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   const AsValue target = Self(Arg(a, 1)) ? a[1] : AsValue{};
   if (!Self(self) || target.IsUndefined()) return AsValue::Bool(false);
-  SetHidden(vm, target, "loaded", AsValue::Bool(false));
+  StartCounts(vm, target);
   Enqueue(vm, {kind, Str(vm, a, 0), target, {}, true, 0});
   return AsValue::Bool(true);
 }

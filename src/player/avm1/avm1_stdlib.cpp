@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -96,29 +97,40 @@ bool Digit(int c, int radix, int& out) {
   return out < radix;
 }
 
-// parseInt: leading white space and one sign; "0x" is hexadecimal, and without
-// a radix a leading 0 whose digits are all octal is octal (SWF 6 on; before,
-// decimal). Digits run until the first one the radix lacks.
+// parseInt as Flash has it: no argument gives undefined; a radix given
+// (even undefined) must be 2 to 36. "0x" right at the start (after one
+// sign) is hexadecimal whatever the radix, and a signed "0x" is NaN unless
+// the radix has an x digit; a leading 0 (after one sign) followed only by
+// octal digits is octal. Then white space, one sign and the digits the
+// radix has.
 AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
-  const std::string s = Str(vm, Arg(a, 0));
-  const bool hasRadix = a.size() > 1 && !a[1].IsUndefined();
-  int radix = hasRadix ? ToInt32(Num(vm, a, 1)) : 0;
-  if (hasRadix && (radix < 2 || radix > 36)) return AsValue::Number(std::nan(""));
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    radix = 16;
-    i += 2;
-  } else if (radix == 0 && vm.Version() >= 6 && i + 1 < s.size() && s[i] == '0') {
-    bool octal = true;
-    for (std::size_t k = i; k < s.size() && !std::isspace(static_cast<unsigned char>(s[k])); ++k) {
-      if (s[k] < '0' || s[k] > '7') octal = false;
-    }
-    if (octal) radix = 8;
+  if (a.empty()) return AsValue::Undefined();
+  int radix = 0;
+  if (a.size() > 1) {
+    radix = ToInt32(Num(vm, a, 1));
+    if (radix < 2 || radix > 36) return AsValue::Number(std::nan(""));
+  }
+  std::string s = Str(vm, a[0]);
+  const bool signed_ = !s.empty() && (s[0] == '+' || s[0] == '-');
+  const std::size_t off = signed_ ? 1 : 0;
+  const bool zero = off < s.size() && s[off] == '0';
+  const bool hex = zero && off + 1 < s.size() && (s[off + 1] == 'x' || s[off + 1] == 'X');
+  bool ignoreSign = false;
+  if (hex && signed_) {
+    if (radix <= 33) return AsValue::Number(std::nan(""));
+    ignoreSign = true;
+  } else if (hex) {
+    if (radix == 0) radix = 16;
+    s.erase(0, 2);
+  } else if (zero && radix == 0 &&
+             std::all_of(s.begin() + 1, s.end(), [](char c) { return c >= '0' && c <= '7'; })) {
+    radix = 8;
   }
   if (radix == 0) radix = 10;
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-' && !ignoreSign;
   double v = 0;
   bool any = false;
   for (int d = 0; i < s.size() && Digit(static_cast<unsigned char>(s[i]), radix, d); ++i) {
@@ -129,6 +141,7 @@ AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
+  if (a.empty()) return AsValue::Undefined();
   const std::string s = Str(vm, Arg(a, 0));
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
@@ -152,8 +165,9 @@ AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::Number(std::strtod(s.substr(i, j - i).c_str(), nullptr));
 }
 
-AsValue IsNaN(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isnan(Num(vm, a, 0))); }
-AsValue IsFinite(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(std::isfinite(Num(vm, a, 0))); }
+// With no argument (not even undefined) isNaN is true and isFinite false.
+AsValue IsNaN(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(a.empty() || std::isnan(Num(vm, a, 0))); }
+AsValue IsFinite(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::Bool(!a.empty() && std::isfinite(Num(vm, a, 0))); }
 
 // escape: every byte but letters and digits as %XX (of the UTF-8 from SWF 6).
 AsValue Escape(Avm1& vm, const AsValue&, AsArgs a) {
@@ -172,15 +186,24 @@ AsValue Escape(Avm1& vm, const AsValue&, AsArgs a) {
   return AsValue::String(out);
 }
 
+// unescape: %XX is a byte and + a space; a % with a non-hex character in
+// its two places drops what it has read and that character.
 AsValue Unescape(Avm1& vm, const AsValue&, AsArgs a) {
-  const std::string s = Str(vm, Arg(a, 0));
+  if (a.empty()) return AsValue::Undefined();
+  const std::string s = Str(vm, a[0]);
   std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) && std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
+  int remain = 0, value = 0;
+  for (const char c : s) {
+    if (c == '%') {
+      remain = 2;
+      value = 0;
+    } else if (remain > 0 && std::isxdigit(static_cast<unsigned char>(c))) {
+      value = value * 16 + (std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10);
+      if (--remain == 0) out += static_cast<char>(value);
+    } else if (remain > 0) {
+      remain = 0;
     } else {
-      out += s[i];
+      out += c == '+' ? ' ' : c;
     }
   }
   return AsValue::String(out);
@@ -233,7 +256,8 @@ AsValue BooleanCtor(Avm1& vm, const AsValue& self, AsArgs a) {
     self.obj->className = "Boolean";
     return self;
   }
-  return v;
+  // Boolean() with nothing to convert gives undefined.
+  return a.empty() ? AsValue::Undefined() : v;
 }
 
 // ---- Array
@@ -437,11 +461,21 @@ AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
 
 // sort([compareFunction][, options])
 AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
+  // sort([options]) or sort(compare[, options]): options count only as
+  // numbers; a first argument of another kind sorts nothing.
   AsValue cmp;
   int flags = 0;
-  std::size_t i = 0;
-  if (i < a.size() && a[i].type == AsValue::Type::kObject && a[i].obj->fn) cmp = a[i++];
-  if (i < a.size() && !a[i].IsNullish()) flags = ToInt32(vm.ToNumber(a[i]));
+  using T = AsValue::Type;
+  if (!a.empty()) {
+    if (a[0].type == T::kObject) {
+      cmp = a[0];
+      if (a.size() > 1 && a[1].type == T::kNumber) flags = ToInt32(a[1].num);
+    } else if (a[0].type == T::kNumber) {
+      flags = ToInt32(a.size() > 1 && a[1].type == T::kNumber ? a[1].num : a[0].num);
+    } else {
+      return {};
+    }
+  }
   if (cmp.IsUndefined()) return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
     return CompareValues(vm, x, y, flags);
   });
@@ -491,33 +525,51 @@ AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
 
 std::string ThisString(Avm1& vm, const AsValue& self) { return vm.ToString(self); }
 
+// charAt and charCodeAt take a 32-bit index (4294967297 is 1); past the
+// end charCodeAt gives NaN, 0 in version 5.
 AsValue StrCharAt(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const double i = std::trunc(Num(vm, a, 0));
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::String("");
+  const std::int32_t i = ToInt32(Num(vm, a, 0));
+  if (i < 0 || static_cast<std::size_t>(i) >= s.size()) return AsValue::String("");
   return AsValue::String(Text(vm, s.substr(static_cast<std::size_t>(i), 1)));
 }
 
 AsValue StrCharCodeAt(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const double i = a.empty() ? 0 : std::trunc(Num(vm, a, 0));
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return AsValue::Number(std::nan(""));
+  const std::int32_t i = ToInt32(Num(vm, a, 0));
+  if (i < 0) return AsValue::Number(std::nan(""));
+  if (static_cast<std::size_t>(i) >= s.size()) return AsValue::Number(vm.Version() == 5 ? 0 : std::nan(""));
   return AsValue::Number(static_cast<double>(s[static_cast<std::size_t>(i)]));
 }
 
-// substr(start[, length]): start counts from the end when negative.
+// String indices are 32-bit integers: clamped into [0, len], or counted
+// back from the end when negative (wrapping).
+std::size_t StrIndex(std::int32_t i, std::size_t len) {
+  return i < 0 ? 0 : std::min(static_cast<std::size_t>(i), len);
+}
+std::size_t StrWrappingIndex(std::int64_t i, std::size_t len) {
+  if (i >= 0) return std::min(static_cast<std::size_t>(i), len);
+  const auto back = static_cast<std::size_t>(-i);
+  return back >= len ? 0 : len - back;
+}
+
+// substr(start[, length]): a negative length counts back from the end
+// too, from start + length; nothing at all without arguments.
 AsValue StrSubstr(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
-  const std::size_t n =
-      a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size() - b, false) : s.size() - b;
-  return AsValue::String(Text(vm, s.substr(b, n)));
+  const std::size_t b = StrWrappingIndex(ToInt32(vm.ToNumber(a[0])), s.size());
+  const std::int64_t n =
+      a.size() > 1 && !a[1].IsUndefined() ? ToInt32(vm.ToNumber(a[1])) : static_cast<std::int64_t>(s.size());
+  const std::size_t e = StrWrappingIndex(static_cast<std::int32_t>(static_cast<std::int64_t>(b) + n), s.size());
+  return AsValue::String(b < e ? Text(vm, s.substr(b, e - b)) : "");
 }
 
 AsValue StrSubstring(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), false);
-  std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : s.size();
+  std::size_t b = StrIndex(ToInt32(vm.ToNumber(a[0])), s.size());
+  std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? StrIndex(ToInt32(vm.ToNumber(a[1])), s.size()) : s.size();
   if (b > e) std::swap(b, e);
   return AsValue::String(Text(vm, s.substr(b, e - b)));
 }
@@ -653,9 +705,23 @@ AsValue BoolValueOf(Avm1& vm, const AsValue& self, AsArgs) {
 
 // ---- Math
 
+// Every Math function converts its first two arguments, in order and
+// whether it uses them or not (a missing one as undefined); before version
+// 7 a call with too few arguments gives NaN.
+struct MathArgs {
+  double x, y;
+  bool valid;
+};
+MathArgs Convert(Avm1& vm, AsArgs a, std::size_t needed) {
+  const double x = vm.ToNumber(a.size() > 0 ? a[0] : AsValue{});
+  const double y = vm.ToNumber(a.size() > 1 ? a[1] : AsValue{});
+  return {x, y, vm.Version() > 6 || a.size() >= needed};
+}
+
 template <double (*F)(double)>
 AsValue Math1(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.empty() ? std::nan("") : F(Num(vm, a, 0)));
+  const MathArgs m = Convert(vm, a, 1);
+  return AsValue::Number(m.valid ? F(m.x) : std::nan(""));
 }
 
 double Abs(double d) { return std::fabs(d); }
@@ -674,21 +740,25 @@ double Exp(double d) { return std::exp(d); }
 double Log(double d) { return std::log(d); }
 
 AsValue MathAtan2(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.size() < 2 ? std::nan("") : std::atan2(Num(vm, a, 0), Num(vm, a, 1)));
+  const MathArgs m = Convert(vm, a, 2);
+  return AsValue::Number(m.valid ? std::atan2(m.x, m.y) : std::nan(""));
 }
 AsValue MathPow(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(a.size() < 2 ? std::nan("") : std::pow(Num(vm, a, 0), Num(vm, a, 1)));
+  const MathArgs m = Convert(vm, a, 2);
+  // pow(1) is 1 even where a missing argument spoils the call.
+  return AsValue::Number(m.valid || (a.size() == 1 && m.x == 1) ? std::pow(m.x, m.y) : std::nan(""));
 }
-AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.Random()); }
+AsValue MathRandom(Avm1& vm, const AsValue&, AsArgs a) {
+  Convert(vm, a, 0);
+  return AsValue::Number(vm.Random());
+}
 
+// min and max look at two arguments at most; none gives the identity.
 AsValue MinMax(Avm1& vm, AsArgs a, bool max) {
-  double m = max ? -HUGE_VAL : HUGE_VAL;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const double d = Num(vm, a, i);
-    if (std::isnan(d) || std::isnan(m)) m = std::nan("");
-    else m = max ? std::max(m, d) : std::min(m, d);
-  }
-  return AsValue::Number(m);
+  const MathArgs m = Convert(vm, a, 2);
+  if (a.empty()) return AsValue::Number(max ? -HUGE_VAL : HUGE_VAL);
+  if (!m.valid || std::isnan(m.x) || std::isnan(m.y)) return AsValue::Number(std::nan(""));
+  return AsValue::Number(max ? std::max(m.x, m.y) : std::min(m.x, m.y));
 }
 AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false); }
 AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }

@@ -113,6 +113,18 @@ inline Actions Log(const Actions& v) {
 }
 inline Actions Log(const std::string& text) { return Log(Str(text)); }
 
+// for (name in obj) body, the name in register 0.
+inline Actions ForIn(const Actions& obj, const Actions& body) {
+  const std::uint8_t r0[] = {0};
+  Actions loopHead;
+  loopHead.Raw(Code(Action::kStoreRegister), r0).PushNull().Raw(Code(Action::kEquals2));
+  Actions a;
+  a.Append(obj).Raw(Code(Action::kEnumerate2));
+  const auto head = static_cast<std::int16_t>(loopHead.Size() + 5 + body.Size() + 5);
+  a.Append(loopHead).If(static_cast<std::int16_t>(body.Size() + 5)).Append(body).Jump(static_cast<std::int16_t>(-head));
+  return a;
+}
+
 // _root.createTextField("field", 1, x, y, w, h), then t = _root.field.
 inline Actions MakeField(int x, int y, int w, int h) {
   Actions a = Do(Var("_root"), "createTextField", {Str("field"), Int(1), Int(x), Int(y), Int(w), Int(h)});

@@ -137,8 +137,10 @@ std::string Unescaped(const std::string& s) {
       out += s[i];
       continue;
     }
+    // An entity runs to the next ';' without another '&' on the way.
     const auto semi = s.find(';', i);
-    if (semi == std::string::npos || semi - i > 10) {
+    const auto amp = s.find('&', i + 1);
+    if (semi == std::string::npos || semi - i > 10 || amp < semi) {
       out += s[i];
       continue;
     }

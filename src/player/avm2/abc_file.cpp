@@ -538,16 +538,6 @@ bool Multiname::IsAttribute() const {
   }
 }
 
-bool Multiname::HasRuntimeNamespace() const {
-  return kind == MultinameKind::kRTQName || kind == MultinameKind::kRTQNameA ||
-         kind == MultinameKind::kRTQNameL || kind == MultinameKind::kRTQNameLA;
-}
-
-bool Multiname::HasRuntimeName() const {
-  return kind == MultinameKind::kRTQNameL || kind == MultinameKind::kRTQNameLA ||
-         kind == MultinameKind::kMultinameL || kind == MultinameKind::kMultinameLA;
-}
-
 ConstantPool::ConstantPool() : doubles{std::numeric_limits<double>::quiet_NaN()} {}
 
 bool ConstantPool::operator==(const ConstantPool& o) const {

@@ -56,10 +56,17 @@ struct Multiname {
   bool operator==(const Multiname&) const = default;
 
   bool IsAttribute() const;
-  // The namespace comes from the stack (RTQName*).
-  bool HasRuntimeNamespace() const;
+  // The namespace comes from the stack (RTQName*). Inline: the
+  // interpreter asks on every property instruction.
+  bool HasRuntimeNamespace() const {
+    return kind == MultinameKind::kRTQName || kind == MultinameKind::kRTQNameA ||
+           kind == MultinameKind::kRTQNameL || kind == MultinameKind::kRTQNameLA;
+  }
   // The name comes from the stack (RTQNameL*, MultinameL*).
-  bool HasRuntimeName() const;
+  bool HasRuntimeName() const {
+    return kind == MultinameKind::kRTQNameL || kind == MultinameKind::kRTQNameLA ||
+           kind == MultinameKind::kMultinameL || kind == MultinameKind::kMultinameLA;
+  }
 };
 
 struct ConstantPool {

@@ -428,15 +428,18 @@ ArrayObject* GrowingArray(Machine& m, const Value& self) {
   if (arr->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
   return arr;
 }
-void Grow(Machine& m, std::size_t n) {
+// An array about to hold n elements: the length cap, and the growth counted
+// against the memory caps before it is made.
+void Grow(Machine& m, const ArrayObject* arr, std::size_t n) {
   if (n > (std::size_t{1} << 24)) m.ThrowError("RangeError", "Array too long.", 1005);
+  if (n > arr->elems.size()) m.Charge((n - arr->elems.size()) * sizeof(Value));
 }
 NATIVE(ArrayCtor) {
   ArrayObject* arr = SelfArray(m, self);
   if (a.size() == 1 && a[0].IsNumber()) {
     const double n = a[0].Num();
     if (n < 0 || n != std::floor(n) || n > 4294967295.0) m.ThrowError("RangeError", "Array index is not a positive integer (" + NumberToString(n) + ").", 1005);
-    Grow(m, static_cast<std::size_t>(n));
+    Grow(m, arr, static_cast<std::size_t>(n));
     arr->elems.resize(static_cast<std::size_t>(n));
   } else {
     arr->elems.assign(a.begin(), a.end());
@@ -451,13 +454,13 @@ NATIVE(ArrSetLength) {
   ArrayObject* arr = GrowingArray(m, self);
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
-  Grow(m, static_cast<std::size_t>(n));
+  Grow(m, arr, static_cast<std::size_t>(n));
   arr->elems.resize(static_cast<std::size_t>(n));
   return Value();
 }
 NATIVE(ArrPush) {
   ArrayObject* arr = GrowingArray(m, self);
-  Grow(m, arr->elems.size() + a.size());
+  Grow(m, arr, arr->elems.size() + a.size());
   for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v);
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
@@ -479,7 +482,7 @@ NATIVE(ArrShift) {
 }
 NATIVE(ArrUnshift) {
   ArrayObject* arr = GrowingArray(m, self);
-  Grow(m, arr->elems.size() + a.size());
+  Grow(m, arr, arr->elems.size() + a.size());
   arr->elems.insert(arr->elems.begin(), a.begin(), a.end());
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
@@ -530,7 +533,7 @@ NATIVE(ArrConcat) {
     if (ArrayObject* o = AsArray(v)) out.insert(out.end(), o->elems.begin(), o->elems.end());
     else out.push_back(v);
   }
-  Grow(m, out.size());
+  Grow(m, arr, out.size());
   return NewLike(m, arr, std::move(out));
 }
 NATIVE(ArrSlice) {
@@ -551,7 +554,7 @@ NATIVE(ArrSplice) {
                              arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
   arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
   if (a.size() > 2) {
-    Grow(m, arr->elems.size() + a.size());
+    Grow(m, arr, arr->elems.size() + a.size());
     arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), a.begin() + 2, a.end());
   }
   return NewLike(m, arr, std::move(removed));

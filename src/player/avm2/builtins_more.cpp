@@ -39,11 +39,13 @@ NATIVE(VectorCtor) {
   if (!v) return self;
   Class* t = v->cls ? v->cls->elementType : nullptr;
   if (ArrayObject* src = AsArray(m.ArgOr(a, 0))) {
+    m.Charge(src->elems.size() * sizeof(Value));
     for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e);
     return self;
   }
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
+  m.Charge(static_cast<std::size_t>(n) * sizeof(Value));
   v->elems.assign(static_cast<std::size_t>(n), ElementDefault(m, t));
   v->fixed = m.ToBoolean(m.ArgOr(a, 1));
   return self;
@@ -53,6 +55,7 @@ NATIVE(VectorSetLength) {
   const double n = ArgNum(m, a, 0, 0);
   if (!v || n < 0 || n > (1 << 24) || std::isnan(n)) m.ThrowError("RangeError", "Bad vector length.", 1005);
   if (v->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+  if (static_cast<std::size_t>(n) > v->elems.size()) m.Charge((static_cast<std::size_t>(n) - v->elems.size()) * sizeof(Value));
   v->elems.resize(static_cast<std::size_t>(n), ElementDefault(m, v->cls ? v->cls->elementType : nullptr));
   return Value();
 }
@@ -1153,10 +1156,12 @@ ByteArrayObject* SelfBytes(Machine& m, const Value& v) {
 }
 void Put(Machine& m, ByteArrayObject* b, const std::uint8_t* p, std::size_t n, bool swap) {
   if (b->position + n > (std::size_t{1} << 28)) m.ThrowError("MemoryError", "ByteArray too large.", 1000);
-  if (b->bytes.size() < b->position + n) b->bytes.resize(b->position + n);
+  if (b->bytes.size() < b->position + n) {
+    m.Charge(b->position + n - b->bytes.size());
+    b->bytes.resize(b->position + n);
+  }
   for (std::size_t i = 0; i < n; ++i) b->bytes[b->position + i] = p[swap ? n - 1 - i : i];
   b->position += static_cast<std::uint32_t>(n);
-  m.heap().AddAllocated(n);
 }
 void Get(Machine& m, ByteArrayObject* b, std::uint8_t* p, std::size_t n, bool swap) {
   if (b->position + n > b->bytes.size()) m.ThrowError("EOFError", "End of file was encountered.", 2030);
@@ -1183,6 +1188,7 @@ NATIVE(BaSetLength) {
   auto* b = SelfBytes(m, self);
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n > (1 << 28)) m.ThrowError("RangeError", "Bad length.", 1005);
+  if (static_cast<std::size_t>(n) > b->bytes.size()) m.Charge(static_cast<std::size_t>(n) - b->bytes.size());
   b->bytes.resize(static_cast<std::size_t>(n));
   b->position = std::min<std::uint32_t>(b->position, static_cast<std::uint32_t>(b->bytes.size()));
   return Value();

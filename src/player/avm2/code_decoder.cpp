@@ -273,7 +273,7 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
              in.offset);
     }
     // getlocal_N / setlocal_N carry their register in the code.
-    if (in.code >= 0xD0 && in.code <= 0xD7 && (in.code & 3u) >= body.localCount)
+    if (in.code >= Code(Op::kGetLocal0) && in.code <= Code(Op::kSetLocal3) && (in.code & 3u) >= body.localCount)
       fail(std::string(op.name) + " beyond the " + std::to_string(body.localCount) + " locals", in.offset);
   }
   // A range that holds code needs its handler decoded; the range itself

@@ -177,6 +177,51 @@ TEST(CodeDecoder, EveryOpcodeDecodes) {
   EXPECT_NO_THROW(VerifyCode(fx.file, fx.Body(), d));
 }
 
+// Each instruction's operands written byte by byte from the format, not
+// through the table: the decoder reads back exactly what was written, and
+// as many bytes. An iftrue in front lands just past the instruction, so a
+// wrong length shows even after a return or throw.
+TEST(CodeDecoder, OperandKindsReadAsTheFormatWritesThem) {
+  for (const auto& op : AllOpcodes()) {
+    std::vector<std::uint8_t> bytes{op.code};
+    std::array<std::uint32_t, 4> want{};
+    if (op.flags & op_flag::kSwitch) {
+      // default and one case, both to the end, from the instruction's start
+      bytes.insert(bytes.end(), {8, 0, 0, 0, 8, 0, 0});
+      want = {12, 1, 0, 0};
+    } else {
+      for (int i = 0; i < op.OperandCount(); ++i) {
+        std::uint32_t& w = want[static_cast<std::size_t>(i)];
+        switch (op.operands[static_cast<std::size_t>(i)]) {
+          case Operand::kU8: bytes.push_back(3); w = 3; break;
+          case Operand::kS8: bytes.push_back(0xFE); w = static_cast<std::uint32_t>(-2); break;
+          case Operand::kBranch: bytes.insert(bytes.end(), {0, 0, 0}); w = 0; break;  // patched below
+          case Operand::kU30: case Operand::kArgCount: case Operand::kRegister: case Operand::kSlot:
+          case Operand::kDispId: case Operand::kLine:
+            bytes.insert(bytes.end(), {0xAC, 0x02});  // 300 in two bytes
+            w = 300;
+            break;
+          case Operand::kException: bytes.push_back(0); w = 0; break;
+          default: bytes.push_back(1); w = 1; break;  // an index into a pool or a table
+        }
+      }
+    }
+    const auto len = static_cast<std::uint8_t>(bytes.size());
+    for (int i = 0; i < op.OperandCount(); ++i)
+      if (op.operands[static_cast<std::size_t>(i)] == Operand::kBranch) want[static_cast<std::size_t>(i)] = 4u + len;
+    std::vector<std::uint8_t> code{0x11, len, 0, 0};
+    code.insert(code.end(), bytes.begin(), bytes.end());
+    code.push_back(0x47);
+    Fixture fx(code, 4, {{0, 1, 4u + len, 0, 0}});
+    DecodedCode d;
+    ASSERT_NO_THROW(d = fx.Decode()) << op.name;
+    ASSERT_EQ(d.instructions.size(), 3u) << op.name;
+    EXPECT_EQ(d.instructions[1].code, op.code);
+    EXPECT_EQ(d.instructions[1].args, want) << op.name;
+    EXPECT_EQ(d.instructions[2].offset, 4u + len) << op.name;
+  }
+}
+
 TEST(CodeDecoder, DamagedCodeIsRefused) {
   struct Case {
     std::vector<std::uint8_t> code;

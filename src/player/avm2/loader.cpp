@@ -50,11 +50,13 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
   }
   if (!runEntry || unit.scripts.empty()) return true;
   const auto entry = static_cast<std::uint32_t>(unit.scripts.size() - 1);
-  return SafeCall([&] { RunScript(unit, entry); }, "a script's initialisation");
+  bool ran = false;
+  SafeCall([&] { ran = RunScript(unit, entry); }, "a script's initialisation");
+  return ran;
 }
 
-void Machine::RunScript(AbcUnit& u, std::uint32_t index) {
-  if (index >= u.scripts.size() || u.scriptRun[index]) return;
+bool Machine::RunScript(AbcUnit& u, std::uint32_t index) {
+  if (index >= u.scripts.size() || u.scriptRun[index]) return true;
   u.scriptRun[index] = true;
   const ScriptInfo& s = u.file->scripts[index];
   Method* init = nullptr;
@@ -67,11 +69,15 @@ void Machine::RunScript(AbcUnit& u, std::uint32_t index) {
     }
     init = u.methods[s.init].get();
   }
-  if (!init) return;
+  if (!init) return true;
   auto* scope = heap_.New<ScopeChain>();
   scope->object = Value::Obj(u.scripts[index]);
   init->scope = scope;
+  // The host finding a class runs its script on demand: that script's own
+  // errors stop here. Run from a script, they reach that script.
+  if (depth_ == 0) return Contain([&] { Invoke(init, Value::Obj(u.scripts[index]), {}, scope); }, "a script's initialisation");
   Invoke(init, Value::Obj(u.scripts[index]), {}, scope);
+  return true;
 }
 
 namespace {

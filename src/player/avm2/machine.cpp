@@ -24,9 +24,11 @@ void Heap::Collect(const std::function<void(Heap&)>& roots, const std::function<
   }
   if (beforeSweep) beforeSweep();
   std::size_t keep = 0;
+  live_ = 0;
   for (Cell* c : cells_) {
     if (c->marked) {
       c->marked = false;
+      live_ += c->Bytes();
       cells_[keep++] = c;
     } else {
       delete c;
@@ -131,7 +133,7 @@ StringCell* Machine::Intern(std::string_view s) {
 }
 
 StringCell* Machine::NewString(std::string s) {
-  heap_.AddAllocated(s.size());
+  Charge(s.size());
   return heap_.New<StringCell>(std::move(s));
 }
 
@@ -317,7 +319,16 @@ int Machine::LessThan(const Value& a, const Value& b) {
 Value Machine::Add(const Value& a, const Value& b) {
   if (a.type == Type::kInt && b.type == Type::kInt) return Value::Number(static_cast<double>(a.i) + b.i);
   if (a.IsNumber() && b.IsNumber()) return Value::Number(a.Num() + b.Num());
-  if (a.IsString() && b.IsString()) return Str(a.s->text + b.s->text);
+  if (a.IsString() && b.IsString()) {
+    // Counted before the copy is made: a string doubled every frame stops
+    // at the cap instead of allocating past it.
+    const std::size_t n = a.s->text.size() + b.s->text.size();
+    Charge(n);
+    std::string joined;
+    joined.reserve(n);
+    joined.append(a.s->text).append(b.s->text);
+    return Value::Str(heap_.New<StringCell>(std::move(joined)));
+  }
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
   if (pa.IsString() || pb.IsString()) return Str(ToString(pa) + ToString(pb));
   return Value::Number(ToNumber(pa) + ToNumber(pb));
@@ -345,7 +356,7 @@ Object* Machine::NewObject() { return Instantiate(objectClass); }
 
 ArrayObject* Machine::NewArray(std::vector<Value> elems) {
   auto* a = static_cast<ArrayObject*>(Instantiate(arrayClass));
-  heap_.AddAllocated(elems.size() * sizeof(Value));
+  Charge(elems.size() * sizeof(Value));
   a->elems = std::move(elems);
   return a;
 }
@@ -377,13 +388,12 @@ Object* Machine::Instantiate(Class* cls) {
   NativeAlloc alloc = nullptr;
   for (Class* c = cls; c && !alloc; c = c->super) alloc = c->alloc;
   Object* o = alloc ? alloc(*this, cls) : heap_.New<Object>();
-  heap_.AddAllocated(sizeof(Object) + cls->instance.slots.size() * sizeof(Value));
   o->cls = cls;
   o->traits = &cls->instance;
   o->proto = cls->prototype;
   o->dynamic = !cls->sealed;
   InitSlots(o, cls->instance);
-  CheckCaps();
+  Charge(sizeof(Object) + cls->instance.slots.size() * sizeof(Value));
   return o;
 }
 
@@ -788,19 +798,36 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
 Value Machine::RunFunction(const Value& fn, const Value& self, std::span<Value> args) { return Call(fn, self, args); }
 
 std::string Machine::DescribeThrow(const Value& v) {
+  // Describing may run script code (a toString) that throws or hits a cap.
+  const int entryDepth = depth_;
+  const std::size_t entryStack = stackUsed_;
   try {
     if (Object* o = v.AsObject(); o && o->cls && o->cls->IsSubclassOf(errorClass)) {
-      Value stack = GetProperty(v, "message");
-      return o->cls->name + ": " + ToString(stack);
+      const std::string name = ToString(GetProperty(v, "name"));
+      const std::string message = ToString(GetProperty(v, "message"));
+      return message.empty() ? name : name + ": " + message;
     }
     return ToString(v);
   } catch (...) {
+    depth_ = entryDepth;
+    stackUsed_ = entryStack;
     return "(an error that cannot be described)";
   }
 }
 
+void Machine::ReportUncaught(const Value& v, const char* what) {
+  const std::string text = DescribeThrow(v);
+  // Flash's debugger player prints an uncaught error where trace() prints.
+  if (traceSink) traceSink(text);
+  Log(std::string("uncaught error in ") + what + ": " + text);
+}
+
 bool Machine::SafeCall(const std::function<void()>& f, const char* what) {
   if (aborted_) return false;
+  return Contain(f, what);
+}
+
+bool Machine::Contain(const std::function<void()>& f, const char* what) {
   // Calls from inside running scripts (listeners of dispatchEvent...) keep
   // the frames below them: the unwinding restores the depth and stack.
   const int entryDepth = depth_;
@@ -809,7 +836,7 @@ bool Machine::SafeCall(const std::function<void()>& f, const char* what) {
     f();
     return true;
   } catch (const ScriptThrow& t) {
-    Log(std::string("uncaught error in ") + what + ": " + DescribeThrow(t.value));
+    ReportUncaught(t.value, what);
   } catch (const ScriptAbort& a) {
     // A cap ends the whole script, not only this call.
     if (entryDepth > 0) throw;
@@ -826,9 +853,24 @@ bool Machine::SafeCall(const std::function<void()>& f, const char* what) {
   return false;
 }
 
+void Machine::Charge(std::size_t bytes) {
+  heap_.AddAllocated(bytes);
+  CheckCaps();
+}
+
 void Machine::CheckCaps() {
-  if (heap_.AllocatedSinceCollect() > limits.bytesPerFrame || heap_.Count() > limits.liveCells) {
-    throw ScriptAbort("memory cap of one frame's scripts");
+  // A cap stops a running script; the host's own allocations outside one go
+  // on, and the next script the host runs meets the cap.
+  if (depth_ == 0) return;
+  const std::size_t frame = heap_.AllocatedSinceCollect();
+  if (frame > limits.bytesPerFrame) {
+    throw ScriptAbort("memory cap of one frame's scripts (" + std::to_string(limits.bytesPerFrame >> 20) + " MB)");
+  }
+  if (heap_.LiveBytes() + frame > limits.heapBytes) {
+    throw ScriptAbort("memory cap of the scripts' objects (" + std::to_string(limits.heapBytes >> 20) + " MB)");
+  }
+  if (heap_.Count() > limits.liveCells) {
+    throw ScriptAbort("cap of " + std::to_string(limits.liveCells) + " script objects");
   }
 }
 
@@ -893,8 +935,7 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
     auto* a = static_cast<ByteArrayObject*>(o);
     if (n.index >= a->bytes.size()) {
       if (n.index > (std::size_t{1} << 28)) ThrowError("RangeError", "ByteArray index too large.", 1005);
-      heap_.AddAllocated(n.index + 1 - a->bytes.size());
-      CheckCaps();
+      Charge(n.index + 1 - a->bytes.size());
       a->bytes.resize(n.index + 1);
     }
     a->bytes[n.index] = static_cast<std::uint8_t>(ToInt(v));
@@ -906,8 +947,7 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
       if (o->kind == ObjectKind::kVector && (n.index > a->elems.size() || a->fixed))
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
       if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
-      heap_.AddAllocated((n.index + 1 - a->elems.size()) * sizeof(Value));
-      CheckCaps();
+      Charge((n.index + 1 - a->elems.size()) * sizeof(Value));
       a->elems.resize(n.index + 1);
     }
     Value x = v;

@@ -69,11 +69,14 @@ class Heap {
   // Bytes handed out since the last collection (a cheap estimate).
   std::size_t AllocatedSinceCollect() const { return allocated_; }
   void AddAllocated(std::size_t n) { allocated_ += n; }
+  // What the cells that outlived the last collection hold (an estimate).
+  std::size_t LiveBytes() const { return live_; }
 
  private:
   std::vector<Cell*> cells_;
   std::vector<Cell*> grey_;
   std::size_t allocated_ = 0;
+  std::size_t live_ = 0;
 };
 
 // Namespaces are interned to numbers; private ones are unique per block.
@@ -295,6 +298,9 @@ struct Limits {
   std::uint64_t instructionsPerFrame = 20'000'000;
   int callDepth = 256;
   std::size_t bytesPerFrame = std::size_t{256} << 20;
+  // Everything scripts hold at once: what outlived the last collection and
+  // what this frame made.
+  std::size_t heapBytes = std::size_t{1} << 30;
   std::size_t liveCells = 4'000'000;
   std::size_t nativeStackBytes = std::size_t{2} << 20;  // of the calling thread's stack
 };
@@ -434,9 +440,21 @@ class Machine {
 
   // ---- running
   Value RunFunction(const Value& fn, const Value& self, std::span<Value> args);
-  // Runs a call from the host: a script error is logged, never thrown.
+  // Every call from the host into scripts goes through here: an error the
+  // scripts do not catch is reported as Flash reports an uncaught error (in
+  // the trace output) and a cap that stops them is logged; neither is
+  // thrown on. False when the call did not finish.
   bool SafeCall(const std::function<void()>& f, const char* what);
+  // The same guard for host work that goes on after a cap stopped this
+  // frame's scripts (the host's hooks, whose scripts each call SafeCall).
+  bool Contain(const std::function<void()>& f, const char* what);
+  // Counts an allocation made on behalf of scripts against the caps; past a
+  // cap the running script is stopped (ScriptAbort). Host code outside any
+  // script call is never stopped: the next script is.
+  void Charge(std::size_t bytes);
   std::string DescribeThrow(const Value& v);
+  // Reports a value no script caught, as Flash does, and logs where.
+  void ReportUncaught(const Value& v, const char* what);
   int Depth() const { return depth_; }
   Limits limits;
   std::uint64_t InstructionsThisFrame() const { return instructions_; }
@@ -459,7 +477,7 @@ class Machine {
   Value DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName);
   Class* ResolveType(AbcUnit& u, std::uint32_t multiname);
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
-  void RunScript(AbcUnit& u, std::uint32_t index);
+  bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);
   void InitSlots(Object* o, const Traits& t);
   bool GetIndexed(Object* o, const Name& n, Value& out);

@@ -81,9 +81,10 @@ TEST_F(As3, ExceptionsAreCaughtByTypeAndFinallyRuns) {
   m.traceSink = [this](const std::string& s) { traced.push_back(s); };
   m.logSink = [this](const std::string& s) { logged.push_back(s); };
   EXPECT_FALSE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t"));
+  // The value thrown last is caught by no script: it prints as Flash prints it.
   EXPECT_EQ(Traced(),
             "1009|Error #1009: Cannot access a property or method of a null object reference.|finally|"
-            "ArgumentError: bad|");
+            "ArgumentError: bad|uncaught|");
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_NE(logged[0].find("uncaught"), std::string::npos);
 }
@@ -306,6 +307,33 @@ TEST_F(As3, CapsStopRunawayScriptsWithoutHanging) {
   EXPECT_FALSE(Run(c, {}, small));
   ASSERT_FALSE(logged.empty());
   EXPECT_NE(logged[0].find("instruction cap"), std::string::npos);
+}
+
+Limits OneMegabyteAFrame() {
+  Limits small;
+  small.bytesPerFrame = std::size_t{1} << 20;
+  return small;
+}
+
+TEST_F(As3, StringsGrownInALoopStopAtTheMemoryCap) {
+  // s = "ab"; for (;;) s = s + s
+  AbcCode c;
+  c.Op("pushstring", {a.String("ab")}).Op("setlocal_1");
+  c.Label("loop").Op("label").Op("getlocal_1").Op("getlocal_1").Op("add").Op("setlocal_1").Branch("jump", "loop");
+  EXPECT_FALSE(Run(c, {}, OneMegabyteAFrame()));
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged.back().find("memory cap of one frame's scripts (1 MB)"), std::string::npos) << logged.back();
+}
+
+TEST_F(As3, ArraysGrownInALoopStopAtTheMemoryCap) {
+  // a = []; for (;;) a.push(1)
+  AbcCode c;
+  c.Op("newarray", {0}).Op("setlocal_1");
+  c.Label("loop").Op("label").Op("getlocal_1").Op("pushbyte", {1}).Op("callpropvoid", {Q("push"), 1});
+  c.Branch("jump", "loop");
+  EXPECT_FALSE(Run(c, {}, OneMegabyteAFrame()));
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged.back().find("memory cap of one frame's scripts (1 MB)"), std::string::npos) << logged.back();
 }
 
 TEST_F(As3, DeepRecursionIsAStackOverflowErrorScriptsCanCatch) {

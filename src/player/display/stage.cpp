@@ -19,6 +19,14 @@
 namespace quarvel::player {
 namespace {
 
+// "instanceN" for a new unnamed object scripts can reach (clips, buttons,
+// edit text); shapes, static text, bitmaps and videos take no number.
+std::string DefaultName(const Character* def, int& next) {
+  using K = Character::Kind;
+  if (!def || (def->kind != K::kSprite && def->kind != K::kButton && def->kind != K::kEditText)) return {};
+  return "instance" + std::to_string(next++);
+}
+
 namespace tag = swf::tag;
 
 constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
@@ -277,7 +285,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
     child.blendMode = rec.blendMode;
     child.filters = rec.filters;
     child.createdTick = tick_;
-    child.name = "instance" + std::to_string(nextInstance_++);
+    child.name = DefaultName(def, nextInstance_);
     if (IsSprite(child)) InitSprite(child, 0);
   }
   --nesting_;
@@ -362,7 +370,8 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
       inst->def = def;
       inst->placedFrame = frame;
       inst->createdTick = tick_;
-      inst->name = "instance" + std::to_string(nextInstance_++);
+      // A name the tag gives takes no number.
+      inst->name = flags & 0x20 ? std::string() : DefaultName(def, nextInstance_);
     }
   } else if (hasChar && move) {
     const Character* def = LibOf(tl).Find(charId);
@@ -1117,7 +1126,7 @@ Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Charact
   Instance& inst = Adopt(parent, depth);
   inst.def = def;
   inst.characterId = def->id;
-  inst.name = "instance" + std::to_string(nextInstance_++);
+  inst.name = DefaultName(def, nextInstance_);
   inst.createdTick = tick_;
   inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
   inst.scripted = true;

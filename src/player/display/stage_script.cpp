@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 
 #include "player/avm1/avm1.h"
 #include "player/render/bitmap_data.h"
@@ -17,7 +18,8 @@ namespace {
 // Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
 constexpr int kDepthOffset = 16384;
 constexpr std::size_t kMaxLoadedMovies = 256;
-constexpr int kMaxScriptDepth = 2130690045;
+// The highest depth scripts may use (attachMovie, duplicateMovieClip...).
+constexpr int kMaxScriptDepth = 2130690044;
 // _level1 and up lie in the main timeline's list above every script depth.
 constexpr int kLevelBase = kDepthOffset + kMaxScriptDepth + 1;
 constexpr int kMaxLevel = 0x7FFFFFFF - kLevelBase;
@@ -299,9 +301,21 @@ bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
   return true;
 }
 
+// A frame number as Flash takes it: wrapped to 32 bits (counting from 0
+// and back, so the lowest number wraps to the highest), nothing at all for
+// 0 and below, and cut to 16 bits (a huge one is the last frame).
+static void GotoNumber(Stage& stage, TimelineState& tl, double n) {
+  const auto index = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(n)) - 1u);
+  const std::int32_t frame = index == INT32_MAX ? index : index + 1;
+  if (frame <= 0) return;
+  stage.Goto(tl, static_cast<std::uint16_t>(frame) - 1);
+}
+
 void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
-  if (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kBoolean) {
-    if (TimelineState* tl = TimelineOf(clip); tl && !std::isnan(v.num)) Goto(*tl, ClampToInt(v.num) - 1);
+  // Whole numbers go straight to the frame; anything else is text: a
+  // number, or a frame label, maybe after a "path:".
+  if (v.type == AsValue::Type::kNumber && std::isfinite(v.num) && std::trunc(v.num) == v.num) {
+    if (TimelineState* tl = TimelineOf(clip)) GotoNumber(*this, *tl, v.num);
     return;
   }
   // The conversion may run a script: find the timeline after it.
@@ -314,7 +328,7 @@ void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
   TimelineState* tl = TimelineOf(clip);
   if (!tl) return;
   const double n = vm.ToNumber(AsValue::String(s));
-  if (!s.empty() && !std::isnan(n)) Goto(*tl, ClampToInt(n) - 1);
+  if (!s.empty() && !std::isnan(n)) GotoNumber(*this, *tl, n);
   else GotoLabel(*tl, s);
 }
 

@@ -54,5 +54,42 @@ TEST(ShapeFills, AnEdgeWithTheSameFillOnBothSidesBoundsNothing) {
   EXPECT_TRUE(AllClosed(paths[1]));
 }
 
+// Gradient records: the spread and interpolation bits, stops as stored (in
+// their order, none at all allowed), the reserved spread 3 read as pad and
+// the focal point held to the circle.
+TEST(ShapeFills, GradientRecordsKeepTheirModesAndStops) {
+  using testing::FillStyle;
+  ShapeBuilder s;
+  FillStyle reflect = FillStyle::Linear({{200, {1, 2, 3, 255}}, {100, {4, 5, 6, 128}}, {100, {7, 8, 9, 255}}});
+  reflect.spreadMode = 1;
+  reflect.interpolationMode = 1;
+  FillStyle reserved = FillStyle::Radial({{0, {255, 0, 0, 255}}});
+  reserved.spreadMode = 3;
+  FillStyle empty = FillStyle::Radial({});
+  empty.spreadMode = 2;
+  const auto a = s.AddFill(reflect), b = s.AddFill(reserved), c = s.AddFill(empty);
+  const auto far = s.AddFill(FillStyle::Focal({{0, {0, 0, 0, 255}}, {255, {0, 0, 255, 255}}}, 1.75));
+  const auto near = s.AddFill(FillStyle::Focal({{0, {0, 0, 0, 255}}}, -3.5));
+  for (auto f : {a, b, c, far, near}) s.Rectangle(0, 0, 100, 100, f);
+  const auto g = Parse(s, 4);
+  ASSERT_EQ(g.layers.size(), 1u);
+  const auto& fills = g.layers[0].fills;
+  ASSERT_EQ(fills.size(), 5u);
+  EXPECT_EQ(fills[0].kind, player::FillStyle::Kind::kLinear);
+  EXPECT_EQ(fills[0].gradient.spread, 1);
+  EXPECT_EQ(fills[0].gradient.interpolation, 1);
+  ASSERT_EQ(fills[0].gradient.stops.size(), 3u);
+  EXPECT_EQ(fills[0].gradient.stops[0].ratio, 200);
+  EXPECT_EQ(fills[0].gradient.stops[1].ratio, 100);
+  EXPECT_EQ(fills[0].gradient.stops[1].color.a, 128);
+  EXPECT_EQ(fills[0].gradient.stops[2].color.r, 7);
+  EXPECT_EQ(fills[1].gradient.spread, 0);
+  EXPECT_EQ(fills[2].gradient.spread, 2);
+  EXPECT_TRUE(fills[2].gradient.stops.empty());
+  EXPECT_EQ(fills[3].kind, player::FillStyle::Kind::kFocal);
+  EXPECT_DOUBLE_EQ(fills[3].gradient.focal, 1.0);
+  EXPECT_DOUBLE_EQ(fills[4].gradient.focal, -1.0);
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -129,6 +129,16 @@ std::uint32_t Pack(float a, float r, float g, float b) {
   return A << 24 | std::min(c(r), A) << 16 | std::min(c(g), A) << 8 | std::min(c(b), A);
 }
 
+std::uint32_t Scaled(std::uint32_t e, float k) {
+  return Pack(Channel(e, 24) * k, Channel(e, 16) * k, Channel(e, 8) * k, Channel(e, 0) * k);
+}
+
+std::uint32_t Over(std::uint32_t top, std::uint32_t bottom) {
+  const float keep = 1 - Channel(top, 24) / 255.0f;
+  return Pack(Channel(top, 24) + Channel(bottom, 24) * keep, Channel(top, 16) + Channel(bottom, 16) * keep,
+              Channel(top, 8) + Channel(bottom, 8) * keep, Channel(top, 0) + Channel(bottom, 0) * keep);
+}
+
 Rgba GradientAt(const std::vector<std::pair<std::uint8_t, Rgba>>& g, double ratio) {
   if (g.empty()) return {0, 0, 0, 0};
   if (ratio <= g.front().first) return g.front().second;
@@ -154,13 +164,10 @@ void Compose(Pixels& px, const std::vector<std::uint32_t>& effect, const Plane& 
       if (f.knockout || f.hideObject) {
         // The effect alone, cut out of the object for a knockout.
         const float keep = f.knockout && !f.inner ? 1.0f - source.At(x, y) : 1.0f;
-        px(x, y) = Pack(Channel(e, 24) * keep, Channel(e, 16) * keep, Channel(e, 8) * keep, Channel(e, 0) * keep);
+        px(x, y) = Scaled(e, keep);
         continue;
       }
-      const std::uint32_t top = over ? e : s, bottom = over ? s : e;
-      const float ta = Channel(top, 24) / 255.0f;
-      px(x, y) = Pack(Channel(top, 24) + Channel(bottom, 24) * (1 - ta), Channel(top, 16) + Channel(bottom, 16) * (1 - ta),
-                      Channel(top, 8) + Channel(bottom, 8) * (1 - ta), Channel(top, 0) + Channel(bottom, 0) * (1 - ta));
+      px(x, y) = over ? Over(e, s) : Over(s, e);
     }
   }
 }
@@ -197,14 +204,18 @@ void ShadowOrGlow(Pixels& px, const Filter& f, double scale, bool clampEdges) {
       }
       if (f.inner) {
         // Inside only: the object's coverage bounds the effect.
-        const float s = source.At(x, y);
-        e = Pack(Channel(e, 24) * s, Channel(e, 16) * s, Channel(e, 8) * s, Channel(e, 0) * s);
+        e = Scaled(e, source.At(x, y));
       }
     }
   }
   Compose(px, effect, source, f, f.inner);
 }
 
+// The blurred alpha sampled `distance` towards the light and away from it:
+// where the first is larger the highlight shows, else the shadow. A full
+// bevel (the OnTop bit, whatever the inner bit says) lies over the object
+// and a knockout leaves it whole; an inner one shows over the object only;
+// an outer one lies under the object, and a knockout cuts the object out.
 void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   const Plane source = AlphaOf(px);
   Plane blurred = source;
@@ -212,24 +223,29 @@ void Bevel(Pixels& px, const Filter& f, double scale, bool clampEdges) {
   const int dx = static_cast<int>(std::lround(std::cos(f.angle) * f.distance * scale));
   const int dy = static_cast<int>(std::lround(std::sin(f.angle) * f.distance * scale));
   const Plane toShadow = Shift(blurred, dx, dy), toLight = Shift(blurred, -dx, -dy);
-  std::vector<std::uint32_t> effect(static_cast<std::size_t>(px.w) * px.h);
+  const bool full = f.onTop, inner = f.inner && !f.onTop;
+  const bool alone = f.knockout || f.hideObject;
   for (int y = 0; y < px.h; ++y) {
     for (int x = 0; x < px.w; ++x) {
       const float d = (toLight.At(x, y) - toShadow.At(x, y)) * static_cast<float>(f.strength);
-      float mask = 1;
-      if (f.inner) mask = source.At(x, y);
-      else if (!f.onTop) mask = 1 - source.At(x, y);  // outer bevel
       std::uint32_t e;
       if (f.kind == Filter::Kind::kGradientBevel) {
         e = Premultiplied(GradientAt(f.gradient, std::clamp(0.5f + d / 2, 0.0f, 1.0f) * 255.0), 1.0f);
       } else {
         e = d >= 0 ? Premultiplied(f.highlight, d) : Premultiplied(f.color, -d);
       }
-      e = Pack(Channel(e, 24) * mask, Channel(e, 16) * mask, Channel(e, 8) * mask, Channel(e, 0) * mask);
-      effect[static_cast<std::size_t>(y) * px.w + x] = e;
+      const float covered = source.At(x, y);
+      std::uint32_t& s = px(x, y);
+      if (full) {
+        s = alone ? e : Over(e, s);
+      } else if (inner) {
+        e = Scaled(e, covered);
+        s = alone ? e : Over(e, s);
+      } else {
+        s = f.knockout ? Scaled(e, 1 - covered) : f.hideObject ? e : Over(s, e);
+      }
     }
   }
-  Compose(px, effect, source, f, true);
 }
 
 void BlurAll(Pixels& px, const Filter& f, double scale, bool clampEdges) {

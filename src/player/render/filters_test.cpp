@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
+
 #include "player/flash_player.h"
 #include "support/swf_builder.h"
 #include "support/swf_writer.h"
@@ -191,6 +194,61 @@ TEST(Filters, DropShadowFallsAtItsAngleAndDistanceAndKnockoutHidesTheObject) {
   auto hidden = run(false, false);
   EXPECT_EQ(hidden->At(12, 10), 0xFF000000u);  // the shadow alone
   EXPECT_EQ(hidden->At(7, 10), 0u);
+}
+
+// A hard bevel (no blur) on an opaque red 10 x 10 square at 10..19: the light
+// from the top left puts white on the top-left edges, black on the others.
+TEST(Filters, BevelLightsEdgesByAngleAndPlacesItselfByType) {
+  constexpr std::uint32_t kRedPx = 0xFFFF0000u, kWhitePx = 0xFFFFFFFFu, kBlackPx = 0xFF000000u;
+  auto run = [](bool inner, bool onTop, bool knockout, double angle = std::atan(1.0)) {
+    auto img = std::make_unique<Surface>(30, 30);
+    img->Fill(10, 10, 20, 20, kRedPx);
+    Filter f;
+    f.kind = Filter::Kind::kBevel;
+    f.color = {0, 0, 0, 255};
+    f.highlight = {255, 255, 255, 255};
+    f.blurX = f.blurY = 1;
+    f.angle = angle;
+    f.distance = 1.5;  // one pixel along each axis at 45 degrees
+    f.inner = inner;
+    f.onTop = onTop;
+    f.knockout = knockout;
+    ApplyFilters(img->s, {f}, 1.0);
+    return img;
+  };
+  auto in = run(true, false, false);
+  EXPECT_EQ(in->At(10, 10), kWhitePx);
+  EXPECT_EQ(in->At(19, 19), kBlackPx);
+  EXPECT_EQ(in->At(15, 15), kRedPx);
+  EXPECT_EQ(in->At(9, 9), 0u) << "an inner bevel stays inside";
+  auto out = run(false, false, false);
+  EXPECT_EQ(out->At(10, 10), kRedPx) << "an outer bevel lies under the object";
+  EXPECT_EQ(out->At(9, 9), kWhitePx);
+  EXPECT_EQ(out->At(20, 20), kBlackPx);
+  // OnTop makes a full bevel whatever the inner bit says.
+  for (bool innerBit : {false, true}) {
+    auto full = run(innerBit, true, false);
+    EXPECT_EQ(full->At(10, 10), kWhitePx) << innerBit;
+    EXPECT_EQ(full->At(9, 9), kWhitePx) << innerBit;
+    EXPECT_EQ(full->At(20, 20), kBlackPx) << innerBit;
+    EXPECT_EQ(full->At(15, 15), kRedPx) << innerBit;
+  }
+  // Knockout: the bevel alone, where its type puts it.
+  auto inKo = run(true, false, true);
+  EXPECT_EQ(inKo->At(15, 15), 0u);
+  EXPECT_EQ(inKo->At(10, 10), kWhitePx);
+  EXPECT_EQ(inKo->At(9, 9), 0u);
+  auto outKo = run(false, false, true);
+  EXPECT_EQ(outKo->At(10, 10), 0u);
+  EXPECT_EQ(outKo->At(9, 9), kWhitePx);
+  auto fullKo = run(false, true, true);
+  EXPECT_EQ(fullKo->At(15, 15), 0u);
+  EXPECT_EQ(fullKo->At(10, 10), kWhitePx);
+  EXPECT_EQ(fullKo->At(9, 9), kWhitePx);
+  // Light from the bottom right (225 degrees) swaps the colours.
+  auto turned = run(true, false, false, 5 * std::atan(1.0));
+  EXPECT_EQ(turned->At(10, 10), kBlackPx);
+  EXPECT_EQ(turned->At(19, 19), kWhitePx);
 }
 
 TEST(Filters, ColorMatrixWorksOnStraightColours) {

@@ -214,13 +214,21 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
       points.push_back({start, cols[i], false});
       points.push_back({start + 1.0 / 255.0, cols[i], false});
     }
+    // Flash's ramp holds the first colour before the first ratio and the
+    // last after the last one, in every spread mode; pixman's repeat would
+    // blend the last stop into the first across that gap instead.
+    if (points.front().offset > 0) points.insert(points.begin(), {0.0, points.front().color, false});
+    if (points.back().offset < 1) points.push_back({1.0, points.back().color, false});
     for (std::size_t k = 0; k < points.size(); ++k) {
       const Point& pt = points[k];
       if (g.interpolation == 1 && pt.blend && k > 0) {
-        // Cairo interpolates in sRGB; sample linear-RGB steps in between.
+        // Cairo interpolates in sRGB; sample linear-RGB steps in between,
+        // closer together towards the ends, where a channel near zero bends
+        // the curve most (even steps were up to 20 levels off there).
         const Point& from = points[k - 1];
-        for (int step = 1; step < 8; ++step) {
-          const double t = step / 8.0;
+        constexpr int kSteps = 24;
+        for (int step = 1; step < kSteps; ++step) {
+          const double t = 0.5 - 0.5 * std::cos(M_PI * step / kSteps);
           auto mix = [&](std::uint8_t a, std::uint8_t b) {
             const double v = SrgbToLinear(a / 255.0) * (1 - t) + SrgbToLinear(b / 255.0) * t;
             return static_cast<std::uint8_t>(std::lround(Clamp01(LinearToSrgb(v)) * 255));

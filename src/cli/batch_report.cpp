@@ -1,0 +1,77 @@
+#include "cli/batch_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/commands.h"
+
+namespace quarvel::cli {
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped; other
+// bytes (UTF-8 file names and messages) as they are.
+std::string Quoted(const std::string& s) {
+  std::string out = "\"";
+  for (const unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Number(double value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", value);
+  return buf;
+}
+
+}  // namespace
+
+std::string BatchReportJson(const std::vector<BatchResult>& results, int latency_ms) {
+  std::string json = "{\n  \"movies\": [";
+  int converted = 0;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const BatchResult& r = results[i];
+    converted += r.ok ? 1 : 0;
+    const bool known = r.frames >= 0;
+    json += i == 0 ? "\n" : ",\n";
+    json += "    {\"input\": " + Quoted(r.job.movie) + ", \"output\": " + Quoted(r.job.output) +
+            ", \"result\": " + Quoted(BatchResultName(r)) + ", \"error\": " + Quoted(r.error) +
+            ", \"frames\": " + (known ? std::to_string(r.frames) : "null") +
+            ", \"movie_seconds\": " + (known ? Number(double(r.frames) * latency_ms / 1000.0) : "null") +
+            ", \"wall_seconds\": " + Number(r.seconds) + ", \"output_bytes\": " + std::to_string(r.bytes) + "}";
+  }
+  json += results.empty() ? "],\n" : "\n  ],\n";
+  json += "  \"converted\": " + std::to_string(converted) +
+          ",\n  \"failed\": " + std::to_string(results.size() - std::size_t(converted)) + "\n}\n";
+  return json;
+}
+
+void WriteBatchReport(const std::string& path, const std::vector<BatchResult>& results, int latency_ms) {
+  const std::string json = BatchReportJson(results, latency_ms);
+  WriteAtomically(path, [&](const std::string& temp) {
+    errno = 0;
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) throw CommandError(path + ": cannot write the report: " + std::strerror(errno));
+    const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+    const int err = errno;
+    if (std::fclose(file) != 0 || !written)
+      throw CommandError(path + ": cannot write the report: " + std::strerror(err ? err : errno ? errno : EIO));
+  });
+}
+
+}  // namespace quarvel::cli

@@ -1,0 +1,328 @@
+// Values and their conversions as each SWF version has them, what trace
+// prints, the order for..in lists names in, and what the global functions
+// give on odd arguments; on builder-made movies.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "player/avm1/avm1_test_script.h"
+
+namespace quarvel::player::script_test {
+namespace {
+
+constexpr std::uint8_t kAdd2 = Code(Action::kAdd2), kTypeOf = Code(Action::kTypeOf),
+                       kEquals2 = Code(Action::kEquals2), kStrictEquals = Code(Action::kStrictEquals),
+                       kLess2 = Code(Action::kLess2), kReturn = Code(Action::kReturn), kToNumber = Code(Action::kToNumber),
+                       kEquals = Code(Action::kEquals);
+
+// What the movie's trace actions print, one line each.
+class TraceLog {
+ public:
+  TraceLog() : old_(std::clog.rdbuf(out_.rdbuf())) {
+    if (const char* d = std::getenv("QUARVEL_DEBUG")) had_ = d;
+    setenv("QUARVEL_DEBUG", "1", 1);
+  }
+  ~TraceLog() {
+    std::clog.rdbuf(old_);
+    if (had_.empty()) unsetenv("QUARVEL_DEBUG");
+    else setenv("QUARVEL_DEBUG", had_.c_str(), 1);
+  }
+  std::string Lines() const {
+    std::string out, line;
+    std::istringstream in(out_.str());
+    while (std::getline(in, line)) {
+      if (line.rfind("player: trace: ", 0) == 0) out += line.substr(15) + "\n";
+      else if (line.find(':') == std::string::npos) out += line + "\n";  // a line the trace text broke
+    }
+    return out;
+  }
+
+ private:
+  std::ostringstream out_;
+  std::streambuf* old_;
+  std::string had_;
+};
+
+Actions Trace(const Actions& v) { return Actions().Append(v).Trace(); }
+// function () { return v; }
+Actions Returns(const Actions& v) { return Function({}, Actions().Append(v).Raw(kReturn)); }
+
+TEST(Avm1Values, TracePrintsUndefinedByNameAndBreaksLinesAtCarriageReturns) {
+  Actions a = Trace(Undef());
+  a.Append(Trace(Str("a\rb")));
+  a.Append(Trace(Bin(Str("<"), Undef(), kAdd2)));
+  for (std::uint8_t version : {5, 6, 7}) {
+    TraceLog log;
+    Played r(Script(a, version));
+    // Concatenated, undefined is empty text before version 7.
+    EXPECT_EQ(log.Lines(), std::string("undefined\na\nb\n<") + (version >= 7 ? "undefined\n" : "\n")) << int(version);
+  }
+}
+
+TEST(Avm1Values, NumbersPrintWithFifteenDigitsAndFlashsExponents) {
+  const std::pair<double, const char*> cases[] = {
+      {1e-5, "0.00001"},          {0.999e-5, "9.99e-6"},           {1e15, "1e+15"},
+      {-1e15, "-1e+15"},          {9.9999e14, "999990000000000"},  {0.1 + 0.2, "0.3"},
+      {100000.12345678912, "100000.123456789"}, {0.8000000000000005, "0.800000000000001"},
+      {1.7976931348623157e308, "1.79769313486231e+308"}, {-990.123, "-990.123"},
+      {4294967296.0, "4294967296"},  {-2147483648.0, "-2147483648"}};
+  Actions a;
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    Set(a, "n" + std::to_string(i), Bin(Str(""), Dbl(cases[i].first), kAdd2));
+  }
+  Played r(Script(a));
+  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(r.Get("n" + std::to_string(i)), cases[i].second) << i;
+}
+
+TEST(Avm1Values, ConversionsFollowTheMoviesVersion) {
+  Actions a;
+  Set(a, "undefNumber", Bin(Str(""), Op(Undef(), kToNumber), kAdd2));
+  Set(a, "hex", Bin(Str(""), Op(Str("0x1F"), kToNumber), kAdd2));
+  Set(a, "octal", Bin(Str(""), Op(Str("-010"), kToNumber), kAdd2));
+  Set(a, "signedHex", Bin(Str(""), Op(Str("-0x10"), kToNumber), kAdd2));
+  Set(a, "trailing", Bin(Str(""), Op(Str("12 "), kToNumber), kAdd2));
+  Set(a, "word", Bin(Str(""), Op(Str("px"), kToNumber), kAdd2));
+  Set(a, "equalsTrue", Bin(Str(""), Bin(Int(1), Int(1), kEquals), kAdd2));
+  Set(a, "typeOfEquals", Op(Bin(Int(1), Int(1), kEquals), kTypeOf));
+  Set(a, "arrayText", Bin(Str(""), Array({Undef(), Actions().PushNull(), Int(1)}), kAdd2));
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("undefNumber"), "NaN");
+  EXPECT_EQ(v7.Get("hex"), "31");
+  EXPECT_EQ(v7.Get("octal"), "-8");
+  EXPECT_EQ(v7.Get("signedHex"), "NaN");
+  EXPECT_EQ(v7.Get("trailing"), "NaN");
+  EXPECT_EQ(v7.Get("word"), "NaN");
+  EXPECT_EQ(v7.Get("equalsTrue"), "true");
+  EXPECT_EQ(v7.Get("arrayText"), "undefined,null,1");
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("undefNumber"), "0");
+  EXPECT_EQ(v6.Get("octal"), "-8");
+  EXPECT_EQ(v6.Get("arrayText"), ",null,1");
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("hex"), "NaN");  // hexadecimal and octal came with version 6
+  EXPECT_EQ(v5.Get("octal"), "-10");
+  Played v4(Script(a, 4));
+  // Flash 4 booleans print as digits, and text that is no number is 0.
+  EXPECT_EQ(v4.Get("equalsTrue"), "1");
+  EXPECT_EQ(v4.Get("typeOfEquals"), "boolean");
+  EXPECT_EQ(v4.Get("word"), "0");
+}
+
+TEST(Avm1Values, ObjectsConvertThroughTheirOwnMethods) {
+  Actions a;
+  Set(a, "numberOnly", Object({{"valueOf", Returns(Int(5))}, {"toString", Returns(Str("text"))}}));
+  Set(a, "sum", Bin(Var("numberOnly"), Int(1), kAdd2));
+  Set(a, "joined", Bin(Str(""), Var("numberOnly"), kAdd2));
+  Set(a, "shown", Method(Array({Var("numberOnly")}), "join"));
+  // toString giving no string, and no valueOf giving a primitive.
+  Set(a, "odd", Object({{"toString", Returns(Int(3))}}));
+  Set(a, "oddText", Method(Array({Var("odd")}), "join"));
+  Set(a, "oddSum", Bin(Var("odd"), Int(1), kAdd2));
+  Set(a, "oddLess", Op(Bin(Var("odd"), Int(1), kLess2), kTypeOf));
+  Set(a, "oddEqualsText", Bin(Var("odd"), Str("[object Object]"), kEquals2));
+  Set(a, "nanEquals", Bin(Dbl(std::nan("")), Dbl(std::nan("")), kEquals2));
+  Set(a, "nanStrict", Bin(Dbl(std::nan("")), Dbl(std::nan("")), kStrictEquals));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("sum"), "6");
+  EXPECT_EQ(r.Get("joined"), "5");
+  EXPECT_EQ(r.Get("shown"), "text");
+  EXPECT_EQ(r.Get("oddText"), "[type Object]");
+  EXPECT_EQ(r.Get("oddSum"), "NaN");
+  EXPECT_EQ(r.Get("oddLess"), "boolean");
+  EXPECT_EQ(r.Get("oddEqualsText"), "false");
+  EXPECT_EQ(r.Get("nanEquals"), "true");
+  EXPECT_EQ(r.Get("nanStrict"), "true");
+}
+
+TEST(Avm1Values, ForInListsTheNewestNameFirst) {
+  Actions a;
+  Set(a, "seen", Str(""));
+  const auto collect = [] {
+    Actions body;
+    return Set(body, "seen", Bin(Var("seen"), Actions().PushRegister(0), kAdd2));
+  };
+  Set(a, "o", Object({{"a", Int(1)}, {"b", Int(2)}}));
+  a.Append(SetMember(Var("o"), "c", Int(3)));
+  a.Append(ForIn(Var("o"), collect()));
+  Set(a, "objectOrder", Var("seen"));
+  Set(a, "seen", Str(""));
+  a.Append(ForIn(Array({Str("x"), Str("y"), Str("z")}), collect()));
+  Set(a, "arrayOrder", Var("seen"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("objectOrder"), "cab");
+  EXPECT_EQ(r.Get("arrayOrder"), "210");
+}
+
+TEST(Avm1Values, GlobalFunctionsOnMissingAndOddArguments) {
+  Actions a;
+  Set(a, "noArg", Op(Call("parseInt"), kTypeOf));
+  Set(a, "noFloatArg", Op(Call("parseFloat"), kTypeOf));
+  Set(a, "signedHex", Call("parseInt", {Str("-0x10")}));
+  Set(a, "hexAnyRadix", Call("parseInt", {Str("0x100"), Int(10)}));
+  Set(a, "undefinedRadix", Call("parseInt", {Str("100"), Undef()}));
+  Set(a, "octal", Call("parseInt", {Str("-0100")}));
+  Set(a, "spacedOctal", Call("parseInt", {Str("  077")}));
+  Set(a, "unescaped", Call("unescape", {Str("Hello+World%2")}));
+  Set(a, "badEscape", Call("unescape", {Str("aaa%zz")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("noArg"), "undefined");
+  EXPECT_EQ(r.Get("noFloatArg"), "undefined");
+  EXPECT_EQ(r.Get("signedHex"), "NaN");
+  EXPECT_EQ(r.Get("hexAnyRadix"), "100");
+  EXPECT_EQ(r.Get("undefinedRadix"), "NaN");
+  EXPECT_EQ(r.Get("octal"), "-64");
+  EXPECT_EQ(r.Get("spacedOctal"), "77");
+  EXPECT_EQ(r.Get("unescaped"), "Hello World");
+  EXPECT_EQ(r.Get("badEscape"), "aaaz");
+}
+
+TEST(Avm1Values, MathConvertsTwoArgumentsAndCountsThemBeforeVersion7) {
+  Actions a;
+  Set(a, "log", Str(""));
+  // valueOf of each of the first two arguments runs, in order; the third is never asked.
+  const auto noisy = [&](const std::string& tag, int v) {
+    Actions body;
+    Set(body, "log", Bin(Var("log"), Str(tag), kAdd2));
+    body.Append(Int(v)).Raw(kReturn);
+    return Object({{"valueOf", Function({}, body)}});
+  };
+  Set(a, "abs", Method(Var("Math"), "abs", {noisy("a", -2), noisy("b", 1), noisy("c", 0)}));
+  Set(a, "order", Var("log"));
+  Set(a, "maxOfThree", Method(Var("Math"), "max", {Int(1), Int(2), Int(30)}));
+  Set(a, "minOne", Method(Var("Math"), "min", {Int(4)}));
+  Set(a, "absNone", Method(Var("Math"), "abs"));
+  Set(a, "absNull", Method(Var("Math"), "abs", {Actions().PushNull()}));
+  Set(a, "powOne", Method(Var("Math"), "pow", {Int(1)}));
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("abs"), "2");
+  EXPECT_EQ(v6.Get("order"), "ab");
+  EXPECT_EQ(v6.Get("maxOfThree"), "2");
+  EXPECT_EQ(v6.Get("minOne"), "NaN");
+  EXPECT_EQ(v6.Get("absNone"), "NaN");
+  EXPECT_EQ(v6.Get("absNull"), "0");
+  EXPECT_EQ(v6.Get("powOne"), "1");
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("absNull"), "NaN");
+}
+
+TEST(Avm1Values, ObjectMethodsOnBadArguments) {
+  Actions a;
+  Set(a, "o", Object({{"x", Int(1)}}));
+  Set(a, "noSetter", Method(Var("o"), "addProperty", {Str("p"), Returns(Int(1))}));
+  Set(a, "nullSetter", Method(Var("o"), "addProperty", {Str("q"), Returns(Int(2)), Actions().PushNull()}));
+  Set(a, "q", Member(Var("o"), "q"));
+  Set(a, "ownNone", Method(Var("o"), "hasOwnProperty"));
+  Set(a, "protoOf", Method(Member(Var("Object"), "prototype"), "isPrototypeOf", {Var("o")}));
+  Set(a, "bareText", Op(Member(Call("Object"), "toString"), kTypeOf));
+  Set(a, "globalProto", Op(Member(Var("_global"), "__proto__"), kTypeOf));
+  Set(a, "globalIsUndefined", Bin(Var("_global"), Undef(), kEquals2));
+  // __resolve answers for properties that are nowhere.
+  Set(a, "r", Object({{"__resolve", Function({"n"}, Actions().Append(Bin(Str("?"), Var("n"), kAdd2)).Raw(kReturn))}}));
+  Set(a, "resolved", Member(Var("r"), "missing"));
+  Set(a, "noTimer", Op(Call("setInterval", {Function({}, Actions()), Undef()}), kTypeOf));
+  Set(a, "noCallback", Op(Call("setTimeout", {Undef(), Int(10)}), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("noSetter"), "false");
+  EXPECT_EQ(r.Get("nullSetter"), "true");
+  EXPECT_EQ(r.Get("q"), "2");
+  EXPECT_EQ(r.Get("ownNone"), "false");
+  EXPECT_EQ(r.Get("protoOf"), "true");
+  EXPECT_EQ(r.Get("bareText"), "undefined");
+  EXPECT_EQ(r.Get("globalProto"), "undefined");
+  EXPECT_EQ(r.Get("globalIsUndefined"), "true");
+  EXPECT_EQ(r.Get("resolved"), "?missing");
+  EXPECT_EQ(r.Get("noTimer"), "undefined");
+  EXPECT_EQ(r.Get("noCallback"), "undefined");
+}
+
+// String methods take 32-bit indices; a negative substr length counts
+// back from the end, and charCodeAt past the end is 0 in version 5.
+TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {
+  Actions a;
+  Set(a, "wrappedAt", Method(Str("hello"), "charAt", {Dbl(4294967297.0)}));
+  Set(a, "backLength", Method(Str("hello world"), "substr", {Int(3), Int(-4)}));
+  Set(a, "emptyLength", Method(Str("hello world"), "substr", {Int(3), Int(-3)}));
+  Set(a, "noArgs", Op(Method(Str("hello"), "substring"), kTypeOf));
+  Set(a, "pastEnd", Method(Str("abc"), "charCodeAt", {Int(5)}));
+  Played v8(Script(a));
+  EXPECT_EQ(v8.Get("wrappedAt"), "e");
+  EXPECT_EQ(v8.Get("backLength"), "lo worl");
+  EXPECT_EQ(v8.Get("emptyLength"), "");
+  EXPECT_EQ(v8.Get("noArgs"), "undefined");
+  EXPECT_EQ(v8.Get("pastEnd"), "NaN");
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("pastEnd"), "0");
+}
+
+// A watcher sees every later write of its property and decides the value kept.
+TEST(Avm1Values, WatchersDecideTheValueStored) {
+  Actions clamp;
+  // function (name, old, value) { return value > 10 ? 10 : value; } as Math.min(value, 10)
+  clamp.Append(Method(Var("Math"), "min", {Var("value"), Int(10)})).Raw(kReturn);
+  Actions a;
+  Set(a, "o", Object({}));
+  Set(a, "watched", Method(Var("o"), "watch", {Str("n"), Function({"name", "old", "value"}, clamp)}));
+  Set(a, "refused", Method(Var("o"), "watch", {Str("m")}));
+  a.Append(SetMember(Var("o"), "n", Int(50)));
+  Set(a, "clamped", Member(Var("o"), "n"));
+  Set(a, "unwatched", Method(Var("o"), "unwatch", {Str("n")}));
+  Set(a, "again", Method(Var("o"), "unwatch", {Str("n")}));
+  a.Append(SetMember(Var("o"), "n", Int(50)));
+  Set(a, "free", Member(Var("o"), "n"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("watched"), "true");
+  EXPECT_EQ(r.Get("refused"), "false");
+  EXPECT_EQ(r.Get("clamped"), "10");
+  EXPECT_EQ(r.Get("unwatched"), "true");
+  EXPECT_EQ(r.Get("again"), "false");
+  EXPECT_EQ(r.Get("free"), "50");
+}
+
+// Frame numbers wrap to 32 bits, do nothing from 0 down and are cut to 16
+// bits, so that a huge one is the last frame.
+TEST(Avm1Values, GotoTakesFrameNumbersAsFlashWrapsThem) {
+  Actions a;
+  const auto gotoAndRecord = [&a](const Actions& frame, const std::string& var) {
+    a.Append(Do(Var("_root"), "gotoAndStop", {frame}));
+    Set(a, var, Member(Var("_root"), "_currentframe"));
+  };
+  gotoAndRecord(Int(3), "third");
+  gotoAndRecord(Int(0), "zero");
+  gotoAndRecord(Dbl(4294967298.0), "wrapped");
+  gotoAndRecord(Dbl(2147483648.0), "lowest");
+  gotoAndRecord(Int(-1), "negative");
+  auto b = Movie();
+  b.DoAction(Actions().Append(a).Stop()).ShowFrame();
+  b.ShowFrame();
+  b.ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("third"), "3");
+  EXPECT_EQ(r.Get("zero"), "3");
+  EXPECT_EQ(r.Get("wrapped"), "2");
+  EXPECT_EQ(r.Get("lowest"), "3");
+  EXPECT_EQ(r.Get("negative"), "3");
+}
+
+// Version 5 functions close over nothing: a name the defining function had
+// is not seen by the function it made; version 6 closures see it.
+TEST(Avm1Values, OnlyVersion6FunctionsAreClosures) {
+  Actions inner = Actions().Append(Var("local")).Raw(kReturn);
+  Actions outer;
+  outer.PushString("local").PushString("captured").Raw(Code(Action::kDefineLocal));
+  outer.Append(Function({}, inner)).Raw(kReturn);
+  Actions b;
+  Set(b, "local", Str("timeline"));
+  Set(b, "make", Function({}, outer));
+  Set(b, "f", Call("make"));
+  Set(b, "got", Call("f"));
+  Played v5(Script(b, 5));
+  EXPECT_EQ(v5.Get("got"), "timeline");
+  Played v6(Script(b, 6));
+  EXPECT_EQ(v6.Get("got"), "captured");
+}
+
+}  // namespace
+}  // namespace quarvel::player::script_test

@@ -1,0 +1,190 @@
+// Properties, slots and scopes: reading, writing and finding names, the
+// scope stack, and super's properties.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "player/avm2/interp.h"
+
+namespace quarvel::avm2 {
+
+namespace {
+
+DictionaryObject* DictOf(const Value& v) {
+  return v.IsObject() && v.o->kind == ObjectKind::kDictionary ? static_cast<DictionaryObject*>(v.o) : nullptr;
+}
+
+// A Dictionary read, written or deleted by a runtime name uses the key
+// itself, not its string.
+DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname) {
+  DictionaryObject* d = DictOf(obj);
+  return d && f.pool.multinames[multiname].HasRuntimeName() ? d : nullptr;
+}
+
+}  // namespace
+
+// ---- properties
+
+bool Interp::OpGetProperty(Frame& f, const Instruction& in) {
+  RuntimeName rt = PopRuntime(f, in.args[0]);
+  const Value obj = f.Pop();
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+    f.PushFrom([&] { return f.vm.DictGet(d, rt.name); });
+    return true;
+  }
+  f.PushFrom([&] { return f.vm.GetProperty(obj, NameOf(f, in.args[0], rt)); });
+  return true;
+}
+
+namespace {
+bool Store(Frame& f, const Instruction& in, bool init) {
+  const Value v = f.Pop();
+  RuntimeName rt = Interp::PopRuntime(f, in.args[0]);
+  const Value obj = f.Pop();
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+    f.vm.DictSet(d, rt.name, v);
+    return true;
+  }
+  f.vm.SetProperty(obj, Interp::NameOf(f, in.args[0], rt), v, init);
+  return true;
+}
+}  // namespace
+
+bool Interp::OpSetProperty(Frame& f, const Instruction& in) { return Store(f, in, false); }
+bool Interp::OpInitProperty(Frame& f, const Instruction& in) { return Store(f, in, true); }
+
+bool Interp::OpDeleteProperty(Frame& f, const Instruction& in) {
+  RuntimeName rt = PopRuntime(f, in.args[0]);
+  const Value obj = f.Pop();
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+    f.PushFrom([&] { return Value::Bool(f.vm.DictDelete(d, rt.name)); });
+    return true;
+  }
+  f.PushFrom([&] { return Value::Bool(f.vm.DeleteProperty(obj, NameOf(f, in.args[0], rt))); });
+  return true;
+}
+
+// ---- finding the object that has a name
+
+namespace {
+enum class Find { kStrict, kLoose, kLex };
+
+bool FindName(Frame& f, const Instruction& in, Find how) {
+  RuntimeName rt = Interp::PopRuntime(f, in.args[0]);
+  Name n = Interp::NameOf(f, in.args[0], rt);
+  const Value holder = Interp::FindHolder(f, n, how != Find::kLoose);
+  if (how == Find::kLex) f.PushFrom([&] { return f.vm.GetProperty(holder, n); });
+  else f.Push(holder);
+  return true;
+}
+}  // namespace
+
+bool Interp::OpFindPropStrict(Frame& f, const Instruction& in) { return FindName(f, in, Find::kStrict); }
+bool Interp::OpFindProperty(Frame& f, const Instruction& in) { return FindName(f, in, Find::kLoose); }
+bool Interp::OpGetLex(Frame& f, const Instruction& in) { return FindName(f, in, Find::kLex); }
+bool Interp::OpFindDef(Frame& f, const Instruction& in) {
+  RuntimeName rt = PopRuntime(f, in.args[0]);
+  Name n = NameOf(f, in.args[0], rt);
+  Object* g = f.vm.FindGlobal(n);
+  f.Push(g ? Value::Obj(g) : Value::Null());
+  return true;
+}
+
+// ---- slots
+
+namespace {
+Value* SlotOf(Frame& f, const Value& obj, std::uint32_t id) {
+  Object* o = f.vm.ToObject(obj);
+  const std::uint32_t s = id - 1;
+  if (!o || s >= o->slots.size()) f.vm.ThrowError("VerifyError", "Slot " + std::to_string(id) + " out of range.", 1026);
+  return &o->slots[s];
+}
+Value* GlobalSlotOf(Frame& f, std::uint32_t id) {
+  Object* g = f.GlobalScope().AsObject();
+  const std::uint32_t s = id - 1;
+  if (!g || s >= g->slots.size()) f.vm.ThrowError("VerifyError", "Global slot out of range.", 1026);
+  return &g->slots[s];
+}
+}  // namespace
+
+bool Interp::OpGetSlot(Frame& f, const Instruction& in) {
+  const Value obj = f.Pop();
+  f.Push(*SlotOf(f, obj, in.args[0]));
+  return true;
+}
+bool Interp::OpSetSlot(Frame& f, const Instruction& in) {
+  const Value v = f.Pop();
+  const Value obj = f.Pop();
+  *SlotOf(f, obj, in.args[0]) = v;
+  return true;
+}
+bool Interp::OpGetGlobalSlot(Frame& f, const Instruction& in) {
+  f.Push(*GlobalSlotOf(f, in.args[0]));
+  return true;
+}
+bool Interp::OpSetGlobalSlot(Frame& f, const Instruction& in) {
+  Value* slot = GlobalSlotOf(f, in.args[0]);
+  *slot = f.Pop();
+  return true;
+}
+
+// ---- scopes
+
+bool Interp::OpPushScope(Frame& f, const Instruction&) {
+  f.Need(1);
+  f.PushScope(*--f.sp, false);
+  return true;
+}
+bool Interp::OpPushWith(Frame& f, const Instruction&) {
+  f.Need(1);
+  f.PushScope(*--f.sp, true);
+  return true;
+}
+bool Interp::OpPopScope(Frame& f, const Instruction&) {
+  if (f.scopeDepth == 0) f.Fail("Scope underflow");
+  f.scopeBase[--f.scopeDepth] = Value();
+  return true;
+}
+bool Interp::OpGetGlobalScope(Frame& f, const Instruction&) {
+  f.Push(f.GlobalScope());
+  return true;
+}
+bool Interp::OpGetScopeObject(Frame& f, const Instruction& in) {
+  if (in.args[0] >= f.scopeDepth) f.Fail("Bad scope index");
+  f.Push(f.scopeBase[in.args[0]]);
+  return true;
+}
+bool Interp::OpGetOuterScope(Frame& f, const Instruction& in) {
+  std::vector<ScopeChain*> chain;
+  for (ScopeChain* c = f.outer; c; c = c->parent) chain.push_back(c);
+  if (in.args[0] >= chain.size()) f.Fail("Bad outer scope index");
+  f.Push(chain[chain.size() - 1 - in.args[0]]->object);
+  return true;
+}
+
+// ---- super
+
+bool Interp::OpGetSuper(Frame& f, const Instruction& in) {
+  RuntimeName rt = PopRuntime(f, in.args[0]);
+  const Value obj = f.Pop();
+  Name n = NameOf(f, in.args[0], rt);
+  Class* sc = SuperClass(f);
+  const Binding* b = f.vm.FindBinding(&sc->instance, n);
+  f.PushFrom([&] { return b ? f.vm.GetSlotted(obj.AsObject(), *b, obj) : f.vm.GetProperty(obj, n); });
+  return true;
+}
+bool Interp::OpSetSuper(Frame& f, const Instruction& in) {
+  Value v = f.Pop();
+  RuntimeName rt = PopRuntime(f, in.args[0]);
+  const Value obj = f.Pop();
+  Name n = NameOf(f, in.args[0], rt);
+  const Binding* b = f.vm.FindBinding(&SuperClass(f)->instance, n);
+  if (b && b->kind == Binding::Kind::kAccessor && b->setter) {
+    f.vm.Invoke(b->setter, obj, std::span<Value>(&v, 1), b->setter->scope);
+  } else {
+    f.vm.SetProperty(obj, n, v);
+  }
+  return true;
+}
+
+}  // namespace quarvel::avm2
