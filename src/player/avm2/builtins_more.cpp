@@ -101,7 +101,10 @@ RegExpObject* AsRegExp(const Value& v) {
 
 void Compile(Machine& m, RegExpObject* r, const std::string& src, const std::string& flags) {
   r->source = src;
-  r->flags = flags;
+  // Known flags, once each, in the order toString() shows them.
+  r->flags.clear();
+  for (char f : std::string_view("gimsx"))
+    if (flags.find(f) != std::string::npos) r->flags += f;
   std::uint32_t opts = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
   for (char c : flags) {
     if (c == 'i') opts |= PCRE2_CASELESS;
@@ -121,6 +124,8 @@ NATIVE(RegExpCtor) {
   auto* r = AsRegExp(self);
   if (!r) return self;
   if (auto* other = AsRegExp(m.ArgOr(a, 0))) {
+    if (!m.ArgOr(a, 1).IsUndefined())
+      m.ThrowError("TypeError", "Cannot supply flags when constructing one RegExp from another.", 1100);
     Compile(m, r, other->source, other->flags);
   } else {
     Compile(m, r, ArgStr(m, a, 0, ""), ArgStr(m, a, 1, ""));
@@ -182,6 +187,14 @@ NATIVE(RegExpGlobal) {
   auto* r = AsRegExp(self);
   return Value::Bool(r && r->global);
 }
+Value RegExpFlag(const Value& self, char flag) {
+  auto* r = AsRegExp(self);
+  return Value::Bool(r && r->flags.find(flag) != std::string::npos);
+}
+NATIVE(RegExpIgnoreCase) { return RegExpFlag(self, 'i'); }
+NATIVE(RegExpMultiline) { return RegExpFlag(self, 'm'); }
+NATIVE(RegExpDotall) { return RegExpFlag(self, 's'); }
+NATIVE(RegExpExtended) { return RegExpFlag(self, 'x'); }
 NATIVE(RegExpLastIndex) {
   auto* r = AsRegExp(self);
   return Value::Number(r ? static_cast<double>(r->lastIndex) : 0);
@@ -192,7 +205,13 @@ NATIVE(RegExpSetLastIndex) {
 }
 NATIVE(RegExpToString) {
   auto* r = AsRegExp(self);
-  return m.Str(r ? "/" + r->source + "/" + r->flags : "/(?:)/");
+  if (!r) {
+    // Flash names an object by its class and a (hidden) address here.
+    Object* o = self.AsObject();
+    const std::string what = o && o->cls ? o->cls->name + "@00000000000" : m.ToString(self);
+    m.ThrowError("TypeError", "Type Coercion failed: cannot convert " + what + " to RegExp.", 1034);
+  }
+  return m.Str("/" + r->source + "/" + r->flags);
 }
 
 // String methods with patterns.
@@ -238,6 +257,12 @@ std::string Expand(const std::string& repl, const std::string& s, const std::vec
     } else if (c == '&') {
       out += s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first));
       ++i;
+    } else if (c == '`') {  // the text before the match
+      out += s.substr(0, static_cast<std::size_t>(g[0].first));
+      ++i;
+    } else if (c == '\'') {  // the text after it
+      out += s.substr(static_cast<std::size_t>(g[0].second));
+      ++i;
     } else if (c >= '0' && c <= '9') {
       std::size_t n = static_cast<std::size_t>(c - '0');
       std::size_t used = 1;
@@ -266,7 +291,7 @@ NATIVE(StrReplace) {
     if (!fn) return Expand(m.ToString(repl), s, g);
     std::vector<Value> args;
     for (auto [b, e] : g) args.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
-    args.push_back(Value::Int(static_cast<std::int32_t>(g[0].first)));
+    args.push_back(Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
     args.push_back(m.Str(s));
     return m.ToString(m.Call(repl, Value::Null(), args));
   };
@@ -304,19 +329,17 @@ NATIVE(StrSplit) {
     std::size_t from = 0, start = 0;
     std::vector<std::pair<long, long>> g;
     while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
-      if (g[0].second == g[0].first && static_cast<std::size_t>(g[0].first) >= s.size()) break;
-      if (g[0].second == static_cast<long>(start) && g[0].first == g[0].second) {
-        from = start + 1;
-        if (from > s.size()) break;
-        out.push_back(m.Str(s.substr(start, 1)));
-        start = from;
+      // Flash never splits at an empty match: "abc".split(/(?:)/) is ["abc"].
+      if (g[0].second == g[0].first) {
+        from = static_cast<std::size_t>(g[0].first) + 1;
+        while (from < s.size() && (static_cast<unsigned char>(s[from]) & 0xC0) == 0x80) ++from;
         continue;
       }
       out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
       for (std::size_t i = 1; i < g.size(); ++i)
         out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
       start = static_cast<std::size_t>(g[0].second);
-      from = start + (g[0].second == g[0].first ? 1 : 0);
+      from = start;
     }
     if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
     return Value::Obj(m.NewArray(std::move(out)));
@@ -453,13 +476,43 @@ struct JsonParser {
   }
 };
 
+// The reviver sees every member after its own members, then the whole value
+// under the key ""; undefined removes the member.
+Value Revive(Machine& m, const Value& reviver, const Value& holder, const Value& key, int depth) {
+  if (depth > 512) m.ThrowError("Error", "JSON nesting is too deep.", 1023);
+  Value v = m.GetProperty(holder, m.ToString(key));
+  if (Object* o = v.AsObject()) {
+    if (auto* arr = AsArray(v)) {
+      for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+        const Value r = Revive(m, reviver, v, m.Str(std::to_string(i)), depth + 1);
+        arr->elems[i] = r;
+      }
+    } else if (o->dyn) {
+      std::vector<StringCell*> names;
+      for (auto& [k, val] : o->dyn->items)
+        if (k) names.push_back(k);
+      for (StringCell* k : names) {
+        const Value r = Revive(m, reviver, v, Value::Str(k), depth + 1);
+        if (r.IsUndefined()) o->DeleteDyn(k->text);
+        else o->SetDyn(k, r);
+      }
+    }
+  }
+  Value args[2] = {key, v};
+  return m.Call(reviver, holder, args);
+}
+
 NATIVE(JsonParse) {
   const std::string text = ArgStr(m, a, 0, "");
   JsonParser p{m, text};
   Value v = p.Parse();
   p.Ws();
   if (p.i != text.size()) p.Fail();
-  return v;
+  const Value reviver = m.ArgOr(a, 1);
+  if (!reviver.IsObject() || reviver.o->kind != ObjectKind::kFunction) return v;
+  Object* root = m.NewObject();
+  root->SetDyn(m.Intern(""), v);
+  return Revive(m, reviver, Value::Obj(root), m.Str(""), 0);
 }
 
 std::string Quote(const std::string& s) {
@@ -546,8 +599,8 @@ struct JsonWriter {
         }
       }
       if (o->dyn)
-        for (auto& [k, val] : o->dyn->items)
-          if (k) emit(k->text, val);
+        for (std::size_t i = 0; i < o->dyn->items.size(); ++i)
+          if (o->dyn->Listed(i)) emit(o->dyn->items[i].first->text, o->dyn->items[i].second);
       if (!first) out += nl + cur;
       out += "}";
     }
@@ -557,6 +610,9 @@ struct JsonWriter {
 };
 
 NATIVE(JsonStringify) {
+  // A replacer given must be a function or an array (null counts as none; undefined does not).
+  if (a.size() >= 2 && !a[1].IsNull() && !AsArray(a[1]) && !(a[1].IsObject() && a[1].o->kind == ObjectKind::kFunction))
+    m.ThrowError("TypeError", "Replacer argument to JSON stringifier must be an array or a two parameter function.", 1131);
   JsonWriter w{m, m.ArgOr(a, 1), "", {}};
   const Value space = m.ArgOr(a, 2);
   if (space.IsNumber()) w.indent = std::string(static_cast<std::size_t>(std::clamp(space.Num(), 0.0, 10.0)), ' ');
@@ -1231,6 +1287,10 @@ void InstallMoreBuiltins(Machine& m) {
   m.AddMethod(re, "toString", RegExpToString);
   m.AddGetter(re, "source", RegExpSource);
   m.AddGetter(re, "global", RegExpGlobal);
+  m.AddGetter(re, "ignoreCase", RegExpIgnoreCase);
+  m.AddGetter(re, "multiline", RegExpMultiline);
+  m.AddGetter(re, "dotall", RegExpDotall);
+  m.AddGetter(re, "extended", RegExpExtended);
   m.AddGetter(re, "lastIndex", RegExpLastIndex);
   m.AddSetter(re, "lastIndex", RegExpSetLastIndex);
   m.AddMethod(m.stringClass, "match", StrMatch);

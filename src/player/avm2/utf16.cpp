@@ -88,4 +88,20 @@ std::size_t ByteOfUtf16Index(std::string_view s, std::size_t index) {
   return i;
 }
 
+int CompareUtf16(std::string_view a, std::string_view b) {
+  // UTF-8 bytes order as code points do; that differs from the units' order
+  // only where a character at or above U+10000 meets one at U+E000 or above.
+  auto upper = [](std::string_view s) {
+    for (unsigned char c : s)
+      if (c >= 0xEE) return true;
+    return false;
+  };
+  if (!upper(a) || !upper(b)) {
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+  }
+  const std::u16string x = ToUtf16(a), y = ToUtf16(b);
+  return x < y ? -1 : x > y ? 1 : 0;
+}
+
 }  // namespace quarvel::avm2
