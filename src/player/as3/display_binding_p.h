@@ -364,11 +364,7 @@ class As3Display : public ScriptHooks {
   Class* ClassForNode(const Instance& inst) {
     if (inst.def)
       if (const std::string* linked = LinkedClassName(inst.def))
-        if (Class* c = m.FindClass(*linked)) {
-          if (c->IsSubclassOf(displayObjectClass)) return c;
-          // A class that is no display object cannot own a node: the node keeps its plain kind.
-          m.Skip("a symbol linked to " + *linked + ", which is no display object");
-        }
+        if (Class* c = m.FindClass(*linked)) return c;
     return KindClass(inst);
   }
   // The Flash class a node of its kind has when no class is linked to it.

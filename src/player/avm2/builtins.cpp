@@ -410,9 +410,21 @@ NATIVE(StrLocaleCompare) {
   const std::string s = SelfText(m, self), t = ArgStr(m, a, 0, "undefined");
   return Value::Int(s < t ? -1 : s > t ? 1 : 0);
 }
+// Only a string (or String.prototype, whose value is "") has a text of its
+// own; converting anything else would call this method again without end.
+Value StrOwnText(Machine& m, const Value& self, const char* method) {
+  if (self.IsString()) return self;
+  if (const Object* o = self.AsObject(); o && o == m.FindClass("String")->prototype) return m.Str("");
+  m.ThrowError("TypeError", std::string("Method String.prototype.") + method +
+                                " was invoked on an incompatible object.", 1004);
+}
 NATIVE(StrToString) {
   (void)a;
-  return m.Str(SelfText(m, self));
+  return StrOwnText(m, self, "toString");
+}
+NATIVE(StrValueOf) {
+  (void)a;
+  return StrOwnText(m, self, "valueOf");
 }
 
 // ---- Array
@@ -1015,7 +1027,7 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(str, "concat", StrConcat);
   m.AddMethod(str, "localeCompare", StrLocaleCompare);
   m.AddMethod(str, "toString", StrToString);
-  m.AddMethod(str, "valueOf", StrToString);
+  m.AddMethod(str, "valueOf", StrValueOf);
   m.AddMethod(str, "fromCharCode", StrFromCharCode, true);
 
   Class* array = m.DefineNativeClass("", "Array", object, AllocArray, true);
