@@ -232,6 +232,23 @@ TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
   EXPECT_EQ(r7.Get("b"), "number");
 }
 
+// undefined as the names argument names the property "undefined"; only null
+// (or no names at all) means every property.
+TEST(Avm1Classes, PropFlagsTakeUndefinedAsAName) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "o", Object({{"a", Int(1)}, {"undefined", Int(2)}}));
+  a.Append(Call("ASSetPropFlags", {Var("o"), Undef(), Int(1), Int(0)})).Raw(kPop);
+  Set(a, "names", Str(""));
+  a.Append(ForIn(Var("o"), [] {
+    Actions body;
+    return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+  }()));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("names"), "a");
+}
+
 TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   auto b = Movie();
   Actions a;

@@ -67,7 +67,7 @@ AsValue Initialize(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 // ASSetPropFlags(object, names, set, clear): names as an array, a comma
-// list or null for all; version bits hide a property from older movies.
+// list, or null (or nothing) for all; version bits hide a property from older movies.
 AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   AsObject* o = vm.ObjectOf(Arg(a, 0));
   if (!o) return {};
@@ -77,7 +77,8 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   const AsValue list = Arg(a, 1);
   if (AsObject* arr = Self(list); arr && arr->isArray) {
     for (const AsValue& e : arr->elems) names.push_back(vm.ToString(e));
-  } else if (!list.IsNullish()) {
+  } else if (a.size() > 1 && list.type != AsValue::Type::kNull) {
+    // undefined names the property "undefined"; only null means all.
     const std::string text = vm.ToString(list);
     std::size_t i = 0;
     while (i <= text.size()) {
