@@ -397,6 +397,7 @@ void Avm1::ActTrace(ActionFrame& f) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') text[i] = '\n';
   }
+  ReplaceLoneSurrogates(text);
   std::clog << "player: trace: " << text << "\n";
 }
 

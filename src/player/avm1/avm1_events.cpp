@@ -75,9 +75,10 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   const auto clear = a.size() > 3 ? static_cast<std::uint32_t>(ToInt32(Num(vm, a, 3))) : 0u;
   std::vector<std::string> names;
   const AsValue list = Arg(a, 1);
+  const bool all = a.size() < 2 || list.type == AsValue::Type::kNull;
   if (AsObject* arr = Self(list); arr && arr->isArray) {
     for (const AsValue& e : arr->elems) names.push_back(vm.ToString(e));
-  } else if (a.size() > 1 && list.type != AsValue::Type::kNull) {
+  } else if (!all) {
     // undefined names the property "undefined"; only null means all.
     const std::string text = vm.ToString(list);
     std::size_t i = 0;
@@ -97,7 +98,7 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
     p.readOnly = flags & kPropReadOnly;
     p.versions = static_cast<std::uint16_t>(flags & ~7u);
   };
-  if (list.IsNullish()) {
+  if (all) {
     for (auto& [k, p] : o->props) apply(p);
   } else {
     for (const std::string& n : names) {

@@ -63,6 +63,17 @@ inline void JoinSurrogates(std::string& s) {
   s = std::move(out);
 }
 
+// A lone surrogate half (a 3-byte ED A0..BF sequence) as U+FFFD, the way
+// Flash writes such text out.
+inline void ReplaceLoneSurrogates(std::string& s) {
+  for (std::size_t i = 0; i + 2 < s.size(); ++i) {
+    if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0) {
+      s.replace(i, 3, "\xEF\xBF\xBD");
+      i += 2;
+    }
+  }
+}
+
 // Code points of a UTF-8 string as byte offsets (plus the end).
 inline std::vector<std::size_t> CharOffsets(const std::string& s) {
   std::vector<std::size_t> out;

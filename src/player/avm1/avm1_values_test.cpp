@@ -342,6 +342,12 @@ TEST(Avm1Values, StringsCountUtf16Units) {
   EXPECT_EQ(v8.Get("after"), "a");
   EXPECT_EQ(v8.Get("joined"), "true");
   EXPECT_EQ(v8.Get("fromCodes"), "true");
+  {
+    // trace writes a lone half as U+FFFD.
+    TraceLog log;
+    Played traced(Script(Trace(Method(Str(face), "charAt", {Int(1)}))));
+    EXPECT_EQ(log.Lines(), "\xEF\xBF\xBD\n");
+  }
   Played v5(Script(a, 5));
   EXPECT_EQ(v5.Get("len"), "6");  // bytes
   EXPECT_EQ(v5.Get("actionLen"), "4");
