@@ -589,27 +589,37 @@ AsValue StrSubstring(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::String(Text(vm, s.substr(b, e - b)));
 }
 
+// slice takes 32-bit indices (negative ones count from the end); no
+// arguments give undefined.
 AsValue StrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
-  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), true) : s.size();
+  auto index = [&](std::size_t i) { return ClampIndex(ToInt32(Num(vm, a, i)), s.size(), true); };
+  const std::size_t b = index(0);
+  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? index(1) : s.size();
   return AsValue::String(b < e ? Text(vm, s.substr(b, e - b)) : "");
 }
 
+// No text to look for gives undefined; a start past the end finds nothing.
 AsValue StrIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
-  const std::size_t from = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : 0;
+  // The start is a 32-bit integer, wrapped as Flash wraps it.
+  const std::int32_t start = a.size() > 1 && !a[1].IsUndefined() ? ToInt32(Num(vm, a, 1)) : 0;
+  const auto from = static_cast<std::size_t>(std::max(start, 0));
+  if (from > s.size()) return AsValue::Number(-1);
   const auto p = s.find(f, from);
   return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
 }
 
 AsValue StrLastIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
   std::size_t from = std::u32string::npos;
   if (a.size() > 1 && !a[1].IsUndefined()) {
-    const double d = Num(vm, a, 1);
-    if (d < 0) return AsValue::Number(-1);
-    if (!std::isnan(d)) from = ClampIndex(d, s.size(), false);
+    const std::int32_t start = ToInt32(Num(vm, a, 1));
+    if (start < 0) return AsValue::Number(-1);
+    from = std::min(static_cast<std::size_t>(start), s.size());
   }
   const auto p = s.rfind(f, from);
   return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
@@ -631,12 +641,13 @@ AsValue StrSplit(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::string text = ThisString(vm, self);
   std::size_t limit = kMaxArray;
   if (a.size() > 1 && !a[1].IsUndefined()) {
-    const double lim = Num(vm, a, 1);
-    if (!std::isnan(lim)) limit = lim <= 0 ? 0 : static_cast<std::size_t>(std::min(lim, static_cast<double>(kMaxArray)));
+    // A 32-bit count: null, NaN and negative counts keep nothing.
+    const std::int32_t lim = ToInt32(Num(vm, a, 1));
+    limit = lim <= 0 ? 0 : std::min(static_cast<std::size_t>(lim), kMaxArray);
   }
   std::vector<AsValue> out;
   if (a.empty() || a[0].IsUndefined()) {
-    if (limit > 0) out.push_back(AsValue::String(text));
+    out.push_back(AsValue::String(text));  // whatever the count
   } else {
     const std::u32string s = Chars(vm, text), sep = Chars(vm, Str(vm, a[0]));
     if (sep.empty()) {

@@ -9,6 +9,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
@@ -132,21 +133,6 @@ AsValue ExternalText(Avm1& vm, const AsValue&, AsArgs a) {
   return s.empty() ? AsValue::Null() : AsValue::String(Rewrite(s));
 }
 
-std::string EscapeXml(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // Only the five named entities, spelled in lower case, in one pass.
 std::string UnescapeXml(const std::string& s) {
   static const std::pair<std::string_view, char> kEntities[] = {
@@ -213,7 +199,7 @@ void InstallSystem(Avm1& vm) {
   vm.SetProp(external, "available", AsValue::Bool(false), true);
   vm.NewFunction("call", ExternalCall, external);
   vm.NewFunction("addCallback", False, external);
-  vm.NewFunction("_escapeXML", ExternalText<EscapeXml>, external);
+  vm.NewFunction("_escapeXML", ExternalText<avm1_detail::XmlEscaped>, external);
   vm.NewFunction("_unescapeXML", ExternalText<UnescapeXml>, external);
   vm.NewFunction("_jsQuoteString", ExternalText<JsQuote>, external);
   AsValue flash = vm.Get(AsValue::Object(global), "flash");

@@ -115,21 +115,6 @@ bool Insert(Avm1& vm, AsObject* parent, AsObject* child, AsObject* before) {
 
 // ---- text
 
-std::string Escaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string Unescaped(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -171,7 +156,7 @@ void Write(Avm1& vm, AsObject* o, std::string& out, int depth) {
   XmlNode* n = NodeOf(o);
   if (!n || depth > kMaxDepth || out.size() > (std::size_t{16} << 20)) return;
   if (n->type == kText) {
-    out += Escaped(n->value);
+    out += avm1_detail::XmlEscaped(n->value);
     return;
   }
   const bool tag = !n->document && !n->name.empty();
@@ -183,7 +168,7 @@ void Write(Avm1& vm, AsObject* o, std::string& out, int depth) {
       if (!p.hidden && !p.getter) attrs.push_back(&p);
     }
     std::sort(attrs.begin(), attrs.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
-    for (const AsProperty* p : attrs) out += ' ' + p->name + "=\"" + Escaped(vm.ToString(p->value)) + '"';
+    for (const AsProperty* p : attrs) out += ' ' + p->name + "=\"" + avm1_detail::XmlEscaped(vm.ToString(p->value)) + '"';
     if (n->children.empty()) {
       out += " />";
       return;
