@@ -279,6 +279,25 @@ TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   EXPECT_EQ(r.Get("names"), "");
 }
 
+// Stage.displayState takes its two names in any case; each change, and only
+// a change, reaches the Stage listeners' onFullScreen at once.
+TEST(Avm1Listeners, DisplayStateChangesTellStageListeners) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "l", Object({{"onFullScreen", Fn(Log(Bin(Str("full="), Var("f"), kAdd2)), {"f"})}}));
+  a.Append(Method(Var("Stage"), "addListener", {Var("l")})).Raw(kPop);
+  Set(a, "first", Member(Var("Stage"), "displayState"));
+  for (const char* state : {"A", "FULLSCREEN", "fullScreen", "Normal"}) {
+    a.Append(SetMember(Var("Stage"), "displayState", Str(state)));
+    a.Append(Log(Bin(Str(";"), Member(Var("Stage"), "displayState"), kAdd2)));
+  }
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("first"), "normal");
+  EXPECT_EQ(r.Get("_global.log"), ";normalfull=true;fullScreen;fullScreenfull=false;normal");
+}
+
 // A red 20 x 20 pixel square in sprite 5, placed as "box" at the origin.
 SwfBuilder BoxMovie() {
   auto b = Movie();

@@ -144,6 +144,25 @@ AsValue SetScaleMode(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 
+// Stage.displayState: "normal" or "fullScreen" in any case; a change tells
+// the Stage listeners through onFullScreen. Nothing is drawn differently:
+// the movie keeps its own frame size.
+AsValue GetDisplayState(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue v = vm.Get(self, "$displayState");
+  return v.IsUndefined() ? AsValue::String("normal") : v;
+}
+AsValue SetDisplayState(Avm1& vm, const AsValue& self, AsArgs a) {
+  std::string low = Str(vm, a, 0);
+  for (auto& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if ((low != "normal" && low != "fullscreen") || !Self(self)) return {};
+  const bool full = low == "fullscreen";
+  if (vm.ToString(GetDisplayState(vm, self, {})) == (full ? "fullScreen" : "normal")) return {};
+  vm.SetProp(Self(self), "$displayState", AsValue::String(full ? "fullScreen" : "normal"), true);
+  AsValue arg = AsValue::Bool(full);
+  vm.Broadcast(self, "onFullScreen", AsArgs(&arg, 1));
+  return {};
+}
+
 // Stage.align: the letters T, B, L, R it holds, in Flash's order.
 AsValue GetAlign(Avm1& vm, const AsValue& self, AsArgs) {
   const AsValue v = vm.Get(self, "$align");
@@ -214,6 +233,7 @@ void avm1_builtins::InstallEvents(Avm1& vm) {
   vm.AddAccessor(stage, "height", StageHeight, nullptr);
   vm.AddAccessor(stage, "scaleMode", GetScaleMode, SetScaleMode);
   vm.AddAccessor(stage, "align", GetAlign, SetAlign);
+  vm.AddAccessor(stage, "displayState", GetDisplayState, SetDisplayState);
   vm.SetProp(stage, "showMenu", AsValue::Bool(true), true);
 
   // No screen reader ever listens to this player.
