@@ -7,6 +7,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
 #include "player/display/stage.h"
 
 namespace quarvel::player {
@@ -152,8 +153,7 @@ AsValue GetDisplayState(Avm1& vm, const AsValue& self, AsArgs) {
   return v.IsUndefined() ? AsValue::String("normal") : v;
 }
 AsValue SetDisplayState(Avm1& vm, const AsValue& self, AsArgs a) {
-  std::string low = Str(vm, a, 0);
-  for (auto& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string low = avm1_detail::Lower(Str(vm, a, 0));
   if ((low != "normal" && low != "fullscreen") || !Self(self)) return {};
   const bool full = low == "fullscreen";
   if (vm.ToString(GetDisplayState(vm, self, {})) == (full ? "fullScreen" : "normal")) return {};
