@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "player/avm1/avm1_actions.h"
+#include "player/avm1/avm1_action_list.h"
 #include "player/flash_player.h"
 #include "support/swf_builder.h"
 

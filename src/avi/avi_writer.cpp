@@ -195,7 +195,8 @@ void TAviWriter_2::OpenVideo() {
                            " file might be in use. Try to close the folder if it's open in Explorer");
   }
   errno = 0;
-  HRESULT r = AVIFileOpen(&avi_file_, ScratchFileName, OF_WRITE | OF_CREATE, nullptr);
+  // Packed: the pictures wait deflated, not raw.
+  HRESULT r = AVIFileOpen(&avi_file_, ScratchFileName, OF_WRITE | OF_CREATE | OF_PACKED, nullptr);
   if (r != AVIERR_OK) {
     avi_file_ = nullptr;
     // The system's reason, when it gave one, names what went wrong.

@@ -151,7 +151,8 @@ AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, co
   writer.FrameTime = options.latency_ms;
 
   writer.filename = options.output;
-  writer.ScratchFileName = options.output.parent_path() / ("~AWTemp" + options.output.filename().string());
+  const fs::path scratch_folder = options.scratch_folder.empty() ? options.output.parent_path() : options.scratch_folder;
+  writer.ScratchFileName = scratch_folder / ("~AWTemp" + options.output.filename().string());
 
   if (options.output.empty()) return {false, kNoFileNameMessage};
   if (options.captured_frame_count <= 0) return {false, kNoImagesMessage};

@@ -59,6 +59,9 @@ void ConfigureChosenCodec(TAviWriter_2& writer, const CodecBox& box, vfw::HWND p
 
 struct AviSaveOptions {
   std::filesystem::path output;      // the name chosen in the save dialog
+  // Where the uncompressed frames wait for the save pass; empty: beside the
+  // output. A front end with a working folder keeps them off the output's disk.
+  std::filesystem::path scratch_folder;
   long long captured_frame_count = 0;
   capture::CropZoom crop_zoom;
   int latency_ms = 250;              // becomes the frame time

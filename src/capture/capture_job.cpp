@@ -249,8 +249,9 @@ void CaptureJob::Tick(TickState& st) {
   // first frame of its block of ten stands in for it.
   const bool first_of_ten = (st.n - 1) / 10 != (previous_n - 1) / 10 || previous_n == 0;
   const bool always = first_of_ten || st.stall >= kStandstillTicks;
-  const bool changed = always || !(limits_.alpha ? FramesEqualWithAlpha(st.buffer, st.previous)
-                                                 : FramesEqual(st.buffer, st.previous));
+  const bool stored_anyway = limits_.store_every_tenth ? always : previous_n == 0;
+  const bool changed = stored_anyway || !(limits_.alpha ? FramesEqualWithAlpha(st.buffer, st.previous)
+                                                        : FramesEqual(st.buffer, st.previous));
   if (changed) {
     const bool held = cb_.stored && cb_.stored(st.n, st.buffer);
     if (!held) writer_->Add(st.buffer, st.n);

@@ -97,6 +97,10 @@ struct CaptureLimits {
   // The pictures carry alpha (a transparent background): a change of alpha
   // alone is a changed frame.
   bool alpha = false;
+  // False: an unchanged picture is never stored again, not even as the
+  // first of its ten (which the frame browser shows); a missing frame file
+  // repeats the one before, so a still movie takes one file, not one per ten ticks.
+  bool store_every_tenth = true;
 };
 
 // The recording a capture makes.

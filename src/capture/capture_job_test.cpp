@@ -140,6 +140,22 @@ TEST_F(CaptureJobTest, StandstillOnFrameZeroEndsAtTickFifty) {
   EXPECT_EQ(s.ShownFrame(), 50);
 }
 
+// Without a frame browser to show every tenth frame, a still picture is
+// stored once: the left-out numbers repeat it. The thumbnails stay.
+TEST_F(CaptureJobTest, StillPictureIsStoredOnceWhenNoTenthFrameIsWanted) {
+  player_.stop_at = 0;
+  player_.still = true;
+  CaptureJob s(player_, clock_, {}, Callbacks());
+  CaptureLimits limits;
+  limits.store_every_tenth = false;
+  s.SetLimits(limits);
+  s.Run("still.swf");
+  EXPECT_EQ(s.CapturedFrameCount(), 50);
+  EXPECT_EQ(FrameFiles(), (std::set<long long>{1}));
+  EXPECT_EQ(s.WrittenFrameCount(), 1);
+  EXPECT_EQ(thumbs_, (std::vector<long long>{1, 11, 21, 31, 41, 50}));
+}
+
 TEST_F(CaptureJobTest, StandstillOnALaterFrameEndsAtItsFiftiethRepeat) {
   player_.stop_at = 4;  // frames 0..4 change every tick, then hold
   CaptureJob s(player_, clock_, {}, Callbacks());

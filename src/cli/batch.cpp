@@ -15,7 +15,6 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
-#include "platform/paths/folder_lock.h"
 #include "platform/paths/working_folder.h"
 
 namespace quarvel::cli {
@@ -42,16 +41,42 @@ std::string ReadAll(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The warnings among a conversion's messages, without their prefix.
+std::vector<std::string> Warnings(const std::string& messages) {
+  constexpr std::string_view kWarning = "quarvel-cli: warning: ";
+  std::vector<std::string> out;
+  std::size_t at = 0;
+  while (at < messages.size()) {
+    std::size_t end = messages.find('\n', at);
+    if (end == std::string::npos) end = messages.size();
+    const std::string line = messages.substr(at, end - at);
+    if (line.rfind(kWarning, 0) == 0) out.push_back(line.substr(kWarning.size()));
+    at = end + 1;
+  }
+  return out;
+}
+
 }  // namespace
+
+const char* BatchStatusName(BatchStatus status) {
+  switch (status) {
+    case BatchStatus::kOk: return "ok";
+    case BatchStatus::kWarning: return "warning";
+    case BatchStatus::kPartial: return "partial";
+    case BatchStatus::kFailed: return "FAILED";
+    case BatchStatus::kNotStarted: return "not run";
+  }
+  return "?";
+}
 
 PrivateFolder::PrivateFolder(const std::string& prefix) : owner_(::getpid()) {
   std::error_code ec;
   fs::path base = fs::temp_directory_path(ec);
   if (ec) base = "/tmp";
   RemoveAbandonedFolders(base, prefix);
-  // The owner's process id in the name lets a later run tell an abandoned
-  // folder (its owner was killed) from one in use.
-  std::string pattern = (base / (prefix + "-" + std::to_string(owner_) + "-XXXXXX")).string();
+  // The owner in the name lets a later run tell an abandoned folder (its
+  // owner was killed) from one in use, also one of another container.
+  std::string pattern = (base / (prefix + "-" + RunOwnerText() + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr)
     throw CommandError(base.string() + ": cannot make a private working folder: " + std::strerror(errno));
   path_ = pattern;
@@ -62,13 +87,7 @@ void RemoveAbandonedFolders(const fs::path& base, const std::string& prefix) {
   const std::string start = prefix + "-";
   for (fs::directory_iterator it(base, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.rfind(start, 0) != 0) continue;
-    const std::string rest = name.substr(start.size());
-    const auto dash = rest.find('-');
-    if (dash == std::string::npos || dash == 0 || dash > 9) continue;
-    if (rest.find_first_not_of("0123456789") != dash) continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(rest.substr(0, dash)));
-    if (paths::ProcessAlive(pid)) continue;
+    if (name.rfind(start, 0) != 0 || !AbandonedByName(it->path(), start.size())) continue;
     std::error_code rm;
     fs::remove_all(it->path(), rm);
   }
@@ -134,6 +153,7 @@ std::vector<BatchJob> PlanBatch(const std::vector<std::string>& movies, const fs
 std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int parallel, const ConvertOne& convert,
                                   const std::function<bool()>& stop, std::FILE* log) {
   PrivateFolder scratch("quarvel-batch");
+  SetInterruptFolder(scratch.Path());
   std::vector<BatchResult> results(jobs.size());
   struct Running {
     std::size_t index;
@@ -152,24 +172,39 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
     res.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - r.started).count();
     const fs::path folder = folder_of(r.index);
     const std::string record = ReadAll(folder / "result.txt");
-    res.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && record.rfind("frames=", 0) == 0;
-    if (record.rfind("frames=", 0) == 0) res.frames = std::atoll(record.c_str() + 7);
+    const std::string messages = ReadAll(folder / "messages.txt");
+    const bool written = WIFEXITED(status) && record.rfind("frames=", 0) == 0;
+    if (written) res.frames = std::atoll(record.c_str() + 7);
+    res.warnings = Warnings(messages);
     std::error_code ec;
-    if (res.ok) res.bytes = fs::file_size(res.job.output, ec);
-    if (!res.ok) {
-      res.error = LastLine(ReadAll(folder / "messages.txt"));
+    if (written && record.find("\npartial=") != std::string::npos)
+      res.status = BatchStatus::kPartial;
+    else if (written && WEXITSTATUS(status) == 0)
+      res.status = res.warnings.empty() ? BatchStatus::kOk : BatchStatus::kWarning;
+    else
+      res.status = BatchStatus::kFailed;
+    res.ok = res.status == BatchStatus::kOk || res.status == BatchStatus::kWarning;
+    if (res.status != BatchStatus::kFailed) res.bytes = fs::file_size(res.job.output, ec);
+    if (res.status == BatchStatus::kPartial) {
+      const int sig = std::atoi(record.c_str() + record.find("\npartial=") + 9);
+      res.error = SignalName(sig) + " cut the capture short; the output holds the frames before";
+    }
+    if (res.status == BatchStatus::kFailed) {
+      res.error = LastLine(messages);
       if (res.error.rfind("quarvel-cli: ", 0) == 0) res.error.erase(0, 13);
       if (res.error.empty())
-        res.error = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status)) : "failed";
+        res.error = WIFSIGNALED(status) ? "killed by " + SignalName(WTERMSIG(status)) : "failed";
     }
     fs::remove_all(folder, ec);
     ++done;
     if (log) {
-      if (res.ok)
-        std::fprintf(log, "[%zu/%zu] %s: %s, %lld frames, %.1f s, %ju bytes\n", done, jobs.size(),
-                     res.job.movie.c_str(), res.job.output.c_str(), res.frames, res.seconds, res.bytes);
-      else
+      if (res.status == BatchStatus::kFailed)
         std::fprintf(log, "[%zu/%zu] %s: FAILED: %s\n", done, jobs.size(), res.job.movie.c_str(), res.error.c_str());
+      else
+        std::fprintf(log, "[%zu/%zu] %s: %s%s, %lld frames, %.1f s, %ju bytes%s%s\n", done, jobs.size(),
+                     res.job.movie.c_str(), res.status == BatchStatus::kPartial ? "partial: " : "",
+                     res.job.output.c_str(), res.frames, res.seconds, res.bytes, res.error.empty() ? "" : "; ",
+                     res.error.c_str());
       std::fflush(log);
     }
   };
@@ -191,15 +226,19 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
         const int null = ::open("/dev/null", O_WRONLY);
         if (null >= 0) ::dup2(null, STDOUT_FILENO);
         try {
+          SetInterruptFolder(folder);
           const fs::path work = folder / "work";
           fs::create_directories(work);
           paths::SetWorkingFolder(work);
           ::setenv("QUARVEL_HOME", work.c_str(), 1);
           const long long frames = convert(jobs[i]);
-          std::ofstream(folder / "result.txt") << "frames=" << frames << "\n";
-          code = 0;
+          std::ofstream result(folder / "result.txt");
+          result << "frames=" << frames << "\n";
+          if (CaptureCutShort()) result << "partial=" << InterruptSignal() << "\n";
+          code = CaptureCutShort() ? InterruptExitStatus() : 0;
         } catch (const std::exception& e) {
           std::fprintf(stderr, "quarvel-cli: %s\n", e.what());
+          if (InterruptSignal() != 0) code = InterruptExitStatus();
         }
         std::fflush(nullptr);
         ::_exit(code);
@@ -219,6 +258,7 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     if (results[i].job.movie.empty()) {
       results[i].job = jobs[i];
+      results[i].status = BatchStatus::kNotStarted;
       results[i].error = kNotBegun;
     }
   }
@@ -226,24 +266,41 @@ std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int paralle
 }
 
 std::string BatchResultName(const BatchResult& result) {
-  if (result.ok) return "ok";
-  return result.error == kNotBegun ? "not converted" : "failed";
+  switch (result.status) {
+    case BatchStatus::kOk: return "ok";
+    case BatchStatus::kWarning: return "warning";
+    case BatchStatus::kPartial: return "partial";
+    case BatchStatus::kFailed: return "failed";
+    case BatchStatus::kNotStarted: return "not converted";
+  }
+  return "failed";
 }
 
 void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out) {
   std::size_t width = 5;
   for (const auto& r : results) width = std::max(width, r.job.movie.size());
-  std::fprintf(out, "%-*s  %-6s  %7s  %8s  %12s\n", int(width), "movie", "result", "frames", "seconds", "output bytes");
-  int failed = 0;
+  std::fprintf(out, "%-*s  %-7s  %7s  %8s  %12s\n", int(width), "movie", "result", "frames", "seconds",
+               "output bytes");
+  std::size_t converted = 0;
   for (const auto& r : results) {
     const std::string frames = r.frames >= 0 ? std::to_string(r.frames) : "-";
-    const std::string bytes = r.ok ? std::to_string(r.bytes) : "-";
-    std::fprintf(out, "%-*s  %-6s  %7s  %8.2f  %12s\n", int(width), r.job.movie.c_str(), r.ok ? "ok" : "FAILED",
+    const bool output = r.ok || r.status == BatchStatus::kPartial;
+    const std::string bytes = output ? std::to_string(r.bytes) : "-";
+    std::fprintf(out, "%-*s  %-7s  %7s  %8.2f  %12s\n", int(width), r.job.movie.c_str(), BatchStatusName(r.status),
                  frames.c_str(), r.seconds, bytes.c_str());
-    failed += r.ok ? 0 : 1;
+    // Why, under the row: the table may be all a quiet run shows.
+    if (!r.error.empty()) std::fprintf(out, "    %s\n", r.error.c_str());
+    for (const auto& w : r.warnings) std::fprintf(out, "    warning: %s\n", w.c_str());
+    converted += r.ok ? 1 : 0;
   }
-  std::fprintf(out, "%zu movies, %zu converted, %d failed\n", results.size(), results.size() - std::size_t(failed),
-               failed);
+  const auto count = [&](BatchStatus s) {
+    return std::count_if(results.begin(), results.end(), [s](const BatchResult& r) { return r.status == s; });
+  };
+  std::string more;
+  if (const auto n = count(BatchStatus::kPartial)) more += ", " + std::to_string(n) + " partial";
+  if (const auto n = count(BatchStatus::kNotStarted)) more += ", " + std::to_string(n) + " not run";
+  std::fprintf(out, "%zu movies, %zu converted, %td failed%s\n", results.size(), converted,
+               count(BatchStatus::kFailed), more.c_str());
 }
 
 }  // namespace quarvel::cli

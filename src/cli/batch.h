@@ -17,13 +17,26 @@ struct BatchJob {
   std::string output;
 };
 
+// How a movie of a batch ended.
+enum class BatchStatus {
+  kOk,          // converted
+  kWarning,     // converted, with warnings (a cut-off movie, a stopped script...)
+  kPartial,     // a signal cut the capture short: the output holds its first part
+  kFailed,      // no output; `error` says why
+  kNotStarted,  // the batch was stopped before this movie began
+};
+// "ok", "warning", "partial", "FAILED", "not run": the table's and a report's word.
+const char* BatchStatusName(BatchStatus status);
+
 struct BatchResult {
   BatchJob job;
-  bool ok = false;
+  BatchStatus status = BatchStatus::kNotStarted;
+  bool ok = false;           // an output was written whole (kOk or kWarning)
   long long frames = -1;     // -1: unknown
   double seconds = 0;
   std::uintmax_t bytes = 0;
   std::string error;         // the conversion's last message when it failed
+  std::vector<std::string> warnings;  // what the conversion warned of, without "quarvel-cli: warning: "
 };
 
 // Files as they are; a folder gives its *.swf files (sorted, not its
@@ -37,7 +50,8 @@ std::vector<BatchJob> PlanBatch(const std::vector<std::string>& movies, const st
                                 const std::string& extension);
 
 // One conversion, run in the child process with the working folder already
-// set to a private one; returns the captured frame count or throws.
+// set to a private one; returns the captured frame count or throws. A
+// conversion whose capture a signal cut short (CaptureCutShort()) is partial.
 using ConvertOne = std::function<long long(const BatchJob& job)>;
 
 // Runs the jobs, at most `parallel` at once, each in a forked child with a
@@ -47,16 +61,18 @@ using ConvertOne = std::function<long long(const BatchJob& job)>;
 std::vector<BatchResult> RunBatch(const std::vector<BatchJob>& jobs, int parallel, const ConvertOne& convert,
                                   const std::function<bool()>& stop, std::FILE* log);
 
-// The result of one movie as a word for reports: "ok", "failed", or
-// "not converted" for a movie the batch never began (Ctrl-C).
+// The result of one movie as a word for reports: "ok", "warning", "partial",
+// "failed", or "not converted" for a movie the batch never began (a signal).
 std::string BatchResultName(const BatchResult& result);
 
-// The summary table: movie, result, frames, seconds, output size.
+// The summary table: movie, result, frames, seconds, output size; below a
+// movie's row, why it failed and what it warned of.
 void PrintBatchSummary(const std::vector<BatchResult>& results, std::FILE* out);
 
 // A new private folder under the system's temporary folder, removed by the
-// destructor with everything in it; its name carries the owner's process id.
-// Making one first removes the folders of that prefix whose owner is gone.
+// destructor with everything in it; its name carries the owner's run tag and
+// process id. Making one first removes the folders of that prefix whose
+// owner is provably gone (AbandonedByName).
 class PrivateFolder {
  public:
   explicit PrivateFolder(const std::string& prefix);
@@ -70,8 +86,8 @@ class PrivateFolder {
   pid_t owner_;
 };
 
-// Removes prefix-<pid>-* folders under `base` whose process no longer runs
-// (left by a run that was killed).
+// Removes prefix-<tag>-<pid>-* folders under `base` left by runs that were
+// killed (AbandonedByName).
 void RemoveAbandonedFolders(const std::filesystem::path& base, const std::string& prefix);
 
 }  // namespace quarvel::cli

@@ -14,11 +14,13 @@ TEST(BatchReport, EscapesTextsAndWritesUnknownNumbersAsNull) {
   BatchResult converted;
   converted.job = {"films/ünïcode \"quoted\".swf", "out/a.gif"};
   converted.ok = true;
+  converted.status = BatchStatus::kOk;
   converted.frames = 48;
   converted.seconds = 1.25;
   converted.bytes = 123456;
   BatchResult failed;
   failed.job = {"C:\\odd\\name.swf", "out/b.gif"};
+  failed.status = BatchStatus::kFailed;
   failed.error = "line one\nline\ttwo \x01 end";
   const std::string json = BatchReportJson({converted, failed}, 125);
 
@@ -41,8 +43,13 @@ TEST(BatchReport, AnEmptyBatchIsAnEmptyListAndMoviesNeverBegunSaySo) {
   BatchResult never;
   never.error = "not converted (interrupted)";
   EXPECT_EQ(BatchResultName(never), "not converted");
-  never.error = "movie.swf: not a SWF file";
-  EXPECT_EQ(BatchResultName(never), "failed");
+  BatchResult cut;
+  cut.status = BatchStatus::kPartial;
+  EXPECT_EQ(BatchResultName(cut), "partial");
+  BatchResult broken;
+  broken.status = BatchStatus::kFailed;
+  broken.error = "movie.swf: not a SWF file";
+  EXPECT_EQ(BatchResultName(broken), "failed");
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // Private working folders: a later run clears the ones a killed run left.
 #include "cli/batch.h"
 
+#include "cli/commands.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -22,20 +25,29 @@ pid_t DeadPid() {
   return child;
 }
 
-TEST(PrivateFolders, OnlyFoldersOfEndedOwnersAreRemoved) {
+// A process id says nothing about a folder made in another container or on
+// another host sharing the folder: only this run tag's dead owners go, and
+// anything untouched for over a week.
+TEST(PrivateFolders, OnlyFoldersOfProvablyEndedOwnersAreRemoved) {
   const fs::path base = fs::temp_directory_path() / ("quarvel-private-test-" + std::to_string(::getpid()));
   fs::remove_all(base);
   fs::create_directories(base);
-  const fs::path dead = base / ("quarvel-convert-" + std::to_string(DeadPid()) + "-abc123");
-  const fs::path alive = base / ("quarvel-convert-" + std::to_string(::getpid()) + "-def456");
+  const std::string gone = std::to_string(DeadPid());
+  const std::string other_run = RunTag() == "0123456789abcdef" ? "fedcba9876543210" : "0123456789abcdef";
+  const fs::path dead = base / ("quarvel-convert-" + RunTag() + "-" + gone + "-abc123");
+  const fs::path alive = base / ("quarvel-convert-" + RunOwnerText() + "-def456");
+  const fs::path elsewhere = base / ("quarvel-convert-" + other_run + "-" + gone + "-ghi789");
+  const fs::path elsewhere_old = base / ("quarvel-convert-" + other_run + "-" + gone + "-jkl012");
+  const fs::path untagged = base / ("quarvel-convert-" + gone + "-abc123");
   const fs::path other = base / "quarvel-convert-notapid";
   const fs::path foreign = base / "something-else-1-abc";
-  for (const fs::path& p : {dead, alive, other, foreign}) fs::create_directories(p / "temp");
+  for (const fs::path& p : {dead, alive, elsewhere, elsewhere_old, untagged, other, foreign})
+    fs::create_directories(p / "temp");
+  fs::last_write_time(elsewhere_old, fs::file_time_type::clock::now() - std::chrono::hours(24 * 8));
   RemoveAbandonedFolders(base, "quarvel-convert");
   EXPECT_FALSE(fs::exists(dead));
-  EXPECT_TRUE(fs::exists(alive));
-  EXPECT_TRUE(fs::exists(other));
-  EXPECT_TRUE(fs::exists(foreign));
+  EXPECT_FALSE(fs::exists(elsewhere_old));
+  for (const fs::path& p : {alive, elsewhere, untagged, other, foreign}) EXPECT_TRUE(fs::exists(p)) << p;
   fs::remove_all(base);
 }
 
@@ -44,7 +56,7 @@ TEST(PrivateFolders, NameCarriesTheOwnerAndGoesWithIt) {
   {
     PrivateFolder folder("quarvel-private-name");
     made = folder.Path();
-    EXPECT_NE(made.filename().string().find("-" + std::to_string(::getpid()) + "-"), std::string::npos);
+    EXPECT_NE(made.filename().string().find("-" + RunOwnerText() + "-"), std::string::npos);
     EXPECT_TRUE(fs::is_directory(made));
   }
   EXPECT_FALSE(fs::exists(made));

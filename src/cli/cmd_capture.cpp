@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/png_writer.h"
 #include "player/flash_player.h"
+#include "player/sound/sound_output.h"
 #include "platform/audio/loopback_bus.h"
 #include "platform/paths/working_folder.h"
 #include "player/swf/movie.h"
@@ -51,6 +52,15 @@ int SoundQualityIndex(const std::string& sound) {
   return -1;
 }
 
+// Said once, naming the movie: a stopped script changes what the movie shows.
+std::string StoppedScriptsWarning(const std::string& movie, const player::FlashPlayer& flash) {
+  const std::vector<std::string> why = flash.StoppedScripts();
+  if (why.empty()) return {};
+  std::string causes;
+  for (const std::string& w : why) causes += (causes.empty() ? "" : "; ") + w;
+  return movie + ": a script was stopped (" + causes + "); the movie played on without the rest of it";
+}
+
 }  // namespace
 
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
@@ -80,6 +90,9 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
       sound_index >= 0 ? std::make_unique<flash::FlashMovieControl>(audio::LoopbackBus::Instance(), clock)
                        : std::make_unique<flash::FlashMovieControl>();
   flash::FlashMovieControl& control = *control_owner;
+  // A sound the player cannot play is said with the movie's name.
+  if (auto* sound = control.Sound())
+    sound->SetProblemSink([&progress, &movie](const std::string& text) { progress.Warn(movie + ": " + text); });
   player::FlashPlayer& flash = control.Player();
   flash.SetQuality(QualityFor(options.quality));
   flash.SetBackgroundColor(options.background.value_or(-1));
@@ -117,6 +130,8 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   long long estimate = duration_ms / options.latency + 1;
   capture::CaptureLimits limits;
   limits.alpha = options.transparent;
+  // No frame browser reads the store here: a still picture is stored once.
+  limits.store_every_tenth = false;
   if (options.start) limits.start_ms = options.start->Ms(fps);
   if (options.duration) {
     // A capture of a set length: the movie's own ending does not stop it.
@@ -190,6 +205,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     throw;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (session.EndReason() == capture::CaptureEnd::ceStopRequested && CaptureStopRequested()) NoteCaptureCutShort();
   finish_record(true);
   if (!recording_failure.empty()) {
     throw CommandError("the recording failed: " + recording_failure + " (the " + std::to_string(record.frames) +
@@ -211,6 +227,7 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
                 session.WrittenFrameCount(), held.c_str(), size.width, size.height, seconds,
                 EndText(session.EndReason()));
   progress.End(summary);
+  if (const std::string stopped = StoppedScriptsWarning(movie, flash); !stopped.empty()) progress.Warn(stopped);
   return result;
 }
 
@@ -247,7 +264,9 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
   } catch (const gdi::BitmapError& e) {
     throw CommandError(movie + ": " + e.what() + " (give a smaller --size)");
   }
-  WriteAtomically(png, [&](const std::string& temp) { SavePng(picture, temp); });
+  if (const std::string stopped = StoppedScriptsWarning(movie, flash); !stopped.empty())
+    std::fprintf(stderr, "quarvel-cli: warning: %s\n", stopped.c_str());
+  WriteAtomically(png, [&](const std::string& temp) { SavePng(picture, temp, png); });
 }
 
 }  // namespace quarvel::cli

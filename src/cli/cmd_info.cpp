@@ -1,9 +1,7 @@
 // info, and the file checks every command shares.
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,7 +10,6 @@
 #include <system_error>
 
 #include "cli/commands.h"
-#include "platform/paths/folder_lock.h"
 #include "player/swf/movie.h"
 #include "player/swf/swf_error.h"
 #include "sound/sound_extractor.h"
@@ -106,73 +103,7 @@ const char* CompressionName(swf::Compression c) {
   return "?";
 }
 
-std::atomic<bool> g_stop{false};
-
-// Temporary files being written, for the second interrupt to remove before
-// the program ends; plain buffers, as a signal handler may read them.
-constexpr int kTempSlots = 4;
-constexpr std::size_t kTempPathMax = 4096;
-char g_temp_paths[kTempSlots][kTempPathMax];
-std::atomic<bool> g_temp_used[kTempSlots];
-
-int RegisterTemporary(const std::string& path) {
-  if (path.size() >= kTempPathMax) return -1;
-  for (int i = 0; i < kTempSlots; ++i) {
-    if (g_temp_used[i].load()) continue;
-    std::memcpy(g_temp_paths[i], path.c_str(), path.size() + 1);
-    g_temp_used[i].store(true);
-    return i;
-  }
-  return -1;
-}
-
-void UnregisterTemporary(int slot) {
-  if (slot >= 0) g_temp_used[slot].store(false);
-}
-
-// "<name>.part-<pid><ext>" and the AVI writer's "~AWTemp" + that name.
-std::optional<pid_t> TemporaryOwner(const std::string& name) {
-  const std::size_t at = name.rfind(".part-");
-  if (at == std::string::npos) return std::nullopt;
-  std::size_t end = at + 6;
-  long pid = 0;
-  while (end < name.size() && name[end] >= '0' && name[end] <= '9') pid = pid * 10 + (name[end++] - '0');
-  if (end == at + 6 || pid <= 0 || pid > 1 << 30) return std::nullopt;
-  if (end < name.size() && name[end] != '.') return std::nullopt;
-  return static_cast<pid_t>(pid);
-}
-
 }  // namespace
-
-void RequestCaptureStop() {
-  // The first interrupt asks the running stage to stop; a second one ends
-  // the program at once, without leaving its temporary files behind.
-  if (g_stop.exchange(true)) {
-    for (int i = 0; i < kTempSlots; ++i) {
-      if (g_temp_used[i].load()) ::unlink(g_temp_paths[i]);
-    }
-    ::_exit(130);
-  }
-}
-
-bool CaptureStopRequested() { return g_stop.load(); }
-
-void ResetCaptureStop() { g_stop.store(false); }
-
-void CheckInterrupted(const std::string& what) {
-  if (CaptureStopRequested()) throw CommandError(what + ": interrupted");
-}
-
-void RemoveDeadTemporaries(const fs::path& folder) {
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    const auto owner = TemporaryOwner(name);
-    if (!owner || *owner == ::getpid() || paths::ProcessAlive(*owner)) continue;
-    std::error_code ignore;
-    if (it->is_regular_file(ignore)) fs::remove(it->path(), ignore);
-  }
-}
 
 void CheckMovieFile(const std::string& path) {
   std::error_code ec;
@@ -197,35 +128,6 @@ void CheckOutputFile(const std::string& path) {
     throw CommandError(path + ": cannot write in " + folder.string() + ": " + std::strerror(errno));
   if (fs::exists(p, ec) && ::access(path.c_str(), W_OK) != 0)
     throw CommandError(path + ": cannot overwrite: " + std::strerror(errno));
-}
-
-void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body) {
-  fs::path p(path);
-  const fs::path folder = p.parent_path().empty() ? fs::path(".") : p.parent_path();
-  // What a killed run left here goes first.
-  RemoveDeadTemporaries(folder);
-  fs::path temp = p.parent_path() / (p.stem().string() + ".part-" + std::to_string(::getpid()) + p.extension().string());
-  // The AVI writer's scratch file beside it.
-  const fs::path scratch = p.parent_path() / ("~AWTemp" + temp.filename().string());
-  const int slots[2] = {RegisterTemporary(temp.string()), RegisterTemporary(scratch.string())};
-  const auto forget = [&] {
-    UnregisterTemporary(slots[0]);
-    UnregisterTemporary(slots[1]);
-  };
-  try {
-    body(temp.string());
-    std::error_code ec;
-    if (!fs::exists(temp, ec)) throw CommandError(path + ": nothing was written");
-    fs::rename(temp, p, ec);
-    if (ec) throw CommandError(path + ": cannot write: " + ec.message());
-    forget();
-  } catch (...) {
-    std::error_code ignore;
-    fs::remove(temp, ignore);
-    fs::remove(scratch, ignore);
-    forget();
-    throw;
-  }
 }
 
 void RunInfo(const std::string& movie) {
@@ -258,10 +160,26 @@ void RunInfo(const std::string& movie) {
 
 void RunSounds(const std::string& movie, bool raw) {
   CheckMovieFile(movie);
-  auto print = [](const sound::SoundExtraction& r) {
+  // The extraction's messages are the window's notices: here the list of
+  // files goes to standard output, a cut-off file is a warning naming the
+  // movie, and the notice that a file was compressed is left out.
+  auto print = [&movie](const sound::SoundExtraction& r) {
     for (std::string m : r.messages) {
+      if (m.ends_with(" Uncompressed !")) continue;
       for (std::size_t at; (at = m.find("\r\n")) != std::string::npos;) m.replace(at, 2, "\n");
-      std::printf("%s\n", m.c_str());
+      std::size_t at = 0;
+      while (at <= m.size()) {
+        std::size_t end = m.find('\n', at);
+        if (end == std::string::npos) end = m.size();
+        std::string line = m.substr(at, end - at);
+        at = end + 1;
+        if (line.starts_with("The file is cut off") || line.starts_with("The file ends at")) {
+          line[0] = 't';
+          std::fprintf(stderr, "quarvel-cli: warning: %s: %s\n", movie.c_str(), line.c_str());
+        } else {
+          std::printf("%s\n", line.c_str());
+        }
+      }
     }
   };
   try {
@@ -270,7 +188,7 @@ void RunSounds(const std::string& movie, bool raw) {
     sound::SoundExtraction r = sound::ExtractSounds(movie, options);
     const std::string refused = " not flash/swf file or compressed !";
     if (r.files.empty() && r.messages.size() == 1 && r.messages[0].ends_with(refused))
-      throw CommandError(r.messages[0]);
+      throw CommandError(movie + ": not a SWF movie: the signature is neither FWS, CWS nor ZWS");
     print(r);
   } catch (const sound::SoundExtractionError& e) {
     print(e.SoFar());

@@ -120,10 +120,17 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
 void WriteGif(const std::string& out, const GifOptions& options, const gif::BuildResult& result, long long frames,
               Progress& progress) {
   gif::TStream bytes;
-  if (options.optimize)
-    bytes = gif::OptimizeAnimation(*result.image).bytes;
-  else
+  if (options.optimize) {
+    try {
+      bytes = gif::OptimizeAnimation(*result.image, {}, &CaptureStopRequested).bytes;
+    } catch (const gif::OptimizeStopped&) {
+      CheckInterrupted(out);
+      throw;
+    }
+  } else {
     result.image->SaveToStream(bytes);
+  }
+  CheckInterrupted(out);
   WriteAtomically(out, [&](const std::string& temp) {
     errno = 0;
     std::FILE* file = std::fopen(temp.c_str(), "wb");
@@ -148,13 +155,18 @@ void WriteGif(const std::string& out, const GifOptions& options, const gif::Buil
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,
             capture::FrameCache* kept) {
   CheckOutputFile(out);
-  const gif::BuildOptions build = GifBuildOptions(options, store, kept);
+  gif::BuildOptions build = GifBuildOptions(options, store, kept);
+  build.stop = &CaptureStopRequested;
   WarnIfIncomplete(store, progress);
   progress.Begin("gif", store.frames);
-  gif::BuildResult result = gif::BuildAnimation(build, [&](const std::string& label, int) {
-    CheckInterrupted(out);
-    progress.Update(std::min(LabelStep(label), store.frames));
-  });
+  gif::BuildResult result;
+  try {
+    result = gif::BuildAnimation(build, [&](const std::string& label, int) {
+      progress.Update(std::min(LabelStep(label), store.frames));
+    });
+  } catch (const gif::BuildStopped&) {
+    throw CommandError(out + ": interrupted");
+  }
   WriteGif(out, options, result, store.frames, progress);
 }
 
@@ -167,13 +179,14 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
   // a few batches of pictures, not the whole movie.
   capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true, !capture.realtime);
   const StoreInfo running{0, capture.latency, true, capture.transparent};
-  const gif::BuildOptions build = GifBuildOptions(options, running, &kept);
+  gif::BuildOptions build = GifBuildOptions(options, running, &kept);
   std::mutex mutex;
   std::condition_variable changed;
   bool built = false;
   std::atomic<long long> step{0};
   // Ctrl-C during the capture ends the capture, not the build.
   std::atomic<bool> interrupted{false};
+  build.stop = [&interrupted] { return interrupted.load(); };
   gif::BuildResult result;
   // Declared after what it works on, so that it ends before they go.
   gif::BackgroundJob builder;
@@ -191,10 +204,11 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
         changed.notify_all();
       }
     } done{mutex, changed, built};
-    result = gif::BuildAnimation(build, [&](const std::string& label, int) {
-      if (interrupted) throw CommandError(out + ": interrupted");
-      step = LabelStep(label);
-    });
+    try {
+      result = gif::BuildAnimation(build, [&](const std::string& label, int) { step = LabelStep(label); });
+    } catch (const gif::BuildStopped&) {
+      throw CommandError(out + ": interrupted");
+    }
   });
   CaptureResult captured;
   try {
@@ -217,6 +231,8 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
     }
   }
   builder.Wait();
+  // Ctrl-C after the build's last frame: the rewrite below stops too.
+  CheckInterrupted(out);
   WriteGif(out, options, result, captured.frames, progress);
   return captured.frames;
 }
@@ -270,11 +286,13 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   progress.Begin("avi", store.frames);
   const std::string codec_name =
       save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
+  // The frames wait for the save pass in the working folder, not on the output's disk.
+  save.scratch_folder = paths::WorkingFolder();
   WriteAtomically(out, [&](const std::string& temp) {
     save.output = temp;
     avi::AviSaveOutcome outcome = avi::SaveToAvi(writer, save, callbacks);
     if (!outcome.saved) throw CommandError(out + ": " + outcome.message);
-  });
+  }, save.scratch_folder);
   progress.End(out + ": " + std::to_string(store.frames) + " frames, " + codec_name +
                (save.audio ? ", with the recording" : ", no sound"));
 }
@@ -297,8 +315,13 @@ void RunMp3(const std::string& out, const Mp3Options& options, Progress& progres
   progress.Begin("mp3", 0);
   const int entry = options.bitrate == 224 ? 1 : 0;
   WriteAtomically(out, [&](const std::string& temp) {
-    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry, progress.Quiet());
-    if (!r.error.empty()) throw CommandError(out + ": " + r.error);
+    sound::Mp3ExportResult r = sound::ExportMp3(temp, entry, progress.Quiet(), &CaptureStopRequested);
+    CheckInterrupted(out);
+    if (r.error.empty()) return;
+    // The encoder's message names the temporary file: the user knows the output.
+    const std::string target = fs::absolute(temp).string();
+    for (std::size_t at; (at = r.error.find(target)) != std::string::npos;) r.error.replace(at, target.size(), out);
+    throw CommandError(out + ": " + r.error);
   });
   progress.End(out + ": " + std::to_string(sound::Mp3BitRateForEntry(entry)) + " kbit/s");
 }

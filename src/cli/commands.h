@@ -32,8 +32,11 @@ void CheckOutputFile(const std::string& path);
 
 // Writes `path` through a temporary name beside it: the body writes to the
 // name it is given, and the file appears under `path` only when it succeeded.
-// Keeps the extension so that writers choosing by it still do.
-void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body);
+// Keeps the extension so that writers choosing by it still do. The AVI
+// writer's scratch file for the temporary name ("~AWTemp" + its name, in
+// `scratch_folder` or beside it) goes too, also on a second Ctrl-C.
+void WriteAtomically(const std::string& path, const std::function<void(const std::string& temp)>& body,
+                     const std::filesystem::path& scratch_folder = {});
 
 void RunInfo(const std::string& movie);
 // The sounds embedded in the movie, written beside it; prints the messages.
@@ -140,17 +143,41 @@ void CheckCodecName(const std::string& codec, int depth);
 // The compressor list for a frame of the given size and depth; "*" marks the default.
 void RunCodecs(int depth);
 
-// Ctrl-C: the first asks the running stage to stop (a capture after its
-// current tick, a writer at once, removing its temporary file); a second
-// one removes the temporary files being written and ends the program.
-void RequestCaptureStop();
+// Ctrl-C (SIGINT) or SIGTERM: the first asks the running stage to stop (a
+// capture after its current tick, a writer at once, removing its temporary
+// file); a second one removes the temporary files being written and the
+// folder set by SetInterruptFolder, and ends the program with 128 + signal.
+void RequestCaptureStop(int signal);
 bool CaptureStopRequested();
 // After a capture that Ctrl-C ended, the writer that follows may run.
 void ResetCaptureStop();
+// The first signal that asked to stop, 0 when none did; kept by
+// ResetCaptureStop: a run it cut short does not end with status 0.
+int InterruptSignal();
+// 128 + InterruptSignal(): 130 for SIGINT, 143 for SIGTERM.
+int InterruptExitStatus();
+// A signal ended a capture before its end rules did: what it stored is the
+// first part of the movie (set by RunCapture).
+void NoteCaptureCutShort();
+bool CaptureCutShort();
+// "SIGINT", "SIGTERM" or "signal N".
+std::string SignalName(int signal);
+// The private working folder a second signal removes (empty: none).
+void SetInterruptFolder(const std::filesystem::path& folder);
 // Throws CommandError(what + ": interrupted") after Ctrl-C.
 void CheckInterrupted(const std::string& what);
-// Removes the temporary files ("NAME.part-PID.EXT", "~AWTemp" + that) that
-// runs killed before they could do it left in the folder.
+// What names a run's temporary files and folders: a tag of 16 hex digits
+// for this host, boot and process id namespace, and "TAG-PID" with the
+// process id.
+const std::string& RunTag();
+std::string RunOwnerText();
+// Whether the file or folder whose name holds "TAG-PID" at `owner_at` may be
+// removed: its run is provably gone (same tag, process not running), or it
+// was left untouched for a week. Other runs' files, in other containers or
+// on other hosts sharing the folder, stay.
+bool AbandonedByName(const std::filesystem::path& p, std::size_t owner_at);
+// Removes the temporary files ("NAME.part-TAG-PID.EXT", "~AWTemp" + that)
+// that killed runs left in the folder.
 void RemoveDeadTemporaries(const std::filesystem::path& folder);
 
 }  // namespace quarvel::cli

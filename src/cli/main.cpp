@@ -28,7 +28,7 @@ namespace {
 using namespace quarvel;
 using namespace quarvel::cli;
 
-extern "C" void OnInterrupt(int) { RequestCaptureStop(); }
+extern "C" void OnInterrupt(int signal) { RequestCaptureStop(signal); }
 
 const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "best"};
 
@@ -460,6 +460,7 @@ int main(int argc, char** argv) {
   try {
     if (*convert && !is_batch && work_dir.empty() && std::getenv("QUARVEL_HOME") == nullptr) {
       private_work.emplace("quarvel-convert");
+      SetInterruptFolder(private_work->Path());
       throwaway_folder = true;
       paths::SetWorkingFolder(private_work->Path());
       ::setenv("QUARVEL_HOME", private_work->Path().c_str(), 1);
@@ -525,10 +526,19 @@ int main(int argc, char** argv) {
           [] { return CaptureStopRequested(); }, quiet ? nullptr : stderr);
       PrintBatchSummary(results, stdout);
       if (!batch.report.empty()) WriteBatchReport(batch.report, results, conv_cap.latency);
+      if (InterruptSignal() != 0) return InterruptExitStatus();
       const bool all = std::all_of(results.begin(), results.end(), [](const BatchResult& r) { return r.ok; });
       return all ? 0 : 1;
     } else if (*convert) {
-      convert_movie(movie, output, progress);
+      const long long frames = convert_movie(movie, output, progress);
+      // A signal cut the capture short: the file holds what came before,
+      // which is no success for whoever retries failed runs.
+      if (CaptureCutShort()) {
+        progress.ClearBar();
+        std::fprintf(stderr, "quarvel-cli: %s: partial: %s interrupted the capture; the file holds the %lld frames before\n",
+                     output.c_str(), SignalName(InterruptSignal()).c_str(), frames);
+        return InterruptExitStatus();
+      }
       if (!quiet) std::printf("%s\n", std::filesystem::absolute(output).c_str());
     }
   } catch (const std::exception& e) {
@@ -536,7 +546,7 @@ int main(int argc, char** argv) {
     std::string text = e.what();
     if (text.find(" inflates past ") != std::string::npos) text += " (--max-movie-size raises the limit)";
     std::fprintf(stderr, "quarvel-cli: %s\n", text.c_str());
-    return 1;
+    return InterruptSignal() != 0 ? InterruptExitStatus() : 1;
   }
   return 0;
 }

@@ -2,13 +2,16 @@
 
 #include <png.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
 namespace quarvel::cli {
 
-void SavePng(const gdi::Bitmap& picture, const std::string& path) {
-  if (picture.Empty()) throw std::runtime_error(path + ": the picture is empty");
+void SavePng(const gdi::Bitmap& picture, const std::string& path, const std::string& shown) {
+  if (picture.Empty()) throw std::runtime_error(shown + ": the picture is empty");
   const int w = picture.Width(), h = picture.Height();
   std::vector<std::uint8_t> rgb(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
   for (int y = 0; y < h; ++y) {
@@ -25,11 +28,30 @@ void SavePng(const gdi::Bitmap& picture, const std::string& path) {
   image.width = static_cast<png_uint_32>(w);
   image.height = static_cast<png_uint_32>(h);
   image.format = PNG_FORMAT_RGB;
-  if (!png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), w * 3, nullptr)) {
+  // Encoded in memory, then written here: the library's own file writing
+  // reports a full disk as "Write Error", without the cause.
+  png_alloc_size_t size = 0;
+  std::vector<std::uint8_t> bytes;
+  bool encoded = png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), w * 3, nullptr) != 0;
+  if (encoded) {
+    bytes.resize(size);
+    encoded = png_image_write_to_memory(&image, bytes.data(), &size, 0, rgb.data(), w * 3, nullptr) != 0;
+  }
+  if (!encoded) {
     std::string why = image.message;
     png_image_free(&image);
-    throw std::runtime_error(path + ": cannot write PNG: " + why);
+    throw std::runtime_error(shown + ": cannot make the PNG: " + why);
   }
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw std::runtime_error(shown + ": cannot write: " + std::strerror(errno));
+  bool written = std::fwrite(bytes.data(), 1, size, file) == size && std::fflush(file) == 0;
+  int err = written ? 0 : errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    err = errno;
+  }
+  if (!written) throw std::runtime_error(shown + ": cannot write: " + std::strerror(err ? err : EIO));
 }
 
 }  // namespace quarvel::cli

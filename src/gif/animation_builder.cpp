@@ -317,6 +317,11 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     ParallelFor(b.items.size(), threads, [&](std::size_t k) {
       Item& item = b.items[k];
       if (item.repeat) return;
+      if (options.stop && options.stop()) {
+        // Left out: the frame loop below raises this in its turn.
+        item.error = std::make_exception_ptr(BuildStopped());
+        return;
+      }
       try {
         const long long i = b.start + (long long)k;
         const gdi::Bitmap* kept = item.kept;
@@ -386,6 +391,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       const long long i = start + (long long)k;
       Item& item = current.items[k];
       if (progress) progress(FrameLabelText(i, shown_count(i), assembler.OptimizedFrames()), percent(i));
+      if (options.stop && options.stop()) throw BuildStopped();
       if (item.error) std::rethrow_exception(item.error);
       if (item.repeat) {
         assembler.AddRepeat();

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,14 @@ struct BuildOptions {
   // cache is read while the capture still fills it: the build takes each
   // frame as soon as the capture has decided it, and ends with the capture.
   capture::FrameCache* kept = nullptr;
+  // Asked before each frame, also on the threads that reduce frames ahead:
+  // true ends the build with BuildStopped (Ctrl-C) without finishing them.
+  std::function<bool()> stop;
+};
+
+// The build was stopped through BuildOptions::stop.
+struct BuildStopped : std::runtime_error {
+  BuildStopped() : std::runtime_error("the GIF build was stopped") {}
 };
 
 // Receives the frame label text ("5/100/2 5%") and the percentage.

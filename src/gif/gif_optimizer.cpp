@@ -923,7 +923,8 @@ std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>&
 // The rewritten file; nothing when the image holds what the rewrite does not
 // keep, or when the own frames are given and their file is no larger.
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
-                               const std::function<const std::vector<PlainFrame>*()>& own_frames) {
+                               const std::function<const std::vector<PlainFrame>*()>& own_frames,
+                               const std::function<bool()>& stop) {
   const int width = image.Width(), height = image.Height();
   const bool wide = WideLoops(options);
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
@@ -975,6 +976,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         run.assign(1, std::move(after));
       };
       while (replay.Next()) {
+        if (stop && stop()) throw OptimizeStopped();
         const auto& canvas = replay.Canvas();
         if (pending_delay >= 0 && pending_delay + replay.Delay() <= kMaxDelay && canvas == shown) {
           pending_delay += replay.Delay();
@@ -1037,6 +1039,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
         });
       };
       for (std::size_t frame = 0; replay.Next(); ++frame) {
+        if (stop && stop()) throw OptimizeStopped();
         if (!starts[frame]) continue;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
@@ -1110,13 +1113,19 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
 // The frames of the image's own file, written in batches across the
 // threads; nothing when a frame cannot be written (the caller then writes
 // the image itself, for its errors).
-std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads) {
+std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads,
+                                                   const std::function<bool()>& stop) {
   if (image.Version() == gvUnknown) return std::nullopt;
   const std::size_t n = std::size_t(image.Images().Count());
   std::vector<PlainFrame> frames(n);
   std::atomic<bool> failed{false};
   ParallelFor(n, WorkerThreads(threads), [&](std::size_t k) {
     const TGIFSubImage& f = image.Images()[int(k)];
+    // Stopped: the rewrite that waits for these frames says so.
+    if (failed || (stop && stop())) {
+      failed = true;
+      return;
+    }
     try {
       f.Extensions().SaveToStream(frames[k].bytes);
       frames[k].image_at = frames[k].bytes.size();
@@ -1153,21 +1162,23 @@ std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>&
 }  // namespace
 
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
-  return Rewrite(image, options, {});
+  return Rewrite(image, options, {}, {});
 }
 
-OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options) {
+OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options,
+                                const std::function<bool()>& stop) {
   OptimizedFile result;
   // The own frames are written while the rewrite's first pass runs: its
   // second pass keeps any of them that nothing beats.
   std::optional<std::vector<PlainFrame>> plain;
   BackgroundJob own;
-  own.Start([&] { plain = PlainFrames(image, options.threads); });
+  own.Start([&] { plain = PlainFrames(image, options.threads, stop); });
   std::optional<TStream> rewritten = Rewrite(image, options, [&]() -> const std::vector<PlainFrame>* {
     own.Wait();
     return plain ? &*plain : nullptr;
-  });
+  }, stop);
   own.Wait();
+  if (stop && stop()) throw OptimizeStopped();
   if (plain) {
     // The rewrite is only there when it is smaller: the own file wins a tie.
     if (!rewritten) {

@@ -8,6 +8,9 @@
 #include <cstddef>
 #include <optional>
 
+#include <functional>
+#include <stdexcept>
+
 #include "gif/gif_image.h"
 
 namespace quarvel::gif {
@@ -18,6 +21,11 @@ struct OptimizeOptions {
   // The eight-wide pixel loops where the processor has them; off, the plain
   // ones (the same bytes, slower).
   bool wide_loops = true;
+};
+
+// The rewrite was stopped through the `stop` of OptimizeAnimation.
+struct OptimizeStopped : std::runtime_error {
+  OptimizeStopped() : std::runtime_error("the GIF rewrite was stopped") {}
 };
 
 // The rewritten file, or nothing when the image holds something the rewrite
@@ -32,7 +40,9 @@ struct OptimizedFile {
   bool rewritten = false;  // false: the image's own file, which was smaller or not rewritable
 };
 
-// The smaller of the image's own file and its rewrite.
-OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
+// The smaller of the image's own file and its rewrite. `stop` is asked
+// between frames: true ends the work with OptimizeStopped (Ctrl-C).
+OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {},
+                                const std::function<bool()>& stop = {});
 
 }  // namespace quarvel::gif

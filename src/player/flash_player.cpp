@@ -9,6 +9,7 @@
 #include "player/library/movie_library.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
+#include "player/script_machines.h"
 #include "player/swf/movie.h"
 
 namespace quarvel::player {
@@ -112,6 +113,12 @@ struct FlashPlayer::Impl {
   void Anchor() {
     anchorTime = now;
     framesSinceAnchor = 0;
+  }
+  bool FailLoad(const std::string& why) {
+    stage.reset();
+    lib.reset();
+    loadError = why;
+    return false;
   }
   void LogSkipped() const {
     if (!std::getenv("QUARVEL_DEBUG") || !stage) return;
@@ -219,35 +226,31 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
   Unload();
   impl_->loadError.clear();
   try {
-    auto lib = LoadLibrary(file);
-    auto stage = std::make_unique<Stage>(*lib, impl_->movieFolder);
+    impl_->lib = LoadLibrary(file);
+    const MovieLibrary& lib = *impl_->lib;
+    // Not started yet: its first frame's scripts run once, below, when the
+    // listener can hear its sounds.
+    impl_->stage = std::make_unique<Stage>(lib, PlayerScriptMachines(), impl_->movieFolder, false);
     // Clip events (mouseDown...) of version 5 scripts want the pointer too.
-    impl_->hasButtons = lib->movie.version >= 5 ||
-                        std::any_of(lib->characters.begin(), lib->characters.end(), [](const auto& c) {
+    impl_->hasButtons = lib.movie.version >= 5 ||
+                        std::any_of(lib.characters.begin(), lib.characters.end(), [](const auto& c) {
                           return c.second && c.second->kind == Character::Kind::kButton;
                         });
-    impl_->lib = std::move(lib);
-    impl_->stage = std::move(stage);
     impl_->surfaceCurrent = false;
     impl_->shapes.Clear();
-  } catch (const swf::SwfError& e) {
-    impl_->loadError = e.what();
-    return false;
-  } catch (const std::bad_alloc&) {
-    impl_->loadError = "not enough memory for the movie";
-    return false;
-  }
-  impl_->stage->SetListener(impl_->listener);
-  if (impl_->listener) {
-    for (const auto& t : impl_->lib->soundDefinitions) {
-      auto body = impl_->lib->Body(t);
-      if (body.size() >= 2) impl_->listener->OnDefineSound(body[0] | (body[1] << 8), body);
+    impl_->stage->SetListener(impl_->listener);
+    if (impl_->listener) {
+      for (const auto& t : lib.soundDefinitions) {
+        auto body = lib.Body(t);
+        if (body.size() >= 2) impl_->listener->OnDefineSound(body[0] | (body[1] << 8), body);
+      }
+      impl_->stage->SetTime(impl_->now);
     }
-  }
-  if (impl_->listener) {
-    // The first frame ran before the listener was attached to the stage; replay it.
-    impl_->stage->SetTime(impl_->now);
     impl_->stage->Reset();
+  } catch (const swf::SwfError& e) {
+    return impl_->FailLoad(e.what());
+  } catch (const std::bad_alloc&) {
+    return impl_->FailLoad("not enough memory for the movie");
   }
   impl_->playing = true;
   impl_->Anchor();
@@ -397,6 +400,12 @@ std::vector<std::string> FlashPlayer::SkippedFeatures() const {
   all.insert(impl_->stage->Skipped().begin(), impl_->stage->Skipped().end());
   out.assign(all.begin(), all.end());
   return out;
+}
+
+std::vector<std::string> FlashPlayer::StoppedScripts() const {
+  if (!impl_->stage) return {};
+  const auto& stopped = impl_->stage->StoppedScripts();
+  return {stopped.begin(), stopped.end()};
 }
 
 void FlashPlayer::MouseMove(int x, int y) { impl_->Pointer(x, y, impl_->pointerDown); }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,19 +32,23 @@ std::vector<std::string> Mp3CommandLine(const std::filesystem::path& encoder, in
 // Starts argv[0] (searched on the PATH when it holds no '/') with the
 // arguments, waits for it and returns its exit code; 128 + the signal when a
 // signal ended it; -1 when it could not be started. `quiet`: its standard
-// error goes nowhere.
-int RunAndWait(const std::vector<std::string>& argv, bool quiet = false);
+// error goes nowhere. When `stop` turns true the program is ended (SIGTERM).
+int RunAndWait(const std::vector<std::string>& argv, bool quiet = false, const std::function<bool()>& stop = {});
 
 struct Mp3ExportResult {
   int exit_code = 0;
   std::string frame_label;  // always kMp3DoneLabel
   std::string error;        // empty when the encoder ran and succeeded
+  bool stopped = false;     // `stop` ended the encoder
 };
 
 // Runs the encoder on the recording file (paths::RecordingFilePath()) and
 // blocks until it ends. The front end shows the save dialog first and does
 // not call this when the user cancels. `quiet` keeps the encoder's own
 // progress off the terminal.
-Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry, bool quiet = false);
+// `stop` (Ctrl-C) ends the encoder. A failed write names its cause (a full
+// disk...), which the encoder itself does not.
+Mp3ExportResult ExportMp3(const std::filesystem::path& mp3_file, int bit_rate_entry, bool quiet = false,
+                          const std::function<bool()>& stop = {});
 
 }  // namespace quarvel::sound

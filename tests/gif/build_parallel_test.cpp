@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -314,6 +315,26 @@ TEST_F(BuildParallel, QuantIsTheSameOnAnyThreadCountAndIgnoredForGrey) {
   const TStream grey_quant = bytes(2);
   o.palette = PaletteChoice::kOctree;
   EXPECT_EQ(bytes(2), grey_quant);
+}
+
+// Ctrl-C: the build and the rewrite stop where they are asked, the threads
+// reducing ahead included, and say so; nothing is left half made.
+TEST_F(BuildParallel, StopEndsTheBuildAndTheRewrite) {
+  const int count = 40;
+  for (int n = 1; n <= count; ++n) capture::SaveFrameFile(Scene(n), n);
+  BuildOptions o;
+  o.frame_count = count;
+  o.threads = 2;
+  std::atomic<int> asked{0};
+  o.stop = [&] { return ++asked > 30; };
+  long long last_frame = -1;
+  EXPECT_THROW(BuildAnimation(o, [&](const std::string& label, int) { last_frame = std::stoll(label); }), BuildStopped);
+  EXPECT_LT(last_frame, count - 1);
+
+  o.stop = {};
+  const BuildResult whole = BuildAnimation(o);
+  EXPECT_THROW(OptimizeAnimation(*whole.image, {}, [] { return true; }), OptimizeStopped);
+  EXPECT_FALSE(OptimizeAnimation(*whole.image, {}, [] { return false; }).bytes.empty());
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ void RemoveLeftovers(const fs::path& folder) {
       const fs::path& p = it->path();
       const std::string ext = p.extension().string();
       std::error_code ignore;
-      if ((ext == ".part" || ext == ".saving") && it->is_regular_file(ignore)) fs::remove(p, ignore);
+      // The AVI writer's scratch files ("~AWTemp...") wait here too.
+      const bool scratch = p.filename().string().starts_with("~AWTemp");
+      if ((ext == ".part" || ext == ".saving" || scratch) && it->is_regular_file(ignore)) fs::remove(p, ignore);
     }
   }
 }

@@ -56,8 +56,9 @@ class FolderLock {
   std::filesystem::path folder_;
 };
 
-// Removes the partial files (".part", ".saving") that a killed run left in
-// the working folder and its capture folder. Only the lock's owner may.
+// Removes the partial files (".part", ".saving", the AVI writer's scratch
+// "~AWTemp...") that a killed run left in the working folder and its
+// capture folder. Only the lock's owner may.
 void RemoveLeftovers(const std::filesystem::path& folder);
 
 // Whether a process of that id is running (signal 0 probe).

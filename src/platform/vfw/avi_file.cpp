@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include <libdeflate.h>
+
 #include "platform/vfw/ffmpeg_p.h"
 #include "platform/vfw/vfw.h"
 
@@ -102,9 +104,14 @@ namespace {
 constexpr std::uint64_t kRiffLimit = 0xFFFFFFF0u;  // RIFF sizes are 32 bits
 
 struct IndexEntry {
-  std::uint64_t offset;  // of the chunk's data in the file
+  std::uint64_t offset;  // of the sample's data in the file
   std::uint32_t size;
   std::uint32_t flags;
+  // A sample equal to the one before is an empty chunk here (readers show
+  // the picture before again); `offset` and `size` are the earlier data's.
+  std::uint64_t chunk = 0;
+  bool repeat = false;
+  std::uint32_t stored = 0;  // bytes in the file: fewer than `size` when deflated
 };
 
 struct WrittenStream {
@@ -113,27 +120,76 @@ struct WrittenStream {
   std::vector<IndexEntry> index;
   std::uint32_t largest = 0;
   char chunk_id[4] = {'0', '0', 'd', 'b'};
+  std::vector<std::uint8_t> last;  // the data of the last chunk
 };
 
 class AviOutput {
  public:
-  explicit AviOutput(int fd) : fd_(fd) {}
+  AviOutput(int fd, bool packed) : fd_(fd), packed_(packed) {}
   ~AviOutput() {
     try {
       Finish();
     } catch (const std::bad_alloc&) {
       // The scratch file stays without its index; nothing else can be done here.
     }
+    if (compressor_) libdeflate_free_compressor(compressor_);
   }
 
   int fd() const { return fd_.fd; }
+
+  // Reads sample `e` into `out` (e.size bytes).
+  bool ReadSample(const IndexEntry& e, std::uint8_t* out) const {
+    if (e.stored == e.size) return ReadAt(fd_.fd, e.offset, out, e.size);
+    std::vector<std::uint8_t> packed(e.stored);
+    if (!ReadAt(fd_.fd, e.offset, packed.data(), packed.size())) return false;
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    if (!d) throw std::bad_alloc();
+    std::size_t got = 0;
+    const auto r = libdeflate_deflate_decompress(d, packed.data(), packed.size(), out, e.size, &got);
+    libdeflate_free_decompressor(d);
+    return r == LIBDEFLATE_SUCCESS && got == e.size;
+  }
   std::vector<WrittenStream> streams;
 
   HRESULT Append(std::size_t stream, const void* data, std::uint32_t size, DWORD flags) {
+    // A scratch file's sample is kept deflated (fast level): raw pictures
+    // would take gigabytes beside a file of megabytes.
+    const void* raw = data;
+    const std::uint32_t raw_size = size;
+    if (packed_ && size > 1) {
+      if (!compressor_) compressor_ = libdeflate_alloc_compressor(1);
+      if (!compressor_) throw std::bad_alloc();
+      packed_buffer_.resize(libdeflate_deflate_compress_bound(compressor_, size));
+      // Kept only when smaller.
+      const std::size_t n = libdeflate_deflate_compress(compressor_, data, size, packed_buffer_.data(), size - 1);
+      if (n > 0) {
+        data = packed_buffer_.data();
+        size = std::uint32_t(n);
+      }
+    }
     if (failed_) return AVIERR_FILEWRITE;
     if (!movi_) {
       movi_ = ReserveHeader();
       end_ = *movi_ + 4;
+    }
+    // A sample equal to the one before (a still picture) is stored once:
+    // an empty chunk repeats it.
+    WrittenStream& s = streams[stream];
+    const bool repeat = raw_size > 0 && !s.index.empty() && s.last.size() == raw_size &&
+                        std::memcmp(s.last.data(), raw, raw_size) == 0;
+    if (repeat) {
+      if (end_ + 8 + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
+      std::uint8_t head[8] = {};
+      std::memcpy(head, s.chunk_id, 4);
+      if (!WriteAt(fd_.fd, end_, head, sizeof head)) {
+        failed_ = true;
+        return AVIERR_FILEWRITE;
+      }
+      const IndexEntry& before = s.index.back();
+      s.index.push_back({before.offset, raw_size, flags, end_ + 8, true, before.stored});
+      end_ += 8;
+      ++entries_;
+      return AVIERR_OK;
     }
     std::uint64_t padded = size + (size & 1u);
     std::uint64_t index_bytes = 16 * (entries_ + 1) + 8;
@@ -157,8 +213,10 @@ class AviOutput {
         return AVIERR_FILEWRITE;
       }
     }
-    streams[stream].index.push_back({end_ + 8, size, flags});
-    streams[stream].largest = std::max(streams[stream].largest, size);
+    s.index.push_back({end_ + 8, raw_size, flags, end_ + 8, false, size});
+    s.largest = std::max(s.largest, raw_size);
+    const auto* bytes = static_cast<const std::uint8_t*>(raw);
+    s.last.assign(bytes, bytes + raw_size);
     end_ += total;
     ++entries_;
     return AVIERR_OK;
@@ -263,7 +321,7 @@ class AviOutput {
     };
     std::vector<Item> items;
     for (const auto& s : streams)
-      for (const auto& e : s.index) items.push_back({e.offset, &s, e.size, e.flags});
+      for (const auto& e : s.index) items.push_back({e.chunk, &s, e.repeat ? 0u : e.stored, e.flags});
     std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.offset < b.offset; });
     for (const auto& it : items) {
       PutTag(idx, it.stream->chunk_id);
@@ -292,6 +350,9 @@ class AviOutput {
   }
 
   Fd fd_;
+  bool packed_;
+  libdeflate_compressor* compressor_ = nullptr;
+  std::vector<std::uint8_t> packed_buffer_;
   std::optional<std::uint64_t> movi_;  // offset of the "movi" tag
   std::uint64_t end_ = 0;
   std::uint64_t entries_ = 0;
@@ -349,7 +410,7 @@ class WrittenStreamHandle : public IAVIStream {
     if (total > std::uint64_t(std::max<LONG>(cb, 0))) return AVIERR_BUFFERTOOSMALL;
     auto* p = static_cast<std::uint8_t*>(buffer);
     for (std::size_t i = std::size_t(start); i < end; ++i) {
-      if (!ReadAt(out_->fd(), index[i].offset, p, index[i].size)) return AVIERR_FILEREAD;
+      if (!out_->ReadSample(index[i], p)) return AVIERR_FILEREAD;
       p += index[i].size;
     }
     return AVIERR_OK;
@@ -371,7 +432,7 @@ class AviOutputFile : public IAVIFile {
   HRESULT CreateStream(PAVISTREAM* out, const AVISTREAMINFO& info) override {
     if (out_->Started() || out_->streams.size() >= 99) return AVIERR_UNSUPPORTED;
     if (info.dwScale == 0 || info.dwRate == 0) return AVIERR_BADPARAM;
-    out_->streams.push_back(WrittenStream{info, {}, {}, 0, {}});
+    out_->streams.push_back(WrittenStream{info, {}, {}, 0, {}, {}});
     std::size_t n = out_->streams.size() - 1;
     char* id = out_->streams[n].chunk_id;
     id[0] = char('0' + n / 10);
@@ -593,7 +654,7 @@ HRESULT AVIFileOpen(PAVIFILE* ppfile, const std::filesystem::path& szFile, UINT 
       if (!(uMode & OF_WRITE)) return AVIERR_BADFLAGS;
       int fd = ::open(szFile.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
       if (fd < 0) return AVIERR_FILEOPEN;
-      *ppfile = new AviOutputFile(std::make_shared<AviOutput>(fd));
+      *ppfile = new AviOutputFile(std::make_shared<AviOutput>(fd, (uMode & OF_PACKED) != 0));
       return AVIERR_OK;
     }
     if (uMode & OF_WRITE) return AVIERR_UNSUPPORTED;

@@ -104,6 +104,9 @@ struct RECT {
 constexpr UINT OF_READ = 0x0000;
 constexpr UINT OF_WRITE = 0x0001;
 constexpr UINT OF_CREATE = 0x1000;
+// Ours: with OF_CREATE, a scratch file for AVISaveV whose samples are stored
+// deflated. Only AVIStreamRead reads it back; other readers see no pictures.
+constexpr UINT OF_PACKED = 0x00100000;
 constexpr DWORD AVIIF_KEYFRAME = 0x10;
 
 struct AVISTREAMINFO {
@@ -156,7 +159,8 @@ struct CLSID;  // only "default handler" (nullptr) is known
 void AVIFileInit();
 void AVIFileExit();
 
-// OF_WRITE | OF_CREATE makes a new uncompressed AVI file; OF_READ opens a
+// OF_WRITE | OF_CREATE makes a new uncompressed AVI file (OF_PACKED: a
+// scratch file, see above); OF_READ opens a
 // WAVE file (the handler is chosen by the ".wav" extension, as the
 // platform chooses by registry).
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const std::filesystem::path& szFile, UINT uMode, const CLSID* pclsidHandler);

@@ -47,8 +47,23 @@ std::vector<std::uint8_t> DibHeader(int w, int h, int bits) {
   return f;
 }
 
-// Writes an uncompressed AVI through the AVIFile calls.
-void WriteScratch(const fs::path& file, int w, int h, int bits, int frames) {
+// A new AVI file with one video stream of w x h pixels at `bits`, its
+// format set, ready for samples.
+void OpenVideoStream(const fs::path& file, int w, int h, int bits, DWORD scale, DWORD rate, FileHandle& f,
+                     StreamHandle& s, UINT more_mode = 0) {
+  ASSERT_EQ(AVIFileOpen(&f.p, file, OF_WRITE | OF_CREATE | more_mode, nullptr), AVIERR_OK);
+  AVISTREAMINFO si;
+  si.fccType = streamtypeVIDEO;
+  si.dwScale = scale;
+  si.dwRate = rate;
+  ASSERT_EQ(AVIFileCreateStream(f.p, &s.p, &si), AVIERR_OK);
+  auto format = DibHeader(w, h, bits);
+  ASSERT_EQ(AVIStreamSetFormat(s.p, 0, format.data(), LONG(format.size())), AVIERR_OK);
+}
+
+// Writes an uncompressed AVI through the AVIFile calls; each picture
+// `repeat` times.
+void WriteScratch(const fs::path& file, int w, int h, int bits, int frames, int repeat = 1) {
   FileHandle f;
   ASSERT_EQ(AVIFileOpen(&f.p, file, OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
   AVISTREAMINFO si;
@@ -62,7 +77,7 @@ void WriteScratch(const fs::path& file, int w, int h, int bits, int frames) {
   ASSERT_EQ(AVIStreamSetFormat(s.p, 0, format.data(), LONG(format.size())), AVIERR_OK);
   std::size_t size = std::size_t(((w * bits + 31) / 32) * 4 * h);
   for (int i = 0; i < frames; ++i) {
-    std::vector<std::uint8_t> bits_buffer(size, std::uint8_t(i * 10));
+    std::vector<std::uint8_t> bits_buffer(size, std::uint8_t(i / repeat * 10));
     ASSERT_EQ(AVIStreamWrite(s.p, i, 1, bits_buffer.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr),
               AVIERR_OK);
   }
@@ -88,6 +103,62 @@ TEST(AviFileWrite, ScratchFileIsARealUncompressedAvi) {
   EXPECT_EQ(streams[0]["height"], "20");
   EXPECT_EQ(streams[0]["r_frame_rate"], "4/1");
   EXPECT_EQ(streams[0]["nb_read_packets"], "7");
+}
+
+// A still movie's frames wait for the save pass once, not once per frame.
+TEST(AviFileWrite, RepeatedSamplesAreStoredOnceAndReadBackEach) {
+  TempDir dir("qvfw");
+  const fs::path still = dir.Path() / "still.avi", moving = dir.Path() / "moving.avi";
+  WriteScratch(still, 64, 48, 24, 40, 10);
+  WriteScratch(moving, 64, 48, 24, 4);
+  // An empty chunk (8 bytes) and an index entry (16) for each repeat.
+  EXPECT_LT(fs::file_size(still), fs::file_size(moving) + 40 * 24);
+  // Readers see 40 frames of a quarter second, the repeats as empty chunks.
+  auto streams = Probe(still);
+  ASSERT_EQ(streams.size(), 1u);
+  EXPECT_EQ(streams[0]["nb_frames"], "40");
+  EXPECT_EQ(streams[0]["duration"], "10.000000");
+  EXPECT_EQ(streams[0]["nb_read_packets"], "4");
+
+  FileHandle f;
+  StreamHandle s;
+  OpenVideoStream(dir.Path() / "open.avi", 4, 2, 24, 1, 10, f, s);
+  std::uint8_t pixels[4 * 2 * 3];
+  for (const int value : {7, 7, 9, 7}) {
+    std::memset(pixels, value, sizeof pixels);
+    ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, pixels, sizeof pixels, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+  }
+  std::uint8_t back[sizeof pixels * 4];
+  LONG bytes = 0, got = 0;
+  ASSERT_EQ(AVIStreamRead(s.p, 0, 4, back, sizeof back, &bytes, &got), AVIERR_OK);
+  EXPECT_EQ(got, 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(back[i * sizeof pixels + 3], i == 2 ? 9 : 7) << i;
+}
+
+// A packed scratch file keeps its pictures deflated and gives them back whole.
+TEST(AviFileWrite, PackedScratchIsSmallAndReadsBackEverySample) {
+  TempDir dir("qvfw");
+  FileHandle f;
+  StreamHandle s;
+  OpenVideoStream(dir.Path() / "packed.avi", 320, 240, 24, 1, 10, f, s, OF_PACKED);
+  const std::size_t size = 320 * 240 * 3;
+  const auto picture = [&](int n) {
+    std::vector<std::uint8_t> p(size);
+    for (std::size_t i = 0; i < size; ++i) p[i] = std::uint8_t((i / 960 + std::size_t(n) * 3) & 0xF0);
+    return p;
+  };
+  for (int n = 0; n < 20; ++n) {
+    const auto p = picture(n);
+    ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, p.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+  }
+  EXPECT_LT(fs::file_size(dir.Path() / "packed.avi"), 20 * size / 20);
+  std::vector<std::uint8_t> back(size);
+  for (int n : {0, 7, 19}) {
+    LONG bytes = 0, got = 0;
+    ASSERT_EQ(AVIStreamRead(s.p, n, 1, back.data(), LONG(size), &bytes, &got), AVIERR_OK);
+    EXPECT_EQ(bytes, LONG(size));
+    EXPECT_TRUE(back == picture(n)) << n;
+  }
 }
 
 TEST(AviFileWrite, SamplesReadBackWhileTheFileIsOpenAndFormatIsFixedByFirstWrite) {
@@ -330,15 +401,8 @@ LONG Abort(int percent) { return percent >= 30 ? 1 : 0; }
 TEST(AviSave, ReportsRisingPercentagesAndHonoursAnAbort) {
   TempDir dir("qsave");
   FileHandle f;
-  ASSERT_EQ(AVIFileOpen(&f.p, dir.Path() / "s.avi", OF_WRITE | OF_CREATE, nullptr), AVIERR_OK);
-  AVISTREAMINFO si;
-  si.fccType = streamtypeVIDEO;
-  si.dwScale = 100;
-  si.dwRate = 1000;
   StreamHandle s;
-  ASSERT_EQ(AVIFileCreateStream(f.p, &s.p, &si), AVIERR_OK);
-  auto format = DibHeader(16, 16, 8);
-  ASSERT_EQ(AVIStreamSetFormat(s.p, 0, format.data(), LONG(format.size())), AVIERR_OK);
+  OpenVideoStream(dir.Path() / "s.avi", 16, 16, 8, 100, 1000, f, s);
   std::vector<std::uint8_t> pixels(16 * 16);
   for (int i = 0; i < 10; ++i) {
     for (std::size_t k = 0; k < pixels.size(); ++k) pixels[k] = std::uint8_t(k + std::size_t(i));

@@ -713,19 +713,18 @@ NATIVE(PerspectiveCtor) {
   return self;
 }
 
-}  // namespace
+Class* DynamicClass(Machine& m, const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
+  Class* c = m.DefineNativeClass(package, name, super, nullptr, true);
+  if (ctor) avm2::SetNativeCtor(m, c, ctor);
+  return c;
+}
 
-void InstallFlashApi(Machine& m) {
-  Class* obj = m.objectClass;
-  Class* dispatcher = m.FindClass("flash.events::EventDispatcher");
-  Class* event = m.FindClass("flash.events::Event");
-  if (!dispatcher || !event) return;
+// flash.display's tables, flash.ui and the events of features that never fire here.
+void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* dispatcher,
+                               [[maybe_unused]] Class* event) {
   auto dyn = [&](const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
-    Class* c = m.DefineNativeClass(package, name, super, nullptr, true);
-    if (ctor) avm2::SetNativeCtor(m, c, ctor);
-    return c;
+    return DynamicClass(m, package, name, super, ctor);
   };
-
   // flash.display: the tables the drawing API and the stage take.
   StringConsts(m, Existing(m, "flash.display", "GradientType", obj), {"LINEAR:linear", "RADIAL:radial"});
   StringConsts(m, Existing(m, "flash.display", "SpreadMethod", obj), {"PAD:pad", "REFLECT:reflect", "REPEAT:repeat"});
@@ -837,7 +836,15 @@ void InstallFlashApi(Machine& m) {
     add("sharedEvents", NewDispatcher);
     for (const char* p : {"childAllowsParent", "parentAllowsChild", "sameDomain"}) add(p, True);
   }
+}
 
+// flash.net, flash.system, flash.external, flash.utils, flash.media,
+// flash.text, flash.geom and what the display classes lack.
+void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class* dispatcher,
+                                 [[maybe_unused]] Class* event) {
+  auto dyn = [&](const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
+    return DynamicClass(m, package, name, super, ctor);
+  };
   // flash.net
   Class* so = dyn("flash.net", "SharedObject", dispatcher, SoCtor);
   m.AddMethod(so, "getLocal", SoGetLocal, true);
@@ -1051,6 +1058,17 @@ void InstallFlashApi(Machine& m) {
     m.AddSetter(display, "accessibilityProperties", Nothing);
     m.InheritAddedMembers(display);
   }
+}
+
+}  // namespace
+
+void InstallFlashApi(Machine& m) {
+  Class* obj = m.objectClass;
+  Class* dispatcher = m.FindClass("flash.events::EventDispatcher");
+  Class* event = m.FindClass("flash.events::Event");
+  if (!dispatcher || !event) return;
+  InstallDisplayUiAndEvents(m, obj, dispatcher, event);
+  InstallNetSystemAndGeometry(m, obj, dispatcher, event);
 }
 
 }  // namespace quarvel::player

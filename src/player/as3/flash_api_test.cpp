@@ -578,3 +578,38 @@ TEST(As3DisplayExtras, TheStageKeepsTheScaleModeAndAlignTheMovieSets) {
 
 }  // namespace
 }  // namespace quarvel::player
+
+namespace quarvel::player {
+namespace {
+
+// The same steps as Avm1Clips.AFlipReadsBackAsSetAfterATurnAndAResize, in
+// this machine's units: a negative scale reads back as set after a turn,
+// a resize keeps it, and a flipped object turns as any other.
+TEST(As3DisplayObject, AFlipReadsBackAsSetAfterATurn) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("pushbyte", {100}).Op("pushbyte", {50}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    const auto set = [&](std::string_view name, int v) {
+      c.Op("getlocal_1").Op("pushint", {m.a.Int(v)}).Op("setproperty", {m.Q(name)});
+    };
+    set("scaleX", -1);
+    set("rotation", 30);
+    set("scaleY", 2);
+    Line(m, c).Local(1, {"scaleX"}).Local(1, {"rotation"}).Local(1, {"scaleY"}).Done();
+    set("rotation", 0);
+    set("width", 50);
+    Line(m, c).Local(1, {"scaleX"}).Local(1, {"width"}).Done();
+    set("rotation", 90);
+    Line(m, c).Local(1, {"rotation"}).Local(1, {"scaleX"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1 30 2|-0.5 50|90 -0.5|");
+}
+
+}  // namespace
+}  // namespace quarvel::player

@@ -7,7 +7,8 @@
 #include <set>
 
 #include "player/avm2/builtins_util.h"
-#include "player/as3/display_binding.h"
+#include "player/as3/native_object.h"
+#include "player/as3/text_host.h"
 #include "player/library/movie_library.h"
 #include "player/display/stage.h"
 #include "player/text/text_field.h"
@@ -24,21 +25,15 @@ using text::FormatPatch;
 
 // ---- TextFormat: every member may be unset (null to scripts).
 
-struct TextFormatObject : Object {
-  TextFormatObject() : Object(ObjectKind::kNative) {}
+struct TextFormatObject : as3::NativeBase {
+  TextFormatObject() : NativeBase(as3::NativeKind::kTextFormat) {}
+  static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kTextFormat; }
   FormatPatch p;
   std::optional<std::string> display;
 };
 Object* AllocTextFormat(Machine& m, Class*) { return m.heap().New<TextFormatObject>(); }
 
-TextFormatObject* Tfo(Machine& m, const Value& v) {
-  Object* o = v.AsObject();
-  if (!o || o->kind != ObjectKind::kNative || !o->cls) return nullptr;
-  static_cast<void>(m);
-  for (Class* c = o->cls; c; c = c->super)
-    if (c->alloc == AllocTextFormat) return static_cast<TextFormatObject*>(o);
-  return nullptr;
-}
+TextFormatObject* Tfo(Machine&, const Value& v) { return as3::As<TextFormatObject>(v); }
 
 enum FormatMember {
   kFont, kSize, kColor, kBold, kItalic, kUnderline, kUrl, kTarget, kAlign, kLeftMargin, kRightMargin, kIndent,
@@ -292,7 +287,7 @@ void Range(Machine& m, std::span<Value> a, std::size_t from, std::size_t length,
 NATIVE(TfSetTextFormat) {
   text::TextField* tf = EditField(m, self);
   if (!tf) return Value();
-  TextFormatObject* t = Tfo(m, m.ArgOr(a, 0));
+  TextFormatObject* t = as3::ArgAs<TextFormatObject>(m, m.ArgOr(a, 0), "flash.text::TextFormat");
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
   std::size_t b = 0, e = 0;
   Range(m, a, 1, tf->Length(), b, e);
@@ -311,7 +306,7 @@ NATIVE(TfGetDefaultFormat) {
 }
 NATIVE(TfSetDefaultFormat) {
   text::TextField* tf = EditField(m, self);
-  TextFormatObject* t = Tfo(m, m.ArgOr(a, 0));
+  TextFormatObject* t = as3::ArgAs<TextFormatObject>(m, m.ArgOr(a, 0), "flash.text::TextFormat");
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
   if (tf) tf->SetNewFormat(t->p);
   return Value();
@@ -615,8 +610,9 @@ NATIVE(TfMaxScrollH) {
 
 // ---- StyleSheet: rules by selector, kept as plain style objects.
 
-struct StyleSheetObject : Object {
-  StyleSheetObject() : Object(ObjectKind::kNative) {}
+struct StyleSheetObject : as3::NativeBase {
+  StyleSheetObject() : NativeBase(as3::NativeKind::kStyleSheet) {}
+  static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kStyleSheet; }
   std::vector<std::pair<std::string, Value>> rules;  // lower-case selector, style object
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
@@ -624,13 +620,7 @@ struct StyleSheetObject : Object {
   }
 };
 Object* AllocStyleSheet(Machine& m, Class*) { return m.heap().New<StyleSheetObject>(); }
-StyleSheetObject* Sso(const Value& v) {
-  Object* o = v.AsObject();
-  if (!o || o->kind != ObjectKind::kNative) return nullptr;
-  for (Class* c = o->cls; c; c = c->super)
-    if (c->alloc == AllocStyleSheet) return static_cast<StyleSheetObject*>(o);
-  return nullptr;
-}
+StyleSheetObject* Sso(const Value& v) { return as3::As<StyleSheetObject>(v); }
 std::string LowerAscii(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -723,7 +713,7 @@ NATIVE(TfSetStyleSheet) {
   Value* x = As3FieldSlot(m, self, 1);
   text::TextField* tf = EditField(m, self);
   if (!x || !tf) return Value();
-  StyleSheetObject* s = Sso(v);
+  StyleSheetObject* s = as3::ArgAs<StyleSheetObject>(m, v, "flash.text::StyleSheet");
   *x = s ? v : Value::Null();
   tf->SetStyles(s ? RulesOf(m, *s) : nullptr);
   return Value();
@@ -731,19 +721,14 @@ NATIVE(TfSetStyleSheet) {
 
 // ---- Font
 
-struct FontObject : Object {
-  FontObject() : Object(ObjectKind::kNative) {}
+struct FontObject : as3::NativeBase {
+  FontObject() : NativeBase(as3::NativeKind::kFont) {}
+  static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kFont; }
   std::string name, style = "regular", type = "device";
   const FontDef* def = nullptr;
 };
 Object* AllocFont(Machine& m, Class*) { return m.heap().New<FontObject>(); }
-FontObject* Fto(const Value& v) {
-  Object* o = v.AsObject();
-  if (!o || o->kind != ObjectKind::kNative) return nullptr;
-  for (Class* c = o->cls; c; c = c->super)
-    if (c->alloc == AllocFont) return static_cast<FontObject*>(o);
-  return nullptr;
-}
+FontObject* Fto(const Value& v) { return as3::As<FontObject>(v); }
 std::string FontName(const FontDef& f) {
   std::string n = f.name;
   while (!n.empty() && n.back() == 0) n.pop_back();

@@ -10,10 +10,10 @@
 #include <iostream>
 #include <utility>
 
-#include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/characters.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/swf/reader.h"
 
@@ -299,6 +299,7 @@ bool Avm1::Charge(std::size_t bytes) {
   sinceCollect_ += bytes;
   if (frameBytes_ <= kBytesPerFrame) return true;
   Skip("too much memory made by scripts in one frame");
+  stage_.ScriptStopped("ActionScript 1/2: the memory cap of one frame");
   aborted_ = true;
   return false;
 }
@@ -989,6 +990,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsFunction& f = *fnObj->fn;
   if (depth_ >= kMaxCallDepth) {
     Skip("script recursion too deep");
+    stage_.ScriptStopped("ActionScript 1/2: the recursion limit of " + std::to_string(kMaxCallDepth) + " calls");
     return {};
   }
   if (tracing_) TraceLine("call " + (f.name.empty() ? std::string("(anonymous)") : f.name) + " on " + Describe(self));
@@ -1372,6 +1374,7 @@ void Avm1::Collect() {
   }
   if (live > kMaxLiveBytes && !disabled_) {
     Skip("scripts stopped: too much memory");
+    stage_.ScriptStopped("ActionScript 1/2: the memory cap of the movie");
     disabled_ = true;
     intervals_.clear();
   }

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "player/avm1/avm1_actions.h"
+#include "player/avm1/avm1_action_list.h"
 #include "player/display/stage.h"
 
 namespace quarvel::player {

@@ -13,7 +13,7 @@
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
 #include "player/avm1/avm1_shared.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/swf/reader.h"
 
@@ -103,6 +103,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
     if (aborted_) return {};
     if (++steps_ > stepBudget_) {
       Skip("too many actions in one frame");
+      stage_.ScriptStopped("ActionScript 1/2: the instruction cap of one frame");
       budgetSpent_ = true;
       aborted_ = true;
       return {};

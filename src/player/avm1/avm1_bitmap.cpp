@@ -11,6 +11,7 @@
 #include "player/render/drawn_items.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
+#include "player/render/blend_modes.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/display/stage.h"
 
 namespace quarvel::player {

@@ -12,11 +12,11 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/rules/calendar.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
 
-constexpr double kMsPerDay = 86400000.0;
 constexpr double kMaxTime = 8.64e15;  // a Date holds at most 10^8 days either side of 1970
 
 struct DateData : AsNativeData {
@@ -33,70 +33,12 @@ double TimeClip(double t) {
   return std::trunc(t) + 0.0;
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian); months may
-// run over (13 is January of the next year).
-double DaysFromCivil(double y, double m, double d) {
-  y += std::floor(m / 12);
-  m = m - 12 * std::floor(m / 12);  // 0..11
-  double yy = m < 2 ? y - 1 : y;
-  const double era = std::floor(yy / 400);
-  const double yoe = yy - era * 400;
-  const double mp = m < 2 ? m + 10 : m - 2;  // March first
-  const double doy = std::floor((153 * mp + 2) / 5);
-  const double doe = yoe * 365 + std::floor(yoe / 4) - std::floor(yoe / 100) + doy;
-  return era * 146097 + doe - 719468 + d - 1;
-}
-
-struct Fields {
-  double year = 1970, month = 0, date = 1, hours = 0, minutes = 0, seconds = 0, ms = 0, day = 4;
-};
-
-Fields Split(double t) {
-  Fields f;
-  const double days = std::floor(t / kMsPerDay);
-  double rest = t - days * kMsPerDay;
-  f.hours = std::floor(rest / 3600000);
-  rest -= f.hours * 3600000;
-  f.minutes = std::floor(rest / 60000);
-  rest -= f.minutes * 60000;
-  f.seconds = std::floor(rest / 1000);
-  f.ms = rest - f.seconds * 1000;
-  f.day = days - 7 * std::floor((days + 4) / 7) + 4;  // 1970-01-01 was a Thursday
-  // Civil from days.
-  const double z = days + 719468;
-  const double era = std::floor(z / 146097);
-  const double doe = z - era * 146097;
-  const double yoe = std::floor((doe - std::floor(doe / 1460) + std::floor(doe / 36524) - std::floor(doe / 146096)) / 365);
-  const double doy = doe - (365 * yoe + std::floor(yoe / 4) - std::floor(yoe / 100));
-  const double mp = std::floor((5 * doy + 2) / 153);
-  f.date = doy - std::floor((153 * mp + 2) / 5) + 1;
-  f.month = mp < 10 ? mp + 2 : mp - 10;
-  f.year = yoe + era * 400 + (f.month < 2 ? 1 : 0);
-  return f;
-}
-
-double Compose(const Fields& f) {
-  return DaysFromCivil(f.year, f.month, f.date) * kMsPerDay + f.hours * 3600000 + f.minutes * 60000 +
-         f.seconds * 1000 + f.ms;
-}
-
-// The zone's offset from UTC at UTC time t, in milliseconds (east positive).
-double ZoneOffset(double t) {
-  if (!std::isfinite(t)) return 0;
-  const auto tt = static_cast<std::time_t>(std::floor(t / 1000));
-  std::tm tm{};
-  if (!localtime_r(&tt, &tm)) return 0;
-  return static_cast<double>(tm.tm_gmtoff) * 1000;
-}
-
-double ToLocal(double t) { return t + ZoneOffset(t); }
-
-// The UTC time whose local time is `local`.
-double FromLocal(double local) {
-  double t = local - ZoneOffset(local);
-  t = local - ZoneOffset(t);
-  return t;
-}
+using Fields = rules::CivilTime;
+using rules::FromLocal;
+using rules::ToLocal;
+using rules::ZoneOffset;
+Fields Split(double t) { return rules::SplitTime(t); }
+double Compose(const Fields& f) { return rules::ComposeTime(f); }
 
 DateData* D(const AsValue& self) { return SelfData<DateData>(self); }
 
@@ -136,23 +78,7 @@ AsValue DateCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   return self;
 }
 
-const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// "Tue Dec 8 11:16:40 GMT+0000 2026", in local time.
-std::string DateText(double t) {
-  if (std::isnan(t)) return "Invalid Date";
-  const double offset = ZoneOffset(t);
-  const Fields f = Split(t + offset);
-  const long minutes = std::lround(offset / 60000);
-  const long absMin = std::labs(minutes);
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%s %s %d %02d:%02d:%02d GMT%c%02ld%02ld %.0f", kDays[static_cast<int>(f.day)],
-                kMonths[static_cast<int>(f.month)], static_cast<int>(f.date), static_cast<int>(f.hours),
-                static_cast<int>(f.minutes), static_cast<int>(f.seconds), minutes < 0 ? '-' : '+', absMin / 60,
-                absMin % 60, f.year);
-  return buf;
-}
+using rules::DateText;
 
 AsValue DateFunction(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);

@@ -11,71 +11,19 @@
 #include "player/avm1/avm1_geom.h"
 #include "player/render/bitmap_data.h"
 #include "player/display/stage.h"
+#include "player/render/blend_modes.h"
+#include "player/render/filter_schema.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// One constructor argument: its name and default.
-struct Param {
-  const char* name;
-  enum class Type { kNumber, kBool, kString, kArray, kAny } type;
-  double number = 0;
-  const char* text = nullptr;
-};
-using P = Param;
-using T = Param::Type;
+using Param = FilterParam;
+using T = FilterParam::Type;
+using FilterClass = FilterSchema;
 
-struct FilterClass {
-  const char* name;
-  Filter::Kind kind;
-  std::vector<Param> params;
-};
-
-const std::vector<FilterClass>& Classes() {
-  static const std::vector<FilterClass> classes = {
-      {"DropShadowFilter",
-       Filter::Kind::kDropShadow,
-       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"color", T::kNumber, 0}, {"alpha", T::kNumber, 1},
-        {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1}, {"quality", T::kNumber, 1},
-        {"inner", T::kBool, 0}, {"knockout", T::kBool, 0}, {"hideObject", T::kBool, 0}}},
-      {"BlurFilter", Filter::Kind::kBlur, {{"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"quality", T::kNumber, 1}}},
-      {"GlowFilter",
-       Filter::Kind::kGlow,
-       {{"color", T::kNumber, 0xFF0000}, {"alpha", T::kNumber, 1}, {"blurX", T::kNumber, 6}, {"blurY", T::kNumber, 6},
-        {"strength", T::kNumber, 2}, {"quality", T::kNumber, 1}, {"inner", T::kBool, 0}, {"knockout", T::kBool, 0}}},
-      {"BevelFilter",
-       Filter::Kind::kBevel,
-       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"highlightColor", T::kNumber, 0xFFFFFF},
-        {"highlightAlpha", T::kNumber, 1}, {"shadowColor", T::kNumber, 0}, {"shadowAlpha", T::kNumber, 1},
-        {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1}, {"quality", T::kNumber, 1},
-        {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
-      {"GradientGlowFilter",
-       Filter::Kind::kGradientGlow,
-       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"colors", T::kArray}, {"alphas", T::kArray},
-        {"ratios", T::kArray}, {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1},
-        {"quality", T::kNumber, 1}, {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
-      {"GradientBevelFilter",
-       Filter::Kind::kGradientBevel,
-       {{"distance", T::kNumber, 4}, {"angle", T::kNumber, 45}, {"colors", T::kArray}, {"alphas", T::kArray},
-        {"ratios", T::kArray}, {"blurX", T::kNumber, 4}, {"blurY", T::kNumber, 4}, {"strength", T::kNumber, 1},
-        {"quality", T::kNumber, 1}, {"type", T::kString, 0, "inner"}, {"knockout", T::kBool, 0}}},
-      {"ColorMatrixFilter", Filter::Kind::kColorMatrix, {{"matrix", T::kArray}}},
-      {"ConvolutionFilter",
-       Filter::Kind::kConvolution,
-       {{"matrixX", T::kNumber, 0}, {"matrixY", T::kNumber, 0}, {"matrix", T::kArray}, {"divisor", T::kNumber, 1},
-        {"bias", T::kNumber, 0}, {"preserveAlpha", T::kBool, 1}, {"clamp", T::kBool, 1}, {"color", T::kNumber, 0},
-        {"alpha", T::kNumber, 0}}},
-      // Not drawn by the renderer: its settings are kept for scripts only.
-      {"DisplacementMapFilter",
-       Filter::Kind::kBlur,
-       {{"mapBitmap", T::kAny}, {"mapPoint", T::kAny}, {"componentX", T::kNumber, 0}, {"componentY", T::kNumber, 0},
-        {"scaleX", T::kNumber, 0}, {"scaleY", T::kNumber, 0}, {"mode", T::kString, 0, "wrap"}, {"color", T::kNumber, 0},
-        {"alpha", T::kNumber, 0}}},
-  };
-  return classes;
-}
+const std::vector<FilterSchema>& Classes() { return FilterSchemas(); }
 
 const FilterClass* ClassOf(const AsObject* o) {
   if (!o) return nullptr;
@@ -342,22 +290,23 @@ AsValue McSetFilters(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 
-const char* const kBlendNames[] = {"normal", "normal", "layer",  "multiply", "screen", "lighten",  "darken",   "difference",
-                                   "add",    "subtract", "invert", "alpha",  "erase", "overlay", "hardlight"};
+// ActionScript 1/2 knows the modes up to hardlight.
+int ScriptBlendMode(std::string_view name) {
+  const int mode = BlendModeNumber(name);
+  return mode <= kBlendHardLight ? mode : -1;
+}
 
 AsValue McGetBlendMode(Avm1& vm, const AsValue& self, AsArgs) {
   Instance* inst = ClipInstance(vm, self);
   const int m = inst ? inst->blendMode : 0;
-  return AsValue::String(kBlendNames[m >= 0 && m <= 14 ? m : 0]);
+  return AsValue::String(std::string(BlendModeName(m <= kBlendHardLight ? m : 0)));
 }
 
 AsValue McSetBlendMode(Avm1& vm, const AsValue& self, AsArgs a) {
   const AsValue v = Arg(a, 0);
   int mode = -1;
   if (v.type == AsValue::Type::kString) {
-    for (int i = 1; i <= 14; ++i) {
-      if (v.Text() == kBlendNames[i]) mode = i;
-    }
+    mode = ScriptBlendMode(v.Text());
   } else if (v.type == AsValue::Type::kNumber) {
     const int n = ToInt32(v.num);
     if (n >= 1 && n <= 14) mode = n;
@@ -413,30 +362,12 @@ AsValue McSetScrollRect(Avm1& vm, const AsValue& self, AsArgs a) {
 
 int BlendModeOf(Avm1& vm, const AsValue& v) {
   if (v.type == AsValue::Type::kString) {
-    for (int i = 1; i <= 14; ++i) {
-      if (v.Text() == kBlendNames[i]) return i == 1 ? 0 : i;
-    }
-    return 0;
+    const int mode = ScriptBlendMode(v.Text());
+    return mode >= 2 ? mode : 0;
   }
   if (v.IsNullish()) return 0;
   const int n = ToInt32(vm.ToNumber(v));
   return n >= 2 && n <= 14 ? n : 0;
-}
-
-cairo_operator_t BlendOperator(int mode) {
-  switch (mode) {
-    case 3: return CAIRO_OPERATOR_MULTIPLY;
-    case 4: return CAIRO_OPERATOR_SCREEN;
-    case 5: return CAIRO_OPERATOR_LIGHTEN;
-    case 6: return CAIRO_OPERATOR_DARKEN;
-    case 7: return CAIRO_OPERATOR_DIFFERENCE;
-    case 8: return CAIRO_OPERATOR_ADD;
-    case 11: return CAIRO_OPERATOR_DEST_IN;
-    case 12: return CAIRO_OPERATOR_DEST_OUT;
-    case 13: return CAIRO_OPERATOR_OVERLAY;
-    case 14: return CAIRO_OPERATOR_HARD_LIGHT;
-    default: return CAIRO_OPERATOR_OVER;
-  }
 }
 
 void InstallFilters(Avm1& vm) {

@@ -12,33 +12,6 @@
 
 namespace quarvel::player::avm1_builtins {
 
-GeomMatrix GeomMatrix::Then(const GeomMatrix& m) const {
-  return {a * m.a + b * m.c, a * m.b + b * m.d, c * m.a + d * m.c,
-          c * m.b + d * m.d, tx * m.a + ty * m.c + m.tx, tx * m.b + ty * m.d + m.ty};
-}
-
-bool GeomMatrix::Invert(GeomMatrix& out) const {
-  const double det = a * d - b * c;
-  if (det == 0 || !std::isfinite(det)) return false;
-  out.a = d / det, out.b = -b / det, out.c = -c / det, out.d = a / det;
-  out.tx = -(out.a * tx + out.c * ty);
-  out.ty = -(out.b * tx + out.d * ty);
-  return true;
-}
-
-Matrix GeomMatrix::ToTwips() const {
-  auto finite = [](double v, double lim) { return std::isfinite(v) ? std::clamp(v, -lim, lim) : 0.0; };
-  Matrix m;
-  m.scaleX = finite(a, 1e6), m.rotateSkew0 = finite(b, 1e6), m.rotateSkew1 = finite(c, 1e6), m.scaleY = finite(d, 1e6);
-  m.translateX = static_cast<std::int32_t>(std::lround(finite(tx * 20, 2e9)));
-  m.translateY = static_cast<std::int32_t>(std::lround(finite(ty * 20, 2e9)));
-  return m;
-}
-
-GeomMatrix GeomMatrix::FromTwips(const Matrix& m) {
-  return {m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX / 20.0, m.translateY / 20.0};
-}
-
 double NumberField(Avm1& vm, const AsValue& obj, const char* name) {
   const AsValue v = vm.Get(obj, name);
   return v.IsUndefined() ? std::nan("") : vm.ToNumber(v);
@@ -196,21 +169,16 @@ AsValue MatrixRotate(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 
-GeomMatrix Box(double sx, double sy, double r, double tx, double ty) {
-  const double c = std::cos(r), s = std::sin(r);
-  return {sx * c, sy * s, -sx * s, sy * c, tx, ty};
-}
-
 double OptNum(Avm1& vm, AsArgs a, std::size_t i) { return i < a.size() ? Num(vm, a, i) : 0; }
 
 AsValue MatrixCreateBox(Avm1& vm, const AsValue& self, AsArgs a) {
-  PutMatrix(vm, self, Box(Num(vm, a, 0), Num(vm, a, 1), OptNum(vm, a, 2), OptNum(vm, a, 3), OptNum(vm, a, 4)));
+  PutMatrix(vm, self, GeomMatrix::Box(Num(vm, a, 0), Num(vm, a, 1), OptNum(vm, a, 2), OptNum(vm, a, 3), OptNum(vm, a, 4)));
   return {};
 }
 
 AsValue MatrixGradientBox(Avm1& vm, const AsValue& self, AsArgs a) {
   const double w = Num(vm, a, 0), h = Num(vm, a, 1);
-  PutMatrix(vm, self, Box(w / 1638.4, h / 1638.4, OptNum(vm, a, 2), OptNum(vm, a, 3) + w / 2, OptNum(vm, a, 4) + h / 2));
+  PutMatrix(vm, self, GeomMatrix::GradientBox(w, h, OptNum(vm, a, 2), OptNum(vm, a, 3), OptNum(vm, a, 4)));
   return {};
 }
 

@@ -11,23 +11,12 @@
 
 #include "player/avm1/avm1.h"
 #include "player/render/filters.h"
+#include "player/rules/geom_matrix.h"
 #include "player/swf/records.h"
 
 namespace quarvel::player::avm1_builtins {
 
-// A matrix in script units: pixels, x' = a*x + c*y + tx, y' = b*x + d*y + ty.
-struct GeomMatrix {
-  double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
-  GeomMatrix Then(const GeomMatrix& m) const;  // this first, then m
-  bool Invert(GeomMatrix& out) const;
-  void Apply(double x, double y, double& ox, double& oy) const {
-    ox = a * x + c * y + tx;
-    oy = b * x + d * y + ty;
-  }
-  // Twips for the renderer's matrices.
-  Matrix ToTwips() const;
-  static GeomMatrix FromTwips(const Matrix& m);
-};
+using rules::GeomMatrix;
 
 struct GeomRect {
   double x = 0, y = 0, width = 0, height = 0;
@@ -64,6 +53,5 @@ std::shared_ptr<BitmapData> ScriptBitmap(const AsValue& v);
 bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& out);
 // Blend modes by name or number, as Instance::blendMode holds them (0: normal).
 int BlendModeOf(Avm1& vm, const AsValue& v);
-cairo_operator_t BlendOperator(int mode);
 
 }  // namespace quarvel::player::avm1_builtins

@@ -107,6 +107,36 @@ TEST(Avm1Clips, ScaleAndRotationAreKeptApartFromTheMatrix) {
   EXPECT_EQ(r.Get("rot4"), "170");
 }
 
+// The same steps as As3DisplayObject.AFlipReadsBackAsSetAfterATurn: both
+// machines give the same answers, in their own units.
+TEST(Avm1Clips, AFlipReadsBackAsSetAfterATurnAndAResize) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  // A 100 x 50 rectangle.
+  a.Append(Do(Method(Var("c"), "beginFill", {Int(0xFF0000)})));
+  a.Append(Do(Method(Var("c"), "moveTo", {Int(0), Int(0)})));
+  for (auto [x, y] : {std::pair{100, 0}, {100, 50}, {0, 50}, {0, 0}})
+    a.Append(Do(Method(Var("c"), "lineTo", {Int(x), Int(y)})));
+  a.Append(Do(Method(Var("c"), "endFill")));
+  a.Append(SetMember(Var("c"), "_xscale", Int(-100)));
+  a.Append(SetMember(Var("c"), "_rotation", Int(30)));
+  a.Append(SetMember(Var("c"), "_yscale", Int(200)));
+  Set(a, "turned", Bin(Bin(Bin(Member(Var("c"), "_xscale"), Str(" "), Action::kAdd2), Member(Var("c"), "_rotation"),
+                           Action::kAdd2),
+                       Bin(Str(" "), Member(Var("c"), "_yscale"), Action::kAdd2), Action::kAdd2));
+  a.Append(SetMember(Var("c"), "_rotation", Int(0)));
+  a.Append(SetMember(Var("c"), "_width", Int(50)));
+  Set(a, "resized", Bin(Bin(Member(Var("c"), "_xscale"), Str(" "), Action::kAdd2), Member(Var("c"), "_width"),
+                        Action::kAdd2));
+  a.Append(SetMember(Var("c"), "_rotation", Int(90)));
+  Set(a, "flipped", Bin(Bin(Member(Var("c"), "_rotation"), Str(" "), Action::kAdd2), Member(Var("c"), "_xscale"),
+                        Action::kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("turned"), "-100 30 200");
+  EXPECT_EQ(r.Get("resized"), "-50 50");
+  EXPECT_EQ(r.Get("flipped"), "90 -50");
+}
+
 TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   // A field made with no width and centred autoSize grows both ways from
   // its origin: _x tells where its box begins now, and setting _x moves

@@ -30,22 +30,6 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The five XML entities for & < > " and '.
-inline std::string XmlEscaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // Length in UTF-16 units, as script strings count: a character past the
 // Basic Multilingual Plane (a 4-byte sequence) counts twice.
 inline std::size_t Utf16Length(const std::string& s) {

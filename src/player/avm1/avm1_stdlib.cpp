@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 
 namespace quarvel::player::avm1_builtins {

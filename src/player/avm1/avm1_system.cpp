@@ -10,6 +10,7 @@
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
 #include "player/avm1/avm1_shared.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
@@ -133,6 +134,8 @@ AsValue ExternalText(Avm1& vm, const AsValue&, AsArgs a) {
   return s.empty() ? AsValue::Null() : AsValue::String(Rewrite(s));
 }
 
+std::string EscapeXml(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
+
 // Only the five named entities, spelled in lower case, in one pass.
 std::string UnescapeXml(const std::string& s) {
   static const std::pair<std::string_view, char> kEntities[] = {
@@ -199,7 +202,7 @@ void InstallSystem(Avm1& vm) {
   vm.SetProp(external, "available", AsValue::Bool(false), true);
   vm.NewFunction("call", ExternalCall, external);
   vm.NewFunction("addCallback", False, external);
-  vm.NewFunction("_escapeXML", ExternalText<avm1_detail::XmlEscaped>, external);
+  vm.NewFunction("_escapeXML", ExternalText<EscapeXml>, external);
   vm.NewFunction("_unescapeXML", ExternalText<UnescapeXml>, external);
   vm.NewFunction("_jsQuoteString", ExternalText<JsQuote>, external);
   AsValue flash = vm.Get(AsValue::Object(global), "flash");

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "player/avm1/avm1_actions.h"
+#include "player/avm1/avm1_action_list.h"
 #include "player/flash_player.h"
 #include "support/swf_builder.h"
 #include "support/swf_writer.h"

@@ -423,11 +423,11 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     out = fo && it != fo->styleSheets.end() ? it->second : AsValue::Undefined();
   } else if (low == "_x") out = AsValue::Number((m.translateX + std::round(BoxOffsetX(inst, f) * 20)) / 20);
   else if (low == "_y") out = AsValue::Number((m.translateY + std::round(BoxOffsetY(inst, f) * 20)) / 20);
-  else if (low == "_xscale") out = AsValue::Number(ScriptTransformOf(inst).xscale * 100);
-  else if (low == "_yscale") out = AsValue::Number(ScriptTransformOf(inst).yscale * 100);
+  else if (low == "_xscale") out = AsValue::Number(transform::ScaleX(inst.matrix, inst.scriptTransform) * 100);
+  else if (low == "_yscale") out = AsValue::Number(transform::ScaleY(inst.matrix, inst.scriptTransform) * 100);
   else if (low == "_alpha") out = AsValue::Number(inst.cxform.alphaMult * 100.0 / 256);
   else if (low == "_visible") out = AsValue::Bool(inst.visible);
-  else if (low == "_rotation") out = AsValue::Number(ScriptTransformOf(inst).rotation * 180 / 3.14159265358979323846);
+  else if (low == "_rotation") out = AsValue::Number(transform::RotationDegrees(inst.matrix, inst.scriptTransform));
   else if (low == "_width" || low == "_height") {
     Rect r;
     stage.Bounds(inst, r);
@@ -518,7 +518,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     } else if (low == "_y") {
       m.translateY = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetY(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_xscale" || low == "_yscale" || low == "_rotation") {
-      SetScriptScaleOrRotation(inst, low[1] == 'r' ? 'r' : low[1], d);
+      if (low == "_xscale") transform::SetScaleX(m, inst.scriptTransform, d / 100);
+      else if (low == "_yscale") transform::SetScaleY(m, inst.scriptTransform, d / 100);
+      else transform::SetRotationDegrees(m, inst.scriptTransform, d);
     } else if (low == "_alpha") {
       inst.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6));
     } else {

@@ -9,6 +9,7 @@
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
 #include "player/avm1/avm1_shared.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
@@ -115,6 +116,8 @@ bool Insert(Avm1& vm, AsObject* parent, AsObject* child, AsObject* before) {
 
 // ---- text
 
+std::string Escaped(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
+
 std::string Unescaped(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -156,7 +159,7 @@ void Write(Avm1& vm, AsObject* o, std::string& out, int depth) {
   XmlNode* n = NodeOf(o);
   if (!n || depth > kMaxDepth || out.size() > (std::size_t{16} << 20)) return;
   if (n->type == kText) {
-    out += avm1_detail::XmlEscaped(n->value);
+    out += Escaped(n->value);
     return;
   }
   const bool tag = !n->document && !n->name.empty();
@@ -168,7 +171,7 @@ void Write(Avm1& vm, AsObject* o, std::string& out, int depth) {
       if (!p.hidden && !p.getter) attrs.push_back(&p);
     }
     std::sort(attrs.begin(), attrs.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
-    for (const AsProperty* p : attrs) out += ' ' + p->name + "=\"" + avm1_detail::XmlEscaped(vm.ToString(p->value)) + '"';
+    for (const AsProperty* p : attrs) out += ' ' + p->name + "=\"" + Escaped(vm.ToString(p->value)) + '"';
     if (n->children.empty()) {
       out += " />";
       return;

@@ -61,12 +61,15 @@ NATIVE(ObjPropertyIsEnumerable) {
     std::uint32_t i = 0;
     if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
   }
-  return Value::Bool(o->FindDyn(name) != nullptr);
+  return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
+// Only dynamic properties have the flag; traits stay unlisted whatever is asked.
 NATIVE(ObjSetPropertyIsEnumerable) {
-  (void)self;
-  (void)a;
-  m.Skip("setPropertyIsEnumerable");
+  Object* o = self.AsObject();
+  const std::string name = ArgStr(m, a, 0, "undefined");
+  if (!o || !o->FindDyn(name)) return Value();
+  if (m.ToBoolean(m.ArgOr(a, 1))) o->dyn->hidden.erase(name);
+  else o->dyn->hidden.insert(name);
   return Value();
 }
 NATIVE(ObjIsPrototypeOf) {
@@ -83,6 +86,15 @@ NATIVE(ObjToString) {
   if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
   return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
+}
+// Flash's Object.prototype.toLocaleString: an object's toString, a number's
+// digits, and for the other primitives their class ("[object String]").
+NATIVE(ObjToLocaleString) {
+  (void)a;
+  if (self.IsObject()) return m.CallProperty(self, "toString", {});
+  if (self.IsNumber() || self.IsNullish()) return m.Str(m.ToString(self));
+  Class* c = m.ClassOf(self);
+  return m.Str("[object " + (c ? c->name : std::string("Object")) + "]");
 }
 NATIVE(ObjValueOf) {
   (void)m;
@@ -214,7 +226,7 @@ NATIVE(NumToPrecision) {
   std::string digits = RoundedDigits(d, prec - 1, true, &e);
   if (d == 0) e = 0;
   const std::string sign = d < 0 ? "-" : "";
-  if (e < -6 || e >= prec) {
+  if (e >= prec) {  // small numbers stay in fixed notation in Flash
     std::string mant = digits.substr(0, 1);
     if (prec > 1) mant += "." + digits.substr(1);
     return m.Str(sign + mant + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
@@ -228,14 +240,22 @@ NATIVE(NumToPrecision) {
 }
 NATIVE(NumToExponential) {
   const double d = m.ToNumber(self);
-  const int digits = static_cast<int>(ArgNum(m, a, 0, 6));
+  const double want = ArgNum(m, a, 0, 0);
+  if (want < 0 || want > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
+  if (!std::isfinite(d)) return m.Str(NumberToString(d));
+  // Flash cuts the exact decimal expansion after the digits asked for, without rounding.
+  const int digits = static_cast<int>(want);
+  // Flash's digit generator gives zero (either sign) as 1e-15, or 0.0..e-16.
+  if (d == 0) return m.Str(digits == 0 ? "1e-15" : "0." + std::string(static_cast<std::size_t>(digits), '0') + "e-16");
   char buf[128];
-  std::snprintf(buf, sizeof buf, "%.*e", std::clamp(digits, 0, 20), d);
-  std::string s = buf;
-  auto ep = s.find('e');
-  std::string ex = s.substr(ep + 2);
-  while (ex.size() > 1 && ex[0] == '0') ex.erase(0, 1);
-  return m.Str(s.substr(0, ep + 2) + ex);
+  std::snprintf(buf, sizeof buf, "%.60e", std::fabs(d));
+  const std::string s = buf;
+  const auto ep = s.find('e');
+  std::string out = d < 0 ? "-" : "";
+  out += s[0];
+  if (digits > 0) out += "." + s.substr(2, static_cast<std::size_t>(digits));
+  const int e = std::atoi(s.c_str() + ep + 1);
+  return m.Str(out + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
 }
 
 // ---- String: indices count UTF-16 units (utf16.h); ASCII text takes the byte path.
@@ -249,13 +269,14 @@ NATIVE(StrLength) {
 }
 NATIVE(StrCharAt) {
   const std::string s = SelfText(m, self);
-  const double i = ArgNum(m, a, 0, 0);
+  double i = ArgNum(m, a, 0, 0);
+  if (std::isnan(i)) i = 0;  // as ToInteger makes it
   if (IsAscii(s)) {
-    if (std::isnan(i) || i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
+    if (i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
     return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
   }
   const std::u16string u = ToUtf16(s);
-  if (std::isnan(i) || i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
+  if (i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
   return m.Str(FromUtf16(u.substr(static_cast<std::size_t>(i), 1)));
 }
 NATIVE(StrCharCodeAt) {
@@ -480,6 +501,17 @@ NATIVE(ArrToString) {
   (void)a;
   return m.Str(JoinArray(m, SelfArray(m, self), ","));
 }
+NATIVE(ArrToLocaleString) {
+  (void)a;
+  ArrayObject* arr = SelfArray(m, self);
+  std::string out;
+  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+    if (i) out += ",";
+    const Value e = arr->elems[i];
+    if (!e.IsNullish()) out += m.ToString(m.CallProperty(e, "toLocaleString", {}));
+  }
+  return m.Str(out);
+}
 NATIVE(ArrReverse) {
   (void)a;
   ArrayObject* arr = SelfArray(m, self);
@@ -586,7 +618,7 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
     for (auto& c : a) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (auto& c : b) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  return a < b ? -1 : a > b ? 1 : 0;
+  return CompareUtf16(a, b);
 }
 
 // Sorts `keys` (one per element) and applies the flags; returns the new
@@ -666,7 +698,10 @@ NATIVE(ErrorCtor) {
   Object* o = m.ToObject(self);
   o->SetDyn(m.Intern("message"), m.Str(ArgStr(m, a, 0, "")));
   o->SetDyn(m.Intern("errorID"), Value::Int(static_cast<std::int32_t>(ArgNum(m, a, 1, 0))));
-  o->SetDyn(m.Intern("name"), m.Str(o->cls ? o->cls->name : "Error"));
+  // The name comes from the prototype (Error.prototype.name), so that a
+  // script's subclass of Error is named "Error"; the flash.errors classes
+  // name their instances "Error" too, though their prototypes carry their own.
+  if (!o->cls || (!o->cls->unit && !o->cls->package.empty())) o->SetDyn(m.Intern("name"), m.Str("Error"));
   return self;
 }
 NATIVE(ErrorToString) {
@@ -745,6 +780,10 @@ NATIVE(Trace) {
   (void)self;
   std::string s;
   for (std::size_t i = 0; i < a.size(); ++i) s += (i ? " " : "") + m.ToString(a[i]);
+  // The log is UTF-8: a lone surrogate (kept as its 3-byte form) prints as U+FFFD.
+  for (std::size_t i = 0; i + 2 < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0)
+      s.replace(i, 3, "\xEF\xBF\xBD");
   if (m.traceSink) m.traceSink(s);
   return Value();
 }
@@ -912,7 +951,7 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(object, "setPropertyIsEnumerable", ObjSetPropertyIsEnumerable);
   m.AddMethod(object, "isPrototypeOf", ObjIsPrototypeOf);
   m.AddMethod(object, "toString", ObjToString);
-  m.AddMethod(object, "toLocaleString", ObjToString);
+  m.AddMethod(object, "toLocaleString", ObjToLocaleString);
   m.AddMethod(object, "valueOf", ObjValueOf);
   object->iinit = nullptr;
   (void)ObjectCtor;
@@ -989,7 +1028,7 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(array, "unshift", ArrUnshift);
   m.AddMethod(array, "join", ArrJoin);
   m.AddMethod(array, "toString", ArrToString);
-  m.AddMethod(array, "toLocaleString", ArrToString);
+  m.AddMethod(array, "toLocaleString", ArrToLocaleString);
   m.AddMethod(array, "reverse", ArrReverse);
   m.AddMethod(array, "concat", ArrConcat);
   m.AddMethod(array, "slice", ArrSlice);
@@ -1015,14 +1054,16 @@ void InstallBuiltins(Machine& m) {
   SetNativeCtor(m, error, ErrorCtor);
   m.AddMethod(error, "toString", ErrorToString);
   m.AddMethod(error, "getStackTrace", ErrorStack);
+  auto named = [&m](Class* c) { c->prototype->SetDyn(m.Intern("name"), m.Str(c->name)); };
+  named(error);
   for (const char* name : {"TypeError", "ReferenceError", "RangeError", "ArgumentError", "SyntaxError", "EvalError",
                            "URIError", "VerifyError", "SecurityError", "DefinitionError", "UninitializedError"}) {
-    m.DefineNativeClass("", name, error, nullptr, true);
+    named(m.DefineNativeClass("", name, error, nullptr, true));
   }
   for (const char* name : {"IOError", "EOFError", "IllegalOperationError", "MemoryError", "ScriptTimeoutError",
                            "StackOverflowError", "InvalidSWFError"}) {
     Class* base = std::string(name) == "EOFError" ? m.FindClass("flash.errors::IOError") : error;
-    m.DefineNativeClass("flash.errors", name, base ? base : error, nullptr, true);
+    named(m.DefineNativeClass("flash.errors", name, base ? base : error, nullptr, true));
   }
 
   Class* math = m.DefineNativeClass("", "Math", object);

@@ -13,6 +13,8 @@
 #include "player/avm2/builtins_util.h"
 #include "player/avm2/utf16.h"
 #include "player/text/text_encoding.h"
+#include "player/text/xml_escape.h"
+#include "player/rules/calendar.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -99,7 +101,10 @@ RegExpObject* AsRegExp(const Value& v) {
 
 void Compile(Machine& m, RegExpObject* r, const std::string& src, const std::string& flags) {
   r->source = src;
-  r->flags = flags;
+  // Known flags, once each, in the order toString() shows them.
+  r->flags.clear();
+  for (char f : std::string_view("gimsx"))
+    if (flags.find(f) != std::string::npos) r->flags += f;
   std::uint32_t opts = PCRE2_UTF | PCRE2_ALT_BSUX | PCRE2_MATCH_INVALID_UTF;
   for (char c : flags) {
     if (c == 'i') opts |= PCRE2_CASELESS;
@@ -119,6 +124,8 @@ NATIVE(RegExpCtor) {
   auto* r = AsRegExp(self);
   if (!r) return self;
   if (auto* other = AsRegExp(m.ArgOr(a, 0))) {
+    if (!m.ArgOr(a, 1).IsUndefined())
+      m.ThrowError("TypeError", "Cannot supply flags when constructing one RegExp from another.", 1100);
     Compile(m, r, other->source, other->flags);
   } else {
     Compile(m, r, ArgStr(m, a, 0, ""), ArgStr(m, a, 1, ""));
@@ -180,6 +187,14 @@ NATIVE(RegExpGlobal) {
   auto* r = AsRegExp(self);
   return Value::Bool(r && r->global);
 }
+Value RegExpFlag(const Value& self, char flag) {
+  auto* r = AsRegExp(self);
+  return Value::Bool(r && r->flags.find(flag) != std::string::npos);
+}
+NATIVE(RegExpIgnoreCase) { return RegExpFlag(self, 'i'); }
+NATIVE(RegExpMultiline) { return RegExpFlag(self, 'm'); }
+NATIVE(RegExpDotall) { return RegExpFlag(self, 's'); }
+NATIVE(RegExpExtended) { return RegExpFlag(self, 'x'); }
 NATIVE(RegExpLastIndex) {
   auto* r = AsRegExp(self);
   return Value::Number(r ? static_cast<double>(r->lastIndex) : 0);
@@ -190,7 +205,13 @@ NATIVE(RegExpSetLastIndex) {
 }
 NATIVE(RegExpToString) {
   auto* r = AsRegExp(self);
-  return m.Str(r ? "/" + r->source + "/" + r->flags : "/(?:)/");
+  if (!r) {
+    // Flash names an object by its class and a (hidden) address here.
+    Object* o = self.AsObject();
+    const std::string what = o && o->cls ? o->cls->name + "@00000000000" : m.ToString(self);
+    m.ThrowError("TypeError", "Type Coercion failed: cannot convert " + what + " to RegExp.", 1034);
+  }
+  return m.Str("/" + r->source + "/" + r->flags);
 }
 
 // String methods with patterns.
@@ -236,6 +257,12 @@ std::string Expand(const std::string& repl, const std::string& s, const std::vec
     } else if (c == '&') {
       out += s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first));
       ++i;
+    } else if (c == '`') {  // the text before the match
+      out += s.substr(0, static_cast<std::size_t>(g[0].first));
+      ++i;
+    } else if (c == '\'') {  // the text after it
+      out += s.substr(static_cast<std::size_t>(g[0].second));
+      ++i;
     } else if (c >= '0' && c <= '9') {
       std::size_t n = static_cast<std::size_t>(c - '0');
       std::size_t used = 1;
@@ -264,7 +291,7 @@ NATIVE(StrReplace) {
     if (!fn) return Expand(m.ToString(repl), s, g);
     std::vector<Value> args;
     for (auto [b, e] : g) args.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
-    args.push_back(Value::Int(static_cast<std::int32_t>(g[0].first)));
+    args.push_back(Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
     args.push_back(m.Str(s));
     return m.ToString(m.Call(repl, Value::Null(), args));
   };
@@ -302,19 +329,17 @@ NATIVE(StrSplit) {
     std::size_t from = 0, start = 0;
     std::vector<std::pair<long, long>> g;
     while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
-      if (g[0].second == g[0].first && static_cast<std::size_t>(g[0].first) >= s.size()) break;
-      if (g[0].second == static_cast<long>(start) && g[0].first == g[0].second) {
-        from = start + 1;
-        if (from > s.size()) break;
-        out.push_back(m.Str(s.substr(start, 1)));
-        start = from;
+      // Flash never splits at an empty match: "abc".split(/(?:)/) is ["abc"].
+      if (g[0].second == g[0].first) {
+        from = static_cast<std::size_t>(g[0].first) + 1;
+        while (from < s.size() && (static_cast<unsigned char>(s[from]) & 0xC0) == 0x80) ++from;
         continue;
       }
       out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
       for (std::size_t i = 1; i < g.size(); ++i)
         out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
       start = static_cast<std::size_t>(g[0].second);
-      from = start + (g[0].second == g[0].first ? 1 : 0);
+      from = start;
     }
     if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
     return Value::Obj(m.NewArray(std::move(out)));
@@ -451,13 +476,43 @@ struct JsonParser {
   }
 };
 
+// The reviver sees every member after its own members, then the whole value
+// under the key ""; undefined removes the member.
+Value Revive(Machine& m, const Value& reviver, const Value& holder, const Value& key, int depth) {
+  if (depth > 512) m.ThrowError("Error", "JSON nesting is too deep.", 1023);
+  Value v = m.GetProperty(holder, m.ToString(key));
+  if (Object* o = v.AsObject()) {
+    if (auto* arr = AsArray(v)) {
+      for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+        const Value r = Revive(m, reviver, v, m.Str(std::to_string(i)), depth + 1);
+        arr->elems[i] = r;
+      }
+    } else if (o->dyn) {
+      std::vector<StringCell*> names;
+      for (auto& [k, val] : o->dyn->items)
+        if (k) names.push_back(k);
+      for (StringCell* k : names) {
+        const Value r = Revive(m, reviver, v, Value::Str(k), depth + 1);
+        if (r.IsUndefined()) o->DeleteDyn(k->text);
+        else o->SetDyn(k, r);
+      }
+    }
+  }
+  Value args[2] = {key, v};
+  return m.Call(reviver, holder, args);
+}
+
 NATIVE(JsonParse) {
   const std::string text = ArgStr(m, a, 0, "");
   JsonParser p{m, text};
   Value v = p.Parse();
   p.Ws();
   if (p.i != text.size()) p.Fail();
-  return v;
+  const Value reviver = m.ArgOr(a, 1);
+  if (!reviver.IsObject() || reviver.o->kind != ObjectKind::kFunction) return v;
+  Object* root = m.NewObject();
+  root->SetDyn(m.Intern(""), v);
+  return Revive(m, reviver, Value::Obj(root), m.Str(""), 0);
 }
 
 std::string Quote(const std::string& s) {
@@ -544,8 +599,8 @@ struct JsonWriter {
         }
       }
       if (o->dyn)
-        for (auto& [k, val] : o->dyn->items)
-          if (k) emit(k->text, val);
+        for (std::size_t i = 0; i < o->dyn->items.size(); ++i)
+          if (o->dyn->Listed(i)) emit(o->dyn->items[i].first->text, o->dyn->items[i].second);
       if (!first) out += nl + cur;
       out += "}";
     }
@@ -555,6 +610,9 @@ struct JsonWriter {
 };
 
 NATIVE(JsonStringify) {
+  // A replacer given must be a function or an array (null counts as none; undefined does not).
+  if (a.size() >= 2 && !a[1].IsNull() && !AsArray(a[1]) && !(a[1].IsObject() && a[1].o->kind == ObjectKind::kFunction))
+    m.ThrowError("TypeError", "Replacer argument to JSON stringifier must be an array or a two parameter function.", 1131);
   JsonWriter w{m, m.ArgOr(a, 1), "", {}};
   const Value space = m.ArgOr(a, 2);
   if (space.IsNumber()) w.indent = std::string(static_cast<std::size_t>(std::clamp(space.Num(), 0.0, 10.0)), ' ');
@@ -575,63 +633,14 @@ DateObject* AsDate(const Value& v) {
   Object* o = v.AsObject();
   return o && o->kind == ObjectKind::kDate ? static_cast<DateObject*>(o) : nullptr;
 }
-double DaysFromCivil(double y, double mo, double d) {
-  // Month may be out of range: carry it into the year.
-  y += std::floor(mo / 12);
-  mo = std::fmod(mo, 12);
-  if (mo < 0) mo += 12;
-  const double yy = mo < 2 ? y - 1 : y;
-  const double era = std::floor(yy / 400);
-  const double yoe = yy - era * 400;
-  const double mp = std::fmod(mo + 10, 12);  // months from March; mo counts from January = 0
-  const double doy = std::floor((153 * mp + 2) / 5) + d - 1;
-  const double doe = yoe * 365 + std::floor(yoe / 4) - std::floor(yoe / 100) + doy;
-  return era * 146097 + doe - 719468;
-}
 double MakeTime(double y, double mo, double d, double h, double mi, double s, double ms) {
-  return DaysFromCivil(y, mo, d) * 86400000.0 + h * 3600000.0 + mi * 60000.0 + s * 1000.0 + ms;
+  return player::rules::ComposeTime({y, mo, d, h, mi, s, ms});
 }
-struct Parts {
-  double year, month, date, hours, minutes, seconds, ms, day;
-};
-Parts Split(double t) {
-  const double days = std::floor(t / 86400000.0);
-  double rest = t - days * 86400000.0;
-  Parts p{};
-  const double z = days + 719468;
-  const double era = std::floor(z / 146097);
-  const double doe = z - era * 146097;
-  const double yoe = std::floor((doe - std::floor(doe / 1460) + std::floor(doe / 36524) - std::floor(doe / 146096)) / 365);
-  const double doy = doe - (365 * yoe + std::floor(yoe / 4) - std::floor(yoe / 100));
-  const double mp = std::floor((5 * doy + 2) / 153);
-  p.date = doy - std::floor((153 * mp + 2) / 5) + 1;
-  p.month = mp < 10 ? mp + 2 : mp - 10;
-  p.year = yoe + era * 400 + (p.month < 2 ? 1 : 0);
-  p.hours = std::floor(rest / 3600000.0);
-  rest -= p.hours * 3600000.0;
-  p.minutes = std::floor(rest / 60000.0);
-  rest -= p.minutes * 60000.0;
-  p.seconds = std::floor(rest / 1000.0);
-  p.ms = rest - p.seconds * 1000.0;
-  p.day = std::fmod(days + 4, 7);
-  if (p.day < 0) p.day += 7;
-  return p;
-}
-// The zone's offset from UTC at a UTC time, in milliseconds.
-double LocalOffset(double t) {
-  if (!std::isfinite(t)) return 0;
-  const auto secs = static_cast<std::time_t>(std::floor(std::clamp(t, -8.64e15, 8.64e15) / 1000.0));
-  std::tm tm{};
-  if (!localtime_r(&secs, &tm)) return 0;
-  return static_cast<double>(tm.tm_gmtoff) * 1000.0;
-}
-double ToLocal(double t) { return t + LocalOffset(t); }
-// A local time's UTC time; in the hour a clock skips or repeats, the first.
-double FromLocal(double local) {
-  const double first = local - LocalOffset(local);
-  const double second = local - LocalOffset(first);
-  return std::isfinite(second) ? second : first;
-}
+using Parts = player::rules::CivilTime;
+using player::rules::FromLocal;
+using player::rules::ToLocal;
+Parts Split(double t) { return player::rules::SplitTime(t); }
+double LocalOffset(double t) { return player::rules::ZoneOffset(t); }
 double NowMs() {
   return static_cast<double>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count());
@@ -684,29 +693,20 @@ NATIVE(DateTimezoneOffset) {
   if (!d || std::isnan(d->t)) return Value::Number(kNaN);
   return Value::Number(-LocalOffset(d->t) / 60000.0);
 }
-constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 // Flash's forms: "Wed Jan 15 12:30:00 GMT-0500 2020" (0), the date part (1),
 // the time part (2), and toUTCString's "Wed Jan 15 17:30:00 2020 UTC" (3).
 template <int kForm>
 Value DateText(Machine& m, Value self, std::span<Value>) {
+  namespace rules = player::rules;
   DateObject* d = AsDate(self);
   if (!d || std::isnan(d->t)) return m.Str("Invalid Date");
+  if (kForm == 0) return m.Str(rules::DateText(d->t));
   const double offset = kForm == 3 ? 0 : LocalOffset(d->t);
   const Parts p = Split(d->t + offset);
-  const int off = static_cast<int>(std::lround(std::fabs(offset) / 60000.0));
-  char zone[32], date[48], time[48];
-  std::snprintf(zone, sizeof zone, "GMT%c%02d%02d", offset < 0 ? '-' : '+', off / 60, off % 60);
-  std::snprintf(date, sizeof date, "%s %s %d", kDayNames[static_cast<int>(p.day)], kMonthNames[static_cast<int>(p.month)],
-                static_cast<int>(p.date));
-  std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(p.hours), static_cast<int>(p.minutes),
-                static_cast<int>(p.seconds));
-  const std::string year = std::to_string(static_cast<long long>(p.year));
   switch (kForm) {
-    case 1: return m.Str(std::string(date) + " " + year);
-    case 2: return m.Str(std::string(time) + " " + zone);
-    case 3: return m.Str(std::string(date) + " " + time + " " + year + " UTC");
-    default: return m.Str(std::string(date) + " " + time + " " + zone + " " + year);
+    case 1: return m.Str(rules::DayText(p) + " " + rules::YearText(p.year));
+    case 2: return m.Str(rules::ClockText(p) + " " + rules::ZoneText(offset));
+    default: return m.Str(rules::DayText(p) + " " + rules::ClockText(p) + " " + rules::YearText(p.year) + " UTC");
   }
 }
 NATIVE(DateToString) { return DateText<0>(m, self, a); }
@@ -864,15 +864,7 @@ std::string XmlText(const XmlObject* x) {
   return out;
 }
 std::string Escape(const std::string& s, bool attr) {
-  std::string out;
-  for (char c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (attr && c == '"') out += "&quot;";
-    else out += c;
-  }
-  return out;
+  return encoding::XmlEscaped(s, attr ? encoding::XmlQuotes::kDouble : encoding::XmlQuotes::kNone);
 }
 std::string XmlString(const XmlObject* x, int level = 0) {
   if (x->isList) {
@@ -1295,6 +1287,10 @@ void InstallMoreBuiltins(Machine& m) {
   m.AddMethod(re, "toString", RegExpToString);
   m.AddGetter(re, "source", RegExpSource);
   m.AddGetter(re, "global", RegExpGlobal);
+  m.AddGetter(re, "ignoreCase", RegExpIgnoreCase);
+  m.AddGetter(re, "multiline", RegExpMultiline);
+  m.AddGetter(re, "dotall", RegExpDotall);
+  m.AddGetter(re, "extended", RegExpExtended);
   m.AddGetter(re, "lastIndex", RegExpLastIndex);
   m.AddSetter(re, "lastIndex", RegExpSetLastIndex);
   m.AddMethod(m.stringClass, "match", StrMatch);

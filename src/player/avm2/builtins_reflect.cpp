@@ -6,6 +6,7 @@
 #include <string>
 
 #include "player/avm2/builtins_util.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -62,19 +63,7 @@ NATIVE(ProxyIsAttribute) { return Value::Bool(false); }
 
 // ---- describeType
 
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string Escape(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kDouble); }
 
 std::string TypeName(const AbcFile& f, std::uint32_t multiname) {
   if (multiname == 0 || multiname >= f.pool.multinames.size()) return "*";

@@ -159,7 +159,7 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   }
   if (!o->dyn) return 0;
   for (std::size_t j = k - elems; j < o->dyn->items.size(); ++j)
-    if (o->dyn->items[j].first) return static_cast<std::uint32_t>(elems + j + 1);
+    if (o->dyn->Listed(j)) return static_cast<std::uint32_t>(elems + j + 1);
   return 0;
 }
 

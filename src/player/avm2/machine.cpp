@@ -79,6 +79,7 @@ bool Object::DeleteDyn(std::string_view name) {
   if (it == dyn->index.end()) return false;
   auto& item = dyn->items[it->second];
   dyn->index.erase(it);
+  if (auto h = dyn->hidden.find(name); h != dyn->hidden.end()) dyn->hidden.erase(h);
   item.first = nullptr;
   item.second = Value();
   --dyn->live;
@@ -309,7 +310,7 @@ bool Machine::Equals(const Value& a, const Value& b) {
 int Machine::LessThan(const Value& a, const Value& b) {
   if (a.type == Type::kInt && b.type == Type::kInt) return a.i < b.i ? 1 : 0;
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
-  if (pa.IsString() && pb.IsString()) return pa.s->text < pb.s->text ? 1 : 0;
+  if (pa.IsString() && pb.IsString()) return CompareUtf16(pa.s->text, pb.s->text) < 0 ? 1 : 0;
   const double x = ToNumber(pa), y = ToNumber(pb);
   if (std::isnan(x) || std::isnan(y)) return -1;
   return x < y ? 1 : 0;
@@ -468,6 +469,25 @@ StringCell* LocalOf(Machine& m, Name& n) {
   return n.local;
 }
 
+// The public methods of the top-level core classes live on prototypes in
+// Flash: a dynamic property of that name on the object or a prototype wins,
+// and assigning one makes a dynamic property instead of failing.
+bool IsPrototypeMethod(const Binding* b) {
+  const Class* owner = b && b->kind == Binding::Kind::kMethod && b->method ? b->method->owner : nullptr;
+  return owner && !owner->unit && owner->package.empty();
+}
+
+Value* PrototypeShadow(Machine& m, Object* o, Object* proto, const Binding* b, Name& n) {
+  if (!IsPrototypeMethod(b)) return nullptr;
+  const std::string& key = LocalOf(m, n)->text;
+  if (o && o->dyn)
+    if (Value* v = o->FindDyn(key)) return v;
+  for (Object* p = proto; p; p = p->proto)
+    if (p->dyn)
+      if (Value* v = p->FindDyn(key)) return v;
+  return nullptr;
+}
+
 bool HasNativeBase(const Class* c, const Class* objectClass) {
   for (; c; c = c->super)
     if (!c->unit && c != objectClass) return true;
@@ -542,7 +562,11 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       const std::u16string u = ToUtf16(t);
       return n.index < u.size() ? Str(FromUtf16(u.substr(n.index, 1))) : Value();
     }
-    if (const Binding* b = FindBinding(&c->instance, n)) return GetSlotted(nullptr, *b, objV);
+    if (const Binding* b = FindBinding(&c->instance, n)) {
+      if (Value* v = PrototypeShadow(*this, nullptr, c->prototype, b, n)) return *v;
+      if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+      return GetSlotted(nullptr, *b, objV);
+    }
     if (AnyPublic(*this, n)) {
       for (Object* p = c->prototype; p; p = p->proto)
         if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
@@ -553,7 +577,22 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
   if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
-  if (const Binding* b = FindBinding(o->traits, n)) return GetSlotted(o, *b, objV);
+  // RegExp.prototype.toString is RegExp's, unbound.
+  if (o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
+    if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
+      const Binding* b = FindBinding(&it->second->instance, n);
+      if (IsPrototypeMethod(b)) {
+        if (Value* v = PrototypeShadow(*this, o, nullptr, b, n)) return *v;
+        return Value::Obj(NewFunction(b->method, nullptr));
+      }
+    }
+  }
+  if (const Binding* b = FindBinding(o->traits, n)) {
+    if (Value* v = PrototypeShadow(*this, o, o->proto, b, n)) return *v;
+    // Read, such a method is the prototype's function, bound to no object.
+    if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+    return GetSlotted(o, *b, objV);
+  }
   // A class object is a Class too (prototype).
   if (o->kind == ObjectKind::kClass && classClass)
     if (const Binding* b = FindBinding(&classClass->instance, n)) return GetSlotted(o, *b, objV);
@@ -583,7 +622,9 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
   if (o->kind == ObjectKind::kXml && xmlSetIndexed && n.hasIndex && xmlSetIndexed(*this, o, n, v)) return;
-  if (const Binding* b = FindBinding(o->traits, n)) {
+  const Binding* b = FindBinding(o->traits, n);
+  if (IsPrototypeMethod(b)) b = nullptr;
+  if (b) {
     switch (b->kind) {
       case Binding::Kind::kSlot: {
         if (b->isConst && !init) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
@@ -664,7 +705,12 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   Object* o = objV.AsObject();
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
   const Binding* binding = FindBinding(t, n);
-  if (binding && binding->kind == Binding::Kind::kMethod) return Invoke(binding->method, objV, args, binding->method->scope);
+  if (binding && binding->kind == Binding::Kind::kMethod) {
+    Name copy = n;
+    Object* proto = o ? o->proto : ClassOf(objV)->prototype;
+    if (Value* f = PrototypeShadow(*this, o, proto, binding, copy)) return Call(*f, objV, args);
+    return Invoke(binding->method, objV, args, binding->method->scope);
+  }
   if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
     // callProperty(name, ...args)
     Name copy = n;
@@ -739,6 +785,7 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
   const std::ptrdiff_t diff = stackBase_ ? stackBase_ - &here : 0;
   const auto used = static_cast<std::size_t>(std::max<std::ptrdiff_t>(diff, 0));
   if (depth_ >= limits.callDepth || used > limits.nativeStackBytes) {
+    Log("script stopped: recursion limit (stack overflow)");
     ThrowError("Error", "Stack overflow occurred.", 1023);
   }
   ++depth_;
@@ -795,12 +842,12 @@ bool Machine::Contain(const std::function<void()>& f, const char* what) {
     // A cap ends the whole script, not only this call.
     if (entryDepth > 0) throw;
     aborted_ = true;
-    Log(std::string("script stopped in ") + what + ": " + a.what());
+    Log(std::string("script stopped: ") + a.what() + " (in " + what + ")");
     Skip(a.what());
   } catch (const std::bad_alloc&) {
     if (entryDepth > 0) throw;
     aborted_ = true;
-    Log(std::string("script stopped in ") + what + ": out of memory");
+    Log(std::string("script stopped: memory the system gives (in ") + what + ")");
   }
   depth_ = entryDepth;
   stackUsed_ = entryStack;
@@ -1022,6 +1069,7 @@ Class* Machine::DefineNativeClass(std::string_view package, std::string_view nam
     c->prototype->cls = objectClass;
     c->prototype->traits = &objectClass->instance;
     c->prototype->proto = super ? super->prototype : nullptr;
+    if (package.empty()) nativePrototypes_[c->prototype] = c;
   }
   classByName_[c->QualifiedName()] = c;
   AddGlobal(package, name, Value::Obj(c->object));

@@ -155,6 +155,8 @@ struct DynProps {
   std::vector<std::pair<StringCell*, Value>> items;  // in insertion order; removed ones have a null name
   std::unordered_map<std::string_view, std::size_t> index;
   std::size_t live = 0;
+  std::set<std::string, std::less<>> hidden;  // names for..in skips (setPropertyIsEnumerable)
+  bool Listed(std::size_t i) const { return items[i].first && (hidden.empty() || !hidden.contains(items[i].first->text)); }
 };
 
 struct Object : Cell {
@@ -496,6 +498,8 @@ class Machine {
   std::vector<std::unique_ptr<Class>> classes_;
   std::vector<std::unique_ptr<Method>> nativeMethods_;
   std::unordered_map<std::string, Class*> classByName_;
+  // The prototypes of top-level native classes: they carry the class's methods.
+  std::unordered_map<const Object*, Class*> nativePrototypes_;
   Object* builtinGlobal_ = nullptr;
   Traits builtinTraits_;
   std::map<Class*, Class*> vectors_;

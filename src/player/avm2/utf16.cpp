@@ -52,19 +52,7 @@ std::u16string ToUtf16(std::string_view s) {
   return out;
 }
 
-std::string FromUtf16(std::u16string_view u) {
-  std::string out;
-  out.reserve(u.size());
-  for (std::size_t i = 0; i < u.size(); ++i) {
-    std::uint32_t c = u[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < u.size() && u[i + 1] >= 0xDC00 && u[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-      ++i;
-    }
-    encoding::AppendUtf8(out, c);
-  }
-  return out;
-}
+std::string FromUtf16(std::u16string_view u) { return encoding::Utf16ToUtf8(u); }
 
 std::size_t Utf16Length(std::string_view s) {
   if (IsAscii(s)) return s.size();
@@ -98,6 +86,22 @@ std::size_t ByteOfUtf16Index(std::string_view s, std::size_t index) {
     n += c >= 0x10000 ? 2 : 1;
   }
   return i;
+}
+
+int CompareUtf16(std::string_view a, std::string_view b) {
+  // UTF-8 bytes order as code points do; that differs from the units' order
+  // only where a character at or above U+10000 meets one at U+E000 or above.
+  auto upper = [](std::string_view s) {
+    for (unsigned char c : s)
+      if (c >= 0xEE) return true;
+    return false;
+  };
+  if (!upper(a) || !upper(b)) {
+    const int c = a.compare(b);
+    return c < 0 ? -1 : c > 0 ? 1 : 0;
+  }
+  const std::u16string x = ToUtf16(a), y = ToUtf16(b);
+  return x < y ? -1 : x > y ? 1 : 0;
 }
 
 }  // namespace quarvel::avm2

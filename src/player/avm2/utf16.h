@@ -17,5 +17,8 @@ std::size_t Utf16Length(std::string_view utf8);
 // The UTF-16 index of a byte offset (at a character boundary) and back.
 std::size_t Utf16IndexOfByte(std::string_view utf8, std::size_t byte);
 std::size_t ByteOfUtf16Index(std::string_view utf8, std::size_t index);
+// -1, 0 or 1 as the two strings order by their UTF-16 units (Flash's string
+// order: a pair's high surrogate sorts below U+E000..U+FFFF).
+int CompareUtf16(std::string_view a, std::string_view b);
 
 }  // namespace quarvel::avm2

@@ -1,5 +1,6 @@
 #include "player/avm2/value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -107,24 +108,15 @@ std::string NumberToString(double d) {
 std::string NumberToString(double d, int radix) {
   if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return NumberToString(d);
   const bool neg = d < 0;
+  // Flash prints only the whole part in another radix.
   double ip = std::floor(std::fabs(d));
-  double fp = std::fabs(d) - ip;
   std::string s;
   const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
   if (ip == 0) s = "0";
   while (ip >= 1 && s.size() < 1100) {
     const double q = std::floor(ip / radix);
-    s.insert(s.begin(), digits[static_cast<int>(ip - q * radix)]);
+    s.insert(s.begin(), digits[std::clamp(static_cast<int>(ip - q * radix), 0, 35)]);
     ip = q;
-  }
-  if (fp > 0) {
-    s += '.';
-    for (int i = 0; i < 20 && fp > 0; ++i) {
-      fp *= radix;
-      const int dgt = static_cast<int>(fp);
-      s += digits[dgt];
-      fp -= dgt;
-    }
   }
   return neg ? "-" + s : s;
 }

@@ -1,7 +1,17 @@
 #include "player/display/drawing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+
+namespace quarvel::player {
+
+std::uint64_t NextDrawingVersion() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace quarvel::player
 
 namespace quarvel::player::drawing {
 namespace {

@@ -3,7 +3,37 @@
 // drawing, ActionScript 3 Graphics), into the stage's Drawing model (what
 // the renderer draws below a timeline's children). Twips.
 
-#include "player/display/stage.h"
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "player/library/characters.h"
+
+namespace quarvel::player {
+
+class BitmapData;
+
+// A number never handed out before, for Drawing::version.
+std::uint64_t NextDrawingVersion();
+
+// What a timeline's drawing API calls (moveTo, lineTo, beginFill...) drew;
+// shown below its children. Twips.
+struct Drawing {
+  ShapeGeometry geometry;
+  bool hasBounds = false;
+  double penX = 0, penY = 0;
+  double startX = 0, startY = 0;  // where the open fill contour began
+  bool filling = false;
+  int line = -1;  // line style of the last layer in use; -1 none
+  bool hasLineStyle = false;
+  LineStyle lineStyle;
+  std::size_t edges = 0;
+  std::vector<std::shared_ptr<const BitmapData>> bitmaps;  // bitmap fills: their changes show
+  // Changes with every change, so that a repaint can tell (see NextDrawingVersion).
+  std::uint64_t version = NextDrawingVersion();
+};
+
+}  // namespace quarvel::player
 
 namespace quarvel::player::drawing {
 

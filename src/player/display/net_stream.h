@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/video/flv_reader.h"
 #include "player/video/flv_video_decoder.h"
 #include "player/display/video_display.h"

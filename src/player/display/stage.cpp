@@ -9,10 +9,7 @@
 #include <iostream>
 #include <tuple>
 
-#include "player/avm1/avm1.h"
-#include "player/as3/display_binding.h"
-#include "player/flash_player.h"
-#include "player/render/renderer.h"
+#include "player/sound_events.h"
 #include "player/text/text_field.h"
 #include "player/swf/tags.h"
 
@@ -153,20 +150,16 @@ Instance::~Instance() {
   if (it != index->end() && it->second == this) index->erase(it);
 }
 
-std::uint64_t NextDrawingVersion() {
-  static std::atomic<std::uint64_t> next{1};
-  return next.fetch_add(1, std::memory_order_relaxed);
-}
 
-Stage::Stage(const MovieLibrary& lib, std::filesystem::path movieFolder)
-    : lib_(lib), movieFolder_(std::move(movieFolder)) {
+Stage::Stage(const MovieLibrary& lib, ScriptMachines machines, std::filesystem::path movieFolder, bool start)
+    : lib_(lib), machines_(std::move(machines)), movieFolder_(std::move(movieFolder)) {
   emptySprite_.timeline.frames.resize(1);
   totalFrames_ = lib.TotalFrames();
   rootDef_ = lib.timeline;
   rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
   root_.def = &rootDef_;
   root_.owner = kRootClip;
-  Reset();
+  if (start) Reset();
 }
 
 Stage::~Stage() = default;
@@ -180,8 +173,9 @@ void Stage::Reset() {
   root_.lib = nullptr;
   loadedBackground_.reset();
   // Movies with ActionScript 3 run it instead of their ActionScript 1/2.
-  if (!lib_.abcBlocks.empty()) hooks_ = MakeAs3Hooks(*this);
-  avm_ = std::make_unique<Avm1>(*this, lib_.movie.version);
+  if (!lib_.abcBlocks.empty() && machines_.avm2) hooks_ = machines_.avm2(*this);
+  avm_ = machines_.avm1 ? machines_.avm1(*this) : nullptr;
+  if (!avm_) avm_ = std::make_unique<ClipScripts>();
   avm_->BeginFrame(0);
   initDone_.clear();
   startMs_ = timeMs_;
@@ -679,8 +673,7 @@ Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matr
     } else if (IsSprite(inst) && inst.sprite) {
       // A clip acting as a button takes the pointer from everything inside it.
       if (ActsAsButton(inst)) {
-        const AsValue area = avm_->PeekClipMember(inst.serial, "hitArea");
-        const ClipHandle areaClip = avm_->ClipOf(area);
+        const ClipHandle areaClip = avm_->HitAreaOf(inst.serial);
         if (areaClip != kNoClip && areaClip != inst.serial) {
           if (HitsShapes(areaClip, x, y)) return &inst;
         } else if (HitsContent(inst, world, x, y, nesting)) {
@@ -702,8 +695,7 @@ bool Stage::ActsAsButton(const Instance& inst) {
   for (const ClipEventHandler& h : inst.events) handlers = handlers || (h.events & kButtonEvents);
   if (!handlers && !inst.sprite->vars) return false;
   // A getter (as components define it) counts as enabled.
-  const AsValue enabled = avm_->PeekClipMember(inst.serial, "enabled");
-  if (!enabled.IsUndefined() && enabled.type != AsValue::Type::kObject && !avm_->ToBool(enabled)) return false;
+  if (!avm_->Enabled(inst.serial)) return false;
   if (handlers) return true;
   for (const char* name : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver", "onDragOut"}) {
     if (avm_->HasHandler(inst.serial, name)) return true;
@@ -1006,14 +998,14 @@ void Stage::BindText(TimelineState& tl, Instance& inst) {
   if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
   const std::string variable = inst.field->Opts().variable;
   if (variable.empty()) return;
-  AsValue v = avm_->Evaluate(variable, tl.owner);
+  std::optional<std::string> v = avm_->VariableText(variable, tl.owner);
   // A new field gives its variable its own text.
-  if (v.IsUndefined() && !inst.text) {
+  if (!v && !inst.text) {
     const std::string own = e.text.empty() ? inst.field->Text() : e.text;
-    avm_->Assign(variable, AsValue::String(own), tl.owner);
-    v = AsValue::String(own);
+    avm_->SetVariableText(variable, own, tl.owner);
+    v = own;
   }
-  const std::string s = v.IsUndefined() ? std::string() : avm_->ToString(v);
+  const std::string s = v.value_or(std::string());
   if (!inst.text || *inst.text != s) {
     inst.text = std::make_shared<const std::string>(s);
     inst.field->SetShown(s);

@@ -17,6 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "player/display/display_transform.h"
+#include "player/display/drawing.h"
 #include "player/library/characters.h"
 #include "player/render/filters.h"
 #include "player/library/movie_library.h"
@@ -30,6 +32,7 @@ class TextField;
 struct TimelineState;
 struct Instance;
 class Avm1;
+class Stage;
 class VideoDisplay;
 class BitmapData;
 struct ShaderBlend;
@@ -41,26 +44,6 @@ struct ClipEventHandler {
   std::uint32_t events = 0;  // kEvent... bits
   std::span<const std::uint8_t> code;
 };
-// A number never handed out before, for Drawing::version.
-std::uint64_t NextDrawingVersion();
-
-// What a timeline's drawing API calls (moveTo, lineTo, beginFill...) drew;
-// shown below its children. Twips.
-struct Drawing {
-  ShapeGeometry geometry;
-  bool hasBounds = false;
-  double penX = 0, penY = 0;
-  double startX = 0, startY = 0;  // where the open fill contour began
-  bool filling = false;
-  int line = -1;  // line style of the last layer in use; -1 none
-  bool hasLineStyle = false;
-  LineStyle lineStyle;
-  std::size_t edges = 0;
-  std::vector<std::shared_ptr<const BitmapData>> bitmaps;  // bitmap fills: their changes show
-  // Changes with every change, so that a repaint can tell (see NextDrawingVersion).
-  std::uint64_t version = NextDrawingVersion();
-};
-
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
                                kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventKeyDown = 0x40, kEventKeyUp = 0x80,
                                kEventData = 0x100, kEventInitialize = 0x200, kEventPress = 0x400,
@@ -85,14 +68,6 @@ inline int LevelNumber(std::string_view low) {
   }
   return n > 0x7FFFFFFF ? -1 : static_cast<int>(n);
 }
-
-// _xscale, _yscale and _rotation as scripts see them. Flash keeps them
-// beside the matrix, so that a flip or a negative scale a script set
-// survives setting the others.
-struct ScriptTransform {
-  double xscale = 1, yscale = 1;  // units; negative when a script made them so
-  double rotation = 0, skew = 0;  // radians; skew turns the y axis further
-};
 
 // One placed character (an entry of a display list), a node of the stage's
 // display tree. It lives in its parent's depth map, whose nodes keep their
@@ -124,10 +99,8 @@ struct Instance {
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
   std::vector<ClipEventHandler> events;
-  // What scripts last made of the matrix; stale once the matrix's linear
-  // part is no longer `scriptLinear` (a timeline or transform.matrix moved it).
-  ScriptTransform script;
-  std::array<double, 4> scriptLinear{0, 0, 0, 0};
+  // What scripts last made of the matrix (scales, rotation, skew).
+  transform::Kept scriptTransform;
   std::shared_ptr<const std::string> text;  // text fields: the bound variable's text
   std::shared_ptr<text::TextField> field;   // text fields: the field scripts and the renderer see
   // For sprites their timeline; for buttons the characters of the state shown.
@@ -149,12 +122,6 @@ struct Instance {
   mutable int morphCacheRatio = -1;
   NodeIndex* index = nullptr;  // the stage's index that lists it; it leaves on destruction
 };
-
-// The script view of an instance's matrix, and setting it back.
-ScriptTransform ScriptTransformOf(const Instance& inst);
-void SetScriptTransform(Instance& inst, const ScriptTransform& t);
-// _xscale ('x'), _yscale ('y') or _rotation ('r', degrees) set by a script.
-void SetScriptScaleOrRotation(Instance& inst, char which, double value);
 
 // Children by depth. A timeline may place two at one depth and both show:
 // the later lies below, and lookups by depth find it first, as in Flash's
@@ -214,10 +181,55 @@ class ScriptHooks {
   virtual std::vector<std::string> Skipped() const { return {}; }
 };
 
+// What the stage asks of the ActionScript 1/2 machine (avm1/). The stage
+// always has one; these defaults stand for a movie without any script.
+class ClipScripts {
+ public:
+  virtual ~ClipScripts() = default;
+  // A new frame: the step budget starts again; timers fire.
+  virtual void BeginFrame(std::int64_t ms) { (void)ms; }
+  // Frees objects no timeline or global can reach.
+  virtual void Collect() {}
+  // Action byte code with the clip as target and `this`.
+  virtual void Run(ClipHandle clip, std::span<const std::uint8_t> code) { (void)clip; (void)code; }
+  virtual void CallHandler(ClipHandle clip, const std::string& name) { (void)clip; (void)name; }
+  virtual bool HasHandler(ClipHandle clip, const std::string& name) { (void)clip; (void)name; return false; }
+  // A new clip's class, initialize and construct events; once.
+  virtual void ConstructClip(ClipHandle clip) { (void)clip; }
+  // A clip leaves: its unload handlers are kept to run (RunUnloads).
+  virtual void ClipUnloading(ClipHandle clip) { (void)clip; }
+  virtual void RunUnloads() {}
+  // `message` to the listeners of a global broadcaster (Mouse, Key, Stage).
+  virtual void BroadcastGlobal(const std::string& object, const std::string& message) { (void)object; (void)message; }
+  // The clip a clip's hitArea names, read without running a getter;
+  // kNoClip for none.
+  virtual ClipHandle HitAreaOf(ClipHandle clip) { (void)clip; return kNoClip; }
+  // False when the clip's `enabled` is a plain value that converts to
+  // false (a getter, as components define it, counts as enabled).
+  virtual bool Enabled(ClipHandle clip) { (void)clip; return true; }
+  // A variable's text by its path from `clip`; none when undefined.
+  virtual std::optional<std::string> VariableText(const std::string& path, ClipHandle clip) {
+    (void)path; (void)clip;
+    return std::nullopt;
+  }
+  virtual void SetVariableText(const std::string& path, const std::string& text, ClipHandle clip) {
+    (void)path; (void)text; (void)clip;
+  }
+};
+
+// The script machines a stage runs, made by the player (script_machines.h)
+// so that the display tree does not depend on them. Either may be empty.
+struct ScriptMachines {
+  std::function<std::unique_ptr<ClipScripts>(Stage&)> avm1;
+  std::function<std::unique_ptr<ScriptHooks>(Stage&)> avm2;  // for movies with ActionScript 3
+};
+
 class Stage {
  public:
-  // `movieFolder`: see MovieFolder().
-  explicit Stage(const MovieLibrary& lib, std::filesystem::path movieFolder = {});
+  // `movieFolder`: see MovieFolder(). Without `start` the first frame waits
+  // for Reset, so that a listener set before it hears its sounds.
+  explicit Stage(const MovieLibrary& lib, ScriptMachines machines = {}, std::filesystem::path movieFolder = {},
+                 bool start = true);
   ~Stage();
 
   // Back to the first frame of a freshly loaded movie.
@@ -248,6 +260,10 @@ class Stage {
   void SetTime(std::int64_t ms) { timeMs_ = ms; }
   // Actions and features that were skipped, for the debug log.
   std::set<std::string>& Skipped() { return skipped_; }
+  // Scripts a cap or limit stopped ("ActionScript 3: the recursion limit"),
+  // told to the user: the movie then plays without the rest of them.
+  void ScriptStopped(const std::string& why) { stopped_.insert(why); }
+  const std::set<std::string>& StoppedScripts() const { return stopped_; }
   // A script variable as text ("/clip:name", "_root.a.b"); empty when unset.
   std::string GetVariable(const std::string& path);
 
@@ -471,7 +487,8 @@ class Stage {
   SoundEventListener* listener_ = nullptr;
   std::int64_t timeMs_ = 0;
   std::int64_t startMs_ = 0;
-  std::unique_ptr<Avm1> avm_;
+  ScriptMachines machines_;
+  std::unique_ptr<ClipScripts> avm_;
   std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
   std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
@@ -484,6 +501,7 @@ class Stage {
   SpriteDef emptySprite_;
   EditTextDef scriptField_;  // what script-made text fields are instances of
   std::set<std::string> skipped_;
+  std::set<std::string> stopped_;
   std::filesystem::path movieFolder_;
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;

@@ -7,7 +7,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/render/bitmap_data.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/text/text_field.h"
 #include "player/swf/tags.h"
@@ -23,8 +23,6 @@ constexpr int kMaxScriptDepth = 2130690044;
 // _level1 and up lie in the main timeline's list above every script depth.
 constexpr int kLevelBase = kDepthOffset + kMaxScriptDepth + 1;
 constexpr int kMaxLevel = 0x7FFFFFFF - kLevelBase;
-
-constexpr double kPi = 3.14159265358979323846;
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -104,47 +102,7 @@ void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
 
 bool IsSpriteDef(const Character* d) { return d && d->kind == Character::Kind::kSprite; }
 
-double Length(double a, double b) { return std::sqrt(a * a + b * b); }
-
 }  // namespace
-
-ScriptTransform ScriptTransformOf(const Instance& inst) {
-  const Matrix& m = inst.matrix;
-  if (inst.scriptLinear == std::array<double, 4>{m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY}) return inst.script;
-  // From the matrix alone scales are positive; a flip shows as a skew.
-  ScriptTransform t;
-  t.xscale = Length(m.scaleX, m.rotateSkew0);
-  t.yscale = Length(m.rotateSkew1, m.scaleY);
-  t.rotation = std::atan2(m.rotateSkew0, m.scaleX);
-  t.skew = std::atan2(-m.rotateSkew1, m.scaleY) - t.rotation;
-  return t;
-}
-
-void SetScriptScaleOrRotation(Instance& inst, char which, double v) {
-  ScriptTransform t = ScriptTransformOf(inst);
-  if (which == 'x') {
-    t.xscale = v / 100;
-  } else if (which == 'y') {
-    t.yscale = v / 100;
-  } else {
-    // Degrees, kept within -180..180.
-    double deg = std::fmod(v, 360.0);
-    if (deg > 180) deg -= 360;
-    else if (deg < -180) deg += 360;
-    t.rotation = deg * kPi / 180;
-  }
-  SetScriptTransform(inst, t);
-}
-
-void SetScriptTransform(Instance& inst, const ScriptTransform& t) {
-  Matrix& m = inst.matrix;
-  m.scaleX = t.xscale * std::cos(t.rotation);
-  m.rotateSkew0 = t.xscale * std::sin(t.rotation);
-  m.rotateSkew1 = -t.yscale * std::sin(t.rotation + t.skew);
-  m.scaleY = t.yscale * std::cos(t.rotation + t.skew);
-  inst.script = t;
-  inst.scriptLinear = {m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY};
-}
 
 std::size_t Stage::FileBytes() const {
   return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
@@ -180,8 +138,8 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   switch (index) {
     case 0: return AsValue::Number(m.translateX / 20.0);
     case 1: return AsValue::Number(m.translateY / 20.0);
-    case 2: return AsValue::Number(inst ? ScriptTransformOf(*inst).xscale * 100 : 100);
-    case 3: return AsValue::Number(inst ? ScriptTransformOf(*inst).yscale * 100 : 100);
+    case 2: return AsValue::Number(inst ? transform::ScaleX(inst->matrix, inst->scriptTransform) * 100 : 100);
+    case 3: return AsValue::Number(inst ? transform::ScaleY(inst->matrix, inst->scriptTransform) * 100 : 100);
     case 4: return AsValue::Number(tl->current + 1);
     case 5:
     case 12:
@@ -202,7 +160,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       }
       return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
     }
-    case 10: return AsValue::Number(inst ? ScriptTransformOf(*inst).rotation * 180 / kPi : 0);
+    case 10: return AsValue::Number(inst ? transform::RotationDegrees(inst->matrix, inst->scriptTransform) : 0);
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
     case 14: {
@@ -272,11 +230,11 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   if (std::isnan(d) || std::isinf(d)) return;
   Matrix& m = inst->matrix;
   switch (index) {
-    case 0: m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
-    case 1: m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(d * 20, -2e9, 2e9))); break;
-    case 2:
-    case 3:
-    case 10: SetScriptScaleOrRotation(*inst, index == 2 ? 'x' : index == 3 ? 'y' : 'r', d); break;
+    case 0: m.translateX = transform::Twips(d); break;
+    case 1: m.translateY = transform::Twips(d); break;
+    case 2: transform::SetScaleX(m, inst->scriptTransform, d / 100); break;
+    case 3: transform::SetScaleY(m, inst->scriptTransform, d / 100); break;
+    case 10: transform::SetRotationDegrees(m, inst->scriptTransform, d); break;
     case 6: inst->cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
     case 8:
     case 9: {
@@ -284,9 +242,7 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
       Bounds(*inst, r);
       const double cur = (index == 8 ? r.Width() : r.Height()) / 20.0;
       if (cur <= 0) break;
-      const double f = d / cur;
-      if (index == 8) m.scaleX *= f, m.rotateSkew0 *= f;
-      else m.rotateSkew1 *= f, m.scaleY *= f;
+      transform::SetExtent(m, inst->scriptTransform, index == 8, cur, d);
       break;
     }
     default: return;
@@ -636,8 +592,7 @@ void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
 }
 
 std::string Stage::GetVariable(const std::string& text) {
-  const AsValue v = avm_->Evaluate(text);
-  return v.IsUndefined() ? "" : avm_->ToString(v);
+  return avm_->VariableText(text, kRootClip).value_or(std::string());
 }
 
 }  // namespace quarvel::player

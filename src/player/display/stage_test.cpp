@@ -9,6 +9,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/flash_player.h"
+#include "player/script_machines.h"
 #include "player/library/movie_library.h"
 #include "support/swf_builder.h"
 
@@ -67,7 +68,7 @@ struct Played {
 struct Staged {
   std::unique_ptr<MovieLibrary> lib;
   std::unique_ptr<Stage> stage;
-  explicit Staged(const SwfBuilder& b) : lib(LoadLibrary(b.Build())), stage(std::make_unique<Stage>(*lib)) {}
+  explicit Staged(const SwfBuilder& b) : lib(LoadLibrary(b.Build())), stage(std::make_unique<Stage>(*lib, PlayerScriptMachines())) {}
 };
 
 TEST(StageHandles, ARemovedClipsHandleFindsNothingWhileItsPathFindsTheNewClip) {

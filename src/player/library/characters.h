@@ -20,6 +20,13 @@ using swf::Matrix;
 using swf::Rect;
 using swf::Rgba;
 
+// A placement matrix (twips) as Cairo takes it.
+inline cairo_matrix_t ToCairo(const Matrix& m) {
+  cairo_matrix_t r;
+  cairo_matrix_init(&r, m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY);
+  return r;
+}
+
 // Caps on everything that comes from a file.
 inline constexpr int kMaxSpriteNesting = 32;
 inline constexpr std::int64_t kMaxBitmapPixels = std::int64_t{1} << 24;   // 16 M pixels each

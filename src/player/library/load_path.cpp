@@ -90,24 +90,14 @@ std::string ScriptText(std::string raw) {
   if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) return raw.substr(3);
   if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
     const bool little = raw[0] == '\xFF';
-    std::string out;
+    std::u16string units;
+    units.reserve(raw.size() / 2);
     for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
       const auto lo = static_cast<unsigned char>(raw[little ? i : i + 1]);
       const auto hi = static_cast<unsigned char>(raw[little ? i + 1 : i]);
-      std::uint32_t c = lo | (hi << 8);
-      // A surrogate pair is one character.
-      if (c >= 0xD800 && c < 0xDC00 && i + 3 < raw.size()) {
-        const auto lo2 = static_cast<unsigned char>(raw[little ? i + 2 : i + 3]);
-        const auto hi2 = static_cast<unsigned char>(raw[little ? i + 3 : i + 2]);
-        const std::uint32_t c2 = lo2 | (hi2 << 8);
-        if (c2 >= 0xDC00 && c2 < 0xE000) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (c2 - 0xDC00);
-          i += 2;
-        }
-      }
-      encoding::AppendUtf8(out, c);
+      units += static_cast<char16_t>(lo | (hi << 8));
     }
-    return out;
+    return encoding::Utf16ToUtf8(units);
   }
   return raw;
 }

@@ -8,6 +8,7 @@
 #include "player/render/paint.h"
 #include "player/render/pixel_shader.h"
 #include "player/display/video_display.h"
+#include "player/render/blend_modes.h"
 
 namespace quarvel::player {
 namespace {
@@ -39,25 +40,6 @@ Box DeviceBoxOfChildren(const RenderContext& c, const DrawnItem& item, const cai
     b.Add(DeviceBox(c, *child, m, nesting + 1));
   }
   return b;
-}
-
-// Blend modes of PlaceObject3: 2 layer, 3 multiply, 4 screen, 5 lighten,
-// 6 darken, 7 difference, 8 add, 9 subtract, 10 invert, 11 alpha, 12 erase,
-// 13 overlay, 14 hard light.
-cairo_operator_t BlendOperator(int mode) {
-  switch (mode) {
-    case 3: return CAIRO_OPERATOR_MULTIPLY;
-    case 4: return CAIRO_OPERATOR_SCREEN;
-    case 5: return CAIRO_OPERATOR_LIGHTEN;
-    case 6: return CAIRO_OPERATOR_DARKEN;
-    case 7: return CAIRO_OPERATOR_DIFFERENCE;
-    case 8: return CAIRO_OPERATOR_ADD;
-    case 11: return CAIRO_OPERATOR_DEST_IN;
-    case 12: return CAIRO_OPERATOR_DEST_OUT;
-    case 13: return CAIRO_OPERATOR_OVERLAY;
-    case 14: return CAIRO_OPERATOR_HARD_LIGHT;
-    default: return CAIRO_OPERATOR_OVER;
-  }
 }
 
 // Subtract (9) and invert (10) have no Cairo operator: the object is drawn

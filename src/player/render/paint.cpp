@@ -101,10 +101,15 @@ cairo_surface_t* Reduced(const BitmapDef& bmp, int level) {
 
 // How many halvings of a bitmap still leave its pixels at least as small as
 // device pixels under `toDevice` (bitmap pixels to device).
-int ReductionLevel(const cairo_matrix_t& d, int width, int height) {
+// The most a matrix stretches any direction (its largest singular value).
+double LargestScale(const cairo_matrix_t& d) {
   const double sumSq = d.xx * d.xx + d.xy * d.xy + d.yx * d.yx + d.yy * d.yy;
   const double det = d.xx * d.yy - d.xy * d.yx;
-  const double most = std::sqrt(std::max(0.0, (sumSq + std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+  return std::sqrt(std::max(0.0, (sumSq + std::sqrt(std::max(0.0, sumSq * sumSq - 4 * det * det))) / 2));
+}
+
+int ReductionLevel(const cairo_matrix_t& d, int width, int height) {
+  const double most = LargestScale(d);
   if (!(most > 0)) return 0;
   int level = 0;
   while (level < 16 && most * static_cast<double>(2 << level) <= 1.0 && (width >> (level + 1)) >= 1 &&
@@ -144,15 +149,18 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
     cairo_surface_t* src = bmp->surface.get();
     const bool tint = !c.mask && !cx.IsIdentity();
     if (tint) src = Tinted(*bmp, cx);
-    const bool smooth = f.smooth && c.options.quality != Quality::qLow;
+    cairo_matrix_t ctm, toDevice;
+    cairo_get_matrix(c.cr, &ctm);
+    cairo_matrix_multiply(&toDevice, &toUser, &ctm);
+    // Low quality draws smoothed bitmaps unfiltered when enlarged or at
+    // their size, but still averages them (mip-maps) when drawn reduced.
+    const bool smooth = f.smooth && (c.options.quality != Quality::qLow || LargestScale(toDevice) < 1.0);
     // Bilinear as the format's player smooths; the convolution of GOOD costs
     // tens of milliseconds on large down-scaled bitmaps, so Best takes it
-    // from a copy reduced to less than twice the size drawn.
+    // from a copy reduced to less than twice the size drawn, and Low samples
+    // that copy (its mip-map) bilinearly.
     const bool best = c.options.quality == Quality::qBest;
-    if (smooth && best && !tint) {
-      cairo_matrix_t ctm, toDevice;
-      cairo_get_matrix(c.cr, &ctm);
-      cairo_matrix_multiply(&toDevice, &toUser, &ctm);
+    if (smooth && (best || c.options.quality == Quality::qLow) && !tint) {
       const int level = ReductionLevel(toDevice, bmp->width, bmp->height);
       cairo_surface_t* reduced = level > 0 ? Reduced(*bmp, level) : nullptr;
       if (reduced) {

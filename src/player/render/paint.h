@@ -13,12 +13,6 @@
 
 namespace quarvel::player {
 
-inline cairo_matrix_t ToCairo(const Matrix& m) {
-  cairo_matrix_t r;
-  cairo_matrix_init(&r, m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY);
-  return r;
-}
-
 ColorTransform Compose(const ColorTransform& parent, const ColorTransform& child);
 
 // cairo_matrix_transform_point's arithmetic, inline: a path built in device

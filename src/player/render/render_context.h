@@ -9,7 +9,7 @@
 
 #include "player/library/characters.h"
 #include "player/render/drawn_items.h"
-#include "player/flash_player.h"
+#include "player/quality.h"
 #include "player/library/movie_library.h"
 
 namespace quarvel::player {

@@ -308,6 +308,43 @@ TEST(BestQuality, BitmapsDrawnFarSmallerAverageTheirTexels) {
   EXPECT_LE(edge, 47);
 }
 
+TEST(LowQuality, SmoothedBitmapsAverageOnlyWhenDrawnReduced) {
+  // A 1-texel checkerboard, smoothed: at Low quality, drawn at a fifth of its
+  // size it is still averaged to grey, drawn four times enlarged its texels
+  // stay sharp; an unsmoothed fill is never averaged.
+  std::vector<swf::Rgba> texels(400 * 400);
+  for (int y = 0; y < 400; ++y) {
+    for (int x = 0; x < 400; ++x) {
+      texels[static_cast<std::size_t>(y) * 400 + x] = (x + y) % 2 ? swf::Rgba{0, 0, 0, 255} : kWhite;
+    }
+  }
+  const auto paint = [&](double twipsPerTexel, bool smoothed) {
+    auto b = Movie100();
+    b.DefineBitsLossless(5, 400, 400, texels);
+    ShapeBuilder s;
+    s.Rectangle(100, 100, 1700, 1700, s.AddFill(FillStyle::Bitmap(5, At(100, 100, twipsPerTexel), true, smoothed)));
+    b.DefineShape(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetQuality("Low");
+    EXPECT_TRUE(p.LoadMovieBytes(b.Build()));
+    return PaintOf(p);
+  };
+  const auto reduced = paint(4, true);
+  for (int y = 10; y < 80; y += 9) {
+    for (int x = 10; x < 80; x += 9) EXPECT_NEAR(reduced.GetPixel(x, y).r, 128, 12) << x << "," << y;
+  }
+  const auto enlarged = paint(80, true);
+  const auto unsmoothed = paint(4, false);
+  for (int y = 10; y < 80; y += 9) {
+    for (int x = 10; x < 80; x += 9) {
+      const int e = enlarged.GetPixel(x, y).r, u = unsmoothed.GetPixel(x, y).r;
+      EXPECT_TRUE(e == 0 || e == 255) << x << "," << y << ": " << e;
+      EXPECT_TRUE(u == 0 || u == 255) << x << "," << y << ": " << u;
+    }
+  }
+}
+
 TEST(Culling, LinesReachingInFromOffThePictureAreDrawn) {
   // Lines 5 pixels above the picture; 20 pixels wide they reach 5 rows in.
   auto b = Movie100();

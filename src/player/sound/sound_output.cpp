@@ -41,7 +41,10 @@ SoundOutput::~SoundOutput() { CutAll(ToFrame(latestMs_)); }
 void SoundOutput::Problem(const std::string& text) {
   if (!problemSet_.insert(text).second) return;
   problems_.push_back(text);
-  std::clog << "quarvel: sound: " << text << '\n';
+  if (problemSink_)
+    problemSink_(text);
+  else
+    std::clog << "quarvel: sound: " << text << '\n';
 }
 
 void SoundOutput::OnDefineSound(int soundId, std::span<const std::uint8_t> body) {

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,7 +31,7 @@
 #include <vector>
 
 #include "platform/audio/loopback_bus.h"
-#include "player/flash_player.h"
+#include "player/sound_events.h"
 #include "player/sound/decoders.h"
 #include "player/sound/flv_audio.h"
 #include "player/sound/sound_format.h"
@@ -83,6 +84,9 @@ class SoundOutput final : public SoundEventListener {
   // Problems met (each text once): undecodable sounds, unknown ids,
   // unsupported codecs.
   const std::vector<std::string>& Problems() const { return problems_; }
+  // Where each problem is said as it is met (once each), for a front end
+  // that names the movie; without one they go to the log.
+  void SetProblemSink(std::function<void(const std::string&)> sink) { problemSink_ = std::move(sink); }
   // Decodes every defined sound now (normally done on first start); false
   // for those that fail.
   bool DecodeAll();
@@ -151,6 +155,7 @@ class SoundOutput final : public SoundEventListener {
   Stats stats_;
   std::vector<std::string> problems_;
   std::set<std::string> problemSet_;
+  std::function<void(const std::string&)> problemSink_;
 };
 
 }  // namespace quarvel::player::sound

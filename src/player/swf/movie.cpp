@@ -42,6 +42,10 @@ std::atomic<std::uint64_t> g_max_movie_size{kDefaultMaxMovieSize};
 std::atomic<std::uint64_t> g_min_cap{std::uint64_t{256} << 20};  // see SetMaxMovieSize
 std::atomic<bool (*)()> g_interrupted{nullptr};
 
+std::uint32_t Le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
+}
+
 // Raised when the output outgrows the buffer reserved for it.
 struct Overflow {};
 
@@ -131,7 +135,8 @@ bool InflateZlib(std::span<const std::uint8_t> in, Sink& sink, bool accept_trunc
   return cut;
 }
 
-void InflateLzma(std::span<const std::uint8_t> file, Sink& sink, std::uint64_t stop_after) {
+// Returns true when the data ended early and that was accepted.
+bool InflateLzma(std::span<const std::uint8_t> file, Sink& sink, bool accept_truncated, std::uint64_t stop_after) {
   // "ZWS" header: 8 bytes, 4-byte compressed length, 5 bytes of LZMA properties.
   if (file.size() < 17) {
     throw SwfError("LzmaProperties", file.size(),
@@ -169,8 +174,17 @@ void InflateLzma(std::span<const std::uint8_t> file, Sink& sink, std::uint64_t s
     sink.Used(s->avail_out);
     if (rc == LZMA_STREAM_END || sink.Produced() >= stop_after) break;
     if (rc == LZMA_OK) continue;
-    // Out of input without an end marker: the usual end of these files.
-    if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) break;
+    // Out of input without an end marker: the usual end of these files. It
+    // is cut off when both lengths the header declares say more was there
+    // (one of them alone is often wrong).
+    if (rc == LZMA_BUF_ERROR && fed_body && s->avail_in == 0) {
+      const std::uint32_t body = Le32(file.data() + 4), packed = Le32(file.data() + 8);
+      const bool cut = body > 8 && sink.Produced() < body - 8u && file.size() - 17 < packed;
+      if (cut && !accept_truncated)
+        throw SwfError("LzmaStream", file.size(), "LZMA SWF body ends before its declared length");
+      sink.CheckCap("LZMA SWF body");
+      return cut;
+    }
     const std::size_t at = 17 + static_cast<std::size_t>(s->total_in > 13 ? s->total_in - 13 : 0);
     std::string why = "LZMA SWF body does not decompress";
     if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) why += " (dictionary too large)";
@@ -178,6 +192,7 @@ void InflateLzma(std::span<const std::uint8_t> file, Sink& sink, std::uint64_t s
     throw SwfError("LzmaStream", at, why);
   }
   sink.CheckCap("LZMA SWF body");
+  return false;
 }
 
 }  // namespace
@@ -223,7 +238,7 @@ std::vector<std::uint8_t> Expand(std::span<const std::uint8_t> file, const Expan
   const auto run = [&](Sink& sink) {
     return *kind == Compression::kZlib
                ? InflateZlib(file.subspan(8), sink, options.acceptTruncated, stop_after)
-               : (InflateLzma(file, sink, stop_after), false);
+               : InflateLzma(file, sink, options.acceptTruncated, stop_after);
   };
   const auto start = [&](std::uint64_t body) {
     std::vector<std::uint8_t> out;

@@ -158,10 +158,25 @@ TEST(Containers, LzmaEndsWhereItsDataEnds) {
     const Bytes x = ExpandMovie(f);
     EXPECT_TRUE(std::equal(x.begin() + 8, x.end(), body.begin(), body.end()));
   }
-  // Cut data gives a shorter movie, which the tag walk then finds cut.
-  const Bytes cut = ExpandMovie(Bytes(zws.begin(), zws.end() - 8));
+  // Cut data gives a shorter movie, said to be cut off as FWS and CWS are.
+  const Bytes cut_file(zws.begin(), zws.end() - 8);
+  ExpandReport report;
+  const Bytes cut = ExpandMovie(cut_file, {}, &report);
   EXPECT_LT(cut.size(), 8 + body.size());
   EXPECT_TRUE(std::equal(cut.begin() + 8, cut.end(), body.begin()));
+  EXPECT_TRUE(report.cutOff);
+  EXPECT_TRUE(OpenMovie(cut_file).cutOff);
+  EXPECT_FALSE(OpenMovie(zws).cutOff);
+  ExpandOptions strict;
+  strict.acceptTruncated = false;
+  EXPECT_THROW(ExpandMovie(cut_file, strict), SwfError);
+  // Data that ends where one of the declared lengths says it does is whole.
+  for (const int field : {4, 8}) {
+    Bytes f = cut_file;
+    const auto n = static_cast<std::uint32_t>(field == 4 ? cut.size() : cut_file.size() - 17);
+    for (int i = 0; i < 4; ++i) f[field + i] = static_cast<std::uint8_t>(n >> (8 * i));
+    EXPECT_FALSE(OpenMovie(f).cutOff) << field;
+  }
   // Corrupt properties are refused.
   Bytes bad = zws;
   bad[12] = 0xFF;

@@ -1,10 +1,11 @@
 #pragma once
-// UTF-8 writing, header-only so that both script machines and the text
+// UTF-8 writing (from code points and from UTF-16), header-only so that both script machines and the text
 // layout use it without a link between their libraries. A lone surrogate is
 // written as its own 3-byte sequence: script strings keep every UTF-16 unit.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quarvel::encoding {
 
@@ -24,6 +25,22 @@ inline void AppendUtf8(std::string& out, std::uint32_t c) {
     out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
+}
+
+// UTF-16 units as UTF-8: a surrogate pair is one character, a lone
+// surrogate stays a unit of its own.
+inline std::string Utf16ToUtf8(std::u16string_view units) {
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    std::uint32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
 }
 
 }  // namespace quarvel::encoding

@@ -8,6 +8,7 @@
 
 #include "player/library/characters.h"
 #include "player/library/movie_library.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::player::text {
 namespace {
@@ -69,18 +70,7 @@ std::string Number(double d) {
   return buf;
 }
 
-std::string Escape(const std::u32string& s) {
-  std::string out;
-  for (char32_t c : s) {
-    if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else if (c == '&') out += "&amp;";
-    else if (c == '"') out += "&quot;";
-    else if (c == '\'') out += "&apos;";
-    else out += ToUtf8(std::u32string(1, c));
-  }
-  return out;
-}
+std::string Escape(const std::u32string& s) { return encoding::XmlEscaped(ToUtf8(s), encoding::XmlQuotes::kBoth); }
 
 }  // namespace
 

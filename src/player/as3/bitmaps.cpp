@@ -1,0 +1,455 @@
+// BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap
+
+BitmapDataObject* SelfBitmap(Machine& m, const Value& self) {
+  BitmapDataObject* f = As<BitmapDataObject>(self);
+  if (!f || !f->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  return f;
+}
+void Changed(Machine& m, BitmapDataObject* bd) {
+  cairo_surface_mark_dirty(bd->bitmap->surface.get());
+  bd->bitmap->tinted.clear();
+  bd->bitmap->reduced.clear();
+  if (!bd->changed) {
+    bd->changed = true;
+    B(m).bitmaps.changed.push_back(bd);
+  }
+}
+std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
+  As3Display& b = B(m);
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
+      b.bitmaps.bytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
+    m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  auto def = std::make_shared<BitmapDef>();
+  def->width = w;
+  def->height = h;
+  def->surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  b.bitmaps.bytes += static_cast<std::size_t>(w) * h * 4;
+  b.bitmaps.defs.push_back(def);
+  return def;
+}
+std::uint32_t Premultiply(std::uint32_t argb, bool transparent) {
+  std::uint32_t a = transparent ? argb >> 24 : 255;
+  const std::uint32_t r = (argb >> 16) & 255, g = (argb >> 8) & 255, bl = argb & 255;
+  return a << 24 | (r * a / 255) << 16 | (g * a / 255) << 8 | (bl * a / 255);
+}
+std::uint32_t Unpremultiply(std::uint32_t p) {
+  const std::uint32_t a = p >> 24;
+  if (a == 0) return 0;
+  const std::uint32_t r = ((p >> 16) & 255) * 255 / a, g = ((p >> 8) & 255) * 255 / a, bl = (p & 255) * 255 / a;
+  return a << 24 | std::min(r, 255u) << 16 | std::min(g, 255u) << 8 | std::min(bl, 255u);
+}
+std::uint32_t* Row(BitmapDef& d, int y) {
+  cairo_surface_t* s = d.surface.get();
+  return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
+}
+void Fill(BitmapDef& d, int x0, int y0, int w, int h, std::uint32_t premul) {
+  cairo_surface_flush(d.surface.get());
+  const int x1 = std::min(d.width, x0 + w), y1 = std::min(d.height, y0 + h);
+  for (int y = std::max(0, y0); y < y1; ++y) {
+    std::uint32_t* row = Row(d, y);
+    for (int x = std::max(0, x0); x < x1; ++x) row[x] = premul;
+  }
+}
+// A picture of the library (a class linked to a DefineBits symbol) copied in.
+void CopyPicture(BitmapDef& to, const BitmapDef& from) {
+  cairo_t* cr = cairo_create(to.surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, from.surface.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+}
+const BitmapDef* LinkedPicture(Machine& m, Class* cls) {
+  As3Display& b = B(m);
+  const auto [symbols, id] = b.SymbolOf(cls);
+  const Character* d = symbols ? symbols->Find(id) : nullptr;
+  if (d && d->kind == Character::Kind::kBitmap) return static_cast<const BitmapDef*>(d);
+  return nullptr;
+}
+NATIVE(BdCtor) {
+  BitmapDataObject* f = As<BitmapDataObject>(self);
+  if (!f) return self;
+  const BitmapDef* linked = LinkedPicture(m, f->cls);
+  int w = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 0, 0), -1.0, 1e6));
+  int h = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 1, 0), -1.0, 1e6));
+  if (linked) w = linked->width, h = linked->height;
+  f->transparent = a.size() < 3 || m.ToBoolean(a[2]);
+  f->bitmap = NewPicture(m, w, h);
+  if (linked) CopyPicture(*f->bitmap, *linked);
+  else Fill(*f->bitmap, 0, 0, w, h, Premultiply(a.size() > 3 ? m.ToUint(a[3]) : 0xFFFFFFFFu, f->transparent));
+  cairo_surface_mark_dirty(f->bitmap->surface.get());
+  return self;
+}
+NATIVE(BdWidth) { return Value::Int(SelfBitmap(m, self)->bitmap->width); }
+NATIVE(BdHeight) { return Value::Int(SelfBitmap(m, self)->bitmap->height); }
+NATIVE(BdTransparent) { return Value::Bool(SelfBitmap(m, self)->transparent); }
+NATIVE(BdRect) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  return NewRect(m, 0, 0, f->bitmap->width, f->bitmap->height);
+}
+NATIVE(BdFillRect) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  const int x = static_cast<int>(std::floor(GetN(m, r, "x"))), y = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  Fill(*f->bitmap, x, y, w, h, Premultiply(m.ToUint(m.ArgOr(a, 1)), f->transparent));
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdSetPixel(Machine& m, Value self, std::span<Value> a) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value();
+  cairo_surface_flush(f->bitmap->surface.get());
+  std::uint32_t c = m.ToUint(m.ArgOr(a, 2));
+  if (!kAlpha) c = (Unpremultiply(Row(*f->bitmap, y)[x]) & 0xFF000000u) | (c & 0xFFFFFF);
+  Row(*f->bitmap, y)[x] = Premultiply(c, f->transparent);
+  Changed(m, f);
+  return Value();
+}
+template <bool kAlpha>
+Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const int x = m.ToInt(m.ArgOr(a, 0)), y = m.ToInt(m.ArgOr(a, 1));
+  if (x < 0 || y < 0 || x >= f->bitmap->width || y >= f->bitmap->height) return Value::Int(0);
+  cairo_surface_flush(f->bitmap->surface.get());
+  const std::uint32_t c = Unpremultiply(Row(*f->bitmap, y)[x]);
+  return Value::Number(kAlpha ? c : c & 0xFFFFFF);
+}
+NATIVE(BdClone) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const Value copy = Value::Obj(m.Instantiate(f->cls));
+  BitmapDataObject* c = As<BitmapDataObject>(copy);
+  if (!c) return Value::Null();
+  c->transparent = f->transparent;
+  c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height);
+  cairo_surface_flush(f->bitmap->surface.get());
+  CopyPicture(*c->bitmap, *f->bitmap);
+  return copy;
+}
+NATIVE(BdCopyPixels) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  const bool merge = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_flush(src->bitmap->surface.get());
+  cairo_t* cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  const double sx = std::floor(GetN(m, r, "x")), sy = std::floor(GetN(m, r, "y"));
+  cairo_rectangle(cr, dx, dy, std::ceil(GetN(m, r, "width")), std::ceil(GetN(m, r, "height")));
+  cairo_clip(cr);
+  cairo_set_operator(cr, merge && f->transparent ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), dx - sx, dy - sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdDispose) {
+  if (BitmapDataObject* f = As<BitmapDataObject>(self)) f->bitmap.reset();
+  return Value();
+}
+// The shared pixel engine (as ActionScript 2 has it) on this picture.
+std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f) {
+  cairo_surface_flush(f->bitmap->surface.get());
+  auto e = BitmapData::Wrap(f->bitmap, f->transparent);
+  if (!e) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+  return e;
+}
+PixelRect RectArg(Machine& m, const Value& r) {
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  auto whole = [&](const char* n, bool up) {
+    const double d = GetN(m, r, n);
+    return std::isfinite(d) ? static_cast<int>(std::clamp(up ? std::ceil(d) : std::floor(d), -1e7, 1e7)) : 0;
+  };
+  return PixelRect{whole("x", false), whole("y", false), whole("width", true), whole("height", true)};
+}
+NATIVE(BdColorTransform) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const PixelRect r = RectArg(m, m.ArgOr(a, 0));
+  const Value ct = m.ArgOr(a, 1);
+  if (!ct.IsObject()) m.ThrowError("TypeError", "Parameter colorTransform must be non-null.", 2007);
+  PixelEngine(m, f)->ApplyColorTransform(r, ScriptColorTransform(m, ct));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdNoise) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const int low = a.size() > 1 ? std::clamp(m.ToInt(a[1]), 0, 255) : 0;
+  const int high = a.size() > 2 ? std::clamp(m.ToInt(a[2]), 0, 255) : 255;
+  const int channels = a.size() > 3 ? m.ToInt(a[3]) & 15 : 7;
+  PixelEngine(m, f)->Noise(m.ToInt(m.ArgOr(a, 0)), low, high, channels, a.size() > 4 && m.ToBoolean(a[4]));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdPerlinNoise) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  auto num = [&](std::size_t i) {
+    const double d = i < a.size() ? m.ToNumber(a[i]) : 0;
+    return std::isfinite(d) ? d : 0.0;
+  };
+  std::vector<std::pair<double, double>> offsets;
+  if (avm2::ArrayObject* arr = a.size() > 8 ? avm2::AsArray(a[8]) : nullptr)
+    for (const Value& p : arr->elems) offsets.emplace_back(GetN(m, p, "x"), GetN(m, p, "y"));
+  const int octaves = std::clamp(static_cast<int>(num(2)), 0, 32);
+  PixelEngine(m, f)->PerlinNoise(num(0), num(1), octaves, m.ToInt(m.ArgOr(a, 3)), a.size() > 4 && m.ToBoolean(a[4]),
+                                 a.size() > 5 && m.ToBoolean(a[5]), a.size() > 6 ? m.ToInt(a[6]) & 15 : 7,
+                                 a.size() > 7 && m.ToBoolean(a[7]), offsets);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdFloodFill) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  PixelEngine(m, f)->FloodFill(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)), m.ToUint(m.ArgOr(a, 2)));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdScroll) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  PixelEngine(m, f)->Scroll(m.ToInt(m.ArgOr(a, 0)), m.ToInt(m.ArgOr(a, 1)));
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdApplyFilter) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
+  const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return Value();
+  // The source rectangle alone on a picture of its own, filtered, then put in place.
+  cairo_surface_flush(src->bitmap->surface.get());
+  SurfacePtr tmp(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
+  cairo_t* cr = cairo_create(tmp.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), -sx, -sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(tmp.get());
+  ApplyFilters(tmp.get(), {flt}, 1.0, true);
+  cairo_surface_mark_dirty(tmp.get());
+  cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
+  cairo_rectangle(cr, dx, dy, w, h);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, tmp.get(), dx, dy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+// draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
+// drawWithQuality(..., quality): a BitmapData, or a display object's content
+// without its own placement, rendered as the stage renders it.
+cairo_operator_t DrawOperator(const std::string& mode) { return BlendOperator(BlendModeNumber(mode)); }
+Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const Value source = m.ArgOr(a, 0);
+  // IBitmapDrawable: a BitmapData or a display object.
+  BitmapDataObject* srcBitmap = As<BitmapDataObject>(source);
+  DisplayObj* src = srcBitmap ? nullptr : ArgAs<DisplayObj>(m, source, "flash.display::IBitmapDrawable");
+  if (!src && !srcBitmap) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
+  cairo_matrix_t mx;
+  cairo_matrix_init_identity(&mx);
+  if (a.size() > 1 && a[1].IsObject()) {
+    auto num = [&](const char* n, double dflt) {
+      const double d = GetN(m, a[1], n);
+      return std::isfinite(d) ? d : dflt;
+    };
+    cairo_matrix_init(&mx, num("a", 1), num("b", 0), num("c", 0), num("d", 1), num("tx", 0), num("ty", 0));
+  }
+  const ColorTransform cx = a.size() > 2 && a[2].IsObject() ? ScriptColorTransform(m, a[2]) : ColorTransform{};
+  const cairo_operator_t op = a.size() > 3 && !a[3].IsNullish() ? DrawOperator(m.ToString(a[3])) : CAIRO_OPERATOR_OVER;
+  PixelRect clip;
+  const bool clipped = a.size() > 4 && a[4].IsObject();
+  if (clipped) {
+    clip.x = static_cast<int>(std::floor(GetN(m, a[4], "x")));
+    clip.y = static_cast<int>(std::floor(GetN(m, a[4], "y")));
+    clip.width = static_cast<int>(std::ceil(GetN(m, a[4], "width")));
+    clip.height = static_cast<int>(std::ceil(GetN(m, a[4], "height")));
+  }
+  const bool smooth = a.size() > 5 && m.ToBoolean(a[5]);
+  cairo_surface_t* target = f->bitmap->surface.get();
+  cairo_surface_flush(target);
+  if (srcBitmap) {
+    if (!srcBitmap->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+    Changed(m, f);
+    return Value();
+  }
+  Instance* node = B(m).Node(src->handle);
+  if (!node) return Value();
+  std::vector<DrawnItem> items;
+  ListDrawnItemsOf(*node, items);
+  SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
+  if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
+  cairo_t* cr = cairo_create(layer.get());
+  cairo_matrix_t twips, base;
+  cairo_matrix_init_scale(&twips, 1 / 20.0, 1 / 20.0);
+  cairo_matrix_multiply(&base, &twips, &mx);
+  RenderOptions options;
+  options.quality = quality;
+  // Filters inside spread by the scale the matrix gives.
+  options.stageScale = std::sqrt(std::fabs(base.xx * base.yy - base.xy * base.yx));
+  RenderItems(cr, B(m).lib, items, base, options);
+  cairo_destroy(cr);
+  cairo_surface_flush(layer.get());
+  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr);
+  Changed(m, f);
+  return Value();
+}
+// The stage's quality, as scripts read it (HIGH).
+constexpr Quality kStageQuality = Quality::qHigh;
+NATIVE(BdDraw) { return DrawInto(m, self, a, kStageQuality); }
+NATIVE(BdDrawWithQuality) {
+  const std::string q = a.size() > 6 && !a[6].IsNullish() ? m.ToString(a[6]) : "";
+  Quality quality = kStageQuality;
+  if (q == "low") quality = Quality::qLow;
+  else if (q == "medium") quality = Quality::qMedium;
+  else if (q == "high") quality = Quality::qHigh;
+  else if (q == "best" || q.rfind("16x16", 0) == 0 || q.rfind("8x8", 0) == 0) quality = Quality::qBest;
+  return DrawInto(m, self, a, quality);
+}
+NATIVE(BitmapCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
+  if (!f || f->handle != kNoClip) return self;
+  As3Display& b = B(m);
+  // A Bitmap is a picture, never a timeline: its node is made for its picture.
+  const Character* def = &b.bitmaps.emptyShape;
+  if (bd && bd->bitmap) def = bd->bitmap.get();
+  else if (const BitmapDef* linked = LinkedPicture(m, f->cls)) def = linked;
+  Instance* inst = b.NewNode(def);
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  if (bd && bd->bitmap) {
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  }
+  // new Bitmap(data, pixelSnapping, smoothing)
+  if (a.size() > 1 && !a[1].IsNullish()) f->message = m.ToString(a[1]);
+  inst->bitmapSmoothing = m.ToBoolean(m.ArgOr(a, 2));
+  return self;
+}
+NATIVE(BitmapGetSmoothing) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(i && i->bitmapSmoothing);
+}
+NATIVE(BitmapSetSmoothing) {
+  if (Instance* i = SelfNode(m, self)) i->bitmapSmoothing = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+// pixelSnapping: kept (in the object's text slot) and read back; drawing does not snap.
+NATIVE(BitmapGetSnapping) {
+  FlashObject* f = As<FlashObject>(self);
+  return m.Str(f && !f->message.empty() ? f->message : "auto");
+}
+NATIVE(BitmapSetSnapping) {
+  if (FlashObject* f = As<FlashObject>(self)) f->message = m.ToString(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(BitmapGetData) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value::Null();
+  if (!f->bitmapData.IsObject()) {
+    // A bitmap symbol placed or made from its class: its pixels as BitmapData.
+    Instance* i = B(m).Node(f->handle);
+    if (!i || !i->def || i->def->kind != Character::Kind::kBitmap) return Value::Null();
+    const auto* pic = static_cast<const BitmapDef*>(i->def);
+    BitmapDataObject* bd = As<BitmapDataObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::BitmapData"))));
+    if (!bd) return Value::Null();
+    bd->bitmap = NewPicture(m, pic->width, pic->height);
+    CopyPicture(*bd->bitmap, *pic);
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  }
+  return f->bitmapData;
+}
+NATIVE(BitmapSetData) {
+  FlashObject* f = As<FlashObject>(self);
+  BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
+  Instance* i = f ? B(m).Node(f->handle) : nullptr;
+  if (!f || !i) return Value();
+  if (bd && bd->bitmap) {
+    i->def = bd->bitmap.get();
+    bd->shownBy.push_back(f->handle);
+    f->bitmapData = Value::Obj(bd);
+  } else {
+    i->def = &B(m).bitmaps.emptyShape;
+    f->bitmapData = Value::Null();
+  }
+  i->sprite.reset();
+  return Value();
+}
+
+void As3Display::ShowChangedBitmaps() {
+  const auto list = bitmaps.changed;
+  bitmaps.changed.clear();
+  for (BitmapDataObject* bd : list) {
+    bd->changed = false;
+    if (!bd->bitmap) continue;
+    // A new definition with the same picture: the drawn list differs, so
+    // the next paint draws the new pixels.
+    auto fresh = std::make_shared<BitmapDef>();
+    fresh->width = bd->bitmap->width;
+    fresh->height = bd->bitmap->height;
+    fresh->surface.reset(cairo_surface_reference(bd->bitmap->surface.get()));
+    bd->bitmap = fresh;
+    bitmaps.defs.push_back(fresh);
+    for (ClipHandle h : bd->shownBy)
+      if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kBitmap) i->def = fresh.get();
+  }
+}
+
+
+constexpr MemberRow kBitmapsRows[] = {
+    {"flash.display::Bitmap", "bitmapData", Member::kGetter, BitmapGetData},
+    {"flash.display::Bitmap", "bitmapData", Member::kSetter, BitmapSetData},
+    {"flash.display::Bitmap", "smoothing", Member::kGetter, BitmapGetSmoothing},
+    {"flash.display::Bitmap", "smoothing", Member::kSetter, BitmapSetSmoothing},
+    {"flash.display::Bitmap", "pixelSnapping", Member::kGetter, BitmapGetSnapping},
+    {"flash.display::Bitmap", "pixelSnapping", Member::kSetter, BitmapSetSnapping},
+    {"flash.display::BitmapData", "width", Member::kGetter, BdWidth},
+    {"flash.display::BitmapData", "height", Member::kGetter, BdHeight},
+    {"flash.display::BitmapData", "transparent", Member::kGetter, BdTransparent},
+    {"flash.display::BitmapData", "rect", Member::kGetter, BdRect},
+    {"flash.display::BitmapData", "fillRect", Member::kMethod, BdFillRect},
+    {"flash.display::BitmapData", "setPixel", Member::kMethod, BdSetPixel<false>},
+    {"flash.display::BitmapData", "setPixel32", Member::kMethod, BdSetPixel<true>},
+    {"flash.display::BitmapData", "getPixel", Member::kMethod, BdGetPixel<false>},
+    {"flash.display::BitmapData", "getPixel32", Member::kMethod, BdGetPixel<true>},
+    {"flash.display::BitmapData", "clone", Member::kMethod, BdClone},
+    {"flash.display::BitmapData", "copyPixels", Member::kMethod, BdCopyPixels},
+    {"flash.display::BitmapData", "dispose", Member::kMethod, BdDispose},
+    {"flash.display::BitmapData", "draw", Member::kMethod, BdDraw},
+    {"flash.display::BitmapData", "drawWithQuality", Member::kMethod, BdDrawWithQuality},
+    {"flash.display::BitmapData", "applyFilter", Member::kMethod, BdApplyFilter},
+    {"flash.display::BitmapData", "colorTransform", Member::kMethod, BdColorTransform},
+    {"flash.display::BitmapData", "noise", Member::kMethod, BdNoise},
+    {"flash.display::BitmapData", "perlinNoise", Member::kMethod, BdPerlinNoise},
+    {"flash.display::BitmapData", "floodFill", Member::kMethod, BdFloodFill},
+    {"flash.display::BitmapData", "scroll", Member::kMethod, BdScroll},
+    {"flash.display::BitmapData", "lock", Member::kMethod, Noop},
+    {"flash.display::BitmapData", "unlock", Member::kMethod, Noop},
+};
+
+constexpr ClassRow kBitmapsClasses[] = {
+    {"flash.display", "Bitmap", "flash.display::DisplayObject", nullptr, BitmapCtor, false, &As3Display::bitmapClass},
+    {"flash.display", "BitmapData", "", Alloc<BitmapDataObject>, BdCtor},
+};
+
+void InstallBitmaps(As3Display& b) { Register(b, kBitmapsClasses, kBitmapsRows); }
+}  // namespace quarvel::player::as3

@@ -1,0 +1,547 @@
+// DisplayObjectContainer (the child list), Sprite, MovieClip (timeline
+// control, labels, scenes, frame scripts) and SimpleButton.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- DisplayObjectContainer
+
+TimelineState* Container(Machine& m, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f && f == b.stageObject) return &b.stage.Root();
+  TimelineState* tl = SelfTimeline(m, self);
+  if (!tl) m.ThrowError("ArgumentError", "The object is not a display object container.", 2025);
+  return tl;
+}
+FlashObject* ChildArg(Machine& m, std::span<Value> a) {
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  if (!B(m).Node(c->handle)) m.ThrowError("ArgumentError", "The child is not a display object that can be added.", 2025);
+  return c;
+}
+std::vector<int> Keys(const TimelineState& tl) {
+  std::vector<int> k;
+  for (auto& [d, i] : tl.list) k.push_back(d);
+  return k;
+}
+// Takes a node off its list (to the off-list one) and tells listeners.
+void Detach(Machine& m, ClipHandle h, bool events) {
+  As3Display& b = B(m);
+  Instance* i = b.Node(h);
+  if (!i || i->parent == kNoClip) return;
+  if (events) b.Removed(h);
+  i = b.Node(h);
+  if (!i || i->parent == kNoClip) return;
+  TimelineState* from = b.ListOf(*i);
+  if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
+}
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
+
+// ---- SimpleButton made by a script: it shows its up state, held as its child.
+void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
+  As3Display& b = B(m);
+  if (FlashObject* old = As<DisplayObj>(before); old && old->handle != kNoClip) {
+    Instance* oi = b.Node(old->handle);
+    if (oi && oi->parent == button->handle) Detach(m, old->handle, true);
+  }
+  FlashObject* up = As<DisplayObj>(button->states[0]);
+  TimelineState* tl = b.Timeline(button->handle);
+  if (up && up->handle != kNoClip && tl && up->handle != button->handle) Attach(m, *tl, up->handle, 0);
+}
+NATIVE(SbCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return self;
+  const bool made = f->handle == kNoClip;
+  DisplayObjectCtor(m, self, a);
+  if (!made) return self;
+  for (std::size_t k = 0; k < 4 && k < a.size(); ++k)
+    if (As<DisplayObj>(a[k])) f->states[k] = a[k];
+  ShowUpState(m, f, Value());
+  return self;
+}
+template <int kState>
+Value SbGetState(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && f->states[kState].IsObject() ? f->states[kState] : Value::Null();
+}
+template <int kState>
+Value SbSetState(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value();
+  const Value v = m.ArgOr(a, 0);
+  const Value before = f->states[kState];
+  f->states[kState] = ArgAs<DisplayObj>(m, v, "flash.display::DisplayObject") ? v : Value();
+  // A button from the timeline draws its own records; a script's shows its up state.
+  if (kState == 0) {
+    Instance* i = SelfNode(m, self);
+    if (i && (!i->def || i->def->kind != Character::Kind::kButton)) ShowUpState(m, f, before);
+  }
+  return Value();
+}
+NATIVE(SbGetEnabled) { FlashObject* f = As<FlashObject>(self); return Value::Bool(!f || f->buttonEnabled); }
+NATIVE(SbSetEnabled) { if (FlashObject* f = As<FlashObject>(self)) f->buttonEnabled = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+NATIVE(SbGetMenu) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f && f->trackAsMenu); }
+NATIVE(SbSetMenu) { if (FlashObject* f = As<FlashObject>(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+
+// Puts a node at index `index` of a container's list (index == size: on top).
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
+  As3Display& b = B(m);
+  // A node cannot hold one of its own ancestors.
+  for (ClipHandle p = tl.owner; p != kNoClip && p != kRootClip;) {
+    if (p == h) m.ThrowError("ArgumentError", "An object cannot be added as a child of itself or its children.", 2150);
+    Instance* pi = b.Node(p);
+    p = pi ? pi->parent : kNoClip;
+  }
+  Detach(m, h, true);
+  Instance* i = b.Node(h);
+  if (!i) return;
+  std::vector<int> keys = Keys(tl);
+  index = std::min(index, keys.size());
+  int depth = 0;
+  if (index == keys.size()) {
+    depth = keys.empty() ? kScriptDepthBase : std::max(keys.back() + 1, kScriptDepthBase);
+  } else if (index == 0) {
+    depth = keys[0] - 1;
+  } else if (keys[index] - keys[index - 1] > 1) {
+    depth = keys[index - 1] + 1;
+  } else {
+    // No room between the neighbours: move the upper ones up one depth.
+    for (std::size_t k = keys.size(); k-- > index;) b.stage.MoveNode(tl, keys[k], tl, keys[k] + 1);
+    depth = keys[index];
+  }
+  TimelineState* from = b.ListOf(*i);
+  if (!from || !b.stage.MoveNode(*from, i->depth, tl, depth)) return;
+  b.Added(h);
+}
+std::size_t IndexOf(const TimelineState& tl, ClipHandle h) {
+  std::size_t k = 0;
+  for (auto& [d, i] : tl.list) {
+    if (i.serial == h) return k;
+    ++k;
+  }
+  return static_cast<std::size_t>(-1);
+}
+Instance* At(TimelineState& tl, double index) {
+  if (!(index >= 0) || index >= static_cast<double>(tl.list.size())) return nullptr;
+  auto it = tl.list.begin();
+  std::advance(it, static_cast<std::ptrdiff_t>(index));
+  return &it->second;
+}
+
+NATIVE(DocNumChildren) { return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size())); }
+NATIVE(DocAddChild) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ChildArg(m, a);
+  Attach(m, *tl, c->handle, tl->list.size() + 1);
+  return Value::Obj(c);
+}
+NATIVE(DocAddChildAt) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ChildArg(m, a);
+  const double idx = avm2::ArgNum(m, a, 1, 0);
+  if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  // Re-adding to the same container counts the index without the child.
+  if (Instance* i = B(m).Node(c->handle); i && i->parent == tl->owner) {
+    Detach(m, c->handle, false);
+  }
+  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx));
+  return Value::Obj(c);
+}
+NATIVE(DocRemoveChild) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  Instance* i = c ? B(m).Node(c->handle) : nullptr;
+  if (!i || i->parent != tl->owner) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  Detach(m, c->handle, true);
+  return Value::Obj(c);
+}
+NATIVE(DocRemoveChildAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  const ClipHandle h = i->serial;
+  Value v = B(m).ValueFor(h);
+  Detach(m, h, true);
+  return v;
+}
+NATIVE(DocRemoveChildren) {
+  TimelineState* tl = Container(m, self);
+  std::vector<ClipHandle> hs;
+  for (auto& [d, i] : tl->list) hs.push_back(i.serial);
+  const std::size_t from = static_cast<std::size_t>(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
+  const double toD = avm2::ArgNum(m, a, 1, 2147483647.0);
+  for (std::size_t k = from; k < hs.size() && static_cast<double>(k) <= toD; ++k) Detach(m, hs[k], true);
+  return Value();
+}
+NATIVE(DocGetChildAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  return B(m).ValueFor(i->serial);
+}
+NATIVE(DocGetChildByName) {
+  TimelineState* tl = Container(m, self);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  for (auto& [d, i] : tl->list)
+    if (i.name == name) return B(m).ValueFor(i.serial);
+  return Value::Null();
+}
+NATIVE(DocGetChildIndex) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  const std::size_t k = c ? IndexOf(*tl, c->handle) : static_cast<std::size_t>(-1);
+  if (k == static_cast<std::size_t>(-1)) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  return Value::Int(static_cast<std::int32_t>(k));
+}
+NATIVE(DocSetChildIndex) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  const double idx = avm2::ArgNum(m, a, 1, 0);
+  if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
+    m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  if (!(idx >= 0) || idx >= static_cast<double>(tl->list.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
+  As3Display& b = B(m);
+  Instance* i = b.Node(c->handle);
+  b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth);
+  std::vector<int> keys = Keys(*tl);
+  const auto index = std::min(static_cast<std::size_t>(idx), keys.size());
+  int depth;
+  if (index == keys.size()) depth = keys.empty() ? kScriptDepthBase : keys.back() + 1;
+  else if (index == 0) depth = keys[0] - 1;
+  else if (keys[index] - keys[index - 1] > 1) depth = keys[index - 1] + 1;
+  else {
+    for (std::size_t k = keys.size(); k-- > index;) b.stage.MoveNode(*tl, keys[k], *tl, keys[k] + 1);
+    depth = keys[index];
+  }
+  b.stage.MoveNode(b.limbo, b.limboDepth, *tl, depth);
+  return Value();
+}
+void SwapNodes(Machine& m, TimelineState& tl, Instance* x, Instance* y) {
+  if (!x || !y || x == y) return;
+  As3Display& b = B(m);
+  const int dx = x->depth, dy = y->depth;
+  b.stage.MoveNode(tl, dx, b.limbo, ++b.limboDepth);
+  const int tmp = b.limboDepth;
+  b.stage.MoveNode(tl, dy, tl, dx);
+  b.stage.MoveNode(b.limbo, tmp, tl, dy);
+}
+NATIVE(DocSwapChildren) {
+  TimelineState* tl = Container(m, self);
+  FlashObject* x = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  FlashObject* y = ArgAs<DisplayObj>(m, m.ArgOr(a, 1), "flash.display::DisplayObject");
+  if (!x || !y) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  Instance* ix = B(m).Node(x->handle);
+  Instance* iy = B(m).Node(y->handle);
+  if (!ix || !iy || ix->parent != tl->owner || iy->parent != tl->owner)
+    m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+  SwapNodes(m, *tl, ix, iy);
+  return Value();
+}
+NATIVE(DocSwapChildrenAt) {
+  TimelineState* tl = Container(m, self);
+  Instance* ix = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  Instance* iy = At(*tl, avm2::ArgNum(m, a, 1, -1));
+  if (!ix || !iy) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  SwapNodes(m, *tl, ix, iy);
+  return Value();
+}
+NATIVE(DocContains) {
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  if (!f || !c) return Value::Bool(false);
+  As3Display& b = B(m);
+  for (ClipHandle h = c->handle; h != kNoClip;) {
+    if (h == f->handle) return Value::Bool(true);
+    if (h == kRootClip) break;
+    Instance* i = b.Node(h);
+    h = i ? i->parent : kNoClip;
+  }
+  return Value::Bool(false);
+}
+
+// ---- MovieClip
+
+TimelineState* Clip(Machine& m, const Value& self) {
+  TimelineState* tl = SelfTimeline(m, self);
+  return tl;
+}
+int FrameArg(Machine& m, TimelineState& tl, const Value& v) {
+  if (v.IsString()) {
+    auto it = tl.def->labels.find([&] {
+      std::string s = v.s->text;
+      for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return s;
+    }());
+    if (it == tl.def->labels.end()) {
+      const double n = avm2::StringToNumber(v.s->text);
+      if (std::isnan(n)) m.ThrowError("ArgumentError", "Frame label " + v.s->text + " not found in scene.", 2109);
+      return static_cast<int>(n) - 1;
+    }
+    return it->second;
+  }
+  const double n = m.ToNumber(v);
+  return std::isfinite(n) ? static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1 : 0;
+}
+// A timeline's scenes: the main timeline's as its movie names them, else
+// one unnamed scene of every frame.
+struct SceneSpan {
+  int start = 0, count = 0;
+  std::string name;
+};
+std::vector<SceneSpan> ScenesOf(const TimelineState& tl) {
+  const int total = tl.FrameCount();
+  const auto& named = tl.def->scenes;
+  if (named.empty()) return {SceneSpan{0, total, ""}};
+  std::vector<SceneSpan> out;
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    const int start = std::clamp(named[i].first, 0, total);
+    const int end = i + 1 < named.size() ? std::clamp(named[i + 1].first, start, total) : total;
+    out.push_back({start, end - start, named[i].second});
+  }
+  return out;
+}
+// The scene showing the timeline's frame.
+SceneSpan CurrentScene(const TimelineState& tl) {
+  const auto scenes = ScenesOf(tl);
+  SceneSpan now = scenes.front();
+  for (const SceneSpan& s : scenes)
+    if (s.start <= tl.current) now = s;
+  return now;
+}
+bool IsLabel(const TimelineState& tl, const Value& v) {
+  if (!v.IsString()) return false;
+  std::string s = v.s->text;
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tl.def->labels.count(s) > 0;
+}
+void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
+  As3Display& b = B(m);
+  b.stage.SetPlaying(tl, play);
+  b.stage.Goto(tl, std::clamp(frame, 0, tl.FrameCount() - 1));
+  b.Flush();
+}
+// gotoAndPlay/gotoAndStop(frame, scene): a frame number counts from the
+// start of the scene named, or of the current one; a label is the movie's.
+void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return;
+  const Value target = m.ArgOr(a, 0);
+  int frame = FrameArg(m, *tl, target);
+  if (!IsLabel(*tl, target)) {
+    const Value sceneArg = m.ArgOr(a, 1);
+    SceneSpan scene = CurrentScene(*tl);
+    if (!sceneArg.IsNullish()) {
+      const std::string name = m.ToString(sceneArg);
+      bool found = false;
+      for (const SceneSpan& s : ScenesOf(*tl))
+        if (s.name == name) scene = s, found = true;
+      if (!found) m.ThrowError("ArgumentError", "Error #2108: Scene " + name + " was not found.", 2108);
+    }
+    frame += scene.start;
+  }
+  GotoAbsolute(m, *tl, frame, play);
+}
+Value NewScene(Machine& m, const TimelineState& tl, const SceneSpan& s) {
+  std::vector<Value> labels;
+  auto names = tl.def->labelNames;
+  std::stable_sort(names.begin(), names.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (const auto& [f, l] : names) {
+    if (f < s.start || f >= s.start + s.count) continue;
+    Object* o = m.Instantiate(B(m).frameLabelClass);
+    o->SetDyn(m.Intern("name"), m.Str(l));
+    o->SetDyn(m.Intern("frame"), Value::Int(f - s.start + 1));
+    labels.push_back(Value::Obj(o));
+  }
+  Object* scene = m.Instantiate(m.FindClass("flash.display::Scene"));
+  scene->SetDyn(m.Intern("name"), m.Str(s.name));
+  scene->SetDyn(m.Intern("labels"), Value::Obj(m.NewArray(std::move(labels))));
+  scene->SetDyn(m.Intern("numFrames"), Value::Int(s.count));
+  return Value::Obj(scene);
+}
+NATIVE(McCurrentScene) {
+  TimelineState* tl = Clip(m, self);
+  return tl ? NewScene(m, *tl, CurrentScene(*tl)) : Value::Null();
+}
+NATIVE(McScenes) {
+  TimelineState* tl = Clip(m, self);
+  std::vector<Value> out;
+  if (tl)
+    for (const SceneSpan& s : ScenesOf(*tl)) out.push_back(NewScene(m, *tl, s));
+  return Value::Obj(m.NewArray(std::move(out)));
+}
+// nextScene/prevScene: to the first frame of the scene after or before, playing.
+template <int kStep>
+NATIVE(McOtherScene) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value();
+  const auto scenes = ScenesOf(*tl);
+  const int now = CurrentScene(*tl).start;
+  for (std::size_t i = 0; i < scenes.size(); ++i) {
+    if (scenes[i].start != now) continue;
+    const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(i) + kStep;
+    if (to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size())) GotoAbsolute(m, *tl, scenes[std::size_t(to)].start, true);
+    break;
+  }
+  return Value();
+}
+NATIVE(McPlay) {
+  if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, true);
+  return Value();
+}
+NATIVE(McStop) {
+  if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, false);
+  return Value();
+}
+NATIVE(McGotoAndPlay) {
+  GotoFrame(m, self, a, true);
+  return Value();
+}
+NATIVE(McGotoAndStop) {
+  GotoFrame(m, self, a, false);
+  return Value();
+}
+NATIVE(McNextFrame) {
+  if (TimelineState* tl = Clip(m, self)) GotoAbsolute(m, *tl, tl->current + 1, false);
+  return Value();
+}
+NATIVE(McPrevFrame) {
+  if (TimelineState* tl = Clip(m, self)) GotoAbsolute(m, *tl, std::max(0, tl->current - 1), false);
+  return Value();
+}
+// Counted from the start of the current scene, as in Flash.
+NATIVE(McCurrentFrame) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Int(tl ? tl->current + 1 - CurrentScene(*tl).start : 1);
+}
+NATIVE(McTotalFrames) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Int(tl ? tl->FrameCount() : 1);
+}
+NATIVE(McIsPlaying) {
+  TimelineState* tl = Clip(m, self);
+  return Value::Bool(tl && tl->playing);
+}
+// Labels as the movie writes them.
+NATIVE(McCurrentLabel) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value::Null();
+  int best = -1;
+  std::string name;
+  for (auto& [f, l] : tl->def->labelNames)
+    if (f <= tl->current && f > best) best = f, name = l;
+  return best < 0 ? Value::Null() : m.Str(name);
+}
+NATIVE(McCurrentFrameLabel) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value::Null();
+  for (auto& [f, l] : tl->def->labelNames)
+    if (f == tl->current) return m.Str(l);
+  return Value::Null();
+}
+// The labels of the current scene, numbered from its start.
+NATIVE(McCurrentLabels) {
+  TimelineState* tl = Clip(m, self);
+  if (!tl) return Value::Obj(m.NewArray());
+  return m.GetProperty(NewScene(m, *tl, CurrentScene(*tl)), "labels");
+}
+NATIVE(McAddFrameScript) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value();
+  As3Display& b = B(m);
+  for (std::size_t i = 0; i + 1 < a.size(); i += 2) {
+    const int frame = m.ToInt(a[i]);
+    if (frame < 0 || frame > 1 << 20) continue;
+    // A value that is no function removes the frame's script, as null does.
+    const Object* fn = a[i + 1].AsObject();
+    if (!fn || fn->kind != ObjectKind::kFunction) f->frameScripts.erase(frame);
+    else f->frameScripts[frame] = a[i + 1];
+    // The frame being shown runs its script once the constructor is done.
+    if (TimelineState* tl = b.Timeline(f->handle); tl && tl->current == frame &&
+        std::find(b.scriptQueue.begin(), b.scriptQueue.end(), f->handle) == b.scriptQueue.end() && !b.flushing) {
+      b.scriptQueue.push_back(f->handle);
+    }
+  }
+  return Value();
+}
+
+constexpr MemberRow kContainersRows[] = {
+    {"flash.display::DisplayObjectContainer", "numChildren", Member::kGetter, DocNumChildren},
+    {"flash.display::DisplayObjectContainer", "addChild", Member::kMethod, DocAddChild},
+    {"flash.display::DisplayObjectContainer", "addChildAt", Member::kMethod, DocAddChildAt},
+    {"flash.display::DisplayObjectContainer", "removeChild", Member::kMethod, DocRemoveChild},
+    {"flash.display::DisplayObjectContainer", "removeChildAt", Member::kMethod, DocRemoveChildAt},
+    {"flash.display::DisplayObjectContainer", "removeChildren", Member::kMethod, DocRemoveChildren},
+    {"flash.display::DisplayObjectContainer", "getChildAt", Member::kMethod, DocGetChildAt},
+    {"flash.display::DisplayObjectContainer", "getChildByName", Member::kMethod, DocGetChildByName},
+    {"flash.display::DisplayObjectContainer", "getChildIndex", Member::kMethod, DocGetChildIndex},
+    {"flash.display::DisplayObjectContainer", "setChildIndex", Member::kMethod, DocSetChildIndex},
+    {"flash.display::DisplayObjectContainer", "swapChildren", Member::kMethod, DocSwapChildren},
+    {"flash.display::DisplayObjectContainer", "swapChildrenAt", Member::kMethod, DocSwapChildrenAt},
+    {"flash.display::DisplayObjectContainer", "contains", Member::kMethod, DocContains},
+    {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kGetter, IoGet<&FlashObject::mouseChildren>},
+    {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kSetter, IoSet<&FlashObject::mouseChildren>},
+    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kGetter, DoGetVisible},
+    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kSetter, DoIgnore},
+    {"flash.display::Sprite", "graphics", Member::kGetter, SpGetGraphics},
+    {"flash.display::Sprite", "buttonMode", Member::kGetter, IoGet<&FlashObject::buttonMode>},
+    {"flash.display::Sprite", "buttonMode", Member::kSetter, IoSet<&FlashObject::buttonMode>},
+    {"flash.display::Sprite", "useHandCursor", Member::kGetter, IoGet<&FlashObject::useHandCursor>},
+    {"flash.display::Sprite", "useHandCursor", Member::kSetter, IoSet<&FlashObject::useHandCursor>},
+    {"flash.display::Sprite", "hitArea", Member::kGetter, ReturnNull},
+    {"flash.display::Sprite", "hitArea", Member::kSetter, DoIgnore},
+    {"flash.display::Sprite", "soundTransform", Member::kGetter, ReturnNull},
+    {"flash.display::Sprite", "soundTransform", Member::kSetter, DoIgnore},
+    {"flash.display::Sprite", "startDrag", Member::kMethod, Noop},
+    {"flash.display::Sprite", "stopDrag", Member::kMethod, Noop},
+    {"flash.display::MovieClip", "play", Member::kMethod, McPlay},
+    {"flash.display::MovieClip", "stop", Member::kMethod, McStop},
+    {"flash.display::MovieClip", "gotoAndPlay", Member::kMethod, McGotoAndPlay},
+    {"flash.display::MovieClip", "gotoAndStop", Member::kMethod, McGotoAndStop},
+    {"flash.display::MovieClip", "nextFrame", Member::kMethod, McNextFrame},
+    {"flash.display::MovieClip", "prevFrame", Member::kMethod, McPrevFrame},
+    {"flash.display::MovieClip", "addFrameScript", Member::kMethod, McAddFrameScript},
+    {"flash.display::MovieClip", "currentFrame", Member::kGetter, McCurrentFrame},
+    {"flash.display::MovieClip", "totalFrames", Member::kGetter, McTotalFrames},
+    {"flash.display::MovieClip", "framesLoaded", Member::kGetter, McTotalFrames},
+    {"flash.display::MovieClip", "isPlaying", Member::kGetter, McIsPlaying},
+    {"flash.display::MovieClip", "currentLabel", Member::kGetter, McCurrentLabel},
+    {"flash.display::MovieClip", "currentFrameLabel", Member::kGetter, McCurrentFrameLabel},
+    {"flash.display::MovieClip", "currentLabels", Member::kGetter, McCurrentLabels},
+    {"flash.display::MovieClip", "currentScene", Member::kGetter, McCurrentScene},
+    {"flash.display::MovieClip", "scenes", Member::kGetter, McScenes},
+    {"flash.display::MovieClip", "nextScene", Member::kMethod, McOtherScene<1>},
+    {"flash.display::MovieClip", "prevScene", Member::kMethod, McOtherScene<-1>},
+    {"flash.display::MovieClip", "enabled", Member::kGetter, DoGetVisible},
+    {"flash.display::MovieClip", "enabled", Member::kSetter, DoIgnore},
+    {"flash.display::SimpleButton", "enabled", Member::kGetter, SbGetEnabled},
+    {"flash.display::SimpleButton", "enabled", Member::kSetter, SbSetEnabled},
+    {"flash.display::SimpleButton", "trackAsMenu", Member::kGetter, SbGetMenu},
+    {"flash.display::SimpleButton", "trackAsMenu", Member::kSetter, SbSetMenu},
+    {"flash.display::SimpleButton", "soundTransform", Member::kGetter, ReturnNull},
+    {"flash.display::SimpleButton", "soundTransform", Member::kSetter, DoIgnore},
+    {"flash.display::SimpleButton", "upState", Member::kGetter, SbGetState<0>},
+    {"flash.display::SimpleButton", "upState", Member::kSetter, SbSetState<0>},
+    {"flash.display::SimpleButton", "overState", Member::kGetter, SbGetState<1>},
+    {"flash.display::SimpleButton", "overState", Member::kSetter, SbSetState<1>},
+    {"flash.display::SimpleButton", "downState", Member::kGetter, SbGetState<2>},
+    {"flash.display::SimpleButton", "downState", Member::kSetter, SbSetState<2>},
+    {"flash.display::SimpleButton", "hitTestState", Member::kGetter, SbGetState<3>},
+    {"flash.display::SimpleButton", "hitTestState", Member::kSetter, SbSetState<3>},
+    {"flash.display::SimpleButton", "useHandCursor", Member::kGetter, IoGet<&FlashObject::useHandCursor>},
+    {"flash.display::SimpleButton", "useHandCursor", Member::kSetter, IoSet<&FlashObject::useHandCursor>},
+};
+
+constexpr ClassRow kContainersClasses[] = {
+    {"flash.display", "DisplayObjectContainer", "flash.display::InteractiveObject", nullptr, nullptr, false, &As3Display::containerClass},
+    {"flash.display", "Sprite", "flash.display::DisplayObjectContainer", nullptr, nullptr, false, &As3Display::spriteClass},
+    {"flash.display", "MovieClip", "flash.display::Sprite", nullptr, nullptr, true, &As3Display::movieClipClass},
+    {"flash.display", "Scene", "", nullptr, nullptr, true},
+    {"flash.display", "FrameLabel", "", nullptr, nullptr, true, &As3Display::frameLabelClass},
+    {"flash.display", "SimpleButton", "flash.display::InteractiveObject", nullptr, SbCtor, false, &As3Display::buttonClass},
+};
+
+void InstallContainers(As3Display& b) { Register(b, kContainersClasses, kContainersRows); }
+}  // namespace quarvel::player::as3

@@ -1,0 +1,565 @@
+#pragma once
+// What the files of the ActionScript 3 Flash classes share: the binding
+// (As3Display) that the stage calls, the objects it makes for scripts, and
+// the tables by which each family of classes registers its members.
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+#include <unordered_map>
+
+#include "player/avm2/builtins_util.h"
+#include "player/render/bitmap_data.h"
+#include "player/as3/flash_api.h"
+#include "player/as3/native_object.h"
+#include "player/library/mp3_sound.h"
+#include "player/as3/text_binding.h"
+#include "player/display/drawing.h"
+#include "player/render/drawn_items.h"
+#include "player/library/image_decoder.h"
+#include "player/library/load_path.h"
+#include "player/library/movie_library.h"
+#include "player/display/net_stream.h"
+#include "player/render/paint.h"
+#include "player/render/pixel_shader.h"
+#include "player/render/renderer.h"
+#include "player/display/stage.h"
+#include "player/render/blend_modes.h"
+#include "player/render/filter_schema.h"
+#include "player/rules/geom_matrix.h"
+#include "player/display/display_transform.h"
+
+namespace quarvel::player::as3 {
+
+using avm2::Class;
+using avm2::Machine;
+using avm2::Object;
+using avm2::ObjectKind;
+using avm2::Value;
+
+struct Listener {
+  std::string type;
+  Value fn;
+  bool capture = false;
+  int priority = 0;
+};
+
+// An EventDispatcher of the Flash classes: display objects hold their node's
+// handle; loaders, sounds and channels keep their fields here too. Each
+// kind below is its own type, reached through As<T> (native_object.h).
+struct FlashObject : NativeBase {
+  explicit FlashObject(NativeKind k = NativeKind::kDispatcher) : NativeBase(k) {}
+  static bool Holds(NativeKind k) { return k <= NativeKind::kLastDispatcher; }
+  ClipHandle handle = kNoClip;
+  std::vector<Listener> listeners;
+  std::map<int, Value> frameScripts;
+  // Sound: its class name (linked sounds)
+  std::string type;
+  // InteractiveObject, DisplayObjectContainer and Sprite
+  bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
+  // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
+  // LoaderInfo's content and loader; a loader's error text or content type.
+  Value data, content, info, owner;
+  std::string format = "text", url, message;
+  double bytesLoaded = 0, bytesTotal = 0;
+  // Sound and SoundChannel: the library sound, its length; a channel's start and end.
+  int soundId = 0;
+  double soundMs = 0, startedMs = 0, endsMs = 0, fromMs = 0;
+  // TextField: restrict and styleSheet (the field itself is its node's)
+  Value fieldSlots[2];
+  Value filters;  // the array last set as filters
+  Value bitmapData;  // Bitmap: the BitmapData shown
+  // DisplayObject's third dimension, as scripts set it.
+  double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
+  // SimpleButton made by a script: its up, over, down and hit-test states.
+  Value states[4];
+  bool buttonEnabled = true, trackAsMenu = false;
+  // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
+  int tabIndex = -1;
+  Value focusRect, contextMenu;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(filters);
+    h.Mark(bitmapData);
+    h.Mark(fieldSlots[0]);
+    h.Mark(fieldSlots[1]);
+    for (const Value& s : states) h.Mark(s);
+    for (auto& l : listeners) h.Mark(l.fn);
+    for (auto& [f, fn] : frameScripts) h.Mark(fn);
+    h.Mark(data);
+    h.Mark(content);
+    h.Mark(info);
+    h.Mark(owner);
+    h.Mark(focusRect);
+    h.Mark(contextMenu);
+  }
+};
+
+// A dispatcher of one kind, with nothing of its own beyond FlashObject's.
+template <NativeKind kKind>
+struct DispatcherOf : FlashObject {
+  DispatcherOf() : FlashObject(kKind) {}
+  static bool Holds(NativeKind k) { return k == kKind; }
+};
+using DisplayObj = DispatcherOf<NativeKind::kDisplayObject>;
+using SoundObject = DispatcherOf<NativeKind::kSound>;
+using ChannelObject = DispatcherOf<NativeKind::kSoundChannel>;
+using LoaderInfoObject = DispatcherOf<NativeKind::kLoaderInfo>;
+using UrlLoaderObject = DispatcherOf<NativeKind::kUrlLoader>;
+
+struct TimerObject : FlashObject {
+  TimerObject() : FlashObject(NativeKind::kTimer) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kTimer; }
+  double delay = 0, due = 0;
+  int repeat = 0, count = 0;
+  bool running = false;
+};
+
+struct NetConnectionObject : FlashObject {
+  NetConnectionObject() : FlashObject(NativeKind::kNetConnection) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kNetConnection; }
+  bool connected = false;
+};
+
+// NetStream: the file it plays (shared with the videos showing it); client.
+struct NetStreamObject : FlashObject {
+  NetStreamObject() : FlashObject(NativeKind::kNetStream) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kNetStream; }
+  std::shared_ptr<NetStreamPlayback> stream;
+  Value client;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(client);
+  }
+};
+
+struct EventObject : NativeBase {
+  EventObject() : NativeBase(NativeKind::kEvent) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
+  std::string type;
+  bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
+  Value target, currentTarget;
+  int phase = 0;
+  double stageX = 0, stageY = 0, localX = 0, localY = 0;
+  Value related;  // MouseEvent.relatedObject
+  bool buttonDown = false;
+  std::uint32_t keyCode = 0, charCode = 0;
+  std::string message;                  // TextEvent's text, ErrorEvent's
+  double bytesLoaded = 0, bytesTotal = 0;  // ProgressEvent
+  Value info;                           // NetStatusEvent
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(target);
+    h.Mark(currentTarget);
+    h.Mark(related);
+    h.Mark(info);
+  }
+};
+
+// BitmapData: its picture (shared by the Bitmaps that show it), and the
+// Bitmaps showing it, which get a new definition after a change so that
+// the next paint draws it again.
+struct BitmapDataObject : NativeBase {
+  BitmapDataObject() : NativeBase(NativeKind::kBitmapData) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kBitmapData; }
+  std::shared_ptr<BitmapDef> bitmap;
+  bool transparent = true, changed = false;
+  std::vector<ClipHandle> shownBy;
+};
+
+// Graphics and Transform: views of a display object's node.
+template <NativeKind kKind>
+struct NodeView : NativeBase {
+  NodeView() : NativeBase(kKind) {}
+  static bool Holds(NativeKind k) { return k == kKind; }
+  ClipHandle handle = kNoClip;
+};
+using GraphicsObject = NodeView<NativeKind::kGraphics>;
+using TransformObject = NodeView<NativeKind::kTransform>;
+
+// Shader: its kernel; data (ShaderData) and content (byteCode).
+struct ShaderObject : NativeBase {
+  ShaderObject() : NativeBase(NativeKind::kShader) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShader; }
+  std::shared_ptr<const PixelShader> shader;
+  Value data, content;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(data);
+    h.Mark(content);
+  }
+};
+
+constexpr int kScriptDepthBase = 16384;
+
+// What a pick found under the pointer: an object that takes it, or a hit on
+// content whose object does not (a shape, or mouseEnabled false), which its
+// container takes when it can.
+struct Pick {
+  enum Kind { kMiss, kHit, kToParent } kind = kMiss;
+  ClipHandle target = kNoClip;
+};
+
+
+// The state of a family of classes, held by the binding.
+// Events (events.cpp): objects with frame listeners (enterFrame, exitFrame,
+// frameConstructed, render); running timers.
+struct EventState {
+  std::vector<FlashObject*> frameListeners;
+  std::vector<TimerObject*> timers;
+};
+// The pointer and the keyboard (input.cpp), as scripts saw them last: the
+// object under the pointer, the one pressed, the button; the object keys go to.
+struct PointerState {
+  ClipHandle over = kNoClip, pressed = kNoClip;
+  bool down = false, seen = false, handCursor = false;
+  double x = 0, y = 0;
+  Value focus;
+};
+// Bitmaps (bitmaps.cpp): every picture a Bitmap showed (nodes keep plain
+// pointers to them), the BitmapData changed this frame, the bytes of all
+// pictures, and what an empty Bitmap shows.
+struct BitmapState {
+  std::deque<std::shared_ptr<BitmapDef>> defs;
+  std::vector<BitmapDataObject*> changed;
+  std::size_t bytes = 0;
+  ShapeDef emptyShape;
+};
+// Loads (loading.cpp): asked for this frame, due at the end of the next; the
+// movie's own LoaderInfo and whether its events were sent.
+struct LoadState {
+  struct Load {
+    Value by;  // the URLLoader, or the Loader's LoaderInfo
+    std::string url;
+    std::string bytes;  // loadBytes: the data itself
+    bool fromBytes = false;
+  };
+  std::vector<Load> queued, due;
+  FlashObject* rootInfo = nullptr;
+  bool rootInfoSent = false;
+};
+// Sounds and video (media.cpp): playing channels (for SOUND_COMPLETE),
+// NetStreams following the clock, what script-made Videos show; sounds
+// scripts loaded from MP3 files, as DefineSound bodies under ids the
+// movie's library leaves free (from the top down).
+struct MediaState {
+  std::vector<FlashObject*> channels;
+  std::vector<NetStreamObject*> streams;
+  std::deque<std::unique_ptr<VideoDef>> videoDefs;
+  int nextStream = 1;
+  std::deque<std::vector<std::uint8_t>> scriptSounds;
+  int nextSoundId = 65535;
+};
+// The stage (stage_system.cpp): scaleMode and align as the movie set them;
+// whether stage.invalidate() asked for RENDER.
+struct StageState {
+  std::string scaleMode, align;
+  bool invalidated = false;
+};
+
+class As3Display : public ScriptHooks {
+ public:
+  explicit As3Display(Stage& stage);
+  ~As3Display() override = default;
+
+  void Placed(Instance& inst) override;
+  void FrameEntered(TimelineState& tl) override;
+  void BeforeFrame() override;
+  void AfterFrame() override;
+  void TimelinesAdvanced() override;
+  void Pointer(double x, double y, bool down) override;
+  void Key(bool down, int keyCode, int charCode) override;
+  bool HandCursor() const override { return pointer.handCursor; }
+
+  Stage& stage;
+  const MovieLibrary& lib;
+  Machine m;
+  // Each family's state.
+  EventState events;
+  PointerState pointer;
+  BitmapState bitmaps;
+  LoadState loading;
+  MediaState media;
+  StageState stageState;
+  TimelineState limbo;  // objects made by scripts and not on a display list
+  int limboDepth = 0;
+  std::unordered_map<ClipHandle, FlashObject*> objects;
+  std::map<std::uint16_t, std::string> symbolClasses;
+  std::map<std::string, std::uint16_t> classSymbols;
+  // Movies a Loader loaded: their definitions, the classes linked to them,
+  // their symbols by class name, and the nodes their main timelines play in.
+  std::set<const Character*> loadedDefs;
+  std::map<const Character*, std::string> loadedClasses;
+  std::map<std::string, std::pair<const MovieLibrary*, std::uint16_t>> loadedSymbols;
+  std::set<ClipHandle> loadedRoots;
+  std::vector<ClipHandle> constructQueue, scriptQueue;
+  EditTextDef scriptFieldDef;  // what script-made text fields are instances of
+  std::vector<const FontDef*> registeredFonts;
+  FlashObject* stageObject = nullptr;
+  bool rootConstructed = false;
+  bool flushing = false;
+  Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
+        *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
+        *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
+        *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
+        *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr, *videoClass = nullptr;
+
+  // ---- nodes and objects
+  Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
+  TimelineState* Timeline(ClipHandle h) { return h == kNoClip ? nullptr : stage.TimelineOf(h); }
+  // The list holding a node: its parent's timeline or the off-list one.
+  TimelineState* ListOf(const Instance& inst) {
+    if (inst.parent == kNoClip) return &limbo;
+    return stage.TimelineOf(inst.parent);
+  }
+  bool OnStage(ClipHandle h) {
+    for (int guard = 0; guard < 10000; ++guard) {
+      if (h == kRootClip) return true;
+      Instance* i = Node(h);
+      if (!i) return false;
+      h = i->parent;
+    }
+    return false;
+  }
+  // The class linked to a definition: a loaded movie's by the definition,
+  // the main movie's by id.
+  const std::string* LinkedClassName(const Character* def) {
+    if (!def) return nullptr;
+    if (loadedDefs.count(def)) {
+      auto it = loadedClasses.find(def);
+      return it == loadedClasses.end() ? nullptr : &it->second;
+    }
+    auto it = symbolClasses.find(def->id);
+    return it == symbolClasses.end() || def->id == 0 ? nullptr : &it->second;
+  }
+  // The symbol a class (or the nearest of its bases) is linked to, in the
+  // main movie or a loaded one; the library is null when there is none.
+  std::pair<const MovieLibrary*, std::uint16_t> SymbolOf(const Class* cls) {
+    for (const Class* c = cls; c; c = c->super) {
+      for (const std::string& n : {c->QualifiedName(), c->name}) {
+        if (auto it = classSymbols.find(n); it != classSymbols.end()) return {&lib, it->second};
+        if (auto it = loadedSymbols.find(n); it != loadedSymbols.end()) return it->second;
+      }
+    }
+    return {nullptr, 0};
+  }
+  // The movie a Loader loaded that a node lies in: its main timeline's node.
+  ClipHandle LoadedRootOf(ClipHandle h) {
+    if (loadedRoots.empty()) return kNoClip;
+    for (int guard = 0; guard < 10000 && h != kNoClip && h != kRootClip; ++guard) {
+      if (loadedRoots.count(h)) return h;
+      Instance* i = Node(h);
+      if (!i) break;
+      h = i->parent;
+    }
+    return kNoClip;
+  }
+  Class* ClassForNode(const Instance& inst) {
+    if (inst.def)
+      if (const std::string* linked = LinkedClassName(inst.def))
+        if (Class* c = m.FindClass(*linked)) {
+          if (c->IsSubclassOf(displayObjectClass)) return c;
+          // A class that is no display object cannot own a node: the node keeps its plain kind.
+          m.Skip("a symbol linked to " + *linked + ", which is no display object");
+        }
+    return KindClass(inst);
+  }
+  // The Flash class a node of its kind has when no class is linked to it.
+  Class* KindClass(const Instance& inst) {
+    if (inst.def) {
+      switch (inst.def->kind) {
+        case Character::Kind::kSprite: return movieClipClass;
+        case Character::Kind::kButton: return buttonClass;
+        case Character::Kind::kEditText: return textFieldClass;
+        case Character::Kind::kText: return staticTextClass;
+        case Character::Kind::kBitmap: return bitmapClass;
+        case Character::Kind::kMorph: return morphClass;
+        case Character::Kind::kVideo: return videoClass;
+        default: return shapeClass;
+      }
+    }
+    return shapeClass;
+  }
+  FlashObject* ObjectFor(ClipHandle h) {
+    if (h == kNoClip) return nullptr;
+    auto it = objects.find(h);
+    if (it != objects.end()) return it->second;
+    if (h == kRootClip) {
+      ConstructRoot();
+      return objects[kRootClip];
+    }
+    Instance* inst = Node(h);
+    if (!inst) return nullptr;
+    return Construct(ClassForNode(*inst), h);
+  }
+  Value ValueFor(ClipHandle h) { return Value::Obj(ObjectFor(h)); }
+
+  // Makes the object of a node and runs its class's constructor; `info` is
+  // the LoaderInfo of a loaded movie's main timeline.
+  FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value());
+  FlashObject* ConstructLinkedBitmap(Class* cls, ClipHandle h);
+  void ConstructRoot();
+  // Named timeline children become the values of the parent class's
+  // properties of the same name.
+  void BindChildren(FlashObject* o);
+
+  void BindToParent(const Instance& child, FlashObject* co);
+
+  // A node for an object a script made (new Sprite...).
+  Instance* NewNode(const Character* def) {
+    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def);
+    return inst;
+  }
+
+  // ---- events
+  Value NewEvent(Class* cls, const std::string& type, bool bubbles);
+  void Listen(FlashObject* o, const std::string& type);
+  void CallListeners(FlashObject* o, EventObject* e, bool capture);
+  // Capture from the root down, the target, then bubbling up.
+  void Dispatch(FlashObject* target, EventObject* e);
+  void Broadcast(const std::string& type);
+  // ADDED on the child (bubbling), ADDED_TO_STAGE on it and all below when it is on the stage now.
+  void Added(ClipHandle h);
+  // A timeline placed it (or it is the main timeline): ADDED, bubbling,
+  // then ADDED_TO_STAGE on it alone, as its children had theirs.
+  void AddedByTimeline(ClipHandle h);
+  // Handles of the tree from `h` in display list order: parents first.
+  void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting);
+  void AddedToStage(ClipHandle h, int depth);
+  void Removed(ClipHandle h);
+
+  // ---- frames
+  // Constructs the objects waiting, then (with `scripts`) runs the frame
+  // scripts due, and again until nothing waits.
+  void Flush(bool scripts = true);
+  void RunFrameScript(ClipHandle h);
+  void RunTimers();
+  void Collect();
+
+  void ShowChangedBitmaps();
+  void Install();
+  // The pointer and the keyboard.
+  FlashObject* Existing(ClipHandle h) {
+    auto it = objects.find(h);
+    return it == objects.end() ? nullptr : it->second;
+  }
+  Pick PickIn(ClipHandle container, double x, double y, int nesting);
+  FlashObject* PointerTarget(ClipHandle h);
+  void SendMouse(FlashObject* target, const char* type, bool bubbles, FlashObject* related);
+  std::vector<ClipHandle> InteractiveChain(ClipHandle h);
+  // Loads.
+  void FinishLoads();
+  void FinishLoad(const LoadState::Load& l);
+  void SendSimple(FlashObject* to, const char* type);
+  void SendIoError(FlashObject* to, const std::string& text);
+  Value ContentFor(FlashObject* info, const std::string& bytes);
+  std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
+    while (media.nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(media.nextSoundId)) || lib.SoundLengthMs(media.nextSoundId) >= 0))
+      --media.nextSoundId;
+    if (media.nextSoundId <= 0) return {};
+    int rate = 0;
+    std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(media.nextSoundId), mp3, &rate);
+    if (body.empty() && rate > 0) m.Skip("Sound.load of an MP3 at " + std::to_string(rate) + " Hz");
+    if (!body.empty()) --media.nextSoundId;
+    return body;
+  }
+  Value LoadedMovie(FlashObject* info, const std::string& bytes);
+  void FinishSounds();
+  void AdvanceStreams();
+};
+
+inline As3Display& B(Machine& m) { return *static_cast<As3Display*>(m.host); }
+
+// Natives more than one family uses.
+NATIVE(Noop);
+NATIVE(ReturnNull);
+NATIVE(ReturnFalse);
+NATIVE(ReturnZero);
+NATIVE(DoIgnore);
+NATIVE(BytesLoaded);
+NATIVE(BytesTotal);
+
+// mouseEnabled, mouseChildren, buttonMode, useHandCursor
+template <bool FlashObject::*Field>
+Value IoGet(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = As<FlashObject>(self);
+  return Value::Bool(f ? f->*Field : false);
+}
+template <bool FlashObject::*Field>
+Value IoSet(Machine& m, Value self, std::span<Value> a) {
+  if (FlashObject* f = As<FlashObject>(self)) f->*Field = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+
+// One member of a Flash class as its family's table lists it: methods and
+// accessors name their native; constants their string (or, without one, the
+// whole number).
+enum class Member : std::uint8_t { kMethod, kGetter, kSetter, kConst, kStaticMethod, kStaticGetter };
+struct MemberRow {
+  std::string_view cls = {};  // "flash.display::Sprite"
+  std::string_view name = {};
+  Member kind = Member::kMethod;
+  avm2::NativeFn fn = nullptr;
+  const char* text = nullptr;
+  int number = 0;
+};
+// A class of a family: defined in table order, each right after its base
+// (a subclass copies its base's members when it is defined), its members
+// registered as soon as it is.
+struct ClassRow {
+  std::string_view package = {}, name = {};
+  std::string_view super = {};  // qualified name; empty: Object
+  avm2::NativeAlloc alloc = nullptr;
+  avm2::NativeFn ctor = nullptr;
+  bool dynamic = false;
+  Class* As3Display::*slot = nullptr;  // where the binding keeps it, if it does
+};
+void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
+
+// What one family gives the others. Display objects (display_objects.cpp):
+Instance* SelfNode(Machine& m, const Value& self);
+TimelineState* SelfTimeline(Machine& m, const Value& self);
+cairo_matrix_t World(As3Display& b, ClipHandle h);
+using transform::Twips;
+NATIVE(DisplayObjectCtor);
+NATIVE(DoGetVisible);
+// Containers (containers.cpp):
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
+void Detach(Machine& m, ClipHandle h, bool events);
+std::vector<int> Keys(const TimelineState& tl);
+// Graphics (graphics.cpp):
+NATIVE(SpGetGraphics);
+// Filters and shaders (filters.cpp):
+NATIVE(DoGetFilters);
+NATIVE(DoSetFilters);
+NATIVE(DoSetBlendShader);
+bool ToFilter(Machine& m, const Value& v, Filter& out);
+// Geometry (geometry.cpp):
+ColorTransform ScriptColorTransform(Machine& m, const Value& v);
+double GetN(Machine& m, const Value& self, const char* n);
+Value NewRect(Machine& m, double x, double y, double w, double h);
+// Loading (loading.cpp):
+NATIVE(DoGetLoaderInfo);
+std::string RequestUrl(Machine& m, const Value& request);
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes);
+
+// Each family defines its classes and registers its table (in Install's order).
+void InstallEvents(As3Display& b);
+void InstallDisplayObjects(As3Display& b);
+void InstallContainers(As3Display& b);
+void InstallGraphics(As3Display& b);
+void InstallStage(As3Display& b);
+void InstallLoading(As3Display& b);
+void InstallGeometry(As3Display& b);
+void InstallMedia(As3Display& b);
+void InstallFilters(As3Display& b);
+void InstallBitmaps(As3Display& b);
+
+}  // namespace quarvel::player::as3

@@ -1,0 +1,554 @@
+// DisplayObject (position, scale, rotation, alpha, bounds, masks, 3D
+// placement), InteractiveObject and BlendMode.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- natives: DisplayObject
+
+// The node of a display object, or of the one a Transform belongs to.
+Instance* SelfNode(Machine& m, const Value& self) {
+  if (TransformObject* t = As<TransformObject>(self)) return B(m).Node(t->handle);
+  FlashObject* f = As<FlashObject>(self);
+  return f ? B(m).Node(f->handle) : nullptr;
+}
+TimelineState* SelfTimeline(Machine& m, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  return f ? B(m).Timeline(f->handle) : nullptr;
+}
+
+NATIVE(DisplayObjectCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f || f->handle != kNoClip) return self;
+  // A class linked to a symbol makes that symbol's clip.
+  const Character* def = &b.stage.EmptySprite();
+  if (const auto [symbols, id] = b.SymbolOf(f->cls); symbols)
+    if (const Character* d = symbols->Find(id)) def = d;
+  const bool field = f->cls->IsSubclassOf(b.textFieldClass);
+  if (field) def = &b.scriptFieldDef;
+  Instance* inst = b.NewNode(def);
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  if (field) MakeTextFieldOf(*inst, b.lib, true);
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  b.BindChildren(f);
+  return self;
+}
+
+Matrix& Mx(Machine& m, const Value& self, Instance*& inst) {
+  inst = SelfNode(m, self);
+  static Matrix dummy;
+  if (!inst) {
+    dummy = Matrix{};
+    return dummy;
+  }
+  return inst->matrix;
+}
+double Finite(Machine& m, std::span<Value> a) {
+  const double d = avm2::ArgNum(m, a, 0, 0);
+  return std::isfinite(d) ? d : 0;
+}
+
+NATIVE(DoGetX) { Instance* i; return Value::Number(Mx(m, self, i).translateX / 20.0); }
+NATIVE(DoGetY) { Instance* i; return Value::Number(Mx(m, self, i).translateY / 20.0); }
+NATIVE(DoSetX) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  mx.translateX = Twips(Finite(m, a));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoSetY) {
+  Instance* i;
+  Matrix& mx = Mx(m, self, i);
+  mx.translateY = Twips(Finite(m, a));
+  if (i) i->scripted = true;
+  return Value();
+}
+NATIVE(DoGetScaleX) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::ScaleX(i->matrix, i->scriptTransform) : 1);
+}
+NATIVE(DoGetScaleY) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::ScaleY(i->matrix, i->scriptTransform) : 1);
+}
+NATIVE(DoGetRotation) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? transform::RotationDegrees(i->matrix, i->scriptTransform) : 0);
+}
+NATIVE(DoSetScaleX) {
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(DoSetScaleY) {
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(DoSetRotation) {
+  if (Instance* i = SelfNode(m, self)) {
+    transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(DoGetAlpha) {
+  Instance* i = SelfNode(m, self);
+  return Value::Number(i ? i->cxform.alphaMult / 256.0 : 1.0);
+}
+NATIVE(DoSetAlpha) {
+  if (Instance* i = SelfNode(m, self)) {
+    i->cxform.alphaMult = static_cast<std::int32_t>(std::lround(std::clamp(Finite(m, a), -128.0, 128.0) * 256));
+    i->scripted = true;
+  }
+  return Value();
+}
+NATIVE(DoGetVisible) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(!i || i->visible);
+}
+NATIVE(DoSetVisible) {
+  if (Instance* i = SelfNode(m, self)) i->visible = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(DoGetCacheAsBitmap) {
+  Instance* i = SelfNode(m, self);
+  return Value::Bool(i && (i->cacheAsBitmap || !i->filters.empty()));
+}
+NATIVE(DoSetCacheAsBitmap) {
+  if (Instance* i = SelfNode(m, self)) i->cacheAsBitmap = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+// scrollRect: the object shows that rectangle of its own space at its origin.
+NATIVE(DoGetScrollRect) {
+  Instance* i = SelfNode(m, self);
+  if (!i || !i->scrollRect) return Value::Null();
+  const auto& r = *i->scrollRect;
+  Value args[] = {Value::Number(r[0]), Value::Number(r[1]), Value::Number(r[2]), Value::Number(r[3])};
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
+}
+NATIVE(DoSetScrollRect) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value();
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) {
+    i->scrollRect.reset();
+    return Value();
+  }
+  const double x = m.ToNumber(m.GetProperty(r, "x")), y = m.ToNumber(m.GetProperty(r, "y"));
+  const double w = m.ToNumber(m.GetProperty(r, "width")), h = m.ToNumber(m.GetProperty(r, "height"));
+  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) {
+    i->scrollRect.reset();
+    return Value();
+  }
+  i->scrollRect = std::array<double, 4>{x, y, std::max(0.0, w), std::max(0.0, h)};
+  return Value();
+}
+// opaqueBackground: null, or the RGB filled under the object's bounds.
+NATIVE(DoGetOpaque) {
+  Instance* i = SelfNode(m, self);
+  if (!i || !i->opaqueBackground) return Value::Null();
+  return Value::Number(static_cast<double>(*i->opaqueBackground & 0xFFFFFF));
+}
+NATIVE(DoSetOpaque) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value();
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsNullish()) i->opaqueBackground.reset();
+  else i->opaqueBackground = m.ToUint(v) & 0xFFFFFF;
+  return Value();
+}
+cairo_matrix_t World(As3Display& b, ClipHandle h);
+// Flash's default perspective: a 55 degree field of view about the stage's
+// centre, here brought into the parent's space where the object is drawn.
+void Update3D(As3Display& b, FlashObject* f) {
+  Instance* i = b.Node(f->handle);
+  if (!i) return;
+  if (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1) {
+    i->depth3D.reset();
+    return;
+  }
+  const auto& size = b.lib.movie.header.frameSize;
+  double cx = size.Width() / 2.0, cy = size.Height() / 2.0;
+  const double focal = size.Width() / 2.0 / std::tan(27.5 * M_PI / 180);
+  cairo_matrix_t w = World(b, i->parent), inv = w;
+  if (cairo_matrix_invert(&inv) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&inv, &cx, &cy);
+  const double scale = std::sqrt(std::abs(w.xx * w.yy - w.xy * w.yx));
+  i->depth3D = Depth3D{f->z * 20, f->rotationX, f->rotationY, f->scaleZ, cx, cy, focal / (scale > 1e-9 ? scale : 1)};
+}
+// z, rotationX, rotationY and scaleZ: drawn through the perspective above.
+template <double FlashObject::*kField>
+Value DoGet3D(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = As<FlashObject>(self);
+  return Value::Number(f ? f->*kField : 0);
+}
+template <double FlashObject::*kField>
+Value DoSet3D(Machine& m, Value self, std::span<Value> a) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value();
+  const double v = m.ToNumber(m.ArgOr(a, 0));
+  if (!std::isfinite(v)) return Value();
+  f->*kField = v;
+  Update3D(B(m), f);
+  return Value();
+}
+NATIVE(DoGetName) {
+  FlashObject* f = As<FlashObject>(self);
+  if (f && f->handle == kRootClip) return m.Str("root1");
+  Instance* i = SelfNode(m, self);
+  return i ? m.Str(i->name) : Value::Null();
+}
+NATIVE(DoSetName) {
+  if (Instance* i = SelfNode(m, self)) i->name = avm2::ArgStr(m, a, 0, "");
+  return Value();
+}
+NATIVE(DoGetParent) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f || f->handle == kRootClip) return f && f->handle == kRootClip && B(m).stageObject ? Value::Obj(B(m).stageObject) : Value::Null();
+  Instance* i = SelfNode(m, self);
+  if (!i || i->parent == kNoClip) return Value::Null();
+  return B(m).ValueFor(i->parent);
+}
+NATIVE(DoGetStage) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  return Value::Obj(b.stageObject);
+}
+NATIVE(DoGetRoot) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  // In a movie a Loader loaded, its own main timeline.
+  if (f)
+    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) return b.ValueFor(r);
+  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  return b.ValueFor(kRootClip);
+}
+bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f) return false;
+  if (f->handle == kRootClip) {
+    // The main timeline: the union of its children and drawing.
+    TimelineState& root = b.stage.Root();
+    bool any = false;
+    for (auto& [d, c] : root.list) {
+      Rect cr;
+      if (!b.stage.Bounds(c, cr)) continue;
+      if (!any) r = cr;
+      r.xmin = std::min(r.xmin, cr.xmin), r.xmax = std::max(r.xmax, cr.xmax);
+      r.ymin = std::min(r.ymin, cr.ymin), r.ymax = std::max(r.ymax, cr.ymax);
+      any = true;
+    }
+    return any;
+  }
+  Instance* i = b.Node(f->handle);
+  return i && b.stage.Bounds(*i, r, local);
+}
+NATIVE(DoGetWidth) {
+  Rect r;
+  return Value::Number(NodeBounds(m, self, r, false) ? r.Width() / 20.0 : 0);
+}
+NATIVE(DoGetHeight) {
+  Rect r;
+  return Value::Number(NodeBounds(m, self, r, false) ? r.Height() / 20.0 : 0);
+}
+void SetSize(Machine& m, const Value& self, double v, bool width) {
+  Instance* i = SelfNode(m, self);
+  Rect r;
+  if (!i || !std::isfinite(v) || !B(m).stage.Bounds(*i, r, false)) return;
+  const double extent = (width ? r.Width() : r.Height()) / 20.0;
+  if (extent <= 0) return;
+  transform::SetExtent(i->matrix, i->scriptTransform, width, extent, v);
+  i->scripted = true;
+}
+NATIVE(DoSetWidth) {
+  SetSize(m, self, avm2::ArgNum(m, a, 0, 0), true);
+  return Value();
+}
+NATIVE(DoSetHeight) {
+  SetSize(m, self, avm2::ArgNum(m, a, 0, 0), false);
+  return Value();
+}
+NATIVE(DoGetBounds) {
+  Rect r;
+  const bool any = NodeBounds(m, self, r, true);
+  As3Display& b = B(m);
+  Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
+                   Value::Number(any ? r.Width() / 20.0 : 0), Value::Number(any ? r.Height() / 20.0 : 0)};
+  // Bounds in the object's own space, offset by its position when asked for its parent's.
+  if (Instance* i = SelfNode(m, self); i && !a.empty() && a[0].AsObject() != self.AsObject()) {
+    Rect pr;
+    if (b.stage.Bounds(*i, pr, false)) {
+      args[0] = Value::Number(pr.xmin / 20.0), args[1] = Value::Number(pr.ymin / 20.0);
+      args[2] = Value::Number(pr.Width() / 20.0), args[3] = Value::Number(pr.Height() / 20.0);
+    }
+  }
+  return Value::Obj(m.Construct(b.rectangleClass, args));
+}
+// The world transform of a node (its own and its ancestors'), twips.
+cairo_matrix_t World(As3Display& b, ClipHandle h) {
+  cairo_matrix_t w;
+  cairo_matrix_init_identity(&w);
+  for (int guard = 0; guard < 1000 && h != kRootClip && h != kNoClip; ++guard) {
+    Instance* i = b.Node(h);
+    if (!i) break;
+    const cairo_matrix_t own = ToCairo(i->matrix);
+    cairo_matrix_t out;
+    cairo_matrix_multiply(&out, &w, &own);
+    w = out;
+    h = i->parent;
+  }
+  return w;
+}
+NATIVE(DoLocalToGlobal) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  if (f) {
+    const cairo_matrix_t w = World(b, f->handle);
+    cairo_matrix_transform_point(&w, &x, &y);
+  }
+  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  return Value::Obj(m.Construct(b.pointClass, args));
+}
+NATIVE(DoGlobalToLocal) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  if (f) {
+    cairo_matrix_t w = World(b, f->handle);
+    if (cairo_matrix_invert(&w) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&w, &x, &y);
+  }
+  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  return Value::Obj(m.Construct(b.pointClass, args));
+}
+NATIVE(DoGetMouseX) { return Value::Int(0); }
+// mouseX, mouseY: the pointer in the object's own space (the stage's for the stage), pixels.
+template <bool kX>
+Value DoMouse(Machine& m, Value self, std::span<Value>) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  double x = b.stage.PointerX(), y = b.stage.PointerY();
+  if (f && f != b.stageObject && !b.stage.ToClipSpace(f->handle, x, y)) return Value::Int(0);
+  return Value::Number((kX ? x : y) / 20.0);
+}
+NATIVE(DoGetMask) {
+  Instance* i = SelfNode(m, self);
+  return i && i->maskSerial ? B(m).ValueFor(i->maskSerial) : Value::Null();
+}
+NATIVE(DoSetMask) {
+  As3Display& b = B(m);
+  DisplayObj* mo = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  Instance* inst = SelfNode(m, self);
+  if (!inst) return Value();
+  // A masked pair no longer masks by clip depth.
+  inst->clipDepth = 0;
+  if (inst->maskSerial)
+    if (Instance* old = b.Node(inst->maskSerial)) old->scriptMask = false;
+  Instance* mask = mo ? b.Node(mo->handle) : nullptr;
+  if (!mask || mask == inst) {
+    inst->maskSerial = kNoClip;
+    return Value();
+  }
+  mask->clipDepth = 0;
+  inst->maskSerial = mask->serial;
+  mask->scriptMask = true;
+  return Value();
+}
+NATIVE(DoGetTransform) {
+  const Value v = Value::Obj(m.Instantiate(B(m).transformClass));
+  if (TransformObject* t = As<TransformObject>(v))
+    if (FlashObject* f = As<FlashObject>(self)) t->handle = f->handle;
+  return v;
+}
+NATIVE(DoSetTransform) {
+  Instance* i = SelfNode(m, self);
+  TransformObject* t = ArgAs<TransformObject>(m, m.ArgOr(a, 0), "flash.geom::Transform");
+  if (i && t) {
+    if (Instance* src = B(m).Node(t->handle)) {
+      i->matrix = src->matrix;
+      i->cxform = src->cxform;
+      i->scripted = true;
+    }
+  }
+  return Value();
+}
+// 15, "shader", blends with the blendShader (normal without one).
+NATIVE(DoGetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const int b = i ? i->blendMode : 0;
+  return m.Str(std::string(BlendModeName(b)));
+}
+NATIVE(DoSetBlendMode) {
+  Instance* i = SelfNode(m, self);
+  const std::string name = avm2::ArgStr(m, a, 0, "normal");
+  if (!i) return Value();
+  if (const int mode = BlendModeNumber(name); mode > 0) i->blendMode = mode;
+  return Value();
+}
+
+NATIVE(DoHitTestPoint) {
+  // With shapeFlag against what the object draws, else against its bounds, in stage space.
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  Instance* i = SelfNode(m, self);
+  if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip))
+    return Value::Bool(b.stage.HitsShapes(f->handle, avm2::ArgNum(m, a, 0, 0) * 20, avm2::ArgNum(m, a, 1, 0) * 20));
+  Rect r;
+  if (!f || !i || !b.stage.Bounds(*i, r, true)) return Value::Bool(false);
+  cairo_matrix_t w = World(b, f->handle);
+  if (cairo_matrix_invert(&w) != CAIRO_STATUS_SUCCESS) return Value::Bool(false);
+  double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
+  cairo_matrix_transform_point(&w, &x, &y);
+  return Value::Bool(x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax);
+}
+NATIVE(DoIgnore) { return Value(); }
+NATIVE(DoHitTestObject) {
+  Rect r1, r2;
+  DisplayObj* other = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+  if (!other) return Value::Bool(false);
+  As3Display& b = B(m);
+  Instance* i1 = SelfNode(m, self);
+  Instance* i2 = b.Node(other->handle);
+  if (!i1 || !i2 || !b.stage.Bounds(*i1, r1) || !b.stage.Bounds(*i2, r2)) return Value::Bool(false);
+  // Compare in stage space through each parent's transform.
+  auto toStage = [&](Instance* i, Rect r) {
+    const cairo_matrix_t w = World(b, i->parent);
+    double xs[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
+    double ys[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
+    double x0 = 1e18, x1 = -1e18, y0 = 1e18, y1 = -1e18;
+    for (int k = 0; k < 4; ++k) {
+      cairo_matrix_transform_point(&w, &xs[k], &ys[k]);
+      x0 = std::min(x0, xs[k]), x1 = std::max(x1, xs[k]), y0 = std::min(y0, ys[k]), y1 = std::max(y1, ys[k]);
+    }
+    return std::array<double, 4>{x0, x1, y0, y1};
+  };
+  const auto s1 = toStage(i1, r1), s2 = toStage(i2, r2);
+  return Value::Bool(s1[0] <= s2[1] && s2[0] <= s1[1] && s1[2] <= s2[3] && s2[2] <= s1[3]);
+}
+
+// focusRect and contextMenu: kept as set (null until then); tabIndex: -1 until set.
+template <Value FlashObject::*kField>
+Value IoGetValue(Machine&, Value self, std::span<Value>) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && !(f->*kField).IsUndefined() ? f->*kField : Value::Null();
+}
+template <Value FlashObject::*kField>
+Value IoSetValue(Machine& m, Value self, std::span<Value> a) {
+  if (FlashObject* f = As<FlashObject>(self)) f->*kField = m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0);
+  return Value();
+}
+NATIVE(IoGetTabIndex) {
+  FlashObject* f = As<FlashObject>(self);
+  return Value::Int(f ? f->tabIndex : -1);
+}
+NATIVE(IoSetTabIndex) {
+  if (FlashObject* f = As<FlashObject>(self)) f->tabIndex = m.ToInt(m.ArgOr(a, 0));
+  return Value();
+}
+
+constexpr MemberRow kDisplayObjectRows[] = {
+    {"flash.display::DisplayObject", "x", Member::kGetter, DoGetX},
+    {"flash.display::DisplayObject", "x", Member::kSetter, DoSetX},
+    {"flash.display::DisplayObject", "y", Member::kGetter, DoGetY},
+    {"flash.display::DisplayObject", "y", Member::kSetter, DoSetY},
+    {"flash.display::DisplayObject", "scaleX", Member::kGetter, DoGetScaleX},
+    {"flash.display::DisplayObject", "scaleX", Member::kSetter, DoSetScaleX},
+    {"flash.display::DisplayObject", "scaleY", Member::kGetter, DoGetScaleY},
+    {"flash.display::DisplayObject", "scaleY", Member::kSetter, DoSetScaleY},
+    {"flash.display::DisplayObject", "rotation", Member::kGetter, DoGetRotation},
+    {"flash.display::DisplayObject", "rotation", Member::kSetter, DoSetRotation},
+    {"flash.display::DisplayObject", "alpha", Member::kGetter, DoGetAlpha},
+    {"flash.display::DisplayObject", "alpha", Member::kSetter, DoSetAlpha},
+    {"flash.display::DisplayObject", "visible", Member::kGetter, DoGetVisible},
+    {"flash.display::DisplayObject", "visible", Member::kSetter, DoSetVisible},
+    {"flash.display::DisplayObject", "name", Member::kGetter, DoGetName},
+    {"flash.display::DisplayObject", "name", Member::kSetter, DoSetName},
+    {"flash.display::DisplayObject", "width", Member::kGetter, DoGetWidth},
+    {"flash.display::DisplayObject", "width", Member::kSetter, DoSetWidth},
+    {"flash.display::DisplayObject", "height", Member::kGetter, DoGetHeight},
+    {"flash.display::DisplayObject", "height", Member::kSetter, DoSetHeight},
+    {"flash.display::DisplayObject", "transform", Member::kGetter, DoGetTransform},
+    {"flash.display::DisplayObject", "transform", Member::kSetter, DoSetTransform},
+    {"flash.display::DisplayObject", "filters", Member::kGetter, DoGetFilters},
+    {"flash.display::DisplayObject", "filters", Member::kSetter, DoSetFilters},
+    {"flash.display::DisplayObject", "blendMode", Member::kGetter, DoGetBlendMode},
+    {"flash.display::DisplayObject", "blendMode", Member::kSetter, DoSetBlendMode},
+    {"flash.display::DisplayObject", "cacheAsBitmap", Member::kGetter, DoGetCacheAsBitmap},
+    {"flash.display::DisplayObject", "cacheAsBitmap", Member::kSetter, DoSetCacheAsBitmap},
+    {"flash.display::DisplayObject", "mask", Member::kGetter, DoGetMask},
+    {"flash.display::DisplayObject", "mask", Member::kSetter, DoSetMask},
+    {"flash.display::DisplayObject", "scrollRect", Member::kGetter, DoGetScrollRect},
+    {"flash.display::DisplayObject", "scrollRect", Member::kSetter, DoSetScrollRect},
+    {"flash.display::DisplayObject", "opaqueBackground", Member::kGetter, DoGetOpaque},
+    {"flash.display::DisplayObject", "opaqueBackground", Member::kSetter, DoSetOpaque},
+    {"flash.display::DisplayObject", "z", Member::kGetter, DoGet3D<&FlashObject::z>},
+    {"flash.display::DisplayObject", "z", Member::kSetter, DoSet3D<&FlashObject::z>},
+    {"flash.display::DisplayObject", "scaleZ", Member::kGetter, DoGet3D<&FlashObject::scaleZ>},
+    {"flash.display::DisplayObject", "scaleZ", Member::kSetter, DoSet3D<&FlashObject::scaleZ>},
+    {"flash.display::DisplayObject", "rotationX", Member::kGetter, DoGet3D<&FlashObject::rotationX>},
+    {"flash.display::DisplayObject", "rotationX", Member::kSetter, DoSet3D<&FlashObject::rotationX>},
+    {"flash.display::DisplayObject", "rotationY", Member::kGetter, DoGet3D<&FlashObject::rotationY>},
+    {"flash.display::DisplayObject", "rotationY", Member::kSetter, DoSet3D<&FlashObject::rotationY>},
+    {"flash.display::DisplayObject", "rotationZ", Member::kGetter, DoGetRotation},
+    {"flash.display::DisplayObject", "rotationZ", Member::kSetter, DoSetRotation},
+    {"flash.display::DisplayObject", "blendShader", Member::kSetter, DoSetBlendShader},
+    {"flash.display::DisplayObject", "parent", Member::kGetter, DoGetParent},
+    {"flash.display::DisplayObject", "stage", Member::kGetter, DoGetStage},
+    {"flash.display::DisplayObject", "root", Member::kGetter, DoGetRoot},
+    {"flash.display::DisplayObject", "mouseX", Member::kGetter, DoMouse<true>},
+    {"flash.display::DisplayObject", "mouseY", Member::kGetter, DoMouse<false>},
+    {"flash.display::DisplayObject", "loaderInfo", Member::kGetter, DoGetLoaderInfo},
+    {"flash.display::DisplayObject", "getBounds", Member::kMethod, DoGetBounds},
+    {"flash.display::DisplayObject", "getRect", Member::kMethod, DoGetBounds},
+    {"flash.display::DisplayObject", "localToGlobal", Member::kMethod, DoLocalToGlobal},
+    {"flash.display::DisplayObject", "globalToLocal", Member::kMethod, DoGlobalToLocal},
+    {"flash.display::DisplayObject", "hitTestObject", Member::kMethod, DoHitTestObject},
+    {"flash.display::DisplayObject", "hitTestPoint", Member::kMethod, DoHitTestPoint},
+    {"flash.display::BlendMode", "NORMAL", Member::kConst, nullptr, "normal"},
+    {"flash.display::BlendMode", "LAYER", Member::kConst, nullptr, "layer"},
+    {"flash.display::BlendMode", "MULTIPLY", Member::kConst, nullptr, "multiply"},
+    {"flash.display::BlendMode", "SCREEN", Member::kConst, nullptr, "screen"},
+    {"flash.display::BlendMode", "LIGHTEN", Member::kConst, nullptr, "lighten"},
+    {"flash.display::BlendMode", "DARKEN", Member::kConst, nullptr, "darken"},
+    {"flash.display::BlendMode", "DIFFERENCE", Member::kConst, nullptr, "difference"},
+    {"flash.display::BlendMode", "ADD", Member::kConst, nullptr, "add"},
+    {"flash.display::BlendMode", "SUBTRACT", Member::kConst, nullptr, "subtract"},
+    {"flash.display::BlendMode", "INVERT", Member::kConst, nullptr, "invert"},
+    {"flash.display::BlendMode", "ALPHA", Member::kConst, nullptr, "alpha"},
+    {"flash.display::BlendMode", "ERASE", Member::kConst, nullptr, "erase"},
+    {"flash.display::BlendMode", "OVERLAY", Member::kConst, nullptr, "overlay"},
+    {"flash.display::BlendMode", "HARDLIGHT", Member::kConst, nullptr, "hardlight"},
+    {"flash.display::BlendMode", "SHADER", Member::kConst, nullptr, "shader"},
+    {"flash.display::InteractiveObject", "mouseEnabled", Member::kGetter, IoGet<&FlashObject::mouseEnabled>},
+    {"flash.display::InteractiveObject", "mouseEnabled", Member::kSetter, IoSet<&FlashObject::mouseEnabled>},
+    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, DoGetVisible},
+    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kSetter, DoIgnore},
+    {"flash.display::InteractiveObject", "tabEnabled", Member::kGetter, DoGetVisible},
+    {"flash.display::InteractiveObject", "tabEnabled", Member::kSetter, DoIgnore},
+    {"flash.display::InteractiveObject", "focusRect", Member::kGetter, IoGetValue<&FlashObject::focusRect>},
+    {"flash.display::InteractiveObject", "focusRect", Member::kSetter, IoSetValue<&FlashObject::focusRect>},
+    {"flash.display::InteractiveObject", "contextMenu", Member::kGetter, IoGetValue<&FlashObject::contextMenu>},
+    {"flash.display::InteractiveObject", "contextMenu", Member::kSetter, IoSetValue<&FlashObject::contextMenu>},
+    {"flash.display::InteractiveObject", "tabIndex", Member::kGetter, IoGetTabIndex},
+    {"flash.display::InteractiveObject", "tabIndex", Member::kSetter, IoSetTabIndex},
+};
+
+constexpr ClassRow kDisplayObjectClasses[] = {
+    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", Alloc<DisplayObj>, DisplayObjectCtor, false,
+     &As3Display::displayObjectClass},
+    {"flash.display", "BlendMode"},
+    {"flash.display", "InteractiveObject", "flash.display::DisplayObject", nullptr, nullptr, false,
+     &As3Display::interactiveClass},
+};
+
+void InstallDisplayObjects(As3Display& b) { Register(b, kDisplayObjectClasses, kDisplayObjectRows); }
+}  // namespace quarvel::player::as3

@@ -1,0 +1,447 @@
+// EventDispatcher, Event and its kinds (mouse, keyboard, text, error,
+// progress, net status) and Timer; the dispatch itself is As3Display's.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- EventDispatcher and events
+
+NATIVE(EdAddEventListener) {
+  FlashObject* f = As<FlashObject>(self);
+  const Value fn = m.ArgOr(a, 1);
+  if (!f) return Value();
+  if (!fn.IsObject()) m.ThrowError("TypeError", "Parameter listener must be non-null.", 2007);
+  Listener l;
+  l.type = avm2::ArgStr(m, a, 0, "");
+  l.fn = fn;
+  l.capture = m.ToBoolean(m.ArgOr(a, 2));
+  l.priority = m.ToInt(m.ArgOr(a, 3));
+  for (auto& e : f->listeners)
+    if (e.type == l.type && e.capture == l.capture && m.StrictEquals(e.fn, fn)) return Value();
+  if (f->listeners.size() > 10000) return Value();
+  f->listeners.push_back(l);
+  B(m).Listen(f, l.type);
+  return Value();
+}
+NATIVE(EdRemoveEventListener) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value();
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  const Value fn = m.ArgOr(a, 1);
+  const bool capture = m.ToBoolean(m.ArgOr(a, 2));
+  std::erase_if(f->listeners, [&](const Listener& l) { return l.type == type && l.capture == capture && m.StrictEquals(l.fn, fn); });
+  return Value();
+}
+NATIVE(EdHasEventListener) {
+  FlashObject* f = As<FlashObject>(self);
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  if (f)
+    for (auto& l : f->listeners)
+      if (l.type == type) return Value::Bool(true);
+  return Value::Bool(false);
+}
+NATIVE(EdDispatchEvent) {
+  FlashObject* f = As<FlashObject>(self);
+  EventObject* e = ArgAs<EventObject>(m, m.ArgOr(a, 0), "flash.events::Event");
+  if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
+  // An event already sent is sent again as a copy.
+  if (!e->target.IsNullish()) {
+    Value copy = m.CallProperty(Value::Obj(e), "clone", {});
+    if (EventObject* c = As<EventObject>(copy)) e = c;
+  }
+  B(m).Dispatch(f, e);
+  return Value::Bool(!e->prevented);
+}
+NATIVE(EvCtor) {
+  if (EventObject* e = As<EventObject>(self)) {
+    e->type = avm2::ArgStr(m, a, 0, "");
+    e->bubbles = m.ToBoolean(m.ArgOr(a, 1));
+    e->cancelable = m.ToBoolean(m.ArgOr(a, 2));
+  }
+  return self;
+}
+NATIVE(EvType) { EventObject* e = As<EventObject>(self); return e ? m.Str(e->type) : Value(); }
+NATIVE(EvBubbles) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->bubbles); }
+NATIVE(EvCancelable) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->cancelable); }
+NATIVE(EvTarget) { EventObject* e = As<EventObject>(self); return e && !e->target.IsUndefined() ? e->target : Value::Null(); }
+NATIVE(EvCurrentTarget) { EventObject* e = As<EventObject>(self); return e && !e->currentTarget.IsUndefined() ? e->currentTarget : Value::Null(); }
+NATIVE(EvPhase) { EventObject* e = As<EventObject>(self); return Value::Int(e ? e->phase : 0); }
+NATIVE(EvStop) { if (EventObject* e = As<EventObject>(self)) e->stop = true; return Value(); }
+NATIVE(EvStopNow) { if (EventObject* e = As<EventObject>(self)) e->stop = e->stopNow = true; return Value(); }
+NATIVE(EvPrevent) { if (EventObject* e = As<EventObject>(self); e && e->cancelable) e->prevented = true; return Value(); }
+NATIVE(EvPrevented) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->prevented); }
+NATIVE(EvClone) {
+  EventObject* e = As<EventObject>(self);
+  if (!e) return Value::Null();
+  const Value copy = Value::Obj(m.Instantiate(e->cls));
+  EventObject* c = As<EventObject>(copy);
+  if (!c) return Value::Null();
+  c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
+  c->stageX = e->stageX, c->stageY = e->stageY;
+  return copy;
+}
+// As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
+NATIVE(EvToString) {
+  EventObject* e = As<EventObject>(self);
+  if (!e) return m.Str("[Event]");
+  return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
+               " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
+}
+NATIVE(MeStageX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageX : 0); }
+NATIVE(MeStageY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageY : 0); }
+NATIVE(MeLocalX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localX : 0); }
+NATIVE(MeLocalY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localY : 0); }
+NATIVE(MeRelated) { EventObject* e = As<EventObject>(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
+NATIVE(MeButtonDown) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->buttonDown); }
+// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
+NATIVE(MeCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->localX = avm2::ArgNum(m, a, 3, 0);
+    e->localY = avm2::ArgNum(m, a, 4, 0);
+    if (a.size() > 5) e->related = a[5];
+    e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
+  }
+  return self;
+}
+// new KeyboardEvent(type, bubbles = true, cancelable = false, charCode = 0, keyCode = 0, ...)
+NATIVE(KeCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    e->charCode = m.ToUint(m.ArgOr(a, 3));
+    e->keyCode = m.ToUint(m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(KeKeyCode) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->keyCode : 0); }
+NATIVE(KeCharCode) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->charCode : 0); }
+NATIVE(KeSetKeyCode) { if (EventObject* e = As<EventObject>(self)) e->keyCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+NATIVE(KeSetCharCode) { if (EventObject* e = As<EventObject>(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
+// ---- Timer
+
+NATIVE(TimerCtor) {
+  if (TimerObject* t = As<TimerObject>(self)) {
+    t->delay = avm2::ArgNum(m, a, 0, 1000);
+    t->repeat = m.ToInt(m.ArgOr(a, 1));
+  }
+  return self;
+}
+NATIVE(TimerStart) {
+  TimerObject* t = As<TimerObject>(self);
+  if (!t || t->running) return Value();
+  As3Display& b = B(m);
+  t->running = true;
+  t->due = m.clockMs() + std::max(t->delay, 1.0);
+  if (std::find(b.events.timers.begin(), b.events.timers.end(), t) == b.events.timers.end()) b.events.timers.push_back(t);
+  return Value();
+}
+NATIVE(TimerStop) {
+  if (TimerObject* t = As<TimerObject>(self)) t->running = false;
+  return Value();
+}
+NATIVE(TimerReset) {
+  if (TimerObject* t = As<TimerObject>(self)) t->running = false, t->count = 0;
+  return Value();
+}
+NATIVE(TimerRunning) { TimerObject* t = As<TimerObject>(self); return Value::Bool(t && t->running); }
+NATIVE(TimerCount) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->count : 0); }
+NATIVE(TimerDelay) { TimerObject* t = As<TimerObject>(self); return Value::Number(t ? t->delay : 0); }
+NATIVE(TimerSetDelay) { if (TimerObject* t = As<TimerObject>(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
+NATIVE(TimerRepeat) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->repeat : 0); }
+NATIVE(TimerSetRepeat) { if (TimerObject* t = As<TimerObject>(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
+
+// Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
+NATIVE(TextEventCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) e->message = avm2::ArgStr(m, a, 3, "");
+  return self;
+}
+NATIVE(TextEventText) { EventObject* e = As<EventObject>(self); return m.Str(e ? e->message : ""); }
+NATIVE(TextEventSetText) { if (EventObject* e = As<EventObject>(self)) e->message = avm2::ArgStr(m, a, 0, ""); return Value(); }
+NATIVE(ErrorEventId) {
+  EventObject* e = As<EventObject>(self);
+  // "Error #2035: ..." gives 2035.
+  if (!e || e->message.rfind("Error #", 0) != 0) return Value::Int(0);
+  return Value::Int(std::atoi(e->message.c_str() + 7));
+}
+NATIVE(ProgressEventCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    e->bytesLoaded = avm2::ArgNum(m, a, 3, 0);
+    e->bytesTotal = avm2::ArgNum(m, a, 4, 0);
+  }
+  return self;
+}
+NATIVE(NetStatusCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) e->info = m.ArgOr(a, 3);
+  return self;
+}
+NATIVE(EvBytesLoaded) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesLoaded : 0); }
+NATIVE(EvBytesTotal) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesTotal : 0); }
+NATIVE(NetStatusInfo) { EventObject* e = As<EventObject>(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
+
+
+// ---- events
+Value As3Display::NewEvent(Class* cls, const std::string& type, bool bubbles) {
+  const Value v = Value::Obj(m.Instantiate(cls));
+  if (EventObject* e = As<EventObject>(v)) {
+    e->type = type;
+    e->bubbles = bubbles;
+  }
+  return v;
+}
+
+void As3Display::Listen(FlashObject* o, const std::string& type) {
+  if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
+      std::find(events.frameListeners.begin(), events.frameListeners.end(), o) == events.frameListeners.end()) {
+    events.frameListeners.push_back(o);
+  }
+}
+
+void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
+  if (!e) return;
+  std::vector<Listener> ls;
+  for (auto& l : o->listeners)
+    if (l.type == e->type && l.capture == capture) ls.push_back(l);
+  std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
+  e->currentTarget = Value::Obj(o);
+  for (auto& l : ls) {
+    Value arg = Value::Obj(e);
+    m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
+    if (e->stopNow) break;
+  }
+}
+
+// Capture from the root down, the target, then bubbling up.
+void As3Display::Dispatch(FlashObject* target, EventObject* e) {
+  if (!target || !e) return;
+  e->target = Value::Obj(target);
+  e->stop = e->stopNow = false;
+  std::vector<FlashObject*> path;
+  if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
+    ClipHandle h = target->handle;
+    for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
+      Instance* i = Node(h);
+      if (!i || i->parent == kNoClip) break;
+      h = i->parent;
+      if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
+    }
+    // The stage is the parent of the root.
+    if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
+  }
+  e->phase = 1;
+  for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
+  if (!e->stop) {
+    e->phase = 2;
+    CallListeners(target, e, false);
+  }
+  if (e->bubbles) {
+    e->phase = 3;
+    for (FlashObject* p : path) {
+      if (e->stop) break;
+      CallListeners(p, e, false);
+    }
+  }
+  e->currentTarget = Value::Null();
+}
+
+void As3Display::Broadcast(const std::string& type) {
+  const auto list = events.frameListeners;
+  for (FlashObject* o : list) {
+    bool has = false;
+    for (auto& l : o->listeners) has |= l.type == type;
+    if (!has) continue;
+    Value e = NewEvent(eventClass, type, false);
+    auto* ev = As<EventObject>(e);
+    if (!ev) continue;
+    ev->target = Value::Obj(o);
+    ev->phase = 2;
+    CallListeners(o, ev, false);
+  }
+}
+
+// ADDED on the child (bubbling), ADDED_TO_STAGE on it and all below when it is on the stage now.
+void As3Display::Added(ClipHandle h) {
+  FlashObject* o = ObjectFor(h);
+  if (!o) return;
+  Value e = NewEvent(eventClass, "added", true);
+  Dispatch(o, As<EventObject>(e));
+  if (OnStage(h)) AddedToStage(h, 0);
+}
+
+// A timeline placed it (or it is the main timeline): ADDED, bubbling,
+// then ADDED_TO_STAGE on it alone, as its children had theirs.
+void As3Display::AddedByTimeline(ClipHandle h) {
+  auto it = objects.find(h);
+  if (it == objects.end()) return;
+  Value e = NewEvent(eventClass, "added", true);
+  Dispatch(it->second, As<EventObject>(e));
+  if (OnStage(h)) AddedToStage(h, kMaxSpriteNesting);
+}
+
+// Handles of the tree from `h` in display list order: parents first.
+void As3Display::ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting) {
+  order.emplace(h, order.size());
+  TimelineState* tl = Timeline(h);
+  if (!tl || nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, child] : tl->list)
+    if (child.sprite) ListInOrder(child.serial, order, nesting + 1);
+}
+
+void As3Display::AddedToStage(ClipHandle h, int depth) {
+  if (depth > kMaxSpriteNesting) return;
+  if (auto it = objects.find(h); it != objects.end()) {
+    Value e = NewEvent(eventClass, "addedToStage", false);
+    Dispatch(it->second, As<EventObject>(e));
+  }
+  if (TimelineState* tl = Timeline(h)) {
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : tl->list) kids.push_back(c.serial);
+    for (ClipHandle k : kids) AddedToStage(k, depth + 1);
+  }
+}
+
+void As3Display::Removed(ClipHandle h) {
+  auto it = objects.find(h);
+  if (it == objects.end()) return;
+  Value e = NewEvent(eventClass, "removed", true);
+  Dispatch(it->second, As<EventObject>(e));
+  if (OnStage(h)) {
+    Value e2 = NewEvent(eventClass, "removedFromStage", false);
+    Dispatch(it->second, As<EventObject>(e2));
+  }
+}
+
+constexpr MemberRow kEventRows[] = {
+    {"flash.events::EventDispatcher", "addEventListener", Member::kMethod, EdAddEventListener},
+    {"flash.events::EventDispatcher", "removeEventListener", Member::kMethod, EdRemoveEventListener},
+    {"flash.events::EventDispatcher", "hasEventListener", Member::kMethod, EdHasEventListener},
+    {"flash.events::EventDispatcher", "willTrigger", Member::kMethod, EdHasEventListener},
+    {"flash.events::EventDispatcher", "dispatchEvent", Member::kMethod, EdDispatchEvent},
+    {"flash.events::Event", "type", Member::kGetter, EvType},
+    {"flash.events::Event", "bubbles", Member::kGetter, EvBubbles},
+    {"flash.events::Event", "cancelable", Member::kGetter, EvCancelable},
+    {"flash.events::Event", "target", Member::kGetter, EvTarget},
+    {"flash.events::Event", "currentTarget", Member::kGetter, EvCurrentTarget},
+    {"flash.events::Event", "eventPhase", Member::kGetter, EvPhase},
+    {"flash.events::Event", "stopPropagation", Member::kMethod, EvStop},
+    {"flash.events::Event", "stopImmediatePropagation", Member::kMethod, EvStopNow},
+    {"flash.events::Event", "preventDefault", Member::kMethod, EvPrevent},
+    {"flash.events::Event", "isDefaultPrevented", Member::kMethod, EvPrevented},
+    {"flash.events::Event", "clone", Member::kMethod, EvClone},
+    {"flash.events::Event", "toString", Member::kMethod, EvToString},
+    {"flash.events::Event", "ENTER_FRAME", Member::kConst, nullptr, "enterFrame"},
+    {"flash.events::Event", "EXIT_FRAME", Member::kConst, nullptr, "exitFrame"},
+    {"flash.events::Event", "FRAME_CONSTRUCTED", Member::kConst, nullptr, "frameConstructed"},
+    {"flash.events::Event", "ADDED", Member::kConst, nullptr, "added"},
+    {"flash.events::Event", "ADDED_TO_STAGE", Member::kConst, nullptr, "addedToStage"},
+    {"flash.events::Event", "REMOVED", Member::kConst, nullptr, "removed"},
+    {"flash.events::Event", "REMOVED_FROM_STAGE", Member::kConst, nullptr, "removedFromStage"},
+    {"flash.events::Event", "COMPLETE", Member::kConst, nullptr, "complete"},
+    {"flash.events::Event", "INIT", Member::kConst, nullptr, "init"},
+    {"flash.events::Event", "RESIZE", Member::kConst, nullptr, "resize"},
+    {"flash.events::Event", "CHANGE", Member::kConst, nullptr, "change"},
+    {"flash.events::Event", "ACTIVATE", Member::kConst, nullptr, "activate"},
+    {"flash.events::Event", "DEACTIVATE", Member::kConst, nullptr, "deactivate"},
+    {"flash.events::Event", "RENDER", Member::kConst, nullptr, "render"},
+    {"flash.events::Event", "OPEN", Member::kConst, nullptr, "open"},
+    {"flash.events::Event", "CLOSE", Member::kConst, nullptr, "close"},
+    {"flash.events::Event", "SELECT", Member::kConst, nullptr, "select"},
+    {"flash.events::Event", "SOUND_COMPLETE", Member::kConst, nullptr, "soundComplete"},
+    {"flash.events::Event", "UNLOAD", Member::kConst, nullptr, "unload"},
+    {"flash.events::Event", "SCROLL", Member::kConst, nullptr, "scroll"},
+    {"flash.events::Event", "CANCEL", Member::kConst, nullptr, "cancel"},
+    {"flash.events::Event", "TAB_CHILDREN_CHANGE", Member::kConst, nullptr, "tabChildrenChange"},
+    {"flash.events::Event", "FULLSCREEN", Member::kConst, nullptr, "fullScreen"},
+    {"flash.events::Event", "MOUSE_LEAVE", Member::kConst, nullptr, "mouseLeave"},
+    {"flash.events::MouseEvent", "stageX", Member::kGetter, MeStageX},
+    {"flash.events::MouseEvent", "stageY", Member::kGetter, MeStageY},
+    {"flash.events::MouseEvent", "localX", Member::kGetter, MeLocalX},
+    {"flash.events::MouseEvent", "localY", Member::kGetter, MeLocalY},
+    {"flash.events::MouseEvent", "relatedObject", Member::kGetter, MeRelated},
+    {"flash.events::MouseEvent", "buttonDown", Member::kGetter, MeButtonDown},
+    {"flash.events::MouseEvent", "ctrlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "altKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "commandKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "controlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "delta", Member::kGetter, ReturnZero},
+    {"flash.events::MouseEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::MouseEvent", "CLICK", Member::kConst, nullptr, "click"},
+    {"flash.events::MouseEvent", "DOUBLE_CLICK", Member::kConst, nullptr, "doubleClick"},
+    {"flash.events::MouseEvent", "MOUSE_DOWN", Member::kConst, nullptr, "mouseDown"},
+    {"flash.events::MouseEvent", "MOUSE_UP", Member::kConst, nullptr, "mouseUp"},
+    {"flash.events::MouseEvent", "MOUSE_MOVE", Member::kConst, nullptr, "mouseMove"},
+    {"flash.events::MouseEvent", "MOUSE_OVER", Member::kConst, nullptr, "mouseOver"},
+    {"flash.events::MouseEvent", "MOUSE_OUT", Member::kConst, nullptr, "mouseOut"},
+    {"flash.events::MouseEvent", "ROLL_OVER", Member::kConst, nullptr, "rollOver"},
+    {"flash.events::MouseEvent", "ROLL_OUT", Member::kConst, nullptr, "rollOut"},
+    {"flash.events::MouseEvent", "MOUSE_WHEEL", Member::kConst, nullptr, "mouseWheel"},
+    {"flash.events::TimerEvent", "TIMER", Member::kConst, nullptr, "timer"},
+    {"flash.events::TimerEvent", "TIMER_COMPLETE", Member::kConst, nullptr, "timerComplete"},
+    {"flash.events::KeyboardEvent", "keyCode", Member::kGetter, KeKeyCode},
+    {"flash.events::KeyboardEvent", "keyCode", Member::kSetter, KeSetKeyCode},
+    {"flash.events::KeyboardEvent", "charCode", Member::kGetter, KeCharCode},
+    {"flash.events::KeyboardEvent", "charCode", Member::kSetter, KeSetCharCode},
+    {"flash.events::KeyboardEvent", "ctrlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "altKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "commandKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "controlKey", Member::kGetter, ReturnFalse},
+    {"flash.events::KeyboardEvent", "keyLocation", Member::kGetter, ReturnZero},
+    {"flash.events::KeyboardEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::KeyboardEvent", "KEY_DOWN", Member::kConst, nullptr, "keyDown"},
+    {"flash.events::KeyboardEvent", "KEY_UP", Member::kConst, nullptr, "keyUp"},
+    {"flash.events::TextEvent", "text", Member::kGetter, TextEventText},
+    {"flash.events::TextEvent", "text", Member::kSetter, TextEventSetText},
+    {"flash.events::TextEvent", "LINK", Member::kConst, nullptr, "link"},
+    {"flash.events::TextEvent", "TEXT_INPUT", Member::kConst, nullptr, "textInput"},
+    {"flash.events::ErrorEvent", "errorID", Member::kGetter, ErrorEventId},
+    {"flash.events::ErrorEvent", "ERROR", Member::kConst, nullptr, "error"},
+    {"flash.events::IOErrorEvent", "IO_ERROR", Member::kConst, nullptr, "ioError"},
+    {"flash.events::SecurityErrorEvent", "SECURITY_ERROR", Member::kConst, nullptr, "securityError"},
+    {"flash.events::AsyncErrorEvent", "ASYNC_ERROR", Member::kConst, nullptr, "asyncError"},
+    {"flash.events::ProgressEvent", "PROGRESS", Member::kConst, nullptr, "progress"},
+    {"flash.events::ProgressEvent", "SOCKET_DATA", Member::kConst, nullptr, "socketData"},
+    {"flash.events::ProgressEvent", "bytesLoaded", Member::kGetter, EvBytesLoaded},
+    {"flash.events::ProgressEvent", "bytesTotal", Member::kGetter, EvBytesTotal},
+    {"flash.events::NetStatusEvent", "info", Member::kGetter, NetStatusInfo},
+    {"flash.events::NetStatusEvent", "NET_STATUS", Member::kConst, nullptr, "netStatus"},
+    {"flash.utils::Timer", "start", Member::kMethod, TimerStart},
+    {"flash.utils::Timer", "stop", Member::kMethod, TimerStop},
+    {"flash.utils::Timer", "reset", Member::kMethod, TimerReset},
+    {"flash.utils::Timer", "running", Member::kGetter, TimerRunning},
+    {"flash.utils::Timer", "currentCount", Member::kGetter, TimerCount},
+    {"flash.utils::Timer", "delay", Member::kGetter, TimerDelay},
+    {"flash.utils::Timer", "delay", Member::kSetter, TimerSetDelay},
+    {"flash.utils::Timer", "repeatCount", Member::kGetter, TimerRepeat},
+    {"flash.utils::Timer", "repeatCount", Member::kSetter, TimerSetRepeat},
+};
+
+constexpr ClassRow kEventClasses[] = {
+    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
+    {"flash.events", "IEventDispatcher"},
+    {"flash.events", "Event", "", Alloc<EventObject>, EvCtor, false, &As3Display::eventClass},
+    {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
+    {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},
+    {"flash.events", "KeyboardEvent", "flash.events::Event", nullptr, KeCtor, false, &As3Display::keyboardEventClass},
+    {"flash.events", "TextEvent", "flash.events::Event", nullptr, TextEventCtor},
+    {"flash.events", "ErrorEvent", "flash.events::TextEvent"},
+    {"flash.events", "IOErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "SecurityErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "AsyncErrorEvent", "flash.events::ErrorEvent"},
+    {"flash.events", "ProgressEvent", "flash.events::Event", nullptr, ProgressEventCtor},
+    {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
+    {"flash.events", "FocusEvent", "flash.events::Event"},
+    {"flash.events", "HTTPStatusEvent", "flash.events::Event"},
+    {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
+};
+
+void InstallEvents(As3Display& b) {
+  Register(b, kEventClasses, kEventRows);
+  b.m.FindClass("flash.events::IEventDispatcher")->isInterface = true;
+}
+}  // namespace quarvel::player::as3

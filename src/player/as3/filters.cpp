@@ -1,0 +1,264 @@
+// flash.filters (objects with named fields, turned into the renderer's
+// filters when set) and Shader (pixel kernels drawn as blend shaders).
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+NATIVE(DoGetFilters) {
+  FlashObject* f = As<FlashObject>(self);
+  avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
+  return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
+}
+swf::Rgba FilterColor(Machine& m, const Value& v, const char* color, const char* alpha) {
+  const std::uint32_t c = m.ToUint(m.GetProperty(v, color));
+  double al = m.ToNumber(m.GetProperty(v, alpha));
+  if (std::isnan(al)) al = 1;
+  return swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c),
+                   static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)};
+}
+// A flash.filters object as the renderer's filter; false for kinds it lacks.
+bool ToFilter(Machine& m, const Value& v, Filter& out) {
+  Object* o = v.AsObject();
+  if (!o || !o->cls) return false;
+  const std::string kind = o->cls->name;
+  auto num = [&](const char* n, double dflt) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : dflt;
+  };
+  out.blurX = std::clamp(num("blurX", 4), 0.0, 255.0);
+  out.blurY = std::clamp(num("blurY", 4), 0.0, 255.0);
+  out.passes = std::clamp(static_cast<int>(num("quality", 1)), 0, 15);  // 0: no blur at all
+  out.strength = std::clamp(num("strength", 1), 0.0, 255.0);
+  out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
+  out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
+  out.angle = num("angle", 45) * M_PI / 180;
+  out.distance = num("distance", 4);
+  if (kind == "BlurFilter") {
+    out.kind = Filter::Kind::kBlur;
+  } else if (kind == "GlowFilter") {
+    out.kind = Filter::Kind::kGlow;
+    out.color = FilterColor(m, v, "color", "alpha");
+  } else if (kind == "DropShadowFilter") {
+    out.kind = Filter::Kind::kDropShadow;
+    out.color = FilterColor(m, v, "color", "alpha");
+    out.hideObject = m.ToBoolean(m.GetProperty(v, "hideObject"));
+  } else if (kind == "BevelFilter") {
+    out.kind = Filter::Kind::kBevel;
+    out.color = FilterColor(m, v, "shadowColor", "shadowAlpha");
+    out.highlight = FilterColor(m, v, "highlightColor", "highlightAlpha");
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type != "outer";
+    out.onTop = type == "full";
+  } else if (kind == "ColorMatrixFilter") {
+    out.kind = Filter::Kind::kColorMatrix;
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    if (!arr || arr->elems.size() < 20) return false;
+    for (std::size_t i = 0; i < 20; ++i) out.matrix[i] = static_cast<float>(m.ToNumber(arr->elems[i]));
+  } else if (kind == "GradientGlowFilter" || kind == "GradientBevelFilter") {
+    out.kind = kind == "GradientGlowFilter" ? Filter::Kind::kGradientGlow : Filter::Kind::kGradientBevel;
+    const std::string type = m.ToString(m.GetProperty(v, "type"));
+    out.inner = type == "inner";
+    out.onTop = type == "full";
+    avm2::ArrayObject* colors = avm2::AsArray(m.GetProperty(v, "colors"));
+    avm2::ArrayObject* alphas = avm2::AsArray(m.GetProperty(v, "alphas"));
+    avm2::ArrayObject* ratios = avm2::AsArray(m.GetProperty(v, "ratios"));
+    if (colors && alphas && ratios) {
+      const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{16}});
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t c = m.ToUint(colors->elems[i]);
+        double al = m.ToNumber(alphas->elems[i]);
+        double ratio = m.ToNumber(ratios->elems[i]);
+        if (!std::isfinite(al)) al = 0;
+        if (!std::isfinite(ratio)) ratio = 0;
+        out.gradient.emplace_back(static_cast<std::uint8_t>(std::clamp(ratio, 0.0, 255.0)),
+                                  swf::Rgba{static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                            static_cast<std::uint8_t>(c),
+                                            static_cast<std::uint8_t>(std::clamp(al, 0.0, 1.0) * 255 + 0.5)});
+      }
+    }
+  } else if (kind == "ConvolutionFilter") {
+    out.kind = Filter::Kind::kConvolution;
+    out.blurX = out.blurY = out.distance = 0;
+    out.matrixX = std::clamp(static_cast<int>(num("matrixX", 0)), 0, 15);
+    out.matrixY = std::clamp(static_cast<int>(num("matrixY", 0)), 0, 15);
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(v, "matrix"));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(out.matrixX * out.matrixY); ++i) {
+      const double d = arr && i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0;
+      out.kernel.push_back(static_cast<float>(std::isfinite(d) ? d : 0));
+    }
+    out.divisor = static_cast<float>(num("divisor", 1));
+    out.bias = static_cast<float>(num("bias", 0));
+    out.preserveAlpha = m.ToBoolean(m.GetProperty(v, "preserveAlpha"));
+    out.clamp = m.ToBoolean(m.GetProperty(v, "clamp"));
+    out.defaultColor = FilterColor(m, v, "color", "alpha");
+  } else {
+    m.Skip("filter " + kind);
+    return false;
+  }
+  return true;
+}
+NATIVE(DoSetFilters) {
+  FlashObject* f = As<FlashObject>(self);
+  Instance* i = SelfNode(m, self);
+  if (!f) return Value();
+  avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+  f->filters = arr ? Value::Obj(m.NewArray(arr->elems)) : Value::Null();
+  if (!i) return Value();
+  i->filters.clear();
+  if (arr)
+    for (const Value& v : arr->elems) {
+      Filter flt;
+      if (ToFilter(m, v, flt)) i->filters.push_back(flt);
+    }
+  return Value();
+}
+// Filter objects: their arguments become named fields, the class's
+// defaults filling the rest (array parameters null).
+NATIVE(FilterCtor) {
+  Object* o = self.AsObject();
+  const FilterSchema* schema = nullptr;
+  for (Class* c = o ? o->cls : nullptr; c && !schema; c = c->super) schema = FindFilterSchema(c->name);
+  if (!schema) return self;
+  for (std::size_t i = 0; i < schema->params.size(); ++i) {
+    const FilterParam& p = schema->params[i];
+    const bool given = i < a.size() && !a[i].IsUndefined();
+    Value v;
+    switch (p.type) {
+      case FilterParam::Type::kNumber: v = given ? a[i] : Value::Number(p.number); break;
+      case FilterParam::Type::kBool: v = Value::Bool(given ? m.ToBoolean(a[i]) : p.number != 0); break;
+      case FilterParam::Type::kString: v = given ? a[i] : m.Str(p.text); break;
+      case FilterParam::Type::kArray:
+      case FilterParam::Type::kAny: v = given ? a[i] : Value::Null(); break;
+    }
+    o->SetDyn(m.Intern(p.name), v);
+  }
+  return self;
+}
+NATIVE(ColorMatrixCtor) {
+  if (Object* o = self.AsObject()) {
+    std::vector<Value> id(20, Value::Int(0));
+    id[0] = id[6] = id[12] = id[18] = Value::Int(1);
+    avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(arr ? arr->elems : id)));
+  }
+  return self;
+}
+NATIVE(FilterClone) {
+  Object* o = self.AsObject();
+  if (!o) return Value::Null();
+  Object* c = m.Instantiate(o->cls);
+  if (o->dyn)
+    for (auto& [k, v] : o->dyn->items)
+      if (k) c->SetDyn(k, v);
+  return Value::Obj(c);
+}
+
+// ---- Shader: pixel kernels, drawn as blend shaders
+
+NATIVE(ShaderSetByteCode) {
+  ShaderObject* f = As<ShaderObject>(self);
+  if (!f) return Value();
+  f->shader.reset();
+  f->content = m.ArgOr(a, 0);
+  f->data = Value::Obj(m.NewObject());
+  Object* o = f->content.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) return Value();
+  try {
+    f->shader = PixelShader::Parse(static_cast<avm2::ByteArrayObject*>(o)->bytes);
+  } catch (const ShaderError& e) {
+    m.Skip(std::string("Shader: ") + e.what());
+    return Value();
+  }
+  // ShaderData: a ShaderParameter (value as an Array) for each input
+  // parameter and a ShaderInput for each image.
+  static const char* const kTypes[] = {"",     "float",  "float2", "float3", "float4", "matrix2x2", "matrix3x3",
+                                       "matrix4x4", "int", "int2", "int3", "int4", "string", "bool", "bool2",
+                                       "bool3", "bool4"};
+  const auto& params = f->shader->Parameters();
+  for (std::size_t k = 0; k < params.size(); ++k) {
+    const ShaderParameter& p = params[k];
+    if (p.output || p.name == "_OutCoord") continue;
+    Value param = Value::Obj(m.NewObject());
+    std::vector<Value> values;
+    for (float v : p.defaultValue) values.push_back(Value::Number(v));
+    m.SetProperty(param, "value", Value::Obj(m.NewArray(std::move(values))));
+    m.SetProperty(param, "name", m.Str(p.name));
+    m.SetProperty(param, "type", m.Str(p.type > 0 && p.type <= 16 ? kTypes[p.type] : ""));
+    m.SetProperty(param, "index", Value::Int(static_cast<std::int32_t>(k)));
+    m.SetProperty(f->data, p.name, param);
+  }
+  for (const ShaderInput& in : f->shader->Inputs()) {
+    Value input = Value::Obj(m.NewObject());
+    m.SetProperty(input, "name", m.Str(in.name));
+    m.SetProperty(input, "index", Value::Int(in.index));
+    m.SetProperty(input, "channels", Value::Int(in.channels));
+    m.SetProperty(input, "input", Value::Null());
+    m.SetProperty(input, "width", Value::Int(0));
+    m.SetProperty(input, "height", Value::Int(0));
+    m.SetProperty(f->data, in.name, input);
+  }
+  return Value();
+}
+NATIVE(ShaderCtor) {
+  if (ShaderObject* f = As<ShaderObject>(self)) {
+    f->data = Value::Obj(m.NewObject());
+    if (!m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
+  }
+  return self;
+}
+NATIVE(ShaderGetByteCode) { ShaderObject* f = As<ShaderObject>(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
+NATIVE(ShaderGetData) { ShaderObject* f = As<ShaderObject>(self); return f ? f->data : Value::Null(); }
+NATIVE(ShaderPrecision) { return m.Str("full"); }
+// The kernel and its parameter values are taken as they are now: Flash
+// copies the shader on assignment.
+NATIVE(DoSetBlendShader) {
+  Instance* i = SelfNode(m, self);
+  ShaderObject* s = ArgAs<ShaderObject>(m, m.ArgOr(a, 0), "flash.display::Shader");
+  if (!i) return Value();
+  if (!s || !s->shader) {
+    i->blendShader.reset();
+    return Value();
+  }
+  auto blend = std::make_shared<ShaderBlend>();
+  blend->shader = s->shader;
+  for (const ShaderParameter& p : s->shader->Parameters()) {
+    std::vector<float> values;
+    if (!p.output && p.name != "_OutCoord") {
+      const Value param = m.GetProperty(s->data, p.name);
+      if (avm2::ArrayObject* arr = param.AsObject() ? avm2::AsArray(m.GetProperty(param, "value")) : nullptr)
+        for (const Value& v : arr->elems) values.push_back(static_cast<float>(m.ToNumber(v)));
+    }
+    blend->values.push_back(std::move(values));
+  }
+  i->blendShader = std::move(blend);
+  i->blendMode = 15;
+  return Value();
+}
+constexpr MemberRow kFilterRows[] = {
+    {"flash.filters::BitmapFilter", "clone", Member::kMethod, FilterClone},
+    {"flash.filters::BitmapFilterQuality", "LOW", Member::kConst, nullptr, nullptr, 1},
+    {"flash.filters::BitmapFilterQuality", "MEDIUM", Member::kConst, nullptr, nullptr, 2},
+    {"flash.filters::BitmapFilterQuality", "HIGH", Member::kConst, nullptr, nullptr, 3},
+    {"flash.display::Shader", "byteCode", Member::kGetter, ShaderGetByteCode},
+    {"flash.display::Shader", "byteCode", Member::kSetter, ShaderSetByteCode},
+    {"flash.display::Shader", "data", Member::kGetter, ShaderGetData},
+    {"flash.display::Shader", "precisionHint", Member::kGetter, ShaderPrecision},
+    {"flash.display::Shader", "precisionHint", Member::kSetter, DoIgnore},
+};
+
+constexpr ClassRow kFilterClasses[] = {
+    {"flash.filters", "BitmapFilter", "", nullptr, nullptr, true},
+    {"flash.filters", "BlurFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "GlowFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "DropShadowFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "BevelFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "ColorMatrixFilter", "flash.filters::BitmapFilter", nullptr, ColorMatrixCtor, true},
+    {"flash.filters", "GradientGlowFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "GradientBevelFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "ConvolutionFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "BitmapFilterQuality"},
+    {"flash.display", "Shader", "", Alloc<ShaderObject>, ShaderCtor, true},
+};
+
+void InstallFilters(As3Display& b) { Register(b, kFilterClasses, kFilterRows); }
+}  // namespace quarvel::player::as3

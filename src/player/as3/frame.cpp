@@ -1,0 +1,303 @@
+// The binding's life with the stage: construction, placed objects, and the
+// order of a frame (enterFrame, constructors, frame scripts, exitFrame).
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- the frame
+
+As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
+  m.host = this;
+  m.logSink = [this](const std::string& line) {
+    constexpr std::string_view kStopped = "script stopped: ";
+    if (line.rfind(kStopped, 0) == 0) {
+      // The reason without where it struck: one warning per cause.
+      const std::string why = line.substr(kStopped.size());
+      stage.ScriptStopped("ActionScript 3: the " + why.substr(0, why.find(" (in ")));
+    }
+    if (line.rfind("skipped ", 0) == 0) stage.Skipped().insert("ActionScript 3: " + line.substr(8));
+    else stage.Skipped().insert("ActionScript 3: " + line.substr(0, 200));
+  };
+  m.traceSink = [](const std::string& line) {
+    if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "trace: %s\n", line.c_str());
+  };
+  m.clockMs = [this] { return static_cast<double>(stage.ScriptTime()); };
+  m.embeddedBytes = [this](const Class* cls, std::vector<std::uint8_t>& out) {
+    const auto [symbols, id] = SymbolOf(cls);
+    std::span<const std::uint8_t> data;
+    if (!symbols || !symbols->BinaryData(id, data)) return false;
+    out.assign(data.begin(), data.end());
+    return true;
+  };
+  limbo.def = &stage.EmptySprite().timeline;
+  limbo.owner = kNoClip;
+  limbo.playing = false;
+  limbo.soundId = -1;
+  for (auto& [name, id] : lib.names) {
+    symbolClasses.emplace(id, name);
+    classSymbols.emplace(name, id);
+    // "pkg.Name" as SymbolClass writes it; classes know themselves as "pkg::Name".
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos) classSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), id);
+  }
+  Install();
+  m.AddSweepHook([this] {
+    for (auto it = objects.begin(); it != objects.end();) {
+      if (it->second->marked) {
+        ++it;
+        continue;
+      }
+      if (Instance* i = Node(it->first); i && i->parent == kNoClip) limbo.list.erase(i->depth);
+      it = objects.erase(it);
+    }
+    std::erase_if(bitmaps.changed, [](BitmapDataObject* b) { return !b->marked; });
+  });
+  m.AddRoots([this](avm2::Heap& h) {
+    // Objects off every list live only while scripts reach them.
+    for (auto& [handle, o] : objects) {
+      Instance* i = Node(handle);
+      if (handle == kRootClip || (i && i->parent != kNoClip)) h.Mark(o);
+    }
+    for (FlashObject* o : events.frameListeners) h.Mark(o);
+    for (FlashObject* o : events.timers) h.Mark(o);
+    h.Mark(stageObject);
+    h.Mark(pointer.focus);
+    h.Mark(loading.rootInfo);
+    for (auto* list : {&loading.queued, &loading.due})
+      for (auto& l : *list) h.Mark(l.by);
+    for (FlashObject* c : media.channels) h.Mark(c);
+    for (FlashObject* c : media.streams) h.Mark(c);
+  });
+  for (const auto& block : lib.abcBlocks) {
+    m.BeginFrame();
+    m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
+  }
+}
+
+void As3Display::Placed(Instance& inst) {
+  if (!inst.def) return;
+  // Timeline text fields show through the shared layout, as script-made ones do.
+  MakeTextFieldOf(inst, lib, false);
+  const bool linked = LinkedClassName(inst.def) != nullptr;
+  // A named child placed after its parent was made becomes its property too.
+  const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
+  if (linked || named) constructQueue.push_back(inst.serial);
+}
+
+void As3Display::FrameEntered(TimelineState& tl) {
+  if (std::find(scriptQueue.begin(), scriptQueue.end(), tl.owner) == scriptQueue.end()) scriptQueue.push_back(tl.owner);
+}
+
+void As3Display::BeforeFrame() {
+  m.BeginFrame();
+  AdvanceStreams();
+  // Loads asked for in the last frame end in this one.
+  loading.due.insert(loading.due.end(), loading.queued.begin(), loading.queued.end());
+  loading.queued.clear();
+}
+
+void As3Display::TimelinesAdvanced() {
+  // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
+  // children the new frames removed gone), before the frame is constructed.
+  Broadcast("enterFrame");
+}
+
+void As3Display::AfterFrame() {
+  // Children are made, then FRAME_CONSTRUCTED, then the frame scripts run.
+  Flush(false);
+  ShowChangedBitmaps();
+  Broadcast("frameConstructed");
+  Flush();
+  Broadcast("exitFrame");
+  if (!loading.rootInfoSent) {
+    // The movie is all there once its first frame is: init, then complete.
+    loading.rootInfoSent = true;
+    DoGetLoaderInfo(m, Value(), {});
+    SendSimple(loading.rootInfo, "init");
+    SendSimple(loading.rootInfo, "complete");
+  }
+  FinishLoads();
+  FinishSounds();
+  RunTimers();
+  Flush();
+  if (stageState.invalidated) {
+    stageState.invalidated = false;
+    Broadcast("render");
+    Flush();
+  }
+  ShowChangedBitmaps();
+  Collect();
+}
+
+// Makes the object of a node and runs its class's constructor; `info` is
+// the LoaderInfo of a loaded movie's main timeline.
+FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
+  Class* bitmapData = m.FindClass("flash.display::BitmapData");
+  if (bitmapData && cls->IsSubclassOf(bitmapData)) return ConstructLinkedBitmap(cls, h);
+  FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
+  if (!o) {  // a class linked to a symbol that is no display object
+    Instance* node = Node(h);
+    cls = node ? KindClass(*node) : movieClipClass;
+    o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
+  }
+  o->handle = h;
+  o->info = info;
+  objects[h] = o;
+  BindChildren(o);
+  Class* c = cls;
+  while (c && !c->iinit) c = c->super;
+  if (c && c->unit) {
+    m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(o), {}, c->iinit->scope); },
+               ("the constructor of " + cls->QualifiedName()).c_str());
+  }
+  return o;
+}
+
+// A picture linked to a BitmapData class: the node is a Bitmap showing a new
+// object of that class, which Flash constructs with (1, 1) and fills with the
+// picture.
+FlashObject* As3Display::ConstructLinkedBitmap(Class* cls, ClipHandle h) {
+  Value data = Value::Null();
+  Value args[2] = {Value::Int(1), Value::Int(1)};
+  m.SafeCall([&] { data = Value::Obj(m.Construct(cls, args)); }, ("the constructor of " + cls->QualifiedName()).c_str());
+  FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(bitmapClass)));
+  o->handle = h;
+  objects[h] = o;
+  if (BitmapDataObject* bd = As<BitmapDataObject>(data); bd && bd->bitmap) {
+    o->bitmapData = data;
+    bd->shownBy.push_back(h);
+    if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kBitmap) i->def = bd->bitmap.get();
+  }
+  return o;
+}
+
+void As3Display::ConstructRoot() {
+  if (rootConstructed) return;
+  rootConstructed = true;
+  Class* doc = nullptr;
+  if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
+  if (doc && !doc->IsSubclassOf(spriteClass)) {
+    // Flash reports it once the scripts have run, and the root stays a plain movie clip.
+    m.Contain([&] {
+      m.ReportUncaught(m.MakeError("TypeError", "Class " + doc->QualifiedName() + "$ must inherit from Sprite to link to the root.", 2023),
+                       "the document class");
+    }, "the document class");
+    doc = nullptr;
+  }
+  Construct(doc ? doc : movieClipClass, kRootClip);
+}
+
+// Named timeline children become the values of the parent class's
+// properties of the same name.
+void As3Display::BindChildren(FlashObject* o) {
+  if (!o->cls || (!o->cls->unit && !o->dynamic)) return;
+  TimelineState* tl = Timeline(o->handle);
+  if (!tl) return;
+  for (auto& [depth, child] : tl->list) {
+    if (child.name.empty() || child.name.rfind("instance", 0) == 0) continue;
+    avm2::Name n = m.NameFromString(child.name);
+    if (!m.FindBinding(o->traits, n) && !o->dynamic) continue;
+    const ClipHandle ch = child.serial;
+    FlashObject* co = ObjectFor(ch);
+    if (!co) continue;
+    m.SafeCall([&] { m.SetProperty(Value::Obj(o), n, Value::Obj(co)); }, "binding a timeline child");
+  }
+}
+
+void As3Display::BindToParent(const Instance& child, FlashObject* co) {
+  auto it = objects.find(child.parent);
+  if (it == objects.end() || child.name.empty() || child.name.rfind("instance", 0) == 0) return;
+  FlashObject* p = it->second;
+  avm2::Name n = m.NameFromString(child.name);
+  if (!m.FindBinding(p->traits, n) && !p->dynamic) return;
+  m.SafeCall([&] { m.SetProperty(Value::Obj(p), n, Value::Obj(co)); }, "binding a timeline child");
+}
+
+// ---- frames
+// Constructs the objects waiting, then (with `scripts`) runs the frame
+// scripts due, and again until nothing waits.
+void As3Display::Flush(bool scripts) {
+  if (flushing) return;
+  flushing = true;
+  std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
+  std::size_t sorted = 0;  // the queue is in that order while it has this length
+  for (int guard = 0; guard < 100000; ++guard) {
+    if (!constructQueue.empty()) {
+      const ClipHandle h = constructQueue.front();
+      constructQueue.erase(constructQueue.begin());
+      Instance* node = Node(h);
+      if (!node) continue;
+      const bool made = objects.count(h) != 0;
+      FlashObject* o = ObjectFor(h);
+      node = Node(h);
+      if (o && node) BindToParent(*node, o);
+      if (!made) AddedByTimeline(h);
+      continue;
+    }
+    if (!rootConstructed) {
+      ConstructRoot();
+      AddedByTimeline(kRootClip);
+      continue;
+    }
+    if (scripts && !scriptQueue.empty()) {
+      // Frame scripts run parent first, children in depth order, as
+      // the display list reads; scripts queued by these run after.
+      if (order.empty()) ListInOrder(kRootClip, order, 0);
+      if (sorted != scriptQueue.size()) {
+        auto rank = [&](ClipHandle x) {
+          const auto it = order.find(x);
+          return it == order.end() ? order.size() : it->second;
+        };
+        std::stable_sort(scriptQueue.begin(), scriptQueue.end(),
+                         [&](ClipHandle x, ClipHandle y) { return rank(x) < rank(y); });
+      }
+      const ClipHandle h = scriptQueue.front();
+      scriptQueue.erase(scriptQueue.begin());
+      sorted = scriptQueue.size();
+      RunFrameScript(h);
+      continue;
+    }
+    break;
+  }
+  flushing = false;
+}
+
+void As3Display::RunFrameScript(ClipHandle h) {
+  auto it = objects.find(h);
+  TimelineState* tl = Timeline(h);
+  if (it == objects.end() || !tl) return;
+  auto fs = it->second->frameScripts.find(tl->current);
+  if (fs == it->second->frameScripts.end()) return;
+  const Value fn = fs->second;
+  m.SafeCall([&] { m.Call(fn, Value::Obj(it->second), {}); }, "a frame script");
+}
+
+void As3Display::RunTimers() {
+  const double now = m.clockMs();
+  const auto list = events.timers;
+  for (TimerObject* t : list) {
+    if (!t->running || t->due > now) continue;
+    ++t->count;
+    t->due = now + std::max(t->delay, 1.0);
+    if (t->repeat > 0 && t->count >= t->repeat) t->running = false;
+    Value e = NewEvent(timerEventClass, "timer", false);
+    Dispatch(t, As<EventObject>(e));
+    if (!t->running && t->repeat > 0 && t->count >= t->repeat) {
+      Value done = NewEvent(timerEventClass, "timerComplete", false);
+      Dispatch(t, As<EventObject>(done));
+    }
+  }
+  std::erase_if(events.timers, [](TimerObject* t) { return !t->running; });
+  m.RunTimers();
+}
+
+void As3Display::Collect() {
+  for (auto it = objects.begin(); it != objects.end();) {
+    if (it->first != kRootClip && !Node(it->first)) it = objects.erase(it);
+    else ++it;
+  }
+  // Off-list nodes nothing refers to any more are dropped with their objects.
+  m.Collect();
+}
+
+}  // namespace quarvel::player::as3

@@ -1,0 +1,395 @@
+// Transform and flash.geom: Point, Rectangle, Matrix and ColorTransform.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- Transform
+
+NATIVE(TrGetMatrix) {
+  Instance* i = SelfNode(m, self);
+  Matrix mx = i ? i->matrix : Matrix{};
+  Value args[6] = {Value::Number(mx.scaleX), Value::Number(mx.rotateSkew0), Value::Number(mx.rotateSkew1),
+                   Value::Number(mx.scaleY), Value::Number(mx.translateX / 20.0), Value::Number(mx.translateY / 20.0)};
+  return Value::Obj(m.Construct(B(m).matrixClass, args));
+}
+NATIVE(TrSetMatrix) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  auto num = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return std::isfinite(d) ? d : 0.0;
+  };
+  i->matrix.scaleX = num("a"), i->matrix.rotateSkew0 = num("b"), i->matrix.rotateSkew1 = num("c");
+  i->matrix.scaleY = num("d"), i->matrix.translateX = Twips(num("tx")), i->matrix.translateY = Twips(num("ty"));
+  i->scripted = true;
+  return Value();
+}
+// matrix3D: null while the object is flat; set, it becomes the object's
+// position, rotations and scales in three dimensions.
+NATIVE(TrGetMatrix3D) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  if (!f || (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1)) return Value::Null();
+  const Value obj = Value::Obj(f);
+  Class* v3 = m.FindClass("flash.geom::Vector3D");
+  auto vec = [&](double x, double y, double z) {
+    Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z)};
+    return Value::Obj(m.Construct(v3, args));
+  };
+  auto num = [&](const char* n) { return m.ToNumber(m.GetProperty(obj, n)); };
+  const double rad = M_PI / 180;
+  Object* parts = m.Construct(m.VectorOf(v3), {});
+  if (auto* list = avm2::AsArray(Value::Obj(parts))) {
+    list->elems.push_back(vec(num("x"), num("y"), f->z));
+    list->elems.push_back(vec(f->rotationX * rad, f->rotationY * rad, num("rotation") * rad));
+    list->elems.push_back(vec(num("scaleX"), num("scaleY"), f->scaleZ));
+  }
+  Value out = Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), {}));
+  Value arg = Value::Obj(parts);
+  m.CallProperty(out, "recompose", std::span<Value>(&arg, 1));
+  return out;
+}
+NATIVE(TrSetMatrix3D) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  if (!f) return Value();
+  const Value obj = Value::Obj(f), v = m.ArgOr(a, 0);
+  if (!v.IsObject()) {
+    for (const char* n : {"z", "rotationX", "rotationY"}) m.SetProperty(obj, n, Value::Int(0));
+    m.SetProperty(obj, "scaleZ", Value::Int(1));
+    return Value();
+  }
+  auto* parts = avm2::AsArray(m.CallProperty(v, "decompose", {}));
+  if (!parts || parts->elems.size() < 3) return Value();
+  const Value tr = parts->elems[0], rot = parts->elems[1], sc = parts->elems[2];
+  const double deg = 180 / M_PI;
+  auto get = [&](const Value& o, const char* n) { return m.ToNumber(m.GetProperty(o, n)); };
+  m.SetProperty(obj, "scaleX", Value::Number(get(sc, "x")));
+  m.SetProperty(obj, "scaleY", Value::Number(get(sc, "y")));
+  m.SetProperty(obj, "rotation", Value::Number(get(rot, "z") * deg));
+  m.SetProperty(obj, "x", Value::Number(get(tr, "x")));
+  m.SetProperty(obj, "y", Value::Number(get(tr, "y")));
+  m.SetProperty(obj, "z", Value::Number(get(tr, "z")));
+  m.SetProperty(obj, "rotationX", Value::Number(get(rot, "x") * deg));
+  m.SetProperty(obj, "rotationY", Value::Number(get(rot, "y") * deg));
+  m.SetProperty(obj, "scaleZ", Value::Number(get(sc, "z")));
+  return Value();
+}
+NATIVE(TrGetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  ColorTransform c = i ? i->cxform : ColorTransform{};
+  Value args[8] = {Value::Number(c.redMult / 256.0), Value::Number(c.greenMult / 256.0), Value::Number(c.blueMult / 256.0),
+                   Value::Number(c.alphaMult / 256.0), Value::Int(c.redAdd), Value::Int(c.greenAdd),
+                   Value::Int(c.blueAdd), Value::Int(c.alphaAdd)};
+  return Value::Obj(m.Construct(B(m).colorTransformClass, args));
+}
+// A flash.geom.ColorTransform as the renderer's.
+ColorTransform ScriptColorTransform(Machine& m, const Value& v) {
+  ColorTransform c;
+  auto mult = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -128.0, 128.0) * 256 : 256));
+  };
+  auto add = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(v, n));
+    return static_cast<std::int32_t>(std::lround(std::isfinite(d) ? std::clamp(d, -512.0, 512.0) : 0));
+  };
+  c.redMult = mult("redMultiplier"), c.greenMult = mult("greenMultiplier");
+  c.blueMult = mult("blueMultiplier"), c.alphaMult = mult("alphaMultiplier");
+  c.redAdd = add("redOffset"), c.greenAdd = add("greenOffset");
+  c.blueAdd = add("blueOffset"), c.alphaAdd = add("alphaOffset");
+  return c;
+}
+NATIVE(TrSetColorTransform) {
+  Instance* i = SelfNode(m, self);
+  const Value v = m.ArgOr(a, 0);
+  if (!i || !v.IsObject()) return Value();
+  i->cxform = ScriptColorTransform(m, v);
+  i->scripted = true;
+  return Value();
+}
+
+// ---- flash.geom (dynamic objects with named fields)
+
+Value Get(Machine& m, const Value& self, const char* n) { return m.GetProperty(self, n); }
+double GetN(Machine& m, const Value& self, const char* n) { return m.ToNumber(Get(m, self, n)); }
+void Set(Machine& m, const Value& self, const char* n, double v) {
+  if (Object* o = self.AsObject()) o->SetDyn(m.Intern(n), Value::Number(v));
+}
+NATIVE(PointCtor) {
+  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
+  return self;
+}
+Value NewPoint(Machine& m, double x, double y) {
+  Value args[2] = {Value::Number(x), Value::Number(y)};
+  return Value::Obj(m.Construct(B(m).pointClass, args));
+}
+NATIVE(PointLength) { return Value::Number(std::hypot(GetN(m, self, "x"), GetN(m, self, "y"))); }
+NATIVE(PointAdd) { return NewPoint(m, GetN(m, self, "x") + GetN(m, m.ArgOr(a, 0), "x"), GetN(m, self, "y") + GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointSubtract) { return NewPoint(m, GetN(m, self, "x") - GetN(m, m.ArgOr(a, 0), "x"), GetN(m, self, "y") - GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointClone) { return NewPoint(m, GetN(m, self, "x"), GetN(m, self, "y")); }
+NATIVE(PointOffset) {
+  Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
+  return Value();
+}
+NATIVE(PointNormalize) {
+  const double x = GetN(m, self, "x"), y = GetN(m, self, "y"), l = std::hypot(x, y), t = avm2::ArgNum(m, a, 0, 1);
+  if (l > 0) Set(m, self, "x", x / l * t), Set(m, self, "y", y / l * t);
+  return Value();
+}
+NATIVE(PointEquals) { return Value::Bool(GetN(m, self, "x") == GetN(m, m.ArgOr(a, 0), "x") && GetN(m, self, "y") == GetN(m, m.ArgOr(a, 0), "y")); }
+NATIVE(PointToString) { return m.Str("(x=" + m.ToString(Get(m, self, "x")) + ", y=" + m.ToString(Get(m, self, "y")) + ")"); }
+NATIVE(PointDistance) {
+  const Value p = m.ArgOr(a, 0), q = m.ArgOr(a, 1);
+  return Value::Number(std::hypot(GetN(m, p, "x") - GetN(m, q, "x"), GetN(m, p, "y") - GetN(m, q, "y")));
+}
+NATIVE(PointInterpolate) {
+  const Value p = m.ArgOr(a, 0), q = m.ArgOr(a, 1);
+  const double f = avm2::ArgNum(m, a, 2, 0);
+  return NewPoint(m, GetN(m, q, "x") + f * (GetN(m, p, "x") - GetN(m, q, "x")), GetN(m, q, "y") + f * (GetN(m, p, "y") - GetN(m, q, "y")));
+}
+NATIVE(PointPolar) {
+  const double l = avm2::ArgNum(m, a, 0, 0), an = avm2::ArgNum(m, a, 1, 0);
+  return NewPoint(m, l * std::cos(an), l * std::sin(an));
+}
+NATIVE(RectCtor) {
+  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
+  Set(m, self, "width", avm2::ArgNum(m, a, 2, 0));
+  Set(m, self, "height", avm2::ArgNum(m, a, 3, 0));
+  return self;
+}
+Value NewRect(Machine& m, double x, double y, double w, double h) {
+  Value args[4] = {Value::Number(x), Value::Number(y), Value::Number(w), Value::Number(h)};
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
+}
+NATIVE(RectLeft) { return Value::Number(GetN(m, self, "x")); }
+NATIVE(RectTop) { return Value::Number(GetN(m, self, "y")); }
+NATIVE(RectRight) { return Value::Number(GetN(m, self, "x") + GetN(m, self, "width")); }
+NATIVE(RectBottom) { return Value::Number(GetN(m, self, "y") + GetN(m, self, "height")); }
+NATIVE(RectIsEmpty) { return Value::Bool(!(GetN(m, self, "width") > 0 && GetN(m, self, "height") > 0)); }
+NATIVE(RectContains) {
+  const double x = avm2::ArgNum(m, a, 0, 0), y = avm2::ArgNum(m, a, 1, 0);
+  const double rx = GetN(m, self, "x"), ry = GetN(m, self, "y");
+  return Value::Bool(x >= rx && y >= ry && x < rx + GetN(m, self, "width") && y < ry + GetN(m, self, "height"));
+}
+NATIVE(RectContainsPoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectContains(m, self, args);
+}
+NATIVE(RectClone) { return NewRect(m, GetN(m, self, "x"), GetN(m, self, "y"), GetN(m, self, "width"), GetN(m, self, "height")); }
+NATIVE(RectIntersects) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::max(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::max(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::min(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::min(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  return Value::Bool(x1 > x0 && y1 > y0);
+}
+NATIVE(RectIntersection) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::max(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::max(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::min(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::min(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  if (x1 <= x0 || y1 <= y0) return NewRect(m, 0, 0, 0, 0);
+  return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+}
+NATIVE(RectUnion) {
+  const Value o = m.ArgOr(a, 0);
+  const double x0 = std::min(GetN(m, self, "x"), GetN(m, o, "x"));
+  const double y0 = std::min(GetN(m, self, "y"), GetN(m, o, "y"));
+  const double x1 = std::max(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
+  const double y1 = std::max(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
+  return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+}
+NATIVE(RectOffset) {
+  Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
+  Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
+  return Value();
+}
+NATIVE(RectInflate) {
+  const double dx = avm2::ArgNum(m, a, 0, 0), dy = avm2::ArgNum(m, a, 1, 0);
+  Set(m, self, "x", GetN(m, self, "x") - dx);
+  Set(m, self, "y", GetN(m, self, "y") - dy);
+  Set(m, self, "width", GetN(m, self, "width") + 2 * dx);
+  Set(m, self, "height", GetN(m, self, "height") + 2 * dy);
+  return Value();
+}
+NATIVE(RectSetTo) { return RectCtor(m, self, a); }
+NATIVE(RectToString) {
+  return m.Str("(x=" + m.ToString(Get(m, self, "x")) + ", y=" + m.ToString(Get(m, self, "y")) + ", w=" +
+               m.ToString(Get(m, self, "width")) + ", h=" + m.ToString(Get(m, self, "height")) + ")");
+}
+NATIVE(MatrixCtor) {
+  Set(m, self, "a", avm2::ArgNum(m, a, 0, 1));
+  Set(m, self, "b", avm2::ArgNum(m, a, 1, 0));
+  Set(m, self, "c", avm2::ArgNum(m, a, 2, 0));
+  Set(m, self, "d", avm2::ArgNum(m, a, 3, 1));
+  Set(m, self, "tx", avm2::ArgNum(m, a, 4, 0));
+  Set(m, self, "ty", avm2::ArgNum(m, a, 5, 0));
+  return self;
+}
+using M6 = rules::GeomMatrix;
+M6 ReadM(Machine& m, const Value& v) {
+  return {GetN(m, v, "a"), GetN(m, v, "b"), GetN(m, v, "c"), GetN(m, v, "d"), GetN(m, v, "tx"), GetN(m, v, "ty")};
+}
+void WriteM(Machine& m, const Value& v, const M6& x) {
+  Set(m, v, "a", x.a), Set(m, v, "b", x.b), Set(m, v, "c", x.c), Set(m, v, "d", x.d), Set(m, v, "tx", x.tx), Set(m, v, "ty", x.ty);
+}
+NATIVE(MatrixIdentity) { WriteM(m, self, {1, 0, 0, 1, 0, 0}); return Value(); }
+NATIVE(MatrixTranslate) {
+  M6 x = ReadM(m, self);
+  x.tx += avm2::ArgNum(m, a, 0, 0), x.ty += avm2::ArgNum(m, a, 1, 0);
+  WriteM(m, self, x);
+  return Value();
+}
+NATIVE(MatrixScale) {
+  const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1);
+  WriteM(m, self, ReadM(m, self).Then({sx, 0, 0, sy, 0, 0}));
+  return Value();
+}
+NATIVE(MatrixRotate) {
+  const double r = avm2::ArgNum(m, a, 0, 0);
+  WriteM(m, self, ReadM(m, self).Then({std::cos(r), std::sin(r), -std::sin(r), std::cos(r), 0, 0}));
+  return Value();
+}
+NATIVE(MatrixConcat) {
+  WriteM(m, self, ReadM(m, self).Then(ReadM(m, m.ArgOr(a, 0))));
+  return Value();
+}
+NATIVE(MatrixInvert) {
+  const M6 x = ReadM(m, self);
+  M6 inverse;
+  // A singular matrix leaves no scale, the translation negated.
+  if (!x.Invert(inverse)) inverse = {0, 0, 0, 0, -x.tx, -x.ty};
+  WriteM(m, self, inverse);
+  return Value();
+}
+NATIVE(MatrixTransformPoint) {
+  const M6 x = ReadM(m, self);
+  double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
+  x.Apply(px, py, px, py);
+  return NewPoint(m, px, py);
+}
+NATIVE(MatrixDeltaTransformPoint) {
+  const M6 x = ReadM(m, self);
+  const double px = GetN(m, m.ArgOr(a, 0), "x"), py = GetN(m, m.ArgOr(a, 0), "y");
+  return NewPoint(m, x.a * px + x.c * py, x.b * px + x.d * py);
+}
+NATIVE(MatrixCreateBox) {
+  const double sx = avm2::ArgNum(m, a, 0, 1), sy = avm2::ArgNum(m, a, 1, 1), r = avm2::ArgNum(m, a, 2, 0);
+  WriteM(m, self, M6::Box(sx, sy, r, avm2::ArgNum(m, a, 3, 0), avm2::ArgNum(m, a, 4, 0)));
+  return Value();
+}
+NATIVE(MatrixCreateGradientBox) {
+  const double w = avm2::ArgNum(m, a, 0, 0), h = avm2::ArgNum(m, a, 1, 0), r = avm2::ArgNum(m, a, 2, 0);
+  const double tx = avm2::ArgNum(m, a, 3, 0), ty = avm2::ArgNum(m, a, 4, 0);
+  WriteM(m, self, M6::GradientBox(w, h, r, tx, ty));
+  return Value();
+}
+NATIVE(MatrixClone) {
+  const M6 x = ReadM(m, self);
+  Value args[6] = {Value::Number(x.a), Value::Number(x.b), Value::Number(x.c), Value::Number(x.d), Value::Number(x.tx), Value::Number(x.ty)};
+  return Value::Obj(m.Construct(B(m).matrixClass, args));
+}
+NATIVE(MatrixToString) {
+  const M6 x = ReadM(m, self);
+  return m.Str("(a=" + avm2::NumberToString(x.a) + ", b=" + avm2::NumberToString(x.b) + ", c=" + avm2::NumberToString(x.c) +
+               ", d=" + avm2::NumberToString(x.d) + ", tx=" + avm2::NumberToString(x.tx) + ", ty=" + avm2::NumberToString(x.ty) + ")");
+}
+NATIVE(CtCtor) {
+  const char* names[] = {"redMultiplier", "greenMultiplier", "blueMultiplier", "alphaMultiplier",
+                         "redOffset", "greenOffset", "blueOffset", "alphaOffset"};
+  for (int i = 0; i < 8; ++i) Set(m, self, names[i], avm2::ArgNum(m, a, static_cast<std::size_t>(i), i < 4 ? 1 : 0));
+  return self;
+}
+NATIVE(CtGetColor) {
+  const auto c = (static_cast<std::uint32_t>(GetN(m, self, "redOffset")) & 255) << 16 |
+                 (static_cast<std::uint32_t>(GetN(m, self, "greenOffset")) & 255) << 8 |
+                 (static_cast<std::uint32_t>(GetN(m, self, "blueOffset")) & 255);
+  return Value::Number(c);
+}
+NATIVE(CtSetColor) {
+  const std::uint32_t c = m.ToUint(m.ArgOr(a, 0));
+  Set(m, self, "redMultiplier", 0), Set(m, self, "greenMultiplier", 0), Set(m, self, "blueMultiplier", 0);
+  Set(m, self, "redOffset", (c >> 16) & 255), Set(m, self, "greenOffset", (c >> 8) & 255), Set(m, self, "blueOffset", c & 255);
+  return Value();
+}
+NATIVE(CtConcat) {
+  const Value o = m.ArgOr(a, 0);
+  for (const char* ch : {"red", "green", "blue", "alpha"}) {
+    const std::string mul = std::string(ch) + "Multiplier", off = std::string(ch) + "Offset";
+    const double m1 = GetN(m, self, mul.c_str()), o1 = GetN(m, self, off.c_str());
+    const double m2 = GetN(m, o, mul.c_str()), o2 = GetN(m, o, off.c_str());
+    Set(m, self, off.c_str(), o1 + m1 * o2);
+    Set(m, self, mul.c_str(), m1 * m2);
+  }
+  return Value();
+}
+
+constexpr MemberRow kGeometryRows[] = {
+    {"flash.geom::Transform", "matrix", Member::kGetter, TrGetMatrix},
+    {"flash.geom::Transform", "matrix", Member::kSetter, TrSetMatrix},
+    {"flash.geom::Transform", "colorTransform", Member::kGetter, TrGetColorTransform},
+    {"flash.geom::Transform", "matrix3D", Member::kGetter, TrGetMatrix3D},
+    {"flash.geom::Transform", "matrix3D", Member::kSetter, TrSetMatrix3D},
+    {"flash.geom::Transform", "colorTransform", Member::kSetter, TrSetColorTransform},
+    {"flash.geom::Point", "length", Member::kGetter, PointLength},
+    {"flash.geom::Point", "add", Member::kMethod, PointAdd},
+    {"flash.geom::Point", "subtract", Member::kMethod, PointSubtract},
+    {"flash.geom::Point", "clone", Member::kMethod, PointClone},
+    {"flash.geom::Point", "offset", Member::kMethod, PointOffset},
+    {"flash.geom::Point", "normalize", Member::kMethod, PointNormalize},
+    {"flash.geom::Point", "equals", Member::kMethod, PointEquals},
+    {"flash.geom::Point", "toString", Member::kMethod, PointToString},
+    {"flash.geom::Point", "distance", Member::kStaticMethod, PointDistance},
+    {"flash.geom::Point", "interpolate", Member::kStaticMethod, PointInterpolate},
+    {"flash.geom::Point", "polar", Member::kStaticMethod, PointPolar},
+    {"flash.geom::Rectangle", "left", Member::kGetter, RectLeft},
+    {"flash.geom::Rectangle", "top", Member::kGetter, RectTop},
+    {"flash.geom::Rectangle", "right", Member::kGetter, RectRight},
+    {"flash.geom::Rectangle", "bottom", Member::kGetter, RectBottom},
+    {"flash.geom::Rectangle", "isEmpty", Member::kMethod, RectIsEmpty},
+    {"flash.geom::Rectangle", "contains", Member::kMethod, RectContains},
+    {"flash.geom::Rectangle", "containsPoint", Member::kMethod, RectContainsPoint},
+    {"flash.geom::Rectangle", "clone", Member::kMethod, RectClone},
+    {"flash.geom::Rectangle", "intersects", Member::kMethod, RectIntersects},
+    {"flash.geom::Rectangle", "intersection", Member::kMethod, RectIntersection},
+    {"flash.geom::Rectangle", "union", Member::kMethod, RectUnion},
+    {"flash.geom::Rectangle", "offset", Member::kMethod, RectOffset},
+    {"flash.geom::Rectangle", "inflate", Member::kMethod, RectInflate},
+    {"flash.geom::Rectangle", "setTo", Member::kMethod, RectSetTo},
+    {"flash.geom::Rectangle", "toString", Member::kMethod, RectToString},
+    {"flash.geom::Matrix", "identity", Member::kMethod, MatrixIdentity},
+    {"flash.geom::Matrix", "translate", Member::kMethod, MatrixTranslate},
+    {"flash.geom::Matrix", "scale", Member::kMethod, MatrixScale},
+    {"flash.geom::Matrix", "rotate", Member::kMethod, MatrixRotate},
+    {"flash.geom::Matrix", "concat", Member::kMethod, MatrixConcat},
+    {"flash.geom::Matrix", "invert", Member::kMethod, MatrixInvert},
+    {"flash.geom::Matrix", "transformPoint", Member::kMethod, MatrixTransformPoint},
+    {"flash.geom::Matrix", "deltaTransformPoint", Member::kMethod, MatrixDeltaTransformPoint},
+    {"flash.geom::Matrix", "createBox", Member::kMethod, MatrixCreateBox},
+    {"flash.geom::Matrix", "createGradientBox", Member::kMethod, MatrixCreateGradientBox},
+    {"flash.geom::Matrix", "clone", Member::kMethod, MatrixClone},
+    {"flash.geom::Matrix", "toString", Member::kMethod, MatrixToString},
+    {"flash.geom::ColorTransform", "color", Member::kGetter, CtGetColor},
+    {"flash.geom::ColorTransform", "color", Member::kSetter, CtSetColor},
+    {"flash.geom::ColorTransform", "concat", Member::kMethod, CtConcat},
+};
+
+constexpr ClassRow kGeometryClasses[] = {
+    {"flash.geom", "Transform", "", Alloc<TransformObject>, nullptr, false, &As3Display::transformClass},
+    {"flash.geom", "Point", "", nullptr, PointCtor, true, &As3Display::pointClass},
+    {"flash.geom", "Rectangle", "", nullptr, RectCtor, true, &As3Display::rectangleClass},
+    {"flash.geom", "Matrix", "", nullptr, MatrixCtor, true, &As3Display::matrixClass},
+    {"flash.geom", "ColorTransform", "", nullptr, CtCtor, true, &As3Display::colorTransformClass},
+};
+
+void InstallGeometry(As3Display& b) { Register(b, kGeometryClasses, kGeometryRows); }
+}  // namespace quarvel::player::as3

@@ -1,0 +1,438 @@
+// URLRequest, URLVariables, URLLoader, Loader and LoaderInfo, and the
+// loads they queue, finished a frame later.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- loading: URLRequest, URLVariables, URLLoader, Loader and LoaderInfo
+
+// name=value&name=value into the object's properties; a name given twice gets an array.
+void DecodeVariables(Machine& m, const Value& into, const std::string& text) {
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    auto end = text.find('&', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string pair = text.substr(at, end - at);
+    at = end + 1;
+    if (pair.empty()) continue;
+    const auto eq = pair.find('=');
+    if (eq == std::string::npos) m.ThrowError("Error", "The String passed to URLVariables.decode() must be a URL-encoded query string containing name/value pairs.", 2101);
+    const std::string name = UrlDecode(pair.substr(0, eq)), value = UrlDecode(pair.substr(eq + 1));
+    const Value old = m.GetProperty(into, name);
+    if (old.IsUndefined()) {
+      m.SetProperty(into, name, m.Str(value));
+    } else if (avm2::ArrayObject* arr = avm2::AsArray(old)) {
+      arr->elems.push_back(m.Str(value));
+    } else {
+      m.SetProperty(into, name, Value::Obj(m.NewArray({old, m.Str(value)})));
+    }
+  }
+}
+NATIVE(UrlVarsCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) DecodeVariables(m, self, m.ToString(a[0]));
+  return self;
+}
+NATIVE(UrlVarsDecode) {
+  DecodeVariables(m, self, avm2::ArgStr(m, a, 0, ""));
+  return Value();
+}
+NATIVE(UrlVarsToString) {
+  std::string out;
+  Object* o = self.AsObject();
+  if (!o) return m.Str("");
+  for (std::uint32_t i = m.NextIndex(o, 0); i != 0; i = m.NextIndex(o, i)) {
+    const std::string name = UrlEncode(m.ToString(m.NameAt(o, i)), "-_.~");
+    const Value v = m.ValueAt(o, i);
+    auto add = [&](const Value& x) { out += (out.empty() ? "" : "&") + name + "=" + UrlEncode(m.ToString(x), "-_.~"); };
+    if (avm2::ArrayObject* arr = avm2::AsArray(v)) for (const Value& x : arr->elems) add(x);
+    else add(v);
+  }
+  return m.Str(out);
+}
+// new FileFilter(description, extension, macType = null)
+NATIVE(FileFilterCtor) {
+  m.SetProperty(self, "description", m.Str(avm2::ArgStr(m, a, 0, "")));
+  m.SetProperty(self, "extension", m.Str(avm2::ArgStr(m, a, 1, "")));
+  m.SetProperty(self, "macType", a.size() > 2 && !a[2].IsNullish() ? m.Str(m.ToString(a[2])) : Value::Null());
+  return self;
+}
+NATIVE(UrlRequestCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
+  m.SetProperty(self, "method", m.Str("GET"));
+  return self;
+}
+std::string RequestUrl(Machine& m, const Value& request) {
+  if (request.IsNullish()) m.ThrowError("TypeError", "Parameter request must be non-null.", 2007);
+  const Value url = m.GetProperty(request, "url");
+  return url.IsNullish() ? std::string() : m.ToString(url);
+}
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
+  As3Display& b = B(m);
+  if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
+  by->url = url;
+  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
+}
+NATIVE(UrlLoaderLoad) {
+  if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(UrlLoaderCtor) {
+  if (a.size() > 0 && !a[0].IsNullish()) UrlLoaderLoad(m, self, a);
+  return self;
+}
+NATIVE(UrlLoaderData) { FlashObject* f = As<FlashObject>(self); return f ? f->data : Value(); }
+NATIVE(UrlLoaderSetData) { if (FlashObject* f = As<FlashObject>(self)) f->data = m.ArgOr(a, 0); return Value(); }
+NATIVE(UrlLoaderFormat) { FlashObject* f = As<FlashObject>(self); return m.Str(f ? f->format : "text"); }
+NATIVE(UrlLoaderSetFormat) { if (FlashObject* f = As<FlashObject>(self)) f->format = avm2::ArgStr(m, a, 0, "text"); return Value(); }
+NATIVE(BytesLoaded) { FlashObject* f = As<FlashObject>(self); return Value::Number(f ? f->bytesLoaded : 0); }
+NATIVE(BytesTotal) { FlashObject* f = As<FlashObject>(self); return Value::Number(f ? f->bytesTotal : 0); }
+NATIVE(CancelLoad) {
+  As3Display& b = B(m);
+  for (auto* list : {&b.loading.queued, &b.loading.due}) std::erase_if(*list, [&](const LoadState::Load& l) {
+      return l.by.o == self.AsObject() || (As<FlashObject>(l.by) && As<FlashObject>(l.by)->owner.AsObject() == self.AsObject());
+    });
+  return Value();
+}
+NATIVE(LoaderCtor) {
+  DisplayObjectCtor(m, self, a);
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return self;
+  LoaderInfoObject* info = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+  if (!info) return self;
+  info->owner = self;
+  f->info = Value::Obj(info);
+  return self;
+}
+FlashObject* LoaderInfoOf(Machine& m, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
+  if (!info) m.ThrowError("Error", "The Loader has no LoaderInfo.", 2000);
+  return info;
+}
+NATIVE(LoaderUnload);
+NATIVE(LoaderLoad) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(LoaderLoadBytes) {
+  FlashObject* info = LoaderInfoOf(m, self);
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter bytes must be non-null.", 2007);
+  const auto& bytes = static_cast<avm2::ByteArrayObject*>(o)->bytes;
+  LoaderUnload(m, self, {});
+  QueueLoad(m, info, "", std::string(bytes.begin(), bytes.end()), true);
+  return Value();
+}
+NATIVE(LoaderContent) {
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
+  return info && !info->content.IsUndefined() ? info->content : Value::Null();
+}
+NATIVE(LoaderInfoGet) { FlashObject* f = As<FlashObject>(self); return f && !f->info.IsUndefined() ? f->info : Value::Null(); }
+NATIVE(LoaderUnload) {
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
+  if (!info) return Value();
+  CancelLoad(m, self, {});
+  FlashObject* content = As<FlashObject>(info->content);
+  As3Display& b = B(m);
+  if (content && content->handle != kNoClip)
+    if (Instance* i = b.Node(content->handle); i && i->parent == f->handle) Detach(m, content->handle, true);
+  const bool had = content != nullptr;
+  info->content = Value::Null();
+  info->bytesLoaded = info->bytesTotal = 0;
+  if (had) b.SendSimple(info, "unload");
+  return Value();
+}
+NATIVE(LoaderInfoUrl) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
+  const auto& folder = b.stage.MovieFolder();
+  return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
+}
+NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
+NATIVE(LoaderInfoContent) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f == b.loading.rootInfo) return b.ValueFor(kRootClip);
+  return f && !f->content.IsUndefined() ? f->content : Value::Null();
+}
+NATIVE(LoaderInfoLoader) { FlashObject* f = As<FlashObject>(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
+NATIVE(LoaderInfoBytes) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesLoaded : 0);
+}
+NATIVE(LoaderInfoBytesTotal) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  return Value::Number(f ? f->bytesTotal : 0);
+}
+NATIVE(LoaderInfoWidth) {
+  As3Display& b = B(m);
+  FlashObject* f = As<FlashObject>(self);
+  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
+}
+NATIVE(LoaderInfoHeight) {
+  As3Display& b = B(m);
+  FlashObject* f = As<FlashObject>(self);
+  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
+  return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
+}
+NATIVE(LoaderInfoFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
+NATIVE(LoaderInfoSwfVersion) { return Value::Int(B(m).lib.movie.version); }
+NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
+NATIVE(LoaderInfoContentType) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f == b.loading.rootInfo) return m.Str("application/x-shockwave-flash");
+  return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
+}
+NATIVE(DoGetLoaderInfo) {
+  // Every object of the movie shares the movie's LoaderInfo; a loaded movie's, its Loader's.
+  As3Display& b = B(m);
+  if (FlashObject* f = As<FlashObject>(self))
+    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip)
+      if (FlashObject* ro = b.Existing(r); ro && As<FlashObject>(ro->info)) return ro->info;
+  if (!b.loading.rootInfo) b.loading.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+  return Value::Obj(b.loading.rootInfo);
+}
+// ---- loads
+
+void As3Display::SendSimple(FlashObject* to, const char* type) {
+  Value e = NewEvent(eventClass, type, false);
+  Dispatch(to, As<EventObject>(e));
+}
+
+void As3Display::SendIoError(FlashObject* to, const std::string& text) {
+  bool heard = false;
+  for (auto& l : to->listeners) heard |= l.type == "ioError";
+  if (!heard) {
+    // Flash reports an error nobody listens for and goes on.
+    m.Log("uncaught error: Error #2044: Unhandled ioError:. text=" + text);
+    return;
+  }
+  Value e = NewEvent(m.FindClass("flash.events::IOErrorEvent"), "ioError", false);
+  if (EventObject* ev = As<EventObject>(e)) ev->message = text;
+  Dispatch(to, As<EventObject>(e));
+}
+
+// The display object a Loader shows for the bytes: a Bitmap of a picture;
+// a movie plays as an empty clip (loaded movies are not played).
+Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const bool jpeg = bytes.size() > 3 && p[0] == 0xFF && p[1] == 0xD8;
+  const bool png = bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+  const bool gif = bytes.size() > 6 && (bytes.compare(0, 6, "GIF89a") == 0 || bytes.compare(0, 6, "GIF87a") == 0);
+  const bool swf = bytes.size() > 8 && (bytes.compare(0, 3, "FWS") == 0 || bytes.compare(0, 3, "CWS") == 0 ||
+                                        bytes.compare(0, 3, "ZWS") == 0);
+  if (swf) {
+    info->message = "application/x-shockwave-flash";
+    return LoadedMovie(info, bytes);
+  }
+  if (!jpeg && !png && !gif) return Value();
+  info->message = jpeg ? "image/jpeg" : png ? "image/png" : "image/gif";
+  SurfacePtr picture;
+  try {
+    picture = DecodeJpegTagImage(std::span<const std::uint8_t>(p, bytes.size()), {}, {});
+  } catch (const ImageError& e) {
+    m.Log(std::string("a picture a Loader loaded is damaged: ") + e.what());
+    return Value();
+  }
+  if (!picture) return Value();
+  const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
+  std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(true), Value::Int(0)};
+  Object* bd = m.Construct(m.FindClass("flash.display::BitmapData"), args);
+  BitmapDataObject* fbd = As<BitmapDataObject>(Value::Obj(bd));
+  if (!fbd || !fbd->bitmap) return Value();
+  cairo_t* cr = cairo_create(fbd->bitmap->surface.get());
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, picture.get(), 0, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_mark_dirty(fbd->bitmap->surface.get());
+  std::vector<Value> bitmapArgs{Value::Obj(bd)};
+  return Value::Obj(m.Construct(bitmapClass, bitmapArgs));
+}
+
+// A movie a Loader loaded plays in a clip of its own, with its own library;
+// its code joins the machine before its first frame, and its main class
+// (or a MovieClip) is made for the clip, off the display list as in Flash,
+// so that `stage` is null in its constructor.
+Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
+  Instance* node = NewNode(&stage.EmptySprite());
+  if (!node) return Value();
+  const ClipHandle h = node->serial;
+  std::string main;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const bool playing = stage.LoadMovieInto(h, {p, bytes.size()}, true, [&](const MovieLibrary& loaded) {
+    for (const auto& [id, c] : loaded.characters) loadedDefs.insert(c.get());
+    for (const auto& [name, id] : loaded.names) {
+      if (id == 0) {
+        main = name;
+        continue;
+      }
+      // A name already defined keeps its first meaning, as in the loader's domain.
+      if (classSymbols.count(name)) continue;
+      loadedSymbols.emplace(name, std::make_pair(&loaded, id));
+      const auto dot = name.rfind('.');
+      if (dot != std::string::npos)
+        loadedSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), std::make_pair(&loaded, id));
+      if (const Character* d = loaded.Find(id)) loadedClasses.emplace(d, name);
+    }
+    for (const auto& block : loaded.abcBlocks) {
+      m.BeginFrame();
+      m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
+    }
+  });
+  if (!playing) {
+    m.Log("a movie a Loader loaded could not be read");
+    return Value();
+  }
+  loadedRoots.insert(h);
+  Class* cls = main.empty() ? nullptr : m.FindClass(main);
+  if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
+  return Value::Obj(Construct(cls ? cls : movieClipClass, h, Value::Obj(info)));
+}
+
+void As3Display::FinishLoad(const LoadState::Load& l) {
+  FlashObject* by = As<FlashObject>(l.by);
+  if (!by) return;
+  std::string bytes;
+  bool ok = l.fromBytes;
+  if (ok) {
+    bytes = l.bytes;
+  } else {
+    const auto file = FileBesideMovie(stage.MovieFolder(), l.url);
+    ok = !file.empty() && ReadScriptFile(file, bytes);
+    if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
+  }
+  FlashObject* loader = As<FlashObject>(by->owner);  // set for a Loader's LoaderInfo
+  if (!ok) {
+    SendIoError(by, std::string(loader ? "Error #2035: URL Not Found. URL: " : "Error #2032: Stream Error. URL: ") + l.url);
+    return;
+  }
+  const double n = static_cast<double>(bytes.size());
+  if (!l.fromBytes) SendSimple(by, "open");
+  Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+  if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = p->bytesTotal = n;
+  by->bytesLoaded = by->bytesTotal = n;
+  Dispatch(by, As<EventObject>(progress));
+  if (loader) {
+    const Value content = ContentFor(by, bytes);
+    if (content.IsUndefined()) {
+      // Bytes that are no picture and no movie.
+      SendIoError(by, "Error #2124: Loaded file is an unknown type. URL: " + l.url);
+      return;
+    }
+    by->content = content;
+    if (TimelineState* tl = Timeline(loader->handle); tl && As<FlashObject>(content)) {
+      m.SafeCall([&] { Attach(m, *tl, As<FlashObject>(content)->handle, 0); }, "adding what a Loader loaded");
+    }
+    SendSimple(by, "init");
+    SendSimple(by, "complete");
+    return;
+  }
+  if (by->format == "sound") {
+    // An MP3 file: an event sound of its own, which play() starts.
+    std::vector<std::uint8_t> body = NextScriptSoundBody(bytes);
+    if (body.empty()) {
+      SendIoError(by, "Error #2032: Stream Error. URL: " + l.url);
+      return;
+    }
+    media.scriptSounds.push_back(std::move(body));
+    const std::vector<std::uint8_t>& kept = media.scriptSounds.back();
+    by->soundId = kept[0] | (kept[1] << 8);
+    by->type.clear();
+    by->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
+    stage.DefineScriptSound(by->soundId, kept);
+    SendSimple(by, "complete");
+    return;
+  }
+  if (by->format == "binary") {
+    Object* ba = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
+    if (ba && ba->kind == ObjectKind::kByteArray) static_cast<avm2::ByteArrayObject*>(ba)->bytes.assign(bytes.begin(), bytes.end());
+    by->data = Value::Obj(ba);
+  } else if (by->format == "variables") {
+    Object* vars = m.Construct(m.FindClass("flash.net::URLVariables"), {});
+    by->data = Value::Obj(vars);
+    const std::string text = ScriptText(std::move(bytes));
+    if (!m.SafeCall([&] { DecodeVariables(m, by->data, text); }, "decoding the variables a URLLoader loaded")) return;
+  } else {
+    by->data = m.Str(ScriptText(std::move(bytes)));
+  }
+  SendSimple(by, "complete");
+}
+
+void As3Display::FinishLoads() {
+  auto due = std::move(loading.due);
+  loading.due.clear();
+  for (const LoadState::Load& l : due) {
+    m.BeginFrame();
+    m.SafeCall([&] { FinishLoad(l); }, "a load's events");
+    Flush();
+  }
+}
+
+constexpr MemberRow kLoadingRows[] = {
+    {"flash.display::LoaderInfo", "url", Member::kGetter, LoaderInfoUrl},
+    {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoUrl},
+    {"flash.display::LoaderInfo", "parameters", Member::kGetter, LoaderInfoParams},
+    {"flash.display::LoaderInfo", "bytesLoaded", Member::kGetter, LoaderInfoBytes},
+    {"flash.display::LoaderInfo", "bytesTotal", Member::kGetter, LoaderInfoBytesTotal},
+    {"flash.display::LoaderInfo", "content", Member::kGetter, LoaderInfoContent},
+    {"flash.display::LoaderInfo", "loader", Member::kGetter, LoaderInfoLoader},
+    {"flash.display::LoaderInfo", "width", Member::kGetter, LoaderInfoWidth},
+    {"flash.display::LoaderInfo", "height", Member::kGetter, LoaderInfoHeight},
+    {"flash.display::LoaderInfo", "frameRate", Member::kGetter, LoaderInfoFrameRate},
+    {"flash.display::LoaderInfo", "swfVersion", Member::kGetter, LoaderInfoSwfVersion},
+    {"flash.display::LoaderInfo", "actionScriptVersion", Member::kGetter, LoaderInfoAsVersion},
+    {"flash.display::LoaderInfo", "contentType", Member::kGetter, LoaderInfoContentType},
+    {"flash.display::Loader", "contentLoaderInfo", Member::kGetter, LoaderInfoGet},
+    {"flash.display::Loader", "content", Member::kGetter, LoaderContent},
+    {"flash.display::Loader", "load", Member::kMethod, LoaderLoad},
+    {"flash.display::Loader", "loadBytes", Member::kMethod, LoaderLoadBytes},
+    {"flash.display::Loader", "unload", Member::kMethod, LoaderUnload},
+    {"flash.display::Loader", "unloadAndStop", Member::kMethod, LoaderUnload},
+    {"flash.display::Loader", "close", Member::kMethod, CancelLoad},
+    {"flash.net::URLVariables", "decode", Member::kMethod, UrlVarsDecode},
+    {"flash.net::URLVariables", "toString", Member::kMethod, UrlVarsToString},
+    {"flash.net::URLRequestMethod", "GET", Member::kConst, nullptr, "GET"},
+    {"flash.net::URLRequestMethod", "POST", Member::kConst, nullptr, "POST"},
+    {"flash.net::URLLoaderDataFormat", "TEXT", Member::kConst, nullptr, "text"},
+    {"flash.net::URLLoaderDataFormat", "BINARY", Member::kConst, nullptr, "binary"},
+    {"flash.net::URLLoaderDataFormat", "VARIABLES", Member::kConst, nullptr, "variables"},
+    {"flash.net::URLLoader", "load", Member::kMethod, UrlLoaderLoad},
+    {"flash.net::URLLoader", "close", Member::kMethod, CancelLoad},
+    {"flash.net::URLLoader", "data", Member::kGetter, UrlLoaderData},
+    {"flash.net::URLLoader", "data", Member::kSetter, UrlLoaderSetData},
+    {"flash.net::URLLoader", "dataFormat", Member::kGetter, UrlLoaderFormat},
+    {"flash.net::URLLoader", "dataFormat", Member::kSetter, UrlLoaderSetFormat},
+    {"flash.net::URLLoader", "bytesLoaded", Member::kGetter, BytesLoaded},
+    {"flash.net::URLLoader", "bytesTotal", Member::kGetter, BytesTotal},
+};
+
+constexpr ClassRow kLoadingClasses[] = {
+    {"flash.display", "LoaderInfo", "flash.events::EventDispatcher", Alloc<LoaderInfoObject>},
+    {"flash.display", "Loader", "flash.display::DisplayObjectContainer", nullptr, LoaderCtor},
+    // File dialogs never open in a capture: a FileFilter is a plain record.
+    {"flash.net", "FileFilter", "", nullptr, FileFilterCtor, true},
+    {"flash.net", "URLRequest", "", nullptr, UrlRequestCtor, true},
+    {"flash.net", "URLVariables", "", nullptr, UrlVarsCtor, true},
+    {"flash.net", "URLRequestMethod"},
+    {"flash.net", "URLLoaderDataFormat"},
+    {"flash.net", "URLLoader", "flash.events::EventDispatcher", Alloc<UrlLoaderObject>, UrlLoaderCtor},
+};
+
+void InstallLoading(As3Display& b) { Register(b, kLoadingClasses, kLoadingRows); }
+}  // namespace quarvel::player::as3

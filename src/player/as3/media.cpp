@@ -1,0 +1,395 @@
+// Sound, SoundChannel, SoundMixer and SoundTransform; NetConnection,
+// NetStream and Video over the player's FLV playback.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- Sound: embedded sounds by class, into the player's sound output.
+std::string RequestUrl(Machine& m, const Value& request);
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes);
+NATIVE(SoundCtor) {
+  SoundObject* f = As<SoundObject>(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  for (Class* c = f->cls; c; c = c->super) {
+    for (const std::string& n : {c->QualifiedName(), c->name, c->package + "." + c->name}) {
+      if (auto it = b.classSymbols.find(n); it != b.classSymbols.end()) {
+        f->type = n;
+        f->soundId = it->second;
+        f->soundMs = std::max(0.0, b.lib.SoundLengthMs(it->second));
+        return self;
+      }
+    }
+  }
+  // new Sound(request): loads it at once.
+  if (!a.empty() && !a[0].IsNullish()) {
+    f->format = "sound";
+    QueueLoad(m, f, RequestUrl(m, a[0]), {}, false);
+  }
+  return self;
+}
+// SOUNDINFO for a start at `fromMs`, `loops` times, at a volume (0..1) and pan (-1..1).
+std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume, double pan) {
+  std::vector<std::uint8_t> info{0};
+  auto put = [&](std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) info.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  };
+  const auto inPoint = static_cast<std::uint32_t>(std::max(0.0, fromMs) * 44.1);
+  volume = std::clamp(std::isfinite(volume) ? volume : 1.0, 0.0, 1.0);
+  pan = std::clamp(std::isfinite(pan) ? pan : 0.0, -1.0, 1.0);
+  const auto left = static_cast<std::uint32_t>(volume * std::min(1.0, 1 - pan) * 32768);
+  const auto right = static_cast<std::uint32_t>(volume * std::min(1.0, 1 + pan) * 32768);
+  const bool envelope = left != 32768 || right != 32768;
+  if (inPoint) info[0] |= 1;
+  if (loops > 1) info[0] |= 4;
+  if (envelope) info[0] |= 8;
+  if (inPoint) put(inPoint, 4);
+  if (loops > 1) put(static_cast<std::uint32_t>(std::min(loops, 65535)), 2);
+  if (envelope) {
+    info.push_back(1);
+    put(0, 4);
+    put(left, 2);
+    put(right, 2);
+  }
+  return info;
+}
+// play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
+NATIVE(SoundPlay) {
+  SoundObject* f = As<SoundObject>(self);
+  As3Display& b = B(m);
+  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  ChannelObject* channel = As<ChannelObject>(made);
+  if (!f || !f->soundId || !channel) return made;
+  const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
+  const double loopsD = avm2::ArgNum(m, a, 1, 0);
+  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
+  double volume = 1, pan = 0;
+  if (Object* t = m.ArgOr(a, 2).AsObject()) {
+    volume = m.ToNumber(m.GetProperty(Value::Obj(t), "volume"));
+    pan = m.ToNumber(m.GetProperty(Value::Obj(t), "pan"));
+  }
+  const auto info = SoundStartInfo(from, loops, volume, pan);
+  b.stage.StartSoundById(f->soundId, f->type, info);
+  channel->soundId = f->soundId;
+  channel->type = f->type;
+  channel->fromMs = from;
+  channel->startedMs = m.clockMs();
+  channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
+  channel->soundMs = f->soundMs;
+  b.media.channels.push_back(channel);
+  return Value::Obj(channel);
+}
+// load(request): an MP3 file beside the movie, read on the next frame.
+NATIVE(SoundLoad) {
+  SoundObject* f = As<SoundObject>(self);
+  if (!f) return Value();
+  f->format = "sound";
+  QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+NATIVE(SoundUrl) {
+  SoundObject* f = As<SoundObject>(self);
+  return f && !f->url.empty() ? m.Str(f->url) : Value::Null();
+}
+NATIVE(SoundLength) {
+  SoundObject* f = As<SoundObject>(self);
+  return Value::Number(f ? f->soundMs : 0);
+}
+NATIVE(ChannelStop) {
+  ChannelObject* f = As<ChannelObject>(self);
+  As3Display& b = B(m);
+  if (!f || !f->soundId) return Value();
+  if (std::find(b.media.channels.begin(), b.media.channels.end(), f) != b.media.channels.end()) {
+    static const std::uint8_t kStop[1] = {0x20};  // SyncStop
+    b.stage.StartSoundById(f->soundId, f->type, kStop);
+    std::erase(b.media.channels, f);
+  }
+  f->endsMs = std::min(f->endsMs, m.clockMs());
+  return Value();
+}
+NATIVE(ChannelPosition) {
+  ChannelObject* f = As<ChannelObject>(self);
+  if (!f || !f->soundId || f->soundMs <= 0) return Value::Number(0);
+  const double now = std::min(m.clockMs(), f->endsMs);
+  return Value::Number(std::fmod(f->fromMs + (now - f->startedMs), f->soundMs));
+}
+NATIVE(SoundTransformCtor) {
+  m.SetProperty(self, "volume", Value::Number(avm2::ArgNum(m, a, 0, 1)));
+  m.SetProperty(self, "pan", Value::Number(avm2::ArgNum(m, a, 1, 0)));
+  return self;
+}
+// computeSpectrum(bytes, FFTMode, stretch): 512 floats; the player has no
+// picture of its own output, so the bytes are silence.
+NATIVE(SoundMixerComputeSpectrum) {
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter outputArray must be non-null.", 2007);
+  auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  ba->bytes.assign(512 * 4, 0);
+  ba->position = 0;
+  m.Skip("SoundMixer.computeSpectrum (gives silence)");
+  return Value();
+}
+NATIVE(SoundMixerStopAll) {
+  B(m).stage.StopAllSounds();
+  B(m).media.channels.clear();
+  return Value();
+}
+// ---- video: NetConnection, NetStream and Video on the player's FLV playback
+
+Value AmfToValue(Machine& m, const video::AmfValue& a, int depth) {
+  using T = video::AmfValue::Type;
+  if (depth > video::kMaxAmfDepth) return Value();
+  switch (a.type) {
+    case T::kNumber:
+    case T::kDate: return Value::Number(a.number);
+    case T::kBoolean: return Value::Bool(a.boolean);
+    case T::kString:
+    case T::kXml: return m.Str(a.string);
+    case T::kNull: return Value::Null();
+    case T::kObject:
+    case T::kEcmaArray:
+    case T::kTypedObject: {
+      Object* o = m.NewObject();
+      for (const auto& p : a.properties) m.SetProperty(Value::Obj(o), p.name, AmfToValue(m, p.value, depth + 1));
+      return Value::Obj(o);
+    }
+    case T::kStrictArray: {
+      std::vector<Value> elems;
+      for (const auto& e : a.elements) elems.push_back(AmfToValue(m, e, depth + 1));
+      return Value::Obj(m.NewArray(std::move(elems)));
+    }
+    default: return Value();
+  }
+}
+void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level) {
+  Object* info = m.NewObject();
+  m.SetProperty(Value::Obj(info), "code", m.Str(code));
+  m.SetProperty(Value::Obj(info), "level", m.Str(level));
+  Value e = B(m).NewEvent(m.FindClass("flash.events::NetStatusEvent"), "netStatus", false);
+  if (EventObject* ev = As<EventObject>(e)) ev->info = Value::Obj(info);
+  B(m).Dispatch(to, As<EventObject>(e));
+}
+// connect(null) only: progressive files beside the movie, never a server.
+NATIVE(NcConnect) {
+  NetConnectionObject* f = As<NetConnectionObject>(self);
+  if (!f) return Value();
+  const bool local = m.ArgOr(a, 0).IsNullish();
+  f->connected = local;
+  if (!local) {
+    m.Skip("NetConnection to a server");
+    SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
+  } else {
+    SendNetStatus(m, f, "NetConnection.Connect.Success", "status");
+  }
+  return Value();
+}
+NATIVE(NcConnected) { NetConnectionObject* f = As<NetConnectionObject>(self); return Value::Bool(f && f->connected); }
+NATIVE(NcClose) { if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->connected = false; return Value(); }
+NATIVE(NsCtor) {
+  NetStreamObject* f = As<NetStreamObject>(self);
+  As3Display& b = B(m);
+  if (!f) return self;
+  f->stream = std::make_shared<NetStreamPlayback>(b.media.nextStream++, b.stage.Listener());
+  f->client = self;
+  b.media.streams.push_back(f);
+  return self;
+}
+NetStreamPlayback& StreamOf(Machine& m, const Value& self) {
+  NetStreamObject* f = As<NetStreamObject>(self);
+  if (!f || !f->stream) m.ThrowError("ArgumentError", "The NetStream has no connection.", 2126);
+  return *f->stream;
+}
+std::int64_t HostNow(Machine& m) { return B(m).stage.HostTime(); }
+NATIVE(NsPlay) {
+  NetStreamPlayback& s = StreamOf(m, self);
+  As3Display& b = B(m);
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  s.SetListener(b.stage.Listener());
+  s.Play(ResolveStreamPath(b.stage.MovieFolder(), name), name, HostNow(m));
+  // The first picture and sound at once; the news reach the script next frame.
+  s.Advance(HostNow(m));
+  for (const auto& p : s.TakeProblems()) b.stage.VideoProblem(p);
+  return Value();
+}
+template <int kHow>  // 0 pause, 1 resume, 2 toggle
+Value NsPause(Machine& m, Value self, std::span<Value>) {
+  std::optional<bool> pause;
+  if (kHow != 2) pause = kHow == 0;
+  StreamOf(m, self).Pause(pause, HostNow(m));
+  return Value();
+}
+NATIVE(NsSeek) {
+  StreamOf(m, self).Seek(avm2::ArgNum(m, a, 0, 0), HostNow(m));
+  return Value();
+}
+NATIVE(NsClose) {
+  StreamOf(m, self).Close(HostNow(m));
+  return Value();
+}
+NATIVE(NsTime) { return Value::Number(StreamOf(m, self).Time(HostNow(m))); }
+NATIVE(NsBufferLength) { return Value::Number(StreamOf(m, self).BufferLength(HostNow(m))); }
+NATIVE(NsBufferTime) { return Value::Number(StreamOf(m, self).BufferTime()); }
+NATIVE(NsSetBufferTime) {
+  StreamOf(m, self).SetBufferTime(avm2::ArgNum(m, a, 0, 0.1));
+  return Value();
+}
+NATIVE(NsBytesLoaded) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesLoaded())); }
+NATIVE(NsBytesTotal) { return Value::Number(static_cast<double>(StreamOf(m, self).BytesTotal())); }
+NATIVE(NsClient) { NetStreamObject* f = As<NetStreamObject>(self); return f ? f->client : Value::Null(); }
+NATIVE(NsSetClient) {
+  NetStreamObject* f = As<NetStreamObject>(self);
+  const Value c = m.ArgOr(a, 0);
+  if (c.IsNullish()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
+  if (f) f->client = c;
+  return Value();
+}
+// new Video(width = 320, height = 240): a node showing a video character of that size.
+NATIVE(VideoCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f || f->handle != kNoClip) return self;
+  auto def = std::make_unique<VideoDef>();
+  def->stream.width = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 0, 320), 0.0, 8192.0));
+  def->stream.height = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 1, 240), 0.0, 8192.0));
+  Instance* inst = b.NewNode(def.get());
+  if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
+  b.media.videoDefs.push_back(std::move(def));
+  f->handle = inst->serial;
+  b.objects[f->handle] = f;
+  return self;
+}
+VideoDisplay* VideoOfSelf(Machine& m, const Value& self) {
+  Instance* i = SelfNode(m, self);
+  return i ? B(m).stage.VideoOf(*i) : nullptr;
+}
+NATIVE(VideoAttachNetStream) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  if (!v) return Value();
+  NetStreamObject* ns = ArgAs<NetStreamObject>(m, m.ArgOr(a, 0), "flash.net::NetStream");
+  v->Attach(ns && ns->stream ? ns->stream : nullptr);
+  return Value();
+}
+NATIVE(VideoAttachCamera) {
+  if (!m.ArgOr(a, 0).IsNullish()) m.Skip("Video.attachCamera");
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Attach(nullptr);
+  return Value();
+}
+NATIVE(VideoClear) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->Clear();
+  return Value();
+}
+template <bool kWidth>
+Value VideoPictureSize(Machine& m, Value self, std::span<Value>) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  const auto& shown = v ? v->Shown() : nullptr;
+  return Value::Int(shown ? (kWidth ? shown->width : shown->height) : 0);
+}
+NATIVE(VideoSmoothing) {
+  VideoDisplay* v = VideoOfSelf(m, self);
+  return Value::Bool(v && v->Smoothing());
+}
+NATIVE(VideoSetSmoothing) {
+  if (VideoDisplay* v = VideoOfSelf(m, self)) v->SetSmoothing(m.ToBoolean(m.ArgOr(a, 0)));
+  return Value();
+}
+
+// Every frame: streams follow the clock, and their news reach the scripts
+// (netStatus events; onMetaData on the client).
+void As3Display::AdvanceStreams() {
+  const auto list = media.streams;
+  for (NetStreamObject* f : list) {
+    if (!f->stream) continue;
+    const std::shared_ptr<NetStreamPlayback> s = f->stream;  // handlers may play another file
+    s->SetListener(stage.Listener());
+    s->Advance(stage.HostTime());
+    for (const auto& p : s->TakeProblems()) stage.VideoProblem(p);
+    for (const auto& e : s->TakeEvents()) {
+      m.BeginFrame();
+      if (e.kind == NetStreamPlayback::Event::Kind::kMetaData) {
+        if (!s->Holds(e)) continue;
+        m.SafeCall(
+            [&] {
+              Value info = AmfToValue(m, *e.metadata, 0);
+              Value fn = m.GetProperty(f->client, "onMetaData");
+              if (fn.IsObject()) m.Call(fn, f->client, std::span<Value>(&info, 1));
+            },
+            "a NetStream's onMetaData");
+      } else {
+        m.SafeCall([&] { SendNetStatus(m, f, e.code, e.level); }, "a NetStream's netStatus");
+      }
+      Flush();
+    }
+  }
+}
+
+// SOUND_COMPLETE on channels whose last loop has ended.
+void As3Display::FinishSounds() {
+  const double now = m.clockMs();
+  std::vector<FlashObject*> done;
+  for (FlashObject* c : media.channels)
+    if (c->endsMs <= now) done.push_back(c);
+  std::erase_if(media.channels, [now](FlashObject* c) { return c->endsMs <= now; });
+  for (FlashObject* c : done) {
+    m.BeginFrame();
+    SendSimple(c, "soundComplete");
+    Flush();
+  }
+}
+
+constexpr MemberRow kMediaRows[] = {
+    {"flash.media::Sound", "play", Member::kMethod, SoundPlay},
+    {"flash.media::Sound", "load", Member::kMethod, SoundLoad},
+    {"flash.media::Sound", "bytesLoaded", Member::kGetter, BytesLoaded},
+    {"flash.media::Sound", "bytesTotal", Member::kGetter, BytesTotal},
+    {"flash.media::Sound", "url", Member::kGetter, SoundUrl},
+    {"flash.media::Sound", "isBuffering", Member::kGetter, ReturnFalse},
+    {"flash.media::Sound", "close", Member::kMethod, Noop},
+    {"flash.media::Sound", "length", Member::kGetter, SoundLength},
+    {"flash.media::SoundChannel", "stop", Member::kMethod, ChannelStop},
+    {"flash.media::SoundChannel", "position", Member::kGetter, ChannelPosition},
+    {"flash.media::SoundChannel", "soundTransform", Member::kGetter, ReturnNull},
+    {"flash.media::SoundChannel", "soundTransform", Member::kSetter, DoIgnore},
+    {"flash.media::SoundChannel", "leftPeak", Member::kGetter, ReturnZero},
+    {"flash.media::SoundChannel", "rightPeak", Member::kGetter, ReturnZero},
+    {"flash.net::NetConnection", "connect", Member::kMethod, NcConnect},
+    {"flash.net::NetConnection", "close", Member::kMethod, NcClose},
+    {"flash.net::NetConnection", "connected", Member::kGetter, NcConnected},
+    {"flash.net::NetStream", "play", Member::kMethod, NsPlay},
+    {"flash.net::NetStream", "pause", Member::kMethod, NsPause<0>},
+    {"flash.net::NetStream", "resume", Member::kMethod, NsPause<1>},
+    {"flash.net::NetStream", "togglePause", Member::kMethod, NsPause<2>},
+    {"flash.net::NetStream", "seek", Member::kMethod, NsSeek},
+    {"flash.net::NetStream", "close", Member::kMethod, NsClose},
+    {"flash.net::NetStream", "time", Member::kGetter, NsTime},
+    {"flash.net::NetStream", "bufferLength", Member::kGetter, NsBufferLength},
+    {"flash.net::NetStream", "bufferTime", Member::kGetter, NsBufferTime},
+    {"flash.net::NetStream", "bytesLoaded", Member::kGetter, NsBytesLoaded},
+    {"flash.net::NetStream", "bytesTotal", Member::kGetter, NsBytesTotal},
+    {"flash.net::NetStream", "client", Member::kGetter, NsClient},
+    {"flash.net::NetStream", "bufferTime", Member::kSetter, NsSetBufferTime},
+    {"flash.net::NetStream", "client", Member::kSetter, NsSetClient},
+    {"flash.media::Video", "attachNetStream", Member::kMethod, VideoAttachNetStream},
+    {"flash.media::Video", "attachCamera", Member::kMethod, VideoAttachCamera},
+    {"flash.media::Video", "clear", Member::kMethod, VideoClear},
+    {"flash.media::Video", "videoWidth", Member::kGetter, VideoPictureSize<true>},
+    {"flash.media::Video", "videoHeight", Member::kGetter, VideoPictureSize<false>},
+    {"flash.media::Video", "smoothing", Member::kGetter, VideoSmoothing},
+    {"flash.media::Video", "smoothing", Member::kSetter, VideoSetSmoothing},
+    {"flash.media::Video", "deblocking", Member::kGetter, ReturnZero},
+    {"flash.media::Video", "deblocking", Member::kSetter, DoIgnore},
+    {"flash.media::SoundMixer", "stopAll", Member::kStaticMethod, SoundMixerStopAll},
+    {"flash.media::SoundMixer", "computeSpectrum", Member::kStaticMethod, SoundMixerComputeSpectrum},
+};
+
+constexpr ClassRow kMediaClasses[] = {
+    {"flash.media", "Sound", "flash.events::EventDispatcher", Alloc<SoundObject>, SoundCtor},
+    {"flash.media", "SoundChannel", "flash.events::EventDispatcher", Alloc<ChannelObject>},
+    {"flash.net", "NetConnection", "flash.events::EventDispatcher", Alloc<NetConnectionObject>},
+    {"flash.net", "NetStream", "flash.events::EventDispatcher", Alloc<NetStreamObject>, NsCtor},
+    {"flash.media", "Video", "flash.display::DisplayObject", nullptr, VideoCtor, false, &As3Display::videoClass},
+    {"flash.media", "SoundTransform", "", nullptr, SoundTransformCtor, true},
+    {"flash.media", "SoundMixer"},
+};
+
+void InstallMedia(As3Display& b) { Register(b, kMediaClasses, kMediaRows); }
+}  // namespace quarvel::player::as3

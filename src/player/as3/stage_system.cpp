@@ -1,0 +1,162 @@
+// Stage and its constants; Capabilities, ApplicationDomain, System,
+// Security, Mouse and fscommand.
+#include "player/as3/display_binding_p.h"
+
+namespace quarvel::player::as3 {
+
+// ---- Stage
+
+NATIVE(StWidth) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
+NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
+NATIVE(StFrameRate) {
+  const int scripted = B(m).stage.ScriptFrameRate();
+  return Value::Number((scripted > 0 ? scripted : B(m).lib.movie.header.frameRate) / 256.0);
+}
+// The movie plays at the rate its script sets, from the next frame on.
+NATIVE(StSetFrameRate) {
+  const double fps = m.ToNumber(m.ArgOr(a, 0));
+  if (!std::isnan(fps)) B(m).stage.SetScriptFrameRate(fps);
+  return Value();
+}
+// scaleMode and align read back what the movie set (Flash's names); the
+// picture keeps the player's fit.
+NATIVE(StScaleMode) {
+  const std::string& s = B(m).stageState.scaleMode;
+  return m.Str(s.empty() ? "showAll" : s);
+}
+NATIVE(StSetScaleMode) {
+  const std::string v = m.ToString(m.ArgOr(a, 0));
+  for (const char* known : {"showAll", "exactFit", "noBorder", "noScale"}) {
+    std::string lower = v, k = known;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == k) B(m).stageState.scaleMode = known;
+  }
+  return Value();
+}
+NATIVE(StAlign) { return m.Str(B(m).stageState.align); }
+NATIVE(StSetAlign) {
+  // Flash keeps the letters it knows, in the order T, B, L, R.
+  std::string v = m.ToString(m.ArgOr(a, 0)), out;
+  for (auto& c : v) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char k : {'T', 'B', 'L', 'R'})
+    if (v.find(k) != std::string::npos) out += k;
+  B(m).stageState.align = out;
+  return Value();
+}
+// The picture follows the quality a movie sets, as in Flash.
+NATIVE(StQuality) {
+  const std::string& q = B(m).stage.ScriptQuality();
+  return m.Str(q.empty() ? "HIGH" : q);
+}
+NATIVE(StSetQuality) {
+  B(m).stage.SetScriptQuality(m.ToString(m.ArgOr(a, 0)));
+  return Value();
+}
+NATIVE(StDisplayState) { return m.Str("normal"); }
+NATIVE(StSetIgnored) { return Value(); }
+NATIVE(StFocus) {
+  As3Display& b = B(m);
+  FlashObject* f = As<FlashObject>(b.pointer.focus);
+  return f && b.OnStage(f->handle) ? b.pointer.focus : Value::Null();
+}
+NATIVE(StSetFocus) {
+  FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
+  B(m).pointer.focus = f ? Value::Obj(f) : Value::Null();
+  return Value();
+}
+NATIVE(StInvalidate) {
+  B(m).stageState.invalidated = true;
+  return Value();
+}
+
+NATIVE(CapVersion) { return m.Str("LNX 11,2,202,0"); }
+NATIVE(CapPlayerType) { return m.Str("StandAlone"); }
+NATIVE(CapOs) { return m.Str("Linux"); }
+NATIVE(CapScreenX) { return Value::Int(1920); }
+NATIVE(CapScreenY) { return Value::Int(1080); }
+NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
+NATIVE(AppDomainGetDefinition) {
+  const std::string name = avm2::ArgStr(m, a, 0, "");
+  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
+  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+}
+NATIVE(AppDomainHasDefinition) { return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr); }
+// Only "quit" means something without a host program: the player closes.
+NATIVE(FsCommand) {
+  std::string command = avm2::ArgStr(m, a, 0, "");
+  for (auto& c : command) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (command == "quit") {
+    B(m).media.channels.clear();
+    B(m).stage.Quit();
+  }
+  return Value();
+}
+constexpr MemberRow kStageRows[] = {
+    {"flash.display::Stage", "stageWidth", Member::kGetter, StWidth},
+    {"flash.display::Stage", "stageWidth", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "stageHeight", Member::kGetter, StHeight},
+    {"flash.display::Stage", "stageHeight", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "frameRate", Member::kGetter, StFrameRate},
+    {"flash.display::Stage", "frameRate", Member::kSetter, StSetFrameRate},
+    {"flash.display::Stage", "scaleMode", Member::kGetter, StScaleMode},
+    {"flash.display::Stage", "scaleMode", Member::kSetter, StSetScaleMode},
+    {"flash.display::Stage", "align", Member::kGetter, StAlign},
+    {"flash.display::Stage", "align", Member::kSetter, StSetAlign},
+    {"flash.display::Stage", "quality", Member::kGetter, StQuality},
+    {"flash.display::Stage", "quality", Member::kSetter, StSetQuality},
+    {"flash.display::Stage", "displayState", Member::kGetter, StDisplayState},
+    {"flash.display::Stage", "displayState", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "focus", Member::kGetter, StFocus},
+    {"flash.display::Stage", "focus", Member::kSetter, StSetFocus},
+    {"flash.display::Stage", "showDefaultContextMenu", Member::kGetter, DoGetVisible},
+    {"flash.display::Stage", "showDefaultContextMenu", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "stageFocusRect", Member::kGetter, DoGetVisible},
+    {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "invalidate", Member::kMethod, StInvalidate},
+    {"flash.display::StageScaleMode", "NO_SCALE", Member::kConst, nullptr, "noScale"},
+    {"flash.display::StageScaleMode", "SHOW_ALL", Member::kConst, nullptr, "showAll"},
+    {"flash.display::StageScaleMode", "EXACT_FIT", Member::kConst, nullptr, "exactFit"},
+    {"flash.display::StageScaleMode", "NO_BORDER", Member::kConst, nullptr, "noBorder"},
+    {"flash.display::StageAlign", "TOP_LEFT", Member::kConst, nullptr, "TL"},
+    {"flash.display::StageAlign", "TOP", Member::kConst, nullptr, "T"},
+    {"flash.display::StageQuality", "HIGH", Member::kConst, nullptr, "high"},
+    {"flash.display::StageQuality", "LOW", Member::kConst, nullptr, "low"},
+    {"flash.display::StageQuality", "BEST", Member::kConst, nullptr, "best"},
+    {"flash.display::StageQuality", "MEDIUM", Member::kConst, nullptr, "medium"},
+    {"flash.system::Capabilities", "version", Member::kStaticGetter, CapVersion},
+    {"flash.system::Capabilities", "playerType", Member::kStaticGetter, CapPlayerType},
+    {"flash.system::Capabilities", "os", Member::kStaticGetter, CapOs},
+    {"flash.system::Capabilities", "screenResolutionX", Member::kStaticGetter, CapScreenX},
+    {"flash.system::Capabilities", "screenResolutionY", Member::kStaticGetter, CapScreenY},
+    {"flash.system::Capabilities", "isDebugger", Member::kStaticGetter, ReturnFalse},
+    {"flash.system::ApplicationDomain", "currentDomain", Member::kStaticGetter, AppDomainCurrent},
+    {"flash.system::ApplicationDomain", "getDefinition", Member::kMethod, AppDomainGetDefinition},
+    {"flash.system::ApplicationDomain", "hasDefinition", Member::kMethod, AppDomainHasDefinition},
+    {"flash.system::System", "gc", Member::kStaticMethod, Noop},
+    {"flash.system::Security", "allowDomain", Member::kStaticMethod, Noop},
+    {"flash.ui::Mouse", "hide", Member::kStaticMethod, Noop},
+    {"flash.ui::Mouse", "show", Member::kStaticMethod, Noop},
+};
+
+constexpr ClassRow kStageClasses[] = {
+    {"flash.display", "Stage", "flash.display::DisplayObjectContainer", nullptr, nullptr, false, &As3Display::stageClass},
+    {"flash.display", "StageScaleMode"},
+    {"flash.display", "StageAlign"},
+    {"flash.display", "StageQuality"},
+    {"flash.display", "StageDisplayState"},
+    {"flash.system", "Capabilities"},
+    {"flash.system", "ApplicationDomain"},
+    {"flash.system", "System"},
+    {"flash.system", "Security"},
+    {"flash.ui", "Mouse"},
+};
+
+void InstallStage(As3Display& b) {
+  Register(b, kStageClasses, kStageRows);
+  b.stageObject = As<FlashObject>(Value::Obj(b.m.Instantiate(b.stageClass)));
+  b.stageObject->handle = kNoClip;
+  b.m.AddGlobalFunction("flash.system", "fscommand", FsCommand);
+  b.m.AddGlobalFunction("flash.net", "navigateToURL", Noop);
+}
+}  // namespace quarvel::player::as3

@@ -1,0 +1,236 @@
+// Language rules of the core classes as Flash applies them: methods that
+// live on prototypes, enumerability flags, array holes.
+#include <gtest/gtest.h>
+
+#include "player/avm2/machine_test_support.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+class As3Rules : public As3 {
+ protected:
+  // A function returning the string given.
+  std::uint32_t Returning(std::string_view s) {
+    AbcCode f;
+    f.Op("pushstring", {S(s)}).Op("returnvalue");
+    return Fn(f);
+  }
+};
+
+TEST_F(As3Rules, PrototypeMethodsCanBeReplacedAsOtherCompilersDo) {
+  // class Boot {}; Boot.prototype.toString = function () { return "boot" }
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto boot = DefClass("Boot", Q("Object"), ctor, {});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Boot", boot, {"Object"});
+  c.Op("getlex", {Q("Boot")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Returning("boot")})
+      .Op("setproperty", {Q("toString")});
+  // String.prototype.charCodeAt = function () { return "patched" }
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Returning("patched")})
+      .Op("setproperty", {Q("charCodeAt")});
+  // An object's own toString wins over Object's.
+  c.Op("newobject", {0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("newfunction", {Returning("own")}).Op("setproperty", {Q("toString")});
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("Boot")}).Op("constructprop", {Q("Boot"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("Boot")}).Op("constructprop", {Q("Boot"), 0}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("pushbyte", {0}); Call(x, "charCodeAt", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });
+  Trace(c, [&](AbcCode& x) { x.Op("newobject", {0}); });  // others keep Object's
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}); Call(x, "toUpperCase", 0); });
+  // Read, a prototype method is unbound: Object.prototype.toString.call(new TypeError())
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("toString")});
+    x.Op("findpropstrict", {Q("TypeError")}).Op("constructprop", {Q("TypeError"), 0});
+    Call(x, "call", 1);
+  });
+  ASSERT_TRUE(Run(c, {ClassTrait("Boot", boot)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "boot|boot|patched|own|[object Object]|ABC|[object TypeError]|");
+}
+
+TEST_F(As3Rules, MethodsOfCompiledClassesStayReadOnly) {
+  // class Fixed { function run() {} }; new Fixed().run = 1 throws ReferenceError 1037.
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode run;
+  run.Op("returnvoid");
+  const auto fixed = DefClass("Fixed", Q("Object"), ctor, {MethodTrait("run", Fn(run))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Fixed", fixed, {"Object"});
+  c.Label("t").Op("findpropstrict", {Q("Fixed")}).Op("constructprop", {Q("Fixed"), 0}).Op("pushbyte", {1})
+      .Op("setproperty", {Q("run")}).Label("e").Branch("jump", "done");
+  c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
+  c.Label("done").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), Q("ReferenceError"), 0}};
+  a.Script({.init = init, .traits = {ClassTrait("Fixed", fixed)}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1037|");
+}
+
+TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
+  // o = {a: 1, b: 2, c: 3}; o.setPropertyIsEnumerable("b", false); for (k in o) s += k
+  AbcCode c;
+  c.Op("pushstring", {S("a")}).Op("pushbyte", {1}).Op("pushstring", {S("b")}).Op("pushbyte", {2})
+      .Op("pushstring", {S("c")}).Op("pushbyte", {3}).Op("newobject", {3}).Op("setlocal_1");
+  auto setEnum = [&](bool on) {
+    c.Op("getlocal_1").Op("pushstring", {S("b")}).Op(on ? "pushtrue" : "pushfalse");
+    c.Op("callpropvoid", {Q("setPropertyIsEnumerable"), 2});
+  };
+  auto keys = [&](std::string_view tag) {
+    c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
+    const std::string loop = std::string("loop") + std::string(tag), end = std::string("end") + std::string(tag);
+    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
+    c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op("nextname").Op("add").Op("setlocal", {4}).Branch("jump", loop);
+    c.Label(end);
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
+  };
+  auto isEnum = [&] {
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("b")}); Call(x, "propertyIsEnumerable", 1); });
+  };
+  setEnum(false);
+  keys("1");
+  isEnum();
+  setEnum(true);
+  keys("2");
+  isEnum();
+  // Deleting and setting again makes a fresh, listed property.
+  setEnum(false);
+  c.Op("getlocal_1").Op("deleteproperty", {Q("b")}).Op("pop");
+  c.Op("getlocal_1").Op("pushbyte", {9}).Op("setproperty", {Q("b")});
+  isEnum();
+  // A name the object lacks stays unknown.
+  c.Op("getlocal_1").Op("pushstring", {S("zz")}).Op("pushfalse").Op("callpropvoid", {Q("setPropertyIsEnumerable"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("zz")}); Call(x, "hasOwnProperty", 1); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "ac|false|abc|true|true|false|");
+}
+
+TEST_F(As3Rules, StringsOrderByUtf16Units) {
+  // U+FF61 is above U+D800 as a unit, though below U+10002 as a character.
+  const std::string high = "\xEF\xBD\xA1", pair = "\xF0\x90\x80\x82";
+  AbcCode c;
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S(high)}).Op("pushstring", {S(pair)}).Op("lessthan"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S(pair)}).Op("pushstring", {S(high)}).Op("lessthan"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("A")}).Op("pushstring", {S("B")}).Op("lessthan"); });
+  // [high, pair, "b"].sort(): the pair first, as its unit is lowest but for "b".
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S(high)}).Op("pushstring", {S(pair)}).Op("pushstring", {S("b")}).Op("newarray", {3});
+    Call(x, "sort", 0);
+    x.Op("pushstring", {S("|")});
+    Call(x, "join", 1);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|true|b|" + pair + "|" + high + "|");
+}
+
+TEST_F(As3Rules, RegExpFlagsSplitAndReplaceAsFlash) {
+  AbcCode c;
+  auto re = [&](AbcCode& x, std::string_view src, std::string_view flags) {
+    x.Op("findpropstrict", {Q("RegExp")}).Op("pushstring", {S(src)}).Op("pushstring", {S(flags)});
+    x.Op("constructprop", {Q("RegExp"), 2});
+  };
+  // Flags print in the order gimsx whatever order they came in; each has its getter.
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "xsmig"); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "s"); x.Op("getproperty", {Q("dotall")}); });
+  Trace(c, [&](AbcCode& x) { re(x, "abc", "s"); x.Op("getproperty", {Q("extended")}); });
+  // RegExp.prototype.toString is RegExp's own, unbound.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("RegExp")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("toString")});
+    re(x, "q", "i");
+    Call(x, "call", 1);
+  });
+  // An empty match never splits; "ab".split(/(?:)/) is one piece.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a\xC4\x85" "b")});
+    re(x, "(?:)", "");
+    Call(x, "split", 1);
+    x.Op("getproperty", {Q("length")});
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a,b")}); re(x, "x*,", ""); Call(x, "split", 1); });
+  // $` and $' stand for the text before and after the match.
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}); re(x, "b", ""); x.Op("pushstring", {S("[$`|$']")}); Call(x, "replace", 2); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "/abc/gimsx|true|false|/q/i|1|a,b|a[a|c]c|");
+}
+
+TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
+  AbcCode c;
+  auto num = [&](double d, std::string_view method, int arg) {
+    Trace(c, [&, d, method, arg](AbcCode& x) { x.Op("pushdouble", {a.Double(d)}).Op("pushbyte", {arg}); Call(x, method, 1); });
+  };
+  // toExponential cuts the exact expansion: 1.2315e-8 is 1.23149999...e-8.
+  num(1.2315e-8, "toExponential", 4);
+  num(123.15, "toExponential", 3);   // 1.2315000000000000568e+2, cut, not rounded up
+  num(-2.5, "toExponential", 0);
+  num(0, "toExponential", 0);
+  num(0, "toExponential", 2);
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1234.5)}); Call(x, "toExponential", 0); });  // no digits: 0
+  // toPrecision rounds, and keeps small numbers in fixed notation.
+  num(1.2315e-8, "toPrecision", 5);
+  num(123.15, "toPrecision", 4);
+  num(1.2315e21, "toPrecision", 2);
+  // Another radix prints the whole part only.
+  num(255.75, "toString", 16);
+  num(1.2315e-8, "toString", 2);
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|ff|0|");
+}
+
+TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("pushstring", {S("boom")}).Op("constructsuper", {1}).Op("returnvoid");
+  const auto mine = DefClass("MyError", Q("Error"), ctor, {}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "MyError", mine, {"Object", "Error"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("RangeError")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("name")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("RangeError")}).Op("pushstring", {S("m")}).Op("constructprop", {Q("RangeError"), 1}); });
+  // A script's subclass inherits Error.prototype.name.
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("MyError")}).Op("constructprop", {Q("MyError"), 0}); });
+  // The flash.errors classes name their instances Error.
+  const auto ioe = a.PackageName("flash.errors", "IllegalOperationError");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {ioe}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("name")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {ioe}).Op("constructprop", {ioe, 0}).Op("getproperty", {Q("name")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("MyError", mine)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "RangeError|RangeError: m|Error: boom|IllegalOperationError|Error|");
+}
+
+TEST_F(As3Rules, JsonParseRevivesMembersBeforeTheirHolders) {
+  // JSON.parse('{"a":[1,2],"b":{"c":3}}', function (k, v) { trace(k); return v is int ? v * 10 : v })
+  AbcCode reviver;
+  reviver.Op("findpropstrict", {Q("trace")}).Op("getlocal_1").Op("callpropvoid", {Q("trace"), 1});
+  reviver.Op("getlocal_2").Op("istype", {Q("int")}).Branch("iffalse", "keep");
+  reviver.Op("getlocal_2").Op("pushbyte", {10}).Op("multiply").Op("returnvalue");
+  reviver.Label("keep").Op("getlocal_2").Op("returnvalue");
+  AbcCode c;
+  c.Op("getlex", {Q("JSON")}).Op("pushstring", {S("{\"a\":[1,2],\"b\":{\"c\":3}}")}).Op("newfunction", {Fn(reviver, 2)});
+  Call(c, "parse", 2);
+  c.Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("a")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("b")}).Op("getproperty", {Q("c")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "0|1|a|c|b||10,20|30|");
+}
+
+TEST_F(As3Rules, ToLocaleStringNamesPrimitivesByClass) {
+  // [["a", true], [1, 2.5], null].toLocaleString()
+  AbcCode c;
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a")}).Op("pushtrue").Op("newarray", {2});
+    x.Op("pushbyte", {1}).Op("pushdouble", {a.Double(2.5)}).Op("newarray", {2}).Op("pushnull").Op("newarray", {3});
+    Call(x, "toLocaleString", 0);
+  });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a")}).Op("pushstring", {S("b")}).Op("newarray", {2}); Call(x, "toString", 0); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object String],[object Boolean],1,2.5,|a,b|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "player/render/blend_modes.h"
+#include "player/rules/calendar.h"
+#include "player/rules/geom_matrix.h"
+
+namespace quarvel::player::rules {
+namespace {
+
+TEST(FlashCalendar, FieldsAndTimesGoBothWays) {
+  // 2000-02-29 13:45:30.250 UTC was a Tuesday.
+  const double t = 951831930250;
+  const CivilTime f = SplitTime(t);
+  EXPECT_EQ(f.year, 2000);
+  EXPECT_EQ(f.month, 1);
+  EXPECT_EQ(f.date, 29);
+  EXPECT_EQ(f.day, 2);
+  EXPECT_EQ(f.hours, 13);
+  EXPECT_EQ(f.minutes, 45);
+  EXPECT_EQ(f.seconds, 30);
+  EXPECT_EQ(f.ms, 250);
+  EXPECT_EQ(ComposeTime(f), t);
+  // Before 1970: 1969-12-31 23:59:59.999 was a Wednesday.
+  const CivilTime g = SplitTime(-1);
+  EXPECT_EQ(g.year, 1969);
+  EXPECT_EQ(g.month, 11);
+  EXPECT_EQ(g.date, 31);
+  EXPECT_EQ(g.day, 3);
+  EXPECT_EQ(g.ms, 999);
+}
+
+TEST(FlashCalendar, MonthsAndDaysRunOverIntoTheNext) {
+  EXPECT_EQ(DaysFromCivil(1970, 12, 1), DaysFromCivil(1971, 0, 1));
+  EXPECT_EQ(DaysFromCivil(1970, -1, 1), DaysFromCivil(1969, 11, 1));
+  EXPECT_EQ(DaysFromCivil(2001, 1, 29), DaysFromCivil(2001, 2, 1));  // no 29 February in 2001
+  EXPECT_EQ(DaysFromCivil(1970, 0, 0), -1);
+}
+
+TEST(FlashCalendar, TextIsFlashsForm) {
+  const CivilTime f = SplitTime(951831930250);
+  EXPECT_EQ(DayText(f) + " " + ClockText(f) + " " + YearText(f.year), "Tue Feb 29 13:45:30 2000");
+  EXPECT_EQ(ZoneText(0), "GMT+0000");
+  EXPECT_EQ(ZoneText(-5 * 3600000.0), "GMT-0500");
+  EXPECT_EQ(ZoneText(5.5 * 3600000), "GMT+0530");
+  EXPECT_EQ(DateText(std::nan("")), "Invalid Date");
+}
+
+TEST(FlashGeomMatrix, CreateBoxTurnsThenScales) {
+  // A quarter turn then a scale of (2, 3): x goes to (0, 3), y to (-2, 0).
+  const GeomMatrix m = GeomMatrix::Box(2, 3, M_PI / 2, 10, 20);
+  double x, y;
+  m.Apply(1, 0, x, y);
+  EXPECT_NEAR(x, 10, 1e-12);
+  EXPECT_NEAR(y, 23, 1e-12);
+  m.Apply(0, 1, x, y);
+  EXPECT_NEAR(x, 8, 1e-12);
+  EXPECT_NEAR(y, 20, 1e-12);
+  // The gradient square (-819.2..819.2) onto 100 x 50 at (10, 20).
+  const GeomMatrix g = GeomMatrix::GradientBox(100, 50, 0, 10, 20);
+  g.Apply(-819.2, -819.2, x, y);
+  EXPECT_NEAR(x, 10, 1e-9);
+  EXPECT_NEAR(y, 20, 1e-9);
+  g.Apply(819.2, 819.2, x, y);
+  EXPECT_NEAR(x, 110, 1e-9);
+  EXPECT_NEAR(y, 70, 1e-9);
+}
+
+TEST(FlashGeomMatrix, InvertUndoesAndSingularIsRefused) {
+  const GeomMatrix m{2, 1, -1, 3, 5, -7};
+  GeomMatrix inv;
+  ASSERT_TRUE(m.Invert(inv));
+  const GeomMatrix id = m.Then(inv);
+  EXPECT_NEAR(id.a, 1, 1e-12);
+  EXPECT_NEAR(id.b, 0, 1e-12);
+  EXPECT_NEAR(id.c, 0, 1e-12);
+  EXPECT_NEAR(id.d, 1, 1e-12);
+  EXPECT_NEAR(id.tx, 0, 1e-12);
+  EXPECT_NEAR(id.ty, 0, 1e-12);
+  EXPECT_FALSE((GeomMatrix{1, 2, 2, 4, 0, 0}.Invert(inv)));
+  // Pixels to twips and back, clamped.
+  const swf::Matrix tw = GeomMatrix{1, 0, 0, 1, 1.26, 1e12}.ToTwips();
+  EXPECT_EQ(tw.translateX, 25);
+  EXPECT_EQ(tw.translateY, 2000000000);
+  EXPECT_EQ(GeomMatrix::FromTwips(tw).tx, 1.25);
+}
+
+TEST(FlashBlendModes, NamesNumbersAndOperators) {
+  for (int mode = 1; mode <= kBlendShader; ++mode) EXPECT_EQ(BlendModeNumber(BlendModeName(mode)), mode);
+  EXPECT_EQ(BlendModeName(0), "normal");
+  EXPECT_EQ(BlendModeName(99), "normal");
+  EXPECT_EQ(BlendModeName(-1), "normal");
+  EXPECT_EQ(BlendModeNumber("hardlight"), kBlendHardLight);
+  EXPECT_EQ(BlendModeNumber("Multiply"), -1);
+  EXPECT_EQ(BlendOperator(BlendModeNumber("multiply")), CAIRO_OPERATOR_MULTIPLY);
+  EXPECT_EQ(BlendOperator(BlendModeNumber("erase")), CAIRO_OPERATOR_DEST_OUT);
+  // Drawn pixel by pixel or as plain layers.
+  for (const char* name : {"normal", "layer", "subtract", "invert", "shader"})
+    EXPECT_EQ(BlendOperator(BlendModeNumber(name)), CAIRO_OPERATOR_OVER) << name;
+}
+
+}  // namespace
+}  // namespace quarvel::player::rules
