@@ -742,7 +742,7 @@ AsValue Avm1::Get(const AsValue& v, const std::string& name) {
     case AsValue::Type::kString: {
       if (name == "length") {
         return AsValue::Number(
-            static_cast<double>(version_ >= 6 ? CharOffsets(v.Text()).size() - 1 : v.Text().size()));
+            static_cast<double>(version_ >= 6 ? Utf16Length(v.Text()) : v.Text().size()));
       }
       AsValue out;
       FindProp(stringProto_, key, out);

@@ -222,6 +222,7 @@ AsValue Avm1::MakeString(std::string s) {
     s.resize(kMaxStringBytes);
   }
   if (!Charge(s.size())) return AsValue::String("");
+  if (version_ >= 6) JoinSurrogates(s);
   return AsValue::String(std::move(s));
 }
 
@@ -397,6 +398,7 @@ void Avm1::ActTrace(ActionFrame& f) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') text[i] = '\n';
   }
+  ReplaceLoneSurrogates(text);
   std::clog << "player: trace: " << text << "\n";
 }
 
@@ -600,11 +602,13 @@ void Avm1::ActStringAdd(ActionFrame& f) {
   f.Push(MakeString(a + b));
 }
 
-void Avm1::ActStringLength(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(ToString(f.Pop()).size()))); }
-
-void Avm1::ActMBStringLength(ActionFrame& f) {
-  f.Push(AsValue::Number(static_cast<double>(CharOffsets(ToString(f.Pop())).size() - 1)));
+// Bytes before version 6, UTF-16 units after.
+void Avm1::ActStringLength(ActionFrame& f) {
+  const std::string s = ToString(f.Pop());
+  f.Push(AsValue::Number(static_cast<double>(version_ >= 6 ? Utf16Length(s) : s.size())));
 }
+
+void Avm1::ActMBStringLength(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(Utf16Length(ToString(f.Pop()))))); }
 
 // StringExtract, MBStringExtract: 1-based index, in bytes or characters.
 void Avm1::Extract(ActionFrame& f, bool characters) {
@@ -672,6 +676,11 @@ void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
     if (withValue || !f.ctx.activation->props.count(Key(name))) SetProp(f.ctx.activation, name, v);
   } else if (withValue) {
     SetVar(f.ctx, name, v);
+  } else if (AsObject* vars = ObjectOf(ClipValue(f.ctx.target))) {
+    // `var x;` on a timeline makes x there, unless x is already to be found
+    // on it or its prototypes.
+    AsValue found;
+    if (!FindProp(vars, Key(name), found)) SetProp(vars, name, AsValue{});
   }
 }
 
@@ -725,9 +734,21 @@ void Avm1::ActSetMember(ActionFrame& f) {
   Set(obj, name, v);
 }
 
-void Avm1::ActInitArray(ActionFrame& f) { f.Push(AsValue::Object(NewArray(PopArgs(f)))); }
+// A count below 0 or past the 32-bit range makes undefined and leaves the
+// elements on the stack (a NaN count makes an empty literal).
+static bool LiteralCountInRange(double n) { return std::isnan(n) || (n >= 0 && n <= 2147483647.0); }
+
+void Avm1::ActInitArray(ActionFrame& f) {
+  const double n = ToNumber(f.Pop());
+  if (!LiteralCountInRange(n)) return f.Push(AsValue());
+  f.stack.push_back(AsValue::Number(n));
+  f.Push(AsValue::Object(NewArray(PopArgs(f))));
+}
 
 void Avm1::ActInitObject(ActionFrame& f) {
+  const double count = ToNumber(f.Pop());
+  if (!LiteralCountInRange(count)) return f.Push(AsValue());
+  f.stack.push_back(AsValue::Number(count));
   const std::size_t n = std::min(PopCount(f), f.stack.size() / 2);
   AsObject* o = NewObject();
   std::vector<std::pair<std::string, AsValue>> pairs;

@@ -86,27 +86,33 @@ AsValue GetRectangle(Avm1& vm, const AsValue& self, AsArgs) {
   return NewRectangle(vm, {0, 0, static_cast<double>(b->Width()), static_cast<double>(b->Height())});
 }
 
+// Pixel methods give -1, and change nothing, when a coordinate or the colour
+// is missing or the bitmap is gone.
 AsValue GetPixel(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Bmp(self);
-  if (!b) return AsValue::Number(-1);
+  if (!b || a.size() < 2) return AsValue::Number(-1);
   return AsValue::Number(b->GetPixel32(Int(vm, a, 0), Int(vm, a, 1)) & 0xFFFFFF);
 }
 AsValue GetPixel32(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Bmp(self);
-  if (!b) return AsValue::Number(-1);
+  if (!b || a.size() < 2) return AsValue::Number(-1);
   // A signed 32-bit number, as ActionScript 2 gives it.
   return AsValue::Number(static_cast<std::int32_t>(b->GetPixel32(Int(vm, a, 0), Int(vm, a, 1))));
 }
 AsValue SetPixel(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Bmp(self);
+  if (!b || a.size() < 3) return AsValue::Number(-1);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
   const std::uint32_t c = U32(vm, Arg(a, 2));
-  if (BitmapData* b = Bmp(self)) b->SetPixel32(x, y, (b->GetPixel32(x, y) & 0xFF000000u) | (c & 0xFFFFFF));
+  b->SetPixel32(x, y, (b->GetPixel32(x, y) & 0xFF000000u) | (c & 0xFFFFFF));
   return {};
 }
 AsValue SetPixel32(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Bmp(self);
+  if (!b || a.size() < 3) return AsValue::Number(-1);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
   const std::uint32_t c = U32(vm, Arg(a, 2));
-  if (BitmapData* b = Bmp(self)) b->SetPixel32(x, y, c);
+  b->SetPixel32(x, y, c);
   return {};
 }
 

@@ -9,6 +9,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/display/stage.h"
 
 namespace quarvel::player {
@@ -54,6 +55,10 @@ AsValue ClearTimer(Avm1& vm, const AsValue&, AsArgs a) {
 
 AsValue ObjectCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!a.empty() && (a[0].type == AsValue::Type::kObject || a[0].type == AsValue::Type::kClip)) return a[0];
+  // Strings, numbers and booleans come back in their wrappers.
+  if (!a.empty() && (a[0].type == AsValue::Type::kString || a[0].type == AsValue::Type::kNumber ||
+                     a[0].type == AsValue::Type::kBoolean))
+    return avm1_builtins::BoxPrimitive(vm, a[0]);
   if (vm.Constructing(self)) return self;
   // Object() as a function makes an object with no prototype at all.
   AsObject* bare = vm.NewObject();

@@ -24,6 +24,8 @@ void InstallGeom(Avm1& vm);     // avm1_geom.cpp
 void InstallBitmap(Avm1& vm);   // avm1_bitmap.cpp
 void InstallFilters(Avm1& vm);  // avm1_filters.cpp
 void InstallStdlib(Avm1& vm);  // Array, String, Number, Boolean, Math, conversions
+// A string, number or boolean as its wrapper object (other values unchanged).
+AsValue BoxPrimitive(Avm1& vm, const AsValue& v);
 void InstallDate(Avm1& vm);
 void InstallXml(Avm1& vm);     // XML, XMLNode
 void InstallLoad(Avm1& vm);    // LoadVars, MovieClipLoader, loading for XML and clips (after InstallXml)

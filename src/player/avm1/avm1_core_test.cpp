@@ -232,6 +232,23 @@ TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
   EXPECT_EQ(r7.Get("b"), "number");
 }
 
+// undefined as the names argument names the property "undefined"; only null
+// (or no names at all) means every property.
+TEST(Avm1Classes, PropFlagsTakeUndefinedAsAName) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "o", Object({{"a", Int(1)}, {"undefined", Int(2)}}));
+  a.Append(Call("ASSetPropFlags", {Var("o"), Undef(), Int(1), Int(0)})).Raw(kPop);
+  Set(a, "names", Str(""));
+  a.Append(ForIn(Var("o"), [] {
+    Actions body;
+    return Set(body, "names", Bin(Var("names"), Actions().PushRegister(0), kAdd2));
+  }()));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("names"), "a");
+}
+
 TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   auto b = Movie();
   Actions a;
@@ -260,6 +277,25 @@ TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   EXPECT_EQ(r.Get("removed"), "true");
   EXPECT_EQ(r.Get("again"), "false");
   EXPECT_EQ(r.Get("names"), "");
+}
+
+// Stage.displayState takes its two names in any case; each change, and only
+// a change, reaches the Stage listeners' onFullScreen at once.
+TEST(Avm1Listeners, DisplayStateChangesTellStageListeners) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "l", Object({{"onFullScreen", Fn(Log(Bin(Str("full="), Var("f"), kAdd2)), {"f"})}}));
+  a.Append(Method(Var("Stage"), "addListener", {Var("l")})).Raw(kPop);
+  Set(a, "first", Member(Var("Stage"), "displayState"));
+  for (const char* state : {"A", "FULLSCREEN", "fullScreen", "Normal"}) {
+    a.Append(SetMember(Var("Stage"), "displayState", Str(state)));
+    a.Append(Log(Bin(Str(";"), Member(Var("Stage"), "displayState"), kAdd2)));
+  }
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("first"), "normal");
+  EXPECT_EQ(r.Get("_global.log"), ";normalfull=true;fullScreen;fullScreenfull=false;normal");
 }
 
 // A red 20 x 20 pixel square in sprite 5, placed as "box" at the origin.

@@ -7,6 +7,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
 #include "player/display/stage.h"
 
 namespace quarvel::player {
@@ -67,7 +68,7 @@ AsValue Initialize(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 // ASSetPropFlags(object, names, set, clear): names as an array, a comma
-// list or null for all; version bits hide a property from older movies.
+// list, or null (or nothing) for all; version bits hide a property from older movies.
 AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   AsObject* o = vm.ObjectOf(Arg(a, 0));
   if (!o) return {};
@@ -75,9 +76,11 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   const auto clear = a.size() > 3 ? static_cast<std::uint32_t>(ToInt32(Num(vm, a, 3))) : 0u;
   std::vector<std::string> names;
   const AsValue list = Arg(a, 1);
+  const bool all = a.size() < 2 || list.type == AsValue::Type::kNull;
   if (AsObject* arr = Self(list); arr && arr->isArray) {
     for (const AsValue& e : arr->elems) names.push_back(vm.ToString(e));
-  } else if (!list.IsNullish()) {
+  } else if (!all) {
+    // undefined names the property "undefined"; only null means all.
     const std::string text = vm.ToString(list);
     std::size_t i = 0;
     while (i <= text.size()) {
@@ -96,7 +99,7 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
     p.readOnly = flags & kPropReadOnly;
     p.versions = static_cast<std::uint16_t>(flags & ~7u);
   };
-  if (list.IsNullish()) {
+  if (all) {
     for (auto& [k, p] : o->props) apply(p);
   } else {
     for (const std::string& n : names) {
@@ -139,6 +142,24 @@ AsValue SetScaleMode(Avm1& vm, const AsValue& self, AsArgs a) {
     for (auto& c : lm) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (lm == low && Self(self)) vm.SetProp(Self(self), "$scaleMode", AsValue::String(m), true);
   }
+  return {};
+}
+
+// Stage.displayState: "normal" or "fullScreen" in any case; a change tells
+// the Stage listeners through onFullScreen. Nothing is drawn differently:
+// the movie keeps its own frame size.
+AsValue GetDisplayState(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue v = vm.Get(self, "$displayState");
+  return v.IsUndefined() ? AsValue::String("normal") : v;
+}
+AsValue SetDisplayState(Avm1& vm, const AsValue& self, AsArgs a) {
+  const std::string low = avm1_detail::Lower(Str(vm, a, 0));
+  if ((low != "normal" && low != "fullscreen") || !Self(self)) return {};
+  const bool full = low == "fullscreen";
+  if (vm.ToString(GetDisplayState(vm, self, {})) == (full ? "fullScreen" : "normal")) return {};
+  vm.SetProp(Self(self), "$displayState", AsValue::String(full ? "fullScreen" : "normal"), true);
+  AsValue arg = AsValue::Bool(full);
+  vm.Broadcast(self, "onFullScreen", AsArgs(&arg, 1));
   return {};
 }
 
@@ -212,6 +233,7 @@ void avm1_builtins::InstallEvents(Avm1& vm) {
   vm.AddAccessor(stage, "height", StageHeight, nullptr);
   vm.AddAccessor(stage, "scaleMode", GetScaleMode, SetScaleMode);
   vm.AddAccessor(stage, "align", GetAlign, SetAlign);
+  vm.AddAccessor(stage, "displayState", GetDisplayState, SetDisplayState);
   vm.SetProp(stage, "showMenu", AsValue::Bool(true), true);
 
   // No screen reader ever listens to this player.

@@ -227,6 +227,27 @@ TEST(Avm1Bitmap, PixelMethodsAndProperties) {
   EXPECT_EQ(r.Get("cw"), "10");
 }
 
+// Pixel methods missing a coordinate or the colour give -1 and change
+// nothing; so does every pixel method of a disposed bitmap.
+TEST(Avm1Bitmap, PixelMethodsOnMissingArgumentsGiveMinusOne) {
+  Actions a;
+  Set(a, "b", Bitmap({Num(3), Num(3), Actions().PushBool(false), Num(0xAABBCCDD)}));
+  Set(a, "noY", Method(Var("b"), "getPixel", {Num(1)}));
+  Set(a, "noArgs", Method(Var("b"), "getPixel32"));
+  Set(a, "noColour", Method(Var("b"), "setPixel32", {Num(1), Num(1)}));
+  Set(a, "noColour24", Method(Var("b"), "setPixel", {Num(1), Num(1)}));
+  Set(a, "kept", Method(Var("b"), "getPixel", {Num(1), Num(1)}));
+  Set(a, "nullX", Method(Var("b"), "getPixel", {Actions().PushNull(), Num(1)}));
+  a.Append(Do(Var("b"), "dispose", {}));
+  Set(a, "goneGet", Method(Var("b"), "getPixel32", {Num(1), Num(1)}));
+  Set(a, "goneSet", Method(Var("b"), "setPixel", {Num(1), Num(1), Num(0)}));
+  Played r(Script(a));
+  for (const char* name : {"noY", "noArgs", "noColour", "noColour24", "goneGet", "goneSet"})
+    EXPECT_EQ(r.Get(name), "-1") << name;
+  EXPECT_EQ(r.Get("kept"), std::to_string(0xBBCCDD));
+  EXPECT_EQ(r.Get("nullX"), std::to_string(0xBBCCDD));
+}
+
 TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {
   Actions a;
   Set(a, "s", Bitmap({Num(4), Num(4), Actions().PushBool(false), Num(0x404040)}));

@@ -30,6 +30,50 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Length in UTF-16 units, as script strings count: a character past the
+// Basic Multilingual Plane (a 4-byte sequence) counts twice.
+inline std::size_t Utf16Length(const std::string& s) {
+  std::size_t n = 0;
+  for (unsigned char c : s) {
+    if ((c & 0xC0) != 0x80) n += c >= 0xF0 ? 2 : 1;
+  }
+  return n;
+}
+
+// Text joined from pieces may hold a surrogate pair as two 3-byte halves;
+// joins each such pair into its 4-byte character, so equal texts have equal bytes.
+inline void JoinSurrogates(std::string& s) {
+  if (s.find('\xED') == std::string::npos) return;
+  std::string out;
+  out.reserve(s.size());
+  auto half = [&](std::size_t i, unsigned lo, unsigned hi) {
+    return i + 2 < s.size() && static_cast<unsigned char>(s[i]) == 0xED &&
+           static_cast<unsigned char>(s[i + 1]) >= lo && static_cast<unsigned char>(s[i + 1]) <= hi;
+  };
+  for (std::size_t i = 0; i < s.size();) {
+    if (half(i, 0xA0, 0xAF) && half(i + 3, 0xB0, 0xBF)) {
+      const std::uint32_t h = 0xD000u | ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) | (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
+      const std::uint32_t l = 0xD000u | ((static_cast<unsigned char>(s[i + 4]) & 0x3Fu) << 6) | (static_cast<unsigned char>(s[i + 5]) & 0x3Fu);
+      encoding::AppendUtf8(out, 0x10000 + ((h - 0xD800) << 10) + (l - 0xDC00));
+      i += 6;
+    } else {
+      out += s[i++];
+    }
+  }
+  s = std::move(out);
+}
+
+// A lone surrogate half (a 3-byte ED A0..BF sequence) as U+FFFD, the way
+// Flash writes such text out.
+inline void ReplaceLoneSurrogates(std::string& s) {
+  for (std::size_t i = 0; i + 2 < s.size(); ++i) {
+    if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0) {
+      s.replace(i, 3, "\xEF\xBF\xBD");
+      i += 2;
+    }
+  }
+}
+
 // Code points of a UTF-8 string as byte offsets (plus the end).
 inline std::vector<std::size_t> CharOffsets(const std::string& s) {
   std::vector<std::size_t> out;

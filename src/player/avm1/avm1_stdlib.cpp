@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 
 namespace quarvel::player::avm1_builtins {
@@ -73,18 +74,33 @@ std::u32string Chars(Avm1& vm, const std::string& s) {
       ++i;
       continue;
     }
-    out += c;
+    // Past the Basic Multilingual Plane: two UTF-16 units, as Flash counts.
+    if (c >= 0x10000 && c <= 0x10FFFF) {
+      out += static_cast<char32_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char32_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += c;
+    }
     i += static_cast<std::size_t>(n) + 1;
   }
   return out;
 }
 
+// Back to UTF-8; a surrogate pair joins into one character, a lone half
+// stays as it is.
 std::string Text(Avm1& vm, const std::u32string& s) {
   std::string out;
   out.reserve(s.size());
-  for (char32_t c : s) {
-    if (vm.Version() >= 6) out += Utf8(static_cast<std::uint32_t>(c));
-    else out += static_cast<char>(c & 0xFF);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char32_t c = s[i];
+    if (vm.Version() < 6) {
+      out += static_cast<char>(c & 0xFF);
+    } else if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      out += Utf8(0x10000 + ((static_cast<std::uint32_t>(c) - 0xD800) << 10) + (static_cast<std::uint32_t>(s[i + 1]) - 0xDC00));
+      ++i;
+    } else {
+      out += Utf8(static_cast<std::uint32_t>(c));
+    }
   }
   return out;
 }
@@ -574,27 +590,37 @@ AsValue StrSubstring(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::String(Text(vm, s.substr(b, e - b)));
 }
 
+// slice takes 32-bit indices (negative ones count from the end); no
+// arguments give undefined.
 AsValue StrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self));
-  const std::size_t b = ClampIndex(Num(vm, a, 0), s.size(), true);
-  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), true) : s.size();
+  auto index = [&](std::size_t i) { return ClampIndex(ToInt32(Num(vm, a, i)), s.size(), true); };
+  const std::size_t b = index(0);
+  const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? index(1) : s.size();
   return AsValue::String(b < e ? Text(vm, s.substr(b, e - b)) : "");
 }
 
+// No text to look for gives undefined; a start past the end finds nothing.
 AsValue StrIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
-  const std::size_t from = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), s.size(), false) : 0;
+  // The start is a 32-bit integer, wrapped as Flash wraps it.
+  const std::int32_t start = a.size() > 1 && !a[1].IsUndefined() ? ToInt32(Num(vm, a, 1)) : 0;
+  const auto from = static_cast<std::size_t>(std::max(start, 0));
+  if (from > s.size()) return AsValue::Number(-1);
   const auto p = s.find(f, from);
   return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
 }
 
 AsValue StrLastIndexOf(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   const std::u32string s = Chars(vm, ThisString(vm, self)), f = Chars(vm, Str(vm, Arg(a, 0)));
   std::size_t from = std::u32string::npos;
   if (a.size() > 1 && !a[1].IsUndefined()) {
-    const double d = Num(vm, a, 1);
-    if (d < 0) return AsValue::Number(-1);
-    if (!std::isnan(d)) from = ClampIndex(d, s.size(), false);
+    const std::int32_t start = ToInt32(Num(vm, a, 1));
+    if (start < 0) return AsValue::Number(-1);
+    from = std::min(static_cast<std::size_t>(start), s.size());
   }
   const auto p = s.rfind(f, from);
   return AsValue::Number(p == std::u32string::npos ? -1 : static_cast<double>(p));
@@ -616,12 +642,13 @@ AsValue StrSplit(Avm1& vm, const AsValue& self, AsArgs a) {
   const std::string text = ThisString(vm, self);
   std::size_t limit = kMaxArray;
   if (a.size() > 1 && !a[1].IsUndefined()) {
-    const double lim = Num(vm, a, 1);
-    if (!std::isnan(lim)) limit = lim <= 0 ? 0 : static_cast<std::size_t>(std::min(lim, static_cast<double>(kMaxArray)));
+    // A 32-bit count: null, NaN and negative counts keep nothing.
+    const std::int32_t lim = ToInt32(Num(vm, a, 1));
+    limit = lim <= 0 ? 0 : std::min(static_cast<std::size_t>(lim), kMaxArray);
   }
   std::vector<AsValue> out;
   if (a.empty() || a[0].IsUndefined()) {
-    if (limit > 0) out.push_back(AsValue::String(text));
+    out.push_back(AsValue::String(text));  // whatever the count
   } else {
     const std::u32string s = Chars(vm, text), sep = Chars(vm, Str(vm, a[0]));
     if (sep.empty()) {
@@ -653,14 +680,13 @@ AsValue StrConcat(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue StrFromCharCode(Avm1& vm, const AsValue&, AsArgs a) {
-  std::string s;
-  for (std::size_t i = 0; i < a.size() && s.size() < kMaxText; ++i) {
+  std::u32string units;
+  for (std::size_t i = 0; i < a.size() && units.size() < kMaxText; ++i) {
     const auto c = static_cast<std::uint32_t>(ToInt32(Num(vm, a, i))) & 0xFFFF;
     if (c == 0) break;  // the text ends at a zero character
-    if (vm.Version() >= 6) s += Utf8(c);
-    else s += static_cast<char>(c & 0xFF);
+    units += static_cast<char32_t>(c);
   }
-  return AsValue::String(s);
+  return AsValue::String(Text(vm, units));
 }
 
 // ---- Number
@@ -763,7 +789,51 @@ AsValue MinMax(Avm1& vm, AsArgs a, bool max) {
 AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false); }
 AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }
 
+// A Math slot with no function behind it still converts two arguments.
+AsValue MathNoFunction(Avm1& vm, const AsValue&, AsArgs a) {
+  Convert(vm, a, 0);
+  return AsValue::Number(std::nan(""));
+}
+
+// ASnative(category, index): the player's numbered native functions. Only
+// Math (category 200) is numbered here, in the player's own order.
+AsValue AsNativeFn(Avm1& vm, const AsValue&, AsArgs a) {
+  static const std::pair<const char*, AsNative> kMath[] = {
+      {"abs", Math1<Abs>},   {"min", MathMin},       {"max", MathMax},     {"sin", Math1<Sin>},
+      {"cos", Math1<Cos>},   {"atan2", MathAtan2},   {"tan", Math1<Tan>},  {"exp", Math1<Exp>},
+      {"log", Math1<Log>},   {"sqrt", Math1<Sqrt>},  {"round", Math1<Round>}, {"random", MathRandom},
+      {"floor", Math1<Floor>}, {"ceil", Math1<Ceil>}, {"atan", Math1<Atan>}, {"asin", Math1<Asin>},
+      {"acos", Math1<Acos>}, {"pow", MathPow}};
+  const double category = Num(vm, a, 0), index = Num(vm, a, 1);
+  if (a.size() < 2 || category != 200 || !(index >= 0) || index != std::floor(index)) return {};
+  const auto i = static_cast<std::size_t>(std::min(index, 1e6));
+  if (i >= std::size(kMath)) return AsValue::Object(vm.NewFunction("", MathNoFunction));
+  return AsValue::Object(vm.NewFunction(kMath[i].first, kMath[i].second));
+}
+
 }  // namespace
+
+AsValue BoxPrimitive(Avm1& vm, const AsValue& v) {
+  AsObject* o = nullptr;
+  switch (v.type) {
+    case AsValue::Type::kString:
+      o = vm.NewObject(vm.StringProto());
+      o->className = "String";
+      vm.SetProp(o, "length", AsValue::Number(static_cast<double>(Chars(vm, v.Text()).size())), true);
+      break;
+    case AsValue::Type::kNumber:
+      o = vm.NewObject(vm.NumberProto());
+      o->className = "Number";
+      break;
+    case AsValue::Type::kBoolean:
+      o = vm.NewObject(vm.BooleanProto());
+      o->className = "Boolean";
+      break;
+    default: return v;
+  }
+  o->primitive = v;
+  return AsValue::Object(o);
+}
 
 void InstallStdlib(Avm1& vm) {
   AsObject* global = vm.Global();
@@ -799,6 +869,7 @@ void InstallStdlib(Avm1& vm) {
                                                        {"SQRT2", 1.4142135623730951},   {"SQRT1_2", 0.7071067811865476}};
   for (auto& [n, v] : mathConsts) vm.SetProp(mathObj, n, AsValue::Number(v), true);
   vm.SetProp(global, "Math", AsValue::Object(mathObj), true);
+  fn(global, "ASnative", AsNativeFn);
 
   AsObject* arrayCtor = vm.NewClass(global, "Array", ArrayCtor, vm.ArrayProto());
   const std::pair<const char*, int> sortFlags[] = {{"CASEINSENSITIVE", kCaseInsensitive},

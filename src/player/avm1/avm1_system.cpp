@@ -4,9 +4,13 @@
 // and SharedObject, kept in memory for the run and never written to disk.
 #include <map>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_shared.h"
+#include "player/text/xml_escape.h"
 
 namespace quarvel::player::avm1_builtins {
 namespace {
@@ -122,6 +126,48 @@ AsValue ExternalCall(Avm1& vm, const AsValue&, AsArgs) {
   return AsValue::Null();
 }
 
+// The page-bridge helpers give null for no text and for empty text.
+template <std::string (*Rewrite)(const std::string&)>
+AsValue ExternalText(Avm1& vm, const AsValue&, AsArgs a) {
+  if (a.empty()) return AsValue::Null();
+  const std::string s = vm.ToString(a[0]);
+  return s.empty() ? AsValue::Null() : AsValue::String(Rewrite(s));
+}
+
+std::string EscapeXml(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
+
+// Only the five named entities, spelled in lower case, in one pass.
+std::string UnescapeXml(const std::string& s) {
+  static const std::pair<std::string_view, char> kEntities[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string out;
+  for (std::size_t i = 0; i < s.size();) {
+    bool matched = false;
+    if (s[i] == '&') {
+      for (const auto& [name, c] : kEntities) {
+        if (s.compare(i, name.size(), name) == 0) {
+          out += c;
+          i += name.size();
+          matched = true;
+          break;
+        }
+      }
+    }
+    if (!matched) out += s[i++];
+  }
+  return out;
+}
+
+// Only double quotes are escaped; backslashes stay as they are.
+std::string JsQuote(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '"') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 }  // namespace
 
 void InstallSystem(Avm1& vm) {
@@ -156,6 +202,9 @@ void InstallSystem(Avm1& vm) {
   vm.SetProp(external, "available", AsValue::Bool(false), true);
   vm.NewFunction("call", ExternalCall, external);
   vm.NewFunction("addCallback", False, external);
+  vm.NewFunction("_escapeXML", ExternalText<EscapeXml>, external);
+  vm.NewFunction("_unescapeXML", ExternalText<UnescapeXml>, external);
+  vm.NewFunction("_jsQuoteString", ExternalText<JsQuote>, external);
   AsValue flash = vm.Get(AsValue::Object(global), "flash");
   if (flash.type != AsValue::Type::kObject) {
     flash = AsValue::Object(vm.NewRootObject(vm.ObjectProto()));

@@ -16,7 +16,8 @@ namespace {
 constexpr std::uint8_t kAdd2 = Code(Action::kAdd2), kTypeOf = Code(Action::kTypeOf),
                        kEquals2 = Code(Action::kEquals2), kStrictEquals = Code(Action::kStrictEquals),
                        kLess2 = Code(Action::kLess2), kReturn = Code(Action::kReturn), kToNumber = Code(Action::kToNumber),
-                       kEquals = Code(Action::kEquals);
+                       kEquals = Code(Action::kEquals), kInitArray = Code(Action::kInitArray),
+                       kInitObject = Code(Action::kInitObject);
 
 // What the movie's trace actions print, one line each.
 class TraceLog {
@@ -238,6 +239,120 @@ TEST(Avm1Values, ObjectMethodsOnBadArguments) {
   EXPECT_EQ(r.Get("noCallback"), "undefined");
 }
 
+// new Object(v) gives v's wrapper for strings, numbers and booleans, v itself
+// for objects, and a plain object for undefined and null.
+TEST(Avm1Values, ObjectConstructorWrapsPrimitives) {
+  Actions a;
+  Set(a, "text", Bin(New("Object", {Str("hi")}), Str(""), kAdd2));
+  Set(a, "textType", Op(New("Object", {Str("hi")}), kTypeOf));
+  Set(a, "textLength", Member(New("Object", {Str("hi")}), "length"));
+  Set(a, "sum", Bin(New("Object", {Int(5)}), Int(1), kAdd2));
+  Set(a, "flag", Bin(New("Object", {Actions().PushBool(true)}), Str(""), kAdd2));
+  Set(a, "fromNull", Bin(New("Object", {Actions().PushNull()}), Str(""), kAdd2));
+  Set(a, "called", Bin(Call("Object", {Int(7)}), Int(1), kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("text"), "hi");
+  EXPECT_EQ(r.Get("textType"), "object");
+  EXPECT_EQ(r.Get("textLength"), "2");
+  EXPECT_EQ(r.Get("sum"), "6");
+  EXPECT_EQ(r.Get("flag"), "true");
+  EXPECT_EQ(r.Get("fromNull"), "[object Object]");
+  EXPECT_EQ(r.Get("called"), "8");
+}
+
+// An array or object literal whose count is negative or past 32 bits is
+// undefined and takes nothing off the stack.
+TEST(Avm1Values, LiteralsWithCountsOutOfRangeAreUndefined) {
+  for (std::uint8_t op : {kInitArray, kInitObject}) {
+    Actions a;
+    a.PushString("a").PushString("b").PushDouble(4294967297.0).Raw(op).Trace().Trace().Trace();
+    a.PushString("c").PushInt(-1).Raw(op).Trace().Trace();
+    TraceLog log;
+    Played r(Script(a));
+    EXPECT_EQ(log.Lines(), "undefined\nb\na\nundefined\nc\n") << int(op);
+  }
+  Actions a;
+  Set(a, "n", Actions().PushString("x").PushInt(1).Raw(kInitArray));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("n"), "x");
+}
+
+// The page-bridge text helpers: null for no or empty text, else the text
+// with XML entities or double quotes escaped.
+TEST(Avm1Values, ExternalInterfaceTextHelpers) {
+  Actions a;
+  const Actions ei = Member(Member(Var("flash"), "external"), "ExternalInterface");
+  Set(a, "noArg", Op(Method(ei, "_escapeXML"), kTypeOf));
+  Set(a, "empty", Op(Method(ei, "_unescapeXML", {Str("")}), kTypeOf));
+  Set(a, "undefText", Method(ei, "_escapeXML", {Undef()}));
+  Set(a, "escaped", Method(ei, "_escapeXML", {Str("<a & 'b'>\"")}));
+  Set(a, "unescaped", Method(ei, "_unescapeXML", {Str("&amp;gt;&lt;&Lt;&quot;&apos;&#x20;")}));
+  Set(a, "quoted", Method(ei, "_jsQuoteString", {Str("\\\"'")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("noArg"), "null");
+  EXPECT_EQ(r.Get("empty"), "null");
+  EXPECT_EQ(r.Get("undefText"), "undefined");
+  EXPECT_EQ(r.Get("escaped"), "&lt;a &amp; &apos;b&apos;&gt;&quot;");
+  EXPECT_EQ(r.Get("unescaped"), "&gt;<&Lt;\"'&#x20;");
+  EXPECT_EQ(r.Get("quoted"), "\\\\\"'");
+}
+
+// ASnative(200, n) is Math's n-th function in the player's order; a slot
+// past the end converts its arguments and gives NaN.
+TEST(Avm1Values, AsNativeNumbersMathFunctions) {
+  Actions a;
+  Set(a, "minFn", Call("ASnative", {Int(200), Int(1)}));
+  Set(a, "min", Actions().Append(Int(2)).Append(Int(5)).PushInt(2).Append(Var("minFn")).PushUndefined()
+                    .Raw(Code(Action::kCallMethod)));
+  Set(a, "powFn", Call("ASnative", {Int(200), Int(17)}));
+  Set(a, "pow", Actions().Append(Int(3)).Append(Int(2)).PushInt(2).Append(Var("powFn")).PushUndefined()
+                    .Raw(Code(Action::kCallMethod)));
+  Set(a, "noSlot", Call("ASnative", {Int(200), Int(50)}));
+  Set(a, "noSlotType", Op(Var("noSlot"), kTypeOf));
+  Set(a, "noSlotCall", Actions().PushInt(0).Append(Var("noSlot")).PushUndefined().Raw(Code(Action::kCallMethod)));
+  Set(a, "unknown", Op(Call("ASnative", {Int(9999), Int(0)}), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("min"), "2");
+  EXPECT_EQ(r.Get("pow"), "8");
+  EXPECT_EQ(r.Get("noSlotType"), "function");
+  EXPECT_EQ(r.Get("noSlotCall"), "NaN");
+  EXPECT_EQ(r.Get("unknown"), "undefined");
+}
+
+// From version 6 strings count UTF-16 units: a character past the Basic
+// Multilingual Plane is two, and its halves can be taken apart and joined.
+TEST(Avm1Values, StringsCountUtf16Units) {
+  const std::string face = "\xF0\x9F\x98\x8B";  // U+1F60B
+  Actions a;
+  Set(a, "len", Member(Str(face + "ab"), "length"));
+  Set(a, "actionLen", Actions().Append(Str(face)).Raw(Code(Action::kStringLength)));
+  Set(a, "mbLen", Actions().Append(Str(face)).Raw(Code(Action::kMBStringLength)));
+  Set(a, "high", Method(Str(face), "charCodeAt", {Int(0)}));
+  Set(a, "low", Method(Str(face), "charCodeAt", {Int(1)}));
+  Set(a, "after", Method(Str(face + "ab"), "charAt", {Int(2)}));
+  Set(a, "joined", Bin(Bin(Method(Str(face), "charAt", {Int(0)}), Method(Str(face), "charAt", {Int(1)}), kAdd2),
+                       Str(face), kEquals2));
+  Set(a, "fromCodes", Bin(Method(Var("String"), "fromCharCode", {Int(0xD83D), Int(0xDE0B)}), Str(face), kEquals2));
+  Played v8(Script(a));
+  EXPECT_EQ(v8.Get("len"), "4");
+  EXPECT_EQ(v8.Get("actionLen"), "2");
+  EXPECT_EQ(v8.Get("mbLen"), "2");
+  EXPECT_EQ(v8.Get("high"), std::to_string(0xD83D));
+  EXPECT_EQ(v8.Get("low"), std::to_string(0xDE0B));
+  EXPECT_EQ(v8.Get("after"), "a");
+  EXPECT_EQ(v8.Get("joined"), "true");
+  EXPECT_EQ(v8.Get("fromCodes"), "true");
+  {
+    // trace writes a lone half as U+FFFD.
+    TraceLog log;
+    Played traced(Script(Trace(Method(Str(face), "charAt", {Int(1)}))));
+    EXPECT_EQ(log.Lines(), "\xEF\xBF\xBD\n");
+  }
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("len"), "6");  // bytes
+  EXPECT_EQ(v5.Get("actionLen"), "4");
+}
+
 // String methods take 32-bit indices; a negative substr length counts
 // back from the end, and charCodeAt past the end is 0 in version 5.
 TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {
@@ -247,12 +362,30 @@ TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {
   Set(a, "emptyLength", Method(Str("hello world"), "substr", {Int(3), Int(-3)}));
   Set(a, "noArgs", Op(Method(Str("hello"), "substring"), kTypeOf));
   Set(a, "pastEnd", Method(Str("abc"), "charCodeAt", {Int(5)}));
+  Set(a, "wrappedFrom", Method(Str("a test test"), "indexOf", {Str("test"), Dbl(4294967300.0)}));
+  Set(a, "wrappedBack", Method(Str("a test test"), "lastIndexOf", {Str("test"), Dbl(4294967300.0)}));
+  Set(a, "emptyPastEnd", Method(Str("abc"), "indexOf", {Str(""), Int(4)}));
+  Set(a, "findNothing", Op(Method(Str("abc"), "indexOf"), kTypeOf));
+  Set(a, "findNothingBack", Op(Method(Str("abc"), "lastIndexOf"), kTypeOf));
+  Set(a, "wrappedSlice", Method(Str("Hello"), "slice", {Dbl(4294967296.0), Dbl(4294967298.0)}));
+  Set(a, "sliceNothing", Op(Method(Str("Hello"), "slice"), kTypeOf));
+  Set(a, "splitNull", Member(Method(Str("a,b"), "split", {Str(","), Actions().PushNull()}), "length"));
+  Set(a, "backFromNull", Method(Str("a test test"), "lastIndexOf", {Str("test"), Actions().PushNull()}));
   Played v8(Script(a));
   EXPECT_EQ(v8.Get("wrappedAt"), "e");
   EXPECT_EQ(v8.Get("backLength"), "lo worl");
   EXPECT_EQ(v8.Get("emptyLength"), "");
   EXPECT_EQ(v8.Get("noArgs"), "undefined");
   EXPECT_EQ(v8.Get("pastEnd"), "NaN");
+  EXPECT_EQ(v8.Get("wrappedFrom"), "7");
+  EXPECT_EQ(v8.Get("wrappedBack"), "2");
+  EXPECT_EQ(v8.Get("backFromNull"), "-1");
+  EXPECT_EQ(v8.Get("emptyPastEnd"), "-1");
+  EXPECT_EQ(v8.Get("splitNull"), "0");
+  EXPECT_EQ(v8.Get("wrappedSlice"), "He");
+  EXPECT_EQ(v8.Get("sliceNothing"), "undefined");
+  EXPECT_EQ(v8.Get("findNothing"), "undefined");
+  EXPECT_EQ(v8.Get("findNothingBack"), "undefined");
   Played v5(Script(a, 5));
   EXPECT_EQ(v5.Get("pastEnd"), "0");
 }
