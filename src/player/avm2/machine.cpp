@@ -253,6 +253,17 @@ Value Machine::ToPrimitive(const Value& v, bool hintString) {
   if (!o) return v;
   if (o->kind == ObjectKind::kDate && !hintString) hintString = true;
   const char* order[2] = {hintString ? "toString" : "valueOf", hintString ? "valueOf" : "toString"};
+  // A native conversion method handed to another object (valueOf = Number.prototype.valueOf)
+  // converts that object again; natives add no script depth, so cap the nesting here.
+  if (primitiveDepth_ >= kPrimitiveDepth) {
+    Log("script stopped: recursion limit (conversion)");
+    ThrowError("Error", "Stack overflow occurred.", 1023);
+  }
+  ++primitiveDepth_;
+  struct Leave {
+    int& d;
+    ~Leave() { --d; }
+  } leave{primitiveDepth_};
   for (const char* name : order) {
     Value f = GetProperty(v, name);
     if (f.IsObject() && (f.o->kind == ObjectKind::kFunction)) {

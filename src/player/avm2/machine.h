@@ -508,6 +508,8 @@ class Machine {
   std::vector<std::function<void()>> sweepHooks_;
   std::vector<Value> pinned_;
   int depth_ = 0;
+  static constexpr int kPrimitiveDepth = 256;
+  int primitiveDepth_ = 0;  // nested ToPrimitive calls
   const char* stackBase_ = nullptr;  // where the outermost script call began
   std::uint64_t instructions_ = 0;
   bool aborted_ = false;
