@@ -16,11 +16,13 @@
 namespace quarvel::player {
 namespace {
 
-// "instanceN" for a new unnamed object scripts can reach (clips, buttons,
-// edit text); shapes, static text, bitmaps and videos take no number.
-std::string DefaultName(const Character* def, int& next) {
+// "instanceN" for a new unnamed object scripts can reach: in ActionScript 3
+// every display object; in ActionScript 1/2 clips, buttons and edit text,
+// while shapes, static text, bitmaps and videos take no number.
+std::string DefaultName(const Character* def, int& next, bool as3) {
   using K = Character::Kind;
-  if (!def || (def->kind != K::kSprite && def->kind != K::kButton && def->kind != K::kEditText)) return {};
+  if (!def) return {};
+  if (!as3 && def->kind != K::kSprite && def->kind != K::kButton && def->kind != K::kEditText) return {};
   return "instance" + std::to_string(next++);
 }
 
@@ -279,7 +281,7 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
     child.blendMode = rec.blendMode;
     child.filters = rec.filters;
     child.createdTick = tick_;
-    child.name = DefaultName(def, nextInstance_);
+    child.name = DefaultName(def, nextInstance_, !lib_.abcBlocks.empty());
     if (IsSprite(child)) InitSprite(child, 0);
   }
   --nesting_;
@@ -365,7 +367,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
       inst->placedFrame = frame;
       inst->createdTick = tick_;
       // A name the tag gives takes no number.
-      inst->name = flags & 0x20 ? std::string() : DefaultName(def, nextInstance_);
+      inst->name = flags & 0x20 ? std::string() : DefaultName(def, nextInstance_, !lib_.abcBlocks.empty());
     }
   } else if (hasChar && move) {
     const Character* def = LibOf(tl).Find(charId);
@@ -1118,7 +1120,7 @@ Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Charact
   Instance& inst = Adopt(parent, depth);
   inst.def = def;
   inst.characterId = def->id;
-  inst.name = DefaultName(def, nextInstance_);
+  inst.name = DefaultName(def, nextInstance_, !lib_.abcBlocks.empty());
   inst.createdTick = tick_;
   inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
   inst.scripted = true;
