@@ -321,6 +321,13 @@ NATIVE(BdDrawWithQuality) {
   else if (q == "best" || q.rfind("16x16", 0) == 0 || q.rfind("8x8", 0) == 0) quality = Quality::qBest;
   return DrawInto(m, self, a, quality);
 }
+// PixelSnapping's three names; Flash refuses any other.
+std::string SnappingArg(Machine& m, const Value& v) {
+  std::string s = m.ToString(v);
+  if (s != "never" && s != "always" && s != "auto")
+    m.ThrowError("ArgumentError", "Parameter pixelSnapping must be one of the accepted values.", 2008);
+  return s;
+}
 NATIVE(BitmapCtor) {
   FlashObject* f = As<FlashObject>(self);
   BitmapDataObject* bd = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
@@ -339,7 +346,7 @@ NATIVE(BitmapCtor) {
     f->bitmapData = Value::Obj(bd);
   }
   // new Bitmap(data, pixelSnapping, smoothing)
-  if (a.size() > 1 && !a[1].IsNullish()) f->message = m.ToString(a[1]);
+  if (a.size() > 1 && !a[1].IsNullish()) f->message = SnappingArg(m, a[1]);
   inst->bitmapSmoothing = m.ToBoolean(m.ArgOr(a, 2));
   return self;
 }
@@ -357,7 +364,7 @@ NATIVE(BitmapGetSnapping) {
   return m.Str(f && !f->message.empty() ? f->message : "auto");
 }
 NATIVE(BitmapSetSnapping) {
-  if (FlashObject* f = As<FlashObject>(self)) f->message = m.ToString(m.ArgOr(a, 0));
+  if (FlashObject* f = As<FlashObject>(self)) f->message = SnappingArg(m, m.ArgOr(a, 0));
   return Value();
 }
 NATIVE(BitmapGetData) {

@@ -81,7 +81,11 @@ NATIVE(AppDomainGetDefinition) {
   if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
   m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
 }
-NATIVE(AppDomainHasDefinition) { return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr); }
+NATIVE(AppDomainHasDefinition) {
+  // No name (null) names no definition.
+  if (a.empty() || a[0].IsNullish()) return Value::Bool(false);
+  return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr);
+}
 // Only "quit" means something without a host program: the player closes.
 NATIVE(FsCommand) {
   std::string command = avm2::ArgStr(m, a, 0, "");
