@@ -206,7 +206,8 @@ std::string RoundedDigits(double d, int frac, bool scientific, int* exp10) {
 }
 NATIVE(NumToFixed) {
   const double d = m.ToNumber(self);
-  const double digits = ArgNum(m, a, 0, 0);
+  double digits = ArgNum(m, a, 0, 0);
+  if (std::isnan(digits)) digits = 0;  // a count that is no number counts as 0
   if (digits < 0 || digits > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
   if (!std::isfinite(d) || std::fabs(d) >= 1e21) return m.Str(NumberToString(d));
   const int f = static_cast<int>(digits);
@@ -219,7 +220,7 @@ NATIVE(NumToPrecision) {
   const double d = m.ToNumber(self);
   if (a.empty() || a[0].IsUndefined()) return m.Str(NumberToString(d));
   const double p = m.ToNumber(a[0]);
-  if (p < 1 || p > 21) m.ThrowError("RangeError", "The precision argument must be between 1 and 21.", 1002);
+  if (std::isnan(p) || p < 1 || p > 21) m.ThrowError("RangeError", "The precision argument must be between 1 and 21.", 1002);
   if (!std::isfinite(d)) return m.Str(NumberToString(d));
   const int prec = static_cast<int>(p);
   int e = 0;
@@ -240,7 +241,8 @@ NATIVE(NumToPrecision) {
 }
 NATIVE(NumToExponential) {
   const double d = m.ToNumber(self);
-  const double want = ArgNum(m, a, 0, 0);
+  double want = ArgNum(m, a, 0, 0);
+  if (std::isnan(want)) want = 0;
   if (want < 0 || want > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
   if (!std::isfinite(d)) return m.Str(NumberToString(d));
   // Flash cuts the exact decimal expansion after the digits asked for, without rounding.

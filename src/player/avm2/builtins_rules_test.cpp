@@ -179,8 +179,14 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   // Another radix prints the whole part only.
   num(255.75, "toString", 16);
   num(1.2315e-8, "toString", 2);
+  // A digit count that is no number counts as 0 (it once read memory before the digits).
+  auto nanDigits = [&](std::string_view method) {
+    Trace(c, [&, method](AbcCode& x) { x.Op("pushdouble", {a.Double(2.5)}).Op("pushnan"); Call(x, method, 1); });
+  };
+  nanDigits("toFixed");
+  nanDigits("toExponential");
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|ff|0|");
+  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|ff|0|3|2e+0|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
