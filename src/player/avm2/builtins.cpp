@@ -812,7 +812,8 @@ NATIVE(IsFinite) {
 NATIVE(ParseInt) {
   (void)self;
   std::string s = ArgStr(m, a, 0, "");
-  int radix = static_cast<int>(ArgNum(m, a, 1, 0));
+  // The radix as a 32-bit integer: NaN and infinities are 0 (no radix given).
+  int radix = ToInt32(ArgNum(m, a, 1, 0));
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
   bool neg = false;
