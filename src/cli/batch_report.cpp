@@ -5,33 +5,12 @@
 #include <cstring>
 
 #include "cli/commands.h"
+#include "player/text/json_quote.h"
 
 namespace quarvel::cli {
 namespace {
 
-// A JSON string: quotes, backslashes and control characters escaped; other
-// bytes (UTF-8 file names and messages) as they are.
-std::string Quoted(const std::string& s) {
-  std::string out = "\"";
-  for (const unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string Quoted(const std::string& s) { return encoding::JsonQuoted(s); }
 
 std::string Number(double value) {
   char buf[32];

@@ -15,6 +15,7 @@
 #include "player/text/text_encoding.h"
 #include "player/text/xml_escape.h"
 #include "player/rules/calendar.h"
+#include "player/text/json_quote.h"
 
 namespace quarvel::avm2 {
 namespace {
@@ -515,29 +516,7 @@ NATIVE(JsonParse) {
   return Revive(m, reviver, Value::Obj(root), m.Str(""), 0);
 }
 
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string& s) { return encoding::JsonQuoted(s); }
 
 struct JsonWriter {
   Machine& m;
