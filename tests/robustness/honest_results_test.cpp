@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <regex>
 
@@ -134,21 +135,51 @@ TEST(Signals, ACaptureCutShortIsNoSuccess) {
   }
 }
 
+// A movie whose every frame changes every pixel (a rotating many-stop
+// gradient), so that building its GIF takes seconds on any machine.
+fs::path BusyMovie(const CliRunner& cli, int frames) {
+  SwfBuilder b(8, {0, 4000, 0, 3000}, 10.0);
+  ShapeBuilder s;
+  std::vector<GradientStop> stops;
+  for (int i = 0; i < 15; ++i)
+    stops.push_back({static_cast<std::uint8_t>(i * 18),
+                     {static_cast<std::uint8_t>(i * 97 % 256), static_cast<std::uint8_t>(i * 53 % 256),
+                      static_cast<std::uint8_t>(i * 151 % 256), 255}});
+  swf::Matrix g;
+  g.scaleX = g.scaleY = 3000.0 / 32768.0;
+  s.Rectangle(-4000, -4000, 8000, 8000, s.AddFill(FillStyle::Radial(stops, g)));
+  b.DefineShape3(1, s);
+  for (int f = 0; f < frames; ++f) {
+    Placement p;
+    p.depth = 1;
+    if (f == 0) p.characterId = 1;
+    p.move = f > 0;
+    const double a = f * 0.37;
+    p.matrix = swf::Matrix{std::cos(a), std::cos(a), std::sin(a), -std::sin(a), 2000 + (f * 131) % 400, 1500};
+    b.PlaceObject2(p);
+    b.ShowFrame();
+  }
+  const fs::path path = cli.Folder() / "busy.swf";
+  b.WriteFile(path);
+  return path;
+}
+
 // Ctrl-C of the whole group, as a terminal sends it, in the steps after the
 // capture: each stops at once and says "interrupted", leaving nothing.
 TEST(Signals, LaterStepsOfConvertStopAndSayInterrupted) {
   CliRunner cli("later");
   // GIF: big pictures make a build of some seconds after a quick capture.
   {
-    const fs::path movie = LongMovie(cli, 10);
+    const fs::path movie = BusyMovie(cli, 100);
     const fs::path out = cli.Folder() / "big.gif";
     Background run(cli, {"convert", movie.string(), out.string(), "--scale", "6", "--latency", "100", "--dither", "floyd"},
                    "gif", Grouped());
-    // The capture's summary line ends its step.
+    // The GIF step's start line follows the capture.
     const auto end = std::chrono::steady_clock::now() + 60s;
-    while (run.Err().find(" frames (") == std::string::npos && std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(10ms);
-    ASSERT_NE(run.Err().find(" frames ("), std::string::npos) << run.Err();
+    while (run.Err().find("gif: started") == std::string::npos && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(5ms);
+    ASSERT_NE(run.Err().find("gif: started"), std::string::npos) << run.Err();
+    ASSERT_EQ(run.Err().find("bytes"), std::string::npos) << "the GIF was built before the signal: " << run.Err();
     const auto sent = std::chrono::steady_clock::now();
     run.SignalGroup(SIGINT);
     EXPECT_EQ(run.Wait(), 130) << run.Err();
