@@ -41,6 +41,39 @@ bool RectArg(Avm1& vm, const AsValue& v, PixelRect& out) {
   return true;
 }
 
+// Flash's BitmapData methods answer a bad call with a code and change
+// nothing: -1 for a disposed bitmap or too few arguments, and for methods
+// that read another bitmap -2 when it is none, -3 when it is disposed and
+// -4 when the rectangle is none (a rectangle needs all four numbers).
+constexpr double kBadCall = -1, kNoSource = -2, kSourceGone = -3, kNoRect = -4;
+
+// The bitmap a method runs on, or none when it is disposed or the call has
+// fewer than `need` arguments.
+BitmapData* Target(const AsValue& self, AsArgs a, std::size_t need) {
+  BitmapData* b = Bmp(self);
+  return b && a.size() >= need ? b : nullptr;
+}
+
+// A point whose x and y are both numbers.
+bool FullPoint(Avm1& vm, const AsValue& v, int& x, int& y) {
+  if (v.type != AsValue::Type::kObject) return false;
+  const double px = NumberField(vm, v, "x"), py = NumberField(vm, v, "y");
+  if (std::isnan(px) || std::isnan(py)) return false;
+  x = static_cast<int>(std::clamp(std::floor(px), -1e8, 1e8));
+  y = static_cast<int>(std::clamp(std::floor(py), -1e8, 1e8));
+  return true;
+}
+
+bool IsInstance(Avm1& vm, const AsValue& v, const char* package, const char* cls) {
+  if (v.type != AsValue::Type::kObject) return false;
+  const AsValue proto = vm.Get(vm.Get(AsValue::Object(Package(vm, package)), cls), "prototype");
+  if (proto.type != AsValue::Type::kObject) return false;
+  for (const AsObject* o = v.obj->proto; o; o = o->proto) {
+    if (o == proto.obj) return true;
+  }
+  return false;
+}
+
 bool PointArg(Avm1& vm, const AsValue& v, int& x, int& y) {
   if (v.type != AsValue::Type::kObject) return false;
   const double px = NumberField(vm, v, "x"), py = NumberField(vm, v, "y");
@@ -89,39 +122,39 @@ AsValue GetRectangle(Avm1& vm, const AsValue& self, AsArgs) {
 // Pixel methods give -1, and change nothing, when a coordinate or the colour
 // is missing or the bitmap is gone.
 AsValue GetPixel(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Bmp(self);
-  if (!b || a.size() < 2) return AsValue::Number(-1);
+  BitmapData* b = Target(self, a, 2);
+  if (!b) return AsValue::Number(kBadCall);
   return AsValue::Number(b->GetPixel32(Int(vm, a, 0), Int(vm, a, 1)) & 0xFFFFFF);
 }
 AsValue GetPixel32(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Bmp(self);
-  if (!b || a.size() < 2) return AsValue::Number(-1);
+  BitmapData* b = Target(self, a, 2);
+  if (!b) return AsValue::Number(kBadCall);
   // A signed 32-bit number, as ActionScript 2 gives it.
   return AsValue::Number(static_cast<std::int32_t>(b->GetPixel32(Int(vm, a, 0), Int(vm, a, 1))));
 }
 AsValue SetPixel(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Bmp(self);
-  if (!b || a.size() < 3) return AsValue::Number(-1);
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
   const std::uint32_t c = U32(vm, Arg(a, 2));
   b->SetPixel32(x, y, (b->GetPixel32(x, y) & 0xFF000000u) | (c & 0xFFFFFF));
-  return {};
+  return AsValue::Number(0);
 }
 AsValue SetPixel32(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Bmp(self);
-  if (!b || a.size() < 3) return AsValue::Number(-1);
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
   const std::uint32_t c = U32(vm, Arg(a, 2));
   b->SetPixel32(x, y, c);
-  return {};
+  return AsValue::Number(0);
 }
 
 AsValue FillRect(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 2);
   PixelRect r;
-  if (!RectArg(vm, Arg(a, 0), r)) return {};
-  const std::uint32_t c = U32(vm, Arg(a, 1));
-  if (BitmapData* b = Bmp(self)) b->FillRect(r, c);
-  return {};
+  if (!b || !RectArg(vm, a[0], r)) return AsValue::Number(kBadCall);
+  b->FillRect(r, U32(vm, a[1]));
+  return AsValue::Number(0);
 }
 
 // The source, rectangle and destination point every copying method starts with.
@@ -130,48 +163,67 @@ struct CopyArgs {
   PixelRect rect;
   int x = 0, y = 0;
 };
-bool ReadCopyArgs(Avm1& vm, AsArgs a, CopyArgs& out) {
-  out.src = Bmp(Arg(a, 0));
-  return out.src && RectArg(vm, Arg(a, 1), out.rect) && PointArg(vm, Arg(a, 2), out.x, out.y);
+// 0, or the code of the first bad argument.
+double ReadCopyArgs(Avm1& vm, AsArgs a, CopyArgs& out) {
+  auto* n = SelfData<BitmapNative>(Arg(a, 0));
+  if (!n || !n->bmp) return kNoSource;
+  if (n->bmp->Disposed()) return kSourceGone;
+  out.src = n->bmp.get();
+  if (!RectArg(vm, Arg(a, 1), out.rect)) return kNoRect;
+  PointArg(vm, Arg(a, 2), out.x, out.y);
+  return 0;
 }
 
 AsValue CopyPixels(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
-  if (!ReadCopyArgs(vm, a, c)) return {};
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
   BitmapData* alpha = Bmp(Arg(a, 3));
   int ax = 0, ay = 0;
   if (alpha) PointArg(vm, Arg(a, 4), ax, ay);
   const bool merge = BoolArg(vm, a, 5, false);
-  if (BitmapData* b = Bmp(self)) b->CopyPixels(*c.src, c.rect, c.x, c.y, alpha, ax, ay, merge);
-  return {};
+  b->CopyPixels(*c.src, c.rect, c.x, c.y, alpha, ax, ay, merge);
+  return AsValue::Number(0);
 }
 
+// copyChannel, colorTransform, merge and paletteMap answer -1 even when they work.
 AsValue CopyChannel(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 5);
+  if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
-  if (!ReadCopyArgs(vm, a, c)) return {};
-  const int from = Int(vm, a, 3), to = Int(vm, a, 4);
-  if (BitmapData* b = Bmp(self)) b->CopyChannel(*c.src, c.rect, c.x, c.y, from, to);
-  return {};
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
+  b->CopyChannel(*c.src, c.rect, c.x, c.y, Int(vm, a, 3), Int(vm, a, 4));
+  return AsValue::Number(kBadCall);
 }
 
 AsValue ColorTransformM(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 2);
+  if (!b) return AsValue::Number(kBadCall);
   PixelRect r;
   ColorTransform ct;
-  if (!RectArg(vm, Arg(a, 0), r) || !ReadGeomColorTransform(vm, Arg(a, 1), ct)) return {};
-  if (BitmapData* b = Bmp(self)) b->ApplyColorTransform(r, ct);
-  return {};
+  if (!RectArg(vm, a[0], r)) return AsValue::Number(-2);
+  if (!IsInstance(vm, a[1], "flash.geom", "ColorTransform") || !ReadGeomColorTransform(vm, a[1], ct)) {
+    return AsValue::Number(-3);
+  }
+  b->ApplyColorTransform(r, ct);
+  return AsValue::Number(kBadCall);
 }
 
 AsValue Noise(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 1);
+  if (!b) return AsValue::Number(kBadCall);
   const int seed = Int(vm, a, 0);
   const int low = a.size() > 1 ? Int(vm, a, 1) : 0, high = a.size() > 2 ? Int(vm, a, 2) : 255;
   const int channels = a.size() > 3 ? Int(vm, a, 3) : 7;
   const bool gray = BoolArg(vm, a, 4, false);
-  if (BitmapData* b = Bmp(self)) b->Noise(seed, low, high, channels, gray);
-  return {};
+  b->Noise(seed, low, high, channels, gray);
+  return AsValue::Number(0);
 }
 
 AsValue PerlinNoise(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 6);
+  if (!b) return AsValue::Number(kBadCall);
   const double bx = Num(vm, a, 0), by = Num(vm, a, 1);
   const int octaves = Int(vm, a, 2), seed = Int(vm, a, 3);
   const bool stitch = BoolArg(vm, a, 4, false), fractal = BoolArg(vm, a, 5, false);
@@ -185,35 +237,39 @@ AsValue PerlinNoise(Avm1& vm, const AsValue& self, AsArgs a) {
       if (offsets.size() >= 16) break;
     }
   }
-  if (BitmapData* b = Bmp(self)) b->PerlinNoise(bx, by, octaves, seed, stitch, fractal, channels, gray, offsets);
-  return {};
+  b->PerlinNoise(bx, by, octaves, seed, stitch, fractal, channels, gray, offsets);
+  return AsValue::Number(0);
 }
 
 AsValue Threshold(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 5);
+  if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
-  if (!ReadCopyArgs(vm, a, c)) return AsValue::Number(0);
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
   const std::string op = vm.ToString(Arg(a, 3));
   const std::uint32_t threshold = U32(vm, Arg(a, 4));
   const std::uint32_t color = a.size() > 5 ? U32(vm, a[5]) : 0;
   const std::uint32_t mask = a.size() > 6 ? U32(vm, a[6]) : 0xFFFFFFFFu;
   const bool copy = BoolArg(vm, a, 7, false);
-  BitmapData* b = Bmp(self);
-  if (!b) return AsValue::Number(0);
   const int n = b->Threshold(*c.src, c.rect, c.x, c.y, op, threshold, color, mask, copy);
   return AsValue::Number(std::max(n, 0));
 }
 
+// 1 when the point is inside the bitmap (and it filled), 0 when outside.
 AsValue FloodFill(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
-  const std::uint32_t c = U32(vm, Arg(a, 2));
-  if (BitmapData* b = Bmp(self)) b->FloodFill(x, y, c);
-  return {};
+  if (x < 0 || y < 0 || x >= b->Width() || y >= b->Height()) return AsValue::Number(0);
+  b->FloodFill(x, y, U32(vm, a[2]));
+  return AsValue::Number(1);
 }
 
 AsValue Scroll(Avm1& vm, const AsValue& self, AsArgs a) {
-  const int x = Int(vm, a, 0), y = Int(vm, a, 1);
-  if (BitmapData* b = Bmp(self)) b->Scroll(x, y);
-  return {};
+  BitmapData* b = Target(self, a, 2);
+  if (!b) return AsValue::Number(kBadCall);
+  b->Scroll(Int(vm, a, 0), Int(vm, a, 1));
+  return AsValue::Number(0);
 }
 
 AsValue Wrap(Avm1& vm, std::shared_ptr<BitmapData> bmp) {
@@ -235,35 +291,41 @@ AsValue Clone(Avm1& vm, const AsValue& self, AsArgs) {
 }
 
 AsValue Dispose(Avm1&, const AsValue& self, AsArgs) {
-  if (BitmapData* b = Bmp(self)) b->Dispose();
+  BitmapData* b = Bmp(self);
+  if (!b) return AsValue::Number(kBadCall);
+  b->Dispose();
   return {};
 }
 
 AsValue GetColorBoundsRect(Avm1& vm, const AsValue& self, AsArgs a) {
-  const std::uint32_t mask = U32(vm, Arg(a, 0)), color = U32(vm, Arg(a, 1));
+  BitmapData* b = Target(self, a, 2);
+  if (!b) return AsValue::Number(kBadCall);
+  const std::uint32_t mask = U32(vm, a[0]), color = U32(vm, a[1]);
   const bool find = BoolArg(vm, a, 2, true);
-  BitmapData* b = Bmp(self);
-  if (!b) return {};
   const PixelRect r = b->ColorBounds(mask, color, find);
   return NewRectangle(vm, {static_cast<double>(r.x), static_cast<double>(r.y), static_cast<double>(r.width),
                            static_cast<double>(r.height)});
 }
 
 // hitTest(firstPoint, firstAlphaThreshold, secondObject[, secondPoint, secondAlphaThreshold])
+// -2 when the first point is none, -3 when the second object is none (or a
+// disposed bitmap), -4 when a second bitmap comes without its point.
 AsValue HitTest(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   int fx = 0, fy = 0;
-  if (!PointArg(vm, Arg(a, 0), fx, fy)) return AsValue::Bool(false);
+  if (!FullPoint(vm, a[0], fx, fy)) return AsValue::Number(-2);
   const auto threshold = static_cast<std::uint32_t>(std::clamp(Int(vm, a, 1), 0, 255));
-  BitmapData* b = Bmp(self);
-  if (!b) return AsValue::Bool(false);
   auto solid = [&](const BitmapData& bmp, int x, int y, std::uint32_t t) {
     if (x < 0 || y < 0 || x >= bmp.Width() || y >= bmp.Height()) return false;
     return !bmp.Transparent() || (bmp.GetPixel32(x, y) >> 24) >= std::max(t, 1u);
   };
-  const AsValue second = Arg(a, 2);
-  if (BitmapData* other = Bmp(second)) {
+  const AsValue second = a[2];
+  if (auto* n = SelfData<BitmapNative>(second); n && n->bmp) {
+    if (n->bmp->Disposed()) return AsValue::Number(-3);
+    BitmapData* other = n->bmp.get();
     int sx = 0, sy = 0;
-    PointArg(vm, Arg(a, 3), sx, sy);
+    if (!FullPoint(vm, Arg(a, 3), sx, sy)) return AsValue::Number(-4);
     const auto t2 = static_cast<std::uint32_t>(std::clamp(a.size() > 4 ? Int(vm, a, 4) : 1, 0, 255));
     // Overlap of the two in the first one's coordinates.
     const PixelRect mine{fx, fy, b->Width(), b->Height()};
@@ -287,13 +349,15 @@ AsValue HitTest(Avm1& vm, const AsValue& self, AsArgs a) {
     return AsValue::Bool(false);
   }
   int px = 0, py = 0;
-  if (!PointArg(vm, second, px, py)) return AsValue::Bool(false);
+  if (!FullPoint(vm, second, px, py)) return AsValue::Number(-3);
   return AsValue::Bool(solid(*b, px - fx, py - fy, threshold));
 }
 
 AsValue PaletteMap(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 3);
+  if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
-  if (!ReadCopyArgs(vm, a, c)) return {};
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
   std::array<std::optional<std::vector<std::uint32_t>>, 4> tables;
   for (std::size_t k = 0; k < 4; ++k) {
     const AsValue t = Arg(a, 3 + k);
@@ -302,22 +366,24 @@ AsValue PaletteMap(Avm1& vm, const AsValue& self, AsArgs a) {
     for (std::size_t i = 0; i < 256 && i < t.obj->elems.size(); ++i) v[i] = U32(vm, t.obj->elems[i]);
     tables[k] = std::move(v);
   }
-  if (BitmapData* b = Bmp(self)) b->PaletteMap(*c.src, c.rect, c.x, c.y, tables);
-  return {};
+  b->PaletteMap(*c.src, c.rect, c.x, c.y, tables);
+  return AsValue::Number(kBadCall);
 }
 
 AsValue Merge(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 7);
+  if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
-  if (!ReadCopyArgs(vm, a, c)) return {};
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
   const int mult[4] = {Int(vm, a, 3), Int(vm, a, 4), Int(vm, a, 5), Int(vm, a, 6)};
-  if (BitmapData* b = Bmp(self)) b->Merge(*c.src, c.rect, c.x, c.y, mult);
-  return {};
+  b->Merge(*c.src, c.rect, c.x, c.y, mult);
+  return AsValue::Number(kBadCall);
 }
 
 AsValue ApplyFilter(Avm1& vm, const AsValue& self, AsArgs a) {
   CopyArgs c;
   Filter f;
-  if (!ReadCopyArgs(vm, a, c) || !ReadScriptFilter(vm, Arg(a, 3), f)) return AsValue::Number(-1);
+  if (ReadCopyArgs(vm, a, c) != 0 || !ReadScriptFilter(vm, Arg(a, 3), f)) return AsValue::Number(-1);
   if (BitmapData* b = Bmp(self)) b->ApplyFilter(*c.src, c.rect, c.x, c.y, f);
   return AsValue::Number(0);
 }
@@ -373,10 +439,10 @@ AsValue Draw(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue Compare(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Bmp(self);
-  BitmapData* o = Bmp(Arg(a, 0));
-  if (!b) return AsValue::Number(-1);
-  if (!o) return AsValue::Number(-2);
+  BitmapData* b = Target(self, a, 1);
+  if (!b) return AsValue::Number(kBadCall);
+  BitmapData* o = Bmp(a[0]);
+  if (!o) return AsValue::Number(kNoSource);
   if (b->Width() != o->Width()) return AsValue::Number(-3);
   if (b->Height() != o->Height()) return AsValue::Number(-4);
   auto out = BitmapData::Make(b->Width(), b->Height(), true, 0);

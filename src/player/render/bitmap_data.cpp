@@ -56,7 +56,9 @@ std::uint32_t Unpremultiply(std::uint32_t p) {
   const std::uint32_t a = p >> 24;
   if (a == 255) return p;
   if (a == 0) return 0;
-  auto u = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+  // Nearest, a tie going down: 0xAABBCCDD reads back as 0xAABBCCDC and
+  // 0x12345678 as 0x12395571, as in Flash.
+  auto u = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (2 * c * 255 + a - 1) / (2 * a)); };
   return Pack(a, u(Channel(p, 16)), u(Channel(p, 8)), u(Channel(p, 0)));
 }
 
