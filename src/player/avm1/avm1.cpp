@@ -1129,8 +1129,10 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   if (version_ < 7 || ctor.obj->fn->native) SetProp(o, "constructor", ctor, true);
   SetProp(o, "__constructor__", ctor, true);
   const AsObject* outer = std::exchange(constructing_, ctor.obj->fn->native ? o : nullptr);
+  constructionRefused_ = false;
   const AsValue r = CallFunction(ctor.obj, self, args);
   constructing_ = outer;
+  if (std::exchange(constructionRefused_, false)) return {};
   // Built-in constructors hand back the object they made.
   if (ctor.obj->fn->native && (r.type == AsValue::Type::kObject || r.type == AsValue::Type::kClip)) return r;
   if (r.type == AsValue::Type::kObject && r.obj != o && !ctor.obj->fn->native) return r;

@@ -208,6 +208,9 @@ class Avm1 {
   bool Constructing(const AsValue& self) const {
     return self.type == AsValue::Type::kObject && self.obj == constructing_;
   }
+  // A built-in constructor refuses its arguments: `new` gives undefined
+  // (BitmapData of an invalid size).
+  void RefuseConstruction() { constructionRefused_ = true; }
   // For built-in modules (avm1_builtins.h): a native function, set on `on`
   // as a hidden property when given; a class with its prototype (a new
   // one when null) set on `on` as `name`; a property read and written by
@@ -347,6 +350,7 @@ class Avm1 {
   std::size_t stepBudget_ = kMaxActionsPerFrame;
   bool budgetSpent_ = false;
   const AsObject* constructing_ = nullptr;  // see Constructing()
+  bool constructionRefused_ = false;  // see RefuseConstruction()
   int depth_ = 0;
   int accessorDepth_ = 0;
   bool aborted_ = false;

@@ -87,16 +87,20 @@ AsValue Ctor(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!o) return {};
   o->className = "BitmapData";
   const double w = Num(vm, a, 0), h = Num(vm, a, 1);
-  const bool transparent = BoolArg(vm, a, 2, true);
+  const bool transparent = a.size() > 2 ? vm.ToBool(a[2]) : true;
   const std::uint32_t fill = a.size() > 3 ? U32(vm, a[3]) : 0xFFFFFFFFu;
-  // Flash 8 allows 2880 pixels a side; later players 8191 and 16 M pixels.
+  // Flash 8 allows 2880 pixels a side; later players 8191 and fewer than 16 M pixels.
   const double side = vm.Version() >= 10 ? 8191 : BitmapData::kMaxSide;
   auto native = std::make_unique<BitmapNative>();
   if (std::isfinite(w) && std::isfinite(h) && w >= 1 && h >= 1 && w <= side && h <= side &&
+      (vm.Version() < 10 || std::floor(w) * std::floor(h) < 16777216.0) &&
       vm.Charge(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4)) {
     native->bmp = BitmapData::Make(static_cast<int>(w), static_cast<int>(h), transparent, fill);
   }
-  if (!native->bmp) vm.Skip("BitmapData of an invalid size");
+  if (!native->bmp) {
+    vm.RefuseConstruction();
+    return {};
+  }
   o->native = std::move(native);
   return self;
 }
@@ -255,14 +259,15 @@ AsValue Threshold(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::Number(std::max(n, 0));
 }
 
-// 1 when the point is inside the bitmap (and it filled), 0 when outside.
+// 1 when it changed the pixel at the point, else 0.
 AsValue FloodFill(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Target(self, a, 3);
   if (!b) return AsValue::Number(kBadCall);
   const int x = Int(vm, a, 0), y = Int(vm, a, 1);
   if (x < 0 || y < 0 || x >= b->Width() || y >= b->Height()) return AsValue::Number(0);
+  const std::uint32_t before = b->RawPixel(x, y);
   b->FloodFill(x, y, U32(vm, a[2]));
-  return AsValue::Number(1);
+  return AsValue::Number(b->RawPixel(x, y) != before ? 1 : 0);
 }
 
 AsValue Scroll(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -286,7 +291,8 @@ AsValue Wrap(Avm1& vm, std::shared_ptr<BitmapData> bmp) {
 
 AsValue Clone(Avm1& vm, const AsValue& self, AsArgs) {
   BitmapData* b = Bmp(self);
-  if (!b || !vm.Charge(static_cast<std::size_t>(b->Width()) * b->Height() * 4)) return {};
+  if (!b) return AsValue::Number(kBadCall);
+  if (!vm.Charge(static_cast<std::size_t>(b->Width()) * b->Height() * 4)) return {};
   return Wrap(vm, b->Clone());
 }
 
@@ -301,7 +307,7 @@ AsValue GetColorBoundsRect(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Target(self, a, 2);
   if (!b) return AsValue::Number(kBadCall);
   const std::uint32_t mask = U32(vm, a[0]), color = U32(vm, a[1]);
-  const bool find = BoolArg(vm, a, 2, true);
+  const bool find = a.size() > 2 ? vm.ToBool(a[2]) : true;
   const PixelRect r = b->ColorBounds(mask, color, find);
   return NewRectangle(vm, {static_cast<double>(r.x), static_cast<double>(r.y), static_cast<double>(r.width),
                            static_cast<double>(r.height)});
@@ -325,7 +331,7 @@ AsValue HitTest(Avm1& vm, const AsValue& self, AsArgs a) {
     if (n->bmp->Disposed()) return AsValue::Number(-3);
     BitmapData* other = n->bmp.get();
     int sx = 0, sy = 0;
-    if (!FullPoint(vm, Arg(a, 3), sx, sy)) return AsValue::Number(-4);
+    if (a.size() > 3 && !FullPoint(vm, a[3], sx, sy)) return AsValue::Number(-4);
     const auto t2 = static_cast<std::uint32_t>(std::clamp(a.size() > 4 ? Int(vm, a, 4) : 1, 0, 255));
     // Overlap of the two in the first one's coordinates.
     const PixelRect mine{fx, fy, b->Width(), b->Height()};
@@ -391,7 +397,8 @@ AsValue ApplyFilter(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue GenerateFilterRect(Avm1& vm, const AsValue& self, AsArgs a) {
   GeomRect r;
   Filter f;
-  if (!Bmp(self) || !ReadGeomRect(vm, Arg(a, 0), r)) return {};
+  if (!Bmp(self)) return AsValue::Number(kBadCall);
+  if (!ReadGeomRect(vm, Arg(a, 0), r)) return {};
   if (!ReadScriptFilter(vm, Arg(a, 1), f)) return NewRectangle(vm, r);
   const double m = std::ceil(FilterMargin({f}, 1.0));
   return NewRectangle(vm, {r.x - m, r.y - m, r.width + 2 * m, r.height + 2 * m});
@@ -400,7 +407,7 @@ AsValue GenerateFilterRect(Avm1& vm, const AsValue& self, AsArgs a) {
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing)
 AsValue Draw(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Bmp(self);
-  if (!b) return {};
+  if (!b) return AsValue::Number(kBadCall);
   GeomMatrix gm;
   ReadGeomMatrix(vm, Arg(a, 1), gm);
   ColorTransform ct;
@@ -532,6 +539,8 @@ void InstallBitmap(Avm1& vm) {
   vm.AddAccessor(proto, "height", GetHeight, nullptr);
   vm.AddAccessor(proto, "transparent", GetTransparent, nullptr);
   vm.AddAccessor(proto, "rectangle", GetRectangle, nullptr);
+  // Unlike most built-in properties, for..in lists these.
+  for (const char* name : {"width", "height", "transparent", "rectangle"}) proto->props[vm.Key(name)].hidden = false;
   AsObject* ctor = vm.NewClass(Package(vm, "flash.display"), "BitmapData", Ctor, proto);
   vm.NewFunction("loadBitmap", LoadBitmap, ctor);
   vm.NewFunction("attachBitmap", McAttachBitmap, vm.ClipProto());

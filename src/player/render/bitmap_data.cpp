@@ -430,7 +430,8 @@ PixelRect BitmapData::ColorBounds(std::uint32_t mask, std::uint32_t color, bool 
   int x0 = width_, y0 = height_, x1 = -1, y1 = -1;
   for (int y = 0; y < height_; ++y) {
     for (int x = 0; x < width_; ++x) {
-      if (((GetPixel32(x, y) & mask) == (color & mask)) == findColor) {
+      // Flash compares the stored, premultiplied value.
+      if (((RawPixel(x, y) & mask) == (color & mask)) == findColor) {
         x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
       }
     }
