@@ -8,6 +8,7 @@
 // clip shares them) and shape the sounds started after they are set: the
 // levels go into the start's envelope.
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <map>
 #include <string>
@@ -37,7 +38,9 @@ struct SoundClass : AsNativeData {
 };
 
 struct SoundData : AsNativeData {
-  AsValue target;  // the clip whose sounds it controls; undefined: all
+  // The clip whose sounds it controls, a clip or a path found again at each
+  // use (a path may name a clip made later); undefined: all.
+  AsValue target;
   int soundId = 0;
   std::string name;
   double durationMs = -1;  // < 0: no sound attached
@@ -56,13 +59,31 @@ SoundClass* Class(Avm1& vm) {
   return cls.type == AsValue::Type::kObject ? cls.obj->Native<SoundClass>() : nullptr;
 }
 
-ClipHandle TargetOf(Avm1& vm, const SoundData& d) { return d.target.IsUndefined() ? kNoClip : vm.ClipOf(d.target); }
+// kNoClip for all sounds, nullopt when the target clip is not there (now).
+std::optional<ClipHandle> TargetOf(Avm1& vm, const SoundData& d) {
+  if (d.target.IsNullish()) return kNoClip;
+  // Flash keeps the target's path and looks it up as scripts do (a child
+  // clip, else a variable of that name): a renamed clip is no target.
+  std::string path = d.target.type == AsValue::Type::kClip ? d.target.Text() : vm.ToString(d.target);
+  if (d.target.type == AsValue::Type::kClip) {
+    if (path.empty()) return kRootClip;
+    std::replace(path.begin(), path.end(), '/', '.');
+    path.erase(0, 1);
+  }
+  const ClipHandle h = vm.ClipOf(vm.Evaluate(path));
+  if (h == kNoClip) return std::nullopt;
+  return h;
+}
 
-Transform& TransformOf(Avm1& vm, SoundData& d) {
+// The target's transform; none while the target is not there, and then
+// the getters give undefined and the setters change nothing.
+Transform* TransformOf(Avm1& vm, SoundData& d) {
   static Transform none;
+  const auto target = TargetOf(vm, d);
+  if (!target) return nullptr;
   SoundClass* c = Class(vm);
-  if (!c) return none = Transform{};
-  return c->transforms[TargetOf(vm, d)];
+  if (!c) return &(none = Transform{});
+  return &c->transforms[*target];
 }
 
 double ScriptMs(Avm1& vm) { return static_cast<double>(vm.GetStage().ScriptTime()); }
@@ -104,7 +125,8 @@ AsValue SoundCtor(Avm1&, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   if (!o || o->native) return {};
   auto d = std::make_unique<SoundData>();
-  if (Arg(a, 0).type == AsValue::Type::kClip) d->target = a[0];
+  const AsValue t = Arg(a, 0);
+  if (t.type == AsValue::Type::kClip || t.type == AsValue::Type::kString) d->target = t;
   o->native = std::move(d);
   o->className = "Sound";
   return self;
@@ -151,7 +173,8 @@ AsValue Start(Avm1& vm, const AsValue& self, AsArgs a) {
   d->offsetMs = offset;
   d->startedMs = ScriptMs(vm);
   d->started = true;
-  const auto info = StartInfo(offset, d->loops, TransformOf(vm, *d));
+  Transform* transform = TransformOf(vm, *d);
+  const auto info = StartInfo(offset, d->loops, transform ? *transform : Transform{});
   vm.GetStage().StartSoundById(d->soundId, d->name, info);
   // onSoundComplete when the last loop ends, at the first frame after.
   StopTimer(vm, *d);
@@ -178,7 +201,7 @@ AsValue Stop(Avm1& vm, const AsValue& self, AsArgs a) {
     return {};
   }
   StopTimer(vm, *d);
-  if (d->soundId && TargetOf(vm, *d) != kNoClip) {
+  if (d->soundId && TargetOf(vm, *d).value_or(kNoClip) != kNoClip) {
     static const std::uint8_t kStop[1] = {0x20};
     vm.GetStage().StartSoundById(d->soundId, d->name, kStop);
   } else {
@@ -189,29 +212,33 @@ AsValue Stop(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue GetVolume(Avm1& vm, const AsValue& self, AsArgs) {
   SoundData* d = SelfData<SoundData>(self);
-  return d ? AsValue::Number(TransformOf(vm, *d).volume) : AsValue{};
+  Transform* t = d ? TransformOf(vm, *d) : nullptr;
+  return t ? AsValue::Number(t->volume) : AsValue{};
 }
 
 AsValue SetVolume(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   const double v = Num(vm, a, 0);
-  if (d && std::isfinite(v)) TransformOf(vm, *d).volume = std::trunc(v);
+  Transform* t = d ? TransformOf(vm, *d) : nullptr;
+  if (t && std::isfinite(v)) t->volume = std::trunc(v);
   return {};
 }
 
 AsValue GetPan(Avm1& vm, const AsValue& self, AsArgs) {
   SoundData* d = SelfData<SoundData>(self);
-  if (!d) return {};
-  const Transform& t = TransformOf(vm, *d);
-  return AsValue::Number(t.rr - t.ll);
+  const Transform* t = d ? TransformOf(vm, *d) : nullptr;
+  if (!t) return {};
+  // Flash reads the pan from the left channel when it is turned down.
+  return AsValue::Number(t->ll != 100 ? 100 - t->ll : t->rr - 100);
 }
 
 // -100 all left ... 100 all right: the far side is turned down.
 AsValue SetPan(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   const double p = Num(vm, a, 0);
-  if (!d || !std::isfinite(p)) return {};
-  Transform& t = TransformOf(vm, *d);
+  Transform* tp = d ? TransformOf(vm, *d) : nullptr;
+  if (!tp || !std::isfinite(p)) return {};
+  Transform& t = *tp;
   const double pan = std::clamp(std::trunc(p), -100.0, 100.0);
   t.ll = pan > 0 ? 100 - pan : 100;
   t.rr = pan < 0 ? 100 + pan : 100;
@@ -221,8 +248,9 @@ AsValue SetPan(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue GetTransform(Avm1& vm, const AsValue& self, AsArgs) {
   SoundData* d = SelfData<SoundData>(self);
-  if (!d) return {};
-  const Transform& t = TransformOf(vm, *d);
+  const Transform* tp = d ? TransformOf(vm, *d) : nullptr;
+  if (!tp) return {};
+  const Transform& t = *tp;
   AsObject* o = vm.NewObject();
   vm.SetProp(o, "ll", AsValue::Number(t.ll));
   vm.SetProp(o, "lr", AsValue::Number(t.lr));
@@ -233,8 +261,9 @@ AsValue GetTransform(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue SetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
-  if (!d || Arg(a, 0).type != AsValue::Type::kObject) return {};
-  Transform next = TransformOf(vm, *d);
+  const Transform* now = d ? TransformOf(vm, *d) : nullptr;
+  if (!now || Arg(a, 0).type != AsValue::Type::kObject) return {};
+  Transform next = *now;
   const std::pair<const char*, double*> fields[] = {{"ll", &next.ll}, {"lr", &next.lr}, {"rr", &next.rr}, {"rl", &next.rl}};
   for (auto& [name, slot] : fields) {
     const AsValue v = vm.Get(a[0], name);
@@ -242,7 +271,9 @@ AsValue SetTransform(Avm1& vm, const AsValue& self, AsArgs a) {
     const double n = vm.ToNumber(v);
     if (std::isfinite(n)) *slot = std::trunc(n);
   }
-  if ((d = SelfData<SoundData>(self))) TransformOf(vm, *d) = next;
+  if ((d = SelfData<SoundData>(self))) {
+    if (Transform* t = TransformOf(vm, *d)) *t = next;
+  }
   return {};
 }
 
