@@ -371,9 +371,16 @@ void InstallSound(Avm1& vm) {
   const std::pair<const char*, AsNative> methods[] = {
       {"attachSound", Attach},   {"start", Start},          {"stop", Stop},
       {"getVolume", GetVolume},  {"setVolume", SetVolume},  {"getPan", GetPan},
-      {"setPan", SetPan},        {"getTransform", GetTransform}, {"setTransform", SetTransform},
-      {"loadSound", LoadSound},  {"getBytesLoaded", BytesLoaded}, {"getBytesTotal", BytesLoaded}};
+      {"setPan", SetPan},        {"getTransform", GetTransform}, {"setTransform", SetTransform}};
   for (auto& [n, f] : methods) vm.NewFunction(n, f, proto);
+  // SWF 5 movies see none of these.
+  const std::pair<const char*, AsNative> fromSwf6[] = {{"loadSound", LoadSound},     {"getBytesLoaded", BytesLoaded},
+                                                       {"getBytesTotal", BytesLoaded}, {"getDuration", GetDuration},
+                                                       {"getPosition", GetPosition}};
+  for (auto& [n, f] : fromSwf6) {
+    vm.NewFunction(n, f, proto);
+    proto->props[vm.Key(n)].versions = kPropVersion5;
+  }
   vm.AddAccessor(proto, "duration", GetDuration, nullptr);
   vm.AddAccessor(proto, "position", GetPosition, nullptr);
 }
