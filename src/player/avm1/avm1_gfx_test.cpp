@@ -222,7 +222,7 @@ TEST(Avm1Bitmap, PixelMethodsAndProperties) {
   EXPECT_EQ(r.Get("miss"), "false");
   EXPECT_EQ(r.Get("flooded"), std::to_string(0x0000FF));
   EXPECT_EQ(r.Get("kept"), std::to_string(0x00FF00));
-  EXPECT_EQ(r.Get("big"), "-1");  // over Flash 8's 2880 pixels
+  EXPECT_EQ(r.Get("big"), "");  // over Flash 8's 2880 pixels: `new` gives undefined
   EXPECT_EQ(r.Get("gone"), "-1");
   EXPECT_EQ(r.Get("cw"), "10");
 }
@@ -246,6 +246,56 @@ TEST(Avm1Bitmap, PixelMethodsOnMissingArgumentsGiveMinusOne) {
     EXPECT_EQ(r.Get(name), "-1") << name;
   EXPECT_EQ(r.Get("kept"), std::to_string(0xBBCCDD));
   EXPECT_EQ(r.Get("nullX"), std::to_string(0xBBCCDD));
+}
+
+// Bad calls answer with codes in the order Flash checks: too few arguments
+// (-1), no source bitmap (-2), a disposed source (-3), no rectangle (-4);
+// methods that work answer 0, some -1 all the same.
+TEST(Avm1Bitmap, MethodsAnswerBadCallsWithFlashCodes) {
+  Actions a;
+  Set(a, "b", Bitmap({Num(3), Num(3), Actions().PushBool(true), Num(0xAABBCCDD)}));
+  Set(a, "src", Bitmap({Num(3), Num(3)}));
+  Set(a, "gone", Bitmap({Num(3), Num(3)}));
+  a.Append(Do(Var("gone"), "dispose", {}));
+  const auto rect = [] { return Geom("Rectangle", {Num(0), Num(0), Num(2), Num(2)}); };
+  const auto pt = [] { return Geom("Point", {Num(0), Num(0)}); };
+  Set(a, "fewArgs", Method(Var("b"), "copyPixels", {Var("src"), rect()}));
+  Set(a, "noSource", Method(Var("b"), "copyPixels", {Object({}), rect(), pt()}));
+  Set(a, "goneSource", Method(Var("b"), "copyPixels", {Var("gone"), rect(), pt()}));
+  Set(a, "noRect", Method(Var("b"), "copyPixels", {Var("src"), Object({{"x", Num(0)}, {"y", Num(0)}}), pt()}));
+  Set(a, "copied", Method(Var("b"), "copyPixels", {Var("src"), rect(), Actions().PushNull()}));
+  Set(a, "merged", Method(Var("b"), "merge", {Var("src"), rect(), pt(), Num(1), Num(1), Num(1), Num(1)}));
+  Set(a, "filledNoRect", Method(Var("b"), "fillRect", {Actions().PushNull(), Num(0)}));
+  Set(a, "ctPlain", Method(Var("b"), "colorTransform", {rect(), Object({{"redMultiplier", Num(0)}})}));
+  Set(a, "hitNoY", Method(Var("b"), "hitTest", {Object({{"x", Num(0)}}), Num(1), pt()}));
+  Set(a, "floodSame", Method(Var("src"), "floodFill", {Num(1), Num(1), Num(0xFFFFFFFF)}));
+  Set(a, "floodOut", Method(Var("src"), "floodFill", {Num(5), Num(1), Num(0)}));
+  Set(a, "floodNew", Method(Var("src"), "floodFill", {Num(1), Num(1), Num(0)}));
+  Set(a, "goneClone", Method(Var("gone"), "clone", {}));
+  Set(a, "undefinedIsOpaque", Member(Bitmap({Num(2), Num(2), Undef()}), "transparent"));
+  Set(a, "keys", Str(""));
+  a.Append(ForIn(Var("src"), [] {
+    Actions body;
+    return Set(body, "keys", Bin(Var("keys"), Actions().PushRegister(0), Action::kAdd2));
+  }()));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("fewArgs"), "-1");
+  EXPECT_EQ(r.Get("noSource"), "-2");
+  EXPECT_EQ(r.Get("goneSource"), "-3");
+  EXPECT_EQ(r.Get("noRect"), "-4");
+  EXPECT_EQ(r.Get("copied"), "0");
+  EXPECT_EQ(r.Get("merged"), "-1");
+  EXPECT_EQ(r.Get("filledNoRect"), "-1");
+  EXPECT_EQ(r.Get("ctPlain"), "-3");  // a plain object is no ColorTransform
+  EXPECT_EQ(r.Get("hitNoY"), "-2");
+  EXPECT_EQ(r.Get("floodSame"), "0");
+  EXPECT_EQ(r.Get("floodOut"), "0");
+  EXPECT_EQ(r.Get("floodNew"), "1");
+  EXPECT_EQ(r.Get("goneClone"), "-1");
+  EXPECT_EQ(r.Get("undefinedIsOpaque"), "false");
+  for (const char* key : {"width", "height", "transparent", "rectangle"}) {
+    EXPECT_NE(r.Get("keys").find(key), std::string::npos) << key;
+  }
 }
 
 TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {

@@ -92,6 +92,42 @@ TEST(Avm1Sound, StartCarriesOffsetLoopsAndLevels) {
   EXPECT_EQ(r.Get("s.position"), "1000");
 }
 
+// A Sound keeps its target's path and looks it up at each use: before the
+// clip exists, once it is renamed or removed, its getters give undefined
+// and its setters change nothing.
+TEST(Avm1Sound, TargetIsFoundByPathAtEachUse) {
+  Actions a;
+  Set(a, "s", New("Sound", {Str("mc")}));
+  Set(a, "early", Method(Var("s"), "getVolume"));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)})));
+  Set(a, "made", Method(Var("s"), "getVolume"));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(40)})));
+  a.Append(SetMember(Var("mc"), "_name", Str("other")));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(10)})));
+  Set(a, "renamed", Method(Var("s"), "getVolume"));
+  a.Append(SetMember(Var("other"), "_name", Str("mc")));
+  Set(a, "back", Method(Var("s"), "getVolume"));
+  a.Append(Do(Method(Var("s"), "setTransform", {Object({{"ll", Int(10)}, {"rr", Int(30)}})})));
+  Set(a, "pan", Method(Var("s"), "getPan"));
+  a.Append(Do(Method(Var("mc"), "removeMovieClip")));
+  Set(a, "removed", Method(Var("s"), "getPan"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("early"), "");
+  EXPECT_EQ(r.Get("made"), "100");
+  EXPECT_EQ(r.Get("renamed"), "");
+  EXPECT_EQ(r.Get("back"), "40");
+  EXPECT_EQ(r.Get("pan"), "90");  // the left channel turned down decides
+  EXPECT_EQ(r.Get("removed"), "");
+}
+
+TEST(Avm1Sound, LoadingMethodsComeWithSwf6) {
+  Actions a;
+  Set(a, "load", Actions().Append(Member(Member(Var("Sound"), "prototype"), "loadSound")).Raw(Code(Action::kTypeOf)));
+  Played five(Script(a, 5)), six(Script(a, 6));
+  EXPECT_EQ(five.Get("load"), "undefined");
+  EXPECT_EQ(six.Get("load"), "function");
+}
+
 TEST(Avm1Sound, StopsByNameOrAll) {
   Actions a;
   Set(a, "s", New("Sound"));

@@ -20,10 +20,19 @@ TEST(BitmapData, SizesOutOfRangeAreRefused) {
   EXPECT_TRUE(BitmapData::Make(2880, 2880, false, 0));
 }
 
+// Flash stores premultiplied pixels and reads them back to the nearest
+// value, a tie going down.
+TEST(BitmapData, PremultipliedPixelsReadBackAsFlashRoundsThem) {
+  auto b = Make(2, 1, true, 0xAABBCCDD);
+  EXPECT_EQ(b->GetPixel32(0, 0), 0xAABBCCDCu);
+  b->SetPixel32(1, 0, 0x12345678);
+  EXPECT_EQ(b->GetPixel32(1, 0), 0x12395571u);
+}
+
 TEST(BitmapData, PixelsKeepStraightColoursThroughPremultiplying) {
   auto b = Make(4, 4, true, 0x00000000);
   b->SetPixel32(1, 1, 0x80FF8040);
-  EXPECT_EQ(b->GetPixel32(1, 1), 0x80FF8040u);
+  EXPECT_EQ(b->GetPixel32(1, 1), 0x80FF7F40u);  // 127.5 goes down
   // Fully transparent pixels lose their colour.
   b->SetPixel32(2, 2, 0x00FF0000);
   EXPECT_EQ(b->GetPixel32(2, 2), 0u);
