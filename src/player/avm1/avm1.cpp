@@ -810,6 +810,17 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   SetProp(o, name, stored);
 }
 
+ClipHandle Avm1::ScriptRoot(ClipHandle clip) {
+  const ClipHandle level = stage_.RootOf(clip);
+  if (lockRoots_.empty()) return level;
+  // The nearest clip that locks its root, below the level.
+  for (int guard = 0; guard < 4096 && clip != kRootClip && clip != level && clip != kNoClip; ++guard) {
+    if (lockRoots_.count(clip)) return clip;
+    clip = stage_.ParentOf(clip);
+  }
+  return level;
+}
+
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
   TimelineState* tl = stage_.TimelineOf(clip);
@@ -824,7 +835,8 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
       return ClipValue(stage_.ParentOf(clip));
     }
-    if (low == "_root") return ClipValue(stage_.RootOf(clip));
+    if (low == "_root") return ClipValue(ScriptRoot(clip));
+    if (low == "_lockroot") return AsValue::Bool(lockRoots_.count(clip) > 0);
     if (low == "_level0") return ClipValue(kRootClip);
     if (low == "_global") return AsValue::Object(global_);
   }
@@ -863,6 +875,14 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
         stage_.SetClipProperty(clip, i, v, *this);
         return;
       }
+    }
+    if (low == "_lockroot") {
+      if (ToBool(v)) {
+        lockRoots_.insert(clip);
+      } else {
+        lockRoots_.erase(clip);
+      }
+      return;
     }
   }
   AsObject* vars = ClipVars(tl);
@@ -933,7 +953,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   }
   if (EqualsNoCase(name, "this")) return ctx.thisv;
   const bool under = !name.empty() && name[0] == '_';
-  if (under && EqualsNoCase(name, "_root")) return ClipValue(stage_.RootOf(ctx.target));
+  if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
   if (const int level = LevelOfName(name); level >= 0) {
     if (level == 0) return ClipValue(kRootClip);
     const ClipHandle h = stage_.Level(level, false);
@@ -1052,7 +1072,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     const AsValue sup = wantSuper ? MakeSuper(fnObj, self) : AsValue{};
     preload(0x10, sup);
     if (!(f.flags & 0x20)) SetProp(act, "super", sup, true);
-    preload(0x40, ClipValue(kRootClip));
+    preload(0x40, ClipValue(ScriptRoot(ctx.target)));
     if (f.flags & 0x80) preload(0x80, GetClipMember(ctx.target, "_parent"));
     preload(0x100, AsValue::Object(global_));
     if (!(f.flags & 0x02)) SetProp(act, "this", self, true);

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "player/avm1/avm1_action_list.h"
@@ -306,6 +307,9 @@ class Avm1 {
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
   AsValue ResolvePath(Context& ctx, const std::string& path);
+  // What _root names for a script of `clip`: its level, or the nearest clip
+  // locking its root.
+  ClipHandle ScriptRoot(ClipHandle clip);
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
   AsValue CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args);
@@ -351,6 +355,8 @@ class Avm1 {
   bool budgetSpent_ = false;
   const AsObject* constructing_ = nullptr;  // see Constructing()
   bool constructionRefused_ = false;  // see RefuseConstruction()
+  // Clips whose _lockroot is set: _root inside them is the clip itself.
+  std::unordered_set<ClipHandle> lockRoots_;
   int depth_ = 0;
   int accessorDepth_ = 0;
   bool aborted_ = false;

@@ -289,7 +289,10 @@ AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
   tl = ClipTimeline(vm, self);
   if (!tl || key > std::numeric_limits<int>::max()) return {};
   auto it = tl->list.find(static_cast<int>(key));
-  if (it == tl->list.end() || !it->second.sprite) return {};
+  if (it == tl->list.end()) return {};
+  // A shape is no script object: Flash answers with the clip holding it.
+  if (!it->second.sprite && !it->second.field) return self;
+  if (!it->second.sprite) return {};
   return vm.ClipValue(it->second.serial);
 }
 
