@@ -434,6 +434,7 @@ AsObject* Avm1::NewClass(AsObject* on, const std::string& name, AsNative ctor, A
   if (!proto) proto = NewRootObject(objectProto_);
   AsObject* f = NewFunction(name, ctor, on);
   SetProp(f, "prototype", AsValue::Object(proto), true);
+  f->props[Key("prototype")].dontDelete = true;  // delete Object.prototype keeps it
   SetProp(proto, "constructor", AsValue::Object(f), true);
   return f;
 }
@@ -671,7 +672,7 @@ AsValue Avm1::Less(const AsValue& a0, const AsValue& b0) {
   if (a.type == AsValue::Type::kObject) return AsValue::Bool(false);
   const AsValue b = prim(b0);
   if (b.type == AsValue::Type::kObject) return AsValue::Bool(false);
-  if (a.type == AsValue::Type::kString && b.type == AsValue::Type::kString) return AsValue::Bool(a.Text() < b.Text());
+  if (a.type == AsValue::Type::kString && b.type == AsValue::Type::kString) return AsValue::Bool(ScriptStringLess(a.Text(), b.Text()));
   const double x = PrimitiveNumber(a), y = PrimitiveNumber(b);
   if (std::isnan(x) || std::isnan(y)) return AsValue::Undefined();
   return AsValue::Bool(x < y);

@@ -883,6 +883,7 @@ void Avm1::DefineFunction(ActionFrame& f, bool v2) {
   AsObject* proto = NewObject();
   SetProp(proto, "constructor", AsValue::Object(fo), true);
   SetProp(fo, "prototype", AsValue::Object(proto), true);
+  fo->props[Key("prototype")].dontDelete = true;  // a function's prototype survives delete
   const AsValue fv = AsValue::Object(fo);
   if (name.empty()) {
     f.Push(fv);

@@ -581,6 +581,7 @@ void Avm1::InstallBuiltins() {
   auto ctor = [&](const char* name, AsNative native, AsObject* proto) {
     AsObject* f = fn(nullptr, name, native);
     SetProp(f, "prototype", AsValue::Object(proto), true);
+    f->props[Key("prototype")].dontDelete = true;
     SetProp(proto, "constructor", AsValue::Object(f), true);
     return f;
   };

@@ -63,6 +63,16 @@ inline void JoinSurrogates(std::string& s) {
   s = std::move(out);
 }
 
+// Script strings order by code point: a surrogate pair held as two 3-byte
+// halves counts as the character it makes ("\uFF61" < "\uD800\uDC02").
+inline bool ScriptStringLess(const std::string& a, const std::string& b) {
+  if (a.find('\xED') == std::string::npos && b.find('\xED') == std::string::npos) return a < b;
+  std::string x = a, y = b;
+  JoinSurrogates(x);
+  JoinSurrogates(y);
+  return x < y;
+}
+
 // A lone surrogate half (a 3-byte ED A0..BF sequence) as U+FFFD, the way
 // Flash writes such text out.
 inline void ReplaceLoneSurrogates(std::string& s) {
