@@ -196,6 +196,47 @@ TEST(Avm1Classes, MovieClipPrototypeReachesEveryClip) {
   EXPECT_EQ(r.Get("v"), "8");
 }
 
+// _lockroot takes any true value; inside a locking clip _root is that clip,
+// for its own scripts and its children's.
+TEST(Avm1Clips, LockRootMakesTheClipTheRootOfItsChildren) {
+  auto b = Movie();
+  Actions a;
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("box"), Int(1)})).Raw(kPop);
+  a.Append(Method(Var("box"), "createEmptyMovieClip", {Str("inner"), Int(1)})).Raw(kPop);
+  Set(a, "before", Member(Var("box"), "_lockroot"));
+  a.Append(SetMember(Var("box"), "_lockroot", Str("false")));  // a non-empty string is true
+  Set(a, "locked", Member(Var("box"), "_lockroot"));
+  Set(a, "innerRoot", Member(Member(Var("box"), "inner"), "_root"));
+  Set(a, "ownRoot", Member(Var("box"), "_root"));
+  a.Append(SetMember(Var("box"), "_lockroot", Int(0)));
+  Set(a, "unlockedRoot", Member(Member(Var("box"), "inner"), "_root"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("before"), "false");
+  EXPECT_EQ(r.Get("locked"), "true");
+  EXPECT_EQ(r.Get("innerRoot"), "_level0.box");
+  EXPECT_EQ(r.Get("ownRoot"), "_level0.box");
+  EXPECT_EQ(r.Get("unlockedRoot"), "_level0");
+}
+
+// A function's prototype, built-in or made by script, survives delete.
+TEST(Avm1Classes, PrototypesSurviveDelete) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.F", Fn(Actions()));
+  for (const char* cls : {"Object", "MovieClip", "_global.F"}) {
+    a.Append(Var(cls)).PushString("prototype").Raw(Code(Action::kDelete)).Raw(kPop);
+  }
+  Set(a, "object", Actions().Append(Member(Var("Object"), "prototype")).Raw(Code(Action::kTypeOf)));
+  Set(a, "clip", Actions().Append(Member(Var("MovieClip"), "prototype")).Raw(Code(Action::kTypeOf)));
+  Set(a, "script", Actions().Append(Member(Var("_global.F"), "prototype")).Raw(Code(Action::kTypeOf)));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("object"), "object");
+  EXPECT_EQ(r.Get("clip"), "object");
+  EXPECT_EQ(r.Get("script"), "object");
+}
+
 TEST(Avm1Classes, PropFlagsHideProtectAndVersionProperties) {
   auto run = [](std::uint8_t version) {
     auto b = Movie(version);

@@ -333,7 +333,10 @@ TEST(Avm1Values, StringsCountUtf16Units) {
   Set(a, "joined", Bin(Bin(Method(Str(face), "charAt", {Int(0)}), Method(Str(face), "charAt", {Int(1)}), kAdd2),
                        Str(face), kEquals2));
   Set(a, "fromCodes", Bin(Method(Var("String"), "fromCharCode", {Int(0xD83D), Int(0xDE0B)}), Str(face), kEquals2));
+  // Order is by code point: U+FF61 sorts before a pair given as two halves.
+  Set(a, "pairAfter", Bin(Str("\xEF\xBD\xA1"), Str("\xED\xA0\x80\xED\xB0\x82"), Code(Action::kLess2)));
   Played v8(Script(a));
+  EXPECT_EQ(v8.Get("pairAfter"), "true");
   EXPECT_EQ(v8.Get("len"), "4");
   EXPECT_EQ(v8.Get("actionLen"), "2");
   EXPECT_EQ(v8.Get("mbLen"), "2");
