@@ -463,8 +463,18 @@ AsObject* Avm1::ClipVars(TimelineState* tl) {
 std::string Avm1::ClipPathText(const std::string& path, bool slash) const {
   const std::string& plain = path;
   if (slash) return plain.empty() ? "/" : plain;
+  // A loaded level is named by itself: "/_level1/mc" is _level1.mc.
+  std::size_t from = 0;
   std::string out = "_level0";
-  for (char c : plain) out += c == '/' ? '.' : c;
+  if (plain.rfind("/_level", 0) == 0) {
+    std::size_t end = 7;
+    while (end < plain.size() && std::isdigit(static_cast<unsigned char>(plain[end]))) ++end;
+    if (end > 7 && (end == plain.size() || plain[end] == '/')) {
+      out = plain.substr(1, end - 1);
+      from = end;
+    }
+  }
+  for (std::size_t i = from; i < plain.size(); ++i) out += plain[i] == '/' ? '.' : plain[i];
   return out;
 }
 
