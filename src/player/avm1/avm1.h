@@ -239,6 +239,7 @@ class Avm1 {
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
   bool DeleteProp(AsObject* o, const std::string& name);
   bool StrictEquals(const AsValue& a, const AsValue& b);
+  bool LooseEquals(const AsValue& a, const AsValue& b) { return Equals2(a, b); }
   // Calls `message` on every listener in the object's _listeners (AsBroadcaster).
   bool Broadcast(const AsValue& broadcaster, const std::string& message, AsArgs args);
   // The same for one of the global broadcasters (Mouse, Key, Stage).

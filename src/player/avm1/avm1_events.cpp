@@ -21,29 +21,31 @@ AsObject* Listeners(Avm1& vm, const AsValue& self) {
   return arr && arr->isArray ? arr : nullptr;
 }
 
-// A listener is added once; adding it again changes nothing.
+// As Flash's own script does it: removeListener finds the last listener
+// equal (==) to the argument, so undefined and null stand for each other;
+// addListener first removes an equal one, then adds at the end.
+bool RemoveEqual(Avm1& vm, AsObject* arr, const AsValue& l) {
+  for (std::size_t i = arr->elems.size(); i-- > 0;) {
+    if (vm.LooseEquals(arr->elems[i], l)) {
+      arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
 AsValue AddListener(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* arr = Listeners(vm, self);
   if (!arr) return AsValue::Bool(false);
   const AsValue l = Arg(a, 0);
-  for (const AsValue& e : arr->elems) {
-    if (vm.StrictEquals(e, l)) return AsValue::Bool(true);
-  }
+  RemoveEqual(vm, arr, l);
   if (vm.Charge(sizeof(AsValue))) arr->elems.push_back(l);
   return AsValue::Bool(true);
 }
 
 AsValue RemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* arr = Listeners(vm, self);
-  if (!arr) return AsValue::Bool(false);
-  const AsValue l = Arg(a, 0);
-  for (std::size_t i = 0; i < arr->elems.size(); ++i) {
-    if (vm.StrictEquals(arr->elems[i], l)) {
-      arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(i));
-      return AsValue::Bool(true);
-    }
-  }
-  return AsValue::Bool(false);
+  return AsValue::Bool(arr && RemoveEqual(vm, arr, Arg(a, 0)));
 }
 
 AsValue BroadcastMessage(Avm1& vm, const AsValue& self, AsArgs a) {

@@ -171,7 +171,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
       // The clip takes the picture or movie in the frame the file arrives.
       Stage& stage = vm.GetStage();
       const ClipHandle clip = vm.ClipOf(r.target);
-      bool shown = false;
+      bool shown = false, unreadable = false;
       if (ok) {
         switch (ContentOf(text)) {
           case Content::kPicture:
@@ -182,6 +182,10 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
                     stage.LoadMovieInto(clip, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
             break;
           case Content::kUnknown:
+            // Flash counts a file it cannot show as loaded, with no bytes:
+            // the clip is emptied and the loader hears every event.
+            stage.FailLoad(clip);
+            shown = unreadable = true;
             break;
         }
       }
@@ -194,7 +198,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         break;
       }
       if (r.loader.IsUndefined()) break;
-      const double n = static_cast<double>(text.size());
+      const double n = unreadable ? 0 : static_cast<double>(text.size());
       Broadcast(vm, r.loader, "onLoadStart", {r.target});
       Broadcast(vm, r.loader, "onLoadProgress", {r.target, AsValue::Number(n), AsValue::Number(n)});
       Broadcast(vm, r.loader, "onLoadComplete", {r.target, AsValue::Number(0)});
@@ -212,8 +216,9 @@ AsValue PollLoads(Avm1& vm, const AsValue&, AsArgs) {
   now.swap(q->pending);
   std::vector<LoadRequest> later;
   for (auto& r : now) Complete(vm, r, later);
-  // Loads asked for by the handlers above wait for the next frame too.
-  q->pending.insert(q->pending.begin(), later.begin(), later.end());
+  // Loads asked for by the handlers above wait for the next frame too. The
+  // init events follow the clips' order of play, newest loaded first.
+  q->pending.insert(q->pending.begin(), later.rbegin(), later.rend());
   if (q->pending.empty() && q->interval) {
     vm.ClearInterval(q->interval);
     q->interval = 0;
@@ -342,42 +347,11 @@ AsValue MclCtor(Avm1& vm, const AsValue& self, AsArgs) {
   return self;
 }
 
-AsObject* Listeners(Avm1& vm, const AsValue& self) {
-  const AsValue list = vm.Get(self, "_listeners");
-  return list.type == AsValue::Type::kObject && list.obj->isArray ? list.obj : nullptr;
-}
-
-bool SameObject(const AsValue& x, const AsValue& y) {
-  if (x.type != y.type) return false;
-  if (x.type == AsValue::Type::kObject) return x.obj == y.obj;
-  if (x.type == AsValue::Type::kClip) return x.clip == y.clip;
-  return false;
-}
-
-AsValue MclAddListener(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* list = Listeners(vm, self);
-  if (!list || a.empty()) return AsValue::Bool(false);
-  for (auto& l : list->elems) {
-    if (SameObject(l, a[0])) return AsValue::Bool(true);
-  }
-  list->elems.push_back(a[0]);
-  return AsValue::Bool(true);
-}
-
-AsValue MclRemoveListener(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* list = Listeners(vm, self);
-  if (!list || a.empty()) return AsValue::Bool(false);
-  for (auto it = list->elems.begin(); it != list->elems.end(); ++it) {
-    if (SameObject(*it, a[0])) {
-      list->elems.erase(it);
-      return AsValue::Bool(true);
-    }
-  }
-  return AsValue::Bool(false);
-}
-
 AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (!Self(self) || a.size() < 2) return AsValue::Bool(false);
+  // Too few arguments: undefined; a bad target: false.
+  if (!Self(self) || a.size() < 2) return {};
+  // The address must be a string; nothing converts it.
+  if (a[0].type != AsValue::Type::kString) return AsValue::Bool(false);
   const AsValue target = ClipTarget(vm, kRootClip, a[1], true);
   if (target.IsUndefined()) return AsValue::Bool(false);
   Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, false, 0});
@@ -486,9 +460,14 @@ void InstallLoad(Avm1& vm) {
   AsObject* mclProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "MovieClipLoader", MclCtor, mclProto);
   const std::pair<const char*, AsNative> mclMethods[] = {
-      {"addListener", MclAddListener}, {"removeListener", MclRemoveListener}, {"loadClip", MclLoadClip},
+      {"loadClip", MclLoadClip},
       {"unloadClip", MclUnloadClip},   {"getProgress", MclGetProgress}};
   for (auto& [n, f] : mclMethods) vm.NewFunction(n, f, mclProto);
+  // Its listener methods are AsBroadcaster's own.
+  const AsValue bc = vm.Get(AsValue::Object(global), "AsBroadcaster");
+  for (const char* name : {"addListener", "removeListener", "broadcastMessage"}) {
+    vm.SetProp(mclProto, name, vm.Get(bc, name), true);
+  }
 
   vm.NewFunction("loadVariables", McLoadVariables, vm.ClipProto());
   vm.NewFunction("loadMovie", McLoadMovie, vm.ClipProto());
