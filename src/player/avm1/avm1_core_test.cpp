@@ -290,6 +290,36 @@ TEST(Avm1Classes, PropFlagsTakeUndefinedAsAName) {
   EXPECT_EQ(r.Get("names"), "a");
 }
 
+// Listeners compare with ==: undefined and null are one listener; adding
+// one again moves it to the end. MovieClipLoader has the same methods.
+TEST(Avm1Listeners, ListenersCompareLooselyAndMoveToTheEnd) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "src", Object({}));
+  a.Append(Method(Var("AsBroadcaster"), "initialize", {Var("src")})).Raw(kPop);
+  Set(a, "one", Object({}));
+  a.Append(Method(Var("src"), "addListener", {Undef()})).Raw(kPop);
+  a.Append(Method(Var("src"), "addListener", {Actions().PushNull()})).Raw(kPop);  // replaces undefined
+  a.Append(Method(Var("src"), "addListener", {Var("one")})).Raw(kPop);
+  a.Append(Method(Var("src"), "addListener", {Bool(false)})).Raw(kPop);
+  a.Append(Method(Var("src"), "addListener", {Var("one")})).Raw(kPop);  // moves to the end
+  Set(a, "count", Member(Member(Var("src"), "_listeners"), "length"));
+  Set(a, "first", Actions().Append(Member(Member(Var("src"), "_listeners"), "0")).Raw(kTypeOf));
+  Set(a, "lastIsOne", Bin(Member(Member(Var("src"), "_listeners"), "2"), Var("one"), Code(Action::kStrictEquals)));
+  Set(a, "removedNull", Method(Var("src"), "removeListener", {Undef()}));
+  Set(a, "removedAgain", Method(Var("src"), "removeListener", {Undef()}));
+  Set(a, "shared", Bin(Member(Member(Var("MovieClipLoader"), "prototype"), "addListener"),
+                       Member(Var("AsBroadcaster"), "addListener"), Code(Action::kStrictEquals)));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("count"), "3");
+  EXPECT_EQ(r.Get("first"), "null");
+  EXPECT_EQ(r.Get("lastIsOne"), "true");
+  EXPECT_EQ(r.Get("removedNull"), "true");
+  EXPECT_EQ(r.Get("removedAgain"), "false");
+  EXPECT_EQ(r.Get("shared"), "true");
+}
+
 TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   auto b = Movie();
   Actions a;
@@ -313,7 +343,7 @@ TEST(Avm1Listeners, AsBroadcasterCallsEachListenerOnceInOrder) {
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("count"), "2");
-  EXPECT_EQ(r.Get("_global.log"), "1x2x2y");
+  EXPECT_EQ(r.Get("_global.log"), "2x1x2y");  // adding `one` again moved it after `two`
   EXPECT_EQ(r.Get("heard"), "true");
   EXPECT_EQ(r.Get("removed"), "true");
   EXPECT_EQ(r.Get("again"), "false");

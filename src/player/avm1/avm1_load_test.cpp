@@ -208,6 +208,29 @@ TEST(Avm1Load, MovieClipLoaderEventsInOrder) {
   EXPECT_EQ(r.Get("events"), "St,Pr,Co,In,");
 }
 
+// A file that is no picture and no movie loads as nothing, with every
+// event and no bytes; loadClip refuses calls it cannot make.
+TEST(Avm1Load, MovieClipLoaderTakesUnreadableFilesAsEmpty) {
+  TempFolder folder;
+  folder.Write(folder.Dir() / "notes.txt", "plain text");
+  Actions a;
+  Set(a, "events", Str(""));
+  Set(a, "mcl", New("MovieClipLoader"));
+  a.Append(SetMember(Var("mcl"), "onLoadProgress", Function({"t", "n"}, AppendRoot("events", "Pr,"))));
+  a.Append(SetMember(Var("mcl"), "onLoadComplete", Function({"t"}, AppendRoot("events", "Co,"))));
+  a.Append(SetMember(Var("mcl"), "onLoadError", Function({"t"}, AppendRoot("events", "Er,"))));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("box"), Int(1)})));
+  Set(a, "started", Method(Var("mcl"), "loadClip", {Str("notes.txt"), Var("box")}));
+  Set(a, "noTarget", Method(Var("mcl"), "loadClip", {Str("notes.txt")}));
+  Set(a, "numberUrl", Method(Var("mcl"), "loadClip", {Int(0), Var("box")}));
+  PlayedFile r(folder, a);
+  EXPECT_EQ(r.Get("started"), "true");
+  EXPECT_EQ(r.Get("noTarget"), "");
+  EXPECT_EQ(r.Get("numberUrl"), "false");
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("events"), "Pr,Co,");
+}
+
 TEST(Avm1Load, NothingLoadsForAMovieGivenAsBytes) {
   Actions a;
   Set(a, "lv", New("LoadVars"));
