@@ -107,7 +107,11 @@ AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
-  return AsValue::Bool(o && !a.empty() && o->props.count(vm.Key(Str(vm, a[0]))));
+  if (!o || a.empty()) return AsValue::Bool(false);
+  const std::string key = vm.Key(Str(vm, a[0]));
+  // Every object holds its own __proto__ link; no property has an empty name.
+  if (key == "__proto__") return AsValue::Bool(o->proto != nullptr);
+  return AsValue::Bool(!key.empty() && o->props.count(key));
 }
 
 // watch(name, callback[, data]): later sets of the property go through the

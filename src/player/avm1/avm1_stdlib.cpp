@@ -250,6 +250,7 @@ AsValue StringCtor(Avm1& vm, const AsValue& self, AsArgs a) {
     o->primitive = v;
     o->className = "String";
     vm.SetProp(o, "length", AsValue::Number(static_cast<double>(Chars(vm, v.Text()).size())), true);
+    o->props[vm.Key("length")].dontDelete = true;  // writable, but delete keeps it
     return self;
   }
   return v;
@@ -820,6 +821,7 @@ AsValue BoxPrimitive(Avm1& vm, const AsValue& v) {
       o = vm.NewObject(vm.StringProto());
       o->className = "String";
       vm.SetProp(o, "length", AsValue::Number(static_cast<double>(Chars(vm, v.Text()).size())), true);
+      o->props[vm.Key("length")].dontDelete = true;
       break;
     case AsValue::Type::kNumber:
       o = vm.NewObject(vm.NumberProto());
