@@ -206,6 +206,8 @@ class Avm1 {
   AsObject* BooleanProto() const { return booleanProto_; }
   // Whether a built-in constructor is being called by `new` (or `super()`)
   // on `self`, rather than as a conversion function.
+  // A script error is on its way up (a built-in stops what it was doing).
+  bool Throwing() const { return throwing_; }
   bool Constructing(const AsValue& self) const {
     return self.type == AsValue::Type::kObject && self.obj == constructing_;
   }

@@ -295,18 +295,24 @@ AsValue LvDecode(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 // "name=value&..." of the object's own enumerable variables, oldest first.
+// name=value pairs in for..in order (newest first), getters read; a
+// script error in a conversion stops it.
 AsValue LvToString(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = Self(self);
   if (!o) return AsValue::String("");
-  std::vector<const AsProperty*> props;
+  std::vector<std::pair<std::uint64_t, std::string>> names;
   for (auto& [key, p] : o->props) {
-    if (!p.hidden && !p.getter && !(p.value.type == AsValue::Type::kObject && p.value.obj->fn)) props.push_back(&p);
+    if (!p.hidden && !(p.value.type == AsValue::Type::kObject && p.value.obj->fn)) names.emplace_back(p.order, p.name);
   }
-  std::sort(props.begin(), props.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
+  std::sort(names.begin(), names.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
   std::string out;
-  for (const AsProperty* p : props) {
+  for (const auto& [order, name] : names) {
+    const AsValue v = vm.Get(self, name);
+    if (vm.Throwing()) return {};
+    const std::string text = vm.ToString(v);
+    if (vm.Throwing()) return {};
     if (!out.empty()) out += '&';
-    out += UrlEncode(p->name) + '=' + UrlEncode(vm.ToString(p->value));
+    out += UrlEncode(name) + '=' + UrlEncode(text);
   }
   return AsValue::String(out);
 }

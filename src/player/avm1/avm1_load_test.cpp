@@ -113,11 +113,17 @@ TEST(Avm1LoadVars, DecodesAndEncodes) {
   Set(a, "c", Member(Var("lv"), "c"));
   Set(a, "d", Member(Var("lv"), "d"));
   Set(a, "text", Method(Var("lv"), "toString"));
+  // Pairs come in for..in order, newest first, and getters are read.
+  Set(a, "got", New("LoadVars"));
+  a.Append(SetMember(Var("got"), "x", Int(1)));
+  a.Append(Do(Method(Var("got"), "addProperty", {Str("g"), Function({}, Actions().PushString("m").Raw(Code(Action::kReturn))), Actions().PushNull()})));
+  Set(a, "gotText", Method(Var("got"), "toString"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("b"), "hello world");
   EXPECT_EQ(r.Get("c"), "&=");
   EXPECT_EQ(r.Get("d"), "");
-  EXPECT_EQ(r.Get("text"), "a=1&b=hello%20world&c=%26%3D");
+  EXPECT_EQ(r.Get("text"), "c=%26%3D&b=hello%20world&a=1");
+  EXPECT_EQ(r.Get("gotText"), "g=m&x=1");
 }
 
 TEST(Avm1Load, FilesBesideTheMovieLoadOnALaterFrame) {
