@@ -1254,6 +1254,17 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
     for (auto& [name, v] : copy) SetClipMember(clip, name, v);
   }
   for (auto code : init) Run(clip, code);
+  // Flash's MovieClip constructor calls onConstruct (the prototype's too);
+  // an error it throws is reported there and goes no further.
+  if (stage_.TimelineOf(clip) && HasHandler(clip, "onConstruct")) {
+    const bool outer = std::exchange(throwing_, false);
+    const AsValue outerThrown = thrown_;
+    ClipVars(stage_.TimelineOf(clip));  // a new empty clip has none yet
+    CallHandler(clip, "onConstruct");
+    ReportUncaught(*this, throwing_, thrown_);
+    throwing_ = outer;
+    thrown_ = outerThrown;
+  }
   if (ctor.type != AsValue::Type::kObject || !stage_.TimelineOf(clip)) return;
   throwing_ = false;
   CallFunction(ctor.obj, ClipValue(clip), {});

@@ -241,7 +241,9 @@ AsValue McCreateEmpty(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!ClipTimeline(vm, self, &clip)) return {};
   const std::string name = Str(vm, Arg(a, 0));
   const ClipHandle made = vm.GetStage().CreateEmptyClip(clip, name, DepthArg(vm, a, 1));
-  return made == kNoClip ? AsValue{} : vm.ClipValue(made);
+  if (made == kNoClip) return {};
+  vm.ConstructClip(made);  // at once, as attachMovie: its onConstruct runs inside the call
+  return vm.ClipValue(made);
 }
 
 AsValue McBytesTotal(Avm1& vm, const AsValue& self, AsArgs) {
