@@ -219,6 +219,26 @@ TEST(Avm1Clips, LockRootMakesTheClipTheRootOfItsChildren) {
   EXPECT_EQ(r.Get("unlockedRoot"), "_level0");
 }
 
+// MovieClip.prototype.onConstruct runs inside createEmptyMovieClip, on the
+// new clip; an error it throws stops there, not in the caller.
+TEST(Avm1Classes, OnConstructRunsAsTheClipIsMade) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "onConstruct",
+                     Fn(Log(Bin(Member(Var("this"), "_name"), Str(","), kAdd2)))));
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("first"), Int(1)})).Raw(kPop);
+  a.Append(Log("after,"));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "onConstruct",
+                     Fn(Actions().PushString("bad").Raw(Code(Action::kThrow)))));
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("second"), Int(2)})).Raw(kPop);
+  Set(a, "reached", Bool(true));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "first,after,");
+  EXPECT_EQ(r.Get("reached"), "true");
+}
+
 // A function's prototype, built-in or made by script, survives delete.
 TEST(Avm1Classes, PrototypesSurviveDelete) {
   auto b = Movie();
