@@ -8,6 +8,7 @@
 // run when the next frame begins, so captures see the same order every run.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -372,12 +373,28 @@ AsValue MclUnloadClip(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 // What the target clip's getBytesLoaded and getBytesTotal say.
+// getProgress(target): a clip, a path or a level number; undefined for
+// anything else, and undefined counts when the target is not there.
 AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
-  const ClipHandle clip = Arg(a, 0).type == AsValue::Type::kClip ? vm.ClipOf(a[0]) : kNoClip;
+  const AsValue t = Arg(a, 0);
   Stage& stage = vm.GetStage();
+  ClipHandle clip = kNoClip;
+  switch (t.type) {
+    case AsValue::Type::kClip: clip = vm.ClipOf(t); break;
+    case AsValue::Type::kString: clip = vm.ClipOf(vm.Evaluate(t.Text())); break;
+    case AsValue::Type::kNumber: {
+      const double level = std::trunc(t.num);
+      if (level >= 0 && level <= 1e6) clip = stage.Level(static_cast<int>(level), false);
+      break;
+    }
+    default: return {};
+  }
   AsObject* o = vm.NewObject();
-  vm.SetProp(o, "bytesLoaded", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, false))));
-  vm.SetProp(o, "bytesTotal", AsValue::Number(clip == kNoClip ? 0.0 : static_cast<double>(stage.ClipBytes(clip, true))));
+  auto count = [&](bool total) {
+    return clip == kNoClip ? AsValue{} : AsValue::Number(static_cast<double>(stage.ClipBytes(clip, total)));
+  };
+  vm.SetProp(o, "bytesLoaded", count(false));
+  vm.SetProp(o, "bytesTotal", count(true));
   return AsValue::Object(o);
 }
 

@@ -229,7 +229,14 @@ TEST(Avm1Load, MovieClipLoaderTakesUnreadableFilesAsEmpty) {
   Set(a, "started", Method(Var("mcl"), "loadClip", {Str("notes.txt"), Var("box")}));
   Set(a, "noTarget", Method(Var("mcl"), "loadClip", {Str("notes.txt")}));
   Set(a, "numberUrl", Method(Var("mcl"), "loadClip", {Int(0), Var("box")}));
+  // getProgress takes a clip, a path or a level; nothing else.
+  Set(a, "ofObject", Actions().Append(Method(Var("mcl"), "getProgress", {Object({})})).Raw(Code(Action::kTypeOf)));
+  Set(a, "ofMissing", Actions().Append(Member(Method(Var("mcl"), "getProgress", {Str("nothere")}), "bytesTotal")).Raw(Code(Action::kTypeOf)));
+  Set(a, "ofLevel0", Actions().Append(Member(Method(Var("mcl"), "getProgress", {Num(0.5)}), "bytesTotal")).Raw(Code(Action::kTypeOf)));
   PlayedFile r(folder, a);
+  EXPECT_EQ(r.Get("ofObject"), "undefined");
+  EXPECT_EQ(r.Get("ofMissing"), "undefined");
+  EXPECT_EQ(r.Get("ofLevel0"), "number");
   EXPECT_EQ(r.Get("started"), "true");
   EXPECT_EQ(r.Get("noTarget"), "");
   EXPECT_EQ(r.Get("numberUrl"), "false");
