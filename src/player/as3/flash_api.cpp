@@ -752,6 +752,7 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
             {{"NO_OP", 0}, {"MOVE_TO", 1}, {"LINE_TO", 2}, {"CURVE_TO", 3}, {"WIDE_MOVE_TO", 4}, {"WIDE_LINE_TO", 5},
              {"CUBIC_CURVE_TO", 6}});
   IntConsts(m, Existing(m, "flash.display", "BitmapDataChannel", obj), {{"RED", 1}, {"GREEN", 2}, {"BLUE", 4}, {"ALPHA", 8}});
+  IntConsts(m, Existing(m, "flash.events", "EventPhase", obj), {{"CAPTURING_PHASE", 1}, {"AT_TARGET", 2}, {"BUBBLING_PHASE", 3}});
   IntConsts(m, Existing(m, "flash.display", "ActionScriptVersion", obj), {{"ACTIONSCRIPT2", 2}, {"ACTIONSCRIPT3", 3}});
   IntConsts(m, Existing(m, "flash.display", "SWFVersion", obj),
             {{"FLASH1", 1}, {"FLASH2", 2}, {"FLASH3", 3}, {"FLASH4", 4}, {"FLASH5", 5}, {"FLASH6", 6}, {"FLASH7", 7},

@@ -361,6 +361,8 @@ class Machine {
 
   // ---- objects
   Object* NewObject();
+  // A Namespace value: what namespace constants and pushnamespace give.
+  Object* NewNamespace(StringCell* uri);
   ArrayObject* NewArray(std::vector<Value> elems = {});
   FunctionObject* NewFunction(Method* m, ScopeChain* scope);
   FunctionObject* NewNativeFunction(const std::string& name, NativeFn fn);
@@ -400,6 +402,11 @@ class Machine {
   void AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddConst(Class* c, std::string_view name, const Value& v, bool isStatic = true);
+  // A native interface declares its methods under its own namespace
+  // ("flash.events:IEventDispatcher"), as compilers name calls through it;
+  // an implementing native class answers those names with its public members.
+  void DeclareInterfaceMethods(Class* iface, std::span<const std::string_view> names);
+  void ImplementInterface(Class* c, Class* iface);
   void AddGlobalFunction(std::string_view package, std::string_view name, NativeFn fn);
   // Subclasses copy their base's members when they are made: members added
   // to a base later reach the classes made since through this (a subclass's
