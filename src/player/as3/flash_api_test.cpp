@@ -209,6 +209,26 @@ TEST(As3FlashApi, FrameworkStartUpFindsWhatFlashGives) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 3 true true|5 10|true|");
 }
 
+// Rectangle's edges are writable: moving one keeps the opposite edge in place.
+TEST(As3FlashApi, RectangleEdgesMoveOneSideOnly) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle"), point = d.a.PackageName("flash.geom", "Point");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {rect}).Op("pushbyte", {10}).Op("pushbyte", {20}).Op("pushbyte", {30}).Op("pushbyte", {40})
+        .Op("constructprop", {rect, 4}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("left")});
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("bottom")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"width"}).Local(1, {"height"}).Done();
+    c.Op("getlocal_1").Op("pushbyte", {30}).Op("setproperty", {m.Q("top")});
+    c.Op("getlocal_1").Op("pushbyte", {25}).Op("setproperty", {m.Q("right")});
+    Line(m, c).Local(1, {"y"}).Local(1, {"height"}).Local(1, {"width"}).Local(1, {"bottomRight", "y"}).Done();
+    c.Op("getlocal_1").Op("findpropstrict", {point}).Op("pushbyte", {5}).Op("pushbyte", {5})
+        .Op("constructprop", {point, 2}).Op("setproperty", {m.Q("topLeft")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"size", "x"}).Local(1, {"size", "y"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 20 40 30|30 20 25 50|5 5 20 45|");
+}
+
 // generateFilterRect: a blur grows the rectangle on every side; a drop shadow
 // grows it further toward its angle only.
 TEST(As3FlashApi, FilterRectanglesGrowByBlurAndShadowOffset) {

@@ -489,7 +489,11 @@ class Machine {
   void InitSlots(Object* o, const Traits& t);
   bool GetIndexed(Object* o, const Name& n, Value& out);
   ScopeChain* ChainWith(ScopeChain* outer, const Value* scopes, std::size_t count, std::uint64_t withMask);
-  Value FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict);
+  // Scopes pushed by pushwith and the global object answer every property;
+  // the others (activations, classes, `this`) only their declared traits, so
+  // a Proxy or a dynamic object in scope is never asked for a bare name.
+  Value FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict,
+                     std::uint64_t withMask = 0);
   bool SetIndexed(Object* o, const Name& n, const Value& v);
   void CheckCaps();
   friend void InstallBuiltins(Machine& m);

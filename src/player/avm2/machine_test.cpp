@@ -408,5 +408,24 @@ TEST_F(As3, CallsThroughAnInterfaceReachTheSubclassOverride) {
   EXPECT_EQ(Traced(), "A|B|");
 }
 
+// A bare name is looked up in the declared traits of the scopes a method
+// pushed; only `with` scopes (and the global object) answer with dynamic
+// properties, so a dynamic `this` does not hide a global of the same name.
+TEST_F(As3, BareNamesSkipDynamicPropertiesOfPlainScopes) {
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("pushstring", {S("global")}).Op("setlocal_2");
+  // var o = {answer: "dynamic"}; with (o) trace(answer); pushscope(o); trace(answer)
+  c.Op("pushstring", {S("answer")}).Op("pushstring", {S("dynamic")}).Op("newobject", {1}).Op("setlocal_1");
+  c.Op("getlocal_0").Op("pushstring", {S("global")}).Op("setproperty", {Q("answer")});
+  c.Op("getlocal_1").Op("pushwith");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("answer")}); });
+  c.Op("popscope").Op("getlocal_1").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("answer")}); });
+  c.Op("popscope");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "dynamic|global|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
