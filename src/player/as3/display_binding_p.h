@@ -409,8 +409,8 @@ class As3Display : public ScriptHooks {
   void BindToParent(const Instance& child, FlashObject* co);
 
   // A node for an object a script made (new Sprite...).
-  Instance* NewNode(const Character* def) {
-    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def);
+  Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
+    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def, from);
     return inst;
   }
 

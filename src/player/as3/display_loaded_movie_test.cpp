@@ -133,6 +133,62 @@ TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
   EXPECT_EQ(bmp.GetPixel(25, 85), (gdi::Color{255, 255, 255}));
 }
 
+// A class a loaded movie links to its sprite, made with `new` by the loading
+// movie, builds that sprite's children from the loaded movie's library, not
+// from the loading movie's characters of the same ids.
+TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
+  As3Movie in;
+  in.docName = "Inner";
+  in.LinkedClass("Widget", {in.Display("Sprite"), in.Display("MovieClip")}, 2);
+  in.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({0, 255, 0, 255})));
+    b.DefineShape(1, s);
+    testing::Timeline sprite;
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(2, sprite);
+  };
+  const std::vector<std::uint8_t> inner = in.Build([](As3Movie&, AbcCode&) {});
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  // The loading movie's own shape 1 is blue and its character 2 is that shape.
+  d.defineTags = [&](SwfBuilder& b) {
+    b.Tag(kDefineBinaryData, BinaryTag(7, inner));
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({0, 0, 255, 255})));
+    b.DefineShape(1, s);
+  };
+  const auto byName = d.a.PackageName("flash.utils", "getDefinitionByName");
+  // function (e) { var w = new (getDefinitionByName("Widget"))(); w.y = 50;
+  //   e.target.content.addChild(w); trace("widget " + w.numChildren) }
+  AbcCode onInit;
+  onInit.Op("findpropstrict", {byName}).Op("pushstring", {d.S("Widget")}).Op("callproperty", {byName, 1})
+      .Op("construct", {0}).Op("setlocal_2");
+  onInit.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {d.Q("y")});
+  onInit.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("content")}).Op("getlocal_2")
+      .Op("callpropvoid", {d.Q("addChild"), 1});
+  onInit.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("widget ")}).Op("getlocal_2")
+      .Op("getproperty", {d.Q("numChildren")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto listener = d.Method(onInit, 1);
+  const auto loaderCls = d.Display("Loader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    m.Listen(c, 3, "init", listener);
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "widget 1|");
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(p.Now() + 250);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(5, 55), (gdi::Color{0, 255, 0})) << "the loaded movie's shape 1 inside its sprite";
+}
+
 }  // namespace
 }  // namespace quarvel::player
 
