@@ -15,6 +15,7 @@
 #include "support/as3_movie.h"
 #include "support/shape_builder.h"
 #include "support/swf_builder.h"
+#include "support/swf_writer.h"
 
 namespace quarvel::player {
 namespace {
@@ -133,9 +134,42 @@ TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
   EXPECT_EQ(bmp.GetPixel(25, 85), (gdi::Color{255, 255, 255}));
 }
 
+// DefineFont3 `name` of one empty glyph ("A"), no layout.
+std::vector<std::uint8_t> OneGlyphFont(std::uint16_t id, std::string_view name) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.U8(0x04);  // wide codes
+  w.U8(0);
+  w.U8(static_cast<std::uint8_t>(name.size()));
+  w.Bytes({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+  w.U16(1);
+  w.U16(4);      // the glyph's shape after the two offsets
+  w.U16(6);      // the code table after the 2-byte shape
+  w.U8(0x10);    // one fill bit, no line bits,
+  w.U8(0x00);    // and the end record
+  w.U16('A');
+  return w.Take();
+}
+
+// DefineEditText in font `font`, 12 pixels, black.
+std::vector<std::uint8_t> FieldInFont(std::uint16_t id, std::uint16_t font) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 100 * 20, 0, 30 * 20});
+  w.U8(0x80 | 0x04 | 0x01);  // HasText, HasTextColor, HasFont
+  w.U8(0);
+  w.U16(font);
+  w.U16(12 * 20);
+  w.Rgba({0, 0, 0, 255});
+  w.String("");
+  w.String("A");
+  return w.Take();
+}
+
 // A class a loaded movie links to its sprite, made with `new` by the loading
 // movie, builds that sprite's children from the loaded movie's library, not
-// from the loading movie's characters of the same ids.
+// from the loading movie's characters of the same ids; its text field finds
+// its font there too.
 TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
   As3Movie in;
   in.docName = "Inner";
@@ -144,8 +178,13 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
     ShapeBuilder s;
     s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({0, 255, 0, 255})));
     b.DefineShape(1, s);
+    b.Tag(75, OneGlyphFont(3, "Inner Font"));
+    b.Tag(37, FieldInFont(4, 3));
+    swf::Matrix aside;  // the field beside the square
+    aside.translateX = 20 * 20;
     testing::Timeline sprite;
-    sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).PlaceObject2({.depth = 2, .characterId = 4, .matrix = aside})
+        .ShowFrame();
     b.DefineSprite(2, sprite);
   };
   const std::vector<std::uint8_t> inner = in.Build([](As3Movie&, AbcCode&) {});
@@ -168,7 +207,10 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
   onInit.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("content")}).Op("getlocal_2")
       .Op("callpropvoid", {d.Q("addChild"), 1});
   onInit.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("widget ")}).Op("getlocal_2")
-      .Op("getproperty", {d.Q("numChildren")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+      .Op("getproperty", {d.Q("numChildren")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1});
+  onInit.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_2").Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1})
+      .Op("getproperty", {d.Q("defaultTextFormat")}).Op("getproperty", {d.Q("font")}).Op("callpropvoid", {d.Q("trace"), 1})
+      .Op("returnvoid");
   const auto listener = d.Method(onInit, 1);
   const auto loaderCls = d.Display("Loader");
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
@@ -179,7 +221,7 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
     m.Listen(c, 3, "init", listener);
     c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
   }, 3);
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "widget 1|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "widget 2|Inner Font|");
   FlashPlayer p;
   p.SetSize(100, 100);
   ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();

@@ -1032,7 +1032,8 @@ void Stage::RunActions() {
 
 void Stage::BindText(TimelineState& tl, Instance& inst) {
   const auto& e = static_cast<const EditTextDef&>(*inst.def);
-  if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
+  // A loaded movie's field finds its fonts in that movie's library.
+  if (!inst.field) inst.field = text::TextField::FromDef(e, &LibOf(tl));
   const std::string variable = inst.field->Opts().variable;
   if (variable.empty()) return;
   std::optional<std::string> v = avm_->VariableText(variable, tl.owner);
