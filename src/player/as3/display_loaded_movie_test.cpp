@@ -56,6 +56,20 @@ void TraceWith(As3Movie& m, AbcCode& c, std::string_view text, const std::functi
   c.Op("add").Op("callpropvoid", {m.Q("trace"), 1});
 }
 
+// The picture of a 100 x 100 movie a quarter second in, once its load is done.
+gdi::Bitmap PaintedAfterLoad(const std::vector<std::uint8_t>& bytes) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  gdi::Bitmap bmp;
+  if (!p.LoadMovieBytes(bytes)) {
+    ADD_FAILURE() << p.LoadError();
+    return bmp;
+  }
+  p.AdvanceTo(p.Now() + 250);
+  p.Paint(bmp);
+  return bmp;
+}
+
 TEST(As3EmbeddedData, ALinkedByteArrayHoldsTheEmbeddedBytes) {
   As3Movie d;
   const std::string text = "level 1: 3 walls";
@@ -120,12 +134,7 @@ TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
             "payload " + std::to_string(inner.size()) +
                 "|inner true true application/x-shockwave-flash|init application/x-shockwave-flash 0|");
 
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  p.AdvanceTo(p.Now() + 250);
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = PaintedAfterLoad(bytes);
   EXPECT_EQ(bmp.GetPixel(30, 10), (gdi::Color{255, 0, 0})) << "the loaded movie's box, moved with its Loader";
   EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{255, 255, 255}));
   EXPECT_EQ(bmp.GetPixel(70, 10), (gdi::Color{255, 255, 255}));
@@ -222,12 +231,7 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
     c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
   }, 3);
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "widget 2|Inner Font|");
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  p.AdvanceTo(p.Now() + 250);
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = PaintedAfterLoad(bytes);
   EXPECT_EQ(bmp.GetPixel(5, 55), (gdi::Color{0, 255, 0})) << "the loaded movie's shape 1 inside its sprite";
 }
 
