@@ -249,6 +249,41 @@ NATIVE(BdApplyFilter) {
   Changed(m, f);
   return Value();
 }
+// The rectangle the filter's output covers for a source rectangle: grown by
+// the blur on each axis, and for an outer shadow by its offset too.
+NATIVE(BdGenerateFilterRect) {
+  SelfBitmap(m, self);
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter sourceRect must be non-null.", 2007);
+  double x0 = GetN(m, r, "x"), y0 = GetN(m, r, "y");
+  double x1 = x0 + GetN(m, r, "width"), y1 = y0 + GetN(m, r, "height");
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 1), flt)) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  const auto blurOf = [&](double size) {
+    Filter one = flt;
+    one.blurX = one.blurY = size;
+    one.distance = 0;
+    return FilterMargin({one}, 1.0);
+  };
+  const double bx = blurOf(flt.blurX), by = blurOf(flt.blurY);
+  const bool shadow = flt.kind == Filter::Kind::kDropShadow || flt.kind == Filter::Kind::kGlow ||
+                      flt.kind == Filter::Kind::kGradientGlow || flt.kind == Filter::Kind::kBevel ||
+                      flt.kind == Filter::Kind::kGradientBevel;
+  if (shadow && flt.inner) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  double dx = 0, dy = 0;
+  if (shadow) {
+    dx = std::cos(flt.angle) * flt.distance;
+    dy = std::sin(flt.angle) * flt.distance;
+  }
+  // A bevel casts both ways; a shadow only along its angle.
+  const bool both = flt.kind == Filter::Kind::kBevel || flt.kind == Filter::Kind::kGradientBevel;
+  const double nx0 = std::floor(std::min(x0 - bx, x0 + (both ? -std::fabs(dx) : dx) - bx));
+  const double ny0 = std::floor(std::min(y0 - by, y0 + (both ? -std::fabs(dy) : dy) - by));
+  const double nx1 = std::ceil(std::max(x1 + bx, x1 + (both ? std::fabs(dx) : dx) + bx));
+  const double ny1 = std::ceil(std::max(y1 + by, y1 + (both ? std::fabs(dy) : dy) + by));
+  if (flt.kind != Filter::Kind::kBlur && !shadow) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  return NewRect(m, nx0, ny0, nx1 - nx0, ny1 - ny0);
+}
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
 // drawWithQuality(..., quality): a BitmapData, or a display object's content
 // without its own placement, rendered as the stage renders it.
@@ -444,6 +479,7 @@ constexpr MemberRow kBitmapsRows[] = {
     {"flash.display::BitmapData", "draw", Member::kMethod, BdDraw},
     {"flash.display::BitmapData", "drawWithQuality", Member::kMethod, BdDrawWithQuality},
     {"flash.display::BitmapData", "applyFilter", Member::kMethod, BdApplyFilter},
+    {"flash.display::BitmapData", "generateFilterRect", Member::kMethod, BdGenerateFilterRect},
     {"flash.display::BitmapData", "colorTransform", Member::kMethod, BdColorTransform},
     {"flash.display::BitmapData", "noise", Member::kMethod, BdNoise},
     {"flash.display::BitmapData", "perlinNoise", Member::kMethod, BdPerlinNoise},

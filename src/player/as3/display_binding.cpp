@@ -75,6 +75,7 @@ std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) {
 
 Instance* As3Node(Machine& m, const Value& self) { return as3::SelfNode(m, self); }
 const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
+const MovieLibrary& As3LibraryOf(Machine& m, const Instance& i) { return B(m).LibraryOf(i); }
 int As3SymbolOf(Machine& m, const Class* c) {
   As3Display& b = B(m);
   const auto [symbols, id] = b.SymbolOf(c);

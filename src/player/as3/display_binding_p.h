@@ -314,6 +314,12 @@ class As3Display : public ScriptHooks {
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
   TimelineState* Timeline(ClipHandle h) { return h == kNoClip ? nullptr : stage.TimelineOf(h); }
+  // The library of the movie whose timeline placed `i`: a loaded movie's
+  // clips find their fonts and symbols in their own.
+  const MovieLibrary& LibraryOf(const Instance& i) {
+    const TimelineState* placer = Timeline(i.parent);
+    return placer && placer->lib ? *placer->lib : lib;
+  }
   // The list holding a node: its parent's timeline or the off-list one.
   TimelineState* ListOf(const Instance& inst) {
     if (inst.parent == kNoClip) return &limbo;
@@ -409,8 +415,8 @@ class As3Display : public ScriptHooks {
   void BindToParent(const Instance& child, FlashObject* co);
 
   // A node for an object a script made (new Sprite...).
-  Instance* NewNode(const Character* def) {
-    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def);
+  Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
+    Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def, from);
     return inst;
   }
 

@@ -15,6 +15,7 @@
 #include "support/as3_movie.h"
 #include "support/shape_builder.h"
 #include "support/swf_builder.h"
+#include "support/swf_writer.h"
 
 namespace quarvel::player {
 namespace {
@@ -53,6 +54,20 @@ void TraceWith(As3Movie& m, AbcCode& c, std::string_view text, const std::functi
   c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S(text)});
   value();
   c.Op("add").Op("callpropvoid", {m.Q("trace"), 1});
+}
+
+// The picture of a 100 x 100 movie a quarter second in, once its load is done.
+gdi::Bitmap PaintedAfterLoad(const std::vector<std::uint8_t>& bytes) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  gdi::Bitmap bmp;
+  if (!p.LoadMovieBytes(bytes)) {
+    ADD_FAILURE() << p.LoadError();
+    return bmp;
+  }
+  p.AdvanceTo(p.Now() + 250);
+  p.Paint(bmp);
+  return bmp;
 }
 
 TEST(As3EmbeddedData, ALinkedByteArrayHoldsTheEmbeddedBytes) {
@@ -119,18 +134,105 @@ TEST(As3LoadedMovie, AnEmbeddedMoviePlaysInItsLoaderWithItsOwnCode) {
             "payload " + std::to_string(inner.size()) +
                 "|inner true true application/x-shockwave-flash|init application/x-shockwave-flash 0|");
 
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  p.AdvanceTo(p.Now() + 250);
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
+  const gdi::Bitmap bmp = PaintedAfterLoad(bytes);
   EXPECT_EQ(bmp.GetPixel(30, 10), (gdi::Color{255, 0, 0})) << "the loaded movie's box, moved with its Loader";
   EXPECT_EQ(bmp.GetPixel(10, 10), (gdi::Color{255, 255, 255}));
   EXPECT_EQ(bmp.GetPixel(70, 10), (gdi::Color{255, 255, 255}));
   EXPECT_EQ(bmp.GetPixel(25, 55), (gdi::Color{0, 255, 0})) << "its own shape 1";
   EXPECT_EQ(bmp.GetPixel(5, 85), (gdi::Color{0, 0, 255})) << "the loading movie's shape 1";
   EXPECT_EQ(bmp.GetPixel(25, 85), (gdi::Color{255, 255, 255}));
+}
+
+// DefineFont3 `name` of one empty glyph ("A"), no layout.
+std::vector<std::uint8_t> OneGlyphFont(std::uint16_t id, std::string_view name) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.U8(0x04);  // wide codes
+  w.U8(0);
+  w.U8(static_cast<std::uint8_t>(name.size()));
+  w.Bytes({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+  w.U16(1);
+  w.U16(4);      // the glyph's shape after the two offsets
+  w.U16(6);      // the code table after the 2-byte shape
+  w.U8(0x10);    // one fill bit, no line bits,
+  w.U8(0x00);    // and the end record
+  w.U16('A');
+  return w.Take();
+}
+
+// DefineEditText in font `font`, 12 pixels, black.
+std::vector<std::uint8_t> FieldInFont(std::uint16_t id, std::uint16_t font) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 100 * 20, 0, 30 * 20});
+  w.U8(0x80 | 0x04 | 0x01);  // HasText, HasTextColor, HasFont
+  w.U8(0);
+  w.U16(font);
+  w.U16(12 * 20);
+  w.Rgba({0, 0, 0, 255});
+  w.String("");
+  w.String("A");
+  return w.Take();
+}
+
+// A class a loaded movie links to its sprite, made with `new` by the loading
+// movie, builds that sprite's children from the loaded movie's library, not
+// from the loading movie's characters of the same ids; its text field finds
+// its font there too.
+TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
+  As3Movie in;
+  in.docName = "Inner";
+  in.LinkedClass("Widget", {in.Display("Sprite"), in.Display("MovieClip")}, 2);
+  in.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({0, 255, 0, 255})));
+    b.DefineShape(1, s);
+    b.Tag(75, OneGlyphFont(3, "Inner Font"));
+    b.Tag(37, FieldInFont(4, 3));
+    swf::Matrix aside;  // the field beside the square
+    aside.translateX = 20 * 20;
+    testing::Timeline sprite;
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).PlaceObject2({.depth = 2, .characterId = 4, .matrix = aside})
+        .ShowFrame();
+    b.DefineSprite(2, sprite);
+  };
+  const std::vector<std::uint8_t> inner = in.Build([](As3Movie&, AbcCode&) {});
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  // The loading movie's own shape 1 is blue and its character 2 is that shape.
+  d.defineTags = [&](SwfBuilder& b) {
+    b.Tag(kDefineBinaryData, BinaryTag(7, inner));
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({0, 0, 255, 255})));
+    b.DefineShape(1, s);
+  };
+  const auto byName = d.a.PackageName("flash.utils", "getDefinitionByName");
+  // function (e) { var w = new (getDefinitionByName("Widget"))(); w.y = 50;
+  //   e.target.content.addChild(w); trace("widget " + w.numChildren) }
+  AbcCode onInit;
+  onInit.Op("findpropstrict", {byName}).Op("pushstring", {d.S("Widget")}).Op("callproperty", {byName, 1})
+      .Op("construct", {0}).Op("setlocal_2");
+  onInit.Op("getlocal_2").Op("pushbyte", {50}).Op("setproperty", {d.Q("y")});
+  onInit.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("content")}).Op("getlocal_2")
+      .Op("callpropvoid", {d.Q("addChild"), 1});
+  onInit.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("widget ")}).Op("getlocal_2")
+      .Op("getproperty", {d.Q("numChildren")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1});
+  onInit.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_2").Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1})
+      .Op("getproperty", {d.Q("defaultTextFormat")}).Op("getproperty", {d.Q("font")}).Op("callpropvoid", {d.Q("trace"), 1})
+      .Op("returnvoid");
+  const auto listener = d.Method(onInit, 1);
+  const auto loaderCls = d.Display("Loader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    m.Listen(c, 3, "init", listener);
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "widget 2|Inner Font|");
+  const gdi::Bitmap bmp = PaintedAfterLoad(bytes);
+  EXPECT_EQ(bmp.GetPixel(5, 55), (gdi::Color{0, 255, 0})) << "the loaded movie's shape 1 inside its sprite";
 }
 
 }  // namespace

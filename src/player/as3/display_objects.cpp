@@ -23,11 +23,12 @@ NATIVE(DisplayObjectCtor) {
   if (!f || f->handle != kNoClip) return self;
   // A class linked to a symbol makes that symbol's clip.
   const Character* def = &b.stage.EmptySprite();
-  if (const auto [symbols, id] = b.SymbolOf(f->cls); symbols)
+  const auto [symbols, id] = b.SymbolOf(f->cls);
+  if (symbols)
     if (const Character* d = symbols->Find(id)) def = d;
   const bool field = f->cls->IsSubclassOf(b.textFieldClass);
   if (field) def = &b.scriptFieldDef;
-  Instance* inst = b.NewNode(def);
+  Instance* inst = b.NewNode(def, symbols);
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
   if (field) MakeTextFieldOf(*inst, b.lib, true);
   f->handle = inst->serial;

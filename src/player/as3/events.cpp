@@ -181,6 +181,9 @@ NATIVE(NetStatusCtor) {
 }
 NATIVE(EvBytesLoaded) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesLoaded : 0); }
 NATIVE(EvBytesTotal) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesTotal : 0); }
+// Preloaders re-dispatch progress with their own counts, so both sizes are writable.
+NATIVE(EvSetBytesLoaded) { if (EventObject* e = As<EventObject>(self)) e->bytesLoaded = avm2::ArgNum(m, a, 0, 0); return Value(); }
+NATIVE(EvSetBytesTotal) { if (EventObject* e = As<EventObject>(self)) e->bytesTotal = avm2::ArgNum(m, a, 0, 0); return Value(); }
 NATIVE(NetStatusInfo) { EventObject* e = As<EventObject>(self); return e && !e->info.IsUndefined() ? e->info : Value::Null(); }
 
 
@@ -408,6 +411,8 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::ProgressEvent", "SOCKET_DATA", Member::kConst, nullptr, "socketData"},
     {"flash.events::ProgressEvent", "bytesLoaded", Member::kGetter, EvBytesLoaded},
     {"flash.events::ProgressEvent", "bytesTotal", Member::kGetter, EvBytesTotal},
+    {"flash.events::ProgressEvent", "bytesLoaded", Member::kSetter, EvSetBytesLoaded},
+    {"flash.events::ProgressEvent", "bytesTotal", Member::kSetter, EvSetBytesTotal},
     {"flash.events::NetStatusEvent", "info", Member::kGetter, NetStatusInfo},
     {"flash.events::NetStatusEvent", "NET_STATUS", Member::kConst, nullptr, "netStatus"},
     {"flash.utils::Timer", "start", Member::kMethod, TimerStart},
@@ -422,8 +427,8 @@ constexpr MemberRow kEventRows[] = {
 };
 
 constexpr ClassRow kEventClasses[] = {
-    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
     {"flash.events", "IEventDispatcher"},
+    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
     {"flash.events", "Event", "", Alloc<EventObject>, EvCtor, false, &As3Display::eventClass},
     {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
     {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},
@@ -440,8 +445,16 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };
 
+constexpr std::string_view kDispatcherMethods[] = {"addEventListener", "removeEventListener", "dispatchEvent",
+                                                   "hasEventListener", "willTrigger"};
+
 void InstallEvents(As3Display& b) {
-  Register(b, kEventClasses, kEventRows);
-  b.m.FindClass("flash.events::IEventDispatcher")->isInterface = true;
+  const std::span<const ClassRow> rows(kEventClasses);
+  Register(b, rows.first(2), kEventRows);
+  // Before the subclasses copy EventDispatcher's members.
+  Class* iface = b.m.FindClass("flash.events::IEventDispatcher");
+  b.m.DeclareInterfaceMethods(iface, kDispatcherMethods);
+  b.m.ImplementInterface(b.dispatcherClass, iface);
+  Register(b, rows.subspan(2), kEventRows);
 }
 }  // namespace quarvel::player::as3

@@ -752,6 +752,8 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
             {{"NO_OP", 0}, {"MOVE_TO", 1}, {"LINE_TO", 2}, {"CURVE_TO", 3}, {"WIDE_MOVE_TO", 4}, {"WIDE_LINE_TO", 5},
              {"CUBIC_CURVE_TO", 6}});
   IntConsts(m, Existing(m, "flash.display", "BitmapDataChannel", obj), {{"RED", 1}, {"GREEN", 2}, {"BLUE", 4}, {"ALPHA", 8}});
+  StringConsts(m, Existing(m, "flash.filters", "BitmapFilterType", obj), {"INNER:inner", "OUTER:outer", "FULL:full"});
+  IntConsts(m, Existing(m, "flash.events", "EventPhase", obj), {{"CAPTURING_PHASE", 1}, {"AT_TARGET", 2}, {"BUBBLING_PHASE", 3}});
   IntConsts(m, Existing(m, "flash.display", "ActionScriptVersion", obj), {{"ACTIONSCRIPT2", 2}, {"ACTIONSCRIPT3", 3}});
   IntConsts(m, Existing(m, "flash.display", "SWFVersion", obj),
             {{"FLASH1", 1}, {"FLASH2", 2}, {"FLASH3", 3}, {"FLASH4", 4}, {"FLASH5", 5}, {"FLASH6", 6}, {"FLASH7", 7},
@@ -818,6 +820,7 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
              {"TOUCH_BEGIN:touchBegin", "TOUCH_END:touchEnd", "TOUCH_MOVE:touchMove", "TOUCH_OVER:touchOver",
               "TOUCH_OUT:touchOut", "TOUCH_ROLL_OVER:touchRollOver", "TOUCH_ROLL_OUT:touchRollOut", "TOUCH_TAP:touchTap"});
   eventClass("GestureEvent", nullptr, {"GESTURE_TWO_FINGER_TAP:gestureTwoFingerTap"});
+  eventClass("PressAndTapGestureEvent", nullptr, {"GESTURE_PRESS_AND_TAP:gesturePressAndTap"});
   eventClass("TransformGestureEvent", nullptr,
              {"GESTURE_PAN:gesturePan", "GESTURE_ROTATE:gestureRotate", "GESTURE_SWIPE:gestureSwipe",
               "GESTURE_ZOOM:gestureZoom"});
@@ -866,6 +869,8 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   m.AddGetter(lc, "isSupported", True, true);
   IntConsts(m, Existing(m, "flash.net", "ObjectEncoding", obj), {{"AMF0", 0}, {"AMF3", 3}, {"DEFAULT", 3}});
   dyn("flash.net", "URLRequestHeader", obj, UrlRequestHeaderCtor);
+  // The handlers of a remote call that never connects here.
+  if (!m.FindClass("flash.net::Responder")) dyn("flash.net", "Responder", obj, nullptr);
   for (const char* name : {"URLStream", "Socket", "XMLSocket", "FileReference", "FileReferenceList"}) {
     if (m.FindClass(std::string("flash.net::") + name)) continue;
     // Nothing is ever connected or loaded: the offline player's answer.

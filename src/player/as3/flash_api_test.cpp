@@ -174,6 +174,87 @@ TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
             "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
 }
 
+// What framework start-up code (a preloader, a system manager) reads before
+// the application shows: the event phases, memory, the loader's domain,
+// progress events it re-dispatches with its own counts, and calls named
+// through IEventDispatcher's namespace.
+TEST(As3FlashApi, FrameworkStartUpFindsWhatFlashGives) {
+  As3Movie d;
+  const auto progress = d.Events("ProgressEvent");
+  const auto viaIface = d.a.QName(d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.events:IEventDispatcher"),
+                                  "hasEventListener");
+  const auto addViaIface = d.a.QName(d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.events:IEventDispatcher"),
+                                     "addEventListener");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlex", {m.a.PackageName("flash.system", "System")}).Op("getproperty", {m.Q("totalMemory")})
+        .Op("pushbyte", {0}).Op("greaterthan").Op("setlocal", {1});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("applicationDomain")})
+        .Op("pushstring", {m.S("flash.display::Sprite")}).Op("callproperty", {m.Q("hasDefinition"), 1}).Op("setlocal", {2});
+    Line(m, c).Static("flash.events", "EventPhase", "AT_TARGET").Static("flash.events", "EventPhase", "BUBBLING_PHASE")
+        .Local(1, {}).Local(2, {}).Done();
+    c.Op("findpropstrict", {progress}).Op("pushstring", {m.S("progress")}).Op("constructprop", {progress, 1})
+        .Op("setlocal", {3});
+    c.Op("getlocal_3").Op("pushbyte", {5}).Op("setproperty", {m.Q("bytesLoaded")});
+    c.Op("getlocal_3").Op("pushbyte", {10}).Op("setproperty", {m.Q("bytesTotal")});
+    Line(m, c).Local(3, {"bytesLoaded"}).Local(3, {"bytesTotal"}).Done();
+    // this.IEventDispatcher::addEventListener("tick", f); this.IEventDispatcher::hasEventListener("tick")
+    c.Op("getlocal_0").Op("pushstring", {m.S("tick")}).Op("newfunction", {m.Method([] {
+      AbcCode f;
+      f.Op("returnvoid");
+      return f;
+    }())}).Op("callpropvoid", {addViaIface, 2});
+    c.Op("getlocal_0").Op("pushstring", {m.S("tick")}).Op("callproperty", {viaIface, 1}).Op("setlocal", {4});
+    Line(m, c).Local(4, {}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 3 true true|5 10|true|");
+}
+
+// Rectangle's edges are writable: moving one keeps the opposite edge in place.
+TEST(As3FlashApi, RectangleEdgesMoveOneSideOnly) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle"), point = d.a.PackageName("flash.geom", "Point");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {rect}).Op("pushbyte", {10}).Op("pushbyte", {20}).Op("pushbyte", {30}).Op("pushbyte", {40})
+        .Op("constructprop", {rect, 4}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("left")});
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("bottom")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"width"}).Local(1, {"height"}).Done();
+    c.Op("getlocal_1").Op("pushbyte", {30}).Op("setproperty", {m.Q("top")});
+    c.Op("getlocal_1").Op("pushbyte", {25}).Op("setproperty", {m.Q("right")});
+    Line(m, c).Local(1, {"y"}).Local(1, {"height"}).Local(1, {"width"}).Local(1, {"bottomRight", "y"}).Done();
+    c.Op("getlocal_1").Op("findpropstrict", {point}).Op("pushbyte", {5}).Op("pushbyte", {5})
+        .Op("constructprop", {point, 2}).Op("setproperty", {m.Q("topLeft")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"size", "x"}).Local(1, {"size", "y"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 20 40 30|30 20 25 50|5 5 20 45|");
+}
+
+// generateFilterRect: a blur grows the rectangle on every side; a drop shadow
+// grows it further toward its angle only.
+TEST(As3FlashApi, FilterRectanglesGrowByBlurAndShadowOffset) {
+  As3Movie d;
+  const auto bitmapData = d.Display("BitmapData"), rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto blur = d.a.PackageName("flash.filters", "BlurFilter");
+  const auto shadow = d.a.PackageName("flash.filters", "DropShadowFilter");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {bitmapData}).Op("pushbyte", {20}).Op("pushbyte", {20}).Op("constructprop", {bitmapData, 2})
+        .Op("setlocal", {1});
+    c.Op("findpropstrict", {rect}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {10}).Op("pushbyte", {10})
+        .Op("constructprop", {rect, 4}).Op("setlocal", {2});
+    c.Op("getlocal_1").Op("getlocal_2").Op("findpropstrict", {blur}).Op("pushbyte", {4}).Op("pushbyte", {4})
+        .Op("pushbyte", {1}).Op("constructprop", {blur, 3}).Op("callproperty", {m.Q("generateFilterRect"), 2})
+        .Op("setlocal", {3});
+    // DropShadowFilter(distance 6, angle 0, black, alpha 1, blur 4 x 4, strength 1, quality 1)
+    c.Op("getlocal_1").Op("getlocal_2").Op("findpropstrict", {shadow}).Op("pushbyte", {6}).Op("pushbyte", {0})
+        .Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushbyte", {4}).Op("pushbyte", {4}).Op("pushbyte", {1})
+        .Op("pushbyte", {1}).Op("constructprop", {shadow, 8}).Op("callproperty", {m.Q("generateFilterRect"), 2})
+        .Op("setlocal", {4});
+    Line(m, c).Local(3, {"x"}).Local(3, {"y"}).Local(3, {"width"}).Local(3, {"height"}).Done();
+    Line(m, c).Local(4, {"x"}).Local(4, {"y"}).Local(4, {"width"}).Local(4, {"height"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-2 -2 14 14|-2 -2 20 14|");
+}
+
 }  // namespace
 }  // namespace quarvel::player
 

@@ -76,8 +76,9 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
 
 void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
-  // Timeline text fields show through the shared layout, as script-made ones do.
-  MakeTextFieldOf(inst, lib, false);
+  // Timeline text fields show through the shared layout, as script-made ones
+  // do, with the fonts of the movie that placed them.
+  MakeTextFieldOf(inst, LibraryOf(inst), false);
   const bool linked = LinkedClassName(inst.def) != nullptr;
   // A named child placed after its parent was made becomes its property too.
   const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);

@@ -172,6 +172,45 @@ NATIVE(RectLeft) { return Value::Number(GetN(m, self, "x")); }
 NATIVE(RectTop) { return Value::Number(GetN(m, self, "y")); }
 NATIVE(RectRight) { return Value::Number(GetN(m, self, "x") + GetN(m, self, "width")); }
 NATIVE(RectBottom) { return Value::Number(GetN(m, self, "y") + GetN(m, self, "height")); }
+// Moving an edge keeps the opposite one where it was.
+NATIVE(RectSetLeft) {
+  const double v = avm2::ArgNum(m, a, 0, 0);
+  Set(m, self, "width", GetN(m, self, "x") + GetN(m, self, "width") - v);
+  Set(m, self, "x", v);
+  return Value();
+}
+NATIVE(RectSetTop) {
+  const double v = avm2::ArgNum(m, a, 0, 0);
+  Set(m, self, "height", GetN(m, self, "y") + GetN(m, self, "height") - v);
+  Set(m, self, "y", v);
+  return Value();
+}
+NATIVE(RectSetRight) { Set(m, self, "width", avm2::ArgNum(m, a, 0, 0) - GetN(m, self, "x")); return Value(); }
+NATIVE(RectSetBottom) { Set(m, self, "height", avm2::ArgNum(m, a, 0, 0) - GetN(m, self, "y")); return Value(); }
+NATIVE(RectTopLeft) { return NewPoint(m, GetN(m, self, "x"), GetN(m, self, "y")); }
+NATIVE(RectBottomRight) {
+  return NewPoint(m, GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, self, "y") + GetN(m, self, "height"));
+}
+NATIVE(RectSize) { return NewPoint(m, GetN(m, self, "width"), GetN(m, self, "height")); }
+NATIVE(RectSetTopLeft) {
+  const Value p = m.ArgOr(a, 0);
+  Value x[] = {Value::Number(GetN(m, p, "x"))}, y[] = {Value::Number(GetN(m, p, "y"))};
+  RectSetLeft(m, self, x);
+  RectSetTop(m, self, y);
+  return Value();
+}
+NATIVE(RectSetBottomRight) {
+  const Value p = m.ArgOr(a, 0);
+  Set(m, self, "width", GetN(m, p, "x") - GetN(m, self, "x"));
+  Set(m, self, "height", GetN(m, p, "y") - GetN(m, self, "y"));
+  return Value();
+}
+NATIVE(RectSetSize) {
+  const Value p = m.ArgOr(a, 0);
+  Set(m, self, "width", GetN(m, p, "x"));
+  Set(m, self, "height", GetN(m, p, "y"));
+  return Value();
+}
 NATIVE(RectIsEmpty) { return Value::Bool(!(GetN(m, self, "width") > 0 && GetN(m, self, "height") > 0)); }
 NATIVE(RectContains) {
   const double x = avm2::ArgNum(m, a, 0, 0), y = avm2::ArgNum(m, a, 1, 0);
@@ -355,6 +394,16 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Rectangle", "top", Member::kGetter, RectTop},
     {"flash.geom::Rectangle", "right", Member::kGetter, RectRight},
     {"flash.geom::Rectangle", "bottom", Member::kGetter, RectBottom},
+    {"flash.geom::Rectangle", "left", Member::kSetter, RectSetLeft},
+    {"flash.geom::Rectangle", "top", Member::kSetter, RectSetTop},
+    {"flash.geom::Rectangle", "right", Member::kSetter, RectSetRight},
+    {"flash.geom::Rectangle", "bottom", Member::kSetter, RectSetBottom},
+    {"flash.geom::Rectangle", "topLeft", Member::kGetter, RectTopLeft},
+    {"flash.geom::Rectangle", "topLeft", Member::kSetter, RectSetTopLeft},
+    {"flash.geom::Rectangle", "bottomRight", Member::kGetter, RectBottomRight},
+    {"flash.geom::Rectangle", "bottomRight", Member::kSetter, RectSetBottomRight},
+    {"flash.geom::Rectangle", "size", Member::kGetter, RectSize},
+    {"flash.geom::Rectangle", "size", Member::kSetter, RectSetSize},
     {"flash.geom::Rectangle", "isEmpty", Member::kMethod, RectIsEmpty},
     {"flash.geom::Rectangle", "contains", Member::kMethod, RectContains},
     {"flash.geom::Rectangle", "containsPoint", Member::kMethod, RectContainsPoint},

@@ -384,8 +384,12 @@ void As3Display::FinishLoads() {
   }
 }
 
+// One domain holds every definition here, the movie's and the ones it loads.
+NATIVE(LoaderInfoDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
+
 constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "url", Member::kGetter, LoaderInfoUrl},
+    {"flash.display::LoaderInfo", "applicationDomain", Member::kGetter, LoaderInfoDomain},
     {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoUrl},
     {"flash.display::LoaderInfo", "parameters", Member::kGetter, LoaderInfoParams},
     {"flash.display::LoaderInfo", "bytesLoaded", Member::kGetter, LoaderInfoBytes},

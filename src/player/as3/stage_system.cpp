@@ -86,6 +86,10 @@ NATIVE(AppDomainHasDefinition) {
   if (a.empty() || a[0].IsNullish()) return Value::Bool(false);
   return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr);
 }
+// Memory in bytes: what the script machine holds plus a player's base, so a
+// movie that shows or compares it reads a plausible, growing number.
+NATIVE(SysTotalMemory) { return Value::Number(static_cast<double>(m.heap().LiveBytes()) + 16.0 * 1024 * 1024); }
+NATIVE(SysFreeMemory) { return Value::Number(4.0 * 1024 * 1024); }
 // Only "quit" means something without a host program: the player closes.
 NATIVE(FsCommand) {
   std::string command = avm2::ArgStr(m, a, 0, "");
@@ -138,6 +142,11 @@ constexpr MemberRow kStageRows[] = {
     {"flash.system::ApplicationDomain", "getDefinition", Member::kMethod, AppDomainGetDefinition},
     {"flash.system::ApplicationDomain", "hasDefinition", Member::kMethod, AppDomainHasDefinition},
     {"flash.system::System", "gc", Member::kStaticMethod, Noop},
+    {"flash.system::System", "totalMemory", Member::kStaticGetter, SysTotalMemory},
+    {"flash.system::System", "totalMemoryNumber", Member::kStaticGetter, SysTotalMemory},
+    {"flash.system::System", "privateMemory", Member::kStaticGetter, SysTotalMemory},
+    {"flash.system::System", "freeMemory", Member::kStaticGetter, SysFreeMemory},
+    {"flash.system::System", "pauseForGCIfCollectionImminent", Member::kStaticMethod, Noop},
     {"flash.system::Security", "allowDomain", Member::kStaticMethod, Noop},
     {"flash.ui::Mouse", "hide", Member::kStaticMethod, Noop},
     {"flash.ui::Mouse", "show", Member::kStaticMethod, Noop},

@@ -208,7 +208,7 @@ Value NewTextFormat(Machine& m, const FormatPatch& p) {
 text::TextField* Field(Machine& m, const Value& self) {
   Instance* i = As3Node(m, self);
   if (!i) return nullptr;
-  if (!i->field) MakeTextFieldOf(*i, As3Library(m), false);
+  if (!i->field) MakeTextFieldOf(*i, As3LibraryOf(m, *i), false);
   return i->field.get();
 }
 text::TextField* EditField(Machine& m, const Value& self) { return Field(m, self); }

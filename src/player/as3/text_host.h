@@ -20,6 +20,8 @@ struct FontDef;
 // The node a display object shows; null when it has none.
 Instance* As3Node(avm2::Machine& m, const avm2::Value& self);
 const MovieLibrary& As3Library(avm2::Machine& m);
+// The library of the movie whose timeline placed `i` (a loaded movie's or the main one).
+const MovieLibrary& As3LibraryOf(avm2::Machine& m, const Instance& i);
 // The character a class (or its nearest base) is linked to by SymbolClass; 0 when none.
 int As3SymbolOf(avm2::Machine& m, const avm2::Class* c);
 // Whether SymbolClass links character `id` to a class.

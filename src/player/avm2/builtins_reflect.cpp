@@ -284,7 +284,57 @@ NATIVE(DescribeType) {
 
 }  // namespace
 
+bool QNameParts(Machine& m, const Value& v, Value& uri, Value& local) {
+  QNameObject* q = AsQName(m, v);
+  if (!q) return false;
+  uri = q->uri;
+  local = q->local;
+  return true;
+}
+
+namespace {
+// new Namespace(), Namespace(uri), Namespace(prefix, uri); a Namespace or a
+// QName given as the URI gives its URI.
+Value UriOf(Machine& m, const Value& v) {
+  if (Object* o = v.AsObject()) {
+    if (o->kind == ObjectKind::kNamespace)
+      if (Value* u = o->FindDyn("uri")) return *u;
+    if (QNameObject* q = AsQName(m, v)) return q->uri.IsNullish() ? m.Str("") : Value::Str(m.ToStringCell(q->uri));
+  }
+  return Value::Str(m.ToStringCell(v));
+}
+NATIVE(NamespaceCtor) {
+  Object* o = self.AsObject();
+  if (!o) return self;
+  o->kind = ObjectKind::kNamespace;
+  Value uri = a.empty() ? m.Str("") : UriOf(m, a.size() >= 2 ? a[1] : a[0]);
+  o->SetDyn(m.Intern("uri"), uri);
+  if (a.size() >= 2 && !a[0].IsUndefined()) o->SetDyn(m.Intern("prefix"), Value::Str(m.ToStringCell(a[0])));
+  return self;
+}
+NATIVE(NamespaceUri) {
+  (void)a;
+  Object* o = self.AsObject();
+  Value* u = o ? o->FindDyn("uri") : nullptr;
+  return u ? *u : m.Str("");
+}
+NATIVE(NamespacePrefix) {
+  (void)a;
+  (void)m;
+  Object* o = self.AsObject();
+  Value* p = o ? o->FindDyn("prefix") : nullptr;
+  return p ? *p : Value();
+}
+
+}  // namespace
+
 void InstallReflection(Machine& m) {
+  SetNativeCtor(m, m.namespaceClass, NamespaceCtor);
+  m.AddGetter(m.namespaceClass, "uri", NamespaceUri);
+  m.AddGetter(m.namespaceClass, "prefix", NamespacePrefix);
+  m.AddMethod(m.namespaceClass, "toString", NamespaceUri);
+  m.AddMethod(m.namespaceClass, "valueOf", NamespaceUri);
+
   Class* qname = m.DefineNativeClass("", "QName", m.objectClass, AllocQName, false);
   SetNativeCtor(m, qname, QNameCtor);
   m.AddGetter(qname, "localName", QNameLocal);

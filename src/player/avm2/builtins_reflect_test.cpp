@@ -208,5 +208,39 @@ TEST_F(As3Reflect, PrototypeExtensionsReachBuiltInValues) {
   EXPECT_EQ(Traced(), "HI!|43|shared|shared|");
 }
 
+// `namespace ns = "urn:x"` makes a constant holding a Namespace, and names
+// qualified at run time (obj.ns::name, obj.ns::[qname]) find what is declared
+// in it.
+TEST_F(As3Reflect, NamespaceConstantsAndRuntimeQualifiedNames) {
+  const auto userNs = a.Namespace(NamespaceKind::kNamespace, "urn:x");
+  Trait nsConst;
+  nsConst.name = Q("ns");
+  nsConst.kind = TraitKind::kConst;
+  nsConst.value = ConstantValue{ConstantKind::kNamespace, userNs};
+  Trait hidden;
+  hidden.name = a.QName(userNs, "hidden");
+  hidden.kind = TraitKind::kSlot;
+  hidden.value = ConstantValue{ConstantKind::kUtf8, S("secret")};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("ns")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("ns")}).Op("istype", {Q("Namespace")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("ns")}).Op("getproperty", {Q("uri")}); });
+  // ns::hidden
+  Trace(c, [&](AbcCode& x) { x.Op("getglobalscope").Op("getlex", {Q("ns")}).Op("getproperty", {a.RTQName("hidden")}); });
+  // this.public::[new QName(ns, "hidden")]: the QName's namespace wins.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getglobalscope").Op("findpropstrict", {Q("QName")}).Op("getlex", {Q("ns")}).Op("pushstring", {S("hidden")})
+        .Op("constructprop", {Q("QName"), 2}).Op("getproperty", {a.MultinameL(a.NsSet({pub}))});
+  });
+  // new Namespace(prefix, uri)
+  c.Op("findpropstrict", {Q("Namespace")}).Op("pushstring", {S("p")}).Op("pushstring", {S("urn:y")})
+      .Op("constructprop", {Q("Namespace"), 2}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("prefix")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("uri")}); });
+  ASSERT_TRUE(Run(c, {nsConst, hidden})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "urn:x|true|urn:x|secret|secret|p|urn:y|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

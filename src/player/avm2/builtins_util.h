@@ -23,5 +23,8 @@ Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, in
 void InstallMoreBuiltins(Machine& m);
 // QName, Proxy, describeType (builtins_reflect.cpp).
 void InstallReflection(Machine& m);
+// A QName's URI (null for any namespace) and local name, for names computed at
+// run time (obj.ns::[qname]); false for any other value.
+bool QNameParts(Machine& m, const Value& v, Value& uri, Value& local);
 
 }  // namespace quarvel::avm2

@@ -111,7 +111,7 @@ struct Interp {
   static Class* ResolveType(Frame& f, std::uint32_t multiname) { return f.vm.ResolveType(f.u, multiname); }
   // The innermost scope that has the name (strict: a ReferenceError when none).
   static Value FindHolder(Frame& f, const Name& n, bool strict) {
-    return f.vm.FindProperty(n, f.outer, f.scopeBase, f.scopeDepth, strict);
+    return f.vm.FindProperty(n, f.outer, f.scopeBase, f.scopeDepth, strict, f.withMask);
   }
   static ScopeChain* Closure(Frame& f) {
     return f.vm.ChainWith(f.outer, f.scopeBase, f.scopeDepth, f.withMask);

@@ -51,13 +51,19 @@ ScopeChain* Machine::ChainWith(ScopeChain* outer, const Value* scopes, std::size
   return c;
 }
 
-Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict) {
+Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict,
+                            std::uint64_t withMask) {
+  const auto has = [&](const Value& v, bool every) {
+    if (!v.IsObject()) return false;
+    return every ? HasProperty(v, n) : FindBinding(v.o->traits, n) != nullptr;
+  };
   for (std::size_t i = count; i-- > 0;) {
-    if (scopes[i].IsObject() && HasProperty(scopes[i], n)) return scopes[i];
+    const bool with = i < 64 && ((withMask >> i) & 1);
+    if (has(scopes[i], with || (i == 0 && !outer))) return scopes[i];
   }
   Value outermost;
   for (ScopeChain* c = outer; c; c = c->parent) {
-    if (c->object.IsObject() && HasProperty(c->object, n)) return c->object;
+    if (has(c->object, c->with || !c->parent)) return c->object;
     outermost = c->object;
   }
   if (Object* g = FindGlobal(n)) return Value::Obj(g);

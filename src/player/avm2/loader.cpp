@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "player/avm2/builtins_util.h"
 #include "player/avm2/machine.h"
 
 namespace quarvel::avm2 {
@@ -107,7 +108,9 @@ Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t type
     case ConstantKind::kFalse: return Value::Bool(false);
     case ConstantKind::kNull: return Value::Null();
     case ConstantKind::kUndefined: break;
-    default: return Value::Str(u.strings[pool.namespaces[c.index].name]);
+    // `namespace ns = "uri"` declares a constant holding a Namespace, which
+    // runtime-qualified names (ns::name) need as an object.
+    default: return Value::Obj(NewNamespace(u.strings[pool.namespaces[c.index].name]));
   }
   // No value: the type's own default.
   if (typeName == 0) return Value();
@@ -168,7 +171,17 @@ Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rt
       return ResolveName(u, m.base, rtName, rtNs);
   }
   if (m.HasRuntimeName() && rtName) {
-    const Value& v = *rtName;
+    Value v = *rtName;
+    // A QName as the name brings its own namespace (unless it is any).
+    Value qUri, qLocal;
+    if (v.IsObject() && QNameParts(*this, v, qUri, qLocal)) {
+      if (!qUri.IsNull()) {
+        n.nsList = nullptr;
+        n.nsCount = 1;
+        n.single = PackageNs(qUri.IsString() ? qUri.s->text : "");
+      }
+      v = qLocal;
+    }
     if (v.type == Type::kInt && v.i >= 0) {
       n.hasIndex = true;
       n.index = static_cast<std::uint32_t>(v.i);
@@ -325,8 +338,9 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
   for (Class* ic : c->interfaces) {
     for (auto& [k, b] : ic->instance.map) {
+      // The class's own override wins over the base's one copied above.
       auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
-      if (pub != c->instance.map.end()) c->instance.map.emplace(k, pub->second);
+      if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
     }
   }
   // An interface's methods are reached by its public name on implementors.

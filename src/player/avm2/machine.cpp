@@ -365,6 +365,13 @@ std::string Machine::TypeOf(const Value& v) const {
 
 Object* Machine::NewObject() { return Instantiate(objectClass); }
 
+Object* Machine::NewNamespace(StringCell* uri) {
+  Object* ns = Instantiate(namespaceClass);
+  ns->kind = ObjectKind::kNamespace;
+  ns->SetDyn(Intern("uri"), Value::Str(uri));
+  return ns;
+}
+
 ArrayObject* Machine::NewArray(std::vector<Value> elems) {
   auto* a = static_cast<ArrayObject*>(Instantiate(arrayClass));
   Charge(elems.size() * sizeof(Value));
@@ -1117,6 +1124,24 @@ void Machine::AddSetter(Class* c, std::string_view name, NativeFn fn, bool isSta
   if (b.kind != Binding::Kind::kAccessor) b = Binding{};
   b.kind = Binding::Kind::kAccessor;
   b.setter = NewNativeMethod(nativeMethods_, name, fn, c);
+}
+
+void Machine::DeclareInterfaceMethods(Class* iface, std::span<const std::string_view> names) {
+  iface->isInterface = true;
+  const NsId ns = InternNs(NamespaceKind::kNamespace, iface->package + ":" + iface->name);
+  for (std::string_view name : names) {
+    Binding b;
+    b.kind = Binding::Kind::kMethod;
+    iface->instance.map[Key(ns, NameIdOf(name))] = b;
+  }
+}
+
+void Machine::ImplementInterface(Class* c, Class* iface) {
+  if (std::find(c->interfaces.begin(), c->interfaces.end(), iface) == c->interfaces.end()) c->interfaces.push_back(iface);
+  for (auto& [k, b] : iface->instance.map) {
+    auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
+    if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
+  }
 }
 
 void Machine::AddConst(Class* c, std::string_view name, const Value& v, bool isStatic) {

@@ -361,6 +361,8 @@ class Machine {
 
   // ---- objects
   Object* NewObject();
+  // A Namespace value: what namespace constants and pushnamespace give.
+  Object* NewNamespace(StringCell* uri);
   ArrayObject* NewArray(std::vector<Value> elems = {});
   FunctionObject* NewFunction(Method* m, ScopeChain* scope);
   FunctionObject* NewNativeFunction(const std::string& name, NativeFn fn);
@@ -400,6 +402,11 @@ class Machine {
   void AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic = false);
   void AddConst(Class* c, std::string_view name, const Value& v, bool isStatic = true);
+  // A native interface declares its methods under its own namespace
+  // ("flash.events:IEventDispatcher"), as compilers name calls through it;
+  // an implementing native class answers those names with its public members.
+  void DeclareInterfaceMethods(Class* iface, std::span<const std::string_view> names);
+  void ImplementInterface(Class* c, Class* iface);
   void AddGlobalFunction(std::string_view package, std::string_view name, NativeFn fn);
   // Subclasses copy their base's members when they are made: members added
   // to a base later reach the classes made since through this (a subclass's
@@ -482,7 +489,11 @@ class Machine {
   void InitSlots(Object* o, const Traits& t);
   bool GetIndexed(Object* o, const Name& n, Value& out);
   ScopeChain* ChainWith(ScopeChain* outer, const Value* scopes, std::size_t count, std::uint64_t withMask);
-  Value FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict);
+  // Scopes pushed by pushwith and the global object answer every property;
+  // the others (activations, classes, `this`) only their declared traits, so
+  // a Proxy or a dynamic object in scope is never asked for a bare name.
+  Value FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict,
+                     std::uint64_t withMask = 0);
   bool SetIndexed(Object* o, const Name& n, const Value& v);
   void CheckCaps();
   friend void InstallBuiltins(Machine& m);

@@ -369,3 +369,63 @@ TEST_F(As3, CollectionKeepsReachableObjectsAndFreesTheRest) {
 
 }  // namespace
 }  // namespace quarvel::avm2
+
+namespace quarvel::avm2 {
+namespace {
+
+// A call through an interface names the method in the interface's namespace;
+// a subclass's override must answer it, not the base's method it replaced.
+TEST_F(As3, CallsThroughAnInterfaceReachTheSubclassOverride) {
+  const auto ifaceNs = a.Namespace(NamespaceKind::kNamespace, ":IGreet");
+  AbcCode none;
+  none.Op("returnvoid");
+  Trait decl;
+  decl.name = a.QName(ifaceNs, "hello");
+  decl.kind = TraitKind::kMethod;
+  decl.index = Fn(none);
+  const auto iface = DefClass("IGreet", 0, none, {decl}, {}, instance_flag::kInterface);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode helloA, helloB;
+  helloA.Op("pushstring", {S("A")}).Op("returnvalue");
+  helloB.Op("pushstring", {S("B")}).Op("returnvalue");
+  const auto classA = DefClass("A", Q("Object"), ctor, {MethodTrait("hello", Fn(helloA))}, {Q("IGreet")});
+  Trait over = MethodTrait("hello", Fn(helloB));
+  over.attributes = trait_attr::kOverride;
+  const auto classB = DefClass("B", Q("A"), ctor, {over});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "IGreet", iface, {});
+  NewClass(c, "A", classA, {"Object"});
+  NewClass(c, "B", classB, {"Object", "A"});
+  for (const char* cls : {"A", "B"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0}).Op("callproperty", {a.QName(ifaceNs, "hello"), 0});
+    });
+  }
+  ASSERT_TRUE(Run(c, {ClassTrait("IGreet", iface), ClassTrait("A", classA), ClassTrait("B", classB)}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "A|B|");
+}
+
+// A bare name is looked up in the declared traits of the scopes a method
+// pushed; only `with` scopes (and the global object) answer with dynamic
+// properties, so a dynamic `this` does not hide a global of the same name.
+TEST_F(As3, BareNamesSkipDynamicPropertiesOfPlainScopes) {
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("pushstring", {S("global")}).Op("setlocal_2");
+  // var o = {answer: "dynamic"}; with (o) trace(answer); pushscope(o); trace(answer)
+  c.Op("pushstring", {S("answer")}).Op("pushstring", {S("dynamic")}).Op("newobject", {1}).Op("setlocal_1");
+  c.Op("getlocal_0").Op("pushstring", {S("global")}).Op("setproperty", {Q("answer")});
+  c.Op("getlocal_1").Op("pushwith");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("answer")}); });
+  c.Op("popscope").Op("getlocal_1").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("answer")}); });
+  c.Op("popscope");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "dynamic|global|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

@@ -214,13 +214,14 @@ Instance& Stage::Adopt(TimelineState& parent, int depth) {
   return inst;
 }
 
-void Stage::InitSprite(Instance& inst, int nesting, bool load) {
+void Stage::InitSprite(Instance& inst, int nesting, bool load, const MovieLibrary* from) {
   const auto* def = static_cast<const SpriteDef*>(inst.def);
   inst.sprite = std::make_unique<TimelineState>();
   inst.sprite->def = &def->timeline;
   inst.sprite->spriteId = def->id;
   inst.sprite->owner = inst.serial;
   if (const TimelineState* parent = TimelineOf(inst.parent)) inst.sprite->lib = parent->lib;
+  if (from && from != &lib_) inst.sprite->lib = from;
   // Two clips of one sprite play two streams.
   inst.sprite->soundId = static_cast<int>(inst.serial % 0x7FFFFFFF) + 1;
   if (nesting > kMaxSpriteNesting) return;
@@ -1031,7 +1032,8 @@ void Stage::RunActions() {
 
 void Stage::BindText(TimelineState& tl, Instance& inst) {
   const auto& e = static_cast<const EditTextDef&>(*inst.def);
-  if (!inst.field) inst.field = text::TextField::FromDef(e, &lib_);
+  // A loaded movie's field finds its fonts in that movie's library.
+  if (!inst.field) inst.field = text::TextField::FromDef(e, &LibOf(tl));
   const std::string variable = inst.field->Opts().variable;
   if (variable.empty()) return;
   std::optional<std::string> v = avm_->VariableText(variable, tl.owner);
@@ -1145,7 +1147,7 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
 
 namespace quarvel::player {
 
-Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Character* def) {
+Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Character* def, const MovieLibrary* from) {
   if (!def || parent.list.count(depth)) return nullptr;
   if (++createdThisTick_ > kMaxInstancesPerTick || liveCount_ + createdThisTick_ > kMaxLiveInstances) {
     skipped_.insert("too many placed objects");
@@ -1158,7 +1160,7 @@ Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Charact
   inst.createdTick = tick_;
   inst.placedFrame = -1;  // not the timeline's: a backward jump keeps it
   inst.scripted = true;
-  if (IsSprite(inst)) InitSprite(inst, 0);
+  if (IsSprite(inst)) InitSprite(inst, 0, false, from);
   if (IsButton(inst)) InitButton(inst);
   return &inst;
 }

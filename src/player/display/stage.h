@@ -394,7 +394,10 @@ class Stage {
   // For the ActionScript 3 binding: a node a script made, in `parent` (which
   // may be a list of the binding's own, off the display tree); sprites get
   // their timeline and first frame.
-  Instance* AdoptScriptNode(TimelineState& parent, int depth, const Character* def);
+  // `from`: the library the definition comes from when it is not the one of
+  // `parent` (a loaded movie's symbol made by `new`), so its clips find their
+  // children there.
+  Instance* AdoptScriptNode(TimelineState& parent, int depth, const Character* def, const MovieLibrary* from = nullptr);
   // Moves the node at `fromDepth` of `from` to `depth` of `to` (which must be
   // free); the node keeps its address and handle. nullptr when refused.
   Instance* MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth);
@@ -471,7 +474,7 @@ class Stage {
   void RunExecList();
   void AdvanceTimeline(TimelineState& tl);
   // A sprite's timeline and first frame; `load` queues its load events too.
-  void InitSprite(Instance& inst, int nesting, bool load = false);
+  void InitSprite(Instance& inst, int nesting, bool load = false, const MovieLibrary* from = nullptr);
   void RunActions();
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
