@@ -387,10 +387,7 @@ class As3Display : public ScriptHooks {
     if (h == kNoClip) return nullptr;
     auto it = objects.find(h);
     if (it != objects.end()) return it->second;
-    if (h == kRootClip) {
-      ConstructRoot();
-      return objects[kRootClip];
-    }
+    if (h == kRootClip) return AllocateRoot();
     Instance* inst = Node(h);
     if (!inst) return nullptr;
     return Construct(ClassForNode(*inst), h);
@@ -401,6 +398,9 @@ class As3Display : public ScriptHooks {
   // the LoaderInfo of a loaded movie's main timeline.
   FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value());
   FlashObject* ConstructLinkedBitmap(Class* cls, ClipHandle h);
+  FlashObject* Allocate(Class* cls, ClipHandle h, Value info);
+  void RunConstructor(FlashObject* o);
+  FlashObject* AllocateRoot();
   void ConstructRoot();
   // Named timeline children become the values of the parent class's
   // properties of the same name.

@@ -219,7 +219,8 @@ NATIVE(DoGetParent) {
 NATIVE(DoGetStage) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  // The stage is on itself: stage.stage is the stage.
+  if (!f || (f != b.stageObject && !b.OnStage(f->handle))) return Value::Null();
   return Value::Obj(b.stageObject);
 }
 NATIVE(DoGetRoot) {
