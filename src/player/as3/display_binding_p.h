@@ -402,6 +402,7 @@ class As3Display : public ScriptHooks {
   void RunConstructor(FlashObject* o);
   FlashObject* AllocateRoot();
   void ConstructRoot();
+  void DebugTree(ClipHandle h, int d);
   // Named timeline children become the values of the parent class's
   // properties of the same name.
   void BindChildren(FlashObject* o);
