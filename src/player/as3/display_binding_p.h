@@ -400,6 +400,7 @@ class As3Display : public ScriptHooks {
   FlashObject* ConstructLinkedBitmap(Class* cls, ClipHandle h);
   FlashObject* Allocate(Class* cls, ClipHandle h, Value info);
   void RunConstructor(FlashObject* o);
+  void HoldSpriteTimeline(FlashObject* o);
   FlashObject* AllocateRoot();
   void ConstructRoot();
   void DebugTree(ClipHandle h, int d);

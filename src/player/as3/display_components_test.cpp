@@ -32,18 +32,20 @@ ShapeBuilder Square(swf::Rgba colour) {
   return s;
 }
 
-// Symbol 3: a red frame, then a blue one; placed at depth 1 as `kid`.
-void DefineTwoFrameSymbol(SwfBuilder& b) {
+// Symbol 3: a red frame, then a blue one; placed at depth 1 as `kid`
+// unless a script makes it.
+void DefineTwoFrameSymbol(SwfBuilder& b, bool place = true) {
   b.DefineShape(1, Square({255, 0, 0, 255})).DefineShape(2, Square({0, 0, 255, 255}));
   Timeline sprite;
   sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   sprite.RemoveObject2(1).PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
-  b.DefineSprite(3, sprite).PlaceObject2({.depth = 1, .characterId = 3, .name = "kid"});
+  b.DefineSprite(3, sprite);
+  if (place) b.PlaceObject2({.depth = 1, .characterId = 3, .name = "kid"});
 }
 
 TEST(As3Components, FirstFrameChildrenAreMadeBeforeTheDocumentConstructorAndSeeItAsParent) {
   As3Movie d;
-  d.defineTags = DefineTwoFrameSymbol;
+  d.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b); };
   // class Kid extends MovieClip { function Kid() { trace("kid " + (parent != null) + " " + (parent == root)) } }
   d.LinkedClass("Kid", {d.Display("MovieClip")}, 3, [&](AbcCode& c) {
     TraceValue(d, c, "kid ", [&] {
@@ -60,13 +62,17 @@ TEST(As3Components, FirstFrameChildrenAreMadeBeforeTheDocumentConstructorAndSeeI
 }
 
 TEST(As3Components, ASymbolLinkedToASpriteClassKeepsItsFirstFrame) {
-  // The same two-frame symbol: linked to a Sprite it stays red, linked to
-  // a MovieClip it plays on to blue.
-  auto colourAfterTwoFrames = [](std::string_view base) {
+  // The same two-frame symbol, placed or made by `new Kid()`: linked to a
+  // Sprite it stays red, linked to a MovieClip it plays on to blue.
+  auto colourAfterTwoFrames = [](std::string_view base, bool byScript = false) {
     As3Movie d;
-    d.defineTags = DefineTwoFrameSymbol;
+    d.defineTags = [byScript](SwfBuilder& b) { DefineTwoFrameSymbol(b, !byScript); };
     d.LinkedClass("Kid", {d.Display(base)}, 3);
-    const auto bytes = d.Build([](As3Movie&, AbcCode&) {}, 3);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      if (!byScript) return;
+      c.Op("getlocal_0").Op("findpropstrict", {m.Q("Kid")}).Op("constructprop", {m.Q("Kid"), 0})
+          .Op("callpropvoid", {m.Q("addChild"), 1});
+    }, 3);
     FlashPlayer p;
     p.SetSize(100, 100);
     EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
@@ -77,6 +83,8 @@ TEST(As3Components, ASymbolLinkedToASpriteClassKeepsItsFirstFrame) {
   };
   EXPECT_EQ(colourAfterTwoFrames("Sprite"), (gdi::Color{255, 0, 0}));
   EXPECT_EQ(colourAfterTwoFrames("MovieClip"), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(colourAfterTwoFrames("Sprite", true), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(colourAfterTwoFrames("MovieClip", true), (gdi::Color{0, 0, 255}));
 }
 
 TEST(As3Components, TheStageIsItsOwnStage) {

@@ -32,6 +32,7 @@ NATIVE(DisplayObjectCtor) {
   if (field) MakeTextFieldOf(*inst, b.lib, true);
   f->handle = inst->serial;
   b.objects[f->handle] = f;
+  b.HoldSpriteTimeline(f);
   b.BindChildren(f);
   return self;
 }

@@ -166,10 +166,15 @@ FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
   o->handle = h;
   o->info = info;
   objects[h] = o;
-  // A Sprite has one frame: a symbol linked to a class that is no MovieClip
-  // shows its first frame and never plays on.
-  if (TimelineState* tl = Timeline(h); tl && o->cls && !o->cls->IsSubclassOf(movieClipClass)) stage.SetPlaying(*tl, false);
+  HoldSpriteTimeline(o);
   return o;
+}
+
+// A Sprite has one frame: a symbol linked to a class that is no MovieClip
+// shows its first frame and never plays on.
+void As3Display::HoldSpriteTimeline(FlashObject* o) {
+  if (TimelineState* tl = Timeline(o->handle); tl && o->cls && !o->cls->IsSubclassOf(movieClipClass))
+    stage.SetPlaying(*tl, false);
 }
 
 void As3Display::RunConstructor(FlashObject* o) {

@@ -384,6 +384,12 @@ void As3Display::FinishLoads() {
   }
 }
 
+// One domain holds every definition: a movie's classes are found from it.
+NATIVE(LoaderInfoDomain) {
+  (void)self;
+  (void)a;
+  return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {}));
+}
 constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "url", Member::kGetter, LoaderInfoUrl},
     {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoUrl},
@@ -398,6 +404,7 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "swfVersion", Member::kGetter, LoaderInfoSwfVersion},
     {"flash.display::LoaderInfo", "actionScriptVersion", Member::kGetter, LoaderInfoAsVersion},
     {"flash.display::LoaderInfo", "contentType", Member::kGetter, LoaderInfoContentType},
+    {"flash.display::LoaderInfo", "applicationDomain", Member::kGetter, LoaderInfoDomain},
     {"flash.display::Loader", "contentLoaderInfo", Member::kGetter, LoaderInfoGet},
     {"flash.display::Loader", "content", Member::kGetter, LoaderContent},
     {"flash.display::Loader", "load", Member::kMethod, LoaderLoad},
