@@ -83,6 +83,7 @@ struct FlashObject : NativeBase {
   // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
   int tabIndex = -1;
   Value focusRect, contextMenu;
+  Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -98,6 +99,7 @@ struct FlashObject : NativeBase {
     h.Mark(owner);
     h.Mark(focusRect);
     h.Mark(contextMenu);
+    h.Mark(perspective);
   }
 };
 

@@ -99,5 +99,29 @@ TEST(As3Components, TheStageIsItsOwnStage) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|");
 }
 
+TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) {
+  // Motion tweens made in the authoring tool set the root's projection.
+  As3Movie d;
+  const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto projection = [&](int local) {
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("perspectiveProjection")});
+    };
+    TraceValue(m, c, "", [&] {
+      projection(0);
+      c.Op("getproperty", {m.Q("fieldOfView")});
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      projection(0);
+      c.Op("getproperty", {m.Q("projectionCenter")}).Op("getproperty", {m.Q("x")}).Op("add");
+    });
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    TraceValue(m, c, "", [&] { projection(1); });
+    c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("findpropstrict", {pp}).Op("constructprop", {pp, 0})
+        .Op("setproperty", {m.Q("perspectiveProjection")});
+    TraceValue(m, c, "", [&] { projection(1); c.Op("getproperty", {m.Q("fieldOfView")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "55 50|null|55|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -107,7 +107,8 @@ Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t type
     case ConstantKind::kFalse: return Value::Bool(false);
     case ConstantKind::kNull: return Value::Null();
     case ConstantKind::kUndefined: break;
-    default: return Value::Str(u.strings[pool.namespaces[c.index].name]);
+    // `namespace n = "uri"`: its value is a Namespace, which runtime-qualified names take.
+    default: return NamespaceValue(u.strings[pool.namespaces[c.index].name]);
   }
   // No value: the type's own default.
   if (typeName == 0) return Value();

@@ -236,6 +236,31 @@ TEST_F(As3, ProtectedOverridesReplaceTheMemberForTheBaseClassCode) {
   EXPECT_EQ(Traced(), "A.build A.skin|B.build A.skin|B.build C.skin|D.build C.skin|");
 }
 
+TEST_F(As3, ANamespaceConstantQualifiesNamesAtRunTime) {
+  // namespace motion = "urn:motion"; class Box { motion var v = 1 }
+  // b.motion::v = 5 (a runtime-qualified name whose namespace is the constant)
+  const auto motion = a.Namespace(NamespaceKind::kNamespace, "urn:motion");
+  Trait v;
+  v.name = a.QName(motion, "v");
+  v.kind = TraitKind::kSlot;
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto box = DefClass("Box", Q("Object"), ctor, {v});
+  Trait nsConst;
+  nsConst.name = Q("motion");
+  nsConst.kind = TraitKind::kConst;
+  nsConst.value = ConstantValue{ConstantKind::kNamespace, motion};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Box", box, {"Object"});
+  c.Op("findpropstrict", {Q("Box")}).Op("constructprop", {Q("Box"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("getlex", {Q("motion")}).Op("pushbyte", {5}).Op("setproperty", {a.RTQName("v")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlex", {Q("motion")}).Op("getproperty", {a.RTQName("v")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("motion")}).Op("getproperty", {Q("uri")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Box", box), nsConst})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "5|urn:motion|");
+}
+
 TEST_F(As3, ArraySortFlags) {
   AbcCode c;
   auto sorted = [&](std::vector<int> items, int flags) {

@@ -44,11 +44,7 @@ bool Interp::OpGetDescendants(Frame& f, const Instruction& in) {
 // ---- namespaces
 
 bool Interp::OpPushNamespace(Frame& f, const Instruction& in) {
-  Machine& vm = f.vm;
-  Object* ns = vm.Instantiate(vm.namespaceClass);
-  ns->kind = ObjectKind::kNamespace;
-  ns->SetDyn(vm.Intern("uri"), Value::Str(f.u.strings[f.pool.namespaces[in.args[0]].name]));
-  f.Push(Value::Obj(ns));
+  f.Push(f.vm.NamespaceValue(f.u.strings[f.pool.namespaces[in.args[0]].name]));
   return true;
 }
 
