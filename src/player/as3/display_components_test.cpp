@@ -99,6 +99,52 @@ TEST(As3Components, TheStageIsItsOwnStage) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|");
 }
 
+TEST(As3Components, RenderComesOnceAfterInvalidateToListenersOnAndOffTheList) {
+  // callLater: a RENDER listener and stage.invalidate(); every listener hears
+  // it once, after the frame's scripts, and no frame without an invalidate
+  // has one.
+  As3Movie d;
+  const auto heard = d.Tracer("render ", {"currentTarget.name"});
+  const auto stageHeard = d.Tracer("render stage", {});
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.Listen(c, -1, "render", stageHeard);
+    m.NewSprite(c, 1, "on", 0xFF0000, 0, 0, 10, 10);
+    m.Listen(c, 1, "render", heard);
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushstring", {m.S("off")}).Op("setproperty", {m.Q("name")});
+    m.Listen(c, 2, "render", heard);
+    // Kept reachable: an object only a listener list holds may be collected.
+    c.Op("getlocal_0").Op("getlocal_2").Op("setproperty", {m.Q("keep")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
+    m.Trace(c, "constructed");
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "constructed|render stage|render on|render off|");
+}
+
+TEST(As3Components, SkinsAreFoundByNameThroughTheApplicationDomain) {
+  // getDefinitionByName and loaderInfo.applicationDomain.getDefinition give
+  // the class linked to a symbol; `new` of it makes that symbol's clip.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b, false); };
+  d.LinkedClass("Skin", {d.Display("MovieClip")}, 3);
+  const auto byName = d.a.PackageName("flash.utils", "getDefinitionByName");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {byName}).Op("pushstring", {m.S("Skin")}).Op("callproperty", {byName, 1}).Op("setlocal_1");
+    TraceValue(m, c, "", [&] {
+      c.Op("getlocal_1");
+      c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("applicationDomain")})
+          .Op("pushstring", {m.S("Skin")}).Op("callproperty", {m.Q("getDefinition"), 1});
+      c.Op("strictequals");
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("construct", {0}).Op("getproperty", {m.Q("totalFrames")}).Op("add");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true 2|");
+}
+
 TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) {
   // Motion tweens made in the authoring tool set the root's projection.
   As3Movie d;
