@@ -193,6 +193,23 @@ TEST_F(As3, FixedVectorsRefuseToGrowAndCheckBounds) {
   EXPECT_EQ(Traced(), "1126|1125|0,0,7|");
 }
 
+TEST_F(As3, XmlElementsAreTheElementChildrenByName) {
+  // An IK armature's XML is read with elements(): text children are left out.
+  AbcCode c;
+  c.Op("findpropstrict", {Q("XML")})
+      .Op("pushstring", {S("<arm>note<bone id=\"a\"/><joint/><bone id=\"b\"><bone id=\"c\"/></bone></arm>")})
+      .Op("constructprop", {Q("XML"), 1}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "elements", 0); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("bone")}); Call(x, "elements", 1); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("pushstring", {S("*")}); Call(x, "elements", 1);
+    x.Op("pushstring", {S("bone")}); Call(x, "elements", 1);
+    x.Op("getproperty", {a.QName(pub, "id", true)}); Call(x, "toString", 0);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "3|2|c|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
 
