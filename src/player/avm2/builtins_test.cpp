@@ -210,6 +210,21 @@ TEST_F(As3, XmlElementsAreTheElementChildrenByName) {
   EXPECT_EQ(Traced(), "3|2|c|");
 }
 
+TEST_F(As3, AnXmlScopeHasItsAttributesAndChildren) {
+  // Inside a filter the item is a with scope: findproperty finds @type and
+  // a child element there, and nothing it does not hold.
+  AbcCode c;
+  c.Op("findpropstrict", {Q("XML")})
+      .Op("pushstring", {S("<label type=\"copyright\"><year>2011</year></label>")})
+      .Op("constructprop", {Q("XML"), 1}).Op("pushwith");
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {a.QName(pub, "type", true)}).Op("getproperty", {a.QName(pub, "type", true)}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {Q("year")}).Op("getproperty", {Q("year")}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {Q("month")}).Op("getproperty", {Q("length")}).Op("typeof"); });
+  c.Op("popscope");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "copyright|2011|undefined|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
 

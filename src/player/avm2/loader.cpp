@@ -337,8 +337,9 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
   for (Class* ic : c->interfaces) {
     for (auto& [k, b] : ic->instance.map) {
+      // The class's own public member, an override included, answers for the interface.
       auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
-      if (pub != c->instance.map.end()) c->instance.map.emplace(k, pub->second);
+      if (pub != c->instance.map.end()) c->instance.map.insert_or_assign(k, pub->second);
     }
   }
   // An interface's methods are reached by its public name on implementors.

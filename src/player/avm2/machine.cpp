@@ -694,6 +694,12 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
   if (FindBinding(o->traits, n)) return true;
   if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
+  // An XML value has the children and attributes it holds (a filter's
+  // scope finds @type or name there).
+  if (o->kind == ObjectKind::kXml && xmlGet && !n.hasIndex) {
+    const Value found = xmlGet(*this, o, n);
+    return ToNumber(CallProperty(found, "length", {})) > 0;
+  }
   if (!AnyPublic(*this, n)) return false;
   const std::string& key = LocalOf(*this, n)->text;
   for (Object* p = o; p; p = p->proto)

@@ -261,6 +261,43 @@ TEST_F(As3, ANamespaceConstantQualifiesNamesAtRunTime) {
   EXPECT_EQ(Traced(), "5|urn:motion|");
 }
 
+TEST_F(As3, ACallThroughAnInterfaceReachesTheSubclassOverride) {
+  // interface ICommand { function execute() }  (its names in its own namespace)
+  // class Simple implements ICommand { function execute() { return "simple" } }
+  // class Startup extends Simple { override function execute() { return "startup" } }
+  const auto ins = a.Namespace(NamespaceKind::kNamespace, "cmd:ICommand");
+  auto returns = [&](std::string_view text) {
+    AbcCode x;
+    x.Op("pushstring", {S(text)}).Op("returnvalue");
+    return Fn(x);
+  };
+  Trait declared;
+  declared.name = a.QName(ins, "execute");
+  declared.kind = TraitKind::kMethod;
+  declared.index = returns("");
+  const auto iface = DefClass("ICommand", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {declared}, {},
+                              instance_flag::kInterface);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto simple = DefClass("Simple", Q("Object"), ctor, {MethodTrait("execute", returns("simple"))}, {Q("ICommand")});
+  Trait over = MethodTrait("execute", returns("startup"));
+  over.attributes = trait_attr::kOverride;
+  const auto startup = DefClass("Startup", Q("Simple"), ctor, {over});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "ICommand", iface, {});
+  NewClass(c, "Simple", simple, {"Object"});
+  NewClass(c, "Startup", startup, {"Object", "Simple"});
+  for (const char* cls : {"Simple", "Startup"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0}).Op("callproperty", {a.QName(ins, "execute"), 0});
+    });
+  }
+  ASSERT_TRUE(Run(c, {ClassTrait("ICommand", iface), ClassTrait("Simple", simple), ClassTrait("Startup", startup)}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "simple|startup|");
+}
+
 TEST_F(As3, ArraySortFlags) {
   AbcCode c;
   auto sorted = [&](std::vector<int> items, int flags) {
