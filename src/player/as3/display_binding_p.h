@@ -405,7 +405,6 @@ class As3Display : public ScriptHooks {
   void HoldSpriteTimeline(FlashObject* o);
   FlashObject* AllocateRoot();
   void ConstructRoot();
-  void DebugTree(ClipHandle h, int d);
   // Named timeline children become the values of the parent class's
   // properties of the same name.
   void BindChildren(FlashObject* o);
@@ -524,6 +523,7 @@ struct ClassRow {
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
 
 // What one family gives the others. Display objects (display_objects.cpp):
+void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
 cairo_matrix_t World(As3Display& b, ClipHandle h);

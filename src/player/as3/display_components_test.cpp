@@ -145,6 +145,42 @@ TEST(As3Components, SkinsAreFoundByNameThroughTheApplicationDomain) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true 2|");
 }
 
+TEST(As3Components, DisplayObjectsAreDispatchersThroughTheInterface) {
+  // `target as IEventDispatcher` keeps a sprite; calls through the
+  // interface's namespace reach its methods.
+  As3Movie d;
+  const auto iface = d.Events("IEventDispatcher");
+  const auto ins = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.events:IEventDispatcher");
+  const auto heard = d.Tracer("heard ", {"type"});
+  const auto event = d.Events("Event");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("getlex", {iface}).Op("astypelate").Op("setlocal_2");
+    TraceValue(m, c, "", [&] { c.Op("getlocal_2").Op("pushnull").Op("equals").Op("not"); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("ping")}).Op("newfunction", {heard})
+        .Op("callpropvoid", {m.a.QName(ins, "addEventListener"), 2});
+    c.Op("getlocal_2").Op("findpropstrict", {event}).Op("pushstring", {m.S("ping")}).Op("constructprop", {event, 1})
+        .Op("callpropvoid", {m.a.QName(ins, "dispatchEvent"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|heard ping|");
+}
+
+TEST(As3Components, AConstructorMayAddChildrenBeforeCallingSuper) {
+  // class Ball extends Sprite { function Ball() { addChild(new Sprite()); super() } }
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  d.LinkedClass("Ball", {sprite}, 0, {}, [&](AbcCode& c) {
+    c.Op("getlocal_0").Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0})
+        .Op("callpropvoid", {d.Q("addChild"), 1});
+  });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "", [&] {
+      c.Op("findpropstrict", {m.Q("Ball")}).Op("constructprop", {m.Q("Ball"), 0}).Op("getproperty", {m.Q("numChildren")});
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1|");
+}
+
 TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) {
   // Motion tweens made in the authoring tool set the root's projection.
   As3Movie d;

@@ -442,6 +442,16 @@ constexpr ClassRow kEventClasses[] = {
 
 void InstallEvents(As3Display& b) {
   Register(b, kEventClasses, kEventRows);
-  b.m.FindClass("flash.events::IEventDispatcher")->isInterface = true;
+  Class* dispatcher = b.m.FindClass("flash.events::IEventDispatcher");
+  dispatcher->isInterface = true;
+  // `target as IEventDispatcher` holds every dispatcher, display objects included.
+  b.dispatcherClass->interfaces.push_back(dispatcher);
+  // Calls through the interface name its methods in its own namespace.
+  const avm2::NsId ns = b.m.InternNs(avm2::NamespaceKind::kNamespace, "flash.events:IEventDispatcher");
+  auto& map = b.dispatcherClass->instance.map;
+  for (const char* name : {"addEventListener", "removeEventListener", "dispatchEvent", "hasEventListener", "willTrigger"}) {
+    const avm2::NameId id = b.m.NameIdOf(name);
+    if (auto it = map.find(avm2::Key(avm2::kPublicNs, id)); it != map.end()) map.emplace(avm2::Key(ns, id), it->second);
+  }
 }
 }  // namespace quarvel::player::as3

@@ -127,22 +127,6 @@ void As3Display::AfterFrame() {
   }
   ShowChangedBitmaps();
   Collect();
-  if (std::getenv("QUARVEL_TREE")) DebugTree(kRootClip, 0);
-}
-
-void As3Display::DebugTree(ClipHandle h, int d) {
-  Instance* i = Node(h);
-  if (!i) {
-    if (TimelineState* tl = Timeline(h))
-      for (auto& [depth, child] : tl->list) DebugTree(child.serial, d + 1);
-    return;
-  }
-  auto it = objects.find(h);
-  std::fprintf(stderr, "%*s%llu %s '%s' ch%d vis%d x%.1f y%.1f a%.2f sx%.2f\n", d * 2, "", (unsigned long long)h,
-               it != objects.end() && it->second->cls ? it->second->cls->name.c_str() : "-", i->name.c_str(), i->characterId,
-               i->visible, i->matrix.translateX / 20.0, i->matrix.translateY / 20.0, i->cxform.alphaMult / 256.0, i->matrix.scaleX);
-  if (TimelineState* tl = Timeline(h))
-    for (auto& [depth, child] : tl->list) DebugTree(child.serial, d + 1);
 }
 
 // Makes the object of a node and runs its class's constructor; `info` is

@@ -1,8 +1,6 @@
 // The instruction loop: a method's frame, its arguments, the fetch and
 // dispatch of decoded instructions through the handler table, and the
 // exception table. The handlers are in ops_*.cpp.
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -352,7 +350,6 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
           stackBase, 0, 0, 0, Value()};
   locals[0] = self;
   Interp::EnterArguments(f, args);
-  if (std::getenv("QUARVEL_CALLS")) std::fprintf(stderr, "%*scall %s\n", int(depth_ > 60 ? 60 : depth_), "", m->name.c_str());
 
   const Instruction* const ins = code.instructions.data();
   const std::size_t count = code.instructions.size();
@@ -365,10 +362,7 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
         if (!kHandlers[in.code](f, in)) return f.result;
       }
     } catch (const ScriptThrow& t) {
-      if (!Interp::Catch(f, t.value)) {
-        if (std::getenv("QUARVEL_WHERE")) std::fprintf(stderr, "  at %s pc %zu op %d\n", f.m->name.c_str(), f.pc, (int)f.code.instructions[f.pc-1].code);
-        throw;
-      }
+      if (!Interp::Catch(f, t.value)) throw;
     }
   }
 }

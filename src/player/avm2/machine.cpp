@@ -98,7 +98,10 @@ bool Object::DeleteDyn(std::string_view name) {
 bool Class::IsSubclassOf(const Class* other) const {
   for (const Class* c = this; c; c = c->super)
     if (c == other) return true;
-  return std::find(interfaces.begin(), interfaces.end(), other) != interfaces.end();
+  // Built-in bases declare their interfaces after their subclasses were made.
+  for (const Class* c = this; c; c = c->super)
+    if (std::find(c->interfaces.begin(), c->interfaces.end(), other) != c->interfaces.end()) return true;
+  return false;
 }
 
 // ---- machine
