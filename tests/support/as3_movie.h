@@ -102,12 +102,16 @@ struct As3Movie {
   // A class `name` of no members of its own beyond the base chain `bases`
   // (outermost first, e.g. EventDispatcher, Sound), linked by SymbolClass
   // to character `symbol` (0: none). Call before Build.
-  void LinkedClass(std::string_view name, std::vector<std::uint32_t> bases, std::uint16_t symbol = 0) {
-    AbcCode ctor = [] {
-      AbcCode x;
-      x.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
-      return x;
-    }();
+  // `body` runs in its constructor after super(), `beforeSuper` before it.
+  void LinkedClass(std::string_view name, std::vector<std::uint32_t> bases, std::uint16_t symbol = 0,
+                   const std::function<void(AbcCode&)>& body = {},
+                   const std::function<void(AbcCode&)>& beforeSuper = {}) {
+    AbcCode ctor;
+    ctor.Op("getlocal_0").Op("pushscope");
+    if (beforeSuper) beforeSuper(ctor);
+    ctor.Op("getlocal_0").Op("constructsuper", {0});
+    if (body) body(ctor);
+    ctor.Op("returnvoid");
     AbcCode cinit;
     cinit.Op("returnvoid");
     avm2::InstanceInfo ii;

@@ -83,6 +83,7 @@ struct FlashObject : NativeBase {
   // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
   int tabIndex = -1;
   Value focusRect, contextMenu;
+  Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -98,6 +99,7 @@ struct FlashObject : NativeBase {
     h.Mark(owner);
     h.Mark(focusRect);
     h.Mark(contextMenu);
+    h.Mark(perspective);
   }
 };
 
@@ -393,10 +395,7 @@ class As3Display : public ScriptHooks {
     if (h == kNoClip) return nullptr;
     auto it = objects.find(h);
     if (it != objects.end()) return it->second;
-    if (h == kRootClip) {
-      ConstructRoot();
-      return objects[kRootClip];
-    }
+    if (h == kRootClip) return AllocateRoot();
     Instance* inst = Node(h);
     if (!inst) return nullptr;
     return Construct(ClassForNode(*inst), h);
@@ -407,6 +406,10 @@ class As3Display : public ScriptHooks {
   // the LoaderInfo of a loaded movie's main timeline.
   FlashObject* Construct(Class* cls, ClipHandle h, Value info = Value());
   FlashObject* ConstructLinkedBitmap(Class* cls, ClipHandle h);
+  FlashObject* Allocate(Class* cls, ClipHandle h, Value info);
+  void RunConstructor(FlashObject* o);
+  void HoldSpriteTimeline(FlashObject* o);
+  FlashObject* AllocateRoot();
   void ConstructRoot();
   // Named timeline children become the values of the parent class's
   // properties of the same name.
@@ -526,6 +529,7 @@ struct ClassRow {
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
 
 // What one family gives the others. Display objects (display_objects.cpp):
+void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
 cairo_matrix_t World(As3Display& b, ClipHandle h);

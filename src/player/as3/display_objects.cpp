@@ -7,20 +7,33 @@ namespace quarvel::player::as3 {
 // ---- natives: DisplayObject
 
 // The node of a display object, or of the one a Transform belongs to.
+// A constructor may use its display object before it calls super(): the
+// node is made on first use, as Flash makes it with the object.
+FlashObject* Made(Machine& m, FlashObject* f) {
+  As3Display& b = B(m);
+  if (f && f != b.stageObject && f->handle == kNoClip && f->cls && f->cls->IsSubclassOf(b.displayObjectClass) &&
+      !f->cls->IsSubclassOf(b.stageClass))
+    MakeNode(m, f);
+  return f;
+}
 Instance* SelfNode(Machine& m, const Value& self) {
   if (TransformObject* t = As<TransformObject>(self)) return B(m).Node(t->handle);
-  FlashObject* f = As<FlashObject>(self);
+  FlashObject* f = Made(m, As<FlashObject>(self));
   return f ? B(m).Node(f->handle) : nullptr;
 }
 TimelineState* SelfTimeline(Machine& m, const Value& self) {
-  FlashObject* f = As<FlashObject>(self);
+  FlashObject* f = Made(m, As<FlashObject>(self));
   return f ? B(m).Timeline(f->handle) : nullptr;
 }
 
 NATIVE(DisplayObjectCtor) {
-  FlashObject* f = As<FlashObject>(self);
+  MakeNode(m, As<FlashObject>(self));
+  return self;
+}
+
+void MakeNode(Machine& m, FlashObject* f) {
   As3Display& b = B(m);
-  if (!f || f->handle != kNoClip) return self;
+  if (!f || f->handle != kNoClip) return;
   // A class linked to a symbol makes that symbol's clip.
   const Character* def = &b.stage.EmptySprite();
   const auto [symbols, id] = b.SymbolOf(f->cls);
@@ -33,8 +46,8 @@ NATIVE(DisplayObjectCtor) {
   if (field) MakeTextFieldOf(*inst, b.lib, true);
   f->handle = inst->serial;
   b.objects[f->handle] = f;
+  b.HoldSpriteTimeline(f);
   b.BindChildren(f);
-  return self;
 }
 
 Matrix& Mx(Machine& m, const Value& self, Instance*& inst) {
@@ -220,7 +233,8 @@ NATIVE(DoGetParent) {
 NATIVE(DoGetStage) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  // The stage is on itself: stage.stage is the stage.
+  if (!f || (f != b.stageObject && !b.OnStage(f->handle))) return Value::Null();
   return Value::Obj(b.stageObject);
 }
 NATIVE(DoGetRoot) {

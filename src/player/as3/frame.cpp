@@ -135,6 +135,13 @@ void As3Display::AfterFrame() {
 FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
   Class* bitmapData = m.FindClass("flash.display::BitmapData");
   if (bitmapData && cls->IsSubclassOf(bitmapData)) return ConstructLinkedBitmap(cls, h);
+  FlashObject* o = Allocate(cls, h, info);
+  RunConstructor(o);
+  return o;
+}
+
+// The object of a node, bound to it, its constructor not yet run.
+FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
   FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
   if (!o) {  // a class linked to a symbol that is no display object
     Instance* node = Node(h);
@@ -144,14 +151,25 @@ FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
   o->handle = h;
   o->info = info;
   objects[h] = o;
+  HoldSpriteTimeline(o);
+  return o;
+}
+
+// A Sprite has one frame: a symbol linked to a class that is no MovieClip
+// shows its first frame and never plays on.
+void As3Display::HoldSpriteTimeline(FlashObject* o) {
+  if (TimelineState* tl = Timeline(o->handle); tl && o->cls && !o->cls->IsSubclassOf(movieClipClass))
+    stage.SetPlaying(*tl, false);
+}
+
+void As3Display::RunConstructor(FlashObject* o) {
   BindChildren(o);
-  Class* c = cls;
+  Class* c = o->cls;
   while (c && !c->iinit) c = c->super;
   if (c && c->unit) {
     m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(o), {}, c->iinit->scope); },
-               ("the constructor of " + cls->QualifiedName()).c_str());
+               ("the constructor of " + o->cls->QualifiedName()).c_str());
   }
-  return o;
 }
 
 // A picture linked to a BitmapData class: the node is a Bitmap showing a new
@@ -172,9 +190,10 @@ FlashObject* As3Display::ConstructLinkedBitmap(Class* cls, ClipHandle h) {
   return o;
 }
 
-void As3Display::ConstructRoot() {
-  if (rootConstructed) return;
-  rootConstructed = true;
+// The main timeline's object exists before its constructor runs: the
+// children of its first frame are made first and see it as their parent.
+FlashObject* As3Display::AllocateRoot() {
+  if (auto it = objects.find(kRootClip); it != objects.end()) return it->second;
   Class* doc = nullptr;
   if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
   if (doc && !doc->IsSubclassOf(spriteClass)) {
@@ -185,7 +204,13 @@ void As3Display::ConstructRoot() {
     }, "the document class");
     doc = nullptr;
   }
-  Construct(doc ? doc : movieClipClass, kRootClip);
+  return Allocate(doc ? doc : movieClipClass, kRootClip, Value());
+}
+
+void As3Display::ConstructRoot() {
+  if (rootConstructed) return;
+  rootConstructed = true;
+  RunConstructor(AllocateRoot());
 }
 
 // Named timeline children become the values of the parent class's

@@ -27,6 +27,29 @@ NATIVE(TrSetMatrix) {
 }
 // matrix3D: null while the object is flat; set, it becomes the object's
 // position, rotations and scales in three dimensions.
+// The main timeline always has a projection, centred on the stage; other
+// objects have one only once a script gives it.
+NATIVE(TrGetPerspective) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  if (!f) return Value::Null();
+  if (f->perspective.IsNullish() && f->handle == kRootClip) {
+    Class* pp = m.FindClass("flash.geom::PerspectiveProjection");
+    Class* point = m.FindClass("flash.geom::Point");
+    if (!pp || !point) return Value::Null();
+    const auto& frame = b.lib.movie.header.frameSize;
+    Value centre[] = {Value::Number(frame.Width() / 40.0), Value::Number(frame.Height() / 40.0)};
+    f->perspective = Value::Obj(m.Construct(pp, {}));
+    m.SetProperty(f->perspective, m.NameFromString("projectionCenter"), Value::Obj(m.Construct(point, centre)));
+  }
+  return f->perspective.IsUndefined() ? Value::Null() : f->perspective;
+}
+NATIVE(TrSetPerspective) {
+  TransformObject* t = As<TransformObject>(self);
+  if (FlashObject* f = t ? B(m).Existing(t->handle) : nullptr) f->perspective = a.empty() ? Value::Null() : a[0];
+  return Value();
+}
 NATIVE(TrGetMatrix3D) {
   TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
@@ -378,6 +401,8 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "colorTransform", Member::kGetter, TrGetColorTransform},
     {"flash.geom::Transform", "matrix3D", Member::kGetter, TrGetMatrix3D},
     {"flash.geom::Transform", "matrix3D", Member::kSetter, TrSetMatrix3D},
+    {"flash.geom::Transform", "perspectiveProjection", Member::kGetter, TrGetPerspective},
+    {"flash.geom::Transform", "perspectiveProjection", Member::kSetter, TrSetPerspective},
     {"flash.geom::Transform", "colorTransform", Member::kSetter, TrSetColorTransform},
     {"flash.geom::Point", "length", Member::kGetter, PointLength},
     {"flash.geom::Point", "add", Member::kMethod, PointAdd},

@@ -724,6 +724,14 @@ NATIVE(ErrorToString) {
   const std::string name = m.ToString(m.GetProperty(self, "name"));
   return m.Str(msg.empty() ? name : name + ": " + msg);
 }
+// A namespace converts to its URI.
+NATIVE(NsToString) {
+  (void)a;
+  Object* o = self.AsObject();
+  Value* uri = o && o->kind == ObjectKind::kNamespace ? o->FindDyn("uri") : nullptr;
+  return uri ? *uri : m.Str("");
+}
+
 NATIVE(ErrorStack) {
   (void)m;
   (void)self;
@@ -984,6 +992,8 @@ void InstallBuiltins(Machine& m) {
 
   Class* ns = m.DefineNativeClass("", "Namespace", object, nullptr, false);
   m.namespaceClass = ns;
+  m.AddMethod(ns, "toString", NsToString);
+  m.AddMethod(ns, "valueOf", NsToString);
 
   Class* boolean = m.DefineNativeClass("", "Boolean", object);
   m.booleanClass = boolean;

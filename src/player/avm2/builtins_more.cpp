@@ -1054,6 +1054,17 @@ NATIVE(XmlText) {
         if (c->name.empty()) out->children.push_back(c);
   return Value::Obj(out);
 }
+// elements(name = "*"): the element children, of that name unless "*".
+NATIVE(XmlElements) {
+  XmlObject* x = AsXml(self);
+  XmlObject* out = NewXml(m, true);
+  const std::string name = a.empty() || a[0].IsUndefined() ? "*" : m.ToString(a[0]);
+  if (x)
+    for (XmlObject* i : Items(x))
+      for (XmlObject* c : i->children)
+        if (!c->name.empty() && (name == "*" || c->name == name)) out->children.push_back(c);
+  return Value::Obj(out);
+}
 
 // ---- ByteArray
 
@@ -1337,6 +1348,7 @@ void InstallMoreBuiltins(Machine& m) {
     m.AddMethod(c, "attribute", XmlAttribute);
     m.AddMethod(c, "attributes", XmlAttributes);
     m.AddMethod(c, "text", XmlText);
+    m.AddMethod(c, "elements", XmlElements);
     m.AddMethod(c, "valueOf", XmlToString);
   }
   m.xmlGet = XmlRead;

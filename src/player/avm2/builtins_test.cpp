@@ -193,6 +193,38 @@ TEST_F(As3, FixedVectorsRefuseToGrowAndCheckBounds) {
   EXPECT_EQ(Traced(), "1126|1125|0,0,7|");
 }
 
+TEST_F(As3, XmlElementsAreTheElementChildrenByName) {
+  // An IK armature's XML is read with elements(): text children are left out.
+  AbcCode c;
+  c.Op("findpropstrict", {Q("XML")})
+      .Op("pushstring", {S("<arm>note<bone id=\"a\"/><joint/><bone id=\"b\"><bone id=\"c\"/></bone></arm>")})
+      .Op("constructprop", {Q("XML"), 1}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "elements", 0); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("bone")}); Call(x, "elements", 1); Call(x, "length", 0); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("pushstring", {S("*")}); Call(x, "elements", 1);
+    x.Op("pushstring", {S("bone")}); Call(x, "elements", 1);
+    x.Op("getproperty", {a.QName(pub, "id", true)}); Call(x, "toString", 0);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "3|2|c|");
+}
+
+TEST_F(As3, AnXmlScopeHasItsAttributesAndChildren) {
+  // Inside a filter the item is a with scope: findproperty finds @type and
+  // a child element there, and nothing it does not hold.
+  AbcCode c;
+  c.Op("findpropstrict", {Q("XML")})
+      .Op("pushstring", {S("<label type=\"copyright\"><year>2011</year></label>")})
+      .Op("constructprop", {Q("XML"), 1}).Op("pushwith");
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {a.QName(pub, "type", true)}).Op("getproperty", {a.QName(pub, "type", true)}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {Q("year")}).Op("getproperty", {Q("year")}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {Q("month")}).Op("getproperty", {Q("length")}).Op("typeof"); });
+  c.Op("popscope");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "copyright|2011|undefined|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
 

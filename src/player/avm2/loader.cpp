@@ -257,15 +257,26 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
       case TraitKind::kSetter: {
         Method* m = MethodOf(u, t.index, owner, scope, (owner ? owner->name + "/" : std::string()) + local);
         if (!m) break;
-        Binding& b = into.map[key];
-        if (t.kind == TraitKind::kMethod) {
-          b = Binding{};
-          b.kind = Binding::Kind::kMethod;
-          b.method = m;
-        } else {
-          if (b.kind != Binding::Kind::kAccessor) b = Binding{};
-          b.kind = Binding::Kind::kAccessor;
-          (t.kind == TraitKind::kGetter ? b.getter : b.setter) = m;
+        auto bind = [&](Binding& b) {
+          if (t.kind == TraitKind::kMethod) {
+            b = Binding{};
+            b.kind = Binding::Kind::kMethod;
+            b.method = m;
+          } else {
+            if (b.kind != Binding::Kind::kAccessor) b = Binding{};
+            b.kind = Binding::Kind::kAccessor;
+            (t.kind == TraitKind::kGetter ? b.getter : b.setter) = m;
+          }
+        };
+        bind(into.map[key]);
+        // A protected override replaces the member for the base classes'
+        // code too, which names it by their own protected namespaces.
+        if (!isStatic && owner && owner->protectedNs && ns == owner->protectedNs) {
+          for (const Class* a = owner->super; a; a = a->super) {
+            if (!a->protectedNs || a->protectedNs == ns) continue;
+            auto it = into.map.find(Key(a->protectedNs, u.nameIds[mn.name]));
+            if (it != into.map.end() && it->second.kind != Binding::Kind::kSlot) bind(it->second);
+          }
         }
         if (t.id > 0 && t.id < 65536) {
           if (into.dispatch.size() <= t.id) into.dispatch.resize(t.id + 1);

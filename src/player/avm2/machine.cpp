@@ -98,7 +98,10 @@ bool Object::DeleteDyn(std::string_view name) {
 bool Class::IsSubclassOf(const Class* other) const {
   for (const Class* c = this; c; c = c->super)
     if (c == other) return true;
-  return std::find(interfaces.begin(), interfaces.end(), other) != interfaces.end();
+  // Built-in bases declare their interfaces after their subclasses were made.
+  for (const Class* c = this; c; c = c->super)
+    if (std::find(c->interfaces.begin(), c->interfaces.end(), other) != c->interfaces.end()) return true;
+  return false;
 }
 
 // ---- machine
@@ -454,6 +457,13 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
   ThrowError("TypeError", "Instantiation attempted on a non-constructor.", 1007);
 }
 
+Value Machine::NamespaceValue(StringCell* uri) {
+  Object* ns = Instantiate(namespaceClass);
+  ns->kind = ObjectKind::kNamespace;
+  ns->SetDyn(Intern("uri"), Value::Str(uri));
+  return Value::Obj(ns);
+}
+
 Value Machine::MakeError(const std::string& cls, const std::string& message, int id) {
   Class* c = FindClass(cls);
   if (!c) c = errorClass;
@@ -694,6 +704,12 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
   if (FindBinding(o->traits, n)) return true;
   if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
+  // An XML value has the children and attributes it holds (a filter's
+  // scope finds @type or name there).
+  if (o->kind == ObjectKind::kXml && xmlGet && !n.hasIndex) {
+    const Value found = xmlGet(*this, o, n);
+    return ToNumber(CallProperty(found, "length", {})) > 0;
+  }
   if (!AnyPublic(*this, n)) return false;
   const std::string& key = LocalOf(*this, n)->text;
   for (Object* p = o; p; p = p->proto)

@@ -173,6 +173,131 @@ TEST_F(As3, ClassesRunConstructorsInOrderWithSuperCallsAccessorsAndInterfaces) {
   EXPECT_EQ(Traced(), "B|A|B+A.hello|true|true|10|42|refused|B|");
 }
 
+TEST_F(As3, ProtectedOverridesReplaceTheMemberForTheBaseClassCode) {
+  // Each class has its own protected namespace; the base's code names the
+  // member by its own, yet reaches the override of the class of `this`.
+  const auto protA = a.Namespace(NamespaceKind::kProtected, "A");
+  const auto protB = a.Namespace(NamespaceKind::kProtected, "B");
+  const auto protC = a.Namespace(NamespaceKind::kProtected, "C");
+  const auto protD = a.Namespace(NamespaceKind::kProtected, "D");
+  auto returns = [&](std::string_view text) {
+    AbcCode x;
+    x.Op("pushstring", {S(text)}).Op("returnvalue");
+    return Fn(x);
+  };
+  auto protectedTrait = [&](std::uint32_t ns, std::string_view name, std::uint32_t method, TraitKind kind, bool override) {
+    Trait t;
+    t.name = a.QName(ns, name);
+    t.kind = kind;
+    t.index = method;
+    if (override) t.attributes = trait_attr::kOverride;
+    return t;
+  };
+  auto ctor = [] {
+    AbcCode x;
+    x.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+    return x;
+  };
+  // class A { protected function build() { return "A.build" } protected function get skin() { return "A.skin" }
+  //           public function run() { return this.build() + " " + this.skin } }
+  AbcCode run;
+  run.Op("getlocal_0").Op("callproperty", {a.QName(protA, "build"), 0}).Op("pushstring", {S(" ")}).Op("add");
+  run.Op("getlocal_0").Op("getproperty", {a.QName(protA, "skin")}).Op("add").Op("returnvalue");
+  auto withProtected = [&](std::string_view name, std::uint32_t super, std::uint32_t ns, std::vector<Trait> traits) {
+    const auto index = DefClass(name, super, ctor(), std::move(traits));
+    a.File().instances[index].flags |= instance_flag::kProtectedNs;
+    a.File().instances[index].protectedNs = ns;
+    return index;
+  };
+  const auto classA = withProtected("A", Q("Object"), protA,
+                                    {protectedTrait(protA, "build", returns("A.build"), TraitKind::kMethod, false),
+                                     protectedTrait(protA, "skin", returns("A.skin"), TraitKind::kGetter, false),
+                                     MethodTrait("run", Fn(run))});
+  // class B extends A { override protected function build() { return "B.build" } }
+  const auto classB = withProtected("B", Q("A"), protB, {protectedTrait(protB, "build", returns("B.build"), TraitKind::kMethod, true)});
+  // class C extends B { override protected function get skin() { return "C.skin" } }
+  const auto classC = withProtected("C", Q("B"), protC, {protectedTrait(protC, "skin", returns("C.skin"), TraitKind::kGetter, true)});
+  // class D extends C { override protected function build() { return "D.build" } }
+  const auto classD = withProtected("D", Q("C"), protD, {protectedTrait(protD, "build", returns("D.build"), TraitKind::kMethod, true)});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "A", classA, {"Object"});
+  NewClass(c, "B", classB, {"Object", "A"});
+  NewClass(c, "C", classC, {"Object", "A", "B"});
+  NewClass(c, "D", classD, {"Object", "A", "B", "C"});
+  for (const char* cls : {"A", "B", "C", "D"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0});
+      Call(x, "run", 0);
+    });
+  }
+  ASSERT_TRUE(Run(c, {ClassTrait("A", classA), ClassTrait("B", classB), ClassTrait("C", classC), ClassTrait("D", classD)}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "A.build A.skin|B.build A.skin|B.build C.skin|D.build C.skin|");
+}
+
+TEST_F(As3, ANamespaceConstantQualifiesNamesAtRunTime) {
+  // namespace motion = "urn:motion"; class Box { motion var v = 1 }
+  // b.motion::v = 5 (a runtime-qualified name whose namespace is the constant)
+  const auto motion = a.Namespace(NamespaceKind::kNamespace, "urn:motion");
+  Trait v;
+  v.name = a.QName(motion, "v");
+  v.kind = TraitKind::kSlot;
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto box = DefClass("Box", Q("Object"), ctor, {v});
+  Trait nsConst;
+  nsConst.name = Q("motion");
+  nsConst.kind = TraitKind::kConst;
+  nsConst.value = ConstantValue{ConstantKind::kNamespace, motion};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Box", box, {"Object"});
+  c.Op("findpropstrict", {Q("Box")}).Op("constructprop", {Q("Box"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("getlex", {Q("motion")}).Op("pushbyte", {5}).Op("setproperty", {a.RTQName("v")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlex", {Q("motion")}).Op("getproperty", {a.RTQName("v")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("motion")}).Op("getproperty", {Q("uri")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Box", box), nsConst})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "5|urn:motion|");
+}
+
+TEST_F(As3, ACallThroughAnInterfaceReachesTheSubclassOverride) {
+  // interface ICommand { function execute() }  (its names in its own namespace)
+  // class Simple implements ICommand { function execute() { return "simple" } }
+  // class Startup extends Simple { override function execute() { return "startup" } }
+  const auto ins = a.Namespace(NamespaceKind::kNamespace, "cmd:ICommand");
+  auto returns = [&](std::string_view text) {
+    AbcCode x;
+    x.Op("pushstring", {S(text)}).Op("returnvalue");
+    return Fn(x);
+  };
+  Trait declared;
+  declared.name = a.QName(ins, "execute");
+  declared.kind = TraitKind::kMethod;
+  declared.index = returns("");
+  const auto iface = DefClass("ICommand", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {declared}, {},
+                              instance_flag::kInterface);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto simple = DefClass("Simple", Q("Object"), ctor, {MethodTrait("execute", returns("simple"))}, {Q("ICommand")});
+  Trait over = MethodTrait("execute", returns("startup"));
+  over.attributes = trait_attr::kOverride;
+  const auto startup = DefClass("Startup", Q("Simple"), ctor, {over});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "ICommand", iface, {});
+  NewClass(c, "Simple", simple, {"Object"});
+  NewClass(c, "Startup", startup, {"Object", "Simple"});
+  for (const char* cls : {"Simple", "Startup"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0}).Op("callproperty", {a.QName(ins, "execute"), 0});
+    });
+  }
+  ASSERT_TRUE(Run(c, {ClassTrait("ICommand", iface), ClassTrait("Simple", simple), ClassTrait("Startup", startup)}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "simple|startup|");
+}
+
 TEST_F(As3, ArraySortFlags) {
   AbcCode c;
   auto sorted = [&](std::vector<int> items, int flags) {

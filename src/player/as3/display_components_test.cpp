@@ -1,0 +1,209 @@
+// The rules the authoring tool's user-interface components build on: the
+// timeline's children are made before the document class's constructor and
+// see their parent, a symbol linked to a Sprite class keeps to its first
+// frame (components keep their skins on later frames), the stage is its own
+// stage, and callLater's RENDER comes once after stage.invalidate().
+#include <gtest/gtest.h>
+
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+using testing::FillStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
+
+// trace(label + <what `value` pushes>)
+void TraceValue(As3Movie& m, AbcCode& c, std::string_view label, const std::function<void()>& value) {
+  c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S(label)});
+  value();
+  c.Op("add").Op("callpropvoid", {m.Q("trace"), 1});
+}
+
+ShapeBuilder Square(swf::Rgba colour) {
+  ShapeBuilder s;
+  s.Rectangle(0, 0, 2000, 2000, s.AddFill(FillStyle::Solid(colour)));
+  return s;
+}
+
+// Symbol 3: a red frame, then a blue one; placed at depth 1 as `kid`
+// unless a script makes it.
+void DefineTwoFrameSymbol(SwfBuilder& b, bool place = true) {
+  b.DefineShape(1, Square({255, 0, 0, 255})).DefineShape(2, Square({0, 0, 255, 255}));
+  Timeline sprite;
+  sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  sprite.RemoveObject2(1).PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
+  b.DefineSprite(3, sprite);
+  if (place) b.PlaceObject2({.depth = 1, .characterId = 3, .name = "kid"});
+}
+
+TEST(As3Components, FirstFrameChildrenAreMadeBeforeTheDocumentConstructorAndSeeItAsParent) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b); };
+  // class Kid extends MovieClip { function Kid() { trace("kid " + (parent != null) + " " + (parent == root)) } }
+  d.LinkedClass("Kid", {d.Display("MovieClip")}, 3, [&](AbcCode& c) {
+    TraceValue(d, c, "kid ", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pushnull").Op("equals").Op("not");
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("getlocal_0").Op("getproperty", {d.Q("root")})
+          .Op("strictequals").Op("add");
+    });
+  });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "main ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "kid true true|main 1|");
+}
+
+TEST(As3Components, ASymbolLinkedToASpriteClassKeepsItsFirstFrame) {
+  // The same two-frame symbol, placed or made by `new Kid()`: linked to a
+  // Sprite it stays red, linked to a MovieClip it plays on to blue.
+  auto colourAfterTwoFrames = [](std::string_view base, bool byScript = false) {
+    As3Movie d;
+    d.defineTags = [byScript](SwfBuilder& b) { DefineTwoFrameSymbol(b, !byScript); };
+    d.LinkedClass("Kid", {d.Display(base)}, 3);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      if (!byScript) return;
+      c.Op("getlocal_0").Op("findpropstrict", {m.Q("Kid")}).Op("constructprop", {m.Q("Kid"), 0})
+          .Op("callpropvoid", {m.Q("addChild"), 1});
+    }, 3);
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    p.AdvanceTo(p.Now() + 150);
+    gdi::Bitmap bmp;
+    p.Paint(bmp);
+    return bmp.GetPixel(50, 50);
+  };
+  EXPECT_EQ(colourAfterTwoFrames("Sprite"), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(colourAfterTwoFrames("MovieClip"), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(colourAfterTwoFrames("Sprite", true), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(colourAfterTwoFrames("MovieClip", true), (gdi::Color{0, 0, 255}));
+}
+
+TEST(As3Components, TheStageIsItsOwnStage) {
+  // Focus managers listen on container.stage with the stage as container.
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage")});
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("strictequals");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|");
+}
+
+TEST(As3Components, RenderComesOnceAfterInvalidateToListenersOnAndOffTheList) {
+  // callLater: a RENDER listener and stage.invalidate(); every listener hears
+  // it once, after the frame's scripts, and no frame without an invalidate
+  // has one.
+  As3Movie d;
+  const auto heard = d.Tracer("render ", {"currentTarget.name"});
+  const auto stageHeard = d.Tracer("render stage", {});
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.Listen(c, -1, "render", stageHeard);
+    m.NewSprite(c, 1, "on", 0xFF0000, 0, 0, 10, 10);
+    m.Listen(c, 1, "render", heard);
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushstring", {m.S("off")}).Op("setproperty", {m.Q("name")});
+    m.Listen(c, 2, "render", heard);
+    // Kept reachable: an object only a listener list holds may be collected.
+    c.Op("getlocal_0").Op("getlocal_2").Op("setproperty", {m.Q("keep")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callpropvoid", {m.Q("invalidate"), 0});
+    m.Trace(c, "constructed");
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "constructed|render stage|render on|render off|");
+}
+
+TEST(As3Components, SkinsAreFoundByNameThroughTheApplicationDomain) {
+  // getDefinitionByName and loaderInfo.applicationDomain.getDefinition give
+  // the class linked to a symbol; `new` of it makes that symbol's clip.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b, false); };
+  d.LinkedClass("Skin", {d.Display("MovieClip")}, 3);
+  const auto byName = d.a.PackageName("flash.utils", "getDefinitionByName");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {byName}).Op("pushstring", {m.S("Skin")}).Op("callproperty", {byName, 1}).Op("setlocal_1");
+    TraceValue(m, c, "", [&] {
+      c.Op("getlocal_1");
+      c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("applicationDomain")})
+          .Op("pushstring", {m.S("Skin")}).Op("callproperty", {m.Q("getDefinition"), 1});
+      c.Op("strictequals");
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("construct", {0}).Op("getproperty", {m.Q("totalFrames")}).Op("add");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true 2|");
+}
+
+TEST(As3Components, DisplayObjectsAreDispatchersThroughTheInterface) {
+  // `target as IEventDispatcher` keeps a sprite; calls through the
+  // interface's namespace reach its methods.
+  As3Movie d;
+  const auto iface = d.Events("IEventDispatcher");
+  const auto ins = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.events:IEventDispatcher");
+  const auto heard = d.Tracer("heard ", {"type"});
+  const auto event = d.Events("Event");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("getlex", {iface}).Op("astypelate").Op("setlocal_2");
+    TraceValue(m, c, "", [&] { c.Op("getlocal_2").Op("pushnull").Op("equals").Op("not"); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("ping")}).Op("newfunction", {heard})
+        .Op("callpropvoid", {m.a.QName(ins, "addEventListener"), 2});
+    c.Op("getlocal_2").Op("findpropstrict", {event}).Op("pushstring", {m.S("ping")}).Op("constructprop", {event, 1})
+        .Op("callpropvoid", {m.a.QName(ins, "dispatchEvent"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true|heard ping|");
+}
+
+TEST(As3Components, AConstructorMayAddChildrenBeforeCallingSuper) {
+  // class Ball extends Sprite { function Ball() { addChild(new Sprite()); super() } }
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  d.LinkedClass("Ball", {sprite}, 0, {}, [&](AbcCode& c) {
+    c.Op("getlocal_0").Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0})
+        .Op("callpropvoid", {d.Q("addChild"), 1});
+  });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    TraceValue(m, c, "", [&] {
+      c.Op("findpropstrict", {m.Q("Ball")}).Op("constructprop", {m.Q("Ball"), 0}).Op("getproperty", {m.Q("numChildren")});
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1|");
+}
+
+TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) {
+  // Motion tweens made in the authoring tool set the root's projection.
+  As3Movie d;
+  const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto projection = [&](int local) {
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("perspectiveProjection")});
+    };
+    TraceValue(m, c, "", [&] {
+      projection(0);
+      c.Op("getproperty", {m.Q("fieldOfView")});
+      c.Op("pushstring", {m.S(" ")}).Op("add");
+      projection(0);
+      c.Op("getproperty", {m.Q("projectionCenter")}).Op("getproperty", {m.Q("x")}).Op("add");
+    });
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    TraceValue(m, c, "", [&] { projection(1); });
+    c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("findpropstrict", {pp}).Op("constructprop", {pp, 0})
+        .Op("setproperty", {m.Q("perspectiveProjection")});
+    TraceValue(m, c, "", [&] { projection(1); c.Op("getproperty", {m.Q("fieldOfView")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "55 50|null|55|");
+}
+
+}  // namespace
+}  // namespace quarvel::player
