@@ -2,9 +2,11 @@
 // script-made fields), TextFormat, TextField.StyleSheet,
 // MovieClip.createTextField and Selection's focus.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <unordered_map>
+#include <utility>
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
@@ -114,10 +116,6 @@ double BoxOffsetY(const Instance& inst, const TextField& f) {
 
 // ---- TextFormat objects -----------------------------------------------------------
 
-const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
-                                    "url",    "target",     "align",       "leftMargin", "rightMargin", "indent",
-                                    "leading", "blockIndent", "bullet",    "tabStops", "letterSpacing", "kerning"};
-
 FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
   FormatPatch p;
   if (fmt.type != AsValue::Type::kObject) return p;
@@ -188,64 +186,166 @@ const char* AlignText(text::Align a) {
   }
 }
 
+// A TextFormat keeps its members natively: every write converts the value
+// as Flash does, so reads give what a field would take.
+enum Slot : std::size_t {
+  kFont, kSize, kColor, kBold, kItalic, kUnderline, kUrl, kTarget, kAlign, kLeftMargin, kRightMargin,
+  kIndent, kLeading, kBlockIndent, kBullet, kTabStops, kLetterSpacing, kKerning, kDisplay, kSlots
+};
+const char* const kSlotNames[kSlots] = {"font",      "size",        "color",    "bold",          "italic",
+                                        "underline", "url",         "target",   "align",         "leftMargin",
+                                        "rightMargin", "indent",    "leading",  "blockIndent",   "bullet",
+                                        "tabStops",  "letterSpacing", "kerning", "display"};
+
+struct FormatData : AsNativeData {
+  std::array<AsValue, kSlots> v{};
+  FormatData() {
+    for (AsValue& x : v) x = AsValue::Null();
+    v[kDisplay] = AsValue::String("block");
+  }
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    if (v[kTabStops].type == AsValue::Type::kObject) reachable.push_back(v[kTabStops].obj);
+  }
+};
+
+// Whole numbers as Flash's native code makes them: NaN and values out of
+// the 32-bit range become the lowest integer.
+double FlashInt(double d) {
+  if (!(d >= -2147483648.0 && d < 2147483648.0)) return -2147483648.0;
+  return d;
+}
+
+enum class Write { kConstructor, kSetter };
+
+// `v` converted for a member; nullopt leaves the member as it was.
+std::optional<AsValue> ConvertMember(Avm1& vm, Slot slot, const AsValue& v, Write how) {
+  if (slot == kDisplay) {
+    const std::string d = v.type == AsValue::Type::kString ? vm.ToString(v) : "";
+    return AsValue::String(d == "inline" || d == "none" ? d : "block");
+  }
+  // An alignment Flash does not know, null included, changes nothing.
+  if (slot == kAlign && v.IsNullish()) return std::nullopt;
+  if (v.IsNullish()) return AsValue::Null();
+  // Setters of SWF 8 round half to even; the constructor and older movies truncate.
+  const bool round = how == Write::kSetter && vm.Version() >= 8;
+  auto whole = [&](double d, bool nonNegative) {
+    if (nonNegative) d = d > 0 ? d : 0;
+    return AsValue::Number(FlashInt(round ? std::nearbyint(d) : std::trunc(d)));
+  };
+  const bool setter = how == Write::kSetter;
+  switch (slot) {
+    case kFont: {
+      // Font names hold at most 64 characters.
+      std::string name = vm.ToString(v);
+      std::size_t chars = 0, i = 0;
+      for (; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80 && chars++ == 64) break;
+      }
+      name.resize(i);
+      return AsValue::String(std::move(name));
+    }
+    case kUrl:
+    case kTarget: return AsValue::String(vm.ToString(v));
+    case kBold:
+    case kItalic:
+    case kUnderline:
+    case kBullet:
+    case kKerning: return AsValue::Bool(vm.ToBool(v));
+    case kColor: return AsValue::Number(static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))));
+    case kSize: return whole(vm.ToNumber(v), false);
+    case kLeftMargin:
+    case kRightMargin: return whole(vm.ToNumber(v), setter);
+    case kIndent:
+    case kLeading:
+    case kBlockIndent: return whole(vm.ToNumber(v), setter && vm.Version() < 8);
+    case kLetterSpacing: return AsValue::Number(vm.ToNumber(v));
+    case kAlign: {
+      const std::string a = Lower(vm.ToString(v));
+      if (a == "left" || a == "right" || a == "center" || a == "justify") return AsValue::String(a);
+      return std::nullopt;
+    }
+    case kTabStops: {
+      if (v.type != AsValue::Type::kObject) return std::nullopt;
+      const double n = vm.ToNumber(vm.Get(v, "length"));
+      std::vector<AsValue> stops;
+      for (std::size_t i = 0; std::isfinite(n) && i < static_cast<std::size_t>(std::clamp(n, 0.0, 4096.0)); ++i) {
+        stops.push_back(whole(vm.ToNumber(vm.Get(v, std::to_string(i))), false));
+      }
+      return AsValue::Object(vm.NewArray(std::move(stops)));
+    }
+    default: return std::nullopt;
+  }
+}
+
+template <Slot kSlot>
+AsValue GetSlot(Avm1&, const AsValue& self, AsArgs) {
+  auto* d = SelfData<FormatData>(self);
+  return d ? d->v[kSlot] : AsValue{};
+}
+template <Slot kSlot>
+AsValue SetSlot(Avm1& vm, const AsValue& self, AsArgs a) {
+  auto* d = SelfData<FormatData>(self);
+  if (!d) return {};
+  if (auto v = ConvertMember(vm, kSlot, Arg(a, 0), Write::kSetter)) d->v[kSlot] = *v;
+  return {};
+}
+
+template <std::size_t... kI>
+void AddSlotAccessors(Avm1& vm, AsObject* proto, std::index_sequence<kI...>) {
+  (vm.AddAccessor(proto, kSlotNames[kI], GetSlot<static_cast<Slot>(kI)>, SetSlot<static_cast<Slot>(kI)>), ...);
+}
+
+FormatData& MakeFormatData(AsObject* o) {
+  auto data = std::make_unique<FormatData>();
+  FormatData& d = *data;
+  o->native = std::move(data);
+  o->className = "TextFormat";
+  return d;
+}
+
 AsValue MakeFormat(Avm1& vm, const FormatPatch& p) {
   AsObject* o = vm.NewObject(TextFormatProto(vm));
-  o->className = "TextFormat";
-  const AsValue self = AsValue::Object(o);
-  auto set = [&](const char* name, const AsValue& v) { vm.SetProp(o, name, v); };
-  auto num = [&](const char* name, const std::optional<double>& d) {
-    set(name, d ? AsValue::Number(*d) : AsValue::Null());
-  };
-  auto flag = [&](const char* name, const std::optional<bool>& b) {
-    set(name, b ? AsValue::Bool(*b) : AsValue::Null());
-  };
-  auto str = [&](const char* name, const std::optional<std::string>& s) {
-    set(name, s ? AsValue::String(*s) : AsValue::Null());
-  };
-  str("font", p.font);
-  num("size", p.size);
-  set("color", p.color ? AsValue::Number(*p.color) : AsValue::Null());
-  flag("bold", p.bold);
-  flag("italic", p.italic);
-  flag("underline", p.underline);
-  str("url", p.url);
-  str("target", p.target);
-  set("align", p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null());
+  FormatData& d = MakeFormatData(o);
+  auto num = [](const std::optional<double>& x) { return x ? AsValue::Number(*x) : AsValue::Null(); };
   // Reported in whole pixels, however a timeline field holds them.
-  auto whole = [&](const char* name, const std::optional<double>& d) {
-    num(name, d ? std::optional<double>(std::nearbyint(*d)) : std::nullopt);
-  };
-  whole("leftMargin", p.leftMargin);
-  whole("rightMargin", p.rightMargin);
-  whole("indent", p.indent);
-  whole("leading", p.leading);
-  whole("blockIndent", p.blockIndent);
-  flag("bullet", p.bullet);
+  auto whole = [](const std::optional<double>& x) { return x ? AsValue::Number(std::nearbyint(*x)) : AsValue::Null(); };
+  auto flag = [](const std::optional<bool>& b) { return b ? AsValue::Bool(*b) : AsValue::Null(); };
+  auto str = [](const std::optional<std::string>& x) { return x ? AsValue::String(*x) : AsValue::Null(); };
+  d.v[kFont] = str(p.font);
+  d.v[kSize] = num(p.size);
+  d.v[kColor] = p.color ? AsValue::Number(*p.color) : AsValue::Null();
+  d.v[kBold] = flag(p.bold);
+  d.v[kItalic] = flag(p.italic);
+  d.v[kUnderline] = flag(p.underline);
+  d.v[kUrl] = str(p.url);
+  d.v[kTarget] = str(p.target);
+  d.v[kAlign] = p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null();
+  d.v[kLeftMargin] = whole(p.leftMargin);
+  d.v[kRightMargin] = whole(p.rightMargin);
+  d.v[kIndent] = whole(p.indent);
+  d.v[kLeading] = whole(p.leading);
+  d.v[kBlockIndent] = whole(p.blockIndent);
+  d.v[kBullet] = flag(p.bullet);
   if (p.tabStops) {
     std::vector<AsValue> stops;
-    for (double d : *p.tabStops) stops.push_back(AsValue::Number(d));
-    set("tabStops", AsValue::Object(vm.NewArray(std::move(stops))));
-  } else {
-    set("tabStops", AsValue::Null());
+    for (double x : *p.tabStops) stops.push_back(AsValue::Number(x));
+    d.v[kTabStops] = AsValue::Object(vm.NewArray(std::move(stops)));
   }
-  num("letterSpacing", p.letterSpacing);
-  flag("kerning", p.kerning);
-  set("display", AsValue::String("block"));
-  (void)self;
+  d.v[kLetterSpacing] = num(p.letterSpacing);
+  d.v[kKerning] = flag(p.kerning);
   return AsValue::Object(o);
 }
 
 AsValue TextFormatCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   if (!o) return {};
-  o->className = "TextFormat";
+  FormatData& d = MakeFormatData(o);
   // new TextFormat(font, size, color, bold, italic, underline, url, target, align, leftMargin, rightMargin,
   // indent, leading): the members left out are null.
-  static const char* const kOrder[] = {"font",   "size",  "color",      "bold",        "italic", "underline", "url",
-                                       "target", "align", "leftMargin", "rightMargin", "indent", "leading"};
-  for (const char* name : kFormatNames) vm.SetProp(o, name, AsValue::Null());
+  static constexpr Slot kOrder[] = {kFont, kSize,  kColor,      kBold,        kItalic, kUnderline, kUrl,
+                                    kTarget, kAlign, kLeftMargin, kRightMargin, kIndent, kLeading};
   for (std::size_t i = 0; i < std::size(kOrder) && i < a.size(); ++i) {
-    if (!a[i].IsUndefined()) vm.SetProp(o, kOrder[i], a[i]);
+    if (auto v = ConvertMember(vm, kOrder[i], a[i], Write::kConstructor)) d.v[kOrder[i]] = *v;
   }
   return {};
 }
@@ -582,7 +682,13 @@ AsValue FieldGetTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
     begin = Index(vm, a[0], len);
     end = Index(vm, a[1], len);
   }
-  return MakeFormat(vm, f->GetFormat(begin, std::max(end, begin + 1)));
+  // An empty range has no format: every member is null.
+  if (end <= begin) {
+    AsObject* o = vm.NewObject(TextFormatProto(vm));
+    MakeFormatData(o);
+    return AsValue::Object(o);
+  }
+  return MakeFormat(vm, f->GetFormat(begin, end));
 }
 
 AsValue FieldSetNewTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -775,6 +881,7 @@ void InstallText(Avm1& vm) {
   AsObject* formatProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "TextFormat", TextFormatCtor, formatProto);
   vm.NewFunction("getTextExtent", TfGetTextExtent, formatProto);
+  AddSlotAccessors(vm, formatProto, std::make_index_sequence<kSlots>{});
 
   vm.NewFunction("createTextField", McCreateTextField, vm.ClipProto());
 
