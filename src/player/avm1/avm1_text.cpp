@@ -506,6 +506,9 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "password") out = AsValue::Bool(o.password);
   else if (low == "condensewhite") out = AsValue::Bool(o.condenseWhite);
   else if (low == "antialiastype") out = AsValue::String(o.antiAliasType);
+  else if (low == "gridfittype") out = AsValue::String(o.gridFitType);
+  else if (low == "thickness") out = AsValue::Number(o.thickness);
+  else if (low == "sharpness") out = AsValue::Number(o.sharpness);
   else if (low == "scroll") out = AsValue::Number(std::min(f.Scroll(), f.Laid().maxScroll));
   else if (low == "maxscroll") out = AsValue::Number(f.Laid().maxScroll);
   else if (low == "bottomscroll") out = AsValue::Number(f.Laid().BottomScroll(f.Scroll()));
@@ -588,7 +591,13 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   else if (low == "variable") opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
   else if (low == "password") opts().password = vm.ToBool(v);
   else if (low == "condensewhite") opts().condenseWhite = vm.ToBool(v);
-  else if (low == "antialiastype") opts().antiAliasType = vm.ToString(v);
+  else if (low == "antialiastype" || low == "gridfittype") {
+    // Names Flash does not know leave the setting.
+    const std::string s = vm.ToString(v);
+    if (low == "antialiastype" && (s == "normal" || s == "advanced")) opts().antiAliasType = s;
+    if (low == "gridfittype" && (s == "none" || s == "pixel" || s == "subpixel")) opts().gridFitType = s;
+  } else if (low == "thickness") opts().thickness = vm.ToNumber(v);
+  else if (low == "sharpness") opts().sharpness = vm.ToNumber(v);
   else if (low == "scroll") {
     const double d = vm.ToNumber(v);
     if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
@@ -759,6 +768,44 @@ AsValue FieldFontList(Avm1& vm, const AsValue&, AsArgs) {
   return AsValue::Object(vm.NewArray(std::move(names)));
 }
 
+// TextField.prototype's properties, in the order for..in lists them. They
+// belong to fields; on any other object they read undefined and writes are lost.
+constexpr const char* kFieldProps[] = {
+    "styleSheet", "mouseWheelEnabled", "condenseWhite", "restrict",        "textHeight",  "textWidth",
+    "bottomScroll", "length",          "selectable",    "multiline",       "password",    "wordWrap",
+    "background", "border",            "html",          "embedFonts",      "maxChars",    "maxhscroll",
+    "hscroll",    "variable",          "htmlText",      "type",            "text",        "autoSize",
+    "tabIndex",   "textColor",         "backgroundColor", "borderColor",   "maxscroll",   "scroll",
+    "filters",    "sharpness",         "thickness",     "antiAliasType",   "gridFitType"};
+constexpr std::size_t kFirstSwf8Prop = 30;  // filters and after came with SWF 8
+
+template <std::size_t kI>
+AsValue GetFieldProp(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = FieldInstance(vm, self);
+  TextField* f = inst ? FieldOf(vm, inst) : nullptr;
+  AsValue out;
+  if (f) GetMember(vm, *inst, *f, Lower(kFieldProps[kI]), out);
+  return out;
+}
+template <std::size_t kI>
+AsValue SetFieldProp(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = FieldInstance(vm, self);
+  if (TextField* f = inst ? FieldOf(vm, inst) : nullptr) {
+    SetMember(vm, *inst, *f, Lower(kFieldProps[kI]), Arg(a, 0));
+  } else if (kI >= kFirstSwf8Prop && vm.Version() < 8 && Self(self)) {
+    // Older movies know these as plain properties.
+    vm.SetProp(Self(self), kFieldProps[kI], Arg(a, 0));
+  }
+  return {};
+}
+template <std::size_t... kI>
+void AddFieldProps(Avm1& vm, AsObject* proto, std::index_sequence<kI...>) {
+  constexpr std::size_t kLast = sizeof...(kI) - 1;
+  // Added last first: for..in lists the newest first.
+  (vm.AddAccessor(proto, kFieldProps[kLast - kI], GetFieldProp<kLast - kI>, SetFieldProp<kLast - kI>), ...);
+  for (const char* name : kFieldProps) proto->props[vm.Key(name)].hidden = false;
+}
+
 AsValue ReturnTrue(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
 
 AsValue FieldCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
@@ -870,6 +917,8 @@ void InstallText(Avm1& vm) {
       {"swapDepths", FieldSwapDepths},       {"addListener", ReturnTrue},
       {"removeListener", ReturnTrue}};
   for (const auto& [n, fn] : methods) vm.NewFunction(n, fn, proto);
+  proto->props[vm.Key("replaceText")].versions = kPropVersion7;
+  AddFieldProps(vm, proto, std::make_index_sequence<std::size(kFieldProps)>{});
 
   AsObject* sheetProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(field, "StyleSheet", SheetCtor, sheetProto);

@@ -575,6 +575,10 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
   o.maxChars = e.maxLength;
   o.autoSize = e.autoSize ? AutoSize::kLeft : AutoSize::kNone;
   o.variable = e.variable;
+  o.antiAliasType = e.advancedAntiAlias ? "advanced" : "normal";
+  o.gridFitType = e.gridFit == 0 ? "none" : e.gridFit == 2 ? "subpixel" : "pixel";
+  o.thickness = e.thickness;
+  o.sharpness = e.sharpness;
   Format f;
   f.size = e.height / 20.0;
   f.color = (static_cast<std::uint32_t>(e.color.r) << 16) | (static_cast<std::uint32_t>(e.color.g) << 8) | e.color.b;

@@ -109,7 +109,8 @@ class TextField {
     AutoSize autoSize = AutoSize::kNone;
     int maxChars = 0;
     std::string variable;
-    std::string antiAliasType = "normal";
+    std::string antiAliasType = "normal", gridFitType = "pixel";
+    double thickness = 0, sharpness = 0;
     // ActionScript 3 fields take line ends from htmlText even when not multiline.
     bool htmlLineEnds = false;
   };
