@@ -97,6 +97,15 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
   AsObject* o = vm.NewObject(Proto(vm));
   o->className = "TextField";
   fo->objects[h] = o;
+  // Every field is a broadcaster with itself as its first listener.
+  const AsValue broadcaster = vm.Get(AsValue::Object(vm.Global()), "AsBroadcaster");
+  const AsValue initialize = vm.Get(broadcaster, "initialize");
+  if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) {
+    std::vector<AsValue> target{AsValue::Object(o)};
+    vm.Call(initialize, broadcaster, target);
+    const AsValue listeners = vm.Get(AsValue::Object(o), "_listeners");
+    if (listeners.type == AsValue::Type::kObject) listeners.obj->elems.push_back(vm.ClipValue(h));
+  }
   return o;
 }
 
@@ -806,8 +815,6 @@ void AddFieldProps(Avm1& vm, AsObject* proto, std::index_sequence<kI...>) {
   for (const char* name : kFieldProps) proto->props[vm.Key(name)].hidden = false;
 }
 
-AsValue ReturnTrue(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
-
 AsValue FieldCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
 
 // MovieClip.createTextField(name, depth, x, y, width, height).
@@ -879,8 +886,11 @@ bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsVa
   TextField* f = FieldOf(vm, inst);
   if (!f) return false;
   out = {};
-  if (GetMember(vm, *inst, *f, Lower(name), out)) return true;
-  if (AsObject* o = FieldObject(vm, clip, false)) {
+  const std::string low = Lower(name);
+  if (GetMember(vm, *inst, *f, low, out)) return true;
+  const bool broadcasting = low == "_listeners" || low == "addlistener" || low == "removelistener" ||
+                            low == "broadcastmessage";
+  if (AsObject* o = FieldObject(vm, clip, broadcasting)) {
     out = vm.Get(AsValue::Object(o), name);
   } else if (AsObject* p = Proto(vm)) {
     out = vm.Get(AsValue::Object(p), name);
@@ -914,8 +924,7 @@ void InstallText(Avm1& vm) {
       {"setNewTextFormat", FieldSetNewTextFormat}, {"getNewTextFormat", FieldGetNewTextFormat},
       {"replaceText", FieldReplaceText},     {"replaceSel", FieldReplaceSel},
       {"removeTextField", FieldRemove},      {"getDepth", FieldGetDepth},
-      {"swapDepths", FieldSwapDepths},       {"addListener", ReturnTrue},
-      {"removeListener", ReturnTrue}};
+      {"swapDepths", FieldSwapDepths}};
   for (const auto& [n, fn] : methods) vm.NewFunction(n, fn, proto);
   proto->props[vm.Key("replaceText")].versions = kPropVersion7;
   AddFieldProps(vm, proto, std::make_index_sequence<std::size(kFieldProps)>{});
