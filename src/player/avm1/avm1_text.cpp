@@ -492,7 +492,28 @@ void TextChanged(Avm1& vm, Instance& inst, TextField& f) {
   vm.Assign(variable, AsValue::String(shown), inst.parent);
 }
 
+// A bound field shows its variable as soon as a script looks at it. A field
+// whose variable is unset gives it the text it was defined with, if any.
+void ShowVariable(Avm1& vm, Instance& inst, TextField& f) {
+  const std::string& variable = f.Opts().variable;
+  if (variable.empty()) return;
+  AsValue v = vm.Evaluate(variable, inst.parent);
+  if (v.IsUndefined() && !inst.text) {
+    const auto* def = static_cast<const EditTextDef*>(inst.def);
+    if (def->text.empty()) return;
+    v = AsValue::String(def->text);
+    vm.Assign(variable, v, inst.parent);
+  }
+  if (v.IsUndefined()) return;
+  const std::string s = vm.ToString(v);
+  if (!inst.text || *inst.text != s) {
+    inst.text = std::make_shared<const std::string>(s);
+    f.SetShown(s);
+  }
+}
+
 bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, AsValue& out) {
+  ShowVariable(vm, inst, f);
   const auto& o = f.Opts();
   Stage& stage = vm.GetStage();
   const Matrix& m = inst.matrix;
@@ -597,7 +618,11 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   else if (low == "type") opts().input = Lower(vm.ToString(v)) == "input";
   else if (low == "embedfonts") opts().embedFonts = vm.ToBool(v);
   else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
-  else if (low == "variable") opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
+  else if (low == "variable") {
+    opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
+    inst.text.reset();
+    ShowVariable(vm, inst, f);
+  }
   else if (low == "password") opts().password = vm.ToBool(v);
   else if (low == "condensewhite") opts().condenseWhite = vm.ToBool(v);
   else if (low == "antialiastype" || low == "gridfittype") {
