@@ -393,6 +393,9 @@ AsValue TfGetTextExtent(Avm1& vm, const AsValue& self, AsArgs a) {
 
 // ---- style sheets -------------------------------------------------------------------
 
+// A style sheet keeps its styles where scripts see them, in `_css` (copies
+// of the objects given) and `_styles` (what `transform` made of them), and
+// natively the text of each for drawing.
 struct SheetData : AsNativeData {
   std::map<std::string, std::map<std::string, std::string>> rules;
 };
@@ -405,68 +408,178 @@ AsValue SheetCtor(Avm1&, const AsValue& self, AsArgs) {
   return {};
 }
 
+// The sheet's `_css` or `_styles` object, made on first use.
+AsObject* SheetTable(Avm1& vm, AsObject* sheet, const char* name) {
+  const AsValue t = vm.Get(AsValue::Object(sheet), name);
+  if (t.type == AsValue::Type::kObject) return t.obj;
+  AsObject* o = vm.NewObject();
+  vm.SetProp(sheet, name, AsValue::Object(o), true);
+  return o;
+}
+
+AsObject* ShallowCopy(Avm1& vm, AsObject* from) {
+  AsObject* o = vm.NewObject();
+  std::vector<const AsProperty*> props;
+  for (const auto& [key, p] : from->props) {
+    if (!p.hidden) props.push_back(&p);
+  }
+  std::sort(props.begin(), props.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
+  for (const AsProperty* p : props) vm.SetProp(o, p->name, p->getter ? vm.Get(AsValue::Object(from), p->name) : p->value);
+  return o;
+}
+
+// Stores one style (null for none) and what the sheet's transform makes of it.
+void StoreStyle(Avm1& vm, AsObject* sheet, const std::string& name, AsObject* style) {
+  auto* d = sheet->Native<SheetData>();
+  AsObject* css = SheetTable(vm, sheet, "_css");
+  AsObject* styles = SheetTable(vm, sheet, "_styles");
+  if (style) {
+    vm.SetProp(css, name, AsValue::Object(style));
+    if (d) {
+      auto& rule = d->rules[name];
+      rule.clear();
+      for (const auto& [key, p] : style->props) rule[p.name] = vm.ToString(p.value);
+    }
+  } else {
+    // The name stays listed, with no style.
+    vm.SetProp(css, name, AsValue::Null());
+    if (d) d->rules.erase(name);
+  }
+  const AsValue transform = vm.Get(AsValue::Object(sheet), "transform");
+  std::vector<AsValue> args{style ? AsValue::Object(style) : AsValue::Null()};
+  vm.SetProp(styles, name, vm.Call(transform, AsValue::Object(sheet), args));
+}
+
 AsValue SheetParse(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return AsValue::Bool(false);
-  std::map<std::string, std::map<std::string, std::string>> parsed;
-  if (!text::ParseCss(Str(vm, a, 0), parsed)) return AsValue::Bool(false);
-  for (auto& [sel, props] : parsed) {
-    for (auto& [k, v] : props) d->rules[sel][k] = v;
+  AsObject* sheet = Self(self);
+  if (!sheet || !sheet->Native<SheetData>()) return AsValue::Bool(false);
+  // Flash takes all of the text or none of it.
+  const std::optional<text::CssRules> parsed = text::ParseCssStrict(Str(vm, a, 0));
+  if (!parsed) return AsValue::Bool(false);
+  for (const auto& [selector, props] : *parsed) {
+    AsObject* style = vm.NewObject();
+    for (const auto& [k, v] : props) vm.SetProp(style, k, AsValue::String(v));
+    StoreStyle(vm, sheet, selector, style);
   }
   return AsValue::Bool(true);
 }
 
 AsValue SheetSetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return {};
-  const std::string name = Lower(Str(vm, a, 0));
+  AsObject* sheet = Self(self);
+  if (!sheet) return {};
   const AsValue style = Arg(a, 1);
-  if (style.type != AsValue::Type::kObject) {
-    d->rules.erase(name);
-    return {};
-  }
-  auto& rule = d->rules[name];
-  rule.clear();
-  for (const auto& [key, prop] : style.obj->props) rule[prop.name] = vm.ToString(prop.value);
+  StoreStyle(vm, sheet, Str(vm, a, 0), style.type == AsValue::Type::kObject ? ShallowCopy(vm, style.obj) : nullptr);
   return {};
 }
 
 AsValue SheetGetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return {};
-  auto it = d->rules.find(Lower(Str(vm, a, 0)));
-  if (it == d->rules.end()) return AsValue::Null();
-  AsObject* o = vm.NewObject();
-  for (const auto& [k, v] : it->second) vm.SetProp(o, k, AsValue::String(v));
-  return AsValue::Object(o);
+  const AsValue css = vm.Get(self, "_css");
+  const AsValue style = css.type == AsValue::Type::kObject ? vm.Get(css, Str(vm, a, 0)) : AsValue{};
+  return style.type == AsValue::Type::kObject ? AsValue::Object(ShallowCopy(vm, style.obj)) : AsValue::Null();
 }
 
 AsValue SheetNames(Avm1& vm, const AsValue& self, AsArgs) {
-  auto* d = SelfData<SheetData>(self);
   std::vector<AsValue> names;
-  if (d) {
-    for (const auto& [k, v] : d->rules) names.push_back(AsValue::String(k));
+  const AsValue css = vm.Get(self, "_css");
+  if (css.type == AsValue::Type::kObject) {
+    for (const auto& [key, p] : css.obj->props) {
+      if (!p.hidden) names.push_back(AsValue::String(p.name));
+    }
   }
   return AsValue::Object(vm.NewArray(std::move(names)));
 }
 
-AsValue SheetClear(Avm1&, const AsValue& self, AsArgs) {
-  if (auto* d = SelfData<SheetData>(self)) d->rules.clear();
+AsValue SheetClear(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* sheet = Self(self);
+  if (!sheet) return {};
+  vm.SetProp(sheet, "_css", AsValue::Object(vm.NewObject()), true);
+  vm.SetProp(sheet, "_styles", AsValue::Object(vm.NewObject()), true);
+  if (auto* d = sheet->Native<SheetData>()) d->rules.clear();
   return {};
 }
 
+AsValue SheetLoad(Avm1& vm, const AsValue&, AsArgs) {
+  vm.Skip("loading a style sheet");
+  return AsValue::Bool(false);
+}
+
+// parseInt of a value's text: leading spaces, a sign, decimal digits.
+double LeadingInt(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  const bool negative = i < s.size() && s[i] == '-';
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  double n = 0;
+  const std::size_t digits = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') n = n * 10 + (s[i++] - '0');
+  if (i == digits) return std::nan("");
+  return negative ? -n : n;
+}
+
+// TextField.StyleSheet.transform: a CSS style object into a TextFormat, with
+// Flash's conversions (numbers read as parseInt does, names matched exactly).
 AsValue SheetTransform(Avm1& vm, const AsValue&, AsArgs a) {
-  FormatPatch p;
   const AsValue style = Arg(a, 0);
-  if (style.type != AsValue::Type::kObject) return AsValue::Null();
-  for (const auto& [key, prop] : style.obj->props) text::ApplyCssProperty(prop.name, vm.ToString(prop.value), p);
-  return MakeFormat(vm, p);
+  if (style.IsNullish()) return AsValue::Null();
+  AsObject* o = vm.NewObject(TextFormatProto(vm));
+  FormatData& d = MakeFormatData(o);
+  d.v[kKerning] = AsValue::Bool(false);
+  if (style.type != AsValue::Type::kObject) return AsValue::Object(o);
+  auto get = [&](const char* name) { return vm.Get(style, name); };
+  auto str = [&](const AsValue& v) { return v.type == AsValue::Type::kString ? vm.ToString(v) : std::string(); };
+  auto number = [&](const char* name, bool nanIsZero) -> std::optional<double> {
+    const AsValue v = get(name);
+    if (!vm.ToBool(v)) return std::nullopt;
+    const double n = LeadingInt(vm.ToString(v));
+    return std::isnan(n) && nanIsZero ? 0 : n;
+  };
+  const std::string color = str(get("color"));
+  if (color.size() == 7 && color[0] == '#' &&
+      std::all_of(color.begin() + 1, color.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+    d.v[kColor] = AsValue::Number(static_cast<double>(std::stoul(color.substr(1), nullptr, 16)));
+  }
+  const std::string display = vm.ToString(get("display"));
+  d.v[kDisplay] = AsValue::String(display == "inline" || display == "none" ? display : "block");
+  if (const AsValue family = get("fontFamily"); vm.ToBool(family)) {
+    // Each name loses its leading spaces; empty names drop out.
+    std::string list, all = vm.ToString(family);
+    std::size_t from = 0;
+    while (from <= all.size()) {
+      const auto comma = std::min(all.find(',', from), all.size());
+      std::string one = all.substr(from, comma - from);
+      one.erase(0, std::min(one.find_first_not_of(" \t\n\r"), one.size()));
+      if (!one.empty()) list += (list.empty() ? "" : ",") + one;
+      from = comma + 1;
+    }
+    d.v[kFont] = AsValue::String(list);
+  }
+  if (auto n = number("fontSize", true); n && *n > 0) d.v[kSize] = AsValue::Number(*n);
+  const std::string fontStyle = str(get("fontStyle")), weight = str(get("fontWeight"));
+  if (fontStyle == "normal" || fontStyle == "italic") d.v[kItalic] = AsValue::Bool(fontStyle == "italic");
+  if (weight == "normal" || weight == "bold") d.v[kBold] = AsValue::Bool(weight == "bold");
+  if (str(get("kerning")) == "true") {
+    d.v[kKerning] = AsValue::Bool(true);
+  } else if (auto n = number("kerning", false)) {
+    d.v[kKerning] = AsValue::Bool(!std::isnan(*n) && *n != 0);
+  }
+  if (auto n = number("leading", true)) d.v[kLeading] = AsValue::Number(*n);
+  if (auto n = number("letterSpacing", false)) d.v[kLetterSpacing] = AsValue::Number(*n);
+  if (auto n = number("marginLeft", true)) d.v[kLeftMargin] = AsValue::Number(std::max(0.0, *n));
+  if (auto n = number("marginRight", true)) d.v[kRightMargin] = AsValue::Number(std::max(0.0, *n));
+  if (auto n = number("textIndent", true)) d.v[kIndent] = AsValue::Number(*n);
+  const std::string align = Lower(str(get("textAlign")));
+  if (align == "left" || align == "center" || align == "right" || align == "justify") {
+    d.v[kAlign] = AsValue::String(align);
+  }
+  const std::string decoration = str(get("textDecoration"));
+  if (decoration == "none" || decoration == "underline") d.v[kUnderline] = AsValue::Bool(decoration == "underline");
+  return AsValue::Object(o);
 }
 
 std::shared_ptr<const text::StyleRules> RulesOf(const SheetData& d) {
   auto rules = std::make_shared<text::StyleRules>();
   for (const auto& [sel, props] : d.rules) {
-    FormatPatch& p = (*rules)[sel];
+    FormatPatch& p = (*rules)[Lower(sel)];
     for (const auto& [k, v] : props) text::ApplyCssProperty(k, v, p);
   }
   return rules;
@@ -958,8 +1071,13 @@ void InstallText(Avm1& vm) {
   vm.NewClass(field, "StyleSheet", SheetCtor, sheetProto);
   const std::pair<const char*, AsNative> sheet[] = {
       {"parseCSS", SheetParse},         {"setStyle", SheetSetStyle}, {"getStyle", SheetGetStyle},
-      {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform}};
-  for (const auto& [n, fn] : sheet) vm.NewFunction(n, fn, sheetProto);
+      {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform},
+      {"load", SheetLoad},              {"parse", SheetParse}};
+  for (const auto& [n, fn] : sheet) {
+    vm.NewFunction(n, fn, sheetProto);
+    AsProperty& p = sheetProto->props[vm.Key(n)];
+    p.dontDelete = p.readOnly = true;
+  }
 
   AsObject* formatProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "TextFormat", TextFormatCtor, formatProto);

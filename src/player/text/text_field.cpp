@@ -190,10 +190,10 @@ void ApplyCssProperty(const std::string& rawName, const std::string& value, Form
   }
 }
 
-bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out) {
-  std::size_t i = 0;
+namespace {
+
+std::string WithoutComments(const std::string& css) {
   std::string text;
-  // Comments first.
   for (std::size_t k = 0; k < css.size(); ++k) {
     if (css.compare(k, 2, "/*") == 0) {
       const auto e = css.find("*/", k + 2);
@@ -203,6 +203,76 @@ bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string
     }
     text += css[k];
   }
+  return text;
+}
+
+bool CssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+std::optional<CssRules> ParseCssStrict(const std::string& css) {
+  const std::string s = WithoutComments(css);
+  CssRules out;
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < s.size() && CssSpace(s[i])) ++i;
+  };
+  while (true) {
+    skip();
+    if (i >= s.size()) return out;
+    // Selectors: names without spaces, separated by commas.
+    std::vector<std::string> selectors;
+    while (true) {
+      const std::size_t start = i;
+      while (i < s.size() && !CssSpace(s[i]) && s[i] != ',' && s[i] != '{') ++i;
+      if (i == start) return std::nullopt;
+      selectors.push_back(s.substr(start, i - start));
+      skip();
+      if (i >= s.size()) return std::nullopt;
+      if (s[i] == '{') break;
+      if (s[i] != ',') return std::nullopt;
+      ++i;
+      skip();
+    }
+    ++i;  // '{'
+    CssProperties props;
+    while (true) {
+      skip();
+      if (i >= s.size()) break;  // an unclosed block ends with the text
+      if (s[i] == '}') {
+        ++i;
+        break;
+      }
+      // The name runs to the colon; spaces may only end it.
+      const std::size_t start = i;
+      while (i < s.size() && s[i] != ':') ++i;
+      if (i >= s.size()) return std::nullopt;
+      const std::string raw = s.substr(start, i - start);
+      const auto end = raw.find_last_not_of(" \t\n\r");
+      if (end != std::string::npos && std::any_of(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(end), CssSpace)) {
+        return std::nullopt;
+      }
+      // Flash names properties in camel case: font-size becomes fontSize.
+      std::string name;
+      for (std::size_t k = 0; k < raw.size(); ++k) {
+        if (raw[k] != '-') name += raw[k];
+        else if (k + 1 < raw.size()) name += static_cast<char>(std::toupper(static_cast<unsigned char>(raw[++k])));
+      }
+      ++i;  // ':'
+      skip();
+      const std::size_t vstart = i;
+      while (i < s.size() && s[i] != ';' && s[i] != '}') ++i;
+      if (i >= s.size()) return std::nullopt;
+      if (!name.empty()) props.emplace_back(name, s.substr(vstart, i - vstart));
+      if (s[i++] == '}') break;
+    }
+    for (const std::string& sel : selectors) out.emplace_back(sel, props);
+  }
+}
+
+bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out) {
+  std::size_t i = 0;
+  const std::string text = WithoutComments(css);
   while (i < text.size()) {
     const auto open = text.find('{', i);
     if (open == std::string::npos) return Trim(text.substr(i)).empty();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "player/text/text_layout.h"
@@ -38,6 +39,12 @@ struct FormatPatch {
 using StyleRules = std::map<std::string, FormatPatch>;
 // A CSS property ("font-size", "fontSize") and its value into a patch.
 void ApplyCssProperty(const std::string& name, const std::string& value, FormatPatch& p);
+// A style sheet as Flash's own parser reads it, for ActionScript 1/2: rules
+// in their order, selectors and names as written (names in camel case),
+// values with their trailing spaces; nullopt when Flash refuses the text.
+using CssProperties = std::vector<std::pair<std::string, std::string>>;
+using CssRules = std::vector<std::pair<std::string, CssProperties>>;
+std::optional<CssRules> ParseCssStrict(const std::string& css);
 // Parses a style sheet; false when it is not CSS.
 bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
 
