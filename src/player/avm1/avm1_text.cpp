@@ -755,8 +755,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "stylesheet") {
     FieldObjects* fo = Objects(vm);
     const SheetData* d = v.type == AsValue::Type::kObject ? v.obj->Native<SheetData>() : nullptr;
+    // Any object is kept; only a style sheet styles the text.
     if (fo) {
-      if (d) fo->styleSheets[inst.serial] = v;
+      if (v.type == AsValue::Type::kObject) fo->styleSheets[inst.serial] = v;
       else fo->styleSheets.erase(inst.serial);
     }
     f.SetStyles(d ? RulesOf(*d) : nullptr);
@@ -766,9 +767,11 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     inst.visible = vm.ToBool(v);
   } else if (low == "_x" || low == "_y" || low == "_xscale" || low == "_yscale" || low == "_alpha" ||
              low == "_rotation" || low == "_width" || low == "_height") {
-    const double d = vm.ToNumber(v);
+    double d = vm.ToNumber(v);
     if (!std::isfinite(d)) return true;
     Matrix& m = inst.matrix;
+    // A field's position and size drop fractions of a twip.
+    if (low == "_x" || low == "_y" || low == "_width" || low == "_height") d = std::trunc(std::clamp(d, -1e8, 1e8) * 20) / 20;
     if (low == "_x") {
       m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_y") {

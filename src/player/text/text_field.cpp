@@ -37,6 +37,22 @@ std::optional<std::uint32_t> ParseColor(std::string s) {
   return static_cast<std::uint32_t>(v & 0xFFFFFF);
 }
 
+// <font color>: '#' first, then spaces may come, then hex digits up to the
+// first other character; only the last six count.
+std::optional<std::uint32_t> ParseHtmlColor(const std::string& s) {
+  if (s.empty() || s[0] != '#') return std::nullopt;
+  std::size_t i = 1;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  std::uint32_t v = 0;
+  const std::size_t digits = i;
+  for (; i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])); ++i) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+    v = ((v << 4) | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10)) & 0xFFFFFF;
+  }
+  if (i == digits) return std::nullopt;
+  return v;
+}
+
 std::optional<double> ParseNumber(const std::string& s) {
   const std::string t = Trim(s);
   if (t.empty()) return std::nullopt;
@@ -484,7 +500,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       } else if (tag.name == "font") {
         if (auto* v = attr("face")) f->font = *v;
         if (auto* v = attr("color")) {
-          if (auto c = ParseColor(*v)) f->color = *c;
+          if (auto c = ParseHtmlColor(*v)) f->color = *c;
         }
         if (auto* v = attr("size")) {
           const std::string t = Trim(*v);
