@@ -576,6 +576,28 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   }
 }
 
+namespace {
+
+bool SameFont(const Format& a, const Format& b) {
+  return a.font == b.font && a.size == b.size && a.color == b.color && a.letterSpacing == b.letterSpacing &&
+         a.kerning == b.kerning;
+}
+
+// A FONT tag with every attribute, or with those that differ from `below`.
+std::string FontTag(const Format& f, const Format* below) {
+  char color[8];
+  std::snprintf(color, sizeof color, "%06X", f.color & 0xFFFFFF);
+  std::string tag = "<FONT";
+  if (!below || below->font != f.font) tag += " FACE=\"" + Escape(FromUtf8(f.font)) + "\"";
+  if (!below || below->size != f.size) tag += " SIZE=\"" + Number(f.size) + "\"";
+  if (!below || below->color != f.color) tag += std::string(" COLOR=\"#") + color + "\"";
+  if (!below || below->letterSpacing != f.letterSpacing) tag += " LETTERSPACING=\"" + Number(f.letterSpacing) + "\"";
+  if (!below || below->kerning != f.kerning) tag += std::string(" KERNING=\"") + (f.kerning ? "1" : "0") + "\"";
+  return tag + ">";
+}
+
+}  // namespace
+
 std::string WriteHtml(const StyledText& t, const Format& base) {
   std::string out;
   const std::size_t n = t.chars.size();
@@ -604,16 +626,22 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
       out += ">";
     }
     out += pf.bullet ? "<LI>" : std::string("<P ALIGN=\"") + AlignName(pf.align) + "\">";
+    // FONT tags nest: a run whose font matches an open level goes back to
+    // it; any other opens a level naming only what differs from the one below.
+    std::vector<const Format*> levels;
     for (std::size_t i = start; i < end;) {
       const Format& f = formatAt(i);
       std::size_t j = i + 1;
       while (j < end && formatAt(j) == f) ++j;
-      char color[8];
-      std::snprintf(color, sizeof color, "%06X", f.color & 0xFFFFFF);
-      std::string open = "<FONT FACE=\"" + Escape(FromUtf8(f.font)) + "\" SIZE=\"" + Number(f.size) + "\" COLOR=\"#" +
-                         color + "\" LETTERSPACING=\"" + Number(f.letterSpacing) + "\" KERNING=\"" +
-                         (f.kerning ? "1" : "0") + "\">";
-      std::string close = "</FONT>";
+      auto level = std::find_if(levels.rbegin(), levels.rend(), [&](const Format* l) { return SameFont(*l, f); });
+      if (level != levels.rend()) {
+        for (auto n = static_cast<std::size_t>(level - levels.rbegin()); n > 0; --n) out += "</FONT>";
+        levels.resize(levels.size() - static_cast<std::size_t>(level - levels.rbegin()));
+      } else {
+        out += FontTag(f, levels.empty() ? nullptr : levels.back());
+        levels.push_back(&f);
+      }
+      std::string open, close;
       if (!f.url.empty()) {
         open += "<A HREF=\"" + Escape(FromUtf8(f.url)) + "\" TARGET=\"" + Escape(FromUtf8(f.target)) + "\">";
         close = "</A>" + close;
@@ -624,14 +652,9 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
       out += open + Escape(t.chars.substr(i, j - i)) + close;
       i = j;
     }
-    if (start == end) {
-      // An empty paragraph still names its font.
-      char color[8];
-      std::snprintf(color, sizeof color, "%06X", pf.color & 0xFFFFFF);
-      out += "<FONT FACE=\"" + Escape(FromUtf8(pf.font)) + "\" SIZE=\"" + Number(pf.size) + "\" COLOR=\"#" + color +
-             "\" LETTERSPACING=\"" + Number(pf.letterSpacing) + "\" KERNING=\"" + (pf.kerning ? "1" : "0") +
-             "\"></FONT>";
-    }
+    for (std::size_t n = levels.size(); n > 0; --n) out += "</FONT>";
+    // An empty paragraph still names its font.
+    if (start == end) out += FontTag(pf, nullptr) + "</FONT>";
     out += pf.bullet ? "</LI>" : "</P>";
     if (textformat) out += "</TEXTFORMAT>";
     start = end + 1;
