@@ -34,6 +34,7 @@ struct FieldObjects : AsNativeData {
   std::unordered_map<ClipHandle, AsObject*> objects;
   std::unordered_map<ClipHandle, AsValue> styleSheets;
   AsValue focus;
+  bool focusMoving = false;
   void Mark(std::vector<AsObject*>& reachable) const override {
     for (const auto& [h, o] : objects) reachable.push_back(o);
     for (const auto& [h, v] : styleSheets) {
@@ -878,8 +879,12 @@ AsValue FieldReplaceSel(Avm1& vm, const AsValue& self, AsArgs a) {
   Instance* inst = nullptr;
   TextField* f = SelfField(vm, self, &inst);
   if (!f) return {};
-  // Without a selection the text goes in at the end, where the caret rests.
-  f->ReplaceText(f->Length(), f->Length(), Str(vm, a, 0));
+  // The text takes the selection's place; the caret follows it.
+  const std::string s = Str(vm, a, 0);
+  const std::size_t begin = f->SelectionBegin();
+  f->ReplaceText(begin, f->SelectionEnd(), s);
+  const std::size_t caret = begin + text::FromUtf8(s).size();
+  f->SetSelection(caret, caret);
   TextChanged(vm, *inst, *f);
   return {};
 }
@@ -997,8 +1002,25 @@ AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
   // A path names text fields as well as clips.
   if (target.type == AsValue::Type::kString) target = vm.Evaluate(target.Text());
   const AsValue now = target.type == AsValue::Type::kClip ? target : AsValue::Null();
+  // A movie clip takes the focus only when it asks for it or acts as a button.
+  if (now.type == AsValue::Type::kClip) {
+    const ClipHandle clip = vm.ClipOf(now);
+    const Instance* inst = vm.GetStage().Find(clip);
+    const bool plainClip = inst && !IsField(inst) && !(inst->def && inst->def->kind == Character::Kind::kButton);
+    if (plainClip && !vm.ToBool(vm.Get(now, "focusEnabled"))) {
+      bool button = false;
+      for (const char* h : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver",
+                            "onDragOut"}) {
+        button = button || vm.HasHandler(clip, h);
+      }
+      if (!button) return AsValue::Bool(false);
+    }
+  }
   const AsValue before = fo->focus.type == AsValue::Type::kClip ? fo->focus : AsValue::Null();
   fo->focus = now;
+  // A field given the focus by a script has all its text selected.
+  if (TextField* f = SelfField(vm, now)) f->SetSelection(0, f->Length());
+  fo->focusMoving = true;
   if (!vm.StrictEquals(before, now)) {
     // The field losing focus hears first, then the one gaining it, then
     // Selection's listeners (the components' focus managers).
@@ -1014,11 +1036,37 @@ AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
     AsValue args[] = {before, now};
     vm.Broadcast(selection, "onSetFocus", args);
   }
-  return AsValue::Bool(now.type == AsValue::Type::kClip);
+  fo->focusMoving = false;
+  // Clearing the focus with null or undefined succeeds too.
+  return AsValue::Bool(now.type == AsValue::Type::kClip || Arg(a, 0).IsNullish());
 }
 
-AsValue SelMinusOne(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(-1); }
-AsValue SelNothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+// The focused field's selection; -1 without a focused field, and while
+// the focus is still moving (its handlers running).
+TextField* FocusedField(Avm1& vm) {
+  FieldObjects* fo = Objects(vm);
+  return fo && !fo->focusMoving ? SelfField(vm, fo->focus) : nullptr;
+}
+AsValue SelBegin(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->SelectionBegin()) : -1);
+}
+AsValue SelEnd(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->SelectionEnd()) : -1);
+}
+AsValue SelCaret(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->Caret()) : -1);
+}
+AsValue SelSetSelection(Avm1& vm, const AsValue&, AsArgs a) {
+  TextField* f = FocusedField(vm);
+  if (!f || a.empty()) return {};
+  const std::size_t len = f->Length();
+  // The second index is where the caret goes; without it the caret stays.
+  f->SetSelection(Index(vm, a[0], len), a.size() > 1 ? Index(vm, a[1], len) : f->Caret());
+  return {};
+}
 
 }  // namespace
 
@@ -1094,8 +1142,8 @@ void InstallText(Avm1& vm) {
   AsObject* selection = sel.type == AsValue::Type::kObject ? sel.obj : vm.NewRootObject(vm.ObjectProto());
   if (sel.type != AsValue::Type::kObject) vm.SetProp(global, "Selection", AsValue::Object(selection), true);
   const std::pair<const char*, AsNative> selMethods[] = {
-      {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelMinusOne},
-      {"getEndIndex", SelMinusOne},       {"getCaretIndex", SelMinusOne},    {"setSelection", SelNothing}};
+      {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelBegin},
+      {"getEndIndex", SelEnd},            {"getCaretIndex", SelCaret},         {"setSelection", SelSetSelection}};
   for (const auto& [n, fn] : selMethods) vm.NewFunction(n, fn, selection);
   // A broadcaster, as Key and Mouse are: focus changes reach its listeners.
   const AsValue broadcaster = vm.Get(AsValue::Object(global), "AsBroadcaster");

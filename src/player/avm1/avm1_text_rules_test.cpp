@@ -136,6 +136,34 @@ TEST(Avm1TextFieldProto, BoundFieldsShowTheirVariableAtOnce) {
   EXPECT_EQ(r.Get("shown"), "now");
 }
 
+TEST(Avm1Selection, FocusSelectsAllAndReplaceSelFollowsTheCaret) {
+  Actions a = MakeField(0, 0, 100, 20);
+  a.Append(SetMember(Var("t"), "text", Str("abcd")));
+  Set(a, "unfocused", Method(Var("Selection"), "getBeginIndex", {}));
+  a.Append(Do(Var("t"), "replaceSel", {Str("|")}));  // a new field's caret is at its start
+  Set(a, "first", Member(Var("t"), "text"));
+  Set(a, "cleared", Method(Var("Selection"), "setFocus", {Actions().PushNull()}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(5)}));
+  Set(a, "plainClip", Method(Var("Selection"), "setFocus", {Var("mc")}));
+  a.Append(Do(Var("Selection"), "setFocus", {Var("t")}));
+  Set(a, "end", Method(Var("Selection"), "getEndIndex", {}));
+  a.Append(Do(Var("Selection"), "setSelection", {Int(4), Int(1)}));
+  Set(a, "begin", Method(Var("Selection"), "getBeginIndex", {}));
+  Set(a, "caret", Method(Var("Selection"), "getCaretIndex", {}));
+  a.Append(Do(Var("t"), "replaceSel", {Str("X")}));
+  a.Append(Do(Var("t"), "replaceSel", {Str("Y")}));
+  Set(a, "second", Member(Var("t"), "text"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("unfocused"), "-1");
+  EXPECT_EQ(r.Get("first"), "|abcd");
+  EXPECT_EQ(r.Get("cleared"), "true");
+  EXPECT_EQ(r.Get("plainClip"), "false");  // no focusEnabled, no button handlers
+  EXPECT_EQ(r.Get("end"), "5");
+  EXPECT_EQ(r.Get("begin"), "1");
+  EXPECT_EQ(r.Get("caret"), "1");
+  EXPECT_EQ(r.Get("second"), "|XYd");
+}
+
 TEST(Avm1StyleSheet, StylesAreCopiedTransformedAndListed) {
   Actions a;
   Set(a, "_global.log", Str(""));

@@ -4,6 +4,7 @@
 // renderer draws a snapshot (TextLook) that is made again after each change,
 // so equal snapshots mean an unchanged picture.
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -84,6 +85,14 @@ class TextField {
   // default format at the end.
   void ReplaceText(std::size_t begin, std::size_t end, const std::string& s);
   std::size_t Length() const { return content_.chars.size(); }
+  // The selection from `anchor` to the caret, in characters, kept within the text.
+  std::size_t SelectionBegin() const { return std::min(std::min(anchor_, caret_), Length()); }
+  std::size_t SelectionEnd() const { return std::min(std::max(anchor_, caret_), Length()); }
+  std::size_t Caret() const { return std::min(caret_, Length()); }
+  void SetSelection(std::size_t anchor, std::size_t caret) {
+    anchor_ = anchor;
+    caret_ = caret;
+  }
   const StyledText& Content() const { return content_; }
 
   void SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p);
@@ -155,6 +164,7 @@ class TextField {
   FormatPtr newFormat_;
   std::shared_ptr<const StyleRules> styles_;
   int scroll_ = 1;
+  std::size_t anchor_ = 0, caret_ = 0;
   double hscroll_ = 0;
   bool held_ = false;
   const MovieLibrary* lib_ = nullptr;
