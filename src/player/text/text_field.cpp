@@ -441,10 +441,11 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   std::vector<Open> stack;
   FormatPtr cur = std::make_shared<Format>(base);
   bool pendingBreak = false;  // a paragraph ended: the next text starts a new one
+  FormatPtr paragraphEnd;     // its line end takes the format of its last text
   bool lastWasSpace = true;
   auto breakLine = [&] {
     if (!multiline) return;
-    out.Append(U"\r", cur);
+    out.Append(U"\r", pendingBreak && paragraphEnd ? paragraphEnd : cur);
     lastWasSpace = true;
   };
   auto styled = [&](Format& f, const std::string& selector) {
@@ -473,7 +474,10 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
             break;
           }
         }
-        if (tag.name == "p" || tag.name == "li") pendingBreak = true;
+        if (tag.name == "p" || tag.name == "li") {
+          pendingBreak = true;
+          paragraphEnd = out.formats.empty() ? nullptr : out.formats.back();
+        }
         continue;
       }
       if (tag.name == "br" || tag.name == "sbr") {
