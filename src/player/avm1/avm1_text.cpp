@@ -1098,6 +1098,10 @@ bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, cons
 
 bool IsTextField(Avm1& vm, ClipHandle clip) { return IsField(vm.GetStage().Find(clip)); }
 
+AsObject* TextFieldObject(Avm1& vm, ClipHandle clip, bool make) {
+  return IsTextField(vm, clip) ? FieldObject(vm, clip, make) : nullptr;
+}
+
 AsObject* TextFieldPrototype(Avm1& vm) { return Proto(vm); }
 
 void InstallText(Avm1& vm) {

@@ -125,6 +125,21 @@ TEST(Avm1TextFieldProto, PropertiesBelongToFieldsAndAreListed) {
   EXPECT_EQ(r6.Get("replaceText"), "undefined");
 }
 
+TEST(Avm1TextFieldProto, WatchersSeeWritesToFieldProperties) {
+  Actions a = MakeField(0, 0, 100, 20);
+  Set(a, "_global.log", Str(""));
+  Actions body = Log(Bin(Bin(Var("prop"), Str("="), Action::kAdd2), Bin(Var("old"), Var("now"), Action::kAdd2),
+                         Action::kAdd2));
+  body.Append(Actions().PushString("upper")).Raw(Code(Action::kReturn));
+  Set(a, "ok", Method(Var("t"), "watch", {Str("text"), Function({"prop", "old", "now"}, body)}));
+  a.Append(SetMember(Var("t"), "text", Str("hello")));
+  Set(a, "shown", Member(Var("t"), "text"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("ok"), "true");
+  EXPECT_EQ(r.Get("log"), "text=undefinedhello");  // no own property before
+  EXPECT_EQ(r.Get("shown"), "upper");               // the watcher's value is stored
+}
+
 TEST(Avm1TextFieldProto, BoundFieldsShowTheirVariableAtOnce) {
   Actions a = MakeField(0, 0, 100, 20);
   a.Append(SetMember(Var("t"), "variable", Str("v")));
