@@ -632,7 +632,7 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   Stage& stage = vm.GetStage();
   const Matrix& m = inst.matrix;
   if (low == "text") out = AsValue::String(f.Text());
-  else if (low == "htmltext") out = AsValue::String(o.html ? f.HtmlText() : f.Text());
+  else if (low == "htmltext") out = AsValue::String(f.HtmlText());
   else if (low == "html") out = AsValue::Bool(o.html);
   else if (low == "textcolor") out = AsValue::Number(f.GetFormat(0, f.Length()).color.value_or(f.NewFormat().color));
   else if (low == "autosize") out = AsValue::String(AutoSizeText(o.autoSize));
@@ -661,8 +661,15 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "textwidth") out = AsValue::Number(WholePixels(f.Laid().textWidth));
   else if (low == "textheight") out = AsValue::Number(WholePixels(f.Laid().textHeight));
   else if (low == "length") out = AsValue::Number(static_cast<double>(f.Length()));
-  else if (low == "restrict") out = AsValue::Null();
-  else if (low == "tabindex") out = AsValue::Undefined();
+  else if (low == "restrict" || low == "tabindex" || low == "filters") {
+    // Kept as given, on the field's object; until set, restrict is null
+    // and filters an empty list.
+    AsObject* own = FieldObject(vm, inst.serial, false);
+    const auto it = own ? own->props.find(vm.Key(low)) : decltype(own->props.end()){};
+    if (own && it != own->props.end()) out = it->second.value;
+    else if (low == "restrict") out = AsValue::Null();
+    else if (low == "filters") out = AsValue::Object(vm.NewArray());
+  }
   else if (low == "mousewheelenabled") out = AsValue::Bool(true);
   else if (low == "stylesheet") {
     FieldObjects* fo = Objects(vm);
@@ -731,7 +738,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "selectable") opts().selectable = vm.ToBool(v);
   else if (low == "type") opts().input = Lower(vm.ToString(v)) == "input";
   else if (low == "embedfonts") opts().embedFonts = vm.ToBool(v);
-  else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
+  else if (low == "restrict" || low == "tabindex" || low == "filters") {
+    if (AsObject* own = FieldObject(vm, inst.serial, true)) vm.SetProp(own, low, v, true);
+  } else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
   else if (low == "variable") {
     opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
     inst.text.reset();
