@@ -876,6 +876,10 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
 }
 
 void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v) {
+  if (AsObject* field = avm1_builtins::TextFieldObject(*this, clip, false)) {
+    avm1_builtins::SetTextFieldMember(*this, clip, name, Watched(*this, field, ClipValue(clip), name, v));
+    return;
+  }
   if (avm1_builtins::SetTextFieldMember(*this, clip, name, v)) return;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return;
@@ -1146,6 +1150,7 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
 AsObject* Avm1::ObjectOf(const AsValue& v) {
   if (v.type == AsValue::Type::kObject) return v.obj;
   if (v.type != AsValue::Type::kClip) return nullptr;
+  if (AsObject* field = avm1_builtins::TextFieldObject(*this, ClipOf(v), true)) return field;
   TimelineState* tl = stage_.TimelineOf(ClipOf(v));
   return tl ? ClipVars(tl) : nullptr;
 }

@@ -45,6 +45,9 @@ void InstallText(Avm1& vm);
 bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out);
 bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, const AsValue& v);
 bool IsTextField(Avm1& vm, ClipHandle clip);
+// The script object of a text field (its own properties and watchers), made
+// on first use when `make`; null for other clips.
+AsObject* TextFieldObject(Avm1& vm, ClipHandle clip, bool make);
 AsObject* TextFieldPrototype(Avm1& vm);
 
 }  // namespace quarvel::player::avm1_builtins

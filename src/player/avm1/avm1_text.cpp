@@ -2,9 +2,11 @@
 // script-made fields), TextFormat, TextField.StyleSheet,
 // MovieClip.createTextField and Selection's focus.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <unordered_map>
+#include <utility>
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
@@ -32,6 +34,7 @@ struct FieldObjects : AsNativeData {
   std::unordered_map<ClipHandle, AsObject*> objects;
   std::unordered_map<ClipHandle, AsValue> styleSheets;
   AsValue focus;
+  bool focusMoving = false;
   void Mark(std::vector<AsObject*>& reachable) const override {
     for (const auto& [h, o] : objects) reachable.push_back(o);
     for (const auto& [h, v] : styleSheets) {
@@ -95,6 +98,15 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
   AsObject* o = vm.NewObject(Proto(vm));
   o->className = "TextField";
   fo->objects[h] = o;
+  // Every field is a broadcaster with itself as its first listener.
+  const AsValue broadcaster = vm.Get(AsValue::Object(vm.Global()), "AsBroadcaster");
+  const AsValue initialize = vm.Get(broadcaster, "initialize");
+  if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) {
+    std::vector<AsValue> target{AsValue::Object(o)};
+    vm.Call(initialize, broadcaster, target);
+    const AsValue listeners = vm.Get(AsValue::Object(o), "_listeners");
+    if (listeners.type == AsValue::Type::kObject) listeners.obj->elems.push_back(vm.ClipValue(h));
+  }
   return o;
 }
 
@@ -113,10 +125,6 @@ double BoxOffsetY(const Instance& inst, const TextField& f) {
 }
 
 // ---- TextFormat objects -----------------------------------------------------------
-
-const char* const kFormatNames[] = {"font",   "size",       "color",       "bold",   "italic",  "underline",
-                                    "url",    "target",     "align",       "leftMargin", "rightMargin", "indent",
-                                    "leading", "blockIndent", "bullet",    "tabStops", "letterSpacing", "kerning"};
 
 FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
   FormatPatch p;
@@ -188,64 +196,166 @@ const char* AlignText(text::Align a) {
   }
 }
 
+// A TextFormat keeps its members natively: every write converts the value
+// as Flash does, so reads give what a field would take.
+enum Slot : std::size_t {
+  kFont, kSize, kColor, kBold, kItalic, kUnderline, kUrl, kTarget, kAlign, kLeftMargin, kRightMargin,
+  kIndent, kLeading, kBlockIndent, kBullet, kTabStops, kLetterSpacing, kKerning, kDisplay, kSlots
+};
+const char* const kSlotNames[kSlots] = {"font",      "size",        "color",    "bold",          "italic",
+                                        "underline", "url",         "target",   "align",         "leftMargin",
+                                        "rightMargin", "indent",    "leading",  "blockIndent",   "bullet",
+                                        "tabStops",  "letterSpacing", "kerning", "display"};
+
+struct FormatData : AsNativeData {
+  std::array<AsValue, kSlots> v{};
+  FormatData() {
+    for (AsValue& x : v) x = AsValue::Null();
+    v[kDisplay] = AsValue::String("block");
+  }
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    if (v[kTabStops].type == AsValue::Type::kObject) reachable.push_back(v[kTabStops].obj);
+  }
+};
+
+// Whole numbers as Flash's native code makes them: NaN and values out of
+// the 32-bit range become the lowest integer.
+double FlashInt(double d) {
+  if (!(d >= -2147483648.0 && d < 2147483648.0)) return -2147483648.0;
+  return d;
+}
+
+enum class Write { kConstructor, kSetter };
+
+// `v` converted for a member; nullopt leaves the member as it was.
+std::optional<AsValue> ConvertMember(Avm1& vm, Slot slot, const AsValue& v, Write how) {
+  if (slot == kDisplay) {
+    const std::string d = v.type == AsValue::Type::kString ? vm.ToString(v) : "";
+    return AsValue::String(d == "inline" || d == "none" ? d : "block");
+  }
+  // An alignment Flash does not know, null included, changes nothing.
+  if (slot == kAlign && v.IsNullish()) return std::nullopt;
+  if (v.IsNullish()) return AsValue::Null();
+  // Setters of SWF 8 round half to even; the constructor and older movies truncate.
+  const bool round = how == Write::kSetter && vm.Version() >= 8;
+  auto whole = [&](double d, bool nonNegative) {
+    if (nonNegative) d = d > 0 ? d : 0;
+    return AsValue::Number(FlashInt(round ? std::nearbyint(d) : std::trunc(d)));
+  };
+  const bool setter = how == Write::kSetter;
+  switch (slot) {
+    case kFont: {
+      // Font names hold at most 64 characters.
+      std::string name = vm.ToString(v);
+      std::size_t chars = 0, i = 0;
+      for (; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80 && chars++ == 64) break;
+      }
+      name.resize(i);
+      return AsValue::String(std::move(name));
+    }
+    case kUrl:
+    case kTarget: return AsValue::String(vm.ToString(v));
+    case kBold:
+    case kItalic:
+    case kUnderline:
+    case kBullet:
+    case kKerning: return AsValue::Bool(vm.ToBool(v));
+    case kColor: return AsValue::Number(static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))));
+    case kSize: return whole(vm.ToNumber(v), false);
+    case kLeftMargin:
+    case kRightMargin: return whole(vm.ToNumber(v), setter);
+    case kIndent:
+    case kLeading:
+    case kBlockIndent: return whole(vm.ToNumber(v), setter && vm.Version() < 8);
+    case kLetterSpacing: return AsValue::Number(vm.ToNumber(v));
+    case kAlign: {
+      const std::string a = Lower(vm.ToString(v));
+      if (a == "left" || a == "right" || a == "center" || a == "justify") return AsValue::String(a);
+      return std::nullopt;
+    }
+    case kTabStops: {
+      if (v.type != AsValue::Type::kObject) return std::nullopt;
+      const double n = vm.ToNumber(vm.Get(v, "length"));
+      std::vector<AsValue> stops;
+      for (std::size_t i = 0; std::isfinite(n) && i < static_cast<std::size_t>(std::clamp(n, 0.0, 4096.0)); ++i) {
+        stops.push_back(whole(vm.ToNumber(vm.Get(v, std::to_string(i))), false));
+      }
+      return AsValue::Object(vm.NewArray(std::move(stops)));
+    }
+    default: return std::nullopt;
+  }
+}
+
+template <Slot kSlot>
+AsValue GetSlot(Avm1&, const AsValue& self, AsArgs) {
+  auto* d = SelfData<FormatData>(self);
+  return d ? d->v[kSlot] : AsValue{};
+}
+template <Slot kSlot>
+AsValue SetSlot(Avm1& vm, const AsValue& self, AsArgs a) {
+  auto* d = SelfData<FormatData>(self);
+  if (!d) return {};
+  if (auto v = ConvertMember(vm, kSlot, Arg(a, 0), Write::kSetter)) d->v[kSlot] = *v;
+  return {};
+}
+
+template <std::size_t... kI>
+void AddSlotAccessors(Avm1& vm, AsObject* proto, std::index_sequence<kI...>) {
+  (vm.AddAccessor(proto, kSlotNames[kI], GetSlot<static_cast<Slot>(kI)>, SetSlot<static_cast<Slot>(kI)>), ...);
+}
+
+FormatData& MakeFormatData(AsObject* o) {
+  auto data = std::make_unique<FormatData>();
+  FormatData& d = *data;
+  o->native = std::move(data);
+  o->className = "TextFormat";
+  return d;
+}
+
 AsValue MakeFormat(Avm1& vm, const FormatPatch& p) {
   AsObject* o = vm.NewObject(TextFormatProto(vm));
-  o->className = "TextFormat";
-  const AsValue self = AsValue::Object(o);
-  auto set = [&](const char* name, const AsValue& v) { vm.SetProp(o, name, v); };
-  auto num = [&](const char* name, const std::optional<double>& d) {
-    set(name, d ? AsValue::Number(*d) : AsValue::Null());
-  };
-  auto flag = [&](const char* name, const std::optional<bool>& b) {
-    set(name, b ? AsValue::Bool(*b) : AsValue::Null());
-  };
-  auto str = [&](const char* name, const std::optional<std::string>& s) {
-    set(name, s ? AsValue::String(*s) : AsValue::Null());
-  };
-  str("font", p.font);
-  num("size", p.size);
-  set("color", p.color ? AsValue::Number(*p.color) : AsValue::Null());
-  flag("bold", p.bold);
-  flag("italic", p.italic);
-  flag("underline", p.underline);
-  str("url", p.url);
-  str("target", p.target);
-  set("align", p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null());
+  FormatData& d = MakeFormatData(o);
+  auto num = [](const std::optional<double>& x) { return x ? AsValue::Number(*x) : AsValue::Null(); };
   // Reported in whole pixels, however a timeline field holds them.
-  auto whole = [&](const char* name, const std::optional<double>& d) {
-    num(name, d ? std::optional<double>(std::nearbyint(*d)) : std::nullopt);
-  };
-  whole("leftMargin", p.leftMargin);
-  whole("rightMargin", p.rightMargin);
-  whole("indent", p.indent);
-  whole("leading", p.leading);
-  whole("blockIndent", p.blockIndent);
-  flag("bullet", p.bullet);
+  auto whole = [](const std::optional<double>& x) { return x ? AsValue::Number(std::nearbyint(*x)) : AsValue::Null(); };
+  auto flag = [](const std::optional<bool>& b) { return b ? AsValue::Bool(*b) : AsValue::Null(); };
+  auto str = [](const std::optional<std::string>& x) { return x ? AsValue::String(*x) : AsValue::Null(); };
+  d.v[kFont] = str(p.font);
+  d.v[kSize] = num(p.size);
+  d.v[kColor] = p.color ? AsValue::Number(*p.color) : AsValue::Null();
+  d.v[kBold] = flag(p.bold);
+  d.v[kItalic] = flag(p.italic);
+  d.v[kUnderline] = flag(p.underline);
+  d.v[kUrl] = str(p.url);
+  d.v[kTarget] = str(p.target);
+  d.v[kAlign] = p.align ? AsValue::String(AlignText(*p.align)) : AsValue::Null();
+  d.v[kLeftMargin] = whole(p.leftMargin);
+  d.v[kRightMargin] = whole(p.rightMargin);
+  d.v[kIndent] = whole(p.indent);
+  d.v[kLeading] = whole(p.leading);
+  d.v[kBlockIndent] = whole(p.blockIndent);
+  d.v[kBullet] = flag(p.bullet);
   if (p.tabStops) {
     std::vector<AsValue> stops;
-    for (double d : *p.tabStops) stops.push_back(AsValue::Number(d));
-    set("tabStops", AsValue::Object(vm.NewArray(std::move(stops))));
-  } else {
-    set("tabStops", AsValue::Null());
+    for (double x : *p.tabStops) stops.push_back(AsValue::Number(x));
+    d.v[kTabStops] = AsValue::Object(vm.NewArray(std::move(stops)));
   }
-  num("letterSpacing", p.letterSpacing);
-  flag("kerning", p.kerning);
-  set("display", AsValue::String("block"));
-  (void)self;
+  d.v[kLetterSpacing] = num(p.letterSpacing);
+  d.v[kKerning] = flag(p.kerning);
   return AsValue::Object(o);
 }
 
 AsValue TextFormatCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   if (!o) return {};
-  o->className = "TextFormat";
+  FormatData& d = MakeFormatData(o);
   // new TextFormat(font, size, color, bold, italic, underline, url, target, align, leftMargin, rightMargin,
   // indent, leading): the members left out are null.
-  static const char* const kOrder[] = {"font",   "size",  "color",      "bold",        "italic", "underline", "url",
-                                       "target", "align", "leftMargin", "rightMargin", "indent", "leading"};
-  for (const char* name : kFormatNames) vm.SetProp(o, name, AsValue::Null());
+  static constexpr Slot kOrder[] = {kFont, kSize,  kColor,      kBold,        kItalic, kUnderline, kUrl,
+                                    kTarget, kAlign, kLeftMargin, kRightMargin, kIndent, kLeading};
   for (std::size_t i = 0; i < std::size(kOrder) && i < a.size(); ++i) {
-    if (!a[i].IsUndefined()) vm.SetProp(o, kOrder[i], a[i]);
+    if (auto v = ConvertMember(vm, kOrder[i], a[i], Write::kConstructor)) d.v[kOrder[i]] = *v;
   }
   return {};
 }
@@ -284,6 +394,9 @@ AsValue TfGetTextExtent(Avm1& vm, const AsValue& self, AsArgs a) {
 
 // ---- style sheets -------------------------------------------------------------------
 
+// A style sheet keeps its styles where scripts see them, in `_css` (copies
+// of the objects given) and `_styles` (what `transform` made of them), and
+// natively the text of each for drawing.
 struct SheetData : AsNativeData {
   std::map<std::string, std::map<std::string, std::string>> rules;
 };
@@ -296,68 +409,178 @@ AsValue SheetCtor(Avm1&, const AsValue& self, AsArgs) {
   return {};
 }
 
+// The sheet's `_css` or `_styles` object, made on first use.
+AsObject* SheetTable(Avm1& vm, AsObject* sheet, const char* name) {
+  const AsValue t = vm.Get(AsValue::Object(sheet), name);
+  if (t.type == AsValue::Type::kObject) return t.obj;
+  AsObject* o = vm.NewObject();
+  vm.SetProp(sheet, name, AsValue::Object(o), true);
+  return o;
+}
+
+AsObject* ShallowCopy(Avm1& vm, AsObject* from) {
+  AsObject* o = vm.NewObject();
+  std::vector<const AsProperty*> props;
+  for (const auto& [key, p] : from->props) {
+    if (!p.hidden) props.push_back(&p);
+  }
+  std::sort(props.begin(), props.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
+  for (const AsProperty* p : props) vm.SetProp(o, p->name, p->getter ? vm.Get(AsValue::Object(from), p->name) : p->value);
+  return o;
+}
+
+// Stores one style (null for none) and what the sheet's transform makes of it.
+void StoreStyle(Avm1& vm, AsObject* sheet, const std::string& name, AsObject* style) {
+  auto* d = sheet->Native<SheetData>();
+  AsObject* css = SheetTable(vm, sheet, "_css");
+  AsObject* styles = SheetTable(vm, sheet, "_styles");
+  if (style) {
+    vm.SetProp(css, name, AsValue::Object(style));
+    if (d) {
+      auto& rule = d->rules[name];
+      rule.clear();
+      for (const auto& [key, p] : style->props) rule[p.name] = vm.ToString(p.value);
+    }
+  } else {
+    // The name stays listed, with no style.
+    vm.SetProp(css, name, AsValue::Null());
+    if (d) d->rules.erase(name);
+  }
+  const AsValue transform = vm.Get(AsValue::Object(sheet), "transform");
+  std::vector<AsValue> args{style ? AsValue::Object(style) : AsValue::Null()};
+  vm.SetProp(styles, name, vm.Call(transform, AsValue::Object(sheet), args));
+}
+
 AsValue SheetParse(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return AsValue::Bool(false);
-  std::map<std::string, std::map<std::string, std::string>> parsed;
-  if (!text::ParseCss(Str(vm, a, 0), parsed)) return AsValue::Bool(false);
-  for (auto& [sel, props] : parsed) {
-    for (auto& [k, v] : props) d->rules[sel][k] = v;
+  AsObject* sheet = Self(self);
+  if (!sheet || !sheet->Native<SheetData>()) return AsValue::Bool(false);
+  // Flash takes all of the text or none of it.
+  const std::optional<text::CssRules> parsed = text::ParseCssStrict(Str(vm, a, 0));
+  if (!parsed) return AsValue::Bool(false);
+  for (const auto& [selector, props] : *parsed) {
+    AsObject* style = vm.NewObject();
+    for (const auto& [k, v] : props) vm.SetProp(style, k, AsValue::String(v));
+    StoreStyle(vm, sheet, selector, style);
   }
   return AsValue::Bool(true);
 }
 
 AsValue SheetSetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return {};
-  const std::string name = Lower(Str(vm, a, 0));
+  AsObject* sheet = Self(self);
+  if (!sheet) return {};
   const AsValue style = Arg(a, 1);
-  if (style.type != AsValue::Type::kObject) {
-    d->rules.erase(name);
-    return {};
-  }
-  auto& rule = d->rules[name];
-  rule.clear();
-  for (const auto& [key, prop] : style.obj->props) rule[prop.name] = vm.ToString(prop.value);
+  StoreStyle(vm, sheet, Str(vm, a, 0), style.type == AsValue::Type::kObject ? ShallowCopy(vm, style.obj) : nullptr);
   return {};
 }
 
 AsValue SheetGetStyle(Avm1& vm, const AsValue& self, AsArgs a) {
-  auto* d = SelfData<SheetData>(self);
-  if (!d) return {};
-  auto it = d->rules.find(Lower(Str(vm, a, 0)));
-  if (it == d->rules.end()) return AsValue::Null();
-  AsObject* o = vm.NewObject();
-  for (const auto& [k, v] : it->second) vm.SetProp(o, k, AsValue::String(v));
-  return AsValue::Object(o);
+  const AsValue css = vm.Get(self, "_css");
+  const AsValue style = css.type == AsValue::Type::kObject ? vm.Get(css, Str(vm, a, 0)) : AsValue{};
+  return style.type == AsValue::Type::kObject ? AsValue::Object(ShallowCopy(vm, style.obj)) : AsValue::Null();
 }
 
 AsValue SheetNames(Avm1& vm, const AsValue& self, AsArgs) {
-  auto* d = SelfData<SheetData>(self);
   std::vector<AsValue> names;
-  if (d) {
-    for (const auto& [k, v] : d->rules) names.push_back(AsValue::String(k));
+  const AsValue css = vm.Get(self, "_css");
+  if (css.type == AsValue::Type::kObject) {
+    for (const auto& [key, p] : css.obj->props) {
+      if (!p.hidden) names.push_back(AsValue::String(p.name));
+    }
   }
   return AsValue::Object(vm.NewArray(std::move(names)));
 }
 
-AsValue SheetClear(Avm1&, const AsValue& self, AsArgs) {
-  if (auto* d = SelfData<SheetData>(self)) d->rules.clear();
+AsValue SheetClear(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* sheet = Self(self);
+  if (!sheet) return {};
+  vm.SetProp(sheet, "_css", AsValue::Object(vm.NewObject()), true);
+  vm.SetProp(sheet, "_styles", AsValue::Object(vm.NewObject()), true);
+  if (auto* d = sheet->Native<SheetData>()) d->rules.clear();
   return {};
 }
 
+AsValue SheetLoad(Avm1& vm, const AsValue&, AsArgs) {
+  vm.Skip("loading a style sheet");
+  return AsValue::Bool(false);
+}
+
+// parseInt of a value's text: leading spaces, a sign, decimal digits.
+double LeadingInt(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  const bool negative = i < s.size() && s[i] == '-';
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+  double n = 0;
+  const std::size_t digits = i;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') n = n * 10 + (s[i++] - '0');
+  if (i == digits) return std::nan("");
+  return negative ? -n : n;
+}
+
+// TextField.StyleSheet.transform: a CSS style object into a TextFormat, with
+// Flash's conversions (numbers read as parseInt does, names matched exactly).
 AsValue SheetTransform(Avm1& vm, const AsValue&, AsArgs a) {
-  FormatPatch p;
   const AsValue style = Arg(a, 0);
-  if (style.type != AsValue::Type::kObject) return AsValue::Null();
-  for (const auto& [key, prop] : style.obj->props) text::ApplyCssProperty(prop.name, vm.ToString(prop.value), p);
-  return MakeFormat(vm, p);
+  if (style.IsNullish()) return AsValue::Null();
+  AsObject* o = vm.NewObject(TextFormatProto(vm));
+  FormatData& d = MakeFormatData(o);
+  d.v[kKerning] = AsValue::Bool(false);
+  if (style.type != AsValue::Type::kObject) return AsValue::Object(o);
+  auto get = [&](const char* name) { return vm.Get(style, name); };
+  auto str = [&](const AsValue& v) { return v.type == AsValue::Type::kString ? vm.ToString(v) : std::string(); };
+  auto number = [&](const char* name, bool nanIsZero) -> std::optional<double> {
+    const AsValue v = get(name);
+    if (!vm.ToBool(v)) return std::nullopt;
+    const double n = LeadingInt(vm.ToString(v));
+    return std::isnan(n) && nanIsZero ? 0 : n;
+  };
+  const std::string color = str(get("color"));
+  if (color.size() == 7 && color[0] == '#' &&
+      std::all_of(color.begin() + 1, color.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+    d.v[kColor] = AsValue::Number(static_cast<double>(std::stoul(color.substr(1), nullptr, 16)));
+  }
+  const std::string display = vm.ToString(get("display"));
+  d.v[kDisplay] = AsValue::String(display == "inline" || display == "none" ? display : "block");
+  if (const AsValue family = get("fontFamily"); vm.ToBool(family)) {
+    // Each name loses its leading spaces; empty names drop out.
+    std::string list, all = vm.ToString(family);
+    std::size_t from = 0;
+    while (from <= all.size()) {
+      const auto comma = std::min(all.find(',', from), all.size());
+      std::string one = all.substr(from, comma - from);
+      one.erase(0, std::min(one.find_first_not_of(" \t\n\r"), one.size()));
+      if (!one.empty()) list += (list.empty() ? "" : ",") + one;
+      from = comma + 1;
+    }
+    d.v[kFont] = AsValue::String(list);
+  }
+  if (auto n = number("fontSize", true); n && *n > 0) d.v[kSize] = AsValue::Number(*n);
+  const std::string fontStyle = str(get("fontStyle")), weight = str(get("fontWeight"));
+  if (fontStyle == "normal" || fontStyle == "italic") d.v[kItalic] = AsValue::Bool(fontStyle == "italic");
+  if (weight == "normal" || weight == "bold") d.v[kBold] = AsValue::Bool(weight == "bold");
+  if (str(get("kerning")) == "true") {
+    d.v[kKerning] = AsValue::Bool(true);
+  } else if (auto n = number("kerning", false)) {
+    d.v[kKerning] = AsValue::Bool(!std::isnan(*n) && *n != 0);
+  }
+  if (auto n = number("leading", true)) d.v[kLeading] = AsValue::Number(*n);
+  if (auto n = number("letterSpacing", false)) d.v[kLetterSpacing] = AsValue::Number(*n);
+  if (auto n = number("marginLeft", true)) d.v[kLeftMargin] = AsValue::Number(std::max(0.0, *n));
+  if (auto n = number("marginRight", true)) d.v[kRightMargin] = AsValue::Number(std::max(0.0, *n));
+  if (auto n = number("textIndent", true)) d.v[kIndent] = AsValue::Number(*n);
+  const std::string align = Lower(str(get("textAlign")));
+  if (align == "left" || align == "center" || align == "right" || align == "justify") {
+    d.v[kAlign] = AsValue::String(align);
+  }
+  const std::string decoration = str(get("textDecoration"));
+  if (decoration == "none" || decoration == "underline") d.v[kUnderline] = AsValue::Bool(decoration == "underline");
+  return AsValue::Object(o);
 }
 
 std::shared_ptr<const text::StyleRules> RulesOf(const SheetData& d) {
   auto rules = std::make_shared<text::StyleRules>();
   for (const auto& [sel, props] : d.rules) {
-    FormatPatch& p = (*rules)[sel];
+    FormatPatch& p = (*rules)[Lower(sel)];
     for (const auto& [k, v] : props) text::ApplyCssProperty(k, v, p);
   }
   return rules;
@@ -383,12 +606,33 @@ void TextChanged(Avm1& vm, Instance& inst, TextField& f) {
   vm.Assign(variable, AsValue::String(shown), inst.parent);
 }
 
+// A bound field shows its variable as soon as a script looks at it. A field
+// whose variable is unset gives it the text it was defined with, if any.
+void ShowVariable(Avm1& vm, Instance& inst, TextField& f) {
+  const std::string& variable = f.Opts().variable;
+  if (variable.empty()) return;
+  AsValue v = vm.Evaluate(variable, inst.parent);
+  if (v.IsUndefined() && !inst.text) {
+    const auto* def = static_cast<const EditTextDef*>(inst.def);
+    if (def->text.empty()) return;
+    v = AsValue::String(def->text);
+    vm.Assign(variable, v, inst.parent);
+  }
+  if (v.IsUndefined()) return;
+  const std::string s = vm.ToString(v);
+  if (!inst.text || *inst.text != s) {
+    inst.text = std::make_shared<const std::string>(s);
+    f.SetShown(s);
+  }
+}
+
 bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, AsValue& out) {
+  ShowVariable(vm, inst, f);
   const auto& o = f.Opts();
   Stage& stage = vm.GetStage();
   const Matrix& m = inst.matrix;
   if (low == "text") out = AsValue::String(f.Text());
-  else if (low == "htmltext") out = AsValue::String(o.html ? f.HtmlText() : f.Text());
+  else if (low == "htmltext") out = AsValue::String(f.HtmlText());
   else if (low == "html") out = AsValue::Bool(o.html);
   else if (low == "textcolor") out = AsValue::Number(f.GetFormat(0, f.Length()).color.value_or(f.NewFormat().color));
   else if (low == "autosize") out = AsValue::String(AutoSizeText(o.autoSize));
@@ -406,6 +650,9 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "password") out = AsValue::Bool(o.password);
   else if (low == "condensewhite") out = AsValue::Bool(o.condenseWhite);
   else if (low == "antialiastype") out = AsValue::String(o.antiAliasType);
+  else if (low == "gridfittype") out = AsValue::String(o.gridFitType);
+  else if (low == "thickness") out = AsValue::Number(o.thickness);
+  else if (low == "sharpness") out = AsValue::Number(o.sharpness);
   else if (low == "scroll") out = AsValue::Number(std::min(f.Scroll(), f.Laid().maxScroll));
   else if (low == "maxscroll") out = AsValue::Number(f.Laid().maxScroll);
   else if (low == "bottomscroll") out = AsValue::Number(f.Laid().BottomScroll(f.Scroll()));
@@ -414,8 +661,15 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "textwidth") out = AsValue::Number(WholePixels(f.Laid().textWidth));
   else if (low == "textheight") out = AsValue::Number(WholePixels(f.Laid().textHeight));
   else if (low == "length") out = AsValue::Number(static_cast<double>(f.Length()));
-  else if (low == "restrict") out = AsValue::Null();
-  else if (low == "tabindex") out = AsValue::Undefined();
+  else if (low == "restrict" || low == "tabindex" || low == "filters") {
+    // Kept as given, on the field's object; until set, restrict is null
+    // and filters an empty list.
+    AsObject* own = FieldObject(vm, inst.serial, false);
+    const auto it = own ? own->props.find(vm.Key(low)) : decltype(own->props.end()){};
+    if (own && it != own->props.end()) out = it->second.value;
+    else if (low == "restrict") out = AsValue::Null();
+    else if (low == "filters") out = AsValue::Object(vm.NewArray());
+  }
   else if (low == "mousewheelenabled") out = AsValue::Bool(true);
   else if (low == "stylesheet") {
     FieldObjects* fo = Objects(vm);
@@ -484,11 +738,23 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "selectable") opts().selectable = vm.ToBool(v);
   else if (low == "type") opts().input = Lower(vm.ToString(v)) == "input";
   else if (low == "embedfonts") opts().embedFonts = vm.ToBool(v);
-  else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
-  else if (low == "variable") opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
+  else if (low == "restrict" || low == "tabindex" || low == "filters") {
+    if (AsObject* own = FieldObject(vm, inst.serial, true)) vm.SetProp(own, low, v, true);
+  } else if (low == "maxchars") opts().maxChars = v.IsNullish() ? 0 : std::max(0, ToInt32(vm.ToNumber(v)));
+  else if (low == "variable") {
+    opts().variable = v.IsNullish() ? std::string() : vm.ToString(v);
+    inst.text.reset();
+    ShowVariable(vm, inst, f);
+  }
   else if (low == "password") opts().password = vm.ToBool(v);
   else if (low == "condensewhite") opts().condenseWhite = vm.ToBool(v);
-  else if (low == "antialiastype") opts().antiAliasType = vm.ToString(v);
+  else if (low == "antialiastype" || low == "gridfittype") {
+    // Names Flash does not know leave the setting.
+    const std::string s = vm.ToString(v);
+    if (low == "antialiastype" && (s == "normal" || s == "advanced")) opts().antiAliasType = s;
+    if (low == "gridfittype" && (s == "none" || s == "pixel" || s == "subpixel")) opts().gridFitType = s;
+  } else if (low == "thickness") opts().thickness = vm.ToNumber(v);
+  else if (low == "sharpness") opts().sharpness = vm.ToNumber(v);
   else if (low == "scroll") {
     const double d = vm.ToNumber(v);
     if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
@@ -499,8 +765,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "stylesheet") {
     FieldObjects* fo = Objects(vm);
     const SheetData* d = v.type == AsValue::Type::kObject ? v.obj->Native<SheetData>() : nullptr;
+    // Any object is kept; only a style sheet styles the text.
     if (fo) {
-      if (d) fo->styleSheets[inst.serial] = v;
+      if (v.type == AsValue::Type::kObject) fo->styleSheets[inst.serial] = v;
       else fo->styleSheets.erase(inst.serial);
     }
     f.SetStyles(d ? RulesOf(*d) : nullptr);
@@ -510,9 +777,11 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     inst.visible = vm.ToBool(v);
   } else if (low == "_x" || low == "_y" || low == "_xscale" || low == "_yscale" || low == "_alpha" ||
              low == "_rotation" || low == "_width" || low == "_height") {
-    const double d = vm.ToNumber(v);
+    double d = vm.ToNumber(v);
     if (!std::isfinite(d)) return true;
     Matrix& m = inst.matrix;
+    // A field's position and size drop fractions of a twip.
+    if (low == "_x" || low == "_y" || low == "_width" || low == "_height") d = std::trunc(std::clamp(d, -1e8, 1e8) * 20) / 20;
     if (low == "_x") {
       m.translateX = static_cast<std::int32_t>(std::lround(std::clamp((d - BoxOffsetX(inst, f)) * 20, -2e9, 2e9)));
     } else if (low == "_y") {
@@ -582,7 +851,13 @@ AsValue FieldGetTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
     begin = Index(vm, a[0], len);
     end = Index(vm, a[1], len);
   }
-  return MakeFormat(vm, f->GetFormat(begin, std::max(end, begin + 1)));
+  // An empty range has no format: every member is null.
+  if (end <= begin) {
+    AsObject* o = vm.NewObject(TextFormatProto(vm));
+    MakeFormatData(o);
+    return AsValue::Object(o);
+  }
+  return MakeFormat(vm, f->GetFormat(begin, end));
 }
 
 AsValue FieldSetNewTextFormat(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -613,8 +888,12 @@ AsValue FieldReplaceSel(Avm1& vm, const AsValue& self, AsArgs a) {
   Instance* inst = nullptr;
   TextField* f = SelfField(vm, self, &inst);
   if (!f) return {};
-  // Without a selection the text goes in at the end, where the caret rests.
-  f->ReplaceText(f->Length(), f->Length(), Str(vm, a, 0));
+  // The text takes the selection's place; the caret follows it.
+  const std::string s = Str(vm, a, 0);
+  const std::size_t begin = f->SelectionBegin();
+  f->ReplaceText(begin, f->SelectionEnd(), s);
+  const std::size_t caret = begin + text::FromUtf8(s).size();
+  f->SetSelection(caret, caret);
   TextChanged(vm, *inst, *f);
   return {};
 }
@@ -653,7 +932,43 @@ AsValue FieldFontList(Avm1& vm, const AsValue&, AsArgs) {
   return AsValue::Object(vm.NewArray(std::move(names)));
 }
 
-AsValue ReturnTrue(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
+// TextField.prototype's properties, in the order for..in lists them. They
+// belong to fields; on any other object they read undefined and writes are lost.
+constexpr const char* kFieldProps[] = {
+    "styleSheet", "mouseWheelEnabled", "condenseWhite", "restrict",        "textHeight",  "textWidth",
+    "bottomScroll", "length",          "selectable",    "multiline",       "password",    "wordWrap",
+    "background", "border",            "html",          "embedFonts",      "maxChars",    "maxhscroll",
+    "hscroll",    "variable",          "htmlText",      "type",            "text",        "autoSize",
+    "tabIndex",   "textColor",         "backgroundColor", "borderColor",   "maxscroll",   "scroll",
+    "filters",    "sharpness",         "thickness",     "antiAliasType",   "gridFitType"};
+constexpr std::size_t kFirstSwf8Prop = 30;  // filters and after came with SWF 8
+
+template <std::size_t kI>
+AsValue GetFieldProp(Avm1& vm, const AsValue& self, AsArgs) {
+  Instance* inst = FieldInstance(vm, self);
+  TextField* f = inst ? FieldOf(vm, inst) : nullptr;
+  AsValue out;
+  if (f) GetMember(vm, *inst, *f, Lower(kFieldProps[kI]), out);
+  return out;
+}
+template <std::size_t kI>
+AsValue SetFieldProp(Avm1& vm, const AsValue& self, AsArgs a) {
+  Instance* inst = FieldInstance(vm, self);
+  if (TextField* f = inst ? FieldOf(vm, inst) : nullptr) {
+    SetMember(vm, *inst, *f, Lower(kFieldProps[kI]), Arg(a, 0));
+  } else if (kI >= kFirstSwf8Prop && vm.Version() < 8 && Self(self)) {
+    // Older movies know these as plain properties.
+    vm.SetProp(Self(self), kFieldProps[kI], Arg(a, 0));
+  }
+  return {};
+}
+template <std::size_t... kI>
+void AddFieldProps(Avm1& vm, AsObject* proto, std::index_sequence<kI...>) {
+  constexpr std::size_t kLast = sizeof...(kI) - 1;
+  // Added last first: for..in lists the newest first.
+  (vm.AddAccessor(proto, kFieldProps[kLast - kI], GetFieldProp<kLast - kI>, SetFieldProp<kLast - kI>), ...);
+  for (const char* name : kFieldProps) proto->props[vm.Key(name)].hidden = false;
+}
 
 AsValue FieldCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
 
@@ -696,8 +1011,25 @@ AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
   // A path names text fields as well as clips.
   if (target.type == AsValue::Type::kString) target = vm.Evaluate(target.Text());
   const AsValue now = target.type == AsValue::Type::kClip ? target : AsValue::Null();
+  // A movie clip takes the focus only when it asks for it or acts as a button.
+  if (now.type == AsValue::Type::kClip) {
+    const ClipHandle clip = vm.ClipOf(now);
+    const Instance* inst = vm.GetStage().Find(clip);
+    const bool plainClip = inst && !IsField(inst) && !(inst->def && inst->def->kind == Character::Kind::kButton);
+    if (plainClip && !vm.ToBool(vm.Get(now, "focusEnabled"))) {
+      bool button = false;
+      for (const char* h : {"onPress", "onRelease", "onReleaseOutside", "onRollOver", "onRollOut", "onDragOver",
+                            "onDragOut"}) {
+        button = button || vm.HasHandler(clip, h);
+      }
+      if (!button) return AsValue::Bool(false);
+    }
+  }
   const AsValue before = fo->focus.type == AsValue::Type::kClip ? fo->focus : AsValue::Null();
   fo->focus = now;
+  // A field given the focus by a script has all its text selected.
+  if (TextField* f = SelfField(vm, now)) f->SetSelection(0, f->Length());
+  fo->focusMoving = true;
   if (!vm.StrictEquals(before, now)) {
     // The field losing focus hears first, then the one gaining it, then
     // Selection's listeners (the components' focus managers).
@@ -713,11 +1045,37 @@ AsValue SelSetFocus(Avm1& vm, const AsValue&, AsArgs a) {
     AsValue args[] = {before, now};
     vm.Broadcast(selection, "onSetFocus", args);
   }
-  return AsValue::Bool(now.type == AsValue::Type::kClip);
+  fo->focusMoving = false;
+  // Clearing the focus with null or undefined succeeds too.
+  return AsValue::Bool(now.type == AsValue::Type::kClip || Arg(a, 0).IsNullish());
 }
 
-AsValue SelMinusOne(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(-1); }
-AsValue SelNothing(Avm1&, const AsValue&, AsArgs) { return {}; }
+// The focused field's selection; -1 without a focused field, and while
+// the focus is still moving (its handlers running).
+TextField* FocusedField(Avm1& vm) {
+  FieldObjects* fo = Objects(vm);
+  return fo && !fo->focusMoving ? SelfField(vm, fo->focus) : nullptr;
+}
+AsValue SelBegin(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->SelectionBegin()) : -1);
+}
+AsValue SelEnd(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->SelectionEnd()) : -1);
+}
+AsValue SelCaret(Avm1& vm, const AsValue&, AsArgs) {
+  TextField* f = FocusedField(vm);
+  return AsValue::Number(f ? static_cast<double>(f->Caret()) : -1);
+}
+AsValue SelSetSelection(Avm1& vm, const AsValue&, AsArgs a) {
+  TextField* f = FocusedField(vm);
+  if (!f || a.empty()) return {};
+  const std::size_t len = f->Length();
+  // The second index is where the caret goes; without it the caret stays.
+  f->SetSelection(Index(vm, a[0], len), a.size() > 1 ? Index(vm, a[1], len) : f->Caret());
+  return {};
+}
 
 }  // namespace
 
@@ -726,8 +1084,11 @@ bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsVa
   TextField* f = FieldOf(vm, inst);
   if (!f) return false;
   out = {};
-  if (GetMember(vm, *inst, *f, Lower(name), out)) return true;
-  if (AsObject* o = FieldObject(vm, clip, false)) {
+  const std::string low = Lower(name);
+  if (GetMember(vm, *inst, *f, low, out)) return true;
+  const bool broadcasting = low == "_listeners" || low == "addlistener" || low == "removelistener" ||
+                            low == "broadcastmessage";
+  if (AsObject* o = FieldObject(vm, clip, broadcasting)) {
     out = vm.Get(AsValue::Object(o), name);
   } else if (AsObject* p = Proto(vm)) {
     out = vm.Get(AsValue::Object(p), name);
@@ -746,6 +1107,10 @@ bool SetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, cons
 
 bool IsTextField(Avm1& vm, ClipHandle clip) { return IsField(vm.GetStage().Find(clip)); }
 
+AsObject* TextFieldObject(Avm1& vm, ClipHandle clip, bool make) {
+  return IsTextField(vm, clip) ? FieldObject(vm, clip, make) : nullptr;
+}
+
 AsObject* TextFieldPrototype(Avm1& vm) { return Proto(vm); }
 
 void InstallText(Avm1& vm) {
@@ -761,20 +1126,27 @@ void InstallText(Avm1& vm) {
       {"setNewTextFormat", FieldSetNewTextFormat}, {"getNewTextFormat", FieldGetNewTextFormat},
       {"replaceText", FieldReplaceText},     {"replaceSel", FieldReplaceSel},
       {"removeTextField", FieldRemove},      {"getDepth", FieldGetDepth},
-      {"swapDepths", FieldSwapDepths},       {"addListener", ReturnTrue},
-      {"removeListener", ReturnTrue}};
+      {"swapDepths", FieldSwapDepths}};
   for (const auto& [n, fn] : methods) vm.NewFunction(n, fn, proto);
+  proto->props[vm.Key("replaceText")].versions = kPropVersion7;
+  AddFieldProps(vm, proto, std::make_index_sequence<std::size(kFieldProps)>{});
 
   AsObject* sheetProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(field, "StyleSheet", SheetCtor, sheetProto);
   const std::pair<const char*, AsNative> sheet[] = {
       {"parseCSS", SheetParse},         {"setStyle", SheetSetStyle}, {"getStyle", SheetGetStyle},
-      {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform}};
-  for (const auto& [n, fn] : sheet) vm.NewFunction(n, fn, sheetProto);
+      {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform},
+      {"load", SheetLoad},              {"parse", SheetParse}};
+  for (const auto& [n, fn] : sheet) {
+    vm.NewFunction(n, fn, sheetProto);
+    AsProperty& p = sheetProto->props[vm.Key(n)];
+    p.dontDelete = p.readOnly = true;
+  }
 
   AsObject* formatProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "TextFormat", TextFormatCtor, formatProto);
   vm.NewFunction("getTextExtent", TfGetTextExtent, formatProto);
+  AddSlotAccessors(vm, formatProto, std::make_index_sequence<kSlots>{});
 
   vm.NewFunction("createTextField", McCreateTextField, vm.ClipProto());
 
@@ -783,8 +1155,8 @@ void InstallText(Avm1& vm) {
   AsObject* selection = sel.type == AsValue::Type::kObject ? sel.obj : vm.NewRootObject(vm.ObjectProto());
   if (sel.type != AsValue::Type::kObject) vm.SetProp(global, "Selection", AsValue::Object(selection), true);
   const std::pair<const char*, AsNative> selMethods[] = {
-      {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelMinusOne},
-      {"getEndIndex", SelMinusOne},       {"getCaretIndex", SelMinusOne},    {"setSelection", SelNothing}};
+      {"getFocus", SelGetFocus},          {"setFocus", SelSetFocus},         {"getBeginIndex", SelBegin},
+      {"getEndIndex", SelEnd},            {"getCaretIndex", SelCaret},         {"setSelection", SelSetSelection}};
   for (const auto& [n, fn] : selMethods) vm.NewFunction(n, fn, selection);
   // A broadcaster, as Key and Mouse are: focus changes reach its listeners.
   const AsValue broadcaster = vm.Get(AsValue::Object(global), "AsBroadcaster");

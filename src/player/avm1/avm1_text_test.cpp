@@ -3,6 +3,7 @@
 // read back through script variables and the pixels drawn.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -280,6 +281,46 @@ TEST(Avm1TextField, TimelineFieldsAnswerScriptsWithTheirDefinition) {
   EXPECT_EQ(r.Get("wrap"), "true");
   EXPECT_EQ(r.Get("lines"), "1");
   EXPECT_GT(std::stoi(r.Get("h")), 27) << "wrapped onto more than two lines";
+}
+
+TEST(Avm1TextField, TimelineFieldsTakeTheirTextSettingsAndDuplicateFromTheirDefinition) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.Tag(48, DeviceFont(2, "Arial"));
+  b.Tag(37, FieldTag(3, 2, "defined"));
+  // CSMTextSettings: field 3, advanced anti-aliasing (1 << 6), subpixel grid (2 << 3), thickness, sharpness.
+  std::vector<std::uint8_t> csm{3, 0, (1 << 6) | (2 << 3)};
+  for (float v : {1.5f, -2.0f}) {
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, &v, 4);
+    csm.insert(csm.end(), bytes, bytes + 4);
+  }
+  csm.push_back(0);
+  b.Tag(74, csm);
+  b.PlaceObject2({.depth = 1, .characterId = 3, .name = "label"});
+  Actions a;
+  Set(a, "aa", Member(Var("label"), "antiAliasType"));
+  Set(a, "grid", Member(Var("label"), "gridFitType"));
+  Set(a, "thick", Member(Var("label"), "thickness"));
+  Set(a, "sharp", Member(Var("label"), "sharpness"));
+  a.Append(SetMember(Var("label"), "gridFitType", Str("fine")));  // unknown: kept
+  Set(a, "grid2", Member(Var("label"), "gridFitType"));
+  a.Append(SetMember(Var("label"), "text", Str("changed")));
+  a.Append(SetMember(Var("label"), "_x", Int(30)));
+  // duplicateMovieClip(label, "copy", 5)
+  a.Append(Actions().Append(Var("label")).PushString("copy").PushInt(5).Raw(Code(Action::kCloneSprite)));
+  Set(a, "copyText", Member(Var("copy"), "text"));
+  Set(a, "copyX", Member(Var("copy"), "_x"));
+  Set(a, "copyName", Member(Var("copy"), "_name"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("aa"), "advanced");
+  EXPECT_EQ(r.Get("grid"), "subpixel");
+  EXPECT_EQ(r.Get("thick"), "1.5");
+  EXPECT_EQ(r.Get("sharp"), "-2");
+  EXPECT_EQ(r.Get("grid2"), "subpixel");
+  EXPECT_EQ(r.Get("copyText"), "defined");  // the definition's text, not the script's
+  EXPECT_EQ(r.Get("copyX"), r.Get("label._x"));
+  EXPECT_EQ(r.Get("copyName"), "copy");
 }
 
 TEST(Avm1TextField, ScriptFieldsBindToVariables) {

@@ -104,7 +104,8 @@ bool IsAncestor(AsObject* maybe, AsObject* of) {
 // Puts `child` under `parent` before `before` (at the end when null).
 bool Insert(Avm1& vm, AsObject* parent, AsObject* child, AsObject* before) {
   XmlNode* p = NodeOf(parent);
-  if (!p || !NodeOf(child) || IsAncestor(child, parent)) return false;
+  // A child of this node already stays where it is.
+  if (!p || !NodeOf(child) || IsAncestor(child, parent) || NodeOf(child)->parent == parent) return false;
   Detach(vm, child);
   auto at = before ? std::find(p->children.begin(), p->children.end(), before) : p->children.end();
   if (before && at == p->children.end()) return false;
@@ -117,6 +118,17 @@ bool Insert(Avm1& vm, AsObject* parent, AsObject* child, AsObject* before) {
 // ---- text
 
 std::string Escaped(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
+
+// A node's attributes as for..in lists them: the newest first. The parser
+// sets a tag's attributes last to first, so documents keep their order.
+std::vector<const AsProperty*> Attributes(const XmlNode& n) {
+  std::vector<const AsProperty*> attrs;
+  for (auto& [key, p] : n.attributes->props) {
+    if (!p.hidden && !p.getter) attrs.push_back(&p);
+  }
+  std::sort(attrs.begin(), attrs.end(), [](const AsProperty* x, const AsProperty* y) { return x->order > y->order; });
+  return attrs;
+}
 
 std::string Unescaped(const std::string& s) {
   std::string out;
@@ -162,16 +174,11 @@ void Write(Avm1& vm, AsObject* o, std::string& out, int depth) {
     out += Escaped(n->value);
     return;
   }
-  const bool tag = !n->document && !n->name.empty();
+  // A document is a nameless element until a script names it.
+  const bool tag = !n->name.empty();
   if (tag) {
     out += '<' + n->name;
-    // Attributes in the order they were set.
-    std::vector<const AsProperty*> attrs;
-    for (auto& [key, p] : n->attributes->props) {
-      if (!p.hidden && !p.getter) attrs.push_back(&p);
-    }
-    std::sort(attrs.begin(), attrs.end(), [](const AsProperty* x, const AsProperty* y) { return x->order < y->order; });
-    for (const AsProperty* p : attrs) out += ' ' + p->name + "=\"" + Escaped(vm.ToString(p->value)) + '"';
+    for (const AsProperty* p : Attributes(*n)) out += ' ' + p->name + "=\"" + Escaped(vm.ToString(p->value)) + '"';
     if (n->children.empty()) {
       out += " />";
       return;
@@ -190,6 +197,7 @@ struct Parser {
   Avm1& vm;
   const std::string& s;
   bool ignoreWhite;
+  AsObject* idMap;  // elements by their id attribute
   std::string xmlDecl, docType;
   std::size_t i = 0, nodes = 0;
 
@@ -252,6 +260,7 @@ struct Parser {
     if (++nodes > kMaxNodes) return kBadElement;
     AsObject* el = NewNode(vm, kElement, name);
     XmlNode* n = NodeOf(el);
+    std::vector<std::pair<std::string, std::string>> attrs;
     while (true) {
       while (k < s.size() && Space(s[k])) ++k;
       if (k >= s.size()) return kBadElement;
@@ -268,10 +277,14 @@ struct Parser {
       const auto end = s.find(q, k + 1);
       if (end == std::string::npos) return kAttributeOpen;
       // A repeated attribute keeps its first value.
-      if (!n->attributes->props.count(vm.Key(attr))) {
-        vm.SetProp(n->attributes, attr, AsValue::String(Unescaped(s.substr(k + 1, end - k - 1))));
+      if (std::none_of(attrs.begin(), attrs.end(), [&](const auto& x) { return x.first == attr; })) {
+        attrs.emplace_back(attr, Unescaped(s.substr(k + 1, end - k - 1)));
       }
       k = end + 1;
+    }
+    for (auto it = attrs.rbegin(); it != attrs.rend(); ++it) vm.SetProp(n->attributes, it->first, AsValue::String(it->second));
+    for (const auto& [attr, value] : attrs) {
+      if (attr == "id" && idMap) vm.SetProp(idMap, value, AsValue::Object(el));
     }
     Insert(vm, open.back(), el, nullptr);
     if (s[k] == '/') {
@@ -302,7 +315,9 @@ void ParseInto(Avm1& vm, AsObject* doc, const std::string& text) {
   while (!n->children.empty()) Detach(vm, n->children.back());
   // A document costs about its text again in nodes; a frame may make only so much.
   if (!vm.Charge(text.size() * 4)) return;
-  Parser p{vm, text, vm.ToBool(vm.Get(AsValue::Object(doc), "ignoreWhite")), {}, {}};
+  const AsValue idMap = vm.Get(AsValue::Object(doc), "idMap");
+  Parser p{vm, text, vm.ToBool(vm.Get(AsValue::Object(doc), "ignoreWhite")),
+           idMap.type == AsValue::Type::kObject ? idMap.obj : nullptr, {}, {}};
   const int status = p.Run(doc);
   vm.SetProp(doc, "status", AsValue::Number(status));
   vm.SetProp(doc, "xmlDecl", p.xmlDecl.empty() ? AsValue{} : AsValue::String(p.xmlDecl));
@@ -317,6 +332,7 @@ AsValue XmlCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   o->className = "XML";
   vm.SetProp(o, "status", AsValue::Number(kOk));
   vm.SetProp(o, "loaded", AsValue{});
+  vm.SetProp(o, "idMap", AsValue::Object(vm.NewObject()));
   if (!a.empty() && !a[0].IsNullish()) ParseInto(vm, o, Str(vm, a, 0));
   return self;
 }
@@ -350,7 +366,8 @@ AsObject* Clone(Avm1& vm, AsObject* o, bool deep, int depth) {
   XmlNode& c = MakeNode(vm, copy, n->type, n->type == kText ? n->value : n->name);
   c.document = n->document;
   copy->className = o->className;
-  for (auto& [key, p] : n->attributes->props) vm.SetProp(c.attributes, p.name, p.value);
+  const auto attrs = Attributes(*n);
+  for (auto it = attrs.rbegin(); it != attrs.rend(); ++it) vm.SetProp(c.attributes, (*it)->name, (*it)->value);
   if (deep && depth < kMaxDepth) {
     for (AsObject* child : n->children) Insert(vm, copy, Clone(vm, child, true, depth + 1), nullptr);
   }
@@ -429,11 +446,12 @@ AsValue GetNodeType(Avm1&, const AsValue& self, AsArgs) {
 }
 AsValue GetNodeName(Avm1&, const AsValue& self, AsArgs) {
   XmlNode* n = NodeOf(self);
-  if (!n || n->type != kElement || n->document) return AsValue::Null();
+  if (!n || n->type != kElement || (n->document && n->name.empty())) return AsValue::Null();
   return AsValue::String(n->name);
 }
 AsValue SetNodeName(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (XmlNode* n = NodeOf(self); n && n->type == kElement) n->name = Str(vm, a, 0);
+  // Writing undefined or null leaves the name.
+  if (XmlNode* n = NodeOf(self); n && n->type == kElement && !Arg(a, 0).IsNullish()) n->name = Str(vm, a, 0);
   return {};
 }
 AsValue GetNodeValue(Avm1&, const AsValue& self, AsArgs) {
@@ -447,15 +465,50 @@ AsValue SetNodeValue(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 AsValue GetLocalName(Avm1&, const AsValue& self, AsArgs) {
   XmlNode* n = NodeOf(self);
-  if (!n || n->type != kElement || n->document) return AsValue::Null();
+  if (!n || n->type != kElement || n->name.empty()) return AsValue::Null();
   const auto colon = n->name.find(':');
   return AsValue::String(colon == std::string::npos ? n->name : n->name.substr(colon + 1));
 }
 AsValue GetPrefix(Avm1&, const AsValue& self, AsArgs) {
   XmlNode* n = NodeOf(self);
-  if (!n || n->type != kElement || n->document) return AsValue::Null();
+  if (!n || n->type != kElement || n->name.empty()) return AsValue::Null();
   const auto colon = n->name.find(':');
   return AsValue::String(colon == std::string::npos ? "" : n->name.substr(0, colon));
+}
+
+// Namespace declarations: every attribute whose name starts with "xmlns"
+// declares one; the prefix is what follows "xmlns:" (none otherwise, so
+// "xmlnsabc" declares the default namespace). The node's own declarations
+// come first, in enumeration order, then its ancestors'.
+enum class NsFind { kUri, kPrefix };
+AsValue FindNamespace(Avm1& vm, const AsValue& self, NsFind find, const std::string& key) {
+  AsObject* o = Self(self);
+  for (int depth = 0; o && depth < kMaxDepth * 4; ++depth) {
+    XmlNode* n = NodeOf(o);
+    if (!n) break;
+    if (n->type == kElement) {
+      for (const AsProperty* p : Attributes(*n)) {
+        if (p->name.compare(0, 5, "xmlns") != 0) continue;
+        const std::string prefix = p->name.size() > 5 && p->name[5] == ':' ? p->name.substr(6) : "";
+        const std::string uri = vm.ToString(p->value);
+        if (find == NsFind::kUri && prefix == key) return AsValue::String(uri);
+        if (find == NsFind::kPrefix && uri == key) return AsValue::String(prefix);
+      }
+    }
+    o = n->parent;
+  }
+  return AsValue::Null();
+}
+AsValue GetNamespaceForPrefix(Avm1& vm, const AsValue& self, AsArgs a) {
+  return FindNamespace(vm, self, NsFind::kUri, Str(vm, a, 0));
+}
+AsValue GetPrefixForNamespace(Avm1& vm, const AsValue& self, AsArgs a) {
+  return FindNamespace(vm, self, NsFind::kPrefix, Str(vm, a, 0));
+}
+AsValue GetNamespaceUri(Avm1& vm, const AsValue& self, AsArgs a) {
+  const AsValue prefix = GetPrefix(vm, self, a);
+  if (prefix.type != AsValue::Type::kString) return AsValue::Null();
+  return FindNamespace(vm, self, NsFind::kUri, vm.ToString(prefix));
 }
 
 }  // namespace
@@ -465,7 +518,8 @@ void InstallXml(Avm1& vm) {
   vm.NewClass(vm.Global(), "XMLNode", NodeCtor, nodeProto);
   const std::pair<const char*, AsNative> methods[] = {
       {"appendChild", AppendChild}, {"insertBefore", InsertBefore},   {"removeNode", RemoveNode},
-      {"cloneNode", CloneNode},     {"hasChildNodes", HasChildNodes}, {"toString", NodeToString}};
+      {"cloneNode", CloneNode},     {"hasChildNodes", HasChildNodes}, {"toString", NodeToString},
+      {"getNamespaceForPrefix", GetNamespaceForPrefix}, {"getPrefixForNamespace", GetPrefixForNamespace}};
   for (auto& [n, f] : methods) vm.NewFunction(n, f, nodeProto);
   vm.AddAccessor(nodeProto, "firstChild", GetFirstChild, nullptr);
   vm.AddAccessor(nodeProto, "lastChild", GetLastChild, nullptr);
@@ -479,6 +533,7 @@ void InstallXml(Avm1& vm) {
   vm.AddAccessor(nodeProto, "nodeValue", GetNodeValue, SetNodeValue);
   vm.AddAccessor(nodeProto, "localName", GetLocalName, nullptr);
   vm.AddAccessor(nodeProto, "prefix", GetPrefix, nullptr);
+  vm.AddAccessor(nodeProto, "namespaceURI", GetNamespaceUri, nullptr);
 
   AsObject* xmlProto = vm.NewRootObject(nodeProto);
   vm.NewClass(vm.Global(), "XML", XmlCtor, xmlProto);

@@ -1037,9 +1037,10 @@ void Stage::BindText(TimelineState& tl, Instance& inst) {
   const std::string variable = inst.field->Opts().variable;
   if (variable.empty()) return;
   std::optional<std::string> v = avm_->VariableText(variable, tl.owner);
-  // A new field gives its variable its own text.
+  // A new field gives its variable its own text, when it has some.
   if (!v && !inst.text) {
     const std::string own = e.text.empty() ? inst.field->Text() : e.text;
+    if (own.empty()) return;
     avm_->SetVariableText(variable, own, tl.owner);
     v = own;
   }

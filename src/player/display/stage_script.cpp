@@ -349,7 +349,20 @@ Instance* Stage::NewScriptInstance(TimelineState& parent, int depth, const std::
 ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth) {
   Instance* src = Find(clip);
   TimelineState* parent = src ? TimelineOf(src->parent) : nullptr;
-  if (!src || !parent || !src->sprite || !IsSpriteDef(src->def) || name.empty()) return kNoClip;
+  if (!src || !parent || name.empty()) return kNoClip;
+  // A timeline's text field is copied as its definition made it, where it stands.
+  if (src->def && src->def->kind == Character::Kind::kEditText && src->def != &scriptField_) {
+    const Matrix matrix = src->matrix;
+    const ColorTransform cxform = src->cxform;
+    const bool visible = src->visible;
+    Instance* inst = NewScriptInstance(*parent, depth, name, src->def);
+    if (!inst) return kNoClip;
+    inst->matrix = matrix;
+    inst->cxform = cxform;
+    inst->visible = visible;
+    return inst->serial;
+  }
+  if (!src->sprite || !IsSpriteDef(src->def)) return kNoClip;
   const Matrix matrix = src->matrix;
   const ColorTransform cxform = src->cxform;
   const auto events = src->events;

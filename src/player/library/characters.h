@@ -223,6 +223,10 @@ struct EditTextDef : Character {
   double leftMargin = 0, rightMargin = 0, indent = 0, leading = 0;
   std::string text;
   std::string variable;  // the script variable the field shows, if any
+  // From CSMTextSettings: advanced anti-aliasing, grid fitting (0 none, 1 pixel, 2 subpixel).
+  bool advancedAntiAlias = false;
+  int gridFit = 1;
+  float thickness = 0, sharpness = 0;
 };
 
 // One tag of a timeline frame, pointing into the movie's data.

@@ -219,6 +219,9 @@ class Loader {
         case tag::kDefineEditText:
           DefineEditText(r);
           break;
+        case tag::kCsmTextSettings:
+          CsmTextSettings(r);
+          break;
         case tag::kDefineBinaryData: {
           // Id, four reserved bytes, then the data, for scripts' ByteArrays.
           const std::uint16_t id = r.U16();
@@ -555,6 +558,22 @@ class Loader {
       lib_.skipped.insert("damaged DefineText");
     }
     Add(std::move(t), id);
+  }
+
+  // The anti-aliasing settings of a text field defined before.
+  void CsmTextSettings(swf::Reader& r) {
+    const std::uint16_t id = r.U16("TextID");
+    const std::uint8_t flags = r.U8("Flags");
+    const float thickness = r.F32("Thickness");
+    const float sharpness = r.F32("Sharpness");
+    auto it = lib_.characters.find(id);
+    if (it == lib_.characters.end() || !it->second || it->second->kind != Character::Kind::kEditText) return;
+    auto e = std::make_shared<EditTextDef>(static_cast<const EditTextDef&>(*it->second));
+    e->advancedAntiAlias = (flags >> 6) == 1;
+    e->gridFit = (flags >> 3) & 7;
+    e->thickness = thickness;
+    e->sharpness = sharpness;
+    it->second = std::move(e);
   }
 
   void DefineEditText(swf::Reader& r) {

@@ -37,6 +37,22 @@ std::optional<std::uint32_t> ParseColor(std::string s) {
   return static_cast<std::uint32_t>(v & 0xFFFFFF);
 }
 
+// <font color>: '#' first, then spaces may come, then hex digits up to the
+// first other character; only the last six count.
+std::optional<std::uint32_t> ParseHtmlColor(const std::string& s) {
+  if (s.empty() || s[0] != '#') return std::nullopt;
+  std::size_t i = 1;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  std::uint32_t v = 0;
+  const std::size_t digits = i;
+  for (; i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])); ++i) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+    v = ((v << 4) | static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10)) & 0xFFFFFF;
+  }
+  if (i == digits) return std::nullopt;
+  return v;
+}
+
 std::optional<double> ParseNumber(const std::string& s) {
   const std::string t = Trim(s);
   if (t.empty()) return std::nullopt;
@@ -190,10 +206,10 @@ void ApplyCssProperty(const std::string& rawName, const std::string& value, Form
   }
 }
 
-bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out) {
-  std::size_t i = 0;
+namespace {
+
+std::string WithoutComments(const std::string& css) {
   std::string text;
-  // Comments first.
   for (std::size_t k = 0; k < css.size(); ++k) {
     if (css.compare(k, 2, "/*") == 0) {
       const auto e = css.find("*/", k + 2);
@@ -203,6 +219,76 @@ bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string
     }
     text += css[k];
   }
+  return text;
+}
+
+bool CssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+}  // namespace
+
+std::optional<CssRules> ParseCssStrict(const std::string& css) {
+  const std::string s = WithoutComments(css);
+  CssRules out;
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < s.size() && CssSpace(s[i])) ++i;
+  };
+  while (true) {
+    skip();
+    if (i >= s.size()) return out;
+    // Selectors: names without spaces, separated by commas.
+    std::vector<std::string> selectors;
+    while (true) {
+      const std::size_t start = i;
+      while (i < s.size() && !CssSpace(s[i]) && s[i] != ',' && s[i] != '{') ++i;
+      if (i == start) return std::nullopt;
+      selectors.push_back(s.substr(start, i - start));
+      skip();
+      if (i >= s.size()) return std::nullopt;
+      if (s[i] == '{') break;
+      if (s[i] != ',') return std::nullopt;
+      ++i;
+      skip();
+    }
+    ++i;  // '{'
+    CssProperties props;
+    while (true) {
+      skip();
+      if (i >= s.size()) break;  // an unclosed block ends with the text
+      if (s[i] == '}') {
+        ++i;
+        break;
+      }
+      // The name runs to the colon; spaces may only end it.
+      const std::size_t start = i;
+      while (i < s.size() && s[i] != ':') ++i;
+      if (i >= s.size()) return std::nullopt;
+      const std::string raw = s.substr(start, i - start);
+      const auto end = raw.find_last_not_of(" \t\n\r");
+      if (end != std::string::npos && std::any_of(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(end), CssSpace)) {
+        return std::nullopt;
+      }
+      // Flash names properties in camel case: font-size becomes fontSize.
+      std::string name;
+      for (std::size_t k = 0; k < raw.size(); ++k) {
+        if (raw[k] != '-') name += raw[k];
+        else if (k + 1 < raw.size()) name += static_cast<char>(std::toupper(static_cast<unsigned char>(raw[++k])));
+      }
+      ++i;  // ':'
+      skip();
+      const std::size_t vstart = i;
+      while (i < s.size() && s[i] != ';' && s[i] != '}') ++i;
+      if (i >= s.size()) return std::nullopt;
+      if (!name.empty()) props.emplace_back(name, s.substr(vstart, i - vstart));
+      if (s[i++] == '}') break;
+    }
+    for (const std::string& sel : selectors) out.emplace_back(sel, props);
+  }
+}
+
+bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out) {
+  std::size_t i = 0;
+  const std::string text = WithoutComments(css);
   while (i < text.size()) {
     const auto open = text.find('{', i);
     if (open == std::string::npos) return Trim(text.substr(i)).empty();
@@ -355,10 +441,11 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   std::vector<Open> stack;
   FormatPtr cur = std::make_shared<Format>(base);
   bool pendingBreak = false;  // a paragraph ended: the next text starts a new one
+  FormatPtr paragraphEnd;     // its line end takes the format of its last text
   bool lastWasSpace = true;
   auto breakLine = [&] {
     if (!multiline) return;
-    out.Append(U"\r", cur);
+    out.Append(U"\r", pendingBreak && paragraphEnd ? paragraphEnd : cur);
     lastWasSpace = true;
   };
   auto styled = [&](Format& f, const std::string& selector) {
@@ -387,7 +474,10 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
             break;
           }
         }
-        if (tag.name == "p" || tag.name == "li") pendingBreak = true;
+        if (tag.name == "p" || tag.name == "li") {
+          pendingBreak = true;
+          paragraphEnd = out.formats.empty() ? nullptr : out.formats.back();
+        }
         continue;
       }
       if (tag.name == "br" || tag.name == "sbr") {
@@ -414,7 +504,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       } else if (tag.name == "font") {
         if (auto* v = attr("face")) f->font = *v;
         if (auto* v = attr("color")) {
-          if (auto c = ParseColor(*v)) f->color = *c;
+          if (auto c = ParseHtmlColor(*v)) f->color = *c;
         }
         if (auto* v = attr("size")) {
           const std::string t = Trim(*v);
@@ -490,6 +580,28 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   }
 }
 
+namespace {
+
+bool SameFont(const Format& a, const Format& b) {
+  return a.font == b.font && a.size == b.size && a.color == b.color && a.letterSpacing == b.letterSpacing &&
+         a.kerning == b.kerning;
+}
+
+// A FONT tag with every attribute, or with those that differ from `below`.
+std::string FontTag(const Format& f, const Format* below) {
+  char color[8];
+  std::snprintf(color, sizeof color, "%06X", f.color & 0xFFFFFF);
+  std::string tag = "<FONT";
+  if (!below || below->font != f.font) tag += " FACE=\"" + Escape(FromUtf8(f.font)) + "\"";
+  if (!below || below->size != f.size) tag += " SIZE=\"" + Number(f.size) + "\"";
+  if (!below || below->color != f.color) tag += std::string(" COLOR=\"#") + color + "\"";
+  if (!below || below->letterSpacing != f.letterSpacing) tag += " LETTERSPACING=\"" + Number(f.letterSpacing) + "\"";
+  if (!below || below->kerning != f.kerning) tag += std::string(" KERNING=\"") + (f.kerning ? "1" : "0") + "\"";
+  return tag + ">";
+}
+
+}  // namespace
+
 std::string WriteHtml(const StyledText& t, const Format& base) {
   std::string out;
   const std::size_t n = t.chars.size();
@@ -518,16 +630,22 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
       out += ">";
     }
     out += pf.bullet ? "<LI>" : std::string("<P ALIGN=\"") + AlignName(pf.align) + "\">";
+    // FONT tags nest: a run whose font matches an open level goes back to
+    // it; any other opens a level naming only what differs from the one below.
+    std::vector<const Format*> levels;
     for (std::size_t i = start; i < end;) {
       const Format& f = formatAt(i);
       std::size_t j = i + 1;
       while (j < end && formatAt(j) == f) ++j;
-      char color[8];
-      std::snprintf(color, sizeof color, "%06X", f.color & 0xFFFFFF);
-      std::string open = "<FONT FACE=\"" + Escape(FromUtf8(f.font)) + "\" SIZE=\"" + Number(f.size) + "\" COLOR=\"#" +
-                         color + "\" LETTERSPACING=\"" + Number(f.letterSpacing) + "\" KERNING=\"" +
-                         (f.kerning ? "1" : "0") + "\">";
-      std::string close = "</FONT>";
+      auto level = std::find_if(levels.rbegin(), levels.rend(), [&](const Format* l) { return SameFont(*l, f); });
+      if (level != levels.rend()) {
+        for (auto n = static_cast<std::size_t>(level - levels.rbegin()); n > 0; --n) out += "</FONT>";
+        levels.resize(levels.size() - static_cast<std::size_t>(level - levels.rbegin()));
+      } else {
+        out += FontTag(f, levels.empty() ? nullptr : levels.back());
+        levels.push_back(&f);
+      }
+      std::string open, close;
       if (!f.url.empty()) {
         open += "<A HREF=\"" + Escape(FromUtf8(f.url)) + "\" TARGET=\"" + Escape(FromUtf8(f.target)) + "\">";
         close = "</A>" + close;
@@ -538,14 +656,9 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
       out += open + Escape(t.chars.substr(i, j - i)) + close;
       i = j;
     }
-    if (start == end) {
-      // An empty paragraph still names its font.
-      char color[8];
-      std::snprintf(color, sizeof color, "%06X", pf.color & 0xFFFFFF);
-      out += "<FONT FACE=\"" + Escape(FromUtf8(pf.font)) + "\" SIZE=\"" + Number(pf.size) + "\" COLOR=\"#" + color +
-             "\" LETTERSPACING=\"" + Number(pf.letterSpacing) + "\" KERNING=\"" + (pf.kerning ? "1" : "0") +
-             "\"></FONT>";
-    }
+    for (std::size_t n = levels.size(); n > 0; --n) out += "</FONT>";
+    // An empty paragraph still names its font.
+    if (start == end) out += FontTag(pf, nullptr) + "</FONT>";
     out += pf.bullet ? "</LI>" : "</P>";
     if (textformat) out += "</TEXTFORMAT>";
     start = end + 1;
@@ -575,6 +688,10 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
   o.maxChars = e.maxLength;
   o.autoSize = e.autoSize ? AutoSize::kLeft : AutoSize::kNone;
   o.variable = e.variable;
+  o.antiAliasType = e.advancedAntiAlias ? "advanced" : "normal";
+  o.gridFitType = e.gridFit == 0 ? "none" : e.gridFit == 2 ? "subpixel" : "pixel";
+  o.thickness = e.thickness;
+  o.sharpness = e.sharpness;
   Format f;
   f.size = e.height / 20.0;
   f.color = (static_cast<std::uint32_t>(e.color.r) << 16) | (static_cast<std::uint32_t>(e.color.g) << 8) | e.color.b;

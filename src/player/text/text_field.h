@@ -4,11 +4,13 @@
 // renderer draws a snapshot (TextLook) that is made again after each change,
 // so equal snapshots mean an unchanged picture.
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "player/text/text_layout.h"
@@ -38,6 +40,12 @@ struct FormatPatch {
 using StyleRules = std::map<std::string, FormatPatch>;
 // A CSS property ("font-size", "fontSize") and its value into a patch.
 void ApplyCssProperty(const std::string& name, const std::string& value, FormatPatch& p);
+// A style sheet as Flash's own parser reads it, for ActionScript 1/2: rules
+// in their order, selectors and names as written (names in camel case),
+// values with their trailing spaces; nullopt when Flash refuses the text.
+using CssProperties = std::vector<std::pair<std::string, std::string>>;
+using CssRules = std::vector<std::pair<std::string, CssProperties>>;
+std::optional<CssRules> ParseCssStrict(const std::string& css);
 // Parses a style sheet; false when it is not CSS.
 bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
 
@@ -77,6 +85,14 @@ class TextField {
   // default format at the end.
   void ReplaceText(std::size_t begin, std::size_t end, const std::string& s);
   std::size_t Length() const { return content_.chars.size(); }
+  // The selection from `anchor` to the caret, in characters, kept within the text.
+  std::size_t SelectionBegin() const { return std::min(std::min(anchor_, caret_), Length()); }
+  std::size_t SelectionEnd() const { return std::min(std::max(anchor_, caret_), Length()); }
+  std::size_t Caret() const { return std::min(caret_, Length()); }
+  void SetSelection(std::size_t anchor, std::size_t caret) {
+    anchor_ = anchor;
+    caret_ = caret;
+  }
   const StyledText& Content() const { return content_; }
 
   void SetFormat(std::size_t begin, std::size_t end, const FormatPatch& p);
@@ -109,7 +125,8 @@ class TextField {
     AutoSize autoSize = AutoSize::kNone;
     int maxChars = 0;
     std::string variable;
-    std::string antiAliasType = "normal";
+    std::string antiAliasType = "normal", gridFitType = "pixel";
+    double thickness = 0, sharpness = 0;
     // ActionScript 3 fields take line ends from htmlText even when not multiline.
     bool htmlLineEnds = false;
   };
@@ -147,6 +164,7 @@ class TextField {
   FormatPtr newFormat_;
   std::shared_ptr<const StyleRules> styles_;
   int scroll_ = 1;
+  std::size_t anchor_ = 0, caret_ = 0;
   double hscroll_ = 0;
   bool held_ = false;
   const MovieLibrary* lib_ = nullptr;

@@ -412,6 +412,55 @@ TEST(TextHtml, WrittenHtmlReadsBackTheSameText) {
   for (std::size_t i = 0; i < t.chars.size(); ++i) EXPECT_EQ(*back.formats[i], *t.formats[i]) << i;
 }
 
+TEST(TextHtml, FontTagsNestAndGoBackToAnOpenLevel) {
+  // Runs: "ab" base, "cd" another face, "ef" that face at 14, "gh" the base again.
+  StyledText t;
+  Format base;
+  base.font = "Serif";
+  ParseHtml("ab<font face='Sans'>cd<font size='14'>ef</font></font>gh<b>ij</b>", base, nullptr, false, t);
+  EXPECT_EQ(WriteHtml(t, base),
+            "<P ALIGN=\"LEFT\"><FONT FACE=\"Serif\" SIZE=\"12\" COLOR=\"#000000\" LETTERSPACING=\"0\" KERNING=\"0\">"
+            "ab<FONT FACE=\"Sans\">cd<FONT SIZE=\"14\">ef</FONT></FONT>gh<B>ij</B></FONT></P>");
+}
+
+TEST(TextHtml, FontColoursReadHexDigitsAfterTheHash) {
+  auto colour = [](const std::string& value) {
+    StyledText t;
+    Format base;
+    base.color = 0x123456;
+    ParseHtml("<font color=\"" + value + "\">x</font>", base, nullptr, false, t);
+    return t.formats[0]->color;
+  };
+  EXPECT_EQ(colour("#abcdef"), 0xABCDEFu);
+  EXPECT_EQ(colour("#abc"), 0xABCu);             // short is a small number, not a CSS shorthand
+  EXPECT_EQ(colour("#2345678"), 0x345678u);      // only the last six digits count
+  EXPECT_EQ(colour("#  234567"), 0x234567u);     // spaces may follow the hash
+  EXPECT_EQ(colour("#23g45"), 0x23u);            // digits stop at the first other character
+  EXPECT_EQ(colour("234567"), 0x123456u);        // no hash: ignored
+  EXPECT_EQ(colour(" #234567"), 0x123456u);
+  EXPECT_EQ(colour("#g"), 0x123456u);
+}
+
+TEST(TextCss, FlashsParserTakesAllOrNothing) {
+  const auto rules = ParseCssStrict("a, b { font-size: 5 ;x--y:1}  key{ ;k:v;}c{name}d{e:f");
+  EXPECT_FALSE(rules);  // "c{name}" has no colon
+  const auto ok = ParseCssStrict("a, B { font-size: 5 ;x--y:1}  key{;k:v;} e{p: q; }u{");
+  ASSERT_TRUE(ok);
+  ASSERT_EQ(ok->size(), 5u);
+  EXPECT_EQ((*ok)[0].first, "a");
+  EXPECT_EQ((*ok)[1].first, "B");  // selectors keep their case
+  const CssProperties want{{"fontSize", "5 "}, {"x-y", "1"}};
+  EXPECT_EQ((*ok)[0].second, want);  // camel case, trailing spaces kept
+  EXPECT_EQ((*ok)[2].second, (CssProperties{{";k", "v"}}));  // a semicolon may start a name
+  EXPECT_EQ((*ok)[3].second, (CssProperties{{"p", "q"}}));
+  EXPECT_TRUE((*ok)[4].second.empty());  // an unclosed block ends with the text
+  EXPECT_FALSE(ParseCssStrict("long key { a: b }"));
+  EXPECT_FALSE(ParseCssStrict("a { b c: d }"));
+  EXPECT_FALSE(ParseCssStrict("a { b: c"));
+  EXPECT_FALSE(ParseCssStrict("{ b: c }"));
+  EXPECT_FALSE(ParseCssStrict("a { b: c; }; x"));
+}
+
 TEST(TextHtml, StyleSheetsStyleTagsAndClasses) {
   std::map<std::string, std::map<std::string, std::string>> css;
   ASSERT_TRUE(ParseCss("/* c */ p { font-size: 20px; color: #FF0000 }\n.note, H1 { fontWeight: bold; text-align:center; }",
