@@ -1,4 +1,6 @@
 // BitmapData (premultiplied ARGB32 pixels on a Cairo surface) and Bitmap.
+#include <cmath>
+
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -74,8 +76,13 @@ NATIVE(BdCtor) {
   BitmapDataObject* f = As<BitmapDataObject>(self);
   if (!f) return self;
   const BitmapDef* linked = LinkedPicture(m, f->cls);
-  int w = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 0, 0), -1.0, 1e6));
-  int h = static_cast<int>(std::clamp(avm2::ArgNum(m, a, 1, 0), -1.0, 1e6));
+  // int arguments: NaN converts to 0, an invalid size.
+  const auto side = [&](std::size_t i) {
+    const double d = avm2::ArgNum(m, a, i, 0);
+    return static_cast<int>(std::isnan(d) ? 0.0 : std::clamp(d, -1.0, 1e6));
+  };
+  int w = side(0);
+  int h = side(1);
   if (linked) w = linked->width, h = linked->height;
   f->transparent = a.size() < 3 || m.ToBoolean(a[2]);
   f->bitmap = NewPicture(m, w, h);

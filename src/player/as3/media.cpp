@@ -1,5 +1,7 @@
 // Sound, SoundChannel, SoundMixer and SoundTransform; NetConnection,
 // NetStream and Video over the player's FLV playback.
+#include <cmath>
+
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -249,8 +251,13 @@ NATIVE(VideoCtor) {
   As3Display& b = B(m);
   if (!f || f->handle != kNoClip) return self;
   auto def = std::make_unique<VideoDef>();
-  def->stream.width = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 0, 320), 0.0, 8192.0));
-  def->stream.height = static_cast<std::uint16_t>(std::clamp(avm2::ArgNum(m, a, 1, 240), 0.0, 8192.0));
+  // int arguments: NaN converts to 0.
+  const auto side = [&](std::size_t i, double def) {
+    const double d = avm2::ArgNum(m, a, i, def);
+    return static_cast<std::uint16_t>(std::isnan(d) ? 0.0 : std::clamp(d, 0.0, 8192.0));
+  };
+  def->stream.width = side(0, 320);
+  def->stream.height = side(1, 240);
   Instance* inst = b.NewNode(def.get());
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
   b.media.videoDefs.push_back(std::move(def));
