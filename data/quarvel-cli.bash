@@ -6,7 +6,7 @@ _quarvel_cli() {
 
   local commands="info capture gif avi video mp3 sounds frame convert codecs"
   local global="--work-dir --quiet -q --wait --max-movie-size --version --help"
-  local capture="--latency --size --scale --start --duration --max-frames --background --sound --render-quality --realtime --click"
+  local capture="--latency --size --scale --start --duration --max-frames --background --sound --render-quality --realtime --click --key"
   local gif="--colors --dither --mode --palette --optimize --no-optimize"
   local cropzoom="--crop --zoom"
 
@@ -58,7 +58,7 @@ _quarvel_cli() {
     --codec)
       COMPREPLY=($(compgen -W "none $("${words[0]}" codecs 2>/dev/null | awk '{print $NF}')" -- "$cur"))
       return ;;
-    --latency | --size | --scale | --start | --duration | --max-frames | --click | --crop | --zoom | \
+    --latency | --size | --scale | --start | --duration | --max-frames | --click | --key | --crop | --zoom | \
       --crf | --frame | --time | --max-movie-size | -j | --jobs)
       return ;;
   esac

@@ -1,6 +1,7 @@
 #include "app/flash_widget.h"
 
 #include <QActionGroup>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -122,6 +123,59 @@ void FlashWidget::leaveEvent(QEvent* event) {
   control_.MouseLeave();
   unsetCursor();
   QWidget::leaveEvent(event);
+}
+
+std::optional<flash::FlashKey> FlashKeyOf(int qtKey, const QString& text) {
+  int charCode = 0;
+  if (text.size() == 1) charCode = text.at(0).unicode();
+  const auto with = [&](int keyCode) { return flash::FlashKey{keyCode, charCode}; };
+  // Letters and digits share their codes with Flash.
+  if ((qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) || (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9)) return with(qtKey);
+  if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F12) return with(112 + (qtKey - Qt::Key_F1));
+  switch (qtKey) {
+    case Qt::Key_Space: return with(32);
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return flash::FlashKey{13, 13};
+    case Qt::Key_Escape: return flash::FlashKey{27, 27};
+    case Qt::Key_Tab: return flash::FlashKey{9, 9};
+    case Qt::Key_Backspace: return flash::FlashKey{8, 8};
+    case Qt::Key_Delete: return flash::FlashKey{46, 127};
+    case Qt::Key_Left: return with(37);
+    case Qt::Key_Up: return with(38);
+    case Qt::Key_Right: return with(39);
+    case Qt::Key_Down: return with(40);
+    case Qt::Key_Home: return with(36);
+    case Qt::Key_End: return with(35);
+    case Qt::Key_PageUp: return with(33);
+    case Qt::Key_PageDown: return with(34);
+    case Qt::Key_Insert: return with(45);
+    case Qt::Key_Shift: return with(16);
+    case Qt::Key_Control: return with(17);
+    case Qt::Key_CapsLock: return with(20);
+    default: break;
+  }
+  // Punctuation: by the key's unshifted character.
+  if (qtKey > 0x20 && qtKey < 0x7F) {
+    if (auto k = flash::KeyByName(std::string(1, static_cast<char>(qtKey)))) return flash::FlashKey{k->keyCode, charCode};
+  }
+  return std::nullopt;
+}
+
+void FlashWidget::keyPressEvent(QKeyEvent* event) {
+  const auto key = FlashKeyOf(event->key(), event->text());
+  if (!key) return QWidget::keyPressEvent(event);
+  CatchUp();
+  control_.KeyDown(key->keyCode, key->charCode);
+  update();
+}
+
+void FlashWidget::keyReleaseEvent(QKeyEvent* event) {
+  const auto key = FlashKeyOf(event->key(), event->text());
+  // Auto-repeat sends a release before each repeated press; Flash repeats the press alone.
+  if (!key || event->isAutoRepeat()) return QWidget::keyReleaseEvent(event);
+  CatchUp();
+  control_.KeyUp(key->keyCode, key->charCode);
+  update();
 }
 
 QMenu* FlashWidget::ControlMenu(QWidget* parent) {

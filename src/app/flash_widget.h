@@ -8,11 +8,16 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "flash/key_names.h"
 #include "flash/movie_control.h"
 #include "platform/audio/clock.h"
 #include "platform/gdi/bitmap.h"
 
 namespace quarvel::app {
+
+// A Qt key as Flash numbers it (key code, and the character typed, from
+// the event's text); nullopt for keys Flash has no code for.
+std::optional<flash::FlashKey> FlashKeyOf(int qtKey, const QString& text);
 
 class FlashWidget : public QWidget {
   Q_OBJECT
@@ -59,6 +64,8 @@ class FlashWidget : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
 
  private:
   flash::MovieControl& control_;

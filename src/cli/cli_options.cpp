@@ -76,6 +76,34 @@ Click ParseClick(std::string_view text) {
   return c;
 }
 
+KeyPress ParseKey(std::string_view text) {
+  const auto bad = [&](const std::string& why) {
+    return UsageError("--key: \"" + std::string(text) + "\" " + why);
+  };
+  KeyPress k;
+  std::string_view name = text;
+  if (const auto at = text.rfind('@'); at != std::string_view::npos && at > 0) {
+    name = text.substr(0, at);
+    std::string_view when = text.substr(at + 1);
+    std::string_view hold;
+    if (const auto plus = when.find('+'); plus != std::string_view::npos) {
+      hold = when.substr(plus + 1);
+      when = when.substr(0, plus);
+      int h = 0;
+      if (!ParseInt(hold, h) || h < 1 || h > 1'000'000'000) throw bad("holds the key for no time in milliseconds");
+      k.hold_ms = h;
+    }
+    int ms = 0;
+    if (!ParseInt(when, ms) || ms < 0 || ms > 1'000'000'000)
+      throw bad("is not NAME, NAME@MS or NAME@MS+HOLD (for example Space@1500 or Right@2000+500)");
+    k.ms = ms;
+  }
+  const auto key = flash::KeyByName(name);
+  if (!key) throw bad("names no key; keys are " + flash::KeyNamesHelp());
+  k.key = *key;
+  return k;
+}
+
 MovieTime ParseMovieTime(std::string_view text, std::string_view option) {
   MovieTime t;
   std::string_view number = text;

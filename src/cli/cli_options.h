@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "capture/crop_zoom.h"
+#include "flash/key_names.h"
 
 namespace quarvel::cli {
 
@@ -43,6 +44,19 @@ struct Click {
 
 // "X,Y" or "X,Y@MS"; coordinates 0 to 4095, time 0 to 10^9 ms.
 Click ParseClick(std::string_view text);
+
+// A key pressed during a capture `ms` milliseconds after the movie starts
+// and released `hold_ms` later (0: after one frame of the movie, so that
+// scripts polling the key on each frame see it down).
+struct KeyPress {
+  flash::FlashKey key;
+  long long ms = 0;
+  long long hold_ms = 0;
+  friend bool operator==(const KeyPress&, const KeyPress&) = default;
+};
+
+// "NAME", "NAME@MS" or "NAME@MS+HOLD" (see flash::KeyByName for the names).
+KeyPress ParseKey(std::string_view text);
 
 // A point or length of movie time: milliseconds, or a count of the movie's
 // frames ("24f").

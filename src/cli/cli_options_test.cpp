@@ -39,6 +39,24 @@ TEST(CliOptions, ClickIsAPointWithAnOptionalTime) {
   }
 }
 
+TEST(CliOptions, KeyIsANameWithAnOptionalTimeAndHold) {
+  EXPECT_EQ(ParseKey("Space"), (KeyPress{{32, 32}, 0, 0}));
+  EXPECT_EQ(ParseKey("right@1500"), (KeyPress{{39, 0}, 1500, 0}));
+  EXPECT_EQ(ParseKey("A@0+250"), (KeyPress{{65, 97}, 0, 250}));
+  EXPECT_EQ(ParseKey("F5@10"), (KeyPress{{116, 0}, 10, 0}));
+  // Names are case-blind.
+  EXPECT_EQ(ParseKey("ENTER@2"), (KeyPress{{13, 13}, 2, 0}));
+  for (const char* bad : {"", "Spacebar", "@100", "Space@", "Space@-1", "Space@x", "Space@10+0", "Space@10+",
+                          "F13", "Left@1+2+3"}) {
+    try {
+      ParseKey(bad);
+      ADD_FAILURE() << bad;
+    } catch (const UsageError& e) {
+      EXPECT_NE(std::string(e.what()).find("--key"), std::string::npos) << e.what();
+    }
+  }
+}
+
 TEST(CliOptions, MovieTimeIsMillisecondsOrFrames) {
   EXPECT_EQ(ParseMovieTime("1500", "--start"), (MovieTime{1500, false}));
   EXPECT_EQ(ParseMovieTime("36f", "--start"), (MovieTime{36, true}));

@@ -149,6 +149,22 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
   // Clicks count from the movie's start: the first pump that finds it loaded.
   std::optional<std::int64_t> movie_start;
   std::size_t next_click = 0;
+  // Presses and releases of --key, in time order; a key held by default
+  // for one frame of the movie.
+  struct KeyEvent {
+    long long ms;
+    bool down;
+    flash::FlashKey key;
+  };
+  std::vector<KeyEvent> key_events;
+  const long long frame_ms = fps > 0 ? static_cast<long long>(std::ceil(1000.0 / fps)) : 100;
+  for (const KeyPress& k : options.keys) {
+    key_events.push_back({k.ms, true, k.key});
+    key_events.push_back({k.ms + (k.hold_ms > 0 ? k.hold_ms : frame_ms), false, k.key});
+  }
+  std::stable_sort(key_events.begin(), key_events.end(),
+                   [](const KeyEvent& a, const KeyEvent& b) { return a.ms < b.ms; });
+  std::size_t next_key = 0;
   cb.pump = [&] {
     const std::int64_t now = clock->NowMs();
     if (!movie_start && flash.ReadyState() == 4) movie_start = now;
@@ -158,6 +174,13 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
       control.MouseMove(c.x, c.y);
       control.MouseDown(c.x, c.y);
       control.MouseUp(c.x, c.y);
+    }
+    while (movie_start && next_key < key_events.size() && *movie_start + key_events[next_key].ms <= now) {
+      const KeyEvent& k = key_events[next_key++];
+      if (k.down)
+        control.KeyDown(k.key.keyCode, k.key.charCode);
+      else
+        control.KeyUp(k.key.keyCode, k.key.charCode);
     }
     if (CaptureStopRequested()) session_ptr->RequestStop();
   };

@@ -50,6 +50,7 @@ struct CaptureOptions {
   std::string quality = "high";
   bool realtime = false;
   std::vector<Click> clicks;  // in time order
+  std::vector<KeyPress> keys;  // in time order
   std::optional<MovieTime> start;     // the movie plays this long before the first frame
   std::optional<MovieTime> duration;  // capture this long, whatever the end rules say
   long long max_frames = 0;           // 0: no limit

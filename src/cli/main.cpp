@@ -35,6 +35,7 @@ const std::vector<std::string> kRenderQualities = {"low", "medium", "high", "bes
 struct CaptureTexts {
   std::string size, background = "movie";
   std::vector<std::string> clicks;
+  std::vector<std::string> keys;
   std::string start, duration;
 };
 
@@ -65,6 +66,10 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
   cmd->add_option("--click", t.clicks,
                   "click the movie at player pixel X,Y, MS milliseconds after it starts (X,Y@MS; repeatable), "
                   "for movies that wait for a button");
+  cmd->add_option("--key", t.keys,
+                  "press a key MS milliseconds after the movie starts and release it HOLD ms later (default one "
+                  "movie frame): NAME@MS or NAME@MS+HOLD, e.g. Space@1500; repeatable, for movies and games that "
+                  "wait on a key");
 }
 
 struct CropTexts {
@@ -345,6 +350,8 @@ int main(int argc, char** argv) {
       if (!t.duration.empty()) o.duration = ParseMovieTime(t.duration, "--duration");
       if (o.duration && o.duration->value == 0) throw UsageError("--duration: must be above 0");
       std::stable_sort(o.clicks.begin(), o.clicks.end(), [](const Click& a, const Click& b) { return a.ms < b.ms; });
+      for (const auto& k : t.keys) o.keys.push_back(ParseKey(k));
+      std::stable_sort(o.keys.begin(), o.keys.end(), [](const KeyPress& a, const KeyPress& b) { return a.ms < b.ms; });
     };
     finish(cap, cap_texts);
     finish(conv_cap, conv_cap_texts);

@@ -54,6 +54,8 @@ class FlashMovieControl final : public MovieControl {
   void MouseDown(int x, int y) override { player_.MouseDown(x, y); }
   void MouseUp(int x, int y) override { player_.MouseUp(x, y); }
   void MouseLeave() override { player_.MouseLeave(); }
+  void KeyDown(int keyCode, int charCode) override { player_.KeyDown(keyCode, charCode); }
+  void KeyUp(int keyCode, int charCode) override { player_.KeyUp(keyCode, charCode); }
   bool OverButton() const override { return player_.OverButton(); }
   std::string QualityName() const override { return player_.QualityName(); }
   void SetQuality(const std::string& name) override { player_.SetQuality(name); }

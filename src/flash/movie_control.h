@@ -50,6 +50,10 @@ class MovieControl {
   virtual void MouseDown(int x, int y) { (void)x, (void)y; }
   virtual void MouseUp(int x, int y) { (void)x, (void)y; }
   virtual void MouseLeave() {}
+  // A key went down or up while the control had the focus: Flash's key code
+  // and the character it types (0 for none).
+  virtual void KeyDown(int keyCode, int charCode) { (void)keyCode, (void)charCode; }
+  virtual void KeyUp(int keyCode, int charCode) { (void)keyCode, (void)charCode; }
   // The pointer is over one of the movie's buttons.
   virtual bool OverButton() const { return false; }
   // The drawing quality the control's own menu offers: "Low", "Medium", "High".

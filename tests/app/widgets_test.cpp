@@ -112,6 +112,39 @@ TEST_F(WidgetsTest, MouseMessagesReachTheMoviesButtons) {
   EXPECT_EQ(control.CurrentFrame(), 1);
 }
 
+TEST_F(WidgetsTest, KeysReachTheMovieAsFlashNumbersThem) {
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_A, "a"), (flash::FlashKey{65, 97}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_A, "A"), (flash::FlashKey{65, 65}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_Right, ""), (flash::FlashKey{39, 0}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_Return, "\r"), (flash::FlashKey{13, 13}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_F5, ""), (flash::FlashKey{116, 0}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_Slash, "/"), (flash::FlashKey{191, '/'}));
+  EXPECT_EQ(app::FlashKeyOf(Qt::Key_VolumeUp, ""), std::nullopt);
+
+  // A movie stopped on its first frame whose button's keyPress condition
+  // (the right arrow) plays it.
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  ShapeBuilder red;
+  red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, red);
+  b.DefineButton2(2, {{.up = true, .hitTest = true, .characterId = 1}}, {{.conditions = 2 << 9, .actions = Actions().Play()}});
+  b.DoAction(Actions().Stop());
+  b.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame().ShowFrame().ShowFrame();
+  flash::FlashMovieControl control;
+  ASSERT_TRUE(control.Player().LoadMovieBytes(b.Build()));
+  app::FlashWidget widget(control, clock);
+  widget.resize(100, 100);
+  widget.show();
+  QTest::keyClick(&widget, Qt::Key_Left);
+  clock.Advance(100);
+  widget.Tick();
+  EXPECT_EQ(control.CurrentFrame(), 0);
+  QTest::keyClick(&widget, Qt::Key_Right);
+  clock.Advance(100);
+  widget.Tick();
+  EXPECT_EQ(control.CurrentFrame(), 1);
+}
+
 TEST_F(WidgetsTest, TheControlsOwnMenuWorksThePlayer) {
   flash::FlashMovieControl control;
   ASSERT_TRUE(control.Player().LoadMovieBytes(ButtonMovie()));

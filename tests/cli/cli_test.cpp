@@ -181,6 +181,59 @@ TEST(CliCapture, ClickPressesTheMoviesButton) {
   EXPECT_NEAR(static_cast<double>(*files.rbegin()), 30, 2);
 }
 
+// A movie stopped on its second frame until the space bar goes down (a Key
+// listener), then playing on to frame 20 at 10 fps.
+fs::path KeyMovie(const fs::path& folder) {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  ShapeBuilder red;
+  red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, red);
+  // w = {}; w.onKeyDown = function() { if (Key.getCode() == 32) _root.play(); }; Key.addListener(w); stop();
+  constexpr std::uint8_t kGetVariable = 0x1C, kCallMethod = 0x52, kSetMember = 0x4F, kPop = 0x17, kEquals2 = 0x49,
+                         kNot = 0x12, kInitObject = 0x43;
+  Actions play;
+  play.PushInt(0).PushString("_root").Raw(kGetVariable).PushString("play").Raw(kCallMethod).Raw(kPop);
+  Actions onKey;
+  onKey.PushInt(0).PushString("Key").Raw(kGetVariable).PushString("getCode").Raw(kCallMethod);
+  onKey.PushInt(32).Raw(kEquals2).Raw(kNot).If(static_cast<std::int16_t>(play.Size())).Append(play);
+  Actions a;
+  a.PushString("w").PushInt(0).Raw(kInitObject).SetVariable();
+  a.PushString("w").Raw(kGetVariable).PushString("onKeyDown").DefineFunction("", {}, onKey).Raw(kSetMember);
+  a.PushString("w").Raw(kGetVariable).PushInt(1).PushString("Key").Raw(kGetVariable).PushString("addListener");
+  a.Raw(kCallMethod).Raw(kPop);
+  a.Stop();
+  // On the second frame: the capture plays a movie stopped on its first.
+  b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DoAction(a).ShowFrame();
+  for (int f = 3; f < 20; ++f) b.PlaceObject2({.depth = 1, .move = true, .matrix = swf::Matrix{1, 1, 0, 0, f * 40, 800}}).ShowFrame();
+  const fs::path path = folder / "key.swf";
+  b.WriteFile(path);
+  return path;
+}
+
+TEST(CliCapture, KeyPressesReachTheMovie) {
+  CliRunner cli("key");
+  const fs::path movie = KeyMovie(cli.Folder());
+  const std::vector<std::string> args = {"capture", movie.string(), "--latency", "100", "--size", "100x100", "--sound", "none"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> all = args;
+    all.insert(all.end(), extra.begin(), extra.end());
+    return cli.Run(all);
+  };
+  auto r = with({"--key", "a@500"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("stood still"), std::string::npos) << "another key plays nothing: " << r.err;
+  r = with({"--key", "a@500", "--key", "Space@1000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("reached its last frame"), std::string::npos) << r.err;
+  // Ten ticks waiting, then one tick per frame.
+  const auto files = FrameFiles(cli.WorkDir());
+  EXPECT_NEAR(static_cast<double>(*files.rbegin()), 30, 2);
+  r = with({"--key", "Spacebar@1000"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("--key: \"Spacebar@1000\" names no key"), std::string::npos) << r.err;
+}
+
 TEST(CliCapture, FillsTheFrameStoreOfTheWorkingFolder) {
   CliRunner cli("capture");
   auto r = cli.Run({"capture", SampleMovie(), "--latency", "67", "--size", "275x200"});

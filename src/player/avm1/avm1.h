@@ -6,6 +6,7 @@
 // (mark and sweep from _global and the variables of every timeline), so
 // cycles between closures and their scopes do not leak.
 
+#include <bitset>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -239,6 +240,20 @@ class Avm1 {
   bool Broadcast(const AsValue& broadcaster, const std::string& message, AsArgs args);
   // The same for one of the global broadcasters (Mouse, Key, Stage).
   void BroadcastGlobal(const std::string& object, const std::string& message);
+  // The keyboard as Key reads it: the keys held and the last key pressed.
+  void KeyChanged(bool down, int keyCode, int charCode) {
+    if (keyCode < 0 || keyCode >= static_cast<int>(keysDown_.size())) return;
+    keysDown_[static_cast<std::size_t>(keyCode)] = down;
+    if (down) {
+      lastKeyCode_ = keyCode;
+      lastKeyAscii_ = charCode;
+    }
+  }
+  bool KeyIsDown(int keyCode) const {
+    return keyCode >= 0 && keyCode < static_cast<int>(keysDown_.size()) && keysDown_[static_cast<std::size_t>(keyCode)];
+  }
+  int LastKeyCode() const { return lastKeyCode_; }
+  int LastKeyAscii() const { return lastKeyAscii_; }
   AsValue GetClipVariable(TimelineState* tl, const std::string& name);
   // The clip's script object (its variables), made on first use.
   AsObject* ClipVarsOf(TimelineState& tl) { return ClipVars(&tl); }
@@ -364,6 +379,9 @@ class Avm1 {
 
  private:
   bool tracing_ = false;
+  std::bitset<256> keysDown_;
+  int lastKeyCode_ = 0;
+  int lastKeyAscii_ = 0;
   // The block of actions running now (the innermost), for the target a
   // version 5 function call takes as its own.
   Context* running_ = nullptr;

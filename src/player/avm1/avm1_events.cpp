@@ -117,7 +117,12 @@ AsValue ClearTimeout(Avm1& vm, const AsValue&, AsArgs a) {
 }
 
 AsValue False(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
-AsValue ZeroCode(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
+AsValue KeyIsDown(Avm1& vm, const AsValue&, AsArgs a) {
+  const double code = Num(vm, a, 0);
+  return AsValue::Bool(code >= 0 && code < 256 && vm.KeyIsDown(static_cast<int>(code)));
+}
+AsValue KeyGetCode(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.LastKeyCode()); }
+AsValue KeyGetAscii(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(vm.LastKeyAscii()); }
 // Mouse.hide and show answer whether the pointer was shown.
 AsValue Shown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
 
@@ -210,10 +215,10 @@ void avm1_builtins::InstallEvents(Avm1& vm) {
   AsObject* key = vm.NewRootObject();
   vm.SetProp(global, "Key", AsValue::Object(key), true);
   MakeBroadcaster(vm, AsValue::Object(key));
-  vm.NewFunction("isDown", False, key);
+  vm.NewFunction("isDown", KeyIsDown, key);
   vm.NewFunction("isToggled", False, key);
-  vm.NewFunction("getCode", ZeroCode, key);
-  vm.NewFunction("getAscii", ZeroCode, key);
+  vm.NewFunction("getCode", KeyGetCode, key);
+  vm.NewFunction("getAscii", KeyGetAscii, key);
   const std::pair<const char*, int> keyCodes[] = {
       {"BACKSPACE", 8}, {"CAPSLOCK", 20}, {"CONTROL", 17}, {"DELETEKEY", 46}, {"DOWN", 40}, {"END", 35},
       {"ENTER", 13},    {"ESCAPE", 27},   {"HOME", 36},    {"INSERT", 45},    {"LEFT", 37}, {"PGDN", 34},

@@ -17,6 +17,7 @@ class Avm1Scripts final : public ClipScripts {
   void ConstructClip(ClipHandle clip) override { vm_.ConstructClip(clip); }
   void ClipUnloading(ClipHandle clip) override { vm_.ClipUnloading(clip); }
   void RunUnloads() override { vm_.RunUnloads(); }
+  void KeyChanged(bool down, int keyCode, int charCode) override { vm_.KeyChanged(down, keyCode, charCode); }
   void BroadcastGlobal(const std::string& object, const std::string& message) override {
     vm_.BroadcastGlobal(object, message);
   }

@@ -139,8 +139,8 @@ void ReadClipActions(swf::Reader& r, int swfVersion, Instance& inst) {
     if (events == 0) break;
     const std::uint32_t size = r.U32("ActionRecordSize");
     swf::Reader body = r.Sub(std::min<std::size_t>(size, r.Size() - r.Position()), "ActionRecord");
-    if (events & 0x20000) body.U8("KeyCode");
-    if (inst.events.size() < 64) inst.events.push_back({events, body.Rest()});
+    const std::uint8_t key = (events & kEventKeyPress) ? body.U8("KeyCode") : 0;
+    if (inst.events.size() < 64) inst.events.push_back({events, body.Rest(), key});
   }
 }
 
@@ -959,9 +959,42 @@ void Stage::Pointer(double x, double y, bool down) {
   if (hooks_) hooks_->Pointer(x, y, down);
 }
 
-void Stage::Key(bool down, int keyCode, int charCode) {
-  if (!quit_ && hooks_) hooks_->Key(down, keyCode, charCode);
+int ButtonKeyPressCode(int keyCode, int charCode) {
+  switch (keyCode) {
+    case 37: return 1;   // left
+    case 39: return 2;   // right
+    case 36: return 3;   // home
+    case 35: return 4;   // end
+    case 45: return 5;   // insert
+    case 46: return 6;   // delete
+    case 8: return 8;    // backspace
+    case 13: return 13;  // enter
+    case 38: return 14;  // up
+    case 40: return 15;  // down
+    case 33: return 16;  // page up
+    case 34: return 17;  // page down
+    case 9: return 18;   // tab
+    case 27: return 19;  // escape
+    default: return charCode >= 32 && charCode <= 126 ? charCode : 0;
+  }
 }
+
+void Stage::Key(bool down, int keyCode, int charCode) {
+  if (quit_) return;
+  ++tick_;
+  createdThisTick_ = 0;
+  framesEnteredThisTick_ = 0;
+  avm_->BeginFrame(ScriptTime());
+  avm_->KeyChanged(down, keyCode, charCode);
+  // Key listeners hear first, then the clips' handlers and the buttons' keyPress actions.
+  pending_.push_back({kNoClip, {}, PendingKind::kBroadcastKey, down ? "onKeyDown" : "onKeyUp"});
+  const int press = down ? ButtonKeyPressCode(keyCode, charCode) : 0;
+  QueueEvents(root_, down ? kEventKeyDown : kEventKeyUp, 0, press);
+  if (press) QueueKeyPress(root_, press, 0);
+  RunActions();
+  if (hooks_) hooks_->Key(down, keyCode, charCode);
+}
+
 
 void Stage::PointerLeft() {
   // Far outside every hit area: rollouts, then a release outside.
@@ -988,6 +1021,7 @@ void Stage::RunActions() {
       case PendingKind::kMethod: avm_->CallHandler(p.target, p.method); break;
       case PendingKind::kConstruct: avm_->ConstructClip(p.target); break;
       case PendingKind::kBroadcast: avm_->BroadcastGlobal("Mouse", p.method); break;
+      case PendingKind::kBroadcastKey: avm_->BroadcastGlobal("Key", p.method); break;
       case PendingKind::kUnload: avm_->RunUnloads(); break;
     }
   }

@@ -43,13 +43,19 @@ struct AsValue;
 struct ClipEventHandler {
   std::uint32_t events = 0;  // kEvent... bits
   std::span<const std::uint8_t> code;
+  std::uint8_t keyPress = 0;  // with kEventKeyPress: the key, as ButtonKeyPressCode numbers it
 };
 inline constexpr std::uint32_t kEventLoad = 0x1, kEventEnterFrame = 0x2, kEventUnload = 0x4, kEventMouseMove = 0x8,
                                kEventMouseDown = 0x10, kEventMouseUp = 0x20, kEventKeyDown = 0x40, kEventKeyUp = 0x80,
                                kEventData = 0x100, kEventInitialize = 0x200, kEventPress = 0x400,
                                kEventRelease = 0x800, kEventReleaseOutside = 0x1000, kEventRollOver = 0x2000,
                                kEventRollOut = 0x4000, kEventDragOver = 0x8000, kEventDragOut = 0x10000,
-                               kEventConstruct = 0x40000;
+                               kEventKeyPress = 0x20000, kEventConstruct = 0x40000;
+
+// The key code of a button's or clip's keyPress condition for a key: 1 to
+// 19 for the cursor and editing keys, the character for printable ones; 0
+// when no condition can name the key.
+int ButtonKeyPressCode(int keyCode, int charCode);
 
 // A display object's handle: its serial number, never handed out twice, so a
 // handle to a removed object finds nothing rather than a newcomer.
@@ -199,6 +205,8 @@ class ClipScripts {
   // A clip leaves: its unload handlers are kept to run (RunUnloads).
   virtual void ClipUnloading(ClipHandle clip) { (void)clip; }
   virtual void RunUnloads() {}
+  // A key went down or up, before the events it raises run (Key.isDown).
+  virtual void KeyChanged(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }
   // `message` to the listeners of a global broadcaster (Mouse, Key, Stage).
   virtual void BroadcastGlobal(const std::string& object, const std::string& message) { (void)object; (void)message; }
   // The clip a clip's hitArea names, read without running a getter;
@@ -396,9 +404,9 @@ class Stage {
  private:
   // kInit: DoInitAction code; kInitialize: a new clip's initialize event;
   // kConstruct: a new clip's class and construct events.
-  // kBroadcast: `method` to the Mouse object's listeners; kUnload: the
-  // unload handlers of removed clips.
-  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kInitialize, kBroadcast, kUnload };
+  // kBroadcast: `method` to the Mouse object's listeners (kBroadcastKey:
+  // the Key object's); kUnload: the unload handlers of removed clips.
+  enum class PendingKind { kCode, kMethod, kConstruct, kInit, kInitialize, kBroadcast, kBroadcastKey, kUnload };
   struct PendingActions {
     ClipHandle target = kNoClip;  // the timeline the actions run on
     std::span<const std::uint8_t> code;
@@ -468,7 +476,10 @@ class Stage {
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
   void BindText(TimelineState& tl, Instance& inst);
-  void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting);
+  // `keyPress`: a key just pressed (ButtonKeyPressCode), for keyPress handlers.
+  void QueueEvents(TimelineState& tl, std::uint32_t events, int nesting, int keyPress = 0);
+  // The keyPress actions of the enabled buttons on the stage for the key.
+  void QueueKeyPress(TimelineState& tl, int press, int nesting);
   // A new clip's onClipEvent(load) handlers and onLoad method.
   void QueueLoad(const Instance& inst);
   Instance* NewScriptInstance(TimelineState& parent, int depth, const std::string& name, const Character* def);

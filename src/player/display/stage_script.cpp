@@ -571,13 +571,14 @@ ClipHandle Stage::Level(int n, bool make) {
   return inst.serial;
 }
 
-void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
+void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting, int keyPress) {
   if (nesting > kMaxSpriteNesting) return;
   static const std::pair<std::uint32_t, const char*> kMethods[] = {
       {kEventMouseDown, "onMouseDown"}, {kEventMouseMove, "onMouseMove"}, {kEventMouseUp, "onMouseUp"}};
   for (auto& [depth, inst] : tl.list) {
     for (const ClipEventHandler& h : inst.events) {
-      if (h.events & events) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
+      const bool pressed = keyPress != 0 && (h.events & kEventKeyPress) && h.keyPress == keyPress;
+      if ((h.events & events) || pressed) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
     }
     // Clips hear the mouse through their methods too.
     if (inst.sprite && inst.sprite->vars) {
@@ -587,7 +588,20 @@ void Stage::QueueEvents(TimelineState& tl, std::uint32_t events, int nesting) {
         }
       }
     }
-    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, events, nesting + 1);
+    if (inst.sprite && IsSpriteDef(inst.def)) QueueEvents(*inst.sprite, events, nesting + 1, keyPress);
+  }
+}
+
+void Stage::QueueKeyPress(TimelineState& tl, int press, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.def && inst.def->kind == Character::Kind::kButton && avm_->Enabled(inst.serial)) {
+      for (const ButtonAction& a : static_cast<const ButtonDef*>(inst.def)->actions) {
+        if (((a.conditions >> 9) & 0x7F) == press)
+          pending_.push_back({inst.parent, LibAround(inst).Data(a.offset, a.length), PendingKind::kCode, {}});
+      }
+    }
+    if (inst.sprite && IsSpriteDef(inst.def)) QueueKeyPress(*inst.sprite, press, nesting + 1);
   }
 }
 
