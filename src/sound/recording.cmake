@@ -13,6 +13,21 @@ quarvel_library(quarvel_sound
 # build, see tools/wave_templates.cmake) beside the target's executable,
 # where paths::DataFilePath finds them.
 function(quarvel_place_recording_templates target)
+  # A test's object library: its test program, in the test programs' folder.
+  get_target_property(program ${target} QUARVEL_TEST_PROGRAM)
+  if(program)
+    if(NOT TARGET quarvel_test_templates)
+      set(dir "${PROJECT_BINARY_DIR}/tests/bin")
+      add_custom_target(quarvel_test_templates
+        COMMAND ${CMAKE_COMMAND} -E make_directory "${dir}"
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different "${PROJECT_BINARY_DIR}/data/adpcm1.wav"
+                "${PROJECT_BINARY_DIR}/data/adpcm2.wav" "${PROJECT_BINARY_DIR}/data/adpcm3.wav" "${dir}/"
+        VERBATIM)
+      add_dependencies(quarvel_test_templates quarvel_recording_templates)
+    endif()
+    add_dependencies(${program} quarvel_test_templates)
+    return()
+  endif()
   add_dependencies(${target} quarvel_recording_templates)
   foreach(n 1 2 3)
     add_custom_command(TARGET ${target} POST_BUILD

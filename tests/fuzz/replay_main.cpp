@@ -1,18 +1,34 @@
 // Runs a fuzz target's entry point over kept inputs (files, or every file
 // of the folders given), so that the corpus is replayed by every test run
-// without libFuzzer. Fails when it finds no input at all.
+// without libFuzzer: fuzz_replay TARGET INPUT... Fails when it finds no
+// input at all or does not know the target.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+#include "fuzz/replay_table.h"
 
 int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
+  const char* program = argv[0];
+  const quarvel::fuzz::ReplayTarget* target = nullptr;
+  for (const auto* t = quarvel::fuzz::kReplayTargets; argc >= 2 && t->name != nullptr; ++t) {
+    if (std::strcmp(t->name, argv[1]) == 0) target = t;
+  }
+  if (target == nullptr) {
+    std::fprintf(stderr, "%s: unknown fuzz target '%s'; known:", program, argc >= 2 ? argv[1] : "");
+    for (const auto* t = quarvel::fuzz::kReplayTargets; t->name != nullptr; ++t) std::fprintf(stderr, " %s", t->name);
+    std::fprintf(stderr, "\n");
+    return 2;
+  }
+  // The target sees its inputs as libFuzzer would pass them.
+  argv[1] = argv[0];
+  --argc;
+  ++argv;
+  if (target->initialize) target->initialize(&argc, &argv);
   std::vector<std::filesystem::path> inputs;
   for (int i = 1; i < argc; ++i) {
     const std::filesystem::path p = argv[i];
@@ -26,18 +42,18 @@ int main(int argc, char** argv) {
     }
   }
   if (inputs.empty()) {
-    std::fprintf(stderr, "%s: no inputs to replay\n", argv[0]);
+    std::fprintf(stderr, "%s %s: no inputs to replay\n", program, target->name);
     return 1;
   }
   for (const auto& p : inputs) {
     std::ifstream in(p, std::ios::binary);
     if (!in) {
-      std::fprintf(stderr, "%s: %s: cannot read\n", argv[0], p.c_str());
+      std::fprintf(stderr, "%s %s: %s: cannot read\n", program, target->name, p.c_str());
       return 1;
     }
     const std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), {});
-    LLVMFuzzerTestOneInput(data.data(), data.size());
+    target->run(data.data(), data.size());
   }
-  std::printf("%zu inputs replayed\n", inputs.size());
+  std::printf("%s: %zu inputs replayed\n", target->name, inputs.size());
   return 0;
 }
