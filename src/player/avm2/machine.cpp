@@ -457,13 +457,6 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
   ThrowError("TypeError", "Instantiation attempted on a non-constructor.", 1007);
 }
 
-Value Machine::NamespaceValue(StringCell* uri) {
-  Object* ns = Instantiate(namespaceClass);
-  ns->kind = ObjectKind::kNamespace;
-  ns->SetDyn(Intern("uri"), Value::Str(uri));
-  return Value::Obj(ns);
-}
-
 Value Machine::MakeError(const std::string& cls, const std::string& message, int id) {
   Class* c = FindClass(cls);
   if (!c) c = errorClass;

@@ -462,8 +462,6 @@ class Machine {
   std::string DescribeThrow(const Value& v);
   // Reports a value no script caught, as Flash does, and logs where.
   void ReportUncaught(const Value& v, const char* what);
-  // A Namespace object of that URI (pushnamespace, namespace constants).
-  Value NamespaceValue(StringCell* uri);
   int Depth() const { return depth_; }
   Limits limits;
   std::uint64_t InstructionsThisFrame() const { return instructions_; }
