@@ -63,6 +63,7 @@ struct FlashObject : NativeBase {
   std::string type;
   // InteractiveObject, DisplayObjectContainer and Sprite
   bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
+  bool doubleClickEnabled = false;
   // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
   // LoaderInfo's content and loader; a loader's error text or content type.
   Value data, content, info, owner;
@@ -146,6 +147,7 @@ struct EventObject : NativeBase {
   static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
   std::string type;
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
+  bool dispatched = false;  // some listener heard it: sent again, it is cloned
   Value target, currentTarget;
   int phase = 0;
   double stageX = 0, stageY = 0, localX = 0, localY = 0;
@@ -262,6 +264,7 @@ struct MediaState {
 // whether stage.invalidate() asked for RENDER.
 struct StageState {
   std::string scaleMode, align;
+  std::optional<double> frameRate;  // as a script last set it (NaN kept)
   bool invalidated = false;
 };
 

@@ -9,12 +9,15 @@ namespace quarvel::player::as3 {
 NATIVE(StWidth) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
 NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
 NATIVE(StFrameRate) {
+  if (const auto& set = B(m).stageState.frameRate) return Value::Number(*set);
   const int scripted = B(m).stage.ScriptFrameRate();
   return Value::Number((scripted > 0 ? scripted : B(m).lib.movie.header.frameRate) / 256.0);
 }
 // The movie plays at the rate its script sets, from the next frame on.
 NATIVE(StSetFrameRate) {
   const double fps = m.ToNumber(m.ArgOr(a, 0));
+  // Read back as set within Flash's 0.01 to 1000 (NaN as NaN); the clock keeps its last rate for NaN.
+  B(m).stageState.frameRate = std::isnan(fps) ? fps : std::clamp(fps, 0.01, 1000.0);
   if (!std::isnan(fps)) B(m).stage.SetScriptFrameRate(fps);
   return Value();
 }
