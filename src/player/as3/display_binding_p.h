@@ -570,5 +570,11 @@ void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
 void InstallBitmaps(As3Display& b);
+// BitmapData (bitmaps.cpp) for its pixel methods (bitmap_pixels.cpp).
+BitmapDataObject* SelfBitmap(Machine& m, const Value& self);
+void Changed(Machine& m, BitmapDataObject* bd);
+std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f);
+PixelRect RectArg(Machine& m, const Value& r);
+void AddBitmapPixelMethods(As3Display& b);
 
 }  // namespace quarvel::player::as3
