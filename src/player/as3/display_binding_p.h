@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "player/avm2/builtins_util.h"
 #include "player/render/bitmap_data.h"
@@ -67,6 +68,7 @@ struct FlashObject : NativeBase {
   // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
   // LoaderInfo's content and loader; a loader's error text or content type.
   Value data, content, info, owner;
+  Value metaData;  // DisplayObject.metaData: null until set
   std::string format = "text", url, message;
   double bytesLoaded = 0, bytesTotal = 0;
   // Sound and SoundChannel: the library sound, its length; a channel's start and end.
@@ -98,6 +100,7 @@ struct FlashObject : NativeBase {
     h.Mark(content);
     h.Mark(info);
     h.Mark(owner);
+    h.Mark(metaData);
     h.Mark(focusRect);
     h.Mark(contextMenu);
     h.Mark(perspective);
@@ -423,8 +426,11 @@ class As3Display : public ScriptHooks {
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
     Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def, from);
+    if (inst) scriptNodes.insert(inst->serial);
     return inst;
   }
+  // The nodes scripts made; the others a timeline placed (their names are fixed).
+  std::unordered_set<ClipHandle> scriptNodes;
 
   // ---- events
   Value NewEvent(Class* cls, const std::string& type, bool bubbles);

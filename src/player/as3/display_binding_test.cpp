@@ -9,6 +9,7 @@
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
+#include "support/shape_builder.h"
 
 namespace quarvel::player {
 namespace {
@@ -254,6 +255,44 @@ TEST(As3Display, MaskShowsOnlyWhereTheMaskCovers) {
   ASSERT_TRUE(p.LoadMovieBytes(bytes));
   EXPECT_EQ(Pixel(p, 25, 25), (gdi::Color{255, 0, 0}));
   EXPECT_EQ(Pixel(p, 75, 75), (gdi::Color{255, 255, 255}));
+}
+
+TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
+  // A 100 x 100 red square placed by the timeline as `kid` (scaled to 40 x 40),
+  // and a script's sprite at (60, 60).
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    testing::ShapeBuilder s;
+    s.Rectangle(0, 0, 2000, 2000, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    swf::Matrix small;
+    small.scaleX = small.scaleY = 0.4;
+    b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = small, .name = "kid"});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    m.NewSprite(c, 1, "mine", 0x0000FF, 60, 60, 10, 10);
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("setlocal_2");
+    // The main timeline's box is the stage's: it meets both children.
+    for (int local : {2, 1})
+      trace([&] { c.Op("getlocal_0").Op("getlocal", {local}).Op("callproperty", {m.Q("hitTestObject"), 1}); });
+    trace([&] { c.Op("getlocal_2").Op("getlocal_1").Op("callproperty", {m.Q("hitTestObject"), 1}); });
+    for (int x : {65, 80})
+      trace([&] { c.Op("getlocal_0").Op("pushbyte", {x}).Op("pushbyte", {x}).Op("callproperty", {m.Q("hitTestPoint"), 2}); });
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("metaData")}); });
+    c.Op("getlocal_1").Op("pushstring", {m.S("renamed")}).Op("setproperty", {m.Q("name")});
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("name")}); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("renamed")}).Op("setproperty", {m.Q("name")});
+    m.Trace(c, "not reached");
+  });
+  const std::string out = testing::As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find("Error")), "true|true|false|true|false|null|renamed|");
+  EXPECT_NE(out.find("Error #2078"), std::string::npos) << out;
+  EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
 }
 
 }  // namespace
