@@ -418,8 +418,11 @@ NATIVE(McPrevFrame) {
   return Value();
 }
 // Counted from the start of the current scene, as in Flash.
+// A MovieClip a script made of nothing has no frame to be on, and never plays.
+bool Frameless(Machine& m, const TimelineState& tl) { return tl.def == &B(m).stage.EmptySprite().timeline; }
 NATIVE(McCurrentFrame) {
   TimelineState* tl = Clip(m, self);
+  if (tl && Frameless(m, *tl)) return Value::Int(0);
   return Value::Int(tl ? tl->current + 1 - CurrentScene(*tl).start : 1);
 }
 NATIVE(McTotalFrames) {
@@ -428,7 +431,7 @@ NATIVE(McTotalFrames) {
 }
 NATIVE(McIsPlaying) {
   TimelineState* tl = Clip(m, self);
-  return Value::Bool(tl && tl->playing);
+  return Value::Bool(tl && tl->playing && !Frameless(m, *tl));
 }
 // Labels as the movie writes them.
 NATIVE(McCurrentLabel) {

@@ -268,6 +268,7 @@ struct MediaState {
 struct StageState {
   std::string scaleMode, align;
   std::optional<double> frameRate;  // as a script last set it (NaN kept)
+  bool focusRect = true;             // stageFocusRect
   bool invalidated = false;
 };
 

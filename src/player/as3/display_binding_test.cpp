@@ -295,5 +295,37 @@ TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
   EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
 }
 
+TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
+  As3Movie d;
+  const auto mc = d.Display("MovieClip");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto stage = [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}); };
+    trace([&] { stage(); c.Op("getproperty", {m.Q("color")}); });
+    stage();
+    c.Op("pushuint", {m.a.UInt(0x2200FF00u)}).Op("setproperty", {m.Q("color")});
+    trace([&] { stage(); c.Op("getproperty", {m.Q("color")}); });
+    stage();
+    c.Op("pushbyte", {0}).Op("setproperty", {m.Q("frameRate")});
+    trace([&] { stage(); c.Op("getproperty", {m.Q("frameRate")}); });
+    m.NewSprite(c, 1, "box", 0xFF0000, 10, 10, 30, 20);
+    trace([&] { stage(); c.Op("getproperty", {m.Q("width")}); });
+    trace([&] { stage(); c.Op("getproperty", {m.Q("root")}); stage(); c.Op("strictequals"); });
+    // A clip made of nothing: on no frame, not playing, and under no movie's root.
+    c.Op("findpropstrict", {mc}).Op("constructprop", {mc, 0}).Op("setlocal_2");
+    for (const char* p : {"currentFrame", "totalFrames", "isPlaying", "loaderInfo"})
+      trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q(p)}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            std::to_string(0xFFFFFFFFu) + "|" + std::to_string(0xFF00FF00u) + "|0.01|30|true|0|1|false|null|");
+  // The colour set is the picture's background.
+  const auto bmp = testing::As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(90, 90), (gdi::Color{0, 255, 0}));
+}
+
 }  // namespace
 }  // namespace quarvel::player

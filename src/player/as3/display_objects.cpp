@@ -254,6 +254,7 @@ NATIVE(DoGetRoot) {
   // In a movie a Loader loaded, its own main timeline.
   if (f)
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) return b.ValueFor(r);
+  if (f && f == b.stageObject) return Value::Obj(f);  // the stage is its own root
   if (!f || !b.OnStage(f->handle)) return Value::Null();
   return b.ValueFor(kRootClip);
 }
@@ -261,8 +262,8 @@ bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f) return false;
-  if (f->handle == kRootClip) {
-    // The main timeline: the union of its children and drawing.
+  if (f->handle == kRootClip || f == b.stageObject) {
+    // The main timeline (and the stage around it): the union of its children and drawing.
     TimelineState& root = b.stage.Root();
     bool any = false;
     for (auto& [d, c] : root.list) {

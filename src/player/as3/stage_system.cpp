@@ -103,7 +103,31 @@ NATIVE(FsCommand) {
   }
   return Value();
 }
+// The background colour, read with an opaque alpha; setting it repaints the stage.
+NATIVE(StColor) {
+  As3Display& b = B(m);
+  Rgba c{255, 255, 255, 255};
+  if (const auto s = b.stage.ScriptBackground()) c = *s;
+  else if (b.lib.background) c = *b.lib.background;
+  return Value::Number(0xFF000000u | c.r << 16 | c.g << 8 | c.b);
+}
+NATIVE(StSetColor) {
+  const std::uint32_t v = m.ToUint(m.ArgOr(a, 0));
+  B(m).stage.SetScriptBackground(Rgba{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                                      static_cast<std::uint8_t>(v), 255});
+  return Value();
+}
+NATIVE(StFocusRect) { return Value::Bool(B(m).stageState.focusRect); }
+NATIVE(StSetFocusRect) {
+  B(m).stageState.focusRect = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(ReturnOne) { return Value::Int(1); }
 constexpr MemberRow kStageRows[] = {
+    {"flash.display::Stage", "color", Member::kGetter, StColor},
+    {"flash.display::Stage", "color", Member::kSetter, StSetColor},
+    {"flash.display::Stage", "browserZoomFactor", Member::kGetter, ReturnOne},
+    {"flash.display::Stage", "contentsScaleFactor", Member::kGetter, ReturnOne},
     {"flash.display::Stage", "stageWidth", Member::kGetter, StWidth},
     {"flash.display::Stage", "stageWidth", Member::kSetter, StSetIgnored},
     {"flash.display::Stage", "stageHeight", Member::kGetter, StHeight},
@@ -122,8 +146,8 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "focus", Member::kSetter, StSetFocus},
     {"flash.display::Stage", "showDefaultContextMenu", Member::kGetter, DoGetVisible},
     {"flash.display::Stage", "showDefaultContextMenu", Member::kSetter, StSetIgnored},
-    {"flash.display::Stage", "stageFocusRect", Member::kGetter, DoGetVisible},
-    {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "stageFocusRect", Member::kGetter, StFocusRect},
+    {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetFocusRect},
     {"flash.display::Stage", "invalidate", Member::kMethod, StInvalidate},
     {"flash.display::StageScaleMode", "NO_SCALE", Member::kConst, nullptr, "noScale"},
     {"flash.display::StageScaleMode", "SHOW_ALL", Member::kConst, nullptr, "showAll"},
