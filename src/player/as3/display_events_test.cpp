@@ -272,5 +272,35 @@ TEST(As3EventRules, ATimerRunsThroughItsLastTickStopsForCompleteAndRefusesBadDel
   EXPECT_NE(out.find("timer true|timerComplete false|"), std::string::npos) << out;
 }
 
+TEST(As3EventRules, FocusMovesWithOutThenInAndLeavesWithItsObject) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name", "relatedObject"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto traceFocus = [&] {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_0").Op("getproperty", {m.Q("stage")})
+          .Op("getproperty", {m.Q("focus")}).Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto focus = [&](int local) {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal", {local}).Op("setproperty", {m.Q("focus")});
+    };
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 10, 10);
+    m.NewSprite(c, 2, "b", 0x00FF00, 20, 0, 10, 10);
+    for (int local : {1, 2}) {
+      m.Listen(c, local, "focusIn", heard);
+      m.Listen(c, local, "focusOut", heard);
+    }
+    focus(1);
+    focus(2);
+    // Off the stage the focus stays until the object leaves the stage.
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("removeChild"), 1});
+    traceFocus();
+    focus(2);
+    traceFocus();
+  });
+  const std::string out = testing::As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.rfind("focusIn a null|focusOut a [object Sprite]|focusIn b [object Sprite]|", 0), 0u) << out;
+  EXPECT_NE(out.find("|null|focusIn b null|[object Sprite]|"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

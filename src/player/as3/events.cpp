@@ -408,6 +408,15 @@ void As3Display::Removed(ClipHandle h) {
   Value e = NewEvent(eventClass, "removed", true);
   Dispatch(it->second, As<EventObject>(e));
   if (OnStage(h)) {
+    // Leaving the stage takes the focus with it, from the object or anything inside.
+    if (FlashObject* f = As<FlashObject>(pointer.focus)) {
+      ClipHandle up = f->handle;
+      for (int guard = 0; guard < 1000 && up != kNoClip && up != kRootClip && up != h; ++guard) {
+        const Instance* i = Node(up);
+        up = i ? i->parent : kNoClip;
+      }
+      if (up == h) pointer.focus = Value::Null();
+    }
     Value e2 = NewEvent(eventClass, "removedFromStage", false);
     Dispatch(it->second, As<EventObject>(e2));
   }
