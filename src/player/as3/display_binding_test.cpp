@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -325,6 +326,37 @@ TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
   // The colour set is the picture's background.
   const auto bmp = testing::As3FirstPicture(bytes);
   EXPECT_EQ(bmp.GetPixel(90, 90), (gdi::Color{0, 255, 0}));
+}
+
+TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto set = [&](const char* p, double v) {
+      c.Op("getlocal_1").Op("pushdouble", {m.a.Double(v)}).Op("setproperty", {m.Q(p)});
+    };
+    const auto matrix = [&](const char* field) {
+      trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix")})
+                      .Op("getproperty", {m.Q(field)}); });
+    };
+    m.NewSprite(c, 1, "s", 0xFF0000, 0, 0, 10, 10);
+    set("scaleX", 2);
+    // A NaN rotation leaves the matrix; a later scale still works from it.
+    set("rotation", std::nan(""));
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("rotation")}); });
+    matrix("a");
+    set("scaleX", 1.5);
+    matrix("a");
+    // A NaN scale zeroes its column.
+    set("scaleY", std::nan(""));
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("scaleY")}); });
+    matrix("d");
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "NaN|2|1.5|NaN|0|");
 }
 
 }  // namespace

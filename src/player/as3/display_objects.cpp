@@ -92,23 +92,49 @@ NATIVE(DoGetRotation) {
   Instance* i = SelfNode(m, self);
   return Value::Number(i ? transform::RotationDegrees(i->matrix, i->scriptTransform) : 0);
 }
+// NaN is kept and read back: a NaN scale zeroes its column of the matrix,
+// a NaN rotation leaves the matrix as it is.
+void KeepAsIs(Instance& i, const transform::ScriptTransform& t) {
+  transform::Kept& kept = i.scriptTransform;
+  kept.script = t;
+  kept.held = true;
+  kept.linear = {i.matrix.scaleX, i.matrix.rotateSkew0, i.matrix.rotateSkew1, i.matrix.scaleY};
+}
+void SetScaleNaN(Instance& i, bool x) {
+  transform::ScriptTransform t = transform::Read(i.matrix, i.scriptTransform);
+  (x ? t.xscale : t.yscale) = std::nan("");
+  if (x) i.matrix.scaleX = i.matrix.rotateSkew0 = 0;
+  else i.matrix.rotateSkew1 = i.matrix.scaleY = 0;
+  KeepAsIs(i, t);
+}
 NATIVE(DoSetScaleX) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) SetScaleNaN(*i, true);
+    else transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
     i->scripted = true;
   }
   return Value();
 }
 NATIVE(DoSetScaleY) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) SetScaleNaN(*i, false);
+    else transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
     i->scripted = true;
   }
   return Value();
 }
 NATIVE(DoSetRotation) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) {
+      transform::ScriptTransform t = transform::Read(i->matrix, i->scriptTransform);
+      t.degrees = v;
+      KeepAsIs(*i, t);
+    } else {
+      transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    }
     i->scripted = true;
   }
   return Value();
