@@ -101,6 +101,29 @@ NATIVE(TrSetMatrix3D) {
   m.SetProperty(obj, "scaleZ", Value::Number(get(sc, "z")));
   return Value();
 }
+// concatenatedMatrix: the object's matrix and its ancestors', in pixels.
+NATIVE(TrGetConcatenatedMatrix) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  cairo_matrix_t w;
+  cairo_matrix_init_identity(&w);
+  if (t && b.Existing(t->handle)) w = World(b, t->handle);
+  Value args[6] = {Value::Number(w.xx), Value::Number(w.yx), Value::Number(w.xy),
+                   Value::Number(w.yy), Value::Number(w.x0 / 20.0), Value::Number(w.y0 / 20.0)};
+  return Value::Obj(m.Construct(b.matrixClass, args));
+}
+// pixelBounds: the object's bounds on the stage, out to whole pixels.
+NATIVE(TrGetPixelBounds) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  Rect r;
+  const bool any = f && BoundsIn(m, Value::Obj(f), Value::Obj(b.stageObject), r);
+  const double x0 = any ? std::floor(r.xmin / 20.0) : 0, y0 = any ? std::floor(r.ymin / 20.0) : 0;
+  const double x1 = any ? std::ceil(r.xmax / 20.0) : 0, y1 = any ? std::ceil(r.ymax / 20.0) : 0;
+  Value args[4] = {Value::Number(x0), Value::Number(y0), Value::Number(x1 - x0), Value::Number(y1 - y0)};
+  return Value::Obj(m.Construct(b.rectangleClass, args));
+}
 NATIVE(TrGetColorTransform) {
   Instance* i = SelfNode(m, self);
   ColorTransform c = i ? i->cxform : ColorTransform{};
@@ -399,6 +422,8 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "matrix", Member::kGetter, TrGetMatrix},
     {"flash.geom::Transform", "matrix", Member::kSetter, TrSetMatrix},
     {"flash.geom::Transform", "colorTransform", Member::kGetter, TrGetColorTransform},
+    {"flash.geom::Transform", "concatenatedMatrix", Member::kGetter, TrGetConcatenatedMatrix},
+    {"flash.geom::Transform", "pixelBounds", Member::kGetter, TrGetPixelBounds},
     {"flash.geom::Transform", "matrix3D", Member::kGetter, TrGetMatrix3D},
     {"flash.geom::Transform", "matrix3D", Member::kSetter, TrSetMatrix3D},
     {"flash.geom::Transform", "perspectiveProjection", Member::kGetter, TrGetPerspective},

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
@@ -533,6 +534,47 @@ TEST(As3Text, TimelineFieldsAreTextFieldsScriptsReachByName) {
   const auto out = Traced(t.Build());
   const std::vector<std::string> want = {"from the timeline", "changed", "7", "true"};
   EXPECT_EQ(out, want);
+}
+
+// A filter draws the field into a layer as large as its box after autoSize,
+// not the empty box a script-made field starts with.
+TEST(As3Text, FilteredFieldsShowTheirWholeText) {
+  auto countAfter = [](int filterCount) {
+    TextMovie t;
+    t.Field("Arial", 28);
+    t.Set(1, "textColor", [&] { t.Int(0xFF0000); });
+    t.Set(1, "autoSize", [&] { t.Str("left"); });
+    t.Set(1, "htmlText", [&] { t.Str("<b>MMMM</b>"); });
+    auto filters = [&](std::string_view n) { return t.a.PackageName("flash.filters", n); };
+    if (filterCount > 0) {
+      // field.filters = [new BlurFilter(1, 1, 2), new GlowFilter(0, 1, 4, 4, 3)]
+      t.Reg(1);
+      t.c.Op("findpropstrict", {filters("BlurFilter")});
+      t.Int(1).Int(1).Int(2);
+      t.c.Op("constructprop", {filters("BlurFilter"), 3});
+      t.c.Op("findpropstrict", {filters("GlowFilter")});
+      t.Int(0).Int(1).Int(4).Int(4).Int(3);
+      t.c.Op("constructprop", {filters("GlowFilter"), 5});
+      t.c.Op("newarray", {2}).Op("setproperty", {t.Q("filters")});
+    }
+    gdi::Bitmap pic;
+    Traced(t.Build(), &pic);
+    int red = 0, dark = 0;
+    for (int y = 0; y < pic.Height(); ++y)
+      for (int x = 0; x < pic.Width(); ++x) {
+        const gdi::Color px = pic.GetPixel(x, y);
+        red += px.r > 150 && px.g < 90 && px.b < 90;
+        dark += px.r < 60 && px.g < 60 && px.b < 60;
+      }
+    return std::pair{red, dark};
+  };
+  const auto [plainRed, plainDark] = countAfter(0);
+  const auto [red, dark] = countAfter(2);
+  ASSERT_GT(plainRed, 200);
+  EXPECT_EQ(plainDark, 0);
+  // Slightly blurred, the letters keep most of their red; the glow rings them.
+  EXPECT_GT(red, plainRed / 2);
+  EXPECT_GT(dark, 100);
 }
 
 }  // namespace
