@@ -569,5 +569,6 @@ void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
 void InstallBitmaps(As3Display& b);
+void InstallTextEngine(As3Display& b);  // flash.text.engine, after TextField
 
 }  // namespace quarvel::player::as3
