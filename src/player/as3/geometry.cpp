@@ -165,6 +165,21 @@ double GetN(Machine& m, const Value& self, const char* n) { return m.ToNumber(Ge
 void Set(Machine& m, const Value& self, const char* n, double v) {
   if (Object* o = self.AsObject()) o->SetDyn(m.Intern(n), Value::Number(v));
 }
+// A point's or rectangle's own numbers as accessors over its stored values,
+// so that a sealed script subclass (a Rectangle its compiler extends) reads
+// and writes them as Flash's own fields.
+template <const char* kName>
+Value FieldGet(Machine&, Value self, std::span<Value>) {
+  const Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn(kName) : nullptr;
+  return v ? *v : Value::Number(0);
+}
+template <const char* kName>
+Value FieldSet(Machine& m, Value self, std::span<Value> a) {
+  if (Object* o = self.AsObject()) o->SetDyn(m.Intern(kName), Value::Number(m.ToNumber(m.ArgOr(a, 0))));
+  return Value();
+}
+constexpr char kX[] = "x", kY[] = "y", kWidth[] = "width", kHeight[] = "height";
 NATIVE(PointCtor) {
   Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
   Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
@@ -440,6 +455,14 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Point", "distance", Member::kStaticMethod, PointDistance},
     {"flash.geom::Point", "interpolate", Member::kStaticMethod, PointInterpolate},
     {"flash.geom::Point", "polar", Member::kStaticMethod, PointPolar},
+    {"flash.geom::Rectangle", "x", Member::kGetter, FieldGet<kX>},
+    {"flash.geom::Rectangle", "x", Member::kSetter, FieldSet<kX>},
+    {"flash.geom::Rectangle", "y", Member::kGetter, FieldGet<kY>},
+    {"flash.geom::Rectangle", "y", Member::kSetter, FieldSet<kY>},
+    {"flash.geom::Rectangle", "width", Member::kGetter, FieldGet<kWidth>},
+    {"flash.geom::Rectangle", "width", Member::kSetter, FieldSet<kWidth>},
+    {"flash.geom::Rectangle", "height", Member::kGetter, FieldGet<kHeight>},
+    {"flash.geom::Rectangle", "height", Member::kSetter, FieldSet<kHeight>},
     {"flash.geom::Rectangle", "left", Member::kGetter, RectLeft},
     {"flash.geom::Rectangle", "top", Member::kGetter, RectTop},
     {"flash.geom::Rectangle", "right", Member::kGetter, RectRight},

@@ -3,6 +3,7 @@
 // layout, with the line's metrics (origin on the baseline, as Flash puts
 // it). The formats (ElementFormat, FontDescription) and elements are plain
 // objects of named values with Flash's defaults.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -131,10 +132,13 @@ std::vector<Value> ElementsOf(Machine& m, const Value& group) {
   for (int i = 0; i < n && i < 100000; ++i) out.push_back(m.GetProperty(v, std::to_string(i)));
   return out;
 }
+NATIVE(GroupElementSetElements);
 NATIVE(GroupElementCtor) {
   FillFromArgs(m, self, a,
                {{"elements", Value::Null()}, {"elementFormat", Value::Null()}, {"eventMirror", Value::Null()},
                 {"textRotation", m.Str("rotate0")}});
+  Value elements[] = {m.ArgOr(a, 0)};
+  GroupElementSetElements(m, self, elements);
   return self;
 }
 NATIVE(GroupElementText) {
@@ -150,8 +154,57 @@ NATIVE(GroupElementAt) {
   return i >= 0 && i < static_cast<double>(list.size()) ? list[static_cast<std::size_t>(i)] : Value::Null();
 }
 NATIVE(GroupElementSetElements) {
-  m.SetProperty(self, "elements", m.ArgOr(a, 0));
+  std::vector<Value> elems;
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsObject()) {
+    const int n = static_cast<int>(Num(m, v, "length"));
+    for (int i = 0; i < n && i < 100000; ++i) elems.push_back(m.GetProperty(v, std::to_string(i)));
+  }
+  for (const Value& e : elems)
+    if (e.IsObject()) m.SetProperty(e, "groupElement", self);
+  m.SetProperty(self, "elements", Value::Obj(m.NewArray(std::move(elems))));
   return Value();
+}
+// replaceElements(begin, end, newElements): the elements replaced, in order.
+NATIVE(GroupElementReplaceElements) {
+  std::vector<Value> elems = ElementsOf(m, self);
+  const auto size = static_cast<double>(elems.size());
+  const auto begin = static_cast<std::size_t>(std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, size));
+  const auto end = static_cast<std::size_t>(std::clamp(avm2::ArgNum(m, a, 1, 0), static_cast<double>(begin), size));
+  std::vector<Value> removed(elems.begin() + static_cast<std::ptrdiff_t>(begin),
+                             elems.begin() + static_cast<std::ptrdiff_t>(end));
+  std::vector<Value> added;
+  const Value v = m.ArgOr(a, 2);
+  if (v.IsObject()) {
+    const int n = static_cast<int>(Num(m, v, "length"));
+    for (int i = 0; i < n && i < 100000; ++i) added.push_back(m.GetProperty(v, std::to_string(i)));
+  }
+  for (const Value& e : added)
+    if (e.IsObject()) m.SetProperty(e, "groupElement", self);
+  for (const Value& e : removed)
+    if (e.IsObject()) m.SetProperty(e, "groupElement", Value::Null());
+  elems.erase(elems.begin() + static_cast<std::ptrdiff_t>(begin), elems.begin() + static_cast<std::ptrdiff_t>(end));
+  elems.insert(elems.begin() + static_cast<std::ptrdiff_t>(begin), added.begin(), added.end());
+  m.SetProperty(self, "elements", Value::Obj(m.NewArray(std::move(elems))));
+  return Value::Obj(m.NewArray(std::move(removed)));
+}
+NATIVE(GroupElementIndex) {
+  const auto list = ElementsOf(m, self);
+  for (std::size_t i = 0; i < list.size(); ++i)
+    if (list[i].AsObject() && list[i].AsObject() == m.ArgOr(a, 0).AsObject()) return Value::Int(static_cast<std::int32_t>(i));
+  return Value::Int(-1);
+}
+// The element holding a character of the group's text.
+NATIVE(GroupElementAtCharIndex) {
+  double at = avm2::ArgNum(m, a, 0, -1);
+  if (at < 0) return Value::Null();
+  for (const Value& e : ElementsOf(m, self)) {
+    if (!e.IsObject()) continue;
+    const double n = Num(m, m.Str(Str(m, e, "text")), "length");
+    if (at < n) return e;
+    at -= n;
+  }
+  return Value::Null();
 }
 // The format of a content element: its own, else its first child's.
 Value FormatOf(Machine& m, const Value& content, int depth = 0) {
@@ -442,6 +495,9 @@ void InstallTextEngine(As3Display& b) {
   m.AddGetter(ge, "elementCount", GroupElementCount);
   m.AddMethod(ge, "getElementAt", GroupElementAt);
   m.AddMethod(ge, "setElements", GroupElementSetElements);
+  m.AddMethod(ge, "replaceElements", GroupElementReplaceElements);
+  m.AddMethod(ge, "getElementIndex", GroupElementIndex);
+  m.AddMethod(ge, "getElementAtCharIndex", GroupElementAtCharIndex);
   Class* graphic = cls("GraphicElement", content, GraphicElementCtor);
   m.AddGetter(graphic, "text", GraphicElementText);
 
