@@ -366,6 +366,20 @@ TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
 namespace quarvel::player {
 namespace {
 
+// A sealed class extending Rectangle keeps the fields it inherits.
+TEST(As3DisplayExtras, SealedSubclassesOfRectangleKeepTheirFields) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  d.LinkedClass("Parcel", {rect}, 0, {}, {}, true);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Parcel")}).Op("constructprop", {m.Q("Parcel"), 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {7}).Op("setproperty", {m.Q("width")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"right"}).Local(1, {"height"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 12 0|");
+}
+
 TEST(As3DisplayExtras, GraphicsPathMethodsAppendCommandsAndDraw) {
   As3Movie d;
   const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), shape = d.Display("Shape");

@@ -650,5 +650,38 @@ TEST(As3TextEngine, TextBlockBreaksItsContentIntoMeasuredLines) {
   EXPECT_LT(below, above / 10);
 }
 
+// A group's text is its elements' in order, and a block lays it out whole;
+// replacing elements hands back those replaced.
+TEST(As3TextEngine, GroupElementsJoinTheirElementsText) {
+  TextMovie t;
+  auto engine = [&](std::string_view n) { return t.a.PackageName("flash.text.engine", n); };
+  auto element = [&](std::string_view text) {
+    t.c.Op("findpropstrict", {engine("TextElement")});
+    t.Str(text);
+    t.c.Op("findpropstrict", {engine("ElementFormat")}).Op("constructprop", {engine("ElementFormat"), 0});
+    t.c.Op("constructprop", {engine("TextElement"), 2});
+  };
+  // reg 1 = new GroupElement([new TextElement("ab"), new TextElement("cde")])
+  t.c.Op("findpropstrict", {engine("GroupElement")});
+  element("ab");
+  element("cde");
+  t.c.Op("newarray", {2}).Op("constructprop", {engine("GroupElement"), 1}).Op("setlocal_1");
+  t.Trace(t.Get(1, "text")).Trace(t.Get(1, "elementCount"));
+  // A block of the group: one line of all five characters.
+  t.c.Op("findpropstrict", {engine("TextBlock")}).Op("getlocal_1").Op("constructprop", {engine("TextBlock"), 1});
+  t.c.Op("pushnull").Op("callproperty", {t.Q("createTextLine"), 1}).Op("getproperty", {t.Q("rawTextLength")});
+  t.c.Op("setlocal_2");
+  t.Trace([&] { t.Reg(2); });
+  // replaceElements(0, 1, [new TextElement("xyz")]) gives back the "ab" element.
+  t.Trace([&] {
+    t.Reg(1).Int(0).Int(1);
+    element("xyz");
+    t.c.Op("newarray", {1}).Op("callproperty", {t.Q("replaceElements"), 3}).Op("getproperty", {t.a.QName(t.pub, "0")})
+        .Op("getproperty", {t.Q("text")});
+  });
+  t.Trace(t.Get(1, "text"));
+  EXPECT_EQ(Traced(t.Build()), (std::vector<std::string>{"abcde", "2", "5", "ab", "xyzcde"}));
+}
+
 }  // namespace
 }  // namespace quarvel::player
