@@ -375,9 +375,27 @@ TEST(As3DisplayExtras, SealedSubclassesOfRectangleKeepTheirFields) {
     c.Op("findpropstrict", {m.Q("Parcel")}).Op("constructprop", {m.Q("Parcel"), 0}).Op("setlocal", {1});
     c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {m.Q("x")});
     c.Op("getlocal_1").Op("pushbyte", {7}).Op("setproperty", {m.Q("width")});
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("setproperty", {m.Q("height")});
     Line(m, c).Local(1, {"x"}).Local(1, {"right"}).Local(1, {"height"}).Done();
+    // equals and containsRect compare with a plain rectangle; empty ones are never inside.
+    auto rectangle = [&](const std::vector<int>& v) {
+      c.Op("findpropstrict", {rect});
+      for (int i : v) c.Op("pushbyte", {i});
+      c.Op("constructprop", {rect, 4});
+    };
+    Line line(m, c);
+    const std::vector<std::pair<const char*, std::vector<int>>> asks = {
+        {"equals", {5, 0, 7, 4}}, {"equals", {5, 0, 7, 5}}, {"containsRect", {6, 1, 2, 2}},
+        {"containsRect", {6, 1, 0, 2}}, {"containsRect", {6, 1, 9, 2}}};
+    for (const auto& [method, r] : asks) {
+      c.Op("getlocal_1");
+      rectangle(r);
+      c.Op("callproperty", {m.Q(method), 1});
+      line.Add();
+    }
+    line.Done();
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 12 0|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 12 4|true false true false false|");
 }
 
 TEST(As3DisplayExtras, GraphicsPathMethodsAppendCommandsAndDraw) {

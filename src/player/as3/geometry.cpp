@@ -308,6 +308,33 @@ NATIVE(RectUnion) {
   const double y1 = std::max(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
   return NewRect(m, x0, y0, x1 - x0, y1 - y0);
 }
+NATIVE(RectEquals) {
+  const Value o = m.ArgOr(a, 0);
+  if (!o.IsObject()) return Value::Bool(false);
+  for (const char* n : {"x", "y", "width", "height"})
+    if (GetN(m, self, n) != GetN(m, o, n)) return Value::Bool(false);
+  return Value::Bool(true);
+}
+// containsRect: the other lies inside (an empty one never does).
+NATIVE(RectContainsRect) {
+  const Value o = m.ArgOr(a, 0);
+  if (!o.IsObject()) return Value::Bool(false);
+  const double ox = GetN(m, o, "x"), oy = GetN(m, o, "y"), ow = GetN(m, o, "width"), oh = GetN(m, o, "height");
+  if (!(ow > 0 && oh > 0)) return Value::Bool(false);
+  const double x = GetN(m, self, "x"), y = GetN(m, self, "y");
+  return Value::Bool(ox >= x && oy >= y && ox + ow <= x + GetN(m, self, "width") &&
+                     oy + oh <= y + GetN(m, self, "height"));
+}
+NATIVE(RectSetEmpty) {
+  for (const char* n : {"x", "y", "width", "height"}) Set(m, self, n, 0);
+  return Value();
+}
+NATIVE(RectCopyFrom) {
+  const Value o = m.ArgOr(a, 0);
+  if (o.IsObject())
+    for (const char* n : {"x", "y", "width", "height"}) Set(m, self, n, GetN(m, o, n));
+  return Value();
+}
 NATIVE(RectOffset) {
   Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
   Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
@@ -320,6 +347,15 @@ NATIVE(RectInflate) {
   Set(m, self, "width", GetN(m, self, "width") + 2 * dx);
   Set(m, self, "height", GetN(m, self, "height") + 2 * dy);
   return Value();
+}
+// offsetPoint and inflatePoint: offset and inflate by a point's x and y.
+NATIVE(RectOffsetPoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectOffset(m, self, args);
+}
+NATIVE(RectInflatePoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectInflate(m, self, args);
 }
 NATIVE(RectSetTo) { return RectCtor(m, self, a); }
 NATIVE(RectToString) {
@@ -463,6 +499,12 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Rectangle", "width", Member::kSetter, FieldSet<kWidth>},
     {"flash.geom::Rectangle", "height", Member::kGetter, FieldGet<kHeight>},
     {"flash.geom::Rectangle", "height", Member::kSetter, FieldSet<kHeight>},
+    {"flash.geom::Rectangle", "equals", Member::kMethod, RectEquals},
+    {"flash.geom::Rectangle", "containsRect", Member::kMethod, RectContainsRect},
+    {"flash.geom::Rectangle", "setEmpty", Member::kMethod, RectSetEmpty},
+    {"flash.geom::Rectangle", "copyFrom", Member::kMethod, RectCopyFrom},
+    {"flash.geom::Rectangle", "offsetPoint", Member::kMethod, RectOffsetPoint},
+    {"flash.geom::Rectangle", "inflatePoint", Member::kMethod, RectInflatePoint},
     {"flash.geom::Rectangle", "left", Member::kGetter, RectLeft},
     {"flash.geom::Rectangle", "top", Member::kGetter, RectTop},
     {"flash.geom::Rectangle", "right", Member::kGetter, RectRight},
