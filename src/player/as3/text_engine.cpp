@@ -124,14 +124,15 @@ NATIVE(TextElementReplaceText) {
 }
 
 // A group's text is its elements' text in order; its format the first one's.
-std::vector<Value> ElementsOf(Machine& m, const Value& group) {
+// The items of an array or vector, in order.
+std::vector<Value> ListOf(Machine& m, const Value& v) {
   std::vector<Value> out;
-  const Value v = m.GetProperty(group, "elements");
   if (!v.IsObject()) return out;
   const int n = static_cast<int>(Num(m, v, "length"));
   for (int i = 0; i < n && i < 100000; ++i) out.push_back(m.GetProperty(v, std::to_string(i)));
   return out;
 }
+std::vector<Value> ElementsOf(Machine& m, const Value& group) { return ListOf(m, m.GetProperty(group, "elements")); }
 NATIVE(GroupElementSetElements);
 NATIVE(GroupElementCtor) {
   FillFromArgs(m, self, a,
@@ -154,12 +155,7 @@ NATIVE(GroupElementAt) {
   return i >= 0 && i < static_cast<double>(list.size()) ? list[static_cast<std::size_t>(i)] : Value::Null();
 }
 NATIVE(GroupElementSetElements) {
-  std::vector<Value> elems;
-  const Value v = m.ArgOr(a, 0);
-  if (v.IsObject()) {
-    const int n = static_cast<int>(Num(m, v, "length"));
-    for (int i = 0; i < n && i < 100000; ++i) elems.push_back(m.GetProperty(v, std::to_string(i)));
-  }
+  std::vector<Value> elems = ListOf(m, m.ArgOr(a, 0));
   for (const Value& e : elems)
     if (e.IsObject()) m.SetProperty(e, "groupElement", self);
   m.SetProperty(self, "elements", Value::Obj(m.NewArray(std::move(elems))));
@@ -173,12 +169,7 @@ NATIVE(GroupElementReplaceElements) {
   const auto end = static_cast<std::size_t>(std::clamp(avm2::ArgNum(m, a, 1, 0), static_cast<double>(begin), size));
   std::vector<Value> removed(elems.begin() + static_cast<std::ptrdiff_t>(begin),
                              elems.begin() + static_cast<std::ptrdiff_t>(end));
-  std::vector<Value> added;
-  const Value v = m.ArgOr(a, 2);
-  if (v.IsObject()) {
-    const int n = static_cast<int>(Num(m, v, "length"));
-    for (int i = 0; i < n && i < 100000; ++i) added.push_back(m.GetProperty(v, std::to_string(i)));
-  }
+  const std::vector<Value> added = ListOf(m, m.ArgOr(a, 2));
   for (const Value& e : added)
     if (e.IsObject()) m.SetProperty(e, "groupElement", self);
   for (const Value& e : removed)
