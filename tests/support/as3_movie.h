@@ -105,7 +105,7 @@ struct As3Movie {
   // `body` runs in its constructor after super(), `beforeSuper` before it.
   void LinkedClass(std::string_view name, std::vector<std::uint32_t> bases, std::uint16_t symbol = 0,
                    const std::function<void(AbcCode&)>& body = {},
-                   const std::function<void(AbcCode&)>& beforeSuper = {}) {
+                   const std::function<void(AbcCode&)>& beforeSuper = {}, bool sealed = false) {
     AbcCode ctor;
     ctor.Op("getlocal_0").Op("pushscope");
     if (beforeSuper) beforeSuper(ctor);
@@ -117,6 +117,7 @@ struct As3Movie {
     avm2::InstanceInfo ii;
     ii.name = Q(name);
     ii.superName = bases.back();
+    if (sealed) ii.flags = avm2::instance_flag::kSealed;
     ii.iinit = Method(ctor);
     const auto cls = a.Class(ii, {.cinit = Method(cinit)});
     linked.push_back({std::string(name), std::move(bases), cls, symbol});

@@ -51,6 +51,7 @@ void As3Display::Install() {
   const As3TextClasses text = InstallTextClasses(m, interactiveClass);
   textFieldClass = text.textField;
   textFormatClass = text.textFormat;
+  InstallTextEngine(*this);
   InstallMedia(*this);
   InstallFilters(*this);
   InstallFlashApi(m);

@@ -311,6 +311,7 @@ class As3Display : public ScriptHooks {
   EditTextDef scriptFieldDef;  // what script-made text fields are instances of
   std::vector<const FontDef*> registeredFonts;
   FlashObject* stageObject = nullptr;
+  transform::Kept rootKept;  // the main timeline's scales and rotation as scripts set them
   bool rootConstructed = false;
   bool flushing = false;
   Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
@@ -543,6 +544,7 @@ void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
 cairo_matrix_t World(As3Display& b, ClipHandle h);
+bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r);
 using transform::Twips;
 NATIVE(DisplayObjectCtor);
 NATIVE(DoGetVisible);
@@ -583,5 +585,6 @@ void Changed(Machine& m, BitmapDataObject* bd);
 std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f);
 PixelRect RectArg(Machine& m, const Value& r);
 void AddBitmapPixelMethods(As3Display& b);
+void InstallTextEngine(As3Display& b);  // flash.text.engine, after TextField
 
 }  // namespace quarvel::player::as3

@@ -359,5 +359,72 @@ TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "NaN|2|1.5|NaN|0|");
 }
 
+// The document object is a display object like the others: moving it or
+// fading it moves and fades everything it holds, and hits follow it.
+TEST(As3Display, TheDocumentObjectMovesAndFadesWhatItHolds) {
+  As3Movie d;
+  const auto heard = d.Tracer("click ", {"target.name"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 20, 20);
+    m.Listen(c, 1, "click", heard);
+    c.Op("getlocal_0").Op("pushbyte", {50}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_0").Op("pushbyte", {40}).Op("setproperty", {m.Q("y")});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_0").Op("getproperty", {m.Q("x")})
+        .Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes));
+  EXPECT_EQ(Pixel(p, 55, 45), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(Pixel(p, 5, 5), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer& q) {
+              q.MouseDown(5, 5), q.MouseUp(5, 5);
+              q.MouseDown(55, 45), q.MouseUp(55, 45);
+            }),
+            "50|click box|");
+
+  As3Movie faded;
+  const auto half = faded.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 20, 20);
+    c.Op("getlocal_0").Op("pushdouble", {m.a.Double(0.5)}).Op("setproperty", {m.Q("alpha")});
+  });
+  FlashPlayer q;
+  q.SetSize(100, 100);
+  ASSERT_TRUE(q.LoadMovieBytes(half));
+  const gdi::Color c = Pixel(q, 5, 5);
+  EXPECT_EQ(c.r, 255);
+  EXPECT_NEAR(c.g, 128, 2);
+}
+
+// getBounds in any object's space, the transform's world matrix and the
+// stage pixels an object covers.
+TEST(As3Display, BoundsAndMatricesAreCarriedBetweenSpaces) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // outer at (10, 20) scaled 2; inner at x 5 in it with a 10 x 10 square.
+    c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    m.NewSprite(c, 2, "inner", 0xFF0000, 0, 0, 10, 10, 1);
+    auto set = [&](int local, std::string_view prop, int v) {
+      c.Op("getlocal", {local}).Op("pushbyte", {v}).Op("setproperty", {m.Q(prop)});
+    };
+    set(1, "x", 10), set(1, "y", 20), set(1, "scaleX", 2), set(1, "scaleY", 2), set(2, "x", 5);
+    c.Op("getlocal_0").Op("pushbyte", {7}).Op("setproperty", {m.Q("x")});
+    auto trace = [&](const std::function<void()>& push) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      push();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    trace([&] { c.Op("getlocal_2").Op("getlocal_0").Op("callproperty", {m.Q("getBounds"), 1}); });
+    trace([&] { c.Op("getlocal_2").Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("callproperty", {m.Q("getBounds"), 1}); });
+    trace([&] { c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("getBounds"), 1}); });
+    trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("concatenatedMatrix")}); });
+    trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("pixelBounds")}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "(x=20, y=20, w=20, h=20)|(x=27, y=20, w=20, h=20)|(x=0, y=0, w=10, h=10)|"
+            "(a=2, b=0, c=0, d=2, tx=27, ty=20)|(x=27, y=20, w=20, h=20)|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

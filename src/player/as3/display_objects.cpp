@@ -50,9 +50,14 @@ void MakeNode(Machine& m, FlashObject* f) {
   b.BindChildren(f);
 }
 
+bool IsRoot(Machine& m, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && f != B(m).stageObject && f->handle == kRootClip;
+}
 Matrix& Mx(Machine& m, const Value& self, Instance*& inst) {
   inst = SelfNode(m, self);
   static Matrix dummy;
+  if (IsRoot(m, self)) return B(m).stage.Root().matrix;
   if (!inst) {
     dummy = Matrix{};
     return dummy;
@@ -80,73 +85,89 @@ NATIVE(DoSetY) {
   if (i) i->scripted = true;
   return Value();
 }
-NATIVE(DoGetScaleX) {
+// The transform a script reads and writes: a node's, or the main timeline's own.
+struct Placement {
+  Matrix* matrix = nullptr;
+  transform::Kept* kept = nullptr;
+  ColorTransform* cxform = nullptr;
+  Instance* node = nullptr;
+};
+Placement PlacementOf(Machine& m, const Value& self) {
+  As3Display& b = B(m);
+  if (IsRoot(m, self)) return {&b.stage.Root().matrix, &b.rootKept, &b.stage.Root().cxform, nullptr};
   Instance* i = SelfNode(m, self);
-  return Value::Number(i ? transform::ScaleX(i->matrix, i->scriptTransform) : 1);
+  if (!i) return {};
+  return {&i->matrix, &i->scriptTransform, &i->cxform, i};
+}
+void Scripted(const Placement& p) {
+  if (p.node) p.node->scripted = true;
+}
+NATIVE(DoGetScaleX) {
+  const Placement p = PlacementOf(m, self);
+  return Value::Number(p.matrix ? transform::ScaleX(*p.matrix, *p.kept) : 1);
 }
 NATIVE(DoGetScaleY) {
-  Instance* i = SelfNode(m, self);
-  return Value::Number(i ? transform::ScaleY(i->matrix, i->scriptTransform) : 1);
+  const Placement p = PlacementOf(m, self);
+  return Value::Number(p.matrix ? transform::ScaleY(*p.matrix, *p.kept) : 1);
 }
 NATIVE(DoGetRotation) {
-  Instance* i = SelfNode(m, self);
-  return Value::Number(i ? transform::RotationDegrees(i->matrix, i->scriptTransform) : 0);
+  const Placement p = PlacementOf(m, self);
+  return Value::Number(p.matrix ? transform::RotationDegrees(*p.matrix, *p.kept) : 0);
 }
 // NaN is kept and read back: a NaN scale zeroes its column of the matrix,
 // a NaN rotation leaves the matrix as it is.
-void KeepAsIs(Instance& i, const transform::ScriptTransform& t) {
-  transform::Kept& kept = i.scriptTransform;
+void KeepAsIs(const Placement& p, const transform::ScriptTransform& t) {
+  transform::Kept& kept = *p.kept;
   kept.script = t;
   kept.held = true;
-  kept.linear = {i.matrix.scaleX, i.matrix.rotateSkew0, i.matrix.rotateSkew1, i.matrix.scaleY};
+  kept.linear = {p.matrix->scaleX, p.matrix->rotateSkew0, p.matrix->rotateSkew1, p.matrix->scaleY};
 }
-void SetScaleNaN(Instance& i, bool x) {
-  transform::ScriptTransform t = transform::Read(i.matrix, i.scriptTransform);
+void SetScaleNaN(const Placement& p, bool x) {
+  transform::ScriptTransform t = transform::Read(*p.matrix, *p.kept);
   (x ? t.xscale : t.yscale) = std::nan("");
-  if (x) i.matrix.scaleX = i.matrix.rotateSkew0 = 0;
-  else i.matrix.rotateSkew1 = i.matrix.scaleY = 0;
-  KeepAsIs(i, t);
+  if (x) p.matrix->scaleX = p.matrix->rotateSkew0 = 0;
+  else p.matrix->rotateSkew1 = p.matrix->scaleY = 0;
+  KeepAsIs(p, t);
 }
 NATIVE(DoSetScaleX) {
-  if (Instance* i = SelfNode(m, self)) {
-    const double v = avm2::ArgNum(m, a, 0, 0);
-    if (std::isnan(v)) SetScaleNaN(*i, true);
-    else transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
-    i->scripted = true;
-  }
+  const Placement p = PlacementOf(m, self);
+  if (!p.matrix) return Value();
+  if (std::isnan(avm2::ArgNum(m, a, 0, 0))) SetScaleNaN(p, true);
+  else transform::SetScaleX(*p.matrix, *p.kept, Finite(m, a));
+  Scripted(p);
   return Value();
 }
 NATIVE(DoSetScaleY) {
-  if (Instance* i = SelfNode(m, self)) {
-    const double v = avm2::ArgNum(m, a, 0, 0);
-    if (std::isnan(v)) SetScaleNaN(*i, false);
-    else transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
-    i->scripted = true;
-  }
+  const Placement p = PlacementOf(m, self);
+  if (!p.matrix) return Value();
+  if (std::isnan(avm2::ArgNum(m, a, 0, 0))) SetScaleNaN(p, false);
+  else transform::SetScaleY(*p.matrix, *p.kept, Finite(m, a));
+  Scripted(p);
   return Value();
 }
 NATIVE(DoSetRotation) {
-  if (Instance* i = SelfNode(m, self)) {
-    const double v = avm2::ArgNum(m, a, 0, 0);
-    if (std::isnan(v)) {
-      transform::ScriptTransform t = transform::Read(i->matrix, i->scriptTransform);
-      t.degrees = v;
-      KeepAsIs(*i, t);
-    } else {
-      transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
-    }
-    i->scripted = true;
+  const Placement p = PlacementOf(m, self);
+  if (!p.matrix) return Value();
+  const double v = avm2::ArgNum(m, a, 0, 0);
+  if (std::isnan(v)) {
+    transform::ScriptTransform t = transform::Read(*p.matrix, *p.kept);
+    t.degrees = v;
+    KeepAsIs(p, t);
+  } else {
+    transform::SetRotationDegrees(*p.matrix, *p.kept, Finite(m, a));
   }
+  Scripted(p);
   return Value();
 }
 NATIVE(DoGetAlpha) {
-  Instance* i = SelfNode(m, self);
-  return Value::Number(i ? i->cxform.alphaMult / 256.0 : 1.0);
+  const Placement p = PlacementOf(m, self);
+  return Value::Number(p.cxform ? p.cxform->alphaMult / 256.0 : 1.0);
 }
 NATIVE(DoSetAlpha) {
-  if (Instance* i = SelfNode(m, self)) {
-    i->cxform.alphaMult = static_cast<std::int32_t>(std::lround(std::clamp(Finite(m, a), -128.0, 128.0) * 256));
-    i->scripted = true;
+  const Placement p = PlacementOf(m, self);
+  if (p.cxform) {
+    p.cxform->alphaMult = static_cast<std::int32_t>(std::lround(std::clamp(Finite(m, a), -128.0, 128.0) * 256));
+    Scripted(p);
   }
   return Value();
 }
@@ -330,21 +351,41 @@ NATIVE(DoSetHeight) {
   SetSize(m, self, avm2::ArgNum(m, a, 0, 0), false);
   return Value();
 }
+// The bounds of `self` in the space of `target` (the stage's for the stage
+// or a non-display value), twips: its own bounds carried through its world
+// transform and back through the target's.
+bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f || !NodeBounds(m, self, r, true)) return false;
+  FlashObject* t = As<FlashObject>(target);
+  if (t == f) return true;
+  cairo_matrix_t map = World(b, f->handle);
+  if (t && t != b.stageObject) {
+    cairo_matrix_t back = World(b, t->handle);
+    if (cairo_matrix_invert(&back) != CAIRO_STATUS_SUCCESS) return false;
+    cairo_matrix_t both;
+    cairo_matrix_multiply(&both, &map, &back);
+    map = both;
+  }
+  double xs[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
+  double ys[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
+  double x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+  for (int k = 0; k < 4; ++k) {
+    cairo_matrix_transform_point(&map, &xs[k], &ys[k]);
+    x0 = k ? std::min(x0, xs[k]) : xs[k], x1 = k ? std::max(x1, xs[k]) : xs[k];
+    y0 = k ? std::min(y0, ys[k]) : ys[k], y1 = k ? std::max(y1, ys[k]) : ys[k];
+  }
+  r = {static_cast<std::int32_t>(std::lround(x0)), static_cast<std::int32_t>(std::lround(x1)),
+       static_cast<std::int32_t>(std::lround(y0)), static_cast<std::int32_t>(std::lround(y1))};
+  return true;
+}
 NATIVE(DoGetBounds) {
   Rect r;
-  const bool any = NodeBounds(m, self, r, true);
-  As3Display& b = B(m);
+  const bool any = a.empty() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
   Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
                    Value::Number(any ? r.Width() / 20.0 : 0), Value::Number(any ? r.Height() / 20.0 : 0)};
-  // Bounds in the object's own space, offset by its position when asked for its parent's.
-  if (Instance* i = SelfNode(m, self); i && !a.empty() && a[0].AsObject() != self.AsObject()) {
-    Rect pr;
-    if (b.stage.Bounds(*i, pr, false)) {
-      args[0] = Value::Number(pr.xmin / 20.0), args[1] = Value::Number(pr.ymin / 20.0);
-      args[2] = Value::Number(pr.Width() / 20.0), args[3] = Value::Number(pr.Height() / 20.0);
-    }
-  }
-  return Value::Obj(m.Construct(b.rectangleClass, args));
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
 }
 // The world transform of a node (its own and its ancestors'), twips.
 cairo_matrix_t World(As3Display& b, ClipHandle h) {
@@ -358,6 +399,12 @@ cairo_matrix_t World(As3Display& b, ClipHandle h) {
     cairo_matrix_multiply(&out, &w, &own);
     w = out;
     h = i->parent;
+  }
+  if (h == kRootClip) {
+    const cairo_matrix_t root = ToCairo(b.stage.Root().matrix);
+    cairo_matrix_t out;
+    cairo_matrix_multiply(&out, &w, &root);
+    w = out;
   }
   return w;
 }

@@ -512,6 +512,7 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::KeyboardEvent", "controlKey", Member::kGetter, ReturnFalse},
     {"flash.events::KeyboardEvent", "keyLocation", Member::kGetter, ReturnZero},
     {"flash.events::KeyboardEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::TimerEvent", "updateAfterEvent", Member::kMethod, Noop},
     {"flash.events::KeyboardEvent", "KEY_DOWN", Member::kConst, nullptr, "keyDown"},
     {"flash.events::KeyboardEvent", "KEY_UP", Member::kConst, nullptr, "keyUp"},
     {"flash.events::TextEvent", "text", Member::kGetter, TextEventText},

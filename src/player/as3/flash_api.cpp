@@ -72,8 +72,16 @@ NATIVE(BuiltInItemsCtor) {
   for (const char* n : kBuiltInItems) Set(m, self, n, Value::Bool(true));
   return self;
 }
+// The clipboard items a text menu offers: only "select all" until a selection exists.
+NATIVE(ClipboardItemsCtor) {
+  for (const char* n : {"copy", "cut", "paste", "clear"}) Set(m, self, n, Value::Bool(false));
+  Set(m, self, "selectAll", Value::Bool(true));
+  return self;
+}
 NATIVE(ContextMenuCtor) {
   Set(m, self, "customItems", Value::Obj(m.NewArray()));
+  Set(m, self, "clipboardItems", Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenuClipboardItems"), {})));
+  Set(m, self, "link", Value::Null());
   Set(m, self, "builtInItems", Value::Obj(m.Construct(m.FindClass("flash.ui::ContextMenuBuiltInItems"), {})));
   Set(m, self, "clipboardMenu", Value::Bool(false));
   return self;
@@ -404,6 +412,30 @@ constexpr DataField kPath[] = {{"commands", DNull}, {"data", DNull}, {"winding",
 constexpr DataField kTrianglePath[] = {{"vertices", DNull}, {"indices", DNull}, {"uvtData", DNull}, {"culling", DUndefined}};
 
 Value Field(Machine& m, const Value& o, const char* name) { return m.GetProperty(o, name); }
+
+// GraphicsPath's drawing methods append a command and its numbers, making
+// the vectors on first use.
+Value PathVector(Machine& m, const Value& self, const char* name, Class* elem) {
+  Value v = m.GetProperty(self, name);
+  if (!v.IsObject()) {
+    v = Value::Obj(m.Construct(m.VectorOf(elem), {}));
+    Set(m, self, name, v);
+  }
+  return v;
+}
+template <int kCommand, int kNumbers>
+Value PathAppend(Machine& m, Value self, std::span<Value> a) {
+  Value command[] = {Value::Int(kCommand)};
+  m.CallProperty(PathVector(m, self, "commands", m.intClass), "push", command);
+  const Value data = PathVector(m, self, "data", m.numberClass);
+  // The wide commands keep two unused numbers first.
+  const int skip = kCommand == 4 || kCommand == 5 ? 2 : 0;
+  for (int i = 0; i < skip + kNumbers; ++i) {
+    Value n[] = {Value::Number(i < skip ? 0.0 : avm2::ArgNum(m, a, static_cast<std::size_t>(i - skip), 0))};
+    m.CallProperty(data, "push", n);
+  }
+  return Value();
+}
 bool Is(Machine& m, const Value& v, const char* cls) {
   Class* c = m.FindClass(std::string("flash.display::") + cls);
   return c && m.IsType(v, c);
@@ -790,6 +822,7 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
   m.AddGetter(multitouch, "inputMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("gesture"); }, true);
   m.AddSetter(multitouch, "inputMode", Nothing, true);
   dyn("flash.ui", "ContextMenuBuiltInItems", obj, BuiltInItemsCtor);
+  dyn("flash.ui", "ContextMenuClipboardItems", obj, ClipboardItemsCtor);
   Class* menu = dyn("flash.ui", "ContextMenu", dispatcher, ContextMenuCtor);
   m.AddMethod(menu, "hideBuiltInItems", ContextMenuHide);
   m.AddMethod(menu, "clone", ContextMenuClone);
@@ -997,7 +1030,13 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   dyn("flash.display", "GraphicsStroke", obj, DataCtor<kStroke, std::size(kStroke)>);
   dyn("flash.display", "GraphicsGradientFill", obj, DataCtor<kGradientFill, std::size(kGradientFill)>);
   dyn("flash.display", "GraphicsBitmapFill", obj, DataCtor<kBitmapFill, std::size(kBitmapFill)>);
-  dyn("flash.display", "GraphicsPath", obj, DataCtor<kPath, std::size(kPath)>);
+  Class* path = dyn("flash.display", "GraphicsPath", obj, DataCtor<kPath, std::size(kPath)>);
+  m.AddMethod(path, "moveTo", PathAppend<1, 2>);
+  m.AddMethod(path, "lineTo", PathAppend<2, 2>);
+  m.AddMethod(path, "curveTo", PathAppend<3, 4>);
+  m.AddMethod(path, "wideMoveTo", PathAppend<4, 2>);
+  m.AddMethod(path, "wideLineTo", PathAppend<5, 2>);
+  m.AddMethod(path, "cubicCurveTo", PathAppend<6, 6>);
   dyn("flash.display", "GraphicsTrianglePath", obj, DataCtor<kTrianglePath, std::size(kTrianglePath)>);
   dyn("flash.display", "GraphicsEndFill", obj, nullptr);
   const auto missing = [&](Class* c, const char* name, bool isStatic = false) {

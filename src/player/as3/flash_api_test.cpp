@@ -366,6 +366,73 @@ TEST(As3DisplayExtras, DrawingFromDataAndAskingWhatLiesUnderAPoint) {
 namespace quarvel::player {
 namespace {
 
+// A sealed class extending Rectangle keeps the fields it inherits.
+TEST(As3DisplayExtras, SealedSubclassesOfRectangleKeepTheirFields) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  d.LinkedClass("Parcel", {rect}, 0, {}, {}, true);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Parcel")}).Op("constructprop", {m.Q("Parcel"), 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {7}).Op("setproperty", {m.Q("width")});
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("setproperty", {m.Q("height")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"right"}).Local(1, {"height"}).Done();
+    // equals and containsRect compare with a plain rectangle; empty ones are never inside.
+    auto rectangle = [&](const std::vector<int>& v) {
+      c.Op("findpropstrict", {rect});
+      for (int i : v) c.Op("pushbyte", {i});
+      c.Op("constructprop", {rect, 4});
+    };
+    Line line(m, c);
+    const std::vector<std::pair<const char*, std::vector<int>>> asks = {
+        {"equals", {5, 0, 7, 4}}, {"equals", {5, 0, 7, 5}}, {"containsRect", {6, 1, 2, 2}},
+        {"containsRect", {6, 1, 0, 2}}, {"containsRect", {6, 1, 9, 2}}};
+    for (const auto& [method, r] : asks) {
+      c.Op("getlocal_1");
+      rectangle(r);
+      c.Op("callproperty", {m.Q(method), 1});
+      line.Add();
+    }
+    line.Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 12 4|true false true false false|");
+}
+
+TEST(As3DisplayExtras, GraphicsPathMethodsAppendCommandsAndDraw) {
+  As3Movie d;
+  const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), shape = d.Display("Shape");
+  const auto menu = d.a.PackageName("flash.ui", "ContextMenu");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    // path = new GraphicsPath(); a red square (10, 60)-(40, 90) by its methods.
+    c.Op("findpropstrict", {path}).Op("constructprop", {path, 0}).Op("setlocal", {2});
+    auto call = [&](const char* method, std::initializer_list<int> xy) {
+      c.Op("getlocal_2");
+      for (int v : xy) c.Op("pushbyte", {v});
+      c.Op("callpropvoid", {m.Q(method), static_cast<std::int64_t>(xy.size())});
+    };
+    call("moveTo", {10, 60});
+    call("lineTo", {40, 60});
+    call("wideLineTo", {40, 90});
+    call("lineTo", {10, 90});
+    call("curveTo", {5, 75, 10, 60});
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    c.Op("findpropstrict", {solid}).Op("pushint", {m.a.Int(0xFF0000)}).Op("constructprop", {solid, 1});
+    c.Op("getlocal_2").Op("newarray", {2}).Op("callpropvoid", {m.Q("drawGraphicsData"), 1});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    // A new context menu offers the clipboard items of a text menu.
+    c.Op("findpropstrict", {menu}).Op("constructprop", {menu, 0}).Op("getproperty", {m.Q("clipboardItems")})
+        .Op("setlocal", {3});
+    Line(m, c).Local(2, {"commands", "length"}).Local(2, {"data", "length"}).Local(3, {"paste"})
+        .Local(3, {"selectAll"}).Done();
+  });
+  // Five commands; the wide one carries two numbers more.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 14 false true|");
+  const gdi::Bitmap bmp = As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(25, 75), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(bmp.GetPixel(60, 75), (gdi::Color{255, 255, 255}));
+}
+
 TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {

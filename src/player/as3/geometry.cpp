@@ -101,6 +101,29 @@ NATIVE(TrSetMatrix3D) {
   m.SetProperty(obj, "scaleZ", Value::Number(get(sc, "z")));
   return Value();
 }
+// concatenatedMatrix: the object's matrix and its ancestors', in pixels.
+NATIVE(TrGetConcatenatedMatrix) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  cairo_matrix_t w;
+  cairo_matrix_init_identity(&w);
+  if (t && b.Existing(t->handle)) w = World(b, t->handle);
+  Value args[6] = {Value::Number(w.xx), Value::Number(w.yx), Value::Number(w.xy),
+                   Value::Number(w.yy), Value::Number(w.x0 / 20.0), Value::Number(w.y0 / 20.0)};
+  return Value::Obj(m.Construct(b.matrixClass, args));
+}
+// pixelBounds: the object's bounds on the stage, out to whole pixels.
+NATIVE(TrGetPixelBounds) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  Rect r;
+  const bool any = f && BoundsIn(m, Value::Obj(f), Value::Obj(b.stageObject), r);
+  const double x0 = any ? std::floor(r.xmin / 20.0) : 0, y0 = any ? std::floor(r.ymin / 20.0) : 0;
+  const double x1 = any ? std::ceil(r.xmax / 20.0) : 0, y1 = any ? std::ceil(r.ymax / 20.0) : 0;
+  Value args[4] = {Value::Number(x0), Value::Number(y0), Value::Number(x1 - x0), Value::Number(y1 - y0)};
+  return Value::Obj(m.Construct(b.rectangleClass, args));
+}
 NATIVE(TrGetColorTransform) {
   Instance* i = SelfNode(m, self);
   ColorTransform c = i ? i->cxform : ColorTransform{};
@@ -142,6 +165,21 @@ double GetN(Machine& m, const Value& self, const char* n) { return m.ToNumber(Ge
 void Set(Machine& m, const Value& self, const char* n, double v) {
   if (Object* o = self.AsObject()) o->SetDyn(m.Intern(n), Value::Number(v));
 }
+// A point's or rectangle's own numbers as accessors over its stored values,
+// so that a sealed script subclass (a Rectangle its compiler extends) reads
+// and writes them as Flash's own fields.
+template <const char* kName>
+Value FieldGet(Machine&, Value self, std::span<Value>) {
+  const Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn(kName) : nullptr;
+  return v ? *v : Value::Number(0);
+}
+template <const char* kName>
+Value FieldSet(Machine& m, Value self, std::span<Value> a) {
+  if (Object* o = self.AsObject()) o->SetDyn(m.Intern(kName), Value::Number(m.ToNumber(m.ArgOr(a, 0))));
+  return Value();
+}
+constexpr char kX[] = "x", kY[] = "y", kWidth[] = "width", kHeight[] = "height";
 NATIVE(PointCtor) {
   Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
   Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
@@ -270,6 +308,33 @@ NATIVE(RectUnion) {
   const double y1 = std::max(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
   return NewRect(m, x0, y0, x1 - x0, y1 - y0);
 }
+NATIVE(RectEquals) {
+  const Value o = m.ArgOr(a, 0);
+  if (!o.IsObject()) return Value::Bool(false);
+  for (const char* n : {"x", "y", "width", "height"})
+    if (GetN(m, self, n) != GetN(m, o, n)) return Value::Bool(false);
+  return Value::Bool(true);
+}
+// containsRect: the other lies inside (an empty one never does).
+NATIVE(RectContainsRect) {
+  const Value o = m.ArgOr(a, 0);
+  if (!o.IsObject()) return Value::Bool(false);
+  const double ox = GetN(m, o, "x"), oy = GetN(m, o, "y"), ow = GetN(m, o, "width"), oh = GetN(m, o, "height");
+  if (!(ow > 0 && oh > 0)) return Value::Bool(false);
+  const double x = GetN(m, self, "x"), y = GetN(m, self, "y");
+  return Value::Bool(ox >= x && oy >= y && ox + ow <= x + GetN(m, self, "width") &&
+                     oy + oh <= y + GetN(m, self, "height"));
+}
+NATIVE(RectSetEmpty) {
+  for (const char* n : {"x", "y", "width", "height"}) Set(m, self, n, 0);
+  return Value();
+}
+NATIVE(RectCopyFrom) {
+  const Value o = m.ArgOr(a, 0);
+  if (o.IsObject())
+    for (const char* n : {"x", "y", "width", "height"}) Set(m, self, n, GetN(m, o, n));
+  return Value();
+}
 NATIVE(RectOffset) {
   Set(m, self, "x", GetN(m, self, "x") + avm2::ArgNum(m, a, 0, 0));
   Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
@@ -282,6 +347,15 @@ NATIVE(RectInflate) {
   Set(m, self, "width", GetN(m, self, "width") + 2 * dx);
   Set(m, self, "height", GetN(m, self, "height") + 2 * dy);
   return Value();
+}
+// offsetPoint and inflatePoint: offset and inflate by a point's x and y.
+NATIVE(RectOffsetPoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectOffset(m, self, args);
+}
+NATIVE(RectInflatePoint) {
+  Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
+  return RectInflate(m, self, args);
 }
 NATIVE(RectSetTo) { return RectCtor(m, self, a); }
 NATIVE(RectToString) {
@@ -399,6 +473,8 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "matrix", Member::kGetter, TrGetMatrix},
     {"flash.geom::Transform", "matrix", Member::kSetter, TrSetMatrix},
     {"flash.geom::Transform", "colorTransform", Member::kGetter, TrGetColorTransform},
+    {"flash.geom::Transform", "concatenatedMatrix", Member::kGetter, TrGetConcatenatedMatrix},
+    {"flash.geom::Transform", "pixelBounds", Member::kGetter, TrGetPixelBounds},
     {"flash.geom::Transform", "matrix3D", Member::kGetter, TrGetMatrix3D},
     {"flash.geom::Transform", "matrix3D", Member::kSetter, TrSetMatrix3D},
     {"flash.geom::Transform", "perspectiveProjection", Member::kGetter, TrGetPerspective},
@@ -415,6 +491,20 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Point", "distance", Member::kStaticMethod, PointDistance},
     {"flash.geom::Point", "interpolate", Member::kStaticMethod, PointInterpolate},
     {"flash.geom::Point", "polar", Member::kStaticMethod, PointPolar},
+    {"flash.geom::Rectangle", "x", Member::kGetter, FieldGet<kX>},
+    {"flash.geom::Rectangle", "x", Member::kSetter, FieldSet<kX>},
+    {"flash.geom::Rectangle", "y", Member::kGetter, FieldGet<kY>},
+    {"flash.geom::Rectangle", "y", Member::kSetter, FieldSet<kY>},
+    {"flash.geom::Rectangle", "width", Member::kGetter, FieldGet<kWidth>},
+    {"flash.geom::Rectangle", "width", Member::kSetter, FieldSet<kWidth>},
+    {"flash.geom::Rectangle", "height", Member::kGetter, FieldGet<kHeight>},
+    {"flash.geom::Rectangle", "height", Member::kSetter, FieldSet<kHeight>},
+    {"flash.geom::Rectangle", "equals", Member::kMethod, RectEquals},
+    {"flash.geom::Rectangle", "containsRect", Member::kMethod, RectContainsRect},
+    {"flash.geom::Rectangle", "setEmpty", Member::kMethod, RectSetEmpty},
+    {"flash.geom::Rectangle", "copyFrom", Member::kMethod, RectCopyFrom},
+    {"flash.geom::Rectangle", "offsetPoint", Member::kMethod, RectOffsetPoint},
+    {"flash.geom::Rectangle", "inflatePoint", Member::kMethod, RectInflatePoint},
     {"flash.geom::Rectangle", "left", Member::kGetter, RectLeft},
     {"flash.geom::Rectangle", "top", Member::kGetter, RectTop},
     {"flash.geom::Rectangle", "right", Member::kGetter, RectRight},

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
@@ -556,6 +557,153 @@ TEST(As3Text, LinesAndParagraphsCountTheBreaksThatEndThem) {
   const auto out = Traced(t.Build());
   const std::vector<std::string> want{"3", "3", "0", "ab\r", "0", "1", "1", "-1", "0", "3", "3", "3", "6", "1", "-1", "-1", "7"};
   EXPECT_EQ(out, want);
+}
+
+// A filter draws the field into a layer as large as its box after autoSize,
+// not the empty box a script-made field starts with.
+TEST(As3Text, FilteredFieldsShowTheirWholeText) {
+  auto countAfter = [](int filterCount) {
+    TextMovie t;
+    t.Field("Arial", 28);
+    t.Set(1, "textColor", [&] { t.Int(0xFF0000); });
+    t.Set(1, "autoSize", [&] { t.Str("left"); });
+    t.Set(1, "htmlText", [&] { t.Str("<b>MMMM</b>"); });
+    auto filters = [&](std::string_view n) { return t.a.PackageName("flash.filters", n); };
+    if (filterCount > 0) {
+      // field.filters = [new BlurFilter(1, 1, 2), new GlowFilter(0, 1, 4, 4, 3)]
+      t.Reg(1);
+      t.c.Op("findpropstrict", {filters("BlurFilter")});
+      t.Int(1).Int(1).Int(2);
+      t.c.Op("constructprop", {filters("BlurFilter"), 3});
+      t.c.Op("findpropstrict", {filters("GlowFilter")});
+      t.Int(0).Int(1).Int(4).Int(4).Int(3);
+      t.c.Op("constructprop", {filters("GlowFilter"), 5});
+      t.c.Op("newarray", {2}).Op("setproperty", {t.Q("filters")});
+    }
+    gdi::Bitmap pic;
+    Traced(t.Build(), &pic);
+    int red = 0, dark = 0;
+    for (int y = 0; y < pic.Height(); ++y)
+      for (int x = 0; x < pic.Width(); ++x) {
+        const gdi::Color px = pic.GetPixel(x, y);
+        red += px.r > 150 && px.g < 90 && px.b < 90;
+        dark += px.r < 60 && px.g < 60 && px.b < 60;
+      }
+    return std::pair{red, dark};
+  };
+  const auto [plainRed, plainDark] = countAfter(0);
+  const auto [red, dark] = countAfter(2);
+  ASSERT_GT(plainRed, 200);
+  EXPECT_EQ(plainDark, 0);
+  // Slightly blurred, the letters keep most of their red; the glow rings them.
+  EXPECT_GT(red, plainRed / 2);
+  EXPECT_GT(dark, 100);
+}
+
+// flash.text.engine: a block's content comes out as lines that wrap at
+// the width asked for, each with its metrics on the baseline, until the
+// block reports it complete; a line is a display object that shows its text.
+TEST(As3TextEngine, TextBlockBreaksItsContentIntoMeasuredLines) {
+  TextMovie t;
+  auto engine = [&](std::string_view n) { return t.a.PackageName("flash.text.engine", n); };
+  auto make = [&](std::string_view cls, int args) { t.c.Op("constructprop", {engine(cls), args}); };
+  // reg 2 = new ElementFormat(new FontDescription("Arial"), 20, 0xFF0000)
+  t.c.Op("findpropstrict", {engine("ElementFormat")}).Op("findpropstrict", {engine("FontDescription")});
+  t.Str("Arial");
+  make("FontDescription", 1);
+  t.Int(20).Int(0xFF0000);
+  make("ElementFormat", 3);
+  t.c.Op("setlocal", {2});
+  // reg 3 = new TextBlock(new TextElement("Hello world again", reg 2))
+  t.c.Op("findpropstrict", {engine("TextBlock")}).Op("findpropstrict", {engine("TextElement")});
+  t.Str("Hello world again").Reg(2);
+  make("TextElement", 2);
+  make("TextBlock", 1);
+  t.c.Op("setlocal", {3});
+  auto next = [&](int previous, int width) {
+    t.Reg(3);
+    if (previous) t.Reg(previous);
+    else t.Null();
+    t.Int(width).c.Op("callproperty", {t.Q("createTextLine"), 2});
+  };
+  // reg 1: the whole text on one line, shown at y 30.
+  next(0, 1000);
+  t.c.Op("setlocal_1");
+  t.Trace(t.Get(1, "rawTextLength")).Trace(t.Get(1, "textWidth")).Trace(t.Get(1, "ascent"));
+  t.Trace([&] { t.Reg(1).Str("ascent").c.Op("callproperty", {t.Q("getBaselinePosition"), 1}); });
+  t.Trace([&] { next(1, 1000); });
+  t.Trace(t.Get(3, "textLineCreationResult"));
+  t.Set(1, "y", [&] { t.Int(30); });
+  t.c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {t.Q("addChild"), 1});
+  // At 70 pixels the words wrap: "Hello ", "world ", "again", then nothing.
+  for (int i = 0; i < 3; ++i) {
+    next(i == 0 ? 0 : 4, 70);
+    t.c.Op("setlocal", {4});
+    t.Trace(t.Get(4, "rawTextLength")).Trace(t.Get(4, "textBlockBeginIndex"));
+  }
+  t.Trace([&] { next(4, 70); });
+  // Formats read back Flash's defaults.
+  t.c.Op("findpropstrict", {engine("ElementFormat")});
+  make("ElementFormat", 0);
+  t.c.Op("setlocal", {5});
+  t.Trace(t.Get(5, "fontSize")).Trace([&] { t.Reg(5).c.Op("getproperty", {t.Q("fontDescription")}).Op("getproperty", {t.Q("fontName")}); });
+  gdi::Bitmap pic;
+  const auto out = Traced(t.Build(), &pic);
+  ASSERT_EQ(out.size(), 15u);
+  EXPECT_EQ(out[0], "17");
+  EXPECT_GT(Num(out[1]), 80);
+  EXPECT_LT(Num(out[1]), 200);
+  EXPECT_GT(Num(out[2]), 12);
+  EXPECT_LT(Num(out[2]), 22);
+  EXPECT_EQ(Num(out[3]), -Num(out[2]));
+  EXPECT_EQ(out[4], "null");
+  EXPECT_EQ(out[5], "complete");
+  EXPECT_EQ(out[6] + " " + out[7] + " " + out[8] + " " + out[9] + " " + out[10] + " " + out[11], "6 0 6 6 5 12");
+  EXPECT_EQ(out[12], "null");
+  EXPECT_EQ(out[13], "12");
+  EXPECT_EQ(out[14], "_serif");
+  // The glyphs stand on the baseline at y 30, in the format's red.
+  int above = 0, below = 0;
+  for (int y = 0; y < pic.Height(); ++y)
+    for (int x = 0; x < pic.Width(); ++x) {
+      const gdi::Color px = pic.GetPixel(x, y);
+      if (px.r > 150 && px.g < 90 && px.b < 90) (y < 31 ? above : below)++;
+    }
+  EXPECT_GT(above, 100);
+  EXPECT_LT(below, above / 10);
+}
+
+// A group's text is its elements' in order, and a block lays it out whole;
+// replacing elements hands back those replaced.
+TEST(As3TextEngine, GroupElementsJoinTheirElementsText) {
+  TextMovie t;
+  auto engine = [&](std::string_view n) { return t.a.PackageName("flash.text.engine", n); };
+  auto element = [&](std::string_view text) {
+    t.c.Op("findpropstrict", {engine("TextElement")});
+    t.Str(text);
+    t.c.Op("findpropstrict", {engine("ElementFormat")}).Op("constructprop", {engine("ElementFormat"), 0});
+    t.c.Op("constructprop", {engine("TextElement"), 2});
+  };
+  // reg 1 = new GroupElement([new TextElement("ab"), new TextElement("cde")])
+  t.c.Op("findpropstrict", {engine("GroupElement")});
+  element("ab");
+  element("cde");
+  t.c.Op("newarray", {2}).Op("constructprop", {engine("GroupElement"), 1}).Op("setlocal_1");
+  t.Trace(t.Get(1, "text")).Trace(t.Get(1, "elementCount"));
+  // A block of the group: one line of all five characters.
+  t.c.Op("findpropstrict", {engine("TextBlock")}).Op("getlocal_1").Op("constructprop", {engine("TextBlock"), 1});
+  t.c.Op("pushnull").Op("callproperty", {t.Q("createTextLine"), 1}).Op("getproperty", {t.Q("rawTextLength")});
+  t.c.Op("setlocal_2");
+  t.Trace([&] { t.Reg(2); });
+  // replaceElements(0, 1, [new TextElement("xyz")]) gives back the "ab" element.
+  t.Trace([&] {
+    t.Reg(1).Int(0).Int(1);
+    element("xyz");
+    t.c.Op("newarray", {1}).Op("callproperty", {t.Q("replaceElements"), 3}).Op("getproperty", {t.a.QName(t.pub, "0")})
+        .Op("getproperty", {t.Q("text")});
+  });
+  t.Trace(t.Get(1, "text"));
+  EXPECT_EQ(Traced(t.Build()), (std::vector<std::string>{"abcde", "2", "5", "ab", "xyzcde"}));
 }
 
 }  // namespace

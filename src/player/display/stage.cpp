@@ -743,6 +743,10 @@ bool Stage::WorldOf(ClipHandle clip, cairo_matrix_t& out) {
     out = r;
     clip = inst->parent;
   }
+  const cairo_matrix_t root = ToCairo(root_.matrix);
+  cairo_matrix_t r;
+  cairo_matrix_multiply(&r, &out, &root);
+  out = r;
   return true;
 }
 
@@ -786,9 +790,7 @@ ClipHandle Stage::DeepestClipAt(TimelineState& tl, const cairo_matrix_t& p, doub
 
 ClipHandle Stage::DropTarget() {
   if (dragClip_ == kNoClip) return kNoClip;
-  cairo_matrix_t identity;
-  cairo_matrix_init_identity(&identity);
-  return DeepestClipAt(root_, identity, pointerX_, pointerY_, dragClip_, 0);
+  return DeepestClipAt(root_, ToCairo(root_.matrix), pointerX_, pointerY_, dragClip_, 0);
 }
 
 void Stage::StartDrag(ClipHandle clip, bool lockCenter, const double* bounds) {
@@ -907,9 +909,7 @@ void Stage::Pointer(double x, double y, bool down) {
       if ((ev & bit) && avm_->HasHandler(kRootClip, name)) pending_.push_back({kRootClip, {}, PendingKind::kMethod, name});
     }
   }
-  cairo_matrix_t identity;
-  cairo_matrix_init_identity(&identity);
-  Instance* hit = HitTest(root_, x, y, identity, 0);
+  Instance* hit = HitTest(root_, x, y, ToCairo(root_.matrix), 0);
   Instance* active = activeSerial_ != kNoClip ? Find(activeSerial_) : nullptr;
   if (active && !IsButton(*active) && !IsSprite(*active)) active = nullptr;
   bool alive = active != nullptr;

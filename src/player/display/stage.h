@@ -159,6 +159,10 @@ struct TimelineState {
   // A movie loaded into a clip: its timelines place and run from its own
   // library (nullptr: the stage's).
   const MovieLibrary* lib = nullptr;
+  // The main timeline's own place and colour (ActionScript 3 scripts move
+  // the document object like any other); unused for other timelines.
+  Matrix matrix;
+  ColorTransform cxform;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 

@@ -9,6 +9,7 @@
 #include "player/render/pixel_shader.h"
 #include "player/display/video_display.h"
 #include "player/render/blend_modes.h"
+#include "player/text/text_field.h"
 
 namespace quarvel::player {
 namespace {
@@ -278,7 +279,17 @@ Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_
       b = Transform(static_cast<const TextDef*>(d)->bounds, m);
       break;
     case Character::Kind::kEditText:
-      b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
+      // A live field's box, as autoSize or a script left it.
+      if (inst.field) {
+        const text::TextLook& look = *inst.field;
+        b = Transform(Rect{static_cast<std::int32_t>(std::floor(look.x * 20)),
+                           static_cast<std::int32_t>(std::ceil((look.x + look.width) * 20)),
+                           static_cast<std::int32_t>(std::floor(look.y * 20)),
+                           static_cast<std::int32_t>(std::ceil((look.y + look.height) * 20))},
+                      m);
+      } else {
+        b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
+      }
       break;
     case Character::Kind::kBitmap: {
       const auto* bm = static_cast<const BitmapDef*>(d);

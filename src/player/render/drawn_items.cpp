@@ -224,6 +224,8 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool
     top.level = -1;
     top.ownList = true;
     top.lib = root.lib;
+    top.matrix = root.matrix;
+    top.cxform = root.cxform;
     if (root.drawing) {
       top.drawing = &root.drawing->geometry;
       top.drawingBounds = root.drawing->hasBounds;

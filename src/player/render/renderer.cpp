@@ -206,7 +206,15 @@ void RenderItems(cairo_t* cr, const MovieLibrary& lib, std::span<const DrawnItem
                  const RenderOptions& options) {
   RenderContext c{cr, lib, options};
   c.items = items;
-  c.base = base;
+  // The main timeline's own transform lies under everything it holds.
+  cairo_matrix_t under = base;
+  ColorTransform rootCx;
+  if (!items.empty() && items.front().level < 0) {
+    const cairo_matrix_t own = ToCairo(items.front().matrix);
+    cairo_matrix_multiply(&under, &own, &base);
+    rootCx = items.front().cxform;
+  }
+  c.base = under;
   cairo_save(cr);
   cairo_set_antialias(cr, options.quality == Quality::qLow    ? CAIRO_ANTIALIAS_NONE
                           : options.quality == Quality::qBest ? CAIRO_ANTIALIAS_BEST
@@ -214,15 +222,15 @@ void RenderItems(cairo_t* cr, const MovieLibrary& lib, std::span<const DrawnItem
   cairo_set_tolerance(cr, options.quality == Quality::qBest ? 0.05 : 0.2);
   if (!items.empty() && items.front().level < 0) {
     const DrawnItem& root = items.front();
-    if (root.drawing) DrawGeometry(c, *root.drawing, base, ColorTransform{});
+    if (root.drawing) DrawGeometry(c, *root.drawing, under, rootCx);
     if (root.lib && root.lib != &lib) {
       // A movie loaded into _level0 took the main movie's place.
       RenderContext loaded{cr, *root.lib, options};
       loaded.items = items;
-      loaded.base = base;
-      DrawList(loaded, Children(root), base, ColorTransform{});
+      loaded.base = under;
+      DrawList(loaded, Children(root), under, rootCx);
     } else {
-      DrawList(c, Children(root), base, ColorTransform{});
+      DrawList(c, Children(root), under, rootCx);
     }
   } else {
     DrawList(c, items, base, ColorTransform{});
