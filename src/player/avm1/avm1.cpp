@@ -10,6 +10,7 @@
 #include <iostream>
 #include <utility>
 
+#include "player/avm1/avm1_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/characters.h"
@@ -316,7 +317,27 @@ Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
 }
 Avm1::~Avm1() = default;
 
-std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std::string(name) : Lower(name); }
+// Names are case-blind before version 7, by Flash's case tables beyond ASCII.
+std::string Avm1::Key(std::string_view name) const {
+  if (version_ >= 7) return std::string(name);
+  std::string low = Lower(name);
+  if (std::none_of(low.begin(), low.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) return low;
+  std::string out;
+  out.reserve(low.size());
+  for (std::size_t i = 0; i < low.size();) {
+    const auto c0 = static_cast<unsigned char>(low[i]);
+    const std::size_t n = c0 >= 0xF0 ? 4 : c0 >= 0xE0 ? 3 : c0 >= 0xC0 ? 2 : 1;
+    if (n == 1 || i + n > low.size()) {
+      out += low[i++];
+      continue;
+    }
+    std::uint32_t c = c0 & (0x7Fu >> n);
+    for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(low[i + k]) & 0x3Fu);
+    encoding::AppendUtf8(out, FlashLowerChar(c));
+    i += n;
+  }
+  return out;
+}
 
 void Avm1::Skip(const std::string& what) { stage_.Skipped().insert(what); }
 
@@ -1156,6 +1177,8 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsObject* act = NewObject(nullptr);
   act->proto = nullptr;
   ctx.activation = act;
+  ctx.callee = fnObj;
+  ctx.caller = running_;
   ctx.scope.push_back(AsValue::Object(act));
   ctx.regs.assign(f.v2 ? std::max<std::size_t>(f.registers, 1) : 4, AsValue{});
   AsObject* arguments = nullptr;
@@ -1164,13 +1187,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     arguments = NewArray(std::vector<AsValue>(args.begin(), args.end()));
     SetProp(arguments, "callee", AsValue::Object(fnObj), true);
     // The caller is the function running now (null at the top of a frame's actions).
-    AsValue caller = AsValue::Null();
-    if (running_ && running_->activation) {
-      AsValue callerArgs;
-      if (FindProp(running_->activation, Key("arguments"), callerArgs) && callerArgs.type == AsValue::Type::kObject) {
-        FindProp(callerArgs.obj, Key("callee"), caller);
-      }
-    }
+    const AsValue caller = running_ && running_->callee ? AsValue::Object(running_->callee) : AsValue::Null();
     SetProp(arguments, "caller", caller, true);
   }
   if (f.v2) {
@@ -1188,7 +1205,11 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     preload(0x10, 0x20, sup);
     if (!(f.flags & 0x30)) SetProp(act, "super", sup, true);
     preload(0x40, 0, ClipValue(ScriptRoot(ctx.target)));
-    if (f.flags & 0x80) preload(0x80, 0, GetClipMember(ctx.target, "_parent"));
+    // A timeline without a parent takes no register: the next preload has it.
+    if (const AsValue parent = (f.flags & 0x80) ? GetClipMember(ctx.target, "_parent") : AsValue{};
+        !parent.IsUndefined()) {
+      preload(0x80, 0, parent);
+    }
     preload(0x100, 0, AsValue::Object(global_));
     ctx.thisByName = !(f.flags & 0x03);
     if (arguments && !(f.flags & 0x0C)) SetProp(act, "arguments", AsValue::Object(arguments), true);
@@ -1237,7 +1258,9 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
       }
     }
   }
-  if (!home || !home->proto) return {};
+  // A method of the object itself: super is its prototype.
+  if (!home) home = selfObj;
+  if (!home->proto) return {};
   AsObject* sup = NewObject(home->proto);
   sup->className = "super";
   sup->boundThis = self;

@@ -307,7 +307,10 @@ class Avm1 {
     std::shared_ptr<const AsConstants> pool;
     bool inFunction = false;
     bool thisByName = true;  // a function's `this` is a variable by name
+    AsObject* callee = nullptr;  // the function running, for arguments.caller
+    Context* caller = nullptr;   // whose registers lie past this one's own
   };
+  AsValue* Register(Context& ctx, std::size_t i);
   friend struct ActionFrame;
 
   // One handler per action: Act<Name> for each entry of the list.

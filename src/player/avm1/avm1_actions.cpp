@@ -426,8 +426,8 @@ void Avm1::ActPush(ActionFrame& f) {
       case 2: f.Push(AsValue::Null()); break;
       case 3: f.Push(AsValue::Undefined()); break;
       case 4: {
-        const std::uint8_t i = r.U8("Register");
-        f.Push(i < f.ctx.regs.size() ? f.ctx.regs[i] : AsValue{});
+        const AsValue* reg = Register(f.ctx, r.U8("Register"));
+        f.Push(reg ? *reg : AsValue{});
         break;
       }
       case 5: f.Push(AsValue::Bool(r.U8("Boolean") != 0)); break;
@@ -464,8 +464,16 @@ void Avm1::ActStackSwap(ActionFrame& f) {
 }
 
 void Avm1::ActStoreRegister(ActionFrame& f) {
-  const std::uint8_t i = f.r.U8("Register");
-  if (i < f.ctx.regs.size()) f.ctx.regs[i] = f.stack.empty() ? AsValue{} : f.stack.back();
+  if (AsValue* reg = Register(f.ctx, f.r.U8("Register"))) *reg = f.stack.empty() ? AsValue{} : f.stack.back();
+}
+
+// A register past a function's own count is its caller's (in the end the
+// action list's four).
+AsValue* Avm1::Register(Context& ctx, std::size_t i) {
+  for (Context* c = &ctx; c; c = c->caller) {
+    if (i < c->regs.size()) return &c->regs[i];
+  }
+  return nullptr;
 }
 
 void Avm1::Branch(ActionFrame& f, bool taken) {
@@ -742,6 +750,15 @@ void Avm1::ActDelete2(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   AsValue holder, dummy;
   bool done = false;
+  // A path ("o.a", "clip:v") deletes the last name from what the rest names.
+  if (const auto cut = name.find_last_of(".:"); cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
+    const AsValue owner = GetVar(f.ctx, name.substr(0, cut));
+    const std::string last = name.substr(cut + 1);
+    if (owner.type == AsValue::Type::kObject) done = DeleteProp(owner.obj, last);
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) done = DeleteProp(tl->vars, last);
+    f.Push(AsValue::Bool(done));
+    return;
+  }
   if (LookupScope(f.ctx, name, dummy, &holder)) {
     if (holder.type == AsValue::Type::kObject) done = DeleteProp(holder.obj, name);
     else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) done = DeleteProp(tl->vars, name);
@@ -947,7 +964,8 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
     std::vector<std::pair<std::uint64_t, std::string>> own;
     for (auto& [k, p] : o->props) {
-      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_)) && seen.insert(k).second) {
+      // A property the movie's version does not see is still listed.
+      if (!p.hidden && seen.insert(k).second) {
         own.emplace_back(p.order, p.name);
       }
     }

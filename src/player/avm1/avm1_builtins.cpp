@@ -106,7 +106,8 @@ AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* o = Self(self);
+  // A clip answers for its timeline's variables.
+  AsObject* o = vm.ObjectOf(self);
   if (!o || a.empty()) return AsValue::Bool(false);
   const std::string key = vm.Key(Str(vm, a[0]));
   // Every object holds its own __proto__ link; no property has an empty name.

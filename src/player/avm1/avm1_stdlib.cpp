@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 
@@ -412,37 +413,9 @@ AsValue ArrReverse(Avm1& vm, const AsValue& self, AsArgs) {
 // Array.sort and sortOn options.
 constexpr int kCaseInsensitive = 1, kDescending = 2, kUniqueSort = 4, kReturnIndexedArray = 8, kNumeric = 16;
 
-// Case mapping that does not hang on the C library's locale: ASCII,
-// Latin-1, Latin Extended-A, Greek and Cyrillic.
-char32_t UpperChar(char32_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
-    return c - 32;
-  }
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x450 && c <= 0x45F) return c - 80;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddUpper ? (c % 2 == 0) : (c % 2 == 1)) return c - 1;
-  }
-  return c;
-}
-
-char32_t LowerChar(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F)) {
-    return c + 32;
-  }
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return c + 1;
-  }
-  return c;
-}
+// Case mapping by Flash's own tables, not the C library's locale.
+char32_t UpperChar(char32_t c) { return FlashUpperChar(c); }
+char32_t LowerChar(char32_t c) { return FlashLowerChar(c); }
 
 std::u32string Folded(std::u32string s) {
   for (auto& c : s) c = LowerChar(c);
