@@ -1087,7 +1087,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     const ClipHandle h = stage_.Level(level, false);
     return h == kNoClip ? AsValue{} : ClipValue(h);
   }
-  if (under && version_ >= 5 && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
+  if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
   if (LookupScope(ctx, name, out, nullptr)) return out;
   if (under && EqualsNoCase(name, "_parent")) return GetClipMember(ctx.target, name);
