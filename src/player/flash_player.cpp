@@ -165,6 +165,8 @@ void FlashPlayer::GotoFrame(int frame) {
 
 std::int32_t FlashPlayer::BackgroundColor() const {
   if (impl_->background >= 0) return impl_->background;
+  if (impl_->stage)
+    if (const auto c = impl_->stage->ScriptBackground()) return (c->r << 16) | (c->g << 8) | c->b;
   if (impl_->lib && impl_->lib->background) {
     const Rgba c = *impl_->lib->background;
     return (c.r << 16) | (c.g << 8) | c.b;

@@ -501,5 +501,8 @@ constexpr ClassRow kBitmapsClasses[] = {
     {"flash.display", "BitmapData", "", Alloc<BitmapDataObject>, BdCtor},
 };
 
-void InstallBitmaps(As3Display& b) { Register(b, kBitmapsClasses, kBitmapsRows); }
+void InstallBitmaps(As3Display& b) {
+  Register(b, kBitmapsClasses, kBitmapsRows);
+  AddBitmapPixelMethods(b);
+}
 }  // namespace quarvel::player::as3

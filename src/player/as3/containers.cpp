@@ -152,7 +152,8 @@ NATIVE(DocAddChildAt) {
 NATIVE(DocRemoveChild) {
   TimelineState* tl = Container(m, self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
-  Instance* i = c ? B(m).Node(c->handle) : nullptr;
+  if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  Instance* i = B(m).Node(c->handle);
   if (!i || i->parent != tl->owner) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
   Detach(m, c->handle, true);
   return Value::Obj(c);
@@ -170,9 +171,14 @@ NATIVE(DocRemoveChildren) {
   TimelineState* tl = Container(m, self);
   std::vector<ClipHandle> hs;
   for (auto& [d, i] : tl->list) hs.push_back(i.serial);
-  const std::size_t from = static_cast<std::size_t>(std::max(0.0, avm2::ArgNum(m, a, 0, 0)));
-  const double toD = avm2::ArgNum(m, a, 1, 2147483647.0);
-  for (std::size_t k = from; k < hs.size() && static_cast<double>(k) <= toD; ++k) Detach(m, hs[k], true);
+  // The end left at its default means the last child; one given must name a child.
+  constexpr double kLast = 2147483647.0;
+  const double from = m.ToInt(m.ArgOr(a, 0));
+  const double endArg = a.size() > 1 ? m.ToInt(a[1]) : kLast;
+  const double to = endArg == kLast ? static_cast<double>(hs.size()) - 1 : endArg;
+  if (from < 0 || (endArg != kLast && (to < 0 || to >= static_cast<double>(hs.size()))))
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  for (double k = from; k <= to && k < static_cast<double>(hs.size()); ++k) Detach(m, hs[static_cast<std::size_t>(k)], true);
   return Value();
 }
 NATIVE(DocGetChildAt) {
@@ -412,8 +418,11 @@ NATIVE(McPrevFrame) {
   return Value();
 }
 // Counted from the start of the current scene, as in Flash.
+// A MovieClip a script made of nothing has no frame to be on, and never plays.
+bool Frameless(Machine& m, const TimelineState& tl) { return tl.def == &B(m).stage.EmptySprite().timeline; }
 NATIVE(McCurrentFrame) {
   TimelineState* tl = Clip(m, self);
+  if (tl && Frameless(m, *tl)) return Value::Int(0);
   return Value::Int(tl ? tl->current + 1 - CurrentScene(*tl).start : 1);
 }
 NATIVE(McTotalFrames) {
@@ -422,7 +431,7 @@ NATIVE(McTotalFrames) {
 }
 NATIVE(McIsPlaying) {
   TimelineState* tl = Clip(m, self);
-  return Value::Bool(tl && tl->playing);
+  return Value::Bool(tl && tl->playing && !Frameless(m, *tl));
 }
 // Labels as the movie writes them.
 NATIVE(McCurrentLabel) {

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "player/avm2/builtins_util.h"
 #include "player/render/bitmap_data.h"
@@ -63,9 +64,11 @@ struct FlashObject : NativeBase {
   std::string type;
   // InteractiveObject, DisplayObjectContainer and Sprite
   bool mouseEnabled = true, mouseChildren = true, buttonMode = false, useHandCursor = true;
+  bool doubleClickEnabled = false;
   // Loads: URLLoader's data and dataFormat, Loader's contentLoaderInfo,
   // LoaderInfo's content and loader; a loader's error text or content type.
   Value data, content, info, owner;
+  Value metaData;  // DisplayObject.metaData: null until set
   std::string format = "text", url, message;
   double bytesLoaded = 0, bytesTotal = 0;
   // Sound and SoundChannel: the library sound, its length; a channel's start and end.
@@ -97,6 +100,7 @@ struct FlashObject : NativeBase {
     h.Mark(content);
     h.Mark(info);
     h.Mark(owner);
+    h.Mark(metaData);
     h.Mark(focusRect);
     h.Mark(contextMenu);
     h.Mark(perspective);
@@ -146,6 +150,7 @@ struct EventObject : NativeBase {
   static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
   std::string type;
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
+  bool dispatched = false;  // some listener heard it: sent again, it is cloned
   Value target, currentTarget;
   int phase = 0;
   double stageX = 0, stageY = 0, localX = 0, localY = 0;
@@ -262,6 +267,8 @@ struct MediaState {
 // whether stage.invalidate() asked for RENDER.
 struct StageState {
   std::string scaleMode, align;
+  std::optional<double> frameRate;  // as a script last set it (NaN kept)
+  bool focusRect = true;             // stageFocusRect
   bool invalidated = false;
 };
 
@@ -420,8 +427,11 @@ class As3Display : public ScriptHooks {
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
     Instance* inst = stage.AdoptScriptNode(limbo, ++limboDepth, def, from);
+    if (inst) scriptNodes.insert(inst->serial);
     return inst;
   }
+  // The nodes scripts made; the others a timeline placed (their names are fixed).
+  std::unordered_set<ClipHandle> scriptNodes;
 
   // ---- events
   Value NewEvent(Class* cls, const std::string& type, bool bubbles);
@@ -567,5 +577,11 @@ void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
 void InstallBitmaps(As3Display& b);
+// BitmapData (bitmaps.cpp) for its pixel methods (bitmap_pixels.cpp).
+BitmapDataObject* SelfBitmap(Machine& m, const Value& self);
+void Changed(Machine& m, BitmapDataObject* bd);
+std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f);
+PixelRect RectArg(Machine& m, const Value& r);
+void AddBitmapPixelMethods(As3Display& b);
 
 }  // namespace quarvel::player::as3

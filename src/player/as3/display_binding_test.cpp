@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
+#include "support/shape_builder.h"
 
 namespace quarvel::player {
 namespace {
@@ -254,6 +256,107 @@ TEST(As3Display, MaskShowsOnlyWhereTheMaskCovers) {
   ASSERT_TRUE(p.LoadMovieBytes(bytes));
   EXPECT_EQ(Pixel(p, 25, 25), (gdi::Color{255, 0, 0}));
   EXPECT_EQ(Pixel(p, 75, 75), (gdi::Color{255, 255, 255}));
+}
+
+TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
+  // A 100 x 100 red square placed by the timeline as `kid` (scaled to 40 x 40),
+  // and a script's sprite at (60, 60).
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    testing::ShapeBuilder s;
+    s.Rectangle(0, 0, 2000, 2000, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    swf::Matrix small;
+    small.scaleX = small.scaleY = 0.4;
+    b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = small, .name = "kid"});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    m.NewSprite(c, 1, "mine", 0x0000FF, 60, 60, 10, 10);
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("setlocal_2");
+    // The main timeline's box is the stage's: it meets both children.
+    for (int local : {2, 1})
+      trace([&] { c.Op("getlocal_0").Op("getlocal", {local}).Op("callproperty", {m.Q("hitTestObject"), 1}); });
+    trace([&] { c.Op("getlocal_2").Op("getlocal_1").Op("callproperty", {m.Q("hitTestObject"), 1}); });
+    for (int x : {65, 80})
+      trace([&] { c.Op("getlocal_0").Op("pushbyte", {x}).Op("pushbyte", {x}).Op("callproperty", {m.Q("hitTestPoint"), 2}); });
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("metaData")}); });
+    c.Op("getlocal_1").Op("pushstring", {m.S("renamed")}).Op("setproperty", {m.Q("name")});
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("name")}); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("renamed")}).Op("setproperty", {m.Q("name")});
+    m.Trace(c, "not reached");
+  });
+  const std::string out = testing::As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find("Error")), "true|true|false|true|false|null|renamed|");
+  EXPECT_NE(out.find("Error #2078"), std::string::npos) << out;
+  EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
+}
+
+TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
+  As3Movie d;
+  const auto mc = d.Display("MovieClip");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto stage = [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}); };
+    trace([&] { stage(); c.Op("getproperty", {m.Q("color")}); });
+    stage();
+    c.Op("pushuint", {m.a.UInt(0x2200FF00u)}).Op("setproperty", {m.Q("color")});
+    trace([&] { stage(); c.Op("getproperty", {m.Q("color")}); });
+    stage();
+    c.Op("pushbyte", {0}).Op("setproperty", {m.Q("frameRate")});
+    trace([&] { stage(); c.Op("getproperty", {m.Q("frameRate")}); });
+    m.NewSprite(c, 1, "box", 0xFF0000, 10, 10, 30, 20);
+    trace([&] { stage(); c.Op("getproperty", {m.Q("width")}); });
+    trace([&] { stage(); c.Op("getproperty", {m.Q("root")}); stage(); c.Op("strictequals"); });
+    // A clip made of nothing: on no frame, not playing, and under no movie's root.
+    c.Op("findpropstrict", {mc}).Op("constructprop", {mc, 0}).Op("setlocal_2");
+    for (const char* p : {"currentFrame", "totalFrames", "isPlaying", "loaderInfo"})
+      trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q(p)}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            std::to_string(0xFFFFFFFFu) + "|" + std::to_string(0xFF00FF00u) + "|0.01|30|true|0|1|false|null|");
+  // The colour set is the picture's background.
+  const auto bmp = testing::As3FirstPicture(bytes);
+  EXPECT_EQ(bmp.GetPixel(90, 90), (gdi::Color{0, 255, 0}));
+}
+
+TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const std::function<void()>& value) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      value();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto set = [&](const char* p, double v) {
+      c.Op("getlocal_1").Op("pushdouble", {m.a.Double(v)}).Op("setproperty", {m.Q(p)});
+    };
+    const auto matrix = [&](const char* field) {
+      trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("matrix")})
+                      .Op("getproperty", {m.Q(field)}); });
+    };
+    m.NewSprite(c, 1, "s", 0xFF0000, 0, 0, 10, 10);
+    set("scaleX", 2);
+    // A NaN rotation leaves the matrix; a later scale still works from it.
+    set("rotation", std::nan(""));
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("rotation")}); });
+    matrix("a");
+    set("scaleX", 1.5);
+    matrix("a");
+    // A NaN scale zeroes its column.
+    set("scaleY", std::nan(""));
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("scaleY")}); });
+    matrix("d");
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "NaN|2|1.5|NaN|0|");
 }
 
 }  // namespace

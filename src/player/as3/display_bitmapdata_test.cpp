@@ -15,6 +15,7 @@ namespace {
 using testing::AbcCode;
 using testing::As3FirstPicture;
 using testing::As3Movie;
+using testing::As3Traced;
 
 // local 1 = new BitmapData(40, 40, false, fill); `ops` works on it; then
 // it is shown by a Bitmap at (0, 0).
@@ -78,6 +79,99 @@ TEST(As3BitmapPixels, GreyNoiseVariesWithinItsRange) {
     }
   }
   EXPECT_GT(seen.size(), 20u);
+}
+
+// trace(<value on the stack>)
+void TraceTop(As3Movie& m, AbcCode& c) {
+  c.Op("findpropstrict", {m.Q("trace")}).Op("swap").Op("callpropvoid", {m.Q("trace"), 1});
+}
+
+// local 1: a 4 x 2 picture, half transparent red, its left half opaque green.
+std::vector<std::uint8_t> PixelMovie(const std::function<void(As3Movie&, AbcCode&)>& ops) {
+  As3Movie d;
+  const auto bd = d.Display("BitmapData");
+  return d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {4}).Op("pushbyte", {2}).Op("pushtrue")
+        .Op("pushuint", {m.a.UInt(0x80FF0000u)}).Op("constructprop", {bd, 4}).Op("setlocal_1");
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {0, 0, 2, 2});
+    c.Op("pushuint", {m.a.UInt(0xFF00FF00u)}).Op("callpropvoid", {m.Q("fillRect"), 2});
+    ops(m, c);
+  });
+}
+
+TEST(As3BitmapPixelAccess, VectorsBytesAndHistogramReadStraightArgbRowByRow) {
+  const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {1, 0, 2, 1});
+    c.Op("callproperty", {m.Q("getVector"), 1});
+    TraceTop(m, c);
+    // Bytes: big-endian ARGB, the position left after them.
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {1, 1, 2, 1});
+    c.Op("callproperty", {m.Q("getPixels"), 1}).Op("dup").Op("getproperty", {m.Q("position")});
+    TraceTop(m, c);
+    c.Op("dup").Op("pushbyte", {4}).Op("setproperty", {m.Q("position")}).Op("callproperty", {m.Q("readUnsignedInt"), 0});
+    TraceTop(m, c);
+    // Histogram: alpha 255 four times, 128 four times; green 255 four times.
+    c.Op("getlocal_1").Op("callproperty", {m.Q("histogram"), 0}).Op("setlocal_2");
+    for (auto [channel, value] : {std::pair{3, 255}, {3, 128}, {1, 255}, {0, 255}}) {
+      c.Op("getlocal_2").Op("pushbyte", {channel}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))})
+          .Op("pushshort", {value}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))});
+      TraceTop(m, c);
+    }
+    // A vector too short for its rectangle changes nothing.
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {0, 0, 2, 2});
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {0, 0, 3, 1});
+    c.Op("callproperty", {m.Q("getVector"), 1}).Op("callpropvoid", {m.Q("setVector"), 2});
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find("RangeError")),
+            std::to_string(0xFF00FF00u) + "," + std::to_string(0x80FF0000u) + "|8|" + std::to_string(0x80FF0000u) +
+                "|4|4|4|4|");
+  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
+}
+
+TEST(As3BitmapPixelAccess, HitTestsCountAlphaAgainstEachThreshold) {
+  const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
+    // (firstPoint, threshold, Point): the point (3,1) is alpha 128, (1,1) 255.
+    for (auto [x, t] : {std::pair{3, 128}, {3, 129}, {1, 255}}) {
+      c.Op("getlocal_1");
+      New(m, c, "flash.geom", "Point", {0, 0});
+      c.Op("pushshort", {t});
+      New(m, c, "flash.geom", "Point", {static_cast<double>(x), 1});
+      c.Op("callproperty", {m.Q("hitTest"), 3});
+      TraceTop(m, c);
+    }
+    // Against itself moved 2 right: the red half meets the green one at threshold 200 only for green.
+    for (int t : {200, 100}) {
+      c.Op("getlocal_1");
+      New(m, c, "flash.geom", "Point", {0, 0});
+      c.Op("pushshort", {t}).Op("getlocal_1");
+      New(m, c, "flash.geom", "Point", {2, 0});
+      c.Op("pushshort", {t}).Op("callproperty", {m.Q("hitTest"), 5});
+      TraceTop(m, c);
+    }
+    // threshold: the red pixels (alpha below 0xFF) turn blue; the count comes back.
+    c.Op("getlocal_1").Op("getlocal_1").Op("getlocal_1").Op("getproperty", {m.Q("rect")});
+    New(m, c, "flash.geom", "Point", {0, 0});
+    c.Op("pushstring", {m.S("<")}).Op("pushuint", {m.a.UInt(0xFF000000u)}).Op("pushuint", {m.a.UInt(0xFF0000FFu)})
+        .Op("pushuint", {m.a.UInt(0xFF000000u)}).Op("callproperty", {m.Q("threshold"), 7});
+    TraceTop(m, c);
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("pushbyte", {0}).Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+    // compare with a clone: equal; with another size: -3.
+    c.Op("getlocal_1").Op("getlocal_1").Op("callproperty", {m.Q("clone"), 0}).Op("callproperty", {m.Q("compare"), 1});
+    TraceTop(m, c);
+    const auto bd = m.Display("BitmapData");
+    c.Op("getlocal_1").Op("findpropstrict", {bd}).Op("pushbyte", {5}).Op("pushbyte", {2}).Op("constructprop", {bd, 2})
+        .Op("callproperty", {m.Q("compare"), 1});
+    TraceTop(m, c);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "true|false|true|false|true|4|" + std::to_string(0xFF0000FFu) + "|0|-3|");
 }
 
 }  // namespace

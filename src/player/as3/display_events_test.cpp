@@ -186,5 +186,121 @@ TEST(As3Frame, ConstructedThenFrameScriptThenExitThenRender) {
   EXPECT_EQ(out, "frameConstructed|script|exitFrame|render|");
 }
 
+// trace(<value on the stack>)
+void TraceTop(As3Movie& m, AbcCode& c) {
+  c.Op("findpropstrict", {m.Q("trace")}).Op("swap").Op("callpropvoid", {m.Q("trace"), 1});
+}
+void NewOf(As3Movie& m, AbcCode& c, std::string_view package, std::string_view cls, std::initializer_list<std::string_view> strings) {
+  const auto name = m.a.PackageName(package, cls);
+  c.Op("findpropstrict", {name});
+  for (auto s : strings) c.Op("pushstring", {m.S(s)});
+  c.Op("constructprop", {name, static_cast<std::int64_t>(strings.size())});
+}
+
+TEST(As3EventRules, EachEventClassWritesItsOwnNameAndFields) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewOf(m, c, "flash.events", "TimerEvent", {"timer"});
+    TraceTop(m, c);
+    NewOf(m, c, "flash.events", "ProgressEvent", {"progress"});
+    TraceTop(m, c);
+    // A mouse event made without a position has none: NaN.
+    NewOf(m, c, "flash.events", "MouseEvent", {"m"});
+    c.Op("getproperty", {m.Q("stageX")});
+    TraceTop(m, c);
+    // formatToString reads each named property; strings are quoted, a missing name is "null".
+    NewOf(m, c, "flash.events", "Event", {"go"});
+    c.Op("pushstring", {m.S("Mine")}).Op("pushstring", {m.S("type")}).Op("pushstring", {m.S("cancelable")})
+        .Op("callproperty", {m.Q("formatToString"), 3});
+    TraceTop(m, c);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "[TimerEvent type=\"timer\" bubbles=false cancelable=false eventPhase=2]|"
+            "[ProgressEvent type=\"progress\" bubbles=false cancelable=false eventPhase=2 bytesLoaded=0 bytesTotal=0]|"
+            "NaN|[Mine type=\"go\" cancelable=false]|");
+}
+
+TEST(As3EventRules, AnEventOnlyBecomesSentWhenSomeoneHearsItAndIsThenCopiedWhenSentAgain) {
+  As3Movie d;
+  // The listener traces whether the event it hears was already prevented, then prevents it.
+  AbcCode lc;
+  lc.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("callproperty", {d.Q("isDefaultPrevented"), 0})
+      .Op("callpropvoid", {d.Q("trace"), 1});
+  lc.Op("getlocal_1").Op("callpropvoid", {d.Q("preventDefault"), 0}).Op("returnvoid");
+  const auto listener = d.Method(lc, 1);
+  const auto ed = d.Events("EventDispatcher"), ev = d.Events("Event");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {ed}).Op("constructprop", {ed, 0}).Op("setlocal_1");  // deaf
+    c.Op("findpropstrict", {ed}).Op("constructprop", {ed, 0}).Op("setlocal_2");  // listening
+    c.Op("findpropstrict", {ev}).Op("pushstring", {m.S("x")}).Op("pushfalse").Op("pushtrue")
+        .Op("constructprop", {ev, 3}).Op("setlocal_3");
+    m.Listen(c, 2, "x", listener);
+    c.Op("getlocal_1").Op("getlocal_3").Op("callproperty", {m.Q("dispatchEvent"), 1});
+    TraceTop(m, c);
+    c.Op("getlocal_3").Op("getproperty", {m.Q("target")});
+    TraceTop(m, c);
+    for (int i = 0; i < 2; ++i) {
+      c.Op("getlocal_2").Op("getlocal_3").Op("callproperty", {m.Q("dispatchEvent"), 1});
+      TraceTop(m, c);
+    }
+    c.Op("getlocal_3").Op("getproperty", {m.Q("currentTarget")});
+    TraceTop(m, c);
+  });
+  // The second dispatch hears a fresh copy, not the prevented original.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "true|null|false|false|false|false|[object EventDispatcher]|");
+}
+
+TEST(As3EventRules, ATimerRunsThroughItsLastTickStopsForCompleteAndRefusesBadDelays) {
+  As3Movie d;
+  AbcCode lc;
+  lc.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("getproperty", {d.Q("type")}).Op("pushstring", {d.S(" ")})
+      .Op("add").Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("running")}).Op("add")
+      .Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto heard = d.Method(lc, 1);
+  const auto timer = d.a.PackageName("flash.utils", "Timer");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {timer}).Op("pushbyte", {10}).Op("pushbyte", {1}).Op("constructprop", {timer, 2}).Op("setlocal_1");
+    m.Listen(c, 1, "timer", heard);
+    m.Listen(c, 1, "timerComplete", heard);
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("start"), 0});
+    // An uncaught RangeError ends the constructor here.
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(-1)}).Op("setproperty", {m.Q("delay")});
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 300); });
+  EXPECT_NE(out.find("RangeError: Error #2066"), std::string::npos) << out;
+  EXPECT_NE(out.find("timer true|timerComplete false|"), std::string::npos) << out;
+}
+
+TEST(As3EventRules, FocusMovesWithOutThenInAndLeavesWithItsObject) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name", "relatedObject"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto traceFocus = [&] {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_0").Op("getproperty", {m.Q("stage")})
+          .Op("getproperty", {m.Q("focus")}).Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    const auto focus = [&](int local) {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getlocal", {local}).Op("setproperty", {m.Q("focus")});
+    };
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 10, 10);
+    m.NewSprite(c, 2, "b", 0x00FF00, 20, 0, 10, 10);
+    for (int local : {1, 2}) {
+      m.Listen(c, local, "focusIn", heard);
+      m.Listen(c, local, "focusOut", heard);
+    }
+    focus(1);
+    focus(2);
+    // Off the stage the focus stays until the object leaves the stage.
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("removeChild"), 1});
+    traceFocus();
+    focus(2);
+    traceFocus();
+  });
+  const std::string out = testing::As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.rfind("focusIn a null|focusOut a [object Sprite]|focusIn b [object Sprite]|", 0), 0u) << out;
+  EXPECT_NE(out.find("|null|focusIn b null|[object Sprite]|"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -92,23 +92,49 @@ NATIVE(DoGetRotation) {
   Instance* i = SelfNode(m, self);
   return Value::Number(i ? transform::RotationDegrees(i->matrix, i->scriptTransform) : 0);
 }
+// NaN is kept and read back: a NaN scale zeroes its column of the matrix,
+// a NaN rotation leaves the matrix as it is.
+void KeepAsIs(Instance& i, const transform::ScriptTransform& t) {
+  transform::Kept& kept = i.scriptTransform;
+  kept.script = t;
+  kept.held = true;
+  kept.linear = {i.matrix.scaleX, i.matrix.rotateSkew0, i.matrix.rotateSkew1, i.matrix.scaleY};
+}
+void SetScaleNaN(Instance& i, bool x) {
+  transform::ScriptTransform t = transform::Read(i.matrix, i.scriptTransform);
+  (x ? t.xscale : t.yscale) = std::nan("");
+  if (x) i.matrix.scaleX = i.matrix.rotateSkew0 = 0;
+  else i.matrix.rotateSkew1 = i.matrix.scaleY = 0;
+  KeepAsIs(i, t);
+}
 NATIVE(DoSetScaleX) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) SetScaleNaN(*i, true);
+    else transform::SetScaleX(i->matrix, i->scriptTransform, Finite(m, a));
     i->scripted = true;
   }
   return Value();
 }
 NATIVE(DoSetScaleY) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) SetScaleNaN(*i, false);
+    else transform::SetScaleY(i->matrix, i->scriptTransform, Finite(m, a));
     i->scripted = true;
   }
   return Value();
 }
 NATIVE(DoSetRotation) {
   if (Instance* i = SelfNode(m, self)) {
-    transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    const double v = avm2::ArgNum(m, a, 0, 0);
+    if (std::isnan(v)) {
+      transform::ScriptTransform t = transform::Read(i->matrix, i->scriptTransform);
+      t.degrees = v;
+      KeepAsIs(*i, t);
+    } else {
+      transform::SetRotationDegrees(i->matrix, i->scriptTransform, Finite(m, a));
+    }
     i->scripted = true;
   }
   return Value();
@@ -220,7 +246,18 @@ NATIVE(DoGetName) {
   return i ? m.Str(i->name) : Value::Null();
 }
 NATIVE(DoSetName) {
+  FlashObject* f = Made(m, As<FlashObject>(self));
+  if (f && f->handle != kNoClip && !B(m).scriptNodes.count(f->handle))
+    m.ThrowError("flash.errors::IllegalOperationError", "The name property of a Timeline-placed object cannot be modified.", 2078);
   if (Instance* i = SelfNode(m, self)) i->name = avm2::ArgStr(m, a, 0, "");
+  return Value();
+}
+NATIVE(DoGetMetaData) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && !f->metaData.IsUndefined() ? f->metaData : Value::Null();
+}
+NATIVE(DoSetMetaData) {
+  if (FlashObject* f = As<FlashObject>(self)) f->metaData = m.ArgOr(a, 0);
   return Value();
 }
 NATIVE(DoGetParent) {
@@ -243,6 +280,7 @@ NATIVE(DoGetRoot) {
   // In a movie a Loader loaded, its own main timeline.
   if (f)
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) return b.ValueFor(r);
+  if (f && f == b.stageObject) return Value::Obj(f);  // the stage is its own root
   if (!f || !b.OnStage(f->handle)) return Value::Null();
   return b.ValueFor(kRootClip);
 }
@@ -250,8 +288,8 @@ bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f) return false;
-  if (f->handle == kRootClip) {
-    // The main timeline: the union of its children and drawing.
+  if (f->handle == kRootClip || f == b.stageObject) {
+    // The main timeline (and the stage around it): the union of its children and drawing.
     TimelineState& root = b.stage.Root();
     bool any = false;
     for (auto& [d, c] : root.list) {
@@ -410,43 +448,41 @@ NATIVE(DoSetBlendMode) {
   return Value();
 }
 
+// The box around an object's bounds on the stage (xmin, xmax, ymin, ymax,
+// twips); the main timeline's own space is the stage's.
+bool StageBox(Machine& m, FlashObject* f, std::array<double, 4>& box) {
+  As3Display& b = B(m);
+  Rect r;
+  if (!f || !NodeBounds(m, Value::Obj(f), r, false)) return false;
+  const Instance* i = f->handle == kRootClip ? nullptr : b.Node(f->handle);
+  const cairo_matrix_t w = i ? World(b, i->parent) : cairo_matrix_t{1, 0, 0, 1, 0, 0};
+  double xs[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
+  double ys[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
+  box = {1e18, -1e18, 1e18, -1e18};
+  for (int k = 0; k < 4; ++k) {
+    cairo_matrix_transform_point(&w, &xs[k], &ys[k]);
+    box = {std::min(box[0], xs[k]), std::max(box[1], xs[k]), std::min(box[2], ys[k]), std::max(box[3], ys[k])};
+  }
+  return true;
+}
 NATIVE(DoHitTestPoint) {
-  // With shapeFlag against what the object draws, else against its bounds, in stage space.
+  // With shapeFlag against what the object draws, else against its box on the stage.
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   Instance* i = SelfNode(m, self);
-  if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip))
-    return Value::Bool(b.stage.HitsShapes(f->handle, avm2::ArgNum(m, a, 0, 0) * 20, avm2::ArgNum(m, a, 1, 0) * 20));
-  Rect r;
-  if (!f || !i || !b.stage.Bounds(*i, r, true)) return Value::Bool(false);
-  cairo_matrix_t w = World(b, f->handle);
-  if (cairo_matrix_invert(&w) != CAIRO_STATUS_SUCCESS) return Value::Bool(false);
-  double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
-  cairo_matrix_transform_point(&w, &x, &y);
-  return Value::Bool(x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax);
+  const double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
+  if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip)) return Value::Bool(b.stage.HitsShapes(f->handle, x, y));
+  std::array<double, 4> box;
+  if (!StageBox(m, f, box)) return Value::Bool(false);
+  return Value::Bool(x >= box[0] && x <= box[1] && y >= box[2] && y <= box[3]);
 }
 NATIVE(DoIgnore) { return Value(); }
 NATIVE(DoHitTestObject) {
-  Rect r1, r2;
   DisplayObj* other = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
-  if (!other) return Value::Bool(false);
-  As3Display& b = B(m);
-  Instance* i1 = SelfNode(m, self);
-  Instance* i2 = b.Node(other->handle);
-  if (!i1 || !i2 || !b.stage.Bounds(*i1, r1) || !b.stage.Bounds(*i2, r2)) return Value::Bool(false);
-  // Compare in stage space through each parent's transform.
-  auto toStage = [&](Instance* i, Rect r) {
-    const cairo_matrix_t w = World(b, i->parent);
-    double xs[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
-    double ys[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
-    double x0 = 1e18, x1 = -1e18, y0 = 1e18, y1 = -1e18;
-    for (int k = 0; k < 4; ++k) {
-      cairo_matrix_transform_point(&w, &xs[k], &ys[k]);
-      x0 = std::min(x0, xs[k]), x1 = std::max(x1, xs[k]), y0 = std::min(y0, ys[k]), y1 = std::max(y1, ys[k]);
-    }
-    return std::array<double, 4>{x0, x1, y0, y1};
-  };
-  const auto s1 = toStage(i1, r1), s2 = toStage(i2, r2);
+  if (!other) m.ThrowError("TypeError", "Parameter obj must be non-null.", 2007);
+  Made(m, As<FlashObject>(self));
+  std::array<double, 4> s1, s2;
+  if (!StageBox(m, As<FlashObject>(self), s1) || !StageBox(m, other, s2)) return Value::Bool(false);
   return Value::Bool(s1[0] <= s2[1] && s2[0] <= s1[1] && s1[2] <= s2[3] && s2[2] <= s1[3]);
 }
 
@@ -487,6 +523,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::DisplayObject", "visible", Member::kSetter, DoSetVisible},
     {"flash.display::DisplayObject", "name", Member::kGetter, DoGetName},
     {"flash.display::DisplayObject", "name", Member::kSetter, DoSetName},
+    {"flash.display::DisplayObject", "metaData", Member::kGetter, DoGetMetaData},
+    {"flash.display::DisplayObject", "metaData", Member::kSetter, DoSetMetaData},
     {"flash.display::DisplayObject", "width", Member::kGetter, DoGetWidth},
     {"flash.display::DisplayObject", "width", Member::kSetter, DoSetWidth},
     {"flash.display::DisplayObject", "height", Member::kGetter, DoGetHeight},
@@ -545,8 +583,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::BlendMode", "SHADER", Member::kConst, nullptr, "shader"},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kGetter, IoGet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kSetter, IoSet<&FlashObject::mouseEnabled>},
-    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, DoGetVisible},
-    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kSetter, DoIgnore},
+    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, IoGet<&FlashObject::doubleClickEnabled>},
+    {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kSetter, IoSet<&FlashObject::doubleClickEnabled>},
     {"flash.display::InteractiveObject", "tabEnabled", Member::kGetter, DoGetVisible},
     {"flash.display::InteractiveObject", "tabEnabled", Member::kSetter, DoIgnore},
     {"flash.display::InteractiveObject", "focusRect", Member::kGetter, IoGetValue<&FlashObject::focusRect>},

@@ -40,20 +40,42 @@ NATIVE(EdHasEventListener) {
       if (l.type == type) return Value::Bool(true);
   return Value::Bool(false);
 }
+// hasEventListener on the object or on any container above it, which an
+// event sent to it would pass.
+NATIVE(EdWillTrigger) {
+  FlashObject* f = As<FlashObject>(self);
+  const std::string type = avm2::ArgStr(m, a, 0, "");
+  As3Display& b = B(m);
+  const auto hears = [&](FlashObject* o) {
+    return o && std::any_of(o->listeners.begin(), o->listeners.end(), [&](const Listener& l) { return l.type == type; });
+  };
+  if (hears(f)) return Value::Bool(true);
+  if (!f || f->handle == kNoClip || f == b.stageObject) return Value::Bool(false);
+  ClipHandle h = f->handle;
+  for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
+    Instance* i = b.Node(h);
+    if (!i || i->parent == kNoClip) return Value::Bool(false);
+    h = i->parent;
+    if (auto it = b.objects.find(h); it != b.objects.end() && hears(it->second)) return Value::Bool(true);
+  }
+  return Value::Bool(hears(b.stageObject));
+}
 NATIVE(EdDispatchEvent) {
   FlashObject* f = As<FlashObject>(self);
   EventObject* e = ArgAs<EventObject>(m, m.ArgOr(a, 0), "flash.events::Event");
   if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
-  // An event already sent is sent again as a copy.
-  if (!e->target.IsNullish()) {
+  // An event some listener already heard is sent again as a copy.
+  if (e->dispatched) {
     Value copy = m.CallProperty(Value::Obj(e), "clone", {});
-    if (EventObject* c = As<EventObject>(copy)) e = c;
+    e = As<EventObject>(copy);
+    if (!e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
   }
   B(m).Dispatch(f, e);
   return Value::Bool(!e->prevented);
 }
 NATIVE(EvCtor) {
   if (EventObject* e = As<EventObject>(self)) {
+    e->phase = 2;  // AT_TARGET until a dispatch says otherwise
     e->type = avm2::ArgStr(m, a, 0, "");
     e->bubbles = m.ToBoolean(m.ArgOr(a, 1));
     e->cancelable = m.ToBoolean(m.ArgOr(a, 2));
@@ -73,20 +95,57 @@ NATIVE(EvPrevented) { EventObject* e = As<EventObject>(self); return Value::Bool
 NATIVE(EvClone) {
   EventObject* e = As<EventObject>(self);
   if (!e) return Value::Null();
-  const Value copy = Value::Obj(m.Instantiate(e->cls));
+  // A script's subclass that does not override clone() gets a copy of the
+  // nearest built-in class, without its own properties.
+  Class* cls = e->cls;
+  while (cls && cls->unit && cls->super) cls = cls->super;
+  const Value copy = Value::Obj(m.Instantiate(cls));
   EventObject* c = As<EventObject>(copy);
   if (!c) return Value::Null();
   c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
-  c->stageX = e->stageX, c->stageY = e->stageY;
+  c->stageX = e->stageX, c->stageY = e->stageY, c->localX = e->localX, c->localY = e->localY;
+  c->related = e->related, c->buttonDown = e->buttonDown, c->keyCode = e->keyCode, c->charCode = e->charCode;
+  c->message = e->message, c->bytesLoaded = e->bytesLoaded, c->bytesTotal = e->bytesTotal, c->info = e->info;
   return copy;
 }
-// As Flash writes an event: [Event type="added" bubbles=true cancelable=false eventPhase=2].
-NATIVE(EvToString) {
-  EventObject* e = As<EventObject>(self);
-  if (!e) return m.Str("[Event]");
-  return m.Str("[Event type=\"" + e->type + "\" bubbles=" + (e->bubbles ? "true" : "false") +
-               " cancelable=" + (e->cancelable ? "true" : "false") + " eventPhase=" + std::to_string(e->phase) + "]");
+// [Name a="text" b=1]: each named property read through the object, strings quoted.
+std::string FormatEvent(Machine& m, const Value& self, std::string_view cls, std::span<const Value> names) {
+  std::string out = "[" + std::string(cls);
+  for (const Value& n : names) {
+    const std::string name = n.IsNullish() ? "null" : m.ToString(n);  // names are Strings: undefined is null
+    const Value v = m.GetProperty(self, name);
+    out += " " + name + "=" + (v.IsString() ? "\"" + m.ToString(v) + "\"" : m.ToString(v));
+  }
+  return out + "]";
 }
+NATIVE(EvFormatToString) {
+  return m.Str(FormatEvent(m, self, avm2::ArgStr(m, a, 0, ""), a.empty() ? a : a.subspan(1)));
+}
+// Each built-in event class writes itself with its own name and fields:
+// [Event type="added" bubbles=true cancelable=false eventPhase=2].
+Value WriteEvent(Machine& m, const Value& self, std::string_view cls, std::initializer_list<const char*> extra) {
+  std::vector<Value> names;
+  for (const char* n : {"type", "bubbles", "cancelable", "eventPhase"}) names.push_back(m.Str(n));
+  for (const char* n : extra) names.push_back(m.Str(n));
+  return m.Str(FormatEvent(m, self, cls, names));
+}
+NATIVE(EvToString) { return WriteEvent(m, self, "Event", {}); }
+NATIVE(TimerEvToString) { return WriteEvent(m, self, "TimerEvent", {}); }
+NATIVE(MeToString) {
+  return WriteEvent(m, self, "MouseEvent", {"localX", "localY", "stageX", "stageY", "relatedObject", "ctrlKey", "altKey",
+                                            "shiftKey", "buttonDown", "delta"});
+}
+NATIVE(KeToString) {
+  return WriteEvent(m, self, "KeyboardEvent",
+                    {"charCode", "keyCode", "keyLocation", "ctrlKey", "altKey", "shiftKey"});
+}
+NATIVE(FocusEvToString) { return WriteEvent(m, self, "FocusEvent", {"relatedObject", "shiftKey", "keyCode"}); }
+NATIVE(TextEvToString) { return WriteEvent(m, self, "TextEvent", {"text"}); }
+NATIVE(ErrorEvToString) { return WriteEvent(m, self, "ErrorEvent", {"text"}); }
+NATIVE(IoErrorEvToString) { return WriteEvent(m, self, "IOErrorEvent", {"text"}); }
+NATIVE(SecurityErrorEvToString) { return WriteEvent(m, self, "SecurityErrorEvent", {"text"}); }
+NATIVE(ProgressEvToString) { return WriteEvent(m, self, "ProgressEvent", {"bytesLoaded", "bytesTotal"}); }
+NATIVE(NetStatusEvToString) { return WriteEvent(m, self, "NetStatusEvent", {"info"}); }
 NATIVE(MeStageX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageX : 0); }
 NATIVE(MeStageY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageY : 0); }
 NATIVE(MeLocalX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localX : 0); }
@@ -98,8 +157,11 @@ NATIVE(MeCtor) {
   EvCtor(m, self, a);
   if (EventObject* e = As<EventObject>(self)) {
     if (a.size() <= 1) e->bubbles = true;
-    e->localX = avm2::ArgNum(m, a, 3, 0);
-    e->localY = avm2::ArgNum(m, a, 4, 0);
+    // No position given: NaN, and so are the stage's coordinates.
+    e->localX = avm2::ArgNum(m, a, 3, std::nan(""));
+    e->localY = avm2::ArgNum(m, a, 4, std::nan(""));
+    e->stageX = std::isnan(e->localX) ? e->localX : 0;
+    e->stageY = std::isnan(e->localY) ? e->localY : 0;
     if (a.size() > 5) e->related = a[5];
     e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
   }
@@ -121,9 +183,15 @@ NATIVE(KeSetKeyCode) { if (EventObject* e = As<EventObject>(self)) e->keyCode = 
 NATIVE(KeSetCharCode) { if (EventObject* e = As<EventObject>(self)) e->charCode = m.ToUint(m.ArgOr(a, 0)); return Value(); }
 // ---- Timer
 
+// A delay below zero, or no number at all, is refused.
+double TimerDelayArg(Machine& m, std::span<Value> a) {
+  const double d = avm2::ArgNum(m, a, 0, 1000);
+  if (!(d >= 0) || !std::isfinite(d)) m.ThrowError("RangeError", "The Timer delay specified is out of range.", 2066);
+  return d;
+}
 NATIVE(TimerCtor) {
   if (TimerObject* t = As<TimerObject>(self)) {
-    t->delay = avm2::ArgNum(m, a, 0, 1000);
+    t->delay = TimerDelayArg(m, a);
     t->repeat = m.ToInt(m.ArgOr(a, 1));
   }
   return self;
@@ -148,10 +216,27 @@ NATIVE(TimerReset) {
 NATIVE(TimerRunning) { TimerObject* t = As<TimerObject>(self); return Value::Bool(t && t->running); }
 NATIVE(TimerCount) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->count : 0); }
 NATIVE(TimerDelay) { TimerObject* t = As<TimerObject>(self); return Value::Number(t ? t->delay : 0); }
-NATIVE(TimerSetDelay) { if (TimerObject* t = As<TimerObject>(self)) t->delay = avm2::ArgNum(m, a, 0, 1000); return Value(); }
+// A running timer counts its new delay from now.
+NATIVE(TimerSetDelay) {
+  if (TimerObject* t = As<TimerObject>(self)) {
+    t->delay = TimerDelayArg(m, a);
+    if (t->running) t->due = m.clockMs() + std::max(t->delay, 1.0);
+  }
+  return Value();
+}
 NATIVE(TimerRepeat) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->repeat : 0); }
 NATIVE(TimerSetRepeat) { if (TimerObject* t = As<TimerObject>(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
 
+// new FocusEvent(type, bubbles = true, cancelable = false, relatedObject, shiftKey, keyCode)
+NATIVE(FocusEvCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    if (a.size() <= 1) e->bubbles = true;
+    if (a.size() > 3) e->related = a[3];
+    e->keyCode = m.ToUint(m.ArgOr(a, 5));
+  }
+  return self;
+}
 // Events with text (ErrorEvent, IOErrorEvent...), sizes (ProgressEvent) and info (NetStatusEvent).
 NATIVE(TextEventCtor) {
   EvCtor(m, self, a);
@@ -209,8 +294,10 @@ void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
   std::vector<Listener> ls;
   for (auto& l : o->listeners)
     if (l.type == e->type && l.capture == capture) ls.push_back(l);
+  if (ls.empty()) return;
   std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
   e->currentTarget = Value::Obj(o);
+  e->dispatched = true;
   for (auto& l : ls) {
     Value arg = Value::Obj(e);
     m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
@@ -221,7 +308,6 @@ void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
 // Capture from the root down, the target, then bubbling up.
 void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   if (!target || !e) return;
-  e->target = Value::Obj(target);
   e->stop = e->stopNow = false;
   std::vector<FlashObject*> path;
   if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
@@ -235,6 +321,16 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
     // The stage is the parent of the root.
     if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
   }
+  // An event nobody listens to along its path is left untouched: no target,
+  // and it is no copy when sent again.
+  const auto hears = [&](FlashObject* o, bool capture) {
+    return std::any_of(o->listeners.begin(), o->listeners.end(),
+                       [&](const Listener& l) { return l.type == e->type && l.capture == capture; });
+  };
+  bool heard = hears(target, false);
+  for (FlashObject* p : path) heard = heard || hears(p, true) || (e->bubbles && hears(p, false));
+  if (!heard) return;
+  e->target = Value::Obj(target);
   e->phase = 1;
   for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
   if (!e->stop) {
@@ -248,7 +344,6 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
       CallListeners(p, e, false);
     }
   }
-  e->currentTarget = Value::Null();
 }
 
 void As3Display::Broadcast(const std::string& type) {
@@ -313,6 +408,15 @@ void As3Display::Removed(ClipHandle h) {
   Value e = NewEvent(eventClass, "removed", true);
   Dispatch(it->second, As<EventObject>(e));
   if (OnStage(h)) {
+    // Leaving the stage takes the focus with it, from the object or anything inside.
+    if (FlashObject* f = As<FlashObject>(pointer.focus)) {
+      ClipHandle up = f->handle;
+      for (int guard = 0; guard < 1000 && up != kNoClip && up != kRootClip && up != h; ++guard) {
+        const Instance* i = Node(up);
+        up = i ? i->parent : kNoClip;
+      }
+      if (up == h) pointer.focus = Value::Null();
+    }
     Value e2 = NewEvent(eventClass, "removedFromStage", false);
     Dispatch(it->second, As<EventObject>(e2));
   }
@@ -322,7 +426,7 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::EventDispatcher", "addEventListener", Member::kMethod, EdAddEventListener},
     {"flash.events::EventDispatcher", "removeEventListener", Member::kMethod, EdRemoveEventListener},
     {"flash.events::EventDispatcher", "hasEventListener", Member::kMethod, EdHasEventListener},
-    {"flash.events::EventDispatcher", "willTrigger", Member::kMethod, EdHasEventListener},
+    {"flash.events::EventDispatcher", "willTrigger", Member::kMethod, EdWillTrigger},
     {"flash.events::EventDispatcher", "dispatchEvent", Member::kMethod, EdDispatchEvent},
     {"flash.events::Event", "type", Member::kGetter, EvType},
     {"flash.events::Event", "bubbles", Member::kGetter, EvBubbles},
@@ -336,6 +440,7 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::Event", "isDefaultPrevented", Member::kMethod, EvPrevented},
     {"flash.events::Event", "clone", Member::kMethod, EvClone},
     {"flash.events::Event", "toString", Member::kMethod, EvToString},
+    {"flash.events::Event", "formatToString", Member::kMethod, EvFormatToString},
     {"flash.events::Event", "ENTER_FRAME", Member::kConst, nullptr, "enterFrame"},
     {"flash.events::Event", "EXIT_FRAME", Member::kConst, nullptr, "exitFrame"},
     {"flash.events::Event", "FRAME_CONSTRUCTED", Member::kConst, nullptr, "frameConstructed"},
@@ -373,6 +478,17 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::MouseEvent", "controlKey", Member::kGetter, ReturnFalse},
     {"flash.events::MouseEvent", "delta", Member::kGetter, ReturnZero},
     {"flash.events::MouseEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::MouseEvent", "toString", Member::kMethod, MeToString},
+    {"flash.events::TimerEvent", "toString", Member::kMethod, TimerEvToString},
+    {"flash.events::TimerEvent", "updateAfterEvent", Member::kMethod, Noop},
+    {"flash.events::KeyboardEvent", "toString", Member::kMethod, KeToString},
+    {"flash.events::FocusEvent", "toString", Member::kMethod, FocusEvToString},
+    {"flash.events::TextEvent", "toString", Member::kMethod, TextEvToString},
+    {"flash.events::ErrorEvent", "toString", Member::kMethod, ErrorEvToString},
+    {"flash.events::IOErrorEvent", "toString", Member::kMethod, IoErrorEvToString},
+    {"flash.events::SecurityErrorEvent", "toString", Member::kMethod, SecurityErrorEvToString},
+    {"flash.events::ProgressEvent", "toString", Member::kMethod, ProgressEvToString},
+    {"flash.events::NetStatusEvent", "toString", Member::kMethod, NetStatusEvToString},
     {"flash.events::MouseEvent", "CLICK", Member::kConst, nullptr, "click"},
     {"flash.events::MouseEvent", "DOUBLE_CLICK", Member::kConst, nullptr, "doubleClick"},
     {"flash.events::MouseEvent", "MOUSE_DOWN", Member::kConst, nullptr, "mouseDown"},
@@ -414,6 +530,9 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::ProgressEvent", "bytesLoaded", Member::kSetter, EvSetBytesLoaded},
     {"flash.events::ProgressEvent", "bytesTotal", Member::kSetter, EvSetBytesTotal},
     {"flash.events::NetStatusEvent", "info", Member::kGetter, NetStatusInfo},
+    {"flash.events::FocusEvent", "relatedObject", Member::kGetter, MeRelated},
+    {"flash.events::FocusEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::FocusEvent", "keyCode", Member::kGetter, KeKeyCode},
     {"flash.events::NetStatusEvent", "NET_STATUS", Member::kConst, nullptr, "netStatus"},
     {"flash.utils::Timer", "start", Member::kMethod, TimerStart},
     {"flash.utils::Timer", "stop", Member::kMethod, TimerStop},
@@ -440,7 +559,7 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.events", "AsyncErrorEvent", "flash.events::ErrorEvent"},
     {"flash.events", "ProgressEvent", "flash.events::Event", nullptr, ProgressEventCtor},
     {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
-    {"flash.events", "FocusEvent", "flash.events::Event"},
+    {"flash.events", "FocusEvent", "flash.events::Event", nullptr, FocusEvCtor},
     {"flash.events", "HTTPStatusEvent", "flash.events::Event"},
     {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };

@@ -1036,7 +1036,7 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
     m.AddGetter(stage, "nativeWindow", Null);
     m.AddGetter(stage, "mouseLock", False);
     m.AddSetter(stage, "mouseLock", Nothing);
-    m.AddGetter(stage, "allowsFullScreen", False);
+    m.AddGetter(stage, "allowsFullScreen", True);  // the player shows movies full screen when asked
     m.AddGetter(stage, "allowsFullScreenInteractive", False);
   }
   if (Class* mouse = m.FindClass("flash.ui::Mouse"); missing(mouse, "cursor", true)) {

@@ -305,10 +305,11 @@ void As3Display::RunTimers() {
     if (!t->running || t->due > now) continue;
     ++t->count;
     t->due = now + std::max(t->delay, 1.0);
-    if (t->repeat > 0 && t->count >= t->repeat) t->running = false;
+    // The timer still runs while its last TIMER is heard; it stops before TIMER_COMPLETE.
     Value e = NewEvent(timerEventClass, "timer", false);
     Dispatch(t, As<EventObject>(e));
-    if (!t->running && t->repeat > 0 && t->count >= t->repeat) {
+    if (t->running && t->repeat > 0 && t->count >= t->repeat) {
+      t->running = false;
       Value done = NewEvent(timerEventClass, "timerComplete", false);
       Dispatch(t, As<EventObject>(done));
     }

@@ -201,9 +201,13 @@ NATIVE(LoaderInfoContentType) {
 NATIVE(DoGetLoaderInfo) {
   // Every object of the movie shares the movie's LoaderInfo; a loaded movie's, its Loader's.
   As3Display& b = B(m);
-  if (FlashObject* f = As<FlashObject>(self))
-    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip)
+  if (FlashObject* f = As<FlashObject>(self)) {
+    if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) {
       if (FlashObject* ro = b.Existing(r); ro && As<FlashObject>(ro->info)) return ro->info;
+    } else if (f->handle != kRootClip && f != b.stageObject && !b.OnStage(f->handle)) {
+      return Value::Null();  // under no movie's root yet
+    }
+  }
   if (!b.loading.rootInfo) b.loading.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
   return Value::Obj(b.loading.rootInfo);
 }

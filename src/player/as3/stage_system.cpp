@@ -9,12 +9,15 @@ namespace quarvel::player::as3 {
 NATIVE(StWidth) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
 NATIVE(StHeight) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
 NATIVE(StFrameRate) {
+  if (const auto& set = B(m).stageState.frameRate) return Value::Number(*set);
   const int scripted = B(m).stage.ScriptFrameRate();
   return Value::Number((scripted > 0 ? scripted : B(m).lib.movie.header.frameRate) / 256.0);
 }
 // The movie plays at the rate its script sets, from the next frame on.
 NATIVE(StSetFrameRate) {
   const double fps = m.ToNumber(m.ArgOr(a, 0));
+  // Read back as set within Flash's 0.01 to 1000 (NaN as NaN); the clock keeps its last rate for NaN.
+  B(m).stageState.frameRate = std::isnan(fps) ? fps : std::clamp(fps, 0.01, 1000.0);
   if (!std::isnan(fps)) B(m).stage.SetScriptFrameRate(fps);
   return Value();
 }
@@ -57,12 +60,28 @@ NATIVE(StDisplayState) { return m.Str("normal"); }
 NATIVE(StSetIgnored) { return Value(); }
 NATIVE(StFocus) {
   As3Display& b = B(m);
-  FlashObject* f = As<FlashObject>(b.pointer.focus);
-  return f && b.OnStage(f->handle) ? b.pointer.focus : Value::Null();
+  // An object off the stage keeps the focus a script gave it until it leaves the stage.
+  return As<FlashObject>(b.pointer.focus) ? b.pointer.focus : Value::Null();
 }
+// A new focus: focusOut on the old one, then focusIn on the new, each naming the other;
+// both already see the new focus.
 NATIVE(StSetFocus) {
+  As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
-  B(m).pointer.focus = f ? Value::Obj(f) : Value::Null();
+  FlashObject* old = As<FlashObject>(b.pointer.focus);
+  b.pointer.focus = f ? Value::Obj(f) : Value::Null();
+  if (f == old) return Value();
+  Class* focusEvent = m.FindClass("flash.events::FocusEvent");
+  const auto send = [&](FlashObject* to, const char* type, FlashObject* related) {
+    if (!to || !focusEvent) return;
+    Value e = b.NewEvent(focusEvent, type, true);
+    if (EventObject* ev = As<EventObject>(e)) {
+      ev->related = related ? Value::Obj(related) : Value::Null();
+      b.Dispatch(to, ev);
+    }
+  };
+  send(old, "focusOut", f);
+  send(f, "focusIn", old);
   return Value();
 }
 NATIVE(StInvalidate) {
@@ -100,7 +119,31 @@ NATIVE(FsCommand) {
   }
   return Value();
 }
+// The background colour, read with an opaque alpha; setting it repaints the stage.
+NATIVE(StColor) {
+  As3Display& b = B(m);
+  Rgba c{255, 255, 255, 255};
+  if (const auto s = b.stage.ScriptBackground()) c = *s;
+  else if (b.lib.background) c = *b.lib.background;
+  return Value::Number(0xFF000000u | c.r << 16 | c.g << 8 | c.b);
+}
+NATIVE(StSetColor) {
+  const std::uint32_t v = m.ToUint(m.ArgOr(a, 0));
+  B(m).stage.SetScriptBackground(Rgba{static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
+                                      static_cast<std::uint8_t>(v), 255});
+  return Value();
+}
+NATIVE(StFocusRect) { return Value::Bool(B(m).stageState.focusRect); }
+NATIVE(StSetFocusRect) {
+  B(m).stageState.focusRect = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(ReturnOne) { return Value::Int(1); }
 constexpr MemberRow kStageRows[] = {
+    {"flash.display::Stage", "color", Member::kGetter, StColor},
+    {"flash.display::Stage", "color", Member::kSetter, StSetColor},
+    {"flash.display::Stage", "browserZoomFactor", Member::kGetter, ReturnOne},
+    {"flash.display::Stage", "contentsScaleFactor", Member::kGetter, ReturnOne},
     {"flash.display::Stage", "stageWidth", Member::kGetter, StWidth},
     {"flash.display::Stage", "stageWidth", Member::kSetter, StSetIgnored},
     {"flash.display::Stage", "stageHeight", Member::kGetter, StHeight},
@@ -119,8 +162,8 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "focus", Member::kSetter, StSetFocus},
     {"flash.display::Stage", "showDefaultContextMenu", Member::kGetter, DoGetVisible},
     {"flash.display::Stage", "showDefaultContextMenu", Member::kSetter, StSetIgnored},
-    {"flash.display::Stage", "stageFocusRect", Member::kGetter, DoGetVisible},
-    {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetIgnored},
+    {"flash.display::Stage", "stageFocusRect", Member::kGetter, StFocusRect},
+    {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetFocusRect},
     {"flash.display::Stage", "invalidate", Member::kMethod, StInvalidate},
     {"flash.display::StageScaleMode", "NO_SCALE", Member::kConst, nullptr, "noScale"},
     {"flash.display::StageScaleMode", "SHOW_ALL", Member::kConst, nullptr, "showAll"},

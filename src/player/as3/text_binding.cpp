@@ -463,6 +463,8 @@ NATIVE(TfNumLines) {
   FIELD_OR(Value::Int(1));
   return Value::Int(std::max<std::int32_t>(1, static_cast<std::int32_t>(tf->Laid().lines.size())));
 }
+// Flash measures text in twips: a position as it reads one back.
+double InTwips(double px) { return std::round(px * 20) / 20; }
 const text::Line* LineAt(Machine& m, text::TextField& tf, const Value& v) {
   const auto& lines = tf.Laid().lines;
   const double d = m.ToNumber(v);
@@ -479,23 +481,35 @@ NATIVE(TfGetLineMetrics) {
     const text::Extent e = text::MeasureLine(U"", tf->NewFormat());
     asc = e.ascent, desc = e.descent;
   }
-  Value args[6] = {Value::Number(l ? l->x : 2), Value::Number(l ? l->width : 0),
-                   Value::Number(l ? l->ascent + l->descent + l->leading : asc + desc),
-                   Value::Number(l ? l->ascent : asc), Value::Number(l ? l->descent : desc),
-                   Value::Number(l ? l->leading : 0)};
+  Value args[6] = {Value::Number(InTwips(l ? l->x : 2)), Value::Number(InTwips(l ? l->width : 0)),
+                   Value::Number(InTwips(l ? l->ascent + l->descent + l->leading : asc + desc)),
+                   Value::Number(InTwips(l ? l->ascent : asc)), Value::Number(InTwips(l ? l->descent : desc)),
+                   Value::Number(InTwips(l ? l->leading : 0))};
   return Value::Obj(m.Construct(m.FindClass("flash.text::TextLineMetrics"), args));
+}
+// A line's characters as scripts count them: up to the next line, with the
+// break that ends it (the last line runs to the end of the text).
+std::pair<std::size_t, std::size_t> LineSpan(text::TextField& tf, const text::Line& l) {
+  const auto& lines = tf.Laid().lines;
+  const std::size_t k = static_cast<std::size_t>(&l - lines.data());
+  const std::size_t n = tf.Content().chars.size();
+  const std::size_t end = k + 1 < lines.size() ? lines[k + 1].first : std::max(n, l.end);
+  return {l.first, std::max(end, l.first)};
 }
 NATIVE(TfGetLineText) {
   FIELD_OR(m.Str(""));
   const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
   if (!l) return m.Str("");
-  const std::u32string all = text::FromUtf8(tf->Text());
-  return m.Str(text::ToUtf8(all.substr(l->first, l->end - l->first)));
+  const auto [first, end] = LineSpan(*tf, *l);
+  const std::u32string& all = tf->Content().chars;
+  return m.Str(text::ToUtf8(all.substr(std::min(first, all.size()), end - first)));
 }
 NATIVE(TfGetLineLength) {
   FIELD_OR(Value::Int(0));
   const text::Line* l = LineAt(m, *tf, m.ArgOr(a, 0));
-  return Value::Int(l ? static_cast<std::int32_t>(l->end - l->first) : 0);
+  if (!l) return Value::Int(0);
+  const auto [first, end] = LineSpan(*tf, *l);
+  return Value::Int(static_cast<std::int32_t>(end - first));
 }
 NATIVE(TfGetLineOffset) {
   FIELD_OR(Value::Int(0));
@@ -506,9 +520,36 @@ NATIVE(TfGetLineIndexOfChar) {
   FIELD_OR(Value::Int(-1));
   const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
   const auto& lines = tf->Laid().lines;
-  for (std::size_t k = 0; k < lines.size(); ++k)
-    if (c >= lines[k].first && c < lines[k].end) return Value::Int(static_cast<std::int32_t>(k));
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const auto [first, end] = LineSpan(*tf, lines[k]);
+    if (c >= first && c < end) return Value::Int(static_cast<std::int32_t>(k));
+  }
   return Value::Int(-1);
+}
+// Paragraphs end with a break; the index just past the text belongs to the
+// last one, counted one longer (or to a new one after a final break).
+std::pair<std::int32_t, std::int32_t> ParagraphAt(Machine& m, text::TextField& tf, const Value& v) {
+  const std::u32string& all = tf.Content().chars;
+  const double d = m.ToNumber(v);
+  const auto n = static_cast<double>(all.size());
+  if (!(d >= 0) || d > n) return {-1, -1};
+  const auto i = static_cast<std::size_t>(d);
+  const auto isBreak = [](char32_t ch) { return ch == U'\r' || ch == U'\n'; };
+  std::size_t start = i;
+  while (start > 0 && !isBreak(all[start - 1])) --start;
+  if (i == all.size()) return {static_cast<std::int32_t>(start), static_cast<std::int32_t>(all.size() - start + 1)};
+  std::size_t end = i;
+  while (end < all.size() && !isBreak(all[end])) ++end;
+  if (end < all.size()) ++end;  // the break belongs to its paragraph
+  return {static_cast<std::int32_t>(start), static_cast<std::int32_t>(end - start)};
+}
+NATIVE(TfGetFirstCharInParagraph) {
+  FIELD_OR(Value::Int(-1));
+  return Value::Int(ParagraphAt(m, *tf, m.ArgOr(a, 0)).first);
+}
+NATIVE(TfGetParagraphLength) {
+  FIELD_OR(Value::Int(-1));
+  return Value::Int(ParagraphAt(m, *tf, m.ArgOr(a, 0)).second);
 }
 // A character's box on its line.
 NATIVE(TfGetCharBoundaries) {
@@ -518,8 +559,9 @@ NATIVE(TfGetCharBoundaries) {
   const std::u32string& all = tf->Content().chars;
   for (const text::Line& l : lay.lines) {
     if (c < l.first || c >= l.end || c >= all.size() || c >= lay.charX.size() || all[c] == U'\r') continue;
-    Value args[4] = {Value::Number(lay.charX[c]), Value::Number(l.top), Value::Number(lay.charAdvance[c]),
-                     Value::Number(l.ascent + l.descent)};
+    if (lay.charAdvance[c] <= 0) break;  // no glyph drawn: no box
+    Value args[4] = {Value::Number(InTwips(lay.charX[c])), Value::Number(InTwips(l.top)),
+                     Value::Number(InTwips(lay.charAdvance[c])), Value::Number(InTwips(l.ascent + l.descent))};
     return Value::Obj(m.Construct(m.FindClass("flash.geom::Rectangle"), args));
   }
   return Value::Null();
@@ -600,7 +642,8 @@ NATIVE(TfGetScrollH) {
   return Value::Int(static_cast<std::int32_t>(tf->HScroll()));
 }
 NATIVE(TfSetScrollH) {
-  if (text::TextField* tf = EditField(m, self)) tf->SetHScroll(m.ToNumber(m.ArgOr(a, 0)));
+  // A whole number of pixels; Flash takes a negative one by its size.
+  if (text::TextField* tf = EditField(m, self)) tf->SetHScroll(std::abs(static_cast<double>(m.ToInt(m.ArgOr(a, 0)))));
   return Value();
 }
 NATIVE(TfMaxScrollH) {
@@ -922,7 +965,9 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
                       Fn{"setTextFormat", TfSetTextFormat}, Fn{"getTextFormat", TfGetTextFormat},
                       Fn{"getLineMetrics", TfGetLineMetrics}, Fn{"getLineText", TfGetLineText},
                       Fn{"getLineLength", TfGetLineLength}, Fn{"getLineOffset", TfGetLineOffset},
-                      Fn{"getLineIndexOfChar", TfGetLineIndexOfChar}, Fn{"getCharBoundaries", TfGetCharBoundaries},
+                      Fn{"getLineIndexOfChar", TfGetLineIndexOfChar},
+                      Fn{"getFirstCharInParagraph", TfGetFirstCharInParagraph},
+                      Fn{"getParagraphLength", TfGetParagraphLength}, Fn{"getCharBoundaries", TfGetCharBoundaries},
                       Fn{"getTextRuns", TfGetTextRuns}, Fn{"getLineIndexAtPoint", TfGetLineIndexAtPoint},
                       Fn{"getCharIndexAtPoint", TfGetCharIndexAtPoint}}) {
     m.AddMethod(tf, f.name, f.fn);

@@ -535,5 +535,28 @@ TEST(As3Text, TimelineFieldsAreTextFieldsScriptsReachByName) {
   EXPECT_EQ(out, want);
 }
 
+TEST(As3Text, LinesAndParagraphsCountTheBreaksThatEndThem) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "multiline", [&] { t.Bool(true); });
+  t.Set(1, "text", [&] { t.Str("ab\ncd\n"); });  // "ab\rcd\r": lines ab\r, cd\r and an empty one
+  for (int line : {0, 1, 2}) t.Trace(t.CallGet(1, "getLineLength", {line}, ""));
+  t.Trace(t.CallGet(1, "getLineText", {0}, ""));
+  for (int c : {2, 3, 5, 6}) t.Trace(t.CallGet(1, "getLineIndexOfChar", {c}, ""));  // the break is its line's; past the text none
+  // The index past the text is the last paragraph's, one longer; past that none.
+  for (int c : {1, 3, 6, 7}) {
+    t.Trace(t.CallGet(1, "getFirstCharInParagraph", {c}, ""));
+    t.Trace(t.CallGet(1, "getParagraphLength", {c}, ""));
+  }
+  // scrollH takes whole pixels, a negative number by its size, within what the text allows.
+  t.Set(1, "width", [&] { t.Int(20); });
+  t.Set(1, "text", [&] { t.Str("xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"); });
+  t.Set(1, "scrollH", [&] { t.Num(-7.8); });
+  t.Trace(t.Get(1, "scrollH"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want{"3", "3", "0", "ab\r", "0", "1", "1", "-1", "0", "3", "3", "3", "6", "1", "-1", "-1", "7"};
+  EXPECT_EQ(out, want);
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -337,6 +337,9 @@ class Stage {
   ClipHandle RootOf(ClipHandle clip);
   // The background a loaded movie set, when the main movie set none.
   std::optional<Rgba> LoadedBackground() const { return loadedBackground_; }
+  // The background a script set (ActionScript 3's stage.color), over the movie's own.
+  std::optional<Rgba> ScriptBackground() const { return scriptBackground_; }
+  void SetScriptBackground(Rgba c) { scriptBackground_ = c; }
   // The quality scripts set (_quality, _highquality, stage.quality), which
   // the picture follows as Flash's does: "LOW", "MEDIUM", "HIGH", "BEST"
   // (or Flash's 8X8.. names of best); empty until a script sets one.
@@ -506,6 +509,7 @@ class Stage {
   std::unique_ptr<ScriptHooks> hooks_;  // the ActionScript 3 machine, when the movie has one
   std::set<std::pair<const MovieLibrary*, int>> initDone_;  // sprites whose DoInitAction ran
   std::vector<std::unique_ptr<MovieLibrary>> loaded_;
+  std::optional<Rgba> scriptBackground_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   std::string scriptQuality_;
   int scriptFrameRate_ = 0;

@@ -140,6 +140,28 @@ void BitmapData::SetPixel32(int x, int y, std::uint32_t argb) {
   Changed();
 }
 
+bool BitmapData::Solid(int x, int y, std::uint32_t threshold) const {
+  if (disposed_ || x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+  return !transparent_ || (RawPixel(x, y) >> 24) >= threshold;
+}
+
+bool BitmapData::AnySolid(const PixelRect& r, std::uint32_t threshold) const {
+  const PixelRect in = r.Intersect(Bounds());
+  for (int y = in.y; y < in.y + in.height; ++y)
+    for (int x = in.x; x < in.x + in.width; ++x)
+      if (Solid(x, y, threshold)) return true;
+  return false;
+}
+
+bool BitmapData::Overlaps(int x, int y, std::uint32_t threshold, const BitmapData& other, int ox, int oy,
+                          std::uint32_t otherThreshold) const {
+  const PixelRect both = PixelRect{x, y, width_, height_}.Intersect({ox, oy, other.width_, other.height_});
+  for (int py = both.y; py < both.y + both.height; ++py)
+    for (int px = both.x; px < both.x + both.width; ++px)
+      if (Solid(px - x, py - y, threshold) && other.Solid(px - ox, py - oy, otherThreshold)) return true;
+  return false;
+}
+
 void BitmapData::FillRect(const PixelRect& r, std::uint32_t argb) {
   if (disposed_) return;
   const PixelRect c = r.Intersect(Bounds());

@@ -53,6 +53,14 @@ class BitmapData {
   // Raw premultiplied value, for exact comparisons.
   std::uint32_t RawPixel(int x, int y) const;
 
+  // Hit tests: a pixel counts when the picture is opaque or its alpha is
+  // at least `threshold`.
+  bool Solid(int x, int y, std::uint32_t threshold) const;
+  bool AnySolid(const PixelRect& r, std::uint32_t threshold) const;
+  // This picture at (x, y) and `other` at (ox, oy): do solid pixels of both meet?
+  bool Overlaps(int x, int y, std::uint32_t threshold, const BitmapData& other, int ox, int oy,
+                std::uint32_t otherThreshold) const;
+
   void FillRect(const PixelRect& r, std::uint32_t argb);
   // Copies a rectangle of `src` to (dx, dy). With `alpha`, its alpha channel
   // (at alphaX, alphaY for the rectangle's corner) multiplies the source's;
