@@ -10,6 +10,7 @@
 #include <iostream>
 #include <utility>
 
+#include "player/avm1/avm1_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/characters.h"
@@ -23,11 +24,13 @@ using namespace avm1_detail;
 
 namespace {
 
-constexpr int kMaxCallDepth = 64;
+// Nested script calls: Flash's default limit, and ours whatever a movie
+// asks for, so that the host's stack holds.
+constexpr int kDefaultRecursion = 256;
+constexpr int kMaxCallDepth = 256;
 constexpr std::size_t kMaxObjects = std::size_t{1} << 20;
 constexpr std::size_t kBytesPerFrame = std::size_t{64} << 20;
 constexpr std::size_t kMaxLiveBytes = std::size_t{512} << 20;
-constexpr std::size_t kMaxArrayLength = std::size_t{1} << 20;
 
 const std::string kEmpty;
 
@@ -207,13 +210,29 @@ double ParseNumber(const std::string& s, int version) {
   return !strict && std::isnan(r) ? 0.0 : r;
 }
 
+// Array element names by which arrays keep their elements: canonical
+// non-negative integers.
 bool IsIndex(const std::string& s, std::size_t& out) {
-  if (s.empty() || s.size() > 9) return false;
+  if (s.empty() || s.size() > 10) return false;
   for (char c : s) {
     if (!std::isdigit(static_cast<unsigned char>(c))) return false;
   }
   if (s.size() > 1 && s[0] == '0') return false;
-  out = static_cast<std::size_t>(std::stoul(s));
+  out = static_cast<std::size_t>(std::stoull(s));
+  return true;
+}
+
+// A name that counts as an array position when written: digits with an
+// optional minus, read modulo 2^32 however long.
+bool ArrayIndexOf(const std::string& s, std::int32_t& out) {
+  const std::size_t start = !s.empty() && s[0] == '-' ? 1 : 0;
+  if (s.size() <= start) return false;
+  std::uint32_t v = 0;
+  for (std::size_t i = start; i < s.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    v = v * 10u + static_cast<std::uint32_t>(s[i] - '0');
+  }
+  out = static_cast<std::int32_t>(start ? 0u - v : v);
   return true;
 }
 
@@ -243,16 +262,24 @@ std::string WatchKey(const std::string& key) { return "\x01watch:" + key; }
 AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& name, const AsValue& value) {
   const std::string key = vm.Key(name);
   const auto w = o->props.find(WatchKey(key));
-  if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->elems.size() < 2) {
+  if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->length < 2) {
     return value;
   }
   thread_local std::vector<std::pair<AsObject*, std::string>> running;
   for (const auto& r : running) {
     if (r.first == o && r.second == key) return value;
   }
-  const auto own = o->props.find(key);
-  const AsValue old = own == o->props.end() ? AsValue{} : own->second.value;
-  const std::vector<AsValue> entry = w->second.value.obj->elems;
+  // The old value is the stored one, inherited too; a getter is not asked
+  // (a property made by addProperty keeps what it held before).
+  AsValue old;
+  int depthGuard = 0;
+  for (AsObject* p = o; p && depthGuard++ < 64; p = p->proto) {
+    if (const auto it = p->props.find(key); it != p->props.end()) {
+      old = it->second.value;
+      break;
+    }
+  }
+  const std::vector<AsValue> entry = vm.Elements(w->second.value.obj);
   std::vector<AsValue> args{AsValue::String(name), old, value, entry[1]};
   running.emplace_back(o, key);
   AsValue r = vm.Call(entry[0], self, args);
@@ -290,7 +317,27 @@ Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
 }
 Avm1::~Avm1() = default;
 
-std::string Avm1::Key(std::string_view name) const { return version_ >= 7 ? std::string(name) : Lower(name); }
+// Names are case-blind before version 7, by Flash's case tables beyond ASCII.
+std::string Avm1::Key(std::string_view name) const {
+  if (version_ >= 7) return std::string(name);
+  std::string low = Lower(name);
+  if (std::none_of(low.begin(), low.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) return low;
+  std::string out;
+  out.reserve(low.size());
+  for (std::size_t i = 0; i < low.size();) {
+    const auto c0 = static_cast<unsigned char>(low[i]);
+    const std::size_t n = c0 >= 0xF0 ? 4 : c0 >= 0xE0 ? 3 : c0 >= 0xC0 ? 2 : 1;
+    if (n == 1 || i + n > low.size()) {
+      out += low[i++];
+      continue;
+    }
+    std::uint32_t c = c0 & (0x7Fu >> n);
+    for (std::size_t k = 1; k < n; ++k) c = (c << 6) | (static_cast<unsigned char>(low[i + k]) & 0x3Fu);
+    encoding::AppendUtf8(out, FlashLowerChar(c));
+    i += n;
+  }
+  return out;
+}
 
 void Avm1::Skip(const std::string& what) { stage_.Skipped().insert(what); }
 
@@ -329,8 +376,80 @@ AsObject* Avm1::NewArray(std::vector<AsValue> elems) {
   AsObject* a = NewObject(arrayProto_);
   a->isArray = true;
   a->className = "Array";
-  a->elems = std::move(elems);
+  for (std::size_t i = 0; i < elems.size(); ++i) SetProp(a, std::to_string(i), elems[i]);
+  a->length = static_cast<std::int32_t>(std::min<std::size_t>(elems.size(), kMaxArrayElements));
   return a;
+}
+
+AsValue Avm1::Element(const AsObject* arr, std::int64_t i) const {
+  const auto it = arr->props.find(std::to_string(i));
+  return it == arr->props.end() || it->second.getter ? AsValue{} : it->second.value;
+}
+
+bool Avm1::HasElement(const AsObject* arr, std::int64_t i) const { return arr->props.count(std::to_string(i)) > 0; }
+
+void Avm1::SetElement(AsObject* arr, std::int64_t i, const AsValue& v) {
+  SetProp(arr, std::to_string(i), v);
+  if (arr->isArray && i >= arr->length) SetLength(arr, ToInt32(static_cast<double>(i) + 1));
+}
+
+bool Avm1::DeleteElement(AsObject* arr, std::int64_t i) { return DeleteProp(arr, std::to_string(i)); }
+
+std::vector<AsValue> Avm1::Elements(const AsObject* arr) const {
+  const std::int64_t n = std::min<std::int64_t>(std::max<std::int32_t>(arr->length, 0), kMaxArrayElements);
+  std::vector<AsValue> out(static_cast<std::size_t>(n));
+  if (static_cast<std::int64_t>(arr->props.size()) < n) {
+    // Sparse: visit what is there.
+    for (const auto& [k, p] : arr->props) {
+      std::size_t idx = 0;
+      if (!p.getter && IsIndex(k, idx) && static_cast<std::int64_t>(idx) < n) out[idx] = p.value;
+    }
+  } else {
+    for (std::int64_t i = 0; i < n; ++i) out[static_cast<std::size_t>(i)] = Element(arr, i);
+  }
+  return out;
+}
+
+void Avm1::PutElement(AsObject* arr, std::int64_t i, const AsValue& v) {
+  DeleteElement(arr, i);
+  SetProp(arr, std::to_string(i), v);
+}
+
+std::vector<AsValue> Avm1::SpliceElements(AsObject* arr, std::int64_t start, std::int64_t count,
+                                          std::span<const AsValue> items) {
+  const std::int64_t n = std::max<std::int32_t>(arr->length, 0);
+  start = std::clamp<std::int64_t>(start, 0, n);
+  count = std::clamp<std::int64_t>(count, 0, n - start);
+  const auto k = static_cast<std::int64_t>(items.size());
+  std::vector<AsValue> removed;
+  for (std::int64_t i = start; i < start + count; ++i) removed.push_back(Element(arr, i));
+  if (k < count) {
+    for (std::int64_t i = start + count; i < n; ++i) PutElement(arr, i - count + k, Element(arr, i));
+    for (std::int64_t i = n - count + k; i < n; ++i) DeleteElement(arr, i);
+  } else if (k > count) {
+    for (std::int64_t i = n - 1; i >= start + count; --i) PutElement(arr, i + k - count, Element(arr, i));
+  }
+  for (std::int64_t j = 0; j < k; ++j) PutElement(arr, start + j, items[static_cast<std::size_t>(j)]);
+  arr->length = static_cast<std::int32_t>(std::min<std::int64_t>(n - count + k, INT32_MAX));
+  return removed;
+}
+
+// A shorter array loses the elements past its end (those of a negative
+// length's wrap from 0 up); a longer one gains holes.
+void Avm1::SetLength(AsObject* arr, std::int32_t n) {
+  const std::int64_t from = std::max<std::int32_t>(n, 0), to = arr->length;
+  arr->length = n;
+  if (from >= to) return;
+  if (to - from > static_cast<std::int64_t>(arr->props.size())) {
+    for (auto it = arr->props.begin(); it != arr->props.end();) {
+      std::size_t idx = 0;
+      const bool cut = IsIndex(it->first, idx) && static_cast<std::int64_t>(idx) >= from &&
+                       static_cast<std::int64_t>(idx) < to && !it->second.dontDelete;
+      it = cut ? arr->props.erase(it) : std::next(it);
+    }
+  } else {
+    for (std::int64_t i = from; i < to; ++i) DeleteElement(arr, i);
+  }
 }
 
 void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden) {
@@ -343,7 +462,7 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
     }
     return;
   }
-  if (o->props.size() >= 100000) {
+  if (o->props.size() >= (o->isArray ? static_cast<std::size_t>(kMaxArrayElements) : 100000)) {
     Skip("too many properties");
     return;
   }
@@ -354,19 +473,9 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
 bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
   AsObject* const first = o;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (o->isArray) {
-      std::size_t idx = 0;
-      if (key == "length") {
-        out = AsValue::Number(static_cast<double>(o->elems.size()));
-        return true;
-      }
-      if (IsIndex(key, idx)) {
-        if (idx < o->elems.size()) {
-          out = o->elems[idx];
-          return true;
-        }
-        continue;
-      }
+    if (o->isArray && key == "length") {
+      out = AsValue::Number(o->length);
+      return true;
     }
     auto it = o->props.find(key);
     if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
@@ -406,11 +515,12 @@ AsValue Avm1::CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValu
 
 bool Avm1::AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter) {
   if (!o || name.empty() || getter.type != AsValue::Type::kObject || !getter.obj->fn) return false;
-  SetProp(o, name, AsValue{});
+  // A value the property held stays beneath it: watchers see it as the
+  // old value.
+  if (!o->props.count(Key(name))) SetProp(o, name, AsValue{});
   AsProperty& p = o->props[Key(name)];
   p.getter = getter.obj;
   p.setter = setter.type == AsValue::Type::kObject && setter.obj->fn ? setter.obj : nullptr;
-  p.value = AsValue{};
   return true;
 }
 
@@ -606,10 +716,11 @@ bool Avm1::ToBool(const AsValue& v) {
 std::string Avm1::Join(AsObject* arr, const std::string& sep) {
   std::string out;
   ++depth_;
-  for (std::size_t i = 0; i < arr->elems.size() && depth_ < kMaxCallDepth; ++i) {
+  const std::vector<AsValue> elems = Elements(arr);
+  for (std::size_t i = 0; i < elems.size() && depth_ < kMaxCallDepth; ++i) {
     if (i) out += sep;
     // Holes and undefined print as undefined does in the movie's version.
-    out += ToString(arr->elems[i]);
+    out += ToString(elems[i]);
     if (out.size() > kMaxStringBytes) break;
   }
   --depth_;
@@ -781,27 +892,9 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   }
   if (v.type != AsValue::Type::kObject) return;
   AsObject* o = v.obj;
-  if (o->isArray) {
-    std::size_t idx = 0;
-    if (name == "length") {
-      const double n = ToNumber(value);
-      if (n >= 0 && n <= static_cast<double>(kMaxArrayLength) && Charge(static_cast<std::size_t>(n) * sizeof(AsValue))) {
-        o->elems.resize(static_cast<std::size_t>(n));
-      }
-      return;
-    }
-    if (IsIndex(name, idx)) {
-      if (idx >= kMaxArrayLength) {
-        Skip("array too long");
-        return;
-      }
-      if (idx >= o->elems.size()) {
-        if (!Charge((idx + 1 - o->elems.size()) * sizeof(AsValue))) return;
-        o->elems.resize(idx + 1);
-      }
-      o->elems[idx] = value;
-      return;
-    }
+  if (o->isArray && Key(name) == "length") {
+    SetLength(o, ToInt32(ToNumber(value)));
+    return;
   }
   const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
@@ -815,10 +908,17 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
         if (p == o) return;
       }
       o->proto = value.obj;
+    } else if (value.IsUndefined()) {
+      o->proto = nullptr;  // a bare object: no valueOf, no toString
     }
     return;
   }
   SetProp(o, name, stored);
+  // A numeric name at or past the end stretches the array, its length
+  // wrapping as a 32-bit integer does ("-5" and "2147483648" do not).
+  if (std::int32_t idx = 0; o->isArray && ArrayIndexOf(name, idx) && idx >= o->length) {
+    SetLength(o, static_cast<std::int32_t>(static_cast<std::uint32_t>(idx) + 1u));
+  }
 }
 
 ClipHandle Avm1::ScriptRoot(ClipHandle clip) {
@@ -927,6 +1027,12 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
       const ClipHandle clip = ClipOf(*it);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
+      // From version 6 a timeline in scope answers `this` with itself.
+      if (version_ >= 6 && key == "this") {
+        out = ClipValue(clip);
+        if (holder) *holder = *it;
+        return true;
+      }
       AsValue v = GetClipMember(clip, name);
       if (!v.IsUndefined() || (tl->vars && tl->vars->props.count(key))) {
         out = v;
@@ -935,7 +1041,9 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
       }
     }
   }
-  if (FindProp(global_, key, out)) {
+  // Flash 4 movies have timeline variables only: no NaN, Infinity or
+  // other globals.
+  if (version_ >= 5 && FindProp(global_, key, out)) {
     if (holder) *holder = AsValue::Object(global_);
     return true;
   }
@@ -966,7 +1074,12 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     }
     return v;
   }
-  if (EqualsNoCase(name, "this")) return ctx.thisv;
+  // `this` by name: in any case at the top of a timeline's actions before
+  // version 7, only so spelt in functions (and not at all in those that
+  // preload or suppress it) and from version 7.
+  if (name == "this" ? !ctx.inFunction || ctx.thisByName : version_ < 7 && !ctx.inFunction && EqualsNoCase(name, "this")) {
+    return ctx.thisv;
+  }
   const bool under = !name.empty() && name[0] == '_';
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
   if (const int level = LevelOfName(name); level >= 0) {
@@ -1021,11 +1134,14 @@ AsValue Avm1::Call(const AsValue& fn, const AsValue& self, AsArgs args) {
 }
 
 AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
-  if (aborted_) return {};
+  if (aborted_ || halted_) return {};
   AsFunction& f = *fnObj->fn;
-  if (depth_ >= kMaxCallDepth) {
+  // The action list itself counts as one level of the movie's limit
+  // (ScriptLimits, else 256); past it Flash drops the whole action list.
+  const int limit = std::clamp(stage_.Library().maxRecursion.value_or(kDefaultRecursion), 1, kMaxCallDepth);
+  if (depth_ >= limit - 1) {
     Skip("script recursion too deep");
-    stage_.ScriptStopped("ActionScript 1/2: the recursion limit of " + std::to_string(kMaxCallDepth) + " calls");
+    halted_ = true;
     return {};
   }
   if (tracing_) TraceLine("call " + (f.name.empty() ? std::string("(anonymous)") : f.name) + " on " + Describe(self));
@@ -1033,6 +1149,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   if (f.native) {
     AsValue r = f.native(*this, self, args);
     --depth_;
+    if (!running_) halted_ = false;  // back in the host
     return r;
   }
   Context ctx;
@@ -1060,40 +1177,43 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsObject* act = NewObject(nullptr);
   act->proto = nullptr;
   ctx.activation = act;
+  ctx.callee = fnObj;
+  ctx.caller = running_;
   ctx.scope.push_back(AsValue::Object(act));
   ctx.regs.assign(f.v2 ? std::max<std::size_t>(f.registers, 1) : 4, AsValue{});
   AsObject* arguments = nullptr;
-  if (!f.v2 || !(f.flags & 0x08)) {
+  // Preloaded arguments are there even when also suppressed.
+  if (!f.v2 || !(f.flags & 0x08) || (f.flags & 0x04)) {
     arguments = NewArray(std::vector<AsValue>(args.begin(), args.end()));
     SetProp(arguments, "callee", AsValue::Object(fnObj), true);
     // The caller is the function running now (null at the top of a frame's actions).
-    AsValue caller = AsValue::Null();
-    if (running_ && running_->activation) {
-      AsValue callerArgs;
-      if (FindProp(running_->activation, Key("arguments"), callerArgs) && callerArgs.type == AsValue::Type::kObject) {
-        FindProp(callerArgs.obj, Key("callee"), caller);
-      }
-    }
+    const AsValue caller = running_ && running_->callee ? AsValue::Object(running_->callee) : AsValue::Null();
     SetProp(arguments, "caller", caller, true);
   }
   if (f.v2) {
+    // Each preloaded value takes the next register (undefined when it is
+    // also suppressed); only values neither preloaded nor suppressed are
+    // variables by name.
     std::size_t r = 1;
-    auto preload = [&](std::uint16_t bit, const AsValue& v) {
-      if ((f.flags & bit) && r < ctx.regs.size()) ctx.regs[r++] = v;
+    auto preload = [&](std::uint16_t bit, std::uint16_t suppress, const AsValue& v) {
+      if ((f.flags & bit) && r < ctx.regs.size()) ctx.regs[r++] = (f.flags & suppress) ? AsValue{} : v;
     };
-    preload(0x01, self);
-    preload(0x04, AsValue::Object(arguments));
+    preload(0x01, 0x02, self);
+    preload(0x04, 0, arguments ? AsValue::Object(arguments) : AsValue{});
     const bool wantSuper = (f.flags & 0x10) || !(f.flags & 0x20);
     const AsValue sup = wantSuper ? MakeSuper(fnObj, self) : AsValue{};
-    preload(0x10, sup);
-    if (!(f.flags & 0x20)) SetProp(act, "super", sup, true);
-    preload(0x40, ClipValue(ScriptRoot(ctx.target)));
-    if (f.flags & 0x80) preload(0x80, GetClipMember(ctx.target, "_parent"));
-    preload(0x100, AsValue::Object(global_));
-    if (!(f.flags & 0x02)) SetProp(act, "this", self, true);
-    if (arguments && !(f.flags & 0x08)) SetProp(act, "arguments", AsValue::Object(arguments), true);
+    preload(0x10, 0x20, sup);
+    if (!(f.flags & 0x30)) SetProp(act, "super", sup, true);
+    preload(0x40, 0, ClipValue(ScriptRoot(ctx.target)));
+    // A timeline without a parent takes no register: the next preload has it.
+    if (const AsValue parent = (f.flags & 0x80) ? GetClipMember(ctx.target, "_parent") : AsValue{};
+        !parent.IsUndefined()) {
+      preload(0x80, 0, parent);
+    }
+    preload(0x100, 0, AsValue::Object(global_));
+    ctx.thisByName = !(f.flags & 0x03);
+    if (arguments && !(f.flags & 0x0C)) SetProp(act, "arguments", AsValue::Object(arguments), true);
   } else {
-    SetProp(act, "this", self, true);
     SetProp(act, "arguments", AsValue::Object(arguments), true);
     SetProp(act, "super", MakeSuper(fnObj, self), true);
   }
@@ -1113,6 +1233,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsValue r = Execute(f.code, ctx);
   version_ = movieVersion;
   --depth_;
+  if (!running_) halted_ = false;
   return r;
 }
 
@@ -1137,7 +1258,9 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
       }
     }
   }
-  if (!home || !home->proto) return {};
+  // A method of the object itself: super is its prototype.
+  if (!home) home = selfObj;
+  if (!home->proto) return {};
   AsObject* sup = NewObject(home->proto);
   sup->className = "super";
   sup->boundThis = self;
@@ -1185,6 +1308,7 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
   throwing_ = false;
   Execute(code, ctx);
+  if (!running_) halted_ = false;
   ReportUncaught(*this, throwing_, thrown_);
 }
 
@@ -1307,6 +1431,7 @@ void Avm1::RunUnloads() {
       ctx.regs.assign(4, AsValue{});
       throwing_ = false;
       Execute(code, ctx);
+      halted_ = false;
     }
     throwing_ = false;
     if (u.fn.type == AsValue::Type::kObject && u.fn.obj->fn) Call(u.fn, u.self, {});
@@ -1321,6 +1446,7 @@ void Avm1::BeginFrame(std::int64_t ms) {
   stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
   steps_ = 0;
   aborted_ = false;
+  halted_ = false;
   frameBytes_ = 0;
   now_ = ms;
   // Timers due by now, each at most once a frame; one that an earlier one
@@ -1375,7 +1501,6 @@ void Avm1::Mark(AsObject* root) {
       if (p.setter) work.push_back(p.setter);
     }
     if (o->native) o->native->Mark(work);
-    for (auto& e : o->elems) push(e);
     for (AsObject* i : o->interfaces) work.push_back(i);
     push(o->primitive);
     push(o->boundThis);
@@ -1417,9 +1542,8 @@ void Avm1::Collect() {
   std::size_t live = 0;
   auto bytes = [](const AsValue& v) { return v.str ? v.str->size() + 32 : 0; };
   for (const auto& o : heap_) {
-    live += sizeof(AsObject) + o->elems.size() * sizeof(AsValue);
+    live += sizeof(AsObject);
     for (const auto& [k, p] : o->props) live += sizeof(AsProperty) + 2 * k.size() + bytes(p.value);
-    for (const auto& e : o->elems) live += bytes(e);
   }
   if (live > kMaxLiveBytes && !disabled_) {
     Skip("scripts stopped: too much memory");

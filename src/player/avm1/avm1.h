@@ -125,8 +125,10 @@ struct AsObject {
   std::map<std::string, AsProperty> props;  // key folded to lower case before SWF 7
   AsObject* proto = nullptr;
   std::unique_ptr<AsFunction> fn;
+  // Arrays keep their elements as the properties "0", "1"... (holes are
+  // missing ones) and a length of their own, which may be negative.
   bool isArray = false;
-  std::vector<AsValue> elems;  // array elements
+  std::int32_t length = 0;
   AsValue primitive;           // new String/Number/Boolean
   std::string className = "Object";
   AsValue target;              // Color objects: the clip they colour
@@ -239,6 +241,23 @@ class Avm1 {
   void ClearInterval(int id);
   int NextIntervalId() { return ++intervalIds_; }
   std::string Join(AsObject* arr, const std::string& sep);
+  // An array's elements as properties: a hole reads as undefined; writing
+  // past the end grows the length; Elements lists 0..length-1 (at most
+  // kMaxArrayElements). SetLength deletes the elements it cuts off.
+  AsValue Element(const AsObject* arr, std::int64_t i) const;
+  bool HasElement(const AsObject* arr, std::int64_t i) const;
+  void SetElement(AsObject* arr, std::int64_t i, const AsValue& v);
+  bool DeleteElement(AsObject* arr, std::int64_t i);
+  std::vector<AsValue> Elements(const AsObject* arr) const;
+  void SetLength(AsObject* arr, std::int32_t n);
+  // Array methods write an element by deleting it and making it anew (it
+  // becomes the newest property, visible again; protected ones stay).
+  void PutElement(AsObject* arr, std::int64_t i, const AsValue& v);
+  // Removes `count` elements at `start` and puts `items` there, moving the
+  // rest as Flash does element by element; returns what was removed.
+  std::vector<AsValue> SpliceElements(AsObject* arr, std::int64_t start, std::int64_t count,
+                                      std::span<const AsValue> items);
+  static constexpr std::int64_t kMaxArrayElements = std::int64_t{1} << 20;
   void SetProp(AsObject* o, const std::string& name, const AsValue& v, bool hidden = false);
   bool DeleteProp(AsObject* o, const std::string& name);
   bool StrictEquals(const AsValue& a, const AsValue& b);
@@ -287,7 +306,11 @@ class Avm1 {
     std::vector<AsValue> regs;
     std::shared_ptr<const AsConstants> pool;
     bool inFunction = false;
+    bool thisByName = true;  // a function's `this` is a variable by name
+    AsObject* callee = nullptr;  // the function running, for arguments.caller
+    Context* caller = nullptr;   // whose registers lie past this one's own
   };
+  AsValue* Register(Context& ctx, std::size_t i);
   friend struct ActionFrame;
 
   // One handler per action: Act<Name> for each entry of the list.
@@ -377,7 +400,12 @@ class Avm1 {
   std::unordered_set<ClipHandle> lockRoots_;
   int depth_ = 0;
   int accessorDepth_ = 0;
+  // AsciiToChar from version 6: a 16-bit code, U+FFFD for a surrogate.
+  std::string CharFromCode(double code) const;
   bool aborted_ = false;
+  // The recursion limit was passed: every running action list ends, up to
+  // the host's call.
+  bool halted_ = false;
   bool throwing_ = false;
   AsValue thrown_;
   std::uint64_t seed_ = 0x9E3779B97F4A7C15ull;

@@ -100,7 +100,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
   ActionFrame f(ctx, code);
   f.stack.reserve(16);
   while (f.pc < code.size()) {
-    if (aborted_) return {};
+    if (aborted_ || halted_) return {};
     if (++steps_ > stepBudget_) {
       Skip("too many actions in one frame");
       stage_.ScriptStopped("ActionScript 1/2: the instruction cap of one frame");
@@ -426,8 +426,8 @@ void Avm1::ActPush(ActionFrame& f) {
       case 2: f.Push(AsValue::Null()); break;
       case 3: f.Push(AsValue::Undefined()); break;
       case 4: {
-        const std::uint8_t i = r.U8("Register");
-        f.Push(i < f.ctx.regs.size() ? f.ctx.regs[i] : AsValue{});
+        const AsValue* reg = Register(f.ctx, r.U8("Register"));
+        f.Push(reg ? *reg : AsValue{});
         break;
       }
       case 5: f.Push(AsValue::Bool(r.U8("Boolean") != 0)); break;
@@ -464,8 +464,16 @@ void Avm1::ActStackSwap(ActionFrame& f) {
 }
 
 void Avm1::ActStoreRegister(ActionFrame& f) {
-  const std::uint8_t i = f.r.U8("Register");
-  if (i < f.ctx.regs.size()) f.ctx.regs[i] = f.stack.empty() ? AsValue{} : f.stack.back();
+  if (AsValue* reg = Register(f.ctx, f.r.U8("Register"))) *reg = f.stack.empty() ? AsValue{} : f.stack.back();
+}
+
+// A register past a function's own count is its caller's (in the end the
+// action list's four).
+AsValue* Avm1::Register(Context& ctx, std::size_t i) {
+  for (Context* c = &ctx; c; c = c->caller) {
+    if (i < c->regs.size()) return &c->regs[i];
+  }
+  return nullptr;
 }
 
 void Avm1::Branch(ActionFrame& f, bool taken) {
@@ -610,10 +618,21 @@ void Avm1::ActStringLength(ActionFrame& f) {
 
 void Avm1::ActMBStringLength(ActionFrame& f) { f.Push(AsValue::Number(static_cast<double>(Utf16Length(ToString(f.Pop()))))); }
 
-// StringExtract, MBStringExtract: 1-based index, in bytes or characters.
+// StringExtract, MBStringExtract: 1-based index, in bytes or characters;
+// from version 6 both count UTF-16 units, the numbers as 32-bit integers
+// (a negative count takes the rest).
 void Avm1::Extract(ActionFrame& f, bool characters) {
   const double count = ToNumber(f.Pop()), index = ToNumber(f.Pop());
   const std::string s = ToString(f.Pop());
+  if (version_ >= 6) {
+    const std::u16string units = Utf16Units(s);
+    const auto start = static_cast<std::size_t>(std::clamp<std::int64_t>(std::int64_t{ToInt32(index)} - 1, 0,
+                                                                         static_cast<std::int64_t>(units.size())));
+    const std::int32_t n = ToInt32(count);
+    const std::size_t take = n < 0 ? units.size() - start : std::min<std::size_t>(static_cast<std::size_t>(n), units.size() - start);
+    f.Push(AsValue::String(encoding::Utf16ToUtf8(std::u16string_view(units).substr(start, take))));
+    return;
+  }
   std::vector<std::size_t> offs;
   if (characters) offs = CharOffsets(s);
   const double len = characters ? static_cast<double>(offs.size() - 1) : static_cast<double>(s.size());
@@ -631,20 +650,39 @@ void Avm1::ActToInteger(ActionFrame& f) {
   f.Push(AsValue::Number(ToInt32(ToNumber(f.Pop()))));
 }
 
+// From version 6 a character code is one UTF-16 unit: a character past
+// the Basic Multilingual Plane reads as U+FFFD, a code wraps to 16 bits,
+// a lone surrogate becomes U+FFFD and code 0 the empty string.
 void Avm1::ActCharToAscii(ActionFrame& f) {
   const std::string s = ToString(f.Pop());
+  if (version_ >= 6) {
+    const std::uint32_t c = FirstCodePoint(s);
+    f.Push(AsValue::Number(c > 0xFFFF ? 0xFFFD : c));
+    return;
+  }
   f.Push(AsValue::Number(s.empty() ? 0 : static_cast<unsigned char>(s[0])));
 }
 
-void Avm1::ActMBCharToAscii(ActionFrame& f) { f.Push(AsValue::Number(FirstCodePoint(ToString(f.Pop())))); }
+void Avm1::ActMBCharToAscii(ActionFrame& f) {
+  const std::uint32_t c = FirstCodePoint(ToString(f.Pop()));
+  f.Push(AsValue::Number(version_ >= 6 && c > 0xFFFF ? 0xFFFD : c));
+}
+
+std::string Avm1::CharFromCode(double code) const {
+  const auto c = static_cast<std::uint32_t>(ToInt32(code)) & 0xFFFF;
+  if (c == 0) return {};
+  return Utf8(c >= 0xD800 && c < 0xE000 ? 0xFFFD : c);
+}
 
 void Avm1::ActAsciiToChar(ActionFrame& f) {
-  const auto c = static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop())));
-  f.Push(AsValue::String(version_ >= 6 ? Utf8(c & 0x1FFFFF) : std::string(1, static_cast<char>(c & 0xFF))));
+  const double n = ToNumber(f.Pop());
+  f.Push(AsValue::String(version_ >= 6 ? CharFromCode(n)
+                                       : std::string(1, static_cast<char>(static_cast<std::uint32_t>(ToInt32(n)) & 0xFF))));
 }
 
 void Avm1::ActMBAsciiToChar(ActionFrame& f) {
-  f.Push(AsValue::String(Utf8(static_cast<std::uint32_t>(ToInt32(ToNumber(f.Pop()))) & 0x1FFFFF)));
+  const double n = ToNumber(f.Pop());
+  f.Push(AsValue::String(version_ >= 6 ? CharFromCode(n) : Utf8(static_cast<std::uint32_t>(ToInt32(n)) & 0x1FFFFF)));
 }
 
 void Avm1::ActToNumber(ActionFrame& f) { f.Push(AsValue::Number(ToNumber(f.Pop()))); }
@@ -712,6 +750,15 @@ void Avm1::ActDelete2(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   AsValue holder, dummy;
   bool done = false;
+  // A path ("o.a", "clip:v") deletes the last name from what the rest names.
+  if (const auto cut = name.find_last_of(".:"); cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
+    const AsValue owner = GetVar(f.ctx, name.substr(0, cut));
+    const std::string last = name.substr(cut + 1);
+    if (owner.type == AsValue::Type::kObject) done = DeleteProp(owner.obj, last);
+    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) done = DeleteProp(tl->vars, last);
+    f.Push(AsValue::Bool(done));
+    return;
+  }
   if (LookupScope(f.ctx, name, dummy, &holder)) {
     if (holder.type == AsValue::Type::kObject) done = DeleteProp(holder.obj, name);
     else if (TimelineState* tl = stage_.TimelineOf(ClipOf(holder)); tl && tl->vars) done = DeleteProp(tl->vars, name);
@@ -911,19 +958,14 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
     }
   }
   // Names come off the stack last pushed first: an object's newest
-  // property first (array elements counting as older than its other
-  // properties, the highest index newest), then its prototype's that it
+  // property first (array elements are properties too), then its prototype's that it
   // does not have itself, and a clip's children last.
   std::set<std::string> seen;
   for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (o->isArray) {
-      for (std::size_t i = 0; i < o->elems.size(); ++i) {
-        if (seen.insert(std::to_string(i)).second) names.emplace_back(0, std::to_string(i));
-      }
-    }
     std::vector<std::pair<std::uint64_t, std::string>> own;
     for (auto& [k, p] : o->props) {
-      if (!p.hidden && (!p.versions || PropertyVisible(p.versions, version_)) && seen.insert(k).second) {
+      // A property the movie's version does not see is still listed.
+      if (!p.hidden && seen.insert(k).second) {
         own.emplace_back(p.order, p.name);
       }
     }

@@ -235,7 +235,7 @@ AsValue PerlinNoise(Avm1& vm, const AsValue& self, AsArgs a) {
   const bool gray = BoolArg(vm, a, 7, false);
   std::vector<std::pair<double, double>> offsets;
   if (Arg(a, 8).type == AsValue::Type::kObject && Arg(a, 8).obj->isArray) {
-    for (const AsValue& p : a[8].obj->elems) {
+    for (const AsValue& p : vm.Elements(a[8].obj)) {
       const double x = NumberField(vm, p, "x"), y = NumberField(vm, p, "y");
       offsets.emplace_back(std::isfinite(x) ? x : 0, std::isfinite(y) ? y : 0);
       if (offsets.size() >= 16) break;
@@ -369,7 +369,8 @@ AsValue PaletteMap(Avm1& vm, const AsValue& self, AsArgs a) {
     const AsValue t = Arg(a, 3 + k);
     if (t.type != AsValue::Type::kObject || !t.obj->isArray) continue;
     std::vector<std::uint32_t> v(256, 0);
-    for (std::size_t i = 0; i < 256 && i < t.obj->elems.size(); ++i) v[i] = U32(vm, t.obj->elems[i]);
+    const std::vector<AsValue> elems = vm.Elements(t.obj);
+    for (std::size_t i = 0; i < 256 && i < elems.size(); ++i) v[i] = U32(vm, elems[i]);
     tables[k] = std::move(v);
   }
   b->PaletteMap(*c.src, c.rect, c.x, c.y, tables);

@@ -106,7 +106,8 @@ AsValue ObjAddProperty(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue HasOwnProperty(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* o = Self(self);
+  // A clip answers for its timeline's variables.
+  AsObject* o = vm.ObjectOf(self);
   if (!o || a.empty()) return AsValue::Bool(false);
   const std::string key = vm.Key(Str(vm, a[0]));
   // Every object holds its own __proto__ link; no property has an empty name.
@@ -156,7 +157,7 @@ AsValue FnCall(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue FnApply(Avm1& vm, const AsValue& self, AsArgs a) {
   std::vector<AsValue> args;
-  if (AsObject* arr = Self(Arg(a, 1)); arr && arr->isArray) args = arr->elems;
+  if (AsObject* arr = Self(Arg(a, 1)); arr && arr->isArray) args = vm.Elements(arr);
   return vm.Call(self, Arg(a, 0), args);
 }
 
@@ -258,7 +259,16 @@ AsValue McBytesLoaded(Avm1& vm, const AsValue& self, AsArgs) {
 AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
   int depth = 0;
-  if (Arg(a, 0).type == AsValue::Type::kClip) {
+  Stage& stage = vm.GetStage();
+  const ClipHandle clip = vm.ClipOf(self);
+  // A clip, or a path to one from this clip: only a sibling trades places.
+  AsValue other = Arg(a, 0);
+  if (other.type == AsValue::Type::kString) {
+    if (const ClipHandle h = stage.Resolve(clip, other.Text()); h != kNoClip) other = vm.ClipValue(h);
+  }
+  if (other.type == AsValue::Type::kClip) {
+    if (stage.ParentOf(vm.ClipOf(other)) != stage.ParentOf(clip)) return {};
+    a[0] = other;
     const AsValue d = vm.Get(a[0], "getDepth");
     std::vector<AsValue> none;
     const AsValue v = vm.Call(d, a[0], none);
@@ -271,7 +281,7 @@ AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
     if (std::isnan(d)) return {};
     depth = ToInt32(d);
   }
-  vm.GetStage().SwapDepths(vm.ClipOf(self), depth);
+  stage.SwapDepths(clip, depth);
   return {};
 }
 
@@ -298,7 +308,6 @@ AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
   if (it == tl->list.end()) return {};
   // A shape is no script object: Flash answers with the clip holding it.
   if (!it->second.sprite && !it->second.field) return self;
-  if (!it->second.sprite) return {};
   return vm.ClipValue(it->second.serial);
 }
 
@@ -410,9 +419,11 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
     }
     if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
   } else if (!any && (inst || clip == kRootClip)) {
-    // An empty clip: Flash's sentinel box.
-    box[0] = box[1] = 6710886.35 * 20;
-    box[2] = box[3] = 6710886.35 * 20;
+    // An empty clip: Flash's sentinel box, 0x7FFFFFF twips. Measured in
+    // another clip's space by a Flash 8 movie or later it passes through a
+    // single-precision transform and reads 6710886.4.
+    const double sentinel = vm.Version() >= 8 && space != clip ? 6710886.4 : 6710886.35;
+    box[0] = box[1] = box[2] = box[3] = sentinel * 20;
   }
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
   vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
@@ -672,6 +683,8 @@ void Avm1::InstallBuiltins() {
   avm1_builtins::InstallSystem(*this);
   avm1_builtins::InstallSound(*this);
   avm1_builtins::InstallText(*this);
+  // The flash.* packages came with Flash 8: older movies do not see them.
+  if (auto it = global_->props.find(Key("flash")); it != global_->props.end()) it->second.versions = kPropVersion8;
 }
 
 }  // namespace quarvel::player

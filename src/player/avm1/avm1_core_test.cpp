@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -217,6 +218,54 @@ TEST(Avm1Clips, LockRootMakesTheClipTheRootOfItsChildren) {
   EXPECT_EQ(r.Get("innerRoot"), "_level0.box");
   EXPECT_EQ(r.Get("ownRoot"), "_level0.box");
   EXPECT_EQ(r.Get("unlockedRoot"), "_level0");
+}
+
+// swapDepths takes a sibling, or a path to one from the clip; a clip of
+// another parent changes nothing. getInstanceAtDepth finds text fields.
+TEST(Avm1Clips, SwapDepthsOnlyAmongSiblings) {
+  auto b = Movie();
+  Actions a;
+  for (int i = 1; i <= 3; ++i) {
+    a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("c" + std::to_string(i)), Int(i)})).Raw(kPop);
+  }
+  a.Append(Method(Var("c3"), "createEmptyMovieClip", {Str("child"), Int(7)})).Raw(kPop);
+  a.Append(Do(Var("c1"), "swapDepths", {Var("c2")}));
+  Set(a, "one", Method(Var("c1"), "getDepth"));
+  a.Append(Do(Var("c2"), "swapDepths", {Str("../c1")}));
+  Set(a, "two", Method(Var("c2"), "getDepth"));
+  a.Append(Do(Var("c1"), "swapDepths", {Member(Var("c3"), "child")}));
+  Set(a, "kept", Method(Var("c1"), "getDepth"));
+  a.Append(Do(Var("c1"), "swapDepths", {Str("nothing")}));
+  Set(a, "stillKept", Method(Var("c1"), "getDepth"));
+  a.Append(Do(Var("_root"), "createTextField", {Str("field"), Int(9), Int(0), Int(0), Int(10), Int(10)}));
+  Set(a, "field", Method(Var("_root"), "getInstanceAtDepth", {Int(9)}));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("one"), "2");
+  EXPECT_EQ(r.Get("two"), "2");
+  EXPECT_EQ(r.Get("kept"), "1");
+  EXPECT_EQ(r.Get("stillKept"), "1");
+  EXPECT_EQ(r.Get("field"), "_level0.field");
+}
+
+// An empty clip's bounds are Flash's sentinel, 6710886.35; a Flash 8 movie
+// measuring them in another clip's space reads 6710886.4.
+TEST(Avm1Clips, EmptyClipBoundsSentinelByVersion) {
+  auto run = [](std::uint8_t version) {
+    auto b = Movie(version);
+    Actions a;
+    a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(1)})).Raw(kPop);
+    Set(a, "own", Member(Method(Var("e"), "getBounds", {Var("e")}), "xMin"));
+    Set(a, "other", Member(Method(Var("e"), "getBounds", {Var("_root")}), "xMax"));
+    b.DoAction(a.Stop()).ShowFrame();
+    return std::make_unique<Played>(b);
+  };
+  auto v7 = run(7);
+  EXPECT_EQ(v7->Get("own"), "6710886.35");
+  EXPECT_EQ(v7->Get("other"), "6710886.35");
+  auto v8 = run(8);
+  EXPECT_EQ(v8->Get("own"), "6710886.35");
+  EXPECT_EQ(v8->Get("other"), "6710886.4");
 }
 
 // MovieClip.prototype.onConstruct runs inside createEmptyMovieClip, on the

@@ -21,11 +21,6 @@ TimelineState* ClipTimeline(Avm1& vm, const AsValue& self, ClipHandle* clip = nu
   return vm.GetStage().TimelineOf(h);
 }
 
-AsObject* ArraySelf(const AsValue& self) {
-  AsObject* o = Self(self);
-  return o && o->isArray ? o : nullptr;
-}
-
 // ---- drawing API
 
 Drawing* Pen(Avm1& vm, const AsValue& self) {
@@ -105,7 +100,6 @@ Matrix GradientMatrix(Avm1& vm, const AsValue& m) {
 // for the lengths again before each stop: a length that changes meanwhile
 // (a valueOf with effects) leaves the later stops empty.
 int ListLength(Avm1& vm, const AsValue& v) {
-  if (AsObject* arr = ArraySelf(v)) return static_cast<int>(std::min<std::size_t>(arr->elems.size(), 1 << 20));
   if (v.type != AsValue::Type::kObject) return 0;
   const double n = vm.ToNumber(vm.Get(v, "length"));
   return std::isfinite(n) && n > 0 ? static_cast<int>(std::min(n, 1048576.0)) : 0;
@@ -119,11 +113,6 @@ int ListsLength(Avm1& vm, AsArgs a) {
 
 // Member i of a list, false when the list has none there.
 bool Element(Avm1& vm, const AsValue& list, int i, AsValue& out) {
-  if (AsObject* arr = ArraySelf(list)) {
-    if (static_cast<std::size_t>(i) >= arr->elems.size()) return false;
-    out = arr->elems[static_cast<std::size_t>(i)];
-    return true;
-  }
   AsObject* o = Self(list);
   const std::string name = std::to_string(i);
   if (!o || !o->props.count(vm.Key(name))) return false;

@@ -25,9 +25,10 @@ AsObject* Listeners(Avm1& vm, const AsValue& self) {
 // equal (==) to the argument, so undefined and null stand for each other;
 // addListener first removes an equal one, then adds at the end.
 bool RemoveEqual(Avm1& vm, AsObject* arr, const AsValue& l) {
-  for (std::size_t i = arr->elems.size(); i-- > 0;) {
-    if (vm.LooseEquals(arr->elems[i], l)) {
-      arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(i));
+  const std::vector<AsValue> list = vm.Elements(arr);
+  for (std::size_t i = list.size(); i-- > 0;) {
+    if (vm.LooseEquals(list[i], l)) {
+      vm.SpliceElements(arr, static_cast<std::int64_t>(i), 1, {});
       return true;
     }
   }
@@ -39,7 +40,7 @@ AsValue AddListener(Avm1& vm, const AsValue& self, AsArgs a) {
   if (!arr) return AsValue::Bool(false);
   const AsValue l = Arg(a, 0);
   RemoveEqual(vm, arr, l);
-  if (vm.Charge(sizeof(AsValue))) arr->elems.push_back(l);
+  vm.SetElement(arr, std::max<std::int32_t>(arr->length, 0), l);
   return AsValue::Bool(true);
 }
 
@@ -80,7 +81,7 @@ AsValue SetPropFlags(Avm1& vm, const AsValue&, AsArgs a) {
   const AsValue list = Arg(a, 1);
   const bool all = a.size() < 2 || list.type == AsValue::Type::kNull;
   if (AsObject* arr = Self(list); arr && arr->isArray) {
-    for (const AsValue& e : arr->elems) names.push_back(vm.ToString(e));
+    for (const AsValue& e : vm.Elements(arr)) names.push_back(vm.ToString(e));
   } else if (!all) {
     // undefined names the property "undefined"; only null means all.
     const std::string text = vm.ToString(list);
@@ -192,10 +193,10 @@ bool Avm1::Broadcast(const AsValue& broadcaster, const std::string& message, AsA
   AsObject* arr = Listeners(*this, broadcaster);
   if (!arr) return false;
   // Listeners added while broadcasting wait for the next message.
-  const std::size_t n = arr->elems.size();
+  const std::int32_t n = arr->length;
   std::vector<AsValue> copy(args.begin(), args.end());
-  for (std::size_t i = 0; i < n && i < arr->elems.size(); ++i) {
-    const AsValue l = arr->elems[i];
+  for (std::int32_t i = 0; i < n && i < arr->length; ++i) {
+    const AsValue l = Element(arr, i);
     const AsValue fn = Get(l, message);
     Call(fn, l, copy);
   }

@@ -41,7 +41,7 @@ AsValue IdentityMatrix(Avm1& vm) {
 
 AsValue CopyArray(Avm1& vm, const AsValue& v) {
   if (v.type != AsValue::Type::kObject || !v.obj->isArray) return AsValue::Object(vm.NewArray());
-  return AsValue::Object(vm.NewArray(v.obj->elems));
+  return AsValue::Object(vm.NewArray(vm.Elements(v.obj)));
 }
 
 // Sets the filter's properties from constructor arguments, defaults filling the rest.
@@ -159,20 +159,20 @@ bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& f) {
       const AsValue colors = vm.Get(v, "colors"), alphas = vm.Get(v, "alphas"), ratios = vm.Get(v, "ratios");
       if (colors.type == AsValue::Type::kObject && alphas.type == AsValue::Type::kObject &&
           ratios.type == AsValue::Type::kObject) {
-        const std::size_t n = std::min({colors.obj->elems.size(), alphas.obj->elems.size(), ratios.obj->elems.size(),
-                                        std::size_t{16}});
+        const std::vector<AsValue> cs = vm.Elements(colors.obj), as = vm.Elements(alphas.obj),
+                                   rs = vm.Elements(ratios.obj);
+        const std::size_t n = std::min({cs.size(), as.size(), rs.size(), std::size_t{16}});
         for (std::size_t i = 0; i < n; ++i) {
-          f.gradient.emplace_back(Byte(vm.ToNumber(ratios.obj->elems[i])),
-                                  Colour(vm.ToNumber(colors.obj->elems[i]), vm.ToNumber(alphas.obj->elems[i])));
+          f.gradient.emplace_back(Byte(vm.ToNumber(rs[i])), Colour(vm.ToNumber(cs[i]), vm.ToNumber(as[i])));
         }
       }
       break;
     }
     case Filter::Kind::kColorMatrix: {
       const AsValue m = vm.Get(v, "matrix");
+      const std::vector<AsValue> elems = m.type == AsValue::Type::kObject ? vm.Elements(m.obj) : std::vector<AsValue>{};
       for (std::size_t i = 0; i < 20; ++i) {
-        const double d = m.type == AsValue::Type::kObject && i < m.obj->elems.size() ? vm.ToNumber(m.obj->elems[i])
-                                                                                     : (i % 6 == 0 ? 1 : 0);
+        const double d = i < elems.size() ? vm.ToNumber(elems[i]) : (i % 6 == 0 ? 1 : 0);
         f.matrix[i] = static_cast<float>(std::isfinite(d) ? d : 0);
       }
       break;
@@ -181,8 +181,9 @@ bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& f) {
       f.matrixX = std::clamp(static_cast<int>(num("matrixX", 0)), 0, 15);
       f.matrixY = std::clamp(static_cast<int>(num("matrixY", 0)), 0, 15);
       const AsValue m = vm.Get(v, "matrix");
+      const std::vector<AsValue> elems = m.type == AsValue::Type::kObject ? vm.Elements(m.obj) : std::vector<AsValue>{};
       for (std::size_t i = 0; i < static_cast<std::size_t>(f.matrixX * f.matrixY); ++i) {
-        const double d = m.type == AsValue::Type::kObject && i < m.obj->elems.size() ? vm.ToNumber(m.obj->elems[i]) : 0;
+        const double d = i < elems.size() ? vm.ToNumber(elems[i]) : 0;
         f.kernel.push_back(static_cast<float>(std::isfinite(d) ? d : 0));
       }
       f.divisor = static_cast<float>(num("divisor", 1));
@@ -280,7 +281,7 @@ AsValue McSetFilters(Avm1& vm, const AsValue& self, AsArgs a) {
   std::vector<Filter> list;
   const AsValue v = Arg(a, 0);
   if (v.type == AsValue::Type::kObject && v.obj->isArray) {
-    const std::vector<AsValue> elems = v.obj->elems;  // reading may run scripts
+    const std::vector<AsValue> elems = vm.Elements(v.obj);  // reading may run scripts
     for (const AsValue& e : elems) {
       Filter f;
       if (list.size() < 16 && ReadScriptFilter(vm, e, f)) list.push_back(std::move(f));
@@ -308,10 +309,13 @@ AsValue McSetBlendMode(Avm1& vm, const AsValue& self, AsArgs a) {
   if (v.type == AsValue::Type::kString) {
     mode = ScriptBlendMode(v.Text());
   } else if (v.type == AsValue::Type::kNumber) {
-    const int n = ToInt32(v.num);
-    if (n >= 1 && n <= 14) mode = n;
+    // A mode's number in its low byte (259 is multiply).
+    const int n = ToInt32(v.num) & 0xFF;
+    if (n >= 1 && n <= kBlendHardLight) mode = n;
+  } else if (v.IsNullish()) {
+    mode = 0;
   }
-  // Unknown names leave the mode as it was.
+  // Unknown names, and values of other kinds, leave the mode as it was.
   if (Instance* inst = ClipInstance(vm, self); inst && mode >= 0) inst->blendMode = mode == 1 ? 0 : mode;
   return {};
 }

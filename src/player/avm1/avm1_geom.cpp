@@ -59,7 +59,10 @@ AsObject* Package(Avm1& vm, const std::string& dotted) {
   while (from <= dotted.size()) {
     const std::size_t dot = std::min(dotted.find('.', from), dotted.size());
     const std::string part = dotted.substr(from, dot - from);
-    AsValue next = vm.Get(AsValue::Object(at), part);
+    // Read directly: the packages stay the player's own in movies too old
+    // to see them.
+    const auto it = at->props.find(vm.Key(part));
+    AsValue next = it == at->props.end() ? AsValue{} : it->second.value;
     if (next.type != AsValue::Type::kObject) {
       AsObject* made = vm.NewRootObject(vm.ObjectProto());
       vm.SetProp(at, part, AsValue::Object(made), true);

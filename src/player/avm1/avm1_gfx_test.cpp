@@ -498,6 +498,13 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   Set(a, "mode2", Member(Var("box"), "blendMode"));
   a.Append(SetMember(Var("box"), "blendMode", Str("nonsense")));
   Set(a, "mode3", Member(Var("box"), "blendMode"));
+  // A number counts by its low byte; null sets normal; other kinds change nothing.
+  a.Append(SetMember(Var("box"), "blendMode", Num(256 + 3)));
+  Set(a, "mode4", Member(Var("box"), "blendMode"));
+  a.Append(SetMember(Var("box"), "blendMode", Actions().PushBool(true)));
+  Set(a, "mode5", Member(Var("box"), "blendMode"));
+  a.Append(SetMember(Var("box"), "blendMode", Actions().PushNull()));
+  Set(a, "mode6", Member(Var("box"), "blendMode"));
   a.Append(SetMember(Var("box"), "blendMode", Str("normal")));
   a.Append(SetMember(Var("box"), "_x", Num(50)));
   // Shows the box's 10 x 10 lower right quarter at the box's position.
@@ -516,6 +523,9 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   EXPECT_EQ(r.Get("mode"), "multiply");
   EXPECT_EQ(r.Get("mode2"), "screen");
   EXPECT_EQ(r.Get("mode3"), "screen");
+  EXPECT_EQ(r.Get("mode4"), "multiply");
+  EXPECT_EQ(r.Get("mode5"), "multiply");
+  EXPECT_EQ(r.Get("mode6"), "normal");
   EXPECT_EQ(r.Get("sr"), "10");
   EXPECT_EQ(r.Get("sw"), "10");  // as wide as the window
   EXPECT_EQ(r.Get("bg"), std::to_string(0x00FF00));

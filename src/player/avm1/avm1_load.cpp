@@ -17,6 +17,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_geom.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/image_decoder.h"
 #include "player/library/load_path.h"
@@ -95,7 +96,7 @@ void Broadcast(Avm1& vm, const AsValue& loader, const std::string& event, std::v
   }
   const AsValue list = vm.Get(loader, "_listeners");
   if (list.type != AsValue::Type::kObject || !list.obj->isArray) return;
-  const std::vector<AsValue> listeners = list.obj->elems;
+  const std::vector<AsValue> listeners = vm.Elements(list.obj);
   for (const AsValue& l : listeners) CallMember(vm, l, event, args);
 }
 
@@ -455,6 +456,71 @@ bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string
   return true;
 }
 
+// ---- FileReference, FileReferenceList: a converter has nobody to answer
+// the system's file dialogs, so every dialog is dismissed at once (onCancel
+// on the next frame) and no file is ever chosen, to upload or to name.
+// One dialog at a time: a second call while one is pending gives false.
+struct FileDialog : AsNativeData {
+  bool open = false;
+};
+
+AsValue FileRefCtor(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* o = Self(self);
+  if (!o) return self;
+  vm.SetProp(o, "_listeners", AsValue::Object(vm.NewArray()), true);
+  o->native = std::make_unique<FileDialog>();
+  return self;
+}
+
+// A file type list: an array of objects, each with its own non-empty
+// description and extension.
+bool ValidFileTypes(Avm1& vm, const AsValue& list) {
+  AsObject* arr = Self(list);
+  if (!arr || !arr->isArray || arr->length <= 0) return false;
+  for (const AsValue& e : vm.Elements(arr)) {
+    AsObject* f = Self(e);
+    if (!f || e.type != AsValue::Type::kObject) return false;
+    for (const char* field : {"description", "extension"}) {
+      if (!f->props.count(vm.Key(field))) return false;
+      const std::string text = vm.ToString(vm.Get(e, field));
+      if (vm.Throwing() || text.empty()) return false;
+    }
+  }
+  return true;
+}
+
+// Opens a dialog that nobody answers: onCancel(this) once the script is done.
+AsValue OpenDialog(Avm1& vm, const AsValue& self) {
+  AsObject* o = Self(self);
+  FileDialog* d = o ? o->Native<FileDialog>() : nullptr;
+  if (!d || d->open) return AsValue::Bool(false);
+  d->open = true;
+  auto closed = [](Avm1& vm, const AsValue& self, AsArgs) -> AsValue {
+    if (AsObject* o = Self(self); FileDialog* d = o ? o->Native<FileDialog>() : nullptr) d->open = false;
+    std::vector<AsValue> args{self};
+    vm.Broadcast(self, "onCancel", args);
+    return {};
+  };
+  vm.AddInterval(AsValue::Object(vm.NewFunction("", closed)), self, "", 0, {}, vm.NextIntervalId(), true);
+  return AsValue::Bool(true);
+}
+
+// upload: nothing was chosen to send.
+AsValue NoFile(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(false); }
+
+AsValue FileRefBrowse(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!a.empty() && !ValidFileTypes(vm, a[0])) return AsValue::Bool(false);
+  return OpenDialog(vm, self);
+}
+
+// download(url[, name]): the save dialog for an address with a scheme.
+AsValue FileRefDownload(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return AsValue::Bool(false);
+  const std::string url = vm.ToString(a[0]);
+  if (url.find("://") == std::string::npos) return AsValue::Bool(false);
+  return OpenDialog(vm, self);
+}
+
 void InstallLoad(Avm1& vm) {
   AsObject* global = vm.Global();
   AsObject* lvProto = vm.NewRootObject(vm.ObjectProto());
@@ -490,6 +556,23 @@ void InstallLoad(Avm1& vm) {
   const AsValue bc = vm.Get(AsValue::Object(global), "AsBroadcaster");
   for (const char* name : {"addListener", "removeListener", "broadcastMessage"}) {
     vm.SetProp(mclProto, name, vm.Get(bc, name), true);
+  }
+
+  {
+    AsObject* net = Package(vm, "flash.net");
+    AsObject* refProto = vm.NewRootObject(vm.ObjectProto());
+    AsObject* listProto = vm.NewRootObject(vm.ObjectProto());
+    vm.NewClass(net, "FileReference", FileRefCtor, refProto);
+    vm.NewClass(net, "FileReferenceList", FileRefCtor, listProto);
+    for (AsObject* proto : {refProto, listProto}) {
+      for (const char* name : {"addListener", "removeListener", "broadcastMessage"}) {
+        vm.SetProp(proto, name, vm.Get(bc, name), true);
+      }
+      vm.NewFunction("browse", FileRefBrowse, proto);
+    }
+    vm.NewFunction("download", FileRefDownload, refProto);
+    vm.NewFunction("upload", NoFile, refProto);
+    vm.NewFunction("cancel", Nothing, refProto);
   }
 
   vm.NewFunction("loadVariables", McLoadVariables, vm.ClipProto());

@@ -214,6 +214,45 @@ TEST(Avm1Load, MovieClipLoaderEventsInOrder) {
   EXPECT_EQ(r.Get("events"), "St,Pr,Co,In,");
 }
 
+// Nobody answers a file dialog in a converter: browse and download open
+// one (true) and it is cancelled on the next frame; while one is open a
+// second call gives false; bad file type lists and addresses give false,
+// and nothing is ever chosen to upload.
+TEST(Avm1Load, FileDialogsAreCancelled) {
+  Actions a;
+  Set(a, "events", Str(""));
+  Set(a, "ref", New("flash.net", "FileReference", {}));
+  Set(a, "watcher", Object({}));
+  a.Append(SetMember(Var("watcher"), "onCancel", Function({"t"}, AppendRoot("events", "cancel,"))));
+  a.Append(Do(Var("ref"), "addListener", {Var("watcher")}));
+  Set(a, "badTypes", Method(Var("ref"), "browse", {Array({})}));
+  Set(a, "noAddress", Method(Var("ref"), "download", {Str("nowhere")}));
+  Set(a, "first", Method(Var("ref"), "browse", {Array({Object({{"description", Str("Text")}, {"extension", Str("*.txt")}})})}));
+  Set(a, "second", Method(Var("ref"), "browse"));
+  Set(a, "upload", Method(Var("ref"), "upload", {Str("http://example.com/")}));
+  Set(a, "name", Op(Member(Var("ref"), "name"), Code(Action::kTypeOf)));
+  Set(a, "list", New("flash.net", "FileReferenceList", {}));
+  Set(a, "listBrowse", Method(Var("list"), "browse"));
+  auto b = Movie();
+  b.DoAction(a).ShowFrame();
+  b.DoAction(Actions().Append([] {
+    Actions next;
+    return Set(next, "again", Method(Var("ref"), "download", {Str("http://example.com/file.txt")}));
+  }()).Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("badTypes"), "false");
+  EXPECT_EQ(r.Get("noAddress"), "false");
+  EXPECT_EQ(r.Get("first"), "true");
+  EXPECT_EQ(r.Get("second"), "false");
+  EXPECT_EQ(r.Get("upload"), "false");
+  EXPECT_EQ(r.Get("name"), "undefined");
+  EXPECT_EQ(r.Get("listBrowse"), "true");
+  EXPECT_EQ(r.Get("events"), "");
+  r.player.AdvanceTo(100);
+  EXPECT_EQ(r.Get("events"), "cancel,");
+  EXPECT_EQ(r.Get("again"), "true");
+}
+
 // A file that is no picture and no movie loads as nothing, with every
 // event and no bytes; loadClip refuses calls it cannot make.
 TEST(Avm1Load, MovieClipLoaderTakesUnreadableFilesAsEmpty) {

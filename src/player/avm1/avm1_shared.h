@@ -40,6 +40,29 @@ inline std::size_t Utf16Length(const std::string& s) {
   return n;
 }
 
+// UTF-16 units of UTF-8 text (a character past the Basic Multilingual
+// Plane as a surrogate pair), as scripts from version 6 index strings.
+inline std::u16string Utf16Units(const std::string& s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c0 = static_cast<unsigned char>(s[i]);
+    const int n = c0 >= 0xF0 ? 4 : c0 >= 0xE0 ? 3 : c0 >= 0xC0 ? 2 : 1;
+    std::uint32_t c = n == 1 ? c0 : c0 & (0x3Fu >> (n - 1));
+    for (int k = 1; k < n && i + static_cast<std::size_t>(k) < s.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]) & 0x3Fu);
+    }
+    i += static_cast<std::size_t>(n);
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
 // Text joined from pieces may hold a surrogate pair as two 3-byte halves;
 // joins each such pair into its 4-byte character, so equal texts have equal bytes.
 inline void JoinSurrogates(std::string& s) {

@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 
@@ -236,9 +237,10 @@ bool Constructing(Avm1& vm, const AsValue& self) { return vm.Constructing(self) 
 
 AsValue ArrayCtor(Avm1& vm, const AsValue&, AsArgs a) {
   if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {
-    const double n = a[0].num;
-    const std::size_t count = n >= 0 && n <= kMaxArray ? static_cast<std::size_t>(n) : 0;
-    return AsValue::Object(vm.NewArray(std::vector<AsValue>(vm.Charge(count * sizeof(AsValue)) ? count : 0)));
+    // new Array(n): n holes; a negative length stays as it is.
+    AsObject* arr = vm.NewArray();
+    arr->length = ToInt32(a[0].num);
+    return AsValue::Object(arr);
   }
   return AsValue::Object(vm.NewArray(std::vector<AsValue>(a.begin(), a.end())));
 }
@@ -277,6 +279,18 @@ AsValue BooleanCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   return a.empty() ? AsValue::Undefined() : v;
 }
 
+// ---- Error: name and message come from the prototype ("Error") until
+// a message is given or either is set.
+AsValue ErrorCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!vm.Constructing(self)) return {};
+  if (!a.empty() && !a[0].IsUndefined()) vm.SetProp(self.obj, "message", a[0]);
+  return self;
+}
+
+AsValue ErrorToString(Avm1& vm, const AsValue& self, AsArgs) {
+  return AsValue::String(vm.ToString(vm.Get(self, "message")));
+}
+
 // ---- Array
 
 AsObject* ArraySelf(const AsValue& self) {
@@ -284,127 +298,124 @@ AsObject* ArraySelf(const AsValue& self) {
   return o && o->isArray ? o : nullptr;
 }
 
+// The array methods work element by element on the array's properties,
+// as Flash does: holes they pass become undefined elements, protected
+// elements keep their value or their place.
+std::int64_t Length(const AsObject* o) { return std::max<std::int32_t>(o->length, 0); }
+
 AsValue ArrPush(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
-  if (!o || !vm.Charge(a.size() * sizeof(AsValue))) return {};
+  if (!o) return {};
   for (auto& v : a) {
-    if (o->elems.size() < kMaxArray) o->elems.push_back(v);
+    if (Length(o) >= Avm1::kMaxArrayElements) break;
+    vm.SetElement(o, Length(o), v);
   }
-  return AsValue::Number(static_cast<double>(o->elems.size()));
+  return AsValue::Number(o->length);
 }
 
-AsValue ArrPop(Avm1&, const AsValue& self, AsArgs) {
+AsValue ArrPop(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = ArraySelf(self);
-  if (!o || o->elems.empty()) return {};
-  AsValue v = o->elems.back();
-  o->elems.pop_back();
+  if (!o || o->length <= 0) return {};
+  const std::int64_t last = o->length - 1;
+  AsValue v = vm.Element(o, last);
+  vm.DeleteElement(o, last);
+  o->length = static_cast<std::int32_t>(last);
   return v;
 }
 
-AsValue ArrShift(Avm1&, const AsValue& self, AsArgs) {
+AsValue ArrShift(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = ArraySelf(self);
-  if (!o || o->elems.empty()) return {};
-  AsValue v = o->elems.front();
-  o->elems.erase(o->elems.begin());
-  return v;
+  if (!o || o->length <= 0) return {};
+  return vm.SpliceElements(o, 0, 1, {}).front();
 }
 
 AsValue ArrUnshift(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
-  if (!o || !vm.Charge(a.size() * sizeof(AsValue))) return {};
-  if (o->elems.size() + a.size() <= kMaxArray) o->elems.insert(o->elems.begin(), a.begin(), a.end());
-  return AsValue::Number(static_cast<double>(o->elems.size()));
+  if (!o) return {};
+  if (Length(o) + static_cast<std::int64_t>(a.size()) <= Avm1::kMaxArrayElements) vm.SpliceElements(o, 0, 0, a);
+  return AsValue::Number(o->length);
 }
 
+// join and toString read an array's own elements; borrowed by another
+// object they see its length and no elements.
 AsValue ArrJoin(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* o = ArraySelf(self);
-  if (!o) return AsValue::String("");
-  return AsValue::String(vm.Join(o, a.empty() || a[0].IsUndefined() ? "," : Str(vm, a[0])));
+  const std::string sep = a.empty() || a[0].IsUndefined() ? "," : Str(vm, a[0]);
+  if (AsObject* o = ArraySelf(self)) return AsValue::String(vm.Join(o, sep));
+  if (self.type != AsValue::Type::kObject) return AsValue::String("");
+  const std::int32_t n = std::min<std::int32_t>(ToInt32(vm.ToNumber(vm.Get(self, "length"))), 1 << 16);
+  std::string out;
+  for (std::int32_t i = 0; i < n; ++i) out += (i ? sep : "") + vm.ToString(AsValue{});
+  return AsValue::String(out);
 }
+
+AsValue ArrToString(Avm1& vm, const AsValue& self, AsArgs) { return ArrJoin(vm, self, {}); }
 
 AsValue ArrSlice(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
   if (!o) return {};
-  const std::size_t n = o->elems.size();
+  const auto n = static_cast<std::size_t>(Length(o));
   const std::size_t b = ClampIndex(Num(vm, a, 0), n, true);
   const std::size_t e = a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), n, true) : n;
   std::vector<AsValue> out;
   if (b < e && vm.Charge((e - b) * sizeof(AsValue))) {
-    out.assign(o->elems.begin() + static_cast<std::ptrdiff_t>(b), o->elems.begin() + static_cast<std::ptrdiff_t>(e));
+    for (std::size_t i = b; i < e; ++i) out.push_back(vm.Element(o, static_cast<std::int64_t>(i)));
   }
   return AsValue::Object(vm.NewArray(std::move(out)));
 }
 
 // splice(start[, count[, items...]]): start counts from the end when
-// negative; no count removes to the end. Returns what was removed.
+// negative; no count removes to the end; an undefined start does nothing.
+// Returns what was removed.
 AsValue ArrSplice(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
-  if (!o || a.empty()) return {};
-  const std::size_t n = o->elems.size();
+  if (!o || a.empty() || a[0].IsUndefined()) return {};
+  const auto n = static_cast<std::size_t>(Length(o));
   const std::size_t b = ClampIndex(Num(vm, a, 0), n, true);
-  const std::size_t count =
-      a.size() > 1 && !a[1].IsUndefined() ? ClampIndex(Num(vm, a, 1), n - b, false) : n - b;
-  auto first = o->elems.begin() + static_cast<std::ptrdiff_t>(b);
-  std::vector<AsValue> removed(first, first + static_cast<std::ptrdiff_t>(count));
-  o->elems.erase(first, first + static_cast<std::ptrdiff_t>(count));
-  if (a.size() > 2 && o->elems.size() + a.size() <= kMaxArray && vm.Charge(a.size() * sizeof(AsValue))) {
-    o->elems.insert(o->elems.begin() + static_cast<std::ptrdiff_t>(b), a.begin() + 2, a.end());
-  }
-  return AsValue::Object(vm.NewArray(std::move(removed)));
+  // An undefined or negative count removes nothing and gives undefined.
+  if (a.size() > 1 && (a[1].IsUndefined() || Num(vm, a, 1) < 0)) return {};
+  const std::size_t count = a.size() > 1 ? ClampIndex(Num(vm, a, 1), n - b, false) : n - b;
+  const std::span<const AsValue> items = a.size() > 2 ? a.subspan(2) : std::span<const AsValue>{};
+  if (n - count + items.size() > static_cast<std::size_t>(Avm1::kMaxArrayElements)) return {};
+  return AsValue::Object(vm.NewArray(vm.SpliceElements(o, static_cast<std::int64_t>(b),
+                                                       static_cast<std::int64_t>(count), items)));
 }
 
 // concat flattens array arguments one level: their own arrays stay arrays.
 AsValue ArrConcat(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = ArraySelf(self);
-  std::vector<AsValue> out = o ? o->elems : std::vector<AsValue>{};
+  std::vector<AsValue> out = o ? vm.Elements(o) : std::vector<AsValue>{};
   for (auto& v : a) {
-    if (AsObject* arr = ArraySelf(v)) out.insert(out.end(), arr->elems.begin(), arr->elems.end());
-    else out.push_back(v);
+    if (AsObject* arr = ArraySelf(v)) {
+      const std::vector<AsValue> more = vm.Elements(arr);
+      out.insert(out.end(), more.begin(), more.end());
+    } else {
+      out.push_back(v);
+    }
     if (out.size() > kMaxArray) out.resize(kMaxArray);
   }
   if (!vm.Charge(out.size() * sizeof(AsValue))) out.clear();
   return AsValue::Object(vm.NewArray(std::move(out)));
 }
 
-AsValue ArrReverse(Avm1&, const AsValue& self, AsArgs) {
-  if (AsObject* o = ArraySelf(self)) std::reverse(o->elems.begin(), o->elems.end());
+// Swaps pairs from the ends inwards; a middle element stays as it is.
+AsValue ArrReverse(Avm1& vm, const AsValue& self, AsArgs) {
+  if (AsObject* o = ArraySelf(self)) {
+    const std::int64_t n = Length(o);
+    for (std::int64_t i = 0, j = n - 1; i < j; ++i, --j) {
+      const AsValue vi = vm.Element(o, i), vj = vm.Element(o, j);
+      vm.PutElement(o, i, vj);
+      vm.PutElement(o, j, vi);
+    }
+  }
   return self;
 }
 
 // Array.sort and sortOn options.
 constexpr int kCaseInsensitive = 1, kDescending = 2, kUniqueSort = 4, kReturnIndexedArray = 8, kNumeric = 16;
 
-// Case mapping that does not hang on the C library's locale: ASCII,
-// Latin-1, Latin Extended-A, Greek and Cyrillic.
-char32_t UpperChar(char32_t c) {
-  if (c >= 'a' && c <= 'z') return c - 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) || (c >= 0x430 && c <= 0x44F)) {
-    return c - 32;
-  }
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x450 && c <= 0x45F) return c - 80;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddUpper ? (c % 2 == 0) : (c % 2 == 1)) return c - 1;
-  }
-  return c;
-}
-
-char32_t LowerChar(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return c + 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3AB && c != 0x3A2) || (c >= 0x410 && c <= 0x42F)) {
-    return c + 32;
-  }
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
-    const bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddUpper ? (c % 2 == 1) : (c % 2 == 0)) return c + 1;
-  }
-  return c;
-}
+// Case mapping by Flash's own tables, not the C library's locale.
+char32_t UpperChar(char32_t c) { return FlashUpperChar(c); }
+char32_t LowerChar(char32_t c) { return FlashLowerChar(c); }
 
 std::u32string Folded(std::u32string s) {
   for (auto& c : s) c = LowerChar(c);
@@ -455,9 +466,9 @@ template <typename Compare>
 AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
   AsObject* o = ArraySelf(self);
   if (!o) return {};
-  std::vector<std::size_t> order(o->elems.size());
+  const std::vector<AsValue> elems = vm.Elements(o);  // compare functions may change the array
+  std::vector<std::size_t> order(elems.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  const std::vector<AsValue> elems = o->elems;  // compare functions may change the array
   bool equal = false;
   MergeSort(order, [&](std::size_t x, std::size_t y) {
     const int r = compare(elems[x], elems[y]);
@@ -471,8 +482,9 @@ AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
     for (std::size_t i : order) out.push_back(AsValue::Number(static_cast<double>(i)));
     return AsValue::Object(vm.NewArray(std::move(out)));
   }
-  for (std::size_t i : order) out.push_back(elems[i]);
-  if (ArraySelf(self)) o->elems = std::move(out);
+  if (ArraySelf(self)) {
+    for (std::size_t k = 0; k < order.size(); ++k) vm.PutElement(o, static_cast<std::int64_t>(k), elems[order[k]]);
+  }
   return self;
 }
 
@@ -511,7 +523,7 @@ AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
   std::vector<std::string> fields;
   if (AsObject* names = ArraySelf(Arg(a, 0))) {
-    for (auto& v : names->elems) fields.push_back(vm.ToString(v));
+    for (auto& v : vm.Elements(names)) fields.push_back(vm.ToString(v));
   } else if (!Arg(a, 0).IsUndefined()) {
     fields.push_back(vm.ToString(a[0]));
   }
@@ -520,8 +532,8 @@ AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
   int flags = 0;
   if (AsObject* opts = ArraySelf(Arg(a, 1))) {
     // One option per field; a list of another length is ignored.
-    if (opts->elems.size() == fields.size()) {
-      for (std::size_t i = 0; i < fields.size(); ++i) options[i] = ToInt32(vm.ToNumber(opts->elems[i]));
+    if (const std::vector<AsValue> list = vm.Elements(opts); list.size() == fields.size()) {
+      for (std::size_t i = 0; i < fields.size(); ++i) options[i] = ToInt32(vm.ToNumber(list[i]));
     }
     flags = options[0] & (kUniqueSort | kReturnIndexedArray);
   } else if (!Arg(a, 1).IsNullish()) {
@@ -648,10 +660,16 @@ AsValue StrSplit(Avm1& vm, const AsValue& self, AsArgs a) {
     limit = lim <= 0 ? 0 : std::min(static_cast<std::size_t>(lim), kMaxArray);
   }
   std::vector<AsValue> out;
-  if (a.empty() || a[0].IsUndefined()) {
-    out.push_back(AsValue::String(text));  // whatever the count
+  // Flash 5 splits at commas when no separator is given, and keeps the
+  // string whole for an empty one; later versions keep it whole without a
+  // separator, whatever the count, and split an empty one into characters.
+  const bool v5 = vm.Version() < 6;
+  if (!v5 && (a.empty() || a[0].IsUndefined())) {
+    out.push_back(AsValue::String(text));
+  } else if (v5 && !a.empty() && !a[0].IsUndefined() && Str(vm, a[0]).empty()) {
+    if (limit > 0) out.push_back(AsValue::String(text));
   } else {
-    const std::u32string s = Chars(vm, text), sep = Chars(vm, Str(vm, a[0]));
+    const std::u32string s = Chars(vm, text), sep = Chars(vm, a.empty() || a[0].IsUndefined() ? "," : Str(vm, a[0]));
     if (sep.empty()) {
       for (std::size_t i = 0; i < s.size() && out.size() < limit; ++i) out.push_back(AsValue::String(Text(vm, s.substr(i, 1))));
     } else {
@@ -843,7 +861,7 @@ void InstallStdlib(Avm1& vm) {
   const std::pair<const char*, AsNative> arrayMethods[] = {
       {"push", ArrPush},       {"pop", ArrPop},     {"shift", ArrShift},     {"unshift", ArrUnshift},
       {"join", ArrJoin},       {"slice", ArrSlice}, {"splice", ArrSplice},   {"concat", ArrConcat},
-      {"reverse", ArrReverse}, {"sort", ArrSort},   {"sortOn", ArrSortOn},   {"toString", PrimToString}};
+      {"reverse", ArrReverse}, {"sort", ArrSort},   {"sortOn", ArrSortOn},   {"toString", ArrToString}};
   for (auto& [n, f] : arrayMethods) fn(vm.ArrayProto(), n, f);
   const std::pair<const char*, AsNative> stringMethods[] = {
       {"charAt", StrCharAt},           {"charCodeAt", StrCharCodeAt}, {"substr", StrSubstr},
@@ -889,6 +907,11 @@ void InstallStdlib(Avm1& vm) {
   vm.SetProp(numberCtor, "POSITIVE_INFINITY", AsValue::Number(HUGE_VAL), true);
   vm.SetProp(numberCtor, "NEGATIVE_INFINITY", AsValue::Number(-HUGE_VAL), true);
   vm.NewClass(global, "Boolean", BooleanCtor, vm.BooleanProto());
+  AsObject* errorCtor = vm.NewClass(global, "Error", ErrorCtor);
+  const AsValue errorProto = vm.Get(AsValue::Object(errorCtor), "prototype");
+  vm.SetProp(errorProto.obj, "name", AsValue::String("Error"), true);
+  vm.SetProp(errorProto.obj, "message", AsValue::String("Error"), true);
+  fn(errorProto.obj, "toString", ErrorToString);
 
   const std::pair<const char*, AsNative> globals[] = {
       {"parseInt", ParseInt}, {"parseFloat", ParseFloat}, {"isNaN", IsNaN},           {"isFinite", IsFinite},
@@ -898,6 +921,8 @@ void InstallStdlib(Avm1& vm) {
   vm.SetProp(global, "$version", AsValue::String(kPlayerVersion), true);
   vm.SetProp(global, "NaN", AsValue::Number(std::nan("")), true);
   vm.SetProp(global, "Infinity", AsValue::Number(HUGE_VAL), true);
+  // Flash's global object holds an `o` that is null.
+  vm.SetProp(global, "o", AsValue::Null(), true);
 }
 
 }  // namespace quarvel::player::avm1_builtins

@@ -12,6 +12,9 @@
 namespace quarvel::player::script_test {
 namespace {
 
+constexpr std::uint8_t kAdd2 = Code(Action::kAdd2), kPop = Code(Action::kPop), kTypeOf = Code(Action::kTypeOf),
+                       kInstanceOf = Code(Action::kInstanceOf);
+
 TEST(Avm1Sort, OptionsByFlag) {
   Actions a;
   Set(a, "words", Array({Str("b"), Str("a"), Str("C")}));
@@ -106,7 +109,7 @@ TEST(Avm1Arrays, SpliceSliceConcatAndEnds) {
   Set(a, "afterCut", Method(Var("arr"), "join"));
   Set(a, "tail", Method(Var("arr"), "splice", {Int(-2)}));
   Set(a, "afterTail", Method(Var("arr"), "join"));
-  Set(a, "none", Member(Method(Var("arr"), "splice", {Int(1), Int(-1)}), "length"));
+  Set(a, "none", Op(Method(Var("arr"), "splice", {Int(1), Int(-1)}), kTypeOf));
   Set(a, "sliced", Method(Array({Int(1), Int(2), Int(3), Int(4)}), "slice", {Int(-3), Int(-1)}));
   // concat flattens one level: a nested array stays one element.
   Set(a, "cat", Method(Array({Int(1)}), "concat", {Int(2), Array({Int(3), Array({Int(4), Int(5)})})}));
@@ -122,7 +125,7 @@ TEST(Avm1Arrays, SpliceSliceConcatAndEnds) {
   EXPECT_EQ(r.Get("afterCut"), "1,x,y,z,4,5");
   EXPECT_EQ(r.Get("tail"), "4,5");
   EXPECT_EQ(r.Get("afterTail"), "1,x,y,z");
-  EXPECT_EQ(r.Get("none"), "0");
+  EXPECT_EQ(r.Get("none"), "undefined");
   EXPECT_EQ(r.Get("sliced"), "2,3");
   EXPECT_EQ(r.Get("cat"), "1,2,3,4,5");
   EXPECT_EQ(r.Get("catLength"), "4");
@@ -131,6 +134,117 @@ TEST(Avm1Arrays, SpliceSliceConcatAndEnds) {
   EXPECT_EQ(r.Get("popped"), "2");
   EXPECT_EQ(r.Get("endsAfter"), "8,1");
   EXPECT_EQ(r.Get("reversed"), "3,2,1");
+}
+
+// Arrays are property sets with a length of their own: holes are missing
+// properties, for..in lists elements newest first like other properties,
+// and the methods move elements one by one (deleting and making anew).
+TEST(Avm1Arrays, HolesAreMissingPropertiesInEnumerationOrder) {
+  auto keys = [](const Actions& arr) {
+    Actions a;
+    Set(a, "k", Str(""));
+    a.Append(ForIn(arr, [] {
+      Actions body;
+      return Set(body, "k", Bin(Bin(Var("k"), Actions().PushRegister(0), kAdd2), Str(","), kAdd2));
+    }()));
+    return a;
+  };
+  Actions a;
+  Set(a, "sparse", New("Array", {Int(16)}));
+  a.Append(SetMember(Var("sparse"), "1", Undef()));
+  a.Append(SetMember(Var("sparse"), "0", Str("zero")));
+  a.Append(SetMember(Var("sparse"), "foo", Str("foo")));
+  a.Append(SetMember(Var("sparse"), "5", Str("five")));
+  a.Append(keys(Var("sparse")));
+  Set(a, "sparseKeys", Var("k"));
+  Set(a, "sparseLength", Member(Var("sparse"), "length"));
+  Set(a, "has3", Method(Var("sparse"), "hasOwnProperty", {Int(3)}));
+  Set(a, "has1", Method(Var("sparse"), "hasOwnProperty", {Int(1)}));
+  // reverse swaps pairs from the ends: holes it passes become elements,
+  // the middle one stays a hole.
+  Set(a, "r", Array({}));
+  a.Append(SetMember(Var("r"), "6", Int(4)));
+  a.Append(Do(Var("r"), "reverse", {}));
+  a.Append(keys(Var("r")));
+  Set(a, "reversedKeys", Var("k"));
+  Set(a, "reversed", Method(Var("r"), "join"));
+  // shift moves every element down: the holes fill in.
+  Set(a, "s", Array({}));
+  a.Append(SetMember(Var("s"), "4", Int(4)));
+  a.Append(Do(Var("s"), "shift", {}));
+  a.Append(keys(Var("s")));
+  Set(a, "shiftedKeys", Var("k"));
+  // A protected element keeps its place and value; the length still drops.
+  Set(a, "p", Array({Int(1), Int(2), Int(3)}));
+  a.Append(Call("ASSetPropFlags", {Var("p"), Str("2"), Int(2)})).Raw(kPop);
+  a.Append(Do(Var("p"), "shift", {}));
+  a.Append(keys(Var("p")));
+  Set(a, "protectedKeys", Var("k"));
+  Set(a, "protectedLength", Member(Var("p"), "length"));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("sparseKeys"), "5,foo,0,1,");
+  EXPECT_EQ(r.Get("sparseLength"), "16");
+  EXPECT_EQ(r.Get("has3"), "false");
+  EXPECT_EQ(r.Get("has1"), "true");
+  EXPECT_EQ(r.Get("reversedKeys"), "4,2,5,1,6,0,");
+  EXPECT_EQ(r.Get("reversed"), "4,undefined,undefined,undefined,undefined,undefined,undefined");
+  EXPECT_EQ(r.Get("shiftedKeys"), "3,2,1,0,");
+  EXPECT_EQ(r.Get("protectedKeys"), "1,0,2,");
+  EXPECT_EQ(r.Get("protectedLength"), "2");
+}
+
+// The length is a signed 32-bit integer: a write at or past it stretches
+// it (wrapping), a shorter length deletes the elements cut off, and names
+// that are no array positions leave it alone.
+TEST(Avm1Arrays, LengthFollowsWritesAndCutsElements) {
+  Actions a;
+  Set(a, "a", Array({}));
+  a.Append(SetMember(Var("a"), "0", Str("x")));
+  a.Append(SetMember(Var("a"), "length", Int(0)));
+  Set(a, "cut", Actions().Append(Member(Var("a"), "0")).Raw(kTypeOf));
+  a.Append(SetMember(Var("a"), "3", Str("x")));
+  a.Append(SetMember(Var("a"), "-5", Str("x")));
+  a.Append(SetMember(Var("a"), "2147483648", Str("x")));
+  Set(a, "len4", Member(Var("a"), "length"));
+  a.Append(SetMember(Var("a"), "2147483647", Str("x")));
+  Set(a, "wrapped", Member(Var("a"), "length"));
+  Set(a, "has3", Method(Var("a"), "hasOwnProperty", {Int(3)}));
+  Set(a, "neg", Member(New("Array", {Int(-1)}), "length"));
+  // Only a number is a length: new Array("3") holds "3".
+  Set(a, "text", Method(New("Array", {Str("3")}), "join"));
+  Set(a, "spliceUndef", Actions().Append(Method(Array({Int(1), Int(2)}), "splice", {Undef()})).Raw(kTypeOf));
+  Set(a, "spliceCountUndef",
+      Actions().Append(Method(Array({Int(1), Int(2)}), "splice", {Int(0), Undef()})).Raw(kTypeOf));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("cut"), "undefined");
+  EXPECT_EQ(r.Get("len4"), "4");
+  EXPECT_EQ(r.Get("wrapped"), "-2147483648");
+  EXPECT_EQ(r.Get("has3"), "false");
+  EXPECT_EQ(r.Get("neg"), "-1");
+  EXPECT_EQ(r.Get("text"), "3");
+  EXPECT_EQ(r.Get("spliceUndef"), "undefined");
+  EXPECT_EQ(r.Get("spliceCountUndef"), "undefined");
+}
+
+// Error: name and message come from the prototype until given.
+TEST(Avm1Errors, MessageAndNameFromThePrototype) {
+  Actions a;
+  Set(a, "plain", Method(New("Error", {}), "toString"));
+  Set(a, "e", New("Error", {Str("boom")}));
+  Set(a, "text", Method(Var("e"), "toString"));
+  Set(a, "name", Member(Var("e"), "name"));
+  Set(a, "ownName", Method(Var("e"), "hasOwnProperty", {Str("name")}));
+  Set(a, "ownMessage", Method(Var("e"), "hasOwnProperty", {Str("message")}));
+  Set(a, "undef", Member(New("Error", {Undef()}), "message"));
+  Set(a, "isError", Actions().Append(Var("e")).Append(Var("Error")).Raw(kInstanceOf));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("plain"), "Error");
+  EXPECT_EQ(r.Get("text"), "boom");
+  EXPECT_EQ(r.Get("name"), "Error");
+  EXPECT_EQ(r.Get("ownName"), "false");
+  EXPECT_EQ(r.Get("ownMessage"), "true");
+  EXPECT_EQ(r.Get("undef"), "Error");
+  EXPECT_EQ(r.Get("isError"), "true");
 }
 
 TEST(Avm1Strings, MethodsWithAllArgumentForms) {

@@ -97,7 +97,6 @@ std::size_t StoredSize(Avm1& vm, const AsValue& v, int nesting) {
     case AsValue::Type::kObject: {
       if (nesting > 16) return 0;
       std::size_t n = 4;
-      for (auto& e : v.obj->elems) n += StoredSize(vm, e, nesting + 1);
       for (auto& [key, p] : v.obj->props) {
         if (!p.hidden && !p.getter) n += p.name.size() + 2 + StoredSize(vm, p.value, nesting + 1);
       }

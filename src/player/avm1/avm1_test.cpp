@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -157,7 +158,7 @@ TEST(Avm1Objects, ArraysObjectsAndMath) {
   Set(a, "n", Member(Var("obj"), "n"));
   Set(a, "floor", Method(Var("Math"), "floor", {Actions().PushDouble(2.7)}));
   Set(a, "max", Method(Var("Math"), "max", {Int(3), Int(9), Int(4)}));
-  // A huge length is refused rather than allocated.
+  // A length is a 32-bit integer: a huge one wraps (and cuts every element).
   a.Append(SetMember(Var("arr"), "length", Actions().PushDouble(1e12)));
   Set(a, "still", Member(Var("arr"), "length"));
   Played r(Script(a));
@@ -167,7 +168,7 @@ TEST(Avm1Objects, ArraysObjectsAndMath) {
   EXPECT_EQ(r.Get("n"), "x");
   EXPECT_EQ(r.Get("floor"), "2");
   EXPECT_EQ(r.Get("max"), "9");
-  EXPECT_EQ(r.Get("still"), "4");
+  EXPECT_EQ(r.Get("still"), "-727379968");
 }
 
 TEST(Avm1Functions, CallsReturnValuesAndRecursion) {
@@ -179,14 +180,44 @@ TEST(Avm1Functions, CallsReturnValuesAndRecursion) {
   Actions a;
   a.DefineFunction("fact", {"n"}, body);
   Set(a, "f5", Call("fact", {Int(5)}));
-  // A function that never stops calling itself ends at the depth cap.
-  a.DefineFunction("forever", {}, Call("forever", {}));
-  a.Append(Call("forever", {})).Raw(kPop);
-  Set(a, "after", Str("ran"));
   Played r(Script(a));
   EXPECT_EQ(r.Get("f5"), "120");
-  EXPECT_EQ(r.Get("after"), "ran");
-  EXPECT_TRUE(r.Skipped("script recursion too deep"));
+}
+
+// Past the recursion limit (256 levels, or the movie's ScriptLimits, the
+// action list counting as one) Flash drops the whole action list; the
+// next one runs as usual.
+TEST(Avm1Functions, RecursionPastTheLimitEndsTheActionList) {
+  auto run = [](int limit) {
+    Actions body;
+    Set(body, "_global.depth", Bin(Var("_global.depth"), Int(1), kAdd2));
+    body.Append(Call("down", {})).Raw(kPop);
+    Actions a;
+    Set(a, "_global.depth", Int(0));
+    a.DefineFunction("down", {}, body);
+    a.Append(Call("down", {})).Raw(kPop);
+    Set(a, "after", Str("ran"));
+    auto b = Movie();
+    if (limit) {
+      const std::uint8_t limits[] = {static_cast<std::uint8_t>(limit), 0, 10, 0};
+      b.Tag(swf::tag::kScriptLimits, limits);
+    }
+    b.DoAction(a).ShowFrame();
+    Actions next;
+    Set(next, "next", Str("ran"));
+    b.DoAction(next.Stop()).ShowFrame();
+    auto r = std::make_unique<Played>(b);
+    r->player.AdvanceTo(150);
+    return r;
+  };
+  auto limited = run(5);
+  EXPECT_EQ(limited->Get("depth"), "4");
+  EXPECT_EQ(limited->Get("after"), "");
+  EXPECT_EQ(limited->Get("next"), "ran");
+  EXPECT_TRUE(limited->Skipped("script recursion too deep"));
+  auto plain = run(0);
+  EXPECT_EQ(plain->Get("depth"), "255");
+  EXPECT_EQ(plain->Get("next"), "ran");
 }
 
 TEST(Avm1Functions, ConstructorsAndPrototypes) {

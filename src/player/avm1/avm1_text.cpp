@@ -105,7 +105,9 @@ AsObject* FieldObject(Avm1& vm, ClipHandle h, bool make) {
     std::vector<AsValue> target{AsValue::Object(o)};
     vm.Call(initialize, broadcaster, target);
     const AsValue listeners = vm.Get(AsValue::Object(o), "_listeners");
-    if (listeners.type == AsValue::Type::kObject) listeners.obj->elems.push_back(vm.ClipValue(h));
+    if (listeners.type == AsValue::Type::kObject) {
+      vm.SetElement(listeners.obj, std::max<std::int32_t>(listeners.obj->length, 0), vm.ClipValue(h));
+    }
   }
   return o;
 }
@@ -172,7 +174,7 @@ FormatPatch PatchOf(Avm1& vm, const AsValue& fmt) {
   if (auto v = get("kerning")) p.kerning = vm.ToBool(*v);
   if (auto v = get("tabStops"); v && v->type == AsValue::Type::kObject && v->obj->isArray) {
     std::vector<double> stops;
-    for (const AsValue& e : v->obj->elems) {
+    for (const AsValue& e : vm.Elements(v->obj)) {
       const double d = vm.ToNumber(e);
       if (std::isfinite(d)) stops.push_back(d);
     }
@@ -1133,6 +1135,7 @@ void InstallText(Avm1& vm) {
 
   AsObject* sheetProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(field, "StyleSheet", SheetCtor, sheetProto);
+  field->props[vm.Key("StyleSheet")].versions = kPropVersion7;  // from Flash 7
   const std::pair<const char*, AsNative> sheet[] = {
       {"parseCSS", SheetParse},         {"setStyle", SheetSetStyle}, {"getStyle", SheetGetStyle},
       {"getStyleNames", SheetNames},    {"clear", SheetClear},       {"transform", SheetTransform},

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -391,6 +392,213 @@ TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {
   EXPECT_EQ(v8.Get("findNothingBack"), "undefined");
   Played v5(Script(a, 5));
   EXPECT_EQ(v5.Get("pastEnd"), "0");
+}
+
+// From version 6 the string actions count UTF-16 units and codes are 16
+// bits: a character past the Basic Multilingual Plane reads as U+FFFD, a
+// lone surrogate code makes U+FFFD, code 0 the empty string; indices and
+// counts wrap as 32-bit integers. Version 5 counts bytes.
+TEST(Avm1Values, StringActionsByVersion) {
+  const std::string face = "\xF0\x9F\x98\x8B";  // U+1F60B
+  const std::string love = "\xE6\x84\x9B";       // U+611B
+  auto ord = [](const std::string& s) { return Actions().Append(Str(s)).Raw(Code(Action::kCharToAscii)); };
+  auto chr = [](const Actions& n) { return Actions().Append(n).Raw(Code(Action::kAsciiToChar)); };
+  auto extract = [](const std::string& s, const Actions& from, const Actions& count) {
+    return Actions().Append(Str(s)).Append(from).Append(count).Raw(Code(Action::kStringExtract));
+  };
+  Actions a;
+  Set(a, "love", ord(love));
+  Set(a, "face", ord(face));
+  Set(a, "wrapped", chr(Int(65616)));
+  Set(a, "half", Bin(chr(Int(0xD801)), Str("\xEF\xBF\xBD"), kEquals2));
+  Set(a, "zero", Member(chr(Int(0)), "length"));
+  Set(a, "third", Bin(extract(face + love + "ab", Int(3), Int(1)), Str(love), kEquals2));
+  Set(a, "pair", Bin(extract(face + love, Int(1), Int(2)), Str(face), kEquals2));
+  Set(a, "far", extract(face + love + love + love + love + "testing", Dbl(4294967303.0), Dbl(-4294967294.0)));
+  Set(a, "rest", extract("abcdef", Int(3), Int(-1)));
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("love"), "24859");
+  EXPECT_EQ(v6.Get("face"), "65533");
+  EXPECT_EQ(v6.Get("wrapped"), "P");
+  EXPECT_EQ(v6.Get("half"), "true");
+  EXPECT_EQ(v6.Get("zero"), "0");
+  EXPECT_EQ(v6.Get("third"), "true");
+  EXPECT_EQ(v6.Get("pair"), "true");
+  EXPECT_EQ(v6.Get("far"), "te");
+  EXPECT_EQ(v6.Get("rest"), "cdef");
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("love"), "230");  // the first byte
+}
+
+// Flash 5's split cuts at commas when given no separator and keeps the
+// string whole for an empty one; later versions the other way round.
+TEST(Avm1Values, SplitWithoutASeparatorByVersion) {
+  Actions a;
+  Set(a, "none", Member(Method(Str("a,b,c"), "split"), "length"));
+  Set(a, "empty", Member(Method(Str("a,b,c"), "split", {Str("")}), "length"));
+  Set(a, "emptyZero", Member(Method(Str("a,b,c"), "split", {Str(""), Int(0)}), "length"));
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("none"), "3");
+  EXPECT_EQ(v5.Get("empty"), "1");
+  EXPECT_EQ(v5.Get("emptyZero"), "0");
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("none"), "1");
+  EXPECT_EQ(v6.Get("empty"), "5");
+}
+
+// DefineFunction2 with no name or parameters, the given flags and registers.
+Actions Function2(std::uint16_t flags, std::uint8_t registers, const Actions& body) {
+  const auto size = static_cast<std::uint16_t>(body.Size());
+  const std::uint8_t head[] = {0,
+                               0,
+                               0,
+                               registers,
+                               static_cast<std::uint8_t>(flags & 0xFF),
+                               static_cast<std::uint8_t>(flags >> 8),
+                               static_cast<std::uint8_t>(size & 0xFF),
+                               static_cast<std::uint8_t>(size >> 8)};
+  return Actions().Raw(Code(Action::kDefineFunction2), head).Append(body);
+}
+
+// `this` by name: any case on a timeline before version 7; in a function
+// only so spelt, and not at all when the function preloads or suppresses
+// it (the name then finds the timeline in scope); a suppressed preload
+// leaves its register undefined.
+TEST(Avm1Values, ThisByNameFollowsCaseAndFunctionFlags) {
+  const Actions byName = Actions().Append(Var("this")).Raw(kReturn);
+  const Actions reg1 = Actions().PushRegister(1).Raw(kReturn);
+  Actions a;
+  Set(a, "o", Object({{"toString", Returns(Str("OBJ"))}}));
+  auto call = [&](const char* var, std::uint16_t flags, const Actions& body) {
+    a.Append(SetMember(Var("o"), "f", Function2(flags, 2, body)));
+    Set(a, var, Bin(Str(""), Method(Var("o"), "f"), kAdd2));
+  };
+  call("plain", 0, byName);
+  call("suppressed", 0x02, byName);
+  call("preloaded", 0x01, byName);
+  call("inRegister", 0x01, reg1);
+  call("suppressedRegister", 0x03, Actions().Append(Op(Actions().PushRegister(1), kTypeOf)).Raw(kReturn));
+  Set(a, "upper", Op(Var("THIS"), kTypeOf));
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("plain"), "OBJ");
+  EXPECT_EQ(v6.Get("suppressed"), "_level0");
+  EXPECT_EQ(v6.Get("preloaded"), "_level0");
+  EXPECT_EQ(v6.Get("inRegister"), "OBJ");
+  EXPECT_EQ(v6.Get("suppressedRegister"), "undefined");
+  EXPECT_EQ(v6.Get("upper"), "movieclip");
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("upper"), "undefined");
+}
+
+// Registers past a function's own count are its caller's; a preloaded
+// _parent that is missing takes no register.
+TEST(Avm1Values, FunctionsReachTheirCallersRegisters) {
+  const std::uint8_t r2[] = {2}, r3[] = {3};
+  auto store = [](const Actions& v, std::span<const std::uint8_t> reg) {
+    return Actions().Append(v).Raw(Code(Action::kStoreRegister), reg).Raw(Code(Action::kPop));
+  };
+  Actions body = store(Int(7), r3);
+  body.PushRegister(2).Raw(kReturn);
+  Actions a = store(Int(5), r2);
+  Set(a, "f", Function2(0, 1, body));
+  Set(a, "seen", Call("f"));
+  Set(a, "written", Actions().PushRegister(3));
+  // Preloads _parent (none on the main timeline) and _global: _global
+  // lands in register 1.
+  Set(a, "g", Function2(0x80 | 0x100, 3, Actions().Append(Op(Actions().PushRegister(1), kTypeOf)).Raw(kReturn)));
+  Set(a, "globalFirst", Call("g"));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("seen"), "5");
+  EXPECT_EQ(r.Get("written"), "7");
+  EXPECT_EQ(r.Get("globalFirst"), "object");
+}
+
+// delete with a path deletes the last name from what the rest names; a
+// clip's hasOwnProperty sees its timeline's variables.
+TEST(Avm1Values, DeleteByPathAndClipsOwnVariables) {
+  auto del = [](const std::string& path) { return Actions().PushString(path).Raw(Code(Action::kDelete2)); };
+  Actions a;
+  Set(a, "o", Object({{"a", Int(1)}, {"b", Int(2)}}));
+  Set(a, "dotted", del("o.a"));
+  Set(a, "colon", del("o:b"));
+  Set(a, "left", Op(Member(Var("o"), "a"), kTypeOf));
+  Set(a, "own", Method(Var("this"), "hasOwnProperty", {Str("o")}));
+  Set(a, "notOwn", Method(Var("this"), "hasOwnProperty", {Str("nothing")}));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("dotted"), "true");
+  EXPECT_EQ(r.Get("colon"), "true");
+  EXPECT_EQ(r.Get("left"), "undefined");
+  EXPECT_EQ(r.Get("own"), "true");
+  EXPECT_EQ(r.Get("notOwn"), "false");
+}
+
+// Case by Flash's own tables: beyond ASCII for toLowerCase/toUpperCase and
+// for the case-blind names of movies before version 7; letters Unicode
+// added later (U+2C65) keep their case.
+TEST(Avm1Values, CaseTablesReachBeyondAscii) {
+  Actions a;
+  Set(a, "armenian", Bin(Method(Str("\xD4\xB1"), "toLowerCase"), Str("\xD5\xA1"), kEquals2));  // U+0531 -> U+0561
+  Set(a, "dotted", Bin(Method(Str("\xC4\xB0"), "toLowerCase"), Str("i"), kEquals2));            // U+0130 -> i
+  Set(a, "titled", Bin(Method(Str("\xC7\x85"), "toUpperCase"), Str("\xC7\x84"), kEquals2));    // U+01C5 -> U+01C4
+  Set(a, "later", Bin(Method(Str("\xE2\xB1\xA5"), "toUpperCase"), Str("\xE2\xB1\xA5"), kEquals2));
+  a.Append(SetMember(Var("this"), "\xC3\xA4", Str("found")));  // a-umlaut
+  Set(a, "byUpper", Member(Var("this"), "\xC3\x84"));
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("armenian"), "true");
+  EXPECT_EQ(v6.Get("dotted"), "true");
+  EXPECT_EQ(v6.Get("titled"), "true");
+  EXPECT_EQ(v6.Get("later"), "true");
+  EXPECT_EQ(v6.Get("byUpper"), "found");
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("byUpper"), "");
+}
+
+// Flash 4 movies have timeline variables only: NaN and Infinity are
+// undefined there (0 in their arithmetic).
+TEST(Avm1Values, Flash4MoviesSeeNoGlobals) {
+  Actions a;
+  Set(a, "nan", Op(Var("NaN"), kTypeOf));
+  Set(a, "infinity", Bin(Var("Infinity"), Int(0), kEquals));  // Flash 4's numeric ==
+  Played v4(Script(a, 4));
+  EXPECT_EQ(v4.Get("nan"), "undefined");
+  EXPECT_EQ(v4.Get("infinity"), "1");
+  Played v5(Script(a, 5));
+  EXPECT_EQ(v5.Get("nan"), "number");
+}
+
+// An object whose prototype was set to undefined has no valueOf: it equals
+// undefined.
+TEST(Avm1Values, BareObjectsEqualUndefined) {
+  Actions a;
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Undef()));
+  Set(a, "eq", Bin(Var("o"), Undef(), kEquals2));
+  Set(a, "plainEq", Bin(Object({}), Undef(), kEquals2));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("eq"), "true");
+  EXPECT_EQ(r.Get("plainEq"), "false");
+}
+
+// A watcher's old value is the stored one, found on a prototype too; a
+// property made by addProperty keeps the value it held, and its getter is
+// not asked.
+TEST(Avm1Values, WatchersGetTheStoredOldValue) {
+  Actions logOld = Log(Bin(Var("old"), Str(","), kAdd2));
+  logOld.Append(Var("now")).Raw(kReturn);
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "proto", Object({{"x", Int(3)}}));
+  a.Append(Do(Var("proto"), "addProperty", {Str("x"), Returns(Str("getter")), Function({"v"}, Actions())}));
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("proto")));
+  a.Append(SetMember(Var("o"), "y", Int(5)));
+  a.Append(SetMember(Var("proto"), "y", Int(9)));
+  for (const char* name : {"x", "y"}) {
+    a.Append(Do(Var("o"), "watch", {Str(name), Function({"prop", "old", "now"}, logOld)}));
+    a.Append(SetMember(Var("o"), name, Int(4)));
+  }
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("log"), "3,5,");
 }
 
 // A watcher sees every later write of its property and decides the value kept.

@@ -58,8 +58,8 @@ AsObject* Proto(Avm1& vm, const char* cls) {
 
 void SyncChildren(Avm1& vm, XmlNode& n) {
   if (!n.childArray) n.childArray = vm.NewArray();
-  n.childArray->elems.clear();
-  for (AsObject* c : n.children) n.childArray->elems.push_back(AsValue::Object(c));
+  vm.SetLength(n.childArray, 0);
+  for (AsObject* c : n.children) vm.SetElement(n.childArray, n.childArray->length, AsValue::Object(c));
 }
 
 // Fills `o` as a node of the given kind.

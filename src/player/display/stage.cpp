@@ -1121,6 +1121,8 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
       part = "..";
       j += 1;
     }
+    // Two slashes in a row name nothing.
+    if (part.empty() && i > 0 && t[i - 1] == '/' && j < t.size() && t[j] == '/') return kNoClip;
     const std::string low = Lower(std::string(part));
     if (part.empty() || low == "this") {
     } else if (low == "_root") {

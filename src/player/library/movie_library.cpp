@@ -124,6 +124,9 @@ class Loader {
         case tag::kSetBackgroundColor:
           if (!lib_.background) lib_.background = swf::ReadRgb(r);
           break;
+        case tag::kScriptLimits:
+          lib_.maxRecursion = r.U16("MaxRecursionDepth");
+          break;
         case tag::kDefineShape:
         case tag::kDefineShape2:
         case tag::kDefineShape3:

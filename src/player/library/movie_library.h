@@ -21,6 +21,7 @@ struct MovieLibrary {
   CharacterMap characters;
   TimelineDef timeline;
   std::optional<Rgba> background;  // first SetBackgroundColor
+  std::optional<int> maxRecursion;  // ScriptLimits: nested script calls allowed
   std::set<std::string> skipped;   // features drawn without or ignored
   std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
   // DefineButtonSound by button id: IdleToOverUp... in the tag's order
