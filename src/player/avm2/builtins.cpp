@@ -48,7 +48,7 @@ NATIVE(ObjHasOwnProperty) {
   if (o->FindDyn(name)) return Value::Bool(true);
   if (auto* arr = AsArray(self)) {
     std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   }
   if (o->kind == ObjectKind::kDictionary) return Value::Bool(!m.DictGet(static_cast<DictionaryObject*>(o), a.empty() ? Value() : a[0]).IsUndefined());
   return Value::Bool(m.FindBinding(o->traits, m.NameFromString(name)) != nullptr);
@@ -59,7 +59,7 @@ NATIVE(ObjPropertyIsEnumerable) {
   if (!o) return Value::Bool(false);
   if (auto* arr = AsArray(self)) {
     std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   }
   return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
@@ -454,7 +454,7 @@ NATIVE(ArrayCtor) {
     const double n = a[0].Num();
     if (n < 0 || n != std::floor(n) || n > 4294967295.0) m.ThrowError("RangeError", "Array index is not a positive integer (" + NumberToString(n) + ").", 1005);
     Grow(m, arr, static_cast<std::size_t>(n));
-    arr->elems.resize(static_cast<std::size_t>(n));
+    arr->elems.resize(static_cast<std::size_t>(n), Value::Hole());
   } else {
     arr->elems.assign(a.begin(), a.end());
   }
@@ -469,20 +469,20 @@ NATIVE(ArrSetLength) {
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
   Grow(m, arr, static_cast<std::size_t>(n));
-  arr->elems.resize(static_cast<std::size_t>(n));
+  arr->elems.resize(static_cast<std::size_t>(n), arr->kind == ObjectKind::kArray ? Value::Hole() : Value());
   return Value();
 }
 NATIVE(ArrPush) {
   ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr, arr->elems.size() + a.size());
-  for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v);
+  for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v.Filled());
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 NATIVE(ArrPop) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
   if (arr->elems.empty()) return Value();
-  Value v = arr->elems.back();
+  Value v = m.ElementAt(arr, arr->elems.size() - 1);
   arr->elems.pop_back();
   return v;
 }
@@ -490,7 +490,7 @@ NATIVE(ArrShift) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
   if (arr->elems.empty()) return Value();
-  Value v = arr->elems.front();
+  Value v = m.ElementAt(arr, 0);
   arr->elems.erase(arr->elems.begin());
   return v;
 }
@@ -504,7 +504,8 @@ std::string JoinArray(Machine& m, ArrayObject* arr, const std::string& sep) {
   std::string s;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     if (i) s += sep;
-    if (!arr->elems[i].IsNullish()) s += m.ToString(arr->elems[i]);
+    const Value e = m.ElementAt(arr, i);
+    if (!e.IsNullish()) s += m.ToString(e);
   }
   return s;
 }
@@ -521,7 +522,7 @@ NATIVE(ArrToLocaleString) {
   std::string out;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     if (i) out += ",";
-    const Value e = arr->elems[i];
+    const Value e = m.ElementAt(arr, i);
     if (!e.IsNullish()) out += m.ToString(m.CallProperty(e, "toLocaleString", {}));
   }
   return m.Str(out);

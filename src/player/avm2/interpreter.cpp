@@ -160,7 +160,7 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (k < elems) {
     auto* a = static_cast<ArrayObject*>(o);
     // Holes of an array are not listed.
-    while (k < elems && o->kind == ObjectKind::kArray && a->elems[k].IsUndefined()) ++k;
+    while (k < elems && o->kind == ObjectKind::kArray && a->elems[k].IsHole()) ++k;
     if (k < elems) return k + 1;
   }
   if (!o->dyn) return 0;
@@ -202,7 +202,7 @@ Value Machine::ValueAt(Object* o, std::uint32_t i) {
     return i <= d->items.size() ? d->items[i - 1].second : Value();
   }
   const std::size_t elems = ElementCount(o);
-  if (i <= elems) return static_cast<ArrayObject*>(o)->elems[i - 1];
+  if (i <= elems) return ElementAt(static_cast<ArrayObject*>(o), i - 1);
   if (o->dyn && i - elems - 1 < o->dyn->items.size()) return o->dyn->items[i - elems - 1].second;
   return Value();
 }

@@ -694,7 +694,12 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
     return c && FindBinding(&c->instance, n);
   }
   Value tmp;
-  if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
+  if (n.hasIndex && o->kind == ObjectKind::kArray) {
+    auto* a = static_cast<ArrayObject*>(o);
+    if (n.index < a->elems.size() && !a->elems[n.index].IsHole()) return true;
+  } else if (n.hasIndex && GetIndexed(o, n, tmp)) {
+    return true;
+  }
   if (FindBinding(o->traits, n)) return true;
   if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   // An XML value has the children and attributes it holds (a filter's
@@ -717,7 +722,7 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex) {
     if (o->kind == ObjectKind::kArray) {
       auto* a = static_cast<ArrayObject*>(o);
-      if (n.index < a->elems.size()) a->elems[n.index] = Value();
+      if (n.index < a->elems.size()) a->elems[n.index] = Value::Hole();
       return true;
     }
   }
@@ -937,12 +942,21 @@ void Machine::Collect() {
 
 // ---- index access (arrays; vectors and byte arrays in builtins)
 
+Value Machine::ElementAt(const ArrayObject* a, std::size_t i) {
+  const Value& v = a->elems[i];
+  if (!v.IsHole()) return v;
+  const std::string key = std::to_string(i);
+  for (Object* p = a->proto; p; p = p->proto)
+    if (Value* found = p->FindDyn(key)) return *found;
+  return Value();
+}
+
 bool Machine::GetIndexed(Object* o, const Name& n, Value& out) {
   if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
     auto* a = static_cast<ArrayObject*>(o);
     if (!AnyPublic(*this, n)) return false;
     if (n.index < a->elems.size()) {
-      out = a->elems[n.index];
+      out = ElementAt(a, n.index);
       return true;
     }
     if (o->kind == ObjectKind::kVector)
@@ -976,9 +990,9 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
       if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
       Charge((n.index + 1 - a->elems.size()) * sizeof(Value));
-      a->elems.resize(n.index + 1);
+      a->elems.resize(n.index + 1, o->kind == ObjectKind::kArray ? Value::Hole() : Value());
     }
-    Value x = v;
+    Value x = v.Filled();
     if (o->kind == ObjectKind::kVector && o->cls && o->cls->elementType) x = Coerce(v, o->cls->elementType);
     a->elems[n.index] = x;
     return true;

@@ -438,6 +438,8 @@ class Machine {
   Class* SlotType(const SlotInfo& si);
 
   // Dictionaries and enumeration (for..in, for each).
+  // An array's element; a hole reads through the prototype chain.
+  Value ElementAt(const ArrayObject* a, std::size_t i);
   Value DictGet(DictionaryObject* d, const Value& key);
   void DictSet(DictionaryObject* d, const Value& key, const Value& v);
   bool DictDelete(DictionaryObject* d, const Value& key);
