@@ -322,8 +322,13 @@ S Units(const std::string& t) {
   if constexpr (std::is_same_v<S, std::string>) return t;
   else return ToUtf16(t);
 }
+// A String parameter makes undefined null, searched for as "null".
+std::string StringParam(Machine& m, std::span<Value> a, std::size_t i) {
+  if (i >= a.size()) return "undefined";
+  return a[i].IsNullish() ? "null" : m.ToString(a[i]);
+}
 NATIVE(StrIndexOf) {
-  const std::string t = ArgStr(m, a, 0, "undefined");
+  const std::string t = StringParam(m, a, 0);
   const double fromD = ArgNum(m, a, 1, 0);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
@@ -332,7 +337,7 @@ NATIVE(StrIndexOf) {
   });
 }
 NATIVE(StrLastIndexOf) {
-  const std::string t = ArgStr(m, a, 0, "undefined");
+  const std::string t = StringParam(m, a, 0);
   const double from = ArgNum(m, a, 1, 0x7FFFFFFF);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
@@ -340,23 +345,31 @@ NATIVE(StrLastIndexOf) {
     return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
   });
 }
+// Only a missing argument takes the default; an explicit undefined is NaN, so 0.
+double GivenNum(Machine& m, std::span<Value> a, std::size_t i, double dflt) {
+  return i < a.size() ? m.ToNumber(a[i]) : dflt;
+}
 NATIVE(StrSubstring) {
-  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), yd = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
     std::size_t x = ClampIndex(xd, s.size()), y = ClampIndex(yd, s.size());
     if (x > y) std::swap(x, y);
     return StrOf(m, s.substr(x, y - x));
   });
 }
+// The end is start + length, a negative end counting from the string's end.
 NATIVE(StrSubstr) {
-  const double xd = ArgNum(m, a, 0, 0), len = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), len = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
-    const std::size_t x = RelIndex(xd, s.size());
-    return StrOf(m, s.substr(x, ClampIndex(len, s.size() - x)));
+    using S = std::decay_t<decltype(s)>;
+    const double start = std::isnan(xd) ? 0 : std::trunc(xd);
+    const std::size_t x = RelIndex(start, s.size());
+    const std::size_t y = RelIndex((std::isnan(len) ? 0 : std::trunc(len)) + static_cast<double>(x), s.size());
+    return StrOf(m, y > x ? s.substr(x, y - x) : S());
   });
 }
 NATIVE(StrSlice) {
-  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), yd = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
     const std::size_t x = RelIndex(xd, s.size()), y = RelIndex(yd, s.size());
@@ -448,6 +461,18 @@ void Grow(Machine& m, const ArrayObject* arr, std::size_t n) {
   if (n > (std::size_t{1} << 24)) m.ThrowError("RangeError", "Array too long.", 1005);
   if (n > arr->elems.size()) m.Charge((n - arr->elems.size()) * sizeof(Value));
 }
+// What a vector's element type makes of a value stored into it; an array
+// stores values as they are.
+Value Stored(Machine& m, const ArrayObject* arr, const Value& v) {
+  if (arr->kind == ObjectKind::kVector && arr->cls && arr->cls->elementType) return m.Coerce(v, arr->cls->elementType);
+  return v.Filled();
+}
+// What pop and shift give for an empty vector: 0 for the number types.
+Value EmptyTake(Machine& m, const ArrayObject* arr) {
+  Class* t = arr->kind == ObjectKind::kVector && arr->cls ? arr->cls->elementType : nullptr;
+  if (t && (t == m.intClass || t == m.uintClass || t == m.numberClass)) return Value::Int(0);
+  return Value();
+}
 NATIVE(ArrayCtor) {
   ArrayObject* arr = SelfArray(m, self);
   if (a.size() == 1 && a[0].IsNumber()) {
@@ -475,13 +500,13 @@ NATIVE(ArrSetLength) {
 NATIVE(ArrPush) {
   ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr, arr->elems.size() + a.size());
-  for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v.Filled());
+  for (const Value& v : a) arr->elems.push_back(Stored(m, arr, v));
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 NATIVE(ArrPop) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
-  if (arr->elems.empty()) return Value();
+  if (arr->elems.empty()) return EmptyTake(m, arr);
   Value v = m.ElementAt(arr, arr->elems.size() - 1);
   arr->elems.pop_back();
   return v;
@@ -489,7 +514,7 @@ NATIVE(ArrPop) {
 NATIVE(ArrShift) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
-  if (arr->elems.empty()) return Value();
+  if (arr->elems.empty()) return EmptyTake(m, arr);
   Value v = m.ElementAt(arr, 0);
   arr->elems.erase(arr->elems.begin());
   return v;
@@ -497,7 +522,9 @@ NATIVE(ArrShift) {
 NATIVE(ArrUnshift) {
   ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr, arr->elems.size() + a.size());
-  arr->elems.insert(arr->elems.begin(), a.begin(), a.end());
+  std::vector<Value> front;
+  for (const Value& v : a) front.push_back(Stored(m, arr, v));
+  arr->elems.insert(arr->elems.begin(), front.begin(), front.end());
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 std::string JoinArray(Machine& m, ArrayObject* arr, const std::string& sep) {
@@ -556,23 +583,51 @@ NATIVE(ArrSlice) {
   const std::size_t n = arr->elems.size();
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n), y = RelIndex(ArgNum(m, a, 1, static_cast<double>(n)), n);
   std::vector<Value> out;
-  if (y > x) out.assign(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(y));
+  for (std::size_t i = x; i < y; ++i) out.push_back(m.ElementAt(arr, i));
   return NewLike(m, arr, std::move(out));
 }
 NATIVE(ArrSplice) {
   ArrayObject* arr = GrowingArray(m, self);
   const std::size_t n = arr->elems.size();
-  if (a.empty()) return NewLike(m, arr, {});
+  // Array's splice() with no arguments removes nothing and returns undefined.
+  if (a.empty()) return arr->kind == ObjectKind::kArray ? Value() : NewLike(m, arr, {});
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n);
   const std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
-  std::vector<Value> removed(arr->elems.begin() + static_cast<std::ptrdiff_t>(x),
-                             arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
+  std::vector<Value> removed;
+  for (std::size_t i = x; i < x + count; ++i) removed.push_back(m.ElementAt(arr, i));
   arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
   if (a.size() > 2) {
     Grow(m, arr, arr->elems.size() + a.size());
-    arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), a.begin() + 2, a.end());
+    std::vector<Value> added;
+    for (const Value& v : a.subspan(2)) added.push_back(Stored(m, arr, v));
+    arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), added.begin(), added.end());
   }
   return NewLike(m, arr, std::move(removed));
+}
+// insertAt and removeAt count a negative index from the end, and clamp it at 0.
+std::size_t EndRelative(Machine& m, std::span<Value> a, std::size_t len) {
+  const double d = static_cast<double>(m.ToInt(m.ArgOr(a, 0)));
+  return d < 0 ? static_cast<std::size_t>(std::max(0.0, d + static_cast<double>(len))) : static_cast<std::size_t>(d);
+}
+NATIVE(ArrInsertAt) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const std::size_t at = std::min(EndRelative(m, a, arr->elems.size()), arr->elems.size());
+  const Value v = Stored(m, arr, m.ArgOr(a, 1));
+  Grow(m, arr, arr->elems.size() + 1);
+  arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(at), v);
+  return Value();
+}
+NATIVE(ArrRemoveAt) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const std::size_t at = EndRelative(m, a, arr->elems.size());
+  if (at >= arr->elems.size()) {
+    if (arr->kind == ObjectKind::kVector)
+      m.ThrowError("RangeError", "The index " + std::to_string(at) + " is out of range " + std::to_string(arr->elems.size()) + ".", 1125);
+    return Value();
+  }
+  const Value v = m.ElementAt(arr, at);
+  arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(at));
+  return v;
 }
 NATIVE(ArrIndexOf) {
   ArrayObject* arr = SelfArray(m, self);
@@ -586,7 +641,7 @@ NATIVE(ArrLastIndexOf) {
   const Value v = m.ArgOr(a, 0);
   if (arr->elems.empty()) return Value::Int(-1);
   double from = ArgNum(m, a, 1, 0x7FFFFFFF);
-  if (from < 0) from += static_cast<double>(arr->elems.size());
+  if (from < 0) from = std::max(0.0, from + static_cast<double>(arr->elems.size()));
   for (std::int64_t i = std::min<std::int64_t>(static_cast<std::int64_t>(from), static_cast<std::int64_t>(arr->elems.size()) - 1); i >= 0; --i)
     if (m.StrictEquals(arr->elems[static_cast<std::size_t>(i)], v)) return Value::Int(static_cast<std::int32_t>(i));
   return Value::Int(-1);
@@ -598,9 +653,9 @@ Value Iterate(Machine& m, Value self, std::span<Value> a) {
   const Value fn = m.ArgOr(a, 0), thisArg = m.ArgOr(a, 1);
   std::vector<Value> out;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
-    Value args[3] = {arr->elems[i], Value::Int(static_cast<std::int32_t>(i)), self};
+    Value args[3] = {m.ElementAt(arr, i), Value::Int(static_cast<std::int32_t>(i)), self};
     const Value r = m.Call(fn, thisArg, args);
-    if (kMode == 1) out.push_back(r);
+    if (kMode == 1) out.push_back(Stored(m, arr, r));
     if (kMode == 2 && m.ToBoolean(r)) out.push_back(args[0]);
     if (kMode == 3 && m.ToBoolean(r)) return Value::Bool(true);
     if (kMode == 4 && !m.ToBoolean(r)) return Value::Bool(false);
@@ -807,6 +862,8 @@ NATIVE(Trace) {
   for (std::size_t i = 0; i + 2 < s.size(); ++i)
     if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0)
       s.replace(i, 3, "\xEF\xBF\xBD");
+  // Flash's log leaves NUL characters out.
+  std::erase(s, '\0');
   if (m.traceSink) m.traceSink(s);
   return Value();
 }
@@ -1060,6 +1117,8 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(array, "slice", ArrSlice);
   m.AddMethod(array, "splice", ArrSplice);
   m.AddMethod(array, "indexOf", ArrIndexOf);
+  m.AddMethod(array, "insertAt", ArrInsertAt);
+  m.AddMethod(array, "removeAt", ArrRemoveAt);
   m.AddMethod(array, "lastIndexOf", ArrLastIndexOf);
   m.AddMethod(array, "forEach", Iterate<0>);
   m.AddMethod(array, "map", Iterate<1>);

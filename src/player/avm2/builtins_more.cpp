@@ -32,7 +32,7 @@ Object* AllocVector(Machine& m, Class*) {
 
 Value ElementDefault(Machine& m, Class* t) {
   if (t == m.intClass || t == m.uintClass || t == m.numberClass) return Value::Int(0);
-  if (t == m.booleanClass) return Value::Bool(false);
+  // Only the number types have their own storage; a Vector.<Boolean> fills with null.
   if (t == nullptr) return Value();
   return Value::Null();
 }

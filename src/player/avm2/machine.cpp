@@ -725,6 +725,7 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
       if (n.index < a->elems.size()) a->elems[n.index] = Value::Hole();
       return true;
     }
+    if (o->kind == ObjectKind::kVector) return true;  // a vector's elements stay
   }
   if (FindBinding(o->traits, n)) return false;
   Value deleted;
