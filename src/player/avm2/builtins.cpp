@@ -322,13 +322,10 @@ S Units(const std::string& t) {
   if constexpr (std::is_same_v<S, std::string>) return t;
   else return ToUtf16(t);
 }
-// A String parameter makes undefined null, searched for as "null".
-std::string StringParam(Machine& m, std::span<Value> a, std::size_t i) {
-  if (i >= a.size()) return "undefined";
-  return a[i].IsNullish() ? "null" : m.ToString(a[i]);
-}
+// A String parameter makes undefined null, and null is found nowhere.
 NATIVE(StrIndexOf) {
-  const std::string t = StringParam(m, a, 0);
+  if (!a.empty() && a[0].IsNullish()) return Value::Int(-1);
+  const std::string t = ArgStr(m, a, 0, "undefined");
   const double fromD = ArgNum(m, a, 1, 0);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
@@ -337,7 +334,8 @@ NATIVE(StrIndexOf) {
   });
 }
 NATIVE(StrLastIndexOf) {
-  const std::string t = StringParam(m, a, 0);
+  if (!a.empty() && a[0].IsNullish()) return Value::Int(-1);
+  const std::string t = ArgStr(m, a, 0, "undefined");
   const double from = ArgNum(m, a, 1, 0x7FFFFFFF);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
@@ -592,9 +590,19 @@ NATIVE(ArrSplice) {
   // Array's splice() with no arguments removes nothing and returns undefined.
   if (a.empty()) return arr->kind == ObjectKind::kArray ? Value() : NewLike(m, arr, {});
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n);
-  const std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
+  std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
+  // A vector takes a negative count as an end counted from its own end.
+  if (arr->kind == ObjectKind::kVector && a.size() > 1 && m.ToNumber(a[1]) < 0) {
+    const std::size_t end = RelIndex(std::trunc(m.ToNumber(a[1])), n);
+    count = end > x ? end - x : 0;
+  }
   std::vector<Value> removed;
   for (std::size_t i = x; i < x + count; ++i) removed.push_back(m.ElementAt(arr, i));
+  // Elements that move are read and written again: a hole moved takes what
+  // the prototype had at its old index.
+  const std::size_t added = a.size() > 2 ? a.size() - 2 : 0;
+  if (added != count)
+    for (std::size_t i = x + count; i < n; ++i) arr->elems[i] = m.ElementAt(arr, i).Filled();
   arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
   if (a.size() > 2) {
     Grow(m, arr, arr->elems.size() + a.size());
