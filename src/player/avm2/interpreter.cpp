@@ -180,7 +180,8 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
     return i <= d->items.size() ? d->items[i - 1].first : Value();
   }
   const std::size_t elems = ElementCount(o);
-  if (i <= elems) return o->kind == ObjectKind::kVector ? Value::Int(static_cast<std::int32_t>(i - 1)) : Str(std::to_string(i - 1));
+  // Elements are named by number, as Flash's for..in gives them.
+  if (i <= elems) return Value::Int(static_cast<std::int32_t>(i - 1));
   if (o->dyn && i - elems - 1 < o->dyn->items.size()) {
     StringCell* s = o->dyn->items[i - elems - 1].first;
     return s ? Value::Str(s) : Value();

@@ -235,6 +235,7 @@ struct ByteArrayObject : Object {
   std::vector<std::uint8_t> bytes;
   std::uint32_t position = 0;
   bool littleEndian = false;
+  std::uint8_t objectEncoding = 3;  // AMF3, or 0 for AMF0
   std::size_t Bytes() const override { return Object::Bytes() + bytes.capacity(); }
 };
 
@@ -472,6 +473,12 @@ class Machine {
   // The embedded data (DefineBinaryData) a ByteArray subclass is linked to;
   // false when the class is linked to none.
   std::function<bool(const Class*, std::vector<std::uint8_t>&)> embeddedBytes;
+
+  // ByteArray.defaultObjectEncoding, and the class aliases of
+  // registerClassAlias (AMF's names for classes), both ways.
+  std::uint8_t defaultObjectEncoding = 3;
+  std::map<std::string, Class*, std::less<>> classByAlias;
+  std::map<const Class*, std::string> aliasOfClass;
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;
