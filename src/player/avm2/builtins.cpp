@@ -50,13 +50,15 @@ NATIVE(ObjHasOwnProperty) {
     std::uint32_t i = 0;
     if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   }
-  if (o->kind == ObjectKind::kDictionary) return Value::Bool(!m.DictGet(static_cast<DictionaryObject*>(o), a.empty() ? Value() : a[0]).IsUndefined());
+  // A dictionary is asked by the name's string: object keys are never found this way.
+  if (o->kind == ObjectKind::kDictionary) return Value::Bool(static_cast<DictionaryObject*>(o)->byString.contains(name));
   return Value::Bool(m.FindBinding(o->traits, m.NameFromString(name)) != nullptr);
 }
 NATIVE(ObjPropertyIsEnumerable) {
   Object* o = self.AsObject();
   const std::string name = ArgStr(m, a, 0, "undefined");
   if (!o) return Value::Bool(false);
+  if (o->kind == ObjectKind::kDictionary && static_cast<DictionaryObject*>(o)->byString.contains(name)) return Value::Bool(true);
   if (auto* arr = AsArray(self)) {
     std::uint32_t i = 0;
     if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());

@@ -138,6 +138,16 @@ std::size_t ElementCount(Object* o) {
 }
 }  // namespace
 
+namespace {
+// Flash keeps a name that is an array index as a number: for..in gives it so.
+Value IndexName(const Value& name) {
+  std::uint32_t index = 0;
+  if (name.IsString() && ParseIndex(name.s->text, index) && index <= 0x7FFFFFFF)
+    return Value::Int(static_cast<std::int32_t>(index));
+  return name;
+}
+}  // namespace
+
 std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (!o) return 0;
   Value proxied;
@@ -177,14 +187,14 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
   if (o->kind == ObjectKind::kXml) return Str(std::to_string(i - 1));
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
-    return i <= d->items.size() ? d->items[i - 1].first : Value();
+    return i <= d->items.size() ? IndexName(d->items[i - 1].first) : Value();
   }
   const std::size_t elems = ElementCount(o);
   // Elements are named by number, as Flash's for..in gives them.
   if (i <= elems) return Value::Int(static_cast<std::int32_t>(i - 1));
   if (o->dyn && i - elems - 1 < o->dyn->items.size()) {
     StringCell* s = o->dyn->items[i - elems - 1].first;
-    return s ? Value::Str(s) : Value();
+    return s ? IndexName(Value::Str(s)) : Value();
   }
   return Value();
 }

@@ -526,12 +526,18 @@ bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> arg
   return true;
 }
 
+// The URI of the QName a proxy is handed: a name written in one namespace
+// (ns::name) keeps its URI; a name looked up in the open namespaces is public.
+std::string Machine::ProxyUri(const Name& n) const {
+  if (n.nsList || n.Nss().empty()) return {};
+  const NsId ns = n.Nss()[0];
+  return IsPublicNs(ns) ? NsUri(ns) : std::string();
+}
+
 bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
   if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
   Name n = nIn;
-  // The name as a QName of its first namespace (public: uri "").
-  const NsId ns = n.Nss().empty() ? kPublicNs : n.Nss()[0];
-  std::vector<Value> args{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, n))};
+  std::vector<Value> args{Str(ProxyUri(n)), Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
@@ -747,8 +753,7 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
     // callProperty(name, ...args)
     Name copy = n;
-    const NsId ns = copy.Nss().empty() ? kPublicNs : copy.Nss()[0];
-    std::vector<Value> qargs{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, copy))};
+    std::vector<Value> qargs{Str(ProxyUri(copy)), Value::Str(LocalOf(*this, copy))};
     std::vector<Value> call{Value::Obj(Construct(FindClass("QName"), qargs))};
     call.insert(call.end(), args.begin(), args.end());
     Value out;

@@ -434,6 +434,7 @@ class Machine {
   NsId proxyNs = 0;
   bool ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out);
   bool ProxyName(Object* o, std::string_view method, const Name& n, Value& out, const Value* extra = nullptr);
+  std::string ProxyUri(const Name& n) const;
   // The name of a trait binding's key, and a slot's declared type (resolved on first use).
   std::string NameText(NameId id) const { return id < names_.size() && names_[id] ? names_[id]->text : std::string(); }
   Class* SlotType(const SlotInfo& si);
