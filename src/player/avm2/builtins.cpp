@@ -113,7 +113,8 @@ NATIVE(FnCall) {
 NATIVE(FnApply) {
   const Value thisArg = m.ArgOr(a, 0);
   std::vector<Value> args;
-  if (auto* arr = AsArray(m.ArgOr(a, 1))) args = arr->elems;
+  if (auto* arr = AsArray(m.ArgOr(a, 1)))
+    for (std::size_t i = 0; i < arr->elems.size(); ++i) args.push_back(m.ElementAt(arr, i));
   return m.Call(self, thisArg, args);
 }
 NATIVE(FnLength) {

@@ -209,5 +209,56 @@ TEST_F(Core, Amf3WritesReferencesAndReadsBack) {
                       "s,[object Object],[object Object],s,2.5,true,|true|");
 }
 
+TEST_F(Core, ReturnsTakeTheDeclaredTypeAndArgumentsKnowTheirCallee) {
+  auto typed = [&](std::string_view type, const std::function<void(AbcCode&)>& body, std::uint8_t flags = 0) {
+    MethodInfo mi;
+    mi.returnType = type.empty() ? 0 : Q(type);
+    mi.flags = flags;
+    const auto m = a.Method(mi);
+    AbcCode b;
+    body(b);
+    a.Body({.method = m, .maxStack = 4, .localCount = 3, .maxScopeDepth = 2}, b);
+    return m;
+  };
+  const auto toInt = typed("int", [&](AbcCode& b) { b.Op("pushdouble", {a.Double(7.9)}).Op("returnvalue"); });
+  const auto toBool = typed("Boolean", [&](AbcCode& b) { b.Op("returnvoid"); });
+  const auto untyped = typed("", [&](AbcCode& b) { b.Op("returnvoid"); });
+  const auto self = typed("", [&](AbcCode& b) { b.Op("getlocal_1").Op("getproperty", {Q("callee")}).Op("returnvalue"); },
+                          method_flag::kNeedArguments);
+  AbcCode c;
+  auto call = [&](std::uint32_t m) {
+    Trace(c, [&, m](AbcCode& x) { x.Op("newfunction", {m}).Op("pushnull").Op("call", {0}); });
+  };
+  call(toInt);    // 7
+  call(toBool);   // false
+  call(untyped);  // undefined
+  // arguments.callee is the function running
+  c.Op("newfunction", {self}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushnull").Op("call", {0}).Op("getlocal_1").Op("strictequals"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "7|false|undefined|true|");
+}
+
+TEST_F(Core, DictionaryKeysByStringAndNumber) {
+  AbcCode c;
+  c.Op("findpropstrict", {Utils("Dictionary")}).Op("constructprop", {Utils("Dictionary"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushbyte", {5});
+  Str(c, "five");
+  c.Op("setproperty", {Index()});
+  c.Op("newobject", {0}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getlocal_2").Op("pushtrue").Op("setproperty", {Index()});
+  // an index-like key enumerates as a number
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("nextname").Op("typeof"); });  // number
+  // hasOwnProperty asks by string: the object key is not found so
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {5}); Call(x, "hasOwnProperty", 1); });  // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2"); Call(x, "hasOwnProperty", 1); });     // false
+  // delete answers true whether the key was there or not
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {9}).Op("deleteproperty", {Index()}); });  // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2").Op("deleteproperty", {Index()}); });     // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2").Op("getproperty", {Index()}); });        // undefined
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "number|true|false|true|true|undefined|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

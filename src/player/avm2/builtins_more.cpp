@@ -716,6 +716,18 @@ XmlObject* NewXml(Machine& m, bool list) {
   return x;
 }
 
+// &#39; or &#x27;: the character, in UTF-8; a reference to no character stays as written.
+std::string CharacterReference(const std::string& written, const std::string& e) {
+  const bool hex = e.size() > 2 && (e[1] == 'x' || e[1] == 'X');
+  const std::string digits = e.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8 ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+    return written;
+  const unsigned long c = std::stoul(digits, nullptr, hex ? 16 : 10);
+  if (c == 0 || c > 0x10FFFF) return written;
+  return FromUtf16(c > 0xFFFF ? std::u16string{static_cast<char16_t>(0xD7C0 + (c >> 10)), static_cast<char16_t>(0xDC00 | (c & 0x3FF))}
+                              : std::u16string(1, static_cast<char16_t>(c)));
+}
 std::string Unentity(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -728,6 +740,7 @@ std::string Unentity(const std::string& s) {
         else if (e == "amp") out += '&';
         else if (e == "quot") out += '"';
         else if (e == "apos") out += '\'';
+        else if (e.size() > 1 && e[0] == '#') out += CharacterReference(s.substr(i, semi - i + 1), e);
         else out += s.substr(i, semi - i + 1);
         i = semi;
         continue;

@@ -298,6 +298,7 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
         else if (tn == "Number") v = Value::Number(vm.ToNumber(v));
         else if (tn == "Boolean") v = Value::Bool(vm.ToBoolean(v));
         else if (tn == "String") v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v));
+        else if (tn == "Object" && v.IsUndefined()) v = Value::Null();
       }
     }
   }
@@ -335,7 +336,7 @@ bool Interp::Catch(Frame& f, const Value& thrown) {
   return true;
 }
 
-Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, ScopeChain* outer, FunctionObject*) {
+Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, ScopeChain* outer, FunctionObject* callee) {
   Prepare(m);
   AbcUnit& u = *m->unit;
   const AbcFile& file = *u.file;
@@ -367,6 +368,15 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
           stackBase, 0, 0, 0, Value()};
   locals[0] = self;
   Interp::EnterArguments(f, args);
+  // arguments.callee: the function running, a method's closure when it was called as a method.
+  if (file.methods[m->index].Has(method_flag::kNeedArguments) && !file.methods[m->index].Has(method_flag::kNeedRest)) {
+    const std::size_t at = file.methods[m->index].paramTypes.size() + 1;
+    if (at < nLocals && locals[at].IsObject()) {
+      Object* list = locals[at].o;
+      list->SetDyn(Intern("callee"), Value::Obj(callee ? static_cast<Object*>(callee) : MethodClosure(m, self)));
+      list->dyn->hidden.insert("callee");  // not listed by for..in
+    }
+  }
 
   const Instruction* const ins = code.instructions.data();
   const std::size_t count = code.instructions.size();
@@ -376,7 +386,14 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
         if (f.pc >= count) f.Fail("Code ran off the end");
         if (++instructions_ > limits.instructionsPerFrame) throw ScriptAbort("instruction cap of one frame's scripts");
         const Instruction& in = ins[f.pc++];
-        if (!kHandlers[in.code](f, in)) return f.result;
+        if (!kHandlers[in.code](f, in)) {
+          // What a method returns (returnvoid's undefined too) becomes its declared type.
+          if (!m->returnResolved) {
+            m->returnClass = ResolveType(u, file.methods[m->index].returnType);
+            m->returnResolved = true;
+          }
+          return m->returnClass ? Coerce(f.result, m->returnClass) : f.result;
+        }
       }
     } catch (const ScriptThrow& t) {
       if (!Interp::Catch(f, t.value)) throw;

@@ -1044,7 +1044,7 @@ Value Machine::Coerce(const Value& v, Class* c) {
     // only a mismatch between a script's own classes is refused.
     Object* o = v.AsObject();
     const bool ours = c->unit && o && o->cls && o->cls->unit;
-    if (ours || (v.IsObject() && v.o->kind != ObjectKind::kNative && c->unit))
+    if (ours || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
                  "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : ToString(v)) + " to " +
                      c->QualifiedName() + ".",

@@ -115,6 +115,8 @@ struct Method {
   std::vector<std::int32_t> targets;  // per instruction: branch target index
   std::unique_ptr<Traits> activation;
   std::vector<Class*> paramTypes;  // resolved lazily; nullptr = any
+  Class* returnClass = nullptr;    // the declared return type, resolved on first return; nullptr = any or void
+  bool returnResolved = false;
   std::vector<std::unique_ptr<Traits>> catchTraits;  // by exception index
   ScopeChain* scope = nullptr;     // for methods bound to traits
 };
