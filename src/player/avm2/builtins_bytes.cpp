@@ -78,6 +78,14 @@ T GetNum(Machine& m, ByteArrayObject* b) {
   return GetNum<T>(m, b, !b->littleEndian);
 }
 
+// The next n bytes as they are, the position moved past them.
+std::string TakeBytes(Machine& m, ByteArrayObject* b, std::size_t n) {
+  if (b->position > b->bytes.size() || n > b->bytes.size() - b->position) Eof(m);
+  std::string s(reinterpret_cast<const char*>(b->bytes.data() + b->position), n);
+  b->position += static_cast<std::uint32_t>(n);
+  return s;
+}
+
 // ---- text
 
 // Bytes as Flash reads them for a string: UTF-8 where it is valid, any other
@@ -182,8 +190,7 @@ NATIVE(BaReadMultiByte) {
   auto* b = SelfBytes(m, self);
   const std::size_t n = m.ToUint(m.ArgOr(a, 0));
   const std::string cs = NonNullText(m, a, 1, "charSet");
-  std::string raw(n, '\0');
-  Get(m, b, reinterpret_cast<std::uint8_t*>(raw.data()), n, false);
+  const std::string raw = TakeBytes(m, b, n);
   const auto* p = reinterpret_cast<const std::uint8_t*>(raw.data());
   switch (CharsetOf(cs)) {
     case Charset::kUtf16Le: return m.Str(DecodeUtf16(p, n, false, true));
@@ -210,10 +217,8 @@ NATIVE(BaWriteUTF) {
   return Value();
 }
 Value ReadUtf8(Machine& m, ByteArrayObject* b, std::size_t n) {
-  if (b->position > b->bytes.size() || n > b->bytes.size() - b->position) Eof(m);
-  const std::string s = DecodeUtf8(b->bytes.data() + b->position, n, true);
-  b->position += static_cast<std::uint32_t>(n);
-  return m.Str(s);
+  const std::string raw = TakeBytes(m, b, n);
+  return m.Str(DecodeUtf8(reinterpret_cast<const std::uint8_t*>(raw.data()), n, true));
 }
 NATIVE(BaReadUTFBytes) {
   auto* b = SelfBytes(m, self);
@@ -714,12 +719,7 @@ class Amf3Reader {
     }
     return n;
   }
-  std::string Text(std::size_t n) {
-    if (b_->position > b_->bytes.size() || n > b_->bytes.size() - b_->position) Eof(m_);
-    std::string s(reinterpret_cast<const char*>(b_->bytes.data() + b_->position), n);
-    b_->position += static_cast<std::uint32_t>(n);
-    return s;
-  }
+  std::string Text(std::size_t n) { return TakeBytes(m_, b_, n); }
   std::string String() {
     const std::uint32_t h = U29();
     if (!(h & 1)) {
@@ -1003,12 +1003,7 @@ class Amf0Reader {
   }
 
  private:
-  std::string Text(std::size_t n) {
-    if (b_->position > b_->bytes.size() || n > b_->bytes.size() - b_->position) Eof(m_);
-    std::string s(reinterpret_cast<const char*>(b_->bytes.data() + b_->position), n);
-    b_->position += static_cast<std::uint32_t>(n);
-    return s;
-  }
+  std::string Text(std::size_t n) { return TakeBytes(m_, b_, n); }
   std::string Name() { return Text(GetNum<std::uint16_t>(m_, b_, true)); }
 
   Machine& m_;
