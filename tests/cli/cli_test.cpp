@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 
@@ -145,25 +146,31 @@ TEST(CliErrors, UsageErrorsExitWithTwo) {
   EXPECT_NE(version.out.find("quarvel-cli"), std::string::npos);
 }
 
-// Waits on its second frame for a click on the button at pixels 40..59
-// (a stop on the first frame would not hold: the capture plays the movie
-// once loaded), then plays on to frame 20 at 10 fps.
-fs::path ButtonMovie(const fs::path& folder) {
+// A red square that waits on its second frame (`wait` adds what it waits
+// on; a stop on the first frame would not hold: the capture plays the movie
+// once loaded), then moves on to frame 20 at 10 fps.
+fs::path WaitingMovie(const fs::path& path, const std::function<void(SwfBuilder&)>& wait) {
   SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
   ShapeBuilder red;
   red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
   b.DefineShape(1, red);
-  b.DefineButton2(2, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
-                  {{.conditions = 0x0800, .actions = Actions().Play()}});
-  swf::Matrix at;
-  at.translateX = at.translateY = 800;
-  b.ShowFrame();
-  b.DoAction(Actions().Stop());
-  b.PlaceObject2({.depth = 1, .characterId = 2, .matrix = at}).ShowFrame();
+  wait(b);
   for (int f = 2; f < 20; ++f) b.PlaceObject2({.depth = 1, .move = true, .matrix = swf::Matrix{1, 1, 0, 0, f * 40, 800}}).ShowFrame();
-  const fs::path path = folder / "button.swf";
   b.WriteFile(path);
   return path;
+}
+
+// Waits for a click on the button at pixels 40..59.
+fs::path ButtonMovie(const fs::path& folder) {
+  return WaitingMovie(folder / "button.swf", [](SwfBuilder& b) {
+    b.DefineButton2(2, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
+                    {{.conditions = 0x0800, .actions = Actions().Play()}});
+    swf::Matrix at;
+    at.translateX = at.translateY = 800;
+    b.ShowFrame();
+    b.DoAction(Actions().Stop());
+    b.PlaceObject2({.depth = 1, .characterId = 2, .matrix = at}).ShowFrame();
+  });
 }
 
 TEST(CliCapture, ClickPressesTheMoviesButton) {
@@ -181,34 +188,26 @@ TEST(CliCapture, ClickPressesTheMoviesButton) {
   EXPECT_NEAR(static_cast<double>(*files.rbegin()), 30, 2);
 }
 
-// A movie stopped on its second frame until the space bar goes down (a Key
-// listener), then playing on to frame 20 at 10 fps.
+// Waits until the space bar goes down (a Key listener).
 fs::path KeyMovie(const fs::path& folder) {
-  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
-  ShapeBuilder red;
-  red.Rectangle(0, 0, 400, 400, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
-  b.DefineShape(1, red);
-  // w = {}; w.onKeyDown = function() { if (Key.getCode() == 32) _root.play(); }; Key.addListener(w); stop();
-  constexpr std::uint8_t kGetVariable = 0x1C, kCallMethod = 0x52, kSetMember = 0x4F, kPop = 0x17, kEquals2 = 0x49,
-                         kNot = 0x12, kInitObject = 0x43;
-  Actions play;
-  play.PushInt(0).PushString("_root").Raw(kGetVariable).PushString("play").Raw(kCallMethod).Raw(kPop);
-  Actions onKey;
-  onKey.PushInt(0).PushString("Key").Raw(kGetVariable).PushString("getCode").Raw(kCallMethod);
-  onKey.PushInt(32).Raw(kEquals2).Raw(kNot).If(static_cast<std::int16_t>(play.Size())).Append(play);
-  Actions a;
-  a.PushString("w").PushInt(0).Raw(kInitObject).SetVariable();
-  a.PushString("w").Raw(kGetVariable).PushString("onKeyDown").DefineFunction("", {}, onKey).Raw(kSetMember);
-  a.PushString("w").Raw(kGetVariable).PushInt(1).PushString("Key").Raw(kGetVariable).PushString("addListener");
-  a.Raw(kCallMethod).Raw(kPop);
-  a.Stop();
-  // On the second frame: the capture plays a movie stopped on its first.
-  b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
-  b.DoAction(a).ShowFrame();
-  for (int f = 3; f < 20; ++f) b.PlaceObject2({.depth = 1, .move = true, .matrix = swf::Matrix{1, 1, 0, 0, f * 40, 800}}).ShowFrame();
-  const fs::path path = folder / "key.swf";
-  b.WriteFile(path);
-  return path;
+  return WaitingMovie(folder / "key.swf", [](SwfBuilder& b) {
+    // w = {}; w.onKeyDown = function() { if (Key.getCode() == 32) _root.play(); }; Key.addListener(w); stop();
+    constexpr std::uint8_t kGetVariable = 0x1C, kCallMethod = 0x52, kSetMember = 0x4F, kPop = 0x17, kEquals2 = 0x49,
+                           kNot = 0x12, kInitObject = 0x43;
+    Actions play;
+    play.PushInt(0).PushString("_root").Raw(kGetVariable).PushString("play").Raw(kCallMethod).Raw(kPop);
+    Actions onKey;
+    onKey.PushInt(0).PushString("Key").Raw(kGetVariable).PushString("getCode").Raw(kCallMethod);
+    onKey.PushInt(32).Raw(kEquals2).Raw(kNot).If(static_cast<std::int16_t>(play.Size())).Append(play);
+    Actions a;
+    a.PushString("w").PushInt(0).Raw(kInitObject).SetVariable();
+    a.PushString("w").Raw(kGetVariable).PushString("onKeyDown").DefineFunction("", {}, onKey).Raw(kSetMember);
+    a.PushString("w").Raw(kGetVariable).PushInt(1).PushString("Key").Raw(kGetVariable).PushString("addListener");
+    a.Raw(kCallMethod).Raw(kPop);
+    a.Stop();
+    b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DoAction(a).ShowFrame();
+  });
 }
 
 TEST(CliCapture, KeyPressesReachTheMovie) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <tuple>
 
 #include "platform/gdi/bitmap.h"
@@ -256,6 +257,29 @@ TEST(As3Graphics, DrawPathWindingDecidesTheOverlap) {
     EXPECT_EQ(s.At(10, 10), kRed);
     EXPECT_EQ(s.At(50, 50), kRed);
     EXPECT_EQ(s.At(30, 30), nonZero ? kRed : kWhite);
+  }
+}
+
+// Coordinates that are not numbers are 0, in paths and meshes alike (a NaN
+// once reached an integer conversion of the bounds).
+TEST(As3Graphics, PathAndMeshCoordinatesThatAreNotNumbersAreZero) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const char* method : {"drawPath", "drawTriangles"}) {
+    Movie d;
+    const std::string name = method;
+    Shown s(d.Build([&](Movie& m, AbcCode& c) {
+      RedFill(m, c);
+      if (name == "drawPath") {
+        Draw(m, c, "drawPath", 2, [&] {
+          PushNumbers(m, c, {1, 2, 2, 2, 2});
+          PushNumbers(m, c, {nan, nan, 40, 0, 40, 40, nan, 40, 0, nan});
+        });
+      } else {
+        Draw(m, c, "drawTriangles", 1, [&] { PushNumbers(m, c, {nan, nan, 40, 0, nan, 40}); });
+      }
+    }));
+    EXPECT_EQ(s.At(5, 5), kRed) << name;
+    EXPECT_EQ(s.At(60, 60), kWhite) << name;
   }
 }
 

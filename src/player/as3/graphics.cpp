@@ -20,9 +20,10 @@ Drawing* Pen(Machine& m, const Value& self) {
   tl->drawing->version = NextDrawingVersion();
   return tl->drawing.get();
 }
+// Pixels to twips for the pen: NaN and infinities are 0, huge values saturate.
+double PenTwips(double px) { return std::isfinite(px) ? std::clamp(px, -1e7, 1e7) * 20 : 0; }
 double Px(Machine& m, std::span<Value> a, std::size_t i, double dflt = 0) {
-  const double d = avm2::ArgNum(m, a, i, dflt);
-  return std::isfinite(d) ? std::clamp(d, -1e7, 1e7) * 20 : 0;
+  return PenTwips(avm2::ArgNum(m, a, i, dflt));
 }
 Rgba Color(Machine& m, std::span<Value> a, std::size_t ci, std::size_t ai) {
   const std::uint32_t c = m.ToUint(m.ArgOr(a, ci));
@@ -227,7 +228,7 @@ NATIVE(GrDrawPath) {
   if (!d || !cmds || !data) return Value();
   if (a.size() > 2 && !a[2].IsNullish() && m.ToString(a[2]) == "nonZero") FillNonZero(*d);
   std::size_t k = 0;
-  auto next = [&] { return k < data->elems.size() ? std::clamp(m.ToNumber(data->elems[k++]), -1e7, 1e7) * 20 : 0.0; };
+  auto next = [&] { return k < data->elems.size() ? PenTwips(m.ToNumber(data->elems[k++])) : 0.0; };
   for (const Value& c : cmds->elems) {
     switch (m.ToInt(c)) {
       case 1: { const double x = next(), y = next(); drawing::MoveTo(*d, x, y); break; }
@@ -250,8 +251,8 @@ NATIVE(GrDrawTriangles) {
   auto* verts = avm2::AsArray(m.ArgOr(a, 0));
   auto* idx = avm2::AsArray(m.ArgOr(a, 1));
   if (!d || !verts) return Value();
-  auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i]), -1e7, 1e7) * 20 : 0.0; };
-  auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? std::clamp(m.ToNumber(verts->elems[2 * i + 1]), -1e7, 1e7) * 20 : 0.0; };
+  auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? PenTwips(m.ToNumber(verts->elems[2 * i])) : 0.0; };
+  auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? PenTwips(m.ToNumber(verts->elems[2 * i + 1])) : 0.0; };
   // culling: "positive" leaves out triangles turning one way, "negative" the other.
   const std::string culling = a.size() > 3 && !a[3].IsNullish() ? m.ToString(a[3]) : "none";
   // Each triangle fills on its own: a mesh of either turn has no holes.
