@@ -466,6 +466,8 @@ void Grow(Machine& m, const ArrayObject* arr, std::size_t n) {
 // stores values as they are.
 Value Stored(Machine& m, const ArrayObject* arr, const Value& v) {
   if (arr->kind == ObjectKind::kVector && arr->cls && arr->cls->elementType) return m.Coerce(v, arr->cls->elementType);
+  // A Vector.<*> holds no undefined: it stores null.
+  if (arr->kind == ObjectKind::kVector && v.IsUndefined()) return Value::Null();
   return v.Filled();
 }
 // What pop and shift give for an empty vector: 0 for the number types.
@@ -533,7 +535,8 @@ std::string JoinArray(Machine& m, ArrayObject* arr, const std::string& sep) {
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     if (i) s += sep;
     const Value e = m.ElementAt(arr, i);
-    if (!e.IsNullish()) s += m.ToString(e);
+    // An array leaves null and undefined empty; a vector spells them out.
+    if (!e.IsNullish() || arr->kind == ObjectKind::kVector) s += m.ToString(e);
   }
   return s;
 }

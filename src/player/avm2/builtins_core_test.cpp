@@ -91,8 +91,14 @@ TEST_F(Core, VectorsStoreTheirElementType) {
   NewVector(c, "Boolean");
   c.Op("getlocal_1").Op("pushbyte", {2}).Op("setproperty", {Q("length")});
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });  // null
+  // a vector's join spells null out, where an array's leaves it empty
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "join", 0); });  // null,null
+  // a vector of objects stores undefined as null
+  NewVector(c, "Object");
+  c.Op("getlocal_1").Op("pushundefined").Op("callpropvoid", {Q("push"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {Index()}); });  // null
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "1,2|1,1|1|0|0|true|null|");
+  EXPECT_EQ(Traced(), "1,2|1,1|1|0|0|true|null|null,null|null|");
 }
 
 TEST_F(Core, StringIndexArguments) {

@@ -44,7 +44,7 @@ NATIVE(VectorCtor) {
   Class* t = v->cls ? v->cls->elementType : nullptr;
   if (ArrayObject* src = AsArray(m.ArgOr(a, 0))) {
     m.Charge(src->elems.size() * sizeof(Value));
-    for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e);
+    for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e.IsUndefined() ? Value::Null() : e);
     return self;
   }
   const double n = ArgNum(m, a, 0, 0);

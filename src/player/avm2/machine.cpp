@@ -1000,6 +1000,7 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
     }
     Value x = v.Filled();
     if (o->kind == ObjectKind::kVector && o->cls && o->cls->elementType) x = Coerce(v, o->cls->elementType);
+    else if (o->kind == ObjectKind::kVector && x.IsUndefined()) x = Value::Null();  // Vector.<*> stores null
     a->elems[n.index] = x;
     return true;
   }
