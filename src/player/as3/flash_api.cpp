@@ -912,8 +912,6 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
     m.AddGetter(c, "connected", False);
     m.AddGetter(c, "bytesAvailable", [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
   }
-  m.AddGlobalFunction("flash.net", "registerClassAlias", Nothing);
-  m.AddGlobalFunction("flash.net", "getClassByAlias", Null);
   m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
 
   // flash.system

@@ -48,18 +48,20 @@ NATIVE(ObjHasOwnProperty) {
   if (o->FindDyn(name)) return Value::Bool(true);
   if (auto* arr = AsArray(self)) {
     std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   }
-  if (o->kind == ObjectKind::kDictionary) return Value::Bool(!m.DictGet(static_cast<DictionaryObject*>(o), a.empty() ? Value() : a[0]).IsUndefined());
+  // A dictionary is asked by the name's string: object keys are never found this way.
+  if (o->kind == ObjectKind::kDictionary) return Value::Bool(static_cast<DictionaryObject*>(o)->byString.contains(name));
   return Value::Bool(m.FindBinding(o->traits, m.NameFromString(name)) != nullptr);
 }
 NATIVE(ObjPropertyIsEnumerable) {
   Object* o = self.AsObject();
   const std::string name = ArgStr(m, a, 0, "undefined");
   if (!o) return Value::Bool(false);
+  if (o->kind == ObjectKind::kDictionary && static_cast<DictionaryObject*>(o)->byString.contains(name)) return Value::Bool(true);
   if (auto* arr = AsArray(self)) {
     std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size());
+    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   }
   return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
@@ -111,7 +113,8 @@ NATIVE(FnCall) {
 NATIVE(FnApply) {
   const Value thisArg = m.ArgOr(a, 0);
   std::vector<Value> args;
-  if (auto* arr = AsArray(m.ArgOr(a, 1))) args = arr->elems;
+  if (auto* arr = AsArray(m.ArgOr(a, 1)))
+    for (std::size_t i = 0; i < arr->elems.size(); ++i) args.push_back(m.ElementAt(arr, i));
   return m.Call(self, thisArg, args);
 }
 NATIVE(FnLength) {
@@ -322,7 +325,9 @@ S Units(const std::string& t) {
   if constexpr (std::is_same_v<S, std::string>) return t;
   else return ToUtf16(t);
 }
+// A String parameter makes undefined null, and null is found nowhere.
 NATIVE(StrIndexOf) {
+  if (!a.empty() && a[0].IsNullish()) return Value::Int(-1);
   const std::string t = ArgStr(m, a, 0, "undefined");
   const double fromD = ArgNum(m, a, 1, 0);
   return OnUnits(m, self, [&](const auto& s) {
@@ -332,6 +337,7 @@ NATIVE(StrIndexOf) {
   });
 }
 NATIVE(StrLastIndexOf) {
+  if (!a.empty() && a[0].IsNullish()) return Value::Int(-1);
   const std::string t = ArgStr(m, a, 0, "undefined");
   const double from = ArgNum(m, a, 1, 0x7FFFFFFF);
   return OnUnits(m, self, [&](const auto& s) {
@@ -340,23 +346,31 @@ NATIVE(StrLastIndexOf) {
     return Value::Int(p == S::npos ? -1 : static_cast<std::int32_t>(p));
   });
 }
+// Only a missing argument takes the default; an explicit undefined is NaN, so 0.
+double GivenNum(Machine& m, std::span<Value> a, std::size_t i, double dflt) {
+  return i < a.size() ? m.ToNumber(a[i]) : dflt;
+}
 NATIVE(StrSubstring) {
-  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), yd = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
     std::size_t x = ClampIndex(xd, s.size()), y = ClampIndex(yd, s.size());
     if (x > y) std::swap(x, y);
     return StrOf(m, s.substr(x, y - x));
   });
 }
+// The end is start + length, a negative end counting from the string's end.
 NATIVE(StrSubstr) {
-  const double xd = ArgNum(m, a, 0, 0), len = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), len = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
-    const std::size_t x = RelIndex(xd, s.size());
-    return StrOf(m, s.substr(x, ClampIndex(len, s.size() - x)));
+    using S = std::decay_t<decltype(s)>;
+    const double start = std::isnan(xd) ? 0 : std::trunc(xd);
+    const std::size_t x = RelIndex(start, s.size());
+    const std::size_t y = RelIndex((std::isnan(len) ? 0 : std::trunc(len)) + static_cast<double>(x), s.size());
+    return StrOf(m, y > x ? s.substr(x, y - x) : S());
   });
 }
 NATIVE(StrSlice) {
-  const double xd = ArgNum(m, a, 0, 0), yd = ArgNum(m, a, 1, 4294967295.0);
+  const double xd = GivenNum(m, a, 0, 0), yd = GivenNum(m, a, 1, 4294967295.0);
   return OnUnits(m, self, [&](const auto& s) {
     using S = std::decay_t<decltype(s)>;
     const std::size_t x = RelIndex(xd, s.size()), y = RelIndex(yd, s.size());
@@ -448,13 +462,27 @@ void Grow(Machine& m, const ArrayObject* arr, std::size_t n) {
   if (n > (std::size_t{1} << 24)) m.ThrowError("RangeError", "Array too long.", 1005);
   if (n > arr->elems.size()) m.Charge((n - arr->elems.size()) * sizeof(Value));
 }
+// What a vector's element type makes of a value stored into it; an array
+// stores values as they are.
+Value Stored(Machine& m, const ArrayObject* arr, const Value& v) {
+  if (arr->kind == ObjectKind::kVector && arr->cls && arr->cls->elementType) return m.Coerce(v, arr->cls->elementType);
+  // A Vector.<*> holds no undefined: it stores null.
+  if (arr->kind == ObjectKind::kVector && v.IsUndefined()) return Value::Null();
+  return v.Filled();
+}
+// What pop and shift give for an empty vector: 0 for the number types.
+Value EmptyTake(Machine& m, const ArrayObject* arr) {
+  Class* t = arr->kind == ObjectKind::kVector && arr->cls ? arr->cls->elementType : nullptr;
+  if (t && (t == m.intClass || t == m.uintClass || t == m.numberClass)) return Value::Int(0);
+  return Value();
+}
 NATIVE(ArrayCtor) {
   ArrayObject* arr = SelfArray(m, self);
   if (a.size() == 1 && a[0].IsNumber()) {
     const double n = a[0].Num();
     if (n < 0 || n != std::floor(n) || n > 4294967295.0) m.ThrowError("RangeError", "Array index is not a positive integer (" + NumberToString(n) + ").", 1005);
     Grow(m, arr, static_cast<std::size_t>(n));
-    arr->elems.resize(static_cast<std::size_t>(n));
+    arr->elems.resize(static_cast<std::size_t>(n), Value::Hole());
   } else {
     arr->elems.assign(a.begin(), a.end());
   }
@@ -469,42 +497,46 @@ NATIVE(ArrSetLength) {
   const double n = ArgNum(m, a, 0, 0);
   if (n < 0 || n != std::floor(n)) m.ThrowError("RangeError", "Bad array length.", 1005);
   Grow(m, arr, static_cast<std::size_t>(n));
-  arr->elems.resize(static_cast<std::size_t>(n));
+  arr->elems.resize(static_cast<std::size_t>(n), arr->kind == ObjectKind::kArray ? Value::Hole() : Value());
   return Value();
 }
 NATIVE(ArrPush) {
   ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr, arr->elems.size() + a.size());
-  for (const Value& v : a) arr->elems.push_back(arr->kind == ObjectKind::kVector && arr->cls->elementType ? m.Coerce(v, arr->cls->elementType) : v);
+  for (const Value& v : a) arr->elems.push_back(Stored(m, arr, v));
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 NATIVE(ArrPop) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
-  if (arr->elems.empty()) return Value();
-  Value v = arr->elems.back();
+  if (arr->elems.empty()) return EmptyTake(m, arr);
+  Value v = m.ElementAt(arr, arr->elems.size() - 1);
   arr->elems.pop_back();
   return v;
 }
 NATIVE(ArrShift) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
-  if (arr->elems.empty()) return Value();
-  Value v = arr->elems.front();
+  if (arr->elems.empty()) return EmptyTake(m, arr);
+  Value v = m.ElementAt(arr, 0);
   arr->elems.erase(arr->elems.begin());
   return v;
 }
 NATIVE(ArrUnshift) {
   ArrayObject* arr = GrowingArray(m, self);
   Grow(m, arr, arr->elems.size() + a.size());
-  arr->elems.insert(arr->elems.begin(), a.begin(), a.end());
+  std::vector<Value> front;
+  for (const Value& v : a) front.push_back(Stored(m, arr, v));
+  arr->elems.insert(arr->elems.begin(), front.begin(), front.end());
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
 std::string JoinArray(Machine& m, ArrayObject* arr, const std::string& sep) {
   std::string s;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     if (i) s += sep;
-    if (!arr->elems[i].IsNullish()) s += m.ToString(arr->elems[i]);
+    const Value e = m.ElementAt(arr, i);
+    // An array leaves null and undefined empty; a vector spells them out.
+    if (!e.IsNullish() || arr->kind == ObjectKind::kVector) s += m.ToString(e);
   }
   return s;
 }
@@ -521,7 +553,7 @@ NATIVE(ArrToLocaleString) {
   std::string out;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     if (i) out += ",";
-    const Value e = arr->elems[i];
+    const Value e = m.ElementAt(arr, i);
     if (!e.IsNullish()) out += m.ToString(m.CallProperty(e, "toLocaleString", {}));
   }
   return m.Str(out);
@@ -555,23 +587,61 @@ NATIVE(ArrSlice) {
   const std::size_t n = arr->elems.size();
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n), y = RelIndex(ArgNum(m, a, 1, static_cast<double>(n)), n);
   std::vector<Value> out;
-  if (y > x) out.assign(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(y));
+  for (std::size_t i = x; i < y; ++i) out.push_back(m.ElementAt(arr, i));
   return NewLike(m, arr, std::move(out));
 }
 NATIVE(ArrSplice) {
   ArrayObject* arr = GrowingArray(m, self);
   const std::size_t n = arr->elems.size();
-  if (a.empty()) return NewLike(m, arr, {});
+  // Array's splice() with no arguments removes nothing and returns undefined.
+  if (a.empty()) return arr->kind == ObjectKind::kArray ? Value() : NewLike(m, arr, {});
   const std::size_t x = RelIndex(ArgNum(m, a, 0, 0), n);
-  const std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
-  std::vector<Value> removed(arr->elems.begin() + static_cast<std::ptrdiff_t>(x),
-                             arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
+  std::size_t count = a.size() > 1 ? ClampIndex(m.ToNumber(a[1]), n - x) : n - x;
+  // A vector takes a negative count as an end counted from its own end.
+  if (arr->kind == ObjectKind::kVector && a.size() > 1 && m.ToNumber(a[1]) < 0) {
+    const std::size_t end = RelIndex(std::trunc(m.ToNumber(a[1])), n);
+    count = end > x ? end - x : 0;
+  }
+  std::vector<Value> removed;
+  for (std::size_t i = x; i < x + count; ++i) removed.push_back(m.ElementAt(arr, i));
+  // Elements that move are read and written again: a hole moved takes what
+  // the prototype had at its old index.
+  const std::size_t added = a.size() > 2 ? a.size() - 2 : 0;
+  if (added != count)
+    for (std::size_t i = x + count; i < n; ++i) arr->elems[i] = m.ElementAt(arr, i).Filled();
   arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), arr->elems.begin() + static_cast<std::ptrdiff_t>(x + count));
   if (a.size() > 2) {
     Grow(m, arr, arr->elems.size() + a.size());
-    arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), a.begin() + 2, a.end());
+    std::vector<Value> added;
+    for (const Value& v : a.subspan(2)) added.push_back(Stored(m, arr, v));
+    arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(x), added.begin(), added.end());
   }
   return NewLike(m, arr, std::move(removed));
+}
+// insertAt and removeAt count a negative index from the end, and clamp it at 0.
+std::size_t EndRelative(Machine& m, std::span<Value> a, std::size_t len) {
+  const double d = static_cast<double>(m.ToInt(m.ArgOr(a, 0)));
+  return d < 0 ? static_cast<std::size_t>(std::max(0.0, d + static_cast<double>(len))) : static_cast<std::size_t>(d);
+}
+NATIVE(ArrInsertAt) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const std::size_t at = std::min(EndRelative(m, a, arr->elems.size()), arr->elems.size());
+  const Value v = Stored(m, arr, m.ArgOr(a, 1));
+  Grow(m, arr, arr->elems.size() + 1);
+  arr->elems.insert(arr->elems.begin() + static_cast<std::ptrdiff_t>(at), v);
+  return Value();
+}
+NATIVE(ArrRemoveAt) {
+  ArrayObject* arr = GrowingArray(m, self);
+  const std::size_t at = EndRelative(m, a, arr->elems.size());
+  if (at >= arr->elems.size()) {
+    if (arr->kind == ObjectKind::kVector)
+      m.ThrowError("RangeError", "The index " + std::to_string(at) + " is out of range " + std::to_string(arr->elems.size()) + ".", 1125);
+    return Value();
+  }
+  const Value v = m.ElementAt(arr, at);
+  arr->elems.erase(arr->elems.begin() + static_cast<std::ptrdiff_t>(at));
+  return v;
 }
 NATIVE(ArrIndexOf) {
   ArrayObject* arr = SelfArray(m, self);
@@ -585,7 +655,7 @@ NATIVE(ArrLastIndexOf) {
   const Value v = m.ArgOr(a, 0);
   if (arr->elems.empty()) return Value::Int(-1);
   double from = ArgNum(m, a, 1, 0x7FFFFFFF);
-  if (from < 0) from += static_cast<double>(arr->elems.size());
+  if (from < 0) from = std::max(0.0, from + static_cast<double>(arr->elems.size()));
   for (std::int64_t i = std::min<std::int64_t>(static_cast<std::int64_t>(from), static_cast<std::int64_t>(arr->elems.size()) - 1); i >= 0; --i)
     if (m.StrictEquals(arr->elems[static_cast<std::size_t>(i)], v)) return Value::Int(static_cast<std::int32_t>(i));
   return Value::Int(-1);
@@ -597,9 +667,9 @@ Value Iterate(Machine& m, Value self, std::span<Value> a) {
   const Value fn = m.ArgOr(a, 0), thisArg = m.ArgOr(a, 1);
   std::vector<Value> out;
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
-    Value args[3] = {arr->elems[i], Value::Int(static_cast<std::int32_t>(i)), self};
+    Value args[3] = {m.ElementAt(arr, i), Value::Int(static_cast<std::int32_t>(i)), self};
     const Value r = m.Call(fn, thisArg, args);
-    if (kMode == 1) out.push_back(r);
+    if (kMode == 1) out.push_back(Stored(m, arr, r));
     if (kMode == 2 && m.ToBoolean(r)) out.push_back(args[0]);
     if (kMode == 3 && m.ToBoolean(r)) return Value::Bool(true);
     if (kMode == 4 && !m.ToBoolean(r)) return Value::Bool(false);
@@ -806,6 +876,8 @@ NATIVE(Trace) {
   for (std::size_t i = 0; i + 2 < s.size(); ++i)
     if (static_cast<unsigned char>(s[i]) == 0xED && static_cast<unsigned char>(s[i + 1]) >= 0xA0)
       s.replace(i, 3, "\xEF\xBF\xBD");
+  // Flash's log leaves NUL characters out.
+  std::erase(s, '\0');
   if (m.traceSink) m.traceSink(s);
   return Value();
 }
@@ -1059,6 +1131,8 @@ void InstallBuiltins(Machine& m) {
   m.AddMethod(array, "slice", ArrSlice);
   m.AddMethod(array, "splice", ArrSplice);
   m.AddMethod(array, "indexOf", ArrIndexOf);
+  m.AddMethod(array, "insertAt", ArrInsertAt);
+  m.AddMethod(array, "removeAt", ArrRemoveAt);
   m.AddMethod(array, "lastIndexOf", ArrLastIndexOf);
   m.AddMethod(array, "forEach", Iterate<0>);
   m.AddMethod(array, "map", Iterate<1>);

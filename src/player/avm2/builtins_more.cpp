@@ -1,5 +1,6 @@
 // Vector, Dictionary, RegExp (PCRE2) with the String methods that take
-// patterns, JSON, Date, a minimal XML, ByteArray and the timers.
+// patterns, JSON, Date, a minimal XML and the timers (ByteArray in
+// builtins_bytes.cpp).
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -32,7 +33,7 @@ Object* AllocVector(Machine& m, Class*) {
 
 Value ElementDefault(Machine& m, Class* t) {
   if (t == m.intClass || t == m.uintClass || t == m.numberClass) return Value::Int(0);
-  if (t == m.booleanClass) return Value::Bool(false);
+  // Only the number types have their own storage; a Vector.<Boolean> fills with null.
   if (t == nullptr) return Value();
   return Value::Null();
 }
@@ -43,7 +44,7 @@ NATIVE(VectorCtor) {
   Class* t = v->cls ? v->cls->elementType : nullptr;
   if (ArrayObject* src = AsArray(m.ArgOr(a, 0))) {
     m.Charge(src->elems.size() * sizeof(Value));
-    for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e);
+    for (const Value& e : src->elems) v->elems.push_back(t ? m.Coerce(e, t) : e.IsUndefined() ? Value::Null() : e);
     return self;
   }
   const double n = ArgNum(m, a, 0, 0);
@@ -715,6 +716,18 @@ XmlObject* NewXml(Machine& m, bool list) {
   return x;
 }
 
+// &#39; or &#x27;: the character, in UTF-8; a reference to no character stays as written.
+std::string CharacterReference(const std::string& written, const std::string& e) {
+  const bool hex = e.size() > 2 && (e[1] == 'x' || e[1] == 'X');
+  const std::string digits = e.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 8 ||
+      digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+    return written;
+  const unsigned long c = std::stoul(digits, nullptr, hex ? 16 : 10);
+  if (c == 0 || c > 0x10FFFF) return written;
+  return FromUtf16(c > 0xFFFF ? std::u16string{static_cast<char16_t>(0xD7C0 + (c >> 10)), static_cast<char16_t>(0xDC00 | (c & 0x3FF))}
+                              : std::u16string(1, static_cast<char16_t>(c)));
+}
 std::string Unentity(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -727,6 +740,7 @@ std::string Unentity(const std::string& s) {
         else if (e == "amp") out += '&';
         else if (e == "quot") out += '"';
         else if (e == "apos") out += '\'';
+        else if (e.size() > 1 && e[0] == '#') out += CharacterReference(s.substr(i, semi - i + 1), e);
         else out += s.substr(i, semi - i + 1);
         i = semi;
         continue;
@@ -1066,155 +1080,6 @@ NATIVE(XmlElements) {
   return Value::Obj(out);
 }
 
-// ---- ByteArray
-
-Object* AllocByteArray(Machine& m, Class* cls) {
-  auto* b = m.heap().New<ByteArrayObject>();
-  // A class linked to embedded data starts out holding it.
-  // (ByteArray itself holds the allocator; its subclasses inherit it.)
-  if (m.embeddedBytes && cls && cls->alloc != AllocByteArray) m.embeddedBytes(cls, b->bytes);
-  return b;
-}
-ByteArrayObject* SelfBytes(Machine& m, const Value& v) {
-  Object* o = v.AsObject();
-  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Not a ByteArray.", 1034);
-  return static_cast<ByteArrayObject*>(o);
-}
-void Put(Machine& m, ByteArrayObject* b, const std::uint8_t* p, std::size_t n, bool swap) {
-  if (b->position + n > (std::size_t{1} << 28)) m.ThrowError("MemoryError", "ByteArray too large.", 1000);
-  if (b->bytes.size() < b->position + n) {
-    m.Charge(b->position + n - b->bytes.size());
-    b->bytes.resize(b->position + n);
-  }
-  for (std::size_t i = 0; i < n; ++i) b->bytes[b->position + i] = p[swap ? n - 1 - i : i];
-  b->position += static_cast<std::uint32_t>(n);
-}
-void Get(Machine& m, ByteArrayObject* b, std::uint8_t* p, std::size_t n, bool swap) {
-  if (b->position + n > b->bytes.size()) m.ThrowError("EOFError", "End of file was encountered.", 2030);
-  for (std::size_t i = 0; i < n; ++i) p[swap ? n - 1 - i : i] = b->bytes[b->position + i];
-  b->position += static_cast<std::uint32_t>(n);
-}
-// Values are stored in the array's byte order (big-endian unless set).
-template <typename T>
-void PutNum(Machine& m, ByteArrayObject* b, T v) {
-  std::uint8_t raw[sizeof(T)];
-  std::memcpy(raw, &v, sizeof(T));
-  Put(m, b, raw, sizeof(T), !b->littleEndian);
-}
-template <typename T>
-T GetNum(Machine& m, ByteArrayObject* b) {
-  std::uint8_t raw[sizeof(T)];
-  Get(m, b, raw, sizeof(T), !b->littleEndian);
-  T v;
-  std::memcpy(&v, raw, sizeof(T));
-  return v;
-}
-NATIVE(BaLength) { return Value::Number(static_cast<double>(SelfBytes(m, self)->bytes.size())); }
-NATIVE(BaSetLength) {
-  auto* b = SelfBytes(m, self);
-  const double n = ArgNum(m, a, 0, 0);
-  if (n < 0 || n > (1 << 28)) m.ThrowError("RangeError", "Bad length.", 1005);
-  if (static_cast<std::size_t>(n) > b->bytes.size()) m.Charge(static_cast<std::size_t>(n) - b->bytes.size());
-  b->bytes.resize(static_cast<std::size_t>(n));
-  b->position = std::min<std::uint32_t>(b->position, static_cast<std::uint32_t>(b->bytes.size()));
-  return Value();
-}
-NATIVE(BaPosition) { return Value::Number(SelfBytes(m, self)->position); }
-NATIVE(BaSetPosition) {
-  SelfBytes(m, self)->position = m.ToUint(m.ArgOr(a, 0));
-  return Value();
-}
-NATIVE(BaAvailable) {
-  auto* b = SelfBytes(m, self);
-  return Value::Number(b->position < b->bytes.size() ? static_cast<double>(b->bytes.size() - b->position) : 0);
-}
-NATIVE(BaEndian) { return m.Str(SelfBytes(m, self)->littleEndian ? "littleEndian" : "bigEndian"); }
-NATIVE(BaSetEndian) {
-  SelfBytes(m, self)->littleEndian = ArgStr(m, a, 0, "") == "littleEndian";
-  return Value();
-}
-NATIVE(BaWriteByte) {
-  PutNum<std::uint8_t>(m, SelfBytes(m, self), static_cast<std::uint8_t>(m.ToInt(m.ArgOr(a, 0))));
-  return Value();
-}
-NATIVE(BaWriteBoolean) {
-  PutNum<std::uint8_t>(m, SelfBytes(m, self), m.ToBoolean(m.ArgOr(a, 0)) ? 1 : 0);
-  return Value();
-}
-NATIVE(BaWriteShort) {
-  PutNum<std::uint16_t>(m, SelfBytes(m, self), static_cast<std::uint16_t>(m.ToInt(m.ArgOr(a, 0))));
-  return Value();
-}
-NATIVE(BaWriteInt) {
-  PutNum<std::uint32_t>(m, SelfBytes(m, self), m.ToUint(m.ArgOr(a, 0)));
-  return Value();
-}
-NATIVE(BaWriteFloat) {
-  PutNum<float>(m, SelfBytes(m, self), static_cast<float>(m.ToNumber(m.ArgOr(a, 0))));
-  return Value();
-}
-NATIVE(BaWriteDouble) {
-  PutNum<double>(m, SelfBytes(m, self), m.ToNumber(m.ArgOr(a, 0)));
-  return Value();
-}
-NATIVE(BaWriteUTFBytes) {
-  const std::string s = ArgStr(m, a, 0, "");
-  Put(m, SelfBytes(m, self), reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
-  return Value();
-}
-NATIVE(BaWriteUTF) {
-  const std::string s = ArgStr(m, a, 0, "");
-  if (s.size() > 65535) m.ThrowError("RangeError", "String too long for writeUTF.", 2006);
-  auto* b = SelfBytes(m, self);
-  PutNum<std::uint16_t>(m, b, static_cast<std::uint16_t>(s.size()));
-  Put(m, b, reinterpret_cast<const std::uint8_t*>(s.data()), s.size(), false);
-  return Value();
-}
-NATIVE(BaWriteBytes) {
-  auto* b = SelfBytes(m, self);
-  auto* src = SelfBytes(m, m.ArgOr(a, 0));
-  const std::size_t off = std::min<std::size_t>(m.ToUint(m.ArgOr(a, 1)), src->bytes.size());
-  std::size_t len = m.ToUint(m.ArgOr(a, 2));
-  if (len == 0 || off + len > src->bytes.size()) len = src->bytes.size() - off;
-  const std::vector<std::uint8_t> copy(src->bytes.begin() + static_cast<std::ptrdiff_t>(off),
-                                       src->bytes.begin() + static_cast<std::ptrdiff_t>(off + len));
-  Put(m, b, copy.data(), copy.size(), false);
-  return Value();
-}
-NATIVE(BaReadByte) { return Value::Int(static_cast<std::int8_t>(GetNum<std::uint8_t>(m, SelfBytes(m, self)))); }
-NATIVE(BaReadUnsignedByte) { return Value::Int(GetNum<std::uint8_t>(m, SelfBytes(m, self))); }
-NATIVE(BaReadBoolean) { return Value::Bool(GetNum<std::uint8_t>(m, SelfBytes(m, self)) != 0); }
-NATIVE(BaReadShort) { return Value::Int(static_cast<std::int16_t>(GetNum<std::uint16_t>(m, SelfBytes(m, self)))); }
-NATIVE(BaReadUnsignedShort) { return Value::Int(GetNum<std::uint16_t>(m, SelfBytes(m, self))); }
-NATIVE(BaReadInt) { return Value::Int(static_cast<std::int32_t>(GetNum<std::uint32_t>(m, SelfBytes(m, self)))); }
-NATIVE(BaReadUnsignedInt) { return Value::Number(GetNum<std::uint32_t>(m, SelfBytes(m, self))); }
-NATIVE(BaReadFloat) { return Value::Number(GetNum<float>(m, SelfBytes(m, self))); }
-NATIVE(BaReadDouble) { return Value::Number(GetNum<double>(m, SelfBytes(m, self))); }
-NATIVE(BaReadUTFBytes) {
-  auto* b = SelfBytes(m, self);
-  const std::size_t n = m.ToUint(m.ArgOr(a, 0));
-  std::string s(n, '\0');
-  Get(m, b, reinterpret_cast<std::uint8_t*>(s.data()), n, false);
-  return m.Str(s);
-}
-NATIVE(BaReadUTF) {
-  auto* b = SelfBytes(m, self);
-  const std::size_t n = GetNum<std::uint16_t>(m, b);
-  std::string s(n, '\0');
-  Get(m, b, reinterpret_cast<std::uint8_t*>(s.data()), n, false);
-  return m.Str(s);
-}
-NATIVE(BaClear) {
-  auto* b = SelfBytes(m, self);
-  b->bytes.clear();
-  b->position = 0;
-  return Value();
-}
-NATIVE(BaToString) {
-  auto* b = SelfBytes(m, self);
-  return m.Str(std::string(b->bytes.begin(), b->bytes.end()));
-}
-
 // ---- timers
 
 Value AddTimer(Machine& m, std::span<Value> a, bool repeat) {
@@ -1356,29 +1221,7 @@ void InstallMoreBuiltins(Machine& m) {
   m.xmlSetIndexed = XmlSetIndexed;
   m.xmlItem = XmlItem;
 
-  Class* ba = m.DefineNativeClass("flash.utils", "ByteArray", m.objectClass, AllocByteArray, false);
-  m.AddGetter(ba, "length", BaLength);
-  m.AddSetter(ba, "length", BaSetLength);
-  m.AddGetter(ba, "position", BaPosition);
-  m.AddSetter(ba, "position", BaSetPosition);
-  m.AddGetter(ba, "bytesAvailable", BaAvailable);
-  m.AddGetter(ba, "endian", BaEndian);
-  m.AddSetter(ba, "endian", BaSetEndian);
-  struct F {
-    const char* name;
-    NativeFn fn;
-  };
-  for (const F& f : {F{"writeByte", BaWriteByte}, F{"writeBoolean", BaWriteBoolean}, F{"writeShort", BaWriteShort},
-                     F{"writeInt", BaWriteInt}, F{"writeUnsignedInt", BaWriteInt}, F{"writeFloat", BaWriteFloat},
-                     F{"writeDouble", BaWriteDouble}, F{"writeUTFBytes", BaWriteUTFBytes}, F{"writeUTF", BaWriteUTF},
-                     F{"writeMultiByte", BaWriteUTFBytes}, F{"writeBytes", BaWriteBytes}, F{"readByte", BaReadByte},
-                     F{"readUnsignedByte", BaReadUnsignedByte}, F{"readBoolean", BaReadBoolean},
-                     F{"readShort", BaReadShort}, F{"readUnsignedShort", BaReadUnsignedShort}, F{"readInt", BaReadInt},
-                     F{"readUnsignedInt", BaReadUnsignedInt}, F{"readFloat", BaReadFloat},
-                     F{"readDouble", BaReadDouble}, F{"readUTFBytes", BaReadUTFBytes}, F{"readUTF", BaReadUTF},
-                     F{"readMultiByte", BaReadUTFBytes}, F{"clear", BaClear}, F{"toString", BaToString}}) {
-    m.AddMethod(ba, f.name, f.fn);
-  }
+  InstallByteArray(m);
 
   m.AddGlobalFunction("flash.utils", "setTimeout", SetTimeout);
   m.AddGlobalFunction("flash.utils", "setInterval", SetInterval);

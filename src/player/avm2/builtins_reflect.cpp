@@ -345,6 +345,8 @@ void InstallReflection(Machine& m) {
   m.proxyNs = m.InternNs(NamespaceKind::kNamespace, kProxyUri);
   Class* proxy = m.DefineNativeClass("flash.utils", "Proxy", m.objectClass, nullptr, false);
   m.proxyClass = proxy;
+  // The namespace itself, for names written flash_proxy::name in scripts.
+  m.AddGlobal("flash.utils", "flash_proxy", Value::Obj(m.NewNamespace(m.Intern(kProxyUri))));
   m.AddMethod(proxy, "isAttribute", ProxyIsAttribute);
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
 }

@@ -21,6 +21,8 @@ Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, in
                 const std::function<int(std::size_t, std::size_t)>* custom);
 // Vector, Dictionary, RegExp, JSON, Date, XML, ByteArray, timers.
 void InstallMoreBuiltins(Machine& m);
+// ByteArray with AMF0/AMF3 serialization, registerClassAlias (builtins_bytes.cpp).
+void InstallByteArray(Machine& m);
 // QName, Proxy, describeType (builtins_reflect.cpp).
 void InstallReflection(Machine& m);
 // A QName's URI (null for any namespace) and local name, for names computed at

@@ -138,6 +138,16 @@ std::size_t ElementCount(Object* o) {
 }
 }  // namespace
 
+namespace {
+// Flash keeps a name that is an array index as a number: for..in gives it so.
+Value IndexName(const Value& name) {
+  std::uint32_t index = 0;
+  if (name.IsString() && ParseIndex(name.s->text, index) && index <= 0x7FFFFFFF)
+    return Value::Int(static_cast<std::int32_t>(index));
+  return name;
+}
+}  // namespace
+
 std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (!o) return 0;
   Value proxied;
@@ -160,7 +170,7 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (k < elems) {
     auto* a = static_cast<ArrayObject*>(o);
     // Holes of an array are not listed.
-    while (k < elems && o->kind == ObjectKind::kArray && a->elems[k].IsUndefined()) ++k;
+    while (k < elems && o->kind == ObjectKind::kArray && a->elems[k].IsHole()) ++k;
     if (k < elems) return k + 1;
   }
   if (!o->dyn) return 0;
@@ -177,13 +187,14 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
   if (o->kind == ObjectKind::kXml) return Str(std::to_string(i - 1));
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
-    return i <= d->items.size() ? d->items[i - 1].first : Value();
+    return i <= d->items.size() ? IndexName(d->items[i - 1].first) : Value();
   }
   const std::size_t elems = ElementCount(o);
-  if (i <= elems) return o->kind == ObjectKind::kVector ? Value::Int(static_cast<std::int32_t>(i - 1)) : Str(std::to_string(i - 1));
+  // Elements are named by number, as Flash's for..in gives them.
+  if (i <= elems) return Value::Int(static_cast<std::int32_t>(i - 1));
   if (o->dyn && i - elems - 1 < o->dyn->items.size()) {
     StringCell* s = o->dyn->items[i - elems - 1].first;
-    return s ? Value::Str(s) : Value();
+    return s ? IndexName(Value::Str(s)) : Value();
   }
   return Value();
 }
@@ -202,7 +213,7 @@ Value Machine::ValueAt(Object* o, std::uint32_t i) {
     return i <= d->items.size() ? d->items[i - 1].second : Value();
   }
   const std::size_t elems = ElementCount(o);
-  if (i <= elems) return static_cast<ArrayObject*>(o)->elems[i - 1];
+  if (i <= elems) return ElementAt(static_cast<ArrayObject*>(o), i - 1);
   if (o->dyn && i - elems - 1 < o->dyn->items.size()) return o->dyn->items[i - elems - 1].second;
   return Value();
 }
@@ -287,6 +298,7 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
         else if (tn == "Number") v = Value::Number(vm.ToNumber(v));
         else if (tn == "Boolean") v = Value::Bool(vm.ToBoolean(v));
         else if (tn == "String") v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v));
+        else if (tn == "Object" && v.IsUndefined()) v = Value::Null();
       }
     }
   }
@@ -324,7 +336,7 @@ bool Interp::Catch(Frame& f, const Value& thrown) {
   return true;
 }
 
-Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, ScopeChain* outer, FunctionObject*) {
+Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, ScopeChain* outer, FunctionObject* callee) {
   Prepare(m);
   AbcUnit& u = *m->unit;
   const AbcFile& file = *u.file;
@@ -356,6 +368,15 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
           stackBase, 0, 0, 0, Value()};
   locals[0] = self;
   Interp::EnterArguments(f, args);
+  // arguments.callee: the function running, a method's closure when it was called as a method.
+  if (file.methods[m->index].Has(method_flag::kNeedArguments) && !file.methods[m->index].Has(method_flag::kNeedRest)) {
+    const std::size_t at = file.methods[m->index].paramTypes.size() + 1;
+    if (at < nLocals && locals[at].IsObject()) {
+      Object* list = locals[at].o;
+      list->SetDyn(Intern("callee"), Value::Obj(callee ? static_cast<Object*>(callee) : MethodClosure(m, self)));
+      list->dyn->hidden.insert("callee");  // not listed by for..in
+    }
+  }
 
   const Instruction* const ins = code.instructions.data();
   const std::size_t count = code.instructions.size();
@@ -365,7 +386,14 @@ Value Machine::Interpret(Method* m, const Value& self, std::span<Value> args, Sc
         if (f.pc >= count) f.Fail("Code ran off the end");
         if (++instructions_ > limits.instructionsPerFrame) throw ScriptAbort("instruction cap of one frame's scripts");
         const Instruction& in = ins[f.pc++];
-        if (!kHandlers[in.code](f, in)) return f.result;
+        if (!kHandlers[in.code](f, in)) {
+          // What a method returns (returnvoid's undefined too) becomes its declared type.
+          if (!m->returnResolved) {
+            m->returnClass = ResolveType(u, file.methods[m->index].returnType);
+            m->returnResolved = true;
+          }
+          return m->returnClass ? Coerce(f.result, m->returnClass) : f.result;
+        }
       }
     } catch (const ScriptThrow& t) {
       if (!Interp::Catch(f, t.value)) throw;

@@ -526,12 +526,18 @@ bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> arg
   return true;
 }
 
+// The URI of the QName a proxy is handed: a name written in one namespace
+// (ns::name) keeps its URI; a name looked up in the open namespaces is public.
+std::string Machine::ProxyUri(const Name& n) const {
+  if (n.nsList || n.Nss().empty()) return {};
+  const NsId ns = n.Nss()[0];
+  return IsPublicNs(ns) ? NsUri(ns) : std::string();
+}
+
 bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
   if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
   Name n = nIn;
-  // The name as a QName of its first namespace (public: uri "").
-  const NsId ns = n.Nss().empty() ? kPublicNs : n.Nss()[0];
-  std::vector<Value> args{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, n))};
+  std::vector<Value> args{Str(ProxyUri(n)), Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
@@ -694,7 +700,12 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
     return c && FindBinding(&c->instance, n);
   }
   Value tmp;
-  if (n.hasIndex && GetIndexed(o, n, tmp)) return true;
+  if (n.hasIndex && o->kind == ObjectKind::kArray) {
+    auto* a = static_cast<ArrayObject*>(o);
+    if (n.index < a->elems.size() && !a->elems[n.index].IsHole()) return true;
+  } else if (n.hasIndex && GetIndexed(o, n, tmp)) {
+    return true;
+  }
   if (FindBinding(o->traits, n)) return true;
   if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   // An XML value has the children and attributes it holds (a filter's
@@ -717,9 +728,10 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex) {
     if (o->kind == ObjectKind::kArray) {
       auto* a = static_cast<ArrayObject*>(o);
-      if (n.index < a->elems.size()) a->elems[n.index] = Value();
+      if (n.index < a->elems.size()) a->elems[n.index] = Value::Hole();
       return true;
     }
+    if (o->kind == ObjectKind::kVector) return true;  // a vector's elements stay
   }
   if (FindBinding(o->traits, n)) return false;
   Value deleted;
@@ -741,8 +753,7 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   if (!binding && o && proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
     // callProperty(name, ...args)
     Name copy = n;
-    const NsId ns = copy.Nss().empty() ? kPublicNs : copy.Nss()[0];
-    std::vector<Value> qargs{Str(IsPublicNs(ns) ? std::string() : NsUri(ns)), Value::Str(LocalOf(*this, copy))};
+    std::vector<Value> qargs{Str(ProxyUri(copy)), Value::Str(LocalOf(*this, copy))};
     std::vector<Value> call{Value::Obj(Construct(FindClass("QName"), qargs))};
     call.insert(call.end(), args.begin(), args.end());
     Value out;
@@ -937,12 +948,21 @@ void Machine::Collect() {
 
 // ---- index access (arrays; vectors and byte arrays in builtins)
 
+Value Machine::ElementAt(const ArrayObject* a, std::size_t i) {
+  const Value& v = a->elems[i];
+  if (!v.IsHole()) return v;
+  const std::string key = std::to_string(i);
+  for (Object* p = a->proto; p; p = p->proto)
+    if (Value* found = p->FindDyn(key)) return *found;
+  return Value();
+}
+
 bool Machine::GetIndexed(Object* o, const Name& n, Value& out) {
   if (o->kind == ObjectKind::kArray || o->kind == ObjectKind::kVector) {
     auto* a = static_cast<ArrayObject*>(o);
     if (!AnyPublic(*this, n)) return false;
     if (n.index < a->elems.size()) {
-      out = a->elems[n.index];
+      out = ElementAt(a, n.index);
       return true;
     }
     if (o->kind == ObjectKind::kVector)
@@ -976,10 +996,11 @@ bool Machine::SetIndexed(Object* o, const Name& n, const Value& v) {
         ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range.", 1125);
       if (n.index > (std::size_t{1} << 24)) ThrowError("RangeError", "Array index too large.", 1005);
       Charge((n.index + 1 - a->elems.size()) * sizeof(Value));
-      a->elems.resize(n.index + 1);
+      a->elems.resize(n.index + 1, o->kind == ObjectKind::kArray ? Value::Hole() : Value());
     }
-    Value x = v;
+    Value x = v.Filled();
     if (o->kind == ObjectKind::kVector && o->cls && o->cls->elementType) x = Coerce(v, o->cls->elementType);
+    else if (o->kind == ObjectKind::kVector && x.IsUndefined()) x = Value::Null();  // Vector.<*> stores null
     a->elems[n.index] = x;
     return true;
   }
@@ -1024,7 +1045,7 @@ Value Machine::Coerce(const Value& v, Class* c) {
     // only a mismatch between a script's own classes is refused.
     Object* o = v.AsObject();
     const bool ours = c->unit && o && o->cls && o->cls->unit;
-    if (ours || (v.IsObject() && v.o->kind != ObjectKind::kNative && c->unit))
+    if (ours || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
                  "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : ToString(v)) + " to " +
                      c->QualifiedName() + ".",

@@ -115,6 +115,8 @@ struct Method {
   std::vector<std::int32_t> targets;  // per instruction: branch target index
   std::unique_ptr<Traits> activation;
   std::vector<Class*> paramTypes;  // resolved lazily; nullptr = any
+  Class* returnClass = nullptr;    // the declared return type, resolved on first return; nullptr = any or void
+  bool returnResolved = false;
   std::vector<std::unique_ptr<Traits>> catchTraits;  // by exception index
   ScopeChain* scope = nullptr;     // for methods bound to traits
 };
@@ -235,6 +237,7 @@ struct ByteArrayObject : Object {
   std::vector<std::uint8_t> bytes;
   std::uint32_t position = 0;
   bool littleEndian = false;
+  std::uint8_t objectEncoding = 3;  // AMF3, or 0 for AMF0
   std::size_t Bytes() const override { return Object::Bytes() + bytes.capacity(); }
 };
 
@@ -433,11 +436,14 @@ class Machine {
   NsId proxyNs = 0;
   bool ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out);
   bool ProxyName(Object* o, std::string_view method, const Name& n, Value& out, const Value* extra = nullptr);
+  std::string ProxyUri(const Name& n) const;
   // The name of a trait binding's key, and a slot's declared type (resolved on first use).
   std::string NameText(NameId id) const { return id < names_.size() && names_[id] ? names_[id]->text : std::string(); }
   Class* SlotType(const SlotInfo& si);
 
   // Dictionaries and enumeration (for..in, for each).
+  // An array's element; a hole reads through the prototype chain.
+  Value ElementAt(const ArrayObject* a, std::size_t i);
   Value DictGet(DictionaryObject* d, const Value& key);
   void DictSet(DictionaryObject* d, const Value& key, const Value& v);
   bool DictDelete(DictionaryObject* d, const Value& key);
@@ -470,6 +476,12 @@ class Machine {
   // The embedded data (DefineBinaryData) a ByteArray subclass is linked to;
   // false when the class is linked to none.
   std::function<bool(const Class*, std::vector<std::uint8_t>&)> embeddedBytes;
+
+  // ByteArray.defaultObjectEncoding, and the class aliases of
+  // registerClassAlias (AMF's names for classes), both ways.
+  std::uint8_t defaultObjectEncoding = 3;
+  std::map<std::string, Class*, std::less<>> classByAlias;
+  std::map<const Class*, std::string> aliasOfClass;
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;

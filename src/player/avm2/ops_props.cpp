@@ -57,7 +57,11 @@ bool Interp::OpDeleteProperty(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
   if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
-    f.PushFrom([&] { return Value::Bool(f.vm.DictDelete(d, rt.name)); });
+    // Deleting from a dynamic object answers true, whether the key was there or not.
+    f.PushFrom([&] {
+      f.vm.DictDelete(d, rt.name);
+      return Value::Bool(true);
+    });
     return true;
   }
   f.PushFrom([&] { return Value::Bool(f.vm.DeleteProperty(obj, NameOf(f, in.args[0], rt))); });

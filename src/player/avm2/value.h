@@ -34,6 +34,9 @@ enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kInt, kNumber, kSt
 // range is kept as kInt for speed, any other as kNumber.
 struct Value {
   Type type = Type::kUndefined;
+  // An array slot never written or deleted: undefined to scripts, but read
+  // through the prototype and left out of enumeration and hasOwnProperty.
+  bool hole = false;
   union {
     bool b;
     std::int32_t i;
@@ -44,6 +47,17 @@ struct Value {
   Value() : d(0) {}
 
   static Value Undefined() { return Value(); }
+  static Value Hole() {
+    Value v;
+    v.hole = true;
+    return v;
+  }
+  bool IsHole() const { return hole && type == Type::kUndefined; }
+  Value Filled() const {
+    Value v = *this;
+    v.hole = false;
+    return v;
+  }
   static Value Null() {
     Value v;
     v.type = Type::kNull;

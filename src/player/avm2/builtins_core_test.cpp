@@ -1,0 +1,294 @@
+// The core classes where Flash's answers differ from plain ECMAScript: array
+// holes, typed vector storage, String's index arguments, ByteArray's text,
+// compression and AMF round trips.
+#include <gtest/gtest.h>
+
+#include "player/avm2/machine_test_support.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+class Core : public As3 {
+ protected:
+  std::uint32_t Index() { return a.MultinameL(a.NsSet({pub})); }
+  std::uint32_t Vec() { return a.QName(a.Namespace(NamespaceKind::kPackage, "__AS3__.vec"), "Vector"); }
+  std::uint32_t Utils(std::string_view name) { return a.QName(a.Namespace(NamespaceKind::kPackage, "flash.utils"), name); }
+  // new Vector.<type>() into local 1.
+  void NewVector(AbcCode& c, std::string_view type) {
+    c.Op("getlex", {Vec()}).Op("getlex", {Q(type)}).Op("applytype", {1}).Op("construct", {0}).Op("setlocal_1");
+  }
+  void NewByteArray(AbcCode& c) {
+    c.Op("findpropstrict", {Utils("ByteArray")}).Op("constructprop", {Utils("ByteArray"), 0}).Op("setlocal_1");
+  }
+  void Str(AbcCode& x, std::string_view s) { x.Op("pushstring", {S(s)}); }
+};
+
+TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
+  AbcCode c;
+  // var a = new Array(3); Array.prototype[1] = "p"; a[2] = "x";
+  c.Op("findpropstrict", {Q("Array")}).Op("pushbyte", {3}).Op("constructprop", {Q("Array"), 1}).Op("setlocal_1");
+  c.Op("getlex", {Q("Array")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {1});
+  Str(c, "p");
+  c.Op("setproperty", {Index()});
+  c.Op("getlocal_1").Op("pushbyte", {2});
+  Str(c, "x");
+  c.Op("setproperty", {Index()});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {Index()}); });  // undefined
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });  // p
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}); Call(x, "hasOwnProperty", 1); });  // false
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {2}); Call(x, "hasOwnProperty", 1); });  // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Str(x, "-"); Call(x, "join", 1); });                     // -p-x
+  // slice copies what it reads, so the copy's hole at 0 is the prototype's "p" from index 1
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}); Call(x, "slice", 1); x.Op("pushbyte", {0}).Op("getproperty", {Index()}); });
+  // for..in lists only index 2
+  // (hasnext2 clears its object register at the end: a copy in local 4)
+  c.Op("getlocal_1").Op("setlocal", {4}).Op("pushbyte", {0}).Op("setlocal_2").Op("pushstring", {S("")}).Op("setlocal_3");
+  c.Label("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
+  c.Op("getlocal_3").Op("getlocal", {4}).Op("getlocal_2").Op("nextname").Op("add").Op("setlocal_3").Branch("jump", "loop");
+  c.Label("done");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });  // 2
+  // delete a[2] leaves a hole; the length stays
+  c.Op("getlocal_1").Op("pushbyte", {2}).Op("deleteproperty", {Index()}).Op("pop");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {2}); Call(x, "hasOwnProperty", 1); });  // false
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });                   // 3
+  // pop reads a hole through the prototype too
+  c.Op("getlocal_1").Op("callpropvoid", {Q("pop"), 0});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "pop", 0); });  // p
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "undefined|p|false|true|-p-x|p|2|false|3|p|");
+}
+
+TEST_F(Core, ArraySpliceAndIndexRules) {
+  AbcCode c;
+  c.Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3}).Op("pushbyte", {4}).Op("newarray", {4}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "splice", 0); });                          // undefined
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {-3}); Call(x, "removeAt", 1); });  // 2
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {9}); Call(x, "removeAt", 1); });   // undefined
+  c.Op("getlocal_1").Op("pushbyte", {-50}).Op("pushbyte", {0}).Op("callpropvoid", {Q("insertAt"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });                                                // 0,1,3,4
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {-9}); Call(x, "lastIndexOf", 2); });  // 0
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "undefined|2|undefined|0,1,3,4|0|");
+}
+
+TEST_F(Core, VectorsStoreTheirElementType) {
+  AbcCode c;
+  NewVector(c, "int");
+  // unshift and map coerce to int; pop and shift of an empty Vector.<int> give 0
+  c.Op("getlocal_1").Op("pushtrue").Op("pushdouble", {a.Double(2.7)}).Op("callpropvoid", {Q("unshift"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });  // 1,2
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("getlex", {Q("Math")}).Op("getproperty", {Q("sqrt")}); Call(x, "map", 1);
+  });  // 1,1
+  // a negative splice count ends that far from the end: splice(0, -1) takes one of two
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {-1}); Call(x, "splice", 2); });  // 1
+  c.Op("getlocal_1").Op("callpropvoid", {Q("pop"), 0});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "pop", 0); });    // 0
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "shift", 0); });  // 0
+  // delete on a vector's element answers true and keeps it
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("deleteproperty", {Index()}); });  // true
+  // Vector.<Boolean> is a vector of objects: new elements are null
+  NewVector(c, "Boolean");
+  c.Op("getlocal_1").Op("pushbyte", {2}).Op("setproperty", {Q("length")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });  // null
+  // a vector's join spells null out, where an array's leaves it empty
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "join", 0); });  // null,null
+  // a vector of objects stores undefined as null
+  NewVector(c, "Object");
+  c.Op("getlocal_1").Op("pushundefined").Op("callpropvoid", {Q("push"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {Index()}); });  // null
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1,2|1,1|1|0|0|true|null|null,null|null|");
+}
+
+TEST_F(Core, StringIndexArguments) {
+  AbcCode c;
+  auto sub = [&](std::string_view method, std::vector<std::function<void(AbcCode&)>> args) {
+    Trace(c, [&, method, args](AbcCode& x) {
+      Str(x, "abcdefg");
+      for (auto& push : args) push(x);
+      Call(x, method, static_cast<int>(args.size()));
+    });
+  };
+  auto n = [](int v) { return [v](AbcCode& x) { x.Op("pushbyte", {v}); }; };
+  auto undef = [](AbcCode& x) { x.Op("pushundefined"); };
+  sub("substr", {n(0), n(-2)});     // abcde: the end counts from the end
+  sub("substr", {n(2), n(-2)});     // (empty): start 2, end 0
+  sub("substr", {n(1), n(-4)});     // bcd
+  sub("slice", {n(2), undef});      // (empty): an explicit undefined is 0
+  sub("substring", {n(2), undef});  // ab
+  sub("slice", {n(-2)});            // fg
+  Trace(c, [&](AbcCode& x) { Str(x, "xnull"); x.Op("pushnull"); Call(x, "indexOf", 1); });  // -1
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "abcde||bcd||ab|fg|-1|");
+}
+
+TEST_F(Core, ByteArrayTextDropsTheByteOrderMarkAndStopsAtNul) {
+  AbcCode c;
+  NewByteArray(c);
+  for (int b : {0xEF, 0xBB, 0xBF, int{'h'}, int{'i'}, 0, int{'x'}, 0x89})
+    c.Op("getlocal_1").Op("pushint", {a.Int(b)}).Op("callpropvoid", {Q("writeByte"), 1});
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {8}); Call(x, "readUTFBytes", 1); });  // hi
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("position")}); });               // 8
+  // toString keeps the NUL; a byte that is no UTF-8 reads as its Latin-1 character
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "toString", 0); x.Op("getproperty", {Q("length")}); });  // 5
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "toString", 0); x.Op("pushbyte", {4}); Call(x, "charCodeAt", 1); });  // 137
+  // UTF-16 round trip
+  NewByteArray(c);
+  c.Op("getlocal_1");
+  Str(c, "A\xC3\xA9");
+  Str(c, "utf-16be");
+  c.Op("callpropvoid", {Q("writeMultiByte"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });  // 4
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {4}); Str(x, "utf-16be"); Call(x, "readMultiByte", 2); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "hi|8|5|137|4|A\xC3\xA9|");
+}
+
+TEST_F(Core, ByteArrayCompressionRoundTrips) {
+  AbcCode c;
+  NewByteArray(c);
+  for (int i = 0; i < 40; ++i) c.Op("getlocal_1").Op("pushbyte", {i % 5}).Op("callpropvoid", {Q("writeByte"), 1});
+  c.Op("getlocal_1").Op("callpropvoid", {Q("compress"), 0});
+  // zlib with the best compression: 0x78 0xDA; the position is at the end
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });  // 218
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("getproperty", {Q("position")}).Op("getlocal_1").Op("getproperty", {Q("length")}).Op("equals");
+  });  // true
+  c.Op("getlocal_1").Op("callpropvoid", {Q("uncompress"), 0});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });    // 40
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("position")}); });  // 0
+  c.Op("getlocal_1");
+  Str(c, "deflate");
+  c.Op("callpropvoid", {Q("compress"), 1});
+  c.Op("getlocal_1").Op("callpropvoid", {Q("inflate"), 0});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {39}).Op("getproperty", {Index()}); });  // 4
+  // data that is no zlib stream fails with IOError 2058
+  c.Label("t").Op("getlocal_1").Op("callpropvoid", {Q("uncompress"), 0}).Label("e").Branch("jump", "next");
+  c.Label("h").Op("setlocal", {5}).Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {5}).Op("getproperty", {Q("errorID")}); });  // 2058
+  c.Label("next").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+  a.Script({.init = init});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "218|true|40|0|4|2058|");
+}
+
+// AMF3's bytes for a small object graph, checked against the format's own
+// encoding by hand, and read back.
+TEST_F(Core, Amf3WritesReferencesAndReadsBack) {
+  AbcCode c;
+  NewByteArray(c);
+  // o = {n: 1}; ["s", o, o, "s", 2.5, true, null]
+  c.Op("pushstring", {S("n")}).Op("pushbyte", {1}).Op("newobject", {1}).Op("setlocal_2");
+  Str(c, "s");
+  c.Op("getlocal_2").Op("getlocal_2");
+  Str(c, "s");
+  c.Op("pushdouble", {a.Double(2.5)}).Op("pushtrue").Op("pushnull").Op("newarray", {7}).Op("setlocal_3");
+  c.Op("getlocal_1").Op("getlocal_3").Op("callpropvoid", {Q("writeObject"), 1});
+  // the bytes, joined
+  c.Op("pushstring", {S("")}).Op("setlocal", {4});
+  c.Op("pushbyte", {0}).Op("setlocal_2");
+  c.Label("loop").Op("getlocal_2").Op("getlocal_1").Op("getproperty", {Q("length")}).Branch("ifge", "done");
+  c.Op("getlocal", {4}).Op("getlocal_1").Op("getlocal_2").Op("getproperty", {Index()}).Op("add").Op("pushstring", {S(" ")})
+      .Op("add").Op("setlocal", {4}).Op("inclocal_i", {2}).Branch("jump", "loop");
+  c.Label("done");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  c.Op("getlocal_1").Op("callproperty", {Q("readObject"), 0}).Op("setlocal_3");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });
+  // the two o's are one object again
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_3").Op("pushbyte", {1}).Op("getproperty", {Index()}).Op("getlocal_3").Op("pushbyte", {2})
+        .Op("getproperty", {Index()}).Op("strictequals");
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // 9 array, 15 = 7 dense; 1 no names; 6 3 "s"; 10 11 1 object: dynamic traits, no class name;
+  // 3 "n", 4 1, 1 end; 10 2 object ref 1; 6 0 string ref 0; 5 + double; 3 true; 1 null
+  EXPECT_EQ(Traced(), "9 15 1 6 3 115 10 11 1 3 110 4 1 1 10 2 6 0 5 64 4 0 0 0 0 0 0 3 1 |"
+                      "s,[object Object],[object Object],s,2.5,true,|true|");
+}
+
+TEST_F(Core, ReturnsTakeTheDeclaredTypeAndArgumentsKnowTheirCallee) {
+  auto typed = [&](std::string_view type, const std::function<void(AbcCode&)>& body, std::uint8_t flags = 0) {
+    MethodInfo mi;
+    mi.returnType = type.empty() ? 0 : Q(type);
+    mi.flags = flags;
+    const auto m = a.Method(mi);
+    AbcCode b;
+    body(b);
+    a.Body({.method = m, .maxStack = 4, .localCount = 3, .maxScopeDepth = 2}, b);
+    return m;
+  };
+  const auto toInt = typed("int", [&](AbcCode& b) { b.Op("pushdouble", {a.Double(7.9)}).Op("returnvalue"); });
+  const auto toBool = typed("Boolean", [&](AbcCode& b) { b.Op("returnvoid"); });
+  const auto untyped = typed("", [&](AbcCode& b) { b.Op("returnvoid"); });
+  const auto self = typed("", [&](AbcCode& b) { b.Op("getlocal_1").Op("getproperty", {Q("callee")}).Op("returnvalue"); },
+                          method_flag::kNeedArguments);
+  AbcCode c;
+  auto call = [&](std::uint32_t m) {
+    Trace(c, [&, m](AbcCode& x) { x.Op("newfunction", {m}).Op("pushnull").Op("call", {0}); });
+  };
+  call(toInt);    // 7
+  call(toBool);   // false
+  call(untyped);  // undefined
+  // arguments.callee is a function (a closure of the one running: its identity is not kept yet)
+  c.Op("newfunction", {self}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushnull").Op("call", {0}).Op("typeof"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "7|false|undefined|function|");
+}
+
+TEST_F(Core, DictionaryKeysByStringAndNumber) {
+  AbcCode c;
+  c.Op("findpropstrict", {Utils("Dictionary")}).Op("constructprop", {Utils("Dictionary"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushbyte", {5});
+  Str(c, "five");
+  c.Op("setproperty", {Index()});
+  c.Op("newobject", {0}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getlocal_2").Op("pushtrue").Op("setproperty", {Index()});
+  // an index-like key enumerates as a number
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("nextname").Op("typeof"); });  // number
+  // hasOwnProperty asks by string: the object key is not found so
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {5}); Call(x, "hasOwnProperty", 1); });  // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2"); Call(x, "hasOwnProperty", 1); });     // false
+  // delete answers true whether the key was there or not
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {9}).Op("deleteproperty", {Index()}); });  // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2").Op("deleteproperty", {Index()}); });     // true
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2").Op("getproperty", {Index()}); });        // undefined
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "number|true|false|true|true|undefined|");
+}
+
+// AMF0 for the same kinds of values: its own markers, then the same values back.
+TEST_F(Core, Amf0RoundTripsWithItsOwnMarkers) {
+  AbcCode c;
+  NewByteArray(c);
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("objectEncoding")});
+  // [1.5, "ab", {k: null}, undefined]: a strict array (10) of four
+  c.Op("pushdouble", {a.Double(1.5)});
+  Str(c, "ab");
+  c.Op("pushstring", {S("k")}).Op("pushnull").Op("newobject", {1}).Op("pushundefined").Op("newarray", {4}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getlocal_2").Op("callpropvoid", {Q("writeObject"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {Index()}); });  // 10
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  c.Op("getlocal_1").Op("callproperty", {Q("readObject"), 0}).Op("setlocal_3");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3").Op("pushbyte", {1}).Op("getproperty", {Index()}); });  // ab
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_3").Op("pushbyte", {2}).Op("getproperty", {Index()}).Op("getproperty", {Q("k")});
+  });  // null
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3").Op("getproperty", {Q("length")}); });  // 4
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // 10 + u32 count: 5; number 9; string 1 + 2 + 2 = 5; object 1 + "k" 3 + null 1 + end 3 = 8; undefined 1
+  EXPECT_EQ(Traced(), "10|28|ab|null|4|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2
