@@ -1141,6 +1141,8 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   const int limit = std::clamp(stage_.Library().maxRecursion.value_or(kDefaultRecursion), 1, kMaxCallDepth);
   if (depth_ >= limit - 1) {
     Skip("script recursion too deep");
+    // Dropping the action list is Flash's rule; the user still hears of it once.
+    stage_.ScriptStopped("ActionScript 1/2: the recursion limit of " + std::to_string(limit) + " calls");
     halted_ = true;
     return {};
   }
