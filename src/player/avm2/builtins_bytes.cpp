@@ -105,7 +105,7 @@ std::string DecodeUtf8(const std::uint8_t* p, std::size_t n, bool stopAtNul) {
       continue;
     }
     const std::size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-    bool ok = len > 0 && len != 0 && i + len <= n;
+    bool ok = len > 0 && i + len <= n;
     for (std::size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
     if (ok) {
       out.append(reinterpret_cast<const char*>(p + i), len);
