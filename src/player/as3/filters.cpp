@@ -4,10 +4,36 @@
 
 namespace quarvel::player::as3 {
 
+// A filter the timeline placed, as a new flash.filters object.
+Value FilterObject(Machine& m, const Filter& flt) {
+  Class* cls = m.FindClass(std::string("flash.filters::") + SchemaOf(flt).name);
+  if (!cls) return Value::Null();
+  Object* o = m.Construct(cls, {});
+  for (const FilterField& field : FilterFields(flt)) {
+    Value v;
+    switch (field.type) {
+      case FilterField::Type::kNumber: v = Value::Number(field.number); break;
+      case FilterField::Type::kBool: v = Value::Bool(field.number != 0); break;
+      case FilterField::Type::kString: v = m.Str(field.text); break;
+      case FilterField::Type::kNumbers: {
+        std::vector<Value> elems;
+        for (double d : field.numbers) elems.push_back(Value::Number(d));
+        v = Value::Obj(m.NewArray(std::move(elems)));
+        break;
+      }
+    }
+    o->SetDyn(m.Intern(field.name), v);
+  }
+  return Value::Obj(o);
+}
 NATIVE(DoGetFilters) {
   FlashObject* f = As<FlashObject>(self);
-  avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
-  return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
+  if (avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr) return Value::Obj(m.NewArray(arr->elems));
+  // Until a script sets them, the filters are the timeline's, new objects each time.
+  std::vector<Value> out;
+  if (Instance* i = f && f->filters.IsUndefined() ? SelfNode(m, self) : nullptr)
+    for (const Filter& flt : i->filters) out.push_back(FilterObject(m, flt));
+  return Value::Obj(m.NewArray(std::move(out)));
 }
 swf::Rgba FilterColor(Machine& m, const Value& v, const char* color, const char* alpha) {
   const std::uint32_t c = m.ToUint(m.GetProperty(v, color));
@@ -112,6 +138,15 @@ NATIVE(DoSetFilters) {
     }
   return Value();
 }
+// Blurs and strengths past Flash's ranges are kept at its bounds.
+Value ClampSetting(Machine& m, std::string_view name, const Value& v) {
+  double hi = 0;
+  if (name == "blurX" || name == "blurY" || name == "strength") hi = 255;
+  else if (name == "quality") hi = 15;
+  else return v;
+  const double d = m.ToNumber(v);
+  return std::isnan(d) ? v : Value::Number(std::clamp(d, 0.0, hi));
+}
 // Filter objects: their arguments become named fields, the class's
 // defaults filling the rest (array parameters null).
 NATIVE(FilterCtor) {
@@ -124,7 +159,7 @@ NATIVE(FilterCtor) {
     const bool given = i < a.size() && !a[i].IsUndefined();
     Value v;
     switch (p.type) {
-      case FilterParam::Type::kNumber: v = given ? a[i] : Value::Number(p.number); break;
+      case FilterParam::Type::kNumber: v = given ? ClampSetting(m, p.name, a[i]) : Value::Number(p.number); break;
       case FilterParam::Type::kBool: v = Value::Bool(given ? m.ToBoolean(a[i]) : p.number != 0); break;
       case FilterParam::Type::kString: v = given ? a[i] : m.Str(p.text); break;
       case FilterParam::Type::kArray:
