@@ -111,5 +111,22 @@ TEST(As3MoreFilters, TheTimelinesFiltersReadBackAsNewObjectsUntilAScriptSetsThem
             "2|16711680|255|0.5019607843137255|5|2|1.5|2|inner|7|3|false|0|");
 }
 
+TEST(As3MoreFilters, FilterSettingsAreKeptInFlashsRanges) {
+  // Blurs 0..255, quality 0..15; a colour matrix is 20 numbers, zeros past
+  // what was given.
+  As3Movie d;
+  const auto blur = d.a.PackageName("flash.filters", "BlurFilter");
+  const auto colour = d.a.PackageName("flash.filters", "ColorMatrixFilter");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {blur}).Op("pushdouble", {m.a.Double(-1.2)}).Op("pushshort", {300}).Op("pushbyte", {20})
+        .Op("constructprop", {blur, 3}).Op("setlocal_1");
+    for (const char* f : {"blurX", "blurY", "quality"})
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(f)}).Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("findpropstrict", {colour}).Op("pushbyte", {2}).Op("newarray", {1})
+        .Op("constructprop", {colour, 1}).Op("getproperty", {m.Q("matrix")}).Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0|255|15|2,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

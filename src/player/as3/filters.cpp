@@ -148,7 +148,7 @@ Value ClampSetting(Machine& m, std::string_view name, const Value& v) {
   return std::isnan(d) ? v : Value::Number(std::clamp(d, 0.0, hi));
 }
 // Filter objects: their arguments become named fields, the class's
-// defaults filling the rest (array parameters null).
+// defaults filling the rest (array parameters empty arrays).
 NATIVE(FilterCtor) {
   Object* o = self.AsObject();
   const FilterSchema* schema = nullptr;
@@ -162,7 +162,7 @@ NATIVE(FilterCtor) {
       case FilterParam::Type::kNumber: v = given ? ClampSetting(m, p.name, a[i]) : Value::Number(p.number); break;
       case FilterParam::Type::kBool: v = Value::Bool(given ? m.ToBoolean(a[i]) : p.number != 0); break;
       case FilterParam::Type::kString: v = given ? a[i] : m.Str(p.text); break;
-      case FilterParam::Type::kArray:
+      case FilterParam::Type::kArray: v = given ? a[i] : Value::Obj(m.NewArray({})); break;  // empty, not null
       case FilterParam::Type::kAny: v = given ? a[i] : Value::Null(); break;
     }
     o->SetDyn(m.Intern(p.name), v);
@@ -173,8 +173,11 @@ NATIVE(ColorMatrixCtor) {
   if (Object* o = self.AsObject()) {
     std::vector<Value> id(20, Value::Int(0));
     id[0] = id[6] = id[12] = id[18] = Value::Int(1);
-    avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
-    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(arr ? arr->elems : id)));
+    // A given matrix is read as 20 numbers, zeros past its end.
+    if (avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0)))
+      for (std::size_t i = 0; i < id.size(); ++i)
+        id[i] = Value::Number(i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0);
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(id)));
   }
   return self;
 }
