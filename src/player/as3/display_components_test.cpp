@@ -207,11 +207,12 @@ TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) 
 }
 
 // Skins are nine-slice scaled: a sprite with a scaling grid keeps its
-// corners at their size as it stretches, and fills the same box.
+// corners at their size as it stretches, and fills the same box; a rotated
+// one scales as a whole.
 TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
-  auto picture = [](bool grid) {
+  auto picture = [](bool grid, bool rotated = false) {
     As3Movie d;
-    d.defineTags = [grid](SwfBuilder& b) {
+    d.defineTags = [grid, rotated](SwfBuilder& b) {
       ShapeBuilder red, blue;
       red.Rectangle(0, 0, 800, 800, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
       blue.Rectangle(0, 0, 200, 200, blue.AddFill(FillStyle::Solid({0, 0, 255, 255})));
@@ -229,6 +230,11 @@ TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
       }
       swf::Matrix twice;
       twice.scaleX = twice.scaleY = 2;
+      if (rotated) {  // a quarter turn, still inside the stage
+        twice.scaleX = twice.scaleY = 0;
+        twice.rotateSkew0 = 2, twice.rotateSkew1 = -2;
+        twice.translateX = 1600;
+      }
       b.PlaceObject2({.depth = 1, .characterId = 3, .matrix = twice});
     };
     const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
@@ -245,6 +251,8 @@ TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
   EXPECT_EQ(sliced.GetPixel(5, 5), (gdi::Color{0, 0, 255}));
   EXPECT_EQ(sliced.GetPixel(78, 78), (gdi::Color{255, 0, 0}));  // the same 80-pixel box
   EXPECT_EQ(sliced.GetPixel(82, 82), (gdi::Color{255, 255, 255}));
+  // Turned, the sprite scales as a whole: its corner doubled.
+  EXPECT_EQ(picture(true, true).GetPixel(65, 15), (gdi::Color{0, 0, 255}));
 }
 
 }  // namespace

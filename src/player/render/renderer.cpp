@@ -133,7 +133,9 @@ std::optional<NineSlice> NineSliceOf(const RenderContext& c, const DrawnItem& in
     }
   }
   const cairo_matrix_t own = ToCairo(inst.matrix);
-  const double sx = std::hypot(own.xx, own.yx), sy = std::hypot(own.xy, own.yy);
+  // A rotated or skewed sprite scales as a whole: Flash drops the grid.
+  if (std::fabs(own.yx) > 1e-9 || std::fabs(own.xy) > 1e-9) return std::nullopt;
+  const double sx = std::fabs(own.xx), sy = std::fabs(own.yy);
   if (box.Empty() || !(sx > 1e-9) || !(sy > 1e-9)) return std::nullopt;
   NineSlice n;
   n.l = box.x0, n.r = box.x1, n.t = box.y0, n.b = box.y1;
