@@ -126,6 +126,22 @@ TEST(As3MoreFilters, FilterSettingsAreKeptInFlashsRanges) {
         .Op("constructprop", {colour, 1}).Op("getproperty", {m.Q("matrix")}).Op("callpropvoid", {m.Q("trace"), 1});
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0|255|15|2,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0|");
+  // Alphas kept in bytes, strengths in 256ths; a kernel of matrixX x matrixY
+  // single-precision numbers.
+  As3Movie e;
+  const auto shadow = e.a.PackageName("flash.filters", "DropShadowFilter");
+  const auto convolution = e.a.PackageName("flash.filters", "ConvolutionFilter");
+  const auto stored = e.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {shadow}).Op("pushbyte", {4}).Op("pushbyte", {45}).Op("pushbyte", {0})
+        .Op("pushdouble", {m.a.Double(0.5)}).Op("pushbyte", {4}).Op("pushbyte", {4}).Op("pushdouble", {m.a.Double(1.2)})
+        .Op("constructprop", {shadow, 7}).Op("setlocal_1");
+    for (const char* f : {"alpha", "strength"})
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(f)}).Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("findpropstrict", {convolution}).Op("pushbyte", {2}).Op("pushbyte", {1})
+        .Op("pushdouble", {m.a.Double(0.1)}).Op("newarray", {1}).Op("constructprop", {convolution, 3})
+        .Op("getproperty", {m.Q("matrix")}).Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(stored, [](FlashPlayer&) {}), "0.4980392156862745|1.19921875|0.10000000149011612,0|");
 }
 
 }  // namespace

@@ -138,14 +138,21 @@ NATIVE(DoSetFilters) {
     }
   return Value();
 }
-// Blurs and strengths past Flash's ranges are kept at its bounds.
+// Settings past Flash's ranges are kept at its bounds; it holds alphas in
+// bytes and strengths in 256ths.
 Value ClampSetting(Machine& m, std::string_view name, const Value& v) {
-  double hi = 0;
-  if (name == "blurX" || name == "blurY" || name == "strength") hi = 255;
+  const bool alpha = name == "alpha" || name == "highlightAlpha" || name == "shadowAlpha";
+  double hi = 0, steps = 0;
+  if (name == "blurX" || name == "blurY") hi = 255;
+  else if (name == "strength") hi = 255, steps = 256;
   else if (name == "quality") hi = 15;
+  else if (alpha) hi = 1, steps = 255;
+  else if (name == "divisor" || name == "bias") return Value::Number(static_cast<float>(m.ToNumber(v)));
   else return v;
   const double d = m.ToNumber(v);
-  return std::isnan(d) ? v : Value::Number(std::clamp(d, 0.0, hi));
+  if (std::isnan(d)) return v;
+  const double kept = std::clamp(d, 0.0, hi);
+  return Value::Number(steps > 0 ? std::floor(kept * steps) / steps : kept);
 }
 // Filter objects: their arguments become named fields, the class's
 // defaults filling the rest (array parameters empty arrays).
@@ -166,6 +173,26 @@ NATIVE(FilterCtor) {
       case FilterParam::Type::kAny: v = given ? a[i] : Value::Null(); break;
     }
     o->SetDyn(m.Intern(p.name), v);
+  }
+  // A convolution's kernel holds matrixX * matrixY single-precision numbers.
+  if (schema->kind == Filter::Kind::kConvolution) {
+    const double w = m.ToNumber(m.GetProperty(self, "matrixX")), h = m.ToNumber(m.GetProperty(self, "matrixY"));
+    const std::size_t n = w > 0 && h > 0 ? static_cast<std::size_t>(std::min(w, 15.0)) * static_cast<std::size_t>(std::min(h, 15.0)) : 0;
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(self, "matrix"));
+    std::vector<Value> kernel;
+    for (std::size_t i = 0; i < n; ++i)
+      kernel.push_back(Value::Number(arr && i < arr->elems.size() ? static_cast<float>(m.ToNumber(arr->elems[i])) : 0));
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(std::move(kernel))));
+  }
+  // A gradient's alphas and ratios go no further than its colours.
+  if (schema->kind == Filter::Kind::kGradientGlow || schema->kind == Filter::Kind::kGradientBevel) {
+    avm2::ArrayObject* colors = avm2::AsArray(m.GetProperty(self, "colors"));
+    for (const char* n : {"alphas", "ratios"}) {
+      avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(self, n));
+      if (!colors || !arr || arr->elems.size() <= colors->elems.size()) continue;
+      std::vector<Value> kept(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(colors->elems.size()));
+      o->SetDyn(m.Intern(n), Value::Obj(m.NewArray(std::move(kept))));
+    }
   }
   return self;
 }
