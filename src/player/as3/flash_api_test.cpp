@@ -718,15 +718,15 @@ TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
 namespace quarvel::player {
 namespace {
 
-// The frame a 100-frame, 10 fps movie shows after a second, with its script
+// The frame a 1000-frame, 10 fps movie shows after a second, with its script
 // setting stage.frameRate to `fps` (0: not at all).
 int FrameAfterASecond(int fps, std::string* traced) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
-    if (fps > 0) c.Op("getlocal_1").Op("pushbyte", {fps}).Op("setproperty", {m.Q("frameRate")});
+    if (fps > 0) c.Op("getlocal_1").Op("pushint", {m.a.Int(fps)}).Op("setproperty", {m.Q("frameRate")});
     Line(m, c).Local(1, {"frameRate"}).Done();
-  }, 100);
+  }, 1000);
   *traced = As3Traced(bytes, [](FlashPlayer&) {});
   FlashPlayer p;
   p.SetSize(100, 100);
@@ -742,6 +742,10 @@ TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
   const int faster = FrameAfterASecond(25, &traced);
   EXPECT_EQ(traced, "25|");
   EXPECT_EQ(faster - header, 15) << header << " " << faster;
+  // Asked for 1000, the movie reads 1000 back but plays at the player's 100.
+  const int fastest = FrameAfterASecond(1000, &traced);
+  EXPECT_EQ(traced, "1000|");
+  EXPECT_EQ(fastest - header, 90) << header << " " << fastest;
 }
 
 }  // namespace
