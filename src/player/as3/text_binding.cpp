@@ -7,6 +7,7 @@
 #include <set>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/utf16.h"
 #include "player/as3/native_object.h"
 #include "player/as3/text_host.h"
 #include "player/library/movie_library.h"
@@ -29,7 +30,7 @@ struct TextFormatObject : as3::NativeBase {
   TextFormatObject() : NativeBase(as3::NativeKind::kTextFormat) {}
   static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kTextFormat; }
   FormatPatch p;
-  std::optional<std::string> display;
+  std::optional<std::string> display = "block";
 };
 Object* AllocTextFormat(Machine& m, Class*) { return m.heap().New<TextFormatObject>(); }
 
@@ -111,6 +112,7 @@ std::optional<std::string> StrOrNull(Machine& m, const Value& v) {
 // Bounds that keep hostile scripts from laying out without end.
 constexpr double kMaxSize = 2000;
 constexpr std::size_t kMaxFieldText = std::size_t{1} << 20;
+constexpr std::size_t kMaxFontName = 64;
 std::string Capped(std::string s) {
   if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
   return s;
@@ -119,7 +121,12 @@ std::string Capped(std::string s) {
 void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
   FormatPatch& p = t.p;
   switch (k) {
-    case kFont: p.font = StrOrNull(m, v); break;
+    case kFont:
+      // A format keeps at most 64 UTF-16 units of a font name; HTML does not cut it.
+      p.font = StrOrNull(m, v);
+      if (p.font && avm2::Utf16Length(*p.font) > kMaxFontName)
+        p.font->resize(avm2::ByteOfUtf16Index(*p.font, kMaxFontName));
+      break;
     case kSize:
       p.size = NumOrNull(m, v);
       if (p.size) p.size = std::clamp(std::trunc(*p.size), 0.0, kMaxSize);
@@ -165,7 +172,13 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
       p.tabStops = std::move(stops);
       break;
     }
-    case kDisplay: t.display = StrOrNull(m, v); break;
+    case kDisplay: {
+      if (v.IsNullish()) m.ThrowError("TypeError", "Parameter display must be non-null.", 2007);
+      std::string d = m.ToString(v);
+      if (d == "none" || d == "inline" || d == "block") t.display = std::move(d);
+      else t.display.reset();
+      break;
+    }
     default: break;
   }
 }
@@ -284,6 +297,12 @@ void Range(Machine& m, std::span<Value> a, std::size_t from, std::size_t length,
   e = ei < 0 || !std::isfinite(ei) ? b + 1 : static_cast<std::size_t>(ei);
   if (b > length || e > length || e < b) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
 }
+// A format's empty font name leaves the field's font as it is.
+FormatPatch Applied(const FormatPatch& p) {
+  FormatPatch out = p;
+  if (out.font && out.font->empty()) out.font.reset();
+  return out;
+}
 NATIVE(TfSetTextFormat) {
   text::TextField* tf = EditField(m, self);
   if (!tf) return Value();
@@ -291,7 +310,7 @@ NATIVE(TfSetTextFormat) {
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
   std::size_t b = 0, e = 0;
   Range(m, a, 1, tf->Length(), b, e);
-  tf->SetFormat(b, e, t->p);
+  tf->SetFormat(b, e, Applied(t->p));
   return Value();
 }
 NATIVE(TfGetTextFormat) {
@@ -308,7 +327,7 @@ NATIVE(TfSetDefaultFormat) {
   text::TextField* tf = EditField(m, self);
   TextFormatObject* t = as3::ArgAs<TextFormatObject>(m, m.ArgOr(a, 0), "flash.text::TextFormat");
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
-  if (tf) tf->SetNewFormat(t->p);
+  if (tf) tf->SetNewFormat(Applied(t->p));
   return Value();
 }
 NATIVE(TfGetTextColor) {
@@ -395,6 +414,30 @@ NATIVE(TfSetAntiAlias) {
   const std::string s = avm2::ArgStr(m, a, 0, "normal");
   if (text::TextField* tf = EditField(m, self); tf && (s == "normal" || s == "advanced"))
     tf->EditOpts().antiAliasType = s;
+  return Value();
+}
+NATIVE(TfGetGridFit) {
+  FIELD_OR(m.Str("pixel"));
+  return m.Str(tf->Opts().gridFitType);
+}
+// An unknown grid fit turns fitting off.
+NATIVE(TfSetGridFit) {
+  const std::string s = avm2::ArgStr(m, a, 0, "none");
+  if (text::TextField* tf = EditField(m, self))
+    tf->EditOpts().gridFitType = s == "pixel" || s == "subpixel" ? s : "none";
+  return Value();
+}
+// Sharpness and thickness keep NaN and clamp the rest to Flash's ranges.
+template <double text::TextField::Options::*F>
+Value HintGet(Machine& m, Value self, std::span<Value>) {
+  FIELD_OR(Value::Number(0));
+  return Value::Number(tf->Opts().*F);
+}
+template <double text::TextField::Options::*F, int kLimit>
+Value HintSet(Machine& m, Value self, std::span<Value> a) {
+  const double d = avm2::ArgNum(m, a, 0, 0);
+  if (text::TextField* tf = EditField(m, self))
+    tf->EditOpts().*F = std::isnan(d) ? d : std::clamp(d, -double{kLimit}, double{kLimit});
   return Value();
 }
 NATIVE(TfGetMaxChars) {
@@ -567,8 +610,16 @@ NATIVE(TfGetCharBoundaries) {
   return Value::Null();
 }
 
-// getTextRuns(begin, end): the spans of one format, as
-// {beginIndex, endIndex, textFormat} objects.
+NATIVE(TextRunCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("beginIndex"), Value::Int(m.ToInt(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("endIndex"), Value::Int(m.ToInt(m.ArgOr(a, 1))));
+    o->SetDyn(m.Intern("textFormat"), m.ArgOr(a, 2));
+  }
+  return self;
+}
+
+// getTextRuns(begin, end): the spans of one format, as TextRuns.
 NATIVE(TfGetTextRuns) {
   FIELD_OR(Value::Obj(m.NewArray()));
   const text::StyledText& t = tf->Content();
@@ -578,11 +629,9 @@ NATIVE(TfGetTextRuns) {
   for (std::size_t i = from; i < to;) {
     std::size_t j = i + 1;
     while (j < to && (t.formats[j] == t.formats[i] || *t.formats[j] == *t.formats[i])) ++j;
-    Object* run = m.NewObject();
-    run->SetDyn(m.Intern("beginIndex"), Value::Int(static_cast<std::int32_t>(i)));
-    run->SetDyn(m.Intern("endIndex"), Value::Int(static_cast<std::int32_t>(j)));
-    run->SetDyn(m.Intern("textFormat"), NewTextFormat(m, FormatPatch::From(*t.formats[i])));
-    runs.push_back(Value::Obj(run));
+    Value args[] = {Value::Int(static_cast<std::int32_t>(i)), Value::Int(static_cast<std::int32_t>(j)),
+                    NewTextFormat(m, FormatPatch::From(*t.formats[i]))};
+    runs.push_back(Value::Obj(m.Construct(m.FindClass("flash.text::TextRun"), args)));
     i = j;
   }
   return Value::Obj(m.NewArray(std::move(runs)));
@@ -980,6 +1029,9 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   Class* metrics = m.DefineNativeClass("flash.text", "TextLineMetrics", obj, nullptr, true);
   avm2::SetNativeCtor(m, metrics, LineMetricsCtor);
 
+  Class* run = m.DefineNativeClass("flash.text", "TextRun", obj, nullptr, true);
+  avm2::SetNativeCtor(m, run, TextRunCtor);
+
   Class* sheet = m.DefineNativeClass("flash.text", "StyleSheet", obj, AllocStyleSheet, true);
   m.AddMethod(sheet, "setStyle", SsSetStyle);
   m.AddMethod(sheet, "getStyle", SsGetStyle);
@@ -1015,9 +1067,9 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   // they read as Flash's defaults.
   const avm2::NativeFn ignore = [](Machine&, Value, std::span<Value>) { return Value(); };
   for (const Acc& p : {
-           Acc{"gridFitType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("pixel"); }, ignore},
-           Acc{"sharpness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
-           Acc{"thickness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"gridFitType", TfGetGridFit, TfSetGridFit},
+           Acc{"sharpness", HintGet<&O::sharpness>, HintSet<&O::sharpness, 400>},
+           Acc{"thickness", HintGet<&O::thickness>, HintSet<&O::thickness, 200>},
            Acc{"mouseWheelEnabled", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); }, ignore},
            Acc{"alwaysShowSelection", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore},
            Acc{"useRichTextClipboard", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore}}) {

@@ -864,6 +864,7 @@ void TextField::SetNewFormat(const FormatPatch& p) {
   Format f = *newFormat_;
   p.ApplyTo(f);
   newFormat_ = std::make_shared<Format>(f);
+  if (content_.chars.empty()) Touch();  // an empty line is as high as this format
 }
 
 void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
@@ -941,6 +942,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.multiline = opts_.multiline;
   box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
+  box.emptyFormat = newFormat_.get();
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
     look->layout = LayOut(content_, box, &fonts);
