@@ -62,7 +62,7 @@ Value GetMember(Machine& m, TextFormatObject& t, int k) {
   switch (k) {
     case kFont: return OptStr(m, p.font);
     case kSize: return OptNum(p.size);
-    case kColor: return p.color ? Value::Number(*p.color) : Value::Null();
+    case kColor: return p.color ? Value::Int(static_cast<std::int32_t>(*p.color)) : Value::Null();
     case kBold: return OptBool(p.bold);
     case kItalic: return OptBool(p.italic);
     case kUnderline: return OptBool(p.underline);
@@ -88,17 +88,13 @@ Value GetMember(Machine& m, TextFormatObject& t, int k) {
   }
 }
 
-// Integer members are whole numbers in Flash: sizes and margins are ints.
+// Integer members are ints in Flash, converted as the processor does:
+// rounded half to even, and what does not fit (NaN too) is the lowest int.
 std::optional<double> WholeOrNull(Machine& m, const Value& v) {
   if (v.IsNullish()) return std::nullopt;
-  const double d = m.ToNumber(v);
-  if (!std::isfinite(d)) return std::nullopt;
-  return static_cast<double>(avm2::ToInt32(d));
-}
-std::optional<double> NumOrNull(Machine& m, const Value& v) {
-  if (v.IsNullish()) return std::nullopt;
-  const double d = m.ToNumber(v);
-  return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+  const double d = std::nearbyint(m.ToNumber(v));
+  if (!(d >= -2147483648.0 && d <= 2147483647.0)) return -2147483648.0;
+  return d;
 }
 std::optional<bool> BoolOrNull(Machine& m, const Value& v) {
   if (v.IsNullish()) return std::nullopt;
@@ -127,13 +123,11 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
       if (p.font && avm2::Utf16Length(*p.font) > kMaxFontName)
         p.font->resize(avm2::ByteOfUtf16Index(*p.font, kMaxFontName));
       break;
-    case kSize:
-      p.size = NumOrNull(m, v);
-      if (p.size) p.size = std::clamp(std::trunc(*p.size), 0.0, kMaxSize);
-      break;
+    case kSize: p.size = WholeOrNull(m, v); break;
     case kColor:
+      // Kept as the int it was given; a field takes its low 24 bits.
       if (v.IsNullish()) p.color.reset();
-      else p.color = m.ToUint(v) & 0xFFFFFF;
+      else p.color = static_cast<std::uint32_t>(m.ToInt(v));
       break;
     case kBold: p.bold = BoolOrNull(m, v); break;
     case kItalic: p.italic = BoolOrNull(m, v); break;
@@ -160,7 +154,10 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
     case kBlockIndent: p.blockIndent = WholeOrNull(m, v); break;
     case kBullet: p.bullet = BoolOrNull(m, v); break;
     case kKerning: p.kerning = BoolOrNull(m, v); break;
-    case kLetterSpacing: p.letterSpacing = NumOrNull(m, v); break;
+    case kLetterSpacing:
+      if (v.IsNullish()) p.letterSpacing.reset();
+      else p.letterSpacing = m.ToNumber(v);
+      break;
     case kTabStops: {
       if (v.IsNullish()) {
         p.tabStops.reset();
@@ -168,7 +165,7 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
       }
       std::vector<double> stops;
       if (auto* arr = avm2::AsArray(v))
-        for (const Value& e : arr->elems) stops.push_back(m.ToNumber(e));
+        for (const Value& e : arr->elems) stops.push_back(*WholeOrNull(m, e.IsNullish() ? Value::Int(0) : e));
       p.tabStops = std::move(stops);
       break;
     }
@@ -290,17 +287,26 @@ void Range(Machine& m, std::span<Value> a, std::size_t from, std::size_t length,
   const double ei = a.size() > from + 1 ? m.ToNumber(a[from + 1]) : -1;
   if (bi < 0 || !std::isfinite(bi)) {
     b = 0;
-    e = length;
+    e = ei < 0 || !std::isfinite(ei) ? length : static_cast<std::size_t>(ei);
+    if (e > length) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
     return;
   }
   b = static_cast<std::size_t>(bi);
   e = ei < 0 || !std::isfinite(ei) ? b + 1 : static_cast<std::size_t>(ei);
   if (b > length || e > length || e < b) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
 }
-// A format's empty font name leaves the field's font as it is.
+// A format as a field takes it: an empty font name leaves the field's font
+// as it is, the colour is 24 bits, and sizes stay in bounds the layout can
+// work in.
 FormatPatch Applied(const FormatPatch& p) {
   FormatPatch out = p;
   if (out.font && out.font->empty()) out.font.reset();
+  if (out.color) *out.color &= 0xFFFFFF;
+  if (out.size) *out.size = std::clamp(*out.size, 0.0, kMaxSize);
+  if (out.letterSpacing && !std::isfinite(*out.letterSpacing)) out.letterSpacing.reset();
+  if (out.letterSpacing) *out.letterSpacing = std::clamp(*out.letterSpacing, -kMaxSize, kMaxSize);
+  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.indent, &out.blockIndent, &out.leading})
+    if (*d) **d = std::clamp(**d, -kMaxSize, kMaxSize);
   return out;
 }
 NATIVE(TfSetTextFormat) {
@@ -313,10 +319,14 @@ NATIVE(TfSetTextFormat) {
   tf->SetFormat(b, e, Applied(t->p));
   return Value();
 }
+// An empty field has no format to read: every member is unset. A range
+// must hold at least one character.
 NATIVE(TfGetTextFormat) {
   FIELD_OR(Value::Null());
+  if (tf->Length() == 0) return NewTextFormat(m, FormatPatch());
   std::size_t b = 0, e = 0;
   Range(m, a, 0, tf->Length(), b, e);
+  if (b >= e) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   return NewTextFormat(m, tf->GetFormat(b, e));
 }
 NATIVE(TfGetDefaultFormat) {
@@ -720,11 +730,8 @@ std::string LowerAscii(std::string s) {
 void SetStyle(Machine& m, StyleSheetObject& s, const std::string& name, const Value& style) {
   const std::string key = LowerAscii(name);
   auto it = std::find_if(s.rules.begin(), s.rules.end(), [&](auto& r) { return r.first == key; });
-  if (style.IsNullish()) {
-    if (it != s.rules.end()) s.rules.erase(it);
-    return;
-  }
-  // The sheet keeps a copy: later changes to the object do not reach it.
+  // The sheet keeps a copy: later changes to the object do not reach it. A
+  // style that is no object keeps its name with nothing in it.
   Object* copy = m.NewObject();
   if (Object* o = style.AsObject(); o && o->dyn) {
     for (auto& [k, v] : o->dyn->items)
@@ -762,28 +769,92 @@ NATIVE(SsStyleNames) {
   return Value::Obj(m.NewArray(std::move(names)));
 }
 // CSS properties become camel-cased members: font-size -> fontSize.
+// Flash's own reading of CSS, all of the text or none of it: names come
+// camel-cased (font-size -> fontSize), values keep their trailing spaces.
 NATIVE(SsParseCss) {
   StyleSheetObject* s = Sso(self);
-  std::map<std::string, std::map<std::string, std::string>> parsed;
-  if (!s || !text::ParseCss(avm2::ArgStr(m, a, 0, ""), parsed)) return Value();
-  for (auto& [sel, props] : parsed) {
+  if (!s) return Value();
+  const std::optional<text::CssRules> parsed = text::ParseCssStrict(avm2::ArgStr(m, a, 0, ""), true);
+  if (!parsed) return Value();
+  for (const auto& [selector, props] : *parsed) {
     Object* o = m.NewObject();
-    for (auto& [name, value] : props) {
-      std::string camel;
-      bool up = false;
-      for (char c : name) {
-        if (c == '-') {
-          up = true;
-          continue;
-        }
-        camel += up ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-        up = false;
-      }
-      o->SetDyn(m.Intern(camel), m.Str(value));
-    }
-    SetStyle(m, *s, sel, Value::Obj(o));
+    for (const auto& [name, value] : props) o->SetDyn(m.Intern(name), m.Str(value));
+    SetStyle(m, *s, selector, Value::Obj(o));
   }
   return Value();
+}
+// The leading number of a style's value, as parseInt and parseFloat read it.
+double LeadingNumber(const std::string& v, bool whole) {
+  const char* p = v.c_str();
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+  char* end = nullptr;
+  const double d = whole ? static_cast<double>(std::strtoll(p, &end, 10)) : std::strtod(p, &end);
+  return end == p ? std::nan("") : d;
+}
+// "mono, sans-serif" -> "_typewriter,_sans": names without their leading
+// spaces, empty ones dropped, the generic families as Flash names them.
+std::string FontFamilies(const std::string& v) {
+  std::string out;
+  std::size_t i = 0;
+  while (i <= v.size()) {
+    const std::size_t comma = std::min(v.find(',', i), v.size());
+    std::string name = v.substr(i, comma - i);
+    name.erase(0, name.find_first_not_of(" \t\r\n"));
+    if (name == "mono") name = "_typewriter";
+    else if (name == "sans-serif") name = "_sans";
+    else if (name == "serif") name = "_serif";
+    if (!name.empty()) out += (out.empty() ? "" : ",") + name;
+    i = comma + 1;
+  }
+  return out;
+}
+// transform(style): the TextFormat a style object stands for, each
+// property read as Flash's own class reads it, through TextFormat's setters.
+NATIVE(SsTransform) {
+  const Value style = m.ArgOr(a, 0);
+  if (style.IsNullish()) return Value::Null();
+  if (!style.IsObject())
+    m.ThrowError("ReferenceError", std::string("Property textAlign not found on ") +
+                                       (style.type == avm2::Type::kBoolean ? "Boolean" : style.IsString() ? "String" : "Number") +
+                                       " and there is no default value.", 1069);
+  Object* made = m.Construct(TextFormatClass(m), {});
+  const Value tf = Value::Obj(made);
+  auto str = [&](const char* n) -> std::optional<std::string> {
+    const Value v = m.GetProperty(style, n);
+    if (!m.ToBoolean(v)) return std::nullopt;
+    return m.ToString(v);
+  };
+  auto set = [&](const char* n, const Value& v) { m.SetProperty(tf, n, v); };
+  if (auto v = str("textAlign")) set("align", m.Str(*v));
+  if (auto v = str("fontSize")) {
+    const double d = LeadingNumber(*v, true);
+    if (d > 0) set("size", Value::Number(d));
+  }
+  if (auto v = str("textDecoration")) {
+    if (*v == "none") set("underline", Value::Bool(false));
+    else if (*v == "underline") set("underline", Value::Bool(true));
+  }
+  if (auto v = str("marginLeft")) set("leftMargin", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("marginRight")) set("rightMargin", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("leading")) set("leading", Value::Number(LeadingNumber(*v, true)));
+  const Value kerning = m.GetProperty(style, "kerning");
+  const std::string k = kerning.IsUndefined() ? std::string() : m.ToString(kerning);
+  const double kd = LeadingNumber(k, true);
+  set("kerning", Value::Bool(k == "true" || (!std::isnan(kd) && kd != 0)));
+  if (auto v = str("letterSpacing")) set("letterSpacing", Value::Number(LeadingNumber(*v, false)));
+  if (auto v = str("fontFamily")) set("font", m.Str(FontFamilies(*v)));
+  if (auto v = str("display")) set("display", m.Str(*v));
+  if (auto v = str("fontWeight")) {
+    if (*v == "bold") set("bold", Value::Bool(true));
+    else if (*v == "normal") set("bold", Value::Bool(false));
+  }
+  if (auto v = str("fontStyle")) {
+    if (*v == "italic") set("italic", Value::Bool(true));
+    else if (*v == "normal") set("italic", Value::Bool(false));
+  }
+  if (auto v = str("textIndent")) set("indent", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("color")) set("color", Value::Number(text::ParseCssColor(*v).value_or(0)));
+  return tf;
 }
 std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
   auto rules = std::make_shared<text::StyleRules>();
@@ -1037,6 +1108,7 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   m.AddMethod(sheet, "getStyle", SsGetStyle);
   m.AddMethod(sheet, "clear", SsClear);
   m.AddMethod(sheet, "parseCSS", SsParseCss);
+  m.AddMethod(sheet, "transform", SsTransform);
   m.AddGetter(sheet, "styleNames", SsStyleNames);
 
   Class* font = m.DefineNativeClass("flash.text", "Font", obj, AllocFont);
