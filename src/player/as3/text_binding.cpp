@@ -887,7 +887,7 @@ NATIVE(TfSetStyleSheet) {
 struct FontObject : as3::NativeBase {
   FontObject() : NativeBase(as3::NativeKind::kFont) {}
   static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kFont; }
-  std::string name, style = "regular", type = "device";
+  std::string name, style, type;  // empty (null to scripts) for a Font linked to nothing
   const FontDef* def = nullptr;
 };
 Object* AllocFont(Machine& m, Class*) { return m.heap().New<FontObject>(); }
@@ -905,15 +905,9 @@ void FillFont(FontObject& f, const FontDef* d) {
   if (!d) return;
   f.name = FontName(*d);
   f.style = StyleName(d->bold, d->italic);
-  // Fonts of DefineFont3 lay out with their own advances, as CFF fonts do not.
-  f.type = "embedded";
+  f.type = d->cff ? "embeddedCFF" : "embedded";
 }
-const FontDef* LinkedFont(Machine& m, const Class* c) {
-  const int id = As3SymbolOf(m, c);
-  if (id <= 0) return nullptr;
-  const Character* ch = As3Library(m).Find(static_cast<std::uint16_t>(id));
-  return ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
-}
+const FontDef* LinkedFont(Machine& m, const Class* c) { return As3LinkedFont(m, c); }
 NATIVE(FontCtor) {
   if (FontObject* f = Fto(self)) FillFont(*f, LinkedFont(m, f->cls));
   return self;
@@ -924,11 +918,11 @@ NATIVE(FontGetName) {
 }
 NATIVE(FontGetStyle) {
   FontObject* f = Fto(self);
-  return f ? m.Str(f->style) : Value::Null();
+  return f && !f->style.empty() ? m.Str(f->style) : Value::Null();
 }
 NATIVE(FontGetType) {
   FontObject* f = Fto(self);
-  return f ? m.Str(f->type) : Value::Null();
+  return f && !f->type.empty() ? m.Str(f->type) : Value::Null();
 }
 NATIVE(FontHasGlyphs) {
   FontObject* f = Fto(self);
@@ -966,30 +960,36 @@ std::vector<std::string> DeviceFamilies() {
   FcPatternDestroy(pat);
   return {names.begin(), names.end()};
 }
-// Embedded fonts: those linked to classes and those registered; with
-// `true`, the machine's device fonts too, by name.
+// Embedded fonts: those registered and the movie's linked fonts with metrics
+// (a registered one of the movie is listed twice, as Flash does), in order of
+// name whatever the case; with `true`, the machine's device fonts after them.
 NATIVE(FontEnumerate) {
   const bool device = m.ToBoolean(m.ArgOr(a, 0));
   Class* fontClass = m.FindClass("flash.text::Font");
-  std::vector<Value> out;
-  std::vector<const FontDef*> seen;
-  auto add = [&](const FontDef* d) {
-    if (!d || std::find(seen.begin(), seen.end(), d) != seen.end()) return;
-    seen.push_back(d);
-    Object* o = m.Instantiate(fontClass);
-    if (FontObject* f = Fto(Value::Obj(o))) FillFont(*f, d);
-    out.push_back(Value::Obj(o));
-  };
-  for (const FontDef* d : As3RegisteredFonts(m)) add(d);
+  std::vector<const FontDef*> fonts = As3RegisteredFonts(m);
   for (const auto& [id, ch] : As3Library(m).characters) {
     if (ch->kind != Character::Kind::kFont) continue;
     const auto* d = static_cast<const FontDef*>(ch.get());
-    if (!d->glyphs.empty() && As3SymbolLinked(m, id)) add(d);
+    if (d->hasLayout && As3SymbolLinked(m, id)) fonts.push_back(d);
+  }
+  std::stable_sort(fonts.begin(), fonts.end(), [](const FontDef* x, const FontDef* y) {
+    const std::string a = LowerAscii(FontName(*x)), b = LowerAscii(FontName(*y));
+    return a < b;
+  });
+  std::vector<Value> out;
+  for (const FontDef* d : fonts) {
+    Object* o = m.Instantiate(fontClass);
+    if (FontObject* f = Fto(Value::Obj(o))) FillFont(*f, d);
+    out.push_back(Value::Obj(o));
   }
   if (device) {
     for (const std::string& n : DeviceFamilies()) {
       Object* o = m.Instantiate(fontClass);
-      if (FontObject* f = Fto(Value::Obj(o))) f->name = n;
+      if (FontObject* f = Fto(Value::Obj(o))) {
+        f->name = n;
+        f->style = "regular";
+        f->type = "device";
+      }
       out.push_back(Value::Obj(o));
     }
   }
@@ -997,25 +997,30 @@ NATIVE(FontEnumerate) {
 }
 
 // StaticText.text: the characters of its glyphs, a line end between
-// records on different baselines.
+// records on different baselines; null when it has no glyph, or a glyph
+// of no font the movie defines.
 NATIVE(StaticTextText) {
   Instance* i = As3Node(m, self);
-  if (!i || !i->def || i->def->kind != Character::Kind::kText) return m.Str("");
+  if (!i || !i->def || i->def->kind != Character::Kind::kText) return Value::Null();
   const auto& t = static_cast<const TextDef&>(*i->def);
-  const MovieLibrary& lib = As3Library(m);
+  const MovieLibrary& lib = As3LibraryOf(m, *i);
   std::u32string out;
   double lastY = 0;
-  bool first = true;
+  bool first = true, any = false;
   for (const auto& run : t.runs) {
+    if (run.glyphs.empty()) continue;
     if (!first && run.y != lastY) out += U'\r';
     first = false;
     lastY = run.y;
     const Character* ch = lib.Find(run.fontId);
-    const auto* font = ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
-    for (const auto& [glyph, advance] : run.glyphs)
-      if (font && glyph < font->codes.size()) out += static_cast<char32_t>(font->codes[glyph]);
+    if (!ch || ch->kind != Character::Kind::kFont) return Value::Null();
+    const auto& font = static_cast<const FontDef&>(*ch);
+    for (const auto& [glyph, advance] : run.glyphs) {
+      any = true;
+      if (glyph < font.codes.size()) out += static_cast<char32_t>(font.codes[glyph]);
+    }
   }
-  return m.Str(text::ToUtf8(out));
+  return any ? m.Str(text::ToUtf8(out)) : Value::Null();
 }
 
 NATIVE(LineMetricsCtor) {
