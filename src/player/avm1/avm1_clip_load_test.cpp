@@ -38,7 +38,8 @@ Actions HolderLoading(const std::string& file) {
                                          .Append(SetRoot("h", Member(Var("t"), "_height")))
                                          .Append(SetRoot("kid", Actions().Append(Member(Var("t"), "kid"))
                                                                     .Raw(Code(Action::kTypeOf))))
-                                         .Append(SetRoot("same", Bin(Var("t"), Var("holder"), Action::kStrictEquals))))));
+                                         .Append(SetRoot("same", Bin(Var("t"), Var("holder"), Action::kStrictEquals)))
+                                         .Append(SetRoot("version", Method(Var("t"), "getSWFVersion"))))));
   a.Append(SetMember(Var("mcl"), "onLoadError", Function({"t", "code"}, SetRoot("error", Var("code")))));
   a.Append(Do(Var("mcl"), "loadClip", {Str(file), Var("holder")}));
   return a;
@@ -56,6 +57,7 @@ TEST(Avm1ClipLoad, APictureReplacesTheClipsContentAndKeepsTheClip) {
   EXPECT_EQ(r.Get("w"), "20");
   EXPECT_EQ(r.Get("h"), "10");
   EXPECT_EQ(r.Get("kid"), "undefined");  // children go
+  EXPECT_EQ(r.Get("version"), "-1");     // a picture is no movie
   EXPECT_EQ(r.Get("holder._x"), "10");   // the transform stays
   EXPECT_EQ(r.Get("holder.tag"), "kept");
   gdi::Bitmap bmp;

@@ -261,7 +261,7 @@ TEST(Avm1Clips, TellTargetOfAClipGoesByItsPath) {
   Set(a, "mark", Str("here"));
   a.SetTarget("");
   Set(a, "firstMark", Member(Var("first"), "mark"));
-  Set(a, "secondMark", Member(Var("second"), "mark"));
+  Set(a, "secondMark", Op(Member(Var("second"), "mark"), kTypeOf));
   b.DoAction(a.Stop()).ShowFrame();
   Played r(b);
   EXPECT_EQ(r.Get("firstMark"), "here");

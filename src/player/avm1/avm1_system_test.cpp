@@ -70,8 +70,9 @@ TEST(Avm1System, ContextMenuItemDefaults) {
   Actions a;
   Set(a, "i", New("ContextMenuItem", {}));
   for (const char* p : {"caption", "onSelect", "separatorBefore", "enabled", "visible"}) {
-    Set(a, p, Member(Var("i"), p));
+    Set(a, p, Op(Member(Var("i"), p), kTypeOf));
   }
+  for (const char* p : {"separatorBefore", "enabled", "visible"}) Set(a, std::string(p) + "Value", Member(Var("i"), p));
   Set(a, "j", New("ContextMenuItem", {Str("x"), Undef(), Int(1), Int(0), Str("")}));
   Set(a, "jSep", Member(Var("j"), "separatorBefore"));
   Set(a, "jEnabled", Member(Var("j"), "enabled"));
@@ -79,9 +80,10 @@ TEST(Avm1System, ContextMenuItemDefaults) {
   Played r(Script(a));
   EXPECT_EQ(r.Get("caption"), "undefined");
   EXPECT_EQ(r.Get("onSelect"), "undefined");
-  EXPECT_EQ(r.Get("separatorBefore"), "false");
-  EXPECT_EQ(r.Get("enabled"), "true");
-  EXPECT_EQ(r.Get("visible"), "true");
+  EXPECT_EQ(r.Get("separatorBefore"), "boolean");
+  EXPECT_EQ(r.Get("separatorBeforeValue"), "false");
+  EXPECT_EQ(r.Get("enabledValue"), "true");
+  EXPECT_EQ(r.Get("visibleValue"), "true");
   EXPECT_EQ(r.Get("jSep"), "true");
   EXPECT_EQ(r.Get("jEnabled"), "false");
   EXPECT_EQ(r.Get("jVisible"), "false");

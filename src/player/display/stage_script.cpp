@@ -528,6 +528,8 @@ int Stage::ClipSwfVersion(ClipHandle clip) {
   const TimelineState* tl = TimelineOf(clip);
   if (!tl) return 0;
   if (tl->loadedBytes && *tl->loadedBytes < 0) return -1;
+  // A loaded picture is no movie: its timeline has no library of its own.
+  if (tl->loadedBytes && !tl->lib && tl->def == &emptySprite_.timeline) return -1;
   return LibOf(*tl).movie.version;
 }
 
