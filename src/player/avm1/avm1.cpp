@@ -1085,15 +1085,45 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
   const auto dot = name.find('.');
   if (dot != std::string::npos && dot > 0 && name != "..") {
-    AsValue v = GetVar(ctx, name.substr(0, dot));
-    std::size_t i = dot + 1;
-    while (i <= name.size() && !v.IsNullish()) {
-      std::size_t j = name.find('.', i);
-      if (j == std::string::npos) j = name.size();
-      v = Get(v, name.substr(i, j - i));
-      i = j + 1;
+    // The rest of the path from the first name's value; `whole` tells
+    // whether every step before the last reached an object or a clip and
+    // the last found something.
+    auto walk = [&](AsValue v, bool& whole) {
+      whole = true;
+      std::size_t i = dot + 1;
+      while (i <= name.size() && !v.IsNullish()) {
+        std::size_t j = name.find('.', i);
+        if (j == std::string::npos) j = name.size();
+        v = Get(v, name.substr(i, j - i));
+        if (j < name.size() && v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) whole = false;
+        i = j + 1;
+      }
+      if (v.IsUndefined()) whole = false;  // nothing at its end either
+      return v;
+    };
+    const std::string first = name.substr(0, dot);
+    bool whole = false;
+    const AsValue loose = walk(GetVar(ctx, first), whole);
+    if (whole || first.empty() || first[0] == '_' || EqualsNoCase(first, "this")) return loose;
+    // A path that breaks off in one scope is looked for again in the scopes
+    // around it, out to the globals.
+    const std::vector<AsValue> scope = ctx.scope;
+    AsValue found = loose;
+    for (int guard = 0; guard < 64; ++guard) {
+      AsValue holder, v;
+      if (!LookupScope(ctx, first, v, &holder)) break;
+      if (const AsValue r = walk(v, whole); whole) {
+        found = r;
+        break;
+      }
+      auto at = std::find_if(ctx.scope.begin(), ctx.scope.end(), [&](const AsValue& e) {
+        return e.type == holder.type && (e.type == AsValue::Type::kObject ? e.obj == holder.obj : e.clip == holder.clip);
+      });
+      if (at == ctx.scope.end()) break;  // the globals: nothing further out
+      ctx.scope.erase(at, ctx.scope.end());
     }
-    return v;
+    ctx.scope = scope;
+    return found;
   }
   // `this` by name: in any case at the top of a timeline's actions before
   // version 7, only so spelt in functions (and not at all in those that

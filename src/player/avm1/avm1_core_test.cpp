@@ -308,6 +308,30 @@ TEST(Avm1Clips, NewerClipMethodsAreHiddenFromOlderMovies) {
   EXPECT_EQ(typeOf(8, "getRect"), "function");
 }
 
+// A dotted variable path that breaks off in the timeline (a step that is no
+// object, or nothing at its end) is looked for again in the globals.
+TEST(Avm1Runtime, DottedPathsFallBackToOuterScopes) {
+  auto b = Movie();
+  Actions a;
+  a.Append(SetMember(Var("_global"), "a", Object({{"b", Object({{"c", Str("global")}})}})));
+  Set(a, "a", Object({{"b", Str("text")}}));
+  Set(a, "throughText", Var("a.b.c"));
+  Set(a, "a", Object({{"b", Object({})}}));
+  Set(a, "missingEnd", Var("a.b.c"));
+  Set(a, "a", Object({{"b", Object({{"c", Str("mine")}})}}));
+  Set(a, "own", Var("a.b.c"));
+  Set(a, "s", Str("abc"));
+  Set(a, "length", Var("s.length"));
+  Set(a, "nothing", Op(Var("none.x.y"), kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("throughText"), "global");
+  EXPECT_EQ(r.Get("missingEnd"), "global");
+  EXPECT_EQ(r.Get("own"), "mine");
+  EXPECT_EQ(r.Get("length"), "3");
+  EXPECT_EQ(r.Get("nothing"), "undefined");
+}
+
 // A clip that has no variables yet still reports MovieClip's prototype.
 TEST(Avm1Classes, AFreshClipsProtoIsMovieClipPrototype) {
   auto b = Movie();
