@@ -311,15 +311,23 @@ int ClampToInt(double d) {
   return static_cast<int>(std::clamp(std::trunc(d), -2147483647.0, 2147483647.0));
 }
 
-Avm1::Avm1(Stage& stage, int version) : stage_(stage), version_(version) {
+Avm1::Avm1(Stage& stage, int version)
+    : stage_(stage), version_(version), keyVersion_(version), wideEmptyBounds_(version >= 8) {
   tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
   InstallBuiltins();
 }
 Avm1::~Avm1() = default;
 
 // Names are case-blind before version 7, by Flash's case tables beyond ASCII.
+double Avm1::EmptyBoundsSentinel(bool transformed) {
+  // 0x7FFFFFF twips: exact in double precision, 0x8000000 once a
+  // single-precision transform has rounded it.
+  if (version_ >= 8) wideEmptyBounds_ = true;
+  return transformed && wideEmptyBounds_ ? 6710886.4 : 6710886.35;
+}
+
 std::string Avm1::Key(std::string_view name) const {
-  if (version_ >= 7) return std::string(name);
+  if (keyVersion_ >= 7) return std::string(name);
   std::string low = Lower(name);
   if (std::none_of(low.begin(), low.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) return low;
   std::string out;
@@ -954,6 +962,8 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   AsValue out;
   const std::string key = Key(name);
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
+  // A clip whose variables are not made yet still has MovieClip's prototype.
+  if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
   // A child clip by instance name.
   for (auto& [depth, inst] : tl->list) {
     if (!inst.name.empty() && EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
@@ -1015,6 +1025,16 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
 
 // ---- variables ---------------------------------------------------------------
 
+// The clip a scope entry stands for. The timeline that timeline actions run
+// in (the first entry) may be removed while they run: the clip the actions
+// belong to answers for it, or the main timeline once that is gone too.
+static ClipHandle LiveScopeClip(Avm1& vm, const AsValue& entry, bool timelineEntry, ClipHandle base) {
+  const ClipHandle clip = vm.ClipOf(entry);
+  Stage& stage = vm.GetStage();
+  if (stage.TimelineOf(clip) || !timelineEntry || entry.clip == kNoClip) return clip;
+  return stage.TimelineOf(base) ? base : kRootClip;
+}
+
 bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder) {
   const std::string key = Key(name);
   for (auto it = ctx.scope.rbegin(); it != ctx.scope.rend(); ++it) {
@@ -1024,7 +1044,8 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
         return true;
       }
     } else if (it->type == AsValue::Type::kClip) {
-      const ClipHandle clip = ClipOf(*it);
+      const ClipHandle clip =
+          LiveScopeClip(*this, *it, !ctx.inFunction && std::next(it) == ctx.scope.rend(), ctx.base);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
       // From version 6 a timeline in scope answers `this` with itself.
@@ -1064,15 +1085,45 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
   const auto dot = name.find('.');
   if (dot != std::string::npos && dot > 0 && name != "..") {
-    AsValue v = GetVar(ctx, name.substr(0, dot));
-    std::size_t i = dot + 1;
-    while (i <= name.size() && !v.IsNullish()) {
-      std::size_t j = name.find('.', i);
-      if (j == std::string::npos) j = name.size();
-      v = Get(v, name.substr(i, j - i));
-      i = j + 1;
+    // The rest of the path from the first name's value; `whole` tells
+    // whether every step before the last reached an object or a clip and
+    // the last found something.
+    auto walk = [&](AsValue v, bool& whole) {
+      whole = true;
+      std::size_t i = dot + 1;
+      while (i <= name.size() && !v.IsNullish()) {
+        std::size_t j = name.find('.', i);
+        if (j == std::string::npos) j = name.size();
+        v = Get(v, name.substr(i, j - i));
+        if (j < name.size() && v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) whole = false;
+        i = j + 1;
+      }
+      if (v.IsUndefined()) whole = false;  // nothing at its end either
+      return v;
+    };
+    const std::string first = name.substr(0, dot);
+    bool whole = false;
+    const AsValue loose = walk(GetVar(ctx, first), whole);
+    if (whole || first.empty() || first[0] == '_' || EqualsNoCase(first, "this")) return loose;
+    // A path that breaks off in one scope is looked for again in the scopes
+    // around it, out to the globals.
+    const std::vector<AsValue> scope = ctx.scope;
+    AsValue found = loose;
+    for (int guard = 0; guard < 64; ++guard) {
+      AsValue holder, v;
+      if (!LookupScope(ctx, first, v, &holder)) break;
+      if (const AsValue r = walk(v, whole); whole) {
+        found = r;
+        break;
+      }
+      auto at = std::find_if(ctx.scope.begin(), ctx.scope.end(), [&](const AsValue& e) {
+        return e.type == holder.type && (e.type == AsValue::Type::kObject ? e.obj == holder.obj : e.clip == holder.clip);
+      });
+      if (at == ctx.scope.end()) break;  // the globals: nothing further out
+      ctx.scope.erase(at, ctx.scope.end());
     }
-    return v;
+    ctx.scope = scope;
+    return found;
   }
   // `this` by name: in any case at the top of a timeline's actions before
   // version 7, only so spelt in functions (and not at all in those that
@@ -1117,7 +1168,9 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
       }
     } else if (it->type == AsValue::Type::kClip) {
       // The innermost timeline takes new variables.
-      if (const ClipHandle clip = ClipOf(*it); stage_.TimelineOf(clip)) {
+      if (const ClipHandle clip =
+              LiveScopeClip(*this, *it, !ctx.inFunction && std::next(it) == ctx.scope.rend(), ctx.base);
+          stage_.TimelineOf(clip)) {
         SetClipMember(clip, name, v);
         return;
       }
@@ -1230,10 +1283,10 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   }
   // Function bodies run with version 5 rules at least (real booleans,
   // Infinity) even in a Flash 4 movie.
-  const int movieVersion = version_;
-  version_ = std::max(version_, 5);
+  const int callerVersion = version_;
+  version_ = std::max(f.version ? f.version : version_, 5);
   AsValue r = Execute(f.code, ctx);
-  version_ = movieVersion;
+  version_ = callerVersion;
   --depth_;
   if (!running_) halted_ = false;
   return r;
@@ -1309,7 +1362,11 @@ void Avm1::Run(ClipHandle clip, std::span<const std::uint8_t> code) {
   ctx.regs.assign(4, AsValue{});
   if (tracing_) TraceLine("run actions on " + Describe(ctx.thisv));
   throwing_ = false;
+  // A loaded movie's actions keep the rules of its own SWF version.
+  const int outer = version_;
+  if (const int v = stage_.ClipSwfVersion(clip); v > 0) version_ = v;
   Execute(code, ctx);
+  version_ = outer;
   if (!running_) halted_ = false;
   ReportUncaught(*this, throwing_, thrown_);
 }

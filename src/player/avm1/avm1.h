@@ -81,6 +81,7 @@ struct AsFunction {
   std::uint8_t registers = 4;
   bool v2 = false;
   std::string name;
+  int version = 0;  // the SWF version of the movie that defined it (0: native)
 };
 
 struct AsProperty {
@@ -183,6 +184,9 @@ class Avm1 {
 
   // Used by the built-ins.
   int Version() const { return version_; }
+  // An empty clip's sentinel bound, in pixels, as the running movie reads
+  // it in another clip's space (`transformed`) or its own.
+  double EmptyBoundsSentinel(bool transformed);
   Stage& GetStage() { return stage_; }
   AsObject* NewObject(AsObject* proto = nullptr);
   AsObject* NewArray(std::vector<AsValue> elems = {});
@@ -374,7 +378,14 @@ class Avm1 {
   void MarkTimeline(TimelineState& tl, int nesting);
 
   Stage& stage_;
+  // The running code's SWF version (that of the movie it came from); names
+  // keep the main movie's case rule, so that objects shared between movies
+  // keep one key each.
   int version_;
+  const int keyVersion_;
+  // Once a version 8 movie measures an empty clip, the sentinel box reads
+  // through the single-precision transform for every movie.
+  bool wideEmptyBounds_;
   std::vector<std::unique_ptr<AsObject>> heap_;
   std::size_t lastLive_ = 1024;
   AsObject* global_ = nullptr;

@@ -226,7 +226,15 @@ AsValue Avm1::MakeString(std::string s) {
   return AsValue::String(std::move(s));
 }
 
-TimelineState* Avm1::TargetTimeline(ActionFrame& f) { return stage_.TimelineOf(f.ctx.target); }
+TimelineState* Avm1::TargetTimeline(ActionFrame& f) {
+  // A target removed while the actions run gives way to the clip they
+  // belong to, or to the main timeline once that is gone too; an unknown
+  // target (kNoClip) stays none.
+  if (f.ctx.target != kNoClip && !stage_.TimelineOf(f.ctx.target)) {
+    SetTarget(f, stage_.TimelineOf(f.ctx.base) ? f.ctx.base : kRootClip);
+  }
+  return stage_.TimelineOf(f.ctx.target);
+}
 
 void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
   // An unknown target (kNoClip): later actions do nothing.
@@ -299,8 +307,11 @@ void Avm1::ActSetTarget(ActionFrame& f) { SetTargetByName(f, f.r.String("TargetN
 
 void Avm1::ActSetTarget2(ActionFrame& f) {
   const AsValue v = f.Pop();
-  if (v.type == AsValue::Type::kClip) SetTarget(f, ClipOf(v));
-  else SetTargetByName(f, ToString(v));
+  if (v.type != AsValue::Type::kClip) return SetTargetByName(f, ToString(v));
+  // A clip is targeted by its present path, without its toString: the
+  // first clip of that name wins, whichever the reference held.
+  const ClipHandle clip = ClipOf(v);
+  SetTarget(f, clip == kNoClip ? kNoClip : stage_.Resolve(kRootClip, ClipPathText(stage_.PathOf(clip), false)));
 }
 
 void Avm1::ActGotoFrame2(ActionFrame& f) {
@@ -921,6 +932,7 @@ void Avm1::DefineFunction(ActionFrame& f, bool v2) {
   fn->code = f.code.subspan(f.pc, size);
   f.pc += size;
   fn->pool = f.ctx.pool;
+  fn->version = version_;
   fn->scope = f.ctx.scope;
   if (fn->scope.size() > kMaxScopes) fn->scope.erase(fn->scope.begin() + 1, fn->scope.end() - kMaxScopes);
   const std::string name = fn->name;

@@ -256,6 +256,14 @@ AsValue McBytesLoaded(Avm1& vm, const AsValue& self, AsArgs) {
   return AsValue::Number(static_cast<double>(vm.GetStage().ClipBytes(vm.ClipOf(self), false)));
 }
 
+AsValue McGetDepth(Avm1& vm, const AsValue& self, AsArgs);
+
+// The version of the movie the clip comes from: a loaded movie keeps its own.
+AsValue McSwfVersion(Avm1& vm, const AsValue& self, AsArgs) {
+  if (self.type != AsValue::Type::kClip) return {};
+  return AsValue::Number(vm.GetStage().ClipSwfVersion(vm.ClipOf(self)));
+}
+
 AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type != AsValue::Type::kClip) return {};
   int depth = 0;
@@ -271,7 +279,8 @@ AsValue McSwapDepths(Avm1& vm, const AsValue& self, AsArgs a) {
     a[0] = other;
     const AsValue d = vm.Get(a[0], "getDepth");
     std::vector<AsValue> none;
-    const AsValue v = vm.Call(d, a[0], none);
+    // Before Flash 6 scripts see no getDepth: the clip's own depth counts.
+    const AsValue v = d.type == AsValue::Type::kObject ? vm.Call(d, a[0], none) : McGetDepth(vm, a[0], none);
     if (v.type != AsValue::Type::kNumber) return {};
     depth = ToInt32(v.num);
   } else if (Arg(a, 0).type == AsValue::Type::kNumber) {
@@ -377,6 +386,8 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
   Stage& stage = vm.GetStage();
   const ClipHandle clip = vm.ClipOf(self);
   const ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  // Every measure by a version 8 movie counts, whether the clip is empty or not.
+  const double sentinel = vm.EmptyBoundsSentinel(space != clip);
   Instance* inst = ClipNode(vm, self);
   Rect local;
   bool any = false;
@@ -419,10 +430,8 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
     }
     if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
   } else if (!any && (inst || clip == kRootClip)) {
-    // An empty clip: Flash's sentinel box, 0x7FFFFFF twips. Measured in
-    // another clip's space by a Flash 8 movie or later it passes through a
-    // single-precision transform and reads 6710886.4.
-    const double sentinel = vm.Version() >= 8 && space != clip ? 6710886.4 : 6710886.35;
+    // An empty clip: Flash's sentinel box, 0x7FFFFFF twips, read in the
+    // clip's own space as it is.
     box[0] = box[1] = box[2] = box[3] = sentinel * 20;
   }
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
@@ -637,6 +646,7 @@ void Avm1::InstallBuiltins() {
       {"createEmptyMovieClip", McCreateEmpty},
       {"getBytesLoaded", McBytesLoaded},
       {"getBytesTotal", McBytesTotal},
+      {"getSWFVersion", McSwfVersion},
       {"swapDepths", McSwapDepths},
       {"hitTest", McHitTest},
       {"getDepth", McGetDepth},
@@ -652,6 +662,12 @@ void Avm1::InstallBuiltins() {
       {"setMask", McSetMask},
   };
   for (auto& [n, f] : clipMethods) fn(clipProto_, n, f);
+  // Methods newer than Flash 5 stay out of sight of older movies' code.
+  const std::pair<const char*, std::uint16_t> newerMethods[] = {
+      {"getDepth", kPropVersion5},           {"createEmptyMovieClip", kPropVersion5},
+      {"setMask", kPropVersion5},            {"getInstanceAtDepth", kPropVersion7},
+      {"getNextHighestDepth", kPropVersion7}, {"getRect", kPropVersion8}};
+  for (auto& [n, bits] : newerMethods) clipProto_->props[Key(n)].versions = bits;
 
   AsObject* objectCtor = ctor("Object", ObjectCtor, objectProto_);
   fn(objectCtor, "registerClass", ObjRegisterClass);

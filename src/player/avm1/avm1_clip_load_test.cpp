@@ -38,7 +38,8 @@ Actions HolderLoading(const std::string& file) {
                                          .Append(SetRoot("h", Member(Var("t"), "_height")))
                                          .Append(SetRoot("kid", Actions().Append(Member(Var("t"), "kid"))
                                                                     .Raw(Code(Action::kTypeOf))))
-                                         .Append(SetRoot("same", Bin(Var("t"), Var("holder"), Action::kStrictEquals))))));
+                                         .Append(SetRoot("same", Bin(Var("t"), Var("holder"), Action::kStrictEquals)))
+                                         .Append(SetRoot("version", Method(Var("t"), "getSWFVersion"))))));
   a.Append(SetMember(Var("mcl"), "onLoadError", Function({"t", "code"}, SetRoot("error", Var("code")))));
   a.Append(Do(Var("mcl"), "loadClip", {Str(file), Var("holder")}));
   return a;
@@ -56,6 +57,7 @@ TEST(Avm1ClipLoad, APictureReplacesTheClipsContentAndKeepsTheClip) {
   EXPECT_EQ(r.Get("w"), "20");
   EXPECT_EQ(r.Get("h"), "10");
   EXPECT_EQ(r.Get("kid"), "undefined");  // children go
+  EXPECT_EQ(r.Get("version"), "-1");     // a picture is no movie
   EXPECT_EQ(r.Get("holder._x"), "10");   // the transform stays
   EXPECT_EQ(r.Get("holder.tag"), "kept");
   gdi::Bitmap bmp;
@@ -255,6 +257,57 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
   r.player.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);  // its own shape 1
   EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
+}
+
+// A loaded movie keeps its own SWF version: its actions and the functions
+// it defines convert by its rules wherever they are called from, and
+// getSWFVersion names it. The address's query sets variables on the
+// loaded movie's timeline.
+TEST(Avm1ClipLoad, ALoadedMovieKeepsItsOwnVersionAndItsQueryVariables) {
+  TempFolder folder;
+  const Actions undefText = Bin(Str("a"), Undef(), Action::kAdd2);
+  Actions child;
+  child.Append(SetRoot("childText", undefText));
+  child.Append(SetRoot("childFn", Function({}, Actions().Append(undefText).Raw(Code(Action::kReturn)))));
+  child.Append(SetRoot("childQuery", Var("q")));
+  Script(child, 7).WriteFile(folder.Dir() / "child.swf");
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(1)}));
+  a.Append(Do(Var("holder"), "loadMovie", {Str("child.swf?q=a%20b&r=1")}));
+  a.Append(SetRoot("onEnterFrame", Function({}, SetRoot("called", Call("childFn"))
+                                                    .Append(SetRoot("rootText", undefText))
+                                                    .Append(SetRoot("childVersion", Method(Var("holder"), "getSWFVersion")))
+                                                    .Append(SetRoot("rootVersion", Method(Var("_root"), "getSWFVersion"))))));
+  PlayedFile r(folder, Script(a, 6));
+  r.player.AdvanceTo(500);
+  EXPECT_EQ(r.Get("childText"), "aundefined");
+  EXPECT_EQ(r.Get("called"), "aundefined");
+  EXPECT_EQ(r.Get("rootText"), "a");
+  EXPECT_EQ(r.Get("childVersion"), "7");
+  EXPECT_EQ(r.Get("rootVersion"), "6");
+  EXPECT_EQ(r.Get("childQuery"), "a b");
+  EXPECT_EQ(r.Get("holder.r"), "1");
+}
+
+// An empty clip measures 0x7FFFFFF twips; once a version 8 movie has
+// measured any clip, every movie reads the single-precision value in
+// another clip's space.
+TEST(Avm1ClipLoad, TheEmptyClipSentinelWidensOnceAVersion8MovieMeasures) {
+  TempFolder folder;
+  Actions child;
+  child.Append(Do(Method(Var("_root"), "getBounds", {})));
+  Script(child, 8).WriteFile(folder.Dir() / "child.swf");
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("empty"), Int(1)}));
+  a.Append(SetRoot("before", Member(Method(Var("empty"), "getBounds", {Var("_root")}), "xMin")));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(2)}));
+  a.Append(Do(Var("holder"), "loadMovie", {Str("child.swf")}));
+  a.Append(SetRoot("onEnterFrame", Function({}, SetRoot("after", Member(Method(Var("empty"), "getBounds", {Var("_root")}),
+                                                                        "xMin")))));
+  PlayedFile r(folder, Script(a, 7));
+  EXPECT_EQ(r.Get("before"), "6710886.35");
+  r.player.AdvanceTo(500);
+  EXPECT_EQ(r.Get("after"), "6710886.4");
 }
 
 }  // namespace

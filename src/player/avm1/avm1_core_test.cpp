@@ -248,6 +248,100 @@ TEST(Avm1Clips, SwapDepthsOnlyAmongSiblings) {
   EXPECT_EQ(r.Get("field"), "_level0.field");
 }
 
+// tellTarget(clip) goes by the clip's present path, not by the reference:
+// of two clips of one name the first found wins, and a clip's own
+// toString is not asked.
+TEST(Avm1Clips, TellTargetOfAClipGoesByItsPath) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "first", Method(Var("_root"), "createEmptyMovieClip", {Str("twin"), Int(1)}));
+  Set(a, "second", Method(Var("_root"), "createEmptyMovieClip", {Str("twin"), Int(2)}));
+  a.Append(SetMember(Var("second"), "toString", Fn(Actions().PushString("first").Raw(kReturn))));
+  a.Append(Var("second")).Raw(Code(Action::kSetTarget2));
+  Set(a, "mark", Str("here"));
+  a.SetTarget("");
+  Set(a, "firstMark", Member(Var("first"), "mark"));
+  Set(a, "secondMark", Op(Member(Var("second"), "mark"), kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("firstMark"), "here");
+  EXPECT_EQ(r.Get("secondMark"), "undefined");
+}
+
+// A tellTarget's clip removed inside the block: the actions go on in the
+// clip they belong to, reading and writing its variables.
+TEST(Avm1Clips, ARemovedTargetGivesWayToTheBaseClip) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "known", Str("root's"));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("t"), Int(1)}));
+  a.SetTarget("t");
+  Set(a, "inside", Str("t's"));
+  a.Append(Do(Member(Var("_root"), "t"), "removeMovieClip", {}));
+  Set(a, "seen", Var("known"));
+  Set(a, "written", Str("after"));
+  a.SetTarget("");
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("seen"), "root's");
+  EXPECT_EQ(r.Get("written"), "after");
+  EXPECT_EQ(r.Get("inside"), "");  // that one went with the clip
+}
+
+// MovieClip methods newer than a movie's version are not there for it.
+TEST(Avm1Clips, NewerClipMethodsAreHiddenFromOlderMovies) {
+  Actions a;
+  for (const char* m : {"getDepth", "getNextHighestDepth", "getRect", "swapDepths"}) {
+    Set(a, m, Op(Member(Var("_root"), m), Code(Action::kTypeOf)));
+  }
+  auto typeOf = [&](std::uint8_t version, const char* m) {
+    auto b = Movie(version);
+    b.DoAction(Actions().Append(a).Stop()).ShowFrame();
+    return Played(b).Get(m);
+  };
+  EXPECT_EQ(typeOf(5, "getDepth"), "undefined");
+  EXPECT_EQ(typeOf(5, "swapDepths"), "function");
+  EXPECT_EQ(typeOf(6, "getDepth"), "function");
+  EXPECT_EQ(typeOf(6, "getNextHighestDepth"), "undefined");
+  EXPECT_EQ(typeOf(7, "getNextHighestDepth"), "function");
+  EXPECT_EQ(typeOf(7, "getRect"), "undefined");
+  EXPECT_EQ(typeOf(8, "getRect"), "function");
+}
+
+// A dotted variable path that breaks off in the timeline (a step that is no
+// object, or nothing at its end) is looked for again in the globals.
+TEST(Avm1Runtime, DottedPathsFallBackToOuterScopes) {
+  auto b = Movie();
+  Actions a;
+  a.Append(SetMember(Var("_global"), "a", Object({{"b", Object({{"c", Str("global")}})}})));
+  Set(a, "a", Object({{"b", Str("text")}}));
+  Set(a, "throughText", Var("a.b.c"));
+  Set(a, "a", Object({{"b", Object({})}}));
+  Set(a, "missingEnd", Var("a.b.c"));
+  Set(a, "a", Object({{"b", Object({{"c", Str("mine")}})}}));
+  Set(a, "own", Var("a.b.c"));
+  Set(a, "s", Str("abc"));
+  Set(a, "length", Var("s.length"));
+  Set(a, "nothing", Op(Var("none.x.y"), kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("throughText"), "global");
+  EXPECT_EQ(r.Get("missingEnd"), "global");
+  EXPECT_EQ(r.Get("own"), "mine");
+  EXPECT_EQ(r.Get("length"), "3");
+  EXPECT_EQ(r.Get("nothing"), "undefined");
+}
+
+// A clip that has no variables yet still reports MovieClip's prototype.
+TEST(Avm1Classes, AFreshClipsProtoIsMovieClipPrototype) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "same", Bin(Member(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(1)}), "__proto__"),
+                     Member(Var("MovieClip"), "prototype"), Code(Action::kStrictEquals)));
+  b.DoAction(a.Stop()).ShowFrame();
+  EXPECT_EQ(Played(b).Get("same"), "true");
+}
+
 // An empty clip's bounds are Flash's sentinel, 6710886.35; a Flash 8 movie
 // measuring them in another clip's space reads 6710886.4.
 TEST(Avm1Clips, EmptyClipBoundsSentinelByVersion) {

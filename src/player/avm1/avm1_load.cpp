@@ -117,6 +117,14 @@ void DecodeInto(Avm1& vm, const AsValue& into, const std::string& text) {
 
 // ---- completing loads
 
+// A movie loaded as "child.swf?a=1&b=2" finds a and b on its main timeline.
+void SetQueryVariables(Avm1& vm, ClipHandle clip, const std::string& url) {
+  const std::size_t q = url.find('?');
+  if (q == std::string::npos) return;
+  const std::size_t end = url.find('#', q);
+  DecodeInto(vm, vm.ClipValue(clip), url.substr(q + 1, end == std::string::npos ? std::string::npos : end - q - 1));
+}
+
 enum class Content { kUnknown, kPicture, kMovie };
 
 Content ContentOf(const std::string& data) {
@@ -182,6 +190,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
           case Content::kMovie:
             shown = vm.Charge(text.size()) &&
                     stage.LoadMovieInto(clip, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+            if (shown) SetQueryVariables(vm, clip, r.url);
             break;
           case Content::kUnknown:
             // Flash counts a file it cannot show as loaded, with no bytes:

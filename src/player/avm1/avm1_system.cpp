@@ -167,6 +167,122 @@ std::string JsQuote(const std::string& s) {
   return out;
 }
 
+// ---- ContextMenu, ContextMenuItem: the menu's model; no menu is shown.
+
+// Flash's own menu entries, in the order the constructor makes them.
+constexpr const char* kBuiltInItems[] = {"print", "forward_back", "rewind", "loop", "play", "quality", "zoom", "save"};
+
+AsValue MakeMenu(Avm1& vm, AsObject* menu, const AsValue& onSelect) {
+  vm.SetProp(menu, "onSelect", onSelect);
+  AsObject* items = vm.NewObject(vm.ObjectProto());
+  for (const char* n : kBuiltInItems) vm.SetProp(items, n, AsValue::Bool(true));
+  vm.SetProp(menu, "builtInItems", AsValue::Object(items));
+  vm.SetProp(menu, "customItems", AsValue::Object(vm.NewArray()));
+  return AsValue::Object(menu);
+}
+
+AsValue MenuCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  AsObject* menu = Self(self);
+  if (!menu) return {};
+  MakeMenu(vm, menu, Arg(a, 0));
+  return {};
+}
+
+// The menu's class, read again from the global so that a script's own
+// prototype changes reach the copies.
+AsObject* GlobalProto(Avm1& vm, const char* cls) {
+  const AsValue proto = vm.Get(vm.Get(AsValue::Object(vm.Global()), cls), "prototype");
+  return proto.type == AsValue::Type::kObject ? proto.obj : vm.ObjectProto();
+}
+
+// copy(): a new menu with the same handler, the built-in entries' switches
+// and a copy of each custom item (made by the item's own copy method).
+AsValue MenuCopy(Avm1& vm, const AsValue& self, AsArgs) {
+  if (!Self(self)) return {};
+  AsObject* copy = vm.NewObject(GlobalProto(vm, "ContextMenu"));
+  copy->className = "ContextMenu";
+  MakeMenu(vm, copy, vm.Get(self, "onSelect"));
+  const AsValue from = vm.Get(self, "builtInItems");
+  const AsValue to = vm.Get(AsValue::Object(copy), "builtInItems");
+  for (const char* n : kBuiltInItems) vm.Set(to, n, vm.Get(from, n));
+  const AsValue custom = vm.Get(self, "customItems");
+  AsObject* out = vm.Get(AsValue::Object(copy), "customItems").obj;
+  if (custom.type == AsValue::Type::kObject && custom.obj->isArray) {
+    std::int64_t i = 0;
+    for (const AsValue& item : vm.Elements(custom.obj)) vm.SetElement(out, i++, vm.CallMethodOf(item, "copy"));
+  }
+  return AsValue::Object(copy);
+}
+
+AsValue MenuHideBuiltIns(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue items = vm.Get(self, "builtInItems");
+  if (items.type != AsValue::Type::kObject) return {};
+  for (const char* n : kBuiltInItems) vm.Set(items, n, AsValue::Bool(false));
+  return {};
+}
+
+// ContextMenuItem(caption, onSelect, separatorBefore = false, enabled = true, visible = true).
+void MakeMenuItem(Avm1& vm, AsObject* item, AsArgs a) {
+  vm.SetProp(item, "caption", Arg(a, 0));
+  vm.SetProp(item, "onSelect", Arg(a, 1));
+  vm.SetProp(item, "separatorBefore", AsValue::Bool(a.size() > 2 && vm.ToBool(a[2])));
+  vm.SetProp(item, "enabled", AsValue::Bool(a.size() <= 3 || vm.ToBool(a[3])));
+  vm.SetProp(item, "visible", AsValue::Bool(a.size() <= 4 || vm.ToBool(a[4])));
+}
+
+AsValue MenuItemCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (AsObject* item = Self(self)) MakeMenuItem(vm, item, a);
+  return {};
+}
+
+AsValue MenuItemCopy(Avm1& vm, const AsValue& self, AsArgs) {
+  if (!Self(self)) return {};
+  AsObject* copy = vm.NewObject(GlobalProto(vm, "ContextMenuItem"));
+  copy->className = "ContextMenuItem";
+  AsValue args[] = {vm.Get(self, "caption"), vm.Get(self, "onSelect"), vm.Get(self, "separatorBefore"),
+                          vm.Get(self, "enabled"), vm.Get(self, "visible")};
+  MakeMenuItem(vm, copy, args);
+  return AsValue::Object(copy);
+}
+
+// ---- Devices and connections the player has none of: no camera, no
+// microphone, no socket server, no other movie listening.
+
+AsValue EmptyList(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Object(vm.NewArray()); }
+
+void InstallMenusAndDevices(Avm1& vm) {
+  AsObject* global = vm.Global();
+  AsObject* menuProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "ContextMenu", MenuCtor, menuProto);
+  vm.NewFunction("copy", MenuCopy, menuProto);
+  vm.NewFunction("hideBuiltInItems", MenuHideBuiltIns, menuProto);
+  AsObject* itemProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "ContextMenuItem", MenuItemCtor, itemProto);
+  vm.NewFunction("copy", MenuItemCopy, itemProto);
+
+  // Buttons' own class: its prototype is where scripts add button methods.
+  vm.NewClass(global, "Button", Nothing);
+
+  for (const char* device : {"Camera", "Microphone"}) {
+    AsObject* cls = vm.NewClass(global, device, Nothing);
+    vm.NewFunction("get", Null, cls);
+    vm.AddAccessor(cls, "names", EmptyList, nullptr);
+  }
+
+  AsObject* lcProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "LocalConnection", Nothing, lcProto);
+  vm.NewFunction("connect", True, lcProto);
+  vm.NewFunction("send", True, lcProto);
+  vm.NewFunction("close", Nothing, lcProto);
+  vm.NewFunction("domain", [](Avm1&, const AsValue&, AsArgs) { return AsValue::String("localhost"); }, lcProto);
+
+  AsObject* socketProto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(global, "XMLSocket", Nothing, socketProto);
+  vm.NewFunction("connect", False, socketProto);
+  vm.NewFunction("send", Nothing, socketProto);
+  vm.NewFunction("close", Nothing, socketProto);
+}
+
 }  // namespace
 
 void InstallSystem(Avm1& vm) {
@@ -177,13 +293,31 @@ void InstallSystem(Avm1& vm) {
   vm.NewFunction("allowDomain", True, security);
   vm.NewFunction("allowInsecureDomain", True, security);
   vm.NewFunction("loadPolicyFile", Nothing, security);
-  vm.SetProp(security, "sandboxType", AsValue::String("localTrusted"), true);
+  // A movie played from a file reaches either files or the network, as its
+  // FileAttributes ask.
+  vm.SetProp(security, "sandboxType",
+             AsValue::String(vm.GetStage().Library().useNetwork ? "localWithNetwork" : "localWithFile"), true);
   vm.SetProp(system, "security", AsValue::Object(security), true);
   vm.SetProp(system, "useCodepage", AsValue::Bool(false));
   vm.SetProp(system, "exactSettings", AsValue::Bool(true));
   vm.NewFunction("showSettings", Nothing, system);
   vm.NewFunction("setClipboard", False, system);
+  // The input method editor: none, so it is off and takes no text.
+  AsObject* ime = vm.NewRootObject(vm.ObjectProto());
+  const std::pair<const char*, const char*> imeModes[] = {
+      {"ALPHANUMERIC_FULL", "ALPHANUMERIC_FULL"}, {"ALPHANUMERIC_HALF", "ALPHANUMERIC_HALF"},
+      {"CHINESE", "CHINESE"}, {"JAPANESE_HIRAGANA", "JAPANESE_HIRAGANA"}, {"JAPANESE_KATAKANA_FULL", "JAPANESE_KATAKANA_FULL"},
+      {"JAPANESE_KATAKANA_HALF", "JAPANESE_KATAKANA_HALF"}, {"KOREAN", "KOREAN"}, {"UNKNOWN", "UNKNOWN"}};
+  for (auto& [n, v] : imeModes) vm.SetProp(ime, n, AsValue::String(v));
+  vm.NewFunction("getEnabled", False, ime);
+  vm.NewFunction("setEnabled", False, ime);
+  vm.NewFunction("getConversionMode", [](Avm1&, const AsValue&, AsArgs) { return AsValue::String("UNKNOWN"); }, ime);
+  vm.NewFunction("setConversionMode", False, ime);
+  vm.NewFunction("setCompositionString", False, ime);
+  vm.NewFunction("doConversion", False, ime);
+  vm.SetProp(system, "IME", AsValue::Object(ime), true);
   vm.SetProp(global, "System", AsValue::Object(system), true);
+  InstallMenusAndDevices(vm);
 
   AsObject* so = vm.NewClass(global, "SharedObject", Nothing);
   so->native = std::make_unique<SharedStore>();

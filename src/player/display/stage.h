@@ -334,6 +334,9 @@ class Stage {
   // getBytesTotal (false: getBytesLoaded): a loaded file's length, the main
   // movie's, the length of a sprite's tags; -1 total (0 loaded) after a failed load.
   std::int64_t ClipBytes(ClipHandle clip, bool total);
+  // The SWF version of the movie a clip's timeline comes from; -1 after a
+  // failed load, 0 for no clip.
+  int ClipSwfVersion(ClipHandle clip);
   // _levelN for N >= 1: a clip above everything of the main timeline, made
   // on first use when `make`; kRootClip for 0, kNoClip when there is none.
   ClipHandle Level(int n, bool make);

@@ -524,6 +524,15 @@ std::int64_t Stage::ClipBytes(ClipHandle clip, bool total) {
   return total ? n : std::max<std::int64_t>(n, 0);
 }
 
+int Stage::ClipSwfVersion(ClipHandle clip) {
+  const TimelineState* tl = TimelineOf(clip);
+  if (!tl) return 0;
+  if (tl->loadedBytes && *tl->loadedBytes < 0) return -1;
+  // A loaded picture is no movie: its timeline has no library of its own.
+  if (tl->loadedBytes && !tl->lib && tl->def == &emptySprite_.timeline) return -1;
+  return LibOf(*tl).movie.version;
+}
+
 void Stage::SwapDepths(ClipHandle clip, int depth) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;

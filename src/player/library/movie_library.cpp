@@ -127,6 +127,9 @@ class Loader {
         case tag::kScriptLimits:
           lib_.maxRecursion = r.U16("MaxRecursionDepth");
           break;
+        case tag::kFileAttributes:
+          lib_.useNetwork = (r.U8("FileAttributes") & 1) != 0;
+          break;
         case tag::kDefineShape:
         case tag::kDefineShape2:
         case tag::kDefineShape3:
