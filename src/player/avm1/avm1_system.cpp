@@ -2,7 +2,9 @@
 // desktop player for Linux with sound and no network services),
 // System.security (local files allowed), ExternalInterface (no host page)
 // and SharedObject, kept in memory for the run and never written to disk.
+#include <algorithm>
 #include <map>
+#include <vector>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -157,6 +159,155 @@ std::string UnescapeXml(const std::string& s) {
   return out;
 }
 
+// ---- ExternalInterface's value encoding: values as the XML a host page
+// reads (<number>4</number>, <array><property id="0">...), and back.
+
+constexpr int kMaxEncodeDepth = 64;
+constexpr double kMaxEncodeLength = 1 << 16;
+
+// An object's enumerable names in for-in order: its newest property first,
+// then those of its prototypes it does not have itself.
+std::vector<std::string> EnumerationOrder(Avm1& vm, const AsValue& v) {
+  std::vector<std::pair<std::uint64_t, std::string>> names;
+  std::map<std::string, bool> seen;
+  AsObject* o = v.type == AsValue::Type::kObject ? v.obj : v.type == AsValue::Type::kClip ? vm.ObjectOf(v) : nullptr;
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    std::vector<std::pair<std::uint64_t, std::string>> own;
+    for (const auto& [k, p] : o->props) {
+      if (!p.hidden && seen.emplace(k, true).second) own.emplace_back(p.order, p.name);
+    }
+    std::sort(own.begin(), own.end());
+    names.insert(names.end(), own.begin(), own.end());
+  }
+  std::vector<std::string> out;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) out.push_back(it->second);
+  return out;
+}
+
+std::string ToXml(Avm1& vm, const AsValue& v, int depth);
+
+// Elements 0..length-1 (from `first`), each wrapped as a property or bare.
+std::string ListToXml(Avm1& vm, const AsValue& v, int first, bool properties, int depth) {
+  const double length = vm.ToNumber(vm.Get(v, "length"));
+  std::string out;
+  for (int i = first; i < length && i < kMaxEncodeLength && !vm.Throwing(); ++i) {
+    const std::string item = ToXml(vm, vm.Get(v, std::to_string(i)), depth + 1);
+    out += properties ? "<property id=\"" + std::to_string(i) + "\">" + item + "</property>" : item;
+    if (!vm.Charge(out.size())) break;
+  }
+  return out;
+}
+
+std::string ArrayToXml(Avm1& vm, const AsValue& v, int depth) {
+  return "<array>" + ListToXml(vm, v, 0, true, depth) + "</array>";
+}
+
+std::string ObjectToXml(Avm1& vm, const AsValue& v, int depth) {
+  std::string out = "<object>";
+  for (const std::string& name : EnumerationOrder(vm, v)) {
+    if (vm.Throwing()) break;
+    out += "<property id=\"" + name + "\">" + ToXml(vm, vm.Get(v, name), depth + 1) + "</property>";
+    if (!vm.Charge(out.size())) break;
+  }
+  return out + "</object>";
+}
+
+std::string ToXml(Avm1& vm, const AsValue& v, int depth) {
+  using T = AsValue::Type;
+  switch (v.type) {
+    case T::kString: {
+      // Empty text escapes to null, and the page reads "null".
+      const std::string text = vm.ToString(v);
+      return "<string>" + (text.empty() ? std::string("null") : EscapeXml(text)) + "</string>";
+    }
+    case T::kUndefined: return "<undefined/>";
+    case T::kNumber: return "<number>" + vm.ToString(v) + "</number>";
+    case T::kNull: return "<null/>";
+    case T::kBoolean: return v.num != 0 ? "<true/>" : "<false/>";
+    case T::kObject:
+      if (v.obj->fn || depth > kMaxEncodeDepth) return "<null/>";
+      // Anything with a length goes as an array (String objects, arguments).
+      return vm.Get(v, "length").IsUndefined() ? ObjectToXml(vm, v, depth) : ArrayToXml(vm, v, depth);
+    case T::kClip: return "<null/>";
+  }
+  return "<null/>";
+}
+
+AsValue ExternalToXml(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::String(ToXml(vm, Arg(a, 0), 0)); }
+AsValue ExternalArrayToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String(ArrayToXml(vm, Arg(a, 0), 0));
+}
+AsValue ExternalObjectToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String(ObjectToXml(vm, Arg(a, 0), 0));
+}
+// A call's arguments, the first (the function's name) left out.
+AsValue ExternalArgumentsToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String("<arguments>" + ListToXml(vm, Arg(a, 0), 1, false, 0) + "</arguments>");
+}
+
+AsValue ToAs(Avm1& vm, const AsValue& node, int depth);
+
+// The element nodes under `node`, in order.
+std::vector<AsValue> ChildNodes(Avm1& vm, const AsValue& node) {
+  std::vector<AsValue> out;
+  const AsValue children = vm.Get(node, "childNodes");
+  if (children.type != AsValue::Type::kObject) return out;
+  const double length = vm.ToNumber(vm.Get(children, "length"));
+  for (int i = 0; i < length && i < kMaxEncodeLength && !vm.Throwing(); ++i) {
+    out.push_back(vm.Get(children, std::to_string(i)));
+  }
+  return out;
+}
+
+// <property id="name">value</property> children as (name, value).
+template <typename Put>
+void EachProperty(Avm1& vm, const AsValue& node, int depth, Put put) {
+  if (depth > kMaxEncodeDepth) return;
+  for (const AsValue& child : ChildNodes(vm, node)) {
+    const std::string id = vm.ToString(vm.Get(vm.Get(child, "attributes"), "id"));
+    put(id, ToAs(vm, vm.Get(child, "firstChild"), depth + 1));
+  }
+}
+
+AsValue ArrayToAs(Avm1& vm, const AsValue& node, int depth) {
+  AsObject* arr = vm.NewArray();
+  EachProperty(vm, node, depth, [&](const std::string& id, const AsValue& v) {
+    vm.Set(AsValue::Object(arr), id, v);
+  });
+  return AsValue::Object(arr);
+}
+
+AsValue ObjectToAs(Avm1& vm, const AsValue& node, int depth) {
+  AsObject* o = vm.NewObject(vm.ObjectProto());
+  EachProperty(vm, node, depth, [&](const std::string& id, const AsValue& v) { vm.Set(AsValue::Object(o), id, v); });
+  return AsValue::Object(o);
+}
+
+// A node by its name, compared as == compares ("null" and new String("null")
+// alike); unknown names give undefined.
+AsValue ToAs(Avm1& vm, const AsValue& node, int depth) {
+  const AsValue name = vm.Get(node, "nodeName");
+  auto is = [&](const char* n) { return vm.LooseEquals(name, AsValue::String(n)); };
+  if (is("number")) return AsValue::Number(vm.ToNumber(AsValue::String(vm.ToString(vm.Get(node, "firstChild")))));
+  if (is("string")) return AsValue::String(UnescapeXml(vm.ToString(vm.Get(node, "firstChild"))));
+  if (is("false")) return AsValue::Bool(false);
+  if (is("true")) return AsValue::Bool(true);
+  if (is("null")) return AsValue::Null();
+  if (is("undefined")) return {};
+  if (is("object")) return ObjectToAs(vm, node, depth);
+  if (is("array")) return ArrayToAs(vm, node, depth);
+  return {};
+}
+
+AsValue ExternalToAs(Avm1& vm, const AsValue&, AsArgs a) { return ToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalArrayToAs(Avm1& vm, const AsValue&, AsArgs a) { return ArrayToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalObjectToAs(Avm1& vm, const AsValue&, AsArgs a) { return ObjectToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalArgumentsToAs(Avm1& vm, const AsValue&, AsArgs a) {
+  std::vector<AsValue> items;
+  for (const AsValue& child : ChildNodes(vm, Arg(a, 0))) items.push_back(ToAs(vm, child, 1));
+  return AsValue::Object(vm.NewArray(std::move(items)));
+}
+
 // Only double quotes are escaped; backslashes stay as they are.
 std::string JsQuote(const std::string& s) {
   std::string out;
@@ -204,6 +355,12 @@ void InstallSystem(Avm1& vm) {
   vm.NewFunction("_escapeXML", ExternalText<EscapeXml>, external);
   vm.NewFunction("_unescapeXML", ExternalText<UnescapeXml>, external);
   vm.NewFunction("_jsQuoteString", ExternalText<JsQuote>, external);
+  const std::pair<const char*, AsNative> encoders[] = {
+      {"_toXML", ExternalToXml},           {"_arrayToXML", ExternalArrayToXml},
+      {"_objectToXML", ExternalObjectToXml}, {"_argumentsToXML", ExternalArgumentsToXml},
+      {"_toAS", ExternalToAs},             {"_arrayToAS", ExternalArrayToAs},
+      {"_objectToAS", ExternalObjectToAs}, {"_argumentsToAS", ExternalArgumentsToAs}};
+  for (const auto& [n, fn] : encoders) vm.NewFunction(n, fn, external);
   AsValue flash = vm.Get(AsValue::Object(global), "flash");
   if (flash.type != AsValue::Type::kObject) {
     flash = AsValue::Object(vm.NewRootObject(vm.ObjectProto()));

@@ -1166,6 +1166,7 @@ void InstallText(Avm1& vm) {
   const AsValue initialize = vm.Get(broadcaster, "initialize");
   std::vector<AsValue> target{AsValue::Object(selection)};
   if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
+  InstallTextSnapshot(vm);
 }
 
 }  // namespace quarvel::player::avm1_builtins
