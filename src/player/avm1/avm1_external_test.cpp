@@ -1,5 +1,5 @@
 // ExternalInterface's value encoding: what a host page would read, and the
-// page's XML read back into script values.
+// page's XML read back into script values; PrintJob without a printer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -58,6 +58,23 @@ TEST(Avm1ExternalInterface, TheHostsXmlReadsBackIntoValues) {
   EXPECT_EQ(r.Get("flag"), "boolean");
   EXPECT_EQ(r.Get("bad"), "undefined");  // names are matched as written
   EXPECT_EQ(r.Get("numText"), "NaN");    // trailing space: no number
+}
+
+// A converter has no printer: the print dialog never opens a job.
+TEST(Avm1PrintJob, StartIsRefusedAndThePaperStaysUnknown) {
+  Actions a;
+  Set(a, "job", New("PrintJob"));
+  Set(a, "started", Method(Var("job"), "start"));
+  Set(a, "added", Method(Var("job"), "addPage", {Int(0)}));
+  a.Append(SetMember(Var("job"), "pageWidth", Int(600)));
+  Set(a, "width", Member(Var("job"), "pageWidth"));
+  Set(a, "startType", Op(Member(Var("job"), "start"), Code(Action::kTypeOf)));
+  Played v7(Script(a, 7));
+  EXPECT_EQ(v7.Get("started"), "false");
+  EXPECT_EQ(v7.Get("added"), "false");
+  EXPECT_EQ(v7.Get("width"), "0");  // read-only
+  Played v6(Script(a, 6));
+  EXPECT_EQ(v6.Get("startType"), "undefined");  // its methods come with Flash 7
 }
 
 }  // namespace

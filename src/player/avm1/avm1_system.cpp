@@ -318,10 +318,33 @@ std::string JsQuote(const std::string& s) {
   return out;
 }
 
+// ---- PrintJob: a converter has no printer, so the print dialog is
+// always dismissed: start() is false, no page joins, the paper stays unknown (0).
+AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
+AsValue Ignored(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+void InstallPrintJob(Avm1& vm) {
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(vm.Global(), "PrintJob", Ignored, proto);
+  for (const auto& [n, fn] : {std::pair<const char*, AsNative>{"start", False}, {"addPage", False}, {"send", Nothing}}) {
+    vm.NewFunction(n, fn, proto);
+    AsProperty& p = proto->props[vm.Key(n)];
+    p.dontDelete = true;
+    p.versions = kPropVersion7;  // from Flash 7
+  }
+  for (const char* n : {"paperHeight", "paperWidth", "pageHeight", "pageWidth", "orientation"}) {
+    vm.AddAccessor(proto, n, Zero, Ignored);
+    AsProperty& p = proto->props[vm.Key(n)];
+    p.hidden = false;
+    p.dontDelete = true;
+  }
+}
+
 }  // namespace
 
 void InstallSystem(Avm1& vm) {
   AsObject* global = vm.Global();
+  InstallPrintJob(vm);
   AsObject* system = vm.NewRootObject(vm.ObjectProto());
   InstallCapabilities(vm, system);
   AsObject* security = vm.NewRootObject(vm.ObjectProto());
