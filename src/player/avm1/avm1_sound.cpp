@@ -127,12 +127,18 @@ std::vector<std::uint8_t> StartInfo(double offsetMs, int loops, const Transform&
   return info;
 }
 
-AsValue SoundCtor(Avm1&, const AsValue& self, AsArgs a) {
+AsValue SoundCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   if (!o || o->native) return {};
   auto d = std::make_unique<SoundData>();
   const AsValue t = Arg(a, 0);
   if (t.type == AsValue::Type::kClip || t.type == AsValue::Type::kString) d->target = t;
+  // Any other object names its target by its text, asked for once, now.
+  if (t.type == AsValue::Type::kObject) {
+    std::string path = vm.ToString(t);
+    if (vm.Throwing()) return {};
+    d->target = AsValue::String(std::move(path));
+  }
   o->native = std::move(d);
   o->className = "Sound";
   return self;

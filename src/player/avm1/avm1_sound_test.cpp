@@ -120,6 +120,28 @@ TEST(Avm1Sound, TargetIsFoundByPathAtEachUse) {
   EXPECT_EQ(r.Get("removed"), "");
 }
 
+TEST(Avm1Sound, AnObjectTargetIsNamedByItsTextAskedForOnce) {
+  Actions a;
+  Set(a, "_global.asked", Int(0));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)})));
+  Set(a, "o", New("Object"));
+  a.Append(SetMember(Var("o"), "toString",
+                     Function({}, Actions()
+                                      .PushString("_global.asked")
+                                      .Append(Bin(Var("_global.asked"), Int(1), Action::kAdd2))
+                                      .SetVariable()
+                                      .Append(Str("mc"))
+                                      .Raw(Code(Action::kReturn)))));
+  Set(a, "s", New("Sound", {Var("o")}));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(30)})));
+  Set(a, "clipVolume", Method(New("Sound", {Var("mc")}), "getVolume"));
+  Set(a, "own", Method(Var("s"), "getVolume"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("_global.asked"), "1");
+  EXPECT_EQ(r.Get("clipVolume"), "30");
+  EXPECT_EQ(r.Get("own"), "30");
+}
+
 TEST(Avm1Sound, LoadingMethodsComeWithSwf6) {
   Actions a;
   Set(a, "load", Actions().Append(Member(Member(Var("Sound"), "prototype"), "loadSound")).Raw(Code(Action::kTypeOf)));
