@@ -276,10 +276,10 @@ AsValue GetTextRunInfo(Avm1& vm, const AsValue& self, AsArgs a) {
   for (std::size_t i = from; i < to; ++i) {
     const SnapChar& c = s->chars[i];
     AsObject* o = vm.NewObject(vm.ObjectProto());
-    auto num = [&](const char* name, double v) { vm.SetProp(o, vm.Key(name), AsValue::Number(v)); };
+    auto num = [&](const char* name, double v) { vm.SetProp(o, name, AsValue::Number(v)); };
     num("indexInRun", static_cast<double>(i));
-    vm.SetProp(o, vm.Key("selected"), AsValue::Bool(c.selected));
-    vm.SetProp(o, vm.Key("font"), AsValue::String(c.font));
+    vm.SetProp(o, "selected", AsValue::Bool(c.selected));
+    vm.SetProp(o, "font", AsValue::String(c.font));
     num("color", c.color);
     num("height", c.height / 20);
     num("matrix_a", c.matrix.scaleX);

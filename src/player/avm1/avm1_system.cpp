@@ -1,7 +1,8 @@
 // What a movie learns of the player it runs in: System.capabilities (a
 // desktop player for Linux with sound and no network services),
 // System.security (local files allowed), ExternalInterface (no host page)
-// and SharedObject, kept in memory for the run and never written to disk.
+// SharedObject, kept in memory for the run and never written to disk,
+// LocalConnection between the movies of this player and PrintJob (no printer).
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -318,6 +319,144 @@ std::string JsQuote(const std::string& s) {
   return out;
 }
 
+// ---- LocalConnection between the movies of this player (nothing outside
+// it listens). A message goes at the next frame, to whoever holds the
+// channel then, and only if someone held it when it was sent; the sender
+// hears onStatus (level "status" or "error") before the call is made.
+
+struct LcMessage {
+  AsValue sender;
+  std::string channel, method;
+  std::vector<AsValue> args;
+  bool heldWhenSent = false;
+};
+
+struct LcChannels : AsNativeData {
+  std::map<std::string, AsObject*> channels;  // by name in lower case
+  std::vector<LcMessage> queue;
+  AsObject* deliver = nullptr;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    for (const auto& [name, o] : channels) reachable.push_back(o);
+    for (const LcMessage& m : queue) {
+      if (m.sender.obj) reachable.push_back(m.sender.obj);
+      for (const AsValue& v : m.args) {
+        if (v.obj) reachable.push_back(v.obj);
+      }
+    }
+    if (deliver) reachable.push_back(deliver);
+  }
+};
+
+struct LcName : AsNativeData {
+  std::string channel;  // connected to; empty: none
+};
+
+// A channel's full name, in lower case: names beginning with "_" are
+// global, others belong to the movie's domain ("localhost:name"), which a
+// sender may spell out.
+std::string FullChannel(const std::string& name) {
+  std::string n = avm1_detail::Lower(name);
+  if (n.empty() || n[0] == '_' || n.find(':') != std::string::npos) return n;
+  return "localhost:" + n;
+}
+
+LcChannels* Channels(Avm1& vm) {
+  const AsValue c = vm.Get(AsValue::Object(vm.Global()), "LocalConnection");
+  return c.type == AsValue::Type::kObject ? c.obj->Native<LcChannels>() : nullptr;
+}
+
+AsValue LcCtor(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->native) o->native = std::make_unique<LcName>();
+  return {};
+}
+
+AsValue LcConnect(Avm1& vm, const AsValue& self, AsArgs a) {
+  LcName* n = SelfData<LcName>(self);
+  LcChannels* c = Channels(vm);
+  if (!n || !c || a.empty() || a[0].type != AsValue::Type::kString || !n->channel.empty()) return AsValue::Bool(false);
+  const std::string& text = a[0].Text();
+  if (text.empty() || text.find(':') != std::string::npos) return AsValue::Bool(false);
+  const std::string name = FullChannel(text);
+  if (c->channels.count(name)) return AsValue::Bool(false);
+  c->channels[name] = Self(self);
+  n->channel = name;
+  return AsValue::Bool(true);
+}
+
+AsValue LcClose(Avm1& vm, const AsValue& self, AsArgs) {
+  LcName* n = SelfData<LcName>(self);
+  LcChannels* c = Channels(vm);
+  if (!n || !c || n->channel.empty()) return {};
+  if (auto it = c->channels.find(n->channel); it != c->channels.end() && it->second == Self(self)) c->channels.erase(it);
+  n->channel.clear();
+  return {};
+}
+
+AsValue LcDeliver(Avm1& vm, const AsValue&, AsArgs) {
+  LcChannels* c = Channels(vm);
+  if (!c) return {};
+  std::vector<LcMessage> queue = std::move(c->queue);
+  c->queue.clear();
+  for (LcMessage& m : queue) {
+    const auto it = c->channels.find(m.channel);
+    AsObject* receiver = m.heldWhenSent && it != c->channels.end() ? it->second : nullptr;
+    AsObject* info = vm.NewObject(vm.ObjectProto());
+    vm.SetProp(info, "level", AsValue::String(receiver ? "status" : "error"));
+    std::vector<AsValue> status{AsValue::Object(info)};
+    const AsValue onStatus = vm.Get(m.sender, "onStatus");
+    if (onStatus.type == AsValue::Type::kObject && onStatus.obj->fn) vm.Call(onStatus, m.sender, status);
+    if (!receiver) continue;
+    const AsValue target = AsValue::Object(receiver);
+    const AsValue fn = vm.Get(target, m.method);
+    if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, target, m.args);
+  }
+  return {};
+}
+
+// send(channel, method, args...): false without a channel and a method
+// name, or for a method the connection itself answers.
+AsValue LcSend(Avm1& vm, const AsValue& self, AsArgs a) {
+  LcChannels* c = Channels(vm);
+  if (!c || !Self(self) || a.size() < 2 || a[0].type != AsValue::Type::kString || a[1].type != AsValue::Type::kString) {
+    return AsValue::Bool(false);
+  }
+  const std::string method = a[1].Text();
+  if (a[0].Text().empty()) return AsValue::Bool(false);
+  static const char* const kReserved[] = {"send", "connect", "close", "allowDomain", "allowInsecureDomain", "domain"};
+  if (method.empty() || std::any_of(std::begin(kReserved), std::end(kReserved),
+                                    [&](const char* r) { return avm1_detail::EqualsNoCase(method, r); })) {
+    return AsValue::Bool(false);
+  }
+  if (c->queue.size() >= 1000) return AsValue::Bool(false);
+  LcMessage m;
+  m.sender = self;
+  m.channel = FullChannel(a[0].Text());
+  m.method = method;
+  m.args.assign(a.begin() + 2, a.end());
+  m.heldWhenSent = c->channels.count(m.channel) > 0;
+  if (c->queue.empty() && c->deliver) {
+    vm.AddInterval(AsValue::Object(c->deliver), {}, "", 1, {}, vm.NextIntervalId(), true);
+  }
+  c->queue.push_back(std::move(m));
+  return AsValue::Bool(true);
+}
+
+AsValue LcDomain(Avm1&, const AsValue&, AsArgs) { return AsValue::String("localhost"); }
+
+void InstallLocalConnection(Avm1& vm) {
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* cls = vm.NewClass(vm.Global(), "LocalConnection", LcCtor, proto);
+  auto channels = std::make_unique<LcChannels>();
+  channels->deliver = vm.NewFunction("", LcDeliver);
+  cls->native = std::move(channels);
+  const std::pair<const char*, AsNative> methods[] = {
+      {"send", LcSend}, {"close", LcClose}, {"connect", LcConnect}, {"domain", LcDomain}};
+  for (const auto& [n, fn] : methods) {
+    vm.NewFunction(n, fn, proto);
+    proto->props[vm.Key(n)].dontDelete = true;
+  }
+}
+
 // ---- PrintJob: a converter has no printer, so the print dialog is
 // always dismissed: start() is false, no page joins, the paper stays unknown (0).
 AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
@@ -345,6 +484,7 @@ void InstallPrintJob(Avm1& vm) {
 void InstallSystem(Avm1& vm) {
   AsObject* global = vm.Global();
   InstallPrintJob(vm);
+  InstallLocalConnection(vm);
   AsObject* system = vm.NewRootObject(vm.ObjectProto());
   InstallCapabilities(vm, system);
   AsObject* security = vm.NewRootObject(vm.ObjectProto());

@@ -1,5 +1,6 @@
 // ExternalInterface's value encoding: what a host page would read, and the
-// page's XML read back into script values; PrintJob without a printer.
+// page's XML read back into script values; PrintJob without a printer;
+// LocalConnection between the movies of one player.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -75,6 +76,52 @@ TEST(Avm1PrintJob, StartIsRefusedAndThePaperStaysUnknown) {
   EXPECT_EQ(v7.Get("width"), "0");  // read-only
   Played v6(Script(a, 6));
   EXPECT_EQ(v6.Get("startType"), "undefined");  // its methods come with Flash 7
+}
+
+// Appends "<what>," to _global.log.
+Actions LogCall(const std::string& what) {
+  return Actions().PushString("_global.log").Append(Bin(Var("_global.log"), Str(what + ","), Action::kAdd2)).SetVariable();
+}
+
+TEST(Avm1LocalConnection, MessagesGoAtTheNextFrameToWhoeverHoldsTheChannel) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "one", New("LocalConnection"));
+  Set(a, "two", New("LocalConnection"));
+  Set(a, "sender", New("LocalConnection"));
+  a.Append(SetMember(Var("one"), "hello", Function({"x"}, LogCall("one.hello"))));
+  a.Append(SetMember(Var("two"), "hello", Function({"x"}, Actions().Append(LogCall("two.hello")).Append(
+                                                             Actions().PushString("_global.arg").Append(Var("x")).SetVariable()))));
+  a.Append(SetMember(Var("sender"), "onStatus",
+                     Function({"info"}, Actions().PushString("_global.log")
+                                            .Append(Bin(Var("_global.log"), Bin(Member(Var("info"), "level"), Str(","), Action::kAdd2),
+                                                        Action::kAdd2))
+                                            .SetVariable())));
+  Set(a, "c1", Method(Var("one"), "connect", {Str("Chan")}));
+  Set(a, "c2", Method(Var("two"), "connect", {Str("chan")}));  // taken, whatever the case
+  Set(a, "bad", Method(Var("two"), "connect", {Str("a:b")}));
+  Set(a, "s1", Method(Var("sender"), "send", {Str("LOCALHOST:chan"), Str("hello"), Int(7)}));
+  Set(a, "s2", Method(Var("sender"), "send", {Str("nobody"), Str("hello")}));
+  Set(a, "s3", Method(Var("sender"), "send", {Str("chan"), Str("close")}));
+  Set(a, "s4", Method(Var("sender"), "send", {Str(""), Str("hello")}));
+  // The channel changes hands before the message goes: the new holder gets it.
+  a.Append(Do(Var("one"), "close", {}));
+  Set(a, "c3", Method(Var("two"), "connect", {Str("chan")}));
+  Set(a, "domain", Method(Var("sender"), "domain"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("c1"), "true");
+  EXPECT_EQ(r.Get("c2"), "false");
+  EXPECT_EQ(r.Get("bad"), "false");
+  EXPECT_EQ(r.Get("s1"), "true");
+  EXPECT_EQ(r.Get("s2"), "true");
+  EXPECT_EQ(r.Get("s3"), "false");  // the connection's own methods are not called
+  EXPECT_EQ(r.Get("s4"), "false");
+  EXPECT_EQ(r.Get("c3"), "true");
+  EXPECT_EQ(r.Get("domain"), "localhost");
+  EXPECT_EQ(r.Get("_global.log"), "");
+  r.player.AdvanceTo(500);
+  EXPECT_EQ(r.Get("_global.log"), "status,two.hello,error,");
+  EXPECT_EQ(r.Get("_global.arg"), "7");
 }
 
 }  // namespace
