@@ -1,6 +1,6 @@
 // What a movie learns of the player it runs in: System.capabilities (a
 // desktop player for Linux with sound and no network services),
-// System.security (local files allowed), ExternalInterface (no host page)
+// System.security (local files allowed), ExternalInterface (no host page),
 // SharedObject, kept in memory for the run and never written to disk,
 // LocalConnection between the movies of this player and PrintJob (no printer).
 #include <algorithm>

@@ -1,6 +1,6 @@
 // ExternalInterface's value encoding: what a host page would read, and the
 // page's XML read back into script values; PrintJob without a printer;
-// LocalConnection between the movies of one player.
+// LocalConnection between the movies of one player; NetConnection's reports.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -122,6 +122,29 @@ TEST(Avm1LocalConnection, MessagesGoAtTheNextFrameToWhoeverHoldsTheChannel) {
   r.player.AdvanceTo(500);
   EXPECT_EQ(r.Get("_global.log"), "status,two.hello,error,");
   EXPECT_EQ(r.Get("_global.arg"), "7");
+}
+
+TEST(Avm1NetConnection, ConnectAndCloseReportAtOnce) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "nc", New("NetConnection"));
+  Set(a, "before", Member(Var("nc"), "isConnected"));
+  a.Append(SetMember(Var("nc"), "onStatus",
+                     Function({"e"}, Actions().PushString("_global.log")
+                                         .Append(Bin(Var("_global.log"), Bin(Member(Var("e"), "code"), Str(","), Action::kAdd2),
+                                                     Action::kAdd2))
+                                         .SetVariable())));
+  a.Append(Do(Var("nc"), "close", {}));  // nothing open: no report
+  a.Append(Do(Var("nc"), "connect", {Actions().PushNull()}));
+  Set(a, "open", Member(Var("nc"), "isConnected"));
+  a.Append(Do(Var("nc"), "connect", {Actions().PushNull()}));
+  a.Append(Do(Var("nc"), "close", {}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("before"), "false");
+  EXPECT_EQ(r.Get("open"), "true");
+  EXPECT_EQ(r.Get("_global.log"),
+            "NetConnection.Connect.Success,NetConnection.Connect.Closed,NetConnection.Connect.Success,"
+            "NetConnection.Connect.Closed,");
 }
 
 }  // namespace
