@@ -26,7 +26,7 @@ struct SnapChar {
   double x = 0, y = 0, width = 0, height = 0;  // baseline left, in the clip's twips
   std::uint32_t color = 0;
   std::string font;
-  Matrix matrix;  // glyph space to the clip: the placement times the text's own
+  Matrix matrix;  // glyph space to the clip, without the offset (the text's own, then its placement)
 };
 
 struct Snapshot : AsNativeData {
@@ -45,22 +45,21 @@ SnapshotClass* ClassData(Avm1& vm) {
   return c.type == AsValue::Type::kObject ? c.obj->Native<SnapshotClass>() : nullptr;
 }
 
-Matrix Multiply(const Matrix& outer, const Matrix& inner) {
-  Matrix m;
-  m.scaleX = outer.scaleX * inner.scaleX + outer.rotateSkew1 * inner.rotateSkew0;
-  m.rotateSkew0 = outer.rotateSkew0 * inner.scaleX + outer.scaleY * inner.rotateSkew0;
-  m.rotateSkew1 = outer.scaleX * inner.rotateSkew1 + outer.rotateSkew1 * inner.scaleY;
-  m.scaleY = outer.rotateSkew0 * inner.rotateSkew1 + outer.scaleY * inner.scaleY;
-  m.translateX = static_cast<std::int32_t>(std::lround(outer.scaleX * inner.translateX +
-                                                       outer.rotateSkew1 * inner.translateY + outer.translateX));
-  m.translateY = static_cast<std::int32_t>(std::lround(outer.rotateSkew0 * inner.translateX +
-                                                       outer.scaleY * inner.translateY + outer.translateY));
-  return m;
+struct Pt {
+  double x, y;
+};
+Pt Apply(const Matrix& m, Pt p) {
+  return {m.scaleX * p.x + m.rotateSkew1 * p.y + m.translateX, m.rotateSkew0 * p.x + m.scaleY * p.y + m.translateY};
 }
 
 // The characters of one placed static text.
 void AddText(const TextDef& text, const Matrix& placed, const MovieLibrary& lib, std::vector<SnapChar>& out) {
-  const Matrix m = Multiply(placed, text.matrix);
+  // The text's own matrix, then its placement: the clip's twips.
+  auto toClip = [&](double x, double y) { return Apply(placed, Apply(text.matrix, {x, y})); };
+  const Pt origin = toClip(0, 0), unitX = toClip(1, 0), unitY = toClip(0, 1);
+  Matrix m;
+  m.scaleX = unitX.x - origin.x, m.rotateSkew0 = unitX.y - origin.y;
+  m.rotateSkew1 = unitY.x - origin.x, m.scaleY = unitY.y - origin.y;
   bool first = true;
   double lastY = 0;
   for (const GlyphRun& run : text.runs) {
@@ -75,8 +74,9 @@ void AddText(const TextDef& text, const Matrix& placed, const MovieLibrary& lib,
         c.code = font->codes[index];
         c.lineStart = lineStart;
         lineStart = false;
-        c.x = m.scaleX * x + m.rotateSkew1 * run.y + m.translateX;
-        c.y = m.rotateSkew0 * x + m.scaleY * run.y + m.translateY;
+        const Pt at = toClip(x, run.y);
+        c.x = at.x;
+        c.y = at.y;
         c.width = advance * m.scaleX;
         c.height = run.height * m.scaleY;
         c.color = (std::uint32_t{run.color.r} << 16) | (std::uint32_t{run.color.g} << 8) | run.color.b;

@@ -99,53 +99,55 @@ TEST(Avm1TextSnapshot, ReadsTheClipsOwnStaticTextInDepthOrder) {
   EXPECT_EQ(r.Get("none"), "undefined");
 }
 
-TEST(Avm1TextSnapshot, GetTextClampsItsRangeAndWantsTwoOrThreeArguments) {
+// One snapshot method called with each argument list; what each call gave,
+// then what `more` left in variables.
+struct Call {
+  std::vector<Actions> args;
+  std::string want;
+};
+void ExpectCalls(const std::string& method, const std::vector<Call>& calls, const Actions& more = {},
+                 const std::vector<std::pair<std::string, std::string>>& moreWanted = {}) {
   Actions a;
   Set(a, "ts", New("TextSnapshot", {Var("_root")}));
-  const std::vector<std::pair<std::string, std::vector<Actions>>> calls = {
-      {"r1", {Int(1), Int(3)}},   {"r2", {Int(1), Int(1)}},  {"r3", {Int(100), Int(200)}},
-      {"r4", {Int(-5), Int(2)}},  {"r5", {Int(3), Int(-2)}}, {"r6", {Str("1"), Dbl(2.9)}},
-      {"r7", {Int(1)}},           {"r8", {Int(0), Int(4), Bool(true), Int(1)}},
-      {"r9", {Int(0), Int(4), Int(0)}}};
-  for (const auto& [name, args] : calls) Set(a, name, AsText(Method(Var("ts"), "getText", args)));
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    Set(a, "c" + std::to_string(i), AsText(Method(Var("ts"), method, calls[i].args)));
+  }
+  a.Append(more);
   Played r(TextMovie(a));
-  EXPECT_EQ(r.Get("r1"), "BC");
-  EXPECT_EQ(r.Get("r2"), "B");  // at least one character
-  EXPECT_EQ(r.Get("r3"), "D");
-  EXPECT_EQ(r.Get("r4"), "AB");
-  EXPECT_EQ(r.Get("r5"), "D");
-  EXPECT_EQ(r.Get("r6"), "B");
-  EXPECT_EQ(r.Get("r7"), "undefined");
-  EXPECT_EQ(r.Get("r8"), "undefined");
-  EXPECT_EQ(r.Get("r9"), "ABCD");
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(r.Get("c" + std::to_string(i)), calls[i].want) << method << " #" << i;
+  }
+  for (const auto& [name, want] : moreWanted) EXPECT_EQ(r.Get(name), want) << name;
 }
 
-TEST(Avm1TextSnapshot, FindTextSearchesFromAStartWithOrWithoutCase) {
-  Actions a;
-  Set(a, "ts", New("TextSnapshot", {Var("_root")}));
-  const std::vector<std::pair<std::string, std::vector<Actions>>> calls = {
-      {"f1", {Int(0), Str("cd"), Bool(false)}}, {"f2", {Int(0), Str("cd"), Bool(true)}},
-      {"f3", {Int(3), Str("CD"), Bool(true)}},  {"f4", {Int(-1), Str("A"), Bool(true)}},
-      {"f5", {Int(0), Str(""), Bool(true)}},    {"f6", {Int(0), Str("B\nC"), Bool(true)}},
-      {"f7", {Int(0), Str("A")}}};
-  for (const auto& [name, args] : calls) Set(a, name, AsText(Method(Var("ts"), "findText", args)));
-  Set(a, "sel0", Method(Var("ts"), "getSelected", {Int(0), Int(4)}));
-  a.Append(Do(Var("ts"), "setSelected", {Int(1), Int(3), Bool(true)}));
-  Set(a, "sel1", Method(Var("ts"), "getSelected", {Int(0), Int(1)}));
-  Set(a, "sel2", Method(Var("ts"), "getSelected", {Int(2), Int(4)}));
-  Set(a, "selText", Method(Var("ts"), "getSelectedText", {Bool(true)}));
-  Played r(TextMovie(a));
-  EXPECT_EQ(r.Get("f1"), "2");
-  EXPECT_EQ(r.Get("f2"), "-1");
-  EXPECT_EQ(r.Get("f3"), "-1");  // the match must start at or after the start
-  EXPECT_EQ(r.Get("f4"), "-1");
-  EXPECT_EQ(r.Get("f5"), "-1");
-  EXPECT_EQ(r.Get("f6"), "-1");  // line ends are not in the text
-  EXPECT_EQ(r.Get("f7"), "undefined");
-  EXPECT_EQ(r.Get("sel0"), "false");
-  EXPECT_EQ(r.Get("sel1"), "false");
-  EXPECT_EQ(r.Get("sel2"), "true");
-  EXPECT_EQ(r.Get("selText"), "B\nC");
+TEST(Avm1TextSnapshot, GetTextClampsItsRangeAndWantsTwoOrThreeArguments) {
+  ExpectCalls("getText", {{{Int(1), Int(3)}, "BC"},
+                          {{Int(1), Int(1)}, "B"},  // at least one character
+                          {{Int(100), Int(200)}, "D"},
+                          {{Int(-5), Int(2)}, "AB"},
+                          {{Int(3), Int(-2)}, "D"},
+                          {{Str("1"), Dbl(2.9)}, "B"},
+                          {{Int(1)}, "undefined"},
+                          {{Int(0), Int(4), Bool(true), Int(1)}, "undefined"},
+                          {{Int(0), Int(4), Int(0)}, "ABCD"}});
+}
+
+TEST(Avm1TextSnapshot, FindTextSearchesFromAStartWithOrWithoutCaseAndSelects) {
+  Actions more;
+  Set(more, "sel0", Method(Var("ts"), "getSelected", {Int(0), Int(4)}));
+  more.Append(Do(Var("ts"), "setSelected", {Int(1), Int(3), Bool(true)}));
+  Set(more, "sel1", Method(Var("ts"), "getSelected", {Int(0), Int(1)}));
+  Set(more, "sel2", Method(Var("ts"), "getSelected", {Int(2), Int(4)}));
+  Set(more, "selText", Method(Var("ts"), "getSelectedText", {Bool(true)}));
+  ExpectCalls("findText",
+              {{{Int(0), Str("cd"), Bool(false)}, "2"},
+               {{Int(0), Str("cd"), Bool(true)}, "-1"},
+               {{Int(3), Str("CD"), Bool(true)}, "-1"},  // the match must start at or after the start
+               {{Int(-1), Str("A"), Bool(true)}, "-1"},
+               {{Int(0), Str(""), Bool(true)}, "-1"},
+               {{Int(0), Str("B\nC"), Bool(true)}, "-1"},  // line ends are not in the text
+               {{Int(0), Str("A")}, "undefined"}},
+              more, {{"sel0", "false"}, {"sel1", "false"}, {"sel2", "true"}, {"selText", "B\nC"}});
 }
 
 TEST(Avm1TextSnapshot, ADuplicateTakesTheStaticTextFromItsSource) {
