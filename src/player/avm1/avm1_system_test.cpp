@@ -83,6 +83,14 @@ Actions LogCall(const std::string& what) {
   return Actions().PushString("_global.log").Append(Bin(Var("_global.log"), Str(what + ","), Action::kAdd2)).SetVariable();
 }
 
+// function(e) { _global.log += e[field] + ","; }
+Actions LogEventField(const std::string& field) {
+  return Function({"e"}, Actions().PushString("_global.log")
+                             .Append(Bin(Var("_global.log"), Bin(Member(Var("e"), field), Str(","), Action::kAdd2),
+                                         Action::kAdd2))
+                             .SetVariable());
+}
+
 TEST(Avm1LocalConnection, MessagesGoAtTheNextFrameToWhoeverHoldsTheChannel) {
   Actions a;
   Set(a, "_global.log", Str(""));
@@ -92,11 +100,7 @@ TEST(Avm1LocalConnection, MessagesGoAtTheNextFrameToWhoeverHoldsTheChannel) {
   a.Append(SetMember(Var("one"), "hello", Function({"x"}, LogCall("one.hello"))));
   a.Append(SetMember(Var("two"), "hello", Function({"x"}, Actions().Append(LogCall("two.hello")).Append(
                                                              Actions().PushString("_global.arg").Append(Var("x")).SetVariable()))));
-  a.Append(SetMember(Var("sender"), "onStatus",
-                     Function({"info"}, Actions().PushString("_global.log")
-                                            .Append(Bin(Var("_global.log"), Bin(Member(Var("info"), "level"), Str(","), Action::kAdd2),
-                                                        Action::kAdd2))
-                                            .SetVariable())));
+  a.Append(SetMember(Var("sender"), "onStatus", LogEventField("level")));
   Set(a, "c1", Method(Var("one"), "connect", {Str("Chan")}));
   Set(a, "c2", Method(Var("two"), "connect", {Str("chan")}));  // taken, whatever the case
   Set(a, "bad", Method(Var("two"), "connect", {Str("a:b")}));
@@ -129,11 +133,7 @@ TEST(Avm1NetConnection, ConnectAndCloseReportAtOnce) {
   Set(a, "_global.log", Str(""));
   Set(a, "nc", New("NetConnection"));
   Set(a, "before", Member(Var("nc"), "isConnected"));
-  a.Append(SetMember(Var("nc"), "onStatus",
-                     Function({"e"}, Actions().PushString("_global.log")
-                                         .Append(Bin(Var("_global.log"), Bin(Member(Var("e"), "code"), Str(","), Action::kAdd2),
-                                                     Action::kAdd2))
-                                         .SetVariable())));
+  a.Append(SetMember(Var("nc"), "onStatus", LogEventField("code")));
   a.Append(Do(Var("nc"), "close", {}));  // nothing open: no report
   a.Append(Do(Var("nc"), "connect", {Actions().PushNull()}));
   Set(a, "open", Member(Var("nc"), "isConnected"));
