@@ -100,8 +100,36 @@ void PutRect(Avm1& vm, const AsValue& o, const GeomRect& r) {
 const char* const kCtNames[] = {"redMultiplier", "greenMultiplier", "blueMultiplier", "alphaMultiplier",
                                 "redOffset",     "greenOffset",     "blueOffset",     "alphaOffset"};
 
+// A ColorTransform keeps its eight terms as numbers of its own, read and
+// written through accessors of the prototype.
+struct CtData : AsNativeData {
+  double v[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+};
+
 void PutColorTransform(Avm1& vm, const AsValue& o, const double v[8]) {
-  for (int i = 0; i < 8; ++i) Put(vm, o, kCtNames[i], v[i]);
+  AsObject* obj = Self(o);
+  if (!obj) return;
+  CtData* d = obj->Native<CtData>();
+  if (!d && !obj->native) {
+    obj->native = std::make_unique<CtData>();
+    d = obj->Native<CtData>();
+  }
+  if (!d) {
+    for (int i = 0; i < 8; ++i) Put(vm, o, kCtNames[i], v[i]);
+    return;
+  }
+  std::copy(v, v + 8, d->v);
+}
+
+template <int I>
+AsValue CtGet(Avm1&, const AsValue& self, AsArgs) {
+  const CtData* d = SelfData<CtData>(self);
+  return d ? AsValue::Number(d->v[I]) : AsValue{};
+}
+template <int I>
+AsValue CtSet(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (CtData* d = SelfData<CtData>(self)) d->v[I] = Num(vm, a, 0);
+  return {};
 }
 
 void ReadCt(Avm1& vm, const AsValue& o, double v[8]) {
@@ -474,10 +502,13 @@ AsValue RectToString(Avm1& vm, const AsValue& self, AsArgs) {
 // ---- ColorTransform
 
 AsValue CtCtor(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (!Self(self)) return {};
-  for (std::size_t i = 0; i < 8; ++i) {
-    vm.SetProp(self.obj, kCtNames[i], a.empty() ? AsValue::Number(i < 4 ? 1 : 0) : Arg(a, i));
+  AsObject* o = Self(self);
+  if (!o) return {};
+  auto d = std::make_unique<CtData>();
+  if (!a.empty()) {
+    for (std::size_t i = 0; i < 8; ++i) d->v[i] = Num(vm, a, i);
   }
+  o->native = std::move(d);
   return self;
 }
 
@@ -488,9 +519,11 @@ AsValue CtGetRgb(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue CtSetRgb(Avm1& vm, const AsValue& self, AsArgs a) {
   const auto rgb = static_cast<std::uint32_t>(ToInt32(Num(vm, a, 0)));
-  Put(vm, self, "redMultiplier", 0), Put(vm, self, "greenMultiplier", 0), Put(vm, self, "blueMultiplier", 0);
-  Put(vm, self, "redOffset", (rgb >> 16) & 255), Put(vm, self, "greenOffset", (rgb >> 8) & 255);
-  Put(vm, self, "blueOffset", rgb & 255);
+  double v[8];
+  ReadCt(vm, self, v);
+  v[0] = v[1] = v[2] = 0;
+  v[4] = (rgb >> 16) & 255, v[5] = (rgb >> 8) & 255, v[6] = rgb & 255;
+  PutColorTransform(vm, self, v);
   return {};
 }
 
@@ -716,9 +749,17 @@ void InstallGeom(Avm1& vm) {
   vm.AddAccessor(rect, "size", RectSize, RectSetSize);
   vm.NewClass(geom, "Rectangle", RectCtor, rect);
 
+  // All listed by for..in, newest first: toString, concat, rgb, the offsets, the multipliers.
   AsObject* ct = vm.NewRootObject(vm.ObjectProto());
+  const std::pair<const char*, std::pair<AsNative, AsNative>> terms[] = {
+      {"alphaMultiplier", {CtGet<3>, CtSet<3>}}, {"redMultiplier", {CtGet<0>, CtSet<0>}},
+      {"greenMultiplier", {CtGet<1>, CtSet<1>}}, {"blueMultiplier", {CtGet<2>, CtSet<2>}},
+      {"alphaOffset", {CtGet<7>, CtSet<7>}},     {"redOffset", {CtGet<4>, CtSet<4>}},
+      {"greenOffset", {CtGet<5>, CtSet<5>}},     {"blueOffset", {CtGet<6>, CtSet<6>}},
+      {"rgb", {CtGetRgb, CtSetRgb}}};
+  for (const auto& [name, fns] : terms) vm.AddAccessor(ct, name, fns.first, fns.second);
   methods(ct, {{"concat", CtConcat}, {"toString", CtToString}});
-  vm.AddAccessor(ct, "rgb", CtGetRgb, CtSetRgb);
+  for (auto& [key, p] : ct->props) p.hidden = false;
   vm.NewClass(geom, "ColorTransform", CtCtor, ct);
 
   AsObject* tr = vm.NewRootObject(vm.ObjectProto());

@@ -145,6 +145,26 @@ TEST(Avm1Geom, RectangleTestsWithMissingFieldsAnswerAsScriptComparisons) {
   EXPECT_EQ(r.Get("joined.height"), "NaN");
 }
 
+// ColorTransform keeps numbers of its own behind accessors that for..in lists.
+TEST(Avm1Geom, ColorTransformTermsAreNumbersBehindListedAccessors) {
+  Actions a;
+  Set(a, "_global.names", Str(""));
+  Set(a, "ct", Geom("ColorTransform", {}));
+  a.Append(SetMember(Var("ct"), "redMultiplier", Str("Test123")));
+  Set(a, "red", Op(Member(Var("ct"), "redMultiplier"), Code(Action::kTypeOf)));
+  a.Append(SetMember(Var("ct"), "rgb", Num(0x102030)));
+  Set(a, "green", Member(Var("ct"), "greenOffset"));
+  Set(a, "own", Method(Var("ct"), "hasOwnProperty", {Str("greenOffset")}));
+  a.Append(ForIn(Member(Member(Member(Var("flash"), "geom"), "ColorTransform"), "prototype"),
+                 Actions().PushString("_global.names").Append(Bin(Var("_global.names"), Actions().PushRegister(0), Action::kAdd2)).SetVariable()));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("red"), "number");
+  EXPECT_EQ(r.Get("green"), "32");
+  EXPECT_EQ(r.Get("own"), "false");
+  EXPECT_EQ(r.Get("_global.names"),
+            "toStringconcatrgbblueOffsetgreenOffsetredOffsetalphaOffsetblueMultipliergreenMultiplierredMultiplieralphaMultiplier");
+}
+
 TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {
   Actions a;
   Set(a, "r", Geom("Rectangle", {Num(10), Num(20), Num(30), Num(40)}));
