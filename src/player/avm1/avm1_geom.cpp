@@ -603,6 +603,30 @@ AsValue TrConcatenated(Avm1& vm, const AsValue& self, AsArgs) {
   return NewMatrix(vm, m);
 }
 
+// The clip's colour transform, then each parent's, as the clip is drawn.
+AsValue TrConcatenatedColor(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* o = Self(self);
+  if (!o || !TransformClip(vm, self)) return {};
+  double v[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+  Stage& stage = vm.GetStage();
+  int guard = 0;
+  for (ClipHandle h = vm.ClipOf(o->target); h != kNoClip && guard < 1000; h = stage.ParentOf(h), ++guard) {
+    const Instance* inst = stage.Find(h);
+    if (!inst) break;
+    const ColorTransform& c = inst->cxform;
+    const double mult[4] = {c.redMult / 256.0, c.greenMult / 256.0, c.blueMult / 256.0, c.alphaMult / 256.0};
+    const double add[4] = {static_cast<double>(c.redAdd), static_cast<double>(c.greenAdd),
+                           static_cast<double>(c.blueAdd), static_cast<double>(c.alphaAdd)};
+    for (int i = 0; i < 4; ++i) {
+      v[i + 4] = v[i + 4] * mult[i] + add[i];
+      v[i] *= mult[i];
+    }
+  }
+  const AsValue out = NewGeomObject(vm, "ColorTransform");
+  PutColorTransform(vm, out, v);
+  return out;
+}
+
 AsValue TrPixelBounds(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = Self(self);
   Instance* inst = TransformClip(vm, self);
@@ -766,6 +790,7 @@ void InstallGeom(Avm1& vm) {
   vm.AddAccessor(tr, "matrix", TrGetMatrix, TrSetMatrix);
   vm.AddAccessor(tr, "colorTransform", TrGetColor, TrSetColor);
   vm.AddAccessor(tr, "concatenatedMatrix", TrConcatenated, nullptr);
+  vm.AddAccessor(tr, "concatenatedColorTransform", TrConcatenatedColor, nullptr);
   vm.AddAccessor(tr, "pixelBounds", TrPixelBounds, nullptr);
   vm.NewClass(geom, "Transform", TransformCtor, tr);
 

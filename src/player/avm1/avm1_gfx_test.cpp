@@ -165,6 +165,24 @@ TEST(Avm1Geom, ColorTransformTermsAreNumbersBehindListedAccessors) {
             "toStringconcatrgbblueOffsetgreenOffsetredOffsetalphaOffsetblueMultipliergreenMultiplierredMultiplieralphaMultiplier");
 }
 
+TEST(Avm1Geom, ConcatenatedColorTransformAppliesTheClipsThenItsParents) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("outer"), Int(1)}));
+  a.Append(Do(Member(Var("_root"), "outer"), "createEmptyMovieClip", {Str("inner"), Int(1)}));
+  a.Append(SetMember(Member(Member(Var("_root"), "outer"), "transform"), "colorTransform",
+                     Geom("ColorTransform", {Num(1), Num(0.5), Num(1), Num(1), Num(64), Num(0), Num(0), Num(0)})));
+  Set(a, "t", Member(Member(Member(Var("_root"), "outer"), "inner"), "transform"));
+  a.Append(SetMember(Var("t"), "colorTransform",
+                     Geom("ColorTransform", {Num(0.5), Num(1), Num(1), Num(1), Num(0), Num(64), Num(32), Num(0)})));
+  Set(a, "c", Member(Var("t"), "concatenatedColorTransform"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("c.redMultiplier"), "0.5");
+  EXPECT_EQ(r.Get("c.greenMultiplier"), "0.5");
+  EXPECT_EQ(r.Get("c.redOffset"), "64");
+  EXPECT_EQ(r.Get("c.greenOffset"), "32");  // the inner offset, scaled by the outer multiplier
+  EXPECT_EQ(r.Get("c.blueOffset"), "32");
+}
+
 TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {
   Actions a;
   Set(a, "r", Geom("Rectangle", {Num(10), Num(20), Num(30), Num(40)}));
