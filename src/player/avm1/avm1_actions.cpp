@@ -392,7 +392,7 @@ void Avm1::ActCloneSprite(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   const AsValue src = f.Pop();
   const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
-  stage_.Duplicate(clip, name, ToInt32(depth));
+  avm1_builtins::TextSnapshotDuplicated(*this, clip, stage_.Duplicate(clip, name, ToInt32(depth)));
 }
 
 void Avm1::ActRemoveSprite(ActionFrame& f) {

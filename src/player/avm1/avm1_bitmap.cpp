@@ -544,6 +544,11 @@ void InstallBitmap(Avm1& vm) {
   for (const char* name : {"width", "height", "transparent", "rectangle"}) proto->props[vm.Key(name)].hidden = false;
   AsObject* ctor = vm.NewClass(Package(vm, "flash.display"), "BitmapData", Ctor, proto);
   vm.NewFunction("loadBitmap", LoadBitmap, ctor);
+  // The channel bits copyChannel, noise and threshold take; plain properties.
+  for (const auto& [name, bit] : {std::pair<const char*, int>{"RED_CHANNEL", 1}, {"GREEN_CHANNEL", 2},
+                                  {"BLUE_CHANNEL", 4}, {"ALPHA_CHANNEL", 8}}) {
+    vm.SetProp(ctor, name, AsValue::Number(bit));
+  }
   vm.NewFunction("attachBitmap", McAttachBitmap, vm.ClipProto());
 }
 

@@ -216,6 +216,7 @@ AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
   const ClipHandle source = vm.ClipOf(self);
   const std::string name = Str(vm, Arg(a, 0));
   const ClipHandle made = vm.GetStage().Duplicate(source, name, DepthArg(vm, a, 1));
+  avm1_builtins::TextSnapshotDuplicated(vm, source, made);
   vm.ConstructClip(made, Arg(a, 2));
   // The main timeline cannot be copied: it answers itself.
   if (made == kNoClip) return source == kRootClip ? vm.ClipValue(kRootClip) : AsValue{};

@@ -39,6 +39,11 @@ void InstallSound(Avm1& vm);
 bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out);
 bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string& target, int flags);
 void InstallText(Avm1& vm);
+// TextSnapshot and MovieClip.getTextSnapshot (avm1_snapshot.cpp), installed by InstallText.
+void InstallTextSnapshot(Avm1& vm);
+// duplicateMovieClip made `copy` of `source` (kNoClip: none): the copy's
+// snapshots find the static text, the source's no more.
+void TextSnapshotDuplicated(Avm1& vm, ClipHandle source, ClipHandle copy);
 
 // Text fields (avm1_text.cpp): the members of a text-field instance, which
 // clip values also refer to; false when `clip` is no text field.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "player/avm1/avm1_builtins.h"
 #include "player/display/stage.h"
@@ -99,8 +100,36 @@ void PutRect(Avm1& vm, const AsValue& o, const GeomRect& r) {
 const char* const kCtNames[] = {"redMultiplier", "greenMultiplier", "blueMultiplier", "alphaMultiplier",
                                 "redOffset",     "greenOffset",     "blueOffset",     "alphaOffset"};
 
+// A ColorTransform keeps its eight terms as numbers of its own, read and
+// written through accessors of the prototype.
+struct CtData : AsNativeData {
+  double v[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+};
+
 void PutColorTransform(Avm1& vm, const AsValue& o, const double v[8]) {
-  for (int i = 0; i < 8; ++i) Put(vm, o, kCtNames[i], v[i]);
+  AsObject* obj = Self(o);
+  if (!obj) return;
+  CtData* d = obj->Native<CtData>();
+  if (!d && !obj->native) {
+    obj->native = std::make_unique<CtData>();
+    d = obj->Native<CtData>();
+  }
+  if (!d) {
+    for (int i = 0; i < 8; ++i) Put(vm, o, kCtNames[i], v[i]);
+    return;
+  }
+  std::copy(v, v + 8, d->v);
+}
+
+template <int I>
+AsValue CtGet(Avm1&, const AsValue& self, AsArgs) {
+  const CtData* d = SelfData<CtData>(self);
+  return d ? AsValue::Number(d->v[I]) : AsValue{};
+}
+template <int I>
+AsValue CtSet(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (CtData* d = SelfData<CtData>(self)) d->v[I] = Num(vm, a, 0);
+  return {};
 }
 
 void ReadCt(Avm1& vm, const AsValue& o, double v[8]) {
@@ -133,7 +162,12 @@ AsValue MatrixIdentity(Avm1& vm, const AsValue& self, AsArgs) {
   return {};
 }
 
-AsValue MatrixClone(Avm1& vm, const AsValue& self, AsArgs) { return NewMatrix(vm, SelfMatrix(vm, self)); }
+// The fields as they are, unconverted.
+AsValue MatrixClone(Avm1& vm, const AsValue& self, AsArgs) {
+  const AsValue m = NewGeomObject(vm, "Matrix");
+  for (const char* name : {"a", "b", "c", "d", "tx", "ty"}) vm.SetProp(m.obj, name, vm.Get(self, name));
+  return m;
+}
 
 AsValue MatrixConcat(Avm1& vm, const AsValue& self, AsArgs a) {
   GeomMatrix other;
@@ -175,7 +209,8 @@ AsValue MatrixRotate(Avm1& vm, const AsValue& self, AsArgs a) {
 double OptNum(Avm1& vm, AsArgs a, std::size_t i) { return i < a.size() ? Num(vm, a, i) : 0; }
 
 AsValue MatrixCreateBox(Avm1& vm, const AsValue& self, AsArgs a) {
-  PutMatrix(vm, self, GeomMatrix::Box(Num(vm, a, 0), Num(vm, a, 1), OptNum(vm, a, 2), OptNum(vm, a, 3), OptNum(vm, a, 4)));
+  // A missing rotation is no number (every scale term NaN); a missing offset is 0.
+  PutMatrix(vm, self, GeomMatrix::Box(Num(vm, a, 0), Num(vm, a, 1), Num(vm, a, 2), OptNum(vm, a, 3), OptNum(vm, a, 4)));
   return {};
 }
 
@@ -243,8 +278,13 @@ AsValue PointOffset(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue PointToString(Avm1& vm, const AsValue& self, AsArgs) {
   return AsValue::String("(x=" + vm.ToString(vm.Get(self, "x")) + ", y=" + vm.ToString(vm.Get(self, "y")) + ")");
 }
+// a.subtract(b).length: undefined when the first is no Point.
 AsValue PointDistance(Avm1& vm, const AsValue&, AsArgs a) {
-  return AsValue::Number(std::hypot(PX(vm, Arg(a, 0)) - PX(vm, Arg(a, 1)), PY(vm, Arg(a, 0)) - PY(vm, Arg(a, 1))));
+  const AsValue first = Arg(a, 0);
+  const AsValue subtract = vm.Get(first, "subtract");
+  if (subtract.type != AsValue::Type::kObject || !subtract.obj->fn) return {};
+  std::vector<AsValue> args{Arg(a, 1)};
+  return vm.Get(vm.Call(subtract, first, args), "length");
 }
 AsValue PointInterpolate(Avm1& vm, const AsValue&, AsArgs a) {
   // f = 1 gives the first point, 0 the second.
@@ -273,8 +313,15 @@ GeomRect SelfRect(Avm1& vm, const AsValue& self) {
 
 bool Empty(const GeomRect& r) { return !(r.width > 0 && r.height > 0); }
 
-AsValue RectLeft(Avm1& vm, const AsValue& self, AsArgs) { return AsValue::Number(SelfRect(vm, self).x); }
-AsValue RectTop(Avm1& vm, const AsValue& self, AsArgs) { return AsValue::Number(SelfRect(vm, self).y); }
+// left, top, topLeft and size give the fields as they are, unconverted.
+AsValue RectLeft(Avm1& vm, const AsValue& self, AsArgs) { return vm.Get(self, "x"); }
+AsValue RectTop(Avm1& vm, const AsValue& self, AsArgs) { return vm.Get(self, "y"); }
+AsValue RawPoint(Avm1& vm, const AsValue& x, const AsValue& y) {
+  const AsValue p = NewGeomObject(vm, "Point");
+  vm.SetProp(p.obj, "x", x);
+  vm.SetProp(p.obj, "y", y);
+  return p;
+}
 AsValue RectRight(Avm1& vm, const AsValue& self, AsArgs) {
   const GeomRect r = SelfRect(vm, self);
   return AsValue::Number(r.x + r.width);
@@ -283,16 +330,19 @@ AsValue RectBottom(Avm1& vm, const AsValue& self, AsArgs) {
   const GeomRect r = SelfRect(vm, self);
   return AsValue::Number(r.y + r.height);
 }
+// Setting an edge keeps the value given as the corner's field; the size
+// is worked out in numbers.
+void PutRaw(Avm1& vm, const AsValue& o, const char* name, const AsValue& v) {
+  if (o.type == AsValue::Type::kObject) vm.SetProp(o.obj, name, v);
+}
 AsValue RectSetLeft(Avm1& vm, const AsValue& self, AsArgs a) {
   const GeomRect r = SelfRect(vm, self);
-  const double v = Num(vm, a, 0);
-  Put(vm, self, "width", r.width + r.x - v), Put(vm, self, "x", v);
+  Put(vm, self, "width", r.width + r.x - Num(vm, a, 0)), PutRaw(vm, self, "x", Arg(a, 0));
   return {};
 }
 AsValue RectSetTop(Avm1& vm, const AsValue& self, AsArgs a) {
   const GeomRect r = SelfRect(vm, self);
-  const double v = Num(vm, a, 0);
-  Put(vm, self, "height", r.height + r.y - v), Put(vm, self, "y", v);
+  Put(vm, self, "height", r.height + r.y - Num(vm, a, 0)), PutRaw(vm, self, "y", Arg(a, 0));
   return {};
 }
 AsValue RectSetRight(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -304,21 +354,20 @@ AsValue RectSetBottom(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 AsValue RectTopLeft(Avm1& vm, const AsValue& self, AsArgs) {
-  const GeomRect r = SelfRect(vm, self);
-  return NewPoint(vm, r.x, r.y);
+  return RawPoint(vm, vm.Get(self, "x"), vm.Get(self, "y"));
 }
 AsValue RectBottomRight(Avm1& vm, const AsValue& self, AsArgs) {
   const GeomRect r = SelfRect(vm, self);
   return NewPoint(vm, r.x + r.width, r.y + r.height);
 }
 AsValue RectSize(Avm1& vm, const AsValue& self, AsArgs) {
-  const GeomRect r = SelfRect(vm, self);
-  return NewPoint(vm, r.width, r.height);
+  return RawPoint(vm, vm.Get(self, "width"), vm.Get(self, "height"));
 }
 AsValue RectSetTopLeft(Avm1& vm, const AsValue& self, AsArgs a) {
   const GeomRect r = SelfRect(vm, self);
   const double x = PX(vm, Arg(a, 0)), y = PY(vm, Arg(a, 0));
-  PutRect(vm, self, {x, y, r.width + r.x - x, r.height + r.y - y});
+  Put(vm, self, "width", r.width + r.x - x), Put(vm, self, "height", r.height + r.y - y);
+  PutRaw(vm, self, "x", vm.Get(Arg(a, 0), "x")), PutRaw(vm, self, "y", vm.Get(Arg(a, 0), "y"));
   return {};
 }
 AsValue RectSetBottomRight(Avm1& vm, const AsValue& self, AsArgs a) {
@@ -327,48 +376,90 @@ AsValue RectSetBottomRight(Avm1& vm, const AsValue& self, AsArgs a) {
   return {};
 }
 AsValue RectSetSize(Avm1& vm, const AsValue& self, AsArgs a) {
-  Put(vm, self, "width", PX(vm, Arg(a, 0))), Put(vm, self, "height", PY(vm, Arg(a, 0)));
+  PutRaw(vm, self, "width", vm.Get(Arg(a, 0), "x")), PutRaw(vm, self, "height", vm.Get(Arg(a, 0), "y"));
   return {};
 }
 
-bool Contains(const GeomRect& r, double x, double y) {
-  return x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+// The tests as a chain of script comparisons joined by &&: the first that
+// fails is the answer, and a comparison with NaN gives undefined.
+struct Comparison {
+  double a, b;
+  enum Op { kGe, kLt, kGt, kLe } op;
+};
+AsValue CompareChain(std::initializer_list<Comparison> tests) {
+  AsValue last = AsValue::Bool(true);
+  for (const Comparison& t : tests) {
+    // a >= b is !(a < b): true when either is NaN; a < b is then undefined.
+    if (std::isnan(t.a) || std::isnan(t.b)) {
+      if (t.op == Comparison::kLt || t.op == Comparison::kGt) return {};
+      continue;
+    }
+    const bool ok = t.op == Comparison::kGe ? t.a >= t.b : t.op == Comparison::kLt ? t.a < t.b
+                    : t.op == Comparison::kGt ? t.a > t.b : t.a <= t.b;
+    last = AsValue::Bool(ok);
+    if (!ok) return last;
+  }
+  return last;
 }
-
+AsValue ContainsXY(const GeomRect& r, double x, double y) {
+  return CompareChain({{x, r.x, Comparison::kGe}, {x, r.x + r.width, Comparison::kLt},
+                       {y, r.y, Comparison::kGe}, {y, r.y + r.height, Comparison::kLt}});
+}
 AsValue RectContains(Avm1& vm, const AsValue& self, AsArgs a) {
-  return AsValue::Bool(Contains(SelfRect(vm, self), Num(vm, a, 0), Num(vm, a, 1)));
+  return ContainsXY(SelfRect(vm, self), Num(vm, a, 0), Num(vm, a, 1));
 }
 AsValue RectContainsPoint(Avm1& vm, const AsValue& self, AsArgs a) {
-  return AsValue::Bool(Contains(SelfRect(vm, self), PX(vm, Arg(a, 0)), PY(vm, Arg(a, 0))));
+  return ContainsXY(SelfRect(vm, self), PX(vm, Arg(a, 0)), PY(vm, Arg(a, 0)));
 }
 AsValue RectContainsRect(Avm1& vm, const AsValue& self, AsArgs a) {
   const GeomRect r = SelfRect(vm, self), o = SelfRect(vm, Arg(a, 0));
-  return AsValue::Bool(o.x >= r.x && o.y >= r.y && o.x + o.width <= r.x + r.width && o.y + o.height <= r.y + r.height);
+  const double right = r.x + r.width, bottom = r.y + r.height, oRight = o.x + o.width, oBottom = o.y + o.height;
+  return CompareChain({{o.x, r.x, Comparison::kGe}, {o.x, right, Comparison::kLt}, {o.y, r.y, Comparison::kGe},
+                       {o.y, bottom, Comparison::kLt}, {oRight, r.x, Comparison::kGt}, {oRight, right, Comparison::kLe},
+                       {oBottom, r.y, Comparison::kGt}, {oBottom, bottom, Comparison::kLe}});
 }
 
-GeomRect Intersect(const GeomRect& r, const GeomRect& o) {
-  const double x0 = std::max(r.x, o.x), y0 = std::max(r.y, o.y);
-  const double x1 = std::min(r.x + r.width, o.x + o.width), y1 = std::min(r.y + r.height, o.y + o.height);
-  if (!(x1 > x0 && y1 > y0)) return {};
-  return {x0, y0, x1 - x0, y1 - y0};
+// Math.min and Math.max: NaN wins.
+double NanMin(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::min(a, b); }
+double NanMax(double a, double b) { return std::isnan(a) || std::isnan(b) ? NAN : std::max(a, b); }
+
+// other.isEmpty() as a script asks it: false for an object without the method.
+bool AsksEmpty(Avm1& vm, const AsValue& other) {
+  const AsValue fn = vm.Get(other, "isEmpty");
+  return fn.type == AsValue::Type::kObject && fn.obj->fn && vm.ToBool(vm.Call(fn, other, {}));
 }
 
+// Any object with the fields intersects; a sum with NaN in it is empty.
+GeomRect IntersectWith(Avm1& vm, const AsValue& self, const AsValue& other) {
+  const GeomRect r = SelfRect(vm, self), o = SelfRect(vm, other);
+  if (Empty(r) || AsksEmpty(vm, other)) return {};
+  const double x = NanMax(r.x, o.x), y = NanMax(r.y, o.y);
+  const GeomRect out{x, y, NanMin(r.x + r.width, o.x + o.width) - x, NanMin(r.y + r.height, o.y + o.height) - y};
+  return Empty(out) ? GeomRect{} : out;
+}
 AsValue RectIntersects(Avm1& vm, const AsValue& self, AsArgs a) {
-  return AsValue::Bool(!Empty(Intersect(SelfRect(vm, self), SelfRect(vm, Arg(a, 0)))));
+  return AsValue::Bool(!Empty(IntersectWith(vm, self, Arg(a, 0))));
 }
 AsValue RectIntersection(Avm1& vm, const AsValue& self, AsArgs a) {
-  return NewRectangle(vm, Intersect(SelfRect(vm, self), SelfRect(vm, Arg(a, 0))));
+  return NewRectangle(vm, IntersectWith(vm, self, Arg(a, 0)));
 }
+AsValue RectClone(Avm1& vm, const AsValue& self, AsArgs);
+// An empty rectangle answers the other's clone(); an empty other, a copy.
 AsValue RectUnion(Avm1& vm, const AsValue& self, AsArgs a) {
   const GeomRect r = SelfRect(vm, self), o = SelfRect(vm, Arg(a, 0));
-  if (Empty(r)) return NewRectangle(vm, o);
-  if (Empty(o)) return NewRectangle(vm, r);
-  const double x0 = std::min(r.x, o.x), y0 = std::min(r.y, o.y);
-  const double x1 = std::max(r.x + r.width, o.x + o.width), y1 = std::max(r.y + r.height, o.y + o.height);
+  if (Empty(r)) return vm.CallMethodOf(Arg(a, 0), "clone");
+  if (AsksEmpty(vm, Arg(a, 0))) return RectClone(vm, self, {});
+  const double x0 = NanMin(r.x, o.x), y0 = NanMin(r.y, o.y);
+  const double x1 = NanMax(r.x + r.width, o.x + o.width), y1 = NanMax(r.y + r.height, o.y + o.height);
   return NewRectangle(vm, {x0, y0, x1 - x0, y1 - y0});
 }
 AsValue RectEquals(Avm1& vm, const AsValue& self, AsArgs a) {
   if (Arg(a, 0).type != AsValue::Type::kObject) return AsValue::Bool(false);
+  // Only a Rectangle equals one.
+  const AsValue proto = vm.Get(vm.Get(AsValue::Object(Package(vm, "flash.geom")), "Rectangle"), "prototype");
+  bool isRect = false;
+  for (AsObject* p = a[0].obj->proto; p && !isRect; p = p->proto) isRect = p == proto.obj;
+  if (!isRect) return AsValue::Bool(false);
   const GeomRect r = SelfRect(vm, self), o = SelfRect(vm, a[0]);
   return AsValue::Bool(r.x == o.x && r.y == o.y && r.width == o.width && r.height == o.height);
 }
@@ -411,10 +502,13 @@ AsValue RectToString(Avm1& vm, const AsValue& self, AsArgs) {
 // ---- ColorTransform
 
 AsValue CtCtor(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (!Self(self)) return {};
-  for (std::size_t i = 0; i < 8; ++i) {
-    vm.SetProp(self.obj, kCtNames[i], a.empty() ? AsValue::Number(i < 4 ? 1 : 0) : Arg(a, i));
+  AsObject* o = Self(self);
+  if (!o) return {};
+  auto d = std::make_unique<CtData>();
+  if (!a.empty()) {
+    for (std::size_t i = 0; i < 8; ++i) d->v[i] = Num(vm, a, i);
   }
+  o->native = std::move(d);
   return self;
 }
 
@@ -425,9 +519,11 @@ AsValue CtGetRgb(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue CtSetRgb(Avm1& vm, const AsValue& self, AsArgs a) {
   const auto rgb = static_cast<std::uint32_t>(ToInt32(Num(vm, a, 0)));
-  Put(vm, self, "redMultiplier", 0), Put(vm, self, "greenMultiplier", 0), Put(vm, self, "blueMultiplier", 0);
-  Put(vm, self, "redOffset", (rgb >> 16) & 255), Put(vm, self, "greenOffset", (rgb >> 8) & 255);
-  Put(vm, self, "blueOffset", rgb & 255);
+  double v[8];
+  ReadCt(vm, self, v);
+  v[0] = v[1] = v[2] = 0;
+  v[4] = (rgb >> 16) & 255, v[5] = (rgb >> 8) & 255, v[6] = rgb & 255;
+  PutColorTransform(vm, self, v);
   return {};
 }
 
@@ -505,6 +601,30 @@ AsValue TrConcatenated(Avm1& vm, const AsValue& self, AsArgs) {
   GeomMatrix m;
   if (!o || !ClipWorldMatrix(vm, vm.ClipOf(o->target), m)) return {};
   return NewMatrix(vm, m);
+}
+
+// The clip's colour transform, then each parent's, as the clip is drawn.
+AsValue TrConcatenatedColor(Avm1& vm, const AsValue& self, AsArgs) {
+  AsObject* o = Self(self);
+  if (!o || !TransformClip(vm, self)) return {};
+  double v[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+  Stage& stage = vm.GetStage();
+  int guard = 0;
+  for (ClipHandle h = vm.ClipOf(o->target); h != kNoClip && guard < 1000; h = stage.ParentOf(h), ++guard) {
+    const Instance* inst = stage.Find(h);
+    if (!inst) break;
+    const ColorTransform& c = inst->cxform;
+    const double mult[4] = {c.redMult / 256.0, c.greenMult / 256.0, c.blueMult / 256.0, c.alphaMult / 256.0};
+    const double add[4] = {static_cast<double>(c.redAdd), static_cast<double>(c.greenAdd),
+                           static_cast<double>(c.blueAdd), static_cast<double>(c.alphaAdd)};
+    for (int i = 0; i < 4; ++i) {
+      v[i + 4] = v[i + 4] * mult[i] + add[i];
+      v[i] *= mult[i];
+    }
+  }
+  const AsValue out = NewGeomObject(vm, "ColorTransform");
+  PutColorTransform(vm, out, v);
+  return out;
 }
 
 AsValue TrPixelBounds(Avm1& vm, const AsValue& self, AsArgs) {
@@ -653,15 +773,24 @@ void InstallGeom(Avm1& vm) {
   vm.AddAccessor(rect, "size", RectSize, RectSetSize);
   vm.NewClass(geom, "Rectangle", RectCtor, rect);
 
+  // All listed by for..in, newest first: toString, concat, rgb, the offsets, the multipliers.
   AsObject* ct = vm.NewRootObject(vm.ObjectProto());
+  const std::pair<const char*, std::pair<AsNative, AsNative>> terms[] = {
+      {"alphaMultiplier", {CtGet<3>, CtSet<3>}}, {"redMultiplier", {CtGet<0>, CtSet<0>}},
+      {"greenMultiplier", {CtGet<1>, CtSet<1>}}, {"blueMultiplier", {CtGet<2>, CtSet<2>}},
+      {"alphaOffset", {CtGet<7>, CtSet<7>}},     {"redOffset", {CtGet<4>, CtSet<4>}},
+      {"greenOffset", {CtGet<5>, CtSet<5>}},     {"blueOffset", {CtGet<6>, CtSet<6>}},
+      {"rgb", {CtGetRgb, CtSetRgb}}};
+  for (const auto& [name, fns] : terms) vm.AddAccessor(ct, name, fns.first, fns.second);
   methods(ct, {{"concat", CtConcat}, {"toString", CtToString}});
-  vm.AddAccessor(ct, "rgb", CtGetRgb, CtSetRgb);
+  for (auto& [key, p] : ct->props) p.hidden = false;
   vm.NewClass(geom, "ColorTransform", CtCtor, ct);
 
   AsObject* tr = vm.NewRootObject(vm.ObjectProto());
   vm.AddAccessor(tr, "matrix", TrGetMatrix, TrSetMatrix);
   vm.AddAccessor(tr, "colorTransform", TrGetColor, TrSetColor);
   vm.AddAccessor(tr, "concatenatedMatrix", TrConcatenated, nullptr);
+  vm.AddAccessor(tr, "concatenatedColorTransform", TrConcatenatedColor, nullptr);
   vm.AddAccessor(tr, "pixelBounds", TrPixelBounds, nullptr);
   vm.NewClass(geom, "Transform", TransformCtor, tr);
 

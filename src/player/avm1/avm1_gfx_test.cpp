@@ -21,6 +21,8 @@ enum : std::uint8_t {
 };
 
 Actions Geom(const std::string& cls, const std::vector<Actions>& args) { return New("flash.geom", cls, args); }
+// A value as script text, so that undefined reads "undefined".
+Actions AsText(const Actions& v) { return Bin(Str(""), v, Action::kAdd2); }
 
 // ---- flash.geom
 
@@ -91,6 +93,94 @@ TEST(Avm1Geom, PointArithmeticAndStatics) {
   EXPECT_EQ(r.Get("pol.x"), "2");
   EXPECT_EQ(r.Get("p.x"), "7");  // 6 + 1
   EXPECT_EQ(r.Get("p.y"), "10");
+}
+
+// Fields are kept as given: edges, corners and copies pass them on
+// unconverted, only sums and differences are numbers.
+TEST(Avm1Geom, FieldsPassThroughUnconverted) {
+  Actions a;
+  Set(a, "o", Object({}));
+  Set(a, "r", Geom("Rectangle", {Num(1)}));
+  Set(a, "top", Op(Member(Var("r"), "top"), Code(Action::kTypeOf)));
+  Set(a, "sizeY", Op(Member(Member(Var("r"), "size"), "y"), Code(Action::kTypeOf)));
+  Set(a, "s", Geom("Rectangle", {Num(1), Num(2), Num(3), Num(4)}));
+  a.Append(SetMember(Var("s"), "left", Var("o")));
+  Set(a, "leftType", Op(Member(Var("s"), "x"), Code(Action::kTypeOf)));
+  Set(a, "width", Member(Var("s"), "width"));
+  Set(a, "m", Geom("Matrix", {Num(1), Num(2), Var("o"), Num(4), Num(5), Num(6)}));
+  Set(a, "cType", Op(Member(Method(Var("m"), "clone"), "c"), Code(Action::kTypeOf)));
+  Set(a, "box", Geom("Matrix", {}));
+  a.Append(Do(Var("box"), "createBox", {Num(2), Num(3)}));
+  Set(a, "plain", Method(Member(Member(Var("flash"), "geom"), "Point"), "distance",
+                         {Object({{"x", Num(0)}, {"y", Num(0)}}), Geom("Point", {Num(3), Num(4)})}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("top"), "undefined");
+  EXPECT_EQ(r.Get("sizeY"), "undefined");
+  EXPECT_EQ(r.Get("leftType"), "object");
+  EXPECT_EQ(r.Get("width"), "NaN");
+  EXPECT_EQ(r.Get("cType"), "object");
+  EXPECT_EQ(r.Get("box.a"), "NaN");  // no rotation given: no number
+  EXPECT_EQ(r.Get("box.tx"), "0");
+  EXPECT_EQ(r.Get("plain"), "");  // only a Point can be measured from
+}
+
+// Rectangle's tests read as script comparisons: a >= b holds when either is
+// NaN, a < b is then undefined, and the first failing test is the answer.
+TEST(Avm1Geom, RectangleTestsWithMissingFieldsAnswerAsScriptComparisons) {
+  Actions a;
+  Set(a, "r", Geom("Rectangle", {Num(1), Num(3), Num(5), Num(7)}));
+  Set(a, "none", AsText(Method(Var("r"), "contains", {})));
+  Set(a, "outside", AsText(Method(Var("r"), "contains", {Num(1), Num(2)})));
+  Set(a, "inside", AsText(Method(Var("r"), "contains", {Num(1), Num(3)})));
+  Set(a, "cut", Method(Var("r"), "intersection", {Object({{"x", Num(3)}, {"y", Num(5)}})}));
+  Set(a, "plainEquals", Method(Var("r"), "equals", {Object({{"x", Num(1)}, {"y", Num(3)}, {"width", Num(5)}, {"height", Num(7)}})}));
+  Set(a, "joined", Method(Var("r"), "union", {Object({{"x", Num(3)}, {"y", Num(5)}, {"width", Num(7)}})}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("none"), "undefined");
+  EXPECT_EQ(r.Get("outside"), "false");
+  EXPECT_EQ(r.Get("inside"), "true");
+  EXPECT_EQ(r.Get("cut.width"), "0");  // NaN sizes make it empty
+  EXPECT_EQ(r.Get("plainEquals"), "false");
+  EXPECT_EQ(r.Get("joined.width"), "9");
+  EXPECT_EQ(r.Get("joined.height"), "NaN");
+}
+
+// ColorTransform keeps numbers of its own behind accessors that for..in lists.
+TEST(Avm1Geom, ColorTransformTermsAreNumbersBehindListedAccessors) {
+  Actions a;
+  Set(a, "_global.names", Str(""));
+  Set(a, "ct", Geom("ColorTransform", {}));
+  a.Append(SetMember(Var("ct"), "redMultiplier", Str("Test123")));
+  Set(a, "red", Op(Member(Var("ct"), "redMultiplier"), Code(Action::kTypeOf)));
+  a.Append(SetMember(Var("ct"), "rgb", Num(0x102030)));
+  Set(a, "green", Member(Var("ct"), "greenOffset"));
+  Set(a, "own", Method(Var("ct"), "hasOwnProperty", {Str("greenOffset")}));
+  a.Append(ForIn(Member(Member(Member(Var("flash"), "geom"), "ColorTransform"), "prototype"),
+                 Actions().PushString("_global.names").Append(Bin(Var("_global.names"), Actions().PushRegister(0), Action::kAdd2)).SetVariable()));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("red"), "number");
+  EXPECT_EQ(r.Get("green"), "32");
+  EXPECT_EQ(r.Get("own"), "false");
+  EXPECT_EQ(r.Get("_global.names"),
+            "toStringconcatrgbblueOffsetgreenOffsetredOffsetalphaOffsetblueMultipliergreenMultiplierredMultiplieralphaMultiplier");
+}
+
+TEST(Avm1Geom, ConcatenatedColorTransformAppliesTheClipsThenItsParents) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("outer"), Int(1)}));
+  a.Append(Do(Member(Var("_root"), "outer"), "createEmptyMovieClip", {Str("inner"), Int(1)}));
+  a.Append(SetMember(Member(Member(Var("_root"), "outer"), "transform"), "colorTransform",
+                     Geom("ColorTransform", {Num(1), Num(0.5), Num(1), Num(1), Num(64), Num(0), Num(0), Num(0)})));
+  Set(a, "t", Member(Member(Member(Var("_root"), "outer"), "inner"), "transform"));
+  a.Append(SetMember(Var("t"), "colorTransform",
+                     Geom("ColorTransform", {Num(0.5), Num(1), Num(1), Num(1), Num(0), Num(64), Num(32), Num(0)})));
+  Set(a, "c", Member(Var("t"), "concatenatedColorTransform"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("c.redMultiplier"), "0.5");
+  EXPECT_EQ(r.Get("c.greenMultiplier"), "0.5");
+  EXPECT_EQ(r.Get("c.redOffset"), "64");
+  EXPECT_EQ(r.Get("c.greenOffset"), "32");  // the inner offset, scaled by the outer multiplier
+  EXPECT_EQ(r.Get("c.blueOffset"), "32");
 }
 
 TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {

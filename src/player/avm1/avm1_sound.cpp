@@ -47,7 +47,13 @@ struct SoundData : AsNativeData {
   double startedMs = 0, offsetMs = 0;
   int loops = 1;
   bool started = false;
-  int completeTimer = 0;
+  // One onSoundComplete timer per start still playing: each start is a
+  // sound of its own and ends on its own.
+  std::vector<int> completeTimers;
+  int loadTimer = 0;
+  // Starts asked for while a loadSound is on its way: they play once it has
+  // come; a new loadSound drops them.
+  std::vector<std::vector<AsValue>> pendingStarts;
   double loadedBytes = -1;
   void Mark(std::vector<AsObject*>& reachable) const override {
     if (target.type == AsValue::Type::kObject) reachable.push_back(target.obj);
@@ -121,16 +127,24 @@ std::vector<std::uint8_t> StartInfo(double offsetMs, int loops, const Transform&
   return info;
 }
 
-AsValue SoundCtor(Avm1&, const AsValue& self, AsArgs a) {
+AsValue SoundCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   AsObject* o = Self(self);
   if (!o || o->native) return {};
   auto d = std::make_unique<SoundData>();
   const AsValue t = Arg(a, 0);
   if (t.type == AsValue::Type::kClip || t.type == AsValue::Type::kString) d->target = t;
+  // Any other object names its target by its text, asked for once, now.
+  if (t.type == AsValue::Type::kObject) {
+    std::string path = vm.ToString(t);
+    if (vm.Throwing()) return {};
+    d->target = AsValue::String(std::move(path));
+  }
   o->native = std::move(d);
   o->className = "Sound";
   return self;
 }
+
+void AddLengthProperties(Avm1& vm, const AsValue& self);
 
 AsValue Attach(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
@@ -144,18 +158,28 @@ AsValue Attach(Avm1& vm, const AsValue& self, AsArgs a) {
   d->name = name;
   d->durationMs = length;
   d->started = false;
+  AddLengthProperties(vm, self);
   return {};
 }
 
 void StopTimer(Avm1& vm, SoundData& d) {
-  if (d.completeTimer) vm.ClearInterval(d.completeTimer);
-  d.completeTimer = 0;
+  for (int id : d.completeTimers) vm.ClearInterval(id);
+  d.completeTimers.clear();
 }
 
-AsValue Completed(Avm1& vm, const AsValue& self, AsArgs) {
+void StopLoad(Avm1& vm, SoundData& d) {
+  if (d.loadTimer) vm.ClearInterval(d.loadTimer);
+  d.loadTimer = 0;
+  d.pendingStarts.clear();
+}
+
+// One start's sound ended (the argument: its timer).
+AsValue Completed(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   if (!d) return {};
-  StopTimer(vm, *d);
+  const int timer = static_cast<int>(Num(vm, a, 0));
+  vm.ClearInterval(timer);
+  std::erase(d->completeTimers, timer);
   const AsValue fn = vm.Get(self, "onSoundComplete");
   if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, self, {});
   return {};
@@ -163,7 +187,8 @@ AsValue Completed(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue Start(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
-  if (!d || !d->soundId) return {};
+  if (d && d->loadTimer && d->pendingStarts.size() < 64) d->pendingStarts.emplace_back(a.begin(), a.end());
+  if (!d || !d->soundId || d->loadTimer) return {};
   double offset = a.empty() ? 0 : Num(vm, a, 0) * 1000;
   if (!std::isfinite(offset) || offset < 0) offset = 0;
   offset = std::min(offset, d->durationMs);
@@ -177,13 +202,13 @@ AsValue Start(Avm1& vm, const AsValue& self, AsArgs a) {
   const auto info = StartInfo(offset, d->loops, transform ? *transform : Transform{});
   vm.GetStage().StartSoundById(d->soundId, d->name, info);
   // onSoundComplete when the last loop ends, at the first frame after.
-  StopTimer(vm, *d);
   const double total = (d->durationMs - offset) * d->loops;
   const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "Sound");
   const AsValue done = vm.Get(cls, "__completed");
-  if (done.type == AsValue::Type::kObject) {
-    d->completeTimer = vm.NextIntervalId();
-    vm.AddInterval(done, self, "", std::max(1.0, total), {}, d->completeTimer);
+  if (done.type == AsValue::Type::kObject && d->completeTimers.size() < 64) {
+    const int timer = vm.NextIntervalId();
+    d->completeTimers.push_back(timer);
+    vm.AddInterval(done, self, "", std::max(1.0, total), {AsValue::Number(timer)}, timer);
   }
   return {};
 }
@@ -201,6 +226,7 @@ AsValue Stop(Avm1& vm, const AsValue& self, AsArgs a) {
     return {};
   }
   StopTimer(vm, *d);
+  d->pendingStarts.clear();
   if (d->soundId && TargetOf(vm, *d).value_or(kNoClip) != kNoClip) {
     static const std::uint8_t kStop[1] = {0x20};
     vm.GetStage().StartSoundById(d->soundId, d->name, kStop);
@@ -295,6 +321,17 @@ AsValue GetPosition(Avm1& vm, const AsValue& self, AsArgs) {
   return AsValue::Number(std::floor(d->offsetMs + std::fmod(elapsed, span)));
 }
 
+// A Sound has duration and position only once it holds a sound: then
+// they are read-only properties of its own (before, a script may set them).
+void AddLengthProperties(Avm1& vm, const AsValue& self) {
+  AsObject* o = Self(self);
+  if (!o || (o->props.count(vm.Key("duration")) && o->props.count(vm.Key("position")))) return;
+  for (const auto& [name, getter] : {std::pair<const char*, AsNative>{"position", GetPosition}, {"duration", GetDuration}}) {
+    vm.AddAccessor(o, name, getter, nullptr);
+    o->props[vm.Key(name)].dontDelete = true;
+  }
+}
+
 // ---- loadSound: an MP3 file beside the movie
 
 bool DefineLoaded(Avm1& vm, SoundData& d, const std::string& file) {
@@ -327,15 +364,22 @@ bool DefineLoaded(Avm1& vm, SoundData& d, const std::string& file) {
 AsValue Loaded(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   if (!d) return {};
-  StopTimer(vm, *d);
+  if (d->loadTimer) vm.ClearInterval(d->loadTimer);
+  d->loadTimer = 0;
+  std::vector<std::vector<AsValue>> starts = std::move(d->pendingStarts);
+  d->pendingStarts.clear();
   std::string bytes;
   const bool ok = ReadMovieFile(vm, Str(vm, a, 0), bytes) && DefineLoaded(vm, *d, bytes);
+  if (ok) AddLengthProperties(vm, self);
   const AsValue fn = vm.Get(self, "onLoad");
   if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
     std::vector<AsValue> args{AsValue::Bool(ok)};
     vm.Call(fn, self, args);
   }
   if (ok && vm.ToBool(Arg(a, 1))) Start(vm, self, {});
+  if (ok) {
+    for (auto& args : starts) Start(vm, self, args);
+  }
   return {};
 }
 
@@ -345,12 +389,13 @@ AsValue LoadSound(Avm1& vm, const AsValue& self, AsArgs a) {
   SoundData* d = SelfData<SoundData>(self);
   if (!d || a.empty()) return {};
   StopTimer(vm, *d);
+  StopLoad(vm, *d);
   const AsValue cls = vm.Get(AsValue::Object(vm.Global()), "Sound");
   const AsValue done = vm.Get(cls, "__loaded");
   if (done.type == AsValue::Type::kObject) {
-    d->completeTimer = vm.NextIntervalId();
+    d->loadTimer = vm.NextIntervalId();
     vm.AddInterval(done, self, "", 1, {AsValue::String(Str(vm, a, 0)), AsValue::Bool(vm.ToBool(Arg(a, 1)))},
-                   d->completeTimer);
+                   d->loadTimer);
   }
   return {};
 }
@@ -359,6 +404,8 @@ AsValue BytesLoaded(Avm1&, const AsValue& self, AsArgs) {
   SoundData* d = SelfData<SoundData>(self);
   return d && d->loadedBytes >= 0 ? AsValue::Number(d->loadedBytes) : AsValue{};
 }
+
+AsValue Ignore(Avm1&, const AsValue&, AsArgs) { return {}; }
 
 }  // namespace
 
@@ -373,16 +420,17 @@ void InstallSound(Avm1& vm) {
       {"getVolume", GetVolume},  {"setVolume", SetVolume},  {"getPan", GetPan},
       {"setPan", SetPan},        {"getTransform", GetTransform}, {"setTransform", SetTransform}};
   for (auto& [n, f] : methods) vm.NewFunction(n, f, proto);
-  // SWF 5 movies see none of these.
-  const std::pair<const char*, AsNative> fromSwf6[] = {{"loadSound", LoadSound},     {"getBytesLoaded", BytesLoaded},
-                                                       {"getBytesTotal", BytesLoaded}, {"getDuration", GetDuration},
-                                                       {"getPosition", GetPosition}};
+  // SWF 5 movies see none of these. Duration and position are set by the
+  // sound itself: their setters do nothing.
+  const std::pair<const char*, AsNative> fromSwf6[] = {
+      {"getDuration", GetDuration}, {"setDuration", Ignore},     {"getPosition", GetPosition},
+      {"setPosition", Ignore},      {"loadSound", LoadSound},    {"getBytesLoaded", BytesLoaded},
+      {"getBytesTotal", BytesLoaded}};
   for (auto& [n, f] : fromSwf6) {
     vm.NewFunction(n, f, proto);
     proto->props[vm.Key(n)].versions = kPropVersion5;
   }
-  vm.AddAccessor(proto, "duration", GetDuration, nullptr);
-  vm.AddAccessor(proto, "position", GetPosition, nullptr);
+  for (auto& [key, p] : proto->props) p.dontDelete = p.readOnly = true;
 }
 
 }  // namespace quarvel::player::avm1_builtins

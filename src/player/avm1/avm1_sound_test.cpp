@@ -120,6 +120,28 @@ TEST(Avm1Sound, TargetIsFoundByPathAtEachUse) {
   EXPECT_EQ(r.Get("removed"), "");
 }
 
+TEST(Avm1Sound, AnObjectTargetIsNamedByItsTextAskedForOnce) {
+  Actions a;
+  Set(a, "_global.asked", Int(0));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)})));
+  Set(a, "o", New("Object"));
+  a.Append(SetMember(Var("o"), "toString",
+                     Function({}, Actions()
+                                      .PushString("_global.asked")
+                                      .Append(Bin(Var("_global.asked"), Int(1), Action::kAdd2))
+                                      .SetVariable()
+                                      .Append(Str("mc"))
+                                      .Raw(Code(Action::kReturn)))));
+  Set(a, "s", New("Sound", {Var("o")}));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(30)})));
+  Set(a, "clipVolume", Method(New("Sound", {Var("mc")}), "getVolume"));
+  Set(a, "own", Method(Var("s"), "getVolume"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("_global.asked"), "1");
+  EXPECT_EQ(r.Get("clipVolume"), "30");
+  EXPECT_EQ(r.Get("own"), "30");
+}
+
 TEST(Avm1Sound, LoadingMethodsComeWithSwf6) {
   Actions a;
   Set(a, "load", Actions().Append(Member(Member(Var("Sound"), "prototype"), "loadSound")).Raw(Code(Action::kTypeOf)));
@@ -179,6 +201,62 @@ TEST(Avm1Sound, LoadSoundDefinesAnMp3BesideTheMovie) {
   // A streaming load starts by itself.
   ASSERT_FALSE(log.starts.empty());
   EXPECT_EQ(log.starts.back().id, def.id);
+}
+
+// Ten frames of MPEG-1 Layer III (about a quarter second) in a file beside the movie.
+void WriteTune(const TempFolder& folder, const std::string& name) {
+  std::string mp3;
+  for (int i = 0; i < 10; ++i) {
+    std::string frame(417, '\0');
+    frame[0] = '\xFF', frame[1] = '\xFB', frame[2] = '\x90', frame[3] = '\x00';
+    mp3 += frame;
+  }
+  folder.Write(folder.Dir() / name, mp3);
+}
+
+TEST(Avm1Sound, StartsWhileLoadingPlayOnceLoadedAndEachEndsOnItsOwn) {
+  TempFolder folder;
+  WriteTune(folder, "tune.mp3");
+  Actions a;
+  Set(a, "_global.ends", Int(0));
+  Set(a, "s", New("Sound"));
+  a.Append(SetMember(Var("s"), "onSoundComplete",
+                     Function({}, Actions().PushString("_global.ends").Append(Bin(Var("_global.ends"), Int(1), Action::kAdd2)).SetVariable())));
+  a.Append(Do(Method(Var("s"), "loadSound", {Str("tune.mp3"), Bool(false)})));
+  a.Append(Do(Method(Var("s"), "start")));
+  a.Append(Do(Method(Var("s"), "start")));
+  // A second load drops the starts asked for before it.
+  Set(a, "t", New("Sound"));
+  a.Append(Do(Method(Var("t"), "loadSound", {Str("tune.mp3"), Bool(false)})));
+  a.Append(Do(Method(Var("t"), "start")));
+  a.Append(Do(Method(Var("t"), "loadSound", {Str("tune.mp3"), Bool(false)})));
+  SoundLog log;
+  PlayedFile r(folder, Script(a), &log);
+  EXPECT_TRUE(log.starts.empty());
+  r.player.AdvanceTo(1000);
+  EXPECT_EQ(log.starts.size(), 2u);
+  EXPECT_EQ(r.Get("_global.ends"), "2");
+}
+
+TEST(Avm1Sound, DurationAndPositionComeWithTheSound) {
+  Actions a;
+  Set(a, "s", New("Sound"));
+  Set(a, "before", Op(Member(Var("s"), "duration"), Code(Action::kTypeOf)));
+  Set(a, "t", New("Sound"));
+  a.Append(SetMember(Var("t"), "duration", Str("mine")));  // a plain property while no sound is held
+  Set(a, "written", Member(Var("t"), "duration"));
+  a.Append(Do(Method(Var("s"), "attachSound", {Str("beep")})));
+  a.Append(SetMember(Var("s"), "duration", Int(5)));
+  Actions del;
+  del.Append(Var("s")).PushString("duration").Raw(Code(Action::kDelete)).Raw(Code(Action::kPop));
+  a.Append(del);
+  Set(a, "after", Member(Var("s"), "duration"));
+  Set(a, "setter", Op(Member(Var("s"), "setDuration"), Code(Action::kTypeOf)));
+  Played r(WithBeep(a));
+  EXPECT_EQ(r.Get("before"), "undefined");
+  EXPECT_EQ(r.Get("written"), "mine");
+  EXPECT_EQ(r.Get("after"), "1000");  // read-only and kept from delete
+  EXPECT_EQ(r.Get("setter"), "function");
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // What a movie learns of the player it runs in: System.capabilities (a
 // desktop player for Linux with sound and no network services),
-// System.security (local files allowed), ExternalInterface (no host page)
-// and SharedObject, kept in memory for the run and never written to disk.
+// System.security (local files allowed), ExternalInterface (no host page),
+// SharedObject, kept in memory for the run and never written to disk,
+// LocalConnection between the movies of this player and PrintJob (no printer).
+#include <algorithm>
 #include <map>
+#include <vector>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -157,6 +160,155 @@ std::string UnescapeXml(const std::string& s) {
   return out;
 }
 
+// ---- ExternalInterface's value encoding: values as the XML a host page
+// reads (<number>4</number>, <array><property id="0">...), and back.
+
+constexpr int kMaxEncodeDepth = 64;
+constexpr double kMaxEncodeLength = 1 << 16;
+
+// An object's enumerable names in for-in order: its newest property first,
+// then those of its prototypes it does not have itself.
+std::vector<std::string> EnumerationOrder(Avm1& vm, const AsValue& v) {
+  std::vector<std::pair<std::uint64_t, std::string>> names;
+  std::map<std::string, bool> seen;
+  AsObject* o = v.type == AsValue::Type::kObject ? v.obj : v.type == AsValue::Type::kClip ? vm.ObjectOf(v) : nullptr;
+  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+    std::vector<std::pair<std::uint64_t, std::string>> own;
+    for (const auto& [k, p] : o->props) {
+      if (!p.hidden && seen.emplace(k, true).second) own.emplace_back(p.order, p.name);
+    }
+    std::sort(own.begin(), own.end());
+    names.insert(names.end(), own.begin(), own.end());
+  }
+  std::vector<std::string> out;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) out.push_back(it->second);
+  return out;
+}
+
+std::string ToXml(Avm1& vm, const AsValue& v, int depth);
+
+// Elements 0..length-1 (from `first`), each wrapped as a property or bare.
+std::string ListToXml(Avm1& vm, const AsValue& v, int first, bool properties, int depth) {
+  const double length = vm.ToNumber(vm.Get(v, "length"));
+  std::string out;
+  for (int i = first; i < length && i < kMaxEncodeLength && !vm.Throwing(); ++i) {
+    const std::string item = ToXml(vm, vm.Get(v, std::to_string(i)), depth + 1);
+    out += properties ? "<property id=\"" + std::to_string(i) + "\">" + item + "</property>" : item;
+    if (!vm.Charge(out.size())) break;
+  }
+  return out;
+}
+
+std::string ArrayToXml(Avm1& vm, const AsValue& v, int depth) {
+  return "<array>" + ListToXml(vm, v, 0, true, depth) + "</array>";
+}
+
+std::string ObjectToXml(Avm1& vm, const AsValue& v, int depth) {
+  std::string out = "<object>";
+  for (const std::string& name : EnumerationOrder(vm, v)) {
+    if (vm.Throwing()) break;
+    out += "<property id=\"" + name + "\">" + ToXml(vm, vm.Get(v, name), depth + 1) + "</property>";
+    if (!vm.Charge(out.size())) break;
+  }
+  return out + "</object>";
+}
+
+std::string ToXml(Avm1& vm, const AsValue& v, int depth) {
+  using T = AsValue::Type;
+  switch (v.type) {
+    case T::kString: {
+      // Empty text escapes to null, and the page reads "null".
+      const std::string text = vm.ToString(v);
+      return "<string>" + (text.empty() ? std::string("null") : EscapeXml(text)) + "</string>";
+    }
+    case T::kUndefined: return "<undefined/>";
+    case T::kNumber: return "<number>" + vm.ToString(v) + "</number>";
+    case T::kNull: return "<null/>";
+    case T::kBoolean: return v.num != 0 ? "<true/>" : "<false/>";
+    case T::kObject:
+      if (v.obj->fn || depth > kMaxEncodeDepth) return "<null/>";
+      // Anything with a length goes as an array (String objects, arguments).
+      return vm.Get(v, "length").IsUndefined() ? ObjectToXml(vm, v, depth) : ArrayToXml(vm, v, depth);
+    case T::kClip: return "<null/>";
+  }
+  return "<null/>";
+}
+
+AsValue ExternalToXml(Avm1& vm, const AsValue&, AsArgs a) { return AsValue::String(ToXml(vm, Arg(a, 0), 0)); }
+AsValue ExternalArrayToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String(ArrayToXml(vm, Arg(a, 0), 0));
+}
+AsValue ExternalObjectToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String(ObjectToXml(vm, Arg(a, 0), 0));
+}
+// A call's arguments, the first (the function's name) left out.
+AsValue ExternalArgumentsToXml(Avm1& vm, const AsValue&, AsArgs a) {
+  return AsValue::String("<arguments>" + ListToXml(vm, Arg(a, 0), 1, false, 0) + "</arguments>");
+}
+
+AsValue ToAs(Avm1& vm, const AsValue& node, int depth);
+
+// The element nodes under `node`, in order.
+std::vector<AsValue> ChildNodes(Avm1& vm, const AsValue& node) {
+  std::vector<AsValue> out;
+  const AsValue children = vm.Get(node, "childNodes");
+  if (children.type != AsValue::Type::kObject) return out;
+  const double length = vm.ToNumber(vm.Get(children, "length"));
+  for (int i = 0; i < length && i < kMaxEncodeLength && !vm.Throwing(); ++i) {
+    out.push_back(vm.Get(children, std::to_string(i)));
+  }
+  return out;
+}
+
+// <property id="name">value</property> children as (name, value).
+template <typename Put>
+void EachProperty(Avm1& vm, const AsValue& node, int depth, Put put) {
+  if (depth > kMaxEncodeDepth) return;
+  for (const AsValue& child : ChildNodes(vm, node)) {
+    const std::string id = vm.ToString(vm.Get(vm.Get(child, "attributes"), "id"));
+    put(id, ToAs(vm, vm.Get(child, "firstChild"), depth + 1));
+  }
+}
+
+AsValue ArrayToAs(Avm1& vm, const AsValue& node, int depth) {
+  AsObject* arr = vm.NewArray();
+  EachProperty(vm, node, depth, [&](const std::string& id, const AsValue& v) {
+    vm.Set(AsValue::Object(arr), id, v);
+  });
+  return AsValue::Object(arr);
+}
+
+AsValue ObjectToAs(Avm1& vm, const AsValue& node, int depth) {
+  AsObject* o = vm.NewObject(vm.ObjectProto());
+  EachProperty(vm, node, depth, [&](const std::string& id, const AsValue& v) { vm.Set(AsValue::Object(o), id, v); });
+  return AsValue::Object(o);
+}
+
+// A node by its name, compared as == compares ("null" and new String("null")
+// alike); unknown names give undefined.
+AsValue ToAs(Avm1& vm, const AsValue& node, int depth) {
+  const AsValue name = vm.Get(node, "nodeName");
+  auto is = [&](const char* n) { return vm.LooseEquals(name, AsValue::String(n)); };
+  if (is("number")) return AsValue::Number(vm.ToNumber(AsValue::String(vm.ToString(vm.Get(node, "firstChild")))));
+  if (is("string")) return AsValue::String(UnescapeXml(vm.ToString(vm.Get(node, "firstChild"))));
+  if (is("false")) return AsValue::Bool(false);
+  if (is("true")) return AsValue::Bool(true);
+  if (is("null")) return AsValue::Null();
+  if (is("undefined")) return {};
+  if (is("object")) return ObjectToAs(vm, node, depth);
+  if (is("array")) return ArrayToAs(vm, node, depth);
+  return {};
+}
+
+AsValue ExternalToAs(Avm1& vm, const AsValue&, AsArgs a) { return ToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalArrayToAs(Avm1& vm, const AsValue&, AsArgs a) { return ArrayToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalObjectToAs(Avm1& vm, const AsValue&, AsArgs a) { return ObjectToAs(vm, Arg(a, 0), 0); }
+AsValue ExternalArgumentsToAs(Avm1& vm, const AsValue&, AsArgs a) {
+  std::vector<AsValue> items;
+  for (const AsValue& child : ChildNodes(vm, Arg(a, 0))) items.push_back(ToAs(vm, child, 1));
+  return AsValue::Object(vm.NewArray(std::move(items)));
+}
+
 // Only double quotes are escaped; backslashes stay as they are.
 std::string JsQuote(const std::string& s) {
   std::string out;
@@ -246,7 +398,7 @@ AsValue MenuItemCopy(Avm1& vm, const AsValue& self, AsArgs) {
 }
 
 // ---- Devices and connections the player has none of: no camera, no
-// microphone, no socket server, no other movie listening.
+// microphone, no socket server.
 
 AsValue EmptyList(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Object(vm.NewArray()); }
 
@@ -269,13 +421,6 @@ void InstallMenusAndDevices(Avm1& vm) {
     vm.AddAccessor(cls, "names", EmptyList, nullptr);
   }
 
-  AsObject* lcProto = vm.NewRootObject(vm.ObjectProto());
-  vm.NewClass(global, "LocalConnection", Nothing, lcProto);
-  vm.NewFunction("connect", True, lcProto);
-  vm.NewFunction("send", True, lcProto);
-  vm.NewFunction("close", Nothing, lcProto);
-  vm.NewFunction("domain", [](Avm1&, const AsValue&, AsArgs) { return AsValue::String("localhost"); }, lcProto);
-
   AsObject* socketProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "XMLSocket", Nothing, socketProto);
   vm.NewFunction("connect", False, socketProto);
@@ -283,10 +428,172 @@ void InstallMenusAndDevices(Avm1& vm) {
   vm.NewFunction("close", Nothing, socketProto);
 }
 
+// ---- LocalConnection between the movies of this player (nothing outside
+// it listens). A message goes at the next frame, to whoever holds the
+// channel then, and only if someone held it when it was sent; the sender
+// hears onStatus (level "status" or "error") before the call is made.
+
+struct LcMessage {
+  AsValue sender;
+  std::string channel, method;
+  std::vector<AsValue> args;
+  bool heldWhenSent = false;
+};
+
+struct LcChannels : AsNativeData {
+  std::map<std::string, AsObject*> channels;  // by name in lower case
+  std::vector<LcMessage> queue;
+  AsObject* deliver = nullptr;
+  void Mark(std::vector<AsObject*>& reachable) const override {
+    for (const auto& [name, o] : channels) reachable.push_back(o);
+    for (const LcMessage& m : queue) {
+      if (m.sender.obj) reachable.push_back(m.sender.obj);
+      for (const AsValue& v : m.args) {
+        if (v.obj) reachable.push_back(v.obj);
+      }
+    }
+    if (deliver) reachable.push_back(deliver);
+  }
+};
+
+struct LcName : AsNativeData {
+  std::string channel;  // connected to; empty: none
+};
+
+// A channel's full name, in lower case: names beginning with "_" are
+// global, others belong to the movie's domain ("localhost:name"), which a
+// sender may spell out.
+std::string FullChannel(const std::string& name) {
+  std::string n = avm1_detail::Lower(name);
+  if (n.empty() || n[0] == '_' || n.find(':') != std::string::npos) return n;
+  return "localhost:" + n;
+}
+
+LcChannels* Channels(Avm1& vm) {
+  const AsValue c = vm.Get(AsValue::Object(vm.Global()), "LocalConnection");
+  return c.type == AsValue::Type::kObject ? c.obj->Native<LcChannels>() : nullptr;
+}
+
+AsValue LcCtor(Avm1&, const AsValue& self, AsArgs) {
+  if (AsObject* o = Self(self); o && !o->native) o->native = std::make_unique<LcName>();
+  return {};
+}
+
+AsValue LcConnect(Avm1& vm, const AsValue& self, AsArgs a) {
+  LcName* n = SelfData<LcName>(self);
+  LcChannels* c = Channels(vm);
+  if (!n || !c || a.empty() || a[0].type != AsValue::Type::kString || !n->channel.empty()) return AsValue::Bool(false);
+  const std::string& text = a[0].Text();
+  if (text.empty() || text.find(':') != std::string::npos) return AsValue::Bool(false);
+  const std::string name = FullChannel(text);
+  if (c->channels.count(name)) return AsValue::Bool(false);
+  c->channels[name] = Self(self);
+  n->channel = name;
+  return AsValue::Bool(true);
+}
+
+AsValue LcClose(Avm1& vm, const AsValue& self, AsArgs) {
+  LcName* n = SelfData<LcName>(self);
+  LcChannels* c = Channels(vm);
+  if (!n || !c || n->channel.empty()) return {};
+  if (auto it = c->channels.find(n->channel); it != c->channels.end() && it->second == Self(self)) c->channels.erase(it);
+  n->channel.clear();
+  return {};
+}
+
+AsValue LcDeliver(Avm1& vm, const AsValue&, AsArgs) {
+  LcChannels* c = Channels(vm);
+  if (!c) return {};
+  std::vector<LcMessage> queue = std::move(c->queue);
+  c->queue.clear();
+  for (LcMessage& m : queue) {
+    const auto it = c->channels.find(m.channel);
+    AsObject* receiver = m.heldWhenSent && it != c->channels.end() ? it->second : nullptr;
+    AsObject* info = vm.NewObject(vm.ObjectProto());
+    vm.SetProp(info, "level", AsValue::String(receiver ? "status" : "error"));
+    std::vector<AsValue> status{AsValue::Object(info)};
+    const AsValue onStatus = vm.Get(m.sender, "onStatus");
+    if (onStatus.type == AsValue::Type::kObject && onStatus.obj->fn) vm.Call(onStatus, m.sender, status);
+    if (!receiver) continue;
+    const AsValue target = AsValue::Object(receiver);
+    const AsValue fn = vm.Get(target, m.method);
+    if (fn.type == AsValue::Type::kObject && fn.obj->fn) vm.Call(fn, target, m.args);
+  }
+  return {};
+}
+
+// send(channel, method, args...): false without a channel and a method
+// name, or for a method the connection itself answers.
+AsValue LcSend(Avm1& vm, const AsValue& self, AsArgs a) {
+  LcChannels* c = Channels(vm);
+  if (!c || !Self(self) || a.size() < 2 || a[0].type != AsValue::Type::kString || a[1].type != AsValue::Type::kString) {
+    return AsValue::Bool(false);
+  }
+  const std::string method = a[1].Text();
+  if (a[0].Text().empty()) return AsValue::Bool(false);
+  static const char* const kReserved[] = {"send", "connect", "close", "allowDomain", "allowInsecureDomain", "domain"};
+  if (method.empty() || std::any_of(std::begin(kReserved), std::end(kReserved),
+                                    [&](const char* r) { return avm1_detail::EqualsNoCase(method, r); })) {
+    return AsValue::Bool(false);
+  }
+  if (c->queue.size() >= 1000) return AsValue::Bool(false);
+  LcMessage m;
+  m.sender = self;
+  m.channel = FullChannel(a[0].Text());
+  m.method = method;
+  m.args.assign(a.begin() + 2, a.end());
+  m.heldWhenSent = c->channels.count(m.channel) > 0;
+  if (c->queue.empty() && c->deliver) {
+    vm.AddInterval(AsValue::Object(c->deliver), {}, "", 1, {}, vm.NextIntervalId(), true);
+  }
+  c->queue.push_back(std::move(m));
+  return AsValue::Bool(true);
+}
+
+AsValue LcDomain(Avm1&, const AsValue&, AsArgs) { return AsValue::String("localhost"); }
+
+void InstallLocalConnection(Avm1& vm) {
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  AsObject* cls = vm.NewClass(vm.Global(), "LocalConnection", LcCtor, proto);
+  auto channels = std::make_unique<LcChannels>();
+  channels->deliver = vm.NewFunction("", LcDeliver);
+  cls->native = std::move(channels);
+  const std::pair<const char*, AsNative> methods[] = {
+      {"send", LcSend}, {"close", LcClose}, {"connect", LcConnect}, {"domain", LcDomain}};
+  for (const auto& [n, fn] : methods) {
+    vm.NewFunction(n, fn, proto);
+    proto->props[vm.Key(n)].dontDelete = true;
+  }
+}
+
+// ---- PrintJob: a converter has no printer, so the print dialog is
+// always dismissed: start() is false, no page joins, the paper stays unknown (0).
+AsValue Zero(Avm1&, const AsValue&, AsArgs) { return AsValue::Number(0); }
+AsValue Ignored(Avm1&, const AsValue&, AsArgs) { return {}; }
+
+void InstallPrintJob(Avm1& vm) {
+  AsObject* proto = vm.NewRootObject(vm.ObjectProto());
+  vm.NewClass(vm.Global(), "PrintJob", Ignored, proto);
+  for (const auto& [n, fn] : {std::pair<const char*, AsNative>{"start", False}, {"addPage", False}, {"send", Nothing}}) {
+    vm.NewFunction(n, fn, proto);
+    AsProperty& p = proto->props[vm.Key(n)];
+    p.dontDelete = true;
+    p.versions = kPropVersion7;  // from Flash 7
+  }
+  for (const char* n : {"paperHeight", "paperWidth", "pageHeight", "pageWidth", "orientation"}) {
+    vm.AddAccessor(proto, n, Zero, Ignored);
+    AsProperty& p = proto->props[vm.Key(n)];
+    p.hidden = false;
+    p.dontDelete = true;
+  }
+}
+
 }  // namespace
 
 void InstallSystem(Avm1& vm) {
   AsObject* global = vm.Global();
+  InstallPrintJob(vm);
+  InstallLocalConnection(vm);
   AsObject* system = vm.NewRootObject(vm.ObjectProto());
   InstallCapabilities(vm, system);
   AsObject* security = vm.NewRootObject(vm.ObjectProto());
@@ -338,6 +645,12 @@ void InstallSystem(Avm1& vm) {
   vm.NewFunction("_escapeXML", ExternalText<EscapeXml>, external);
   vm.NewFunction("_unescapeXML", ExternalText<UnescapeXml>, external);
   vm.NewFunction("_jsQuoteString", ExternalText<JsQuote>, external);
+  const std::pair<const char*, AsNative> encoders[] = {
+      {"_toXML", ExternalToXml},           {"_arrayToXML", ExternalArrayToXml},
+      {"_objectToXML", ExternalObjectToXml}, {"_argumentsToXML", ExternalArgumentsToXml},
+      {"_toAS", ExternalToAs},             {"_arrayToAS", ExternalArrayToAs},
+      {"_objectToAS", ExternalObjectToAs}, {"_argumentsToAS", ExternalArgumentsToAs}};
+  for (const auto& [n, fn] : encoders) vm.NewFunction(n, fn, external);
   AsValue flash = vm.Get(AsValue::Object(global), "flash");
   if (flash.type != AsValue::Type::kObject) {
     flash = AsValue::Object(vm.NewRootObject(vm.ObjectProto()));

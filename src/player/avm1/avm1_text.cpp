@@ -672,7 +672,12 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     else if (low == "restrict") out = AsValue::Null();
     else if (low == "filters") out = AsValue::Object(vm.NewArray());
   }
-  else if (low == "mousewheelenabled") out = AsValue::Bool(true);
+  else if (low == "mousewheelenabled") {
+    // True until a script turns it off; kept as a boolean on the field's object.
+    AsObject* own = FieldObject(vm, inst.serial, false);
+    const auto it = own ? own->props.find(vm.Key(low)) : decltype(own->props.end()){};
+    out = own && it != own->props.end() ? it->second.value : AsValue::Bool(true);
+  }
   else if (low == "stylesheet") {
     FieldObjects* fo = Objects(vm);
     auto it = fo ? fo->styleSheets.find(inst.serial) : decltype(fo->styleSheets.end()){};
@@ -749,6 +754,9 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     ShowVariable(vm, inst, f);
   }
   else if (low == "password") opts().password = vm.ToBool(v);
+  else if (low == "mousewheelenabled") {
+    if (AsObject* own = FieldObject(vm, inst.serial, true)) vm.SetProp(own, low, AsValue::Bool(vm.ToBool(v)), true);
+  }
   else if (low == "condensewhite") opts().condenseWhite = vm.ToBool(v);
   else if (low == "antialiastype" || low == "gridfittype") {
     // Names Flash does not know leave the setting.
@@ -1166,6 +1174,7 @@ void InstallText(Avm1& vm) {
   const AsValue initialize = vm.Get(broadcaster, "initialize");
   std::vector<AsValue> target{AsValue::Object(selection)};
   if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
+  InstallTextSnapshot(vm);
 }
 
 }  // namespace quarvel::player::avm1_builtins

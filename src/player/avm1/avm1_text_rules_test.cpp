@@ -274,5 +274,15 @@ TEST(Avm1Xml, AttributesIdsAndNamespaces) {
   EXPECT_EQ(r.Get("text"), "<doc><a xmlns:p=\"urn:p\" y=\"1\" x=\"2\" id=\"top\"><p:b id=\"in\" />t</a></doc>");
 }
 
+TEST(Avm1TextField, MouseWheelEnabledIsKeptPerField) {
+  Actions a = MakeField(0, 0, 50, 20);
+  Set(a, "before", Member(Var("t"), "mouseWheelEnabled"));
+  a.Append(SetMember(Var("t"), "mouseWheelEnabled", Int(0)));
+  Set(a, "after", Member(Var("t"), "mouseWheelEnabled"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("before"), "true");
+  EXPECT_EQ(r.Get("after"), "false");  // kept as a boolean
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

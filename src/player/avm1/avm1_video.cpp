@@ -31,6 +31,7 @@ VideoRegistry* Registry(Avm1& vm) {
 
 struct NetConnectionData : AsNativeData {
   bool connected = false;
+  bool asked = false;  // a server was asked for: closing still reports it
 };
 
 struct NetStreamData : AsNativeData {
@@ -44,18 +45,46 @@ struct VideoData : AsNativeData {
 // ---- NetConnection ----
 
 AsValue NetConnectionCtor(Avm1& vm, const AsValue& self, AsArgs args) {
-  (void)vm, (void)args;
-  if (AsObject* o = Self(self)) o->native = std::make_unique<NetConnectionData>();
+  (void)args;
+  if (AsObject* o = Self(self)) {
+    o->native = std::make_unique<NetConnectionData>();
+    vm.Set(self, "isConnected", AsValue::Bool(false));
+  }
   return {};
 }
 
-// Only connect(null) is offered: progressive files, never a server.
+// onStatus({level: "status", code}) at once.
+void ConnectionStatus(Avm1& vm, const AsValue& self, const char* code) {
+  const AsValue fn = vm.Get(self, "onStatus");
+  if (fn.type != AsValue::Type::kObject || !fn.obj->fn) return;
+  AsObject* info = vm.NewObject(vm.ObjectProto());
+  vm.SetProp(info, "level", AsValue::String("status"));
+  vm.SetProp(info, "code", AsValue::String(code));
+  std::vector<AsValue> args{AsValue::Object(info)};
+  vm.Call(fn, self, args);
+}
+
+// An open connection closes first.
+AsValue NetConnectionClose(Avm1& vm, const AsValue& self, AsArgs) {
+  auto* d = SelfData<NetConnectionData>(self);
+  if (!d || (!d->connected && !d->asked)) return {};
+  d->connected = d->asked = false;
+  vm.Set(self, "isConnected", AsValue::Bool(false));
+  ConnectionStatus(vm, self, "NetConnection.Connect.Closed");
+  return {};
+}
+
+// Only connect(null) is offered: progressive files, never a server. The
+// connection says so at once (an open one closes first).
 AsValue NetConnectionConnect(Avm1& vm, const AsValue& self, AsArgs args) {
   auto* d = SelfData<NetConnectionData>(self);
   if (!d) return AsValue::Bool(false);
+  NetConnectionClose(vm, self, {});
   d->connected = Arg(args, 0).IsNullish();
+  d->asked = !d->connected;
   if (!d->connected) vm.Skip("NetConnection to a server");
   vm.Set(self, "isConnected", AsValue::Bool(d->connected));
+  if (d->connected) ConnectionStatus(vm, self, "NetConnection.Connect.Success");
   return AsValue::Bool(d->connected);
 }
 
@@ -270,6 +299,7 @@ void InstallVideo(Avm1& vm) {
   AsObject* nc = vm.NewClass(global, "NetConnection", NetConnectionCtor);
   AsObject* ncProto = vm.Get(AsValue::Object(nc), "prototype").obj;
   vm.NewFunction("connect", NetConnectionConnect, ncProto);
+  vm.NewFunction("close", NetConnectionClose, ncProto);
 
   AsObject* ns = vm.NewClass(global, "NetStream", NetStreamCtor);
   AsObject* nsProto = vm.Get(AsValue::Object(ns), "prototype").obj;

@@ -166,6 +166,8 @@ void NetStreamPlayback::Advance(std::int64_t nowMs) {
   if (!ended_ && !paused_ && pos >= endMs_ && videoDone_ && nextAudio_ >= tags.size()) {
     ended_ = true;
     baseMs_ = endMs_;
+    // The rest of the file is out of the buffer, then play stops.
+    Status("NetStream.Buffer.Flush");
     Status("NetStream.Play.Stop");
     Status("NetStream.Buffer.Empty");
   }
