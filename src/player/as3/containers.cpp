@@ -36,7 +36,6 @@ void Detach(Machine& m, ClipHandle h, bool events) {
   TimelineState* from = b.ListOf(*i);
   if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
 }
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
 
 // ---- SimpleButton made by a script: it shows its up state, held as its child.
 void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
@@ -85,15 +84,18 @@ NATIVE(SbGetMenu) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f
 NATIVE(SbSetMenu) { if (FlashObject* f = As<FlashObject>(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
 
 // Puts a node at index `index` of a container's list (index == size: on top).
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool moving) {
   As3Display& b = B(m);
+  // Moving a child within its own container sends no events.
+  const Instance* before = b.Node(h);
+  moving = moving || (before && before->parent == tl.owner);
   // A node cannot hold one of its own ancestors.
   for (ClipHandle p = tl.owner; p != kNoClip && p != kRootClip;) {
     if (p == h) m.ThrowError("ArgumentError", "An object cannot be added as a child of itself or its children.", 2150);
     Instance* pi = b.Node(p);
     p = pi ? pi->parent : kNoClip;
   }
-  Detach(m, h, true);
+  Detach(m, h, !moving);
   Instance* i = b.Node(h);
   if (!i) return;
   std::vector<int> keys = Keys(tl);
@@ -112,7 +114,7 @@ void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
   }
   TimelineState* from = b.ListOf(*i);
   if (!from || !b.stage.MoveNode(*from, i->depth, tl, depth)) return;
-  b.Added(h);
+  if (!moving) b.Added(h);
 }
 std::size_t IndexOf(const TimelineState& tl, ClipHandle h) {
   std::size_t k = 0;
@@ -143,10 +145,10 @@ NATIVE(DocAddChildAt) {
   if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
     m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   // Re-adding to the same container counts the index without the child.
-  if (Instance* i = B(m).Node(c->handle); i && i->parent == tl->owner) {
-    Detach(m, c->handle, false);
-  }
-  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx));
+  const Instance* i = B(m).Node(c->handle);
+  const bool moving = i && i->parent == tl->owner;
+  if (moving) Detach(m, c->handle, false);
+  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx), moving);
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChild) {

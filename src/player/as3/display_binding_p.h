@@ -554,7 +554,8 @@ using transform::Twips;
 NATIVE(DisplayObjectCtor);
 NATIVE(DoGetVisible);
 // Containers (containers.cpp):
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
+// `moving`: the child is in this container already; no events.
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool moving = false);
 void Detach(Machine& m, ClipHandle h, bool events);
 std::vector<int> Keys(const TimelineState& tl);
 // Graphics (graphics.cpp):
