@@ -317,6 +317,26 @@ TEST(As3Scenes, FramesCountFromTheSceneAndLabelsKeepTheirCase) {
             "Main Part 3 Loop 6|");
 }
 
+TEST(As3Scenes, ATagNamingScenesGivesTheLabelsAndFrameLabelTagsRepeat) {
+  // The main timeline labels "one" twice and "two" by FrameLabel tags.
+  auto labels = [](bool scenes, bool emptySceneTag) {
+    As3Movie d;
+    d.defineTags = [&](testing::SwfBuilder& b) {
+      if (scenes) b.Tag(86, ScenesTag({{0, "Only"}}, {{0, "given"}}));
+      if (emptySceneTag) b.Tag(86, ScenesTag({}, {}));
+      b.FrameLabel("one").FrameLabel("two").FrameLabel("one");
+    };
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      Line(m, c).Local(0, {"currentLabels", "length"}).Local(0, {"currentLabel"}).Local(0, {"currentScene", "name"}).Done();
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(labels(true, false), "1 given Only|");
+  // A tag of no scene is as none: the FrameLabel tags count, repeats too.
+  EXPECT_EQ(labels(false, true), "3 one |");
+  EXPECT_EQ(labels(false, false), "3 one |");
+}
+
 }  // namespace
 }  // namespace quarvel::player
 
