@@ -352,6 +352,23 @@ void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
   }
   GotoAbsolute(m, *tl, frame, play);
 }
+// new FrameLabel(name, frame) and new Scene(name, labels, numFrames), as
+// scripts may make them.
+NATIVE(FrameLabelCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("name"), m.Str(m.ToString(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("frame"), Value::Int(m.ToInt(m.ArgOr(a, 1))));
+  }
+  return self;
+}
+NATIVE(SceneCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("name"), m.Str(m.ToString(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("labels"), m.ArgOr(a, 1));
+    o->SetDyn(m.Intern("numFrames"), Value::Int(m.ToInt(m.ArgOr(a, 2))));
+  }
+  return self;
+}
 Value NewScene(Machine& m, const TimelineState& tl, const SceneSpan& s) {
   std::vector<Value> labels;
   auto names = tl.def->labelNames;
@@ -549,8 +566,8 @@ constexpr ClassRow kContainersClasses[] = {
     {"flash.display", "DisplayObjectContainer", "flash.display::InteractiveObject", nullptr, nullptr, false, &As3Display::containerClass},
     {"flash.display", "Sprite", "flash.display::DisplayObjectContainer", nullptr, nullptr, false, &As3Display::spriteClass},
     {"flash.display", "MovieClip", "flash.display::Sprite", nullptr, nullptr, true, &As3Display::movieClipClass},
-    {"flash.display", "Scene", "", nullptr, nullptr, true},
-    {"flash.display", "FrameLabel", "", nullptr, nullptr, true, &As3Display::frameLabelClass},
+    {"flash.display", "Scene", "", nullptr, SceneCtor, true},
+    {"flash.display", "FrameLabel", "", nullptr, FrameLabelCtor, true, &As3Display::frameLabelClass},
     {"flash.display", "SimpleButton", "flash.display::InteractiveObject", nullptr, SbCtor, false, &As3Display::buttonClass},
 };
 

@@ -337,6 +337,20 @@ TEST(As3Scenes, ATagNamingScenesGivesTheLabelsAndFrameLabelTagsRepeat) {
   EXPECT_EQ(labels(false, false), "3 one |");
 }
 
+TEST(As3Scenes, ScriptsMakeFrameLabelsAndScenesFromTheirArguments) {
+  As3Movie d;
+  const auto label = d.Display("FrameLabel"), scene = d.Display("Scene");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {label}).Op("pushstring", {m.S("go")}).Op("pushbyte", {12})
+        .Op("constructprop", {label, 2}).Op("setlocal_1");
+    c.Op("findpropstrict", {scene}).Op("pushstring", {m.S("Intro")}).Op("getlocal_1").Op("newarray", {1})
+        .Op("pushshort", {300}).Op("constructprop", {scene, 3}).Op("setlocal_2");
+    Line(m, c).Local(1, {"name"}).Local(1, {"frame"}).Local(2, {"name"}).Local(2, {"numFrames"})
+        .Local(2, {"labels", "length"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "go 12 Intro 300 1|");
+}
+
 }  // namespace
 }  // namespace quarvel::player
 
