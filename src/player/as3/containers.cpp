@@ -397,7 +397,8 @@ NATIVE(McScenes) {
     for (const SceneSpan& s : ScenesOf(*tl)) out.push_back(NewScene(m, *tl, s));
   return Value::Obj(m.NewArray(std::move(out)));
 }
-// nextScene/prevScene: to the first frame of the scene after or before, playing.
+// nextScene/prevScene: to the first frame of the scene after or before,
+// playing; past the last or the first, to the first frame of this one.
 template <int kStep>
 NATIVE(McOtherScene) {
   TimelineState* tl = Clip(m, self);
@@ -407,7 +408,8 @@ NATIVE(McOtherScene) {
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     if (scenes[i].start != now) continue;
     const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(i) + kStep;
-    if (to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size())) GotoAbsolute(m, *tl, scenes[std::size_t(to)].start, true);
+    const bool inside = to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size());
+    GotoAbsolute(m, *tl, inside ? scenes[std::size_t(to)].start : now, true);
     break;
   }
   return Value();

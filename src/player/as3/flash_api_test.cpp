@@ -337,6 +337,22 @@ TEST(As3Scenes, ATagNamingScenesGivesTheLabelsAndFrameLabelTagsRepeat) {
   EXPECT_EQ(labels(false, false), "3 one |");
 }
 
+TEST(As3Scenes, PastTheFirstOrLastSceneASceneStepGoesToTheStartOfThisOne) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) { b.Tag(86, ScenesTag({{0, "A"}, {3, "B"}}, {})); };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto step = [&](int frame, std::string_view scene, std::string_view method) {
+      c.Op("getlocal_0").Op("pushbyte", {frame}).Op("pushstring", {m.S(scene)}).Op("callpropvoid", {m.Q("gotoAndStop"), 2});
+      c.Op("getlocal_0").Op("callpropvoid", {m.Q(method), 0});
+      Line(m, c).Local(0, {"currentScene", "name"}).Local(0, {"currentFrame"}).Local(0, {"isPlaying"}).Done();
+    };
+    step(2, "A", "prevScene");
+    step(3, "B", "nextScene");
+    step(2, "A", "nextScene");
+  }, 6);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "A 1 true|B 1 true|B 1 true|");
+}
+
 TEST(As3Scenes, ScriptsMakeFrameLabelsAndScenesFromTheirArguments) {
   As3Movie d;
   const auto label = d.Display("FrameLabel"), scene = d.Display("Scene");
