@@ -256,6 +256,17 @@ NATIVE(DocSwapChildrenAt) {
   SwapNodes(m, *tl, ix, iy);
   return Value();
 }
+// Stops this timeline and every one inside it.
+void StopAll(As3Display& b, TimelineState& tl, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  b.stage.SetPlaying(tl, false);
+  for (auto& [depth, child] : tl.list)
+    if (child.sprite) StopAll(b, *child.sprite, nesting + 1);
+}
+NATIVE(DocStopAllMovieClips) {
+  StopAll(B(m), *Container(m, self), 0);
+  return Value();
+}
 NATIVE(DocContains) {
   FlashObject* f = As<FlashObject>(self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
@@ -511,6 +522,7 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::DisplayObjectContainer", "swapChildren", Member::kMethod, DocSwapChildren},
     {"flash.display::DisplayObjectContainer", "swapChildrenAt", Member::kMethod, DocSwapChildrenAt},
     {"flash.display::DisplayObjectContainer", "contains", Member::kMethod, DocContains},
+    {"flash.display::DisplayObjectContainer", "stopAllMovieClips", Member::kMethod, DocStopAllMovieClips},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kGetter, IoGet<&FlashObject::mouseChildren>},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kSetter, IoSet<&FlashObject::mouseChildren>},
     {"flash.display::DisplayObjectContainer", "tabChildren", Member::kGetter, DoGetVisible},
