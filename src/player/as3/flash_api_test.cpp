@@ -91,7 +91,18 @@ TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "linear repeat linearRGB none square miter TL BR fullScreen 8 3|"
-            "37 32 65 53 123 false littleEndian 0 localTrusted en false null|");
+            "37 32 65 53 123 false littleEndian 0 localWithFile en false null|");
+}
+
+TEST(As3FlashApi, AMovieMayReachTheNetworkWhenItsFileAttributesSaySo) {
+  auto sandbox = [](std::uint32_t flags) {
+    As3Movie d;
+    d.fileAttributes = flags;
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { Line(m, c).Static("flash.system", "Security", "sandboxType").Done(); });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(sandbox(0x08), "localWithFile|");
+  EXPECT_EQ(sandbox(0x09), "localWithNetwork|");
 }
 
 TEST(As3FlashApi, TheContextMenuKeepsWhatTheMovieSets) {

@@ -136,6 +136,9 @@ class Loader {
         case tag::kSetBackgroundColor:
           if (!lib_.background) lib_.background = swf::ReadRgb(r);
           break;
+        case tag::kFileAttributes:
+          if (depth == 0) lib_.fileAttributes = r.U8("Flags");
+          break;
         case tag::kScriptLimits:
           lib_.maxRecursion = r.U16("MaxRecursionDepth");
           break;
