@@ -128,6 +128,8 @@ struct As3Movie {
   std::string docName = "Main";
   // Its base class, a multiname (0: MovieClip).
   std::uint32_t docBase = 0;
+  // The FileAttributes flags (0x08: ActionScript 3; 0x01: network access).
+  std::uint32_t fileAttributes = 0x08;
 
   // The movie: `frames` frames of width x height pixels on white at 10
   // frames per second; `methods` become methods of Main by name.
@@ -178,7 +180,7 @@ struct As3Movie {
     traits.push_back(ct);
     a.Script({.init = Method(init), .traits = traits});
     SwfBuilder b(10, {0, width * 20, 0, height * 20}, 10.0);
-    b.FileAttributes(0x08).SetBackgroundColor({255, 255, 255, 255});
+    b.FileAttributes(fileAttributes).SetBackgroundColor({255, 255, 255, 255});
     if (defineTags) defineTags(b);
     AddDoAbc(b, a.Bytes(), "main");
     std::vector<std::pair<std::uint16_t, std::string>> symbols{{0, docName}};

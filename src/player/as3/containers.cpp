@@ -36,7 +36,6 @@ void Detach(Machine& m, ClipHandle h, bool events) {
   TimelineState* from = b.ListOf(*i);
   if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
 }
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
 
 // ---- SimpleButton made by a script: it shows its up state, held as its child.
 void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
@@ -85,15 +84,18 @@ NATIVE(SbGetMenu) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f
 NATIVE(SbSetMenu) { if (FlashObject* f = As<FlashObject>(self)) f->trackAsMenu = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
 
 // Puts a node at index `index` of a container's list (index == size: on top).
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool moving) {
   As3Display& b = B(m);
+  // Moving a child within its own container sends no events.
+  const Instance* before = b.Node(h);
+  moving = moving || (before && before->parent == tl.owner);
   // A node cannot hold one of its own ancestors.
   for (ClipHandle p = tl.owner; p != kNoClip && p != kRootClip;) {
     if (p == h) m.ThrowError("ArgumentError", "An object cannot be added as a child of itself or its children.", 2150);
     Instance* pi = b.Node(p);
     p = pi ? pi->parent : kNoClip;
   }
-  Detach(m, h, true);
+  Detach(m, h, !moving);
   Instance* i = b.Node(h);
   if (!i) return;
   std::vector<int> keys = Keys(tl);
@@ -112,7 +114,7 @@ void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index) {
   }
   TimelineState* from = b.ListOf(*i);
   if (!from || !b.stage.MoveNode(*from, i->depth, tl, depth)) return;
-  b.Added(h);
+  if (!moving) b.Added(h);
 }
 std::size_t IndexOf(const TimelineState& tl, ClipHandle h) {
   std::size_t k = 0;
@@ -143,10 +145,10 @@ NATIVE(DocAddChildAt) {
   if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
     m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   // Re-adding to the same container counts the index without the child.
-  if (Instance* i = B(m).Node(c->handle); i && i->parent == tl->owner) {
-    Detach(m, c->handle, false);
-  }
-  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx));
+  const Instance* i = B(m).Node(c->handle);
+  const bool moving = i && i->parent == tl->owner;
+  if (moving) Detach(m, c->handle, false);
+  Attach(m, *tl, c->handle, static_cast<std::size_t>(idx), moving);
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChild) {
@@ -254,6 +256,17 @@ NATIVE(DocSwapChildrenAt) {
   SwapNodes(m, *tl, ix, iy);
   return Value();
 }
+// Stops this timeline and every one inside it.
+void StopAll(As3Display& b, TimelineState& tl, int nesting) {
+  if (nesting > kMaxSpriteNesting) return;
+  b.stage.SetPlaying(tl, false);
+  for (auto& [depth, child] : tl.list)
+    if (child.sprite) StopAll(b, *child.sprite, nesting + 1);
+}
+NATIVE(DocStopAllMovieClips) {
+  StopAll(B(m), *Container(m, self), 0);
+  return Value();
+}
 NATIVE(DocContains) {
   FlashObject* f = As<FlashObject>(self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
@@ -350,6 +363,23 @@ void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
   }
   GotoAbsolute(m, *tl, frame, play);
 }
+// new FrameLabel(name, frame) and new Scene(name, labels, numFrames), as
+// scripts may make them.
+NATIVE(FrameLabelCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("name"), m.Str(m.ToString(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("frame"), Value::Int(m.ToInt(m.ArgOr(a, 1))));
+  }
+  return self;
+}
+NATIVE(SceneCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("name"), m.Str(m.ToString(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("labels"), m.ArgOr(a, 1));
+    o->SetDyn(m.Intern("numFrames"), Value::Int(m.ToInt(m.ArgOr(a, 2))));
+  }
+  return self;
+}
 Value NewScene(Machine& m, const TimelineState& tl, const SceneSpan& s) {
   std::vector<Value> labels;
   auto names = tl.def->labelNames;
@@ -378,7 +408,8 @@ NATIVE(McScenes) {
     for (const SceneSpan& s : ScenesOf(*tl)) out.push_back(NewScene(m, *tl, s));
   return Value::Obj(m.NewArray(std::move(out)));
 }
-// nextScene/prevScene: to the first frame of the scene after or before, playing.
+// nextScene/prevScene: to the first frame of the scene after or before,
+// playing; past the last or the first, to the first frame of this one.
 template <int kStep>
 NATIVE(McOtherScene) {
   TimelineState* tl = Clip(m, self);
@@ -388,7 +419,8 @@ NATIVE(McOtherScene) {
   for (std::size_t i = 0; i < scenes.size(); ++i) {
     if (scenes[i].start != now) continue;
     const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(i) + kStep;
-    if (to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size())) GotoAbsolute(m, *tl, scenes[std::size_t(to)].start, true);
+    const bool inside = to >= 0 && to < static_cast<std::ptrdiff_t>(scenes.size());
+    GotoAbsolute(m, *tl, inside ? scenes[std::size_t(to)].start : now, true);
     break;
   }
   return Value();
@@ -490,6 +522,7 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::DisplayObjectContainer", "swapChildren", Member::kMethod, DocSwapChildren},
     {"flash.display::DisplayObjectContainer", "swapChildrenAt", Member::kMethod, DocSwapChildrenAt},
     {"flash.display::DisplayObjectContainer", "contains", Member::kMethod, DocContains},
+    {"flash.display::DisplayObjectContainer", "stopAllMovieClips", Member::kMethod, DocStopAllMovieClips},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kGetter, IoGet<&FlashObject::mouseChildren>},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kSetter, IoSet<&FlashObject::mouseChildren>},
     {"flash.display::DisplayObjectContainer", "tabChildren", Member::kGetter, DoGetVisible},
@@ -547,8 +580,8 @@ constexpr ClassRow kContainersClasses[] = {
     {"flash.display", "DisplayObjectContainer", "flash.display::InteractiveObject", nullptr, nullptr, false, &As3Display::containerClass},
     {"flash.display", "Sprite", "flash.display::DisplayObjectContainer", nullptr, nullptr, false, &As3Display::spriteClass},
     {"flash.display", "MovieClip", "flash.display::Sprite", nullptr, nullptr, true, &As3Display::movieClipClass},
-    {"flash.display", "Scene", "", nullptr, nullptr, true},
-    {"flash.display", "FrameLabel", "", nullptr, nullptr, true, &As3Display::frameLabelClass},
+    {"flash.display", "Scene", "", nullptr, SceneCtor, true},
+    {"flash.display", "FrameLabel", "", nullptr, FrameLabelCtor, true, &As3Display::frameLabelClass},
     {"flash.display", "SimpleButton", "flash.display::InteractiveObject", nullptr, SbCtor, false, &As3Display::buttonClass},
 };
 

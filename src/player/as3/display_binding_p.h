@@ -227,6 +227,9 @@ struct Pick {
 struct EventState {
   std::vector<FlashObject*> frameListeners;
   std::vector<TimerObject*> timers;
+  // Someone listens for a child coming or going: every timeline child gets
+  // its object, to send it the events.
+  bool hearsTree = false;
 };
 // The pointer and the keyboard (input.cpp), as scripts saw them last: the
 // object under the pointer, the one pressed, the button; the object keys go to.
@@ -291,6 +294,7 @@ class As3Display : public ScriptHooks {
   void BeforeFrame() override;
   void AfterFrame() override;
   void TimelinesAdvanced() override;
+  void Removing(Instance& inst) override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return pointer.handCursor; }
@@ -459,6 +463,7 @@ class As3Display : public ScriptHooks {
   void ListInOrder(ClipHandle h, std::unordered_map<ClipHandle, std::size_t>& order, int nesting);
   void AddedToStage(ClipHandle h, int depth);
   void Removed(ClipHandle h);
+  void RemovedFromStage(ClipHandle h, int depth);
 
   // ---- frames
   // Constructs the objects waiting, then (with `scripts`) runs the frame
@@ -558,7 +563,8 @@ using transform::Twips;
 NATIVE(DisplayObjectCtor);
 NATIVE(DoGetVisible);
 // Containers (containers.cpp):
-void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index);
+// `moving`: the child is in this container already; no events.
+void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool moving = false);
 void Detach(Machine& m, ClipHandle h, bool events);
 std::vector<int> Keys(const TimelineState& tl);
 // Graphics (graphics.cpp):

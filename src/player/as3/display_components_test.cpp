@@ -255,5 +255,23 @@ TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
   EXPECT_EQ(picture(true, true).GetPixel(65, 15), (gdi::Color{0, 0, 255}));
 }
 
+TEST(As3Components, StopAllMovieClipsStopsTheContainerAndEveryClipInside) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { DefineTwoFrameSymbol(b); };
+  AbcCode enter;  // trace(e.currentTarget.getChildAt(0).currentFrame + " " + e.currentTarget.currentFrame)
+  enter.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("getproperty", {d.Q("currentTarget")})
+      .Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("getproperty", {d.Q("currentFrame")})
+      .Op("pushstring", {d.S(" ")}).Op("add").Op("getlocal_1").Op("getproperty", {d.Q("currentTarget")})
+      .Op("getproperty", {d.Q("currentFrame")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto onEnter = d.Method(enter, 1);
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        m.Listen(c, 0, "enterFrame", onEnter);
+        c.Op("getlocal_0").Op("callpropvoid", {m.Q("stopAllMovieClips"), 0});
+      },
+      3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "1 1|1 1|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

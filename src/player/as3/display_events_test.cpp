@@ -302,5 +302,27 @@ TEST(As3EventRules, FocusMovesWithOutThenInAndLeavesWithItsObject) {
   EXPECT_NE(out.find("|null|focusIn b null|[object Sprite]|"), std::string::npos) << out;
 }
 
+TEST(As3EventRules, MovingAChildWithinItsOwnContainerSendsNoEvents) {
+  // Two sprites on the main timeline; re-adding the lower one moves it to
+  // the top, addChildAt puts it back: neither is a removal nor an addition.
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "target.name"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 10, 10);
+    m.NewSprite(c, 2, "b", 0x0000FF, 0, 0, 10, 10);
+    for (const char* t : {"added", "removed", "addedToStage", "removedFromStage"}) m.Listen(c, 1, t, heard);
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    c.Op("getlocal_0").Op("getlocal_1").Op("pushbyte", {0}).Op("callpropvoid", {m.Q("addChildAt"), 2});
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    c.Op("add");
+    TraceTop(m, c);
+    // Into another container it is both.
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "ba|removed a|removedFromStage a|added a|addedToStage a|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

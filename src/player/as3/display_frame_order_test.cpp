@@ -12,6 +12,10 @@ namespace {
 using testing::AbcCode;
 using testing::As3Movie;
 using testing::As3Traced;
+using testing::FillStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
 
 TEST(As3EnterFrame, ListenersSeeTheNewFrameBeforeItsScript) {
   As3Movie d;
@@ -71,6 +75,41 @@ TEST(As3EnterFrame, TheMainTimelineHearsAddedThenAddedToStageAfterItsConstructor
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "[Event type=\"added\" bubbles=true cancelable=false eventPhase=2]|"
             "[Event type=\"addedToStage\" bubbles=false cancelable=false eventPhase=2]|");
+}
+
+TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
+  // A two-frame symbol swapping its one shape, placed on the main timeline:
+  // on its way forward the remove tag runs while its old frame number
+  // shows; when it loops, the number is the first frame's already. Either
+  // way ENTER_FRAME sees the child gone and the new one comes after it.
+  // (The first ADDED is the main timeline's own, its parent the stage.)
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s).DefineShape(2, s);
+    Timeline sprite;
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    sprite.RemoveObject2(1).PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
+    b.DefineSprite(3, sprite);
+    b.PlaceObject2({.depth = 1, .characterId = 3});
+  };
+  const auto removed = d.Tracer("removed ", {"target.parent.currentFrame", "target.parent.numChildren"});
+  const auto added = d.Tracer("added ", {"target.parent.currentFrame", "target.parent.numChildren"});
+  AbcCode enter;  // trace("enter " + e.currentTarget.getChildAt(0).numChildren)
+  enter.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("enter ")}).Op("getlocal_1")
+      .Op("getproperty", {d.Q("currentTarget")}).Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1})
+      .Op("getproperty", {d.Q("numChildren")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto onEnter = d.Method(enter, 1);
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        m.Listen(c, 0, "removed", removed);
+        m.Listen(c, 0, "added", added);
+        m.Listen(c, 0, "enterFrame", onEnter);
+      },
+      3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "added undefined 1|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
 }
 
 }  // namespace

@@ -283,6 +283,7 @@ Value As3Display::NewEvent(Class* cls, const std::string& type, bool bubbles) {
 }
 
 void As3Display::Listen(FlashObject* o, const std::string& type) {
+  if (type == "added" || type == "removed" || type == "addedToStage" || type == "removedFromStage") events.hearsTree = true;
   if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
       std::find(events.frameListeners.begin(), events.frameListeners.end(), o) == events.frameListeners.end()) {
     events.frameListeners.push_back(o);
@@ -417,9 +418,33 @@ void As3Display::Removed(ClipHandle h) {
       }
       if (up == h) pointer.focus = Value::Null();
     }
-    Value e2 = NewEvent(eventClass, "removedFromStage", false);
-    Dispatch(it->second, As<EventObject>(e2));
+    RemovedFromStage(h, 0);
   }
+}
+
+// REMOVED_FROM_STAGE on the object, then on everything inside it.
+void As3Display::RemovedFromStage(ClipHandle h, int depth) {
+  if (depth > kMaxSpriteNesting) return;
+  if (FlashObject* o = Existing(h)) {
+    Value e = NewEvent(eventClass, "removedFromStage", false);
+    Dispatch(o, As<EventObject>(e));
+  }
+  if (TimelineState* tl = Timeline(h)) {
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : tl->list) kids.push_back(c.serial);
+    for (ClipHandle k : kids) RemovedFromStage(k, depth + 1);
+  }
+}
+
+void As3Display::Removing(Instance& inst) {
+  const ClipHandle h = inst.serial;
+  if (!objects.count(h)) {
+    // An object never made has no listeners; its parents hear REMOVED bubble
+    // only when someone listens. A linked class not yet constructed stays unmade.
+    if (!events.hearsTree || (inst.def && LinkedClassName(inst.def))) return;
+    if (!ObjectFor(h)) return;
+  }
+  Removed(h);
 }
 
 constexpr MemberRow kEventRows[] = {

@@ -181,7 +181,6 @@ NATIVE(LoaderContextCtor) {
   return self;
 }
 NATIVE(CurrentSecurityDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {})); }
-NATIVE(SandboxType) { return m.Str("localTrusted"); }
 NATIVE(English) { return m.Str("en"); }
 NATIVE(True) { return Value::Bool(true); }
 NATIVE(ScreenDpi) { return Value::Int(72); }
@@ -924,8 +923,7 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   m.AddSetter(ime, "enabled", Nothing, true);
   m.AddGetter(ime, "isSupported", False, true);
   if (Class* security = m.FindClass("flash.system::Security");
-      security && !m.FindBinding(&security->statics, m.NameFromString("sandboxType"))) {
-    m.AddGetter(security, "sandboxType", SandboxType, true);
+      security && !m.FindBinding(&security->statics, m.NameFromString("exactSettings"))) {
     m.AddGetter(security, "exactSettings", True, true);
     m.AddSetter(security, "exactSettings", Nothing, true);
     for (const char* f : {"allowInsecureDomain", "loadPolicyFile", "showSettings"}) m.AddMethod(security, f, Nothing, true);

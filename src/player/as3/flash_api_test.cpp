@@ -91,7 +91,18 @@ TEST(As3FlashApi, ConstantTablesHoldFlashsValues) {
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "linear repeat linearRGB none square miter TL BR fullScreen 8 3|"
-            "37 32 65 53 123 false littleEndian 0 localTrusted en false null|");
+            "37 32 65 53 123 false littleEndian 0 localWithFile en false null|");
+}
+
+TEST(As3FlashApi, AMovieMayReachTheNetworkWhenItsFileAttributesSaySo) {
+  auto sandbox = [](std::uint32_t flags) {
+    As3Movie d;
+    d.fileAttributes = flags;
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { Line(m, c).Static("flash.system", "Security", "sandboxType").Done(); });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(sandbox(0x08), "localWithFile|");
+  EXPECT_EQ(sandbox(0x09), "localWithNetwork|");
 }
 
 TEST(As3FlashApi, TheContextMenuKeepsWhatTheMovieSets) {
@@ -354,6 +365,56 @@ TEST(As3Scenes, FramesCountFromTheSceneAndLabelsKeepTheirCase) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "2 Main Part 3|Intro 1 Start 6|Main Part 2 Loop 6|Loop 2|Main Part 1 Start 6|Intro 1 Start 6|"
             "Main Part 3 Loop 6|");
+}
+
+TEST(As3Scenes, ATagNamingScenesGivesTheLabelsAndFrameLabelTagsRepeat) {
+  // The main timeline labels "one" twice and "two" by FrameLabel tags.
+  auto labels = [](bool scenes, bool emptySceneTag) {
+    As3Movie d;
+    d.defineTags = [&](testing::SwfBuilder& b) {
+      if (scenes) b.Tag(86, ScenesTag({{0, "Only"}}, {{0, "given"}}));
+      if (emptySceneTag) b.Tag(86, ScenesTag({}, {}));
+      b.FrameLabel("one").FrameLabel("two").FrameLabel("one");
+    };
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      Line(m, c).Local(0, {"currentLabels", "length"}).Local(0, {"currentLabel"}).Local(0, {"currentScene", "name"}).Done();
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(labels(true, false), "1 given Only|");
+  // A tag of no scene is as none: the FrameLabel tags count, repeats too.
+  EXPECT_EQ(labels(false, true), "3 one |");
+  EXPECT_EQ(labels(false, false), "3 one |");
+}
+
+TEST(As3Scenes, PastTheFirstOrLastSceneASceneStepGoesToTheStartOfThisOne) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) { b.Tag(86, ScenesTag({{0, "A"}, {3, "B"}}, {})); };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto step = [&](int frame, std::string_view scene, std::string_view method) {
+      c.Op("getlocal_0").Op("pushbyte", {frame}).Op("pushstring", {m.S(scene)}).Op("callpropvoid", {m.Q("gotoAndStop"), 2});
+      c.Op("getlocal_0").Op("callpropvoid", {m.Q(method), 0});
+      Line(m, c).Local(0, {"currentScene", "name"}).Local(0, {"currentFrame"}).Local(0, {"isPlaying"}).Done();
+    };
+    step(2, "A", "prevScene");
+    step(3, "B", "nextScene");
+    step(2, "A", "nextScene");
+  }, 6);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "A 1 true|B 1 true|B 1 true|");
+}
+
+TEST(As3Scenes, ScriptsMakeFrameLabelsAndScenesFromTheirArguments) {
+  As3Movie d;
+  const auto label = d.Display("FrameLabel"), scene = d.Display("Scene");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {label}).Op("pushstring", {m.S("go")}).Op("pushbyte", {12})
+        .Op("constructprop", {label, 2}).Op("setlocal_1");
+    c.Op("findpropstrict", {scene}).Op("pushstring", {m.S("Intro")}).Op("getlocal_1").Op("newarray", {1})
+        .Op("pushshort", {300}).Op("constructprop", {scene, 3}).Op("setlocal_2");
+    Line(m, c).Local(1, {"name"}).Local(1, {"frame"}).Local(2, {"name"}).Local(2, {"numFrames"})
+        .Local(2, {"labels", "length"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "go 12 Intro 300 1|");
 }
 
 }  // namespace

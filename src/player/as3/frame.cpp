@@ -82,7 +82,7 @@ void As3Display::Placed(Instance& inst) {
   const bool linked = LinkedClassName(inst.def) != nullptr;
   // A named child placed after its parent was made becomes its property too.
   const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
-  if (linked || named) constructQueue.push_back(inst.serial);
+  if (linked || named || events.hearsTree) constructQueue.push_back(inst.serial);
 }
 
 void As3Display::FrameEntered(TimelineState& tl) {

@@ -34,6 +34,9 @@ class GuardedHooks final : public ScriptHooks {
   void TimelinesAdvanced() override {
     m_.Contain([&] { inner_->TimelinesAdvanced(); }, "the frame's enterFrame");
   }
+  void Removing(Instance& inst) override {
+    m_.Contain([&] { inner_->Removing(inst); }, "taking a timeline object off");
+  }
   void ButtonTransition(Instance& button, std::uint16_t transition) override {
     m_.Contain([&] { inner_->ButtonTransition(button, transition); }, "a button's events");
   }

@@ -141,6 +141,9 @@ NATIVE(StSetFocusRect) {
   return Value();
 }
 NATIVE(ReturnOne) { return Value::Int(1); }
+// A movie played from a file: its FileAttributes say whether it may reach the network.
+NATIVE(SecSandboxType) { return m.Str(B(m).lib.fileAttributes & 0x01 ? "localWithNetwork" : "localWithFile"); }
+
 constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "color", Member::kGetter, StColor},
     {"flash.display::Stage", "color", Member::kSetter, StSetColor},
@@ -177,6 +180,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::StageQuality", "LOW", Member::kConst, nullptr, "low"},
     {"flash.display::StageQuality", "BEST", Member::kConst, nullptr, "best"},
     {"flash.display::StageQuality", "MEDIUM", Member::kConst, nullptr, "medium"},
+    {"flash.system::Security", "sandboxType", Member::kStaticGetter, SecSandboxType},
     {"flash.system::Capabilities", "version", Member::kStaticGetter, CapVersion},
     {"flash.system::Capabilities", "playerType", Member::kStaticGetter, CapPlayerType},
     {"flash.system::Capabilities", "os", Member::kStaticGetter, CapOs},

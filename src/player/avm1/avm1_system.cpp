@@ -603,7 +603,7 @@ void InstallSystem(Avm1& vm) {
   // A movie played from a file reaches either files or the network, as its
   // FileAttributes ask.
   vm.SetProp(security, "sandboxType",
-             AsValue::String(vm.GetStage().Library().useNetwork ? "localWithNetwork" : "localWithFile"), true);
+             AsValue::String((vm.GetStage().Library().fileAttributes & 0x01) != 0 ? "localWithNetwork" : "localWithFile"), true);
   vm.SetProp(system, "security", AsValue::Object(security), true);
   vm.SetProp(system, "useCodepage", AsValue::Bool(false));
   vm.SetProp(system, "exactSettings", AsValue::Bool(true));

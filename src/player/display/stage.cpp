@@ -318,27 +318,44 @@ void Stage::SetPlaying(TimelineState& tl, bool playing) {
   tl.playing = playing;
 }
 
-void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse) {
+namespace {
+struct PlaceHead {
   std::uint8_t flags = 0, flags2 = 0;
   int depth = 0;
   std::uint16_t charId = 0;
   bool hasChar = false, move = false;
+};
+PlaceHead ReadPlaceHead(swf::Reader& r, int version) {
+  PlaceHead h;
   if (version == 1) {
-    charId = r.U16("CharacterId");
-    depth = r.U16("Depth");
-    hasChar = true;
-  } else {
-    flags = r.U8("PlaceFlags");
-    if (version == 3) flags2 = r.U8("PlaceFlags2");
-    depth = r.U16("Depth");
-    // A class name comes with its flag, or names the image of an image
-    // placement that has no character id (the format's note says the
-    // opposite, but files made by the authoring tool follow this).
-    if (version == 3 && ((flags2 & 0x08) || ((flags2 & 0x10) && !(flags & 0x02)))) r.String("ClassName");
-    move = flags & 0x01;
-    hasChar = flags & 0x02;
-    if (hasChar) charId = r.U16("CharacterId");
+    h.charId = r.U16("CharacterId");
+    h.depth = r.U16("Depth");
+    h.hasChar = true;
+    return h;
   }
+  h.flags = r.U8("PlaceFlags");
+  if (version == 3) h.flags2 = r.U8("PlaceFlags2");
+  h.depth = r.U16("Depth");
+  // A class name comes with its flag, or names the image of an image
+  // placement that has no character id (the format's note says the
+  // opposite, but files made by the authoring tool follow this).
+  if (version == 3 && ((h.flags2 & 0x08) || ((h.flags2 & 0x10) && !(h.flags & 0x02)))) r.String("ClassName");
+  h.move = h.flags & 0x01;
+  h.hasChar = h.flags & 0x02;
+  if (h.hasChar) h.charId = r.U16("CharacterId");
+  return h;
+}
+int PlaceVersion(std::uint16_t code) {
+  return code == tag::kPlaceObject ? 1 : code == tag::kPlaceObject2 ? 2 : code == tag::kPlaceObject3 ? 3 : 0;
+}
+}  // namespace
+
+void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, DisplayList* reuse) {
+  PlaceHead head = ReadPlaceHead(r, version);
+  std::uint8_t flags = head.flags, flags2 = head.flags2;
+  const int depth = head.depth;
+  const std::uint16_t charId = head.charId;
+  const bool hasChar = head.hasChar, move = head.move;
   Instance* inst = nullptr;
   auto it = tl.list.find(depth);
   if (hasChar && (!move || it == tl.list.end())) {
@@ -487,10 +504,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kRemoveObject2: {
           if (t.code == tag::kRemoveObject) r.U16("CharacterId");
           auto it = tl.list.find(r.U16("Depth"));
-          if (it != tl.list.end()) {
-            Discard(it->second);
-            tl.list.erase(it);
-          }
+          if (it != tl.list.end()) RemoveChild(tl, it);
           break;
         }
         case tag::kDoAction:
@@ -532,6 +546,8 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
 }
 
 void Stage::Goto(TimelineState& tl, int frame) {
+  // A jump from a frame whose first half alone ran finishes that frame first.
+  if (!steps_.empty()) FinishSteps(&tl);
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
   if (frame == tl.current) return;
   // The next frame is no jump: a stream plays on into it.
@@ -540,6 +556,10 @@ void Stage::Goto(TimelineState& tl, int frame) {
     for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
     return;
   }
+  Rebuild(tl, frame);
+}
+
+void Stage::Rebuild(TimelineState& tl, int frame) {
   DisplayList old;
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
@@ -548,8 +568,111 @@ void Stage::Goto(TimelineState& tl, int frame) {
     if (it->second.placedFrame < 0 && !tl.list.count(it->first)) {
       tl.list.insert(old.extract(it++));
     } else {
+      if (hooks_) hooks_->Removing(it->second);
       Discard(it->second);
       ++it;
+    }
+  }
+}
+
+void Stage::RemoveChild(TimelineState& tl, DisplayList::iterator it) {
+  const ClipHandle serial = it->second.serial;
+  const int depth = it->first;
+  if (hooks_) {
+    hooks_->Removing(it->second);
+    // A listener may have moved it already.
+    it = tl.list.find(depth);
+    if (it == tl.list.end() || it->second.serial != serial) return;
+  }
+  Discard(it->second);
+  tl.list.erase(it);
+}
+
+void Stage::StepTimeline(TimelineState& tl) {
+  const int next = tl.current + 1;
+  const bool loop = next >= tl.FrameCount();
+  if (!splitting_) {
+    if (loop) Goto(tl, 0);
+    else EnterFrame(tl, next, true, true, nullptr);
+    return;
+  }
+  if (loop) TakeOffBeforeLooping(tl);
+  else TakeOffBeforeEntering(tl, next);
+  steps_.push_back({tl.owner, loop ? 0 : next, loop});
+}
+
+// The next frame's remove tags run while the old frame number shows.
+void Stage::TakeOffBeforeEntering(TimelineState& tl, int frame) {
+  for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
+    if ((t.code != tag::kRemoveObject && t.code != tag::kRemoveObject2) || damagedTags_.count(t.offset)) continue;
+    auto body = LibOf(tl).Body(t);
+    swf::Reader r(body, t.offset);
+    try {
+      if (t.code == tag::kRemoveObject) r.U16("CharacterId");
+      auto it = tl.list.find(r.U16("Depth"));
+      if (it != tl.list.end()) RemoveChild(tl, it);
+    } catch (const swf::SwfError&) {
+      // Entering the frame reports it.
+    }
+  }
+  tl.current = frame;
+}
+
+// Back to the first frame: the number changes, then the children the first
+// frame does not have leave; the kept ones and the new ones come after.
+void Stage::TakeOffBeforeLooping(TimelineState& tl) {
+  std::map<int, std::pair<std::uint16_t, int>> kept;  // depth: character, placing frame
+  for (const ControlTag& t : tl.def->frames.front().tags) {
+    if (damagedTags_.count(t.offset)) continue;
+    auto body = LibOf(tl).Body(t);
+    swf::Reader r(body, t.offset);
+    try {
+      if (const int version = PlaceVersion(t.code)) {
+        const PlaceHead h = ReadPlaceHead(r, version);
+        if (h.hasChar && (!h.move || !kept.count(h.depth))) kept[h.depth] = {h.charId, 0};
+      } else if (t.code == tag::kRemoveObject || t.code == tag::kRemoveObject2) {
+        if (t.code == tag::kRemoveObject) r.U16("CharacterId");
+        kept.erase(r.U16("Depth"));
+      }
+    } catch (const swf::SwfError&) {
+      // Entering the frame reports it.
+    }
+  }
+  tl.current = 0;
+  std::vector<std::pair<int, ClipHandle>> leaving;
+  for (auto& [depth, inst] : tl.list) {
+    if (inst.placedFrame < 0) continue;
+    const auto k = kept.find(depth);
+    if (k == kept.end() || k->second != std::pair<std::uint16_t, int>{inst.characterId, inst.placedFrame})
+      leaving.push_back({depth, inst.serial});
+  }
+  for (const auto& [depth, serial] : leaving) {
+    auto [it, last] = tl.list.equal_range(depth);
+    while (it != last && it->second.serial != serial) ++it;
+    if (it != last) RemoveChild(tl, it);
+  }
+}
+
+void Stage::FinishSteps(TimelineState* only) {
+  std::vector<Step> todo;
+  if (only) {
+    for (auto it = steps_.begin(); it != steps_.end(); ++it) {
+      if (it->owner != only->owner) continue;
+      todo.push_back(*it);
+      steps_.erase(it);
+      break;
+    }
+  } else {
+    todo.swap(steps_);
+  }
+  for (const Step& s : todo) {
+    TimelineState* tl = s.owner == kRootClip ? &root_ : TimelineOf(s.owner);
+    if (!tl || tl->current != s.frame) continue;
+    if (s.loop) {
+      if (listener_ && tl->soundId >= 0) listener_->OnSeek(tl->soundId, 0, timeMs_);
+      Rebuild(*tl, 0);
+    } else {
+      EnterFrame(*tl, s.frame, true, true, nullptr);
     }
   }
 }
@@ -585,14 +708,7 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
         pending_.push_back({inst.serial, {}, PendingKind::kMethod, "onEnterFrame"});
       }
       TimelineState& s = *inst.sprite;
-      if (s.playing && s.FrameCount() > 1) {
-        const int next = s.current + 1;
-        if (next >= s.FrameCount()) {
-          Goto(s, 0);
-        } else {
-          EnterFrame(s, next, true, true, nullptr);
-        }
-      }
+      if (s.playing && s.FrameCount() > 1) StepTimeline(s);
     }
     AdvanceSprites(*inst.sprite, nesting + 1);
   }
@@ -642,19 +758,15 @@ void Stage::Tick() {
     return;
   }
   hooks_->BeforeFrame();
-  if (root_.playing) {
-    const int next = root_.current + 1;
-    if (next >= root_.FrameCount()) {
-      if (root_.FrameCount() > 1) Goto(root_, 0);
-    } else {
-      EnterFrame(root_, next, true, true, nullptr);
-    }
-  }
+  splitting_ = true;
+  if (root_.playing && root_.FrameCount() > 1) StepTimeline(root_);
   liveCount_ = 0;
   UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
+  splitting_ = false;
   hooks_->TimelinesAdvanced();
+  FinishSteps();
   RunActions();
   hooks_->AfterFrame();
   avm_->Collect();

@@ -181,6 +181,9 @@ class ScriptHooks {
   // The timelines have entered their next frames; what they placed is not
   // yet constructed for scripts.
   virtual void TimelinesAdvanced() {}
+  // A timeline takes one of its children off (a remove tag, or a jump to a
+  // frame that does not have it); the child is still on its list.
+  virtual void Removing(Instance& inst) { (void)inst; }
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
   // The pointer (stage twips) after the buttons took it; a key went down or up.
@@ -483,6 +486,16 @@ class Stage {
   // ActionScript 1/2 movies: one tick of every clip in Flash's order.
   void RunExecList();
   void AdvanceTimeline(TimelineState& tl);
+  // ActionScript 3 ticks in two halves: a timeline's removals and its new
+  // frame number come before ENTER_FRAME, the rest of its frame after.
+  void StepTimeline(TimelineState& tl);
+  void TakeOffBeforeEntering(TimelineState& tl, int frame);
+  void TakeOffBeforeLooping(TimelineState& tl);
+  void RemoveChild(TimelineState& tl, DisplayList::iterator it);
+  // Enters the halves left for after ENTER_FRAME (all, or `tl`'s alone).
+  void FinishSteps(TimelineState* only = nullptr);
+  // A backward jump: the list is built again from the first frame.
+  void Rebuild(TimelineState& tl, int frame);
   // A sprite's timeline and first frame; `load` queues its load events too.
   void InitSprite(Instance& inst, int nesting, bool load = false, const MovieLibrary* from = nullptr);
   void RunActions();
@@ -532,6 +545,14 @@ class Stage {
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;
   std::size_t framesEnteredThisTick_ = 0;
+  // Timelines whose removals ran before ENTER_FRAME, the rest of their frame waiting.
+  struct Step {
+    ClipHandle owner;
+    int frame;
+    bool loop;
+  };
+  std::vector<Step> steps_;
+  bool splitting_ = false;
   std::size_t liveCount_ = 0;  // instances seen by the last walk of all timelines
   ClipHandle nextSerial_ = kRootClip + 1;
   // The button the pointer works on, and the pointer's last state.

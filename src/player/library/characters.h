@@ -245,7 +245,7 @@ struct Frame {
 struct TimelineDef {
   std::vector<Frame> frames;  // at least one
   std::map<std::string, int> labels;  // lower-case label -> frame
-  std::vector<std::pair<int, std::string>> labelNames;  // (frame, label as written), in file order
+  std::vector<std::pair<int, std::string>> labelNames;  // (frame, label as written), in file order, repeats kept
   // DefineSceneAndFrameLabelData of the main timeline: (first frame, name),
   // by first frame; empty for a timeline without scenes.
   std::vector<std::pair<int, std::string>> scenes;

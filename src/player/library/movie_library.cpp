@@ -48,6 +48,7 @@ class Loader {
   void LoadTimeline(swf::TagStream stream, TimelineDef& tl, int depth) {
     tl.frames.emplace_back();
     std::size_t count = 0;
+    bool sceneLabels = false;
     while (true) {
       std::optional<swf::Tag> t;
       try {
@@ -67,13 +68,13 @@ class Loader {
         try {
           const std::string name = r.String("Name");
           const int frame = static_cast<int>(tl.frames.size() - 1);
-          if (tl.labels.emplace(Lower(name), frame).second) tl.labelNames.emplace_back(frame, name);
+          if (!sceneLabels) AddLabel(tl, frame, name);
         } catch (const swf::SwfError&) {
         }
         continue;
       }
-      if (t->code == tag::kDefineSceneAndFrameLabelData && depth == 0) {
-        ReadScenes(*t, tl);
+      if (t->code == tag::kDefineSceneAndFrameLabelData && depth == 0 && !sceneLabels) {
+        sceneLabels = ReadScenes(*t, tl);
         continue;
       }
       if (IsControlTag(t->code)) {
@@ -88,12 +89,14 @@ class Loader {
   }
 
  private:
-  // Scenes and labels of the main timeline; FrameLabel tags name the same
-  // labels again, and the first of a name stays.
-  void ReadScenes(const swf::Tag& t, TimelineDef& tl) {
+  // Scenes and labels of the main timeline. A tag naming scenes gives the
+  // timeline's labels: FrameLabel tags, before or after it, add none. One
+  // naming no scene is as good as none. True when it named scenes.
+  bool ReadScenes(const swf::Tag& t, TimelineDef& tl) {
     swf::Reader r = t.BodyReader();
     try {
       const std::uint32_t scenes = r.EncodedU32("SceneCount");
+      if (scenes == 0) return false;
       std::vector<std::pair<int, std::string>> found;
       for (std::uint32_t i = 0; i < scenes && i < 65536; ++i) {
         const std::uint32_t offset = r.EncodedU32("Offset");
@@ -101,15 +104,24 @@ class Loader {
       }
       std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
       tl.scenes = std::move(found);
+      tl.labels.clear();
+      tl.labelNames.clear();
       const std::uint32_t labels = r.EncodedU32("FrameLabelCount");
       for (std::uint32_t i = 0; i < labels && i < 65536; ++i) {
         const int frame = static_cast<int>(std::min<std::uint32_t>(r.EncodedU32("FrameNum"), 1u << 24));
         const std::string name = r.String("FrameLabel");
-        if (tl.labels.emplace(Lower(name), frame).second) tl.labelNames.emplace_back(frame, name);
+        AddLabel(tl, frame, name);
       }
     } catch (const swf::SwfError&) {
       lib_.skipped.insert("damaged DefineSceneAndFrameLabelData");
     }
+    return !tl.scenes.empty();
+  }
+
+  // A name used twice is listed twice; a jump by name finds the first.
+  static void AddLabel(TimelineDef& tl, int frame, const std::string& name) {
+    tl.labels.emplace(Lower(name), frame);
+    tl.labelNames.emplace_back(frame, name);
   }
 
   void Add(std::shared_ptr<Character> c, std::uint16_t id) {
@@ -124,11 +136,11 @@ class Loader {
         case tag::kSetBackgroundColor:
           if (!lib_.background) lib_.background = swf::ReadRgb(r);
           break;
+        case tag::kFileAttributes:
+          if (depth == 0) lib_.fileAttributes = r.U8("Flags");
+          break;
         case tag::kScriptLimits:
           lib_.maxRecursion = r.U16("MaxRecursionDepth");
-          break;
-        case tag::kFileAttributes:
-          lib_.useNetwork = (r.U8("FileAttributes") & 1) != 0;
           break;
         case tag::kDefineShape:
         case tag::kDefineShape2:

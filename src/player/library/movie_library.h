@@ -22,7 +22,7 @@ struct MovieLibrary {
   TimelineDef timeline;
   std::optional<Rgba> background;  // first SetBackgroundColor
   std::optional<int> maxRecursion;  // ScriptLimits: nested script calls allowed
-  bool useNetwork = false;          // FileAttributes: a local file may reach the network
+  std::uint8_t fileAttributes = 0;  // the FileAttributes tag's first flags (0x01: network access)
   std::set<std::string> skipped;   // features drawn without or ignored
   std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
   // DefineButtonSound by button id: IdleToOverUp... in the tag's order
