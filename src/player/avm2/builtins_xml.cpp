@@ -394,7 +394,9 @@ struct Query {
   }
 };
 
-Query FromText(std::string s) {
+// A name given as text: in the default namespace (no namespace for an
+// attribute) unless it is "*".
+Query FromText(Machine& m, std::string s) {
   Query q;
   if (!s.empty() && s[0] == '@') {
     q.attribute = true;
@@ -403,6 +405,8 @@ Query FromText(std::string s) {
   if (s != "*") {
     q.anyLocal = false;
     q.local = std::move(s);
+    q.anyUri = false;
+    q.uris.push_back(q.attribute ? std::string() : m.xmlDefaultNs);
   }
   return q;
 }
@@ -419,12 +423,13 @@ Query QueryOf(Machine& m, const Name& n) {
       q.anyLocal = q.local == "*";
     }
   }
-  bool anyPublic = false;
+  // Unqualified names are in the default namespace (none, for attributes).
+  q.anyUri = q.anyLocal;
   for (NsId ns : n.Nss()) {
-    if (m.IsPublicNs(ns) && m.NsUri(ns).empty()) anyPublic = true;
-    else q.uris.push_back(m.NsUri(ns));
+    const std::string& uri = m.NsUri(ns);
+    if (uri == "*") q.anyUri = true;
+    else q.uris.push_back(m.IsPublicNs(ns) && uri.empty() && !q.attribute ? m.xmlDefaultNs : uri);
   }
-  q.anyUri = anyPublic || q.uris.empty();
   return q;
 }
 
@@ -433,13 +438,11 @@ Query QueryOfValue(Machine& m, const Value& v, bool attribute) {
   Value uri, local;
   Query q;
   if (v.IsObject() && QNameParts(m, v, uri, local)) {
-    q = FromText(local.IsNullish() ? "*" : m.ToString(local));
-    if (!uri.IsNull()) {
-      q.anyUri = false;
-      q.uris.push_back(m.ToString(uri));
-    }
+    q = FromText(m, local.IsNullish() ? "*" : m.ToString(local));
+    q.anyUri = uri.IsNull();
+    q.uris.assign(1, uri.IsNull() ? std::string() : m.ToString(uri));
   } else {
-    q = FromText(v.IsUndefined() ? "*" : m.ToString(v));
+    q = FromText(m, v.IsUndefined() ? "*" : m.ToString(v));
   }
   if (attribute) q.attribute = true;
   return q;
@@ -551,14 +554,6 @@ bool HasHook(Machine& m, Object* o, const Name& n) {
 
 // ---- writes
 
-void Reparent(XmlObject* child, XmlObject* parent) {
-  if (child->parent && child->parent != parent) {
-    auto& sib = child->parent->kids;
-    sib.erase(std::remove(sib.begin(), sib.end(), child), sib.end());
-  }
-  child->parent = parent;
-}
-
 void CheckCycle(Machine& m, const XmlObject* parent, const XmlObject* child) {
   for (const XmlObject* p = parent; p; p = p->parent)
     if (p == child) m.ThrowError("TypeError", "Illegal cyclical loop between nodes.", 1118);
@@ -583,20 +578,10 @@ std::vector<XmlObject*> AsChildren(Machine& m, XmlObject* parent, const Value& v
   return out;
 }
 
+// Movies of before SWF 21 keep a node inserted elsewhere in its old
+// parent too (the newer rule, moving it, is not followed).
 void InsertAt(Machine& m, XmlObject* parent, std::size_t at, const Value& v) {
-  auto nodes = AsChildren(m, parent, v);
-  for (XmlObject* n : nodes) {
-    if (n->parent == parent) {
-      // Moving within the same parent: the place shifts when it was before.
-      auto& k = parent->kids;
-      const auto it = std::find(k.begin(), k.end(), n);
-      if (it != k.end()) {
-        if (static_cast<std::size_t>(it - k.begin()) < at) --at;
-        k.erase(it);
-      }
-    } else {
-      Reparent(n, parent);
-    }
+  for (XmlObject* n : AsChildren(m, parent, v)) {
     n->parent = parent;
     at = std::min(at, parent->kids.size());
     parent->kids.insert(parent->kids.begin() + static_cast<std::ptrdiff_t>(at), n);
@@ -678,7 +663,7 @@ void SetChild(Machine& m, XmlObject* e, const Query& q, const Value& v) {
     c->uri = q.anyUri || q.uris.empty() ? m.xmlDefaultNs : q.uris[0];
     c->parent = e;
     e->kids.push_back(c);
-    if (value && value->IsElement()) {
+    if (value && (value->list || value->IsElement())) {
       c->parent = nullptr;
       e->kids.pop_back();
       InsertAt(m, e, e->kids.size(), v);
@@ -758,6 +743,7 @@ bool SetHook(Machine& m, Object* o, const Name& n, const Value& v) {
       x->kids.push_back(c);
       return SetHook(m, c, n, v);
     }
+    if (x->kids.empty()) return true;
     m.ThrowError("TypeError", "Assignment to lists with more than one item is not supported.", 1089);
   }
   if (n.hasIndex) m.ThrowError("TypeError", "Assignment to indexed XML is not allowed.", 1087);
@@ -1280,6 +1266,11 @@ NATIVE(XmlNormalize) {
   return self;
 }
 
+NATIVE(XmlHasOwnProperty) {
+  XmlObject* x = Self(m, self);
+  return Value::Bool(HasHook(m, x, m.NameFromString(ArgStr(m, a, 0, "undefined"))));
+}
+
 // ---- settings
 
 template <bool Machine::XmlSettings::*kField>
@@ -1363,7 +1354,8 @@ void InstallXml(Machine& m) {
                        M{"setLocalName", XmlSetLocalName}, M{"setName", XmlSetName},
                        M{"appendChild", XmlAppendChild}, M{"prependChild", XmlPrependChild},
                        M{"insertChildAfter", XmlInsertAfter}, M{"insertChildBefore", XmlInsertBefore},
-                       M{"setChildren", XmlSetChildren}, M{"replace", XmlReplace}})
+                       M{"setChildren", XmlSetChildren}, M{"replace", XmlReplace},
+                       M{"hasOwnProperty", XmlHasOwnProperty}, M{"propertyIsEnumerable", XmlHasOwnProperty}})
       m.AddMethod(c, f.name, f.fn);
   }
   for (const Setting& f : kFlags) {

@@ -769,6 +769,14 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
     Value out;
     if (ProxyCall(o, "callProperty", call, out)) return out;
   }
+  if (o && o->kind == ObjectKind::kXml && n.local) {
+    // XML's own names are children: a call finds a function of its
+    // prototype, else (simple content) the String method on its text.
+    for (Object* p = o->proto; p; p = p->proto)
+      if (Value* f = p->FindDyn(n.local->text)) return Call(*f, objV, args);
+    if (ToBoolean(CallProperty(objV, "hasSimpleContent", {}))) return CallProperty(Value::Str(ToStringCell(objV)), n, args);
+    ThrowError("TypeError", "Call attempted on a value that is not a function: " + n.local->text + ".", 1006);
+  }
   Value f = GetProperty(objV, n);
   if (f.IsUndefined() && !(o && o->dynamic)) {
     Name copy = n;
@@ -813,7 +821,11 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
         c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList") {
       if (c == objectClass && !a.IsNullish()) return a;
       if (c->name == "Date") return Str(ToString(Value::Obj(Construct(c, {}))));
-      if ((c->name == "XML" || c->name == "XMLList") && a.IsObject()) return a;
+      // XML(list of one) is its item.
+      if (c->name == "XML" && a.IsObject() && a.o->kind == ObjectKind::kXml && a.o->cls && a.o->cls->name == "XMLList" &&
+          ToInt(CallProperty(a, "length", {})) == 1)
+        return GetProperty(a, NameFromString("0"));
+      if ((c->name == "XML" || c->name == "XMLList") && a.IsObject() && a.o->kind == ObjectKind::kXml) return a;
       return Value::Obj(Construct(c, args));
     }
     if (c->isVector) return Value::Obj(Construct(c, args));
