@@ -253,12 +253,9 @@ std::string XmlString(Machine& m, const XmlObject* x, const std::vector<XmlNs>& 
   scope.insert(scope.end(), ancestors.begin(), ancestors.end());
   std::string prefix;
   if (!FindPrefix(scope, x->uri, x->prefix, true, prefix)) {
+    // Flash writes no xmlns="" for a name in no namespace under a default one.
     if (x->uri.empty()) {
       prefix.clear();
-      if (std::any_of(scope.begin(), scope.end(), [](const XmlNs& n) { return n.prefix.empty() && !n.uri.empty(); })) {
-        fresh.push_back({"", ""});
-        scope.insert(scope.begin(), XmlNs{"", ""});
-      }
     } else {
       prefix = x->prefix;
       fresh.push_back({prefix, x->uri});
@@ -270,7 +267,7 @@ std::string XmlString(Machine& m, const XmlObject* x, const std::vector<XmlNs>& 
   for (const XmlObject* a : x->attrs) {
     std::string ap;
     if (!a->uri.empty() && !FindPrefix(scope, a->uri, a->prefix, false, ap)) {
-      ap = a->prefix.empty() ? "ns" + std::to_string(fresh.size()) : a->prefix;
+      ap = a->prefix;  // Flash declares even an attribute's unprefixed namespace as the default
       fresh.push_back({ap, a->uri});
       scope.insert(scope.begin(), XmlNs{ap, a->uri});
     }
@@ -381,6 +378,8 @@ struct Query {
   bool anyUri = true;
   std::vector<std::string> uris;
   bool attribute = false;
+  bool elementsOnly = false;  // *::* reads elements only
+  std::string newUri;         // the URI of a node a write creates
 
   bool Matches(const XmlObject* n) const {
     if (!anyLocal && n->local != local) return false;
@@ -389,8 +388,8 @@ struct Query {
   }
   // Children: any kind for "*", else elements of the name.
   bool MatchesChild(const XmlObject* n) const {
-    if (anyLocal && anyUri) return true;
-    return n->kind == NodeKind::kElement && Matches(n);
+    if (n->kind != NodeKind::kElement) return anyLocal && !elementsOnly;
+    return Matches(n);
   }
 };
 
@@ -407,6 +406,7 @@ Query FromText(Machine& m, std::string s) {
     q.local = std::move(s);
     q.anyUri = false;
     q.uris.push_back(q.attribute ? std::string() : m.xmlDefaultNs);
+    q.newUri = q.uris[0];
   }
   return q;
 }
@@ -414,7 +414,8 @@ Query FromText(Machine& m, std::string s) {
 Query QueryOf(Machine& m, const Name& n) {
   Query q;
   q.attribute = n.attribute;
-  if (n.local && n.local->text != "*") {
+  // Name 0 of the constant pool (read as "") is any name.
+  if (n.local && n.local->text != "*" && !n.local->text.empty()) {
     q.anyLocal = false;
     q.local = n.local->text;
     if (!q.attribute && q.local.size() > 1 && q.local[0] == '@') {
@@ -425,11 +426,22 @@ Query QueryOf(Machine& m, const Name& n) {
   }
   // Unqualified names are in the default namespace (none, for attributes).
   q.anyUri = q.anyLocal;
+  bool publicSeen = false;
   for (NsId ns : n.Nss()) {
     const std::string& uri = m.NsUri(ns);
-    if (uri == "*") q.anyUri = true;
-    else q.uris.push_back(m.IsPublicNs(ns) && uri.empty() && !q.attribute ? m.xmlDefaultNs : uri);
+    if (uri == "*") {
+      q.anyUri = true;
+      q.elementsOnly = q.anyLocal;
+      continue;
+    }
+    const bool isPublic = m.IsPublicNs(ns) && uri.empty();
+    q.uris.push_back(isPublic && !q.attribute ? m.xmlDefaultNs : uri);
+    if (isPublic && !publicSeen) {
+      publicSeen = true;
+      q.newUri = q.uris.back();
+    }
   }
+  if (!publicSeen && !q.uris.empty()) q.newUri = q.uris[0];
   return q;
 }
 
@@ -441,6 +453,7 @@ Query QueryOfValue(Machine& m, const Value& v, bool attribute) {
     q = FromText(m, local.IsNullish() ? "*" : m.ToString(local));
     q.anyUri = uri.IsNull();
     q.uris.assign(1, uri.IsNull() ? std::string() : m.ToString(uri));
+    q.newUri = q.uris[0];
   } else {
     q = FromText(m, v.IsUndefined() ? "*" : m.ToString(v));
   }
@@ -634,7 +647,7 @@ void SetAttribute(Machine& m, XmlObject* e, const Query& q, const Value& v) {
   if (q.anyLocal) return;
   XmlObject* a = NewNode(m, NodeKind::kAttribute);
   a->local = q.local;
-  a->uri = q.anyUri || q.uris.empty() ? "" : q.uris[0];
+  a->uri = q.newUri;
   a->text = text;
   a->parent = e;
   e->attrs.push_back(a);
@@ -660,7 +673,7 @@ void SetChild(Machine& m, XmlObject* e, const Query& q, const Value& v) {
     }
     XmlObject* c = NewNode(m, NodeKind::kElement);
     c->local = q.local;
-    c->uri = q.anyUri || q.uris.empty() ? m.xmlDefaultNs : q.uris[0];
+    c->uri = q.newUri;
     c->parent = e;
     e->kids.push_back(c);
     if (value && (value->list || value->IsElement())) {
@@ -836,7 +849,8 @@ int EqualsHook(Machine& m, const Value& a, const Value& b) {
     return SameNode(x, y) ? 1 : 0;
   }
   if (b.IsNullish()) return 0;
-  if (HasSimpleContent(x)) return m.Equals(m.Str(StringValue(m, x)), b) ? 1 : 0;
+  // Simple content compares as text, whatever the other side's type.
+  if (HasSimpleContent(x)) return StringValue(m, x) == m.ToString(b) ? 1 : 0;
   return m.Equals(m.Str(XmlString(m, x)), b) ? 1 : 0;
 }
 
@@ -1019,7 +1033,12 @@ NATIVE(XmlParent) {
 NATIVE(XmlContains) {
   XmlObject* x = Self(m, self);
   const Value v = m.ArgOr(a, 0);
-  for (XmlObject* i : Items(x))
+  if (!x->list) {
+    // An element contains only an equal node, never text equal to its own.
+    XmlObject* y = AsXml(v);
+    return Value::Bool(y && !y->list && SameNode(x, y));
+  }
+  for (XmlObject* i : x->kids)
     if (EqualsHook(m, Value::Obj(i), v) == 1) return Value::Bool(true);
   return Value::Bool(false);
 }
@@ -1151,6 +1170,8 @@ NATIVE(XmlSetName) {
     }
   } else {
     x->local = m.ToString(v);
+    x->uri = x->kind == NodeKind::kElement ? m.xmlDefaultNs : std::string();
+    x->prefix.clear();
   }
   return Value();
 }
@@ -1237,35 +1258,36 @@ NATIVE(XmlReplace) {
   }
   return Value::Obj(x);
 }
-void Normalize(XmlObject* x) {
-  for (XmlObject* c : x->kids)
-    if (c->kind == NodeKind::kElement) Normalize(c);
+// Adjacent text nodes merged; then empty ones dropped (whitespace-only ones
+// too, among an element's children).
+void MergeText(std::vector<XmlObject*>& nodes, bool dropBlank) {
   std::vector<XmlObject*> kept;
-  for (XmlObject* c : x->kids) {
-    if (c->kind == NodeKind::kText) {
-      if (!kept.empty() && kept.back()->kind == NodeKind::kText) {
-        kept.back()->text += c->text;
-        kept.back()->cdata = false;
-        c->parent = nullptr;
-        continue;
-      }
+  for (XmlObject* c : nodes) {
+    if (c->kind == NodeKind::kText && !kept.empty() && kept.back()->kind == NodeKind::kText) {
+      kept.back()->text += c->text;
+      kept.back()->cdata = false;
+      continue;
     }
     kept.push_back(c);
   }
-  std::erase_if(kept, [](XmlObject* c) {
-    if (c->kind != NodeKind::kText || !c->text.empty()) return false;
-    c->parent = nullptr;
-    return true;
+  std::erase_if(kept, [&](XmlObject* c) {
+    return c->kind == NodeKind::kText && (c->text.empty() || (dropBlank && xml::IsAllXmlSpace(c->text)));
   });
-  x->kids = std::move(kept);
+  nodes = std::move(kept);
+}
+void Normalize(XmlObject* x, int depth = 0) {
+  if (depth > 1024) return;
+  for (XmlObject* c : x->kids)
+    if (c->kind == NodeKind::kElement) Normalize(c, depth + 1);
+  MergeText(x->kids, true);
 }
 NATIVE(XmlNormalize) {
   XmlObject* x = Self(m, self);
   for (XmlObject* i : Items(x))
     if (i->kind == NodeKind::kElement) Normalize(i);
+  if (x->list) MergeText(x->kids, false);
   return self;
 }
-
 NATIVE(XmlHasOwnProperty) {
   XmlObject* x = Self(m, self);
   return Value::Bool(HasHook(m, x, m.NameFromString(ArgStr(m, a, 0, "undefined"))));

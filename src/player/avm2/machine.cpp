@@ -720,7 +720,7 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
   }
   // An XML value has the children and attributes it holds (a filter's
   // scope finds @type or name there).
-  if (o->kind == ObjectKind::kXml && xmlHas) return xmlHas(*this, o, n);
+  if (o->kind == ObjectKind::kXml && xmlHas && xmlHas(*this, o, n)) return true;
   if (FindBinding(o->traits, n)) return true;
   if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   if (!AnyPublic(*this, n)) return false;
