@@ -138,9 +138,11 @@ class Parser {
         while (i_ < s_.size() && IsNameChar(s_[i_])) ++i_;
         name = std::string(s_.substr(at, i_ - at));
         const auto gt = s_.find('>', i_);
-        if (name != open->name || gt == std::string_view::npos)
+        if (name != open->name || gt == std::string_view::npos) {
+          i_ = at - 2;
           Fail(1085, "The element type \"" + open->name + "\" must be terminated by the matching end-tag \"</" +
                          open->name + ">\".");
+        }
         i_ = gt + 1;
         return;
       }
@@ -256,20 +258,18 @@ std::string Unescape(std::string_view s) {
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '&') {
+      // Up to the next ';': an unknown reference stays as written, whole.
       const auto semi = s.find(';', i);
-      if (semi != std::string_view::npos && semi - i < 12) {
+      if (semi != std::string_view::npos) {
         const std::string_view e = s.substr(i + 1, semi - i - 1);
-        bool done = true;
         if (e == "lt") out += '<';
         else if (e == "gt") out += '>';
         else if (e == "amp") out += '&';
         else if (e == "quot") out += '"';
         else if (e == "apos") out += '\'';
-        else done = e.size() > 1 && e[0] == '#' && CharacterReference(e, out);
-        if (done) {
-          i = semi;
-          continue;
-        }
+        else if (!(e.size() > 1 && e[0] == '#' && CharacterReference(e, out))) out += s.substr(i, semi - i + 1);
+        i = semi;
+        continue;
       }
     }
     out += s[i];
