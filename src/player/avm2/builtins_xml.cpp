@@ -434,8 +434,10 @@ Query QueryOf(Machine& m, const Name& n) {
       q.elementsOnly = q.anyLocal;
       continue;
     }
-    const bool isPublic = m.IsPublicNs(ns) && uri.empty();
-    q.uris.push_back(isPublic && !q.attribute ? m.xmlDefaultNs : uri);
+    // Private, internal and protected namespaces name no XML namespace: they
+    // stand for the default one, as the public namespace does.
+    const bool isPublic = !m.IsPublicNs(ns) || uri.empty();
+    q.uris.push_back(isPublic ? (q.attribute ? std::string() : m.xmlDefaultNs) : uri);
     if (isPublic && !publicSeen) {
       publicSeen = true;
       q.newUri = q.uris.back();
