@@ -818,7 +818,11 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     if (c == uintClass) return Value::Number(ToUint(a));
     if (c == booleanClass) return Value::Bool(ToBoolean(a));
     if (c == arrayClass || c == objectClass || c == errorClass || c->IsSubclassOf(errorClass) ||
-        c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList") {
+        c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList" || c == namespaceClass ||
+        c->name == "QName") {
+      // Namespace(ns) and QName(qname) are the value itself.
+      if (args.size() == 1 && a.IsObject() && ((c == namespaceClass && a.o->kind == ObjectKind::kNamespace) || a.o->cls == c))
+        return a;
       if (c == objectClass && !a.IsNullish()) return a;
       if (c->name == "Date") return Str(ToString(Value::Obj(Construct(c, {}))));
       // XML(list of one) is its item.
