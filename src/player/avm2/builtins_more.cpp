@@ -814,6 +814,7 @@ void InstallMoreBuiltins(Machine& m) {
   m.AddMethod(date, "UTC", DateUTC, true);
 
   InstallXml(m);
+  InstallXmlDom(m);
 
   InstallByteArray(m);
 

@@ -23,6 +23,8 @@ Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, in
 void InstallMoreBuiltins(Machine& m);
 // XML and XMLList (builtins_xml.cpp).
 void InstallXml(Machine& m);
+// flash.xml's XMLNode, XMLDocument and XMLNodeType (builtins_xmldom.cpp).
+void InstallXmlDom(Machine& m);
 // E4X's escapes of element text and attribute values, and the text an
 // XML literal takes from an embedded value (an XML value's markup).
 std::string XmlEscapeText(std::string_view s);
