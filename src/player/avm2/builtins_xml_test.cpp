@@ -203,5 +203,47 @@ TEST_F(Xml, ListsJoinWithPlusAndFilterByAttribute) {
   ASSERT_EQ(RunWithHandlers(c), "2|<a id=\"1\">x</a>\n<b id=\"2\"><c id=\"3\"/></b>|123|1123|");
 }
 
+TEST_F(Xml, DeletesAndDescendantsWalkTheTreeInOrder) {
+  AbcCode c;
+  SetStatic(c, "prettyPrinting", false);
+  Make(c, "<r><a k=\"1\"><b k=\"2\"/>t</a><b k=\"3\"><a k=\"4\"/></b></r>");
+  const auto any = a.MultinameL(a.NsSet({pub}));
+  // r..a.@k, r..@k, r..* count (text nodes included)
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getdescendants", {Q("a")}).Op("getproperty", {a.QName(pub, "k", true)}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getdescendants", {a.QName(pub, "k", true)}); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); x.Op("pushstring", {S("*")}); Call(x, "descendants", 1); Call(x, "length", 0); });
+  // delete r.b[0].@k; delete r.a; a deleted node has no parent.
+  c.Op("getlocal_1").Op("getproperty", {Q("a")}).Op("pushbyte", {0}).Op("getproperty", {any}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getproperty", {Q("b")}).Op("deleteproperty", {a.QName(pub, "k", true)}).Op("pop");
+  c.Op("getlocal_1").Op("deleteproperty", {Q("a")}).Op("pop");
+  TraceCall(c, 1, "toXMLString");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "parent", 0); x.Op("typeof"); });
+  // delete list[0] takes the item out of its parent too.
+  c.Op("getlocal_1").Op("getdescendants", {Q("a")}).Op("pushbyte", {0}).Op("deleteproperty", {any}).Op("pop");
+  TraceCall(c, 1, "toXMLString");
+  ASSERT_EQ(RunWithHandlers(c), "14|1234|5|<r><b><a k=\"4\"/></b></r>|undefined|<r><b/></r>|");
+}
+
+TEST_F(Xml, NamespaceMethodsReadAndChangeDeclarations) {
+  AbcCode c;
+  SetStatic(c, "prettyPrinting", false);
+  Make(c, "<r xmlns:p=\"urn:p\"><p:a/></r>");
+  const auto any = a.MultinameL(a.NsSet({pub}));
+  c.Op("getlocal_1"); Call(c, "children", 0); c.Op("pushbyte", {0}).Op("getproperty", {any}).Op("setlocal_2");
+  // a.namespace() and a.namespace("p") by prefix; inScopeNamespaces() inherited.
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "namespace", 0); x.Op("getproperty", {Q("uri")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("pushstring", {S("p")}); Call(x, "namespace", 1); x.Op("getproperty", {Q("prefix")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "inScopeNamespaces", 0); x.Op("getproperty", {Q("length")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "namespaceDeclarations", 0); x.Op("getproperty", {Q("length")}); });
+  // r.addNamespace(new Namespace("q", "urn:q")) declares it on r.
+  c.Op("getlocal_1").Op("findpropstrict", {Q("Namespace")}).Op("pushstring", {S("q")}).Op("pushstring", {S("urn:q")})
+      .Op("constructprop", {Q("Namespace"), 2}).Op("callpropvoid", {Q("addNamespace"), 1});
+  TraceCall(c, 1, "toXMLString");
+  // localName and name of the prefixed element.
+  TraceCall(c, 2, "localName");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "name", 0); Call(x, "toString", 0); });
+  ASSERT_EQ(RunWithHandlers(c), "urn:p|p|1|0|<r xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><p:a/></r>|a|urn:p::a|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
