@@ -655,9 +655,9 @@ void SetAttribute(Machine& m, XmlObject* e, const Query& q, const Value& v) {
   e->attrs.push_back(a);
 }
 
-// x.name = v on an element: the first match takes the value (an XML value
-// replaces it), the others go; none: a new element at the end.
-void SetChild(Machine& m, XmlObject* e, const Query& q, const Value& v) {
+// Of the children `q` matches, all but the first are taken out; the first's
+// place, or -1.
+std::ptrdiff_t KeepFirstMatch(XmlObject* e, const Query& q) {
   std::ptrdiff_t first = -1;
   for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(e->kids.size()) - 1; i >= 0; --i) {
     if (!q.MatchesChild(e->kids[static_cast<std::size_t>(i)])) continue;
@@ -667,6 +667,13 @@ void SetChild(Machine& m, XmlObject* e, const Query& q, const Value& v) {
     }
     first = i;
   }
+  return first;
+}
+
+// x.name = v on an element: the first match takes the value (an XML value
+// replaces it), the others go; none: a new element at the end.
+void SetChild(Machine& m, XmlObject* e, const Query& q, const Value& v) {
+  const std::ptrdiff_t first = KeepFirstMatch(e, q);
   XmlObject* value = AsXml(v);
   if (first < 0) {
     if (q.anyLocal) {
@@ -834,7 +841,13 @@ int EqualsHook(Machine& m, const Value& a, const Value& b) {
   if (!x) return EqualsHook(m, b, a);
   if (x->list) {
     if (b.IsUndefined() && x->kids.empty()) return 1;
-    if (y && y->list) return SameNode(x, y) ? 1 : 0;
+    if (y && y->list) {
+      // Item by item, by the rules for two XML values.
+      if (x->kids.size() != y->kids.size()) return 0;
+      for (std::size_t i = 0; i < x->kids.size(); ++i)
+        if (EqualsHook(m, Value::Obj(x->kids[i]), Value::Obj(y->kids[i])) != 1) return 0;
+      return 1;
+    }
     if (x->kids.size() == 1) {
       std::vector<Value> one{Value::Obj(x->kids[0])};
       return EqualsHook(m, one[0], b);
@@ -1244,15 +1257,7 @@ NATIVE(XmlReplace) {
     return Value::Obj(x);
   }
   const Query q = QueryOfValue(m, key, false);
-  std::ptrdiff_t first = -1;
-  for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(x->kids.size()) - 1; i >= 0; --i) {
-    if (!q.MatchesChild(x->kids[static_cast<std::size_t>(i)])) continue;
-    if (first >= 0) {
-      x->kids[static_cast<std::size_t>(first)]->parent = nullptr;
-      x->kids.erase(x->kids.begin() + first);
-    }
-    first = i;
-  }
+  const std::ptrdiff_t first = KeepFirstMatch(x, q);
   if (first >= 0) {
     x->kids[static_cast<std::size_t>(first)]->parent = nullptr;
     x->kids.erase(x->kids.begin() + first);

@@ -172,22 +172,20 @@ class Parser {
       }
       if (At("<?")) {
         i_ += 2;
-        const std::size_t at = i_;
         const std::string_view body = Until("?>", 1097, "XML parser failure: Unterminated processing instruction.");
         std::size_t n = 0;
         while (n < body.size() && IsNameChar(body[n])) ++n;
         const std::string target(body.substr(0, n));
-        if (target.empty()) {
-          i_ = at;
-          Malformed();
-        }
         // The XML declaration is no node.
         if (target == "xml" || target == "XML") continue;
         if (!o_.ignoreProcessingInstructions) {
           ParsedNode p;
           p.kind = NodeKind::kProcessingInstruction;
           p.name = target;
-          p.text = std::string(TrimXmlSpace(body.substr(n)));
+          // Flash keeps the body's trailing space, and allows an empty target.
+          std::string_view rest = body.substr(n);
+          while (!rest.empty() && IsXmlSpace(rest.front())) rest.remove_prefix(1);
+          p.text = std::string(rest);
           out.push_back(std::move(p));
         }
         continue;
