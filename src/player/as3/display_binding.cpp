@@ -30,6 +30,7 @@ void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const 
         case Member::kSetter: m.AddSetter(cls, r.name, r.fn); break;
         case Member::kStaticMethod: m.AddMethod(cls, r.name, r.fn, true); break;
         case Member::kStaticGetter: m.AddGetter(cls, r.name, r.fn, true); break;
+        case Member::kStaticSetter: m.AddSetter(cls, r.name, r.fn, true); break;
         case Member::kConst: m.AddConst(cls, r.name, r.text ? m.Str(r.text) : Value::Int(r.number)); break;
       }
     }

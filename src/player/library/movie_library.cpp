@@ -208,6 +208,12 @@ class Loader {
         case tag::kSymbolClass:
           ReadNames(r);
           break;
+        case tag::kDefineScalingGrid: {
+          const std::uint16_t id = r.U16("CharacterId");
+          const Rect grid = swf::ReadRect(r, "Splitter");
+          if (grid.Width() > 0 && grid.Height() > 0) lib_.scalingGrids[id] = grid;
+          break;
+        }
         case tag::kDefineFont:
           DefineFont1(r);
           break;
