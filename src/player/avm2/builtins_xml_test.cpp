@@ -245,5 +245,26 @@ TEST_F(Xml, NamespaceMethodsReadAndChangeDeclarations) {
   ASSERT_EQ(RunWithHandlers(c), "urn:p|p|1|0|<r xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><p:a/></r>|a|urn:p::a|");
 }
 
+TEST_F(Xml, ReplaceSetChildrenAndInsertBeforeEditInPlace) {
+  AbcCode c;
+  SetStatic(c, "prettyPrinting", false);
+  Make(c, "<r><a/><b/><a/></r>");
+  Make(c, "<n/>", 2);
+  // r.replace("a", "t"): the first <a> becomes the text, the second goes.
+  c.Op("getlocal_1").Op("pushstring", {S("a")}).Op("pushstring", {S("t")}).Op("callpropvoid", {Q("replace"), 2});
+  TraceCall(c, 1, "toXMLString");
+  // r.insertChildBefore(null, n) appends; r.replace(0, "u") swaps the first child.
+  c.Op("getlocal_1").Op("pushnull").Op("getlocal_2").Op("callpropvoid", {Q("insertChildBefore"), 2});
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushstring", {S("u")}).Op("callpropvoid", {Q("replace"), 2});
+  TraceCall(c, 1, "toXMLString");
+  // setChildren replaces everything; an element's text is its string value.
+  c.Op("getlocal_1").Op("pushstring", {S("x & y")}).Op("callpropvoid", {Q("setChildren"), 1});
+  TraceCall(c, 1, "toXMLString");
+  TraceCall(c, 1, "hasSimpleContent");
+  // An element cannot become its own descendant.
+  TraceErrorOf(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getlocal_1"); Call(x, "appendChild", 1); x.Op("getlocal_1").Op("getlocal_2"); Call(x, "appendChild", 1); }, "cycle");
+  ASSERT_EQ(RunWithHandlers(c), "<r>t<b/></r>|<r>u<b/><n/></r>|<r>x &amp; y</r>|true|1118|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
