@@ -7,6 +7,7 @@
 
 #include "player/avm2/builtins_util.h"
 #include "player/avm2/machine.h"
+#include "player/avm2/xml_parser.h"
 #include "player/text/xml_escape.h"
 
 namespace quarvel::avm2 {
@@ -104,26 +105,6 @@ void Write(Machine& m, const DomNode* n, std::string& out, int depth) {
   if (tag) out += "</" + name + '>';
 }
 
-std::string Unescaped(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto semi = s[i] == '&' ? s.find(';', i) : std::string::npos;
-    if (semi == std::string::npos) {
-      out += s[i];
-      continue;
-    }
-    const std::string e = s.substr(i + 1, semi - i - 1);
-    if (e == "lt") out += '<';
-    else if (e == "gt") out += '>';
-    else if (e == "amp") out += '&';
-    else if (e == "quot") out += '"';
-    else if (e == "apos") out += '\'';
-    else out += s.substr(i, semi - i + 1);
-    i = semi;
-  }
-  return out;
-}
-
 bool Space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The old parser: comments dropped, declarations kept aside, text split
@@ -139,7 +120,7 @@ struct Parser {
 
   void Text(DomNode* parent, const std::string& raw) {
     if (raw.empty() || (ignoreWhite && std::all_of(raw.begin(), raw.end(), Space))) return;
-    InsertBefore(m, parent, NewNode(m, kText, Unescaped(raw)), nullptr);
+    InsertBefore(m, parent, NewNode(m, kText, xml::Unescape(raw)), nullptr);
   }
 
   void Run(DomNode* root) {
@@ -204,7 +185,7 @@ struct Parser {
       if (k >= s.size() || (s[k] != '"' && s[k] != '\'')) Fail(1090, "XML parser failure: element is malformed.");
       const auto end = s.find(s[k], k + 1);
       if (end == std::string::npos) Fail(1095, "XML parser failure: Unterminated attribute.");
-      if (!el->attributes->FindDyn(attr)) el->attributes->SetDyn(m.Intern(attr), m.Str(Unescaped(s.substr(k + 1, end - k - 1))));
+      if (!el->attributes->FindDyn(attr)) el->attributes->SetDyn(m.Intern(attr), m.Str(xml::Unescape(s.substr(k + 1, end - k - 1))));
       k = end + 1;
     }
     InsertBefore(m, open.back(), el, nullptr);

@@ -1,5 +1,7 @@
 #include "player/avm2/xml_parser.h"
 
+#include "player/text/text_encoding.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -20,24 +22,6 @@ std::string_view TrimXmlSpace(std::string_view s) {
 
 namespace {
 
-void AppendUtf8(std::string& out, unsigned long c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // &#39; or &#x27; as UTF-8; false when it names no character.
 bool CharacterReference(std::string_view e, std::string& out) {
   const bool hex = e.size() > 2 && (e[1] == 'x' || e[1] == 'X');
@@ -53,7 +37,7 @@ bool CharacterReference(std::string_view e, std::string& out) {
     c = c * (hex ? 16 : 10) + static_cast<unsigned long>(v);
   }
   if (c == 0 || c > 0x10FFFF) return false;
-  AppendUtf8(out, c);
+  encoding::AppendUtf8(out, static_cast<std::uint32_t>(c));
   return true;
 }
 
