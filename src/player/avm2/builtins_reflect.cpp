@@ -1,6 +1,7 @@
 // Reflection: QName, flash.utils.Proxy (its hooks are in the machine's
 // property access) and describeType, whose XML frameworks read to find a
 // class's public variables, accessors, methods and metadata.
+#include <cctype>
 #include <algorithm>
 #include <set>
 #include <string>
@@ -39,11 +40,13 @@ NATIVE(QNameCtor) {
     q->uri = other->uri;
     q->local = other->local;
   } else {
-    q->uri = m.Str("");
     q->local = m.Str(a.empty() || a[0].IsUndefined() ? std::string() : m.ToString(a[0]));
+    // QName("*") is any name in any namespace.
+    q->uri = q->local.s->text == "*" ? Value::Null() : m.Str("");
   }
   return self;
 }
+NATIVE(QNameValueOf) { return self; }
 NATIVE(QNameLocal) {
   QNameObject* q = AsQName(m, self);
   return q ? q->local : m.Str("");
@@ -303,13 +306,40 @@ Value UriOf(Machine& m, const Value& v) {
   }
   return Value::Str(m.ToStringCell(v));
 }
+// A prefix must be an XML name without a colon.
+bool IsNcName(const std::string& s) {
+  if (s.empty()) return false;
+  const auto c0 = static_cast<unsigned char>(s[0]);
+  if (!(std::isalpha(c0) || c0 == '_' || c0 >= 0x80)) return false;
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (!(std::isalnum(c) || c == '_' || c == '-' || c == '.' || c >= 0x80)) return false;
+  }
+  return true;
+}
 NATIVE(NamespaceCtor) {
   Object* o = self.AsObject();
   if (!o) return self;
   o->kind = ObjectKind::kNamespace;
   Value uri = a.empty() ? m.Str("") : UriOf(m, a.size() >= 2 ? a[1] : a[0]);
+  const bool noUri = m.ToString(uri).empty();
+  Value prefix;  // undefined: none
+  if (a.size() < 2) {
+    Object* from = a.empty() ? nullptr : a[0].AsObject();
+    if (Value* p = from && from->kind == ObjectKind::kNamespace ? from->FindDyn("prefix") : nullptr) prefix = *p;
+    else if (noUri) prefix = m.Str("");
+  } else {
+    const std::string text = m.ToString(a[0]);
+    if (noUri) {
+      if (!text.empty() || a[0].IsNullish())
+        m.ThrowError("TypeError", "Illegal prefix " + text + " for no namespace.", 1098);
+      prefix = m.Str("");
+    } else if (!a[0].IsNullish() && (text.empty() || IsNcName(text))) {
+      prefix = m.Str(text);
+    }
+  }
   o->SetDyn(m.Intern("uri"), uri);
-  if (a.size() >= 2 && !a[0].IsUndefined()) o->SetDyn(m.Intern("prefix"), Value::Str(m.ToStringCell(a[0])));
+  if (!prefix.IsUndefined()) o->SetDyn(m.Intern("prefix"), prefix);
   return self;
 }
 NATIVE(NamespaceUri) {
@@ -340,7 +370,7 @@ void InstallReflection(Machine& m) {
   m.AddGetter(qname, "localName", QNameLocal);
   m.AddGetter(qname, "uri", QNameUri);
   m.AddMethod(qname, "toString", QNameToString);
-  m.AddMethod(qname, "valueOf", QNameToString);
+  m.AddMethod(qname, "valueOf", QNameValueOf);
 
   m.proxyNs = m.InternNs(NamespaceKind::kNamespace, kProxyUri);
   Class* proxy = m.DefineNativeClass("flash.utils", "Proxy", m.objectClass, nullptr, false);

@@ -21,6 +21,16 @@ Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, in
                 const std::function<int(std::size_t, std::size_t)>* custom);
 // Vector, Dictionary, RegExp, JSON, Date, XML, ByteArray, timers.
 void InstallMoreBuiltins(Machine& m);
+// XML and XMLList (builtins_xml.cpp).
+void InstallXml(Machine& m);
+// flash.xml's XMLNode, XMLDocument and XMLNodeType (builtins_xmldom.cpp).
+void InstallXmlDom(Machine& m);
+// E4X's escapes of element text and attribute values, and the text an
+// XML literal takes from an embedded value (an XML value's markup).
+std::string XmlEscapeText(std::string_view s);
+std::string XmlEscapeAttribute(std::string_view s);
+bool IsXmlValue(const Value& v);
+std::string XmlValueText(Machine& m, const Value& v);
 // ByteArray with AMF0/AMF3 serialization, registerClassAlias (builtins_bytes.cpp).
 void InstallByteArray(Machine& m);
 // QName, Proxy, describeType (builtins_reflect.cpp).

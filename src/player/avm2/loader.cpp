@@ -22,7 +22,10 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
   u->nss.resize(f.pool.namespaces.size());
   for (std::size_t i = 0; i < f.pool.namespaces.size(); ++i) {
     const auto& ns = f.pool.namespaces[i];
-    u->nss[i] = ns.kind == NamespaceKind::kPrivate ? NewPrivateNs() : InternNs(ns.kind, f.pool.strings[ns.name]);
+    // Entry 0 is any namespace (*::name); E4X tells it from the public one.
+    u->nss[i] = i == 0                                ? InternNs(NamespaceKind::kNamespace, "*")
+                : ns.kind == NamespaceKind::kPrivate ? NewPrivateNs()
+                                                     : InternNs(ns.kind, f.pool.strings[ns.name]);
   }
   u->nsSets.resize(f.pool.nsSets.size());
   for (std::size_t i = 0; i < f.pool.nsSets.size(); ++i)

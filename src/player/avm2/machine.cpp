@@ -268,6 +268,12 @@ Value Machine::ToPrimitive(const Value& v, bool hintString) {
     ~Leave() { --d; }
   } leave{primitiveDepth_};
   for (const char* name : order) {
+    // XML reads names as children: its conversions are its methods.
+    if (o->kind == ObjectKind::kXml) {
+      Value r = CallProperty(v, name, {});
+      if (!r.IsObject()) return r;
+      continue;
+    }
     Value f = GetProperty(v, name);
     if (f.IsObject() && (f.o->kind == ObjectKind::kFunction)) {
       Value r = Call(f, v, {});
@@ -309,6 +315,9 @@ bool Machine::StrictEquals(const Value& a, const Value& b) const {
 }
 
 bool Machine::Equals(const Value& a, const Value& b) {
+  if (xmlEquals && ((a.IsObject() && a.o->kind == ObjectKind::kXml) || (b.IsObject() && b.o->kind == ObjectKind::kXml))) {
+    if (const int r = xmlEquals(*this, a, b); r >= 0) return r == 1;
+  }
   if (a.type == b.type || (a.IsNumber() && b.IsNumber())) return StrictEquals(a, b);
   if (a.IsNullish() && b.IsNullish()) return true;
   if (a.IsNullish() || b.IsNullish()) return false;
@@ -343,6 +352,8 @@ Value Machine::Add(const Value& a, const Value& b) {
     joined.append(a.s->text).append(b.s->text);
     return Value::Str(heap_.New<StringCell>(std::move(joined)));
   }
+  Value joined;
+  if (xmlAdd && a.IsObject() && b.IsObject() && xmlAdd(*this, a, b, joined)) return joined;
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
   if (pa.IsString() || pb.IsString()) return Str(ToString(pa) + ToString(pb));
   return Value::Number(ToNumber(pa) + ToNumber(pb));
@@ -603,7 +614,8 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   Value out;
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
-  if (o->kind == ObjectKind::kXml && xmlGet && (n.attribute || !FindBinding(o->traits, n))) return xmlGet(*this, o, n);
+  // E4X's methods are not read as properties: xml.name is the child <name>.
+  if (o->kind == ObjectKind::kXml && xmlGet) return xmlGet(*this, o, n);
   // RegExp.prototype.toString is RegExp's, unbound.
   if (o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
     if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
@@ -648,7 +660,7 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   Object* o = objV.AsObject();
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
-  if (o->kind == ObjectKind::kXml && xmlSetIndexed && n.hasIndex && xmlSetIndexed(*this, o, n, v)) return;
+  if (o->kind == ObjectKind::kXml && xmlSet && xmlSet(*this, o, n, v)) return;
   const Binding* b = FindBinding(o->traits, n);
   if (IsPrototypeMethod(b)) b = nullptr;
   if (b) {
@@ -706,14 +718,11 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
   } else if (n.hasIndex && GetIndexed(o, n, tmp)) {
     return true;
   }
-  if (FindBinding(o->traits, n)) return true;
-  if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   // An XML value has the children and attributes it holds (a filter's
   // scope finds @type or name there).
-  if (o->kind == ObjectKind::kXml && xmlGet && !n.hasIndex) {
-    const Value found = xmlGet(*this, o, n);
-    return ToNumber(CallProperty(found, "length", {})) > 0;
-  }
+  if (o->kind == ObjectKind::kXml && xmlHas && xmlHas(*this, o, n)) return true;
+  if (FindBinding(o->traits, n)) return true;
+  if (ProxyName(o, "hasProperty", n, tmp)) return ToBoolean(tmp);
   if (!AnyPublic(*this, n)) return false;
   const std::string& key = LocalOf(*this, n)->text;
   for (Object* p = o; p; p = p->proto)
@@ -725,6 +734,7 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
   Object* o = objV.AsObject();
   if (!o) return false;
+  if (o->kind == ObjectKind::kXml && xmlDelete) return xmlDelete(*this, o, n);
   if (n.hasIndex) {
     if (o->kind == ObjectKind::kArray) {
       auto* a = static_cast<ArrayObject*>(o);
@@ -758,6 +768,14 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
     call.insert(call.end(), args.begin(), args.end());
     Value out;
     if (ProxyCall(o, "callProperty", call, out)) return out;
+  }
+  if (o && o->kind == ObjectKind::kXml && n.local) {
+    // XML's own names are children: a call finds a function of its
+    // prototype, else (simple content) the String method on its text.
+    for (Object* p = o->proto; p; p = p->proto)
+      if (Value* f = p->FindDyn(n.local->text)) return Call(*f, objV, args);
+    if (ToBoolean(CallProperty(objV, "hasSimpleContent", {}))) return CallProperty(Value::Str(ToStringCell(objV)), n, args);
+    ThrowError("TypeError", "Call attempted on a value that is not a function: " + n.local->text + ".", 1006);
   }
   Value f = GetProperty(objV, n);
   if (f.IsUndefined() && !(o && o->dynamic)) {
@@ -800,10 +818,18 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     if (c == uintClass) return Value::Number(ToUint(a));
     if (c == booleanClass) return Value::Bool(ToBoolean(a));
     if (c == arrayClass || c == objectClass || c == errorClass || c->IsSubclassOf(errorClass) ||
-        c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList") {
+        c->name == "Date" || c->name == "RegExp" || c->name == "XML" || c->name == "XMLList" || c == namespaceClass ||
+        c->name == "QName") {
+      // Namespace(ns) and QName(qname) are the value itself.
+      if (args.size() == 1 && a.IsObject() && ((c == namespaceClass && a.o->kind == ObjectKind::kNamespace) || a.o->cls == c))
+        return a;
       if (c == objectClass && !a.IsNullish()) return a;
       if (c->name == "Date") return Str(ToString(Value::Obj(Construct(c, {}))));
-      if ((c->name == "XML" || c->name == "XMLList") && a.IsObject()) return a;
+      // XML(list of one) is its item.
+      if (c->name == "XML" && a.IsObject() && a.o->kind == ObjectKind::kXml && a.o->cls && a.o->cls->name == "XMLList" &&
+          ToInt(CallProperty(a, "length", {})) == 1)
+        return GetProperty(a, NameFromString("0"));
+      if ((c->name == "XML" || c->name == "XMLList") && a.IsObject() && a.o->kind == ObjectKind::kXml) return a;
       return Value::Obj(Construct(c, args));
     }
     if (c->isVector) return Value::Obj(Construct(c, args));

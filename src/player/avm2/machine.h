@@ -424,11 +424,22 @@ class Machine {
         *booleanClass = nullptr, *errorClass = nullptr, *namespaceClass = nullptr, *vectorClass = nullptr,
         *vectorObjectClass = nullptr;
   Class* VectorOf(Class* elem);
-  // XML objects answer their own property reads (child elements, @attributes).
+  // XML objects answer their own property reads, writes, deletes and `in`
+  // (child elements, @attributes, list items), == and + (builtins_xml.cpp).
   Value (*xmlGet)(Machine&, Object*, const Name&) = nullptr;
   Value (*xmlDescendants)(Machine&, Object*, const Name&) = nullptr;  // x..name
-  bool (*xmlSetIndexed)(Machine&, Object*, const Name&, const Value&) = nullptr;  // list[i] = x
+  bool (*xmlSet)(Machine&, Object*, const Name&, const Value&) = nullptr;
+  bool (*xmlHas)(Machine&, Object*, const Name&) = nullptr;
+  bool (*xmlDelete)(Machine&, Object*, const Name&) = nullptr;
   bool (*xmlItem)(Machine&, Object*, std::uint32_t index, Value& out) = nullptr;   // for each (x in list)
+  int (*xmlEquals)(Machine&, const Value&, const Value&) = nullptr;  // -1: neither is XML
+  bool (*xmlAdd)(Machine&, const Value&, const Value&, Value& out) = nullptr;
+  // XML's global settings and the default XML namespace (dxns).
+  struct XmlSettings {
+    bool ignoreComments = true, ignoreProcessingInstructions = true, ignoreWhitespace = true, prettyPrinting = true;
+    int prettyIndent = 2;
+  } xmlSettings;
+  std::string xmlDefaultNs;
   // flash.utils.Proxy: what no trait of a proxy answers goes to its
   // flash_proxy methods (builtins_reflect.cpp). ProxyCall is false when the
   // object is no proxy or does not define `method`.

@@ -2,30 +2,45 @@
 // machine refuses.
 #include <string>
 
+#include "player/avm2/builtins_util.h"
 #include "player/avm2/interp.h"
 
 namespace quarvel::avm2 {
 
 // ---- XML
 
-bool Interp::OpDxns(Frame& f, const Instruction&) {
-  f.vm.Skip("default xml namespace");
+// default xml namespace = uri: the namespace new unprefixed elements take.
+bool Interp::OpDxns(Frame& f, const Instruction& in) {
+  f.vm.xmlDefaultNs = f.u.strings[in.args[0]]->text;
   return true;
 }
 bool Interp::OpDxnsLate(Frame& f, const Instruction&) {
-  f.Pop();
-  f.vm.Skip("default xml namespace");
+  const Value v = f.Pop();
+  Object* o = v.AsObject();
+  Value* uri = o && o->kind == ObjectKind::kNamespace ? o->FindDyn("uri") : nullptr;
+  f.vm.xmlDefaultNs = f.vm.ToString(uri ? *uri : v);
   return true;
 }
-// The escapes are not applied: the value becomes its string.
+// A value placed in an XML literal: XML as its markup, anything else escaped.
 bool Interp::OpEscXelem(Frame& f, const Instruction&) {
   f.Need(1);
-  f.Top() = Value::Str(f.vm.ToStringCell(f.Top()));
+  Machine& vm = f.vm;
+  const Value v = f.Top();
+  f.Top() = vm.Str(IsXmlValue(v) ? XmlValueText(vm, v) : XmlEscapeText(vm.ToString(v)));
   return true;
 }
-bool Interp::OpEscXattr(Frame& f, const Instruction& in) { return OpEscXelem(f, in); }
+bool Interp::OpEscXattr(Frame& f, const Instruction&) {
+  f.Need(1);
+  Machine& vm = f.vm;
+  f.Top() = vm.Str(XmlEscapeAttribute(vm.ToString(f.Top())));
+  return true;
+}
 bool Interp::OpCheckFilter(Frame& f, const Instruction&) {
   f.Need(1);
+  if (!IsXmlValue(f.Top())) {
+    Class* c = f.Top().IsNullish() ? nullptr : f.vm.ClassOf(f.Top());
+    f.vm.ThrowError("TypeError", "Filter operator not supported on type " + (c ? c->name : std::string(f.Top().IsNull() ? "null" : "void")) + ".", 1123);
+  }
   return true;
 }
 bool Interp::OpGetDescendants(Frame& f, const Instruction& in) {
