@@ -54,6 +54,7 @@ void As3Display::Install() {
   InstallTextEngine(*this);
   InstallMedia(*this);
   InstallFilters(*this);
+  InstallShaders(*this);
   InstallFlashApi(m);
 }
 

@@ -190,16 +190,55 @@ struct NodeView : NativeBase {
 using GraphicsObject = NodeView<NativeKind::kGraphics>;
 using TransformObject = NodeView<NativeKind::kTransform>;
 
-// Shader: its kernel; data (ShaderData) and content (byteCode).
+// Shader: its ShaderData (which holds the kernel) and byteCode.
 struct ShaderObject : NativeBase {
   ShaderObject() : NativeBase(NativeKind::kShader) {}
   static bool Holds(NativeKind k) { return k == NativeKind::kShader; }
-  std::shared_ptr<const PixelShader> shader;
   Value data, content;
+  bool fast = false;  // precisionHint
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(data);
     h.Mark(content);
+  }
+};
+// ShaderData: the parsed kernel (its fields are dynamic properties).
+struct ShaderDataObject : NativeBase {
+  ShaderDataObject() : NativeBase(NativeKind::kShaderData) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderData; }
+  std::shared_ptr<const PixelShader> shader;
+};
+struct ShaderParamObject : NativeBase {
+  ShaderParamObject() : NativeBase(NativeKind::kShaderParameter) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderParameter; }
+  int index = 0;
+  std::string type;
+  Value value;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(value);
+  }
+};
+struct ShaderInputObject : NativeBase {
+  ShaderInputObject() : NativeBase(NativeKind::kShaderInput) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderInput; }
+  int index = 0, channels = 0, width = 0, height = 0;
+  Value input;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(input);
+  }
+};
+struct ShaderJobObject : FlashObject {
+  ShaderJobObject() : FlashObject(NativeKind::kShaderJob) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderJob; }
+  Value shader, target;
+  int width = 0, height = 0;
+  double progress = 0;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(shader);
+    h.Mark(target);
   }
 };
 
@@ -578,6 +617,9 @@ void InstallLoading(As3Display& b);
 void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
+void InstallShaders(As3Display& b);  // after InstallFilters: ShaderFilter extends BitmapFilter
+// A Shader's kernel (null without one) and its parameters' values now.
+std::vector<std::vector<float>> ShaderValues(Machine& m, const Value& shader, std::shared_ptr<const PixelShader>& kernel);
 void InstallBitmaps(As3Display& b);
 // BitmapData (bitmaps.cpp) for its pixel methods (bitmap_pixels.cpp).
 BitmapDataObject* SelfBitmap(Machine& m, const Value& self);

@@ -13,9 +13,10 @@ namespace quarvel::player::as3 {
 enum class NativeKind : std::uint8_t {
   // EventDispatchers (FlashObject and its kinds), in one range.
   kDispatcher, kDisplayObject, kTimer, kSound, kSoundChannel, kNetConnection, kNetStream, kLoaderInfo, kUrlLoader,
-  kLastDispatcher = kUrlLoader,
+  kShaderJob, kLastDispatcher = kShaderJob,
   // Others.
-  kEvent, kBitmapData, kGraphics, kTransform, kShader, kTextFormat, kStyleSheet, kFont
+  kEvent, kBitmapData, kGraphics, kTransform, kShader, kTextFormat, kStyleSheet, kFont, kShaderData, kShaderParameter,
+  kShaderInput
 };
 
 struct NativeBase : avm2::Object {
