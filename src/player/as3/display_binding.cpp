@@ -55,6 +55,7 @@ void As3Display::Install() {
   InstallMedia(*this);
   InstallFilters(*this);
   InstallShaders(*this);
+  InstallStage3D(*this);
   InstallFlashApi(m);
 }
 

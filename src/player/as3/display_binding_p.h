@@ -180,6 +180,66 @@ struct BitmapDataObject : NativeBase {
   std::vector<ClipHandle> shownBy;
 };
 
+// Stage3D: a layer under the display list, and its Context3D once made.
+struct Stage3DObject : FlashObject {
+  Stage3DObject() : FlashObject(NativeKind::kStage3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kStage3D; }
+  double x = 0, y = 0;
+  bool visible = true;
+  Value context;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(context);
+  }
+};
+// Context3D: its back buffer (premultiplied ARGB) and the state scripts set.
+struct Context3DObject : FlashObject {
+  Context3DObject() : FlashObject(NativeKind::kContext3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kContext3D; }
+  struct Stream {
+    Value buffer;
+    int offset = 0;
+    std::string format = "float4";
+  };
+  int width = 0, height = 0;
+  bool depthStencil = true, disposed = false, errorChecking = false, cleared = false;
+  std::vector<std::uint32_t> pixels;
+  Stream streams[8];
+  Value textures[8];
+  Value program, renderTarget;
+  std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
+  std::string blendSource = "one", blendDestination = "zero", culling = "none", depthCompare = "less";
+  std::string stencilCompare = "always";
+  bool depthMask = true;
+  bool colorMask[4] = {true, true, true, true};
+  std::uint32_t stencilReference = 0;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    for (const Stream& s : streams) h.Mark(s.buffer);
+    for (const Value& t : textures) h.Mark(t);
+    h.Mark(program);
+    h.Mark(renderTarget);
+  }
+};
+// What a Context3D makes: vertex and index buffers, programs and textures.
+struct Resource3DObject : FlashObject {
+  Resource3DObject() : FlashObject(NativeKind::kResource3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kResource3D; }
+  enum Kind { kVertices, kIndices, kProgram, kTexture } kind = kVertices;
+  bool disposed = false;
+  int count = 0, perItem = 0, width = 0, height = 0;
+  std::vector<float> floats;                  // vertices
+  std::vector<std::uint16_t> indices;         // indices
+  std::vector<std::uint8_t> vertexCode, fragmentCode;  // AGAL (a compressed texture's data in vertexCode)
+  std::vector<std::uint32_t> pixels;          // texture level 0, premultiplied ARGB
+  std::string format;
+  Value context;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(context);
+  }
+};
+
 // Graphics and Transform: views of a display object's node.
 template <NativeKind kKind>
 struct NodeView : NativeBase {
@@ -496,6 +556,11 @@ class As3Display : public ScriptHooks {
   void Flush(bool scripts = true);
   void RunFrameScript(ClipHandle h);
   void RunTimers();
+  // Stage3D: the stage's layers (made on first use) and the context
+  // requests of this frame, answered at its end.
+  Value stage3Ds;
+  std::vector<Value> stage3DRequests;
+  void FinishStage3DRequests();
   void Collect();
 
   void ShowChangedBitmaps();
@@ -617,7 +682,8 @@ void InstallLoading(As3Display& b);
 void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
-void InstallShaders(As3Display& b);  // after InstallFilters: ShaderFilter extends BitmapFilter
+void InstallShaders(As3Display& b);
+void InstallStage3D(As3Display& b);  // after InstallStage  // after InstallFilters: ShaderFilter extends BitmapFilter
 // A Shader's kernel (null without one) and its parameters' values now.
 std::vector<std::vector<float>> ShaderValues(Machine& m, const Value& shader, std::shared_ptr<const PixelShader>& kernel);
 void InstallBitmaps(As3Display& b);
