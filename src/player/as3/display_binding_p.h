@@ -29,6 +29,7 @@
 #include "player/display/net_stream.h"
 #include "player/render/paint.h"
 #include "player/render/pixel_shader.h"
+#include "player/render/agal.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
 #include "player/render/blend_modes.h"
@@ -203,15 +204,13 @@ struct Context3DObject : FlashObject {
   };
   int width = 0, height = 0;
   bool depthStencil = true, disposed = false, errorChecking = false, cleared = false;
-  std::vector<std::uint32_t> pixels;
+  agal::Target target;
+  agal::DrawState draw;
   Stream streams[8];
   Value textures[8];
   Value program, renderTarget;
   std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
-  std::string blendSource = "one", blendDestination = "zero", culling = "none", depthCompare = "less";
   std::string stencilCompare = "always";
-  bool depthMask = true;
-  bool colorMask[4] = {true, true, true, true};
   std::uint32_t stencilReference = 0;
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
@@ -230,7 +229,8 @@ struct Resource3DObject : FlashObject {
   int count = 0, perItem = 0, width = 0, height = 0;
   std::vector<float> floats;                  // vertices
   std::vector<std::uint16_t> indices;         // indices
-  std::vector<std::uint8_t> vertexCode, fragmentCode;  // AGAL (a compressed texture's data in vertexCode)
+  std::vector<std::uint8_t> compressed;       // a compressed texture's ATF data
+  std::shared_ptr<const agal::Program> vertexProgram, fragmentProgram;
   std::vector<std::uint32_t> pixels;          // texture level 0, premultiplied ARGB
   std::string format;
   Value context;

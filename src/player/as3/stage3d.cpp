@@ -39,6 +39,31 @@ bool OneOf(const std::string& s, std::initializer_list<const char*> names) {
   return false;
 }
 
+agal::Blend BlendOf(const std::string& f) {
+  using agal::Blend;
+  if (f == "zero") return Blend::kZero;
+  if (f == "sourceAlpha") return Blend::kSrcAlpha;
+  if (f == "sourceColor") return Blend::kSrcColor;
+  if (f == "destinationAlpha") return Blend::kDstAlpha;
+  if (f == "destinationColor") return Blend::kDstColor;
+  if (f == "oneMinusSourceAlpha") return Blend::kOneMinusSrcAlpha;
+  if (f == "oneMinusSourceColor") return Blend::kOneMinusSrcColor;
+  if (f == "oneMinusDestinationAlpha") return Blend::kOneMinusDstAlpha;
+  if (f == "oneMinusDestinationColor") return Blend::kOneMinusDstColor;
+  return Blend::kOne;
+}
+agal::Compare CompareOf(const std::string& c) {
+  using agal::Compare;
+  if (c == "never") return Compare::kNever;
+  if (c == "less") return Compare::kLess;
+  if (c == "lessEqual") return Compare::kLessEqual;
+  if (c == "equal") return Compare::kEqual;
+  if (c == "greater") return Compare::kGreater;
+  if (c == "greaterEqual") return Compare::kGreaterEqual;
+  if (c == "notEqual") return Compare::kNotEqual;
+  return Compare::kAlways;
+}
+
 // ---- Stage3D
 
 NATIVE(S3GetX) { Stage3DObject* s = Self3D(self); return Value::Number(s ? s->x : 0); }
@@ -100,7 +125,7 @@ NATIVE(CtxConfigure) {
   c->width = w;
   c->height = h;
   c->depthStencil = a.size() < 4 || m.ToBoolean(a[3]);
-  c->pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
+  c->target.Resize(w, h);
   return Value();
 }
 NATIVE(CtxWidth) { return Value::Int(SelfContext(m, self)->width); }
@@ -275,15 +300,16 @@ NATIVE(CtxSetBlendFactors) {
     if (!OneOf(*f, {"one", "zero", "sourceAlpha", "sourceColor", "destinationAlpha", "destinationColor",
                     "oneMinusSourceAlpha", "oneMinusSourceColor", "oneMinusDestinationAlpha", "oneMinusDestinationColor"}))
       BadFormat(m, f == &src ? "sourceFactor" : "destinationFactor");
-  c->blendSource = src;
-  c->blendDestination = dst;
+  c->draw.source = BlendOf(src);
+  c->draw.destination = BlendOf(dst);
   return Value();
 }
 NATIVE(CtxSetCulling) {
   Context3DObject* c = SelfContext(m, self);
   const std::string face = m.ToString(m.ArgOr(a, 0));
   if (!OneOf(face, {"back", "front", "frontAndBack", "none"})) BadFormat(m, "triangleFaceToCull");
-  c->culling = face;
+  c->draw.cull = face == "back" ? agal::Cull::kBack : face == "front" ? agal::Cull::kFront
+               : face == "frontAndBack" ? agal::Cull::kBoth : agal::Cull::kNone;
   return Value();
 }
 constexpr std::initializer_list<const char*> kCompareModes = {"always", "equal", "greater", "greaterEqual",
@@ -292,8 +318,8 @@ NATIVE(CtxSetDepthTest) {
   Context3DObject* c = SelfContext(m, self);
   const std::string mode = m.ToString(m.ArgOr(a, 1));
   if (!OneOf(mode, kCompareModes)) BadFormat(m, "passCompareMode");
-  c->depthMask = m.ToBoolean(m.ArgOr(a, 0));
-  c->depthCompare = mode;
+  c->draw.depthWrite = m.ToBoolean(m.ArgOr(a, 0));
+  c->draw.depth = CompareOf(mode);
   return Value();
 }
 NATIVE(CtxSetStencilActions) {
@@ -316,7 +342,7 @@ NATIVE(CtxSetStencilReference) {
 }
 NATIVE(CtxSetColorMask) {
   Context3DObject* c = SelfContext(m, self);
-  for (std::size_t k = 0; k < 4; ++k) c->colorMask[k] = m.ToBoolean(m.ArgOr(a, k));
+  for (std::size_t k = 0; k < 4; ++k) c->draw.colorMask[k] = m.ToBoolean(m.ArgOr(a, k));
   return Value();
 }
 NATIVE(CtxSetRenderTarget) {
@@ -333,16 +359,10 @@ NATIVE(CtxClear) {
   Context3DObject* c = SelfContext(m, self);
   auto channel = [&](std::size_t i, double d) {
     const double v = i < a.size() ? m.ToNumber(a[i]) : d;
-    return static_cast<std::uint32_t>(std::lround(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0) * 255));
+    return static_cast<float>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
   };
   const std::uint32_t mask = a.size() > 6 ? m.ToUint(a[6]) : 7;
-  if (mask & 1) {
-    const std::uint32_t al = channel(3, 1);
-    // Stored premultiplied, as pictures are.
-    const std::uint32_t px = al << 24 | (channel(0, 0) * al / 255) << 16 | (channel(1, 0) * al / 255) << 8 |
-                             (channel(2, 0) * al / 255);
-    std::fill(c->pixels.begin(), c->pixels.end(), px);
-  }
+  c->target.Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
   c->cleared = true;
   return Value();
 }
@@ -350,8 +370,37 @@ NATIVE(CtxDrawTriangles) {
   Context3DObject* c = SelfContext(m, self);
   Resource3DObject* indices = As<Resource3DObject>(m.ArgOr(a, 0));
   if (!indices || indices->kind != Resource3DObject::kIndices) m.ThrowError("TypeError", "Parameter indexBuffer must be non-null.", 2007);
-  if (As<Resource3DObject>(c->program) == nullptr) m.ThrowError("Error", "A Program3D object must be set before drawing.", 3700);
-  m.Skip("Context3D.drawTriangles: triangles are not drawn");
+  Resource3DObject* program = As<Resource3DObject>(c->program);
+  if (!program || !program->vertexProgram) m.ThrowError("Error", "A Program3D object must be set before drawing.", 3700);
+  agal::Draw d;
+  d.vertex = program->vertexProgram.get();
+  d.fragment = program->fragmentProgram.get();
+  d.vertexConstants = c->vertexConstants;
+  d.fragmentConstants = c->fragmentConstants;
+  for (std::size_t k = 0; k < 8; ++k) {
+    const Context3DObject::Stream& s = c->streams[k];
+    if (Resource3DObject* vb = As<Resource3DObject>(s.buffer); vb && vb->kind == Resource3DObject::kVertices) {
+      d.streams[k] = {vb->floats.data(), vb->count, vb->perItem, s.offset,
+                      s.format == "bytes4" ? 1 : s.format.back() - '0', s.format == "bytes4"};
+      if (s.offset < 0 || s.offset + (s.format == "bytes4" ? 1 : s.format.back() - '0') > vb->perItem)
+        m.ThrowError("Error", "Vertex buffer offset is out of range.", 3652);
+    }
+    if (Resource3DObject* tex = As<Resource3DObject>(c->textures[k]); tex && tex->kind == Resource3DObject::kTexture)
+      d.textures[k] = {tex->pixels.data(), tex->width, tex->height, tex->height == tex->width * 6};
+  }
+  d.indices = indices->indices;
+  d.state = c->draw;
+  const std::size_t first = static_cast<std::size_t>(std::max(0, m.ToInt(m.ArgOr(a, 1))));
+  const int num = a.size() > 2 ? m.ToInt(a[2]) : -1;
+  const std::size_t count = num < 0 ? (indices->indices.size() - std::min(first, indices->indices.size())) / 3
+                                    : static_cast<std::size_t>(num);
+  if (first + count * 3 > indices->indices.size()) m.ThrowError("Error", "Index buffer is too small.", 3670);
+  // Rasterizing is bounded by the back buffer, the work by the triangles.
+  try {
+    agal::DrawTriangles(c->target, d, first, count);
+  } catch (const agal::AgalError& e) {
+    m.ThrowError("Error", e.what(), 3670);
+  }
   return Value();
 }
 NATIVE(CtxPresent) {
@@ -364,12 +413,11 @@ NATIVE(CtxDrawToBitmapData) {
   if (!bd || !bd->bitmap) m.ThrowError("TypeError", "Parameter destination must be non-null.", 2007);
   cairo_surface_t* s = bd->bitmap->surface.get();
   cairo_surface_flush(s);
-  const int w = std::min(c->width, bd->bitmap->width), h = std::min(c->height, bd->bitmap->height);
+  const int w = std::min(c->target.width, bd->bitmap->width), h = std::min(c->target.height, bd->bitmap->height);
   for (int y = 0; y < h; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) +
                                                  static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
-    for (int x = 0; x < w; ++x)
-      row[x] = c->pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(c->width) + static_cast<std::size_t>(x)];
+    for (int x = 0; x < w; ++x) row[x] = c->target.Pixel(x, y);
   }
   Changed(m, bd);
   return Value();
@@ -460,8 +508,12 @@ NATIVE(ProgUpload) {
   avm2::ByteArrayObject* f = AsBytes(m.ArgOr(a, 1));
   CheckAgal(m, v, 0);
   CheckAgal(m, f, 1);
-  r->vertexCode = v->bytes;
-  r->fragmentCode = f->bytes;
+  try {
+    r->vertexProgram = std::make_shared<const agal::Program>(agal::Program::Parse(v->bytes));
+    r->fragmentProgram = std::make_shared<const agal::Program>(agal::Program::Parse(f->bytes));
+  } catch (const agal::AgalError& e) {
+    m.ThrowError("Error", std::string("AGAL validation failed: ") + e.what(), 3671);
+  }
   return Value();
 }
 // uploadFromBitmapData(source, miplevel): level 0 is the texture's size.
@@ -506,7 +558,7 @@ NATIVE(TexUploadCompressed) {
   const std::size_t offset = m.ToUint(m.ArgOr(a, 1));
   if (offset + 6 > b->bytes.size() || std::memcmp(b->bytes.data() + offset, "ATF", 3) != 0)
     m.ThrowError("Error", "Compressed texture data is not a valid ATF file.", 3679);
-  r->vertexCode.assign(b->bytes.begin() + static_cast<std::ptrdiff_t>(offset), b->bytes.end());
+  r->compressed.assign(b->bytes.begin() + static_cast<std::ptrdiff_t>(offset), b->bytes.end());
   if (m.ToBoolean(m.ArgOr(a, 2))) B(m).SendSimple(r, "textureReady");
   return Value();
 }
