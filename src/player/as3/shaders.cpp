@@ -236,7 +236,9 @@ std::vector<std::vector<float>> ParameterValues(Machine& m, const PixelShader& k
         break;
       }
       const double d = m.ToNumber(e);
-      v.push_back(p.IsBool() ? (d != 0 ? 1.0f : 0.0f) : p.IsInt() ? static_cast<float>(std::trunc(d)) : static_cast<float>(d));
+      // Ints and bools keep the whole part: a bool of 2 stays 2 (true for
+      // an if, not for a select, which asks for exactly 1).
+      v.push_back(p.IsBool() || p.IsInt() ? static_cast<float>(std::trunc(d)) : static_cast<float>(d));
     }
   }
   return values;

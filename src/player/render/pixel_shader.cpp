@@ -465,7 +465,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
             regs.Read(op.cond, &c, 1);
             regs.Read(op.src, a, op.dst.count);
             regs.Read(op.src2, b, op.dst.count);
-            regs.Write(op.dst, c != 0 ? a : b);
+            regs.Write(op.dst, c == 1 ? a : b);  // a true bool is 1; other values choose the second
             continue;
           }
           default:
