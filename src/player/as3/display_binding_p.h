@@ -684,6 +684,11 @@ void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
 void InstallShaders(As3Display& b);
 void InstallStage3D(As3Display& b);  // after InstallStage  // after InstallFilters: ShaderFilter extends BitmapFilter
+// The ByteArray in `v`, or null.
+inline avm2::ByteArrayObject* AsBytes(const Value& v) {
+  avm2::Object* o = v.AsObject();
+  return o && o->kind == avm2::ObjectKind::kByteArray ? static_cast<avm2::ByteArrayObject*>(o) : nullptr;
+}
 // A Shader's kernel (null without one) and its parameters' values now.
 std::vector<std::vector<float>> ShaderValues(Machine& m, const Value& shader, std::shared_ptr<const PixelShader>& kernel);
 void InstallBitmaps(As3Display& b);

@@ -12,10 +12,6 @@ namespace {
 
 [[noreturn]] void Invalid(Machine& m) { m.ThrowError("ArgumentError", "One of the parameters is invalid.", 2004); }
 
-avm2::ByteArrayObject* AsBytes(const Value& v) {
-  Object* o = v.AsObject();
-  return o && o->kind == ObjectKind::kByteArray ? static_cast<avm2::ByteArrayObject*>(o) : nullptr;
-}
 avm2::ArrayObject* AsVector(const Value& v) {
   Object* o = v.AsObject();
   return o && o->kind == ObjectKind::kVector ? static_cast<avm2::ArrayObject*>(o) : nullptr;

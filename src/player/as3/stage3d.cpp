@@ -14,10 +14,6 @@ namespace {
   m.ThrowError("ArgumentError", std::string("Parameter ") + param + " must be one of the accepted values.", 2008);
 }
 
-avm2::ByteArrayObject* AsBytes(const Value& v) {
-  Object* o = v.AsObject();
-  return o && o->kind == ObjectKind::kByteArray ? static_cast<avm2::ByteArrayObject*>(o) : nullptr;
-}
 
 Stage3DObject* Self3D(const Value& self) { return As<Stage3DObject>(self); }
 Context3DObject* SelfContext(Machine& m, const Value& self) {
