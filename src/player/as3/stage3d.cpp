@@ -64,11 +64,11 @@ agal::Compare CompareOf(const std::string& c) {
 
 NATIVE(S3GetX) { Stage3DObject* s = Self3D(self); return Value::Number(s ? s->x : 0); }
 NATIVE(S3GetY) { Stage3DObject* s = Self3D(self); return Value::Number(s ? s->y : 0); }
-// Positions are numbers; Flash keeps them inside -8192..8191 (the bound not
-// included on the negative side) and refuses what is not a number.
+// Positions are numbers inside -8192..8191; Flash refuses others and
+// anything that is not a number.
 void SetPosition(Machine& m, const Value& v, double& to) {
   const double d = v.IsNullish() ? 0 : m.ToNumber(v);
-  if (std::isnan(d) || d <= -8192 || d >= 8191) m.ThrowError("ArgumentError", "The supplied index is out of bounds.", 2006);
+  if (std::isnan(d) || d < -8192 || d > 8191) m.ThrowError("ArgumentError", "The supplied index is out of bounds.", 2006);
   to = d;
 }
 NATIVE(S3SetX) {
@@ -222,6 +222,19 @@ NATIVE(CtxSetTextureAt) {
   c->textures[static_cast<std::size_t>(index)] = m.ArgOr(a, 1);
   return Value();
 }
+// setSamplerStateAt(sampler, wrap, filter, mipfilter): checked here; the
+// programs' own sampler flags are what the rasterizer samples with.
+NATIVE(CtxSetSamplerState) {
+  SelfContext(m, self);
+  const int index = m.ToInt(m.ArgOr(a, 0));
+  if (index < 0 || index > 7) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (!OneOf(m.ToString(m.ArgOr(a, 1)), {"clamp", "repeat", "clamp_u_repeat_v", "repeat_u_clamp_v"})) BadFormat(m, "wrap");
+  if (!OneOf(m.ToString(m.ArgOr(a, 2)), {"nearest", "linear", "anisotropic2x", "anisotropic4x", "anisotropic8x",
+                                         "anisotropic16x"}))
+    BadFormat(m, "filter");
+  if (a.size() > 3 && !OneOf(m.ToString(a[3]), {"mipnone", "mipnearest", "miplinear"})) BadFormat(m, "mipfilter");
+  return Value();
+}
 // Constants: 128 vertex and 28 fragment registers of four floats.
 std::vector<float>& Constants(Machine& m, Context3DObject* c, const Value& type) {
   const std::string t = m.ToString(type);
@@ -324,10 +337,11 @@ NATIVE(CtxSetStencilActions) {
   if (!OneOf(face, {"back", "front", "frontAndBack", "none"})) BadFormat(m, "triangleFace");
   const std::string compare = a.size() > 1 ? m.ToString(a[1]) : "always";
   if (!OneOf(compare, kCompareModes)) BadFormat(m, "compareMode");
+  static const char* const kActions[] = {"actionOnBothPass", "actionOnDepthFail", "actionOnDepthPassStencilFail"};
   for (std::size_t k = 2; k < std::min<std::size_t>(a.size(), 5); ++k)
     if (!OneOf(m.ToString(a[k]), {"decrementSaturate", "decrementWrap", "incrementSaturate", "incrementWrap", "invert",
                                   "keep", "set", "zero"}))
-      BadFormat(m, "actionOnBothPass");
+      BadFormat(m, kActions[k - 2]);
   c->stencilCompare = compare;
   return Value();
 }
@@ -588,7 +602,7 @@ constexpr MemberRow kStage3DRows[] = {
     {"flash.display3D::Context3D", "setVertexBufferAt", Member::kMethod, CtxSetVertexBufferAt},
     {"flash.display3D::Context3D", "setProgram", Member::kMethod, CtxSetProgram},
     {"flash.display3D::Context3D", "setTextureAt", Member::kMethod, CtxSetTextureAt},
-    {"flash.display3D::Context3D", "setSamplerStateAt", Member::kMethod, Noop},
+    {"flash.display3D::Context3D", "setSamplerStateAt", Member::kMethod, CtxSetSamplerState},
     {"flash.display3D::Context3D", "setProgramConstantsFromVector", Member::kMethod, CtxConstantsFromVector},
     {"flash.display3D::Context3D", "setProgramConstantsFromMatrix", Member::kMethod, CtxConstantsFromMatrix},
     {"flash.display3D::Context3D", "setProgramConstantsFromByteArray", Member::kMethod, CtxConstantsFromBytes},
