@@ -286,7 +286,7 @@ NATIVE(CtxConstantsFromBytes) {
   const std::int64_t offset = static_cast<std::int64_t>(m.ToUint(m.ArgOr(a, 4)));
   if (!bytes) m.ThrowError("TypeError", "Parameter data must be non-null.", 2007);
   if (count < 0 || offset + static_cast<std::int64_t>(count) * 16 > static_cast<std::int64_t>(bytes->bytes.size()))
-    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+    m.ThrowError("Error", "Bad input size.", 3669);
   std::vector<float> values;
   for (int i = 0; i < count * 4; ++i) {
     std::uint32_t u = 0;
