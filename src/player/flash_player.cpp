@@ -19,6 +19,11 @@ namespace {
 // is re-anchored, so a huge jump cannot stall the host.
 constexpr std::int64_t kMaxFramesPerAdvance = 100000;
 constexpr std::uint64_t kMaxMovieFileBytes = std::uint64_t{256} << 20;
+// Scripts may ask for up to 1000 frames a second ("as fast as you can", as
+// the Flex preloader does); the player's timer never fires more often than
+// every 10 ms, so such a movie plays at 100. Ticking at 1000 on a capture's
+// own clock would run ten times the frames a real player shows.
+constexpr std::int64_t kMaxScriptRate = 100 * 256;
 
 struct ContextDeleter {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
@@ -106,7 +111,7 @@ struct FlashPlayer::Impl {
   }
   std::int64_t EffectiveRate() const {
     // A rate the movie's script set replaces the header's from then on.
-    if (stage && stage->ScriptFrameRate() > 0) return stage->ScriptFrameRate();
+    if (stage && stage->ScriptFrameRate() > 0) return std::min<std::int64_t>(stage->ScriptFrameRate(), kMaxScriptRate);
     const int r = lib ? lib->movie.header.frameRate : 0;
     return r > 0 ? r : 12 * 256;  // a rate of 0 plays at 12 frames per second
   }

@@ -30,6 +30,7 @@ void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const 
         case Member::kSetter: m.AddSetter(cls, r.name, r.fn); break;
         case Member::kStaticMethod: m.AddMethod(cls, r.name, r.fn, true); break;
         case Member::kStaticGetter: m.AddGetter(cls, r.name, r.fn, true); break;
+        case Member::kStaticSetter: m.AddSetter(cls, r.name, r.fn, true); break;
         case Member::kConst: m.AddConst(cls, r.name, r.text ? m.Str(r.text) : Value::Int(r.number)); break;
       }
     }
@@ -79,12 +80,12 @@ std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) {
 Instance* As3Node(Machine& m, const Value& self) { return as3::SelfNode(m, self); }
 const MovieLibrary& As3Library(Machine& m) { return B(m).lib; }
 const MovieLibrary& As3LibraryOf(Machine& m, const Instance& i) { return B(m).LibraryOf(i); }
-int As3SymbolOf(Machine& m, const Class* c) {
-  As3Display& b = B(m);
-  const auto [symbols, id] = b.SymbolOf(c);
-  return symbols == &b.lib ? id : 0;
-}
 bool As3SymbolLinked(Machine& m, int id) { return id > 0 && B(m).symbolClasses.count(static_cast<std::uint16_t>(id)); }
+const FontDef* As3LinkedFont(Machine& m, const Class* c) {
+  const auto [symbols, id] = B(m).SymbolOf(c);
+  const Character* ch = symbols && id ? symbols->Find(id) : nullptr;
+  return ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
+}
 Value* As3FieldSlot(Machine& m, const Value& self, int k) {
   FlashObject* f = as3::As<FlashObject>(self);
   if (!f || k < 0 || k > 1 || !f->cls || !f->cls->IsSubclassOf(B(m).textFieldClass)) return nullptr;

@@ -55,6 +55,12 @@ struct Listener {
 // An EventDispatcher of the Flash classes: display objects hold their node's
 // handle; loaders, sounds and channels keep their fields here too. Each
 // kind below is its own type, reached through As<T> (native_object.h).
+// A SoundTransform's numbers: the volume and the four gains of the left
+// and right inputs into the left and right outputs.
+struct SoundMix {
+  double volume = 1, leftToLeft = 1, leftToRight = 0, rightToLeft = 0, rightToRight = 1;
+};
+
 struct FlashObject : NativeBase {
   explicit FlashObject(NativeKind k = NativeKind::kDispatcher) : NativeBase(k) {}
   static bool Holds(NativeKind k) { return k <= NativeKind::kLastDispatcher; }
@@ -88,6 +94,7 @@ struct FlashObject : NativeBase {
   int tabIndex = -1;
   Value focusRect, contextMenu;
   Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
+  SoundMix mix;      // SoundChannel: its soundTransform
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -355,6 +362,8 @@ struct LoadState {
 // scripts loaded from MP3 files, as DefineSound bodies under ids the
 // movie's library leaves free (from the top down).
 struct MediaState {
+  SoundMix mixer;  // SoundMixer.soundTransform
+  double bufferTime = 5;
   std::vector<FlashObject*> channels;
   std::vector<NetStreamObject*> streams;
   std::deque<std::unique_ptr<VideoDef>> videoDefs;
@@ -621,7 +630,7 @@ Value IoSet(Machine& m, Value self, std::span<Value> a) {
 // One member of a Flash class as its family's table lists it: methods and
 // accessors name their native; constants their string (or, without one, the
 // whole number).
-enum class Member : std::uint8_t { kMethod, kGetter, kSetter, kConst, kStaticMethod, kStaticGetter };
+enum class Member : std::uint8_t { kMethod, kGetter, kSetter, kConst, kStaticMethod, kStaticGetter, kStaticSetter };
 struct MemberRow {
   std::string_view cls = {};  // "flash.display::Sprite"
   std::string_view name = {};

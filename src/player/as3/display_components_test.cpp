@@ -7,6 +7,7 @@
 
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
+#include "support/swf_writer.h"
 
 namespace quarvel::player {
 namespace {
@@ -203,6 +204,55 @@ TEST(As3Timelines, TheMainTimelineHasAPerspectiveProjectionOthersOnlyOnceGiven) 
     TraceValue(m, c, "", [&] { projection(1); c.Op("getproperty", {m.Q("fieldOfView")}); });
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "55 50|null|55|");
+}
+
+// Skins are nine-slice scaled: a sprite with a scaling grid keeps its
+// corners at their size as it stretches, and fills the same box; a rotated
+// one scales as a whole.
+TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
+  auto picture = [](bool grid, bool rotated = false) {
+    As3Movie d;
+    d.defineTags = [grid, rotated](SwfBuilder& b) {
+      ShapeBuilder red, blue;
+      red.Rectangle(0, 0, 800, 800, red.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+      blue.Rectangle(0, 0, 200, 200, blue.AddFill(FillStyle::Solid({0, 0, 255, 255})));
+      b.DefineShape(1, red).DefineShape(2, blue);
+      Timeline sprite;
+      sprite.PlaceObject2({.depth = 1, .characterId = 1}).PlaceObject2({.depth = 2, .characterId = 2}).ShowFrame();
+      b.DefineSprite(3, sprite);
+      if (grid) {
+        // DefineScalingGrid(3, 10..30 pixels)
+        testing::SwfWriter w;
+        w.U16(3);
+        w.Rect({200, 600, 200, 600});
+        const auto body = w.Take();
+        b.Tag(78, body);
+      }
+      swf::Matrix twice;
+      twice.scaleX = twice.scaleY = 2;
+      if (rotated) {  // a quarter turn, still inside the stage
+        twice.scaleX = twice.scaleY = 0;
+        twice.rotateSkew0 = 2, twice.rotateSkew1 = -2;
+        twice.translateX = 1600;
+      }
+      b.PlaceObject2({.depth = 1, .characterId = 3, .matrix = twice});
+    };
+    const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    gdi::Bitmap bmp;
+    p.Paint(bmp);
+    return bmp;
+  };
+  const gdi::Bitmap plain = picture(false), sliced = picture(true);
+  EXPECT_EQ(plain.GetPixel(15, 5), (gdi::Color{0, 0, 255}));  // the corner doubled
+  EXPECT_EQ(sliced.GetPixel(15, 5), (gdi::Color{255, 0, 0}));  // the corner kept
+  EXPECT_EQ(sliced.GetPixel(5, 5), (gdi::Color{0, 0, 255}));
+  EXPECT_EQ(sliced.GetPixel(78, 78), (gdi::Color{255, 0, 0}));  // the same 80-pixel box
+  EXPECT_EQ(sliced.GetPixel(82, 82), (gdi::Color{255, 255, 255}));
+  // Turned, the sprite scales as a whole: its corner doubled.
+  EXPECT_EQ(picture(true, true).GetPixel(65, 15), (gdi::Color{0, 0, 255}));
 }
 
 }  // namespace

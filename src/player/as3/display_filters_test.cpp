@@ -7,6 +7,8 @@
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
+#include "support/swf_builder.h"
+#include "support/swf_writer.h"
 
 namespace quarvel::player {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 using testing::AbcCode;
 using testing::As3FirstPicture;
 using testing::As3Movie;
+using testing::As3Traced;
 
 // A sprite filled with `rgb` over (x, y, w, h) whose filters are the one
 // filter `make` pushes; returns the painted picture.
@@ -62,6 +65,83 @@ TEST(As3MoreFilters, GradientGlowFilterColoursAroundTheObject) {
   EXPECT_GT(near.g, near.r + 40);
   EXPECT_EQ(bmp.GetPixel(50, 50), (gdi::Color{0, 0, 0}));  // outer: the object itself stays
   EXPECT_EQ(bmp.GetPixel(5, 5), (gdi::Color{255, 255, 255}));
+}
+
+TEST(As3MoreFilters, TheTimelinesFiltersReadBackAsNewObjectsUntilAScriptSetsThem) {
+  // A bevel (highlight written before shadow) and a blur placed by the
+  // timeline: read as filter objects with Flash's fields, a new array each
+  // time; once a script sets the list, that list.
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    testing::ShapeBuilder square;
+    square.Rectangle(0, 0, 400, 400, square.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, square);
+    testing::SwfWriter f;
+    f.U8(2);
+    f.U8(3);                       // bevel
+    f.Rgba({255, 0, 0, 255});      // highlight
+    f.Rgba({0, 0, 255, 128});      // shadow
+    f.Fixed16(3), f.Fixed16(5);    // blur
+    f.Fixed16(0), f.Fixed16(2);    // angle, distance
+    f.Fixed8(1.5);
+    f.UB(1, 1), f.UB(0, 1), f.UB(1, 1), f.UB(0, 1), f.UB(2, 4);  // inner, 2 passes
+    f.U8(1);                       // blur
+    f.Fixed16(7), f.Fixed16(9);
+    f.UB(3, 5), f.UB(0, 3);
+    b.PlaceObject3({.depth = 1, .characterId = 1, .name = std::string("box"), .filterList = f.Data()});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("pushstring", {m.S("box")}).Op("callproperty", {m.Q("getChildByName"), 1}).Op("setlocal_1");
+    auto trace = [&](int index, const char* field) {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q("filters")});
+      if (index >= 0) c.Op("pushbyte", {index}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))});
+      c.Op("getproperty", {m.Q(field)}).Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    trace(-1, "length");
+    for (const char* field : {"highlightColor", "shadowColor", "shadowAlpha", "blurY", "distance", "strength", "quality", "type"})
+      trace(0, field);
+    trace(1, "blurX");
+    trace(1, "quality");
+    c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q("filters")});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("filters")}).Op("strictequals").Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("getlocal_1").Op("newarray", {0}).Op("setproperty", {m.Q("filters")});
+    trace(-1, "length");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "2|16711680|255|0.5019607843137255|5|2|1.5|2|inner|7|3|false|0|");
+}
+
+TEST(As3MoreFilters, FilterSettingsAreKeptInFlashsRanges) {
+  // Blurs 0..255, quality 0..15; a colour matrix is 20 numbers, zeros past
+  // what was given.
+  As3Movie d;
+  const auto blur = d.a.PackageName("flash.filters", "BlurFilter");
+  const auto colour = d.a.PackageName("flash.filters", "ColorMatrixFilter");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {blur}).Op("pushdouble", {m.a.Double(-1.2)}).Op("pushshort", {300}).Op("pushbyte", {20})
+        .Op("constructprop", {blur, 3}).Op("setlocal_1");
+    for (const char* f : {"blurX", "blurY", "quality"})
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(f)}).Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("findpropstrict", {colour}).Op("pushbyte", {2}).Op("newarray", {1})
+        .Op("constructprop", {colour, 1}).Op("getproperty", {m.Q("matrix")}).Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0|255|15|2,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0|");
+  // Alphas kept in bytes, strengths in 256ths; a kernel of matrixX x matrixY
+  // single-precision numbers.
+  As3Movie e;
+  const auto shadow = e.a.PackageName("flash.filters", "DropShadowFilter");
+  const auto convolution = e.a.PackageName("flash.filters", "ConvolutionFilter");
+  const auto stored = e.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {shadow}).Op("pushbyte", {4}).Op("pushbyte", {45}).Op("pushbyte", {0})
+        .Op("pushdouble", {m.a.Double(0.5)}).Op("pushbyte", {4}).Op("pushbyte", {4}).Op("pushdouble", {m.a.Double(1.2)})
+        .Op("constructprop", {shadow, 7}).Op("setlocal_1");
+    for (const char* f : {"alpha", "strength"})
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(f)}).Op("callpropvoid", {m.Q("trace"), 1});
+    c.Op("findpropstrict", {m.Q("trace")}).Op("findpropstrict", {convolution}).Op("pushbyte", {2}).Op("pushbyte", {1})
+        .Op("pushdouble", {m.a.Double(0.1)}).Op("newarray", {1}).Op("constructprop", {convolution, 3})
+        .Op("getproperty", {m.Q("matrix")}).Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(stored, [](FlashPlayer&) {}), "0.4980392156862745|1.19921875|0.10000000149011612,0|");
 }
 
 }  // namespace

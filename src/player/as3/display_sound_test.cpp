@@ -2,6 +2,7 @@
 // output (SOUNDINFO records), channel stops and SOUND_COMPLETE.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,44 @@ TEST(As3Sound, LibrarySoundsPlayLoopAtAVolumeStopAndComplete) {
   // in point 50 ms = 2205 samples; volume 0.5 on both sides
   EXPECT_EQ(log.starts[1], "5 Beep: 9 157 8 0 0 1 0 0 0 0 0 64 0 64");
   EXPECT_EQ(log.starts[2], "5 Beep: 32");
+}
+
+TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {
+  // pan sets sqrt(1 - pan) and sqrt(1 + pan) and reads 1 - leftToLeft^2
+  // while no side crosses; SoundMixer's transform and bufferTime (5 s).
+  As3Movie d;
+  const auto transform = d.a.PackageName("flash.media", "SoundTransform");
+  const auto mixer = d.a.PackageName("flash.media", "SoundMixer");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto trace = [&](const std::function<void()>& push) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      push();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    auto field = [&](int local, const char* f) { trace([&] { c.Op("getlocal", {local}).Op("getproperty", {m.Q(f)}); }); };
+    c.Op("findpropstrict", {transform}).Op("pushdouble", {m.a.Double(0.5)}).Op("pushdouble", {m.a.Double(-0.3)})
+        .Op("constructprop", {transform, 2}).Op("setlocal_1");
+    for (const char* f : {"volume", "leftToLeft", "rightToRight", "leftToRight", "pan"}) field(1, f);
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(0.5)}).Op("setproperty", {m.Q("leftToRight")});
+    field(1, "pan");
+    auto mixerField = [&](const char* f) {
+      trace([&] { c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")}).Op("getproperty", {m.Q(f)}); });
+    };
+    mixerField("volume");
+    trace([&] { c.Op("getlex", {mixer}).Op("getproperty", {m.Q("bufferTime")}); });
+    c.Op("getlex", {mixer}).Op("pushbyte", {120}).Op("setproperty", {m.Q("bufferTime")});
+    trace([&] { c.Op("getlex", {mixer}).Op("getproperty", {m.Q("bufferTime")}); });
+    c.Op("getlex", {mixer}).Op("getlocal_1").Op("setproperty", {m.Q("soundTransform")});
+    c.Op("getlocal_1").Op("pushbyte", {1}).Op("setproperty", {m.Q("volume")});  // the mixer kept a copy
+    mixerField("volume");
+    mixerField("leftToRight");
+    trace([&] {
+      c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")});
+      c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")}).Op("strictequals");
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "0.5|1.140175425099138|0.8366600265340756|0|-0.30000000000000027|0|1|5|120|0.5|0.5|false|");
 }
 
 }  // namespace

@@ -4,10 +4,36 @@
 
 namespace quarvel::player::as3 {
 
+// A filter the timeline placed, as a new flash.filters object.
+Value FilterObject(Machine& m, const Filter& flt) {
+  Class* cls = m.FindClass(std::string("flash.filters::") + SchemaOf(flt).name);
+  if (!cls) return Value::Null();
+  Object* o = m.Construct(cls, {});
+  for (const FilterField& field : FilterFields(flt)) {
+    Value v;
+    switch (field.type) {
+      case FilterField::Type::kNumber: v = Value::Number(field.number); break;
+      case FilterField::Type::kBool: v = Value::Bool(field.number != 0); break;
+      case FilterField::Type::kString: v = m.Str(field.text); break;
+      case FilterField::Type::kNumbers: {
+        std::vector<Value> elems;
+        for (double d : field.numbers) elems.push_back(Value::Number(d));
+        v = Value::Obj(m.NewArray(std::move(elems)));
+        break;
+      }
+    }
+    o->SetDyn(m.Intern(field.name), v);
+  }
+  return Value::Obj(o);
+}
 NATIVE(DoGetFilters) {
   FlashObject* f = As<FlashObject>(self);
-  avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr;
-  return Value::Obj(m.NewArray(arr ? arr->elems : std::vector<Value>{}));
+  if (avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr) return Value::Obj(m.NewArray(arr->elems));
+  // Until a script sets them, the filters are the timeline's, new objects each time.
+  std::vector<Value> out;
+  if (Instance* i = f && f->filters.IsUndefined() ? SelfNode(m, self) : nullptr)
+    for (const Filter& flt : i->filters) out.push_back(FilterObject(m, flt));
+  return Value::Obj(m.NewArray(std::move(out)));
 }
 swf::Rgba FilterColor(Machine& m, const Value& v, const char* color, const char* alpha) {
   const std::uint32_t c = m.ToUint(m.GetProperty(v, color));
@@ -112,8 +138,24 @@ NATIVE(DoSetFilters) {
     }
   return Value();
 }
+// Settings past Flash's ranges are kept at its bounds; it holds alphas in
+// bytes and strengths in 256ths.
+Value ClampSetting(Machine& m, std::string_view name, const Value& v) {
+  const bool alpha = name == "alpha" || name == "highlightAlpha" || name == "shadowAlpha";
+  double hi = 0, steps = 0;
+  if (name == "blurX" || name == "blurY") hi = 255;
+  else if (name == "strength") hi = 255, steps = 256;
+  else if (name == "quality") hi = 15;
+  else if (alpha) hi = 1, steps = 255;
+  else if (name == "divisor" || name == "bias") return Value::Number(static_cast<float>(m.ToNumber(v)));
+  else return v;
+  const double d = m.ToNumber(v);
+  if (std::isnan(d)) return v;
+  const double kept = std::clamp(d, 0.0, hi);
+  return Value::Number(steps > 0 ? std::floor(kept * steps) / steps : kept);
+}
 // Filter objects: their arguments become named fields, the class's
-// defaults filling the rest (array parameters null).
+// defaults filling the rest (array parameters empty arrays).
 NATIVE(FilterCtor) {
   Object* o = self.AsObject();
   const FilterSchema* schema = nullptr;
@@ -124,13 +166,33 @@ NATIVE(FilterCtor) {
     const bool given = i < a.size() && !a[i].IsUndefined();
     Value v;
     switch (p.type) {
-      case FilterParam::Type::kNumber: v = given ? a[i] : Value::Number(p.number); break;
+      case FilterParam::Type::kNumber: v = given ? ClampSetting(m, p.name, a[i]) : Value::Number(p.number); break;
       case FilterParam::Type::kBool: v = Value::Bool(given ? m.ToBoolean(a[i]) : p.number != 0); break;
       case FilterParam::Type::kString: v = given ? a[i] : m.Str(p.text); break;
-      case FilterParam::Type::kArray:
+      case FilterParam::Type::kArray: v = given ? a[i] : Value::Obj(m.NewArray({})); break;  // empty, not null
       case FilterParam::Type::kAny: v = given ? a[i] : Value::Null(); break;
     }
     o->SetDyn(m.Intern(p.name), v);
+  }
+  // A convolution's kernel holds matrixX * matrixY single-precision numbers.
+  if (schema->kind == Filter::Kind::kConvolution) {
+    const double w = m.ToNumber(m.GetProperty(self, "matrixX")), h = m.ToNumber(m.GetProperty(self, "matrixY"));
+    const std::size_t n = w > 0 && h > 0 ? static_cast<std::size_t>(std::min(w, 15.0)) * static_cast<std::size_t>(std::min(h, 15.0)) : 0;
+    avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(self, "matrix"));
+    std::vector<Value> kernel;
+    for (std::size_t i = 0; i < n; ++i)
+      kernel.push_back(Value::Number(arr && i < arr->elems.size() ? static_cast<float>(m.ToNumber(arr->elems[i])) : 0));
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(std::move(kernel))));
+  }
+  // A gradient's alphas and ratios go no further than its colours.
+  if (schema->kind == Filter::Kind::kGradientGlow || schema->kind == Filter::Kind::kGradientBevel) {
+    avm2::ArrayObject* colors = avm2::AsArray(m.GetProperty(self, "colors"));
+    for (const char* n : {"alphas", "ratios"}) {
+      avm2::ArrayObject* arr = avm2::AsArray(m.GetProperty(self, n));
+      if (!colors || !arr || arr->elems.size() <= colors->elems.size()) continue;
+      std::vector<Value> kept(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(colors->elems.size()));
+      o->SetDyn(m.Intern(n), Value::Obj(m.NewArray(std::move(kept))));
+    }
   }
   return self;
 }
@@ -138,8 +200,11 @@ NATIVE(ColorMatrixCtor) {
   if (Object* o = self.AsObject()) {
     std::vector<Value> id(20, Value::Int(0));
     id[0] = id[6] = id[12] = id[18] = Value::Int(1);
-    avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
-    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(arr ? arr->elems : id)));
+    // A given matrix is read as 20 numbers, zeros past its end.
+    if (avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0)))
+      for (std::size_t i = 0; i < id.size(); ++i)
+        id[i] = Value::Number(i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0);
+    o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(id)));
   }
   return self;
 }

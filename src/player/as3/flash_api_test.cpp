@@ -229,6 +229,45 @@ TEST(As3FlashApi, RectangleEdgesMoveOneSideOnly) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 20 40 30|30 20 25 50|5 5 20 45|");
 }
 
+// Matrix rows and columns to and from a Vector3D (copyColumnFrom writes a
+// row, as Flash does), copyFrom, setTo; an undefined Point coordinate is
+// NaN, and a NaN-sized Rectangle is not empty.
+TEST(As3FlashApi, MatrixRowsAndColumnsAndNaNGeometry) {
+  As3Movie d;
+  const auto matrix = d.a.PackageName("flash.geom", "Matrix"), vec = d.a.PackageName("flash.geom", "Vector3D");
+  const auto point = d.a.PackageName("flash.geom", "Point"), rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {matrix});
+    for (int v : {2, 3, 5, 7, 11, 13}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {matrix, 6}).Op("setlocal", {1});
+    c.Op("findpropstrict", {vec}).Op("constructprop", {vec, 0}).Op("setlocal", {2});
+    auto vector = [&] { Line(m, c).Local(2, {"x"}).Local(2, {"y"}).Local(2, {"z"}).Done(); };
+    auto call = [&](int local, const char* method, std::initializer_list<int> args, bool withVector) {
+      c.Op("getlocal", {local});
+      for (int v : args) c.Op("pushbyte", {v});
+      if (withVector) c.Op("getlocal", {2});
+      c.Op("callpropvoid", {m.Q(method), static_cast<std::int64_t>(args.size() + (withVector ? 1 : 0))});
+    };
+    call(1, "copyRowTo", {1}, true), vector();
+    call(1, "copyColumnTo", {2}, true), vector();
+    call(1, "copyRowTo", {3}, true), vector();
+    c.Op("findpropstrict", {matrix}).Op("constructprop", {matrix, 0}).Op("setlocal", {3});
+    c.Op("getlocal", {3}).Op("getlocal", {1}).Op("callpropvoid", {m.Q("copyFrom"), 1});
+    call(1, "setTo", {1, 0, 0, 1, 0, 0}, false);
+    c.Op("getlocal", {2}).Op("pushbyte", {17}).Op("setproperty", {m.Q("x")});
+    call(3, "copyColumnFrom", {1}, true);
+    call(3, "copyRowFrom", {2}, true);
+    Line(m, c).Local(3, {"a"}).Local(3, {"b"}).Local(3, {"c"}).Local(3, {"d"}).Local(3, {"tx"}).Local(3, {"ty"})
+        .Local(1, {"a"}).Local(1, {"tx"}).Done();
+    c.Op("findpropstrict", {point}).Op("pushundefined").Op("pushbyte", {100}).Op("constructprop", {point, 2}).Op("setlocal", {4});
+    c.Op("getlocal", {4}).Op("pushbyte", {1}).Op("callpropvoid", {m.Q("normalize"), 1});
+    c.Op("findpropstrict", {rect}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushnan").Op("pushnan")
+        .Op("constructprop", {rect, 4}).Op("callproperty", {m.Q("isEmpty"), 0}).Op("setlocal", {5});
+    Line(m, c).Local(4, {"x"}).Local(4, {"y"}).Local(5, {}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 7 13|11 13 1|0 0 1|2 17 5 0 11 1 1 0|NaN 100 false|");
+}
+
 // generateFilterRect: a blur grows the rectangle on every side; a drop shadow
 // grows it further toward its angle only.
 TEST(As3FlashApi, FilterRectanglesGrowByBlurAndShadowOffset) {
@@ -679,15 +718,15 @@ TEST(As3DisplayExtras, TheStageQualityAMovieSetsIsTheOneDrawn) {
 namespace quarvel::player {
 namespace {
 
-// The frame a 100-frame, 10 fps movie shows after a second, with its script
+// The frame a 1000-frame, 10 fps movie shows after a second, with its script
 // setting stage.frameRate to `fps` (0: not at all).
 int FrameAfterASecond(int fps, std::string* traced) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal", {1});
-    if (fps > 0) c.Op("getlocal_1").Op("pushbyte", {fps}).Op("setproperty", {m.Q("frameRate")});
+    if (fps > 0) c.Op("getlocal_1").Op("pushint", {m.a.Int(fps)}).Op("setproperty", {m.Q("frameRate")});
     Line(m, c).Local(1, {"frameRate"}).Done();
-  }, 100);
+  }, 1000);
   *traced = As3Traced(bytes, [](FlashPlayer&) {});
   FlashPlayer p;
   p.SetSize(100, 100);
@@ -703,6 +742,10 @@ TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
   const int faster = FrameAfterASecond(25, &traced);
   EXPECT_EQ(traced, "25|");
   EXPECT_EQ(faster - header, 15) << header << " " << faster;
+  // Asked for 1000, the movie reads 1000 back but plays at the player's 100.
+  const int fastest = FrameAfterASecond(1000, &traced);
+  EXPECT_EQ(traced, "1000|");
+  EXPECT_EQ(fastest - header, 90) << header << " " << fastest;
 }
 
 }  // namespace

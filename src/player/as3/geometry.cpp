@@ -180,9 +180,12 @@ Value FieldSet(Machine& m, Value self, std::span<Value> a) {
   return Value();
 }
 constexpr char kX[] = "x", kY[] = "y", kWidth[] = "width", kHeight[] = "height";
+// A Number parameter with a default: only a missing argument takes it, an
+// undefined one is NaN.
+double Param(Machine& m, std::span<Value> a, std::size_t i, double dflt) { return i < a.size() ? m.ToNumber(a[i]) : dflt; }
 NATIVE(PointCtor) {
-  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
-  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
+  Set(m, self, "x", Param(m, a, 0, 0));
+  Set(m, self, "y", Param(m, a, 1, 0));
   return self;
 }
 Value NewPoint(Machine& m, double x, double y) {
@@ -219,10 +222,10 @@ NATIVE(PointPolar) {
   return NewPoint(m, l * std::cos(an), l * std::sin(an));
 }
 NATIVE(RectCtor) {
-  Set(m, self, "x", avm2::ArgNum(m, a, 0, 0));
-  Set(m, self, "y", avm2::ArgNum(m, a, 1, 0));
-  Set(m, self, "width", avm2::ArgNum(m, a, 2, 0));
-  Set(m, self, "height", avm2::ArgNum(m, a, 3, 0));
+  Set(m, self, "x", Param(m, a, 0, 0));
+  Set(m, self, "y", Param(m, a, 1, 0));
+  Set(m, self, "width", Param(m, a, 2, 0));
+  Set(m, self, "height", Param(m, a, 3, 0));
   return self;
 }
 Value NewRect(Machine& m, double x, double y, double w, double h) {
@@ -272,7 +275,7 @@ NATIVE(RectSetSize) {
   Set(m, self, "height", GetN(m, p, "y"));
   return Value();
 }
-NATIVE(RectIsEmpty) { return Value::Bool(!(GetN(m, self, "width") > 0 && GetN(m, self, "height") > 0)); }
+NATIVE(RectIsEmpty) { return Value::Bool(GetN(m, self, "width") <= 0 || GetN(m, self, "height") <= 0); }
 NATIVE(RectContains) {
   const double x = avm2::ArgNum(m, a, 0, 0), y = avm2::ArgNum(m, a, 1, 0);
   const double rx = GetN(m, self, "x"), ry = GetN(m, self, "y");
@@ -434,6 +437,54 @@ NATIVE(MatrixClone) {
   Value args[6] = {Value::Number(x.a), Value::Number(x.b), Value::Number(x.c), Value::Number(x.d), Value::Number(x.tx), Value::Number(x.ty)};
   return Value::Obj(m.Construct(B(m).matrixClass, args));
 }
+NATIVE(MatrixCopyFrom) {
+  const Value from = m.ArgOr(a, 0);
+  if (from.IsNullish()) m.ThrowError("TypeError", "Parameter sourceMatrix must be non-null.", 2007);
+  WriteM(m, self, ReadM(m, from));
+  return Value();
+}
+NATIVE(MatrixSetTo) {
+  WriteM(m, self, {avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0),
+                   avm2::ArgNum(m, a, 3, 0), avm2::ArgNum(m, a, 4, 0), avm2::ArgNum(m, a, 5, 0)});
+  return Value();
+}
+// Rows and columns of the 3 x 3 matrix (a c tx / b d ty / 0 0 1) into a
+// Vector3D's x, y, z; past the last, the last.
+void PutXyz(Machine& m, const Value& v, double x, double y, double z) {
+  if (v.IsNullish()) m.ThrowError("TypeError", "Parameter vector3D must be non-null.", 2007);
+  m.SetProperty(v, "x", Value::Number(x)), m.SetProperty(v, "y", Value::Number(y)), m.SetProperty(v, "z", Value::Number(z));
+}
+NATIVE(MatrixCopyRowTo) {
+  const M6 x = ReadM(m, self);
+  const std::uint32_t row = m.ToUint(m.ArgOr(a, 0));
+  if (row == 0) PutXyz(m, m.ArgOr(a, 1), x.a, x.c, x.tx);
+  else if (row == 1) PutXyz(m, m.ArgOr(a, 1), x.b, x.d, x.ty);
+  else PutXyz(m, m.ArgOr(a, 1), 0, 0, 1);
+  return Value();
+}
+NATIVE(MatrixCopyColumnTo) {
+  const M6 x = ReadM(m, self);
+  const std::uint32_t col = m.ToUint(m.ArgOr(a, 0));
+  if (col == 0) PutXyz(m, m.ArgOr(a, 1), x.a, x.b, 0);
+  else if (col == 1) PutXyz(m, m.ArgOr(a, 1), x.c, x.d, 0);
+  else PutXyz(m, m.ArgOr(a, 1), x.tx, x.ty, 1);
+  return Value();
+}
+// Flash's copyColumnFrom writes rows as copyRowFrom does; rows past the
+// second change nothing.
+NATIVE(MatrixCopyRowFrom) {
+  const Value v = m.ArgOr(a, 1);
+  if (v.IsNullish()) m.ThrowError("TypeError", "Parameter vector3D must be non-null.", 2007);
+  M6 x = ReadM(m, self);
+  const std::uint32_t row = m.ToUint(m.ArgOr(a, 0));
+  const double vx = m.ToNumber(m.GetProperty(v, "x")), vy = m.ToNumber(m.GetProperty(v, "y"));
+  const double vz = m.ToNumber(m.GetProperty(v, "z"));
+  if (row == 0) x.a = vx, x.c = vy, x.tx = vz;
+  else if (row == 1) x.b = vx, x.d = vy, x.ty = vz;
+  else return Value();
+  WriteM(m, self, x);
+  return Value();
+}
 NATIVE(MatrixToString) {
   const M6 x = ReadM(m, self);
   return m.Str("(a=" + avm2::NumberToString(x.a) + ", b=" + avm2::NumberToString(x.b) + ", c=" + avm2::NumberToString(x.c) +
@@ -541,6 +592,12 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Matrix", "createBox", Member::kMethod, MatrixCreateBox},
     {"flash.geom::Matrix", "createGradientBox", Member::kMethod, MatrixCreateGradientBox},
     {"flash.geom::Matrix", "clone", Member::kMethod, MatrixClone},
+    {"flash.geom::Matrix", "copyFrom", Member::kMethod, MatrixCopyFrom},
+    {"flash.geom::Matrix", "setTo", Member::kMethod, MatrixSetTo},
+    {"flash.geom::Matrix", "copyRowTo", Member::kMethod, MatrixCopyRowTo},
+    {"flash.geom::Matrix", "copyColumnTo", Member::kMethod, MatrixCopyColumnTo},
+    {"flash.geom::Matrix", "copyRowFrom", Member::kMethod, MatrixCopyRowFrom},
+    {"flash.geom::Matrix", "copyColumnFrom", Member::kMethod, MatrixCopyRowFrom},
     {"flash.geom::Matrix", "toString", Member::kMethod, MatrixToString},
     {"flash.geom::ColorTransform", "color", Member::kGetter, CtGetColor},
     {"flash.geom::ColorTransform", "color", Member::kSetter, CtSetColor},

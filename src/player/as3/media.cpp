@@ -55,6 +55,7 @@ std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume
   }
   return info;
 }
+SoundMix ReadMix(Machine& m, const Value& t);
 // play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
 NATIVE(SoundPlay) {
   SoundObject* f = As<SoundObject>(self);
@@ -78,6 +79,7 @@ NATIVE(SoundPlay) {
   channel->startedMs = m.clockMs();
   channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
   channel->soundMs = f->soundMs;
+  if (!m.ArgOr(a, 2).IsNullish()) channel->mix = ReadMix(m, a[2]);
   b.media.channels.push_back(channel);
   return Value::Obj(channel);
 }
@@ -115,10 +117,71 @@ NATIVE(ChannelPosition) {
   const double now = std::min(m.clockMs(), f->endsMs);
   return Value::Number(std::fmod(f->fromMs + (now - f->startedMs), f->soundMs));
 }
+// SoundTransform keeps the four gains; pan is made of them: setting it puts
+// sqrt(1 - pan) on the left and sqrt(1 + pan) on the right, and it reads
+// 1 - leftToLeft squared while no input crosses to the other side (else 0).
+void SetPan(Machine& m, const Value& self, double pan) {
+  m.SetProperty(self, "leftToLeft", Value::Number(std::sqrt(1 - pan)));
+  m.SetProperty(self, "leftToRight", Value::Number(0));
+  m.SetProperty(self, "rightToLeft", Value::Number(0));
+  m.SetProperty(self, "rightToRight", Value::Number(std::sqrt(1 + pan)));
+}
 NATIVE(SoundTransformCtor) {
   m.SetProperty(self, "volume", Value::Number(avm2::ArgNum(m, a, 0, 1)));
-  m.SetProperty(self, "pan", Value::Number(avm2::ArgNum(m, a, 1, 0)));
+  SetPan(m, self, avm2::ArgNum(m, a, 1, 0));
   return self;
+}
+NATIVE(SoundTransformPan) {
+  auto gain = [&](const char* n) { return m.ToNumber(m.GetProperty(self, n)); };
+  if (gain("leftToRight") != 0 || gain("rightToLeft") != 0) return Value::Number(0);
+  const double ll = gain("leftToLeft");
+  return Value::Number(1 - ll * ll);
+}
+NATIVE(SoundTransformSetPan) {
+  SetPan(m, self, avm2::ArgNum(m, a, 0, 0));
+  return Value();
+}
+SoundMix ReadMix(Machine& m, const Value& t) {
+  SoundMix x;
+  auto num = [&](const char* n, double& to) { to = m.ToNumber(m.GetProperty(t, n)); };
+  num("volume", x.volume), num("leftToLeft", x.leftToLeft), num("leftToRight", x.leftToRight);
+  num("rightToLeft", x.rightToLeft), num("rightToRight", x.rightToRight);
+  return x;
+}
+// A new SoundTransform holding the numbers (Flash hands out copies).
+Value MixObject(Machine& m, const SoundMix& x) {
+  const Value t = Value::Obj(m.Construct(m.FindClass("flash.media::SoundTransform"), {}));
+  m.SetProperty(t, "volume", Value::Number(x.volume));
+  m.SetProperty(t, "leftToLeft", Value::Number(x.leftToLeft));
+  m.SetProperty(t, "leftToRight", Value::Number(x.leftToRight));
+  m.SetProperty(t, "rightToLeft", Value::Number(x.rightToLeft));
+  m.SetProperty(t, "rightToRight", Value::Number(x.rightToRight));
+  return t;
+}
+// A null transform is Flash's error 2007.
+SoundMix MixArg(Machine& m, std::span<Value> a) {
+  const Value t = m.ArgOr(a, 0);
+  if (t.IsNullish()) m.ThrowError("TypeError", "Parameter soundTransform must be non-null.", 2007);
+  return ReadMix(m, t);
+}
+NATIVE(ChannelTransform) {
+  ChannelObject* f = As<ChannelObject>(self);
+  return MixObject(m, f ? f->mix : SoundMix{});
+}
+NATIVE(ChannelSetTransform) {
+  const SoundMix x = MixArg(m, a);
+  if (ChannelObject* f = As<ChannelObject>(self)) f->mix = x;
+  return Value();
+}
+NATIVE(MixerTransform) { return MixObject(m, B(m).media.mixer); }
+NATIVE(MixerSetTransform) {
+  B(m).media.mixer = MixArg(m, a);
+  return Value();
+}
+NATIVE(MixerBufferTime) { return Value::Int(static_cast<int>(B(m).media.bufferTime)); }
+NATIVE(MixerSetBufferTime) {
+  B(m).media.bufferTime = m.ToInt(m.ArgOr(a, 0));
+  return Value();
 }
 // computeSpectrum(bytes, FFTMode, stretch): 512 floats; the player has no
 // picture of its own output, so the bytes are silence.
@@ -354,8 +417,14 @@ constexpr MemberRow kMediaRows[] = {
     {"flash.media::Sound", "length", Member::kGetter, SoundLength},
     {"flash.media::SoundChannel", "stop", Member::kMethod, ChannelStop},
     {"flash.media::SoundChannel", "position", Member::kGetter, ChannelPosition},
-    {"flash.media::SoundChannel", "soundTransform", Member::kGetter, ReturnNull},
-    {"flash.media::SoundChannel", "soundTransform", Member::kSetter, DoIgnore},
+    {"flash.media::SoundChannel", "soundTransform", Member::kGetter, ChannelTransform},
+    {"flash.media::SoundChannel", "soundTransform", Member::kSetter, ChannelSetTransform},
+    {"flash.media::SoundTransform", "pan", Member::kGetter, SoundTransformPan},
+    {"flash.media::SoundTransform", "pan", Member::kSetter, SoundTransformSetPan},
+    {"flash.media::SoundMixer", "soundTransform", Member::kStaticGetter, MixerTransform},
+    {"flash.media::SoundMixer", "soundTransform", Member::kStaticSetter, MixerSetTransform},
+    {"flash.media::SoundMixer", "bufferTime", Member::kStaticGetter, MixerBufferTime},
+    {"flash.media::SoundMixer", "bufferTime", Member::kStaticSetter, MixerSetBufferTime},
     {"flash.media::SoundChannel", "leftPeak", Member::kGetter, ReturnZero},
     {"flash.media::SoundChannel", "rightPeak", Member::kGetter, ReturnZero},
     {"flash.net::NetConnection", "connect", Member::kMethod, NcConnect},

@@ -192,6 +192,21 @@ TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|7|false|true|false|");
 }
 
+TEST(As3NativeKinds, TheScreenIsTheMoviesFrame) {
+  // Drawn off screen, the player's screen is the movie's frame: a movie that
+  // scales itself to screenResolutionX/Y keeps the size it was made for.
+  As3Movie d;
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        const auto caps = m.a.PackageName("flash.system", "Capabilities");
+        for (const char* p : {"screenResolutionX", "screenResolutionY"})
+          c.Op("findpropstrict", {m.Q("trace")}).Op("getlex", {caps}).Op("getproperty", {m.Q(p)})
+              .Op("callpropvoid", {m.Q("trace"), 1});
+      },
+      1, {}, 320, 240);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "320|240|");
+}
+
 TEST(As3NativeKinds, APictureLinkedToABitmapDataClassIsABitmapShowingThatClass) {
   // A timeline picture whose symbol is linked to a BitmapData subclass: the
   // child is a Bitmap whose bitmapData is an object of that class, holding

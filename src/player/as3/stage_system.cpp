@@ -92,8 +92,10 @@ NATIVE(StInvalidate) {
 NATIVE(CapVersion) { return m.Str("LNX 11,2,202,0"); }
 NATIVE(CapPlayerType) { return m.Str("StandAlone"); }
 NATIVE(CapOs) { return m.Str("Linux"); }
-NATIVE(CapScreenX) { return Value::Int(1920); }
-NATIVE(CapScreenY) { return Value::Int(1080); }
+// The player draws off screen: its screen is the movie's own frame, so a movie
+// that fits itself to the screen keeps the size it was made for.
+NATIVE(CapScreenX) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
+NATIVE(CapScreenY) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
 NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
 NATIVE(AppDomainGetDefinition) {
   const std::string name = avm2::ArgStr(m, a, 0, "");

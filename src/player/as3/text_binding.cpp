@@ -7,6 +7,7 @@
 #include <set>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/utf16.h"
 #include "player/as3/native_object.h"
 #include "player/as3/text_host.h"
 #include "player/library/movie_library.h"
@@ -29,7 +30,7 @@ struct TextFormatObject : as3::NativeBase {
   TextFormatObject() : NativeBase(as3::NativeKind::kTextFormat) {}
   static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kTextFormat; }
   FormatPatch p;
-  std::optional<std::string> display;
+  std::optional<std::string> display = "block";
 };
 Object* AllocTextFormat(Machine& m, Class*) { return m.heap().New<TextFormatObject>(); }
 
@@ -61,7 +62,7 @@ Value GetMember(Machine& m, TextFormatObject& t, int k) {
   switch (k) {
     case kFont: return OptStr(m, p.font);
     case kSize: return OptNum(p.size);
-    case kColor: return p.color ? Value::Number(*p.color) : Value::Null();
+    case kColor: return p.color ? Value::Int(static_cast<std::int32_t>(*p.color)) : Value::Null();
     case kBold: return OptBool(p.bold);
     case kItalic: return OptBool(p.italic);
     case kUnderline: return OptBool(p.underline);
@@ -87,17 +88,13 @@ Value GetMember(Machine& m, TextFormatObject& t, int k) {
   }
 }
 
-// Integer members are whole numbers in Flash: sizes and margins are ints.
+// Integer members are ints in Flash, converted as the processor does:
+// rounded half to even, and what does not fit (NaN too) is the lowest int.
 std::optional<double> WholeOrNull(Machine& m, const Value& v) {
   if (v.IsNullish()) return std::nullopt;
-  const double d = m.ToNumber(v);
-  if (!std::isfinite(d)) return std::nullopt;
-  return static_cast<double>(avm2::ToInt32(d));
-}
-std::optional<double> NumOrNull(Machine& m, const Value& v) {
-  if (v.IsNullish()) return std::nullopt;
-  const double d = m.ToNumber(v);
-  return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+  const double d = std::nearbyint(m.ToNumber(v));
+  if (!(d >= -2147483648.0 && d <= 2147483647.0)) return -2147483648.0;
+  return d;
 }
 std::optional<bool> BoolOrNull(Machine& m, const Value& v) {
   if (v.IsNullish()) return std::nullopt;
@@ -111,6 +108,7 @@ std::optional<std::string> StrOrNull(Machine& m, const Value& v) {
 // Bounds that keep hostile scripts from laying out without end.
 constexpr double kMaxSize = 2000;
 constexpr std::size_t kMaxFieldText = std::size_t{1} << 20;
+constexpr std::size_t kMaxFontName = 64;
 std::string Capped(std::string s) {
   if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
   return s;
@@ -119,14 +117,17 @@ std::string Capped(std::string s) {
 void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
   FormatPatch& p = t.p;
   switch (k) {
-    case kFont: p.font = StrOrNull(m, v); break;
-    case kSize:
-      p.size = NumOrNull(m, v);
-      if (p.size) p.size = std::clamp(std::trunc(*p.size), 0.0, kMaxSize);
+    case kFont:
+      // A format keeps at most 64 UTF-16 units of a font name; HTML does not cut it.
+      p.font = StrOrNull(m, v);
+      if (p.font && avm2::Utf16Length(*p.font) > kMaxFontName)
+        p.font->resize(avm2::ByteOfUtf16Index(*p.font, kMaxFontName));
       break;
+    case kSize: p.size = WholeOrNull(m, v); break;
     case kColor:
+      // Kept as the int it was given; a field takes its low 24 bits.
       if (v.IsNullish()) p.color.reset();
-      else p.color = m.ToUint(v) & 0xFFFFFF;
+      else p.color = static_cast<std::uint32_t>(m.ToInt(v));
       break;
     case kBold: p.bold = BoolOrNull(m, v); break;
     case kItalic: p.italic = BoolOrNull(m, v); break;
@@ -153,7 +154,10 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
     case kBlockIndent: p.blockIndent = WholeOrNull(m, v); break;
     case kBullet: p.bullet = BoolOrNull(m, v); break;
     case kKerning: p.kerning = BoolOrNull(m, v); break;
-    case kLetterSpacing: p.letterSpacing = NumOrNull(m, v); break;
+    case kLetterSpacing:
+      if (v.IsNullish()) p.letterSpacing.reset();
+      else p.letterSpacing = m.ToNumber(v);
+      break;
     case kTabStops: {
       if (v.IsNullish()) {
         p.tabStops.reset();
@@ -161,11 +165,17 @@ void SetMember(Machine& m, TextFormatObject& t, int k, const Value& v) {
       }
       std::vector<double> stops;
       if (auto* arr = avm2::AsArray(v))
-        for (const Value& e : arr->elems) stops.push_back(m.ToNumber(e));
+        for (const Value& e : arr->elems) stops.push_back(*WholeOrNull(m, e.IsNullish() ? Value::Int(0) : e));
       p.tabStops = std::move(stops);
       break;
     }
-    case kDisplay: t.display = StrOrNull(m, v); break;
+    case kDisplay: {
+      if (v.IsNullish()) m.ThrowError("TypeError", "Parameter display must be non-null.", 2007);
+      std::string d = m.ToString(v);
+      if (d == "none" || d == "inline" || d == "block") t.display = std::move(d);
+      else t.display.reset();
+      break;
+    }
     default: break;
   }
 }
@@ -277,12 +287,27 @@ void Range(Machine& m, std::span<Value> a, std::size_t from, std::size_t length,
   const double ei = a.size() > from + 1 ? m.ToNumber(a[from + 1]) : -1;
   if (bi < 0 || !std::isfinite(bi)) {
     b = 0;
-    e = length;
+    e = ei < 0 || !std::isfinite(ei) ? length : static_cast<std::size_t>(ei);
+    if (e > length) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
     return;
   }
   b = static_cast<std::size_t>(bi);
   e = ei < 0 || !std::isfinite(ei) ? b + 1 : static_cast<std::size_t>(ei);
   if (b > length || e > length || e < b) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+}
+// A format as a field takes it: an empty font name leaves the field's font
+// as it is, the colour is 24 bits, and sizes stay in bounds the layout can
+// work in.
+FormatPatch Applied(const FormatPatch& p) {
+  FormatPatch out = p;
+  if (out.font && out.font->empty()) out.font.reset();
+  if (out.color) *out.color &= 0xFFFFFF;
+  if (out.size) *out.size = std::clamp(*out.size, 0.0, kMaxSize);
+  if (out.letterSpacing && !std::isfinite(*out.letterSpacing)) out.letterSpacing.reset();
+  if (out.letterSpacing) *out.letterSpacing = std::clamp(*out.letterSpacing, -kMaxSize, kMaxSize);
+  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.indent, &out.blockIndent, &out.leading})
+    if (*d) **d = std::clamp(**d, -kMaxSize, kMaxSize);
+  return out;
 }
 NATIVE(TfSetTextFormat) {
   text::TextField* tf = EditField(m, self);
@@ -291,13 +316,17 @@ NATIVE(TfSetTextFormat) {
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
   std::size_t b = 0, e = 0;
   Range(m, a, 1, tf->Length(), b, e);
-  tf->SetFormat(b, e, t->p);
+  tf->SetFormat(b, e, Applied(t->p));
   return Value();
 }
+// An empty field has no format to read: every member is unset. A range
+// must hold at least one character.
 NATIVE(TfGetTextFormat) {
   FIELD_OR(Value::Null());
+  if (tf->Length() == 0) return NewTextFormat(m, FormatPatch());
   std::size_t b = 0, e = 0;
   Range(m, a, 0, tf->Length(), b, e);
+  if (b >= e) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   return NewTextFormat(m, tf->GetFormat(b, e));
 }
 NATIVE(TfGetDefaultFormat) {
@@ -308,7 +337,7 @@ NATIVE(TfSetDefaultFormat) {
   text::TextField* tf = EditField(m, self);
   TextFormatObject* t = as3::ArgAs<TextFormatObject>(m, m.ArgOr(a, 0), "flash.text::TextFormat");
   if (!t) m.ThrowError("TypeError", "Parameter format must be non-null.", 2007);
-  if (tf) tf->SetNewFormat(t->p);
+  if (tf) tf->SetNewFormat(Applied(t->p));
   return Value();
 }
 NATIVE(TfGetTextColor) {
@@ -395,6 +424,30 @@ NATIVE(TfSetAntiAlias) {
   const std::string s = avm2::ArgStr(m, a, 0, "normal");
   if (text::TextField* tf = EditField(m, self); tf && (s == "normal" || s == "advanced"))
     tf->EditOpts().antiAliasType = s;
+  return Value();
+}
+NATIVE(TfGetGridFit) {
+  FIELD_OR(m.Str("pixel"));
+  return m.Str(tf->Opts().gridFitType);
+}
+// An unknown grid fit turns fitting off.
+NATIVE(TfSetGridFit) {
+  const std::string s = avm2::ArgStr(m, a, 0, "none");
+  if (text::TextField* tf = EditField(m, self))
+    tf->EditOpts().gridFitType = s == "pixel" || s == "subpixel" ? s : "none";
+  return Value();
+}
+// Sharpness and thickness keep NaN and clamp the rest to Flash's ranges.
+template <double text::TextField::Options::*F>
+Value HintGet(Machine& m, Value self, std::span<Value>) {
+  FIELD_OR(Value::Number(0));
+  return Value::Number(tf->Opts().*F);
+}
+template <double text::TextField::Options::*F, int kLimit>
+Value HintSet(Machine& m, Value self, std::span<Value> a) {
+  const double d = avm2::ArgNum(m, a, 0, 0);
+  if (text::TextField* tf = EditField(m, self))
+    tf->EditOpts().*F = std::isnan(d) ? d : std::clamp(d, -double{kLimit}, double{kLimit});
   return Value();
 }
 NATIVE(TfGetMaxChars) {
@@ -567,8 +620,16 @@ NATIVE(TfGetCharBoundaries) {
   return Value::Null();
 }
 
-// getTextRuns(begin, end): the spans of one format, as
-// {beginIndex, endIndex, textFormat} objects.
+NATIVE(TextRunCtor) {
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("beginIndex"), Value::Int(m.ToInt(m.ArgOr(a, 0))));
+    o->SetDyn(m.Intern("endIndex"), Value::Int(m.ToInt(m.ArgOr(a, 1))));
+    o->SetDyn(m.Intern("textFormat"), m.ArgOr(a, 2));
+  }
+  return self;
+}
+
+// getTextRuns(begin, end): the spans of one format, as TextRuns.
 NATIVE(TfGetTextRuns) {
   FIELD_OR(Value::Obj(m.NewArray()));
   const text::StyledText& t = tf->Content();
@@ -578,11 +639,9 @@ NATIVE(TfGetTextRuns) {
   for (std::size_t i = from; i < to;) {
     std::size_t j = i + 1;
     while (j < to && (t.formats[j] == t.formats[i] || *t.formats[j] == *t.formats[i])) ++j;
-    Object* run = m.NewObject();
-    run->SetDyn(m.Intern("beginIndex"), Value::Int(static_cast<std::int32_t>(i)));
-    run->SetDyn(m.Intern("endIndex"), Value::Int(static_cast<std::int32_t>(j)));
-    run->SetDyn(m.Intern("textFormat"), NewTextFormat(m, FormatPatch::From(*t.formats[i])));
-    runs.push_back(Value::Obj(run));
+    Value args[] = {Value::Int(static_cast<std::int32_t>(i)), Value::Int(static_cast<std::int32_t>(j)),
+                    NewTextFormat(m, FormatPatch::From(*t.formats[i]))};
+    runs.push_back(Value::Obj(m.Construct(m.FindClass("flash.text::TextRun"), args)));
     i = j;
   }
   return Value::Obj(m.NewArray(std::move(runs)));
@@ -671,11 +730,8 @@ std::string LowerAscii(std::string s) {
 void SetStyle(Machine& m, StyleSheetObject& s, const std::string& name, const Value& style) {
   const std::string key = LowerAscii(name);
   auto it = std::find_if(s.rules.begin(), s.rules.end(), [&](auto& r) { return r.first == key; });
-  if (style.IsNullish()) {
-    if (it != s.rules.end()) s.rules.erase(it);
-    return;
-  }
-  // The sheet keeps a copy: later changes to the object do not reach it.
+  // The sheet keeps a copy: later changes to the object do not reach it. A
+  // style that is no object keeps its name with nothing in it.
   Object* copy = m.NewObject();
   if (Object* o = style.AsObject(); o && o->dyn) {
     for (auto& [k, v] : o->dyn->items)
@@ -713,28 +769,92 @@ NATIVE(SsStyleNames) {
   return Value::Obj(m.NewArray(std::move(names)));
 }
 // CSS properties become camel-cased members: font-size -> fontSize.
+// Flash's own reading of CSS, all of the text or none of it: names come
+// camel-cased (font-size -> fontSize), values keep their trailing spaces.
 NATIVE(SsParseCss) {
   StyleSheetObject* s = Sso(self);
-  std::map<std::string, std::map<std::string, std::string>> parsed;
-  if (!s || !text::ParseCss(avm2::ArgStr(m, a, 0, ""), parsed)) return Value();
-  for (auto& [sel, props] : parsed) {
+  if (!s) return Value();
+  const std::optional<text::CssRules> parsed = text::ParseCssStrict(avm2::ArgStr(m, a, 0, ""), true);
+  if (!parsed) return Value();
+  for (const auto& [selector, props] : *parsed) {
     Object* o = m.NewObject();
-    for (auto& [name, value] : props) {
-      std::string camel;
-      bool up = false;
-      for (char c : name) {
-        if (c == '-') {
-          up = true;
-          continue;
-        }
-        camel += up ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
-        up = false;
-      }
-      o->SetDyn(m.Intern(camel), m.Str(value));
-    }
-    SetStyle(m, *s, sel, Value::Obj(o));
+    for (const auto& [name, value] : props) o->SetDyn(m.Intern(name), m.Str(value));
+    SetStyle(m, *s, selector, Value::Obj(o));
   }
   return Value();
+}
+// The leading number of a style's value, as parseInt and parseFloat read it.
+double LeadingNumber(const std::string& v, bool whole) {
+  const char* p = v.c_str();
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r') ++p;
+  char* end = nullptr;
+  const double d = whole ? static_cast<double>(std::strtoll(p, &end, 10)) : std::strtod(p, &end);
+  return end == p ? std::nan("") : d;
+}
+// "mono, sans-serif" -> "_typewriter,_sans": names without their leading
+// spaces, empty ones dropped, the generic families as Flash names them.
+std::string FontFamilies(const std::string& v) {
+  std::string out;
+  std::size_t i = 0;
+  while (i <= v.size()) {
+    const std::size_t comma = std::min(v.find(',', i), v.size());
+    std::string name = v.substr(i, comma - i);
+    name.erase(0, name.find_first_not_of(" \t\r\n"));
+    if (name == "mono") name = "_typewriter";
+    else if (name == "sans-serif") name = "_sans";
+    else if (name == "serif") name = "_serif";
+    if (!name.empty()) out += (out.empty() ? "" : ",") + name;
+    i = comma + 1;
+  }
+  return out;
+}
+// transform(style): the TextFormat a style object stands for, each
+// property read as Flash's own class reads it, through TextFormat's setters.
+NATIVE(SsTransform) {
+  const Value style = m.ArgOr(a, 0);
+  if (style.IsNullish()) return Value::Null();
+  if (!style.IsObject())
+    m.ThrowError("ReferenceError", std::string("Property textAlign not found on ") +
+                                       (style.type == avm2::Type::kBoolean ? "Boolean" : style.IsString() ? "String" : "Number") +
+                                       " and there is no default value.", 1069);
+  Object* made = m.Construct(TextFormatClass(m), {});
+  const Value tf = Value::Obj(made);
+  auto str = [&](const char* n) -> std::optional<std::string> {
+    const Value v = m.GetProperty(style, n);
+    if (!m.ToBoolean(v)) return std::nullopt;
+    return m.ToString(v);
+  };
+  auto set = [&](const char* n, const Value& v) { m.SetProperty(tf, n, v); };
+  if (auto v = str("textAlign")) set("align", m.Str(*v));
+  if (auto v = str("fontSize")) {
+    const double d = LeadingNumber(*v, true);
+    if (d > 0) set("size", Value::Number(d));
+  }
+  if (auto v = str("textDecoration")) {
+    if (*v == "none") set("underline", Value::Bool(false));
+    else if (*v == "underline") set("underline", Value::Bool(true));
+  }
+  if (auto v = str("marginLeft")) set("leftMargin", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("marginRight")) set("rightMargin", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("leading")) set("leading", Value::Number(LeadingNumber(*v, true)));
+  const Value kerning = m.GetProperty(style, "kerning");
+  const std::string k = kerning.IsUndefined() ? std::string() : m.ToString(kerning);
+  const double kd = LeadingNumber(k, true);
+  set("kerning", Value::Bool(k == "true" || (!std::isnan(kd) && kd != 0)));
+  if (auto v = str("letterSpacing")) set("letterSpacing", Value::Number(LeadingNumber(*v, false)));
+  if (auto v = str("fontFamily")) set("font", m.Str(FontFamilies(*v)));
+  if (auto v = str("display")) set("display", m.Str(*v));
+  if (auto v = str("fontWeight")) {
+    if (*v == "bold") set("bold", Value::Bool(true));
+    else if (*v == "normal") set("bold", Value::Bool(false));
+  }
+  if (auto v = str("fontStyle")) {
+    if (*v == "italic") set("italic", Value::Bool(true));
+    else if (*v == "normal") set("italic", Value::Bool(false));
+  }
+  if (auto v = str("textIndent")) set("indent", Value::Number(LeadingNumber(*v, true)));
+  if (auto v = str("color")) set("color", Value::Number(text::ParseCssColor(*v).value_or(0)));
+  return tf;
 }
 std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
   auto rules = std::make_shared<text::StyleRules>();
@@ -767,7 +887,7 @@ NATIVE(TfSetStyleSheet) {
 struct FontObject : as3::NativeBase {
   FontObject() : NativeBase(as3::NativeKind::kFont) {}
   static bool Holds(as3::NativeKind k) { return k == as3::NativeKind::kFont; }
-  std::string name, style = "regular", type = "device";
+  std::string name, style, type;  // empty (null to scripts) for a Font linked to nothing
   const FontDef* def = nullptr;
 };
 Object* AllocFont(Machine& m, Class*) { return m.heap().New<FontObject>(); }
@@ -785,15 +905,9 @@ void FillFont(FontObject& f, const FontDef* d) {
   if (!d) return;
   f.name = FontName(*d);
   f.style = StyleName(d->bold, d->italic);
-  // Fonts of DefineFont3 lay out with their own advances, as CFF fonts do not.
-  f.type = "embedded";
+  f.type = d->cff ? "embeddedCFF" : "embedded";
 }
-const FontDef* LinkedFont(Machine& m, const Class* c) {
-  const int id = As3SymbolOf(m, c);
-  if (id <= 0) return nullptr;
-  const Character* ch = As3Library(m).Find(static_cast<std::uint16_t>(id));
-  return ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
-}
+const FontDef* LinkedFont(Machine& m, const Class* c) { return As3LinkedFont(m, c); }
 NATIVE(FontCtor) {
   if (FontObject* f = Fto(self)) FillFont(*f, LinkedFont(m, f->cls));
   return self;
@@ -804,11 +918,11 @@ NATIVE(FontGetName) {
 }
 NATIVE(FontGetStyle) {
   FontObject* f = Fto(self);
-  return f ? m.Str(f->style) : Value::Null();
+  return f && !f->style.empty() ? m.Str(f->style) : Value::Null();
 }
 NATIVE(FontGetType) {
   FontObject* f = Fto(self);
-  return f ? m.Str(f->type) : Value::Null();
+  return f && !f->type.empty() ? m.Str(f->type) : Value::Null();
 }
 NATIVE(FontHasGlyphs) {
   FontObject* f = Fto(self);
@@ -846,30 +960,36 @@ std::vector<std::string> DeviceFamilies() {
   FcPatternDestroy(pat);
   return {names.begin(), names.end()};
 }
-// Embedded fonts: those linked to classes and those registered; with
-// `true`, the machine's device fonts too, by name.
+// Embedded fonts: those registered and the movie's linked fonts with metrics
+// (a registered one of the movie is listed twice, as Flash does), in order of
+// name whatever the case; with `true`, the machine's device fonts after them.
 NATIVE(FontEnumerate) {
   const bool device = m.ToBoolean(m.ArgOr(a, 0));
   Class* fontClass = m.FindClass("flash.text::Font");
-  std::vector<Value> out;
-  std::vector<const FontDef*> seen;
-  auto add = [&](const FontDef* d) {
-    if (!d || std::find(seen.begin(), seen.end(), d) != seen.end()) return;
-    seen.push_back(d);
-    Object* o = m.Instantiate(fontClass);
-    if (FontObject* f = Fto(Value::Obj(o))) FillFont(*f, d);
-    out.push_back(Value::Obj(o));
-  };
-  for (const FontDef* d : As3RegisteredFonts(m)) add(d);
+  std::vector<const FontDef*> fonts = As3RegisteredFonts(m);
   for (const auto& [id, ch] : As3Library(m).characters) {
     if (ch->kind != Character::Kind::kFont) continue;
     const auto* d = static_cast<const FontDef*>(ch.get());
-    if (!d->glyphs.empty() && As3SymbolLinked(m, id)) add(d);
+    if (d->hasLayout && As3SymbolLinked(m, id)) fonts.push_back(d);
+  }
+  std::stable_sort(fonts.begin(), fonts.end(), [](const FontDef* x, const FontDef* y) {
+    const std::string a = LowerAscii(FontName(*x)), b = LowerAscii(FontName(*y));
+    return a < b;
+  });
+  std::vector<Value> out;
+  for (const FontDef* d : fonts) {
+    Object* o = m.Instantiate(fontClass);
+    if (FontObject* f = Fto(Value::Obj(o))) FillFont(*f, d);
+    out.push_back(Value::Obj(o));
   }
   if (device) {
     for (const std::string& n : DeviceFamilies()) {
       Object* o = m.Instantiate(fontClass);
-      if (FontObject* f = Fto(Value::Obj(o))) f->name = n;
+      if (FontObject* f = Fto(Value::Obj(o))) {
+        f->name = n;
+        f->style = "regular";
+        f->type = "device";
+      }
       out.push_back(Value::Obj(o));
     }
   }
@@ -877,25 +997,30 @@ NATIVE(FontEnumerate) {
 }
 
 // StaticText.text: the characters of its glyphs, a line end between
-// records on different baselines.
+// records on different baselines; null when it has no glyph, or a glyph
+// of no font the movie defines.
 NATIVE(StaticTextText) {
   Instance* i = As3Node(m, self);
-  if (!i || !i->def || i->def->kind != Character::Kind::kText) return m.Str("");
+  if (!i || !i->def || i->def->kind != Character::Kind::kText) return Value::Null();
   const auto& t = static_cast<const TextDef&>(*i->def);
-  const MovieLibrary& lib = As3Library(m);
+  const MovieLibrary& lib = As3LibraryOf(m, *i);
   std::u32string out;
   double lastY = 0;
-  bool first = true;
+  bool first = true, any = false;
   for (const auto& run : t.runs) {
+    if (run.glyphs.empty()) continue;
     if (!first && run.y != lastY) out += U'\r';
     first = false;
     lastY = run.y;
     const Character* ch = lib.Find(run.fontId);
-    const auto* font = ch && ch->kind == Character::Kind::kFont ? static_cast<const FontDef*>(ch) : nullptr;
-    for (const auto& [glyph, advance] : run.glyphs)
-      if (font && glyph < font->codes.size()) out += static_cast<char32_t>(font->codes[glyph]);
+    if (!ch || ch->kind != Character::Kind::kFont) return Value::Null();
+    const auto& font = static_cast<const FontDef&>(*ch);
+    for (const auto& [glyph, advance] : run.glyphs) {
+      any = true;
+      if (glyph < font.codes.size()) out += static_cast<char32_t>(font.codes[glyph]);
+    }
   }
-  return m.Str(text::ToUtf8(out));
+  return any ? m.Str(text::ToUtf8(out)) : Value::Null();
 }
 
 NATIVE(LineMetricsCtor) {
@@ -980,11 +1105,15 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   Class* metrics = m.DefineNativeClass("flash.text", "TextLineMetrics", obj, nullptr, true);
   avm2::SetNativeCtor(m, metrics, LineMetricsCtor);
 
+  Class* run = m.DefineNativeClass("flash.text", "TextRun", obj, nullptr, true);
+  avm2::SetNativeCtor(m, run, TextRunCtor);
+
   Class* sheet = m.DefineNativeClass("flash.text", "StyleSheet", obj, AllocStyleSheet, true);
   m.AddMethod(sheet, "setStyle", SsSetStyle);
   m.AddMethod(sheet, "getStyle", SsGetStyle);
   m.AddMethod(sheet, "clear", SsClear);
   m.AddMethod(sheet, "parseCSS", SsParseCss);
+  m.AddMethod(sheet, "transform", SsTransform);
   m.AddGetter(sheet, "styleNames", SsStyleNames);
 
   Class* font = m.DefineNativeClass("flash.text", "Font", obj, AllocFont);
@@ -1015,9 +1144,9 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
   // they read as Flash's defaults.
   const avm2::NativeFn ignore = [](Machine&, Value, std::span<Value>) { return Value(); };
   for (const Acc& p : {
-           Acc{"gridFitType", [](Machine& mm, Value, std::span<Value>) { return mm.Str("pixel"); }, ignore},
-           Acc{"sharpness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
-           Acc{"thickness", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, ignore},
+           Acc{"gridFitType", TfGetGridFit, TfSetGridFit},
+           Acc{"sharpness", HintGet<&O::sharpness>, HintSet<&O::sharpness, 400>},
+           Acc{"thickness", HintGet<&O::thickness>, HintSet<&O::thickness, 200>},
            Acc{"mouseWheelEnabled", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); }, ignore},
            Acc{"alwaysShowSelection", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore},
            Acc{"useRichTextClipboard", [](Machine&, Value, std::span<Value>) { return Value::Bool(false); }, ignore}}) {

@@ -269,17 +269,73 @@ TEST(As3Text, TextFormatTakesItsConstructorArgumentsInFlashOrder) {
   EXPECT_EQ(out, want);
 }
 
-TEST(As3Text, HostileSizesAreBounded) {
+// A format keeps its int members as Flash converts them (half to even, the
+// lowest int for what does not fit); a field bounds them when it takes them.
+TEST(As3Text, FormatIntMembersConvertAsFlashAndFieldsBoundThem) {
   TextMovie t;
   t.Field("Arial", 12);
+  t.Set(1, "text", [&] { t.Str("x"); });
+  for (double d : {2.5, 3.5, -2.5}) {
+    t.Set(2, "leading", [&] { t.Num(d); });
+    t.Trace(t.Get(2, "leading"));
+  }
   t.Set(2, "size", [&] { t.Num(1e12); });
   t.Trace(t.Get(2, "size"));
-  t.Set(2, "size", [&] { t.Num(-5); });
-  t.Trace(t.Get(2, "size"));
-  t.Set(2, "color", [&] { t.Num(4294967295.0); });  // alpha bits drop
+  t.Set(2, "color", [&] { t.Num(4294967295.0); });  // read back as the int it was
   t.Trace(t.Get(2, "color"));
+  t.Set(2, "letterSpacing", [&] { t.Num(2.5); });
+  t.Trace(t.Get(2, "letterSpacing"));
+  t.Set(2, "leading", [&] { t.Num(0); });
+  t.Call(1, "setTextFormat", 1, [&] { t.Reg(2); });
+  t.Trace(t.CallGet(1, "getTextFormat", {}, "size")).Trace(t.CallGet(1, "getTextFormat", {}, "color"));
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"2000", "0", "16777215"};
+  const std::vector<std::string> want = {"2", "4", "-2", "-2147483648", "-1", "2.5", "0", "16777215"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, FormatFontNamesDisplayAndEmptyNames) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.New("TextFormat", 3);
+  t.Trace(t.Get(3, "display"));
+  t.Set(3, "display", [&] { t.Str("inline"); });
+  t.Trace(t.Get(3, "display"));
+  t.Set(3, "display", [&] { t.Str("sideways"); });
+  t.Trace(t.Get(3, "display"));
+  // Names longer than 64 units are cut.
+  t.Set(3, "font", [&] { t.Str(std::string(70, 'f')); });
+  t.Trace([&] { t.Reg(3).c.Op("getproperty", {t.Q("font")}).Op("getproperty", {t.Q("length")}); });
+  // An empty name leaves the field's font.
+  t.Set(3, "font", [&] { t.Str(""); });
+  t.Set(1, "defaultTextFormat", [&] { t.Reg(3); });
+  t.Trace([&] { t.Reg(1).c.Op("getproperty", {t.Q("defaultTextFormat")}).Op("getproperty", {t.Q("font")}); });
+  // An empty field has no format: every member reads unset.
+  t.Trace(t.CallGet(1, "getTextFormat", {}, "size")).Trace(t.CallGet(1, "getTextFormat", {}, "display"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"block", "inline", "null", "64", "Arial", "null", "block"};
+  EXPECT_EQ(out, want);
+}
+
+TEST(As3Text, RenderingHintsKeepFlashRanges) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Trace(t.Get(1, "gridFitType"));
+  t.Set(1, "gridFitType", [&] { t.Str("subpixel"); });
+  t.Trace(t.Get(1, "gridFitType"));
+  t.Set(1, "gridFitType", [&] { t.Str("bogus"); });  // fitting off
+  t.Trace(t.Get(1, "gridFitType"));
+  t.Set(1, "antiAliasType", [&] { t.Str("advanced"); });
+  t.Set(1, "antiAliasType", [&] { t.Str("bogus"); });  // ignored
+  t.Trace(t.Get(1, "antiAliasType"));
+  for (double d : {-539.0, 300.0, std::nan("")}) {
+    t.Set(1, "sharpness", [&] { t.Num(d); });
+    t.Trace(t.Get(1, "sharpness"));
+    t.Set(1, "thickness", [&] { t.Num(d); });
+    t.Trace(t.Get(1, "thickness"));
+  }
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"pixel", "subpixel", "none", "advanced", "-400", "-200",
+                                         "300",   "200",      "NaN",  "NaN"};
   EXPECT_EQ(out, want);
 }
 
@@ -456,7 +512,31 @@ TEST(As3Text, FontSubclassesLinkedToFontsDescribeThemAndRegister) {
   t.c.Op("getlex", {t.Text("Font")}).Op("callproperty", {t.Q("enumerateFonts"), 0}).Op("setlocal", {4});
   t.Trace(t.Get(4, "length"));
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"Squares", "italic", "embedded", "1"};
+  // The registered font is listed, and again as the movie's own.
+  const std::vector<std::string> want = {"Squares", "italic", "embedded", "2"};
+  EXPECT_EQ(out, want);
+}
+
+// An empty field's one line is as high as the format text would be typed in,
+// its leading included.
+TEST(As3Text, EmptyFieldLineTakesTheNextFormat) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", false, false, u"A"));
+    b.ExportAssets({{5, "SquaresFont"}}, true);
+  };
+  t.New("TextField", 1);
+  t.New("TextFormat", 2);
+  t.Set(2, "font", [&] { t.Str("Squares"); });
+  t.Set(2, "size", [&] { t.Int(20); });
+  t.Set(2, "leading", [&] { t.Int(5); });
+  t.Set(1, "defaultTextFormat", [&] { t.Reg(2); });
+  t.Set(1, "embedFonts", [&] { t.Bool(true); });
+  for (const char* member : {"ascent", "descent", "leading", "height"})
+    t.Trace(t.CallGet(1, "getLineMetrics", {0}, member));
+  const auto out = Traced(t.Build());
+  // The font's ascent and descent are 0.8 and 0.2 of an em.
+  const std::vector<std::string> want = {"16", "4", "5", "25"};
   EXPECT_EQ(out, want);
 }
 
@@ -704,6 +784,79 @@ TEST(As3TextEngine, GroupElementsJoinTheirElementsText) {
   });
   t.Trace(t.Get(1, "text"));
   EXPECT_EQ(Traced(t.Build()), (std::vector<std::string>{"abcde", "2", "5", "ab", "xyzcde"}));
+}
+
+// StyleSheet.transform reads a style object as Flash's own class does;
+// parseCSS keeps empty names and ends a value at a line end.
+TEST(As3Text, StyleSheetsTransformAndParseAsFlash) {
+  TextMovie t;
+  t.New("StyleSheet", 1);
+  // reg 2 = {fontSize: "50.5 px", fontFamily: " mono,  , sans-serif", color: "#12", marginLeft: "x50"}
+  t.Str("fontSize").Str("50.5 px").Str("fontFamily").Str(" mono,  , sans-serif").Str("color").Str("#12");
+  t.Str("marginLeft").Str("x50");
+  t.c.Op("newobject", {4}).Op("setlocal_2");
+  t.c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {t.Q("transform"), 1}).Op("setlocal_3");
+  for (const char* m : {"size", "font", "color", "leftMargin", "kerning", "bold"}) t.Trace(t.Get(3, m));
+  // Seven digits are no colour.
+  t.Str("color").Str("#1234567");
+  t.c.Op("newobject", {1}).Op("setlocal_2");
+  t.c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {t.Q("transform"), 1}).Op("setlocal_3");
+  t.Trace(t.Get(3, "color"));
+  t.Call(1, "parseCSS", 1, [&] { t.Str("a{:x}\nb { kerning: 5 \n }"); });
+  t.Trace([&] { t.Reg(1).Str("a"); t.c.Op("callproperty", {t.Q("getStyle"), 1}).Op("getproperty", {t.Q("")}); });
+  t.Trace([&] { t.Reg(1).Str("b"); t.c.Op("callproperty", {t.Q("getStyle"), 1}).Op("getproperty", {t.Q("kerning")}); });
+  // A style set to null keeps its name.
+  t.Call(1, "setStyle", 2, [&] { t.Str("gone").Null(); });
+  t.Trace([&] { t.Reg(1).c.Op("getproperty", {t.Q("styleNames")}).Op("getproperty", {t.Q("length")}); });
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"50", "_typewriter,_sans", "18", "-2147483648", "false", "null", "0",
+                                         "x",  "5 ",                "3"};
+  EXPECT_EQ(out, want);
+}
+
+// A field styled by a sheet takes only colours of '#' and up to six digits.
+TEST(As3Text, StyledColoursNeedAHashAndSixDigitsAtMost) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.New("StyleSheet", 3);
+  t.Call(3, "parseCSS", 1, [&] { t.Str(".a { color: #ff0000 ; } .b { color: #ff0000 0; } .c { color: 666666; }"); });
+  t.Set(1, "styleSheet", [&] { t.Reg(3); });
+  for (const char* cls : {"a", "b", "c"}) {
+    t.Set(1, "htmlText", [&] { t.Str(std::string("<p class=\"") + cls + "\">x</p>"); });
+    t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
+  }
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"16711680", "0", "0"};
+  EXPECT_EQ(out, want);
+}
+
+// Justifiers clone with their spacing; lines take no focus nor menu.
+TEST(As3TextEngine, JustifiersCloneAndLinesRefuseFocusMembers) {
+  TextMovie t;
+  auto engine = [&](std::string_view n) { return t.a.PackageName("flash.text.engine", n); };
+  t.c.Op("findpropstrict", {engine("SpaceJustifier")}).Op("constructprop", {engine("SpaceJustifier"), 0}).Op("setlocal_1");
+  t.Set(1, "maximumSpacing", [&] { t.Num(2); });
+  t.c.Op("getlocal_1").Op("callproperty", {t.Q("clone"), 0}).Op("setlocal_2");
+  t.Trace(t.Get(2, "maximumSpacing")).Trace(t.Get(2, "minimumSpacing")).Trace(t.Get(2, "lineJustification"));
+  t.c.Op("findpropstrict", {engine("EastAsianJustifier")}).Op("constructprop", {engine("EastAsianJustifier"), 0});
+  t.c.Op("callproperty", {t.Q("clone"), 0}).Op("setlocal_2");
+  t.Trace(t.Get(2, "justificationStyle")).Trace(t.Get(2, "composeTrailingIdeographicSpaces"));
+  // A line of a block: focus members read unset.
+  t.c.Op("findpropstrict", {engine("TextBlock")});
+  t.c.Op("findpropstrict", {engine("TextElement")});
+  t.Str("ab");
+  t.c.Op("findpropstrict", {engine("ElementFormat")}).Op("constructprop", {engine("ElementFormat"), 0});
+  t.c.Op("constructprop", {engine("TextElement"), 2}).Op("constructprop", {engine("TextBlock"), 1});
+  t.c.Op("pushnull").Op("callproperty", {t.Q("createTextLine"), 1}).Op("setlocal_3");
+  t.Trace(t.Get(3, "tabIndex")).Trace(t.Get(3, "tabEnabled")).Trace(t.Get(3, "contextMenu"));
+  // TextRun holds what it is given.
+  t.c.Op("findpropstrict", {t.Text("TextRun")});
+  t.Int(1).Int(3).Null().c.Op("constructprop", {t.Text("TextRun"), 3});
+  t.c.Op("setlocal_2");
+  t.Trace(t.Get(2, "endIndex"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"2", "0.5", "unjustified", "pushInKinsoku", "false", "-1", "false", "null", "3"};
+  EXPECT_EQ(out, want);
 }
 
 }  // namespace

@@ -26,12 +26,12 @@ void FillFromArgs(Machine& m, const Value& self, std::span<Value> a, const Defau
   }
 }
 // A copy of the object's named values in a new object of its class.
-Value CloneOf(Machine& m, const Value& self, const char* const* names, std::size_t n) {
+Value CloneOf(Machine& m, const Value& self, const char* const* names, std::size_t n, bool lockable = true) {
   Object* o = self.AsObject();
   if (!o || !o->cls) return Value::Null();
   Object* c = m.Instantiate(o->cls);
   for (std::size_t i = 0; i < n; ++i) c->SetDyn(m.Intern(names[i]), m.GetProperty(self, names[i]));
-  c->SetDyn(m.Intern("locked"), Value::Bool(false));
+  if (lockable) c->SetDyn(m.Intern("locked"), Value::Bool(false));
   return Value::Obj(c);
 }
 double Num(Machine& m, const Value& o, const char* name) { return m.ToNumber(m.GetProperty(o, name)); }
@@ -434,11 +434,30 @@ NATIVE(JustifierCtor) {
                 {"letterSpacing", Value::Bool(false)}});
   return self;
 }
+const char* const kSpaceJustifierNames[] = {"locale", "lineJustification", "letterSpacing", "minimumSpacing",
+                                            "optimumSpacing", "maximumSpacing"};
+NATIVE(SpaceJustifierCtor) {
+  JustifierCtor(m, self, a);
+  if (Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("minimumSpacing"), Value::Number(0.5));
+    o->SetDyn(m.Intern("optimumSpacing"), Value::Number(1));
+    o->SetDyn(m.Intern("maximumSpacing"), Value::Number(1.5));
+  }
+  return self;
+}
+NATIVE(SpaceJustifierClone) {
+  return CloneOf(m, self, kSpaceJustifierNames, std::size(kSpaceJustifierNames), false);
+}
+const char* const kEastAsianJustifierNames[] = {"locale", "lineJustification", "justificationStyle",
+                                                "composeTrailingIdeographicSpaces"};
 NATIVE(EastAsianJustifierCtor) {
   FillFromArgs(m, self, a,
                {{"locale", m.Str("ja")}, {"lineJustification", m.Str("allButLast")},
-                {"justificationStyle", m.Str("pushInKinsoku")}});
+                {"justificationStyle", m.Str("pushInKinsoku")}, {"composeTrailingIdeographicSpaces", Value::Bool(false)}});
   return self;
+}
+NATIVE(EastAsianJustifierClone) {
+  return CloneOf(m, self, kEastAsianJustifierNames, std::size(kEastAsianJustifierNames), false);
 }
 NATIVE(TabStopCtor) {
   FillFromArgs(m, self, a,
@@ -521,10 +540,22 @@ void InstallTextEngine(As3Display& b) {
   m.AddMethod(line, "getMirrorRegion", Null);
   m.AddMethod(line, "flushAtomData", Nothing);
   m.AddMethod(line, "dump", Empty);
+  // A line takes no focus nor menu: these read as unset and refuse writes.
+  const avm2::NativeFn refuse = [](Machine& mm, Value, std::span<Value>) -> Value {
+    mm.ThrowError("Error", "The TextLine class does not implement this property or method.", 2181);
+    return Value();
+  };
+  m.AddGetter(line, "contextMenu", Null);
+  m.AddGetter(line, "focusRect", Null);
+  m.AddGetter(line, "tabChildren", False);
+  m.AddGetter(line, "tabEnabled", False);
+  m.AddGetter(line, "tabIndex", [](Machine&, Value, std::span<Value>) { return Value::Int(-1); });
+  for (const char* name : {"contextMenu", "focusRect", "tabChildren", "tabEnabled", "tabIndex"})
+    m.AddSetter(line, name, refuse);
 
   Class* justifier = cls("TextJustifier", obj, JustifierCtor);
-  cls("SpaceJustifier", justifier, JustifierCtor);
-  cls("EastAsianJustifier", justifier, EastAsianJustifierCtor);
+  m.AddMethod(cls("SpaceJustifier", justifier, SpaceJustifierCtor), "clone", SpaceJustifierClone);
+  m.AddMethod(cls("EastAsianJustifier", justifier, EastAsianJustifierCtor), "clone", EastAsianJustifierClone);
   cls("TabStop", obj, TabStopCtor);
   cls("TextLineMirrorRegion", obj, nullptr);
 

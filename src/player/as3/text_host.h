@@ -22,10 +22,11 @@ Instance* As3Node(avm2::Machine& m, const avm2::Value& self);
 const MovieLibrary& As3Library(avm2::Machine& m);
 // The library of the movie whose timeline placed `i` (a loaded movie's or the main one).
 const MovieLibrary& As3LibraryOf(avm2::Machine& m, const Instance& i);
-// The character a class (or its nearest base) is linked to by SymbolClass; 0 when none.
-int As3SymbolOf(avm2::Machine& m, const avm2::Class* c);
 // Whether SymbolClass links character `id` to a class.
 bool As3SymbolLinked(avm2::Machine& m, int id);
+// The embedded font a class (or its nearest base) is linked to, in the main
+// movie or a loaded one; null when none.
+const FontDef* As3LinkedFont(avm2::Machine& m, const avm2::Class* c);
 // A text field object's script-only values (0 restrict, 1 styleSheet); null for others.
 avm2::Value* As3FieldSlot(avm2::Machine& m, const avm2::Value& self, int k);
 // Fonts given to Font.registerFont.

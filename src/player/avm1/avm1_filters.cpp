@@ -109,8 +109,6 @@ swf::Rgba Colour(double rgb, double alpha) {
                    static_cast<std::uint8_t>(v & 255), Byte(alpha * 255)};
 }
 
-double RgbOf(const swf::Rgba& c) { return (c.r << 16) | (c.g << 8) | c.b; }
-
 }  // namespace
 
 bool ReadScriptFilter(Avm1& vm, const AsValue& v, Filter& f) {
@@ -214,56 +212,20 @@ AsValue FilterObject(Avm1& vm, const Filter& f) {
   AsObject* o = vm.NewObject(proto.type == AsValue::Type::kObject ? proto.obj : vm.ObjectProto());
   o->className = name;
   Fill(vm, o, *ClassOf(o), {});
-  auto put = [&](const char* n, double d) { vm.SetProp(o, n, AsValue::Number(d)); };
-  auto putBool = [&](const char* n, bool b) { vm.SetProp(o, n, AsValue::Bool(b)); };
-  put("blurX", f.blurX), put("blurY", f.blurY), put("quality", f.passes), put("strength", f.strength);
-  put("angle", f.angle * 180 / kPi), put("distance", f.distance);
-  putBool("knockout", f.knockout);
-  const char* type = f.inner ? "inner" : f.onTop ? "full" : "outer";
-  switch (f.kind) {
-    case Filter::Kind::kDropShadow:
-      put("color", RgbOf(f.color)), put("alpha", f.color.a / 255.0);
-      putBool("inner", f.inner), putBool("hideObject", f.hideObject);
-      break;
-    case Filter::Kind::kGlow:
-      put("color", RgbOf(f.color)), put("alpha", f.color.a / 255.0), putBool("inner", f.inner);
-      break;
-    case Filter::Kind::kBevel:
-      put("shadowColor", RgbOf(f.color)), put("shadowAlpha", f.color.a / 255.0);
-      put("highlightColor", RgbOf(f.highlight)), put("highlightAlpha", f.highlight.a / 255.0);
-      vm.SetProp(o, "type", AsValue::String(type));
-      break;
-    case Filter::Kind::kGradientGlow:
-    case Filter::Kind::kGradientBevel: {
-      std::vector<AsValue> colors, alphas, ratios;
-      for (const auto& [ratio, c] : f.gradient) {
-        colors.push_back(AsValue::Number(RgbOf(c)));
-        alphas.push_back(AsValue::Number(c.a / 255.0));
-        ratios.push_back(AsValue::Number(ratio));
+  for (const FilterField& field : FilterFields(f)) {
+    AsValue v;
+    switch (field.type) {
+      case FilterField::Type::kNumber: v = AsValue::Number(field.number); break;
+      case FilterField::Type::kBool: v = AsValue::Bool(field.number != 0); break;
+      case FilterField::Type::kString: v = AsValue::String(field.text); break;
+      case FilterField::Type::kNumbers: {
+        std::vector<AsValue> elems;
+        for (double d : field.numbers) elems.push_back(AsValue::Number(d));
+        v = AsValue::Object(vm.NewArray(std::move(elems)));
+        break;
       }
-      vm.SetProp(o, "colors", AsValue::Object(vm.NewArray(std::move(colors))));
-      vm.SetProp(o, "alphas", AsValue::Object(vm.NewArray(std::move(alphas))));
-      vm.SetProp(o, "ratios", AsValue::Object(vm.NewArray(std::move(ratios))));
-      vm.SetProp(o, "type", AsValue::String(type));
-      break;
     }
-    case Filter::Kind::kColorMatrix: {
-      std::vector<AsValue> m;
-      for (float v : f.matrix) m.push_back(AsValue::Number(v));
-      vm.SetProp(o, "matrix", AsValue::Object(vm.NewArray(std::move(m))));
-      break;
-    }
-    case Filter::Kind::kConvolution: {
-      std::vector<AsValue> m;
-      for (float v : f.kernel) m.push_back(AsValue::Number(v));
-      put("matrixX", f.matrixX), put("matrixY", f.matrixY);
-      vm.SetProp(o, "matrix", AsValue::Object(vm.NewArray(std::move(m))));
-      put("divisor", f.divisor), put("bias", f.bias);
-      putBool("preserveAlpha", f.preserveAlpha), putBool("clamp", f.clamp);
-      put("color", RgbOf(f.defaultColor)), put("alpha", f.defaultColor.a / 255.0);
-      break;
-    }
-    case Filter::Kind::kBlur: break;
+    vm.SetProp(o, field.name, v);
   }
   return AsValue::Object(o);
 }

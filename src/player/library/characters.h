@@ -193,6 +193,8 @@ struct FontDef : Character {
   std::map<std::uint32_t, double> kerning;
   std::string name;
   bool bold = false, italic = false;
+  bool hasLayout = false;  // DefineFont2/3 with metrics: a font scripts list as embedded
+  bool cff = false;        // DefineFont4, named only
 };
 
 struct GlyphRun {

@@ -208,12 +208,21 @@ class Loader {
         case tag::kSymbolClass:
           ReadNames(r);
           break;
+        case tag::kDefineScalingGrid: {
+          const std::uint16_t id = r.U16("CharacterId");
+          const Rect grid = swf::ReadRect(r, "Splitter");
+          if (grid.Width() > 0 && grid.Height() > 0) lib_.scalingGrids[id] = grid;
+          break;
+        }
         case tag::kDefineFont:
           DefineFont1(r);
           break;
         case tag::kDefineFont2:
         case tag::kDefineFont3:
           DefineFont2(r, t.code == tag::kDefineFont3);
+          break;
+        case tag::kDefineFont4:
+          DefineFont4(r);
           break;
         case tag::kDefineText:
         case tag::kDefineText2:
@@ -468,11 +477,26 @@ class Loader {
     lib_.characters[id] = std::move(f);
   }
 
+  // A CFF font for the text engine: its name and style, so that scripts
+  // can register and list it; its outlines are not read.
+  void DefineFont4(swf::Reader& r) {
+    auto f = std::make_shared<FontDef>();
+    const std::uint16_t id = r.U16("FontID");
+    const std::uint8_t flags = r.U8("FontFlags");
+    f->italic = flags & 0x02;
+    f->bold = flags & 0x01;
+    f->cff = true;
+    f->name = r.String("FontName");
+    f->id = id;
+    lib_.characters[id] = std::move(f);
+  }
+
   void DefineFont2(swf::Reader& r, bool three) {
     auto f = std::make_shared<FontDef>();
     const std::uint16_t id = r.U16("FontId");
     const std::uint8_t flags = r.U8("FontFlags");
     const bool hasLayout = flags & 0x80;
+    f->hasLayout = hasLayout;
     const bool wideOffsets = flags & 0x08;
     const bool wideCodes = flags & 0x04;
     f->italic = flags & 0x02;

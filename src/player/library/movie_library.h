@@ -40,6 +40,9 @@ struct MovieLibrary {
   // DefineBinaryData by id: where its data lies in the movie (classes linked
   // to it are ByteArrays holding it).
   std::map<std::uint16_t, std::pair<std::size_t, std::size_t>> binaryData;
+  // DefineScalingGrid by sprite id: the centre of a nine-slice scaled symbol
+  // in its own twips; the corners outside it keep their size as it scales.
+  std::map<std::uint16_t, Rect> scalingGrids;
 
   // A character id by exported or class name (exact, else ignoring case); 0 for none.
   std::uint16_t FindName(const std::string& name) const;

@@ -37,6 +37,21 @@ struct Lcg {
   }
 };
 
+// Flash's noise() sequence: the minimal standard generator (16807 times the
+// state, modulo 2^31 - 1), started at the seed, or at 1 - seed for seeds of
+// zero and below.
+struct MinStd {
+  std::uint64_t s;
+  explicit MinStd(int seed) : s(seed > 0 ? static_cast<std::uint64_t>(seed) : 1 - static_cast<std::int64_t>(seed)) {
+    s %= 2147483647u;
+    if (s == 0) s = 1;
+  }
+  std::uint32_t Next() {
+    s = s * 16807u % 2147483647u;
+    return static_cast<std::uint32_t>(s);
+  }
+};
+
 struct SurfaceGuard {
   cairo_surface_t* s;
   ~SurfaceGuard() { cairo_surface_destroy(s); }
@@ -267,7 +282,7 @@ void BitmapData::Noise(int seed, int low, int high, int channels, bool gray) {
   low = std::clamp(low, 0, 255), high = std::clamp(high, 0, 255);
   if (high < low) std::swap(low, high);
   const std::uint32_t span = static_cast<std::uint32_t>(high - low + 1);
-  Lcg rng(seed);
+  MinStd rng(seed);
   cairo_surface_flush(Surface());
   for (int y = 0; y < height_; ++y) {
     std::uint32_t* row = Row(y);

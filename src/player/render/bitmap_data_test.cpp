@@ -148,6 +148,34 @@ TEST(BitmapData, PaletteMapAndMerge) {
   EXPECT_EQ(m->GetPixel32(0, 0), 0xFFFF7F00u);
 }
 
+TEST(BitmapData, NoiseFollowsFlashsSequence) {
+  // Flash's noise: each channel asked for takes the next value of the
+  // minimal standard generator, low + value % (high - low + 1), pixel by
+  // pixel in rows, red, green, blue then alpha; seeds of zero and below
+  // start at 1 - seed. The first pixel of noise(0) is 0xFFA7F1D9.
+  auto expected = [](int seed, int low, int high, bool alpha, int x, int y, int width) {
+    std::int64_t s = seed > 0 ? seed : 1 - std::int64_t{seed};
+    std::uint32_t c[4] = {0, 0, 0, 255};
+    for (int i = 0; i <= y * width + x; ++i)
+      for (int k = 0; k < (alpha ? 4 : 3); ++k) {
+        s = s * 16807 % 2147483647;
+        c[k] = static_cast<std::uint32_t>(low + s % (high - low + 1));
+      }
+    return c[3] << 24 | c[0] << 16 | c[1] << 8 | c[2];
+  };
+  auto a = Make(5, 4, false, 0);
+  a->Noise(0, 0, 255, 7, false);
+  EXPECT_EQ(a->GetPixel32(0, 0), 0xFFA7F1D9u);
+  auto b = Make(5, 4, true, 0);
+  b->Noise(-12, 40, 90, 15, false);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 5; ++x) {
+      EXPECT_EQ(a->GetPixel32(x, y), expected(0, 0, 255, false, x, y, 5)) << x << "," << y;
+      const std::uint32_t want = expected(-12, 40, 90, true, x, y, 5);
+      EXPECT_EQ(b->GetPixel32(x, y) >> 24, want >> 24) << x << "," << y;  // alpha exact; colours premultiplied
+    }
+}
+
 TEST(BitmapData, NoiseIsRepeatableAndInRange) {
   auto a = Make(16, 16, false, 0), b = Make(16, 16, false, 0);
   a->Noise(7, 100, 120, 1, false);

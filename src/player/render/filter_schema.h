@@ -30,4 +30,18 @@ const std::vector<FilterSchema>& FilterSchemas();
 // The class of that name; nullptr for others.
 const FilterSchema* FindFilterSchema(std::string_view name);
 
+// One setting of a filter as a flash.filters object shows it.
+struct FilterField {
+  const char* name;
+  enum class Type { kNumber, kBool, kString, kNumbers } type;
+  double number = 0;            // kNumber, kBool (0 or 1)
+  const char* text = nullptr;   // kString
+  std::vector<double> numbers;  // kNumbers: an array of numbers
+};
+// A renderer's filter (one placed by the timeline) as its class and the
+// fields scripts read: colours as 0xRRGGBB beside alphas 0..1, angles in
+// degrees, a bevel's flags as its type.
+const FilterSchema& SchemaOf(const Filter& f);
+std::vector<FilterField> FilterFields(const Filter& f);
+
 }  // namespace quarvel::player

@@ -347,8 +347,9 @@ std::vector<Filter> ReadFilterList(swf::Reader& r) {
         break;
       case 3:
         f.kind = Filter::Kind::kBevel;
-        f.color = swf::ReadRgba(r, "ShadowColor");
+        // Flash writes the highlight first, whatever the format's notes say.
         f.highlight = swf::ReadRgba(r, "HighlightColor");
+        f.color = swf::ReadRgba(r, "ShadowColor");
         ReadBlur(r, f);
         f.angle = r.Fixed16("Angle");
         f.distance = std::clamp(r.Fixed16("Distance"), -kMaxBlur, kMaxBlur);

@@ -22,6 +22,31 @@ struct RenderOptions {
   ShapeCache* cache = nullptr;   // none: every shape is drawn
 };
 
+// A nine-slice scaled sprite being drawn: its shapes' points are carried
+// into its own space and moved so that the corners outside the grid keep
+// their size under the sprite's scale (`sx`, `sy`), the centre stretching.
+struct NineSlice {
+  double l = 0, r = 0, t = 0, b = 0;      // the sprite's content, its own twips
+  double gl = 0, gr = 0, gt = 0, gb = 0;  // the grid
+  double sx = 1, sy = 1;
+  cairo_matrix_t device{};  // the sprite's own space to the device
+  int nesting = 0;          // the nesting its shapes are drawn at
+  double MapX(double x) const { return Map(x, l, r, gl, gr, sx); }
+  double MapY(double y) const { return Map(y, t, b, gt, gb, sy); }
+  static double Map(double v, double lo, double hi, double glo, double ghi, double s) {
+    glo = std::clamp(glo, lo, hi), ghi = std::clamp(ghi, glo, hi);
+    double left = (glo - lo) / s, right = (hi - ghi) / s, mid = (hi - lo) - left - right;
+    if (mid < 0) {
+      // Scaled down past its corners: they shrink together.
+      const double k = left + right > 0 ? (hi - lo) / (left + right) : 0;
+      left *= k, right *= k, mid = 0;
+    }
+    if (v < glo) return glo > lo ? lo + (v - lo) * left / (glo - lo) : lo;
+    if (v > ghi) return hi > ghi ? hi - (hi - v) * right / (hi - ghi) : hi;
+    return ghi > glo ? lo + left + (v - glo) * mid / (ghi - glo) : lo + left;
+  }
+};
+
 struct RenderContext {
   cairo_t* cr;
   const MovieLibrary& lib;
@@ -33,6 +58,7 @@ struct RenderContext {
   cairo_matrix_t base{};
   const DrawnItem* masking = nullptr;  // the setMask maskee being drawn into its group
   const DrawnItem* alphaMask = nullptr;  // the setMask mask being drawn by its alpha, in colour
+  const NineSlice* nineSlice = nullptr;  // the nine-slice sprite whose shapes are being drawn
 };
 
 // A device-space box.

@@ -1,6 +1,8 @@
 #include "player/render/renderer.h"
 
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "player/render/compositing.h"
@@ -93,10 +95,65 @@ void DrawVideo(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m,
 
 }  // namespace
 
+// A shape of a nine-slice sprite: its edges in the sprite's space, moved
+// by the grid, drawn under the sprite's own matrix.
+void DrawSliced(RenderContext& c, const NineSlice& n, const ShapeGeometry& g, const Matrix& own, const ColorTransform& cx) {
+  const cairo_matrix_t cm = ToCairo(own);
+  ShapeGeometry out = g;
+  auto map = [&](double& x, double& y) {
+    cairo_matrix_transform_point(&cm, &x, &y);
+    x = n.MapX(x), y = n.MapY(y);
+  };
+  for (ShapeLayer& layer : out.layers) {
+    for (auto* paths : {&layer.fillPaths, &layer.linePaths})
+      for (auto& path : *paths)
+        for (Edge& e : path) map(e.x0, e.y0), map(e.cx, e.cy), map(e.x1, e.y1);
+  }
+  out.bounds = {static_cast<std::int32_t>(n.l), static_cast<std::int32_t>(n.r), static_cast<std::int32_t>(n.t),
+                static_cast<std::int32_t>(n.b)};
+  DrawGeometry(c, out, n.device, cx);
+}
+
+// The grid of a sprite drawn nine-slice, with the extent of its shapes; null
+// when it has none or nothing to slice.
+std::optional<NineSlice> NineSliceOf(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m) {
+  auto it = c.lib.scalingGrids.find(inst.def->id);
+  if (it == c.lib.scalingGrids.end()) return std::nullopt;
+  Box box;
+  const auto children = Children(inst);
+  for (const DrawnItem* child = children.data(); child < children.data() + children.size(); child = Next(child)) {
+    if (!child->def || child->def->kind != Character::Kind::kShape) continue;
+    const Rect& r = static_cast<const ShapeDef*>(child->def)->geometry.bounds;
+    const cairo_matrix_t cm = ToCairo(child->matrix);
+    for (auto [x, y] : {std::pair{double(r.xmin), double(r.ymin)}, std::pair{double(r.xmax), double(r.ymin)},
+                        std::pair{double(r.xmin), double(r.ymax)}, std::pair{double(r.xmax), double(r.ymax)}}) {
+      cairo_matrix_transform_point(&cm, &x, &y);
+      box.x0 = std::min(box.x0, x), box.x1 = std::max(box.x1, x);
+      box.y0 = std::min(box.y0, y), box.y1 = std::max(box.y1, y);
+    }
+  }
+  const cairo_matrix_t own = ToCairo(inst.matrix);
+  // A rotated or skewed sprite scales as a whole: Flash drops the grid.
+  if (std::fabs(own.yx) > 1e-9 || std::fabs(own.xy) > 1e-9) return std::nullopt;
+  const double sx = std::fabs(own.xx), sy = std::fabs(own.yy);
+  if (box.Empty() || !(sx > 1e-9) || !(sy > 1e-9)) return std::nullopt;
+  NineSlice n;
+  n.l = box.x0, n.r = box.x1, n.t = box.y0, n.b = box.y1;
+  n.gl = it->second.xmin, n.gr = it->second.xmax, n.gt = it->second.ymin, n.gb = it->second.ymax;
+  n.sx = sx, n.sy = sy;
+  n.device = m;
+  n.nesting = c.nesting + 1;
+  return n;
+}
+
 void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, const ColorTransform& cx) {
   const Character* d = inst.def;
   switch (d->kind) {
     case Character::Kind::kShape:
+      if (c.nineSlice && c.nineSlice->nesting == c.nesting) {
+        DrawSliced(c, *c.nineSlice, static_cast<const ShapeDef*>(d)->geometry, inst.matrix, cx);
+        break;
+      }
       DrawGeometry(c, static_cast<const ShapeDef*>(d)->geometry, m, cx, d);
       break;
     case Character::Kind::kMorph:
@@ -111,6 +168,9 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
     case Character::Kind::kSprite:
       if (inst.ownList && c.nesting < kMaxSpriteNesting) {
         if (inst.drawing) DrawGeometry(c, *inst.drawing, m, cx);
+        const std::optional<NineSlice> slice = inst.ownList ? NineSliceOf(c, inst, m) : std::nullopt;
+        const NineSlice* outer = c.nineSlice;
+        if (slice) c.nineSlice = &*slice;
         ++c.nesting;
         if (inst.lib && inst.lib != &c.lib) {
           // A loaded movie: its fonts, bitmaps and buttons by its own ids.
@@ -120,6 +180,7 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
           DrawList(c, Children(inst), m, cx);
         }
         --c.nesting;
+        c.nineSlice = outer;
       }
       break;
     case Character::Kind::kButton: {

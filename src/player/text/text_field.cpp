@@ -26,15 +26,18 @@ std::string Trim(const std::string& s) {
 }
 
 // "#FF0000", "0xff0000", "ff0000".
+// A style's colour: '#' and one to six hex digits, nothing after them but
+// white space; anything else is no colour.
 std::optional<std::uint32_t> ParseColor(std::string s) {
   s = Trim(s);
-  if (!s.empty() && s[0] == '#') s = s.substr(1);
-  else if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s = s.substr(2);
-  if (s.empty()) return std::nullopt;
-  char* end = nullptr;
-  const unsigned long v = std::strtoul(s.c_str(), &end, 16);
-  if (end == s.c_str()) return std::nullopt;
-  return static_cast<std::uint32_t>(v & 0xFFFFFF);
+  if (s.size() < 2 || s.size() > 7 || s[0] != '#') return std::nullopt;
+  std::uint32_t v = 0;
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (!std::isxdigit(c)) return std::nullopt;
+    v = v * 16 + static_cast<std::uint32_t>(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+  }
+  return v;
 }
 
 // <font color>: '#' first, then spaces may come, then hex digits up to the
@@ -226,7 +229,7 @@ bool CssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 
 }  // namespace
 
-std::optional<CssRules> ParseCssStrict(const std::string& css) {
+std::optional<CssRules> ParseCssStrict(const std::string& css, bool as3Rules) {
   const std::string s = WithoutComments(css);
   CssRules out;
   std::size_t i = 0;
@@ -241,7 +244,7 @@ std::optional<CssRules> ParseCssStrict(const std::string& css) {
     while (true) {
       const std::size_t start = i;
       while (i < s.size() && !CssSpace(s[i]) && s[i] != ',' && s[i] != '{') ++i;
-      if (i == start) return std::nullopt;
+      if (i == start && !(as3Rules && i < s.size() && s[i] == '{')) return std::nullopt;
       selectors.push_back(s.substr(start, i - start));
       skip();
       if (i >= s.size()) return std::nullopt;
@@ -279,7 +282,9 @@ std::optional<CssRules> ParseCssStrict(const std::string& css) {
       const std::size_t vstart = i;
       while (i < s.size() && s[i] != ';' && s[i] != '}') ++i;
       if (i >= s.size()) return std::nullopt;
-      if (!name.empty()) props.emplace_back(name, s.substr(vstart, i - vstart));
+      std::string value = s.substr(vstart, i - vstart);
+      if (as3Rules) value = value.substr(0, value.find_first_of("\r\n"));
+      if (!name.empty() || as3Rules) props.emplace_back(name, std::move(value));
       if (s[i++] == '}') break;
     }
     for (const std::string& sel : selectors) out.emplace_back(sel, props);
@@ -864,6 +869,7 @@ void TextField::SetNewFormat(const FormatPatch& p) {
   Format f = *newFormat_;
   p.ApplyTo(f);
   newFormat_ = std::make_shared<Format>(f);
+  if (content_.chars.empty()) Touch();  // an empty line is as high as this format
 }
 
 void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
@@ -941,6 +947,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.multiline = opts_.multiline;
   box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
+  box.emptyFormat = newFormat_.get();
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
     look->layout = LayOut(content_, box, &fonts);
@@ -961,5 +968,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   look_ = look;
   return look_;
 }
+
+std::optional<std::uint32_t> ParseCssColor(const std::string& value) { return ParseColor(value); }
 
 }  // namespace quarvel::player::text

@@ -43,9 +43,13 @@ void ApplyCssProperty(const std::string& name, const std::string& value, FormatP
 // A style sheet as Flash's own parser reads it, for ActionScript 1/2: rules
 // in their order, selectors and names as written (names in camel case),
 // values with their trailing spaces; nullopt when Flash refuses the text.
+// ActionScript 3's reading (`as3Rules`) keeps an empty selector and empty
+// property names, and ends a value at a line end.
 using CssProperties = std::vector<std::pair<std::string, std::string>>;
 using CssRules = std::vector<std::pair<std::string, CssProperties>>;
-std::optional<CssRules> ParseCssStrict(const std::string& css);
+std::optional<CssRules> ParseCssStrict(const std::string& css, bool as3Rules = false);
+// A style's colour value ("#f00"), or none.
+std::optional<std::uint32_t> ParseCssColor(const std::string& value);
 // Parses a style sheet; false when it is not CSS.
 bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
 

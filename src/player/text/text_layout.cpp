@@ -357,6 +357,20 @@ class Shaper {
   std::unordered_map<const FontDef*, std::unordered_map<std::uint32_t, std::uint32_t>> codes_;
 };
 
+// A line without characters is as high as its format's font.
+void EmptyLineHeight(const Format& f, const EmbeddedFonts* embedded, Line& line) {
+  if (embedded) {
+    const FontDef* font = (*embedded)(f.font, f.bold, f.italic);
+    const double scale = font && font->unitsPerEm > 0 ? f.size / font->unitsPerEm : 0;
+    line.ascent = WholeTwips(font && font->ascent > 0 ? font->ascent * scale : f.size * 0.9);
+    line.descent = WholeTwips(font && font->descent > 0 ? font->descent * scale : f.size * 0.2);
+    return;
+  }
+  const DeviceFace& face = FindDeviceFace(f.font, f.bold, f.italic);
+  line.ascent = WholeTwips(face.ascent * f.size);
+  line.descent = WholeTwips(face.descent * f.size);
+}
+
 double NextTab(double x, const Format& f) {
   for (double stop : f.tabStops) {
     if (stop > x + 0.01) return stop;
@@ -403,7 +417,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   auto formatAt = [&](std::size_t i) -> const Format& {
     if (i < in.formats.size() && in.formats[i]) return *in.formats[i];
     if (!in.formats.empty() && in.formats.back()) return *in.formats.back();
-    return *kDefault;
+    return box.emptyFormat ? *box.emptyFormat : *kDefault;
   };
 
   // Shape runs of one format.
@@ -477,17 +491,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       line.ascent = std::max(line.ascent, shaped[k].ascent);
       line.descent = std::max(line.descent, shaped[k].descent);
     }
-    if (line.ascent == 0 && line.descent == 0) {
-      const Format& f = formatAt(line.first);
-      if (embedded) {
-        line.ascent = WholeTwips(f.size * 0.9);
-        line.descent = WholeTwips(f.size * 0.2);
-      } else {
-        const DeviceFace& face = FindDeviceFace(f.font, f.bold, f.italic);
-        line.ascent = WholeTwips(face.ascent * f.size);
-        line.descent = WholeTwips(face.descent * f.size);
-      }
-    }
+    if (line.ascent == 0 && line.descent == 0) EmptyLineHeight(formatAt(line.first), embedded, line);
     line.leading = pf.leading;
     line.top = y;
     line.x = lineStart;  // aligned below, once the box's width is known
@@ -507,14 +511,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         Line empty;
         empty.first = empty.end = n;
         const Format& f = formatAt(n - 1);
-        if (embedded) {
-          empty.ascent = WholeTwips(f.size * 0.9);
-          empty.descent = WholeTwips(f.size * 0.2);
-        } else {
-          const DeviceFace& face = FindDeviceFace(f.font, f.bold, f.italic);
-          empty.ascent = WholeTwips(face.ascent * f.size);
-          empty.descent = WholeTwips(face.descent * f.size);
-        }
+        EmptyLineHeight(f, embedded, empty);
         empty.leading = f.leading;
         empty.top = y;
         y += empty.ascent + empty.descent + empty.leading;

@@ -90,6 +90,8 @@ struct Box {
   bool wordWrap = false, multiline = false;
   AutoSize autoSize = AutoSize::kNone;
   bool password = false;
+  // The format an empty text's line takes its height from (what is typed next).
+  const Format* emptyFormat = nullptr;
 };
 
 // Finds a font of the movie by name and style (for embedded-font fields);
