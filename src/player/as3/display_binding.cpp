@@ -55,6 +55,8 @@ void As3Display::Install() {
   InstallTextEngine(*this);
   InstallMedia(*this);
   InstallFilters(*this);
+  InstallShaders(*this);
+  InstallStage3D(*this);
   InstallFlashApi(m);
 }
 

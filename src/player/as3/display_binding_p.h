@@ -29,6 +29,7 @@
 #include "player/display/net_stream.h"
 #include "player/render/paint.h"
 #include "player/render/pixel_shader.h"
+#include "player/render/agal.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
 #include "player/render/blend_modes.h"
@@ -187,6 +188,65 @@ struct BitmapDataObject : NativeBase {
   std::vector<ClipHandle> shownBy;
 };
 
+// Stage3D: a layer under the display list, and its Context3D once made.
+struct Stage3DObject : FlashObject {
+  Stage3DObject() : FlashObject(NativeKind::kStage3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kStage3D; }
+  double x = 0, y = 0;
+  bool visible = true;
+  Value context;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(context);
+  }
+};
+// Context3D: its back buffer (premultiplied ARGB) and the state scripts set.
+struct Context3DObject : FlashObject {
+  Context3DObject() : FlashObject(NativeKind::kContext3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kContext3D; }
+  struct Stream {
+    Value buffer;
+    int offset = 0;
+    std::string format = "float4";
+  };
+  int width = 0, height = 0;
+  bool depthStencil = true, disposed = false, errorChecking = false, cleared = false;
+  agal::Target target;
+  agal::DrawState draw;
+  Stream streams[8];
+  Value textures[8];
+  Value program, renderTarget;
+  std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
+  std::string stencilCompare = "always";
+  std::uint32_t stencilReference = 0;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    for (const Stream& s : streams) h.Mark(s.buffer);
+    for (const Value& t : textures) h.Mark(t);
+    h.Mark(program);
+    h.Mark(renderTarget);
+  }
+};
+// What a Context3D makes: vertex and index buffers, programs and textures.
+struct Resource3DObject : FlashObject {
+  Resource3DObject() : FlashObject(NativeKind::kResource3D) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kResource3D; }
+  enum Kind { kVertices, kIndices, kProgram, kTexture } kind = kVertices;
+  bool disposed = false;
+  int count = 0, perItem = 0, width = 0, height = 0;
+  std::vector<float> floats;                  // vertices
+  std::vector<std::uint16_t> indices;         // indices
+  std::vector<std::uint8_t> compressed;       // a compressed texture's ATF data
+  std::shared_ptr<const agal::Program> vertexProgram, fragmentProgram;
+  std::vector<std::uint32_t> pixels;          // texture level 0, premultiplied ARGB
+  std::string format;
+  Value context;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(context);
+  }
+};
+
 // Graphics and Transform: views of a display object's node.
 template <NativeKind kKind>
 struct NodeView : NativeBase {
@@ -197,16 +257,55 @@ struct NodeView : NativeBase {
 using GraphicsObject = NodeView<NativeKind::kGraphics>;
 using TransformObject = NodeView<NativeKind::kTransform>;
 
-// Shader: its kernel; data (ShaderData) and content (byteCode).
+// Shader: its ShaderData (which holds the kernel) and byteCode.
 struct ShaderObject : NativeBase {
   ShaderObject() : NativeBase(NativeKind::kShader) {}
   static bool Holds(NativeKind k) { return k == NativeKind::kShader; }
-  std::shared_ptr<const PixelShader> shader;
   Value data, content;
+  bool fast = false;  // precisionHint
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(data);
     h.Mark(content);
+  }
+};
+// ShaderData: the parsed kernel (its fields are dynamic properties).
+struct ShaderDataObject : NativeBase {
+  ShaderDataObject() : NativeBase(NativeKind::kShaderData) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderData; }
+  std::shared_ptr<const PixelShader> shader;
+};
+struct ShaderParamObject : NativeBase {
+  ShaderParamObject() : NativeBase(NativeKind::kShaderParameter) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderParameter; }
+  int index = 0;
+  std::string type;
+  Value value;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(value);
+  }
+};
+struct ShaderInputObject : NativeBase {
+  ShaderInputObject() : NativeBase(NativeKind::kShaderInput) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderInput; }
+  int index = 0, channels = 0, width = 0, height = 0;
+  Value input;
+  void Trace(avm2::Heap& h) override {
+    Object::Trace(h);
+    h.Mark(input);
+  }
+};
+struct ShaderJobObject : FlashObject {
+  ShaderJobObject() : FlashObject(NativeKind::kShaderJob) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kShaderJob; }
+  Value shader, target;
+  int width = 0, height = 0;
+  double progress = 0;
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(shader);
+    h.Mark(target);
   }
 };
 
@@ -471,6 +570,11 @@ class As3Display : public ScriptHooks {
   void Flush(bool scripts = true);
   void RunFrameScript(ClipHandle h);
   void RunTimers();
+  // Stage3D: the stage's layers (made on first use) and the context
+  // requests of this frame, answered at its end.
+  Value stage3Ds;
+  std::vector<Value> stage3DRequests;
+  void FinishStage3DRequests();
   void Collect();
 
   void ShowChangedBitmaps();
@@ -593,6 +697,15 @@ void InstallLoading(As3Display& b);
 void InstallGeometry(As3Display& b);
 void InstallMedia(As3Display& b);
 void InstallFilters(As3Display& b);
+void InstallShaders(As3Display& b);
+void InstallStage3D(As3Display& b);  // after InstallStage  // after InstallFilters: ShaderFilter extends BitmapFilter
+// The ByteArray in `v`, or null.
+inline avm2::ByteArrayObject* AsBytes(const Value& v) {
+  avm2::Object* o = v.AsObject();
+  return o && o->kind == avm2::ObjectKind::kByteArray ? static_cast<avm2::ByteArrayObject*>(o) : nullptr;
+}
+// A Shader's kernel (null without one) and its parameters' values now.
+std::vector<std::vector<float>> ShaderValues(Machine& m, const Value& shader, std::shared_ptr<const PixelShader>& kernel);
 void InstallBitmaps(As3Display& b);
 // BitmapData (bitmaps.cpp) for its pixel methods (bitmap_pixels.cpp).
 BitmapDataObject* SelfBitmap(Machine& m, const Value& self);

@@ -68,7 +68,7 @@ TEST(As3Shader, ShaderDataListsParametersAndInputs) {
     c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_3").Op("getproperty", {m.Q("foreground")})
         .Op("getproperty", {m.Q("index")}).Op("callpropvoid", {m.Q("trace"), 1});
   }), [](FlashPlayer&) {});
-  EXPECT_EQ(out, "[object Object]|[object Object]|undefined|undefined|1|");
+  EXPECT_EQ(out, "[object ShaderInput]|[object ShaderInput]|undefined|undefined|1|");
 }
 
 TEST(As3Shader, DamagedByteCodeDrawsTheObjectNormally) {

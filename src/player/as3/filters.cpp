@@ -1,5 +1,5 @@
 // flash.filters (objects with named fields, turned into the renderer's
-// filters when set) and Shader (pixel kernels drawn as blend shaders).
+// filters when set) and blendShader (pixel kernels drawn as blend modes).
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -218,82 +218,20 @@ NATIVE(FilterClone) {
   return Value::Obj(c);
 }
 
-// ---- Shader: pixel kernels, drawn as blend shaders
+// ---- blendShader
 
-NATIVE(ShaderSetByteCode) {
-  ShaderObject* f = As<ShaderObject>(self);
-  if (!f) return Value();
-  f->shader.reset();
-  f->content = m.ArgOr(a, 0);
-  f->data = Value::Obj(m.NewObject());
-  Object* o = f->content.AsObject();
-  if (!o || o->kind != ObjectKind::kByteArray) return Value();
-  try {
-    f->shader = PixelShader::Parse(static_cast<avm2::ByteArrayObject*>(o)->bytes);
-  } catch (const ShaderError& e) {
-    m.Skip(std::string("Shader: ") + e.what());
-    return Value();
-  }
-  // ShaderData: a ShaderParameter (value as an Array) for each input
-  // parameter and a ShaderInput for each image.
-  static const char* const kTypes[] = {"",     "float",  "float2", "float3", "float4", "matrix2x2", "matrix3x3",
-                                       "matrix4x4", "int", "int2", "int3", "int4", "string", "bool", "bool2",
-                                       "bool3", "bool4"};
-  const auto& params = f->shader->Parameters();
-  for (std::size_t k = 0; k < params.size(); ++k) {
-    const ShaderParameter& p = params[k];
-    if (p.output || p.name == "_OutCoord") continue;
-    Value param = Value::Obj(m.NewObject());
-    std::vector<Value> values;
-    for (float v : p.defaultValue) values.push_back(Value::Number(v));
-    m.SetProperty(param, "value", Value::Obj(m.NewArray(std::move(values))));
-    m.SetProperty(param, "name", m.Str(p.name));
-    m.SetProperty(param, "type", m.Str(p.type > 0 && p.type <= 16 ? kTypes[p.type] : ""));
-    m.SetProperty(param, "index", Value::Int(static_cast<std::int32_t>(k)));
-    m.SetProperty(f->data, p.name, param);
-  }
-  for (const ShaderInput& in : f->shader->Inputs()) {
-    Value input = Value::Obj(m.NewObject());
-    m.SetProperty(input, "name", m.Str(in.name));
-    m.SetProperty(input, "index", Value::Int(in.index));
-    m.SetProperty(input, "channels", Value::Int(in.channels));
-    m.SetProperty(input, "input", Value::Null());
-    m.SetProperty(input, "width", Value::Int(0));
-    m.SetProperty(input, "height", Value::Int(0));
-    m.SetProperty(f->data, in.name, input);
-  }
-  return Value();
-}
-NATIVE(ShaderCtor) {
-  if (ShaderObject* f = As<ShaderObject>(self)) {
-    f->data = Value::Obj(m.NewObject());
-    if (!m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
-  }
-  return self;
-}
-NATIVE(ShaderGetByteCode) { ShaderObject* f = As<ShaderObject>(self); return f && !f->content.IsUndefined() ? f->content : Value::Null(); }
-NATIVE(ShaderGetData) { ShaderObject* f = As<ShaderObject>(self); return f ? f->data : Value::Null(); }
-NATIVE(ShaderPrecision) { return m.Str("full"); }
 // The kernel and its parameter values are taken as they are now: Flash
 // copies the shader on assignment.
 NATIVE(DoSetBlendShader) {
   Instance* i = SelfNode(m, self);
-  ShaderObject* s = ArgAs<ShaderObject>(m, m.ArgOr(a, 0), "flash.display::Shader");
+  const Value shader = m.ArgOr(a, 0);
+  ArgAs<ShaderObject>(m, shader, "flash.display::Shader");
   if (!i) return Value();
-  if (!s || !s->shader) {
+  auto blend = std::make_shared<ShaderBlend>();
+  blend->values = ShaderValues(m, shader, blend->shader);
+  if (!blend->shader) {
     i->blendShader.reset();
     return Value();
-  }
-  auto blend = std::make_shared<ShaderBlend>();
-  blend->shader = s->shader;
-  for (const ShaderParameter& p : s->shader->Parameters()) {
-    std::vector<float> values;
-    if (!p.output && p.name != "_OutCoord") {
-      const Value param = m.GetProperty(s->data, p.name);
-      if (avm2::ArrayObject* arr = param.AsObject() ? avm2::AsArray(m.GetProperty(param, "value")) : nullptr)
-        for (const Value& v : arr->elems) values.push_back(static_cast<float>(m.ToNumber(v)));
-    }
-    blend->values.push_back(std::move(values));
   }
   i->blendShader = std::move(blend);
   i->blendMode = 15;
@@ -304,11 +242,6 @@ constexpr MemberRow kFilterRows[] = {
     {"flash.filters::BitmapFilterQuality", "LOW", Member::kConst, nullptr, nullptr, 1},
     {"flash.filters::BitmapFilterQuality", "MEDIUM", Member::kConst, nullptr, nullptr, 2},
     {"flash.filters::BitmapFilterQuality", "HIGH", Member::kConst, nullptr, nullptr, 3},
-    {"flash.display::Shader", "byteCode", Member::kGetter, ShaderGetByteCode},
-    {"flash.display::Shader", "byteCode", Member::kSetter, ShaderSetByteCode},
-    {"flash.display::Shader", "data", Member::kGetter, ShaderGetData},
-    {"flash.display::Shader", "precisionHint", Member::kGetter, ShaderPrecision},
-    {"flash.display::Shader", "precisionHint", Member::kSetter, DoIgnore},
 };
 
 constexpr ClassRow kFilterClasses[] = {
@@ -322,7 +255,6 @@ constexpr ClassRow kFilterClasses[] = {
     {"flash.filters", "GradientBevelFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
     {"flash.filters", "ConvolutionFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
     {"flash.filters", "BitmapFilterQuality"},
-    {"flash.display", "Shader", "", Alloc<ShaderObject>, ShaderCtor, true},
 };
 
 void InstallFilters(As3Display& b) { Register(b, kFilterClasses, kFilterRows); }

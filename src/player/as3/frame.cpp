@@ -119,6 +119,7 @@ void As3Display::AfterFrame() {
   }
   FinishLoads();
   FinishSounds();
+  FinishStage3DRequests();
   RunTimers();
   Flush();
   if (stageState.invalidated) {

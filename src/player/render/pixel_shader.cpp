@@ -74,7 +74,7 @@ class Reader {
 
  private:
   void Need(std::size_t n) const {
-    if (b_.size() - pos_ < n) throw ShaderError("ends inside an instruction", pos_);
+    if (b_.size() - pos_ < n) throw ShaderError("ends inside an instruction", pos_, true);
   }
   std::span<const std::uint8_t> b_;
   std::size_t pos_ = 0;
@@ -93,19 +93,21 @@ std::size_t ValueCountOf(int type) {
   }
 }
 
-std::vector<float> ReadValue(Reader& r, int type) {
-  std::vector<float> v;
-  if (type == 12) {
-    r.CString();
-    return v;
+ShaderMeta ReadMeta(Reader& r) {
+  ShaderMeta meta;
+  meta.type = r.U8();
+  meta.key = r.CString();
+  if (meta.type == 12) {
+    meta.text = r.CString();
+    return meta;
   }
-  const std::size_t n = ValueCountOf(type);
-  if (n == 0) r.Fail("unknown value type " + std::to_string(type));
+  const std::size_t n = ValueCountOf(meta.type);
+  if (n == 0) r.Fail("unknown value type " + std::to_string(meta.type));
   for (std::size_t k = 0; k < n; ++k) {
-    if (type <= 7) v.push_back(r.FloatBig());
-    else v.push_back(static_cast<float>(static_cast<std::int16_t>(r.U16())));
+    if (meta.type <= 7) meta.values.push_back(r.FloatBig());
+    else meta.values.push_back(static_cast<float>(static_cast<std::int16_t>(r.U16())));
   }
-  return v;
+  return meta;
 }
 
 PixelShader::Reg DstReg(std::uint16_t raw, std::uint8_t mask) {
@@ -150,8 +152,15 @@ int PixelIndex(float v) {
 float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255) / 255.0f; }
 
 // Premultiplied r, g, b, a of the pixel at (x, y); outside the image, clear.
+// A float image gives its channels and zeros after them.
 std::array<float, 4> Texel(const ShaderImage& img, int x, int y) {
-  if (!img.pixels || x < 0 || y < 0 || x >= img.width || y >= img.height) return {0, 0, 0, 0};
+  if ((!img.pixels && !img.floats) || x < 0 || y < 0 || x >= img.width || y >= img.height) return {0, 0, 0, 0};
+  if (img.floats) {
+    std::array<float, 4> v{0, 0, 0, 0};
+    const float* p = img.floats + (static_cast<std::ptrdiff_t>(y) * img.width + x) * img.channels;
+    for (int k = 0; k < std::min(img.channels, 4); ++k) v[static_cast<std::size_t>(k)] = p[k];
+    return v;
+  }
   const std::uint32_t px = img.pixels[static_cast<std::ptrdiff_t>(y) * img.stride + x];
   return {Channel(px, 16), Channel(px, 8), Channel(px, 0), img.opaque ? 1.0f : Channel(px, 24)};
 }
@@ -175,6 +184,24 @@ bool IsReduction(std::uint8_t code) { return code == kLength || code == kDistanc
 
 std::size_t ShaderParameter::ValueCount() const { return ValueCountOf(type); }
 
+const char* ShaderTypeName(int type) {
+  static const char* const kTypes[] = {"",     "float",     "float2",    "float3",    "float4", "matrix2x2",
+                                       "matrix3x3", "matrix4x4", "int",  "int2",      "int3",   "int4",
+                                       "string", "bool",      "bool2",     "bool3",     "bool4"};
+  return type > 0 && type <= 16 ? kTypes[type] : "";
+}
+
+const ShaderParameter* PixelShader::Output() const {
+  for (const ShaderParameter& p : params_)
+    if (p.output) return &p;
+  return nullptr;
+}
+
+int PixelShader::OutputChannels() const {
+  const ShaderParameter* out = Output();
+  return out ? std::max<int>(1, DstReg(out->reg, out->mask & 0xF).count) : 0;
+}
+
 std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8_t> bytes) {
   auto shader = std::make_shared<PixelShader>();
   Reader r(bytes);
@@ -184,9 +211,11 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
     auto& n = reg.isInt ? shader->intRegs_ : shader->floatRegs_;
     n = std::max<std::size_t>(n, reg.index + static_cast<std::size_t>(extra) + 1);
   };
+  bool afterParam = false;
   while (!r.AtEnd()) {
     const std::size_t at = r.Pos();
     const std::uint8_t code = r.U8();
+    if (code != kMeta1 && code != kMeta2 && code != kParam) afterParam = false;
     Op op;
     op.code = code;
     switch (code) {
@@ -199,12 +228,15 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         continue;
       case kMeta1:
       case kMeta2: {
-        const int type = r.U8();
-        const std::string key = r.CString();
-        auto value = ReadValue(r, type);
-        // Metadata after a parameter describes it.
-        if (key == "defaultValue" && !shader->params_.empty() && value.size() == shader->params_.back().ValueCount())
-          shader->params_.back().defaultValue = std::move(value);
+        ShaderMeta meta = ReadMeta(r);
+        // Metadata right after a parameter describes it; before any, the kernel.
+        if (!afterParam) {
+          shader->meta_.push_back(std::move(meta));
+          continue;
+        }
+        ShaderParameter& p = shader->params_.back();
+        if (meta.key == "defaultValue" && meta.values.size() == p.ValueCount()) p.defaultValue = meta.values;
+        p.meta.push_back(std::move(meta));
         continue;
       }
       case kParam: {
@@ -222,6 +254,7 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         else track(DstReg(p.reg, p.mask & 0xF));
         p.defaultValue.assign(ValueCountOf(p.type), 0.0f);
         shader->params_.push_back(std::move(p));
+        afterParam = true;
         continue;
       }
       case kTexture: {
@@ -314,8 +347,39 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
   return shader;
 }
 
+namespace {
+// Premultiplied ARGB32 pixels from the output channels, clamped.
+class PixelSink : public ShaderSink {
+ public:
+  PixelSink(std::uint32_t* out, std::ptrdiff_t stride, bool opaque) : out_(out), stride_(stride), opaque_(opaque) {}
+  void Put(int x, int y, const float* channels, int count) override {
+    float o[4] = {0, 0, 0, 1};
+    for (int k = 0; k < count; ++k) o[k] = channels[k];
+    if (count == 3) o[3] = 1;
+    const float alpha = opaque_ ? 1.0f : std::clamp(std::isfinite(o[3]) ? o[3] : 0.0f, 0.0f, 1.0f);
+    std::uint32_t px = static_cast<std::uint32_t>(std::lround(alpha * 255)) << 24;
+    for (int k = 0; k < 3; ++k) {
+      const float v = std::clamp(std::isfinite(o[k]) ? o[k] : 0.0f, 0.0f, alpha);
+      px |= static_cast<std::uint32_t>(std::lround(v * 255)) << (16 - 8 * k);
+    }
+    out_[static_cast<std::ptrdiff_t>(y) * stride_ + x] = px;
+  }
+
+ private:
+  std::uint32_t* out_;
+  std::ptrdiff_t stride_;
+  bool opaque_;
+};
+}  // namespace
+
 void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<std::vector<float>>& values, int w,
                       int h, std::uint32_t* out, std::ptrdiff_t outStride, bool outOpaque) const {
+  PixelSink sink(out, outStride, outOpaque);
+  Run(inputs, values, w, h, sink);
+}
+
+void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<std::vector<float>>& values, int w,
+                      int h, ShaderSink& sink) const {
   Registers regs;
   regs.f.assign(floatRegs_, {0, 0, 0, 0});
   regs.i.assign(intRegs_, {0, 0, 0, 0});
@@ -401,7 +465,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
             regs.Read(op.cond, &c, 1);
             regs.Read(op.src, a, op.dst.count);
             regs.Read(op.src2, b, op.dst.count);
-            regs.Write(op.dst, c != 0 ? a : b);
+            regs.Write(op.dst, c == 1 ? a : b);  // a true bool is 1; other values choose the second
             continue;
           }
           default:
@@ -489,14 +553,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
       }
       float o[4] = {0, 0, 0, 1};
       if (output) regs.Read(outReg, o, outReg.count);
-      if (outReg.count == 3) o[3] = 1;
-      const float alpha = outOpaque ? 1.0f : std::clamp(std::isfinite(o[3]) ? o[3] : 0.0f, 0.0f, 1.0f);
-      std::uint32_t px = static_cast<std::uint32_t>(std::lround(alpha * 255)) << 24;
-      for (int k = 0; k < 3; ++k) {
-        const float v = std::clamp(std::isfinite(o[k]) ? o[k] : 0.0f, 0.0f, alpha);
-        px |= static_cast<std::uint32_t>(std::lround(v * 255)) << (16 - 8 * k);
-      }
-      out[static_cast<std::ptrdiff_t>(y) * outStride + x] = px;
+      sink.Put(x, y, o, output ? std::max<int>(1, outReg.count) : 4);
     }
   }
 }

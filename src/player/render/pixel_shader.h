@@ -14,12 +14,27 @@ namespace quarvel::player {
 
 class ShaderError : public std::runtime_error {
  public:
-  ShaderError(const std::string& what, std::size_t offset)
-      : std::runtime_error("shader byte code at " + std::to_string(offset) + ": " + what), offset_(offset) {}
+  // `truncated`: the byte code ends inside an instruction (Flash's end of
+  // file); otherwise it is invalid.
+  ShaderError(const std::string& what, std::size_t offset, bool truncated = false)
+      : std::runtime_error("shader byte code at " + std::to_string(offset) + ": " + what),
+        offset_(offset),
+        truncated_(truncated) {}
   std::size_t Offset() const { return offset_; }
+  bool Truncated() const { return truncated_; }
 
  private:
   std::size_t offset_;
+  bool truncated_;
+};
+
+// One metadata entry of the kernel or of a parameter: numbers (ints for
+// the int types) or a string (type 12).
+struct ShaderMeta {
+  std::string key;
+  int type = 0;
+  std::vector<float> values;
+  std::string text;
 };
 
 struct ShaderParameter {
@@ -29,7 +44,11 @@ struct ShaderParameter {
   std::uint16_t reg = 0;  // with 0x8000 for an int register
   std::uint8_t mask = 0;  // channels written (8 r, 4 g, 2 b, 1 a); for matrices the size
   std::vector<float> defaultValue;  // from the kernel's metadata, else zeros
+  std::vector<ShaderMeta> meta;     // in the kernel's order
   std::size_t ValueCount() const;
+  bool IsMatrix() const { return type >= 5 && type <= 7; }
+  bool IsInt() const { return type >= 8 && type <= 11; }
+  bool IsBool() const { return type >= 13 && type <= 16; }
 };
 
 struct ShaderInput {
@@ -38,12 +57,26 @@ struct ShaderInput {
   int channels = 4;
 };
 
-// A w x h view of premultiplied ARGB pixels (Cairo's ARGB32 or RGB24).
+// Flash's name of a parameter type ("float2", "matrix3x3", "bool4"...).
+const char* ShaderTypeName(int type);
+
+// A w x h view of premultiplied ARGB pixels (Cairo's ARGB32 or RGB24), or
+// of `channels` floats a pixel (the float lists and byte arrays ShaderJob
+// reads), row after row.
 struct ShaderImage {
   const std::uint32_t* pixels = nullptr;
   std::ptrdiff_t stride = 0;  // in pixels
   int width = 0, height = 0;
   bool opaque = false;  // RGB24: alpha reads as 1
+  const float* floats = nullptr;
+  int channels = 4;
+};
+
+// Where a run puts each pixel's result: the output's `count` channels.
+class ShaderSink {
+ public:
+  virtual ~ShaderSink() = default;
+  virtual void Put(int x, int y, const float* channels, int count) = 0;
 };
 
 class PixelShader {
@@ -54,6 +87,12 @@ class PixelShader {
   const std::string& Name() const { return name_; }
   const std::vector<ShaderParameter>& Parameters() const { return params_; }
   const std::vector<ShaderInput>& Inputs() const { return inputs_; }
+  // The kernel's own metadata (namespace, vendor, version, description...).
+  const std::vector<ShaderMeta>& Meta() const { return meta_; }
+  // The output parameter, or null.
+  const ShaderParameter* Output() const;
+  // Channels the output writes (1..4).
+  int OutputChannels() const;
   // Instructions run per pixel, for callers that bound the work.
   std::size_t Length() const { return ops_.size(); }
 
@@ -63,6 +102,9 @@ class PixelShader {
   // pixel (x, y) is its centre, (x + 0.5, y + 0.5).
   void Run(const std::vector<ShaderImage>& inputs, const std::vector<std::vector<float>>& values, int w, int h,
            std::uint32_t* out, std::ptrdiff_t outStride, bool outOpaque) const;
+  // The same, handing each pixel's output channels to `sink` unclamped.
+  void Run(const std::vector<ShaderImage>& inputs, const std::vector<std::vector<float>>& values, int w, int h,
+           ShaderSink& sink) const;
 
   struct Reg {
     std::uint16_t index = 0;
@@ -84,6 +126,7 @@ class PixelShader {
   std::string name_;
   std::vector<ShaderParameter> params_;
   std::vector<ShaderInput> inputs_;
+  std::vector<ShaderMeta> meta_;
   std::vector<Op> ops_;
   std::size_t floatRegs_ = 1, intRegs_ = 1;
 };

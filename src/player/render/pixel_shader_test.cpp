@@ -111,5 +111,67 @@ TEST(PixelShader, DamagedCodeIsRefusedWithWhereItFailed) {
   expectRefused(KernelBuilder(good).Raw({0xA1, 1, 99, 0, 0, 0xF, 'x', 0}).Bytes(), "parameter of unknown type");
 }
 
+TEST(PixelShader, TruncationIsToldApartFromInvalidCode) {
+  // Scripts see the first as an end of file, the second as a bad argument.
+  auto truncated = [](const std::vector<std::uint8_t>& bytes) {
+    try {
+      PixelShader::Parse(bytes);
+    } catch (const ShaderError& e) {
+      return e.Truncated();
+    }
+    ADD_FAILURE() << "accepted";
+    return false;
+  };
+  EXPECT_TRUE(truncated({0x00}));        // a nop without its operands
+  EXPECT_TRUE(truncated({0xA4, 0x05}));  // a name without its length's second byte
+  EXPECT_FALSE(truncated({}));           // nothing: no output
+  EXPECT_FALSE(truncated(KernelBuilder(testing::AverageBlendKernel()).Else().Bytes()));
+}
+
+TEST(PixelShader, MetadataBelongsToTheKernelOrToTheParameterBefore) {
+  KernelBuilder k;
+  k.Raw({0xA0, 12, 'v', 'e', 'n', 'd', 'o', 'r', 0, 'M', 'e', 0});          // kernel: vendor "Me"
+  k.Raw({0xA0, 8, 'v', 'e', 'r', 's', 'i', 'o', 'n', 0, 2, 0});            // kernel: version 2 (int)
+  k.Param(1, 2, 2, 0xC, "size").DefaultValue({50, 60});
+  k.Raw({0xA0, 2, 'm', 'a', 'x', 'V', 'a', 'l', 'u', 'e', 0, 0x42, 0xC8, 0, 0, 0x42, 0xC9, 0, 0});  // 100, 100.5
+  k.Texture(0, 4, "src").Param(2, 4, 1, 0xF, "dst");
+  const auto shader = PixelShader::Parse(k.Bytes());
+  ASSERT_EQ(shader->Meta().size(), 2u);
+  EXPECT_EQ(shader->Meta()[0].text, "Me");
+  EXPECT_EQ(shader->Meta()[1].values, (std::vector<float>{2}));
+  const ShaderParameter& size = shader->Parameters()[0];
+  EXPECT_EQ(size.defaultValue, (std::vector<float>{50, 60}));
+  ASSERT_EQ(size.meta.size(), 2u);
+  EXPECT_EQ(size.meta[1].key, "maxValue");
+  EXPECT_EQ(size.meta[1].values, (std::vector<float>{100, 100.5f}));
+  EXPECT_STREQ(ShaderTypeName(size.type), "float2");
+  EXPECT_EQ(shader->OutputChannels(), 4);
+}
+
+TEST(PixelShader, FloatImagesAndOutputsKeepValuesPastOne) {
+  // dst = src * 2 on a 2 x 1 image of one channel: floats go in and come
+  // out unclamped, the missing channels reading 0.
+  struct Collect : ShaderSink {
+    std::vector<float> got;
+    void Put(int, int, const float* c, int n) override { got.insert(got.end(), c, c + n); }
+  } sink;
+  KernelBuilder k;
+  k.Param(1, 2, 0, 0xC, "_OutCoord").Texture(0, 1, "src").Param(2, 2, 1, 0xC, "dst");
+  k.Sample(0x30, 2, 0xC, 0, 0);             // f2.rg = sample(src, outCoord)
+  k.LoadFloat(3, 0xC, 2.0f);
+  k.Op(0x03, 2, 0xC, 3, 0x10, 2);          // f2.rg *= f3.rg (2, 2)
+  k.Op(0x1D, 1, 0xC, 2, 0x10, 2);          // dst = f2.rg
+  const auto shader = PixelShader::Parse(k.Bytes());
+  EXPECT_EQ(shader->OutputChannels(), 2);
+  const std::vector<float> src = {1.5f, -3.0f};
+  ShaderImage img;
+  img.floats = src.data();
+  img.width = 2;
+  img.height = 1;
+  img.channels = 1;
+  shader->Run({img}, {}, 2, 1, sink);
+  EXPECT_EQ(sink.got, (std::vector<float>{3.0f, 0.0f, -6.0f, 0.0f}));
+}
+
 }  // namespace
 }  // namespace quarvel::player

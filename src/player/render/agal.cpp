@@ -1,0 +1,388 @@
+#include "player/render/agal.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace quarvel::player::agal {
+namespace {
+
+enum : std::uint32_t {
+  kMov = 0x00, kAdd, kSub, kMul, kDiv, kRcp, kMin, kMax, kFrc, kSqt, kRsq, kPow, kLog, kExp, kNrm, kSin,
+  kCos = 0x10, kCrs, kDp3, kDp4, kAbs, kNeg, kSat, kM33, kM44, kM34, kDdx, kDdy, kIfe, kIne, kIfg, kIfl,
+  kEls = 0x20, kEif = 0x21, kKil = 0x27, kTex = 0x28, kSge = 0x29, kSlt = 0x2A, kSgn = 0x2B, kSeq = 0x2C, kSne = 0x2D,
+};
+
+std::uint64_t U64(std::span<const std::uint8_t> b, std::size_t at) {
+  std::uint64_t v = 0;
+  for (int k = 7; k >= 0; --k) v = (v << 8) | b[at + static_cast<std::size_t>(k)];
+  return v;
+}
+
+Operand Source(std::uint64_t v) {
+  Operand o;
+  o.index = static_cast<std::uint16_t>(v & 0xFFFF);
+  o.offset = static_cast<std::int8_t>((v >> 16) & 0xFF);
+  o.swizzle = static_cast<std::uint8_t>((v >> 24) & 0xFF);
+  o.type = static_cast<std::uint8_t>((v >> 32) & 0xF);
+  o.indexType = static_cast<std::uint8_t>((v >> 40) & 0xF);
+  o.indexSelect = static_cast<std::uint8_t>((v >> 48) & 0x3);
+  o.indirect = (v >> 63) != 0;
+  return o;
+}
+
+Operand Sampler(std::uint64_t v) {
+  Operand o;
+  o.index = static_cast<std::uint16_t>(v & 0xFFFF);
+  o.type = static_cast<std::uint8_t>((v >> 32) & 0xF);
+  o.dimension = static_cast<std::uint8_t>((v >> 44) & 0xF);
+  o.wrap = static_cast<std::uint8_t>((v >> 52) & 0xF);
+  o.filter = static_cast<std::uint8_t>((v >> 60) & 0xF);
+  return o;
+}
+
+using Vec = std::array<float, 4>;
+
+// Registers of one run: attributes or varyings in, temporaries, the output.
+struct Machine {
+  std::span<const float> constants;
+  std::array<Vec, 8> in{}, temp{}, varying{};
+  Vec out{0, 0, 0, 1};
+  std::array<const TextureView*, 8> textures{};
+  bool killed = false;
+
+  Vec& Reg(const Operand& o) {
+    switch (o.type) {
+      case 0: return in[o.index & 7];
+      case 2: return temp[o.index & 7];
+      case 4: return varying[o.index & 7];
+      default: return out;
+    }
+  }
+  Vec Read(const Operand& o) {
+    Vec raw{0, 0, 0, 0};
+    if (o.type == 1) {
+      std::size_t reg = o.index;
+      if (o.indirect) {
+        // vc[va0.x + offset]: the index register's chosen component.
+        Operand ix;
+        ix.type = o.indexType;
+        ix.index = o.index;
+        const float at = Reg(ix)[o.indexSelect] + static_cast<float>(o.offset);
+        reg = std::isfinite(at) && at >= 0 && at < 4096 ? static_cast<std::size_t>(at) : 4096;
+      }
+      if (reg * 4 + 4 <= constants.size()) std::copy_n(constants.begin() + static_cast<std::ptrdiff_t>(reg * 4), 4, raw.begin());
+    } else {
+      raw = Reg(o);
+    }
+    Vec v;
+    for (int k = 0; k < 4; ++k) v[static_cast<std::size_t>(k)] = raw[(o.swizzle >> (2 * k)) & 3];
+    return v;
+  }
+  Vec Row(const Operand& o, int k) {
+    Operand r = o;
+    r.index = static_cast<std::uint16_t>(o.index + k);
+    r.swizzle = 0xE4;
+    return Read(r);
+  }
+  void Write(const Operand& o, const Vec& v) {
+    Vec& d = Reg(o);
+    for (int k = 0; k < 4; ++k)
+      if (o.mask & (1 << k)) d[static_cast<std::size_t>(k)] = v[static_cast<std::size_t>(k)];
+  }
+  Vec Sample(const Operand& s, const Vec& uv);
+  void Run(const Program& p);
+};
+
+float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255) / 255.0f; }
+
+Vec Texel(const TextureView& t, int x, int y, int wrap, int face) {
+  if (wrap == 1) {
+    x = ((x % t.width) + t.width) % t.width;
+    y = ((y % t.width) + t.width) % t.width;
+  }
+  const int faceH = t.cube ? t.width : t.height;
+  x = std::clamp(x, 0, t.width - 1);
+  y = std::clamp(y, 0, faceH - 1) + face * faceH;
+  const std::uint32_t px = t.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x)];
+  const float a = Channel(px, 24);
+  // Textures hold premultiplied pixels; programs read straight colours.
+  auto straight = [a](float c) { return a > 0 ? std::min(1.0f, c / a) : 0.0f; };
+  return {straight(Channel(px, 16)), straight(Channel(px, 8)), straight(Channel(px, 0)), a};
+}
+
+Vec Machine::Sample(const Operand& s, const Vec& uv) {
+  const TextureView* t = textures[s.index & 7];
+  if (!t || !t->pixels || t->width <= 0 || t->height <= 0) return {0, 0, 0, 0};
+  float u = uv[0], v = uv[1];
+  int face = 0;
+  if (t->cube) {
+    // The major axis picks the face (+x, -x, +y, -y, +z, -z).
+    const float ax = std::fabs(uv[0]), ay = std::fabs(uv[1]), az = std::fabs(uv[2]);
+    float sc, tc, ma;
+    if (ax >= ay && ax >= az) { face = uv[0] >= 0 ? 0 : 1; ma = ax; sc = uv[0] >= 0 ? -uv[2] : uv[2]; tc = -uv[1]; }
+    else if (ay >= az) { face = uv[1] >= 0 ? 2 : 3; ma = ay; sc = uv[0]; tc = uv[1] >= 0 ? uv[2] : -uv[2]; }
+    else { face = uv[2] >= 0 ? 4 : 5; ma = az; sc = uv[2] >= 0 ? uv[0] : -uv[0]; tc = -uv[1]; }
+    u = ma > 0 ? (sc / ma + 1) / 2 : 0.5f;
+    v = ma > 0 ? (tc / ma + 1) / 2 : 0.5f;
+  }
+  const int faceH = t->cube ? t->width : t->height;
+  const float fx = u * static_cast<float>(t->width), fy = v * static_cast<float>(faceH);
+  if (s.filter == 0 || !std::isfinite(fx) || !std::isfinite(fy)) {
+    const float cx = std::isfinite(fx) ? std::clamp(fx, -1e6f, 1e6f) : 0.0f, cy = std::isfinite(fy) ? std::clamp(fy, -1e6f, 1e6f) : 0.0f;
+    return Texel(*t, static_cast<int>(std::floor(cx)), static_cast<int>(std::floor(cy)), s.wrap, face);
+  }
+  const float gx = std::clamp(fx, -1e6f, 1e6f) - 0.5f, gy = std::clamp(fy, -1e6f, 1e6f) - 0.5f;
+  const int x0 = static_cast<int>(std::floor(gx)), y0 = static_cast<int>(std::floor(gy));
+  const float tx = gx - static_cast<float>(x0), ty = gy - static_cast<float>(y0);
+  const Vec a = Texel(*t, x0, y0, s.wrap, face), b = Texel(*t, x0 + 1, y0, s.wrap, face),
+            c = Texel(*t, x0, y0 + 1, s.wrap, face), d = Texel(*t, x0 + 1, y0 + 1, s.wrap, face);
+  Vec out;
+  for (std::size_t k = 0; k < 4; ++k) out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+  return out;
+}
+
+void Machine::Run(const Program& p) {
+  for (const Instruction& i : p.code) {
+    if (i.op == kKil) {
+      if (Read(i.a)[0] < 0) killed = true;
+      continue;
+    }
+    if (i.op == kTex) {
+      Write(i.dst, Sample(i.b, Read(i.a)));
+      continue;
+    }
+    const Vec a = Read(i.a);
+    if (i.op == kM33 || i.op == kM44 || i.op == kM34) {
+      Vec r{0, 0, 0, 0};
+      const int rows = i.op == kM44 ? 4 : 3, width = i.op == kM33 ? 3 : 4;
+      for (int k = 0; k < rows; ++k) {
+        const Vec row = Row(i.b, k);
+        float s = 0;
+        for (int c = 0; c < width; ++c) s += a[static_cast<std::size_t>(c)] * row[static_cast<std::size_t>(c)];
+        r[static_cast<std::size_t>(k)] = s;
+      }
+      Write(i.dst, r);
+      continue;
+    }
+    const Vec b = i.b.type == 5 ? Vec{} : Read(i.b);
+    Vec r{0, 0, 0, 0};
+    auto each = [&](auto f) {
+      for (std::size_t k = 0; k < 4; ++k) r[k] = f(a[k], b[k]);
+    };
+    switch (i.op) {
+      case kMov: r = a; break;
+      case kAdd: each([](float x, float y) { return x + y; }); break;
+      case kSub: each([](float x, float y) { return x - y; }); break;
+      case kMul: each([](float x, float y) { return x * y; }); break;
+      case kDiv: each([](float x, float y) { return x / y; }); break;
+      case kRcp: each([](float x, float) { return 1.0f / x; }); break;
+      case kMin: each([](float x, float y) { return std::min(x, y); }); break;
+      case kMax: each([](float x, float y) { return std::max(x, y); }); break;
+      case kFrc: each([](float x, float) { return x - std::floor(x); }); break;
+      case kSqt: each([](float x, float) { return std::sqrt(x); }); break;
+      case kRsq: each([](float x, float) { return 1.0f / std::sqrt(x); }); break;
+      case kPow: each([](float x, float y) { return std::pow(x, y); }); break;
+      case kLog: each([](float x, float) { return std::log2(x); }); break;
+      case kExp: each([](float x, float) { return std::exp2(x); }); break;
+      case kNrm: {
+        const float len = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+        for (std::size_t k = 0; k < 3; ++k) r[k] = len > 0 ? a[k] / len : 0;
+        break;
+      }
+      case kSin: each([](float x, float) { return std::sin(x); }); break;
+      case kCos: each([](float x, float) { return std::cos(x); }); break;
+      case kCrs:
+        r = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0], 0};
+        break;
+      case kDp3: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]); break;
+      case kDp4: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3]); break;
+      case kAbs: each([](float x, float) { return std::fabs(x); }); break;
+      case kNeg: each([](float x, float) { return -x; }); break;
+      case kSat: each([](float x, float) { return std::clamp(x, 0.0f, 1.0f); }); break;
+      case kSge: each([](float x, float y) { return x >= y ? 1.0f : 0.0f; }); break;
+      case kSlt: each([](float x, float y) { return x < y ? 1.0f : 0.0f; }); break;
+      case kSeq: each([](float x, float y) { return x == y ? 1.0f : 0.0f; }); break;
+      case kSne: each([](float x, float y) { return x != y ? 1.0f : 0.0f; }); break;
+      case kSgn: each([](float x, float) { return x > 0 ? 1.0f : x < 0 ? -1.0f : 0.0f; }); break;
+      default: continue;  // derivatives and branches (extended profiles) leave the destination
+    }
+    Write(i.dst, r);
+  }
+}
+
+float Factor(Blend f, const Vec& s, const Vec& d, std::size_t k) {
+  switch (f) {
+    case Blend::kZero: return 0;
+    case Blend::kOne: return 1;
+    case Blend::kSrcAlpha: return s[3];
+    case Blend::kSrcColor: return s[k];
+    case Blend::kDstAlpha: return d[3];
+    case Blend::kDstColor: return d[k];
+    case Blend::kOneMinusSrcAlpha: return 1 - s[3];
+    case Blend::kOneMinusSrcColor: return 1 - s[k];
+    case Blend::kOneMinusDstAlpha: return 1 - d[3];
+    case Blend::kOneMinusDstColor: return 1 - d[k];
+  }
+  return 0;
+}
+
+bool Passes(Compare c, float z, float stored) {
+  switch (c) {
+    case Compare::kAlways: return true;
+    case Compare::kNever: return false;
+    case Compare::kLess: return z < stored;
+    case Compare::kLessEqual: return z <= stored;
+    case Compare::kEqual: return z == stored;
+    case Compare::kGreater: return z > stored;
+    case Compare::kGreaterEqual: return z >= stored;
+    case Compare::kNotEqual: return z != stored;
+  }
+  return true;
+}
+
+struct Vertex {
+  Vec pos;                       // clip space
+  std::array<Vec, 8> varying{};  // what the vertex program wrote
+  float sx = 0, sy = 0, sz = 0, invW = 0;
+};
+
+Vec Attribute(const Stream& s, std::size_t v) {
+  Vec out{0, 0, 0, 1};
+  const std::size_t at = v * static_cast<std::size_t>(s.perVertex) + static_cast<std::size_t>(s.offset);
+  if (s.bytes4) {
+    const auto bits = std::bit_cast<std::uint32_t>(s.data[at]);
+    for (std::size_t k = 0; k < 4; ++k) out[k] = static_cast<float>((bits >> (8 * k)) & 255) / 255.0f;
+    return out;
+  }
+  for (int k = 0; k < s.components; ++k) out[static_cast<std::size_t>(k)] = s.data[at + static_cast<std::size_t>(k)];
+  return out;
+}
+
+}  // namespace
+
+Program Program::Parse(std::span<const std::uint8_t> b) {
+  if (b.size() < 7 || b[0] != 0xA0) throw AgalError("AGAL program: bad header");
+  if (b[5] != 0xA1 || b[6] > 1) throw AgalError("AGAL program: bad shader type");
+  if ((b.size() - 7) % 24 != 0) throw AgalError("AGAL program: length not a whole number of instructions");
+  Program p;
+  p.fragment = b[6] == 1;
+  for (std::size_t at = 7; at < b.size(); at += 24) {
+    Instruction i;
+    i.op = static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24);
+    if (i.op > kSne) throw AgalError("AGAL program: unknown opcode " + std::to_string(i.op));
+    i.dst.index = static_cast<std::uint16_t>(b[at + 4] | b[at + 5] << 8);
+    i.dst.mask = b[at + 6] & 0xF;
+    i.dst.type = b[at + 7];
+    i.a = Source(U64(b, at + 8));
+    i.b = i.op == kTex ? Sampler(U64(b, at + 16)) : Source(U64(b, at + 16));
+    p.code.push_back(i);
+  }
+  return p;
+}
+
+void Target::Resize(int w, int h) {
+  width = w;
+  height = h;
+  color.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0.0f);
+  depth.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 1.0f);
+}
+
+void Target::Clear(const std::array<float, 4>& rgba, float z, bool colorToo, bool depthToo) {
+  for (std::size_t i = 0; i < depth.size(); ++i) {
+    if (colorToo) std::copy(rgba.begin(), rgba.end(), color.begin() + static_cast<std::ptrdiff_t>(i * 4));
+    if (depthToo) depth[i] = z;
+  }
+}
+
+std::uint32_t Target::Pixel(int x, int y) const {
+  const float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
+  const float a = std::clamp(c[3], 0.0f, 1.0f);
+  auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
+  return byte(a) << 24 | byte(c[0] * a) << 16 | byte(c[1] * a) << 8 | byte(c[2] * a);
+}
+
+void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t count) {
+  if (!d.vertex || !d.fragment || t.width <= 0) return;
+  Machine vm;
+  vm.constants = d.vertexConstants;
+  Machine fm;
+  fm.constants = d.fragmentConstants;
+  for (std::size_t k = 0; k < 8; ++k) fm.textures[k] = &d.textures[k];
+  auto shade = [&](std::uint16_t index) {
+    Vertex v;
+    for (std::size_t s = 0; s < 8; ++s) {
+      const Stream& st = d.streams[s];
+      if (!st.data) continue;
+      if (index >= st.vertices) throw AgalError("AGAL draw: index " + std::to_string(index) + " past the vertex buffer");
+      vm.in[s] = Attribute(st, index);
+    }
+    vm.temp = {};
+    vm.varying = {};
+    vm.out = {0, 0, 0, 1};
+    vm.Run(*d.vertex);
+    v.pos = vm.out;
+    v.varying = vm.varying;
+    const float w = v.pos[3];
+    v.invW = w != 0 ? 1.0f / w : 0;
+    v.sx = (v.pos[0] * v.invW + 1) * 0.5f * static_cast<float>(t.width);
+    v.sy = (1 - v.pos[1] * v.invW) * 0.5f * static_cast<float>(t.height);
+    v.sz = v.pos[2] * v.invW;
+    return v;
+  };
+  for (std::size_t tri = 0; tri < count; ++tri) {
+    const std::size_t at = first + tri * 3;
+    if (at + 3 > d.indices.size()) break;
+    const Vertex v0 = shade(d.indices[at]), v1 = shade(d.indices[at + 1]), v2 = shade(d.indices[at + 2]);
+    // Triangles reaching behind the eye are left out whole.
+    if (v0.pos[3] <= 0 || v1.pos[3] <= 0 || v2.pos[3] <= 0) continue;
+    const float area = (v1.sx - v0.sx) * (v2.sy - v0.sy) - (v1.sy - v0.sy) * (v2.sx - v0.sx);
+    if (area == 0 || !std::isfinite(area)) continue;
+    // Clockwise on screen is the front face.
+    const bool front = area > 0;
+    if (d.state.cull == Cull::kBoth || (d.state.cull == Cull::kFront && front) || (d.state.cull == Cull::kBack && !front))
+      continue;
+    const int x0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sx, v1.sx, v2.sx}))));
+    const int x1 = std::min(t.width - 1, static_cast<int>(std::ceil(std::max({v0.sx, v1.sx, v2.sx}))));
+    const int y0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sy, v1.sy, v2.sy}))));
+    const int y1 = std::min(t.height - 1, static_cast<int>(std::ceil(std::max({v0.sy, v1.sy, v2.sy}))));
+    for (int y = y0; y <= y1; ++y) {
+      for (int x = x0; x <= x1; ++x) {
+        const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
+        float w0 = (v1.sx - px) * (v2.sy - py) - (v1.sy - py) * (v2.sx - px);
+        float w1 = (v2.sx - px) * (v0.sy - py) - (v2.sy - py) * (v0.sx - px);
+        float w2 = (v0.sx - px) * (v1.sy - py) - (v0.sy - py) * (v1.sx - px);
+        w0 /= area;
+        w1 /= area;
+        w2 /= area;
+        if (w0 < 0 || w1 < 0 || w2 < 0) continue;
+        const std::size_t pi = static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x);
+        const float z = w0 * v0.sz + w1 * v1.sz + w2 * v2.sz;
+        if (!Passes(d.state.depth, z, t.depth[pi])) continue;
+        // Varyings interpolated in perspective.
+        const float iw = w0 * v0.invW + w1 * v1.invW + w2 * v2.invW;
+        for (std::size_t r = 0; r < 8; ++r)
+          for (std::size_t k = 0; k < 4; ++k)
+            fm.varying[r][k] = iw != 0 ? (w0 * v0.varying[r][k] * v0.invW + w1 * v1.varying[r][k] * v1.invW +
+                                          w2 * v2.varying[r][k] * v2.invW) / iw
+                                       : 0;
+        fm.temp = {};
+        fm.out = {0, 0, 0, 1};
+        fm.killed = false;
+        fm.Run(*d.fragment);
+        if (fm.killed) continue;
+        if (d.state.depthWrite) t.depth[pi] = z;
+        Vec src = fm.out;
+        float* dst = &t.color[pi * 4];
+        const Vec old{dst[0], dst[1], dst[2], dst[3]};
+        for (std::size_t k = 0; k < 4; ++k) {
+          if (!d.state.colorMask[k]) continue;
+          const float v = src[k] * Factor(d.state.source, src, old, k) + old[k] * Factor(d.state.destination, src, old, k);
+          dst[k] = std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace quarvel::player::agal
