@@ -11,6 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/flash_sort.h"
 #include "player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
@@ -694,7 +695,9 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
   // undefined sorts last, then null... as strings do.
   if (x.IsUndefined() || y.IsUndefined()) return x.IsUndefined() == y.IsUndefined() ? 0 : x.IsUndefined() ? 1 : -1;
   if (flags & kNumeric) {
+    // NaN sorts above every number.
     const double a = m.ToNumber(x), b = m.ToNumber(y);
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) - std::isnan(b);
     return a < b ? -1 : a > b ? 1 : 0;
   }
   std::string a = m.ToString(x), b = m.ToString(y);
@@ -705,28 +708,41 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
   return CompareUtf16(a, b);
 }
 
-// Sorts `keys` (one per element) and applies the flags; returns the new
-// order as indices, or an empty optional-like flag through `unique`.
-Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, int flags, const Value& fn,
+// Sorts the array (or returns its sorted order) as Flash does: undefined
+// elements (holes read through the prototype first) stay out of the sort and
+// go last, in their order; the rest go through Flash's quicksort.
+Value SortArray(Machine& m, ArrayObject* arr, int flags, const Value& fn,
                 const std::function<int(std::size_t, std::size_t)>* custom) {
-  std::vector<std::size_t> order(arr->elems.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const bool vector = arr->kind == ObjectKind::kVector;
+  // A Vector asked for its sorted order is left as it is.
+  if (vector && (flags & kReturnIndexedArray)) return Value::Obj(arr);
+  const std::size_t n = arr->elems.size();
+  std::vector<Value> vals(n);
+  std::vector<std::size_t> order, undef;
+  for (std::size_t i = 0; i < n; ++i) {
+    vals[i] = m.ElementAt(arr, i);
+    (vals[i].IsUndefined() ? undef : order).push_back(i);
+  }
   bool equalFound = false;
-  auto cmp = [&](std::size_t i, std::size_t j) {
-    int c = custom ? (*custom)(i, j) : CompareForSort(m, keys[i], keys[j], flags, fn);
+  FlashQuickSort(order, [&](std::size_t i, std::size_t j) {
+    int c = custom ? (*custom)(i, j) : CompareForSort(m, vals[i], vals[j], flags, fn);
     if (c == 0) equalFound = true;
-    if (flags & kDescending) c = -c;
-    return c < 0;
-  };
-  std::stable_sort(order.begin(), order.end(), cmp);
-  if ((flags & kUniqueSort) && equalFound) return Value::Int(0);
+    return (flags & kDescending) ? -c : c;
+  });
+  order.insert(order.end(), undef.begin(), undef.end());
+  // Equal elements under UNIQUESORT leave the array as it was.
+  if ((flags & kUniqueSort) && equalFound) return vector ? Value::Obj(arr) : Value::Int(0);
   if (flags & kReturnIndexedArray) {
     std::vector<Value> idx;
     for (std::size_t i : order) idx.push_back(Value::Int(static_cast<std::int32_t>(i)));
     return Value::Obj(m.NewArray(std::move(idx)));
   }
+  // Undefined elements that were holes stay holes.
   std::vector<Value> sorted;
-  for (std::size_t i : order) sorted.push_back(arr->elems[i]);
+  sorted.reserve(n);
+  for (std::size_t i : order) sorted.push_back(arr->elems[i].IsHole() && vals[i].IsUndefined() ? Value::Hole() : vals[i]);
+  std::stable_partition(sorted.begin() + static_cast<std::ptrdiff_t>(n - undef.size()), sorted.end(),
+                        [](const Value& v) { return !v.IsHole(); });
   arr->elems = std::move(sorted);
   return Value::Obj(arr);
 }
@@ -743,7 +759,7 @@ NATIVE(ArrSort) {
   } else if (!a.empty()) {
     flags = static_cast<int>(ArgNum(m, a, 0, 0));
   }
-  return SortArray(m, arr, arr->elems, flags, fn, nullptr);
+  return SortArray(m, arr, flags, fn, nullptr);
 }
 NATIVE(ArrSortOn) {
   ArrayObject* arr = SelfArray(m, self);
@@ -762,7 +778,10 @@ NATIVE(ArrSortOn) {
   }
   std::vector<std::vector<Value>> keys(fields.size());
   for (std::size_t f = 0; f < fields.size(); ++f)
-    for (const Value& e : arr->elems) keys[f].push_back(e.IsObject() ? m.GetProperty(e, fields[f]) : Value());
+    for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+      const Value e = m.ElementAt(arr, i);
+      keys[f].push_back(e.IsObject() ? m.GetProperty(e, fields[f]) : Value());
+    }
   std::function<int(std::size_t, std::size_t)> custom = [&](std::size_t i, std::size_t j) {
     for (std::size_t f = 0; f < fields.size(); ++f) {
       const int ff = f < fieldFlags.size() ? fieldFlags[f] : flags;
@@ -773,7 +792,7 @@ NATIVE(ArrSortOn) {
     return 0;
   };
   if (!fieldFlags.empty()) flags = fieldFlags[0] & ~kDescending;
-  return SortArray(m, arr, arr->elems, flags, Value(), &custom);
+  return SortArray(m, arr, flags, Value(), &custom);
 }
 
 // ---- Error

@@ -130,6 +130,35 @@ TEST_F(As3Rules, StringsOrderByUtf16Units) {
   EXPECT_EQ(Traced(), "false|true|true|b|" + pair + "|" + high + "|");
 }
 
+TEST_F(As3Rules, SortKeepsUndefinedLastAndNaNAboveNumbers) {
+  AbcCode c;
+  // [3, undefined, NaN, 1] sorted NUMERIC: undefined stays out of the sort, NaN is above 3.
+  auto arr = [&](AbcCode& x) {
+    x.Op("pushbyte", {3}).Op("pushundefined").Op("pushnan").Op("pushbyte", {1}).Op("newarray", {4});
+  };
+  auto sorted = [&](AbcCode& x, int flags) {
+    arr(x);
+    x.Op("pushbyte", {flags});
+    Call(x, "sort", 1);
+  };
+  auto join = [&](AbcCode& x) { x.Op("pushstring", {S(" ")}); Call(x, "join", 1); };
+  Trace(c, [&](AbcCode& x) { sorted(x, 16); join(x); });
+  Trace(c, [&](AbcCode& x) { sorted(x, 16 | 2); join(x); });   // descending: NaN first
+  Trace(c, [&](AbcCode& x) { sorted(x, 16 | 8); join(x); });   // order as indices
+  // Two undefined do not break UNIQUESORT; two equal numbers do, and it returns 0.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushundefined").Op("pushbyte", {2}).Op("pushundefined").Op("newarray", {3}).Op("pushbyte", {4});
+    Call(x, "sort", 1);
+    join(x);
+  });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushbyte", {2}).Op("pushbyte", {2}).Op("newarray", {2}).Op("pushbyte", {4});
+    Call(x, "sort", 1);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1 3 NaN |NaN 3 1 |3 0 2 1|2  |0|");
+}
+
 TEST_F(As3Rules, RegExpFlagsSplitAndReplaceAsFlash) {
   AbcCode c;
   auto re = [&](AbcCode& x, std::string_view src, std::string_view flags) {
