@@ -88,6 +88,7 @@ NATIVE(ObjToString) {
   if (!o) return m.Str(m.ToString(self));
   if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
+  if (o->scriptGlobal) return m.Str("[object global]");
   return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
 }
 // Flash's Object.prototype.toLocaleString: an object's toString, a number's
@@ -1003,6 +1004,52 @@ NATIVE(Unescape) {
   }
   return m.Str(out);
 }
+// decodeURI and decodeURIComponent: %XX sequences as UTF-8; a sequence that
+// spells a reserved character stays as written; a malformed one is a URIError.
+std::string DecodeUri(Machine& m, const std::string& s, std::string_view reserved, const char* fnName) {
+  auto fail = [&] { m.ThrowError("URIError", std::string("Invalid URI passed to ") + fnName + " function.", 1052); };
+  auto hexByte = [&](std::size_t at) {
+    if (at + 2 >= s.size()) fail();
+    if (s[at] != '%' || !std::isxdigit(static_cast<unsigned char>(s[at + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(s[at + 2])))
+      fail();
+    return static_cast<unsigned>(std::stoi(s.substr(at + 1, 2), nullptr, 16));
+  };
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    const unsigned b = hexByte(i);
+    if (b < 0x80) {
+      if (reserved.find(static_cast<char>(b)) != std::string_view::npos) out.append(s, i, 3);
+      else out += static_cast<char>(b);
+      i += 2;
+      continue;
+    }
+    const int n = b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xC0 && b < 0xE0 ? 2 : 0;
+    if (!n) fail();
+    std::uint32_t cp = b & (0xFFu >> (n + 1));
+    for (int k = 1; k < n; ++k) {
+      const unsigned c = hexByte(i + 3 * static_cast<std::size_t>(k));
+      if ((c & 0xC0) != 0x80) fail();
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    const std::uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) fail();
+    for (int k = 0; k < n; ++k) out += static_cast<char>(hexByte(i + 3 * static_cast<std::size_t>(k)));
+    i += 3 * static_cast<std::size_t>(n) - 1;
+  }
+  return out;
+}
+// The argument is a String parameter: undefined passed in arrives as null.
+std::string UriArg(Machine& m, std::span<Value> a) {
+  if (a.empty()) return "undefined";
+  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
+}
+NATIVE(DecodeURI) { return m.Str(DecodeUri(m, UriArg(m, a), ";/?:@&=+$,#", "decodeURI")); }
+NATIVE(DecodeURIComponent) { return m.Str(DecodeUri(m, UriArg(m, a), "", "decodeURIComponent")); }
 NATIVE(GetQualifiedClassName) {
   (void)self;
   const Value v = m.ArgOr(a, 0);
@@ -1026,6 +1073,16 @@ NATIVE(GetDefinitionByName) {
   (void)self;
   const std::string name = ArgStr(m, a, 0, "");
   if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
+  // Functions and variables defined in a package (or at the top level) too.
+  const std::size_t cut = name.rfind("::") != std::string::npos ? name.rfind("::") : name.rfind('.');
+  const std::string package = cut == std::string::npos ? "" : name.substr(0, cut);
+  const std::string local = cut == std::string::npos ? name : name.substr(name[cut] == ':' ? cut + 2 : cut + 1);
+  Name n;
+  n.local = m.Intern(local);
+  n.id = m.NameIdOf(local);
+  n.single = m.PackageNs(package);
+  if (n.id)
+    if (Object* g = m.FindGlobal(n)) return m.GetProperty(Value::Obj(g), n);
   m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
 }
 NATIVE(GetTimer) {
@@ -1219,8 +1276,8 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("", "parseFloat", ParseFloat);
   m.AddGlobalFunction("", "encodeURIComponent", EncodeURIComponent);
   m.AddGlobalFunction("", "encodeURI", EncodeURI);
-  m.AddGlobalFunction("", "decodeURIComponent", Unescape);
-  m.AddGlobalFunction("", "decodeURI", Unescape);
+  m.AddGlobalFunction("", "decodeURIComponent", DecodeURIComponent);
+  m.AddGlobalFunction("", "decodeURI", DecodeURI);
   m.AddGlobalFunction("", "escape", Escape);
   m.AddGlobalFunction("", "unescape", Unescape);
   m.AddGlobal("", "NaN", Value::Number(kNaN));
@@ -1230,9 +1287,21 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("flash.utils", "getQualifiedSuperclassName", GetQualifiedSuperclassName);
   m.AddGlobalFunction("flash.utils", "getDefinitionByName", GetDefinitionByName);
   m.AddGlobalFunction("flash.utils", "getTimer", GetTimer);
+  // The machine's own package offers the reflection functions too.
+  m.AddGlobalFunction("avmplus", "getQualifiedClassName", GetQualifiedClassName);
+  m.AddGlobalFunction("avmplus", "getQualifiedSuperclassName", GetQualifiedSuperclassName);
 
   InstallMoreBuiltins(m);
   InstallReflection(m);
+  // The top-level classes' constructors say how many arguments they take.
+  for (const char* name : {"Object", "Class", "Function", "Boolean", "Number", "int", "uint", "String", "Array", "RegExp",
+                           "XML", "XMLList", "Error", "DefinitionError", "EvalError", "RangeError", "ReferenceError",
+                           "SecurityError", "SyntaxError", "TypeError", "URIError", "VerifyError", "UninitializedError",
+                           "ArgumentError"})
+    if (Class* c = m.FindClass(name)) m.AddConst(c, "length", Value::Int(1));
+  if (Class* c = m.FindClass("Namespace")) m.AddConst(c, "length", Value::Int(2));
+  if (Class* c = m.FindClass("QName")) m.AddConst(c, "length", Value::Int(2));
+  if (Class* c = m.FindClass("Date")) m.AddConst(c, "length", Value::Int(7));
 }
 
 void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {

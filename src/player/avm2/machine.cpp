@@ -1216,7 +1216,11 @@ Object* Machine::FindGlobal(const Name& n, bool runScript) {
   // Later blocks first would let a movie replace a class; Flash keeps the first.
   for (auto& u : units_) {
     for (std::size_t i = 0; i < u->scriptTraits.size(); ++i) {
-      if (!FindBinding(u->scriptTraits[i].get(), n)) continue;
+      const Binding* b = FindBinding(u->scriptTraits[i].get(), n);
+      if (!b) continue;
+      // What every global inherits from Object defines nothing.
+      const Binding* inherited = FindBinding(&objectClass->instance, n);
+      if (inherited && inherited->method == b->method && inherited->getter == b->getter) continue;
       if (runScript && !u->scriptRun[i]) RunScript(*u, static_cast<std::uint32_t>(i));
       return u->scripts[i];
     }

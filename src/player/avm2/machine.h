@@ -170,6 +170,7 @@ struct Object : Cell {
   std::vector<Value> slots;
   std::unique_ptr<DynProps> dyn;
   bool dynamic = true;
+  bool scriptGlobal = false;  // a script's global object: "[object global]"
 
   void Trace(Heap& h) override;
   std::size_t Bytes() const override { return sizeof(Object) + slots.capacity() * sizeof(Value); }
