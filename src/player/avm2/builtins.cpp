@@ -1072,18 +1072,9 @@ NATIVE(GetQualifiedSuperclassName) {
 NATIVE(GetDefinitionByName) {
   (void)self;
   const std::string name = ArgStr(m, a, 0, "");
-  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
-  // Functions and variables defined in a package (or at the top level) too.
-  const std::size_t cut = name.rfind("::") != std::string::npos ? name.rfind("::") : name.rfind('.');
-  const std::string package = cut == std::string::npos ? "" : name.substr(0, cut);
-  const std::string local = cut == std::string::npos ? name : name.substr(name[cut] == ':' ? cut + 2 : cut + 1);
-  Name n;
-  n.local = m.Intern(local);
-  n.id = m.NameIdOf(local);
-  n.single = m.PackageNs(package);
-  if (n.id)
-    if (Object* g = m.FindGlobal(n)) return m.GetProperty(Value::Obj(g), n);
-  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  const Value v = m.DefinitionByName(name);
+  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  return v;
 }
 NATIVE(GetTimer) {
   (void)self;

@@ -1228,6 +1228,19 @@ Object* Machine::FindGlobal(const Name& n, bool runScript) {
   return nullptr;
 }
 
+Value Machine::DefinitionByName(const std::string& name) {
+  if (Class* c = FindClass(name)) return Value::Obj(c->object);
+  const std::size_t colons = name.rfind("::");
+  const std::size_t cut = colons != std::string::npos ? colons : name.rfind('.');
+  Name n;
+  const std::string local = cut == std::string::npos ? name : name.substr(cut + (colons != std::string::npos ? 2 : 1));
+  n.local = Intern(local);
+  n.id = NameIdOf(local);
+  n.single = PackageNs(cut == std::string::npos ? std::string_view() : std::string_view(name).substr(0, cut));
+  Object* g = FindGlobal(n);
+  return g ? GetProperty(Value::Obj(g), n) : Value();
+}
+
 Class* Machine::VectorOf(Class* elem) {
   auto it = vectors_.find(elem);
   if (it != vectors_.end()) return it->second;
