@@ -191,7 +191,7 @@ NATIVE(EmptyString) { return m.Str(""); }
 
 // ---- flash.external: no page holds the player.
 NATIVE(NoContainer) {
-  m.ThrowError("Error", "Error #2067: The ExternalInterface is not available in this container. ExternalInterface "
+  m.ThrowError("Error", "The ExternalInterface is not available in this container. ExternalInterface "
                         "requires Internet Explorer ActiveX, Firefox, Mozilla 1.7.5 and greater, or other browsers that "
                         "support NPRuntime.",
                2067);

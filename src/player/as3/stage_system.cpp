@@ -99,13 +99,14 @@ NATIVE(CapScreenY) { return Value::Int(B(m).lib.movie.header.frameSize.Height() 
 NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
 NATIVE(AppDomainGetDefinition) {
   const std::string name = avm2::ArgStr(m, a, 0, "");
-  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
-  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  const Value v = m.DefinitionByName(name);
+  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  return v;
 }
 NATIVE(AppDomainHasDefinition) {
   // No name (null) names no definition.
   if (a.empty() || a[0].IsNullish()) return Value::Bool(false);
-  return Value::Bool(m.FindClass(avm2::ArgStr(m, a, 0, "")) != nullptr);
+  return Value::Bool(!m.DefinitionByName(avm2::ArgStr(m, a, 0, "")).IsUndefined());
 }
 // Memory in bytes: what the script machine holds plus a player's base, so a
 // movie that shows or compares it reads a plausible, growing number.

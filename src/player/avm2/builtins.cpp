@@ -11,6 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/flash_sort.h"
 #include "player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
@@ -87,6 +88,7 @@ NATIVE(ObjToString) {
   if (!o) return m.Str(m.ToString(self));
   if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
+  if (o->scriptGlobal) return m.Str("[object global]");
   return m.Str("[object " + (o->cls && o->cls != m.objectClass ? o->cls->name : std::string("Object")) + "]");
 }
 // Flash's Object.prototype.toLocaleString: an object's toString, a number's
@@ -694,7 +696,9 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
   // undefined sorts last, then null... as strings do.
   if (x.IsUndefined() || y.IsUndefined()) return x.IsUndefined() == y.IsUndefined() ? 0 : x.IsUndefined() ? 1 : -1;
   if (flags & kNumeric) {
+    // NaN sorts above every number.
     const double a = m.ToNumber(x), b = m.ToNumber(y);
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) - std::isnan(b);
     return a < b ? -1 : a > b ? 1 : 0;
   }
   std::string a = m.ToString(x), b = m.ToString(y);
@@ -705,28 +709,41 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
   return CompareUtf16(a, b);
 }
 
-// Sorts `keys` (one per element) and applies the flags; returns the new
-// order as indices, or an empty optional-like flag through `unique`.
-Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, int flags, const Value& fn,
+// Sorts the array (or returns its sorted order) as Flash does: undefined
+// elements (holes read through the prototype first) stay out of the sort and
+// go last, in their order; the rest go through Flash's quicksort.
+Value SortArray(Machine& m, ArrayObject* arr, int flags, const Value& fn,
                 const std::function<int(std::size_t, std::size_t)>* custom) {
-  std::vector<std::size_t> order(arr->elems.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const bool vector = arr->kind == ObjectKind::kVector;
+  // A Vector asked for its sorted order is left as it is.
+  if (vector && (flags & kReturnIndexedArray)) return Value::Obj(arr);
+  const std::size_t n = arr->elems.size();
+  std::vector<Value> vals(n);
+  std::vector<std::size_t> order, undef;
+  for (std::size_t i = 0; i < n; ++i) {
+    vals[i] = m.ElementAt(arr, i);
+    (vals[i].IsUndefined() ? undef : order).push_back(i);
+  }
   bool equalFound = false;
-  auto cmp = [&](std::size_t i, std::size_t j) {
-    int c = custom ? (*custom)(i, j) : CompareForSort(m, keys[i], keys[j], flags, fn);
+  FlashQuickSort(order, [&](std::size_t i, std::size_t j) {
+    int c = custom ? (*custom)(i, j) : CompareForSort(m, vals[i], vals[j], flags, fn);
     if (c == 0) equalFound = true;
-    if (flags & kDescending) c = -c;
-    return c < 0;
-  };
-  std::stable_sort(order.begin(), order.end(), cmp);
-  if ((flags & kUniqueSort) && equalFound) return Value::Int(0);
+    return (flags & kDescending) ? -c : c;
+  });
+  order.insert(order.end(), undef.begin(), undef.end());
+  // Equal elements under UNIQUESORT leave the array as it was.
+  if ((flags & kUniqueSort) && equalFound) return vector ? Value::Obj(arr) : Value::Int(0);
   if (flags & kReturnIndexedArray) {
     std::vector<Value> idx;
     for (std::size_t i : order) idx.push_back(Value::Int(static_cast<std::int32_t>(i)));
     return Value::Obj(m.NewArray(std::move(idx)));
   }
+  // Undefined elements that were holes stay holes.
   std::vector<Value> sorted;
-  for (std::size_t i : order) sorted.push_back(arr->elems[i]);
+  sorted.reserve(n);
+  for (std::size_t i : order) sorted.push_back(arr->elems[i].IsHole() && vals[i].IsUndefined() ? Value::Hole() : vals[i]);
+  std::stable_partition(sorted.begin() + static_cast<std::ptrdiff_t>(n - undef.size()), sorted.end(),
+                        [](const Value& v) { return !v.IsHole(); });
   arr->elems = std::move(sorted);
   return Value::Obj(arr);
 }
@@ -743,7 +760,7 @@ NATIVE(ArrSort) {
   } else if (!a.empty()) {
     flags = static_cast<int>(ArgNum(m, a, 0, 0));
   }
-  return SortArray(m, arr, arr->elems, flags, fn, nullptr);
+  return SortArray(m, arr, flags, fn, nullptr);
 }
 NATIVE(ArrSortOn) {
   ArrayObject* arr = SelfArray(m, self);
@@ -762,7 +779,10 @@ NATIVE(ArrSortOn) {
   }
   std::vector<std::vector<Value>> keys(fields.size());
   for (std::size_t f = 0; f < fields.size(); ++f)
-    for (const Value& e : arr->elems) keys[f].push_back(e.IsObject() ? m.GetProperty(e, fields[f]) : Value());
+    for (std::size_t i = 0; i < arr->elems.size(); ++i) {
+      const Value e = m.ElementAt(arr, i);
+      keys[f].push_back(e.IsObject() ? m.GetProperty(e, fields[f]) : Value());
+    }
   std::function<int(std::size_t, std::size_t)> custom = [&](std::size_t i, std::size_t j) {
     for (std::size_t f = 0; f < fields.size(); ++f) {
       const int ff = f < fieldFlags.size() ? fieldFlags[f] : flags;
@@ -773,7 +793,7 @@ NATIVE(ArrSortOn) {
     return 0;
   };
   if (!fieldFlags.empty()) flags = fieldFlags[0] & ~kDescending;
-  return SortArray(m, arr, arr->elems, flags, Value(), &custom);
+  return SortArray(m, arr, flags, Value(), &custom);
 }
 
 // ---- Error
@@ -984,6 +1004,52 @@ NATIVE(Unescape) {
   }
   return m.Str(out);
 }
+// decodeURI and decodeURIComponent: %XX sequences as UTF-8; a sequence that
+// spells a reserved character stays as written; a malformed one is a URIError.
+std::string DecodeUri(Machine& m, const std::string& s, std::string_view reserved, const char* fnName) {
+  auto fail = [&] { m.ThrowError("URIError", std::string("Invalid URI passed to ") + fnName + " function.", 1052); };
+  auto hexByte = [&](std::size_t at) {
+    if (at + 2 >= s.size()) fail();
+    if (s[at] != '%' || !std::isxdigit(static_cast<unsigned char>(s[at + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(s[at + 2])))
+      fail();
+    return static_cast<unsigned>(std::stoi(s.substr(at + 1, 2), nullptr, 16));
+  };
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    const unsigned b = hexByte(i);
+    if (b < 0x80) {
+      if (reserved.find(static_cast<char>(b)) != std::string_view::npos) out.append(s, i, 3);
+      else out += static_cast<char>(b);
+      i += 2;
+      continue;
+    }
+    const int n = b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 && b < 0xF0 ? 3 : b >= 0xC0 && b < 0xE0 ? 2 : 0;
+    if (!n) fail();
+    std::uint32_t cp = b & (0xFFu >> (n + 1));
+    for (int k = 1; k < n; ++k) {
+      const unsigned c = hexByte(i + 3 * static_cast<std::size_t>(k));
+      if ((c & 0xC0) != 0x80) fail();
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    const std::uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) fail();
+    for (int k = 0; k < n; ++k) out += static_cast<char>(hexByte(i + 3 * static_cast<std::size_t>(k)));
+    i += 3 * static_cast<std::size_t>(n) - 1;
+  }
+  return out;
+}
+// The argument is a String parameter: undefined passed in arrives as null.
+std::string UriArg(Machine& m, std::span<Value> a) {
+  if (a.empty()) return "undefined";
+  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
+}
+NATIVE(DecodeURI) { return m.Str(DecodeUri(m, UriArg(m, a), ";/?:@&=+$,#", "decodeURI")); }
+NATIVE(DecodeURIComponent) { return m.Str(DecodeUri(m, UriArg(m, a), "", "decodeURIComponent")); }
 NATIVE(GetQualifiedClassName) {
   (void)self;
   const Value v = m.ArgOr(a, 0);
@@ -1006,8 +1072,9 @@ NATIVE(GetQualifiedSuperclassName) {
 NATIVE(GetDefinitionByName) {
   (void)self;
   const std::string name = ArgStr(m, a, 0, "");
-  if (Class* c = m.FindClass(name)) return Value::Obj(c->object);
-  m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  const Value v = m.DefinitionByName(name);
+  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  return v;
 }
 NATIVE(GetTimer) {
   (void)self;
@@ -1200,8 +1267,8 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("", "parseFloat", ParseFloat);
   m.AddGlobalFunction("", "encodeURIComponent", EncodeURIComponent);
   m.AddGlobalFunction("", "encodeURI", EncodeURI);
-  m.AddGlobalFunction("", "decodeURIComponent", Unescape);
-  m.AddGlobalFunction("", "decodeURI", Unescape);
+  m.AddGlobalFunction("", "decodeURIComponent", DecodeURIComponent);
+  m.AddGlobalFunction("", "decodeURI", DecodeURI);
   m.AddGlobalFunction("", "escape", Escape);
   m.AddGlobalFunction("", "unescape", Unescape);
   m.AddGlobal("", "NaN", Value::Number(kNaN));
@@ -1211,9 +1278,21 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("flash.utils", "getQualifiedSuperclassName", GetQualifiedSuperclassName);
   m.AddGlobalFunction("flash.utils", "getDefinitionByName", GetDefinitionByName);
   m.AddGlobalFunction("flash.utils", "getTimer", GetTimer);
+  // The machine's own package offers the reflection functions too.
+  m.AddGlobalFunction("avmplus", "getQualifiedClassName", GetQualifiedClassName);
+  m.AddGlobalFunction("avmplus", "getQualifiedSuperclassName", GetQualifiedSuperclassName);
 
   InstallMoreBuiltins(m);
   InstallReflection(m);
+  // The top-level classes' constructors say how many arguments they take.
+  for (const char* name : {"Object", "Class", "Function", "Boolean", "Number", "int", "uint", "String", "Array", "RegExp",
+                           "XML", "XMLList", "Error", "DefinitionError", "EvalError", "RangeError", "ReferenceError",
+                           "SecurityError", "SyntaxError", "TypeError", "URIError", "VerifyError", "UninitializedError",
+                           "ArgumentError"})
+    if (Class* c = m.FindClass(name)) m.AddConst(c, "length", Value::Int(1));
+  if (Class* c = m.FindClass("Namespace")) m.AddConst(c, "length", Value::Int(2));
+  if (Class* c = m.FindClass("QName")) m.AddConst(c, "length", Value::Int(2));
+  if (Class* c = m.FindClass("Date")) m.AddConst(c, "length", Value::Int(7));
 }
 
 void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {

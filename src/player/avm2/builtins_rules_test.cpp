@@ -130,6 +130,77 @@ TEST_F(As3Rules, StringsOrderByUtf16Units) {
   EXPECT_EQ(Traced(), "false|true|true|b|" + pair + "|" + high + "|");
 }
 
+TEST_F(As3Rules, SortKeepsUndefinedLastAndNaNAboveNumbers) {
+  AbcCode c;
+  // [3, undefined, NaN, 1] sorted NUMERIC: undefined stays out of the sort, NaN is above 3.
+  auto arr = [&](AbcCode& x) {
+    x.Op("pushbyte", {3}).Op("pushundefined").Op("pushnan").Op("pushbyte", {1}).Op("newarray", {4});
+  };
+  auto sorted = [&](AbcCode& x, int flags) {
+    arr(x);
+    x.Op("pushbyte", {flags});
+    Call(x, "sort", 1);
+  };
+  auto join = [&](AbcCode& x) { x.Op("pushstring", {S(" ")}); Call(x, "join", 1); };
+  Trace(c, [&](AbcCode& x) { sorted(x, 16); join(x); });
+  Trace(c, [&](AbcCode& x) { sorted(x, 16 | 2); join(x); });   // descending: NaN first
+  Trace(c, [&](AbcCode& x) { sorted(x, 16 | 8); join(x); });   // order as indices
+  // Two undefined do not break UNIQUESORT; two equal numbers do, and it returns 0.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushundefined").Op("pushbyte", {2}).Op("pushundefined").Op("newarray", {3}).Op("pushbyte", {4});
+    Call(x, "sort", 1);
+    join(x);
+  });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushbyte", {2}).Op("pushbyte", {2}).Op("newarray", {2}).Op("pushbyte", {4});
+    Call(x, "sort", 1);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1 3 NaN |NaN 3 1 |3 0 2 1|2  |0|");
+}
+
+TEST_F(As3Rules, GlobalDefinitionsAndUriDecodingAsFlash) {
+  AbcCode c;
+  auto call1 = [&](AbcCode& x, std::string_view fn, std::string_view arg) {
+    x.Op("findpropstrict", {Q(fn)}).Op("pushstring", {S(arg)}).Op("callproperty", {Q(fn), 1});
+  };
+  // A script's global object is "[object global]" and has Object's methods.
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_0"); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_0").Op("pushstring", {S("nothing")}); Call(x, "hasOwnProperty", 1); });
+  // getDefinitionByName finds functions, not only classes.
+  const auto utils = a.QName(a.Namespace(NamespaceKind::kPackage, "flash.utils"), "getDefinitionByName");
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {utils}).Op("pushstring", {S("flash.utils.getQualifiedClassName")});
+    x.Op("callproperty", {utils, 1});
+    x.Op("pushnull").Op("pushbyte", {1}).Op("callproperty", {Q("call"), 2});
+  });
+  // Reserved characters stay escaped for decodeURI only; bad UTF-8 is a URIError.
+  Trace(c, [&](AbcCode& x) { call1(x, "decodeURI", "%3A%C3%A9%41"); });
+  Trace(c, [&](AbcCode& x) { call1(x, "decodeURIComponent", "%3A%C3%A9%41"); });
+  // Constructors' lengths.
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Object")}).Op("getproperty", {Q("length")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Date")}).Op("getproperty", {Q("length")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object global]|false|int|%3A\xC3\xA9" "A|:\xC3\xA9" "A|1|7|");
+}
+
+// Each of these stops the script with the error Flash throws.
+TEST_F(As3Rules, FindDefOfAnUndefinedNameIsAReferenceError) {
+  AbcCode c;
+  c.Op("finddef", {Q("noSuchDefinition")}).Op("pop");
+  Run(c);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged[0].find("1065"), std::string::npos) << logged[0];
+}
+TEST_F(As3Rules, OverlongUtf8IsAUriError) {
+  AbcCode c;
+  c.Op("findpropstrict", {Q("decodeURIComponent")}).Op("pushstring", {S("%C0%80")});
+  c.Op("callproperty", {Q("decodeURIComponent"), 1}).Op("pop");
+  Run(c);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged[0].find("1052"), std::string::npos) << logged[0];
+}
+
 TEST_F(As3Rules, RegExpFlagsSplitAndReplaceAsFlash) {
   AbcCode c;
   auto re = [&](AbcCode& x, std::string_view src, std::string_view flags) {

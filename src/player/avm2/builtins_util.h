@@ -17,7 +17,7 @@ ArrayObject* AsArray(const Value& v);
 // The constructor a native class runs for `new` (and its subclasses' super()).
 void SetNativeCtor(Machine& m, Class* c, NativeFn fn);
 int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const Value& fn);
-Value SortArray(Machine& m, ArrayObject* arr, const std::vector<Value>& keys, int flags, const Value& fn,
+Value SortArray(Machine& m, ArrayObject* arr, int flags, const Value& fn,
                 const std::function<int(std::size_t, std::size_t)>* custom);
 // Vector, Dictionary, RegExp, JSON, Date, XML, ByteArray, timers.
 void InstallMoreBuiltins(Machine& m);

@@ -44,6 +44,9 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
     global->cls = objectClass;
     global->proto = objectClass->prototype;
     global->dynamic = true;
+    global->scriptGlobal = true;
+    // Its class extends Object: Object's methods are its own.
+    traits->map = objectClass->instance.map;
     auto* scope = heap_.New<ScopeChain>();
     scope->object = Value::Obj(global);
     AddTraits(unit, f.scripts[i].traits, *traits, nullptr, false, global, scope);

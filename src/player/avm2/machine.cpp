@@ -1242,12 +1242,29 @@ Object* Machine::FindGlobal(const Name& n, bool runScript) {
   // Later blocks first would let a movie replace a class; Flash keeps the first.
   for (auto& u : units_) {
     for (std::size_t i = 0; i < u->scriptTraits.size(); ++i) {
-      if (!FindBinding(u->scriptTraits[i].get(), n)) continue;
+      const Binding* b = FindBinding(u->scriptTraits[i].get(), n);
+      if (!b) continue;
+      // What every global inherits from Object defines nothing.
+      const Binding* inherited = FindBinding(&objectClass->instance, n);
+      if (inherited && inherited->method == b->method && inherited->getter == b->getter) continue;
       if (runScript && !u->scriptRun[i]) RunScript(*u, static_cast<std::uint32_t>(i));
       return u->scripts[i];
     }
   }
   return nullptr;
+}
+
+Value Machine::DefinitionByName(const std::string& name) {
+  if (Class* c = FindClass(name)) return Value::Obj(c->object);
+  const std::size_t colons = name.rfind("::");
+  const std::size_t cut = colons != std::string::npos ? colons : name.rfind('.');
+  Name n;
+  const std::string local = cut == std::string::npos ? name : name.substr(cut + (colons != std::string::npos ? 2 : 1));
+  n.local = Intern(local);
+  n.id = NameIdOf(local);
+  n.single = PackageNs(cut == std::string::npos ? std::string_view() : std::string_view(name).substr(0, cut));
+  Object* g = FindGlobal(n);
+  return g ? GetProperty(Value::Obj(g), n) : Value();
 }
 
 Class* Machine::VectorOf(Class* elem) {

@@ -170,6 +170,7 @@ struct Object : Cell {
   std::vector<Value> slots;
   std::unique_ptr<DynProps> dyn;
   bool dynamic = true;
+  bool scriptGlobal = false;  // a script's global object: "[object global]"
 
   void Trace(Heap& h) override;
   std::size_t Bytes() const override { return sizeof(Object) + slots.capacity() * sizeof(Value); }
@@ -419,6 +420,9 @@ class Machine {
   // Looks a name up among all scripts' globals (running a script first
   // when it defines it). Returns the global object that has it, or null.
   Object* FindGlobal(const Name& n, bool runScript = true);
+  // A class, function or variable by its qualified name ("a.b.C" or "a.b::C"),
+  // running the script that defines it; undefined when nothing does.
+  Value DefinitionByName(const std::string& qualified);
   Class* objectClass = nullptr, *functionClass = nullptr, *classClass = nullptr, *arrayClass = nullptr,
         *stringClass = nullptr, *numberClass = nullptr, *intClass = nullptr, *uintClass = nullptr,
         *booleanClass = nullptr, *errorClass = nullptr, *namespaceClass = nullptr, *vectorClass = nullptr,

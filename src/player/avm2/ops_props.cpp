@@ -89,8 +89,11 @@ bool Interp::OpGetLex(Frame& f, const Instruction& in) { return FindName(f, in, 
 bool Interp::OpFindDef(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   Name n = NameOf(f, in.args[0], rt);
-  Object* g = f.vm.FindGlobal(n);
-  f.Push(g ? Value::Obj(g) : Value::Null());
+  f.PushFrom([&] {
+    Object* g = f.vm.FindGlobal(n);
+    if (!g) f.vm.ThrowError("ReferenceError", "Variable " + (n.local ? n.local->text : std::string("?")) + " is not defined.", 1065);
+    return Value::Obj(g);
+  });
   return true;
 }
 
