@@ -112,6 +112,7 @@ TEST(Avm1System, DevicesThePlayerHasNoneOf) {
     EXPECT_EQ(r.Get("socket"), "false");
     EXPECT_EQ(r.Get("ime"), "false");
   }
+}
 
 Actions External(const std::string& method, const std::vector<Actions>& args) {
   return Method(Member(Member(Var("flash"), "external"), "ExternalInterface"), method, args);
