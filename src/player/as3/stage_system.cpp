@@ -143,7 +143,7 @@ NATIVE(StSetFocusRect) {
 }
 NATIVE(ReturnOne) { return Value::Int(1); }
 // A movie played from a file: its FileAttributes say whether it may reach the network.
-NATIVE(SecSandboxType) { return m.Str(B(m).lib.fileAttributes & 0x01 ? "localWithNetwork" : "localWithFile"); }
+NATIVE(SecSandboxType) { return m.Str(B(m).lib.SandboxType()); }
 
 constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "color", Member::kGetter, StColor},

@@ -600,10 +600,7 @@ void InstallSystem(Avm1& vm) {
   vm.NewFunction("allowDomain", True, security);
   vm.NewFunction("allowInsecureDomain", True, security);
   vm.NewFunction("loadPolicyFile", Nothing, security);
-  // A movie played from a file reaches either files or the network, as its
-  // FileAttributes ask.
-  vm.SetProp(security, "sandboxType",
-             AsValue::String((vm.GetStage().Library().fileAttributes & 0x01) != 0 ? "localWithNetwork" : "localWithFile"), true);
+  vm.SetProp(security, "sandboxType", AsValue::String(vm.GetStage().Library().SandboxType()), true);
   vm.SetProp(system, "security", AsValue::Object(security), true);
   vm.SetProp(system, "useCodepage", AsValue::Bool(false));
   vm.SetProp(system, "exactSettings", AsValue::Bool(true));

@@ -23,6 +23,9 @@ struct MovieLibrary {
   std::optional<Rgba> background;  // first SetBackgroundColor
   std::optional<int> maxRecursion;  // ScriptLimits: nested script calls allowed
   std::uint8_t fileAttributes = 0;  // the FileAttributes tag's first flags (0x01: network access)
+  // The security sandbox both machines report: a movie played from a file
+  // reaches either files or the network, as its FileAttributes ask.
+  const char* SandboxType() const { return fileAttributes & 0x01 ? "localWithNetwork" : "localWithFile"; }
   std::set<std::string> skipped;   // features drawn without or ignored
   std::vector<ControlTag> soundDefinitions;  // DefineSound tags, in file order
   // DefineButtonSound by button id: IdleToOverUp... in the tag's order
