@@ -34,6 +34,11 @@ class TFastColorLookup final : public TColorLookup {
 
  private:
   std::vector<Color> palette_;
+  // The palette by channel, padded to a whole number of vector widths with
+  // entries no colour is nearest to: the search computes every distance at
+  // once, in the wide registers, then takes the first smallest.
+  static constexpr int kPadded = 256;
+  alignas(32) std::array<std::int16_t, kPadded> reds_{}, greens_{}, blues_{};
   std::array<std::int16_t, 32768> inverse_;
 };
 

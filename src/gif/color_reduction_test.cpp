@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <set>
 
@@ -88,6 +90,38 @@ TEST(Lookups, FastLookupCachesTheFirstAnswerOfACell) {
   // Equal distance to entries 1 and 2 goes to the lower index.
   TFastColorLookup l4(p2);
   EXPECT_EQ(l4.Lookup(26, 26, 26, c), 1);
+}
+
+TEST(Lookups, FastLookupFindsTheFirstNearestEntryOfAnyPalette) {
+  // Against a plain search, on palettes of every length (not only whole
+  // vector widths) and of coarse values, where ties are common.
+  std::mt19937 rng(11);
+  for (int size : {1, 2, 7, 8, 9, 100, 255, 256}) {
+    for (int step : {1, 64}) {
+      std::vector<Color> palette(static_cast<std::size_t>(size));
+      for (Color& e : palette)
+        e = Color{std::uint8_t(rng() % 256 / step * step), std::uint8_t(rng() % 256 / step * step),
+                  std::uint8_t(rng() % 256 / step * step)};
+      for (int k = 0; k < 200; ++k) {
+        const int r = int(rng() % 256), g = int(rng() % 256), b = int(rng() % 256);
+        const int key = TFastColorLookup::Key(r, g, b);
+        // A cell holding an entry answers with it, without a search.
+        if (std::any_of(palette.begin(), palette.end(),
+                        [&](const Color& e) { return TFastColorLookup::Key(e.r, e.g, e.b) == key; }))
+          continue;
+        int want = 0, best = 1 << 30;
+        for (int i = 0; i < size; ++i) {
+          const Color& e = palette[std::size_t(i)];
+          const int d = std::abs(r - e.r) + std::abs(g - e.g) + std::abs(b - e.b);
+          if (d < best) best = d, want = i;
+        }
+        TFastColorLookup lookup(palette);
+        Color chosen;
+        ASSERT_EQ(lookup.Lookup(r, g, b, chosen), want) << size << " entries, colour " << r << "," << g << "," << b;
+        EXPECT_EQ(chosen, palette[std::size_t(want)]);
+      }
+    }
+  }
 }
 
 TEST(FloydSteinberg, FlatGreyOnTheGreyScaleHasNoError) {
@@ -211,6 +245,30 @@ TEST(Octree, ReducesTheNewestNodeOfTheDeepestLevelFirst) {
   avg.AddColor(10, 20, 30);
   avg.AddColor(20, 40, 61);
   EXPECT_EQ(avg.Colors(), (std::vector<Color>{Color{15, 30, 45}}));
+}
+
+TEST(Octree, ColoursMetAgainAfterAShallowMergeCountInTheMergedLeaf) {
+  // Two far clusters and two leaves: the tree merges up to the root's
+  // children. Colours walked before the merges, and their neighbours, come
+  // again and must land in the leaf that now holds them, every pixel counted.
+  TColorQuantizer q(2);
+  long long sum[2][3] = {}, count[2] = {};
+  const auto add = [&](int cluster, int r, int g, int b) {
+    q.AddColor(r, g, b);
+    sum[cluster][0] += r, sum[cluster][1] += g, sum[cluster][2] += b;
+    ++count[cluster];
+  };
+  for (int pass = 0; pass < 3; ++pass)
+    for (int k = 0; k < 40; ++k) {
+      add(0, 8 + k, 60 - k, 3 * k % 64);
+      add(1, 250 - k, 200 + k, 255 - 2 * k);
+    }
+  std::vector<Color> want;
+  for (int c = 0; c < 2; ++c)
+    want.push_back(Color{std::uint8_t(sum[c][0] / count[c]), std::uint8_t(sum[c][1] / count[c]),
+                         std::uint8_t(sum[c][2] / count[c])});
+  EXPECT_EQ(q.LeafCount(), 2);
+  EXPECT_EQ(q.Colors(), want);
 }
 
 TEST(Octree, SystemColoursSitAtBothEnds) {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kMaxBits = 12;
 constexpr int kTableFull = 4095;
-constexpr int kSlotBits = 14;  // four times the codes a table holds: short probes
+constexpr int kSlotBits = 15;  // eight times the codes a table holds: probes of one slot, mostly
 constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
 constexpr std::uint32_t kFree = 0xFFFFFFFFu;
 

@@ -1,8 +1,8 @@
 #pragma once
 // A second LZW encoder for the optimiser, which encodes every frame several
 // ways: the code stream of TLZWEncoder (same codes, same clears, same bytes
-// for non-interlaced frames) from a string table small enough to stay in the
-// first-level cache, probed linearly, and no per-pixel virtual call. Runs
+// for non-interlaced frames) from a hash table of eight slots per code, so
+// that a probe rarely goes past its first slot, and no per-pixel virtual call. Runs
 // of one index, the bulk of flat pictures, extend the string a whole known
 // run at a time: the codes of v, vv, vvv... are kept in a list per index.
 

@@ -60,6 +60,8 @@ void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t coun
       if (next < 0) {
         next = NewNode(level + 1);
         nodes_[std::size_t(n)].children[std::size_t(child)] = next;
+        nodes_[std::size_t(next)].path = {std::uint8_t(red >> shift), std::uint8_t(green >> shift),
+                                          std::uint8_t(blue >> shift)};
       }
       n = next;
     }
@@ -80,6 +82,8 @@ void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t coun
     if (next < 0) {
       next = NewNode(level + 1);  // may move the pool
       nodes_[std::size_t(n)].children[std::size_t(child)] = next;
+      nodes_[std::size_t(next)].path = {std::uint8_t(red >> shift), std::uint8_t(green >> shift),
+                                        std::uint8_t(blue >> shift)};
     }
     n = next;
   }
@@ -91,9 +95,19 @@ void TColorQuantizer::ReduceTree() {
   while (level > 0 && reducible_[std::size_t(level)] < 0) --level;
   std::int32_t n = reducible_[std::size_t(level)];
   if (n < 0) return;  // nothing left to merge (only with a single leaf allowed)
-  // The children freed here may be where remembered walks stand.
-  if (level < kShortcutLevels) std::fill(shortcut_.begin(), shortcut_.end(), -1);
   TOctreeNode& node = nodes_[std::size_t(n)];
+  // The children freed here may be where remembered walks stand: those of
+  // the node's colours, a box of the shortcut's cells.
+  if (level < kShortcutLevels) {
+    const int span = kShortcutLevels - level, side = 1 << span;
+    for (int r = 0; r < side; ++r)
+      for (int g = 0; g < side; ++g) {
+        const std::size_t row = (std::size_t((node.path[0] << span) | r) << (2 * kShortcutLevels)) |
+                                (std::size_t((node.path[1] << span) | g) << kShortcutLevels) |
+                                std::size_t(node.path[2] << span);
+        std::fill_n(shortcut_.begin() + std::ptrdiff_t(row), side, -1);
+      }
+  }
   reducible_[std::size_t(level)] = node.next_reducible;
   node.next_reducible = -1;
   int children = 0;

@@ -12,6 +12,8 @@ namespace quarvel::gif {
 
 struct TOctreeNode {
   bool leaf = false;
+  // The top `level` bits of each channel (red, green, blue) of the colours below.
+  std::array<std::uint8_t, 3> path{};
   std::uint32_t pixel_count = 0;
   std::uint64_t red_sum = 0, green_sum = 0, blue_sum = 0;  // 64-bit: no wrap on huge frames
   std::array<std::int32_t, 8> children{-1, -1, -1, -1, -1, -1, -1, -1};
@@ -39,7 +41,8 @@ class TColorQuantizer {
   std::vector<TOctreeNode> nodes_;
   // Where the walk of a colour stands after its top kShortcutLevels bits of
   // each channel: node index x 16 + level, or -1 for not walked yet. Nodes
-  // that deep change only when a shallower node is reduced, which clears it.
+  // that deep change only when a shallower node is reduced, which clears the
+  // entries of its colours.
   static constexpr int kShortcutLevels = 5;
   std::vector<std::int32_t> shortcut_;
   std::vector<std::int32_t> free_;

@@ -98,6 +98,12 @@ struct As3Movie {
   void Trace(AbcCode& c, std::string_view text) {
     c.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(text)}).Op("callpropvoid", {Q("trace"), 1});
   }
+  // trace(label + <what `value` pushes>)
+  void TraceValue(AbcCode& c, std::string_view label, const std::function<void()>& value) {
+    c.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(label)});
+    value();
+    c.Op("add").Op("callpropvoid", {Q("trace"), 1});
+  }
 
   // A class `name` of no members of its own beyond the base chain `bases`
   // (outermost first, e.g. EventDispatcher, Sound), linked by SymbolClass

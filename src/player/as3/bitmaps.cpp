@@ -224,48 +224,14 @@ NATIVE(BdScroll) {
   Changed(m, f);
   return Value();
 }
-NATIVE(BdApplyFilter) {
-  BitmapDataObject* f = SelfBitmap(m, self);
-  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
-  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
-  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
-  Filter flt;
-  if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
-  const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
-  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
-  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return Value();
-  // The source rectangle alone on a picture of its own, filtered, then put in place.
-  cairo_surface_flush(src->bitmap->surface.get());
-  SurfacePtr tmp(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h));
-  cairo_t* cr = cairo_create(tmp.get());
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, src->bitmap->surface.get(), -sx, -sy);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(tmp.get());
-  ApplyFilters(tmp.get(), {flt}, 1.0, true);
-  cairo_surface_mark_dirty(tmp.get());
-  cr = cairo_create(f->bitmap->surface.get());
-  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
-  cairo_rectangle(cr, dx, dy, w, h);
-  cairo_clip(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, tmp.get(), dx, dy);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  Changed(m, f);
-  return Value();
-}
 // The rectangle the filter's output covers for a source rectangle: grown by
 // the blur on each axis, and for an outer shadow by its offset too.
-NATIVE(BdGenerateFilterRect) {
-  SelfBitmap(m, self);
-  const Value r = m.ArgOr(a, 0);
-  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter sourceRect must be non-null.", 2007);
-  double x0 = GetN(m, r, "x"), y0 = GetN(m, r, "y");
-  double x1 = x0 + GetN(m, r, "width"), y1 = y0 + GetN(m, r, "height");
-  Filter flt;
-  if (!ToFilter(m, m.ArgOr(a, 1), flt)) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+// `casts`: whether the filter draws outside the source at all.
+struct FilterReach {
+  double x0, y0, x1, y1;
+  bool casts;
+};
+FilterReach FilterOutputRect(const Filter& flt, double x0, double y0, double x1, double y1) {
   const auto blurOf = [&](double size) {
     Filter one = flt;
     one.blurX = one.blurY = size;
@@ -276,7 +242,7 @@ NATIVE(BdGenerateFilterRect) {
   const bool shadow = flt.kind == Filter::Kind::kDropShadow || flt.kind == Filter::Kind::kGlow ||
                       flt.kind == Filter::Kind::kGradientGlow || flt.kind == Filter::Kind::kBevel ||
                       flt.kind == Filter::Kind::kGradientBevel;
-  if (shadow && flt.inner) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  if ((shadow && flt.inner) || (flt.kind != Filter::Kind::kBlur && !shadow)) return {x0, y0, x1, y1, false};
   double dx = 0, dy = 0;
   if (shadow) {
     dx = std::cos(flt.angle) * flt.distance;
@@ -284,12 +250,64 @@ NATIVE(BdGenerateFilterRect) {
   }
   // A bevel casts both ways; a shadow only along its angle.
   const bool both = flt.kind == Filter::Kind::kBevel || flt.kind == Filter::Kind::kGradientBevel;
-  const double nx0 = std::floor(std::min(x0 - bx, x0 + (both ? -std::fabs(dx) : dx) - bx));
-  const double ny0 = std::floor(std::min(y0 - by, y0 + (both ? -std::fabs(dy) : dy) - by));
-  const double nx1 = std::ceil(std::max(x1 + bx, x1 + (both ? std::fabs(dx) : dx) + bx));
-  const double ny1 = std::ceil(std::max(y1 + by, y1 + (both ? std::fabs(dy) : dy) + by));
-  if (flt.kind != Filter::Kind::kBlur && !shadow) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
-  return NewRect(m, nx0, ny0, nx1 - nx0, ny1 - ny0);
+  return {std::floor(std::min(x0 - bx, x0 + (both ? -std::fabs(dx) : dx) - bx)),
+          std::floor(std::min(y0 - by, y0 + (both ? -std::fabs(dy) : dy) - by)),
+          std::ceil(std::max(x1 + bx, x1 + (both ? std::fabs(dx) : dx) + bx)),
+          std::ceil(std::max(y1 + by, y1 + (both ? std::fabs(dy) : dy) + by)), shadow};
+}
+NATIVE(BdApplyFilter) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
+  const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
+  if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
+  const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
+  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
+  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels) return Value();
+  // A shadow or glow also covers what it casts around the source rectangle,
+  // and replaces the destination there too (a knocked-out shadow clears it).
+  const FilterReach reach = FilterOutputRect(flt, sx, sy, sx + w, sy + h);
+  int left = 0, top = 0, ow = w, oh = h;
+  // (A shadow thrown absurdly far is left within the source rectangle.)
+  if (reach.casts && (reach.x1 - reach.x0) * (reach.y1 - reach.y0) <= static_cast<double>(kMaxBitmapPixels)) {
+    left = static_cast<int>(sx - reach.x0), top = static_cast<int>(sy - reach.y0);
+    ow = static_cast<int>(reach.x1 - reach.x0), oh = static_cast<int>(reach.y1 - reach.y0);
+  }
+  // The source rectangle alone on a picture of its own, filtered, then put in place.
+  cairo_surface_flush(src->bitmap->surface.get());
+  SurfacePtr tmp(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, ow, oh));
+  cairo_t* cr = cairo_create(tmp.get());
+  cairo_rectangle(cr, left, top, w, h);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, src->bitmap->surface.get(), left - sx, top - sy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(tmp.get());
+  ApplyFilters(tmp.get(), {flt}, 1.0, true);
+  cairo_surface_mark_dirty(tmp.get());
+  cr = cairo_create(f->bitmap->surface.get());
+  const double dx = std::floor(GetN(m, p, "x")) - left, dy = std::floor(GetN(m, p, "y")) - top;
+  cairo_rectangle(cr, dx, dy, ow, oh);
+  cairo_clip(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cr, tmp.get(), dx, dy);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  Changed(m, f);
+  return Value();
+}
+NATIVE(BdGenerateFilterRect) {
+  SelfBitmap(m, self);
+  const Value r = m.ArgOr(a, 0);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter sourceRect must be non-null.", 2007);
+  const double x0 = GetN(m, r, "x"), y0 = GetN(m, r, "y");
+  const double x1 = x0 + GetN(m, r, "width"), y1 = y0 + GetN(m, r, "height");
+  Filter flt;
+  if (!ToFilter(m, m.ArgOr(a, 1), flt)) return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  const FilterReach out = FilterOutputRect(flt, x0, y0, x1, y1);
+  return NewRect(m, out.x0, out.y0, out.x1 - out.x0, out.y1 - out.y0);
 }
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
 // drawWithQuality(..., quality): a BitmapData, or a display object's content

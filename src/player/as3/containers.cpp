@@ -340,7 +340,7 @@ void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
   As3Display& b = B(m);
   b.stage.SetPlaying(tl, play);
   b.stage.Goto(tl, std::clamp(frame, 0, tl.FrameCount() - 1));
-  b.Flush();
+  b.FlushForGoto();
 }
 // gotoAndPlay/gotoAndStop(frame, scene): a frame number counts from the
 // start of the scene named, or of the current one; a label is the movie's.
@@ -459,6 +459,8 @@ NATIVE(McCurrentFrame) {
 }
 NATIVE(McTotalFrames) {
   TimelineState* tl = Clip(m, self);
+  if (FlashObject* f = As<FlashObject>(self); f && f->handle == kRootClip && f != B(m).stageObject)
+    return Value::Int(B(m).stage.TotalFrames());
   return Value::Int(tl ? tl->FrameCount() : 1);
 }
 NATIVE(McIsPlaying) {
@@ -532,10 +534,10 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::Sprite", "buttonMode", Member::kSetter, IoSet<&FlashObject::buttonMode>},
     {"flash.display::Sprite", "useHandCursor", Member::kGetter, IoGet<&FlashObject::useHandCursor>},
     {"flash.display::Sprite", "useHandCursor", Member::kSetter, IoSet<&FlashObject::useHandCursor>},
+    {"flash.display::Sprite", "soundTransform", Member::kGetter, ObjectSoundTransform},
+    {"flash.display::Sprite", "soundTransform", Member::kSetter, ObjectSetSoundTransform},
     {"flash.display::Sprite", "hitArea", Member::kGetter, ReturnNull},
     {"flash.display::Sprite", "hitArea", Member::kSetter, DoIgnore},
-    {"flash.display::Sprite", "soundTransform", Member::kGetter, ReturnNull},
-    {"flash.display::Sprite", "soundTransform", Member::kSetter, DoIgnore},
     {"flash.display::Sprite", "startDrag", Member::kMethod, Noop},
     {"flash.display::Sprite", "stopDrag", Member::kMethod, Noop},
     {"flash.display::MovieClip", "play", Member::kMethod, McPlay},
@@ -558,12 +560,12 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::MovieClip", "prevScene", Member::kMethod, McOtherScene<-1>},
     {"flash.display::MovieClip", "enabled", Member::kGetter, DoGetVisible},
     {"flash.display::MovieClip", "enabled", Member::kSetter, DoIgnore},
+    {"flash.display::SimpleButton", "soundTransform", Member::kGetter, ObjectSoundTransform},
+    {"flash.display::SimpleButton", "soundTransform", Member::kSetter, ObjectSetSoundTransform},
     {"flash.display::SimpleButton", "enabled", Member::kGetter, SbGetEnabled},
     {"flash.display::SimpleButton", "enabled", Member::kSetter, SbSetEnabled},
     {"flash.display::SimpleButton", "trackAsMenu", Member::kGetter, SbGetMenu},
     {"flash.display::SimpleButton", "trackAsMenu", Member::kSetter, SbSetMenu},
-    {"flash.display::SimpleButton", "soundTransform", Member::kGetter, ReturnNull},
-    {"flash.display::SimpleButton", "soundTransform", Member::kSetter, DoIgnore},
     {"flash.display::SimpleButton", "upState", Member::kGetter, SbGetState<0>},
     {"flash.display::SimpleButton", "upState", Member::kSetter, SbSetState<0>},
     {"flash.display::SimpleButton", "overState", Member::kGetter, SbGetState<1>},

@@ -66,6 +66,7 @@ struct FlashObject : NativeBase {
   static bool Holds(NativeKind k) { return k <= NativeKind::kLastDispatcher; }
   ClipHandle handle = kNoClip;
   std::vector<Listener> listeners;
+  SoundMix sound;  // a Sprite's or button's soundTransform
   std::map<int, Value> frameScripts;
   // Sound: its class name (linked sounds)
   std::string type;
@@ -92,6 +93,8 @@ struct FlashObject : NativeBase {
   bool buttonEnabled = true, trackAsMenu = false;
   // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
   int tabIndex = -1;
+  // A timeline object's children were made and bound (in its super() call).
+  bool childrenBuilt = false;
   Value focusRect, contextMenu;
   Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   SoundMix mix;      // SoundChannel: its soundTransform
@@ -139,6 +142,13 @@ struct NetConnectionObject : FlashObject {
   NetConnectionObject() : FlashObject(NativeKind::kNetConnection) {}
   static bool Holds(NativeKind k) { return k == NativeKind::kNetConnection; }
   bool connected = false;
+  Value uri = Value::Null();  // as connect() was given it, until close()
+  Value client;               // undefined: the connection itself
+  void Trace(avm2::Heap& h) override {
+    FlashObject::Trace(h);
+    h.Mark(uri);
+    h.Mark(client);
+  }
 };
 
 // NetStream: the file it plays (shared with the videos showing it); client.
@@ -164,6 +174,9 @@ struct EventObject : NativeBase {
   double stageX = 0, stageY = 0, localX = 0, localY = 0;
   Value related;  // MouseEvent.relatedObject
   bool buttonDown = false;
+  bool ctrlKey = false, altKey = false, shiftKey = false, relatedInaccessible = false;  // MouseEvent's
+  int delta = 0;
+  double movementX = 0, movementY = 0;
   std::uint32_t keyCode = 0, charCode = 0;
   std::string message;                  // TextEvent's text, ErrorEvent's
   double bytesLoaded = 0, bytesTotal = 0;  // ProgressEvent
@@ -253,6 +266,7 @@ struct NodeView : NativeBase {
   NodeView() : NativeBase(kKind) {}
   static bool Holds(NativeKind k) { return k == kKind; }
   ClipHandle handle = kNoClip;
+  bool ofStage = false;  // the stage's (which shares the main timeline's handle)
 };
 using GraphicsObject = NodeView<NativeKind::kGraphics>;
 using TransformObject = NodeView<NativeKind::kTransform>;
@@ -426,6 +440,8 @@ class As3Display : public ScriptHooks {
   transform::Kept rootKept;  // the main timeline's scales and rotation as scripts set them
   bool rootConstructed = false;
   bool flushing = false;
+  int gotoFlushes = 0;  // flushes a goto started inside another
+  bool scriptsOnly = false;  // such a flush runs frame scripts alone
   Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
@@ -534,6 +550,12 @@ class As3Display : public ScriptHooks {
   // Named timeline children become the values of the parent class's
   // properties of the same name.
   void BindChildren(FlashObject* o);
+  // Makes the children its timeline placed that wait to be made, in depth
+  // order, and binds the named ones: the native part of a display object's
+  // constructor, so they exist once super() returns.
+  void BuildChildren(FlashObject* o);
+  // Makes a waiting node's object; ADDED follows when it is new.
+  void MakeWaiting(ClipHandle h);
 
   void BindToParent(const Instance& child, FlashObject* co);
 
@@ -568,6 +590,9 @@ class As3Display : public ScriptHooks {
   // Constructs the objects waiting, then (with `scripts`) runs the frame
   // scripts due, and again until nothing waits.
   void Flush(bool scripts = true);
+  // A goto makes its frame and runs the frame scripts queued so far at
+  // once, even from inside a constructor or another script (SWF 10 on).
+  void FlushForGoto();
   void RunFrameScript(ClipHandle h);
   void RunTimers();
   // Stage3D: the stage's layers (made on first use) and the context
@@ -619,6 +644,9 @@ NATIVE(ReturnZero);
 NATIVE(DoIgnore);
 NATIVE(BytesLoaded);
 NATIVE(BytesTotal);
+// A Sprite's or button's soundTransform (media.cpp): a copy of what it keeps.
+NATIVE(ObjectSoundTransform);
+NATIVE(ObjectSetSoundTransform);
 
 // mouseEnabled, mouseChildren, buttonMode, useHandCursor
 template <bool FlashObject::*Field>

@@ -359,6 +359,36 @@ TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "NaN|2|1.5|NaN|0|");
 }
 
+// x and y become twips toward zero (past the 32-bit range, its lowest);
+// a size is a scale of the object's own box, so it brings back a zero
+// scale; a negative size is ignored.
+TEST(As3DisplayRules, PositionsCutToTwipsAndSizesScaleTheObjectsOwnBox) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto set = [&](const char* p, double v) {
+      c.Op("getlocal_1").Op("pushdouble", {m.a.Double(v)}).Op("setproperty", {m.Q(p)});
+    };
+    const auto trace = [&](const char* p) {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(p)})
+          .Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    m.NewSprite(c, 1, "s", 0xFF0000, 0, 0, 10, 20);
+    set("x", -1.49);
+    trace("x");
+    set("y", -1e10);
+    trace("y");
+    set("scaleX", -0.5);
+    set("width", 30);
+    trace("scaleX");
+    set("scaleY", 0);
+    set("height", 5);
+    trace("scaleY");
+    set("height", -40);
+    trace("height");
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "-1.45|-107374182.4|-3|0.25|5|");
+}
+
 // The document object is a display object like the others: moving it or
 // fading it moves and fades everything it holds, and hits follow it.
 TEST(As3Display, TheDocumentObjectMovesAndFadesWhatItHolds) {

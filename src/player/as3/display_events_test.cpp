@@ -220,6 +220,28 @@ TEST(As3EventRules, EachEventClassWritesItsOwnNameAndFields) {
             "NaN|[Mine type=\"go\" cancelable=false]|");
 }
 
+// A MouseEvent keeps the keys and wheel turn it was made with; sent to a
+// display object, its stage position follows that object as it moves.
+TEST(As3EventRules, AMouseEventKeepsItsKeysAndFindsItsStagePositionThroughItsTarget) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"stageX", "stageY", "ctrlKey", "altKey", "shiftKey", "delta"});
+  const auto me = d.Events("MouseEvent");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("pushbyte", {100}).Op("setproperty", {m.Q("x")});
+    m.Listen(c, 1, "click", heard);
+    c.Op("findpropstrict", {me}).Op("pushstring", {m.S("click")}).Op("pushfalse").Op("pushtrue").Op("pushbyte", {5})
+        .Op("pushbyte", {2}).Op("pushnull").Op("pushtrue").Op("pushfalse").Op("pushtrue").Op("pushfalse")
+        .Op("pushbyte", {3}).Op("constructprop", {me, 11}).Op("setlocal_2");
+    c.Op("getlocal_1").Op("getlocal_2").Op("callpropvoid", {m.Q("dispatchEvent"), 1});
+    // Moved after the event was sent: read again, the position moves too.
+    c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q("y")});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("stageY")});
+    TraceTop(m, c);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "105 2 true false true 3|52|");
+}
+
 TEST(As3EventRules, AnEventOnlyBecomesSentWhenSomeoneHearsItAndIsThenCopiedWhenSentAgain) {
   As3Movie d;
   // The listener traces whether the event it hears was already prevented, then prevents it.

@@ -67,6 +67,22 @@ TEST(As3MoreFilters, GradientGlowFilterColoursAroundTheObject) {
   EXPECT_EQ(bmp.GetPixel(5, 5), (gdi::Color{255, 255, 255}));
 }
 
+// A glow has no offset: it lies evenly on every side of the object.
+TEST(As3MoreFilters, GlowFilterLiesEvenlyAround) {
+  const auto bmp = Filtered(0x000000, 40, 40, 20, 20, [](As3Movie& m, AbcCode& c) {
+    const auto cls = m.a.PackageName("flash.filters", "GlowFilter");
+    c.Op("findpropstrict", {cls}).Op("pushint", {m.a.Int(0xFF0000)}).Op("pushbyte", {1}).Op("pushbyte", {6})
+        .Op("pushbyte", {6}).Op("constructprop", {cls, 4});
+  });
+  const gdi::Color left = bmp.GetPixel(38, 50), right = bmp.GetPixel(61, 50);
+  const gdi::Color top = bmp.GetPixel(50, 38), bottom = bmp.GetPixel(50, 61);
+  EXPECT_EQ(left, right);
+  EXPECT_EQ(top, bottom);
+  EXPECT_EQ(left, top);
+  EXPECT_LT(left.g, 230);  // some glow there
+  EXPECT_EQ(bmp.GetPixel(50, 50), (gdi::Color{0, 0, 0}));
+}
+
 TEST(As3MoreFilters, TheTimelinesFiltersReadBackAsNewObjectsUntilAScriptSetsThem) {
   // A bevel (highlight written before shadow) and a blur placed by the
   // timeline: read as filter objects with Flash's fields, a new array each

@@ -188,6 +188,41 @@ TEST(As3Filters, BlurQualityIsThePassCountAndZeroBlursNothing) {
   }
 }
 
+// applyFilter with a shadow writes everything the shadow reaches around the
+// source rectangle, replacing the destination there: a knocked-out shadow of
+// a white square into a white-filled bitmap leaves only the shadow, with the
+// background showing through around and under the square.
+TEST(As3Filters, AppliedShadowReplacesTheWholeAreaItCasts) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    const auto bd = m.Cls("flash.display", "BitmapData");
+    c.Op("getlocal_0").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0x0000FF)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("pushbyte", {100}).Op("pushbyte", {100}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    // var dst = new BitmapData(40, 40): transparent, filled opaque white.
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {40}).Op("pushbyte", {40}).Op("constructprop", {bd, 2}).Op("setlocal_2");
+    // var src = new BitmapData(10, 10, true, 0xFFFFFFFF)
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {10}).Op("pushbyte", {10}).Op("pushtrue")
+        .Op("pushint", {m.a.Int(-1)}).Op("constructprop", {bd, 4}).Op("setlocal_3");
+    c.Op("getlocal_2").Op("getlocal_3");
+    m.New(c, "flash.geom", "Rectangle", {0, 0, 10, 10});
+    m.New(c, "flash.geom", "Point", {15, 15});
+    m.New(c, "flash.filters", "DropShadowFilter", {4, 45, 0, 1, 4, 4, 1, 1, 0, 1});
+    c.Op("callpropvoid", {m.Q("applyFilter"), 4});
+    c.Op("getlocal_0");
+    m.New(c, "flash.display", "Bitmap", {});
+    c.Op("dup").Op("getlocal_2").Op("setproperty", {m.Q("bitmapData")}).Op("callpropvoid", {m.Q("addChild"), 1});
+  }));
+  EXPECT_EQ(s.At(5, 5), kWhite);     // beyond the shadow's reach: untouched
+  EXPECT_EQ(s.At(14, 14), kBlue);    // within the reach, no shadow: cleared
+  EXPECT_EQ(s.At(20, 20), kBlue);    // the square itself, knocked out
+  const gdi::Color shadow = s.At(26, 26);
+  EXPECT_LT(shadow.r, 60);
+  EXPECT_LT(shadow.b, 100);
+  EXPECT_EQ(s.At(36, 36), kWhite);
+}
+
 
 // A mask covers fully where it draws anything, whatever its alpha; it masks
 // by alpha only when mask and maskee are both cached as bitmaps.

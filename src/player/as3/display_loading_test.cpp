@@ -4,6 +4,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -161,6 +162,56 @@ TEST_F(As3Loading, TheMovieLoaderInfoCompletesOnceAfterTheFirstFrame) {
   // Frames 1, 2, 1 again, 2.
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }),
             "frame1|init " + size + " " + size + " 100|complete " + size + " " + size + " 100|frame1|");
+}
+
+TEST_F(As3Loading, ALoadersInfoHasBytesDomainAndParametersOnlyAsTheLoadGoes) {
+  // Nothing before load(); the size with nothing loaded, then every byte;
+  // the domain once the content is made; the URL's query as parameters.
+  WritePng("blue.png", 4, 4, 0, 0, 1);
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto progress = d.Tracer("", {"type", "bytesLoaded", "bytesTotal", "target.bytes.length", "target.parameters.b"});
+  const auto complete = d.Tracer("", {"type", "target.applicationDomain", "target.parameters.b"});
+  const auto before = d.Tracer("before ", {"bytes", "applicationDomain", "url"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+    c.Op("newfunction", {before}).Op("pushnull").Op("getlocal_2").Op("call", {1}).Op("pop");
+    c.Op("getlocal_1").Op("findpropstrict", {request}).Op("pushstring", {m.S("blue.png?a=1&b=x%20y")})
+        .Op("constructprop", {request, 1}).Op("callpropvoid", {m.Q("load"), 1});
+    m.Listen(c, 2, "progress", progress);
+    m.Listen(c, 2, "complete", complete);
+  }, 3);
+  const std::string path = Movie(bytes);
+  std::ifstream png(dir / "sub" / "blue.png", std::ios::binary | std::ios::ate);
+  const std::string n = std::to_string(static_cast<long long>(png.tellg()));
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path),
+            "before null null null|progress 0 " + n + " 0 undefined|progress " + n + " " + n + " " + n +
+                " x y|complete [object ApplicationDomain] x y|");
+}
+
+TEST_F(As3Loading, TheMoviesOwnBytesAreTheFileUncompressed) {
+  // loaderInfo.bytes: "FWS" and the header's declared length, whatever the
+  // file's compression.
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("bytes")}).Op("setlocal_1");
+    c.Op("findpropstrict", {m.Q("trace")});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {m.a.MultinameL(m.a.NsSet({m.pub}))});
+    c.Op("pushstring", {m.S(" ")}).Op("add");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("length")}).Op("add");
+    c.Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  // The same movie as "CWS": the body deflated.
+  uLongf packedSize = compressBound(static_cast<uLong>(bytes.size() - 8));
+  std::vector<std::uint8_t> packed(8 + packedSize);
+  ASSERT_EQ(compress(packed.data() + 8, &packedSize, bytes.data() + 8, static_cast<uLong>(bytes.size() - 8)), Z_OK);
+  packed.resize(8 + packedSize);
+  std::copy(bytes.begin(), bytes.begin() + 8, packed.begin());
+  packed[0] = 'C';
+  const std::string expected = "70 " + std::to_string(bytes.size()) + "|";
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), expected);
+  EXPECT_EQ(As3Traced(packed, [](FlashPlayer&) {}), expected);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // DisplayObject (position, scale, rotation, alpha, bounds, masks, 3D
 // placement), InteractiveObject and BlendMode.
 #include "player/as3/display_binding_p.h"
+#include "player/as3/flash_api.h"
 
 namespace quarvel::player::as3 {
 
@@ -27,7 +28,9 @@ TimelineState* SelfTimeline(Machine& m, const Value& self) {
 }
 
 NATIVE(DisplayObjectCtor) {
-  MakeNode(m, As<FlashObject>(self));
+  FlashObject* f = As<FlashObject>(self);
+  MakeNode(m, f);
+  if (f && f->handle != kNoClip) B(m).BuildChildren(f);
   return self;
 }
 
@@ -47,7 +50,6 @@ void MakeNode(Machine& m, FlashObject* f) {
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   b.HoldSpriteTimeline(f);
-  b.BindChildren(f);
 }
 
 bool IsRoot(Machine& m, const Value& self) {
@@ -69,19 +71,26 @@ double Finite(Machine& m, std::span<Value> a) {
   return std::isfinite(d) ? d : 0;
 }
 
+// x and y to twips as Flash converts them: toward zero, and anything past
+// the 32-bit range to its lowest value.
+std::int32_t PositionTwips(Machine& m, std::span<Value> a) {
+  const double t = std::trunc(Finite(m, a) * 20);
+  return t >= -2147483648.0 && t <= 2147483647.0 ? static_cast<std::int32_t>(t) : INT32_MIN;
+}
+
 NATIVE(DoGetX) { Instance* i; return Value::Number(Mx(m, self, i).translateX / 20.0); }
 NATIVE(DoGetY) { Instance* i; return Value::Number(Mx(m, self, i).translateY / 20.0); }
 NATIVE(DoSetX) {
   Instance* i;
   Matrix& mx = Mx(m, self, i);
-  mx.translateX = Twips(Finite(m, a));
+  mx.translateX = PositionTwips(m, a);
   if (i) i->scripted = true;
   return Value();
 }
 NATIVE(DoSetY) {
   Instance* i;
   Matrix& mx = Mx(m, self, i);
-  mx.translateY = Twips(Finite(m, a));
+  mx.translateY = PositionTwips(m, a);
   if (i) i->scripted = true;
   return Value();
 }
@@ -212,6 +221,35 @@ NATIVE(DoSetScrollRect) {
   i->scrollRect = std::array<double, 4>{x, y, std::max(0.0, w), std::max(0.0, h)};
   return Value();
 }
+// scale9Grid: the rectangle of its own space (pixels) that stretches while
+// what lies outside keeps its size; a symbol's grid reads back until a script
+// sets one. null clears it.
+NATIVE(DoGetScale9Grid) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value::Null();
+  std::optional<Rect> grid = i->scale9Grid;
+  if (!grid && i->def) {
+    const auto& grids = B(m).lib.scalingGrids;
+    if (auto it = grids.find(i->def->id); it != grids.end()) grid = it->second;
+  }
+  if (!grid) return Value::Null();
+  Value args[] = {Value::Number(grid->xmin / 20.0), Value::Number(grid->ymin / 20.0), Value::Number(grid->Width() / 20.0),
+                  Value::Number(grid->Height() / 20.0)};
+  return Value::Obj(m.Construct(B(m).rectangleClass, args));
+}
+NATIVE(DoSetScale9Grid) {
+  Instance* i = SelfNode(m, self);
+  if (!i) return Value();
+  const Value r = m.ArgOr(a, 0);
+  i->scale9Grid.reset();
+  if (!r.IsObject()) return Value();
+  const double x = m.ToNumber(m.GetProperty(r, "x")), y = m.ToNumber(m.GetProperty(r, "y"));
+  const double w = m.ToNumber(m.GetProperty(r, "width")), h = m.ToNumber(m.GetProperty(r, "height"));
+  const auto twips = [](double v) { return static_cast<std::int32_t>(std::lround(std::clamp(v * 20, -2e9, 2e9))); };
+  if (std::isfinite(x) && std::isfinite(y) && std::isfinite(w) && std::isfinite(h) && w > 0 && h > 0)
+    i->scale9Grid = Rect{twips(x), twips(x + w), twips(y), twips(y + h)};
+  return Value();
+}
 // opaqueBackground: null, or the RGB filled under the object's bounds.
 NATIVE(DoGetOpaque) {
   Instance* i = SelfNode(m, self);
@@ -227,8 +265,11 @@ NATIVE(DoSetOpaque) {
   return Value();
 }
 cairo_matrix_t World(As3Display& b, ClipHandle h);
-// Flash's default perspective: a 55 degree field of view about the stage's
-// centre, here brought into the parent's space where the object is drawn.
+// The perspective an object is seen through: its nearest ancestor's
+// perspectiveProjection, else Flash's default (a 55 degree field of view
+// about the stage's centre). The projection's centre is in its owner's
+// space and the focal length follows the field of view over the stage's
+// width; both are brought into the parent's space where the object is drawn.
 void Update3D(As3Display& b, FlashObject* f) {
   Instance* i = b.Node(f->handle);
   if (!i) return;
@@ -238,7 +279,23 @@ void Update3D(As3Display& b, FlashObject* f) {
   }
   const auto& size = b.lib.movie.header.frameSize;
   double cx = size.Width() / 2.0, cy = size.Height() / 2.0;
-  const double focal = size.Width() / 2.0 / std::tan(27.5 * M_PI / 180);
+  double focal = size.Width() / 2.0 / std::tan(55.0 / 2 * M_PI / 180);
+  for (ClipHandle h = i->parent; h != kNoClip;) {
+    const FlashObject* owner = b.Existing(h);
+    if (owner && owner->perspective.IsObject()) {
+      const PerspectiveNumbers p = ReadPerspective(b.m, owner->perspective);
+      if (p.focal > 0 && std::isfinite(p.focal)) focal = p.focal * 20;
+      double px = p.cx * 20, py = p.cy * 20;
+      if (std::isfinite(px) && std::isfinite(py)) {
+        const cairo_matrix_t w = World(b, h);
+        cairo_matrix_transform_point(&w, &px, &py);
+        cx = px, cy = py;
+      }
+      break;
+    }
+    const Instance* n = b.Node(h);
+    h = n ? n->parent : kNoClip;
+  }
   cairo_matrix_t w = World(b, i->parent), inv = w;
   if (cairo_matrix_invert(&inv) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&inv, &cx, &cy);
   const double scale = std::sqrt(std::abs(w.xx * w.yy - w.xy * w.yx));
@@ -305,6 +362,19 @@ NATIVE(DoGetRoot) {
   if (!f || !b.OnStage(f->handle)) return Value::Null();
   return b.ValueFor(kRootClip);
 }
+// The box around `r` carried through `mx`.
+Rect MapRect(const Matrix& mx, const Rect& r) {
+  double xs[4], ys[4];
+  const double cx[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
+  const double cy[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
+  for (int k = 0; k < 4; ++k) {
+    xs[k] = mx.scaleX * cx[k] + mx.rotateSkew1 * cy[k] + mx.translateX;
+    ys[k] = mx.rotateSkew0 * cx[k] + mx.scaleY * cy[k] + mx.translateY;
+  }
+  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::floor(std::min({v[0], v[1], v[2], v[3]}))); };
+  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::ceil(std::max({v[0], v[1], v[2], v[3]}))); };
+  return Rect{lo(xs), hi(xs), lo(ys), hi(ys)};
+}
 bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
@@ -321,6 +391,8 @@ bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
       r.ymin = std::min(r.ymin, cr.ymin), r.ymax = std::max(r.ymax, cr.ymax);
       any = true;
     }
+    // The main timeline's own transform (a script may scale it) moves them into the stage.
+    if (any && !local && f->handle == kRootClip && f != b.stageObject) r = MapRect(root.matrix, r);
     return any;
   }
   Instance* i = b.Node(f->handle);
@@ -334,14 +406,27 @@ NATIVE(DoGetHeight) {
   Rect r;
   return Value::Number(NodeBounds(m, self, r, false) ? r.Height() / 20.0 : 0);
 }
+// The new size is a scale of the object's own box (so a zero scale comes
+// back); a turned object scales its axis.
 void SetSize(Machine& m, const Value& self, double v, bool width) {
-  Instance* i = SelfNode(m, self);
+  const Placement p = PlacementOf(m, self);
+  // A negative size is ignored, as Flash does.
+  if (!p.matrix || !std::isfinite(v) || v < 0) return;
   Rect r;
-  if (!i || !std::isfinite(v) || !B(m).stage.Bounds(*i, r, false)) return;
-  const double extent = (width ? r.Width() : r.Height()) / 20.0;
-  if (extent <= 0) return;
-  transform::SetExtent(i->matrix, i->scriptTransform, width, extent, v);
-  i->scripted = true;
+  if (p.matrix->rotateSkew0 == 0 && p.matrix->rotateSkew1 == 0) {
+    if (!NodeBounds(m, self, r, true)) return;
+    const double own = (width ? r.Width() : r.Height()) / 20.0;
+    if (own <= 0) return;
+    // A mirrored axis stays mirrored.
+    if (width) transform::SetScaleX(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleX(*p.matrix, *p.kept)));
+    else transform::SetScaleY(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleY(*p.matrix, *p.kept)));
+  } else {
+    if (!NodeBounds(m, self, r, false)) return;
+    const double extent = (width ? r.Width() : r.Height()) / 20.0;
+    if (extent <= 0) return;
+    transform::SetExtent(*p.matrix, *p.kept, width, extent, v);
+  }
+  Scripted(p);
 }
 NATIVE(DoSetWidth) {
   SetSize(m, self, avm2::ArgNum(m, a, 0, 0), true);
@@ -466,7 +551,10 @@ NATIVE(DoSetMask) {
 NATIVE(DoGetTransform) {
   const Value v = Value::Obj(m.Instantiate(B(m).transformClass));
   if (TransformObject* t = As<TransformObject>(v))
-    if (FlashObject* f = As<FlashObject>(self)) t->handle = f->handle;
+    if (FlashObject* f = As<FlashObject>(self)) {
+      t->handle = f->handle;
+      t->ofStage = f == B(m).stageObject;
+    }
   return v;
 }
 NATIVE(DoSetTransform) {
@@ -489,9 +577,10 @@ NATIVE(DoGetBlendMode) {
 }
 NATIVE(DoSetBlendMode) {
   Instance* i = SelfNode(m, self);
-  const std::string name = avm2::ArgStr(m, a, 0, "normal");
-  if (!i) return Value();
-  if (const int mode = BlendModeNumber(name); mode > 0) i->blendMode = mode;
+  if (m.ArgOr(a, 0).IsNullish()) m.ThrowError("TypeError", "Parameter blendMode must be non-null.", 2007);
+  const int mode = BlendModeNumber(avm2::ArgStr(m, a, 0, "normal"));
+  if (mode <= 0) m.ThrowError("ArgumentError", "Parameter blendMode must be one of the accepted values.", 2008);
+  if (i) i->blendMode = mode;
   return Value();
 }
 
@@ -588,6 +677,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::DisplayObject", "mask", Member::kSetter, DoSetMask},
     {"flash.display::DisplayObject", "scrollRect", Member::kGetter, DoGetScrollRect},
     {"flash.display::DisplayObject", "scrollRect", Member::kSetter, DoSetScrollRect},
+    {"flash.display::DisplayObject", "scale9Grid", Member::kGetter, DoGetScale9Grid},
+    {"flash.display::DisplayObject", "scale9Grid", Member::kSetter, DoSetScale9Grid},
     {"flash.display::DisplayObject", "opaqueBackground", Member::kGetter, DoGetOpaque},
     {"flash.display::DisplayObject", "opaqueBackground", Member::kSetter, DoSetOpaque},
     {"flash.display::DisplayObject", "z", Member::kGetter, DoGet3D<&FlashObject::z>},

@@ -101,9 +101,46 @@ TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {
       c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")});
       c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")}).Op("strictequals");
     });
+    // The mixer and a sprite keep whole hundredths, cut toward zero.
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(1 - 1.0 / 24)}).Op("setproperty", {m.Q("volume")});
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(-1.0 / 24)}).Op("setproperty", {m.Q("leftToRight")});
+    c.Op("getlex", {mixer}).Op("getlocal_1").Op("setproperty", {m.Q("soundTransform")});
+    mixerField("volume");
+    mixerField("leftToRight");
+    c.Op("getlocal_0").Op("getlocal_1").Op("setproperty", {m.Q("soundTransform")});
+    trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("soundTransform")}).Op("getproperty", {m.Q("volume")}); });
   });
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
-            "0.5|1.140175425099138|0.8366600265340756|0|-0.30000000000000027|0|1|5|120|0.5|0.5|false|");
+            "0.5|1.140175425099138|0.8366600265340756|0|-0.30000000000000027|0|1|5|120|0.5|0.5|false|0.95|-0.04|0.95|");
+}
+
+// A NetConnection is its own client until given one; what only a
+// connection has is error 2126 before connect(null) and after close().
+TEST(As3Net, NetConnectionPropertiesFollowItsConnection) {
+  As3Movie d;
+  const auto nc = d.a.PackageName("flash.net", "NetConnection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto trace = [&](const std::function<void()>& push) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      push();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    auto field = [&](const char* f) { trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q(f)}); }); };
+    c.Op("findpropstrict", {nc}).Op("constructprop", {nc, 0}).Op("setlocal_1");
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("client")}).Op("getlocal_1").Op("strictequals"); });
+    field("uri");
+    c.Op("getlocal_1").Op("pushnull").Op("callpropvoid", {m.Q("connect"), 1});
+    field("uri");
+    field("protocol");
+    field("farNonce");
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("close"), 0});
+    field("uri");
+    field("protocol");  // throws, and the movie's script stops here
+    m.Trace(c, "unreached");
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "true|null|null|rtmp|" + std::string(64, '0') +
+                "|null|ArgumentError: Error #2126: NetConnection object must be connected.|");
 }
 
 }  // namespace

@@ -105,6 +105,8 @@ NATIVE(EvClone) {
   c->type = e->type, c->bubbles = e->bubbles, c->cancelable = e->cancelable;
   c->stageX = e->stageX, c->stageY = e->stageY, c->localX = e->localX, c->localY = e->localY;
   c->related = e->related, c->buttonDown = e->buttonDown, c->keyCode = e->keyCode, c->charCode = e->charCode;
+  c->ctrlKey = e->ctrlKey, c->altKey = e->altKey, c->shiftKey = e->shiftKey, c->delta = e->delta;
+  c->relatedInaccessible = e->relatedInaccessible, c->movementX = e->movementX, c->movementY = e->movementY;
   c->message = e->message, c->bytesLoaded = e->bytesLoaded, c->bytesTotal = e->bytesTotal, c->info = e->info;
   return copy;
 }
@@ -146,13 +148,55 @@ NATIVE(IoErrorEvToString) { return WriteEvent(m, self, "IOErrorEvent", {"text"})
 NATIVE(SecurityErrorEvToString) { return WriteEvent(m, self, "SecurityErrorEvent", {"text"}); }
 NATIVE(ProgressEvToString) { return WriteEvent(m, self, "ProgressEvent", {"bytesLoaded", "bytesTotal"}); }
 NATIVE(NetStatusEvToString) { return WriteEvent(m, self, "NetStatusEvent", {"info"}); }
-NATIVE(MeStageX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageX : 0); }
-NATIVE(MeStageY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->stageY : 0); }
+// Once an event has a display object as its target, its stage position is
+// the local one carried through that object as it is now.
+template <bool kY>
+Value MeStage(Machine& m, Value self, std::span<Value>) {
+  EventObject* e = As<EventObject>(self);
+  if (!e) return Value::Number(0);
+  FlashObject* t = As<FlashObject>(e->target);
+  As3Display& b = B(m);
+  if (t && t->cls && b.displayObjectClass && t->cls->IsSubclassOf(b.displayObjectClass)) {
+    Value xy[] = {Value::Number(e->localX), Value::Number(e->localY)};
+    Value p[] = {Value::Obj(m.Construct(m.FindClass("flash.geom::Point"), xy))};
+    const Value g = m.CallProperty(e->target, "localToGlobal", p);
+    return m.GetProperty(g, kY ? "y" : "x");
+  }
+  return Value::Number(kY ? e->stageY : e->stageX);
+}
+
 NATIVE(MeLocalX) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localX : 0); }
 NATIVE(MeLocalY) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->localY : 0); }
 NATIVE(MeRelated) { EventObject* e = As<EventObject>(self); return e && !e->related.IsUndefined() ? e->related : Value::Null(); }
 NATIVE(MeButtonDown) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->buttonDown); }
-// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift, buttonDown)
+// MouseEvent's flags and numbers a script may read and set.
+template <bool EventObject::*kField>
+Value MeFlag(Machine&, Value self, std::span<Value>) {
+  EventObject* e = As<EventObject>(self);
+  return Value::Bool(e && e->*kField);
+}
+template <bool EventObject::*kField>
+Value MeSetFlag(Machine& m, Value self, std::span<Value> a) {
+  if (EventObject* e = As<EventObject>(self)) e->*kField = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+template <double EventObject::*kField>
+Value MeNumber(Machine&, Value self, std::span<Value>) {
+  EventObject* e = As<EventObject>(self);
+  return Value::Number(e ? e->*kField : 0);
+}
+template <double EventObject::*kField>
+Value MeSetNumber(Machine& m, Value self, std::span<Value> a) {
+  if (EventObject* e = As<EventObject>(self)) e->*kField = m.ToNumber(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(MeDelta) { EventObject* e = As<EventObject>(self); return Value::Int(e ? e->delta : 0); }
+NATIVE(MeSetDelta) {
+  if (EventObject* e = As<EventObject>(self)) e->delta = m.ToInt(m.ArgOr(a, 0));
+  return Value();
+}
+// new MouseEvent(type, bubbles = true, cancelable = false, localX, localY, relatedObject, ctrl, alt, shift,
+// buttonDown, delta)
 NATIVE(MeCtor) {
   EvCtor(m, self, a);
   if (EventObject* e = As<EventObject>(self)) {
@@ -163,7 +207,11 @@ NATIVE(MeCtor) {
     e->stageX = std::isnan(e->localX) ? e->localX : 0;
     e->stageY = std::isnan(e->localY) ? e->localY : 0;
     if (a.size() > 5) e->related = a[5];
+    e->ctrlKey = m.ToBoolean(m.ArgOr(a, 6));
+    e->altKey = m.ToBoolean(m.ArgOr(a, 7));
+    e->shiftKey = m.ToBoolean(m.ArgOr(a, 8));
     e->buttonDown = m.ToBoolean(m.ArgOr(a, 9));
+    e->delta = m.ToInt(m.ArgOr(a, 10));
   }
   return self;
 }
@@ -490,18 +538,32 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::Event", "TAB_CHILDREN_CHANGE", Member::kConst, nullptr, "tabChildrenChange"},
     {"flash.events::Event", "FULLSCREEN", Member::kConst, nullptr, "fullScreen"},
     {"flash.events::Event", "MOUSE_LEAVE", Member::kConst, nullptr, "mouseLeave"},
-    {"flash.events::MouseEvent", "stageX", Member::kGetter, MeStageX},
-    {"flash.events::MouseEvent", "stageY", Member::kGetter, MeStageY},
+    {"flash.events::MouseEvent", "stageX", Member::kGetter, MeStage<false>},
+    {"flash.events::MouseEvent", "stageY", Member::kGetter, MeStage<true>},
+    {"flash.events::MouseEvent", "localX", Member::kSetter, MeSetNumber<&EventObject::localX>},
+    {"flash.events::MouseEvent", "localY", Member::kSetter, MeSetNumber<&EventObject::localY>},
     {"flash.events::MouseEvent", "localX", Member::kGetter, MeLocalX},
     {"flash.events::MouseEvent", "localY", Member::kGetter, MeLocalY},
     {"flash.events::MouseEvent", "relatedObject", Member::kGetter, MeRelated},
     {"flash.events::MouseEvent", "buttonDown", Member::kGetter, MeButtonDown},
-    {"flash.events::MouseEvent", "ctrlKey", Member::kGetter, ReturnFalse},
-    {"flash.events::MouseEvent", "altKey", Member::kGetter, ReturnFalse},
-    {"flash.events::MouseEvent", "shiftKey", Member::kGetter, ReturnFalse},
+    {"flash.events::MouseEvent", "ctrlKey", Member::kGetter, MeFlag<&EventObject::ctrlKey>},
+    {"flash.events::MouseEvent", "ctrlKey", Member::kSetter, MeSetFlag<&EventObject::ctrlKey>},
+    {"flash.events::MouseEvent", "altKey", Member::kGetter, MeFlag<&EventObject::altKey>},
+    {"flash.events::MouseEvent", "altKey", Member::kSetter, MeSetFlag<&EventObject::altKey>},
+    {"flash.events::MouseEvent", "shiftKey", Member::kGetter, MeFlag<&EventObject::shiftKey>},
+    {"flash.events::MouseEvent", "shiftKey", Member::kSetter, MeSetFlag<&EventObject::shiftKey>},
+    {"flash.events::MouseEvent", "buttonDown", Member::kSetter, MeSetFlag<&EventObject::buttonDown>},
+    {"flash.events::MouseEvent", "isRelatedObjectInaccessible", Member::kGetter, MeFlag<&EventObject::relatedInaccessible>},
+    {"flash.events::MouseEvent", "isRelatedObjectInaccessible", Member::kSetter,
+     MeSetFlag<&EventObject::relatedInaccessible>},
+    {"flash.events::MouseEvent", "movementX", Member::kGetter, MeNumber<&EventObject::movementX>},
+    {"flash.events::MouseEvent", "movementX", Member::kSetter, MeSetNumber<&EventObject::movementX>},
+    {"flash.events::MouseEvent", "movementY", Member::kGetter, MeNumber<&EventObject::movementY>},
+    {"flash.events::MouseEvent", "movementY", Member::kSetter, MeSetNumber<&EventObject::movementY>},
     {"flash.events::MouseEvent", "commandKey", Member::kGetter, ReturnFalse},
     {"flash.events::MouseEvent", "controlKey", Member::kGetter, ReturnFalse},
-    {"flash.events::MouseEvent", "delta", Member::kGetter, ReturnZero},
+    {"flash.events::MouseEvent", "delta", Member::kGetter, MeDelta},
+    {"flash.events::MouseEvent", "delta", Member::kSetter, MeSetDelta},
     {"flash.events::MouseEvent", "updateAfterEvent", Member::kMethod, Noop},
     {"flash.events::MouseEvent", "toString", Member::kMethod, MeToString},
     {"flash.events::TimerEvent", "toString", Member::kMethod, TimerEvToString},

@@ -58,7 +58,7 @@ bool ToFilter(Machine& m, const Value& v, Filter& out) {
   out.inner = m.ToBoolean(m.GetProperty(v, "inner"));
   out.knockout = m.ToBoolean(m.GetProperty(v, "knockout"));
   out.angle = num("angle", 45) * M_PI / 180;
-  out.distance = num("distance", 4);
+  out.distance = num("distance", 0);  // a glow or blur has none
   if (kind == "BlurFilter") {
     out.kind = Filter::Kind::kBlur;
   } else if (kind == "GlowFilter") {

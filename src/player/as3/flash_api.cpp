@@ -21,6 +21,7 @@ namespace quarvel::player {
 
 namespace {
 
+using avm2::ArrayObject;
 using avm2::Class;
 using avm2::Machine;
 using avm2::Object;
@@ -248,7 +249,7 @@ struct V3 {
   double x, y, z, w;
 };
 V3 Read(Machine& m, const Value& v) {
-  if (!v.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  if (!v.IsObject()) m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
   return {Num(m, v, "x"), Num(m, v, "y"), Num(m, v, "z"), Num(m, v, "w")};
 }
 void Write(Machine& m, const Value& self, const V3& v) {
@@ -257,8 +258,10 @@ void Write(Machine& m, const Value& self, const V3& v) {
   Set(m, self, "z", Value::Number(v.z));
   Set(m, self, "w", Value::Number(v.w));
 }
+// A passed undefined is NaN; only a missing argument takes the default.
+double NumArg(Machine& m, std::span<Value> a, std::size_t i) { return i < a.size() ? m.ToNumber(a[i]) : 0.0; }
 NATIVE(V3Ctor) {
-  Write(m, self, {avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0), avm2::ArgNum(m, a, 3, 0)});
+  Write(m, self, {NumArg(m, a, 0), NumArg(m, a, 1), NumArg(m, a, 2), NumArg(m, a, 3)});
   return self;
 }
 NATIVE(V3Length) {
@@ -288,7 +291,7 @@ NATIVE(V3Dot) {
 NATIVE(V3Normalize) {
   V3 v = Read(m, self);
   const double len = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-  if (len > 0) v = {v.x / len, v.y / len, v.z / len, v.w};
+  if (len != 0) v = {v.x / len, v.y / len, v.z / len, v.w};
   Write(m, self, v);
   return Value::Number(len);
 }
@@ -315,7 +318,7 @@ NATIVE(V3Negate) {
 }
 NATIVE(V3Project) {
   const V3 v = Read(m, self);
-  if (v.w != 0) Write(m, self, {v.x / v.w, v.y / v.w, v.z / v.w, v.w});
+  Write(m, self, {v.x / v.w, v.y / v.w, v.z / v.w, v.w});
   return Value();
 }
 NATIVE(V3Equals) {
@@ -327,8 +330,19 @@ NATIVE(V3NearEquals) {
   const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
   const double t = avm2::ArgNum(m, a, 1, 0);
   const bool all = m.ToBoolean(m.ArgOr(a, 2));
+  // Flash measures the other's w alone against the tolerance, not the difference.
   return Value::Bool(std::abs(p.x - q.x) < t && std::abs(p.y - q.y) < t && std::abs(p.z - q.z) < t &&
-                     (!all || std::abs(p.w - q.w) < t));
+                     (!all || std::abs(q.w) < t));
+}
+NATIVE(V3CopyFrom) {
+  const V3 p = Read(m, self), q = Read(m, m.ArgOr(a, 0));
+  Write(m, self, {q.x, q.y, q.z, p.w});
+  return Value();
+}
+NATIVE(V3SetTo) {
+  const V3 p = Read(m, self);
+  Write(m, self, {avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), avm2::ArgNum(m, a, 2, 0), p.w});
+  return Value();
 }
 NATIVE(V3Clone) {
   const V3 v = Read(m, self);
@@ -498,14 +512,15 @@ constexpr M4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 M4 Read4(Machine& m, const Value& self) {
   M4 out = kIdentity;
-  if (!self.IsObject()) m.ThrowError("TypeError", "Error #1009: Cannot access a property or method of a null object reference.", 1009);
+  if (!self.IsObject()) m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
   if (auto* raw = avm2::AsArray(m.GetProperty(self, kRaw)))
     for (std::size_t k = 0; k < 16 && k < raw->elems.size(); ++k) out[k] = m.ToNumber(raw->elems[k]);
   return out;
 }
+// Flash keeps a Matrix3D's numbers in single precision.
 void Write4(Machine& m, const Value& self, const M4& v) {
   std::vector<Value> elems;
-  for (double d : v) elems.push_back(Value::Number(d));
+  for (double d : v) elems.push_back(Value::Number(static_cast<double>(static_cast<float>(d))));
   Set(m, self, kRaw, Value::Obj(m.NewArray(std::move(elems))));
 }
 // a * b: b's transformation first.
@@ -582,7 +597,8 @@ bool Invert(const M4& a, M4& out) {
   for (std::size_t k = 0; k < 16; ++k) out[k] = inv[k] / det;
   return true;
 }
-double Determinant(const M4& a) {
+// Flash gives a Matrix3D's determinant in single precision.
+float Determinant(const M4& a) {
   const double cof0 = a[5] * a[10] * a[15] - a[5] * a[11] * a[14] - a[9] * a[6] * a[15] + a[9] * a[7] * a[14] +
                       a[13] * a[6] * a[11] - a[13] * a[7] * a[10];
   const double cof4 = -a[4] * a[10] * a[15] + a[4] * a[11] * a[14] + a[8] * a[6] * a[15] - a[8] * a[7] * a[14] -
@@ -591,7 +607,7 @@ double Determinant(const M4& a) {
                       a[12] * a[5] * a[11] - a[12] * a[7] * a[9];
   const double cof12 = -a[4] * a[9] * a[14] + a[4] * a[10] * a[13] + a[8] * a[5] * a[14] - a[8] * a[6] * a[13] -
                        a[12] * a[5] * a[10] + a[12] * a[6] * a[9];
-  return a[0] * cof0 + a[1] * cof4 + a[2] * cof8 + a[3] * cof12;
+  return static_cast<float>(a[0] * cof0 + a[1] * cof4 + a[2] * cof8 + a[3] * cof12);
 }
 Value NumberVector(Machine& m, const std::vector<double>& values) {
   Object* v = m.Construct(m.VectorOf(m.numberClass), {});
@@ -605,6 +621,27 @@ std::vector<double> Numbers(Machine& m, const Value& list) {
     for (const Value& e : arr->elems) out.push_back(m.ToNumber(e));
   return out;
 }
+[[noreturn]] void ThrowInvalid(Machine& m) {
+  m.ThrowError("ArgumentError", "One of the parameters is invalid.", 2004);
+}
+ArrayObject* NonNullVector(Machine& m, const Value& v, const char* name) {
+  if (v.IsNullish()) m.ThrowError("TypeError", std::string("Parameter ") + name + " must be non-null.", 2007);
+  ArrayObject* arr = avm2::AsArray(v);
+  if (!arr) ThrowInvalid(m);
+  return arr;
+}
+// Grows `out` to hold `n` values (a fixed Vector may not grow).
+void EnsureLength(Machine& m, ArrayObject* out, std::size_t n) {
+  if (out->elems.size() >= n) return;
+  if (out->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+  out->elems.resize(n, Value::Number(0));
+}
+// Column `i` (0..3) of the matrix, or ArgumentError past it.
+std::size_t Column(Machine& m, std::span<Value> a) {
+  const double i = avm2::ArgNum(m, a, 0, 0);
+  if (!(i >= 0 && i <= 3)) ThrowInvalid(m);
+  return static_cast<std::size_t>(i);
+}
 Value NewMatrix3D(Machine& m, const M4& v) {
   Value out = Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), {}));
   Write4(m, out, v);
@@ -614,7 +651,7 @@ Value NewMatrix3D(Machine& m, const M4& v) {
 NATIVE(M3Ctor) {
   M4 v = kIdentity;
   const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
-  if (raw.size() >= 16) std::copy(raw.begin(), raw.begin() + 16, v.begin());
+  if (raw.size() == 16) std::copy(raw.begin(), raw.end(), v.begin());
   Write4(m, self, v);
   return self;
 }
@@ -624,7 +661,7 @@ NATIVE(M3GetRaw) {
 }
 NATIVE(M3SetRaw) {
   const std::vector<double> raw = Numbers(m, m.ArgOr(a, 0));
-  if (raw.size() < 16) m.ThrowError("ArgumentError", "Error #2004: One of the parameters is invalid.", 2004);
+  if (raw.size() < 16) ThrowInvalid(m);
   M4 v;
   std::copy(raw.begin(), raw.begin() + 16, v.begin());
   Write4(m, self, v);
@@ -689,32 +726,234 @@ NATIVE(M3SetPosition) {
   Write4(m, self, v);
   return Value();
 }
+// The point (x, y, z, w) times the matrix.
+std::array<double, 4> Apply(const M4& v, double x, double y, double z, double w) {
+  return {v[0] * x + v[4] * y + v[8] * z + v[12] * w, v[1] * x + v[5] * y + v[9] * z + v[13] * w,
+          v[2] * x + v[6] * y + v[10] * z + v[14] * w, v[3] * x + v[7] * y + v[11] * z + v[15] * w};
+}
+// A point moves with the translation, a direction (delta) does not; both give w.
 template <bool kDelta>
 NATIVE(M3TransformVector) {
-  const M4 v = Read4(m, self);
   const V3 p = Read(m, m.ArgOr(a, 0));
-  const double w = kDelta ? 0 : 1;
-  return NewVector3D(m, v[0] * p.x + v[4] * p.y + v[8] * p.z + v[12] * w, v[1] * p.x + v[5] * p.y + v[9] * p.z + v[13] * w,
-                     v[2] * p.x + v[6] * p.y + v[10] * p.z + v[14] * w, kDelta ? 0 : v[3] * p.x + v[7] * p.y + v[11] * p.z + v[15]);
+  const auto r = Apply(Read4(m, self), p.x, p.y, p.z, kDelta ? 0 : 1);
+  return NewVector3D(m, r[0], r[1], r[2], r[3]);
+}
+// Points as x, y, z triples; a last incomplete triple is ignored.
+NATIVE(M3TransformVectors) {
+  ArrayObject* in = NonNullVector(m, m.ArgOr(a, 0), "vin");
+  ArrayObject* out = NonNullVector(m, m.ArgOr(a, 1), "vout");
+  const M4 v = Read4(m, self);
+  const std::vector<double> src = Numbers(m, Value::Obj(in));
+  const std::size_t n = src.size() / 3 * 3;
+  EnsureLength(m, out, n);
+  for (std::size_t i = 0; i < n; i += 3) {
+    const auto r = Apply(v, src[i], src[i + 1], src[i + 2], 1);
+    for (std::size_t k = 0; k < 3; ++k) out->elems[i + k] = Value::Number(r[k]);
+  }
+  return Value();
+}
+// The 16 numbers into (or from) a Vector at `index`, column by column, or
+// row by row when transposed.
+NATIVE(M3CopyRawDataTo) {
+  ArrayObject* out = NonNullVector(m, m.ArgOr(a, 0), "vector");
+  const double at = avm2::ArgNum(m, a, 1, 0);
+  if (!(at >= 0 && at < 1e9)) ThrowInvalid(m);
+  const std::size_t index = static_cast<std::size_t>(at);
+  const bool transpose = m.ToBoolean(m.ArgOr(a, 2));
+  const M4 v = Read4(m, self);
+  EnsureLength(m, out, index + 16);
+  for (std::size_t k = 0; k < 16; ++k)
+    out->elems[index + k] = Value::Number(transpose ? v[(k % 4) * 4 + k / 4] : v[k]);
+  return Value();
+}
+NATIVE(M3CopyRawDataFrom) {
+  const std::vector<double> src = Numbers(m, Value::Obj(NonNullVector(m, m.ArgOr(a, 0), "vector")));
+  const double at = avm2::ArgNum(m, a, 1, 0);
+  if (!(at >= 0) || at + 16 > static_cast<double>(src.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  const std::size_t index = static_cast<std::size_t>(at);
+  const bool transpose = m.ToBoolean(m.ArgOr(a, 2));
+  M4 v;
+  for (std::size_t k = 0; k < 16; ++k) v[transpose ? (k % 4) * 4 + k / 4 : k] = src[index + k];
+  Write4(m, self, v);
+  return Value();
+}
+// A column is four consecutive numbers; a row takes one from each column.
+template <bool kRow>
+NATIVE(M3CopyLineTo) {
+  const std::size_t i = Column(m, a);
+  const Value target = m.ArgOr(a, 1);
+  Read(m, target);
+  const M4 v = Read4(m, self);
+  auto at = [&](std::size_t k) { return kRow ? v[k * 4 + i] : v[i * 4 + k]; };
+  Write(m, target, {at(0), at(1), at(2), at(3)});
+  return Value();
+}
+template <bool kRow>
+NATIVE(M3CopyLineFrom) {
+  const std::size_t i = Column(m, a);
+  const V3 p = Read(m, m.ArgOr(a, 1));
+  M4 v = Read4(m, self);
+  const double line[] = {p.x, p.y, p.z, p.w};
+  for (std::size_t k = 0; k < 4; ++k) (kRow ? v[k * 4 + i] : v[i * 4 + k]) = line[k];
+  Write4(m, self, v);
+  return Value();
+}
+NATIVE(M3CopyToMatrix3D) {
+  Write4(m, m.ArgOr(a, 0), Read4(m, self));
+  return Value();
+}
+// Straight-line blend of the numbers, as Flash gives for small turns.
+M4 Interpolate(const M4& from, const M4& to, double t) {
+  M4 out;
+  for (std::size_t k = 0; k < 16; ++k) out[k] = from[k] + (to[k] - from[k]) * t;
+  return out;
+}
+NATIVE(M3InterpolateStatic) {
+  return NewMatrix3D(m, Interpolate(Read4(m, m.ArgOr(a, 0)), Read4(m, m.ArgOr(a, 1)), avm2::ArgNum(m, a, 2, 0)));
+}
+NATIVE(M3InterpolateTo) {
+  Write4(m, self, Interpolate(Read4(m, self), Read4(m, m.ArgOr(a, 0)), avm2::ArgNum(m, a, 1, 0)));
+  return Value();
+}
+// The three ways of writing a turn: Euler angles (radians), an axis with
+// its angle in w, or a unit quaternion.
+enum class Orientation { kEuler, kAxisAngle, kQuaternion };
+Orientation OrientationArg(Machine& m, std::span<Value> a, std::size_t i) {
+  if (i >= a.size() || a[i].IsUndefined()) return Orientation::kEuler;
+  const std::string style = m.ToString(a[i]);
+  if (style == "eulerAngles") return Orientation::kEuler;
+  if (style == "axisAngle") return Orientation::kAxisAngle;
+  if (style == "quaternion") return Orientation::kQuaternion;
+  m.ThrowError("Error",
+               "Invalid orientation style " + style +
+                   ".  Value must be one of 'Orientation3D.EULER_ANGLES', 'Orientation3D.AXIS_ANGLE', or "
+                   "'Orientation3D.QUATERNION'.",
+               2187);
+}
+// The unit quaternion (x, y, z, w) of the pure rotation in `v`'s columns divided by `s`.
+std::array<double, 4> Quaternion(const M4& v, const std::array<double, 3>& s) {
+  auto r = [&](int row, int col) {
+    return s[std::size_t(col)] != 0 ? v[std::size_t(col * 4 + row)] / s[std::size_t(col)] : 0.0;
+  };
+  const double trace = r(0, 0) + r(1, 1) + r(2, 2);
+  std::array<double, 4> q;
+  if (trace > 0) {
+    const double k = 0.5 / std::sqrt(trace + 1);
+    q = {(r(2, 1) - r(1, 2)) * k, (r(0, 2) - r(2, 0)) * k, (r(1, 0) - r(0, 1)) * k, 0.25 / k};
+  } else if (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) {
+    const double k = 2 * std::sqrt(1 + r(0, 0) - r(1, 1) - r(2, 2));
+    q = {0.25 * k, (r(0, 1) + r(1, 0)) / k, (r(0, 2) + r(2, 0)) / k, (r(2, 1) - r(1, 2)) / k};
+  } else if (r(1, 1) > r(2, 2)) {
+    const double k = 2 * std::sqrt(1 + r(1, 1) - r(0, 0) - r(2, 2));
+    q = {(r(0, 1) + r(1, 0)) / k, 0.25 * k, (r(1, 2) + r(2, 1)) / k, (r(0, 2) - r(2, 0)) / k};
+  } else {
+    const double k = 2 * std::sqrt(1 + r(2, 2) - r(0, 0) - r(1, 1));
+    q = {(r(0, 2) + r(2, 0)) / k, (r(1, 2) + r(2, 1)) / k, 0.25 * k, (r(1, 0) - r(0, 1)) / k};
+  }
+  return q;
+}
+M4 FromQuaternion(double x, double y, double z, double w) {
+  return {1 - 2 * (y * y + z * z), 2 * (x * y + w * z),     2 * (x * z - w * y),     0,
+          2 * (x * y - w * z),     1 - 2 * (x * x + z * z), 2 * (y * z + w * x),     0,
+          2 * (x * z + w * y),     2 * (y * z - w * x),     1 - 2 * (x * x + y * y), 0,
+          0,                       0,                       0,                       1};
 }
 NATIVE(M3Decompose) {
+  const Orientation style = OrientationArg(m, a, 0);
+  const M4 v = Read4(m, self);
   std::array<double, 3> t, r, s;
-  Decompose(Read4(m, self), t, r, s);
+  Decompose(v, t, r, s);
+  Value turn = NewVector3D(m, r[0], r[1], r[2]);
+  if (style != Orientation::kEuler) {
+    const auto q = Quaternion(v, s);
+    if (style == Orientation::kQuaternion) {
+      turn = NewVector3D(m, q[0], q[1], q[2], q[3]);
+    } else {
+      const double half = std::acos(std::clamp(q[3], -1.0, 1.0)), sn = std::sin(half);
+      turn = sn != 0 ? NewVector3D(m, q[0] / sn, q[1] / sn, q[2] / sn, 2 * half) : NewVector3D(m, 0, 0, 0, 0);
+    }
+  }
   Object* out = m.Construct(m.VectorOf(Vector3DClass(m)), {});
   if (auto* arr = avm2::AsArray(Value::Obj(out))) {
     arr->elems.push_back(NewVector3D(m, t[0], t[1], t[2]));
-    arr->elems.push_back(NewVector3D(m, r[0], r[1], r[2]));
+    arr->elems.push_back(turn);
     arr->elems.push_back(NewVector3D(m, s[0], s[1], s[2]));
   }
   return Value::Obj(out);
 }
 NATIVE(M3Recompose) {
+  const Orientation style = OrientationArg(m, a, 1);
   auto* list = avm2::AsArray(m.ArgOr(a, 0));
   if (!list || list->elems.size() < 3) return Value::Bool(false);
   const V3 t = Read(m, list->elems[0]), r = Read(m, list->elems[1]), s = Read(m, list->elems[2]);
-  if (s.x == 0 || s.y == 0 || s.z == 0) return Value::Bool(false);
-  Write4(m, self, Compose({t.x, t.y, t.z}, {r.x, r.y, r.z}, {s.x, s.y, s.z}));
+  M4 out;
+  if (style == Orientation::kEuler) {
+    out = Compose({t.x, t.y, t.z}, {r.x, r.y, r.z}, {s.x, s.y, s.z});
+  } else {
+    const M4 turn = style == Orientation::kQuaternion ? FromQuaternion(r.x, r.y, r.z, r.w) : Rotation(r.w, r.x, r.y, r.z);
+    out = Mul(Translation(t.x, t.y, t.z), Mul(turn, Scaling(s.x, s.y, s.z)));
+  }
+  Write4(m, self, out);
   return Value::Bool(true);
+}
+
+// ---- flash.geom.Utils3D: projecting through a Matrix3D onto the w = 1 plane.
+
+NATIVE(U3ProjectVector) {
+  const V3 p = Read(m, m.ArgOr(a, 1));
+  const auto r = Apply(Read4(m, m.ArgOr(a, 0)), p.x, p.y, p.z, 1);
+  // Flash multiplies by a single-precision 1 / w.
+  const float inv = 1.0f / static_cast<float>(r[3]);
+  return NewVector3D(m, static_cast<float>(r[0]) * inv, static_cast<float>(r[1]) * inv, static_cast<float>(r[2]) * inv, r[3]);
+}
+// Each x, y, z triple becomes an x, y pair; the texture's t (every third
+// number of uvts, grown to the vertices' length) becomes 1 / w.
+NATIVE(U3ProjectVectors) {
+  const M4 v = Read4(m, m.ArgOr(a, 0));
+  const std::vector<double> verts = Numbers(m, Value::Obj(NonNullVector(m, m.ArgOr(a, 1), "verts")));
+  ArrayObject* out = NonNullVector(m, m.ArgOr(a, 2), "projectedVerts");
+  ArrayObject* uvts = NonNullVector(m, m.ArgOr(a, 3), "uvts");
+  const std::size_t n = verts.size() / 3;
+  if (out->elems.size() != n * 2) {
+    if (out->fixed) m.ThrowError("RangeError", "Cannot change the length of a fixed Vector.", 1126);
+    out->elems.resize(n * 2, Value::Number(0));
+  }
+  EnsureLength(m, uvts, n * 3);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto r = Apply(v, verts[i * 3], verts[i * 3 + 1], verts[i * 3 + 2], 1);
+    out->elems[i * 2] = Value::Number(static_cast<float>(r[0] / r[3]));
+    out->elems[i * 2 + 1] = Value::Number(static_cast<float>(r[1] / r[3]));
+    uvts->elems[i * 3 + 2] = Value::Number(1 / r[3]);
+  }
+  return Value();
+}
+// A copy of the matrix turned so its z axis looks from its position toward `pos`.
+NATIVE(U3PointTowards) {
+  const double percent = avm2::ArgNum(m, a, 0, 0);
+  M4 v = Read4(m, m.ArgOr(a, 1));
+  const V3 pos = Read(m, m.ArgOr(a, 2));
+  double at[3] = {pos.x - v[12], pos.y - v[13], pos.z - v[14]};
+  const double len = std::sqrt(at[0] * at[0] + at[1] * at[1] + at[2] * at[2]);
+  if (len == 0) return NewMatrix3D(m, v);
+  for (double& d : at) d /= len;
+  V3 up{0, -1, 0, 0};
+  if (a.size() > 4 && a[4].IsObject()) up = Read(m, a[4]);
+  // right = up x at, then up' = at x right.
+  double right[3] = {up.y * at[2] - up.z * at[1], up.z * at[0] - up.x * at[2], up.x * at[1] - up.y * at[0]};
+  const double rl = std::sqrt(right[0] * right[0] + right[1] * right[1] + right[2] * right[2]);
+  if (rl == 0) return NewMatrix3D(m, v);
+  for (double& d : right) d /= rl;
+  const double up2[3] = {at[1] * right[2] - at[2] * right[1], at[2] * right[0] - at[0] * right[2],
+                         at[0] * right[1] - at[1] * right[0]};
+  std::array<double, 3> t, r, s;
+  Decompose(v, t, r, s);
+  M4 target = v;
+  for (std::size_t k = 0; k < 3; ++k) {
+    target[k] = right[k] * s[0];
+    target[4 + k] = up2[k] * s[1];
+    target[8 + k] = at[k] * s[2];
+  }
+  return NewMatrix3D(m, Interpolate(v, target, std::clamp(percent, 0.0, 1.0)));
 }
 
 // ---- flash.accessibility
@@ -736,12 +975,60 @@ NATIVE(SoundLoaderContextCtor) {
   return self;
 }
 
+// ---- flash.geom.PerspectiveProjection: a view of a state object (its
+// own, or a display object's), so that every view of one display object's
+// projection reads and writes the same numbers. The focal length is kept in
+// single precision when read; a display object's field of view, once a
+// script sets it, is given back from its focal length.
+
+constexpr const char* kState = " state";
+double FocalOf(double width, double fov) { return width / 2 / std::tan(fov * M_PI / 360); }
+double FovOf(double width, double focal) { return 2 * std::atan(width / 2 / focal) * 180 / M_PI; }
+Value StateOf(Machine& m, const Value& pp) {
+  const Value st = pp.IsObject() ? m.GetProperty(pp, kState) : Value();
+  if (!st.IsObject()) m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  return st;
+}
 NATIVE(PerspectiveCtor) {
-  Set(m, self, "fieldOfView", Value::Number(55));
-  Set(m, self, "focalLength", Value::Number(0));
-  Class* point = m.FindClass("flash.geom::Point");
-  Set(m, self, "projectionCenter", point ? Value::Obj(m.Construct(point, {})) : Value::Null());
+  Set(m, self, kState, NewPerspectiveState(m, 500, 250, 250, 55, false));
   return self;
+}
+NATIVE(PpGetFov) { return m.GetProperty(StateOf(m, self), "fov"); }
+NATIVE(PpSetFov) {
+  const Value st = StateOf(m, self);
+  const double fov = m.ToNumber(m.ArgOr(a, 0));
+  if (!(fov > 0 && fov < 180))
+    m.ThrowError("ArgumentError", "The value specified is not valid for the parameter fieldOfView.", 2182);
+  const double width = Num(m, st, "width"), focal = FocalOf(width, fov);
+  const bool attached = m.ToBoolean(m.GetProperty(st, "attached"));
+  Set(m, st, "fov", Value::Number(attached ? FovOf(width, focal) : fov));
+  Set(m, st, "focal", Value::Number(focal));
+  return Value();
+}
+NATIVE(PpGetFocal) { return Value::Number(static_cast<float>(Num(m, StateOf(m, self), "focal"))); }
+NATIVE(PpSetFocal) {
+  const Value st = StateOf(m, self);
+  const double focal = m.ToNumber(m.ArgOr(a, 0));
+  if (!(focal > 0)) m.ThrowError("ArgumentError", "The value specified is not valid for the parameter focalLength.", 2182);
+  Set(m, st, "focal", Value::Number(focal));
+  Set(m, st, "fov", Value::Number(FovOf(Num(m, st, "width"), focal)));
+  return Value();
+}
+NATIVE(PpGetCenter) {
+  const Value st = StateOf(m, self);
+  Value xy[] = {m.GetProperty(st, "cx"), m.GetProperty(st, "cy")};
+  return Value::Obj(m.Construct(m.FindClass("flash.geom::Point"), xy));
+}
+NATIVE(PpSetCenter) {
+  const Value st = StateOf(m, self), p = m.ArgOr(a, 0);
+  if (!p.IsObject()) m.ThrowError("TypeError", "Parameter projectionCenter must be non-null.", 2007);
+  Set(m, st, "cx", Value::Number(Num(m, p, "x")));
+  Set(m, st, "cy", Value::Number(Num(m, p, "y")));
+  return Value();
+}
+NATIVE(PpToMatrix3D) {
+  const double f = Num(m, StateOf(m, self), "focal");
+  return NewMatrix3D(m, {f, 0, 0, 0, 0, f, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0});
 }
 
 Class* DynamicClass(Machine& m, const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
@@ -995,14 +1282,22 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
            {"add", V3Add}, {"subtract", V3Subtract}, {"crossProduct", V3Cross}, {"dotProduct", V3Dot},
            {"normalize", V3Normalize}, {"scaleBy", V3ScaleBy}, {"incrementBy", V3IncrementBy},
            {"decrementBy", V3DecrementBy}, {"negate", V3Negate}, {"project", V3Project}, {"equals", V3Equals},
-           {"nearEquals", V3NearEquals}, {"clone", V3Clone}, {"toString", V3ToString}})
+           {"nearEquals", V3NearEquals}, {"clone", V3Clone}, {"toString", V3ToString},
+           {"copyFrom", V3CopyFrom}, {"setTo", V3SetTo}})
     m.AddMethod(v3, name, fn);
   m.AddMethod(v3, "distance", V3Distance, true);
   m.AddMethod(v3, "angleBetween", V3AngleBetween, true);
   m.AddConst(v3, "X_AXIS", NewVector3D(m, 1, 0, 0));
   m.AddConst(v3, "Y_AXIS", NewVector3D(m, 0, 1, 0));
   m.AddConst(v3, "Z_AXIS", NewVector3D(m, 0, 0, 1));
-  dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
+  Class* pp = dyn("flash.geom", "PerspectiveProjection", obj, PerspectiveCtor);
+  m.AddGetter(pp, "fieldOfView", PpGetFov);
+  m.AddSetter(pp, "fieldOfView", PpSetFov);
+  m.AddGetter(pp, "focalLength", PpGetFocal);
+  m.AddSetter(pp, "focalLength", PpSetFocal);
+  m.AddGetter(pp, "projectionCenter", PpGetCenter);
+  m.AddSetter(pp, "projectionCenter", PpSetCenter);
+  m.AddMethod(pp, "toMatrix3D", PpToMatrix3D);
   Class* m3 = m.DefineNativeClass("flash.geom", "Matrix3D", obj, nullptr, true);
   avm2::SetNativeCtor(m, m3, M3Ctor);
   m.AddGetter(m3, "rawData", M3GetRaw);
@@ -1016,8 +1311,19 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
            {"appendScale", M3Scale<true>}, {"prependScale", M3Scale<false>}, {"appendRotation", M3Rotate<true>},
            {"prependRotation", M3Rotate<false>}, {"invert", M3Invert}, {"transpose", M3Transpose},
            {"transformVector", M3TransformVector<false>}, {"deltaTransformVector", M3TransformVector<true>},
-           {"decompose", M3Decompose}, {"recompose", M3Recompose}})
+           {"decompose", M3Decompose}, {"recompose", M3Recompose}, {"transformVectors", M3TransformVectors},
+           {"copyRawDataTo", M3CopyRawDataTo}, {"copyRawDataFrom", M3CopyRawDataFrom},
+           {"copyColumnTo", M3CopyLineTo<false>}, {"copyRowTo", M3CopyLineTo<true>},
+           {"copyColumnFrom", M3CopyLineFrom<false>}, {"copyRowFrom", M3CopyLineFrom<true>},
+           {"copyToMatrix3D", M3CopyToMatrix3D}, {"interpolateTo", M3InterpolateTo}})
     m.AddMethod(m3, name, fn);
+  m.AddMethod(m3, "interpolate", M3InterpolateStatic, true);
+  StringConsts(m, Existing(m, "flash.geom", "Orientation3D", obj),
+               {"EULER_ANGLES:eulerAngles", "AXIS_ANGLE:axisAngle", "QUATERNION:quaternion"});
+  Class* utils3d = Existing(m, "flash.geom", "Utils3D", obj);
+  m.AddMethod(utils3d, "projectVector", U3ProjectVector, true);
+  m.AddMethod(utils3d, "projectVectors", U3ProjectVectors, true);
+  m.AddMethod(utils3d, "pointTowards", U3PointTowards, true);
 
   // flash.display: the IGraphicsData classes, and what the display classes lack.
   Class* data = Existing(m, "flash.display", "IGraphicsData", obj);
@@ -1101,6 +1407,32 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
 }
 
 }  // namespace
+
+Value NewPerspectiveState(Machine& m, double width, double cx, double cy, double fov, bool attached) {
+  Value st = Value::Obj(m.NewObject());
+  Set(m, st, "width", Value::Number(width));
+  Set(m, st, "fov", Value::Number(fov));
+  Set(m, st, "focal", Value::Number(FocalOf(width, fov)));
+  Set(m, st, "cx", Value::Number(cx));
+  Set(m, st, "cy", Value::Number(cy));
+  Set(m, st, "attached", Value::Bool(attached));
+  return st;
+}
+Value PerspectiveView(Machine& m, const Value& state) {
+  Class* pp = m.FindClass("flash.geom::PerspectiveProjection");
+  if (!pp || !state.IsObject()) return Value::Null();
+  Value view = Value::Obj(m.Construct(pp, {}));
+  Set(m, view, kState, state);
+  return view;
+}
+Value AttachPerspective(Machine& m, const Value& pp, double width) {
+  const Value from = StateOf(m, pp);
+  return NewPerspectiveState(m, width, Num(m, from, "cx"), Num(m, from, "cy"), Num(m, from, "fov"), true);
+}
+
+PerspectiveNumbers ReadPerspective(Machine& m, const Value& state) {
+  return {Num(m, state, "focal"), Num(m, state, "cx"), Num(m, state, "cy")};
+}
 
 void InstallFlashApi(Machine& m) {
   Class* obj = m.objectClass;

@@ -10,4 +10,18 @@ namespace quarvel::player {
 // classes the player already has keep their members and gain the missing ones.
 void InstallFlashApi(avm2::Machine& m);
 
+// A perspective projection's numbers: its field of view for a stage `width`
+// wide, and its centre. Attached to a display object, it answers its field of
+// view from its single-precision focal length, as Flash does.
+avm2::Value NewPerspectiveState(avm2::Machine& m, double width, double cx, double cy, double fov, bool attached);
+// A PerspectiveProjection reading and writing `state`.
+avm2::Value PerspectiveView(avm2::Machine& m, const avm2::Value& state);
+// A display object's copy of `pp` (a PerspectiveProjection) for a stage `width` wide.
+avm2::Value AttachPerspective(avm2::Machine& m, const avm2::Value& pp, double width);
+// What a display object's `state` projects with: focal length and centre, in pixels.
+struct PerspectiveNumbers {
+  double focal, cx, cy;
+};
+PerspectiveNumbers ReadPerspective(avm2::Machine& m, const avm2::Value& state);
+
 }  // namespace quarvel::player

@@ -657,6 +657,85 @@ TEST(As3DisplayExtras, TheThirdDimensionIsSeenInPerspective) {
   EXPECT_EQ(far.GetPixel(50, 36), white);
 }
 
+// drawRoundRectComplex rounds each corner by its own radius: only the top
+// left one here, the others stay square.
+TEST(As3DisplayExtras, RoundRectComplexRoundsEachCornerByItsOwn) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    for (int v : {10, 10, 80, 80, 30, 0, 0, 0}) c.Op("pushbyte", {v});
+    c.Op("callpropvoid", {m.Q("drawRoundRectComplex"), 8});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+  });
+  const gdi::Bitmap shown = As3FirstPicture(bytes);
+  const gdi::Color red{255, 0, 0}, white{255, 255, 255};
+  EXPECT_EQ(shown.GetPixel(14, 14), white);
+  EXPECT_EQ(shown.GetPixel(30, 30), red);
+  for (auto [x, y] : {std::pair{87, 12}, {87, 87}, {12, 87}}) EXPECT_EQ(shown.GetPixel(x, y), red) << x << "," << y;
+}
+
+// A script's scale9Grid slices the sprite's own drawing: a 20-pixel black
+// frame 5 pixels thick around white, four times as wide, keeps its 5-pixel
+// sides while the white between stretches; the grid reads back in pixels.
+TEST(As3DisplayExtras, AScriptsScale9GridSlicesTheSpritesOwnDrawing) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "frame", 0x000000, 0, 0, 20, 20);
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFFFFFF)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    for (int v : {5, 5, 10, 10}) c.Op("pushbyte", {v});
+    c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_1").Op("findpropstrict", {rect});
+    for (int v : {5, 5, 10, 10}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("scale9Grid")});
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("setproperty", {m.Q("scaleX")});
+    for (const char* p : {"x", "y"}) c.Op("getlocal_1").Op("pushbyte", {10}).Op("setproperty", {m.Q(p)});
+    Line(m, c).Local(1, {"scale9Grid", "x"}).Local(1, {"scale9Grid", "width"}).Local(1, {"width"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 10 80|");
+  const gdi::Bitmap shown = As3FirstPicture(bytes);
+  const gdi::Color black{0, 0, 0}, white{255, 255, 255};
+  EXPECT_EQ(shown.GetPixel(12, 20), black);
+  EXPECT_EQ(shown.GetPixel(17, 20), white);  // unsliced, the side would reach x = 30
+  EXPECT_EQ(shown.GetPixel(82, 20), white);
+  EXPECT_EQ(shown.GetPixel(87, 20), black);
+  EXPECT_EQ(shown.GetPixel(50, 12), black);
+  EXPECT_EQ(shown.GetPixel(50, 27), black);
+}
+
+// The main timeline's perspectiveProjection as a script sets it: its field of
+// view gives the focal length (90 degrees: half the stage's width) and the
+// vanishing point moves to its projectionCenter.
+TEST(As3DisplayExtras, TheTimelinesProjectionIsTheOneSeen) {
+  As3Movie d;
+  const auto point = d.a.PackageName("flash.geom", "Point");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto projection = [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("perspectiveProjection")});
+    };
+    projection();
+    c.Op("pushbyte", {90}).Op("setproperty", {m.Q("fieldOfView")});
+    projection();
+    c.Op("findpropstrict", {point}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("constructprop", {point, 2});
+    c.Op("setproperty", {m.Q("projectionCenter")});
+    m.NewSprite(c, 1, "card", 0xFF0000, -20, -20, 40, 40);
+    for (const char* p : {"x", "y", "z"}) c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q(p)});
+  });
+  const gdi::Bitmap shown = As3FirstPicture(bytes);
+  const gdi::Color red{255, 0, 0}, white{255, 255, 255};
+  // Half the size, halfway to the top left corner: 20 pixels wide about (25, 25).
+  EXPECT_EQ(shown.GetPixel(25, 25), red);
+  EXPECT_EQ(shown.GetPixel(33, 25), red);
+  EXPECT_EQ(shown.GetPixel(38, 25), white);
+  EXPECT_EQ(shown.GetPixel(50, 50), white);
+}
+
 }  // namespace
 }  // namespace quarvel::player
 
@@ -740,6 +819,91 @@ TEST(As3Matrix3D, TransformsAndTravelsThroughDisplayObjects) {
     Line(m, c).Local(3, {}).Local(5, {}).Local(4, {"x"}).Done();
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 1 30 16|true 30 40|");
+}
+
+// The Vector.<Number> methods read triples, write in place (transposed on
+// request), keep single precision, and Utils3D divides by w, keeping 1 / w
+// as each vertex's t.
+TEST(As3Matrix3D, VectorsInAndOutAndProjection) {
+  As3Movie d;
+  const auto m3 = d.a.PackageName("flash.geom", "Matrix3D"), u3 = d.a.PackageName("flash.geom", "Utils3D");
+  const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto newMatrix = [&](int local) { c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal", {local}); };
+    auto emptyVector = [&](int local) {
+      c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("getproperty", {m.Q("rawData")}).Op("dup")
+          .Op("pushbyte", {0}).Op("setproperty", {m.Q("length")}).Op("setlocal", {local});
+    };
+    // local 1: translate (1, 2, 3) then scale by 2; local 2: its 16 numbers.
+    newMatrix(1);
+    c.Op("getlocal_1").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    c.Op("getlocal_1").Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("callpropvoid", {m.Q("appendScale"), 3});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("rawData")}).Op("setlocal", {2});
+    emptyVector(3);
+    c.Op("getlocal_1").Op("getlocal_2").Op("getlocal_3").Op("callpropvoid", {m.Q("transformVectors"), 2});
+    // Five whole triples; the second, (0, 0, 2), lands at (2, 4, 10).
+    c.Op("getlocal_3").Op("getproperty", {m.Q("length")}).Op("setlocal", {4});
+    c.Op("getlocal_3").Op("getproperty", {m.Q("5")}).Op("setlocal", {5});
+    Line(m, c).Local(4, {}).Local(5, {}).Done();
+    // Transposed, the fourth number out is the x translation.
+    emptyVector(3);
+    c.Op("getlocal_1").Op("getlocal_3").Op("pushbyte", {1}).Op("pushtrue").Op("callpropvoid", {m.Q("copyRawDataTo"), 3});
+    c.Op("getlocal_3").Op("getproperty", {m.Q("length")}).Op("setlocal", {4});
+    c.Op("getlocal_3").Op("getproperty", {m.Q("4")}).Op("setlocal", {5});
+    Line(m, c).Local(4, {}).Local(5, {}).Done();
+    // Single precision: 0.1 is kept as the nearest float.
+    newMatrix(4);
+    c.Op("getlocal", {4}).Op("pushdouble", {m.a.Double(0.1)}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    Line(m, c).Local(4, {"position", "x"}).Done();
+    // A focal length of 10 seen from z = -5: (4, 6, 2) has w = 7.
+    c.Op("findpropstrict", {pp}).Op("constructprop", {pp, 0}).Op("dup").Op("pushbyte", {10})
+        .Op("setproperty", {m.Q("focalLength")}).Op("callproperty", {m.Q("toMatrix3D"), 0}).Op("setlocal", {4});
+    c.Op("getlocal", {4}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {5})
+        .Op("callpropvoid", {m.Q("prependTranslation"), 3});
+    newMatrix(1);
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("pushbyte", {6}).Op("pushbyte", {2})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("rawData")}).Op("setlocal", {2});
+    emptyVector(3);
+    emptyVector(5);
+    c.Op("getlex", {u3}).Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op("getlocal", {5})
+        .Op("callpropvoid", {m.Q("projectVectors"), 4});
+    c.Op("getlocal_3").Op("getproperty", {m.Q("8")}).Op("setlocal", {1});
+    c.Op("getlocal", {5}).Op("getproperty", {m.Q("14")}).Op("setlocal", {2});
+    Line(m, c).Local(3, {"length"}).Local(1, {}).Local(5, {"length"}).Local(2, {}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "15 10|17 2|0.10000000149011612|10 5.714285850524902 15 0.14285714285714285|");
+}
+
+// Each read of transform.perspectiveProjection is a new view of the same
+// numbers; the stage keeps one even when set to null.
+TEST(As3Matrix3D, PerspectiveProjectionViewsShareTheObjectsNumbers) {
+  As3Movie d;
+  const auto pp = d.a.PackageName("flash.geom", "PerspectiveProjection");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto projection = [&](int local) {
+      m.Push(c, local);
+      c.Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("perspectiveProjection")});
+    };
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("findpropstrict", {pp}).Op("constructprop", {pp, 0})
+        .Op("setproperty", {m.Q("perspectiveProjection")});
+    projection(1);
+    c.Op("setlocal_2");
+    projection(1);
+    c.Op("setlocal_3");
+    c.Op("getlocal_2").Op("pushbyte", {100}).Op("setproperty", {m.Q("fieldOfView")});
+    c.Op("getlocal_2").Op("getlocal_3").Op("strictequals").Op("setlocal", {4});
+    m.Push(c, -1);
+    c.Op("getproperty", {m.Q("transform")}).Op("pushnull").Op("setproperty", {m.Q("perspectiveProjection")});
+    projection(-1);
+    c.Op("setlocal", {5});
+    Line(m, c).Local(4, {}).Local(3, {"fieldOfView"}).Local(5, {"fieldOfView"}).Local(5, {"projectionCenter", "x"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false 100 55 250|");
 }
 
 }  // namespace

@@ -19,7 +19,13 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     else stage.Skipped().insert("ActionScript 3: " + line.substr(0, 200));
   };
   m.traceSink = [](const std::string& line) {
-    if (std::getenv("QUARVEL_DEBUG")) std::fprintf(stderr, "trace: %s\n", line.c_str());
+    if (!std::getenv("QUARVEL_DEBUG")) return;
+    // A text field's line end (\r) is a line of the log, as in Flash's log;
+    // left bare, a trailing one would merge with the log's own line end.
+    std::string shown = line;
+    for (std::size_t i = 0; i < shown.size(); ++i)
+      if (shown[i] == '\r' && (i + 1 == shown.size() || shown[i + 1] != '\n')) shown[i] = '\n';
+    std::fprintf(stderr, "trace: %s\n", shown.c_str());
   };
   m.clockMs = [this] { return static_cast<double>(stage.ScriptTime()); };
   m.embeddedBytes = [this](const Class* cls, std::vector<std::uint8_t>& out) {
@@ -164,13 +170,39 @@ void As3Display::HoldSpriteTimeline(FlashObject* o) {
 }
 
 void As3Display::RunConstructor(FlashObject* o) {
-  BindChildren(o);
   Class* c = o->cls;
   while (c && !c->iinit) c = c->super;
   if (c && c->unit) {
     m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(o), {}, c->iinit->scope); },
                ("the constructor of " + o->cls->QualifiedName()).c_str());
   }
+  // No script constructor, or one that never reached super().
+  BuildChildren(o);
+}
+
+void As3Display::BuildChildren(FlashObject* o) {
+  if (o->childrenBuilt) return;
+  o->childrenBuilt = true;
+  if (o->handle != kRootClip) {
+    if (TimelineState* tl = Timeline(o->handle)) {
+      std::vector<ClipHandle> kids;
+      for (auto& [depth, child] : tl->list)
+        if (std::find(constructQueue.begin(), constructQueue.end(), child.serial) != constructQueue.end())
+          kids.push_back(child.serial);
+      std::erase_if(constructQueue, [&](ClipHandle h) { return std::find(kids.begin(), kids.end(), h) != kids.end(); });
+      for (ClipHandle k : kids) MakeWaiting(k);
+    }
+  }
+  BindChildren(o);
+}
+
+void As3Display::MakeWaiting(ClipHandle h) {
+  if (!Node(h)) return;
+  const bool made = objects.count(h) != 0;
+  FlashObject* o = ObjectFor(h);
+  Instance* node = Node(h);
+  if (o && node) BindToParent(*node, o);
+  if (!made) AddedByTimeline(h);
 }
 
 // A picture linked to a BitmapData class: the node is a Bitmap showing a new
@@ -249,19 +281,20 @@ void As3Display::Flush(bool scripts) {
   std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
   std::size_t sorted = 0;  // the queue is in that order while it has this length
   for (int guard = 0; guard < 100000; ++guard) {
-    if (!constructQueue.empty()) {
-      const ClipHandle h = constructQueue.front();
-      constructQueue.erase(constructQueue.begin());
-      Instance* node = Node(h);
-      if (!node) continue;
-      const bool made = objects.count(h) != 0;
-      FlashObject* o = ObjectFor(h);
-      node = Node(h);
-      if (o && node) BindToParent(*node, o);
-      if (!made) AddedByTimeline(h);
+    if (!constructQueue.empty() && !scriptsOnly) {
+      ClipHandle h = constructQueue.front();
+      // A parent is made before its children, which its constructor makes:
+      // start from the highest ancestor without an object.
+      for (int up = 0; up < kMaxSpriteNesting; ++up) {
+        const Instance* node = Node(h);
+        if (!node || node->parent == kNoClip || node->parent == kRootClip || objects.count(node->parent)) break;
+        h = node->parent;
+      }
+      std::erase(constructQueue, h);
+      MakeWaiting(h);
       continue;
     }
-    if (!rootConstructed) {
+    if (!rootConstructed && !scriptsOnly) {
       ConstructRoot();
       AddedByTimeline(kRootClip);
       continue;
@@ -287,6 +320,22 @@ void As3Display::Flush(bool scripts) {
     break;
   }
   flushing = false;
+}
+
+void As3Display::FlushForGoto() {
+  if (!flushing) return Flush();
+  // Movies before SWF 10 leave them for the frame's own turn.
+  if (gotoFlushes >= 8 || lib.movie.version < 10) return;
+  // Only the scripts: the objects waiting are made in the outer turn, not
+  // inside the constructor that called the goto.
+  ++gotoFlushes;
+  const bool outerScriptsOnly = scriptsOnly;
+  flushing = false;
+  scriptsOnly = true;
+  Flush();
+  scriptsOnly = outerScriptsOnly;
+  flushing = true;
+  --gotoFlushes;
 }
 
 void As3Display::RunFrameScript(ClipHandle h) {

@@ -1,5 +1,6 @@
 // Transform and flash.geom: Point, Rectangle, Matrix and ColorTransform.
 #include "player/as3/display_binding_p.h"
+#include "player/as3/flash_api.h"
 
 namespace quarvel::player::as3 {
 
@@ -27,27 +28,34 @@ NATIVE(TrSetMatrix) {
 }
 // matrix3D: null while the object is flat; set, it becomes the object's
 // position, rotations and scales in three dimensions.
-// The main timeline always has a projection, centred on the stage; other
-// objects have one only once a script gives it.
+// The stage and the main timeline always have a projection (set to null,
+// they take their default again); other objects have one only once a script
+// gives it. Each read is a new view of the same numbers.
+FlashObject* PerspectiveOwner(As3Display& b, const TransformObject* t) {
+  if (!t) return nullptr;
+  return t->ofStage ? b.stageObject : b.Existing(t->handle);
+}
 NATIVE(TrGetPerspective) {
   TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
-  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  FlashObject* f = PerspectiveOwner(b, t);
   if (!f) return Value::Null();
-  if (f->perspective.IsNullish() && f->handle == kRootClip) {
-    Class* pp = m.FindClass("flash.geom::PerspectiveProjection");
-    Class* point = m.FindClass("flash.geom::Point");
-    if (!pp || !point) return Value::Null();
+  if (f->perspective.IsNullish() && t->ofStage) {
+    f->perspective = NewPerspectiveState(m, 500, 250, 250, 55, true);
+  } else if (f->perspective.IsNullish() && f->handle == kRootClip) {
     const auto& frame = b.lib.movie.header.frameSize;
-    Value centre[] = {Value::Number(frame.Width() / 40.0), Value::Number(frame.Height() / 40.0)};
-    f->perspective = Value::Obj(m.Construct(pp, {}));
-    m.SetProperty(f->perspective, m.NameFromString("projectionCenter"), Value::Obj(m.Construct(point, centre)));
+    f->perspective = NewPerspectiveState(m, frame.Width() / 20.0, frame.Width() / 40.0, frame.Height() / 40.0, 55, true);
   }
-  return f->perspective.IsUndefined() ? Value::Null() : f->perspective;
+  return f->perspective.IsNullish() ? Value::Null() : PerspectiveView(m, f->perspective);
 }
 NATIVE(TrSetPerspective) {
   TransformObject* t = As<TransformObject>(self);
-  if (FlashObject* f = t ? B(m).Existing(t->handle) : nullptr) f->perspective = a.empty() ? Value::Null() : a[0];
+  As3Display& b = B(m);
+  FlashObject* f = PerspectiveOwner(b, t);
+  if (!f) return Value();
+  const Value pp = m.ArgOr(a, 0);
+  const double width = t->ofStage ? 500 : b.lib.movie.header.frameSize.Width() / 20.0;
+  f->perspective = pp.IsNullish() ? Value::Null() : AttachPerspective(m, pp, width);
   return Value();
 }
 NATIVE(TrGetMatrix3D) {

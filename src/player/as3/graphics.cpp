@@ -195,6 +195,14 @@ NATIVE(GrDrawRoundRect) {
   }
   return Value();
 }
+// drawRoundRectComplex(x, y, width, height, topLeft, topRight, bottomLeft,
+// bottomRight): each corner of its own radius.
+NATIVE(GrDrawRoundRectComplex) {
+  if (Drawing* d = Pen(m, self))
+    drawing::RoundRectangleCorners(*d, Px(m, a, 0), Px(m, a, 1), Px(m, a, 2), Px(m, a, 3), Px(m, a, 4), Px(m, a, 5),
+                                   Px(m, a, 6), Px(m, a, 7));
+  return Value();
+}
 NATIVE(GrDrawCircle) {
   if (Drawing* d = Pen(m, self)) {
     const double r = Px(m, a, 2);
@@ -324,6 +332,7 @@ constexpr MemberRow kGraphicsRows[] = {
     {"flash.display::Graphics", "cubicCurveTo", Member::kMethod, GrCubicCurveTo},
     {"flash.display::Graphics", "drawRect", Member::kMethod, GrDrawRect},
     {"flash.display::Graphics", "drawRoundRect", Member::kMethod, GrDrawRoundRect},
+    {"flash.display::Graphics", "drawRoundRectComplex", Member::kMethod, GrDrawRoundRectComplex},
     {"flash.display::Graphics", "drawCircle", Member::kMethod, GrDrawCircle},
     {"flash.display::Graphics", "drawEllipse", Member::kMethod, GrDrawEllipse},
     {"flash.display::Graphics", "clear", Member::kMethod, GrClear},

@@ -1,6 +1,7 @@
 // URLRequest, URLVariables, URLLoader, Loader and LoaderInfo, and the
 // loads they queue, finished a frame later.
 #include "player/as3/display_binding_p.h"
+#include "player/swf/movie.h"
 
 namespace quarvel::player::as3 {
 
@@ -103,6 +104,12 @@ NATIVE(LoaderCtor) {
   f->info = Value::Obj(info);
   return self;
 }
+// A ByteArray holding `bytes`: what LoaderInfo.bytes gives.
+Value ByteArrayOf(Machine& m, std::span<const std::uint8_t> bytes) {
+  Object* ba = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
+  if (ba && ba->kind == ObjectKind::kByteArray) static_cast<avm2::ByteArrayObject*>(ba)->bytes.assign(bytes.begin(), bytes.end());
+  return Value::Obj(ba);
+}
 FlashObject* LoaderInfoOf(Machine& m, const Value& self) {
   FlashObject* f = As<FlashObject>(self);
   FlashObject* info = f ? As<FlashObject>(f->info) : nullptr;
@@ -113,6 +120,7 @@ NATIVE(LoaderUnload);
 NATIVE(LoaderLoad) {
   FlashObject* info = LoaderInfoOf(m, self);
   LoaderUnload(m, self, {});
+  info->data = ByteArrayOf(m, {});  // empty while the load runs
   QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
   return Value();
 }
@@ -121,8 +129,10 @@ NATIVE(LoaderLoadBytes) {
   Object* o = m.ArgOr(a, 0).AsObject();
   if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter bytes must be non-null.", 2007);
   const auto& bytes = static_cast<avm2::ByteArrayObject*>(o)->bytes;
+  std::string copy(bytes.begin(), bytes.end());
   LoaderUnload(m, self, {});
-  QueueLoad(m, info, "", std::string(bytes.begin(), bytes.end()), true);
+  info->data = ByteArrayOf(m, {});
+  QueueLoad(m, info, "", std::move(copy), true);
   return Value();
 }
 NATIVE(LoaderContent) {
@@ -149,11 +159,30 @@ NATIVE(LoaderUnload) {
 NATIVE(LoaderInfoUrl) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
+  // A Loader's LoaderInfo names its file once the content is known.
+  if (f && f->owner.IsObject() && !f->content.IsObject()) return Value::Null();
   if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
   const auto& folder = b.stage.MovieFolder();
   return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
 }
-NATIVE(LoaderInfoParams) { return Value::Obj(m.NewObject()); }
+// A loaded movie's parameters are its URL's query variables.
+NATIVE(LoaderInfoParams) {
+  Value params = Value::Obj(m.NewObject());
+  FlashObject* f = As<FlashObject>(self);
+  // They are known once every byte is in.
+  if (!f || f == B(m).loading.rootInfo || f->bytesTotal <= 0 || f->bytesLoaded < f->bytesTotal) return params;
+  const auto q = f->url.find('?');
+  if (q == std::string::npos) return params;
+  const std::string query = f->url.substr(q + 1, f->url.find('#', q) - q - 1);
+  for (std::size_t at = 0; at <= query.size();) {
+    const std::size_t end = std::min(query.find('&', at), query.size());
+    const std::string pair = query.substr(at, end - at);
+    at = end + 1;
+    if (const auto eq = pair.find('='); eq != std::string::npos && eq > 0)
+      m.SetProperty(params, UrlDecode(pair.substr(0, eq)), m.Str(UrlDecode(pair.substr(eq + 1))));
+  }
+  return params;
+}
 NATIVE(LoaderInfoContent) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
@@ -197,6 +226,20 @@ NATIVE(LoaderInfoContentType) {
   As3Display& b = B(m);
   if (f == b.loading.rootInfo) return m.Str("application/x-shockwave-flash");
   return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
+}
+// The file as loaded, a movie uncompressed ("FWS"): null before a load starts.
+NATIVE(LoaderInfoFileBytes) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (!f) return Value::Null();
+  if (f == b.loading.rootInfo && !f->data.IsObject()) f->data = ByteArrayOf(m, b.lib.movie.data);
+  return f->data.IsObject() ? f->data : Value::Null();
+}
+// A Loader's LoaderInfo has a domain only while it holds what it loaded.
+NATIVE(LoaderInfoDomain) {
+  FlashObject* f = As<FlashObject>(self);
+  if (f && f->owner.IsObject() && !f->content.IsObject()) return Value::Null();
+  return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {}));
 }
 NATIVE(DoGetLoaderInfo) {
   // Every object of the movie shares the movie's LoaderInfo; a loaded movie's, its Loader's.
@@ -328,10 +371,29 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   }
   const double n = static_cast<double>(bytes.size());
   if (!l.fromBytes) SendSimple(by, "open");
-  Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
-  if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = p->bytesTotal = n;
-  by->bytesLoaded = by->bytesTotal = n;
-  Dispatch(by, As<EventObject>(progress));
+  auto sendProgress = [&](double loaded) {
+    Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+    if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = n;
+    by->bytesLoaded = loaded;
+    by->bytesTotal = n;
+    Dispatch(by, As<EventObject>(progress));
+  };
+  // A Loader first hears the size, with nothing loaded yet.
+  if (loader) sendProgress(0);
+  if (loader) {  // the bytes arrive after OPEN
+    std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    std::vector<std::uint8_t> expanded;
+    if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
+      try {
+        expanded = swf::ExpandMovie(raw);
+        raw = expanded;
+      } catch (const swf::SwfError&) {
+        // A movie that does not inflate fails as content below; its bytes stay as loaded.
+      }
+    }
+    by->data = ByteArrayOf(m, raw);
+  }
+  sendProgress(n);
   if (loader) {
     const Value content = ContentFor(by, bytes);
     if (content.IsUndefined()) {
@@ -388,12 +450,11 @@ void As3Display::FinishLoads() {
   }
 }
 
-// One domain holds every definition here, the movie's and the ones it loads.
-NATIVE(LoaderInfoDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
 
 constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "url", Member::kGetter, LoaderInfoUrl},
     {"flash.display::LoaderInfo", "applicationDomain", Member::kGetter, LoaderInfoDomain},
+    {"flash.display::LoaderInfo", "bytes", Member::kGetter, LoaderInfoFileBytes},
     {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoUrl},
     {"flash.display::LoaderInfo", "parameters", Member::kGetter, LoaderInfoParams},
     {"flash.display::LoaderInfo", "bytesLoaded", Member::kGetter, LoaderInfoBytes},

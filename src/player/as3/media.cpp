@@ -56,6 +56,7 @@ std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume
   return info;
 }
 SoundMix ReadMix(Machine& m, const Value& t);
+SoundMix KeptMix(Machine& m, const Value& t);
 // play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
 NATIVE(SoundPlay) {
   SoundObject* f = As<SoundObject>(self);
@@ -79,7 +80,7 @@ NATIVE(SoundPlay) {
   channel->startedMs = m.clockMs();
   channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
   channel->soundMs = f->soundMs;
-  if (!m.ArgOr(a, 2).IsNullish()) channel->mix = ReadMix(m, a[2]);
+  if (!m.ArgOr(a, 2).IsNullish()) channel->mix = KeptMix(m, a[2]);
   b.media.channels.push_back(channel);
   return Value::Obj(channel);
 }
@@ -141,6 +142,14 @@ NATIVE(SoundTransformSetPan) {
   SetPan(m, self, avm2::ArgNum(m, a, 0, 0));
   return Value();
 }
+// What a channel or the mixer keeps: whole hundredths, cut toward zero (the
+// tiny nudge keeps 0.29 from reading 0.28 through binary rounding).
+SoundMix KeptMix(Machine& m, const Value& t) {
+  SoundMix x = ReadMix(m, t);
+  for (double* v : {&x.volume, &x.leftToLeft, &x.leftToRight, &x.rightToLeft, &x.rightToRight})
+    if (std::isfinite(*v)) *v = std::trunc(*v * 100 + (*v < 0 ? -1e-9 : 1e-9)) / 100;
+  return x;
+}
 SoundMix ReadMix(Machine& m, const Value& t) {
   SoundMix x;
   auto num = [&](const char* n, double& to) { to = m.ToNumber(m.GetProperty(t, n)); };
@@ -162,7 +171,7 @@ Value MixObject(Machine& m, const SoundMix& x) {
 SoundMix MixArg(Machine& m, std::span<Value> a) {
   const Value t = m.ArgOr(a, 0);
   if (t.IsNullish()) m.ThrowError("TypeError", "Parameter soundTransform must be non-null.", 2007);
-  return ReadMix(m, t);
+  return KeptMix(m, t);
 }
 NATIVE(ChannelTransform) {
   ChannelObject* f = As<ChannelObject>(self);
@@ -171,6 +180,15 @@ NATIVE(ChannelTransform) {
 NATIVE(ChannelSetTransform) {
   const SoundMix x = MixArg(m, a);
   if (ChannelObject* f = As<ChannelObject>(self)) f->mix = x;
+  return Value();
+}
+NATIVE(ObjectSoundTransform) {
+  FlashObject* f = As<FlashObject>(self);
+  return MixObject(m, f ? f->sound : SoundMix{});
+}
+NATIVE(ObjectSetSoundTransform) {
+  const SoundMix x = MixArg(m, a);
+  if (FlashObject* f = As<FlashObject>(self)) f->sound = x;
   return Value();
 }
 NATIVE(MixerTransform) { return MixObject(m, B(m).media.mixer); }
@@ -240,6 +258,7 @@ NATIVE(NcConnect) {
   if (!f) return Value();
   const bool local = m.ArgOr(a, 0).IsNullish();
   f->connected = local;
+  f->uri = m.Str(m.ToString(m.ArgOr(a, 0)));
   if (!local) {
     m.Skip("NetConnection to a server");
     SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
@@ -249,7 +268,36 @@ NATIVE(NcConnect) {
   return Value();
 }
 NATIVE(NcConnected) { NetConnectionObject* f = As<NetConnectionObject>(self); return Value::Bool(f && f->connected); }
-NATIVE(NcClose) { if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->connected = false; return Value(); }
+NATIVE(NcClose) {
+  if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->connected = false, f->uri = Value::Null();
+  return Value();
+}
+NATIVE(NcClient) {
+  NetConnectionObject* f = As<NetConnectionObject>(self);
+  return !f ? Value::Null() : f->client.IsUndefined() ? self : f->client;
+}
+NATIVE(NcSetClient) {
+  const Value c = m.ArgOr(a, 0);
+  if (!c.IsObject()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
+  if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->client = c.AsObject() == self.AsObject() ? Value() : c;
+  return Value();
+}
+NATIVE(NcUri) { NetConnectionObject* f = As<NetConnectionObject>(self); return f ? f->uri : Value::Null(); }
+// What only a connection has: Flash's error 2126 before it.
+NetConnectionObject* Connected(Machine& m, const Value& self) {
+  NetConnectionObject* f = As<NetConnectionObject>(self);
+  if (!f || !f->connected) m.ThrowError("ArgumentError", "NetConnection object must be connected.", 2126);
+  return f;
+}
+NATIVE(NcNone) { Connected(m, self); return m.Str("none"); }
+NATIVE(NcEmptyId) { Connected(m, self); return m.Str(""); }
+NATIVE(NcNonce) { Connected(m, self); return m.Str(std::string(64, '0')); }
+NATIVE(NcProtocol) { Connected(m, self); return m.Str("rtmp"); }
+NATIVE(NcPeerStreams) { Connected(m, self); return Value::Obj(m.NewArray()); }
+NATIVE(NcUsingTls) { Connected(m, self); return Value::Bool(false); }
+NATIVE(NcMaxPeers) { return Value::Int(8); }
+NATIVE(NcEncoding) { return Value::Int(3); }
+NATIVE(NcProxyType) { return m.Str("none"); }
 NATIVE(NsCtor) {
   NetStreamObject* f = As<NetStreamObject>(self);
   As3Display& b = B(m);
@@ -430,6 +478,23 @@ constexpr MemberRow kMediaRows[] = {
     {"flash.net::NetConnection", "connect", Member::kMethod, NcConnect},
     {"flash.net::NetConnection", "close", Member::kMethod, NcClose},
     {"flash.net::NetConnection", "connected", Member::kGetter, NcConnected},
+    {"flash.net::NetConnection", "client", Member::kGetter, NcClient},
+    {"flash.net::NetConnection", "client", Member::kSetter, NcSetClient},
+    {"flash.net::NetConnection", "uri", Member::kGetter, NcUri},
+    {"flash.net::NetConnection", "connectedProxyType", Member::kGetter, NcNone},
+    {"flash.net::NetConnection", "farID", Member::kGetter, NcEmptyId},
+    {"flash.net::NetConnection", "nearID", Member::kGetter, NcEmptyId},
+    {"flash.net::NetConnection", "farNonce", Member::kGetter, NcNonce},
+    {"flash.net::NetConnection", "nearNonce", Member::kGetter, NcNonce},
+    {"flash.net::NetConnection", "protocol", Member::kGetter, NcProtocol},
+    {"flash.net::NetConnection", "unconnectedPeerStreams", Member::kGetter, NcPeerStreams},
+    {"flash.net::NetConnection", "usingTLS", Member::kGetter, NcUsingTls},
+    {"flash.net::NetConnection", "maxPeerConnections", Member::kGetter, NcMaxPeers},
+    {"flash.net::NetConnection", "maxPeerConnections", Member::kSetter, Noop},
+    {"flash.net::NetConnection", "objectEncoding", Member::kGetter, NcEncoding},
+    {"flash.net::NetConnection", "objectEncoding", Member::kSetter, Noop},
+    {"flash.net::NetConnection", "proxyType", Member::kGetter, NcProxyType},
+    {"flash.net::NetConnection", "proxyType", Member::kSetter, Noop},
     {"flash.net::NetStream", "play", Member::kMethod, NsPlay},
     {"flash.net::NetStream", "pause", Member::kMethod, NsPause<0>},
     {"flash.net::NetStream", "resume", Member::kMethod, NsPause<1>},

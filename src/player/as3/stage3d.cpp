@@ -104,8 +104,8 @@ NATIVE(StageGet3Ds) {
     Class* cls = m.FindClass("flash.display::Stage3D");
     Object* list = m.Construct(m.VectorOf(cls), {});
     auto* arr = static_cast<avm2::ArrayObject*>(list);
+    // Four layers, in a Vector Flash leaves unfixed.
     for (int k = 0; k < 4; ++k) arr->elems.push_back(Value::Obj(m.Instantiate(cls)));
-    arr->fixed = true;
     b.stage3Ds = Value::Obj(list);
   }
   return b.stage3Ds;

@@ -241,7 +241,9 @@ NATIVE(TfGetText) {
 NATIVE(TfSetText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
-    tf->SetText(Capped(m.ToString(a[0])));
+    // A field with a style sheet reads the text it is given as HTML.
+    if (tf->HasStyles()) tf->SetHtmlText(Capped(m.ToString(a[0])));
+    else tf->SetText(Capped(m.ToString(a[0])));
   }
   return Value();
 }
@@ -252,7 +254,10 @@ NATIVE(TfGetHtmlText) {
 NATIVE(TfSetHtmlText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter htmlText must be non-null.", 2007);
-    tf->SetHtmlText(Capped(m.ToString(a[0])));
+    // The field's own htmlText given back changes nothing, not even text
+    // edited since that the HTML would write the same.
+    std::string html = Capped(m.ToString(a[0]));
+    if (html != tf->HtmlText()) tf->SetHtmlText(html);
   }
   return Value();
 }
@@ -610,10 +615,14 @@ NATIVE(TfGetCharBoundaries) {
   const std::size_t c = Index(m, m.ArgOr(a, 0), SIZE_MAX);
   const text::Layout& lay = tf->Laid();
   const std::u32string& all = tf->Content().chars;
-  for (const text::Line& l : lay.lines) {
+  // Lines scrolled off above have no boxes; the rest count from the first shown.
+  const std::size_t first = static_cast<std::size_t>(std::max(tf->Scroll(), 1) - 1);
+  for (std::size_t k = 0; k < lay.lines.size(); ++k) {
+    const text::Line& l = lay.lines[k];
     if (c < l.first || c >= l.end || c >= all.size() || c >= lay.charX.size() || all[c] == U'\r') continue;
-    if (lay.charAdvance[c] <= 0) break;  // no glyph drawn: no box
-    Value args[4] = {Value::Number(InTwips(lay.charX[c])), Value::Number(InTwips(l.top)),
+    if (lay.charAdvance[c] <= 0 || k < first) break;  // no glyph drawn, or scrolled off: no box
+    const double top = l.top - (first < lay.lines.size() ? lay.lines[first].top - lay.lines[0].top : 0);
+    Value args[4] = {Value::Number(InTwips(lay.charX[c])), Value::Number(InTwips(top)),
                      Value::Number(InTwips(lay.charAdvance[c])), Value::Number(InTwips(l.ascent + l.descent))};
     return Value::Obj(m.Construct(m.FindClass("flash.geom::Rectangle"), args));
   }
@@ -1041,7 +1050,6 @@ void MakeTextFieldOf(Instance& inst, const MovieLibrary& lib, bool scriptMade) {
   } else {
     inst.field = text::TextField::FromDef(static_cast<const EditTextDef&>(*inst.def), &lib);
   }
-  inst.field->EditOpts().htmlLineEnds = true;
 }
 
 void AddStaticTextMembers(Machine& m, Class* staticText) { m.AddGetter(staticText, "text", StaticTextText); }

@@ -182,8 +182,14 @@ std::vector<std::string> Traced(const std::vector<std::uint8_t>& bytes, gdi::Bit
   EXPECT_EQ(err.find("uncaught error"), std::string::npos) << err;
   std::vector<std::string> out;
   std::istringstream lines(err);
-  for (std::string l; std::getline(lines, l);)
+  // A field's line end (\r) comes out as a new line of the log: it joins
+  // the entry it ends.
+  bool tracing = false;
+  for (std::string l; std::getline(lines, l);) {
     if (l.rfind("trace: ", 0) == 0) out.push_back(l.substr(7));
+    else if (tracing && !out.empty()) out.back() += "\n" + l;
+    tracing = l.rfind("trace: ", 0) == 0 || (tracing && l.find(": ") == std::string::npos);
+  }
   return out;
 }
 
@@ -540,6 +546,42 @@ TEST(As3Text, EmptyFieldLineTakesTheNextFormat) {
   EXPECT_EQ(out, want);
 }
 
+// The empty line after a final line end counts in an input field's text
+// height (a caret can stand there), not in a dynamic field's; an empty
+// input field is one line high, an empty dynamic one has no height.
+TEST(As3Text, TextHeightCountsTheLastEmptyLineOfInputFieldsOnly) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", false, false, u"A"));
+    b.ExportAssets({{5, "SquaresFont"}}, true);
+  };
+  t.New("TextFormat", 2);
+  t.Set(2, "font", [&] { t.Str("Squares"); });
+  t.Set(2, "size", [&] { t.Int(20); });
+  t.Set(2, "leading", [&] { t.Int(5); });
+  for (int reg : {1, 3}) {
+    t.New("TextField", reg);
+    t.Set(reg, "defaultTextFormat", [&] { t.Reg(2); });
+    t.Set(reg, "embedFonts", [&] { t.Bool(true); });
+    t.Set(reg, "multiline", [&] { t.Bool(true); });
+  }
+  t.Set(3, "type", [&] { t.Str("input"); });
+  for (int reg : {1, 3}) t.Trace(t.Get(reg, "textHeight"));
+  for (int reg : {1, 3}) {
+    t.Set(reg, "htmlText", [&] { t.Str("<p>A</p>"); });
+    t.Trace(t.Get(reg, "textHeight"));
+  }
+  // The field's own htmlText given back changes nothing: the line end taken
+  // out stays out, though the HTML would write the same.
+  t.Call(1, "replaceText", 3, [&] { t.Int(1).Int(2).Str(""); });
+  t.Set(1, "htmlText", [&] { t.Get(1, "htmlText")(); });
+  t.Trace(t.Get(1, "length"));
+  const auto out = Traced(t.Build());
+  // A line is 16 + 4 high and the first one brings its leading of 5.
+  const std::vector<std::string> want = {"0", "25", "25", "45", "1"};
+  EXPECT_EQ(out, want);
+}
+
 TEST(As3Text, GlyphShapesStoredOutOfTableOrderKeepTheirOwnOutlines) {
   TextMovie t;
   t.tags = [](testing::SwfBuilder& b) { b.Tag(75, SquareFont3(5, "Squares", false, false, u"ABC", true)); };
@@ -635,7 +677,7 @@ TEST(As3Text, LinesAndParagraphsCountTheBreaksThatEndThem) {
   t.Set(1, "scrollH", [&] { t.Num(-7.8); });
   t.Trace(t.Get(1, "scrollH"));
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want{"3", "3", "0", "ab\r", "0", "1", "1", "-1", "0", "3", "3", "3", "6", "1", "-1", "-1", "7"};
+  const std::vector<std::string> want{"3", "3", "0", "ab\n", "0", "1", "1", "-1", "0", "3", "3", "3", "6", "1", "-1", "-1", "7"};
   EXPECT_EQ(out, want);
 }
 
@@ -811,6 +853,27 @@ TEST(As3Text, StyleSheetsTransformAndParseAsFlash) {
   const auto out = Traced(t.Build());
   const std::vector<std::string> want = {"50", "_typewriter,_sans", "18", "-2147483648", "false", "null", "0",
                                          "x",  "5 ",                "3"};
+  EXPECT_EQ(out, want);
+}
+
+// A field with a style sheet reads text as HTML and gives it back as it was
+// set; taking the sheet away keeps the styled text and writes it as Flash
+// writes htmlText.
+TEST(As3Text, StyledFieldsReadTextAsHtmlAndKeepItWithoutTheSheet) {
+  TextMovie t;
+  t.New("StyleSheet", 2);
+  t.Call(2, "parseCSS", 1, [&] { t.Str("hide { display: none } item { color: #FF0000 }"); });
+  t.New("TextField", 1);
+  t.Set(1, "styleSheet", [&] { t.Reg(2); });
+  t.Set(1, "text", [&] { t.Str("a<hide>b</hide>c<item>d</item>e"); });
+  t.Trace(t.Get(1, "text")).Trace(t.Get(1, "htmlText"));
+  t.Set(1, "styleSheet", [&] { t.Null(); });
+  t.Trace(t.Get(1, "text"));
+  t.Trace(t.CallGet(1, "getTextFormat", {3, 4}, "color"));
+  const auto out = Traced(t.Build());
+  // The sheet's own tags are blocks, a hidden one too: each ends a line
+  // where it closes (the log shows it as a new line), none where it opens.
+  const std::vector<std::string> want = {"a\ncd\ne", "a<hide>b</hide>c<item>d</item>e", "a\ncd\ne", "16711680"};
   EXPECT_EQ(out, want);
 }
 

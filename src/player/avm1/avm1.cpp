@@ -29,7 +29,8 @@ namespace {
 constexpr int kDefaultRecursion = 256;
 constexpr int kMaxCallDepth = 256;
 constexpr std::size_t kMaxObjects = std::size_t{1} << 20;
-constexpr std::size_t kBytesPerFrame = std::size_t{64} << 20;
+// Room for one bitmap of the largest size Flash allows (16 M pixels) and more.
+constexpr std::size_t kBytesPerFrame = std::size_t{128} << 20;
 constexpr std::size_t kMaxLiveBytes = std::size_t{512} << 20;
 
 const std::string kEmpty;
@@ -496,7 +497,7 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       return true;
     }
     if (key == "__proto__") {
-      out = o->proto ? AsValue::Object(o->proto) : AsValue{};
+      out = o->proto ? AsValue::Object(o->proto) : o->protoValue;
       return true;
     }
   }
@@ -916,8 +917,10 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
         if (p == o) return;
       }
       o->proto = value.obj;
-    } else if (value.IsUndefined()) {
+      o->protoValue = {};
+    } else if (value.type != AsValue::Type::kClip) {
       o->proto = nullptr;  // a bare object: no valueOf, no toString
+      o->protoValue = value;
     }
     return;
   }
@@ -949,15 +952,21 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
       if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
     }
-    if (low == "_parent") {
+    // Flash 4 has no clip values: these are variables like any other there.
+    if (version_ < 5) {
+    } else if (low == "_parent") {
       // Levels have none.
       if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
       return ClipValue(stage_.ParentOf(clip));
+    } else if (low == "_root") {
+      return ClipValue(ScriptRoot(clip));
+    } else if (low == "_lockroot") {
+      return AsValue::Bool(lockRoots_.count(clip) > 0);
+    } else if (low == "_level0") {
+      return ClipValue(kRootClip);
+    } else if (low == "_global") {
+      return AsValue::Object(global_);
     }
-    if (low == "_root") return ClipValue(ScriptRoot(clip));
-    if (low == "_lockroot") return AsValue::Bool(lockRoots_.count(clip) > 0);
-    if (low == "_level0") return ClipValue(kRootClip);
-    if (low == "_global") return AsValue::Object(global_);
   }
   AsValue out;
   const std::string key = Key(name);
@@ -1129,11 +1138,23 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // version 7, only so spelt in functions (and not at all in those that
   // preload or suppress it) and from version 7.
   if (name == "this" ? !ctx.inFunction || ctx.thisByName : version_ < 7 && !ctx.inFunction && EqualsNoCase(name, "this")) {
+    // A script may assign `this` like any variable: the nearest assigned
+    // value in scope wins (a function's own `this` is a local of its call).
+    const std::string key = Key(name);
+    for (auto it = ctx.scope.rbegin(); it != ctx.scope.rend(); ++it) {
+      if (it->type == AsValue::Type::kObject) {
+        if (auto p = it->obj->props.find(key); p != it->obj->props.end()) return Get(*it, name);
+      } else if (it->type == AsValue::Type::kClip) {
+        const TimelineState* tl = stage_.TimelineOf(ClipOf(*it));
+        if (tl && tl->vars && tl->vars->props.count(key)) return GetClipMember(ClipOf(*it), name);
+      }
+    }
     return ctx.thisv;
   }
-  const bool under = !name.empty() && name[0] == '_';
+  // Flash 4 knows no clip values: there these names are plain variables.
+  const bool under = !name.empty() && name[0] == '_' && version_ >= 5;
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
-  if (const int level = LevelOfName(name); level >= 0) {
+  if (const int level = under ? LevelOfName(name) : -1; level >= 0) {
     if (level == 0) return ClipValue(kRootClip);
     const ClipHandle h = stage_.Level(level, false);
     return h == kNoClip ? AsValue{} : ClipValue(h);
@@ -1272,6 +1293,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     SetProp(act, "arguments", AsValue::Object(arguments), true);
     SetProp(act, "super", MakeSuper(fnObj, self), true);
   }
+  if (!f.v2 || ctx.thisByName) SetProp(act, "this", self, true);
   for (std::size_t i = 0; i < f.params.size(); ++i) {
     const AsValue v = i < args.size() ? args[i] : AsValue{};
     const auto reg = f.params[i].first;

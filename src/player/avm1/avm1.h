@@ -125,6 +125,8 @@ struct AsNativeData {
 struct AsObject {
   std::map<std::string, AsProperty> props;  // key folded to lower case before SWF 7
   AsObject* proto = nullptr;
+  // __proto__ set to a value that is no object: no chain, and that value reads back.
+  AsValue protoValue;
   std::unique_ptr<AsFunction> fn;
   // Arrays keep their elements as the properties "0", "1"... (holes are
   // missing ones) and a length of their own, which may be negative.
@@ -179,6 +181,8 @@ class Avm1 {
   // from the main timeline; for hosts and tests.
   AsValue Evaluate(const std::string& expr, ClipHandle clip = kRootClip);
   void Assign(const std::string& expr, const AsValue& v, ClipHandle clip = kRootClip);
+  // The timeline the running actions target (the main one from the host).
+  ClipHandle RunningTarget() const { return running_ && running_->target != kNoClip ? running_->target : kRootClip; }
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
 

@@ -12,10 +12,12 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/sound_events.h"
 #include "player/display/stage.h"
 #include "player/swf/reader.h"
+#include "player/text/text_encoding.h"
 
 namespace quarvel::player {
 
@@ -36,6 +38,7 @@ struct ActionFrame {
     bool hasCatch, hasFinally, catchInRegister;
     std::uint8_t reg;
     std::string var;
+    std::size_t stackSize;  // a catch drops what the try body pushed
   };
 
   ActionFrame(Avm1::Context& c, std::span<const std::uint8_t> body) : ctx(c), code(body) {}
@@ -51,6 +54,7 @@ struct ActionFrame {
   std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
   bool done = false;  // the block ends, with `result`
   AsValue result;
+  bool baseAlive = false;  // the clip the actions belong to was there when they began
 
   AsValue Pop() {
     if (stack.empty()) return AsValue{};
@@ -98,6 +102,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
   } running{running_, running_};
   running_ = &ctx;
   ActionFrame f(ctx, code);
+  f.baseAlive = stage_.TimelineOf(ctx.base) != nullptr;
   f.stack.reserve(16);
   while (f.pc < code.size()) {
     if (aborted_ || halted_) return {};
@@ -156,6 +161,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       ActionFrame::TryBlock t = f.tries.back();
       f.tries.pop_back();
       throwing_ = false;
+      if (f.stack.size() > t.stackSize) f.stack.resize(t.stackSize);
       if (t.hasCatch) {
         if (t.catchInRegister) {
           if (t.reg < ctx.regs.size()) ctx.regs[t.reg] = thrown_;
@@ -166,7 +172,7 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
         }
         f.pc = t.catchStart;
         // The catch block runs to the finally block.
-        f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}});
+        f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}, t.stackSize});
       } else {
         f.pc = t.finallyStart;
       }
@@ -245,7 +251,9 @@ void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
 }
 
 void Avm1::SetTargetByName(ActionFrame& f, const std::string& t) {
-  SetTarget(f, t.empty() ? f.ctx.base : stage_.Resolve(f.ctx.base, t));
+  // A removed clip's actions reach no other clip by name, not even _root.
+  const bool baseGone = !stage_.TimelineOf(f.ctx.base);
+  SetTarget(f, t.empty() ? f.ctx.base : baseGone ? kNoClip : stage_.Resolve(f.ctx.base, t));
 }
 
 void Avm1::Arithmetic(ActionFrame& f, double (*op)(double, double)) {
@@ -400,12 +408,31 @@ void Avm1::ActRemoveSprite(ActionFrame& f) {
   stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t)));
 }
 
+// Movies before version 6 keep their strings as the author's code page
+// bytes, not UTF-8: shown as Windows-1252, the Western one.
+static std::string CodePageText(std::string s, int version) {
+  if (version >= 6 || std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return s;
+  }
+  static constexpr char16_t k80to9F[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                           0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  std::string out;
+  out.reserve(s.size() * 2);
+  for (char ch : s) {
+    const auto b = static_cast<unsigned char>(ch);
+    encoding::AppendUtf8(out, b >= 0x80 && b < 0xA0 ? k80to9F[b - 0x80] : b);
+  }
+  return out;
+}
+
 void Avm1::ActTrace(ActionFrame& f) {
   const AsValue v = f.Pop();
   if (!std::getenv("QUARVEL_DEBUG")) return;
   // Flash prints undefined by name whatever the movie's version, and its
   // log ends a line at a carriage return as at a line feed.
-  std::string text = v.IsUndefined() ? "undefined" : ToString(v);
+  std::string text = v.IsUndefined() ? "undefined" : CodePageText(ToString(v), version_);
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') text[i] = '\n';
   }
@@ -419,6 +446,7 @@ void Avm1::ActTargetPath(ActionFrame& f) {
 }
 
 // -- stack, constants, registers and jumps
+
 
 void Avm1::ActConstantPool(ActionFrame& f) {
   auto pool = std::make_shared<AsConstants>();
@@ -711,7 +739,12 @@ void Avm1::ActGetTime(ActionFrame& f) { f.Push(AsValue::Number(static_cast<doubl
 
 // -- variables
 
-void Avm1::ActGetVariable(ActionFrame& f) { f.Push(GetVar(f.ctx, ToString(f.Pop()))); }
+void Avm1::ActGetVariable(ActionFrame& f) {
+  AsValue v = GetVar(f.ctx, ToString(f.Pop()));
+  // Flash 4 has no movie clip values: no variable, path or name gives one.
+  if (version_ < 5 && v.type == AsValue::Type::kClip) v = {};
+  f.Push(std::move(v));
+}
 
 void Avm1::ActSetVariable(ActionFrame& f) {
   const AsValue v = f.Pop();
@@ -740,6 +773,12 @@ void Avm1::ActDefineLocal2(ActionFrame& f) { DefineLocal(f, false); }
 bool Avm1::DeleteProp(AsObject* o, const std::string& name) {
   if (!o) return false;
   auto it = o->props.find(Key(name));
+  if (it == o->props.end() && Key(name) == "__proto__" && (o->proto || !o->protoValue.IsUndefined())) {
+    // __proto__ is a property like any other: deleted, the chain is gone.
+    o->proto = nullptr;
+    o->protoValue = {};
+    return true;
+  }
   if (it == o->props.end() || it->second.dontDelete) return false;
   o->props.erase(it);
   return true;
@@ -833,11 +872,18 @@ void Avm1::ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::strin
   }
 }
 
+// Once the clip its actions belong to is removed, a list of actions stops
+// at its next call or construction (made or missed), whatever it was.
+static void StopIfBaseRemoved(Avm1& vm, ActionFrame& f) {
+  if (f.baseAlive && !vm.GetStage().TimelineOf(f.ctx.base)) f.End();
+}
+
 void Avm1::ActNewObject(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   std::vector<AsValue> args = PopArgs(f);
   const AsValue ctor = GetVar(f.ctx, name);
   ConstructOrSkip(f, ctor, name, args);
+  StopIfBaseRemoved(*this, f);
 }
 
 void Avm1::ActNewMethod(ActionFrame& f) {
@@ -847,6 +893,7 @@ void Avm1::ActNewMethod(ActionFrame& f) {
   std::vector<AsValue> args = PopArgs(f);
   const AsValue ctor = name.empty() || obj.IsUndefined() ? obj : Get(obj, name);
   ConstructOrSkip(f, ctor, name, args);
+  if (!obj.IsNullish()) StopIfBaseRemoved(*this, f);
 }
 
 void Avm1::ActCallFunction(ActionFrame& f) {
@@ -870,6 +917,7 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     Skip("function " + name);
     f.Push({});
+    StopIfBaseRemoved(*this, f);
     return;
   }
   // Timeline functions act on the timeline they are found on.
@@ -878,6 +926,7 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));
   constructing_ = outer;
+  StopIfBaseRemoved(*this, f);
 }
 
 // No method name calls the object itself.
@@ -899,6 +948,8 @@ void Avm1::ActCallMethod(ActionFrame& f) {
     Skip("method " + name);
     if (tracing_) TraceLine("missing method " + name + " on " + Describe(obj));
     f.Push({});
+    // A call on nothing at all is dropped before that check.
+    if (!obj.IsNullish()) StopIfBaseRemoved(*this, f);
     return;
   }
   // super() of a class extending a built-in builds the object as `new` would.
@@ -906,6 +957,7 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
   f.Push(CallFunction(fn.obj, self, args));
   constructing_ = outer;
+  StopIfBaseRemoved(*this, f);
 }
 
 void Avm1::ActReturn(ActionFrame& f) { f.End(f.Pop()); }
@@ -1031,9 +1083,16 @@ void Avm1::ActExtends(ActionFrame& f) {
 
 void Avm1::ActWith(ActionFrame& f) {
   const std::size_t size = f.r.U16("Size");
-  const AsValue obj = f.Pop();
+  const std::size_t end = std::min(f.code.size(), f.pc + size);
+  // A string, number or boolean is in scope as its wrapper object;
+  // undefined and null skip the block.
+  const AsValue obj = avm1_builtins::BoxPrimitive(*this, f.Pop());
+  if (obj.IsNullish()) {
+    f.pc = end;
+    return;
+  }
   if (f.ctx.scope.size() < kMaxScopes && (obj.type == AsValue::Type::kObject || obj.type == AsValue::Type::kClip)) {
-    f.withs.emplace_back(std::min(f.code.size(), f.pc + size), f.ctx.scope.size());
+    f.withs.emplace_back(end, f.ctx.scope.size());
     f.ctx.scope.push_back(obj);
   }
 }
@@ -1051,6 +1110,7 @@ void Avm1::ActTry(ActionFrame& f) {
   t.catchStart = std::min(f.code.size(), f.pc + trySize);
   t.finallyStart = std::min(f.code.size(), t.catchStart + (t.hasCatch ? catchSize : 0));
   t.end = std::min(f.code.size(), t.finallyStart + (t.hasFinally ? finallySize : 0));
+  t.stackSize = f.stack.size();
   if (t.catchStart > f.pc) f.tries.push_back(t);
 }
 

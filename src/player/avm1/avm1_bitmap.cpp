@@ -320,7 +320,9 @@ AsValue HitTest(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Target(self, a, 3);
   if (!b) return AsValue::Number(kBadCall);
   int fx = 0, fy = 0;
-  if (!FullPoint(vm, a[0], fx, fy)) return AsValue::Number(-2);
+  // The first point's x and y are its own: none is looked for on its prototypes.
+  const auto own = [&](const char* name) { return a[0].type == AsValue::Type::kObject && a[0].obj->props.count(vm.Key(name)); };
+  if (!own("x") || !own("y") || !FullPoint(vm, a[0], fx, fy)) return AsValue::Number(-2);
   const auto threshold = static_cast<std::uint32_t>(std::clamp(Int(vm, a, 1), 0, 255));
   auto solid = [&](const BitmapData& bmp, int x, int y, std::uint32_t t) {
     if (x < 0 || y < 0 || x >= bmp.Width() || y >= bmp.Height()) return false;
@@ -346,10 +348,11 @@ AsValue HitTest(Avm1& vm, const AsValue& self, AsArgs a) {
   }
   PixelRect r;
   if (!vm.Get(second, "width").IsUndefined() && RectArg(vm, second, r)) {
+    // Against a rectangle a threshold of 0 takes even clear pixels.
     const PixelRect in = PixelRect{r.x - fx, r.y - fy, r.width, r.height}.Intersect(b->Bounds());
     for (int y = in.y; y < in.y + in.height; ++y) {
       for (int x = in.x; x < in.x + in.width; ++x) {
-        if (solid(*b, x, y, threshold)) return AsValue::Bool(true);
+        if (!b->Transparent() || (b->GetPixel32(x, y) >> 24) >= threshold) return AsValue::Bool(true);
       }
     }
     return AsValue::Bool(false);
@@ -378,11 +381,12 @@ AsValue PaletteMap(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue Merge(Avm1& vm, const AsValue& self, AsArgs a) {
-  BitmapData* b = Target(self, a, 7);
+  BitmapData* b = Target(self, a, 6);
   if (!b) return AsValue::Number(kBadCall);
   CopyArgs c;
   if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
-  const int mult[4] = {Int(vm, a, 3), Int(vm, a, 4), Int(vm, a, 5), Int(vm, a, 6)};
+  // Without an alpha multiplier the source's alpha is taken whole.
+  const int mult[4] = {Int(vm, a, 3), Int(vm, a, 4), Int(vm, a, 5), a.size() > 6 ? Int(vm, a, 6) : 256};
   b->Merge(*c.src, c.rect, c.x, c.y, mult);
   return AsValue::Number(kBadCall);
 }

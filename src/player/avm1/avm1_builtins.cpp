@@ -151,14 +151,24 @@ AsValue IsPropertyEnumerable(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::Bool(it != o->props.end() && !it->second.hidden);
 }
 
+// call and apply with no `this` (undefined or null) run on the global object.
+AsValue ThisOrGlobal(Avm1& vm, const AsValue& v) { return v.IsNullish() ? AsValue::Object(vm.Global()) : v; }
+
 AsValue FnCall(Avm1& vm, const AsValue& self, AsArgs a) {
-  return vm.Call(self, Arg(a, 0), a.empty() ? a : a.subspan(1));
+  return vm.Call(self, ThisOrGlobal(vm, Arg(a, 0)), a.empty() ? a : a.subspan(1));
 }
 
+// apply takes any object with a length as its arguments, read by index.
 AsValue FnApply(Avm1& vm, const AsValue& self, AsArgs a) {
   std::vector<AsValue> args;
-  if (AsObject* arr = Self(Arg(a, 1)); arr && arr->isArray) args = vm.Elements(arr);
-  return vm.Call(self, Arg(a, 0), args);
+  if (AsObject* arr = Self(Arg(a, 1)); arr && arr->isArray) {
+    args = vm.Elements(arr);
+  } else if (arr) {
+    const double n = vm.ToNumber(vm.Get(Arg(a, 1), "length"));
+    const auto count = static_cast<std::size_t>(n > 0 ? std::min(n, 65536.0) : 0);
+    for (std::size_t i = 0; i < count; ++i) args.push_back(vm.Get(Arg(a, 1), std::to_string(i)));
+  }
+  return vm.Call(self, ThisOrGlobal(vm, Arg(a, 0)), args);
 }
 
 // ---- MovieClip
@@ -445,9 +455,20 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
 AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
   AsObject* pt = Self(Arg(a, 0));
   if (!pt || self.type != AsValue::Type::kClip) return {};
+  // Only a point whose own x and y are numbers is converted; any other is
+  // left as it is.
+  auto own = [&](const char* name) -> const AsValue* {
+    const auto it = pt->props.find(vm.Key(name));
+    return it == pt->props.end() || it->second.getter || it->second.value.type != AsValue::Type::kNumber
+               ? nullptr
+               : &it->second.value;
+  };
+  const AsValue* px = own("x");
+  const AsValue* py = own("y");
+  if (!px || !py) return {};
   Matrix w;
   if (!WorldMatrix(vm, vm.ClipOf(self), w)) return {};
-  double x = vm.ToNumber(vm.Get(a[0], "x")) * 20, y = vm.ToNumber(vm.Get(a[0], "y")) * 20;
+  double x = px->num * 20, y = py->num * 20;
   if (toGlobal) {
     const double gx = w.scaleX * x + w.rotateSkew1 * y + w.translateX, gy = w.rotateSkew0 * x + w.scaleY * y + w.translateY;
     x = gx, y = gy;

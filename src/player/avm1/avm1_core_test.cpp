@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -288,6 +289,53 @@ TEST(Avm1Clips, ARemovedTargetGivesWayToTheBaseClip) {
   EXPECT_EQ(r.Get("inside"), "");  // that one went with the clip
 }
 
+// A clip whose own tellTarget removed it reaches no clip by name after
+// that, not even _root: the second jump is lost.
+TEST(Avm1Clips, ARemovedBaseClipTargetsNothing) {
+  auto b = Movie(6);
+  Actions clip;
+  clip.SetTarget("_root").GotoFrame(2).SetTarget("");
+  clip.SetTarget("_root").GotoFrame(1).SetTarget("");
+  b.DefineSprite(5, Timeline().DoAction(clip.Stop()).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).DoAction(Actions().Stop()).ShowFrame();
+  b.ShowFrame();
+  b.RemoveObject2(1).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("_root._currentframe"), "3");
+}
+
+// A clip's actions stop at their first call after the clip was removed (a
+// call of a missing function too); a call on undefined is dropped first.
+TEST(Avm1Clips, ARemovedClipsActionsStopAtTheirNextCall) {
+  auto b = Movie(6);
+  Actions clip = Log("a,");
+  clip.SetTarget("_root").GotoFrame(2).SetTarget("");
+  clip.Append(Log("b,")).Append(Do(Method(Undef(), "f", {}))).Append(Log("c,"));
+  clip.Append(Do(New("Bogus"))).Append(Log("d,"));
+  b.DefineSprite(5, Timeline().DoAction(clip.Stop()).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).DoAction(Actions().Stop()).ShowFrame();
+  b.ShowFrame();
+  b.RemoveObject2(1).DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("_global.log"), "a,b,c,");
+}
+
+// The main timeline plays the frames the file has, not the count its header
+// declares: more frames loop through all of them, fewer stop looping early
+// (a one-frame movie runs its actions once).
+TEST(Avm1Clips, TheTimelinePlaysTheFramesTheFileHas) {
+  for (const auto& [declared, real, expected] : {std::tuple{1, 2, "1,2,1,2,"}, std::tuple{3, 1, "1,"}}) {
+    auto b = Movie(6);
+    for (int i = 1; i <= real; ++i) b.DoAction(Log(std::to_string(i) + ",")).ShowFrame();
+    b.SetFrameCount(static_cast<std::uint16_t>(declared));
+    Played r(b);
+    r.player.AdvanceTo(350);  // four frames at 10 per second
+    EXPECT_EQ(r.Get("_global.log"), expected) << declared << " declared, " << real << " in the file";
+  }
+}
+
 // MovieClip methods newer than a movie's version are not there for it.
 TEST(Avm1Clips, NewerClipMethodsAreHiddenFromOlderMovies) {
   Actions a;
@@ -330,6 +378,38 @@ TEST(Avm1Runtime, DottedPathsFallBackToOuterScopes) {
   EXPECT_EQ(r.Get("own"), "mine");
   EXPECT_EQ(r.Get("length"), "3");
   EXPECT_EQ(r.Get("nothing"), "undefined");
+}
+
+// __proto__ set to a value that is no object (null, undefined, a number)
+// cuts the chain (no toString or valueOf is found, so the object prints as
+// [type Object]) and reads back as that value; delete removes it too.
+TEST(Avm1Classes, APrimitiveProtoCutsTheChainAndReadsBack) {
+  Actions a;
+  Set(a, "o", Object({{"__proto__", Actions().PushNull()}}));
+  Set(a, "text", Call("String", {Var("o")}));
+  Set(a, "proto", Op(Member(Var("o"), "__proto__"), kTypeOf));
+  Set(a, "p", Object({}));
+  a.Append(SetMember(Var("p"), "__proto__", Undef()));
+  Set(a, "undefProto", Op(Member(Var("p"), "__proto__"), kTypeOf));
+  Set(a, "n", Object({{"__proto__", Int(123)}}));
+  Set(a, "numberProto", Member(Var("n"), "__proto__"));
+  Set(a, "numberText", Call("String", {Var("n")}));
+  Set(a, "d", Object({}));
+  Set(a, "deleted", Actions().Append(Var("d")).PushString("__proto__").Raw(Code(Action::kDelete)));
+  Set(a, "deletedProto", Op(Member(Var("d"), "__proto__"), kTypeOf));
+  Set(a, "deletedText", Call("String", {Var("d")}));
+  a.Append(SetMember(Var("o"), "__proto__", Member(Var("Object"), "prototype")));
+  Set(a, "back", Call("String", {Var("o")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("text"), "[type Object]");
+  EXPECT_EQ(r.Get("proto"), "null");
+  EXPECT_EQ(r.Get("undefProto"), "undefined");
+  EXPECT_EQ(r.Get("numberProto"), "123");
+  EXPECT_EQ(r.Get("numberText"), "[type Object]");
+  EXPECT_EQ(r.Get("deleted"), "true");
+  EXPECT_EQ(r.Get("deletedProto"), "undefined");
+  EXPECT_EQ(r.Get("deletedText"), "[type Object]");
+  EXPECT_EQ(r.Get("back"), "[object Object]");
 }
 
 // A clip that has no variables yet still reports MovieClip's prototype.
@@ -687,7 +767,7 @@ TEST(Avm1Runtime, StageReportsTheMovieAndItsModes) {
   EXPECT_EQ(r.Get("w"), "100");
   EXPECT_EQ(r.Get("mode"), "showAll");
   EXPECT_EQ(r.Get("mode2"), "noScale");
-  EXPECT_EQ(r.Get("mode3"), "noScale");
+  EXPECT_EQ(r.Get("mode3"), "showAll");  // a name Flash does not know
   EXPECT_EQ(r.Get("w2"), "100");
   EXPECT_EQ(r.Get("align"), "LT");
   EXPECT_EQ(r.Get("added"), "true");
@@ -717,6 +797,124 @@ TEST(Avm1Runtime, EndlessLoopsAreCutOffAndClockLoopsEnd) {
   Played s(spin);
   s.player.AdvanceTo(2000);
   EXPECT_TRUE(s.Skipped("too many actions in one frame"));
+}
+
+// try { body } catch (register 1) { catchBody }
+Actions TryCatch(const Actions& body, const Actions& catchBody) {
+  const auto b = static_cast<std::uint16_t>(body.Size()), c = static_cast<std::uint16_t>(catchBody.Size());
+  const std::uint8_t head[] = {0x05,  // a catch, into a register
+                               static_cast<std::uint8_t>(b & 0xFF), static_cast<std::uint8_t>(b >> 8),
+                               static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>(c >> 8), 0, 0, 1};
+  return Actions().Raw(Code(Action::kTry), head).Append(body).Append(catchBody);
+}
+
+// A caught throw drops what the try body left on the stack, never what was
+// below it; a try body that ends normally keeps its values.
+TEST(Avm1Runtime, ACaughtThrowCutsTheStackBackToTheTry) {
+  Actions a;
+  a.PushString("below");
+  a.Append(TryCatch(Actions().PushString("inside").PushString("err").Raw(Code(Action::kThrow)), Actions()));
+  a.PushString("set").SetVariable();  // names the variable on top: "below" when cut back
+  a.PushString("first");
+  a.Append(TryCatch(Actions().Raw(kPop).PushString("err").Raw(Code(Action::kThrow)), Actions()));
+  a.PushString("shorter").SetVariable();  // a try body that popped stays popped
+  a.PushString("second");
+  a.Append(TryCatch(Actions().PushString("kept"), Actions()));
+  a.PushString("normal").SetVariable();
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("below"), "set");
+  EXPECT_EQ(r.Get("inside"), "");
+  EXPECT_EQ(r.Get("kept"), "normal");
+}
+
+// `this` is a variable a script may assign: at the top of a timeline the
+// assigned value hides the clip; in a function it is the call's own local.
+TEST(Avm1Runtime, AssignedThisWinsOverTheImplicitOne) {
+  Actions a;
+  Set(a, "before", Op(Var("this"), kTypeOf));
+  Set(a, "this", Str("test"));
+  Set(a, "top", Var("this"));
+  Actions inner;
+  Set(inner, "_global.innerSees", Op(Var("this"), kTypeOf));
+  Actions outer;
+  Set(outer, "this", Int(1234));
+  outer.Append(Do(Call("inner")));
+  Set(outer, "_global.outerSees", Var("this"));
+  a.Append(Actions().DefineFunction("inner", {}, inner)).Append(Actions().DefineFunction("outer", {}, outer));
+  a.Append(Do(Method(Object({}), "f", {})));
+  Set(a, "o", Object({{"f", Var("outer")}}));
+  a.Append(Do(Method(Var("o"), "f", {})));
+  Set(a, "after", Var("this"));
+  Played r(Script(a, 15));
+  EXPECT_EQ(r.Get("before"), "movieclip");
+  EXPECT_EQ(r.Get("top"), "test");
+  EXPECT_EQ(r.Get("_global.outerSees"), "1234");
+  EXPECT_EQ(r.Get("_global.innerSees"), "movieclip") << "a nested call has its own this";
+  EXPECT_EQ(r.Get("after"), "test") << "the function's assignment stays in its call";
+}
+
+// Flash 4 has no movie clip values: `this`, `_root`, `_level0`, `_global`
+// and child clips by name read as undefined until a script sets them as
+// plain variables; properties still read.
+TEST(Avm1Runtime, Flash4NamesNoClipValues) {
+  auto b = Movie(4);
+  b.DefineSprite(5, Timeline().ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "child"});
+  Actions a;
+  const char* const names[] = {"this", "_root", "_level0", "_global", "child", "/child"};
+  for (int i = 0; i < 6; ++i) Set(a, "len" + std::to_string(i), Op(Var(names[i]), Code(Action::kStringLength)));
+  Set(a, "_root", Str("b"));
+  Set(a, "root", Var("_root"));
+  Set(a, "x", Var("_x"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(r.Get("len" + std::to_string(i)), "0") << names[i];
+  EXPECT_EQ(r.Get("root"), "b");
+  EXPECT_EQ(r.Get("x"), "0");
+}
+
+// call and apply without a `this` run the function on the global object;
+// apply reads any object with a length as its arguments.
+TEST(Avm1Functions, CallAndApplyWithoutThisRunOnTheGlobalObject) {
+  Actions body;
+  Set(body, "_global.isGlobal", Bin(Var("this"), Var("_global"), kEquals2));
+  Set(body, "_global.args", Bin(Bin(Var("a"), Str(","), kAdd2), Var("b"), kAdd2));
+  Actions a;
+  Set(a, "f", Fn(body, {"a", "b"}));
+  a.Append(Do(Var("f"), "call", {Undef(), Int(1), Int(2)}));
+  Set(a, "callUndefined", Var("_global.isGlobal"));
+  a.Append(Do(Var("f"), "apply", {Actions().PushNull(), Object({{"length", Int(2)}, {"0", Str("x")}, {"1", Int(5)}})}));
+  Set(a, "applyNull", Var("_global.isGlobal"));
+  Set(a, "applyArgs", Var("_global.args"));
+  a.Append(Do(Var("f"), "call", {Int(7)}));
+  Set(a, "callNumber", Var("_global.isGlobal"));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("callUndefined"), "true");
+  EXPECT_EQ(r.Get("applyNull"), "true");
+  EXPECT_EQ(r.Get("applyArgs"), "x,5");
+  EXPECT_EQ(r.Get("callNumber"), "false");
+}
+
+// with (value) { body }
+Actions With(const Actions& value, const Actions& body) {
+  const auto n = static_cast<std::uint16_t>(body.Size());
+  const std::uint8_t size[] = {static_cast<std::uint8_t>(n & 0xFF), static_cast<std::uint8_t>(n >> 8)};
+  return Actions().Append(value).Raw(Code(Action::kWith), size).Append(body);
+}
+
+// with puts a string, number or boolean in scope as its wrapper object and
+// skips its block for undefined and null.
+TEST(Avm1Runtime, WithBoxesPrimitivesAndSkipsNothing) {
+  Actions a, len;
+  Set(len, "_global.len", Var("length"));
+  a.Append(With(Str("STRING"), len));
+  Actions ran;
+  Set(ran, "_global.ran", Str("yes"));
+  a.Append(With(Undef(), ran));
+  a.Append(With(Actions().PushNull(), ran));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("_global.len"), "6");
+  EXPECT_EQ(r.Get("_global.ran"), "");
 }
 
 TEST(Avm1Runtime, AMovieWhoseScriptRanOutStaysOnTheSmallBudget) {

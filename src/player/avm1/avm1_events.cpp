@@ -136,7 +136,7 @@ AsValue StageHeight(Avm1& vm, const AsValue&, AsArgs) {
   return AsValue::Number(vm.GetStage().Library().movie.header.frameSize.Height() / 20);
 }
 
-// Stage.scaleMode takes Flash's four modes only, in any case.
+// Stage.scaleMode takes Flash's four modes in any case; any other value is showAll.
 AsValue GetScaleMode(Avm1& vm, const AsValue& self, AsArgs) {
   const AsValue v = vm.Get(self, "$scaleMode");
   return v.IsUndefined() ? AsValue::String("showAll") : v;
@@ -145,11 +145,13 @@ AsValue SetScaleMode(Avm1& vm, const AsValue& self, AsArgs a) {
   std::string mode = Str(vm, a, 0), low = mode;
   for (auto& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   const char* const kModes[] = {"showAll", "noBorder", "exactFit", "noScale"};
+  const char* chosen = kModes[0];
   for (const char* m : kModes) {
     std::string lm = m;
     for (auto& c : lm) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lm == low && Self(self)) vm.SetProp(Self(self), "$scaleMode", AsValue::String(m), true);
+    if (lm == low) chosen = m;
   }
+  if (Self(self)) vm.SetProp(Self(self), "$scaleMode", AsValue::String(chosen), true);
   return {};
 }
 

@@ -295,7 +295,7 @@ AsValue McSetCache(Avm1& vm, const AsValue& self, AsArgs a) {
 
 AsValue McGetOpaque(Avm1& vm, const AsValue& self, AsArgs) {
   Instance* inst = ClipInstance(vm, self);
-  if (!inst || !inst->opaqueBackground) return AsValue::Null();
+  if (!inst || !inst->opaqueBackground) return {};  // no background reads as undefined
   return AsValue::Number(*inst->opaqueBackground & 0xFFFFFF);
 }
 AsValue McSetOpaque(Avm1& vm, const AsValue& self, AsArgs a) {

@@ -411,6 +411,65 @@ TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {
   EXPECT_EQ(r.Get("ct"), std::to_string(0x204050));
 }
 
+// merge takes six arguments: without an alpha multiplier the source's alpha
+// is taken whole, while an undefined one keeps the target's.
+TEST(Avm1Bitmap, MergeWithoutAlphaMultiplierTakesTheSourceAlpha) {
+  Actions a;
+  Set(a, "src", Bitmap({Num(1), Num(1), Actions().PushBool(true), Num(0x80FF0000)}));
+  const auto merged = [&](const std::string& name, std::vector<Actions> extra) {
+    Set(a, "d", Bitmap({Num(1), Num(1), Actions().PushBool(true), Num(0xFF0000FF)}));
+    std::vector<Actions> args{Var("src"), Member(Var("src"), "rectangle"), Geom("Point", {Num(0), Num(0)}), Num(256),
+                              Num(0), Num(256)};
+    for (auto& e : extra) args.push_back(std::move(e));
+    Set(a, name + "Code", Method(Var("d"), "merge", args));
+    Set(a, name, Method(Var("d"), "getPixel32", {Num(0), Num(0)}));
+  };
+  merged("six", {});
+  merged("undef", {Undef()});
+  merged("zero", {Num(0)});
+  Set(a, "d", Bitmap({Num(1), Num(1), Actions().PushBool(true), Num(0xFF0000FF)}));
+  Set(a, "fiveCode", Method(Var("d"), "merge", {Var("src"), Member(Var("src"), "rectangle"),
+                                                  Geom("Point", {Num(0), Num(0)}), Num(256), Num(0)}));
+  Set(a, "five", Method(Var("d"), "getPixel32", {Num(0), Num(0)}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("sixCode"), "-1");
+  EXPECT_EQ(r.Get("six") , std::to_string(static_cast<std::int32_t>(0x80FF0000u)));
+  EXPECT_EQ(r.Get("undef"), std::to_string(static_cast<std::int32_t>(0xFFFF0000u)));
+  EXPECT_EQ(r.Get("zero"), std::to_string(static_cast<std::int32_t>(0xFFFF0000u)));
+  EXPECT_EQ(r.Get("five"), std::to_string(static_cast<std::int32_t>(0xFF0000FFu)));  // too few: unchanged
+}
+
+// hitTest: the first point must hold x and y itself; against a rectangle a
+// threshold of 0 counts clear pixels too, against a point it does not.
+TEST(Avm1Bitmap, HitTestFirstPointAndZeroThreshold) {
+  Actions a;
+  Set(a, "b", Bitmap({Num(2), Num(2), Actions().PushBool(true), Num(0)}));
+  const auto origin = [] { return Object({{"x", Num(0)}, {"y", Num(0)}}); };
+  Set(a, "rect", Method(Var("b"), "hitTest",
+                        {origin(), Num(0), Object({{"x", Num(0)}, {"y", Num(0)}, {"width", Num(1)}, {"height", Num(1)}})}));
+  Set(a, "rectAway", Method(Var("b"), "hitTest",
+                            {origin(), Num(0), Object({{"x", Num(5)}, {"y", Num(5)}, {"width", Num(1)}, {"height", Num(1)}})}));
+  Set(a, "point", Method(Var("b"), "hitTest", {origin(), Num(0), origin()}));
+  Set(a, "inherited", Method(Var("b"), "hitTest", {Object({{"__proto__", origin()}}), Num(0), Var("b")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("rect"), "true");
+  EXPECT_EQ(r.Get("rectAway"), "false");
+  EXPECT_EQ(r.Get("point"), "false");
+  EXPECT_EQ(r.Get("inherited"), "-2");
+}
+
+// A frame may make a bitmap of the largest size Flash allows.
+TEST(Avm1Bitmap, AFrameMayMakeTheLargestBitmap) {
+  Actions a;
+  Set(a, "big", Member(Bitmap({Num(4095), Num(4096)}), "width"));
+  Set(a, "tooBig", Bitmap({Num(4096), Num(4096)}));
+  Set(a, "after", Str("ran"));
+  Played r(Script(a, 10));
+  EXPECT_EQ(r.Get("big"), "4095");
+  EXPECT_EQ(r.Get("tooBig"), "");  // undefined
+  EXPECT_EQ(r.Get("after"), "ran");
+}
+
 TEST(Avm1Bitmap, AttachedBitmapShowsLiveChangesAndFillsDrawings) {
   Actions a;
   Set(a, "b", Bitmap({Num(20), Num(20), Actions().PushBool(false), Num(0xFF0000)}));
@@ -605,6 +664,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   a.Append(Do(Var("c"), "lineStyle", {Num(0), Num(0xFF0000)}));
   a.Append(Do(Var("c"), "moveTo", {Num(10), Num(60)}));
   a.Append(Do(Var("c"), "lineTo", {Num(40), Num(90)}));
+  Set(a, "bgBefore", Op(Member(Var("c"), "opaqueBackground"), Code(Action::kTypeOf)));
   a.Append(SetMember(Var("c"), "opaqueBackground", Num(0x00FF00)));
   Set(a, "bg", Member(Var("c"), "opaqueBackground"));
   a.Append(SetMember(Var("c"), "cacheAsBitmap", Actions().PushBool(true)));
@@ -618,6 +678,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   EXPECT_EQ(r.Get("mode6"), "normal");
   EXPECT_EQ(r.Get("sr"), "10");
   EXPECT_EQ(r.Get("sw"), "10");  // as wide as the window
+  EXPECT_EQ(r.Get("bgBefore"), "undefined");
   EXPECT_EQ(r.Get("bg"), std::to_string(0x00FF00));
   EXPECT_EQ(r.Get("cache"), "true");
   EXPECT_EQ(r.At(55, 5), (Color{255, 0, 0}));

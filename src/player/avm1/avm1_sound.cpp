@@ -76,7 +76,9 @@ std::optional<ClipHandle> TargetOf(Avm1& vm, const SoundData& d) {
     std::replace(path.begin(), path.end(), '/', '.');
     path.erase(0, 1);
   }
-  const ClipHandle h = vm.ClipOf(vm.Evaluate(path));
+  // A path given as text is looked up from the timeline whose script asks.
+  const ClipHandle h =
+      vm.ClipOf(vm.Evaluate(path, d.target.type == AsValue::Type::kClip ? kRootClip : vm.RunningTarget()));
   if (h == kNoClip) return std::nullopt;
   return h;
 }

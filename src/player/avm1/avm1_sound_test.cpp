@@ -120,6 +120,26 @@ TEST(Avm1Sound, TargetIsFoundByPathAtEachUse) {
   EXPECT_EQ(r.Get("removed"), "");
 }
 
+// A target given as text is found from the timeline whose script uses the
+// Sound: a child of that clip there, nothing from the main timeline.
+TEST(Avm1Sound, ATextTargetIsFoundFromTheAskingTimeline) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)})));
+  a.Append(Do(Method(Var("mc"), "createEmptyMovieClip", {Str("nested"), Int(1)})));
+  a.SetTarget("mc");
+  Set(a, "s", New("Sound", {Str("nested")}));
+  a.Append(Do(Method(Var("s"), "setVolume", {Int(50)})));
+  Set(a, "inside", Method(Var("s"), "getVolume"));
+  a.SetTarget("");
+  Set(a, "insideSeen", Member(Var("mc"), "inside"));
+  Set(a, "fromRoot", Method(Member(Var("mc"), "s"), "getVolume"));
+  Set(a, "clip", Method(New("Sound", {Member(Var("mc"), "nested")}), "getVolume"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("insideSeen"), "50");
+  EXPECT_EQ(r.Get("fromRoot"), "");
+  EXPECT_EQ(r.Get("clip"), "50");  // a clip is its own path, wherever asked
+}
+
 TEST(Avm1Sound, AnObjectTargetIsNamedByItsTextAskedForOnce) {
   Actions a;
   Set(a, "_global.asked", Int(0));

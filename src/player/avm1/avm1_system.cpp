@@ -619,6 +619,10 @@ void InstallSystem(Avm1& vm) {
   vm.NewFunction("setConversionMode", False, ime);
   vm.NewFunction("setCompositionString", False, ime);
   vm.NewFunction("doConversion", False, ime);
+  // IME is a broadcaster like Key and Mouse (its listeners hear no composition here).
+  const AsValue broadcaster = vm.Get(AsValue::Object(global), "AsBroadcaster");
+  std::vector<AsValue> imeArg{AsValue::Object(ime)};
+  vm.Call(vm.Get(broadcaster, "initialize"), broadcaster, imeArg);
   vm.SetProp(system, "IME", AsValue::Object(ime), true);
   vm.SetProp(global, "System", AsValue::Object(system), true);
   InstallMenusAndDevices(vm);

@@ -102,6 +102,8 @@ TEST(Avm1System, DevicesThePlayerHasNoneOf) {
   Set(a, "mics", Member(Member(Var("Microphone"), "names"), "length"));
   Set(a, "socket", Method(New("XMLSocket"), "connect", {Str("localhost"), Int(1024)}));
   Set(a, "ime", Method(Member(Var("System"), "IME"), "getEnabled"));
+  Set(a, "imeBroadcasts", Bin(Member(Member(Var("System"), "IME"), "addListener"),
+                              Member(Var("AsBroadcaster"), "addListener"), Code(Action::kEquals2)));
   for (std::uint8_t version : {5, 8}) {
     Played r(Script(a, version));
     for (const char* cls : {"Button", "Camera", "Microphone", "LocalConnection", "XMLSocket"}) {
@@ -111,6 +113,7 @@ TEST(Avm1System, DevicesThePlayerHasNoneOf) {
     EXPECT_EQ(r.Get("mics"), "0");
     EXPECT_EQ(r.Get("socket"), "false");
     EXPECT_EQ(r.Get("ime"), "false");
+    EXPECT_EQ(r.Get("imeBroadcasts"), "true");
   }
 }
 

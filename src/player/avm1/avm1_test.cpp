@@ -403,8 +403,16 @@ TEST(Avm1Clips, HitTestBoundsAndCoordinates) {
   Set(a, "own", Method(Var("box"), "getBounds", {}));
   Set(a, "pt", Actions().PushString("x").PushInt(1).PushString("y").PushInt(2).PushInt(2).Raw(kInitObject));
   a.Append(Method(Var("box"), "localToGlobal", {Var("pt")})).Raw(kPop);
+  // Points whose own x and y are not both numbers stay as they are.
+  Set(a, "text", Object({{"x", Int(1)}, {"y", Str("2")}}));
+  a.Append(Method(Var("box"), "localToGlobal", {Var("text")})).Raw(kPop);
+  Set(a, "inherited", Object({{"x", Int(1)}}));
+  a.Append(SetMember(Member(Var("Object"), "prototype"), "y", Int(2)));
+  a.Append(Method(Var("box"), "localToGlobal", {Var("inherited")})).Raw(kPop);
   b.DoAction(a).ShowFrame();
   Played r(b);
+  EXPECT_EQ(r.Get("text.x"), "1");
+  EXPECT_EQ(r.Get("inherited.x"), "1");
   EXPECT_EQ(r.Get("inside"), "true");
   EXPECT_EQ(r.Get("outside"), "false");
   EXPECT_EQ(r.Get("bounds.xMin"), "30");

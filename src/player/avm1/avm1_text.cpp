@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 
@@ -634,7 +635,11 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   Stage& stage = vm.GetStage();
   const Matrix& m = inst.matrix;
   if (low == "text") out = AsValue::String(f.Text());
-  else if (low == "htmltext") out = AsValue::String(f.HtmlText());
+  // A plain field's htmlText is its text; an HTML field without text
+  // writes no paragraph at all.
+  else if (low == "htmltext") {
+    out = AsValue::String(!o.html ? f.Text() : f.Length() == 0 && !f.HasStyles() ? std::string() : f.HtmlText());
+  }
   else if (low == "html") out = AsValue::Bool(o.html);
   else if (low == "textcolor") out = AsValue::Number(f.GetFormat(0, f.Length()).color.value_or(f.NewFormat().color));
   else if (low == "autosize") out = AsValue::String(AutoSizeText(o.autoSize));
@@ -725,8 +730,18 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "htmltext") {
     std::string s = vm.ToString(v);
     if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
-    if (f.Opts().html) f.SetHtmlText(s);
-    else f.SetText(s);
+    if (f.Opts().html) {
+      // Before SWF 8 HTML text is aligned by its paragraphs alone, left
+      // unless they say; later it starts from the field's alignment.
+      if (vm.Version() < 8 && f.NewFormat().align != text::Align::kLeft) {
+        FormatPatch left;
+        left.align = text::Align::kLeft;
+        f.SetNewFormat(left);
+      }
+      f.SetHtmlText(s);
+    } else {
+      f.SetText(s);
+    }
     TextChanged(vm, inst, f);
   } else if (low == "html") opts().html = vm.ToBool(v);
   else if (low == "textcolor") {
@@ -766,8 +781,10 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "thickness") opts().thickness = vm.ToNumber(v);
   else if (low == "sharpness") opts().sharpness = vm.ToNumber(v);
   else if (low == "scroll") {
-    const double d = vm.ToNumber(v);
-    if (std::isfinite(d)) f.SetScroll(ClampToInt(d));
+    // Flash keeps the first line shown as an int32 from 0: the value wraps to
+    // 32 bits and one comes off with wrapping, so 2^31 lands on the last line.
+    const auto line = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(vm.ToNumber(v))) - 1u);
+    f.SetScroll(line < 0 ? 1 : line == INT32_MAX ? INT32_MAX : line + 1);
   } else if (low == "hscroll") f.SetHScroll(ToInt32(vm.ToNumber(v)));  // whole pixels, wrapping as int
   else if (low == "maxscroll" || low == "bottomscroll" || low == "maxhscroll" || low == "textwidth" ||
            low == "textheight" || low == "length" || low == "_target" || low == "_parent") {

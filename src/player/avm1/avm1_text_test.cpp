@@ -190,6 +190,54 @@ TEST(Avm1TextField, ScrollFollowsTheLinesBelowTheBox) {
   EXPECT_EQ(r.Get("bottom"), "4");
 }
 
+// htmlText before SWF 8 aligns by its paragraphs alone (left unless they
+// say) and leaves the new text format so; later it keeps the field's.
+TEST(Avm1TextField, HtmlTextAlignmentStartsLeftBeforeSwf8) {
+  for (const int version : {7, 8}) {
+    Actions a = MakeField(0, 0, 100, 20);
+    Set(a, "f", New("TextFormat"));
+    a.Append(SetMember(Var("f"), "align", Str("center")));
+    a.Append(Method(Var("t"), "setNewTextFormat", {Var("f")})).Raw(kPop);
+    a.Append(SetMember(Var("t"), "html", Bool(true)));
+    a.Append(SetMember(Var("t"), "htmlText", Str("a<br>b")));
+    Set(a, "newAlign", Member(Method(Var("t"), "getNewTextFormat", {}), "align"));
+    Set(a, "textAlign", Member(Method(Var("t"), "getTextFormat", {Int(0), Int(1)}), "align"));
+    Set(a, "explicit", Str(""));
+    a.Append(SetMember(Var("t"), "htmlText", Str("<p align='right'>a</p>")));
+    Set(a, "explicit", Member(Method(Var("t"), "getTextFormat", {Int(0), Int(1)}), "align"));
+    Played r(Script(a, static_cast<std::uint8_t>(version)));
+    const std::string want = version < 8 ? "left" : "center";
+    EXPECT_EQ(r.Get("newAlign"), want) << version;
+    EXPECT_EQ(r.Get("textAlign"), want) << version;
+    EXPECT_EQ(r.Get("explicit"), "right") << version;
+  }
+}
+
+// scroll wraps to 32 bits and counts lines from 0 inside: 2^31 and 2^31 + 2^32
+// land on the last line, 2^31 + 1 on the first; nothing that is no number
+// scrolls to the first.
+TEST(Avm1TextField, ScrollWrapsAsAnInt32LineIndex) {
+  Actions a = MakeField(0, 0, 100, 20);
+  a.Append(SetMember(Var("t"), "text", Str("1\r2\r3\r4")));
+  const std::pair<const char*, double> cases[] = {
+      {"big", 2147483648.0}, {"wrapped", 767100486418432.0}, {"next", 767100486418433.0}, {"neg", -3}, {"two", 2.9}};
+  for (const auto& [name, v] : cases) {
+    a.Append(SetMember(Var("t"), "scroll", Int(3)));
+    a.Append(SetMember(Var("t"), "scroll", Dbl(v)));
+    Set(a, name, Member(Var("t"), "scroll"));
+  }
+  a.Append(SetMember(Var("t"), "scroll", Int(3)));
+  a.Append(SetMember(Var("t"), "scroll", Str("x")));
+  Set(a, "text", Member(Var("t"), "scroll"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("big"), "4");
+  EXPECT_EQ(r.Get("wrapped"), "4");
+  EXPECT_EQ(r.Get("next"), "1");
+  EXPECT_EQ(r.Get("neg"), "1");
+  EXPECT_EQ(r.Get("two"), "2");
+  EXPECT_EQ(r.Get("text"), "1");
+}
+
 TEST(Avm1TextField, ANegativeSizeReachesBackFromThePosition) {
   Actions a;
   a.Append(Method(Var("_root"), "createTextField", {Str("field"), Int(1), Int(50), Int(50), Int(-50), Int(-50)}))

@@ -357,6 +357,14 @@ TEST(Avm1Values, StringsCountUtf16Units) {
   EXPECT_EQ(v5.Get("actionLen"), "4");
 }
 
+// Before version 6 a string's bytes are the author's Western code page:
+// trace shows them as such, one character each.
+TEST(Avm1Values, TraceShowsVersion5BytesInTheWesternCodePage) {
+  TraceLog log;
+  Played five(Script(Trace(Str("t\xC5t\x80")), 5));
+  EXPECT_EQ(log.Lines(), "t\xC3\x85t\xE2\x82\xAC\n");
+}
+
 // String methods take 32-bit indices; a negative substr length counts
 // back from the end, and charCodeAt past the end is 0 in version 5.
 TEST(Avm1Values, StringMethodsTakeThirtyTwoBitIndices) {

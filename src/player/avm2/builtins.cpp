@@ -209,11 +209,13 @@ std::string RoundedDigits(double d, int frac, bool scientific, int* exp10) {
   if (exp10) *exp10 = e;
   return digits;
 }
+constexpr const char* kPrecisionRangeText =
+    "Number.toPrecision has a range of 1 to 21. Number.toFixed and Number.toExponential have a range of 0 to 20. Specified value is not within expected range.";
 NATIVE(NumToFixed) {
   const double d = m.ToNumber(self);
   double digits = ArgNum(m, a, 0, 0);
   if (std::isnan(digits)) digits = 0;  // a count that is no number counts as 0
-  if (digits < 0 || digits > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
+  if (digits < 0 || digits > 20) m.ThrowError("RangeError", kPrecisionRangeText, 1002);
   if (!std::isfinite(d) || std::fabs(d) >= 1e21) return m.Str(NumberToString(d));
   const int f = static_cast<int>(digits);
   std::string s = RoundedDigits(d, f, false, nullptr);
@@ -223,11 +225,14 @@ NATIVE(NumToFixed) {
 }
 NATIVE(NumToPrecision) {
   const double d = m.ToNumber(self);
-  if (a.empty() || a[0].IsUndefined()) return m.Str(NumberToString(d));
+  // No precision (undefined or null) is plain toString.
+  if (a.empty() || a[0].IsNullish()) return m.Str(NumberToString(d));
   const double p = m.ToNumber(a[0]);
-  if (std::isnan(p) || p < 1 || p > 21) m.ThrowError("RangeError", "The precision argument must be between 1 and 21.", 1002);
+  if (std::isnan(p) || p < 1 || p > 21) m.ThrowError("RangeError", kPrecisionRangeText, 1002);
   if (!std::isfinite(d)) return m.Str(NumberToString(d));
   const int prec = static_cast<int>(p);
+  // Flash's digit generator sees zero as 0.0...e-16: one zero more than asked.
+  if (d == 0) return m.Str("0." + std::string(static_cast<std::size_t>(prec), '0'));
   int e = 0;
   std::string digits = RoundedDigits(d, prec - 1, true, &e);
   if (d == 0) e = 0;
@@ -248,7 +253,7 @@ NATIVE(NumToExponential) {
   const double d = m.ToNumber(self);
   double want = ArgNum(m, a, 0, 0);
   if (std::isnan(want)) want = 0;
-  if (want < 0 || want > 20) m.ThrowError("RangeError", "The precision argument must be between 0 and 20.", 1002);
+  if (want < 0 || want > 20) m.ThrowError("RangeError", kPrecisionRangeText, 1002);
   if (!std::isfinite(d)) return m.Str(NumberToString(d));
   // Flash cuts the exact decimal expansion after the digits asked for, without rounding.
   const int digits = static_cast<int>(want);
@@ -262,6 +267,8 @@ NATIVE(NumToExponential) {
   out += s[0];
   if (digits > 0) out += "." + s.substr(2, static_cast<std::size_t>(digits));
   const int e = std::atoi(s.c_str() + ep + 1);
+  // Flash writes no exponent of 0: 1.5.toExponential(1) is "1.5".
+  if (e == 0) return m.Str(out);
   return m.Str(out + "e" + (e < 0 ? "-" : "+") + std::to_string(std::abs(e)));
 }
 
@@ -800,6 +807,7 @@ NATIVE(ArrSortOn) {
 
 NATIVE(ErrorCtor) {
   Object* o = m.ToObject(self);
+  if (o->kind == ObjectKind::kError) static_cast<ErrorObject*>(o)->stack = m.StackTrace();
   o->SetDyn(m.Intern("message"), m.Str(ArgStr(m, a, 0, "")));
   o->SetDyn(m.Intern("errorID"), Value::Int(static_cast<std::int32_t>(ArgNum(m, a, 1, 0))));
   // The name comes from the prototype (Error.prototype.name), so that a
@@ -822,12 +830,15 @@ NATIVE(NsToString) {
   return uri ? *uri : m.Str("");
 }
 
+// What the error says (its own toString), then where it was made.
 NATIVE(ErrorStack) {
-  (void)m;
-  (void)self;
   (void)a;
-  return Value::Null();
+  Object* o = self.AsObject();
+  if (!o || o->kind != ObjectKind::kError) return Value::Null();
+  const std::string stack = static_cast<ErrorObject*>(o)->stack;
+  return m.Str(m.ToString(self) + stack);
 }
+Object* NewErrorObject(Machine& m, Class*) { return m.heap().New<ErrorObject>(); }
 
 // ---- Math
 
@@ -955,54 +966,76 @@ NATIVE(ParseFloat) {
   if (s.compare(i, 9, "-Infinity") == 0) return Value::Number(-HUGE_VAL);
   return Value::Number(best ? val : kNaN);
 }
+// The text argument of the global URI functions: a String parameter whose
+// default is "undefined"; undefined or null passed in reads "null".
+std::string UriArg(Machine& m, std::span<Value> a) {
+  if (a.empty()) return "undefined";
+  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
+}
 std::string Hex2(unsigned c) {
   const char* h = "0123456789ABCDEF";
   return std::string{'%', h[c >> 4], h[c & 15]};
 }
-NATIVE(EncodeURIComponent) {
-  (void)self;
-  const std::string s = ArgStr(m, a, 0, "undefined");
+// UTF-8 bytes, %XX for all but `keep`; a lone surrogate (kept in the
+// string as its three-byte form ED A0..BF xx) has no UTF-8 and is a URIError.
+std::string EncodeUri(Machine& m, const std::string& s, const char* keep, const char* fnName) {
   std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || std::strchr("-_.!~*'()", c)) out += static_cast<char>(c);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == 0xED && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0xA0)
+      m.ThrowError("URIError", std::string("Invalid URI passed to ") + fnName + " function.", 1052);
+    if (c > 0 && c < 0x80 && (std::isalnum(c) || std::strchr(keep, c))) out += static_cast<char>(c);
     else out += Hex2(c);
   }
-  return m.Str(out);
+  return out;
+}
+NATIVE(EncodeURIComponent) {
+  (void)self;
+  return m.Str(EncodeUri(m, UriArg(m, a), "-_.!~*'()", "encodeURIComponent"));
 }
 NATIVE(EncodeURI) {
   (void)self;
-  const std::string s = ArgStr(m, a, 0, "undefined");
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || std::strchr("-_.!~*'();/?:@&=+$,#", c)) out += static_cast<char>(c);
-    else out += Hex2(c);
-  }
-  return m.Str(out);
+  return m.Str(EncodeUri(m, UriArg(m, a), "-_.!~*'();/?:@&=+$,#", "encodeURI"));
 }
+// By UTF-16 unit: %XX below 256, %uXXXX above.
 NATIVE(Escape) {
   (void)self;
-  const std::string s = ArgStr(m, a, 0, "undefined");
+  const std::u16string u = ToUtf16(UriArg(m, a));
+  const char* h = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || std::strchr("@-_.*+/", c)) out += static_cast<char>(c);
-    else out += Hex2(c);
+  for (const char16_t c : u) {
+    if (c > 0 && c < 0x80 && (std::isalnum(c) || std::strchr("@-_.*+/", static_cast<char>(c)))) out += static_cast<char>(c);
+    else if (c < 0x100) out += Hex2(c);
+    else out += std::string{'%', 'u', h[c >> 12], h[(c >> 8) & 15], h[(c >> 4) & 15], h[c & 15]};
   }
   return m.Str(out);
 }
 NATIVE(Unescape) {
   (void)self;
-  const std::string s = ArgStr(m, a, 0, "undefined");
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      out += s[i];
+  // %XX and %uXXXX are character codes, as escape writes them.
+  const std::u16string s = ToUtf16(UriArg(m, a));
+  auto hexAt = [&s](std::size_t from, std::size_t n) -> int {
+    if (from + n > s.size()) return -1;
+    int v = 0;
+    for (std::size_t k = from; k < from + n; ++k) {
+      const char16_t c = s[k];
+      const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return -1;
+      v = v * 16 + d;
     }
+    return v;
+  };
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    int v = -1;
+    if (s[i] == '%' && i + 1 < s.size() && s[i + 1] == 'u' && (v = hexAt(i + 2, 4)) >= 0) {
+      i += 5;
+    } else if (s[i] == '%' && (v = hexAt(i + 1, 2)) >= 0) {
+      i += 2;
+    }
+    out += v >= 0 ? static_cast<char16_t>(v) : s[i];
   }
-  return m.Str(out);
+  return m.Str(FromUtf16(out));
 }
 // decodeURI and decodeURIComponent: %XX sequences as UTF-8; a sequence that
 // spells a reserved character stays as written; a malformed one is a URIError.
@@ -1044,10 +1077,6 @@ std::string DecodeUri(Machine& m, const std::string& s, std::string_view reserve
   return out;
 }
 // The argument is a String parameter: undefined passed in arrives as null.
-std::string UriArg(Machine& m, std::span<Value> a) {
-  if (a.empty()) return "undefined";
-  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
-}
 NATIVE(DecodeURI) { return m.Str(DecodeUri(m, UriArg(m, a), ";/?:@&=+$,#", "decodeURI")); }
 NATIVE(DecodeURIComponent) { return m.Str(DecodeUri(m, UriArg(m, a), "", "decodeURIComponent")); }
 NATIVE(GetQualifiedClassName) {
@@ -1102,6 +1131,7 @@ void InstallBuiltins(Machine& m) {
     c->prototype = m.heap().New<Object>();
     c->prototype->cls = object;
     c->prototype->traits = &object->instance;
+    m.NameConstructor(c->prototype, co);
     m.AddGlobal(c->package, c->name, Value::Obj(co));
   }
   cls->prototype->proto = object->prototype;
@@ -1215,7 +1245,7 @@ void InstallBuiltins(Machine& m) {
   m.AddConst(array, "NUMERIC", Value::Int(kNumeric));
   SetNativeCtor(m, array, ArrayCtor);
 
-  Class* error = m.DefineNativeClass("", "Error", object, nullptr, true);
+  Class* error = m.DefineNativeClass("", "Error", object, NewErrorObject, true);
   m.errorClass = error;
   SetNativeCtor(m, error, ErrorCtor);
   m.AddMethod(error, "toString", ErrorToString);

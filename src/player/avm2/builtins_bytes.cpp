@@ -440,7 +440,7 @@ NATIVE(BaInflate) {
 // an object's sealed members.
 std::vector<std::pair<std::string, std::uint32_t>> SealedMembers(Machine& m, const Object* o) {
   std::vector<std::pair<std::string, std::uint32_t>> out;
-  if (!o->traits || !o->cls || o->kind != ObjectKind::kPlain) return out;
+  if (!o->traits || !o->cls || (o->kind != ObjectKind::kPlain && o->kind != ObjectKind::kError)) return out;
   for (const auto& [key, b] : o->traits->map)
     if (b.kind == Binding::Kind::kSlot && m.IsPublicNs(static_cast<NsId>(key >> 32)))
       out.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)), b.slot);

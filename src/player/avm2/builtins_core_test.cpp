@@ -290,5 +290,26 @@ TEST_F(Core, Amf0RoundTripsWithItsOwnMarkers) {
   EXPECT_EQ(Traced(), "10|28|ab|null|4|");
 }
 
+TEST_F(Core, GlobalUriFunctionsTakeAStringParameter) {
+  AbcCode c;
+  auto global = [&](std::string_view fn, const std::function<void(AbcCode&)>& args, int argc) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(fn)});
+      args(x);
+      x.Op("callproperty", {Q(fn), argc});
+    });
+  };
+  auto text = [&](std::string_view s) { return [this, s](AbcCode& x) { Str(x, s); }; };
+  global("escape", [](AbcCode&) {}, 0);                                 // undefined
+  global("escape", [](AbcCode& x) { x.Op("pushundefined"); }, 1);      // null
+  global("encodeURI", [](AbcCode& x) { x.Op("pushnull"); }, 1);        // null
+  // escape works on UTF-16 units: Latin-1 as %XX, the rest as %uXXXX
+  global("escape", text("a b\xC2\xA3\xF0\x9F\x98\xAD"), 1);
+  global("unescape", text("%A3%uD83D%uDE2D%zz"), 1);
+  global("encodeURIComponent", text("\xC2\xA3/"), 1);
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "undefined|null|null|a%20b%A3%uD83D%uDE2D|\xC2\xA3\xF0\x9F\x98\xAD%zz|%C2%A3%2F|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

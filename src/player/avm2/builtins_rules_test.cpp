@@ -49,6 +49,32 @@ TEST_F(As3Rules, PrototypeMethodsCanBeReplacedAsOtherCompilersDo) {
   EXPECT_EQ(Traced(), "boot|boot|patched|own|[object Object]|ABC|[object TypeError]|");
 }
 
+TEST_F(As3Rules, EveryPrototypeNamesItsConstructor) {
+  // class Kin {}; new Kin().constructor == Kin; ({}).constructor == Object; [].constructor == Array
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto kin = DefClass("Kin", Q("Object"), ctor, {});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Kin", kin, {"Object"});
+  const auto is = [&](const std::function<void(AbcCode&)>& value, std::string_view cls) {
+    Trace(c, [&](AbcCode& x) { value(x); x.Op("getproperty", {Q("constructor")}).Op("getlex", {Q(cls)}).Op("strictequals"); });
+  };
+  is([&](AbcCode& x) { x.Op("findpropstrict", {Q("Kin")}).Op("constructprop", {Q("Kin"), 0}); }, "Kin");
+  is([&](AbcCode& x) { x.Op("getlex", {Q("Kin")}).Op("getproperty", {Q("prototype")}); }, "Kin");
+  is([&](AbcCode& x) { x.Op("newobject", {0}); }, "Object");
+  is([&](AbcCode& x) { x.Op("newarray", {0}); }, "Array");
+  is([&](AbcCode& x) { x.Op("pushstring", {S("s")}); }, "String");
+  is([&](AbcCode& x) { x.Op("findpropstrict", {Q("TypeError")}).Op("constructprop", {Q("TypeError"), 0}); }, "TypeError");
+  // Not enumerable: for-in over a prototype finds nothing.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlex", {Q("Kin")}).Op("getproperty", {Q("prototype")}).Op("pushstring", {S("constructor")});
+    Call(x, "propertyIsEnumerable", 1);
+  });
+  ASSERT_TRUE(Run(c, {ClassTrait("Kin", kin)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|true|true|true|true|true|false|");
+}
+
 TEST_F(As3Rules, MethodsOfCompiledClassesStayReadOnly) {
   // class Fixed { function run() {} }; new Fixed().run = 1 throws ReferenceError 1037.
   AbcCode ctor;
@@ -239,7 +265,7 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   // toExponential cuts the exact expansion: 1.2315e-8 is 1.23149999...e-8.
   num(1.2315e-8, "toExponential", 4);
   num(123.15, "toExponential", 3);   // 1.2315000000000000568e+2, cut, not rounded up
-  num(-2.5, "toExponential", 0);
+  num(-2.5, "toExponential", 0);  // an exponent of 0 is not written
   num(0, "toExponential", 0);
   num(0, "toExponential", 2);
   Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1234.5)}); Call(x, "toExponential", 0); });  // no digits: 0
@@ -247,6 +273,8 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   num(1.2315e-8, "toPrecision", 5);
   num(123.15, "toPrecision", 4);
   num(1.2315e21, "toPrecision", 2);
+  num(0, "toPrecision", 2);  // zero gets one digit more than asked
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(12.5)}).Op("pushnull"); Call(x, "toPrecision", 1); });  // as toString
   // Another radix prints the whole part only.
   num(255.75, "toString", 16);
   num(1.2315e-8, "toString", 2);
@@ -257,7 +285,7 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   nanDigits("toFixed");
   nanDigits("toExponential");
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2e+0|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|ff|0|3|2e+0|");
+  EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|0.00|12.5|ff|0|3|2|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {

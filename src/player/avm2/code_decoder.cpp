@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace quarvel::avm2 {
 namespace {
+
+constexpr const char* kBranchTargetText = "At least one branch target was not on a valid instruction in the method.";
 
 class CodeReader {
  public:
@@ -17,6 +20,9 @@ class CodeReader {
 
   [[noreturn]] void FailAt(const std::string& fault, std::size_t at) const {
     throw AbcError(fault, base_ + at);
+  }
+  [[noreturn]] void FailAt(const std::string& fault, std::size_t at, int flashId, std::string flashMessage) const {
+    throw AbcError(fault, base_ + at, flashId, std::move(flashMessage));
   }
 
   std::uint8_t U8(std::size_t start, const char* name) {
@@ -69,7 +75,10 @@ Instruction DecodeOne(CodeReader& r, const AbcFile& abc, const MethodBody& body,
   in.offset = r.Pos();
   in.code = r.U8(in.offset, "opcode");
   const OpcodeInfo* op = FindOpcode(in.code);
-  if (!op) r.FailAt("unknown opcode " + std::to_string(in.code), in.offset);
+  if (!op)
+    r.FailAt("unknown opcode " + std::to_string(in.code), in.offset, 1011,
+             "Method %M contained illegal opcode " + std::to_string(in.code) + " at offset " +
+                 std::to_string(in.offset) + ".");
   const char* name = op->name.data();
 
   auto target = [&](std::int64_t from, std::int32_t delta) {
@@ -81,10 +90,16 @@ Instruction DecodeOne(CodeReader& r, const AbcFile& abc, const MethodBody& body,
     return static_cast<std::uint32_t>(t);
   };
   auto index = [&](std::uint32_t v, std::size_t size, bool zeroAllowed, const char* what) {
-    if (v >= size || (v == 0 && !zeroAllowed))
-      r.FailAt(std::string(name) + " " + what + " index " + std::to_string(v) + " out of range (" +
-                   std::to_string(size) + " entries)",
-               in.offset);
+    if (v >= size || (v == 0 && !zeroAllowed)) {
+      const std::string w = what;
+      const std::string n = std::to_string(v), count = std::to_string(size);
+      const auto [id, text] = w == "method"      ? std::pair{1027, "Method_info " + n + " exceeds method_count=" + count + "."}
+                              : w == "class"     ? std::pair{1060, "ClassInfo " + n + " exceeds class_count=" + count + "."}
+                              : w == "exception" ? std::pair{1011, "Method %M cannot run: exception " + n + " out of range."}
+                                                 : std::pair{1032, "Cpool index " + n + " is out of range " + count + "."};
+      r.FailAt(std::string(name) + " " + what + " index " + n + " out of range (" + count + " entries)", in.offset, id,
+               text);
+    }
     return v;
   };
 
@@ -181,7 +196,8 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
   std::vector<std::uint32_t> startsBefore;  // decoded starts below each offset, per round
 
   auto landing = [&](std::uint32_t at, std::uint32_t from, const std::string& what) {
-    if (mark[at] == kInside) r.FailAt(what + " " + std::to_string(at) + " is inside an instruction", from);
+    if (mark[at] == kInside)
+      r.FailAt(what + " " + std::to_string(at) + " is inside an instruction", from, 1021, kBranchTargetText);
   };
 
   while (true) {
@@ -194,7 +210,8 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
         Instruction in = DecodeOne(r, abc, body, out);
         const std::uint32_t end = r.Pos();
         for (std::uint32_t b = pos + 1; b < end; ++b) {
-          if (mark[b] != kUnseen) r.FailAt("instruction overlaps the one at " + std::to_string(b), pos);
+          if (mark[b] != kUnseen)
+            r.FailAt("instruction overlaps the one at " + std::to_string(b), pos, 1021, kBranchTargetText);
           mark[b] = kInside;
         }
         mark[pos] = kStart;
@@ -240,6 +257,9 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
 void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {
   const std::size_t base = body.codeOffset;
   auto fail = [&](const std::string& fault, std::size_t at) { throw AbcError(fault, base + at); };
+  auto failBranch = [&](const std::string& fault, std::size_t at) {
+    throw AbcError(fault, base + at, 1021, kBranchTargetText);
+  };
 
   const MethodInfo& m = abc.methods.at(body.method);
   const std::uint64_t needed = std::uint64_t{1} + m.paramTypes.size() +
@@ -252,7 +272,7 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
 
   auto onBoundary = [&](std::uint32_t target, const Instruction& from) {
     if (code.IndexAt(target) < 0)
-      fail(std::string(from.Info().name) + " target " + std::to_string(target) +
+      failBranch(std::string(from.Info().name) + " target " + std::to_string(target) +
                " is inside an instruction",
            from.offset);
   };

@@ -265,6 +265,34 @@ TEST(CodeDecoder, DamagedCodeIsRefused) {
   }
 }
 
+// Faults Flash's verifier reports by number carry that number and its text.
+TEST(CodeDecoder, FaultsCarryTheVerifierErrorFlashReports) {
+  struct Case {
+    std::vector<std::uint8_t> code;
+    int id;
+    const char* text;
+  };
+  const std::vector<Case> cases = {
+      {{0x02, 0xFF}, 1011, "Method %M contained illegal opcode 255 at offset 1."},
+      {{0x2D, 0x02, 0x47}, 1032, "Cpool index 2 is out of range 2."},
+      {{0x40, 0x02, 0x47}, 1027, "Method_info 2 exceeds method_count=2."},
+      {{0x58, 0x02, 0x47}, 1060, "ClassInfo 2 exceeds class_count=2."},
+      // pushbyte 0x10, then a jump back into its operand
+      {{0x24, 0x10, 0x10, 0xFB, 0xFF, 0xFF}, 1021,
+       "At least one branch target was not on a valid instruction in the method."},
+  };
+  for (const auto& c : cases) {
+    Fixture fx(c.code);
+    try {
+      fx.DecodeAndVerify();
+      ADD_FAILURE() << c.text;
+    } catch (const AbcError& e) {
+      EXPECT_EQ(e.FlashId(), c.id) << e.what();
+      EXPECT_EQ(e.FlashMessage(), c.text);
+    }
+  }
+}
+
 TEST(CodeVerifier, AcceptsLoopsSwitchesAndHandlers) {
   AbcCode ok;
   ok.Op("getlocal_0").Op("pushscope").Op("pushbyte", {0}).Op("setlocal_2")

@@ -16,9 +16,10 @@ constexpr std::uint32_t kMaxScopeDepth = 64;
 
 void Machine::Prepare(Method* m) {
   if (m->prepared) return;
+  // Verified before it runs: its errors come from its caller.
   const AbcFile& f = *m->unit->file;
   const MethodBody* body = f.BodyOf(m->index);
-  if (!body) ThrowError("VerifyError", "Method " + m->name + " has no body.", 1011);
+  if (!body) ThrowFromCaller("VerifyError", "The method " + TraceNameOf(*m) + "() is not implemented.", 1001);
   try {
     auto code = std::make_unique<DecodedCode>(DecodeCode(f, *body));
     VerifyCode(f, *body, *code);
@@ -29,7 +30,12 @@ void Machine::Prepare(Method* m) {
     }
     m->code = std::move(code);
   } catch (const AbcError& e) {
-    ThrowError("VerifyError", std::string("Method ") + m->name + " cannot run: " + e.what(), 1011);
+    if (e.FlashId()) {
+      std::string text = e.FlashMessage();
+      if (const auto at = text.find("%M"); at != std::string::npos) text.replace(at, 2, TraceNameOf(*m) + "()");
+      ThrowFromCaller("VerifyError", text, e.FlashId());
+    }
+    ThrowFromCaller("VerifyError", std::string("Method ") + m->name + " cannot run: " + e.what(), 1011);
   }
   if (!body->traits.empty()) {
     m->activation = std::make_unique<Traits>();
@@ -278,6 +284,18 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
   Value* const locals = f.locals;
   const std::size_t declared = info.paramTypes.size();
   const bool restOrArguments = info.Has(method_flag::kNeedRest) || info.Has(method_flag::kNeedArguments);
+  // Too few arguments is an error where a missing one has a declared type;
+  // untyped ones read undefined. (Extra arguments pass unchecked here.)
+  const std::size_t required = declared - std::min(declared, info.optional.size());
+  if (args.size() < required) [[unlikely]] {
+    bool typed = false;
+    for (std::size_t i = args.size(); i < required; ++i) typed = typed || info.paramTypes[i] != 0;
+    if (typed)
+      vm.ThrowFromCaller("ArgumentError",
+                         "Argument count mismatch on " + TraceNameOf(*f.m) + "(). Expected " + std::to_string(required) +
+                             ", got " + std::to_string(args.size()) + ".",
+                         1063);
+  }
   if (declared == 0 && !restOrArguments) return;
   for (std::size_t i = 0; i < declared && i + 1 < nLocals; ++i) {
     if (i < args.size()) {

@@ -73,6 +73,7 @@ bool Machine::RunScript(AbcUnit& u, std::uint32_t index) {
       u.methods[s.init]->unit = &u;
       u.methods[s.init]->index = s.init;
       u.methods[s.init]->name = "script" + std::to_string(index) + "$init";
+      u.methods[s.init]->traceName = "global$init";
     }
     init = u.methods[s.init].get();
   }
@@ -101,7 +102,31 @@ Method* MethodOf(AbcUnit& u, std::uint32_t index, Class* owner, ScopeChain* scop
   if (m->name.empty()) m->name = name;
   return m;
 }
+
+// "pkg::Class/get x", "Class$/staticMethod", "Class/uri::inNamespace".
+std::string TraceName(const AbcFile& f, const Class* owner, bool isStatic, TraitKind kind, const Multiname& mn,
+                      const std::string& local) {
+  std::string out;
+  if (owner) out = owner->QualifiedName() + (isStatic ? "$/" : "/");
+  if (kind == TraitKind::kGetter) out += "get ";
+  if (kind == TraitKind::kSetter) out += "set ";
+  if ((mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA) && mn.ns < f.pool.namespaces.size()) {
+    const auto& ns = f.pool.namespaces[mn.ns];
+    if (ns.kind == NamespaceKind::kNamespace && ns.name < f.pool.strings.size() && !f.pool.strings[ns.name].empty())
+      out += f.pool.strings[ns.name] + "::";
+  }
+  return out + local;
+}
 }  // namespace
+
+// A function outside a class: by the name its compiler gave it, or only by
+// its number when it has none.
+std::string FunctionTraceName(const AbcFile& f, std::uint32_t index) {
+  if (index >= f.methods.size() || f.methods[index].name == 0 || f.methods[index].name >= f.pool.strings.size())
+    return "MethodInfo-" + std::to_string(index);
+  const std::string& name = f.pool.strings[f.methods[index].name];
+  return "Function/" + (name.empty() ? std::string("<anonymous>") : name);
+}
 
 Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName) {
   const auto& pool = u.file->pool;
@@ -246,7 +271,9 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
           si.typeName = t.typeName;
           si.initial = DefaultFor(u, t.value.value_or(ConstantValue{}), t.typeName);
         } else if (t.kind == TraitKind::kFunction) {
-          si.initial = Value::Obj(NewFunction(MethodOf(u, t.index, owner, scope, local), scope));
+          Method* fm = MethodOf(u, t.index, owner, scope, local);
+          if (fm && fm->traceName.empty()) fm->traceName = FunctionTraceName(f, t.index);
+          si.initial = Value::Obj(NewFunction(fm, scope));
         } else {
           si.initial = Value::Null();
         }
@@ -263,6 +290,8 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
       case TraitKind::kSetter: {
         Method* m = MethodOf(u, t.index, owner, scope, (owner ? owner->name + "/" : std::string()) + local);
         if (!m) break;
+        if (m->traceName.empty())
+          m->traceName = owner ? TraceName(f, owner, isStatic, t.kind, mn, local) : FunctionTraceName(f, t.index);
         auto bind = [&](Binding& b) {
           if (t.kind == TraitKind::kMethod) {
             b = Binding{};
@@ -347,6 +376,7 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   c->prototype->cls = objectClass;
   c->prototype->traits = &objectClass->instance;
   c->prototype->proto = super ? super->prototype : objectClass->prototype;
+  NameConstructor(c->prototype, co);
   auto* classScope = heap_.New<ScopeChain>();
   classScope->parent = scope;
   classScope->object = Value::Obj(co);
@@ -363,6 +393,8 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   // An interface's methods are reached by its public name on implementors.
   c->iinit = MethodOf(u, ii.iinit, c, classScope, c->name);
   c->cinit = MethodOf(u, ci.cinit, c, classScope, c->name + "$cinit");
+  if (c->iinit && c->iinit->traceName.empty()) c->iinit->traceName = c->QualifiedName();
+  if (c->cinit && c->cinit->traceName.empty()) c->cinit->traceName = c->QualifiedName() + "$cinit";
   InitSlots(co, c->statics);
   co->dynamic = true;
   if (index < u.classes.size()) u.classes[index] = c;

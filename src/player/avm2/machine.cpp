@@ -853,11 +853,43 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
     ThrowError("Error", "Stack overflow occurred.", 1023);
   }
   ++depth_;
+  frames_.push_back(m);
   struct Leave {
     int& d;
-    ~Leave() { --d; }
-  } leave{depth_};
+    std::vector<const Method*>& frames;
+    ~Leave() {
+      --d;
+      frames.pop_back();
+    }
+  } leave{depth_, frames_};
   return Interpret(m, self, args, scope, nullptr);
+}
+
+std::string TraceNameOf(const Method& m) { return m.traceName.empty() ? m.name : m.traceName; }
+
+void Machine::ThrowFromCaller(const std::string& cls, const std::string& message, int id) {
+  const Method* top = frames_.empty() ? nullptr : frames_.back();
+  if (top) frames_.pop_back();
+  Value e;
+  try {
+    e = MakeError(cls, message, id);
+  } catch (...) {
+    if (top) frames_.push_back(top);
+    throw;
+  }
+  if (top) frames_.push_back(top);
+  throw ScriptThrow{e};
+}
+
+std::string Machine::StackTrace() const {
+  std::string out;
+  for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {
+    const Method* m = *it;
+    out += "\n\tat ";
+    out += TraceNameOf(*m);
+    out += "()";
+  }
+  return out;
 }
 
 Value Machine::RunFunction(const Value& fn, const Value& self, std::span<Value> args) { return Call(fn, self, args); }
@@ -881,7 +913,9 @@ std::string Machine::DescribeThrow(const Value& v) {
 }
 
 void Machine::ReportUncaught(const Value& v, const char* what) {
-  const std::string text = DescribeThrow(v);
+  std::string text = DescribeThrow(v);
+  // The debugger player follows it with where the error was made.
+  if (Object* o = v.AsObject(); o && o->kind == ObjectKind::kError) text += static_cast<ErrorObject*>(o)->stack;
   // Flash's debugger player prints an uncaught error where trace() prints.
   if (traceSink) traceSink(text);
   Log(std::string("uncaught error in ") + what + ": " + text);
@@ -1143,11 +1177,17 @@ Class* Machine::DefineNativeClass(std::string_view package, std::string_view nam
     c->prototype->cls = objectClass;
     c->prototype->traits = &objectClass->instance;
     c->prototype->proto = super ? super->prototype : nullptr;
+    NameConstructor(c->prototype, co);
     if (package.empty()) nativePrototypes_[c->prototype] = c;
   }
   classByName_[c->QualifiedName()] = c;
   AddGlobal(package, name, Value::Obj(c->object));
   return c;
+}
+
+void Machine::NameConstructor(Object* prototype, Object* classObject) {
+  prototype->SetDyn(Intern("constructor"), Value::Obj(classObject));
+  prototype->dyn->hidden.insert("constructor");
 }
 
 namespace {

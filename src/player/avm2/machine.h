@@ -28,6 +28,8 @@ struct Method;
 struct Traits;
 struct ScopeChain;
 struct AbcUnit;
+std::string TraceNameOf(const Method& m);
+std::string FunctionTraceName(const AbcFile& f, std::uint32_t index);
 
 // A value thrown by a script (or a native function on its behalf).
 struct ScriptThrow {
@@ -104,6 +106,7 @@ using NativeFn = Value (*)(Machine&, Value self, std::span<Value> args);
 
 struct Method {
   std::string name;
+  std::string traceName;  // as a stack trace names it: "pkg::Class/get x"
   // Byte code: the block and method index; or a native function.
   AbcUnit* unit = nullptr;
   std::uint32_t index = 0;
@@ -204,6 +207,13 @@ struct FunctionObject : Object {
     h.Mark(boundThis);
     h.Mark(prototypeObject);
   }
+};
+
+// An Error keeps the stack trace of where it was made.
+struct ErrorObject : Object {
+  ErrorObject() : Object(ObjectKind::kError) {}
+  std::string stack;
+  std::size_t Bytes() const override { return Object::Bytes() + stack.capacity(); }
 };
 
 struct ArrayObject : Object {
@@ -338,6 +348,8 @@ class Machine {
   // ---- values
   Heap& heap() { return heap_; }
   StringCell* Intern(std::string_view s);
+  // A prototype names its class as `constructor`, unlisted by for..in.
+  void NameConstructor(Object* prototype, Object* classObject);
   StringCell* NewString(std::string s);
   Value Str(std::string s) { return Value::Str(NewString(std::move(s))); }
   NameId NameIdOf(std::string_view s);      // interns
@@ -484,6 +496,12 @@ class Machine {
   // Reports a value no script caught, as Flash does, and logs where.
   void ReportUncaught(const Value& v, const char* what);
   int Depth() const { return depth_; }
+  // The running script methods as Flash's stack traces list them: one
+  // "\n\tat name()" line each, innermost first.
+  std::string StackTrace() const;
+  // Thrown on entry to the running method, before its own code: the error's
+  // stack starts at its caller.
+  [[noreturn]] void ThrowFromCaller(const std::string& cls, const std::string& message, int id);
   Limits limits;
   std::uint64_t InstructionsThisFrame() const { return instructions_; }
   double startMs = 0;
@@ -546,6 +564,7 @@ class Machine {
   std::vector<std::function<void()>> sweepHooks_;
   std::vector<Value> pinned_;
   int depth_ = 0;
+  std::vector<const Method*> frames_;  // the running script methods, outermost first
   static constexpr int kPrimitiveDepth = 256;
   int primitiveDepth_ = 0;  // nested ToPrimitive calls
   const char* stackBase_ = nullptr;  // where the outermost script call began

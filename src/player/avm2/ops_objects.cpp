@@ -151,6 +151,7 @@ bool Interp::OpNewFunction(Frame& f, const Instruction& in) {
       methods[index]->unit = &f.u;
       methods[index]->index = index;
       methods[index]->name = f.m->name + "/<anonymous>";
+      methods[index]->traceName = FunctionTraceName(*f.u.file, index);
     }
     fm = methods[index].get();
   }

@@ -1,6 +1,7 @@
 #include "player/display/drawing.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 
@@ -169,29 +170,53 @@ void Ellipse(Drawing& d, double x, double y, double w, double h) {
   }
 }
 
+namespace {
+
+// Corners of radii (rx, ry) each, in the order bottom right, bottom left,
+// top left, top right; a corner without a radius is square.
+void RoundedCorners(Drawing& d, double x, double y, double w, double h, const std::array<double, 4>& rx,
+                    const std::array<double, 4>& ry) {
+  MoveTo(d, x + w, y + h - ry[0]);
+  // Each corner: two quadratic pieces of a quarter ellipse.
+  auto corner = [&](double cx, double cy, double startAngle, double ax, double ay) {
+    if (ax <= 0 || ay <= 0) return;
+    for (int i = 1; i <= 2; ++i) {
+      const double a1 = startAngle + (i - 0.5) * M_PI / 4, a2 = startAngle + i * M_PI / 4;
+      const double kk = 1 / std::cos(M_PI / 8);
+      CurveTo(d, cx + ax * kk * std::cos(a1), cy + ay * kk * std::sin(a1), cx + ax * std::cos(a2), cy + ay * std::sin(a2));
+    }
+  };
+  corner(x + w - rx[0], y + h - ry[0], 0, rx[0], ry[0]);
+  LineTo(d, x + rx[1], y + h);
+  corner(x + rx[1], y + h - ry[1], M_PI / 2, rx[1], ry[1]);
+  LineTo(d, x, y + ry[2]);
+  corner(x + rx[2], y + ry[2], M_PI, rx[2], ry[2]);
+  LineTo(d, x + w - rx[3], y);
+  corner(x + w - rx[3], y + ry[3], 3 * M_PI / 2, rx[3], ry[3]);
+  LineTo(d, x + w, y + h - ry[0]);
+}
+
+}  // namespace
+
 void RoundRectangle(Drawing& d, double x, double y, double w, double h, double ellipseW, double ellipseH) {
   const double rx = std::min(std::fabs(ellipseW) / 2, std::fabs(w) / 2), ry = std::min(std::fabs(ellipseH) / 2, std::fabs(h) / 2);
   if (rx <= 0 || ry <= 0) {
     Rectangle(d, x, y, w, h);
     return;
   }
-  MoveTo(d, x + w, y + h - ry);
-  // Each corner: two quadratic pieces of a quarter ellipse.
-  auto corner = [&](double cx, double cy, double startAngle) {
-    for (int i = 1; i <= 2; ++i) {
-      const double a1 = startAngle + (i - 0.5) * M_PI / 4, a2 = startAngle + i * M_PI / 4;
-      const double kk = 1 / std::cos(M_PI / 8);
-      CurveTo(d, cx + rx * kk * std::cos(a1), cy + ry * kk * std::sin(a1), cx + rx * std::cos(a2), cy + ry * std::sin(a2));
-    }
-  };
-  corner(x + w - rx, y + h - ry, 0);
-  LineTo(d, x + rx, y + h);
-  corner(x + rx, y + h - ry, M_PI / 2);
-  LineTo(d, x, y + ry);
-  corner(x + rx, y + ry, M_PI);
-  LineTo(d, x + w - rx, y);
-  corner(x + w - rx, y + ry, 3 * M_PI / 2);
-  LineTo(d, x + w, y + h - ry);
+  RoundedCorners(d, x, y, w, h, {rx, rx, rx, rx}, {ry, ry, ry, ry});
+}
+
+void RoundRectangleCorners(Drawing& d, double x, double y, double w, double h, double topLeft, double topRight,
+                           double bottomLeft, double bottomRight) {
+  const double limit = std::min(std::fabs(w), std::fabs(h)) / 2;
+  const auto radius = [&](double r) { return std::isfinite(r) ? std::clamp(r, 0.0, limit) : 0.0; };
+  const std::array<double, 4> r{radius(bottomRight), radius(bottomLeft), radius(topLeft), radius(topRight)};
+  if (r[0] <= 0 && r[1] <= 0 && r[2] <= 0 && r[3] <= 0) {
+    Rectangle(d, x, y, w, h);
+    return;
+  }
+  RoundedCorners(d, x, y, w, h, r, r);
 }
 
 }  // namespace quarvel::player::drawing

@@ -49,6 +49,9 @@ void CubicTo(Drawing& d, double c1x, double c1y, double c2x, double c2y, double 
 // Closed shapes; each starts and ends its own contour.
 void Rectangle(Drawing& d, double x, double y, double w, double h);
 void RoundRectangle(Drawing& d, double x, double y, double w, double h, double ellipseW, double ellipseH);
+// Circular corners of their own radius each (ActionScript 3's drawRoundRectComplex).
+void RoundRectangleCorners(Drawing& d, double x, double y, double w, double h, double topLeft, double topRight,
+                           double bottomLeft, double bottomRight);
 void Ellipse(Drawing& d, double x, double y, double w, double h);
 
 }  // namespace quarvel::player::drawing

@@ -158,7 +158,8 @@ Stage::Stage(const MovieLibrary& lib, ScriptMachines machines, std::filesystem::
   emptySprite_.timeline.frames.resize(1);
   totalFrames_ = lib.TotalFrames();
   rootDef_ = lib.timeline;
-  rootDef_.frames.resize(static_cast<std::size_t>(totalFrames_));
+  // The timeline plays the frames the file has, whatever its header declares.
+  if (rootDef_.frames.empty()) rootDef_.frames.resize(1);
   root_.def = &rootDef_;
   root_.owner = kRootClip;
   if (start) Reset();

@@ -120,6 +120,7 @@ struct Instance {
   bool cacheAsBitmap = false;
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
+  std::optional<Rect> scale9Grid;  // a script's grid (twips); unset: its symbol's, if any
   // ActionScript 3's third dimension: the object drawn as Flash's default
   // perspective shows it (see Projected in drawn_items.h).
   std::optional<Depth3D> depth3D;

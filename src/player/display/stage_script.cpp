@@ -494,7 +494,8 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   }
   skipped_.insert(lib->skipped.begin(), lib->skipped.end());
   if (lib->background && !lib_.background && !loadedBackground_) loadedBackground_ = lib->background;
-  lib->timeline.frames.resize(static_cast<std::size_t>(std::max(1, lib->TotalFrames())));
+  // The loaded movie plays the frames its file has, whatever its header declares.
+  if (lib->timeline.frames.empty()) lib->timeline.frames.resize(1);
   ClearForLoad(*tl);
   tl->lib = lib.get();
   tl->def = &lib->timeline;

@@ -242,9 +242,11 @@ void BitmapData::CopyPixels(const BitmapData& src, const PixelRect& rectIn, int 
 
 void BitmapData::CopyChannel(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, int srcChannel,
                              int dstChannel) {
+  // A source that is not one channel reads as 0; a target that is not one
+  // channel leaves the pixels as they are.
   const int from = ShiftOf(srcChannel), to = ShiftOf(dstChannel);
   PixelRect rect = rectIn;
-  if (from < 0 || to < 0 || !Clip(src, rect, dx, dy)) return;
+  if (to < 0 || !Clip(src, rect, dx, dy)) return;
   if (to == 24 && !transparent_) return;
   cairo_surface_flush(Surface());
   std::vector<std::uint32_t> line(static_cast<std::size_t>(rect.width));
@@ -252,7 +254,7 @@ void BitmapData::CopyChannel(const BitmapData& src, const PixelRect& rectIn, int
     for (int x = 0; x < rect.width; ++x) line[static_cast<std::size_t>(x)] = src.GetPixel32(rect.x + x, rect.y + row);
     std::uint32_t* out = Row(dy + row) + dx;
     for (int x = 0; x < rect.width; ++x) {
-      const std::uint32_t v = Channel(line[static_cast<std::size_t>(x)], from);
+      const std::uint32_t v = from < 0 ? 0 : Channel(line[static_cast<std::size_t>(x)], from);
       std::uint32_t d = Unpremultiply(out[x]);
       d = (d & ~(255u << to)) | (v << to);
       out[x] = Store(d);
@@ -389,14 +391,17 @@ int BitmapData::Threshold(const BitmapData& src, const PixelRect& rectIn, int dx
   else if (op == ">=") cmp = [](std::uint32_t a, std::uint32_t b) { return a >= b; };
   else if (op == "==") cmp = [](std::uint32_t a, std::uint32_t b) { return a == b; };
   else if (op == "!=") cmp = [](std::uint32_t a, std::uint32_t b) { return a != b; };
-  if (!cmp) return -1;
+  // Any other operation compares as "<".
+  else cmp = [](std::uint32_t a, std::uint32_t b) { return a < b; };
   PixelRect rect = rectIn;
   if (!Clip(src, rect, dx, dy)) return 0;
-  // Read the source first: it may be this bitmap.
+  // Read the source first: it may be this bitmap. Flash compares the
+  // stored, premultiplied value of a transparent source.
   std::vector<std::uint32_t> in(static_cast<std::size_t>(rect.width) * rect.height);
   for (int y = 0; y < rect.height; ++y) {
     for (int x = 0; x < rect.width; ++x) {
-      in[static_cast<std::size_t>(y) * rect.width + x] = src.GetPixel32(rect.x + x, rect.y + y);
+      const std::uint32_t raw = src.RawPixel(rect.x + x, rect.y + y);
+      in[static_cast<std::size_t>(y) * rect.width + x] = src.transparent_ ? raw : (raw | 0xFF000000u);
     }
   }
   cairo_surface_flush(Surface());
@@ -410,7 +415,7 @@ int BitmapData::Threshold(const BitmapData& src, const PixelRect& rectIn, int dx
         out[x] = stored;
         ++count;
       } else if (copySource) {
-        out[x] = Store(v);
+        out[x] = Store(Unpremultiply(v));
       }
     }
   }
@@ -465,10 +470,14 @@ std::shared_ptr<BitmapData> BitmapData::Clone() const {
 PixelRect BitmapData::ColorBounds(std::uint32_t mask, std::uint32_t color, bool findColor) const {
   if (disposed_) return {};
   int x0 = width_, y0 = height_, x1 = -1, y1 = -1;
+  // Flash compares the stored, premultiplied value with the colour under the
+  // mask; an opaque bitmap's pixels have no alpha there and the colour is
+  // taken whole, less its alpha.
+  const std::uint32_t want = transparent_ ? color & mask : color & 0xFFFFFFu;
+  const std::uint32_t keep = transparent_ ? mask : mask & 0xFFFFFFu;
   for (int y = 0; y < height_; ++y) {
     for (int x = 0; x < width_; ++x) {
-      // Flash compares the stored, premultiplied value.
-      if (((RawPixel(x, y) & mask) == (color & mask)) == findColor) {
+      if (((RawPixel(x, y) & keep) == want) == findColor) {
         x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
       }
     }

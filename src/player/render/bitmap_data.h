@@ -67,7 +67,8 @@ class BitmapData {
   // `merge` blends the source over the pixels below instead of replacing them.
   void CopyPixels(const BitmapData& src, const PixelRect& rect, int dx, int dy, const BitmapData* alpha, int alphaX,
                   int alphaY, bool merge);
-  // Channels are 1 red, 2 green, 4 blue, 8 alpha.
+  // Channels are 1 red, 2 green, 4 blue, 8 alpha; a source that is no one
+  // channel reads as 0, a target that is none changes nothing.
   void CopyChannel(const BitmapData& src, const PixelRect& rect, int dx, int dy, int srcChannel, int dstChannel);
   void ApplyColorTransform(const PixelRect& r, const ColorTransform& cx);
   // Random channel values in [low, high] for the channels given (1|2|4|8).
@@ -76,7 +77,7 @@ class BitmapData {
                    const std::vector<std::pair<double, double>>& offsets);
   // Pixels of `src` whose (value & mask) compares by `op` to
   // (threshold & mask) become `color`; the others are copied when
-  // `copySource`. The number changed; -1 for an unknown operation.
+  // `copySource`. The number changed; an unknown operation is "<".
   int Threshold(const BitmapData& src, const PixelRect& rect, int dx, int dy, const std::string& op,
                 std::uint32_t threshold, std::uint32_t color, std::uint32_t mask, bool copySource);
   void FloodFill(int x, int y, std::uint32_t argb);

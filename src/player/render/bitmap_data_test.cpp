@@ -104,7 +104,35 @@ TEST(BitmapData, ThresholdCountsAndCopiesTheRest) {
   EXPECT_EQ(dst->GetPixel32(1, 0), 0xFF000040u);
   EXPECT_EQ(dst->GetPixel32(2, 0), 0xFFFF0000u);
   EXPECT_EQ(dst->GetPixel32(3, 0), 0xFFFF0000u);
-  EXPECT_EQ(dst->Threshold(*src, src->Bounds(), 0, 0, "~", 0, 0, 0, false), -1);
+  // An operation Flash does not know compares as "<".
+  EXPECT_EQ(dst->Threshold(*src, src->Bounds(), 0, 0, "~", 0x80, 0xFF0000FF, 0xFF, false), 2);
+  EXPECT_EQ(dst->GetPixel32(1, 0), 0xFF0000FFu);
+  EXPECT_EQ(dst->GetPixel32(2, 0), 0xFFFF0000u);
+}
+
+// An opaque bitmap's colour bounds compare its colour channels only, with
+// the colour taken whole (unmasked); a transparent one masks both sides.
+TEST(BitmapData, ColourBoundsOfAnOpaqueBitmapIgnoreAlphaAndMaskOnlyThePixel) {
+  auto opaque = Make(3, 3, false, 0xAABBCCDD);
+  EXPECT_TRUE(opaque->ColorBounds(0, 0xFF0000, true).Empty());  // 0 is not 0xFF0000
+  EXPECT_EQ(opaque->ColorBounds(0, 0xFF0000, false).width, 3);
+  EXPECT_EQ(opaque->ColorBounds(0xFF, 0xDD, true).width, 3);
+  EXPECT_EQ(opaque->ColorBounds(0xFF000000, 0xAA000000, true).width, 3);  // no alpha on either side
+  auto clear = Make(3, 3, true, 0xAABBCCDD);
+  EXPECT_EQ(clear->ColorBounds(0, 0xFF0000, true).width, 3);  // both sides masked to 0
+  EXPECT_EQ(clear->ColorBounds(0xFF000000, 0xAA000000, true).width, 3);
+  EXPECT_TRUE(clear->ColorBounds(0xFF, 0xDD, true).Empty());  // stored premultiplied
+}
+
+TEST(BitmapData, CopyChannelFromOrToNoOneChannel) {
+  auto src = Make(1, 1, false, 0x112233);
+  auto dst = Make(1, 1, false, 0x445566);
+  dst->CopyChannel(*src, src->Bounds(), 0, 0, 3, 4);  // two channels read as 0
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF445500u);
+  dst->CopyChannel(*src, src->Bounds(), 0, 0, 1, 5);  // no target channel: unchanged
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF445500u);
+  dst->CopyChannel(*src, src->Bounds(), 0, 0, 1, 2);
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF441100u);
 }
 
 TEST(BitmapData, FloodFillStopsAtOtherColours) {

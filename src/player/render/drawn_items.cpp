@@ -132,6 +132,7 @@ class Lister {
         m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(m.translateX - m.scaleX * x - m.rotateSkew1 * y, -2e9, 2e9)));
         m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(m.translateY - m.rotateSkew0 * x - m.scaleY * y, -2e9, 2e9)));
       }
+      item.scale9Grid = inst.scale9Grid;
       if (inst.opaqueBackground && Stage::LocalBounds(inst, item.opaqueRect)) item.opaqueBackground = inst.opaqueBackground;
       item.bitmapSmoothing = inst.bitmapSmoothing;
       if (inst.bitmap) item.bitmapVersion = inst.bitmap->Version();

@@ -63,6 +63,7 @@ struct DrawnItem {
   // scrollRect: shows only this rectangle of its own space (twips), moved
   // to its origin (the matrix has that move already).
   std::optional<std::array<double, 4>> scrollRect;
+  std::optional<Rect> scale9Grid;  // a script's nine-slice grid, own twips
   // The tree: the parent's index in the list (-1 none) and how many items
   // after this one are its descendants. Both follow from the levels.
   int parent = -1;
@@ -79,7 +80,7 @@ struct DrawnItem {
            drawing == o.drawing && drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion &&
            video == o.video && videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&
            bitmapSmoothing == o.bitmapSmoothing && opaqueBackground == o.opaqueBackground &&
-           opaqueRect == o.opaqueRect && scrollRect == o.scrollRect;
+           opaqueRect == o.opaqueRect && scrollRect == o.scrollRect && scale9Grid == o.scale9Grid;
   }
 };
 

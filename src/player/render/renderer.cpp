@@ -114,12 +114,23 @@ void DrawSliced(RenderContext& c, const NineSlice& n, const ShapeGeometry& g, co
   DrawGeometry(c, out, n.device, cx);
 }
 
-// The grid of a sprite drawn nine-slice, with the extent of its shapes; null
-// when it has none or nothing to slice.
+// The grid of a sprite drawn nine-slice (a script's, else its symbol's),
+// with the extent of its shapes and its own drawing; null when it has none
+// or nothing to slice.
 std::optional<NineSlice> NineSliceOf(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m) {
-  auto it = c.lib.scalingGrids.find(inst.def->id);
-  if (it == c.lib.scalingGrids.end()) return std::nullopt;
+  Rect grid;
+  if (inst.scale9Grid) {
+    grid = *inst.scale9Grid;
+  } else {
+    auto it = c.lib.scalingGrids.find(inst.def->id);
+    if (it == c.lib.scalingGrids.end()) return std::nullopt;
+    grid = it->second;
+  }
   Box box;
+  if (inst.drawing && inst.drawingBounds) {
+    const Rect& r = inst.drawing->bounds;
+    box.x0 = r.xmin, box.x1 = r.xmax, box.y0 = r.ymin, box.y1 = r.ymax;
+  }
   const auto children = Children(inst);
   for (const DrawnItem* child = children.data(); child < children.data() + children.size(); child = Next(child)) {
     if (!child->def || child->def->kind != Character::Kind::kShape) continue;
@@ -139,7 +150,7 @@ std::optional<NineSlice> NineSliceOf(const RenderContext& c, const DrawnItem& in
   if (box.Empty() || !(sx > 1e-9) || !(sy > 1e-9)) return std::nullopt;
   NineSlice n;
   n.l = box.x0, n.r = box.x1, n.t = box.y0, n.b = box.y1;
-  n.gl = it->second.xmin, n.gr = it->second.xmax, n.gt = it->second.ymin, n.gb = it->second.ymax;
+  n.gl = grid.xmin, n.gr = grid.xmax, n.gt = grid.ymin, n.gb = grid.ymax;
   n.sx = sx, n.sy = sy;
   n.device = m;
   n.nesting = c.nesting + 1;
@@ -167,8 +178,10 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
       break;
     case Character::Kind::kSprite:
       if (inst.ownList && c.nesting < kMaxSpriteNesting) {
-        if (inst.drawing) DrawGeometry(c, *inst.drawing, m, cx);
-        const std::optional<NineSlice> slice = inst.ownList ? NineSliceOf(c, inst, m) : std::nullopt;
+        const std::optional<NineSlice> slice = NineSliceOf(c, inst, m);
+        // The sprite's own drawing is sliced by its grid as its shapes are.
+        if (inst.drawing && slice) DrawSliced(c, *slice, *inst.drawing, Matrix{}, cx);
+        else if (inst.drawing) DrawGeometry(c, *inst.drawing, m, cx);
         const NineSlice* outer = c.nineSlice;
         if (slice) c.nineSlice = &*slice;
         ++c.nesting;

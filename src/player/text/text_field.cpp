@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "player/library/characters.h"
 #include "player/library/movie_library.h"
@@ -206,6 +207,8 @@ void ApplyCssProperty(const std::string& rawName, const std::string& value, Form
     if (auto d = ParseNumber(v)) p.leading = *d;
   } else if (name == "kerning") {
     p.kerning = lv == "true";
+  } else if (name == "display") {
+    if (lv == "block" || lv == "inline" || lv == "none") p.display = lv;
   }
 }
 
@@ -442,24 +445,60 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
   struct Open {
     std::string name;
     FormatPtr format;
+    bool hides = false;  // display: none
+    bool block = false;  // a style sheet's own tag shown as a block (or hidden)
   };
   std::vector<Open> stack;
   FormatPtr cur = std::make_shared<Format>(base);
-  bool pendingBreak = false;  // a paragraph ended: the next text starts a new one
-  FormatPtr paragraphEnd;     // its line end takes the format of its last text
+  // Paragraphs do not nest: a <p> inside an open one is only a format, and
+  // its </p> ends the one paragraph. List items nest and each ends a line.
+  bool inParagraph = false;
+  int openItems = 0;
+  // A tag of the style sheet's own (not one of Flash's) shows as a block
+  // unless styled otherwise: like a paragraph it ends a line once where it
+  // closes, even in a single-line field. "display: none" hides its text.
+  bool inBlock = false;
+  int hidden = 0;
+  auto ownTag = [](const std::string& name) {
+    static const std::set<std::string> kFlashTags = {"p",    "li",   "br",   "sbr", "b",          "i",
+                                                     "u",    "a",    "font", "img", "textformat", "span"};
+    return !kFlashTags.count(name);
+  };
+  auto displayOf = [&](const Tag& tag) -> std::string {
+    const bool own = ownTag(tag.name);
+    std::string display = "inline";
+    if (!styles) return display;
+    if (auto it = styles->find(tag.name); it != styles->end()) {
+      if (own) display = "block";
+      if (it->second.display) display = *it->second.display;
+    }
+    if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) {
+      if (auto it = styles->find("." + Lower(Trim(c->second))); it != styles->end() && it->second.display)
+        display = *it->second.display;
+    }
+    return own || display == "none" ? display : "inline";
+  };
   bool lastWasSpace = true;
-  auto breakLine = [&] {
-    if (!multiline) return;
-    out.Append(U"\r", pendingBreak && paragraphEnd ? paragraphEnd : cur);
+  // A paragraph's end keeps the paragraph's members but takes the font of
+  // the last font tag closed before it (else the field's), plain and unlinked.
+  FormatPtr lastClosed;
+  auto endParagraph = [&](const FormatPtr& inside) {
+    const Format& font = lastClosed ? *lastClosed : base;
+    auto f = std::make_shared<Format>(*inside);
+    f->font = font.font;
+    f->size = font.size;
+    f->color = font.color;
+    f->letterSpacing = font.letterSpacing;
+    f->kerning = font.kerning;
+    f->bold = f->italic = f->underline = false;
+    f->url.clear();
+    f->target.clear();
+    out.Append(U"\r", f);
     lastWasSpace = true;
   };
   auto styled = [&](Format& f, const std::string& selector) {
     if (!styles) return;
     if (auto it = styles->find(selector); it != styles->end()) it->second.ApplyTo(f);
-  };
-  auto startParagraph = [&] {
-    if (pendingBreak || (!out.chars.empty() && out.chars.back() != '\r')) breakLine();
-    pendingBreak = false;
   };
   std::size_t i = 0;
   const std::size_t kMaxDepth = 256;
@@ -472,22 +511,38 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       if (inner.empty() || inner[0] == '!' || inner[0] == '?') continue;
       const Tag tag = ParseTag(inner);
       if (tag.closing) {
+        const FormatPtr inside = cur;
+        bool closedBlock = false;
         for (std::size_t k = stack.size(); k-- > 0;) {
           if (stack[k].name == tag.name) {
             cur = stack[k].format;
+            closedBlock = stack[k].block;
+            for (std::size_t d = k; d < stack.size(); ++d) hidden -= stack[d].hides ? 1 : 0;
             stack.resize(k);
             break;
           }
         }
-        if (tag.name == "p" || tag.name == "li") {
-          pendingBreak = true;
-          paragraphEnd = out.formats.empty() ? nullptr : out.formats.back();
+        if (closedBlock && inBlock) {
+          inBlock = false;
+          out.Append(U"\r", inside);
+          lastWasSpace = true;
+        }
+        if (tag.name == "font") lastClosed = inside;
+        if (tag.name == "p" && inParagraph) {
+          inParagraph = false;
+          if (multiline) endParagraph(inside);
+        } else if (tag.name == "li" && openItems > 0) {
+          --openItems;
+          if (multiline) {
+            out.Append(U"\r", inside);
+            lastWasSpace = true;
+          }
         }
         continue;
       }
       if (tag.name == "br" || tag.name == "sbr") {
-        if (pendingBreak) startParagraph();
-        breakLine();
+        if (multiline) out.Append(U"\r", cur);
+        lastWasSpace = true;
         continue;
       }
       auto f = std::make_shared<Format>(*cur);
@@ -520,7 +575,16 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         }
         if (auto* v = attr("kerning")) f->kerning = Trim(*v) == "1" || Lower(Trim(*v)) == "true";
       } else if (tag.name == "p" || tag.name == "li") {
-        startParagraph();
+        // An item starts on a line of its own; a paragraph just where it is.
+        if (tag.name == "li") {
+          if (multiline && !out.chars.empty() && out.chars.back() != '\r') {
+            out.Append(U"\r", cur);
+            lastWasSpace = true;
+          }
+          ++openItems;
+        } else {
+          inParagraph = true;
+        }
         if (auto* v = attr("align")) {
           if (auto a = ParseAlign(*v)) f->align = *a;
         }
@@ -546,7 +610,11 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         continue;
       }
       if (!tag.selfClosing && stack.size() < kMaxDepth) {
-        stack.push_back({tag.name, cur});
+        const std::string display = styles ? displayOf(tag) : "inline";
+        const bool block = display != "inline" && ownTag(tag.name);
+        inBlock = inBlock || block;
+        stack.push_back({tag.name, cur, display == "none", block});
+        hidden += display == "none" ? 1 : 0;
         cur = f;
       }
       continue;
@@ -556,14 +624,9 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
     if (next == std::string::npos) next = html.size();
     const std::u32string decoded = Decode(html.substr(i, next - i));
     i = next;
-    // "\r\n" is one line end.
-    std::u32string piece;
-    for (std::size_t k = 0; k < decoded.size(); ++k) {
-      if (decoded[k] == '\r' && k + 1 < decoded.size() && decoded[k + 1] == '\n') continue;
-      piece += decoded[k];
-    }
+    // "\r\n" is two line ends, as in text set directly.
     std::u32string kept;
-    for (char32_t c : piece) {
+    for (char32_t c : decoded) {
       if (condenseWhite) {
         const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
         if (space) {
@@ -574,13 +637,14 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         lastWasSpace = false;
         kept += c;
       } else if (c == '\n' || c == '\r') {
-        if (multiline) kept += U'\r';
+        // A line end written in the text stays even in a single-line field,
+        // which only takes none from tags.
+        kept += U'\r';
       } else {
         kept += c;
       }
     }
-    if (kept.empty()) continue;
-    if (pendingBreak) startParagraph();
+    if (kept.empty() || hidden > 0) continue;
     out.Append(kept, cur);
   }
 }
@@ -590,6 +654,12 @@ namespace {
 bool SameFont(const Format& a, const Format& b) {
   return a.font == b.font && a.size == b.size && a.color == b.color && a.letterSpacing == b.letterSpacing &&
          a.kerning == b.kerning;
+}
+
+// Paragraph members come from a paragraph's first character: they split no run.
+bool SameCharacters(const Format& a, const Format& b) {
+  return SameFont(a, b) && a.bold == b.bold && a.italic == b.italic && a.underline == b.underline &&
+         a.url == b.url && a.target == b.target;
 }
 
 // A FONT tag with every attribute, or with those that differ from `below`.
@@ -610,6 +680,8 @@ std::string FontTag(const Format& f, const Format* below) {
 std::string WriteHtml(const StyledText& t, const Format& base) {
   std::string out;
   const std::size_t n = t.chars.size();
+  // Each line end closes a paragraph; none follows the last one.
+  if (n == 0) return out;
   std::size_t start = 0;
   auto formatAt = [&](std::size_t i) -> const Format& {
     return i < t.formats.size() && t.formats[i] ? *t.formats[i] : base;
@@ -638,10 +710,12 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
     // FONT tags nest: a run whose font matches an open level goes back to
     // it; any other opens a level naming only what differs from the one below.
     std::vector<const Format*> levels;
-    for (std::size_t i = start; i < end;) {
+    // The line end is written too, as an empty run when its format differs.
+    const std::size_t stop = std::min(end + 1, n);
+    for (std::size_t i = start; i < stop;) {
       const Format& f = formatAt(i);
       std::size_t j = i + 1;
-      while (j < end && formatAt(j) == f) ++j;
+      while (j < stop && SameCharacters(formatAt(j), f)) ++j;
       auto level = std::find_if(levels.rbegin(), levels.rend(), [&](const Format* l) { return SameFont(*l, f); });
       if (level != levels.rend()) {
         for (auto n = static_cast<std::size_t>(level - levels.rbegin()); n > 0; --n) out += "</FONT>";
@@ -658,16 +732,14 @@ std::string WriteHtml(const StyledText& t, const Format& base) {
       if (f.bold) open += "<B>", close = "</B>" + close;
       if (f.italic) open += "<I>", close = "</I>" + close;
       if (f.underline) open += "<U>", close = "</U>" + close;
-      out += open + Escape(t.chars.substr(i, j - i)) + close;
+      out += open + Escape(t.chars.substr(i, std::min(j, end) - i)) + close;
       i = j;
     }
     for (std::size_t n = levels.size(); n > 0; --n) out += "</FONT>";
-    // An empty paragraph still names its font.
-    if (start == end) out += FontTag(pf, nullptr) + "</FONT>";
     out += pf.bullet ? "</LI>" : "</P>";
     if (textformat) out += "</TEXTFORMAT>";
     start = end + 1;
-  } while (start <= n && start != 0 && start - 1 < n);
+  } while (start < n);
   return out;
 }
 
@@ -701,6 +773,11 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
   f.size = e.height / 20.0;
   f.color = (static_cast<std::uint32_t>(e.color.r) << 16) | (static_cast<std::uint32_t>(e.color.g) << 8) | e.color.b;
   f.align = e.align == 1 ? Align::kRight : e.align == 2 ? Align::kCenter : e.align == 3 ? Align::kJustify : Align::kLeft;
+  // An HTML field takes no alignment from its tag (margins, indent and
+  // leading it does), except that from SWF 8 its initial text is laid out
+  // in the tag's alignment, which its new text then keeps.
+  const int version = lib ? lib->movie.version : 8;
+  if (e.html && (version < 8 || e.text.empty())) f.align = Align::kLeft;
   f.leftMargin = e.leftMargin / 20.0;
   f.rightMargin = e.rightMargin / 20.0;
   f.indent = e.indent / 20.0;
@@ -780,7 +857,7 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline || opts_.htmlLineEnds);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Refit();
@@ -874,7 +951,10 @@ void TextField::SetNewFormat(const FormatPatch& p) {
 
 void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   styles_ = std::move(s);
-  if (!htmlSource_.empty()) SetHtmlText(htmlSource_);
+  // Without a sheet the text stays as the last one styled it; a new sheet
+  // styles the HTML it was given again.
+  if (!styles_) htmlSource_.clear();
+  else if (!htmlSource_.empty()) SetHtmlText(htmlSource_);
   Touch();
 }
 
@@ -947,6 +1027,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.multiline = opts_.multiline;
   box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
+  box.input = opts_.input;
   box.emptyFormat = newFormat_.get();
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();

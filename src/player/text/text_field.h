@@ -30,6 +30,9 @@ struct FormatPatch {
   std::optional<bool> bold, italic, underline, kerning, bullet;
   std::optional<Align> align;
   std::optional<std::vector<double>> tabStops;
+  // A style's "display" (block, inline or none): how HTML tags it styles
+  // break lines and show their text; no member of a format.
+  std::optional<std::string> display;
   void ApplyTo(Format& f) const;
   // Members equal over the range stay set; others become unset.
   void Intersect(const Format& f);
@@ -54,7 +57,8 @@ std::optional<std::uint32_t> ParseCssColor(const std::string& value);
 bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string, std::string>>& out);
 
 // Flash's HTML subset into formatted text, starting from `base`. A field
-// that is not multiline takes no line ends from HTML.
+// that is not multiline takes no line ends from tags (<br>, </p>), only those
+// written in the text.
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
                StyledText& out, bool multiline = true);
 // Formatted text as Flash writes htmlText.
@@ -131,8 +135,6 @@ class TextField {
     std::string variable;
     std::string antiAliasType = "normal", gridFitType = "pixel";
     double thickness = 0, sharpness = 0;
-    // ActionScript 3 fields take line ends from htmlText even when not multiline.
-    bool htmlLineEnds = false;
   };
   const Options& Opts() const { return opts_; }
   Options& EditOpts() {

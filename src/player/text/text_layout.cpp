@@ -525,12 +525,16 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
 
   for (const Line& l : out.lines) out.textWidth = std::max(out.textWidth, l.width);
   if (!out.lines.empty()) {
-    const Line& last = out.lines.back();
+    const bool trailingEmpty = n > 0 && out.lines.size() > 1 && out.lines.back().first == n && !box.input;
+    const Line& last = out.lines[out.lines.size() - (trailingEmpty ? 2 : 1)];
     // The first line always brings its leading, even alone.
     const Line& first = out.lines.front();
     out.textHeight = std::max(last.top + last.ascent + last.descent,
                               first.top + first.ascent + first.descent + first.leading) - kGutter;
-    if (n == 0) out.textWidth = out.textHeight = 0;
+    if (n == 0) {
+      out.textWidth = 0;
+      if (!box.input) out.textHeight = 0;
+    }
   }
 
   // autoSize grows or shrinks the box around the text.
@@ -617,7 +621,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   const double visible = out.boxHeight - 2 * kGutter;
   out.maxScroll = 1;
   if (!out.lines.empty()) {
-    const Line& last = out.lines.back();
+    const bool trailingEmpty = n > 0 && out.lines.size() > 1 && out.lines.back().first == n && !box.input;
+    const Line& last = out.lines[out.lines.size() - (trailingEmpty ? 2 : 1)];
     const double bottom = last.top + last.ascent + last.descent;
     for (std::size_t i = 0; i < out.lines.size(); ++i) {
       out.maxScroll = static_cast<int>(i) + 1;

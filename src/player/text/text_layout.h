@@ -90,6 +90,9 @@ struct Box {
   bool wordWrap = false, multiline = false;
   AutoSize autoSize = AutoSize::kNone;
   bool password = false;
+  // An input field counts the empty line after a final line end in its
+  // text height (a caret can stand there); other fields do not.
+  bool input = false;
   // The format an empty text's line takes its height from (what is typed next).
   const Format* emptyFormat = nullptr;
 };

@@ -389,11 +389,65 @@ TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
   EXPECT_EQ(ToUtf8(t.chars), "a b");  // condenseWhite
   t.Clear();
   ParseHtml("a\nb\r\nc", Format{}, nullptr, false, t);
-  EXPECT_EQ(ToUtf8(t.chars), "a\rb\rc");
-  // A single-line field takes no line ends from its HTML.
+  EXPECT_EQ(ToUtf8(t.chars), "a\rb\r\rc");
+  // A single-line field takes no line ends from its HTML's tags, only those
+  // written in the text.
   t.Clear();
   ParseHtml("<p>a</p><p>b<br>c\nd</p>", Format{}, nullptr, false, t, false);
-  EXPECT_EQ(ToUtf8(t.chars), "abcd");
+  EXPECT_EQ(ToUtf8(t.chars), "abc\rd");
+}
+
+// Line ends as Flash Player makes them from paragraphs, items and <br>.
+TEST(TextHtml, ParagraphsEndOnceItemsNestAndStartOnTheirOwnLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<p>test</p>\n", "test\r\r"},
+      {" <p>test</p>  <p>test</p> ", " test\r  test\r "},  // a paragraph starts where it is
+      {"<p>a<p>b</p>c<p>d</p>e</p>", "ab\rcd\re"},         // a nested <p> is no new paragraph
+      {"<p><p><p>test</p></p></p>", "test\r"},
+      {"text<li>a<li>b<li>c</li>d</li>e</li>f", "text\ra\rb\rc\rd\re\rf"},  // items nest
+      {"<li>first</li> <li>second</li>", "first\r \rsecond\r"},
+      {"<p>a <li>test</li> b</p>", "a \rtest\r b\r"},
+      {"<p></p><p></p>test<p></p>", "\r\rtest\r"},
+      {"<p>line 1</p><br><p>line 2</p>", "line 1\r\rline 2\r"},
+  };
+  for (const auto& [html, text] : cases) {
+    StyledText t;
+    ParseHtml(html, Format{}, nullptr, false, t);
+    EXPECT_EQ(ToUtf8(t.chars), text) << html;
+  }
+}
+
+// A paragraph's line end is plain and takes the font of the last font tag
+// closed before it, even an empty one.
+TEST(TextHtml, AParagraphEndTakesTheLastClosedFont) {
+  Format base;
+  StyledText t;
+  ParseHtml("<b><p align='right'>x</p></b>", base, nullptr, false, t);
+  ASSERT_EQ(ToUtf8(t.chars), "x\r");
+  EXPECT_TRUE(t.formats[0]->bold);
+  EXPECT_FALSE(t.formats[1]->bold);
+  EXPECT_EQ(t.formats[1]->align, Align::kRight);
+  t.Clear();
+  ParseHtml("<p>test<font color='#121212'></font><p>test</p></p>", base, nullptr, false, t);
+  ASSERT_EQ(ToUtf8(t.chars), "testtest\r");
+  EXPECT_EQ(t.formats[7]->color, 0u);
+  EXPECT_EQ(t.formats[8]->color, 0x121212u);
+  EXPECT_EQ(WriteHtml(t, base),
+            "<P ALIGN=\"LEFT\"><FONT FACE=\"Times New Roman\" SIZE=\"12\" COLOR=\"#000000\" LETTERSPACING=\"0\" "
+            "KERNING=\"0\">testtest<FONT COLOR=\"#121212\"></FONT></FONT></P>");
+}
+
+// Each line end closes a paragraph; nothing follows the last one.
+TEST(TextHtml, WrittenParagraphsEndAtEachLineEnd) {
+  Format base;
+  StyledText t;
+  EXPECT_EQ(WriteHtml(t, base), "");
+  t.Append(U"a\r", std::make_shared<Format>(base));
+  const std::string p = "<P ALIGN=\"LEFT\"><FONT FACE=\"Times New Roman\" SIZE=\"12\" COLOR=\"#000000\" "
+                        "LETTERSPACING=\"0\" KERNING=\"0\">";
+  EXPECT_EQ(WriteHtml(t, base), p + "a</FONT></P>");
+  t.Append(U"\r", std::make_shared<Format>(base));
+  EXPECT_EQ(WriteHtml(t, base), p + "a</FONT></P>" + p + "</FONT></P>");
 }
 
 TEST(TextHtml, WrittenHtmlReadsBackTheSameText) {
@@ -482,6 +536,30 @@ TEST(TextHtml, StyleSheetsStyleTagsAndClasses) {
   EXPECT_EQ(t.formats[1]->size, 20);
 }
 
+// A sheet's own tags are blocks by default, ending a line once where they
+// close even in a single-line field; Flash's tags only hide, never break.
+TEST(TextHtml, StyleSheetDisplayBreaksAndHides) {
+  StyleRules rules;
+  ApplyCssProperty("color", "#0000FF", rules["blue"]);
+  ApplyCssProperty("display", "inline", rules["di"]);
+  ApplyCssProperty("display", "none", rules["dn"]);
+  ApplyCssProperty("display", "block", rules[".db"]);
+  ApplyCssProperty("display", "none", rules[".dn"]);
+  const std::pair<const char*, const char*> cases[] = {
+      {"<blue>b<blue>r</blue></blue>", "br\r"},  // one block, one line end
+      {"x<di>a</di>y", "xay"},
+      {"x<dn>a</dn>y", "x\ry"},  // hidden, still a block
+      {"x<dn>y", "x"},           // hidden to the end
+      {"x<p class='db'>a</p>y<span class='dn'>b</span>z", "xayz"},
+      {"x<nostyle>a</nostyle>y", "xay"},  // a tag no rule names is inline
+  };
+  for (const auto& [html, text] : cases) {
+    StyledText t;
+    ParseHtml(html, Format{}, &rules, false, t, false);
+    EXPECT_EQ(ToUtf8(t.chars), text) << html;
+  }
+}
+
 TEST(TextFieldModel, FormatsApplyToRangesAndParagraphs) {
   TextField f;
   f.SetText("one\ntwo");
@@ -541,6 +619,30 @@ TEST(TextFieldModel, SizingAnAutoSizedFieldHoldsTheBoxUntilTheTextChanges) {
   EXPECT_EQ(f.Height(), 10.0);
   f.SetText("one");
   EXPECT_GT(f.Height(), 20.0);
+}
+
+
+// A field of a DefineEditText tag: an HTML one takes no alignment from the
+// tag before SWF 8, nor later unless it has initial text; the rest of the
+// tag's layout it always takes.
+TEST(TextFieldFromTag, HtmlFieldsTakeTheTagsAlignmentOnlyForInitialTextFromSwf8) {
+  EditTextDef e;
+  e.bounds = Rect{0, 2000, 0, 400};
+  e.align = 2;
+  e.indent = 200;
+  e.leading = 100;
+  MovieLibrary swf7, swf8;
+  swf7.movie.version = 7;
+  swf8.movie.version = 8;
+  EXPECT_EQ(TextField::FromDef(e, &swf7)->NewFormat().align, Align::kCenter);  // not HTML
+  e.html = true;
+  EXPECT_EQ(TextField::FromDef(e, &swf8)->NewFormat().align, Align::kLeft);  // no initial text
+  e.text = "a";
+  const auto old = TextField::FromDef(e, &swf7);
+  EXPECT_EQ(old->NewFormat().align, Align::kLeft);
+  EXPECT_EQ(old->NewFormat().indent, 10);
+  EXPECT_EQ(old->NewFormat().leading, 5);
+  EXPECT_EQ(TextField::FromDef(e, &swf8)->NewFormat().align, Align::kCenter);
 }
 
 }  // namespace

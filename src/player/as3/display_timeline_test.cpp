@@ -1,0 +1,111 @@
+// The order in which timelines make their objects: a placed clip's object
+// exists before its children's, which its super() call makes, so a child's
+// constructor sees its parent and its movie.
+#include <gtest/gtest.h>
+
+#include "player/flash_player.h"
+#include "support/as3_movie.h"
+
+namespace quarvel::player {
+namespace {
+
+using testing::AbcCode;
+using testing::As3Movie;
+using testing::As3Traced;
+using testing::FillStyle;
+using testing::ShapeBuilder;
+using testing::SwfBuilder;
+using testing::Timeline;
+
+// Symbol 2 (Inner) holds a square; symbol 3 (Outer) holds Inner at depth 1;
+// the main timeline holds Outer at depth 1.
+void DefineNested(SwfBuilder& b) {
+  ShapeBuilder s;
+  s.Rectangle(0, 0, 400, 400, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, s);
+  Timeline inner;
+  inner.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineSprite(2, inner);
+  Timeline outer;
+  outer.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
+  b.DefineSprite(3, outer);
+  b.PlaceObject2({.depth = 1, .characterId = 3, .name = "outer"});
+}
+
+TEST(As3TimelineConstruction, ChildrenAreMadeInTheirParentsSuperCall) {
+  // class Outer { Outer() { trace("outer " + numChildren); super(); trace("outer made " + numChildren) } }
+  // class Inner { Inner() { trace("inner " + (parent is Outer) + " " + (loaderInfo != null)) } }
+  As3Movie d;
+  d.defineTags = DefineNested;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Inner", {clip}, 2, [&](AbcCode& c) {
+    d.TraceValue(c, "inner ", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("getlex", {d.Q("Outer")}).Op("istypelate");
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {d.Q("loaderInfo")}).Op("pushnull").Op("equals").Op("not").Op("add");
+    });
+  });
+  d.LinkedClass(
+      "Outer", {clip}, 3,
+      [&](AbcCode& c) {
+        d.TraceValue(c, "outer made ", [&] { c.Op("getlocal_0").Op("getproperty", {d.Q("numChildren")}); });
+      },
+      [&](AbcCode& c) { d.TraceValue(c, "outer ", [&] { c.Op("getlocal_0").Op("getproperty", {d.Q("numChildren")}); }); });
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+  // The child is placed before the parent's constructor runs, and made in its super().
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "outer 1|inner true true|outer made 1|");
+}
+
+TEST(As3TimelineConstruction, AChildReadingItsParentFirstDoesNotRunTheParentsConstructorTwiceOrEarly) {
+  // Outer removes its child after super(), as components drop a placeholder;
+  // the child's constructor, reading its parent, ran while it was still
+  // under the main timeline and had the movie's LoaderInfo.
+  As3Movie d;
+  d.defineTags = DefineNested;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Inner", {clip}, 2, [&](AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pop");
+    d.TraceValue(c, "inner info ", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("loaderInfo")}).Op("pushnull").Op("equals").Op("not");
+    });
+  });
+  d.LinkedClass("Outer", {clip}, 3, [&](AbcCode& c) {
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callpropvoid", {d.Q("removeChildAt"), 1});
+    d.Trace(c, "outer made");
+  });
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "inner info true|outer made|");
+}
+
+TEST(As3TimelineConstruction, TheMainTimelinePlaysEveryFrameTheFileHoldsPastTheHeadersCount) {
+  // A header counting one frame of three: all three play and loop, and
+  // totalFrames reports the header's count.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { b.SetFrameCount(1); };
+  const auto enter = d.Tracer("", {"target.currentFrame", "target.totalFrames"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { m.Listen(c, 0, "enterFrame", enter); }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }), "2 1|3 1|1 1|");
+}
+
+TEST(As3TimelineConstruction, AGotoInTheConstructorRunsTheQueuedFrameScriptFromSwf10) {
+  // addFrameScript(0, script1); gotoAndStop(1); trace("after goto"): from
+  // SWF 10 the goto runs frame 1's script at once, before 9 in its turn.
+  As3Movie d;
+  AbcCode frame1;
+  d.Trace(frame1, "script 1");
+  frame1.Op("returnvoid");
+  auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+        m.Trace(c, "after goto");
+      },
+      2, {{"frame1", frame1}});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "script 1|after goto|");
+  bytes[3] = 9;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "after goto|script 1|");
+}
+
+}  // namespace
+}  // namespace quarvel::player

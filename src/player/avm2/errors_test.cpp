@@ -1,0 +1,165 @@
+// Errors as Flash's debugger player reports them: the stack of script
+// frames an Error records where it is made, argument counts checked on
+// entry, and the verifier's numbered faults.
+#include <gtest/gtest.h>
+
+#include "player/avm2/machine_test_support.h"
+
+namespace quarvel::avm2 {
+namespace {
+
+class Errors : public As3 {
+ protected:
+  // trace(new Error(<message>).getStackTrace())
+  void TraceNewErrorStack(AbcCode& c, std::string_view message) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q("Error")});
+      if (message.empty()) {
+        x.Op("constructprop", {Q("Error"), 0});
+      } else {
+        x.Op("pushstring", {S(message)}).Op("constructprop", {Q("Error"), 1});
+      }
+      Call(x, "getStackTrace", 0);
+    });
+  }
+  // Runs `main` as the script, with one handler of any error over the
+  // labels "t".."e" that traces the error's message and stack.
+  void RunCatching(AbcCode& c, const std::string& after) {
+    c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("message")}); });
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
+    c.Label(after).Op("returnvoid");
+    const auto init = Fn(c);
+    a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+    a.Script({.init = init});
+    Machine m;
+    m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+    m.logSink = [this](const std::string& s) { logged.push_back(s); };
+    ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  }
+};
+
+TEST_F(Errors, StackTraceNamesTheScriptFramesInnermostFirst) {
+  // class T { function T() { m(); p; } function m() {...} function get p() {...} static function s() {...} }
+  AbcCode m, getter, ctor;
+  TraceNewErrorStack(m, "x");
+  m.Op("returnvoid");
+  getter.Op("getlex", {Q("T")}).Op("callpropvoid", {Q("s"), 0}).Op("pushnull").Op("returnvalue");
+  AbcCode stat;
+  TraceNewErrorStack(stat, "");
+  stat.Op("returnvoid");
+  ctor.Op("getlocal_0").Op("constructsuper", {0});
+  ctor.Op("getlocal_0").Op("callpropvoid", {Q("m"), 0});
+  ctor.Op("getlocal_0").Op("getproperty", {Q("p")}).Op("pop").Op("returnvoid");
+  AbcCode cinit;
+  cinit.Op("returnvoid");
+  InstanceInfo ii;
+  ii.name = Q("T");
+  ii.superName = Q("Object");
+  ii.flags = instance_flag::kSealed;
+  ii.iinit = Fn(ctor);
+  ii.traits = {MethodTrait("m", Fn(m)), MethodTrait("p", Fn(getter), TraitKind::kGetter)};
+  ClassInfo ci;
+  ci.cinit = Fn(cinit);
+  ci.traits = {MethodTrait("s", Fn(stat))};
+  const auto cls = a.Class(ii, ci);
+  // A function the compiler gave no name is known by its number.
+  AbcCode anon;
+  TraceNewErrorStack(anon, "");
+  anon.Op("returnvoid");
+  const auto anonIndex = Fn(anon);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "T", cls, {"Object"});
+  c.Op("findpropstrict", {Q("T")}).Op("constructprop", {Q("T"), 0}).Op("pop");
+  c.Op("newfunction", {anonIndex}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("T", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "Error: x\n\tat T/m()\n\tat T()\n\tat global$init()|"
+                      "Error\n\tat T$/s()\n\tat T/get p()\n\tat T()\n\tat global$init()|"
+                      "Error\n\tat MethodInfo-" + std::to_string(anonIndex) + "()\n\tat global$init()|");
+}
+
+TEST_F(Errors, StackTraceStartsWithWhatToStringSaysNow) {
+  // e = new Error("a"); e.name = "Mine"; Error.prototype.toString replaced afterwards.
+  AbcCode c;
+  c.Op("findpropstrict", {Q("Error")}).Op("pushstring", {S("a")}).Op("constructprop", {Q("Error"), 1}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushstring", {S("Mine")}).Op("setproperty", {Q("name")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
+  AbcCode ts;
+  ts.Op("pushstring", {S("told")}).Op("returnvalue");
+  c.Op("getlex", {Q("Error")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(ts)}).Op("setproperty", {Q("toString")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "getStackTrace", 0); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "Mine: a\n\tat global$init()|told\n\tat global$init()|");
+}
+
+TEST_F(Errors, UncaughtErrorsPrintTheirStack) {
+  AbcCode thrower;
+  thrower.Op("findpropstrict", {Q("Error")}).Op("pushstring", {S("boom")}).Op("constructprop", {Q("Error"), 1}).Op("throw");
+  const auto f = Fn(thrower);
+  AbcCode c;
+  c.Op("newfunction", {f}).Op("pushnull").Op("call", {0});
+  EXPECT_FALSE(Run(c));
+  EXPECT_EQ(Traced(), "Error: boom\n\tat MethodInfo-" + std::to_string(f) + "()\n\tat global$init()|");
+}
+
+TEST_F(Errors, MissingTypedArgumentsAreAnErrorFromTheCaller) {
+  AbcCode body;
+  body.Op("pushstring", {S("ran")}).Op("returnvalue");
+  MethodInfo typed;
+  typed.paramTypes = {Q("String")};
+  const auto one = a.Method(typed);  // (a:String)
+  a.Body({.method = one, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, body);
+  const auto untyped = Fn(body, 2);  // (a, b)
+  AbcCode c;
+  // Untyped parameters read undefined; extra arguments pass.
+  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {untyped}).Op("pushnull").Op("call", {0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {one}).Op("pushnull").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("call", {2}); });
+  // A missing String: the error's stack starts at the caller.
+  c.Label("t").Op("newfunction", {one}).Op("pushnull").Op("call", {0}).Op("pop");
+  c.Label("e").Branch("jump", "done");
+  RunCatching(c, "done");
+  const std::string text = "Error #1063: Argument count mismatch on MethodInfo-" + std::to_string(one) + "(). Expected 1, got 0.";
+  EXPECT_EQ(Traced(), "ran|ran|" + text + "|ArgumentError: " + text + "\n\tat global$init()|");
+}
+
+TEST_F(Errors, TooFewArgumentsCountOnlyTheRequiredOnes) {
+  AbcCode body;
+  body.Op("returnvoid");
+  MethodInfo mi;
+  mi.paramTypes = {Q("int"), Q("int")};
+  mi.flags = method_flag::kHasOptional;
+  mi.optional = {ConstantValue{ConstantKind::kNull, 0}};
+  const auto f = a.Method(mi);
+  a.Body({.method = f, .maxStack = 2, .localCount = 4, .maxScopeDepth = 1}, body);
+  AbcCode c;
+  c.Op("newfunction", {f}).Op("pushnull").Op("call", {0});
+  EXPECT_FALSE(Run(c));
+  EXPECT_EQ(Traced(), "ArgumentError: Error #1063: Argument count mismatch on MethodInfo-" + std::to_string(f) +
+                          "(). Expected 1, got 0.\n\tat global$init()|");
+}
+
+TEST_F(Errors, VerifyErrorsNameTheMethodAsStackTracesDo) {
+  AbcCode bad;
+  bad.Raw({0x02, 0xFF});
+  const auto broken = Fn(bad);
+  AbcCode c;
+  c.Label("t").Op("newfunction", {broken}).Op("pushnull").Op("call", {0}).Op("pop");
+  c.Label("e").Branch("jump", "done");
+  RunCatching(c, "done");
+  const std::string text = "Error #1011: Method MethodInfo-" + std::to_string(broken) +
+                           "() contained illegal opcode 255 at offset 1.";
+  EXPECT_EQ(Traced(), text + "|VerifyError: " + text + "\n\tat global$init()|");
+}
+
+TEST_F(Errors, AMethodWithoutBodyIsNotImplemented) {
+  const auto bodiless = a.Method(MethodInfo{});
+  AbcCode c;
+  c.Op("newfunction", {bodiless}).Op("pushnull").Op("call", {0});
+  EXPECT_FALSE(Run(c));
+  EXPECT_EQ(Traced(), "VerifyError: Error #1001: The method MethodInfo-" + std::to_string(bodiless) +
+                          "() is not implemented.\n\tat global$init()|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2
