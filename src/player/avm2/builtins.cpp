@@ -1084,7 +1084,7 @@ NATIVE(GetQualifiedClassName) {
   const Value v = m.ArgOr(a, 0);
   if (v.IsNull()) return m.Str("null");
   if (v.IsUndefined()) return m.Str("void");
-  if (v.type == Type::kInt) return m.Str("int");
+  if (v.IsNumber()) return m.Str(HeldAsInt(v) ? "int" : "Number");
   if (Object* o = v.AsObject(); o && o->kind == ObjectKind::kClass) return m.Str(static_cast<ClassObject*>(o)->of->QualifiedName());
   Class* c = m.ClassOf(v);
   return m.Str(c ? c->QualifiedName() : "Object");

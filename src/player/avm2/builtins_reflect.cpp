@@ -165,9 +165,42 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
   }
 }
 
+// The language's own classes keep their methods in the AS3 namespace (and
+// on the prototype), which describeType does not list.
+bool MethodsInAs3Namespace(const Class* c) {
+  if (!c->package.empty()) return false;
+  static const std::set<std::string> kCore = {"Object", "Array",  "Boolean", "Number", "int",       "uint",   "String",
+                                             "Date",   "RegExp", "XML",     "XMLList", "Namespace", "QName", "Function"};
+  return kCore.count(c->name) > 0 || c->isVector;
+}
+// The language's classes Flash declares final.
+bool NativeFinal(const Class* c) {
+  if (!c->package.empty()) return c->isVector;
+  static const std::set<std::string> kFinal = {"Boolean", "Number", "int",     "uint", "String", "Namespace",
+                                              "QName",   "XML",    "XMLList", "Date", "Math",   "Class"};
+  return kFinal.count(c->name) > 0 || c->isVector;
+}
+// The native constructors' parameters as Flash declares them.
+std::string NativeConstructor(const Class* c) {
+  if (!c->package.empty()) {
+    if (c->QualifiedName() == "flash.utils::Dictionary")
+      return "<constructor><parameter index=\"1\" type=\"Boolean\" optional=\"true\"/></constructor>";
+    return "";
+  }
+  static const std::set<std::string> kOneAny = {"Boolean", "Number", "int", "uint", "String"};
+  return kOneAny.count(c->name) ? "<constructor><parameter index=\"1\" type=\"*\" optional=\"true\"/></constructor>" : "";
+}
+// A native constant's declared type, by its value.
+std::string NativeConstantType(const Class* c, const Value& v) {
+  if (v.IsNumber()) return c->name == "uint" && c->package.empty() ? "uint" : v.type == Type::kInt ? "int" : "Number";
+  if (v.type == Type::kString) return "String";
+  if (v.type == Type::kBoolean) return "Boolean";
+  return "*";
+}
+
 // Members of a native class (beyond its base) by its bindings.
 void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Traits* baseTraits, std::vector<Member>& out,
-                   std::set<std::string>& seen) {
+                   std::set<std::string>& seen, bool statics) {
   std::vector<std::pair<std::string, const Binding*>> list;
   for (const auto& [key, b] : traits.map) {
     if (baseTraits && baseTraits->Find(key)) continue;
@@ -176,7 +209,8 @@ void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Trait
   }
   std::sort(list.begin(), list.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
   for (const auto& [name, b] : list) {
-    if (name.empty()) continue;
+    // A class object's prototype is listed once, as Class declares it.
+    if (name.empty() || (statics && name == "prototype")) continue;
     Member mb;
     mb.name = name;
     mb.declaredBy = c->QualifiedName();
@@ -186,12 +220,17 @@ void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Trait
         mb.kind = b->isConst ? "constant" : "variable";
         if (b->slot < traits.slots.size())
           if (Class* t = m.SlotType(traits.slots[b->slot])) mb.type = t->QualifiedName();
+        if (mb.type == "*" && statics && c->object && b->slot < c->object->slots.size())
+          mb.type = NativeConstantType(c, c->object->slots[b->slot]);
         break;
       case Binding::Kind::kAccessor:
         mb.kind = "accessor";
         mb.access = b->getter && b->setter ? "readwrite" : b->getter ? "readonly" : "writeonly";
         break;
-      case Binding::Kind::kMethod: mb.kind = "method"; break;
+      case Binding::Kind::kMethod:
+        if (!statics && MethodsInAs3Namespace(c)) continue;
+        mb.kind = "method";
+        break;
     }
     if (!seen.insert(mb.kind.substr(0, 3) + "::" + name).second) continue;
     out.push_back(std::move(mb));
@@ -241,10 +280,11 @@ std::string TraitsXml(Machine& m, Class* cls, bool statics) {
           out += "</constructor>";
         }
       }
-    } else if (c != m.objectClass) {
+    } else if (c != m.objectClass || statics) {
       // Object's own methods are in the AS3 namespace to Flash, and not listed.
+      if (!statics && c == cls) out += NativeConstructor(c);
       NativeMembers(m, c, statics ? c->statics : c->instance, statics || !c->super ? nullptr : &c->super->instance, members,
-                    seen);
+                    seen, statics);
     }
   }
   if (cls->unit && cls->unit->file && cls->index < cls->unit->file->instances.size()) {
@@ -263,7 +303,7 @@ NATIVE(DescribeType) {
   std::string xml;
   auto flags = [](Class* c, bool isStatic) {
     return std::string(" isDynamic=\"") + (!c->sealed || isStatic ? "true" : "false") + "\" isFinal=\"" +
-           (c->isFinal || isStatic ? "true" : "false") + "\" isStatic=\"" + (isStatic ? "true" : "false") + "\"";
+           (c->isFinal || isStatic || (!c->unit && NativeFinal(c)) ? "true" : "false") + "\" isStatic=\"" + (isStatic ? "true" : "false") + "\"";
   };
   Object* o = v.AsObject();
   if (v.IsNullish()) {
@@ -275,7 +315,7 @@ NATIVE(DescribeType) {
           "<accessor name=\"prototype\" access=\"readonly\" type=\"*\" declaredBy=\"Class\"/>" + TraitsXml(m, c, true) +
           "<factory type=\"" + Escape(c->QualifiedName()) + "\">" + TraitsXml(m, c, false) + "</factory></type>";
   } else {
-    Class* c = m.ClassOf(v);
+    Class* c = v.IsNumber() ? (HeldAsInt(v) ? m.intClass : m.numberClass) : m.ClassOf(v);
     if (!c) c = m.objectClass;
     const std::string base = c->super ? " base=\"" + Escape(c->super->QualifiedName()) + "\"" : "";
     xml = "<type name=\"" + Escape(c->QualifiedName()) + "\"" + base + flags(c, false) + ">" + TraitsXml(m, c, false) +

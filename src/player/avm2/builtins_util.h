@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the files that define built-in classes.
 
+#include <cmath>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
@@ -10,6 +12,16 @@
 namespace quarvel::avm2 {
 
 #define NATIVE(fn) [[maybe_unused]] Value fn([[maybe_unused]] Machine& m, [[maybe_unused]] Value self, [[maybe_unused]] std::span<Value> a)
+
+// Flash keeps an integral number within 29 bits (not -0) as an int and
+// any other number as a Number: what getQualifiedClassName and describeType
+// report for a numeric value.
+inline bool HeldAsInt(const Value& v) {
+  if (!v.IsNumber()) return false;
+  const double d = v.Num();
+  return d >= -268435456.0 && d < 268435456.0 && d == static_cast<double>(static_cast<std::int32_t>(d)) &&
+         !(d == 0 && std::signbit(d));
+}
 
 double ArgNum(Machine& m, std::span<Value> a, std::size_t i, double dflt);
 std::string ArgStr(Machine& m, std::span<Value> a, std::size_t i, const std::string& dflt);

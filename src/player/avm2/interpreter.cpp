@@ -275,6 +275,15 @@ const std::array<OpHandler, 256>& Interp::Table() { return kHandlers; }
 
 // ---- the loop
 
+namespace {
+bool Unchecked(const Method& m, const MethodInfo& info) {
+  if (!m.freeFunction || !info.optional.empty()) return false;
+  for (std::uint32_t t : info.paramTypes)
+    if (t != 0) return false;
+  return true;
+}
+}  // namespace
+
 inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
   // Declared ones (with defaults), then rest or arguments.
   Machine& vm = f.vm;
@@ -284,17 +293,18 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
   Value* const locals = f.locals;
   const std::size_t declared = info.paramTypes.size();
   const bool restOrArguments = info.Has(method_flag::kNeedRest) || info.Has(method_flag::kNeedArguments);
-  // Too few arguments is an error where a missing one has a declared type;
-  // untyped ones read undefined. (Extra arguments pass unchecked here.)
+  // A count mismatch is an error, except on a free function whose
+  // parameters have neither types nor defaults (missing ones read undefined,
+  // extra ones are dropped) and, for extra arguments, on a method that takes a
+  // rest array or `arguments` or was compiled to ignore them.
   const std::size_t required = declared - std::min(declared, info.optional.size());
-  if (args.size() < required) [[unlikely]] {
-    bool typed = false;
-    for (std::size_t i = args.size(); i < required; ++i) typed = typed || info.paramTypes[i] != 0;
-    if (typed)
-      vm.ThrowFromCaller("ArgumentError",
-                         "Argument count mismatch on " + TraceNameOf(*f.m) + "(). Expected " + std::to_string(required) +
-                             ", got " + std::to_string(args.size()) + ".",
-                         1063);
+  if ((args.size() < required || (args.size() > declared && !restOrArguments && !info.Has(method_flag::kIgnoreRest))) &&
+      !Unchecked(*f.m, info)) [[unlikely]] {
+    vm.ThrowFromCaller("ArgumentError",
+                       "Argument count mismatch on " + TraceNameOf(*f.m) + "(). Expected " +
+                           std::to_string(args.size() < required ? required : declared) + ", got " +
+                           std::to_string(args.size()) + ".",
+                       1063);
   }
   if (declared == 0 && !restOrArguments) return;
   for (std::size_t i = 0; i < declared && i + 1 < nLocals; ++i) {

@@ -273,6 +273,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
         } else if (t.kind == TraitKind::kFunction) {
           Method* fm = MethodOf(u, t.index, owner, scope, local);
           if (fm && fm->traceName.empty()) fm->traceName = FunctionTraceName(f, t.index);
+          if (fm) fm->freeFunction = true;
           si.initial = Value::Obj(NewFunction(fm, scope));
         } else {
           si.initial = Value::Null();
@@ -290,6 +291,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
       case TraitKind::kSetter: {
         Method* m = MethodOf(u, t.index, owner, scope, (owner ? owner->name + "/" : std::string()) + local);
         if (!m) break;
+        if (!owner && t.kind == TraitKind::kMethod) m->freeFunction = true;
         if (m->traceName.empty())
           m->traceName = owner ? TraceName(f, owner, isStatic, t.kind, mn, local) : FunctionTraceName(f, t.index);
         auto bind = [&](Binding& b) {
@@ -323,6 +325,66 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
   }
   (void)isStatic;
   (void)holder;
+}
+
+namespace {
+// The implementor's public binding answers to the interface's name too; the
+// class's own override wins over the base's one copied before.
+void MapInterfaceMethods(Class* c, const Class* iface) {
+  for (auto& [k, b] : iface->instance.map) {
+    auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
+    if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
+  }
+}
+}  // namespace
+
+void Machine::AddInterface(Class* c, Class* iface) {
+  auto add = [](Class* to, Class* i) {
+    if (std::find(to->interfaces.begin(), to->interfaces.end(), i) != to->interfaces.end()) return false;
+    to->interfaces.push_back(i);
+    if (!to->isInterface) MapInterfaceMethods(to, i);
+    return true;
+  };
+  if (!add(c, iface)) return;
+  for (Class* x : iface->interfaces) add(c, x);
+  // Classes and interfaces that copied c's list (its subclasses, or the
+  // implementors of interface c) take the late ones too.
+  for (const auto& owned : classes_) {
+    Class* other = owned.get();
+    if (other == c || !other->IsSubclassOf(c)) continue;
+    if (add(other, iface))
+      for (Class* x : iface->interfaces) add(other, x);
+  }
+}
+
+void Machine::SettlePendingInterfaces() {
+  // A class made in this unit is found by its qualified name before the
+  // script stores it in its global slot.
+  auto find = [&](AbcUnit& u, std::uint32_t mn) -> Class* {
+    if (Class* c = ResolveType(u, mn)) return c;
+    const AbcFile& f = *u.file;
+    if (mn == 0 || mn >= f.pool.multinames.size()) return nullptr;
+    const Multiname& m = f.pool.multinames[mn];
+    if (m.name == 0 || m.name >= f.pool.strings.size()) return nullptr;
+    const std::string& local = f.pool.strings[m.name];
+    for (Class* c : u.classes) {
+      if (!c || c->name != local || !c->isInterface) continue;
+      const Multiname& own = f.pool.multinames[f.instances[c->index].name];
+      if ((m.kind == MultinameKind::kQName || m.kind == MultinameKind::kQNameA) && m.ns < u.nss.size() &&
+          own.ns < u.nss.size() && u.nss[own.ns] == u.nss[m.ns])
+        return c;
+      if (m.kind == MultinameKind::kMultiname && m.nsSet < u.nsSets.size() && own.ns < u.nss.size())
+        for (NsId ns : u.nsSets[m.nsSet])
+          if (ns == u.nss[own.ns]) return c;
+    }
+    return nullptr;
+  };
+  std::vector<PendingInterface> still;
+  for (const PendingInterface& p : pendingInterfaces_) {
+    if (Class* ic = find(*p.unit, p.multiname)) AddInterface(p.of, ic);
+    else still.push_back(p);
+  }
+  pendingInterfaces_ = std::move(still);
 }
 
 Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Class* super) {
@@ -360,10 +422,13 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
       for (auto& [k, b] : add) c->instance.map.emplace(k, b);
     }
   }
+  std::vector<std::uint32_t> unresolved;
   for (auto iface : ii.interfaces) {
     if (Class* ic = ResolveType(u, iface)) {
       c->interfaces.push_back(ic);
       for (Class* x : ic->interfaces) c->interfaces.push_back(x);
+    } else {
+      unresolved.push_back(iface);
     }
   }
   auto* co = heap_.New<ClassObject>();
@@ -383,14 +448,8 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   co->scope = classScope;
   AddTraits(u, ii.traits, c->instance, c, false, nullptr, classScope);
   AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
-  for (Class* ic : c->interfaces) {
-    for (auto& [k, b] : ic->instance.map) {
-      // The class's own override wins over the base's one copied above.
-      auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
-      if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
-    }
-  }
   // An interface's methods are reached by its public name on implementors.
+  for (Class* ic : c->interfaces) MapInterfaceMethods(c, ic);
   c->iinit = MethodOf(u, ii.iinit, c, classScope, c->name);
   c->cinit = MethodOf(u, ci.cinit, c, classScope, c->name + "$cinit");
   if (c->iinit && c->iinit->traceName.empty()) c->iinit->traceName = c->QualifiedName();
@@ -399,6 +458,8 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   co->dynamic = true;
   if (index < u.classes.size()) u.classes[index] = c;
   classByName_[c->QualifiedName()] = c;
+  for (std::uint32_t iface : unresolved) pendingInterfaces_.push_back({c, &u, iface});
+  if (!pendingInterfaces_.empty()) SettlePendingInterfaces();
   if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, classScope);
   co->initialized = true;
   return c;

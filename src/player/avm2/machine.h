@@ -112,6 +112,9 @@ struct Method {
   std::uint32_t index = 0;
   NativeFn native = nullptr;
   Class* owner = nullptr;  // the class that declared it, for super calls
+  // Made by newfunction or declared at script level: when none of its
+  // parameters has a type or a default, calls pass any number of arguments.
+  bool freeFunction = false;
   // Filled on first call.
   bool prepared = false;
   std::unique_ptr<DecodedCode> code;
@@ -528,6 +531,10 @@ class Machine {
                  Object* holder, ScopeChain* scope);
   Value DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName);
   Class* ResolveType(AbcUnit& u, std::uint32_t multiname);
+  // An interface a class names before the script made it (a script may define
+  // its classes before their interfaces) is taken once the interface exists.
+  void AddInterface(Class* c, Class* iface);
+  void SettlePendingInterfaces();
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
   bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);
@@ -554,6 +561,12 @@ class Machine {
   std::vector<std::unique_ptr<Class>> classes_;
   std::vector<std::unique_ptr<Method>> nativeMethods_;
   std::unordered_map<std::string, Class*> classByName_;
+  struct PendingInterface {
+    Class* of;
+    AbcUnit* unit;
+    std::uint32_t multiname;
+  };
+  std::vector<PendingInterface> pendingInterfaces_;
   // The prototypes of top-level native classes: they carry the class's methods.
   std::unordered_map<const Object*, Class*> nativePrototypes_;
   Object* builtinGlobal_ = nullptr;

@@ -154,6 +154,7 @@ bool Interp::OpNewFunction(Frame& f, const Instruction& in) {
       methods[index]->traceName = FunctionTraceName(*f.u.file, index);
     }
     fm = methods[index].get();
+    fm->freeFunction = true;
   }
   if (!fm) f.Fail("Bad method");
   f.PushFrom([&] { return Value::Obj(f.vm.NewFunction(fm, Closure(f))); });
