@@ -111,7 +111,8 @@ struct As3Movie {
   // `body` runs in its constructor after super(), `beforeSuper` before it.
   void LinkedClass(std::string_view name, std::vector<std::uint32_t> bases, std::uint16_t symbol = 0,
                    const std::function<void(AbcCode&)>& body = {},
-                   const std::function<void(AbcCode&)>& beforeSuper = {}, bool sealed = false) {
+                   const std::function<void(AbcCode&)>& beforeSuper = {}, bool sealed = false,
+                   std::size_t ctorParams = 0) {
     AbcCode ctor;
     ctor.Op("getlocal_0").Op("pushscope");
     if (beforeSuper) beforeSuper(ctor);
@@ -124,7 +125,7 @@ struct As3Movie {
     ii.name = Q(name);
     ii.superName = bases.back();
     if (sealed) ii.flags = avm2::instance_flag::kSealed;
-    ii.iinit = Method(ctor);
+    ii.iinit = Method(ctor, ctorParams);
     const auto cls = a.Class(ii, {.cinit = Method(cinit)});
     linked.push_back({std::string(name), std::move(bases), cls, symbol});
   }
@@ -156,7 +157,13 @@ struct As3Movie {
       avm2::Trait t;
       t.name = Q(name);
       t.kind = avm2::TraitKind::kMethod;
-      t.index = Method(code);
+      // (e = undefined): called as a listener or as a frame script alike.
+      avm2::MethodInfo mi;
+      mi.paramTypes.resize(1);
+      mi.flags = avm2::method_flag::kHasOptional;
+      mi.optional = {avm2::ConstantValue{avm2::ConstantKind::kUndefined, 0}};
+      t.index = a.Method(mi);
+      a.Body({.method = t.index, .maxStack = 16, .localCount = 9, .maxScopeDepth = 4}, code);
       ii.traits.push_back(t);
     }
     AbcCode cinit;

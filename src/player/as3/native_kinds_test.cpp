@@ -212,7 +212,8 @@ TEST(As3NativeKinds, APictureLinkedToABitmapDataClassIsABitmapShowingThatClass) 
   // child is a Bitmap whose bitmapData is an object of that class, holding
   // the picture.
   As3Movie d;
-  d.LinkedClass("Logo", {d.Display("BitmapData")}, 9);
+  // Its constructor takes (width, height), as the authoring tool writes it.
+  d.LinkedClass("Logo", {d.Display("BitmapData")}, 9, {}, {}, false, 2);
   d.defineTags = [](testing::SwfBuilder& b) {
     const std::vector<swf::Rgba> pixels(6, swf::Rgba{255, 0, 0, 255});
     b.DefineBitsLossless(9, 3, 2, pixels);

@@ -186,6 +186,51 @@ TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   EXPECT_EQ(Traced(), "Item|2|readwrite|2|Boolean|Inject|true|2|true|");
 }
 
+TEST_F(As3Reflect, NumbersAreIntWithin29BitsAndNumberOutside) {
+  // Flash keeps integral numbers of 29 bits as int whatever made them.
+  const auto name = a.PackageName("flash.utils", "getQualifiedClassName");
+  AbcCode c;
+  auto qualified = [&](const std::function<void(AbcCode&)>& push) {
+    Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {name}); push(x); x.Op("callproperty", {name, 1}); });
+  };
+  for (double d : {268435455.0, 268435456.0, -268435456.0, -268435457.0, 1.5, 4.0})
+    qualified([&](AbcCode& x) { x.Op("pushdouble", {a.Double(d)}); });
+  qualified([&](AbcCode& x) { x.Op("pushint", {a.Int(2147483647)}); });
+  // 3 / 1.5 is 2: int; -0 stays a Number.
+  qualified([&](AbcCode& x) { x.Op("pushbyte", {3}).Op("pushdouble", {a.Double(1.5)}).Op("divide"); });
+  qualified([&](AbcCode& x) { x.Op("pushbyte", {0}).Op("negate"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "int|Number|int|Number|Number|int|Number|int|Number|");
+}
+
+TEST_F(As3Reflect, DescribeTypeOfTheLanguageClassesHidesTheirAs3Methods) {
+  // describeType(5): int is final, takes one optional argument, and lists no
+  // methods (they sit in the AS3 namespace and on the prototype); the class
+  // object lists its typed constants once and its prototype once.
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  AbcCode c;
+  auto xml = [&](AbcCode& x, const std::function<void(AbcCode&)>& push) {
+    x.Op("findpropstrict", {describe});
+    push(x);
+    x.Op("callproperty", {describe, 1});
+  };
+  auto five = [](AbcCode& x) { x.Op("pushbyte", {5}); };
+  auto intClass = [&](AbcCode& x) { x.Op("getlex", {Q("int")}); };
+  Trace(c, [&](AbcCode& x) { xml(x, five); x.Op("getproperty", {a.QName(pub, "isFinal", true)}); });
+  Trace(c, [&](AbcCode& x) { xml(x, five); x.Op("getproperty", {Q("method")}).Op("callproperty", {Q("length"), 0}); });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, five);
+    x.Op("getproperty", {Q("constructor")}).Op("getproperty", {Q("parameter")}).Op("getproperty", {a.QName(pub, "optional", true)});
+  });
+  Trace(c, [&](AbcCode& x) { xml(x, intClass); x.Op("getproperty", {Q("accessor")}).Op("callproperty", {Q("length"), 0}); });
+  Trace(c, [&](AbcCode& x) {
+    xml(x, intClass);
+    x.Op("getproperty", {Q("constant")}).Op("getproperty", {a.QName(pub, "type", true)}).Op("callproperty", {Q("toXMLString"), 0});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|0|true|1|int\nint\nint|");
+}
+
 TEST_F(As3Reflect, PrototypeExtensionsReachBuiltInValues) {
   // String.prototype.shout = function () { return this.toUpperCase() + "!" }; trace("hi".shout())
   AbcCode shout;

@@ -112,15 +112,80 @@ TEST_F(Errors, MissingTypedArgumentsAreAnErrorFromTheCaller) {
   a.Body({.method = one, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, body);
   const auto untyped = Fn(body, 2);  // (a, b)
   AbcCode c;
-  // Untyped parameters read undefined; extra arguments pass.
+  // A free function's untyped parameters read undefined; extra arguments to
+  // it are dropped.
   Trace(c, [&](AbcCode& x) { x.Op("newfunction", {untyped}).Op("pushnull").Op("call", {0}); });
-  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {one}).Op("pushnull").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("call", {2}); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("newfunction", {untyped}).Op("pushnull").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3}).Op("call", {3});
+  });
   // A missing String: the error's stack starts at the caller.
   c.Label("t").Op("newfunction", {one}).Op("pushnull").Op("call", {0}).Op("pop");
   c.Label("e").Branch("jump", "done");
   RunCatching(c, "done");
   const std::string text = "Error #1063: Argument count mismatch on MethodInfo-" + std::to_string(one) + "(). Expected 1, got 0.";
   EXPECT_EQ(Traced(), "ran|ran|" + text + "|ArgumentError: " + text + "\n\tat global$init()|");
+}
+
+TEST_F(Errors, ArgumentCountsAreCheckedUnlessTheFunctionIsUntypedOrTakesTheRest) {
+  // Each case runs in a function of its own that traces the errorID of what
+  // the call threw, or "ok".
+  auto attempt = [&](const std::function<void(AbcCode&)>& call) {
+    AbcCode c;
+    c.Label("t");
+    call(c);
+    c.Label("e");
+    TraceString(c, "ok");
+    c.Op("returnvoid");
+    c.Label("h").Op("setlocal_1");
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
+    c.Op("returnvoid");
+    const auto f = Fn(c);
+    a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+    return f;
+  };
+  AbcCode body;
+  body.Op("returnvoid");
+  MethodInfo typedInfo;
+  typedInfo.paramTypes = {Q("String")};
+  const auto typed = a.Method(typedInfo);  // function (a:String)
+  a.Body({.method = typed, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, body);
+  MethodInfo defaultInfo;
+  defaultInfo.paramTypes = {0};
+  defaultInfo.flags = method_flag::kHasOptional;
+  defaultInfo.optional = {ConstantValue{ConstantKind::kNull, 0}};
+  const auto withDefault = a.Method(defaultInfo);  // function (a = null)
+  a.Body({.method = withDefault, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, body);
+  const auto untyped = Fn(body, 1);                                // function (a)
+  const auto rest = Fn(body, 1, method_flag::kNeedRest);           // function (a, ...r)
+  const auto ignoring = Fn(body, 1, method_flag::kIgnoreRest);     // compiled to drop extras
+  const auto withArguments = Fn(body, 0, method_flag::kNeedArguments);
+  // class K { function m(a) {} }: a method is checked even untyped.
+  const auto cls = DefClass("K", Q("Object"), [] { AbcCode x; x.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid"); return x; }(),
+                            {MethodTrait("m", Fn(body, 1))});
+  auto callFn = [&](std::uint32_t fn, int argc) {
+    return attempt([=, this](AbcCode& x) {
+      x.Op("newfunction", {fn}).Op("pushnull");
+      for (int i = 0; i < argc; ++i) x.Op("pushbyte", {i});
+      x.Op("call", {argc}).Op("pop");
+    });
+  };
+  auto callMethod = [&](int argc) {
+    return attempt([=, this](AbcCode& x) {
+      x.Op("getlex", {Q("K")}).Op("construct", {0});
+      for (int i = 0; i < argc; ++i) x.Op("pushbyte", {i});
+      x.Op("callproperty", {Q("m"), argc}).Op("pop");
+    });
+  };
+  const std::vector<std::uint32_t> cases = {
+      callFn(typed, 2),        callFn(typed, 1),    callFn(withDefault, 2), callFn(withDefault, 0),
+      callFn(untyped, 3),      callFn(untyped, 0),  callFn(rest, 4),        callFn(ignoring, 3),
+      callFn(withArguments, 2), callMethod(2),      callMethod(0),          callMethod(1)};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1063|ok|1063|ok|ok|ok|ok|ok|ok|1063|1063|ok|");
 }
 
 TEST_F(Errors, TooFewArgumentsCountOnlyTheRequiredOnes) {

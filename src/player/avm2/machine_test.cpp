@@ -533,6 +533,43 @@ TEST_F(As3, CallsThroughAnInterfaceReachTheSubclassOverride) {
   EXPECT_EQ(Traced(), "A|B|");
 }
 
+// A script may make a class before the interfaces it implements, and an
+// interface before its own base interface: `is` and calls through the
+// interface's namespace see them all once they exist.
+TEST_F(As3, InterfacesMadeAfterTheirImplementorsStillCount) {
+  const auto ifaceNs = a.Namespace(NamespaceKind::kNamespace, ":IChild");
+  AbcCode none;
+  none.Op("returnvoid");
+  Trait decl;
+  decl.name = a.QName(ifaceNs, "hello");
+  decl.kind = TraitKind::kMethod;
+  decl.index = Fn(none);
+  // interface IChild extends IParent { function hello() }; interface IParent {}
+  const auto child = DefClass("IChild", 0, none, {decl}, {Q("IParent")}, instance_flag::kInterface);
+  const auto parent = DefClass("IParent", 0, none, {}, {}, instance_flag::kInterface);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode hello;
+  hello.Op("pushstring", {S("hello")}).Op("returnvalue");
+  // class A implements IChild; class B extends A
+  const auto classA = DefClass("A", Q("Object"), ctor, {MethodTrait("hello", Fn(hello))}, {Q("IChild")});
+  const auto classB = DefClass("B", Q("A"), ctor, {});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "A", classA, {"Object"});
+  NewClass(c, "B", classB, {"Object", "A"});
+  NewClass(c, "IChild", child, {});
+  NewClass(c, "IParent", parent, {});
+  for (const char* cls : {"A", "B"})
+    for (const char* iface : {"IChild", "IParent"})
+      Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q(cls)}).Op("construct", {0}).Op("getlex", {Q(iface)}).Op("istypelate"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("B")}).Op("construct", {0}).Op("callproperty", {a.QName(ifaceNs, "hello"), 0}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("A", classA), ClassTrait("B", classB), ClassTrait("IChild", child),
+                      ClassTrait("IParent", parent)}))
+      << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|true|true|true|hello|");
+}
+
 // A bare name is looked up in the declared traits of the scopes a method
 // pushed; only `with` scopes (and the global object) answer with dynamic
 // properties, so a dynamic `this` does not hide a global of the same name.
