@@ -100,7 +100,7 @@ NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.syst
 NATIVE(AppDomainGetDefinition) {
   const std::string name = avm2::ArgStr(m, a, 0, "");
   const Value v = m.DefinitionByName(name);
-  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + m.DefinitionLocalName(name) + " is not defined.", 1065);
   return v;
 }
 NATIVE(AppDomainHasDefinition) {
@@ -110,6 +110,11 @@ NATIVE(AppDomainHasDefinition) {
 }
 // Memory in bytes: what the script machine holds plus a player's base, so a
 // movie that shows or compares it reads a plausible, growing number.
+// The player keeps no clipboard; the argument is checked as Flash does.
+NATIVE(SysSetClipboard) {
+  if (m.ArgOr(a, 0).IsNullish()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
+  return Value();
+}
 NATIVE(SysTotalMemory) { return Value::Number(static_cast<double>(m.heap().LiveBytes()) + 16.0 * 1024 * 1024); }
 NATIVE(SysFreeMemory) { return Value::Number(4.0 * 1024 * 1024); }
 // Only "quit" means something without a host program: the player closes.
@@ -192,6 +197,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.system::ApplicationDomain", "getDefinition", Member::kMethod, AppDomainGetDefinition},
     {"flash.system::ApplicationDomain", "hasDefinition", Member::kMethod, AppDomainHasDefinition},
     {"flash.system::System", "gc", Member::kStaticMethod, Noop},
+    {"flash.system::System", "setClipboard", Member::kStaticMethod, SysSetClipboard},
     {"flash.system::System", "totalMemory", Member::kStaticGetter, SysTotalMemory},
     {"flash.system::System", "totalMemoryNumber", Member::kStaticGetter, SysTotalMemory},
     {"flash.system::System", "privateMemory", Member::kStaticGetter, SysTotalMemory},

@@ -1102,7 +1102,7 @@ NATIVE(GetDefinitionByName) {
   (void)self;
   const std::string name = ArgStr(m, a, 0, "");
   const Value v = m.DefinitionByName(name);
-  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + name + " is not defined.", 1065);
+  if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + m.DefinitionLocalName(name) + " is not defined.", 1065);
   return v;
 }
 NATIVE(GetTimer) {

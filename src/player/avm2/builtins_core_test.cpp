@@ -23,6 +23,46 @@ class Core : public As3 {
   void Str(AbcCode& x, std::string_view s) { x.Op("pushstring", {S(s)}); }
 };
 
+TEST_F(Core, CallingAVectorClassConvertsWhatHasALength) {
+  // Vector.<int>(x): a Vector.<int> is itself; an array or any object with a
+  // length gives that many coerced elements (a ByteArray its bytes).
+  AbcCode c;
+  auto vecInt = [&](AbcCode& x) { x.Op("getlex", {Vec()}).Op("getlex", {Q("int")}).Op("applytype", {1}); };
+  NewVector(c, "int");
+  c.Op("getlocal_1").Op("pushbyte", {4}).Op("callpropvoid", {Q("push"), 1});
+  Trace(c, [&](AbcCode& x) { vecInt(x); x.Op("pushnull").Op("getlocal_1").Op("call", {1}).Op("getlocal_1").Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) {
+    vecInt(x);
+    x.Op("pushnull");
+    Str(x, "2");
+    x.Op("pushdouble", {a.Double(3.7)}).Op("pushbyte", {1}).Op("newarray", {3}).Op("call", {1});
+  });
+  Trace(c, [&](AbcCode& x) {
+    vecInt(x);
+    x.Op("pushnull");
+    Str(x, "length");
+    x.Op("pushbyte", {2});
+    Str(x, "0");
+    x.Op("pushbyte", {7});
+    Str(x, "1");
+    Str(x, "8");
+    x.Op("newobject", {3}).Op("call", {1});
+  });
+  NewByteArray(c);
+  c.Op("getlocal_1").Op("pushbyte", {66}).Op("callpropvoid", {Q("writeByte"), 1});
+  c.Op("getlocal_1").Op("pushshort", {246}).Op("callpropvoid", {Q("writeByte"), 1});
+  Trace(c, [&](AbcCode& x) { vecInt(x); x.Op("pushnull").Op("getlocal_1").Op("call", {1}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|2,3,1|7,8|66,246|");
+}
+
+TEST_F(Core, CallingAVectorClassWithAPrimitiveIsACoercionError) {
+  AbcCode c;
+  c.Op("getlex", {Vec()}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("pushnull").Op("pushbyte", {3}).Op("call", {1});
+  EXPECT_FALSE(Run(c));
+  EXPECT_NE(Traced().find("TypeError: Error #1034"), std::string::npos) << Traced();
+}
+
 TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   AbcCode c;
   // var a = new Array(3); Array.prototype[1] = "p"; a[2] = "x";

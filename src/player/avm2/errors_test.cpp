@@ -24,6 +24,22 @@ class Errors : public As3 {
   }
   // Runs `main` as the script, with one handler of any error over the
   // labels "t".."e" that traces the error's message and stack.
+  // A function that runs `call` and traces `what` of the error it throws, or
+  // "ok"; the script calls it with newfunction/call.
+  std::uint32_t Attempt(const std::function<void(AbcCode&)>& call, std::string_view what = "errorID") {
+    AbcCode c;
+    c.Label("t");
+    call(c);
+    c.Label("e");
+    TraceString(c, "ok");
+    c.Op("returnvoid");
+    c.Label("h").Op("setlocal_1");
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q(what)}); });
+    c.Op("returnvoid");
+    const auto f = Fn(c);
+    a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
+    return f;
+  }
   void RunCatching(AbcCode& c, const std::string& after) {
     c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
     Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("message")}); });
@@ -127,22 +143,7 @@ TEST_F(Errors, MissingTypedArgumentsAreAnErrorFromTheCaller) {
 }
 
 TEST_F(Errors, ArgumentCountsAreCheckedUnlessTheFunctionIsUntypedOrTakesTheRest) {
-  // Each case runs in a function of its own that traces the errorID of what
-  // the call threw, or "ok".
-  auto attempt = [&](const std::function<void(AbcCode&)>& call) {
-    AbcCode c;
-    c.Label("t");
-    call(c);
-    c.Label("e");
-    TraceString(c, "ok");
-    c.Op("returnvoid");
-    c.Label("h").Op("setlocal_1");
-    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("errorID")}); });
-    c.Op("returnvoid");
-    const auto f = Fn(c);
-    a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
-    return f;
-  };
+  auto attempt = [&](const std::function<void(AbcCode&)>& call) { return Attempt(call); };
   AbcCode body;
   body.Op("returnvoid");
   MethodInfo typedInfo;
@@ -186,6 +187,35 @@ TEST_F(Errors, ArgumentCountsAreCheckedUnlessTheFunctionIsUntypedOrTakesTheRest)
   for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
   ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "1063|ok|1063|ok|ok|ok|ok|ok|ok|1063|1063|ok|");
+}
+
+TEST_F(Errors, ConstructingAMethodOrAMissingDefinitionNamesTheCulprit) {
+  // new (obj.method)() is #1064; a definition looked up by a dotted or
+  // qualified name that does not exist is reported by its local name.
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode body;
+  body.Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor, {MethodTrait("m", Fn(body))});
+  const auto byName = a.PackageName("flash.utils", "getDefinitionByName");
+  auto lookUp = [&](std::string_view name) {
+    return Attempt([=, this](AbcCode& x) {
+      x.Op("findpropstrict", {byName}).Op("pushstring", {S(name)}).Op("callproperty", {byName, 1}).Op("pop");
+    }, "message");
+  };
+  const std::vector<std::uint32_t> cases = {
+      Attempt([&](AbcCode& x) {
+        x.Op("getlex", {Q("K")}).Op("construct", {0}).Op("getproperty", {Q("m")}).Op("construct", {0}).Op("pop");
+      }),
+      lookUp("some.pkg.Missing"), lookUp("some.pkg::Gone"), lookUp("Plain")};
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "1064|Error #1065: Variable Missing is not defined.|Error #1065: Variable Gone is not defined.|"
+            "Error #1065: Variable Plain is not defined.|");
 }
 
 TEST_F(Errors, TooFewArgumentsCountOnlyTheRequiredOnes) {

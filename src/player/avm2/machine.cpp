@@ -456,6 +456,11 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
   if (o && o->kind == ObjectKind::kFunction) {
     auto* f = static_cast<FunctionObject*>(o);
     if (f->method && f->method->native) ThrowError("TypeError", f->method->name + " is not a constructor.", 1115);
+    // A method taken off its object (a method closure) never constructs.
+    if (f->bound && f->method) {
+      const std::string& n = f->method->name;
+      ThrowError("TypeError", "Cannot call method " + n.substr(n.rfind('/') + 1) + " as constructor.", 1064);
+    }
     if (!f->prototypeObject) {
       Value p = GetProperty(ctor, "prototype");
       f->prototypeObject = p.AsObject() ? p.o : NewObject();
@@ -831,6 +836,27 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
         return GetProperty(a, NameFromString("0"));
       if ((c->name == "XML" || c->name == "XMLList") && a.IsObject() && a.o->kind == ObjectKind::kXml) return a;
       return Value::Obj(Construct(c, args));
+    }
+    if (c->isVector && c != vectorClass) {
+      // Vector.<T>(x) converts: a vector of that type is itself; any other
+      // object gives its `length` elements, each coerced; anything else
+      // fails to coerce.
+      if (args.size() != 1)
+        ThrowError("ArgumentError",
+                   "Argument count mismatch on class coercion.  Expected 1, got " + std::to_string(args.size()) + ".", 1112);
+      if (IsType(a, c)) return a;
+      if (!a.IsObject())
+        ThrowError("TypeError", "Type Coercion failed: cannot convert " + ToString(a) + " to " + c->QualifiedName() + ".",
+                   1034);
+      const double n = ToNumber(GetProperty(a, "length"));
+      const std::uint32_t len = n > 0 && n < 4294967296.0 ? static_cast<std::uint32_t>(n) : 0;
+      Object* out = Construct(c, {});
+      const Value vec = Value::Obj(out);
+      for (std::uint32_t i = 0; i < len; ++i) {
+        Value item[1] = {GetProperty(a, NameFromString(std::to_string(i)))};
+        CallProperty(vec, "push", item);
+      }
+      return vec;
     }
     if (c->isVector) return Value::Obj(Construct(c, args));
     if (a.IsNullish() || IsType(a, c)) return a.IsUndefined() ? Value::Null() : a;
@@ -1320,4 +1346,14 @@ Class* Machine::VectorOf(Class* elem) {
   return c;
 }
 
+}  // namespace quarvel::avm2
+
+namespace quarvel::avm2 {
+std::string Machine::DefinitionLocalName(const std::string& qualified) {
+  // A Vector.<a.b.C> keeps its whole name.
+  if (qualified.find('<') != std::string::npos) return qualified;
+  const std::size_t colon = qualified.rfind("::");
+  const std::size_t from = colon != std::string::npos ? colon + 2 : qualified.rfind('.') + 1;  // npos + 1 == 0
+  return qualified.substr(from);
+}
 }  // namespace quarvel::avm2

@@ -437,6 +437,8 @@ class Machine {
   Object* FindGlobal(const Name& n, bool runScript = true);
   // A class, function or variable by its qualified name ("a.b.C" or "a.b::C"),
   // running the script that defines it; undefined when nothing does.
+  // The name a missing definition is reported by: "a.b.C" and "a.b::C" as "C".
+  static std::string DefinitionLocalName(const std::string& qualified);
   Value DefinitionByName(const std::string& qualified);
   Class* objectClass = nullptr, *functionClass = nullptr, *classClass = nullptr, *arrayClass = nullptr,
         *stringClass = nullptr, *numberClass = nullptr, *intClass = nullptr, *uintClass = nullptr,
