@@ -960,6 +960,22 @@ int FrameAfterASecond(int fps, std::string* traced) {
   return p.CurrentFrame();
 }
 
+TEST(As3FlashApi, SetClipboardTakesTextButNotNull) {
+  // The player keeps no clipboard, yet a null text is Flash's #2007.
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto system = m.a.PackageName("flash.system", "System");
+    c.Op("getlex", {system}).Op("pushstring", {m.S("copied")}).Op("callpropvoid", {m.Q("setClipboard"), 1});
+    m.Trace(c, "text taken");
+    c.Op("getlex", {system}).Op("pushnull").Op("callpropvoid", {m.Q("setClipboard"), 1});
+    m.Trace(c, "not reached");
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find('|') + 1), "text taken|");
+  EXPECT_NE(out.find("TypeError: Error #2007: Parameter text must be non-null."), std::string::npos) << out;
+  EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
+}
+
 TEST(As3DisplayExtras, TheFrameRateAScriptSetsIsTheOnePlayed) {
   std::string traced;
   const int header = FrameAfterASecond(0, &traced);
