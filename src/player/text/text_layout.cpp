@@ -616,7 +616,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     double offset = 0;
     if (AlignOf(pf) == Align::kRight) offset = avail - l.width;
     else if (AlignOf(pf) == Align::kCenter) offset = (avail - l.width) / 2;
-    if (box.autoSize != AutoSize::kNone && !wrap) offset = std::max(0.0, offset);
+    // A line wider than the box starts at its left edge and runs out on the right.
+    offset = std::max(0.0, offset);
     l.x = out.boxX + kGutter + l.x + offset;
     const double baseline = l.top + l.ascent;
     // Justified lines share their free space among the spaces (not the last of a paragraph).

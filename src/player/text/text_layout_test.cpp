@@ -191,6 +191,15 @@ TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   f.align = Align::kLeft;
   f.indent = 7;
   EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 10 + 7, 0.05);
+  // A line wider than the box starts at its left, whatever the alignment,
+  // and runs out on the right.
+  Box narrow;
+  narrow.width = 24;
+  for (Align a : {Align::kCenter, Align::kRight}) {
+    Format g = Arial(12);
+    g.align = a;
+    EXPECT_NEAR(LayOut(Plain("Hello", g), narrow).lines[0].x, 2, 1e-9);
+  }
 }
 
 TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
