@@ -28,6 +28,32 @@ constexpr std::int64_t kMaxScriptRate = 100 * 256;
 struct ContextDeleter {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
+
+// The Stage3D layers under the display list, each at its place and scaled
+// with the stage; `base` maps stage twips to the device.
+void PaintPresentedLayers(cairo_t* cr, const std::vector<PresentedLayer>& layers, const cairo_matrix_t& base) {
+  for (const PresentedLayer& l : layers) {
+    if (!l.pixels || l.width <= 0 || l.height <= 0 ||
+        l.pixels->size() < static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height)) {
+      continue;
+    }
+    // Cairo only reads the pixels here.
+    auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(l.pixels->data()));
+    cairo_surface_t* picture = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, l.width, l.height, l.width * 4);
+    if (cairo_surface_status(picture) == CAIRO_STATUS_SUCCESS) {
+      cairo_save(cr);
+      cairo_set_matrix(cr, &base);
+      cairo_translate(cr, l.x * 20, l.y * 20);
+      cairo_scale(cr, 20, 20);
+      cairo_set_source_surface(cr, picture, 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(cr), base.xx * 20 == 1 ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+      cairo_rectangle(cr, 0, 0, l.width, l.height);
+      cairo_fill(cr);
+      cairo_restore(cr);
+    }
+    cairo_surface_destroy(picture);
+  }
+}
 }  // namespace
 
 struct FlashPlayer::Impl {
@@ -57,6 +83,7 @@ struct FlashPlayer::Impl {
   mutable bool surfaceCurrent = false;
   mutable PaintKey paintedKey;
   mutable std::vector<DrawnItem> painted, drawing;
+  mutable std::vector<PresentedLayer> paintedLayers;
   mutable ShapeCache shapes;
   bool hasButtons = false;
   // The pointer in stage twips while it is over the player.
@@ -349,12 +376,14 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   const std::int32_t bg = BackgroundColor();
   const Impl::PaintKey key{w, h, d.EffectiveQuality(), bg, d.transparent};
   d.drawing.clear();
+  std::vector<PresentedLayer> layers;
   if (d.stage) {
     d.stage->UpdateVideos();
     ListDrawnItems(d.stage->Root(), d.drawing, d.stage->Hooks() == nullptr);
+    if (d.stage->Hooks()) layers = d.stage->Hooks()->Stage3DLayers();
   }
   // A capture paints every frame; many frames show what the last one did.
-  if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted) {
+  if (!d.surfaceCurrent || key != d.paintedKey || d.drawing != d.painted || layers != d.paintedLayers) {
     d.surfaceCurrent = false;
     std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surf.get()));
     if (d.transparent) {
@@ -367,6 +396,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
     }
     if (d.stage) {
       const cairo_matrix_t base = d.StageToDevice();
+      PaintPresentedLayers(cr.get(), layers, base);
       RenderOptions options;
       options.quality = d.EffectiveQuality();
       options.stageScale = base.xx;
@@ -375,6 +405,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
       d.shapes.EndFrame();
     }
     d.paintedKey = key;
+    d.paintedLayers = std::move(layers);
     std::swap(d.painted, d.drawing);
     d.surfaceCurrent = true;
   }

@@ -232,6 +232,9 @@ struct Context3DObject : FlashObject {
   std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
   std::string stencilCompare = "always";
   std::uint32_t stencilReference = 0;
+  // The back buffer as present() last showed it.
+  std::shared_ptr<const std::vector<std::uint32_t>> presented;
+  int presentedWidth = 0, presentedHeight = 0;
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     for (const Stream& s : streams) h.Mark(s.buffer);
@@ -411,6 +414,7 @@ class As3Display : public ScriptHooks {
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return pointer.handCursor; }
+  std::vector<PresentedLayer> Stage3DLayers() const override;
 
   Stage& stage;
   const MovieLibrary& lib;

@@ -109,5 +109,47 @@ TEST(As3Stage3D, FourLayersAndAContextMadeAtTheEndOfTheFrame) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(200); }), "4|null|created context3DCreate 0|");
 }
 
+// A presented back buffer shows at its layer's place over the stage colour
+// and under the display list, opaque; a layer that never presented shows
+// nothing.
+TEST(As3Stage3D, APresentedBackBufferShowsUnderTheDisplayList) {
+  const auto picture = [](bool present) {
+    As3Movie d;
+    // function (e) { var c = e.target.context3D; c.configureBackBuffer(32, 32, 0, false);
+    //   c.clear(1, 0, 0, 0.5); c.present() }
+    AbcCode on;
+    on.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("context3D")}).Op("setlocal_2");
+    on.Op("getlocal_2").Op("pushbyte", {32}).Op("pushbyte", {32}).Op("pushbyte", {0}).Op("pushfalse")
+        .Op("callpropvoid", {d.Q("configureBackBuffer"), 4});
+    on.Op("getlocal_2").Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushdouble", {d.a.Double(0.5)})
+        .Op("callpropvoid", {d.Q("clear"), 4});
+    if (present) on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0});
+    on.Op("returnvoid");
+    const auto created = d.Method(on, 1);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      m.NewSprite(c, 1, "left", 0x0000FF, 0, 0, 50, 100);
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
+          .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
+      c.Op("getlocal_3").Op("pushbyte", {40}).Op("setproperty", {m.Q("x")});
+      m.Listen(c, 3, "context3DCreate", created);
+      c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
+    });
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    p.AdvanceTo(200);
+    gdi::Bitmap bmp;
+    p.Paint(bmp);
+    return bmp;
+  };
+  const gdi::Bitmap shown = picture(true);
+  // Half-transparent red, premultiplied, shows as opaque dark red.
+  EXPECT_EQ(shown.GetPixel(60, 10), (gdi::Color{128, 0, 0}));
+  EXPECT_EQ(shown.GetPixel(45, 10), (gdi::Color{0, 0, 255}));  // the sprite over the layer
+  EXPECT_EQ(shown.GetPixel(60, 50), (gdi::Color{255, 255, 255}));  // below the 32-pixel buffer
+  EXPECT_EQ(shown.GetPixel(80, 10), (gdi::Color{255, 255, 255}));
+  EXPECT_EQ(picture(false).GetPixel(60, 10), (gdi::Color{255, 255, 255}));
+}
+
 }  // namespace
 }  // namespace quarvel::player

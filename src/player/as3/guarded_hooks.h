@@ -48,6 +48,7 @@ class GuardedHooks final : public ScriptHooks {
   }
   bool HandCursor() const override { return inner_->HandCursor(); }
   std::vector<std::string> Skipped() const override { return inner_->Skipped(); }
+  std::vector<PresentedLayer> Stage3DLayers() const override { return inner_->Stage3DLayers(); }
 
  private:
   std::unique_ptr<ScriptHooks> inner_;

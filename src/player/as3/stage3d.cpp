@@ -413,8 +413,19 @@ NATIVE(CtxDrawTriangles) {
   }
   return Value();
 }
+// present() shows the back buffer on its layer, opaque: the premultiplied
+// colours stand as they are and the alpha is dropped.
 NATIVE(CtxPresent) {
-  SelfContext(m, self);
+  Context3DObject* c = SelfContext(m, self);
+  const int w = c->target.width, h = c->target.height;
+  if (w <= 0 || h <= 0) return Value();
+  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) (*pixels)[static_cast<std::size_t>(y) * w + x] = c->target.Pixel(x, y) | 0xFF000000u;
+  }
+  c->presented = std::move(pixels);
+  c->presentedWidth = w;
+  c->presentedHeight = h;
   return Value();
 }
 NATIVE(CtxDrawToBitmapData) {
@@ -741,6 +752,20 @@ void As3Display::FinishStage3DRequests() {
     }
     SendSimple(s, "context3DCreate");
   }
+}
+
+std::vector<PresentedLayer> As3Display::Stage3DLayers() const {
+  std::vector<PresentedLayer> out;
+  const auto* list = stage3Ds.IsObject() ? static_cast<const avm2::ArrayObject*>(stage3Ds.AsObject()) : nullptr;
+  if (!list) return out;
+  for (const Value& v : list->elems) {
+    const Stage3DObject* s = As<Stage3DObject>(v);
+    if (!s || !s->visible) continue;
+    const Context3DObject* c = As<Context3DObject>(s->context);
+    if (!c || c->disposed || !c->presented) continue;
+    out.push_back({s->x, s->y, c->presentedWidth, c->presentedHeight, c->presented});
+  }
+  return out;
 }
 
 void InstallStage3D(As3Display& b) {

@@ -417,7 +417,13 @@ void InstallReflection(Machine& m) {
   m.proxyClass = proxy;
   // The namespace itself, for names written flash_proxy::name in scripts.
   m.AddGlobal("flash.utils", "flash_proxy", Value::Obj(m.NewNamespace(m.Intern(kProxyUri))));
+  // isAttribute is flash_proxy::isAttribute, a real method: a getProperty
+  // that asks it must not come back to itself.
   m.AddMethod(proxy, "isAttribute", ProxyIsAttribute);
+  auto& members = proxy->instance.map;
+  const NameId isAttribute = m.NameIdOf("isAttribute");
+  members[Key(m.proxyNs, isAttribute)] = members[Key(kPublicNs, isAttribute)];
+  members.erase(Key(kPublicNs, isAttribute));
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
 }
 

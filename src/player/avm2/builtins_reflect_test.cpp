@@ -105,6 +105,30 @@ TEST_F(As3Reflect, ProxyAnswersWhatItsTraitsDoNot) {
   EXPECT_EQ(Traced(), "got foo|set bar=5|baz(2)|own|true|false|delete zap|k1|k2|10|20|");
 }
 
+// flash_proxy::isAttribute is Proxy's own method, found before the hooks: a
+// getProperty that asks it (as component libraries' style proxies do) gets
+// an answer instead of calling itself until the stack runs out; written as
+// a public name it is a property like any other, handed to getProperty.
+TEST_F(As3Reflect, ProxyIsAttributeIsAMethodInTheProxyNamespace) {
+  const auto proxy = a.PackageName("flash.utils", "Proxy");
+  const auto isAttribute = a.QName(proxyNs, "isAttribute");
+  // getProperty(name) { return (this.flash_proxy::isAttribute(name) ? "@" : "") + name.localName }
+  AbcCode get;
+  get.Op("getlocal_0").Op("getlocal_1").Op("callproperty", {isAttribute, 1}).Branch("iffalse", "plain")
+      .Op("pushstring", {S("@")}).Branch("jump", "name").Label("plain").Op("pushstring", {S("")}).Label("name")
+      .Op("getlocal_1").Op("getproperty", {Q("localName")}).Op("add").Op("returnvalue");
+  const auto cls = DefClass("P", proxy, Ctor(), {ProxyMethod("getProperty", get, 1)}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {proxy}).Op("pushscope")
+      .Op("getlex", {proxy}).Op("newclass", {cls}).Op("popscope").Op("popscope").Op("initproperty", {Q("P")});
+  c.Op("findpropstrict", {Q("P")}).Op("constructprop", {Q("P"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("textFormat")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("isAttribute")}); });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("P", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "textFormat|isAttribute|");
+}
+
 TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   // [Tag(kind="x")] class Item { public var count:int; private var hidden; [Inject] public var name:String;
   //   public function get size():Number; public function set size(v); public function run(a:String, b:int = 1):Boolean }

@@ -169,6 +169,15 @@ struct TimelineState {
 
 // What the ActionScript 3 machine hears of the display tree
 // (avm2/display_binding.*). The stage owns it when the movie has ABC code.
+// A Stage3D layer's last presented back buffer, at its place on the stage
+// (pixels): premultiplied ARGB shown opaque, as Flash shows the layers.
+struct PresentedLayer {
+  double x = 0, y = 0;
+  int width = 0, height = 0;
+  std::shared_ptr<const std::vector<std::uint32_t>> pixels;  // a new buffer each present
+  bool operator==(const PresentedLayer&) const = default;
+};
+
 class ScriptHooks {
  public:
   virtual ~ScriptHooks() = default;
@@ -193,6 +202,9 @@ class ScriptHooks {
   // The object under the pointer asks for a hand cursor.
   virtual bool HandCursor() const { return false; }
   virtual std::vector<std::string> Skipped() const { return {}; }
+  // The Stage3D layers that have presented a picture, bottom first: the
+  // player draws them over the stage colour and under the display list.
+  virtual std::vector<PresentedLayer> Stage3DLayers() const { return {}; }
 };
 
 // What the stage asks of the ActionScript 1/2 machine (avm1/). The stage

@@ -81,7 +81,7 @@ std::string Lower(std::string s) {
 }
 
 // Free fonts with the metrics of the fonts movies name.
-std::string FreeFamily(const std::string& name) {
+const std::map<std::string, std::string>& FreeFamilies() {
   static const std::map<std::string, std::string> kMap = {
       {"_sans", "Liberation Sans"},         {"arial", "Liberation Sans"},
       {"helvetica", "Liberation Sans"},     {"arial narrow", "Liberation Sans Narrow"},
@@ -94,10 +94,63 @@ std::string FreeFamily(const std::string& name) {
       {"courier", "Liberation Mono"},       {"lucida console", "Liberation Mono"},
       {"monaco", "Liberation Mono"},
   };
-  const std::string low = Lower(name);
-  auto it = kMap.find(low);
-  return it != kMap.end() ? it->second : name;
+  return kMap;
 }
+
+std::string FreeFamily(const std::string& name) {
+  const std::string low = Lower(name);
+  auto it = FreeFamilies().find(low);
+  return it != FreeFamilies().end() ? it->second : name;
+}
+
+}  // namespace
+
+// A name no font here answers to but that extends a known family ("Arial
+// Rounded MT Bold", "Arial-BoldMT", "TimesNewRomanPSMT") takes that family's
+// free font, so that text keeps the widths its author laid it out in; weight
+// and slant words in the rest of the name make it bold or italic.
+DeviceFontName ReadDeviceFontName(const std::string& name) {
+  DeviceFontName out;
+  out.family = FreeFamily(name);
+  const std::string low = Lower(name);
+  if (out.family != name || low.empty()) return out;
+  std::string squeezed;  // the name without spaces, as PostScript names are written
+  for (char c : low) {
+    if (c != ' ') squeezed += c;
+  }
+  std::string best, rest;
+  for (const auto& [known, free] : FreeFamilies()) {
+    if (known[0] == '_' || known.size() <= best.size()) continue;
+    std::string knownSqueezed;
+    for (char c : known) {
+      if (c != ' ') knownSqueezed += c;
+    }
+    std::string tail;
+    if (low.size() > known.size() && low.compare(0, known.size(), known) == 0 &&
+        (low[known.size()] == ' ' || low[known.size()] == '-')) {
+      tail = low.substr(known.size() + 1);
+    } else if (squeezed.size() > knownSqueezed.size() && squeezed.compare(0, knownSqueezed.size(), knownSqueezed) == 0 &&
+               (squeezed[knownSqueezed.size()] == '-' || squeezed.substr(knownSqueezed.size()) == "mt" ||
+                squeezed.substr(knownSqueezed.size()) == "psmt")) {
+      tail = squeezed.substr(knownSqueezed.size());
+    } else {
+      continue;
+    }
+    best = known;
+    rest = tail;
+  }
+  if (best.empty()) return out;
+  out.family = FreeFamilies().at(best);
+  for (const char* w : {"bold", "black", "heavy"}) {
+    if (rest.find(w) != std::string::npos) out.bold = true;
+  }
+  for (const char* w : {"italic", "oblique"}) {
+    if (rest.find(w) != std::string::npos) out.italic = true;
+  }
+  return out;
+}
+
+namespace {
 
 // FreeType for the process; made before the first face and so freed after the last.
 FT_Library Library() {
@@ -211,11 +264,13 @@ const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic
   static std::map<std::string, const DeviceFace*> byName;
   static const DeviceFace kNone;
   constexpr std::size_t kMaxNames = 512;
-  std::string family = FreeFamily(name.empty() ? "Times New Roman" : name);
+  std::string first = name.empty() ? "Times New Roman" : name;
   // A list of names ("Arial, Helvetica") takes its first.
-  if (const auto comma = family.find(','); comma != std::string::npos) {
-    family = FreeFamily(family.substr(0, comma));
-  }
+  if (const auto comma = first.find(','); comma != std::string::npos) first = first.substr(0, comma);
+  const DeviceFontName read = ReadDeviceFontName(first);
+  const std::string& family = read.family;
+  bold = bold || read.bold;
+  italic = italic || read.italic;
   const std::string key = Lower(family) + (bold ? "|b" : "|") + (italic ? "i" : "");
   std::lock_guard<std::mutex> lock(gFontsMutex);
   if (auto it = byName.find(key); it != byName.end()) return *it->second;
@@ -561,7 +616,8 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     double offset = 0;
     if (AlignOf(pf) == Align::kRight) offset = avail - l.width;
     else if (AlignOf(pf) == Align::kCenter) offset = (avail - l.width) / 2;
-    if (box.autoSize != AutoSize::kNone && !wrap) offset = std::max(0.0, offset);
+    // A line wider than the box starts at its left edge and runs out on the right.
+    offset = std::max(0.0, offset);
     l.x = out.boxX + kGutter + l.x + offset;
     const double baseline = l.top + l.ascent;
     // Justified lines share their free space among the spaces (not the last of a paragraph).

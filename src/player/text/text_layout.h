@@ -128,6 +128,14 @@ struct Extent {
 };
 Extent MeasureLine(const std::u32string& s, const Format& f);
 
+// The free family a device font name is drawn in, and the weight and slant
+// its name asks for ("Arial Black" is Arial's free font, bold).
+struct DeviceFontName {
+  std::string family;
+  bool bold = false, italic = false;
+};
+DeviceFontName ReadDeviceFontName(const std::string& name);
+
 // The device face a font name stands for: the Flash names _sans, _serif and
 // _typewriter and the usual Windows fonts go to metric-compatible free ones.
 const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic);

@@ -61,6 +61,42 @@ TEST(TextLayout, DeviceTextTakesTheMetricsOfArial) {
   EXPECT_EQ(DeviceFamily(FindDeviceFace("Arial, Helvetica", false, false)), "Liberation Sans");
 }
 
+// Names that extend a family take its free font, with the weight and slant
+// the rest of the name gives; other names are left to the font library.
+TEST(TextLayout, DeviceNamesThatExtendAFamilyTakeItsFreeFont) {
+  struct Case {
+    const char* name;
+    const char* family;
+    bool bold, italic;
+  };
+  for (const Case& c : {Case{"Arial Rounded MT Bold", "Liberation Sans", true, false},
+                        Case{"Arial Black", "Liberation Sans", true, false},
+                        Case{"Arial Unicode MS", "Liberation Sans", false, false},
+                        Case{"Arial-BoldItalicMT", "Liberation Sans", true, true},
+                        Case{"ArialMT", "Liberation Sans", false, false},
+                        Case{"TimesNewRomanPSMT", "Liberation Serif", false, false},
+                        Case{"Times New Roman Italic", "Liberation Serif", false, true},
+                        Case{"Courier New Bold", "Liberation Mono", true, false},
+                        Case{"Arial Narrow", "Liberation Sans Narrow", false, false},
+                        Case{"Arial", "Liberation Sans", false, false}}) {
+    const DeviceFontName n = ReadDeviceFontName(c.name);
+    EXPECT_EQ(n.family, c.family) << c.name;
+    EXPECT_EQ(n.bold, c.bold) << c.name;
+    EXPECT_EQ(n.italic, c.italic) << c.name;
+  }
+  // Not a family's extension: a word that only starts like one, an unknown name.
+  for (const char* name : {"Arialic", "Timeless", "Comic Sans MS"}) {
+    EXPECT_EQ(ReadDeviceFontName(name).family, name) << name;
+  }
+  // Laid out, such a name advances as its family does in the weight it names.
+  Format bold = Arial(20);
+  bold.bold = true;
+  Format rounded = Arial(20);
+  rounded.font = "Arial Rounded MT Bold";
+  EXPECT_NEAR(LayOut(Plain("Inscrire ta date", rounded), Box{}).textWidth,
+              LayOut(Plain("Inscrire ta date", bold), Box{}).textWidth, 1e-9);
+}
+
 TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   Box box;
   const double word = Px({kA, kB, kC}, 10);  // "abc" at 10 px
@@ -155,6 +191,15 @@ TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   f.align = Align::kLeft;
   f.indent = 7;
   EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 10 + 7, 0.05);
+  // A line wider than the box starts at its left, whatever the alignment,
+  // and runs out on the right.
+  Box narrow;
+  narrow.width = 24;
+  for (Align a : {Align::kCenter, Align::kRight}) {
+    Format g = Arial(12);
+    g.align = a;
+    EXPECT_NEAR(LayOut(Plain("Hello", g), narrow).lines[0].x, 2, 1e-9);
+  }
 }
 
 TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
