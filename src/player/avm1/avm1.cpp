@@ -973,9 +973,10 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A clip whose variables are not made yet still has MovieClip's prototype.
   if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
-  // A child clip by instance name.
+  // A child clip by instance name: from SWF 7 its case counts, as variables' does.
   for (auto& [depth, inst] : tl->list) {
-    if (!inst.name.empty() && EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
+    const bool named = keyVersion_ >= 7 ? inst.name == name : EqualsNoCase(inst.name, name);
+    if (!inst.name.empty() && named && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       // Buttons are script objects from version 6.
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton && version_ >= 6) {

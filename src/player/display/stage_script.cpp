@@ -173,7 +173,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       const std::string& q = scriptQuality_;
       return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
     }
-    case 17: return AsValue::Number(1);
+    case 17: return FocusRectProperty(clip, vm);
     case 18: return AsValue::Number(5);
     case 19: return AsValue::String(scriptQuality_.empty() ? "HIGH" : scriptQuality_);
     case 20:
@@ -213,6 +213,10 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     if (!std::isnan(q)) SetScriptQuality(q <= 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
     return;
   }
+  if (index == 17) {
+    SetFocusRectProperty(clip, v, vm);
+    return;
+  }
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
   const bool flag = index == 7 && vm.ToBool(v);
@@ -248,6 +252,35 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     default: return;
   }
   inst->scripted = true;
+}
+
+AsValue Stage::FocusRectProperty(ClipHandle clip, Avm1& vm) {
+  // Before SWF 6 one number for the whole player, whatever object names it;
+  // later a level answers the player's and others their own.
+  if (vm.Version() < 6) return AsValue::Number(focusRect_ ? 1 : 0);
+  if (clip == kRootClip || RootOf(clip) == clip) return AsValue::Bool(focusRect_);
+  const Instance* inst = Find(clip);
+  if (!inst || inst->focusRect < 0) return AsValue::Null();
+  return AsValue::Bool(inst->focusRect != 0);
+}
+
+void Stage::SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm) {
+  const bool unset = v.type == AsValue::Type::kUndefined || v.type == AsValue::Type::kNull;
+  if (vm.Version() >= 6 && clip != kRootClip && RootOf(clip) != clip) {
+    // An object's own: null clears it, anything else is a boolean.
+    const bool on = !unset && vm.ToBool(v);
+    if (Instance* inst = Find(clip)) inst->focusRect = unset ? -1 : on ? 1 : 0;
+    return;
+  }
+  // The player's: null and undefined leave it, an object turns it off, a
+  // number or a string (as a number) is on unless 0, NaN too.
+  if (unset) return;
+  switch (v.type) {
+    case AsValue::Type::kBoolean:
+    case AsValue::Type::kNumber: focusRect_ = v.num != 0; break;
+    case AsValue::Type::kString: focusRect_ = vm.ToNumber(v) != 0; break;
+    default: focusRect_ = false; break;
+  }
 }
 
 bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
