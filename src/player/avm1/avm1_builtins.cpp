@@ -653,6 +653,10 @@ void Avm1::InstallBuiltins() {
   fn(objectProto_, "unwatch", ObjUnwatch);
   fn(functionProto_, "call", FnCall);
   fn(functionProto_, "apply", FnApply);
+  // Object's methods from Flash 6 are not there for Flash 5 movies.
+  for (const char* n : {"hasOwnProperty", "isPrototypeOf", "isPropertyEnumerable", "addProperty", "watch", "unwatch"}) {
+    objectProto_->props[Key(n)].versions = kPropVersion5;
+  }
 
 
   const std::pair<const char*, AsNative> clipMethods[] = {

@@ -302,6 +302,8 @@ class Stage {
   // For the interpreter.
   AsValue GetClipProperty(ClipHandle clip, int index, Avm1& vm);
   void SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm);
+  // _x, _y, _xscale, _yscale, _rotation or _alpha of the main timeline.
+  void SetMainTransform(int index, double d);
   AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);
@@ -542,6 +544,7 @@ class Stage {
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   std::string scriptQuality_;
   bool focusRect_ = true;
+  transform::Kept rootKept_;  // what scripts made of the main timeline's matrix
   int scriptFrameRate_ = 0;
   // Clips (and the main timeline) in the order they were made: each tick
   // runs them newest first.

@@ -133,20 +133,26 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   TimelineState* tl = TimelineOf(clip);
   if (!tl) return {};
   Instance* inst = Find(clip);
+  // The main timeline has no instance: its place and colour are its own.
   static const Matrix kIdentity{};
-  const Matrix& m = inst ? inst->matrix : kIdentity;
+  static const transform::Kept kNoKept{};
+  static const ColorTransform kNoCx{};
+  const bool main = !inst && clip == kRootClip;
+  const Matrix& m = inst ? inst->matrix : main ? root_.matrix : kIdentity;
+  const transform::Kept& kept = inst ? inst->scriptTransform : main ? rootKept_ : kNoKept;
+  const ColorTransform& cx = inst ? inst->cxform : main ? root_.cxform : kNoCx;
   switch (index) {
     case 0: return AsValue::Number(m.translateX / 20.0);
     case 1: return AsValue::Number(m.translateY / 20.0);
-    case 2: return AsValue::Number(inst ? transform::ScaleX(inst->matrix, inst->scriptTransform) * 100 : 100);
-    case 3: return AsValue::Number(inst ? transform::ScaleY(inst->matrix, inst->scriptTransform) * 100 : 100);
+    case 2: return AsValue::Number(transform::ScaleX(m, kept) * 100);
+    case 3: return AsValue::Number(transform::ScaleY(m, kept) * 100);
     case 4: return AsValue::Number(tl->current + 1);
     case 5:
     case 12:
       // A failed load leaves no frames: none to play, -1 loaded.
       if (tl->loadedBytes == -1) return AsValue::Number(index == 5 ? 0 : -1);
       return AsValue::Number(tl->FrameCount());
-    case 6: return AsValue::Number(inst ? inst->cxform.alphaMult * 100.0 / 256 : 100);
+    case 6: return AsValue::Number(cx.alphaMult * 100.0 / 256);
     case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
     case 8:
     case 9: {
@@ -155,12 +161,12 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
         Bounds(*inst, r);
       } else {
         Box box;
-        for (const auto& [depth, child] : root_.list) InstanceBox(child, child.matrix, box, 0);
+        for (const auto& [depth, child] : root_.list) InstanceBox(child, Multiply(child.matrix, m), box, 0);
         if (!box.Empty()) r = Rect{0, static_cast<std::int32_t>(box.x1 - box.x0), 0, static_cast<std::int32_t>(box.y1 - box.y0)};
       }
       return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
     }
-    case 10: return AsValue::Number(inst ? transform::RotationDegrees(inst->matrix, inst->scriptTransform) : 0);
+    case 10: return AsValue::Number(transform::RotationDegrees(m, kept));
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
     case 14: {
@@ -222,6 +228,10 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   const bool flag = index == 7 && vm.ToBool(v);
   const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
   Instance* inst = Find(clip);
+  if (!inst && clip == kRootClip) {
+    SetMainTransform(index, d);
+    return;
+  }
   if (!inst || !inst->sprite) return;
   if (index == 13) {
     inst->name = text;
@@ -252,6 +262,20 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     default: return;
   }
   inst->scripted = true;
+}
+
+void Stage::SetMainTransform(int index, double d) {
+  if (std::isnan(d) || std::isinf(d)) return;
+  Matrix& m = root_.matrix;
+  switch (index) {
+    case 0: m.translateX = transform::Twips(d); break;
+    case 1: m.translateY = transform::Twips(d); break;
+    case 2: transform::SetScaleX(m, rootKept_, d / 100); break;
+    case 3: transform::SetScaleY(m, rootKept_, d / 100); break;
+    case 10: transform::SetRotationDegrees(m, rootKept_, d); break;
+    case 6: root_.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    default: break;
+  }
 }
 
 AsValue Stage::FocusRectProperty(ClipHandle clip, Avm1& vm) {
@@ -463,8 +487,10 @@ ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData
 void Stage::RemoveClip(ClipHandle clip) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
-  // Only clips at script depths can be removed by scripts.
-  if (!parent || inst->depth < kDepthOffset) return;
+  // Only clips at script depths can be removed by scripts, and not those
+  // at the very top of the range.
+  constexpr int kTopRemovable = 2130706416;
+  if (!parent || inst->depth < kDepthOffset || inst->depth >= kTopRemovable) return;
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
