@@ -957,7 +957,13 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     } else if (low == "_parent") {
       // Levels have none.
       if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
-      return ClipValue(stage_.ParentOf(clip));
+      ClipHandle parent = stage_.ParentOf(clip);
+      // Before version 6 a button is no object: a clip in it has the button's parent.
+      if (const Instance* p = stage_.Find(parent);
+          version_ < 6 && p && p->def && p->def->kind == Character::Kind::kButton) {
+        parent = p->parent;
+      }
+      return ClipValue(parent);
     } else if (low == "_root") {
       return ClipValue(ScriptRoot(clip));
     } else if (low == "_lockroot") {
@@ -978,9 +984,10 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     const bool named = keyVersion_ >= 7 ? inst.name == name : EqualsNoCase(inst.name, name);
     if (!inst.name.empty() && named && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
-      // Buttons are script objects from version 6.
-      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton && version_ >= 6) {
-        return ClipValue(inst.serial);
+      // Buttons are script objects from version 6; before, like shapes below,
+      // the name stands for the clip that holds it.
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton) {
+        return ClipValue(version_ >= 6 ? inst.serial : clip);
       }
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);

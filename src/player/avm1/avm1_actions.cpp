@@ -909,8 +909,22 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   std::vector<AsValue> args = PopArgs(f);
   AsValue fn, holder;
-  if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(f.ctx, name);
-  else LookupScope(f.ctx, name, fn, &holder);
+  bool byPath = false;
+  if (name.find_first_of(":/.") != std::string::npos) {
+    // A path names the object too: the function runs as its method.
+    const auto cut = name.find_last_of(".:");
+    if (cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
+      const AsValue base = GetVar(f.ctx, name.substr(0, cut));
+      if (base.type == AsValue::Type::kClip || base.type == AsValue::Type::kObject) {
+        fn = Get(base, name.substr(cut + 1));
+        holder = base;
+        byPath = fn.type == AsValue::Type::kObject && fn.obj->fn;
+      }
+    }
+    if (!byPath) fn = GetVar(f.ctx, name), holder = {};
+  } else {
+    LookupScope(f.ctx, name, fn, &holder);
+  }
   if (fn.type == AsValue::Type::kObject && !fn.obj->fn && !fn.obj->boundThis.IsUndefined()) {
     // super() called as a function: the base class's constructor on this object.
     const AsValue self = fn.obj->boundThis;
@@ -930,7 +944,7 @@ void Avm1::ActCallFunction(ActionFrame& f) {
     return;
   }
   // Timeline functions act on the timeline they are found on.
-  AsValue self = holder.type == AsValue::Type::kClip ? holder : f.ctx.thisv;
+  AsValue self = holder.type == AsValue::Type::kClip || byPath ? holder : f.ctx.thisv;
   if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
   const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));

@@ -129,5 +129,46 @@ TEST(Avm1Place, FromSwf7AnInstanceNameMatchesOnlyInItsOwnCase) {
   }
 }
 
+TEST(Avm1Place, BeforeSwf6AButtonIsNoObject) {
+  // Its name stands for the clip that holds it, and a clip inside it has
+  // the button's parent for _parent.
+  for (std::uint8_t version : {5, 6}) {
+    SCOPED_TRACE(version);
+    auto b = Movie(version);
+    b.DefineSprite(5, Timeline()
+                          .DoAction(SetMember(Var("_root"), "parentSeen", Bin(Str(""), Var("_parent"), Action::kAdd2)))
+                          .ShowFrame());
+    b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 5}});
+    Actions a;
+    Set(a, "named", Bin(Str(""), Var("btn"), Action::kAdd2));
+    b.PlaceObject2({.depth = 1, .characterId = 6, .name = "btn"}).DoAction(a.Stop()).ShowFrame();
+    Played r(b);
+    r.player.AdvanceTo(300);
+    EXPECT_EQ(r.Get("named"), version == 5 ? "_level0" : "_level0.btn");
+    EXPECT_EQ(r.Get("parentSeen"), version == 5 ? "_level0" : "_level0.btn");
+  }
+}
+
+TEST(Avm1Place, AFunctionCalledByPathRunsAsTheMethodOfWhatThePathNames) {
+  auto b = Movie();
+  Timeline t;
+  t.DoAction(Actions().Stop()).ShowFrame().ShowFrame().ShowFrame();
+  b.DefineSprite(5, t);
+  Actions a;
+  a.Append(Do(Call("_root.c.gotoAndStop", {Int(3)})));
+  a.Append(Do(Call("_root/d.gotoAndStop", {Int(2)})));
+  Set(a, "o", Object({{"v", Int(5)}}));
+  a.Append(SetMember(Var("o"), "f", Function({}, Actions().Append(Member(Var("this"), "v")).Raw(Code(Action::kReturn)))));
+  Set(a, "got", Call("o.f"));
+  Set(a, "cFrame", Member(Var("c"), "_currentframe"));
+  Set(a, "dFrame", Member(Var("d"), "_currentframe"));
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).PlaceObject2({.depth = 2, .characterId = 5, .name = "d"});
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("got"), "5");
+  EXPECT_EQ(r.Get("cFrame"), "3");
+  EXPECT_EQ(r.Get("dFrame"), "2");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
