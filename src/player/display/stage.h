@@ -304,6 +304,8 @@ class Stage {
   void SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm);
   // _x, _y, _xscale, _yscale, _rotation or _alpha of the main timeline.
   void SetMainTransform(int index, double d);
+  // Queues the unload events of a clip (its onUnload and onClipEvent(unload)).
+  void QueueUnload(Instance& inst);
   AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);

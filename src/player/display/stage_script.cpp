@@ -501,6 +501,8 @@ void Stage::UnloadClip(ClipHandle clip) {
   Instance* inst = Find(clip);
   if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
   ClearForLoad(*inst->sprite);
+  // The clip stays, but hears its unload after its children, as if removed.
+  QueueUnload(*inst);
 }
 
 void Stage::ClearForLoad(TimelineState& tl) {
@@ -556,6 +558,8 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   // The loaded movie plays the frames its file has, whatever its header declares.
   if (lib->timeline.frames.empty()) lib->timeline.frames.resize(1);
   ClearForLoad(*tl);
+  // The clip's variables go with its old timeline: the movie starts afresh.
+  tl->vars = nullptr;
   tl->lib = lib.get();
   tl->def = &lib->timeline;
   tl->playing = true;
