@@ -957,7 +957,13 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
     } else if (low == "_parent") {
       // Levels have none.
       if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
-      return ClipValue(stage_.ParentOf(clip));
+      ClipHandle parent = stage_.ParentOf(clip);
+      // Before version 6 a button is no object: a clip in it has the button's parent.
+      if (const Instance* p = stage_.Find(parent);
+          version_ < 6 && p && p->def && p->def->kind == Character::Kind::kButton) {
+        parent = p->parent;
+      }
+      return ClipValue(parent);
     } else if (low == "_root") {
       return ClipValue(ScriptRoot(clip));
     } else if (low == "_lockroot") {
@@ -973,13 +979,15 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A clip whose variables are not made yet still has MovieClip's prototype.
   if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
-  // A child clip by instance name.
+  // A child clip by instance name: from SWF 7 its case counts, as variables' does.
   for (auto& [depth, inst] : tl->list) {
-    if (!inst.name.empty() && EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
+    const bool named = keyVersion_ >= 7 ? inst.name == name : EqualsNoCase(inst.name, name);
+    if (!inst.name.empty() && named && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
-      // Buttons are script objects from version 6.
-      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton && version_ >= 6) {
-        return ClipValue(inst.serial);
+      // Buttons are script objects from version 6; before, like shapes below,
+      // the name stands for the clip that holds it.
+      if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton) {
+        return ClipValue(version_ >= 6 ? inst.serial : clip);
       }
       if (inst.def && inst.def->kind == Character::Kind::kVideo) return avm1_builtins::VideoObject(*this, inst.serial);
       if (inst.def && inst.def->kind == Character::Kind::kEditText) return ClipValue(inst.serial);

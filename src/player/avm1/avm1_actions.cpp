@@ -243,10 +243,12 @@ TimelineState* Avm1::TargetTimeline(ActionFrame& f) {
 }
 
 void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
-  // An unknown target (kNoClip): later actions do nothing.
+  // An unknown target (kNoClip): later timeline actions do nothing, but
+  // variables are the root's.
   f.ctx.target = t;
   if (!f.ctx.inFunction && !f.ctx.scope.empty()) {
-    f.ctx.scope[0] = t == kNoClip ? AsValue::Clip(kNoClip, nullptr) : ClipValue(t);
+    const ClipHandle root = t == kNoClip && stage_.TimelineOf(f.ctx.base) ? ScriptRoot(f.ctx.base) : kNoClip;
+    f.ctx.scope[0] = t != kNoClip ? ClipValue(t) : root != kNoClip ? ClipValue(root) : AsValue::Clip(kNoClip, nullptr);
   }
 }
 
@@ -295,17 +297,18 @@ void Avm1::ActToggleQuality(ActionFrame&) {}
 void Avm1::ActStopSounds(ActionFrame&) { stage_.StopAllSounds(); }
 
 // GotoFrame and GoToLabel stop the timeline, as gotoAndStop does.
+// A frame past the end goes nowhere; an unknown label does not even stop.
 void Avm1::ActGotoFrame(ActionFrame& f) {
   const int frame = f.r.U16("Frame");
   if (TimelineState* tl = TargetTimeline(f)) {
     stage_.SetPlaying(*tl, false);
-    stage_.Goto(*tl, frame);
+    if (frame < tl->FrameCount()) stage_.Goto(*tl, frame);
   }
 }
 
 void Avm1::ActGotoLabel(ActionFrame& f) {
   const std::string label = f.r.String("Label");
-  if (TimelineState* tl = TargetTimeline(f)) {
+  if (TimelineState* tl = TargetTimeline(f); tl && tl->def->labels.count(Lower(label))) {
     stage_.SetPlaying(*tl, false);
     stage_.GotoLabel(*tl, label);
   }
@@ -331,6 +334,12 @@ void Avm1::ActGotoFrame2(ActionFrame& f) {
   if (TargetTimeline(f)) {
     stage_.GotoValue(f.ctx.target, v, *this);
     if (TimelineState* again = TargetTimeline(f)) stage_.SetPlaying(*again, (flags & 1) != 0);
+  } else if (f.ctx.target == kNoClip && stage_.TimelineOf(f.ctx.base)) {
+    // Unlike the other timeline actions, this one falls back on the root
+    // when the target is unknown.
+    const ClipHandle root = ScriptRoot(f.ctx.base);
+    stage_.GotoValue(root, v, *this);
+    if (TimelineState* tl = stage_.TimelineOf(root)) stage_.SetPlaying(*tl, (flags & 1) != 0);
   }
 }
 
@@ -900,8 +909,22 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   std::vector<AsValue> args = PopArgs(f);
   AsValue fn, holder;
-  if (name.find_first_of(":/.") != std::string::npos) fn = GetVar(f.ctx, name);
-  else LookupScope(f.ctx, name, fn, &holder);
+  bool byPath = false;
+  if (name.find_first_of(":/.") != std::string::npos) {
+    // A path names the object too: the function runs as its method.
+    const auto cut = name.find_last_of(".:");
+    if (cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
+      const AsValue base = GetVar(f.ctx, name.substr(0, cut));
+      if (base.type == AsValue::Type::kClip || base.type == AsValue::Type::kObject) {
+        fn = Get(base, name.substr(cut + 1));
+        holder = base;
+        byPath = fn.type == AsValue::Type::kObject && fn.obj->fn;
+      }
+    }
+    if (!byPath) fn = GetVar(f.ctx, name), holder = {};
+  } else {
+    LookupScope(f.ctx, name, fn, &holder);
+  }
   if (fn.type == AsValue::Type::kObject && !fn.obj->fn && !fn.obj->boundThis.IsUndefined()) {
     // super() called as a function: the base class's constructor on this object.
     const AsValue self = fn.obj->boundThis;
@@ -921,7 +944,7 @@ void Avm1::ActCallFunction(ActionFrame& f) {
     return;
   }
   // Timeline functions act on the timeline they are found on.
-  AsValue self = holder.type == AsValue::Type::kClip ? holder : f.ctx.thisv;
+  AsValue self = holder.type == AsValue::Type::kClip || byPath ? holder : f.ctx.thisv;
   if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
   const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));

@@ -334,11 +334,7 @@ AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
 // The clip's matrix to the stage.
 bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
   out = Matrix{};
-  int guard = 0;
-  while (clip != kRootClip && guard++ < 64) {
-    Instance* inst = vm.GetStage().Find(clip);
-    if (!inst || !inst->sprite) return false;
-    const Matrix& m = inst->matrix;
+  auto then = [&](const Matrix& m) {
     Matrix r;
     r.scaleX = out.scaleX * m.scaleX + out.rotateSkew0 * m.rotateSkew1;
     r.rotateSkew0 = out.scaleX * m.rotateSkew0 + out.rotateSkew0 * m.scaleY;
@@ -348,9 +344,17 @@ bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
     r.translateX = ClampToInt(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
     r.translateY = ClampToInt(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
     out = r;
+  };
+  int guard = 0;
+  while (clip != kRootClip && guard++ < 64) {
+    Instance* inst = vm.GetStage().Find(clip);
+    if (!inst || !inst->sprite) return false;
+    then(inst->matrix);
     clip = inst->parent;
   }
-  return clip == kRootClip;
+  if (clip != kRootClip) return false;
+  then(vm.GetStage().Root().matrix);  // the main timeline's own place
+  return true;
 }
 
 bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
@@ -653,6 +657,10 @@ void Avm1::InstallBuiltins() {
   fn(objectProto_, "unwatch", ObjUnwatch);
   fn(functionProto_, "call", FnCall);
   fn(functionProto_, "apply", FnApply);
+  // Object's methods from Flash 6 are not there for Flash 5 movies.
+  for (const char* n : {"hasOwnProperty", "isPrototypeOf", "isPropertyEnumerable", "addProperty", "watch", "unwatch"}) {
+    objectProto_->props[Key(n)].versions = kPropVersion5;
+  }
 
 
   const std::pair<const char*, AsNative> clipMethods[] = {

@@ -117,7 +117,10 @@ TEST(Avm1ClipLoad, UnloadingAndFailingLoads) {
     Actions a = HolderLoading("pic.png");
     auto b = Movie();
     b.DoAction(a).ShowFrame().ShowFrame().ShowFrame();
-    b.DoAction(Actions().Append(Do(Var("holder"), "unloadMovie", {})).Stop()).ShowFrame();
+    Actions unload;
+    unload.Append(SetMember(Var("holder"), "onUnload", Function({}, SetRoot("unloaded", Str("yes")))));
+    unload.Append(Do(Var("holder"), "unloadMovie", {}));
+    b.DoAction(unload.Stop()).ShowFrame();
     PlayedFile r(folder, b);
     r.player.AdvanceTo(250);
     gdi::Bitmap shown;
@@ -128,6 +131,7 @@ TEST(Avm1ClipLoad, UnloadingAndFailingLoads) {
     r.player.Paint(gone);
     EXPECT_EQ(gone.GetPixel(15, 25), cWhite);
     EXPECT_EQ(r.Get("holder._x"), "10");
+    EXPECT_EQ(r.Get("unloaded"), "yes");  // the clip stays but hears its unload
   }
 }
 
@@ -184,6 +188,7 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   Actions a;
   a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(5)}));
   a.Append(SetMember(Var("holder"), "_x", Int(10)));
+  a.Append(SetMember(Var("holder"), "tag", Str("gone")));
   a.Append(Do(Var("holder"), "loadMovie", {Str("child.swf")}));
   b.DoAction(a.Stop()).ShowFrame();
   PlayedFile r(folder, b);
@@ -193,6 +198,7 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   EXPECT_EQ(r.Get("holder.b._width"), "20");  // its own "box"
   EXPECT_EQ(r.Get("holder._width"), "20");
   EXPECT_EQ(r.Get("holder._x"), "10");
+  EXPECT_EQ(r.Get("holder.tag"), "");  // a movie brings the clip fresh variables
   gdi::Bitmap bmp;
   r.player.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(15, 5), cGreen);  // its shape 1, not the main movie's

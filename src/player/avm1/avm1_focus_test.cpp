@@ -47,5 +47,56 @@ TEST(Avm1Focus, FocusChangesReachTheFieldsThenSelectionsListeners) {
             "two.kill(null),");
 }
 
+// A movie of `version` with a clip "c"; `code` runs in its first frame.
+SwfBuilder ClipMovie(const Actions& code, std::uint8_t version) {
+  auto b = Movie(version);
+  b.DefineSprite(5, Timeline().ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).DoAction(Actions().Append(code).Stop()).ShowFrame();
+  return b;
+}
+
+TEST(Avm1FocusRect, BeforeSwf6OneNumberForThePlayerWhateverObjectSetsIt) {
+  Actions a;
+  Set(a, "start", Member(Var("c"), "_focusrect"));
+  a.Append(SetMember(Var("c"), "_focusrect", Int(0)));
+  Set(a, "viaRoot", Member(Var("_root"), "_focusrect"));
+  a.Append(SetMember(Var("_root"), "_focusrect", Actions().PushNull()));  // null leaves it
+  Set(a, "afterNull", Member(Var("c"), "_focusrect"));
+  a.Append(SetMember(Var("c"), "_focusrect", Str("test")));  // NaN is on
+  Set(a, "afterNaN", Member(Var("_root"), "_focusrect"));
+  a.Append(SetMember(Var("c"), "_focusrect", Object({})));  // an object is off
+  Set(a, "afterObject", Member(Var("_root"), "_focusrect"));
+  Played r(ClipMovie(a, 5));
+  EXPECT_EQ(r.Get("start"), "1");
+  EXPECT_EQ(r.Get("viaRoot"), "0");
+  EXPECT_EQ(r.Get("afterNull"), "0");
+  EXPECT_EQ(r.Get("afterNaN"), "1");
+  EXPECT_EQ(r.Get("afterObject"), "0");
+}
+
+TEST(Avm1FocusRect, FromSwf6TheRootAnswersThePlayersAndOtherObjectsTheirOwn) {
+  for (std::uint8_t version : {6, 7}) {
+    SCOPED_TRACE(version);
+    Actions a;
+    Set(a, "clipStart", Member(Var("c"), "_focusrect"));
+    Set(a, "rootStart", Member(Var("_root"), "_focusrect"));
+    a.Append(SetMember(Var("c"), "_focusrect", Str("0")));  // a boolean by the version's rule
+    Set(a, "clipZero", Member(Var("c"), "_focusrect"));
+    Set(a, "rootAfterClip", Member(Var("_root"), "_focusrect"));
+    a.Append(SetMember(Var("_root"), "_focusrect", Num(0)));
+    a.Append(SetMember(Var("_root"), "_focusrect", Undef()));
+    Set(a, "rootAfterUndefined", Member(Var("_root"), "_focusrect"));
+    a.Append(SetMember(Var("c"), "_focusrect", Actions().PushNull()));
+    Set(a, "clipCleared", Member(Var("c"), "_focusrect"));
+    Played r(ClipMovie(a, version));
+    EXPECT_EQ(r.Get("clipStart"), "null");
+    EXPECT_EQ(r.Get("rootStart"), "true");
+    EXPECT_EQ(r.Get("clipZero"), version == 6 ? "false" : "true");
+    EXPECT_EQ(r.Get("rootAfterClip"), "true");
+    EXPECT_EQ(r.Get("rootAfterUndefined"), "false");
+    EXPECT_EQ(r.Get("clipCleared"), "null");
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

@@ -712,7 +712,9 @@ bool ClipWorldMatrix(Avm1& vm, ClipHandle clip, GeomMatrix& out) {
     out = out.Then(GeomMatrix::FromTwips(inst->matrix));
     clip = inst->parent;
   }
-  return clip == kRootClip;
+  if (clip != kRootClip) return false;
+  out = out.Then(GeomMatrix::FromTwips(vm.GetStage().Root().matrix));
+  return true;
 }
 
 void InstallGeom(Avm1& vm) {

@@ -221,6 +221,47 @@ TEST(Avm1Order, GotoFrameStopsTheTimeline) {
   EXPECT_EQ(r.player.CurrentFrame(), 1);
 }
 
+TEST(Avm1Order, GotosThatFindNoFrame) {
+  // A frame number past the end goes nowhere (but stops); an unknown label
+  // neither moves nor stops the timeline.
+  for (bool label : {false, true}) {
+    SCOPED_TRACE(label ? "label" : "frame");
+    auto b = Movie();
+    Actions a;
+    Set(a, "n", Bin(Var("n").Raw(Code(Action::kToInteger)), Int(1), Action::kAdd2));
+    if (label) a.GotoLabel("nowhere");
+    else a.GotoFrame(50);
+    b.DoAction(a).ShowFrame();
+    b.DoAction(Actions().Stop()).ShowFrame();
+    b.ShowFrame();
+    Played r(b);
+    r.player.AdvanceTo(500);
+    EXPECT_EQ(r.Get("n"), "1");
+    EXPECT_EQ(r.player.CurrentFrame(), label ? 1 : 0);
+  }
+}
+
+TEST(Avm1Order, AnUnknownTellTargetReadsTheRootsVariablesAndOnlyGotoFrame2ReachesIt) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "v", Str("root"));
+  a.SetTarget("nothere");
+  Set(a, "seen", Var("v"));
+  a.GotoFrame(1);  // goes nowhere
+  a.SetTarget("");
+  Set(a, "afterStatic", Var("_currentframe"));
+  a.SetTarget("nothere");
+  a.PushInt(3).Raw(Code(Action::kGotoFrame2), std::vector<std::uint8_t>{0});  // gotoAndStop(3) on the root
+  a.SetTarget("");
+  b.DoAction(a).ShowFrame();
+  b.ShowFrame();
+  b.DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("seen"), "root");
+  EXPECT_EQ(r.Get("afterStatic"), "1");
+  EXPECT_EQ(r.player.CurrentFrame(), 2);
+}
+
 TEST(Avm1Classes, SuperCalledAsAFunctionRunsTheBaseConstructor) {
   // function B() { this.b = 1; }  function C() { super(); this.c = 2; }  C extends B
   Actions a;

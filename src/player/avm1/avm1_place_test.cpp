@@ -81,5 +81,94 @@ TEST(Avm1Place, AShapeNamedLikeNothingElseStandsForItsClip) {
   EXPECT_EQ(r.Get("name"), "holder");
 }
 
+TEST(Avm1Place, TheMainTimelineHasAPlaceOfItsOwn) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  a.Append(SetMember(Member(Var("_root"), "c"), "_x", Int(5)));
+  a.Append(SetMember(Var("_root"), "_x", Int(10)));
+  a.Append(SetMember(Var("_root"), "_xscale", Int(200)));
+  a.Append(SetMember(Var("_root"), "_alpha", Int(50)));
+  Set(a, "x", Member(Var("_root"), "_x"));
+  Set(a, "xscale", Member(Var("_root"), "_xscale"));
+  Set(a, "alpha", Member(Var("_root"), "_alpha"));
+  Set(a, "p", Object({{"x", Int(0)}, {"y", Int(0)}}));
+  a.Append(Do(Member(Var("_root"), "c"), "localToGlobal", {Var("p")}));
+  Set(a, "globalX", Member(Var("p"), "x"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("x"), "10");
+  EXPECT_EQ(r.Get("xscale"), "200");
+  EXPECT_EQ(r.Get("alpha"), "50");
+  EXPECT_EQ(r.Get("globalX"), "20");  // 10 + 5 scaled twice
+}
+
+TEST(Avm1Place, ScriptsRemoveClipsBelowTheTopmostDepths) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("high"), Int(2130706415 - 16384)}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("top"), Int(2130706416 - 16384)}));
+  a.Append(Do(Member(Var("_root"), "high"), "removeMovieClip", {}));
+  a.Append(Do(Member(Var("_root"), "top"), "removeMovieClip", {}));
+  Set(a, "high", Member(Var("_root"), "high").Raw(Code(Action::kTypeOf)));
+  Set(a, "top", Member(Var("_root"), "top").Raw(Code(Action::kTypeOf)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("high"), "undefined");
+  EXPECT_EQ(r.Get("top"), "movieclip");
+}
+
+TEST(Avm1Place, FromSwf7AnInstanceNameMatchesOnlyInItsOwnCase) {
+  for (std::uint8_t version : {6, 7}) {
+    SCOPED_TRACE(version);
+    auto b = Movie(version);
+    b.DefineSprite(5, Timeline().ShowFrame());
+    Actions a;
+    Set(a, "exact", Var("clip").Raw(Code(Action::kTypeOf)));
+    Set(a, "other", Var("Clip").Raw(Code(Action::kTypeOf)));
+    b.PlaceObject2({.depth = 1, .characterId = 5, .name = "clip"}).DoAction(a.Stop()).ShowFrame();
+    Played r(b);
+    EXPECT_EQ(r.Get("exact"), "movieclip");
+    EXPECT_EQ(r.Get("other"), version == 6 ? "movieclip" : "undefined");
+  }
+}
+
+TEST(Avm1Place, BeforeSwf6AButtonIsNoObject) {
+  // Its name stands for the clip that holds it, and a clip inside it has
+  // the button's parent for _parent.
+  for (std::uint8_t version : {5, 6}) {
+    SCOPED_TRACE(version);
+    auto b = Movie(version);
+    b.DefineSprite(5, Timeline()
+                          .DoAction(SetMember(Var("_root"), "parentSeen", Bin(Str(""), Var("_parent"), Action::kAdd2)))
+                          .ShowFrame());
+    b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 5}});
+    Actions a;
+    Set(a, "named", Bin(Str(""), Var("btn"), Action::kAdd2));
+    b.PlaceObject2({.depth = 1, .characterId = 6, .name = "btn"}).DoAction(a.Stop()).ShowFrame();
+    Played r(b);
+    r.player.AdvanceTo(300);
+    EXPECT_EQ(r.Get("named"), version == 5 ? "_level0" : "_level0.btn");
+    EXPECT_EQ(r.Get("parentSeen"), version == 5 ? "_level0" : "_level0.btn");
+  }
+}
+
+TEST(Avm1Place, AFunctionCalledByPathRunsAsTheMethodOfWhatThePathNames) {
+  auto b = Movie();
+  Timeline t;
+  t.DoAction(Actions().Stop()).ShowFrame().ShowFrame().ShowFrame();
+  b.DefineSprite(5, t);
+  Actions a;
+  a.Append(Do(Call("_root.c.gotoAndStop", {Int(3)})));
+  a.Append(Do(Call("_root/d.gotoAndStop", {Int(2)})));
+  Set(a, "o", Object({{"v", Int(5)}}));
+  a.Append(SetMember(Var("o"), "f", Function({}, Actions().Append(Member(Var("this"), "v")).Raw(Code(Action::kReturn)))));
+  Set(a, "got", Call("o.f"));
+  Set(a, "cFrame", Member(Var("c"), "_currentframe"));
+  Set(a, "dFrame", Member(Var("d"), "_currentframe"));
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"}).PlaceObject2({.depth = 2, .characterId = 5, .name = "d"});
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("got"), "5");
+  EXPECT_EQ(r.Get("cFrame"), "3");
+  EXPECT_EQ(r.Get("dFrame"), "2");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

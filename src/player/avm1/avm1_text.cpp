@@ -706,6 +706,7 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   else if (low == "_global") out = AsValue::Object(vm.Global());
   else if (low == "_quality") out = AsValue::String(stage.ScriptQuality().empty() ? "HIGH" : stage.ScriptQuality());
   else if (low == "_highquality") out = stage.GetClipProperty(kRootClip, 16, vm);
+  else if (low == "_focusrect") out = stage.FocusRectProperty(inst.serial, vm);
   else if (low == "_url") out = AsValue::String("");
   else return false;
   return true;
@@ -722,7 +723,9 @@ text::AutoSize ParseAutoSize(Avm1& vm, const AsValue& v) {
 
 bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, const AsValue& v) {
   auto opts = [&]() -> TextField::Options& { return f.EditOpts(); };
-  if (low == "text") {
+  if (low == "_focusrect") {
+    vm.GetStage().SetFocusRectProperty(inst.serial, v, vm);
+  } else if (low == "text") {
     std::string s = vm.ToString(v);
     if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
     f.SetText(s);

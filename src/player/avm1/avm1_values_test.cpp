@@ -676,5 +676,22 @@ TEST(Avm1Values, OnlyVersion6FunctionsAreClosures) {
   EXPECT_EQ(v6.Get("got"), "captured");
 }
 
+TEST(Avm1Values, ObjectsFlash6MethodsAreHiddenFromFlash5Movies) {
+  for (std::uint8_t version : {5, 6}) {
+    SCOPED_TRACE(version);
+    Actions a;
+    Set(a, "o", Object({}));
+    for (const char* m : {"hasOwnProperty", "watch", "addProperty", "isPrototypeOf"}) {
+      Set(a, m, Member(Var("o"), m).Raw(Code(Action::kTypeOf)));
+    }
+    Set(a, "toString", Member(Var("o"), "toString").Raw(Code(Action::kTypeOf)));
+    Played r(Script(a, version));
+    for (const char* m : {"hasOwnProperty", "watch", "addProperty", "isPrototypeOf"}) {
+      EXPECT_EQ(r.Get(m), version == 5 ? "undefined" : "function") << m;
+    }
+    EXPECT_EQ(r.Get("toString"), "function");
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

@@ -293,6 +293,11 @@ void Stage::Discard(Instance& inst, int nesting) {
   if (!inst.sprite || nesting > kMaxSpriteNesting) return;
   // Children unload before their parent.
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
+  QueueUnload(inst);
+  if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
+}
+
+void Stage::QueueUnload(Instance& inst) {
   // onUnload and onClipEvent(unload) run after the clip has gone.
   bool unload = false;
   for (const ClipEventHandler& h : inst.events) unload = unload || (h.events & kEventUnload);
@@ -300,7 +305,6 @@ void Stage::Discard(Instance& inst, int nesting) {
     avm_->ClipUnloading(inst.serial);
     pending_.push_back({kNoClip, {}, PendingKind::kUnload, {}});
   }
-  if (listener_ && IsSprite(inst)) listener_->OnTimelineStop(inst.sprite->soundId, timeMs_);
 }
 
 void Stage::StopAllSounds() {

@@ -118,6 +118,8 @@ struct Instance {
   std::shared_ptr<const Character> ownDef;  // a picture loadMovie brought: def is it
   bool bitmapSmoothing = false;
   bool cacheAsBitmap = false;
+  // _focusrect set on this object (ActionScript 2): -1 unset (null), 0 or 1.
+  std::int8_t focusRect = -1;
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
   std::optional<Rect> scale9Grid;  // a script's grid (twips); unset: its symbol's, if any
@@ -312,6 +314,12 @@ class Stage {
   // For the interpreter.
   AsValue GetClipProperty(ClipHandle clip, int index, Avm1& vm);
   void SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& vm);
+  // _x, _y, _xscale, _yscale, _rotation or _alpha of the main timeline.
+  void SetMainTransform(int index, double d);
+  // Queues the unload events of a clip (its onUnload and onClipEvent(unload)).
+  void QueueUnload(Instance& inst);
+  AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
+  void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);
   bool GotoLabel(TimelineState& tl, const std::string& label);
   void GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
@@ -371,6 +379,10 @@ class Stage {
   bool SetScriptQuality(std::string_view name);
   // The host chose a quality after the movie did: the host's holds until the movie sets one again.
   void ClearScriptQuality() { scriptQuality_.clear(); }
+  // The player's _focusrect: whether focus shows a yellow rectangle. It
+  // outlives the movies loaded into level 0.
+  bool FocusRect() const { return focusRect_; }
+  void SetFocusRect(bool on) { focusRect_ = on; }
   // stage.frameRate set by a script (8.8 fixed point, as the header's); 0 until one does.
   int ScriptFrameRate() const { return scriptFrameRate_; }
   void SetScriptFrameRate(double fps);
@@ -545,6 +557,8 @@ class Stage {
   std::optional<Rgba> scriptBackground_;
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   std::string scriptQuality_;
+  bool focusRect_ = true;
+  transform::Kept rootKept_;  // what scripts made of the main timeline's matrix
   int scriptFrameRate_ = 0;
   // Clips (and the main timeline) in the order they were made: each tick
   // runs them newest first.

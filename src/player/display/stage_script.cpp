@@ -133,20 +133,26 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
   TimelineState* tl = TimelineOf(clip);
   if (!tl) return {};
   Instance* inst = Find(clip);
+  // The main timeline has no instance: its place and colour are its own.
   static const Matrix kIdentity{};
-  const Matrix& m = inst ? inst->matrix : kIdentity;
+  static const transform::Kept kNoKept{};
+  static const ColorTransform kNoCx{};
+  const bool main = !inst && clip == kRootClip;
+  const Matrix& m = inst ? inst->matrix : main ? root_.matrix : kIdentity;
+  const transform::Kept& kept = inst ? inst->scriptTransform : main ? rootKept_ : kNoKept;
+  const ColorTransform& cx = inst ? inst->cxform : main ? root_.cxform : kNoCx;
   switch (index) {
     case 0: return AsValue::Number(m.translateX / 20.0);
     case 1: return AsValue::Number(m.translateY / 20.0);
-    case 2: return AsValue::Number(inst ? transform::ScaleX(inst->matrix, inst->scriptTransform) * 100 : 100);
-    case 3: return AsValue::Number(inst ? transform::ScaleY(inst->matrix, inst->scriptTransform) * 100 : 100);
+    case 2: return AsValue::Number(transform::ScaleX(m, kept) * 100);
+    case 3: return AsValue::Number(transform::ScaleY(m, kept) * 100);
     case 4: return AsValue::Number(tl->current + 1);
     case 5:
     case 12:
       // A failed load leaves no frames: none to play, -1 loaded.
       if (tl->loadedBytes == -1) return AsValue::Number(index == 5 ? 0 : -1);
       return AsValue::Number(tl->FrameCount());
-    case 6: return AsValue::Number(inst ? inst->cxform.alphaMult * 100.0 / 256 : 100);
+    case 6: return AsValue::Number(cx.alphaMult * 100.0 / 256);
     case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
     case 8:
     case 9: {
@@ -155,12 +161,12 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
         Bounds(*inst, r);
       } else {
         Box box;
-        for (const auto& [depth, child] : root_.list) InstanceBox(child, child.matrix, box, 0);
+        for (const auto& [depth, child] : root_.list) InstanceBox(child, Multiply(child.matrix, m), box, 0);
         if (!box.Empty()) r = Rect{0, static_cast<std::int32_t>(box.x1 - box.x0), 0, static_cast<std::int32_t>(box.y1 - box.y0)};
       }
       return AsValue::Number((index == 8 ? r.Width() : r.Height()) / 20.0);
     }
-    case 10: return AsValue::Number(inst ? transform::RotationDegrees(inst->matrix, inst->scriptTransform) : 0);
+    case 10: return AsValue::Number(transform::RotationDegrees(m, kept));
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
     case 13: return AsValue::String(inst ? inst->name : "");
     case 14: {
@@ -173,7 +179,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       const std::string& q = scriptQuality_;
       return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
     }
-    case 17: return AsValue::Number(1);
+    case 17: return FocusRectProperty(clip, vm);
     case 18: return AsValue::Number(5);
     case 19: return AsValue::String(scriptQuality_.empty() ? "HIGH" : scriptQuality_);
     case 20:
@@ -213,11 +219,19 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     if (!std::isnan(q)) SetScriptQuality(q <= 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
     return;
   }
+  if (index == 17) {
+    SetFocusRectProperty(clip, v, vm);
+    return;
+  }
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
   const bool flag = index == 7 && vm.ToBool(v);
   const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
   Instance* inst = Find(clip);
+  if (!inst && clip == kRootClip) {
+    SetMainTransform(index, d);
+    return;
+  }
   if (!inst || !inst->sprite) return;
   if (index == 13) {
     inst->name = text;
@@ -248,6 +262,49 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     default: return;
   }
   inst->scripted = true;
+}
+
+void Stage::SetMainTransform(int index, double d) {
+  if (std::isnan(d) || std::isinf(d)) return;
+  Matrix& m = root_.matrix;
+  switch (index) {
+    case 0: m.translateX = transform::Twips(d); break;
+    case 1: m.translateY = transform::Twips(d); break;
+    case 2: transform::SetScaleX(m, rootKept_, d / 100); break;
+    case 3: transform::SetScaleY(m, rootKept_, d / 100); break;
+    case 10: transform::SetRotationDegrees(m, rootKept_, d); break;
+    case 6: root_.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    default: break;
+  }
+}
+
+AsValue Stage::FocusRectProperty(ClipHandle clip, Avm1& vm) {
+  // Before SWF 6 one number for the whole player, whatever object names it;
+  // later a level answers the player's and others their own.
+  if (vm.Version() < 6) return AsValue::Number(focusRect_ ? 1 : 0);
+  if (clip == kRootClip || RootOf(clip) == clip) return AsValue::Bool(focusRect_);
+  const Instance* inst = Find(clip);
+  if (!inst || inst->focusRect < 0) return AsValue::Null();
+  return AsValue::Bool(inst->focusRect != 0);
+}
+
+void Stage::SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm) {
+  const bool unset = v.type == AsValue::Type::kUndefined || v.type == AsValue::Type::kNull;
+  if (vm.Version() >= 6 && clip != kRootClip && RootOf(clip) != clip) {
+    // An object's own: null clears it, anything else is a boolean.
+    const bool on = !unset && vm.ToBool(v);
+    if (Instance* inst = Find(clip)) inst->focusRect = unset ? -1 : on ? 1 : 0;
+    return;
+  }
+  // The player's: null and undefined leave it, an object turns it off, a
+  // number or a string (as a number) is on unless 0, NaN too.
+  if (unset) return;
+  switch (v.type) {
+    case AsValue::Type::kBoolean:
+    case AsValue::Type::kNumber: focusRect_ = v.num != 0; break;
+    case AsValue::Type::kString: focusRect_ = vm.ToNumber(v) != 0; break;
+    default: focusRect_ = false; break;
+  }
 }
 
 bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
@@ -430,8 +487,10 @@ ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData
 void Stage::RemoveClip(ClipHandle clip) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
-  // Only clips at script depths can be removed by scripts.
-  if (!parent || inst->depth < kDepthOffset) return;
+  // Only clips at script depths can be removed by scripts, and not those
+  // at the very top of the range.
+  constexpr int kTopRemovable = 2130706416;
+  if (!parent || inst->depth < kDepthOffset || inst->depth >= kTopRemovable) return;
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
@@ -442,6 +501,8 @@ void Stage::UnloadClip(ClipHandle clip) {
   Instance* inst = Find(clip);
   if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
   ClearForLoad(*inst->sprite);
+  // The clip stays, but hears its unload after its children, as if removed.
+  QueueUnload(*inst);
 }
 
 void Stage::ClearForLoad(TimelineState& tl) {
@@ -497,6 +558,8 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   // The loaded movie plays the frames its file has, whatever its header declares.
   if (lib->timeline.frames.empty()) lib->timeline.frames.resize(1);
   ClearForLoad(*tl);
+  // The clip's variables go with its old timeline: the movie starts afresh.
+  tl->vars = nullptr;
   tl->lib = lib.get();
   tl->def = &lib->timeline;
   tl->playing = true;
