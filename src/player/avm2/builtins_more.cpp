@@ -671,7 +671,7 @@ NATIVE(DateCtor) {
     d->t = NowMs();
   } else if (a.size() == 1) {
     const Value v = a[0];
-    d->t = v.IsString() ? kNaN : m.ToNumber(v);
+    d->t = v.IsString() ? player::rules::ParseDateText(v.s->text) : m.ToNumber(v);
     if (DateObject* other = AsDate(v)) d->t = other->t;
   } else {
     d->t = FromLocal(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
@@ -698,6 +698,8 @@ Value DateSet(Machine& m, Value self, std::span<Value> a) {
     d->t = ArgNum(m, a, 0, kNaN);
     return Value::Number(d->t);
   }
+  // Only the year setters start a date that is NaN again, from 1970.
+  if (std::isnan(d->t) && kField != 0) return Value::Number(kNaN);
   const double base = std::isnan(d->t) ? 0 : d->t;
   Parts p = Split(kUtc ? base : ToLocal(base));
   double* f[] = {&p.year, &p.month, &p.date, &p.hours, &p.minutes, &p.seconds, &p.ms};
@@ -729,6 +731,10 @@ Value DateText(Machine& m, Value self, std::span<Value>) {
   }
 }
 NATIVE(DateToString) { return DateText<0>(m, self, a); }
+NATIVE(DateParse) {
+  (void)self;
+  return Value::Number(player::rules::ParseDateText(ArgStr(m, a, 0, "undefined")));
+}
 NATIVE(DateUTC) {
   return Value::Number(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
                                 ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
@@ -847,10 +853,14 @@ void InstallMoreBuiltins(Machine& m) {
   }
   for (const G& g : {G{"fullYear", DateSet<0>}, G{"month", DateSet<1>}, G{"date", DateSet<2>}, G{"hours", DateSet<3>},
                      G{"minutes", DateSet<4>}, G{"seconds", DateSet<5>}, G{"milliseconds", DateSet<6>},
-                     G{"time", DateSet<8>}}) {
+                     G{"time", DateSet<8>}, G{"fullYearUTC", DateSet<0, true>}, G{"monthUTC", DateSet<1, true>},
+                     G{"dateUTC", DateSet<2, true>}, G{"hoursUTC", DateSet<3, true>},
+                     G{"minutesUTC", DateSet<4, true>}, G{"secondsUTC", DateSet<5, true>},
+                     G{"millisecondsUTC", DateSet<6, true>}}) {
     m.AddSetter(date, g.name, g.get);
   }
   m.AddMethod(date, "UTC", DateUTC, true);
+  m.AddMethod(date, "parse", DateParse, true);
 
   InstallXml(m);
   InstallXmlDom(m);
