@@ -12,6 +12,7 @@
 
 #include "player/avm2/builtins_util.h"
 #include "player/avm2/case_table.h"
+#include "player/text/text_encoding.h"
 #include "player/avm2/flash_sort.h"
 #include "player/avm2/utf16.h"
 
@@ -1079,6 +1080,70 @@ NATIVE(Unescape) {
   }
   return m.Str(FromUtf16(out));
 }
+// flash.utils.escapeMultiByte: the text's UTF-8 bytes up to the first NUL,
+// letters and digits as they are, every other byte as %XX.
+// A lone surrogate (kept in a string as its three-byte form) has no UTF-8:
+// the multi-byte functions read it as U+FFFD.
+std::string WithoutLoneSurrogates(std::string s) {
+  for (std::size_t i = 0; i + 2 < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) == 0xED && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0xA0)
+      s.replace(i, 3, "\xEF\xBF\xBD");
+  return s;
+}
+NATIVE(EscapeMultiByte) {
+  (void)self;
+  const std::string s = WithoutLoneSurrogates(UriArg(m, a));
+  std::string out;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == 0) break;
+    if (c < 0x80 && std::isalnum(c)) out += ch;
+    else out += Hex2(c);
+  }
+  return m.Str(out);
+}
+// flash.utils.unescapeMultiByte: %XX bytes (up to the first NUL that is not
+// part of one) read as UTF-8. A "%" with a non-hex character after it takes
+// that character with it; with two, both. Bytes that spell no UTF-8
+// sequence are read one by one as Latin-1.
+NATIVE(UnescapeMultiByte) {
+  (void)self;
+  const std::string s = WithoutLoneSurrogates(UriArg(m, a));
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < s.size();) {
+    if (s[i] == '\0') break;
+    if (s[i] != '%') {
+      bytes += s[i++];
+      continue;
+    }
+    const int h = i + 1 < s.size() ? hex(s[i + 1]) : -1;
+    if (h < 0) {
+      i += 2;
+      continue;
+    }
+    const int l = i + 2 < s.size() ? hex(s[i + 2]) : -1;
+    i += 3;
+    if (l >= 0) bytes += static_cast<char>(h * 16 + l);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    bool whole = n > 0 && i + n <= bytes.size();
+    for (std::size_t k = 1; whole && k < n; ++k) whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    if (whole) {
+      out.append(bytes, i, n);
+      i += n;
+    } else {
+      encoding::AppendUtf8(out, b);
+      ++i;
+    }
+  }
+  return m.Str(out);
+}
 // decodeURI and decodeURIComponent: %XX sequences as UTF-8; a sequence that
 // spells a reserved character stays as written; a malformed one is a URIError.
 std::string DecodeUri(Machine& m, const std::string& s, std::string_view reserved, const char* fnName) {
@@ -1343,6 +1408,8 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("", "decodeURI", DecodeURI);
   m.AddGlobalFunction("", "escape", Escape);
   m.AddGlobalFunction("", "unescape", Unescape);
+  m.AddGlobalFunction("flash.utils", "escapeMultiByte", EscapeMultiByte);
+  m.AddGlobalFunction("flash.utils", "unescapeMultiByte", UnescapeMultiByte);
   m.AddGlobal("", "NaN", Value::Number(kNaN));
   m.AddGlobal("", "Infinity", Value::Number(HUGE_VAL));
   m.AddGlobal("", "undefined", Value());
