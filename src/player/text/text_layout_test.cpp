@@ -378,6 +378,26 @@ TEST(TextHtml, FontAndTextFormatTagsSetTheirMembers) {
   EXPECT_EQ(t.formats[7]->size, 10);   // tags closed, the base again
 }
 
+TEST(TextHtml, FontSizesAreTheWholeNumberTheValueBeginsWith) {
+  Format base;
+  base.size = 12;
+  auto sizes = [&](const std::string& html, double maxSize = 0) {
+    StyledText t;
+    ParseHtml(html, base, nullptr, false, t, true, maxSize);
+    std::string out;
+    for (const auto& f : t.formats) out += std::to_string(static_cast<int>(f->size)) + " ";
+    return out;
+  };
+  // Fractions and trailing text are dropped; relative sizes take their whole
+  // number too; no digits, no change; never below 1.
+  EXPECT_EQ(sizes("<font size='1.9'>a<font size='+0.2'>b</font></font>"), "1 1 ");
+  EXPECT_EQ(sizes("<font size='1+1'>a</font><font size='not a number'>b</font><font size='+'>c</font>"), "1 12 12 ");
+  EXPECT_EQ(sizes("<font size='-1'>a<font size='0'>b</font></font>"), "11 1 ");
+  // A cap, as SWF 12 and before have.
+  EXPECT_EQ(sizes("<font size='126'>a<font size='+1'>b<font size='+1'>c</font></font></font>", 127), "126 127 127 ");
+  EXPECT_EQ(sizes("<font size='65536'>a</font>"), "65536 ");
+}
+
 TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
   StyledText t;
   ParseHtml("<b>bold</i> still</b> plain <font", Format{}, nullptr, false, t);
