@@ -922,6 +922,35 @@ TEST(As3TextEngine, JustifiersCloneAndLinesRefuseFocusMembers) {
   EXPECT_EQ(out, want);
 }
 
+TEST(As3Text, AutoSizeMovesXWithTheBox) {
+  // x and width are set, then autoSize grows the box about its left edge,
+  // its centre or its right edge: x follows the box, and setting x places
+  // the box, not the origin.
+  TextMovie t;
+  t.Field("Arial", 20);
+  auto one = [&](const char* align) {
+    t.Set(1, "autoSize", [&] { t.Str("none"); });
+    t.Set(1, "x", [&] { t.Int(50); });
+    t.Set(1, "width", [&] { t.Int(100); });
+    t.Set(1, "text", [&] { t.Str("A long line of text"); });
+    t.Set(1, "autoSize", [&] { t.Str(align); });
+    t.Trace(t.Get(1, "x")).Trace(t.Get(1, "width"));
+  };
+  one("left");
+  one("center");
+  one("right");
+  t.Set(1, "x", [&] { t.Int(10); });
+  t.Trace(t.Get(1, "x"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 7u);
+  const double w = Num(out[1]);
+  EXPECT_GT(w, 150);
+  EXPECT_EQ(Num(out[0]), 50);
+  EXPECT_NEAR(Num(out[2]) + Num(out[3]) / 2, 100, 0.05);
+  EXPECT_NEAR(Num(out[4]) + Num(out[5]), 150, 0.05);
+  EXPECT_EQ(Num(out[6]), 10);
+}
+
 TEST(As3Text, PlayerApiMethodsAreFramesOfAStackTrace) {
   // A listener traces the stack of an Error it makes: the dispatching
   // method of the player's API stands between it and the constructor.
