@@ -190,6 +190,31 @@ TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
   EXPECT_EQ(l.BottomScroll(4), 5);
   box.height = 400;
   EXPECT_EQ(LayOut(Plain("1\r2", Arial(10)), box).maxScroll, 1);
+  // A line and a break: the empty line after it is a scroll position until
+  // the box holds the first line with its leading.
+  Format led = Arial(10);
+  led.leading = 6;
+  const Layout one = LayOut(Plain("a\r", led), box);
+  const double withLeading = one.lines[0].ascent + one.lines[0].descent + 6;
+  box.height = 4 + withLeading - 1;
+  EXPECT_EQ(LayOut(Plain("a\r", led), box).maxScroll, 2);
+  box.height = 4 + withLeading;
+  EXPECT_EQ(LayOut(Plain("a\r", led), box).maxScroll, 1);
+}
+
+TEST(TextLayout, JustifiedLinesStretchOnlySpacesBetweenInk) {
+  Box box;
+  box.width = 104;
+  box.wordWrap = true;
+  Format f = Arial(12);
+  f.align = Align::kJustify;
+  // "aa b " then "cccc...": the space the line broke at keeps its width.
+  const Layout l = LayOut(Plain("aa b cccccccccccccccccccccccccccc", f), box);
+  ASSERT_GE(l.lines.size(), 2u);
+  ASSERT_EQ(l.lines[1].first, 5u);
+  EXPECT_NEAR(l.charAdvance[4], Px({kSpace}, 12), 0.01);
+  EXPECT_GT(l.charAdvance[2], 50);  // the inner space takes the free room
+  EXPECT_NEAR(l.charX[3] + l.charAdvance[3], 2 + 100, 0.05);
 }
 
 TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
