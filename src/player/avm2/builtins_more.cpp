@@ -352,7 +352,10 @@ NATIVE(StrSplit) {
   if (RegExpObject* r = AsRegExp(pat)) {
     std::size_t from = 0, start = 0;
     std::vector<std::pair<long, long>> g;
-    while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
+    // The limit is checked after each piece and before each captured group:
+    // once the groups have reached it, the next piece is still added.
+    bool full = limit == 0;
+    while (!full && from < s.size() && Match(r, s, from, g)) {
       // Flash never splits at an empty match: "abc".split(/(?:)/) is ["abc"].
       if (g[0].second == g[0].first) {
         from = static_cast<std::size_t>(g[0].first) + 1;
@@ -360,12 +363,13 @@ NATIVE(StrSplit) {
         continue;
       }
       out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
-      for (std::size_t i = 1; i < g.size(); ++i)
+      full = out.size() >= limit;
+      for (std::size_t i = 1; i < g.size() && out.size() < limit; ++i)
         out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
       start = static_cast<std::size_t>(g[0].second);
       from = start;
     }
-    if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
+    if (!full && out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
     return Value::Obj(m.NewArray(std::move(out)));
   }
   const std::string sep = m.ToString(pat);

@@ -118,6 +118,20 @@ TEST_F(Text, RegExpNamedGroupsReplacementDigitsAndGlobalMatchEnd) {
   EXPECT_EQ(Traced(), "http://||example.org|a<b1>c|a<$0>c|AAA|4|");
 }
 
+TEST_F(Text, SplitLimitsCountPiecesBeforeGroups) {
+  AbcCode c;
+  auto split = [&](std::string_view text, std::string_view source, int limit) {
+    Method(c, text, "split", {[&, source](AbcCode& x) { NewRegExp(x, source, ""); },
+                              [limit](AbcCode& x) { x.Op("pushbyte", {limit}); }});
+  };
+  split("a\xC4\x85" "baababa", "b", 3);
+  // The groups stop at the limit, but one more piece still comes.
+  split("a\xC4\x85" "bbaabbabbabbabbabba", "(b(b))", 5);
+  split("abc", "b", 0);
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "a\xC4\x85,aa,a|a\xC4\x85,bb,b,aa,bb,a||");
+}
+
 TEST_F(Text, JsonWritesSlotsThenGettersThenDynamicMembers) {
   // dynamic class Rec { var b = 2; var a = 1; function get g() { return "G"; } }
   AbcCode getter;
