@@ -371,7 +371,7 @@ TEST(NetStreamAs3, PlaysIntoAScriptVideo) {
   const fs::path path = WriteMovie("as3", bytes, flv);
   const std::string traced = testing::As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 1300); }, path.string());
   EXPECT_EQ(traced,
-            "NetConnection.Connect.Success|NetStream.Play.Start|meta 1|NetStream.Buffer.Full|NetStream.Buffer.Flush|NetStream.Play.Stop|"
+            "NetConnection.Connect.Success|NetStream.Play.Start|NetStream.Buffer.Full|meta 1|NetStream.Buffer.Flush|NetStream.Play.Stop|"
             "NetStream.Buffer.Empty|");
   auto player = Open(path, kW, kH);
   player->AdvanceTo(450);

@@ -254,7 +254,7 @@ struct SoundLog : SoundEventListener {
 TEST(As3LoadedSound, AnMp3BesideTheMovieBecomesASoundThatPlays) {
   const auto dir = std::filesystem::temp_directory_path() / ("quarvel-as3-mp3-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  // Ten silent frames of MPEG-1 Layer III at 44.1 kHz: 11520 samples, 261 ms.
+  // Ten silent frames of MPEG-1 Layer III at 44.1 kHz: 11520 samples, 261.22 ms.
   {
     std::ofstream out(dir / "tune.mp3", std::ios::binary);
     for (int i = 0; i < 10; ++i) {
@@ -284,7 +284,7 @@ TEST(As3LoadedSound, AnMp3BesideTheMovieBecomesASoundThatPlays) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   const std::string size = std::to_string(std::filesystem::file_size(dir / "tune.mp3"));
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, path.string()),
-            "complete 261 " + size + "|ioError 2032|");
+            "complete 261.2244897959184 " + size + "|ioError 2032|");
 
   // Played once loaded: its definition reaches the sound output, then its start.
   SoundLog log;

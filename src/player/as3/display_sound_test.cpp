@@ -68,6 +68,35 @@ TEST(As3Sound, LibrarySoundsPlayLoopAtAVolumeStopAndComplete) {
   EXPECT_EQ(log.starts[2], "5 Beep: 32");
 }
 
+TEST(As3Sound, LibrarySoundsAreLoadedAndPlayNothingPastTheirEnd) {
+  As3Movie d;
+  // 4411 samples at 44.1 kHz: 100.0227 ms, in 8822 bytes of data.
+  d.LinkedClass("Beep", {d.Events("EventDispatcher"), d.a.PackageName("flash.media", "Sound")}, 5);
+  d.defineTags = [](testing::SwfBuilder& b) {
+    const std::vector<std::uint8_t> pcm(4411 * 2, 0);
+    b.DefineSound(5, {.format = 3, .rate = 3, .is16Bit = true, .stereo = false}, 4411, pcm);
+  };
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("findpropstrict", {m.Q("Beep")}).Op("constructprop", {m.Q("Beep"), 0}).Op("setlocal_1");
+        auto trace = [&](const std::function<void()>& push) {
+          c.Op("findpropstrict", {m.Q("trace")});
+          push();
+          c.Op("callpropvoid", {m.Q("trace"), 1});
+        };
+        for (const char* prop : {"length", "bytesLoaded", "bytesTotal", "isURLInaccessible"})
+          trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q(prop)}); });
+        for (int from : {200, 100}) {
+          trace([&] {
+            c.Op("getlocal_1").Op("pushshort", {from}).Op("callproperty", {m.Q("play"), 1}).Op("pushnull").Op("equals");
+          });
+        }
+      },
+      1);
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 50); }),
+            "100.02267573696146|8822|8822|false|true|false|");
+}
+
 TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {
   // pan sets sqrt(1 - pan) and sqrt(1 + pan) and reads 1 - leftToLeft^2
   // while no side crosses; SoundMixer's transform and bufferTime (5 s).

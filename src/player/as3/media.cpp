@@ -19,6 +19,15 @@ NATIVE(SoundCtor) {
         f->type = n;
         f->soundId = it->second;
         f->soundMs = std::max(0.0, b.lib.SoundLengthMs(it->second));
+        // An embedded sound is all loaded: its bytes are the sound data
+        // (for MP3, after the seek samples).
+        for (const auto& t : b.lib.soundDefinitions) {
+          const auto body = b.lib.Body(t);
+          if (body.size() < 7 || (body[0] | (body[1] << 8)) != it->second) continue;
+          const std::size_t header = ((body[2] >> 4) & 15) == 2 ? 9 : 7;
+          f->bytesLoaded = f->bytesTotal = static_cast<double>(body.size() > header ? body.size() - header : 0);
+          break;
+        }
         return self;
       }
     }
@@ -64,6 +73,8 @@ NATIVE(SoundPlay) {
   const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
   ChannelObject* channel = As<ChannelObject>(made);
   if (!f || !f->soundId || !channel) return made;
+  // A start past the sound's end plays nothing.
+  if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
   const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
   const double loopsD = avm2::ArgNum(m, a, 1, 0);
   const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
@@ -461,6 +472,7 @@ constexpr MemberRow kMediaRows[] = {
     {"flash.media::Sound", "bytesTotal", Member::kGetter, BytesTotal},
     {"flash.media::Sound", "url", Member::kGetter, SoundUrl},
     {"flash.media::Sound", "isBuffering", Member::kGetter, ReturnFalse},
+    {"flash.media::Sound", "isURLInaccessible", Member::kGetter, ReturnFalse},
     {"flash.media::Sound", "close", Member::kMethod, Noop},
     {"flash.media::Sound", "length", Member::kGetter, SoundLength},
     {"flash.media::SoundChannel", "stop", Member::kMethod, ChannelStop},

@@ -509,6 +509,32 @@ NATIVE(TfSetHeight) {
   }
   return Value();
 }
+// A field's x and y are where its box starts, not its origin: autoSize
+// moving the box (centre or right) moves x with it. In twips, as Flash keeps
+// positions.
+double BoxOffsetTwips(const Instance& i, const text::TextField& tf, bool vertical) {
+  const double scale = vertical ? std::hypot(i.matrix.rotateSkew1, i.matrix.scaleY) : std::hypot(i.matrix.scaleX, i.matrix.rotateSkew0);
+  return std::round(scale * (vertical ? tf.ScriptY() : tf.ScriptX()) * 20);
+}
+template <bool kVertical>
+Value TfGetPosition(Machine& m, Value self, std::span<Value>) {
+  Instance* i = As3Node(m, self);
+  text::TextField* tf = Field(m, self);
+  if (!i) return Value::Int(0);
+  const double origin = kVertical ? i->matrix.translateY : i->matrix.translateX;
+  return Value::Number((origin + (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0)) / 20);
+}
+template <bool kVertical>
+Value TfSetPosition(Machine& m, Value self, std::span<Value> a) {
+  Instance* i = As3Node(m, self);
+  const double d = avm2::ArgNum(m, a, 0, std::nan(""));
+  if (!i || !std::isfinite(d)) return Value();
+  text::TextField* tf = Field(m, self);
+  const double t = std::trunc(std::clamp(d, -1e8, 1e8) * 20) - (tf ? BoxOffsetTwips(*i, *tf, kVertical) : 0);
+  (kVertical ? i->matrix.translateY : i->matrix.translateX) = static_cast<std::int32_t>(std::clamp(t, -2e9, 2e9));
+  i->scripted = true;
+  return Value();
+}
 NATIVE(TfTextWidth) {
   FIELD_OR(Value::Int(0));
   return Twips(tf->Laid().textWidth);
@@ -1067,6 +1093,7 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
            Acc{"text", TfGetText, TfSetText}, Acc{"htmlText", TfGetHtmlText, TfSetHtmlText},
            Acc{"textColor", TfGetTextColor, TfSetTextColor}, Acc{"defaultTextFormat", TfGetDefaultFormat, TfSetDefaultFormat},
            Acc{"autoSize", TfGetAutoSize, TfSetAutoSize}, Acc{"width", TfGetWidth, TfSetWidth},
+           Acc{"x", TfGetPosition<false>, TfSetPosition<false>}, Acc{"y", TfGetPosition<true>, TfSetPosition<true>},
            Acc{"height", TfGetHeight, TfSetHeight}, Acc{"wordWrap", OptGet<&O::wordWrap>, OptSet<&O::wordWrap>},
            Acc{"multiline", OptGet<&O::multiline>, OptSet<&O::multiline>},
            Acc{"border", OptGet<&O::border>, OptSet<&O::border>},

@@ -922,5 +922,56 @@ TEST(As3TextEngine, JustifiersCloneAndLinesRefuseFocusMembers) {
   EXPECT_EQ(out, want);
 }
 
+TEST(As3Text, AutoSizeMovesXWithTheBox) {
+  // x and width are set, then autoSize grows the box about its left edge,
+  // its centre or its right edge: x follows the box, and setting x places
+  // the box, not the origin.
+  TextMovie t;
+  t.Field("Arial", 20);
+  auto one = [&](const char* align) {
+    t.Set(1, "autoSize", [&] { t.Str("none"); });
+    t.Set(1, "x", [&] { t.Int(50); });
+    t.Set(1, "width", [&] { t.Int(100); });
+    t.Set(1, "text", [&] { t.Str("A long line of text"); });
+    t.Set(1, "autoSize", [&] { t.Str(align); });
+    t.Trace(t.Get(1, "x")).Trace(t.Get(1, "width"));
+  };
+  one("left");
+  one("center");
+  one("right");
+  t.Set(1, "x", [&] { t.Int(10); });
+  t.Trace(t.Get(1, "x"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 7u);
+  const double w = Num(out[1]);
+  EXPECT_GT(w, 150);
+  EXPECT_EQ(Num(out[0]), 50);
+  EXPECT_NEAR(Num(out[2]) + Num(out[3]) / 2, 100, 0.05);
+  EXPECT_NEAR(Num(out[4]) + Num(out[5]), 150, 0.05);
+  EXPECT_EQ(Num(out[6]), 10);
+}
+
+TEST(As3Text, PlayerApiMethodsAreFramesOfAStackTrace) {
+  // A listener traces the stack of an Error it makes: the dispatching
+  // method of the player's API stands between it and the constructor.
+  TextMovie t;
+  AbcCode listener;
+  const auto err = t.Q("Error");
+  listener.Op("findpropstrict", {t.Q("trace")}).Op("findpropstrict", {err}).Op("constructprop", {err, 0});
+  listener.Op("callproperty", {t.Q("getStackTrace"), 0}).Op("callpropvoid", {t.Q("trace"), 1}).Op("returnvoid");
+  avm2::MethodInfo mi;
+  mi.paramTypes.resize(1);
+  const auto fn = t.a.Method(mi);
+  t.a.Body({.method = fn, .maxStack = 8, .localCount = 4, .maxScopeDepth = 4}, listener);
+  const auto dispatcher = t.a.PackageName("flash.events", "EventDispatcher");
+  const auto event = t.a.PackageName("flash.events", "Event");
+  t.c.Op("findpropstrict", {dispatcher}).Op("constructprop", {dispatcher, 0}).Op("setlocal_2");
+  t.Call(2, "addEventListener", 2, [&] { t.Str("go").c.Op("newfunction", {fn}); });
+  t.Call(2, "dispatchEvent", 1, [&] { t.c.Op("findpropstrict", {event}); t.Str("go").c.Op("constructprop", {event, 1}); });
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_NE(out[0].find("()\n\tat flash.events::EventDispatcher/dispatchEvent()\n\tat Main()"), std::string::npos) << out[0];
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -96,8 +96,12 @@ Transform* TransformOf(Avm1& vm, SoundData& d) {
 
 double ScriptMs(Avm1& vm) { return static_cast<double>(vm.GetStage().ScriptTime()); }
 
-double SoundLength(std::span<const std::uint8_t> body) { return DefineSoundLengthMs(body); }
-double LibrarySoundLength(const MovieLibrary& lib, int id) { return lib.SoundLengthMs(id); }
+// ActionScript 1/2 counts a sound's duration in whole milliseconds.
+double SoundLength(std::span<const std::uint8_t> body) { return std::floor(DefineSoundLengthMs(body)); }
+double LibrarySoundLength(const MovieLibrary& lib, int id) {
+  const double ms = lib.SoundLengthMs(id);
+  return ms < 0 ? ms : std::floor(ms);
+}
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -11,6 +11,8 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/case_table.h"
+#include "player/text/text_encoding.h"
 #include "player/avm2/flash_sort.h"
 #include "player/avm2/utf16.h"
 
@@ -386,27 +388,12 @@ NATIVE(StrSlice) {
     return StrOf(m, y > x ? s.substr(x, y - x) : S());
   });
 }
-// Case of Latin, Greek and Cyrillic letters beyond ASCII too.
+// A letter's other case by Flash's table; other units stay.
 char16_t CaseOf(char16_t c, bool upper) {
-  const auto in = [c](int lo, int hi) { return c >= lo && c <= hi; };
-  // Latin Extended-A pairs: capital first, except in two runs where the small letter is first.
-  const bool pairsEven = in(0x100, 0x137) || in(0x14A, 0x177);
-  const bool pairsOdd = in(0x139, 0x148) || in(0x179, 0x17E);
-  if (upper) {
-    if (in('a', 'z') || (in(0xE0, 0xFE) && c != 0xF7) || (in(0x3B1, 0x3C9) && c != 0x3C2) || in(0x430, 0x44F))
-      return static_cast<char16_t>(c - 0x20);
-    if (in(0x450, 0x45F)) return static_cast<char16_t>(c - 0x50);
-    if (c == 0xFF) return 0x178;
-    if ((pairsEven && (c & 1)) || (pairsOdd && !(c & 1))) return static_cast<char16_t>(c - 1);
-    return c;
-  }
-  if (in('A', 'Z') || (in(0xC0, 0xDE) && c != 0xD7) || (in(0x391, 0x3A9) && c != 0x3A2) || in(0x410, 0x42F))
-    return static_cast<char16_t>(c + 0x20);
-  if (in(0x400, 0x40F)) return static_cast<char16_t>(c + 0x50);
-  if (c == 0x178) return 0xFF;
-  if (c == 0x130) return u'i';
-  if ((pairsEven && !(c & 1)) || (pairsOdd && (c & 1))) return static_cast<char16_t>(c + 1);
-  return c;
+  const std::span<const CasePair> table = upper ? std::span<const CasePair>(kFlashToUpper) : std::span<const CasePair>(kFlashToLower);
+  const auto end = table.end();
+  const auto at = std::lower_bound(table.begin(), end, c, [](const CasePair& p, char16_t x) { return p.from < x; });
+  return at != end && at->from == c ? at->to : c;
 }
 Value ChangeCase(Machine& m, const Value& self, bool upper) {
   std::string s = SelfText(m, self);
@@ -432,8 +419,13 @@ NATIVE(StrConcat) {
   return m.Str(s);
 }
 NATIVE(StrLocaleCompare) {
-  const std::string s = SelfText(m, self), t = ArgStr(m, a, 0, "undefined");
-  return Value::Int(s < t ? -1 : s > t ? 1 : 0);
+  // Flash gives the distance between the first differing UTF-16 units, or
+  // between the lengths when one text begins the other.
+  const std::u16string s = ToUtf16(SelfText(m, self)), t = ToUtf16(ArgStr(m, a, 0, "undefined"));
+  const std::size_t n = std::min(s.size(), t.size());
+  for (std::size_t i = 0; i < n; ++i)
+    if (s[i] != t[i]) return Value::Int(static_cast<int>(s[i]) - static_cast<int>(t[i]));
+  return Value::Int(static_cast<int>(s.size()) - static_cast<int>(t.size()));
 }
 // Only a string (or String.prototype, whose value is "") has a text of its
 // own; converting anything else would call this method again without end.
@@ -920,13 +912,45 @@ NATIVE(IsFinite) {
   (void)self;
   return Value::Bool(std::isfinite(ArgNum(m, a, 0, kNaN)));
 }
+// Leading white space of the global parsers: ASCII space and control
+// spaces, and the Unicode spaces (U+00A0, U+1680, U+2000..200A, U+2028,
+// U+2029, U+202F, U+205F, U+3000), given as UTF-8.
+std::size_t SkipParseSpace(std::string_view s, std::size_t i) {
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || (c >= 0x09 && c <= 0x0D)) {
+      ++i;
+      continue;
+    }
+    const std::u16string u = ToUtf16(std::string(s.substr(i, 3)));
+    const char16_t w = u.empty() ? 0 : u[0];
+    const bool space = w == 0xA0 || w == 0x1680 || (w >= 0x2000 && w <= 0x200A) || w == 0x2028 || w == 0x2029 ||
+                       w == 0x202F || w == 0x205F || w == 0x3000;
+    if (!space) break;
+    i += w < 0x800 ? 2 : 3;
+  }
+  return i;
+}
+// 10^n by repeated squaring, as Flash's parser scales: its rounding differs
+// from a correctly rounded conversion in the last place.
+double PowTen(std::uint32_t n) {
+  double r = 1, b = 10;
+  for (; n; n >>= 1, b *= b)
+    if (n & 1) r *= b;
+  return r;
+}
+// The text argument of the global parsers and URI functions: a String
+// parameter whose default is "undefined"; undefined or null passed in reads "null".
+std::string UriArg(Machine& m, std::span<Value> a) {
+  if (a.empty()) return "undefined";
+  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
+}
 NATIVE(ParseInt) {
   (void)self;
-  std::string s = ArgStr(m, a, 0, "");
+  const std::string s = UriArg(m, a);
   // The radix as a 32-bit integer: NaN and infinities are 0 (no radix given).
   int radix = ToInt32(ArgNum(m, a, 1, 0));
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  std::size_t i = SkipParseSpace(s, 0);
   bool neg = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
   if ((radix == 0 || radix == 16) && i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
@@ -946,31 +970,50 @@ NATIVE(ParseInt) {
   }
   return Value::Number(any ? (neg ? -v : v) : kNaN);
 }
+// The longest decimal prefix: digits, a point, more digits, then an exponent
+// whose value wraps as a 32-bit integer. "e" with no digits after it is left
+// out, but a signed one with no digits ("10e-") makes the whole NaN. Without
+// any digit, the word Infinity standing alone anywhere in the text is read.
+double ParseFloatPrefix(std::string_view s) {
+  std::size_t i = SkipParseSpace(s, 0);
+  bool neg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+  auto isDigit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+  auto isSpaceAt = [&](std::size_t k) { return k >= s.size() || SkipParseSpace(s, k) != k; };
+  double mant = 0;
+  std::int64_t fracDigits = 0;
+  bool any = false;
+  for (; isDigit(i); ++i, any = true) mant = mant * 10 + (s[i] - '0');
+  if (i < s.size() && s[i] == '.') {
+    for (++i; isDigit(i); ++i, any = true, ++fracDigits) mant = mant * 10 + (s[i] - '0');
+  }
+  if (!any) {
+    for (std::size_t at = s.find("Infinity", i); at != std::string_view::npos; at = s.find("Infinity", at + 1)) {
+      if ((at == i || isSpaceAt(at - 1)) && isSpaceAt(at + 8)) return neg ? -HUGE_VAL : HUGE_VAL;
+    }
+    return kNaN;
+  }
+  std::uint32_t exp = 0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    std::size_t k = i + 1;
+    bool eneg = false, signedExp = false;
+    if (k < s.size() && (s[k] == '+' || s[k] == '-')) {
+      eneg = s[k++] == '-';
+      signedExp = true;
+    }
+    if (!isDigit(k) && signedExp) return kNaN;
+    for (; isDigit(k); ++k) exp = exp * 10 + static_cast<std::uint32_t>(s[k] - '0');
+    if (eneg) exp = 0u - exp;
+  }
+  const auto e = static_cast<std::int64_t>(static_cast<std::int32_t>(exp)) - fracDigits;
+  double v = mant;
+  if (v != 0) v = e >= 0 ? v * PowTen(static_cast<std::uint32_t>(std::min<std::int64_t>(e, 4096)))
+                         : v / PowTen(static_cast<std::uint32_t>(std::min<std::int64_t>(-e, 4096)));
+  return neg ? -v : v;
+}
 NATIVE(ParseFloat) {
   (void)self;
-  std::string s = ArgStr(m, a, 0, "");
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  // The longest prefix that is a decimal literal.
-  std::size_t best = 0;
-  double val = kNaN;
-  for (std::size_t len = 1; i + len <= s.size() && len < 400; ++len) {
-    const double d = StringToNumber(s.substr(i, len));
-    const char last = s[i + len - 1];
-    if (!std::isnan(d) && last != ' ' && !(len >= 2 && (s[i + 1] == 'x' || s[i + 1] == 'X'))) {
-      best = len;
-      val = d;
-    }
-  }
-  if (s.compare(i, 8, "Infinity") == 0) return Value::Number(HUGE_VAL);
-  if (s.compare(i, 9, "-Infinity") == 0) return Value::Number(-HUGE_VAL);
-  return Value::Number(best ? val : kNaN);
-}
-// The text argument of the global URI functions: a String parameter whose
-// default is "undefined"; undefined or null passed in reads "null".
-std::string UriArg(Machine& m, std::span<Value> a) {
-  if (a.empty()) return "undefined";
-  return a[0].IsNullish() ? "null" : m.ToString(a[0]);
+  return Value::Number(ParseFloatPrefix(UriArg(m, a)));
 }
 std::string Hex2(unsigned c) {
   const char* h = "0123456789ABCDEF";
@@ -1036,6 +1079,70 @@ NATIVE(Unescape) {
     out += v >= 0 ? static_cast<char16_t>(v) : s[i];
   }
   return m.Str(FromUtf16(out));
+}
+// flash.utils.escapeMultiByte: the text's UTF-8 bytes up to the first NUL,
+// letters and digits as they are, every other byte as %XX.
+// A lone surrogate (kept in a string as its three-byte form) has no UTF-8:
+// the multi-byte functions read it as U+FFFD.
+std::string WithoutLoneSurrogates(std::string s) {
+  for (std::size_t i = 0; i + 2 < s.size(); ++i)
+    if (static_cast<unsigned char>(s[i]) == 0xED && (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0xA0)
+      s.replace(i, 3, "\xEF\xBF\xBD");
+  return s;
+}
+NATIVE(EscapeMultiByte) {
+  (void)self;
+  const std::string s = WithoutLoneSurrogates(UriArg(m, a));
+  std::string out;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == 0) break;
+    if (c < 0x80 && std::isalnum(c)) out += ch;
+    else out += Hex2(c);
+  }
+  return m.Str(out);
+}
+// flash.utils.unescapeMultiByte: %XX bytes (up to the first NUL that is not
+// part of one) read as UTF-8. A "%" with a non-hex character after it takes
+// that character with it; with two, both. Bytes that spell no UTF-8
+// sequence are read one by one as Latin-1.
+NATIVE(UnescapeMultiByte) {
+  (void)self;
+  const std::string s = WithoutLoneSurrogates(UriArg(m, a));
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  std::string bytes;
+  for (std::size_t i = 0; i < s.size();) {
+    if (s[i] == '\0') break;
+    if (s[i] != '%') {
+      bytes += s[i++];
+      continue;
+    }
+    const int h = i + 1 < s.size() ? hex(s[i + 1]) : -1;
+    if (h < 0) {
+      i += 2;
+      continue;
+    }
+    const int l = i + 2 < s.size() ? hex(s[i + 2]) : -1;
+    i += 3;
+    if (l >= 0) bytes += static_cast<char>(h * 16 + l);
+  }
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    bool whole = n > 0 && i + n <= bytes.size();
+    for (std::size_t k = 1; whole && k < n; ++k) whole = (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
+    if (whole) {
+      out.append(bytes, i, n);
+      i += n;
+    } else {
+      encoding::AppendUtf8(out, b);
+      ++i;
+    }
+  }
+  return m.Str(out);
 }
 // decodeURI and decodeURIComponent: %XX sequences as UTF-8; a sequence that
 // spells a reserved character stays as written; a malformed one is a URIError.
@@ -1301,6 +1408,8 @@ void InstallBuiltins(Machine& m) {
   m.AddGlobalFunction("", "decodeURI", DecodeURI);
   m.AddGlobalFunction("", "escape", Escape);
   m.AddGlobalFunction("", "unescape", Unescape);
+  m.AddGlobalFunction("flash.utils", "escapeMultiByte", EscapeMultiByte);
+  m.AddGlobalFunction("flash.utils", "unescapeMultiByte", UnescapeMultiByte);
   m.AddGlobal("", "NaN", Value::Number(kNaN));
   m.AddGlobal("", "Infinity", Value::Number(HUGE_VAL));
   m.AddGlobal("", "undefined", Value());

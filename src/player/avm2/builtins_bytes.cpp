@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "player/avm2/builtins_util.h"
+#include "player/text/text_encoding.h"
 #include "player/avm2/utf16.h"
 
 namespace quarvel::avm2 {
@@ -104,10 +105,28 @@ std::string DecodeUtf8(const std::uint8_t* p, std::size_t n, bool stopAtNul) {
       ++i;
       continue;
     }
-    const std::size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+    // Flash takes any lead byte from F0 up as a four-byte sequence, using
+    // its low three bits: F9 80 80 80 is U+40000.
+    const std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
     bool ok = len > 0 && i + len <= n;
     for (std::size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xC0) == 0x80;
-    if (ok) {
+    std::uint32_t cp = 0;
+    if (ok && len == 4) {
+      cp = (std::uint32_t{c} & 7) << 18 | (std::uint32_t{p[i + 1]} & 0x3F) << 12 | (std::uint32_t{p[i + 2]} & 0x3F) << 6 |
+           (std::uint32_t{p[i + 3]} & 0x3F);
+      ok = cp >= 0x10000 && cp <= 0x10FFFF;
+    }
+    // A surrogate pair written as two three-byte forms is one character.
+    if (ok && len == 3 && c == 0xED && (p[i + 1] & 0xF0) == 0xA0 && i + 6 <= n && p[i + 3] == 0xED &&
+        (p[i + 4] & 0xF0) == 0xB0 && (p[i + 5] & 0xC0) == 0x80) {
+      const std::uint32_t hi = 0xD000u | (std::uint32_t{p[i + 1]} & 0x3F) << 6 | (p[i + 2] & 0x3F);
+      const std::uint32_t lo = 0xD000u | (std::uint32_t{p[i + 4]} & 0x3F) << 6 | (p[i + 5] & 0x3F);
+      encoding::AppendUtf8(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
+      i += 6;
+    } else if (ok && len == 4) {
+      encoding::AppendUtf8(out, cp);
+      i += len;
+    } else if (ok) {
       out.append(reinterpret_cast<const char*>(p + i), len);
       i += len;
     } else {

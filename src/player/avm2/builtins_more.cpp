@@ -157,10 +157,27 @@ bool Match(RegExpObject* r, const std::string& s, std::size_t from, std::vector<
   return rc > 0;
 }
 
-Value MatchArray(Machine& m, const std::string& s, const std::vector<std::pair<long, long>>& g) {
+Value MatchArray(Machine& m, const RegExpObject* r, const std::string& s, const std::vector<std::pair<long, long>>& g) {
   std::vector<Value> items;
   for (auto [b, e] : g) items.push_back(b < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(b), static_cast<std::size_t>(e - b))));
   ArrayObject* arr = m.NewArray(std::move(items));
+  // Named groups, (?P<name>...), are also properties of the result; one that
+  // took no part in the match is "".
+  std::uint32_t names = 0, entry = 0;
+  PCRE2_SPTR table = nullptr;
+  if (r && r->code && pcre2_pattern_info(r->code, PCRE2_INFO_NAMECOUNT, &names) == 0 && names > 0 &&
+      pcre2_pattern_info(r->code, PCRE2_INFO_NAMEENTRYSIZE, &entry) == 0 &&
+      pcre2_pattern_info(r->code, PCRE2_INFO_NAMETABLE, &table) == 0) {
+    for (std::uint32_t k = 0; k < names; ++k) {
+      const PCRE2_SPTR row = table + static_cast<std::size_t>(k) * entry;
+      const std::size_t group = (static_cast<std::size_t>(row[0]) << 8) | row[1];
+      const std::string name(reinterpret_cast<const char*>(row + 2));
+      Value v = m.Str("");
+      if (group < g.size() && g[group].first >= 0)
+        v = m.Str(s.substr(static_cast<std::size_t>(g[group].first), static_cast<std::size_t>(g[group].second - g[group].first)));
+      arr->SetDyn(m.Intern(name), v);
+    }
+  }
   arr->SetDyn(m.Intern("index"), Value::Int(static_cast<std::int32_t>(Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].first)))));
   arr->SetDyn(m.Intern("input"), m.Str(s));
   return Value::Obj(arr);
@@ -178,7 +195,7 @@ NATIVE(RegExpExec) {
   }
   if (r->global)
     r->lastIndex = Utf16IndexOfByte(s, static_cast<std::size_t>(g[0].second)) + (g[0].second == g[0].first ? 1 : 0);
-  return MatchArray(m, s, g);
+  return MatchArray(m, r, s, g);
 }
 NATIVE(RegExpTest) { return Value::Bool(!RegExpExec(m, self, a).IsNull()); }
 NATIVE(RegExpSource) {
@@ -225,11 +242,14 @@ NATIVE(StrMatch) {
     r = static_cast<RegExpObject*>(m.Construct(m.FindClass("RegExp"), args));
   }
   std::vector<std::pair<long, long>> g;
-  if (!r->global) return Match(r, s, 0, g) ? MatchArray(m, s, g) : Value::Null();
+  if (!r->global) return Match(r, s, 0, g) ? MatchArray(m, r, s, g) : Value::Null();
   std::vector<Value> all;
   std::size_t from = 0;
   while (from <= s.size() && Match(r, s, from, g)) {
     all.push_back(m.Str(s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first))));
+    // A match that reached the end of the text ends the search: Flash does
+    // not look for another, empty one there.
+    if (static_cast<std::size_t>(g[0].second) == s.size() && g[0].second > g[0].first) break;
     from = static_cast<std::size_t>(g[0].second + (g[0].second == g[0].first ? 1 : 0));
   }
   r->lastIndex = 0;
@@ -271,7 +291,9 @@ std::string Expand(const std::string& repl, const std::string& s, const std::vec
       if (i + 2 < repl.size() && std::isdigit(static_cast<unsigned char>(repl[i + 2])) &&
           n * 10 + static_cast<std::size_t>(repl[i + 2] - '0') < g.size()) {
         n = n * 10 + static_cast<std::size_t>(repl[i + 2] - '0');
-        used = 2;
+        // Flash reads "$01" as group 1 but steps over the "0" only, so the
+        // "1" is also copied.
+        used = c == '0' ? 1 : 2;
       }
       if (n > 0 && n < g.size()) {
         if (g[n].first >= 0) out += s.substr(static_cast<std::size_t>(g[n].first), static_cast<std::size_t>(g[n].second - g[n].first));
@@ -330,7 +352,10 @@ NATIVE(StrSplit) {
   if (RegExpObject* r = AsRegExp(pat)) {
     std::size_t from = 0, start = 0;
     std::vector<std::pair<long, long>> g;
-    while (from < s.size() && out.size() < limit && Match(r, s, from, g)) {
+    // The limit is checked after each piece and before each captured group:
+    // once the groups have reached it, the next piece is still added.
+    bool full = limit == 0;
+    while (!full && from < s.size() && Match(r, s, from, g)) {
       // Flash never splits at an empty match: "abc".split(/(?:)/) is ["abc"].
       if (g[0].second == g[0].first) {
         from = static_cast<std::size_t>(g[0].first) + 1;
@@ -338,12 +363,13 @@ NATIVE(StrSplit) {
         continue;
       }
       out.push_back(m.Str(s.substr(start, static_cast<std::size_t>(g[0].first) - start)));
-      for (std::size_t i = 1; i < g.size(); ++i)
+      full = out.size() >= limit;
+      for (std::size_t i = 1; i < g.size() && out.size() < limit; ++i)
         out.push_back(g[i].first < 0 ? Value() : m.Str(s.substr(static_cast<std::size_t>(g[i].first), static_cast<std::size_t>(g[i].second - g[i].first))));
       start = static_cast<std::size_t>(g[0].second);
       from = start;
     }
-    if (out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
+    if (!full && out.size() < limit) out.push_back(m.Str(s.substr(std::min(start, s.size()))));
     return Value::Obj(m.NewArray(std::move(out)));
   }
   const std::string sep = m.ToString(pat);
@@ -564,19 +590,33 @@ struct JsonWriter {
     } else {
       out += "{";
       bool first = true;
+      // An array replacer names the only members written, at every depth.
+      ArrayObject* allowed = AsArray(replacer);
       auto emit = [&](const std::string& k, const Value& val) {
+        if (allowed && std::none_of(allowed->elems.begin(), allowed->elems.end(),
+                                    [&](const Value& e) { return m.ToString(e) == k; }))
+          return;
         std::string part = (first ? "" : ",") + nl + inner + Quote(k) + (indent.empty() ? ":" : ": ");
         std::string body;
         if (!Write(m.Str(k), val, body, inner)) return;
         out += part + body;
         first = false;
       };
-      // Sealed classes show their public variables and getters.
-      if (o->traits && o->cls && o->cls->unit) {
-        for (auto& [key, b] : o->traits->map) {
-          if ((key >> 32) != kPublicNs || b.kind == Binding::Kind::kMethod) continue;
-          (void)b;
+      // Instances of script classes show their public variables and
+      // constants first (in slot order), then their getters (in the order
+      // they were declared), then dynamic properties.
+      if (o->traits && o->cls && o->cls->unit && o->kind == ObjectKind::kPlain) {
+        std::vector<std::pair<std::uint32_t, std::string>> slots, getters;
+        for (const auto& [key, b] : o->traits->map) {
+          if (!m.IsPublicNs(static_cast<NsId>(key >> 32))) continue;
+          const std::string name = m.NameText(static_cast<NameId>(key & 0xFFFFFFFFu));
+          if (b.kind == Binding::Kind::kSlot) slots.emplace_back(b.slot, name);
+          else if (b.kind == Binding::Kind::kAccessor && b.getter) getters.emplace_back(b.getter->index, name);
         }
+        std::sort(slots.begin(), slots.end());
+        std::sort(getters.begin(), getters.end());
+        for (const auto& [at, name] : slots) emit(name, o->slots.at(at));
+        for (const auto& [at, name] : getters) emit(name, m.GetProperty(v, name));
       }
       if (o->dyn)
         for (std::size_t i = 0; i < o->dyn->items.size(); ++i)
@@ -598,7 +638,10 @@ NATIVE(JsonStringify) {
   if (space.IsNumber()) w.indent = std::string(static_cast<std::size_t>(std::clamp(space.Num(), 0.0, 10.0)), ' ');
   else if (space.IsString()) w.indent = space.s->text.substr(0, 10);
   std::string out;
-  if (!w.Write(m.Str(""), m.ArgOr(a, 0), out, "")) return Value();
+  // A function alone gives null, where a member that is one is left out.
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsObject() && v.o->kind == ObjectKind::kFunction) return Value::Null();
+  if (!w.Write(m.Str(""), v, out, "")) return Value();
   return m.Str(out);
 }
 
@@ -632,7 +675,7 @@ NATIVE(DateCtor) {
     d->t = NowMs();
   } else if (a.size() == 1) {
     const Value v = a[0];
-    d->t = v.IsString() ? kNaN : m.ToNumber(v);
+    d->t = v.IsString() ? player::rules::ParseDateText(v.s->text) : m.ToNumber(v);
     if (DateObject* other = AsDate(v)) d->t = other->t;
   } else {
     d->t = FromLocal(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
@@ -659,6 +702,8 @@ Value DateSet(Machine& m, Value self, std::span<Value> a) {
     d->t = ArgNum(m, a, 0, kNaN);
     return Value::Number(d->t);
   }
+  // Only the year setters start a date that is NaN again, from 1970.
+  if (std::isnan(d->t) && kField != 0) return Value::Number(kNaN);
   const double base = std::isnan(d->t) ? 0 : d->t;
   Parts p = Split(kUtc ? base : ToLocal(base));
   double* f[] = {&p.year, &p.month, &p.date, &p.hours, &p.minutes, &p.seconds, &p.ms};
@@ -690,6 +735,10 @@ Value DateText(Machine& m, Value self, std::span<Value>) {
   }
 }
 NATIVE(DateToString) { return DateText<0>(m, self, a); }
+NATIVE(DateParse) {
+  (void)self;
+  return Value::Number(player::rules::ParseDateText(ArgStr(m, a, 0, "undefined")));
+}
 NATIVE(DateUTC) {
   return Value::Number(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),
                                 ArgNum(m, a, 4, 0), ArgNum(m, a, 5, 0), ArgNum(m, a, 6, 0)));
@@ -808,10 +857,14 @@ void InstallMoreBuiltins(Machine& m) {
   }
   for (const G& g : {G{"fullYear", DateSet<0>}, G{"month", DateSet<1>}, G{"date", DateSet<2>}, G{"hours", DateSet<3>},
                      G{"minutes", DateSet<4>}, G{"seconds", DateSet<5>}, G{"milliseconds", DateSet<6>},
-                     G{"time", DateSet<8>}}) {
+                     G{"time", DateSet<8>}, G{"fullYearUTC", DateSet<0, true>}, G{"monthUTC", DateSet<1, true>},
+                     G{"dateUTC", DateSet<2, true>}, G{"hoursUTC", DateSet<3, true>},
+                     G{"minutesUTC", DateSet<4, true>}, G{"secondsUTC", DateSet<5, true>},
+                     G{"millisecondsUTC", DateSet<6, true>}}) {
     m.AddSetter(date, g.name, g.get);
   }
   m.AddMethod(date, "UTC", DateUTC, true);
+  m.AddMethod(date, "parse", DateParse, true);
 
   InstallXml(m);
   InstallXmlDom(m);

@@ -16,6 +16,7 @@ constexpr const char* kProxyUri = "http://www.adobe.com/2006/actionscript/flash/
 
 struct QNameObject : Object {
   Value uri, local;
+  bool attribute = false;  // an attribute's name(): names an attribute where used as a name
   void Trace(Heap& h) override {
     Object::Trace(h);
     h.Mark(uri);
@@ -62,7 +63,7 @@ NATIVE(QNameToString) {
   return m.Str(uri.empty() ? m.ToString(q->local) : uri + "::" + m.ToString(q->local));
 }
 
-NATIVE(ProxyIsAttribute) { return Value::Bool(false); }
+NATIVE(ProxyIsAttribute) { return Value::Bool(QNameIsAttribute(m, m.ArgOr(a, 0))); }
 
 // ---- describeType
 
@@ -333,6 +334,13 @@ bool QNameParts(Machine& m, const Value& v, Value& uri, Value& local) {
   uri = q->uri;
   local = q->local;
   return true;
+}
+bool QNameIsAttribute(Machine& m, const Value& v) {
+  QNameObject* q = AsQName(m, v);
+  return q && q->attribute;
+}
+void MarkQNameAttribute(Machine& m, const Value& v) {
+  if (QNameObject* q = AsQName(m, v)) q->attribute = true;
 }
 
 namespace {

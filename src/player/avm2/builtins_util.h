@@ -50,5 +50,9 @@ void InstallReflection(Machine& m);
 // A QName's URI (null for any namespace) and local name, for names computed at
 // run time (obj.ns::[qname]); false for any other value.
 bool QNameParts(Machine& m, const Value& v, Value& uri, Value& local);
+// The QName an attribute's name() gives names an attribute wherever it is
+// used as a name (xml[attr.name()]).
+bool QNameIsAttribute(Machine& m, const Value& v);
+void MarkQNameAttribute(Machine& m, const Value& v);
 
 }  // namespace quarvel::avm2

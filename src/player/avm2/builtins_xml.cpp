@@ -465,7 +465,9 @@ Query QueryOfValue(Machine& m, const Value& v, bool attribute) {
 
 Value MakeQName(Machine& m, const XmlObject* x) {
   std::vector<Value> args{m.Str(x->uri), m.Str(x->local)};
-  return Value::Obj(m.Construct(m.FindClass("QName"), args));
+  const Value q = Value::Obj(m.Construct(m.FindClass("QName"), args));
+  if (x->kind == NodeKind::kAttribute) MarkQNameAttribute(m, q);
+  return q;
 }
 Value MakeNamespace(Machine& m, const XmlNs& ns) {
   std::vector<Value> args{m.Str(ns.prefix), m.Str(ns.uri)};

@@ -47,6 +47,29 @@ class Xml : public As3 {
   std::vector<std::string> handlers_;
 };
 
+TEST_F(Xml, AnAttributesNameNamesAnAttributeWhereUsedAsAName) {
+  AbcCode c;
+  Make(c, "<foo bar=\"attribute\"><bar>element</bar></foo>");
+  const auto any = a.MultinameL(a.NsSet({pub}));
+  // local 2 = xml.@bar.name(); local 3 = xml.bar.name()
+  c.Op("getlocal_1").Op("getproperty", {a.QName(pub, "bar", true)});
+  Call(c, "name", 0);
+  c.Op("setlocal_2");
+  c.Op("getlocal_1").Op("getproperty", {Q("bar")});
+  Call(c, "name", 0);
+  c.Op("setlocal_3");
+  auto get = [&](int local) {
+    Trace(c, [&, local](AbcCode& x) { x.Op("getlocal_1").Op("getlocal", {local}).Op("getproperty", {any}); });
+  };
+  get(2);
+  get(3);
+  // Writing through the attribute's name writes the attribute.
+  c.Op("getlocal_1").Op("getlocal_2").Op("pushstring", {S("new")}).Op("setproperty", {any});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {a.QName(pub, "bar", true)}); });
+  get(3);
+  ASSERT_EQ(RunWithHandlers(c), "attribute|element|new|element|");
+}
+
 TEST_F(Xml, PrettyPrintingIndentsElementsButNotASingleText) {
   AbcCode c;
   Make(c, "<a x=\"1&quot;\"><b>t &amp; u</b><c/>  <d><e/></d></a>");

@@ -206,6 +206,7 @@ Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rt
     // A QName as the name brings its own namespace (unless it is any).
     Value qUri, qLocal;
     if (v.IsObject() && QNameParts(*this, v, qUri, qLocal)) {
+      if (QNameIsAttribute(*this, v)) n.attribute = true;
       if (!qUri.IsNull()) {
         n.nsList = nullptr;
         n.nsCount = 1;

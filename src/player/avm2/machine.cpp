@@ -866,8 +866,17 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
 }
 
 Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
-  // Natives only count through the script methods they call back.
-  if (m->native) return m->native(*this, self, args);
+  // Natives count toward the depth only through the script methods they
+  // call back; the player API's are frames of a stack trace.
+  if (m->native) {
+    if (m->traceName.empty()) return m->native(*this, self, args);
+    frames_.push_back(m);
+    struct Pop {
+      std::vector<const Method*>& frames;
+      ~Pop() { frames.pop_back(); }
+    } pop{frames_};
+    return m->native(*this, self, args);
+  }
   // The machine's own depth cap, and the thread's stack: script frames cost
   // more of it in some builds than in others.
   char here = 0;
@@ -1217,11 +1226,17 @@ void Machine::NameConstructor(Object* prototype, Object* classObject) {
 }
 
 namespace {
-Method* NewNativeMethod(std::vector<std::unique_ptr<Method>>& owned, std::string_view name, NativeFn fn, Class* c) {
+// `kind` is "" for a method, "get " or "set " for an accessor.
+Method* NewNativeMethod(std::vector<std::unique_ptr<Method>>& owned, std::string_view name, NativeFn fn, Class* c,
+                        bool isStatic = false, std::string_view kind = "") {
   auto m = std::make_unique<Method>();
   m->name = name;
   m->native = fn;
   m->owner = c;
+  // The player's API methods (flash.*) are frames of a stack trace, as
+  // "flash.text::TextField/getTextFormat()"; the core classes' are not.
+  if (c && c->package.starts_with("flash."))
+    m->traceName = c->QualifiedName() + (isStatic ? "$/" : "/") + std::string(kind) + std::string(name);
   owned.push_back(std::move(m));
   return owned.back().get();
 }
@@ -1230,7 +1245,7 @@ Method* NewNativeMethod(std::vector<std::unique_ptr<Method>>& owned, std::string
 void Machine::AddMethod(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
   Binding b;
   b.kind = Binding::Kind::kMethod;
-  b.method = NewNativeMethod(nativeMethods_, name, fn, c);
+  b.method = NewNativeMethod(nativeMethods_, name, fn, c, isStatic);
   (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))] = b;
 }
 
@@ -1238,14 +1253,14 @@ void Machine::AddGetter(Class* c, std::string_view name, NativeFn fn, bool isSta
   Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
   if (b.kind != Binding::Kind::kAccessor) b = Binding{};
   b.kind = Binding::Kind::kAccessor;
-  b.getter = NewNativeMethod(nativeMethods_, name, fn, c);
+  b.getter = NewNativeMethod(nativeMethods_, name, fn, c, isStatic, "get ");
 }
 
 void Machine::AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
   Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
   if (b.kind != Binding::Kind::kAccessor) b = Binding{};
   b.kind = Binding::Kind::kAccessor;
-  b.setter = NewNativeMethod(nativeMethods_, name, fn, c);
+  b.setter = NewNativeMethod(nativeMethods_, name, fn, c, isStatic, "set ");
 }
 
 void Machine::DeclareInterfaceMethods(Class* iface, std::span<const std::string_view> names) {

@@ -137,6 +137,11 @@ void NetStreamPlayback::Advance(std::int64_t nowMs) {
   if (!open_) return;
   const std::int64_t pos = Position(nowMs);
   const auto& tags = file_->tags;
+  // The buffer fills before the file's first data reaches the scripts.
+  if (!bufferFull_) {
+    bufferFull_ = true;
+    Status("NetStream.Buffer.Full");
+  }
   for (; nextScript_ < tags.size() && tags[nextScript_].timestamp <= pos; ++nextScript_) {
     const auto& t = tags[nextScript_];
     if (t.type != video::FlvTagType::kScript || t.script.name != "onMetaData") continue;
@@ -145,10 +150,6 @@ void NetStreamPlayback::Advance(std::int64_t nowMs) {
     e.metadata = &t.script.value;
     e.file = fileNumber_;
     events_.push_back(std::move(e));
-  }
-  if (!bufferFull_) {
-    bufferFull_ = true;
-    Status("NetStream.Buffer.Full");
   }
   ShowPicturesUpTo(pos);
   if (!paused_ && !ended_) {

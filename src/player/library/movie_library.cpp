@@ -674,7 +674,7 @@ double DefineSoundLengthMs(std::span<const std::uint8_t> body) {
   if (body.size() < 7) return 0;
   const double rate = kRates[(body[2] >> 2) & 3];
   const double samples = body[3] | (body[4] << 8) | (body[5] << 16) | (static_cast<std::uint32_t>(body[6]) << 24);
-  return std::floor(samples / rate * 1000);
+  return samples / rate * 1000;
 }
 
 double MovieLibrary::SoundLengthMs(int id) const {

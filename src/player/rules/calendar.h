@@ -5,10 +5,13 @@
 // library uses it too.
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <string>
+#include <string_view>
 
 namespace quarvel::player::rules {
 
@@ -114,6 +117,123 @@ inline std::string DateText(double t) {
   const double offset = ZoneOffset(t);
   const CivilTime f = SplitTime(t + offset);
   return DayText(f) + " " + ClockText(f) + " " + ZoneText(offset) + " " + YearText(f.year);
+}
+
+// Date.parse and the Date constructor's text: whitespace-separated words in
+// any order. A month name (its first three letters) may be given more than
+// once, the last counts; weekday names are skipped; "h:m[:s]" is the time;
+// "m/d/y" (the month a number or a name) the whole date; "GMT" or "UTC" with
+// "+hhmm" or "-hhmm" the zone; a number up to 31 is the day until one is
+// set, any other number the year (two digits are 19xx). A year, a month and
+// a day are needed; a second time, zone, date or year, or any other word,
+// makes the text no date: NaN.
+inline double ParseDateText(std::string_view text) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  static constexpr const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                            "jul", "aug", "sep", "oct", "nov", "dec"};
+  static constexpr const char* kDays[] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+  auto lower = [](std::string_view w) {
+    std::string o(w);
+    for (char& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return o;
+  };
+  auto monthOf = [&](std::string_view w) -> int {
+    const std::string l = lower(w);
+    if (l.size() < 3) return -1;
+    for (int i = 0; i < 12; ++i)
+      if (l.compare(0, 3, kMonths[i]) == 0) return i;
+    return -1;
+  };
+  auto isDayName = [&](std::string_view w) {
+    const std::string l = lower(w);
+    if (l.size() < 3) return false;
+    return std::any_of(std::begin(kDays), std::end(kDays), [&](const char* d) { return l.compare(0, 3, d) == 0; });
+  };
+  auto number = [](std::string_view w, double& out) {
+    if (w.empty() || w.size() > 9) return false;
+    double v = 0;
+    for (char c : w) {
+      if (c < '0' || c > '9') return false;
+      v = v * 10 + (c - '0');
+    }
+    out = v;
+    return true;
+  };
+  double year = kNaN, month = kNaN, day = kNaN, hours = 0, minutes = 0, seconds = 0, zone = kNaN;
+  bool haveTime = false, pm = false, am = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && (std::isspace(static_cast<unsigned char>(text[i])) || text[i] == ',')) ++i;
+    std::size_t j = i;
+    while (j < text.size() && !std::isspace(static_cast<unsigned char>(text[j])) && text[j] != ',') ++j;
+    const std::string_view w = text.substr(i, j - i);
+    i = j;
+    if (w.empty()) continue;
+    double n = 0;
+    const std::string l = lower(w);
+    if (l.compare(0, 3, "gmt") == 0 || l.compare(0, 3, "utc") == 0) {
+      if (!std::isnan(zone)) return kNaN;
+      std::string_view rest = w.substr(3);
+      zone = 0;
+      if (!rest.empty()) {
+        const double sign = rest[0] == '-' ? -1 : rest[0] == '+' ? 1 : 0;
+        double hhmm = 0;
+        if (sign == 0 || !number(rest.substr(1), hhmm)) return kNaN;
+        zone = sign * (std::floor(hhmm / 100) * 60 + std::fmod(hhmm, 100));
+      }
+    } else if (w.find(':') != std::string_view::npos) {
+      if (haveTime) return kNaN;
+      double f[3] = {0, 0, 0};
+      std::size_t k = 0, from = 0;
+      for (; k < 3; ++k) {
+        const std::size_t c = w.find(':', from);
+        if (!number(w.substr(from, c == std::string_view::npos ? w.npos : c - from), f[k])) return kNaN;
+        if (c == std::string_view::npos) break;
+        from = c + 1;
+      }
+      if (k < 1 || k > 2) return kNaN;
+      hours = f[0];
+      minutes = f[1];
+      seconds = f[2];
+      haveTime = true;
+    } else if (w.find('/') != std::string_view::npos) {
+      if (!std::isnan(year) || !std::isnan(day)) return kNaN;
+      const std::size_t a = w.find('/'), b = w.find('/', a + 1);
+      if (b == std::string_view::npos) return kNaN;
+      double mo = 0;
+      if (number(w.substr(0, a), mo)) month = mo - 1;
+      else if ((mo = monthOf(w.substr(0, a))) >= 0) month = mo;
+      else return kNaN;
+      if (!number(w.substr(a + 1, b - a - 1), day) || !number(w.substr(b + 1), year)) return kNaN;
+      if (year < 100) year += 1900;
+    } else if (number(w, n)) {
+      if (std::isnan(day) && n <= 31) {
+        day = n;
+      } else {
+        if (!std::isnan(year)) return kNaN;
+        year = n < 100 ? n + 1900 : n;
+      }
+    } else if (monthOf(w) >= 0) {
+      month = monthOf(w);
+    } else if (isDayName(w)) {
+    } else if (l == "am" || l == "pm") {
+      (l == "pm" ? pm : am) = true;
+    } else {
+      return kNaN;
+    }
+  }
+  if (std::isnan(year) || std::isnan(month) || std::isnan(day)) return kNaN;
+  if (pm && hours < 12) hours += 12;
+  if (am && hours == 12) hours = 0;
+  CivilTime f;
+  f.year = year;
+  f.month = month;
+  f.date = day;
+  f.hours = hours;
+  f.minutes = minutes;
+  f.seconds = seconds;
+  const double t = ComposeTime(f);
+  return std::isnan(zone) ? FromLocal(t) : t - zone * 60000.0;
 }
 
 }  // namespace quarvel::player::rules

@@ -47,6 +47,29 @@ TEST(FlashCalendar, TextIsFlashsForm) {
   EXPECT_EQ(DateText(std::nan("")), "Invalid Date");
 }
 
+TEST(FlashCalendar, DateTextIsReadInAnyOrder) {
+  auto at = [](double y, double mo, double d, double h, double mi, double sec) {
+    CivilTime f;
+    f.year = y, f.month = mo, f.date = d, f.hours = h, f.minutes = mi, f.seconds = sec;
+    return ComposeTime(f);
+  };
+  // A zone makes the time UTC; without one it is local.
+  EXPECT_EQ(ParseDateText("Wed Apr 12 15:30:17 2006 GMT-0700"), at(2006, 3, 12, 22, 30, 17));
+  EXPECT_EQ(ParseDateText("Wed Apr 12 15:30:17 2006 GMT+0700"), at(2006, 3, 12, 8, 30, 17));
+  EXPECT_EQ(ParseDateText("Tue Feb 1 05:12:30 UTC 2005"), at(2005, 1, 1, 5, 12, 30));
+  EXPECT_EQ(ParseDateText("1999 Mon Sun Sat Apr 30 15:30:17"), FromLocal(at(1999, 3, 30, 15, 30, 17)));
+  EXPECT_EQ(ParseDateText("15:30:17    Apr/03/1988   "), FromLocal(at(1988, 3, 3, 15, 30, 17)));
+  EXPECT_EQ(ParseDateText("04/03/1988"), FromLocal(at(1988, 3, 3, 0, 0, 0)));
+  // Two-digit years are 19xx; the last month named counts.
+  EXPECT_EQ(ParseDateText("Sat Jan Oct 30 77"), FromLocal(at(1977, 9, 30, 0, 0, 0)));
+  EXPECT_EQ(ParseDateText("Sat Apr 30 1974 3:05 PM"), FromLocal(at(1974, 3, 30, 15, 5, 0)));
+  // No year, no month, two years, a stray word, a second date or zone: not a date.
+  for (const char* bad : {"Wed Apr 12 15:30:17 GMT-0700", "Wed 12 15:30:17 GMT-0700 2006", "Sat Jan 70 77",
+                          "Sat Jan 30 random 77", "Sat Jan 30 77 Apr/03/1988", "Sat Jan 30 77 GMT-0700 GMT-0800",
+                          "12", "", "1:2:3:4 Jan 1 2000", "Jan 1 2000 GMT+"})
+    EXPECT_TRUE(std::isnan(ParseDateText(bad))) << bad;
+}
+
 TEST(FlashGeomMatrix, CreateBoxTurnsThenScales) {
   // A quarter turn then a scale of (2, 3): x goes to (0, 3), y to (-2, 0).
   const GeomMatrix m = GeomMatrix::Box(2, 3, M_PI / 2, 10, 20);

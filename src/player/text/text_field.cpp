@@ -441,7 +441,7 @@ std::u32string Decode(const std::string& s) {
 }  // namespace
 
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
-               StyledText& out, bool multiline) {
+               StyledText& out, bool multiline, double maxSize) {
   struct Open {
     std::string name;
     FormatPtr format;
@@ -566,9 +566,17 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         if (auto* v = attr("color")) {
           if (auto c = ParseHtmlColor(*v)) f->color = *c;
         }
+        // The size is the whole number the value begins with ("1.9" is 1),
+        // after a sign when relative; a value without digits changes nothing.
         if (auto* v = attr("size")) {
           const std::string t = Trim(*v);
-          if (auto d = ParseNumber(t)) f->size = std::max(1.0, (!t.empty() && (t[0] == '+' || t[0] == '-')) ? f->size + *d : *d);
+          const bool relative = !t.empty() && (t[0] == '+' || t[0] == '-');
+          std::size_t i = relative ? 1 : 0;
+          double n = 0;
+          const std::size_t digits = i;
+          for (; i < t.size() && i < digits + 9 && t[i] >= '0' && t[i] <= '9'; ++i) n = n * 10 + (t[i] - '0');
+          if (i > digits) f->size = std::max(1.0, relative ? f->size + (t[0] == '-' ? -n : n) : n);
+          if (maxSize > 0) f->size = std::min(f->size, maxSize);
         }
         if (auto* v = attr("letterspacing")) {
           if (auto d = ParseNumber(*v)) f->letterSpacing = *d;
@@ -857,7 +865,9 @@ std::string TextField::HtmlText() const {
 
 void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline);
+  // Up to SWF 12 an HTML font size stops at 127.
+  const double maxSize = lib_ && lib_->movie.version <= 12 ? 127 : 0;
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline, maxSize);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Refit();

@@ -58,9 +58,9 @@ bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string
 
 // Flash's HTML subset into formatted text, starting from `base`. A field
 // that is not multiline takes no line ends from tags (<br>, </p>), only those
-// written in the text.
+// written in the text. A maxSize above 0 caps font sizes.
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
-               StyledText& out, bool multiline = true);
+               StyledText& out, bool multiline = true, double maxSize = 0);
 // Formatted text as Flash writes htmlText.
 std::string WriteHtml(const StyledText& t, const Format& base);
 

@@ -621,10 +621,11 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     l.x = out.boxX + kGutter + l.x + offset;
     const double baseline = l.top + l.ascent;
     // Justified lines share their free space among the spaces (not the last of a paragraph).
+    // Spaces after the line's last ink keep their own width.
     double perSpace = 0;
+    std::size_t lastInk = l.first;
     if (AlignOf(pf) == Align::kJustify && wrap && l.end < n && chars[l.end] != '\r' && chars[l.end] != '\n') {
       int spaces = 0;
-      std::size_t lastInk = l.first;
       for (std::size_t k = l.first; k < l.end; ++k) {
         if (!IsSpace(chars[k])) lastInk = k;
       }
@@ -666,7 +667,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
         run->x1 = x + adv - f.letterSpacing;
       }
       out.charX[k] = x;
-      if (chars[k] == ' ') adv += perSpace;
+      if (chars[k] == ' ' && k < lastInk) adv += perSpace;
       out.charAdvance[k] = adv;
       x += adv;
       penFromLine += adv;
@@ -679,7 +680,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   if (!out.lines.empty()) {
     const bool trailingEmpty = n > 0 && out.lines.size() > 1 && out.lines.back().first == n && !box.input;
     const Line& last = out.lines[out.lines.size() - (trailingEmpty ? 2 : 1)];
-    const double bottom = last.top + last.ascent + last.descent;
+    // As for textHeight, the first line brings its leading.
+    const Line& first = out.lines.front();
+    const double bottom =
+        std::max(last.top + last.ascent + last.descent, first.top + first.ascent + first.descent + first.leading);
     for (std::size_t i = 0; i < out.lines.size(); ++i) {
       out.maxScroll = static_cast<int>(i) + 1;
       if (bottom - out.lines[i].top <= visible + 0.01) break;

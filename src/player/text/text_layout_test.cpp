@@ -235,6 +235,31 @@ TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
   EXPECT_EQ(l.BottomScroll(4), 5);
   box.height = 400;
   EXPECT_EQ(LayOut(Plain("1\r2", Arial(10)), box).maxScroll, 1);
+  // A line and a break: the empty line after it is a scroll position until
+  // the box holds the first line with its leading.
+  Format led = Arial(10);
+  led.leading = 6;
+  const Layout one = LayOut(Plain("a\r", led), box);
+  const double withLeading = one.lines[0].ascent + one.lines[0].descent + 6;
+  box.height = 4 + withLeading - 1;
+  EXPECT_EQ(LayOut(Plain("a\r", led), box).maxScroll, 2);
+  box.height = 4 + withLeading;
+  EXPECT_EQ(LayOut(Plain("a\r", led), box).maxScroll, 1);
+}
+
+TEST(TextLayout, JustifiedLinesStretchOnlySpacesBetweenInk) {
+  Box box;
+  box.width = 104;
+  box.wordWrap = true;
+  Format f = Arial(12);
+  f.align = Align::kJustify;
+  // "aa b " then "cccc...": the space the line broke at keeps its width.
+  const Layout l = LayOut(Plain("aa b cccccccccccccccccccccccccccc", f), box);
+  ASSERT_GE(l.lines.size(), 2u);
+  ASSERT_EQ(l.lines[1].first, 5u);
+  EXPECT_NEAR(l.charAdvance[4], Px({kSpace}, 12), 0.01);
+  EXPECT_GT(l.charAdvance[2], 50);  // the inner space takes the free room
+  EXPECT_NEAR(l.charX[3] + l.charAdvance[3], 2 + 100, 0.05);
 }
 
 TEST(TextLayout, MeasureLineIsTheWidthOfTheTextInItsFormat) {
@@ -421,6 +446,26 @@ TEST(TextHtml, FontAndTextFormatTagsSetTheirMembers) {
   EXPECT_TRUE(t.formats[5]->bullet);
   EXPECT_FALSE(t.formats[7]->bullet);  // after </li>
   EXPECT_EQ(t.formats[7]->size, 10);   // tags closed, the base again
+}
+
+TEST(TextHtml, FontSizesAreTheWholeNumberTheValueBeginsWith) {
+  Format base;
+  base.size = 12;
+  auto sizes = [&](const std::string& html, double maxSize = 0) {
+    StyledText t;
+    ParseHtml(html, base, nullptr, false, t, true, maxSize);
+    std::string out;
+    for (const auto& f : t.formats) out += std::to_string(static_cast<int>(f->size)) + " ";
+    return out;
+  };
+  // Fractions and trailing text are dropped; relative sizes take their whole
+  // number too; no digits, no change; never below 1.
+  EXPECT_EQ(sizes("<font size='1.9'>a<font size='+0.2'>b</font></font>"), "1 1 ");
+  EXPECT_EQ(sizes("<font size='1+1'>a</font><font size='not a number'>b</font><font size='+'>c</font>"), "1 12 12 ");
+  EXPECT_EQ(sizes("<font size='-1'>a<font size='0'>b</font></font>"), "11 1 ");
+  // A cap, as SWF 12 and before have.
+  EXPECT_EQ(sizes("<font size='126'>a<font size='+1'>b<font size='+1'>c</font></font></font>", 127), "126 127 127 ");
+  EXPECT_EQ(sizes("<font size='65536'>a</font>"), "65536 ");
 }
 
 TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
