@@ -258,17 +258,13 @@ int LevelOfName(const std::string& name) {
 std::string WatchKey(const std::string& key) { return "\x01watch:" + key; }
 
 // A watched property about to be set: the watcher decides the value stored,
-// called with (name, old value, new value, user data). A watcher setting
-// its own property is not called again for that.
+// called with (name, old value, new value, user data). Its calls nest as
+// far as a property's accessors do; past that the value goes in unwatched.
 AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& name, const AsValue& value) {
   const std::string key = vm.Key(name);
   const auto w = o->props.find(WatchKey(key));
   if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->length < 2) {
     return value;
-  }
-  thread_local std::vector<std::pair<AsObject*, std::string>> running;
-  for (const auto& r : running) {
-    if (r.first == o && r.second == key) return value;
   }
   // The old value is the stored one, inherited too; a getter is not asked
   // (a property made by addProperty keeps what it held before).
@@ -280,12 +276,13 @@ AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& n
       break;
     }
   }
+  // Counted with the property's own accessors when it has them.
+  const auto own = o->props.find(key);
+  const std::uint64_t prop = own != o->props.end() ? own->second.order : w->second.order;
   const std::vector<AsValue> entry = vm.Elements(w->second.value.obj);
   std::vector<AsValue> args{AsValue::String(name), old, value, entry[1]};
-  running.emplace_back(o, key);
-  AsValue r = vm.Call(entry[0], self, args);
-  running.pop_back();
-  return r;
+  AsValue r;
+  return vm.CallWatcher(entry[0], prop, self, std::move(args), r) ? r : value;
 }
 
 // A throw that no try caught ends the actions; Flash logs it and goes on.
@@ -481,7 +478,11 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
 
 bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
   AsObject* const first = o;
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+  for (int guard = 0; o; o = o->proto, ++guard) {
+    if (guard >= kMaxProtoChain) {
+      ProtoChainTooLong();
+      return false;
+    }
     if (o->isArray && key == "length") {
       out = AsValue::Number(o->length);
       return true;
@@ -489,8 +490,12 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
     auto it = o->props.find(key);
     if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
-        out = CallAccessor(it->second.getter,
-                           selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {});
+        // Past the nesting limit the value beneath the getter answers.
+        const AsValue stored = it->second.value;
+        if (!CallAccessor(it->second.getter, it->second.order,
+                          selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {}, out)) {
+          out = stored;
+        }
       } else {
         out = it->second.value;
       }
@@ -504,22 +509,47 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
   return false;
 }
 
+void Avm1::ProtoChainTooLong() {
+  Skip("prototype chain too long");
+  stage_.ScriptStopped("ActionScript 1/2: a prototype chain of more than " + std::to_string(kMaxProtoChain) + " objects");
+  halted_ = true;
+}
+
 AsProperty* Avm1::FindAccessor(AsObject* o, const std::string& key) {
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+  for (int guard = 0; o; o = o->proto, ++guard) {
+    if (guard >= kMaxProtoChain) {
+      ProtoChainTooLong();
+      return nullptr;
+    }
     auto it = o->props.find(key);
     if (it != o->props.end()) return it->second.getter || it->second.setter ? &it->second : nullptr;
   }
   return nullptr;
 }
 
-AsValue Avm1::CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args) {
-  if (!fn || !fn->fn) return {};
-  // A getter that reads its own property would recurse without end.
-  if (accessorDepth_ >= 16) return {};
-  ++accessorDepth_;
-  AsValue r = CallFunction(fn, self, args);
-  --accessorDepth_;
-  return r;
+bool Avm1::CallAccessor(AsObject* fn, std::uint64_t prop, const AsValue& self, std::vector<AsValue> args, AsValue& out) {
+  if (!fn || !fn->fn) return false;
+  // Flash runs at most this many calls of one property's accessors inside
+  // each other; the next is skipped (a getter that reads its own property).
+  constexpr std::ptrdiff_t kMaxNested = 65;
+  if (std::count(propertyCalls_.begin(), propertyCalls_.end(), prop) >= kMaxNested) return false;
+  propertyCalls_.push_back(prop);
+  out = CallFunction(fn, self, args);
+  propertyCalls_.pop_back();
+  return true;
+}
+
+void Avm1::SetThroughAccessor(AsObject* o, const std::string& key, AsProperty* acc, const AsValue& self, const AsValue& v) {
+  const auto own = o->props.find(key);
+  const bool isOwn = own != o->props.end() && &own->second == acc;
+  AsValue ignored;
+  if (acc->setter) CallAccessor(acc->setter, acc->order, self, {v}, ignored);
+  if (!isOwn) return;
+  // The setter may have deleted the property.
+  const auto after = o->props.find(key);
+  if (after != o->props.end() && (after->second.getter || after->second.setter) && !after->second.readOnly) {
+    after->second.value = v;
+  }
 }
 
 bool Avm1::AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter) {
@@ -907,15 +937,12 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   }
   const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, v, {stored});
+    SetThroughAccessor(o, Key(name), acc, v, stored);
     return;
   }
   if (Key(name) == "__proto__") {
     if (value.type == AsValue::Type::kObject) {
-      // No cycles in the prototype chain.
-      for (AsObject* p = value.obj; p; p = p->proto) {
-        if (p == o) return;
-      }
+      // A cycle is allowed: lookups through it stop the scripts.
       o->proto = value.obj;
       o->protoValue = {};
     } else if (value.type != AsValue::Type::kClip) {
@@ -1026,7 +1053,7 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
   }
   const AsValue stored = Watched(*this, vars, ClipValue(clip), name, v);
   if (AsProperty* acc = FindAccessor(vars, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {stored});
+    SetThroughAccessor(vars, Key(name), acc, ClipValue(clip), stored);
     return;
   }
   SetProp(vars, name, stored);
@@ -1449,7 +1476,8 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
     AsObject* vars = ClipVars(inst->sprite.get());
     if (proto.type == AsValue::Type::kObject) {
       bool cycle = false;
-      for (AsObject* p = proto.obj; p && !cycle; p = p->proto) cycle = p == vars;
+      int guard = 0;
+      for (AsObject* p = proto.obj; p && !cycle && guard < kMaxProtoChain; p = p->proto, ++guard) cycle = p == vars;
       if (!cycle) vars->proto = proto.obj;
     }
     SetProp(vars, "__constructor__", ctor, true);

@@ -412,6 +412,28 @@ TEST(Avm1Classes, APrimitiveProtoCutsTheChainAndReadsBack) {
   EXPECT_EQ(r.Get("back"), "[object Object]");
 }
 
+// An object may be its own prototype; reading a property it lacks walks
+// the cycle until Flash's limit and stops the action list there (the next
+// frame's actions run again).
+TEST(Avm1Classes, ACyclicPrototypeChainStopsTheActionList) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("o")));
+  Set(a, "same", Bin(Member(Var("o"), "__proto__"), Var("o"), Code(Action::kStrictEquals)));
+  Set(a, "missing", Member(Var("o"), "nothing"));
+  Set(a, "after", Str("ran"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  b.DoAction(Set(next, "next", Str("ran")).Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(150);
+  EXPECT_EQ(r.Get("same"), "true");
+  EXPECT_EQ(r.Get("missing"), "") << "the read itself stops the list";
+  EXPECT_EQ(r.Get("after"), "");
+  EXPECT_EQ(r.Get("next"), "ran");
+}
+
 // A clip that has no variables yet still reports MovieClip's prototype.
 TEST(Avm1Classes, AFreshClipsProtoIsMovieClipPrototype) {
   auto b = Movie();
