@@ -296,6 +296,8 @@ void ReportUncaught(Avm1& vm, bool& throwing, const AsValue& thrown) {
 
 const std::string& AsValue::Text() const { return str ? *str : kEmpty; }
 
+double ParseFloatText(const std::string& s) { return ParseDecimal(s, false); }
+
 std::int32_t ToInt32(double d) {
   if (!std::isfinite(d)) return 0;
   d = std::fmod(std::trunc(d), 4294967296.0);

@@ -30,6 +30,9 @@ struct AsObject;
 // saturates (frame numbers), NaN being 0.
 std::int32_t ToInt32(double d);
 int ClampToInt(double d);
+// parseFloat: the longest decimal number at the start (after white space),
+// each digit scaled into place and summed as Flash does, later dots passed over.
+double ParseFloatText(const std::string& s);
 
 struct AsValue {
   enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kNumber, kString, kObject, kClip };

@@ -159,27 +159,7 @@ AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
 
 AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
   if (a.empty()) return AsValue::Undefined();
-  const std::string s = Str(vm, Arg(a, 0));
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  std::size_t j = i;
-  if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
-  bool digits = false;
-  while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
-  if (j < s.size() && s[j] == '.') {
-    ++j;
-    while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
-  }
-  if (digits && j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
-    std::size_t k = j + 1;
-    if (k < s.size() && (s[k] == '-' || s[k] == '+')) ++k;
-    if (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) {
-      while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-      j = k;
-    }
-  }
-  if (!digits) return AsValue::Number(std::nan(""));
-  return AsValue::Number(std::strtod(s.substr(i, j - i).c_str(), nullptr));
+  return AsValue::Number(ParseFloatText(Str(vm, Arg(a, 0))));
 }
 
 // With no argument (not even undefined) isNaN is true and isFinite false.

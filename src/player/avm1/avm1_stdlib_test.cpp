@@ -368,6 +368,12 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   Set(a, "empty", Call("parseInt", {Str("px")}));
   Set(a, "float", Call("parseFloat", {Str(" 3.5e2abc")}));
   Set(a, "floatDot", Call("parseFloat", {Str(".5.5")}));
+  // Later dots are passed over but end the exponent's chance; the exponent
+  // wraps at 32 bits; digits are scaled one by one and summed.
+  Set(a, "floatDots", Call("parseFloat", {Str("1.2345.6e50")}));
+  Set(a, "floatWrap", Call("parseFloat", {Str("1e4294967297")}));
+  Set(a, "floatSum", Bin(Call("parseFloat", {Str(".1499999")}), Dbl(0.14999990000000005), Code(Action::kStrictEquals)));
+  Set(a, "floatInf", Call("parseFloat", {Str("Infinity")}));
   Set(a, "nan", Call("isNaN", {Str("abc")}));
   Set(a, "finite", Call("isFinite", {Str("12")}));
   Set(a, "escaped", Call("escape", {Str("a b&c=d/\xC3\xA9")}));
@@ -387,7 +393,11 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   EXPECT_EQ(v8.Get("badRadix"), "NaN");
   EXPECT_EQ(v8.Get("empty"), "NaN");
   EXPECT_EQ(v8.Get("float"), "350");
-  EXPECT_EQ(v8.Get("floatDot"), "0.5");
+  EXPECT_EQ(v8.Get("floatDot"), "0.55");
+  EXPECT_EQ(v8.Get("floatDots"), "1.23456");
+  EXPECT_EQ(v8.Get("floatWrap"), "10");
+  EXPECT_EQ(v8.Get("floatSum"), "true");
+  EXPECT_EQ(v8.Get("floatInf"), "NaN");
   EXPECT_EQ(v8.Get("nan"), "true");
   EXPECT_EQ(v8.Get("finite"), "true");
   EXPECT_EQ(v8.Get("escaped"), "a%20b%26c%3Dd%2F%C3%A9");
