@@ -354,6 +354,15 @@ class Avm1 {
   void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
   void DefineFunction(ActionFrame& f, bool v2);
   void EnumerateNames(ActionFrame& f, const AsValue& obj);
+  // A script error on its way: to the innermost catch block, or through a
+  // finally block; false when no try of this code takes it.
+  bool CatchThrow(ActionFrame& f);
+  // A return inside a try with a finally block runs that block first;
+  // false when none is left.
+  bool EnterFinallyOnReturn(ActionFrame& f);
+  // A finally block entered by a throw or return ended: the throw goes on
+  // (false), or the code returns (true).
+  bool FinallyEnded(ActionFrame& f);
   // QUARVEL_AVM1_TRACE: every action run and every method not found, on stderr.
   void TraceLine(const std::string& line);
   void TraceAction(ActionFrame& f, std::size_t stackBefore);
