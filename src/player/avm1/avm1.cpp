@@ -239,10 +239,10 @@ bool ArrayIndexOf(const std::string& s, std::int32_t& out) {
 
 // The level a variable name like "_level2" (or the old "_flash2") names:
 // the digits after the prefix as far as they go ("_level0abc" is _level0);
-// -1 for other names.
-int LevelOfName(const std::string& name) {
+// -1 for other names. From version 7 the prefix's case counts.
+int LevelOfName(const std::string& name, int version) {
   if (name.size() <= 6) return -1;
-  const std::string prefix = Lower(name.substr(0, 6));
+  const std::string prefix = version >= 7 ? name.substr(0, 6) : Lower(name.substr(0, 6));
   if (prefix != "_level" && prefix != "_flash") return -1;
   std::size_t i = 6;
   const bool negative = name[i] == '-';
@@ -991,7 +991,8 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       return ClipValue(ScriptRoot(clip));
     } else if (low == "_lockroot") {
       return AsValue::Bool(lockRoots_.count(clip) > 0);
-    } else if (low == "_level0") {
+    } else if (low == "_level0" && (version_ < 7 || name == "_level0")) {
+      // From version 7 the level's name is case-sensitive, unlike properties.
       return ClipValue(kRootClip);
     } else if (low == "_global") {
       return AsValue::Object(global_);
@@ -1003,8 +1004,16 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   // A clip whose variables are not made yet still has MovieClip's prototype.
   if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
   // A child clip by instance name.
+  // Names match in any case before version 7, by Flash's case tables
+  // past ASCII.
+  const bool exact = version_ >= 7;
+  const bool wide = !exact && keyVersion_ < 7 &&
+                    std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const std::string wanted = wide ? Key(name) : std::string();
   for (auto& [depth, inst] : tl->list) {
-    if (!inst.name.empty() && EqualsNoCase(inst.name, name) && (inst.sprite || inst.def)) {
+    if (inst.name.empty()) continue;
+    const bool match = exact ? inst.name == name : wide ? Key(inst.name) == wanted : EqualsNoCase(inst.name, name);
+    if (match && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       // Buttons are script objects from version 6.
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kButton && version_ >= 6) {
@@ -1183,7 +1192,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // Flash 4 knows no clip values: there these names are plain variables.
   const bool under = !name.empty() && name[0] == '_' && version_ >= 5;
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
-  if (const int level = under ? LevelOfName(name) : -1; level >= 0) {
+  if (const int level = under ? LevelOfName(name, version_) : -1; level >= 0) {
     if (level == 0) return ClipValue(kRootClip);
     const ClipHandle h = stage_.Level(level, false);
     return h == kNoClip ? AsValue{} : ClipValue(h);

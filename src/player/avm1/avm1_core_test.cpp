@@ -896,6 +896,26 @@ TEST(Avm1Runtime, FinallyRunsBeforeReturnsAndThrowsLeave) {
   EXPECT_EQ(r.Get("_global.log"), "f1,f2,f3,f4,");
 }
 
+// Child clips by name: in any case before version 7 (past ASCII by
+// Flash's case tables), exactly from version 7, where _level0 too must be
+// so spelt; properties such as _X stay case-blind.
+TEST(Avm1Runtime, ClipNamesAreCaseSensitiveFromVersionSeven) {
+  for (const std::uint8_t version : {6, 7}) {
+    Actions a;
+    a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("clip\xC3\xA4"), Int(1)})));
+    Set(a, "upper", Op(Var("CLIP\xC3\x84"), kTypeOf));
+    Set(a, "same", Op(Var("clip\xC3\xA4"), kTypeOf));
+    Set(a, "level", Op(Var("_LeVeL0"), kTypeOf));
+    Set(a, "x", Member(Var("clip\xC3\xA4"), "_X"));
+    Played r(Script(a, version));
+    SCOPED_TRACE(version);
+    EXPECT_EQ(r.Get("upper"), version < 7 ? "movieclip" : "undefined");
+    EXPECT_EQ(r.Get("same"), "movieclip");
+    EXPECT_EQ(r.Get("level"), version < 7 ? "movieclip" : "undefined");
+    EXPECT_EQ(r.Get("x"), "0");
+  }
+}
+
 // `this` is a variable a script may assign: at the top of a timeline the
 // assigned value hides the clip; in a function it is the call's own local.
 TEST(Avm1Runtime, AssignedThisWinsOverTheImplicitOne) {
