@@ -192,6 +192,8 @@ class Avm1 {
   ClipHandle RunningTarget() const { return running_ && running_->target != kNoClip ? running_->target : kRootClip; }
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
+  // What the trace action prints (in debug runs).
+  void TraceValue(const AsValue& v);
 
   // Used by the built-ins.
   int Version() const { return version_; }

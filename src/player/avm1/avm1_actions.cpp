@@ -490,8 +490,9 @@ static std::string CodePageText(std::string s, int version) {
   return out;
 }
 
-void Avm1::ActTrace(ActionFrame& f) {
-  const AsValue v = f.Pop();
+void Avm1::ActTrace(ActionFrame& f) { TraceValue(f.Pop()); }
+
+void Avm1::TraceValue(const AsValue& v) {
   if (!std::getenv("QUARVEL_DEBUG")) return;
   // Flash prints undefined by name whatever the movie's version, and its
   // log ends a line at a carriage return as at a line feed.

@@ -852,27 +852,6 @@ AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false
 AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }
 
 // A Math slot with no function behind it still converts two arguments.
-AsValue MathNoFunction(Avm1& vm, const AsValue&, AsArgs a) {
-  Convert(vm, a, 0);
-  return AsValue::Number(std::nan(""));
-}
-
-// ASnative(category, index): the player's numbered native functions. Only
-// Math (category 200) is numbered here, in the player's own order.
-AsValue AsNativeFn(Avm1& vm, const AsValue&, AsArgs a) {
-  static const std::pair<const char*, AsNative> kMath[] = {
-      {"abs", Math1<Abs>},   {"min", MathMin},       {"max", MathMax},     {"sin", Math1<Sin>},
-      {"cos", Math1<Cos>},   {"atan2", MathAtan2},   {"tan", Math1<Tan>},  {"exp", Math1<Exp>},
-      {"log", Math1<Log>},   {"sqrt", Math1<Sqrt>},  {"round", Math1<Round>}, {"random", MathRandom},
-      {"floor", Math1<Floor>}, {"ceil", Math1<Ceil>}, {"atan", Math1<Atan>}, {"asin", Math1<Asin>},
-      {"acos", Math1<Acos>}, {"pow", MathPow}};
-  const double category = Num(vm, a, 0), index = Num(vm, a, 1);
-  if (a.size() < 2 || category != 200 || !(index >= 0) || index != std::floor(index)) return {};
-  const auto i = static_cast<std::size_t>(std::min(index, 1e6));
-  if (i >= std::size(kMath)) return AsValue::Object(vm.NewFunction("", MathNoFunction));
-  return AsValue::Object(vm.NewFunction(kMath[i].first, kMath[i].second));
-}
-
 }  // namespace
 
 AsValue BoxPrimitive(Avm1& vm, const AsValue& v) {
@@ -932,7 +911,6 @@ void InstallStdlib(Avm1& vm) {
                                                        {"SQRT2", 1.4142135623730951},   {"SQRT1_2", 0.7071067811865476}};
   for (auto& [n, v] : mathConsts) vm.SetProp(mathObj, n, AsValue::Number(v), true);
   vm.SetProp(global, "Math", AsValue::Object(mathObj), true);
-  fn(global, "ASnative", AsNativeFn);
 
   AsObject* arrayCtor = vm.NewClass(global, "Array", ArrayCtor, vm.ArrayProto());
   const std::pair<const char*, int> sortFlags[] = {{"CASEINSENSITIVE", kCaseInsensitive},

@@ -551,5 +551,32 @@ TEST_F(ZoneTest, LocalTimeFollowsTheZoneAndItsSummerTime) {
   EXPECT_EQ(r.Get("dateAfterUtc"), "14");
 }
 
+// ASnative(table, index) gives Flash's built-ins by number: exactly two
+// arguments taken as 32-bit integers; numbers naming nothing give
+// undefined. ASSetNative puts a run of them on an object by name, an empty
+// name passing a number by.
+TEST(Avm1Globals, NativeFunctionsByNumber) {
+  Actions a;
+  Set(a, "escaped", Actions().Append(PushArgs({Str("&")})).Append(Call("ASnative", {Int(100), Dbl(4294967296.0)})).PushString("").Raw(Code(Action::kCallMethod)));
+  Set(a, "unescapeType", Op(Call("ASnative", {Str("100"), Str("1")}), kTypeOf));
+  Set(a, "threeArgs", Op(Call("ASnative", {Int(100), Int(0), Int(0)}), kTypeOf));
+  Set(a, "oneArg", Op(Call("ASnative", {Int(100)}), kTypeOf));
+  Set(a, "noTable", Op(Call("ASnative", {Str("x"), Int(0)}), kTypeOf));
+  Set(a, "pastEnd", Op(Call("ASnative", {Int(100), Int(0x10004)}), kTypeOf));
+  Set(a, "d", New("Date", {Int(1234)}));
+  a.Append(Do(Call("ASSetNative", {Var("d"), Int(103), Str(",getT,getTz"), Int(15)})));
+  Set(a, "time", Method(Var("d"), "getT"));
+  Set(a, "tzType", Op(Member(Var("d"), "getTz"), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("escaped"), "%26");
+  EXPECT_EQ(r.Get("unescapeType"), "function");
+  EXPECT_EQ(r.Get("threeArgs"), "undefined");
+  EXPECT_EQ(r.Get("oneArg"), "undefined");
+  EXPECT_EQ(r.Get("noTable"), "undefined");
+  EXPECT_EQ(r.Get("pastEnd"), "undefined");
+  EXPECT_EQ(r.Get("time"), "1234");
+  EXPECT_EQ(r.Get("tzType"), "function");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
