@@ -41,10 +41,11 @@ AsValue NativeTrace(Avm1& vm, const AsValue&, AsArgs a) {
   return {};
 }
 
-// Math's numbers past its last function: the argument is converted, the
-// answer NaN.
+// Math's numbers past its last function: the first two arguments are
+// converted as every Math function does, the answer NaN.
 AsValue MathPastEnd(Avm1& vm, const AsValue&, AsArgs a) {
-  if (!a.empty()) vm.ToNumber(a[0]);
+  vm.ToNumber(Arg(a, 0));
+  if (!vm.Throwing()) vm.ToNumber(Arg(a, 1));
   return AsValue::Number(std::nan(""));
 }
 
