@@ -239,10 +239,10 @@ bool ArrayIndexOf(const std::string& s, std::int32_t& out) {
 
 // The level a variable name like "_level2" (or the old "_flash2") names:
 // the digits after the prefix as far as they go ("_level0abc" is _level0);
-// -1 for other names.
-int LevelOfName(const std::string& name) {
+// -1 for other names. From version 7 the prefix's case counts.
+int LevelOfName(const std::string& name, int version) {
   if (name.size() <= 6) return -1;
-  const std::string prefix = Lower(name.substr(0, 6));
+  const std::string prefix = version >= 7 ? name.substr(0, 6) : Lower(name.substr(0, 6));
   if (prefix != "_level" && prefix != "_flash") return -1;
   std::size_t i = 6;
   const bool negative = name[i] == '-';
@@ -258,17 +258,13 @@ int LevelOfName(const std::string& name) {
 std::string WatchKey(const std::string& key) { return "\x01watch:" + key; }
 
 // A watched property about to be set: the watcher decides the value stored,
-// called with (name, old value, new value, user data). A watcher setting
-// its own property is not called again for that.
+// called with (name, old value, new value, user data). Its calls nest as
+// far as a property's accessors do; past that the value goes in unwatched.
 AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& name, const AsValue& value) {
   const std::string key = vm.Key(name);
   const auto w = o->props.find(WatchKey(key));
   if (w == o->props.end() || w->second.value.type != AsValue::Type::kObject || w->second.value.obj->length < 2) {
     return value;
-  }
-  thread_local std::vector<std::pair<AsObject*, std::string>> running;
-  for (const auto& r : running) {
-    if (r.first == o && r.second == key) return value;
   }
   // The old value is the stored one, inherited too; a getter is not asked
   // (a property made by addProperty keeps what it held before).
@@ -280,12 +276,13 @@ AsValue Watched(Avm1& vm, AsObject* o, const AsValue& self, const std::string& n
       break;
     }
   }
+  // Counted with the property's own accessors when it has them.
+  const auto own = o->props.find(key);
+  const std::uint64_t prop = own != o->props.end() ? own->second.order : w->second.order;
   const std::vector<AsValue> entry = vm.Elements(w->second.value.obj);
   std::vector<AsValue> args{AsValue::String(name), old, value, entry[1]};
-  running.emplace_back(o, key);
-  AsValue r = vm.Call(entry[0], self, args);
-  running.pop_back();
-  return r;
+  AsValue r;
+  return vm.CallWatcher(entry[0], prop, self, std::move(args), r) ? r : value;
 }
 
 // A throw that no try caught ends the actions; Flash logs it and goes on.
@@ -298,6 +295,8 @@ void ReportUncaught(Avm1& vm, bool& throwing, const AsValue& thrown) {
 }  // namespace
 
 const std::string& AsValue::Text() const { return str ? *str : kEmpty; }
+
+double ParseFloatText(const std::string& s) { return ParseDecimal(s, false); }
 
 std::int32_t ToInt32(double d) {
   if (!std::isfinite(d)) return 0;
@@ -481,7 +480,11 @@ void Avm1::SetProp(AsObject* o, const std::string& name, const AsValue& v, bool 
 
 bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self, ClipHandle selfClip) {
   AsObject* const first = o;
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+  for (int guard = 0; o; o = o->proto, ++guard) {
+    if (guard >= kMaxProtoChain) {
+      ProtoChainTooLong();
+      return false;
+    }
     if (o->isArray && key == "length") {
       out = AsValue::Number(o->length);
       return true;
@@ -489,8 +492,12 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
     auto it = o->props.find(key);
     if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
-        out = CallAccessor(it->second.getter,
-                           selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {});
+        // Past the nesting limit the value beneath the getter answers.
+        const AsValue stored = it->second.value;
+        if (!CallAccessor(it->second.getter, it->second.order,
+                          selfClip != kNoClip ? ClipValue(selfClip) : self ? *self : AsValue::Object(first), {}, out)) {
+          out = stored;
+        }
       } else {
         out = it->second.value;
       }
@@ -504,22 +511,47 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
   return false;
 }
 
+void Avm1::ProtoChainTooLong() {
+  Skip("prototype chain too long");
+  stage_.ScriptStopped("ActionScript 1/2: a prototype chain of more than " + std::to_string(kMaxProtoChain) + " objects");
+  halted_ = true;
+}
+
 AsProperty* Avm1::FindAccessor(AsObject* o, const std::string& key) {
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
+  for (int guard = 0; o; o = o->proto, ++guard) {
+    if (guard >= kMaxProtoChain) {
+      ProtoChainTooLong();
+      return nullptr;
+    }
     auto it = o->props.find(key);
     if (it != o->props.end()) return it->second.getter || it->second.setter ? &it->second : nullptr;
   }
   return nullptr;
 }
 
-AsValue Avm1::CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args) {
-  if (!fn || !fn->fn) return {};
-  // A getter that reads its own property would recurse without end.
-  if (accessorDepth_ >= 16) return {};
-  ++accessorDepth_;
-  AsValue r = CallFunction(fn, self, args);
-  --accessorDepth_;
-  return r;
+bool Avm1::CallAccessor(AsObject* fn, std::uint64_t prop, const AsValue& self, std::vector<AsValue> args, AsValue& out) {
+  if (!fn || !fn->fn) return false;
+  // Flash runs at most this many calls of one property's accessors inside
+  // each other; the next is skipped (a getter that reads its own property).
+  constexpr std::ptrdiff_t kMaxNested = 65;
+  if (std::count(propertyCalls_.begin(), propertyCalls_.end(), prop) >= kMaxNested) return false;
+  propertyCalls_.push_back(prop);
+  out = CallFunction(fn, self, args);
+  propertyCalls_.pop_back();
+  return true;
+}
+
+void Avm1::SetThroughAccessor(AsObject* o, const std::string& key, AsProperty* acc, const AsValue& self, const AsValue& v) {
+  const auto own = o->props.find(key);
+  const bool isOwn = own != o->props.end() && &own->second == acc;
+  AsValue ignored;
+  if (acc->setter) CallAccessor(acc->setter, acc->order, self, {v}, ignored);
+  if (!isOwn) return;
+  // The setter may have deleted the property.
+  const auto after = o->props.find(key);
+  if (after != o->props.end() && (after->second.getter || after->second.setter) && !after->second.readOnly) {
+    after->second.value = v;
+  }
 }
 
 bool Avm1::AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter) {
@@ -907,15 +939,12 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   }
   const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, v, {stored});
+    SetThroughAccessor(o, Key(name), acc, v, stored);
     return;
   }
   if (Key(name) == "__proto__") {
     if (value.type == AsValue::Type::kObject) {
-      // No cycles in the prototype chain.
-      for (AsObject* p = value.obj; p; p = p->proto) {
-        if (p == o) return;
-      }
+      // A cycle is allowed: lookups through it stop the scripts.
       o->proto = value.obj;
       o->protoValue = {};
     } else if (value.type != AsValue::Type::kClip) {
@@ -968,7 +997,8 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       return ClipValue(ScriptRoot(clip));
     } else if (low == "_lockroot") {
       return AsValue::Bool(lockRoots_.count(clip) > 0);
-    } else if (low == "_level0") {
+    } else if (low == "_level0" && (version_ < 7 || name == "_level0")) {
+      // From version 7 the level's name is case-sensitive, unlike properties.
       return ClipValue(kRootClip);
     } else if (low == "_global") {
       return AsValue::Object(global_);
@@ -979,10 +1009,17 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
   // A clip whose variables are not made yet still has MovieClip's prototype.
   if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
-  // A child clip by instance name: from SWF 7 its case counts, as variables' does.
+  // A child clip by instance name.
+  // Names match in any case before version 7, by Flash's case tables
+  // past ASCII.
+  const bool exact = version_ >= 7;
+  const bool wide = !exact && keyVersion_ < 7 &&
+                    std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const std::string wanted = wide ? Key(name) : std::string();
   for (auto& [depth, inst] : tl->list) {
-    const bool named = keyVersion_ >= 7 ? inst.name == name : EqualsNoCase(inst.name, name);
-    if (!inst.name.empty() && named && (inst.sprite || inst.def)) {
+    if (inst.name.empty()) continue;
+    const bool match = exact ? inst.name == name : wide ? Key(inst.name) == wanted : EqualsNoCase(inst.name, name);
+    if (match && (inst.sprite || inst.def)) {
       if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) return ClipValue(inst.serial);
       // Buttons are script objects from version 6; before, like shapes below,
       // the name stands for the clip that holds it.
@@ -1034,7 +1071,7 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
   }
   const AsValue stored = Watched(*this, vars, ClipValue(clip), name, v);
   if (AsProperty* acc = FindAccessor(vars, Key(name))) {
-    if (acc->setter) CallAccessor(acc->setter, ClipValue(clip), {stored});
+    SetThroughAccessor(vars, Key(name), acc, ClipValue(clip), stored);
     return;
   }
   SetProp(vars, name, stored);
@@ -1162,7 +1199,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // Flash 4 knows no clip values: there these names are plain variables.
   const bool under = !name.empty() && name[0] == '_' && version_ >= 5;
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
-  if (const int level = under ? LevelOfName(name) : -1; level >= 0) {
+  if (const int level = under ? LevelOfName(name, version_) : -1; level >= 0) {
     if (level == 0) return ClipValue(kRootClip);
     const ClipHandle h = stage_.Level(level, false);
     return h == kNoClip ? AsValue{} : ClipValue(h);
@@ -1457,7 +1494,8 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
     AsObject* vars = ClipVars(inst->sprite.get());
     if (proto.type == AsValue::Type::kObject) {
       bool cycle = false;
-      for (AsObject* p = proto.obj; p && !cycle; p = p->proto) cycle = p == vars;
+      int guard = 0;
+      for (AsObject* p = proto.obj; p && !cycle && guard < kMaxProtoChain; p = p->proto, ++guard) cycle = p == vars;
       if (!cycle) vars->proto = proto.obj;
     }
     SetProp(vars, "__constructor__", ctor, true);

@@ -30,6 +30,9 @@ struct AsObject;
 // saturates (frame numbers), NaN being 0.
 std::int32_t ToInt32(double d);
 int ClampToInt(double d);
+// parseFloat: the longest decimal number at the start (after white space),
+// each digit scaled into place and summed as Flash does, later dots passed over.
+double ParseFloatText(const std::string& s);
 
 struct AsValue {
   enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kNumber, kString, kObject, kClip };
@@ -87,7 +90,7 @@ struct AsFunction {
 struct AsProperty {
   AsValue value;
   std::string name;  // as first written
-  std::uint64_t order = 0;
+  std::uint64_t order = 0;  // when made: enumeration order, and which property it is
   bool hidden = false;  // not enumerated
   // addProperty: reading calls `getter`, writing calls `setter` (none: the
   // write is ignored), both with the object read through as `this`.
@@ -99,6 +102,10 @@ struct AsProperty {
   bool readOnly = false;
   std::uint16_t versions = 0;
 };
+
+// The longest prototype chain a lookup walks; Flash allows cycles in the
+// chain and stops the scripts that walk one this far.
+inline constexpr int kMaxProtoChain = 256;
 
 // ASSetPropFlags bits.
 inline constexpr std::uint32_t kPropDontEnum = 1, kPropDontDelete = 2, kPropReadOnly = 4, kPropVersion5 = 0x80,
@@ -185,6 +192,8 @@ class Avm1 {
   ClipHandle RunningTarget() const { return running_ && running_->target != kNoClip ? running_->target : kRootClip; }
   std::string ToString(const AsValue& v);
   double ToNumber(const AsValue& v);
+  // What the trace action prints (in debug runs).
+  void TraceValue(const AsValue& v);
 
   // Used by the built-ins.
   int Version() const { return version_; }
@@ -296,6 +305,10 @@ class Avm1 {
   AsObject* ObjectOf(const AsValue& v);
   // Object.prototype.addProperty: false when refused (no getter function).
   bool AddProperty(AsObject* o, const std::string& name, const AsValue& getter, const AsValue& setter);
+  // A watcher's call, under the same nesting limit as accessors.
+  bool CallWatcher(const AsValue& fn, std::uint64_t prop, const AsValue& self, std::vector<AsValue> args, AsValue& out) {
+    return fn.type == AsValue::Type::kObject && CallAccessor(fn.obj, prop, self, std::move(args), out);
+  }
 
   // Every action the interpreter knows, in code order; it dispatches
   // through this table alone.
@@ -343,6 +356,15 @@ class Avm1 {
   void ConstructOrSkip(ActionFrame& f, const AsValue& ctor, const std::string& name, std::vector<AsValue>& args);
   void DefineFunction(ActionFrame& f, bool v2);
   void EnumerateNames(ActionFrame& f, const AsValue& obj);
+  // A script error on its way: to the innermost catch block, or through a
+  // finally block; false when no try of this code takes it.
+  bool CatchThrow(ActionFrame& f);
+  // A return inside a try with a finally block runs that block first;
+  // false when none is left.
+  bool EnterFinallyOnReturn(ActionFrame& f);
+  // A finally block entered by a throw or return ended: the throw goes on
+  // (false), or the code returns (true).
+  bool FinallyEnded(ActionFrame& f);
   // QUARVEL_AVM1_TRACE: every action run and every method not found, on stderr.
   void TraceLine(const std::string& line);
   void TraceAction(ActionFrame& f, std::size_t stackBefore);
@@ -361,11 +383,18 @@ class Avm1 {
   ClipHandle ScriptRoot(ClipHandle clip);
   AsObject* ClipVars(TimelineState* tl);
   AsValue GetOwn(AsObject* o, const std::string& key);
-  AsValue CallAccessor(AsObject* fn, const AsValue& self, std::vector<AsValue> args);
+  // Calls a getter, setter or watcher of `prop` unless Flash's limit of
+  // nested calls for that one property is reached; false when refused.
+  bool CallAccessor(AsObject* fn, std::uint64_t prop, const AsValue& self, std::vector<AsValue> args, AsValue& out);
+  // Sets through the setter `acc` found for `key`; a property of the object's
+  // own also keeps the value beneath its getter, as the one it falls back to.
+  void SetThroughAccessor(AsObject* o, const std::string& key, AsProperty* acc, const AsValue& self, const AsValue& v);
   // `self` is what getters see as `this` (the object itself when null);
   // `selfClip`, when given, the clip they see instead.
   bool FindProp(AsObject* o, const std::string& key, AsValue& out, const AsValue* self = nullptr,
                 ClipHandle selfClip = kNoClip);
+  // A prototype chain ran too long (a cycle): the running scripts stop.
+  void ProtoChainTooLong();
   // A setter for `key` on the object or its prototypes; null when none.
   AsProperty* FindAccessor(AsObject* o, const std::string& key);
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
@@ -414,7 +443,8 @@ class Avm1 {
   // Clips whose _lockroot is set: _root inside them is the clip itself.
   std::unordered_set<ClipHandle> lockRoots_;
   int depth_ = 0;
-  int accessorDepth_ = 0;
+  // The properties whose accessors or watchers are running, innermost last.
+  std::vector<std::uint64_t> propertyCalls_;  // by AsProperty::order
   // AsciiToChar from version 6: a 16-bit code, U+FFFD for a surrogate.
   std::string CharFromCode(double code) const;
   bool aborted_ = false;

@@ -51,6 +51,14 @@ struct ActionFrame {
   std::span<const std::uint8_t> data;  // the same, for actions that decode it themselves
   std::vector<AsValue> stack;
   std::vector<TryBlock> tries;
+  // A finally block entered by a throw or a return: once it ends, the throw
+  // goes on or the function returns (unless the block threw or returned).
+  struct Finally {
+    std::size_t end;
+    bool rethrow;  // else return `value`
+    AsValue value;
+  };
+  std::vector<Finally> finallies;
   std::vector<std::pair<std::size_t, std::size_t>> withs;  // end pc, scope size before
   bool done = false;  // the block ends, with `result`
   AsValue result;
@@ -123,6 +131,11 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       f.tries.pop_back();
       if (f.pc == t.catchStart && t.catchStart < t.finallyStart) f.pc = t.finallyStart;
     }
+    if (!f.finallies.empty() && f.pc >= f.finallies.back().end) {
+      if (FinallyEnded(f)) return f.result;
+      if (throwing_ && !CatchThrow(f)) return {};
+      continue;
+    }
     f.op = code[f.pc++];
     if (f.op == static_cast<std::uint8_t>(Action::kEnd)) break;
     std::span<const std::uint8_t> data;
@@ -150,38 +163,88 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
       return {};
     }
     if (tracing_) TraceAction(f, before);
+    if (f.done && f.op == static_cast<std::uint8_t>(Action::kReturn) && EnterFinallyOnReturn(f)) continue;
     if (f.done) return f.result;
     // Big new strings count against the frame's memory.
     if (!f.stack.empty() && f.stack.back().str && f.stack.back().str.use_count() == 1 &&
         f.stack.back().str->size() > 256 && !Charge(f.stack.back().str->size())) {
       return {};
     }
-    if (throwing_) {
-      if (f.tries.empty()) return {};
-      ActionFrame::TryBlock t = f.tries.back();
-      f.tries.pop_back();
-      throwing_ = false;
-      if (f.stack.size() > t.stackSize) f.stack.resize(t.stackSize);
-      if (t.hasCatch) {
-        if (t.catchInRegister) {
-          if (t.reg < ctx.regs.size()) ctx.regs[t.reg] = thrown_;
-        } else if (ctx.activation) {
-          SetProp(ctx.activation, t.var, thrown_);
-        } else {
-          SetVar(ctx, t.var, thrown_);
-        }
-        f.pc = t.catchStart;
-        // The catch block runs to the finally block.
-        f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}, t.stackSize});
-      } else {
-        f.pc = t.finallyStart;
-      }
-    }
+    if (throwing_ && !CatchThrow(f)) return {};
   }
+  // A finally block entered by a throw or return may end the code.
+  if (!f.finallies.empty() && !aborted_ && !halted_ && FinallyEnded(f)) return f.result;
   return {};
 }
 
 // -- helpers of the actions
+
+// Control leaves for `pc` (a handler around them): finally blocks that were
+// running inside are abandoned, with what they were to do afterwards.
+static void LeaveFinallies(ActionFrame& f, std::size_t pc) {
+  while (!f.finallies.empty() && f.finallies.back().end <= pc) f.finallies.pop_back();
+}
+
+bool Avm1::CatchThrow(ActionFrame& f) {
+  // A try whose catch block is running, or that has none, only runs its
+  // finally block, and the throw goes on after it.
+  while (!f.tries.empty()) {
+    const ActionFrame::TryBlock t = f.tries.back();
+    f.tries.pop_back();
+    if (f.stack.size() > t.stackSize) f.stack.resize(t.stackSize);
+    if (t.hasCatch) {
+      throwing_ = false;
+      if (t.catchInRegister) {
+        if (t.reg < f.ctx.regs.size()) f.ctx.regs[t.reg] = thrown_;
+      } else if (f.ctx.activation) {
+        SetProp(f.ctx.activation, t.var, thrown_);
+      } else {
+        SetVar(f.ctx, t.var, thrown_);
+      }
+      f.pc = t.catchStart;
+      LeaveFinallies(f, f.pc);
+      // The catch block runs to the finally block.
+      f.tries.push_back({t.finallyStart, t.finallyStart, t.end, false, t.hasFinally, false, 0, {}, t.stackSize});
+      return true;
+    }
+    if (t.hasFinally && t.finallyStart < t.end) {
+      throwing_ = false;
+      f.pc = t.finallyStart;
+      LeaveFinallies(f, f.pc);
+      f.finallies.push_back({t.end, true, thrown_});
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Avm1::EnterFinallyOnReturn(ActionFrame& f) {
+  while (!f.tries.empty()) {
+    const ActionFrame::TryBlock t = f.tries.back();
+    f.tries.pop_back();
+    if (t.hasFinally && t.finallyStart < t.end) {
+      f.done = false;
+      f.pc = t.finallyStart;
+      LeaveFinallies(f, f.pc);
+      f.finallies.push_back({t.end, false, f.result});
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Avm1::FinallyEnded(ActionFrame& f) {
+  ActionFrame::Finally fin = f.finallies.back();
+  f.finallies.pop_back();
+  if (fin.rethrow) {
+    thrown_ = fin.value;
+    throwing_ = true;
+    return false;
+  }
+  // The return goes on through any finally block around this one.
+  f.End(fin.value);
+  return !EnterFinallyOnReturn(f);
+}
 
 void Avm1::TraceLine(const std::string& line) { std::clog << "avm1: " << std::string(static_cast<std::size_t>(depth_) * 2, ' ') << line << "\n"; }
 
@@ -436,8 +499,9 @@ static std::string CodePageText(std::string s, int version) {
   return out;
 }
 
-void Avm1::ActTrace(ActionFrame& f) {
-  const AsValue v = f.Pop();
+void Avm1::ActTrace(ActionFrame& f) { TraceValue(f.Pop()); }
+
+void Avm1::TraceValue(const AsValue& v) {
   if (!std::getenv("QUARVEL_DEBUG")) return;
   // Flash prints undefined by name whatever the movie's version, and its
   // log ends a line at a carriage return as at a line feed.

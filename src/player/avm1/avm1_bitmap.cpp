@@ -68,7 +68,8 @@ bool IsInstance(Avm1& vm, const AsValue& v, const char* package, const char* cls
   if (v.type != AsValue::Type::kObject) return false;
   const AsValue proto = vm.Get(vm.Get(AsValue::Object(Package(vm, package)), cls), "prototype");
   if (proto.type != AsValue::Type::kObject) return false;
-  for (const AsObject* o = v.obj->proto; o; o = o->proto) {
+  int guard = 0;
+  for (const AsObject* o = v.obj->proto; o && guard < kMaxProtoChain; o = o->proto, ++guard) {
     if (o == proto.obj) return true;
   }
   return false;

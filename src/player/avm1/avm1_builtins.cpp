@@ -729,6 +729,7 @@ void Avm1::InstallBuiltins() {
   avm1_builtins::InstallSystem(*this);
   avm1_builtins::InstallSound(*this);
   avm1_builtins::InstallText(*this);
+  avm1_builtins::InstallNativeTables(*this);
   // The flash.* packages came with Flash 8: older movies do not see them.
   if (auto it = global_->props.find(Key("flash")); it != global_->props.end()) it->second.versions = kPropVersion8;
 }

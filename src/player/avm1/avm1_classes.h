@@ -31,6 +31,7 @@ void InstallXml(Avm1& vm);     // XML, XMLNode
 void InstallLoad(Avm1& vm);    // LoadVars, MovieClipLoader, loading for XML and clips (after InstallXml)
 void InstallSystem(Avm1& vm);  // System, SharedObject, ExternalInterface
 void InstallSound(Avm1& vm);
+void InstallNativeTables(Avm1& vm);  // ASnative (avm1_asnative.cpp), after the rest
 
 // getURL and what compiles to it (loadMovie, loadVariables, fscommand):
 // `flags` are GetURL2's (1 load variables, 2 the target is a clip).

@@ -412,6 +412,28 @@ TEST(Avm1Classes, APrimitiveProtoCutsTheChainAndReadsBack) {
   EXPECT_EQ(r.Get("back"), "[object Object]");
 }
 
+// An object may be its own prototype; reading a property it lacks walks
+// the cycle until Flash's limit and stops the action list there (the next
+// frame's actions run again).
+TEST(Avm1Classes, ACyclicPrototypeChainStopsTheActionList) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("o")));
+  Set(a, "same", Bin(Member(Var("o"), "__proto__"), Var("o"), Code(Action::kStrictEquals)));
+  Set(a, "missing", Member(Var("o"), "nothing"));
+  Set(a, "after", Str("ran"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  b.DoAction(Set(next, "next", Str("ran")).Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(150);
+  EXPECT_EQ(r.Get("same"), "true");
+  EXPECT_EQ(r.Get("missing"), "") << "the read itself stops the list";
+  EXPECT_EQ(r.Get("after"), "");
+  EXPECT_EQ(r.Get("next"), "ran");
+}
+
 // A clip that has no variables yet still reports MovieClip's prototype.
 TEST(Avm1Classes, AFreshClipsProtoIsMovieClipPrototype) {
   auto b = Movie();
@@ -825,6 +847,73 @@ TEST(Avm1Runtime, ACaughtThrowCutsTheStackBackToTheTry) {
   EXPECT_EQ(r.Get("below"), "set");
   EXPECT_EQ(r.Get("inside"), "");
   EXPECT_EQ(r.Get("kept"), "normal");
+}
+
+// try { body } [catch (register 1) { catchBody }] finally { finallyBody }
+Actions TryFinally(const Actions& body, const Actions* catchBody, const Actions& finallyBody) {
+  const auto b = static_cast<std::uint16_t>(body.Size());
+  const auto c = static_cast<std::uint16_t>(catchBody ? catchBody->Size() : 0);
+  const auto fin = static_cast<std::uint16_t>(finallyBody.Size());
+  const std::uint8_t head[] = {static_cast<std::uint8_t>(catchBody ? 0x07 : 0x06),
+                               static_cast<std::uint8_t>(b & 0xFF), static_cast<std::uint8_t>(b >> 8),
+                               static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>(c >> 8),
+                               static_cast<std::uint8_t>(fin & 0xFF), static_cast<std::uint8_t>(fin >> 8), 1};
+  Actions a = Actions().Raw(Code(Action::kTry), head).Append(body);
+  if (catchBody) a.Append(*catchBody);
+  return a.Append(finallyBody);
+}
+
+// A finally block runs before a return from its try or catch block leaves
+// the function, and before a throw from them (one uncaught, or thrown again
+// by the catch block) goes on to the caller.
+TEST(Avm1Runtime, FinallyRunsBeforeReturnsAndThrowsLeave) {
+  auto logged = [](const std::string& text) {
+    Actions a;
+    return Set(a, "_global.log", Bin(Var("_global.log"), Str(text), kAdd2));
+  };
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  const Actions rethrow = Actions().PushString("again").Raw(Code(Action::kThrow));
+  const Actions ret = Actions().PushInt(5).Raw(kReturn);
+  a.Append(Actions().DefineFunction("returns", {}, TryFinally(ret, nullptr, logged("f1,"))));
+  a.Append(Actions().DefineFunction("uncaught", {}, Actions().Append(TryFinally(
+      Actions().PushString("err").Raw(Code(Action::kThrow)), nullptr, logged("f2,"))).Append(logged("after2,"))));
+  a.Append(Actions().DefineFunction("rethrows", {}, Actions().Append(TryFinally(
+      Actions().PushString("err").Raw(Code(Action::kThrow)), &rethrow, logged("f3,"))).Append(logged("after3,"))));
+  a.Append(Actions().DefineFunction("catchReturns", {}, TryFinally(
+      Actions().PushString("err").Raw(Code(Action::kThrow)), &ret, logged("f4,"))));
+  Set(a, "r1", Call("returns"));
+  a.Append(TryCatch(Do(Call("uncaught")), Actions()));
+  Set(a, "caught2", Actions().PushRegister(1));
+  a.Append(TryCatch(Do(Call("rethrows")), Actions()));
+  Set(a, "caught3", Actions().PushRegister(1));
+  Set(a, "r4", Call("catchReturns"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("r1"), "5");
+  EXPECT_EQ(r.Get("caught2"), "err");
+  EXPECT_EQ(r.Get("caught3"), "again");
+  EXPECT_EQ(r.Get("r4"), "5");
+  EXPECT_EQ(r.Get("_global.log"), "f1,f2,f3,f4,");
+}
+
+// Child clips by name: in any case before version 7 (past ASCII by
+// Flash's case tables), exactly from version 7, where _level0 too must be
+// so spelt; properties such as _X stay case-blind.
+TEST(Avm1Runtime, ClipNamesAreCaseSensitiveFromVersionSeven) {
+  for (const std::uint8_t version : {6, 7}) {
+    Actions a;
+    a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("clip\xC3\xA4"), Int(1)})));
+    Set(a, "upper", Op(Var("CLIP\xC3\x84"), kTypeOf));
+    Set(a, "same", Op(Var("clip\xC3\xA4"), kTypeOf));
+    Set(a, "level", Op(Var("_LeVeL0"), kTypeOf));
+    Set(a, "x", Member(Var("clip\xC3\xA4"), "_X"));
+    Played r(Script(a, version));
+    SCOPED_TRACE(version);
+    EXPECT_EQ(r.Get("upper"), version < 7 ? "movieclip" : "undefined");
+    EXPECT_EQ(r.Get("same"), "movieclip");
+    EXPECT_EQ(r.Get("level"), version < 7 ? "movieclip" : "undefined");
+    EXPECT_EQ(r.Get("x"), "0");
+  }
 }
 
 // `this` is a variable a script may assign: at the top of a timeline the

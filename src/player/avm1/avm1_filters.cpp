@@ -77,7 +77,8 @@ AsValue FilterCtor(Avm1& vm, const AsValue& self, AsArgs a) {
     const AsValue ctor = vm.Get(AsValue::Object(Package(vm, "flash.filters")), c.name);
     if (ctor.type != AsValue::Type::kObject) continue;
     const AsValue proto = vm.Get(ctor, "prototype");
-    for (AsObject* p = o->proto; p; p = p->proto) {
+    int guard = 0;
+    for (AsObject* p = o->proto; p && guard < kMaxProtoChain; p = p->proto, ++guard) {
       if (proto.type == AsValue::Type::kObject && p == proto.obj) {
         o->className = c.name;
         Fill(vm, o, c, a);

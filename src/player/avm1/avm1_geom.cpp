@@ -458,7 +458,10 @@ AsValue RectEquals(Avm1& vm, const AsValue& self, AsArgs a) {
   // Only a Rectangle equals one.
   const AsValue proto = vm.Get(vm.Get(AsValue::Object(Package(vm, "flash.geom")), "Rectangle"), "prototype");
   bool isRect = false;
-  for (AsObject* p = a[0].obj->proto; p && !isRect; p = p->proto) isRect = p == proto.obj;
+  int guard = 0;
+  for (AsObject* p = a[0].obj->proto; p && !isRect && guard < kMaxProtoChain; p = p->proto, ++guard) {
+    isRect = p == proto.obj;
+  }
   if (!isRect) return AsValue::Bool(false);
   const GeomRect r = SelfRect(vm, self), o = SelfRect(vm, a[0]);
   return AsValue::Bool(r.x == o.x && r.y == o.y && r.width == o.width && r.height == o.height);

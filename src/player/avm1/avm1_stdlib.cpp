@@ -159,27 +159,7 @@ AsValue ParseInt(Avm1& vm, const AsValue&, AsArgs a) {
 
 AsValue ParseFloat(Avm1& vm, const AsValue&, AsArgs a) {
   if (a.empty()) return AsValue::Undefined();
-  const std::string s = Str(vm, Arg(a, 0));
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  std::size_t j = i;
-  if (j < s.size() && (s[j] == '-' || s[j] == '+')) ++j;
-  bool digits = false;
-  while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
-  if (j < s.size() && s[j] == '.') {
-    ++j;
-    while (j < s.size() && std::isdigit(static_cast<unsigned char>(s[j]))) ++j, digits = true;
-  }
-  if (digits && j < s.size() && (s[j] == 'e' || s[j] == 'E')) {
-    std::size_t k = j + 1;
-    if (k < s.size() && (s[k] == '-' || s[k] == '+')) ++k;
-    if (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) {
-      while (k < s.size() && std::isdigit(static_cast<unsigned char>(s[k]))) ++k;
-      j = k;
-    }
-  }
-  if (!digits) return AsValue::Number(std::nan(""));
-  return AsValue::Number(std::strtod(s.substr(i, j - i).c_str(), nullptr));
+  return AsValue::Number(ParseFloatText(Str(vm, Arg(a, 0))));
 }
 
 // With no argument (not even undefined) isNaN is true and isFinite false.
@@ -459,23 +439,60 @@ void MergeSort(std::vector<std::size_t>& v, Less less) {
   }
 }
 
-// Sorts the array by `compare` (negative: a before b). UNIQUESORT finds an
-// equal pair and gives 0 with the array unchanged; RETURNINDEXEDARRAY gives
-// the sorted order as indices and leaves the array as it was.
+// Flash's own sort, whose order of equal elements and of compare calls
+// movies see: a quicksort taking each range's first element as the pivot
+// and asking compare(pivot, x); the lower part is sorted first. It stays
+// in bounds whatever the comparison says.
 template <typename Compare>
-AsValue SortBy(Avm1& vm, const AsValue& self, int flags, Compare compare) {
+void FlashQuickSort(std::vector<std::size_t>& v, Compare compare) {
+  if (v.size() < 2) return;
+  std::vector<std::pair<std::size_t, std::size_t>> ranges{{0, v.size() - 1}};  // inclusive
+  while (!ranges.empty()) {
+    const auto [low, high] = ranges.back();
+    ranges.pop_back();
+    if (low >= high) continue;
+    const std::size_t pivot = v[low];
+    std::size_t left = low + 1, right = high;
+    for (;;) {
+      while (left < right && compare(pivot, v[left]) > 0) ++left;
+      while (right > low && compare(pivot, v[right]) <= 0) --right;
+      if (left >= right) break;
+      std::swap(v[left], v[right]);
+    }
+    std::swap(v[low], v[right]);
+    ranges.emplace_back(right + 1, high);
+    if (right > 0) ranges.emplace_back(low, right - 1);
+  }
+}
+
+// Past this many elements the quicksort's worst case (a sorted array) costs
+// too much; a merge sort gives the same order but for equal elements.
+constexpr std::size_t kMaxQuickSort = 2048;
+
+// Sorts the array by `compare` (negative: a before b). UNIQUESORT finds an
+// equal neighbour pair after sorting (by `unique`) and gives 0 with the
+// array unchanged; RETURNINDEXEDARRAY gives the sorted order as indices and
+// leaves the array as it was; `reverse`: sort's DESCENDING, which turns the
+// sorted order round.
+template <typename Compare, typename Unique>
+AsValue SortBy(Avm1& vm, const AsValue& self, int flags, bool reverse, Compare compare, Unique unique) {
   AsObject* o = ArraySelf(self);
   if (!o) return {};
   const std::vector<AsValue> elems = vm.Elements(o);  // compare functions may change the array
   std::vector<std::size_t> order(elems.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  bool equal = false;
-  MergeSort(order, [&](std::size_t x, std::size_t y) {
-    const int r = compare(elems[x], elems[y]);
-    if (r == 0) equal = true;
-    return r < 0;
-  });
-  if ((flags & kUniqueSort) && equal) return AsValue::Number(0);
+  auto cmp = [&](std::size_t x, std::size_t y) { return compare(elems[x], elems[y]); };
+  if (order.size() <= kMaxQuickSort) {
+    FlashQuickSort(order, cmp);
+  } else {
+    MergeSort(order, [&](std::size_t x, std::size_t y) { return cmp(x, y) < 0; });
+  }
+  if (reverse) std::reverse(order.begin(), order.end());
+  if (flags & kUniqueSort) {
+    for (std::size_t k = 1; k < order.size(); ++k) {
+      if (unique(elems[order[k - 1]], elems[order[k]]) == 0) return AsValue::Number(0);
+    }
+  }
   std::vector<AsValue> out;
   out.reserve(order.size());
   if (flags & kReturnIndexedArray) {
@@ -505,49 +522,75 @@ AsValue ArrSort(Avm1& vm, const AsValue& self, AsArgs a) {
       return {};
     }
   }
-  if (cmp.IsUndefined()) return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
-    return CompareValues(vm, x, y, flags);
-  });
+  // DESCENDING turns the sorted array round; uniqueness is judged by the
+  // plain comparison, whatever function sorted.
+  const bool descending = (flags & kDescending) != 0;
+  flags &= ~kDescending;
+  auto plain = [&](const AsValue& x, const AsValue& y) { return CompareValues(vm, x, y, flags); };
+  if (cmp.IsUndefined()) return SortBy(vm, self, flags, descending, plain, plain);
   int calls = 0;
-  return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
-    // A compare function that never settles must not hang the frame.
-    if (++calls > 200000) return 0;
-    std::vector<AsValue> args{x, y};
-    const double d = vm.ToNumber(vm.Call(cmp, {}, args));
-    const int r = d < 0 ? -1 : d > 0 ? 1 : 0;
-    return (flags & kDescending) ? -r : r;
-  });
+  return SortBy(
+      vm, self, flags, descending,
+      [&](const AsValue& x, const AsValue& y) {
+        // A compare function that never settles must not hang the frame.
+        if (++calls > 200000) return 0;
+        std::vector<AsValue> args{x, y};
+        const double d = vm.ToNumber(vm.Call(cmp, {}, args));
+        return d < 0 ? -1 : d > 0 ? 1 : 0;
+      },
+      plain);
+}
+
+// A field as sortOn reads it: the object's own stored value, no getter
+// run and no prototype asked.
+AsValue OwnStoredField(Avm1& vm, AsObject* o, const std::string& field) {
+  const auto it = o->props.find(vm.Key(field));
+  if (it == o->props.end() || (it->second.versions && !PropertyVisible(it->second.versions, vm.Version()))) return {};
+  return it->second.value;
 }
 
 // sortOn(field | [fields][, options | [options per field]])
 AsValue ArrSortOn(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.empty()) return {};
   std::vector<std::string> fields;
-  if (AsObject* names = ArraySelf(Arg(a, 0))) {
+  std::vector<int> options;
+  using T = AsValue::Type;
+  if (a[0].type == T::kObject && !a[0].obj->isArray) {
+    // Not a list of names: a plain sort.
+    auto plain = [&](const AsValue& x, const AsValue& y) { return CompareValues(vm, x, y, 0); };
+    return SortBy(vm, self, 0, false, plain, plain);
+  }
+  if (AsObject* names = ArraySelf(a[0])) {
     for (auto& v : vm.Elements(names)) fields.push_back(vm.ToString(v));
-  } else if (!Arg(a, 0).IsUndefined()) {
-    fields.push_back(vm.ToString(a[0]));
-  }
-  if (fields.empty()) return self;
-  std::vector<int> options(fields.size(), 0);
-  int flags = 0;
-  if (AsObject* opts = ArraySelf(Arg(a, 1))) {
-    // One option per field; a list of another length is ignored.
-    if (const std::vector<AsValue> list = vm.Elements(opts); list.size() == fields.size()) {
-      for (std::size_t i = 0; i < fields.size(); ++i) options[i] = ToInt32(vm.ToNumber(list[i]));
+    if (fields.empty()) return self;
+    options.assign(fields.size(), 0);
+    const AsValue opt = Arg(a, 1);
+    if (AsObject* opts = ArraySelf(opt)) {
+      // One option per field; a list of another length is ignored.
+      if (const std::vector<AsValue> list = vm.Elements(opts); list.size() == fields.size()) {
+        for (std::size_t i = 0; i < fields.size(); ++i) options[i] = ToInt32(vm.ToNumber(list[i]));
+      }
+    } else if (a.size() > 1 && opt.type != T::kObject && opt.type != T::kClip) {
+      std::fill(options.begin(), options.end(), ToInt32(vm.ToNumber(opt)));
     }
-    flags = options[0] & (kUniqueSort | kReturnIndexedArray);
-  } else if (!Arg(a, 1).IsNullish()) {
-    flags = ToInt32(vm.ToNumber(a[1]));
-    std::fill(options.begin(), options.end(), flags);
+  } else {
+    fields.push_back(vm.ToString(a[0]));
+    options.push_back(a.size() > 1 && a[1].type == T::kNumber ? ToInt32(a[1].num) : 0);
   }
-  return SortBy(vm, self, flags, [&](const AsValue& x, const AsValue& y) {
+  const int flags = options[0];
+  auto compare = [&](const AsValue& x, const AsValue& y) {
+    AsObject* ox = x.type == T::kObject || x.type == T::kClip ? vm.ObjectOf(x) : nullptr;
+    AsObject* oy = y.type == T::kObject || y.type == T::kClip ? vm.ObjectOf(y) : nullptr;
+    // Anything but two objects compares as itself.
+    if (!ox || !oy) return CompareValues(vm, x, y, flags);
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      const AsValue fx = x.type == AsValue::Type::kObject || x.type == AsValue::Type::kClip ? vm.Get(x, fields[i]) : AsValue{};
-      const AsValue fy = y.type == AsValue::Type::kObject || y.type == AsValue::Type::kClip ? vm.Get(y, fields[i]) : AsValue{};
-      if (const int r = CompareValues(vm, fx, fy, options[i])) return r;
+      if (const int r = CompareValues(vm, OwnStoredField(vm, ox, fields[i]), OwnStoredField(vm, oy, fields[i]), options[i])) {
+        return r;
+      }
     }
     return 0;
-  });
+  };
+  return SortBy(vm, self, flags, false, compare, compare);
 }
 
 // ---- String
@@ -809,27 +852,6 @@ AsValue MathMin(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, false
 AsValue MathMax(Avm1& vm, const AsValue&, AsArgs a) { return MinMax(vm, a, true); }
 
 // A Math slot with no function behind it still converts two arguments.
-AsValue MathNoFunction(Avm1& vm, const AsValue&, AsArgs a) {
-  Convert(vm, a, 0);
-  return AsValue::Number(std::nan(""));
-}
-
-// ASnative(category, index): the player's numbered native functions. Only
-// Math (category 200) is numbered here, in the player's own order.
-AsValue AsNativeFn(Avm1& vm, const AsValue&, AsArgs a) {
-  static const std::pair<const char*, AsNative> kMath[] = {
-      {"abs", Math1<Abs>},   {"min", MathMin},       {"max", MathMax},     {"sin", Math1<Sin>},
-      {"cos", Math1<Cos>},   {"atan2", MathAtan2},   {"tan", Math1<Tan>},  {"exp", Math1<Exp>},
-      {"log", Math1<Log>},   {"sqrt", Math1<Sqrt>},  {"round", Math1<Round>}, {"random", MathRandom},
-      {"floor", Math1<Floor>}, {"ceil", Math1<Ceil>}, {"atan", Math1<Atan>}, {"asin", Math1<Asin>},
-      {"acos", Math1<Acos>}, {"pow", MathPow}};
-  const double category = Num(vm, a, 0), index = Num(vm, a, 1);
-  if (a.size() < 2 || category != 200 || !(index >= 0) || index != std::floor(index)) return {};
-  const auto i = static_cast<std::size_t>(std::min(index, 1e6));
-  if (i >= std::size(kMath)) return AsValue::Object(vm.NewFunction("", MathNoFunction));
-  return AsValue::Object(vm.NewFunction(kMath[i].first, kMath[i].second));
-}
-
 }  // namespace
 
 AsValue BoxPrimitive(Avm1& vm, const AsValue& v) {
@@ -889,7 +911,6 @@ void InstallStdlib(Avm1& vm) {
                                                        {"SQRT2", 1.4142135623730951},   {"SQRT1_2", 0.7071067811865476}};
   for (auto& [n, v] : mathConsts) vm.SetProp(mathObj, n, AsValue::Number(v), true);
   vm.SetProp(global, "Math", AsValue::Object(mathObj), true);
-  fn(global, "ASnative", AsNativeFn);
 
   AsObject* arrayCtor = vm.NewClass(global, "Array", ArrayCtor, vm.ArrayProto());
   const std::pair<const char*, int> sortFlags[] = {{"CASEINSENSITIVE", kCaseInsensitive},

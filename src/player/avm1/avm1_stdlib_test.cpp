@@ -74,6 +74,56 @@ TEST(Avm1Sort, InconsistentCompareFunctionsKeepEveryElement) {
   EXPECT_EQ(r.Get("restored"), expected);
 }
 
+// The order in which Flash's sort asks its compare function: each range's
+// first element is the pivot and always the first argument. DESCENDING
+// turns the sorted array round (equal elements too); UNIQUESORT compares
+// neighbours by the plain comparison.
+TEST(Avm1Sort, CompareCallsFollowFlashsQuicksort) {
+  Actions a;
+  Set(a, "calls", Str(""));
+  Actions log;
+  Set(log, "calls", Bin(Var("calls"), Bin(Bin(Bin(Str(""), Var("x"), Action::kAdd2), Var("y"), Action::kAdd2), Str(" "), Action::kAdd2), Action::kAdd2));
+  log.Append(Bin(Var("x"), Var("y"), Action::kSubtract)).Raw(Code(Action::kReturn));
+  Set(a, "list", Array({Int(3), Int(1), Int(2)}));
+  a.Append(Do(Method(Var("list"), "sort", {Function({"x", "y"}, log)})));
+  Set(a, "sorted", Method(Var("list"), "join"));
+  Set(a, "pairs", Array({Object({{"k", Int(1)}, {"n", Str("a")}}), Object({{"k", Int(1)}, {"n", Str("b")}})}));
+  a.Append(Do(Method(Var("pairs"), "sort", {Function({"x", "y"}, Actions().PushInt(0).Raw(Code(Action::kReturn))), Int(2)})));
+  Set(a, "descending", Bin(Member(Member(Var("pairs"), "0"), "n"), Member(Member(Var("pairs"), "1"), "n"), Action::kAdd2));
+  Set(a, "unique", Method(Array({Str("a"), Str("A")}), "sort", {Function({"x", "y"}, Actions().PushInt(0).Raw(Code(Action::kReturn))), Int(4)}));
+  Set(a, "notUnique", Method(Array({Str("a"), Str("a")}), "sort", {Function({"x", "y"}, Actions().PushInt(1).Raw(Code(Action::kReturn))), Int(4)}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("calls"), "31 32 21 ");
+  EXPECT_EQ(r.Get("sorted"), "1,2,3");
+  EXPECT_EQ(r.Get("descending"), "ba");
+  EXPECT_EQ(r.Get("unique"), "a,A") << "the compare function said equal, the plain order did not";
+  EXPECT_EQ(r.Get("notUnique"), "0");
+}
+
+// sortOn reads each object's own stored field: no getter runs, no
+// prototype answers; without arguments it sorts nothing.
+TEST(Avm1Sort, SortOnReadsOwnStoredFields) {
+  Actions a;
+  Set(a, "got", Str(""));
+  Actions getter;
+  Set(getter, "got", Str("ran"));
+  getter.PushInt(1).Raw(Code(Action::kReturn));
+  Set(a, "o1", Object({{"name", Str("o1")}}));
+  a.Append(Do(Method(Var("o1"), "addProperty", {Str("order"), Function({}, getter), Actions().PushNull()})));
+  Set(a, "o2", Object({{"name", Str("o2")}, {"order", Int(2)}}));
+  Set(a, "o3", Object({{"name", Str("o3")}, {"__proto__", Object({{"order", Int(0)}})}}));
+  Set(a, "list", Array({Var("o2"), Var("o1"), Var("o3")}));
+  a.Append(Do(Method(Var("list"), "sortOn", {Str("order"), Int(16)})));
+  Set(a, "names", Bin(Bin(Member(Member(Var("list"), "0"), "name"), Member(Member(Var("list"), "1"), "name"), Action::kAdd2),
+                      Member(Member(Var("list"), "2"), "name"), Action::kAdd2));
+  Set(a, "none", Op(Method(Var("list"), "sortOn"), Code(Action::kTypeOf)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("got"), "");
+  // Two undefined fields compare equal as text, after the number 2.
+  EXPECT_EQ(r.Get("names"), "o2o1o3");
+  EXPECT_EQ(r.Get("none"), "undefined");
+}
+
 TEST(Avm1Sort, SortOnFieldsWithOptions) {
   Actions a;
   auto rec = [](const char* name, int age) { return Object({{"name", Str(name)}, {"age", Int(age)}}); };
@@ -97,7 +147,8 @@ TEST(Avm1Sort, SortOnFieldsWithOptions) {
   Set(a, "order", Method(Var("people"), "sortOn", {Str("name"), Int(8 | 1)}));
   Played r(Script(a));
   EXPECT_EQ(r.Get("byName"), "Al,al,bob,cy");
-  EXPECT_EQ(r.Get("byAge"), "Al,bob,cy,al");
+  // Flash's quicksort does not keep equal elements (bob, cy) in order.
+  EXPECT_EQ(r.Get("byAge"), "Al,cy,bob,al");
   EXPECT_EQ(r.Get("byBoth"), "al,bob,cy,Al");
   EXPECT_EQ(r.Get("order"), "0,3,1,2");
 }
@@ -368,6 +419,12 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   Set(a, "empty", Call("parseInt", {Str("px")}));
   Set(a, "float", Call("parseFloat", {Str(" 3.5e2abc")}));
   Set(a, "floatDot", Call("parseFloat", {Str(".5.5")}));
+  // Later dots are passed over but end the exponent's chance; the exponent
+  // wraps at 32 bits; digits are scaled one by one and summed.
+  Set(a, "floatDots", Call("parseFloat", {Str("1.2345.6e50")}));
+  Set(a, "floatWrap", Call("parseFloat", {Str("1e4294967297")}));
+  Set(a, "floatSum", Bin(Call("parseFloat", {Str(".1499999")}), Dbl(0.14999990000000005), Code(Action::kStrictEquals)));
+  Set(a, "floatInf", Call("parseFloat", {Str("Infinity")}));
   Set(a, "nan", Call("isNaN", {Str("abc")}));
   Set(a, "finite", Call("isFinite", {Str("12")}));
   Set(a, "escaped", Call("escape", {Str("a b&c=d/\xC3\xA9")}));
@@ -387,7 +444,11 @@ TEST(Avm1Globals, ParsingEscapingAndVersion) {
   EXPECT_EQ(v8.Get("badRadix"), "NaN");
   EXPECT_EQ(v8.Get("empty"), "NaN");
   EXPECT_EQ(v8.Get("float"), "350");
-  EXPECT_EQ(v8.Get("floatDot"), "0.5");
+  EXPECT_EQ(v8.Get("floatDot"), "0.55");
+  EXPECT_EQ(v8.Get("floatDots"), "1.23456");
+  EXPECT_EQ(v8.Get("floatWrap"), "10");
+  EXPECT_EQ(v8.Get("floatSum"), "true");
+  EXPECT_EQ(v8.Get("floatInf"), "NaN");
   EXPECT_EQ(v8.Get("nan"), "true");
   EXPECT_EQ(v8.Get("finite"), "true");
   EXPECT_EQ(v8.Get("escaped"), "a%20b%26c%3Dd%2F%C3%A9");
@@ -488,6 +549,33 @@ TEST_F(ZoneTest, LocalTimeFollowsTheZoneAndItsSummerTime) {
   EXPECT_EQ(r.Get("summerText"), "Wed Jul 15 12:00:00 GMT-0400 2026");
   EXPECT_EQ(r.Get("localAfterUtc"), "22");
   EXPECT_EQ(r.Get("dateAfterUtc"), "14");
+}
+
+// ASnative(table, index) gives Flash's built-ins by number: exactly two
+// arguments taken as 32-bit integers; numbers naming nothing give
+// undefined. ASSetNative puts a run of them on an object by name, an empty
+// name passing a number by.
+TEST(Avm1Globals, NativeFunctionsByNumber) {
+  Actions a;
+  Set(a, "escaped", Actions().Append(PushArgs({Str("&")})).Append(Call("ASnative", {Int(100), Dbl(4294967296.0)})).PushString("").Raw(Code(Action::kCallMethod)));
+  Set(a, "unescapeType", Op(Call("ASnative", {Str("100"), Str("1")}), kTypeOf));
+  Set(a, "threeArgs", Op(Call("ASnative", {Int(100), Int(0), Int(0)}), kTypeOf));
+  Set(a, "oneArg", Op(Call("ASnative", {Int(100)}), kTypeOf));
+  Set(a, "noTable", Op(Call("ASnative", {Str("x"), Int(0)}), kTypeOf));
+  Set(a, "pastEnd", Op(Call("ASnative", {Int(100), Int(0x10004)}), kTypeOf));
+  Set(a, "d", New("Date", {Int(1234)}));
+  a.Append(Do(Call("ASSetNative", {Var("d"), Int(103), Str(",getT,getTz"), Int(15)})));
+  Set(a, "time", Method(Var("d"), "getT"));
+  Set(a, "tzType", Op(Member(Var("d"), "getTz"), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("escaped"), "%26");
+  EXPECT_EQ(r.Get("unescapeType"), "function");
+  EXPECT_EQ(r.Get("threeArgs"), "undefined");
+  EXPECT_EQ(r.Get("oneArg"), "undefined");
+  EXPECT_EQ(r.Get("noTable"), "undefined");
+  EXPECT_EQ(r.Get("pastEnd"), "undefined");
+  EXPECT_EQ(r.Get("time"), "1234");
+  EXPECT_EQ(r.Get("tzType"), "function");
 }
 
 }  // namespace

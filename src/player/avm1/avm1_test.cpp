@@ -298,6 +298,40 @@ TEST(Avm1Functions, AddPropertyGettersAndSettersThroughPrototypes) {
   EXPECT_EQ(r.Get("loop"), "");
 }
 
+// A property's getter, setter and watcher calls nest at most 65 deep. Past
+// that a getter read answers the value beneath the getter, which every set
+// of an own property stores after its setter ran (the outermost set last).
+TEST(Avm1Functions, AccessorsAndWatchersNestSixtyFiveDeep) {
+  Actions a;
+  Set(a, "gets", Int(0));
+  Set(a, "sets", Int(0));
+  Set(a, "watches", Int(0));
+  Actions count;
+  Set(count, "gets", Bin(Var("gets"), Int(1), kAdd2));
+  Actions countSet;
+  Set(countSet, "sets", Bin(Var("sets"), Int(1), kAdd2));
+  Set(a, "o", Object({}));
+  a.Append(Do(Method(Var("o"), "addProperty",
+                     {Str("p"), Function({}, Actions().Append(count).Append(Member(Var("o"), "p")).Raw(kReturn)),
+                      Function({"v"}, Actions().Append(countSet).Append(SetMember(Var("o"), "p", Str("inner"))))})));
+  a.Append(SetMember(Var("o"), "p", Str("outer")));
+  Set(a, "read", Member(Var("o"), "p"));
+  // A watcher that sets its own property.
+  Actions watcher;
+  Set(watcher, "watches", Bin(Var("watches"), Int(1), kAdd2));
+  watcher.Append(SetMember(Var("w"), "p", Str("c"))).Append(Str("d")).Raw(kReturn);
+  Set(a, "w", Object({{"p", Str("a")}}));
+  a.Append(Do(Method(Var("w"), "watch", {Str("p"), Function({"name", "old", "now"}, watcher)})));
+  a.Append(SetMember(Var("w"), "p", Str("b")));
+  Set(a, "watched", Member(Var("w"), "p"));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("sets"), "65");
+  EXPECT_EQ(r.Get("gets"), "65");
+  EXPECT_EQ(r.Get("read"), "outer");
+  EXPECT_EQ(r.Get("watches"), "65");
+  EXPECT_EQ(r.Get("watched"), "d");
+}
+
 // DefineFunction2 (0x8E) with its parameters in registers.
 Actions& DefineFunction2(Actions& a, const std::string& name, std::uint8_t registers, std::uint16_t flags,
                          const std::vector<std::pair<std::uint8_t, std::string>>& params, const Actions& body) {
