@@ -339,7 +339,12 @@ bool IsLabel(const TimelineState& tl, const Value& v) {
 void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
   As3Display& b = B(m);
   b.stage.SetPlaying(tl, play);
-  b.stage.Goto(tl, std::clamp(frame, 0, tl.FrameCount() - 1));
+  frame = std::clamp(frame, 0, tl.FrameCount() - 1);
+  if (std::find(b.inFrameScript.begin(), b.inFrameScript.end(), tl.owner) != b.inFrameScript.end()) {
+    b.queuedGotos[tl.owner] = frame;
+    return;
+  }
+  b.stage.Goto(tl, frame);
   b.FlushForGoto();
 }
 // gotoAndPlay/gotoAndStop(frame, scene): a frame number counts from the

@@ -335,10 +335,11 @@ struct Pick {
 
 
 // The state of a family of classes, held by the binding.
-// Events (events.cpp): objects with frame listeners (enterFrame, exitFrame,
-// frameConstructed, render); running timers.
+// Events (events.cpp): for each frame event (enterFrame, exitFrame,
+// frameConstructed, render) the objects listening, in the order each
+// began to (Flash's broadcast order); running timers.
 struct EventState {
-  std::vector<FlashObject*> frameListeners;
+  std::map<std::string, std::vector<FlashObject*>, std::less<>> frameListeners;
   std::vector<TimerObject*> timers;
   // Someone listens for a child coming or going: every timeline child gets
   // its object, to send it the events.
@@ -442,6 +443,10 @@ class As3Display : public ScriptHooks {
   bool flushing = false;
   int gotoFlushes = 0;  // flushes a goto started inside another
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
+  // Clips running their own frame script: a goto of theirs waits for it to
+  // end, the last one asked winning.
+  std::vector<ClipHandle> inFrameScript;
+  std::map<ClipHandle, int> queuedGotos;
   Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
@@ -571,6 +576,8 @@ class As3Display : public ScriptHooks {
   // ---- events
   Value NewEvent(Class* cls, const std::string& type, bool bubbles);
   void Listen(FlashObject* o, const std::string& type);
+  // `o` dropped its last listener of `type`.
+  void Unlisten(FlashObject* o, const std::string& type);
   void CallListeners(FlashObject* o, EventObject* e, bool capture);
   // Capture from the root down, the target, then bubbling up.
   void Dispatch(FlashObject* target, EventObject* e);

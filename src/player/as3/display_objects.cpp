@@ -371,8 +371,9 @@ Rect MapRect(const Matrix& mx, const Rect& r) {
     xs[k] = mx.scaleX * cx[k] + mx.rotateSkew1 * cy[k] + mx.translateX;
     ys[k] = mx.rotateSkew0 * cx[k] + mx.scaleY * cy[k] + mx.translateY;
   }
-  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::floor(std::min({v[0], v[1], v[2], v[3]}))); };
-  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::ceil(std::max({v[0], v[1], v[2], v[3]}))); };
+  // Flash rounds each corner to the nearest twip.
+  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::min({v[0], v[1], v[2], v[3]}))); };
+  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::max({v[0], v[1], v[2], v[3]}))); };
   return Rect{lo(xs), hi(xs), lo(ys), hi(ys)};
 }
 bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
@@ -417,9 +418,9 @@ void SetSize(Machine& m, const Value& self, double v, bool width) {
     if (!NodeBounds(m, self, r, true)) return;
     const double own = (width ? r.Width() : r.Height()) / 20.0;
     if (own <= 0) return;
-    // A mirrored axis stays mirrored.
-    if (width) transform::SetScaleX(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleX(*p.matrix, *p.kept)));
-    else transform::SetScaleY(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleY(*p.matrix, *p.kept)));
+    // A mirrored axis comes back unmirrored: the new scale is the size's, positive.
+    if (width) transform::SetScaleX(*p.matrix, *p.kept, v / own);
+    else transform::SetScaleY(*p.matrix, *p.kept, v / own);
   } else {
     if (!NodeBounds(m, self, r, false)) return;
     const double extent = (width ? r.Width() : r.Height()) / 20.0;

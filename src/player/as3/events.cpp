@@ -30,6 +30,8 @@ NATIVE(EdRemoveEventListener) {
   const Value fn = m.ArgOr(a, 1);
   const bool capture = m.ToBoolean(m.ArgOr(a, 2));
   std::erase_if(f->listeners, [&](const Listener& l) { return l.type == type && l.capture == capture && m.StrictEquals(l.fn, fn); });
+  if (std::none_of(f->listeners.begin(), f->listeners.end(), [&](const Listener& l) { return l.type == type; }))
+    B(m).Unlisten(f, type);
   return Value();
 }
 NATIVE(EdHasEventListener) {
@@ -332,10 +334,14 @@ Value As3Display::NewEvent(Class* cls, const std::string& type, bool bubbles) {
 
 void As3Display::Listen(FlashObject* o, const std::string& type) {
   if (type == "added" || type == "removed" || type == "addedToStage" || type == "removedFromStage") events.hearsTree = true;
-  if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
-      std::find(events.frameListeners.begin(), events.frameListeners.end(), o) == events.frameListeners.end()) {
-    events.frameListeners.push_back(o);
+  if (type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") {
+    auto& list = events.frameListeners[type];
+    if (std::find(list.begin(), list.end(), o) == list.end()) list.push_back(o);
   }
+}
+
+void As3Display::Unlisten(FlashObject* o, const std::string& type) {
+  if (auto it = events.frameListeners.find(type); it != events.frameListeners.end()) std::erase(it->second, o);
 }
 
 void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
@@ -396,7 +402,9 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
 }
 
 void As3Display::Broadcast(const std::string& type) {
-  const auto list = events.frameListeners;
+  const auto at = events.frameListeners.find(type);
+  if (at == events.frameListeners.end()) return;
+  const auto list = at->second;
   for (FlashObject* o : list) {
     bool has = false;
     for (auto& l : o->listeners) has |= l.type == type;

@@ -64,7 +64,8 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
       Instance* i = Node(handle);
       if (handle == kRootClip || (i && i->parent != kNoClip)) h.Mark(o);
     }
-    for (FlashObject* o : events.frameListeners) h.Mark(o);
+    for (auto& [type, list] : events.frameListeners)
+      for (FlashObject* o : list) h.Mark(o);
     for (FlashObject* o : events.timers) h.Mark(o);
     h.Mark(stageObject);
     h.Mark(pointer.focus);
@@ -323,7 +324,17 @@ void As3Display::Flush(bool scripts) {
 }
 
 void As3Display::FlushForGoto() {
-  if (!flushing) return Flush();
+  if (!flushing) {
+    // From SWF 10 on a goto outside the frame's own work is a frame of its
+    // own, less ENTER_FRAME: FRAME_CONSTRUCTED after the new children, the
+    // frame scripts, then EXIT_FRAME.
+    if (lib.movie.version < 10) return Flush();
+    Flush(false);
+    Broadcast("frameConstructed");
+    Flush();
+    Broadcast("exitFrame");
+    return;
+  }
   // Movies before SWF 10 leave them for the frame's own turn.
   if (gotoFlushes >= 8 || lib.movie.version < 10) return;
   // Only the scripts: the objects waiting are made in the outer turn, not
@@ -331,8 +342,12 @@ void As3Display::FlushForGoto() {
   ++gotoFlushes;
   const bool outerScriptsOnly = scriptsOnly;
   flushing = false;
+  scriptsOnly = false;
+  Flush(false);
   scriptsOnly = true;
+  Broadcast("frameConstructed");
   Flush();
+  Broadcast("exitFrame");
   scriptsOnly = outerScriptsOnly;
   flushing = true;
   --gotoFlushes;
@@ -345,7 +360,18 @@ void As3Display::RunFrameScript(ClipHandle h) {
   auto fs = it->second->frameScripts.find(tl->current);
   if (fs == it->second->frameScripts.end()) return;
   const Value fn = fs->second;
+  inFrameScript.push_back(h);
   m.SafeCall([&] { m.Call(fn, Value::Obj(it->second), {}); }, "a frame script");
+  inFrameScript.pop_back();
+  // A goto the script asked of its own clip runs now.
+  if (auto q = queuedGotos.find(h); q != queuedGotos.end()) {
+    const int frame = q->second;
+    queuedGotos.erase(q);
+    if (TimelineState* now = Timeline(h)) {
+      stage.Goto(*now, std::clamp(frame, 0, now->FrameCount() - 1));
+      FlushForGoto();
+    }
+  }
 }
 
 void As3Display::RunTimers() {
