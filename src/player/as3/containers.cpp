@@ -362,7 +362,7 @@ void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
       bool found = false;
       for (const SceneSpan& s : ScenesOf(*tl))
         if (s.name == name) scene = s, found = true;
-      if (!found) m.ThrowError("ArgumentError", "Error #2108: Scene " + name + " was not found.", 2108);
+      if (!found) m.ThrowError("ArgumentError", "Scene " + name + " was not found.", 2108);
     }
     frame += scene.start;
   }

@@ -443,6 +443,7 @@ class As3Display : public ScriptHooks {
   bool flushing = false;
   int gotoFlushes = 0;  // flushes a goto started inside another
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
+  bool timelineAllocating = false;  // the object made is the timeline's, not a script's `new`
   // Clips running their own frame script: a goto of theirs waits for it to
   // end, the last one asked winning.
   std::vector<ClipHandle> inFrameScript;

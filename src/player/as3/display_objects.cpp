@@ -27,6 +27,21 @@ TimelineState* SelfTimeline(Machine& m, const Value& self) {
   return f ? B(m).Timeline(f->handle) : nullptr;
 }
 
+// A script may not make a bare DisplayObject, InteractiveObject,
+// DisplayObjectContainer or MorphShape, nor a class of its own built right
+// on one: `new` throws before any constructor runs. The timeline's are
+// made all the same.
+avm2::Object* AllocDisplayObject(Machine& m, Class* cls) {
+  As3Display& b = B(m);
+  if (!b.timelineAllocating && cls) {
+    const Class* native = cls;
+    while (native && native->unit) native = native->super;
+    if (native && (native == b.displayObjectClass || native == b.interactiveClass || native == b.containerClass ||
+                   native == b.morphClass))
+      m.ThrowError("ArgumentError", cls->name + "$ class cannot be instantiated.", 2012);
+  }
+  return m.heap().New<DisplayObj>();
+}
 NATIVE(DisplayObjectCtor) {
   FlashObject* f = As<FlashObject>(self);
   MakeNode(m, f);
@@ -735,7 +750,7 @@ constexpr MemberRow kDisplayObjectRows[] = {
 };
 
 constexpr ClassRow kDisplayObjectClasses[] = {
-    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", Alloc<DisplayObj>, DisplayObjectCtor, false,
+    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", AllocDisplayObject, DisplayObjectCtor, false,
      &As3Display::displayObjectClass},
     {"flash.display", "BlendMode"},
     {"flash.display", "InteractiveObject", "flash.display::DisplayObject", nullptr, nullptr, false,

@@ -150,6 +150,12 @@ FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
 
 // The object of a node, bound to it, its constructor not yet run.
 FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
+  struct Mark {
+    bool& flag;
+    bool outer = flag;
+    explicit Mark(bool& f) : flag(f) { flag = true; }
+    ~Mark() { flag = outer; }
+  } timeline(timelineAllocating);
   FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
   if (!o) {  // a class linked to a symbol that is no display object
     Instance* node = Node(h);

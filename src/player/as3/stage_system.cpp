@@ -144,7 +144,7 @@ NATIVE(StSetFocusRect) {
 NATIVE(ReturnOne) { return Value::Int(1); }
 // The display object members the stage has no use for throw, as Flash's Stage overrides them.
 NATIVE(StNotImplemented) {
-  m.ThrowError("Error", "Error #2071: The Stage class does not implement this property or method.", 2071);
+  m.ThrowError("Error", "The Stage class does not implement this property or method.", 2071);
 }
 // A movie played from a file: its FileAttributes say whether it may reach the network.
 NATIVE(SecSandboxType) { return m.Str(B(m).lib.SandboxType()); }
