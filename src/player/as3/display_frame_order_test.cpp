@@ -3,6 +3,9 @@
 // before ADDED_TO_STAGE for what the timeline makes.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
 
@@ -217,6 +220,42 @@ TEST(As3FrameEvents, AGotoFromTheClipsOwnFrameScriptWaitsForItsEnd) {
       },
       3, {{"frame1", frame1}, {"frame2", frame2}, {"frame3", frame3}});
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "after 1 false|script 2|");
+}
+
+// A goto's frame as Flash's player reads it: a whole number counted from
+// one, made a 32-bit int by truncation (the lowest int out of range, which
+// wraps to the last frame), clamped to the timeline; text of a whole number
+// is that number; anything else is a label, and an unknown one is the first
+// frame before SWF 11 and ArgumentError #2109 from it.
+std::vector<std::uint8_t> GotoArguments(As3Movie& d, const std::vector<std::function<void(AbcCode&)>>& args) {
+  return d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        for (const auto& push : args) {
+          c.Op("getlocal_0");
+          push(c);
+          c.Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+          m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("currentFrame")}); });
+        }
+      },
+      3);
+}
+
+TEST(As3GotoFrames, NumbersWrapAndClampAsFlashsPlayerReadsThem) {
+  As3Movie d;
+  const auto number = [&](double v) { return [&d, v](AbcCode& c) { c.Op("pushdouble", {d.a.Double(v)}); }; };
+  const auto text = [&](const char* v) { return [&d, v](AbcCode& c) { c.Op("pushstring", {d.S(v)}); }; };
+  const auto bytes = GotoArguments(d, {number(999), number(0), number(2), number(2147483648.0), number(2),
+                                       number(-2147483648.0), number(-2147483647.0), number(4294967298.0),
+                                       number(-1e20), text("2 "), text("-99999999999999999999"), number(-99),
+                                       number(2), number(2.5), number(3), text("nowhere")});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3|1|2|3|2|3|1|3|3|2|3|1|2|1|3|1|");
+}
+
+TEST(As3GotoFrames, AnUnknownLabelThrowsFromSwf11) {
+  As3Movie d;
+  auto bytes = GotoArguments(d, {[&](AbcCode& c) { c.Op("pushstring", {d.S("nowhere")}); }});
+  bytes[3] = 11;
+  EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #2109: Frame label nowhere not found"), std::string::npos);
 }
 
 }  // namespace
