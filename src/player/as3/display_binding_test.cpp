@@ -395,6 +395,26 @@ TEST(As3DisplayRules, TheMainTimelinesWidthRoundsToTheNearestTwip) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "0.75|");
 }
 
+// getBounds gives the size as the difference of the edges in pixels, with
+// that subtraction's rounding (Flash's 91.64999999999998, not 91.65).
+TEST(As3DisplayRules, BoundsSizesAreTheDifferenceOfTheEdges) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Shape")}).Op("constructprop", {m.Display("Shape"), 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    for (double v : {188.8, 112.6, 91.65, 21.2}) c.Op("pushdouble", {m.a.Double(v)});
+    c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_1").Op("getlocal_1").Op("callproperty", {m.Q("getBounds"), 1}).Op("setlocal_2");
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_2").Op("getproperty", {m.Q("width")}).Op("pushstring", {m.S(" ")}).Op("add")
+          .Op("getlocal_2").Op("getproperty", {m.Q("height")}).Op("add");
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "91.64999999999998 21.200000000000017|");
+}
+
 // x and y become twips toward zero (past the 32-bit range, its lowest);
 // a size is a scale of the object's own box, so it brings back a zero
 // scale; a negative size is ignored.

@@ -484,8 +484,11 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
 NATIVE(DoGetBounds) {
   Rect r;
   const bool any = a.empty() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
+  // The size is the difference of the edges in pixels, as Flash gives it
+  // (91.64999999999998, not 91.65).
   Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
-                   Value::Number(any ? r.Width() / 20.0 : 0), Value::Number(any ? r.Height() / 20.0 : 0)};
+                   Value::Number(any ? r.xmax / 20.0 - r.xmin / 20.0 : 0),
+                   Value::Number(any ? r.ymax / 20.0 - r.ymin / 20.0 : 0)};
   return Value::Obj(m.Construct(B(m).rectangleClass, args));
 }
 // The world transform of a node (its own and its ancestors'), twips.
