@@ -235,7 +235,20 @@ FlashObject* As3Display::ConstructLinkedBitmap(Class* cls, ClipHandle h) {
 FlashObject* As3Display::AllocateRoot() {
   if (auto it = objects.find(kRootClip); it != objects.end()) return it->second;
   Class* doc = nullptr;
-  if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
+  if (auto it = symbolClasses.find(0); it != symbolClasses.end()) {
+    doc = m.FindClass(it->second);
+  } else {
+    // Some movies link the document class to an id that names no character;
+    // Flash takes such a display class for the main timeline as it takes 0.
+    for (const auto& [id, name] : symbolClasses) {
+      if (lib.Find(id) || lib.binaryData.count(id)) continue;
+      Class* c = m.FindClass(name);
+      if (c && c->IsSubclassOf(spriteClass)) {
+        doc = c;
+        break;
+      }
+    }
+  }
   if (doc && !doc->IsSubclassOf(spriteClass)) {
     // Flash reports it once the scripts have run, and the root stays a plain movie clip.
     m.Contain([&] {
