@@ -98,6 +98,9 @@ struct FlashObject : NativeBase {
   Value focusRect, contextMenu;
   Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   SoundMix mix;      // SoundChannel: its soundTransform
+  // new EventDispatcher(target): the events it sends are the target's, and
+  // bubble through the target's containers.
+  Value dispatchTarget;
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -115,6 +118,7 @@ struct FlashObject : NativeBase {
     h.Mark(focusRect);
     h.Mark(contextMenu);
     h.Mark(perspective);
+    h.Mark(dispatchTarget);
   }
 };
 

@@ -75,6 +75,16 @@ NATIVE(EdDispatchEvent) {
   B(m).Dispatch(f, e);
   return Value::Bool(!e->prevented);
 }
+NATIVE(EdCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  const Value target = m.ArgOr(a, 0);
+  // Only EventDispatcher's own (or a script class's on it): the Flash
+  // classes built on it take other arguments.
+  const Class* native = f ? f->cls : nullptr;
+  while (native && native->unit) native = native->super;
+  if (native == B(m).dispatcherClass && target.IsObject() && target.AsObject() != f) f->dispatchTarget = target;
+  return self;
+}
 NATIVE(EvCtor) {
   if (EventObject* e = As<EventObject>(self)) {
     e->phase = 2;  // AT_TARGET until a dispatch says otherwise
@@ -365,8 +375,11 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   if (!target || !e) return;
   e->stop = e->stopNow = false;
   std::vector<FlashObject*> path;
-  if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
-    ClipHandle h = target->handle;
+  // A dispatcher made for another object sends as that object, up through its containers.
+  FlashObject* as = As<FlashObject>(target->dispatchTarget);
+  if (!as) as = target;
+  if (as->handle != kNoClip && !(as->cls && as->cls->IsSubclassOf(stageClass))) {
+    ClipHandle h = as->handle;
     for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
       Instance* i = Node(h);
       if (!i || i->parent == kNoClip) break;
@@ -374,7 +387,7 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
       if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
     }
     // The stage is the parent of the root.
-    if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
+    if (stageObject && (h == kRootClip || as->handle == kRootClip)) path.push_back(stageObject);
   }
   // An event nobody listens to along its path is left untouched: no target,
   // and it is no copy when sent again.
@@ -385,7 +398,7 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   bool heard = hears(target, false);
   for (FlashObject* p : path) heard = heard || hears(p, true) || (e->bubbles && hears(p, false));
   if (!heard) return;
-  e->target = Value::Obj(target);
+  e->target = Value::Obj(as);
   e->phase = 1;
   for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
   if (!e->stop) {
@@ -643,7 +656,7 @@ constexpr MemberRow kEventRows[] = {
 
 constexpr ClassRow kEventClasses[] = {
     {"flash.events", "IEventDispatcher"},
-    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
+    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, EdCtor, false, &As3Display::dispatcherClass},
     {"flash.events", "Event", "", Alloc<EventObject>, EvCtor, false, &As3Display::eventClass},
     {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
     {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},
