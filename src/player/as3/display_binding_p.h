@@ -172,7 +172,6 @@ struct EventObject : NativeBase {
   static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
   std::string type;
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
-  bool dispatched = false;  // some listener heard it: sent again, it is cloned
   Value target, currentTarget;
   int phase = 0;
   double stageX = 0, stageY = 0, localX = 0, localY = 0;

@@ -66,8 +66,9 @@ NATIVE(EdDispatchEvent) {
   FlashObject* f = As<FlashObject>(self);
   EventObject* e = ArgAs<EventObject>(m, m.ArgOr(a, 0), "flash.events::Event");
   if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
-  // An event some listener already heard is sent again as a copy.
-  if (e->dispatched) {
+  // An event that has a target (read as scripts may override it) is sent
+  // again as a copy, made by its clone().
+  if (!m.GetProperty(Value::Obj(e), "target").IsNullish()) {
     Value copy = m.CallProperty(Value::Obj(e), "clone", {});
     e = As<EventObject>(copy);
     if (!e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
@@ -362,7 +363,6 @@ void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
   if (ls.empty()) return;
   std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
   e->currentTarget = Value::Obj(o);
-  e->dispatched = true;
   for (auto& l : ls) {
     Value arg = Value::Obj(e);
     m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
