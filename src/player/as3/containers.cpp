@@ -1,5 +1,9 @@
 // DisplayObjectContainer (the child list), Sprite, MovieClip (timeline
 // control, labels, scenes, frame scripts) and SimpleButton.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
 #include "player/as3/display_binding_p.h"
 
 namespace quarvel::player::as3 {
@@ -287,22 +291,40 @@ TimelineState* Clip(Machine& m, const Value& self) {
   TimelineState* tl = SelfTimeline(m, self);
   return tl;
 }
-int FrameArg(Machine& m, TimelineState& tl, const Value& v) {
-  if (v.IsString()) {
-    auto it = tl.def->labels.find([&] {
-      std::string s = v.s->text;
-      for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      return s;
-    }());
-    if (it == tl.def->labels.end()) {
-      const double n = avm2::StringToNumber(v.s->text);
-      if (std::isnan(n)) m.ThrowError("ArgumentError", "Frame label " + v.s->text + " not found in scene.", 2109);
-      return static_cast<int>(n) - 1;
-    }
-    return it->second;
+// A frame number as Flash's player makes an int of it: truncated, and out
+// of the 32-bit range the lowest int (which, counted from zero, wraps to the
+// last frame).
+std::int32_t FrameInt(double n) {
+  if (!(n >= -2147483648.0 && n < 2147483648.0)) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(n);
+}
+// A goto's frame: a number counted from one in its scene, or a label's
+// frame (absolute, from zero).
+struct FrameTarget {
+  bool label = false;
+  std::int32_t frame = 0;
+};
+// A whole number, or text that is one (spaces around allowed), is a frame
+// number; anything else is a label by its text. An unknown label throws
+// #2109 from SWF 11 on; before, it is the first frame.
+FrameTarget FrameArg(Machine& m, TimelineState& tl, const Value& v) {
+  if (v.IsNumber()) {
+    const double n = m.ToNumber(v);
+    if (n == std::trunc(n)) return {false, FrameInt(n)};
   }
-  const double n = m.ToNumber(v);
-  return std::isfinite(n) ? static_cast<int>(std::clamp(n, -1e9, 1e9)) - 1 : 0;
+  const std::string text = m.ToString(v);
+  std::size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  std::size_t digits = b < e && (text[b] == '-' || text[b] == '+') ? b + 1 : b;
+  const bool whole = digits < e && std::all_of(text.begin() + std::ptrdiff_t(digits), text.begin() + std::ptrdiff_t(e),
+                                               [](char c) { return c >= '0' && c <= '9'; });
+  if (whole) return {false, FrameInt(avm2::StringToNumber(text.substr(b, e - b)))};
+  std::string key = text;
+  for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (auto it = tl.def->labels.find(key); it != tl.def->labels.end()) return {true, it->second};
+  if (B(m).lib.movie.version >= 11) m.ThrowError("ArgumentError", "Frame label " + text + " not found in scene.", 2109);
+  return {true, 0};
 }
 // A timeline's scenes: the main timeline's as its movie names them, else
 // one unnamed scene of every frame.
@@ -330,16 +352,15 @@ SceneSpan CurrentScene(const TimelineState& tl) {
     if (s.start <= tl.current) now = s;
   return now;
 }
-bool IsLabel(const TimelineState& tl, const Value& v) {
-  if (!v.IsString()) return false;
-  std::string s = v.s->text;
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tl.def->labels.count(s) > 0;
-}
 void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
   As3Display& b = B(m);
   b.stage.SetPlaying(tl, play);
-  b.stage.Goto(tl, std::clamp(frame, 0, tl.FrameCount() - 1));
+  frame = std::clamp(frame, 0, tl.FrameCount() - 1);
+  if (std::find(b.inFrameScript.begin(), b.inFrameScript.end(), tl.owner) != b.inFrameScript.end()) {
+    b.queuedGotos[tl.owner] = frame;
+    return;
+  }
+  b.stage.Goto(tl, frame);
   b.FlushForGoto();
 }
 // gotoAndPlay/gotoAndStop(frame, scene): a frame number counts from the
@@ -347,9 +368,9 @@ void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
 void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
   TimelineState* tl = Clip(m, self);
   if (!tl) return;
-  const Value target = m.ArgOr(a, 0);
-  int frame = FrameArg(m, *tl, target);
-  if (!IsLabel(*tl, target)) {
+  const FrameTarget target = FrameArg(m, *tl, m.ArgOr(a, 0));
+  int frame = target.frame;
+  if (!target.label) {
     const Value sceneArg = m.ArgOr(a, 1);
     SceneSpan scene = CurrentScene(*tl);
     if (!sceneArg.IsNullish()) {
@@ -357,9 +378,10 @@ void GotoFrame(Machine& m, const Value& self, std::span<Value> a, bool play) {
       bool found = false;
       for (const SceneSpan& s : ScenesOf(*tl))
         if (s.name == name) scene = s, found = true;
-      if (!found) m.ThrowError("ArgumentError", "Error #2108: Scene " + name + " was not found.", 2108);
+      if (!found) m.ThrowError("ArgumentError", "Scene " + name + " was not found.", 2108);
     }
-    frame += scene.start;
+    // Counted from zero in 32 bits, wrapping as Flash's player does.
+    frame = static_cast<std::int32_t>(static_cast<std::uint32_t>(frame) - 1u + static_cast<std::uint32_t>(scene.start));
   }
   GotoAbsolute(m, *tl, frame, play);
 }

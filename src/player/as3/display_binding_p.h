@@ -98,6 +98,9 @@ struct FlashObject : NativeBase {
   Value focusRect, contextMenu;
   Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   SoundMix mix;      // SoundChannel: its soundTransform
+  // new EventDispatcher(target): the events it sends are the target's, and
+  // bubble through the target's containers.
+  Value dispatchTarget;
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(filters);
@@ -115,6 +118,7 @@ struct FlashObject : NativeBase {
     h.Mark(focusRect);
     h.Mark(contextMenu);
     h.Mark(perspective);
+    h.Mark(dispatchTarget);
   }
 };
 
@@ -168,7 +172,6 @@ struct EventObject : NativeBase {
   static bool Holds(NativeKind k) { return k == NativeKind::kEvent; }
   std::string type;
   bool bubbles = false, cancelable = false, stop = false, stopNow = false, prevented = false;
-  bool dispatched = false;  // some listener heard it: sent again, it is cloned
   Value target, currentTarget;
   int phase = 0;
   double stageX = 0, stageY = 0, localX = 0, localY = 0;
@@ -338,10 +341,11 @@ struct Pick {
 
 
 // The state of a family of classes, held by the binding.
-// Events (events.cpp): objects with frame listeners (enterFrame, exitFrame,
-// frameConstructed, render); running timers.
+// Events (events.cpp): for each frame event (enterFrame, exitFrame,
+// frameConstructed, render) the objects listening, in the order each
+// began to (Flash's broadcast order); running timers.
 struct EventState {
-  std::vector<FlashObject*> frameListeners;
+  std::map<std::string, std::vector<FlashObject*>, std::less<>> frameListeners;
   std::vector<TimerObject*> timers;
   // Someone listens for a child coming or going: every timeline child gets
   // its object, to send it the events.
@@ -446,6 +450,11 @@ class As3Display : public ScriptHooks {
   bool flushing = false;
   int gotoFlushes = 0;  // flushes a goto started inside another
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
+  bool timelineAllocating = false;  // the object made is the timeline's, not a script's `new`
+  // Clips running their own frame script: a goto of theirs waits for it to
+  // end, the last one asked winning.
+  std::vector<ClipHandle> inFrameScript;
+  std::map<ClipHandle, int> queuedGotos;
   Class *dispatcherClass = nullptr, *displayObjectClass = nullptr, *containerClass = nullptr, *spriteClass = nullptr, *movieClipClass = nullptr,
         *shapeClass = nullptr, *graphicsClass = nullptr, *eventClass = nullptr, *mouseEventClass = nullptr,
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
@@ -575,6 +584,8 @@ class As3Display : public ScriptHooks {
   // ---- events
   Value NewEvent(Class* cls, const std::string& type, bool bubbles);
   void Listen(FlashObject* o, const std::string& type);
+  // `o` dropped its last listener of `type`.
+  void Unlisten(FlashObject* o, const std::string& type);
   void CallListeners(FlashObject* o, EventObject* e, bool capture);
   // Capture from the root down, the target, then bubbling up.
   void Dispatch(FlashObject* target, EventObject* e);

@@ -359,6 +359,62 @@ TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "NaN|2|1.5|NaN|0|");
 }
 
+// The stage overrides the display object members it has no use for with
+// ones that throw Error #2071; the ones left (mouseChildren) still work.
+TEST(As3DisplayRules, TheStageRefusesTheDisplayObjectMembersItDoesNotImplement) {
+  const auto run = [](std::string_view property, bool get) {
+    As3Movie d;
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")});
+      if (get) c.Op("getproperty", {m.Q(property)}).Op("pop");
+      else c.Op("pushbyte", {1}).Op("setproperty", {m.Q(property)});
+      m.Trace(c, "no error");
+    });
+    return testing::As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  for (const char* p : {"alpha", "x", "scaleY", "rotation", "name", "visible", "width", "filters", "mouseEnabled"}) {
+    const std::string out = run(p, false);
+    EXPECT_NE(out.find("Error #2071"), std::string::npos) << p << ": " << out;
+    EXPECT_EQ(out.find("no error"), std::string::npos) << p;
+  }
+  EXPECT_NE(run("textSnapshot", true).find("Error #2071"), std::string::npos);
+  EXPECT_EQ(run("mouseChildren", false), "no error|");
+  // Reading what it refuses to set is fine.
+  EXPECT_EQ(run("x", true), "no error|");
+}
+
+// The main timeline's box carried through its own scale rounds each edge
+// to the nearest twip: a width of 0.75 reads back as set.
+TEST(As3DisplayRules, TheMainTimelinesWidthRoundsToTheNearestTwip) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "wide", 0xFF0000, 0, 0, 550, 10);
+    c.Op("getlocal_0").Op("pushdouble", {m.a.Double(0.75)}).Op("setproperty", {m.Q("width")});
+    m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("width")}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "0.75|");
+}
+
+// getBounds gives the size as the difference of the edges in pixels, with
+// that subtraction's rounding (Flash's 91.64999999999998, not 91.65).
+TEST(As3DisplayRules, BoundsSizesAreTheDifferenceOfTheEdges) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Shape")}).Op("constructprop", {m.Display("Shape"), 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    for (double v : {188.8, 112.6, 91.65, 21.2}) c.Op("pushdouble", {m.a.Double(v)});
+    c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_1").Op("getlocal_1").Op("callproperty", {m.Q("getBounds"), 1}).Op("setlocal_2");
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_2").Op("getproperty", {m.Q("width")}).Op("pushstring", {m.S(" ")}).Op("add")
+          .Op("getlocal_2").Op("getproperty", {m.Q("height")}).Op("add");
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "91.64999999999998 21.200000000000017|");
+}
+
 // x and y become twips toward zero (past the 32-bit range, its lowest);
 // a size is a scale of the object's own box, so it brings back a zero
 // scale; a negative size is ignored.
@@ -386,7 +442,7 @@ TEST(As3DisplayRules, PositionsCutToTwipsAndSizesScaleTheObjectsOwnBox) {
     set("height", -40);
     trace("height");
   });
-  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "-1.45|-107374182.4|-3|0.25|5|");
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "-1.45|-107374182.4|3|0.25|5|");
 }
 
 // The document object is a display object like the others: moving it or

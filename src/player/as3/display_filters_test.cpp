@@ -37,6 +37,32 @@ void PushNumbers(As3Movie& m, AbcCode& c, const std::vector<int>& v) {
   c.Op("newarray", {static_cast<std::int64_t>(v.size())});
 }
 
+// A filters array holding anything but filters (undefined too) is refused
+// with #2005 and leaves the filters as they were; a hole is no entry.
+TEST(As3MoreFilters, AFiltersArrayOfOtherThingsIsRefused) {
+  const auto run = [](const std::function<void(As3Movie&, AbcCode&)>& second) {
+    As3Movie d;
+    const auto blur = d.a.PackageName("flash.filters", "BlurFilter");
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
+      c.Op("getlocal_1").Op("findpropstrict", {blur}).Op("constructprop", {blur, 0});
+      second(m, c);
+      c.Op("newarray", {2}).Op("setproperty", {m.Q("filters")});
+      m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("filters")}).Op("getproperty", {m.Q("length")}); });
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  const std::string number = run([](As3Movie&, AbcCode& c) { c.Op("pushbyte", {2}); });
+  EXPECT_NE(number.find("Error #2005: Parameter 0 is of the incorrect type. Should be type Filter."), std::string::npos)
+      << number;
+  EXPECT_NE(run([](As3Movie&, AbcCode& c) { c.Op("pushundefined"); }).find("Error #2005"), std::string::npos);
+  EXPECT_EQ(run([](As3Movie& m, AbcCode& c) {
+              const auto glow = m.a.PackageName("flash.filters", "GlowFilter");
+              c.Op("findpropstrict", {glow}).Op("constructprop", {glow, 0});
+            }),
+            "2|");
+}
+
 TEST(As3MoreFilters, ConvolutionFilterWeighsTheNeighbours) {
   // The centre weighted twice: the colour doubles.
   const auto bmp = Filtered(0x400000, 20, 20, 60, 60, [](As3Movie& m, AbcCode& c) {

@@ -3,6 +3,9 @@
 // before ADDED_TO_STAGE for what the timeline makes.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
 
@@ -110,6 +113,149 @@ TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
       3);
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
             "added undefined 1|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
+}
+
+// Each frame event has its own broadcast list, in the order objects first
+// listened for that event; an object that drops its last listener leaves
+// the list and joins its end when it listens again.
+TEST(As3FrameEvents, EachEventReachesObjectsInTheOrderTheyBeganToListen) {
+  As3Movie d;
+  const auto rootEnter = d.Tracer("root enter", {});
+  const auto rootExit = d.Tracer("root exit", {});
+  const auto childEnter = d.Tracer("child enter", {});
+  const auto childExit = d.Tracer("child exit", {});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal", {1});
+    // The root's enterFrame listener is kept in local 2 to take it away.
+    c.Op("newfunction", {rootEnter}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("pushstring", {m.S("enterFrame")}).Op("getlocal_2")
+        .Op("callpropvoid", {m.Q("addEventListener"), 2});
+    m.Listen(c, 1, "exitFrame", childExit);
+    m.Listen(c, 1, "enterFrame", childEnter);
+    m.Listen(c, 0, "exitFrame", rootExit);
+    m.Trace(c, "--");
+    c.Op("getlocal_0").Op("pushstring", {m.S("enterFrame")}).Op("getlocal_2")
+        .Op("callpropvoid", {m.Q("removeEventListener"), 2});
+    c.Op("getlocal_0").Op("pushstring", {m.S("enterFrame")}).Op("getlocal_2")
+        .Op("callpropvoid", {m.Q("addEventListener"), 2});
+    // The child is held by the stage so that it lives.
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+  }, 2);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }),
+            "--|child exit|root exit|child enter|root enter|child exit|root exit|");
+}
+
+// From SWF 10 on, a goto outside the frame's own work (here in an
+// ENTER_FRAME listener) is a frame of its own less ENTER_FRAME: the new
+// frame is built, FRAME_CONSTRUCTED, its script, EXIT_FRAME, and then the
+// listener goes on. SWF 9 leaves all of that to the frame.
+std::vector<std::uint8_t> GotoFromEnterFrame(As3Movie& d) {
+  AbcCode enter;  // trace("enter"); if (currentFrame == 2) { gotoAndStop(3); trace("back"); }
+  d.Trace(enter, "enter");
+  enter.Op("getlocal_0").Op("getproperty", {d.Q("currentFrame")}).Op("pushbyte", {2}).Branch("ifne", "out");
+  enter.Op("getlocal_0").Op("pushbyte", {3}).Op("callpropvoid", {d.Q("gotoAndStop"), 1});
+  d.Trace(enter, "back");
+  enter.Label("out").Op("returnvoid");
+  AbcCode frame3;
+  d.Trace(frame3, "script 3");
+  frame3.Op("returnvoid");
+  const auto constructed = d.Tracer("constructed", {});
+  const auto exited = d.Tracer("exit", {});
+  return d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {2}).Op("getlocal_0").Op("getproperty", {m.Q("frame3")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+        m.Trace(c, "ctor");
+        m.Listen(c, 0, "frameConstructed", constructed);
+        m.Listen(c, 0, "exitFrame", exited);
+        c.Op("getlocal_0").Op("pushstring", {m.S("enterFrame")}).Op("getlocal_0").Op("getproperty", {m.Q("onEnter")})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+      },
+      3, {{"onEnter", enter}, {"frame3", frame3}});
+}
+
+TEST(As3FrameEvents, AGotoInAListenerIsAFrameOfItsOwnFromSwf10) {
+  As3Movie d;
+  const auto bytes = GotoFromEnterFrame(d);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }),
+            "ctor|constructed|exit|enter|constructed|script 3|exit|back|constructed|exit|");
+}
+
+TEST(As3FrameEvents, AGotoInAListenerOfASwf9MovieSendsNoFrameEvents) {
+  As3Movie d;
+  auto bytes = GotoFromEnterFrame(d);
+  bytes[3] = 9;  // the header's version
+  const std::string traced = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); });
+  const auto enter = traced.find("enter|"), back = traced.find("back|");
+  ASSERT_NE(back, std::string::npos) << traced;
+  const std::string inGoto = traced.substr(enter, back - enter);
+  EXPECT_EQ(inGoto.find("constructed"), std::string::npos) << traced;
+  EXPECT_EQ(inGoto.find("exit"), std::string::npos) << traced;
+}
+
+// A clip's goto from its own frame script waits for the script to end (the
+// last goto asked wins); the clip stops or plays at once.
+TEST(As3FrameEvents, AGotoFromTheClipsOwnFrameScriptWaitsForItsEnd) {
+  As3Movie d;
+  AbcCode frame1;  // gotoAndStop(3); gotoAndStop(2); trace("after " + currentFrame + " " + isPlaying)
+  frame1.Op("getlocal_0").Op("pushbyte", {3}).Op("callpropvoid", {d.Q("gotoAndStop"), 1});
+  frame1.Op("getlocal_0").Op("pushbyte", {2}).Op("callpropvoid", {d.Q("gotoAndStop"), 1});
+  d.TraceValue(frame1, "after ", [&] {
+    frame1.Op("getlocal_0").Op("getproperty", {d.Q("currentFrame")}).Op("pushstring", {d.S(" ")}).Op("add")
+        .Op("getlocal_0").Op("getproperty", {d.Q("isPlaying")}).Op("add");
+  });
+  frame1.Op("returnvoid");
+  AbcCode frame2, frame3;
+  d.Trace(frame2, "script 2");
+  frame2.Op("returnvoid");
+  d.Trace(frame3, "script 3");
+  frame3.Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        for (int f = 0; f < 3; ++f) {
+          const char* name = f == 0 ? "frame1" : f == 1 ? "frame2" : "frame3";
+          c.Op("getlocal_0").Op("pushbyte", {f}).Op("getlocal_0").Op("getproperty", {m.Q(name)})
+              .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+        }
+      },
+      3, {{"frame1", frame1}, {"frame2", frame2}, {"frame3", frame3}});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "after 1 false|script 2|");
+}
+
+// A goto's frame as Flash's player reads it: a whole number counted from
+// one, made a 32-bit int by truncation (the lowest int out of range, which
+// wraps to the last frame), clamped to the timeline; text of a whole number
+// is that number; anything else is a label, and an unknown one is the first
+// frame before SWF 11 and ArgumentError #2109 from it.
+std::vector<std::uint8_t> GotoArguments(As3Movie& d, const std::vector<std::function<void(AbcCode&)>>& args) {
+  return d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        for (const auto& push : args) {
+          c.Op("getlocal_0");
+          push(c);
+          c.Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+          m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("currentFrame")}); });
+        }
+      },
+      3);
+}
+
+TEST(As3GotoFrames, NumbersWrapAndClampAsFlashsPlayerReadsThem) {
+  As3Movie d;
+  const auto number = [&](double v) { return [&d, v](AbcCode& c) { c.Op("pushdouble", {d.a.Double(v)}); }; };
+  const auto text = [&](const char* v) { return [&d, v](AbcCode& c) { c.Op("pushstring", {d.S(v)}); }; };
+  const auto bytes = GotoArguments(d, {number(999), number(0), number(2), number(2147483648.0), number(2),
+                                       number(-2147483648.0), number(-2147483647.0), number(4294967298.0),
+                                       number(-1e20), text("2 "), text("-99999999999999999999"), number(-99),
+                                       number(2), number(2.5), number(3), text("nowhere")});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3|1|2|3|2|3|1|3|3|2|3|1|2|1|3|1|");
+}
+
+TEST(As3GotoFrames, AnUnknownLabelThrowsFromSwf11) {
+  As3Movie d;
+  auto bytes = GotoArguments(d, {[&](AbcCode& c) { c.Op("pushstring", {d.S("nowhere")}); }});
+  bytes[3] = 11;
+  EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #2109: Frame label nowhere not found"), std::string::npos);
 }
 
 }  // namespace

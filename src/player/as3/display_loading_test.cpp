@@ -190,6 +190,41 @@ TEST_F(As3Loading, ALoadersInfoHasBytesDomainAndParametersOnlyAsTheLoadGoes) {
                 " x y|complete [object ApplicationDomain] x y|");
 }
 
+// A Loader's LoaderInfo tells the file's size, rate, versions and access
+// only once the file's kind is known: before a load, and after a file of
+// no known kind, these throw #2099. The movie's own always answers.
+TEST_F(As3Loading, ALoadersInfoTellsTheFileOnlyOnceItsKindIsKnown) {
+  WritePng("blue.png", 30, 20, 0, 0, 1);
+  Write("sub/junk.png", "not a picture at all");
+  const auto run = [&](std::string_view url, std::string_view event, const std::vector<std::string>& fields) {
+    As3Movie d;
+    const auto loaderCls = d.Display("Loader"), request = d.a.PackageName("flash.net", "URLRequest");
+    const auto heard = d.Tracer("heard ", fields);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      m.TraceValue(c, "own ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("frameRate")}); });
+      c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+      c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+      m.Listen(c, 2, event, heard);
+      if (url.empty()) {
+        m.TraceValue(c, "before ", [&] { c.Op("getlocal_2").Op("getproperty", {m.Q(fields[0])}); });
+      } else {
+        c.Op("getlocal_1").Op("findpropstrict", {request}).Op("pushstring", {m.S(url)})
+            .Op("constructprop", {request, 1}).Op("callpropvoid", {m.Q("load"), 1});
+      }
+    }, 3);
+    return As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, Movie(bytes));
+  };
+  const std::string before = run("", "init", {"actionScriptVersion"});
+  EXPECT_EQ(before.rfind("own 10|", 0), 0u) << before;
+  EXPECT_NE(before.find("Error #2099: The loading object is not sufficiently loaded"), std::string::npos) << before;
+  EXPECT_EQ(before.find("before "), std::string::npos) << before;
+  EXPECT_EQ(run("blue.png", "complete", {"target.width", "target.sameDomain", "target.childAllowsParent"}),
+            "own 10|heard 30 true true|");
+  const std::string junk = run("junk.png", "ioError", {"target.frameRate"});
+  EXPECT_NE(junk.find("Error #2099"), std::string::npos) << junk;
+  EXPECT_EQ(junk.find("heard"), std::string::npos) << junk;
+}
+
 TEST_F(As3Loading, TheMoviesOwnBytesAreTheFileUncompressed) {
   // loaderInfo.bytes: "FWS" and the header's declared length, whatever the
   // file's compression.

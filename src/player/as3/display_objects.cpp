@@ -27,6 +27,21 @@ TimelineState* SelfTimeline(Machine& m, const Value& self) {
   return f ? B(m).Timeline(f->handle) : nullptr;
 }
 
+// A script may not make a bare DisplayObject, InteractiveObject,
+// DisplayObjectContainer or MorphShape, nor a class of its own built right
+// on one: `new` throws before any constructor runs. The timeline's are
+// made all the same.
+avm2::Object* AllocDisplayObject(Machine& m, Class* cls) {
+  As3Display& b = B(m);
+  if (!b.timelineAllocating && cls) {
+    const Class* native = cls;
+    while (native && native->unit) native = native->super;
+    if (native && (native == b.displayObjectClass || native == b.interactiveClass || native == b.containerClass ||
+                   native == b.morphClass))
+      m.ThrowError("ArgumentError", cls->name + "$ class cannot be instantiated.", 2012);
+  }
+  return m.heap().New<DisplayObj>();
+}
 NATIVE(DisplayObjectCtor) {
   FlashObject* f = As<FlashObject>(self);
   MakeNode(m, f);
@@ -371,8 +386,9 @@ Rect MapRect(const Matrix& mx, const Rect& r) {
     xs[k] = mx.scaleX * cx[k] + mx.rotateSkew1 * cy[k] + mx.translateX;
     ys[k] = mx.rotateSkew0 * cx[k] + mx.scaleY * cy[k] + mx.translateY;
   }
-  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::floor(std::min({v[0], v[1], v[2], v[3]}))); };
-  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::ceil(std::max({v[0], v[1], v[2], v[3]}))); };
+  // Flash rounds each corner to the nearest twip.
+  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::min({v[0], v[1], v[2], v[3]}))); };
+  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::max({v[0], v[1], v[2], v[3]}))); };
   return Rect{lo(xs), hi(xs), lo(ys), hi(ys)};
 }
 bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
@@ -417,9 +433,9 @@ void SetSize(Machine& m, const Value& self, double v, bool width) {
     if (!NodeBounds(m, self, r, true)) return;
     const double own = (width ? r.Width() : r.Height()) / 20.0;
     if (own <= 0) return;
-    // A mirrored axis stays mirrored.
-    if (width) transform::SetScaleX(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleX(*p.matrix, *p.kept)));
-    else transform::SetScaleY(*p.matrix, *p.kept, std::copysign(v / own, transform::ScaleY(*p.matrix, *p.kept)));
+    // A mirrored axis comes back unmirrored: the new scale is the size's, positive.
+    if (width) transform::SetScaleX(*p.matrix, *p.kept, v / own);
+    else transform::SetScaleY(*p.matrix, *p.kept, v / own);
   } else {
     if (!NodeBounds(m, self, r, false)) return;
     const double extent = (width ? r.Width() : r.Height()) / 20.0;
@@ -468,8 +484,11 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
 NATIVE(DoGetBounds) {
   Rect r;
   const bool any = a.empty() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
+  // The size is the difference of the edges in pixels, as Flash gives it
+  // (91.64999999999998, not 91.65).
   Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
-                   Value::Number(any ? r.Width() / 20.0 : 0), Value::Number(any ? r.Height() / 20.0 : 0)};
+                   Value::Number(any ? r.xmax / 20.0 - r.xmin / 20.0 : 0),
+                   Value::Number(any ? r.ymax / 20.0 - r.ymin / 20.0 : 0)};
   return Value::Obj(m.Construct(B(m).rectangleClass, args));
 }
 // The world transform of a node (its own and its ancestors'), twips.
@@ -734,7 +753,7 @@ constexpr MemberRow kDisplayObjectRows[] = {
 };
 
 constexpr ClassRow kDisplayObjectClasses[] = {
-    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", Alloc<DisplayObj>, DisplayObjectCtor, false,
+    {"flash.display", "DisplayObject", "flash.events::EventDispatcher", AllocDisplayObject, DisplayObjectCtor, false,
      &As3Display::displayObjectClass},
     {"flash.display", "BlendMode"},
     {"flash.display", "InteractiveObject", "flash.display::DisplayObject", nullptr, nullptr, false,

@@ -3,6 +3,8 @@
 // constructor sees its parent and its movie.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
 
@@ -105,6 +107,21 @@ TEST(As3TimelineConstruction, AGotoInTheConstructorRunsTheQueuedFrameScriptFromS
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "script 1|after goto|");
   bytes[3] = 9;
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "after goto|script 1|");
+}
+
+// A document class linked to an id that names no character (as some
+// obfuscated movies write it) is the main timeline's, as if linked to 0.
+TEST(As3TimelineConstruction, ADocumentClassLinkedToAnUnusedIdIsTheMainTimelines) {
+  As3Movie d;
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "ctor ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("root")}).Op("getlocal_0").Op("strictequals"); });
+  });
+  // SymbolClass: one entry, id 0, "Main": make the id 7.
+  const std::string entry("\x01\x00\x00\x00Main\x00", 9);
+  auto at = std::search(bytes.begin(), bytes.end(), entry.begin(), entry.end());
+  ASSERT_NE(at, bytes.end());
+  at[2] = 7;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "ctor true|");
 }
 
 }  // namespace

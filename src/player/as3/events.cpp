@@ -30,6 +30,8 @@ NATIVE(EdRemoveEventListener) {
   const Value fn = m.ArgOr(a, 1);
   const bool capture = m.ToBoolean(m.ArgOr(a, 2));
   std::erase_if(f->listeners, [&](const Listener& l) { return l.type == type && l.capture == capture && m.StrictEquals(l.fn, fn); });
+  if (std::none_of(f->listeners.begin(), f->listeners.end(), [&](const Listener& l) { return l.type == type; }))
+    B(m).Unlisten(f, type);
   return Value();
 }
 NATIVE(EdHasEventListener) {
@@ -64,14 +66,25 @@ NATIVE(EdDispatchEvent) {
   FlashObject* f = As<FlashObject>(self);
   EventObject* e = ArgAs<EventObject>(m, m.ArgOr(a, 0), "flash.events::Event");
   if (!f || !e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
-  // An event some listener already heard is sent again as a copy.
-  if (e->dispatched) {
+  // An event that has a target (read as scripts may override it) is sent
+  // again as a copy, made by its clone().
+  if (!m.GetProperty(Value::Obj(e), "target").IsNullish()) {
     Value copy = m.CallProperty(Value::Obj(e), "clone", {});
     e = As<EventObject>(copy);
     if (!e) m.ThrowError("TypeError", "Parameter event must be non-null.", 2007);
   }
   B(m).Dispatch(f, e);
   return Value::Bool(!e->prevented);
+}
+NATIVE(EdCtor) {
+  FlashObject* f = As<FlashObject>(self);
+  const Value target = m.ArgOr(a, 0);
+  // Only EventDispatcher's own (or a script class's on it): the Flash
+  // classes built on it take other arguments.
+  const Class* native = f ? f->cls : nullptr;
+  while (native && native->unit) native = native->super;
+  if (native == B(m).dispatcherClass && target.IsObject() && target.AsObject() != f) f->dispatchTarget = target;
+  return self;
 }
 NATIVE(EvCtor) {
   if (EventObject* e = As<EventObject>(self)) {
@@ -332,10 +345,14 @@ Value As3Display::NewEvent(Class* cls, const std::string& type, bool bubbles) {
 
 void As3Display::Listen(FlashObject* o, const std::string& type) {
   if (type == "added" || type == "removed" || type == "addedToStage" || type == "removedFromStage") events.hearsTree = true;
-  if ((type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") &&
-      std::find(events.frameListeners.begin(), events.frameListeners.end(), o) == events.frameListeners.end()) {
-    events.frameListeners.push_back(o);
+  if (type == "enterFrame" || type == "exitFrame" || type == "frameConstructed" || type == "render") {
+    auto& list = events.frameListeners[type];
+    if (std::find(list.begin(), list.end(), o) == list.end()) list.push_back(o);
   }
+}
+
+void As3Display::Unlisten(FlashObject* o, const std::string& type) {
+  if (auto it = events.frameListeners.find(type); it != events.frameListeners.end()) std::erase(it->second, o);
 }
 
 void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
@@ -346,7 +363,6 @@ void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
   if (ls.empty()) return;
   std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
   e->currentTarget = Value::Obj(o);
-  e->dispatched = true;
   for (auto& l : ls) {
     Value arg = Value::Obj(e);
     m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
@@ -359,8 +375,11 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   if (!target || !e) return;
   e->stop = e->stopNow = false;
   std::vector<FlashObject*> path;
-  if (target->handle != kNoClip && !(target->cls && target->cls->IsSubclassOf(stageClass))) {
-    ClipHandle h = target->handle;
+  // A dispatcher made for another object sends as that object, up through its containers.
+  FlashObject* as = As<FlashObject>(target->dispatchTarget);
+  if (!as) as = target;
+  if (as->handle != kNoClip && !(as->cls && as->cls->IsSubclassOf(stageClass))) {
+    ClipHandle h = as->handle;
     for (int guard = 0; guard < 1000 && h != kRootClip; ++guard) {
       Instance* i = Node(h);
       if (!i || i->parent == kNoClip) break;
@@ -368,7 +387,7 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
       if (auto it = objects.find(h); it != objects.end()) path.push_back(it->second);
     }
     // The stage is the parent of the root.
-    if (stageObject && (h == kRootClip || target->handle == kRootClip)) path.push_back(stageObject);
+    if (stageObject && (h == kRootClip || as->handle == kRootClip)) path.push_back(stageObject);
   }
   // An event nobody listens to along its path is left untouched: no target,
   // and it is no copy when sent again.
@@ -379,7 +398,7 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   bool heard = hears(target, false);
   for (FlashObject* p : path) heard = heard || hears(p, true) || (e->bubbles && hears(p, false));
   if (!heard) return;
-  e->target = Value::Obj(target);
+  e->target = Value::Obj(as);
   e->phase = 1;
   for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
   if (!e->stop) {
@@ -396,7 +415,9 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
 }
 
 void As3Display::Broadcast(const std::string& type) {
-  const auto list = events.frameListeners;
+  const auto at = events.frameListeners.find(type);
+  if (at == events.frameListeners.end()) return;
+  const auto list = at->second;
   for (FlashObject* o : list) {
     bool has = false;
     for (auto& l : o->listeners) has |= l.type == type;
@@ -635,7 +656,7 @@ constexpr MemberRow kEventRows[] = {
 
 constexpr ClassRow kEventClasses[] = {
     {"flash.events", "IEventDispatcher"},
-    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, nullptr, false, &As3Display::dispatcherClass},
+    {"flash.events", "EventDispatcher", "", Alloc<FlashObject>, EdCtor, false, &As3Display::dispatcherClass},
     {"flash.events", "Event", "", Alloc<EventObject>, EvCtor, false, &As3Display::eventClass},
     {"flash.events", "MouseEvent", "flash.events::Event", nullptr, MeCtor, false, &As3Display::mouseEventClass},
     {"flash.events", "TimerEvent", "flash.events::Event", nullptr, nullptr, false, &As3Display::timerEventClass},

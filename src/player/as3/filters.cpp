@@ -128,6 +128,14 @@ NATIVE(DoSetFilters) {
   Instance* i = SelfNode(m, self);
   if (!f) return Value();
   avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0));
+  // Every entry must be a filter (Flash names parameter 0 whichever it is).
+  if (arr)
+    if (const Class* filter = m.FindClass("flash.filters::BitmapFilter"))
+      for (const Value& v : arr->elems) {
+        const Object* o = v.AsObject();
+        if (!v.IsHole() && (!o || !o->cls || !o->cls->IsSubclassOf(filter)))
+          m.ThrowError("ArgumentError", "Parameter 0 is of the incorrect type. Should be type Filter.", 2005);
+      }
   f->filters = arr ? Value::Obj(m.NewArray(arr->elems)) : Value::Null();
   if (!i) return Value();
   i->filters.clear();

@@ -119,7 +119,7 @@ NATIVE(SoGetLocal) {
   const Value cache = m.GetProperty(Value::Obj(holder), kSharedObjects);
   const std::string name = avm2::ArgStr(m, a, 0, "");
   if (name.empty() || name.find_first_of("~%&\\;:\"',<>?# ") != std::string::npos)
-    m.ThrowError("Error", "Error #2134: Cannot create SharedObject.", 2134);
+    m.ThrowError("Error", "Cannot create SharedObject.", 2134);
   const std::string key = avm2::ArgStr(m, a, 1, "") + "/" + name;
   Value so = m.GetProperty(cache, key);
   if (so.IsObject()) return so;

@@ -4,6 +4,7 @@
 // must run on, seeing what Flash would give it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -238,6 +239,73 @@ TEST(As3FlashApi, RectangleEdgesMoveOneSideOnly) {
     Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"size", "x"}).Local(1, {"size", "y"}).Done();
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 20 40 30|30 20 25 50|5 5 20 45|");
+}
+
+// union: an empty side gives the other back as it is (even one of NaN
+// width, which is not empty); otherwise the box around both, a NaN carried
+// through. setTo returns nothing.
+TEST(As3FlashApi, RectangleUnionSkipsAnEmptySideAndCarriesNaN) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto make = [&](int local, double x, double y, double w, double h) {
+      c.Op("findpropstrict", {rect});
+      for (double v : {x, y, w, h}) c.Op("pushdouble", {m.a.Double(v)});
+      c.Op("constructprop", {rect, 4}).Op("setlocal", {local});
+    };
+    const auto unite = [&](int into, int a, int b) {
+      c.Op("getlocal", {a}).Op("getlocal", {b}).Op("callproperty", {m.Q("union"), 1}).Op("setlocal", {into});
+    };
+    make(1, 0, 0, 0, 0);
+    make(2, 3, 5, 7, 9);
+    make(3, -1, -3, std::nan(""), 7);
+    make(4, 1, 3, 5, 7);
+    unite(5, 1, 2);
+    Line(m, c).Local(5, {"x"}).Local(5, {"y"}).Local(5, {"width"}).Local(5, {"height"}).Done();
+    unite(5, 2, 1);
+    Line(m, c).Local(5, {"x"}).Local(5, {"width"}).Done();
+    unite(5, 1, 3);
+    Line(m, c).Local(5, {"x"}).Local(5, {"width"}).Local(5, {"height"}).Done();
+    unite(5, 4, 3);
+    Line(m, c).Local(5, {"x"}).Local(5, {"y"}).Local(5, {"width"}).Local(5, {"bottom"}).Done();
+    unite(5, 4, 2);
+    Line(m, c).Local(5, {"x"}).Local(5, {"y"}).Local(5, {"right"}).Local(5, {"bottom"}).Done();
+    c.Op("getlocal", {4});
+    for (int v : {1, 2, 3, 4}) c.Op("pushbyte", {v});
+    c.Op("callproperty", {m.Q("setTo"), 4}).Op("setlocal", {6});
+    Line(m, c).Local(6, {}).Local(4, {"right"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 5 7 9|3 7|-1 NaN 7|-1 -3 NaN 10|1 3 10 14|undefined 4|");
+}
+
+// `new` of DisplayObject, InteractiveObject, DisplayObjectContainer or
+// MorphShape, or of a script's class built right on one, throws #2012
+// before any constructor runs; Shape and Sprite and their subclasses are made.
+TEST(As3FlashApi, AbstractDisplayClassesCannotBeMadeByScripts) {
+  const auto run = [](std::string_view base, bool ownClass) {
+    As3Movie d;
+    const auto baseName = d.Display(base);
+    if (ownClass)
+      d.LinkedClass("Mine", {d.a.PackageName("flash.events", "EventDispatcher"), d.Display("DisplayObject"), baseName}, 0,
+                    {}, [&](AbcCode& c) { d.Trace(c, "ctor ran"); });
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      const auto made = ownClass ? m.Q("Mine") : baseName;
+      c.Op("findpropstrict", {made}).Op("constructprop", {made, 0}).Op("pop");
+      m.Trace(c, "made");
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  for (const char* cls : {"DisplayObject", "InteractiveObject", "DisplayObjectContainer", "MorphShape"}) {
+    const std::string out = run(cls, false);
+    EXPECT_NE(out.find(std::string("Error #2012: ") + cls + "$ class cannot be instantiated."), std::string::npos)
+        << cls << ": " << out;
+    EXPECT_EQ(out.find("made"), std::string::npos) << cls;
+  }
+  const std::string own = run("InteractiveObject", true);
+  EXPECT_NE(own.find("Error #2012: Mine$ class"), std::string::npos) << own;
+  EXPECT_EQ(own.find("ctor ran"), std::string::npos) << own;
+  EXPECT_EQ(run("Shape", false), "made|");
+  EXPECT_EQ(run("Sprite", true), "ctor ran|made|");
 }
 
 // Matrix rows and columns to and from a Vector3D (copyColumnFrom writes a
@@ -1014,9 +1082,9 @@ TEST(As3DisplayExtras, TheStageKeepsTheScaleModeAndAlignTheMovieSets) {
 namespace quarvel::player {
 namespace {
 
-// The same steps as Avm1Clips.AFlipReadsBackAsSetAfterATurnAndAResize, in
-// this machine's units: a negative scale reads back as set after a turn,
-// a resize keeps it, and a flipped object turns as any other.
+// Steps like Avm1Clips.AFlipReadsBackAsSetAfterATurnAndAResize, in this
+// machine's units: a negative scale reads back as set after a turn, but in
+// ActionScript 3 a resize drops the flip (Flash's recorded width tests).
 TEST(As3DisplayObject, AFlipReadsBackAsSetAfterATurn) {
   As3Movie d;
   const auto sprite = d.Display("Sprite");
@@ -1040,7 +1108,7 @@ TEST(As3DisplayObject, AFlipReadsBackAsSetAfterATurn) {
     set("rotation", 90);
     Line(m, c).Local(1, {"rotation"}).Local(1, {"scaleX"}).Done();
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1 30 2|-0.5 50|90 -0.5|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1 30 2|0.5 50|90 0.5|");
 }
 
 }  // namespace

@@ -64,7 +64,8 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
       Instance* i = Node(handle);
       if (handle == kRootClip || (i && i->parent != kNoClip)) h.Mark(o);
     }
-    for (FlashObject* o : events.frameListeners) h.Mark(o);
+    for (auto& [type, list] : events.frameListeners)
+      for (FlashObject* o : list) h.Mark(o);
     for (FlashObject* o : events.timers) h.Mark(o);
     h.Mark(stageObject);
     h.Mark(pointer.focus);
@@ -149,6 +150,12 @@ FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
 
 // The object of a node, bound to it, its constructor not yet run.
 FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
+  struct Mark {
+    bool& flag;
+    bool outer = flag;
+    explicit Mark(bool& f) : flag(f) { flag = true; }
+    ~Mark() { flag = outer; }
+  } timeline(timelineAllocating);
   FlashObject* o = As<FlashObject>(Value::Obj(m.Instantiate(cls)));
   if (!o) {  // a class linked to a symbol that is no display object
     Instance* node = Node(h);
@@ -228,7 +235,20 @@ FlashObject* As3Display::ConstructLinkedBitmap(Class* cls, ClipHandle h) {
 FlashObject* As3Display::AllocateRoot() {
   if (auto it = objects.find(kRootClip); it != objects.end()) return it->second;
   Class* doc = nullptr;
-  if (auto it = symbolClasses.find(0); it != symbolClasses.end()) doc = m.FindClass(it->second);
+  if (auto it = symbolClasses.find(0); it != symbolClasses.end()) {
+    doc = m.FindClass(it->second);
+  } else {
+    // Some movies link the document class to an id that names no character;
+    // Flash takes such a display class for the main timeline as it takes 0.
+    for (const auto& [id, name] : symbolClasses) {
+      if (lib.Find(id) || lib.binaryData.count(id)) continue;
+      Class* c = m.FindClass(name);
+      if (c && c->IsSubclassOf(spriteClass)) {
+        doc = c;
+        break;
+      }
+    }
+  }
   if (doc && !doc->IsSubclassOf(spriteClass)) {
     // Flash reports it once the scripts have run, and the root stays a plain movie clip.
     m.Contain([&] {
@@ -323,7 +343,17 @@ void As3Display::Flush(bool scripts) {
 }
 
 void As3Display::FlushForGoto() {
-  if (!flushing) return Flush();
+  if (!flushing) {
+    // From SWF 10 on a goto outside the frame's own work is a frame of its
+    // own, less ENTER_FRAME: FRAME_CONSTRUCTED after the new children, the
+    // frame scripts, then EXIT_FRAME.
+    if (lib.movie.version < 10) return Flush();
+    Flush(false);
+    Broadcast("frameConstructed");
+    Flush();
+    Broadcast("exitFrame");
+    return;
+  }
   // Movies before SWF 10 leave them for the frame's own turn.
   if (gotoFlushes >= 8 || lib.movie.version < 10) return;
   // Only the scripts: the objects waiting are made in the outer turn, not
@@ -331,8 +361,12 @@ void As3Display::FlushForGoto() {
   ++gotoFlushes;
   const bool outerScriptsOnly = scriptsOnly;
   flushing = false;
+  scriptsOnly = false;
+  Flush(false);
   scriptsOnly = true;
+  Broadcast("frameConstructed");
   Flush();
+  Broadcast("exitFrame");
   scriptsOnly = outerScriptsOnly;
   flushing = true;
   --gotoFlushes;
@@ -345,7 +379,18 @@ void As3Display::RunFrameScript(ClipHandle h) {
   auto fs = it->second->frameScripts.find(tl->current);
   if (fs == it->second->frameScripts.end()) return;
   const Value fn = fs->second;
+  inFrameScript.push_back(h);
   m.SafeCall([&] { m.Call(fn, Value::Obj(it->second), {}); }, "a frame script");
+  inFrameScript.pop_back();
+  // A goto the script asked of its own clip runs now.
+  if (auto q = queuedGotos.find(h); q != queuedGotos.end()) {
+    const int frame = q->second;
+    queuedGotos.erase(q);
+    if (TimelineState* now = Timeline(h)) {
+      stage.Goto(*now, std::clamp(frame, 0, now->FrameCount() - 1));
+      FlushForGoto();
+    }
+  }
 }
 
 void As3Display::RunTimers() {

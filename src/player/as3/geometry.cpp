@@ -311,13 +311,18 @@ NATIVE(RectIntersection) {
   if (x1 <= x0 || y1 <= y0) return NewRect(m, 0, 0, 0, 0);
   return NewRect(m, x0, y0, x1 - x0, y1 - y0);
 }
+// An empty side gives the other back as it is; otherwise the box around
+// both, with Math.min and Math.max, which carry a NaN through.
 NATIVE(RectUnion) {
   const Value o = m.ArgOr(a, 0);
-  const double x0 = std::min(GetN(m, self, "x"), GetN(m, o, "x"));
-  const double y0 = std::min(GetN(m, self, "y"), GetN(m, o, "y"));
-  const double x1 = std::max(GetN(m, self, "x") + GetN(m, self, "width"), GetN(m, o, "x") + GetN(m, o, "width"));
-  const double y1 = std::max(GetN(m, self, "y") + GetN(m, self, "height"), GetN(m, o, "y") + GetN(m, o, "height"));
-  return NewRect(m, x0, y0, x1 - x0, y1 - y0);
+  const double ax = GetN(m, self, "x"), ay = GetN(m, self, "y"), aw = GetN(m, self, "width"), ah = GetN(m, self, "height");
+  const double bx = GetN(m, o, "x"), by = GetN(m, o, "y"), bw = GetN(m, o, "width"), bh = GetN(m, o, "height");
+  if (aw <= 0 || ah <= 0) return NewRect(m, bx, by, bw, bh);
+  if (bw <= 0 || bh <= 0) return NewRect(m, ax, ay, aw, ah);
+  const auto lo = [](double p, double q) { return std::isnan(p) || std::isnan(q) ? NAN : std::min(p, q); };
+  const auto hi = [](double p, double q) { return std::isnan(p) || std::isnan(q) ? NAN : std::max(p, q); };
+  const double x0 = lo(ax, bx), y0 = lo(ay, by);
+  return NewRect(m, x0, y0, hi(ax + aw, bx + bw) - x0, hi(ay + ah, by + bh) - y0);
 }
 NATIVE(RectEquals) {
   const Value o = m.ArgOr(a, 0);
@@ -368,7 +373,10 @@ NATIVE(RectInflatePoint) {
   Value args[2] = {Get(m, m.ArgOr(a, 0), "x"), Get(m, m.ArgOr(a, 0), "y")};
   return RectInflate(m, self, args);
 }
-NATIVE(RectSetTo) { return RectCtor(m, self, a); }
+NATIVE(RectSetTo) {
+  RectCtor(m, self, a);
+  return Value();
+}
 NATIVE(RectToString) {
   return m.Str("(x=" + m.ToString(Get(m, self, "x")) + ", y=" + m.ToString(Get(m, self, "y")) + ", w=" +
                m.ToString(Get(m, self, "width")) + ", h=" + m.ToString(Get(m, self, "height")) + ")");

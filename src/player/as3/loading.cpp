@@ -152,6 +152,7 @@ NATIVE(LoaderUnload) {
     if (Instance* i = b.Node(content->handle); i && i->parent == f->handle) Detach(m, content->handle, true);
   const bool had = content != nullptr;
   info->content = Value::Null();
+  info->message.clear();  // the file's kind too
   info->bytesLoaded = info->bytesTotal = 0;
   if (had) b.SendSimple(info, "unload");
   return Value();
@@ -202,7 +203,19 @@ NATIVE(LoaderInfoBytesTotal) {
   if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
   return Value::Number(f ? f->bytesTotal : 0);
 }
+// A Loader's LoaderInfo tells what the file is only once its kind is
+// known: before (and after a file of no known kind) these throw #2099.
+void NeedLoaded(Machine& m, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  if (f && f != B(m).loading.rootInfo && f->message.empty())
+    m.ThrowError("Error", "The loading object is not sufficiently loaded to provide this information.", 2099);
+}
+NATIVE(LoaderInfoAllows) {
+  NeedLoaded(m, self);
+  return Value::Bool(true);
+}
 NATIVE(LoaderInfoWidth) {
+  NeedLoaded(m, self);
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
   if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
@@ -211,6 +224,7 @@ NATIVE(LoaderInfoWidth) {
   return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
 }
 NATIVE(LoaderInfoHeight) {
+  NeedLoaded(m, self);
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
   if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
@@ -218,9 +232,18 @@ NATIVE(LoaderInfoHeight) {
   BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
 }
-NATIVE(LoaderInfoFrameRate) { return Value::Number(B(m).lib.movie.header.frameRate / 256.0); }
-NATIVE(LoaderInfoSwfVersion) { return Value::Int(B(m).lib.movie.version); }
-NATIVE(LoaderInfoAsVersion) { return Value::Int(3); }
+NATIVE(LoaderInfoFrameRate) {
+  NeedLoaded(m, self);
+  return Value::Number(B(m).lib.movie.header.frameRate / 256.0);
+}
+NATIVE(LoaderInfoSwfVersion) {
+  NeedLoaded(m, self);
+  return Value::Int(B(m).lib.movie.version);
+}
+NATIVE(LoaderInfoAsVersion) {
+  NeedLoaded(m, self);
+  return Value::Int(3);
+}
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
@@ -467,6 +490,9 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "swfVersion", Member::kGetter, LoaderInfoSwfVersion},
     {"flash.display::LoaderInfo", "actionScriptVersion", Member::kGetter, LoaderInfoAsVersion},
     {"flash.display::LoaderInfo", "contentType", Member::kGetter, LoaderInfoContentType},
+    {"flash.display::LoaderInfo", "childAllowsParent", Member::kGetter, LoaderInfoAllows},
+    {"flash.display::LoaderInfo", "parentAllowsChild", Member::kGetter, LoaderInfoAllows},
+    {"flash.display::LoaderInfo", "sameDomain", Member::kGetter, LoaderInfoAllows},
     {"flash.display::Loader", "contentLoaderInfo", Member::kGetter, LoaderInfoGet},
     {"flash.display::Loader", "content", Member::kGetter, LoaderContent},
     {"flash.display::Loader", "load", Member::kMethod, LoaderLoad},

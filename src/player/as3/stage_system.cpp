@@ -147,6 +147,10 @@ NATIVE(StSetFocusRect) {
   return Value();
 }
 NATIVE(ReturnOne) { return Value::Int(1); }
+// The display object members the stage has no use for throw, as Flash's Stage overrides them.
+NATIVE(StNotImplemented) {
+  m.ThrowError("Error", "The Stage class does not implement this property or method.", 2071);
+}
 // A movie played from a file: its FileAttributes say whether it may reach the network.
 NATIVE(SecSandboxType) { return m.Str(B(m).lib.SandboxType()); }
 
@@ -176,6 +180,37 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "stageFocusRect", Member::kGetter, StFocusRect},
     {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetFocusRect},
     {"flash.display::Stage", "invalidate", Member::kMethod, StInvalidate},
+    {"flash.display::Stage", "accessibilityImplementation", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "accessibilityProperties", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "alpha", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "blendMode", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "cacheAsBitmap", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "contextMenu", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "filters", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "focusRect", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "height", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "mask", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "mouseEnabled", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "name", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "opaqueBackground", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "rotation", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "rotationX", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "rotationY", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "rotationZ", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scale9Grid", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scaleX", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scaleY", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scaleZ", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scrollRect", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "tabEnabled", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "tabIndex", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "transform", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "visible", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "width", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "x", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "y", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "z", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "textSnapshot", Member::kGetter, StNotImplemented},
     {"flash.display::StageScaleMode", "NO_SCALE", Member::kConst, nullptr, "noScale"},
     {"flash.display::StageScaleMode", "SHOW_ALL", Member::kConst, nullptr, "showAll"},
     {"flash.display::StageScaleMode", "EXACT_FIT", Member::kConst, nullptr, "exactFit"},
