@@ -58,6 +58,7 @@ void DrawWithPixelBlend(RenderContext& c, const DrawnItem& inst, const cairo_mat
   cairo_surface_set_device_offset(src.get(), ox, oy);
   std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr2(cairo_create(src.get()), cairo_destroy);
   cairo_set_antialias(cr2.get(), cairo_get_antialias(c.cr));
+  cairo_set_tolerance(cr2.get(), cairo_get_tolerance(c.cr));
   cairo_t* saved = c.cr;
   c.cr = cr2.get();
   DrawItemBody(c, inst, m, cx);
@@ -107,6 +108,7 @@ SurfacePtr DrawnAlone(RenderContext& c, const DrawnItem& inst, const cairo_matri
   cairo_surface_set_device_offset(out.get(), -x0, -y0);
   std::unique_ptr<cairo_t, void (*)(cairo_t*)> cr(cairo_create(out.get()), cairo_destroy);
   cairo_set_antialias(cr.get(), cairo_get_antialias(c.cr));
+  cairo_set_tolerance(cr.get(), cairo_get_tolerance(c.cr));
   cairo_t* saved = c.cr;
   c.cr = cr.get();
   ++c.layers;
