@@ -63,11 +63,7 @@ __attribute__((target("avx2"))) int NearestAvx2(const std::int16_t* reds, const 
   }
 }
 
-// Asked on first use, after the processor's features are known.
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
@@ -76,7 +72,7 @@ int TFastColorLookup::Lookup(int red, int green, int blue, Color& chosen) {
   int key = Key(red, green, blue);
   int index = inverse_[key];
 #if defined(__x86_64__)
-  if (index < 0 && HaveAvx2()) {
+  if (index < 0 && kHaveAvx2) {
     index = NearestAvx2(reds_.data(), greens_.data(), blues_.data(), (Colors() + 15) / 16, red, green, blue);
     inverse_[key] = std::int16_t(index);
   }
