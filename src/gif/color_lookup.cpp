@@ -2,12 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <bit>
 #include <cstring>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace quarvel::gif {
 
@@ -31,52 +26,9 @@ TFastColorLookup::TFastColorLookup(const std::vector<Color>& palette)
   }
 }
 
-namespace {
-
-#if defined(__x86_64__)
-// Sixteen distances at a time; the first entry at the smallest found by
-// comparing the blocks with it, not by walking the entries one by one.
-__attribute__((target("avx2"))) int NearestAvx2(const std::int16_t* reds, const std::int16_t* greens,
-                                                const std::int16_t* blues, int blocks, int red, int green,
-                                                int blue) {
-  alignas(32) std::int16_t distance[256];
-  const __m256i r = _mm256_set1_epi16(std::int16_t(red)), g = _mm256_set1_epi16(std::int16_t(green)),
-                b = _mm256_set1_epi16(std::int16_t(blue));
-  __m256i low = _mm256_set1_epi16(0x7FFF);
-  for (int k = 0; k < blocks; ++k) {
-    const __m256i pr = _mm256_load_si256(reinterpret_cast<const __m256i*>(reds + 16 * k));
-    const __m256i pg = _mm256_load_si256(reinterpret_cast<const __m256i*>(greens + 16 * k));
-    const __m256i pb = _mm256_load_si256(reinterpret_cast<const __m256i*>(blues + 16 * k));
-    const __m256i d = _mm256_add_epi16(_mm256_add_epi16(_mm256_abs_epi16(_mm256_sub_epi16(r, pr)),
-                                                        _mm256_abs_epi16(_mm256_sub_epi16(g, pg))),
-                                       _mm256_abs_epi16(_mm256_sub_epi16(b, pb)));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(distance + 16 * k), d);
-    low = _mm256_min_epi16(low, d);
-  }
-  // Distances are below 2^15: the unsigned minimum of the halves is theirs.
-  const __m128i half = _mm_min_epu16(_mm256_castsi256_si128(low), _mm256_extracti128_si256(low, 1));
-  const __m256i best = _mm256_set1_epi16(std::int16_t(_mm_extract_epi16(_mm_minpos_epu16(half), 0)));
-  for (int k = 0;; ++k) {
-    const __m256i d = _mm256_load_si256(reinterpret_cast<const __m256i*>(distance + 16 * k));
-    if (const unsigned hit = unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi16(d, best))); hit != 0)
-      return 16 * k + std::countr_zero(hit) / 2;
-  }
-}
-
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
-#endif
-
-}  // namespace
-
 int TFastColorLookup::Lookup(int red, int green, int blue, Color& chosen) {
   int key = Key(red, green, blue);
   int index = inverse_[key];
-#if defined(__x86_64__)
-  if (index < 0 && kHaveAvx2) {
-    index = NearestAvx2(reds_.data(), greens_.data(), blues_.data(), (Colors() + 15) / 16, red, green, blue);
-    inverse_[key] = std::int16_t(index);
-  }
-#endif
   if (index < 0) {
     // Eight distances at a time in 16-bit lanes (plain SSE2 on x86-64),
     // over the entries rounded up to eight (the padding is never nearest);
