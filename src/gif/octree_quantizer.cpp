@@ -150,40 +150,24 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
   };
   if (bgr32 && std::endian::native == std::endian::little) {
     // Blue, green, red, unused: a little-endian word's low three bytes are
-    // the colour, and a run is found a word at a time.
-    constexpr std::uint32_t kColour = 0xFFFFFFu;
-    constexpr std::uint32_t kMaxRun = 0x10000000u;
+    // the colour, compared at once.
     std::uint32_t run_colour = 0;
     for (int y = 0; y < h; ++y) {
       const std::uint8_t* row = picture.ScanLine(y);
-      for (int x = 0; x < w;) {
-        std::uint32_t word;
-        std::memcpy(&word, row + 4 * std::size_t(x), 4);
-        const std::uint32_t colour = word & kColour;
-        int end = x + 1;
-        for (; end < w; ++end) {
-          std::memcpy(&word, row + 4 * std::size_t(end), 4);
-          if ((word & kColour) != colour) break;
+      for (int x = 0; x < w; ++x) {
+        std::uint32_t colour;
+        std::memcpy(&colour, row + 4 * std::size_t(x), 4);
+        colour &= 0xFFFFFFu;
+        if (run > 0 && colour == run_colour && run < 0x10000000u) {
+          ++run;
+          continue;
         }
-        std::uint32_t n = std::uint32_t(end - x);
-        x = end;
-        // As pixel by pixel: a run that reaches kMaxRun goes in, and the
-        // next pixel of its colour starts another.
-        while (n > 0) {
-          if (run > 0 && colour == run_colour && run < kMaxRun) {
-            const std::uint32_t take = std::min(n, kMaxRun - run);
-            run += take;
-            n -= take;
-            continue;
-          }
-          if (run > 0) AddColors(run_r, run_g, run_b, run);
-          run_colour = colour;
-          run_r = int(colour >> 16);
-          run_g = int((colour >> 8) & 0xFF);
-          run_b = int(colour & 0xFF);
-          run = 1;
-          --n;
-        }
+        if (run > 0) AddColors(run_r, run_g, run_b, run);
+        run_colour = colour;
+        run_r = int(colour >> 16);
+        run_g = int((colour >> 8) & 0xFF);
+        run_b = int(colour & 0xFF);
+        run = 1;
       }
     }
     if (run > 0) AddColors(run_r, run_g, run_b, run);
