@@ -1,5 +1,8 @@
 #include "gif/color_reduction.h"
 
+#include <bit>
+#include <cstring>
+
 #include "gif/gif_exception.h"
 #include "gif/octree_quantizer.h"
 
@@ -123,7 +126,13 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
         for (int k = 0; k < w; ++k) {
           const int x = forward ? k : w - 1 - k;
           const std::uint8_t* p = row + 4 * std::size_t(x);
-          const std::uint32_t colour = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+          std::uint32_t colour;
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&colour, p, 4);
+            colour &= 0xFFFFFFu;
+          } else {
+            colour = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+          }
           if (colour != last) {
             index = fast->Lookup(p[2], p[1], p[0], chosen);
             last = colour;

@@ -705,12 +705,16 @@ bool Fits(const Entry& e, const Table& global) {
 // The frame written with the global table (null: the file has none) when its
 // colours are there, and with its own table when that may be shorter: when
 // the global one does not serve, or the own table has narrower codes.
+// `verbatim_is_area`: the own image is the picture written opaque against
+// the table of the box's colours, its indices renamed (OwnImageRenamed), so
+// that way ties with it and need not be tried.
 EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& before,
                          const std::vector<std::uint32_t>& after, const SourcePixels& source, const Table* global,
-                         Encoding verbatim, bool wide) {
+                         Encoding verbatim, bool verbatim_is_area, bool wide) {
   EncodedEntry out;
   // The source frame's own bytes, when they can stand here, are the ones to beat.
   std::size_t bound = SIZE_MAX;
+  verbatim_is_area = verbatim_is_area && verbatim.valid;
   if (verbatim.valid) {
     bound = verbatim.Bytes().size();
     out.local = std::move(verbatim);
@@ -744,9 +748,10 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
       for (Fill f : partial) ways.push_back(Way{global, transparent, false, f, &global_map, wide});
   }
   std::vector<Way> own;
-  if (!e.area.empty()) own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map, wide});
+  if (!e.area.empty() && !verbatim_is_area)
+    own.push_back(Way{&area, -1, true, Fill::kOpaque, &area_map, wide});
   // With every pixel changed, transparency has nothing to stand for.
-  if (!e.all_changed || own.empty())
+  if (!e.all_changed || e.area.empty())
     for (Fill f : partial) own.push_back(Way{&changed, changed.transparent, true, f, &changed_map, wide});
   // An own table beside the global one when that does not serve or has wider codes.
   const int narrowest = std::min(e.area.empty() ? 8 : area.bits, changed.bits);
@@ -760,6 +765,32 @@ EncodedEntry EncodeEntry(const Entry& e, const std::vector<std::uint32_t>& befor
   // Every pixel has a place: the changed colours are in the table and the rest may be transparent.
   if (!out.local.valid && !out.global.valid) throw NotRewritable{};
   return out;
+}
+
+// Whether the entry's picture, written opaque against a table of the
+// colours in its box, is the frame's own image with its indices renamed:
+// the box is the frame's, no pixel is transparent, no two indices the
+// frame uses show one colour, and both tables have as many bits. LZW codes
+// depend only on which pixels are equal, so both images take the same
+// bytes, and the own one, encoded already, wins the tie.
+bool OwnImageRenamed(const TGIFImage& image, const TGIFSubImage& f, const Entry& e) {
+  const TGIFColorMap& map = f.ColorMap();
+  if (image.Encoding != ecLZW || f.Interlaced() || map.Count() == 0 || e.area.empty() ||
+      map.BitsPerPixel() != TableBits(int(e.area.size())) || e.box.left != f.Left() || e.box.top != f.Top() ||
+      e.box.Width() != f.Width() || e.box.Height() != f.Height() ||
+      f.Data().size() != std::size_t(f.Width()) * f.Height())
+    return false;
+  std::array<bool, 256> used{};
+  for (std::uint8_t index : f.Data()) used[index] = true;
+  const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+  if (gce != nullptr && gce->Transparent() && used[std::size_t(gce->TransparentColorIndex() & 0xFF)]) return false;
+  std::size_t count = 0;
+  for (int i = 0; i < 256; ++i)
+    if (used[std::size_t(i)]) {
+      if (i >= map.Count()) return false;
+      ++count;
+    }
+  return count == e.area.size();
 }
 
 // Boxes from this many pixels read their source frame's indices.
@@ -1032,9 +1063,12 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
           ParallelFor(running.size(), threads, [&](std::size_t i) {
             const Entry& e = entries[running_start + i];
             const std::size_t frame = running_frames[i];
-            encoded[running_start + i] =
-                EncodeEntry(e, running[i].first, running[i].second, SourceOf(image.Images()[int(frame)], e.box),
-                            use_global ? &global : nullptr, Verbatim(image, frame, plain), wide);
+            const TGIFSubImage& f = image.Images()[int(frame)];
+            Encoding verbatim = Verbatim(image, frame, plain);
+            const bool renamed = verbatim.valid && OwnImageRenamed(image, f, e);
+            encoded[running_start + i] = EncodeEntry(e, running[i].first, running[i].second, SourceOf(f, e.box),
+                                                     use_global ? &global : nullptr, std::move(verbatim), renamed,
+                                                     wide);
           });
         });
       };

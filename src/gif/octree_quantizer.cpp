@@ -1,6 +1,8 @@
 #include "gif/octree_quantizer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 #include "gif/gif_exception.h"
 
@@ -146,6 +148,31 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
     run_b = b;
     run = 1;
   };
+  if (bgr32 && std::endian::native == std::endian::little) {
+    // Blue, green, red, unused: a little-endian word's low three bytes are
+    // the colour, compared at once.
+    std::uint32_t run_colour = 0;
+    for (int y = 0; y < h; ++y) {
+      const std::uint8_t* row = picture.ScanLine(y);
+      for (int x = 0; x < w; ++x) {
+        std::uint32_t colour;
+        std::memcpy(&colour, row + 4 * std::size_t(x), 4);
+        colour &= 0xFFFFFFu;
+        if (run > 0 && colour == run_colour && run < 0x10000000u) {
+          ++run;
+          continue;
+        }
+        if (run > 0) AddColors(run_r, run_g, run_b, run);
+        run_colour = colour;
+        run_r = int(colour >> 16);
+        run_g = int((colour >> 8) & 0xFF);
+        run_b = int(colour & 0xFF);
+        run = 1;
+      }
+    }
+    if (run > 0) AddColors(run_r, run_g, run_b, run);
+    return;
+  }
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = picture.ScanLine(y);
     for (int x = 0; x < w; ++x) {

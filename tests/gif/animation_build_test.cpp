@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <unistd.h>
 
 #include "gif/working_folder_fixture.h"
@@ -325,6 +326,55 @@ TEST(AnimationAssembler, MergedDelayNeverWrapsTheSixteenBitField) {
   EXPECT_EQ(image->Images()[0].GraphicControlExtension()->Delay(), 60000);
   EXPECT_EQ(image->Images()[1].GraphicControlExtension()->Delay(), 30000);
   EXPECT_FALSE(image->Images()[1].Transparent());
+}
+
+// A one-frame image of the given indices and table.
+std::unique_ptr<TGIFImage> IndexedImage(int w, int h, const std::vector<Color>& palette,
+                                        const std::vector<std::uint8_t>& indices) {
+  gdi::Bitmap picture(w, h, gdi::PixelFormat::pf8bit);
+  picture.SetPalette(palette);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(indices.begin() + std::ptrdiff_t(y) * w, w, picture.ScanLine(y));
+  auto image = std::make_unique<TGIFImage>();
+  image->AddFrame(picture);
+  return image;
+}
+
+// Pixels compare by colour, not index, across two tables; where the
+// previous picture is narrower or shorter they count as changed; only the
+// changed pixels' entries are used. Against a pixel-by-pixel count, on
+// random pictures of a few colours (many equal) and of many.
+TEST(AnimationAssembler, CompareCountsPixelsOfTheSameColourAsUnchanged) {
+  std::mt19937 rng(9);
+  for (int round = 0; round < 20; ++round) {
+    const int colours = round % 2 == 0 ? 4 : 256;
+    const int w = 1 + int(rng() % 70), h = 1 + int(rng() % 20);
+    const int pw = round % 4 < 2 ? w : 1 + int(rng() % 70), ph = round % 4 < 2 ? h : 1 + int(rng() % 20);
+    std::vector<Color> table, before_table;
+    for (int i = 0; i < colours; ++i) {
+      table.push_back(Color{std::uint8_t(i * 40 % 256), std::uint8_t(i % 3), 7});
+      // The same colours in reverse order.
+      before_table.insert(before_table.begin(), table.back());
+    }
+    std::vector<std::uint8_t> now(std::size_t(w) * h), before(std::size_t(pw) * ph);
+    for (auto& v : now) v = std::uint8_t(rng() % unsigned(colours));
+    for (auto& v : before) v = std::uint8_t(rng() % unsigned(colours));
+    const FrameDifference d =
+        AnimationAssembler::Compare(*IndexedImage(pw, ph, before_table, before), *IndexedImage(w, h, table, now));
+    long long unchanged = 0;
+    std::array<bool, 256> used{};
+    ASSERT_EQ(d.same.size(), now.size());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::uint8_t index = now[std::size_t(y) * w + x];
+        const bool same = x < pw && y < ph && table[index] == before_table[before[std::size_t(y) * pw + x]];
+        EXPECT_EQ(d.same[std::size_t(y) * w + x], same ? 1 : 0) << round << ": " << x << "," << y;
+        unchanged += same;
+        if (!same) used[index] = true;
+      }
+    EXPECT_EQ(d.unchanged, unchanged) << round;
+    EXPECT_EQ(d.used, used) << round;
+  }
 }
 
 }  // namespace

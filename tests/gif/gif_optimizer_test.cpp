@@ -482,6 +482,41 @@ std::unique_ptr<TGIFImage> RandomImage(std::mt19937& rng, int min_side, int max_
   return MakeImage(w, h, frames, global);
 }
 
+// A frame's own image is kept without trying its indices renamed to a table
+// of the colours it shows, as that takes the same bytes; not so when two of
+// its indices show one colour: renamed, alternating pixels of the two
+// become runs, which must be found, on small frames and sampled large ones.
+TEST(OptimizeOddImages, IndicesOfOneColourAreMergedOnlyRenamedImagesAreKept) {
+  std::mt19937 rng(5);
+  for (const auto& [w, h] : {std::pair{64, 48}, std::pair{200, 200}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    // Entries 150 to 199 repeat 0 to 49: 150 colours, 8-bit tables either way.
+    std::vector<Color> palette = Greys(256);
+    for (int i = 150; i < 200; ++i) palette[std::size_t(i)] = palette[std::size_t(i - 150)];
+    FrameSpec twins = Whole(w, h, palette, 0);
+    FrameSpec distinct = Whole(w, h, Greys(256), 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const std::size_t k = std::size_t(y) * w + x;
+        // Runs of one colour, written by either of its indices at random where it has two.
+        const int colour = (y * 7 + x / 8) % 150;
+        twins.pixels[k] = std::uint8_t(colour < 50 && rng() % 2 == 0 ? colour + 150 : colour);
+        distinct.pixels[k] = std::uint8_t((y * 31 + x * 17 + x * x) % 256);
+      }
+    auto merged = MakeImage(w, h, {twins});
+    TStream plain;
+    merged->SaveToStream(plain);
+    const OptimizedFile opt = OptimizeAnimation(*merged);
+    ExpectSamePictures(*merged, opt, "twins");
+    EXPECT_TRUE(opt.rewritten);
+    EXPECT_LT(opt.bytes.size(), plain.size());
+    auto own = MakeImage(w, h, {distinct});
+    TStream own_plain;
+    own->SaveToStream(own_plain);
+    EXPECT_EQ(OptimizeAnimation(*own).bytes, own_plain);
+  }
+}
+
 // Whatever the rewrite keeps must show what the own file shows.
 TEST(OptimizeOddImages, RandomImagesShowTheSamePictures) {
   std::mt19937 rng(19);
