@@ -361,8 +361,6 @@ void As3Display::FlushForGoto() {
   ++gotoFlushes;
   const bool outerScriptsOnly = scriptsOnly;
   flushing = false;
-  scriptsOnly = false;
-  Flush(false);
   scriptsOnly = true;
   Broadcast("frameConstructed");
   Flush();
