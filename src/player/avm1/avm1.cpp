@@ -10,7 +10,7 @@
 #include <iostream>
 #include <utility>
 
-#include "player/avm1/avm1_case.h"
+#include "player/rules/flash_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 #include "player/library/characters.h"

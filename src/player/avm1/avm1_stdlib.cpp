@@ -11,7 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
-#include "player/avm1/avm1_case.h"
+#include "player/rules/flash_case.h"
 #include "player/avm1/avm1_classes.h"
 #include "player/avm1/avm1_shared.h"
 

@@ -11,7 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
-#include "player/avm2/case_table.h"
+#include "player/rules/flash_case.h"
 #include "player/text/text_encoding.h"
 #include "player/avm2/flash_sort.h"
 #include "player/avm2/utf16.h"
@@ -390,10 +390,7 @@ NATIVE(StrSlice) {
 }
 // A letter's other case by Flash's table; other units stay.
 char16_t CaseOf(char16_t c, bool upper) {
-  const std::span<const CasePair> table = upper ? std::span<const CasePair>(kFlashToUpper) : std::span<const CasePair>(kFlashToLower);
-  const auto end = table.end();
-  const auto at = std::lower_bound(table.begin(), end, c, [](const CasePair& p, char16_t x) { return p.from < x; });
-  return at != end && at->from == c ? at->to : c;
+  return static_cast<char16_t>(upper ? player::FlashUpperChar(c) : player::FlashLowerChar(c));
 }
 Value ChangeCase(Machine& m, const Value& self, bool upper) {
   std::string s = SelfText(m, self);

@@ -1,5 +1,5 @@
 #pragma once
-// Flash's own case tables for ActionScript 1/2 strings (toUpperCase,
+// Flash's own case tables for strings of both script machines (toUpperCase,
 // toLowerCase, and the case-blind names of movies before SWF 7): Unicode's
 // simple mappings as the player has them, Latin to Armenian, Georgian,
 // Greek Extended, the circled letters and the full-width forms; letters
