@@ -56,6 +56,26 @@ std::vector<CorpusFrame> ReadCorpusManifest(const std::string& dir) {
   return out;
 }
 
+namespace {
+
+struct MouseStep {
+  enum Kind { kMove, kDown, kUp };
+  int frame;  // 1-based, at least 2
+  Kind kind;
+  int x, y;
+};
+
+// Mouse input some references were recorded with: the pointer moves over the
+// button before frame 2, presses before 3 and lets go before 4.
+std::vector<MouseStep> RecordedMouse(const std::string& movie) {
+  if (movie.ends_with("from_shumway/button1/test.swf")) {
+    return {{2, MouseStep::kMove, 260, 176}, {3, MouseStep::kDown, 260, 176}, {4, MouseStep::kUp, 260, 176}};
+  }
+  return {};
+}
+
+}  // namespace
+
 Comparison CompareWithReference(const std::string& dir, const CorpusFrame& f, const std::string& outDir) {
   Comparison c;
   std::unique_ptr<cairo_surface_t, SurfaceDeleter> ref(
@@ -77,6 +97,16 @@ Comparison CompareWithReference(const std::string& dir, const CorpusFrame& f, co
   // Frame k (0-based) shows at k * 1000 / fps from the load.
   const double rate = p.FrameRate() > 0 ? p.FrameRate() : 12.0;
   const auto rate88 = static_cast<std::int64_t>(std::lround(rate * 256));
+  // The mouse acts just before the frame it was recorded with is run.
+  for (const MouseStep& m : RecordedMouse(f.movie)) {
+    if (m.frame > f.frame) break;
+    p.AdvanceTo(static_cast<std::int64_t>(m.frame - 2) * 256000 / rate88);
+    switch (m.kind) {
+      case MouseStep::kMove: p.MouseMove(m.x, m.y); break;
+      case MouseStep::kDown: p.MouseDown(m.x, m.y); break;
+      case MouseStep::kUp: p.MouseUp(m.x, m.y); break;
+    }
+  }
   p.AdvanceTo(static_cast<std::int64_t>(f.frame - 1) * 256000 / rate88);
   gdi::Bitmap bmp;
   p.Paint(bmp);
