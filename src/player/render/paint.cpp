@@ -361,7 +361,11 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     const auto& edges = layer.linePaths[i];
     if (edges.empty()) continue;
     const LineStyle& l = layer.lines[i];
-    cairo_set_matrix(cr, &m);
+    // Without anti-aliasing a line centred on a pixel edge takes the pixel
+    // right of and below the edge, as Flash's does, not the one before.
+    cairo_matrix_t pen = m;
+    if (cairo_get_antialias(cr) == CAIRO_ANTIALIAS_NONE) pen.x0 += 1.0 / 64, pen.y0 += 1.0 / 64;
+    cairo_set_matrix(cr, &pen);
     cairo_new_path(cr);
     AddPath(cr, edges, true);
     cairo_identity_matrix(cr);

@@ -404,6 +404,29 @@ TEST(Strokes, WidthFollowsTheScaleModeAndTheMatrixColumnSums) {
   EXPECT_EQ(thickness(false, true, skew), 1);          // never below a pixel
 }
 
+// Unsmoothed, a one-pixel line on a pixel edge takes the pixels right of and
+// below the edge: a square outline from (10, 10) to (30, 30) covers columns and
+// rows 10 and 30, not 9 and 29.
+TEST(Strokes, UnsmoothedHairlinesOnPixelEdgesTakeThePixelAfterTheEdge) {
+  auto b = Movie100();
+  ShapeBuilder box;
+  box.SetLine(box.AddLine({.width = 20, .color = kRed})).MoveTo(200, 200).LineTo(600, 200).LineTo(600, 600);
+  box.LineTo(200, 600).LineTo(200, 200);
+  b.DefineShape(1, box);
+  b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  p.SetQuality("Low");
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  const auto bmp = PaintOf(p);
+  for (int v : {10, 30}) {
+    EXPECT_EQ(bmp.GetPixel(v, 20), cRed) << "column " << v;
+    EXPECT_EQ(bmp.GetPixel(20, v), cRed) << "row " << v;
+    EXPECT_EQ(bmp.GetPixel(v - 1, 20), cWhite) << "column " << v - 1;
+    EXPECT_EQ(bmp.GetPixel(20, v - 1), cWhite) << "row " << v - 1;
+  }
+}
+
 // A mask layer covers fully wherever its shapes reach: a half-transparent
 // bitmap in it shows what it masks unfaded.
 TEST(Masks, BitmapsInAMaskCoverWhateverTheirAlpha) {
