@@ -313,3 +313,75 @@ TEST_F(As3Reflect, NamespaceConstantsAndRuntimeQualifiedNames) {
 
 }  // namespace
 }  // namespace quarvel::avm2
+
+namespace quarvel::avm2 {
+namespace {
+
+// Flash's own classes are described with their declared signatures: the
+// types of Error's accessor and method, IOError's optional constructor
+// parameters, and the members a subclass inherits named by their declarer.
+TEST_F(As3Reflect, DescribeTypeGivesNativeClassesTheirDeclaredSignatures) {
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  const auto ioError = a.PackageName("flash.errors", "IOError");
+  AbcCode c;
+  auto factory = [&](AbcCode& x, std::uint32_t cls) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {cls}).Op("callproperty", {describe, 1})
+        .Op("getproperty", {Q("factory")});
+  };
+  auto attr = [&](std::string_view n) { return a.QName(pub, n, true); };
+  Trace(c, [&](AbcCode& x) {
+    factory(x, Q("Error"));
+    x.Op("getproperty", {Q("accessor")}).Op("getproperty", {attr("type")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, Q("Error"));
+    x.Op("getproperty", {Q("method")}).Op("getproperty", {attr("returnType")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("constructor")}).Op("getproperty", {Q("parameter")}).Op("getproperty", {attr("optional")})
+        .Op("callproperty", {Q("toXMLString"), 0});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("accessor")}).Op("getproperty", {attr("declaredBy")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("variable")}).Op("callproperty", {Q("length"), 0});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "int|String|true\ntrue|Error|2|");
+}
+
+// avmplus.describeType lists what its flags ask for: without INCLUDE_TRAITS
+// only the type element, with it only the families named.
+TEST_F(As3Reflect, AvmplusDescribeTypeHonoursItsFlags) {
+  const auto describe = a.PackageName("avmplus", "describeType");
+  auto flag = [&](std::string_view n) { return a.PackageName("avmplus", n); };
+  AbcCode c;
+  auto children = [&](AbcCode& x, const std::function<void(AbcCode&)>& flags) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {Q("Error")});
+    flags(x);
+    x.Op("callproperty", {describe, 2}).Op("getproperty", {Q("factory")}).Op("callproperty", {Q("children"), 0})
+        .Op("callproperty", {Q("length"), 0});
+  };
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {Q("Error")}).Op("pushbyte", {0}).Op("callproperty", {describe, 2})
+        .Op("callproperty", {Q("children"), 0}).Op("callproperty", {Q("length"), 0});
+  });
+  // Error's instances: extendsClass Object only, then errorID only.
+  Trace(c, [&](AbcCode& x) {
+    children(x, [&](AbcCode& y) { y.Op("getlex", {flag("INCLUDE_TRAITS")}).Op("getlex", {flag("INCLUDE_BASES")}).Op("bitor"); });
+  });
+  Trace(c, [&](AbcCode& x) {
+    children(x, [&](AbcCode& y) { y.Op("getlex", {flag("INCLUDE_TRAITS")}).Op("getlex", {flag("INCLUDE_ACCESSORS")}).Op("bitor"); });
+  });
+  Trace(c, [&](AbcCode& x) { children(x, [&](AbcCode& y) { y.Op("getlex", {flag("FLASH10_FLAGS")}); }); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // FLASH10_FLAGS: extendsClass, errorID, getStackTrace, message, name.
+  EXPECT_EQ(Traced(), "0|1|1|5|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2

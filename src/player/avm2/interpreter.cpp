@@ -60,7 +60,8 @@ ScopeChain* Machine::ChainWith(ScopeChain* outer, const Value* scopes, std::size
 Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict,
                             std::uint64_t withMask) {
   const auto has = [&](const Value& v, bool every) {
-    if (!v.IsObject()) return false;
+    // A primitive pushed as the outermost scope answers through its class.
+    if (!v.IsObject()) return every && !v.IsNullish() && HasProperty(v, n);
     return every ? HasProperty(v, n) : FindBinding(v.o->traits, n) != nullptr;
   };
   for (std::size_t i = count; i-- > 0;) {
