@@ -119,7 +119,7 @@ std::string MetadataXml(const AbcFile& f, const std::vector<std::uint32_t>& indi
 
 // The public members a class declares itself in its byte code.
 void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::string& declaredBy,
-                std::vector<Member>& out, std::set<std::string>& seen) {
+                std::vector<Member>& out, std::set<std::string>& seen, const std::set<std::string>& hiddenUris) {
   for (const Trait& t : traits) {
     if (t.name == 0 || t.name >= f.pool.multinames.size()) continue;
     const Multiname& mn = f.pool.multinames[t.name];
@@ -130,6 +130,7 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
     std::string uri = f.String(ns.name);
     if (ns.kind == NamespaceKind::kPackage && !uri.empty()) continue;  // package-level names are not members
     if (ns.kind == NamespaceKind::kNamespace && uri == kProxyUri) continue;
+    if (!uri.empty() && hiddenUris.count(uri)) continue;
     const std::string name = f.String(mn.name);
     Member mb;
     mb.name = name;
@@ -157,6 +158,17 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
         if (it != out.end()) {
           it->access = "readwrite";
           it->metadata += mb.metadata;
+          continue;
+        }
+        // A subclass overrode one half: the half it kept from here joins it.
+        auto derived = std::find_if(out.begin(), out.end(), [&](const Member& o) {
+          return o.kind == "accessor" && o.name == name && o.uri == uri;
+        });
+        if (derived != out.end()) {
+          if (derived->access == (getter ? "writeonly" : "readonly")) {
+            derived->access = "readwrite";
+            derived->metadata += mb.metadata;
+          }
           continue;
         }
         break;
@@ -372,11 +384,25 @@ std::string TraitsXml(Machine& m, Class* cls, bool statics, std::uint32_t flags)
   if (!statics && (flags & kIncludeInterfaces))
     for (Class* i : cls->interfaces) out += "<implementsInterface type=\"" + Escape(i->QualifiedName()) + "\"/>";
   const bool ctors = (flags & kIncludeConstructor) != 0;
+  // Flash's old describeType leaves out an instance's members in a namespace
+  // that a script base class (not the class itself) declares members in.
+  std::set<std::string> hiddenUris;
+  if (!statics && (flags & kHideNsUriMethods))
+    for (Class* b = cls->super; b; b = b->super)
+      if (b->unit && b->unit->file && b->index < b->unit->file->instances.size())
+        for (const Trait& t : b->unit->file->instances[b->index].traits) {
+          const AbcFile& f = *b->unit->file;
+          if (t.name == 0 || t.name >= f.pool.multinames.size()) continue;
+          const Multiname& mn = f.pool.multinames[t.name];
+          if (mn.ns == 0 || mn.ns >= f.pool.namespaces.size()) continue;
+          const Namespace& ns = f.pool.namespaces[mn.ns];
+          if (ns.kind == NamespaceKind::kNamespace && !f.String(ns.name).empty()) hiddenUris.insert(f.String(ns.name));
+        }
   for (Class* c = cls; c; c = statics ? nullptr : c->super) {
     if (c->unit && c->unit->file && c->index < c->unit->file->instances.size()) {
       const AbcFile& f = *c->unit->file;
       const auto& traits = statics ? f.classes[c->index].traits : f.instances[c->index].traits;
-      AbcMembers(f, traits, c->QualifiedName(), members, seen);
+      AbcMembers(f, traits, c->QualifiedName(), members, seen, hiddenUris);
       if (!statics && c->iinit && c->iinit->index < f.methods.size()) {
         const MethodInfo& ctor = f.methods[c->iinit->index];
         if (ctors && c == cls && !ctor.paramTypes.empty()) {

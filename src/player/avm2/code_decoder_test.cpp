@@ -277,6 +277,8 @@ TEST(CodeDecoder, FaultsCarryTheVerifierErrorFlashReports) {
       {{0x2D, 0x02, 0x47}, 1032, "Cpool index 2 is out of range 2."},
       {{0x40, 0x02, 0x47}, 1027, "Method_info 2 exceeds method_count=2."},
       {{0x58, 0x02, 0x47}, 1060, "ClassInfo 2 exceeds class_count=2."},
+      // dxnslate in a method without the SET_DXNS flag
+      {{0x20, 0x07, 0x47}, 1015, "Method %M cannot set default xml namespace"},
       // pushbyte 0x10, then a jump back into its operand
       {{0x24, 0x10, 0x10, 0xFB, 0xFF, 0xFF}, 1021,
        "At least one branch target was not on a valid instruction in the method."},

@@ -553,7 +553,9 @@ std::string Machine::ProxyUri(const Name& n) const {
 bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
   if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
   Name n = nIn;
-  std::vector<Value> args{Str(ProxyUri(n)), Value::Str(LocalOf(*this, n))};
+  // obj.* asks for any name in any namespace: QName("*") as Flash writes it.
+  const bool any = !n.hasIndex && (!n.local || n.local->text.empty());
+  std::vector<Value> args{any ? Value::Null() : Str(ProxyUri(n)), any ? Str("*") : Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
