@@ -210,6 +210,46 @@ TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   EXPECT_EQ(Traced(), "Item|2|readwrite|2|Boolean|Inject|true|2|true|");
 }
 
+// class Base { get v; set v; ns function tool() } class Sub extends Base
+// { override get v; ns function own() }: Sub's v is read-write and declared
+// by Sub, and Sub lists no member of the namespace Base declares in, while
+// Base lists its own.
+TEST_F(As3Reflect, DescribeTypeJoinsAccessorHalvesAndHidesABaseNamespace) {
+  const auto ns = a.Namespace(NamespaceKind::kNamespace, "http://example.org/ns");
+  AbcCode ret;
+  ret.Op("pushbyte", {1}).Op("returnvalue");
+  auto member = [&](std::uint32_t name, TraitKind kind, std::uint8_t attrs = 0) {
+    Trait t;
+    t.name = name;
+    t.kind = kind;
+    t.attributes = attrs;
+    t.index = Fn(ret, kind == TraitKind::kSetter ? 1 : 0);
+    return t;
+  };
+  const auto base = DefClass("Base", Q("Object"), Ctor(),
+                             {member(Q("v"), TraitKind::kGetter), member(Q("v"), TraitKind::kSetter),
+                              member(a.QName(ns, "tool"), TraitKind::kMethod)});
+  const auto sub = DefClass("Sub", Q("Base"), Ctor(),
+                            {member(Q("v"), TraitKind::kGetter, trait_attr::kOverride),
+                             member(a.QName(ns, "own"), TraitKind::kMethod)});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Base", base, {"Object"});
+  NewClass(c, "Sub", sub, {"Object", "Base"});
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  auto read = [&](AbcCode& x, std::string_view cls, std::string_view kind, std::string_view attr) {
+    x.Op("findpropstrict", {describe}).Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0})
+        .Op("callproperty", {describe, 1}).Op("getproperty", {Q(kind)}).Op("getproperty", {a.QName(pub, attr, true)})
+        .Op("callproperty", {Q("toXMLString"), 0});
+  };
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "accessor", "access"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "accessor", "declaredBy"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "method", "name"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Base", "method", "uri"); });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("Base", base), ClassTrait("Sub", sub)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "readwrite|Sub||http://example.org/ns|");
+}
+
 TEST_F(As3Reflect, NumbersAreIntWithin29BitsAndNumberOutside) {
   // Flash keeps integral numbers of 29 bits as int whatever made them.
   const auto name = a.PackageName("flash.utils", "getQualifiedClassName");
