@@ -62,10 +62,11 @@ NATIVE(ObjPropertyIsEnumerable) {
   const std::string name = ArgStr(m, a, 0, "undefined");
   if (!o) return Value::Bool(false);
   if (o->kind == ObjectKind::kDictionary && static_cast<DictionaryObject*>(o)->byString.contains(name)) return Value::Bool(true);
-  if (auto* arr = AsArray(self)) {
-    std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
-  }
+  std::uint32_t i = 0;
+  // A vector's elements are not enumerable properties; an array's are.
+  if (o->kind == ObjectKind::kVector && ParseIndex(name, i)) return Value::Bool(false);
+  if (auto* arr = AsArray(self); arr && ParseIndex(name, i))
+    return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
 // Only dynamic properties have the flag; traits stay unlisted whatever is asked.

@@ -677,10 +677,17 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
         const SlotInfo& si = o->traits->slots[b->slot];
         Class* type = si.type;
         if (!si.typeResolved && si.unit && si.typeName) {
+          // A class's own static of its type is written by its initialiser,
+          // before the class has its name: resolved on a later write.
           auto& mut = const_cast<SlotInfo&>(si);
           mut.type = ResolveType(*si.unit, si.typeName);
-          mut.typeResolved = true;
+          const bool any = si.unit->file->NameOf(si.typeName) == "*";
+          mut.typeResolved = mut.type || any;
           type = mut.type;
+          if (!type && !any && v.IsUndefined()) {
+            o->slots[b->slot] = Value::Null();
+            return;
+          }
         }
         o->slots[b->slot] = type ? Coerce(v, type) : v;
         return;
