@@ -111,11 +111,15 @@ NATIVE(ObjValueOf) {
 
 // ---- Function
 
+NATIVE(FnPrototypeCall) { return Value(); }
+// Called on nothing (Function.prototype.call.call()), they do nothing.
 NATIVE(FnCall) {
+  if (self.IsNullish()) return Value();
   const Value thisArg = a.empty() ? Value() : a[0];
   return m.Call(self, thisArg, a.empty() ? a : a.subspan(1));
 }
 NATIVE(FnApply) {
+  if (self.IsNullish()) return Value();
   const Value thisArg = m.ArgOr(a, 0);
   std::vector<Value> args;
   if (auto* arr = AsArray(m.ArgOr(a, 1)))
@@ -1238,6 +1242,20 @@ void InstallBuiltins(Machine& m) {
     c->prototype->traits = &object->instance;
     m.NameConstructor(c->prototype, co);
     m.AddGlobal(c->package, c->name, Value::Obj(co));
+  }
+  {
+    // Function.prototype is itself a function, one that does nothing.
+    auto* fp = m.heap().New<FunctionObject>();
+    fp->cls = function;
+    fp->traits = &function->instance;
+    auto method = std::make_unique<Method>();
+    method->name = "Function";
+    method->native = FnPrototypeCall;
+    method->owner = function;
+    fp->method = method.get();
+    m.KeepMethod(std::move(method));
+    m.NameConstructor(fp, function->object);
+    function->prototype = fp;
   }
   cls->prototype->proto = object->prototype;
   function->prototype->proto = object->prototype;

@@ -179,6 +179,23 @@ TEST_F(As3Rules, AStaticOfTheClassOwnTypeCoercesUndefinedToNull) {
   EXPECT_EQ(Traced(), "true|");
 }
 
+// Function.prototype is a function that does nothing; a function's call read
+// off it stays bound to it, so fn.call.call() still runs fn; called on
+// nothing, call does nothing.
+TEST_F(As3Rules, FunctionPrototypeAndBoundCall) {
+  AbcCode hi;
+  hi.Op("pushstring", {S("hi")}).Op("returnvalue");
+  const auto fn = Fn(hi);
+  AbcCode c;
+  auto proto = [&](AbcCode& x) { x.Op("getlex", {Q("Function")}).Op("getproperty", {Q("prototype")}); };
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("getlex", {Q("Function")}).Op("istypelate"); });
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("pushnull").Op("call", {0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {fn}).Op("getproperty", {Q("call")}).Op("callproperty", {Q("call"), 0}); });
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("getproperty", {Q("call")}).Op("callproperty", {Q("call"), 0}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|undefined|hi|undefined|");
+}
+
 TEST_F(As3Rules, StringsOrderByUtf16Units) {
   // U+FF61 is above U+D800 as a unit, though below U+10002 as a character.
   const std::string high = "\xEF\xBD\xA1", pair = "\xF0\x90\x80\x82";

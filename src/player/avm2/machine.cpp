@@ -635,6 +635,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   }
   if (const Binding* b = FindBinding(o->traits, n)) {
     if (Value* v = PrototypeShadow(*this, o, o->proto, b, n)) return *v;
+    // A function's call and apply are its own methods: read off it, they keep it.
+    if (o->kind == ObjectKind::kFunction && IsPrototypeMethod(b) && b->method->owner == functionClass &&
+        o != functionClass->prototype)
+      return Value::Obj(MethodClosure(b->method, objV));
     // Read, such a method is the prototype's function, bound to no object.
     if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
     return GetSlotted(o, *b, objV);
