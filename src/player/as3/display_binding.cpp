@@ -57,7 +57,7 @@ void As3Display::Install() {
   InstallFilters(*this);
   InstallShaders(*this);
   InstallStage3D(*this);
-  InstallFlashApi(m);
+  InstallFlashApi(m, lib.movie.version);
 }
 
 }  // namespace quarvel::player::as3

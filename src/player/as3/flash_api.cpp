@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "player/avm2/builtins_util.h"
 
@@ -1038,6 +1039,51 @@ Class* DynamicClass(Machine& m, const char* package, const char* name, Class* su
 }
 
 // flash.display's tables, flash.ui and the events of features that never fire here.
+// flash.errors.DRMManagerError(message, errorID, subErrorID): its own name
+// is left to Error.prototype, and it says all three.
+NATIVE(DrmErrorCtor) {
+  if (m.errorClass && m.errorClass->iinit) m.Invoke(m.errorClass->iinit, self, a.first(std::min<std::size_t>(a.size(), 2)), nullptr);
+  Set(m, self, "subErrorID", Value::Int(m.ToInt(Arg(a, 2, Value::Int(0)))));
+  return self;
+}
+NATIVE(DrmErrorToString) {
+  return m.Str("DRMManagerError: '" + m.ToString(m.GetProperty(self, "message")) + "', error ID:'" +
+               m.ToString(m.GetProperty(self, "errorID")) + "', subErrorID:'" +
+               m.ToString(m.GetProperty(self, "subErrorID")) + "'");
+}
+
+// The classes a movie sees only from the SWF version Flash added them in.
+void InstallVersionedClasses(Machine& m, Class* obj, int version) {
+  if (version >= 10) {
+    Class* drm = m.DefineNativeClass("flash.errors", "DRMManagerError", m.errorClass, nullptr, true);
+    avm2::SetNativeCtor(m, drm, DrmErrorCtor);
+    m.AddMethod(drm, "toString", DrmErrorToString);
+    // Error.prototype's name and message are its own, not read through the
+    // chain by this class's prototype.
+    for (const char* own : {"name", "message"}) {
+      drm->prototype->SetDyn(m.Intern(own), Value());
+      drm->prototype->dyn->hidden.insert(own);
+    }
+    // Interfaces a text component implements for screen readers.
+    for (const auto& [name, members] : std::initializer_list<std::pair<const char*, std::vector<std::string_view>>>{
+             {"ISearchableText", {"searchText"}}, {"ISimpleTextSelection", {"selectionActiveIndex", "selectionAnchorIndex"}}}) {
+      if (m.FindClass(std::string("flash.accessibility::") + name)) continue;
+      m.DeclareInterfaceMethods(m.DefineNativeClass("flash.accessibility", name, nullptr), members);
+    }
+  }
+  // flash.security: certificates come only from secure sockets, which an
+  // offline player never opens; the classes exist for scripts that name them.
+  if (version >= 12)
+    StringConsts(m, Existing(m, "flash.security", "CertificateStatus", obj),
+                 {"EXPIRED:expired", "INVALID:invalid", "INVALID_CHAIN:invalidChain", "NOT_YET_VALID:notYetValid",
+                  "PRINCIPAL_MISMATCH:principalMismatch", "REVOKED:revoked", "TRUSTED:trusted", "UNKNOWN:unknown",
+                  "UNTRUSTED_SIGNERS:untrustedSigners"});
+  if (version >= 13) {
+    Existing(m, "flash.security", "X500DistinguishedName", obj);
+    Existing(m, "flash.security", "X509Certificate", obj);
+  }
+}
+
 void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* dispatcher,
                                [[maybe_unused]] Class* event) {
   auto dyn = [&](const char* package, const char* name, Class* super, avm2::NativeFn ctor) {
@@ -1398,6 +1444,8 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   Class* access = Existing(m, "flash.accessibility", "Accessibility", obj);
   m.AddGetter(access, "active", False, true);
   m.AddMethod(access, "updateProperties", Nothing, true);
+  m.AddMethod(access, "sendEvent", Nothing, true);
+  Existing(m, "flash.accessibility", "AccessibilityImplementation", obj);
   if (Class* display = m.FindClass("flash.display::DisplayObject");
       display && !m.FindBinding(&display->instance, m.NameFromString("accessibilityProperties"))) {
     m.AddGetter(display, "accessibilityProperties", NewAccessibilityProperties);
@@ -1434,8 +1482,9 @@ PerspectiveNumbers ReadPerspective(Machine& m, const Value& state) {
   return {Num(m, state, "focal"), Num(m, state, "cx"), Num(m, state, "cy")};
 }
 
-void InstallFlashApi(Machine& m) {
+void InstallFlashApi(Machine& m, int swfVersion) {
   Class* obj = m.objectClass;
+  InstallVersionedClasses(m, obj, swfVersion);
   Class* dispatcher = m.FindClass("flash.events::EventDispatcher");
   Class* event = m.FindClass("flash.events::Event");
   if (!dispatcher || !event) return;

@@ -8,7 +8,8 @@ namespace quarvel::player {
 
 // Defines them on a machine whose display and event classes are installed;
 // classes the player already has keep their members and gain the missing ones.
-void InstallFlashApi(avm2::Machine& m);
+// Classes Flash added after SWF 9 are made only for movies of their version or later.
+void InstallFlashApi(avm2::Machine& m, int swfVersion);
 
 // A perspective projection's numbers: its field of view for a stage `width`
 // wide, and its centre. Attached to a display object, it answers its field of

@@ -62,10 +62,11 @@ NATIVE(ObjPropertyIsEnumerable) {
   const std::string name = ArgStr(m, a, 0, "undefined");
   if (!o) return Value::Bool(false);
   if (o->kind == ObjectKind::kDictionary && static_cast<DictionaryObject*>(o)->byString.contains(name)) return Value::Bool(true);
-  if (auto* arr = AsArray(self)) {
-    std::uint32_t i = 0;
-    if (ParseIndex(name, i)) return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
-  }
+  std::uint32_t i = 0;
+  // A vector's elements are not enumerable properties; an array's are.
+  if (o->kind == ObjectKind::kVector && ParseIndex(name, i)) return Value::Bool(false);
+  if (auto* arr = AsArray(self); arr && ParseIndex(name, i))
+    return Value::Bool(i < arr->elems.size() && !arr->elems[i].IsHole());
   return Value::Bool(o->FindDyn(name) != nullptr && !o->dyn->hidden.contains(name));
 }
 // Only dynamic properties have the flag; traits stay unlisted whatever is asked.
@@ -110,11 +111,15 @@ NATIVE(ObjValueOf) {
 
 // ---- Function
 
+NATIVE(FnPrototypeCall) { return Value(); }
+// Called on nothing (Function.prototype.call.call()), they do nothing.
 NATIVE(FnCall) {
+  if (self.IsNullish()) return Value();
   const Value thisArg = a.empty() ? Value() : a[0];
   return m.Call(self, thisArg, a.empty() ? a : a.subspan(1));
 }
 NATIVE(FnApply) {
+  if (self.IsNullish()) return Value();
   const Value thisArg = m.ArgOr(a, 0);
   std::vector<Value> args;
   if (auto* arr = AsArray(m.ArgOr(a, 1)))
@@ -1237,6 +1242,20 @@ void InstallBuiltins(Machine& m) {
     c->prototype->traits = &object->instance;
     m.NameConstructor(c->prototype, co);
     m.AddGlobal(c->package, c->name, Value::Obj(co));
+  }
+  {
+    // Function.prototype is itself a function, one that does nothing.
+    auto* fp = m.heap().New<FunctionObject>();
+    fp->cls = function;
+    fp->traits = &function->instance;
+    auto method = std::make_unique<Method>();
+    method->name = "Function";
+    method->native = FnPrototypeCall;
+    method->owner = function;
+    fp->method = method.get();
+    m.KeepMethod(std::move(method));
+    m.NameConstructor(fp, function->object);
+    function->prototype = fp;
   }
   cls->prototype->proto = object->prototype;
   function->prototype->proto = object->prototype;

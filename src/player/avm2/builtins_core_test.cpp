@@ -98,6 +98,29 @@ TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   EXPECT_EQ(Traced(), "undefined|p|false|true|-p-x|p|2|false|3|p|");
 }
 
+// for..in lists an object's own names, then those its class's prototype holds.
+TEST_F(Core, ForInGoesOnThroughAScriptClassPrototype) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("C", Q("Object"), ctor, {}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "C", cls, {"Object"});
+  // C.prototype.fromProto = 1; var o = new C; o.own = 3
+  c.Op("getlex", {Q("C")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {1}).Op("setproperty", {Q("fromProto")});
+  c.Op("findpropstrict", {Q("C")}).Op("constructprop", {Q("C"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {Q("own")});
+  c.Op("getlocal_1").Op("setlocal", {4}).Op("pushbyte", {0}).Op("setlocal_2").Op("pushstring", {S("")}).Op("setlocal_3");
+  c.Label("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
+  c.Op("getlocal_3").Op("getlocal", {4}).Op("getlocal_2").Op("nextname").Op("add").Op("pushstring", {S(",")}).Op("add")
+      .Op("setlocal_3").Branch("jump", "loop");
+  c.Label("done");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });  // the register is cleared at the end
+  ASSERT_TRUE(Run(c, {ClassTrait("C", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "own,fromProto,|null|");
+}
+
 TEST_F(Core, ArraySpliceAndIndexRules) {
   AbcCode c;
   c.Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3}).Op("pushbyte", {4}).Op("newarray", {4}).Op("setlocal_1");

@@ -3,7 +3,9 @@
 // class's public variables, accessors, methods and metadata.
 #include <cctype>
 #include <algorithm>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "player/avm2/builtins_util.h"
@@ -67,6 +69,22 @@ NATIVE(ProxyIsAttribute) { return Value::Bool(QNameIsAttribute(m, m.ArgOr(a, 0))
 
 // ---- describeType
 
+// What avmplus.describeType lists; flash.utils.describeType asks for kFlash10Flags.
+enum DescribeFlags : std::uint32_t {
+  kHideNsUriMethods = 0x1,
+  kIncludeBases = 0x2,
+  kIncludeInterfaces = 0x4,
+  kIncludeVariables = 0x8,
+  kIncludeAccessors = 0x10,
+  kIncludeMethods = 0x20,
+  kIncludeMetadata = 0x40,
+  kIncludeConstructor = 0x80,
+  kIncludeTraits = 0x100,
+  kUseItraits = 0x200,
+  kHideObject = 0x400,
+  kFlash10Flags = 0x5FF,
+};
+
 std::string Escape(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kDouble); }
 
 std::string TypeName(const AbcFile& f, std::uint32_t multiname) {
@@ -101,7 +119,7 @@ std::string MetadataXml(const AbcFile& f, const std::vector<std::uint32_t>& indi
 
 // The public members a class declares itself in its byte code.
 void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::string& declaredBy,
-                std::vector<Member>& out, std::set<std::string>& seen) {
+                std::vector<Member>& out, std::set<std::string>& seen, const std::set<std::string>& hiddenUris) {
   for (const Trait& t : traits) {
     if (t.name == 0 || t.name >= f.pool.multinames.size()) continue;
     const Multiname& mn = f.pool.multinames[t.name];
@@ -112,6 +130,7 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
     std::string uri = f.String(ns.name);
     if (ns.kind == NamespaceKind::kPackage && !uri.empty()) continue;  // package-level names are not members
     if (ns.kind == NamespaceKind::kNamespace && uri == kProxyUri) continue;
+    if (!uri.empty() && hiddenUris.count(uri)) continue;
     const std::string name = f.String(mn.name);
     Member mb;
     mb.name = name;
@@ -141,6 +160,17 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
           it->metadata += mb.metadata;
           continue;
         }
+        // A subclass overrode one half: the half it kept from here joins it.
+        auto derived = std::find_if(out.begin(), out.end(), [&](const Member& o) {
+          return o.kind == "accessor" && o.name == name && o.uri == uri;
+        });
+        if (derived != out.end()) {
+          if (derived->access == (getter ? "writeonly" : "readonly")) {
+            derived->access = "readwrite";
+            derived->metadata += mb.metadata;
+          }
+          continue;
+        }
         break;
       }
       case TraitKind::kMethod:
@@ -164,6 +194,88 @@ void AbcMembers(const AbcFile& f, const std::vector<Trait>& traits, const std::s
     if (!seen.insert(mb.kind.substr(0, 3) + uri + "::" + name).second) continue;
     out.push_back(std::move(mb));
   }
+}
+
+// ---- Flash's own classes as it describes them (native_descriptions.inc)
+
+constexpr const char* kNativeDescriptions =
+#include "player/avm2/native_descriptions.inc"
+    ;
+
+struct NativeDescription {
+  bool hasConstructor = false;
+  std::string constructorParams;  // <parameter .../> elements
+  std::vector<Member> instance, statics;
+};
+
+std::string ParamsXml(const std::vector<std::string>& types) {
+  std::string out;
+  for (std::size_t i = 0; i < types.size(); ++i) {
+    const bool optional = !types[i].empty() && types[i].back() == '?';
+    const std::string type = optional ? types[i].substr(0, types[i].size() - 1) : types[i];
+    out += "<parameter index=\"" + std::to_string(i + 1) + "\" type=\"" + Escape(type) + "\" optional=\"" +
+           (optional ? "true" : "false") + "\"/>";
+  }
+  return out;
+}
+
+// Read once; a line that does not parse is left out.
+const std::map<std::string, NativeDescription, std::less<>>& NativeDescriptions() {
+  static const auto table = [] {
+    std::map<std::string, NativeDescription, std::less<>> t;
+    NativeDescription* cur = nullptr;
+    std::string owner;
+    std::istringstream in(kNativeDescriptions);
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty()) continue;
+      if (line[0] == '@') {
+        owner = line.substr(1);
+        cur = &t[owner];
+        continue;
+      }
+      if (!cur) continue;
+      std::vector<std::string> w;
+      std::istringstream words(line);
+      for (std::string x; words >> x;) w.push_back(x);
+      if (w[0] == "new") {
+        cur->hasConstructor = true;
+        cur->constructorParams = ParamsXml({w.begin() + 1, w.end()});
+        continue;
+      }
+      const bool isStatic = w[0] == "static";
+      if (isStatic) w.erase(w.begin());
+      Member mb;
+      if (!w.empty() && w.back().size() > 1 && w.back()[0] == '@') {
+        mb.uri = w.back().substr(1);
+        w.pop_back();
+      }
+      if (w.size() < 3) continue;
+      mb.name = w[1];
+      mb.type = w[2];
+      mb.declaredBy = owner;
+      if (w[0] == "get" || w[0] == "set" || w[0] == "acc") {
+        mb.kind = "accessor";
+        mb.access = w[0] == "get" ? "readonly" : w[0] == "set" ? "writeonly" : "readwrite";
+      } else if (w[0] == "var" || w[0] == "const") {
+        mb.kind = w[0] == "var" ? "variable" : "constant";
+      } else if (w[0] == "fn") {
+        mb.kind = "method";
+        mb.params = ParamsXml({w.begin() + 3, w.end()});
+      } else {
+        continue;
+      }
+      (isStatic ? cur->statics : cur->instance).push_back(std::move(mb));
+    }
+    return t;
+  }();
+  return table;
+}
+
+const NativeDescription* FindNativeDescription(const Class* c) {
+  if (c->unit) return nullptr;
+  const auto& t = NativeDescriptions();
+  auto it = t.find(c->QualifiedName());
+  return it == t.end() ? nullptr : &it->second;
 }
 
 // The language's own classes keep their methods in the AS3 namespace (and
@@ -238,9 +350,14 @@ void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Trait
   }
 }
 
-std::string MembersXml(const std::vector<Member>& members) {
+std::string MembersXml(const std::vector<Member>& members, std::uint32_t flags) {
   std::string out;
-  for (const Member& mb : members) {
+  for (Member mb : members) {
+    const bool wanted = mb.kind == "method"     ? (flags & kIncludeMethods) != 0
+                        : mb.kind == "accessor" ? (flags & kIncludeAccessors) != 0
+                                                : (flags & kIncludeVariables) != 0;
+    if (!wanted) continue;
+    if (!(flags & kIncludeMetadata)) mb.metadata.clear();
     std::string uri = mb.uri.empty() ? "" : " uri=\"" + Escape(mb.uri) + "\"";
     if (mb.kind == "method") {
       out += "<method name=\"" + Escape(mb.name) + "\" declaredBy=\"" + Escape(mb.declaredBy) + "\" returnType=\"" +
@@ -257,22 +374,38 @@ std::string MembersXml(const std::vector<Member>& members) {
 }
 
 // extendsClass, implementsInterface and the members of instances (or of the class object).
-std::string TraitsXml(Machine& m, Class* cls, bool statics) {
+std::string TraitsXml(Machine& m, Class* cls, bool statics, std::uint32_t flags) {
   std::string out;
   std::vector<Member> members;
   std::set<std::string> seen;
-  if (!statics) {
+  if (!(flags & kIncludeTraits)) return out;
+  if (!statics && (flags & kIncludeBases))
     for (Class* s = cls->super; s; s = s->super) out += "<extendsClass type=\"" + Escape(s->QualifiedName()) + "\"/>";
+  if (!statics && (flags & kIncludeInterfaces))
     for (Class* i : cls->interfaces) out += "<implementsInterface type=\"" + Escape(i->QualifiedName()) + "\"/>";
-  }
+  const bool ctors = (flags & kIncludeConstructor) != 0;
+  // Flash's old describeType leaves out an instance's members in a namespace
+  // that a script base class (not the class itself) declares members in.
+  std::set<std::string> hiddenUris;
+  if (!statics && (flags & kHideNsUriMethods))
+    for (Class* b = cls->super; b; b = b->super)
+      if (b->unit && b->unit->file && b->index < b->unit->file->instances.size())
+        for (const Trait& t : b->unit->file->instances[b->index].traits) {
+          const AbcFile& f = *b->unit->file;
+          if (t.name == 0 || t.name >= f.pool.multinames.size()) continue;
+          const Multiname& mn = f.pool.multinames[t.name];
+          if (mn.ns == 0 || mn.ns >= f.pool.namespaces.size()) continue;
+          const Namespace& ns = f.pool.namespaces[mn.ns];
+          if (ns.kind == NamespaceKind::kNamespace && !f.String(ns.name).empty()) hiddenUris.insert(f.String(ns.name));
+        }
   for (Class* c = cls; c; c = statics ? nullptr : c->super) {
     if (c->unit && c->unit->file && c->index < c->unit->file->instances.size()) {
       const AbcFile& f = *c->unit->file;
       const auto& traits = statics ? f.classes[c->index].traits : f.instances[c->index].traits;
-      AbcMembers(f, traits, c->QualifiedName(), members, seen);
+      AbcMembers(f, traits, c->QualifiedName(), members, seen, hiddenUris);
       if (!statics && c->iinit && c->iinit->index < f.methods.size()) {
         const MethodInfo& ctor = f.methods[c->iinit->index];
-        if (c == cls && !ctor.paramTypes.empty()) {
+        if (ctors && c == cls && !ctor.paramTypes.empty()) {
           out += "<constructor>";
           const std::size_t required = ctor.paramTypes.size() - std::min(ctor.paramTypes.size(), ctor.optional.size());
           for (std::size_t i = 0; i < ctor.paramTypes.size(); ++i)
@@ -281,9 +414,14 @@ std::string TraitsXml(Machine& m, Class* cls, bool statics) {
           out += "</constructor>";
         }
       }
+    } else if (const NativeDescription* d = FindNativeDescription(c)) {
+      if (ctors && !statics && c == cls && d->hasConstructor && !d->constructorParams.empty())
+        out += "<constructor>" + d->constructorParams + "</constructor>";
+      for (const Member& mb : statics ? d->statics : d->instance)
+        if (seen.insert(mb.kind.substr(0, 3) + mb.uri + "::" + mb.name).second) members.push_back(mb);
     } else if (c != m.objectClass || statics) {
       // Object's own methods are in the AS3 namespace to Flash, and not listed.
-      if (!statics && c == cls) out += NativeConstructor(c);
+      if (ctors && !statics && c == cls) out += NativeConstructor(c);
       NativeMembers(m, c, statics ? c->statics : c->instance, statics || !c->super ? nullptr : &c->super->instance, members,
                     seen, statics);
     }
@@ -293,14 +431,13 @@ std::string TraitsXml(Machine& m, Class* cls, bool statics) {
     const AbcFile& f = *cls->unit->file;
     for (const ScriptInfo& sc : f.scripts)
       for (const Trait& t : sc.traits)
-        if (t.kind == TraitKind::kClass && t.index == cls->index && !statics) out += MetadataXml(f, t.metadata);
+        if (t.kind == TraitKind::kClass && t.index == cls->index && !statics && (flags & kIncludeMetadata))
+          out += MetadataXml(f, t.metadata);
   }
-  return out + MembersXml(members);
+  return out + MembersXml(members, flags);
 }
 
-NATIVE(DescribeType) {
-  (void)self;
-  const Value v = m.ArgOr(a, 0);
+Value Describe(Machine& m, const Value& v, std::uint32_t want) {
   std::string xml;
   auto flags = [](Class* c, bool isStatic) {
     return std::string(" isDynamic=\"") + (!c->sealed || isStatic ? "true" : "false") + "\" isFinal=\"" +
@@ -311,19 +448,28 @@ NATIVE(DescribeType) {
     xml = std::string("<type name=\"") + (v.IsNull() ? "null" : "void") + "\" isDynamic=\"false\" isFinal=\"true\" isStatic=\"false\"/>";
   } else if (o && o->kind == ObjectKind::kClass) {
     Class* c = static_cast<ClassObject*>(o)->of;
-    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\" base=\"Class\"" + flags(c, true) + ">" +
-          "<extendsClass type=\"Class\"/><extendsClass type=\"Object\"/>" +
-          "<accessor name=\"prototype\" access=\"readonly\" type=\"*\" declaredBy=\"Class\"/>" + TraitsXml(m, c, true) +
-          "<factory type=\"" + Escape(c->QualifiedName()) + "\">" + TraitsXml(m, c, false) + "</factory></type>";
+    std::string body;
+    if (want & kIncludeTraits) {
+      if (want & kIncludeBases) body += "<extendsClass type=\"Class\"/><extendsClass type=\"Object\"/>";
+      if (want & kIncludeAccessors) body += "<accessor name=\"prototype\" access=\"readonly\" type=\"*\" declaredBy=\"Class\"/>";
+      body += TraitsXml(m, c, true, want) + "<factory type=\"" + Escape(c->QualifiedName()) + "\">" +
+              TraitsXml(m, c, false, want) + "</factory>";
+    }
+    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\" base=\"Class\"" + flags(c, true) + ">" + body + "</type>";
   } else {
     Class* c = v.IsNumber() ? (HeldAsInt(v) ? m.intClass : m.numberClass) : m.ClassOf(v);
     if (!c) c = m.objectClass;
     const std::string base = c->super ? " base=\"" + Escape(c->super->QualifiedName()) + "\"" : "";
-    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\"" + base + flags(c, false) + ">" + TraitsXml(m, c, false) +
+    xml = "<type name=\"" + Escape(c->QualifiedName()) + "\"" + base + flags(c, false) + ">" + TraitsXml(m, c, false, want) +
           "</type>";
   }
   std::vector<Value> args{m.Str(xml)};
   return Value::Obj(m.Construct(m.FindClass("XML"), args));
+}
+NATIVE(DescribeType) { return Describe(m, m.ArgOr(a, 0), kFlash10Flags); }
+// avmplus.describeType(value, flags): the flags say what to list.
+NATIVE(DescribeTypeWith) {
+  return Describe(m, m.ArgOr(a, 0), a.size() >= 2 ? m.ToUint(a[1]) : 0u);
 }
 
 }  // namespace
@@ -433,6 +579,21 @@ void InstallReflection(Machine& m) {
   members[Key(m.proxyNs, isAttribute)] = members[Key(kPublicNs, isAttribute)];
   members.erase(Key(kPublicNs, isAttribute));
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
+  m.AddGlobalFunction("avmplus", "describeType", DescribeTypeWith);
+  for (const auto& [name, value] : std::initializer_list<std::pair<const char*, std::uint32_t>>{
+           {"HIDE_NSURI_METHODS", kHideNsUriMethods},
+           {"INCLUDE_BASES", kIncludeBases},
+           {"INCLUDE_INTERFACES", kIncludeInterfaces},
+           {"INCLUDE_VARIABLES", kIncludeVariables},
+           {"INCLUDE_ACCESSORS", kIncludeAccessors},
+           {"INCLUDE_METHODS", kIncludeMethods},
+           {"INCLUDE_METADATA", kIncludeMetadata},
+           {"INCLUDE_CONSTRUCTOR", kIncludeConstructor},
+           {"INCLUDE_TRAITS", kIncludeTraits},
+           {"USE_ITRAITS", kUseItraits},
+           {"HIDE_OBJECT", kHideObject},
+           {"FLASH10_FLAGS", kFlash10Flags}})
+    m.AddGlobal("avmplus", name, Value::Int(static_cast<std::int32_t>(value)));
 }
 
 }  // namespace quarvel::avm2

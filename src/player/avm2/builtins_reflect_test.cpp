@@ -210,6 +210,46 @@ TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   EXPECT_EQ(Traced(), "Item|2|readwrite|2|Boolean|Inject|true|2|true|");
 }
 
+// class Base { get v; set v; ns function tool() } class Sub extends Base
+// { override get v; ns function own() }: Sub's v is read-write and declared
+// by Sub, and Sub lists no member of the namespace Base declares in, while
+// Base lists its own.
+TEST_F(As3Reflect, DescribeTypeJoinsAccessorHalvesAndHidesABaseNamespace) {
+  const auto ns = a.Namespace(NamespaceKind::kNamespace, "http://example.org/ns");
+  AbcCode ret;
+  ret.Op("pushbyte", {1}).Op("returnvalue");
+  auto member = [&](std::uint32_t name, TraitKind kind, std::uint8_t attrs = 0) {
+    Trait t;
+    t.name = name;
+    t.kind = kind;
+    t.attributes = attrs;
+    t.index = Fn(ret, kind == TraitKind::kSetter ? 1 : 0);
+    return t;
+  };
+  const auto base = DefClass("Base", Q("Object"), Ctor(),
+                             {member(Q("v"), TraitKind::kGetter), member(Q("v"), TraitKind::kSetter),
+                              member(a.QName(ns, "tool"), TraitKind::kMethod)});
+  const auto sub = DefClass("Sub", Q("Base"), Ctor(),
+                            {member(Q("v"), TraitKind::kGetter, trait_attr::kOverride),
+                             member(a.QName(ns, "own"), TraitKind::kMethod)});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Base", base, {"Object"});
+  NewClass(c, "Sub", sub, {"Object", "Base"});
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  auto read = [&](AbcCode& x, std::string_view cls, std::string_view kind, std::string_view attr) {
+    x.Op("findpropstrict", {describe}).Op("findpropstrict", {Q(cls)}).Op("constructprop", {Q(cls), 0})
+        .Op("callproperty", {describe, 1}).Op("getproperty", {Q(kind)}).Op("getproperty", {a.QName(pub, attr, true)})
+        .Op("callproperty", {Q("toXMLString"), 0});
+  };
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "accessor", "access"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "accessor", "declaredBy"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Sub", "method", "name"); });
+  Trace(c, [&](AbcCode& x) { read(x, "Base", "method", "uri"); });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("Base", base), ClassTrait("Sub", sub)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "readwrite|Sub||http://example.org/ns|");
+}
+
 TEST_F(As3Reflect, NumbersAreIntWithin29BitsAndNumberOutside) {
   // Flash keeps integral numbers of 29 bits as int whatever made them.
   const auto name = a.PackageName("flash.utils", "getQualifiedClassName");
@@ -309,6 +349,78 @@ TEST_F(As3Reflect, NamespaceConstantsAndRuntimeQualifiedNames) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("uri")}); });
   ASSERT_TRUE(Run(c, {nsConst, hidden})) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "urn:x|true|urn:x|secret|secret|p|urn:y|");
+}
+
+}  // namespace
+}  // namespace quarvel::avm2
+
+namespace quarvel::avm2 {
+namespace {
+
+// Flash's own classes are described with their declared signatures: the
+// types of Error's accessor and method, IOError's optional constructor
+// parameters, and the members a subclass inherits named by their declarer.
+TEST_F(As3Reflect, DescribeTypeGivesNativeClassesTheirDeclaredSignatures) {
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  const auto ioError = a.PackageName("flash.errors", "IOError");
+  AbcCode c;
+  auto factory = [&](AbcCode& x, std::uint32_t cls) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {cls}).Op("callproperty", {describe, 1})
+        .Op("getproperty", {Q("factory")});
+  };
+  auto attr = [&](std::string_view n) { return a.QName(pub, n, true); };
+  Trace(c, [&](AbcCode& x) {
+    factory(x, Q("Error"));
+    x.Op("getproperty", {Q("accessor")}).Op("getproperty", {attr("type")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, Q("Error"));
+    x.Op("getproperty", {Q("method")}).Op("getproperty", {attr("returnType")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("constructor")}).Op("getproperty", {Q("parameter")}).Op("getproperty", {attr("optional")})
+        .Op("callproperty", {Q("toXMLString"), 0});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("accessor")}).Op("getproperty", {attr("declaredBy")});
+  });
+  Trace(c, [&](AbcCode& x) {
+    factory(x, ioError);
+    x.Op("getproperty", {Q("variable")}).Op("callproperty", {Q("length"), 0});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "int|String|true\ntrue|Error|2|");
+}
+
+// avmplus.describeType lists what its flags ask for: without INCLUDE_TRAITS
+// only the type element, with it only the families named.
+TEST_F(As3Reflect, AvmplusDescribeTypeHonoursItsFlags) {
+  const auto describe = a.PackageName("avmplus", "describeType");
+  auto flag = [&](std::string_view n) { return a.PackageName("avmplus", n); };
+  AbcCode c;
+  auto children = [&](AbcCode& x, const std::function<void(AbcCode&)>& flags) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {Q("Error")});
+    flags(x);
+    x.Op("callproperty", {describe, 2}).Op("getproperty", {Q("factory")}).Op("callproperty", {Q("children"), 0})
+        .Op("callproperty", {Q("length"), 0});
+  };
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {describe}).Op("getlex", {Q("Error")}).Op("pushbyte", {0}).Op("callproperty", {describe, 2})
+        .Op("callproperty", {Q("children"), 0}).Op("callproperty", {Q("length"), 0});
+  });
+  // Error's instances: extendsClass Object only, then errorID only.
+  Trace(c, [&](AbcCode& x) {
+    children(x, [&](AbcCode& y) { y.Op("getlex", {flag("INCLUDE_TRAITS")}).Op("getlex", {flag("INCLUDE_BASES")}).Op("bitor"); });
+  });
+  Trace(c, [&](AbcCode& x) {
+    children(x, [&](AbcCode& y) { y.Op("getlex", {flag("INCLUDE_TRAITS")}).Op("getlex", {flag("INCLUDE_ACCESSORS")}).Op("bitor"); });
+  });
+  Trace(c, [&](AbcCode& x) { children(x, [&](AbcCode& y) { y.Op("getlex", {flag("FLASH10_FLAGS")}); }); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // FLASH10_FLAGS: extendsClass, errorID, getStackTrace, message, name.
+  EXPECT_EQ(Traced(), "0|1|1|5|");
 }
 
 }  // namespace

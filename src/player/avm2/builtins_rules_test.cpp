@@ -138,6 +138,64 @@ TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
   EXPECT_EQ(Traced(), "ac|false|abc|true|true|false|");
 }
 
+// An array's elements are enumerable properties, a vector's are not.
+TEST_F(As3Rules, VectorElementsAreNotEnumerableProperties) {
+  const auto vec = a.QName(a.Namespace(NamespaceKind::kPackage, "__AS3__.vec"), "Vector");
+  AbcCode c;
+  c.Op("getlex", {vec}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("construct", {0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushbyte", {7}).Op("callpropvoid", {Q("push"), 1});
+  c.Op("pushbyte", {7}).Op("newarray", {1}).Op("setlocal_2");
+  for (int local : {1, 2})
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal", {local}).Op("pushstring", {S("0")}); Call(x, "propertyIsEnumerable", 1); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|");
+}
+
+// class Single { static var INSTANCE:Single = undefined } : the initialiser
+// writes the static before the class has its name, and the slot's type
+// still makes undefined null.
+TEST_F(As3Rules, AStaticOfTheClassOwnTypeCoercesUndefinedToNull) {
+  Trait instance = SlotTrait("INSTANCE");
+  instance.typeName = Q("Single");
+  AbcCode cinit;
+  cinit.Op("getlocal_0").Op("pushscope").Op("findproperty", {Q("INSTANCE")}).Op("pushundefined")
+      .Op("setproperty", {Q("INSTANCE")}).Op("returnvoid");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  InstanceInfo ii;
+  ii.name = Q("Single");
+  ii.superName = Q("Object");
+  ii.flags = instance_flag::kSealed;
+  ii.iinit = Fn(ctor);
+  ClassInfo ci;
+  ci.cinit = Fn(cinit);
+  ci.traits = {instance};
+  const auto cls = a.Class(ii, ci);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Single", cls, {"Object"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Single")}).Op("getproperty", {Q("INSTANCE")}).Op("pushnull").Op("strictequals"); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Single", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|");
+}
+
+// Function.prototype is a function that does nothing; a function's call read
+// off it stays bound to it, so fn.call.call() still runs fn; called on
+// nothing, call does nothing.
+TEST_F(As3Rules, FunctionPrototypeAndBoundCall) {
+  AbcCode hi;
+  hi.Op("pushstring", {S("hi")}).Op("returnvalue");
+  const auto fn = Fn(hi);
+  AbcCode c;
+  auto proto = [&](AbcCode& x) { x.Op("getlex", {Q("Function")}).Op("getproperty", {Q("prototype")}); };
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("getlex", {Q("Function")}).Op("istypelate"); });
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("pushnull").Op("call", {0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {fn}).Op("getproperty", {Q("call")}).Op("callproperty", {Q("call"), 0}); });
+  Trace(c, [&](AbcCode& x) { proto(x); x.Op("getproperty", {Q("call")}).Op("callproperty", {Q("call"), 0}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|undefined|hi|undefined|");
+}
+
 TEST_F(As3Rules, StringsOrderByUtf16Units) {
   // U+FF61 is above U+D800 as a unit, though below U+10002 as a character.
   const std::string high = "\xEF\xBD\xA1", pair = "\xF0\x90\x80\x82";

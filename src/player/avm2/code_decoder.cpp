@@ -278,6 +278,10 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
   };
   for (const Instruction& in : code.instructions) {
     const OpcodeInfo& op = in.Info();
+    // Only a method flagged for it may set the default XML namespace.
+    if ((in.code == Code(Op::kDxns) || in.code == Code(Op::kDxnsLate)) && !m.Has(method_flag::kSetDxns))
+      throw AbcError(std::string(op.name) + " in a method without the flag to set the default XML namespace",
+                     base + in.offset, 1015, "Method %M cannot set default xml namespace");
     if (op.flags & op_flag::kSwitch) {
       onBoundary(in.args[0], in);
       for (std::uint32_t i = 0; i < in.args[1]; ++i) onBoundary(code.switchTargets[in.args[2] + i], in);

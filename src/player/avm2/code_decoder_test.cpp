@@ -20,7 +20,7 @@ struct Fixture {
   AbcFile file;
 
   explicit Fixture(const std::vector<std::uint8_t>& code, std::uint32_t locals = 4,
-                   std::vector<ExceptionInfo> exceptions = {}) {
+                   std::vector<ExceptionInfo> exceptions = {}, std::uint8_t methodFlags = 0) {
     a.Int(-7);
     a.UInt(7);
     a.Double(7.5);
@@ -33,6 +33,7 @@ struct Fixture {
     a.File().bodies.push_back({.method = m, .maxStack = 4, .localCount = locals, .maxScopeDepth = 2,
                                .code = code, .exceptions = std::move(exceptions)});
     a.File().methods[m].body = 0;
+    a.File().methods[m].flags |= methodFlags;
     file = ParseAbc(a.Bytes(), 500);
   }
   const MethodBody& Body() const { return file.bodies[0]; }
@@ -155,7 +156,8 @@ TEST(CodeDecoder, EveryOpcodeDecodes) {
   }
   code.Op("returnvoid");
   expected.push_back(0x47);
-  Fixture fx(code.Bytes(), 4, {{0, 1, 1, 0, 0}, {0, 1, 1, 0, 0}});
+  // (dxns and dxnslate need the method's flag to set the default XML namespace)
+  Fixture fx(code.Bytes(), 4, {{0, 1, 1, 0, 0}, {0, 1, 1, 0, 0}}, method_flag::kSetDxns);
   const DecodedCode d = fx.Decode();
   ASSERT_EQ(d.instructions.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -277,6 +279,8 @@ TEST(CodeDecoder, FaultsCarryTheVerifierErrorFlashReports) {
       {{0x2D, 0x02, 0x47}, 1032, "Cpool index 2 is out of range 2."},
       {{0x40, 0x02, 0x47}, 1027, "Method_info 2 exceeds method_count=2."},
       {{0x58, 0x02, 0x47}, 1060, "ClassInfo 2 exceeds class_count=2."},
+      // dxnslate in a method without the SET_DXNS flag
+      {{0x20, 0x07, 0x47}, 1015, "Method %M cannot set default xml namespace"},
       // pushbyte 0x10, then a jump back into its operand
       {{0x24, 0x10, 0x10, 0xFB, 0xFF, 0xFF}, 1021,
        "At least one branch target was not on a valid instruction in the method."},

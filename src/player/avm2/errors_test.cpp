@@ -119,6 +119,37 @@ TEST_F(Errors, UncaughtErrorsPrintTheirStack) {
   EXPECT_EQ(Traced(), "Error: boom\n\tat MethodInfo-" + std::to_string(f) + "()\n\tat global$init()|");
 }
 
+// Reading a name a sealed object lacks names its class with dots.
+TEST_F(Errors, AMissingPropertyNamesTheClassWithDots) {
+  const auto name = a.QName(a.Namespace(NamespaceKind::kPackage, "pkg.sub"), "Sealed");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode cinit;
+  cinit.Op("returnvoid");
+  InstanceInfo ii;
+  ii.name = name;
+  ii.superName = Q("Object");
+  ii.flags = instance_flag::kSealed;
+  ii.iinit = Fn(ctor);
+  ClassInfo ci;
+  ci.cinit = Fn(cinit);
+  const auto cls = a.Class(ii, ci);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope")
+      .Op("getlex", {Q("Object")}).Op("newclass", {cls}).Op("popscope").Op("initproperty", {name});
+  c.Op("getlex", {name}).Op("construct", {0}).Op("getproperty", {Q("missing")}).Op("pop");
+  EXPECT_FALSE(Run(c, {[&] {
+    Trait t;
+    t.name = name;
+    t.kind = TraitKind::kClass;
+    t.index = cls;
+    return t;
+  }()}));
+  EXPECT_NE(Traced().find("Error #1069: Property missing not found on pkg.sub.Sealed and there is no default value."),
+            std::string::npos)
+      << Traced();
+}
+
 TEST_F(Errors, MissingTypedArgumentsAreAnErrorFromTheCaller) {
   AbcCode body;
   body.Op("pushstring", {S("ran")}).Op("returnvalue");

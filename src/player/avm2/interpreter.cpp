@@ -60,12 +60,17 @@ ScopeChain* Machine::ChainWith(ScopeChain* outer, const Value* scopes, std::size
 Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scopes, std::size_t count, bool strict,
                             std::uint64_t withMask) {
   const auto has = [&](const Value& v, bool every) {
-    if (!v.IsObject()) return false;
+    // A primitive pushed as the outermost scope answers through its class.
+    if (!v.IsObject()) return every && !v.IsNullish() && HasProperty(v, n);
     return every ? HasProperty(v, n) : FindBinding(v.o->traits, n) != nullptr;
   };
+  // A script's initialiser runs below its global alone: what it pushes
+  // first is the outermost scope, searched in full.
+  const bool bottomIsOutermost =
+      !outer || (!outer->parent && outer->object.IsObject() && outer->object.o->scriptGlobal);
   for (std::size_t i = count; i-- > 0;) {
     const bool with = i < 64 && ((withMask >> i) & 1);
-    if (has(scopes[i], with || (i == 0 && !outer))) return scopes[i];
+    if (has(scopes[i], with || (i == 0 && bottomIsOutermost))) return scopes[i];
   }
   Value outermost;
   for (ScopeChain* c = outer; c; c = c->parent) {

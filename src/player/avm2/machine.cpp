@@ -553,7 +553,9 @@ std::string Machine::ProxyUri(const Name& n) const {
 bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Value& out, const Value* extra) {
   if (!proxyClass || !o || !o->cls || !o->cls->IsSubclassOf(proxyClass)) return false;
   Name n = nIn;
-  std::vector<Value> args{Str(ProxyUri(n)), Value::Str(LocalOf(*this, n))};
+  // obj.* asks for any name in any namespace: QName("*") as Flash writes it.
+  const bool any = !n.hasIndex && (!n.local || n.local->text.empty());
+  std::vector<Value> args{any ? Value::Null() : Str(ProxyUri(n)), any ? Str("*") : Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
@@ -633,6 +635,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   }
   if (const Binding* b = FindBinding(o->traits, n)) {
     if (Value* v = PrototypeShadow(*this, o, o->proto, b, n)) return *v;
+    // A function's call and apply are its own methods: read off it, they keep it.
+    if (o->kind == ObjectKind::kFunction && IsPrototypeMethod(b) && b->method->owner == functionClass &&
+        o != functionClass->prototype)
+      return Value::Obj(MethodClosure(b->method, objV));
     // Read, such a method is the prototype's function, bound to no object.
     if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
     return GetSlotted(o, *b, objV);
@@ -654,7 +660,9 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     return Value();
   }
   ThrowError("ReferenceError",
-             "Property " + LocalOf(*this, n)->text + " not found on " + o->cls->QualifiedName() +
+             // (the class named with dots, as this message of Flash's does)
+             "Property " + LocalOf(*this, n)->text + " not found on " +
+                 (o->cls->package.empty() ? o->cls->name : o->cls->package + "." + o->cls->name) +
                  " and there is no default value.",
              1069);
 }
@@ -675,10 +683,17 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
         const SlotInfo& si = o->traits->slots[b->slot];
         Class* type = si.type;
         if (!si.typeResolved && si.unit && si.typeName) {
+          // A class's own static of its type is written by its initialiser,
+          // before the class has its name: resolved on a later write.
           auto& mut = const_cast<SlotInfo&>(si);
           mut.type = ResolveType(*si.unit, si.typeName);
-          mut.typeResolved = true;
+          const bool any = si.unit->file->NameOf(si.typeName) == "*";
+          mut.typeResolved = mut.type || any;
           type = mut.type;
+          if (!type && !any && v.IsUndefined()) {
+            o->slots[b->slot] = Value::Null();
+            return;
+          }
         }
         o->slots[b->slot] = type ? Coerce(v, type) : v;
         return;

@@ -589,5 +589,19 @@ TEST_F(As3, BareNamesSkipDynamicPropertiesOfPlainScopes) {
   EXPECT_EQ(Traced(), "dynamic|global|");
 }
 
+// The first scope a script's initialiser pushes is the outermost one and is
+// searched in full, a number through its class: toExponential is found on 4,
+// and a name nothing has still fails.
+TEST_F(As3, AScriptsFirstScopeIsSearchedInFull) {
+  AbcCode c;
+  c.Op("pushbyte", {4}).Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("toExponential")}); });
+  c.Op("popscope").Op("getlocal_0").Op("pushscope");
+  c.Op("findpropstrict", {Q("nothingHasThis")}).Op("pop");
+  EXPECT_FALSE(Run(c));
+  EXPECT_EQ(traced.size(), 2u);
+  EXPECT_EQ(traced.empty() ? "" : traced[0], "4");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

@@ -166,9 +166,9 @@ bool Interp::OpIn(Frame& f, const Instruction&) {
     return true;
   }
   if (obj.IsNullish()) vm.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
-  // A proxy is handed the key itself: a string stays a string, a QName a QName.
+  // A proxy is asked by the key's text, whatever the key (a QName gives "uri::name").
   if (obj.IsObject() && vm.proxyClass && obj.o->cls && obj.o->cls->IsSubclassOf(vm.proxyClass)) {
-    Value arg = key.IsObject() ? key : Value::Str(vm.ToStringCell(key)), out;
+    Value arg = Value::Str(vm.ToStringCell(key)), out;
     if (vm.ProxyCall(obj.o, "hasProperty", std::span<Value>(&arg, 1), out)) {
       f.Top() = Value::Bool(vm.ToBoolean(out));
       return true;

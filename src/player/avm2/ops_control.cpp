@@ -100,11 +100,32 @@ bool Interp::OpHasNext(Frame& f, const Instruction&) {
   f.PushFrom([&] { return Value::Int(static_cast<std::int32_t>(f.vm.NextIndex(obj.AsObject(), f.vm.ToUint(idx)))); });
   return true;
 }
+namespace {
+// After an object's own names, for..in goes on along its prototype chain, up
+// to the first prototype of one of Flash's own classes (their prototypes'
+// properties are not enumerable).
+Object* EnumeratedPrototype(Machine& vm, Object* o) {
+  if (o->kind == ObjectKind::kXml || o->kind == ObjectKind::kDictionary) return nullptr;
+  if (vm.proxyClass && o->cls && o->cls->IsSubclassOf(vm.proxyClass)) return nullptr;
+  Object* p = o->proto;
+  if (!p || !p->dyn || p->dyn->live == 0) return nullptr;
+  Value* ctor = p->FindDyn("constructor");
+  Object* owner = ctor ? ctor->AsObject() : nullptr;
+  if (!owner || owner->kind == ObjectKind::kFunction) return p;
+  if (owner->kind == ObjectKind::kClass && static_cast<ClassObject*>(owner)->of->unit) return p;
+  return nullptr;
+}
+}  // namespace
+
 bool Interp::OpHasNext2(Frame& f, const Instruction& in) {
   Value& obj = f.locals[in.args[0]];
   Value& idx = f.locals[in.args[1]];
   Object* o = obj.AsObject();
-  const std::uint32_t next = o ? f.vm.NextIndex(o, f.vm.ToUint(idx)) : 0;
+  std::uint32_t next = o ? f.vm.NextIndex(o, f.vm.ToUint(idx)) : 0;
+  while (next == 0 && o && (o = EnumeratedPrototype(f.vm, o))) {
+    obj = Value::Obj(o);
+    next = f.vm.NextIndex(o, 0);
+  }
   if (next == 0) {
     obj = Value::Null();
     idx = Value::Int(0);
