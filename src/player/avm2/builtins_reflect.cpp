@@ -433,6 +433,9 @@ void InstallReflection(Machine& m) {
   members[Key(m.proxyNs, isAttribute)] = members[Key(kPublicNs, isAttribute)];
   members.erase(Key(kPublicNs, isAttribute));
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
+  // The machine's own package has it too (its flags argument asks for the
+  // parts flash.utils gives all of).
+  m.AddGlobalFunction("avmplus", "describeType", DescribeType);
 }
 
 }  // namespace quarvel::avm2

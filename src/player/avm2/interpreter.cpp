@@ -63,16 +63,33 @@ Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scope
     if (!v.IsObject()) return false;
     return every ? HasProperty(v, n) : FindBinding(v.o->traits, n) != nullptr;
   };
+  // The outermost scope, the script's global, is searched last: its traits,
+  // then every script's and the core library's definitions, then its
+  // dynamic properties (a global's `int` never hides the class).
+  Value global;
   for (std::size_t i = count; i-- > 0;) {
     const bool with = i < 64 && ((withMask >> i) & 1);
-    if (has(scopes[i], with || (i == 0 && !outer))) return scopes[i];
+    if (i == 0 && !outer && !with) {
+      global = scopes[i];
+      break;
+    }
+    if (has(scopes[i], with)) return scopes[i];
   }
   Value outermost;
   for (ScopeChain* c = outer; c; c = c->parent) {
-    if (has(c->object, c->with || !c->parent)) return c->object;
+    if (!c->parent && !c->with) {
+      global = c->object;
+      break;
+    }
+    if (has(c->object, c->with)) return c->object;
     outermost = c->object;
   }
+  if (!global.IsUndefined()) {
+    outermost = global;
+    if (has(global, false)) return global;
+  }
   if (Object* g = FindGlobal(n)) return Value::Obj(g);
+  if (has(global, true)) return global;
   if (strict) {
     Name copy = n;
     ThrowError("ReferenceError", "Variable " + (copy.local ? copy.local->text : std::string("?")) + " is not defined.",
@@ -238,7 +255,7 @@ void Frame::Jump() {
 
 void Frame::PushScope(const Value& v, bool with) {
   if (scopeDepth >= nScope) Fail("Scope overflow");
-  if (v.IsNullish()) vm.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (v.IsNullish()) vm.ThrowNullish(v);
   scopeBase[scopeDepth] = v;
   if (scopeDepth < 64) withMask = with ? (withMask | (std::uint64_t{1} << scopeDepth)) : (withMask & ~(std::uint64_t{1} << scopeDepth));
   ++scopeDepth;
