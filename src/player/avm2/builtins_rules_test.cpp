@@ -359,6 +359,9 @@ TEST_F(As3Rules, OperatorsOnBadRightSidesThrowFlashsErrors) {
   EXPECT_NE(use("pushundefined", "getproperty").find("#1010: A term is undefined and has no properties."), std::string::npos);
   EXPECT_NE(use("pushundefined", "deleteproperty").find("#1010"), std::string::npos);
   EXPECT_NE(use("pushnull", "deleteproperty").find("#1009"), std::string::npos);
+  EXPECT_NE(thrown([&](AbcCode& c) { c.Op("pushundefined").Op("getlex", {Q("Object")}).Op("instanceof").Op("pop"); })
+                .find("#1010"),
+            std::string::npos);
   // new ITest(): an interface has no constructor to run.
   const std::string iface = thrown([&](AbcCode& c) {
     const auto i = DefClass("ITest", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {}, {},
@@ -405,6 +408,19 @@ TEST_F(As3Rules, RandomNumbersHave32BitsSoTheirSumsAreExact) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "0|");
+}
+
+TEST_F(As3Rules, APrimitiveIsAnInstanceOfItsWrapperAndObjectOnly) {
+  AbcCode c;
+  const auto instance = [&](const std::function<void(AbcCode&)>& value, const char* cls) {
+    Trace(c, [&](AbcCode& x) { value(x); x.Op("getlex", {Q(cls)}).Op("instanceof"); });
+  };
+  const auto five = [](AbcCode& x) { x.Op("pushbyte", {5}); };
+  for (const char* cls : {"int", "Number", "Object", "String"}) instance(five, cls);
+  instance([&](AbcCode& x) { x.Op("pushstring", {S("s")}); }, "String");
+  instance([](AbcCode& x) { x.Op("pushtrue"); }, "Boolean");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|true|false|true|true|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {

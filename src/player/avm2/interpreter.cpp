@@ -255,7 +255,7 @@ void Frame::Jump() {
 
 void Frame::PushScope(const Value& v, bool with) {
   if (scopeDepth >= nScope) Fail("Scope overflow");
-  if (v.IsNullish()) vm.ThrowNullish(v);
+  if (v.IsNullish()) ThrowNullish(vm, v);
   scopeBase[scopeDepth] = v;
   if (scopeDepth < 64) withMask = with ? (withMask | (std::uint64_t{1} << scopeDepth)) : (withMask & ~(std::uint64_t{1} << scopeDepth));
   ++scopeDepth;

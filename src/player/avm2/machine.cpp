@@ -1,4 +1,5 @@
 #include "player/avm2/machine.h"
+#include "player/avm2/interp.h"
 
 #include <algorithm>
 #include <cmath>
@@ -295,7 +296,7 @@ Value Machine::ToPrimitive(const Value& v, bool hintString) {
 }
 
 Object* Machine::ToObject(const Value& v) {
-  if (v.IsNullish()) ThrowNullish(v);
+  if (v.IsNullish()) ThrowNullish(*this, v);
   if (v.IsObject()) return v.o;
   return nullptr;
 }
@@ -498,9 +499,9 @@ Value Machine::MakeError(const std::string& cls, const std::string& message, int
   return Value::Obj(Construct(c, args));
 }
 
-void Machine::ThrowNullish(const Value& v) {
-  if (v.IsUndefined()) ThrowError("TypeError", "A term is undefined and has no properties.", 1010);
-  ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+void ThrowNullish(Machine& m, const Value& v) {
+  if (v.IsUndefined()) m.ThrowError("TypeError", "A term is undefined and has no properties.", 1010);
+  m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
 }
 
 void Machine::ThrowError(const std::string& cls, const std::string& message, int id) {
@@ -616,7 +617,7 @@ Value Machine::GetSlotted(Object* o, const Binding& b, const Value& self) {
 
 Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
-  if (objV.IsNullish()) ThrowNullish(objV);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) {
     Class* c = ClassOf(objV);
@@ -682,7 +683,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
 
 void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bool init) {
   Name n = nIn;
-  if (objV.IsNullish()) ThrowNullish(objV);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
@@ -758,7 +759,7 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
 
 bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
-  if (objV.IsNullish()) ThrowNullish(objV);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) return false;
   if (o->kind == ObjectKind::kXml && xmlDelete) return xmlDelete(*this, o, n);
@@ -778,7 +779,7 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
 }
 
 Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> args, bool lex) {
-  if (objV.IsNullish()) ThrowNullish(objV);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
   const Binding* binding = FindBinding(t, n);

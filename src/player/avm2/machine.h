@@ -390,8 +390,6 @@ class Machine {
   Value ConstructValue(const Value& ctor, std::span<Value> args);
   Object* Instantiate(Class* cls);  // allocation and slot defaults, no constructor
   [[noreturn]] void ThrowError(const std::string& cls, const std::string& message, int id = 0);
-  // The TypeError of using null (1009) or undefined (1010) as an object.
-  [[noreturn]] void ThrowNullish(const Value& v);
   Value MakeError(const std::string& cls, const std::string& message, int id = 0);
 
   // ---- properties

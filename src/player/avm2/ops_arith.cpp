@@ -151,7 +151,11 @@ bool Interp::OpInstanceOf(Frame& f, const Instruction&) {
     if (v.IsObject()) {
       for (Object* p = v.o->proto; p && !r; p = p->proto) r = p == c->prototype;
     } else {
-      r = vm.IsType(v, c) && !c->isInterface;
+      // A primitive's prototypes are its wrapper's then Object's: every
+      // number has Number's (so 5 is no int instance); null and undefined none.
+      if (v.IsNullish()) ThrowNullish(vm, v);
+      Class* own = v.IsNumber() ? vm.numberClass : vm.ClassOf(v);
+      r = c == vm.objectClass || c == own;
     }
   } else if (t.IsObject() && t.o->kind == ObjectKind::kFunction && v.IsObject()) {
     Value proto = vm.GetProperty(t, "prototype");
@@ -172,7 +176,7 @@ bool Interp::OpIn(Frame& f, const Instruction&) {
                           (key.IsObject() ? d->byObject.count(key.o) : d->byString.count(vm.ToString(key))));
     return true;
   }
-  if (obj.IsNullish()) vm.ThrowNullish(obj);
+  if (obj.IsNullish()) ThrowNullish(vm, obj);
   // A proxy is handed the key itself: a string stays a string, a QName a QName.
   if (obj.IsObject() && vm.proxyClass && obj.o->cls && obj.o->cls->IsSubclassOf(vm.proxyClass)) {
     Value arg = key.IsObject() ? key : Value::Str(vm.ToStringCell(key)), out;
