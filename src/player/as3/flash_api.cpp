@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,6 +169,27 @@ NATIVE(UrlRequestHeaderCtor) {
   Set(m, self, "value", m.Str(avm2::ArgStr(m, a, 1, "")));
   return self;
 }
+
+// ---- flash.globalization
+
+// The parts of a parsed amount, read-only; kept out of for..in's sight.
+constexpr const char* kParsedValue = " value";
+constexpr const char* kParsedSymbol = " currencyString";
+NATIVE(CurrencyParseResultCtor) {
+  Object* o = m.ToObject(self);
+  o->SetDyn(m.Intern(kParsedValue), Value::Number(avm2::ArgNum(m, a, 0, std::numeric_limits<double>::quiet_NaN())));
+  o->SetDyn(m.Intern(kParsedSymbol), m.Str(avm2::ArgStr(m, a, 1, "")));
+  o->dyn->hidden.insert(kParsedValue);
+  o->dyn->hidden.insert(kParsedSymbol);
+  return self;
+}
+Value ParsedPart(Machine& m, const Value& self, const char* name) {
+  Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn(name) : nullptr;
+  return v ? *v : Value();
+}
+NATIVE(CurrencyParseValue) { return ParsedPart(m, self, kParsedValue); }
+NATIVE(CurrencyParseSymbol) { return ParsedPart(m, self, kParsedSymbol); }
 
 // ---- flash.system
 
@@ -1245,6 +1267,14 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
     m.AddGetter(c, "bytesAvailable", [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
   }
   m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
+
+  // flash.globalization
+  if (!m.FindClass("flash.globalization::CurrencyParseResult")) {
+    Class* parsed = m.DefineNativeClass("flash.globalization", "CurrencyParseResult", obj);
+    avm2::SetNativeCtor(m, parsed, CurrencyParseResultCtor);
+    m.AddGetter(parsed, "value", CurrencyParseValue);
+    m.AddGetter(parsed, "currencyString", CurrencyParseSymbol);
+  }
 
   // flash.system
   dyn("flash.system", "LoaderContext", obj, LoaderContextCtor);

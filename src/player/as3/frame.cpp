@@ -8,6 +8,7 @@ namespace quarvel::player::as3 {
 
 As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
   m.host = this;
+  m.swfVersion = lib.movie.version;
   m.logSink = [this](const std::string& line) {
     constexpr std::string_view kStopped = "script stopped: ";
     if (line.rfind(kStopped, 0) == 0) {
@@ -20,11 +21,10 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
   };
   m.traceSink = [](const std::string& line) {
     if (!std::getenv("QUARVEL_DEBUG")) return;
-    // A text field's line end (\r) is a line of the log, as in Flash's log;
-    // left bare, a trailing one would merge with the log's own line end.
+    // Flash's log writes every \r as a line end: "a\r\nb" is three lines.
     std::string shown = line;
-    for (std::size_t i = 0; i < shown.size(); ++i)
-      if (shown[i] == '\r' && (i + 1 == shown.size() || shown[i + 1] != '\n')) shown[i] = '\n';
+    for (char& c : shown)
+      if (c == '\r') c = '\n';
     std::fprintf(stderr, "trace: %s\n", shown.c_str());
   };
   m.clockMs = [this] { return static_cast<double>(stage.ScriptTime()); };

@@ -669,6 +669,15 @@ Value Iterate(Machine& m, Value self, std::span<Value> a) {
   ArrayObject* arr = SelfArray(m, self);
   const Value fn = m.ArgOr(a, 0), thisArg = m.ArgOr(a, 1);
   std::vector<Value> out;
+  // No callback calls nothing: map gives as many empty elements, filter none,
+  // every true and some false.
+  if (fn.IsNullish()) {
+    if (kMode == 1)
+      for (std::size_t i = 0; i < arr->elems.size(); ++i) out.push_back(Stored(m, arr, Value()));
+    if (kMode == 1 || kMode == 2) return NewLike(m, arr, std::move(out));
+    if (kMode == 3 || kMode == 4) return Value::Bool(kMode == 4);
+    return Value();
+  }
   for (std::size_t i = 0; i < arr->elems.size(); ++i) {
     Value args[3] = {m.ElementAt(arr, i), Value::Int(static_cast<std::int32_t>(i)), self};
     const Value r = m.Call(fn, thisArg, args);
@@ -688,10 +697,18 @@ Value Iterate(Machine& m, Value self, std::span<Value> a) {
 // Array.sort flags.
 constexpr int kCaseInsensitive = 1, kDescending = 2, kUniqueSort = 4, kReturnIndexedArray = 8, kNumeric = 16;
 
+namespace {
+bool SmallWhole(double d) {
+  return d >= -268435456.0 && d < 268435456.0 && d == std::floor(d) && !(d == 0 && std::signbit(d));
+}
+}  // namespace
+
 int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const Value& fn) {
   if (fn.IsObject()) {
     Value args[2] = {x, y};
-    const double r = m.ToNumber(m.Call(fn, Value::Null(), args));
+    double r = m.ToNumber(m.Call(fn, Value::Null(), args));
+    // Movies before SWF 13 see the compare function's result cut to an integer.
+    if (m.SwfBefore(13)) r = static_cast<double>(ToInt32(r));
     return r < 0 ? -1 : r > 0 ? 1 : 0;
   }
   // undefined sorts last, then null... as strings do.
@@ -700,6 +717,14 @@ int CompareForSort(Machine& m, const Value& x, const Value& y, int flags, const 
     // NaN sorts above every number.
     const double a = m.ToNumber(x), b = m.ToNumber(y);
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) - std::isnan(b);
+    // Before SWF 11 two numbers held as small whole numbers (29 bits, as the
+    // 32-bit player tags them) compare by the difference of their tagged
+    // words, which wraps past 32 bits.
+    if (m.SwfBefore(11) && SmallWhole(a) && SmallWhole(b)) {
+      const auto tagged = [](double d) { return static_cast<std::uint32_t>(static_cast<std::int32_t>(d)) << 3; };
+      const auto diff = static_cast<std::int32_t>(tagged(a) - tagged(b));
+      return diff < 0 ? -1 : diff > 0 ? 1 : 0;
+    }
     return a < b ? -1 : a > b ? 1 : 0;
   }
   std::string a = m.ToString(x), b = m.ToString(y);
@@ -888,7 +913,10 @@ NATIVE(MathRandom) {
   // Seeded per machine run: captures come out the same every time.
   static thread_local std::mt19937 rng(12345);
   (void)m;
-  return Value::Number(std::uniform_real_distribution<double>(0, 1)(rng));
+  // Flash's random numbers have 32 bits: sums of their multiples are exact,
+  // which scrambling schemes (x = a - b + (c - d)) count on.
+  const double u = std::uniform_real_distribution<double>(0, 1)(rng);
+  return Value::Number(std::floor(u * 4294967296.0) / 4294967296.0);
 }
 
 // ---- top level
@@ -976,7 +1004,9 @@ NATIVE(ParseInt) {
 // whose value wraps as a 32-bit integer. "e" with no digits after it is left
 // out, but a signed one with no digits ("10e-") makes the whole NaN. Without
 // any digit, the word Infinity standing alone anywhere in the text is read.
-double ParseFloatPrefix(std::string_view s) {
+// Before SWF 11 a second point starts the fraction again (the digits before
+// it all count as the whole part) and no exponent is read after it.
+double ParseFloatPrefix(std::string_view s, bool legacyPoints) {
   std::size_t i = SkipParseSpace(s, 0);
   bool neg = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
@@ -989,6 +1019,12 @@ double ParseFloatPrefix(std::string_view s) {
   if (i < s.size() && s[i] == '.') {
     for (++i; isDigit(i); ++i, any = true, ++fracDigits) mant = mant * 10 + (s[i] - '0');
   }
+  bool secondPoint = false;
+  if (legacyPoints && any && i < s.size() && s[i] == '.') {
+    secondPoint = true;
+    fracDigits = 0;
+    for (++i; isDigit(i); ++i, ++fracDigits) mant = mant * 10 + (s[i] - '0');
+  }
   if (!any) {
     for (std::size_t at = s.find("Infinity", i); at != std::string_view::npos; at = s.find("Infinity", at + 1)) {
       if ((at == i || isSpaceAt(at - 1)) && isSpaceAt(at + 8)) return neg ? -HUGE_VAL : HUGE_VAL;
@@ -996,7 +1032,7 @@ double ParseFloatPrefix(std::string_view s) {
     return kNaN;
   }
   std::uint32_t exp = 0;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+  if (!secondPoint && i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     std::size_t k = i + 1;
     bool eneg = false, signedExp = false;
     if (k < s.size() && (s[k] == '+' || s[k] == '-')) {
@@ -1015,7 +1051,7 @@ double ParseFloatPrefix(std::string_view s) {
 }
 NATIVE(ParseFloat) {
   (void)self;
-  return Value::Number(ParseFloatPrefix(UriArg(m, a)));
+  return Value::Number(ParseFloatPrefix(UriArg(m, a), m.SwfBefore(11)));
 }
 std::string Hex2(unsigned c) {
   const char* h = "0123456789ABCDEF";

@@ -455,15 +455,25 @@ NATIVE(BaInflate) {
 
 // ---- AMF
 
-// The public variables a class declares, in slot order: what AMF writes as
-// an object's sealed members.
+// What AMF writes as an object's sealed members: the public variables a
+// class declares, in slot order, then its public properties that have both a
+// getter and a setter, in the order declared (slot is kAccessor for those).
+constexpr std::uint32_t kAccessor = 0xFFFFFFFF;
 std::vector<std::pair<std::string, std::uint32_t>> SealedMembers(Machine& m, const Object* o) {
   std::vector<std::pair<std::string, std::uint32_t>> out;
   if (!o->traits || !o->cls || (o->kind != ObjectKind::kPlain && o->kind != ObjectKind::kError)) return out;
-  for (const auto& [key, b] : o->traits->map)
-    if (b.kind == Binding::Kind::kSlot && m.IsPublicNs(static_cast<NsId>(key >> 32)))
-      out.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)), b.slot);
+  std::vector<std::pair<std::uint32_t, std::string>> accessors;
+  for (const auto& [key, b] : o->traits->map) {
+    // Only the plain public names: not the AS3 namespace's, nor a package's.
+    const auto ns = static_cast<NsId>(key >> 32);
+    if (!m.IsPublicNs(ns) || !m.NsUri(ns).empty()) continue;
+    if (b.kind == Binding::Kind::kSlot) out.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)), b.slot);
+    else if (b.kind == Binding::Kind::kAccessor && b.getter && b.setter && b.getter->unit)
+      accessors.emplace_back(b.getter->index, m.NameText(static_cast<NameId>(key & 0xFFFFFFFF)));
+  }
   std::sort(out.begin(), out.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
+  std::sort(accessors.begin(), accessors.end());
+  for (auto& [at, name] : accessors) out.emplace_back(std::move(name), kAccessor);
   return out;
 }
 // An object's enumerable dynamic properties, in order.
@@ -636,7 +646,8 @@ class Amf3Writer {
       String(alias);
       for (auto& [name, slot] : sealed) String(name);
     }
-    for (auto& [name, slot] : sealed) Write(o->slots[slot], depth + 1);
+    for (auto& [name, slot] : sealed)
+      Write(slot == kAccessor ? m_.GetProperty(Value::Obj(o), name) : o->slots.at(slot), depth + 1);
     if (dynamic) {
       for (auto& [k, v] : DynamicMembers(o)) {
         if (v.IsObject() && v.o->kind == ObjectKind::kFunction) continue;
@@ -801,7 +812,19 @@ class Amf3Reader {
       m_.CallProperty(ov, "readExternal", std::span<Value>(&input, 1));
       return ov;
     }
-    for (const std::string& name : t.sealed) m_.SetProperty(ov, name, Read(depth + 1));
+    // Flash sets the sealed members last to first; an error a member's
+    // setter throws, or a member the class lacks, is written to the log as
+    // its text and the reading goes on.
+    std::vector<Value> values;
+    for (std::size_t i = 0; i < t.sealed.size(); ++i) values.push_back(Read(depth + 1));
+    for (std::size_t i = t.sealed.size(); i-- > 0;) {
+      try {
+        m_.SetProperty(ov, t.sealed[i], values[i]);
+      } catch (const ScriptThrow& e) {
+        const std::string text = m_.ToString(e.value);
+        if (m_.traceSink) m_.traceSink(text);
+      }
+    }
     if (t.dynamic)
       for (std::string key = String(); !key.empty(); key = String()) m_.SetProperty(ov, key, Read(depth + 1));
     return ov;
@@ -1061,6 +1084,24 @@ NATIVE(GetClassByAlias) {
   return Value::Obj(it->second->object);
 }
 
+// flash.crypto.generateRandomBytes: 1 to 1024 bytes, seeded per run as
+// Math.random is, so that captures come out the same every time.
+NATIVE(GenerateRandomBytes) {
+  (void)self;
+  const double n = ArgNum(m, a, 0, 0);
+  if (!(n >= 1 && n <= 1024)) m.ThrowError("Error", "One of the parameters is invalid.", 2004);
+  static thread_local std::uint32_t state = 0x9E3779B9u;
+  Object* o = m.Construct(m.FindClass("flash.utils::ByteArray"), {});
+  auto* b = static_cast<ByteArrayObject*>(o);
+  for (int i = 0; i < static_cast<int>(n); ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    b->bytes.push_back(static_cast<std::uint8_t>(state >> 24));
+  }
+  return Value::Obj(o);
+}
+
 }  // namespace
 
 void InstallByteArray(Machine& m) {
@@ -1095,6 +1136,7 @@ void InstallByteArray(Machine& m) {
   }
   m.AddGlobalFunction("flash.net", "registerClassAlias", RegisterClassAlias);
   m.AddGlobalFunction("flash.net", "getClassByAlias", GetClassByAlias);
+  m.AddGlobalFunction("flash.crypto", "generateRandomBytes", GenerateRandomBytes);
 }
 
 }  // namespace quarvel::avm2

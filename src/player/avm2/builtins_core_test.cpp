@@ -278,6 +278,83 @@ TEST_F(Core, Amf3WritesReferencesAndReadsBack) {
                       "s,[object Object],[object Object],s,2.5,true,|true|");
 }
 
+// A class's getter and setter pairs travel as sealed members beside its
+// variables; reading sets them last to first, and an error a setter throws
+// is written to the log while the reading goes on.
+TEST_F(Core, Amf3WritesAccessorPairsAndReadsThroughTheirSetters) {
+  AbcCode get;
+  get.Op("pushstring", {S("g")}).Op("returnvalue");
+  AbcCode set;  // trace("set " + v)
+  set.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S("set ")}).Op("getlocal_1").Op("add")
+      .Op("callpropvoid", {Q("trace"), 1}).Op("returnvoid");
+  AbcCode bad;  // throw "oops"
+  bad.Op("pushstring", {S("oops")}).Op("throw");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("Acc", Q("Object"), ctor,
+                            {SlotTrait("s"), MethodTrait("v", Fn(get), TraitKind::kGetter),
+                             MethodTrait("v", Fn(set, 1), TraitKind::kSetter),
+                             MethodTrait("only", Fn(get), TraitKind::kGetter),  // read-only: not written
+                             MethodTrait("bad", Fn(get), TraitKind::kGetter),
+                             MethodTrait("bad", Fn(bad, 1), TraitKind::kSetter)});
+  const auto alias = a.QName(a.Namespace(NamespaceKind::kPackage, "flash.net"), "registerClassAlias");
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Acc", cls, {"Object"});
+  c.Op("findpropstrict", {alias}).Op("pushstring", {S("A")}).Op("getlex", {Q("Acc")}).Op("callpropvoid", {alias, 2});
+  NewByteArray(c);
+  c.Op("findpropstrict", {Q("Acc")}).Op("constructprop", {Q("Acc"), 0}).Op("setlocal_2");
+  c.Op("getlocal_2").Op("pushstring", {S("S")}).Op("setproperty", {Q("s")});
+  c.Op("getlocal_1").Op("getlocal_2").Op("callpropvoid", {Q("writeObject"), 1});
+  // 10, traits: 3 sealed, not dynamic (0x33), alias "A", then "s" "v" "bad"
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}).Op("getproperty", {Index()}); });
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  c.Op("getlocal_1").Op("callproperty", {Q("readObject"), 0}).Op("setlocal_3");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3").Op("getproperty", {Q("s")}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Acc", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "51|oops|set g|S|");
+}
+
+TEST_F(Core, DeletingFromAVectorAnswersTrueAndKeepsItsElements) {
+  AbcCode c;
+  NewVector(c, "uint");
+  c.Op("getlocal_1").Op("setlocal_2");
+  NewByteArray(c);
+  c.Op("getlocal_2").Op("pushbyte", {1}).Op("pushbyte", {2}).Op("callpropvoid", {Q("push"), 2});
+  c.Op("getlocal_1").Op("pushbyte", {7}).Op("callpropvoid", {Q("writeByte"), 1});
+  for (const char* key : {"0", "abcd", "-1", "3.75"}) {
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Str(x, key); x.Op("deleteproperty", {Index()}); });
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Str(x, key); x.Op("deleteproperty", {Index()}); });
+  }
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|false|true|false|true|false|true|false|1,2|1|");
+}
+
+// A Dictionary subclass's own variables are read by a name that is a string;
+// an object key, or a string the class does not declare, is a key.
+TEST_F(Core, DictionaryKeysGiveWayToTheClasssVariables) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("Dict", Utils("Dictionary"), ctor, {SlotTrait("declared")}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {Utils("Dictionary")})
+      .Op("pushscope").Op("getlex", {Utils("Dictionary")}).Op("newclass", {cls}).Op("popscope").Op("popscope")
+      .Op("initproperty", {Q("Dict")});
+  c.Op("findpropstrict", {Q("Dict")}).Op("constructprop", {Q("Dict"), 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushstring", {S("declared")}).Op("pushstring", {S("var")}).Op("setproperty", {Index()});
+  c.Op("getlocal_1").Op("pushstring", {S("other")}).Op("pushstring", {S("key")}).Op("setproperty", {Index()});
+  c.Op("newobject", {0}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getlocal_2").Op("pushstring", {S("object")}).Op("setproperty", {Index()});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("declared")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("other")}).Op("getproperty", {Index()}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getlocal_2").Op("getproperty", {Index()}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Dict", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "var|key|object|");
+}
+
 TEST_F(Core, ReturnsTakeTheDeclaredTypeAndArgumentsKnowTheirCallee) {
   auto typed = [&](std::string_view type, const std::function<void(AbcCode&)>& body, std::uint8_t flags = 0) {
     MethodInfo mi;

@@ -618,6 +618,9 @@ struct JsonWriter {
         for (const auto& [at, name] : slots) emit(name, o->slots.at(at));
         for (const auto& [at, name] : getters) emit(name, m.GetProperty(v, name));
       }
+      // A class shows the public getters every class has.
+      if (o->kind == ObjectKind::kClass)
+        for (const char* name : {"length", "prototype"}) emit(name, m.GetProperty(v, name));
       if (o->dyn)
         for (std::size_t i = 0; i < o->dyn->items.size(); ++i)
           if (o->dyn->Listed(i)) emit(o->dyn->items[i].first->text, o->dyn->items[i].second);
@@ -795,6 +798,12 @@ void InstallMoreBuiltins(Machine& m) {
   SetNativeCtor(m, vector, VectorCtor);
   m.vectorClass = vector;
   m.vectorObjectClass = vector;
+  // The specialised classes under the names the package keeps to itself.
+  const NsId vecInternal = m.InternNs(NamespaceKind::kPackageInternal, "__AS3__.vec");
+  m.AddGlobal(vecInternal, "Vector$int", Value::Obj(m.VectorOf(m.intClass)->object));
+  m.AddGlobal(vecInternal, "Vector$uint", Value::Obj(m.VectorOf(m.uintClass)->object));
+  m.AddGlobal(vecInternal, "Vector$double", Value::Obj(m.VectorOf(m.numberClass)->object));
+  m.AddGlobal(vecInternal, "Vector$object", Value::Obj(m.VectorOf(nullptr)->object));
 
   Class* dict = m.DefineNativeClass("flash.utils", "Dictionary", m.objectClass, AllocDictionary, true);
   SetNativeCtor(m, dict, DictionaryCtor);

@@ -93,6 +93,8 @@ TEST_F(As3Reflect, ProxyAnswersWhatItsTraitsDoNot) {
   Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("yes")}).Op("getlocal_1").Op("in"); });
   Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("no")}).Op("getlocal_1").Op("in"); });
   c.Op("getlocal_1").Op("deleteproperty", {Q("zap")}).Op("pop");
+  // "" + p: the conversion's toString is asked of callProperty.
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("")}).Op("getlocal_1").Op("add"); });
   // for (k in p) trace(k); for each (v in p) trace(v)
   for (const char* op : {"nextname", "nextvalue"}) {
     const std::string loop = std::string("loop") + op, done = std::string("done") + op;
@@ -102,7 +104,7 @@ TEST_F(As3Reflect, ProxyAnswersWhatItsTraitsDoNot) {
     c.Branch("jump", loop).Label(done);
   }
   ASSERT_TRUE(RunWithClasses(c, {ClassTrait("P", cls)})) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "got foo|set bar=5|baz(2)|own|true|false|delete zap|k1|k2|10|20|");
+  EXPECT_EQ(Traced(), "got foo|set bar=5|baz(2)|own|true|false|delete zap|toString(0)|k1|k2|10|20|");
 }
 
 // flash_proxy::isAttribute is Proxy's own method, found before the hooks: a

@@ -346,6 +346,141 @@ TEST_F(As3Rules, NumberDigitsAsFlashPrintsThem) {
   EXPECT_EQ(Traced(), "1.2314e-8|1.231e+2|-2|1e-15|0.00e-16|1e+3|0.000000012315|123.2|1.2e+21|0.00|12.5|ff|0|3|2|");
 }
 
+TEST_F(As3Rules, LargeNumbersShowTheirFirstFifteenDigitsCutNotRounded) {
+  AbcCode c;
+  for (double d : {1.2315987654321988e21, 1e21, -1.5e300, 1.2315987654321988e-8, 123159876543219880000.0})
+    Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(d)}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("Number")}).Op("getproperty", {Q("MAX_VALUE")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // Below 1e21 and small numbers keep the shortest digits that read back.
+  EXPECT_EQ(Traced(), "1.23159876543219e+21|1e+21|-1.5e+300|1.2315987654321988e-8|123159876543219880000|"
+                      "1.79769313486231e+308|");
+}
+
+TEST_F(As3Rules, ArraysReadPastTheirEndThroughTheirPrototypes) {
+  const auto index = a.MultinameL(a.NsSet({pub}));
+  AbcCode c;
+  // Object.prototype[10] = "at 10"; Array.prototype[1] = "at 1"
+  c.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {10}).Op("pushstring", {S("at 10")})
+      .Op("setproperty", {index});
+  c.Op("getlex", {Q("Array")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {1}).Op("pushstring", {S("at 1")})
+      .Op("setproperty", {index});
+  c.Op("pushbyte", {7}).Op("newarray", {1}).Op("setlocal_1");
+  for (int i : {0, 1, 2, 10}) Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {i}).Op("getproperty", {index}); });
+  // An own dynamic name past the end still comes first.
+  c.Op("getlocal_1").Op("pushbyte", {10}).Op("pushstring", {S("own")}).Op("setproperty", {index});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {10}).Op("getproperty", {index}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "7|at 1|undefined|at 10|own|");
+}
+
+TEST_F(As3Rules, AScriptGlobalsDynamicNamesComeAfterEveryDefinition) {
+  // this["int"] = "global"; this["other"] = "global"; trace(int); trace(other)
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  for (const char* name : {"int", "other"})
+    c.Op("getglobalscope").Op("pushstring", {S("global")}).Op("setproperty", {Q(name)});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("int")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("other")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("other")}).Op("getproperty", {Q("other")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[class int]|global|global|");
+}
+
+// What a bad right side of `as` throws, and constructing an interface.
+TEST_F(As3Rules, OperatorsOnBadRightSidesThrowFlashsErrors) {
+  const auto thrown = [&](const std::function<void(AbcCode&)>& body) {
+    traced.clear();
+    logged.clear();
+    a = testing::AbcBuilder();
+    EXPECT_EQ(a.Namespace(NamespaceKind::kPackage, ""), pub);
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope");
+    body(c);
+    EXPECT_FALSE(Run(c));
+    std::string all;
+    for (const auto& l : logged) all += l;
+    return all;
+  };
+  const auto as = [&](const std::function<void(AbcCode&)>& rhs) {
+    return thrown([&](AbcCode& c) { c.Op("newobject", {0}); rhs(c); c.Op("astypelate").Op("pop"); });
+  };
+  EXPECT_NE(as([](AbcCode& x) { x.Op("pushnull"); }).find("#1009"), std::string::npos);
+  EXPECT_NE(as([](AbcCode& x) { x.Op("pushbyte", {3}); }).find("#1009"), std::string::npos);
+  EXPECT_NE(as([](AbcCode& x) { x.Op("pushundefined"); }).find("#1010"), std::string::npos);
+  const std::string notClass = as([](AbcCode& x) { x.Op("newobject", {0}); });
+  EXPECT_NE(notClass.find("#1041: The right-hand side of operator must be a class."), std::string::npos) << notClass;
+  // undefined used as an object is 1010, null 1009, deleting included.
+  const auto use = [&](const char* value, const char* op) {
+    return thrown([&](AbcCode& c) { c.Op(value).Op(op, {Q("x")}).Op("pop"); });
+  };
+  EXPECT_NE(use("pushundefined", "getproperty").find("#1010: A term is undefined and has no properties."), std::string::npos);
+  EXPECT_NE(use("pushundefined", "deleteproperty").find("#1010"), std::string::npos);
+  EXPECT_NE(use("pushnull", "deleteproperty").find("#1009"), std::string::npos);
+  EXPECT_NE(thrown([&](AbcCode& c) { c.Op("pushundefined").Op("getlex", {Q("Object")}).Op("instanceof").Op("pop"); })
+                .find("#1010"),
+            std::string::npos);
+  // new ITest(): an interface has no constructor to run.
+  const std::string iface = thrown([&](AbcCode& c) {
+    const auto i = DefClass("ITest", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {}, {},
+                            instance_flag::kInterface);
+    c.Op("getscopeobject", {0}).Op("pushnull").Op("newclass", {i}).Op("initproperty", {Q("ITest")});
+    c.Op("getlex", {Q("ITest")}).Op("construct", {0}).Op("pop");
+  });
+  EXPECT_NE(iface.find("VerifyError: Error #1001: The method ITest() is not implemented."), std::string::npos) << iface;
+}
+
+TEST_F(As3Rules, IterationWithoutACallbackCallsNothing) {
+  const auto vec = a.QName(a.Namespace(NamespaceKind::kPackage, "__AS3__.vec"), "Vector");
+  AbcCode c;
+  c.Op("pushbyte", {1}).Op("pushbyte", {2}).Op("newarray", {2}).Op("setlocal_1");
+  c.Op("getlex", {vec}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("construct", {0}).Op("setlocal_2");
+  c.Op("getlocal_2").Op("pushbyte", {5}).Op("callpropvoid", {Q("push"), 1});
+  for (const char* list : {"array", "vector"})
+    for (const char* method : {"every", "filter", "forEach", "map", "some"})
+      Trace(c, [&](AbcCode& x) {
+        x.Op(std::string_view(list) == "array" ? "getlocal_1" : "getlocal_2").Op("pushnull");
+        Call(x, method, 1);
+      });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  // map keeps the length: two empty elements, or a Vector.<int>'s 0.
+  EXPECT_EQ(Traced(), "true||undefined|,|false|true||undefined|0|false|");
+}
+
+TEST_F(As3Rules, RandomNumbersHave32BitsSoTheirSumsAreExact) {
+  // x = r1 * 32 - r2 * 14; d = r3 * 23 + x; x + (r3 * 23 - d) is 0 every time.
+  AbcCode c;
+  c.Op("pushbyte", {0}).Op("setlocal_3");
+  for (int i = 0; i < 50; ++i) {
+    const auto random = [&](int scale) {
+      c.Op("getlex", {Q("Math")}).Op("callproperty", {Q("random"), 0}).Op("pushbyte", {scale}).Op("multiply");
+    };
+    random(32);
+    random(14);
+    c.Op("subtract").Op("setlocal_1");
+    random(23);
+    c.Op("setlocal_2");
+    c.Op("getlocal_1").Op("getlocal_2").Op("getlocal_2").Op("getlocal_1").Op("add").Op("subtract").Op("add");
+    c.Op("convert_d").Op("getlocal_3").Op("add").Op("setlocal_3");
+  }
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "0|");
+}
+
+TEST_F(As3Rules, APrimitiveIsAnInstanceOfItsWrapperAndObjectOnly) {
+  AbcCode c;
+  const auto instance = [&](const std::function<void(AbcCode&)>& value, const char* cls) {
+    Trace(c, [&](AbcCode& x) { value(x); x.Op("getlex", {Q(cls)}).Op("instanceof"); });
+  };
+  const auto five = [](AbcCode& x) { x.Op("pushbyte", {5}); };
+  for (const char* cls : {"int", "Number", "Object", "String"}) instance(five, cls);
+  instance([&](AbcCode& x) { x.Op("pushstring", {S("s")}); }, "String");
+  instance([](AbcCode& x) { x.Op("pushtrue"); }, "Boolean");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|true|false|true|true|");
+}
+
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
   AbcCode ctor;
   ctor.Op("getlocal_0").Op("pushstring", {S("boom")}).Op("constructsuper", {1}).Op("returnvoid");

@@ -14,6 +14,9 @@
 
 namespace quarvel::avm2 {
 
+// The TypeError of using null (1009) or undefined (1010) as an object.
+[[noreturn]] void ThrowNullish(Machine& m, const Value& v);
+
 // One running method: where its registers, operand stack and scope stack
 // lie in the machine's stack, and where it is.
 struct Frame {

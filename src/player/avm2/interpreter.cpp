@@ -64,20 +64,41 @@ Value Machine::FindProperty(const Name& n, ScopeChain* outer, const Value* scope
     if (!v.IsObject()) return every && !v.IsNullish() && HasProperty(v, n);
     return every ? HasProperty(v, n) : FindBinding(v.o->traits, n) != nullptr;
   };
-  // A script's initialiser runs below its global alone: what it pushes
-  // first is the outermost scope, searched in full.
+  // The outermost scope, the script's global, is searched last: its traits,
+  // then every script's and the core library's definitions, then its
+  // dynamic properties (a global's `int` never hides the class). A script's
+  // initialiser runs below its global alone: what it pushes first is that
+  // outermost scope.
   const bool bottomIsOutermost =
       !outer || (!outer->parent && outer->object.IsObject() && outer->object.o->scriptGlobal);
+  Value global;
   for (std::size_t i = count; i-- > 0;) {
     const bool with = i < 64 && ((withMask >> i) & 1);
-    if (has(scopes[i], with || (i == 0 && bottomIsOutermost))) return scopes[i];
+    if (i == 0 && bottomIsOutermost && !with) {
+      global = scopes[i];
+      break;
+    }
+    if (has(scopes[i], with)) return scopes[i];
   }
   Value outermost;
   for (ScopeChain* c = outer; c; c = c->parent) {
-    if (has(c->object, c->with || !c->parent)) return c->object;
+    if (!c->parent && !c->with) {
+      if (global.IsUndefined()) {
+        global = c->object;
+      } else if (!(global.IsObject() && c->object.IsObject() && global.o == c->object.o) && has(c->object, true)) {
+        return c->object;
+      }
+      break;
+    }
+    if (has(c->object, c->with)) return c->object;
     outermost = c->object;
   }
+  if (!global.IsUndefined()) {
+    outermost = global;
+    if (has(global, false)) return global;
+  }
   if (Object* g = FindGlobal(n)) return Value::Obj(g);
+  if (has(global, true)) return global;
   if (strict) {
     Name copy = n;
     ThrowError("ReferenceError", "Variable " + (copy.local ? copy.local->text : std::string("?")) + " is not defined.",
@@ -243,7 +264,7 @@ void Frame::Jump() {
 
 void Frame::PushScope(const Value& v, bool with) {
   if (scopeDepth >= nScope) Fail("Scope overflow");
-  if (v.IsNullish()) vm.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (v.IsNullish()) ThrowNullish(vm, v);
   scopeBase[scopeDepth] = v;
   if (scopeDepth < 64) withMask = with ? (withMask | (std::uint64_t{1} << scopeDepth)) : (withMask & ~(std::uint64_t{1} << scopeDepth));
   ++scopeDepth;

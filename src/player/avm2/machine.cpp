@@ -1,4 +1,5 @@
 #include "player/avm2/machine.h"
+#include "player/avm2/interp.h"
 
 #include <algorithm>
 #include <cmath>
@@ -274,6 +275,17 @@ Value Machine::ToPrimitive(const Value& v, bool hintString) {
       if (!r.IsObject()) return r;
       continue;
     }
+    // A Proxy whose class does not write the method itself is asked to call
+    // it (flash_proxy callProperty), before anything its prototypes hold.
+    if (proxyClass && o->cls && o->cls->IsSubclassOf(proxyClass)) {
+      const Name n = NameFromString(name);
+      const Binding* b = FindBinding(o->traits, n);
+      Value r;
+      if ((b && b->kind == Binding::Kind::kMethod && b->method && b->method->unit) || !ProxyName(o, "callProperty", n, r))
+        r = CallProperty(v, name, {});
+      if (!r.IsObject()) return r;
+      continue;
+    }
     Value f = GetProperty(v, name);
     if (f.IsObject() && (f.o->kind == ObjectKind::kFunction)) {
       Value r = Call(f, v, {});
@@ -284,7 +296,7 @@ Value Machine::ToPrimitive(const Value& v, bool hintString) {
 }
 
 Object* Machine::ToObject(const Value& v) {
-  if (v.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (v.IsNullish()) ThrowNullish(*this, v);
   if (v.IsObject()) return v.o;
   return nullptr;
 }
@@ -354,6 +366,13 @@ Value Machine::Add(const Value& a, const Value& b) {
   }
   Value joined;
   if (xmlAdd && a.IsObject() && b.IsObject() && xmlAdd(*this, a, b, joined)) return joined;
+  // Beside a string (or a Date) the other side becomes a string as String()
+  // makes it: an object's toString comes before its valueOf.
+  const auto isDate = [](const Value& v) { return v.IsObject() && v.o->kind == ObjectKind::kDate; };
+  if (a.IsString() || b.IsString() || isDate(a) || isDate(b)) {
+    std::string sa = ToString(a);
+    return Str(sa + ToString(b));
+  }
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
   if (pa.IsString() || pb.IsString()) return Str(ToString(pa) + ToString(pb));
   return Value::Number(ToNumber(pa) + ToNumber(pb));
@@ -435,7 +454,7 @@ void Machine::InitSlots(Object* o, const Traits& t) {
 }
 
 Object* Machine::Construct(Class* cls, std::span<Value> args) {
-  if (cls->isInterface) ThrowError("TypeError", cls->name + " is an interface and cannot be constructed.", 1001);
+  if (cls->isInterface) ThrowError("VerifyError", "The method " + cls->name + "() is not implemented.", 1001);
   if (cls->object && !cls->object->initialized) cls->object->initialized = true;
   Object* o = Instantiate(cls);
   Class* c = cls;
@@ -478,6 +497,11 @@ Value Machine::MakeError(const std::string& cls, const std::string& message, int
   if (!c) c = errorClass;
   Value args[2] = {Str(id ? "Error #" + std::to_string(id) + ": " + message : message), Value::Int(id)};
   return Value::Obj(Construct(c, args));
+}
+
+void ThrowNullish(Machine& m, const Value& v) {
+  if (v.IsUndefined()) m.ThrowError("TypeError", "A term is undefined and has no properties.", 1010);
+  m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
 }
 
 void Machine::ThrowError(const std::string& cls, const std::string& message, int id) {
@@ -595,9 +619,7 @@ Value Machine::GetSlotted(Object* o, const Binding& b, const Value& self) {
 
 Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
-  if (objV.IsNullish()) {
-    ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
-  }
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) {
     Class* c = ClassOf(objV);
@@ -669,7 +691,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
 
 void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bool init) {
   Name n = nIn;
-  if (objV.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) return;  // properties of primitives are read-only
   if (n.hasIndex && SetIndexed(o, n, v)) return;
@@ -752,6 +774,7 @@ bool Machine::HasProperty(const Value& objV, const Name& nIn) {
 
 bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   if (!o) return false;
   if (o->kind == ObjectKind::kXml && xmlDelete) return xmlDelete(*this, o, n);
@@ -761,16 +784,17 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
       if (n.index < a->elems.size()) a->elems[n.index] = Value::Hole();
       return true;
     }
-    if (o->kind == ObjectKind::kVector) return true;  // a vector's elements stay
   }
   if (FindBinding(o->traits, n)) return false;
+  // A vector's elements stay, and any other name it answers as deleted.
+  if (o->kind == ObjectKind::kVector) return true;
   Value deleted;
   if (ProxyName(o, "deleteProperty", n, deleted)) return ToBoolean(deleted);
   return o->DeleteDyn(LocalOf(*this, n)->text);
 }
 
 Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> args, bool lex) {
-  if (objV.IsNullish()) ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
   const Binding* binding = FindBinding(t, n);
@@ -1077,8 +1101,16 @@ bool Machine::GetIndexed(Object* o, const Name& n, Value& out) {
     }
     if (o->kind == ObjectKind::kVector)
       ThrowError("RangeError", "The index " + std::to_string(n.index) + " is out of range " + std::to_string(a->elems.size()) + ".", 1125);
+    // Past the end an array reads its own dynamic names, then its prototypes.
+    const std::string key = std::to_string(n.index);
+    if (o->FindDyn(key)) return false;
     out = Value();
-    return !o->FindDyn(std::to_string(n.index));
+    for (Object* p = o->proto; p; p = p->proto)
+      if (Value* found = p->FindDyn(key)) {
+        out = *found;
+        break;
+      }
+    return true;
   }
   if (o->kind == ObjectKind::kByteArray) {
     auto* a = static_cast<ByteArrayObject*>(o);
@@ -1170,6 +1202,14 @@ Class* Machine::FindClass(std::string_view qualified) {
   auto it = classByName_.find(std::string(qualified));
   if (it != classByName_.end()) return it->second;
   std::string q(qualified);
+  // A Vector of any class is there before it is first used.
+  for (std::string_view prefix : {"__AS3__.vec::Vector.<", "__AS3__.vec.Vector.<", "Vector.<"}) {
+    if (q.size() <= prefix.size() || q.rfind(prefix, 0) != 0 || q.back() != '>') continue;
+    const std::string inner = q.substr(prefix.size(), q.size() - prefix.size() - 1);
+    if (inner == "*") return VectorOf(nullptr);
+    Class* elem = FindClass(inner);
+    return elem ? VectorOf(elem) : nullptr;
+  }
   // "flash.display.Sprite" as getDefinitionByName spells it.
   auto dot = q.rfind('.');
   std::string pkg, local = q;
@@ -1310,11 +1350,15 @@ void Machine::AddConst(Class* c, std::string_view name, const Value& v, bool isS
 }
 
 void Machine::AddGlobal(std::string_view package, std::string_view name, const Value& v) {
+  AddGlobal(PackageNs(package), name, v);
+}
+
+void Machine::AddGlobal(NsId ns, std::string_view name, const Value& v) {
   if (!builtinGlobal_) {
     builtinGlobal_ = heap_.New<Object>();
     builtinGlobal_->traits = &builtinTraits_;
   }
-  const auto key = Key(PackageNs(package), NameIdOf(name));
+  const auto key = Key(ns, NameIdOf(name));
   auto it = builtinTraits_.map.find(key);
   if (it != builtinTraits_.map.end()) {
     builtinGlobal_->slots[it->second.slot] = v;
@@ -1334,7 +1378,12 @@ void Machine::AddGlobalFunction(std::string_view package, std::string_view name,
 
 Object* Machine::FindGlobal(const Name& n, bool runScript) {
   if (!n.id) return nullptr;
-  if (FindBinding(&builtinTraits_, n)) return builtinGlobal_;
+  if (FindBinding(&builtinTraits_, n)) {
+    // Names added by later players are not there for older movies (JSON came
+    // with Flash Player 11, SWF 13).
+    if (SwfBefore(13) && n.local && n.local->text == "JSON") return nullptr;
+    return builtinGlobal_;
+  }
   // Later blocks first would let a movie replace a class; Flash keeps the first.
   for (auto& u : units_) {
     for (std::size_t i = 0; i < u->scriptTraits.size(); ++i) {

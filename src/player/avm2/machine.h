@@ -432,6 +432,7 @@ class Machine {
   // own member of the same name stays).
   void InheritAddedMembers(Class* base);
   void AddGlobal(std::string_view package, std::string_view name, const Value& v);
+  void AddGlobal(NsId ns, std::string_view name, const Value& v);
   // Looks a name up among all scripts' globals (running a script first
   // when it defines it). Returns the global object that has it, or null.
   Object* FindGlobal(const Name& n, bool runScript = true);
@@ -520,6 +521,11 @@ class Machine {
   std::uint8_t defaultObjectEncoding = 3;
   std::map<std::string, Class*, std::less<>> classByAlias;
   std::map<const Class*, std::string> aliasOfClass;
+
+  // The SWF version of the movie the scripts came from: some rules of the
+  // core library follow the version a movie was made for (0: the newest).
+  int swfVersion = 0;
+  bool SwfBefore(int version) const { return swfVersion > 0 && swfVersion < version; }
 
   // Per-kind data the display binding hangs on the machine.
   void* host = nullptr;

@@ -22,6 +22,7 @@ class As3 : public ::testing::Test {
   AbcBuilder a;
   const std::uint32_t pub = a.Namespace(NamespaceKind::kPackage, "");
   std::vector<std::string> traced, logged;
+  int swfVersion = 0;  // the movie's SWF version the machine is told (0: newest)
 
   std::uint32_t Q(std::string_view n) { return a.QName(pub, n); }
   std::uint32_t S(std::string_view s) { return a.String(s); }
@@ -52,6 +53,7 @@ class As3 : public ::testing::Test {
     a.Script({.init = init, .traits = std::move(scriptTraits)});
     Machine m;
     m.limits = limits;
+    m.swfVersion = swfVersion;
     m.traceSink = [this](const std::string& s) { traced.push_back(s); };
     m.logSink = [this](const std::string& s) { logged.push_back(s); };
     const bool ok = m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "test");

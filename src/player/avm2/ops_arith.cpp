@@ -117,8 +117,15 @@ bool Interp::OpAsType(Frame& f, const Instruction& in) {
 }
 bool Interp::OpAsTypeLate(Frame& f, const Instruction&) {
   f.Need(2);
-  Class* c = ClassIn(*--f.sp);
-  if (!c) f.vm.ThrowError("TypeError", "The right side of 'as' must be a class.", 1041);
+  const Value type = *--f.sp;
+  Class* c = ClassIn(type);
+  if (!c) {
+    // Flash reads a right side that is no object (null, a number) as a null
+    // reference, undefined as an undefined term.
+    if (type.IsUndefined()) f.vm.ThrowError("TypeError", "A term is undefined and has no properties.", 1010);
+    if (!type.IsObject()) f.vm.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+    f.vm.ThrowError("TypeError", "The right-hand side of operator must be a class.", 1041);
+  }
   if (!f.vm.IsType(f.Top(), c)) f.Top() = Value::Null();
   return true;
 }
@@ -144,7 +151,11 @@ bool Interp::OpInstanceOf(Frame& f, const Instruction&) {
     if (v.IsObject()) {
       for (Object* p = v.o->proto; p && !r; p = p->proto) r = p == c->prototype;
     } else {
-      r = vm.IsType(v, c) && !c->isInterface;
+      // A primitive's prototypes are its wrapper's then Object's: every
+      // number has Number's (so 5 is no int instance); null and undefined none.
+      if (v.IsNullish()) ThrowNullish(vm, v);
+      Class* own = v.IsNumber() ? vm.numberClass : vm.ClassOf(v);
+      r = c == vm.objectClass || c == own;
     }
   } else if (t.IsObject() && t.o->kind == ObjectKind::kFunction && v.IsObject()) {
     Value proto = vm.GetProperty(t, "prototype");
@@ -165,7 +176,7 @@ bool Interp::OpIn(Frame& f, const Instruction&) {
                           (key.IsObject() ? d->byObject.count(key.o) : d->byString.count(vm.ToString(key))));
     return true;
   }
-  if (obj.IsNullish()) vm.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  if (obj.IsNullish()) ThrowNullish(vm, obj);
   // A proxy is asked by the key's text, whatever the key (a QName gives "uri::name").
   if (obj.IsObject() && vm.proxyClass && obj.o->cls && obj.o->cls->IsSubclassOf(vm.proxyClass)) {
     Value arg = Value::Str(vm.ToStringCell(key)), out;

@@ -15,10 +15,16 @@ DictionaryObject* DictOf(const Value& v) {
 }
 
 // A Dictionary read, written or deleted by a runtime name uses the key
-// itself, not its string.
-DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname) {
+// itself, not its string; a name that is no object and names a variable or
+// property the dictionary's class declares (in the namespaces asked) means that.
+DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname, RuntimeName& rt) {
   DictionaryObject* d = DictOf(obj);
-  return d && f.pool.multinames[multiname].HasRuntimeName() ? d : nullptr;
+  if (!d || !f.pool.multinames[multiname].HasRuntimeName()) return nullptr;
+  if (!rt.name.IsObject() && d->traits && d->cls && d->cls->unit) {
+    const Binding* b = f.vm.FindBinding(d->traits, Interp::NameOf(f, multiname, rt));
+    if (b && b->kind != Binding::Kind::kMethod) return nullptr;
+  }
+  return d;
 }
 
 }  // namespace
@@ -28,7 +34,7 @@ DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname)
 bool Interp::OpGetProperty(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
-  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
     f.PushFrom([&] { return f.vm.DictGet(d, rt.name); });
     return true;
   }
@@ -41,7 +47,7 @@ bool Store(Frame& f, const Instruction& in, bool init) {
   const Value v = f.Pop();
   RuntimeName rt = Interp::PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
-  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
     f.vm.DictSet(d, rt.name, v);
     return true;
   }
@@ -56,7 +62,7 @@ bool Interp::OpInitProperty(Frame& f, const Instruction& in) { return Store(f, i
 bool Interp::OpDeleteProperty(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
-  if (DictionaryObject* d = DictByKey(f, obj, in.args[0])) {
+  if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
     // Deleting from a dynamic object answers true, whether the key was there or not.
     f.PushFrom([&] {
       f.vm.DictDelete(d, rt.name);

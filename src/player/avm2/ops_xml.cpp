@@ -37,6 +37,7 @@ bool Interp::OpEscXattr(Frame& f, const Instruction&) {
 }
 bool Interp::OpCheckFilter(Frame& f, const Instruction&) {
   f.Need(1);
+  if (f.Top().IsNullish()) ThrowNullish(f.vm, f.Top());
   if (!IsXmlValue(f.Top())) {
     Class* c = f.Top().IsNullish() ? nullptr : f.vm.ClassOf(f.Top());
     f.vm.ThrowError("TypeError", "Filter operator not supported on type " + (c ? c->name : std::string(f.Top().IsNull() ? "null" : "void")) + ".", 1123);

@@ -97,8 +97,14 @@ std::string NumberToString(double d) {
   } else if (-6 < n && n <= 0) {
     out += "0." + std::string(static_cast<std::size_t>(-n), '0') + digits;
   } else {
+    // Flash writes large numbers with at most 15 of their digits, cut, not
+    // rounded: Number.MAX_VALUE is 1.79769313486231e+308.
+    if (n > 21 && digits.size() > 15) {
+      digits.resize(15);
+      while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    }
     out += digits.substr(0, 1);
-    if (k > 1) out += "." + digits.substr(1);
+    if (digits.size() > 1) out += "." + digits.substr(1);
     out += "e";
     out += (n - 1 >= 0 ? "+" : "-") + std::to_string(std::abs(n - 1));
   }
