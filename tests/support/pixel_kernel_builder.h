@@ -61,6 +61,29 @@ class KernelBuilder {
     b_.push_back(0);
     return *this;
   }
+  // dst = dst <op> the n x n matrix in registers src.. (n 2..4); a dst
+  // mask of 0 makes the destination a matrix too.
+  KernelBuilder& MatrixOp(std::uint8_t code, std::uint16_t dst, std::uint8_t mask, std::uint16_t src, int n) {
+    b_.push_back(code);
+    U16(dst);
+    b_.push_back(static_cast<std::uint8_t>((mask << 4) | ((n - 1) << 2)));
+    U16(src);
+    b_.push_back(0);
+    b_.push_back(0);
+    return *this;
+  }
+  // dst = cond ? a : b, each one channel (r).
+  KernelBuilder& Select(std::uint16_t dst, std::uint8_t mask, std::uint16_t cond, std::uint16_t a, std::uint16_t b) {
+    b_.push_back(0x33);
+    U16(dst);
+    b_.push_back(static_cast<std::uint8_t>(mask << 4));
+    for (std::uint16_t reg : {cond, a, b}) {
+      U16(reg);
+      b_.push_back(0);  // r
+      b_.push_back(0);
+    }
+    return *this;
+  }
   KernelBuilder& LoadFloat(std::uint16_t dst, std::uint8_t mask, float v) {
     b_.push_back(0x32);
     U16(dst);

@@ -34,17 +34,12 @@ std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
   b.bitmaps.defs.push_back(def);
   return def;
 }
+// The pixel engine's rounding, which is Flash's: 0x88FEBABE reads back as
+// 0x88FDBABD, 0x80BBBBBB unchanged.
 std::uint32_t Premultiply(std::uint32_t argb, bool transparent) {
-  std::uint32_t a = transparent ? argb >> 24 : 255;
-  const std::uint32_t r = (argb >> 16) & 255, g = (argb >> 8) & 255, bl = argb & 255;
-  return a << 24 | (r * a / 255) << 16 | (g * a / 255) << 8 | (bl * a / 255);
+  return transparent ? player::Premultiply(argb) : (argb | 0xFF000000u);
 }
-std::uint32_t Unpremultiply(std::uint32_t p) {
-  const std::uint32_t a = p >> 24;
-  if (a == 0) return 0;
-  const std::uint32_t r = ((p >> 16) & 255) * 255 / a, g = ((p >> 8) & 255) * 255 / a, bl = (p & 255) * 255 / a;
-  return a << 24 | std::min(r, 255u) << 16 | std::min(g, 255u) << 8 | std::min(bl, 255u);
-}
+std::uint32_t Unpremultiply(std::uint32_t p) { return player::Unpremultiply(p); }
 std::uint32_t* Row(BitmapDef& d, int y) {
   cairo_surface_t* s = d.surface.get();
   return reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) + static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s));
@@ -100,11 +95,8 @@ NATIVE(BdRect) {
 }
 NATIVE(BdFillRect) {
   BitmapDataObject* f = SelfBitmap(m, self);
-  const Value r = m.ArgOr(a, 0);
-  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
-  const int x = static_cast<int>(std::floor(GetN(m, r, "x"))), y = static_cast<int>(std::floor(GetN(m, r, "y")));
-  const int w = static_cast<int>(std::ceil(GetN(m, r, "width"))), h = static_cast<int>(std::ceil(GetN(m, r, "height")));
-  Fill(*f->bitmap, x, y, w, h, Premultiply(m.ToUint(m.ArgOr(a, 1)), f->transparent));
+  const PixelRect r = RectArg(m, m.ArgOr(a, 0));
+  Fill(*f->bitmap, r.x, r.y, r.width, r.height, Premultiply(m.ToUint(m.ArgOr(a, 1)), f->transparent));
   Changed(m, f);
   return Value();
 }
@@ -131,7 +123,8 @@ Value BdGetPixel(Machine& m, Value self, std::span<Value> a) {
 }
 NATIVE(BdClone) {
   BitmapDataObject* f = SelfBitmap(m, self);
-  const Value copy = Value::Obj(m.Instantiate(f->cls));
+  // A plain BitmapData, whatever subclass the original is.
+  const Value copy = Value::Obj(m.Instantiate(m.FindClass("flash.display::BitmapData")));
   BitmapDataObject* c = As<BitmapDataObject>(copy);
   if (!c) return Value::Null();
   c->transparent = f->transparent;
@@ -140,22 +133,25 @@ NATIVE(BdClone) {
   CopyPicture(*c->bitmap, *f->bitmap);
   return copy;
 }
+// copyPixels(source, rect, point, alphaBitmapData, alphaPoint, mergeAlpha)
+// on the shared pixel engine.
 NATIVE(BdCopyPixels) {
   BitmapDataObject* f = SelfBitmap(m, self);
   BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
   if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  BitmapDataObject* alpha = a.size() > 3 ? As<BitmapDataObject>(a[3]) : nullptr;
+  const Value alphaPoint = m.ArgOr(a, 4);
   const bool merge = a.size() > 5 && m.ToBoolean(a[5]);
-  cairo_surface_flush(src->bitmap->surface.get());
-  cairo_t* cr = cairo_create(f->bitmap->surface.get());
-  const double dx = std::floor(GetN(m, p, "x")), dy = std::floor(GetN(m, p, "y"));
-  const double sx = std::floor(GetN(m, r, "x")), sy = std::floor(GetN(m, r, "y"));
-  cairo_rectangle(cr, dx, dy, std::ceil(GetN(m, r, "width")), std::ceil(GetN(m, r, "height")));
-  cairo_clip(cr);
-  cairo_set_operator(cr, merge && f->transparent ? CAIRO_OPERATOR_OVER : CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cr, src->bitmap->surface.get(), dx - sx, dy - sy);
-  cairo_paint(cr);
-  cairo_destroy(cr);
+  auto whole = [&](const Value& o, const char* n) {
+    const double d = o.IsObject() ? GetN(m, o, n) : 0;
+    return std::isfinite(d) ? static_cast<int>(std::clamp(std::floor(d), -1e7, 1e7)) : 0;
+  };
+  // One engine for a copy within a picture, which orders overlapping rows.
+  const auto to = PixelEngine(m, f), from = src == f ? to : PixelEngine(m, src);
+  const auto mask = alpha && alpha->bitmap ? PixelEngine(m, alpha) : nullptr;
+  to->CopyPixels(*from, RectArg(m, r), whole(p, "x"), whole(p, "y"), mask.get(), whole(alphaPoint, "x"),
+                 whole(alphaPoint, "y"), merge);
   Changed(m, f);
   return Value();
 }
@@ -172,11 +168,12 @@ std::shared_ptr<BitmapData> PixelEngine(Machine& m, BitmapDataObject* f) {
 }
 PixelRect RectArg(Machine& m, const Value& r) {
   if (!r.IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
-  auto whole = [&](const char* n, bool up) {
-    const double d = GetN(m, r, n);
-    return std::isfinite(d) ? static_cast<int>(std::clamp(up ? std::ceil(d) : std::floor(d), -1e7, 1e7)) : 0;
-  };
-  return PixelRect{whole("x", false), whole("y", false), whole("width", true), whole("height", true)};
+  // Flash rounds the edges to the nearest pixel, halves to the even one:
+  // (1.6, 1.6, 1.8, 2) covers column 2, rows 2 and 3.
+  auto edge = [](double d) { return std::isfinite(d) ? static_cast<int>(std::nearbyint(std::clamp(d, -1e7, 1e7))) : 0; };
+  const double x = GetN(m, r, "x"), y = GetN(m, r, "y");
+  const int x0 = edge(x), y0 = edge(y);
+  return PixelRect{x0, y0, edge(x + GetN(m, r, "width")) - x0, edge(y + GetN(m, r, "height")) - y0};
 }
 NATIVE(BdColorTransform) {
   BitmapDataObject* f = SelfBitmap(m, self);
@@ -299,9 +296,12 @@ NATIVE(BdApplyFilter) {
   return Value();
 }
 NATIVE(BdGenerateFilterRect) {
-  SelfBitmap(m, self);
+  BitmapDataObject* f = SelfBitmap(m, self);
   const Value r = m.ArgOr(a, 0);
   if (!r.IsObject()) m.ThrowError("TypeError", "Parameter sourceRect must be non-null.", 2007);
+  // A shader may draw anywhere: Flash answers the whole picture.
+  if (const Object* o = m.ArgOr(a, 1).AsObject(); o && o->cls && o->cls->name == "ShaderFilter" && f->bitmap)
+    return NewRect(m, 0, 0, f->bitmap->width, f->bitmap->height);
   const double x0 = GetN(m, r, "x"), y0 = GetN(m, r, "y");
   const double x1 = x0 + GetN(m, r, "width"), y1 = y0 + GetN(m, r, "height");
   Filter flt;
@@ -344,6 +344,12 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   cairo_surface_flush(target);
   if (srcBitmap) {
     if (!srcBitmap->bitmap) m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
+    // "alpha" and "erase" act on a display object's layer; a bare picture
+    // drawn with them changes nothing.
+    if (a.size() > 3 && !a[3].IsNullish()) {
+      const std::string mode = m.ToString(a[3]);
+      if (mode == "alpha" || mode == "erase") return Value();
+    }
     DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
     Changed(m, f);
     return Value();

@@ -134,6 +134,32 @@ TEST(As3BitmapPixelAccess, VectorsBytesAndHistogramReadStraightArgbRowByRow) {
   EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
 }
 
+TEST(As3BitmapPixelAccess, RectangleEdgesRoundToTheNearestPixelAndColoursRoundTripAsInFlash) {
+  const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
+    // fillRect((1.6, 1.6, 1.8, 2)): edges 2..3 across, 2..4 down.
+    c.Op("getlocal_1");
+    New(m, c, "flash.geom", "Rectangle", {1.6, 0.4, 1.8, 1.2});
+    c.Op("pushuint", {m.a.UInt(0xFF0000FFu)}).Op("callpropvoid", {m.Q("fillRect"), 2});
+    for (auto [x, y] : {std::pair{1, 0}, {2, 0}, {3, 0}, {2, 1}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op("callproperty", {m.Q("getPixel32"), 2});
+      TraceTop(m, c);
+    }
+    // Half-transparent colours are kept premultiplied with Flash's rounding.
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushuint", {m.a.UInt(0x88FEBABEu)})
+        .Op("callpropvoid", {m.Q("setPixel32"), 3});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {1}).Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+    // A clone is a copy of the pixels.
+    c.Op("getlocal_1").Op("callproperty", {m.Q("clone"), 0}).Op("pushbyte", {2}).Op("pushbyte", {0})
+        .Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out, std::to_string(0xFF00FF00u) + "|" + std::to_string(0xFF0000FFu) + "|" + std::to_string(0x80FF0000u) +
+                     "|" + std::to_string(0xFF0000FFu) + "|" + std::to_string(0x88FDBABDu) + "|" +
+                     std::to_string(0xFF0000FFu) + "|");
+}
+
 TEST(As3BitmapPixelAccess, HitTestsCountAlphaAgainstEachThreshold) {
   const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
     // (firstPoint, threshold, Point): the point (3,1) is alpha 128, (1,1) 255.

@@ -10,6 +10,7 @@
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
 #include "support/abc_builder.h"
+#include "support/as3_movie.h"
 #include "support/swf_builder.h"
 
 namespace quarvel::player {
@@ -399,6 +400,60 @@ TEST(As3Graphics, DrawTrianglesWithUvtDataStretchesTheBitmapFill) {
   EXPECT_EQ(s.At(10, 30), kBlue);
   EXPECT_EQ(s.At(30, 30), (gdi::Color{255, 255, 0}));
   EXPECT_EQ(s.At(50, 50), kWhite);
+}
+
+// The drawing arguments Flash refuses, each the first error of its movie:
+// a path whose numbers run out, a mesh of a partial triangle, a winding or
+// culling it does not name (GraphicsPath's own ActionScript throws through
+// Error.throwError, which its stack names).
+TEST(As3Graphics, DrawingArgumentsFlashRefuses) {
+  auto firstError = [](const std::function<void(testing::As3Movie&, AbcCode&)>& body) {
+    testing::As3Movie d;
+    const auto out = testing::As3Traced(d.Build(body), [](FlashPlayer&) {});
+    return out.substr(0, out.find('|'));
+  };
+  auto graphics = [](testing::As3Movie& m, AbcCode& c) {
+    const auto shape = m.Display("Shape");
+    c.Op("findpropstrict", {shape}).Op("constructprop", {shape, 0}).Op("getproperty", {m.Q("graphics")});
+  };
+  // Vector.<type>([v...])
+  auto vector = [](testing::As3Movie& m, AbcCode& c, const char* type, std::initializer_list<double> v) {
+    c.Op("getlex", {m.a.PackageName("__AS3__.vec", "Vector")}).Op("getlex", {m.Q(type)}).Op("applytype", {1});
+    c.Op("pushnull");
+    for (double x : v) c.Op("pushdouble", {m.a.Double(x)});
+    c.Op("newarray", {static_cast<std::int64_t>(v.size())}).Op("call", {1});
+  };
+  auto numbers = [&](testing::As3Movie& m, AbcCode& c, std::initializer_list<double> v) { vector(m, c, "Number", v); };
+  // drawPath([move, line], [1, 2, 3]): the line has one number of two.
+  EXPECT_EQ(firstError([&](testing::As3Movie& m, AbcCode& c) {
+              graphics(m, c);
+              vector(m, c, "int", {1, 2});
+              numbers(m, c, {1, 2, 3});
+              c.Op("callpropvoid", {m.Q("drawPath"), 2});
+            }),
+            "ArgumentError: Error #2004: One of the parameters is invalid.");
+  // drawTriangles of five numbers.
+  EXPECT_EQ(firstError([&](testing::As3Movie& m, AbcCode& c) {
+              graphics(m, c);
+              numbers(m, c, {0, 0, 10, 0, 10});
+              c.Op("callpropvoid", {m.Q("drawTriangles"), 1});
+            }),
+            "ArgumentError: Error #2004: One of the parameters is invalid.");
+  // drawTriangles of a whole triangle but an unknown culling.
+  EXPECT_EQ(firstError([&](testing::As3Movie& m, AbcCode& c) {
+              graphics(m, c);
+              numbers(m, c, {0, 0, 10, 0, 10, 10});
+              c.Op("pushnull").Op("pushnull").Op("pushstring", {m.a.String("both")});
+              c.Op("callpropvoid", {m.Q("drawTriangles"), 4});
+            }),
+            "ArgumentError: Error #2004: One of the parameters is invalid.");
+  // new GraphicsPath(null, null, "nonzero"): the case matters.
+  EXPECT_EQ(firstError([&](testing::As3Movie& m, AbcCode& c) {
+              const auto path = m.Display("GraphicsPath");
+              c.Op("findpropstrict", {path}).Op("pushnull").Op("pushnull").Op("pushstring", {m.a.String("nonzero")});
+              c.Op("constructprop", {path, 3}).Op("pop");
+            }),
+            "ArgumentError: Error #2008: Parameter winding must be one of the accepted values.");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // flash.display.Shader from embedded byte code, drawn as a blend shader.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/gdi/bitmap.h"
@@ -92,6 +93,40 @@ TEST(As3Shader, DamagedByteCodeDrawsTheObjectNormally) {
   EXPECT_EQ(bmp.GetPixel(25, 50), (gdi::Color{255, 153, 0}));
   const auto skipped = p.SkippedFeatures();
   EXPECT_TRUE(std::any_of(skipped.begin(), skipped.end(), [](const std::string& s) { return s.find("Shader") != std::string::npos; }));
+}
+
+// new Shader(kernel) with the kernel embedded as the ByteArray class Kernel:
+// the first line the movie traces (or reports).
+std::string FirstLineLoading(const std::vector<std::uint8_t>& kernel) {
+  As3Movie d;
+  d.LinkedClass("Kernel", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&kernel](testing::SwfBuilder& b) {
+    std::vector<std::uint8_t> body = {7, 0, 0, 0, 0, 0};
+    body.insert(body.end(), kernel.begin(), kernel.end());
+    b.Tag(87, body);
+  };
+  const auto shader = d.Display("Shader");
+  const auto out = As3Traced(d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {shader}).Op("findpropstrict", {m.Q("Kernel")}).Op("constructprop", {m.Q("Kernel"), 0})
+        .Op("constructprop", {shader, 1}).Op("pop");
+    c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.a.String("loaded")})
+        .Op("callpropvoid", {m.Q("trace"), 1});
+  }), [](FlashPlayer&) {});
+  return out.substr(0, out.find('|'));
+}
+
+TEST(As3Shader, KernelsFlashRefusesThrowWhenLoaded) {
+  testing::KernelBuilder ok;
+  ok.Param(2, 4, 0, 0xF, "dst").Op(0x1B, 1, 0x4, 1, 0x00, 1);  // ceil f1.g, f1.r
+  EXPECT_EQ(FirstLineLoading(ok.Bytes()), "loaded");
+  testing::KernelBuilder mixed;
+  mixed.Param(2, 4, 0, 0xF, "dst").Op(0x1B, 1, 0x4, 1 | 0x8000, 0x00, 1);  // ceil f1.g, i1.r
+  EXPECT_EQ(FirstLineLoading(mixed.Bytes()), "ArgumentError: Error #2004: One of the parameters is invalid.");
+  // Cut inside an instruction: an EOFError, which like all flash.errors
+  // classes is named "Error".
+  auto cut = ok.Bytes();
+  cut.pop_back();
+  EXPECT_EQ(FirstLineLoading(cut), "Error: Error #2030: End of file was encountered.");
 }
 
 }  // namespace

@@ -26,9 +26,16 @@ Value FilterObject(Machine& m, const Filter& flt) {
   }
   return Value::Obj(o);
 }
+Value CloneFilter(Machine& m, const Value& v);
 NATIVE(DoGetFilters) {
   FlashObject* f = As<FlashObject>(self);
-  if (avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr) return Value::Obj(m.NewArray(arr->elems));
+  // Copies of the filters set, as Flash hands out (what a ShaderFilter draws
+  // with stays the same Shader).
+  if (avm2::ArrayObject* arr = f ? avm2::AsArray(f->filters) : nullptr) {
+    std::vector<Value> copies;
+    for (const Value& v : arr->elems) copies.push_back(CloneFilter(m, v));
+    return Value::Obj(m.NewArray(std::move(copies)));
+  }
   // Until a script sets them, the filters are the timeline's, new objects each time.
   std::vector<Value> out;
   if (Instance* i = f && f->filters.IsUndefined() ? SelfNode(m, self) : nullptr)
@@ -204,6 +211,25 @@ NATIVE(FilterCtor) {
   }
   return self;
 }
+// Flash keeps a displacement map's point in whole pixels (a new Point,
+// (0, 0) when none is given) and its scales in single precision.
+NATIVE(DisplacementMapCtor) {
+  FilterCtor(m, self, a);
+  Object* o = self.AsObject();
+  Class* point = m.FindClass("flash.geom::Point");
+  if (!o || !point) return self;
+  const Value given = m.GetProperty(self, "mapPoint");
+  double x = 0, y = 0;
+  if (given.IsObject()) {
+    x = m.ToInt(m.GetProperty(given, "x"));
+    y = m.ToInt(m.GetProperty(given, "y"));
+  }
+  Value args[] = {Value::Number(x), Value::Number(y)};
+  o->SetDyn(m.Intern("mapPoint"), Value::Obj(m.Construct(point, args)));
+  for (const char* n : {"scaleX", "scaleY"})
+    o->SetDyn(m.Intern(n), Value::Number(static_cast<float>(m.ToNumber(m.GetProperty(self, n)))));
+  return self;
+}
 NATIVE(ColorMatrixCtor) {
   if (Object* o = self.AsObject()) {
     std::vector<Value> id(20, Value::Int(0));
@@ -211,19 +237,24 @@ NATIVE(ColorMatrixCtor) {
     // A given matrix is read as 20 numbers, zeros past its end.
     if (avm2::ArrayObject* arr = avm2::AsArray(m.ArgOr(a, 0)))
       for (std::size_t i = 0; i < id.size(); ++i)
-        id[i] = Value::Number(i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0);
+        if (const double d = i < arr->elems.size() ? m.ToNumber(arr->elems[i]) : 0; true)
+          id[i] = Value::Number(std::isnan(d) ? 0 : d);  // holes and non-numbers are 0
     o->SetDyn(m.Intern("matrix"), Value::Obj(m.NewArray(id)));
   }
   return self;
 }
-NATIVE(FilterClone) {
-  Object* o = self.AsObject();
-  if (!o) return Value::Null();
+Value CloneFilter(Machine& m, const Value& v) {
+  Object* o = v.AsObject();
+  if (!o || !o->cls) return v;
   Object* c = m.Instantiate(o->cls);
   if (o->dyn)
-    for (auto& [k, v] : o->dyn->items)
-      if (k) c->SetDyn(k, v);
+    for (auto& [k, field] : o->dyn->items)
+      if (k) c->SetDyn(k, field);
   return Value::Obj(c);
+}
+NATIVE(FilterClone) {
+  if (!self.AsObject()) return Value::Null();
+  return CloneFilter(m, self);
 }
 
 // ---- blendShader
@@ -262,6 +293,7 @@ constexpr ClassRow kFilterClasses[] = {
     {"flash.filters", "GradientGlowFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
     {"flash.filters", "GradientBevelFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
     {"flash.filters", "ConvolutionFilter", "flash.filters::BitmapFilter", nullptr, FilterCtor, true},
+    {"flash.filters", "DisplacementMapFilter", "flash.filters::BitmapFilter", nullptr, DisplacementMapCtor, true},
     {"flash.filters", "BitmapFilterQuality"},
 };
 

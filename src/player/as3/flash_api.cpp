@@ -204,6 +204,13 @@ NATIVE(LoaderContextCtor) {
   Set(m, self, "imageDecodingPolicy", m.Str("onDemand"));
   return self;
 }
+// JPEGLoaderContext(deblockingFilter, checkPolicyFile, applicationDomain, securityDomain).
+NATIVE(JpegLoaderContextCtor) {
+  std::vector<Value> rest(a.size() > 1 ? a.begin() + 1 : a.end(), a.end());
+  LoaderContextCtor(m, self, rest);
+  Set(m, self, "deblockingFilter", Value::Number(a.empty() ? 0 : m.ToNumber(a[0])));
+  return self;
+}
 NATIVE(CurrentSecurityDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {})); }
 NATIVE(English) { return m.Str("en"); }
 NATIVE(True) { return Value::Bool(true); }
@@ -428,7 +435,6 @@ Value DTrue(Machine&) { return Value::Bool(true); }
 Value DNormal(Machine& m) { return m.Str("normal"); }
 Value DPad(Machine& m) { return m.Str("pad"); }
 Value DRgb(Machine& m) { return m.Str("rgb"); }
-Value DEvenOdd(Machine& m) { return m.Str("evenOdd"); }
 Value DThree(Machine&) { return Value::Int(3); }
 
 template <const DataField* kFields, std::size_t kCount>
@@ -444,10 +450,49 @@ constexpr DataField kGradientFill[] = {{"type", DUndefined},  {"colors", DNull},
                                        {"ratios", DNull},     {"matrix", DNull},     {"spreadMethod", DPad},
                                        {"interpolationMethod", DRgb}, {"focalPointRatio", DZero}};
 constexpr DataField kBitmapFill[] = {{"bitmapData", DNull}, {"matrix", DNull}, {"repeat", DTrue}, {"smooth", DFalse}};
-constexpr DataField kPath[] = {{"commands", DNull}, {"data", DNull}, {"winding", DEvenOdd}};
-constexpr DataField kTrianglePath[] = {{"vertices", DNull}, {"indices", DNull}, {"uvtData", DNull}, {"culling", DUndefined}};
+Value DNone(Machine& m) { return m.Str("none"); }
+constexpr DataField kTrianglePath[] = {{"vertices", DNull}, {"indices", DNull}, {"uvtData", DNull}, {"culling", DNone}};
 
 Value Field(Machine& m, const Value& o, const char* name) { return m.GetProperty(o, name); }
+
+// GraphicsPath.winding takes Flash's two names only; Flash's own ActionScript
+// for the class throws through Error.throwError, a frame of the stack trace.
+constexpr const char* kWindingSlot = " winding";  // no script can name it
+void SetWinding(Machine& m, const Value& self, const Value& v) {
+  const std::string w = v.IsNullish() ? "" : m.ToString(v);
+  if (w != "evenOdd" && w != "nonZero") {
+    Machine::NativeFrame frame(m, "Error$/throwError");
+    m.ThrowError("ArgumentError", "Parameter winding must be one of the accepted values.", 2008);
+  }
+  Object* o = self.AsObject();
+  if (!o) return;
+  o->SetDyn(m.Intern(kWindingSlot), m.Str(w));
+  o->dyn->hidden.insert(kWindingSlot);
+}
+NATIVE(PathGetWinding) {
+  const Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn(kWindingSlot) : nullptr;
+  return v ? *v : m.Str("evenOdd");
+}
+NATIVE(PathSetWinding) {
+  SetWinding(m, self, m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(TrianglePathCtor) {
+  const Value culling = Arg(a, 3, m.Str("none"));
+  const std::string c = culling.IsNullish() ? "" : m.ToString(culling);
+  if (c != "none" && c != "positive" && c != "negative") {
+    Machine::NativeFrame frame(m, "Error$/throwError");
+    m.ThrowError("ArgumentError", "Parameter culling must be one of the accepted values.", 2008);
+  }
+  return DataCtor<kTrianglePath, std::size(kTrianglePath)>(m, self, a);
+}
+NATIVE(PathCtor) {
+  SetWinding(m, self, Arg(a, 2, m.Str("evenOdd")));
+  Set(m, self, "commands", Arg(a, 0, Value::Null()));
+  Set(m, self, "data", Arg(a, 1, Value::Null()));
+  return self;
+}
 
 // GraphicsPath's drawing methods append a command and its numbers, making
 // the vectors on first use.
@@ -1278,7 +1323,7 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
 
   // flash.system
   dyn("flash.system", "LoaderContext", obj, LoaderContextCtor);
-  dyn("flash.system", "JPEGLoaderContext", m.FindClass("flash.system::LoaderContext"), LoaderContextCtor);
+  dyn("flash.system", "JPEGLoaderContext", m.FindClass("flash.system::LoaderContext"), JpegLoaderContextCtor);
   Class* securityDomain = dyn("flash.system", "SecurityDomain", obj, nullptr);
   m.AddGetter(securityDomain, "currentDomain", CurrentSecurityDomain, true);
   Class* ime = Existing(m, "flash.system", "IME", obj);
@@ -1408,14 +1453,16 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   dyn("flash.display", "GraphicsStroke", obj, DataCtor<kStroke, std::size(kStroke)>);
   dyn("flash.display", "GraphicsGradientFill", obj, DataCtor<kGradientFill, std::size(kGradientFill)>);
   dyn("flash.display", "GraphicsBitmapFill", obj, DataCtor<kBitmapFill, std::size(kBitmapFill)>);
-  Class* path = dyn("flash.display", "GraphicsPath", obj, DataCtor<kPath, std::size(kPath)>);
+  Class* path = dyn("flash.display", "GraphicsPath", obj, PathCtor);
+  m.AddGetter(path, "winding", PathGetWinding);
+  m.AddSetter(path, "winding", PathSetWinding);
   m.AddMethod(path, "moveTo", PathAppend<1, 2>);
   m.AddMethod(path, "lineTo", PathAppend<2, 2>);
   m.AddMethod(path, "curveTo", PathAppend<3, 4>);
   m.AddMethod(path, "wideMoveTo", PathAppend<4, 2>);
   m.AddMethod(path, "wideLineTo", PathAppend<5, 2>);
   m.AddMethod(path, "cubicCurveTo", PathAppend<6, 6>);
-  dyn("flash.display", "GraphicsTrianglePath", obj, DataCtor<kTrianglePath, std::size(kTrianglePath)>);
+  dyn("flash.display", "GraphicsTrianglePath", obj, TrianglePathCtor);
   dyn("flash.display", "GraphicsEndFill", obj, nullptr);
   const auto missing = [&](Class* c, const char* name, bool isStatic = false) {
     return c && !m.FindBinding(isStatic ? &c->statics : &c->instance, m.NameFromString(name));

@@ -235,10 +235,17 @@ NATIVE(GrDrawPath) {
   auto* data = avm2::AsArray(m.ArgOr(a, 1));
   if (!d || !cmds || !data) return Value();
   if (a.size() > 2 && !a[2].IsNullish() && m.ToString(a[2]) == "nonZero") FillNonZero(*d);
+  // With no numbers the commands are ignored; with some, a command that
+  // runs past their end is refused (what came before it is drawn).
+  if (data->elems.empty()) return Value();
   std::size_t k = 0;
   auto next = [&] { return k < data->elems.size() ? PenTwips(m.ToNumber(data->elems[k++])) : 0.0; };
+  static constexpr std::size_t kNumbers[] = {0, 2, 2, 4, 4, 4, 6};
   for (const Value& c : cmds->elems) {
-    switch (m.ToInt(c)) {
+    const int command = m.ToInt(c);
+    if (command > 0 && command <= 6 && k + kNumbers[command] > data->elems.size())
+      m.ThrowError("ArgumentError", "One of the parameters is invalid.", 2004);
+    switch (command) {
       case 1: { const double x = next(), y = next(); drawing::MoveTo(*d, x, y); break; }
       case 2: { const double x = next(), y = next(); drawing::LineTo(*d, x, y); break; }
       case 3: { const double cx = next(), cy = next(), x = next(), y = next(); drawing::CurveTo(*d, cx, cy, x, y); break; }
@@ -259,10 +266,17 @@ NATIVE(GrDrawTriangles) {
   auto* verts = avm2::AsArray(m.ArgOr(a, 0));
   auto* idx = avm2::AsArray(m.ArgOr(a, 1));
   if (!d || !verts) return Value();
+  // Flash refuses a culling it does not name, numbers that are not whole
+  // points (whole triangles without indices) and indices that are not whole
+  // triangles.
+  const std::string culling = a.size() > 3 && !a[3].IsUndefined() ? (a[3].IsNull() ? "" : m.ToString(a[3])) : "none";
+  const std::size_t numbers = verts->elems.size();
+  if ((culling != "none" && culling != "positive" && culling != "negative") || numbers % (idx ? 2 : 6) != 0 ||
+      (idx && idx->elems.size() % 3 != 0))
+    m.ThrowError("ArgumentError", "One of the parameters is invalid.", 2004);
   auto vx = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? PenTwips(m.ToNumber(verts->elems[2 * i])) : 0.0; };
   auto vy = [&](std::size_t i) { return 2 * i + 1 < verts->elems.size() ? PenTwips(m.ToNumber(verts->elems[2 * i + 1])) : 0.0; };
   // culling: "positive" leaves out triangles turning one way, "negative" the other.
-  const std::string culling = a.size() > 3 && !a[3].IsNullish() ? m.ToString(a[3]) : "none";
   // Each triangle fills on its own: a mesh of either turn has no holes.
   FillNonZero(*d);
   // uvtData with a bitmap fill: each triangle shows the part of the bitmap

@@ -66,6 +66,7 @@ NATIVE(ShaderDataCtor) {
   ShaderDataObject* d = As<ShaderDataObject>(self);
   avm2::ByteArrayObject* bytes = AsBytes(m.ArgOr(a, 0));
   if (!d || !bytes) return self;
+  Machine::NativeFrame frame(m, "flash.display::ShaderData/_setByteCode");
   try {
     d->shader = PixelShader::Parse(bytes->bytes);
   } catch (const ShaderError& e) {
@@ -129,7 +130,10 @@ NATIVE(ShaderSetByteCode) {
   return Value();
 }
 NATIVE(ShaderCtor) {
-  if (ShaderObject* f = As<ShaderObject>(self); f && !m.ArgOr(a, 0).IsNullish()) ShaderSetByteCode(m, self, a);
+  if (ShaderObject* f = As<ShaderObject>(self); f && !m.ArgOr(a, 0).IsNullish()) {
+    Machine::NativeFrame frame(m, "flash.display::Shader/set byteCode");
+    ShaderSetByteCode(m, self, a);
+  }
   return self;
 }
 NATIVE(ShaderGetByteCode) {

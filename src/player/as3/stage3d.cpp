@@ -116,6 +116,13 @@ NATIVE(StageGet3Ds) {
 NATIVE(CtxConfigure) {
   Context3DObject* c = SelfContext(m, self);
   const int w = m.ToInt(m.ArgOr(a, 0)), h = m.ToInt(m.ArgOr(a, 1));
+  auto inRange = [](int v) { return v >= 32 && v <= 16384; };
+  // Movies before SWF 30 get the older, plainer error, and a back buffer
+  // of no size at all is let through for them.
+  if (B(m).lib.movie.version < 30) {
+    if (w == 0 && h == 0) return Value();
+    if (!inRange(w) || !inRange(h)) m.ThrowError("Error", "Bad input size.", 3669);
+  }
   if (w < 32 || w > 16384) m.ThrowError("Error", "Requested width of backbuffer is not in allowed range 32 to 16384.", 3780);
   if (h < 32 || h > 16384) m.ThrowError("Error", "Requested height of backbuffer is not in allowed range 32 to 16384.", 3781);
   c->width = w;
@@ -204,7 +211,9 @@ NATIVE(CtxSetVertexBufferAt) {
   const int index = m.ToInt(m.ArgOr(a, 0));
   if (index < 0 || index > 7) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   const std::string format = a.size() > 3 ? m.ToString(a[3]) : "float4";
-  if (!OneOf(format, {"bytes4", "float1", "float2", "float3", "float4"})) BadFormat(m, "vertexStreamFormat");
+  // Clearing a stream reads no format.
+  if (!m.ArgOr(a, 1).IsNullish() && !OneOf(format, {"bytes4", "float1", "float2", "float3", "float4"}))
+    BadFormat(m, "vertexStreamFormat");
   Context3DObject::Stream& s = c->streams[static_cast<std::size_t>(index)];
   s.buffer = m.ArgOr(a, 1).IsUndefined() ? Value::Null() : m.ArgOr(a, 1);
   s.offset = a.size() > 2 ? m.ToInt(a[2]) : 0;
@@ -353,6 +362,23 @@ NATIVE(CtxSetStencilReference) {
 NATIVE(CtxSetColorMask) {
   Context3DObject* c = SelfContext(m, self);
   for (std::size_t k = 0; k < 4; ++k) c->draw.colorMask[k] = m.ToBoolean(m.ArgOr(a, k));
+  return Value();
+}
+// Later draws touch only the pixels inside the rectangle (whole pixels);
+// null draws everywhere again.
+NATIVE(CtxSetScissor) {
+  Context3DObject* c = SelfContext(m, self);
+  const Value r = m.ArgOr(a, 0);
+  c->draw.scissor = r.IsObject();
+  if (!r.IsObject()) return Value();
+  auto whole = [&](const char* n) {
+    const double d = m.ToNumber(m.GetProperty(r, n));
+    return std::isfinite(d) ? static_cast<int>(std::clamp(std::floor(d), -1e6, 1e6)) : 0;
+  };
+  c->draw.scissorX = whole("x");
+  c->draw.scissorY = whole("y");
+  c->draw.scissorWidth = whole("width");
+  c->draw.scissorHeight = whole("height");
   return Value();
 }
 NATIVE(CtxSetRenderTarget) {
@@ -513,9 +539,12 @@ NATIVE(IbUploadBytes) {
 }
 // AGAL byte code: a 0xA0 header, version, 0xA1 and the program type.
 void CheckAgal(Machine& m, avm2::ByteArrayObject* b, std::uint8_t type) {
-  if (!b) m.ThrowError("TypeError", "Parameter vertexProgram must be non-null.", 2007);
+  if (!b) m.ThrowError("TypeError", std::string("Parameter ") + (type == 0 ? "vertex" : "fragment") + "Program must be non-null.", 2007);
+  if (const auto fault = agal::Validate(b->bytes, type == 1))
+    m.ThrowError(fault->argument ? "ArgumentError" : "Error", fault->message, fault->id);
   const auto& s = b->bytes;
-  if (s.size() < 7 || s[0] != 0xA0) m.ThrowError("Error", "AGAL validation failed: Bad AGAL version for program.", 3671);
+  const std::uint32_t version = s[1] | s[2] << 8 | s[3] << 16 | static_cast<std::uint32_t>(s[4]) << 24;
+  if (version != 1 && version != 2) m.ThrowError("Error", "AGAL validation failed: Bad AGAL version for program.", 3671);
   if (s[5] != 0xA1 || s[6] != type)
     m.ThrowError("Error", std::string("AGAL validation failed: Shader type must be ") +
                               (type == 0 ? "vertex" : "fragment") + " for " + (type == 0 ? "vertex" : "fragment") +
@@ -579,6 +608,20 @@ NATIVE(TexUploadCompressed) {
   const std::size_t offset = m.ToUint(m.ArgOr(a, 1));
   if (offset + 6 > b->bytes.size() || std::memcmp(b->bytes.data() + offset, "ATF", 3) != 0)
     m.ThrowError("Error", "Compressed texture data is not a valid ATF file.", 3679);
+  // The header: 6 bytes, or 12 when its seventh byte is 255; then the
+  // format (the high bit marks a cube map) and the log2 width and height.
+  const std::uint8_t* atf = b->bytes.data() + offset;
+  const std::size_t header = offset + 7 <= b->bytes.size() && atf[6] == 0xFF ? 12 : 6;
+  if (offset + header + 3 > b->bytes.size())
+    m.ThrowError("Error", "Compressed texture data is not a valid ATF file.", 3679);
+  const bool cube = (atf[header] & 0x80) != 0;
+  const int w = atf[header + 1] < 16 ? 1 << atf[header + 1] : 0, h = atf[header + 2] < 16 ? 1 << atf[header + 2] : 0;
+  const Class* cls = m.ClassOf(self);
+  const bool cubeTexture = cls && cls->name == "CubeTexture";
+  // A cube texture's faces are stacked: each is width x width.
+  if (w != r->width || h != (cubeTexture ? r->width : r->height))
+    m.ThrowError("Error", "Texture size does not match.", 3679);
+  if (cube != cubeTexture) m.ThrowError("ArgumentError", "Texture format mismatch.", 3675);
   r->compressed.assign(b->bytes.begin() + static_cast<std::ptrdiff_t>(offset), b->bytes.end());
   if (m.ToBoolean(m.ArgOr(a, 2))) B(m).SendSimple(r, "textureReady");
   return Value();
@@ -623,7 +666,7 @@ constexpr MemberRow kStage3DRows[] = {
     {"flash.display3D::Context3D", "setStencilActions", Member::kMethod, CtxSetStencilActions},
     {"flash.display3D::Context3D", "setStencilReferenceValue", Member::kMethod, CtxSetStencilReference},
     {"flash.display3D::Context3D", "setColorMask", Member::kMethod, CtxSetColorMask},
-    {"flash.display3D::Context3D", "setScissorRectangle", Member::kMethod, Noop},
+    {"flash.display3D::Context3D", "setScissorRectangle", Member::kMethod, CtxSetScissor},
     {"flash.display3D::Context3D", "setRenderToTexture", Member::kMethod, CtxSetRenderTarget},
     {"flash.display3D::Context3D", "setRenderToBackBuffer", Member::kMethod, CtxSetBackBufferTarget},
     {"flash.display3D::Context3D", "clear", Member::kMethod, CtxClear},

@@ -1491,6 +1491,9 @@ void SetNativeCtor(Machine& m, Class* c, NativeFn fn) {
   method->name = c->name;
   method->native = fn;
   method->owner = c;
+  // The player API's constructors are frames of a stack trace, as
+  // "flash.display::BitmapData()"; the core classes' are not.
+  if (c->package.starts_with("flash.")) method->traceName = c->QualifiedName();
   c->iinit = method.get();
   m.KeepMethod(std::move(method));
 }

@@ -95,6 +95,25 @@ TEST_F(Errors, StackTraceNamesTheScriptFramesInnermostFirst) {
                       "Error\n\tat MethodInfo-" + std::to_string(anonIndex) + "()\n\tat global$init()|");
 }
 
+TEST(ErrorFrames, NativeFramesListThePlayersOwnStepsInnermostFirst) {
+  // Flash names its internal helpers in a stack trace ("at flash.display::
+  // ShaderData/_setByteCode()"); each step is listed while it runs.
+  Machine m;
+  EXPECT_EQ(m.StackTrace(), "");
+  {
+    Machine::NativeFrame outer(m, "flash.display::Shader/set byteCode");
+    {
+      Machine::NativeFrame inner(m, "flash.display::ShaderData/_setByteCode");
+      EXPECT_EQ(m.StackTrace(), "\n\tat flash.display::ShaderData/_setByteCode()\n\tat flash.display::Shader/set byteCode()");
+    }
+    EXPECT_EQ(m.StackTrace(), "\n\tat flash.display::Shader/set byteCode()");
+    // A second step of the same name is the same frame again.
+    Machine::NativeFrame again(m, "flash.display::Shader/set byteCode");
+    EXPECT_EQ(m.StackTrace(), "\n\tat flash.display::Shader/set byteCode()\n\tat flash.display::Shader/set byteCode()");
+  }
+  EXPECT_EQ(m.StackTrace(), "");
+}
+
 TEST_F(Errors, StackTraceStartsWithWhatToStringSaysNow) {
   // e = new Error("a"); e.name = "Mine"; Error.prototype.toString replaced afterwards.
   AbcCode c;

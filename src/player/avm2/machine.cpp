@@ -955,6 +955,18 @@ void Machine::ThrowFromCaller(const std::string& cls, const std::string& message
   throw ScriptThrow{e};
 }
 
+Machine::NativeFrame::NativeFrame(Machine& m, const std::string& traceName) : m_(m) {
+  auto& named = m.namedFrames_[traceName];
+  if (!named) {
+    named = std::make_unique<Method>();
+    named->name = traceName;
+    named->traceName = traceName;
+  }
+  m.frames_.push_back(named.get());
+}
+
+Machine::NativeFrame::~NativeFrame() { m_.frames_.pop_back(); }
+
 std::string Machine::StackTrace() const {
   std::string out;
   for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {

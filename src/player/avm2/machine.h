@@ -505,6 +505,18 @@ class Machine {
   // The running script methods as Flash's stack traces list them: one
   // "\n\tat name()" line each, innermost first.
   std::string StackTrace() const;
+  // Lists a step of the player's own code in stack traces while in scope,
+  // as Flash lists its internal methods ("flash.display::ShaderData/_setByteCode").
+  class NativeFrame {
+   public:
+    NativeFrame(Machine& m, const std::string& traceName);
+    ~NativeFrame();
+    NativeFrame(const NativeFrame&) = delete;
+    NativeFrame& operator=(const NativeFrame&) = delete;
+
+   private:
+    Machine& m_;
+  };
   // Thrown on entry to the running method, before its own code: the error's
   // stack starts at its caller.
   [[noreturn]] void ThrowFromCaller(const std::string& cls, const std::string& message, int id);
@@ -586,6 +598,7 @@ class Machine {
   std::vector<Value> pinned_;
   int depth_ = 0;
   std::vector<const Method*> frames_;  // the running script methods, outermost first
+  std::map<std::string, std::unique_ptr<Method>> namedFrames_;  // NativeFrame's names
   static constexpr int kPrimitiveDepth = 256;
   int primitiveDepth_ = 0;  // nested ToPrimitive calls
   const char* stackBase_ = nullptr;  // where the outermost script call began

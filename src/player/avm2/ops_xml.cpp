@@ -39,7 +39,8 @@ bool Interp::OpCheckFilter(Frame& f, const Instruction&) {
   f.Need(1);
   if (f.Top().IsNullish()) ThrowNullish(f.vm, f.Top());
   if (!IsXmlValue(f.Top())) {
-    Class* c = f.Top().IsNullish() ? nullptr : f.vm.ClassOf(f.Top());
+    // Flash names any number's type Number here, an int's too.
+    Class* c = f.Top().IsNullish() ? nullptr : f.Top().IsNumber() ? f.vm.numberClass : f.vm.ClassOf(f.Top());
     f.vm.ThrowError("TypeError", "Filter operator not supported on type " + (c ? c->name : std::string(f.Top().IsNull() ? "null" : "void")) + ".", 1123);
   }
   return true;

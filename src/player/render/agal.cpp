@@ -261,6 +261,61 @@ Vec Attribute(const Stream& s, std::size_t v) {
 
 }  // namespace
 
+std::optional<Fault> Validate(std::span<const std::uint8_t> b, bool fragment) {
+  const std::string kind = fragment ? "fragment" : "vertex";
+  const std::string failed = "AGAL validation failed: ";
+  if (b.empty()) return Fault{3615, true, failed + "Program size below minimum length for  program."};
+  if (b.size() < 7 || b[0] != 0xA0) return Fault{3612, true, "Programs must be in little endian format."};
+  if (b.size() < 7 + 24) return Fault{3615, false, failed + "Program size below minimum length for " + kind + " program."};
+  // Samplers named by tex: a second use must repeat the first's settings.
+  std::array<std::optional<std::uint64_t>, 16> samplers{};
+  for (std::size_t at = 7, token = 1; at + 24 <= b.size(); at += 24, ++token) {
+    const std::string where = " at token " + std::to_string(token) + " of " + kind + " program.";
+    const std::uint32_t op = static_cast<std::uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) |
+                             static_cast<std::uint32_t>(b[at + 3]) << 24;
+    if (op > kSne)
+      return Fault{3620, false, failed + "Invalid opcode, value out of range: " + std::to_string(op) + where};
+    // The destination (kil and the conditionals have none).
+    if (op != kKil && !(op >= kIfe && op <= kEif)) {
+      switch (b[at + 7] & 0xF) {
+        case 0: return Fault{3651, false, failed + "Attribute registers can not be written to for destination operand" + where};
+        case 1: return Fault{3652, false, failed + "Constant registers can not be written to for destination operand" + where};
+        case 5: return Fault{3649, false, failed + "Sampler registers can not be written to for destination operand" + where};
+        case 6: return Fault{3749, false, failed + "Depth output register index out of bounds for destination operand" + where};
+        default: break;
+      }
+    }
+    const bool twoSources = (op >= kAdd && op <= kDiv) || op == kMin || op == kMax || op == kPow ||
+                            (op >= kCrs && op <= kDp4) || (op >= kM33 && op <= kM34) || (op >= kIfe && op <= kIfl) ||
+                            op == kTex || op == kSge || op == kSlt || op == kSeq || op == kSne;
+    const int sources = op == kEls || op == kEif ? 0 : twoSources ? 2 : 1;
+    for (int n = 1; n <= sources; ++n) {
+      const std::uint64_t v = U64(b, at + 8 + static_cast<std::size_t>(n - 1) * 8);
+      const int type = static_cast<int>((v >> 32) & 0xF);
+      const std::string operand = " for source operand " + std::to_string(n) + where;
+      if (op == kTex && n == 2) {
+        const std::size_t index = v & 0xFFFF;
+        const std::uint64_t settings = v >> 16;
+        if (index >= samplers.size()) continue;
+        if (samplers[index] && *samplers[index] != settings)
+          return Fault{3696, false, failed + "Second use of sampler register needs to specify the exact same properties. At token " +
+                                       std::to_string(token) + " of " + kind + " program."};
+        samplers[index] = settings;
+        continue;
+      }
+      if (type == 3) return Fault{3646, false, failed + "Can not read from output register" + operand};
+      if (type == 5)
+        return Fault{3638, false, failed + "Sampler register only allowed as second operand in texture instructions" + operand};
+      if (type == 6) return Fault{3749, false, failed + "Depth output register index out of bounds" + operand};
+      if ((v >> 63) != 0) {
+        if (fragment) return Fault{3639, false, failed + "Indirect addressing only allowed in vertex programs" + operand};
+        if (type != 1) return Fault{3640, false, failed + "Indirect addressing only allowed into constant registers" + operand};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 Program Program::Parse(std::span<const std::uint8_t> b) {
   if (b.size() < 7 || b[0] != 0xA0) throw AgalError("AGAL program: bad header");
   if (b[5] != 0xA1 || b[6] > 1) throw AgalError("AGAL program: bad shader type");
@@ -342,10 +397,16 @@ void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t coun
     const bool front = area > 0;
     if (d.state.cull == Cull::kBoth || (d.state.cull == Cull::kFront && front) || (d.state.cull == Cull::kBack && !front))
       continue;
-    const int x0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sx, v1.sx, v2.sx}))));
-    const int x1 = std::min(t.width - 1, static_cast<int>(std::ceil(std::max({v0.sx, v1.sx, v2.sx}))));
-    const int y0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sy, v1.sy, v2.sy}))));
-    const int y1 = std::min(t.height - 1, static_cast<int>(std::ceil(std::max({v0.sy, v1.sy, v2.sy}))));
+    int x0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sx, v1.sx, v2.sx}))));
+    int x1 = std::min(t.width - 1, static_cast<int>(std::ceil(std::max({v0.sx, v1.sx, v2.sx}))));
+    int y0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sy, v1.sy, v2.sy}))));
+    int y1 = std::min(t.height - 1, static_cast<int>(std::ceil(std::max({v0.sy, v1.sy, v2.sy}))));
+    if (d.state.scissor) {
+      x0 = std::max(x0, d.state.scissorX);
+      y0 = std::max(y0, d.state.scissorY);
+      x1 = std::min(x1, d.state.scissorX + d.state.scissorWidth - 1);
+      y1 = std::min(y1, d.state.scissorY + d.state.scissorHeight - 1);
+    }
     for (int y = y0; y <= y1; ++y) {
       for (int x = x0; x <= x1; ++x) {
         const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;

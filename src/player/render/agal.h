@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -33,6 +34,18 @@ struct Instruction {
   std::uint32_t op = 0;
   Operand dst, a, b;
 };
+
+// Why Flash refuses a program at upload: its error number, whether it is an
+// ArgumentError (else an Error), and its message.
+struct Fault {
+  int id = 0;
+  bool argument = false;
+  std::string message;
+};
+
+// The checks Flash's upload makes of one program (`fragment`: the
+// fragment slot): header, size, then each token's registers and samplers.
+std::optional<Fault> Validate(std::span<const std::uint8_t> bytes, bool fragment);
 
 struct Program {
   bool fragment = false;
@@ -69,6 +82,9 @@ struct DrawState {
   bool depthWrite = true;
   Cull cull = Cull::kNone;
   std::array<bool, 4> colorMask{true, true, true, true};
+  // Only pixels inside [x, x + width) x [y, y + height) are drawn, when set.
+  bool scissor = false;
+  int scissorX = 0, scissorY = 0, scissorWidth = 0, scissorHeight = 0;
 };
 
 // The back buffer: straight r, g, b, a floats and a depth per pixel.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace quarvel::player::agal {
@@ -92,6 +93,69 @@ TEST(Agal, DepthTestKeepsTheNearerTriangle) {
   s.draw.state.depth = Compare::kAlways;
   DrawTriangles(s.target, s.draw, 0, 1);
   EXPECT_EQ(s.target.Pixel(6, 13), 0xFFFFFFFFu);
+}
+
+TEST(Agal, ScissorKeepsDrawingInsideItsRectangle) {
+  Scene s;
+  s.draw.state.scissor = true;
+  s.draw.state.scissorX = 0, s.draw.state.scissorY = 10, s.draw.state.scissorWidth = 4, s.draw.state.scissorHeight = 10;
+  DrawTriangles(s.target, s.draw, 0, 1);
+  // Inside the triangle, but only the scissored part is drawn.
+  EXPECT_EQ(s.target.Pixel(1, 1), 0xFF000000u);
+  EXPECT_EQ(s.target.Pixel(6, 13), 0xFF000000u);
+  EXPECT_NE(s.target.Pixel(2, 13), 0xFF000000u);
+}
+
+TEST(Agal, UploadChecksNameTheFaultAndItsToken) {
+  auto fault = [](const std::vector<std::uint8_t>& b, bool fragment) {
+    const auto f = Validate(b, fragment);
+    return f ? std::to_string(f->id) + (f->argument ? " argument: " : ": ") + f->message : std::string("ok");
+  };
+  constexpr int kSampler = 5, kDepth = 6;
+  EXPECT_EQ(fault({}, true), "3615 argument: AGAL validation failed: Program size below minimum length for  program.");
+  EXPECT_EQ(fault({0xFF, 0, 0, 0, 0, 0, 0, 0}, true), "3612 argument: Programs must be in little endian format.");
+  EXPECT_EQ(fault(Assembler(true).b, true),
+            "3615: AGAL validation failed: Program size below minimum length for fragment program.");
+  EXPECT_EQ(fault(Assembler(true).Op(0x00, kOut, 0, kVary, 0).b, true), "ok");
+  EXPECT_EQ(fault(Assembler(true).Op(0x00, kOut, 0, kVary, 0).Op(0xFF, kOut, 0, kVary, 0).b, true),
+            "3620: AGAL validation failed: Invalid opcode, value out of range: 255 at token 2 of fragment program.");
+  EXPECT_EQ(fault(Assembler(true).Op(0x00, kTemp, 0, kOut, 0).b, true),
+            "3646: AGAL validation failed: Can not read from output register for source operand 1 at token 1 of "
+            "fragment program.");
+  EXPECT_EQ(fault(Assembler(true).Op(0x01, kTemp, 0, kTemp, 0, kSampler, 0).b, true),
+            "3638: AGAL validation failed: Sampler register only allowed as second operand in texture instructions "
+            "for source operand 2 at token 1 of fragment program.");
+  EXPECT_EQ(fault(Assembler(false).Op(0x00, kAttr, 0, kConst, 0).b, false),
+            "3651: AGAL validation failed: Attribute registers can not be written to for destination operand at "
+            "token 1 of vertex program.");
+  EXPECT_EQ(fault(Assembler(true).Op(0x00, kDepth, 0, kConst, 0).b, true),
+            "3749: AGAL validation failed: Depth output register index out of bounds for destination operand at "
+            "token 1 of fragment program.");
+  // Conditionals have no destination; kil none either.
+  EXPECT_EQ(fault(Assembler(true).Op(0x1C, 0, 0, kTemp, 0, kTemp, 1).Op(0x21, 0, 0, 0, 0).Op(0x27, 0, 0, kTemp, 0).b, true),
+            "ok");
+  // Indirect reads: only of constants, only in vertex programs.
+  auto indirect = [](bool fragment, int type) {
+    Assembler a(fragment);
+    a.Op(0x00, kOut, 0, type, 0);
+    a.b[a.b.size() - 9] |= 0x80;  // source 1's top bit
+    return a.b;
+  };
+  EXPECT_EQ(fault(indirect(false, kConst), false), "ok");
+  EXPECT_EQ(fault(indirect(false, kTemp), false),
+            "3640: AGAL validation failed: Indirect addressing only allowed into constant registers for source "
+            "operand 1 at token 1 of vertex program.");
+  EXPECT_EQ(fault(indirect(true, kConst), true),
+            "3639: AGAL validation failed: Indirect addressing only allowed in vertex programs for source operand 1 "
+            "at token 1 of fragment program.");
+  // A sampler used twice with other settings.
+  Assembler twice(true);
+  twice.Op(0x28, kTemp, 0, kVary, 0, kSampler, 0).Op(0x28, kTemp, 1, kVary, 0, kSampler, 0);
+  EXPECT_EQ(fault(twice.b, true), "ok");
+  twice.b[twice.b.size() - 1] = 0x10;  // the second's filter
+  EXPECT_EQ(fault(twice.b, true),
+            "3696: AGAL validation failed: Second use of sampler register needs to specify the exact same "
+            "properties. At token 2 of fragment program.");
 }
 
 TEST(Agal, BlendFactorsMixWithTheBackBuffer) {

@@ -178,7 +178,115 @@ std::array<float, 4> Sample(const ShaderImage& img, float x, float y, bool linea
   return out;
 }
 
-bool IsReduction(std::uint8_t code) { return code == kLength || code == kDistance || code == kDot; }
+// Instructions whose answer is one number, written to every channel of the
+// destination.
+bool IsReduction(std::uint8_t code) {
+  return code == kLength || code == kDistance || code == kDot || code == kVectorEqual || code == kVectorNotEqual ||
+         code == kAny || code == kAll;
+}
+
+// One channel of a two-operand instruction: `a` the destination's value,
+// `b` the source's.
+float Elementwise(std::uint8_t code, float a, float b) {
+  switch (code) {
+    case kAdd: return a + b;
+    case kSub: return a - b;
+    case kMul: return a * b;
+    case kRcp: return 1.0f / b;
+    case kDiv: return a / b;
+    case kAtan2: return std::atan2(a, b);
+    case kPow: return std::pow(a, b);
+    case kMod: return a - b * std::floor(a / b);
+    case kMin: return std::min(a, b);
+    case kMax: return std::max(a, b);
+    case kStep: return b < a ? 0.0f : 1.0f;
+    case kSin: return std::sin(b);
+    case kCos: return std::cos(b);
+    case kTan: return std::tan(b);
+    case kAsin: return std::asin(b);
+    case kAcos: return std::acos(b);
+    case kAtan: return std::atan(b);
+    case kExp: return std::exp(b);
+    case kExp2: return std::exp2(b);
+    case kLog: return std::log(b);
+    case kLog2: return std::log2(b);
+    case kSqrt: return std::sqrt(b);
+    case kRsqrt: return 1.0f / std::sqrt(b);
+    case kAbs: return std::fabs(b);
+    case kSign: return b > 0 ? 1.0f : b < 0 ? -1.0f : 0.0f;
+    case kFloor: return std::floor(b);
+    case kCeil: return std::ceil(b);
+    case kFract: return b - std::floor(b);
+    case kMov: case kIntToBool: case kBoolToInt: return b;
+    // The current rounding mode: halves go to the even neighbour.
+    case kFloatToInt: return std::isfinite(b) ? std::nearbyint(b) : 0.0f;
+    case kIntToFloat: return b;
+    case kFloatToBool: return b != 0 ? 1.0f : 0.0f;
+    case kBoolToFloat: return 0;  // Flash gives 0 whatever the value
+    case kEqual: return a == b ? 1.0f : 0.0f;
+    case kNotEqual: return a != b ? 1.0f : 0.0f;
+    case kLessThan: return a < b ? 1.0f : 0.0f;
+    case kLessThanEqual: return a <= b ? 1.0f : 0.0f;
+    case kLogicalNot:  // bitwise, as Flash does
+      return std::fabs(b) < 2e9f ? static_cast<float>(~static_cast<std::int32_t>(b)) : 0.0f;
+    case kLogicalAnd: return (a != 0 && b != 0) ? 1.0f : 0.0f;
+    case kLogicalOr: return (a != 0 || b != 0) ? 1.0f : 0.0f;
+    case kLogicalXor: return ((a != 0) != (b != 0)) ? 1.0f : 0.0f;
+    default: return a;
+  }
+}
+
+// The one number of a reducing instruction over `n` channels.
+float Reduce(std::uint8_t code, const float* d, const float* s, int n) {
+  float acc = 0;
+  bool all = true, any = false;
+  for (int k = 0; k < n; ++k) {
+    switch (code) {
+      case kLength: acc += s[k] * s[k]; break;
+      case kDistance: acc += (d[k] - s[k]) * (d[k] - s[k]); break;
+      case kDot: acc += d[k] * s[k]; break;
+      case kVectorEqual: case kVectorNotEqual: all = all && d[k] == s[k]; break;
+      default: any = any || s[k] != 0; all = all && s[k] != 0; break;
+    }
+  }
+  switch (code) {
+    case kLength: case kDistance: return std::sqrt(acc);
+    case kDot: return acc;
+    case kVectorEqual: case kAll: return all ? 1.0f : 0.0f;
+    case kVectorNotEqual: return all ? 0.0f : 1.0f;
+    default: return any ? 1.0f : 0.0f;
+  }
+}
+
+// Register kinds an instruction takes: Flash refuses a kernel that mixes
+// float and int registers where the instruction does not convert.
+enum class Operands { kSame, kFloat, kInt, kFloatToInt, kIntToFloat };
+
+Operands OperandsOf(std::uint8_t code) {
+  switch (code) {
+    case kRcp: case kAtan2: case kPow: case kMod: case kStep: case kSin: case kCos: case kTan: case kAsin:
+    case kAcos: case kAtan: case kExp: case kExp2: case kLog: case kLog2: case kSqrt: case kRsqrt: case kSign:
+    case kFloor: case kCeil: case kFract: case kNormalize: case kLength: case kDistance: case kDot: case kCross:
+      return Operands::kFloat;
+    case kFloatToInt: case kFloatToBool: return Operands::kFloatToInt;
+    case kIntToFloat: case kBoolToFloat: return Operands::kIntToFloat;
+    case kIntToBool: case kBoolToInt: case kLogicalNot: case kLogicalAnd: case kLogicalOr: case kLogicalXor:
+    case kAny: case kAll:
+      return Operands::kInt;
+    default: return Operands::kSame;
+  }
+}
+
+bool OperandsFit(std::uint8_t code, bool dstInt, bool srcInt) {
+  switch (OperandsOf(code)) {
+    case Operands::kSame: return dstInt == srcInt;
+    case Operands::kFloat: return !dstInt && !srcInt;
+    case Operands::kInt: return dstInt && srcInt;
+    case Operands::kFloatToInt: return dstInt && !srcInt;
+    case Operands::kIntToFloat: return !dstInt && srcInt;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -272,6 +380,7 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         r.Skip(3);
         op.cond = SrcReg(r.U24(), 1);
         r.Skip(1);
+        if (!op.cond.isInt) throw ShaderError("if on a float register", at);
         track(op.cond);
         openIfs.push_back(shader->ops_.size());
         break;
@@ -303,6 +412,7 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         op.dst = DstReg(dst, mask >> 4);
         op.src = SrcReg(r.U24(), 2);
         op.texture = r.U8();
+        if (op.dst.isInt || op.src.isInt) throw ShaderError("sampling with int registers", at);
         track(op.dst);
         track(op.src);
         break;
@@ -317,21 +427,47 @@ std::shared_ptr<const PixelShader> PixelShader::Parse(std::span<const std::uint8
         r.Skip(1);
         op.src2 = SrcReg(r.U24(), op.dst.count);
         r.Skip(1);
+        if (!op.cond.isInt || op.src.isInt != op.dst.isInt || op.src2.isInt != op.dst.isInt)
+          throw ShaderError("select of mixed register kinds", at);
         for (const Reg* reg : {&op.dst, &op.cond, &op.src, &op.src2}) track(*reg);
         break;
       }
       default: {
         if (code > kAll) throw ShaderError("unknown instruction " + std::to_string(code), at);
-        if (code == kMatMatMul || code == kVecMatMul || code == kMatVecMul || code == kCross || code == kAny ||
-            code == kAll || code == kVectorEqual || code == kVectorNotEqual)
-          throw ShaderError("instruction " + std::to_string(code) + " is not supported", at);
         const std::uint16_t dst = r.U16();
         const std::uint8_t mask = r.U8();
         const std::uint32_t src = r.U24();
         r.Skip(1);
-        if ((mask >> 2) & 3) throw ShaderError("matrix operands are not supported", at);
+        const bool byMatrix = code == kMatMatMul || code == kVecMatMul || code == kMatVecMul;
+        if (const int matrix = (mask >> 2) & 3) {
+          // A matrix operand: `matrix` + 1 columns from the source register
+          // on; the destination is a matrix too when it has no channels.
+          if ((mask & 3) != 0 || (src >> 16) != 0) throw ShaderError("a matrix operand with a swizzle", at);
+          op.src = DstReg(static_cast<std::uint16_t>(src), 0xF);
+          op.src.matrix = static_cast<std::uint8_t>(matrix + 1);
+          op.dst = DstReg(dst, mask >> 4);
+          if (op.dst.count == 0) {
+            op.dst = DstReg(dst, 0xF);
+            op.dst.matrix = op.src.matrix;
+          }
+          const bool vectorResult = code == kVecMatMul || code == kMatVecMul;
+          if (vectorResult == (op.dst.matrix != 0) || op.src.isInt || op.dst.isInt ||
+              (!byMatrix && OperandsOf(code) != Operands::kSame && OperandsOf(code) != Operands::kFloat) ||
+              IsReduction(code) || code == kNormalize || code == kCross || code >= kEqual)
+            throw ShaderError("instruction " + std::to_string(code) + " on a matrix", at);
+          if (vectorResult && op.dst.count != op.src.matrix)
+            throw ShaderError("a vector and a matrix of different sizes", at);
+          track(op.src, op.src.matrix - 1);
+          track(op.dst, op.dst.matrix ? op.dst.matrix - 1 : 0);
+          break;
+        }
+        if (byMatrix) throw ShaderError("matrix instruction without a matrix", at);
         op.dst = DstReg(dst, mask >> 4);
         op.src = SrcReg(src, (mask & 3) + 1);
+        if (!OperandsFit(code, op.dst.isInt, op.src.isInt))
+          throw ShaderError("instruction " + std::to_string(code) + " on the wrong register kinds", at);
+        if (code == kCross && (op.dst.count != 3 || op.src.count != 3))
+          throw ShaderError("cross of other than three channels", at);
         track(op.dst);
         track(op.src);
         if (code >= kEqual && code <= kLessThanEqual) track(DstReg(0x8000, 8));
@@ -356,10 +492,11 @@ class PixelSink : public ShaderSink {
     float o[4] = {0, 0, 0, 1};
     for (int k = 0; k < count; ++k) o[k] = channels[k];
     if (count == 3) o[3] = 1;
-    const float alpha = opaque_ ? 1.0f : std::clamp(std::isfinite(o[3]) ? o[3] : 0.0f, 0.0f, 1.0f);
+    // Infinities clamp like any large value; NaN is 0.
+    const float alpha = opaque_ ? 1.0f : std::clamp(std::isnan(o[3]) ? 0.0f : o[3], 0.0f, 1.0f);
     std::uint32_t px = static_cast<std::uint32_t>(std::lround(alpha * 255)) << 24;
     for (int k = 0; k < 3; ++k) {
-      const float v = std::clamp(std::isfinite(o[k]) ? o[k] : 0.0f, 0.0f, alpha);
+      const float v = std::clamp(std::isnan(o[k]) ? 0.0f : o[k], 0.0f, alpha);
       px |= static_cast<std::uint32_t>(std::lround(v * 255)) << (16 - 8 * k);
     }
     out_[static_cast<std::ptrdiff_t>(y) * stride_ + x] = px;
@@ -370,6 +507,37 @@ class PixelSink : public ShaderSink {
   std::ptrdiff_t stride_;
   bool opaque_;
 };
+}  // namespace
+
+namespace {
+// An instruction with a matrix source: n columns of n rows from the source
+// register on, column after column (as matrix parameters are stored).
+void RunMatrixOp(const PixelShader::Op& op, Registers& regs) {
+  const int n = op.src.matrix;
+  auto at = [&regs](const PixelShader::Reg& base, int col, int row) -> float& {
+    return regs.f[base.index + static_cast<std::size_t>(col)][static_cast<std::size_t>(row)];
+  };
+  float res[4][4] = {};
+  if (op.code == kVecMatMul || op.code == kMatVecMul) {
+    float v[4] = {0, 0, 0, 0};
+    regs.Read(op.dst, v, n);
+    for (int i = 0; i < n; ++i)
+      for (int k = 0; k < n; ++k)
+        res[0][i] += op.code == kVecMatMul ? v[k] * at(op.src, i, k) : at(op.src, k, i) * v[k];
+    regs.Write(op.dst, res[0]);
+    return;
+  }
+  for (int col = 0; col < n; ++col)
+    for (int row = 0; row < n; ++row) {
+      if (op.code == kMatMatMul) {
+        for (int k = 0; k < n; ++k) res[col][row] += at(op.dst, k, row) * at(op.src, col, k);
+      } else {
+        res[col][row] = Elementwise(op.code, at(op.dst, col, row), at(op.src, col, row));
+      }
+    }
+  for (int col = 0; col < n; ++col)
+    for (int row = 0; row < n; ++row) at(op.dst, col, row) = res[col][row];
+}
 }  // namespace
 
 void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<std::vector<float>>& values, int w,
@@ -471,19 +639,24 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
           default:
             break;
         }
+        if (op.src.matrix) {
+          RunMatrixOp(op, regs);
+          continue;
+        }
         const int n = op.dst.count;
         float d[4] = {0, 0, 0, 0}, s[4] = {0, 0, 0, 0}, res[4] = {0, 0, 0, 0};
         const int sn = std::max<int>(op.src.count, 1);
         regs.Read(op.src, s, IsReduction(op.code) ? sn : n);
         regs.Read(op.dst, d, IsReduction(op.code) ? sn : n);
         if (IsReduction(op.code)) {
-          float acc = 0;
-          for (int k = 0; k < sn; ++k) {
-            const float v = op.code == kLength ? s[k] : op.code == kDistance ? d[k] - s[k] : 0;
-            acc += op.code == kDot ? d[k] * s[k] : v * v;
-          }
-          const float r = op.code == kDot ? acc : std::sqrt(acc);
-          std::fill(res, res + 4, r);
+          std::fill(res, res + 4, Reduce(op.code, d, s, sn));
+          regs.Write(op.dst, res);
+          continue;
+        }
+        if (op.code == kCross) {
+          res[0] = d[1] * s[2] - d[2] * s[1];
+          res[1] = d[2] * s[0] - d[0] * s[2];
+          res[2] = d[0] * s[1] - d[1] * s[0];
           regs.Write(op.dst, res);
           continue;
         }
@@ -498,53 +671,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
         Reg dst = op.dst;
         for (int k = 0; k < n; ++k) {
           const float a = d[k], b = s[k];
-          float v = 0;
-          switch (op.code) {
-            case kAdd: v = a + b; break;
-            case kSub: v = a - b; break;
-            case kMul: v = a * b; break;
-            case kRcp: v = 1.0f / b; break;
-            case kDiv: v = a / b; break;
-            case kAtan2: v = std::atan2(a, b); break;
-            case kPow: v = std::pow(a, b); break;
-            case kMod: v = a - b * std::floor(a / b); break;
-            case kMin: v = std::min(a, b); break;
-            case kMax: v = std::max(a, b); break;
-            case kStep: v = b < a ? 0.0f : 1.0f; break;
-            case kSin: v = std::sin(b); break;
-            case kCos: v = std::cos(b); break;
-            case kTan: v = std::tan(b); break;
-            case kAsin: v = std::asin(b); break;
-            case kAcos: v = std::acos(b); break;
-            case kAtan: v = std::atan(b); break;
-            case kExp: v = std::exp(b); break;
-            case kExp2: v = std::exp2(b); break;
-            case kLog: v = std::log(b); break;
-            case kLog2: v = std::log2(b); break;
-            case kSqrt: v = std::sqrt(b); break;
-            case kRsqrt: v = 1.0f / std::sqrt(b); break;
-            case kAbs: v = std::fabs(b); break;
-            case kSign: v = b > 0 ? 1.0f : b < 0 ? -1.0f : 0.0f; break;
-            case kFloor: v = std::floor(b); break;
-            case kCeil: v = std::ceil(b); break;
-            case kFract: v = b - std::floor(b); break;
-            case kMov: case kIntToBool: case kBoolToInt: v = b; break;
-            case kFloatToInt: v = std::isfinite(b) ? std::round(b) : 0.0f; break;
-            case kIntToFloat: v = b; break;
-            case kFloatToBool: v = b != 0 ? 1.0f : 0.0f; break;
-            case kBoolToFloat: v = 0; break;  // Flash gives 0 whatever the value
-            case kEqual: v = a == b; break;
-            case kNotEqual: v = a != b; break;
-            case kLessThan: v = a < b; break;
-            case kLessThanEqual: v = a <= b; break;
-            case kLogicalNot:  // bitwise, as Flash does
-              v = std::fabs(b) < 2e9f ? static_cast<float>(~static_cast<std::int32_t>(b)) : 0.0f;
-              break;
-            case kLogicalAnd: v = (a != 0 && b != 0) ? 1.0f : 0.0f; break;
-            case kLogicalOr: v = (a != 0 || b != 0) ? 1.0f : 0.0f; break;
-            case kLogicalXor: v = ((a != 0) != (b != 0)) ? 1.0f : 0.0f; break;
-            default: v = a; break;
-          }
+          const float v = Elementwise(op.code, a, b);
           res[k] = v;
         }
         // Comparisons leave their answer in the first int register.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "support/pixel_kernel_builder.h"
@@ -171,6 +173,112 @@ TEST(PixelShader, FloatImagesAndOutputsKeepValuesPastOne) {
   img.channels = 1;
   shader->Run({img}, {}, 2, 1, sink);
   EXPECT_EQ(sink.got, (std::vector<float>{3.0f, 0.0f, -6.0f, 0.0f}));
+}
+
+
+// Flash refuses, when the kernel is loaded, an instruction on register kinds
+// it does not take: float-only functions on int registers, mixed kinds where
+// nothing converts, a condition in a float register.
+TEST(PixelShader, RegisterKindsAreCheckedWhenLoading) {
+  auto accepts = [](const std::function<void(KernelBuilder&)>& code) {
+    KernelBuilder k;
+    k.Param(2, 4, 0, 0xF, "dst");
+    code(k);
+    try {
+      PixelShader::Parse(k.Bytes());
+      return true;
+    } catch (const ShaderError& e) {
+      EXPECT_FALSE(e.Truncated());
+      return false;
+    }
+  };
+  constexpr std::uint16_t kInt = 0x8000;
+  constexpr std::uint8_t kCeil = 0x1B, kAdd = 0x01, kFloatToInt = 0x1E, kIntToFloat = 0x1F, kLogicalAnd = 0x2D;
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Op(kCeil, 1, 0x4, 1, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kCeil, 1, 0x4, 1 | kInt, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kCeil, 1 | kInt, 0x4, 1, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kCeil, 1 | kInt, 0x4, 1 | kInt, 0x00, 1); }));
+  // Arithmetic takes either kind, but one kind.
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Op(kAdd, 1 | kInt, 0x4, 2 | kInt, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kAdd, 1, 0x4, 2 | kInt, 0x00, 1); }));
+  // Conversions go one way; logic is on ints.
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Op(kFloatToInt, 1 | kInt, 0x8, 1, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kFloatToInt, 1, 0x8, 1 | kInt, 0x00, 1); }));
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Op(kIntToFloat, 1, 0x8, 1 | kInt, 0x00, 1); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(kLogicalAnd, 1, 0x8, 2, 0x00, 1); }));
+  // select: an int condition, both choices of the destination's kind.
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Select(0, 0x4, 1 | kInt, 2, 2); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Select(0, 0x4, 1, 2, 2); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Select(0, 0x4, 1 | kInt, 2, 2 | kInt); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Select(0 | kInt, 0x4, 1 | kInt, 2, 2); }));
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.Select(0 | kInt, 0x4, 1 | kInt, 2 | kInt, 2 | kInt); }));
+  // if: only on an int register.
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.If(1).EndIf(); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Raw({0x34, 0, 0, 0, 1, 0, 0, 0}).EndIf(); }));
+  // Matrix instructions need matrix operands of the vector's size.
+  EXPECT_TRUE(accepts([&](KernelBuilder& k) { k.MatrixOp(0x22, 1, 0xC, 4, 2); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.MatrixOp(0x22, 1, 0xE, 4, 2); }));
+  EXPECT_FALSE(accepts([&](KernelBuilder& k) { k.Op(0x22, 1, 0xC, 4, 0x10, 2); }));
+}
+
+// Runs `k` (whose output is f1) for one pixel; returns the output channels.
+std::vector<float> RunOne(const KernelBuilder& k, const std::vector<std::vector<float>>& values = {}) {
+  struct Collect : ShaderSink {
+    std::vector<float> got;
+    void Put(int, int, const float* c, int n) override { got.assign(c, c + n); }
+  } sink;
+  PixelShader::Parse(k.Bytes())->Run({}, values, 1, 1, sink);
+  return sink.got;
+}
+
+TEST(PixelShader, FloatToIntRoundsHalvesToEven) {
+  for (const auto& [in, out] : std::vector<std::pair<float, float>>{
+           {0.5f, 0}, {0.9f, 1}, {1.5f, 2}, {2.5f, 2}, {-1.5f, -2}, {-0.4f, 0}}) {
+    KernelBuilder k;
+    k.Param(2, 1, 1, 0x8, "dst");
+    k.LoadFloat(2, 0x8, in);
+    k.Op(0x1E, 1 | 0x8000, 0x8, 2, 0x00, 1);  // i1.r = int(f2.r)
+    k.Op(0x1F, 1, 0x8, 1 | 0x8000, 0x00, 1);  // f1.r = float(i1.r)
+    EXPECT_EQ(RunOne(k), std::vector<float>{out}) << in;
+  }
+}
+
+TEST(PixelShader, PixelsClampInfinitiesAndZeroNaN) {
+  // dst = (1/0, -1/0, 0/0, 1): red full, green and blue none.
+  KernelBuilder k;
+  k.Param(2, 4, 1, 0xF, "dst");
+  k.LoadFloat(1, 0xF, 1.0f).LoadFloat(2, 0xF, 0.0f);
+  k.LoadFloat(3, 0x8, 1.0f).LoadFloat(3, 0x4, -1.0f).LoadFloat(3, 0x2, 0.0f);
+  k.Op(0x05, 3, 0xE, 2, 0x00, 3);  // f3.rgb /= f2.rrr
+  k.Op(0x1D, 1, 0xE, 3, 0x1B, 3);  // f1.rgb = f3.rgb
+  EXPECT_EQ(RunRow(k.Bytes(), {}, 1)[0], 0xFFFF0000u);
+}
+
+TEST(PixelShader, MatrixProductsAndCrossProduct) {
+  // m = matrix2x2 [1, 2, 3, 4] (columns (1, 2) and (3, 4)); v = (1, 10).
+  auto kernel = [](std::uint8_t code) {
+    KernelBuilder k;
+    k.Param(1, 5, 4, 2, "m").Param(2, 2, 1, 0xC, "dst");
+    k.LoadFloat(1, 0x8, 1.0f).LoadFloat(1, 0x4, 10.0f);
+    k.MatrixOp(code, 1, 0xC, 4, 2);
+    return k;
+  };
+  const std::vector<std::vector<float>> m = {{1, 2, 3, 4}};
+  EXPECT_EQ(RunOne(kernel(0x22), m), (std::vector<float>{31, 42}));  // m * v
+  EXPECT_EQ(RunOne(kernel(0x21), m), (std::vector<float>{21, 43}));  // v * m
+  // m * m, then its first column.
+  KernelBuilder mm;
+  mm.Param(1, 5, 4, 2, "m").Param(2, 2, 1, 0xC, "dst");
+  mm.MatrixOp(0x1D, 6, 0, 4, 2);   // f6..f7 = m
+  mm.MatrixOp(0x20, 6, 0, 4, 2);   // f6..f7 *= m
+  mm.Op(0x1D, 1, 0xC, 7, 0x1B, 2);  // dst = second column
+  EXPECT_EQ(RunOne(mm, m), (std::vector<float>{15, 22}));
+  // x cross y = z.
+  KernelBuilder c;
+  c.Param(2, 3, 1, 0xE, "dst");
+  c.LoadFloat(1, 0xE, 0.0f).LoadFloat(1, 0x8, 1.0f).LoadFloat(2, 0xE, 0.0f).LoadFloat(2, 0x4, 1.0f);
+  c.Op(0x27, 1, 0xE, 2, 0x1B, 3);
+  EXPECT_EQ(RunOne(c), (std::vector<float>{0, 0, 1}));
 }
 
 }  // namespace
