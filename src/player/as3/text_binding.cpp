@@ -507,17 +507,23 @@ NATIVE(TfSetRestrict) {
 // Flash keeps sizes in twips: what scripts read is rounded to them.
 Value Twips(double px) { return Value::Number(std::round(px * 20) / 20); }
 
+// The extent of the box's corners in the parent along one axis (the row
+// p, q of the matrix), each corner put on a whole twip first.
+double CornerExtent(double w, double h, double p, double q) {
+  const double xs[] = {0, std::round(w * 20 * p), std::round(h * 20 * q), std::round(w * 20 * p + h * 20 * q)};
+  return (*std::max_element(std::begin(xs), std::end(xs)) - *std::min_element(std::begin(xs), std::end(xs))) / 20;
+}
 // The width and height of the box's bounds in the parent, as a rotated or
 // skewed field reads them.
 NATIVE(TfGetWidth) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Twips(tf->Width() * std::abs(i->matrix.scaleX) + tf->Height() * std::abs(i->matrix.rotateSkew1));
+  return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.scaleX, i->matrix.rotateSkew1));
 }
 NATIVE(TfGetHeight) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Twips(tf->Width() * std::abs(i->matrix.rotateSkew0) + tf->Height() * std::abs(i->matrix.scaleY));
+  return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.rotateSkew0, i->matrix.scaleY));
 }
 // A field's width and height are its box's: setting them resizes, not scales.
 NATIVE(TfSetWidth) {
@@ -1215,6 +1221,7 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
     m.AddGetter(tf, p.name, p.get);
     m.AddSetter(tf, p.name, p.set);
   }
+  m.AddGetter(tf, "textInteractionMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("normal"); });
   m.AddGetter(tf, "caretIndex", TfCaretIndex);
   m.AddGetter(tf, "selectionBeginIndex", TfSelectionBegin);
   m.AddGetter(tf, "selectionEndIndex", TfSelectionEnd);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "player/as3/display_binding_p.h"
+#include "player/avm2/utf16.h"
 
 namespace quarvel::player::as3 {
 namespace {
@@ -666,6 +667,9 @@ Value MakeLine(Machine& m, const Value& self, const Value& previous, double widt
       return Value::Null();
     }
   }
+  // A line ends at the first paragraph end, whatever the width.
+  const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.find("\xE2\x80\xA9"));
+  if (end != std::string::npos) count = std::min(count, static_cast<int>(avm2::Utf16IndexOfByte(rest, end)) + 1);
   // A CR LF is one paragraph end.
   if (count < length - begin) {
     auto unit = [&](int k) {

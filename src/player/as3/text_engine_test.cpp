@@ -3,6 +3,7 @@
 // kept), and a block's lines follow the content's paragraph ends.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -152,7 +153,8 @@ TEST(As3TextEngine, ElementsReplaceWithinTheirBounds) {
       c.Op("setlocal_2");
     };
   };
-  // replaceText: an end before the begin keeps the text from the end on.
+  // replaceText (null new text): an end before the begin keeps the text
+  // from the end on.
   t.Case("replaceText(2,1)", [&](AbcCode& c) { element(c, "yello"); }, call("replaceText", {2, 1}), text);
   t.Case("replaceText(-1,1)", [&](AbcCode& c) { element(c, "yello"); }, call("replaceText", {-1, 1}), text);
   t.Case("replaceText(3,9)", [&](AbcCode& c) { element(c, "yello"); }, call("replaceText", {3, 9}), text);
@@ -170,7 +172,7 @@ TEST(As3TextEngine, ElementsReplaceWithinTheirBounds) {
         c.Op("getlocal_1").Op("getproperty", {t.d.Q("elementCount")}).Op("add");
       });
   EXPECT_EQ(t.Run(),
-            "replaceText(2,1) yeiello|replaceText(-1,1) #2006|replaceText(3,9) #2006|replaceElements(9,9) null|"
+            "replaceText(2,1) yeello|replaceText(-1,1) #2006|replaceText(3,9) #2006|replaceElements(9,9) null|"
             "replaceElements(0,1) bbbc|replaceElements(2,4) #2006|getElementAt(3) #2006|splitTextElement(1,1) bb/4|");
 }
 
