@@ -956,6 +956,35 @@ TEST(As3Text, SelectionHoldsWithinTheTextAndTheSameTextChangesNothing) {
   EXPECT_EQ(out, want);
 }
 
+// autoSize applies its box lazily: a word wrap turned on before anything
+// needs the bounds keeps the width set, one turned on after hitTestObject
+// or focus asked about the field keeps the fitted width.
+TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
+  TextMovie t;
+  auto one = [&](const std::function<void()>& between) {
+    t.New("TextField", 1);
+    t.Set(1, "width", [&] { t.Int(100); });
+    t.Set(1, "height", [&] { t.Int(20); });
+    t.Set(1, "autoSize", [&] { t.Str("center"); });
+    between();
+    t.Set(1, "wordWrap", [&] { t.Bool(true); });
+    t.Trace([&] {
+      t.Reg(1).c.Op("getproperty", {t.Q("x")});
+      t.Str(",").c.Op("add");
+      t.Reg(1).c.Op("getproperty", {t.Q("width")}).Op("add");
+    });
+  };
+  one([] {});
+  one([&] { t.c.Op("getlocal_0").Op("getlocal_1").Op("callproperty", {t.Q("hitTestObject"), 1}).Op("pop"); });
+  one([&] { t.c.Op("getlocal_0").Op("getproperty", {t.Q("stage")}).Op("getlocal_1").Op("setproperty", {t.Q("focus")}); });
+  // From one side to another autoSize does not settle the box either.
+  one([&] { t.Set(1, "autoSize", [&] { t.Str("right"); }); });
+  const auto out = Traced(t.Build());
+  // An empty field fits 4 pixels: its gutters.
+  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100"};
+  EXPECT_EQ(out, want);
+}
+
 // A rotated field's width and height are its box's bounds in the parent.
 TEST(As3Text, RotatedFieldsMeasureTheirBounds) {
   TextMovie t;
