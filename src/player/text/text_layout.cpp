@@ -600,7 +600,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     const Format& f0 = formatAt(0);
     out.boxHeight = out.textHeight + 2 * kGutter;
     if (!wrap) {
-      const double w = out.textWidth + 2 * kGutter + f0.leftMargin + f0.rightMargin + f0.blockIndent + f0.indent;
+      // An input field keeps room for the caret after the text.
+      const double caret = box.input ? 2.5 : 0;
+      const double w =
+          out.textWidth + 2 * kGutter + caret + f0.leftMargin + f0.rightMargin + f0.blockIndent + f0.indent;
       if (box.autoSize == AutoSize::kCenter) out.boxX = (box.width - w) / 2;
       else if (box.autoSize == AutoSize::kRight) out.boxX = box.width - w;
       out.boxWidth = w;

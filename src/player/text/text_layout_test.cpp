@@ -218,6 +218,11 @@ TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   EXPECT_NEAR(l.lines[0].x, l.boxX + 2, 0.05);
   box.autoSize = AutoSize::kRight;
   EXPECT_NEAR(LayOut(Plain("Hello", Arial(12)), box).boxX, 100 - (w + 4), 0.05);
+  // An input field keeps 2.5 px for the caret after the text, an empty one too.
+  box.input = true;
+  EXPECT_NEAR(LayOut(Plain("Hello", Arial(12)), box).boxWidth, w + 6.5, 0.05);
+  EXPECT_NEAR(LayOut(Plain("", Arial(12)), box).boxWidth, 6.5, 0.05);
+  box.input = false;
   // With wrapping only the height follows the text.
   box.wordWrap = true;
   l = LayOut(Plain("Hello Hello Hello Hello", Arial(12)), box);
