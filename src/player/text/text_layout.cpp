@@ -692,7 +692,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       if (bottom - out.lines[i].top <= visible + 0.01) break;
     }
   }
-  out.maxHScroll = wrap ? 0 : std::max(0.0, std::floor(out.textWidth - (out.boxWidth - 2 * kGutter)));
+  // An input field scrolls its text until a quarter of its width is left
+  // empty for the caret.
+  const double shown = std::max(0.0, out.boxWidth - 2 * kGutter) * (box.input ? 0.75 : 1.0);
+  out.maxHScroll = wrap ? 0 : std::max(0.0, std::floor(out.textWidth - shown));
   return out;
 }
 

@@ -231,6 +231,19 @@ TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   EXPECT_NEAR(l.boxHeight, l.textHeight + 4, 0.01);
 }
 
+TEST(TextLayout, HorizontalScrollLeavesAnInputFieldAQuarterEmpty) {
+  Box box;
+  box.width = 54;  // 50 px inside the gutters
+  const double w = Px({kH, kE, kL, kL, kO, kH, kE, kL, kL, kO}, 20);
+  ASSERT_GT(w, 60);
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w - 50));
+  box.input = true;
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w - 37.5));
+  // A box narrower than its gutters shows nothing: all the text is to scroll.
+  box.width = 1;
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w));
+}
+
 TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
   Box box;
   box.height = 4 + 2 * (0.905 + 0.212) * 10 + 1;  // two lines of 10 px
