@@ -335,7 +335,8 @@ FormatPatch Applied(const FormatPatch& p) {
   if (out.size) *out.size = std::clamp(*out.size, 0.0, kMaxSize);
   if (out.letterSpacing && !std::isfinite(*out.letterSpacing)) out.letterSpacing.reset();
   if (out.letterSpacing) *out.letterSpacing = std::clamp(*out.letterSpacing, -kMaxSize, kMaxSize);
-  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.indent, &out.blockIndent, &out.leading})
+  // The indent is kept as given (the layout bounds it).
+  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.blockIndent, &out.leading})
     if (*d) **d = std::clamp(**d, -kMaxSize, kMaxSize);
   return out;
 }

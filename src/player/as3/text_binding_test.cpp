@@ -985,6 +985,22 @@ TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
   EXPECT_EQ(out, want);
 }
 
+// An indent is whole pixels (halves to even) and is read back however large.
+TEST(As3Text, IndentsAreWholePixelsKeptAsGiven) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "text", [&] { t.Str("abcd"); });
+  for (double v : {0.5, 1.5, 64010.0}) {
+    t.New("TextFormat", 2);
+    t.Set(2, "indent", [&] { t.Num(v); });
+    t.Call(1, "setTextFormat", 1, [&] { t.Reg(2); });
+    t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "indent"));
+  }
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"0", "2", "64010"};
+  EXPECT_EQ(out, want);
+}
+
 // A rotated field's width and height are its box's bounds in the parent.
 TEST(As3Text, RotatedFieldsMeasureTheirBounds) {
   TextMovie t;

@@ -788,7 +788,7 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
   if (e.html && (version < 8 || e.text.empty())) f.align = Align::kLeft;
   f.leftMargin = e.leftMargin / 20.0;
   f.rightMargin = e.rightMargin / 20.0;
-  f.indent = e.indent / 20.0;
+  f.indent = std::nearbyint(e.indent / 20.0);  // whole pixels, as a script reads it back
   f.leading = e.leading / 20.0;
   if (e.hasFont && lib) {
     const Character* ch = lib->Find(e.fontId);
