@@ -2,6 +2,7 @@
 // placement), InteractiveObject and BlendMode.
 #include "player/as3/display_binding_p.h"
 #include "player/as3/flash_api.h"
+#include "player/text/text_field.h"
 
 namespace quarvel::player::as3 {
 
@@ -636,6 +637,8 @@ NATIVE(DoHitTestObject) {
   DisplayObj* other = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!other) m.ThrowError("TypeError", "Parameter obj must be non-null.", 2007);
   Made(m, As<FlashObject>(self));
+  // A field asked about settles its auto-sized box first.
+  if (Instance* i = SelfNode(m, m.ArgOr(a, 0)); i && i->field) i->field->Settle();
   std::array<double, 4> s1, s2;
   if (!StageBox(m, As<FlashObject>(self), s1) || !StageBox(m, other, s2)) return Value::Bool(false);
   return Value::Bool(s1[0] <= s2[1] && s2[0] <= s1[1] && s1[2] <= s2[3] && s2[2] <= s1[3]);

@@ -1,6 +1,7 @@
 // The binding's life with the stage: construction, placed objects, and the
 // order of a frame (enterFrame, constructors, frame scripts, exitFrame).
 #include "player/as3/display_binding_p.h"
+#include "player/text/text_field.h"
 
 namespace quarvel::player::as3 {
 
@@ -110,6 +111,18 @@ void As3Display::TimelinesAdvanced() {
   Broadcast("enterFrame");
 }
 
+namespace {
+// Drawing the stage settles the boxes of the auto-sized fields it shows.
+void SettleShownFields(TimelineState& tl, int nesting) {
+  if (nesting > 64) return;
+  for (auto& [depth, inst] : tl.list) {
+    if (!inst.visible) continue;
+    if (inst.field) inst.field->Settle();
+    if (inst.sprite) SettleShownFields(*inst.sprite, nesting + 1);
+  }
+}
+}  // namespace
+
 void As3Display::AfterFrame() {
   // Children are made, then FRAME_CONSTRUCTED, then the frame scripts run.
   Flush(false);
@@ -135,6 +148,7 @@ void As3Display::AfterFrame() {
     Flush();
   }
   ShowChangedBitmaps();
+  SettleShownFields(stage.Root(), 0);
   Collect();
 }
 

@@ -1,6 +1,7 @@
 // Stage and its constants; Capabilities, ApplicationDomain, System,
 // Security, Mouse and fscommand.
 #include "player/as3/display_binding_p.h"
+#include "player/text/text_field.h"
 
 namespace quarvel::player::as3 {
 
@@ -70,6 +71,8 @@ NATIVE(StSetFocus) {
   FlashObject* f = As<FlashObject>(m.ArgOr(a, 0));
   FlashObject* old = As<FlashObject>(b.pointer.focus);
   b.pointer.focus = f ? Value::Obj(f) : Value::Null();
+  // A field taking focus settles its auto-sized box.
+  if (Instance* i = SelfNode(m, m.ArgOr(a, 0)); i && i->field) i->field->Settle();
   if (f == old) return Value();
   Class* focusEvent = m.FindClass("flash.events::FocusEvent");
   const auto send = [&](FlashObject* to, const char* type, FlashObject* related) {

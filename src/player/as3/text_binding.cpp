@@ -242,8 +242,10 @@ NATIVE(TfSetText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
     // A field with a style sheet reads the text it is given as HTML.
-    if (tf->HasStyles()) tf->SetHtmlText(Capped(m.ToString(a[0])));
-    else tf->SetText(Capped(m.ToString(a[0])));
+    std::string text = Capped(m.ToString(a[0]));
+    if (tf->HasStyles()) tf->SetHtmlText(text);
+    // The text the field holds given again changes nothing, its formats included.
+    else if (text != tf->Text()) tf->SetText(text);
   }
   return Value();
 }
@@ -259,6 +261,29 @@ NATIVE(TfSetHtmlText) {
     std::string html = Capped(m.ToString(a[0]));
     if (html != tf->HtmlText()) tf->SetHtmlText(html);
   }
+  return Value();
+}
+// The selection is kept whether or not the field has focus.
+NATIVE(TfCaretIndex) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->Caret()));
+}
+NATIVE(TfSelectionBegin) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->SelectionBegin()));
+}
+NATIVE(TfSelectionEnd) {
+  FIELD_OR(Value::Int(0));
+  return Value::Int(static_cast<std::int32_t>(tf->SelectionEnd()));
+}
+// setSelection(begin, end): each index held within the text.
+NATIVE(TfSetSelection) {
+  FIELD_OR(Value());
+  auto at = [&](std::size_t k) {
+    const double d = avm2::ArgNum(m, a, k, 0);
+    return static_cast<std::size_t>(std::clamp(std::isfinite(d) ? d : 0.0, 0.0, static_cast<double>(tf->Length())));
+  };
+  tf->SetSelection(at(0), at(1));
   return Value();
 }
 NATIVE(TfAppendText) {
@@ -310,7 +335,8 @@ FormatPatch Applied(const FormatPatch& p) {
   if (out.size) *out.size = std::clamp(*out.size, 0.0, kMaxSize);
   if (out.letterSpacing && !std::isfinite(*out.letterSpacing)) out.letterSpacing.reset();
   if (out.letterSpacing) *out.letterSpacing = std::clamp(*out.letterSpacing, -kMaxSize, kMaxSize);
-  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.indent, &out.blockIndent, &out.leading})
+  // The indent is kept as given (the layout bounds it).
+  for (auto* d : {&out.leftMargin, &out.rightMargin, &out.blockIndent, &out.leading})
     if (*d) **d = std::clamp(**d, -kMaxSize, kMaxSize);
   return out;
 }
@@ -482,15 +508,23 @@ NATIVE(TfSetRestrict) {
 // Flash keeps sizes in twips: what scripts read is rounded to them.
 Value Twips(double px) { return Value::Number(std::round(px * 20) / 20); }
 
+// The extent of the box's corners in the parent along one axis (the row
+// p, q of the matrix), each corner put on a whole twip first.
+double CornerExtent(double w, double h, double p, double q) {
+  const double xs[] = {0, std::round(w * 20 * p), std::round(h * 20 * q), std::round(w * 20 * p + h * 20 * q)};
+  return (*std::max_element(std::begin(xs), std::end(xs)) - *std::min_element(std::begin(xs), std::end(xs))) / 20;
+}
+// The width and height of the box's bounds in the parent, as a rotated or
+// skewed field reads them.
 NATIVE(TfGetWidth) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Twips(tf->Width() * std::hypot(i->matrix.scaleX, i->matrix.rotateSkew0));
+  return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.scaleX, i->matrix.rotateSkew1));
 }
 NATIVE(TfGetHeight) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
-  return Twips(tf->Height() * std::hypot(i->matrix.rotateSkew1, i->matrix.scaleY));
+  return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.rotateSkew0, i->matrix.scaleY));
 }
 // A field's width and height are its box's: setting them resizes, not scales.
 NATIVE(TfSetWidth) {
@@ -1188,9 +1222,11 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
     m.AddGetter(tf, p.name, p.get);
     m.AddSetter(tf, p.name, p.set);
   }
-  for (const char* p : {"caretIndex", "selectionBeginIndex", "selectionEndIndex"})
-    m.AddGetter(tf, p, [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
-  m.AddMethod(tf, "setSelection", ignore);
+  m.AddGetter(tf, "textInteractionMode", [](Machine& mm, Value, std::span<Value>) { return mm.Str("normal"); });
+  m.AddGetter(tf, "caretIndex", TfCaretIndex);
+  m.AddGetter(tf, "selectionBeginIndex", TfSelectionBegin);
+  m.AddGetter(tf, "selectionEndIndex", TfSelectionEnd);
+  m.AddMethod(tf, "setSelection", TfSetSelection);
   return out;
 }
 

@@ -922,6 +922,101 @@ TEST(As3TextEngine, JustifiersCloneAndLinesRefuseFocusMembers) {
   EXPECT_EQ(out, want);
 }
 
+// A field keeps the selection a script sets, within its text, focused or
+// not; the same text set again keeps the formats the field has.
+TEST(As3Text, SelectionHoldsWithinTheTextAndTheSameTextChangesNothing) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "text", [&] { t.Str("abcd"); });
+  auto selection = [&] {
+    t.Trace([&] {
+      t.Reg(1).c.Op("getproperty", {t.Q("selectionBeginIndex")});
+      t.Str(",").c.Op("add");
+      t.Reg(1).c.Op("getproperty", {t.Q("selectionEndIndex")}).Op("add");
+      t.Str(",").c.Op("add");
+      t.Reg(1).c.Op("getproperty", {t.Q("caretIndex")}).Op("add");
+    });
+  };
+  t.Call(1, "setSelection", 2, [&] { t.Int(1).Int(2); });
+  selection();
+  t.Call(1, "setSelection", 2, [&] { t.Int(3).Int(40); });
+  selection();
+  t.Call(1, "setSelection", 2, [&] { t.Int(3).Int(-2); });
+  selection();
+  // Bold on all, then the same text again: still bold.
+  t.New("TextFormat", 2);
+  t.Set(2, "bold", [&] { t.Bool(true); });
+  t.Call(1, "setTextFormat", 1, [&] { t.Reg(2); });
+  t.Set(1, "text", [&] { t.Str("abcd"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  t.Set(1, "text", [&] { t.Str("abce"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"1,2,2", "3,4,4", "0,3,0", "true", "false"};
+  EXPECT_EQ(out, want);
+}
+
+// autoSize applies its box lazily: a word wrap turned on before anything
+// needs the bounds keeps the width set, one turned on after hitTestObject
+// or focus asked about the field keeps the fitted width.
+TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
+  TextMovie t;
+  auto one = [&](const std::function<void()>& between) {
+    t.New("TextField", 1);
+    t.Set(1, "width", [&] { t.Int(100); });
+    t.Set(1, "height", [&] { t.Int(20); });
+    t.Set(1, "autoSize", [&] { t.Str("center"); });
+    between();
+    t.Set(1, "wordWrap", [&] { t.Bool(true); });
+    t.Trace([&] {
+      t.Reg(1).c.Op("getproperty", {t.Q("x")});
+      t.Str(",").c.Op("add");
+      t.Reg(1).c.Op("getproperty", {t.Q("width")}).Op("add");
+    });
+  };
+  one([] {});
+  one([&] { t.c.Op("getlocal_0").Op("getlocal_1").Op("callproperty", {t.Q("hitTestObject"), 1}).Op("pop"); });
+  one([&] { t.c.Op("getlocal_0").Op("getproperty", {t.Q("stage")}).Op("getlocal_1").Op("setproperty", {t.Q("focus")}); });
+  // From one side to another autoSize does not settle the box either.
+  one([&] { t.Set(1, "autoSize", [&] { t.Str("right"); }); });
+  const auto out = Traced(t.Build());
+  // An empty field fits 4 pixels: its gutters.
+  const std::vector<std::string> want = {"0,100", "48,4", "48,4", "0,100"};
+  EXPECT_EQ(out, want);
+}
+
+// An indent is whole pixels (halves to even) and is read back however large.
+TEST(As3Text, IndentsAreWholePixelsKeptAsGiven) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "text", [&] { t.Str("abcd"); });
+  for (double v : {0.5, 1.5, 64010.0}) {
+    t.New("TextFormat", 2);
+    t.Set(2, "indent", [&] { t.Num(v); });
+    t.Call(1, "setTextFormat", 1, [&] { t.Reg(2); });
+    t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "indent"));
+  }
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"0", "2", "64010"};
+  EXPECT_EQ(out, want);
+}
+
+// A rotated field's width and height are its box's bounds in the parent.
+TEST(As3Text, RotatedFieldsMeasureTheirBounds) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.Set(1, "width", [&] { t.Int(100); });
+  t.Set(1, "height", [&] { t.Int(30); });
+  t.Set(1, "rotation", [&] { t.Int(20); });
+  t.Trace(t.Get(1, "width")).Trace(t.Get(1, "height"));
+  t.Set(1, "rotation", [&] { t.Int(90); });
+  t.Trace(t.Get(1, "width")).Trace(t.Get(1, "height"));
+  const auto out = Traced(t.Build());
+  // 100 cos 20 + 30 sin 20 and 100 sin 20 + 30 cos 20, to the twip.
+  const std::vector<std::string> want = {"104.2", "62.4", "30", "100"};
+  EXPECT_EQ(out, want);
+}
+
 TEST(As3Text, AutoSizeMovesXWithTheBox) {
   // x and width are set, then autoSize grows the box about its left edge,
   // its centre or its right edge: x follows the box, and setting x places

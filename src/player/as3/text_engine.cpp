@@ -1,38 +1,302 @@
 // flash.text.engine: TextBlock breaks its content into TextLines, each a
 // display object holding a TextField of one line laid out by the shared text
 // layout, with the line's metrics (origin on the baseline, as Flash puts
-// it). The formats (ElementFormat, FontDescription) and elements are plain
-// objects of named values with Flash's defaults.
+// it). The formats (ElementFormat, FontDescription), the elements and the
+// block keep their values in slots after the class's own, behind accessors
+// that check what is set as Flash's do.
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "player/as3/display_binding_p.h"
+#include "player/avm2/utf16.h"
 
 namespace quarvel::player::as3 {
 namespace {
 
-using Defaults = std::vector<std::pair<const char*, Value>>;
+// Flash's class library throws these through Error.throwError, a frame of
+// the stack trace; a native method named so stands for it.
+Value ThrowErrorFrame(Machine& m, Value, std::span<Value> a) {
+  m.ThrowError(m.ToString(a[0]), m.ToString(a[1]), m.ToInt(a[2]));
+}
+// The frame of a method of Flash's own class library that throws, named as
+// a stack trace shows it; made once per name.
+struct ThrowingFrame {
+  avm2::Method method;
+  std::once_flag once;
+};
+[[noreturn]] void ThrowFrom(Machine& m, ThrowingFrame& f, const char* traceName, const char* cls, const char* message,
+                            int id) {
+  std::call_once(f.once, [&] {
+    f.method.name = traceName;
+    f.method.traceName = traceName;
+    f.method.native = ThrowErrorFrame;
+  });
+  Value args[] = {m.Str(cls), m.Str(message), Value::Int(id)};
+  m.Invoke(&f.method, Value::Null(), args, nullptr);
+  m.ThrowError(cls, message, id);  // not reached: the frame throws
+}
+[[noreturn]] void ThrowViaThrowError(Machine& m, const char* cls, const char* message, int id) {
+  static ThrowingFrame frame;
+  ThrowFrom(m, frame, "Error$/throwError", cls, message, id);
+}
 
-// Sets each named value from the arguments in order, or its default.
-void FillFromArgs(Machine& m, const Value& self, std::span<Value> a, const Defaults& d) {
-  Object* o = self.AsObject();
-  if (!o) return;
-  for (std::size_t i = 0; i < d.size(); ++i) {
-    const Value v = i < a.size() && !a[i].IsUndefined() ? a[i] : d[i].second;
-    o->SetDyn(m.Intern(d[i].first), v);
+// How a setter takes a value.
+enum class Check : std::uint8_t {
+  kAny,           // kept as given
+  kObject,        // an object or null
+  kNonNull,       // an object; null is #2007
+  kString,        // a string; null is #2007
+  kChoice,        // one of `choices`; null is #2007, any other #2008
+  kNumber,        // any number
+  kTracking,      // a number; NaN reads 0
+  kAlpha,         // clamped to [0, 1]; NaN reads 0
+  kSize,          // a number; below 0 is #2004, NaN reads 0
+  kBaselineSize,  // a number; below 0 is #2004
+  kUint,
+  kBool,
+  kLevel,         // an int; below 0 is #2004
+  kVectorCopy,    // a copy of the vector given, and a copy on each read
+  kNullableText,  // a string or null
+  kReadOnly,      // set only by the engine
+};
+struct Prop {
+  const char* name;
+  Check check;
+  const char* choices = nullptr;  // '|'-separated
+  const char* text = nullptr;     // the default, when a string
+  double number = 0;              // the default, when a number or flag
+};
+
+constexpr const char* kBaselines = "roman|ascent|descent|ideographicTop|ideographicCenter|ideographicBottom";
+constexpr const char* kRotations = "rotate0|rotate90|rotate180|rotate270";
+
+// In the constructor's argument order first.
+constexpr Prop kFontDescription[] = {
+    {"fontName", Check::kString, nullptr, "_serif"},
+    {"fontWeight", Check::kChoice, "normal|bold", "normal"},
+    {"fontPosture", Check::kChoice, "normal|italic", "normal"},
+    {"fontLookup", Check::kChoice, "device|embeddedCFF", "device"},
+    {"renderingMode", Check::kChoice, "normal|cff", "cff"},
+    {"cffHinting", Check::kChoice, "none|horizontalStem", "horizontalStem"},
+    {"locked", Check::kBool},
+};
+constexpr Prop kElementFormat[] = {
+    {"fontDescription", Check::kNonNull},
+    {"fontSize", Check::kSize, nullptr, nullptr, 12},
+    {"color", Check::kUint},
+    {"alpha", Check::kAlpha, nullptr, nullptr, 1},
+    {"textRotation", Check::kChoice, "auto|rotate0|rotate90|rotate180|rotate270", "auto"},
+    {"dominantBaseline", Check::kChoice, kBaselines, "roman"},
+    {"alignmentBaseline", Check::kChoice,
+     "roman|ascent|descent|ideographicTop|ideographicCenter|ideographicBottom|useDominantBaseline",
+     "useDominantBaseline"},
+    {"baselineShift", Check::kNumber},
+    {"kerning", Check::kChoice, "on|off|auto", "on"},
+    {"trackingRight", Check::kTracking},
+    {"trackingLeft", Check::kTracking},
+    {"locale", Check::kString, nullptr, "en"},
+    {"breakOpportunity", Check::kChoice, "auto|any|none|all", "auto"},
+    {"digitCase", Check::kChoice, "default|lining|oldStyle", "default"},
+    {"digitWidth", Check::kChoice, "default|proportional|tabular", "default"},
+    {"ligatureLevel", Check::kChoice, "none|minimum|common|uncommon|exotic", "common"},
+    {"typographicCase", Check::kChoice, "default|title|caps|smallCaps|uppercase|lowercase|capsAndSmallCaps",
+     "default"},
+    {"locked", Check::kBool},
+};
+// ContentElement and its kinds share one layout; a kind shows its part.
+constexpr Prop kContent[] = {
+    {"text", Check::kNullableText},
+    {"elementFormat", Check::kObject},
+    {"eventMirror", Check::kObject},
+    {"textRotation", Check::kChoice, "rotate0|rotate90|rotate180|rotate270|auto", "rotate0"},
+    {"userData", Check::kAny},
+    {"textBlock", Check::kReadOnly},
+    {"textBlockBeginIndex", Check::kReadOnly, nullptr, nullptr, -1},
+    {"groupElement", Check::kReadOnly},
+    {"elements", Check::kReadOnly},
+    {"graphic", Check::kObject},
+    {"elementWidth", Check::kNumber, nullptr, nullptr, 15},
+    {"elementHeight", Check::kNumber, nullptr, nullptr, 15},
+};
+constexpr Prop kTextBlock[] = {
+    {"content", Check::kObject},
+    {"tabStops", Check::kVectorCopy},
+    {"textJustifier", Check::kNonNull},
+    {"lineRotation", Check::kChoice, kRotations, "rotate0"},
+    {"baselineZero", Check::kChoice, kBaselines, "roman"},
+    {"bidiLevel", Check::kLevel},
+    {"applyNonLinearFontScaling", Check::kBool, nullptr, nullptr, 1},
+    {"baselineFontDescription", Check::kObject},
+    {"baselineFontSize", Check::kBaselineSize, nullptr, nullptr, 12},
+    {"firstLine", Check::kReadOnly},
+    {"lastLine", Check::kReadOnly},
+    {"firstInvalidLine", Check::kReadOnly},
+    {"textLineCreationResult", Check::kReadOnly},
+    {"userData", Check::kAny},
+};
+
+template <std::size_t N>
+constexpr int IndexOf(const Prop (&table)[N], std::string_view name) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (name == table[i].name) return static_cast<int>(i);
+  return -1;
+}
+
+// The slot of value `i`: after the slots of the object's own traits.
+template <std::size_t N>
+Value* SlotOf(Object* o, int i) {
+  if (!o) return nullptr;
+  const std::size_t base = o->traits ? o->traits->slots.size() : 0;
+  if (o->slots.size() < base + N) o->slots.resize(base + N);
+  return &o->slots[base + static_cast<std::size_t>(i)];
+}
+template <std::size_t N>
+Value Read(const Value& self, const Prop (&)[N], int i) {
+  const Value* v = SlotOf<N>(self.AsObject(), i);
+  return v ? *v : Value();
+}
+template <std::size_t N>
+void Write(const Value& self, const Prop (&)[N], int i, const Value& v) {
+  if (Value* slot = SlotOf<N>(self.AsObject(), i)) *slot = v;
+}
+#define GET(obj, table, name) Read(obj, table, IndexOf(table, name))
+#define PUT(obj, table, name, v) Write(obj, table, IndexOf(table, name), v)
+
+bool IsChoice(std::string_view choices, std::string_view s) {
+  while (!choices.empty()) {
+    const std::size_t bar = choices.find('|');
+    if (choices.substr(0, bar) == s) return true;
+    if (bar == std::string_view::npos) break;
+    choices.remove_prefix(bar + 1);
+  }
+  return false;
+}
+
+[[noreturn]] void ThrowNull(Machine& m, const char* name) {
+  m.ThrowError("TypeError", std::string("Parameter ") + name + " must be non-null.", 2007);
+}
+[[noreturn]] void ThrowNotAccepted(Machine& m, const char* name) {
+  m.ThrowError("ArgumentError", std::string("Parameter ") + name + " must be one of the accepted values.", 2008);
+}
+[[noreturn]] void ThrowInvalid(Machine& m) { m.ThrowError("ArgumentError", "One of the parameters is invalid.", 2004); }
+
+// The value `p` keeps when `v` is set, or Flash's error.
+Value Checked(Machine& m, const Prop& p, const Value& v) {
+  switch (p.check) {
+    case Check::kAny: return v;
+    case Check::kObject: return v.IsObject() ? v : Value::Null();
+    case Check::kNonNull:
+      if (!v.IsObject()) ThrowNull(m, p.name);
+      return v;
+    case Check::kString:
+      if (v.IsNullish()) ThrowNull(m, p.name);
+      return m.Str(m.ToString(v));
+    case Check::kChoice: {
+      if (v.IsNullish()) ThrowNull(m, p.name);
+      const std::string s = m.ToString(v);
+      if (!IsChoice(p.choices, s)) ThrowNotAccepted(m, p.name);
+      return m.Str(s);
+    }
+    case Check::kNumber: return Value::Number(m.ToNumber(v));
+    case Check::kTracking: {
+      const double d = m.ToNumber(v);
+      return Value::Number(std::isnan(d) ? 0 : d);
+    }
+    case Check::kAlpha: {
+      const double d = m.ToNumber(v);
+      return Value::Number(std::isnan(d) ? 0 : std::clamp(d, 0.0, 1.0));
+    }
+    case Check::kSize: {
+      const double d = m.ToNumber(v);
+      if (d < 0) ThrowInvalid(m);
+      return Value::Number(std::isnan(d) ? 0 : d);
+    }
+    case Check::kBaselineSize: {
+      const double d = m.ToNumber(v);
+      if (d < 0) ThrowInvalid(m);
+      return Value::Number(d);
+    }
+    case Check::kUint: return Value::Number(m.ToUint(v));
+    case Check::kBool: return Value::Bool(m.ToBoolean(v));
+    case Check::kLevel: {
+      const std::int32_t i = m.ToInt(v);
+      if (i < 0) ThrowInvalid(m);
+      return Value::Int(i);
+    }
+    case Check::kVectorCopy:
+      if (!v.IsObject()) return Value::Null();
+      return m.CallProperty(v, "concat", {});
+    case Check::kNullableText: return v.IsNullish() ? Value::Null() : m.Str(m.ToString(v));
+    case Check::kReadOnly: return v;
+  }
+  return v;
+}
+
+template <const auto& kTable, int kIndex>
+Value Getter(Machine& m, Value self, std::span<Value>) {
+  const Value v = Read(self, kTable, kIndex);
+  if (kTable[kIndex].check == Check::kVectorCopy && v.IsObject()) return m.CallProperty(v, "concat", {});
+  return v;
+}
+template <const auto& kTable, int kIndex>
+Value Setter(Machine& m, Value self, std::span<Value> a) {
+  Write(self, kTable, kIndex, Checked(m, kTable[kIndex], m.ArgOr(a, 0)));
+  return Value();
+}
+// Accessors for the table's values from `first` up to (not including) `last`.
+template <const auto& kTable, int kIndex = 0>
+void AddAccessors(Machine& m, Class* c, int first, int last) {
+  constexpr int n = static_cast<int>(std::size(kTable));
+  if constexpr (kIndex < n) {
+    if (kIndex >= first && kIndex < last) {
+      m.AddGetter(c, kTable[kIndex].name, Getter<kTable, kIndex>);
+      if (kTable[kIndex].check != Check::kReadOnly) m.AddSetter(c, kTable[kIndex].name, Setter<kTable, kIndex>);
+    }
+    AddAccessors<kTable, kIndex + 1>(m, c, first, last);
   }
 }
-// A copy of the object's named values in a new object of its class.
-Value CloneOf(Machine& m, const Value& self, const char* const* names, std::size_t n, bool lockable = true) {
+
+template <std::size_t N>
+void FillDefaults(Machine& m, const Value& self, const Prop (&table)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    const Prop& p = table[i];
+    Value v;
+    if (p.text) v = m.Str(p.text);
+    else if (p.check == Check::kBool) v = Value::Bool(p.number != 0);
+    else if (p.check == Check::kAny) v = Value();
+    else if (p.check == Check::kNumber || p.check == Check::kTracking || p.check == Check::kAlpha ||
+             p.check == Check::kSize || p.check == Check::kBaselineSize || p.check == Check::kUint)
+      v = Value::Number(p.number);
+    else if (p.check == Check::kLevel || p.number != 0) v = Value::Int(static_cast<std::int32_t>(p.number));
+    else v = Value::Null();
+    Write(self, table, static_cast<int>(i), v);
+  }
+}
+// The constructor's arguments go through the setters in order (a bad one
+// throws from its setter); undefined keeps the default.
+template <std::size_t N>
+void SetFromArgs(Machine& m, const Value& self, const Prop (&table)[N], std::span<Value> a, std::size_t count) {
+  for (std::size_t i = 0; i < count && i < a.size() && i < N; ++i) {
+    // An object the setter needs given as null is the default one.
+    if (a[i].IsUndefined() || (a[i].IsNull() && table[i].check == Check::kNonNull)) continue;
+    m.SetProperty(self, table[i].name, a[i]);
+  }
+}
+
+// A copy of the object's values in a new object of its class, unlocked.
+template <std::size_t N>
+Value CloneOf(Machine& m, const Value& self, const Prop (&table)[N]) {
   Object* o = self.AsObject();
   if (!o || !o->cls) return Value::Null();
-  Object* c = m.Instantiate(o->cls);
-  for (std::size_t i = 0; i < n; ++i) c->SetDyn(m.Intern(names[i]), m.GetProperty(self, names[i]));
-  if (lockable) c->SetDyn(m.Intern("locked"), Value::Bool(false));
-  return Value::Obj(c);
+  const Value c = Value::Obj(m.Instantiate(o->cls));
+  for (std::size_t i = 0; i < N; ++i) Write(c, table, static_cast<int>(i), Read(self, table, static_cast<int>(i)));
+  if (IndexOf(table, "locked") >= 0) PUT(c, table, "locked", Value::Bool(false));
+  return c;
 }
 double Num(Machine& m, const Value& o, const char* name) { return m.ToNumber(m.GetProperty(o, name)); }
 std::string Str(Machine& m, const Value& o, const char* name) {
@@ -40,41 +304,23 @@ std::string Str(Machine& m, const Value& o, const char* name) {
   return v.IsNullish() ? std::string() : m.ToString(v);
 }
 
-const char* const kFontDescriptionNames[] = {"fontName", "fontWeight", "fontPosture", "fontLookup", "renderingMode",
-                                             "cffHinting"};
 NATIVE(FontDescriptionCtor) {
-  FillFromArgs(m, self, a,
-               {{"fontName", m.Str("_serif")}, {"fontWeight", m.Str("normal")}, {"fontPosture", m.Str("normal")},
-                {"fontLookup", m.Str("device")}, {"renderingMode", m.Str("cff")},
-                {"cffHinting", m.Str("horizontalStem")}});
-  if (Object* o = self.AsObject()) o->SetDyn(m.Intern("locked"), Value::Bool(false));
+  FillDefaults(m, self, kFontDescription);
+  SetFromArgs(m, self, kFontDescription, a, 6);
   return self;
 }
-NATIVE(FontDescriptionClone) { return CloneOf(m, self, kFontDescriptionNames, std::size(kFontDescriptionNames)); }
+NATIVE(FontDescriptionClone) { return CloneOf(m, self, kFontDescription); }
 
-const char* const kElementFormatNames[] = {
-    "fontDescription", "fontSize",     "color",          "alpha",        "textRotation", "dominantBaseline",
-    "alignmentBaseline", "baselineShift", "kerning",      "trackingRight", "trackingLeft", "locale",
-    "breakOpportunity", "digitCase",    "digitWidth",     "ligatureLevel", "typographicCase"};
 NATIVE(ElementFormatCtor) {
-  FillFromArgs(m, self, a,
-               {{"fontDescription", Value::Null()}, {"fontSize", Value::Number(12)}, {"color", Value::Int(0)},
-                {"alpha", Value::Number(1)}, {"textRotation", m.Str("auto")}, {"dominantBaseline", m.Str("roman")},
-                {"alignmentBaseline", m.Str("useDominantBaseline")}, {"baselineShift", Value::Number(0)},
-                {"kerning", m.Str("on")}, {"trackingRight", Value::Number(0)}, {"trackingLeft", Value::Number(0)},
-                {"locale", m.Str("en")}, {"breakOpportunity", m.Str("auto")}, {"digitCase", m.Str("default")},
-                {"digitWidth", m.Str("default")}, {"ligatureLevel", m.Str("common")},
-                {"typographicCase", m.Str("default")}});
-  Object* o = self.AsObject();
-  if (!o) return self;
-  if (m.GetProperty(self, "fontDescription").IsNullish()) {
+  FillDefaults(m, self, kElementFormat);
+  SetFromArgs(m, self, kElementFormat, a, 17);
+  if (!GET(self, kElementFormat, "fontDescription").IsObject()) {
     if (Class* fd = m.FindClass("flash.text.engine::FontDescription"))
-      o->SetDyn(m.Intern("fontDescription"), Value::Obj(m.Construct(fd, {})));
+      PUT(self, kElementFormat, "fontDescription", Value::Obj(m.Construct(fd, {})));
   }
-  o->SetDyn(m.Intern("locked"), Value::Bool(false));
   return self;
 }
-NATIVE(ElementFormatClone) { return CloneOf(m, self, kElementFormatNames, std::size(kElementFormatNames)); }
+NATIVE(ElementFormatClone) { return CloneOf(m, self, kElementFormat); }
 // Metrics of the em box and the usual decorations, in proportion to the size.
 NATIVE(ElementFormatGetFontMetrics) {
   const double size = Num(m, self, "fontSize");
@@ -87,6 +333,24 @@ NATIVE(ElementFormatGetFontMetrics) {
                   Value::Number(0.66),                Value::Number(-size / 3),    Value::Number(0.66)};
   return Value::Obj(m.Construct(metrics, args));
 }
+using Defaults = std::vector<std::pair<const char*, Value>>;
+// Sets each named value from the arguments in order, or its default.
+void FillFromArgs(Machine& m, const Value& self, std::span<Value> a, const Defaults& d) {
+  Object* o = self.AsObject();
+  if (!o) return;
+  for (std::size_t i = 0; i < d.size(); ++i) {
+    const Value v = i < a.size() && !a[i].IsUndefined() ? a[i] : d[i].second;
+    o->SetDyn(m.Intern(d[i].first), v);
+  }
+}
+// A copy of a plain object's named values in a new object of its class.
+Value CloneNamed(Machine& m, const Value& self, const char* const* names, std::size_t n) {
+  Object* o = self.AsObject();
+  if (!o || !o->cls) return Value::Null();
+  Object* c = m.Instantiate(o->cls);
+  for (std::size_t i = 0; i < n; ++i) c->SetDyn(m.Intern(names[i]), m.GetProperty(self, names[i]));
+  return Value::Obj(c);
+}
 NATIVE(FontMetricsCtor) {
   FillFromArgs(m, self, a,
                {{"emBox", Value::Null()}, {"strikethroughOffset", Value::Number(0)},
@@ -97,33 +361,38 @@ NATIVE(FontMetricsCtor) {
   return self;
 }
 
+// ---- content elements
 NATIVE(TextElementCtor) {
-  FillFromArgs(m, self, a,
-               {{"text", Value::Null()}, {"elementFormat", Value::Null()}, {"eventMirror", Value::Null()},
-                {"textRotation", m.Str("rotate0")}});
-  if (Object* o = self.AsObject()) {
-    o->SetDyn(m.Intern("userData"), Value::Null());
-    o->SetDyn(m.Intern("textBlock"), Value::Null());
-    o->SetDyn(m.Intern("textBlockBeginIndex"), Value::Int(0));
-  }
+  FillDefaults(m, self, kContent);
+  Write(self, kContent, 0, Checked(m, kContent[0], m.ArgOr(a, 0)));
+  if (a.size() > 1) Write(self, kContent, 1, Checked(m, kContent[1], a[1]));
+  if (a.size() > 2) Write(self, kContent, 2, Checked(m, kContent[2], a[2]));
+  if (a.size() > 3 && !a[3].IsUndefined()) m.SetProperty(self, "textRotation", a[3]);
   return self;
 }
-NATIVE(TextElementRawText) { return m.GetProperty(self, "text"); }
-// replaceText(begin, end, newText)
+NATIVE(ContentText) { return GET(self, kContent, "text"); }
+NATIVE(TextElementSetText) {
+  PUT(self, kContent, "text", Checked(m, kContent[0], m.ArgOr(a, 0)));
+  return Value();
+}
+// replaceText(begin, end, newText): an index past the text is #2006; an
+// end before the begin keeps the text from the end on after the new text.
 NATIVE(TextElementReplaceText) {
-  const Value text = m.GetProperty(self, "text");
-  const std::string s = text.IsNullish() ? std::string() : m.ToString(text);
-  Value head[] = {Value::Int(0), Value::Number(avm2::ArgNum(m, a, 0, 0))};
-  Value tail[] = {Value::Number(avm2::ArgNum(m, a, 1, 0))};
-  const Value str = m.Str(s);
+  const Value text = GET(self, kContent, "text");
+  const Value str = m.Str(text.IsNullish() ? std::string() : m.ToString(text));
+  const double length = Num(m, str, "length");
+  const double begin = avm2::ArgNum(m, a, 0, 0), end = avm2::ArgNum(m, a, 1, 0);
+  if (begin < 0 || end < 0 || begin > length || end > length)
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  Value head[] = {Value::Int(0), Value::Number(begin)};
+  Value tail[] = {Value::Number(end)};
   const std::string before = m.ToString(m.CallProperty(str, "substring", head));
   const std::string after = m.ToString(m.CallProperty(str, "substring", tail));
   const Value mid = m.ArgOr(a, 2);
-  m.SetProperty(self, "text", m.Str(before + (mid.IsNullish() ? std::string() : m.ToString(mid)) + after));
+  PUT(self, kContent, "text", m.Str(before + (mid.IsNullish() ? std::string() : m.ToString(mid)) + after));
   return Value();
 }
 
-// A group's text is its elements' text in order; its format the first one's.
 // The items of an array or vector, in order.
 std::vector<Value> ListOf(Machine& m, const Value& v) {
   std::vector<Value> out;
@@ -132,14 +401,29 @@ std::vector<Value> ListOf(Machine& m, const Value& v) {
   for (int i = 0; i < n && i < 100000; ++i) out.push_back(m.GetProperty(v, std::to_string(i)));
   return out;
 }
-std::vector<Value> ElementsOf(Machine& m, const Value& group) { return ListOf(m, m.GetProperty(group, "elements")); }
-NATIVE(GroupElementSetElements);
+std::vector<Value> ElementsOf(Machine& m, const Value& group) { return ListOf(m, GET(group, kContent, "elements")); }
+// A vector of content elements holding `items`.
+Value ElementVector(Machine& m, const std::vector<Value>& items) {
+  Class* ce = m.FindClass("flash.text.engine::ContentElement");
+  Class* vec = ce ? m.VectorOf(ce) : nullptr;
+  const Value v = vec ? Value::Obj(m.Construct(vec, {})) : Value::Obj(m.NewArray());
+  for (const Value& e : items) {
+    Value one[] = {e};
+    m.CallProperty(v, "push", one);
+  }
+  return v;
+}
+void SetElements(Machine& m, const Value& group, std::vector<Value> elems) {
+  for (const Value& e : elems)
+    if (e.IsObject()) PUT(e, kContent, "groupElement", group);
+  PUT(group, kContent, "elements", Value::Obj(m.NewArray(std::move(elems))));
+}
 NATIVE(GroupElementCtor) {
-  FillFromArgs(m, self, a,
-               {{"elements", Value::Null()}, {"elementFormat", Value::Null()}, {"eventMirror", Value::Null()},
-                {"textRotation", m.Str("rotate0")}});
-  Value elements[] = {m.ArgOr(a, 0)};
-  GroupElementSetElements(m, self, elements);
+  FillDefaults(m, self, kContent);
+  SetElements(m, self, ListOf(m, m.ArgOr(a, 0)));
+  if (a.size() > 1) Write(self, kContent, 1, Checked(m, kContent[1], a[1]));
+  if (a.size() > 2) Write(self, kContent, 2, Checked(m, kContent[2], a[2]));
+  if (a.size() > 3 && !a[3].IsUndefined()) m.SetProperty(self, "textRotation", a[3]);
   return self;
 }
 NATIVE(GroupElementText) {
@@ -149,35 +433,59 @@ NATIVE(GroupElementText) {
   return m.Str(s);
 }
 NATIVE(GroupElementCount) { return Value::Int(static_cast<std::int32_t>(ElementsOf(m, self).size())); }
+[[noreturn]] void ThrowOutOfBounds(Machine& m) {
+  m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+}
 NATIVE(GroupElementAt) {
   const auto list = ElementsOf(m, self);
   const double i = avm2::ArgNum(m, a, 0, -1);
-  return i >= 0 && i < static_cast<double>(list.size()) ? list[static_cast<std::size_t>(i)] : Value::Null();
+  if (!(i >= 0 && i < static_cast<double>(list.size()))) ThrowOutOfBounds(m);
+  return list[static_cast<std::size_t>(i)];
 }
 NATIVE(GroupElementSetElements) {
-  std::vector<Value> elems = ListOf(m, m.ArgOr(a, 0));
-  for (const Value& e : elems)
-    if (e.IsObject()) m.SetProperty(e, "groupElement", self);
-  m.SetProperty(self, "elements", Value::Obj(m.NewArray(std::move(elems))));
+  for (const Value& e : ElementsOf(m, self))
+    if (e.IsObject()) PUT(e, kContent, "groupElement", Value::Null());
+  SetElements(m, self, ListOf(m, m.ArgOr(a, 0)));
   return Value();
 }
-// replaceElements(begin, end, newElements): the elements replaced, in order.
+// replaceElements(begin, end, newElements): the elements replaced, in
+// order; null when nothing is replaced nor added.
 NATIVE(GroupElementReplaceElements) {
   std::vector<Value> elems = ElementsOf(m, self);
-  const auto size = static_cast<double>(elems.size());
-  const auto begin = static_cast<std::size_t>(std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, size));
-  const auto end = static_cast<std::size_t>(std::clamp(avm2::ArgNum(m, a, 1, 0), static_cast<double>(begin), size));
-  std::vector<Value> removed(elems.begin() + static_cast<std::ptrdiff_t>(begin),
-                             elems.begin() + static_cast<std::ptrdiff_t>(end));
   const std::vector<Value> added = ListOf(m, m.ArgOr(a, 2));
-  for (const Value& e : added)
-    if (e.IsObject()) m.SetProperty(e, "groupElement", self);
-  for (const Value& e : removed)
-    if (e.IsObject()) m.SetProperty(e, "groupElement", Value::Null());
-  elems.erase(elems.begin() + static_cast<std::ptrdiff_t>(begin), elems.begin() + static_cast<std::ptrdiff_t>(end));
-  elems.insert(elems.begin() + static_cast<std::ptrdiff_t>(begin), added.begin(), added.end());
-  m.SetProperty(self, "elements", Value::Obj(m.NewArray(std::move(elems))));
-  return Value::Obj(m.NewArray(std::move(removed)));
+  const double begin = avm2::ArgNum(m, a, 0, 0), end = avm2::ArgNum(m, a, 1, 0);
+  if (begin == end && added.empty()) return Value::Null();
+  const auto size = static_cast<double>(elems.size());
+  if (!(begin >= 0 && begin <= size && end >= begin && end <= size)) ThrowOutOfBounds(m);
+  const auto b = static_cast<std::ptrdiff_t>(begin), e = static_cast<std::ptrdiff_t>(end);
+  std::vector<Value> removed(elems.begin() + b, elems.begin() + e);
+  for (const Value& r : removed)
+    if (r.IsObject()) PUT(r, kContent, "groupElement", Value::Null());
+  elems.erase(elems.begin() + b, elems.begin() + e);
+  elems.insert(elems.begin() + b, added.begin(), added.end());
+  SetElements(m, self, std::move(elems));
+  return ElementVector(m, removed);
+}
+// splitTextElement(elementIndex, splitIndex): the text element at the index
+// keeps its text before the split; a new one after it holds the rest.
+NATIVE(GroupElementSplitTextElement) {
+  std::vector<Value> elems = ElementsOf(m, self);
+  const double i = avm2::ArgNum(m, a, 0, -1), at = avm2::ArgNum(m, a, 1, -1);
+  if (!(i >= 0 && i < static_cast<double>(elems.size()))) ThrowOutOfBounds(m);
+  const Value e = elems[static_cast<std::size_t>(i)];
+  Class* te = m.FindClass("flash.text.engine::TextElement");
+  if (!te || !m.IsType(e, te)) ThrowInvalid(m);
+  const Value text = m.Str(Str(m, e, "text"));
+  if (!(at >= 0 && at <= Num(m, text, "length"))) ThrowOutOfBounds(m);
+  Value head[] = {Value::Int(0), Value::Number(at)};
+  Value tail[] = {Value::Number(at)};
+  PUT(e, kContent, "text", m.CallProperty(text, "substring", head));
+  Value args[] = {m.CallProperty(text, "substring", tail), GET(e, kContent, "elementFormat"),
+                  GET(e, kContent, "eventMirror"), GET(e, kContent, "textRotation")};
+  const Value rest = Value::Obj(m.Construct(te, args));
+  elems.insert(elems.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest);
+  SetElements(m, self, std::move(elems));
+  return rest;
 }
 NATIVE(GroupElementIndex) {
   const auto list = ElementsOf(m, self);
@@ -200,7 +508,7 @@ NATIVE(GroupElementAtCharIndex) {
 // The format of a content element: its own, else its first child's.
 Value FormatOf(Machine& m, const Value& content, int depth = 0) {
   if (!content.IsObject() || depth > 16) return Value::Null();
-  const Value f = m.GetProperty(content, "elementFormat");
+  const Value f = GET(content, kContent, "elementFormat");
   if (!f.IsNullish()) return f;
   for (const Value& e : ElementsOf(m, content)) {
     const Value inner = FormatOf(m, e, depth + 1);
@@ -208,18 +516,58 @@ Value FormatOf(Machine& m, const Value& content, int depth = 0) {
   }
   return Value::Null();
 }
+// Whether a text element of the content has no format of its own nor its group's.
+bool HasTextWithoutFormat(Machine& m, const Value& content, bool inherited, int depth = 0) {
+  if (!content.IsObject() || depth > 16) return false;
+  const bool has = inherited || GET(content, kContent, "elementFormat").IsObject();
+  const auto elems = ElementsOf(m, content);
+  if (elems.empty()) {
+    if (Class* te = m.FindClass("flash.text.engine::TextElement"); te && m.IsType(content, te)) return !has;
+    return false;
+  }
+  for (const Value& e : elems)
+    if (HasTextWithoutFormat(m, e, has, depth + 1)) return true;
+  return false;
+}
 
+// ---- the block
 NATIVE(TextBlockCtor) {
-  FillFromArgs(m, self, a,
-               {{"content", Value::Null()}, {"tabStops", Value::Null()}, {"textJustifier", Value::Null()},
-                {"lineRotation", m.Str("rotate0")}, {"baselineZero", m.Str("roman")}, {"bidiLevel", Value::Int(0)},
-                {"applyNonLinearFontScaling", Value::Bool(true)}, {"baselineFontDescription", Value::Null()},
-                {"baselineFontSize", Value::Number(12)}});
-  if (Object* o = self.AsObject()) {
-    for (const char* n : {"firstLine", "lastLine", "firstInvalidLine", "textLineCreationResult", "userData"})
-      o->SetDyn(m.Intern(n), Value::Null());
+  FillDefaults(m, self, kTextBlock);
+  SetFromArgs(m, self, kTextBlock, a, 9);
+  if (!GET(self, kTextBlock, "textJustifier").IsObject()) {
+    if (Class* sj = m.FindClass("flash.text.engine::SpaceJustifier"))
+      PUT(self, kTextBlock, "textJustifier", Value::Obj(m.Construct(sj, {})));
   }
   return self;
+}
+NATIVE(TextBlockSetJustifier) {
+  const Value v = m.ArgOr(a, 0);
+  if (!v.IsObject()) {
+    static ThrowingFrame frame;
+    ThrowFrom(m, frame, "flash.text.engine::TextBlock/setTextJustifier", "TypeError",
+              "Parameter textJustifier must be non-null.", 2007);
+  }
+  PUT(self, kTextBlock, "textJustifier", v);
+  return Value();
+}
+// Setting the content, even the same, leaves the lines made so far invalid.
+NATIVE(TextBlockSetContent) {
+  const Value content = m.ArgOr(a, 0);
+  for (Value line = GET(self, kTextBlock, "firstLine"); line.IsObject();) {
+    Object* l = line.AsObject();
+    l->SetDyn(m.Intern("validity"), m.Str("invalid"));
+    const Value* next = l->FindDyn("nextLine");
+    line = next ? *next : Value();
+  }
+  const Value old = GET(self, kTextBlock, "content");
+  if (old.IsObject()) PUT(old, kContent, "textBlock", Value::Null());
+  PUT(self, kTextBlock, "content", content.IsObject() ? content : Value::Null());
+  if (content.IsObject()) {
+    PUT(content, kContent, "textBlock", self);
+    PUT(content, kContent, "textBlockBeginIndex", Value::Int(0));
+  }
+  PUT(self, kTextBlock, "firstInvalidLine", GET(self, kTextBlock, "firstLine"));
+  return Value();
 }
 
 // A TextField showing `text` in the format, on one line.
@@ -261,10 +609,33 @@ constexpr double kNoWidth = 1000000;
 // line of the content from where the previous one ended, broken at a word
 // that fits the width; null (creation result "complete") past the end.
 Value MakeLine(Machine& m, const Value& self, const Value& previous, double width, bool fitSomething) {
-  As3Display& b = B(m);
-  const Value content = m.GetProperty(self, "content");
+  const Value content = GET(self, kTextBlock, "content");
   Class* lineClass = m.FindClass("flash.text.engine::TextLine");
   if (!content.IsObject() || !lineClass) return Value::Null();
+  if (!(width >= 0 && width <= kNoWidth)) ThrowViaThrowError(m, "ArgumentError", "One of the parameters is invalid.", 2004);
+  if (previous.IsObject()) {
+    Object* p = previous.AsObject();
+    const Value* block = p->FindDyn("textBlock");
+    const Value* validity = p->FindDyn("validity");
+    if (!block || block->AsObject() != self.AsObject() ||
+        (validity && validity->IsString() && m.ToString(*validity) == "invalid"))
+      ThrowViaThrowError(m, "ArgumentError", "One of the parameters is invalid.", 2004);
+  }
+  // Flash reports a text element without a format as an error, then makes no line.
+  if (HasTextWithoutFormat(m, content, false)) {
+    static avm2::Method frame;
+    static std::once_flag once;
+    std::call_once(once, [] {
+      frame.name = "DoCreateTextLine";
+      frame.traceName = "flash.text.engine::TextBlock/DoCreateTextLine";
+      frame.native = [](Machine& mm, Value, std::span<Value>) {
+        return mm.MakeError("Error", "One or more elements of the content of the TextBlock has a null ElementFormat.",
+                            2175);
+      };
+    });
+    m.ReportUncaught(m.Invoke(&frame, self, {}, nullptr), "createTextLine");
+    return Value::Null();
+  }
   const std::string all = Str(m, content, "text");
   const Value allStr = m.Str(all);
   const int length = static_cast<int>(Num(m, allStr, "length"));
@@ -273,9 +644,13 @@ Value MakeLine(Machine& m, const Value& self, const Value& previous, double widt
     begin = static_cast<int>(Num(m, previous, "textBlockBeginIndex") + Num(m, previous, "rawTextLength"));
   }
   if (begin >= length) {
-    m.SetProperty(self, "textLineCreationResult", m.Str("complete"));
+    PUT(self, kTextBlock, "textLineCreationResult", m.Str("complete"));
     return Value::Null();
   }
+  // The line is made before the fields that lay it out (its default name
+  // counts first).
+  Object* line = m.Construct(lineClass, {});
+  const Value l = Value::Obj(line);
   Value from[] = {Value::Int(begin)};
   const std::string rest = m.ToString(m.CallProperty(allStr, "substring", from));
   const Value format = FormatOf(m, content);
@@ -288,9 +663,20 @@ Value MakeLine(Machine& m, const Value& self, const Value& previous, double widt
     if (first > 0 && first < count) count = first;
     const double textWidth = Num(m, wrapped, "textWidth");
     if (count == length - begin && textWidth > width + 0.5 && !fitSomething && begin > 0) {
-      m.SetProperty(self, "textLineCreationResult", m.Str("insufficientWidth"));
+      PUT(self, kTextBlock, "textLineCreationResult", m.Str("insufficientWidth"));
       return Value::Null();
     }
+  }
+  // A line ends at the first paragraph end, whatever the width.
+  const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.find("\xE2\x80\xA9"));
+  if (end != std::string::npos) count = std::min(count, static_cast<int>(avm2::Utf16IndexOfByte(rest, end)) + 1);
+  // A CR LF is one paragraph end.
+  if (count < length - begin) {
+    auto unit = [&](int k) {
+      Value at[] = {Value::Int(k)};
+      return m.ToNumber(m.CallProperty(m.Str(rest), "charCodeAt", at));
+    };
+    if (count > 0 && unit(count - 1) == '\r' && unit(count) == '\n') ++count;
   }
   Value span[] = {Value::Int(0), Value::Int(count)};
   std::string shown = m.ToString(m.CallProperty(m.Str(rest), "substring", span));
@@ -307,8 +693,6 @@ Value MakeLine(Machine& m, const Value& self, const Value& previous, double widt
   // the first glyph's baseline.
   m.SetProperty(field, "x", Value::Number(-2));
   m.SetProperty(field, "y", Value::Number(-2 - ascent));
-  Object* line = m.Construct(lineClass, {});
-  const Value l = Value::Obj(line);
   Value child[] = {field};
   m.CallProperty(l, "addChild", child);
   auto set = [&](const char* n, const Value& v) { line->SetDyn(m.Intern(n), v); };
@@ -334,10 +718,9 @@ Value MakeLine(Machine& m, const Value& self, const Value& previous, double widt
   set("userData", Value::Null());
   set("field", field);
   if (previous.IsObject()) m.SetProperty(previous, "nextLine", l);
-  else m.SetProperty(self, "firstLine", l);
-  m.SetProperty(self, "lastLine", l);
-  m.SetProperty(self, "textLineCreationResult", m.Str("success"));
-  (void)b;
+  else PUT(self, kTextBlock, "firstLine", l);
+  PUT(self, kTextBlock, "lastLine", l);
+  PUT(self, kTextBlock, "textLineCreationResult", m.Str("success"));
   return l;
 }
 NATIVE(TextBlockCreateTextLine) {
@@ -354,14 +737,14 @@ NATIVE(TextBlockReleaseLines) {
   for (int guard = 0; line.IsObject() && guard < 100000; ++guard) {
     const Value next = m.GetProperty(line, "nextLine");
     m.SetProperty(line, "textBlock", Value::Null());
-    m.SetProperty(line, "validity", m.Str("invalid"));
+    line.AsObject()->SetDyn(m.Intern("validity"), m.Str("invalid"));
     if (line.AsObject() == last.AsObject()) break;
     line = next;
   }
-  const Value first = m.GetProperty(self, "firstLine");
+  const Value first = GET(self, kTextBlock, "firstLine");
   if (first.AsObject() == m.ArgOr(a, 0).AsObject()) {
-    m.SetProperty(self, "firstLine", Value::Null());
-    m.SetProperty(self, "lastLine", Value::Null());
+    PUT(self, kTextBlock, "firstLine", Value::Null());
+    PUT(self, kTextBlock, "lastLine", Value::Null());
   }
   return Value();
 }
@@ -369,7 +752,7 @@ NATIVE(Nothing) { return Value(); }
 // Word boundaries: the next or previous space after or before the index.
 template <bool kNext>
 Value WordBoundary(Machine& m, Value self, std::span<Value> a) {
-  const Value content = m.GetProperty(self, "content");
+  const Value content = GET(self, kTextBlock, "content");
   const Value text = m.Str(content.IsObject() ? Str(m, content, "text") : std::string());
   const int length = static_cast<int>(Num(m, text, "length"));
   int i = static_cast<int>(avm2::ArgNum(m, a, 0, 0));
@@ -422,6 +805,24 @@ NATIVE(TextLineAtomIndexAtPoint) {
   Value at[] = {Value::Number(avm2::ArgNum(m, a, 0, 0) - Num(m, self, "x") + 2), Value::Number(2)};
   return m.CallProperty(field, "getCharIndexAtPoint", at);
 }
+NATIVE(TextLineValidity) {
+  const Value* v = self.AsObject() ? self.AsObject()->FindDyn("validity") : nullptr;
+  return v ? *v : m.Str("valid");
+}
+// An invalid line may only turn static; a static one stays so; any other
+// takes any word but "possiblyInvalid", which only the engine sets.
+NATIVE(TextLineSetValidity) {
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsNullish()) ThrowNull(m, "validity");
+  const std::string now = m.ToString(TextLineValidity(m, self, {}));
+  const std::string to = m.ToString(v);
+  const bool ok = now == "invalid" ? to == "invalid" || to == "static"
+                  : now == "static" ? to == "static"
+                                    : to != "possiblyInvalid";
+  if (!ok) ThrowNotAccepted(m, "validity");
+  if (Object* o = self.AsObject()) o->SetDyn(m.Intern("validity"), m.Str(to));
+  return Value();
+}
 NATIVE(Zero) { return Value::Int(0); }
 NATIVE(Null) { return Value::Null(); }
 NATIVE(False) { return Value::Bool(false); }
@@ -446,7 +847,7 @@ NATIVE(SpaceJustifierCtor) {
   return self;
 }
 NATIVE(SpaceJustifierClone) {
-  return CloneOf(m, self, kSpaceJustifierNames, std::size(kSpaceJustifierNames), false);
+  return CloneNamed(m, self, kSpaceJustifierNames, std::size(kSpaceJustifierNames));
 }
 const char* const kEastAsianJustifierNames[] = {"locale", "lineJustification", "justificationStyle",
                                                 "composeTrailingIdeographicSpaces"};
@@ -457,7 +858,7 @@ NATIVE(EastAsianJustifierCtor) {
   return self;
 }
 NATIVE(EastAsianJustifierClone) {
-  return CloneOf(m, self, kEastAsianJustifierNames, std::size(kEastAsianJustifierNames), false);
+  return CloneNamed(m, self, kEastAsianJustifierNames, std::size(kEastAsianJustifierNames));
 }
 NATIVE(TabStopCtor) {
   FillFromArgs(m, self, a,
@@ -465,11 +866,13 @@ NATIVE(TabStopCtor) {
                 {"decimalAlignmentToken", m.Str("")}});
   return self;
 }
+// GraphicElement(graphic, elementWidth, elementHeight, elementFormat, eventMirror, textRotation)
 NATIVE(GraphicElementCtor) {
-  FillFromArgs(m, self, a,
-               {{"graphic", Value::Null()}, {"elementWidth", Value::Number(15)}, {"elementHeight", Value::Number(15)},
-                {"elementFormat", Value::Null()}, {"eventMirror", Value::Null()},
-                {"textRotation", m.Str("rotate0")}});
+  FillDefaults(m, self, kContent);
+  const char* const names[] = {"graphic", "elementWidth", "elementHeight", "elementFormat", "eventMirror",
+                               "textRotation"};
+  for (std::size_t i = 0; i < a.size() && i < std::size(names); ++i)
+    if (!a[i].IsUndefined()) m.SetProperty(self, names[i], a[i]);
   return self;
 }
 NATIVE(GraphicElementText) { return m.Str("\xEF\xB7\xAF"); }  // U+FDEF
@@ -479,27 +882,35 @@ NATIVE(GraphicElementText) { return m.Str("\xEF\xB7\xAF"); }  // U+FDEF
 void InstallTextEngine(As3Display& b) {
   Machine& m = b.m;
   Class* obj = m.objectClass;
-  auto cls = [&](const char* name, Class* super, avm2::NativeFn ctor) {
-    Class* c = m.DefineNativeClass("flash.text.engine", name, super, nullptr, true);
-    if (ctor) avm2::SetNativeCtor(m, c, ctor);
+  auto cls = [&](const char* name, Class* super, avm2::NativeFn ctor, bool dynamic = true) {
+    Class* c = m.DefineNativeClass("flash.text.engine", name, super, nullptr, dynamic);
+    if (ctor) {
+      avm2::SetNativeCtor(m, c, ctor);
+      c->iinit->traceName = c->QualifiedName();  // a frame of the setters' errors
+    }
     return c;
   };
-  Class* fd = cls("FontDescription", obj, FontDescriptionCtor);
+  Class* fd = cls("FontDescription", obj, FontDescriptionCtor, false);
+  AddAccessors<kFontDescription>(m, fd, 0, static_cast<int>(std::size(kFontDescription)));
   m.AddMethod(fd, "clone", FontDescriptionClone);
   m.AddMethod(fd, "isFontCompatible", False, true);
   m.AddMethod(fd, "isDeviceFontCompatible", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); },
               true);
-  Class* ef = cls("ElementFormat", obj, ElementFormatCtor);
+  Class* ef = cls("ElementFormat", obj, ElementFormatCtor, false);
+  AddAccessors<kElementFormat>(m, ef, 0, static_cast<int>(std::size(kElementFormat)));
   m.AddMethod(ef, "clone", ElementFormatClone);
   m.AddMethod(ef, "getFontMetrics", ElementFormatGetFontMetrics);
   cls("FontMetrics", obj, FontMetricsCtor);
 
-  Class* content = cls("ContentElement", obj, nullptr);
+  Class* content = cls("ContentElement", obj, nullptr, false);
   m.AddConst(content, "GRAPHIC_ELEMENT", Value::Int(0xFDEF));
-  Class* te = cls("TextElement", content, TextElementCtor);
-  m.AddGetter(te, "rawText", TextElementRawText);
+  m.AddGetter(content, "text", ContentText);
+  m.AddGetter(content, "rawText", ContentText);
+  AddAccessors<kContent>(m, content, 1, IndexOf(kContent, "elements"));
+  Class* te = cls("TextElement", content, TextElementCtor, false);
+  m.AddSetter(te, "text", TextElementSetText);
   m.AddMethod(te, "replaceText", TextElementReplaceText);
-  Class* ge = cls("GroupElement", content, GroupElementCtor);
+  Class* ge = cls("GroupElement", content, GroupElementCtor, false);
   m.AddGetter(ge, "text", GroupElementText);
   m.AddGetter(ge, "rawText", GroupElementText);
   m.AddGetter(ge, "elementCount", GroupElementCount);
@@ -508,10 +919,15 @@ void InstallTextEngine(As3Display& b) {
   m.AddMethod(ge, "replaceElements", GroupElementReplaceElements);
   m.AddMethod(ge, "getElementIndex", GroupElementIndex);
   m.AddMethod(ge, "getElementAtCharIndex", GroupElementAtCharIndex);
-  Class* graphic = cls("GraphicElement", content, GraphicElementCtor);
+  m.AddMethod(ge, "splitTextElement", GroupElementSplitTextElement);
+  Class* graphic = cls("GraphicElement", content, GraphicElementCtor, false);
+  AddAccessors<kContent>(m, graphic, IndexOf(kContent, "graphic"), static_cast<int>(std::size(kContent)));
   m.AddGetter(graphic, "text", GraphicElementText);
 
-  Class* block = cls("TextBlock", obj, TextBlockCtor);
+  Class* block = cls("TextBlock", obj, TextBlockCtor, false);
+  AddAccessors<kTextBlock>(m, block, 0, static_cast<int>(std::size(kTextBlock)));
+  m.AddSetter(block, "content", TextBlockSetContent);
+  m.AddSetter(block, "textJustifier", TextBlockSetJustifier);
   m.AddMethod(block, "createTextLine", TextBlockCreateTextLine);
   m.AddMethod(block, "recreateTextLine", TextBlockRecreateTextLine);
   m.AddMethod(block, "releaseLines", TextBlockReleaseLines);
@@ -528,6 +944,8 @@ void InstallTextEngine(As3Display& b) {
   Class* line = cls("TextLine", container ? container : obj, nullptr);
   m.AddConst(line, "MAX_LINE_WIDTH", Value::Int(1000000));
   m.AddMethod(line, "getBaselinePosition", TextLineBaseline);
+  m.AddGetter(line, "validity", TextLineValidity);
+  m.AddSetter(line, "validity", TextLineSetValidity);
   m.AddMethod(line, "getAtomBounds", TextLineAtomBounds);
   m.AddMethod(line, "getAtomIndexAtCharIndex", TextLineAtomIndexAtChar);
   m.AddMethod(line, "getAtomTextBlockBeginIndex", TextLineAtomBegin);
@@ -542,7 +960,7 @@ void InstallTextEngine(As3Display& b) {
   m.AddMethod(line, "dump", Empty);
   // A line takes no focus nor menu: these read as unset and refuse writes.
   const avm2::NativeFn refuse = [](Machine& mm, Value, std::span<Value>) -> Value {
-    mm.ThrowError("Error", "The TextLine class does not implement this property or method.", 2181);
+    ThrowViaThrowError(mm, "Error", "The TextLine class does not implement this property or method.", 2181);
     return Value();
   };
   m.AddGetter(line, "contextMenu", Null);

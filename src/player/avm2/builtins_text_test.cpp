@@ -217,5 +217,27 @@ TEST_F(Text, BytesReadAsUtf8JoinSurrogatePairsAndTakeWideLeads) {
   EXPECT_EQ(Traced(), "%uD83D%uDC0C|%uD8C0%uDC00%80|%uD83D|%C1%80|");
 }
 
+TEST_F(Text, HalvesOfAPairJoinedAgainAreOneCharacter) {
+  // "x\u{1F61C}" cut into its units by charAt and added back together.
+  AbcCode c;
+  const std::string s = "x\xF0\x9F\x98\x9C";
+  auto unit = [&](AbcCode& x, int i) { Str(s)(x); x.Op("pushint", {a.Int(i)}); Call(x, "charAt", 1); };
+  Trace(c, [&](AbcCode& x) {
+    unit(x, 0);
+    unit(x, 1);
+    x.Op("add");
+    unit(x, 2);
+    x.Op("add").Op("dup").Op("pushstring", {S(s)}).Op("strictequals");
+    x.Op("swap").Op("getproperty", {Q("length")}).Op("add");
+  });
+  // A high half alone before a number stays alone.
+  Trace(c, [&](AbcCode& x) {
+    unit(x, 1);
+    x.Op("pushint", {a.Int(5)}).Op("add").Op("getproperty", {Q("length")});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "4|2|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

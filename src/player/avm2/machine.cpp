@@ -351,6 +351,29 @@ int Machine::LessThan(const Value& a, const Value& b) {
   return x < y ? 1 : 0;
 }
 
+namespace {
+// Appends `b` to `out`; a lone high surrogate ending `out` and a lone low
+// one starting `b` (each kept in its 3-byte form) join into one character,
+// as their UTF-16 units do.
+void AppendUnits(std::string& out, std::string_view b) {
+  const auto u = [](char c) { return static_cast<unsigned char>(c); };
+  const std::size_t n = out.size();
+  if (n >= 3 && b.size() >= 3 && u(out[n - 3]) == 0xED && (u(out[n - 2]) & 0xF0) == 0xA0 && u(b[0]) == 0xED &&
+      (u(b[1]) & 0xF0) == 0xB0) {
+    const unsigned hi = 0xD000u | ((u(out[n - 2]) & 0x3Fu) << 6) | (u(out[n - 1]) & 0x3Fu);
+    const unsigned lo = 0xD000u | ((u(b[1]) & 0x3Fu) << 6) | (u(b[2]) & 0x3Fu);
+    const unsigned cp = 0x10000u + ((hi - 0xD800u) << 10) + (lo - 0xDC00u);
+    out.resize(n - 3);
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+    b.remove_prefix(3);
+  }
+  out.append(b);
+}
+}  // namespace
+
 Value Machine::Add(const Value& a, const Value& b) {
   if (a.type == Type::kInt && b.type == Type::kInt) return Value::Number(static_cast<double>(a.i) + b.i);
   if (a.IsNumber() && b.IsNumber()) return Value::Number(a.Num() + b.Num());
@@ -361,7 +384,8 @@ Value Machine::Add(const Value& a, const Value& b) {
     Charge(n);
     std::string joined;
     joined.reserve(n);
-    joined.append(a.s->text).append(b.s->text);
+    joined.append(a.s->text);
+    AppendUnits(joined, b.s->text);
     return Value::Str(heap_.New<StringCell>(std::move(joined)));
   }
   Value joined;
@@ -374,7 +398,11 @@ Value Machine::Add(const Value& a, const Value& b) {
     return Str(sa + ToString(b));
   }
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
-  if (pa.IsString() || pb.IsString()) return Str(ToString(pa) + ToString(pb));
+  if (pa.IsString() || pb.IsString()) {
+    std::string text = ToString(pa);
+    AppendUnits(text, ToString(pb));
+    return Str(std::move(text));
+  }
   return Value::Number(ToNumber(pa) + ToNumber(pb));
 }
 

@@ -788,7 +788,7 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
   if (e.html && (version < 8 || e.text.empty())) f.align = Align::kLeft;
   f.leftMargin = e.leftMargin / 20.0;
   f.rightMargin = e.rightMargin / 20.0;
-  f.indent = e.indent / 20.0;
+  f.indent = std::nearbyint(e.indent / 20.0);  // whole pixels, as a script reads it back
   f.leading = e.leading / 20.0;
   if (e.hasFont && lib) {
     const Character* ch = lib->Find(e.fontId);
@@ -981,10 +981,22 @@ void TextField::Hold() {
   held_ = true;
 }
 
+void TextField::Settle() {
+  if (!Fitting()) return;
+  const Layout& l = Laid();
+  if (l.boxX == 0 && l.boxWidth == width_ && l.boxHeight == height_) return;
+  x_ += l.boxX;
+  cornerX_ += l.boxX;
+  width_ = l.boxWidth;
+  height_ = l.boxHeight;
+  Touch();
+}
+
 void TextField::SetAutoSize(AutoSize a) {
   // A field keeps the box autoSize last gave it: components size their
-  // fields by autoSizing a sample text, then turn autoSize off.
-  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize) Hold();
+  // fields by autoSizing a sample text, then turn autoSize off. From one
+  // side to another the box waits to be settled.
+  if (opts_.autoSize != AutoSize::kNone && a == AutoSize::kNone) Hold();
   opts_.autoSize = a;
   Refit();
 }

@@ -118,6 +118,10 @@ class TextField {
   void SetWidth(double w);
   void SetHeight(double h);
   void SetAutoSize(AutoSize a);
+  // Flash applies an auto-sized box lazily: when the stage is drawn, or
+  // something needs the field's bounds. Until then the box set last stands
+  // (a word wrap turned on meanwhile keeps its width).
+  void Settle();
   // The whole box; a negative size reaches left of or above the origin.
   void SetBox(double x, double y, double w, double h);
   // Where scripts see the box start (_x and _y count from it): the corner

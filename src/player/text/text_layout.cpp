@@ -311,6 +311,10 @@ namespace {
 
 constexpr double kGutter = 2;
 
+// A first line's indent as laid out: bounded, so that no script can ask for
+// a line out of all measure.
+double Indent(const Format& f) { return std::clamp(f.indent, -2000.0, 2000.0); }
+
 // Line metrics are kept in whole twips, the fraction dropped.
 double WholeTwips(double px) { return std::trunc(px * 20 + 1e-9) / 20; }
 
@@ -499,7 +503,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     // Bulleted text starts 36 pixels in, the bullet half way.
     const double bulletIndent = pf.bullet ? 36 : 0;
     const double lineStart =
-        std::max(0.0, pf.leftMargin + pf.blockIndent + (firstOfPara ? pf.indent : 0)) + bulletIndent;
+        std::max(0.0, pf.leftMargin + pf.blockIndent + (firstOfPara ? Indent(pf) : 0)) + bulletIndent;
     const double avail = box.width - 2 * kGutter - lineStart - pf.rightMargin;
     Line line;
     line.first = i;
@@ -600,7 +604,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     const Format& f0 = formatAt(0);
     out.boxHeight = out.textHeight + 2 * kGutter;
     if (!wrap) {
-      const double w = out.textWidth + 2 * kGutter + f0.leftMargin + f0.rightMargin + f0.blockIndent + f0.indent;
+      // An input field keeps room for the caret after the text.
+      const double caret = box.input ? 2.5 : 0;
+      const double w =
+          out.textWidth + 2 * kGutter + caret + f0.leftMargin + f0.rightMargin + f0.blockIndent + Indent(f0);
       if (box.autoSize == AutoSize::kCenter) out.boxX = (box.width - w) / 2;
       else if (box.autoSize == AutoSize::kRight) out.boxX = box.width - w;
       out.boxWidth = w;
@@ -640,7 +647,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       run.size = pf.size;
       run.color = pf.color;
       run.y = baseline;
-      const double bx = out.boxX + kGutter + std::max(0.0, pf.leftMargin + pf.blockIndent + pf.indent) + 18;
+      const double bx = out.boxX + kGutter + std::max(0.0, pf.leftMargin + pf.blockIndent + Indent(pf)) + 18;
       for (const auto& [g, dx] : dot[0].glyphs) run.glyphs.push_back({g, bx + dx});
       out.runs.push_back(std::move(run));
     }
@@ -689,7 +696,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       if (bottom - out.lines[i].top <= visible + 0.01) break;
     }
   }
-  out.maxHScroll = wrap ? 0 : std::max(0.0, std::floor(out.textWidth - (out.boxWidth - 2 * kGutter)));
+  // An input field scrolls its text until a quarter of its width is left
+  // empty for the caret.
+  const double shown = std::max(0.0, out.boxWidth - 2 * kGutter) * (box.input ? 0.75 : 1.0);
+  out.maxHScroll = wrap ? 0 : std::max(0.0, std::floor(out.textWidth - shown));
   return out;
 }
 

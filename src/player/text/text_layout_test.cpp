@@ -218,12 +218,30 @@ TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   EXPECT_NEAR(l.lines[0].x, l.boxX + 2, 0.05);
   box.autoSize = AutoSize::kRight;
   EXPECT_NEAR(LayOut(Plain("Hello", Arial(12)), box).boxX, 100 - (w + 4), 0.05);
+  // An input field keeps 2.5 px for the caret after the text, an empty one too.
+  box.input = true;
+  EXPECT_NEAR(LayOut(Plain("Hello", Arial(12)), box).boxWidth, w + 6.5, 0.05);
+  EXPECT_NEAR(LayOut(Plain("", Arial(12)), box).boxWidth, 6.5, 0.05);
+  box.input = false;
   // With wrapping only the height follows the text.
   box.wordWrap = true;
   l = LayOut(Plain("Hello Hello Hello Hello", Arial(12)), box);
   EXPECT_EQ(l.boxWidth, 100);
   EXPECT_GT(l.lines.size(), 1u);
   EXPECT_NEAR(l.boxHeight, l.textHeight + 4, 0.01);
+}
+
+TEST(TextLayout, HorizontalScrollLeavesAnInputFieldAQuarterEmpty) {
+  Box box;
+  box.width = 54;  // 50 px inside the gutters
+  const double w = Px({kH, kE, kL, kL, kO, kH, kE, kL, kL, kO}, 20);
+  ASSERT_GT(w, 60);
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w - 50));
+  box.input = true;
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w - 37.5));
+  // A box narrower than its gutters shows nothing: all the text is to scroll.
+  box.width = 1;
+  EXPECT_EQ(LayOut(Plain("HelloHello", Arial(20)), box).maxHScroll, std::floor(w));
 }
 
 TEST(TextLayout, ScrollLimitsCountTheLinesThatFit) {
