@@ -312,6 +312,8 @@ ClipHandle As3Display::NextToMake() {
       h = node->parent;
     }
     const Instance* node = Node(h);
+    // The main timeline's first children are made before its constructor, not inside a goto.
+    if (node && node->parent == kRootClip && !rootConstructed && gotoFlushes > 0) continue;
     if (node && node->parent != kNoClip && node->parent != kRootClip) {
       auto parent = objects.find(node->parent);
       if (parent != objects.end() && (!parent->second->childrenBuilt || building.count(node->parent))) continue;
@@ -337,7 +339,7 @@ void As3Display::Flush(bool scripts) {
         continue;
       }
     }
-    if (!rootConstructed && !scriptsOnly) {
+    if (!rootConstructed && !scriptsOnly && gotoFlushes == 0) {
       ConstructRoot();
       AddedByTimeline(kRootClip);
       continue;
