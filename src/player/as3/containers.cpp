@@ -21,6 +21,8 @@ TimelineState* Container(Machine& m, const Value& self) {
 FlashObject* ChildArg(Machine& m, std::span<Value> a) {
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  // An object whose constructor never called super() is a display object all the same.
+  if (c->handle == kNoClip && c != B(m).stageObject) MakeNode(m, c);
   if (!B(m).Node(c->handle)) m.ThrowError("ArgumentError", "The child is not a display object that can be added.", 2025);
   return c;
 }

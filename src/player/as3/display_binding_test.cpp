@@ -547,5 +547,18 @@ TEST(As3Display, BoundsAndMatricesAreCarriedBetweenSpaces) {
             "(a=2, b=0, c=0, d=2, tx=27, ty=20)|(x=27, y=20, w=20, h=20)|");
 }
 
+// A display object whose constructor returns before super() is still one
+// a container takes.
+TEST(As3DisplayRules, AnObjectThatNeverCalledSuperCanBeAdded) {
+  As3Movie d;
+  d.LinkedClass("Lazy", {d.Display("Sprite")}, 0, {}, [](AbcCode& c) { c.Op("returnvoid"); });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("findpropstrict", {m.Q("Lazy")}).Op("constructprop", {m.Q("Lazy"), 0})
+        .Op("callpropvoid", {m.Q("addChild"), 1});
+    m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "1|");
+}
+
 }  // namespace
 }  // namespace quarvel::player
