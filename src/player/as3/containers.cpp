@@ -193,7 +193,12 @@ NATIVE(DocGetChildAt) {
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  return B(m).ValueFor(i->serial);
+  // A child the timeline placed that waits to be constructed is counted but not yet there.
+  As3Display& b = B(m);
+  if (!b.objects.count(i->serial) &&
+      std::find(b.constructQueue.begin(), b.constructQueue.end(), i->serial) != b.constructQueue.end())
+    return Value::Null();
+  return b.ValueFor(i->serial);
 }
 NATIVE(DocGetChildByName) {
   TimelineState* tl = Container(m, self);

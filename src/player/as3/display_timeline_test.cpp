@@ -191,5 +191,35 @@ TEST(As3TimelineConstruction, ATimelineRemovalClearsTheParentsPropertyOfItsName)
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 100); }), "[object MovieClip]|null|");
 }
 
+// A child the timeline placed is counted at once, but getChildAt gives
+// null for it until it is constructed (here while its elder sibling's
+// constructor runs).
+TEST(As3TimelineConstruction, AChildWaitingToBeConstructedIsCountedButNull) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Elder", {clip}, 2, [&](AbcCode& c) {
+    d.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("getproperty", {d.Q("numChildren")});
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+    });
+  });
+  d.LinkedClass("Younger", {clip}, 3, [&](AbcCode& c) { d.Trace(c, "younger"); });
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    for (std::uint16_t id : {2, 3}) {
+      Timeline t;
+      t.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+      b.DefineSprite(id, t);
+    }
+    b.PlaceObject2({.depth = 1, .characterId = 2});
+    b.PlaceObject2({.depth = 2, .characterId = 3});
+  };
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 null|younger|");
+}
+
 }  // namespace
 }  // namespace quarvel::player
