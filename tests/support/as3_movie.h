@@ -131,6 +131,8 @@ struct As3Movie {
   }
   // Tags written before the code (definitions for linked classes).
   std::function<void(SwfBuilder&)> defineTags;
+  // Tags of the main timeline's frame `n` (from 1, the second), before its ShowFrame.
+  std::function<void(SwfBuilder&, int)> frameTags;
   // The document class's name (a movie another one loads needs its own).
   std::string docName = "Main";
   // Its base class, a multiname (0: MovieClip).
@@ -200,7 +202,10 @@ struct As3Movie {
     for (const Linked& l : linked)
       if (l.symbol) symbols.emplace_back(l.symbol, l.name);
     b.ExportAssets(symbols, true);
-    for (int i = 0; i < frames; ++i) b.ShowFrame();
+    for (int i = 0; i < frames; ++i) {
+      if (i > 0 && frameTags) frameTags(b, i);
+      b.ShowFrame();
+    }
     return b.Build();
   }
 

@@ -21,6 +21,8 @@ TimelineState* Container(Machine& m, const Value& self) {
 FlashObject* ChildArg(Machine& m, std::span<Value> a) {
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
+  // An object whose constructor never called super() is a display object all the same.
+  if (c->handle == kNoClip && c != B(m).stageObject) MakeNode(m, c);
   if (!B(m).Node(c->handle)) m.ThrowError("ArgumentError", "The child is not a display object that can be added.", 2025);
   return c;
 }
@@ -191,7 +193,12 @@ NATIVE(DocGetChildAt) {
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  return B(m).ValueFor(i->serial);
+  // A child the timeline placed that waits to be constructed is counted but not yet there.
+  As3Display& b = B(m);
+  if (!b.objects.count(i->serial) &&
+      std::find(b.constructQueue.begin(), b.constructQueue.end(), i->serial) != b.constructQueue.end())
+    return Value::Null();
+  return b.ValueFor(i->serial);
 }
 NATIVE(DocGetChildByName) {
   TimelineState* tl = Container(m, self);
@@ -549,8 +556,8 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::DisplayObjectContainer", "stopAllMovieClips", Member::kMethod, DocStopAllMovieClips},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kGetter, IoGet<&FlashObject::mouseChildren>},
     {"flash.display::DisplayObjectContainer", "mouseChildren", Member::kSetter, IoSet<&FlashObject::mouseChildren>},
-    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kGetter, DoGetVisible},
-    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kSetter, DoIgnore},
+    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kGetter, DocGetTabChildren},
+    {"flash.display::DisplayObjectContainer", "tabChildren", Member::kSetter, DocSetTabChildren},
     {"flash.display::Sprite", "graphics", Member::kGetter, SpGetGraphics},
     {"flash.display::Sprite", "buttonMode", Member::kGetter, IoGet<&FlashObject::buttonMode>},
     {"flash.display::Sprite", "buttonMode", Member::kSetter, IoSet<&FlashObject::buttonMode>},

@@ -93,6 +93,9 @@ struct FlashObject : NativeBase {
   bool buttonEnabled = true, trackAsMenu = false;
   // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
   int tabIndex = -1;
+  // tabEnabled once set (until then it follows the kind); tabChildren.
+  std::optional<bool> tabEnabled;
+  bool tabChildren = true;
   // A timeline object's children were made and bound (in its super() call).
   bool childrenBuilt = false;
   Value focusRect, contextMenu;
@@ -449,6 +452,8 @@ class As3Display : public ScriptHooks {
   bool rootConstructed = false;
   bool flushing = false;
   int gotoFlushes = 0;  // flushes a goto started inside another
+  std::set<ClipHandle> building;  // clips whose constructors are making their timeline children
+  ClipHandle NextToMake();
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
   bool timelineAllocating = false;  // the object made is the timeline's, not a script's `new`
   // Clips running their own frame script: a goto of theirs waits for it to
@@ -709,6 +714,8 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r);
 using transform::Twips;
 NATIVE(DisplayObjectCtor);
 NATIVE(DoGetVisible);
+NATIVE(DocGetTabChildren);
+NATIVE(DocSetTabChildren);
 // Containers (containers.cpp):
 // `moving`: the child is in this container already; no events.
 void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool moving = false);

@@ -378,6 +378,41 @@ TEST(As3DisplayRules, TheStageRefusesTheDisplayObjectMembersItDoesNotImplement) 
     EXPECT_EQ(out.find("no error"), std::string::npos) << p;
   }
   EXPECT_NE(run("textSnapshot", true).find("Error #2071"), std::string::npos);
+  {
+    // Flash's Stage throws through Error.throwError, which its stack shows:
+    // try { stage.height = 1 } catch (e) { trace(e.getStackTrace().split("\n").slice(1, 3).join("|")) }
+    As3Movie d;
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope");
+    c.Label("try");
+    c.Op("getlocal_0").Op("getproperty", {d.Q("stage")}).Op("pushbyte", {1}).Op("setproperty", {d.Q("height")});
+    c.Label("end").Op("returnvoid");
+    c.Label("catch").Op("setlocal_1");
+    d.TraceValue(c, "", [&] {
+      c.Op("getlocal_1").Op("callproperty", {d.Q("getStackTrace"), 0}).Op("pushstring", {d.S("\n")})
+          .Op("callproperty", {d.Q("split"), 1}).Op("pushbyte", {1}).Op("pushbyte", {3})
+          .Op("callproperty", {d.Q("slice"), 2}).Op("pushstring", {d.S("|")}).Op("callproperty", {d.Q("join"), 1});
+    });
+    c.Op("returnvoid");
+    const auto f = d.Method(c);
+    d.a.File().bodies.back().exceptions = {{c.LabelOffset("try"), c.LabelOffset("end"), c.LabelOffset("catch"), 0, 0}};
+    const auto bytes = d.Build([&](As3Movie&, AbcCode& main) {
+      main.Op("newfunction", {f}).Op("getlocal_0").Op("call", {0}).Op("pop");
+    });
+    EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "\tat Error$/throwError()|\tat flash.display::Stage/set height()|");
+  }
+  // scrollRect's Rectangle parameter is coerced first, on the caller's side;
+  // colorCorrection refuses null.
+  const std::string scroll = run("scrollRect", false);
+  EXPECT_NE(scroll.find("Error #1034: Type Coercion failed: cannot convert 1 to flash.geom.Rectangle."), std::string::npos)
+      << scroll;
+  EXPECT_EQ(scroll.find("Stage/set scrollRect"), std::string::npos) << scroll;
+  As3Movie d;
+  const auto nullColor = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("pushnull").Op("setproperty", {m.Q("colorCorrection")});
+  });
+  EXPECT_NE(testing::As3Traced(nullColor, [](FlashPlayer&) {}).find("Error #2007: Parameter colorCorrection must be non-null."),
+            std::string::npos);
   EXPECT_EQ(run("mouseChildren", false), "no error|");
   // Reading what it refuses to set is fine.
   EXPECT_EQ(run("x", true), "no error|");
@@ -510,6 +545,19 @@ TEST(As3Display, BoundsAndMatricesAreCarriedBetweenSpaces) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
             "(x=20, y=20, w=20, h=20)|(x=27, y=20, w=20, h=20)|(x=0, y=0, w=10, h=10)|"
             "(a=2, b=0, c=0, d=2, tx=27, ty=20)|(x=27, y=20, w=20, h=20)|");
+}
+
+// A display object whose constructor returns before super() is still one
+// a container takes.
+TEST(As3DisplayRules, AnObjectThatNeverCalledSuperCanBeAdded) {
+  As3Movie d;
+  d.LinkedClass("Lazy", {d.Display("Sprite")}, 0, {}, [](AbcCode& c) { c.Op("returnvoid"); });
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("findpropstrict", {m.Q("Lazy")}).Op("constructprop", {m.Q("Lazy"), 0})
+        .Op("callpropvoid", {m.Q("addChild"), 1});
+    m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "1|");
 }
 
 }  // namespace

@@ -222,6 +222,56 @@ TEST(As3FrameEvents, AGotoFromTheClipsOwnFrameScriptWaitsForItsEnd) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "after 1 false|script 2|");
 }
 
+// From SWF 10 a goto a constructor asks of its parent's timeline makes the
+// children of the frame it lands on at once; the children a constructor
+// still running is to make wait for it (here the parent's, which is making
+// the one asking).
+std::string ConstructorAsksParentForNextFrame(bool parentIsMaking) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Asker", {clip}, 2, [&](AbcCode& c) {
+    d.Trace(c, "asking");
+    c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pushbyte", {parentIsMaking ? 2 : 3})
+        .Op("callpropvoid", {d.Q("gotoAndStop"), 1});
+    d.Trace(c, "back");
+  });
+  d.LinkedClass("Kid", {clip}, 3, [&](AbcCode& c) { d.Trace(c, "kid"); });
+  d.defineTags = [parentIsMaking](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    for (std::uint16_t id : {2, 3}) {
+      Timeline t;
+      t.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+      b.DefineSprite(id, t);
+    }
+    if (parentIsMaking) {
+      Timeline box;  // Asker, then Kid on its second frame
+      box.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
+      box.PlaceObject2({.depth = 2, .characterId = 3}).ShowFrame();
+      b.DefineSprite(4, box);
+      b.PlaceObject2({.depth = 1, .characterId = 4});
+    }
+  };
+  if (!parentIsMaking) {
+    // The main timeline, made already: Asker on its second frame, Kid on its third.
+    d.frameTags = [](SwfBuilder& b, int frame) {
+      if (frame == 1) b.PlaceObject2({.depth = 1, .characterId = 2});
+      if (frame == 2) b.PlaceObject2({.depth = 2, .characterId = 3});
+    };
+  }
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {}, 3);
+  return As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); });
+}
+
+TEST(As3GotoFrames, AGotoFromAConstructorMakesTheNewFramesChildrenAtOnce) {
+  EXPECT_EQ(ConstructorAsksParentForNextFrame(false), "asking|kid|back|");
+}
+
+TEST(As3GotoFrames, ChildrenARunningConstructorIsToMakeWaitForIt) {
+  EXPECT_EQ(ConstructorAsksParentForNextFrame(true), "asking|back|kid|");
+}
+
 // A goto's frame as Flash's player reads it: a whole number counted from
 // one, made a 32-bit int by truncation (the lowest int out of range, which
 // wraps to the last frame), clamped to the timeline; text of a whole number

@@ -655,12 +655,46 @@ Value IoSetValue(Machine& m, Value self, std::span<Value> a) {
   if (FlashObject* f = As<FlashObject>(self)) f->*kField = m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0);
   return Value();
 }
+// focusRect keeps null (for null or undefined) or a Boolean; anything else reads back false.
+NATIVE(IoSetFocusRect) {
+  if (FlashObject* f = As<FlashObject>(self)) {
+    const Value v = m.ArgOr(a, 0);
+    f->focusRect = v.IsNullish() ? Value::Null() : v.type == avm2::Type::kBoolean ? v : Value::Bool(false);
+  }
+  return Value();
+}
 NATIVE(IoGetTabIndex) {
   FlashObject* f = As<FlashObject>(self);
   return Value::Int(f ? f->tabIndex : -1);
 }
 NATIVE(IoSetTabIndex) {
-  if (FlashObject* f = As<FlashObject>(self)) f->tabIndex = m.ToInt(m.ArgOr(a, 0));
+  const std::int32_t v = m.ToInt(m.ArgOr(a, 0));
+  if (v < -1)
+    m.ThrowError("RangeError", "Parameter tabIndex must be a non-negative number; got " + std::to_string(v) + ".", 2027);
+  if (FlashObject* f = As<FlashObject>(self)) f->tabIndex = v;
+  return Value();
+}
+// Until set, buttons, input text fields and sprites in button mode take part in tab order.
+NATIVE(IoGetTabEnabled) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f || f == B(m).stageObject) return Value::Bool(false);
+  if (f->tabEnabled) return Value::Bool(*f->tabEnabled);
+  const Instance* i = SelfNode(m, self);
+  if (i && i->def && i->def->kind == Character::Kind::kButton) return Value::Bool(true);
+  if (f->cls && f->cls->IsSubclassOf(B(m).buttonClass)) return Value::Bool(true);
+  if (i && i->field) return Value::Bool(i->field->Opts().input);
+  return Value::Bool(f->buttonMode);
+}
+NATIVE(IoSetTabEnabled) {
+  if (FlashObject* f = As<FlashObject>(self)) f->tabEnabled = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(DocGetTabChildren) {
+  FlashObject* f = As<FlashObject>(self);
+  return Value::Bool(!f || f == B(m).stageObject || f->tabChildren);
+}
+NATIVE(DocSetTabChildren) {
+  if (FlashObject* f = As<FlashObject>(self)) f->tabChildren = m.ToBoolean(m.ArgOr(a, 0));
   return Value();
 }
 
@@ -745,10 +779,10 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kSetter, IoSet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, IoGet<&FlashObject::doubleClickEnabled>},
     {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kSetter, IoSet<&FlashObject::doubleClickEnabled>},
-    {"flash.display::InteractiveObject", "tabEnabled", Member::kGetter, DoGetVisible},
-    {"flash.display::InteractiveObject", "tabEnabled", Member::kSetter, DoIgnore},
+    {"flash.display::InteractiveObject", "tabEnabled", Member::kGetter, IoGetTabEnabled},
+    {"flash.display::InteractiveObject", "tabEnabled", Member::kSetter, IoSetTabEnabled},
     {"flash.display::InteractiveObject", "focusRect", Member::kGetter, IoGetValue<&FlashObject::focusRect>},
-    {"flash.display::InteractiveObject", "focusRect", Member::kSetter, IoSetValue<&FlashObject::focusRect>},
+    {"flash.display::InteractiveObject", "focusRect", Member::kSetter, IoSetFocusRect},
     {"flash.display::InteractiveObject", "contextMenu", Member::kGetter, IoGetValue<&FlashObject::contextMenu>},
     {"flash.display::InteractiveObject", "contextMenu", Member::kSetter, IoSetValue<&FlashObject::contextMenu>},
     {"flash.display::InteractiveObject", "tabIndex", Member::kGetter, IoGetTabIndex},

@@ -124,5 +124,102 @@ TEST(As3TimelineConstruction, ADocumentClassLinkedToAnUnusedIdIsTheMainTimelines
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "ctor true|");
 }
 
+// A PlaceObject that replaces the shape at a depth keeps the object (what
+// a script set on it) and swaps only what it draws; a clip at that
+// depth stays what it is.
+TEST(As3TimelineConstruction, AReplacingPlacementKeepsTheObject) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder small, big;
+    small.Rectangle(0, 0, 200, 200, small.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    big.Rectangle(0, 0, 600, 600, big.AddFill(FillStyle::Solid({0, 0, 255, 255})));
+    b.DefineShape(1, small).DefineShape(2, big);
+    Timeline clip;
+    clip.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(3, clip);
+    b.PlaceObject2({.depth = 1, .characterId = 1});
+    b.PlaceObject2({.depth = 2, .characterId = 3});
+  };
+  d.frameTags = [](SwfBuilder& b, int) {
+    b.PlaceObject2({.depth = 1, .characterId = 2, .move = true});
+    b.PlaceObject2({.depth = 2, .characterId = 1, .move = true});
+  };
+  AbcCode frame2;  // trace(getChildAt(0).metaData + " " + getChildAt(0).width + " " + getChildAt(1))
+  d.TraceValue(frame2, "", [&] {
+    frame2.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("getproperty", {d.Q("metaData")});
+    frame2.Op("pushstring", {d.S(" ")}).Op("add");
+    frame2.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("getproperty", {d.Q("width")}).Op("add");
+    frame2.Op("pushstring", {d.S(" ")}).Op("add");
+    frame2.Op("getlocal_0").Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+  });
+  frame2.Op("returnvoid");
+  const auto bytes = d.Build(
+      [](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("pushstring", {m.S("kept")})
+            .Op("setproperty", {m.Q("metaData")});
+        c.Op("getlocal_0").Op("pushbyte", {1}).Op("getlocal_0").Op("getproperty", {m.Q("frame2")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      2, {{"frame2", frame2}});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 100); }), "kept 30 [object MovieClip]|");
+}
+
+// A named child the timeline takes off clears its parent's property of
+// that name, whatever the property holds by then.
+TEST(As3TimelineConstruction, ATimelineRemovalClearsTheParentsPropertyOfItsName) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    Timeline kid;
+    kid.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(2, kid);
+    Timeline outer;  // "kid" on its first frame only
+    outer.PlaceObject2({.depth = 1, .characterId = 2, .name = "kid"}).ShowFrame();
+    outer.RemoveObject2(1).ShowFrame();
+    b.DefineSprite(3, outer);
+    b.PlaceObject2({.depth = 1, .characterId = 3});
+  };
+  AbcCode heard;  // var o = e.currentTarget.getChildAt(0); trace(o.kid); o.kid = "other"
+  heard.Op("getlocal_1").Op("getproperty", {d.Q("currentTarget")}).Op("pushbyte", {0})
+      .Op("callproperty", {d.Q("getChildAt"), 1}).Op("setlocal_2");
+  d.TraceValue(heard, "", [&] { heard.Op("getlocal_2").Op("getproperty", {d.Q("kid")}); });
+  heard.Op("getlocal_2").Op("pushstring", {d.S("other")}).Op("setproperty", {d.Q("kid")}).Op("returnvoid");
+  const auto onConstructed = d.Method(heard, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { m.Listen(c, 0, "frameConstructed", onConstructed); }, 2);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 100); }), "[object MovieClip]|null|");
+}
+
+// A child the timeline placed is counted at once, but getChildAt gives
+// null for it until it is constructed (here while its elder sibling's
+// constructor runs).
+TEST(As3TimelineConstruction, AChildWaitingToBeConstructedIsCountedButNull) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Elder", {clip}, 2, [&](AbcCode& c) {
+    d.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("getproperty", {d.Q("numChildren")});
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("getproperty", {d.Q("parent")}).Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+    });
+  });
+  d.LinkedClass("Younger", {clip}, 3, [&](AbcCode& c) { d.Trace(c, "younger"); });
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    for (std::uint16_t id : {2, 3}) {
+      Timeline t;
+      t.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+      b.DefineSprite(id, t);
+    }
+    b.PlaceObject2({.depth = 1, .characterId = 2});
+    b.PlaceObject2({.depth = 2, .characterId = 3});
+  };
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 null|younger|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

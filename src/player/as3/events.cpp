@@ -514,6 +514,23 @@ void As3Display::Removing(Instance& inst) {
     if (!ObjectFor(h)) return;
   }
   Removed(h);
+  // The parent's property of the child's name is cleared, whatever it
+  // holds, when it holds anything (a getter that throws is let be).
+  Instance* child = Node(h);
+  auto parent = child ? objects.find(child->parent) : objects.end();
+  if (!child || parent == objects.end() || !objects.count(h) || child->name.empty() ||
+      child->name.rfind("instance", 0) == 0)
+    return;
+  FlashObject* p = parent->second;
+  const avm2::Name n = m.NameFromString(child->name);
+  if (!m.FindBinding(p->traits, n) && !p->dynamic) return;
+  m.SafeCall([&] {
+    try {
+      if (!m.GetProperty(Value::Obj(p), n).IsNullish()) m.SetProperty(Value::Obj(p), n, Value::Null());
+    } catch (const avm2::ScriptThrow&) {
+      // Flash goes on without a word (the calls below unwound themselves).
+    }
+  }, "a removed child's property");
 }
 
 constexpr MemberRow kEventRows[] = {

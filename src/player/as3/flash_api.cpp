@@ -1494,7 +1494,10 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
     m.AddGetter(stage, "fullScreenSourceRect", Null);
     m.AddSetter(stage, "fullScreenSourceRect", Nothing);
     m.AddGetter(stage, "colorCorrection", [](Machine& mm, Value, std::span<Value>) { return mm.Str("default"); });
-    m.AddSetter(stage, "colorCorrection", Nothing);
+    m.AddSetter(stage, "colorCorrection", [](Machine& mm, Value, std::span<Value> a) {
+      if (mm.ArgOr(a, 0).IsNullish()) mm.ThrowError("TypeError", "Parameter colorCorrection must be non-null.", 2007);
+      return Value();
+    });
     m.AddGetter(stage, "colorCorrectionSupport", [](Machine& mm, Value, std::span<Value>) { return mm.Str("unsupported"); });
     m.AddGetter(stage, "wmodeGPU", False);
     m.AddGetter(stage, "nativeWindow", Null);

@@ -211,6 +211,14 @@ void As3Display::BuildChildren(FlashObject* o) {
         if (std::find(constructQueue.begin(), constructQueue.end(), child.serial) != constructQueue.end())
           kids.push_back(child.serial);
       std::erase_if(constructQueue, [&](ClipHandle h) { return std::find(kids.begin(), kids.end(), h) != kids.end(); });
+      struct Building {
+        std::set<ClipHandle>& set;
+        ClipHandle h;
+        bool added = set.insert(h).second;
+        ~Building() {
+          if (added) set.erase(h);
+        }
+      } mark{building, o->handle};
       for (ClipHandle k : kids) MakeWaiting(k);
     }
   }
@@ -306,6 +314,29 @@ void As3Display::BindToParent(const Instance& child, FlashObject* co) {
   m.SafeCall([&] { m.SetProperty(Value::Obj(p), n, Value::Obj(co)); }, "binding a timeline child");
 }
 
+// The next waiting object to make. A parent is made before its children,
+// which its constructor makes: the highest ancestor without an object. The
+// children of a parent whose constructor has not yet made them (it may be
+// running, and have asked for a goto) wait for it.
+ClipHandle As3Display::NextToMake() {
+  for (ClipHandle h : constructQueue) {
+    for (int up = 0; up < kMaxSpriteNesting; ++up) {
+      const Instance* node = Node(h);
+      if (!node || node->parent == kNoClip || node->parent == kRootClip || objects.count(node->parent)) break;
+      h = node->parent;
+    }
+    const Instance* node = Node(h);
+    // The main timeline's first children are made before its constructor, not inside a goto.
+    if (node && node->parent == kRootClip && !rootConstructed && gotoFlushes > 0) continue;
+    if (node && node->parent != kNoClip && node->parent != kRootClip) {
+      auto parent = objects.find(node->parent);
+      if (parent != objects.end() && (!parent->second->childrenBuilt || building.count(node->parent))) continue;
+    }
+    return h;
+  }
+  return kNoClip;
+}
+
 // ---- frames
 // Constructs the objects waiting, then (with `scripts`) runs the frame
 // scripts due, and again until nothing waits.
@@ -316,19 +347,13 @@ void As3Display::Flush(bool scripts) {
   std::size_t sorted = 0;  // the queue is in that order while it has this length
   for (int guard = 0; guard < 100000; ++guard) {
     if (!constructQueue.empty() && !scriptsOnly) {
-      ClipHandle h = constructQueue.front();
-      // A parent is made before its children, which its constructor makes:
-      // start from the highest ancestor without an object.
-      for (int up = 0; up < kMaxSpriteNesting; ++up) {
-        const Instance* node = Node(h);
-        if (!node || node->parent == kNoClip || node->parent == kRootClip || objects.count(node->parent)) break;
-        h = node->parent;
+      if (const ClipHandle h = NextToMake(); h != kNoClip) {
+        std::erase(constructQueue, h);
+        MakeWaiting(h);
+        continue;
       }
-      std::erase(constructQueue, h);
-      MakeWaiting(h);
-      continue;
     }
-    if (!rootConstructed && !scriptsOnly) {
+    if (!rootConstructed && !scriptsOnly && gotoFlushes == 0) {
       ConstructRoot();
       AddedByTimeline(kRootClip);
       continue;
@@ -370,10 +395,13 @@ void As3Display::FlushForGoto() {
   }
   // Movies before SWF 10 leave them for the frame's own turn.
   if (gotoFlushes >= 8 || lib.movie.version < 10) return;
-  // Only the scripts: the objects waiting are made in the outer turn, not
-  // inside the constructor that called the goto.
   ++gotoFlushes;
   const bool outerScriptsOnly = scriptsOnly;
+  flushing = false;
+  // The goto's new children are made at once, but not those a constructor
+  // still running is to make (NextToMake).
+  scriptsOnly = false;
+  Flush(false);
   flushing = false;
   scriptsOnly = true;
   Broadcast("frameConstructed");

@@ -236,5 +236,75 @@ TEST(As3NativeKinds, APictureLinkedToABitmapDataClassIsABitmapShowingThatClass) 
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "[object Bitmap]|[object Logo]|3|2|16711680|");
 }
 
+// Tab order as Flash keeps it: tabEnabled follows the kind until set
+// (buttons and sprites in button mode take part), tabIndex takes -1 and up,
+// and focusRect keeps a Boolean or null, anything else reading false.
+TEST(As3NativeKinds, TabOrderAndFocusRectKeepWhatFlashKeeps) {
+  As3Movie d;
+  std::vector<std::uint32_t> cases;
+  // function () { try { <body> } catch (e) { trace(e.errorID) } }
+  auto guarded = [&](const std::function<void(AbcCode&)>& body) {
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope");
+    c.Label("try");
+    body(c);
+    c.Label("end").Branch("jump", "done");
+    c.Label("catch").Op("setlocal_3");
+    c.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_3").Op("getproperty", {d.Q("errorID")}).Op("callpropvoid", {d.Q("trace"), 1});
+    c.Label("done").Op("returnvoid");
+    cases.push_back(d.Method(c));
+    d.a.File().bodies.back().exceptions = {{c.LabelOffset("try"), c.LabelOffset("end"), c.LabelOffset("catch"), 0, 0}};
+  };
+  auto trace = [&](AbcCode& c, const std::function<void()>& push) {
+    c.Op("findpropstrict", {d.Q("trace")});
+    push();
+    c.Op("callpropvoid", {d.Q("trace"), 1});
+  };
+  // A sprite: not in tab order until button mode; tabChildren kept.
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.display", "Sprite");
+    c.Op("setlocal_1");
+    trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabEnabled")}); });
+    c.Op("getlocal_1").Op("pushtrue").Op("setproperty", {d.Q("buttonMode")});
+    trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabEnabled")}); });
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {d.Q("tabEnabled")});
+    trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabEnabled")}); });
+    c.Op("getlocal_1").Op("pushfalse").Op("setproperty", {d.Q("tabChildren")});
+    trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabChildren")}); });
+  });
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.display", "SimpleButton");
+    c.Op("getproperty", {d.Q("tabEnabled")}).Op("setlocal_1");
+    trace(c, [&] { c.Op("getlocal_1"); });
+  });
+  // focusRect: 1 and "x" read false, null stays null, true true.
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.display", "Sprite");
+    c.Op("setlocal_1");
+    for (int k = 0; k < 4; ++k) {
+      c.Op("getlocal_1");
+      if (k == 0) c.Op("pushbyte", {1});
+      if (k == 1) c.Op("pushstring", {d.S("x")});
+      if (k == 2) c.Op("pushnull");
+      if (k == 3) c.Op("pushtrue");
+      c.Op("setproperty", {d.Q("focusRect")});
+      trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("focusRect")}); });
+    }
+  });
+  // tabIndex -1 is taken, -2 is a RangeError.
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.display", "Sprite");
+    c.Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {d.Q("tabIndex")});
+    c.Op("getlocal_1").Op("pushint", {d.a.Int(-1)}).Op("setproperty", {d.Q("tabIndex")});
+    trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabIndex")}); });
+    c.Op("getlocal_1").Op("pushint", {d.a.Int(-2)}).Op("setproperty", {d.Q("tabIndex")});
+  });
+  const auto bytes = d.Build([&](As3Movie&, AbcCode& c) {
+    for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("getlocal_0").Op("call", {0}).Op("pop");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false|true|false|false|true|false|false|null|true|-1|2027|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

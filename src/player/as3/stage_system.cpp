@@ -151,8 +151,28 @@ NATIVE(StSetFocusRect) {
 }
 NATIVE(ReturnOne) { return Value::Int(1); }
 // The display object members the stage has no use for throw, as Flash's Stage overrides them.
-NATIVE(StNotImplemented) {
+NATIVE(StThrowNotImplemented) {
   m.ThrowError("Error", "The Stage class does not implement this property or method.", 2071);
+}
+// Flash's Stage throws through Error.throwError, a frame of the error's stack trace.
+NATIVE(StNotImplemented) {
+  static avm2::Method thrower = [] {
+    avm2::Method t;
+    t.name = "throwError";
+    t.traceName = "Error$/throwError";
+    t.native = StThrowNotImplemented;
+    return t;
+  }();
+  return m.Invoke(&thrower, Value(), {}, nullptr);
+}
+// Its Rectangle parameter is coerced on the caller's side before the body throws.
+NATIVE(StSetScrollRect) {
+  const Value v = m.ArgOr(a, 0);
+  Class* rect = m.FindClass("flash.geom::Rectangle");
+  const avm2::Object* o = v.AsObject();
+  if (rect && !v.IsNullish() && !(o && o->cls && o->cls->IsSubclassOf(rect)))
+    m.ThrowFromCaller("TypeError", "Type Coercion failed: cannot convert " + m.ToString(v) + " to flash.geom.Rectangle.", 1034);
+  return StNotImplemented(m, self, a);
 }
 // A movie played from a file: its FileAttributes say whether it may reach the network.
 NATIVE(SecSandboxType) { return m.Str(B(m).lib.SandboxType()); }
@@ -204,7 +224,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "scaleX", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "scaleY", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "scaleZ", Member::kSetter, StNotImplemented},
-    {"flash.display::Stage", "scrollRect", Member::kSetter, StNotImplemented},
+    {"flash.display::Stage", "scrollRect", Member::kSetter, StSetScrollRect},
     {"flash.display::Stage", "tabEnabled", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "tabIndex", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "transform", Member::kSetter, StNotImplemented},

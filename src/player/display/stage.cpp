@@ -398,7 +398,14 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
     // Only a plain character is replaced: clips and buttons stay what they are.
     const bool swappable = def && !IsSprite(*inst) && !IsButton(*inst) && def->kind != Character::Kind::kSprite &&
                            def->kind != Character::Kind::kButton;
-    if (swappable && charId != inst->characterId) {
+    // ActionScript 3 keeps the object and swaps only what it draws, and only for the same kind.
+    const bool as3 = !lib_.abcBlocks.empty();
+    if (swappable && as3 && charId != inst->characterId && inst->def && def->kind == inst->def->kind &&
+        (def->kind == Character::Kind::kShape || def->kind == Character::Kind::kMorph || def->kind == Character::Kind::kText)) {
+      inst->characterId = charId;
+      inst->def = def;
+      inst->morphCacheRatio = -1;
+    } else if (swappable && !as3 && charId != inst->characterId) {
       Discard(*inst);
       inst->characterId = charId;
       inst->def = def;
