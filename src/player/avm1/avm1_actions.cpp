@@ -460,7 +460,16 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
   if (!set) {
     f.Push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
   } else if (known) {
-    stage_.SetClipProperty(clip, i, value, *this);
+    // The value is converted by what the property takes, whether or not
+    // the target is there: numbers (undefined and null stay, to be
+    // ignored), text for _name and _quality, nothing for the rest.
+    AsValue v = value;
+    if ((i <= 10 || i == 12 || i == 16 || i == 18 || i == 20 || i == 21) && !v.IsNullish()) {
+      v = AsValue::Number(ToNumber(value));
+    } else if (i == 13 || i == 19) {
+      v = AsValue::String(ToString(value));
+    }
+    if (!Throwing()) stage_.SetClipProperty(clip, i, v, *this);
   }
 }
 
@@ -635,7 +644,10 @@ void Avm1::ActAdd2(ActionFrame& f) {
   if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
     f.Push(MakeString(ToString(a) + ToString(b)));
   } else {
-    f.Push(AsValue::Number(PrimitiveNumber(a) + PrimitiveNumber(b)));
+    // An operand still an object is converted again, valueOf and all.
+    const double x = a.type == AsValue::Type::kObject ? ToNumber(a) : PrimitiveNumber(a);
+    const double y = b.type == AsValue::Type::kObject ? ToNumber(b) : PrimitiveNumber(b);
+    f.Push(AsValue::Number(x + y));
   }
 }
 
@@ -831,11 +843,17 @@ void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
     if (withValue || !f.ctx.activation->props.count(Key(name))) SetProp(f.ctx.activation, name, v);
   } else if (withValue) {
     SetVar(f.ctx, name, v);
-  } else if (AsObject* vars = ObjectOf(ClipValue(f.ctx.target))) {
+  } else {
     // `var x;` on a timeline makes x there, unless x is already to be found
-    // on it or its prototypes.
+    // on it or its prototypes; "path:x" makes x on what the path names.
+    AsValue owner = ClipValue(f.ctx.target);
+    std::string member = name;
+    if (const auto colon = name.rfind(':'); colon != std::string::npos) {
+      if (colon > 0) owner = ResolvePath(f.ctx, name.substr(0, colon));
+      member = name.substr(colon + 1);
+    }
     AsValue found;
-    if (!FindProp(vars, Key(name), found)) SetProp(vars, name, AsValue{});
+    if (AsObject* vars = ObjectOf(owner); vars && !FindProp(vars, Key(member), found)) SetProp(vars, member, AsValue{});
   }
 }
 
@@ -869,6 +887,10 @@ void Avm1::ActDelete(ActionFrame& f) {
   f.Push(AsValue::Bool(done));
 }
 
+// What Flash Player prints when a path names a member of a primitive.
+static constexpr char kPrimitiveOwnerWarning[] =
+    "Parameters of primitive types are no longer coerced into the required type - Object.";
+
 void Avm1::ActDelete2(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   AsValue holder, dummy;
@@ -877,8 +899,15 @@ void Avm1::ActDelete2(ActionFrame& f) {
   if (const auto cut = name.find_last_of(".:"); cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
     const AsValue owner = GetVar(f.ctx, name.substr(0, cut));
     const std::string last = name.substr(cut + 1);
-    if (owner.type == AsValue::Type::kObject) done = DeleteProp(owner.obj, last);
-    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) done = DeleteProp(tl->vars, last);
+    if (owner.type == AsValue::Type::kObject) {
+      done = DeleteProp(owner.obj, last);
+    } else if (owner.type == AsValue::Type::kString || owner.type == AsValue::Type::kNumber ||
+               owner.type == AsValue::Type::kBoolean) {
+      // Flash Player's own warning, printed as a trace line.
+      TraceValue(AsValue::String(kPrimitiveOwnerWarning));
+    } else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) {
+      done = DeleteProp(tl->vars, last);
+    }
     f.Push(AsValue::Bool(done));
     return;
   }

@@ -1028,5 +1028,87 @@ TEST(Avm1Runtime, AMovieWhoseScriptRanOutStaysOnTheSmallBudget) {
   EXPECT_LT(second - first, 30000) << log;
 }
 
+// broadcastMessage("") calls each listener itself, as a method call by no
+// name does.
+TEST(Avm1Listeners, AnEmptyMessageCallsTheListenerItself) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "src", Object({}));
+  a.Append(Method(Var("AsBroadcaster"), "initialize", {Var("src")})).Raw(kPop);
+  Set(a, "fn", Fn(Log("called,")));
+  a.Append(SetMember(Var("fn"), "", Fn(Log("member,"))));
+  a.Append(Method(Var("src"), "addListener", {Var("fn")})).Raw(kPop);
+  a.Append(Method(Var("src"), "broadcastMessage", {Str("")})).Raw(kPop);
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "called,");
+}
+
+// Properties hidden from the movie's version are not there for it: a
+// write skips a hidden setter and makes a property of the object's own.
+TEST(Avm1Classes, AVersionHiddenSetterIsNotCalled) {
+  auto b = Movie(7);
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "base", Object({}));
+  a.Append(Method(Var("base"), "addProperty", {Str("p"), Fn(Actions().PushString("got").Raw(kReturn)),
+                                              Fn(Log("set,"), {"v"})}))
+      .Raw(kPop);
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("base")));
+  a.Append(SetMember(Var("o"), "p", Int(1)));
+  a.Append(Call("ASSetPropFlags", {Var("base"), Str("p"), Int(0x2000)})).Raw(kPop);  // version 9 only
+  a.Append(SetMember(Var("o"), "p", Int(20)));
+  Set(a, "p", Member(Var("o"), "p"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "set,");
+  EXPECT_EQ(r.Get("p"), "20");
+}
+
+// addProperty("length") on an array: reads go to the getter, while the
+// array's methods keep their own length and elements.
+TEST(Avm1Classes, AnArraysLengthCanBeAGetter) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "arr", Array({Int(1), Int(2), Int(3)}));
+  Set(a, "added", Method(Var("arr"), "addProperty", {Str("length"), Fn(Actions().PushInt(10).Raw(kReturn)),
+                                                     Actions().PushNull()}));
+  Set(a, "len", Member(Var("arr"), "length"));
+  Set(a, "pushed", Method(Var("arr"), "push", {Int(4)}));
+  a.Append(Method(Var("arr"), "addProperty", {Str("3"), Fn(Actions().PushInt(7).Raw(kReturn)), Actions().PushNull()}))
+      .Raw(kPop);
+  Set(a, "one", Member(Var("arr"), "3"));
+  Set(a, "popped", Method(Var("arr"), "pop"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("added"), "true");
+  EXPECT_EQ(r.Get("len"), "10");
+  EXPECT_EQ(r.Get("pushed"), "4");
+  EXPECT_EQ(r.Get("one"), "7");
+  EXPECT_EQ(r.Get("popped"), "4");  // the value beneath the getter
+}
+
+// Slash paths go on through variables holding objects: "/o/:v" is the
+// property v of _root.o; "/:v" a variable of the main timeline.
+TEST(Avm1Runtime, SlashPathsReachObjectsInVariables) {
+  auto b = Movie(6);
+  Actions a;
+  Set(a, "o", Object({{"inner", Object({})}}));
+  Set(a, "/o/:v", Str("set"));
+  Set(a, "/o/inner:w", Str("deep"));
+  Set(a, "v", Member(Var("o"), "v"));
+  Set(a, "w", Member(Member(Var("o"), "inner"), "w"));
+  Set(a, "read", Var("/o/:v"));
+  Set(a, "none", Actions().Append(Var("/nothing/:v")).Raw(kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("v"), "set");
+  EXPECT_EQ(r.Get("w"), "deep");
+  EXPECT_EQ(r.Get("read"), "set");
+  EXPECT_EQ(r.Get("none"), "undefined");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

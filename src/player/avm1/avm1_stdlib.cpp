@@ -297,7 +297,9 @@ AsValue ArrPop(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = ArraySelf(self);
   if (!o || o->length <= 0) return {};
   const std::int64_t last = o->length - 1;
-  AsValue v = vm.Element(o, last);
+  // An element addProperty made a getter gives the value stored beneath it.
+  const auto it = o->props.find(std::to_string(last));
+  AsValue v = it == o->props.end() ? AsValue{} : it->second.value;
   vm.DeleteElement(o, last);
   o->length = static_cast<std::int32_t>(last);
   return v;

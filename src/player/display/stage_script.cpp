@@ -15,6 +15,13 @@
 namespace quarvel::player {
 namespace {
 
+// _x and _y from scripts: pixels to twips, a value past the 32-bit range
+// (Infinity too) becoming its lowest one as Flash's integer conversion does.
+std::int32_t ScriptTwips(double pixels) {
+  const double t = std::round(pixels * 20);
+  return t >= -2147483648.0 && t < 2147483648.0 ? static_cast<std::int32_t>(t) : INT32_MIN;
+}
+
 // Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
 constexpr int kDepthOffset = 16384;
 constexpr std::size_t kMaxLoadedMovies = 256;
@@ -223,10 +230,15 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     SetFocusRectProperty(clip, v, vm);
     return;
   }
+  // Numbers leave the property as it was for undefined and null, in
+  // every version (whatever they convert to), and for NaN. _target,
+  // _droptarget and _url are read-only and take the value unconverted.
+  if ((index != 13 && v.IsNullish()) || index == 11 || index == 14 || index == 15) return;
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
-  const bool flag = index == 7 && vm.ToBool(v);
-  const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
+  const double d = index == 13 ? 0.0 : vm.ToNumber(v);
+  if (index == 7 && std::isnan(d)) return;
+  const bool flag = index == 7 && d != 0;
   Instance* inst = Find(clip);
   if (!inst && clip == kRootClip) {
     SetMainTransform(index, d);
@@ -241,11 +253,13 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     inst->visible = flag;
     return;
   }
-  if (std::isnan(d) || std::isinf(d)) return;
+  if (std::isnan(d)) return;
   Matrix& m = inst->matrix;
+  // A position past the 32-bit twips range wraps to its lowest value.
+  if (std::isinf(d) && index != 0 && index != 1) return;
   switch (index) {
-    case 0: m.translateX = transform::Twips(d); break;
-    case 1: m.translateY = transform::Twips(d); break;
+    case 0: m.translateX = ScriptTwips(d); break;
+    case 1: m.translateY = ScriptTwips(d); break;
     case 2: transform::SetScaleX(m, inst->scriptTransform, d / 100); break;
     case 3: transform::SetScaleY(m, inst->scriptTransform, d / 100); break;
     case 10: transform::SetRotationDegrees(m, inst->scriptTransform, d); break;
@@ -265,11 +279,11 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
 }
 
 void Stage::SetMainTransform(int index, double d) {
-  if (std::isnan(d) || std::isinf(d)) return;
+  if (std::isnan(d) || (std::isinf(d) && index != 0 && index != 1)) return;
   Matrix& m = root_.matrix;
   switch (index) {
-    case 0: m.translateX = transform::Twips(d); break;
-    case 1: m.translateY = transform::Twips(d); break;
+    case 0: m.translateX = ScriptTwips(d); break;
+    case 1: m.translateY = ScriptTwips(d); break;
     case 2: transform::SetScaleX(m, rootKept_, d / 100); break;
     case 3: transform::SetScaleY(m, rootKept_, d / 100); break;
     case 10: transform::SetRotationDegrees(m, rootKept_, d); break;
