@@ -1138,6 +1138,11 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
 // object on, each part is one of its properties.
 AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
   if (const ClipHandle h = stage_.Resolve(ctx.target, path); h != kNoClip) return ClipValue(h);
+  // A dotted path is a variable path (a shape's name stands for its clip).
+  if (path.find('/') == std::string::npos && path.find('.') != std::string::npos) {
+    const AsValue v = GetVar(ctx, path);
+    return v.type == AsValue::Type::kClip || v.type == AsValue::Type::kObject ? v : AsValue{};
+  }
   AsValue at = ClipValue(ctx.target);
   std::size_t i = 0;
   if (!path.empty() && path[0] == '/') {

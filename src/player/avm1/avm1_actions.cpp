@@ -413,7 +413,8 @@ void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
 // The actions of another frame.
 void Avm1::ActCall(ActionFrame& f) {
   const std::string frame = ToString(f.Pop());
-  stage_.CallFrame(f.ctx.target, frame, *this);
+  // A tellTarget that found nothing leaves call() on the clip the actions belong to.
+  stage_.CallFrame(f.ctx.target == kNoClip ? f.ctx.base : f.ctx.target, frame, *this);
 }
 
 void Avm1::ActGetUrl(ActionFrame& f) {
@@ -1036,9 +1037,14 @@ void Avm1::ActCallFunction(ActionFrame& f) {
     StopIfBaseRemoved(*this, f);
     return;
   }
-  // Timeline functions act on the timeline they are found on.
+  // A function acts on the timeline or object of the scope it is found in
+  // (a `with` object, a function's locals); one of the globals on the
+  // caller's `this`.
   AsValue self = holder.type == AsValue::Type::kClip || byPath ? holder : f.ctx.thisv;
-  if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
+  if (holder.type == AsValue::Type::kObject ? holder.obj != global_
+                                             : fn.obj->fn->native && holder.type != AsValue::Type::kClip) {
+    self = holder;
+  }
   const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));
   constructing_ = outer;

@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_geom.h"
 #include "player/display/stage.h"
 #include "player/text/text_field.h"
 
@@ -1107,6 +1108,9 @@ AsValue SelSetSelection(Avm1& vm, const AsValue&, AsArgs a) {
   return {};
 }
 
+AsValue TextRendererCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
+AsValue TextRendererIgnore(Avm1&, const AsValue&, AsArgs) { return {}; }
+
 }  // namespace
 
 bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out) {
@@ -1195,6 +1199,13 @@ void InstallText(Avm1& vm) {
   std::vector<AsValue> target{AsValue::Object(selection)};
   if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
   InstallTextSnapshot(vm);
+
+  // flash.text.TextRenderer: the anti-aliasing settings, which our text
+  // drawing does not take; the class is there for movies that set them.
+  AsObject* renderer = vm.NewClass(Package(vm, "flash.text"), "TextRenderer", TextRendererCtor);
+  vm.SetProp(renderer, "maxLevel", AsValue::Number(4), true);
+  vm.SetProp(renderer, "displayMode", AsValue::String("default"), true);
+  vm.NewFunction("setAdvancedAntialiasingTable", TextRendererIgnore, renderer);
 }
 
 }  // namespace quarvel::player::avm1_builtins

@@ -371,7 +371,9 @@ void Stage::CallFrame(ClipHandle target, const std::string& frame, Avm1& vm) {
   int index = -1;
   const double n = vm.ToNumber(AsValue::String(s));
   if (!std::isnan(n) && !s.empty()) {
-    index = ClampToInt(std::max(n, -1.0)) - 1;
+    // A frame number wraps as a 32-bit integer.
+    const std::int64_t wrapped = ToInt32(n);
+    index = wrapped >= 1 ? static_cast<int>(wrapped - 1) : -1;
   } else if (auto it = tl->def->labels.find(Lower(s)); it != tl->def->labels.end()) {
     index = it->second;
   }
