@@ -244,7 +244,11 @@ AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue McRemove(Avm1& vm, const AsValue& self, AsArgs) {
-  if (self.type == AsValue::Type::kClip) vm.GetStage().RemoveClip(vm.ClipOf(self));
+  if (self.type != AsValue::Type::kClip) return {};
+  const ClipHandle clip = vm.ClipOf(self);
+  if (!vm.GetStage().RemovableByScript(clip)) return {};
+  avm1_builtins::FocusLeavingWith(vm, clip);
+  vm.GetStage().RemoveClip(clip);
   return {};
 }
 

@@ -1110,5 +1110,88 @@ TEST(Avm1Runtime, SlashPathsReachObjectsInVariables) {
   EXPECT_EQ(r.Get("none"), "undefined");
 }
 
+// Inside with(clip) an assignment changes a variable the clip has; a new
+// one goes to the timeline the actions run on. A function found on the
+// with object (or among a function's locals) runs with it as `this`.
+TEST(Avm1Runtime, WithClipsTakeOnlyTheirOwnVariables) {
+  Actions a = Do(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)});
+  a.Append(SetMember(Var("mc"), "foo", Str("mc foo")));
+  Set(a, "o", Object({{"who", Str("o")}, {"me", Fn(Actions().Append(Member(Var("this"), "who")).Raw(kReturn))}}));
+  Actions inClip;
+  Set(inClip, "foo", Str("mc foo2"));
+  Set(inClip, "baz", Str("new"));
+  a.Append(With(Var("mc"), inClip));
+  Actions inObject;
+  Set(inObject, "_global.called", Call("me"));
+  a.Append(With(Var("o"), inObject));
+  Set(a, "mcFoo", Member(Var("mc"), "foo"));
+  Set(a, "mcBaz", Op(Member(Var("mc"), "baz"), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("mcFoo"), "mc foo2");
+  EXPECT_EQ(r.Get("mcBaz"), "undefined");
+  EXPECT_EQ(r.Get("baz"), "new");
+  EXPECT_EQ(r.Get("_global.called"), "o");
+}
+
+// Function() called as a function hands back its argument, and with none
+// a new object without a prototype; super.__proto__ is the prototype above
+// the one super stands for.
+TEST(Avm1Functions, FunctionAsAFunctionAndSupersProto) {
+  Actions a;
+  Set(a, "same", Bin(Call("Function", {Var("Math")}), Var("Math"), Code(Action::kStrictEquals)));
+  Set(a, "bare", Op(Call("Function"), kTypeOf));
+  Set(a, "bareProto", Op(Member(Call("Function"), "__proto__"), kTypeOf));
+  // Base <- Sub: inside Sub's method super stands for Base.prototype.
+  Set(a, "_global.Base", Fn(Actions()));
+  Set(a, "_global.Sub", Fn(Actions()));
+  a.Append(Var("_global.Sub")).Append(Var("_global.Base")).Raw(kExtends);
+  a.Append(SetMember(Member(Var("_global.Sub"), "prototype"), "probe",
+                     Fn(Actions().Append(Member(Var("super"), "__proto__")).Raw(kReturn))));
+  Set(a, "probeIsObjectProto",
+      Bin(Method(New("Sub"), "probe"), Member(Var("Object"), "prototype"), Code(Action::kStrictEquals)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("same"), "true");
+  EXPECT_EQ(r.Get("bare"), "object");
+  EXPECT_EQ(r.Get("bareProto"), "undefined");
+  EXPECT_EQ(r.Get("probeIsObjectProto"), "true");
+}
+
+// A class extending a native one: the first super() builds the native
+// object; a second converts its arguments but changes nothing.
+TEST(Avm1Classes, ASecondSuperCallLeavesTheNativeObject) {
+  auto superCall = [](const std::vector<Actions>& args) {
+    return PushArgs(args).PushString("super").Raw(kGetVar).PushUndefined().Raw(kCallMethod).Raw(kPop);
+  };
+  Actions ctor = superCall({Int(10), Int(20)});
+  ctor.Append(superCall({Int(30), Int(40)}));
+  Actions a;
+  Set(a, "_global.Blur", Fn(ctor));
+  a.Append(Var("_global.Blur")).Append(Member(Member(Var("flash"), "filters"), "BlurFilter")).Raw(kExtends);
+  Set(a, "f", New("Blur"));
+  Set(a, "x", Member(Var("f"), "blurX"));
+  Set(a, "y", Member(Var("f"), "blurY"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("x"), "10");
+  EXPECT_EQ(r.Get("y"), "20");
+}
+
+// call(frame) takes the frame number as a 32-bit integer (2^32 + 3 is
+// frame 3); after a tellTarget that found nothing it runs the frame of
+// the clip the actions belong to.
+TEST(Avm1Clips, CallWrapsFrameNumbersAndOutlivesALostTarget) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  a.Append(Dbl(4294967299.0)).Raw(Code(Action::kCall), {});
+  a.SetTarget("nothere");
+  a.PushInt(2).Raw(Code(Action::kCall), {});
+  a.SetTarget("");
+  b.DoAction(a.Stop()).ShowFrame();
+  b.DoAction(Log("f2,")).ShowFrame();
+  b.DoAction(Log("f3,")).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "f3,f2,");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

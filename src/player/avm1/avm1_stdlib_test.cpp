@@ -635,5 +635,21 @@ TEST(Avm1Globals, NativeAsNewSeesTheConstructorCall) {
   EXPECT_EQ(r.Get("top"), "false");
 }
 
+// Number.toString(radix) writes the value as a 32-bit integer converted as
+// the processor does: NaN and numbers out of range are -2^31, whose
+// remainders come out negative, as the characters below '0'.
+TEST(Avm1Numbers, RadixDigitsOfA32BitInteger) {
+  Actions a;
+  Set(a, "bin", Method(Num(-5.9), "toString", {Int(2)}));
+  Set(a, "nan2", Method(Dbl(NAN), "toString", {Int(2)}));
+  Set(a, "nan4", Method(Dbl(NAN), "toString", {Int(4)}));
+  Set(a, "big8", Method(Dbl(1e10), "toString", {Int(8)}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("bin"), "-101");
+  EXPECT_EQ(r.Get("nan2"), "-/" + std::string(31, '0'));
+  EXPECT_EQ(r.Get("nan4"), "-." + std::string(15, '0'));
+  EXPECT_EQ(r.Get("big8"), "-." + std::string(10, '0'));
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

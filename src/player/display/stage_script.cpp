@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "player/avm1/avm1.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/render/bitmap_data.h"
 #include "player/sound_events.h"
 #include "player/display/stage.h"
@@ -251,6 +252,8 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   }
   if (index == 7) {
     inst->visible = flag;
+    // Hidden, it (and what is inside it) loses the focus.
+    if (!flag) avm1_builtins::FocusLeavingWith(vm, clip);
     return;
   }
   if (std::isnan(d)) return;
@@ -500,13 +503,19 @@ ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData
   return inst->serial;
 }
 
-void Stage::RemoveClip(ClipHandle clip) {
+bool Stage::RemovableByScript(ClipHandle clip) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   // Only clips at script depths can be removed by scripts, and not those
   // at the very top of the range.
   constexpr int kTopRemovable = 2130706416;
-  if (!parent || inst->depth < kDepthOffset || inst->depth >= kTopRemovable) return;
+  return parent && inst->depth >= kDepthOffset && inst->depth < kTopRemovable;
+}
+
+void Stage::RemoveClip(ClipHandle clip) {
+  if (!RemovableByScript(clip)) return;
+  Instance* inst = Find(clip);
+  TimelineState* parent = TimelineOf(inst->parent);
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
