@@ -485,11 +485,12 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       ProtoChainTooLong();
       return false;
     }
-    if (o->isArray && key == "length") {
+    auto it = o->props.find(key);
+    // An array's length is its own unless addProperty put a getter there.
+    if (o->isArray && key == "length" && (it == o->props.end() || !it->second.getter)) {
       out = AsValue::Number(o->length);
       return true;
     }
-    auto it = o->props.find(key);
     if (it != o->props.end() && (!it->second.versions || PropertyVisible(it->second.versions, version_))) {
       if (it->second.getter) {
         // Past the nesting limit the value beneath the getter answers.
@@ -504,7 +505,9 @@ bool Avm1::FindProp(AsObject* o, const std::string& key, AsValue& out, const AsV
       return true;
     }
     if (key == "__proto__") {
-      out = o->proto ? AsValue::Object(o->proto) : o->protoValue;
+      // `super` stands for the prototype it reaches: its __proto__ is that one's.
+      const AsObject* of = o->className == "super" && o->proto ? o->proto : o;
+      out = of->proto ? AsValue::Object(of->proto) : of->protoValue;
       return true;
     }
   }
@@ -524,7 +527,9 @@ AsProperty* Avm1::FindAccessor(AsObject* o, const std::string& key) {
       return nullptr;
     }
     auto it = o->props.find(key);
-    if (it != o->props.end()) return it->second.getter || it->second.setter ? &it->second : nullptr;
+    // One the movie's version does not see is not there for it.
+    if (it == o->props.end() || (it->second.versions && !PropertyVisible(it->second.versions, version_))) continue;
+    return it->second.getter || it->second.setter ? &it->second : nullptr;
   }
   return nullptr;
 }
@@ -934,8 +939,11 @@ void Avm1::Set(const AsValue& v, const std::string& name, const AsValue& value) 
   if (v.type != AsValue::Type::kObject) return;
   AsObject* o = v.obj;
   if (o->isArray && Key(name) == "length") {
-    SetLength(o, ToInt32(ToNumber(value)));
-    return;
+    const auto own = o->props.find(Key(name));
+    if (own == o->props.end() || !own->second.getter) {
+      SetLength(o, ToInt32(ToNumber(value)));
+      return;
+    }
   }
   const AsValue stored = Watched(*this, o, v, name, value);
   if (AsProperty* acc = FindAccessor(o, Key(name))) {
@@ -1125,16 +1133,58 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
   return false;
 }
 
+// A slash path names clips, and past a clip with no such child the
+// variable of that name when it holds an object (or a clip); from an
+// object on, each part is one of its properties.
 AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
-  const ClipHandle h = stage_.Resolve(ctx.target, path);
-  return h == kNoClip ? AsValue{} : ClipValue(h);
+  if (const ClipHandle h = stage_.Resolve(ctx.target, path); h != kNoClip) return ClipValue(h);
+  // A dotted path is a variable path (a shape's name stands for its clip).
+  if (path.find('/') == std::string::npos && path.find('.') != std::string::npos) {
+    const AsValue v = GetVar(ctx, path);
+    return v.type == AsValue::Type::kClip || v.type == AsValue::Type::kObject ? v : AsValue{};
+  }
+  AsValue at = ClipValue(ctx.target);
+  std::size_t i = 0;
+  if (!path.empty() && path[0] == '/') {
+    at = ClipValue(stage_.Resolve(ctx.target, "/"));
+    i = 1;
+  }
+  for (int guard = 0; i <= path.size() && guard < 256; ++guard) {
+    std::size_t j = path.find_first_of("/:", i);
+    if (j == std::string::npos) j = path.size();
+    const std::string part = path.substr(i, j - i);
+    i = j + 1;
+    if (part.empty()) {
+      if (j < path.size() && i > 1 && path[i - 2] == '/' && path[j] == '/') return {};
+      continue;
+    }
+    if (at.type == AsValue::Type::kClip) {
+      if (const ClipHandle child = stage_.Resolve(ClipOf(at), part); child != kNoClip) {
+        at = ClipValue(child);
+        continue;
+      }
+    } else if (at.type != AsValue::Type::kObject) {
+      return {};
+    }
+    at = Get(at, part);
+    if (at.type != AsValue::Type::kClip && at.type != AsValue::Type::kObject) return {};
+  }
+  return at;
+}
+
+// The object a "path:name" variable lives on; undefined when none.
+static AsValue PathOwner(Avm1& vm, const AsValue& resolved, ClipHandle target, bool here) {
+  if (here) return target == kNoClip ? AsValue{} : vm.ClipValue(target);
+  return resolved;
 }
 
 AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   const auto colon = name.rfind(':');
   if (colon != std::string::npos) {
-    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
-    return GetClipMember(clip, name.substr(colon + 1));
+    const AsValue owner = PathOwner(*this, colon == 0 ? AsValue{} : ResolvePath(ctx, name.substr(0, colon)),
+                                    ctx.target, colon == 0);
+    if (owner.type == AsValue::Type::kObject) return Get(owner, name.substr(colon + 1));
+    return GetClipMember(ClipOf(owner), name.substr(colon + 1));
   }
   if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
   const auto dot = name.find('.');
@@ -1214,8 +1264,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
 void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
   const auto colon = name.rfind(':');
   if (colon != std::string::npos) {
-    const ClipHandle clip = colon == 0 ? ctx.target : ClipOf(ResolvePath(ctx, name.substr(0, colon)));
-    SetClipMember(clip, name.substr(colon + 1), v);
+    const AsValue owner = PathOwner(*this, colon == 0 ? AsValue{} : ResolvePath(ctx, name.substr(0, colon)),
+                                    ctx.target, colon == 0);
+    if (owner.type == AsValue::Type::kObject) Set(owner, name.substr(colon + 1), v);
+    else SetClipMember(ClipOf(owner), name.substr(colon + 1), v);
     return;
   }
   const auto dot = name.rfind('.');
@@ -1233,10 +1285,18 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
         return;
       }
     } else if (it->type == AsValue::Type::kClip) {
-      // The innermost timeline takes new variables.
-      if (const ClipHandle clip =
-              LiveScopeClip(*this, *it, !ctx.inFunction && std::next(it) == ctx.scope.rend(), ctx.base);
-          stage_.TimelineOf(clip)) {
+      // The timeline at the bottom of the scope takes new variables; a clip
+      // that `with` put above it only those it has.
+      const bool bottom = std::next(it) == ctx.scope.rend();
+      int guard = 0;
+      const ClipHandle clip = LiveScopeClip(*this, *it, !ctx.inFunction && bottom, ctx.base);
+      TimelineState* tl = stage_.TimelineOf(clip);
+      if (!tl) continue;
+      bool has = !name.empty() && name[0] == '_';
+      for (const AsObject* o = tl->vars; o && !has && guard < kMaxProtoChain; o = o->proto, ++guard) {
+        has = o->props.count(key) > 0;
+      }
+      if (bottom || has) {
         SetClipMember(clip, name, v);
         return;
       }
@@ -1253,6 +1313,7 @@ AsValue Avm1::Call(const AsValue& fn, const AsValue& self, AsArgs args) {
 }
 
 AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
+  const bool constructed = std::exchange(nextCallConstructs_, false);
   if (aborted_ || halted_) return {};
   AsFunction& f = *fnObj->fn;
   // The action list itself counts as one level of the movie's limit
@@ -1278,6 +1339,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   ctx.thisv = self;
   ctx.pool = f.pool;
   ctx.inFunction = true;
+  ctx.constructed = constructed;
   if (version_ < 6) {
     // Version 5 functions close over nothing: they run on the clip they
     // are called on, or else the caller's target, with that clip alone
@@ -1411,6 +1473,7 @@ AsValue Avm1::Construct(const AsValue& ctor, AsArgs args) {
   SetProp(o, "__constructor__", ctor, true);
   const AsObject* outer = std::exchange(constructing_, ctor.obj->fn->native ? o : nullptr);
   constructionRefused_ = false;
+  nextCallConstructs_ = !ctor.obj->fn->native;
   const AsValue r = CallFunction(ctor.obj, self, args);
   constructing_ = outer;
   if (std::exchange(constructionRefused_, false)) return {};

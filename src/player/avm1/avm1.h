@@ -231,6 +231,14 @@ class Avm1 {
   bool Constructing(const AsValue& self) const {
     return self.type == AsValue::Type::kObject && self.obj == constructing_;
   }
+  // ASnative(2, 0): whether the innermost script function running (native
+  // calls between are seen through) was called by `new`.
+  bool InScriptConstructor() const {
+    for (const Context* c = running_; c; c = c->caller) {
+      if (c->inFunction) return c->constructed;
+    }
+    return false;
+  }
   // A built-in constructor refuses its arguments: `new` gives undefined
   // (BitmapData of an invalid size).
   void RefuseConstruction() { constructionRefused_ = true; }
@@ -330,6 +338,7 @@ class Avm1 {
     bool thisByName = true;  // a function's `this` is a variable by name
     AsObject* callee = nullptr;  // the function running, for arguments.caller
     Context* caller = nullptr;   // whose registers lie past this one's own
+    bool constructed = false;    // a function body run by `new`
   };
   AsValue* Register(Context& ctx, std::size_t i);
   friend struct ActionFrame;
@@ -439,6 +448,7 @@ class Avm1 {
   std::size_t stepBudget_ = kMaxActionsPerFrame;
   bool budgetSpent_ = false;
   const AsObject* constructing_ = nullptr;  // see Constructing()
+  bool nextCallConstructs_ = false;  // Construct's call of a script function
   bool constructionRefused_ = false;  // see RefuseConstruction()
   // Clips whose _lockroot is set: _root inside them is the clip itself.
   std::unordered_set<ClipHandle> lockRoots_;

@@ -413,7 +413,8 @@ void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
 // The actions of another frame.
 void Avm1::ActCall(ActionFrame& f) {
   const std::string frame = ToString(f.Pop());
-  stage_.CallFrame(f.ctx.target, frame, *this);
+  // A tellTarget that found nothing leaves call() on the clip the actions belong to.
+  stage_.CallFrame(f.ctx.target == kNoClip ? f.ctx.base : f.ctx.target, frame, *this);
 }
 
 void Avm1::ActGetUrl(ActionFrame& f) {
@@ -460,7 +461,16 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
   if (!set) {
     f.Push(known && stage_.TimelineOf(clip) ? stage_.GetClipProperty(clip, i, *this) : AsValue{});
   } else if (known) {
-    stage_.SetClipProperty(clip, i, value, *this);
+    // The value is converted by what the property takes, whether or not
+    // the target is there: numbers (undefined and null stay, to be
+    // ignored), text for _name and _quality, nothing for the rest.
+    AsValue v = value;
+    if ((i <= 10 || i == 12 || i == 16 || i == 18 || i == 20 || i == 21) && !v.IsNullish()) {
+      v = AsValue::Number(ToNumber(value));
+    } else if (i == 13 || i == 19) {
+      v = AsValue::String(ToString(value));
+    }
+    if (!Throwing()) stage_.SetClipProperty(clip, i, v, *this);
   }
 }
 
@@ -635,7 +645,10 @@ void Avm1::ActAdd2(ActionFrame& f) {
   if (a.type == AsValue::Type::kString || b.type == AsValue::Type::kString) {
     f.Push(MakeString(ToString(a) + ToString(b)));
   } else {
-    f.Push(AsValue::Number(PrimitiveNumber(a) + PrimitiveNumber(b)));
+    // An operand still an object is converted again, valueOf and all.
+    const double x = a.type == AsValue::Type::kObject ? ToNumber(a) : PrimitiveNumber(a);
+    const double y = b.type == AsValue::Type::kObject ? ToNumber(b) : PrimitiveNumber(b);
+    f.Push(AsValue::Number(x + y));
   }
 }
 
@@ -831,11 +844,17 @@ void Avm1::DefineLocal(ActionFrame& f, bool withValue) {
     if (withValue || !f.ctx.activation->props.count(Key(name))) SetProp(f.ctx.activation, name, v);
   } else if (withValue) {
     SetVar(f.ctx, name, v);
-  } else if (AsObject* vars = ObjectOf(ClipValue(f.ctx.target))) {
+  } else {
     // `var x;` on a timeline makes x there, unless x is already to be found
-    // on it or its prototypes.
+    // on it or its prototypes; "path:x" makes x on what the path names.
+    AsValue owner = ClipValue(f.ctx.target);
+    std::string member = name;
+    if (const auto colon = name.rfind(':'); colon != std::string::npos) {
+      if (colon > 0) owner = ResolvePath(f.ctx, name.substr(0, colon));
+      member = name.substr(colon + 1);
+    }
     AsValue found;
-    if (!FindProp(vars, Key(name), found)) SetProp(vars, name, AsValue{});
+    if (AsObject* vars = ObjectOf(owner); vars && !FindProp(vars, Key(member), found)) SetProp(vars, member, AsValue{});
   }
 }
 
@@ -869,6 +888,10 @@ void Avm1::ActDelete(ActionFrame& f) {
   f.Push(AsValue::Bool(done));
 }
 
+// What Flash Player prints when a path names a member of a primitive.
+static constexpr char kPrimitiveOwnerWarning[] =
+    "Parameters of primitive types are no longer coerced into the required type - Object.";
+
 void Avm1::ActDelete2(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   AsValue holder, dummy;
@@ -877,8 +900,15 @@ void Avm1::ActDelete2(ActionFrame& f) {
   if (const auto cut = name.find_last_of(".:"); cut != std::string::npos && cut > 0 && cut + 1 < name.size()) {
     const AsValue owner = GetVar(f.ctx, name.substr(0, cut));
     const std::string last = name.substr(cut + 1);
-    if (owner.type == AsValue::Type::kObject) done = DeleteProp(owner.obj, last);
-    else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) done = DeleteProp(tl->vars, last);
+    if (owner.type == AsValue::Type::kObject) {
+      done = DeleteProp(owner.obj, last);
+    } else if (owner.type == AsValue::Type::kString || owner.type == AsValue::Type::kNumber ||
+               owner.type == AsValue::Type::kBoolean) {
+      // Flash Player's own warning, printed as a trace line.
+      TraceValue(AsValue::String(kPrimitiveOwnerWarning));
+    } else if (TimelineState* tl = stage_.TimelineOf(ClipOf(owner)); tl && tl->vars) {
+      done = DeleteProp(tl->vars, last);
+    }
     f.Push(AsValue::Bool(done));
     return;
   }
@@ -1007,9 +1037,14 @@ void Avm1::ActCallFunction(ActionFrame& f) {
     StopIfBaseRemoved(*this, f);
     return;
   }
-  // Timeline functions act on the timeline they are found on.
+  // A function acts on the timeline or object of the scope it is found in
+  // (a `with` object, a function's locals); one of the globals on the
+  // caller's `this`.
   AsValue self = holder.type == AsValue::Type::kClip || byPath ? holder : f.ctx.thisv;
-  if (fn.obj->fn->native && holder.type != AsValue::Type::kClip && holder.obj != global_) self = holder;
+  if (holder.type == AsValue::Type::kObject ? holder.obj != global_
+                                             : fn.obj->fn->native && holder.type != AsValue::Type::kClip) {
+    self = holder;
+  }
   const AsObject* outer = std::exchange(constructing_, nullptr);
   f.Push(CallFunction(fn.obj, self, args));
   constructing_ = outer;

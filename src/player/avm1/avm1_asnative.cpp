@@ -67,8 +67,15 @@ AsObject* Owner(Avm1& vm, std::string_view path) {
   return o;
 }
 
+// ASnative(2, 0): whether the script function running was called by `new`.
+AsValue ASnew(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Bool(vm.InScriptConstructor()); }
+
 // The native numbered (table, index); null when there is none.
 AsNative FindNative(Avm1& vm, std::int32_t table, std::int32_t index, std::string& name) {
+  if (table == 2 && index == 0) {
+    name = "ASnew";
+    return ASnew;
+  }
   for (const NativeTable& t : kTables) {
     if (t.table != table || index < t.first) continue;
     const std::int64_t offset = std::int64_t{index} - t.first;
@@ -107,35 +114,80 @@ AsValue ASnative(Avm1& vm, const AsValue&, AsArgs a) {
   return native ? AsValue::Object(vm.NewFunction(name, native)) : AsValue{};
 }
 
-// ASSetNative(object, table, "name,name...", first = 0): each name gets the
-// native of the next number from `first`; an empty name passes a number by.
-AsValue ASSetNative(Avm1& vm, const AsValue&, AsArgs a) {
+// A name's leading digit asks for a SWF version: 6 to 9, or "10"; the
+// property is made hidden from older movies. Any other digit stays part
+// of the name, and a "1" not followed by "0" is dropped with no version.
+std::uint16_t TakeVersionPrefix(std::string& name) {
+  if (name.empty() || name[0] < '1' || name[0] > '9') return 0;
+  const char d = name[0];
+  if (d >= '2' && d <= '5') return 0;
+  name.erase(0, 1);
+  switch (d) {
+    case '6': return kPropVersion6;
+    case '7': return kPropVersion7;
+    case '8': return kPropVersion8;
+    case '9': return kPropVersion9;
+    default: break;
+  }
+  if (!name.empty() && name[0] == '0') {
+    name.erase(0, 1);
+    return kPropVersion10;
+  }
+  return 0;
+}
+
+// ASSetNative(object, table, "name,name...", first = 0) and
+// ASSetNativeAccessor: each name gets the native of the next number from
+// `first` (an accessor a getter and a setter, two numbers); an empty name
+// passes its numbers by.
+AsValue SetNatives(Avm1& vm, AsArgs a, bool accessors) {
   if (a.size() < 3) return {};
   AsObject* o = vm.ObjectOf(a[0]);
   const std::int32_t table = ToInt32(vm.ToNumber(a[1]));
+  if (vm.Throwing()) return {};
   const std::string names = vm.ToString(a[2]);
+  if (vm.Throwing()) return {};
   const std::int32_t first = a.size() > 3 ? ToInt32(vm.ToNumber(a[3])) : 0;
   if (!o || vm.Throwing()) return {};
   std::int64_t index = first;
-  for (std::size_t at = 0; at <= names.size(); ++index) {
+  auto native = [&](std::string& fnName) -> AsObject* {
+    const std::int64_t i = index++;
+    if (i < INT32_MIN || i > INT32_MAX) return nullptr;
+    const AsNative fn = FindNative(vm, table, static_cast<std::int32_t>(i), fnName);
+    return fn ? vm.NewFunction(fnName, fn) : nullptr;
+  };
+  for (std::size_t at = 0; at <= names.size();) {
     std::size_t comma = names.find(',', at);
     if (comma == std::string::npos) comma = names.size();
-    const std::string name = names.substr(at, comma - at);
+    std::string name = names.substr(at, comma - at);
     at = comma + 1;
-    std::string nativeName;
-    if (name.empty() || index < INT32_MIN || index > INT32_MAX) continue;
-    if (const AsNative native = FindNative(vm, table, static_cast<std::int32_t>(index), nativeName)) {
-      vm.Set(AsValue::Object(o), name, AsValue::Object(vm.NewFunction(name, native)));
+    const std::uint16_t versions = TakeVersionPrefix(name);
+    std::string getterName, setterName;
+    AsObject* getter = native(getterName);
+    AsObject* setter = accessors ? native(setterName) : nullptr;
+    if (name.empty() || !getter) continue;
+    const std::string key = vm.Key(name);
+    if (accessors) {
+      vm.AddProperty(o, name, AsValue::Object(getter), setter ? AsValue::Object(setter) : AsValue{});
+      o->props[key].versions = versions;
+      continue;
     }
+    const bool had = o->props.count(key) > 0;
+    vm.Set(AsValue::Object(o), name, AsValue::Object(getter));
+    if (!had && o->props.count(key)) o->props[key].versions = versions;
   }
   return {};
 }
+
+AsValue ASSetNative(Avm1& vm, const AsValue&, AsArgs a) { return SetNatives(vm, a, false); }
+AsValue ASSetNativeAccessor(Avm1& vm, const AsValue&, AsArgs a) { return SetNatives(vm, a, true); }
 
 }  // namespace
 
 void InstallNativeTables(Avm1& vm) {
   vm.NewFunction("ASnative", ASnative, vm.Global());
   vm.NewFunction("ASSetNative", ASSetNative, vm.Global());
+  vm.NewFunction("ASSetNativeAccessor", ASSetNativeAccessor, vm.Global());
 }
 
 }  // namespace quarvel::player::avm1_builtins

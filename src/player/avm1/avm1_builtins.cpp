@@ -25,6 +25,16 @@ AsObject* Self(const AsValue& self) { return self.type == AsValue::Type::kObject
 
 AsValue Nothing(Avm1&, const AsValue&, AsArgs) { return {}; }
 
+// Function called as a function gives its first argument back unchanged;
+// with none, a new object without any prototype.
+AsValue FunctionCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (vm.Constructing(self)) return {};
+  if (!a.empty()) return a[0];
+  AsObject* o = vm.NewObject(nullptr);
+  o->proto = nullptr;
+  return AsValue::Object(o);
+}
+
 }  // namespace
 
 AsValue avm1_builtins::StartTimer(Avm1& vm, AsArgs a, bool once) {
@@ -234,7 +244,11 @@ AsValue McDuplicate(Avm1& vm, const AsValue& self, AsArgs a) {
 }
 
 AsValue McRemove(Avm1& vm, const AsValue& self, AsArgs) {
-  if (self.type == AsValue::Type::kClip) vm.GetStage().RemoveClip(vm.ClipOf(self));
+  if (self.type != AsValue::Type::kClip) return {};
+  const ClipHandle clip = vm.ClipOf(self);
+  if (!vm.GetStage().RemovableByScript(clip)) return {};
+  avm1_builtins::FocusLeavingWith(vm, clip);
+  vm.GetStage().RemoveClip(clip);
   return {};
 }
 
@@ -702,7 +716,7 @@ void Avm1::InstallBuiltins() {
   AsObject* objectCtor = ctor("Object", ObjectCtor, objectProto_);
   fn(objectCtor, "registerClass", ObjRegisterClass);
   SetProp(global_, "Object", AsValue::Object(objectCtor), true);
-  SetProp(global_, "Function", AsValue::Object(ctor("Function", Nothing, functionProto_)), true);
+  SetProp(global_, "Function", AsValue::Object(ctor("Function", FunctionCtor, functionProto_)), true);
   SetProp(global_, "MovieClip", AsValue::Object(ctor("MovieClip", Nothing, clipProto_)), true);
   const std::pair<const char*, AsNative> colorMethods[] = {{"setRGB", ColorSetRGB},
                                                            {"getRGB", ColorGetRGB},

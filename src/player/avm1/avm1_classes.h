@@ -55,5 +55,8 @@ bool IsTextField(Avm1& vm, ClipHandle clip);
 // on first use when `make`; null for other clips.
 AsObject* TextFieldObject(Avm1& vm, ClipHandle clip, bool make);
 AsObject* TextFieldPrototype(Avm1& vm);
+// A script is about to remove `clip`: when the focus is on it or inside
+// it, the focus goes (Selection's listeners hear of it while it is there).
+void FocusLeavingWith(Avm1& vm, ClipHandle clip);
 
 }  // namespace quarvel::player::avm1_builtins

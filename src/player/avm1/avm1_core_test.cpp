@@ -1028,5 +1028,170 @@ TEST(Avm1Runtime, AMovieWhoseScriptRanOutStaysOnTheSmallBudget) {
   EXPECT_LT(second - first, 30000) << log;
 }
 
+// broadcastMessage("") calls each listener itself, as a method call by no
+// name does.
+TEST(Avm1Listeners, AnEmptyMessageCallsTheListenerItself) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "src", Object({}));
+  a.Append(Method(Var("AsBroadcaster"), "initialize", {Var("src")})).Raw(kPop);
+  Set(a, "fn", Fn(Log("called,")));
+  a.Append(SetMember(Var("fn"), "", Fn(Log("member,"))));
+  a.Append(Method(Var("src"), "addListener", {Var("fn")})).Raw(kPop);
+  a.Append(Method(Var("src"), "broadcastMessage", {Str("")})).Raw(kPop);
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "called,");
+}
+
+// Properties hidden from the movie's version are not there for it: a
+// write skips a hidden setter and makes a property of the object's own.
+TEST(Avm1Classes, AVersionHiddenSetterIsNotCalled) {
+  auto b = Movie(7);
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "base", Object({}));
+  a.Append(Method(Var("base"), "addProperty", {Str("p"), Fn(Actions().PushString("got").Raw(kReturn)),
+                                              Fn(Log("set,"), {"v"})}))
+      .Raw(kPop);
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("base")));
+  a.Append(SetMember(Var("o"), "p", Int(1)));
+  a.Append(Call("ASSetPropFlags", {Var("base"), Str("p"), Int(0x2000)})).Raw(kPop);  // version 9 only
+  a.Append(SetMember(Var("o"), "p", Int(20)));
+  Set(a, "p", Member(Var("o"), "p"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "set,");
+  EXPECT_EQ(r.Get("p"), "20");
+}
+
+// addProperty("length") on an array: reads go to the getter, while the
+// array's methods keep their own length and elements.
+TEST(Avm1Classes, AnArraysLengthCanBeAGetter) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "arr", Array({Int(1), Int(2), Int(3)}));
+  Set(a, "added", Method(Var("arr"), "addProperty", {Str("length"), Fn(Actions().PushInt(10).Raw(kReturn)),
+                                                     Actions().PushNull()}));
+  Set(a, "len", Member(Var("arr"), "length"));
+  Set(a, "pushed", Method(Var("arr"), "push", {Int(4)}));
+  a.Append(Method(Var("arr"), "addProperty", {Str("3"), Fn(Actions().PushInt(7).Raw(kReturn)), Actions().PushNull()}))
+      .Raw(kPop);
+  Set(a, "one", Member(Var("arr"), "3"));
+  Set(a, "popped", Method(Var("arr"), "pop"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("added"), "true");
+  EXPECT_EQ(r.Get("len"), "10");
+  EXPECT_EQ(r.Get("pushed"), "4");
+  EXPECT_EQ(r.Get("one"), "7");
+  EXPECT_EQ(r.Get("popped"), "4");  // the value beneath the getter
+}
+
+// Slash paths go on through variables holding objects: "/o/:v" is the
+// property v of _root.o; "/:v" a variable of the main timeline.
+TEST(Avm1Runtime, SlashPathsReachObjectsInVariables) {
+  auto b = Movie(6);
+  Actions a;
+  Set(a, "o", Object({{"inner", Object({})}}));
+  Set(a, "/o/:v", Str("set"));
+  Set(a, "/o/inner:w", Str("deep"));
+  Set(a, "v", Member(Var("o"), "v"));
+  Set(a, "w", Member(Member(Var("o"), "inner"), "w"));
+  Set(a, "read", Var("/o/:v"));
+  Set(a, "none", Actions().Append(Var("/nothing/:v")).Raw(kTypeOf));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("v"), "set");
+  EXPECT_EQ(r.Get("w"), "deep");
+  EXPECT_EQ(r.Get("read"), "set");
+  EXPECT_EQ(r.Get("none"), "undefined");
+}
+
+// Inside with(clip) an assignment changes a variable the clip has; a new
+// one goes to the timeline the actions run on. A function found on the
+// with object (or among a function's locals) runs with it as `this`.
+TEST(Avm1Runtime, WithClipsTakeOnlyTheirOwnVariables) {
+  Actions a = Do(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)});
+  a.Append(SetMember(Var("mc"), "foo", Str("mc foo")));
+  Set(a, "o", Object({{"who", Str("o")}, {"me", Fn(Actions().Append(Member(Var("this"), "who")).Raw(kReturn))}}));
+  Actions inClip;
+  Set(inClip, "foo", Str("mc foo2"));
+  Set(inClip, "baz", Str("new"));
+  a.Append(With(Var("mc"), inClip));
+  Actions inObject;
+  Set(inObject, "_global.called", Call("me"));
+  a.Append(With(Var("o"), inObject));
+  Set(a, "mcFoo", Member(Var("mc"), "foo"));
+  Set(a, "mcBaz", Op(Member(Var("mc"), "baz"), kTypeOf));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("mcFoo"), "mc foo2");
+  EXPECT_EQ(r.Get("mcBaz"), "undefined");
+  EXPECT_EQ(r.Get("baz"), "new");
+  EXPECT_EQ(r.Get("_global.called"), "o");
+}
+
+// Function() called as a function hands back its argument, and with none
+// a new object without a prototype; super.__proto__ is the prototype above
+// the one super stands for.
+TEST(Avm1Functions, FunctionAsAFunctionAndSupersProto) {
+  Actions a;
+  Set(a, "same", Bin(Call("Function", {Var("Math")}), Var("Math"), Code(Action::kStrictEquals)));
+  Set(a, "bare", Op(Call("Function"), kTypeOf));
+  Set(a, "bareProto", Op(Member(Call("Function"), "__proto__"), kTypeOf));
+  // Base <- Sub: inside Sub's method super stands for Base.prototype.
+  Set(a, "_global.Base", Fn(Actions()));
+  Set(a, "_global.Sub", Fn(Actions()));
+  a.Append(Var("_global.Sub")).Append(Var("_global.Base")).Raw(kExtends);
+  a.Append(SetMember(Member(Var("_global.Sub"), "prototype"), "probe",
+                     Fn(Actions().Append(Member(Var("super"), "__proto__")).Raw(kReturn))));
+  Set(a, "probeIsObjectProto",
+      Bin(Method(New("Sub"), "probe"), Member(Var("Object"), "prototype"), Code(Action::kStrictEquals)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("same"), "true");
+  EXPECT_EQ(r.Get("bare"), "object");
+  EXPECT_EQ(r.Get("bareProto"), "undefined");
+  EXPECT_EQ(r.Get("probeIsObjectProto"), "true");
+}
+
+// A class extending a native one: the first super() builds the native
+// object; a second converts its arguments but changes nothing.
+TEST(Avm1Classes, ASecondSuperCallLeavesTheNativeObject) {
+  auto superCall = [](const std::vector<Actions>& args) {
+    return PushArgs(args).PushString("super").Raw(kGetVar).PushUndefined().Raw(kCallMethod).Raw(kPop);
+  };
+  Actions ctor = superCall({Int(10), Int(20)});
+  ctor.Append(superCall({Int(30), Int(40)}));
+  Actions a;
+  Set(a, "_global.Blur", Fn(ctor));
+  a.Append(Var("_global.Blur")).Append(Member(Member(Var("flash"), "filters"), "BlurFilter")).Raw(kExtends);
+  Set(a, "f", New("Blur"));
+  Set(a, "x", Member(Var("f"), "blurX"));
+  Set(a, "y", Member(Var("f"), "blurY"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("x"), "10");
+  EXPECT_EQ(r.Get("y"), "20");
+}
+
+// call(frame) takes the frame number as a 32-bit integer (2^32 + 3 is
+// frame 3); after a tellTarget that found nothing it runs the frame of
+// the clip the actions belong to.
+TEST(Avm1Clips, CallWrapsFrameNumbersAndOutlivesALostTarget) {
+  auto b = Movie();
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  a.Append(Dbl(4294967299.0)).Raw(Code(Action::kCall), {});
+  a.SetTarget("nothere");
+  a.PushInt(2).Raw(Code(Action::kCall), {});
+  a.SetTarget("");
+  b.DoAction(a.Stop()).ShowFrame();
+  b.DoAction(Log("f2,")).ShowFrame();
+  b.DoAction(Log("f3,")).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("_global.log"), "f3,f2,");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

@@ -199,6 +199,11 @@ bool Avm1::Broadcast(const AsValue& broadcaster, const std::string& message, AsA
   std::vector<AsValue> copy(args.begin(), args.end());
   for (std::int32_t i = 0; i < n && i < arr->length; ++i) {
     const AsValue l = Element(arr, i);
+    // As a method call by no name, an empty message calls the listener itself.
+    if (message.empty()) {
+      Call(l, AsValue{}, copy);
+      continue;
+    }
     const AsValue fn = Get(l, message);
     Call(fn, l, copy);
   }

@@ -80,6 +80,12 @@ AsValue FilterCtor(Avm1& vm, const AsValue& self, AsArgs a) {
     int guard = 0;
     for (AsObject* p = o->proto; p && guard < kMaxProtoChain; p = p->proto, ++guard) {
       if (proto.type == AsValue::Type::kObject && p == proto.obj) {
+        // A filter made already (super() called twice) keeps its settings;
+        // the arguments are still converted.
+        if (ClassOf(o)) {
+          Fill(vm, vm.NewObject(nullptr), c, a);
+          return self;
+        }
         o->className = c.name;
         Fill(vm, o, c, a);
         return self;

@@ -98,5 +98,34 @@ TEST(Avm1FocusRect, FromSwf6TheRootAnswersThePlayersAndOtherObjectsTheirOwn) {
   }
 }
 
+// The focused object removed by a script, or hidden (or a clip it is in),
+// takes the focus with it: Selection's listeners hear the change while
+// it is still there, and the focus stays empty when a new one of the
+// same name comes.
+TEST(Avm1Focus, RemovedOrHiddenObjectsLoseTheFocus) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "watcher", Object({}));
+  a.Append(SetMember(Var("watcher"), "onSetFocus",
+                     Function({"o", "n"}, Log(Bin(Bin(Bin(Var("o"), Str(">"), Action::kAdd2), Var("n"), Action::kAdd2),
+                                                  Str(","), Action::kAdd2)))));
+  a.Append(Do(Var("Selection"), "addListener", {Var("watcher")}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("box"), Int(1)}));
+  a.Append(Do(Member(Var("_root"), "box"), "createTextField", {Str("t"), Int(1), Int(0), Int(0), Int(50), Int(18)}));
+  a.Append(Do(Var("Selection"), "setFocus", {Str("_root.box.t")}));
+  a.Append(Do(Member(Var("_root"), "box"), "removeMovieClip", {}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("box"), Int(1)}));
+  a.Append(Do(Member(Var("_root"), "box"), "createTextField", {Str("t"), Int(1), Int(0), Int(0), Int(50), Int(18)}));
+  Set(a, "afterRemove", Method(Var("Selection"), "getFocus"));
+  a.Append(Do(Var("Selection"), "setFocus", {Str("_root.box.t")}));
+  a.Append(SetMember(Member(Member(Var("_root"), "box"), "t"), "_visible", Bool(false)));
+  Set(a, "afterHide", Method(Var("Selection"), "getFocus"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("_global.log"),
+            "null>_level0.box.t,_level0.box.t>null,null>_level0.box.t,_level0.box.t>null,");
+  EXPECT_EQ(r.Get("afterRemove"), "null");
+  EXPECT_EQ(r.Get("afterHide"), "null");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

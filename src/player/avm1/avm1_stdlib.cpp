@@ -297,7 +297,9 @@ AsValue ArrPop(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = ArraySelf(self);
   if (!o || o->length <= 0) return {};
   const std::int64_t last = o->length - 1;
-  AsValue v = vm.Element(o, last);
+  // An element addProperty made a getter gives the value stored beneath it.
+  const auto it = o->props.find(std::to_string(last));
+  AsValue v = it == o->props.end() ? AsValue{} : it->second.value;
   vm.DeleteElement(o, last);
   o->length = static_cast<std::int32_t>(last);
   return v;
@@ -758,21 +760,24 @@ double ThisNumber(Avm1& vm, const AsValue& self) {
   return vm.ToNumber(self);
 }
 
-// toString(radix): other radixes than 10 write the integer part.
+// toString(radix): other radixes than 10 write the integer part, as a
+// 32-bit integer the way the processor converts one: NaN, the infinities
+// and numbers out of range are -2^31, whose digits come out as the
+// characters before '0' (its negation overflows, the remainders are
+// negative).
 AsValue NumToString(Avm1& vm, const AsValue& self, AsArgs a) {
   const double d = ThisNumber(vm, self);
   const int radix = a.empty() || a[0].IsUndefined() ? 10 : ToInt32(Num(vm, a, 0));
-  if (radix == 10 || radix < 2 || radix > 36 || !std::isfinite(d)) return AsValue::String(vm.ToString(AsValue::Number(d)));
-  const double t = std::trunc(d);
-  if (std::fabs(t) > 9.0e18) return AsValue::String(vm.ToString(AsValue::Number(d)));
-  const auto n = static_cast<long long>(t);
+  if (radix == 10 || radix < 2 || radix > 36) return AsValue::String(vm.ToString(AsValue::Number(d)));
+  const std::int32_t n = d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d) : INT32_MIN;
   const bool neg = n < 0;
-  unsigned long long u = neg ? 0ull - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+  std::int32_t m = neg && n != INT32_MIN ? -n : n;
   std::string out;
   do {
-    out += "0123456789abcdefghijklmnopqrstuvwxyz"[u % static_cast<unsigned>(radix)];
-    u /= static_cast<unsigned>(radix);
-  } while (u);
+    const int r = m % radix;
+    out += static_cast<char>(r < 10 ? '0' + r : 'a' + (r - 10));
+    m /= radix;
+  } while (m != 0);
   if (neg) out += '-';
   std::reverse(out.begin(), out.end());
   return AsValue::String(out);

@@ -11,6 +11,7 @@
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
+#include "player/avm1/avm1_geom.h"
 #include "player/display/stage.h"
 #include "player/text/text_field.h"
 
@@ -804,7 +805,11 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "_name") {
     inst.name = vm.ToString(v);
   } else if (low == "_visible") {
-    inst.visible = vm.ToBool(v);
+    const bool shown = vm.ToBool(v);
+    const ClipHandle serial = inst.serial;
+    inst.visible = shown;
+    // A field hidden loses the focus.
+    if (!shown) FocusLeavingWith(vm, serial);
   } else if (low == "_x" || low == "_y" || low == "_xscale" || low == "_yscale" || low == "_alpha" ||
              low == "_rotation" || low == "_width" || low == "_height") {
     double d = vm.ToNumber(v);
@@ -1107,7 +1112,24 @@ AsValue SelSetSelection(Avm1& vm, const AsValue&, AsArgs a) {
   return {};
 }
 
+AsValue TextRendererCtor(Avm1&, const AsValue&, AsArgs) { return {}; }
+AsValue TextRendererIgnore(Avm1&, const AsValue&, AsArgs) { return {}; }
+
 }  // namespace
+
+void FocusLeavingWith(Avm1& vm, ClipHandle clip) {
+  FieldObjects* fo = Objects(vm);
+  if (!fo || fo->focus.type != AsValue::Type::kClip || fo->focusMoving) return;
+  Stage& stage = vm.GetStage();
+  ClipHandle at = vm.ClipOf(fo->focus);
+  for (int guard = 0; at != kNoClip && at != clip && guard < 1024; ++guard) at = stage.ParentOf(at);
+  if (at != clip || clip == kNoClip) return;
+  const AsValue before = fo->focus;
+  fo->focus = AsValue::Null();
+  const AsValue selection = vm.Get(AsValue::Object(vm.Global()), "Selection");
+  AsValue args[] = {before, AsValue::Null()};
+  vm.Broadcast(selection, "onSetFocus", args);
+}
 
 bool GetTextFieldMember(Avm1& vm, ClipHandle clip, const std::string& name, AsValue& out) {
   Instance* inst = vm.GetStage().Find(clip);
@@ -1195,6 +1217,13 @@ void InstallText(Avm1& vm) {
   std::vector<AsValue> target{AsValue::Object(selection)};
   if (initialize.type == AsValue::Type::kObject && initialize.obj->fn) vm.Call(initialize, broadcaster, target);
   InstallTextSnapshot(vm);
+
+  // flash.text.TextRenderer: the anti-aliasing settings, which our text
+  // drawing does not take; the class is there for movies that set them.
+  AsObject* renderer = vm.NewClass(Package(vm, "flash.text"), "TextRenderer", TextRendererCtor);
+  vm.SetProp(renderer, "maxLevel", AsValue::Number(4), true);
+  vm.SetProp(renderer, "displayMode", AsValue::String("default"), true);
+  vm.NewFunction("setAdvancedAntialiasingTable", TextRendererIgnore, renderer);
 }
 
 }  // namespace quarvel::player::avm1_builtins

@@ -405,5 +405,16 @@ TEST(Avm1TextField, SelectionKeepsTheFocus) {
   EXPECT_EQ(r.Get("after"), "_level0.field");
 }
 
+// flash.text.TextRenderer is there for the movies that set its options:
+// a class with its anti-aliasing settings.
+TEST(Avm1TextField, TextRendererIsAClass) {
+  Actions a;
+  Set(a, "type", Op(Member(Member(Member(Var("flash"), "text"), "TextRenderer"), "prototype"), kTypeOf));
+  Set(a, "maxLevel", Member(Member(Member(Var("flash"), "text"), "TextRenderer"), "maxLevel"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("type"), "object");
+  EXPECT_EQ(r.Get("maxLevel"), "4");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

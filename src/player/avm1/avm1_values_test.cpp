@@ -693,5 +693,72 @@ TEST(Avm1Values, ObjectsFlash6MethodsAreHiddenFromFlash5Movies) {
   }
 }
 
+// Deleting a member of a primitive by path deletes nothing, and Flash
+// Player prints its warning about primitives as a trace line; undefined
+// and null owners are quiet.
+TEST(Avm1Values, DeleteThroughAPrimitiveWarns) {
+  auto del = [](const std::string& path) { return Actions().PushString(path).Raw(Code(Action::kDelete2)); };
+  Actions a;
+  Set(a, "o", Object({{"s", Str("text")}, {"n", Actions().PushNull()}}));
+  a.Append(Trace(del("o.s.length")));
+  a.Append(Trace(del("o.n.x")));
+  TraceLog log;
+  Played r(Script(a, 8));
+  EXPECT_EQ(log.Lines(),
+            "Parameters of primitive types are no longer coerced into the required type - Object.\nfalse\nfalse\n");
+}
+
+// Add2 of two non-strings: an operand whose valueOf gave an object is
+// converted to a number again, valueOf called a second time.
+TEST(Avm1Values, AddConvertsAnObjectLeftByValueOfAgain) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "one", Object({{"valueOf", Function({}, Actions().Append(Log("1,")).PushInt(1).Raw(kReturn))}}));
+  Set(a, "obj", Object({{"valueOf", Function({}, Actions().Append(Log("o,")).Append(Object({})).Raw(kReturn))}}));
+  Set(a, "sum", Bin(Var("one"), Var("obj"), kAdd2));
+  Played r(Script(a, 8));
+  EXPECT_EQ(r.Get("_global.log"), "o,1,o,");
+  EXPECT_EQ(r.Get("sum"), "NaN");
+}
+
+// setProperty converts the value once by what the property takes; an
+// undefined, null or NaN number leaves the property, in every version;
+// an infinite _x wraps to the lowest twips value; the read-only _url
+// takes the value unconverted.
+TEST(Avm1Values, SetPropertyValuesByKind) {
+  auto setProp = [](int index, const Actions& v) {
+    return Actions().PushString("_level0").PushInt(index).Append(v).Raw(Code(Action::kSetProperty));
+  };
+  auto getProp = [](int index) {
+    return Actions().PushString("_level0").PushInt(index).Raw(Code(Action::kGetProperty));
+  };
+  for (std::uint8_t version : {5, 7}) {
+    Actions a;
+    Set(a, "_global.log", Str(""));
+    a.Append(setProp(0, Int(1)));
+    a.Append(setProp(0, Undef()));
+    Set(a, "afterUndefined", getProp(0));
+    a.Append(setProp(0, Actions().PushNull()));
+    Set(a, "afterNull", getProp(0));
+    a.Append(setProp(0, Str("abc")));
+    Set(a, "afterText", getProp(0));
+    a.Append(setProp(0, Dbl(INFINITY)));
+    Set(a, "afterInfinity", getProp(0));
+    Set(a, "noisy", Object({{"valueOf", Function({}, Actions().Append(Log("v,")).PushInt(3).Raw(kReturn))},
+                            {"toString", Function({}, Actions().Append(Log("s,")).PushString("x").Raw(kReturn))}}));
+    a.Append(setProp(7, Var("noisy")));
+    a.Append(setProp(15, Var("noisy")));
+    a.Append(setProp(1, Var("noisy")));
+    Set(a, "y", getProp(1));
+    Played r(Script(a, version));
+    EXPECT_EQ(r.Get("afterUndefined"), "1") << int(version);
+    EXPECT_EQ(r.Get("afterNull"), "1") << int(version);
+    EXPECT_EQ(r.Get("afterText"), "1") << int(version);
+    EXPECT_EQ(r.Get("afterInfinity"), "-107374182.4") << int(version);
+    EXPECT_EQ(r.Get("_global.log"), "v,v,") << int(version);
+    EXPECT_EQ(r.Get("y"), "3") << int(version);
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

@@ -339,6 +339,8 @@ class Stage {
   ClipHandle CreateTextField(ClipHandle parent, const std::string& name, int depth,
                              std::shared_ptr<text::TextField> field);
   ClipHandle AttachBitmap(ClipHandle parent, std::shared_ptr<BitmapData> bitmap, int depth, bool smoothing);
+  // Whether RemoveClip would remove it (a clip at a script depth).
+  bool RemovableByScript(ClipHandle clip);
   void RemoveClip(ClipHandle clip);
   // unloadMovie: the clip stays where it is, empty and stopped.
   void UnloadClip(ClipHandle clip);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "player/avm1/avm1.h"
+#include "player/avm1/avm1_classes.h"
 #include "player/render/bitmap_data.h"
 #include "player/sound_events.h"
 #include "player/display/stage.h"
@@ -14,6 +15,13 @@
 
 namespace quarvel::player {
 namespace {
+
+// _x and _y from scripts: pixels to twips, a value past the 32-bit range
+// (Infinity too) becoming its lowest one as Flash's integer conversion does.
+std::int32_t ScriptTwips(double pixels) {
+  const double t = std::round(pixels * 20);
+  return t >= -2147483648.0 && t < 2147483648.0 ? static_cast<std::int32_t>(t) : INT32_MIN;
+}
 
 // Script depth 0 is display-list depth 16384: timeline depths are negative to scripts.
 constexpr int kDepthOffset = 16384;
@@ -223,10 +231,15 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     SetFocusRectProperty(clip, v, vm);
     return;
   }
+  // Numbers leave the property as it was for undefined and null, in
+  // every version (whatever they convert to), and for NaN. _target,
+  // _droptarget and _url are read-only and take the value unconverted.
+  if ((index != 13 && v.IsNullish()) || index == 11 || index == 14 || index == 15) return;
   // Convert first: a conversion may run a script that removes the clip.
   const std::string text = index == 13 ? vm.ToString(v) : std::string();
-  const bool flag = index == 7 && vm.ToBool(v);
-  const double d = index == 13 || index == 7 ? 0.0 : vm.ToNumber(v);
+  const double d = index == 13 ? 0.0 : vm.ToNumber(v);
+  if (index == 7 && std::isnan(d)) return;
+  const bool flag = index == 7 && d != 0;
   Instance* inst = Find(clip);
   if (!inst && clip == kRootClip) {
     SetMainTransform(index, d);
@@ -239,13 +252,17 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   }
   if (index == 7) {
     inst->visible = flag;
+    // Hidden, it (and what is inside it) loses the focus.
+    if (!flag) avm1_builtins::FocusLeavingWith(vm, clip);
     return;
   }
-  if (std::isnan(d) || std::isinf(d)) return;
+  if (std::isnan(d)) return;
   Matrix& m = inst->matrix;
+  // A position past the 32-bit twips range wraps to its lowest value.
+  if (std::isinf(d) && index != 0 && index != 1) return;
   switch (index) {
-    case 0: m.translateX = transform::Twips(d); break;
-    case 1: m.translateY = transform::Twips(d); break;
+    case 0: m.translateX = ScriptTwips(d); break;
+    case 1: m.translateY = ScriptTwips(d); break;
     case 2: transform::SetScaleX(m, inst->scriptTransform, d / 100); break;
     case 3: transform::SetScaleY(m, inst->scriptTransform, d / 100); break;
     case 10: transform::SetRotationDegrees(m, inst->scriptTransform, d); break;
@@ -265,11 +282,11 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
 }
 
 void Stage::SetMainTransform(int index, double d) {
-  if (std::isnan(d) || std::isinf(d)) return;
+  if (std::isnan(d) || (std::isinf(d) && index != 0 && index != 1)) return;
   Matrix& m = root_.matrix;
   switch (index) {
-    case 0: m.translateX = transform::Twips(d); break;
-    case 1: m.translateY = transform::Twips(d); break;
+    case 0: m.translateX = ScriptTwips(d); break;
+    case 1: m.translateY = ScriptTwips(d); break;
     case 2: transform::SetScaleX(m, rootKept_, d / 100); break;
     case 3: transform::SetScaleY(m, rootKept_, d / 100); break;
     case 10: transform::SetRotationDegrees(m, rootKept_, d); break;
@@ -357,7 +374,9 @@ void Stage::CallFrame(ClipHandle target, const std::string& frame, Avm1& vm) {
   int index = -1;
   const double n = vm.ToNumber(AsValue::String(s));
   if (!std::isnan(n) && !s.empty()) {
-    index = ClampToInt(std::max(n, -1.0)) - 1;
+    // A frame number wraps as a 32-bit integer.
+    const std::int64_t wrapped = ToInt32(n);
+    index = wrapped >= 1 ? static_cast<int>(wrapped - 1) : -1;
   } else if (auto it = tl->def->labels.find(Lower(s)); it != tl->def->labels.end()) {
     index = it->second;
   }
@@ -484,13 +503,19 @@ ClipHandle Stage::AttachBitmap(ClipHandle parentClip, std::shared_ptr<BitmapData
   return inst->serial;
 }
 
-void Stage::RemoveClip(ClipHandle clip) {
+bool Stage::RemovableByScript(ClipHandle clip) {
   Instance* inst = Find(clip);
   TimelineState* parent = inst && (inst->sprite || inst->field) ? TimelineOf(inst->parent) : nullptr;
   // Only clips at script depths can be removed by scripts, and not those
   // at the very top of the range.
   constexpr int kTopRemovable = 2130706416;
-  if (!parent || inst->depth < kDepthOffset || inst->depth >= kTopRemovable) return;
+  return parent && inst->depth >= kDepthOffset && inst->depth < kTopRemovable;
+}
+
+void Stage::RemoveClip(ClipHandle clip) {
+  if (!RemovableByScript(clip)) return;
+  Instance* inst = Find(clip);
+  TimelineState* parent = TimelineOf(inst->parent);
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
