@@ -616,6 +616,12 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       for (Object* p = c->prototype; p; p = p->proto)
         if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
     }
+    // The primitives' classes are sealed: a name none of them has is an error.
+    if (c && !n.attribute && (objV.IsNumber() || objV.IsString() || objV.type == Type::kBoolean))
+      ThrowError("ReferenceError",
+                 "Property " + LocalOf(*this, n)->text + " not found on " + (objV.IsNumber() ? "Number" : c->name) +
+                     " and there is no default value.",
+                 1069);
     return Value();
   }
   Value out;
