@@ -555,7 +555,8 @@ bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Val
   Name n = nIn;
   // obj.* asks for any name in any namespace: QName("*") as Flash writes it.
   const bool any = !n.hasIndex && (!n.local || n.local->text.empty());
-  std::vector<Value> args{any ? Value::Null() : Str(ProxyUri(n)), any ? Str("*") : Value::Str(LocalOf(*this, n))};
+  const std::string uri = ProxyUri(n);
+  std::vector<Value> args{any || uri == "*" ? Value::Null() : Str(uri), any ? Str("*") : Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
