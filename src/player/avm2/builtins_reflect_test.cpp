@@ -252,6 +252,25 @@ TEST_F(As3Reflect, DescribeTypeJoinsAccessorHalvesAndHidesABaseNamespace) {
   EXPECT_EQ(Traced(), "readwrite|Sub||http://example.org/ns|");
 }
 
+// for..in over a QName gives uri then localName; for each gives the
+// local name first, then the URI.
+TEST_F(As3Reflect, AQNameEnumeratesItsTwoProperties) {
+  AbcCode c;
+  c.Op("findpropstrict", {Q("QName")}).Op("pushstring", {S("http://u")}).Op("pushstring", {S("foo")})
+      .Op("constructprop", {Q("QName"), 2}).Op("setlocal_1");
+  for (const char* op : {"nextname", "nextvalue"}) {
+    const std::string loop = std::string("loop") + op, done = std::string("done") + op;
+    c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
+    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
+    c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op(op).Op("add").Op("pushstring", {S(",")}).Op("add")
+        .Op("setlocal", {4}).Branch("jump", loop);
+    c.Label(done);
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
+  }
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "uri,localName,|foo,http://u,|");
+}
+
 TEST_F(As3Reflect, NumbersAreIntWithin29BitsAndNumberOutside) {
   // Flash keeps integral numbers of 29 bits as int whatever made them.
   const auto name = a.PackageName("flash.utils", "getQualifiedClassName");

@@ -169,6 +169,21 @@ TEST_F(Errors, AMissingPropertyNamesTheClassWithDots) {
       << Traced();
 }
 
+// Number, String and Boolean are sealed: a name none of them has, read off
+// a primitive, is error 1069 (an int is a Number to it); their own names and
+// the prototype's still read.
+TEST_F(Errors, APrimitiveLacksWhatItsSealedClassLacks) {
+  AbcCode c;
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("getproperty", {Q("length")}); });
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {7}).Op("setproperty", {Q("extra")});
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("getproperty", {Q("extra")}); });
+  c.Op("pushbyte", {5}).Op("getproperty", {Q("field")});
+  EXPECT_FALSE(Run(c));
+  EXPECT_NE(Traced().find("3|7|ReferenceError: Error #1069: Property field not found on Number and there is no default value."),
+            std::string::npos)
+      << Traced();
+}
+
 TEST_F(Errors, MissingTypedArgumentsAreAnErrorFromTheCaller) {
   AbcCode body;
   body.Op("pushstring", {S("ran")}).Op("returnvalue");

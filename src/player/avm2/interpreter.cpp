@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "player/avm2/builtins_util.h"
 #include "player/avm2/interp.h"
 #include "player/avm2/machine.h"
 
@@ -180,6 +181,12 @@ Value IndexName(const Value& name) {
 }
 }  // namespace
 
+namespace {
+// A QName lists its two properties: by name uri then localName, by value
+// localName then uri, as Flash's enumeration of it does.
+bool IsQName(Object* o) { return o->cls && o->cls->name == "QName" && o->cls->package.empty() && !o->cls->unit; }
+}  // namespace
+
 std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
   if (!o) return 0;
   Value proxied;
@@ -191,6 +198,7 @@ std::uint32_t Machine::NextIndex(Object* o, std::uint32_t i) {
     Value item;
     return xmlItem(*this, o, i, item) ? i + 1 : 0;
   }
+  if (IsQName(o)) return i < 2 ? i + 1 : 0;
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     for (std::uint32_t k = i; k < d->items.size(); ++k)
@@ -217,6 +225,7 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
   Value at = Value::Int(static_cast<std::int32_t>(i));
   if (proxyClass && ProxyCall(o, "nextName", std::span<Value>(&at, 1), proxied)) return proxied;
   if (o->kind == ObjectKind::kXml) return Str(std::to_string(i - 1));
+  if (IsQName(o)) return i <= 2 ? Str(i == 1 ? "uri" : "localName") : Value();
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);
     return i <= d->items.size() ? IndexName(d->items[i - 1].first) : Value();
@@ -239,6 +248,11 @@ Value Machine::ValueAt(Object* o, std::uint32_t i) {
   if (o->kind == ObjectKind::kXml && xmlItem) {
     Value item;
     return xmlItem(*this, o, i - 1, item) ? item : Value();
+  }
+  if (IsQName(o)) {
+    Value uri, local;
+    if (i > 2 || !QNameParts(*this, Value::Obj(o), uri, local)) return Value();
+    return i == 1 ? local : uri;
   }
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);

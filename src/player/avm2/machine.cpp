@@ -607,7 +607,8 @@ bool Machine::ProxyName(Object* o, std::string_view method, const Name& nIn, Val
   Name n = nIn;
   // obj.* asks for any name in any namespace: QName("*") as Flash writes it.
   const bool any = !n.hasIndex && (!n.local || n.local->text.empty());
-  std::vector<Value> args{any ? Value::Null() : Str(ProxyUri(n)), any ? Str("*") : Value::Str(LocalOf(*this, n))};
+  const std::string uri = ProxyUri(n);
+  std::vector<Value> args{any || uri == "*" ? Value::Null() : Str(uri), any ? Str("*") : Value::Str(LocalOf(*this, n))};
   Value qn = Value::Obj(Construct(FindClass("QName"), args));
   std::vector<Value> call{qn};
   if (extra) call.push_back(*extra);
@@ -666,6 +667,12 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       for (Object* p = c->prototype; p; p = p->proto)
         if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
     }
+    // The primitives' classes are sealed: a name none of them has is an error.
+    if (c && !n.attribute && (objV.IsNumber() || objV.IsString() || objV.type == Type::kBoolean))
+      ThrowError("ReferenceError",
+                 "Property " + LocalOf(*this, n)->text + " not found on " + (objV.IsNumber() ? "Number" : c->name) +
+                     " and there is no default value.",
+                 1069);
     return Value();
   }
   Value out;
