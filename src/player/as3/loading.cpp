@@ -77,6 +77,7 @@ std::string RequestUrl(Machine& m, const Value& request) {
   return url.IsNullish() ? std::string() : m.ToString(url);
 }
 void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
+void StartWaitingChannels(Machine& m, FlashObject* sound);
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
@@ -611,6 +612,7 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     by->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
     stage.DefineScriptSound(by->soundId, kept);
     SendSimple(by, "complete");
+    StartWaitingChannels(m, by);
     return;
   }
   if (by->format == "binary") {

@@ -68,22 +68,16 @@ std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume
 SoundMix ReadMix(Machine& m, const Value& t);
 SoundMix KeptMix(Machine& m, const Value& t);
 // play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
-NATIVE(SoundPlay) {
-  SoundObject* f = As<SoundObject>(self);
+// Starts `channel` playing `f` from `from` ms, `loops` times, at the
+// transform `transform` (null: the sound's own).
+void StartChannel(Machine& m, SoundObject* f, ChannelObject* channel, double from, int loops, const Value& transform) {
   As3Display& b = B(m);
-  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
-  ChannelObject* channel = As<ChannelObject>(made);
-  if (!f || !f->soundId || !channel) return made;
-  // A start past the sound's end plays nothing.
-  if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
-  const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
-  const double loopsD = avm2::ArgNum(m, a, 1, 0);
-  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
   double volume = 1, pan = 0;
-  if (Object* t = m.ArgOr(a, 2).AsObject()) {
+  if (Object* t = transform.AsObject()) {
     volume = m.ToNumber(m.GetProperty(Value::Obj(t), "volume"));
     pan = m.ToNumber(m.GetProperty(Value::Obj(t), "pan"));
   }
+  from = std::clamp(from, 0.0, f->soundMs);
   const auto info = SoundStartInfo(from, loops, volume, pan);
   b.stage.StartSoundById(f->soundId, f->type, info);
   channel->soundId = f->soundId;
@@ -92,9 +86,44 @@ NATIVE(SoundPlay) {
   channel->startedMs = m.clockMs();
   channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
   channel->soundMs = f->soundMs;
-  if (!m.ArgOr(a, 2).IsNullish()) channel->mix = KeptMix(m, a[2]);
+  if (!transform.IsNullish()) channel->mix = KeptMix(m, transform);
   b.media.channels.push_back(channel);
+}
+NATIVE(SoundPlay) {
+  SoundObject* f = As<SoundObject>(self);
+  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  ChannelObject* channel = As<ChannelObject>(made);
+  const double loopsD = avm2::ArgNum(m, a, 1, 0);
+  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
+  if (f && channel && !f->soundId && f->format == "sound") {
+    // Played while its file loads: the channel starts once the sound is in.
+    channel->data = Value::Obj(m.NewArray({Value::Number(avm2::ArgNum(m, a, 0, 0)), Value::Int(loops), m.ArgOr(a, 2)}));
+    if (!avm2::AsArray(f->content)) f->content = Value::Obj(m.NewArray());
+    if (avm2::ArrayObject* waiting = avm2::AsArray(f->content); waiting && waiting->elems.size() < 256)
+      waiting->elems.push_back(made);
+    return made;
+  }
+  if (!f || !f->soundId || !channel) return made;
+  // A start past the sound's end plays nothing.
+  if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
+  StartChannel(m, f, channel, avm2::ArgNum(m, a, 0, 0), loops, m.ArgOr(a, 2));
   return Value::Obj(channel);
+}
+// The channels played before the sound's file came start now.
+void StartWaitingChannels(Machine& m, FlashObject* sound) {
+  SoundObject* f = As<SoundObject>(Value::Obj(sound));
+  avm2::ArrayObject* waiting = f ? avm2::AsArray(f->content) : nullptr;
+  if (!waiting) return;
+  const std::vector<Value> channels = waiting->elems;
+  f->content = Value();
+  for (const Value& c : channels) {
+    ChannelObject* channel = As<ChannelObject>(c);
+    avm2::ArrayObject* args = channel ? avm2::AsArray(channel->data) : nullptr;
+    if (!args || args->elems.size() < 3) continue;
+    const Value from = args->elems[0], loops = args->elems[1], transform = args->elems[2];
+    channel->data = Value();
+    if (f->soundId && m.ToNumber(from) <= f->soundMs) StartChannel(m, f, channel, m.ToNumber(from), m.ToInt(loops), transform);
+  }
 }
 // load(request): an MP3 file beside the movie, read on the next frame.
 // A Sound takes one load from a URL, and none after its data came from bytes.
@@ -204,6 +233,7 @@ NATIVE(SoundLength) {
 NATIVE(ChannelStop) {
   ChannelObject* f = As<ChannelObject>(self);
   As3Display& b = B(m);
+  if (f && !f->soundId) f->data = Value();  // one still waiting for its sound never starts
   if (!f || !f->soundId) return Value();
   if (std::find(b.media.channels.begin(), b.media.channels.end(), f) != b.media.channels.end()) {
     static const std::uint8_t kStop[1] = {0x20};  // SyncStop
