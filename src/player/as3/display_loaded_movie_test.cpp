@@ -341,5 +341,30 @@ TEST(As3LoadedSound, ASoundPlayedWhileItsFileLoadsStartsOnceInAndCompletes) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(As3LoadedMovie, AMovieWhoseMainClassThrowsNeverSaysItIsIn) {
+  As3Movie innerMovie;
+  innerMovie.docName = "Failing";
+  const std::vector<std::uint8_t> inner = innerMovie.Build([&](As3Movie& m, AbcCode& c) {
+    m.Trace(c, "inner made");
+    c.Op("pushstring", {m.S("broken")}).Op("throw");
+  });
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+  const auto loaderCls = d.Display("Loader");
+  const auto heard = d.Tracer("", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    for (const char* t : {"progress", "init", "complete"}) m.Listen(c, 3, t, heard);
+    c.Op("getlocal_2").Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0});
+    c.Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); });
+  EXPECT_EQ(out.rfind("progress|progress|inner made|broken", 0), 0u) << out;
+  EXPECT_EQ(out.find("init"), std::string::npos) << out;
+  EXPECT_EQ(out.find("complete"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -396,6 +396,12 @@ NATIVE(FileListFiles) { FlashObject* f = As<FlashObject>(self); return f && f->d
 
 // ---- loads
 
+namespace {
+// Set by LoadedMovie when the loaded movie's main class threw in its
+// constructor; read by the load that made it, at once.
+bool rootConstructorFailed = false;
+}  // namespace
+
 void As3Display::SendSimple(FlashObject* to, const char* type) {
   Value e = NewEvent(eventClass, type, false);
   Dispatch(to, As<EventObject>(e));
@@ -495,7 +501,14 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   loadedRoots.insert(h);
   Class* cls = main.empty() ? nullptr : m.FindClass(main);
   if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
-  return Value::Obj(Construct(cls ? cls : movieClipClass, h, Value::Obj(info)));
+  FlashObject* root = Allocate(cls ? cls : movieClipClass, h, Value::Obj(info));
+  Class* c = root->cls;
+  while (c && !c->iinit) c = c->super;
+  if (c && c->unit)
+    rootConstructorFailed = !m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(root), {}, c->iinit->scope); },
+                                        ("the constructor of " + root->cls->QualifiedName()).c_str());
+  BuildChildren(root);
+  return Value::Obj(root);
 }
 
 void As3Display::FinishLoad(const LoadState::Load& l) {
@@ -583,6 +596,7 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   }
   sendProgress(n);
   if (loader) {
+    rootConstructorFailed = false;
     const Value content = ContentFor(by, bytes);
     if (content.IsUndefined()) {
       // Bytes that are no picture and no movie.
@@ -593,6 +607,8 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     if (TimelineState* tl = Timeline(loader->handle); tl && As<FlashObject>(content)) {
       m.SafeCall([&] { Attach(m, *tl, As<FlashObject>(content)->handle, 0); }, "adding what a Loader loaded");
     }
+    // A loaded movie whose main class failed to construct never tells it is in.
+    if (rootConstructorFailed) return;
     SendSimple(by, "init");
     if (!l.fromBytes) SendHttpStatus(by);
     SendSimple(by, "complete");
