@@ -383,5 +383,27 @@ TEST_F(As3Loading, ALocalConnectionMessageNoOneHearsEndsInAnErrorStatus) {
   EXPECT_EQ(run(true, false).rfind("TypeError: Error #2007: Parameter methodName must be non-null.", 0), 0u);
 }
 
+TEST_F(As3Loading, BytesOfNoKnownKindFailInsideLoadBytesAndAreNeverShown) {
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), bytesCls = d.a.PackageName("flash.utils", "ByteArray");
+  const auto heard = d.Tracer("", {"type", "target.bytes.length"});
+  const auto failed = d.Tracer("", {"type", "text"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+    m.Listen(c, 2, "progress", heard);
+    m.Listen(c, 2, "ioError", failed);
+    c.Op("findpropstrict", {bytesCls}).Op("constructprop", {bytesCls, 0}).Op("setlocal_3");
+    c.Op("getlocal_3").Op("pushstring", {m.S("plain words")}).Op("callpropvoid", {m.Q("writeUTFBytes"), 1});
+    c.Op("getlocal_1").Op("getlocal_3").Op("callpropvoid", {m.Q("loadBytes"), 1});
+    m.TraceValue(c, "after ", [&] {
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytesLoaded")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytes")}).Op("getproperty", {m.Q("length")}).Op("add");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "progress 0|progress 0|ioError Error #2124: Loaded file is an unknown type.|after 11 0|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

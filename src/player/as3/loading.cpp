@@ -135,6 +135,15 @@ NATIVE(LoaderLoad) {
   QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
   return Value();
 }
+// Bytes a Loader can show: a movie, or a JPEG, PNG or GIF picture.
+bool KnownContent(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  return (bytes.size() > 3 && p[0] == 0xFF && p[1] == 0xD8) ||
+         (bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) ||
+         (bytes.size() > 6 && (bytes.compare(0, 6, "GIF89a") == 0 || bytes.compare(0, 6, "GIF87a") == 0)) ||
+         (bytes.size() > 8 && (bytes.compare(0, 3, "FWS") == 0 || bytes.compare(0, 3, "CWS") == 0 ||
+                               bytes.compare(0, 3, "ZWS") == 0));
+}
 NATIVE(LoaderLoadBytes) {
   FlashObject* info = LoaderInfoOf(m, self);
   Object* o = m.ArgOr(a, 0).AsObject();
@@ -143,6 +152,11 @@ NATIVE(LoaderLoadBytes) {
   std::string copy(bytes.begin(), bytes.end());
   LoaderUnload(m, self, {});
   info->data = ByteArrayOf(m, {});
+  if (!KnownContent(copy)) {
+    // Bytes of no known kind fail at once, inside the call.
+    B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true});
+    return Value();
+  }
   QueueLoad(m, info, "", std::move(copy), true);
   return Value();
 }
@@ -592,7 +606,8 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
         // A movie that does not inflate fails as content below; its bytes stay as loaded.
       }
     }
-    by->data = ByteArrayOf(m, raw);
+    // The bytes of a file of no known kind are never shown.
+    by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
   }
   sendProgress(n);
   if (loader) {
@@ -600,7 +615,7 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     const Value content = ContentFor(by, bytes);
     if (content.IsUndefined()) {
       // Bytes that are no picture and no movie.
-      SendIoError(by, "Error #2124: Loaded file is an unknown type. URL: " + l.url);
+      SendIoError(by, "Error #2124: Loaded file is an unknown type." + (l.fromBytes ? std::string() : " URL: " + by->url));
       return;
     }
     by->content = content;
