@@ -585,6 +585,8 @@ void As3Display::AdvanceStreams() {
             },
             "a NetStream's onMetaData");
       } else {
+        // A stream a handler played again after it stopped never empties its old buffer.
+        if (e.code == "NetStream.Buffer.Empty" && s->Playing()) continue;
         m.SafeCall([&] { SendNetStatus(m, f, e.code, e.level); }, "a NetStream's netStatus");
       }
       Flush();
