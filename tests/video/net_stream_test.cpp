@@ -381,5 +381,39 @@ TEST(NetStreamAs3, PlaysIntoAScriptVideo) {
   EXPECT_FALSE(skipped);
 }
 
+// Played again by the handler of Play.Stop: the old buffer never reports
+// empty; the second play ends as the first did.
+TEST(NetStreamAs3, PlayedAgainOnStopTheOldBufferNeverEmpties) {
+  REQUIRE_FFMPEG();
+  const auto flv = MakeStream("ns_replay.flv", "-c:v flv1");
+  ASSERT_FALSE(flv.empty());
+  testing::As3Movie d;
+  const auto nc = d.a.PackageName("flash.net", "NetConnection"), ns = d.a.PackageName("flash.net", "NetStream");
+  // function (e) { trace(e.info.code); if (e.info.code == "NetStream.Play.Stop" && !again) { again = true; e.target.play("clip.flv"); } }
+  testing::AbcCode h;
+  h.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("getproperty", {d.Q("info")}).Op("getproperty", {d.Q("code")});
+  h.Op("callpropvoid", {d.Q("trace"), 1});
+  h.Op("getlocal_1").Op("getproperty", {d.Q("info")}).Op("getproperty", {d.Q("code")}).Op("pushstring", {d.S("NetStream.Play.Stop")});
+  h.Branch("ifne", "done");
+  h.Op("findproperty", {d.Q("again")}).Op("getproperty", {d.Q("again")}).Branch("iftrue", "done");
+  h.Op("findproperty", {d.Q("again")}).Op("pushtrue").Op("setproperty", {d.Q("again")});
+  h.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("pushstring", {d.S("clip.flv")}).Op("callpropvoid", {d.Q("play"), 1});
+  h.Label("done").Op("returnvoid");
+  const auto handler = d.Method(h, 1);
+  const auto bytes = d.Build(
+      [&](testing::As3Movie& m, testing::AbcCode& c) {
+        c.Op("findpropstrict", {nc}).Op("constructprop", {nc, 0}).Op("setlocal_1");
+        c.Op("getlocal_1").Op("pushnull").Op("callpropvoid", {m.Q("connect"), 1});
+        c.Op("findpropstrict", {ns}).Op("getlocal_1").Op("constructprop", {ns, 1}).Op("setlocal_2");
+        m.Listen(c, 2, "netStatus", handler);
+        c.Op("getlocal_2").Op("pushstring", {m.S("clip.flv")}).Op("callpropvoid", {m.Q("play"), 1});
+      },
+      40, {}, kW, kH);
+  const fs::path path = WriteMovie("as3replay", bytes, flv);
+  const std::string traced = testing::As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 2600); }, path.string());
+  const std::string once = "NetStream.Play.Start|NetStream.Buffer.Full|NetStream.Buffer.Flush|NetStream.Play.Stop|";
+  EXPECT_EQ(traced, once + once + "NetStream.Buffer.Empty|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -136,6 +136,7 @@ using SoundObject = DispatcherOf<NativeKind::kSound>;
 using ChannelObject = DispatcherOf<NativeKind::kSoundChannel>;
 using LoaderInfoObject = DispatcherOf<NativeKind::kLoaderInfo>;
 using UrlLoaderObject = DispatcherOf<NativeKind::kUrlLoader>;
+using FileListObject = DispatcherOf<NativeKind::kFileList>;
 
 struct TimerObject : FlashObject {
   TimerObject() : FlashObject(NativeKind::kTimer) {}
@@ -149,6 +150,7 @@ struct NetConnectionObject : FlashObject {
   NetConnectionObject() : FlashObject(NativeKind::kNetConnection) {}
   static bool Holds(NativeKind k) { return k == NativeKind::kNetConnection; }
   bool connected = false;
+  bool pending = false;       // connecting to a server, not yet failed
   Value uri = Value::Null();  // as connect() was given it, until close()
   Value client;               // undefined: the connection itself
   void Trace(avm2::Heap& h) override {
@@ -187,6 +189,8 @@ struct EventObject : NativeBase {
   std::string message;                  // TextEvent's text, ErrorEvent's
   double bytesLoaded = 0, bytesTotal = 0;  // ProgressEvent
   Value info;                           // NetStatusEvent
+  int status = 0;                       // HTTPStatusEvent: 0 for a local file
+  bool redirected = false;
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(target);
@@ -379,6 +383,10 @@ struct LoadState {
     std::string url;
     std::string bytes;  // loadBytes: the data itself
     bool fromBytes = false;
+    // Not a load but what the frame's end tells `by`: "cancel" (a file dialog
+    // no user answers), "lcError" (a LocalConnection message no one hears),
+    // "ncFailed" (a server the offline player never reaches).
+    std::string event;
   };
   std::vector<Load> queued, due;
   FlashObject* rootInfo = nullptr;
@@ -638,11 +646,16 @@ class As3Display : public ScriptHooks {
   void FinishLoad(const LoadState::Load& l);
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
+  void SendHttpStatus(FlashObject* to);
   Value ContentFor(FlashObject* info, const std::string& bytes);
-  std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
+  // The next sound id the movie's library leaves free (from the top down); 0 when none is.
+  int FreeScriptSoundId() {
     while (media.nextSoundId > 0 && (lib.Find(static_cast<std::uint16_t>(media.nextSoundId)) || lib.SoundLengthMs(media.nextSoundId) >= 0))
       --media.nextSoundId;
-    if (media.nextSoundId <= 0) return {};
+    return std::max(media.nextSoundId, 0);
+  }
+  std::vector<std::uint8_t> NextScriptSoundBody(const std::string& mp3) {
+    if (FreeScriptSoundId() <= 0) return {};
     int rate = 0;
     std::vector<std::uint8_t> body = Mp3AsDefineSound(static_cast<std::uint16_t>(media.nextSoundId), mp3, &rate);
     if (body.empty() && rate > 0) m.Skip("Sound.load of an MP3 at " + std::to_string(rate) + " Hz");

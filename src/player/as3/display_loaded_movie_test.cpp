@@ -301,5 +301,70 @@ TEST(As3LoadedSound, AnMp3BesideTheMovieBecomesASoundThatPlays) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(As3LoadedSound, ASoundPlayedWhileItsFileLoadsStartsOnceInAndCompletes) {
+  const auto dir = std::filesystem::temp_directory_path() / ("quarvel-as3-mp3-early-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream out(dir / "tune.mp3", std::ios::binary);
+    for (int i = 0; i < 10; ++i) {  // 261 ms
+      const auto frame = testing::SilentMp3Frame(128, 44100, true);
+      out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+    }
+  }
+  As3Movie d;
+  const auto sound = d.a.PackageName("flash.media", "Sound"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto heard = d.Tracer("", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sound}).Op("findpropstrict", {request}).Op("pushstring", {m.S("tune.mp3")})
+        .Op("constructprop", {request, 1}).Op("constructprop", {sound, 1}).Op("setlocal", {1});
+    m.Listen(c, 1, "complete", heard);
+    c.Op("getlocal_1").Op("callproperty", {m.Q("play"), 0}).Op("setlocal_2");
+    m.Listen(c, 2, "soundComplete", heard);
+    // A second channel stopped before the sound came never starts.
+    c.Op("getlocal_1").Op("callproperty", {m.Q("play"), 0}).Op("callpropvoid", {m.Q("stop"), 0});
+    m.Trace(c, "asked");
+  }, 30, {}, 100, 100);
+  const auto path = dir / "movie.swf";
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 600); }, path.string()),
+            "asked|complete|soundComplete|");
+  SoundLog log;
+  {
+    FlashPlayer p;
+    p.SetSize(100, 100);
+    p.SetSoundListener(&log);
+    p.SetMovie(path.string());
+    p.AdvanceTo(p.Now() + 600);
+  }
+  ASSERT_EQ(log.defines.size(), 1u);
+  EXPECT_EQ(log.starts, std::vector<int>{log.defines[0].first});
+  std::filesystem::remove_all(dir);
+}
+
+TEST(As3LoadedMovie, AMovieWhoseMainClassThrowsNeverSaysItIsIn) {
+  As3Movie innerMovie;
+  innerMovie.docName = "Failing";
+  const std::vector<std::uint8_t> inner = innerMovie.Build([&](As3Movie& m, AbcCode& c) {
+    m.Trace(c, "inner made");
+    c.Op("pushstring", {m.S("broken")}).Op("throw");
+  });
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+  const auto loaderCls = d.Display("Loader");
+  const auto heard = d.Tracer("", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    for (const char* t : {"progress", "init", "complete"}) m.Listen(c, 3, t, heard);
+    c.Op("getlocal_2").Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0});
+    c.Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); });
+  EXPECT_EQ(out.rfind("progress|progress|inner made|broken", 0), 0u) << out;
+  EXPECT_EQ(out.find("init"), std::string::npos) << out;
+  EXPECT_EQ(out.find("complete"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

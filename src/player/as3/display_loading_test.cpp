@@ -53,7 +53,7 @@ class As3Loading : public ::testing::Test {
   }
 };
 
-TEST_F(As3Loading, UrlLoaderReadsTextBesideTheMovieOnTheNextFrame) {
+TEST_F(As3Loading, UrlLoaderReadsTextBesideTheMovieAfterTheScriptThatAsked) {
   Write("sub/data.txt", "\xEF\xBB\xBFhello, world");
   As3Movie d;
   const auto done = d.Tracer("complete ", {"target.data", "target.bytesTotal"});
@@ -73,9 +73,9 @@ TEST_F(As3Loading, UrlLoaderReadsTextBesideTheMovieOnTheNextFrame) {
       3);
   const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, Movie(bytes));
   EXPECT_EQ(out,
-            "asked|complete hello, world 15|failed Error #2032: Stream Error. URL: missing.txt 2032|"
-            "failed Error #2032: Stream Error. URL: ../data.txt 2032|"
-            "failed Error #2032: Stream Error. URL: http://example.com/data.txt 2032|");
+            // A URLLoader's error names no URL, as Flash prints it.
+            "asked|complete hello, world 15|failed Error #2032: Stream Error 2032|"
+            "failed Error #2032: Stream Error 2032|failed Error #2032: Stream Error 2032|");
 }
 
 TEST_F(As3Loading, UrlLoaderGivesBytesAndVariables) {
@@ -247,6 +247,162 @@ TEST_F(As3Loading, TheMoviesOwnBytesAreTheFileUncompressed) {
   const std::string expected = "70 " + std::to_string(bytes.size()) + "|";
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), expected);
   EXPECT_EQ(As3Traced(packed, [](FlashPlayer&) {}), expected);
+}
+
+TEST_F(As3Loading, AFileArrivesWithinTheFrameThatAskedWithItsStatusBeforeTheEnd) {
+  // Only the first frame runs: the events come before the next one. A
+  // local file's HTTP status is 0; a missing file's text names no URL.
+  Write("sub/data.txt", "hello");
+  As3Movie d;
+  const auto type = d.Tracer("", {"type"});
+  const auto progress = d.Tracer("", {"type", "bytesLoaded"});
+  const auto status = d.Tracer("", {"type", "status", "redirected", "responseURL"});
+  const auto failed = d.Tracer("", {"type", "text"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    NewUrlLoader(m, c, 1, "data.txt");
+    for (const char* t : {"open", "complete"}) m.Listen(c, 1, t, type);
+    m.Listen(c, 1, "progress", progress);
+    m.Listen(c, 1, "httpStatus", status);
+    NewUrlLoader(m, c, 2, "missing.txt");
+    m.Listen(c, 2, "httpStatus", status);
+    m.Listen(c, 2, "ioError", failed);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}, Movie(bytes)),
+            "open|progress 5|httpStatus 0 false null|complete|httpStatus 0 false null|ioError Error #2032: Stream Error|");
+}
+
+TEST_F(As3Loading, AUrlStreamReadsItsBytesAsTheyArrive) {
+  Write("sub/data.bin", std::string("\x01\x02hi!", 5));
+  As3Movie d;
+  const auto stream = d.a.PackageName("flash.net", "URLStream"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto heard = d.Tracer("", {"type", "target.bytesAvailable"});
+  AbcCode read;  // complete: trace(s.readShort() + " " + s.readUTFBytes(2) + " " + s.bytesAvailable)
+  read.Op("findpropstrict", {d.Q("trace")});
+  read.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("callproperty", {d.Q("readShort"), 0});
+  read.Op("pushstring", {d.S(" ")}).Op("add");
+  read.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("pushbyte", {2}).Op("callproperty", {d.Q("readUTFBytes"), 1}).Op("add");
+  read.Op("pushstring", {d.S(" ")}).Op("add");
+  read.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("bytesAvailable")}).Op("add");
+  read.Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto reader = d.Method(read, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {stream}).Op("constructprop", {stream, 0}).Op("setlocal_1");
+    for (const char* t : {"open", "progress"}) m.Listen(c, 1, t, heard);
+    m.Listen(c, 1, "complete", reader);
+    c.Op("getlocal_1").Op("findpropstrict", {request}).Op("pushstring", {m.S("data.bin")}).Op("constructprop", {request, 1});
+    c.Op("callpropvoid", {m.Q("load"), 1});
+    m.TraceValue(c, "before ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("bytesAvailable")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}, Movie(bytes)), "before 0|open 0|progress 5|258 hi 1|");
+}
+
+TEST_F(As3Loading, FileDialogsNoUserAnswersCloseAsCancelled) {
+  As3Movie d;
+  const auto file = d.a.PackageName("flash.net", "FileReference"), list = d.a.PackageName("flash.net", "FileReferenceList");
+  const auto cancelled = d.Tracer("", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {list}).Op("constructprop", {list, 0}).Op("setlocal_2");
+    m.TraceValue(c, "list ", [&] { c.Op("getlocal_2").Op("getproperty", {m.Q("fileList")}); });
+    m.Listen(c, 2, "cancel", cancelled);
+    m.TraceValue(c, "browse ", [&] { c.Op("getlocal_2").Op("callproperty", {m.Q("browse"), 0}); });
+    m.TraceValue(c, "files ", [&] { c.Op("getlocal_2").Op("getproperty", {m.Q("fileList")}).Op("getproperty", {m.Q("length")}); });
+    c.Op("findpropstrict", {file}).Op("constructprop", {file, 0}).Op("setlocal_1");
+    m.TraceValue(c, "data ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("data")}); });
+    // A second dialog while the first is open, then a file never chosen.
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("browse"), 0});
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find("Error")), "list null|browse true|files 0|data null|") << out;
+  EXPECT_NE(out.find("Error #2041"), std::string::npos) << out;
+  EXPECT_NE(out.find("|cancel|"), std::string::npos) << out;
+
+  As3Movie unchosen;
+  const auto named = unchosen.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.a.PackageName("flash.net", "FileReference")})
+        .Op("constructprop", {m.a.PackageName("flash.net", "FileReference"), 0});
+    c.Op("getproperty", {m.Q("name")}).Op("pop");
+  });
+  EXPECT_NE(As3Traced(named, [](FlashPlayer&) {}).find("Error #2037"), std::string::npos);
+}
+
+TEST_F(As3Loading, RequestsTakeGetOrPostInOneCaseAndVariablesReplaceNull) {
+  auto run = [](std::string_view method) {
+    As3Movie d;
+    const auto request = d.a.PackageName("flash.net", "URLRequest");
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findpropstrict", {request}).Op("constructprop", {request, 0}).Op("setlocal_1");
+      m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("method")}); });
+      c.Op("getlocal_1").Op("pushstring", {m.S(method)}).Op("setproperty", {m.Q("method")});
+      m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("method")}); });
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(run("post"), "GET|post|");
+  EXPECT_EQ(run("POST"), "GET|POST|");
+  for (std::string_view bad : {"Post", "PUT", "delete", ""}) {
+    const std::string out = run(bad);
+    EXPECT_EQ(out.substr(0, 4), "GET|") << bad;
+    EXPECT_NE(out.find("ArgumentError: Error #2008"), std::string::npos) << bad << ": " << out;
+  }
+
+  As3Movie d;
+  const auto vars = d.a.PackageName("flash.net", "URLVariables");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {vars}).Op("constructprop", {vars, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushnull").Op("setproperty", {m.Q("a")});
+    c.Op("getlocal_1").Op("pushstring", {m.S("a=10&a=11")}).Op("callpropvoid", {m.Q("decode"), 1});
+    m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("a")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "10,11|");
+}
+
+TEST_F(As3Loading, ALocalConnectionMessageNoOneHearsEndsInAnErrorStatus) {
+  auto run = [](bool nameIt, bool methodIt) {
+    As3Movie d;
+    const auto lc = d.a.PackageName("flash.net", "LocalConnection");
+    AbcCode whole;  // trace(String(e))
+    whole.Op("findpropstrict", {d.Q("trace")}).Op("getlocal_1").Op("callproperty", {d.Q("toString"), 0});
+    whole.Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+    const auto status = d.Method(whole, 1);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findpropstrict", {lc}).Op("constructprop", {lc, 0}).Op("setlocal_1");
+      m.Listen(c, 1, "status", status);
+      c.Op("getlocal_1");
+      if (nameIt) c.Op("pushstring", {m.S("nowhere")});
+      else c.Op("pushnull");
+      if (methodIt) c.Op("pushstring", {m.S("test")});
+      else c.Op("pushnull");
+      c.Op("callpropvoid", {m.Q("send"), 2});
+      m.Trace(c, "sent");
+    });
+    return As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(run(true, true),
+            "sent|[StatusEvent type=\"status\" bubbles=false cancelable=false eventPhase=2 code=null level=\"error\"]|");
+  EXPECT_EQ(run(false, true).rfind("TypeError: Error #2007: Parameter connectionName must be non-null.", 0), 0u);
+  EXPECT_EQ(run(true, false).rfind("TypeError: Error #2007: Parameter methodName must be non-null.", 0), 0u);
+}
+
+TEST_F(As3Loading, BytesOfNoKnownKindFailInsideLoadBytesAndAreNeverShown) {
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), bytesCls = d.a.PackageName("flash.utils", "ByteArray");
+  const auto heard = d.Tracer("", {"type", "target.bytes.length"});
+  const auto failed = d.Tracer("", {"type", "text"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+    m.Listen(c, 2, "progress", heard);
+    m.Listen(c, 2, "ioError", failed);
+    c.Op("findpropstrict", {bytesCls}).Op("constructprop", {bytesCls, 0}).Op("setlocal_3");
+    c.Op("getlocal_3").Op("pushstring", {m.S("plain words")}).Op("callpropvoid", {m.Q("writeUTFBytes"), 1});
+    c.Op("getlocal_1").Op("getlocal_3").Op("callpropvoid", {m.Q("loadBytes"), 1});
+    m.TraceValue(c, "after ", [&] {
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytesLoaded")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytes")}).Op("getproperty", {m.Q("length")}).Op("add");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "progress 0|progress 0|ioError Error #2124: Loaded file is an unknown type.|after 11 0|");
 }
 
 }  // namespace

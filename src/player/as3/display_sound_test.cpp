@@ -2,6 +2,7 @@
 // output (SOUNDINFO records), channel stops and SOUND_COMPLETE.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -170,6 +171,91 @@ TEST(As3Net, NetConnectionPropertiesFollowItsConnection) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
             "true|null|null|rtmp|" + std::string(64, '0') +
                 "|null|ArgumentError: Error #2126: NetConnection object must be connected.|");
+}
+
+// new Video(args...) traced as "width height", or the error it throws.
+std::string VideoMade(const std::vector<double>& args) {
+  As3Movie d;
+  const auto video = d.a.PackageName("flash.media", "Video");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {video});
+    for (double v : args) c.Op("pushdouble", {m.a.Double(v)});
+    c.Op("constructprop", {video, static_cast<std::uint32_t>(args.size())}).Op("setlocal_1");
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_1").Op("getproperty", {m.Q("width")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("getproperty", {m.Q("height")}).Op("add");
+    });
+  });
+  return testing::As3Traced(bytes, [](FlashPlayer&) {});
+}
+
+TEST(As3Video, AVideosSizeIsItsArgumentsAsIntegersWithZeroGivingTheDefaults) {
+  EXPECT_EQ(VideoMade({}), "320 240|");
+  EXPECT_EQ(VideoMade({100}), "100 240|");
+  EXPECT_EQ(VideoMade({1.9, 50}), "1 50|");
+  EXPECT_EQ(VideoMade({0, 100}), "320 240|");
+  EXPECT_EQ(VideoMade({100, -0.5}), "320 240|");  // truncates to 0
+  EXPECT_EQ(VideoMade({std::nan(""), 100}), "320 240|");
+  EXPECT_EQ(VideoMade({0x200000, 255}), "2097152 255|");
+  EXPECT_EQ(VideoMade({0x4000000, 1}), "67108864 1|");
+  // A negative side, 2^29 pixels or more, or a side past 2^31 twips.
+  for (const auto& bad : std::vector<std::vector<double>>{{-1}, {100, -1.5}, {0x200000, 256}, {0x8000000, 1}, {1, 0x6666667}}) {
+    const std::string out = VideoMade(bad);
+    EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << bad[0] << ": " << out;
+  }
+}
+
+TEST(As3Video, ANetStreamsClientIsAnyObjectButNoPrimitive) {
+  auto setClient = [](const std::function<void(As3Movie&, AbcCode&)>& push) {
+    As3Movie d;
+    const auto nc = d.a.PackageName("flash.net", "NetConnection"), ns = d.a.PackageName("flash.net", "NetStream");
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findpropstrict", {nc}).Op("constructprop", {nc, 0}).Op("setlocal_1");
+      c.Op("getlocal_1").Op("pushnull").Op("callpropvoid", {m.Q("connect"), 1});
+      c.Op("findpropstrict", {ns}).Op("getlocal_1").Op("constructprop", {ns, 1}).Op("setlocal_2");
+      m.TraceValue(c, "", [&] { c.Op("getlocal_2").Op("getproperty", {m.Q("client")}).Op("getlocal_2").Op("strictequals"); });
+      c.Op("getlocal_2");
+      push(m, c);
+      c.Op("setproperty", {m.Q("client")});
+      m.Trace(c, "set");
+    });
+    return testing::As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  EXPECT_EQ(setClient([](As3Movie&, AbcCode& c) { c.Op("newobject", {0}); }), "true|set|");
+  for (const auto& primitive : std::vector<std::function<void(As3Movie&, AbcCode&)>>{
+           [](As3Movie&, AbcCode& c) { c.Op("pushbyte", {3}); },
+           [](As3Movie& m, AbcCode& c) { c.Op("pushstring", {m.S("abcd")}); },
+           [](As3Movie&, AbcCode& c) { c.Op("pushtrue"); },
+           [](As3Movie&, AbcCode& c) { c.Op("pushnull"); }}) {
+    const std::string out = setClient(primitive);
+    EXPECT_EQ(out.rfind("true|", 0), 0u) << out;
+    EXPECT_NE(out.find("TypeError: Error #2004"), std::string::npos) << out;
+    EXPECT_EQ(out.find("set|"), std::string::npos) << out;
+  }
+}
+
+TEST(As3NetConnection, ReconnectingClosesFirstAndAServerNeverReachedFailsAtTheFramesEnd) {
+  auto run = [](bool closeServer) {
+    As3Movie d;
+    const auto nc = d.a.PackageName("flash.net", "NetConnection");
+    const auto heard = d.Tracer("", {"info.code", "info.level"});
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findpropstrict", {nc}).Op("constructprop", {nc, 0}).Op("setlocal_1");
+      m.Listen(c, 1, "netStatus", heard);
+      c.Op("getlocal_1").Op("callpropvoid", {m.Q("close"), 0});  // never connected: nothing
+      for (int i = 0; i < 2; ++i) c.Op("getlocal_1").Op("pushnull").Op("callpropvoid", {m.Q("connect"), 1});
+      c.Op("getlocal_1").Op("callpropvoid", {m.Q("close"), 0});
+      c.Op("getlocal_1").Op("pushstring", {m.S("rtmp://example.org/app")}).Op("callpropvoid", {m.Q("connect"), 1});
+      m.Trace(c, "asked");
+      if (closeServer) c.Op("getlocal_1").Op("callpropvoid", {m.Q("close"), 0});
+    });
+    return testing::As3Traced(bytes, [](FlashPlayer&) {});
+  };
+  const std::string local =
+      "NetConnection.Connect.Success status|NetConnection.Connect.Closed status|NetConnection.Connect.Success status|"
+      "NetConnection.Connect.Closed status|asked|";
+  EXPECT_EQ(run(false), local + "NetConnection.Connect.Failed error|");
+  EXPECT_EQ(run(true), local + "NetConnection.Connect.Closed status| status|");
 }
 
 }  // namespace

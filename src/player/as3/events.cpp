@@ -161,6 +161,7 @@ NATIVE(IoErrorEvToString) { return WriteEvent(m, self, "IOErrorEvent", {"text"})
 NATIVE(SecurityErrorEvToString) { return WriteEvent(m, self, "SecurityErrorEvent", {"text"}); }
 NATIVE(ProgressEvToString) { return WriteEvent(m, self, "ProgressEvent", {"bytesLoaded", "bytesTotal"}); }
 NATIVE(NetStatusEvToString) { return WriteEvent(m, self, "NetStatusEvent", {"info"}); }
+NATIVE(HttpStatusEvToString) { return WriteEvent(m, self, "HTTPStatusEvent", {"status", "redirected", "responseURL"}); }
 // Once an event has a display object as its target, its stage position is
 // the local one carried through that object as it is now.
 template <bool kY>
@@ -325,6 +326,19 @@ NATIVE(NetStatusCtor) {
   if (EventObject* e = As<EventObject>(self)) e->info = m.ArgOr(a, 3);
   return self;
 }
+// new HTTPStatusEvent(type, bubbles, cancelable, status = 0, redirected = false)
+NATIVE(HttpStatusCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    e->status = a.size() > 3 ? m.ToInt(a[3]) : 0;
+    e->redirected = m.ToBoolean(m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(HttpStatus) { EventObject* e = As<EventObject>(self); return Value::Int(e ? e->status : 0); }
+NATIVE(HttpRedirected) { EventObject* e = As<EventObject>(self); return Value::Bool(e && e->redirected); }
+NATIVE(HttpSetRedirected) { if (EventObject* e = As<EventObject>(self)) e->redirected = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
+NATIVE(HttpHeaders) { return Value::Obj(m.NewArray()); }
 NATIVE(EvBytesLoaded) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesLoaded : 0); }
 NATIVE(EvBytesTotal) { EventObject* e = As<EventObject>(self); return Value::Number(e ? e->bytesTotal : 0); }
 // Preloaders re-dispatch progress with their own counts, so both sizes are writable.
@@ -614,6 +628,12 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::SecurityErrorEvent", "toString", Member::kMethod, SecurityErrorEvToString},
     {"flash.events::ProgressEvent", "toString", Member::kMethod, ProgressEvToString},
     {"flash.events::NetStatusEvent", "toString", Member::kMethod, NetStatusEvToString},
+    {"flash.events::HTTPStatusEvent", "toString", Member::kMethod, HttpStatusEvToString},
+    {"flash.events::HTTPStatusEvent", "status", Member::kGetter, HttpStatus},
+    {"flash.events::HTTPStatusEvent", "redirected", Member::kGetter, HttpRedirected},
+    {"flash.events::HTTPStatusEvent", "redirected", Member::kSetter, HttpSetRedirected},
+    {"flash.events::HTTPStatusEvent", "responseURL", Member::kGetter, ReturnNull},
+    {"flash.events::HTTPStatusEvent", "responseHeaders", Member::kGetter, HttpHeaders},
     {"flash.events::MouseEvent", "CLICK", Member::kConst, nullptr, "click"},
     {"flash.events::MouseEvent", "DOUBLE_CLICK", Member::kConst, nullptr, "doubleClick"},
     {"flash.events::MouseEvent", "MOUSE_DOWN", Member::kConst, nullptr, "mouseDown"},
@@ -686,7 +706,7 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.events", "ProgressEvent", "flash.events::Event", nullptr, ProgressEventCtor},
     {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
     {"flash.events", "FocusEvent", "flash.events::Event", nullptr, FocusEvCtor},
-    {"flash.events", "HTTPStatusEvent", "flash.events::Event"},
+    {"flash.events", "HTTPStatusEvent", "flash.events::Event", nullptr, HttpStatusCtor},
     {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };
 

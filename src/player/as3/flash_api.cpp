@@ -159,11 +159,6 @@ NATIVE(SoSize) {
 
 // ---- flash.net: the rest
 
-NATIVE(LocalConnectionCtor) {
-  Set(m, self, "client", self);
-  return self;
-}
-NATIVE(LocalDomain) { return m.Str("localhost"); }
 NATIVE(UrlRequestHeaderCtor) {
   Set(m, self, "name", m.Str(avm2::ArgStr(m, a, 0, "")));
   Set(m, self, "value", m.Str(avm2::ArgStr(m, a, 1, "")));
@@ -183,13 +178,13 @@ NATIVE(CurrencyParseResultCtor) {
   o->dyn->hidden.insert(kParsedSymbol);
   return self;
 }
-Value ParsedPart(Machine& m, const Value& self, const char* name) {
+Value ParsedPart(const Value& self, const char* name) {
   Object* o = self.AsObject();
   const Value* v = o ? o->FindDyn(name) : nullptr;
   return v ? *v : Value();
 }
-NATIVE(CurrencyParseValue) { return ParsedPart(m, self, kParsedValue); }
-NATIVE(CurrencyParseSymbol) { return ParsedPart(m, self, kParsedSymbol); }
+NATIVE(CurrencyParseValue) { return ParsedPart(self, kParsedValue); }
+NATIVE(CurrencyParseSymbol) { return ParsedPart(self, kParsedSymbol); }
 
 // ---- flash.system
 
@@ -211,7 +206,19 @@ NATIVE(JpegLoaderContextCtor) {
   Set(m, self, "deblockingFilter", Value::Number(a.empty() ? 0 : m.ToNumber(a[0])));
   return self;
 }
-NATIVE(CurrentSecurityDomain) { return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {})); }
+// The movie's one security domain: the same object each time.
+constexpr const char* kSecurityDomain = " securityDomain";  // a global no script can name
+NATIVE(CurrentSecurityDomain) {
+  Object* holder = m.FindGlobal(m.NameFromString(kSecurityDomain), false);
+  if (!holder) return Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {}));
+  const Value cache = m.GetProperty(Value::Obj(holder), kSecurityDomain);
+  Value d = m.GetProperty(cache, "domain");
+  if (!d.IsObject()) {
+    d = Value::Obj(m.Construct(m.FindClass("flash.system::SecurityDomain"), {}));
+    m.SetProperty(cache, "domain", d);
+  }
+  return d;
+}
 NATIVE(English) { return m.Str("en"); }
 NATIVE(True) { return Value::Bool(true); }
 NATIVE(ScreenDpi) { return Value::Int(72); }
@@ -232,9 +239,15 @@ NATIVE(NoContainer) {
 
 NATIVE(StatusEventCtor) {
   EventInit(m, self, a);
-  Set(m, self, "code", m.Str(avm2::ArgStr(m, a, 3, "")));
+  // String arguments: null stays null.
+  Set(m, self, "code", a.size() > 3 && a[3].IsNullish() ? Value::Null() : m.Str(avm2::ArgStr(m, a, 3, "")));
   Set(m, self, "level", m.Str(avm2::ArgStr(m, a, 4, "")));
   return self;
+}
+NATIVE(StatusEventToString) {
+  Value args[] = {m.Str("StatusEvent"), m.Str("type"), m.Str("bubbles"), m.Str("cancelable"), m.Str("eventPhase"),
+                  m.Str("code"), m.Str("level")};
+  return m.CallProperty(self, "formatToString", args);
 }
 NATIVE(DataEventCtor) {
   EventInit(m, self, a);
@@ -1240,6 +1253,7 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
     StringConsts(m, c, types);
   };
   eventClass("StatusEvent", StatusEventCtor, {"STATUS:status"});
+  if (Class* status = m.FindClass("flash.events::StatusEvent")) m.AddMethod(status, "toString", StatusEventToString);
   eventClass("DataEvent", DataEventCtor, {"DATA:data", "UPLOAD_COMPLETE_DATA:uploadCompleteData"});
   eventClass("ActivityEvent", ActivityEventCtor, {"ACTIVITY:activity"});
   eventClass("SyncEvent", nullptr, {"SYNC:sync"});
@@ -1295,15 +1309,11 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   m.AddMethod(so, "setProperty", SoSetProperty);
   m.AddGetter(so, "size", SoSize);
   m.AddGlobal("", kSharedObjects, Value::Obj(m.NewObject()));
-  Class* lc = dyn("flash.net", "LocalConnection", dispatcher, LocalConnectionCtor);
-  for (const char* f : {"connect", "close", "send", "allowDomain", "allowInsecureDomain"}) m.AddMethod(lc, f, Nothing);
-  m.AddGetter(lc, "domain", LocalDomain);
-  m.AddGetter(lc, "isSupported", True, true);
   IntConsts(m, Existing(m, "flash.net", "ObjectEncoding", obj), {{"AMF0", 0}, {"AMF3", 3}, {"DEFAULT", 3}});
   dyn("flash.net", "URLRequestHeader", obj, UrlRequestHeaderCtor);
   // The handlers of a remote call that never connects here.
   if (!m.FindClass("flash.net::Responder")) dyn("flash.net", "Responder", obj, nullptr);
-  for (const char* name : {"URLStream", "Socket", "XMLSocket", "FileReference", "FileReferenceList"}) {
+  for (const char* name : {"Socket", "XMLSocket"}) {
     if (m.FindClass(std::string("flash.net::") + name)) continue;
     // Nothing is ever connected or loaded: the offline player's answer.
     Class* c = dyn("flash.net", name, dispatcher, nullptr);
@@ -1326,6 +1336,7 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   dyn("flash.system", "JPEGLoaderContext", m.FindClass("flash.system::LoaderContext"), JpegLoaderContextCtor);
   Class* securityDomain = dyn("flash.system", "SecurityDomain", obj, nullptr);
   m.AddGetter(securityDomain, "currentDomain", CurrentSecurityDomain, true);
+  m.AddGlobal("", kSecurityDomain, Value::Obj(m.NewObject()));
   Class* ime = Existing(m, "flash.system", "IME", obj);
   m.AddGetter(ime, "enabled", False, true);
   m.AddSetter(ime, "enabled", Nothing, true);

@@ -1111,5 +1111,21 @@ TEST(As3DisplayObject, AFlipReadsBackAsSetAfterATurn) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1 30 2|0.5 50|90 0.5|");
 }
 
+TEST(As3FlashApi, TheSecurityDomainIsOneObjectAndAnUntrustedMovieCannotExit) {
+  As3Movie d;
+  const auto domain = d.a.PackageName("flash.system", "SecurityDomain"), system = d.a.PackageName("flash.system", "System");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] {
+      c.Op("getlex", {domain}).Op("getproperty", {m.Q("currentDomain")});
+      c.Op("getlex", {domain}).Op("getproperty", {m.Q("currentDomain")}).Op("strictequals");
+    });
+    c.Op("getlex", {system}).Op("callpropvoid", {m.Q("exit"), 0});
+    m.Trace(c, "still running");
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.rfind("true|SecurityError: Error #2017", 0), 0u) << out;
+  EXPECT_EQ(out.find("still running"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -100,9 +100,6 @@ void As3Display::FrameEntered(TimelineState& tl) {
 void As3Display::BeforeFrame() {
   m.BeginFrame();
   AdvanceStreams();
-  // Loads asked for in the last frame end in this one.
-  loading.due.insert(loading.due.end(), loading.queued.begin(), loading.queued.end());
-  loading.queued.clear();
 }
 
 void As3Display::TimelinesAdvanced() {
@@ -137,6 +134,10 @@ void As3Display::AfterFrame() {
     SendSimple(loading.rootInfo, "init");
     SendSimple(loading.rootInfo, "complete");
   }
+  // A file beside the movie is read by the end of the frame that asked for
+  // it (what a load's own events ask for waits for the next frame).
+  loading.due.insert(loading.due.end(), loading.queued.begin(), loading.queued.end());
+  loading.queued.clear();
   FinishLoads();
   FinishSounds();
   FinishStage3DRequests();

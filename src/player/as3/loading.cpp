@@ -20,7 +20,7 @@ void DecodeVariables(Machine& m, const Value& into, const std::string& text) {
     if (eq == std::string::npos) m.ThrowError("Error", "The String passed to URLVariables.decode() must be a URL-encoded query string containing name/value pairs.", 2101);
     const std::string name = UrlDecode(pair.substr(0, eq)), value = UrlDecode(pair.substr(eq + 1));
     const Value old = m.GetProperty(into, name);
-    if (old.IsUndefined()) {
+    if (old.IsNullish()) {
       m.SetProperty(into, name, m.Str(value));
     } else if (avm2::ArrayObject* arr = avm2::AsArray(old)) {
       arr->elems.push_back(m.Str(value));
@@ -59,14 +59,25 @@ NATIVE(FileFilterCtor) {
 }
 NATIVE(UrlRequestCtor) {
   if (a.size() > 0 && !a[0].IsNullish()) m.SetProperty(self, "url", m.Str(m.ToString(a[0])));
-  m.SetProperty(self, "method", m.Str("GET"));
+  if (FlashObject* f = As<FlashObject>(self)) f->format = "GET";
   return self;
+}
+NATIVE(UrlRequestMethod) { FlashObject* f = As<FlashObject>(self); return m.Str(f ? f->format : "GET"); }
+// Only GET and POST, in either all-capital or all-small letters.
+NATIVE(UrlRequestSetMethod) {
+  const std::string v = avm2::ArgStr(m, a, 0, "");
+  if (v != "GET" && v != "get" && v != "POST" && v != "post")
+    m.ThrowError("ArgumentError", "Parameter method must be one of the accepted values.", 2008);
+  if (FlashObject* f = As<FlashObject>(self)) f->format = v;
+  return Value();
 }
 std::string RequestUrl(Machine& m, const Value& request) {
   if (request.IsNullish()) m.ThrowError("TypeError", "Parameter request must be non-null.", 2007);
   const Value url = m.GetProperty(request, "url");
   return url.IsNullish() ? std::string() : m.ToString(url);
 }
+void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
+void StartWaitingChannels(Machine& m, FlashObject* sound);
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
@@ -124,6 +135,15 @@ NATIVE(LoaderLoad) {
   QueueLoad(m, info, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
   return Value();
 }
+// Bytes a Loader can show: a movie, or a JPEG, PNG or GIF picture.
+bool KnownContent(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  return (bytes.size() > 3 && p[0] == 0xFF && p[1] == 0xD8) ||
+         (bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0) ||
+         (bytes.size() > 6 && (bytes.compare(0, 6, "GIF89a") == 0 || bytes.compare(0, 6, "GIF87a") == 0)) ||
+         (bytes.size() > 8 && (bytes.compare(0, 3, "FWS") == 0 || bytes.compare(0, 3, "CWS") == 0 ||
+                               bytes.compare(0, 3, "ZWS") == 0));
+}
 NATIVE(LoaderLoadBytes) {
   FlashObject* info = LoaderInfoOf(m, self);
   Object* o = m.ArgOr(a, 0).AsObject();
@@ -132,6 +152,11 @@ NATIVE(LoaderLoadBytes) {
   std::string copy(bytes.begin(), bytes.end());
   LoaderUnload(m, self, {});
   info->data = ByteArrayOf(m, {});
+  if (!KnownContent(copy)) {
+    // Bytes of no known kind fail at once, inside the call.
+    B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true});
+    return Value();
+  }
   QueueLoad(m, info, "", std::move(copy), true);
   return Value();
 }
@@ -165,6 +190,16 @@ NATIVE(LoaderInfoUrl) {
   if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
   const auto& folder = b.stage.MovieFolder();
   return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
+}
+// The URL of the movie that made the load: the one holding the Loader.
+NATIVE(LoaderInfoLoaderUrl) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  if (f && f != b.loading.rootInfo && f->owner.IsObject()) {
+    const Value parentInfo = DoGetLoaderInfo(m, f->owner, {});
+    if (As<FlashObject>(parentInfo) && As<FlashObject>(parentInfo) != f) return LoaderInfoUrl(m, parentInfo, {});
+  }
+  return LoaderInfoUrl(m, Value::Obj(b.loading.rootInfo ? b.loading.rootInfo : f), {});
 }
 // A loaded movie's parameters are its URL's query variables.
 NATIVE(LoaderInfoParams) {
@@ -277,10 +312,118 @@ NATIVE(DoGetLoaderInfo) {
   if (!b.loading.rootInfo) b.loading.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
   return Value::Obj(b.loading.rootInfo);
 }
+// ---- URLStream: the bytes of a load, read as they arrive through the
+// ByteArray that holds them.
+NATIVE(UrlStreamLoad) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value();
+  f->format = "stream";
+  f->data = Value();
+  QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+Value StreamRead(Machine& m, const Value& self, std::span<Value> a, std::string_view name) {
+  FlashObject* f = As<FlashObject>(self);
+  if (!f || !f->data.IsObject()) m.ThrowError("flash.errors::EOFError", "End of file was encountered.", 2030);
+  return m.CallProperty(f->data, name, a);
+}
+#define QUARVEL_STREAM_READ(fn, name) \
+  NATIVE(fn) { return StreamRead(m, self, a, name); }
+QUARVEL_STREAM_READ(UsReadBoolean, "readBoolean")
+QUARVEL_STREAM_READ(UsReadByte, "readByte")
+QUARVEL_STREAM_READ(UsReadUnsignedByte, "readUnsignedByte")
+QUARVEL_STREAM_READ(UsReadShort, "readShort")
+QUARVEL_STREAM_READ(UsReadUnsignedShort, "readUnsignedShort")
+QUARVEL_STREAM_READ(UsReadInt, "readInt")
+QUARVEL_STREAM_READ(UsReadUnsignedInt, "readUnsignedInt")
+QUARVEL_STREAM_READ(UsReadFloat, "readFloat")
+QUARVEL_STREAM_READ(UsReadDouble, "readDouble")
+QUARVEL_STREAM_READ(UsReadUtf, "readUTF")
+QUARVEL_STREAM_READ(UsReadUtfBytes, "readUTFBytes")
+QUARVEL_STREAM_READ(UsReadMultiByte, "readMultiByte")
+QUARVEL_STREAM_READ(UsReadBytes, "readBytes")
+QUARVEL_STREAM_READ(UsReadObject, "readObject")
+#undef QUARVEL_STREAM_READ
+NATIVE(UsAvailable) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && f->data.IsObject() ? m.GetProperty(f->data, "bytesAvailable") : Value::Int(0);
+}
+NATIVE(UsConnected) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f && f->format == "stream"); }
+NATIVE(UsClose) {
+  CancelLoad(m, self, a);
+  if (FlashObject* f = As<FlashObject>(self)) f->format = "text";
+  return Value();
+}
+// The byte order is the stream's own, kept while no bytes have come.
+NATIVE(UsEndian) {
+  FlashObject* f = As<FlashObject>(self);
+  if (f && f->data.IsObject()) return m.GetProperty(f->data, "endian");
+  return m.Str(f && !f->message.empty() ? f->message : "bigEndian");
+}
+NATIVE(UsSetEndian) {
+  FlashObject* f = As<FlashObject>(self);
+  const std::string e = avm2::ArgStr(m, a, 0, "");
+  if (e != "bigEndian" && e != "littleEndian")
+    m.ThrowError("ArgumentError", "Parameter type must be one of the accepted values.", 2008);
+  if (f) f->message = e;
+  if (f && f->data.IsObject()) m.SetProperty(f->data, "endian", m.Str(e));
+  return Value();
+}
+
+// ---- LocalConnection within the player: no movie here listens, so a
+// message reaches no one and its sender hears an error status at the
+// frame's end.
+NATIVE(LcCtor) {
+  m.SetProperty(self, "client", self);
+  return self;
+}
+NATIVE(LcSend) {
+  FlashObject* f = As<FlashObject>(self);
+  if (m.ArgOr(a, 0).IsNullish()) m.ThrowError("TypeError", "Parameter connectionName must be non-null.", 2007);
+  if (m.ArgOr(a, 1).IsNullish()) m.ThrowError("TypeError", "Parameter methodName must be non-null.", 2007);
+  if (f) B(m).loading.queued.push_back({Value::Obj(f), {}, {}, false, "lcError"});
+  return Value();
+}
+NATIVE(LcDomain) { return m.Str("localhost"); }
+NATIVE(ReturnTrue) { return Value::Bool(true); }
+
+// ---- FileReference and FileReferenceList: no user ever answers their
+// dialogs, so no file is ever chosen and each dialog closes as cancelled.
+
+// One browsing session at a time, as in Flash.
+NATIVE(FileBrowse) {
+  As3Display& b = B(m);
+  FlashObject* f = As<FlashObject>(self);
+  if (!f) return Value::Bool(false);
+  for (auto* list : {&b.loading.queued, &b.loading.due})
+    for (const auto& l : *list)
+      if (l.event == "cancel") m.ThrowError("flash.errors::IllegalOperationError", "Only one file browsing session may be performed at a time.", 2041);
+  if (f->tag == NativeKind::kFileList) f->data = Value::Obj(m.NewArray());
+  b.loading.queued.push_back({Value::Obj(f), {}, {}, false, "cancel"});
+  return Value::Bool(true);
+}
+// What a FileReference tells only of a chosen file.
+NATIVE(FileNotChosen) {
+  m.ThrowError("Error", "Functions called in incorrect sequence, or earlier call was unsuccessful.", 2037);
+}
+NATIVE(FileListFiles) { FlashObject* f = As<FlashObject>(self); return f && f->data.IsObject() ? f->data : Value::Null(); }
+
 // ---- loads
+
+namespace {
+// Set by LoadedMovie when the loaded movie's main class threw in its
+// constructor; read by the load that made it, at once.
+bool rootConstructorFailed = false;
+}  // namespace
 
 void As3Display::SendSimple(FlashObject* to, const char* type) {
   Value e = NewEvent(eventClass, type, false);
+  Dispatch(to, As<EventObject>(e));
+}
+
+// A file beside the movie has no HTTP status: 0.
+void As3Display::SendHttpStatus(FlashObject* to) {
+  Value e = NewEvent(m.FindClass("flash.events::HTTPStatusEvent"), "httpStatus", false);
   Dispatch(to, As<EventObject>(e));
 }
 
@@ -372,23 +515,63 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   loadedRoots.insert(h);
   Class* cls = main.empty() ? nullptr : m.FindClass(main);
   if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
-  return Value::Obj(Construct(cls ? cls : movieClipClass, h, Value::Obj(info)));
+  FlashObject* root = Allocate(cls ? cls : movieClipClass, h, Value::Obj(info));
+  Class* c = root->cls;
+  while (c && !c->iinit) c = c->super;
+  if (c && c->unit)
+    rootConstructorFailed = !m.SafeCall([&] { m.Invoke(c->iinit, Value::Obj(root), {}, c->iinit->scope); },
+                                        ("the constructor of " + root->cls->QualifiedName()).c_str());
+  BuildChildren(root);
+  return Value::Obj(root);
 }
 
 void As3Display::FinishLoad(const LoadState::Load& l) {
   FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
+  if (l.event == "cancel") {
+    SendSimple(by, "cancel");
+    return;
+  }
+  if (l.event == "lcError") {
+    Value args[] = {m.Str("status"), Value::Bool(false), Value::Bool(false), Value::Null(), m.Str("error")};
+    Object* e = m.Construct(m.FindClass("flash.events::StatusEvent"), args);
+    Dispatch(by, As<EventObject>(Value::Obj(e)));
+    return;
+  }
+  if (l.event == "ncFailed") {
+    auto* nc = As<NetConnectionObject>(l.by);
+    if (!nc || !nc->pending) return;
+    nc->pending = false;
+    SendNetStatus(m, nc, "NetConnection.Connect.Failed", "error");
+    return;
+  }
   std::string bytes;
   bool ok = l.fromBytes;
   if (ok) {
     bytes = l.bytes;
+    // Content made from bytes is known by the URL of the movie that made it.
+    if (by->owner.IsObject()) by->url = m.ToString(LoaderInfoLoaderUrl(m, l.by, {}));
   } else {
     const auto file = FileBesideMovie(stage.MovieFolder(), l.url);
     ok = !file.empty() && ReadScriptFile(file, bytes);
+    // A Loader's file is known by its whole URL, its query kept.
+    if (ok && by->owner.IsObject() && !IsUrl(l.url)) {
+      std::error_code ec;
+      const auto whole = std::filesystem::absolute(file, ec);
+      const auto q = l.url.find('?');
+      if (!ec) by->url = "file://" + whole.lexically_normal().string() + (q == std::string::npos ? "" : l.url.substr(q));
+    }
     if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
   }
   FlashObject* loader = As<FlashObject>(by->owner);  // set for a Loader's LoaderInfo
+  const bool stream = by->format == "stream";
   if (!ok) {
+    if (!loader && by->format != "sound") {
+      // A URLLoader hears the (local) status first; the text names no URL.
+      SendHttpStatus(by);
+      SendIoError(by, "Error #2032: Stream Error");
+      return;
+    }
     SendIoError(by, std::string(loader ? "Error #2035: URL Not Found. URL: " : "Error #2032: Stream Error. URL: ") + l.url);
     return;
   }
@@ -401,6 +584,15 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     by->bytesTotal = n;
     Dispatch(by, As<EventObject>(progress));
   };
+  if (stream) {
+    // A URLStream's bytes are readable as they arrive.
+    by->data = ByteArrayOf(m, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    if (!by->message.empty()) m.SetProperty(by->data, "endian", m.Str(by->message));
+    sendProgress(n);
+    SendHttpStatus(by);
+    SendSimple(by, "complete");
+    return;
+  }
   // A Loader first hears the size, with nothing loaded yet.
   if (loader) sendProgress(0);
   if (loader) {  // the bytes arrive after OPEN
@@ -414,21 +606,26 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
         // A movie that does not inflate fails as content below; its bytes stay as loaded.
       }
     }
-    by->data = ByteArrayOf(m, raw);
+    // The bytes of a file of no known kind are never shown.
+    by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
   }
   sendProgress(n);
   if (loader) {
+    rootConstructorFailed = false;
     const Value content = ContentFor(by, bytes);
     if (content.IsUndefined()) {
       // Bytes that are no picture and no movie.
-      SendIoError(by, "Error #2124: Loaded file is an unknown type. URL: " + l.url);
+      SendIoError(by, "Error #2124: Loaded file is an unknown type." + (l.fromBytes ? std::string() : " URL: " + by->url));
       return;
     }
     by->content = content;
     if (TimelineState* tl = Timeline(loader->handle); tl && As<FlashObject>(content)) {
       m.SafeCall([&] { Attach(m, *tl, As<FlashObject>(content)->handle, 0); }, "adding what a Loader loaded");
     }
+    // A loaded movie whose main class failed to construct never tells it is in.
+    if (rootConstructorFailed) return;
     SendSimple(by, "init");
+    if (!l.fromBytes) SendHttpStatus(by);
     SendSimple(by, "complete");
     return;
   }
@@ -446,6 +643,7 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     by->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
     stage.DefineScriptSound(by->soundId, kept);
     SendSimple(by, "complete");
+    StartWaitingChannels(m, by);
     return;
   }
   if (by->format == "binary") {
@@ -460,6 +658,7 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   } else {
     by->data = m.Str(ScriptText(std::move(bytes)));
   }
+  SendHttpStatus(by);
   SendSimple(by, "complete");
 }
 
@@ -478,7 +677,7 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "url", Member::kGetter, LoaderInfoUrl},
     {"flash.display::LoaderInfo", "applicationDomain", Member::kGetter, LoaderInfoDomain},
     {"flash.display::LoaderInfo", "bytes", Member::kGetter, LoaderInfoFileBytes},
-    {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoUrl},
+    {"flash.display::LoaderInfo", "loaderURL", Member::kGetter, LoaderInfoLoaderUrl},
     {"flash.display::LoaderInfo", "parameters", Member::kGetter, LoaderInfoParams},
     {"flash.display::LoaderInfo", "bytesLoaded", Member::kGetter, LoaderInfoBytes},
     {"flash.display::LoaderInfo", "bytesTotal", Member::kGetter, LoaderInfoBytesTotal},
@@ -500,6 +699,48 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::Loader", "unload", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "unloadAndStop", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "close", Member::kMethod, CancelLoad},
+    {"flash.net::URLRequest", "method", Member::kGetter, UrlRequestMethod},
+    {"flash.net::URLRequest", "method", Member::kSetter, UrlRequestSetMethod},
+    {"flash.net::URLStream", "load", Member::kMethod, UrlStreamLoad},
+    {"flash.net::URLStream", "close", Member::kMethod, UsClose},
+    {"flash.net::URLStream", "connected", Member::kGetter, UsConnected},
+    {"flash.net::URLStream", "bytesAvailable", Member::kGetter, UsAvailable},
+    {"flash.net::URLStream", "endian", Member::kGetter, UsEndian},
+    {"flash.net::URLStream", "endian", Member::kSetter, UsSetEndian},
+    {"flash.net::URLStream", "readBoolean", Member::kMethod, UsReadBoolean},
+    {"flash.net::URLStream", "readByte", Member::kMethod, UsReadByte},
+    {"flash.net::URLStream", "readUnsignedByte", Member::kMethod, UsReadUnsignedByte},
+    {"flash.net::URLStream", "readShort", Member::kMethod, UsReadShort},
+    {"flash.net::URLStream", "readUnsignedShort", Member::kMethod, UsReadUnsignedShort},
+    {"flash.net::URLStream", "readInt", Member::kMethod, UsReadInt},
+    {"flash.net::URLStream", "readUnsignedInt", Member::kMethod, UsReadUnsignedInt},
+    {"flash.net::URLStream", "readFloat", Member::kMethod, UsReadFloat},
+    {"flash.net::URLStream", "readDouble", Member::kMethod, UsReadDouble},
+    {"flash.net::URLStream", "readUTF", Member::kMethod, UsReadUtf},
+    {"flash.net::URLStream", "readUTFBytes", Member::kMethod, UsReadUtfBytes},
+    {"flash.net::URLStream", "readMultiByte", Member::kMethod, UsReadMultiByte},
+    {"flash.net::URLStream", "readBytes", Member::kMethod, UsReadBytes},
+    {"flash.net::URLStream", "readObject", Member::kMethod, UsReadObject},
+    {"flash.net::LocalConnection", "send", Member::kMethod, LcSend},
+    {"flash.net::LocalConnection", "connect", Member::kMethod, DoIgnore},
+    {"flash.net::LocalConnection", "close", Member::kMethod, DoIgnore},
+    {"flash.net::LocalConnection", "allowDomain", Member::kMethod, DoIgnore},
+    {"flash.net::LocalConnection", "allowInsecureDomain", Member::kMethod, DoIgnore},
+    {"flash.net::LocalConnection", "domain", Member::kGetter, LcDomain},
+    {"flash.net::LocalConnection", "isSupported", Member::kStaticGetter, ReturnTrue},
+    {"flash.net::FileReference", "browse", Member::kMethod, FileBrowse},
+    {"flash.net::FileReference", "cancel", Member::kMethod, DoIgnore},
+    {"flash.net::FileReference", "creationDate", Member::kGetter, FileNotChosen},
+    {"flash.net::FileReference", "modificationDate", Member::kGetter, FileNotChosen},
+    {"flash.net::FileReference", "name", Member::kGetter, FileNotChosen},
+    {"flash.net::FileReference", "size", Member::kGetter, FileNotChosen},
+    {"flash.net::FileReference", "type", Member::kGetter, FileNotChosen},
+    {"flash.net::FileReference", "creator", Member::kGetter, ReturnNull},
+    {"flash.net::FileReference", "data", Member::kGetter, ReturnNull},
+    {"flash.net::FileReference", "load", Member::kMethod, FileNotChosen},
+    {"flash.net::FileReference", "upload", Member::kMethod, FileNotChosen},
+    {"flash.net::FileReferenceList", "browse", Member::kMethod, FileBrowse},
+    {"flash.net::FileReferenceList", "fileList", Member::kGetter, FileListFiles},
     {"flash.net::URLVariables", "decode", Member::kMethod, UrlVarsDecode},
     {"flash.net::URLVariables", "toString", Member::kMethod, UrlVarsToString},
     {"flash.net::URLRequestMethod", "GET", Member::kConst, nullptr, "GET"},
@@ -522,11 +763,15 @@ constexpr ClassRow kLoadingClasses[] = {
     {"flash.display", "Loader", "flash.display::DisplayObjectContainer", nullptr, LoaderCtor},
     // File dialogs never open in a capture: a FileFilter is a plain record.
     {"flash.net", "FileFilter", "", nullptr, FileFilterCtor, true},
-    {"flash.net", "URLRequest", "", nullptr, UrlRequestCtor, true},
+    {"flash.net", "URLRequest", "", Alloc<FlashObject>, UrlRequestCtor, true},
     {"flash.net", "URLVariables", "", nullptr, UrlVarsCtor, true},
     {"flash.net", "URLRequestMethod"},
     {"flash.net", "URLLoaderDataFormat"},
     {"flash.net", "URLLoader", "flash.events::EventDispatcher", Alloc<UrlLoaderObject>, UrlLoaderCtor},
+    {"flash.net", "URLStream", "flash.events::EventDispatcher", Alloc<UrlLoaderObject>},
+    {"flash.net", "FileReference", "flash.events::EventDispatcher", Alloc<FlashObject>},
+    {"flash.net", "LocalConnection", "flash.events::EventDispatcher", Alloc<FlashObject>, LcCtor, true},
+    {"flash.net", "FileReferenceList", "flash.events::EventDispatcher", Alloc<FileListObject>},
 };
 
 void InstallLoading(As3Display& b) { Register(b, kLoadingClasses, kLoadingRows); }

@@ -1,6 +1,7 @@
 // Sound, SoundChannel, SoundMixer and SoundTransform; NetConnection,
 // NetStream and Video over the player's FLV playback.
 #include <cmath>
+#include <cstring>
 
 #include "player/as3/display_binding_p.h"
 
@@ -67,22 +68,16 @@ std::vector<std::uint8_t> SoundStartInfo(double fromMs, int loops, double volume
 SoundMix ReadMix(Machine& m, const Value& t);
 SoundMix KeptMix(Machine& m, const Value& t);
 // play(startTime = 0, loops = 0, soundTransform = null): a SoundChannel.
-NATIVE(SoundPlay) {
-  SoundObject* f = As<SoundObject>(self);
+// Starts `channel` playing `f` from `from` ms, `loops` times, at the
+// transform `transform` (null: the sound's own).
+void StartChannel(Machine& m, SoundObject* f, ChannelObject* channel, double from, int loops, const Value& transform) {
   As3Display& b = B(m);
-  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
-  ChannelObject* channel = As<ChannelObject>(made);
-  if (!f || !f->soundId || !channel) return made;
-  // A start past the sound's end plays nothing.
-  if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
-  const double from = std::clamp(avm2::ArgNum(m, a, 0, 0), 0.0, f->soundMs);
-  const double loopsD = avm2::ArgNum(m, a, 1, 0);
-  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
   double volume = 1, pan = 0;
-  if (Object* t = m.ArgOr(a, 2).AsObject()) {
+  if (Object* t = transform.AsObject()) {
     volume = m.ToNumber(m.GetProperty(Value::Obj(t), "volume"));
     pan = m.ToNumber(m.GetProperty(Value::Obj(t), "pan"));
   }
+  from = std::clamp(from, 0.0, f->soundMs);
   const auto info = SoundStartInfo(from, loops, volume, pan);
   b.stage.StartSoundById(f->soundId, f->type, info);
   channel->soundId = f->soundId;
@@ -91,16 +86,140 @@ NATIVE(SoundPlay) {
   channel->startedMs = m.clockMs();
   channel->endsMs = channel->startedMs + (f->soundMs - from) * loops;
   channel->soundMs = f->soundMs;
-  if (!m.ArgOr(a, 2).IsNullish()) channel->mix = KeptMix(m, a[2]);
+  if (!transform.IsNullish()) channel->mix = KeptMix(m, transform);
   b.media.channels.push_back(channel);
+}
+NATIVE(SoundPlay) {
+  SoundObject* f = As<SoundObject>(self);
+  const Value made = Value::Obj(m.Instantiate(m.FindClass("flash.media::SoundChannel")));
+  ChannelObject* channel = As<ChannelObject>(made);
+  const double loopsD = avm2::ArgNum(m, a, 1, 0);
+  const int loops = std::isfinite(loopsD) && loopsD > 1 ? static_cast<int>(std::min(loopsD, 65535.0)) : 1;
+  if (f && channel && !f->soundId && f->format == "sound") {
+    // Played while its file loads: the channel starts once the sound is in.
+    channel->data = Value::Obj(m.NewArray({Value::Number(avm2::ArgNum(m, a, 0, 0)), Value::Int(loops), m.ArgOr(a, 2)}));
+    if (!avm2::AsArray(f->content)) f->content = Value::Obj(m.NewArray());
+    if (avm2::ArrayObject* waiting = avm2::AsArray(f->content); waiting && waiting->elems.size() < 256)
+      waiting->elems.push_back(made);
+    return made;
+  }
+  if (!f || !f->soundId || !channel) return made;
+  // A start past the sound's end plays nothing.
+  if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
+  StartChannel(m, f, channel, avm2::ArgNum(m, a, 0, 0), loops, m.ArgOr(a, 2));
   return Value::Obj(channel);
 }
+// The channels played before the sound's file came start now.
+void StartWaitingChannels(Machine& m, FlashObject* sound) {
+  SoundObject* f = As<SoundObject>(Value::Obj(sound));
+  avm2::ArrayObject* waiting = f ? avm2::AsArray(f->content) : nullptr;
+  if (!waiting) return;
+  const std::vector<Value> channels = waiting->elems;
+  f->content = Value();
+  for (const Value& c : channels) {
+    ChannelObject* channel = As<ChannelObject>(c);
+    avm2::ArrayObject* args = channel ? avm2::AsArray(channel->data) : nullptr;
+    if (!args || args->elems.size() < 3) continue;
+    const Value from = args->elems[0], loops = args->elems[1], transform = args->elems[2];
+    channel->data = Value();
+    if (f->soundId && m.ToNumber(from) <= f->soundMs) StartChannel(m, f, channel, m.ToNumber(from), m.ToInt(loops), transform);
+  }
+}
 // load(request): an MP3 file beside the movie, read on the next frame.
+// A Sound takes one load from a URL, and none after its data came from bytes.
 NATIVE(SoundLoad) {
   SoundObject* f = As<SoundObject>(self);
   if (!f) return Value();
+  if (f->format != "text")
+    m.ThrowError("Error", "Functions called in incorrect sequence, or earlier call was unsuccessful.", 2037);
   f->format = "sound";
   QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  return Value();
+}
+// The sound's body becomes a script sound of the player, as a loaded MP3 does.
+void KeepScriptSound(As3Display& b, SoundObject* f, std::vector<std::uint8_t> body) {
+  if (body.empty()) return;
+  b.media.scriptSounds.push_back(std::move(body));
+  const std::vector<std::uint8_t>& kept = b.media.scriptSounds.back();
+  f->soundId = kept[0] | (kept[1] << 8);
+  f->type.clear();
+  f->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
+  f->bytesLoaded = f->bytesTotal = static_cast<double>(kept.size());
+  b.stage.DefineScriptSound(f->soundId, kept);
+}
+// `count` bytes of the ByteArray argument from its position on, which moves
+// past them; asking for more than it holds is Flash's ArgumentError #2084.
+std::string TakeBytes(Machine& m, const Value& from, double count) {
+  Object* o = from.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter bytes must be non-null.", 2007);
+  auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  const std::size_t at = std::min<std::size_t>(ba->position, ba->bytes.size());
+  if (!(count >= 0) || count > static_cast<double>(ba->bytes.size() - at))
+    m.ThrowError("ArgumentError", "The AMF encoding of the arguments cannot exceed 40K.", 2084);
+  const auto n = static_cast<std::size_t>(count);
+  std::string out(ba->bytes.begin() + static_cast<std::ptrdiff_t>(at), ba->bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+  ba->position = static_cast<std::uint32_t>(at + n);
+  return out;
+}
+// loadCompressedDataFromByteArray(bytes, bytesLength): MP3 data, at once.
+NATIVE(SoundLoadCompressed) {
+  SoundObject* f = As<SoundObject>(self);
+  const std::string mp3 = TakeBytes(m, m.ArgOr(a, 0), avm2::ArgNum(m, a, 1, 0));
+  if (!f) return Value();
+  f->format = "bytes";
+  As3Display& b = B(m);
+  KeepScriptSound(b, f, b.NextScriptSoundBody(mp3));
+  return Value();
+}
+// loadPCMFromByteArray(bytes, samples, format = "float", stereo = true,
+// sampleRate = 44100): samples as 32-bit floats or 16-bit integers, kept as
+// an uncompressed 16-bit sound.
+NATIVE(SoundLoadPcm) {
+  SoundObject* f = As<SoundObject>(self);
+  const double samples = avm2::ArgNum(m, a, 1, 0);
+  const std::string format = avm2::ArgStr(m, a, 2, "float");
+  const bool stereo = a.size() > 3 ? m.ToBoolean(a[3]) : true;
+  const double rate = avm2::ArgNum(m, a, 4, 44100);
+  const int sampleBytes = (format == "float" ? 4 : 2) * (stereo ? 2 : 1);
+  Object* o = m.ArgOr(a, 0).AsObject();
+  const double held = o && o->kind == ObjectKind::kByteArray
+                          ? static_cast<double>(static_cast<avm2::ByteArrayObject*>(o)->bytes.size() -
+                                                std::min<std::size_t>(static_cast<avm2::ByteArrayObject*>(o)->position,
+                                                                      static_cast<avm2::ByteArrayObject*>(o)->bytes.size()))
+                          : 0;
+  // Only whole samples that are there are taken.
+  const double count = std::clamp(std::floor(samples), 0.0, std::floor(held / sampleBytes));
+  const std::string pcm = TakeBytes(m, m.ArgOr(a, 0), count * sampleBytes);
+  if (!f) return Value();
+  f->format = "bytes";
+  As3Display& b = B(m);
+  const int id = b.FreeScriptSoundId();
+  const int rateCode = rate <= 5512 ? 0 : rate <= 11025 ? 1 : rate <= 22050 ? 2 : 3;
+  if (id <= 0 || count <= 0) return Value();
+  const auto n = static_cast<std::uint32_t>(count);
+  std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(id & 0xFF), static_cast<std::uint8_t>(id >> 8),
+                                    static_cast<std::uint8_t>((3 << 4) | (rateCode << 2) | 2 | (stereo ? 1 : 0)),
+                                    static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                                    static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+  const bool asFloat = format == "float";
+  const bool bigEndian = o && !static_cast<avm2::ByteArrayObject*>(o)->littleEndian;
+  for (std::size_t at = 0; at + (asFloat ? 4 : 2) <= pcm.size(); at += asFloat ? 4 : 2) {
+    std::uint8_t raw[4];
+    const std::size_t w = asFloat ? 4 : 2;
+    for (std::size_t i = 0; i < w; ++i) raw[i] = static_cast<std::uint8_t>(pcm[at + (bigEndian ? w - 1 - i : i)]);
+    std::int16_t v;
+    if (asFloat) {
+      float x;
+      std::memcpy(&x, raw, 4);
+      v = static_cast<std::int16_t>(std::lround(std::clamp(std::isnan(x) ? 0.0f : x, -1.0f, 1.0f) * 32767.0f));
+    } else {
+      v = static_cast<std::int16_t>(raw[0] | (raw[1] << 8));
+    }
+    body.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    body.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  }
+  --b.media.nextSoundId;
+  KeepScriptSound(b, f, std::move(body));
   return Value();
 }
 NATIVE(SoundUrl) {
@@ -114,6 +233,7 @@ NATIVE(SoundLength) {
 NATIVE(ChannelStop) {
   ChannelObject* f = As<ChannelObject>(self);
   As3Display& b = B(m);
+  if (f && !f->soundId) f->data = Value();  // one still waiting for its sound never starts
   if (!f || !f->soundId) return Value();
   if (std::find(b.media.channels.begin(), b.media.channels.end(), f) != b.media.channels.end()) {
     static const std::uint8_t kStop[1] = {0x20};  // SyncStop
@@ -263,16 +383,35 @@ void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const s
   if (EventObject* ev = As<EventObject>(e)) ev->info = Value::Obj(info);
   B(m).Dispatch(to, As<EventObject>(e));
 }
-// connect(null) only: progressive files beside the movie, never a server.
+// Ends a connection: an open one reports Closed; one still reaching for a
+// server also reports a status of empty texts, as Flash does.
+void CloseConnection(Machine& m, NetConnectionObject* f) {
+  const bool open = f->connected, pending = f->pending;
+  f->connected = f->pending = false;
+  f->uri = Value::Null();
+  if (open || pending) SendNetStatus(m, f, "NetConnection.Connect.Closed", "status");
+  if (pending) {
+    Object* info = m.NewObject();
+    for (const char* k : {"code", "description", "details"}) m.SetProperty(Value::Obj(info), k, m.Str(""));
+    m.SetProperty(Value::Obj(info), "level", m.Str("status"));
+    Value e = B(m).NewEvent(m.FindClass("flash.events::NetStatusEvent"), "netStatus", false);
+    if (EventObject* ev = As<EventObject>(e)) ev->info = Value::Obj(info);
+    B(m).Dispatch(f, As<EventObject>(e));
+  }
+}
+// connect(null): progressive files beside the movie, at once. A server is
+// never reached: that fails at the end of the frame.
 NATIVE(NcConnect) {
   NetConnectionObject* f = As<NetConnectionObject>(self);
   if (!f) return Value();
+  CloseConnection(m, f);
   const bool local = m.ArgOr(a, 0).IsNullish();
   f->connected = local;
   f->uri = m.Str(m.ToString(m.ArgOr(a, 0)));
   if (!local) {
     m.Skip("NetConnection to a server");
-    SendNetStatus(m, f, "NetConnection.Connect.Failed", "error");
+    f->pending = true;
+    B(m).loading.queued.push_back({Value::Obj(f), {}, {}, false, "ncFailed"});
   } else {
     SendNetStatus(m, f, "NetConnection.Connect.Success", "status");
   }
@@ -280,7 +419,7 @@ NATIVE(NcConnect) {
 }
 NATIVE(NcConnected) { NetConnectionObject* f = As<NetConnectionObject>(self); return Value::Bool(f && f->connected); }
 NATIVE(NcClose) {
-  if (NetConnectionObject* f = As<NetConnectionObject>(self)) f->connected = false, f->uri = Value::Null();
+  if (NetConnectionObject* f = As<NetConnectionObject>(self)) CloseConnection(m, f);
   return Value();
 }
 NATIVE(NcClient) {
@@ -363,23 +502,25 @@ NATIVE(NsClient) { NetStreamObject* f = As<NetStreamObject>(self); return f ? f-
 NATIVE(NsSetClient) {
   NetStreamObject* f = As<NetStreamObject>(self);
   const Value c = m.ArgOr(a, 0);
-  if (c.IsNullish()) m.ThrowError("TypeError", "Parameter client must be non-null.", 2004);
+  // Any object is a client; null and primitives are refused alike.
+  if (!c.IsObject()) m.ThrowError("TypeError", "One of the parameters is invalid.", 2004);
   if (f) f->client = c;
   return Value();
 }
-// new Video(width = 320, height = 240): a node showing a video character of that size.
+// new Video(width = 320, height = 240): a node showing a video character of
+// that size. A side of 0 gives both defaults; a negative side, or a size whose
+// pixels or twips Flash cannot hold, is RangeError #2006.
 NATIVE(VideoCtor) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f || f->handle != kNoClip) return self;
+  const std::int64_t w = a.size() > 0 ? m.ToInt(a[0]) : 320, h = a.size() > 1 ? m.ToInt(a[1]) : 240;
+  if (w < 0 || h < 0 || w * h >= (std::int64_t{1} << 29) || w * 20 > INT32_MAX || h * 20 > INT32_MAX)
+    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   auto def = std::make_unique<VideoDef>();
-  // int arguments: NaN converts to 0.
-  const auto side = [&](std::size_t i, double def) {
-    const double d = avm2::ArgNum(m, a, i, def);
-    return static_cast<std::uint16_t>(std::isnan(d) ? 0.0 : std::clamp(d, 0.0, 8192.0));
-  };
-  def->stream.width = side(0, 320);
-  def->stream.height = side(1, 240);
+  const bool defaults = w == 0 || h == 0;
+  def->stream.width = static_cast<std::uint32_t>(defaults ? 320 : w);
+  def->stream.height = static_cast<std::uint32_t>(defaults ? 240 : h);
   Instance* inst = b.NewNode(def.get());
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
   b.media.videoDefs.push_back(std::move(def));
@@ -444,6 +585,8 @@ void As3Display::AdvanceStreams() {
             },
             "a NetStream's onMetaData");
       } else {
+        // A stream a handler played again after it stopped never empties its old buffer.
+        if (e.code == "NetStream.Buffer.Empty" && s->Playing()) continue;
         m.SafeCall([&] { SendNetStatus(m, f, e.code, e.level); }, "a NetStream's netStatus");
       }
       Flush();
@@ -468,6 +611,8 @@ void As3Display::FinishSounds() {
 constexpr MemberRow kMediaRows[] = {
     {"flash.media::Sound", "play", Member::kMethod, SoundPlay},
     {"flash.media::Sound", "load", Member::kMethod, SoundLoad},
+    {"flash.media::Sound", "loadCompressedDataFromByteArray", Member::kMethod, SoundLoadCompressed},
+    {"flash.media::Sound", "loadPCMFromByteArray", Member::kMethod, SoundLoadPcm},
     {"flash.media::Sound", "bytesLoaded", Member::kGetter, BytesLoaded},
     {"flash.media::Sound", "bytesTotal", Member::kGetter, BytesTotal},
     {"flash.media::Sound", "url", Member::kGetter, SoundUrl},

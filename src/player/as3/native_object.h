@@ -13,6 +13,7 @@ namespace quarvel::player::as3 {
 enum class NativeKind : std::uint8_t {
   // EventDispatchers (FlashObject and its kinds), in one range.
   kDispatcher, kDisplayObject, kTimer, kSound, kSoundChannel, kNetConnection, kNetStream, kLoaderInfo, kUrlLoader,
+  kFileList,
   kShaderJob, kStage3D, kContext3D, kResource3D, kLastDispatcher = kResource3D,
   // Others.
   kEvent, kBitmapData, kGraphics, kTransform, kShader, kTextFormat, kStyleSheet, kFont, kShaderData, kShaderParameter,

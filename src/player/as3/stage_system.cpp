@@ -100,6 +100,10 @@ NATIVE(CapOs) { return m.Str("Linux"); }
 NATIVE(CapScreenX) { return Value::Int(B(m).lib.movie.header.frameSize.Width() / 20); }
 NATIVE(CapScreenY) { return Value::Int(B(m).lib.movie.header.frameSize.Height() / 20); }
 NATIVE(AppDomainCurrent) { return Value::Obj(m.Construct(m.FindClass("flash.system::ApplicationDomain"), {})); }
+// A movie not trusted as a local file may not end the player.
+NATIVE(SysExit) {
+  m.ThrowError("SecurityError", "Only trusted local files may cause the Flash Player to exit.", 2017);
+}
 NATIVE(AppDomainGetDefinition) {
   const std::string name = avm2::ArgStr(m, a, 0, "");
   const Value v = m.DefinitionByName(name);
@@ -255,6 +259,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.system::ApplicationDomain", "getDefinition", Member::kMethod, AppDomainGetDefinition},
     {"flash.system::ApplicationDomain", "hasDefinition", Member::kMethod, AppDomainHasDefinition},
     {"flash.system::System", "gc", Member::kStaticMethod, Noop},
+    {"flash.system::System", "exit", Member::kStaticMethod, SysExit},
     {"flash.system::System", "setClipboard", Member::kStaticMethod, SysSetClipboard},
     {"flash.system::System", "totalMemory", Member::kStaticGetter, SysTotalMemory},
     {"flash.system::System", "totalMemoryNumber", Member::kStaticGetter, SysTotalMemory},

@@ -10,6 +10,7 @@
 #include "player/render/bitmap_data.h"
 #include "player/sound_events.h"
 #include "player/display/stage.h"
+#include "player/display/video_display.h"
 #include "player/text/text_field.h"
 #include "player/swf/tags.h"
 
@@ -77,6 +78,12 @@ void CharacterBox(const Character* d, const Matrix& m, Box& box) {
     case Character::Kind::kBitmap: {
       const auto* b = static_cast<const BitmapDef*>(d);
       box.AddRect(Rect{0, b->width * 20, 0, b->height * 20}, m);
+      break;
+    }
+    case Character::Kind::kVideo: {
+      // A video is as large as its stream declares, picture or none.
+      const auto& v = static_cast<const VideoDef*>(d)->stream;
+      box.AddRect(Rect{0, static_cast<std::int32_t>(v.width * 20), 0, static_cast<std::int32_t>(v.height * 20)}, m);
       break;
     }
     default: break;

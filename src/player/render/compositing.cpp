@@ -300,7 +300,9 @@ Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_
     }
     case Character::Kind::kVideo: {
       const auto* v = static_cast<const VideoDef*>(d);
-      b = Transform(Rect{0, v->stream.width * 20, 0, v->stream.height * 20}, m);
+      b = Transform(Rect{0, static_cast<std::int32_t>(v->stream.width * 20), 0,
+                         static_cast<std::int32_t>(v->stream.height * 20)},
+                    m);
       break;
     }
     case Character::Kind::kSprite:

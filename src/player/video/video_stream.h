@@ -39,8 +39,9 @@ inline constexpr std::size_t kMaxQueuedPictures = 64;  // decoder reordering que
 struct VideoStreamDef {
   std::uint16_t id = 0;
   std::uint16_t frameCount = 0;  // as declared; the frames present may differ
-  std::uint16_t width = 0;       // pixels
-  std::uint16_t height = 0;
+  // pixels: 16 bits in a file, more for a Video a script makes
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
   // 0: as each packet says, 1: off, 2..6: filter levels (H.263 uses 2, VP6 2..6).
   std::uint8_t deblocking = 0;
   bool smoothing = false;
