@@ -1572,6 +1572,8 @@ void Avm1::BeginFrame(std::int64_t ms) {
   // the whole budget again each time it comes round.
   stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
   steps_ = 0;
+  // What one frame's blocks left on the stack is gone by the next frame.
+  leftStack_.clear();
   aborted_ = false;
   halted_ = false;
   frameBytes_ = 0;
@@ -1653,6 +1655,7 @@ void Avm1::Collect() {
   MarkTimeline(stage_.Root(), 0);
   for (auto& [id, ctor] : classes_) MarkValue(ctor);
   for (auto& u : unloads_) MarkValue(u.fn);
+  for (auto& v : leftStack_) MarkValue(v);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);
     MarkValue(iv.self);

@@ -208,6 +208,28 @@ TEST(Avm1Order, ChildrenUnloadBeforeTheirParent) {
   EXPECT_EQ(r.Get("_global.log"), "inner,outer,");
 }
 
+TEST(Avm1Order, BlocksOfOneFrameShareTheStackAndTheNextFrameStartsEmpty) {
+  // What a block leaves on the stack, the next block of the frame (of any
+  // clip) pops; a new frame starts with an empty stack.
+  auto popInto = [](const std::string& name) {
+    return Actions().PushString(name).Raw(Code(Action::kStackSwap)).SetVariable();
+  };
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().DoAction(popInto("_root.inChild")).ShowFrame().DoAction(Actions().Stop()).ShowFrame());
+  b.DoAction(Actions().PushString("left by block 1"));
+  b.DoAction(Actions().Append(popInto("inBlock2")).PushString("left by block 2"));
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"});
+  b.DoAction(Actions().PushString("left at the end of frame 1")).ShowFrame();
+  Actions frame2 = popInto("inFrame2");
+  Set(frame2, "typeInFrame2", Var("inFrame2").Raw(Code(Action::kTypeOf)));
+  b.DoAction(frame2.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("inBlock2"), "left by block 1");
+  EXPECT_EQ(r.Get("inChild"), "left by block 2");
+  EXPECT_EQ(r.Get("typeInFrame2"), "undefined");
+}
+
 TEST(Avm1Order, GotoFrameStopsTheTimeline) {
   auto b = Movie();
   Actions a;
