@@ -916,6 +916,38 @@ TEST(Avm1Runtime, ClipNamesAreCaseSensitiveFromVersionSeven) {
   }
 }
 
+TEST(Avm1Runtime, AClipMemberIsItsVariableThenAPathNameThenAChildThenAPropertyThenThePrototype) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("clip"), Int(1)})));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("_x"), Int(2)})));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "clip", Int(2)));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "_level1", Int(99)));
+  Set(a, "child", Member(Var("_root"), "clip"));
+  // A child named like a property hides the property from reads only.
+  a.Append(SetMember(Var("_root"), "_x", Int(42)));
+  Set(a, "childX", Member(Var("_root"), "_x"));
+  Set(a, "realX", Actions().PushString("_root").PushInt(0).Raw(Code(Action::kGetProperty)));
+  // A missing level answers undefined, not the prototype's value.
+  Set(a, "level1", Op(Member(Var("_root"), "_level1"), kTypeOf));
+  Set(a, "bare", Var("_level"));
+  Set(a, "flash", Var("_flash0abc"));
+  Set(a, "wrapped", Var("_level4294967296"));
+  Set(a, "negative", Op(Var("_level2147483648"), kTypeOf));
+  // A variable of a level's name comes first.
+  a.Append(SetMember(Var("_root"), "_level0", Int(50)));
+  Set(a, "varLevel", Var("_level0"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("child"), "_level0.clip");
+  EXPECT_EQ(r.Get("childX"), "_level0._x");
+  EXPECT_EQ(r.Get("realX"), "42");
+  EXPECT_EQ(r.Get("level1"), "undefined");
+  EXPECT_EQ(r.Get("bare"), "_level0");
+  EXPECT_EQ(r.Get("flash"), "_level0");
+  EXPECT_EQ(r.Get("wrapped"), "_level0");
+  EXPECT_EQ(r.Get("negative"), "undefined");
+  EXPECT_EQ(r.Get("varLevel"), "50");
+}
+
 // `this` is a variable a script may assign: at the top of a timeline the
 // assigned value hides the clip; in a function it is the call's own local.
 TEST(Avm1Runtime, AssignedThisWinsOverTheImplicitOne) {
