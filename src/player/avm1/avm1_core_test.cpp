@@ -464,6 +464,27 @@ TEST(Avm1Clips, EmptyClipBoundsSentinelByVersion) {
   EXPECT_EQ(v8->Get("other"), "6710886.4");
 }
 
+TEST(Avm1Clips, AnEmptyClipIsOnFrameZeroUntilItFirstRuns) {
+  auto b = Movie();
+  Actions a;
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(1)})).Raw(kPop);
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("g"), Int(2)})).Raw(kPop);
+  Set(a, "atMaking", Member(Var("e"), "_currentframe"));
+  Set(a, "loaded", Member(Var("e"), "_framesloaded"));
+  a.Append(Do(Method(Var("g"), "gotoAndStop", {Int(1)})));
+  Set(a, "afterGoto", Member(Var("g"), "_currentframe"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  Set(next, "nextFrame", Member(Var("e"), "_currentframe"));
+  b.DoAction(next.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("atMaking"), "0");
+  EXPECT_EQ(r.Get("loaded"), "1");
+  EXPECT_EQ(r.Get("afterGoto"), "1");
+  r.player.AdvanceTo(200);
+  EXPECT_EQ(r.Get("nextFrame"), "1");
+}
+
 // MovieClip.prototype.onConstruct runs inside createEmptyMovieClip, on the
 // new clip; an error it throws stops there, not in the caller.
 TEST(Avm1Classes, OnConstructRunsAsTheClipIsMade) {

@@ -483,6 +483,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
                        DisplayList* reuse) {
   if (frame < 0 || frame >= tl.FrameCount()) return;
+  tl.unentered = false;
   // Scripts that jump back and forth could replay frames without end.
   if (++framesEnteredThisTick_ > kMaxFramesEnteredPerTick) {
     skipped_.insert("too many frame jumps");
@@ -554,7 +555,11 @@ void Stage::Goto(TimelineState& tl, int frame) {
   // A jump from a frame whose first half alone ran finishes that frame first.
   if (!steps_.empty()) FinishSteps(&tl);
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
-  if (frame == tl.current) return;
+  if (frame == tl.current) {
+    // An empty clip not yet run enters its one frame.
+    tl.unentered = false;
+    return;
+  }
   // The next frame is no jump: a stream plays on into it.
   if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
   if (frame > tl.current) {
@@ -739,6 +744,7 @@ void Stage::RunExecList() {
     }
     Instance* inst = Find(h);
     if (!inst || !inst->sprite || !IsSprite(*inst) || inst->createdTick == tick_) continue;
+    inst->sprite->unentered = false;
     for (const ClipEventHandler& ev : inst->events) {
       if (ev.events & kEventEnterFrame) pending_.push_back({h, ev.code, PendingKind::kCode, {}});
     }

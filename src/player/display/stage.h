@@ -147,6 +147,8 @@ inline DisplayList::iterator EntryOf(DisplayList& list, const Instance& inst) {
 struct TimelineState {
   const TimelineDef* def = nullptr;
   int current = 0;
+  // A clip createEmptyMovieClip made is on frame 0 until it first runs.
+  bool unentered = false;
   bool playing = true;
   int spriteId = 0;  // 0: main timeline
   ClipHandle owner = kNoClip;  // the node this timeline belongs to

@@ -146,7 +146,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     case 1: return AsValue::Number(m.translateY / 20.0);
     case 2: return AsValue::Number(transform::ScaleX(m, kept) * 100);
     case 3: return AsValue::Number(transform::ScaleY(m, kept) * 100);
-    case 4: return AsValue::Number(tl->current + 1);
+    case 4: return AsValue::Number(tl->unentered ? 0 : tl->current + 1);
     case 5:
     case 12:
       // A failed load leaves no frames: none to play, -1 loaded.
@@ -460,6 +460,7 @@ ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name
   Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
   if (!inst) return kNoClip;
   InitSprite(*inst, 0);
+  if (inst->sprite) inst->sprite->unentered = true;
   return inst->serial;
 }
 
