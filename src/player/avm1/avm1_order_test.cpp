@@ -263,6 +263,33 @@ TEST(Avm1Order, GotosThatFindNoFrame) {
   }
 }
 
+TEST(Avm1Order, AJumpBackClearsTheTimelinesDepthsAndKeepsTheScriptDepths) {
+  // Whoever made them: a clip a script made at a timeline depth leaves, a
+  // timeline clip a script moved to a script depth stays beside the new
+  // one the timeline places.
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "t"}).ShowFrame();
+  Actions make;
+  make.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("neg"), Int(-100)})));
+  make.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("pos"), Int(5)})));
+  make.Append(Do(Method(Var("t"), "swapDepths", {Int(7)})));
+  b.DoAction(make).ShowFrame();
+  Actions back;
+  back.GotoFrame(0);
+  Set(back, "neg", Var("neg").Raw(Code(Action::kTypeOf)));
+  Set(back, "pos", Var("pos").Raw(Code(Action::kTypeOf)));
+  Set(back, "placedAgain", Method(Var("t"), "getDepth", {}));
+  Set(back, "moved", Method(Var("_root"), "getInstanceAtDepth", {Int(7)}));
+  b.DoAction(back).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(250);
+  EXPECT_EQ(r.Get("neg"), "undefined");
+  EXPECT_EQ(r.Get("pos"), "movieclip");
+  EXPECT_EQ(r.Get("placedAgain"), "-16383");
+  EXPECT_EQ(r.Get("moved"), "_level0.t");
+}
+
 TEST(Avm1Order, AnUnknownTellTargetReadsTheRootsVariablesAndOnlyGotoFrame2ReachesIt) {
   auto b = Movie();
   Actions a;

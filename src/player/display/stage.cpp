@@ -29,6 +29,8 @@ std::string DefaultName(const Character* def, int& next, bool as3) {
 namespace tag = swf::tag;
 
 constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
+// Script depth 0 in a display list: below it lie the timeline's depths.
+constexpr int kScriptDepth0 = 16384;
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -574,8 +576,11 @@ void Stage::Rebuild(TimelineState& tl, int frame) {
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
   for (auto it = old.begin(); it != old.end();) {
-    // Clips made by scripts are not the timeline's: they stay.
-    if (it->second.placedFrame < 0 && !tl.list.count(it->first)) {
+    // What lies at script depths is not the timeline's and stays, whoever
+    // made it; in ActionScript 1/2 the timeline's depths are cleared, also
+    // of clips scripts made or moved there.
+    const bool scripts = hooks_ ? it->second.placedFrame < 0 : it->first >= kScriptDepth0;
+    if (scripts && !tl.list.count(it->first)) {
       tl.list.insert(old.extract(it++));
     } else {
       if (hooks_) hooks_->Removing(it->second);
