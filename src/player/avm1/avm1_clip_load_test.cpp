@@ -265,6 +265,25 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
   EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
 }
 
+TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroGivesTheStageItsSize) {
+  TempFolder folder;
+  SwfBuilder child(8, {0, 6000, 0, 4000}, 10.0);
+  Actions measure;
+  Set(measure, "w", Member(Var("Stage"), "width"));
+  Set(measure, "h", Member(Var("Stage"), "height"));
+  child.DoAction(measure.Stop()).ShowFrame();
+  child.WriteFile(folder.Dir() / "child.swf");
+  Actions a;
+  Set(a, "before", Member(Var("Stage"), "width"));
+  // loadMovieNum("child.swf", 0)
+  a.PushString("child.swf").PushString("_level0").Raw(Code(Action::kGetUrl2), std::vector<std::uint8_t>{0x00});
+  PlayedFile r(folder, Script(a));
+  EXPECT_EQ(r.Get("before"), "100");
+  r.player.AdvanceTo(400);
+  EXPECT_EQ(r.Get("w"), "300");
+  EXPECT_EQ(r.Get("h"), "200");
+}
+
 // A loaded movie keeps its own SWF version: its actions and the functions
 // it defines convert by its rules wherever they are called from, and
 // getSWFVersion names it. The address's query sets variables on the
