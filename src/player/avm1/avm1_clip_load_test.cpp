@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "player/avm1/avm1_test_script.h"
+#include "player/display/stage.h"
 
 namespace quarvel::player::script_test {
 namespace {
@@ -263,6 +264,23 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
   r.player.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);  // its own shape 1
   EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
+}
+
+TEST(Avm1ClipLoad, TheClipsLoadEventRunsAgainWhenAMovieArrivesBeforeItsFirstFrame) {
+  TempFolder folder;
+  SwfBuilder child(8, {0, 2000, 0, 2000}, 10.0);
+  child.DoAction(Log("child,").Stop()).ShowFrame();
+  child.WriteFile(folder.Dir() / "child.swf");
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  Actions start;
+  Set(start, "_global.log", Str(""));
+  b.DoAction(start);
+  b.Tag(26, PlaceWithClipActions(5, 1, "holder", {{kEventLoad, Log("load,")}}));
+  b.DoAction(Do(Var("holder"), "loadMovie", {Str("child.swf")}).Stop()).ShowFrame();
+  PlayedFile r(folder, b);
+  r.player.AdvanceTo(400);
+  EXPECT_EQ(r.Get("_global.log"), "load,load,child,");
 }
 
 TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroGivesTheStageItsSize) {

@@ -567,6 +567,12 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   tl->loadedBytes = static_cast<std::int64_t>(lib->movie.fileLength ? lib->movie.fileLength : file.size());
   loaded_.push_back(std::move(lib));
   if (ready) ready(*loaded_.back());
+  // The clip's own onClipEvent(load) hears the movie arrive, before its first frame.
+  if (inst) {
+    for (const ClipEventHandler& h : inst->events) {
+      if (h.events & kEventLoad) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
+    }
+  }
   EnterFrame(*tl, 0, true, true, nullptr);
   return true;
 }
