@@ -230,6 +230,31 @@ TEST(Avm1Order, BlocksOfOneFrameShareTheStackAndTheNextFrameStartsEmpty) {
   EXPECT_EQ(r.Get("typeInFrame2"), "undefined");
 }
 
+TEST(Avm1Order, AClipThatHearsItsUnloadStaysBelowEveryDepthUntilTheNextFrame) {
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  StartLog(b, 5);
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("heard"), Int(1)})));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("plain"), Int(2)})));
+  a.Append(SetMember(Var("heard"), "onUnload", Function({}, Log("unload,"))));
+  a.Append(Do(Method(Var("heard"), "removeMovieClip", {})));
+  a.Append(Do(Method(Var("plain"), "removeMovieClip", {})));
+  Set(a, "heardDepth", Method(Var("heard"), "getDepth", {}));
+  Set(a, "plainThen", Var("plain").Raw(Code(Action::kTypeOf)));
+  a.Append(Log("end of frame 1,"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  Set(next, "heardNext", Var("heard").Raw(Code(Action::kTypeOf)));
+  b.DoAction(next.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("heardDepth"), "-32770");
+  EXPECT_EQ(r.Get("plainThen"), "undefined");
+  r.player.AdvanceTo(200);
+  EXPECT_EQ(r.Get("_global.log"), "end of frame 1,unload,");
+  EXPECT_EQ(r.Get("heardNext"), "undefined");
+}
+
 TEST(Avm1Order, GotoFrameStopsTheTimeline) {
   auto b = Movie();
   Actions a;

@@ -765,6 +765,7 @@ void Stage::Tick() {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
+  FinishRemovals();
   avm_->BeginFrame(ScriptTime());
   if (!hooks_) {
     UpdateDrag();
@@ -1140,7 +1141,7 @@ void Stage::RunActions() {
   while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
     // A clip removed since its actions were queued runs none of them.
     if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize) && p.target != kNoClip &&
-        !TimelineOf(p.target)) {
+        (!TimelineOf(p.target) || Leaving(p.target))) {
       continue;
     }
     switch (p.kind) {

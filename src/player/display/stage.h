@@ -320,6 +320,14 @@ class Stage {
   void SetMainTransform(int index, double d);
   // Queues the unload events of a clip (its onUnload and onClipEvent(unload)).
   void QueueUnload(Instance& inst);
+  // Whether the clip or a clip inside it hears its unload: its removal by a
+  // script then waits for the next frame.
+  bool HearsUnload(const Instance& inst, int nesting);
+  // Clips removed but kept for the rest of the frame, below every depth.
+  std::vector<ClipHandle> removing_;
+  void FinishRemovals();
+  // The clip or one around it was removed and waits to go.
+  bool Leaving(ClipHandle clip);
   AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);

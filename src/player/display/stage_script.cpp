@@ -495,7 +495,52 @@ void Stage::RemoveClip(ClipHandle clip) {
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
-  parent->list.erase(it);
+  if (hooks_ || !HearsUnload(it->second, 0)) {
+    parent->list.erase(it);
+    return;
+  }
+  // A clip that hears its unload stays reachable for the rest of the
+  // frame, moved from depth d to -32769 - d.
+  auto node = parent->list.extract(it);
+  const int depth = -32769 - (node.key() - kDepthOffset) + kDepthOffset;
+  node.key() = depth;
+  node.mapped().depth = depth;
+  removing_.push_back(node.mapped().serial);
+  parent->list.insert(std::move(node));
+}
+
+bool Stage::HearsUnload(const Instance& inst, int nesting) {
+  if (!inst.sprite || nesting > kMaxSpriteNesting) return false;
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventUnload) return true;
+  }
+  if (IsSpriteDef(inst.def) && inst.sprite->vars && avm_->HasHandler(inst.serial, "onUnload")) return true;
+  for (const auto& [depth, child] : inst.sprite->list) {
+    if (HearsUnload(child, nesting + 1)) return true;
+  }
+  return false;
+}
+
+bool Stage::Leaving(ClipHandle clip) {
+  if (removing_.empty()) return false;
+  for (int guard = 0; guard <= kMaxSpriteNesting && clip != kNoClip && clip != kRootClip; ++guard) {
+    if (std::find(removing_.begin(), removing_.end(), clip) != removing_.end()) return true;
+    const Instance* inst = Find(clip);
+    if (!inst) return false;
+    clip = inst->parent;
+  }
+  return false;
+}
+
+void Stage::FinishRemovals() {
+  std::vector<ClipHandle> gone;
+  gone.swap(removing_);
+  for (ClipHandle h : gone) {
+    Instance* inst = Find(h);
+    TimelineState* parent = inst ? TimelineOf(inst->parent) : nullptr;
+    if (!parent) continue;
+    if (auto it = EntryOf(parent->list, *inst); it != parent->list.end()) parent->list.erase(it);
+  }
 }
 
 void Stage::UnloadClip(ClipHandle clip) {
