@@ -240,6 +240,9 @@ TEST(Avm1Order, AClipThatHearsItsUnloadStaysBelowEveryDepthUntilTheNextFrame) {
   a.Append(SetMember(Var("heard"), "onUnload", Function({}, Log("unload,"))));
   a.Append(Do(Method(Var("heard"), "removeMovieClip", {})));
   a.Append(Do(Method(Var("plain"), "removeMovieClip", {})));
+  // Once only, whatever removes it again.
+  a.Append(Do(Method(Var("heard"), "removeMovieClip", {})));
+  a.Append(Do(Method(Var("heard"), "unloadMovie", {})));
   Set(a, "heardDepth", Method(Var("heard"), "getDepth", {}));
   Set(a, "plainThen", Var("plain").Raw(Code(Action::kTypeOf)));
   a.Append(Log("end of frame 1,"));

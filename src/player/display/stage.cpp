@@ -293,6 +293,8 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
 
 void Stage::Discard(Instance& inst, int nesting) {
   if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // A removed clip waiting to go has heard its unload already.
+  if (nesting == 0 && Leaving(inst.serial)) return;
   // Children unload before their parent.
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
   QueueUnload(inst);

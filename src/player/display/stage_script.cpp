@@ -545,7 +545,8 @@ void Stage::FinishRemovals() {
 
 void Stage::UnloadClip(ClipHandle clip) {
   Instance* inst = Find(clip);
-  if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
+  // A removed clip waiting to go has heard its unload already.
+  if (!inst || !inst->sprite || !IsSpriteDef(inst->def) || Leaving(clip)) return;
   ClearForLoad(*inst->sprite);
   // The clip stays, but hears its unload after its children, as if removed.
   QueueUnload(*inst);
