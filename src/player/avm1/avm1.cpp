@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "player/rules/flash_case.h"
@@ -238,19 +239,19 @@ bool ArrayIndexOf(const std::string& s, std::int32_t& out) {
 }
 
 // The level a variable name like "_level2" (or the old "_flash2") names:
-// the digits after the prefix as far as they go ("_level0abc" is _level0);
-// -1 for other names. From version 7 the prefix's case counts.
-int LevelOfName(const std::string& name, int version) {
-  if (name.size() <= 6) return -1;
+// the digits after the prefix as far as they go, wrapping at 32 bits
+// ("_level0abc" and "_level" are _level0, "_level-1" is no level);
+// nullopt for other names. From version 7 the prefix's case counts.
+std::optional<std::int32_t> LevelOfName(const std::string& name, int version) {
+  if (name.size() < 6) return std::nullopt;
   const std::string prefix = version >= 7 ? name.substr(0, 6) : Lower(name.substr(0, 6));
-  if (prefix != "_level" && prefix != "_flash") return -1;
+  if (prefix != "_level" && prefix != "_flash") return std::nullopt;
   std::size_t i = 6;
-  const bool negative = name[i] == '-';
+  const bool negative = i < name.size() && name[i] == '-';
   if (negative) ++i;
   std::uint32_t n = 0;
   for (; i < name.size() && IsDigit(name[i]); ++i) n = n * 10 + static_cast<std::uint32_t>(name[i] - '0');
-  const auto level = static_cast<std::int32_t>(negative ? 0u - n : n);
-  return level < 0 ? -1 : level;
+  return static_cast<std::int32_t>(negative ? 0u - n : n);
 }
 
 // Object.watch keeps a property's watcher, [callback, user data], as a
@@ -984,14 +985,17 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
   TimelineState* tl = stage_.TimelineOf(clip);
   if (!tl) return {};
-  if (!name.empty() && name[0] == '_') {
-    const std::string low = Lower(name);
-    for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
-      if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
-    }
-    // Flash 4 has no clip values: these are variables like any other there.
-    if (version_ < 5) {
-    } else if (low == "_parent") {
+  // Flash looks in this order: the clip's own variables, the path names
+  // (_root, _parent, _global, _levelN), child clips by instance name, the
+  // clip's properties (_x...), then the prototype.
+  AsValue out;
+  const std::string key = Key(name);
+  if (tl->vars && tl->vars->props.count(key) && FindProp(tl->vars, key, out, nullptr, clip)) return out;
+  const bool under = !name.empty() && name[0] == '_';
+  const std::string low = under ? Lower(name) : std::string();
+  // Flash 4 has no clip values: these are variables like any other there.
+  if (under && version_ >= 5) {
+    if (low == "_parent") {
       // Levels have none.
       if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
       ClipHandle parent = stage_.ParentOf(clip);
@@ -1001,22 +1005,17 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
         parent = p->parent;
       }
       return ClipValue(parent);
-    } else if (low == "_root") {
-      return ClipValue(ScriptRoot(clip));
-    } else if (low == "_lockroot") {
-      return AsValue::Bool(lockRoots_.count(clip) > 0);
-    } else if (low == "_level0" && (version_ < 7 || name == "_level0")) {
-      // From version 7 the level's name is case-sensitive, unlike properties.
-      return ClipValue(kRootClip);
-    } else if (low == "_global") {
-      return AsValue::Object(global_);
+    }
+    if (low == "_root") return ClipValue(ScriptRoot(clip));
+    if (low == "_lockroot") return AsValue::Bool(lockRoots_.count(clip) > 0);
+    if (low == "_global") return AsValue::Object(global_);
+    // A level that is not there answers undefined, never the prototype.
+    if (const auto level = LevelOfName(name, version_)) {
+      if (*level == 0) return ClipValue(kRootClip);
+      const ClipHandle h = *level > 0 ? stage_.Level(*level, false) : kNoClip;
+      return h == kNoClip ? AsValue{} : ClipValue(h);
     }
   }
-  AsValue out;
-  const std::string key = Key(name);
-  if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
-  // A clip whose variables are not made yet still has MovieClip's prototype.
-  if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
   // A child clip by instance name.
   // Names match in any case before version 7, by Flash's case tables
   // past ASCII.
@@ -1043,6 +1042,14 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
       }
     }
   }
+  if (under) {
+    for (int i = 0; i < static_cast<int>(std::size(kPropertyNames)); ++i) {
+      if (low == kPropertyNames[i]) return stage_.GetClipProperty(clip, i, *this);
+    }
+  }
+  if (tl->vars && FindProp(tl->vars, key, out, nullptr, clip)) return out;
+  // A clip whose variables are not made yet still has MovieClip's prototype.
+  if (!tl->vars && key == "__proto__") return AsValue::Object(clipProto_);
   FindProp(clipProto_, key, out, nullptr, clip);
   return out;
 }
@@ -1249,14 +1256,16 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // Flash 4 knows no clip values: there these names are plain variables.
   const bool under = !name.empty() && name[0] == '_' && version_ >= 5;
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
-  if (const int level = under ? LevelOfName(name, version_) : -1; level >= 0) {
-    if (level == 0) return ClipValue(kRootClip);
-    const ClipHandle h = stage_.Level(level, false);
-    return h == kNoClip ? AsValue{} : ClipValue(h);
-  }
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
   AsValue out;
+  // A level's name is answered by the clips in scope (a variable of that
+  // name comes first), else here.
   if (LookupScope(ctx, name, out, nullptr)) return out;
+  if (const auto level = under ? LevelOfName(name, version_) : std::nullopt) {
+    if (*level == 0) return ClipValue(kRootClip);
+    const ClipHandle h = *level > 0 ? stage_.Level(*level, false) : kNoClip;
+    return h == kNoClip ? AsValue{} : ClipValue(h);
+  }
   if (under && EqualsNoCase(name, "_parent")) return GetClipMember(ctx.target, name);
   return {};
 }
@@ -1635,6 +1644,8 @@ void Avm1::BeginFrame(std::int64_t ms) {
   // the whole budget again each time it comes round.
   stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
   steps_ = 0;
+  // What one frame's blocks left on the stack is gone by the next frame.
+  leftStack_.clear();
   aborted_ = false;
   halted_ = false;
   frameBytes_ = 0;
@@ -1716,6 +1727,7 @@ void Avm1::Collect() {
   MarkTimeline(stage_.Root(), 0);
   for (auto& [id, ctor] : classes_) MarkValue(ctor);
   for (auto& u : unloads_) MarkValue(u.fn);
+  for (auto& v : leftStack_) MarkValue(v);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);
     MarkValue(iv.self);

@@ -481,6 +481,9 @@ class Avm1 {
   // The block of actions running now (the innermost), for the target a
   // version 5 function call takes as its own.
   Context* running_ = nullptr;
+  // What top-level blocks left on the stack: Flash keeps one stack for the
+  // frame and event blocks of a frame, so the next block pops it.
+  std::vector<AsValue> leftStack_;
 
   struct Interval {
     int id = 0;

@@ -108,10 +108,23 @@ AsValue Avm1::Execute(std::span<const std::uint8_t> code, Context& ctx) {
     Context* saved;
     ~Running() { slot = saved; }
   } running{running_, running_};
+  const bool topLevel = !running.saved && !ctx.inFunction;
   running_ = &ctx;
   ActionFrame f(ctx, code);
   f.baseAlive = stage_.TimelineOf(ctx.base) != nullptr;
   f.stack.reserve(16);
+  struct Leftovers {
+    std::vector<AsValue>* keep;
+    std::vector<AsValue>& stack;
+    ~Leftovers() {
+      if (!keep) return;
+      // Only the top of a runaway stack is kept.
+      constexpr std::size_t kKept = 256;
+      if (stack.size() > kKept) stack.erase(stack.begin(), stack.end() - kKept);
+      *keep = std::move(stack);
+    }
+  } leftovers{topLevel ? &leftStack_ : nullptr, f.stack};
+  if (topLevel) f.stack.swap(leftStack_);
   while (f.pc < code.size()) {
     if (aborted_ || halted_) return {};
     if (++steps_ > stepBudget_) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "player/avm1/avm1_test_script.h"
+#include "player/display/stage.h"
 
 namespace quarvel::player::script_test {
 namespace {
@@ -263,6 +264,42 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroTakesTheMainMoviesPlace) {
   r.player.Paint(bmp);
   EXPECT_EQ(bmp.GetPixel(5, 5), cGreen);  // its own shape 1
   EXPECT_EQ(bmp.GetPixel(50, 50), cWhite);
+}
+
+TEST(Avm1ClipLoad, TheClipsLoadEventRunsAgainWhenAMovieArrivesBeforeItsFirstFrame) {
+  TempFolder folder;
+  SwfBuilder child(8, {0, 2000, 0, 2000}, 10.0);
+  child.DoAction(Log("child,").Stop()).ShowFrame();
+  child.WriteFile(folder.Dir() / "child.swf");
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  Actions start;
+  Set(start, "_global.log", Str(""));
+  b.DoAction(start);
+  b.Tag(26, PlaceWithClipActions(5, 1, "holder", {{kEventLoad, Log("load,")}}));
+  b.DoAction(Do(Var("holder"), "loadMovie", {Str("child.swf")}).Stop()).ShowFrame();
+  PlayedFile r(folder, b);
+  r.player.AdvanceTo(400);
+  EXPECT_EQ(r.Get("_global.log"), "load,load,child,");
+}
+
+TEST(Avm1ClipLoad, AMovieLoadedIntoLevelZeroGivesTheStageItsSize) {
+  TempFolder folder;
+  SwfBuilder child(8, {0, 6000, 0, 4000}, 10.0);
+  Actions measure;
+  Set(measure, "w", Member(Var("Stage"), "width"));
+  Set(measure, "h", Member(Var("Stage"), "height"));
+  child.DoAction(measure.Stop()).ShowFrame();
+  child.WriteFile(folder.Dir() / "child.swf");
+  Actions a;
+  Set(a, "before", Member(Var("Stage"), "width"));
+  // loadMovieNum("child.swf", 0)
+  a.PushString("child.swf").PushString("_level0").Raw(Code(Action::kGetUrl2), std::vector<std::uint8_t>{0x00});
+  PlayedFile r(folder, Script(a));
+  EXPECT_EQ(r.Get("before"), "100");
+  r.player.AdvanceTo(400);
+  EXPECT_EQ(r.Get("w"), "300");
+  EXPECT_EQ(r.Get("h"), "200");
 }
 
 // A loaded movie keeps its own SWF version: its actions and the functions

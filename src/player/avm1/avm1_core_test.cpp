@@ -464,6 +464,27 @@ TEST(Avm1Clips, EmptyClipBoundsSentinelByVersion) {
   EXPECT_EQ(v8->Get("other"), "6710886.4");
 }
 
+TEST(Avm1Clips, AnEmptyClipIsOnFrameZeroUntilItFirstRuns) {
+  auto b = Movie();
+  Actions a;
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("e"), Int(1)})).Raw(kPop);
+  a.Append(Method(Var("_root"), "createEmptyMovieClip", {Str("g"), Int(2)})).Raw(kPop);
+  Set(a, "atMaking", Member(Var("e"), "_currentframe"));
+  Set(a, "loaded", Member(Var("e"), "_framesloaded"));
+  a.Append(Do(Method(Var("g"), "gotoAndStop", {Int(1)})));
+  Set(a, "afterGoto", Member(Var("g"), "_currentframe"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  Set(next, "nextFrame", Member(Var("e"), "_currentframe"));
+  b.DoAction(next.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("atMaking"), "0");
+  EXPECT_EQ(r.Get("loaded"), "1");
+  EXPECT_EQ(r.Get("afterGoto"), "1");
+  r.player.AdvanceTo(200);
+  EXPECT_EQ(r.Get("nextFrame"), "1");
+}
+
 // MovieClip.prototype.onConstruct runs inside createEmptyMovieClip, on the
 // new clip; an error it throws stops there, not in the caller.
 TEST(Avm1Classes, OnConstructRunsAsTheClipIsMade) {
@@ -914,6 +935,38 @@ TEST(Avm1Runtime, ClipNamesAreCaseSensitiveFromVersionSeven) {
     EXPECT_EQ(r.Get("level"), version < 7 ? "movieclip" : "undefined");
     EXPECT_EQ(r.Get("x"), "0");
   }
+}
+
+TEST(Avm1Runtime, AClipMemberIsItsVariableThenAPathNameThenAChildThenAPropertyThenThePrototype) {
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("clip"), Int(1)})));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("_x"), Int(2)})));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "clip", Int(2)));
+  a.Append(SetMember(Member(Var("MovieClip"), "prototype"), "_level1", Int(99)));
+  Set(a, "child", Member(Var("_root"), "clip"));
+  // A child named like a property hides the property from reads only.
+  a.Append(SetMember(Var("_root"), "_x", Int(42)));
+  Set(a, "childX", Member(Var("_root"), "_x"));
+  Set(a, "realX", Actions().PushString("_root").PushInt(0).Raw(Code(Action::kGetProperty)));
+  // A missing level answers undefined, not the prototype's value.
+  Set(a, "level1", Op(Member(Var("_root"), "_level1"), kTypeOf));
+  Set(a, "bare", Var("_level"));
+  Set(a, "flash", Var("_flash0abc"));
+  Set(a, "wrapped", Var("_level4294967296"));
+  Set(a, "negative", Op(Var("_level2147483648"), kTypeOf));
+  // A variable of a level's name comes first.
+  a.Append(SetMember(Var("_root"), "_level0", Int(50)));
+  Set(a, "varLevel", Var("_level0"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("child"), "_level0.clip");
+  EXPECT_EQ(r.Get("childX"), "_level0._x");
+  EXPECT_EQ(r.Get("realX"), "42");
+  EXPECT_EQ(r.Get("level1"), "undefined");
+  EXPECT_EQ(r.Get("bare"), "_level0");
+  EXPECT_EQ(r.Get("flash"), "_level0");
+  EXPECT_EQ(r.Get("wrapped"), "_level0");
+  EXPECT_EQ(r.Get("negative"), "undefined");
+  EXPECT_EQ(r.Get("varLevel"), "50");
 }
 
 // `this` is a variable a script may assign: at the top of a timeline the

@@ -129,12 +129,13 @@ AsValue KeyGetAscii(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(v
 // Mouse.hide and show answer whether the pointer was shown.
 AsValue Shown(Avm1&, const AsValue&, AsArgs) { return AsValue::Bool(true); }
 
-AsValue StageWidth(Avm1& vm, const AsValue&, AsArgs) {
-  return AsValue::Number(vm.GetStage().Library().movie.header.frameSize.Width() / 20);
+// A movie loaded into _level0 brings its own size.
+const Rect& StageFrame(Avm1& vm) {
+  const TimelineState& root = vm.GetStage().Root();
+  return (root.lib ? *root.lib : vm.GetStage().Library()).movie.header.frameSize;
 }
-AsValue StageHeight(Avm1& vm, const AsValue&, AsArgs) {
-  return AsValue::Number(vm.GetStage().Library().movie.header.frameSize.Height() / 20);
-}
+AsValue StageWidth(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(StageFrame(vm).Width() / 20); }
+AsValue StageHeight(Avm1& vm, const AsValue&, AsArgs) { return AsValue::Number(StageFrame(vm).Height() / 20); }
 
 // Stage.scaleMode takes Flash's four modes in any case; any other value is showAll.
 AsValue GetScaleMode(Avm1& vm, const AsValue& self, AsArgs) {

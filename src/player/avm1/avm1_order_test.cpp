@@ -208,6 +208,56 @@ TEST(Avm1Order, ChildrenUnloadBeforeTheirParent) {
   EXPECT_EQ(r.Get("_global.log"), "inner,outer,");
 }
 
+TEST(Avm1Order, BlocksOfOneFrameShareTheStackAndTheNextFrameStartsEmpty) {
+  // What a block leaves on the stack, the next block of the frame (of any
+  // clip) pops; a new frame starts with an empty stack.
+  auto popInto = [](const std::string& name) {
+    return Actions().PushString(name).Raw(Code(Action::kStackSwap)).SetVariable();
+  };
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().DoAction(popInto("_root.inChild")).ShowFrame().DoAction(Actions().Stop()).ShowFrame());
+  b.DoAction(Actions().PushString("left by block 1"));
+  b.DoAction(Actions().Append(popInto("inBlock2")).PushString("left by block 2"));
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "c"});
+  b.DoAction(Actions().PushString("left at the end of frame 1")).ShowFrame();
+  Actions frame2 = popInto("inFrame2");
+  Set(frame2, "typeInFrame2", Var("inFrame2").Raw(Code(Action::kTypeOf)));
+  b.DoAction(frame2.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("inBlock2"), "left by block 1");
+  EXPECT_EQ(r.Get("inChild"), "left by block 2");
+  EXPECT_EQ(r.Get("typeInFrame2"), "undefined");
+}
+
+TEST(Avm1Order, AClipThatHearsItsUnloadStaysBelowEveryDepthUntilTheNextFrame) {
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  StartLog(b, 5);
+  Actions a;
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("heard"), Int(1)})));
+  a.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("plain"), Int(2)})));
+  a.Append(SetMember(Var("heard"), "onUnload", Function({}, Log("unload,"))));
+  a.Append(Do(Method(Var("heard"), "removeMovieClip", {})));
+  a.Append(Do(Method(Var("plain"), "removeMovieClip", {})));
+  // Once only, whatever removes it again.
+  a.Append(Do(Method(Var("heard"), "removeMovieClip", {})));
+  a.Append(Do(Method(Var("heard"), "unloadMovie", {})));
+  Set(a, "heardDepth", Method(Var("heard"), "getDepth", {}));
+  Set(a, "plainThen", Var("plain").Raw(Code(Action::kTypeOf)));
+  a.Append(Log("end of frame 1,"));
+  b.DoAction(a).ShowFrame();
+  Actions next;
+  Set(next, "heardNext", Var("heard").Raw(Code(Action::kTypeOf)));
+  b.DoAction(next.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("heardDepth"), "-32770");
+  EXPECT_EQ(r.Get("plainThen"), "undefined");
+  r.player.AdvanceTo(200);
+  EXPECT_EQ(r.Get("_global.log"), "end of frame 1,unload,");
+  EXPECT_EQ(r.Get("heardNext"), "undefined");
+}
+
 TEST(Avm1Order, GotoFrameStopsTheTimeline) {
   auto b = Movie();
   Actions a;
@@ -239,6 +289,33 @@ TEST(Avm1Order, GotosThatFindNoFrame) {
     EXPECT_EQ(r.Get("n"), "1");
     EXPECT_EQ(r.player.CurrentFrame(), label ? 1 : 0);
   }
+}
+
+TEST(Avm1Order, AJumpBackClearsTheTimelinesDepthsAndKeepsTheScriptDepths) {
+  // Whoever made them: a clip a script made at a timeline depth leaves, a
+  // timeline clip a script moved to a script depth stays beside the new
+  // one the timeline places.
+  auto b = Movie();
+  b.DefineSprite(5, Timeline().ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "t"}).ShowFrame();
+  Actions make;
+  make.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("neg"), Int(-100)})));
+  make.Append(Do(Method(Var("_root"), "createEmptyMovieClip", {Str("pos"), Int(5)})));
+  make.Append(Do(Method(Var("t"), "swapDepths", {Int(7)})));
+  b.DoAction(make).ShowFrame();
+  Actions back;
+  back.GotoFrame(0);
+  Set(back, "neg", Var("neg").Raw(Code(Action::kTypeOf)));
+  Set(back, "pos", Var("pos").Raw(Code(Action::kTypeOf)));
+  Set(back, "placedAgain", Method(Var("t"), "getDepth", {}));
+  Set(back, "moved", Method(Var("_root"), "getInstanceAtDepth", {Int(7)}));
+  b.DoAction(back).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(250);
+  EXPECT_EQ(r.Get("neg"), "undefined");
+  EXPECT_EQ(r.Get("pos"), "movieclip");
+  EXPECT_EQ(r.Get("placedAgain"), "-16383");
+  EXPECT_EQ(r.Get("moved"), "_level0.t");
 }
 
 TEST(Avm1Order, AnUnknownTellTargetReadsTheRootsVariablesAndOnlyGotoFrame2ReachesIt) {

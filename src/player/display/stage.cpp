@@ -29,6 +29,8 @@ std::string DefaultName(const Character* def, int& next, bool as3) {
 namespace tag = swf::tag;
 
 constexpr std::size_t kMaxPendingPerTick = std::size_t{1} << 20;
+// Script depth 0 in a display list: below it lie the timeline's depths.
+constexpr int kScriptDepth0 = 16384;
 
 std::string Lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -291,6 +293,8 @@ void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
 
 void Stage::Discard(Instance& inst, int nesting) {
   if (!inst.sprite || nesting > kMaxSpriteNesting) return;
+  // A removed clip waiting to go has heard its unload already.
+  if (nesting == 0 && Leaving(inst.serial)) return;
   // Children unload before their parent.
   for (auto& [depth, child] : inst.sprite->list) Discard(child, nesting + 1);
   QueueUnload(inst);
@@ -490,6 +494,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
 void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool soundBlocks,
                        DisplayList* reuse) {
   if (frame < 0 || frame >= tl.FrameCount()) return;
+  tl.unentered = false;
   // Scripts that jump back and forth could replay frames without end.
   if (++framesEnteredThisTick_ > kMaxFramesEnteredPerTick) {
     skipped_.insert("too many frame jumps");
@@ -561,7 +566,11 @@ void Stage::Goto(TimelineState& tl, int frame) {
   // A jump from a frame whose first half alone ran finishes that frame first.
   if (!steps_.empty()) FinishSteps(&tl);
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
-  if (frame == tl.current) return;
+  if (frame == tl.current) {
+    // An empty clip not yet run enters its one frame.
+    tl.unentered = false;
+    return;
+  }
   // The next frame is no jump: a stream plays on into it.
   if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
   if (frame > tl.current) {
@@ -576,8 +585,11 @@ void Stage::Rebuild(TimelineState& tl, int frame) {
   old.swap(tl.list);
   for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
   for (auto it = old.begin(); it != old.end();) {
-    // Clips made by scripts are not the timeline's: they stay.
-    if (it->second.placedFrame < 0 && !tl.list.count(it->first)) {
+    // What lies at script depths is not the timeline's and stays, whoever
+    // made it; in ActionScript 1/2 the timeline's depths are cleared, also
+    // of clips scripts made or moved there.
+    const bool scripts = hooks_ ? it->second.placedFrame < 0 : it->first >= kScriptDepth0;
+    if (scripts && !tl.list.count(it->first)) {
       tl.list.insert(old.extract(it++));
     } else {
       if (hooks_) hooks_->Removing(it->second);
@@ -746,6 +758,7 @@ void Stage::RunExecList() {
     }
     Instance* inst = Find(h);
     if (!inst || !inst->sprite || !IsSprite(*inst) || inst->createdTick == tick_) continue;
+    inst->sprite->unentered = false;
     for (const ClipEventHandler& ev : inst->events) {
       if (ev.events & kEventEnterFrame) pending_.push_back({h, ev.code, PendingKind::kCode, {}});
     }
@@ -761,6 +774,7 @@ void Stage::Tick() {
   ++tick_;
   createdThisTick_ = 0;
   framesEnteredThisTick_ = 0;
+  FinishRemovals();
   avm_->BeginFrame(ScriptTime());
   if (!hooks_) {
     UpdateDrag();
@@ -1136,7 +1150,7 @@ void Stage::RunActions() {
   while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
     // A clip removed since its actions were queued runs none of them.
     if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize) && p.target != kNoClip &&
-        !TimelineOf(p.target)) {
+        (!TimelineOf(p.target) || Leaving(p.target))) {
       continue;
     }
     switch (p.kind) {

@@ -147,6 +147,8 @@ inline DisplayList::iterator EntryOf(DisplayList& list, const Instance& inst) {
 struct TimelineState {
   const TimelineDef* def = nullptr;
   int current = 0;
+  // A clip createEmptyMovieClip made is on frame 0 until it first runs.
+  bool unentered = false;
   bool playing = true;
   int spriteId = 0;  // 0: main timeline
   ClipHandle owner = kNoClip;  // the node this timeline belongs to
@@ -318,6 +320,14 @@ class Stage {
   void SetMainTransform(int index, double d);
   // Queues the unload events of a clip (its onUnload and onClipEvent(unload)).
   void QueueUnload(Instance& inst);
+  // Whether the clip or a clip inside it hears its unload: its removal by a
+  // script then waits for the next frame.
+  bool HearsUnload(const Instance& inst, int nesting);
+  // Clips removed but kept for the rest of the frame, below every depth.
+  std::vector<ClipHandle> removing_;
+  void FinishRemovals();
+  // The clip or one around it was removed and waits to go.
+  bool Leaving(ClipHandle clip);
   AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);

@@ -161,7 +161,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     case 1: return AsValue::Number(m.translateY / 20.0);
     case 2: return AsValue::Number(transform::ScaleX(m, kept) * 100);
     case 3: return AsValue::Number(transform::ScaleY(m, kept) * 100);
-    case 4: return AsValue::Number(tl->current + 1);
+    case 4: return AsValue::Number(tl->unentered ? 0 : tl->current + 1);
     case 5:
     case 12:
       // A failed load leaves no frames: none to play, -1 loaded.
@@ -486,6 +486,7 @@ ClipHandle Stage::CreateEmptyClip(ClipHandle parentClip, const std::string& name
   Instance* inst = NewScriptInstance(*parent, depth, name, &emptySprite_);
   if (!inst) return kNoClip;
   InitSprite(*inst, 0);
+  if (inst->sprite) inst->sprite->unentered = true;
   return inst->serial;
 }
 
@@ -526,12 +527,58 @@ void Stage::RemoveClip(ClipHandle clip) {
   auto it = EntryOf(parent->list, *inst);
   if (it == parent->list.end()) return;
   Discard(it->second);
-  parent->list.erase(it);
+  if (hooks_ || !HearsUnload(it->second, 0)) {
+    parent->list.erase(it);
+    return;
+  }
+  // A clip that hears its unload stays reachable for the rest of the
+  // frame, moved from depth d to -32769 - d.
+  auto node = parent->list.extract(it);
+  const int depth = -32769 - (node.key() - kDepthOffset) + kDepthOffset;
+  node.key() = depth;
+  node.mapped().depth = depth;
+  removing_.push_back(node.mapped().serial);
+  parent->list.insert(std::move(node));
+}
+
+bool Stage::HearsUnload(const Instance& inst, int nesting) {
+  if (!inst.sprite || nesting > kMaxSpriteNesting) return false;
+  for (const ClipEventHandler& h : inst.events) {
+    if (h.events & kEventUnload) return true;
+  }
+  if (IsSpriteDef(inst.def) && inst.sprite->vars && avm_->HasHandler(inst.serial, "onUnload")) return true;
+  for (const auto& [depth, child] : inst.sprite->list) {
+    if (HearsUnload(child, nesting + 1)) return true;
+  }
+  return false;
+}
+
+bool Stage::Leaving(ClipHandle clip) {
+  if (removing_.empty()) return false;
+  for (int guard = 0; guard <= kMaxSpriteNesting && clip != kNoClip && clip != kRootClip; ++guard) {
+    if (std::find(removing_.begin(), removing_.end(), clip) != removing_.end()) return true;
+    const Instance* inst = Find(clip);
+    if (!inst) return false;
+    clip = inst->parent;
+  }
+  return false;
+}
+
+void Stage::FinishRemovals() {
+  std::vector<ClipHandle> gone;
+  gone.swap(removing_);
+  for (ClipHandle h : gone) {
+    Instance* inst = Find(h);
+    TimelineState* parent = inst ? TimelineOf(inst->parent) : nullptr;
+    if (!parent) continue;
+    if (auto it = EntryOf(parent->list, *inst); it != parent->list.end()) parent->list.erase(it);
+  }
 }
 
 void Stage::UnloadClip(ClipHandle clip) {
   Instance* inst = Find(clip);
-  if (!inst || !inst->sprite || !IsSpriteDef(inst->def)) return;
+  // A removed clip waiting to go has heard its unload already.
+  if (!inst || !inst->sprite || !IsSpriteDef(inst->def) || Leaving(clip)) return;
   ClearForLoad(*inst->sprite);
   // The clip stays, but hears its unload after its children, as if removed.
   QueueUnload(*inst);
@@ -598,6 +645,12 @@ bool Stage::LoadMovieInto(ClipHandle clip, std::span<const std::uint8_t> file, b
   tl->loadedBytes = static_cast<std::int64_t>(lib->movie.fileLength ? lib->movie.fileLength : file.size());
   loaded_.push_back(std::move(lib));
   if (ready) ready(*loaded_.back());
+  // The clip's own onClipEvent(load) hears the movie arrive, before its first frame.
+  if (inst) {
+    for (const ClipEventHandler& h : inst->events) {
+      if (h.events & kEventLoad) pending_.push_back({inst->serial, h.code, PendingKind::kCode, {}});
+    }
+  }
   EnterFrame(*tl, 0, true, true, nullptr);
   return true;
 }
