@@ -1,6 +1,8 @@
 #include "player/video/video_stream.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 
 #include "player/swf/swf_error.h"
 
@@ -43,8 +45,8 @@ int Vp6Fit(const VideoStreamDef& s, std::span<const std::uint8_t> data, std::siz
   if (data.size() <= at) return 0;
   const auto h = ReadVp6KeyHeader(data.subspan(at));
   if (!h) return 0;
-  const bool covers = h->cols * 16 >= s.width && h->cols * 16 < s.width + 16 &&
-                      h->rows * 16 >= s.height && h->rows * 16 < s.height + 16;
+  const std::int64_t w = s.width, hh = s.height, cols = h->cols, rows = h->rows;
+  const bool covers = cols * 16 >= w && cols * 16 < w + 16 && rows * 16 >= hh && rows * 16 < hh + 16;
   return covers ? 2 : 1;
 }
 
@@ -216,7 +218,9 @@ FrameLayout DetectLayout(const VideoStreamDef& s) {
       const auto h1 = LooksLikeFrameTypeByte(data[0], s.codec) ? ReadScreenHeader(data.subspan(1), v2)
                                                                : std::nullopt;
       auto fit = [&](const std::optional<ScreenHeader>& h) {
-        return !h ? 0 : (h->width == s.width && h->height == s.height) ? 2 : 1;
+        return !h ? 0
+               : (std::cmp_equal(h->width, s.width) && std::cmp_equal(h->height, s.height)) ? 2
+                                                                                            : 1;
       };
       score0 += fit(h0);
       score1 += fit(h1);
