@@ -82,7 +82,7 @@ void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, 
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
   by->url = url;
-  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes});
+  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}});
 }
 NATIVE(UrlLoaderLoad) {
   if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
@@ -154,7 +154,7 @@ NATIVE(LoaderLoadBytes) {
   info->data = ByteArrayOf(m, {});
   if (!KnownContent(copy)) {
     // Bytes of no known kind fail at once, inside the call.
-    B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true});
+    B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true, {}});
     return Value();
   }
   QueueLoad(m, info, "", std::move(copy), true);
