@@ -420,6 +420,10 @@ TEST_F(As3Rules, OperatorsOnBadRightSidesThrowFlashsErrors) {
   EXPECT_NE(thrown([&](AbcCode& c) { c.Op("pushundefined").Op("getlex", {Q("Object")}).Op("instanceof").Op("pop"); })
                 .find("#1010"),
             std::string::npos);
+  // x instanceof {}: only a class or a function has instances.
+  EXPECT_NE(thrown([&](AbcCode& c) { c.Op("newobject", {0}).Op("newobject", {0}).Op("instanceof").Op("pop"); })
+                .find("#1040: The right-hand side of instanceof must be a class or function."),
+            std::string::npos);
   // new ITest(): an interface has no constructor to run.
   const std::string iface = thrown([&](AbcCode& c) {
     const auto i = DefClass("ITest", 0, [] { AbcCode x; x.Op("returnvoid"); return x; }(), {}, {},
@@ -477,8 +481,9 @@ TEST_F(As3Rules, APrimitiveIsAnInstanceOfItsWrapperAndObjectOnly) {
   for (const char* cls : {"int", "Number", "Object", "String"}) instance(five, cls);
   instance([&](AbcCode& x) { x.Op("pushstring", {S("s")}); }, "String");
   instance([](AbcCode& x) { x.Op("pushtrue"); }, "Boolean");
+  instance([](AbcCode& x) { x.Op("pushnull"); }, "Object");
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "false|true|true|false|true|true|");
+  EXPECT_EQ(Traced(), "false|true|true|false|true|true|false|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {

@@ -152,16 +152,17 @@ bool Interp::OpInstanceOf(Frame& f, const Instruction&) {
       for (Object* p = v.o->proto; p && !r; p = p->proto) r = p == c->prototype;
     } else {
       // A primitive's prototypes are its wrapper's then Object's: every
-      // number has Number's (so 5 is no int instance); null and undefined none.
-      if (v.IsNullish()) ThrowNullish(vm, v);
+      // number has Number's (so 5 is no int instance). null is an instance
+      // of nothing; undefined is refused.
+      if (v.IsUndefined()) ThrowNullish(vm, v);
       Class* own = v.IsNumber() ? vm.numberClass : vm.ClassOf(v);
-      r = c == vm.objectClass || c == own;
+      r = !v.IsNull() && (c == vm.objectClass || c == own);
     }
   } else if (t.IsObject() && t.o->kind == ObjectKind::kFunction && v.IsObject()) {
     Value proto = vm.GetProperty(t, "prototype");
     for (Object* p = v.o->proto; p && !r; p = p->proto) r = proto.IsObject() && p == proto.o;
-  } else if (!t.IsObject()) {
-    vm.ThrowError("TypeError", "The right side of instanceof must be a class or function.", 1040);
+  } else if (!t.IsObject() || t.o->kind != ObjectKind::kFunction) {
+    vm.ThrowError("TypeError", "The right-hand side of instanceof must be a class or function.", 1040);
   }
   f.Top() = Value::Bool(r);
   return true;
