@@ -10,12 +10,10 @@
 #include <span>
 
 #include "player/avm2/machine.h"
+#include "player/avm2/nullish.h"
 #include "player/avm2/opcodes.h"
 
 namespace quarvel::avm2 {
-
-// The TypeError of using null (1009) or undefined (1010) as an object.
-[[noreturn]] void ThrowNullish(Machine& m, const Value& v);
 
 // One running method: where its registers, operand stack and scope stack
 // lie in the machine's stack, and where it is.

@@ -1,5 +1,5 @@
 #include "player/avm2/machine.h"
-#include "player/avm2/interp.h"
+#include "player/avm2/nullish.h"
 
 #include <algorithm>
 #include <cmath>
