@@ -407,7 +407,7 @@ NATIVE(TfSetAutoSize) {
   else if (s == "center") v = text::AutoSize::kCenter;
   else if (s == "right") v = text::AutoSize::kRight;
   else m.ThrowError("ArgumentError", "Parameter autoSize must be one of the accepted values.", 2008);
-  if (text::TextField* tf = EditField(m, self)) tf->SetAutoSize(v);
+  if (text::TextField* tf = EditField(m, self)) tf->SetAutoSize(v, true);
   return Value();
 }
 

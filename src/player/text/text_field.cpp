@@ -992,11 +992,12 @@ void TextField::Settle() {
   Touch();
 }
 
-void TextField::SetAutoSize(AutoSize a) {
+void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
   // A field keeps the box autoSize last gave it: components size their
-  // fields by autoSizing a sample text, then turn autoSize off. From one
-  // side to another the box waits to be settled.
-  if (opts_.autoSize != AutoSize::kNone && a == AutoSize::kNone) Hold();
+  // fields by autoSizing a sample text, then turn autoSize off. With a lazy
+  // box (ActionScript 3), from one side to another the box waits to be
+  // settled.
+  if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize && (a == AutoSize::kNone || !lazyBox)) Hold();
   opts_.autoSize = a;
   Refit();
 }

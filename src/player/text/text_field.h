@@ -117,7 +117,7 @@ class TextField {
   double Height() const;
   void SetWidth(double w);
   void SetHeight(double h);
-  void SetAutoSize(AutoSize a);
+  void SetAutoSize(AutoSize a, bool lazyBox = false);
   // Flash applies an auto-sized box lazily: when the stage is drawn, or
   // something needs the field's bounds. Until then the box set last stands
   // (a word wrap turned on meanwhile keeps its width).
