@@ -60,7 +60,8 @@ TFastLZWEncoder::TFastLZWEncoder()
 }
 
 void TFastLZWEncoder::ClearTable() {
-  std::fill(slots_.begin(), slots_.end(), kFree);
+  for (std::size_t k = 0; k < taken_count_; ++k) slots_[taken_[k]] = kFree;
+  taken_count_ = 0;
   for (std::uint8_t p : run_pixels_) run_known_[p] = 1;
   run_pixels_.clear();
 }
@@ -164,6 +165,7 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
           }
         }
         table[h] = (key << 12) | free_code++;
+        taken_[taken_count_++] = std::uint16_t(h);
       } else {
         // The clear code goes out at the current width; the next code is narrow again.
         out.Put(clear, bits);

@@ -37,6 +37,10 @@ class TFastLZWEncoder {
 
   // (prefix x 256 + pixel) x 4096 + code; all ones: free. Run strings are not here.
   std::vector<std::uint32_t> slots_;
+  // The slots taken since the last clear, the only ones a clear wipes: a
+  // busy picture clears every 4,000 codes, each time of all 32,768 slots.
+  std::array<std::uint16_t, 4096> taken_;
+  std::size_t taken_count_ = 0;
   std::vector<std::uint8_t> codes_;  // the code stream before it is cut into sub-blocks
   // run_codes_[v * kRunCodes + n]: the code of n pixels of v, for n from 2 up
   // to run_known_[v] (1: the table holds no run of v but v itself);
