@@ -818,5 +818,27 @@ TEST(Avm1Values, SetPropertyEdgesOfTheMainTimeline) {
   }
 }
 
+// A path with a slash or a colon ends in a variable after its last colon
+// or dot, whichever is later; past a slash a dot divides no names.
+TEST(Avm1Values, SlashPathsEndInTheVariableAfterTheLastDot) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("a"), Int(1)}));
+  a.Append(Do(Var("a"), "createEmptyMovieClip", {Str("b"), Int(1)}));
+  a.Append(SetMember(Member(Var("a"), "b"), "v", Int(5)));
+  Set(a, "slashThenDot", Bin(Str(""), Var("a/b.v"), kAdd2));
+  Set(a, "dotThenSlash", Bin(Str(""), Var("a.b/v"), kAdd2));
+  Set(a, "dotAfterColon", Bin(Str(""), Var("a:b/.v"), kAdd2));
+  Set(a, "dottedChild", Bin(Str(""), Var("a/b.v/"), kAdd2));
+  Set(a, "parentDots", Bin(Str(""), Var("a/b/.."), kAdd2));
+  Set(a, "slashOnly", Bin(Str(""), Var("a/b"), kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("slashThenDot"), "5");
+  EXPECT_EQ(r.Get("dotThenSlash"), "undefined");
+  EXPECT_EQ(r.Get("dotAfterColon"), "5");
+  EXPECT_EQ(r.Get("dottedChild"), "undefined");
+  EXPECT_EQ(r.Get("parentDots"), "undefined");
+  EXPECT_EQ(r.Get("slashOnly"), "_level0.a.b");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
