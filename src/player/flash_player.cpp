@@ -379,7 +379,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   std::vector<PresentedLayer> layers;
   if (d.stage) {
     d.stage->UpdateVideos();
-    ListDrawnItems(d.stage->Root(), d.drawing, d.stage->Hooks() == nullptr);
+    if (d.stage->RootVisible()) ListDrawnItems(d.stage->Root(), d.drawing, d.stage->Hooks() == nullptr);
     if (d.stage->Hooks()) layers = d.stage->Hooks()->Stage3DLayers();
   }
   // A capture paints every frame; many frames show what the last one did.

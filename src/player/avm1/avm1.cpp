@@ -1166,7 +1166,9 @@ AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
       continue;
     }
     if (at.type == AsValue::Type::kClip) {
-      if (const ClipHandle child = stage_.Resolve(ClipOf(at), part); child != kNoClip) {
+      // Past a slash a dot is part of the name.
+      const bool dotted = part.find('.') != std::string::npos && part != "..";
+      if (const ClipHandle child = dotted ? kNoClip : stage_.Resolve(ClipOf(at), part); child != kNoClip) {
         at = ClipValue(child);
         continue;
       }
@@ -1186,7 +1188,13 @@ static AsValue PathOwner(Avm1& vm, const AsValue& resolved, ClipHandle target, b
 }
 
 AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
-  const auto colon = name.rfind(':');
+  // A path with a colon or a slash ends in a variable after its last colon
+  // or dot, whichever comes later (a dot of ".." too).
+  auto colon = name.rfind(':');
+  if (colon != std::string::npos || name.find('/') != std::string::npos) {
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos && (colon == std::string::npos || dot > colon)) colon = dot;
+  }
   if (colon != std::string::npos) {
     const AsValue owner = PathOwner(*this, colon == 0 ? AsValue{} : ResolvePath(ctx, name.substr(0, colon)),
                                     ctx.target, colon == 0);

@@ -482,6 +482,10 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
       v = AsValue::Number(ToNumber(value));
     } else if (i == 13 || i == 19) {
       v = AsValue::String(ToString(value));
+    } else if (i == 17 && (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kString)) {
+      // Unlike a member set, the action leaves _focusrect for NaN.
+      v = AsValue::Number(ToNumber(value));
+      if (std::isnan(v.num)) return;
     }
     if (!Throwing()) stage_.SetClipProperty(clip, i, v, *this);
   }

@@ -31,11 +31,11 @@ Drawing* Pen(Avm1& vm, const AsValue& self) {
   return tl->drawing.get();
 }
 
-// A coordinate in twips: as Flash converts them, NaN (a missing or
+// A coordinate in whole twips (Flash keeps no less): NaN (a missing or
 // non-numeric argument) is 0 and infinities saturate.
 bool Coord(Avm1& vm, AsArgs a, std::size_t i, double& out) {
   const double v = Num(vm, a, i);
-  out = std::isnan(v) ? 0.0 : std::clamp(v, -1e7, 1e7) * 20;
+  out = std::isnan(v) ? 0.0 : std::trunc(std::clamp(v, -1e7, 1e7) * 20);
   return true;
 }
 

@@ -158,5 +158,25 @@ TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
   EXPECT_EQ(r.Get("last"), "255");
 }
 
+// The drawing API keeps whole twips: a shape smaller than one has no size,
+// so setting _width or _height does nothing to it.
+TEST(Avm1DrawingRules, ASubTwipShapeHasNoSizeToScale) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  a.Append(Do(Var("c"), "beginFill", {Int(0xff0000)}));
+  a.Append(Do(Var("c"), "lineTo", {Dbl(0.01), Int(0)}));
+  a.Append(Do(Var("c"), "lineTo", {Dbl(0.01), Dbl(0.01)}));
+  a.Append(SetMember(Var("c"), "_width", Int(100)));
+  Set(a, "tiny", Member(Var("c"), "_xscale"));
+  a.Append(Do(Var("c"), "lineTo", {Int(200), Int(0)}));
+  a.Append(Do(Var("c"), "lineTo", {Int(200), Int(200)}));
+  a.Append(Do(Var("c"), "endFill", {}));
+  a.Append(SetMember(Var("c"), "_width", Int(100)));
+  Set(a, "scaled", Bin(Member(Var("c"), "_xscale"), Int(100), Action::kLess2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("tiny"), "100");
+  EXPECT_EQ(r.Get("scaled"), "true");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

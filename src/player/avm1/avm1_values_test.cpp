@@ -760,5 +760,85 @@ TEST(Avm1Values, SetPropertyValuesByKind) {
   }
 }
 
+// The main timeline keeps its own _name and _visible; an infinite scale
+// reads back as set, an infinite rotation as NaN and an infinite alpha as
+// 0; _highquality takes whole numbers (negatives are high) and
+// _soundbuftime a 32-bit integer; _focusrect ignores NaN.
+TEST(Avm1Values, SetPropertyEdgesOfTheMainTimeline) {
+  auto setProp = [](int index, const Actions& v) {
+    return Actions().PushString("_level0").PushInt(index).Append(v).Raw(Code(Action::kSetProperty));
+  };
+  auto getProp = [](int index) {
+    return Actions().PushString("_level0").PushInt(index).Raw(Code(Action::kGetProperty));
+  };
+  for (std::uint8_t version : {5, 7}) {
+    Actions a;
+    a.Append(setProp(13, Str("main")));
+    Set(a, "name", getProp(13));
+    a.Append(setProp(7, Int(0)));
+    Set(a, "hidden", getProp(7));
+    a.Append(setProp(7, Str("x")));
+    Set(a, "stillHidden", getProp(7));
+    a.Append(setProp(7, Int(1)));
+    a.Append(setProp(2, Dbl(INFINITY)));
+    Set(a, "xscale", getProp(2));
+    a.Append(setProp(10, Dbl(-INFINITY)));
+    Set(a, "rotation", getProp(10));
+    a.Append(setProp(6, Dbl(INFINITY)));
+    Set(a, "alpha", getProp(6));
+    a.Append(setProp(16, Int(-5)));
+    Set(a, "hqNegative", getProp(16));
+    a.Append(setProp(16, Undef()));
+    Set(a, "hqUndefined", getProp(16));
+    a.Append(setProp(16, Dbl(1.5)));
+    Set(a, "hqHalf", getProp(16));
+    a.Append(setProp(18, Dbl(2.5)));
+    Set(a, "buf", getProp(18));
+    a.Append(setProp(18, Str("abc")));
+    Set(a, "bufText", getProp(18));
+    a.Append(setProp(18, Dbl(INFINITY)));
+    Set(a, "bufInfinity", getProp(18));
+    a.Append(setProp(17, Int(0)));
+    a.Append(setProp(17, Dbl(NAN)));
+    Set(a, "focusNaN", getProp(17));
+    Played r(Script(a, version));
+    EXPECT_EQ(r.Get("name"), "main") << int(version);
+    EXPECT_EQ(r.Get("hidden"), "false") << int(version);
+    EXPECT_EQ(r.Get("stillHidden"), "false") << int(version);
+    EXPECT_EQ(r.Get("xscale"), "Infinity") << int(version);
+    EXPECT_EQ(r.Get("rotation"), "NaN") << int(version);
+    EXPECT_EQ(r.Get("alpha"), "0") << int(version);
+    EXPECT_EQ(r.Get("hqNegative"), "1") << int(version);
+    EXPECT_EQ(r.Get("hqUndefined"), "1") << int(version);
+    EXPECT_EQ(r.Get("hqHalf"), "1") << int(version);
+    EXPECT_EQ(r.Get("buf"), "2") << int(version);
+    EXPECT_EQ(r.Get("bufText"), "2") << int(version);
+    EXPECT_EQ(r.Get("bufInfinity"), "-2147483648") << int(version);
+    EXPECT_EQ(r.Get("focusNaN"), version >= 6 ? "false" : "0") << int(version);
+  }
+}
+
+// A path with a slash or a colon ends in a variable after its last colon
+// or dot, whichever is later; past a slash a dot divides no names.
+TEST(Avm1Values, SlashPathsEndInTheVariableAfterTheLastDot) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("a"), Int(1)}));
+  a.Append(Do(Var("a"), "createEmptyMovieClip", {Str("b"), Int(1)}));
+  a.Append(SetMember(Member(Var("a"), "b"), "v", Int(5)));
+  Set(a, "slashThenDot", Bin(Str(""), Var("a/b.v"), kAdd2));
+  Set(a, "dotThenSlash", Bin(Str(""), Var("a.b/v"), kAdd2));
+  Set(a, "dotAfterColon", Bin(Str(""), Var("a:b/.v"), kAdd2));
+  Set(a, "dottedChild", Bin(Str(""), Var("a/b.v/"), kAdd2));
+  Set(a, "parentDots", Bin(Str(""), Var("a/b/.."), kAdd2));
+  Set(a, "slashOnly", Bin(Str(""), Var("a/b"), kAdd2));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("slashThenDot"), "5");
+  EXPECT_EQ(r.Get("dotThenSlash"), "undefined");
+  EXPECT_EQ(r.Get("dotAfterColon"), "5");
+  EXPECT_EQ(r.Get("dottedChild"), "undefined");
+  EXPECT_EQ(r.Get("parentDots"), "undefined");
+  EXPECT_EQ(r.Get("slashOnly"), "_level0.a.b");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test

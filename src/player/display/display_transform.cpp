@@ -30,6 +30,11 @@ void Write(Matrix& m, Kept& kept, const ScriptTransform& t) {
   m.rotateSkew0 = t.xscale * std::sin(t.rotation);
   m.rotateSkew1 = -t.yscale * std::sin(t.rotation + t.skew);
   m.scaleY = t.yscale * std::cos(t.rotation + t.skew);
+  // An infinite scale or rotation reads back as set (kept below); the
+  // matrix, which the renderer takes, gets nothing it cannot draw.
+  for (double* v : {&m.scaleX, &m.rotateSkew0, &m.rotateSkew1, &m.scaleY}) {
+    if (!std::isfinite(*v)) *v = 0;
+  }
   kept.held = true;
   kept.script = t;
   kept.linear = Linear(m);

@@ -1246,12 +1246,16 @@ Instance* Stage::FindChild(TimelineState& tl, std::string_view name) {
 ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
   ClipHandle at = base;
   std::size_t i = 0;
+  // After a slash a dot no longer divides names: "a.b/c" is c in b in a,
+  // "a/b.c" names a child "b.c".
+  bool slashed = false;
   if (!t.empty() && t[0] == '/') {
     at = RootOf(base);
     i = 1;
+    slashed = true;
   }
   while (i <= t.size()) {
-    std::size_t j = t.find_first_of("/.:", i);
+    std::size_t j = t.find_first_of(slashed ? "/:" : "/.:", i);
     if (j == std::string_view::npos) j = t.size();
     std::string_view part = t.substr(i, j - i);
     // ".." is a part of its own in slash syntax.
@@ -1261,6 +1265,7 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
     }
     // Two slashes in a row name nothing.
     if (part.empty() && i > 0 && t[i - 1] == '/' && j < t.size() && t[j] == '/') return kNoClip;
+    if (j < t.size() && t[j] == '/') slashed = true;
     const std::string low = Lower(std::string(part));
     if (part.empty() || low == "this") {
     } else if (low == "_root") {

@@ -395,6 +395,8 @@ class Stage {
   // outlives the movies loaded into level 0.
   bool FocusRect() const { return focusRect_; }
   void SetFocusRect(bool on) { focusRect_ = on; }
+  // _level0._visible: false hides the whole main movie.
+  bool RootVisible() const { return rootVisible_; }
   // stage.frameRate set by a script (8.8 fixed point, as the header's); 0 until one does.
   int ScriptFrameRate() const { return scriptFrameRate_; }
   void SetScriptFrameRate(double fps);
@@ -570,6 +572,10 @@ class Stage {
   std::optional<Rgba> loadedBackground_;  // movies loaded into clips, kept while the stage lives
   std::string scriptQuality_;
   bool focusRect_ = true;
+  int soundBufTime_ = 5;  // _soundbuftime, in seconds: the player's, whatever clip names it
+  // The main timeline has no instance: its name and visibility are kept here.
+  std::string rootName_;
+  bool rootVisible_ = true;
   transform::Kept rootKept_;  // what scripts made of the main timeline's matrix
   int scriptFrameRate_ = 0;
   // Clips (and the main timeline) in the order they were made: each tick

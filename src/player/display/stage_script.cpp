@@ -115,6 +115,12 @@ void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
   }
 }
 
+// _alpha in percent to the colour transform's 8.8 multiplier.
+std::int32_t ScriptAlpha(double percent) {
+  if (std::isinf(percent)) return 0;
+  return static_cast<std::int32_t>(std::clamp(percent * 256 / 100, -1e6, 1e6));
+}
+
 bool IsSpriteDef(const Character* d) { return d && d->kind == Character::Kind::kSprite; }
 
 }  // namespace
@@ -168,7 +174,10 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       if (tl->loadedBytes == -1) return AsValue::Number(index == 5 ? 0 : -1);
       return AsValue::Number(tl->FrameCount());
     case 6: return AsValue::Number(cx.alphaMult * 100.0 / 256);
-    case 7: return vm.Version() >= 5 ? AsValue::Bool(!inst || inst->visible) : AsValue::Number(!inst || inst->visible);
+    case 7: {
+      const bool visible = inst ? inst->visible : !main || rootVisible_;
+      return vm.Version() >= 5 ? AsValue::Bool(visible) : AsValue::Number(visible);
+    }
     case 8:
     case 9: {
       Rect r;
@@ -183,7 +192,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
     }
     case 10: return AsValue::Number(transform::RotationDegrees(m, kept));
     case 11: return AsValue::String(vm.ClipPathText(PathOf(clip), true));
-    case 13: return AsValue::String(inst ? inst->name : "");
+    case 13: return AsValue::String(inst ? inst->name : main ? rootName_ : "");
     case 14: {
       // Slash syntax, as Flash gives it.
       const ClipHandle target = clip == dragClip_ ? DropTarget() : kNoClip;
@@ -195,7 +204,7 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
     }
     case 17: return FocusRectProperty(clip, vm);
-    case 18: return AsValue::Number(5);
+    case 18: return AsValue::Number(soundBufTime_);
     case 19: return AsValue::String(scriptQuality_.empty() ? "HIGH" : scriptQuality_);
     case 20:
     case 21: {
@@ -229,9 +238,19 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     SetScriptQuality(vm.ToString(v));
     return;
   }
+  // Numbers leave the property as it was for undefined and null, in
+  // every version (whatever they convert to), and for NaN.
+  if ((index == 16 || index == 18) && v.IsNullish()) return;
   if (index == 16) {
-    const double q = vm.ToNumber(v);
-    if (!std::isnan(q)) SetScriptQuality(q <= 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
+    // Whole numbers: 0 is low, 2 and up best, anything else (negatives too) high.
+    const double q = std::trunc(vm.ToNumber(v));
+    if (!std::isnan(q)) SetScriptQuality(q == 0 ? "LOW" : q >= 2 ? "BEST" : "HIGH");
+    return;
+  }
+  if (index == 18) {
+    // A 32-bit integer, the infinities its lowest value; NaN leaves it.
+    const double t = vm.ToNumber(v);
+    if (!std::isnan(t)) soundBufTime_ = std::isinf(t) ? INT32_MIN : static_cast<int>(ToInt32(t));
     return;
   }
   if (index == 17) {
@@ -249,7 +268,9 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   const bool flag = index == 7 && d != 0;
   Instance* inst = Find(clip);
   if (!inst && clip == kRootClip) {
-    SetMainTransform(index, d);
+    if (index == 13) rootName_ = text;
+    else if (index == 7) rootVisible_ = flag;
+    else SetMainTransform(index, d);
     return;
   }
   if (!inst || !inst->sprite) return;
@@ -265,15 +286,17 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   }
   if (std::isnan(d)) return;
   Matrix& m = inst->matrix;
-  // A position past the 32-bit twips range wraps to its lowest value.
-  if (std::isinf(d) && index != 0 && index != 1) return;
+  // A position past the 32-bit twips range wraps to its lowest value; an
+  // infinite scale reads back as set, an infinite rotation as NaN, an
+  // infinite alpha is 0; an infinite size does nothing.
+  if (std::isinf(d) && (index == 8 || index == 9)) return;
   switch (index) {
     case 0: m.translateX = ScriptTwips(d); break;
     case 1: m.translateY = ScriptTwips(d); break;
     case 2: transform::SetScaleX(m, inst->scriptTransform, d / 100); break;
     case 3: transform::SetScaleY(m, inst->scriptTransform, d / 100); break;
     case 10: transform::SetRotationDegrees(m, inst->scriptTransform, d); break;
-    case 6: inst->cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    case 6: inst->cxform.alphaMult = ScriptAlpha(d); break;
     case 8:
     case 9: {
       Rect r;
@@ -289,7 +312,7 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
 }
 
 void Stage::SetMainTransform(int index, double d) {
-  if (std::isnan(d) || (std::isinf(d) && index != 0 && index != 1)) return;
+  if (std::isnan(d)) return;
   Matrix& m = root_.matrix;
   switch (index) {
     case 0: m.translateX = ScriptTwips(d); break;
@@ -297,7 +320,7 @@ void Stage::SetMainTransform(int index, double d) {
     case 2: transform::SetScaleX(m, rootKept_, d / 100); break;
     case 3: transform::SetScaleY(m, rootKept_, d / 100); break;
     case 10: transform::SetRotationDegrees(m, rootKept_, d); break;
-    case 6: root_.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6)); break;
+    case 6: root_.cxform.alphaMult = ScriptAlpha(d); break;
     default: break;
   }
 }
