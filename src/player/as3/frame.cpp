@@ -90,7 +90,9 @@ void As3Display::Placed(Instance& inst) {
   const bool linked = LinkedClassName(inst.def) != nullptr;
   // A named child placed after its parent was made becomes its property too.
   const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
-  if (linked || named || events.hearsTree) constructQueue.push_back(inst.serial);
+  // A button's states are objects whose constructors run when it is made.
+  const bool button = inst.def->kind == Character::Kind::kButton;
+  if (linked || named || button || events.hearsTree) constructQueue.push_back(inst.serial);
 }
 
 void As3Display::FrameEntered(TimelineState& tl) {
@@ -205,6 +207,7 @@ void As3Display::RunConstructor(FlashObject* o) {
 void As3Display::BuildChildren(FlashObject* o) {
   if (o->childrenBuilt) return;
   o->childrenBuilt = true;
+  BuildButtonStates(o);
   if (o->handle != kRootClip) {
     if (TimelineState* tl = Timeline(o->handle)) {
       std::vector<ClipHandle> kids;
