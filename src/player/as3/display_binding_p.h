@@ -590,6 +590,7 @@ class As3Display : public ScriptHooks {
   // (containers.cpp), and the state it shows held as its one child.
   void BuildButtonStates(FlashObject* button);
   void ShowStateObject(FlashObject* button, int index);
+  bool UpStateHoldsClip(FlashObject* button);
 
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
@@ -628,6 +629,7 @@ class As3Display : public ScriptHooks {
   // once, even from inside a constructor or another script (SWF 10 on).
   void FlushForGoto();
   void RunFrameScript(ClipHandle h);
+  bool HasFrameScriptNow(ClipHandle h);
   void RunTimers();
   // Stage3D: the stage's layers (made on first use) and the context
   // requests of this frame, answered at its end.
