@@ -43,17 +43,144 @@ void Detach(Machine& m, ClipHandle h, bool events) {
   if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
 }
 
-// ---- SimpleButton made by a script: it shows its up state, held as its child.
-void ShowUpState(Machine& m, FlashObject* button, const Value& before) {
+// ---- SimpleButton: it holds the state it shows as its one child, which
+// sees no parent (a button is no container) but the button's root and stage.
+namespace {
+constexpr std::uint8_t kStateBits[4] = {kButtonUp, kButtonOver, kButtonDown, kButtonHit};
+// The state a button shows: a symbol's as the pointer left it, a script's up.
+int ShownState(As3Display& b, ClipHandle button) {
+  const Instance* i = b.Node(button);
+  if (!i || !i->def || i->def->kind != Character::Kind::kButton) return 0;
+  for (int k = 0; k < 3; ++k)
+    if (i->buttonState == kStateBits[k]) return k;
+  return 0;
+}
+bool IsAncestorOrSelf(As3Display& b, ClipHandle candidate, ClipHandle h) {
+  for (int guard = 0; guard < 10000 && h != kNoClip; ++guard) {
+    if (h == candidate) return true;
+    const Instance* i = b.Node(h);
+    if (!i) return false;
+    h = i->parent;
+  }
+  return false;
+}
+}  // namespace
+
+// A script set a state: the object leaves the container it was in, and the
+// state shown changes with ADDED and REMOVED as addChild would send them.
+void ShowSetState(Machine& m, FlashObject* button, int index, const Value& before) {
   As3Display& b = B(m);
-  if (FlashObject* old = As<DisplayObj>(before); old && old->handle != kNoClip) {
+  FlashObject* now = As<DisplayObj>(button->states[index]);
+  if (index != ShownState(b, button->handle)) {
+    if (now && now->handle != kNoClip) {
+      Instance* ni = b.Node(now->handle);
+      if (ni && ni->parent != kNoClip && ni->parent != button->handle) Detach(m, now->handle, true);
+    }
+    return;
+  }
+  if (FlashObject* old = As<DisplayObj>(before); old && old->handle != kNoClip && old != now) {
     Instance* oi = b.Node(old->handle);
     if (oi && oi->parent == button->handle) Detach(m, old->handle, true);
   }
-  FlashObject* up = As<DisplayObj>(button->states[0]);
   TimelineState* tl = b.Timeline(button->handle);
-  if (up && up->handle != kNoClip && tl && up->handle != button->handle) Attach(m, *tl, up->handle, 0);
+  if (now && now->handle != kNoClip && tl && !IsAncestorOrSelf(b, now->handle, button->handle)) {
+    Instance* ni = b.Node(now->handle);
+    if (ni && ni->parent != button->handle) Attach(m, *tl, now->handle, 0);
+  }
 }
+
+// Flash makes each state of a button symbol from the records shown in it,
+// every record anew for each state: a lone record's object is the state
+// itself; two or more (or none) go into a Sprite made for the state once
+// all four are built. While their constructors run they lie in the button.
+void As3Display::BuildButtonStates(FlashObject* o) {
+  if (!o || o->statesBuilt) return;
+  Instance* bi = Node(o->handle);
+  if (!bi || !bi->def || bi->def->kind != Character::Kind::kButton || !bi->sprite) return;
+  o->statesBuilt = true;
+  const ClipHandle self = o->handle;
+  const ButtonDef& def = static_cast<const ButtonDef&>(*bi->def);
+  const MovieLibrary* own = bi->sprite->lib;
+  const MovieLibrary& from = own ? *own : lib;
+  struct Made {
+    ClipHandle h;
+    int depth;
+  };
+  std::vector<Made> made[4];
+  int temp = bi->sprite->list.empty() ? 0 : bi->sprite->list.rbegin()->first;
+  for (int k = 0; k < 4; ++k) {
+    for (const ButtonRecord& rec : def.records) {
+      if (!(rec.states & kStateBits[k])) continue;
+      const Character* cd = from.Find(rec.characterId);
+      TimelineState* tl = Timeline(self);
+      if (!tl) return;  // a constructor took the button away
+      if (!cd || cd->kind == Character::Kind::kButton) continue;
+      Instance* c = stage.AdoptScriptNode(*tl, ++temp, cd, own);
+      if (!c) continue;
+      c->matrix = rec.matrix;
+      // The hit area keeps only the place of its records.
+      if (k != 3) {
+        c->cxform = rec.cxform;
+        c->blendMode = rec.blendMode;
+        c->filters = rec.filters;
+      }
+      MakeTextFieldOf(*c, from, false);
+      const ClipHandle h = c->serial;
+      made[k].push_back({h, rec.depth});
+      ObjectFor(h);
+    }
+  }
+  for (int k = 0; k < 4; ++k) {
+    if (made[k].size() == 1) {
+      if (FlashObject* s = Existing(made[k][0].h)) o->states[k] = Value::Obj(s);
+      continue;
+    }
+    Instance* w = NewNode(&stage.EmptySprite());
+    if (!w) continue;
+    const ClipHandle wh = w->serial;
+    FlashObject* wo = Construct(spriteClass, wh);
+    TimelineState* wtl = Timeline(wh);
+    TimelineState* btl = Timeline(self);
+    if (!wo || !wtl) continue;
+    for (const Made& c : made[k]) {
+      Instance* ci = Node(c.h);
+      if (!btl || !ci || ci->parent != self) continue;
+      int d = c.depth;
+      while (wtl->list.count(d)) ++d;
+      stage.MoveNode(*btl, ci->depth, *wtl, d);
+    }
+    o->states[k] = Value::Obj(wo);
+  }
+  ShowStateObject(o, ShownState(*this, self));
+}
+
+// Shows a state: it becomes the button's child and the others leave it,
+// with no events (the button only changes what it holds).
+void As3Display::ShowStateObject(FlashObject* o, int index) {
+  TimelineState* btl = Timeline(o->handle);
+  if (!btl) return;
+  FlashObject* want = As<DisplayObj>(o->states[index]);
+  std::vector<int> out;
+  for (auto& [d, c] : btl->list)
+    if (!want || c.serial != want->handle) out.push_back(d);
+  for (int d : out) stage.MoveNode(*btl, d, limbo, ++limboDepth);
+  if (!want || want->handle == kNoClip || IsAncestorOrSelf(*this, want->handle, o->handle)) return;
+  Instance* wi = Node(want->handle);
+  // A state a script put in another container stays there.
+  if (!wi || wi->parent != kNoClip) return;
+  const int depth = btl->list.empty() ? 0 : btl->list.rbegin()->first + 1;
+  stage.MoveNode(limbo, wi->depth, *btl, depth);
+}
+
+bool As3Display::ShowButtonState(Instance& button, std::uint8_t state) {
+  FlashObject* o = Existing(button.serial);
+  if (o && o->statesBuilt) {
+    for (int k = 0; k < 3; ++k)
+      if (state == kStateBits[k]) ShowStateObject(o, k);
+  }
+  return true;
+}
+
 NATIVE(SbCtor) {
   FlashObject* f = As<FlashObject>(self);
   if (!f) return self;
@@ -61,8 +188,11 @@ NATIVE(SbCtor) {
   DisplayObjectCtor(m, self, a);
   if (!made) return self;
   for (std::size_t k = 0; k < 4 && k < a.size(); ++k)
-    if (As<DisplayObj>(a[k])) f->states[k] = a[k];
-  ShowUpState(m, f, Value());
+    if (As<DisplayObj>(a[k])) {
+      const Value before = f->states[k];
+      f->states[k] = a[k];
+      ShowSetState(m, f, static_cast<int>(k), before);
+    }
   return self;
 }
 template <int kState>
@@ -77,11 +207,7 @@ Value SbSetState(Machine& m, Value self, std::span<Value> a) {
   const Value v = m.ArgOr(a, 0);
   const Value before = f->states[kState];
   f->states[kState] = ArgAs<DisplayObj>(m, v, "flash.display::DisplayObject") ? v : Value();
-  // A button from the timeline draws its own records; a script's shows its up state.
-  if (kState == 0) {
-    Instance* i = SelfNode(m, self);
-    if (i && (!i->def || i->def->kind != Character::Kind::kButton)) ShowUpState(m, f, before);
-  }
+  if (f->handle != kNoClip) ShowSetState(m, f, kState, before);
   return Value();
 }
 NATIVE(SbGetEnabled) { FlashObject* f = As<FlashObject>(self); return Value::Bool(!f || f->buttonEnabled); }

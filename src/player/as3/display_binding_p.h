@@ -90,6 +90,7 @@ struct FlashObject : NativeBase {
   double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
   // SimpleButton made by a script: its up, over, down and hit-test states.
   Value states[4];
+  bool statesBuilt = false;  // a button symbol's states were made from its records
   bool buttonEnabled = true, trackAsMenu = false;
   // InteractiveObject: tabIndex, focusRect and contextMenu as scripts set them.
   int tabIndex = -1;
@@ -426,6 +427,7 @@ class As3Display : public ScriptHooks {
   void AfterFrame() override;
   void TimelinesAdvanced() override;
   void Removing(Instance& inst) override;
+  bool ShowButtonState(Instance& button, std::uint8_t state) override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return pointer.handCursor; }
@@ -584,6 +586,11 @@ class As3Display : public ScriptHooks {
   void MakeWaiting(ClipHandle h);
 
   void BindToParent(const Instance& child, FlashObject* co);
+  // A button symbol's four states as display objects, made from its records
+  // (containers.cpp), and the state it shows held as its one child.
+  void BuildButtonStates(FlashObject* button);
+  void ShowStateObject(FlashObject* button, int index);
+  bool UpStateHoldsClip(FlashObject* button);
 
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {
@@ -622,6 +629,7 @@ class As3Display : public ScriptHooks {
   // once, even from inside a constructor or another script (SWF 10 on).
   void FlushForGoto();
   void RunFrameScript(ClipHandle h);
+  bool HasFrameScriptNow(ClipHandle h);
   void RunTimers();
   // Stage3D: the stage's layers (made on first use) and the context
   // requests of this frame, answered at its end.

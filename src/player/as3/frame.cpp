@@ -90,7 +90,9 @@ void As3Display::Placed(Instance& inst) {
   const bool linked = LinkedClassName(inst.def) != nullptr;
   // A named child placed after its parent was made becomes its property too.
   const bool named = !inst.name.empty() && inst.name.rfind("instance", 0) != 0 && objects.count(inst.parent);
-  if (linked || named || events.hearsTree) constructQueue.push_back(inst.serial);
+  // A button's states are objects whose constructors run when it is made.
+  const bool button = inst.def->kind == Character::Kind::kButton;
+  if (linked || named || button || events.hearsTree) constructQueue.push_back(inst.serial);
 }
 
 void As3Display::FrameEntered(TimelineState& tl) {
@@ -159,8 +161,30 @@ FlashObject* As3Display::Construct(Class* cls, ClipHandle h, Value info) {
   Class* bitmapData = m.FindClass("flash.display::BitmapData");
   if (bitmapData && cls->IsSubclassOf(bitmapData)) return ConstructLinkedBitmap(cls, h);
   FlashObject* o = Allocate(cls, h, info);
+  if (Instance* i = Node(h); i && i->def && i->def->kind == Character::Kind::kButton) {
+    // A timeline button makes its states before its constructor runs; when
+    // the state it shows holds a movie clip, SWF 10 on then runs a frame of
+    // its own (FRAME_CONSTRUCTED, the frame scripts due, EXIT_FRAME) first.
+    // Its parent's property names it before it is constructed.
+    if (Instance* node = Node(h)) BindToParent(*node, o);
+    BuildButtonStates(o);
+    if (lib.movie.version > 9 && UpStateHoldsClip(o)) FlushForGoto();
+  }
   RunConstructor(o);
   return o;
+}
+
+bool As3Display::UpStateHoldsClip(FlashObject* button) {
+  FlashObject* up = As<DisplayObj>(button->states[0]);
+  const Instance* ui = up ? Node(up->handle) : nullptr;
+  if (!ui) return false;
+  auto clip = [](const Instance& i) { return i.def && i.def->kind == Character::Kind::kSprite && i.sprite; };
+  if (scriptNodes.count(ui->serial) == 0) return clip(*ui);
+  // A Sprite made for the state: its children count.
+  if (ui->sprite)
+    for (auto& [d, c] : ui->sprite->list)
+      if (clip(c)) return true;
+  return false;
 }
 
 // The object of a node, bound to it, its constructor not yet run.
@@ -205,6 +229,7 @@ void As3Display::RunConstructor(FlashObject* o) {
 void As3Display::BuildChildren(FlashObject* o) {
   if (o->childrenBuilt) return;
   o->childrenBuilt = true;
+  BuildButtonStates(o);
   if (o->handle != kRootClip) {
     if (TimelineState* tl = Timeline(o->handle)) {
       std::vector<ClipHandle> kids;
@@ -371,8 +396,13 @@ void As3Display::Flush(bool scripts) {
         std::stable_sort(scriptQueue.begin(), scriptQueue.end(),
                          [&](ClipHandle x, ClipHandle y) { return rank(x) < rank(y); });
       }
-      const ClipHandle h = scriptQueue.front();
-      scriptQueue.erase(scriptQueue.begin());
+      // Inside a goto's or a button's frame, a clip whose constructor has
+      // not yet added the script of its frame keeps its turn for the outer one.
+      auto next = scriptQueue.begin();
+      if (gotoFlushes > 0) next = std::find_if(scriptQueue.begin(), scriptQueue.end(), [&](ClipHandle x) { return HasFrameScriptNow(x); });
+      if (next == scriptQueue.end()) break;
+      const ClipHandle h = *next;
+      scriptQueue.erase(next);
       sorted = scriptQueue.size();
       RunFrameScript(h);
       continue;
@@ -411,6 +441,12 @@ void As3Display::FlushForGoto() {
   scriptsOnly = outerScriptsOnly;
   flushing = true;
   --gotoFlushes;
+}
+
+bool As3Display::HasFrameScriptNow(ClipHandle h) {
+  auto it = objects.find(h);
+  TimelineState* tl = Timeline(h);
+  return it != objects.end() && tl && it->second->frameScripts.count(tl->current);
 }
 
 void As3Display::RunFrameScript(ClipHandle h) {

@@ -40,6 +40,11 @@ class GuardedHooks final : public ScriptHooks {
   void ButtonTransition(Instance& button, std::uint16_t transition) override {
     m_.Contain([&] { inner_->ButtonTransition(button, transition); }, "a button's events");
   }
+  bool ShowButtonState(Instance& button, std::uint8_t state) override {
+    bool shown = true;  // a failure still leaves the states to the machine
+    m_.Contain([&] { shown = inner_->ShowButtonState(button, state); }, "a button's state");
+    return shown;
+  }
   void Pointer(double x, double y, bool down) override {
     m_.Contain([&] { inner_->Pointer(x, y, down); }, "the pointer's events");
   }

@@ -265,6 +265,7 @@ void Stage::InitButton(Instance& inst) {
 void Stage::ShowButtonState(Instance& inst, std::uint8_t state) {
   if (!inst.sprite || inst.buttonState == state) return;
   inst.buttonState = state;
+  if (hooks_ && hooks_->ShowButtonState(inst, state)) return;
   auto& list = inst.sprite->list;
   for (auto& [depth, child] : list) Discard(child);
   list.clear();

@@ -200,6 +200,9 @@ class ScriptHooks {
   virtual void Removing(Instance& inst) { (void)inst; }
   // A button changed state (kIdleToOverUp...).
   virtual void ButtonTransition(Instance& button, std::uint16_t transition) { (void)button; (void)transition; }
+  // A button is to show another state (kButtonUp...): true when the
+  // machine shows it (ActionScript 3 buttons hold their states as objects).
+  virtual bool ShowButtonState(Instance& button, std::uint8_t state) { (void)button; (void)state; return false; }
   // The pointer (stage twips) after the buttons took it; a key went down or up.
   virtual void Pointer(double x, double y, bool down) { (void)x; (void)y; (void)down; }
   virtual void Key(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }
