@@ -509,8 +509,9 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
       ThrowError("TypeError", "Cannot call method " + n.substr(n.rfind('/') + 1) + " as constructor.", 1064);
     }
     if (!f->prototypeObject) {
-      Value p = GetProperty(ctor, "prototype");
+      Value p = f->prototypeCleared ? Value() : GetProperty(ctor, "prototype");
       f->prototypeObject = p.AsObject() ? p.o : NewObject();
+      f->prototypeCleared = false;
     }
     Object* self = NewObject();
     self->proto = f->prototypeObject;
@@ -540,10 +541,12 @@ void Machine::ThrowError(const std::string& cls, const std::string& message, int
 
 const Binding* Machine::FindBinding(const Traits* t, const Name& n) const {
   if (!t || !n.id) return nullptr;
+  const Binding* found = nullptr;
   for (NsId ns : n.Nss()) {
-    if (const Binding* b = t->Find(Key(ns, n.id))) return b;
+    const Binding* b = t->Find(Key(ns, n.id));
+    if (b && (!found || b->depth > found->depth)) found = b;
   }
-  return nullptr;
+  return found;
 }
 
 namespace {
