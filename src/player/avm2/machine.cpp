@@ -592,7 +592,9 @@ bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> arg
   const NameId id = FindNameId(method);
   if (!id) return false;
   const Binding* b = o->traits->Find(Key(proxyNs, id));
-  if (!b || b->kind != Binding::Kind::kMethod) return false;
+  // Proxy's own hooks only throw: a script calls them by name, the machine's
+  // implicit uses go on without a subclass's override.
+  if (!b || b->kind != Binding::Kind::kMethod || !b->method || b->method->native) return false;
   out = Invoke(b->method, Value::Obj(o), args, b->method->scope);
   return true;
 }
