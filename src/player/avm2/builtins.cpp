@@ -136,13 +136,16 @@ NATIVE(FnLength) {
 NATIVE(FnPrototype) {
   (void)a;
   auto* f = static_cast<FunctionObject*>(self.AsObject());
-  if (!f || f->kind != ObjectKind::kFunction) return Value();
+  if (!f || f->kind != ObjectKind::kFunction || f->prototypeCleared) return Value();
   if (!f->prototypeObject) f->prototypeObject = m.NewObject();
   return Value::Obj(f->prototypeObject);
 }
 NATIVE(FnSetPrototype) {
   auto* f = static_cast<FunctionObject*>(self.AsObject());
-  if (f && f->kind == ObjectKind::kFunction) f->prototypeObject = m.ArgOr(a, 0).AsObject();
+  if (f && f->kind == ObjectKind::kFunction) {
+    f->prototypeObject = m.ArgOr(a, 0).AsObject();
+    f->prototypeCleared = f->prototypeObject == nullptr;
+  }
   return Value();
 }
 

@@ -648,14 +648,30 @@ class Amf3Writer {
     }
     for (auto& [name, slot] : sealed)
       Write(slot == kAccessor ? m_.GetProperty(Value::Obj(o), name) : o->slots.at(slot), depth + 1);
-    if (dynamic) {
+    if (dynamic && !WriteProxied(o, depth)) {
       for (auto& [k, v] : DynamicMembers(o)) {
         if (v.IsObject() && v.o->kind == ObjectKind::kFunction) continue;
         String(k->text);
         Write(v, depth + 1);
       }
-      String("");
     }
+    if (dynamic) String("");
+  }
+  // A Proxy that enumerates itself lists its dynamic members through its
+  // nextNameIndex, nextName and nextValue.
+  bool WriteProxied(Object* o, int depth) {
+    Value at = Value::Int(0), next;
+    if (!m_.ProxyCall(o, "nextNameIndex", std::span<Value>(&at, 1), next)) return false;
+    while (m_.ToInt(next) > 0) {
+      at = Value::Int(m_.ToInt(next));
+      Value name, value;
+      m_.ProxyCall(o, "nextName", std::span<Value>(&at, 1), name);
+      m_.ProxyCall(o, "nextValue", std::span<Value>(&at, 1), value);
+      String(m_.ToString(name));
+      Write(value, depth + 1);
+      if (!m_.ProxyCall(o, "nextNameIndex", std::span<Value>(&at, 1), next)) break;
+    }
+    return true;
   }
   void WriteVector(ArrayObject* v, int depth) {
     Class* t = v->cls ? v->cls->elementType : nullptr;

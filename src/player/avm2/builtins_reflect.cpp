@@ -3,10 +3,12 @@
 // class's public variables, accessors, methods and metadata.
 #include <cctype>
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "player/avm2/builtins_util.h"
 #include "player/text/xml_escape.h"
@@ -66,6 +68,37 @@ NATIVE(QNameToString) {
 }
 
 NATIVE(ProxyIsAttribute) { return Value::Bool(QNameIsAttribute(m, m.ArgOr(a, 0))); }
+
+// The hooks Proxy leaves to its subclasses: called without an override, they
+// throw the error naming the hook, from Error.throwError as Flash's do.
+struct ProxyHook {
+  const char* name;
+  int id;
+};
+constexpr ProxyHook kProxyHooks[] = {{"getProperty", 2088},    {"setProperty", 2089},  {"callProperty", 2090},
+                                     {"hasProperty", 2091},    {"deleteProperty", 2092}, {"getDescendants", 2093},
+                                     {"nextNameIndex", 2105}, {"nextName", 2106},     {"nextValue", 2107}};
+template <int I>
+Value ProxyHookMissing(Machine& m, Value, std::span<Value>) {
+  Machine::NativeFrame frame(m, "Error$/throwError");
+  m.ThrowError("Error",
+               std::string("The Proxy class does not implement ") + kProxyHooks[I].name +
+                   ". It must be overridden by a subclass.",
+               kProxyHooks[I].id);
+}
+template <int... I>
+void AddProxyHooks(Machine& m, Class* proxy, std::integer_sequence<int, I...>) {
+  (m.AddMethod(proxy, kProxyHooks[I].name, ProxyHookMissing<I>), ...);
+}
+
+// A proxy's own hasOwnProperty asks its hasProperty, by the name's string.
+NATIVE(ProxyHasOwnProperty) {
+  Object* o = self.AsObject();
+  Value name = m.Str(m.ToString(m.ArgOr(a, 0)));
+  Value out;
+  if (o && m.ProxyCall(o, "hasProperty", std::span<Value>(&name, 1), out)) return Value::Bool(m.ToBoolean(out));
+  return Value::Bool(false);
+}
 
 // ---- describeType
 
@@ -574,10 +607,18 @@ void InstallReflection(Machine& m) {
   // isAttribute is flash_proxy::isAttribute, a real method: a getProperty
   // that asks it must not come back to itself.
   m.AddMethod(proxy, "isAttribute", ProxyIsAttribute);
+  AddProxyHooks(m, proxy, std::make_integer_sequence<int, std::size(kProxyHooks)>{});
   auto& members = proxy->instance.map;
-  const NameId isAttribute = m.NameIdOf("isAttribute");
-  members[Key(m.proxyNs, isAttribute)] = members[Key(kPublicNs, isAttribute)];
-  members.erase(Key(kPublicNs, isAttribute));
+  for (const char* hook : {"isAttribute", "getProperty", "setProperty", "callProperty", "hasProperty", "deleteProperty",
+                           "getDescendants", "nextNameIndex", "nextName", "nextValue"}) {
+    const NameId id = m.NameIdOf(hook);
+    Binding& b = members[Key(m.proxyNs, id)];
+    b = members[Key(kPublicNs, id)];
+    if (std::string_view(hook) != "isAttribute")
+      b.method->traceName = std::string("flash.utils::Proxy/") + kProxyUri + "::" + hook;
+    members.erase(Key(kPublicNs, id));
+  }
+  m.AddMethod(proxy, "hasOwnProperty", ProxyHasOwnProperty);
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);
   m.AddGlobalFunction("avmplus", "describeType", DescribeTypeWith);
   for (const auto& [name, value] : std::initializer_list<std::pair<const char*, std::uint32_t>>{

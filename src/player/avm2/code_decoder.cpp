@@ -86,7 +86,7 @@ Instruction DecodeOne(CodeReader& r, const AbcFile& abc, const MethodBody& body,
     if (t < 0 || t >= static_cast<std::int64_t>(r.Size()))
       r.FailAt(std::string(name) + " target " + std::to_string(t) + " outside the code of " +
                    std::to_string(r.Size()) + " bytes",
-               in.offset);
+               in.offset, 1021, kBranchTargetText);
     return static_cast<std::uint32_t>(t);
   };
   auto index = [&](std::uint32_t v, std::size_t size, bool zeroAllowed, const char* what) {
@@ -230,7 +230,7 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
         }
         out.instructions.push_back(in);
         if (op.EndsBlock()) break;
-        if (end >= n) r.FailAt("code runs off its end", pos);
+        if (end >= n) r.FailAt("code runs off its end", pos, 1020, "Code cannot fall off the end of a method.");
         pos = end;
       }
     }

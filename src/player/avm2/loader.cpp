@@ -252,6 +252,9 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
                         Object* holder, ScopeChain* scope) {
   const AbcFile& f = *u.file;
   const std::size_t base = into.slots.size();
+  std::uint16_t depth = 0;
+  if (owner && !isStatic)
+    for (const Class* a = owner->super; a && depth < 0xffff; a = a->super) ++depth;
   for (const Trait& t : traits) {
     const Multiname& mn = f.pool.multinames[t.name];
     const NsId ns = mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA ? u.nss[mn.ns] : kPublicNs;
@@ -284,6 +287,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
         b.kind = Binding::Kind::kSlot;
         b.slot = static_cast<std::uint32_t>(slot);
         b.isConst = t.kind == TraitKind::kConst;
+        b.depth = depth;
         into.map[key] = b;
         break;
       }
@@ -305,6 +309,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
             b.kind = Binding::Kind::kAccessor;
             (t.kind == TraitKind::kGetter ? b.getter : b.setter) = m;
           }
+          b.depth = depth;
         };
         bind(into.map[key]);
         // A protected override replaces the member for the base classes'

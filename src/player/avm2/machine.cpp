@@ -509,8 +509,9 @@ Value Machine::ConstructValue(const Value& ctor, std::span<Value> args) {
       ThrowError("TypeError", "Cannot call method " + n.substr(n.rfind('/') + 1) + " as constructor.", 1064);
     }
     if (!f->prototypeObject) {
-      Value p = GetProperty(ctor, "prototype");
+      Value p = f->prototypeCleared ? Value() : GetProperty(ctor, "prototype");
       f->prototypeObject = p.AsObject() ? p.o : NewObject();
+      f->prototypeCleared = false;
     }
     Object* self = NewObject();
     self->proto = f->prototypeObject;
@@ -540,10 +541,12 @@ void Machine::ThrowError(const std::string& cls, const std::string& message, int
 
 const Binding* Machine::FindBinding(const Traits* t, const Name& n) const {
   if (!t || !n.id) return nullptr;
+  const Binding* found = nullptr;
   for (NsId ns : n.Nss()) {
-    if (const Binding* b = t->Find(Key(ns, n.id))) return b;
+    const Binding* b = t->Find(Key(ns, n.id));
+    if (b && (!found || b->depth > found->depth)) found = b;
   }
-  return nullptr;
+  return found;
 }
 
 namespace {
@@ -589,7 +592,9 @@ bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> arg
   const NameId id = FindNameId(method);
   if (!id) return false;
   const Binding* b = o->traits->Find(Key(proxyNs, id));
-  if (!b || b->kind != Binding::Kind::kMethod) return false;
+  // Proxy's own hooks only throw: a script calls them by name, the machine's
+  // implicit uses go on without a subclass's override.
+  if (!b || b->kind != Binding::Kind::kMethod || !b->method || b->method->native) return false;
   out = Invoke(b->method, Value::Obj(o), args, b->method->scope);
   return true;
 }

@@ -134,6 +134,9 @@ struct Binding {
   Method* getter = nullptr;
   Method* setter = nullptr;
   bool isConst = false;
+  // How many classes up from Object declared it: a name with several
+  // namespaces finds the most derived class's member first.
+  std::uint16_t depth = 0;
 };
 
 struct SlotInfo {
@@ -204,6 +207,8 @@ struct FunctionObject : Object {
   Value boundThis;  // a method closure: its object
   bool bound = false;
   Object* prototypeObject = nullptr;  // made on first use for `new f()`
+  // Set to null or a primitive: reads undefined until `new f()` makes a fresh one.
+  bool prototypeCleared = false;
   void Trace(Heap& h) override {
     Object::Trace(h);
     h.Mark(scope);
