@@ -61,6 +61,7 @@ struct FlashPlayer::Impl {
   std::unique_ptr<Stage> stage;
   std::string moviePath;
   std::filesystem::path movieFolder;  // while SetMovie loads: where scripts find video files
+  std::string movieName;              // while SetMovie loads: the file's own name
   std::string loadError;
   std::int32_t background = -1;
   bool transparent = false;
@@ -247,8 +248,10 @@ void FlashPlayer::SetMovie(const std::string& path) {
     return;
   }
   impl_->movieFolder = std::filesystem::absolute(path, ec).parent_path();
+  impl_->movieName = std::filesystem::path(path).filename().string();
   const bool loaded = LoadMovieBytes(bytes);
   impl_->movieFolder.clear();
+  impl_->movieName.clear();
   if (loaded) {
     impl_->moviePath = path;
   } else {
@@ -265,6 +268,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     // Not started yet: its first frame's scripts run once, below, when the
     // listener can hear its sounds.
     impl_->stage = std::make_unique<Stage>(lib, PlayerScriptMachines(), impl_->movieFolder, false);
+    if (!impl_->movieName.empty()) impl_->stage->SetMovieName(impl_->movieName);
     // Clip events (mouseDown...) of version 5 scripts want the pointer too.
     impl_->hasButtons = lib.movie.version >= 5 ||
                         std::any_of(lib.characters.begin(), lib.characters.end(), [](const auto& c) {

@@ -192,12 +192,15 @@ struct EventObject : NativeBase {
   Value info;                           // NetStatusEvent
   int status = 0;                       // HTTPStatusEvent: 0 for a local file
   bool redirected = false;
+  Value header, data;                   // NetFilterEvent's byte arrays
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(target);
     h.Mark(currentTarget);
     h.Mark(related);
     h.Mark(info);
+    h.Mark(header);
+    h.Mark(data);
   }
 };
 

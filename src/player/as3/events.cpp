@@ -121,6 +121,8 @@ NATIVE(EvClone) {
   c->ctrlKey = e->ctrlKey, c->altKey = e->altKey, c->shiftKey = e->shiftKey, c->delta = e->delta;
   c->relatedInaccessible = e->relatedInaccessible, c->movementX = e->movementX, c->movementY = e->movementY;
   c->message = e->message, c->bytesLoaded = e->bytesLoaded, c->bytesTotal = e->bytesTotal, c->info = e->info;
+  c->header = e->header, c->data = e->data;
+  c->phase = 2;  // as a new event: AT_TARGET until dispatched
   return copy;
 }
 // [Name a="text" b=1]: each named property read through the object, strings quoted.
@@ -161,6 +163,8 @@ NATIVE(IoErrorEvToString) { return WriteEvent(m, self, "IOErrorEvent", {"text"})
 NATIVE(SecurityErrorEvToString) { return WriteEvent(m, self, "SecurityErrorEvent", {"text"}); }
 NATIVE(ProgressEvToString) { return WriteEvent(m, self, "ProgressEvent", {"bytesLoaded", "bytesTotal"}); }
 NATIVE(NetStatusEvToString) { return WriteEvent(m, self, "NetStatusEvent", {"info"}); }
+// Flash writes NetFilterEvent under the name it had before its release.
+NATIVE(NetFilterEvToString) { return WriteEvent(m, self, "NetTransformEvent", {"header", "data"}); }
 NATIVE(HttpStatusEvToString) { return WriteEvent(m, self, "HTTPStatusEvent", {"status", "redirected", "responseURL"}); }
 // Once an event has a display object as its target, its stage position is
 // the local one carried through that object as it is now.
@@ -325,6 +329,37 @@ NATIVE(NetStatusCtor) {
   EvCtor(m, self, a);
   if (EventObject* e = As<EventObject>(self)) e->info = m.ArgOr(a, 3);
   return self;
+}
+// A ByteArray parameter: null for null or undefined, Flash's #1034 for anything else.
+Value ByteArrayArg(Machine& m, const Value& v) {
+  if (v.IsNullish()) return Value::Null();
+  if (v.IsObject() && v.o->kind == avm2::ObjectKind::kByteArray) return v;
+  Object* o = v.AsObject();
+  m.ThrowError("TypeError",
+               "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : m.ToString(v)) +
+                   " to flash.utils.ByteArray.",
+               1034);
+}
+// new NetFilterEvent(type, bubbles, cancelable, header = null, data = null): the
+// byte arrays are shared, also by a clone.
+NATIVE(NetFilterCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    e->header = ByteArrayArg(m, m.ArgOr(a, 3));
+    e->data = ByteArrayArg(m, m.ArgOr(a, 4));
+  }
+  return self;
+}
+template <Value EventObject::*kField>
+Value NetFilterGet(Machine&, Value self, std::span<Value>) {
+  EventObject* e = As<EventObject>(self);
+  return e && (e->*kField).IsObject() ? e->*kField : Value::Null();
+}
+template <Value EventObject::*kField>
+Value NetFilterSet(Machine& m, Value self, std::span<Value> a) {
+  if (EventObject* e = As<EventObject>(self))
+    e->*kField = ByteArrayArg(m, m.ArgOr(a, 0));
+  return Value();
 }
 // new HTTPStatusEvent(type, bubbles, cancelable, status = 0, redirected = false)
 NATIVE(HttpStatusCtor) {
@@ -629,6 +664,11 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::ProgressEvent", "toString", Member::kMethod, ProgressEvToString},
     {"flash.events::NetStatusEvent", "toString", Member::kMethod, NetStatusEvToString},
     {"flash.events::HTTPStatusEvent", "toString", Member::kMethod, HttpStatusEvToString},
+    {"flash.events::NetFilterEvent", "toString", Member::kMethod, NetFilterEvToString},
+    {"flash.events::NetFilterEvent", "header", Member::kGetter, NetFilterGet<&EventObject::header>},
+    {"flash.events::NetFilterEvent", "header", Member::kSetter, NetFilterSet<&EventObject::header>},
+    {"flash.events::NetFilterEvent", "data", Member::kGetter, NetFilterGet<&EventObject::data>},
+    {"flash.events::NetFilterEvent", "data", Member::kSetter, NetFilterSet<&EventObject::data>},
     {"flash.events::HTTPStatusEvent", "status", Member::kGetter, HttpStatus},
     {"flash.events::HTTPStatusEvent", "redirected", Member::kGetter, HttpRedirected},
     {"flash.events::HTTPStatusEvent", "redirected", Member::kSetter, HttpSetRedirected},
@@ -707,6 +747,7 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.events", "NetStatusEvent", "flash.events::Event", nullptr, NetStatusCtor},
     {"flash.events", "FocusEvent", "flash.events::Event", nullptr, FocusEvCtor},
     {"flash.events", "HTTPStatusEvent", "flash.events::Event", nullptr, HttpStatusCtor},
+    {"flash.events", "NetFilterEvent", "flash.events::Event", nullptr, NetFilterCtor},
     {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };
 

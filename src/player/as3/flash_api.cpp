@@ -164,6 +164,31 @@ NATIVE(UrlRequestHeaderCtor) {
   Set(m, self, "value", m.Str(avm2::ArgStr(m, a, 1, "")));
   return self;
 }
+// new NetStreamPlayOptions(): a stream switch that names nothing yet.
+NATIVE(NetStreamPlayOptionsCtor) {
+  Set(m, self, "len", Value::Int(-1));
+  Set(m, self, "offset", Value::Int(-1));
+  Set(m, self, "start", Value::Int(-2));
+  for (const char* n : {"oldStreamName", "streamName", "transition"}) Set(m, self, n, Value::Null());
+  return self;
+}
+
+// ---- flash.printing: no printer, so every print dialog is cancelled.
+
+NATIVE(PrintJobOptionsCtor) {
+  Set(m, self, "printAsBitmap", Value::Bool(m.ToBoolean(m.ArgOr(a, 0))));
+  Set(m, self, "printMethod", m.Str("auto"));
+  return self;
+}
+NATIVE(PrintJobCtor) {
+  for (const char* n : {"paperWidth", "paperHeight", "pageWidth", "pageHeight", "maxPixelsPerInch"}) Set(m, self, n, Value::Int(0));
+  Set(m, self, "orientation", m.Str("portrait"));
+  Set(m, self, "copies", Value::Int(1));
+  Set(m, self, "firstPage", Value::Int(0));
+  Set(m, self, "lastPage", Value::Int(0));
+  Set(m, self, "jobName", m.Str(""));
+  return self;
+}
 
 // ---- flash.globalization
 
@@ -1322,6 +1347,19 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
     m.AddGetter(c, "bytesAvailable", [](Machine&, Value, std::span<Value>) { return Value::Int(0); });
   }
   m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
+  if (!m.FindClass("flash.net::NetStreamPlayOptions")) dyn("flash.net", "NetStreamPlayOptions", dispatcher, NetStreamPlayOptionsCtor);
+  StringConsts(m, Existing(m, "flash.net", "NetStreamPlayTransitions", obj),
+               {"APPEND:append", "APPEND_AND_WAIT:appendAndWait", "RESET:reset", "RESUME:resume", "STOP:stop",
+                "SWAP:swap", "SWITCH:switch"});
+
+  // flash.printing
+  if (!m.FindClass("flash.printing::PrintJob")) {
+    dyn("flash.printing", "PrintJobOptions", obj, PrintJobOptionsCtor);
+    Class* job = dyn("flash.printing", "PrintJob", dispatcher, PrintJobCtor);
+    m.AddMethod(job, "start", False);
+    for (const char* f : {"addPage", "send"}) m.AddMethod(job, f, Nothing);
+    StringConsts(m, Existing(m, "flash.printing", "PrintJobOrientation", obj), {"LANDSCAPE:landscape", "PORTRAIT:portrait"});
+  }
 
   // flash.globalization
   if (!m.FindClass("flash.globalization::CurrencyParseResult")) {

@@ -182,14 +182,19 @@ NATIVE(LoaderUnload) {
   if (had) b.SendSimple(info, "unload");
   return Value();
 }
+Value RootUrl(Machine& m) {
+  As3Display& b = B(m);
+  const auto& folder = b.stage.MovieFolder();
+  const std::string& name = b.stage.MovieName();
+  return m.Str(folder.empty() ? "file:///" + name : "file://" + (folder / name).string());
+}
 NATIVE(LoaderInfoUrl) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   // A Loader's LoaderInfo names its file once the content is known.
   if (f && f->owner.IsObject() && !f->content.IsObject()) return Value::Null();
   if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
-  const auto& folder = b.stage.MovieFolder();
-  return m.Str(folder.empty() ? "file:///movie.swf" : "file://" + (folder / "movie.swf").string());
+  return RootUrl(m);
 }
 // The URL of the movie that made the load: the one holding the Loader.
 NATIVE(LoaderInfoLoaderUrl) {
@@ -199,7 +204,8 @@ NATIVE(LoaderInfoLoaderUrl) {
     const Value parentInfo = DoGetLoaderInfo(m, f->owner, {});
     if (As<FlashObject>(parentInfo) && As<FlashObject>(parentInfo) != f) return LoaderInfoUrl(m, parentInfo, {});
   }
-  return LoaderInfoUrl(m, Value::Obj(b.loading.rootInfo ? b.loading.rootInfo : f), {});
+  // A Loader off the display list was made by the main movie, whatever it loads.
+  return RootUrl(m);
 }
 // A loaded movie's parameters are its URL's query variables.
 NATIVE(LoaderInfoParams) {
@@ -229,13 +235,13 @@ NATIVE(LoaderInfoLoader) { FlashObject* f = As<FlashObject>(self); return f && !
 NATIVE(LoaderInfoBytes) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
   return Value::Number(f ? f->bytesLoaded : 0);
 }
 NATIVE(LoaderInfoBytesTotal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.FileBytes()));
+  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
   return Value::Number(f ? f->bytesTotal : 0);
 }
 // A Loader's LoaderInfo tells what the file is only once its kind is

@@ -354,8 +354,13 @@ Value AmfToValue(Machine& m, const video::AmfValue& a, int depth) {
   using T = video::AmfValue::Type;
   if (depth > video::kMaxAmfDepth) return Value();
   switch (a.type) {
-    case T::kNumber:
-    case T::kDate: return Value::Number(a.number);
+    case T::kNumber: return Value::Number(a.number);
+    // A date in the metadata is a Date, its time cut to whole milliseconds.
+    case T::kDate: {
+      Value t = Value::Number(a.number);
+      Class* date = m.FindClass("Date");
+      return date ? Value::Obj(m.Construct(date, std::span<Value>(&t, 1))) : t;
+    }
     case T::kBoolean: return Value::Bool(a.boolean);
     case T::kString:
     case T::kXml: return m.Str(a.string);

@@ -214,14 +214,19 @@ std::vector<float> FloatsOf(Machine& m, const Value& v) {
 }
 
 // The value each parameter runs with: a ShaderParameter's list, else the
-// default. Its first entries must be numbers (missing ones read 0).
+// default. Its first entries must be numbers (missing ones read 0); a value
+// set to null reads all 0.
 std::vector<std::vector<float>> ParameterValues(Machine& m, const PixelShader& k, const Value& data, bool check) {
   std::vector<std::vector<float>> values;
   for (const ShaderParameter& p : k.Parameters()) {
     values.emplace_back();
     if (p.output || p.name == "_OutCoord") continue;
     ShaderParamObject* sp = As<ShaderParamObject>(m.GetProperty(data, p.name));
-    if (!sp || sp->value.IsNullish()) continue;
+    if (!sp) continue;
+    if (sp->value.IsNullish()) {
+      values.back().assign(p.ValueCount(), 0.0f);
+      continue;
+    }
     avm2::ArrayObject* arr = AsArray(sp->value);
     if (!arr) {
       if (check) Invalid(m);

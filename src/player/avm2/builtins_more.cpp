@@ -678,7 +678,8 @@ NATIVE(DateCtor) {
     d->t = NowMs();
   } else if (a.size() == 1) {
     const Value v = a[0];
-    d->t = v.IsString() ? player::rules::ParseDateText(v.s->text) : m.ToNumber(v);
+    // A time given as a number keeps whole milliseconds (ECMAScript's TimeClip).
+    d->t = v.IsString() ? player::rules::ParseDateText(v.s->text) : std::trunc(m.ToNumber(v)) + 0.0;
     if (DateObject* other = AsDate(v)) d->t = other->t;
   } else {
     d->t = FromLocal(MakeTime(ArgNum(m, a, 0, kNaN), ArgNum(m, a, 1, 0), ArgNum(m, a, 2, 1), ArgNum(m, a, 3, 0),

@@ -354,20 +354,19 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
       const std::size_t firstOptional = declared - std::min(declared, info.optional.size());
       if (i >= firstOptional) locals[i + 1] = vm.DefaultFor(f.u, info.optional[i - firstOptional], 0);
     }
-    // Typed parameters of the basic types are converted on entry.
+    // Typed parameters of the basic types are converted on entry; undefined
+    // given for any other type but * arrives as null.
     const std::uint32_t t = info.paramTypes[i];
     if (t && i < args.size()) {
       const Multiname& tm = f.pool.multinames[t];
-      if (tm.kind == MultinameKind::kQName) {
-        const std::string& tn = f.pool.strings[tm.name];
-        Value& v = locals[i + 1];
-        if (tn == "int") v = Value::Int(vm.ToInt(v));
-        else if (tn == "uint") v = Value::Number(vm.ToUint(v));
-        else if (tn == "Number") v = Value::Number(vm.ToNumber(v));
-        else if (tn == "Boolean") v = Value::Bool(vm.ToBoolean(v));
-        else if (tn == "String") v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v));
-        else if (tn == "Object" && v.IsUndefined()) v = Value::Null();
-      }
+      Value& v = locals[i + 1];
+      const std::string* tn = tm.kind == MultinameKind::kQName ? &f.pool.strings[tm.name] : nullptr;
+      if (tn && *tn == "int") v = Value::Int(vm.ToInt(v));
+      else if (tn && *tn == "uint") v = Value::Number(vm.ToUint(v));
+      else if (tn && *tn == "Number") v = Value::Number(vm.ToNumber(v));
+      else if (tn && *tn == "Boolean") v = Value::Bool(vm.ToBoolean(v));
+      else if (tn && *tn == "String") v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v));
+      else if (v.IsUndefined()) v = Value::Null();
     }
   }
   if (declared + 1 < nLocals && restOrArguments) {

@@ -410,10 +410,15 @@ class Stage {
   static bool LocalBounds(const Instance& inst, Rect& out);
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;
+  // The movie's file as stored: what ActionScript 3's loaderInfo counts.
+  std::size_t StoredBytes() const;
   void StartSound(const std::string& exportName);
   // The folder of the movie's file, where scripts find the video files
   // they play; empty for a movie from memory.
   const std::filesystem::path& MovieFolder() const { return movieFolder_; }
+  // The movie file's name as scripts see it in its URL ("movie.swf" for one from memory).
+  const std::string& MovieName() const { return movieName_; }
+  void SetMovieName(std::string name) { movieName_ = std::move(name); }
   std::int64_t HostTime() const { return timeMs_; }
   SoundEventListener* Listener() const { return listener_; }
   // A video problem (a damaged frame, a missing file...), named once in the
@@ -589,6 +594,7 @@ class Stage {
   std::set<std::string> skipped_;
   std::set<std::string> stopped_;
   std::filesystem::path movieFolder_;
+  std::string movieName_ = "movie.swf";
   std::set<std::size_t> damagedTags_;  // by offset in the movie
   int nesting_ = 0;
   std::size_t createdThisTick_ = 0;

@@ -129,6 +129,10 @@ std::size_t Stage::FileBytes() const {
   return lib_.movie.fileLength ? lib_.movie.fileLength : lib_.movie.data.size();
 }
 
+std::size_t Stage::StoredBytes() const {
+  return lib_.movie.storedBytes ? lib_.movie.storedBytes : FileBytes();
+}
+
 bool Stage::LocalBounds(const Instance& inst, Rect& out) {
   Box box;
   InstanceBox(inst, Matrix{}, box, 0);

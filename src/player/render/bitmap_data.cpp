@@ -234,7 +234,9 @@ void BitmapData::CopyPixels(const BitmapData& src, const PixelRect& rectIn, int 
           p = Pack(over(Channel(p, 24), Channel(d, 24)), over(Channel(p, 16), Channel(d, 16)),
                    over(Channel(p, 8), Channel(d, 8)), over(Channel(p, 0), Channel(d, 0)));
         }
-        if (!transparent_) p = Unpremultiply(p) | 0xFF000000u;
+        // An opaque target keeps the premultiplied colour: the source as
+        // it shows over black (0xF00E0E0E copies as 0xFF0D0D0D).
+        if (!transparent_) p |= 0xFF000000u;
       }
       out[x] = p;
     }

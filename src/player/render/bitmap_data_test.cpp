@@ -83,6 +83,26 @@ TEST(BitmapData, CopyPixelsReplacesMergesAndTakesAlphaFromAnotherBitmap) {
   EXPECT_EQ(shifted->GetPixel32(1, 1), 0xFF00FF00u);
 }
 
+TEST(BitmapData, CopyPixelsIntoAnOpaqueTargetShowsTheSourceOverBlack) {
+  // 0xF0 alpha: 0x0E premultiplies to 0x0D, which the opaque target keeps
+  // whether or not it merges (its own black shows through nothing).
+  auto src = Make(1, 1, true, 0xF00E0E0E);
+  ASSERT_EQ(src->GetPixel32(0, 0), 0xF00E0E0Eu);
+  for (bool merge : {false, true}) {
+    auto dst = Make(1, 1, false, 0);
+    dst->CopyPixels(*src, {0, 0, 1, 1}, 0, 0, nullptr, 0, 0, merge);
+    EXPECT_EQ(dst->GetPixel32(0, 0), 0xFF0D0D0Du) << merge;
+  }
+  // Half-transparent red over opaque white, merged: pink; replaced: dark red.
+  auto half = Make(1, 1, true, 0x80FF0000);
+  auto white = Make(1, 1, false, 0xFFFFFF);
+  white->CopyPixels(*half, {0, 0, 1, 1}, 0, 0, nullptr, 0, 0, true);
+  EXPECT_EQ(white->GetPixel32(0, 0), 0xFFFF7F7Fu);
+  auto replaced = Make(1, 1, false, 0xFFFFFF);
+  replaced->CopyPixels(*half, {0, 0, 1, 1}, 0, 0, nullptr, 0, 0, false);
+  EXPECT_EQ(replaced->GetPixel32(0, 0), 0xFF800000u);
+}
+
 TEST(BitmapData, ScrollWithinTheBitmapKeepsUncoveredPixels) {
   auto b = Make(3, 1, false, 0);
   b->SetPixel32(0, 0, 0xFF0000);

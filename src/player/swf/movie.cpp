@@ -307,6 +307,7 @@ Movie OpenMovie(std::span<const std::uint8_t> file, const ExpandOptions& options
   ExpandReport report;
   m.data = ExpandMovie(file, options, &report);
   m.cutOff = report.cutOff;
+  m.storedBytes = file.size();
   Reader r(m.data);
   r.Skip(3, "Signature");
   m.version = r.U8("Version");

@@ -90,6 +90,7 @@ struct Movie {
   Compression compression = Compression::kNone;
   std::uint8_t version = 0;
   std::uint32_t fileLength = 0;     // as the header declares it
+  std::size_t storedBytes = 0;      // the file as stored (compressed, for "CWS"/"ZWS")
   std::vector<std::uint8_t> data;   // as ExpandMovie gives it
   MovieHeader header;
   std::size_t tagsOffset = 0;       // first tag header in data
