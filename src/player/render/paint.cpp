@@ -297,6 +297,56 @@ void AddPath(cairo_t* cr, const std::vector<Edge>& edges, bool closeLoops, const
   if (open && closeLoops && count > 1 && px == sx && py == sy) cairo_close_path(cr);
 }
 
+// More than one fill with edges: regions that may share borders.
+bool SharedEdgeFills(const ShapeLayer& layer) {
+  int filled = 0;
+  for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
+    if (!layer.fillPaths[i].empty() && ++filled > 1) return true;
+  }
+  return false;
+}
+
+// Opens a group over the fills' device extent (so that it costs no more
+// than the shape's own area), which fills saturate. False when the
+// extent is off the surface or not finite.
+bool BeginSeamless(cairo_t* cr, const ShapeLayer& layer, const cairo_matrix_t& m) {
+  double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+  auto grow = [&](double x, double y) {
+    ToDevice(m, x, y);
+    x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+  };
+  for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
+    for (const Edge& e : layer.fillPaths[i]) {
+      grow(e.x0, e.y0), grow(e.x1, e.y1);
+      if (e.curve) grow(e.cx, e.cy);
+    }
+  }
+  if (!(x0 <= x1 && y0 <= y1) || !std::isfinite(x0) || !std::isfinite(x1) || !std::isfinite(y0) || !std::isfinite(y1))
+    return false;
+  double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
+  x0 = std::max(std::floor(x0) - 1, cx0), y0 = std::max(std::floor(y0) - 1, cy0);
+  x1 = std::min(std::ceil(x1) + 1, cx1), y1 = std::min(std::ceil(y1) + 1, cy1);
+  if (x0 >= x1 || y0 >= y1) {
+    cairo_restore(cr);
+    return false;
+  }
+  cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+  cairo_clip(cr);
+  cairo_push_group(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SATURATE);
+  return true;
+}
+
+void EndSeamless(cairo_t* cr) {
+  cairo_pop_group_to_source(cr);
+  cairo_identity_matrix(cr);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
 }  // namespace
 
 ColorTransform Compose(const ColorTransform& p, const ColorTransform& c) {
@@ -327,7 +377,17 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
                const Rgba* textColor) {
   if (!Invertible(m)) return;
   cairo_t* cr = c.cr;
-  for (std::size_t i = 0; i < layer.fillPaths.size() && i < layer.fills.size(); ++i) {
+  // The fills of one shape meet along shared edges. Flash gives each pixel
+  // their coverages in one pass, so a border between two fills lets nothing
+  // through; painting fill after fill would let the background show along
+  // every such edge (darkening thin bands of skins). In a group, fills laid
+  // last first, each taking only the coverage still free, give exactly that,
+  // and where fills overlap the later one still shows, as painted in order.
+  const bool seamless = !c.mask && !textColor && cairo_get_antialias(cr) != CAIRO_ANTIALIAS_NONE &&
+                        SharedEdgeFills(layer) && BeginSeamless(cr, layer, m);
+  const std::size_t fillCount = std::min(layer.fillPaths.size(), layer.fills.size());
+  for (std::size_t k = 0; k < fillCount; ++k) {
+    const std::size_t i = seamless ? fillCount - 1 - k : k;
     const auto& edges = layer.fillPaths[i];
     if (edges.empty()) continue;
     const FillStyle& f = layer.fills[i];
@@ -348,6 +408,7 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
+  if (seamless) EndSeamless(cr);
   // A mask covers with its fills only; Flash leaves its strokes out.
   if (c.mask) return;
   // Strokes are drawn with a round pen in device space, as Flash draws them:

@@ -427,6 +427,62 @@ TEST(Strokes, UnsmoothedHairlinesOnPixelEdgesTakeThePixelAfterTheEdge) {
   }
 }
 
+// Fills of one shape meeting mid-pixel share that pixel between them: the
+// white stage does not show through along their border (it would if each
+// fill were painted over the last), whether the shape is drawn plainly or
+// cut nine-slice.
+TEST(Fills, NeighbouringFillsLetNothingThroughTheirSharedEdge) {
+  auto bands = [](bool sliced) {
+    auto b = Movie100();
+    ShapeBuilder s;  // red rows 10 to 20.5, blue rows 20.5 to 30
+    s.Rectangle(200, 200, 1600, 210, s.AddFill(FillStyle::Solid(kRed)));
+    s.Rectangle(200, 410, 1600, 190, s.AddFill(FillStyle::Solid(kBlue)));
+    b.DefineShape(1, s);
+    if (!sliced) {
+      b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+      return FreshPaint(b.Build(), 0);
+    }
+    Timeline sprite;
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(2, sprite);
+    testing::SwfWriter w;  // grid rows 15 to 25: stretched 1.25 times the border moves to row 25.75
+    w.U16(2);
+    w.Rect({400, 1600, 300, 500});
+    const auto body = w.Take();
+    b.Tag(78, body);
+    swf::Matrix taller;
+    taller.scaleY = 1.25;
+    b.PlaceObject2({.depth = 1, .characterId = 2, .matrix = taller}).ShowFrame();
+    return FreshPaint(b.Build(), 0);
+  };
+  for (bool sliced : {false, true}) {
+    const auto bmp = bands(sliced);
+    const Color edge = bmp.GetPixel(50, sliced ? 25 : 20);
+    const int red = sliced ? 191 : 128;
+    EXPECT_LT(edge.g, 8) << "white shows through, sliced " << sliced;
+    EXPECT_NEAR(edge.r, red, 12) << sliced;
+    EXPECT_NEAR(edge.b, 255 - red, 12) << sliced;
+    EXPECT_EQ(bmp.GetPixel(50, 18), cRed) << sliced;
+  }
+}
+
+// Fills of one shape that overlap (files from other tools have them) show
+// the later one, as when painted in order, not a sum or the earlier one.
+TEST(Fills, OverlappingFillsOfAShapeShowTheLaterOne) {
+  auto b = Movie100();
+  ShapeBuilder s;
+  s.Rectangle(200, 200, 1000, 1000, s.AddFill(FillStyle::Solid(kRed)));
+  s.Rectangle(410, 410, 400, 400, s.AddFill(FillStyle::Solid(kBlue)));
+  b.DefineShape(1, s);
+  b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  const auto bmp = FreshPaint(b.Build(), 0);
+  EXPECT_EQ(bmp.GetPixel(30, 30), (Color{0, 0, 255}));
+  EXPECT_EQ(bmp.GetPixel(15, 15), cRed);
+  const Color edge = bmp.GetPixel(30, 20);  // half blue over red
+  EXPECT_NEAR(edge.r, 128, 12);
+  EXPECT_NEAR(edge.b, 128, 12);
+}
+
 // A mask layer covers fully wherever its shapes reach: a half-transparent
 // bitmap in it shows what it masks unfaded.
 TEST(Masks, BitmapsInAMaskCoverWhateverTheirAlpha) {

@@ -97,6 +97,24 @@ const std::map<std::string, std::string>& FreeFamilies() {
   return kMap;
 }
 
+// Line metrics (Windows ascent and descent per em) of fonts movies name
+// that have no free font of the same metrics here. Flash lays lines out
+// with the named font's, so boxes sized to a text keep their height even
+// when another face draws the glyphs.
+struct LineMetrics {
+  double ascent, descent;
+};
+const LineMetrics* KnownLineMetrics(const std::string& lowerName) {
+  static const std::map<std::string, LineMetrics> kMap = {
+      {"verdana", {2059 / 2048.0, 430 / 2048.0}},       {"tahoma", {2049 / 2048.0, 423 / 2048.0}},
+      {"trebuchet ms", {1923 / 2048.0, 455 / 2048.0}},  {"georgia", {1878 / 2048.0, 449 / 2048.0}},
+      {"comic sans ms", {2257 / 2048.0, 597 / 2048.0}}, {"impact", {2066 / 2048.0, 432 / 2048.0}},
+      {"segoe ui", {2210 / 2048.0, 514 / 2048.0}},
+  };
+  auto it = kMap.find(lowerName);
+  return it != kMap.end() ? &it->second : nullptr;
+}
+
 std::string FreeFamily(const std::string& name) {
   const std::string low = Lower(name);
   auto it = FreeFamilies().find(low);
@@ -271,14 +289,30 @@ const DeviceFace& FindDeviceFace(const std::string& name, bool bold, bool italic
   const std::string& family = read.family;
   bold = bold || read.bold;
   italic = italic || read.italic;
-  const std::string key = Lower(family) + (bold ? "|b" : "|") + (italic ? "i" : "");
+  std::string asked = Lower(first);
+  while (!asked.empty() && asked.back() == ' ') asked.pop_back();
+  while (!asked.empty() && asked.front() == ' ') asked.erase(0, 1);
+  const LineMetrics* lines = KnownLineMetrics(asked);
+  const std::string key = Lower(family) + (bold ? "|b" : "|") + (italic ? "i" : "") + (lines ? "|" + asked : "");
   std::lock_guard<std::mutex> lock(gFontsMutex);
   if (auto it = byName.find(key); it != byName.end()) return *it->second;
   std::string file;
   int index = 0;
   if (!MatchFile(family, bold, italic, file, index)) return kNone;
-  auto& slot = byFile[file + "|" + std::to_string(index)];
-  if (!slot) slot = OpenFace(file, index, family);
+  std::string fileKey = file + "|" + std::to_string(index);
+  // Another face standing in for a font of known metrics: its own copy with those.
+  bool standIn = false;
+  if (lines) {
+    auto& plain = byFile[fileKey];
+    if (!plain) plain = OpenFace(file, index, family);
+    standIn = Lower(plain->family) != asked;
+    if (standIn) fileKey += "|lines of " + asked;
+  }
+  auto& slot = byFile[fileKey];
+  if (!slot) {
+    slot = OpenFace(file, index, family);
+    if (standIn) slot->ascent = lines->ascent, slot->descent = lines->descent;
+  }
   if (byName.size() < kMaxNames) byName.emplace(key, slot.get());
   return *slot;
 }

@@ -97,6 +97,33 @@ TEST(TextLayout, DeviceNamesThatExtendAFamilyTakeItsFreeFont) {
               LayOut(Plain("Inscrire ta date", bold), Box{}).textWidth, 1e-9);
 }
 
+// A font the movie names but this machine lacks draws with a stand-in face
+// yet keeps the named font's line metrics, as its lines have on Windows: a
+// box sized to the text is as tall as the author saw it. Fonts with a free
+// twin keep the twin's own; widths stay the stand-in's.
+TEST(TextLayout, MissingFontsOfKnownMetricsKeepTheirLineHeight) {
+  struct Case {
+    const char* font;
+    double ascent, descent;  // Windows metrics per em
+  };
+  for (Case c : {Case{"Comic Sans MS", 1.1021, 0.2915}, Case{"Verdana", 1.0054, 0.2100},
+                 Case{" tahoma ", 1.0005, 0.2065}, Case{"Arial", 0.905, 0.212}}) {
+    Format f = Arial(20);
+    f.font = c.font;
+    const Layout l = LayOut(Plain("Start Game", f), Box{});
+    ASSERT_EQ(l.lines.size(), 1u) << c.font;
+    EXPECT_NEAR(l.lines[0].ascent, c.ascent * 20, 0.06) << c.font;
+    EXPECT_NEAR(l.textHeight, Twips(c.ascent * 20) + Twips(c.descent * 20), 0.06) << c.font;
+  }
+  // The stand-in shared by two such names carries each name's metrics, and
+  // the face of its own name keeps its own.
+  const DeviceFace& comic = FindDeviceFace("Comic Sans MS", false, false);
+  const DeviceFace& verdana = FindDeviceFace("Verdana", false, false);
+  EXPECT_NE(DeviceAscent(comic), DeviceAscent(verdana));
+  const DeviceFace& own = FindDeviceFace(DeviceFamily(comic), false, false);
+  EXPECT_NE(DeviceAscent(own), DeviceAscent(comic));
+}
+
 TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   Box box;
   const double word = Px({kA, kB, kC}, 10);  // "abc" at 10 px
