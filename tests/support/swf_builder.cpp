@@ -298,6 +298,8 @@ Timeline& Timeline::DefineSprite(std::uint16_t id, const Timeline& sprite) {
   w.U16(id);
   w.U16(sprite.FrameCount());
   w.Bytes(sprite.TagBytes());
+  // Every writer closes a sprite with an End tag; one without is cut short.
+  if (!sprite.EndsWithEnd()) w.U16(0);
   return Tag(swf::tag::kDefineSprite, w.Data());
 }
 

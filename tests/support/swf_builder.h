@@ -152,7 +152,8 @@ class Timeline {
   Timeline& RemoveObject(std::uint16_t id, std::uint16_t depth);
   Timeline& RemoveObject2(std::uint16_t depth);
 
-  // The sprite's frame count is the number of ShowFrame tags in it.
+  // The sprite's frame count is the number of ShowFrame tags in it; an End
+  // tag closes it when it has none.
   Timeline& DefineSprite(std::uint16_t id, const Timeline& sprite);
 
   // 24-bit pictures (format 5), row by row from the top; alpha is ignored.

@@ -1675,6 +1675,16 @@ void Avm1::BeginFrame(std::int64_t ms) {
   }
 }
 
+void Avm1::EndFrame() {
+  // A frame that ran out of steps delivers at the end of the next one.
+  if (disabled_ || aborted_) return;
+  const auto tasks = frameEnd_;
+  for (const AsValue& fn : tasks) {
+    Call(fn, AsValue{}, {});
+    ReportUncaught(*this, throwing_, thrown_);
+  }
+}
+
 void Avm1::AddInterval(const AsValue& fn, const AsValue& self, const std::string& method, double ms,
                        std::vector<AsValue> args, int id, bool once) {
   if (intervals_.size() >= 1000) return;
@@ -1735,6 +1745,7 @@ void Avm1::Collect() {
   MarkTimeline(stage_.Root(), 0);
   for (auto& [id, ctor] : classes_) MarkValue(ctor);
   for (auto& u : unloads_) MarkValue(u.fn);
+  for (auto& fn : frameEnd_) MarkValue(fn);
   for (auto& v : leftStack_) MarkValue(v);
   for (auto& iv : intervals_) {
     MarkValue(iv.fn);

@@ -171,6 +171,10 @@ class Avm1 {
   AsValue PeekClipMember(ClipHandle clip, const std::string& name);
   // A new frame: the step budget starts again; setInterval timers fire.
   void BeginFrame(std::int64_t ms);
+  // A frame's scripts are done: data that arrived meanwhile is delivered
+  // (the functions given to AtFrameEnd, each called once per frame).
+  void EndFrame();
+  void AtFrameEnd(const AsValue& fn) { frameEnd_.push_back(fn); }
   // Frees objects no timeline or global can reach.
   void Collect();
   // Object.registerClass: clips of the symbol are made by the class.
@@ -500,6 +504,7 @@ class Avm1 {
     std::vector<std::span<const std::uint8_t>> code;
   };
   std::vector<Unload> unloads_;
+  std::vector<AsValue> frameEnd_;
   int intervalIds_ = 0;
 };
 

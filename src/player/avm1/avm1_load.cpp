@@ -4,8 +4,10 @@
 // The player is offline. A file is found relative to the movie's folder (an
 // absolute path only inside it); every URL (http:, ftp:...) and every path
 // leading out of the folder fails as a missing file does in an offline
-// player. A load never completes in the frame that asked for it: its events
-// run when the next frame begins, so captures see the same order every run.
+// player. A load never completes while the script that asked runs: data
+// (variables, XML) arrives once the frame's actions are done, a movie or a
+// picture when the next frame begins, so captures see the same order every
+// run.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -37,16 +39,17 @@ struct LoadRequest {
   std::string url;
   AsValue target;  // the LoadVars or XML object, or the clip
   AsValue loader;  // a MovieClipLoader, when one asked
-  bool refused = false;  // sendAndLoad: no server to answer
   int phase = 0;   // clips: 0 loading, 1 loaded (onLoadInit follows a frame later)
 };
 
 struct LoadQueue : AsNativeData {
   std::vector<LoadRequest> pending;
-  int interval = 0;  // the timer that completes loads, 0 when none runs
-  AsObject* poller = nullptr;
+  int interval = 0;  // the timer that completes clip loads, 0 when none runs
+  AsObject* poller = nullptr;      // clips, as a frame begins
+  AsObject* dataPoller = nullptr;  // data, as a frame ends
   void Mark(std::vector<AsObject*>& reachable) const override {
     if (poller) reachable.push_back(poller);
+    if (dataPoller) reachable.push_back(dataPoller);
     for (auto& r : pending) {
       for (const AsValue* v : {&r.target, &r.loader}) {
         if (v->type == AsValue::Type::kObject) reachable.push_back(v->obj);
@@ -72,10 +75,18 @@ void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsVal
   if (AsObject* o = Self(on)) vm.SetProp(o, name, v, true);
 }
 
+// The byte counts of a load: hidden, and kept from delete.
+void SetCount(Avm1& vm, const AsValue& on, const std::string& name, const AsValue& v) {
+  AsObject* o = Self(on);
+  if (!o) return;
+  vm.SetProp(o, name, v, true);
+  if (auto it = o->props.find(vm.Key(name)); it != o->props.end()) it->second.dontDelete = true;
+}
+
 // A load starting: nothing loaded yet, of a size not yet known.
 void StartCounts(Avm1& vm, const AsValue& on) {
-  SetHidden(vm, on, "_bytesLoaded", AsValue::Number(0));
-  SetHidden(vm, on, "_bytesTotal", AsValue{});
+  SetCount(vm, on, "_bytesLoaded", AsValue::Number(0));
+  SetCount(vm, on, "_bytesTotal", AsValue{});
   SetHidden(vm, on, "loaded", AsValue::Bool(false));
 }
 
@@ -153,22 +164,28 @@ std::shared_ptr<const Character> DecodePicture(Avm1& vm, const std::string& data
 
 void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
   std::string text;
-  const fs::path file = r.refused ? fs::path() : LocalFile(vm, r.url);
+  const fs::path file = LocalFile(vm, r.url);
   const bool ok = !file.empty() && ReadFile(file, text);
   switch (r.kind) {
     case LoadKind::kVariables:
     case LoadKind::kXml: {
       if (ok) {
         const double n = static_cast<double>(text.size());
-        SetHidden(vm, r.target, "_bytesLoaded", AsValue::Number(n));
-        SetHidden(vm, r.target, "_bytesTotal", AsValue::Number(n));
+        SetCount(vm, r.target, "_bytesLoaded", AsValue::Number(n));
+        SetCount(vm, r.target, "_bytesTotal", AsValue::Number(n));
       }
       CallMember(vm, r.target, "onData", {ok ? AsValue::String(AsScriptText(std::move(text))) : AsValue{}});
       break;
     }
     case LoadKind::kClipVariables: {
       const ClipHandle clip = vm.ClipOf(r.target);
-      if (!ok || clip == kNoClip) break;
+      if (!ok) break;
+      // A text field (or another object a path names) takes the variables
+      // as its own properties.
+      if (clip == kNoClip) {
+        if (Self(r.target)) DecodeInto(vm, r.target, AsScriptText(std::move(text)));
+        break;
+      }
       DecodeInto(vm, vm.ClipValue(clip), AsScriptText(std::move(text)));
       if (vm.HasHandler(clip, "onData")) vm.CallHandler(clip, "onData");
       break;
@@ -220,29 +237,44 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
   }
 }
 
-AsValue PollLoads(Avm1& vm, const AsValue&, AsArgs) {
+// Completes the queued loads of one sort: clips or data.
+void Poll(Avm1& vm, bool clips) {
   LoadQueue* q = Queue(vm);
-  if (!q) return {};
+  if (!q) return;
   std::vector<LoadRequest> now;
-  now.swap(q->pending);
+  auto mine = [clips](const LoadRequest& r) { return (r.kind == LoadKind::kClip) == clips; };
+  std::vector<LoadRequest> rest;
+  for (auto& r : q->pending) (mine(r) ? now : rest).push_back(std::move(r));
+  q->pending = std::move(rest);
   std::vector<LoadRequest> later;
   for (auto& r : now) Complete(vm, r, later);
   // Loads asked for by the handlers above wait for the next frame too. The
   // init events follow the clips' order of play, newest loaded first.
   q->pending.insert(q->pending.begin(), later.rbegin(), later.rend());
-  if (q->pending.empty() && q->interval) {
+  if (q->interval && std::none_of(q->pending.begin(), q->pending.end(),
+                                  [](const LoadRequest& r) { return r.kind == LoadKind::kClip; })) {
     vm.ClearInterval(q->interval);
     q->interval = 0;
   }
+}
+
+AsValue PollClipLoads(Avm1& vm, const AsValue&, AsArgs) {
+  Poll(vm, true);
+  return {};
+}
+
+AsValue PollDataLoads(Avm1& vm, const AsValue&, AsArgs) {
+  Poll(vm, false);
   return {};
 }
 
 void Enqueue(Avm1& vm, LoadRequest r) {
   LoadQueue* q = Queue(vm);
   if (!q || q->pending.size() >= kMaxPending) return;
-  if (r.refused || IsUrl(r.url)) vm.Skip("loading from the network (offline)");
+  if (IsUrl(r.url)) vm.Skip("loading from the network (offline)");
+  const bool clip = r.kind == LoadKind::kClip;
   q->pending.push_back(std::move(r));
-  if (!q->interval) {
+  if (clip && !q->interval) {
     q->interval = vm.NextIntervalId();
     vm.AddInterval(AsValue::Object(q->poller), {}, "", 1, {}, q->interval);
   }
@@ -253,19 +285,20 @@ void Enqueue(Avm1& vm, LoadRequest r) {
 AsValue LvLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   if (!Self(self) || a.empty() || a[0].IsUndefined()) return AsValue::Bool(false);
   StartCounts(vm, self);
-  Enqueue(vm, {kind, Str(vm, a, 0), self, {}, false, 0});
+  Enqueue(vm, {kind, Str(vm, a, 0), self, {}, 0});
   return AsValue::Bool(true);
 }
 
 AsValue LvLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(vm, self, a, LoadKind::kVariables); }
 AsValue XmlLoadMethod(Avm1& vm, const AsValue& self, AsArgs a) { return LvLoad(vm, self, a, LoadKind::kXml); }
 
-// sendAndLoad posts to a server: offline, the target hears of a failure.
+// sendAndLoad posts to a server; a file beside the movie answers with its
+// contents, as a local player reads it, and a URL fails offline.
 AsValue SendAndLoad(Avm1& vm, const AsValue& self, AsArgs a, LoadKind kind) {
   const AsValue target = Self(Arg(a, 1)) ? a[1] : AsValue{};
   if (!Self(self) || target.IsUndefined()) return AsValue::Bool(false);
   StartCounts(vm, target);
-  Enqueue(vm, {kind, Str(vm, a, 0), target, {}, true, 0});
+  Enqueue(vm, {kind, Str(vm, a, 0), target, {}, 0});
   return AsValue::Bool(true);
 }
 AsValue LvSendAndLoad(Avm1& vm, const AsValue& self, AsArgs a) { return SendAndLoad(vm, self, a, LoadKind::kVariables); }
@@ -371,7 +404,7 @@ AsValue MclLoadClip(Avm1& vm, const AsValue& self, AsArgs a) {
   if (a[0].type != AsValue::Type::kString) return AsValue::Bool(false);
   const AsValue target = ClipTarget(vm, kRootClip, a[1], true);
   if (target.IsUndefined()) return AsValue::Bool(false);
-  Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, false, 0});
+  Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), target, self, 0});
   return AsValue::Bool(true);
 }
 
@@ -411,13 +444,13 @@ AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
 // loadMovie/loadVariables as clip methods: clip.loadMovie(url).
 AsValue McLoadVariables(Avm1& vm, const AsValue& self, AsArgs a) {
   if (self.type == AsValue::Type::kClip && !a.empty()) {
-    Enqueue(vm, {LoadKind::kClipVariables, Str(vm, a, 0), self, {}, false, 0});
+    Enqueue(vm, {LoadKind::kClipVariables, Str(vm, a, 0), self, {}, 0});
   }
   return {};
 }
 
 AsValue McLoadMovie(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (self.type == AsValue::Type::kClip && !a.empty()) Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), self, {}, false, 0});
+  if (self.type == AsValue::Type::kClip && !a.empty()) Enqueue(vm, {LoadKind::kClip, Str(vm, a, 0), self, {}, 0});
   return {};
 }
 
@@ -451,16 +484,23 @@ bool GetUrl(Avm1& vm, ClipHandle base, const std::string& url, const std::string
   }
   // Unloading a level that is not there makes none.
   AsValue clip = ClipTarget(vm, base, AsValue::String(target), !url.empty() || loadVariables);
+  if (clip.IsUndefined() && loadVariables) {
+    // A text field is no timeline, but takes variables all the same.
+    if (const AsValue field = vm.Evaluate(target, base); vm.ClipOf(field) != kNoClip || Self(field)) {
+      Enqueue(vm, {LoadKind::kClipVariables, url, field, {}, 0});
+      return true;
+    }
+  }
   if (clip.IsUndefined()) {
     if (!level) vm.Skip("loading into a missing clip");
     return true;
   }
   if (loadVariables) {
-    Enqueue(vm, {LoadKind::kClipVariables, url, clip, {}, false, 0});
+    Enqueue(vm, {LoadKind::kClipVariables, url, clip, {}, 0});
   } else if (url.empty()) {
     vm.GetStage().UnloadClip(vm.ClipOf(clip));
   } else {
-    Enqueue(vm, {LoadKind::kClip, url, clip, {}, false, 0});
+    Enqueue(vm, {LoadKind::kClip, url, clip, {}, 0});
   }
   return true;
 }
@@ -535,7 +575,9 @@ void InstallLoad(Avm1& vm) {
   AsObject* lvProto = vm.NewRootObject(vm.ObjectProto());
   AsObject* lv = vm.NewClass(global, "LoadVars", LvCtor, lvProto);
   auto queue = std::make_unique<LoadQueue>();
-  queue->poller = vm.NewFunction("", PollLoads);
+  queue->poller = vm.NewFunction("", PollClipLoads);
+  queue->dataPoller = vm.NewFunction("", PollDataLoads);
+  vm.AtFrameEnd(AsValue::Object(queue->dataPoller));
   lv->native = std::move(queue);
   const std::pair<const char*, AsNative> lvMethods[] = {
       {"load", LvLoadMethod},         {"sendAndLoad", LvSendAndLoad},   {"send", Send},

@@ -10,6 +10,7 @@ class Avm1Scripts final : public ClipScripts {
   explicit Avm1Scripts(Stage& stage) : vm_(stage, stage.Library().movie.version) {}
 
   void BeginFrame(std::int64_t ms) override { vm_.BeginFrame(ms); }
+  void EndFrame() override { vm_.EndFrame(); }
   void Collect() override { vm_.Collect(); }
   void Run(ClipHandle clip, std::span<const std::uint8_t> code) override { vm_.Run(clip, code); }
   void CallHandler(ClipHandle clip, const std::string& name) override { vm_.CallHandler(clip, name); }

@@ -194,7 +194,13 @@ void Stage::Reset() {
   framesEnteredThisTick_ = 0;
   EnterFrame(root_, 0, true, true, nullptr);
   RunActions();
+  EndScriptFrame();
   if (hooks_) hooks_->AfterFrame();
+}
+
+void Stage::EndScriptFrame() {
+  avm_->EndFrame();
+  RunActions();
 }
 
 void Stage::NestedTooDeep() { skipped_.insert("sprites nested deeper than " + std::to_string(kMaxSpriteNesting)); }
@@ -616,6 +622,7 @@ void Stage::RemoveChild(TimelineState& tl, DisplayList::iterator it) {
 void Stage::StepTimeline(TimelineState& tl) {
   const int next = tl.current + 1;
   const bool loop = next >= tl.FrameCount();
+  if (loop && !tl.def->loops) return;
   if (!splitting_) {
     if (loop) Goto(tl, 0);
     else EnterFrame(tl, next, true, true, nullptr);
@@ -710,6 +717,7 @@ void Stage::GotoMain(int frame) {
   frame = std::clamp(frame, 0, root_.FrameCount() - 1);
   Goto(root_, frame);
   RunActions();
+  EndScriptFrame();
   if (hooks_) hooks_->AfterFrame();
 }
 
@@ -742,6 +750,7 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
 void Stage::AdvanceTimeline(TimelineState& tl) {
   if (!tl.playing || tl.FrameCount() <= 1) return;
   const int next = tl.current + 1;
+  if (next >= tl.FrameCount() && !tl.def->loops) return;
   if (next >= tl.FrameCount()) Goto(tl, 0);
   else EnterFrame(tl, next, true, true, nullptr);
 }
@@ -781,6 +790,7 @@ void Stage::Tick() {
     UpdateDrag();
     RunExecList();
     RunActions();
+    EndScriptFrame();
     avm_->Collect();
     return;
   }
@@ -795,6 +805,7 @@ void Stage::Tick() {
   hooks_->TimelinesAdvanced();
   FinishSteps();
   RunActions();
+  EndScriptFrame();
   hooks_->AfterFrame();
   avm_->Collect();
 }

@@ -221,6 +221,8 @@ class ClipScripts {
   virtual ~ClipScripts() = default;
   // A new frame: the step budget starts again; timers fire.
   virtual void BeginFrame(std::int64_t ms) { (void)ms; }
+  // The frame's actions are done: loaded data is delivered.
+  virtual void EndFrame() {}
   // Frees objects no timeline or global can reach.
   virtual void Collect() {}
   // Action byte code with the clip as target and `this`.
@@ -546,6 +548,8 @@ class Stage {
   // A sprite's timeline and first frame; `load` queues its load events too.
   void InitSprite(Instance& inst, int nesting, bool load = false, const MovieLibrary* from = nullptr);
   void RunActions();
+  // After a frame's actions: the scripts' loaded data, and what it queued.
+  void EndScriptFrame();
   // Text fields show the variables they are bound to.
   void UpdateBoundText(TimelineState& tl, int nesting);
   void BindText(TimelineState& tl, Instance& inst);

@@ -250,6 +250,9 @@ struct TimelineDef {
   // by first frame; empty for a timeline without scenes.
   std::vector<std::pair<int, std::string>> scenes;
   std::size_t tagBytes = 0;  // a sprite's: the length of its tags, what getBytesTotal reports
+  // A sprite whose tags do not close with a ShowFrame and then an End tag
+  // counts as never fully loaded: it plays to its last frame and stays.
+  bool loops = true;
 };
 
 struct SpriteDef : Character {

@@ -49,6 +49,7 @@ class Loader {
     tl.frames.emplace_back();
     std::size_t count = 0;
     bool sceneLabels = false;
+    bool ended = false;
     while (true) {
       std::optional<swf::Tag> t;
       try {
@@ -57,7 +58,11 @@ class Loader {
         lib_.skipped.insert("cut-off tag");
         break;
       }
-      if (!t || t->code == tag::kEnd) break;
+      if (!t) break;
+      if (t->code == tag::kEnd) {
+        ended = true;
+        break;
+      }
       if (++count > 4'000'000) break;
       if (t->code == tag::kShowFrame) {
         tl.frames.emplace_back();
@@ -84,6 +89,7 @@ class Loader {
       }
       Define(*t, depth);
     }
+    if (depth > 0) tl.loops = ended && tl.frames.back().tags.empty();
     // The tags after the last ShowFrame do not make a frame of their own.
     if (tl.frames.size() > 1 && tl.frames.back().tags.empty()) tl.frames.pop_back();
   }
