@@ -239,6 +239,9 @@ struct Context3DObject : FlashObject {
   int width = 0, height = 0;
   bool depthStencil = true, disposed = false, errorChecking = false, cleared = false;
   agal::Target target;
+  // The texture setRenderToTexture chose, as a float target; each clear and
+  // draw into it is written back to the texture's words.
+  agal::Target textureTarget;
   agal::DrawState draw;
   Stream streams[8];
   Value textures[8];
@@ -268,7 +271,7 @@ struct Resource3DObject : FlashObject {
   std::vector<std::uint16_t> indices;         // indices
   std::vector<std::uint8_t> compressed;       // a compressed texture's ATF data
   std::shared_ptr<const agal::Program> vertexProgram, fragmentProgram;
-  std::vector<std::uint32_t> pixels;          // texture level 0, premultiplied ARGB
+  std::vector<std::uint32_t> pixels;          // texture level 0, ARGB words as uploaded or drawn
   std::string format;
   Value context;
   void Trace(avm2::Heap& h) override {

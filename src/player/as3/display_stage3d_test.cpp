@@ -2,6 +2,8 @@
 // builder-made movies.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
 #include <vector>
 
 #include "player/flash_player.h"
@@ -107,6 +109,145 @@ TEST(As3Stage3D, FourLayersAndAContextMadeAtTheEndOfTheFrame) {
     TraceTop(m, c, [&] { c.Op("getlocal_3").Op("getproperty", {m.Q("context3D")}); });
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(200); }), "4|null|created context3DCreate 0|");
+}
+
+// AGAL byte code for the textured quad below: 24-byte instructions after the
+// header; a register is (type, index) with the identity swizzle.
+std::vector<std::uint8_t> Agal(bool fragment, const std::vector<std::array<int, 5>>& code) {
+  std::vector<std::uint8_t> b = {0xA0, 1, 0, 0, 0, 0xA1, static_cast<std::uint8_t>(fragment ? 1 : 0)};
+  // {op, dst type, src a type, src b type (5: sampler 0, 2D, clamp, nearest), unused}
+  for (const auto& [op, dst, srcA, srcB, unused] : code) {
+    (void)unused;
+    const std::uint8_t ins[24] = {static_cast<std::uint8_t>(op), 0, 0, 0, 0, 0, 0xF, static_cast<std::uint8_t>(dst),
+                                  0, 0, 0, 0xE4, static_cast<std::uint8_t>(srcA), 0, 0, 0,
+                                  0, 0, 0, static_cast<std::uint8_t>(srcB == 5 ? 0 : 0xE4),
+                                  static_cast<std::uint8_t>(srcB), 0, 0, 0};
+    b.insert(b.end(), ins, ins + 24);
+  }
+  return b;
+}
+
+template <typename T>
+std::vector<std::uint8_t> LittleEndian(std::initializer_list<T> values) {
+  std::vector<std::uint8_t> out(values.size() * sizeof(T));
+  std::memcpy(out.data(), std::data(values), out.size());
+  return out;
+}
+
+// A quad over clip x [-1, 0], moved right by half the clip width through a
+// Matrix3D the way 2D engines hand it over (setProgramConstantsFromMatrix,
+// transposed, read by m44), textured from `texture`, over a blue back
+// buffer of 32 x 32. `renderToTexture`: the texture is a 32 x 32 one the
+// script clears to green through setRenderToTexture first; else a 2 x 2
+// BitmapData of half-transparent red blended one / oneMinusSourceAlpha.
+gdi::Bitmap TexturedQuad(bool renderToTexture) {
+  As3Movie d;
+  const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> blobs = {
+      {"Verts", LittleEndian<float>({-1, 1, 0, 0, 0, 1, 1, 0, 0, -1, 1, 1, -1, -1, 0, 1})},
+      {"Indices", LittleEndian<std::uint16_t>({0, 1, 2, 0, 2, 3})},
+      // m44 op, va0, vc0; mov v0, va1
+      {"Vp", Agal(false, {{0x18, 3, 0, 1, 0}, {0x00, 4, 0, 0, 0}})},
+      // tex oc, v0, fs0
+      {"Fp", Agal(true, {{0x28, 3, 4, 5, 0}})},
+  };
+  const auto byteArray = d.a.PackageName("flash.utils", "ByteArray");
+  std::uint16_t id = 7;
+  for (const auto& [name, bytes] : blobs) d.LinkedClass(name, {byteArray}, id++);
+  d.defineTags = [blobs](testing::SwfBuilder& b) {
+    std::uint16_t tag = 7;
+    for (const auto& blob : blobs) {
+      std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(tag++), 0, 0, 0, 0, 0};
+      body.insert(body.end(), blob.second.begin(), blob.second.end());
+      b.Tag(87, body);
+    }
+  };
+  const auto blob = [&](AbcCode& c, const char* name) { c.Op("findpropstrict", {d.Q(name)}).Op("constructprop", {d.Q(name), 0}); };
+  AbcCode on;
+  on.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("context3D")}).Op("setlocal_2");
+  on.Op("getlocal_2").Op("pushbyte", {32}).Op("pushbyte", {32}).Op("pushbyte", {0}).Op("pushfalse")
+      .Op("callpropvoid", {d.Q("configureBackBuffer"), 4});
+  on.Op("getlocal_2").Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushbyte", {1})
+      .Op("callpropvoid", {d.Q("clear"), 4});
+  on.Op("getlocal_2").Op("pushbyte", {4}).Op("pushbyte", {4}).Op("callproperty", {d.Q("createVertexBuffer"), 2}).Op("setlocal_3");
+  on.Op("getlocal_3");
+  blob(on, "Verts");
+  on.Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {4}).Op("callpropvoid", {d.Q("uploadFromByteArray"), 4});
+  for (int k = 0; k < 2; ++k)
+    on.Op("getlocal_2").Op("pushbyte", {k}).Op("getlocal_3").Op("pushbyte", {2 * k}).Op("pushstring", {d.S("float2")})
+        .Op("callpropvoid", {d.Q("setVertexBufferAt"), 4});
+  on.Op("getlocal_2").Op("pushbyte", {6}).Op("callproperty", {d.Q("createIndexBuffer"), 1}).Op("setlocal", {4});
+  on.Op("getlocal", {4});
+  blob(on, "Indices");
+  on.Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {6}).Op("callpropvoid", {d.Q("uploadFromByteArray"), 4});
+  on.Op("getlocal_2").Op("callproperty", {d.Q("createProgram"), 0}).Op("dup").Op("setlocal", {5});
+  blob(on, "Vp");
+  blob(on, "Fp");
+  on.Op("callpropvoid", {d.Q("upload"), 2});
+  on.Op("getlocal_2").Op("getlocal", {5}).Op("callpropvoid", {d.Q("setProgram"), 1});
+  const auto matrix3D = d.a.PackageName("flash.geom", "Matrix3D");
+  on.Op("findpropstrict", {matrix3D}).Op("constructprop", {matrix3D, 0}).Op("setlocal", {6});
+  on.Op("getlocal", {6}).Op("pushdouble", {d.a.Double(0.5)}).Op("pushbyte", {0}).Op("pushbyte", {0})
+      .Op("callpropvoid", {d.Q("appendTranslation"), 3});
+  on.Op("getlocal_2").Op("pushstring", {d.S("vertex")}).Op("pushbyte", {0}).Op("getlocal", {6}).Op("pushtrue")
+      .Op("callpropvoid", {d.Q("setProgramConstantsFromMatrix"), 4});
+  if (renderToTexture) {
+    on.Op("getlocal_2").Op("pushbyte", {32}).Op("pushbyte", {32}).Op("pushstring", {d.S("bgra")}).Op("pushtrue")
+        .Op("callproperty", {d.Q("createTexture"), 4}).Op("setlocal", {7});
+    on.Op("getlocal_2").Op("getlocal", {7}).Op("callpropvoid", {d.Q("setRenderToTexture"), 1});
+    on.Op("getlocal_2").Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {1})
+        .Op("callpropvoid", {d.Q("clear"), 4});
+    on.Op("getlocal_2").Op("callpropvoid", {d.Q("setRenderToBackBuffer"), 0});
+  } else {
+    const auto bitmapData = d.Display("BitmapData");
+    on.Op("getlocal_2").Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushstring", {d.S("bgra")}).Op("pushfalse")
+        .Op("callproperty", {d.Q("createTexture"), 4}).Op("setlocal", {7});
+    on.Op("getlocal", {7}).Op("findpropstrict", {bitmapData}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushtrue")
+        .Op("pushuint", {d.a.UInt(0x80FF0000u)}).Op("constructprop", {bitmapData, 4})
+        .Op("callpropvoid", {d.Q("uploadFromBitmapData"), 1});
+    on.Op("getlocal_2").Op("pushstring", {d.S("one")}).Op("pushstring", {d.S("oneMinusSourceAlpha")})
+        .Op("callpropvoid", {d.Q("setBlendFactors"), 2});
+  }
+  on.Op("getlocal_2").Op("pushbyte", {0}).Op("getlocal", {7}).Op("callpropvoid", {d.Q("setTextureAt"), 2});
+  on.Op("getlocal_2").Op("getlocal", {4}).Op("callpropvoid", {d.Q("drawTriangles"), 1});
+  on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0}).Op("returnvoid");
+  const auto created = d.Method(on, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
+        .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
+    m.Listen(c, 3, "context3DCreate", created);
+    c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
+  });
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(200);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
+}
+
+void ExpectNear(gdi::Color got, gdi::Color want) {
+  EXPECT_NEAR(got.r, want.r, 2) << int(got.r) << "," << int(got.g) << "," << int(got.b);
+  EXPECT_NEAR(got.g, want.g, 2);
+  EXPECT_NEAR(got.b, want.b, 2);
+}
+
+// Programs read a BitmapData's texels premultiplied, as Flash uploads them,
+// so premultiplied blending (one, oneMinusSourceAlpha) mixes half red over
+// blue evenly; the translation lands in the fourth component of each row.
+TEST(As3Stage3D, TexturedQuadMovedByATransposedMatrixBlendsPremultiplied) {
+  const gdi::Bitmap shown = TexturedQuad(false);
+  ExpectNear(shown.GetPixel(20, 16), {128, 0, 127});
+  ExpectNear(shown.GetPixel(4, 16), {0, 0, 255});   // left of the moved quad
+  ExpectNear(shown.GetPixel(28, 16), {0, 0, 255});  // right of it
+}
+
+// Clears and draws after setRenderToTexture go into the texture, not the
+// back buffer, and a later draw samples what they left.
+TEST(As3Stage3D, RenderToTextureFillsTheTextureNotTheBackBuffer) {
+  const gdi::Bitmap shown = TexturedQuad(true);
+  ExpectNear(shown.GetPixel(20, 16), {0, 255, 0});
+  ExpectNear(shown.GetPixel(4, 16), {0, 0, 255});
 }
 
 // A presented back buffer shows at its layer's place over the stage colour

@@ -279,11 +279,13 @@ NATIVE(CtxConstantsFromMatrix) {
   if (!v || v->elems.size() < 16) Invalid(m);
   const bool transpose = a.size() > 3 && m.ToBoolean(a[3]);
   std::vector<float> values(16);
-  // rawData is by columns; registers hold rows unless transposed.
+  // rawData keeps the translation in 12..14, so m44 against registers
+  // (raw[r], raw[4 + r], raw[8 + r], raw[12 + r]) transforms as the matrix
+  // does: that is the transposed copy; the plain copy takes rawData in order.
   for (int r = 0; r < 4; ++r)
     for (int col = 0; col < 4; ++col)
       values[static_cast<std::size_t>(r * 4 + col)] =
-          static_cast<float>(m.ToNumber(v->elems[static_cast<std::size_t>(transpose ? r * 4 + col : col * 4 + r)]));
+          static_cast<float>(m.ToNumber(v->elems[static_cast<std::size_t>(transpose ? col * 4 + r : r * 4 + col)]));
   StoreConstants(m, regs, m.ToInt(m.ArgOr(a, 1)), values);
   return Value();
 }
@@ -381,9 +383,33 @@ NATIVE(CtxSetScissor) {
   c->draw.scissorHeight = whole("height");
   return Value();
 }
+// The target later clears and draws go to: the back buffer, or the chosen
+// texture loaded into the context's texture target.
+agal::Target& CurrentTarget(Context3DObject* c) {
+  Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
+  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : c->target;
+}
+void StoreTextureTarget(Context3DObject* c) {
+  Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
+  if (!tex || tex->kind != Resource3DObject::kTexture) return;
+  const agal::Target& t = c->textureTarget;
+  if (tex->pixels.size() < static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height)) return;
+  for (int y = 0; y < t.height; ++y)
+    for (int x = 0; x < t.width; ++x) tex->pixels[static_cast<std::size_t>(y) * t.width + x] = t.Word(x, y);
+}
+// setRenderToTexture(texture, enableDepthAndStencil, antiAlias, surfaceSelector)
 NATIVE(CtxSetRenderTarget) {
   Context3DObject* c = SelfContext(m, self);
-  c->renderTarget = m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0);
+  const Value v = m.ArgOr(a, 0);
+  Resource3DObject* tex = As<Resource3DObject>(v);
+  if (!tex || tex->kind != Resource3DObject::kTexture)
+    m.ThrowError("TypeError", "Parameter texture must be non-null.", 2007);
+  c->renderTarget = v;
+  // A cube map draws into its first face only.
+  const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
+  c->textureTarget.Resize(tex->width, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < tex->width; ++x) c->textureTarget.SetWord(x, y, tex->pixels[static_cast<std::size_t>(y) * tex->width + x]);
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
@@ -398,7 +424,8 @@ NATIVE(CtxClear) {
     return static_cast<float>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
   };
   const std::uint32_t mask = a.size() > 6 ? m.ToUint(a[6]) : 7;
-  c->target.Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
+  CurrentTarget(c).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
+  StoreTextureTarget(c);
   c->cleared = true;
   return Value();
 }
@@ -433,10 +460,11 @@ NATIVE(CtxDrawTriangles) {
   if (first + count * 3 > indices->indices.size()) m.ThrowError("Error", "Index buffer is too small.", 3670);
   // Rasterizing is bounded by the back buffer, the work by the triangles.
   try {
-    agal::DrawTriangles(c->target, d, first, count);
+    agal::DrawTriangles(CurrentTarget(c), d, first, count);
   } catch (const agal::AgalError& e) {
     m.ThrowError("Error", e.what(), 3670);
   }
+  StoreTextureTarget(c);
   return Value();
 }
 // present() shows the back buffer on its layer, opaque: the premultiplied
@@ -595,8 +623,8 @@ NATIVE(TexUploadBytes) {
   if (static_cast<std::size_t>(offset) + need > b->bytes.size()) m.ThrowError("Error", "Bad input size.", 3669);
   for (std::size_t i = 0; i < r->pixels.size(); ++i) {
     const std::uint8_t* p = b->bytes.data() + offset + static_cast<std::ptrdiff_t>(i * 4);
-    const std::uint32_t al = p[3];
-    r->pixels[i] = al << 24 | (p[2] * al / 255) << 16 | (p[1] * al / 255) << 8 | (p[0] * al / 255);
+    r->pixels[i] = static_cast<std::uint32_t>(p[3]) << 24 | static_cast<std::uint32_t>(p[2]) << 16 |
+                   static_cast<std::uint32_t>(p[1]) << 8 | p[0];
   }
   return Value();
 }

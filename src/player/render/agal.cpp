@@ -105,10 +105,8 @@ Vec Texel(const TextureView& t, int x, int y, int wrap, int face) {
   x = std::clamp(x, 0, t.width - 1);
   y = std::clamp(y, 0, faceH - 1) + face * faceH;
   const std::uint32_t px = t.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x)];
-  const float a = Channel(px, 24);
-  // Textures hold premultiplied pixels; programs read straight colours.
-  auto straight = [a](float c) { return a > 0 ? std::min(1.0f, c / a) : 0.0f; };
-  return {straight(Channel(px, 16)), straight(Channel(px, 8)), straight(Channel(px, 0)), a};
+  // Programs read the channels as uploaded: a BitmapData's are premultiplied.
+  return {Channel(px, 16), Channel(px, 8), Channel(px, 0), Channel(px, 24)};
 }
 
 Vec Machine::Sample(const Operand& s, const Vec& uv) {
@@ -355,6 +353,20 @@ std::uint32_t Target::Pixel(int x, int y) const {
   const float a = std::clamp(c[3], 0.0f, 1.0f);
   auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
   return byte(a) << 24 | byte(c[0] * a) << 16 | byte(c[1] * a) << 8 | byte(c[2] * a);
+}
+
+std::uint32_t Target::Word(int x, int y) const {
+  const float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
+  auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
+  return byte(c[3]) << 24 | byte(c[0]) << 16 | byte(c[1]) << 8 | byte(c[2]);
+}
+
+void Target::SetWord(int x, int y, std::uint32_t argb) {
+  float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
+  c[0] = Channel(argb, 16);
+  c[1] = Channel(argb, 8);
+  c[2] = Channel(argb, 0);
+  c[3] = Channel(argb, 24);
 }
 
 void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t count) {

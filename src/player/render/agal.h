@@ -62,7 +62,7 @@ struct Stream {
   bool bytes4 = false;
 };
 
-// A texture's level 0: premultiplied ARGB pixels; a cube's six faces stacked.
+// A texture's level 0: ARGB words as uploaded (a BitmapData's premultiplied); a cube's six faces stacked.
 struct TextureView {
   const std::uint32_t* pixels = nullptr;
   int width = 0, height = 0;
@@ -95,6 +95,9 @@ struct Target {
   void Clear(const std::array<float, 4>& rgba, float depth, bool color, bool depthToo);
   // Premultiplied ARGB32 of pixel (x, y).
   std::uint32_t Pixel(int x, int y) const;
+  // The channels as stored, as an ARGB word (a texture drawn into), and back.
+  std::uint32_t Word(int x, int y) const;
+  void SetWord(int x, int y, std::uint32_t argb);
 };
 
 struct Draw {
