@@ -408,8 +408,10 @@ NATIVE(CtxSetRenderTarget) {
   // A cube map draws into its first face only.
   const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
   c->textureTarget.Resize(tex->width, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < tex->width; ++x) c->textureTarget.SetWord(x, y, tex->pixels[static_cast<std::size_t>(y) * tex->width + x]);
+  // A compressed texture keeps no words: it starts cleared.
+  if (tex->pixels.size() >= static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0)))
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < tex->width; ++x) c->textureTarget.SetWord(x, y, tex->pixels[static_cast<std::size_t>(y) * tex->width + x]);
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
