@@ -888,8 +888,17 @@ TEST(As3Text, StyledColoursNeedAHashAndSixDigitsAtMost) {
     t.Set(1, "htmlText", [&] { t.Str(std::string("<p class=\"") + cls + "\">x</p>"); });
     t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
   }
+  // A colour set by setStyle as a number is no colour either: it makes the
+  // text black, inside red text too.
+  t.Call(3, "setStyle", 2, [&] {
+    t.Str(".n").Str("color").Num(255);
+    t.c.Op("newobject", {1});
+  });
+  t.Set(1, "styleSheet", [&] { t.Reg(3); });
+  t.Set(1, "htmlText", [&] { t.Str("<p class=\"a\">x<span class=\"n\">y</span></p>"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0}, "color")).Trace(t.CallGet(1, "getTextFormat", {1}, "color"));
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"16711680", "0", "0"};
+  const std::vector<std::string> want = {"16711680", "0", "0", "16711680", "0"};
   EXPECT_EQ(out, want);
 }
 
