@@ -960,8 +960,13 @@ TEST(As3Text, SelectionHoldsWithinTheTextAndTheSameTextChangesNothing) {
   t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
   t.Set(1, "text", [&] { t.Str("abce"); });
   t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  // replaceSelectedText puts its text in the selection's place, the caret after it.
+  t.Call(1, "setSelection", 2, [&] { t.Int(1).Int(3); });
+  t.Call(1, "replaceSelectedText", 1, [&] { t.Str("XYZ"); });
+  t.Trace(t.Get(1, "text"));
+  selection();
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"1,2,2", "3,4,4", "0,3,0", "true", "false"};
+  const std::vector<std::string> want = {"1,2,2", "3,4,4", "0,3,0", "true", "false", "aXYZe", "4,4,4"};
   EXPECT_EQ(out, want);
 }
 
