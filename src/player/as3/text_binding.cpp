@@ -305,6 +305,22 @@ NATIVE(TfReplaceText) {
   }
   return Value();
 }
+// replaceSelectedText(value): the text takes the selection's place and the
+// caret follows it.
+NATIVE(TfReplaceSelectedText) {
+  if (text::TextField* tf = EditField(m, self)) {
+    const Value v = m.ArgOr(a, 0);
+    if (v.IsNull()) m.ThrowError("TypeError", "Parameter value must be non-null.", 2007);
+    const std::string s = m.ToString(v);
+    const std::size_t b = tf->SelectionBegin(), e = tf->SelectionEnd();
+    if (tf->Length() - (e - b) + s.size() > kMaxFieldText)
+      m.ThrowError("Error", "The text field cannot hold more text.", 1000);
+    tf->ReplaceText(b, e, s);
+    const std::size_t caret = b + text::FromUtf8(s).size();
+    tf->SetSelection(caret, caret);
+  }
+  return Value();
+}
 NATIVE(TfLength) {
   FIELD_OR(Value::Int(0));
   return Value::Int(static_cast<std::int32_t>(tf->Length()));
@@ -930,8 +946,12 @@ std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
   for (auto& [sel, style] : s.rules) {
     FormatPatch p;
     if (Object* o = style.AsObject(); o && o->dyn)
-      for (auto& [k, v] : o->dyn->items)
-        if (k) text::ApplyCssProperty(k->text, m.ToString(v), p);
+      for (auto& [k, v] : o->dyn->items) {
+        if (!k) continue;
+        text::ApplyCssProperty(k->text, m.ToString(v), p);
+        // As transform() reads it: a colour given but not as "#RRGGBB" is black.
+        if (k->text == "color" && m.ToBoolean(v)) p.color = text::ParseCssColor(m.ToString(v)).value_or(0);
+      }
     (*rules)[sel] = p;
   }
   return rules;
@@ -1155,7 +1175,7 @@ As3TextClasses InstallTextClasses(Machine& m, Class* interactive) {
     const char* name;
     avm2::NativeFn fn;
   };
-  for (const Fn& f : {Fn{"appendText", TfAppendText}, Fn{"replaceText", TfReplaceText},
+  for (const Fn& f : {Fn{"appendText", TfAppendText}, Fn{"replaceText", TfReplaceText}, Fn{"replaceSelectedText", TfReplaceSelectedText},
                       Fn{"setTextFormat", TfSetTextFormat}, Fn{"getTextFormat", TfGetTextFormat},
                       Fn{"getLineMetrics", TfGetLineMetrics}, Fn{"getLineText", TfGetLineText},
                       Fn{"getLineLength", TfGetLineLength}, Fn{"getLineOffset", TfGetLineOffset},

@@ -888,8 +888,17 @@ TEST(As3Text, StyledColoursNeedAHashAndSixDigitsAtMost) {
     t.Set(1, "htmlText", [&] { t.Str(std::string("<p class=\"") + cls + "\">x</p>"); });
     t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
   }
+  // A colour set by setStyle as a number is no colour either: it makes the
+  // text black, inside red text too.
+  t.Call(3, "setStyle", 2, [&] {
+    t.Str(".n").Str("color").Num(255);
+    t.c.Op("newobject", {1});
+  });
+  t.Set(1, "styleSheet", [&] { t.Reg(3); });
+  t.Set(1, "htmlText", [&] { t.Str("<p class=\"a\">x<span class=\"n\">y</span></p>"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0}, "color")).Trace(t.CallGet(1, "getTextFormat", {1}, "color"));
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"16711680", "0", "0"};
+  const std::vector<std::string> want = {"16711680", "0", "0", "16711680", "0"};
   EXPECT_EQ(out, want);
 }
 
@@ -951,8 +960,13 @@ TEST(As3Text, SelectionHoldsWithinTheTextAndTheSameTextChangesNothing) {
   t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
   t.Set(1, "text", [&] { t.Str("abce"); });
   t.Trace(t.CallGet(1, "getTextFormat", {0, 1}, "bold"));
+  // replaceSelectedText puts its text in the selection's place, the caret after it.
+  t.Call(1, "setSelection", 2, [&] { t.Int(1).Int(3); });
+  t.Call(1, "replaceSelectedText", 1, [&] { t.Str("XYZ"); });
+  t.Trace(t.Get(1, "text"));
+  selection();
   const auto out = Traced(t.Build());
-  const std::vector<std::string> want = {"1,2,2", "3,4,4", "0,3,0", "true", "false"};
+  const std::vector<std::string> want = {"1,2,2", "3,4,4", "0,3,0", "true", "false", "aXYZe", "4,4,4"};
   EXPECT_EQ(out, want);
 }
 

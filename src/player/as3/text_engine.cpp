@@ -123,6 +123,12 @@ constexpr Prop kContent[] = {
     {"elementWidth", Check::kNumber, nullptr, nullptr, 15},
     {"elementHeight", Check::kNumber, nullptr, nullptr, 15},
 };
+// A position below 0 is refused; NaN is kept.
+constexpr Prop kTabStop[] = {
+    {"alignment", Check::kChoice, "start|center|end|decimal", "start"},
+    {"position", Check::kBaselineSize},
+    {"decimalAlignmentToken", Check::kString, nullptr, ""},
+};
 constexpr Prop kTextBlock[] = {
     {"content", Check::kObject},
     {"tabStops", Check::kVectorCopy},
@@ -861,9 +867,8 @@ NATIVE(EastAsianJustifierClone) {
   return CloneNamed(m, self, kEastAsianJustifierNames, std::size(kEastAsianJustifierNames));
 }
 NATIVE(TabStopCtor) {
-  FillFromArgs(m, self, a,
-               {{"alignment", m.Str("start")}, {"position", Value::Number(0)},
-                {"decimalAlignmentToken", m.Str("")}});
+  FillDefaults(m, self, kTabStop);
+  SetFromArgs(m, self, kTabStop, a, std::size(kTabStop));
   return self;
 }
 // GraphicElement(graphic, elementWidth, elementHeight, elementFormat, eventMirror, textRotation)
@@ -974,7 +979,8 @@ void InstallTextEngine(As3Display& b) {
   Class* justifier = cls("TextJustifier", obj, JustifierCtor);
   m.AddMethod(cls("SpaceJustifier", justifier, SpaceJustifierCtor), "clone", SpaceJustifierClone);
   m.AddMethod(cls("EastAsianJustifier", justifier, EastAsianJustifierCtor), "clone", EastAsianJustifierClone);
-  cls("TabStop", obj, TabStopCtor);
+  Class* tabStop = cls("TabStop", obj, TabStopCtor, false);
+  AddAccessors<kTabStop>(m, tabStop, 0, static_cast<int>(std::size(kTabStop)));
   cls("TextLineMirrorRegion", obj, nullptr);
 
   auto constants = [&](const char* name, std::initializer_list<const char*> pairs) {

@@ -115,6 +115,21 @@ TEST(As3TextEngine, FormatSettersTakeFlashsValuesOnly) {
   t.Case(
       "TextElement.textBlockBeginIndex", [&](AbcCode& c) { t.New(c, "TextElement"); }, [](AbcCode&) {},
       [&](AbcCode& c) { c.Op("getlocal_1").Op("getproperty", {t.d.Q("textBlockBeginIndex")}); });
+  // A tab stop's alignment is a word from the list, its position not below
+  // zero (NaN kept), its token a string; the constructor checks them too.
+  t.Setter("TabStop", "alignment", "Start", str("Start"));
+  t.Setter("TabStop", "alignment", "decimal", str("decimal"));
+  t.Setter("TabStop", "position", "-2", num(-2));
+  t.Setter("TabStop", "position", "NaN", num(std::nan("")));
+  t.Setter("TabStop", "decimalAlignmentToken", "null", null);
+  t.Case(
+      "new TabStop(start, 2, null)",
+      [&](AbcCode& c) {
+        t.New(c, "TabStop", 3, [&](AbcCode& c) {
+          c.Op("pushstring", {t.d.S("start")}).Op("pushint", {t.d.a.Int(2)}).Op("pushnull");
+        });
+      },
+      [](AbcCode&) {}, [](AbcCode& c) { c.Op("getlocal_1"); });
   EXPECT_EQ(t.Run(),
             "ElementFormat.textRotation=null #2007|ElementFormat.textRotation=bad #2008|"
             "ElementFormat.textRotation=ok rotate90|ElementFormat.dominantBaseline=use #2008|"
@@ -124,7 +139,9 @@ TEST(As3TextEngine, FormatSettersTakeFlashsValuesOnly) {
             "ElementFormat.fontSize=NaN 0|ElementFormat.trackingLeft=NaN 0|ElementFormat.color=-1 4294967295|"
             "TextBlock.baselineFontSize=NaN NaN|TextBlock.bidiLevel=-1 #2004|TextBlock.textJustifier=null #2007|"
             "TextBlock.baselineFontDescription=null null|new ElementFormat(.., bad kerning) #2008|"
-            "TextBlock.textJustifier [object SpaceJustifier]|TextElement.textBlockBeginIndex -1|");
+            "TextBlock.textJustifier [object SpaceJustifier]|TextElement.textBlockBeginIndex -1|"
+            "TabStop.alignment=Start #2008|TabStop.alignment=decimal decimal|TabStop.position=-2 #2004|"
+            "TabStop.position=NaN NaN|TabStop.decimalAlignmentToken=null #2007|new TabStop(start, 2, null) #2007|");
 }
 
 TEST(As3TextEngine, ElementsReplaceWithinTheirBounds) {

@@ -663,6 +663,15 @@ AsValue Avm1::Evaluate(const std::string& expr, ClipHandle clip) {
   return GetVar(ctx, expr);
 }
 
+bool Avm1::VariableOnClip(const std::string& expr, ClipHandle clip) {
+  const auto cut = expr.find_last_of(".:");
+  if (cut == std::string::npos) return true;
+  if (cut == 0) return true;  // ":name" or ".name": the clip's own
+  const std::string owner = expr.substr(0, cut);
+  // "/a/b:name" and "a:name" name the owner by a slash path.
+  return ClipOf(Evaluate(owner, clip)) != kNoClip;
+}
+
 void Avm1::Assign(const std::string& expr, const AsValue& v, ClipHandle clip) {
   Context ctx;
   ctx.target = ctx.base = clip;

@@ -191,6 +191,9 @@ class Avm1 {
   // A variable by its path as scripts write it ("a", "/clip:a", "_root.o.p"),
   // from the main timeline; for hosts and tests.
   AsValue Evaluate(const std::string& expr, ClipHandle clip = kRootClip);
+  // True when the variable `expr` names belongs to a clip: its path before
+  // the last '.' or ':' names one, or it has no path (a member of `clip`).
+  bool VariableOnClip(const std::string& expr, ClipHandle clip = kRootClip);
   void Assign(const std::string& expr, const AsValue& v, ClipHandle clip = kRootClip);
   // The timeline the running actions target (the main one from the host).
   ClipHandle RunningTarget() const { return running_ && running_->target != kNoClip ? running_->target : kRootClip; }

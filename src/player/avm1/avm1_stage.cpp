@@ -35,6 +35,9 @@ class Avm1Scripts final : public ClipScripts {
   void SetVariableText(const std::string& path, const std::string& text, ClipHandle clip) override {
     vm_.Assign(path, AsValue::String(text), clip);
   }
+  bool VariableOnClip(const std::string& path, ClipHandle clip) override {
+    return vm_.VariableOnClip(path, clip);
+  }
 
  private:
   Avm1 vm_;

@@ -615,6 +615,7 @@ void TextChanged(Avm1& vm, Instance& inst, TextField& f) {
 void ShowVariable(Avm1& vm, Instance& inst, TextField& f) {
   const std::string& variable = f.Opts().variable;
   if (variable.empty()) return;
+  if (inst.text && !vm.VariableOnClip(variable, inst.parent)) return;
   AsValue v = vm.Evaluate(variable, inst.parent);
   if (v.IsUndefined() && !inst.text) {
     const auto* def = static_cast<const EditTextDef*>(inst.def);

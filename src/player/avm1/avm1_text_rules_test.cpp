@@ -11,7 +11,11 @@
 namespace quarvel::player::script_test {
 namespace {
 
-enum : std::uint8_t { kNewMethod = Code(Action::kNewMethod), kTypeOf = Code(Action::kTypeOf) };
+enum : std::uint8_t {
+  kNewMethod = Code(Action::kNewMethod),
+  kTypeOf = Code(Action::kTypeOf),
+  kInitObject = Code(Action::kInitObject)
+};
 
 Actions NewSheet() { return Actions().PushInt(0).Append(Var("TextField")).PushString("StyleSheet").Raw(kNewMethod); }
 
@@ -149,6 +153,33 @@ TEST(Avm1TextFieldProto, BoundFieldsShowTheirVariableAtOnce) {
   Played r(Script(a));
   EXPECT_EQ(r.Get("unset"), "undefined");
   EXPECT_EQ(r.Get("shown"), "now");
+}
+
+// A field follows a variable of a clip; one of a plain object gives the
+// field its text when bound and takes the field's text, but is not followed.
+// A variable gone with its clip leaves the text as it was.
+TEST(Avm1TextFieldProto, BoundFieldsFollowClipsNotPlainObjects) {
+  Actions a = MakeField(0, 0, 100, 20);
+  Set(a, "obj", Actions().PushString("v").PushString("first").PushInt(1).Raw(kInitObject));
+  a.Append(SetMember(Var("t"), "variable", Str("obj.v")));
+  Set(a, "bound", Member(Var("t"), "text"));
+  a.Append(SetMember(Var("obj"), "v", Str("second")));
+  Set(a, "unfollowed", Member(Var("t"), "text"));
+  a.Append(SetMember(Var("t"), "text", Str("typed")));
+  Set(a, "written", Member(Var("obj"), "v"));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(5)}));
+  a.Append(SetMember(Var("t"), "variable", Str("_root.mc.w")));
+  a.Append(SetMember(Member(Var("_root"), "mc"), "w", Str("clip")));
+  Set(a, "followed", Member(Var("t"), "text"));
+  a.Append(Do(Member(Var("_root"), "mc"), "removeMovieClip", {}));
+  Set(a, "gone", Member(Var("t"), "text"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("bound"), "first");
+  EXPECT_EQ(r.Get("unfollowed"), "first");
+  EXPECT_EQ(r.Get("written"), "typed");
+  EXPECT_EQ(r.Get("followed"), "clip");
+  EXPECT_EQ(r.Get("gone"), "clip");
+  EXPECT_EQ(r.Get("_root.field.text"), "clip");  // still so after the frame
 }
 
 TEST(Avm1Selection, FocusSelectsAllAndReplaceSelFollowsTheCaret) {

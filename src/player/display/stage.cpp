@@ -1186,6 +1186,9 @@ void Stage::BindText(TimelineState& tl, Instance& inst) {
   if (!inst.field) inst.field = text::TextField::FromDef(e, &LibOf(tl));
   const std::string variable = inst.field->Opts().variable;
   if (variable.empty()) return;
+  // A bound field follows a variable of a clip, not one of a plain object
+  // (that only gives the field its text when it is bound).
+  if (inst.text && !avm_->VariableOnClip(variable, tl.owner)) return;
   std::optional<std::string> v = avm_->VariableText(variable, tl.owner);
   // A new field gives its variable its own text, when it has some.
   if (!v && !inst.text) {
@@ -1194,7 +1197,9 @@ void Stage::BindText(TimelineState& tl, Instance& inst) {
     avm_->SetVariableText(variable, own, tl.owner);
     v = own;
   }
-  const std::string s = v.value_or(std::string());
+  // A variable gone (its clip removed, say) leaves the text as it is.
+  if (!v) return;
+  const std::string& s = *v;
   if (!inst.text || *inst.text != s) {
     inst.text = std::make_shared<const std::string>(s);
     inst.field->SetShown(s);

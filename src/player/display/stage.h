@@ -252,6 +252,12 @@ class ClipScripts {
   virtual void SetVariableText(const std::string& path, const std::string& text, ClipHandle clip) {
     (void)path; (void)text; (void)clip;
   }
+  // True when the variable is a member of a clip (or of `clip` itself):
+  // only those a bound field follows after it is bound.
+  virtual bool VariableOnClip(const std::string& path, ClipHandle clip) {
+    (void)path; (void)clip;
+    return true;
+  }
 };
 
 // The script machines a stage runs, made by the player (script_machines.h)

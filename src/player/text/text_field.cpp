@@ -441,7 +441,7 @@ std::u32string Decode(const std::string& s) {
 }  // namespace
 
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
-               StyledText& out, bool multiline, double maxSize) {
+               StyledText& out, bool multiline, double maxSize, bool whitePerStretch) {
   struct Open {
     std::string name;
     FormatPtr format;
@@ -634,9 +634,14 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
     i = next;
     // "\r\n" is two line ends, as in text set directly.
     std::u32string kept;
+    const auto white = [](char32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (condenseWhite && whitePerStretch) {
+      if (std::all_of(decoded.begin(), decoded.end(), white)) continue;
+      lastWasSpace = false;
+    }
     for (char32_t c : decoded) {
       if (condenseWhite) {
-        const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        const bool space = white(c);
         if (space) {
           if (!lastWasSpace) kept += ' ';
           lastWasSpace = true;
@@ -867,7 +872,8 @@ void TextField::SetHtmlText(const std::string& s) {
   content_.Clear();
   // Up to SWF 12 an HTML font size stops at 127.
   const double maxSize = lib_ && lib_->movie.version <= 12 ? 127 : 0;
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline, maxSize);
+  const bool whitePerStretch = lib_ && lib_->movie.version <= 7;
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline, maxSize, whitePerStretch);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Refit();

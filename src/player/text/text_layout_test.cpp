@@ -532,6 +532,33 @@ TEST(TextHtml, BrokenMarkupLosesNothingBeforeIt) {
   EXPECT_EQ(ToUtf8(t.chars), "abc\rd");
 }
 
+// condenseWhite, as recorded from Flash Player: from SWF 8 white space runs
+// on across tags and none opens the text; up to SWF 7 each stretch between
+// tags is condensed alone and one of only white space is dropped.
+TEST(TextHtml, CondenseWhiteBySwfVersion) {
+  const auto condensed = [](const std::string& html, bool perStretch) {
+    StyledText t;
+    ParseHtml(html, Format{}, nullptr, true, t, false, 0, perStretch);
+    return ToUtf8(t.chars);
+  };
+  const struct {
+    const char* html;
+    const char* swf8;
+    const char* swf7;
+  } cases[] = {
+      {"\n \tasdf \t  \n", "asdf ", " asdf "},
+      {" \n ", "", ""},
+      {"<b>test</b> \n", "test ", "test"},
+      {" <p>test</p>  <p>test</p> ", "test test ", "testtest"},
+      {" <b> test1 </b> <b> test2 </b> ", "test1 test2 ", " test1  test2 "},
+      {"test \ntest\n\ntest", "test test test", "test test test"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(condensed(c.html, false), c.swf8) << c.html;
+    EXPECT_EQ(condensed(c.html, true), c.swf7) << c.html;
+  }
+}
+
 // Line ends as Flash Player makes them from paragraphs, items and <br>.
 TEST(TextHtml, ParagraphsEndOnceItemsNestAndStartOnTheirOwnLine) {
   const std::pair<const char*, const char*> cases[] = {
