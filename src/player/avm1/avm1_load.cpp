@@ -4,10 +4,9 @@
 // The player is offline. A file is found relative to the movie's folder (an
 // absolute path only inside it); every URL (http:, ftp:...) and every path
 // leading out of the folder fails as a missing file does in an offline
-// player. A load never completes while the script that asked runs: data
-// (variables, XML) arrives once the frame's actions are done, a movie or a
-// picture when the next frame begins, so captures see the same order every
-// run.
+// player. A load never completes while the script that asked runs: the
+// file arrives once the frame's actions are done (a clip's onLoadInit once
+// the next frame's are), so captures see the same order every run.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -44,12 +43,9 @@ struct LoadRequest {
 
 struct LoadQueue : AsNativeData {
   std::vector<LoadRequest> pending;
-  int interval = 0;  // the timer that completes clip loads, 0 when none runs
-  AsObject* poller = nullptr;      // clips, as a frame begins
-  AsObject* dataPoller = nullptr;  // data, as a frame ends
+  AsObject* poller = nullptr;  // completes the loads as each frame ends
   void Mark(std::vector<AsObject*>& reachable) const override {
     if (poller) reachable.push_back(poller);
-    if (dataPoller) reachable.push_back(dataPoller);
     for (auto& r : pending) {
       for (const AsValue* v : {&r.target, &r.loader}) {
         if (v->type == AsValue::Type::kObject) reachable.push_back(v->obj);
@@ -237,34 +233,16 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
   }
 }
 
-// Completes the queued loads of one sort: clips or data.
-void Poll(Avm1& vm, bool clips) {
+AsValue PollLoads(Avm1& vm, const AsValue&, AsArgs) {
   LoadQueue* q = Queue(vm);
-  if (!q) return;
+  if (!q) return {};
   std::vector<LoadRequest> now;
-  auto mine = [clips](const LoadRequest& r) { return (r.kind == LoadKind::kClip) == clips; };
-  std::vector<LoadRequest> rest;
-  for (auto& r : q->pending) (mine(r) ? now : rest).push_back(std::move(r));
-  q->pending = std::move(rest);
+  now.swap(q->pending);
   std::vector<LoadRequest> later;
   for (auto& r : now) Complete(vm, r, later);
   // Loads asked for by the handlers above wait for the next frame too. The
   // init events follow the clips' order of play, newest loaded first.
   q->pending.insert(q->pending.begin(), later.rbegin(), later.rend());
-  if (q->interval && std::none_of(q->pending.begin(), q->pending.end(),
-                                  [](const LoadRequest& r) { return r.kind == LoadKind::kClip; })) {
-    vm.ClearInterval(q->interval);
-    q->interval = 0;
-  }
-}
-
-AsValue PollClipLoads(Avm1& vm, const AsValue&, AsArgs) {
-  Poll(vm, true);
-  return {};
-}
-
-AsValue PollDataLoads(Avm1& vm, const AsValue&, AsArgs) {
-  Poll(vm, false);
   return {};
 }
 
@@ -272,12 +250,7 @@ void Enqueue(Avm1& vm, LoadRequest r) {
   LoadQueue* q = Queue(vm);
   if (!q || q->pending.size() >= kMaxPending) return;
   if (IsUrl(r.url)) vm.Skip("loading from the network (offline)");
-  const bool clip = r.kind == LoadKind::kClip;
   q->pending.push_back(std::move(r));
-  if (clip && !q->interval) {
-    q->interval = vm.NextIntervalId();
-    vm.AddInterval(AsValue::Object(q->poller), {}, "", 1, {}, q->interval);
-  }
 }
 
 // ---- LoadVars and XML
@@ -575,9 +548,8 @@ void InstallLoad(Avm1& vm) {
   AsObject* lvProto = vm.NewRootObject(vm.ObjectProto());
   AsObject* lv = vm.NewClass(global, "LoadVars", LvCtor, lvProto);
   auto queue = std::make_unique<LoadQueue>();
-  queue->poller = vm.NewFunction("", PollClipLoads);
-  queue->dataPoller = vm.NewFunction("", PollDataLoads);
-  vm.AtFrameEnd(AsValue::Object(queue->dataPoller));
+  queue->poller = vm.NewFunction("", PollLoads);
+  vm.AtFrameEnd(AsValue::Object(queue->poller));
   lv->native = std::move(queue);
   const std::pair<const char*, AsNative> lvMethods[] = {
       {"load", LvLoadMethod},         {"sendAndLoad", LvSendAndLoad},   {"send", Send},

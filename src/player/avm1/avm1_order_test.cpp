@@ -174,6 +174,39 @@ TEST(Avm1Order, ClipsRunTheirFramesNewestFirstAndTheMainTimelineLast) {
   EXPECT_EQ(r.Get("_global.log"), "r1,c1,c2,r2,");
 }
 
+// A sprite loops only when its tags close with a ShowFrame and an End tag;
+// one cut short plays to its last frame (tags after the last ShowFrame
+// make one) and stays there.
+TEST(Avm1Order, OnlyASpriteClosedByShowFrameAndEndLoops) {
+  auto sprite = [](std::uint16_t id, const Timeline& tags) {
+    SwfWriter w;
+    w.U16(id);
+    w.U16(1);  // the header's count decides nothing
+    w.Bytes(tags.TagBytes());
+    return w.Take();
+  };
+  // _global.<clip> += text
+  auto logs = [](const std::string& clip, const std::string& text) {
+    Actions a;
+    Set(a, "_global." + clip, Bin(Var("_global." + clip), Str(text), Action::kAdd2));
+    return a;
+  };
+  auto b = Movie();
+  b.Tag(39, sprite(5, Timeline().DoAction(logs("a", "1")).ShowFrame().DoAction(logs("a", "2")).ShowFrame().End()));
+  b.Tag(39, sprite(6, Timeline().DoAction(logs("b", "1")).ShowFrame().DoAction(logs("b", "2")).ShowFrame()));
+  b.Tag(39, sprite(7, Timeline().DoAction(logs("c", "1")).ShowFrame().DoAction(logs("c", "2")).End()));
+  Actions init;
+  for (const char* n : {"a", "b", "c"}) Set(init, std::string("_global.") + n, Str(""));
+  b.DoInitAction(5, init);
+  for (std::uint16_t id : {5, 6, 7}) b.PlaceObject2({.depth = id, .characterId = id});
+  b.DoAction(Actions().Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(400);  // five frames
+  EXPECT_EQ(r.Get("_global.a"), "12121");
+  EXPECT_EQ(r.Get("_global.b"), "12");
+  EXPECT_EQ(r.Get("_global.c"), "12");
+}
+
 TEST(Avm1Order, InitializeConstructLoadThenFirstFrames) {
   // Every new clip's initialize events run before any constructor, and
   // constructors before frame actions; a clip's load event precedes its
