@@ -1366,10 +1366,16 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     ctx.scope.assign(1, ClipValue(base));
     ctx.target = ctx.base = base;
   } else {
-    // The target is the timeline the function was defined on.
+    // The target is the timeline the function was defined on; once that
+    // is gone, the clip it is called on, else the root.
     for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
       if (it->type == AsValue::Type::kClip) {
-        ctx.target = ctx.base = ClipOf(*it);
+        ClipHandle base = ClipOf(*it);
+        if (!stage_.TimelineOf(base)) {
+          const ClipHandle on = ClipOf(self);
+          base = stage_.TimelineOf(on) ? on : kRootClip;
+        }
+        ctx.target = ctx.base = base;
         break;
       }
     }

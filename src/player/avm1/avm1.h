@@ -353,6 +353,9 @@ class Avm1 {
   AsValue BoolValue(bool b) const;
   AsValue MakeString(std::string s);
   TimelineState* TargetTimeline(ActionFrame& f);
+  // Where a relative path starts: the target, or once it is gone the root
+  // of the clip the actions belong to.
+  ClipHandle PathStart(const Context& ctx);
   void SetTarget(ActionFrame& f, ClipHandle t);
   void SetTargetByName(ActionFrame& f, const std::string& t);
   void Arithmetic(ActionFrame& f, double (*op)(double, double));
