@@ -1094,9 +1094,10 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
 
 // ---- variables ---------------------------------------------------------------
 
-// The clip a scope entry stands for. The timeline that timeline actions run
-// in (the first entry) may be removed while they run: the clip the actions
-// belong to answers for it, or the main timeline once that is gone too.
+// The clip a scope entry stands for. The timeline that actions run in, or
+// that a function was defined on (the first entry), may be removed while
+// they run: the clip the actions belong to (for a function, the one it was
+// called on) answers for it, or the main timeline once that is gone too.
 static ClipHandle LiveScopeClip(Avm1& vm, const AsValue& entry, bool timelineEntry, ClipHandle base) {
   const ClipHandle clip = vm.ClipOf(entry);
   Stage& stage = vm.GetStage();
@@ -1114,7 +1115,7 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
       }
     } else if (it->type == AsValue::Type::kClip) {
       const ClipHandle clip =
-          LiveScopeClip(*this, *it, !ctx.inFunction && std::next(it) == ctx.scope.rend(), ctx.base);
+          LiveScopeClip(*this, *it, std::next(it) == ctx.scope.rend(), ctx.base);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
       // From version 6 a timeline in scope answers `this` with itself.
@@ -1306,7 +1307,7 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
       // that `with` put above it only those it has.
       const bool bottom = std::next(it) == ctx.scope.rend();
       int guard = 0;
-      const ClipHandle clip = LiveScopeClip(*this, *it, !ctx.inFunction && bottom, ctx.base);
+      const ClipHandle clip = LiveScopeClip(*this, *it, bottom, ctx.base);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
       bool has = !name.empty() && name[0] == '_';

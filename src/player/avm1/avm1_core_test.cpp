@@ -343,6 +343,31 @@ TEST(Avm1Clips, AFunctionOutlivingItsClipRunsOnTheClipItIsCalledOn) {
   EXPECT_EQ(r.Get("onObject"), "/");
 }
 
+// A function whose defining clip it removes finds the root's variables
+// in place of that clip's.
+TEST(Avm1Clips, AFunctionThatRemovesItsClipReadsTheRootsVariables) {
+  auto b = Movie(6);
+  Actions clip;
+  Set(clip, "timer", Int(10));
+  Actions body;
+  body.Append(Do(Member(Var("_root"), "a"), "swapDepths", {Int(100)}));  // where scripts may remove it
+  body.Append(Member(Var("_root"), "a")).Raw(Code(Action::kRemoveSprite));
+  body.Append(Var("timer")).Raw(Code(Action::kReturn));
+  Set(clip, "_root.f", Function({}, body));
+  Set(clip, "_root.before", Var("timer"));
+  b.DefineSprite(5, Timeline().DoAction(clip.Stop()).ShowFrame());
+  Actions root;
+  Set(root, "timer", Int(5));
+  b.DoAction(root).PlaceObject2({.depth = 1, .characterId = 5, .name = "a"}).ShowFrame();
+  Actions second;
+  Set(second, "got", Method(Var("_root"), "f"));
+  b.DoAction(second.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("before"), "10");
+  EXPECT_EQ(r.Get("got"), "5");
+}
+
 // A clip whose own tellTarget removed it reaches no clip by name after
 // that, not even _root: the second jump is lost.
 TEST(Avm1Clips, ARemovedBaseClipTargetsNothing) {
