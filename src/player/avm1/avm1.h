@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -228,6 +229,17 @@ class Avm1 {
   // on `self`, rather than as a conversion function.
   // A script error is on its way up (a built-in stops what it was doing).
   bool Throwing() const { return throwing_; }
+  // The script error on its way up, taken aside so that more script can run
+  // (nothing when none), and put back.
+  std::optional<AsValue> TakeThrown() {
+    if (!throwing_) return std::nullopt;
+    throwing_ = false;
+    return std::move(thrown_);
+  }
+  void Rethrow(AsValue v) {
+    thrown_ = std::move(v);
+    throwing_ = true;
+  }
   bool Constructing(const AsValue& self) const {
     return self.type == AsValue::Type::kObject && self.obj == constructing_;
   }
