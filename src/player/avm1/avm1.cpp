@@ -1103,9 +1103,10 @@ void Avm1::SetClipMember(ClipHandle clip, const std::string& name, const AsValue
 
 // ---- variables ---------------------------------------------------------------
 
-// The clip a scope entry stands for. The timeline that timeline actions run
-// in (the first entry) may be removed while they run: the clip the actions
-// belong to answers for it, or the main timeline once that is gone too.
+// The clip a scope entry stands for. The timeline that actions run in, or
+// that a function was defined on (the first entry), may be removed while
+// they run: the clip the actions belong to (for a function, the one it was
+// called on) answers for it, or the main timeline once that is gone too.
 static ClipHandle LiveScopeClip(Avm1& vm, const AsValue& entry, bool timelineEntry, ClipHandle base) {
   const ClipHandle clip = vm.ClipOf(entry);
   Stage& stage = vm.GetStage();
@@ -1123,7 +1124,7 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
       }
     } else if (it->type == AsValue::Type::kClip) {
       const ClipHandle clip =
-          LiveScopeClip(*this, *it, !ctx.inFunction && std::next(it) == ctx.scope.rend(), ctx.base);
+          LiveScopeClip(*this, *it, std::next(it) == ctx.scope.rend(), ctx.base);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
       // From version 6 a timeline in scope answers `this` with itself.
@@ -1315,7 +1316,7 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
       // that `with` put above it only those it has.
       const bool bottom = std::next(it) == ctx.scope.rend();
       int guard = 0;
-      const ClipHandle clip = LiveScopeClip(*this, *it, !ctx.inFunction && bottom, ctx.base);
+      const ClipHandle clip = LiveScopeClip(*this, *it, bottom, ctx.base);
       TimelineState* tl = stage_.TimelineOf(clip);
       if (!tl) continue;
       bool has = !name.empty() && name[0] == '_';
@@ -1375,10 +1376,16 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     ctx.scope.assign(1, ClipValue(base));
     ctx.target = ctx.base = base;
   } else {
-    // The target is the timeline the function was defined on.
+    // The target is the timeline the function was defined on; once that
+    // is gone, the clip it is called on, else the root.
     for (auto it = f.scope.rbegin(); it != f.scope.rend(); ++it) {
       if (it->type == AsValue::Type::kClip) {
-        ctx.target = ctx.base = ClipOf(*it);
+        ClipHandle base = ClipOf(*it);
+        if (!stage_.TimelineOf(base)) {
+          const ClipHandle on = ClipOf(self);
+          base = stage_.TimelineOf(on) ? on : kRootClip;
+        }
+        ctx.target = ctx.base = base;
         break;
       }
     }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -235,6 +236,17 @@ class Avm1 {
   // on `self`, rather than as a conversion function.
   // A script error is on its way up (a built-in stops what it was doing).
   bool Throwing() const { return throwing_; }
+  // The script error on its way up, taken aside so that more script can run
+  // (nothing when none), and put back.
+  std::optional<AsValue> TakeThrown() {
+    if (!throwing_) return std::nullopt;
+    throwing_ = false;
+    return std::move(thrown_);
+  }
+  void Rethrow(AsValue v) {
+    thrown_ = std::move(v);
+    throwing_ = true;
+  }
   bool Constructing(const AsValue& self) const {
     return self.type == AsValue::Type::kObject && self.obj == constructing_;
   }
@@ -360,6 +372,9 @@ class Avm1 {
   AsValue BoolValue(bool b) const;
   AsValue MakeString(std::string s);
   TimelineState* TargetTimeline(ActionFrame& f);
+  // Where a relative path starts: the target, or once it is gone the root
+  // of the clip the actions belong to.
+  ClipHandle PathStart(const Context& ctx);
   void SetTarget(ActionFrame& f, ClipHandle t);
   void SetTargetByName(ActionFrame& f, const std::string& t);
   void Arithmetic(ActionFrame& f, double (*op)(double, double));

@@ -461,6 +461,11 @@ void Avm1::ActEndDrag(ActionFrame&) { stage_.StopDrag(); }
 
 // -- clips
 
+ClipHandle Avm1::PathStart(const Context& ctx) {
+  if (stage_.TimelineOf(ctx.target)) return ctx.target;
+  return stage_.TimelineOf(ctx.base) ? stage_.RootOf(ctx.base) : kRootClip;
+}
+
 void Avm1::PropertyAccess(ActionFrame& f, bool set) {
   const AsValue value = set ? f.Pop() : AsValue{};
   const double index = ToNumber(f.Pop());
@@ -468,7 +473,7 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
   ClipHandle clip = kNoClip;
   if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
   else if (const std::string text = ToString(t); text.empty()) clip = f.ctx.target;
-  else clip = stage_.Resolve(f.ctx.target, text);
+  else clip = stage_.Resolve(PathStart(f.ctx), text);
   const int i = std::isnan(index) ? -1 : ClampToInt(index);
   const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
   if (!set) {

@@ -289,6 +289,85 @@ TEST(Avm1Clips, ARemovedTargetGivesWayToTheBaseClip) {
   EXPECT_EQ(r.Get("inside"), "");  // that one went with the clip
 }
 
+// with (value) { body }
+Actions With(const Actions& value, const Actions& body) {
+  const auto n = static_cast<std::uint16_t>(body.Size());
+  const std::uint8_t size[] = {static_cast<std::uint8_t>(n & 0xFF), static_cast<std::uint8_t>(n >> 8)};
+  return Actions().Append(value).Raw(Code(Action::kWith), size).Append(body);
+}
+
+// getProperty and setProperty of a relative path inside a tellTarget
+// whose clip is gone start from the root.
+TEST(Avm1Clips, PropertyPathsOfARemovedTargetStartAtTheRoot) {
+  auto getProp = [](const std::string& path, int index) {
+    return Actions().PushString(path).PushInt(index).Raw(Code(Action::kGetProperty));
+  };
+  auto b = Movie();
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("t"), Int(1)}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("m"), Int(2)}));
+  a.Append(SetMember(Member(Var("_root"), "m"), "_x", Int(12)));
+  a.SetTarget("t");
+  Set(a, "_root.before", getProp("m", 0));
+  a.Append(Do(Member(Var("_root"), "t"), "removeMovieClip", {}));
+  Set(a, "_root.after", getProp("m", 0));
+  a.Append(Actions().PushString("m").PushInt(1).PushInt(34).Raw(Code(Action::kSetProperty)));
+  a.SetTarget("");
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("before"), "");  // t has no child m
+  EXPECT_EQ(r.Get("after"), "12");
+  EXPECT_EQ(r.Get("_root.m._y"), "34");
+}
+
+// A version 6 function whose defining clip is gone runs on the clip it is
+// called on, or else on the root.
+TEST(Avm1Clips, AFunctionOutlivingItsClipRunsOnTheClipItIsCalledOn) {
+  auto b = Movie(6);
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("d"), Int(1)}));
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(2)}));
+  Actions body = Actions().PushString("").PushInt(11).Raw(Code(Action::kGetProperty));
+  Actions define;
+  Set(define, "_global.f", Function({}, Actions().Append(body).Raw(Code(Action::kReturn))));
+  a.Append(With(Member(Var("_root"), "d"), define));
+  a.Append(SetMember(Member(Var("_root"), "c"), "f", Var("_global.f")));
+  Set(a, "_root.inDefiner", Method(Member(Var("_root"), "c"), "f"));
+  a.Append(Do(Member(Var("_root"), "d"), "removeMovieClip", {}));
+  Set(a, "_root.onClip", Method(Member(Var("_root"), "c"), "f"));
+  Set(a, "_root.onObject", Method(Object({{"f", Var("_global.f")}}), "f"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("inDefiner"), "/d");
+  EXPECT_EQ(r.Get("onClip"), "/c");
+  EXPECT_EQ(r.Get("onObject"), "/");
+}
+
+// A function whose defining clip it removes finds the root's variables
+// in place of that clip's.
+TEST(Avm1Clips, AFunctionThatRemovesItsClipReadsTheRootsVariables) {
+  auto b = Movie(6);
+  Actions clip;
+  Set(clip, "timer", Int(10));
+  Actions body;
+  body.Append(Do(Member(Var("_root"), "a"), "swapDepths", {Int(100)}));  // where scripts may remove it
+  body.Append(Member(Var("_root"), "a")).Raw(Code(Action::kRemoveSprite));
+  body.Append(Var("timer")).Raw(Code(Action::kReturn));
+  Set(clip, "_root.f", Function({}, body));
+  Set(clip, "_root.before", Var("timer"));
+  b.DefineSprite(5, Timeline().DoAction(clip.Stop()).ShowFrame());
+  Actions root;
+  Set(root, "timer", Int(5));
+  b.DoAction(root).PlaceObject2({.depth = 1, .characterId = 5, .name = "a"}).ShowFrame();
+  Actions second;
+  Set(second, "got", Method(Var("_root"), "f"));
+  b.DoAction(second.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("before"), "10");
+  EXPECT_EQ(r.Get("got"), "5");
+}
+
 // A clip whose own tellTarget removed it reaches no clip by name after
 // that, not even _root: the second jump is lost.
 TEST(Avm1Clips, ARemovedBaseClipTargetsNothing) {
@@ -1035,13 +1114,6 @@ TEST(Avm1Functions, CallAndApplyWithoutThisRunOnTheGlobalObject) {
   EXPECT_EQ(r.Get("applyNull"), "true");
   EXPECT_EQ(r.Get("applyArgs"), "x,5");
   EXPECT_EQ(r.Get("callNumber"), "false");
-}
-
-// with (value) { body }
-Actions With(const Actions& value, const Actions& body) {
-  const auto n = static_cast<std::uint16_t>(body.Size());
-  const std::uint8_t size[] = {static_cast<std::uint8_t>(n & 0xFF), static_cast<std::uint8_t>(n >> 8)};
-  return Actions().Append(value).Raw(Code(Action::kWith), size).Append(body);
 }
 
 // with puts a string, number or boolean in scope as its wrapper object and

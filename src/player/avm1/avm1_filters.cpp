@@ -5,6 +5,8 @@
 // `clip.filters` makes new objects from those.
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <string_view>
 
 #include "player/avm1/avm1.h"
 #include "player/avm1/avm1_builtins.h"
@@ -44,11 +46,67 @@ AsValue CopyArray(Avm1& vm, const AsValue& v) {
   return AsValue::Object(vm.NewArray(vm.Elements(v.obj)));
 }
 
+// DisplacementMapFilter's mapPoint: two integers behind an accessor.
+struct MapPoint : AsNativeData {
+  std::int32_t x = 0, y = 0;
+};
+
+bool IsMapPoint(const FilterClass& c, const Param& p) {
+  return std::string_view(c.name) == "DisplacementMapFilter" && std::string_view(p.name) == "mapPoint";
+}
+
+// A number as the filter's integer: NaN, the infinities and numbers out of
+// range are the lowest one.
+std::int32_t MapCoordinate(double d) {
+  return std::isfinite(d) && d > -2147483649.0 && d < 2147483648.0 ? static_cast<std::int32_t>(d) : INT32_MIN;
+}
+
+// Any object with both x and y sets the point (a conversion that throws
+// gives its coordinate the lowest integer, and its error goes on after the
+// point is set, x's before y's); anything else makes it (0, 0).
+void SetMapPoint(Avm1& vm, AsObject* o, const AsValue& v) {
+  if (!o->Native<MapPoint>()) o->native = std::make_unique<MapPoint>();
+  std::int32_t x = 0, y = 0;
+  std::optional<AsValue> error;
+  if (v.type == AsValue::Type::kObject) {
+    const AsValue xv = vm.Get(v, "x"), yv = vm.Get(v, "y");
+    if (vm.Throwing()) return;
+    auto convert = [&](const AsValue& c) {
+      const double d = vm.ToNumber(c);
+      if (auto e = vm.TakeThrown()) {
+        if (!error) error = std::move(e);
+        return INT32_MIN;
+      }
+      return MapCoordinate(d);
+    };
+    const std::int32_t cx = convert(xv), cy = convert(yv);
+    if (!xv.IsUndefined() && !yv.IsUndefined()) x = cx, y = cy;
+  }
+  if (auto* d = o->Native<MapPoint>()) d->x = x, d->y = y;
+  if (error) vm.Rethrow(std::move(*error));
+}
+
+AsValue GetMapPointProp(Avm1& vm, const AsValue& self, AsArgs) {
+  const MapPoint* d = self.type == AsValue::Type::kObject ? self.obj->Native<MapPoint>() : nullptr;
+  return NewPoint(vm, d ? d->x : 0, d ? d->y : 0);
+}
+
+AsValue SetMapPointProp(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (self.type == AsValue::Type::kObject && self.obj->className == "DisplacementMapFilter") {
+    SetMapPoint(vm, self.obj, Arg(a, 0));
+  }
+  return {};
+}
+
 // Sets the filter's properties from constructor arguments, defaults filling the rest.
 void Fill(Avm1& vm, AsObject* o, const FilterClass& c, AsArgs a) {
   for (std::size_t i = 0; i < c.params.size(); ++i) {
     const Param& p = c.params[i];
     const AsValue arg = Arg(a, i);
+    if (IsMapPoint(c, p)) {
+      SetMapPoint(vm, o, arg);
+      continue;
+    }
     AsValue v;
     switch (p.type) {
       case T::kNumber: {
@@ -103,6 +161,10 @@ AsValue FilterClone(Avm1& vm, const AsValue& self, AsArgs) {
   copy->className = o->className;
   for (const Param& p : c->params) {
     const AsValue v = vm.Get(self, p.name);
+    if (IsMapPoint(*c, p)) {
+      SetMapPoint(vm, copy, v);
+      continue;
+    }
     vm.SetProp(copy, p.name, p.type == T::kArray ? CopyArray(vm, v) : v);
   }
   return AsValue::Object(copy);
@@ -352,6 +414,7 @@ void InstallFilters(Avm1& vm) {
   for (const auto& c : Classes()) {
     AsObject* proto = vm.NewRootObject(base);
     vm.NewClass(pkg, c.name, FilterCtor, proto);
+    if (std::string_view(c.name) == "DisplacementMapFilter") vm.AddAccessor(proto, "mapPoint", GetMapPointProp, SetMapPointProp);
   }
   AsObject* clip = vm.ClipProto();
   vm.AddAccessor(clip, "filters", McGetFilters, McSetFilters);

@@ -639,6 +639,34 @@ TEST(Avm1Filters, ConstructorsDefaultsCloneAndClipFilters) {
   EXPECT_EQ(r.At(60, 60), (Color{255, 255, 255}));
 }
 
+// DisplacementMapFilter's mapPoint is a pair of integers read back as a
+// new Point: an object without both x and y, or no object, makes (0, 0); a
+// coordinate that is no number is the lowest integer.
+TEST(Avm1Filters, DisplacementMapPointKeepsTwoIntegers) {
+  auto text = [](const Actions& filter) { return AsText(Member(filter, "mapPoint")); };
+  Actions a;
+  Set(a, "f", New("flash.filters", "DisplacementMapFilter", {}));
+  Set(a, "fresh", text(Var("f")));
+  Set(a, "built", text(New("flash.filters", "DisplacementMapFilter", {Undef(), Object({{"x", Num(1.7)}, {"y", Num(-2)}})})));
+  a.Append(SetMember(Var("f"), "mapPoint", Object({{"x", Int(3)}})));
+  Set(a, "onlyX", text(Var("f")));
+  a.Append(SetMember(Var("f"), "mapPoint", Object({{"x", Str("a")}, {"y", Int(4)}})));
+  Set(a, "notANumber", text(Var("f")));
+  a.Append(SetMember(Var("f"), "mapPoint", Object({{"x", Int(5)}, {"y", Int(6)}})));
+  Set(a, "copy", text(Method(Var("f"), "clone", {})));
+  Set(a, "isCopy", Bin(Member(Var("f"), "mapPoint"), Member(Var("f"), "mapPoint"), Action::kStrictEquals));
+  a.Append(SetMember(Var("f"), "mapPoint", Bool(true)));
+  Set(a, "notAnObject", text(Var("f")));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("fresh"), "(x=0, y=0)");
+  EXPECT_EQ(r.Get("built"), "(x=1, y=-2)");
+  EXPECT_EQ(r.Get("onlyX"), "(x=0, y=0)");
+  EXPECT_EQ(r.Get("notANumber"), "(x=-2147483648, y=4)");
+  EXPECT_EQ(r.Get("copy"), "(x=5, y=6)");
+  EXPECT_EQ(r.Get("isCopy"), "false");
+  EXPECT_EQ(r.Get("notAnObject"), "(x=0, y=0)");
+}
+
 TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
   Actions a;
   a.Append(SetMember(Var("box"), "blendMode", Str("multiply")));
