@@ -107,6 +107,7 @@ void As3Display::BuildButtonStates(FlashObject* o) {
     int depth;
   };
   std::vector<Made> made[4];
+  ClipHandle wrapped[4] = {kNoClip, kNoClip, kNoClip, kNoClip};
   int temp = bi->sprite->list.empty() ? 0 : bi->sprite->list.rbegin()->first;
   for (int k = 0; k < 4; ++k) {
     for (const ButtonRecord& rec : def.records) {
@@ -150,8 +151,35 @@ void As3Display::BuildButtonStates(FlashObject* o) {
       stage.MoveNode(*btl, ci->depth, *wtl, d);
     }
     o->states[k] = Value::Obj(wo);
+    wrapped[k] = wh;
   }
-  ShowStateObject(o, ShownState(*this, self));
+  // ADDED goes to the children of each Sprite made for a state, before any
+  // state is shown; then to the state shown, and ADDED_TO_STAGE below it.
+  for (ClipHandle wh : wrapped) {
+    TimelineState* wtl = wh == kNoClip ? nullptr : Timeline(wh);
+    if (!wtl) continue;
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : wtl->list) kids.push_back(c.serial);
+    for (ClipHandle kid : kids) SendSimpleAdded(kid);
+  }
+  const int shown = ShownState(*this, self);
+  ShowStateObject(o, shown);
+  FlashObject* state = As<DisplayObj>(o->states[shown]);
+  if (!state || !Node(state->handle) || Node(state->handle)->parent != self) return;
+  SendSimpleAdded(state->handle);
+  if (!OnStage(self) || wrapped[shown] != state->handle) return;
+  if (TimelineState* wtl = Timeline(state->handle)) {
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : wtl->list) kids.push_back(c.serial);
+    for (ClipHandle kid : kids) AddedToStage(kid, 1);
+  }
+}
+
+void As3Display::SendSimpleAdded(ClipHandle h) {
+  if (FlashObject* o = Existing(h)) {
+    Value e = NewEvent(eventClass, "added", true);
+    Dispatch(o, As<EventObject>(e));
+  }
 }
 
 // Shows a state: it becomes the button's child and the others leave it,
