@@ -154,7 +154,8 @@ void As3Display::BuildButtonStates(FlashObject* o) {
     wrapped[k] = wh;
   }
   // ADDED goes to the children of each Sprite made for a state, before any
-  // state is shown; then to the state shown, and ADDED_TO_STAGE below it.
+  // state is shown; then to the state shown, with ADDED_TO_STAGE on it and
+  // all below it.
   for (ClipHandle wh : wrapped) {
     TimelineState* wtl = wh == kNoClip ? nullptr : Timeline(wh);
     if (!wtl) continue;
@@ -167,12 +168,7 @@ void As3Display::BuildButtonStates(FlashObject* o) {
   FlashObject* state = As<DisplayObj>(o->states[shown]);
   if (!state || !Node(state->handle) || Node(state->handle)->parent != self) return;
   SendSimpleAdded(state->handle);
-  if (!OnStage(self) || wrapped[shown] != state->handle) return;
-  if (TimelineState* wtl = Timeline(state->handle)) {
-    std::vector<ClipHandle> kids;
-    for (auto& [d, c] : wtl->list) kids.push_back(c.serial);
-    for (ClipHandle kid : kids) AddedToStage(kid, 1);
-  }
+  if (OnStage(self)) AddedToStage(state->handle, 0);
 }
 
 void As3Display::SendSimpleAdded(ClipHandle h) {

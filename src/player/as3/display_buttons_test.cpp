@@ -105,8 +105,9 @@ TEST(As3Button, AStateAScriptSetsLeavesItsContainer) {
 
 TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
   // From SWF 10 on a timeline button whose up state holds a movie clip
-  // makes its states, lets that clip hear FRAME_CONSTRUCTED and
-  // EXIT_FRAME, and only then runs its class's constructor.
+  // makes its states, shows the up state (ADDED, ADDED_TO_STAGE), lets
+  // that clip hear FRAME_CONSTRUCTED and EXIT_FRAME, and only then runs
+  // its class's constructor.
   As3Movie d;
   const auto heard = d.Tracer("kid ", {"type"});
   d.defineTags = [](SwfBuilder& b) {
@@ -121,7 +122,7 @@ TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
   };
   d.LinkedClass("Kid", {d.Display("MovieClip")}, 4, [&](AbcCode& c) {
     d.Trace(c, "kid made");
-    for (const char* type : {"frameConstructed", "exitFrame"}) {
+    for (const char* type : {"added", "addedToStage", "frameConstructed", "exitFrame"}) {
       c.Op("getlocal_0").Op("pushstring", {d.S(type)}).Op("newfunction", {heard})
           .Op("callpropvoid", {d.Q("addEventListener"), 2});
     }
@@ -129,7 +130,8 @@ TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
   d.LinkedClass("Btn", {d.Display("SimpleButton")}, 5, [&](AbcCode& c) { d.Trace(c, "button made"); });
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { m.Trace(c, "main made"); });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
-            "kid made|kid frameConstructed|kid exitFrame|button made|main made|kid frameConstructed|kid exitFrame|");
+            "kid made|kid added|kid addedToStage|kid frameConstructed|kid exitFrame|button made|main made|"
+            "kid frameConstructed|kid exitFrame|");
 }
 
 }  // namespace
