@@ -86,6 +86,24 @@ void ShowSetState(Machine& m, FlashObject* button, int index, const Value& befor
   if (now && now->handle != kNoClip && tl && !IsAncestorOrSelf(b, now->handle, button->handle)) {
     Instance* ni = b.Node(now->handle);
     if (ni && ni->parent != button->handle) Attach(m, *tl, now->handle, 0);
+    // The state shown then has a frame of its own: FRAME_CONSTRUCTED, its
+    // frame script, EXIT_FRAME, heard by it alone.
+    ni = b.Node(now->handle);
+    if (!ni || ni->parent != button->handle) return;
+    const Value self = Value::Obj(now);
+    for (const char* type : {"frameConstructed", "", "exitFrame"}) {
+      if (!*type) {
+        b.RunFrameScript(now->handle);
+        continue;
+      }
+      Value e = b.NewEvent(b.eventClass, type, false);
+      if (EventObject* eo = As<EventObject>(e)) {
+        eo->target = self;
+        eo->currentTarget = self;
+        eo->phase = 2;
+        b.CallListeners(now, eo, false);
+      }
+    }
   }
 }
 

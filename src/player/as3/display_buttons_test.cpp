@@ -103,6 +103,33 @@ TEST(As3Button, AStateAScriptSetsLeavesItsContainer) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "null|0|[object Main]|true|");
 }
 
+TEST(As3Button, TheStateShownThatAScriptSetsHasAFrameOfItsOwn) {
+  // It hears FRAME_CONSTRUCTED and EXIT_FRAME at once, alone; a state not
+  // shown hears them only with everyone at the frame's turn.
+  As3Movie d;
+  const auto up = d.Tracer("up ", {"type"});
+  const auto over = d.Tracer("over ", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto sprite = m.Display("Sprite"), sb = m.Display("SimpleButton");
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_1");
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal_3");
+    for (const char* type : {"frameConstructed", "exitFrame"}) {
+      m.Listen(c, 1, type, up);
+      m.Listen(c, 3, type, over);
+    }
+    c.Op("findpropstrict", {sb}).Op("constructprop", {sb, 0}).Op("setlocal_2");
+    m.Trace(c, "set");
+    c.Op("getlocal_2").Op("getlocal_3").Op("setproperty", {m.Q("overState")});
+    c.Op("getlocal_2").Op("getlocal_1").Op("setproperty", {m.Q("upState")});
+    m.Trace(c, "after");
+    // The button is kept by the main timeline, so that its states live.
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "set|up frameConstructed|up exitFrame|after|up frameConstructed|over frameConstructed|up exitFrame|"
+            "over exitFrame|");
+}
+
 TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
   // From SWF 10 on a timeline button whose up state holds a movie clip
   // makes its states, shows the up state (ADDED, ADDED_TO_STAGE), lets
