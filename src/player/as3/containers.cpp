@@ -86,6 +86,24 @@ void ShowSetState(Machine& m, FlashObject* button, int index, const Value& befor
   if (now && now->handle != kNoClip && tl && !IsAncestorOrSelf(b, now->handle, button->handle)) {
     Instance* ni = b.Node(now->handle);
     if (ni && ni->parent != button->handle) Attach(m, *tl, now->handle, 0);
+    // The state shown then has a frame of its own: FRAME_CONSTRUCTED, its
+    // frame script, EXIT_FRAME, heard by it alone.
+    ni = b.Node(now->handle);
+    if (!ni || ni->parent != button->handle) return;
+    const Value self = Value::Obj(now);
+    for (const char* type : {"frameConstructed", "", "exitFrame"}) {
+      if (!*type) {
+        b.RunFrameScript(now->handle);
+        continue;
+      }
+      Value e = b.NewEvent(b.eventClass, type, false);
+      if (EventObject* eo = As<EventObject>(e)) {
+        eo->target = self;
+        eo->currentTarget = self;
+        eo->phase = 2;
+        b.CallListeners(now, eo, false);
+      }
+    }
   }
 }
 
@@ -107,6 +125,7 @@ void As3Display::BuildButtonStates(FlashObject* o) {
     int depth;
   };
   std::vector<Made> made[4];
+  ClipHandle wrapped[4] = {kNoClip, kNoClip, kNoClip, kNoClip};
   int temp = bi->sprite->list.empty() ? 0 : bi->sprite->list.rbegin()->first;
   for (int k = 0; k < 4; ++k) {
     for (const ButtonRecord& rec : def.records) {
@@ -150,8 +169,31 @@ void As3Display::BuildButtonStates(FlashObject* o) {
       stage.MoveNode(*btl, ci->depth, *wtl, d);
     }
     o->states[k] = Value::Obj(wo);
+    wrapped[k] = wh;
   }
-  ShowStateObject(o, ShownState(*this, self));
+  // ADDED goes to the children of each Sprite made for a state, before any
+  // state is shown; then to the state shown, with ADDED_TO_STAGE on it and
+  // all below it.
+  for (ClipHandle wh : wrapped) {
+    TimelineState* wtl = wh == kNoClip ? nullptr : Timeline(wh);
+    if (!wtl) continue;
+    std::vector<ClipHandle> kids;
+    for (auto& [d, c] : wtl->list) kids.push_back(c.serial);
+    for (ClipHandle kid : kids) SendSimpleAdded(kid);
+  }
+  const int shown = ShownState(*this, self);
+  ShowStateObject(o, shown);
+  FlashObject* state = As<DisplayObj>(o->states[shown]);
+  if (!state || !Node(state->handle) || Node(state->handle)->parent != self) return;
+  SendSimpleAdded(state->handle);
+  if (OnStage(self)) AddedToStage(state->handle, 0);
+}
+
+void As3Display::SendSimpleAdded(ClipHandle h) {
+  if (FlashObject* o = Existing(h)) {
+    Value e = NewEvent(eventClass, "added", true);
+    Dispatch(o, As<EventObject>(e));
+  }
 }
 
 // Shows a state: it becomes the button's child and the others leave it,

@@ -561,6 +561,7 @@ class As3Display : public ScriptHooks {
     }
     return shapeClass;
   }
+  static bool IsButtonNode(const Instance& i) { return i.def && i.def->kind == Character::Kind::kButton; }
   FlashObject* ObjectFor(ClipHandle h) {
     if (h == kNoClip) return nullptr;
     auto it = objects.find(h);
@@ -597,6 +598,7 @@ class As3Display : public ScriptHooks {
   void BuildButtonStates(FlashObject* button);
   void ShowStateObject(FlashObject* button, int index);
   bool UpStateHoldsClip(FlashObject* button);
+  void SendSimpleAdded(ClipHandle h);  // ADDED, bubbling, on an object made already
 
   // A node for an object a script made (new Sprite...).
   Instance* NewNode(const Character* def, const MovieLibrary* from = nullptr) {

@@ -230,7 +230,15 @@ void As3Display::BuildChildren(FlashObject* o) {
   if (o->childrenBuilt) return;
   o->childrenBuilt = true;
   BuildButtonStates(o);
-  if (o->handle != kRootClip) {
+  if (o->handle == kRootClip) {
+    std::vector<ClipHandle> buttons;
+    for (ClipHandle h : constructQueue)
+      if (const Instance* i = Node(h); i && i->parent == kRootClip && IsButtonNode(*i)) buttons.push_back(h);
+    for (ClipHandle h : buttons) {
+      std::erase(constructQueue, h);
+      MakeWaiting(h);
+    }
+  } else {
     if (TimelineState* tl = Timeline(o->handle)) {
       std::vector<ClipHandle> kids;
       for (auto& [depth, child] : tl->list)
@@ -354,6 +362,8 @@ ClipHandle As3Display::NextToMake() {
     const Instance* node = Node(h);
     // The main timeline's first children are made before its constructor, not inside a goto.
     if (node && node->parent == kRootClip && !rootConstructed && gotoFlushes > 0) continue;
+    // Its buttons, though, are made in its super() call.
+    if (node && node->parent == kRootClip && !rootConstructed && IsButtonNode(*node)) continue;
     if (node && node->parent != kNoClip && node->parent != kRootClip) {
       auto parent = objects.find(node->parent);
       if (parent != objects.end() && (!parent->second->childrenBuilt || building.count(node->parent))) continue;
