@@ -131,6 +131,38 @@ TEST_F(As3Reflect, ProxyIsAttributeIsAMethodInTheProxyNamespace) {
   EXPECT_EQ(Traced(), "textFormat|isAttribute|");
 }
 
+// A hook the subclass leaves out throws when called by name, from
+// Error.throwError inside Proxy's method; hasOwnProperty asks hasProperty by
+// string, and the machine's own uses of a missing hook go on without it.
+TEST_F(As3Reflect, ProxyHooksWithoutOverrideThrowAndHasOwnPropertyAsksHasProperty) {
+  const auto proxy = a.PackageName("flash.utils", "Proxy");
+  // hasProperty(name) { trace(typeof name + " " + name); return name == "yes" }
+  AbcCode has;
+  has.Op("findpropstrict", {Q("trace")}).Op("getlocal_1").Op("typeof").Op("pushstring", {S(" ")}).Op("add")
+      .Op("getlocal_1").Op("add").Op("callpropvoid", {Q("trace"), 1});
+  has.Op("getlocal_1").Op("pushstring", {S("yes")}).Op("equals").Op("returnvalue");
+  const auto withHas = DefClass("H", proxy, Ctor(), {ProxyMethod("hasProperty", has, 1)}, {}, 0);
+  const auto bare = DefClass("B", proxy, Ctor(), {}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  for (auto [name, cls] : {std::pair<const char*, std::uint32_t>{"H", withHas}, {"B", bare}})
+    c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {proxy}).Op("pushscope")
+        .Op("getlex", {proxy}).Op("newclass", {cls}).Op("popscope").Op("popscope").Op("initproperty", {Q(name)});
+  c.Op("findpropstrict", {Q("H")}).Op("constructprop", {Q("H"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {7}); Call(x, "hasOwnProperty", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("yes")}); Call(x, "hasOwnProperty", 1); });
+  // Without a getProperty override a read is undefined, as before.
+  c.Op("findpropstrict", {Q("B")}).Op("constructprop", {Q("B"), 0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("missing")}); });
+  // b.flash_proxy::getProperty("x")
+  c.Op("getlocal_2").Op("pushstring", {S("x")}).Op("callproperty", {a.QName(proxyNs, "getProperty"), 1});
+  EXPECT_FALSE(RunWithClasses(c, {ClassTrait("H", withHas), ClassTrait("B", bare)}));
+  EXPECT_EQ(Traced(),
+            "string 7|false|string yes|true|undefined|Error: Error #2088: The Proxy class does not implement getProperty. "
+            "It must be overridden by a subclass.\n\tat Error$/throwError()\n\tat "
+            "flash.utils::Proxy/http://www.adobe.com/2006/actionscript/flash/proxy::getProperty()\n\tat global$init()|");
+}
+
 TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   // [Tag(kind="x")] class Item { public var count:int; private var hidden; [Inject] public var name:String;
   //   public function get size():Number; public function set size(v); public function run(a:String, b:int = 1):Boolean }
