@@ -607,5 +607,48 @@ TEST_F(As3Rules, PrimitivesReadNumbersPrototypeAndConstructWhatItHolds) {
   EXPECT_EQ(traced[2].substr(0, traced[2].find('\n')), "TypeError: Error #1007: Instantiation attempted on a non-constructor missing.");
 }
 
+// A failed coercion names a string in quotes and an instance of a script's
+// class with an address: "cannot convert "abc" to Kind", Kind@... to Kind.
+TEST_F(As3Rules, AFailedCoercionQuotesStringsAndAddressesInstances) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto kind = DefClass("Kind", Q("Object"), ctor, {});
+  const auto other = DefClass("Other", Q("Object"), ctor, {});
+  MethodInfo typed;
+  typed.paramTypes = {0};
+  typed.returnType = Q("Kind");
+  const auto asKind = a.Method(typed);  // function (v):Kind { return v }
+  AbcCode body;
+  body.Op("getlocal_1").Op("returnvalue");
+  a.Body({.method = asKind, .maxStack = 2, .localCount = 2, .maxScopeDepth = 1}, body);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Kind", kind, {"Object"});
+  NewClass(c, "Other", other, {"Object"});
+  c.Op("newfunction", {asKind}).Op("setlocal_1");
+  c.Label("t").Op("getlocal_1").Op("pushnull").Op("pushstring", {S("abc")}).Op("call", {1}).Op("pop");
+  c.Label("e").Branch("jump", "next");
+  c.Label("h").Op("setlocal_2").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("message")}); });
+  c.Label("next");
+  c.Label("t2").Op("getlocal_1").Op("pushnull").Op("findpropstrict", {Q("Other")}).Op("constructprop", {Q("Other"), 0})
+      .Op("call", {1}).Op("pop");
+  c.Label("e2").Branch("jump", "done");
+  c.Label("h2").Op("setlocal_2").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("message")}); });
+  c.Label("done").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0},
+                                       {c.LabelOffset("t2"), c.LabelOffset("e2"), c.LabelOffset("h2"), 0, 0}};
+  a.Script({.init = init, .traits = {ClassTrait("Kind", kind), ClassTrait("Other", other)}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "Error #1034: Type Coercion failed: cannot convert \"abc\" to Kind.|"
+            "Error #1034: Type Coercion failed: cannot convert Other@00000000000 to Kind.|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
