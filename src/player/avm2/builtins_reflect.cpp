@@ -612,11 +612,13 @@ void InstallReflection(Machine& m) {
   for (const char* hook : {"isAttribute", "getProperty", "setProperty", "callProperty", "hasProperty", "deleteProperty",
                            "getDescendants", "nextNameIndex", "nextName", "nextValue"}) {
     const NameId id = m.NameIdOf(hook);
-    Binding& b = members[Key(m.proxyNs, id)];
-    b = members[Key(kPublicNs, id)];
-    if (std::string_view(hook) != "isAttribute")
+    auto pub = members.find(Key(kPublicNs, id));
+    if (pub == members.end()) continue;
+    const Binding b = pub->second;
+    members.erase(pub);
+    if (std::string_view(hook) != "isAttribute" && b.method)
       b.method->traceName = std::string("flash.utils::Proxy/") + kProxyUri + "::" + hook;
-    members.erase(Key(kPublicNs, id));
+    members[Key(m.proxyNs, id)] = b;
   }
   m.AddMethod(proxy, "hasOwnProperty", ProxyHasOwnProperty);
   m.AddGlobalFunction("flash.utils", "describeType", DescribeType);

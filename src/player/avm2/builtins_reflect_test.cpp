@@ -131,6 +131,75 @@ TEST_F(As3Reflect, ProxyIsAttributeIsAMethodInTheProxyNamespace) {
   EXPECT_EQ(Traced(), "textFormat|isAttribute|");
 }
 
+// A hook the subclass leaves out throws when called by name, from
+// Error.throwError inside Proxy's method; hasOwnProperty asks hasProperty by
+// string, and the machine's own uses of a missing hook go on without it.
+TEST_F(As3Reflect, ProxyHooksWithoutOverrideThrowAndHasOwnPropertyAsksHasProperty) {
+  const auto proxy = a.PackageName("flash.utils", "Proxy");
+  // hasProperty(name) { trace(typeof name + " " + name); return name == "yes" }
+  AbcCode has;
+  has.Op("findpropstrict", {Q("trace")}).Op("getlocal_1").Op("typeof").Op("pushstring", {S(" ")}).Op("add")
+      .Op("getlocal_1").Op("add").Op("callpropvoid", {Q("trace"), 1});
+  has.Op("getlocal_1").Op("pushstring", {S("yes")}).Op("equals").Op("returnvalue");
+  const auto withHas = DefClass("H", proxy, Ctor(), {ProxyMethod("hasProperty", has, 1)}, {}, 0);
+  const auto bare = DefClass("B", proxy, Ctor(), {}, {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  for (auto [name, cls] : {std::pair<const char*, std::uint32_t>{"H", withHas}, {"B", bare}})
+    c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {proxy}).Op("pushscope")
+        .Op("getlex", {proxy}).Op("newclass", {cls}).Op("popscope").Op("popscope").Op("initproperty", {Q(name)});
+  c.Op("findpropstrict", {Q("H")}).Op("constructprop", {Q("H"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {7}); Call(x, "hasOwnProperty", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("yes")}); Call(x, "hasOwnProperty", 1); });
+  // Without a getProperty override a read is undefined, as before.
+  c.Op("findpropstrict", {Q("B")}).Op("constructprop", {Q("B"), 0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("missing")}); });
+  // b.flash_proxy::getProperty("x")
+  c.Op("getlocal_2").Op("pushstring", {S("x")}).Op("callproperty", {a.QName(proxyNs, "getProperty"), 1});
+  EXPECT_FALSE(RunWithClasses(c, {ClassTrait("H", withHas), ClassTrait("B", bare)}));
+  EXPECT_EQ(Traced(),
+            "string 7|false|string yes|true|undefined|Error: Error #2088: The Proxy class does not implement getProperty. "
+            "It must be overridden by a subclass.\n\tat Error$/throwError()\n\tat "
+            "flash.utils::Proxy/http://www.adobe.com/2006/actionscript/flash/proxy::getProperty()\n\tat global$init()|");
+}
+
+// AMF3 writes a dynamic Proxy's members as its enumeration hooks list them,
+// asked in Flash's order: the index, then its name, then its value.
+TEST_F(As3Reflect, Amf3WritesAProxysMembersThroughItsEnumerationHooks) {
+  const auto proxy = a.PackageName("flash.utils", "Proxy");
+  const auto byteArray = a.PackageName("flash.utils", "ByteArray");
+  const auto say = [&](AbcCode& x, const char* what) {  // trace(what + i)
+    x.Op("findpropstrict", {Q("trace")}).Op("pushstring", {S(what)}).Op("getlocal_1").Op("add").Op("callpropvoid", {Q("trace"), 1});
+  };
+  AbcCode nextIndex;  // i < 2 ? i + 1 : 0
+  say(nextIndex, "i");
+  nextIndex.Op("getlocal_1").Op("pushbyte", {2}).Branch("ifnlt", "end").Op("getlocal_1").Op("increment_i").Op("returnvalue")
+      .Label("end").Op("pushbyte", {0}).Op("returnvalue");
+  AbcCode nextName;  // "k" + i
+  say(nextName, "n");
+  nextName.Op("pushstring", {S("k")}).Op("getlocal_1").Op("add").Op("returnvalue");
+  AbcCode nextValue;  // i * 10
+  say(nextValue, "v");
+  nextValue.Op("getlocal_1").Op("pushbyte", {10}).Op("multiply").Op("returnvalue");
+  const auto cls = DefClass("P", proxy, Ctor(),
+                            {ProxyMethod("nextNameIndex", nextIndex, 1), ProxyMethod("nextName", nextName, 1),
+                             ProxyMethod("nextValue", nextValue, 1)},
+                            {}, 0);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {proxy}).Op("pushscope")
+      .Op("getlex", {proxy}).Op("newclass", {cls}).Op("popscope").Op("popscope").Op("initproperty", {Q("P")});
+  c.Op("findpropstrict", {byteArray}).Op("constructprop", {byteArray, 0}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("findpropstrict", {Q("P")}).Op("constructprop", {Q("P"), 0}).Op("callpropvoid", {Q("writeObject"), 1});
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {Q("position")});
+  c.Op("getlocal_1").Op("callproperty", {Q("readObject"), 0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("k1")}).Op("getlocal_2").Op("getproperty", {Q("k2")}).Op("add"); });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("P", cls)})) << (logged.empty() ? "" : logged[0]);
+  // 10 11 1: a dynamic object of no class name; 5 "k1" 4 10; 5 "k2" 4 20; 1: the end
+  EXPECT_EQ(Traced(), "i0|n1|v1|i1|n2|v2|i2|14|30|");
+}
+
 TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   // [Tag(kind="x")] class Item { public var count:int; private var hidden; [Inject] public var name:String;
   //   public function get size():Number; public function set size(v); public function run(a:String, b:int = 1):Boolean }

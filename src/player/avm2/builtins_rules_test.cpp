@@ -535,5 +535,120 @@ TEST_F(As3Rules, ToLocaleStringNamesPrimitivesByClass) {
   EXPECT_EQ(Traced(), "[object String],[object Boolean],1,2.5,|a,b|");
 }
 
+// A name looked up in several namespaces finds the most derived class's
+// member, whatever the order of the set: class Base { private var field;
+// function any() { return this[runtime "field", (private, public)] } },
+// class Child extends Base { public var field }.
+TEST_F(As3Rules, ANameInSeveralNamespacesFindsTheMostDerivedMember) {
+  const auto priv = a.Namespace(NamespaceKind::kPrivate, "");
+  const auto privField = a.QName(priv, "field");
+  const auto privFirst = a.NsSet({priv, pub});
+  Trait baseField;
+  baseField.name = privField;
+  baseField.kind = TraitKind::kSlot;
+  AbcCode ctorBase;
+  ctorBase.Op("getlocal_0").Op("constructsuper", {0});
+  ctorBase.Op("getlocal_0").Op("pushstring", {S("base_private")}).Op("initproperty", {privField}).Op("returnvoid");
+  AbcCode any;  // this["field"] in (private, public)
+  any.Op("getlocal_0").Op("pushstring", {S("field")}).Op("getproperty", {a.MultinameL(privFirst)}).Op("returnvalue");
+  AbcCode own;  // this.field as Base's code names it
+  own.Op("getlocal_0").Op("getproperty", {privField}).Op("returnvalue");
+  const auto base = DefClass("Base", Q("Object"), ctorBase,
+                             {baseField, MethodTrait("any", Fn(any)), MethodTrait("own", Fn(own))});
+  AbcCode ctorChild;
+  ctorChild.Op("getlocal_0").Op("constructsuper", {0});
+  ctorChild.Op("getlocal_0").Op("pushstring", {S("child_public")}).Op("initproperty", {Q("field")}).Op("returnvoid");
+  const auto child = DefClass("Child", Q("Base"), ctorChild, {SlotTrait("field")});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Base", base, {"Object"});
+  NewClass(c, "Child", child, {"Object", "Base"});
+  c.Op("findpropstrict", {Q("Child")}).Op("constructprop", {Q("Child"), 0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "any", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "own", 0); });
+  // A Base alone still finds its private one.
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("Base")}).Op("constructprop", {Q("Base"), 0}); Call(x, "any", 0); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Base", base), ClassTrait("Child", child)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "child_public|base_private|base_private|");
+}
+
+// f.prototype = null reads undefined; new f() then makes the function a
+// fresh prototype, which its instances inherit Object's methods through.
+TEST_F(As3Rules, AFunctionsPrototypeSetToNullIsRemadeByNew) {
+  AbcCode body;
+  body.Op("returnvoid");
+  const auto f = Fn(body);
+  AbcCode c;
+  c.Op("newfunction", {f}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushnull").Op("setproperty", {Q("prototype")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("prototype")}); });
+  c.Op("getlocal_1").Op("construct", {0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("prototype")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2"); Call(x, "toString", 0); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("prototype")}); });
+  // The instance inherits from the prototype made for it.
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("prototype")}).Op("getlocal_2"); Call(x, "isPrototypeOf", 1); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "undefined|[object Object]|[object Object]|undefined|true|");
+}
+
+// Numbers of every kind read Number's prototype; constructing a name a
+// primitive lacks is the TypeError of a non-constructor, not a ReferenceError.
+TEST_F(As3Rules, PrimitivesReadNumbersPrototypeAndConstructWhatItHolds) {
+  AbcCode c;
+  c.Op("getlex", {Q("Number")}).Op("getproperty", {Q("prototype")}).Op("pushbyte", {99}).Op("setproperty", {Q("abc")});
+  Trace(c, [&](AbcCode& x) { x.Op("pushbyte", {19}).Op("getproperty", {Q("abc")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1.5)}).Op("getproperty", {Q("abc")}); });
+  c.Op("pushbyte", {19}).Op("constructprop", {Q("missing"), 0});
+  EXPECT_FALSE(Run(c));
+  ASSERT_EQ(traced.size(), 3u);
+  EXPECT_EQ(traced[0], "99");
+  EXPECT_EQ(traced[1], "99");
+  EXPECT_EQ(traced[2].substr(0, traced[2].find('\n')), "TypeError: Error #1007: Instantiation attempted on a non-constructor missing.");
+}
+
+// A failed coercion names a string in quotes and an instance of a script's
+// class with an address: "cannot convert "abc" to Kind", Kind@... to Kind.
+TEST_F(As3Rules, AFailedCoercionQuotesStringsAndAddressesInstances) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto kind = DefClass("Kind", Q("Object"), ctor, {});
+  const auto other = DefClass("Other", Q("Object"), ctor, {});
+  MethodInfo typed;
+  typed.paramTypes = {0};
+  typed.returnType = Q("Kind");
+  const auto asKind = a.Method(typed);  // function (v):Kind { return v }
+  AbcCode body;
+  body.Op("getlocal_1").Op("returnvalue");
+  a.Body({.method = asKind, .maxStack = 2, .localCount = 2, .maxScopeDepth = 1}, body);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Kind", kind, {"Object"});
+  NewClass(c, "Other", other, {"Object"});
+  c.Op("newfunction", {asKind}).Op("setlocal_1");
+  c.Label("t").Op("getlocal_1").Op("pushnull").Op("pushstring", {S("abc")}).Op("call", {1}).Op("pop");
+  c.Label("e").Branch("jump", "next");
+  c.Label("h").Op("setlocal_2").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("message")}); });
+  c.Label("next");
+  c.Label("t2").Op("getlocal_1").Op("pushnull").Op("findpropstrict", {Q("Other")}).Op("constructprop", {Q("Other"), 0})
+      .Op("call", {1}).Op("pop");
+  c.Label("e2").Branch("jump", "done");
+  c.Label("h2").Op("setlocal_2").Op("getlocal_0").Op("pushscope");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getproperty", {Q("message")}); });
+  c.Label("done").Op("returnvoid");
+  const auto init = Fn(c);
+  a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0},
+                                       {c.LabelOffset("t2"), c.LabelOffset("e2"), c.LabelOffset("h2"), 0, 0}};
+  a.Script({.init = init, .traits = {ClassTrait("Kind", kind), ClassTrait("Other", other)}});
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  ASSERT_TRUE(m.Load(std::make_shared<AbcFile>(ParseAbc(a.Bytes())), "t")) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "Error #1034: Type Coercion failed: cannot convert \"abc\" to Kind.|"
+            "Error #1034: Type Coercion failed: cannot convert Other@00000000000 to Kind.|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

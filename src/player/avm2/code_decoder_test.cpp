@@ -284,6 +284,11 @@ TEST(CodeDecoder, FaultsCarryTheVerifierErrorFlashReports) {
       // pushbyte 0x10, then a jump back into its operand
       {{0x24, 0x10, 0x10, 0xFB, 0xFF, 0xFF}, 1021,
        "At least one branch target was not on a valid instruction in the method."},
+      // jump past the end of the code
+      {{0x10, 0x10, 0x00, 0x00, 0x47}, 1021,
+       "At least one branch target was not on a valid instruction in the method."},
+      // pushtrue, pop: nothing returns
+      {{0x26, 0x29}, 1020, "Code cannot fall off the end of a method."},
   };
   for (const auto& c : cases) {
     Fixture fx(c.code);

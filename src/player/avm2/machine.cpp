@@ -537,6 +537,19 @@ void Machine::ThrowError(const std::string& cls, const std::string& message, int
   throw ScriptThrow{MakeError(cls, message, id)};
 }
 
+// A value as a failed coercion names it: a string quoted, an instance of a
+// script's class by its class and an address (we have none to show).
+namespace {
+std::string CoercionText(Machine& m, const Value& v) {
+  if (v.IsString()) return "\"" + v.s->text + "\"";
+  const Object* o = v.AsObject();
+  if (!o || !o->cls) return m.ToString(v);
+  if (o->cls->unit && o->kind != ObjectKind::kClass && o->kind != ObjectKind::kFunction)
+    return o->cls->QualifiedName() + "@00000000000";
+  return o->cls->QualifiedName();
+}
+}  // namespace
+
 // ---- property access
 
 const Binding* Machine::FindBinding(const Traits* t, const Name& n) const {
@@ -669,7 +682,8 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       return GetSlotted(nullptr, *b, objV);
     }
     if (AnyPublic(*this, n)) {
-      for (Object* p = c->prototype; p; p = p->proto)
+      // Every number, int and uint too, reads Number's prototype.
+      for (Object* p = objV.IsNumber() ? numberClass->prototype : c->prototype; p; p = p->proto)
         if (Value* v = p->FindDyn(LocalOf(*this, n)->text)) return *v;
     }
     // The primitives' classes are sealed: a name none of them has is an error.
@@ -784,6 +798,17 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   }
   ThrowError("ReferenceError",
              "Cannot create property " + LocalOf(*this, n)->text + " on " + o->cls->QualifiedName() + ".", 1056);
+}
+
+bool Machine::PrimitiveHas(const Value& v, const Name& nIn) {
+  Name n = nIn;
+  Class* c = ClassOf(v);
+  if (!c || v.IsObject()) return false;
+  if (FindBinding(&c->instance, n)) return true;
+  if (!AnyPublic(*this, n)) return false;
+  for (Object* p = v.IsNumber() ? numberClass->prototype : c->prototype; p; p = p->proto)
+    if (p->FindDyn(LocalOf(*this, n)->text)) return true;
+  return false;
 }
 
 bool Machine::HasProperty(const Value& objV, const Name& nIn) {
@@ -939,10 +964,11 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     }
     if (c->isVector) return Value::Obj(Construct(c, args));
     if (a.IsNullish() || IsType(a, c)) return a.IsUndefined() ? Value::Null() : a;
-    ThrowError("TypeError", "Type Coercion failed: cannot convert " + ToString(a) + " to " + c->QualifiedName() + ".", 1034);
+    ThrowError("TypeError", "Type Coercion failed: cannot convert " + CoercionText(*this, a) + " to " + c->QualifiedName() + ".", 1034);
   }
   ThrowError("TypeError", "Value is not a function.", 1006);
 }
+
 
 Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
   // Natives count toward the depth only through the script methods they
@@ -1241,7 +1267,7 @@ Value Machine::Coerce(const Value& v, Class* c) {
     const bool ours = c->unit && o && o->cls && o->cls->unit;
     if (ours || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
-                 "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : ToString(v)) + " to " +
+                 "Type Coercion failed: cannot convert " + CoercionText(*this, v) + " to " +
                      c->QualifiedName() + ".",
                  1034);
   }

@@ -403,6 +403,8 @@ class Machine {
   Value GetProperty(const Value& obj, std::string_view name) { return GetProperty(obj, NameFromString(name)); }
   void SetProperty(const Value& obj, const Name& n, const Value& v, bool init = false);
   void SetProperty(const Value& obj, std::string_view name, const Value& v) { SetProperty(obj, NameFromString(name), v); }
+  // A primitive's class or (for numbers, Number's) prototype chain has the name.
+  bool PrimitiveHas(const Value& v, const Name& n);
   bool HasProperty(const Value& obj, const Name& n);
   bool DeleteProperty(const Value& obj, const Name& n);
   Value CallProperty(const Value& obj, const Name& n, std::span<Value> args, bool lex = false);

@@ -107,7 +107,9 @@ bool Interp::OpConstructProp(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value recv = f.Pop();
   Name n = NameOf(f, in.args[0], rt);
-  const Value ctor = f.vm.GetProperty(recv, n);
+  // A primitive's missing name is no ReferenceError here: there is nothing to construct.
+  const bool primitive = !recv.IsObject() && !recv.IsNullish();
+  const Value ctor = primitive && !f.vm.PrimitiveHas(recv, n) ? Value() : f.vm.GetProperty(recv, n);
   if (ctor.IsUndefined())
     f.vm.ThrowError("TypeError", "Instantiation attempted on a non-constructor " + LocalName(n) + ".", 1007);
   f.PushFrom([&] { return f.vm.ConstructValue(ctor, args); });
