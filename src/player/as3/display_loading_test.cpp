@@ -249,6 +249,38 @@ TEST_F(As3Loading, TheMoviesOwnBytesAreTheFileUncompressed) {
   EXPECT_EQ(As3Traced(packed, [](FlashPlayer&) {}), expected);
 }
 
+TEST_F(As3Loading, TheMoviesOwnSizeIsTheFileAsStoredAndItsUrlNamesTheFile) {
+  // bytesLoaded and bytesTotal count the file's bytes, compressed or not;
+  // the URL ends in the file's own name, and a Loader made off the display
+  // list was made by that movie.
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    for (const char* f : {"bytesLoaded", "bytesTotal", "url"})
+      m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q(f)}); });
+    m.TraceValue(c, "loader ", [&] {
+      c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0});
+      c.Op("getproperty", {m.Q("contentLoaderInfo")}).Op("getproperty", {m.Q("loaderURL")});
+    });
+  });
+  uLongf packedSize = compressBound(static_cast<uLong>(bytes.size() - 8));
+  std::vector<std::uint8_t> packed(8 + packedSize);
+  ASSERT_EQ(compress(packed.data() + 8, &packedSize, bytes.data() + 8, static_cast<uLong>(bytes.size() - 8)), Z_OK);
+  packed.resize(8 + packedSize);
+  std::copy(bytes.begin(), bytes.begin() + 8, packed.begin());
+  packed[0] = 'C';
+  ASSERT_NE(packed.size(), bytes.size());
+  const auto path = dir / "sub" / "game.swf";
+  const std::vector<std::uint8_t>* files[] = {&bytes, &packed};
+  for (const std::vector<std::uint8_t>* file : files) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file->data()), static_cast<std::streamsize>(file->size()));
+    const std::string n = std::to_string(file->size());
+    const std::string url = "file://" + path.string();
+    EXPECT_EQ(As3Traced(*file, [](FlashPlayer&) {}, path.string()), n + "|" + n + "|" + url + "|loader " + url + "|");
+  }
+}
+
 TEST_F(As3Loading, AFileArrivesWithinTheFrameThatAskedWithItsStatusBeforeTheEnd) {
   // Only the first frame runs: the events come before the next one. A
   // local file's HTTP status is 0; a missing file's text names no URL.

@@ -73,9 +73,17 @@ TEST(As3ShaderJob, WritesFloatsIntoAByteArrayWithTheParameterValue) {
     TraceTop(m, c, [&] { c.Op("getlocal", {4}).Op("getproperty", {m.Q("length")}); });
     c.Op("getlocal", {4}).Op("pushint", {m.a.Int(0)}).Op("setproperty", {m.Q("position")});
     for (int k = 0; k < 4; ++k) TraceTop(m, c, [&] { c.Op("getlocal", {4}).Op("callproperty", {m.Q("readFloat"), 0}); });
+    // scale.value = null: the kernel reads 0, not its default.
+    c.Op("getlocal_3").Op("getproperty", {m.Q("data")}).Op("getproperty", {m.Q("scale")})
+        .Op("pushnull").Op("setproperty", {m.Q("value")});
+    c.Op("findpropstrict", {ba}).Op("constructprop", {ba, 0}).Op("setlocal", {4});
+    c.Op("findpropstrict", {job}).Op("getlocal_3").Op("getlocal", {4}).Op("pushint", {m.a.Int(1)})
+        .Op("pushint", {m.a.Int(1)}).Op("constructprop", {job, 4}).Op("pushtrue").Op("callpropvoid", {m.Q("start"), 1});
+    c.Op("getlocal", {4}).Op("pushint", {m.a.Int(0)}).Op("setproperty", {m.Q("position")});
+    for (int k = 0; k < 2; ++k) TraceTop(m, c, [&] { c.Op("getlocal", {4}).Op("callproperty", {m.Q("readFloat"), 0}); });
   }), [](FlashPlayer&) {});
-  // Two pixels of two big-endian floats each: (3, 6) and (3, 6).
-  EXPECT_EQ(out, "[object ShaderParameter]|float|16|3|6|3|6|");
+  // Two pixels of two big-endian floats each: (3, 6) and (3, 6); then (0, 0).
+  EXPECT_EQ(out, "[object ShaderParameter]|float|16|3|6|3|6|0|0|");
 }
 
 TEST(As3ShaderJob, RefusesABitmapTargetForLessThanThreeChannels) {

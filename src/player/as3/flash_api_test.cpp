@@ -186,6 +186,35 @@ TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
             "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
 }
 
+// NetFilterEvent holds the byte arrays it was given (a clone shares them)
+// and writes itself under its old name; play and print options start empty,
+// and no print job ever starts.
+TEST(As3FlashApi, NetFilterEventsAndThePlayAndPrintOptions) {
+  As3Movie d;
+  const auto filter = d.a.PackageName("flash.events", "NetFilterEvent"), bytes = d.a.PackageName("flash.utils", "ByteArray");
+  const auto play = d.a.PackageName("flash.net", "NetStreamPlayOptions");
+  const auto options = d.a.PackageName("flash.printing", "PrintJobOptions"), job = d.a.PackageName("flash.printing", "PrintJob");
+  const auto movie = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {bytes}).Op("constructprop", {bytes, 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {filter}).Op("pushstring", {m.S("netfilter")}).Op("pushtrue").Op("pushfalse").Op("pushnull")
+        .Op("getlocal_1").Op("constructprop", {filter, 5}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("callproperty", {m.Q("clone"), 0}).Op("setlocal", {3});
+    Line(m, c).Local(2, {}).Local(3, {}).Done();
+    m.TraceValue(c, "shared ", [&] { c.Op("getlocal_3").Op("getproperty", {m.Q("data")}).Op("getlocal_1").Op("strictequals"); });
+    c.Op("findpropstrict", {play}).Op("constructprop", {play, 0}).Op("setlocal", {4});
+    Line(m, c).Local(4, {"len"}).Local(4, {"offset"}).Local(4, {"start"}).Local(4, {"streamName"}).Local(4, {"transition"}).Done();
+    c.Op("findpropstrict", {options}).Op("constructprop", {options, 0}).Op("setlocal", {5});
+    c.Op("findpropstrict", {options}).Op("pushtrue").Op("constructprop", {options, 1}).Op("setlocal", {6});
+    c.Op("findpropstrict", {job}).Op("constructprop", {job, 0}).Op("setlocal", {7});
+    m.TraceValue(c, "print ", [&] { c.Op("getlocal", {7}).Op("callproperty", {m.Q("start"), 0}); });
+    Line(m, c).Local(5, {"printAsBitmap"}).Local(6, {"printAsBitmap"}).Done();
+  });
+  EXPECT_EQ(As3Traced(movie, [](FlashPlayer&) {}),
+            "[NetTransformEvent type=\"netfilter\" bubbles=true cancelable=false eventPhase=2 header=null data=] "
+            "[NetTransformEvent type=\"netfilter\" bubbles=true cancelable=false eventPhase=2 header=null data=]|"
+            "shared true|-1 -1 -2 null null|print false|false true|");
+}
+
 // What framework start-up code (a preloader, a system manager) reads before
 // the application shows: the event phases, memory, the loader's domain,
 // progress events it re-dispatches with its own counts, and calls named

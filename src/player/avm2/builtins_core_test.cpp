@@ -385,6 +385,38 @@ TEST_F(Core, ReturnsTakeTheDeclaredTypeAndArgumentsKnowTheirCallee) {
   EXPECT_EQ(Traced(), "7|false|undefined|function|");
 }
 
+TEST_F(Core, UndefinedArgumentsBecomeNullForEveryTypeButTheUntyped) {
+  // function (p:TYPE) { return p; }, called with undefined.
+  auto echo = [&](std::string_view type) {
+    MethodInfo mi;
+    mi.paramTypes = {type.empty() ? 0u : Q(type)};
+    const auto m = a.Method(mi);
+    AbcCode b;
+    b.Op("getlocal_1").Op("returnvalue");
+    a.Body({.method = m, .maxStack = 2, .localCount = 3, .maxScopeDepth = 1}, b);
+    return m;
+  };
+  AbcCode c;
+  for (std::string_view type : {"Array", "Object", "Date", "String", "Number", "int", "Boolean", ""}) {
+    const auto f = echo(type);
+    Trace(c, [&, f](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("pushundefined").Op("call", {1}); });
+  }
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "null|null|null|null|NaN|0|false|undefined|");
+}
+
+TEST_F(Core, ADateFromANumberKeepsWholeMilliseconds) {
+  AbcCode c;
+  for (double t : {0.5, -0.5, 1e-300, 1234.9, -1234.9}) {
+    Trace(c, [&, t](AbcCode& x) {
+      x.Op("findpropstrict", {Q("Date")}).Op("pushdouble", {a.Double(t)}).Op("constructprop", {Q("Date"), 1});
+      x.Op("callproperty", {Q("valueOf"), 0});
+    });
+  }
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "0|0|0|1234|-1234|");
+}
+
 TEST_F(Core, DictionaryKeysByStringAndNumber) {
   AbcCode c;
   c.Op("findpropstrict", {Utils("Dictionary")}).Op("constructprop", {Utils("Dictionary"), 0}).Op("setlocal_1");

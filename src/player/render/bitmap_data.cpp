@@ -486,7 +486,8 @@ PixelRect BitmapData::ColorBounds(std::uint32_t mask, std::uint32_t color, bool 
       }
     }
   }
-  if (x1 < 0) return {};
+  // Flash keeps its far corner from (0, 0): a match at (0, 0) alone is none.
+  if (x1 <= 0 && y1 <= 0) return {};
   return {x0, y0, x1 - x0 + 1, y1 - y0 + 1};
 }
 

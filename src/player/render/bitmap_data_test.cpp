@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace quarvel::player {
 namespace {
 
@@ -180,6 +182,41 @@ TEST(BitmapData, ColourTransformChannelsAndBounds) {
   c->CopyChannel(*b, b->Bounds(), 0, 0, 1, 8);  // red into alpha
   EXPECT_EQ(c->GetPixel32(0, 0) >> 24, 0x40u);
   EXPECT_EQ(c->GetPixel32(3, 3) >> 24, 0x80u);
+}
+
+TEST(BitmapData, ColourBoundsOfAMatchAtTheOriginAloneAreEmpty) {
+  // Against a naive search: the bounds of the pixels that are not white,
+  // but a lone match at (0, 0) counts as none, as Flash reports it.
+  auto b = Make(3, 3, true, 0xFFFFFFFF);
+  auto naive = [&](std::uint32_t mask, std::uint32_t color, bool find) {
+    int x0 = 3, y0 = 3, x1 = -1, y1 = -1;
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 3; ++x)
+        if (((b->GetPixel32(x, y) & mask) == color) == find)
+          x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    if (x1 <= 0 && y1 <= 0) return PixelRect{};
+    return PixelRect{x0, y0, x1 - x0 + 1, y1 - y0 + 1};
+  };
+  auto same = [&](std::uint32_t mask, std::uint32_t color, bool find) {
+    const PixelRect got = b->ColorBounds(mask, color, find), want = naive(mask, color, find);
+    EXPECT_EQ(got.x, want.x);
+    EXPECT_EQ(got.y, want.y);
+    EXPECT_EQ(got.width, want.width);
+    EXPECT_EQ(got.height, want.height);
+  };
+  b->SetPixel32(0, 0, 0xFF00FF00);
+  EXPECT_TRUE(b->ColorBounds(0xFFFFFFFF, 0xFFFFFFFF, false).Empty());
+  EXPECT_EQ(b->ColorBounds(0xFFFFFFFF, 0xFFFFFFFF, true).width, 3);
+  same(0xFFFFFFFF, 0xFFFFFFFF, false);
+  b->SetPixel32(1, 1, 0xFF00FF00);
+  EXPECT_EQ(b->ColorBounds(0xFFFFFFFF, 0xFFFFFFFF, false).width, 2);
+  same(0xFFFFFFFF, 0xFFFFFFFF, false);
+  same(0x00FF0000, 0, true);
+  b->SetPixel32(0, 0, 0xFFFFFFFF);
+  EXPECT_EQ(b->ColorBounds(0xFFFFFFFF, 0xFFFFFFFF, false).x, 1);
+  same(0xFFFFFFFF, 0xFFFFFFFF, false);
+  auto one = Make(1, 1, true, 0xFF000000);
+  EXPECT_TRUE(one->ColorBounds(0xFF000000, 0xFF000000, true).Empty());
 }
 
 TEST(BitmapData, PaletteMapAndMerge) {
