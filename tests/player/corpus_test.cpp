@@ -16,8 +16,8 @@ const std::string kCorpus = std::string(QUARVEL_SHARED_DIR) + "/corpus";
 // Floors that only go up: the number of reference frames within a mean
 // absolute difference of 3.
 constexpr int kNoScriptPassFloor = 70;
-constexpr int kScriptPassFloor = 94;
-constexpr int kAvm2PassFloor = 41;  // of the rows marked avm2-script
+constexpr int kScriptPassFloor = 95;
+constexpr int kAvm2PassFloor = 42;  // of the rows marked avm2-script
 constexpr int kAvm1PassFloor = 53;  // of the rows marked avm1-script
 
 TEST(PlayerCorpus, ReferenceFramesWithinTolerance) {
