@@ -19,36 +19,19 @@ using gdi::Color;
 using testing::Actions;
 using testing::FillStyle;
 using testing::GradientStop;
+using testing::Movie100;
 using testing::Placement;
+using testing::RectShape;
 using testing::ShapeBuilder;
 using testing::SwfBuilder;
 using testing::Timeline;
+using testing::Translation;
 
 constexpr swf::Rgba kRed{255, 0, 0, 255};
 constexpr swf::Rgba kGreen{0, 255, 0, 255};
 constexpr swf::Rgba kBlue{0, 0, 255, 255};
 constexpr swf::Rgba kWhite{255, 255, 255, 255};
 constexpr Color cRed{255, 0, 0}, cGreen{0, 255, 0}, cBlue{0, 0, 255}, cWhite{255, 255, 255};
-
-// A 100 x 100 pixel movie at 10 frames per second on white.
-SwfBuilder Movie100() {
-  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
-  b.SetBackgroundColor(kWhite);
-  return b;
-}
-
-ShapeBuilder Rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, swf::Rgba c) {
-  ShapeBuilder s;
-  s.Rectangle(x, y, w, h, s.AddFill(FillStyle::Solid(c)));
-  return s;
-}
-
-swf::Matrix Translate(std::int32_t x, std::int32_t y) {
-  swf::Matrix m;
-  m.translateX = x;
-  m.translateY = y;
-  return m;
-}
 
 struct Loaded {
   FlashPlayer player;
@@ -71,7 +54,7 @@ void AdvanceFrames(FlashPlayer& p, int k) { p.AdvanceTo(p.Now() + k * 100); }
 TEST(FlashPlayerPixels, SolidRectangleLandsOnExactPixels) {
   auto b = Movie100();
   // 10.5 .. 30.5 pixels wide would blur; whole pixels: x 10..29, y 20..29.
-  b.DefineShape(1, Rect(200, 400, 400, 200, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineShape(1, RectShape(200, 400, 400, 200, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   Loaded m(b);
   const auto bmp = m.Paint();
   ASSERT_EQ(bmp.Width(), 100);
@@ -86,7 +69,7 @@ TEST(FlashPlayerPixels, SolidRectangleLandsOnExactPixels) {
 
 TEST(FlashPlayerPixels, AntiAliasedEdgesStayWithinTheirPixel) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(210, 400, 400, 200, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineShape(1, RectShape(210, 400, 400, 200, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   Loaded m(b, 100, 100, "High");
   const auto bmp = m.Paint();
   // The left edge at 10.5 pixels: pixel 10 half covered, 11 full, 9 empty.
@@ -102,7 +85,7 @@ TEST(FlashPlayerPixels, AntiAliasedEdgesStayWithinTheirPixel) {
 
 TEST(FlashPlayerPixels, ShowAllCentresTheMovieWithTheBackgroundAround) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 2000, 2000, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  b.DefineShape(1, RectShape(0, 0, 2000, 2000, kRed)).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   Loaded m(b, 300, 200);
   m.player.SetBackgroundColor(0x0000FF);
   const auto bmp = m.Paint();
@@ -328,9 +311,9 @@ TEST(FlashPlayerPixels, LosslessPalettedAndAlphaBitmaps) {
 
 TEST(FlashPlayerPixels, MaskCutsOnlyTheLayersUpToItsClipDepth) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 1000, 2000, kRed));     // mask: left half
-  b.DefineShape(2, Rect(0, 0, 2000, 1000, kGreen));   // masked: top half
-  b.DefineShape(3, Rect(0, 1600, 2000, 400, kBlue));  // above the clip depth
+  b.DefineShape(1, RectShape(0, 0, 1000, 2000, kRed));     // mask: left half
+  b.DefineShape(2, RectShape(0, 0, 2000, 1000, kGreen));   // masked: top half
+  b.DefineShape(3, RectShape(0, 1600, 2000, 400, kBlue));  // above the clip depth
   b.PlaceObject2({.depth = 1, .characterId = 1, .clipDepth = 2});
   b.PlaceObject2({.depth = 2, .characterId = 2});
   b.PlaceObject2({.depth = 3, .characterId = 3});
@@ -345,14 +328,14 @@ TEST(FlashPlayerPixels, MaskCutsOnlyTheLayersUpToItsClipDepth) {
 
 TEST(FlashPlayerPixels, ColourTransformMultipliesAndAdds) {
   auto b = Movie100();
-  b.DefineShape3(1, Rect(0, 0, 1000, 2000, kRed));
+  b.DefineShape3(1, RectShape(0, 0, 1000, 2000, kRed));
   swf::ColorTransform toGreen;
   toGreen.redMult = 0;
   toGreen.greenAdd = 255;
   swf::ColorTransform halfAlpha;
   halfAlpha.alphaMult = 128;
   b.PlaceObject2({.depth = 1, .characterId = 1, .colorTransform = toGreen});
-  b.PlaceObject2({.depth = 2, .characterId = 1, .matrix = Translate(1000, 0), .colorTransform = halfAlpha});
+  b.PlaceObject2({.depth = 2, .characterId = 1, .matrix = Translation(1000, 0), .colorTransform = halfAlpha});
   b.ShowFrame();
   Loaded m(b);
   const auto bmp = m.Paint();
@@ -399,7 +382,7 @@ Timeline MovingSprite() {
   Timeline sprite;
   for (int f = 0; f < 3; ++f) {
     if (f == 0) sprite.PlaceObject2({.depth = 1, .characterId = 1});
-    else sprite.PlaceObject2({.depth = 1, .move = true, .matrix = Translate(f * 200, 0)});
+    else sprite.PlaceObject2({.depth = 1, .move = true, .matrix = Translation(f * 200, 0)});
     sprite.ShowFrame();
   }
   return sprite;
@@ -414,7 +397,7 @@ int RedSquareColumn(const gdi::Bitmap& bmp) {
 
 TEST(FlashPlayerTimeline, SpriteLoopsIndependentlyOfTheMainTimeline) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
   b.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
   b.ShowFrame();  // main timeline: 2 frames
   Loaded m(b);
@@ -428,7 +411,7 @@ TEST(FlashPlayerTimeline, SpriteLoopsIndependentlyOfTheMainTimeline) {
 
 TEST(FlashPlayerTimeline, ClockJumpExecutesEveryFrameInBetween) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
   b.PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame();
   Loaded m(b);
   m.player.AdvanceTo(100 * 100);  // 100 frames at once
@@ -468,10 +451,10 @@ TEST(FlashPlayerTimeline, FramesFollowTheClockAndLoop) {
 
 TEST(FlashPlayerTimeline, GotoFrameClampsAndKeepsPlaying) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed));
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed));
   b.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
   b.RemoveObject2(1).ShowFrame();
-  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = Translate(400, 0)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = Translation(400, 0)}).ShowFrame();
   Loaded m(b);
   m.player.GotoFrame(99);
   EXPECT_EQ(m.player.CurrentFrame(), 2);
@@ -500,7 +483,7 @@ TEST(FlashPlayerActions, StopOnTheLastFrameStops) {
 
 TEST(FlashPlayerActions, SpritesPlayOnWhenTheMainTimelineStops) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
   b.PlaceObject2({.depth = 1, .characterId = 2}).DoAction(Actions().Stop()).ShowFrame().ShowFrame();
   Loaded m(b);
   EXPECT_FALSE(m.player.Playing());
@@ -530,7 +513,7 @@ TEST(FlashPlayerActions, GotoAndPlayJumpsByNumberAndLabel) {
 
 TEST(FlashPlayerActions, SetTargetControlsANamedSprite) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
   b.PlaceObject2({.depth = 1, .characterId = 2, .name = "mover"});
   b.DoAction(Actions().SetTarget("mover").GotoFrame(2).Stop().SetTarget("")).ShowFrame();
   Loaded m(b);
@@ -596,7 +579,6 @@ TEST(FlashPlayerLoading, EveryCutOffPrefixLoadsOrFailsCleanly) {
   }
 }
 
-
 TEST(FlashPlayerLoading, SelfPlacingSpritesAndHugeBitmapsStayBounded) {
   auto b = Movie100();
   Timeline self;
@@ -615,7 +597,7 @@ TEST(FlashPlayerLoading, SelfPlacingSpritesAndHugeBitmapsStayBounded) {
 
 TEST(FlashPlayerActions, TargetPathsReachParentsAndTheRoot) {
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
   // The inner sprite stops the main timeline through "../" and moves its
   // sibling through "_root.mover".
   Timeline inner;

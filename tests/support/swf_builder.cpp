@@ -520,6 +520,25 @@ Timeline& Timeline::SoundStreamBlockMp3(std::uint16_t samples, std::int16_t seek
 
 // ---- SwfBuilder ----
 
+SwfBuilder Movie100() {
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor({255, 255, 255, 255});
+  return b;
+}
+
+ShapeBuilder RectShape(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, swf::Rgba c) {
+  ShapeBuilder s;
+  s.Rectangle(x, y, w, h, s.AddFill(FillStyle::Solid(c)));
+  return s;
+}
+
+swf::Matrix Translation(std::int32_t x, std::int32_t y) {
+  swf::Matrix m;
+  m.translateX = x;
+  m.translateY = y;
+  return m;
+}
+
 SwfBuilder::SwfBuilder(std::uint8_t version, swf::Rect frameSize, double fps)
     : version_(version), frame_size_(frameSize), rate_(0) {
   SetFrameRate(fps);

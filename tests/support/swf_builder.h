@@ -248,6 +248,13 @@ class SwfBuilder : public Timeline {
   std::optional<std::uint32_t> declared_length_{};
 };
 
+// A 100 x 100 pixel movie (SWF 8) at 10 frames per second on white.
+SwfBuilder Movie100();
+// One rectangle of one solid colour, in twips.
+ShapeBuilder RectShape(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, swf::Rgba c);
+// A placement matrix that only moves, by twips.
+swf::Matrix Translation(std::int32_t x, std::int32_t y);
+
 // zlib (RFC 1950) and raw-LZMA helpers also used for the containers.
 std::vector<std::uint8_t> ZlibCompress(std::span<const std::uint8_t> data, int level = 6);
 // ".lzma" (LZMA_Alone) stream: 5 property bytes, 8 size bytes, data.

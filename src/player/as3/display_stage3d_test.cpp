@@ -53,6 +53,16 @@ void TraceTop(As3Movie& m, AbcCode& c, const std::function<void()>& push) {
   c.Op("callpropvoid", {m.Q("trace"), 1});
 }
 
+// stage.stage3Ds[0] into local 3, placed at x, with `created` listening for
+// its context.
+void RequestContext(As3Movie& m, AbcCode& c, int x, std::uint32_t created) {
+  c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
+      .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
+  if (x != 0) c.Op("getlocal_3").Op("pushbyte", {x}).Op("setproperty", {m.Q("x")});
+  m.Listen(c, 3, "context3DCreate", created);
+  c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
+}
+
 TEST(As3ShaderJob, WritesFloatsIntoAByteArrayWithTheParameterValue) {
   const auto byteArray = testing::As3Movie().a.PackageName("flash.utils", "ByteArray");
   const auto out = As3Traced(KernelMovie(ScaleKernel(), [&](As3Movie& m, AbcCode& c) {
@@ -109,10 +119,7 @@ TEST(As3Stage3D, FourLayersAndAContextMadeAtTheEndOfTheFrame) {
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     TraceTop(m, c, [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
                              .Op("getproperty", {m.Q("length")}); });
-    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
-        .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
-    m.Listen(c, 3, "context3DCreate", created);
-    c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
+    RequestContext(m, c, 0, created);
     // Not there yet: the context comes after this frame's scripts.
     TraceTop(m, c, [&] { c.Op("getlocal_3").Op("getproperty", {m.Q("context3D")}); });
   });
@@ -140,6 +147,17 @@ std::vector<std::uint8_t> LittleEndian(std::initializer_list<T> values) {
   std::vector<std::uint8_t> out(values.size() * sizeof(T));
   std::memcpy(out.data(), std::data(values), out.size());
   return out;
+}
+
+// The movie's picture at 100 x 100 after 200 ms.
+gdi::Bitmap Shown(const std::vector<std::uint8_t>& bytes) {
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(200);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  return bmp;
 }
 
 // A quad over clip x [-1, 0], moved right by half the clip width through a
@@ -219,19 +237,8 @@ gdi::Bitmap TexturedQuad(bool renderToTexture) {
   on.Op("getlocal_2").Op("getlocal", {4}).Op("callpropvoid", {d.Q("drawTriangles"), 1});
   on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0}).Op("returnvoid");
   const auto created = d.Method(on, 1);
-  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
-    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
-        .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
-    m.Listen(c, 3, "context3DCreate", created);
-    c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
-  });
-  FlashPlayer p;
-  p.SetSize(100, 100);
-  EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-  p.AdvanceTo(200);
-  gdi::Bitmap bmp;
-  p.Paint(bmp);
-  return bmp;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { RequestContext(m, c, 0, created); });
+  return Shown(bytes);
 }
 
 void ExpectNear(gdi::Color got, gdi::Color want) {
@@ -277,19 +284,9 @@ TEST(As3Stage3D, APresentedBackBufferShowsUnderTheDisplayList) {
     const auto created = d.Method(on, 1);
     const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
       m.NewSprite(c, 1, "left", 0x0000FF, 0, 0, 50, 100);
-      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stage3Ds")})
-          .Op("getproperty", {m.Q("0")}).Op("setlocal_3");
-      c.Op("getlocal_3").Op("pushbyte", {40}).Op("setproperty", {m.Q("x")});
-      m.Listen(c, 3, "context3DCreate", created);
-      c.Op("getlocal_3").Op("callpropvoid", {m.Q("requestContext3D"), 0});
+      RequestContext(m, c, 40, created);
     });
-    FlashPlayer p;
-    p.SetSize(100, 100);
-    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
-    p.AdvanceTo(200);
-    gdi::Bitmap bmp;
-    p.Paint(bmp);
-    return bmp;
+    return Shown(bytes);
   };
   const gdi::Bitmap shown = picture(true);
   // Half-transparent red, premultiplied, shows as opaque dark red.

@@ -14,33 +14,15 @@ using gdi::Color;
 using testing::Actions;
 using testing::ButtonCondAction;
 using testing::ButtonRecord;
-using testing::FillStyle;
+using testing::Movie100;
+using testing::RectShape;
 using testing::ShapeBuilder;
 using testing::SwfBuilder;
 using testing::Timeline;
+using testing::Translation;
 
-constexpr swf::Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255}, kWhite{255, 255, 255, 255};
+constexpr swf::Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255}, kBlue{0, 0, 255, 255};
 constexpr Color cRed{255, 0, 0}, cGreen{0, 255, 0}, cBlue{0, 0, 255}, cWhite{255, 255, 255};
-
-// 100 x 100 pixels, 10 fps.
-SwfBuilder Movie100() {
-  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
-  b.SetBackgroundColor(kWhite);
-  return b;
-}
-
-ShapeBuilder Rect(std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h, swf::Rgba c) {
-  ShapeBuilder s;
-  s.Rectangle(x, y, w, h, s.AddFill(FillStyle::Solid(c)));
-  return s;
-}
-
-swf::Matrix Translate(std::int32_t x, std::int32_t y) {
-  swf::Matrix m;
-  m.translateX = x;
-  m.translateY = y;
-  return m;
-}
 
 class Recorder : public SoundEventListener {
  public:
@@ -103,10 +85,10 @@ struct Player {
 // A 20 x 20 pixel button at (40, 40): red up, green over, blue down; its hit
 // area is only the left half (40..49).
 void AddButton(SwfBuilder& b, std::uint16_t id, const std::vector<ButtonCondAction>& actions, bool menu = false) {
-  b.DefineShape(101, Rect(0, 0, 400, 400, kRed));
-  b.DefineShape(102, Rect(0, 0, 400, 400, kGreen));
-  b.DefineShape(103, Rect(0, 0, 400, 400, kBlue));
-  b.DefineShape(104, Rect(0, 0, 200, 400, kRed));
+  b.DefineShape(101, RectShape(0, 0, 400, 400, kRed));
+  b.DefineShape(102, RectShape(0, 0, 400, 400, kGreen));
+  b.DefineShape(103, RectShape(0, 0, 400, 400, kBlue));
+  b.DefineShape(104, RectShape(0, 0, 200, 400, kRed));
   b.DefineButton2(id,
                   {{.up = true, .characterId = 101, .depth = 1},
                    {.over = true, .characterId = 102, .depth = 1},
@@ -118,7 +100,7 @@ void AddButton(SwfBuilder& b, std::uint16_t id, const std::vector<ButtonCondActi
 TEST(FlashPlayerButtons, LookFollowsThePointerOverTheHitArea) {
   auto b = Movie100();
   AddButton(b, 10, {});
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame();
   Player m(b);
   EXPECT_EQ(m.At(45, 45), cRed);
   m.player.MouseMove(55, 45);  // drawn there, but outside the hit area
@@ -140,9 +122,9 @@ TEST(FlashPlayerButtons, ReleaseRunsTheActionsOnTheButtonsTimeline) {
   // Frame 0 stops; the button's release action plays on. Frame 1 shows blue.
   auto b = Movie100();
   AddButton(b, 10, {{.conditions = 0x0800, .actions = Actions().Play()}});
-  b.DefineShape(2, Rect(0, 0, 2000, 400, kBlue));
+  b.DefineShape(2, RectShape(0, 0, 2000, 400, kBlue));
   b.DoAction(Actions().Stop());
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame();
   b.PlaceObject2({.depth = 2, .characterId = 2}).ShowFrame();
   Player m(b);
   m.player.AdvanceTo(500);
@@ -161,7 +143,7 @@ TEST(FlashPlayerButtons, ReleaseOutsideIsNoClick) {
   AddButton(b, 10, {{.conditions = 0x0800, .actions = Actions().GotoFrame(1)},
                     {.conditions = 0x4000, .actions = Actions().GotoFrame(2)}});  // OutDownToIdle
   b.DoAction(Actions().Stop());
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame().ShowFrame().ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame().ShowFrame().ShowFrame();
   Player m(b);
   m.player.MouseDown(45, 45);
   m.player.MouseMove(90, 90);
@@ -175,14 +157,14 @@ TEST(FlashPlayerButtons, DefineButtonActionsAndNestedTransforms) {
   // A first-version button inside a sprite moved by (40, 40) pixels; its
   // action list runs on release and targets the main timeline.
   auto b = Movie100();
-  b.DefineShape(1, Rect(0, 0, 200, 200, kRed));
+  b.DefineShape(1, RectShape(0, 0, 200, 200, kRed));
   b.DefineButton(5, {{.up = true, .over = true, .down = true, .hitTest = true, .characterId = 1}},
                  Actions().SetTarget("/").GotoFrame(1).SetTarget(""));
   Timeline inner;
   inner.PlaceObject2({.depth = 1, .characterId = 5}).ShowFrame();
   b.DefineSprite(6, inner);
   b.DoAction(Actions().Stop());
-  b.PlaceObject2({.depth = 1, .characterId = 6, .matrix = Translate(800, 800), .name = "holder"}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 6, .matrix = Translation(800, 800), .name = "holder"}).ShowFrame();
   b.ShowFrame();
   Player m(b);
   m.player.MouseDown(5, 5);
@@ -196,7 +178,7 @@ TEST(FlashPlayerButtons, DefineButtonActionsAndNestedTransforms) {
 TEST(FlashPlayerButtons, PlayButtonRestartsAMovieTheHostStopped) {
   auto b = Movie100();
   AddButton(b, 10, {{.conditions = 0x0800, .actions = Actions().Play()}});
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)});
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)});
   for (int i = 0; i < 5; ++i) b.ShowFrame();
   Player m(b);
   m.player.Stop();
@@ -216,7 +198,7 @@ TEST(FlashPlayerButtons, ButtonSoundsPlayOnTheirTransitions) {
   for (std::uint16_t id = 21; id <= 24; ++id) b.DefineSound(id, f, 10, pcm);
   AddButton(b, 10, {});
   b.DefineButtonSound(10, {21, 22, 23, 24});
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame();
   Player m(b);
   m.player.AdvanceTo(50);
   m.player.MouseMove(45, 45);   // IdleToOverUp
@@ -232,7 +214,7 @@ TEST(FlashPlayerButtons, MenuButtonsTakeADraggedPress) {
   auto b = Movie100();
   AddButton(b, 10, {{.conditions = 0x0800, .actions = Actions().GotoFrame(1)}}, true);
   b.DoAction(Actions().Stop());
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame().ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame().ShowFrame();
   Player m(b);
   m.player.MouseDown(5, 5);
   m.player.MouseMove(45, 45);
@@ -245,7 +227,7 @@ TEST(FlashPlayerButtons, AButtonThatMovesUnderARestingPointerRollsOver) {
   auto b = Movie100();
   AddButton(b, 10, {});
   b.PlaceObject2({.depth = 1, .characterId = 10}).ShowFrame();
-  b.PlaceObject2({.depth = 1, .move = true, .matrix = Translate(800, 800)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = Translation(800, 800)}).ShowFrame();
   b.DoAction(Actions().Stop());
   Player m(b);
   m.player.MouseMove(45, 45);
@@ -257,11 +239,11 @@ TEST(FlashPlayerButtons, AButtonThatMovesUnderARestingPointerRollsOver) {
 
 TEST(FlashPlayerButtons, DamagedButtonActionsStillShowTheButton) {
   auto b = Movie100();
-  b.DefineShape(101, Rect(0, 0, 400, 400, kRed));
+  b.DefineShape(101, RectShape(0, 0, 400, 400, kRed));
   // ActionOffset points past the end of the tag.
   const std::vector<std::uint8_t> body = {10, 0, 0, 0xFF, 0x00, 0x0F, 101, 0, 1, 0, 0, 0, 0, 0};
   b.Tag(34, body);
-  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translate(800, 800)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .characterId = 10, .matrix = Translation(800, 800)}).ShowFrame();
   Player m(b);
   const auto skipped = m.player.SkippedFeatures();
   EXPECT_NE(std::find(skipped.begin(), skipped.end(), "damaged button actions"), skipped.end());
