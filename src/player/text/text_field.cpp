@@ -802,8 +802,10 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
       std::string name = font.name;
       while (!name.empty() && name.back() == 0) name.pop_back();
       if (!name.empty()) f.font = name;
-      f.bold = font.bold;
-      f.italic = font.italic;
+      // A plain field takes its font's style; HTML text starts plain and
+      // says its own <b> and <i>.
+      f.bold = font.bold && !e.html;
+      f.italic = font.italic && !e.html;
       o.embedFonts = e.useOutlines && !font.glyphs.empty();
       t->fontId_ = e.fontId;
     }

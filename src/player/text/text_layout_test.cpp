@@ -807,5 +807,32 @@ TEST(TextFieldFromTag, HtmlFieldsTakeTheTagsAlignmentOnlyForInitialTextFromSwf8)
   EXPECT_EQ(TextField::FromDef(e, &swf8)->NewFormat().align, Align::kCenter);
 }
 
+// A plain field is as bold and italic as its font says; an HTML field's text
+// starts plain whatever its font, and only its tags make it bold or italic.
+TEST(TextFieldFromTag, OnlyPlainFieldsTakeTheirFontsStyle) {
+  auto font = SquareFont();
+  font->bold = true;
+  font->italic = true;
+  MovieLibrary lib;
+  lib.movie.version = 8;
+  lib.characters[9] = font;
+  EditTextDef e;
+  e.bounds = Rect{0, 2000, 0, 400};
+  e.hasFont = true;
+  e.fontId = 9;
+  e.height = 240;
+  e.text = "AB";
+  const auto plain = TextField::FromDef(e, &lib);
+  EXPECT_TRUE(plain->GetFormat(0, 2).bold.value_or(false));
+  EXPECT_TRUE(plain->NewFormat().italic);
+  e.html = true;
+  e.text = "A<i>B</i>";
+  const auto html = TextField::FromDef(e, &lib);
+  EXPECT_EQ(html->GetFormat(0, 1).bold, false);
+  EXPECT_EQ(html->GetFormat(0, 1).italic, false);
+  EXPECT_EQ(html->GetFormat(1, 2).italic, true);
+  EXPECT_EQ(html->GetFormat(0, 1).font, "Squares");
+}
+
 }  // namespace
 }  // namespace quarvel::player::text
