@@ -1060,6 +1060,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.password = opts_.password;
   box.input = opts_.input;
   box.emptyFormat = newFormat_.get();
+  box.trailingSpacesCount = lib_ && lib_->movie.version < 8;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
     look->layout = LayOut(content_, box, &fonts);

@@ -229,6 +229,27 @@ TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   }
 }
 
+// A line's trailing spaces count in its width when it is left aligned; before
+// SWF 8 they count whatever the alignment, and so move right aligned text.
+TEST(TextLayout, TrailingSpacesCountByAlignmentAndSwfVersion) {
+  Box box;
+  box.width = 104;
+  const double ink = Px({kA, kA}, 12), spaces = Px({kSpace, kSpace}, 12);
+  Format f = Arial(12);
+  EXPECT_NEAR(LayOut(Plain("aa  ", f), box).textWidth, ink + spaces, 0.05);
+  for (Align a : {Align::kRight, Align::kCenter}) {
+    f.align = a;
+    EXPECT_NEAR(LayOut(Plain("aa  ", f), box).textWidth, ink, 0.05);
+    EXPECT_EQ(LayOut(Plain("  ", f), box).textWidth, 0);
+  }
+  box.trailingSpacesCount = true;
+  EXPECT_NEAR(LayOut(Plain("  ", f), box).textWidth, spaces, 0.05);
+  f.align = Align::kRight;
+  const Layout old = LayOut(Plain("aa  ", f), box);
+  EXPECT_NEAR(old.textWidth, ink + spaces, 0.05);
+  EXPECT_NEAR(old.lines[0].x, 2 + 100 - ink - spaces, 0.05);
+}
+
 TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   Box box;
   box.width = 100;
