@@ -334,5 +334,27 @@ TEST(Avm1TextField, TextColorIsTheColourNewTextGets) {
   EXPECT_EQ(r.Get("afterNew"), "4210752");
 }
 
+// duplicateMovieClip on a field a script made gives a new, empty field at the
+// same place: its type carries over, its text, size and visibility do not.
+TEST(Avm1TextField, AScriptMadeFieldDuplicatesAsANewOne) {
+  Actions a = MakeField(3, 4, 50, 20);
+  a.Append(SetMember(Var("t"), "text", Str("x")));
+  a.Append(SetMember(Var("t"), "type", Str("input")));
+  a.Append(SetMember(Var("t"), "border", Actions().PushBool(true)));
+  a.Append(SetMember(Var("t"), "_visible", Actions().PushBool(false)));
+  a.Append(Var("t")).PushString("c").PushInt(20).Raw(Code(Action::kCloneSprite));
+  for (const char* p : {"text", "type", "border", "_visible", "_x", "_y", "_width"}) {
+    Set(a, std::string("c") + p, Member(Var("c"), p));
+  }
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("ctext"), "");
+  EXPECT_EQ(r.Get("ctype"), "input");
+  EXPECT_EQ(r.Get("cborder"), "false");
+  EXPECT_EQ(r.Get("c_visible"), "true");
+  EXPECT_EQ(r.Get("c_x"), "3");
+  EXPECT_EQ(r.Get("c_y"), "4");
+  EXPECT_EQ(r.Get("c_width"), "0");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
