@@ -64,7 +64,15 @@ fs::path LocalFile(Avm1& vm, const std::string& url) { return FileBesideMovie(vm
 
 bool ReadFile(const fs::path& p, std::string& out) { return ReadScriptFile(p, out); }
 
-std::string AsScriptText(std::string raw) { return ScriptText(std::move(raw)); }
+// With System.useCodepage set, text that is not UTF-8 is read in the system's code page.
+std::string AsScriptText(Avm1& vm, std::string raw) {
+  std::string text = ScriptText(std::move(raw));
+  const AsValue system = vm.Get(AsValue::Object(vm.Global()), "System");
+  if (system.type == AsValue::Type::kObject && vm.ToBool(vm.Get(system, "useCodepage"))) {
+    text = CodepageText(std::move(text));
+  }
+  return text;
+}
 
 // State the player keeps on the object, out of for..in and toString.
 void SetHidden(Avm1& vm, const AsValue& on, const std::string& name, const AsValue& v) {
@@ -170,7 +178,7 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
         SetCount(vm, r.target, "_bytesLoaded", AsValue::Number(n));
         SetCount(vm, r.target, "_bytesTotal", AsValue::Number(n));
       }
-      CallMember(vm, r.target, "onData", {ok ? AsValue::String(AsScriptText(std::move(text))) : AsValue{}});
+      CallMember(vm, r.target, "onData", {ok ? AsValue::String(AsScriptText(vm, std::move(text))) : AsValue{}});
       break;
     }
     case LoadKind::kClipVariables: {
@@ -179,10 +187,10 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
       // A text field (or another object a path names) takes the variables
       // as its own properties.
       if (clip == kNoClip) {
-        if (Self(r.target)) DecodeInto(vm, r.target, AsScriptText(std::move(text)));
+        if (Self(r.target)) DecodeInto(vm, r.target, AsScriptText(vm, std::move(text)));
         break;
       }
-      DecodeInto(vm, vm.ClipValue(clip), AsScriptText(std::move(text)));
+      DecodeInto(vm, vm.ClipValue(clip), AsScriptText(vm, std::move(text)));
       if (vm.HasHandler(clip, "onData")) vm.CallHandler(clip, "onData");
       break;
     }

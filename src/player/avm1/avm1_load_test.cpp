@@ -219,6 +219,26 @@ TEST(Avm1Load, LoadsAskedByHandlersCountsAndFieldTargets) {
   EXPECT_EQ(r.Get("second"), "2");
 }
 
+// With System.useCodepage set, loaded text that is not UTF-8 is read in a
+// code page: Shift-JIS when its bytes pair up so, else Windows-1252. Unset,
+// stray bytes stay as they are read.
+TEST(Avm1Load, UseCodepageReadsTextThatIsNotUtf8) {
+  TempFolder folder;
+  folder.Write(folder.Dir() / "utf8.txt", "u=\xC3\x84\xE7\x89\x87");
+  folder.Write(folder.Dir() / "latin.txt", "l=\xC4\xD6 \xDF\x80");
+  folder.Write(folder.Dir() / "sjis.txt", "s=\x95\xD0\x89\xBC");
+  Actions a;
+  a.Append(SetMember(Var("System"), "useCodepage", Actions().PushBool(true)));
+  for (const char* f : {"utf8", "latin", "sjis"}) {
+    Set(a, f, New("LoadVars"));
+    a.Append(Do(Method(Var(f), "load", {Str(std::string(f) + ".txt")})));
+  }
+  PlayedFile r(folder, a);
+  EXPECT_EQ(r.Get("utf8.u"), "\xC3\x84\xE7\x89\x87");
+  EXPECT_EQ(r.Get("latin.l"), "\xC3\x84\xC3\x96 \xC3\x9F\xE2\x82\xAC");  // "ÄÖ ß€"
+  EXPECT_EQ(r.Get("sjis.s"), "\xE7\x89\x87\xE4\xBB\xAE");                    // "片仮"
+}
+
 TEST(Avm1Load, MovieClipLoaderEventsInOrder) {
   TempFolder folder;
   WritePng(folder.Dir() / "pic.png", 4, 4, 0xFF00FF00);

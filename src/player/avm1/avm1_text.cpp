@@ -643,7 +643,8 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
     out = AsValue::String(!o.html ? f.Text() : f.Length() == 0 && !f.HasStyles() ? std::string() : f.HtmlText());
   }
   else if (low == "html") out = AsValue::Bool(o.html);
-  else if (low == "textcolor") out = AsValue::Number(f.GetFormat(0, f.Length()).color.value_or(f.NewFormat().color));
+  // textColor is the colour new text gets: setTextFormat leaves it.
+  else if (low == "textcolor") out = AsValue::Number(f.NewFormat().color);
   else if (low == "autosize") out = AsValue::String(AutoSizeText(o.autoSize));
   else if (low == "wordwrap") out = AsValue::Bool(o.wordWrap);
   else if (low == "multiline") out = AsValue::Bool(o.multiline);

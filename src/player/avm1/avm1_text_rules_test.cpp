@@ -14,7 +14,8 @@ namespace {
 enum : std::uint8_t {
   kNewMethod = Code(Action::kNewMethod),
   kTypeOf = Code(Action::kTypeOf),
-  kInitObject = Code(Action::kInitObject)
+  kInitObject = Code(Action::kInitObject),
+  kPop = Code(Action::kPop)
 };
 
 Actions NewSheet() { return Actions().PushInt(0).Append(Var("TextField")).PushString("StyleSheet").Raw(kNewMethod); }
@@ -313,6 +314,46 @@ TEST(Avm1TextField, MouseWheelEnabledIsKeptPerField) {
   Played r(Script(a));
   EXPECT_EQ(r.Get("before"), "true");
   EXPECT_EQ(r.Get("after"), "false");  // kept as a boolean
+}
+
+TEST(Avm1TextField, TextColorIsTheColourNewTextGets) {
+  Actions a = MakeField(0, 0, 50, 20);
+  a.Append(SetMember(Var("t"), "text", Str("ab")));
+  a.Append(SetMember(Var("t"), "textColor", Int(0xFFFFFF)));
+  Set(a, "f", New("TextFormat"));
+  a.Append(SetMember(Var("f"), "color", Int(0x808080)));
+  a.Append(Method(Var("t"), "setTextFormat", {Var("f")})).Raw(kPop);
+  Set(a, "afterRange", Member(Var("t"), "textColor"));
+  Set(a, "textItself", Member(Method(Var("t"), "getTextFormat", {Int(0)}), "color"));
+  a.Append(SetMember(Var("f"), "color", Int(0x404040)));
+  a.Append(Method(Var("t"), "setNewTextFormat", {Var("f")})).Raw(kPop);
+  Set(a, "afterNew", Member(Var("t"), "textColor"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("afterRange"), "16777215");  // the text's own format leaves it
+  EXPECT_EQ(r.Get("textItself"), "8421504");
+  EXPECT_EQ(r.Get("afterNew"), "4210752");
+}
+
+// duplicateMovieClip on a field a script made gives a new, empty field at the
+// same place: its type carries over, its text, size and visibility do not.
+TEST(Avm1TextField, AScriptMadeFieldDuplicatesAsANewOne) {
+  Actions a = MakeField(3, 4, 50, 20);
+  a.Append(SetMember(Var("t"), "text", Str("x")));
+  a.Append(SetMember(Var("t"), "type", Str("input")));
+  a.Append(SetMember(Var("t"), "border", Actions().PushBool(true)));
+  a.Append(SetMember(Var("t"), "_visible", Actions().PushBool(false)));
+  a.Append(Var("t")).PushString("c").PushInt(20).Raw(Code(Action::kCloneSprite));
+  for (const char* p : {"text", "type", "border", "_visible", "_x", "_y", "_width"}) {
+    Set(a, std::string("c") + p, Member(Var("c"), p));
+  }
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("ctext"), "");
+  EXPECT_EQ(r.Get("ctype"), "input");
+  EXPECT_EQ(r.Get("cborder"), "false");
+  EXPECT_EQ(r.Get("c_visible"), "true");
+  EXPECT_EQ(r.Get("c_x"), "3");
+  EXPECT_EQ(r.Get("c_y"), "4");
+  EXPECT_EQ(r.Get("c_width"), "0");
 }
 
 }  // namespace

@@ -472,6 +472,22 @@ ClipHandle Stage::Duplicate(ClipHandle clip, const std::string& name, int depth)
     inst->visible = visible;
     return inst->serial;
   }
+  // A field a script made is copied as a new, empty one: only its place,
+  // colour transform and type carry over.
+  if (src->def == &scriptField_ && src->field) {
+    const Matrix matrix = src->matrix;
+    const ColorTransform cxform = src->cxform;
+    auto field = std::make_shared<text::TextField>();
+    field->SetLibrary(&lib_);
+    field->SetBox(0, 0, 0, 0);
+    field->EditOpts().input = src->field->Opts().input;
+    Instance* inst = NewScriptInstance(*parent, depth, name, &scriptField_);
+    if (!inst) return kNoClip;
+    inst->field = std::move(field);
+    inst->matrix = matrix;
+    inst->cxform = cxform;
+    return inst->serial;
+  }
   if (!src->sprite || !IsSpriteDef(src->def)) return kNoClip;
   const Matrix matrix = src->matrix;
   const ColorTransform cxform = src->cxform;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <iconv.h>
+
 #include "player/text/text_encoding.h"
 
 namespace quarvel::player {
@@ -100,6 +102,71 @@ std::string ScriptText(std::string raw) {
     return encoding::Utf16ToUtf8(units);
   }
   return raw;
+}
+
+namespace {
+
+bool ValidUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    const std::size_t n = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 && b >= 0xC2 ? 1 : (b & 0xF0) == 0xE0 ? 2
+                        : (b & 0xF8) == 0xF0 && b <= 0xF4 ? 3 : 9;
+    if (n == 9) return false;
+    for (std::size_t k = 1; k <= n; ++k) {
+      if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n + 1;
+  }
+  return true;
+}
+
+bool SjisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool SjisTrail(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+
+// Every byte above ASCII a lead or a trail of a pair, and some pair of two
+// such bytes: Western text seldom reads that way.
+bool LooksSjis(const std::string& s) {
+  bool highPair = false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) continue;
+    if (!SjisLead(b) || i + 1 >= s.size() || !SjisTrail(static_cast<unsigned char>(s[i + 1]))) return false;
+    highPair = highPair || static_cast<unsigned char>(s[i + 1]) >= 0x80;
+    ++i;
+  }
+  return highPair;
+}
+
+bool FromSjis(const std::string& s, std::string& out) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = s;
+  out.assign(s.size() * 3 + 4, '\0');
+  char* src = in.data();
+  char* dst = out.data();
+  std::size_t left = in.size(), room = out.size();
+  const std::size_t r = iconv(cd, &src, &left, &dst, &room);
+  iconv_close(cd);
+  if (r == static_cast<std::size_t>(-1)) return false;
+  out.resize(out.size() - room);
+  return true;
+}
+
+}  // namespace
+
+std::string CodepageText(std::string raw) {
+  if (ValidUtf8(raw)) return raw;
+  std::string out;
+  if (LooksSjis(raw) && FromSjis(raw, out)) return out;
+  // Windows-1252: Latin-1 with punctuation in 0x80-0x9F.
+  static constexpr char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  out.clear();
+  out.reserve(raw.size() * 2);
+  for (unsigned char c : raw) encoding::AppendUtf8(out, c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c);
+  return out;
 }
 
 }  // namespace quarvel::player

@@ -23,6 +23,10 @@ std::filesystem::path FileBesideMovie(const std::filesystem::path& folder, std::
 bool ReadScriptFile(const std::filesystem::path& p, std::string& out);
 // Text as scripts read it: UTF-8 without its mark; UTF-16 with a mark is converted.
 std::string ScriptText(std::string raw);
+// Text read in the system's code page (System.useCodepage): UTF-8 stays; other
+// bytes are Shift-JIS when they all pair up as its double-byte characters,
+// else Windows-1252.
+std::string CodepageText(std::string raw);
 // Form and URL encoding read back: "+" is a space, "%41" is "A".
 std::string UrlDecode(const std::string& s);
 // %XX for every byte but letters, digits and those in `keep`: ActionScript 2's

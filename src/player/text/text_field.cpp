@@ -802,8 +802,10 @@ std::shared_ptr<TextField> TextField::FromDef(const EditTextDef& e, const MovieL
       std::string name = font.name;
       while (!name.empty() && name.back() == 0) name.pop_back();
       if (!name.empty()) f.font = name;
-      f.bold = font.bold;
-      f.italic = font.italic;
+      // A plain field takes its font's style; HTML text starts plain and
+      // says its own <b> and <i>.
+      f.bold = font.bold && !e.html;
+      f.italic = font.italic && !e.html;
       o.embedFonts = e.useOutlines && !font.glyphs.empty();
       t->fontId_ = e.fontId;
     }
@@ -1058,6 +1060,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   box.password = opts_.password;
   box.input = opts_.input;
   box.emptyFormat = newFormat_.get();
+  box.trailingSpacesCount = lib_ && lib_->movie.version < 8;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
     look->layout = LayOut(content_, box, &fonts);

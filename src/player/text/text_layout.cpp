@@ -578,7 +578,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     line.end = j;
     // Trailing spaces count in a left aligned line's width; other lines are
     // placed by their ink.
-    line.width = AlignOf(pf) == Align::kLeft ? full : width;
+    line.width = AlignOf(pf) == Align::kLeft || (box.trailingSpacesCount && AlignOf(pf) != Align::kJustify) ? full : width;
     // Metrics of the tallest character; an empty line takes its end's format.
     for (std::size_t k = line.first; k < std::max(line.end, line.first + 1) && k < n; ++k) {
       line.ascent = std::max(line.ascent, shaped[k].ascent);

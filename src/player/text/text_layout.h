@@ -95,6 +95,9 @@ struct Box {
   bool input = false;
   // The format an empty text's line takes its height from (what is typed next).
   const Format* emptyFormat = nullptr;
+  // Before SWF 8 a line's trailing spaces count in its width whatever its
+  // alignment; later only in a left aligned line's.
+  bool trailingSpacesCount = false;
 };
 
 // Finds a font of the movie by name and style (for embedded-font fields);

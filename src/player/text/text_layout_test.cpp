@@ -229,6 +229,27 @@ TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   }
 }
 
+// A line's trailing spaces count in its width when it is left aligned; before
+// SWF 8 they count whatever the alignment, and so move right aligned text.
+TEST(TextLayout, TrailingSpacesCountByAlignmentAndSwfVersion) {
+  Box box;
+  box.width = 104;
+  const double ink = Px({kA, kA}, 12), spaces = Px({kSpace, kSpace}, 12);
+  Format f = Arial(12);
+  EXPECT_NEAR(LayOut(Plain("aa  ", f), box).textWidth, ink + spaces, 0.05);
+  for (Align a : {Align::kRight, Align::kCenter}) {
+    f.align = a;
+    EXPECT_NEAR(LayOut(Plain("aa  ", f), box).textWidth, ink, 0.05);
+    EXPECT_EQ(LayOut(Plain("  ", f), box).textWidth, 0);
+  }
+  box.trailingSpacesCount = true;
+  EXPECT_NEAR(LayOut(Plain("  ", f), box).textWidth, spaces, 0.05);
+  f.align = Align::kRight;
+  const Layout old = LayOut(Plain("aa  ", f), box);
+  EXPECT_NEAR(old.textWidth, ink + spaces, 0.05);
+  EXPECT_NEAR(old.lines[0].x, 2 + 100 - ink - spaces, 0.05);
+}
+
 TEST(TextLayout, AutoSizeFitsTheBoxAroundTheText) {
   Box box;
   box.width = 100;
@@ -805,6 +826,33 @@ TEST(TextFieldFromTag, HtmlFieldsTakeTheTagsAlignmentOnlyForInitialTextFromSwf8)
   EXPECT_EQ(old->NewFormat().indent, 10);
   EXPECT_EQ(old->NewFormat().leading, 5);
   EXPECT_EQ(TextField::FromDef(e, &swf8)->NewFormat().align, Align::kCenter);
+}
+
+// A plain field is as bold and italic as its font says; an HTML field's text
+// starts plain whatever its font, and only its tags make it bold or italic.
+TEST(TextFieldFromTag, OnlyPlainFieldsTakeTheirFontsStyle) {
+  auto font = SquareFont();
+  font->bold = true;
+  font->italic = true;
+  MovieLibrary lib;
+  lib.movie.version = 8;
+  lib.characters[9] = font;
+  EditTextDef e;
+  e.bounds = Rect{0, 2000, 0, 400};
+  e.hasFont = true;
+  e.fontId = 9;
+  e.height = 240;
+  e.text = "AB";
+  const auto plain = TextField::FromDef(e, &lib);
+  EXPECT_TRUE(plain->GetFormat(0, 2).bold.value_or(false));
+  EXPECT_TRUE(plain->NewFormat().italic);
+  e.html = true;
+  e.text = "A<i>B</i>";
+  const auto html = TextField::FromDef(e, &lib);
+  EXPECT_EQ(html->GetFormat(0, 1).bold, false);
+  EXPECT_EQ(html->GetFormat(0, 1).italic, false);
+  EXPECT_EQ(html->GetFormat(1, 2).italic, true);
+  EXPECT_EQ(html->GetFormat(0, 1).font, "Squares");
 }
 
 }  // namespace
