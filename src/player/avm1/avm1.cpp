@@ -990,6 +990,18 @@ ClipHandle Avm1::ScriptRoot(ClipHandle clip) {
   return level;
 }
 
+AsValue Avm1::ClipParent(ClipHandle clip) {
+  // Levels have none.
+  if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
+  ClipHandle parent = stage_.ParentOf(clip);
+  // Before version 6 a button is no object: a clip in it has the button's parent.
+  if (const Instance* p = stage_.Find(parent);
+      version_ < 6 && p && p->def && p->def->kind == Character::Kind::kButton) {
+    parent = p->parent;
+  }
+  return ClipValue(parent);
+}
+
 AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   if (AsValue field; avm1_builtins::GetTextFieldMember(*this, clip, name, field)) return field;
   TimelineState* tl = stage_.TimelineOf(clip);
@@ -1004,17 +1016,7 @@ AsValue Avm1::GetClipMember(ClipHandle clip, const std::string& name) {
   const std::string low = under ? Lower(name) : std::string();
   // Flash 4 has no clip values: these are variables like any other there.
   if (under && version_ >= 5) {
-    if (low == "_parent") {
-      // Levels have none.
-      if (clip == kRootClip || stage_.RootOf(clip) == clip) return {};
-      ClipHandle parent = stage_.ParentOf(clip);
-      // Before version 6 a button is no object: a clip in it has the button's parent.
-      if (const Instance* p = stage_.Find(parent);
-          version_ < 6 && p && p->def && p->def->kind == Character::Kind::kButton) {
-        parent = p->parent;
-      }
-      return ClipValue(parent);
-    }
+    if (low == "_parent") return ClipParent(clip);
     if (low == "_root") return ClipValue(ScriptRoot(clip));
     if (low == "_lockroot") return AsValue::Bool(lockRoots_.count(clip) > 0);
     if (low == "_global") return AsValue::Object(global_);
@@ -1273,12 +1275,13 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   }
   // Flash 4 knows no clip values: there these names are plain variables.
   const bool under = !name.empty() && name[0] == '_' && version_ >= 5;
+  AsValue out;
+  // A variable of the name comes first: a script may set `_root` or
+  // `_global` on a timeline; a level's name is answered by the clips in
+  // scope, else here.
+  if (LookupScope(ctx, name, out, nullptr)) return out;
   if (under && EqualsNoCase(name, "_root")) return ClipValue(ScriptRoot(ctx.target));
   if (under && EqualsNoCase(name, "_global")) return AsValue::Object(global_);
-  AsValue out;
-  // A level's name is answered by the clips in scope (a variable of that
-  // name comes first), else here.
-  if (LookupScope(ctx, name, out, nullptr)) return out;
   if (const auto level = under ? LevelOfName(name, version_) : std::nullopt) {
     if (*level == 0) return ClipValue(kRootClip);
     const ClipHandle h = *level > 0 ? stage_.Level(*level, false) : kNoClip;
@@ -1422,7 +1425,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
     if (!(f.flags & 0x30)) SetProp(act, "super", sup, true);
     preload(0x40, 0, ClipValue(ScriptRoot(ctx.target)));
     // A timeline without a parent takes no register: the next preload has it.
-    if (const AsValue parent = (f.flags & 0x80) ? GetClipMember(ctx.target, "_parent") : AsValue{};
+    if (const AsValue parent = (f.flags & 0x80) ? ClipParent(ctx.target) : AsValue{};
         !parent.IsUndefined()) {
       preload(0x80, 0, parent);
     }
@@ -1475,10 +1478,13 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
       }
     }
   }
-  // A method of the object itself: super is its prototype.
-  if (!home) home = selfObj;
-  if (!home->proto) return {};
+  // A method of the object itself counts as one of its prototype: super
+  // starts one further up (nothing above Object.prototype, so a plain
+  // object's super has no toString).
+  if (!home) home = selfObj->proto;
+  if (!home) return {};
   AsObject* sup = NewObject(home->proto);
+  sup->proto = home->proto;
   sup->className = "super";
   sup->boundThis = self;
   AsValue ctor;

@@ -429,6 +429,8 @@ class Avm1 {
   // A setter for `key` on the object or its prototypes; null when none.
   AsProperty* FindAccessor(AsObject* o, const std::string& key);
   AsValue GetClipMember(ClipHandle clip, const std::string& name);
+  // The clip's `_parent` as Flash answers it, whatever variables say.
+  AsValue ClipParent(ClipHandle clip);
   void SetClipMember(ClipHandle clip, const std::string& name, const AsValue& v);
   bool Equals2(const AsValue& a, const AsValue& b);
   AsValue Less(const AsValue& a, const AsValue& b);

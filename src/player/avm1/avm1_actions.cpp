@@ -485,6 +485,8 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
     AsValue v = value;
     if ((i <= 10 || i == 12 || i == 16 || i == 18 || i == 20 || i == 21) && !v.IsNullish()) {
       v = AsValue::Number(ToNumber(value));
+    } else if (i == 13 && version_ >= 7 && v.type == AsValue::Type::kNumber && std::isnan(v.num)) {
+      v = AsValue::String("0");  // a NaN name is "0" from version 7
     } else if (i == 13 || i == 19) {
       v = AsValue::String(ToString(value));
     } else if (i == 17 && (v.type == AsValue::Type::kNumber || v.type == AsValue::Type::kString)) {

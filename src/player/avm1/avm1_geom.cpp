@@ -556,45 +556,68 @@ AsValue CtToString(Avm1& vm, const AsValue& self, AsArgs) {
 
 // ---- Transform: a view of a clip's matrix and colour transform
 
-Instance* TransformClip(Avm1& vm, const AsValue& self) {
-  AsObject* o = Self(self);
-  return o ? ClipInstance(vm, o->target) : nullptr;
+// What a Transform reads and writes: a clip's matrix and colour transform,
+// or the main timeline's, which is no placed instance.
+struct TransformParts {
+  Matrix* matrix = nullptr;
+  ColorTransform* cxform = nullptr;
+  Instance* inst = nullptr;
+  explicit operator bool() const { return matrix != nullptr; }
+};
+
+TransformParts PartsOf(Avm1& vm, const AsValue& clip) {
+  if (clip.type == AsValue::Type::kClip && vm.ClipOf(clip) == kRootClip) {
+    TimelineState& root = vm.GetStage().Root();
+    return {&root.matrix, &root.cxform, nullptr};
+  }
+  Instance* inst = ClipInstance(vm, clip);
+  return inst ? TransformParts{&inst->matrix, &inst->cxform, inst} : TransformParts{};
 }
 
-AsValue TransformCtor(Avm1&, const AsValue& self, AsArgs a) {
+TransformParts TransformClip(Avm1& vm, const AsValue& self) {
+  AsObject* o = Self(self);
+  return o ? PartsOf(vm, o->target) : TransformParts{};
+}
+
+// Exactly one argument, a clip: anything else makes no Transform.
+AsValue TransformCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (a.size() != 1 || a[0].type != AsValue::Type::kClip) {
+    vm.RefuseConstruction();
+    return {};
+  }
   if (AsObject* o = Self(self)) {
     o->className = "Transform";
-    if (Arg(a, 0).type == AsValue::Type::kClip) o->target = a[0];
+    o->target = a[0];
   }
   return self;
 }
 
 AsValue TrGetMatrix(Avm1& vm, const AsValue& self, AsArgs) {
-  Instance* inst = TransformClip(vm, self);
-  return inst ? NewMatrix(vm, GeomMatrix::FromTwips(inst->matrix)) : AsValue{};
+  const TransformParts t = TransformClip(vm, self);
+  return t ? NewMatrix(vm, GeomMatrix::FromTwips(*t.matrix)) : AsValue{};
 }
 
 AsValue TrSetMatrix(Avm1& vm, const AsValue& self, AsArgs a) {
   GeomMatrix m;
   if (!ReadGeomMatrix(vm, Arg(a, 0), m)) return {};
-  if (Instance* inst = TransformClip(vm, self)) {
-    inst->matrix = m.ToTwips();
-    inst->scripted = true;
+  if (const TransformParts t = TransformClip(vm, self)) {
+    *t.matrix = m.ToTwips();
+    if (t.inst) t.inst->scripted = true;
   }
   return {};
 }
 
 AsValue TrGetColor(Avm1& vm, const AsValue& self, AsArgs) {
-  Instance* inst = TransformClip(vm, self);
-  return inst ? NewColorTransform(vm, inst->cxform) : AsValue{};
+  const TransformParts t = TransformClip(vm, self);
+  return t ? NewColorTransform(vm, *t.cxform) : AsValue{};
 }
 
 AsValue TrSetColor(Avm1& vm, const AsValue& self, AsArgs a) {
   ColorTransform c;
   if (!ReadGeomColorTransform(vm, Arg(a, 0), c)) return {};
-  if (Instance* inst = TransformClip(vm, self)) {
-    inst->cxform = c;
-    inst->scripted = true;
+  if (const TransformParts t = TransformClip(vm, self)) {
+    *t.cxform = c;
+    if (t.inst) t.inst->scripted = true;
   }
   return {};
 }
@@ -610,21 +633,26 @@ AsValue TrConcatenated(Avm1& vm, const AsValue& self, AsArgs) {
 AsValue TrConcatenatedColor(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = Self(self);
   if (!o || !TransformClip(vm, self)) return {};
-  double v[8] = {1, 1, 1, 1, 0, 0, 0, 0};
+  // Flash keeps the terms as 16-bit numbers (multipliers in 8.8 fixed
+  // point) and lets each product wrap.
+  auto wrap16 = [](std::int64_t x) { return static_cast<std::int32_t>(static_cast<std::int16_t>(x & 0xFFFF)); };
+  std::int32_t mult[4] = {256, 256, 256, 256}, add[4] = {0, 0, 0, 0};
   Stage& stage = vm.GetStage();
   int guard = 0;
   for (ClipHandle h = vm.ClipOf(o->target); h != kNoClip && guard < 1000; h = stage.ParentOf(h), ++guard) {
-    const Instance* inst = stage.Find(h);
-    if (!inst) break;
-    const ColorTransform& c = inst->cxform;
-    const double mult[4] = {c.redMult / 256.0, c.greenMult / 256.0, c.blueMult / 256.0, c.alphaMult / 256.0};
-    const double add[4] = {static_cast<double>(c.redAdd), static_cast<double>(c.greenAdd),
-                           static_cast<double>(c.blueAdd), static_cast<double>(c.alphaAdd)};
+    const TransformParts t = PartsOf(vm, vm.ClipValue(h));
+    if (!t) break;
+    const ColorTransform& c = *t.cxform;
+    const std::int32_t m[4] = {c.redMult, c.greenMult, c.blueMult, c.alphaMult};
+    const std::int32_t a[4] = {c.redAdd, c.greenAdd, c.blueAdd, c.alphaAdd};
     for (int i = 0; i < 4; ++i) {
-      v[i + 4] = v[i + 4] * mult[i] + add[i];
-      v[i] *= mult[i];
+      const std::int64_t pm = wrap16(m[i]);
+      add[i] = wrap16(((pm * add[i]) >> 8) + wrap16(a[i]));
+      mult[i] = wrap16((pm * mult[i]) >> 8);
     }
   }
+  double v[8];
+  for (int i = 0; i < 4; ++i) v[i] = mult[i] / 256.0, v[i + 4] = add[i];
   const AsValue out = NewGeomObject(vm, "ColorTransform");
   PutColorTransform(vm, out, v);
   return out;
@@ -632,7 +660,7 @@ AsValue TrConcatenatedColor(Avm1& vm, const AsValue& self, AsArgs) {
 
 AsValue TrPixelBounds(Avm1& vm, const AsValue& self, AsArgs) {
   AsObject* o = Self(self);
-  Instance* inst = TransformClip(vm, self);
+  Instance* inst = TransformClip(vm, self).inst;
   GeomMatrix w;
   Rect local;
   if (!inst || !ClipWorldMatrix(vm, vm.ClipOf(o->target), w) || !vm.GetStage().Bounds(*inst, local, true)) {
@@ -653,7 +681,7 @@ AsValue TrPixelBounds(Avm1& vm, const AsValue& self, AsArgs) {
 // MovieClip.transform: a new Transform for the clip; setting one copies its
 // matrix and colour transform onto the clip.
 AsValue McGetTransform(Avm1& vm, const AsValue& self, AsArgs) {
-  if (!ClipInstance(vm, self)) return {};
+  if (!PartsOf(vm, self)) return {};
   const AsValue t = NewGeomObject(vm, "Transform");
   t.obj->className = "Transform";
   t.obj->target = self;

@@ -183,6 +183,30 @@ TEST(Avm1Geom, ConcatenatedColorTransformAppliesTheClipsThenItsParents) {
   EXPECT_EQ(r.Get("c.blueOffset"), "32");
 }
 
+// The main timeline has a transform too and ends the chain; the terms are
+// 16-bit numbers whose products wrap (127.5 x -523 is -66683, -1147 in 16
+// bits). new Transform of anything but one clip is undefined.
+TEST(Avm1Geom, ConcatenatedColorTransformWrapsAndReachesTheMainTimeline) {
+  Actions a;
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("inner"), Int(1)}));
+  a.Append(SetMember(Member(Member(Var("_root"), "inner"), "transform"), "colorTransform",
+                     Geom("ColorTransform", {Num(1), Num(1), Num(1), Num(1), Num(0), Num(0), Num(-523), Num(0)})));
+  a.Append(SetMember(Member(Var("_root"), "transform"), "colorTransform",
+                     Geom("ColorTransform", {Num(1), Num(1), Num(127.5), Num(1), Num(0), Num(0), Num(0), Num(0)})));
+  Set(a, "rootMult", Member(Member(Member(Var("_root"), "transform"), "colorTransform"), "blueMultiplier"));
+  Set(a, "c", Member(Member(Member(Var("_root"), "inner"), "transform"), "concatenatedColorTransform"));
+  Set(a, "none", Op(Geom("Transform", {}), Code(Action::kTypeOf)));
+  Set(a, "two", Op(Geom("Transform", {Var("_root"), Var("_root")}), Code(Action::kTypeOf)));
+  Set(a, "one", Op(Geom("Transform", {Var("_root")}), Code(Action::kTypeOf)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("rootMult"), "127.5");
+  EXPECT_EQ(r.Get("c.blueMultiplier"), "127.5");
+  EXPECT_EQ(r.Get("c.blueOffset"), "-1147");
+  EXPECT_EQ(r.Get("none"), "undefined");
+  EXPECT_EQ(r.Get("two"), "undefined");
+  EXPECT_EQ(r.Get("one"), "object");
+}
+
 TEST(Avm1Geom, RectangleComputedEdgesAndSetOperations) {
   Actions a;
   Set(a, "r", Geom("Rectangle", {Num(10), Num(20), Num(30), Num(40)}));

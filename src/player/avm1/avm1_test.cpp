@@ -389,6 +389,36 @@ TEST(Avm1Functions, RegistersTryCatchWithAndEnumeration) {
   EXPECT_EQ(r.Get("k"), "a");
 }
 
+// Preloaded values are Flash's own, whatever variables of the same names
+// hold; by name, a timeline's variable shadows _root and _global. super in
+// a method of the object itself starts above its prototype: nothing there,
+// so it converts to "[type Object]".
+TEST(Avm1Functions, PreloadsIgnoreVariablesThatShadowPathNames) {
+  Actions a;
+  Actions ownMethod, parentFn, rootFn, globalFn;
+  DefineFunction2(ownMethod, "", 2, 0x10, {}, Op(Actions().PushRegister(1), Code(Action::kToString)).Raw(kReturn));
+  Set(a, "o", Object({{"m", ownMethod}}));
+  Set(a, "superText", Method(Var("o"), "m"));
+  Set(a, "_root", Str("fake"));
+  Set(a, "_global", Str("fake"));
+  Set(a, "_parent", Str("fake"));
+  Set(a, "rootByName", Var("_root"));
+  Set(a, "globalByName", Var("_global"));
+  DefineFunction2(a, "p", 2, 0x80, {}, Op(Actions().PushRegister(1), kTypeOf).Raw(kReturn));
+  DefineFunction2(a, "r", 2, 0x40, {}, Op(Actions().PushRegister(1), kTypeOf).Raw(kReturn));
+  DefineFunction2(a, "g", 2, 0x100, {}, Op(Actions().PushRegister(1), kTypeOf).Raw(kReturn));
+  Set(a, "parentType", Call("p"));
+  Set(a, "rootType", Call("r"));
+  Set(a, "globalType", Call("g"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("superText"), "[type Object]");
+  EXPECT_EQ(r.Get("rootByName"), "fake");
+  EXPECT_EQ(r.Get("globalByName"), "fake");
+  EXPECT_EQ(r.Get("parentType"), "undefined");  // the main timeline has no parent
+  EXPECT_EQ(r.Get("rootType"), "movieclip");
+  EXPECT_EQ(r.Get("globalType"), "object");
+}
+
 class SoundLog : public SoundEventListener {
  public:
   std::vector<std::string> events;

@@ -763,7 +763,8 @@ TEST(Avm1Values, SetPropertyValuesByKind) {
 // The main timeline keeps its own _name and _visible; an infinite scale
 // reads back as set, an infinite rotation as NaN and an infinite alpha as
 // 0; _highquality takes whole numbers (negatives are high) and
-// _soundbuftime a 32-bit integer; _focusrect ignores NaN.
+// _soundbuftime a 32-bit integer; _focusrect ignores NaN; a NaN _name is
+// "0" from version 7.
 TEST(Avm1Values, SetPropertyEdgesOfTheMainTimeline) {
   auto setProp = [](int index, const Actions& v) {
     return Actions().PushString("_level0").PushInt(index).Append(v).Raw(Code(Action::kSetProperty));
@@ -801,6 +802,10 @@ TEST(Avm1Values, SetPropertyEdgesOfTheMainTimeline) {
     a.Append(setProp(17, Int(0)));
     a.Append(setProp(17, Dbl(NAN)));
     Set(a, "focusNaN", getProp(17));
+    a.Append(setProp(13, Dbl(NAN)));
+    Set(a, "nanName", getProp(13));
+    a.Append(SetMember(Var("_root"), "_name", Dbl(NAN)));
+    Set(a, "nanMemberName", getProp(13));
     Played r(Script(a, version));
     EXPECT_EQ(r.Get("name"), "main") << int(version);
     EXPECT_EQ(r.Get("hidden"), "false") << int(version);
@@ -815,6 +820,8 @@ TEST(Avm1Values, SetPropertyEdgesOfTheMainTimeline) {
     EXPECT_EQ(r.Get("bufText"), "2") << int(version);
     EXPECT_EQ(r.Get("bufInfinity"), "-2147483648") << int(version);
     EXPECT_EQ(r.Get("focusNaN"), version >= 6 ? "false" : "0") << int(version);
+    EXPECT_EQ(r.Get("nanName"), version >= 7 ? "0" : "NaN") << int(version);
+    EXPECT_EQ(r.Get("nanMemberName"), version >= 7 ? "0" : "NaN") << int(version);
   }
 }
 

@@ -266,7 +266,9 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
   // _droptarget and _url are read-only and take the value unconverted.
   if ((index != 13 && v.IsNullish()) || index == 11 || index == 14 || index == 15) return;
   // Convert first: a conversion may run a script that removes the clip.
-  const std::string text = index == 13 ? vm.ToString(v) : std::string();
+  // From version 7 a NaN name is "0".
+  const bool nanName = index == 13 && vm.Version() >= 7 && v.type == AsValue::Type::kNumber && std::isnan(v.num);
+  const std::string text = index == 13 ? (nanName ? "0" : vm.ToString(v)) : std::string();
   const double d = index == 13 ? 0.0 : vm.ToNumber(v);
   if (index == 7 && std::isnan(d)) return;
   const bool flag = index == 7 && d != 0;
