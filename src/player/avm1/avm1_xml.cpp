@@ -144,24 +144,10 @@ std::string Unescaped(const std::string& s) {
       out += s[i];
       continue;
     }
-    const std::string ent = s.substr(i + 1, semi - i - 1);
-    if (ent == "lt") out += '<';
-    else if (ent == "gt") out += '>';
-    else if (ent == "amp") out += '&';
-    else if (ent == "quot") out += '"';
-    else if (ent == "apos") out += '\'';
-    else if (ent == "nbsp") out += avm1_detail::Utf8(0xA0);
-    else if (ent.size() > 1 && ent[0] == '#') {
-      const bool hex = ent[1] == 'x' || ent[1] == 'X';
-      const long c = std::strtol(ent.c_str() + (hex ? 2 : 1), nullptr, hex ? 16 : 10);
-      if (c <= 0 || c > 0x10FFFF) {
-        out += s.substr(i, semi - i + 1);
-      } else {
-        out += avm1_detail::Utf8(static_cast<std::uint32_t>(c));
-      }
-    } else {
+    if (const auto c = encoding::EntityValue(std::string_view(s).substr(i + 1, semi - i - 1), true))
+      out += avm1_detail::Utf8(*c);
+    else
       out += s.substr(i, semi - i + 1);
-    }
     i = semi;
   }
   return out;

@@ -1,6 +1,7 @@
 #include "player/avm2/xml_parser.h"
 
 #include "player/text/text_encoding.h"
+#include "player/text/xml_escape.h"
 
 #include <cctype>
 #include <cstring>
@@ -21,25 +22,6 @@ std::string_view TrimXmlSpace(std::string_view s) {
 }
 
 namespace {
-
-// &#39; or &#x27; as UTF-8; false when it names no character.
-bool CharacterReference(std::string_view e, std::string& out) {
-  const bool hex = e.size() > 2 && (e[1] == 'x' || e[1] == 'X');
-  const std::string_view digits = e.substr(hex ? 2 : 1);
-  if (digits.empty() || digits.size() > 8) return false;
-  unsigned long c = 0;
-  for (char d : digits) {
-    int v = -1;
-    if (d >= '0' && d <= '9') v = d - '0';
-    else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
-    else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
-    if (v < 0) return false;
-    c = c * (hex ? 16 : 10) + static_cast<unsigned long>(v);
-  }
-  if (c == 0 || c > 0x10FFFF) return false;
-  encoding::AppendUtf8(out, static_cast<std::uint32_t>(c));
-  return true;
-}
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) >= 0x80 ||
@@ -244,12 +226,8 @@ std::string Unescape(std::string_view s) {
       const auto semi = s.find(';', i);
       if (semi != std::string_view::npos) {
         const std::string_view e = s.substr(i + 1, semi - i - 1);
-        if (e == "lt") out += '<';
-        else if (e == "gt") out += '>';
-        else if (e == "amp") out += '&';
-        else if (e == "quot") out += '"';
-        else if (e == "apos") out += '\'';
-        else if (!(e.size() > 1 && e[0] == '#' && CharacterReference(e, out))) out += s.substr(i, semi - i + 1);
+        if (const auto c = encoding::EntityValue(e)) encoding::AppendUtf8(out, *c);
+        else out += s.substr(i, semi - i + 1);
         i = semi;
         continue;
       }

@@ -24,5 +24,20 @@ TEST(XmlEscape, QuotesAreEscapedAsAsked) {
   EXPECT_EQ(XmlEscaped("\xC3\xA9", XmlQuotes::kBoth), "\xC3\xA9");
 }
 
+// Names are case-sensitive; references must be all digits and name a code
+// point; nbsp only where the reader knows it.
+TEST(XmlEscape, EntityValuesAndWhatStaysAsWritten) {
+  EXPECT_EQ(EntityValue("amp"), U'&');
+  EXPECT_EQ(EntityValue("apos"), U'\'');
+  EXPECT_EQ(EntityValue("AMP"), std::nullopt);
+  EXPECT_EQ(EntityValue("nbsp"), std::nullopt);
+  EXPECT_EQ(EntityValue("nbsp", true), char32_t(0xA0));
+  EXPECT_EQ(EntityValue("#65"), U'A');
+  EXPECT_EQ(EntityValue("#x1F600"), char32_t(0x1F600));
+  EXPECT_EQ(EntityValue("#X41"), U'A');
+  for (const char* bad : {"#", "#x", "#0", "#65a", "#+65", "#x110000", "#123456789", "bogus", ""})
+    EXPECT_EQ(EntityValue(bad, true), std::nullopt) << bad;
+}
+
 }  // namespace
 }  // namespace quarvel::encoding

@@ -413,26 +413,12 @@ std::u32string Decode(const std::string& s) {
       out += u[i];
       continue;
     }
-    const std::string name = ToUtf8(u.substr(i + 1, semi - i - 1));
-    char32_t c = 0;
-    if (name == "amp") c = '&';
-    else if (name == "lt") c = '<';
-    else if (name == "gt") c = '>';
-    else if (name == "quot") c = '"';
-    else if (name == "apos") c = '\'';
-    else if (name == "nbsp") c = 0xA0;
-    else if (name.size() > 1 && name[0] == '#') {
-      const bool hex = name[1] == 'x' || name[1] == 'X';
-      const std::string digits = name.substr(hex ? 2 : 1);
-      char* end = nullptr;
-      const unsigned long v = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
-      if (!digits.empty() && end && *end == 0 && v > 0 && v < 0x110000) c = static_cast<char32_t>(v);
-    }
-    if (c == 0) {
+    const auto c = encoding::EntityValue(ToUtf8(u.substr(i + 1, semi - i - 1)), true);
+    if (!c) {
       out += u[i];
       continue;
     }
-    out += c;
+    out += *c;
     i = semi;
   }
   return out;
