@@ -478,6 +478,7 @@ class As3Display : public ScriptHooks {
   std::set<ClipHandle> building;  // clips whose constructors are making their timeline children
   ClipHandle NextToMake();
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
+  bool broadcastingEnterFrame = false;  // ENTER_FRAME listeners are running
   bool timelineAllocating = false;  // the object made is the timeline's, not a script's `new`
   // Clips running their own frame script: a goto of theirs waits for it to
   // end, the last one asked winning.

@@ -108,7 +108,10 @@ void As3Display::BeforeFrame() {
 void As3Display::TimelinesAdvanced() {
   // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
   // children the new frames removed gone), before the frame is constructed.
+  const bool outer = broadcastingEnterFrame;
+  broadcastingEnterFrame = true;
   Broadcast("enterFrame");
+  broadcastingEnterFrame = outer;
 }
 
 namespace {
@@ -428,7 +431,9 @@ void As3Display::FlushForGoto() {
     // From SWF 10 on a goto outside the frame's own work is a frame of its
     // own, less ENTER_FRAME: FRAME_CONSTRUCTED after the new children, the
     // frame scripts, then EXIT_FRAME.
-    if (lib.movie.version < 10) return Flush();
+    // Before SWF 10 one an ENTER_FRAME listener asks for waits for the
+    // frame's own construction and scripts.
+    if (lib.movie.version < 10) return broadcastingEnterFrame ? void() : Flush();
     Flush(false);
     Broadcast("frameConstructed");
     Flush();
