@@ -305,14 +305,44 @@ Instance* At(TimelineState& tl, double index) {
   return &it->second;
 }
 
+namespace {
+// The main timeline is the stage's first child: a script may take it off
+// and put it back. Off the stage, it and everything in it see no stage.
+bool IsRootObject(As3Display& b, const Value& v) {
+  FlashObject* f = As<FlashObject>(v);
+  return f && f != b.stageObject && f->handle == kRootClip;
+}
+void TakeRootOff(Machine& m) {
+  As3Display& b = B(m);
+  if (b.rootOffStage) return;
+  b.Removed(kRootClip);
+  b.rootOffStage = true;
+}
+void PutRootBack(Machine& m) {
+  As3Display& b = B(m);
+  if (!b.rootOffStage) return;
+  b.rootOffStage = false;
+  b.Added(kRootClip);
+}
+bool OfStage(Machine& m, const Value& self) { return As<FlashObject>(self) && As<FlashObject>(self) == B(m).stageObject; }
+}  // namespace
+
 NATIVE(DocNumChildren) { return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size())); }
 NATIVE(DocAddChild) {
+  if (OfStage(m, self) && IsRootObject(B(m), m.ArgOr(a, 0))) {
+    PutRootBack(m);
+    return m.ArgOr(a, 0);
+  }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
   Attach(m, *tl, c->handle, tl->list.size() + 1);
   return Value::Obj(c);
 }
 NATIVE(DocAddChildAt) {
+  if (OfStage(m, self) && IsRootObject(B(m), m.ArgOr(a, 0))) {
+    PutRootBack(m);
+    return m.ArgOr(a, 0);
+  }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
   const double idx = avm2::ArgNum(m, a, 1, 0);
@@ -326,6 +356,10 @@ NATIVE(DocAddChildAt) {
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChild) {
+  if (OfStage(m, self) && IsRootObject(B(m), m.ArgOr(a, 0)) && !B(m).rootOffStage) {
+    TakeRootOff(m);
+    return m.ArgOr(a, 0);
+  }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   if (!c) m.ThrowError("TypeError", "Parameter child must be non-null.", 2007);
@@ -335,6 +369,10 @@ NATIVE(DocRemoveChild) {
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChildAt) {
+  if (OfStage(m, self) && !B(m).rootOffStage && avm2::ArgNum(m, a, 0, -1) == 0) {
+    TakeRootOff(m);
+    return B(m).ValueFor(kRootClip);
+  }
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
@@ -662,6 +700,10 @@ NATIVE(McTotalFrames) {
 }
 NATIVE(McIsPlaying) {
   TimelineState* tl = Clip(m, self);
+  // The main timeline counts the frames its header declares: with one, it
+  // reads as stopped, whatever frames follow.
+  if (FlashObject* f = As<FlashObject>(self); f && f->handle == kRootClip && f != B(m).stageObject && B(m).stage.TotalFrames() <= 1)
+    return Value::Bool(false);
   return Value::Bool(tl && tl->playing && !Frameless(m, *tl));
 }
 // Labels as the movie writes them.

@@ -145,6 +145,7 @@ struct TimerObject : FlashObject {
   double delay = 0, due = 0;
   int repeat = 0, count = 0;
   bool running = false;
+  bool ticking = false;  // its TIMER handlers are running
 };
 
 struct NetConnectionObject : FlashObject {
@@ -397,7 +398,11 @@ struct LoadState {
   };
   std::vector<Load> queued, due;
   FlashObject* rootInfo = nullptr;
+  // The stage's own LoaderInfo: it reads as the main movie's, but no load
+  // event reaches it.
+  FlashObject* stageInfo = nullptr;
   bool rootInfoSent = false;
+  bool IsMainInfo(const FlashObject* f) const { return f && (f == rootInfo || f == stageInfo); }
 };
 // Sounds and video (media.cpp): playing channels (for SOUND_COMPLETE),
 // NetStreams following the clock, what script-made Videos show; sounds
@@ -466,11 +471,14 @@ class As3Display : public ScriptHooks {
   FlashObject* stageObject = nullptr;
   transform::Kept rootKept;  // the main timeline's scales and rotation as scripts set them
   bool rootConstructed = false;
+  // A script took the main timeline off the stage: it and all in it see no stage.
+  bool rootOffStage = false;
   bool flushing = false;
   int gotoFlushes = 0;  // flushes a goto started inside another
   std::set<ClipHandle> building;  // clips whose constructors are making their timeline children
   ClipHandle NextToMake();
   bool scriptsOnly = false;  // such a flush runs frame scripts alone
+  bool broadcastingEnterFrame = false;  // ENTER_FRAME listeners are running
   bool timelineAllocating = false;  // the object made is the timeline's, not a script's `new`
   // Clips running their own frame script: a goto of theirs waits for it to
   // end, the last one asked winning.
@@ -497,7 +505,9 @@ class As3Display : public ScriptHooks {
     if (inst.parent == kNoClip) return &limbo;
     return stage.TimelineOf(inst.parent);
   }
-  bool OnStage(ClipHandle h) {
+  bool OnStage(ClipHandle h) { return !rootOffStage && UnderRoot(h); }
+  // Under the main timeline, whether or not that is on the stage.
+  bool UnderRoot(ClipHandle h) {
     for (int guard = 0; guard < 10000; ++guard) {
       if (h == kRootClip) return true;
       Instance* i = Node(h);

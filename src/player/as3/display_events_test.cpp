@@ -313,6 +313,87 @@ TEST(As3EventRules, ATimerRunsThroughItsLastTickStopsForCompleteAndRefusesBadDel
   EXPECT_NE(out.find("timer true|timerComplete false|"), std::string::npos) << out;
 }
 
+TEST(As3EventRules, ATimerKeepsItsBeatAndItsHandlersReadTheTimeTheyFellDue) {
+  // At 10 frames a second a 150 ms timer falls due between frames: each tick
+  // runs at the next frame's end but reads (and counts on from) its own time.
+  As3Movie d;
+  const auto getTimer = d.a.PackageName("flash.utils", "getTimer");
+  AbcCode lc;
+  lc.Op("findpropstrict", {d.Q("trace")}).Op("findpropstrict", {getTimer}).Op("callproperty", {getTimer, 0})
+      .Op("callpropvoid", {d.Q("trace"), 1}).Op("returnvoid");
+  const auto heard = d.Method(lc, 1);
+  const auto timer = d.a.PackageName("flash.utils", "Timer");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {timer}).Op("pushshort", {150}).Op("pushbyte", {3}).Op("constructprop", {timer, 2}).Op("setlocal_1");
+    m.Listen(c, 1, "timer", heard);
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("start"), 0});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 700); }), "150|300|450|");
+}
+
+TEST(As3EventRules, ARepeatCountAlreadyReachedStopsATimerOrCompletesItsTick) {
+  As3Movie d;
+  // Inside its own TIMER: the tick ends with TIMER_COMPLETE.
+  AbcCode in;
+  in.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("in ")}).Op("getlocal_1").Op("getproperty", {d.Q("target")})
+      .Op("getproperty", {d.Q("currentCount")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1});
+  in.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getlocal_1").Op("getproperty", {d.Q("target")})
+      .Op("getproperty", {d.Q("currentCount")}).Op("setproperty", {d.Q("repeatCount")}).Op("returnvoid");
+  const auto inside = d.Method(in, 1);
+  // Outside it (a timeout handed the timer): it stops with no TIMER_COMPLETE.
+  AbcCode out;
+  out.Op("getlocal_1").Op("pushbyte", {1}).Op("setproperty", {d.Q("repeatCount")}).Op("returnvoid");
+  const auto setOne = d.Method(out, 1);
+  const auto done = d.Tracer("done ", {"target.currentCount"});
+  const auto tick = d.Tracer("out ", {"target.currentCount"});
+  const auto timer = d.a.PackageName("flash.utils", "Timer");
+  const auto setTimeout = d.a.PackageName("flash.utils", "setTimeout");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {timer}).Op("pushbyte", {100}).Op("pushbyte", {0}).Op("constructprop", {timer, 2}).Op("setlocal_1");
+    m.Listen(c, 1, "timer", inside);
+    m.Listen(c, 1, "timerComplete", done);
+    c.Op("findpropstrict", {timer}).Op("pushbyte", {100}).Op("pushbyte", {0}).Op("constructprop", {timer, 2}).Op("setlocal_2");
+    m.Listen(c, 2, "timer", tick);
+    m.Listen(c, 2, "timerComplete", done);
+    c.Op("getlocal_1").Op("callpropvoid", {m.Q("start"), 0});
+    c.Op("getlocal_2").Op("callpropvoid", {m.Q("start"), 0});
+    c.Op("findpropstrict", {setTimeout}).Op("newfunction", {setOne}).Op("pushbyte", {50}).Op("getlocal_2")
+        .Op("callpropvoid", {setTimeout, 3});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 500); }), "in 1|done 1|out 1|");
+}
+
+TEST(As3StageChildren, TheMainTimelineTakenOffTheStageSeesNoStageUntilPutBack) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.Listen(c, 0, "removedFromStage", heard);
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("callpropvoid", {m.Q("removeChildAt"), 1});
+    m.TraceValue(c, "stage ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}); });
+    m.TraceValue(c, "own root ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("root")}).Op("getlocal_0").Op("strictequals"); });
+    c.Op("getlocal_1").Op("getlocal_0").Op("callpropvoid", {m.Q("addChild"), 1});
+    m.TraceValue(c, "back ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "removedFromStage|stage null|own root true|back [object Stage]|");
+}
+
+TEST(As3StageChildren, TheStagesLoaderInfoReadsAsTheMoviesButHearsNoLoadEvents) {
+  As3Movie d;
+  const auto rootHeard = d.Tracer("root ", {"type"});
+  const auto stageHeard = d.Tracer("stage ", {"type"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("loaderInfo")}).Op("setlocal_1");
+    c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("setlocal_2");
+    m.TraceValue(c, "same ", [&] { c.Op("getlocal_1").Op("getlocal_2").Op("strictequals"); });
+    m.TraceValue(c, "size ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("width")}); });
+    m.Listen(c, 1, "init", stageHeard);
+    m.Listen(c, 2, "init", rootHeard);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "same false|size 100|root init|");
+}
+
 TEST(As3EventRules, FocusMovesWithOutThenInAndLeavesWithItsObject) {
   As3Movie d;
   const auto heard = d.Tracer("", {"type", "target.name", "relatedObject"});

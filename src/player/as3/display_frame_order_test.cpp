@@ -193,6 +193,16 @@ TEST(As3FrameEvents, AGotoInAListenerOfASwf9MovieSendsNoFrameEvents) {
   EXPECT_EQ(inGoto.find("exit"), std::string::npos) << traced;
 }
 
+TEST(As3FrameEvents, AGotoInAListenerOfASwf9MovieLeavesItsScriptsToTheFrame) {
+  // The goto's frame script runs in the frame's own turn, after
+  // FRAME_CONSTRUCTED, not inside the listener.
+  As3Movie d;
+  auto bytes = GotoFromEnterFrame(d);
+  bytes[3] = 9;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }),
+            "ctor|constructed|exit|enter|back|constructed|script 3|exit|");
+}
+
 // A clip's goto from its own frame script waits for the script to end (the
 // last goto asked wins); the clip stops or plays at once.
 TEST(As3FrameEvents, AGotoFromTheClipsOwnFrameScriptWaitsForItsEnd) {

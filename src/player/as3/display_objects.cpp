@@ -378,7 +378,7 @@ NATIVE(DoGetRoot) {
   if (f)
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) return b.ValueFor(r);
   if (f && f == b.stageObject) return Value::Obj(f);  // the stage is its own root
-  if (!f || !b.OnStage(f->handle)) return Value::Null();
+  if (!f || !b.UnderRoot(f->handle)) return Value::Null();
   return b.ValueFor(kRootClip);
 }
 // The box around `r` carried through `mx`.

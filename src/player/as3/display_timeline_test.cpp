@@ -89,6 +89,33 @@ TEST(As3TimelineConstruction, TheMainTimelinePlaysEveryFrameTheFileHoldsPastTheH
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }), "2 1|3 1|1 1|");
 }
 
+TEST(As3TimelineConstruction, AMainTimelineWhoseHeaderCountsOneFrameReadsAsStopped) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) { b.SetFrameCount(1); };
+  const auto enter = d.Tracer("", {"target.currentFrame", "target.isPlaying"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { m.Listen(c, 0, "enterFrame", enter); }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }), "2 false|3 false|1 false|");
+}
+
+TEST(As3TimelineConstruction, APlacementAtADepthTheTimelineFillsIsIgnored) {
+  // Two placements of new characters at depth 1 in one frame: the first stays alone.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s).DefineShape(2, s);
+    b.PlaceObject2({.depth = 1, .characterId = 1, .name = "first"});
+    b.PlaceObject2({.depth = 1, .characterId = 2, .name = "second"});
+  };
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")}).Op("add");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1 first|");
+}
+
 TEST(As3TimelineConstruction, AGotoInTheConstructorRunsTheQueuedFrameScriptFromSwf10) {
   // addFrameScript(0, script1); gotoAndStop(1); trace("after goto"): from
   // SWF 10 the goto runs frame 1's script at once, before 9 in its turn.

@@ -252,7 +252,11 @@ NATIVE(KeSetCharCode) { if (EventObject* e = As<EventObject>(self)) e->charCode 
 // A delay below zero, or no number at all, is refused.
 double TimerDelayArg(Machine& m, std::span<Value> a) {
   const double d = avm2::ArgNum(m, a, 0, 1000);
-  if (!(d >= 0) || !std::isfinite(d)) m.ThrowError("RangeError", "The Timer delay specified is out of range.", 2066);
+  if (!(d >= 0) || !std::isfinite(d)) {
+    // Flash's Timer is ActionScript: it throws through Error.throwError.
+    Machine::NativeFrame frame(m, "Error$/throwError");
+    m.ThrowError("RangeError", "The Timer delay specified is out of range.", 2066);
+  }
   return d;
 }
 NATIVE(TimerCtor) {
@@ -291,7 +295,15 @@ NATIVE(TimerSetDelay) {
   return Value();
 }
 NATIVE(TimerRepeat) { TimerObject* t = As<TimerObject>(self); return Value::Int(t ? t->repeat : 0); }
-NATIVE(TimerSetRepeat) { if (TimerObject* t = As<TimerObject>(self)) t->repeat = m.ToInt(m.ArgOr(a, 0)); return Value(); }
+// A count already reached stops the timer, without TIMER_COMPLETE.
+NATIVE(TimerSetRepeat) {
+  if (TimerObject* t = As<TimerObject>(self)) {
+    t->repeat = m.ToInt(m.ArgOr(a, 0));
+    // Within its own TIMER the tick's end completes it.
+    if (!t->ticking && t->repeat > 0 && t->count >= t->repeat) t->running = false;
+  }
+  return Value();
+}
 
 // new FocusEvent(type, bubbles = true, cancelable = false, relatedObject, shiftKey, keyCode)
 NATIVE(FocusEvCtor) {

@@ -71,6 +71,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     h.Mark(stageObject);
     h.Mark(pointer.focus);
     h.Mark(loading.rootInfo);
+    h.Mark(loading.stageInfo);
     for (auto* list : {&loading.queued, &loading.due})
       for (auto& l : *list) h.Mark(l.by);
     for (FlashObject* c : media.channels) h.Mark(c);
@@ -107,7 +108,10 @@ void As3Display::BeforeFrame() {
 void As3Display::TimelinesAdvanced() {
   // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
   // children the new frames removed gone), before the frame is constructed.
+  const bool outer = broadcastingEnterFrame;
+  broadcastingEnterFrame = true;
   Broadcast("enterFrame");
+  broadcastingEnterFrame = outer;
 }
 
 namespace {
@@ -427,7 +431,9 @@ void As3Display::FlushForGoto() {
     // From SWF 10 on a goto outside the frame's own work is a frame of its
     // own, less ENTER_FRAME: FRAME_CONSTRUCTED after the new children, the
     // frame scripts, then EXIT_FRAME.
-    if (lib.movie.version < 10) return Flush();
+    // Before SWF 10 one an ENTER_FRAME listener asks for waits for the
+    // frame's own construction and scripts.
+    if (lib.movie.version < 10) return broadcastingEnterFrame ? void() : Flush();
     Flush(false);
     Broadcast("frameConstructed");
     Flush();
@@ -480,21 +486,33 @@ void As3Display::RunFrameScript(ClipHandle h) {
   }
 }
 
+namespace {
+// A late timer catches up at most this far behind the clock.
+constexpr double kTimerSlackMs = 100;
+}  // namespace
+
 void As3Display::RunTimers() {
   const double now = m.clockMs();
   const auto list = events.timers;
   for (TimerObject* t : list) {
     if (!t->running || t->due > now) continue;
     ++t->count;
-    t->due = now + std::max(t->delay, 1.0);
-    // The timer still runs while its last TIMER is heard; it stops before TIMER_COMPLETE.
-    Value e = NewEvent(timerEventClass, "timer", false);
-    Dispatch(t, As<EventObject>(e));
-    if (t->running && t->repeat > 0 && t->count >= t->repeat) {
-      t->running = false;
-      Value done = NewEvent(timerEventClass, "timerComplete", false);
-      Dispatch(t, As<EventObject>(done));
-    }
+    // The handlers run at the time the tick fell due (Flash keeps the
+    // timer's beat between frames); the next tick counts from it.
+    const double at = std::min(t->due, now);
+    t->due = std::max(t->due + std::max(t->delay, 1.0), now - kTimerSlackMs);
+    m.RunAtTime(at, [&] {
+      // The timer still runs while its last TIMER is heard; it stops before TIMER_COMPLETE.
+      Value e = NewEvent(timerEventClass, "timer", false);
+      t->ticking = true;
+      Dispatch(t, As<EventObject>(e));
+      t->ticking = false;
+      if (t->running && t->repeat > 0 && t->count >= t->repeat) {
+        t->running = false;
+        Value done = NewEvent(timerEventClass, "timerComplete", false);
+        Dispatch(t, As<EventObject>(done));
+      }
+    });
   }
   std::erase_if(events.timers, [](TimerObject* t) { return !t->running; });
   m.RunTimers();

@@ -193,14 +193,14 @@ NATIVE(LoaderInfoUrl) {
   As3Display& b = B(m);
   // A Loader's LoaderInfo names its file once the content is known.
   if (f && f->owner.IsObject() && !f->content.IsObject()) return Value::Null();
-  if (f && f != b.loading.rootInfo) return f->url.empty() ? Value::Null() : m.Str(f->url);
+  if (f && !b.loading.IsMainInfo(f)) return f->url.empty() ? Value::Null() : m.Str(f->url);
   return RootUrl(m);
 }
 // The URL of the movie that made the load: the one holding the Loader.
 NATIVE(LoaderInfoLoaderUrl) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f && f != b.loading.rootInfo && f->owner.IsObject()) {
+  if (f && !b.loading.IsMainInfo(f) && f->owner.IsObject()) {
     const Value parentInfo = DoGetLoaderInfo(m, f->owner, {});
     if (As<FlashObject>(parentInfo) && As<FlashObject>(parentInfo) != f) return LoaderInfoUrl(m, parentInfo, {});
   }
@@ -212,7 +212,7 @@ NATIVE(LoaderInfoParams) {
   Value params = Value::Obj(m.NewObject());
   FlashObject* f = As<FlashObject>(self);
   // They are known once every byte is in.
-  if (!f || f == B(m).loading.rootInfo || f->bytesTotal <= 0 || f->bytesLoaded < f->bytesTotal) return params;
+  if (!f || B(m).loading.IsMainInfo(f) || f->bytesTotal <= 0 || f->bytesLoaded < f->bytesTotal) return params;
   const auto q = f->url.find('?');
   if (q == std::string::npos) return params;
   const std::string query = f->url.substr(q + 1, f->url.find('#', q) - q - 1);
@@ -228,27 +228,27 @@ NATIVE(LoaderInfoParams) {
 NATIVE(LoaderInfoContent) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return b.ValueFor(kRootClip);
+  if (b.loading.IsMainInfo(f)) return b.ValueFor(kRootClip);
   return f && !f->content.IsUndefined() ? f->content : Value::Null();
 }
 NATIVE(LoaderInfoLoader) { FlashObject* f = As<FlashObject>(self); return f && !f->owner.IsUndefined() ? f->owner : Value::Null(); }
 NATIVE(LoaderInfoBytes) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
+  if (b.loading.IsMainInfo(f)) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
   return Value::Number(f ? f->bytesLoaded : 0);
 }
 NATIVE(LoaderInfoBytesTotal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
+  if (b.loading.IsMainInfo(f)) return Value::Number(static_cast<double>(b.stage.StoredBytes()));
   return Value::Number(f ? f->bytesTotal : 0);
 }
 // A Loader's LoaderInfo tells what the file is only once its kind is
 // known: before (and after a file of no known kind) these throw #2099.
 void NeedLoaded(Machine& m, const Value& self) {
   FlashObject* f = As<FlashObject>(self);
-  if (f && f != B(m).loading.rootInfo && f->message.empty())
+  if (f && !B(m).loading.IsMainInfo(f) && f->message.empty())
     m.ThrowError("Error", "The loading object is not sufficiently loaded to provide this information.", 2099);
 }
 NATIVE(LoaderInfoAllows) {
@@ -259,7 +259,7 @@ NATIVE(LoaderInfoWidth) {
   NeedLoaded(m, self);
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
-  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
+  if (b.loading.IsMainInfo(f)) return Value::Int(b.lib.movie.header.frameSize.Width() / 20);
   FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
   BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->width : 0);
@@ -268,7 +268,7 @@ NATIVE(LoaderInfoHeight) {
   NeedLoaded(m, self);
   As3Display& b = B(m);
   FlashObject* f = As<FlashObject>(self);
-  if (f == b.loading.rootInfo) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
+  if (b.loading.IsMainInfo(f)) return Value::Int(b.lib.movie.header.frameSize.Height() / 20);
   FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
   BitmapDataObject* bd = c ? As<BitmapDataObject>(c->bitmapData) : nullptr;
   return Value::Int(bd && bd->bitmap ? bd->bitmap->height : 0);
@@ -288,7 +288,7 @@ NATIVE(LoaderInfoAsVersion) {
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (f == b.loading.rootInfo) return m.Str("application/x-shockwave-flash");
+  if (b.loading.IsMainInfo(f)) return m.Str("application/x-shockwave-flash");
   return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
 }
 // The file as loaded, a movie uncompressed ("FWS"): null before a load starts.
@@ -296,7 +296,7 @@ NATIVE(LoaderInfoFileBytes) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f) return Value::Null();
-  if (f == b.loading.rootInfo && !f->data.IsObject()) f->data = ByteArrayOf(m, b.lib.movie.data);
+  if (b.loading.IsMainInfo(f) && !f->data.IsObject()) f->data = ByteArrayOf(m, b.lib.movie.data);
   return f->data.IsObject() ? f->data : Value::Null();
 }
 // A Loader's LoaderInfo has a domain only while it holds what it loaded.
@@ -311,8 +311,13 @@ NATIVE(DoGetLoaderInfo) {
   if (FlashObject* f = As<FlashObject>(self)) {
     if (const ClipHandle r = b.LoadedRootOf(f->handle); r != kNoClip) {
       if (FlashObject* ro = b.Existing(r); ro && As<FlashObject>(ro->info)) return ro->info;
-    } else if (f->handle != kRootClip && f != b.stageObject && !b.OnStage(f->handle)) {
+    } else if (f->handle != kRootClip && f != b.stageObject && !b.UnderRoot(f->handle)) {
       return Value::Null();  // under no movie's root yet
+    }
+    if (f == b.stageObject) {
+      if (!b.loading.stageInfo)
+        b.loading.stageInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));
+      return Value::Obj(b.loading.stageInfo);
     }
   }
   if (!b.loading.rootInfo) b.loading.rootInfo = As<LoaderInfoObject>(Value::Obj(m.Instantiate(m.FindClass("flash.display::LoaderInfo"))));

@@ -773,6 +773,9 @@ NATIVE(ClearTimer) {
 
 }  // namespace
 
+// A late interval catches up at most this far behind the clock.
+constexpr double kTimerSlackMs = 100;
+
 void Machine::RunTimers() {
   const double now = clockMs();
   // Timers due now, in the order they fall due; those they add wait.
@@ -783,10 +786,23 @@ void Machine::RunTimers() {
     auto it = std::find_if(timers.begin(), timers.end(), [id](const PendingTimer& t) { return t.id == id; });
     if (it == timers.end()) continue;
     PendingTimer t = *it;
-    if (t.repeat) it->due = now + std::max(t.interval, 1.0);
+    // An interval keeps its own beat, however late the frame that runs it.
+    if (t.repeat) it->due = std::max(t.due + std::max(t.interval, 1.0), now - kTimerSlackMs);
     else timers.erase(it);
-    SafeCall([&] { Call(t.fn, Value::Null(), t.args); }, "a timer");
+    RunAtTime(std::min(t.due, now), [&] { SafeCall([&] { Call(t.fn, Value::Null(), t.args); }, "a timer"); });
   }
+}
+
+void Machine::RunAtTime(double ms, const std::function<void()>& f) {
+  const double held = ms;
+  std::function<double()> outer = clockMs;
+  clockMs = [held] { return held; };
+  struct Restore {
+    Machine& m;
+    std::function<double()>& outer;
+    ~Restore() { m.clockMs = std::move(outer); }
+  } restore{*this, outer};
+  f();
 }
 
 void InstallMoreBuiltins(Machine& m) {

@@ -374,6 +374,13 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
   const bool hasChar = head.hasChar, move = head.move;
   Instance* inst = nullptr;
   auto it = tl.list.find(depth);
+  if (hooks_ && hasChar && !move) {
+    // ActionScript 3 places nothing at a depth its timeline already fills
+    // (what scripts put there is apart from the timeline's depths).
+    auto [at, last] = tl.list.equal_range(depth);
+    for (; at != last; ++at)
+      if (at->second.placedFrame >= 0) return;
+  }
   if (hasChar && (!move || it == tl.list.end())) {
     const Character* def = LibOf(tl).Find(charId);
     if (!def) return;
