@@ -1248,6 +1248,8 @@ NATIVE(GetQualifiedSuperclassName) {
 }
 NATIVE(GetDefinitionByName) {
   (void)self;
+  // Flash's stack traces list this step by its package function's name.
+  Machine::NativeFrame frame(m, "global/flash.utils::getDefinitionByName");
   const std::string name = ArgStr(m, a, 0, "");
   const Value v = m.DefinitionByName(name);
   if (v.IsUndefined()) m.ThrowError("ReferenceError", "Variable " + m.DefinitionLocalName(name) + " is not defined.", 1065);

@@ -499,7 +499,13 @@ Value Describe(Machine& m, const Value& v, std::uint32_t want) {
   std::vector<Value> args{m.Str(xml)};
   return Value::Obj(m.Construct(m.FindClass("XML"), args));
 }
-NATIVE(DescribeType) { return Describe(m, m.ArgOr(a, 0), kFlash10Flags); }
+// flash.utils' version reads the description of undefined as an object,
+// where avmplus' one describes "void".
+NATIVE(DescribeType) {
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsUndefined()) m.ThrowError("TypeError", "A term is undefined and has no properties.", 1010);
+  return Describe(m, v, kFlash10Flags);
+}
 // avmplus.describeType(value, flags): the flags say what to list.
 NATIVE(DescribeTypeWith) {
   return Describe(m, m.ArgOr(a, 0), a.size() >= 2 ? m.ToUint(a[1]) : 0u);

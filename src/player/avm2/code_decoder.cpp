@@ -1,6 +1,8 @@
 #include "player/avm2/code_decoder.h"
 
 #include <algorithm>
+#include <functional>
+#include <queue>
 #include <string>
 #include <utility>
 
@@ -252,6 +254,161 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
   std::sort(out.instructions.begin(), out.instructions.end(),
             [](const Instruction& a, const Instruction& b) { return a.offset < b.offset; });
   return out;
+}
+
+namespace {
+
+struct StackEffect {
+  std::uint32_t pops = 0, pushes = 0;
+};
+
+// What one instruction takes from and leaves on the operand stack.
+StackEffect EffectOf(const AbcFile& abc, const Instruction& in) {
+  const auto runtime = [&](std::uint32_t multiname) -> std::uint32_t {
+    const Multiname& mm = abc.pool.multinames[multiname];
+    return (mm.HasRuntimeName() ? 1u : 0u) + (mm.HasRuntimeNamespace() ? 1u : 0u);
+  };
+  const std::uint32_t a0 = in.args[0], a1 = in.args[1];
+  switch (static_cast<Op>(in.code)) {
+    case Op::kThrow: case Op::kDxnsLate: case Op::kIfTrue: case Op::kIfFalse: case Op::kLookupSwitch:
+    case Op::kPushWith: case Op::kPushScope: case Op::kPop: case Op::kReturnValue: case Op::kSetLocal:
+    case Op::kSetLocal0: case Op::kSetLocal1: case Op::kSetLocal2: case Op::kSetLocal3: case Op::kSetGlobalSlot:
+      return {1, 0};
+    case Op::kIfNlt: case Op::kIfNle: case Op::kIfNgt: case Op::kIfNge: case Op::kIfEq: case Op::kIfNe:
+    case Op::kIfLt: case Op::kIfLe: case Op::kIfGt: case Op::kIfGe: case Op::kIfStrictEq: case Op::kIfStrictNe:
+    case Op::kSi8: case Op::kSi16: case Op::kSi32: case Op::kSf32: case Op::kSf64: case Op::kSetSlot:
+      return {2, 0};
+    case Op::kPushNull: case Op::kPushUndefined: case Op::kPushByte: case Op::kPushShort: case Op::kPushTrue:
+    case Op::kPushFalse: case Op::kPushNaN: case Op::kPushString: case Op::kPushInt: case Op::kPushUint:
+    case Op::kPushDouble: case Op::kPushNamespace: case Op::kHasNext2: case Op::kNewFunction:
+    case Op::kNewActivation: case Op::kNewCatch: case Op::kFindDef: case Op::kGetLocal: case Op::kGetLocal0:
+    case Op::kGetLocal1: case Op::kGetLocal2: case Op::kGetLocal3: case Op::kGetGlobalScope:
+    case Op::kGetScopeObject: case Op::kGetOuterScope: case Op::kGetGlobalSlot:
+      return {0, 1};
+    case Op::kGetLex:
+      return {runtime(a0), 1};
+    case Op::kFindPropStrict: case Op::kFindProperty:
+      return {runtime(a0), 1};
+    case Op::kNextName: case Op::kNextValue: case Op::kHasNext: case Op::kAsTypeLate: case Op::kIsTypeLate:
+    case Op::kAdd: case Op::kSubtract: case Op::kMultiply: case Op::kDivide: case Op::kModulo: case Op::kLShift:
+    case Op::kRShift: case Op::kURShift: case Op::kBitAnd: case Op::kBitOr: case Op::kBitXor: case Op::kEquals:
+    case Op::kStrictEquals: case Op::kLessThan: case Op::kLessEquals: case Op::kGreaterThan:
+    case Op::kGreaterEquals: case Op::kInstanceOf: case Op::kIn: case Op::kAddI: case Op::kSubtractI:
+    case Op::kMultiplyI:
+      return {2, 1};
+    case Op::kDup:
+      return {1, 2};
+    case Op::kSwap:
+      return {2, 2};
+    case Op::kLi8: case Op::kLi16: case Op::kLi32: case Op::kLf32: case Op::kLf64: case Op::kSxi1: case Op::kSxi8:
+    case Op::kSxi16: case Op::kNewClass: case Op::kGetSlot: case Op::kConvertS: case Op::kEscXelem:
+    case Op::kEscXattr: case Op::kConvertI: case Op::kConvertU: case Op::kConvertD: case Op::kConvertB:
+    case Op::kConvertO: case Op::kCheckFilter: case Op::kCoerce: case Op::kCoerceB: case Op::kCoerceA:
+    case Op::kCoerceI: case Op::kCoerceD: case Op::kCoerceS: case Op::kAsType: case Op::kCoerceU: case Op::kCoerceO:
+    case Op::kNegate: case Op::kIncrement: case Op::kDecrement: case Op::kTypeOf: case Op::kNot: case Op::kBitNot:
+    case Op::kIsType: case Op::kIncrementI: case Op::kDecrementI: case Op::kNegateI:
+      return {1, 1};
+    case Op::kGetSuper: case Op::kGetProperty: case Op::kDeleteProperty: case Op::kGetDescendants:
+      return {1 + runtime(a0), 1};
+    case Op::kSetSuper: case Op::kSetProperty: case Op::kInitProperty:
+      return {2 + runtime(a0), 0};
+    case Op::kCall:
+      return {2 + a0, 1};
+    case Op::kConstruct: case Op::kApplyType:
+      return {1 + a0, 1};
+    case Op::kConstructSuper:
+      return {1 + a0, 0};
+    case Op::kCallMethod: case Op::kCallStatic:
+      return {1 + a1, 1};
+    case Op::kCallSuper: case Op::kCallProperty: case Op::kCallPropLex: case Op::kConstructProp:
+      return {1 + a1 + runtime(a0), 1};
+    case Op::kCallSuperVoid: case Op::kCallPropVoid:
+      return {1 + a1 + runtime(a0), 0};
+    case Op::kNewObject:
+      return {2 * a0, 1};
+    case Op::kNewArray:
+      return {a0, 1};
+    default:
+      return {0, 0};
+  }
+}
+
+// Instructions that cannot throw: a handler is verified only from a range
+// that holds one that can, as Flash does.
+bool CannotThrow(std::uint8_t code) {
+  switch (static_cast<Op>(code)) {
+    case Op::kNop: case Op::kLabel: case Op::kBkpt: case Op::kBkptLine: case Op::kDebug: case Op::kDebugLine:
+    case Op::kDebugFile: case Op::kTimestamp: case Op::kJump: case Op::kPushNull: case Op::kPushUndefined:
+    case Op::kPushByte: case Op::kPushShort: case Op::kPushTrue: case Op::kPushFalse: case Op::kPushNaN:
+    case Op::kPushString: case Op::kPushInt: case Op::kPushUint: case Op::kPushDouble: case Op::kPop: case Op::kDup:
+    case Op::kSwap: case Op::kGetLocal: case Op::kGetLocal0: case Op::kGetLocal1: case Op::kGetLocal2:
+    case Op::kGetLocal3: case Op::kSetLocal: case Op::kSetLocal0: case Op::kSetLocal1: case Op::kSetLocal2:
+    case Op::kSetLocal3: case Op::kKill: case Op::kPopScope: case Op::kGetScopeObject: case Op::kGetGlobalScope:
+    case Op::kReturnVoid:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void VerifyStack(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {
+  const std::size_t n = code.instructions.size();
+  constexpr std::int64_t kUnknown = -1;
+  std::vector<std::int64_t> depth(n, kUnknown);
+  std::vector<bool> done(n, false);
+  std::priority_queue<std::size_t, std::vector<std::size_t>, std::greater<>> ready;
+  const std::size_t base = body.codeOffset;
+  const std::int64_t maxStack = body.maxStack;
+
+  const auto reach = [&](std::int64_t index, std::int64_t d, const Instruction& from) {
+    if (index < 0) return;
+    const auto i = static_cast<std::size_t>(index);
+    if (depth[i] == kUnknown) {
+      depth[i] = d;
+      ready.push(i);
+    } else if (depth[i] != d) {
+      throw AbcError("stack depth " + std::to_string(d) + " meets " + std::to_string(depth[i]) + " at offset " +
+                         std::to_string(code.instructions[i].offset),
+                     base + from.offset, 1030,
+                     "Stack depth is unbalanced. " + std::to_string(d) + " != " + std::to_string(depth[i]) + ".");
+    }
+  };
+  if (n == 0) return;
+  depth[0] = 0;
+  ready.push(0);
+  while (!ready.empty()) {
+    const std::size_t i = ready.top();
+    ready.pop();
+    if (done[i]) continue;
+    done[i] = true;
+    const Instruction& in = code.instructions[i];
+    std::int64_t d = depth[i];
+    // A handler starts with the thrown value alone on the stack.
+    if (!CannotThrow(in.code)) {
+      for (const ExceptionInfo& e : body.exceptions)
+        if (in.offset >= e.from && in.offset < e.to) reach(code.IndexAt(e.target), 1, in);
+    }
+    const StackEffect fx = EffectOf(abc, in);
+    if (d < fx.pops)
+      throw AbcError(std::string(in.Info().name) + " takes " + std::to_string(fx.pops) + " values from a stack of " +
+                         std::to_string(d),
+                     base + in.offset, 1024, "Stack underflow occurred.");
+    d = d - fx.pops + fx.pushes;
+    if (d > maxStack)
+      throw AbcError(std::string(in.Info().name) + " leaves " + std::to_string(d) + " values, past max_stack " +
+                         std::to_string(maxStack),
+                     base + in.offset, 1023, "Stack overflow occurred.");
+    const OpcodeInfo& op = in.Info();
+    if (op.flags & op_flag::kSwitch) {
+      reach(code.IndexAt(in.args[0]), d, in);
+      for (std::uint32_t c = 0; c < in.args[1]; ++c) reach(code.IndexAt(code.switchTargets[in.args[2] + c]), d, in);
+      continue;
+    }
+    if (op.flags & (op_flag::kJump | op_flag::kConditional)) reach(code.IndexAt(in.args[0]), d, in);
+    if (!op.EndsBlock() && i + 1 < n) reach(static_cast<std::int64_t>(i + 1), d, in);
+  }
 }
 
 void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code) {

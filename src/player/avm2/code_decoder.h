@@ -1,8 +1,8 @@
 #pragma once
 // Decodes a method body's code into instructions with their operands, and
-// a light verification pass over the result: the checks on control flow,
-// registers and the body's sizes that the machine relies on, without the
-// type and stack-depth analysis of a full verifier.
+// the verification passes over the result: the checks on control flow,
+// registers and the body's sizes that the machine relies on, and the
+// operand stack's depth; no type analysis.
 
 #include <array>
 #include <cstdint>
@@ -47,5 +47,13 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body);
 // body's locals, locals that hold the arguments, and every branch, switch
 // case and live exception handler on a decoded instruction. Throws AbcError.
 void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& code);
+
+// The operand stack's depth along every path, as Flash's verifier follows
+// it: each instruction's needs against what is there (1024) and the body's
+// max_stack (1023), and one depth wherever paths meet (1030). A handler is
+// entered, with the thrown value alone, only from a range holding an
+// instruction that can throw. Instructions are taken lowest offset first,
+// so a fault names the depths in Flash's order. Throws AbcError.
+void VerifyStack(const AbcFile& abc, const MethodBody& body, const DecodedCode& code);
 
 }  // namespace quarvel::avm2

@@ -318,6 +318,67 @@ TEST(CodeVerifier, AcceptsLoopsSwitchesAndHandlers) {
   // An exception range that reaches the code's end is fine too.
   Fixture whole(ok.Bytes(), 4, {{0, static_cast<std::uint32_t>(ok.Size()), ok.LabelOffset("catch"), 0, 0}});
   EXPECT_NO_THROW(whole.DecodeAndVerify());
+  EXPECT_NO_THROW(VerifyStack(fx.file, fx.Body(), fx.Decode()));
+  EXPECT_NO_THROW(VerifyStack(whole.file, whole.Body(), whole.Decode()));
+}
+
+// The operand stack as Flash's verifier follows it, against a max_stack of 4.
+TEST(CodeVerifier, FollowsTheOperandStackDepth) {
+  struct Case {
+    AbcCode code;
+    std::vector<std::pair<std::string, std::string>> range;  // exception range from, to, handler labels
+    int id;  // 0: verifies
+    std::string text;
+  };
+  const auto pushes = [](int n) {
+    AbcCode c;
+    for (int i = 0; i < n; ++i) c.Op("pushbyte", {i});
+    for (int i = 0; i < n; ++i) c.Op("pop");
+    return c.Op("returnvoid");
+  };
+  std::vector<Case> cases;
+  cases.push_back({pushes(4), {}, 0, ""});
+  cases.push_back({pushes(5), {}, 1023, "Stack overflow occurred."});
+  // dup and call count their operands; call takes the function, the receiver and its arguments.
+  cases.push_back({AbcCode().Op("pushnull").Op("dup").Op("dup").Op("dup").Op("call", {2}).Op("returnvalue"), {}, 0, ""});
+  cases.push_back({AbcCode().Op("pushnull").Op("dup").Op("call", {1}).Op("returnvalue"), {}, 1024,
+                   "Stack underflow occurred."});
+  cases.push_back({AbcCode().Op("pop").Op("returnvoid"), {}, 1024, "Stack underflow occurred."});
+  // A path that arrives with another depth: the arriving one is named first.
+  cases.push_back({AbcCode().Op("pushbyte", {1}).Op("pushtrue").Branch("iftrue", "join").Op("pushbyte", {2})
+                       .Label("join").Op("returnvoid"),
+                   {}, 1030, "Stack depth is unbalanced. 2 != 1."});
+  // A loop that grows the stack on every turn.
+  cases.push_back({AbcCode().Label("top").Op("label").Op("pushnull").Branch("jump", "top"), {}, 1030,
+                   "Stack depth is unbalanced. 1 != 0."});
+  // A handler starts with the thrown value alone; from a range that can throw, it is verified.
+  cases.push_back({AbcCode().Label("from").Op("pushbyte", {1}).Op("increment").Op("pop").Label("to").Op("returnvoid")
+                       .Label("h").Op("pushnull").Op("pushnull").Op("pushnull").Op("pushnull").Op("returnvoid"),
+                   {{"from", "to"}, {"h", ""}}, 1023, "Stack overflow occurred."});
+  // ... but not from a range of instructions that cannot throw.
+  cases.push_back({AbcCode().Label("from").Op("pushbyte", {1}).Op("pop").Label("to").Op("returnvoid")
+                       .Label("h").Op("pushnull").Op("pushnull").Op("pushnull").Op("pushnull").Op("returnvoid"),
+                   {{"from", "to"}, {"h", ""}}, 0, ""});
+  // A handler also reached by a branch must agree with its depth of one.
+  cases.push_back({AbcCode().Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushtrue").Branch("iftrue", "h")
+                       .Label("from").Op("pushnull").Op("throw").Label("to")
+                       .Label("h").Op("returnvoid"),
+                   {{"from", "to"}, {"h", ""}}, 1030, "Stack depth is unbalanced. 1 != 2."});
+  for (auto& c : cases) {
+    std::vector<ExceptionInfo> x;
+    if (!c.range.empty())
+      x.push_back({c.code.LabelOffset(c.range[0].first), c.code.LabelOffset(c.range[0].second),
+                   c.code.LabelOffset(c.range[1].first), 0, 0});
+    Fixture fx(c.code.Bytes(), 4, x);
+    try {
+      fx.DecodeAndVerify();
+      VerifyStack(fx.file, fx.Body(), fx.Decode());
+      EXPECT_EQ(c.id, 0) << c.text;
+    } catch (const AbcError& e) {
+      EXPECT_EQ(e.FlashId(), c.id) << e.what();
+      EXPECT_EQ(e.FlashMessage(), c.text) << e.what();
+    }
+  }
 }
 
 // Flash verifies only code that can run: compilers and obfuscators leave

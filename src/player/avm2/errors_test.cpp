@@ -283,6 +283,16 @@ TEST_F(Errors, ConstructingAMethodOrAMissingDefinitionNamesTheCulprit) {
             "Error #1065: Variable Plain is not defined.|");
 }
 
+TEST_F(Errors, StackTraceNamesTheNativeLookUpThatThrew) {
+  const auto byName = a.PackageName("flash.utils", "getDefinitionByName");
+  AbcCode c;
+  c.Label("t").Op("findpropstrict", {byName}).Op("pushstring", {S("Nowhere")}).Op("callproperty", {byName, 1}).Op("pop");
+  c.Label("e").Branch("jump", "done");
+  RunCatching(c, "done");
+  EXPECT_EQ(Traced(), "Error #1065: Variable Nowhere is not defined.|ReferenceError: Error #1065: Variable Nowhere is "
+                      "not defined.\n\tat global/flash.utils::getDefinitionByName()\n\tat global$init()|");
+}
+
 TEST_F(Errors, TooFewArgumentsCountOnlyTheRequiredOnes) {
   AbcCode body;
   body.Op("returnvoid");
@@ -319,6 +329,60 @@ TEST_F(Errors, AMethodWithoutBodyIsNotImplemented) {
   EXPECT_FALSE(Run(c));
   EXPECT_EQ(Traced(), "VerifyError: Error #1001: The method MethodInfo-" + std::to_string(bodiless) +
                           "() is not implemented.\n\tat global$init()|");
+}
+
+// The stack's depth is checked before a method first runs: nothing of a
+// method that would overflow, underflow or meet itself unbalanced runs.
+TEST_F(Errors, StackFaultsStopAMethodBeforeAnyOfItRuns) {
+  const auto faulty = [&](const std::function<void(AbcCode&)>& tail) {
+    AbcCode body;
+    TraceString(body, "ran");
+    tail(body);
+    return Fn(body);
+  };
+  const std::vector<std::uint32_t> bodies = {
+      faulty([](AbcCode& x) {
+        for (int i = 0; i < 17; ++i) x.Op("pushnull");
+        x.Op("returnvoid");
+      }),
+      faulty([](AbcCode& x) { x.Op("pop").Op("returnvoid"); }),
+      faulty([](AbcCode& x) { x.Op("pushtrue").Branch("iftrue", "j").Op("pushnull").Label("j").Op("returnvoid"); }),
+  };
+  std::vector<std::uint32_t> cases;
+  for (std::uint32_t f : bodies)
+    cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
+                            "message"));
+  AbcCode c;
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "Error #1023: Stack overflow occurred.|Error #1024: Stack underflow occurred.|"
+            "Error #1030: Stack depth is unbalanced. 1 != 0.|");
+}
+
+// Receivers and arguments the machine refuses as Flash does.
+TEST_F(Errors, NullReceiversAndUndefinedDescriptions) {
+  // class K { function K() { super() on null } }
+  AbcCode ctor;
+  ctor.Op("pushnull").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor, {});
+  const auto describe = a.PackageName("flash.utils", "describeType");
+  const std::vector<std::uint32_t> cases = {
+      Attempt([&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}).Op("pop"); }),
+      Attempt([&](AbcCode& x) {
+        x.Op("findpropstrict", {describe}).Op("pushundefined").Op("callproperty", {describe, 1}).Op("pop");
+      }),
+      Attempt([&](AbcCode& x) {
+        x.Op("findpropstrict", {describe}).Op("pushnull").Op("callproperty", {describe, 1})
+            .Op("getproperty", {a.QName(pub, "name", true)}).Op("pop");
+      }),
+  };
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1009|1010|ok|");
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ void Machine::Prepare(Method* m) {
   try {
     auto code = std::make_unique<DecodedCode>(DecodeCode(f, *body));
     VerifyCode(f, *body, *code);
+    VerifyStack(f, *body, *code);
     m->targets.assign(code->instructions.size(), -1);
     for (std::size_t i = 0; i < code->instructions.size(); ++i) {
       const Instruction& in = code->instructions[i];

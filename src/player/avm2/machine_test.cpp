@@ -155,7 +155,7 @@ TEST_F(As3, ClassesRunConstructorsInOrderWithSuperCallsAccessorsAndInterfaces) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("v")}); });
   // A sealed class refuses new properties.
   c.Label("t").Op("getlocal_1").Op("pushbyte", {1}).Op("setproperty", {Q("nope")}).Label("e").Branch("jump", "done");
-  c.Label("h").Op("getlocal_0").Op("pushscope");
+  c.Label("h").Op("pop").Op("getlocal_0").Op("pushscope");
   TraceString(c, "refused");
   c.Label("done");
   Trace(c, [&](AbcCode& x) {
@@ -490,6 +490,23 @@ TEST_F(As3, CollectionKeepsReachableObjectsAndFreesTheRest) {
   m.Collect();
   EXPECT_LE(m.heap().Count(), before + 3);
   EXPECT_EQ(m.ToString(Value::Obj(kept)), "kept");
+}
+
+// A method's outer scopes count from the script's global, which the script
+// pushed first: the global once, then the bases its class was made under.
+TEST_F(As3, OuterScopesCountFromTheGlobal) {
+  AbcCode method;
+  for (int i : {0, 1}) Trace(method, [&](AbcCode& x) { x.Op("getouterscope", {i}); });
+  method.Op("returnvoid");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor, {MethodTrait("m", Fn(method))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  c.Op("getlex", {Q("K")}).Op("construct", {0}).Op("callpropvoid", {Q("m"), 0});
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object global]|[class Object]|");
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ bool Interp::OpConstruct(Frame& f, const Instruction& in) {
 bool Interp::OpConstructSuper(Frame& f, const Instruction& in) {
   const std::span<Value> args = f.PopArgs(in.args[0]);
   const Value recv = f.Pop();
+  if (recv.IsNullish()) ThrowNullish(f.vm, recv);
   Class* c = f.m->owner ? f.m->owner->super : nullptr;
   while (c && !c->iinit) c = c->super;
   if (c) f.vm.Invoke(c->iinit, recv, args, c->iinit->scope);

@@ -170,6 +170,13 @@ bool Interp::OpGetScopeObject(Frame& f, const Instruction& in) {
 bool Interp::OpGetOuterScope(Frame& f, const Instruction& in) {
   std::vector<ScopeChain*> chain;
   for (ScopeChain* c = f.outer; c; c = c->parent) chain.push_back(c);
+  // A script's initialiser runs below its global and pushes that global
+  // first; Flash counts it once, as the outermost scope.
+  if (chain.size() >= 2) {
+    const Value& g = chain.back()->object;
+    const Value& next = chain[chain.size() - 2]->object;
+    if (g.IsObject() && g.o->scriptGlobal && next.IsObject() && next.o == g.o) chain.pop_back();
+  }
   if (in.args[0] >= chain.size()) f.Fail("Bad outer scope index");
   f.Push(chain[chain.size() - 1 - in.args[0]]->object);
   return true;
