@@ -11,6 +11,7 @@
 #include <random>
 
 #include "player/avm2/builtins_util.h"
+#include "player/avm2/fixed_digits.h"
 #include "player/rules/flash_case.h"
 #include "player/text/text_encoding.h"
 #include "player/avm2/flash_sort.h"
@@ -226,9 +227,10 @@ NATIVE(NumToFixed) {
   double digits = ArgNum(m, a, 0, 0);
   if (std::isnan(digits)) digits = 0;  // a count that is no number counts as 0
   if (digits < 0 || digits > 20) m.ThrowError("RangeError", kPrecisionRangeText, 1002);
-  if (!std::isfinite(d) || std::fabs(d) >= 1e21) return m.Str(NumberToString(d));
+  // Unlike ECMAScript, Flash writes numbers of 1e21 and above in full too.
+  if (!std::isfinite(d)) return m.Str(NumberToString(d));
   const int f = static_cast<int>(digits);
-  std::string s = RoundedDigits(d, f, false, nullptr);
+  std::string s = FixedDigits(d, f);
   if (f > 0) s.insert(s.size() - static_cast<std::size_t>(f), ".");
   const bool zero = s.find_first_not_of("0.") == std::string::npos;
   return m.Str((d < 0 && !zero ? "-" : "") + s);
@@ -597,7 +599,8 @@ NATIVE(ArrSlice) {
   return NewLike(m, arr, std::move(out));
 }
 NATIVE(ArrSplice) {
-  ArrayObject* arr = GrowingArray(m, self);
+  // Flash never checks a fixed vector's length in splice().
+  ArrayObject* arr = SelfArray(m, self);
   const std::size_t n = arr->elems.size();
   // Array's splice() with no arguments removes nothing and returns undefined.
   if (a.empty()) return arr->kind == ObjectKind::kArray ? Value() : NewLike(m, arr, {});

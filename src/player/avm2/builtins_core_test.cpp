@@ -56,6 +56,69 @@ TEST_F(Core, CallingAVectorClassConvertsWhatHasALength) {
   EXPECT_EQ(Traced(), "true|2,3,1|7,8|66,246|");
 }
 
+// Typed vectors are invariant: the same type passes, a Vector.<Number> (or
+// an array) coerced to Vector.<int> fails.
+TEST_F(Core, CoercingAVectorOfAnotherTypeFails) {
+  const auto vecInt = a.TypeName(Vec(), {Q("int")});
+  AbcCode c;
+  NewVector(c, "int");
+  c.Op("getlocal_1").Op("coerce", {vecInt}).Op("pop");
+  Trace(c, [&](AbcCode& x) { Str(x, "kept"); });
+  NewVector(c, "Number");
+  c.Op("getlocal_1").Op("coerce", {vecInt}).Op("pop");
+  EXPECT_FALSE(Run(c));
+  // The value is named with "::", the type converted to with a dot.
+  EXPECT_NE(Traced().find("kept|TypeError: Error #1034: Type Coercion failed: cannot convert "
+                          "__AS3__.vec::Vector.<Number>@00000000000 to __AS3__.vec.Vector.<int>."),
+            std::string::npos) << Traced();
+}
+
+// Flash's compiled code reaches an array's or dictionary's dynamic
+// properties only by names that include the public namespace; the
+// interpreter that runs initialisers finds them anyway.
+TEST_F(Core, DynamicPropertiesNeedThePublicNamespaceOutsideInitialisers) {
+  const auto hidden = a.MultinameL(a.NsSet({a.Namespace(NamespaceKind::kNamespace, "notpublic")}));
+  // function get(x) { try { return x[0] } catch (e) { return e.errorID } }
+  AbcCode get;
+  get.Label("t").Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {hidden}).Op("returnvalue").Label("e");
+  get.Label("h").Op("getproperty", {Q("errorID")}).Op("returnvalue");
+  const auto getFn = Fn(get, 1);
+  a.File().bodies.back().exceptions = {{get.LabelOffset("t"), get.LabelOffset("e"), get.LabelOffset("h"), 0, 0}};
+  // function set(x, k) { try { x[k] = 1; return "set" } catch (e) { return e.errorID } }
+  AbcCode set;
+  set.Label("t").Op("getlocal_1").Op("getlocal_2").Op("pushbyte", {1}).Op("setproperty", {hidden}).Label("e");
+  set.Op("pushstring", {S("set")}).Op("returnvalue");
+  set.Label("h").Op("getproperty", {Q("errorID")}).Op("returnvalue");
+  const auto setFn = Fn(set, 2);
+  a.File().bodies.back().exceptions = {{set.LabelOffset("t"), set.LabelOffset("e"), set.LabelOffset("h"), 0, 0}};
+  AbcCode c;
+  c.Op("pushbyte", {7}).Op("newarray", {1}).Op("setlocal_1");
+  c.Op("findpropstrict", {Utils("Dictionary")}).Op("constructprop", {Utils("Dictionary"), 0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {0}).Op("getproperty", {hidden}); });  // 7
+  Trace(c, [&](AbcCode& x) { x.Op("newfunction", {getFn}).Op("pushnull").Op("getlocal_1").Op("call", {1}); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("newfunction", {setFn}).Op("pushnull").Op("getlocal_1").Op("pushbyte", {0}).Op("call", {2});
+  });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("newfunction", {setFn}).Op("pushnull").Op("getlocal_2").Op("newobject", {0}).Op("call", {2});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "7|1081|1056|1056|");
+}
+
+// splice() never checks a fixed vector's length (Flash keeps that old fault).
+TEST_F(Core, SpliceChangesAFixedVector) {
+  AbcCode c;
+  c.Op("getlex", {Vec()}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("pushbyte", {5}).Op("pushtrue")
+      .Op("construct", {2}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {3}).Op("callpropvoid", {Q("splice"), 2});
+  c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {9}).Op("callpropvoid", {Q("splice"), 3});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("fixed")}); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "9,0,0|true|");
+}
+
 TEST_F(Core, CallingAVectorClassWithAPrimitiveIsACoercionError) {
   AbcCode c;
   c.Op("getlex", {Vec()}).Op("getlex", {Q("int")}).Op("applytype", {1}).Op("pushnull").Op("pushbyte", {3}).Op("call", {1});

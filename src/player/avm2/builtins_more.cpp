@@ -245,6 +245,7 @@ NATIVE(StrMatch) {
   if (!r->global) return Match(r, s, 0, g) ? MatchArray(m, r, s, g) : Value::Null();
   std::vector<Value> all;
   std::size_t from = 0;
+  const std::size_t before = r->lastIndex;
   while (from <= s.size() && Match(r, s, from, g)) {
     all.push_back(m.Str(s.substr(static_cast<std::size_t>(g[0].first), static_cast<std::size_t>(g[0].second - g[0].first))));
     // A match that reached the end of the text ends the search: Flash does
@@ -252,7 +253,9 @@ NATIVE(StrMatch) {
     if (static_cast<std::size_t>(g[0].second) == s.size() && g[0].second > g[0].first) break;
     from = static_cast<std::size_t>(g[0].second + (g[0].second == g[0].first ? 1 : 0));
   }
-  r->lastIndex = 0;
+  // The failed search at the end leaves lastIndex 0, and Flash then steps
+  // an index that ends where it began on by one.
+  r->lastIndex = before == 0 ? 1 : 0;
   return Value::Obj(m.NewArray(std::move(all)));
 }
 NATIVE(StrSearch) {

@@ -135,7 +135,8 @@ TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
   c.Op("getlocal_1").Op("pushstring", {S("zz")}).Op("pushfalse").Op("callpropvoid", {Q("setPropertyIsEnumerable"), 2});
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("zz")}); Call(x, "hasOwnProperty", 1); });
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "ac|false|abc|true|true|false|");
+  // A literal's keys enumerate last first, as Flash stores them.
+  EXPECT_EQ(Traced(), "ca|false|cba|true|true|false|");
 }
 
 // An array's elements are enumerable properties, a vector's are not.

@@ -118,6 +118,27 @@ TEST_F(Text, RegExpNamedGroupsReplacementDigitsAndGlobalMatchEnd) {
   EXPECT_EQ(Traced(), "http://||example.org|a<b1>c|a<$0>c|AAA|4|");
 }
 
+TEST_F(Text, GlobalMatchStepsALastIndexThatEndsWhereItBegan) {
+  // r = /^\b[a-z]{1,2}/ig; "v1".match(r) twice, then "zz".match(r) from 5.
+  AbcCode c;
+  NewRegExp(c, "^\\b[a-z]{1,2}", "ig");
+  c.Op("setlocal_1");
+  auto match = [&](std::string_view text) {
+    Trace(c, [&, text](AbcCode& x) {
+      Str(text)(x);
+      x.Op("getlocal_1");
+      Call(x, "match", 1);
+    });
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("lastIndex")}); });
+  };
+  match("v1");  // ends at 0 as it began: 1
+  match("v1");  // began at 1: 0
+  c.Op("getlocal_1").Op("pushbyte", {5}).Op("setproperty", {Q("lastIndex")});
+  match("zz");  // the search starts at 0 whatever lastIndex was
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "v|1|v|0|zz|0|");
+}
+
 TEST_F(Text, SplitLimitsCountPiecesBeforeGroups) {
   AbcCode c;
   auto split = [&](std::string_view text, std::string_view source, int limit) {

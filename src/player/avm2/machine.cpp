@@ -544,7 +544,8 @@ std::string CoercionText(Machine& m, const Value& v) {
   if (v.IsString()) return "\"" + v.s->text + "\"";
   const Object* o = v.AsObject();
   if (!o || !o->cls) return m.ToString(v);
-  if (o->cls->unit && o->kind != ObjectKind::kClass && o->kind != ObjectKind::kFunction)
+  if ((o->cls->unit || o->kind == ObjectKind::kVector || o->kind == ObjectKind::kArray) &&
+      o->kind != ObjectKind::kClass && o->kind != ObjectKind::kFunction)
     return o->cls->QualifiedName() + "@00000000000";
   return o->cls->QualifiedName();
 }
@@ -950,7 +951,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
                    "Argument count mismatch on class coercion.  Expected 1, got " + std::to_string(args.size()) + ".", 1112);
       if (IsType(a, c)) return a;
       if (!a.IsObject())
-        ThrowError("TypeError", "Type Coercion failed: cannot convert " + ToString(a) + " to " + c->QualifiedName() + ".",
+        ThrowError("TypeError", "Type Coercion failed: cannot convert " + ToString(a) + " to " + c->DottedName() + ".",
                    1034);
       const double n = ToNumber(GetProperty(a, "length"));
       const std::uint32_t len = n > 0 && n < 4294967296.0 ? static_cast<std::uint32_t>(n) : 0;
@@ -964,7 +965,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     }
     if (c->isVector) return Value::Obj(Construct(c, args));
     if (a.IsNullish() || IsType(a, c)) return a.IsUndefined() ? Value::Null() : a;
-    ThrowError("TypeError", "Type Coercion failed: cannot convert " + CoercionText(*this, a) + " to " + c->QualifiedName() + ".", 1034);
+    ThrowError("TypeError", "Type Coercion failed: cannot convert " + CoercionText(*this, a) + " to " + c->DottedName() + ".", 1034);
   }
   ThrowError("TypeError", "Value is not a function.", 1006);
 }
@@ -1265,10 +1266,13 @@ Value Machine::Coerce(const Value& v, Class* c) {
     // only a mismatch between a script's own classes is refused.
     Object* o = v.AsObject();
     const bool ours = c->unit && o && o->cls && o->cls->unit;
-    if (ours || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
+    // A typed vector takes no other vector nor an array.
+    const bool sequence = c->isVector && c != vectorClass && o &&
+                          (o->kind == ObjectKind::kVector || o->kind == ObjectKind::kArray);
+    if (ours || sequence || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
                  "Type Coercion failed: cannot convert " + CoercionText(*this, v) + " to " +
-                     c->QualifiedName() + ".",
+                     c->DottedName() + ".",
                  1034);
   }
   return v;

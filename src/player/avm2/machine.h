@@ -271,6 +271,8 @@ struct Class {
   std::string package;  // "flash.display"
   std::string name;     // "Sprite"
   std::string QualifiedName() const { return package.empty() ? name : package + "::" + name; }
+  // As error messages name a type converted to: "flash.geom.Point".
+  std::string DottedName() const { return package.empty() ? name : package + "." + name; }
   Class* super = nullptr;
   std::vector<Class*> interfaces;  // this class's and its bases' (all)
   bool isInterface = false;

@@ -135,7 +135,12 @@ bool Interp::OpApplyType(Frame& f, const Instruction& in) {
 bool Interp::OpNewObject(Frame& f, const Instruction& in) {
   const std::span<Value> pairs = f.PopArgs(in.args[0] * 2);
   Object* o = f.vm.NewObject();
-  for (std::size_t i = 0; i + 1 < pairs.size(); i += 2) o->SetDyn(f.vm.ToStringCell(pairs[i]), pairs[i + 1]);
+  // Flash stores the pairs from the last to the first, so enumeration (and
+  // JSON) lists a literal's keys in reverse; a repeated key keeps its last value.
+  for (std::size_t i = pairs.size() / 2; i-- > 0;) {
+    StringCell* name = f.vm.ToStringCell(pairs[2 * i]);
+    if (!o->FindDyn(name->text)) o->SetDyn(name, pairs[2 * i + 1]);
+  }
   f.Push(Value::Obj(o));
   return true;
 }

@@ -2,6 +2,7 @@
 // scope stack, and super's properties.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "player/avm2/interp.h"
@@ -27,6 +28,32 @@ DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname,
   return d;
 }
 
+// Flash's compiled code reaches an array's or a dictionary's dynamic
+// properties only through names that include the public namespace; its
+// interpreter, which runs script and class initialisers, finds them anyway.
+bool HiddenDynamic(Frame& f, const Value& obj, std::uint32_t multiname, RuntimeName& rt) {
+  const Object* o = obj.AsObject();
+  if (!o || (o->kind != ObjectKind::kArray && o->kind != ObjectKind::kDictionary)) return false;
+  const Multiname& mn = f.pool.multinames[multiname];
+  if (mn.kind != MultinameKind::kMultinameL && mn.kind != MultinameKind::kMultinameLA) return false;
+  if (mn.nsSet >= f.pool.nsSets.size()) return false;
+  for (std::uint32_t ns : f.pool.nsSets[mn.nsSet]) {
+    if (ns >= f.pool.namespaces.size()) continue;
+    const Namespace& n = f.pool.namespaces[ns];
+    const bool unnamed = n.name < f.pool.strings.size() && f.pool.strings[n.name].empty();
+    if (unnamed && (n.kind == NamespaceKind::kPackage || n.kind == NamespaceKind::kNamespace)) return false;
+  }
+  const std::string& method = f.m->name;
+  for (std::string_view init : {"$init", "$cinit"})
+    if (method.size() >= init.size() && method.compare(method.size() - init.size(), init.size(), init) == 0) return false;
+  return !(o->traits && f.vm.FindBinding(o->traits, Interp::NameOf(f, multiname, rt)));
+}
+// "0 not found on Array", "0 on Array"
+std::string HiddenName(Frame& f, const Value& obj, const RuntimeName& rt, std::string_view between) {
+  const Class* c = obj.AsObject()->cls;
+  return f.vm.ToString(rt.name) + std::string(between) + (c ? c->DottedName() : std::string("Object"));
+}
+
 }  // namespace
 
 // ---- properties
@@ -34,6 +61,8 @@ DictionaryObject* DictByKey(Frame& f, const Value& obj, std::uint32_t multiname,
 bool Interp::OpGetProperty(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
+  if (HiddenDynamic(f, obj, in.args[0], rt))
+    f.vm.ThrowError("ReferenceError", "Property " + HiddenName(f, obj, rt, " not found on ") + " and there is no default value.", 1081);
   if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
     f.PushFrom([&] { return f.vm.DictGet(d, rt.name); });
     return true;
@@ -47,6 +76,8 @@ bool Store(Frame& f, const Instruction& in, bool init) {
   const Value v = f.Pop();
   RuntimeName rt = Interp::PopRuntime(f, in.args[0]);
   const Value obj = f.Pop();
+  if (HiddenDynamic(f, obj, in.args[0], rt))
+    f.vm.ThrowError("ReferenceError", "Cannot create property " + HiddenName(f, obj, rt, " on ") + ".", 1056);
   if (DictionaryObject* d = DictByKey(f, obj, in.args[0], rt)) {
     f.vm.DictSet(d, rt.name, v);
     return true;
