@@ -513,14 +513,14 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       if (tag.closing) {
         const FormatPtr inside = cur;
         bool closedBlock = false;
-        for (std::size_t k = stack.size(); k-- > 0;) {
-          if (stack[k].name == tag.name) {
-            cur = stack[k].format;
-            closedBlock = stack[k].block;
-            for (std::size_t d = k; d < stack.size(); ++d) hidden -= stack[d].hides ? 1 : 0;
-            stack.resize(k);
-            break;
-          }
+        // A closing tag closes only the innermost open tag, when it names
+        // it: one that closes an outer tag while an inner one is open is
+        // ignored.
+        if (!stack.empty() && stack.back().name == tag.name) {
+          cur = stack.back().format;
+          closedBlock = stack.back().block;
+          hidden -= stack.back().hides ? 1 : 0;
+          stack.pop_back();
         }
         if (closedBlock && inBlock) {
           inBlock = false;

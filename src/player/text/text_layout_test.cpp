@@ -660,6 +660,23 @@ TEST(TextHtml, FontTagsNestAndGoBackToAnOpenLevel) {
             "ab<FONT FACE=\"Sans\">cd<FONT SIZE=\"14\">ef</FONT></FONT>gh<B>ij</B></FONT></P>");
 }
 
+// A closing tag closes the innermost open tag only when it names it; one
+// naming an outer tag while an inner one is open is ignored.
+TEST(TextHtml, ClosingTagsCloseOnlyTheInnermostTag) {
+  StyledText t;
+  Format base;
+  ParseHtml("<b>a<i>b</b>c</i>d</b>e", base, nullptr, false, t);
+  ASSERT_EQ(t.chars, U"abcde");
+  const auto style = [&](std::size_t k) {
+    return std::string(t.formats[k]->bold ? "b" : "") + (t.formats[k]->italic ? "i" : "");
+  };
+  EXPECT_EQ(style(0), "b");
+  EXPECT_EQ(style(1), "bi");
+  EXPECT_EQ(style(2), "bi");  // </b> while <i> is open changes nothing
+  EXPECT_EQ(style(3), "b");
+  EXPECT_EQ(style(4), "");
+}
+
 TEST(TextHtml, FontColoursReadHexDigitsAfterTheHash) {
   auto colour = [](const std::string& value) {
     StyledText t;
