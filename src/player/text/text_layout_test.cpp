@@ -580,6 +580,28 @@ TEST(TextHtml, CondenseWhiteBySwfVersion) {
   }
 }
 
+// Older movies read HTML differently: up to SWF 7 a stretch of only white
+// space between tags is dropped and font tags' kerning is not read; up to
+// SWF 6 paragraphs and breaks end lines even in a single-line field.
+TEST(TextHtml, OlderMoviesDropWhiteStretchesAndBreakSingleLines) {
+  const auto read = [](int version, const std::string& html) {
+    MovieLibrary lib;
+    lib.movie.version = version;
+    TextField f;
+    f.SetLibrary(&lib);
+    f.EditOpts().html = true;
+    f.SetHtmlText(html);
+    const std::string text = f.Text();
+    const std::size_t b = text.find('b');
+    return text + (b != std::string::npos && f.GetFormat(b, b + 1).kerning.value_or(false) ? "|k" : "");
+  };
+  const char* html = "<p>a</p> <p><font kerning='1'>b</font></p>\n";
+  EXPECT_EQ(read(8, html), "a b\r|k");
+  EXPECT_EQ(read(7, html), "ab");
+  EXPECT_EQ(read(6, html), "a\rb\r");
+  EXPECT_EQ(read(7, "<b> x </b>"), " x ");  // white space beside text stays
+}
+
 // Line ends as Flash Player makes them from paragraphs, items and <br>.
 TEST(TextHtml, ParagraphsEndOnceItemsNestAndStartOnTheirOwnLine) {
   const std::pair<const char*, const char*> cases[] = {
