@@ -637,10 +637,12 @@ bool GetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, A
   Stage& stage = vm.GetStage();
   const Matrix& m = inst.matrix;
   if (low == "text") out = AsValue::String(f.Text());
-  // A plain field's htmlText is its text; an HTML field without text
-  // writes no paragraph at all.
+  // A plain field's htmlText is its text, unless a style sheet makes it
+  // read HTML; an HTML field without text writes no paragraph at all.
   else if (low == "htmltext") {
-    out = AsValue::String(!o.html ? f.Text() : f.Length() == 0 && !f.HasStyles() ? std::string() : f.HtmlText());
+    out = AsValue::String(!o.html && !f.HasStyles()                 ? f.Text()
+                          : f.Length() == 0 && !f.HasStyles() ? std::string()
+                                                              : f.HtmlText());
   }
   else if (low == "html") out = AsValue::Bool(o.html);
   // textColor is the colour new text gets: setTextFormat leaves it.
@@ -731,12 +733,14 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
   } else if (low == "text") {
     std::string s = vm.ToString(v);
     if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
-    f.SetText(s);
+    // A field with a style sheet reads whatever it is given as HTML.
+    if (f.HasStyles()) f.SetHtmlText(s);
+    else f.SetText(s);
     TextChanged(vm, inst, f);
   } else if (low == "htmltext") {
     std::string s = vm.ToString(v);
     if (s.size() > kMaxFieldText) s.resize(kMaxFieldText);
-    if (f.Opts().html) {
+    if (f.Opts().html || f.HasStyles()) {
       // Before SWF 8 HTML text is aligned by its paragraphs alone, left
       // unless they say; later it starts from the field's alignment.
       if (vm.Version() < 8 && f.NewFormat().align != text::Align::kLeft) {

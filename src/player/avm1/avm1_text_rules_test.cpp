@@ -244,6 +244,31 @@ TEST(Avm1StyleSheet, StylesAreCopiedTransformedAndListed) {
   EXPECT_EQ(r.Get("a.fontSize"), "5 ");
 }
 
+// A plain field with a style sheet reads text and htmlText as HTML, and its
+// htmlText reads back the HTML; without the sheet it is plain again.
+TEST(Avm1StyleSheet, ASheetMakesAPlainFieldReadHtml) {
+  Actions a = MakeField(0, 0, 50, 20);
+  a.Append(SetMember(Var("t"), "text", Str("x<b>y</b>")));
+  Set(a, "css", NewSheet());
+  a.Append(SetMember(Var("t"), "styleSheet", Var("css")));
+  Set(a, "written", Member(Var("t"), "htmlText"));  // the plain text as HTML
+  a.Append(SetMember(Var("t"), "text", Str("<b>a</b>b")));
+  Set(a, "text1", Member(Var("t"), "text"));
+  Set(a, "html1", Member(Var("t"), "htmlText"));
+  a.Append(SetMember(Var("t"), "styleSheet", Actions().PushNull()));
+  Set(a, "html2", Member(Var("t"), "htmlText"));
+  a.Append(SetMember(Var("t"), "text", Str("<b>c</b>")));
+  Set(a, "text3", Member(Var("t"), "text"));
+  Set(a, "flag", Member(Var("t"), "html"));
+  Played r(Script(a));
+  EXPECT_NE(r.Get("written").find("x&lt;b&gt;y&lt;/b&gt;</FONT></P>"), std::string::npos) << r.Get("written");
+  EXPECT_EQ(r.Get("text1"), "ab");
+  EXPECT_EQ(r.Get("html1"), "<b>a</b>b");  // as given
+  EXPECT_EQ(r.Get("html2"), "ab");
+  EXPECT_EQ(r.Get("text3"), "<b>c</b>");
+  EXPECT_EQ(r.Get("flag"), "false");
+}
+
 TEST(Avm1StyleSheet, TransformReadsCssValuesAsFlashDoes) {
   Actions a;
   Set(a, "css", NewSheet());

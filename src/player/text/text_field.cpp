@@ -499,14 +499,14 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       if (tag.closing) {
         const FormatPtr inside = cur;
         bool closedBlock = false;
-        for (std::size_t k = stack.size(); k-- > 0;) {
-          if (stack[k].name == tag.name) {
-            cur = stack[k].format;
-            closedBlock = stack[k].block;
-            for (std::size_t d = k; d < stack.size(); ++d) hidden -= stack[d].hides ? 1 : 0;
-            stack.resize(k);
-            break;
-          }
+        // A closing tag closes only the innermost open tag, when it names
+        // it: one that closes an outer tag while an inner one is open is
+        // ignored.
+        if (!stack.empty() && stack.back().name == tag.name) {
+          cur = stack.back().format;
+          closedBlock = stack.back().block;
+          hidden -= stack.back().hides ? 1 : 0;
+          stack.pop_back();
         }
         if (closedBlock && inBlock) {
           inBlock = false;
@@ -567,7 +567,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         if (auto* v = attr("letterspacing")) {
           if (auto d = ParseNumber(*v)) f->letterSpacing = *d;
         }
-        if (auto* v = attr("kerning")) f->kerning = Trim(*v) == "1" || Lower(Trim(*v)) == "true";
+        if (auto* v = attr("kerning"); v && !whitePerStretch) f->kerning = Trim(*v) == "1" || Lower(Trim(*v)) == "true";
       } else if (tag.name == "p" || tag.name == "li") {
         // An item starts on a line of its own; a paragraph just where it is.
         if (tag.name == "li") {
@@ -621,9 +621,9 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
     // "\r\n" is two line ends, as in text set directly.
     std::u32string kept;
     const auto white = [](char32_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    if (condenseWhite && whitePerStretch) {
+    if (whitePerStretch) {
       if (std::all_of(decoded.begin(), decoded.end(), white)) continue;
-      lastWasSpace = false;
+      if (condenseWhite) lastWasSpace = false;
     }
     for (char32_t c : decoded) {
       if (condenseWhite) {
@@ -861,7 +861,9 @@ void TextField::SetHtmlText(const std::string& s) {
   // Up to SWF 12 an HTML font size stops at 127.
   const double maxSize = lib_ && lib_->movie.version <= 12 ? 127 : 0;
   const bool whitePerStretch = lib_ && lib_->movie.version <= 7;
-  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, opts_.multiline, maxSize, whitePerStretch);
+  // Up to SWF 6 tags end lines in single-line fields too.
+  const bool multiline = opts_.multiline || (lib_ && lib_->movie.version <= 6);
+  ParseHtml(s, *newFormat_, styles_.get(), opts_.condenseWhite, content_, multiline, maxSize, whitePerStretch);
   htmlSource_ = styles_ ? s : std::string();
   scroll_ = 1;
   Refit();

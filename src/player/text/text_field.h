@@ -59,9 +59,10 @@ bool ParseCss(const std::string& css, std::map<std::string, std::map<std::string
 // Flash's HTML subset into formatted text, starting from `base`. A field
 // that is not multiline takes no line ends from tags (<br>, </p>), only those
 // written in the text. A maxSize above 0 caps font sizes. Up to SWF 7
-// condenseWhite works on each stretch of text between tags alone
-// (`whitePerStretch`): a stretch of only white space is dropped, and every
-// run of it, first and last included, becomes one space.
+// (`whitePerStretch`) a stretch of text between tags that is only white space
+// is dropped, font tags' kerning is not read, and condenseWhite works on each
+// stretch alone: every run of white space, first and last included, becomes
+// one space.
 void ParseHtml(const std::string& html, const Format& base, const StyleRules* styles, bool condenseWhite,
                StyledText& out, bool multiline = true, double maxSize = 0, bool whitePerStretch = false);
 // Formatted text as Flash writes htmlText.

@@ -580,6 +580,28 @@ TEST(TextHtml, CondenseWhiteBySwfVersion) {
   }
 }
 
+// Older movies read HTML differently: up to SWF 7 a stretch of only white
+// space between tags is dropped and font tags' kerning is not read; up to
+// SWF 6 paragraphs and breaks end lines even in a single-line field.
+TEST(TextHtml, OlderMoviesDropWhiteStretchesAndBreakSingleLines) {
+  const auto read = [](int version, const std::string& html) {
+    MovieLibrary lib;
+    lib.movie.version = version;
+    TextField f;
+    f.SetLibrary(&lib);
+    f.EditOpts().html = true;
+    f.SetHtmlText(html);
+    const std::string text = f.Text();
+    const std::size_t b = text.find('b');
+    return text + (b != std::string::npos && f.GetFormat(b, b + 1).kerning.value_or(false) ? "|k" : "");
+  };
+  const char* html = "<p>a</p> <p><font kerning='1'>b</font></p>\n";
+  EXPECT_EQ(read(8, html), "a b\r|k");
+  EXPECT_EQ(read(7, html), "ab");
+  EXPECT_EQ(read(6, html), "a\rb\r");
+  EXPECT_EQ(read(7, "<b> x </b>"), " x ");  // white space beside text stays
+}
+
 // Line ends as Flash Player makes them from paragraphs, items and <br>.
 TEST(TextHtml, ParagraphsEndOnceItemsNestAndStartOnTheirOwnLine) {
   const std::pair<const char*, const char*> cases[] = {
@@ -658,6 +680,23 @@ TEST(TextHtml, FontTagsNestAndGoBackToAnOpenLevel) {
   EXPECT_EQ(WriteHtml(t, base),
             "<P ALIGN=\"LEFT\"><FONT FACE=\"Serif\" SIZE=\"12\" COLOR=\"#000000\" LETTERSPACING=\"0\" KERNING=\"0\">"
             "ab<FONT FACE=\"Sans\">cd<FONT SIZE=\"14\">ef</FONT></FONT>gh<B>ij</B></FONT></P>");
+}
+
+// A closing tag closes the innermost open tag only when it names it; one
+// naming an outer tag while an inner one is open is ignored.
+TEST(TextHtml, ClosingTagsCloseOnlyTheInnermostTag) {
+  StyledText t;
+  Format base;
+  ParseHtml("<b>a<i>b</b>c</i>d</b>e", base, nullptr, false, t);
+  ASSERT_EQ(t.chars, U"abcde");
+  const auto style = [&](std::size_t k) {
+    return std::string(t.formats[k]->bold ? "b" : "") + (t.formats[k]->italic ? "i" : "");
+  };
+  EXPECT_EQ(style(0), "b");
+  EXPECT_EQ(style(1), "bi");
+  EXPECT_EQ(style(2), "bi");  // </b> while <i> is open changes nothing
+  EXPECT_EQ(style(3), "b");
+  EXPECT_EQ(style(4), "");
 }
 
 TEST(TextHtml, FontColoursReadHexDigitsAfterTheHash) {
