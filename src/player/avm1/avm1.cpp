@@ -687,6 +687,7 @@ AsValue Avm1::CallMethodOf(const AsValue& v, const std::string& name) {
   if (depth_ >= kMaxCallDepth || !FindProp(v.obj, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     return {};
   }
+  specialCall_ = true;
   return CallFunction(fn.obj, v, {});
 }
 
@@ -1344,6 +1345,9 @@ AsValue Avm1::Call(const AsValue& fn, const AsValue& self, AsArgs args) {
 
 AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   const bool constructed = std::exchange(nextCallConstructs_, false);
+  // Conversions and calls from the player (events, loads) are "special":
+  // version 5 callers then run the function on the clip that defined it.
+  const bool special = std::exchange(specialCall_, false) || !running_;
   if (aborted_ || halted_) return {};
   AsFunction& f = *fnObj->fn;
   // The action list itself counts as one level of the movie's limit
@@ -1370,14 +1374,25 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   ctx.pool = f.pool;
   ctx.inFunction = true;
   ctx.constructed = constructed;
+  // Function bodies run with version 5 rules at least (real booleans,
+  // Infinity) even in a Flash 4 movie.
+  int runVersion = std::max(f.version ? f.version : version_, 5);
   if (version_ < 6) {
-    // Version 5 functions close over nothing: they run on the clip they
-    // are called on, or else the caller's target, with that clip alone
-    // in scope.
-    ClipHandle base = ClipOf(self);
+    // Called from version 5 code, functions close over nothing: they run
+    // on the clip they are called on, or else the caller's target, with
+    // that clip alone in scope and by its movie's rules. A special call
+    // runs on the clip the function was defined on.
+    ClipHandle base = kNoClip;
+    if (special) {
+      for (auto it = f.scope.rbegin(); it != f.scope.rend() && base == kNoClip; ++it) {
+        if (it->type == AsValue::Type::kClip && stage_.TimelineOf(ClipOf(*it))) base = ClipOf(*it);
+      }
+    }
+    if (base == kNoClip) base = ClipOf(self);
     if (base == kNoClip) base = running_ && running_->target != kNoClip ? running_->target : kRootClip;
     ctx.scope.assign(1, ClipValue(base));
     ctx.target = ctx.base = base;
+    if (const int v = stage_.ClipSwfVersion(base); v > 0) runVersion = std::max(v, 5);
   } else {
     // The target is the timeline the function was defined on; once that
     // is gone, the clip it is called on, else the root.
@@ -1446,10 +1461,8 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
       SetProp(act, f.params[i].second, v);
     }
   }
-  // Function bodies run with version 5 rules at least (real booleans,
-  // Infinity) even in a Flash 4 movie.
   const int callerVersion = version_;
-  version_ = std::max(f.version ? f.version : version_, 5);
+  version_ = runVersion;
   AsValue r = Execute(f.code, ctx);
   version_ = callerVersion;
   --depth_;

@@ -474,6 +474,7 @@ class Avm1 {
   const AsObject* constructing_ = nullptr;  // see Constructing()
   bool nextCallConstructs_ = false;  // Construct's call of a script function
   bool constructionRefused_ = false;  // see RefuseConstruction()
+  bool specialCall_ = false;  // the next call is a conversion's toString or valueOf
   // Clips whose _lockroot is set: _root inside them is the clip itself.
   std::unordered_set<ClipHandle> lockRoots_;
   int depth_ = 0;

@@ -420,8 +420,49 @@ void Avm1::ActGotoFrame2(ActionFrame& f) {
 }
 
 // Every frame is loaded: nothing to wait for.
-void Avm1::ActWaitForFrame(ActionFrame&) {}
-void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
+namespace {
+// Steps over the next `count` actions of the block (a frame that is not
+// loaded skips them).
+void SkipActions(ActionFrame& f, int count) {
+  for (; count > 0 && f.pc < f.code.size(); --count) {
+    const std::uint8_t op = f.code[f.pc++];
+    if (op < 0x80) continue;
+    if (f.pc + 2 > f.code.size()) {
+      f.pc = f.code.size();
+      break;
+    }
+    const std::size_t len = f.code[f.pc] | (f.code[f.pc + 1] << 8);
+    f.pc = std::min(f.code.size(), f.pc + 2 + len);
+  }
+}
+}  // namespace
+
+// Every frame of a movie is loaded; frames past Flash's limit of 16000
+// never are.
+void Avm1::ActWaitForFrame(ActionFrame& f) {
+  const int frame = f.r.U16("Frame");
+  const int skip = f.r.U8("SkipCount");
+  if (frame > 16000) SkipActions(f, skip);
+}
+
+// A frame given other than as a whole number is converted to text and
+// read as one (a label counts as frame 0); numbers wrap to 32 bits.
+void Avm1::ActWaitForFrame2(ActionFrame& f) {
+  const int skip = f.r.U8("SkipCount");
+  const AsValue v = f.Pop();
+  double frame = 0;
+  if (v.type == AsValue::Type::kNumber && v.num == std::trunc(v.num)) {
+    frame = v.num;
+  } else {
+    const std::string text = ToString(v);
+    char* end = nullptr;
+    const double d = std::strtod(text.c_str(), &end);
+    if (!text.empty() && end && *end == '\0' && std::isfinite(d) && d == std::trunc(d)) frame = d;
+  }
+  // Counted from 0 and back, with the lowest number wrapping to the highest.
+  const std::int32_t n = ToInt32(frame);
+  if ((n == INT32_MIN ? INT32_MAX : n) > 16001) SkipActions(f, skip);
+}
 
 // The actions of another frame.
 void Avm1::ActCall(ActionFrame& f) {
@@ -445,15 +486,17 @@ void Avm1::ActGetUrl2(ActionFrame& f) {
 }
 
 void Avm1::ActStartDrag(ActionFrame& f) {
+  // Each operand is converted as it is popped: the target first; the two
+  // flags are integers, true only when 1.
   const AsValue t = f.Pop();
-  const bool lock = ToBool(f.Pop());
+  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
+  const bool lock = ToInt32(ToNumber(f.Pop())) == 1;
   double bounds[4];
-  const bool constrained = ToBool(f.Pop());
+  const bool constrained = ToInt32(ToNumber(f.Pop())) == 1;
   if (constrained) {
     // Popped bottom, right, top, left; pixels.
     for (int i = 3; i >= 0; --i) bounds[i] = ToNumber(f.Pop()) * 20;
   }
-  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
   stage_.StartDrag(clip, lock, constrained ? bounds : nullptr);
 }
 

@@ -368,6 +368,27 @@ TEST(Avm1Clips, AFunctionThatRemovesItsClipReadsTheRootsVariables) {
   EXPECT_EQ(r.Get("got"), "5");
 }
 
+// Version 5 code calling a function closes over nothing: a direct call
+// runs on the caller's timeline, but the toString of a conversion runs on
+// the timeline that defined the function, as a call from the player does.
+TEST(Avm1Functions, Version5ConversionsRunOnTheDefiningTimeline) {
+  auto b = Movie(5);
+  Actions clip;
+  Set(clip, "foo", Str("child"));
+  Set(clip, "obj", Object({{"toString", Function({}, Actions().Append(Var("foo")).Raw(kReturn))}}));
+  b.DefineSprite(5, Timeline().DoAction(clip.Stop()).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "a"}).ShowFrame();
+  Actions root;
+  Set(root, "foo", Str("root"));
+  Set(root, "direct", Method(Member(Var("a"), "obj"), "toString"));
+  Set(root, "converted", Bin(Str(""), Member(Var("a"), "obj"), kAdd2));
+  b.DoAction(root.Stop()).ShowFrame();
+  Played r(b);
+  r.player.AdvanceTo(300);
+  EXPECT_EQ(r.Get("direct"), "root");
+  EXPECT_EQ(r.Get("converted"), "child");
+}
+
 // A clip whose own tellTarget removed it reaches no clip by name after
 // that, not even _root: the second jump is lost.
 TEST(Avm1Clips, ARemovedBaseClipTargetsNothing) {

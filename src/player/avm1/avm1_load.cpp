@@ -503,7 +503,8 @@ AsValue FileRefCtor(Avm1& vm, const AsValue& self, AsArgs) {
 }
 
 // A file type list: an array of objects, each with its own non-empty
-// description and extension.
+// description and extension. A getter that throws counts as a missing
+// field; converting a value (macType too, when there) lets its error through.
 bool ValidFileTypes(Avm1& vm, const AsValue& list) {
   AsObject* arr = Self(list);
   if (!arr || !arr->isArray || arr->length <= 0) return false;
@@ -512,8 +513,16 @@ bool ValidFileTypes(Avm1& vm, const AsValue& list) {
     if (!f || e.type != AsValue::Type::kObject) return false;
     for (const char* field : {"description", "extension"}) {
       if (!f->props.count(vm.Key(field))) return false;
-      const std::string text = vm.ToString(vm.Get(e, field));
+      const AsValue v = vm.Get(e, field);
+      if (vm.TakeThrown()) return false;
+      const std::string text = vm.ToString(v);
       if (vm.Throwing() || text.empty()) return false;
+    }
+    if (f->props.count(vm.Key("macType"))) {
+      const AsValue v = vm.Get(e, "macType");
+      if (vm.TakeThrown()) return false;
+      vm.ToString(v);
+      if (vm.Throwing()) return false;
     }
   }
   return true;

@@ -305,6 +305,29 @@ TEST(Avm1Load, FileDialogsAreCancelled) {
   EXPECT_EQ(r.Get("again"), "true");
 }
 
+// A file type whose field getter throws is just invalid (false, no error);
+// converting a macType that throws lets the error through, ending the
+// frame's actions.
+TEST(Avm1Load, FileTypeErrorsFromGettersAndConversions) {
+  const Actions thrower = Function({}, Actions().PushString("oops").Raw(0x2A));
+  Actions a;
+  Set(a, "ref", New("flash.net", "FileReferenceList", {}));
+  Set(a, "getterType", Object({{"extension", Str("*.txt")}}));
+  a.Append(Do(Method(Var("getterType"), "addProperty", {Str("description"), thrower, Actions().PushNull()})));
+  Set(a, "getterThrows", Method(Var("ref"), "browse", {Array({Var("getterType")})}));
+  Set(a, "afterGetter", Int(1));
+  Set(a, "macType", Object({{"description", Str("Text")},
+                            {"extension", Str("*.txt")},
+                            {"macType", Object({{"toString", thrower}})}}));
+  Set(a, "macThrows", Method(Var("ref"), "browse", {Array({Var("macType")})}));
+  Set(a, "afterMac", Int(1));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("getterThrows"), "false");
+  EXPECT_EQ(r.Get("afterGetter"), "1");
+  EXPECT_EQ(r.Get("macThrows"), "");
+  EXPECT_EQ(r.Get("afterMac"), "");
+}
+
 // A file that is no picture and no movie loads as nothing, with every
 // event and no bytes; loadClip refuses calls it cannot make.
 TEST(Avm1Load, MovieClipLoaderTakesUnreadableFilesAsEmpty) {

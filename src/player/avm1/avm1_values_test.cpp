@@ -760,6 +760,58 @@ TEST(Avm1Values, SetPropertyValuesByKind) {
   }
 }
 
+// startDrag converts each operand as it pops it: the target to text,
+// then the lock and constraint flags as integers (only 1 is true), then the
+// bounds bottom first; a flag of 7 constrains nothing and pops no bounds.
+TEST(Avm1Values, StartDragConvertsItsOperandsInPopOrder) {
+  auto noisy = [](const std::string& tag, const Actions& value) {
+    const Actions body = Actions().Append(Log(tag + ",")).Append(value).Raw(kReturn);
+    return Object({{"valueOf", Function({}, body)}, {"toString", Function({}, body)}});
+  };
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  for (const char* tag : {"x1", "y1", "x2", "y2"}) a.Append(noisy(tag, Int(5)));
+  a.Append(noisy("c", Int(1))).Append(noisy("l", Int(1))).Append(noisy("t", Str("nothere")));
+  a.Raw(Code(Action::kStartDrag));
+  Set(a, "constrained", Var("_global.log"));
+  Set(a, "_global.log", Str(""));
+  a.Append(noisy("c", Str("7"))).Append(noisy("l", Int(0))).Append(noisy("t", Str("nothere")));
+  a.Raw(Code(Action::kStartDrag));
+  Set(a, "free", Var("_global.log"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("constrained"), "t,l,c,y2,x2,y1,x1,");
+  EXPECT_EQ(r.Get("free"), "t,l,c,");
+}
+
+// Every frame counts as loaded up to Flash's limit (16000 from 0 for
+// WaitForFrame, 16001 for WaitForFrame2); WaitForFrame2 reads other than
+// whole numbers as text (a fraction or a label is frame 0) and wraps
+// numbers to 32 bits. A frame not loaded skips the given number of actions.
+TEST(Avm1Values, WaitForFrameSkipsFramesPastTheLimit) {
+  Actions a;
+  Set(a, "log", Str(""));
+  auto wait2 = [&](const Actions& frame, const std::string& tag) {
+    a.Append(frame).Raw(Code(Action::kWaitForFrame2), std::vector<std::uint8_t>{6});
+    Set(a, "log", Bin(Var("log"), Str(tag), kAdd2));  // six actions
+  };
+  auto wait = [&](int frame, const std::string& tag) {
+    a.Raw(Code(Action::kWaitForFrame),
+          std::vector<std::uint8_t>{static_cast<std::uint8_t>(frame), static_cast<std::uint8_t>(frame >> 8), 6});
+    Set(a, "log", Bin(Var("log"), Str(tag), kAdd2));
+  };
+  wait2(Int(16001), "a");
+  wait2(Int(16002), "b");
+  wait2(Dbl(16002.5), "c");
+  wait2(Dbl(2147483648.0), "d");
+  wait2(Dbl(2147483649.0), "e");
+  wait2(Str("label"), "f");
+  wait2(Int(-43), "g");
+  wait(16000, "h");
+  wait(16001, "i");
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("log"), "acefgh");
+}
+
 // The main timeline keeps its own _name and _visible; an infinite scale
 // reads back as set, an infinite rotation as NaN and an infinite alpha as
 // 0; _highquality takes whole numbers (negatives are high) and
