@@ -115,6 +115,39 @@ TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
             "added undefined 1|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
 }
 
+TEST(As3EnterFrame, AForwardGotoTakesOffWhatThePassedFramesRemoveBeforeTheNumberChanges) {
+  // Frame 2 removes "a", frame 3 places "b"; frame 1's script jumps to 3.
+  // The removal is heard at frame 1, the placement at frame 3.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    Timeline sprite;
+    sprite.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(3, sprite);
+    b.PlaceObject2({.depth = 1, .characterId = 3, .name = "a"});
+  };
+  d.frameTags = [](SwfBuilder& b, int i) {
+    if (i == 1) b.RemoveObject2(1);
+    if (i == 2) b.PlaceObject2({.depth = 2, .characterId = 3, .name = "b"});
+  };
+  const auto heard = d.Tracer("", {"type", "target.name", "currentTarget.currentFrame"});
+  AbcCode frame1;
+  frame1.Op("getlocal_0").Op("pushbyte", {3}).Op("callpropvoid", {d.Q("gotoAndStop"), 1}).Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        m.Listen(c, 0, "removed", heard);
+        m.Listen(c, 0, "added", heard);
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      3, {{"frame1", frame1}});
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 50); });
+  EXPECT_NE(out.find("|removed a 1|"), std::string::npos) << out;
+  EXPECT_NE(out.find("|added b 3|"), std::string::npos) << out;
+}
+
 // Each frame event has its own broadcast list, in the order objects first
 // listened for that event; an object that drops its last listener leaves
 // the list and joins its end when it listens again.

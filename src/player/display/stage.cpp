@@ -588,6 +588,16 @@ void Stage::Goto(TimelineState& tl, int frame) {
   // The next frame is no jump: a stream plays on into it.
   if (listener_ && frame != tl.current + 1 && tl.soundId >= 0) listener_->OnSeek(tl.soundId, frame, timeMs_);
   if (frame > tl.current) {
+    if (hooks_) {
+      // ActionScript 3 takes off what the frames passed remove while the
+      // old frame number shows; the number changes as the new ones come.
+      const int from = tl.current;
+      for (int f = from + 1; f <= frame; ++f) {
+        TakeOffBeforeEntering(tl, f);
+        if (tl.current != f) return;  // a listener jumped elsewhere
+        tl.current = from;
+      }
+    }
     for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
     return;
   }
