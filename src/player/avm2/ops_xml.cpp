@@ -75,8 +75,9 @@ namespace {
 // access past its end is Flash's RangeError.
 std::uint8_t* MemoryAt(Frame& f, const Value& address, std::size_t size) {
   Machine& vm = f.vm;
-  std::vector<std::uint8_t>& mem = vm.domainMemory ? vm.domainMemory->bytes : vm.defaultDomainMemory;
+  // The address first: converting it may run a script that changes the memory.
   const std::int32_t at = vm.ToInt(address);
+  std::vector<std::uint8_t>& mem = vm.domainMemory ? vm.domainMemory->bytes : vm.defaultDomainMemory;
   if (at < 0 || static_cast<std::size_t>(at) + size > mem.size())
     vm.ThrowError("RangeError", "The specified range is invalid.", 1506);
   return mem.data() + at;
