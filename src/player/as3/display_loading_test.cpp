@@ -437,5 +437,83 @@ TEST_F(As3Loading, BytesOfNoKnownKindFailInsideLoadBytesAndAreNeverShown) {
             "progress 0|progress 0|ioError Error #2124: Loaded file is an unknown type.|after 11 0|");
 }
 
+// li8..sf64 work on Flash's own 1024 bytes until a movie hands the domain a
+// ByteArray; null gives the own bytes back as they were left. Memory is
+// little-endian, floats are stored at their width, and an access past the
+// end is RangeError #1506.
+TEST_F(As3Loading, DomainMemoryIsTheDomainsByteArrayOrFlashsOwn) {
+  As3Movie d;
+  const auto domainCls = d.a.PackageName("flash.system", "ApplicationDomain");
+  const auto bytesCls = d.a.PackageName("flash.utils", "ByteArray");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto domain = [&] { c.Op("getlex", {domainCls}).Op("getproperty", {m.Q("currentDomain")}); };
+    const auto load = [&](const char* op, int at) {
+      m.TraceValue(c, std::string(op) + " ", [&] { c.Op("pushint", {m.a.Int(at)}).Op(op); });
+    };
+    m.TraceValue(c, "memory ", [&] { domain(); c.Op("getproperty", {m.Q("domainMemory")}); });
+    c.Op("pushint", {m.a.Int(0x01020384)}).Op("pushbyte", {0}).Op("si32");
+    load("li8", 0);    // 0x84
+    load("li16", 2);   // 0x0102
+    load("li32", 0);
+    c.Op("pushint", {m.a.Int(-1)}).Op("pushbyte", {4}).Op("si16");
+    load("li16", 4);   // stored as 16 bits, read back unsigned
+    c.Op("pushdouble", {m.a.Double(0.1)}).Op("pushbyte", {8}).Op("sf32");
+    load("lf32", 8);   // rounded to a float
+    c.Op("pushdouble", {m.a.Double(0.1)}).Op("pushint", {m.a.Int(1016)}).Op("sf64");
+    load("lf64", 1016);
+    // A ByteArray of the least length stands in; null brings the own bytes back.
+    c.Op("findpropstrict", {bytesCls}).Op("constructprop", {bytesCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushint", {m.a.Int(1024)}).Op("setproperty", {m.Q("length")});
+    domain();
+    c.Op("getlocal_1").Op("setproperty", {m.Q("domainMemory")});
+    load("li8", 0);
+    c.Op("pushbyte", {7}).Op("pushbyte", {0}).Op("si8");
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("position")});
+    m.TraceValue(c, "array ", [&] { c.Op("getlocal_1").Op("callproperty", {m.Q("readUnsignedByte"), 0}); });
+    domain();
+    c.Op("pushnull").Op("setproperty", {m.Q("domainMemory")});
+    load("li8", 0);
+    m.TraceValue(c, "least ", [&] { c.Op("getlex", {domainCls}).Op("getproperty", {m.Q("MIN_DOMAIN_MEMORY_LENGTH")}); });
+    // Too short a ByteArray is refused.
+    c.Op("getlocal_1").Op("pushint", {m.a.Int(1023)}).Op("setproperty", {m.Q("length")});
+    domain();
+    c.Op("getlocal_1").Op("setproperty", {m.Q("domainMemory")});
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.rfind("memory null|li8 132|li16 258|li32 16909188|li16 65535|lf32 0.10000000149011612|lf64 0.1|"
+                      "li8 0|array 7|li8 132|least 1024|Error: Error #1504: End of file.", 0), 0u) << out;
+
+  // Past the end, at either width.
+  for (const auto& [op, at] : std::vector<std::pair<const char*, int>>{{"li32", 1021}, {"li8", 1024}, {"li8", -1}}) {
+    As3Movie e;
+    const auto past = e.Build([&](As3Movie& m, AbcCode& c) {
+      m.TraceValue(c, "", [&] { c.Op("pushint", {m.a.Int(at)}).Op(op); });
+      m.Trace(c, "not reached");
+    });
+    const std::string text = As3Traced(past, [](FlashPlayer&) {});
+    EXPECT_EQ(text.rfind("RangeError: Error #1506: The specified range is invalid.", 0), 0u) << op << " " << at << ": " << text;
+    EXPECT_EQ(text.find("not reached"), std::string::npos) << text;
+  }
+}
+
+// The movie's domain lists what its blocks define in packages, internal
+// definitions too, as a Vector.<String>; its parent, the system domain, is
+// hidden.
+TEST_F(As3Loading, TheDomainNamesTheMoviesOwnDefinitions) {
+  As3Movie d;
+  const auto domainCls = d.a.PackageName("flash.system", "ApplicationDomain");
+  d.LinkedClass("Mine", {d.a.PackageName("flash.events", "EventDispatcher")});
+  const auto qualified = d.a.PackageName("flash.utils", "getQualifiedClassName");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlex", {domainCls}).Op("getproperty", {m.Q("currentDomain")}).Op("callproperty", {m.Q("getQualifiedDefinitionNames"), 0}).Op("setlocal_1");
+    m.TraceValue(c, "", [&] { c.Op("findpropstrict", {qualified}).Op("getlocal_1").Op("callproperty", {qualified, 1}); });
+    m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("pushstring", {m.S("Main")}).Op("callproperty", {m.Q("indexOf"), 1}).Op("pushbyte", {0}).Op("greaterequals"); });
+    m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("pushstring", {m.S("Mine")}).Op("callproperty", {m.Q("indexOf"), 1}).Op("pushbyte", {0}).Op("greaterequals"); });
+    m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("pushstring", {m.S("Sprite")}).Op("callproperty", {m.Q("indexOf"), 1}); });
+    m.TraceValue(c, "", [&] { c.Op("getlex", {domainCls}).Op("getproperty", {m.Q("currentDomain")}).Op("getproperty", {m.Q("parentDomain")}); });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "__AS3__.vec::Vector.<String>|true|true|-1|null|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -115,6 +115,30 @@ NATIVE(AppDomainHasDefinition) {
   if (a.empty() || a[0].IsNullish()) return Value::Bool(false);
   return Value::Bool(!m.DefinitionByName(avm2::ArgStr(m, a, 0, "")).IsUndefined());
 }
+// The movie's domain sits on the system domain, which scripts never see.
+NATIVE(AppDomainParent) { return Value::Null(); }
+NATIVE(AppDomainDefinitionNames) {
+  Object* v = m.Construct(m.VectorOf(m.stringClass), {});
+  if (auto* arr = avm2::AsArray(Value::Obj(v)))
+    for (const std::string& name : m.DefinitionNames()) arr->elems.push_back(m.Str(name));
+  return Value::Obj(v);
+}
+NATIVE(AppDomainMemory) { return m.domainMemory ? Value::Obj(m.domainMemory) : Value::Null(); }
+// null hands li8..sf64 back to the player's own memory, as it was left.
+NATIVE(AppDomainSetMemory) {
+  const Value v = m.ArgOr(a, 0);
+  if (v.IsNullish()) {
+    m.domainMemory = nullptr;
+    return Value();
+  }
+  Object* o = v.AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray)
+    m.ThrowError("TypeError", "Type Coercion failed: cannot convert " + m.ToString(v) + " to flash.utils.ByteArray.", 1034);
+  auto* bytes = static_cast<avm2::ByteArrayObject*>(o);
+  if (bytes->bytes.size() < Machine::kMinDomainMemory) m.ThrowError("Error", "End of file.", 1504);
+  m.domainMemory = bytes;
+  return Value();
+}
 // Memory in bytes: what the script machine holds plus a player's base, so a
 // movie that shows or compares it reads a plausible, growing number.
 // The player keeps no clipboard; the argument is checked as Flash does.
@@ -258,6 +282,11 @@ constexpr MemberRow kStageRows[] = {
     {"flash.system::ApplicationDomain", "currentDomain", Member::kStaticGetter, AppDomainCurrent},
     {"flash.system::ApplicationDomain", "getDefinition", Member::kMethod, AppDomainGetDefinition},
     {"flash.system::ApplicationDomain", "hasDefinition", Member::kMethod, AppDomainHasDefinition},
+    {"flash.system::ApplicationDomain", "parentDomain", Member::kGetter, AppDomainParent},
+    {"flash.system::ApplicationDomain", "getQualifiedDefinitionNames", Member::kMethod, AppDomainDefinitionNames},
+    {"flash.system::ApplicationDomain", "domainMemory", Member::kGetter, AppDomainMemory},
+    {"flash.system::ApplicationDomain", "domainMemory", Member::kSetter, AppDomainSetMemory},
+    {"flash.system::ApplicationDomain", "MIN_DOMAIN_MEMORY_LENGTH", Member::kConst, nullptr, nullptr, 1024},
     {"flash.system::System", "gc", Member::kStaticMethod, Noop},
     {"flash.system::System", "exit", Member::kStaticMethod, SysExit},
     {"flash.system::System", "setClipboard", Member::kStaticMethod, SysSetClipboard},

@@ -1149,6 +1149,7 @@ void Machine::Collect() {
         if (m) h.Mark(m->scope);
     }
     for (const Value& v : pinned_) h.Mark(v);
+    h.Mark(domainMemory);
     for (auto& t : timers) {
       h.Mark(t.fn);
       for (auto& v : t.args) h.Mark(v);
@@ -1492,6 +1493,27 @@ Value Machine::DefinitionByName(const std::string& name) {
   n.single = PackageNs(cut == std::string::npos ? std::string_view() : std::string_view(name).substr(0, cut));
   Object* g = FindGlobal(n);
   return g ? GetProperty(Value::Obj(g), n) : Value();
+}
+
+std::vector<std::string> Machine::DefinitionNames() const {
+  std::vector<std::string> out;
+  for (const auto& u : units_) {
+    const AbcFile& f = *u->file;
+    const auto& pool = f.pool;
+    for (const ScriptInfo& script : f.scripts) {
+      for (const Trait& t : script.traits) {
+        if (t.name >= pool.multinames.size()) continue;
+        const Multiname& mn = pool.multinames[t.name];
+        if (mn.kind != MultinameKind::kQName || mn.ns >= pool.namespaces.size() || mn.name >= pool.strings.size()) continue;
+        const Namespace& ns = pool.namespaces[mn.ns];
+        if (ns.kind != NamespaceKind::kPackage && ns.kind != NamespaceKind::kPackageInternal) continue;
+        const std::string& package = ns.name < pool.strings.size() ? pool.strings[ns.name] : std::string();
+        std::string name = package.empty() ? pool.strings[mn.name] : package + "::" + pool.strings[mn.name];
+        if (std::find(out.begin(), out.end(), name) == out.end()) out.push_back(std::move(name));
+      }
+    }
+  }
+  return out;
 }
 
 Class* Machine::VectorOf(Class* elem) {

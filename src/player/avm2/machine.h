@@ -450,6 +450,9 @@ class Machine {
   // The name a missing definition is reported by: "a.b.C" and "a.b::C" as "C".
   static std::string DefinitionLocalName(const std::string& qualified);
   Value DefinitionByName(const std::string& qualified);
+  // The qualified names ("a.b::C", or "C" at the top level) of what the
+  // movie's blocks define in packages, internal ones too, in block order.
+  std::vector<std::string> DefinitionNames() const;
   Class* objectClass = nullptr, *functionClass = nullptr, *classClass = nullptr, *arrayClass = nullptr,
         *stringClass = nullptr, *numberClass = nullptr, *intClass = nullptr, *uintClass = nullptr,
         *booleanClass = nullptr, *errorClass = nullptr, *namespaceClass = nullptr, *vectorClass = nullptr,
@@ -470,6 +473,12 @@ class Machine {
     bool ignoreComments = true, ignoreProcessingInstructions = true, ignoreWhitespace = true, prettyPrinting = true;
     int prettyIndent = 2;
   } xmlSettings;
+  // The memory li8..sf64 read and write: the ByteArray a movie made its
+  // domainMemory, or else Flash's own 1024 bytes, which keep their contents
+  // while a ByteArray stands in for them.
+  static constexpr std::size_t kMinDomainMemory = 1024;
+  ByteArrayObject* domainMemory = nullptr;
+  std::vector<std::uint8_t> defaultDomainMemory = std::vector<std::uint8_t>(kMinDomainMemory);
   std::string xmlDefaultNs;
   // flash.utils.Proxy: what no trait of a proxy answers goes to its
   // flash_proxy methods (builtins_reflect.cpp). ProxyCall is false when the

@@ -1,5 +1,7 @@
 // XML and namespace instructions, and the domain memory instructions the
 // machine refuses.
+#include <bit>
+#include <cstring>
 #include <string>
 
 #include "player/avm2/builtins_util.h"
@@ -69,20 +71,67 @@ bool Interp::OpPushNamespace(Frame& f, const Instruction& in) {
 // ---- domain memory
 
 namespace {
-[[noreturn]] void Unsupported(Frame& f) {
-  f.vm.ThrowError("VerifyError", "Fast memory instructions are not supported.", 1011);
+// `size` bytes at the address on the stack, in the current domain memory; an
+// access past its end is Flash's RangeError.
+std::uint8_t* MemoryAt(Frame& f, const Value& address, std::size_t size) {
+  Machine& vm = f.vm;
+  // The address first: converting it may run a script that changes the memory.
+  const std::int32_t at = vm.ToInt(address);
+  std::vector<std::uint8_t>& mem = vm.domainMemory ? vm.domainMemory->bytes : vm.defaultDomainMemory;
+  if (at < 0 || static_cast<std::size_t>(at) + size > mem.size())
+    vm.ThrowError("RangeError", "The specified range is invalid.", 1506);
+  return mem.data() + at;
 }
+template <typename T>
+T LoadLe(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));  // memory is little-endian, as the host is
+  return v;
+}
+template <typename T>
+void StoreLe(std::uint8_t* p, T v) {
+  std::memcpy(p, &v, sizeof(T));
+}
+template <typename T>
+bool LoadInt(Frame& f) {
+  const Value address = f.Pop();
+  f.Push(Value::Int(static_cast<std::int32_t>(LoadLe<T>(MemoryAt(f, address, sizeof(T))))));
+  return true;
+}
+template <typename T>
+bool LoadFloat(Frame& f) {
+  const Value address = f.Pop();
+  f.Push(Value::Number(static_cast<double>(LoadLe<T>(MemoryAt(f, address, sizeof(T))))));
+  return true;
+}
+template <typename T>
+bool StoreInt(Frame& f) {
+  const Value address = f.Pop();
+  const Value v = f.Pop();
+  const std::int32_t n = f.vm.ToInt(v);
+  StoreLe<T>(MemoryAt(f, address, sizeof(T)), static_cast<T>(n));
+  return true;
+}
+template <typename T>
+bool StoreFloat(Frame& f) {
+  const Value address = f.Pop();
+  const Value v = f.Pop();
+  const double n = f.vm.ToNumber(v);
+  StoreLe<T>(MemoryAt(f, address, sizeof(T)), static_cast<T>(n));
+  return true;
+}
+static_assert(std::endian::native == std::endian::little);
 }  // namespace
 
-bool Interp::OpLi8(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpLi16(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpLi32(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpLf32(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpLf64(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpSi8(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpSi16(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpSi32(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpSf32(Frame& f, const Instruction&) { Unsupported(f); }
-bool Interp::OpSf64(Frame& f, const Instruction&) { Unsupported(f); }
+bool Interp::OpLi8(Frame& f, const Instruction&) { return LoadInt<std::uint8_t>(f); }
+bool Interp::OpLi16(Frame& f, const Instruction&) { return LoadInt<std::uint16_t>(f); }
+bool Interp::OpLi32(Frame& f, const Instruction&) { return LoadInt<std::int32_t>(f); }
+bool Interp::OpLf32(Frame& f, const Instruction&) { return LoadFloat<float>(f); }
+bool Interp::OpLf64(Frame& f, const Instruction&) { return LoadFloat<double>(f); }
+bool Interp::OpSi8(Frame& f, const Instruction&) { return StoreInt<std::uint8_t>(f); }
+bool Interp::OpSi16(Frame& f, const Instruction&) { return StoreInt<std::uint16_t>(f); }
+bool Interp::OpSi32(Frame& f, const Instruction&) { return StoreInt<std::int32_t>(f); }
+bool Interp::OpSf32(Frame& f, const Instruction&) { return StoreFloat<float>(f); }
+bool Interp::OpSf64(Frame& f, const Instruction&) { return StoreFloat<double>(f); }
 
 }  // namespace quarvel::avm2

@@ -7,7 +7,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -135,7 +138,120 @@ RawImage DecodeJpeg(std::span<const std::uint8_t> data, std::span<const std::uin
 
 // ---- PNG ----
 
+std::uint32_t Be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+}
+void PutBe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+void PutChunk(std::vector<std::uint8_t>& out, const char* type, std::span<const std::uint8_t> body) {
+  PutBe32(out, static_cast<std::uint32_t>(body.size()));
+  const std::size_t from = out.size();
+  out.insert(out.end(), type, type + 4);
+  out.insert(out.end(), body.begin(), body.end());
+  PutBe32(out, static_cast<std::uint32_t>(crc32(0, out.data() + from, static_cast<uInt>(out.size() - from))));
+}
+
+// Flash shows a PNG whose rows name a filter PNG does not have (5 to 255),
+// taking such a row as unfiltered, and one whose data ends early, the rest
+// transparent. The same PNG with those rows' filter bytes set to none and the
+// data made whole; empty when even that cannot be read.
+std::vector<std::uint8_t> WithUnknownFiltersCleared(std::span<const std::uint8_t> data) {
+  static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  if (data.size() < 8 + 25 || std::memcmp(data.data(), kSignature, 8) != 0) return {};
+  std::vector<std::uint8_t> head(data.begin(), data.begin() + 8), tail, compressed;
+  std::uint32_t width = 0, height = 0;
+  int depth = 0, colour = 0, interlace = 0;
+  bool pastData = false;
+  for (std::size_t at = 8; at + 12 <= data.size();) {
+    const std::uint32_t length = Be32(&data[at]);
+    if (length > data.size() - at - 12) return {};
+    const std::uint8_t* type = &data[at + 4];
+    const std::uint8_t* body = &data[at + 8];
+    const std::size_t whole = std::size_t{length} + 12;
+    if (std::memcmp(type, "IHDR", 4) == 0 && length >= 13) {
+      width = Be32(body);
+      height = Be32(body + 4);
+      depth = body[8];
+      colour = body[9];
+      interlace = body[12];
+    }
+    if (std::memcmp(type, "IDAT", 4) == 0) {
+      if (pastData && !tail.empty()) return {};  // data split by other chunks
+      compressed.insert(compressed.end(), body, body + length);
+      pastData = true;
+    } else {
+      auto& to = pastData ? tail : head;
+      to.insert(to.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + whole));
+    }
+    at += whole;
+  }
+  int channels = 0;
+  switch (colour) {
+    case 0: case 3: channels = 1; break;
+    case 2: channels = 3; break;
+    case 4: channels = 2; break;
+    case 6: channels = 4; break;
+    default: return {};
+  }
+  if (width == 0 || height == 0 || depth <= 0 || depth > 16 || compressed.empty() ||
+      static_cast<std::uint64_t>(width) * height > static_cast<std::uint64_t>(kMaxBitmapPixels))
+    return {};
+  const std::uint64_t bitsPerPixel = static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(depth);
+  // The rows of each pass (one pass, or Adam7's seven), each a filter byte and its pixels.
+  struct Pass { std::uint32_t x0, y0, dx, dy; };
+  static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+  static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                    {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  std::span<const Pass> passes = interlace ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole);
+  std::uint64_t expected = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> rows;  // (row count, bytes per row with its filter byte)
+  for (const Pass& p : passes) {
+    const std::uint64_t w = width > p.x0 ? (width - p.x0 + p.dx - 1) / p.dx : 0;
+    const std::uint64_t h = height > p.y0 ? (height - p.y0 + p.dy - 1) / p.dy : 0;
+    if (w == 0 || h == 0) continue;
+    rows.push_back({h, (w * bitsPerPixel + 7) / 8 + 1});
+    expected += h * rows.back().second;
+  }
+  // Rows the data stops short of stay zero: transparent.
+  std::vector<std::uint8_t> raw(expected);
+  z_stream zs{};
+  if (inflateInit(&zs) != Z_OK) return {};
+  zs.next_in = compressed.data();
+  zs.avail_in = static_cast<uInt>(compressed.size());
+  zs.next_out = raw.data();
+  zs.avail_out = static_cast<uInt>(raw.size());
+  const int z = inflate(&zs, Z_FINISH);
+  const bool gotAny = zs.total_out > 0;
+  inflateEnd(&zs);
+  if ((z != Z_STREAM_END && z != Z_BUF_ERROR && z != Z_OK) || !gotAny) return {};
+  std::size_t at = 0;
+  for (const auto& [count, stride] : rows)
+    for (std::uint64_t r = 0; r < count; ++r, at += stride)
+      if (raw[at] > 4) raw[at] = 0;
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<std::uint8_t> packed(packedSize);
+  if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) != Z_OK) return {};
+  packed.resize(packedSize);
+  PutChunk(head, "IDAT", packed);
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+RawImage DecodePngStrict(std::span<const std::uint8_t> data);
+
 RawImage DecodePng(std::span<const std::uint8_t> data) {
+  try {
+    return DecodePngStrict(data);
+  } catch (const ImageError& e) {
+    if (std::string_view(e.what()).rfind("PNG data:", 0) != 0) throw;
+    const std::vector<std::uint8_t> repaired = WithUnknownFiltersCleared(data);
+    if (repaired.empty()) throw;
+    return DecodePngStrict(repaired);
+  }
+}
+
+RawImage DecodePngStrict(std::span<const std::uint8_t> data) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;

@@ -100,6 +100,63 @@ TEST(ImageDecoder, EmbeddedPngIsPremultiplied) {
   EXPECT_EQ(Pixel(s.get(), 1, 0), 0x80000080u);
 }
 
+// A PNG of 8-bit RGBA rows given as stored: each row's filter byte, then its bytes.
+std::vector<std::uint8_t> PngOfRows(std::uint32_t w, std::uint32_t h, const std::vector<std::uint8_t>& filtered,
+                                    std::uint8_t interlace = 0) {
+  std::vector<std::uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  const auto chunk = [&](const char* type, const std::vector<std::uint8_t>& body) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(body.size() >> s));
+    std::vector<std::uint8_t> typed(type, type + 4);
+    typed.insert(typed.end(), body.begin(), body.end());
+    out.insert(out.end(), typed.begin(), typed.end());
+    const auto crc = crc32(0, typed.data(), static_cast<uInt>(typed.size()));
+    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<std::uint8_t>(crc >> s));
+  };
+  std::vector<std::uint8_t> ihdr;
+  for (std::uint32_t v : {w, h})
+    for (int s = 24; s >= 0; s -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> s));
+  ihdr.insert(ihdr.end(), {8, 6, 0, 0, interlace});
+  chunk("IHDR", ihdr);
+  uLongf size = compressBound(static_cast<uLong>(filtered.size()));
+  std::vector<std::uint8_t> packed(size);
+  compress(packed.data(), &size, filtered.data(), static_cast<uLong>(filtered.size()));
+  packed.resize(size);
+  chunk("IDAT", packed);
+  chunk("IEND", {});
+  return out;
+}
+
+// A row naming a filter PNG lacks is read unfiltered; the other rows keep
+// their filters (here Sub, whose second pixel adds the first).
+TEST(ImageDecoder, PngRowsOfUnknownFiltersAreReadUnfiltered) {
+  const std::vector<std::uint8_t> rows = {
+      0xFF, 255, 0, 0, 255, 0, 0, 255, 255,  // unknown: red, blue
+      1, 0, 255, 0, 255, 0, 0, 0, 0,         // Sub: green, green
+  };
+  const auto s = DecodeJpegTagImage(PngOfRows(2, 2, rows), {}, {});
+  EXPECT_EQ(Pixel(s.get(), 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(Pixel(s.get(), 1, 0), 0xFF0000FFu);
+  EXPECT_EQ(Pixel(s.get(), 0, 1), 0xFF00FF00u);
+  EXPECT_EQ(Pixel(s.get(), 1, 1), 0xFF00FF00u);
+
+  // Interlaced: the one-pixel passes of a 2x2 picture (passes 1, 6 and 7), one with an unknown filter.
+  const std::vector<std::uint8_t> passes = {0, 255, 0, 0, 255, 9, 0, 0, 255, 255, 7, 0, 255, 0, 255, 255, 255, 255, 255};
+  const auto i = DecodeJpegTagImage(PngOfRows(2, 2, passes, 1), {}, {});
+  EXPECT_EQ(Pixel(i.get(), 0, 0), 0xFFFF0000u);
+  EXPECT_EQ(Pixel(i.get(), 1, 0), 0xFF0000FFu);
+  EXPECT_EQ(Pixel(i.get(), 0, 1), 0xFF00FF00u);
+  EXPECT_EQ(Pixel(i.get(), 1, 1), 0xFFFFFFFFu);
+
+  // Data that ends early leaves the rest transparent; data that does not inflate is refused.
+  std::vector<std::uint8_t> shortRows(rows.begin(), rows.begin() + 9);
+  const auto cut = DecodeJpegTagImage(PngOfRows(2, 2, shortRows), {}, {});
+  EXPECT_EQ(Pixel(cut.get(), 1, 0), 0xFF0000FFu);
+  EXPECT_EQ(Pixel(cut.get(), 0, 1), 0u);
+  auto garbled = PngOfRows(2, 2, rows);
+  for (std::size_t i = 8 + 25 + 8; i < 8 + 25 + 8 + 6; ++i) garbled[i] = 0xEE;
+  EXPECT_THROW(DecodeJpegTagImage(garbled, {}, {}), ImageError);
+}
+
 std::vector<std::uint8_t> EncodeJpeg(int w, int h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
