@@ -847,11 +847,10 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     } else if (low == "_alpha") {
       inst.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6));
     } else {
-      // A field's size is its box's, not a scale.
-      const double scale = low == "_width" ? Length(m.scaleX, m.rotateSkew0) : Length(m.rotateSkew1, m.scaleY);
-      if (scale <= 0) return true;
-      if (low == "_width") f.SetWidth(std::clamp(d / scale, 0.0, 1e6));
-      else f.SetHeight(std::clamp(d / scale, 0.0, 1e6));
+      // A field's size is its box's, not a scale: the value is the box's own
+      // size, which the field's scale then stretches.
+      if (low == "_width") f.SetWidth(std::clamp(d, 0.0, 1e6));
+      else f.SetHeight(std::clamp(d, 0.0, 1e6));
     }
     inst.scripted = true;
   } else {
