@@ -32,4 +32,9 @@ inline constexpr const char* kPlayerVersion = "LNX 8,0,24,0";
 // undefined (and no timer) without a callback or a delay.
 AsValue StartTimer(Avm1& vm, AsArgs a, bool once);
 
+// load(url) of an object that reads text: false without a URL; else the
+// file's text arrives later through the object's onData (undefined when it
+// cannot be read).
+AsValue LoadTextFor(Avm1& vm, const AsValue& self, AsArgs a);
+
 }  // namespace quarvel::player::avm1_builtins

@@ -442,6 +442,12 @@ AsValue McUnloadMovie(Avm1& vm, const AsValue& self, AsArgs) {
 
 }  // namespace
 
+AsValue LoadTextFor(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!Self(self) || a.empty() || a[0].IsUndefined()) return AsValue::Bool(false);
+  Enqueue(vm, {LoadKind::kXml, Str(vm, a, 0), self, {}, 0});
+  return AsValue::Bool(true);
+}
+
 bool ReadMovieFile(Avm1& vm, const std::string& url, std::string& out) {
   if (IsUrl(url)) vm.Skip("loading from the network (offline)");
   const fs::path file = LocalFile(vm, url);

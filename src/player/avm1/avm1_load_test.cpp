@@ -239,6 +239,34 @@ TEST(Avm1Load, UseCodepageReadsTextThatIsNotUtf8) {
   EXPECT_EQ(r.Get("sjis.s"), "\xE7\x89\x87\xE4\xBB\xAE");                    // "片仮"
 }
 
+// StyleSheet.load reads a file beside the movie through the sheet's own
+// parse, which adds to the rules it has; onLoad hears whether it took, and
+// false for a file that cannot be read. Without a URL it loads nothing.
+TEST(Avm1Load, StyleSheetsLoadThroughTheirParse) {
+  TempFolder folder;
+  folder.Write(folder.Dir() / "a.css", "a { color: blue }");
+  folder.Write(folder.Dir() / "b.css", "b { color: red }");
+  Actions a;
+  for (const char* n : {"s", "m"}) {
+    Set(a, std::string(n) + "Log", Str(""));
+    Set(a, n, Actions().PushInt(0).Append(Var("TextField")).PushString("StyleSheet").Raw(Code(Action::kNewMethod)));
+    a.Append(SetMember(Var(n), "onLoad", Function({"ok"}, AppendRoot(std::string(n) + "Log", "L"))));
+  }
+  a.Append(SetMember(Var("s"), "parse", Function({"t"}, AppendRoot("sLog", "P").Append(Actions().PushBool(true).Raw(Code(Action::kReturn))))));
+  Set(a, "noUrl", Method(Var("s"), "load", {}));
+  Set(a, "asked", Method(Var("s"), "load", {Str("a.css")}));
+  a.Append(Do(Method(Var("m"), "parseCSS", {Str("b { color: red }")})));
+  a.Append(Do(Method(Var("m"), "load", {Str("a.css")})));
+  a.Append(Do(Method(Var("m"), "load", {Str("none.css")})));
+  PlayedFile r(folder, a);
+  EXPECT_EQ(r.Get("noUrl"), "false");
+  EXPECT_EQ(r.Get("asked"), "true");
+  EXPECT_EQ(r.Get("sLog"), "PL");  // the script's parse, then onLoad
+  EXPECT_EQ(r.Get("mLog"), "LL");
+  EXPECT_EQ(r.Get("m._css.a.color"), "blue ");  // as Flash reads the value
+  EXPECT_EQ(r.Get("m._css.b.color"), "red ");   // kept
+}
+
 TEST(Avm1Load, MovieClipLoaderEventsInOrder) {
   TempFolder folder;
   WritePng(folder.Dir() / "pic.png", 4, 4, 0xFF00FF00);

@@ -503,9 +503,22 @@ AsValue SheetClear(Avm1& vm, const AsValue& self, AsArgs) {
   return {};
 }
 
-AsValue SheetLoad(Avm1& vm, const AsValue&, AsArgs) {
-  vm.Skip("loading a style sheet");
-  return AsValue::Bool(false);
+AsValue SheetLoad(Avm1& vm, const AsValue& self, AsArgs a) { return LoadTextFor(vm, self, a); }
+
+// The default onData: the loaded text through the sheet's own parse, which
+// adds its rules to those the sheet has; onLoad hears whether it took.
+AsValue SheetOnData(Avm1& vm, const AsValue& self, AsArgs a) {
+  if (!Self(self)) return {};
+  AsValue ok = AsValue::Bool(false);
+  if (!Arg(a, 0).IsUndefined()) {
+    const AsValue parse = vm.Get(self, "parse");
+    std::vector<AsValue> args{a[0]};
+    if (parse.type == AsValue::Type::kObject && parse.obj->fn) ok = AsValue::Bool(vm.ToBool(vm.Call(parse, self, args)));
+  }
+  const AsValue onLoad = vm.Get(self, "onLoad");
+  std::vector<AsValue> args{ok};
+  if (onLoad.type == AsValue::Type::kObject && onLoad.obj->fn) vm.Call(onLoad, self, args);
+  return {};
 }
 
 // parseInt of a value's text: leading spaces, a sign, decimal digits.
@@ -834,11 +847,10 @@ bool SetMember(Avm1& vm, Instance& inst, TextField& f, const std::string& low, c
     } else if (low == "_alpha") {
       inst.cxform.alphaMult = static_cast<std::int32_t>(std::clamp(d * 256 / 100, -1e6, 1e6));
     } else {
-      // A field's size is its box's, not a scale.
-      const double scale = low == "_width" ? Length(m.scaleX, m.rotateSkew0) : Length(m.rotateSkew1, m.scaleY);
-      if (scale <= 0) return true;
-      if (low == "_width") f.SetWidth(std::clamp(d / scale, 0.0, 1e6));
-      else f.SetHeight(std::clamp(d / scale, 0.0, 1e6));
+      // A field's size is its box's, not a scale: the value is the box's own
+      // size, which the field's scale then stretches.
+      if (low == "_width") f.SetWidth(std::clamp(d, 0.0, 1e6));
+      else f.SetHeight(std::clamp(d, 0.0, 1e6));
     }
     inst.scripted = true;
   } else {
@@ -1201,6 +1213,7 @@ void InstallText(Avm1& vm) {
     AsProperty& p = sheetProto->props[vm.Key(n)];
     p.dontDelete = p.readOnly = true;
   }
+  vm.NewFunction("onData", SheetOnData, sheetProto);
 
   AsObject* formatProto = vm.NewRootObject(vm.ObjectProto());
   vm.NewClass(global, "TextFormat", TextFormatCtor, formatProto);

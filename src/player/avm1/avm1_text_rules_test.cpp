@@ -381,5 +381,22 @@ TEST(Avm1TextField, AScriptMadeFieldDuplicatesAsANewOne) {
   EXPECT_EQ(r.Get("c_width"), "0");
 }
 
+// A field's _width and _height set its box, which its scale then stretches:
+// at 200 % across, _width = 20 reads back 40.
+TEST(Avm1TextField, SizeSetsTheBoxBeforeTheScale) {
+  Actions a = MakeField(0, 0, 100, 20);
+  a.Append(SetMember(Var("t"), "_xscale", Int(200)));
+  a.Append(SetMember(Var("t"), "_width", Int(20)));
+  Set(a, "w", Member(Var("t"), "_width"));
+  a.Append(SetMember(Var("t"), "_yscale", Int(50)));
+  a.Append(SetMember(Var("t"), "_height", Int(30)));
+  Set(a, "h", Member(Var("t"), "_height"));
+  Set(a, "xs", Member(Var("t"), "_xscale"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("w"), "40");
+  EXPECT_EQ(r.Get("h"), "15");
+  EXPECT_EQ(r.Get("xs"), "200");
+}
+
 }  // namespace
 }  // namespace quarvel::player::script_test
