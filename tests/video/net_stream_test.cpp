@@ -275,6 +275,21 @@ TEST(NetStreamControl, ClearEmptiesTheVideoUntilTheNextPicture) {
   EXPECT_EQ(player->GetVariable("log"), "NetStream.Play.Start;NetStream.Buffer.Full;NetStream.Pause.Notify;");
 }
 
+// ActionScript 1/2's pause() with no argument toggles without a status:
+// two toggles leave no news; pause(true) tells of the pause.
+TEST(NetStreamControl, PauseWithoutArgumentTogglesQuietly) {
+  REQUIRE_FFMPEG();
+  const auto flv = MakeStream("ns_flv1.flv", "-c:v flv1");
+  ASSERT_FALSE(flv.empty());
+  Actions toggles;
+  CallOn(toggles, "ns", "pause", [](Actions&) {}, 0);
+  CallOn(toggles, "ns", "pause", [](Actions&) {}, 0);
+  CallOn(toggles, "ns", "pause", [](Actions& x) { x.PushBool(true); });
+  auto player = Open(WriteMovie("toggle", BuildMovie("clip.flv", 0, 0, toggles), flv), kW, kH);
+  player->AdvanceTo(300);
+  EXPECT_EQ(player->GetVariable("log"), "NetStream.Play.Start;NetStream.Buffer.Full;NetStream.Pause.Notify;");
+}
+
 // The FLV's sound goes into the player's sound output, at the stream's
 // times: compared with ffmpeg's decoding of the same sound.
 TEST(NetStreamSound, PlaysIntoTheSoundOutput) {

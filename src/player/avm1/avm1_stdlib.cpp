@@ -215,7 +215,21 @@ AsValue GetVersion(Avm1&, const AsValue&, AsArgs) { return AsValue::String(kPlay
 // function, it converts.
 bool Constructing(Avm1& vm, const AsValue& self) { return vm.Constructing(self) && self.obj->primitive.IsUndefined(); }
 
-AsValue ArrayCtor(Avm1& vm, const AsValue&, AsArgs a) {
+AsValue ArrayCtor(Avm1& vm, const AsValue& self, AsArgs a) {
+  // By `new` or super(), the object being made becomes the array, whatever
+  // its prototype says later.
+  if (Constructing(vm, self) && !self.obj->isArray) {
+    AsObject* o = self.obj;
+    o->isArray = true;
+    o->className = "Array";
+    o->length = 0;
+    if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {
+      o->length = ToInt32(a[0].num);
+    } else {
+      for (std::size_t i = 0; i < a.size() && static_cast<std::int64_t>(i) < Avm1::kMaxArrayElements; ++i) vm.SetElement(o, static_cast<std::int64_t>(i), a[i]);
+    }
+    return self;
+  }
   if (a.size() == 1 && a[0].type == AsValue::Type::kNumber) {
     // new Array(n): n holes; a negative length stays as it is.
     AsObject* arr = vm.NewArray();

@@ -247,6 +247,36 @@ TEST(Avm1Arrays, HolesAreMissingPropertiesInEnumerationOrder) {
 // The length is a signed 32-bit integer: a write at or past it stretches
 // it (wrapping), a shorter length deletes the elements cut off, and names
 // that are no array positions leave it alone.
+// super() into Array makes the object itself an array: its length follows
+// writes even once its prototype is no longer Array's; new Array keeps its
+// two forms.
+TEST(Avm1Arrays, SuperIntoArrayMakesTheObjectAnArray) {
+  Actions a;
+  const Actions superCall = PushArgs({Str("x")}).PushString("super").Raw(Code(Action::kGetVariable)).PushUndefined()
+                                .Raw(Code(Action::kCallMethod)).Raw(kPop);
+  Set(a, "proto", Object({{"__proto__", Member(Var("Array"), "prototype")},
+                          {"__constructor__", Var("Array")},
+                          {"init", Function({}, superCall)}}));
+  Set(a, "o", Object({}));
+  a.Append(SetMember(Var("o"), "__proto__", Var("proto")));
+  a.Append(Do(Var("o"), "init", {}));
+  a.Append(SetMember(Var("o"), "__proto__", Member(Var("Object"), "prototype")));
+  a.Append(SetMember(Var("o"), "5", Str("y")));
+  Set(a, "upgraded", Member(Var("o"), "length"));
+  Set(a, "first", Member(Var("o"), "0"));
+  Set(a, "plain", Object({}));
+  a.Append(SetMember(Var("plain"), "5", Str("y")));
+  Set(a, "plainLength", Op(Member(Var("plain"), "length"), kTypeOf));
+  Set(a, "sized", Member(New("Array", {Int(3)}), "length"));
+  Set(a, "listed", Method(New("Array", {Str("a"), Str("b")}), "join", {Str("-")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("upgraded"), "6");
+  EXPECT_EQ(r.Get("first"), "x");
+  EXPECT_EQ(r.Get("plainLength"), "undefined");
+  EXPECT_EQ(r.Get("sized"), "3");
+  EXPECT_EQ(r.Get("listed"), "a-b");
+}
+
 TEST(Avm1Arrays, LengthFollowsWritesAndCutsElements) {
   Actions a;
   Set(a, "a", Array({}));

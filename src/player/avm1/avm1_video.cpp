@@ -186,7 +186,8 @@ AsValue NetStreamPause(Avm1& vm, const AsValue& self, AsArgs args) {
   if (!d) return {};
   std::optional<bool> pause;
   if (!args.empty() && !args[0].IsUndefined()) pause = vm.ToBool(args[0]);
-  d->stream->Pause(pause, Now(vm));
+  // With no argument it toggles, and no status tells of it.
+  d->stream->Pause(pause, Now(vm), true);
   return {};
 }
 

@@ -174,20 +174,21 @@ void NetStreamPlayback::Advance(std::int64_t nowMs) {
   }
 }
 
-void NetStreamPlayback::Pause(std::optional<bool> pause, std::int64_t nowMs) {
+void NetStreamPlayback::Pause(std::optional<bool> pause, std::int64_t nowMs, bool quietToggle) {
   if (!open_) return;
   const bool want = pause ? *pause : !paused_;
+  const bool news = pause || !quietToggle;
   if (want == paused_) return;
   if (want) {
     baseMs_ = Position(nowMs);
     paused_ = true;
     StopSound(nowMs);
     RewindSound(baseMs_);
-    Status("NetStream.Pause.Notify");
+    if (news) Status("NetStream.Pause.Notify");
   } else {
     anchorMs_ = nowMs;
     paused_ = false;
-    Status("NetStream.Unpause.Notify");
+    if (news) Status("NetStream.Unpause.Notify");
   }
 }
 

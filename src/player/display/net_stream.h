@@ -47,8 +47,9 @@ class NetStreamPlayback final : public VideoSource {
   // Opens and starts the file (nullopt: a refused name); a missing or
   // unreadable file gives NetStream.Play.StreamNotFound.
   void Play(const std::optional<std::filesystem::path>& file, const std::string& name, std::int64_t nowMs);
-  // pause(): nullopt toggles, true pauses, false resumes.
-  void Pause(std::optional<bool> pause, std::int64_t nowMs);
+  // pause(): nullopt toggles, true pauses, false resumes; `quietToggle`
+  // toggles without news (ActionScript 1/2's pause with no argument).
+  void Pause(std::optional<bool> pause, std::int64_t nowMs, bool quietToggle = false);
   // To the key frame at or before `seconds`.
   void Seek(double seconds, std::int64_t nowMs);
   void Close(std::int64_t nowMs);
