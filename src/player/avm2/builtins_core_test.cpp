@@ -505,5 +505,26 @@ TEST_F(Core, AS3NamespaceMembersAreNotOwnPublicProperties) {
   EXPECT_EQ(Traced(), "false|true|called|");
 }
 
+// super.toString() reaches Object's method through the prototypes, where a
+// script may have replaced it.
+TEST_F(Core, SuperCallsOfObjectsMethodsSeeReplacedPrototypeFunctions) {
+  AbcCode replacement;
+  replacement.Op("pushstring", {S("replaced")}).Op("returnvalue");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode viaSuper;
+  viaSuper.Op("getlocal_0").Op("callsuper", {Q("toString"), 0}).Op("returnvalue");
+  const auto cls = DefClass("K", Q("Object"), ctor, {MethodTrait("s", Fn(viaSuper))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}); Call(x, "s", 0); });
+  c.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(replacement)})
+      .Op("setproperty", {Q("toString")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}); Call(x, "s", 0); });
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object K]|replaced|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

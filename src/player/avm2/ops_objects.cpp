@@ -71,7 +71,13 @@ Value Interp::CallSuperMethod(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
   const Value recv = SuperReceiver(f, f.Pop());
   Name n = NameOf(f, in.args[0], rt);
-  const Binding* b = f.vm.FindBinding(&SuperClass(f)->instance, n);
+  Class* sc = SuperClass(f);
+  const Binding* b = f.vm.FindBinding(&sc->instance, n);
+  // Object's own methods live on prototypes, where a script may replace them.
+  const Class* owner = b && b->kind == Binding::Kind::kMethod && b->method ? b->method->owner : nullptr;
+  if (owner && !owner->unit && owner->package.empty() && n.local)
+    for (Object* p = sc->prototype; p; p = p->proto)
+      if (Value* v = p->FindDyn(n.local->text)) return f.vm.Call(*v, recv, args);
   if (b && b->kind == Binding::Kind::kMethod) return f.vm.Invoke(b->method, recv, args, b->method->scope);
   if (b) return f.vm.Call(f.vm.GetSlotted(recv.AsObject(), *b, recv), recv, args);
   f.vm.ThrowError("ReferenceError", "Super method " + LocalName(n) + " not found.", 1070);
