@@ -56,7 +56,8 @@ NATIVE(ObjHasOwnProperty) {
   }
   // A dictionary is asked by the name's string: object keys are never found this way.
   if (o->kind == ObjectKind::kDictionary) return Value::Bool(static_cast<DictionaryObject*>(o)->byString.contains(name));
-  return Value::Bool(m.FindBinding(o->traits, m.NameFromString(name)) != nullptr);
+  const Binding* b = m.FindBinding(o->traits, m.NameFromString(name));
+  return Value::Bool(b && !b->builtinNs);
 }
 NATIVE(ObjPropertyIsEnumerable) {
   Object* o = self.AsObject();

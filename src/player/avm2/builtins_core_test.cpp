@@ -546,5 +546,48 @@ TEST_F(Core, GlobalUriFunctionsTakeAStringParameter) {
   EXPECT_EQ(Traced(), "undefined|null|null|a%20b%A3%uD83D%uDE2D|\xC2\xA3\xF0\x9F\x98\xAD%zz|%C2%A3%2F|");
 }
 
+// A member declared in the AS3 namespace is called by that name but is no
+// own property by its plain one; a public member is.
+TEST_F(Core, AS3NamespaceMembersAreNotOwnPublicProperties) {
+  const auto as3 = a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode body;
+  body.Op("pushstring", {S("called")}).Op("returnvalue");
+  Trait hidden = MethodTrait("m", Fn(body));
+  hidden.name = a.QName(as3, "m");
+  const auto cls = DefClass("K", Q("Object"), ctor, {hidden, MethodTrait("p", Fn(body))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  c.Op("getlex", {Q("K")}).Op("construct", {0}).Op("setlocal_1");
+  for (const char* name : {"m", "p"})
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S(name)}); Call(x, "hasOwnProperty", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("callproperty", {a.QName(as3, "m"), 0}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "false|true|called|");
+}
+
+// super.toString() reaches Object's method through the prototypes, where a
+// script may have replaced it.
+TEST_F(Core, SuperCallsOfObjectsMethodsSeeReplacedPrototypeFunctions) {
+  AbcCode replacement;
+  replacement.Op("pushstring", {S("replaced")}).Op("returnvalue");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode viaSuper;
+  viaSuper.Op("getlocal_0").Op("callsuper", {Q("toString"), 0}).Op("returnvalue");
+  const auto cls = DefClass("K", Q("Object"), ctor, {MethodTrait("s", Fn(viaSuper))});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}); Call(x, "s", 0); });
+  c.Op("getlex", {Q("Object")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(replacement)})
+      .Op("setproperty", {Q("toString")});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("K")}).Op("construct", {0}); Call(x, "s", 0); });
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "[object K]|replaced|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

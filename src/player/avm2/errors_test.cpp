@@ -385,5 +385,96 @@ TEST_F(Errors, NullReceiversAndUndefinedDescriptions) {
   EXPECT_EQ(Traced(), "1009|1010|ok|");
 }
 
+// A catch scope holds one slot typed as what its handler catches, and has no
+// prototype: errors name it by its variable.
+TEST_F(Errors, CatchScopesAreTypedAndNamedByTheirVariable) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor, {});
+  const auto handler = [&](std::uint32_t type, const std::function<void(AbcCode&)>& use) {
+    AbcCode c;
+    c.Label("t").Op("getlex", {Q("K")}).Op("construct", {0}).Op("throw");
+    c.Label("e").Op("returnvoid");
+    c.Label("h").Op("newcatch", {0}).Op("dup").Op("pushscope").Op("swap").Op("setslot", {1});
+    use(c);
+    c.Op("popscope").Op("returnvoid");
+    const auto f = Fn(c);
+    a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), type, Q("e")}};
+    return f;
+  };
+  const std::vector<std::uint32_t> inner = {
+      handler(Q("K"), [&](AbcCode& x) { x.Op("getscopeobject", {0}).Op("pushstring", {S("abc")}).Op("setslot", {1}); }),
+      handler(0, [&](AbcCode& x) { x.Op("getscopeobject", {0}).Op("getproperty", {Q("toString")}).Op("pop"); }),
+  };
+  std::vector<std::uint32_t> cases;
+  for (std::uint32_t f : inner)
+    cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
+                            "message"));
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "K", cls, {"Object"});
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(),
+            "Error #1034: Type Coercion failed: cannot convert \"abc\" to K.|"
+            "Error #1069: Property toString not found on e and there is no default value.|");
+}
+
+// newclass must be given the class object of the base the class names.
+TEST_F(Errors, NewClassRefusesABaseOtherThanTheNamedOne) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor, {});
+  std::vector<std::uint32_t> cases;
+  for (const auto& base : std::vector<std::function<void(AbcCode&)>>{
+           [](AbcCode& x) { x.Op("pushbyte", {100}); }, [](AbcCode& x) { x.Op("pushnull"); },
+           [&](AbcCode& x) { x.Op("getlex", {Q("Class")}); }, [&](AbcCode& x) { x.Op("getlex", {Q("Object")}); }})
+    cases.push_back(Attempt([&](AbcCode& x) {
+      x.Op("getlex", {Q("Object")}).Op("pushscope");
+      base(x);
+      x.Op("newclass", {cls}).Op("pop").Op("popscope");
+    }));
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1034|1009|1108|ok|");
+}
+
+// super.x, super.x = v and super.f() take their receiver as the method's
+// own class before anything is looked up.
+TEST_F(Errors, SuperAccessCoercesItsReceiverToTheMethodsClass) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  AbcCode body;
+  body.Op("returnvoid");
+  const auto base = DefClass("A", Q("Object"), ctor, {MethodTrait("f", Fn(body))});
+  AbcCode viaSuper;  // function on(x, how) { super.f() / super.f / super.f = 1 with x as receiver }
+  viaSuper.Op("getlocal_2").Op("pushbyte", {0}).Branch("ifstricteq", "call").Op("getlocal_2").Op("pushbyte", {1})
+      .Branch("ifstricteq", "get").Op("getlocal_1").Op("pushbyte", {1}).Op("setsuper", {Q("g")}).Op("returnvoid");
+  viaSuper.Label("call").Op("getlocal_1").Op("callsupervoid", {Q("f"), 0}).Op("returnvoid");
+  viaSuper.Label("get").Op("getlocal_1").Op("getsuper", {Q("f")}).Op("pop").Op("returnvoid");
+  const auto derived = DefClass("B", Q("A"), ctor, {MethodTrait("on", Fn(viaSuper, 2))});
+  std::vector<std::uint32_t> cases;
+  for (int how : {0, 1, 2})
+    for (const auto& recv : std::vector<std::function<void(AbcCode&)>>{
+             [](AbcCode& x) { x.Op("pushbyte", {7}); }, [](AbcCode& x) { x.Op("pushundefined"); }})
+      cases.push_back(Attempt([&](AbcCode& x) {
+        x.Op("getlex", {Q("B")}).Op("construct", {0});
+        recv(x);
+        x.Op("pushbyte", {how}).Op("callpropvoid", {Q("on"), 2});
+      }));
+  cases.push_back(Attempt([&](AbcCode& x) {
+    x.Op("getlex", {Q("B")}).Op("construct", {0}).Op("dup").Op("pushbyte", {0}).Op("callpropvoid", {Q("on"), 2});
+  }));
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "A", base, {"Object"});
+  NewClass(c, "B", derived, {"Object", "A"});
+  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  ASSERT_TRUE(Run(c, {ClassTrait("A", base), ClassTrait("B", derived)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1034|1009|1034|1009|1034|1009|ok|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

@@ -107,6 +107,9 @@ struct Interp {
     return f.vm.ResolveName(f.u, multiname, &rt.name, &rt.ns);
   }
   static Class* SuperClass(Frame& f);
+  // The receiver of a super access, coerced to the method's class first
+  // (1034); null or undefined there is #1009.
+  static Value SuperReceiver(Frame& f, const Value& recv);
   // callsuper and callsupervoid: the super class's method, called.
   static Value CallSuperMethod(Frame& f, const Instruction& in);
   static Class* ResolveType(Frame& f, std::uint32_t multiname) { return f.vm.ResolveType(f.u, multiname); }

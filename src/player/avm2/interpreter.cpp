@@ -296,6 +296,12 @@ Class* Interp::SuperClass(Frame& f) {
   return f.m->owner->super;
 }
 
+Value Interp::SuperReceiver(Frame& f, const Value& recv) {
+  const Value v = f.m->owner ? f.vm.Coerce(recv, f.m->owner) : recv;
+  if (v.IsNullish()) ThrowNullish(f.vm, Value::Null());
+  return v;
+}
+
 // ---- the table
 
 bool Interp::OpUnknown(Frame& f, const Instruction& in) {

@@ -260,6 +260,9 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
     const NsId ns = mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA ? u.nss[mn.ns] : kPublicNs;
     const auto key = Key(ns, u.nameIds[mn.name]);
     const std::string& local = f.pool.strings[mn.name];
+    const bool builtinNs = (mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA) &&
+                           mn.ns < f.pool.namespaces.size() && f.pool.namespaces[mn.ns].kind == NamespaceKind::kNamespace &&
+                           f.pool.strings[f.pool.namespaces[mn.ns].name] == "http://adobe.com/AS3/2006/builtin";
     switch (t.kind) {
       case TraitKind::kSlot:
       case TraitKind::kConst:
@@ -287,6 +290,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
         b.kind = Binding::Kind::kSlot;
         b.slot = static_cast<std::uint32_t>(slot);
         b.isConst = t.kind == TraitKind::kConst;
+        b.builtinNs = builtinNs;
         b.depth = depth;
         into.map[key] = b;
         break;
@@ -309,6 +313,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
             b.kind = Binding::Kind::kAccessor;
             (t.kind == TraitKind::kGetter ? b.getter : b.setter) = m;
           }
+          b.builtinNs = builtinNs;
           b.depth = depth;
         };
         bind(into.map[key]);

@@ -739,7 +739,9 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   ThrowError("ReferenceError",
              // (the class named with dots, as this message of Flash's does)
              "Property " + LocalOf(*this, n)->text + " not found on " +
-                 (o->cls->package.empty() ? o->cls->name : o->cls->package + "." + o->cls->name) +
+                 (o->traits && !o->traits->catchName.empty() ? o->traits->catchName
+                  : o->cls->package.empty()                 ? o->cls->name
+                                                            : o->cls->package + "." + o->cls->name) +
                  " and there is no default value.",
              1069);
 }

@@ -134,6 +134,9 @@ struct Binding {
   Method* getter = nullptr;
   Method* setter = nullptr;
   bool isConst = false;
+  // Declared in the AS3 namespace, which this machine merges into public:
+  // not an own property by its plain name.
+  bool builtinNs = false;
   // How many classes up from Object declared it: a name with several
   // namespaces finds the most derived class's member first.
   std::uint16_t depth = 0;
@@ -151,6 +154,7 @@ struct Traits {
   std::unordered_map<std::uint64_t, Binding> map;  // inherited bindings included
   std::vector<SlotInfo> slots;
   std::vector<Method*> dispatch;  // callmethod ids
+  std::string catchName;          // a catch scope's: its variable, which Flash's errors name as its class
   const Binding* Find(std::uint64_t key) const {
     auto it = map.find(key);
     return it == map.end() ? nullptr : &it->second;

@@ -69,9 +69,15 @@ bool Interp::OpCallPropVoid(Frame& f, const Instruction& in) { return CallNamed(
 Value Interp::CallSuperMethod(Frame& f, const Instruction& in) {
   const std::span<Value> args = f.PopArgs(in.args[1]);
   RuntimeName rt = PopRuntime(f, in.args[0]);
-  const Value recv = f.Pop();
+  const Value recv = SuperReceiver(f, f.Pop());
   Name n = NameOf(f, in.args[0], rt);
-  const Binding* b = f.vm.FindBinding(&SuperClass(f)->instance, n);
+  Class* sc = SuperClass(f);
+  const Binding* b = f.vm.FindBinding(&sc->instance, n);
+  // Object's own methods live on prototypes, where a script may replace them.
+  const Class* owner = b && b->kind == Binding::Kind::kMethod && b->method ? b->method->owner : nullptr;
+  if (owner && !owner->unit && owner->package.empty() && n.local)
+    for (Object* p = sc->prototype; p; p = p->proto)
+      if (Value* v = p->FindDyn(n.local->text)) return f.vm.Call(*v, recv, args);
   if (b && b->kind == Binding::Kind::kMethod) return f.vm.Invoke(b->method, recv, args, b->method->scope);
   if (b) return f.vm.Call(f.vm.GetSlotted(recv.AsObject(), *b, recv), recv, args);
   f.vm.ThrowError("ReferenceError", "Super method " + LocalName(n) + " not found.", 1070);
@@ -172,6 +178,22 @@ bool Interp::OpNewClass(Frame& f, const Instruction& in) {
   Machine& vm = f.vm;
   const Value base = f.Pop();
   Class* super = vm.objectClass;
+  // A class that names a base must be given that base's class object.
+  const std::uint32_t declared = f.u.file->instances[in.args[0]].superName;
+  if (declared) {
+    if (base.IsNullish()) ThrowNullish(vm, base);
+    if (!base.IsObject() || base.o->kind != ObjectKind::kClass) {
+      const std::string text = base.IsString() ? "\"" + vm.ToString(base) + "\"" : vm.ToString(base);
+      vm.ThrowError("TypeError", "Type Coercion failed: cannot convert " + text + " to Class.", 1034);
+    }
+    const Class* given = static_cast<ClassObject*>(base.o)->of;
+    const Multiname& dm = f.pool.multinames[declared];
+    const bool sameLocal = dm.kind == MultinameKind::kQName && dm.name < f.pool.strings.size() &&
+                           f.pool.strings[dm.name] == given->name;
+    const Class* named = sameLocal ? nullptr : ResolveType(f, declared);
+    if (named && given != named && given->QualifiedName() != named->QualifiedName())
+      vm.ThrowError("VerifyError", "The OP_newclass opcode was used with the incorrect base class.", 1108);
+  }
   if (base.IsObject() && base.o->kind == ObjectKind::kClass) super = static_cast<ClassObject*>(base.o)->of;
   if (super->isFinal) vm.ThrowError("VerifyError", "Class " + super->name + " is final.", 1103);
   Class* c = vm.MakeClass(f.u, in.args[0], Closure(f), super);
@@ -196,14 +218,18 @@ bool Interp::OpNewCatch(Frame& f, const Instruction& in) {
   if (ei >= f.body.exceptions.size()) f.Fail("Bad exception index");
   auto& traits = f.m->catchTraits[ei];
   if (!traits) {
-    // One slot, named as the handler's variable.
+    // One slot, named as the handler's variable and typed as what it catches.
     auto t = std::make_unique<Traits>();
     const std::uint32_t vn = f.body.exceptions[ei].varName;
     if (vn) {
       const Multiname& mm = f.pool.multinames[vn];
       Binding b;
       b.slot = 0;
-      t->slots.push_back(SlotInfo{});
+      SlotInfo slot;
+      slot.typeName = f.body.exceptions[ei].type;
+      slot.unit = &f.u;
+      t->slots.push_back(slot);
+      if (mm.name < f.pool.strings.size()) t->catchName = f.pool.strings[mm.name];
       const NsId ns = mm.kind == MultinameKind::kQName ? f.u.nss[mm.ns] : kPublicNs;
       t->map[Key(ns, f.u.nameIds[mm.name])] = b;
     }

@@ -159,7 +159,23 @@ bool Interp::OpGetSlot(Frame& f, const Instruction& in) {
 bool Interp::OpSetSlot(Frame& f, const Instruction& in) {
   const Value v = f.Pop();
   const Value obj = f.Pop();
-  *SlotOf(f, obj, in.args[0]) = v;
+  Value* slot = SlotOf(f, obj, in.args[0]);
+  // A typed slot takes the value coerced to its type, as a write by name does.
+  Object* o = obj.AsObject();
+  const std::uint32_t s = in.args[0] - 1;
+  if (o && o->traits && s < o->traits->slots.size() && o->traits->slots[s].typeName) {
+    // (resolved on first use: a class's static of its own type waits for the class)
+    auto& si = const_cast<SlotInfo&>(o->traits->slots[s]);
+    if (!si.typeResolved && si.unit) {
+      si.type = f.vm.ResolveType(*si.unit, si.typeName);
+      si.typeResolved = si.type || si.unit->file->NameOf(si.typeName) == "*";
+    }
+    if (si.type) {
+      *slot = f.vm.Coerce(v, si.type);
+      return true;
+    }
+  }
+  *slot = v;
   return true;
 }
 bool Interp::OpGetGlobalSlot(Frame& f, const Instruction& in) {
@@ -217,7 +233,7 @@ bool Interp::OpGetOuterScope(Frame& f, const Instruction& in) {
 
 bool Interp::OpGetSuper(Frame& f, const Instruction& in) {
   RuntimeName rt = PopRuntime(f, in.args[0]);
-  const Value obj = f.Pop();
+  const Value obj = SuperReceiver(f, f.Pop());
   Name n = NameOf(f, in.args[0], rt);
   Class* sc = SuperClass(f);
   const Binding* b = f.vm.FindBinding(&sc->instance, n);
@@ -227,7 +243,7 @@ bool Interp::OpGetSuper(Frame& f, const Instruction& in) {
 bool Interp::OpSetSuper(Frame& f, const Instruction& in) {
   Value v = f.Pop();
   RuntimeName rt = PopRuntime(f, in.args[0]);
-  const Value obj = f.Pop();
+  const Value obj = SuperReceiver(f, f.Pop());
   Name n = NameOf(f, in.args[0], rt);
   const Binding* b = f.vm.FindBinding(&SuperClass(f)->instance, n);
   if (b && b->kind == Binding::Kind::kAccessor && b->setter) {
