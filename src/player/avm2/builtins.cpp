@@ -90,6 +90,10 @@ NATIVE(ObjIsPrototypeOf) {
 NATIVE(ObjToString) {
   (void)a;
   Object* o = self.AsObject();
+  // A primitive names its class; every number is a Number.
+  if (self.IsNumber()) return m.Str("[object Number]");
+  if (self.IsString()) return m.Str("[object String]");
+  if (self.type == Type::kBoolean) return m.Str("[object Boolean]");
   if (!o) return m.Str(m.ToString(self));
   if (o->kind == ObjectKind::kClass) return m.Str("[class " + static_cast<ClassObject*>(o)->of->name + "]");
   if (o->kind == ObjectKind::kFunction) return m.Str("function Function() {}");
@@ -115,13 +119,18 @@ NATIVE(ObjValueOf) {
 
 NATIVE(FnPrototypeCall) { return Value(); }
 // Called on nothing (Function.prototype.call.call()), they do nothing.
+// call() and apply() are frames of a stack trace, named in the AS3 namespace.
+const std::string kCallFrame = "Function/http://adobe.com/AS3/2006/builtin::call";
+const std::string kApplyFrame = "Function/http://adobe.com/AS3/2006/builtin::apply";
 NATIVE(FnCall) {
   if (self.IsNullish()) return Value();
+  Machine::NativeFrame frame(m, kCallFrame);
   const Value thisArg = a.empty() ? Value() : a[0];
   return m.Call(self, thisArg, a.empty() ? a : a.subspan(1));
 }
 NATIVE(FnApply) {
   if (self.IsNullish()) return Value();
+  Machine::NativeFrame frame(m, kApplyFrame);
   const Value thisArg = m.ArgOr(a, 0);
   std::vector<Value> args;
   if (auto* arr = AsArray(m.ArgOr(a, 1)))
@@ -163,26 +172,72 @@ NATIVE(ClassPrototype) {
 
 // ---- Boolean
 
+// The primitives' own methods work only on their own kind of value (or on
+// the class's prototype, which stands for the default value); converting
+// anything else would call the method again without end.
+// Flash's are functions on the prototype that throw through Error.throwError.
+[[noreturn]] void Incompatible(Machine& m, std::string_view cls, std::string_view method) {
+  Machine::NativeFrame function(m, "Function/<anonymous>");
+  Machine::NativeFrame thrower(m, "Error$/throwError");
+  m.ThrowError("TypeError", "Method " + std::string(cls) + ".prototype." + std::string(method) +
+                                " was invoked on an incompatible object.", 1004);
+}
+bool IsPrototypeOf(const Value& self, const Class* c) {
+  const Object* o = self.AsObject();
+  return o && c && o == c->prototype;
+}
+bool BoolSelf(Machine& m, const Value& self, const char* method) {
+  if (self.type == Type::kBoolean) return m.ToBoolean(self);
+  if (IsPrototypeOf(self, m.booleanClass)) return false;
+  Incompatible(m, "Boolean", method);
+}
 NATIVE(BoolToString) {
   (void)a;
-  return m.Str(m.ToBoolean(self) ? "true" : "false");
+  return m.Str(BoolSelf(m, self, "toString") ? "true" : "false");
 }
 NATIVE(BoolValueOf) {
   (void)a;
-  return Value::Bool(m.ToBoolean(self));
+  return Value::Bool(BoolSelf(m, self, "valueOf"));
 }
 
 // ---- Number
 
-NATIVE(NumToString) {
+enum class NumKind { kNumber, kInt, kUint };
+// int's methods take integers in int's range, uint's valueOf those in
+// uint's; uint's toString takes any number.
+double NumSelf(Machine& m, const Value& self, NumKind kind, const char* method) {
+  const char* cls = kind == NumKind::kInt ? "int" : kind == NumKind::kUint ? "uint" : "Number";
+  Class* c = kind == NumKind::kInt ? m.intClass : kind == NumKind::kUint ? m.uintClass : m.numberClass;
+  if (IsPrototypeOf(self, c)) return 0;
+  if (!self.IsNumber()) Incompatible(m, cls, method);
   const double d = m.ToNumber(self);
+  const bool toString = std::string_view(method) == "toString";
+  if (kind == NumKind::kInt && !(d == std::trunc(d) && d >= -2147483648.0 && d <= 2147483647.0))
+    Incompatible(m, cls, method);
+  if (kind == NumKind::kUint && !toString && !(d == std::trunc(d) && d >= 0 && d <= 4294967295.0))
+    Incompatible(m, cls, method);
+  return d;
+}
+Value NumToStringOf(Machine& m, const Value& self, std::span<Value> a, NumKind kind) {
+  const double d = NumSelf(m, self, kind, "toString");
   const int radix = static_cast<int>(ArgNum(m, a, 0, 10));
   if (radix < 2 || radix > 36) m.ThrowError("RangeError", "The radix argument must be between 2 and 36; got " + std::to_string(radix) + ".", 1003);
   return m.Str(NumberToString(d, radix));
 }
+NATIVE(NumToString) { return NumToStringOf(m, self, a, NumKind::kNumber); }
+NATIVE(IntToString) { return NumToStringOf(m, self, a, NumKind::kInt); }
+NATIVE(UintToString) { return NumToStringOf(m, self, a, NumKind::kUint); }
 NATIVE(NumValueOf) {
   (void)a;
-  return Value::Number(m.ToNumber(self));
+  return Value::Number(NumSelf(m, self, NumKind::kNumber, "valueOf"));
+}
+NATIVE(IntValueOf) {
+  (void)a;
+  return Value::Int(static_cast<std::int32_t>(NumSelf(m, self, NumKind::kInt, "valueOf")));
+}
+NATIVE(UintValueOf) {
+  (void)a;
+  return Value::Number(NumSelf(m, self, NumKind::kUint, "valueOf"));
 }
 // |d| rounded to `frac` digits after the point (fixed) or to `frac` + 1
 // significant digits (scientific, *exp10 set), ties away from zero as
@@ -440,8 +495,7 @@ NATIVE(StrLocaleCompare) {
 Value StrOwnText(Machine& m, const Value& self, const char* method) {
   if (self.IsString()) return self;
   if (const Object* o = self.AsObject(); o && o == m.FindClass("String")->prototype) return m.Str("");
-  m.ThrowError("TypeError", std::string("Method String.prototype.") + method +
-                                " was invoked on an incompatible object.", 1004);
+  Incompatible(m, "String", method);
 }
 NATIVE(StrToString) {
   (void)a;
@@ -1343,9 +1397,13 @@ void InstallBuiltins(Machine& m) {
   m.intClass = intc;
   Class* uintc = m.DefineNativeClass("", "uint", object);
   m.uintClass = uintc;
+  m.AddMethod(number, "toString", NumToString);
+  m.AddMethod(number, "valueOf", NumValueOf);
+  m.AddMethod(intc, "toString", IntToString);
+  m.AddMethod(intc, "valueOf", IntValueOf);
+  m.AddMethod(uintc, "toString", UintToString);
+  m.AddMethod(uintc, "valueOf", UintValueOf);
   for (Class* c : {number, intc, uintc}) {
-    m.AddMethod(c, "toString", NumToString);
-    m.AddMethod(c, "valueOf", NumValueOf);
     m.AddMethod(c, "toFixed", NumToFixed);
     m.AddMethod(c, "toPrecision", NumToPrecision);
     m.AddMethod(c, "toExponential", NumToExponential);

@@ -106,6 +106,59 @@ TEST_F(Core, DynamicPropertiesNeedThePublicNamespaceOutsideInitialisers) {
   EXPECT_EQ(Traced(), "7|1081|1056|1056|");
 }
 
+// The primitives' methods work on their own kind of value, or on the class's
+// prototype as the default value; anything else is an incompatible object.
+TEST_F(Core, PrimitiveMethodsTakeTheirOwnKindOrThePrototype) {
+  // function f(fn, self) { try { return fn.call(self) } catch (e) { return e.errorID } }
+  AbcCode f;
+  f.Label("t").Op("getlocal_1").Op("getlocal_2").Op("callproperty", {Q("call"), 1}).Op("returnvalue").Label("e");
+  f.Label("h").Op("getproperty", {Q("errorID")}).Op("returnvalue");
+  const auto callFn = Fn(f, 2);
+  a.File().bodies.back().exceptions = {{f.LabelOffset("t"), f.LabelOffset("e"), f.LabelOffset("h"), 0, 0}};
+  AbcCode c;
+  auto method = [&](AbcCode& x, std::string_view cls, std::string_view name) {
+    x.Op("getlex", {Q(cls)}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q(name)});
+  };
+  auto callOn = [&](std::string_view cls, std::string_view name, const std::function<void(AbcCode&)>& self) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("newfunction", {callFn}).Op("pushnull");
+      method(x, cls, name);
+      self(x);
+      x.Op("call", {2});
+    });
+  };
+  // On the prototypes themselves: "", false, 0.
+  for (std::string_view cls : {"String", "Boolean", "Number"})
+    Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q(cls)}).Op("getproperty", {Q("prototype")}); Call(x, "toString", 0); });
+  const auto half = [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1.5)}); };
+  const auto minusTwo = [&](AbcCode& x) { x.Op("pushbyte", {-2}); };
+  callOn("Number", "valueOf", half);     // 1.5
+  callOn("int", "valueOf", half);        // 1004: not an int
+  callOn("uint", "valueOf", minusTwo);   // 1004
+  callOn("uint", "toString", minusTwo);  // -2: uint's toString takes any number
+  callOn("Boolean", "toString", half);   // 1004
+  callOn("String", "valueOf", [](AbcCode& x) { x.Op("pushtrue"); });  // 1004
+  // Object's toString names a primitive's class, and runs on the global object for null.
+  callOn("Object", "toString", [&](AbcCode& x) { Str(x, "abc"); });
+  callOn("Object", "toString", minusTwo);
+  callOn("Object", "toString", [](AbcCode& x) { x.Op("pushnull"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "|false|0|1.5|1004|1004|-2|1004|1004|[object String]|[object Number]|[object global]|");
+}
+
+// Flash's primitive methods throw through Error.throwError from a function on
+// the prototype; call() is a frame of its own.
+TEST_F(Core, IncompatibleObjectErrorsShowFlashsFrames) {
+  AbcCode c;
+  c.Op("getlex", {Q("Boolean")}).Op("getproperty", {Q("prototype")}).Op("getproperty", {Q("valueOf")});
+  c.Op("pushbyte", {3}).Op("callpropvoid", {Q("call"), 1});
+  EXPECT_FALSE(Run(c));
+  EXPECT_NE(Traced().find("TypeError: Error #1004: Method Boolean.prototype.valueOf was invoked on an incompatible object.\n"
+                          "\tat Error$/throwError()\n\tat Function/<anonymous>()\n"
+                          "\tat Function/http://adobe.com/AS3/2006/builtin::call()\n"),
+            std::string::npos) << Traced();
+}
+
 // splice() never checks a fixed vector's length (Flash keeps that old fault).
 TEST_F(Core, SpliceChangesAFixedVector) {
   AbcCode c;

@@ -800,7 +800,7 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
     return;
   }
   ThrowError("ReferenceError",
-             "Cannot create property " + LocalOf(*this, n)->text + " on " + o->cls->QualifiedName() + ".", 1056);
+             "Cannot create property " + LocalOf(*this, n)->text + " on " + o->cls->DottedName() + ".", 1056);
 }
 
 bool Machine::PrimitiveHas(const Value& v, const Name& nIn) {
@@ -864,6 +864,21 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
 Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> args, bool lex) {
   if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
+  // The primitives' prototypes stand for their default values: their own
+  // methods run on them (String.prototype.toString() is "").
+  if (o && o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
+    if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
+      const Class* c = it->second;
+      if (c == stringClass || c == numberClass || c == intClass || c == uintClass || c == booleanClass) {
+        Name copy = n;
+        const Binding* b = FindBinding(&it->second->instance, copy);
+        if (IsPrototypeMethod(b)) {
+          if (Value* v = PrototypeShadow(*this, o, nullptr, b, copy)) return Call(*v, objV, args);
+          return Invoke(b->method, objV, args, b->method->scope);
+        }
+      }
+    }
+  }
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
   const Binding* binding = FindBinding(t, n);
   if (binding && binding->kind == Binding::Kind::kMethod) {
@@ -912,6 +927,11 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     auto* f = static_cast<FunctionObject*>(o);
     if (!f->method) return Value();
     if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope);
+    // Object's own methods called on nothing run on the global object.
+    if (self.IsNullish() && f->method->native && !f->scope && f->method->owner == objectClass) {
+      const Value g = CallerGlobal();
+      if (!g.IsUndefined()) return Invoke(f->method, g, args, f->scope);
+    }
     // A plain function called without an object runs on its global object.
     if (self.IsNullish() && f->scope) {
       ScopeChain* g = f->scope;
@@ -1006,6 +1026,16 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
     }
   } leave{depth_, frames_};
   return Interpret(m, self, args, scope, nullptr);
+}
+
+Value Machine::CallerGlobal() const {
+  for (auto it = frames_.rbegin(); it != frames_.rend(); ++it) {
+    if ((*it)->native || !(*it)->scope) continue;
+    const ScopeChain* g = (*it)->scope;
+    while (g->parent) g = g->parent;
+    if (const Object* o = g->object.AsObject(); o && o->scriptGlobal) return g->object;
+  }
+  return Value();
 }
 
 std::string TraceNameOf(const Method& m) { return m.traceName.empty() ? m.name : m.traceName; }

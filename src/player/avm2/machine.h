@@ -527,6 +527,9 @@ class Machine {
   // The running script methods as Flash's stack traces list them: one
   // "\n\tat name()" line each, innermost first.
   std::string StackTrace() const;
+  // The global object of the innermost running script method that has one
+  // in its scope, else undefined: what a native called on nothing runs on.
+  Value CallerGlobal() const;
   // Lists a step of the player's own code in stack traces while in scope,
   // as Flash lists its internal methods ("flash.display::ShaderData/_setByteCode").
   class NativeFrame {
