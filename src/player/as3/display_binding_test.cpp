@@ -296,6 +296,28 @@ TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
   EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
 }
 
+// A class linked to a shape symbol: the copy the timeline places draws the
+// symbol, one a script makes is an empty Shape.
+TEST(As3DisplayRules, AShapeSymbolsClassMadeByAScriptIsEmpty) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    testing::ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    b.PlaceObject2({.depth = 1, .characterId = 1});
+  };
+  d.LinkedClass("Dot", {d.Display("Shape")}, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("width")});
+    });
+    m.TraceValue(c, "", [&] {
+      c.Op("findpropstrict", {m.Q("Dot")}).Op("constructprop", {m.Q("Dot"), 0}).Op("getproperty", {m.Q("width")});
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "10|0|");
+}
+
 TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
   As3Movie d;
   const auto mc = d.Display("MovieClip");

@@ -56,8 +56,10 @@ void MakeNode(Machine& m, FlashObject* f) {
   // A class linked to a symbol makes that symbol's clip.
   const Character* def = &b.stage.EmptySprite();
   const auto [symbols, id] = b.SymbolOf(f->cls);
+  // A shape symbol's class made by a script is an empty Shape: the symbol's
+  // drawing comes only with a copy the timeline places.
   if (symbols)
-    if (const Character* d = symbols->Find(id)) def = d;
+    if (const Character* d = symbols->Find(id); d && d->kind != Character::Kind::kShape) def = d;
   const bool field = f->cls->IsSubclassOf(b.textFieldClass);
   if (field) def = &b.scriptFieldDef;
   Instance* inst = b.NewNode(def, symbols);
