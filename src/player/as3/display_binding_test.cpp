@@ -296,6 +296,28 @@ TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
   EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
 }
 
+// A class linked to a shape symbol: the copy the timeline places draws the
+// symbol, one a script makes is an empty Shape.
+TEST(As3DisplayRules, AShapeSymbolsClassMadeByAScriptIsEmpty) {
+  As3Movie d;
+  d.defineTags = [](testing::SwfBuilder& b) {
+    testing::ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    b.PlaceObject2({.depth = 1, .characterId = 1});
+  };
+  d.LinkedClass("Dot", {d.Display("Shape")}, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("width")});
+    });
+    m.TraceValue(c, "", [&] {
+      c.Op("findpropstrict", {m.Q("Dot")}).Op("constructprop", {m.Q("Dot"), 0}).Op("getproperty", {m.Q("width")});
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "10|0|");
+}
+
 TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
   As3Movie d;
   const auto mc = d.Display("MovieClip");
@@ -478,6 +500,38 @@ TEST(As3DisplayRules, PositionsCutToTwipsAndSizesScaleTheObjectsOwnBox) {
     trace("height");
   });
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "-1.45|-107374182.4|3|0.25|5|");
+}
+
+// A scale is kept in percent: stepping it by 1/550 twice reads back with
+// the percent round trip's rounding. A width carried through a scale uses
+// the 16.16 factor (-0.9925000000000002 of 550 is 545.85); a box smaller
+// than a twip has no size to scale.
+TEST(As3DisplayRules, ScalesReadBackThroughPercentAndBoxesRoundToTwips) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto trace = [&](const char* p) {
+      c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("getproperty", {m.Q(p)})
+          .Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    m.NewSprite(c, 1, "s", 0xFF0000, 0, 0, 550, 400);
+    c.Op("getlocal_1").Op("pushbyte", {-1}).Op("setproperty", {m.Q("scaleY")});
+    for (int k = 0; k < 2; ++k) {
+      c.Op("getlocal_1").Op("getlocal_1").Op("getproperty", {m.Q("scaleY")}).Op("pushdouble", {m.a.Double(1.0 / 550)})
+          .Op("add").Op("setproperty", {m.Q("scaleY")});
+    }
+    trace("scaleY");
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(-0.9925000000000002)}).Op("setproperty", {m.Q("scaleX")});
+    trace("width");
+    c.Op("getlocal_1").Op("pushdouble", {m.a.Double(-0.8125)}).Op("setproperty", {m.Q("scaleX")});
+    trace("width");
+    m.NewSprite(c, 1, "tiny", 0xFF0000, 0, 0, 0, 0);
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")});
+    for (double v : {0.0, 0.0, 0.01, 0.01}) c.Op("pushdouble", {m.a.Double(v)});
+    c.Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_1").Op("pushbyte", {100}).Op("setproperty", {m.Q("width")});
+    trace("width");
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "-0.9963636363636365|545.85|446.9|0|");
 }
 
 // The document object is a display object like the others: moving it or

@@ -85,7 +85,8 @@ TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
   // on its way forward the remove tag runs while its old frame number
   // shows; when it loops, the number is the first frame's already. Either
   // way ENTER_FRAME sees the child gone and the new one comes after it.
-  // (The first ADDED is the main timeline's own, its parent the stage.)
+  // (The first ADDED is the main timeline's own, its parent the stage,
+  // which has no currentFrame: its sealed class throws #1069.)
   As3Movie d;
   d.defineTags = [](SwfBuilder& b) {
     ShapeBuilder s;
@@ -112,7 +113,8 @@ TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
       },
       3);
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
-            "added undefined 1|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
+            "ReferenceError: Error #1069: Property currentFrame not found on flash.display.Stage and there is no "
+            "default value.|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
 }
 
 TEST(As3EnterFrame, AForwardGotoTakesOffWhatThePassedFramesRemoveBeforeTheNumberChanges) {

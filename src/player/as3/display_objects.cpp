@@ -56,8 +56,10 @@ void MakeNode(Machine& m, FlashObject* f) {
   // A class linked to a symbol makes that symbol's clip.
   const Character* def = &b.stage.EmptySprite();
   const auto [symbols, id] = b.SymbolOf(f->cls);
+  // A shape symbol's class made by a script is an empty Shape: the symbol's
+  // drawing comes only with a copy the timeline places.
   if (symbols)
-    if (const Character* d = symbols->Find(id)) def = d;
+    if (const Character* d = symbols->Find(id); d && d->kind != Character::Kind::kShape) def = d;
   const bool field = f->cls->IsSubclassOf(b.textFieldClass);
   if (field) def = &b.scriptFieldDef;
   Instance* inst = b.NewNode(def, symbols);
@@ -154,11 +156,16 @@ void SetScaleNaN(const Placement& p, bool x) {
   else p.matrix->rotateSkew1 = p.matrix->scaleY = 0;
   KeepAsIs(p, t);
 }
+// Flash keeps a scale in percent: what reads back is the factor through
+// percent and back (-1 + 2/550 reads as -0.9963636363636365).
+double ThroughPercent(double factor) {
+  return factor * 100 / 100;
+}
 NATIVE(DoSetScaleX) {
   const Placement p = PlacementOf(m, self);
   if (!p.matrix) return Value();
   if (std::isnan(avm2::ArgNum(m, a, 0, 0))) SetScaleNaN(p, true);
-  else transform::SetScaleX(*p.matrix, *p.kept, Finite(m, a));
+  else transform::SetScaleX(*p.matrix, *p.kept, ThroughPercent(Finite(m, a)));
   Scripted(p);
   return Value();
 }
@@ -166,7 +173,7 @@ NATIVE(DoSetScaleY) {
   const Placement p = PlacementOf(m, self);
   if (!p.matrix) return Value();
   if (std::isnan(avm2::ArgNum(m, a, 0, 0))) SetScaleNaN(p, false);
-  else transform::SetScaleY(*p.matrix, *p.kept, Finite(m, a));
+  else transform::SetScaleY(*p.matrix, *p.kept, ThroughPercent(Finite(m, a)));
   Scripted(p);
   return Value();
 }
@@ -387,12 +394,11 @@ Rect MapRect(const Matrix& mx, const Rect& r) {
   const double cx[4] = {double(r.xmin), double(r.xmax), double(r.xmin), double(r.xmax)};
   const double cy[4] = {double(r.ymin), double(r.ymin), double(r.ymax), double(r.ymax)};
   for (int k = 0; k < 4; ++k) {
-    xs[k] = mx.scaleX * cx[k] + mx.rotateSkew1 * cy[k] + mx.translateX;
-    ys[k] = mx.rotateSkew0 * cx[k] + mx.scaleY * cy[k] + mx.translateY;
+    xs[k] = transform::RoundTwips(transform::LinearF(mx.scaleX, cx[k], mx.rotateSkew1, cy[k])) + double(mx.translateX);
+    ys[k] = transform::RoundTwips(transform::LinearF(mx.rotateSkew0, cx[k], mx.scaleY, cy[k])) + double(mx.translateY);
   }
-  // Flash rounds each corner to the nearest twip.
-  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::min({v[0], v[1], v[2], v[3]}))); };
-  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::lround(std::max({v[0], v[1], v[2], v[3]}))); };
+  auto lo = [](const double* v) { return static_cast<std::int32_t>(std::min({v[0], v[1], v[2], v[3]})); };
+  auto hi = [](const double* v) { return static_cast<std::int32_t>(std::max({v[0], v[1], v[2], v[3]})); };
   return Rect{lo(xs), hi(xs), lo(ys), hi(ys)};
 }
 bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
@@ -438,8 +444,8 @@ void SetSize(Machine& m, const Value& self, double v, bool width) {
     const double own = (width ? r.Width() : r.Height()) / 20.0;
     if (own <= 0) return;
     // A mirrored axis comes back unmirrored: the new scale is the size's, positive.
-    if (width) transform::SetScaleX(*p.matrix, *p.kept, v / own);
-    else transform::SetScaleY(*p.matrix, *p.kept, v / own);
+    if (width) transform::SetScaleX(*p.matrix, *p.kept, ThroughPercent(v / own));
+    else transform::SetScaleY(*p.matrix, *p.kept, ThroughPercent(v / own));
   } else {
     if (!NodeBounds(m, self, r, false)) return;
     const double extent = (width ? r.Width() : r.Height()) / 20.0;

@@ -646,6 +646,23 @@ TEST(As3DisplayExtras, HitTestPointWithTheShapeFlagTestsWhatIsDrawn) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "truefalsetruetrue|");
 }
 
+// On a filled square's outline the shape test takes the top and right
+// edges and leaves the left and bottom ones, as Flash does.
+TEST(As3DisplayExtras, HitTestPointOnAnOutlineTakesTheTopAndRightEdges) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "square", 0xFF0000, 10, 10, 20, 20);
+    c.Op("findpropstrict", {m.Q("trace")}).Op("pushstring", {m.S("")});
+    // top, right, bottom, left, inside
+    for (auto [x, y] : {std::pair{20, 10}, {30, 20}, {20, 30}, {10, 20}, {20, 20}}) {
+      c.Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {y}).Op("pushtrue");
+      c.Op("callproperty", {m.Q("hitTestPoint"), 3}).Op("convert_s").Op("add").Op("pushstring", {m.S(" ")}).Op("add");
+    }
+    c.Op("callpropvoid", {m.Q("trace"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "true true false false true |");
+}
+
 }  // namespace
 }  // namespace quarvel::player
 

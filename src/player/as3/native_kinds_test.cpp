@@ -300,10 +300,28 @@ TEST(As3NativeKinds, TabOrderAndFocusRectKeepWhatFlashKeeps) {
     trace(c, [&] { c.Op("getlocal_1").Op("getproperty", {d.Q("tabIndex")}); });
     c.Op("getlocal_1").Op("pushint", {d.a.Int(-2)}).Op("setproperty", {d.Q("tabIndex")});
   });
+  // tabChildren is a container's: a text field or a button has none to
+  // read (#1069) or make (#1056). A name no class of the family declares
+  // reads undefined, and so does a container's name on a Sound, whose
+  // family is only EventDispatcher.
+  guarded([&](AbcCode& c) { Construct(d, c, "flash.text", "TextField"); c.Op("getproperty", {d.Q("tabChildren")}).Op("pop"); });
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.display", "SimpleButton");
+    c.Op("pushtrue").Op("setproperty", {d.Q("tabChildren")});
+  });
+  guarded([&](AbcCode& c) {
+    Construct(d, c, "flash.text", "TextField");
+    c.Op("getproperty", {d.Q("noSuchMember")}).Op("setlocal_1");
+    trace(c, [&] { c.Op("getlocal_1"); });
+    Construct(d, c, "flash.media", "Sound");
+    c.Op("getproperty", {d.Q("numChildren")}).Op("setlocal_1");
+    trace(c, [&] { c.Op("getlocal_1"); });
+  });
   const auto bytes = d.Build([&](As3Movie&, AbcCode& c) {
     for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("getlocal_0").Op("call", {0}).Op("pop");
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false|true|false|false|true|false|false|null|true|-1|2027|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "false|true|false|false|true|false|false|null|true|-1|2027|1069|1056|undefined|undefined|");
 }
 
 }  // namespace

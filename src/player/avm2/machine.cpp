@@ -599,6 +599,25 @@ bool HasNativeBase(const Class* c, const Class* objectClass) {
     if (!c->unit && c != objectClass) return true;
   return false;
 }
+
+// A name a built-in class lacks, known where it is: another built-in class
+// of the same family (below a common base two or more levels under Object,
+// as DisplayObjectContainer and TextField share InteractiveObject) declares
+// it. Flash's classes are sealed, so that is a real miss (tabChildren on a
+// TextField), not a member the binding has yet to learn.
+bool DeclaredInFamilyOnly(const Machine& m, const std::vector<std::unique_ptr<Class>>& all, const Class* objectClass,
+                          const Class* cls, const Name& n) {
+  const Class* own = cls;
+  while (own && own->unit) own = own->super;
+  if (!own) return false;
+  for (const auto& k : all) {
+    if (k->unit || k.get() == own || cls->IsSubclassOf(k.get()) || !m.FindBinding(&k->instance, n)) continue;
+    const Class* common = own;
+    while (common && !k->IsSubclassOf(common)) common = common->super;
+    if (common && common->super && common->super != objectClass) return true;
+  }
+  return false;
+}
 }  // namespace
 
 bool Machine::ProxyCall(Object* o, std::string_view method, std::span<Value> args, Value& out) {
@@ -732,7 +751,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
       if (Value* v = p->FindDyn(key)) return *v;
   }
   if (o->dynamic || !o->cls || o->kind == ObjectKind::kClass || o->kind == ObjectKind::kFunction) return Value();
-  if (HasNativeBase(o->cls, objectClass)) {
+  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n)) {
     Skip(o->cls->name + "." + LocalOf(*this, n)->text);
     return Value();
   }
@@ -795,7 +814,7 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
     o->SetDyn(key, v);
     return;
   }
-  if (HasNativeBase(o->cls, objectClass)) {
+  if (HasNativeBase(o->cls, objectClass) && !DeclaredInFamilyOnly(*this, classes_, objectClass, o->cls, n)) {
     Skip(o->cls->name + "." + LocalOf(*this, n)->text + " (set)");
     return;
   }

@@ -78,6 +78,21 @@ void SetExtent(Matrix& m, Kept& kept, bool width, double current, double value) 
   kept.linear = Linear(m);
 }
 
+namespace {
+float FixedFactor(double a) {
+  if (std::isnan(a)) return 0;
+  const double t = std::clamp(std::trunc(a * 65536), -2147483648.0, 2147483647.0);
+  return static_cast<float>(t / 65536);
+}
+}  // namespace
+
+double LinearF(double a, double x, double c, double y) {
+  const float sum = FixedFactor(a) * static_cast<float>(x) + FixedFactor(c) * static_cast<float>(y);
+  return static_cast<double>(sum);
+}
+
+double RoundTwips(double v) { return std::nearbyint(v); }
+
 std::int32_t Twips(double pixels) { return static_cast<std::int32_t>(std::lround(std::clamp(pixels * 20, -2e9, 2e9))); }
 
 }  // namespace quarvel::player::transform

@@ -51,6 +51,14 @@ void SetRotationDegrees(Matrix& m, Kept& kept, double degrees);
 // flip stay. Nothing happens without a current extent.
 void SetExtent(Matrix& m, Kept& kept, bool width, double current, double value);
 
+// a * x + c * y as Flash computes a corner for bounds: each factor cut to
+// 16.16 fixed point toward zero (held within its 32-bit range), then the
+// sum in single precision. So a width of 8388607 on a 320-pixel video
+// reads 8388607.2, and no scale past 32768 widens anything.
+double LinearF(double a, double x, double c, double y);
+// To the nearest twip, halves to even, as Flash rounds a carried corner.
+double RoundTwips(double v);
+
 // x/y in pixels to matrix twips, clamped into the matrix's range.
 std::int32_t Twips(double pixels);
 

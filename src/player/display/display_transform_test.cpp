@@ -73,6 +73,22 @@ TEST(DisplayTransform, ExtentScalesItsAxisAndKeepsAFlip) {
   EXPECT_EQ(m, before);
 }
 
+// A corner carried for bounds: factors cut to 16.16 toward zero, summed in
+// single precision, rounded halves to even.
+TEST(DisplayTransform, BoundsCornersUseFixedFactorsAndRoundHalvesToEven) {
+  // -0.9925000000000002 cuts to -65044/65536: -10917.42, not a half.
+  EXPECT_EQ(RoundTwips(LinearF(-0.9925000000000002, 11000, 0, 0)), -10917);
+  // An exact half goes to the even twip, either sign.
+  EXPECT_EQ(RoundTwips(LinearF(-0.8125, 11000, 0, 0)), -8938);
+  EXPECT_EQ(RoundTwips(LinearF(0.8125, 11000, 0, 0)), 8938);
+  EXPECT_EQ(RoundTwips(LinearF(0.9975, 11000, 0, 0)), 10972);
+  // Single precision: 8388607 pixels over 320 is 8388607.2 pixels back.
+  EXPECT_EQ(RoundTwips(LinearF(8388607.0 / 320, 6400, 0, 0)), 167772144);
+  // A factor past 32768 is held at the top of the 32-bit range.
+  EXPECT_EQ(RoundTwips(LinearF(52428.8, 6400, 0, 0)), 32768.0 * 6400);
+  EXPECT_EQ(LinearF(std::nan(""), 100, 1, 5), 5);
+}
+
 TEST(DisplayTransform, PixelsBecomeTwipsWithinTheMatrixRange) {
   EXPECT_EQ(Twips(1.26), 25);
   EXPECT_EQ(Twips(-0.05), -1);

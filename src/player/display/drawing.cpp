@@ -28,8 +28,9 @@ void Grow(Drawing& d, double x, double y, double margin) {
   // Callers give finite twips; a point that is not cannot widen the bounds.
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(margin)) return;
   Rect& b = d.geometry.bounds;
-  const auto x0 = static_cast<std::int32_t>(std::floor(x - margin)), x1 = static_cast<std::int32_t>(std::ceil(x + margin));
-  const auto y0 = static_cast<std::int32_t>(std::floor(y - margin)), y1 = static_cast<std::int32_t>(std::ceil(y + margin));
+  // Flash keeps drawn points in whole twips.
+  const auto x0 = static_cast<std::int32_t>(std::floor(x - margin + 0.5)), x1 = static_cast<std::int32_t>(std::floor(x + margin + 0.5));
+  const auto y0 = static_cast<std::int32_t>(std::floor(y - margin + 0.5)), y1 = static_cast<std::int32_t>(std::floor(y + margin + 0.5));
   if (!d.hasBounds) {
     b = Rect{x0, x1, y0, y1};
     d.hasBounds = true;

@@ -70,7 +70,9 @@ bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
   if (!InRect(g.bounds, px, py)) return false;
   auto crosses = [px, py](double x0, double y0, double x1, double y1) {
     if ((y0 > py) == (y1 > py)) return false;
-    return x0 + (py - y0) * (x1 - x0) / (y1 - y0) > px;
+    // Crossings left of the point, rows taken top-inclusive: a point on a
+    // left or bottom edge is outside, on a right or top edge inside, as in Flash.
+    return x0 + (py - y0) * (x1 - x0) / (y1 - y0) < px;
   };
   for (const ShapeLayer& layer : g.layers) {
     for (const auto& path : layer.fillPaths) {

@@ -49,7 +49,8 @@ struct Box {
     const double ys[2] = {static_cast<double>(r.ymin), static_cast<double>(r.ymax)};
     for (double x : xs) {
       for (double y : ys) {
-        Add(m.scaleX * x + m.rotateSkew1 * y + m.translateX, m.rotateSkew0 * x + m.scaleY * y + m.translateY);
+        Add(transform::RoundTwips(transform::LinearF(m.scaleX, x, m.rotateSkew1, y)) + double(m.translateX),
+            transform::RoundTwips(transform::LinearF(m.rotateSkew0, x, m.scaleY, y)) + double(m.translateY));
       }
     }
   }

@@ -510,12 +510,19 @@ class PixelSink : public ShaderSink {
 }  // namespace
 
 namespace {
-// An instruction with a matrix source: n columns of n rows from the source
-// register on, column after column (as matrix parameters are stored).
+// Where element (col, row) of an n x n matrix at `base` lies: a 2x2 packs
+// its two columns into one register (x, y then z, w); larger ones take a
+// register a column.
+float& MatrixAt(Registers& regs, std::size_t base, int n, int col, int row) {
+  if (n == 2) return regs.f[base][static_cast<std::size_t>(col * 2 + row)];
+  return regs.f[base + static_cast<std::size_t>(col)][static_cast<std::size_t>(row)];
+}
+// An instruction with a matrix source: n columns of n rows, column after
+// column (as matrix parameters are stored).
 void RunMatrixOp(const PixelShader::Op& op, Registers& regs) {
   const int n = op.src.matrix;
-  auto at = [&regs](const PixelShader::Reg& base, int col, int row) -> float& {
-    return regs.f[base.index + static_cast<std::size_t>(col)][static_cast<std::size_t>(row)];
+  auto at = [&regs, n](const PixelShader::Reg& base, int col, int row) -> float& {
+    return MatrixAt(regs, base.index, n, col, row);
   };
   float res[4][4] = {};
   if (op.code == kVecMatMul || op.code == kMatVecMul) {
@@ -568,8 +575,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
       const int n = p.type - 3;  // 2, 3 or 4 columns of n rows
       for (int col = 0; col < n; ++col)
         for (int row = 0; row < n; ++row)
-          regs.f[(p.reg & 0x7FFF) + static_cast<std::size_t>(col)][static_cast<std::size_t>(row)] =
-              v[static_cast<std::size_t>(col * n + row)];
+          MatrixAt(regs, p.reg & 0x7FFF, n, col, row) = v[static_cast<std::size_t>(col * n + row)];
       continue;
     }
     Reg reg = DstReg(p.reg, p.mask & 0xF);
@@ -582,7 +588,7 @@ void PixelShader::Run(const std::vector<ShaderImage>& inputs, const std::vector<
   std::vector<std::pair<Reg, std::array<float, 4>>> start;
   for (const ShaderParameter& p : params_) {
     if (p.output || &p == coord) continue;
-    const int regsUsed = p.type >= 5 && p.type <= 7 ? p.type - 3 : 1;
+    const int regsUsed = p.type >= 6 && p.type <= 7 ? p.type - 3 : 1;
     for (int k = 0; k < regsUsed; ++k) {
       Reg reg = DstReg(static_cast<std::uint16_t>(p.reg + k), 0xF);
       start.emplace_back(reg, regs.At(reg));

@@ -269,10 +269,17 @@ TEST(PixelShader, MatrixProductsAndCrossProduct) {
   // m * m, then its first column.
   KernelBuilder mm;
   mm.Param(1, 5, 4, 2, "m").Param(2, 2, 1, 0xC, "dst");
-  mm.MatrixOp(0x1D, 6, 0, 4, 2);   // f6..f7 = m
-  mm.MatrixOp(0x20, 6, 0, 4, 2);   // f6..f7 *= m
-  mm.Op(0x1D, 1, 0xC, 7, 0x1B, 2);  // dst = second column
+  // A 2x2 matrix packs into one register, its second column in z and w
+  // (as the compiler reads m[1][0] of a float2x2 parameter: its .z).
+  mm.MatrixOp(0x1D, 6, 0, 4, 2);   // f6 = m
+  mm.MatrixOp(0x20, 6, 0, 4, 2);   // f6 *= m
+  mm.Op(0x1D, 1, 0xC, 6, 0xBB, 2);  // dst = second column, f6.zw
   EXPECT_EQ(RunOne(mm, m), (std::vector<float>{15, 22}));
+  // The parameter itself: m[1][0] and m[1][1] are its register's z and w.
+  KernelBuilder read;
+  read.Param(1, 5, 4, 2, "m").Param(2, 2, 1, 0xC, "dst");
+  read.Op(0x1D, 1, 0xC, 4, 0xBB, 2);
+  EXPECT_EQ(RunOne(read, m), (std::vector<float>{3, 4}));
   // x cross y = z.
   KernelBuilder c;
   c.Param(2, 3, 1, 0xE, "dst");
