@@ -2,6 +2,7 @@
 // one handler per action, dispatched through the action table.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -407,27 +408,73 @@ void Avm1::ActGotoFrame2(ActionFrame& f) {
   if (flags & 2) bias = f.r.U16("SceneBias");
   AsValue v = f.Pop();
   if (v.type == AsValue::Type::kNumber) v.num += bias;
+  // A value that names no frame neither stops nor plays the timeline.
   if (TargetTimeline(f)) {
-    stage_.GotoValue(f.ctx.target, v, *this);
+    if (!stage_.GotoValue(f.ctx.target, v, *this)) return;
     if (TimelineState* again = TargetTimeline(f)) stage_.SetPlaying(*again, (flags & 1) != 0);
   } else if (f.ctx.target == kNoClip && stage_.TimelineOf(f.ctx.base)) {
     // Unlike the other timeline actions, this one falls back on the root
     // when the target is unknown.
     const ClipHandle root = ScriptRoot(f.ctx.base);
-    stage_.GotoValue(root, v, *this);
+    if (!stage_.GotoValue(root, v, *this)) return;
     if (TimelineState* tl = stage_.TimelineOf(root)) stage_.SetPlaying(*tl, (flags & 1) != 0);
   }
 }
 
-// Every frame is loaded: nothing to wait for.
-void Avm1::ActWaitForFrame(ActionFrame&) {}
-void Avm1::ActWaitForFrame2(ActionFrame& f) { f.Pop(); }
+// The whole file is loaded before the first frame runs: a frame counts as
+// loaded unless it lies past Flash's 16000-frame limit. The skip counts
+// actions, not bytes.
+static void SkipActions(ActionFrame& f, int count) {
+  for (int i = 0; i < count && f.pc < f.code.size(); ++i) {
+    const std::uint8_t op = f.code[f.pc++];
+    if (op >= 0x80) {
+      if (f.pc + 2 > f.code.size()) {
+        f.pc = f.code.size();
+        return;
+      }
+      f.pc += 2 + (f.code[f.pc] | (f.code[f.pc + 1] << 8));
+    }
+  }
+  f.pc = std::min(f.pc, f.code.size());
+}
+
+void Avm1::ActWaitForFrame(ActionFrame& f) {
+  const int frame = f.r.U16("Frame");
+  const int skip = f.r.U8("SkipCount");
+  if (frame > 16000) SkipActions(f, skip);
+}
+
+void Avm1::ActWaitForFrame2(ActionFrame& f) {
+  const int skip = f.r.U8("SkipCount");
+  const AsValue v = f.Pop();
+  // A whole number counts as it is; anything else as the number its text
+  // reads as, and as frame 0 unless that is whole (a label cannot be known
+  // before its frame loads).
+  double d = v.type == AsValue::Type::kNumber ? v.num : std::nan("");
+  if (v.type != AsValue::Type::kNumber || d != std::trunc(d)) {
+    const std::string text = ToString(v);
+    char* end = nullptr;
+    d = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ? std::nan("") : std::strtod(text.c_str(), &end);
+    if (!end || *end != '\0' || d != std::trunc(d)) d = 0;
+  }
+  std::int32_t frame = ToInt32(d);
+  // The lowest number wraps round to the highest.
+  if (frame == INT32_MIN) frame = INT32_MAX;
+  if (frame > 16001) SkipActions(f, skip);
+}
 
 // The actions of another frame.
+static void StopIfBaseRemoved(Avm1& vm, ActionFrame& f);
+
 void Avm1::ActCall(ActionFrame& f) {
   const std::string frame = ToString(f.Pop());
-  // A tellTarget that found nothing leaves call() on the clip the actions belong to.
-  stage_.CallFrame(f.ctx.target == kNoClip ? f.ctx.base : f.ctx.target, frame, *this);
+  // A tellTarget that found nothing, or whose clip was removed, leaves
+  // call() on the clip the actions belong to; once that is gone too, on
+  // the main timeline.
+  ClipHandle on = stage_.TimelineOf(f.ctx.target) ? f.ctx.target : f.ctx.base;
+  if (!stage_.TimelineOf(on)) on = kRootClip;
+  stage_.CallFrame(on, frame, *this);
+  StopIfBaseRemoved(*this, f);
 }
 
 void Avm1::ActGetUrl(ActionFrame& f) {
@@ -504,7 +551,11 @@ void Avm1::ActCloneSprite(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   const AsValue src = f.Pop();
   const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
-  avm1_builtins::TextSnapshotDuplicated(*this, clip, stage_.Duplicate(clip, name, ToInt32(depth)));
+  // The action's depth counts from the bottom of the timeline's range, the
+  // method's from the bottom of the scripts' range (-16384 below).
+  const std::int32_t raw = ToInt32(depth);
+  if (raw < 0) return;
+  avm1_builtins::TextSnapshotDuplicated(*this, clip, stage_.Duplicate(clip, name, raw - 16384));
 }
 
 void Avm1::ActRemoveSprite(ActionFrame& f) {
@@ -1160,8 +1211,11 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
   if (obj.type == AsValue::Type::kClip) {
     if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
       o = tl->vars;
+      // Every child with a name: clips, buttons and fields have one of
+      // their own; shapes, text, videos and pictures only one the
+      // placement gave.
       for (auto& [depth, inst] : tl->list) {
-        if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
+        if (!inst.name.empty()) names.emplace_back(0, inst.name);
       }
     }
   }
