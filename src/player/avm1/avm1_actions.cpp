@@ -407,7 +407,25 @@ void Avm1::ActGotoFrame2(ActionFrame& f) {
   int bias = 0;
   if (flags & 2) bias = f.r.U16("SceneBias");
   AsValue v = f.Pop();
-  if (v.type == AsValue::Type::kNumber) v.num += bias;
+  if (v.type == AsValue::Type::kNumber) {
+    v.num += bias;
+  } else if (bias != 0) {
+    // A scene's frame by label or number counts from the scene's start.
+    const std::string text = ToString(v);
+    v = AsValue::String(text);
+    const ClipHandle on = TargetTimeline(f) ? f.ctx.target
+                          : f.ctx.target == kNoClip && stage_.TimelineOf(f.ctx.base) ? ScriptRoot(f.ctx.base)
+                                                                                    : kNoClip;
+    const TimelineState* tl = stage_.TimelineOf(on);
+    if (tl && tl->def && !text.empty() && text.find_first_of(":.") == std::string::npos) {
+      const double n = ToNumber(v);
+      if (!std::isnan(n)) {
+        v = AsValue::Number(n + bias);
+      } else if (auto it = tl->def->labels.find(Lower(text)); it != tl->def->labels.end()) {
+        v = AsValue::Number(it->second + 1 + bias);
+      }
+    }
+  }
   // A value that names no frame neither stops nor plays the timeline.
   if (TargetTimeline(f)) {
     if (!stage_.GotoValue(f.ctx.target, v, *this)) return;

@@ -199,6 +199,27 @@ TEST(Avm1Frames, AJumpThatFindsNoFrameNeitherMovesNorStops) {
   EXPECT_EQ(r.Get("frame3"), "reached");
 }
 
+TEST(Avm1Frames, ASceneBiasCountsLabelsAndNumbersFromTheScenesStart) {
+  // gotoAndStop("Scene 2", x) with the scene starting 2 frames on: frame
+  // x of the scene, a label's frame moved on as far.
+  for (const auto& [value, expect] : std::vector<std::pair<std::string, std::string>>{
+           {"mark", "4"}, {"1", "3"}, {"nowhere", "1"}}) {
+    SCOPED_TRACE(value);
+    const std::uint8_t stopWithBias[] = {0x02, 2, 0};  // flags, bias 2
+    auto b = Movie();
+    Actions a;
+    a.Append(Str(value)).Raw(Code(Action::kGotoFrame2), stopWithBias);
+    Set(a, "at", Actions().PushString("").PushInt(4).Raw(kGetProperty));
+    b.DoAction(a.Stop()).ShowFrame();
+    b.FrameLabel("mark").ShowFrame();
+    b.ShowFrame();
+    b.ShowFrame();
+    b.ShowFrame();
+    Played r(b);
+    EXPECT_EQ(r.Get("at"), expect);
+  }
+}
+
 TEST(Avm1Frames, TheCloneActionCountsDepthsFromTheTimelinesZero) {
   auto b = Movie();
   b.DefineShape(1, Square(200, kRed));
