@@ -376,9 +376,23 @@ bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
   const ClipHandle clip = vm.ClipOf(v);
   Instance* inst = ClipNode(vm, v);
   Matrix world;
-  if (!inst || !WorldMatrix(vm, clip, world)) return false;
   Rect local;
-  if (!vm.GetStage().Bounds(*inst, local, true)) return false;
+  if (!inst && clip == kRootClip && WorldMatrix(vm, clip, world)) {
+    // The main timeline's box is that of everything on it.
+    double b[4] = {1e300, 1e300, -1e300, -1e300};
+    for (const auto& [depth, child] : vm.GetStage().Root().list) {
+      Rect r;
+      if (!vm.GetStage().Bounds(child, r)) continue;
+      b[0] = std::min(b[0], double(r.xmin)), b[1] = std::min(b[1], double(r.ymin));
+      b[2] = std::max(b[2], double(r.xmax)), b[3] = std::max(b[3], double(r.ymax));
+    }
+    if (b[0] > b[2]) return false;
+    local = Rect{static_cast<std::int32_t>(b[0]), static_cast<std::int32_t>(b[2]), static_cast<std::int32_t>(b[1]),
+                 static_cast<std::int32_t>(b[3])};
+  } else {
+    if (!inst || !WorldMatrix(vm, clip, world)) return false;
+    if (!vm.GetStage().Bounds(*inst, local, true)) return false;
+  }
   box[0] = box[1] = 1e300;
   box[2] = box[3] = -1e300;
   for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {

@@ -290,6 +290,7 @@ TEST(Avm1HitTest, PointsAreInTheMainTimelinesSpaceAndOthersMayBePaths) {
   Set(a, "nan", Method(Var("box"), "hitTest", {Dbl(std::nan("")), Int(5)}));
   Set(a, "byPath", Method(Var("box"), "hitTest", {Str("_root.box")}));
   Set(a, "bySlashes", Method(Var("box"), "hitTest", {Str("/far")}));
+  Set(a, "root", Method(Var("far"), "hitTest", {Str("/")}));  // the main timeline holds both
   Set(a, "empty", Method(Var("box"), "hitTest", {Str("")}));
   Set(a, "nothing", Method(Var("box"), "hitTest", {Str("nowhere")}));
   b.DoAction(a.Stop()).ShowFrame();
@@ -300,6 +301,7 @@ TEST(Avm1HitTest, PointsAreInTheMainTimelinesSpaceAndOthersMayBePaths) {
   EXPECT_EQ(r.Get("nan"), "false");
   EXPECT_EQ(r.Get("byPath"), "true");
   EXPECT_EQ(r.Get("bySlashes"), "false");
+  EXPECT_EQ(r.Get("root"), "true");
   EXPECT_EQ(r.Get("empty"), "false");
   EXPECT_EQ(r.Get("nothing"), "false");
 }
