@@ -811,8 +811,11 @@ bool Avm1::StrictEquals(const AsValue& a, const AsValue& b) {
     case AsValue::Type::kNumber: return a.num == b.num || (std::isnan(a.num) && std::isnan(b.num));
     case AsValue::Type::kString: return a.Text() == b.Text();
     case AsValue::Type::kClip: {
+      // A reference is its path: another clip the timeline put where the
+      // first stood is the same one.
       const ClipHandle x = ClipOf(a), y = ClipOf(b);
-      return x != kNoClip && y != kNoClip ? x == y : Lower(a.Text()) == Lower(b.Text());
+      if (x != kNoClip && x == y) return true;
+      return version_ >= 7 ? a.Text() == b.Text() : Lower(a.Text()) == Lower(b.Text());
     }
     case AsValue::Type::kObject: return a.obj == b.obj;
   }
@@ -830,6 +833,9 @@ bool Avm1::Equals2(const AsValue& left, const AsValue& right) {
     b = valueOf(left);
   }
   if (a.IsNullish() && b.IsNullish()) return true;
+  // Two clips are equal when they name the same place: a clip the timeline
+  // put back where a removed one stood equals a reference to that one.
+  if (a.type == T::kClip && b.type == T::kClip) return ToString(a) == ToString(b);
   if (a.type == b.type) return StrictEquals(a, b);
   if (a.type == T::kBoolean) return Equals2(AsValue::Number(a.num), b);
   if (b.type == T::kBoolean) return Equals2(a, AsValue::Number(b.num));
@@ -1583,7 +1589,12 @@ void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
 }
 
 void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
-  const std::uint16_t id = stage_.Library().FindName(exportName);
+  // From version 7 on the symbol's name must match in case too.
+  const auto& names = stage_.Library().names;
+  const auto exact = names.find(exportName);
+  const std::uint16_t id = version_ < 7 ? stage_.Library().FindName(exportName)
+                           : exact != names.end() ? exact->second
+                                                  : 0;
   if (id == 0) return;
   if (ctor.type == AsValue::Type::kObject && ctor.obj->fn) classes_[id] = ctor;
   else classes_.erase(id);
@@ -1660,16 +1671,22 @@ void Avm1::ClipUnloading(ClipHandle clip) {
 }
 
 void Avm1::RunUnloads() {
-  auto list = std::move(unloads_);
-  unloads_.clear();
+  // One clip's handlers per queued entry: each runs where its removal
+  // queued it among the frame's other actions.
+  if (unloads_.empty()) return;
+  std::vector<Unload> list;
+  list.push_back(std::move(unloads_.front()));
+  unloads_.erase(unloads_.begin());
   for (Unload& u : list) {
-    // The clip is gone: its actions address other timelines by path.
+    // A clip gone already has its actions address other timelines by path;
+    // one whose removal waits for the next frame is their target still.
+    const ClipHandle still = stage_.TimelineOf(ClipOf(u.self)) ? ClipOf(u.self) : kNoClip;
     for (auto code : u.code) {
       if (aborted_ || disabled_) break;
       Context ctx;
-      ctx.target = ctx.base = kNoClip;
+      ctx.target = ctx.base = still;
       ctx.thisv = u.self;
-      ctx.scope.push_back(AsValue::Clip(kNoClip, nullptr));
+      ctx.scope.push_back(still == kNoClip ? AsValue::Clip(kNoClip, nullptr) : u.self);
       ctx.regs.assign(4, AsValue{});
       throwing_ = false;
       Execute(code, ctx);

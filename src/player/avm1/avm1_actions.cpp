@@ -2,6 +2,7 @@
 // one handler per action, dispatched through the action table.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -406,20 +407,38 @@ void Avm1::ActGotoFrame2(ActionFrame& f) {
   int bias = 0;
   if (flags & 2) bias = f.r.U16("SceneBias");
   AsValue v = f.Pop();
-  if (v.type == AsValue::Type::kNumber) v.num += bias;
+  if (v.type == AsValue::Type::kNumber) {
+    v.num += bias;
+  } else if (bias != 0) {
+    // A scene's frame by label or number counts from the scene's start.
+    const std::string text = ToString(v);
+    v = AsValue::String(text);
+    const ClipHandle on = TargetTimeline(f) ? f.ctx.target
+                          : f.ctx.target == kNoClip && stage_.TimelineOf(f.ctx.base) ? ScriptRoot(f.ctx.base)
+                                                                                    : kNoClip;
+    const TimelineState* tl = stage_.TimelineOf(on);
+    if (tl && tl->def && !text.empty() && text.find_first_of(":.") == std::string::npos) {
+      const double n = ToNumber(v);
+      if (!std::isnan(n)) {
+        v = AsValue::Number(n + bias);
+      } else if (auto it = tl->def->labels.find(Lower(text)); it != tl->def->labels.end()) {
+        v = AsValue::Number(it->second + 1 + bias);
+      }
+    }
+  }
+  // A value that names no frame neither stops nor plays the timeline.
   if (TargetTimeline(f)) {
-    stage_.GotoValue(f.ctx.target, v, *this);
+    if (!stage_.GotoValue(f.ctx.target, v, *this)) return;
     if (TimelineState* again = TargetTimeline(f)) stage_.SetPlaying(*again, (flags & 1) != 0);
   } else if (f.ctx.target == kNoClip && stage_.TimelineOf(f.ctx.base)) {
     // Unlike the other timeline actions, this one falls back on the root
     // when the target is unknown.
     const ClipHandle root = ScriptRoot(f.ctx.base);
-    stage_.GotoValue(root, v, *this);
+    if (!stage_.GotoValue(root, v, *this)) return;
     if (TimelineState* tl = stage_.TimelineOf(root)) stage_.SetPlaying(*tl, (flags & 1) != 0);
   }
 }
 
-// Every frame is loaded: nothing to wait for.
 namespace {
 // Steps over the next `count` actions of the block (a frame that is not
 // loaded skips them).
@@ -465,10 +484,17 @@ void Avm1::ActWaitForFrame2(ActionFrame& f) {
 }
 
 // The actions of another frame.
+static void StopIfBaseRemoved(Avm1& vm, ActionFrame& f);
+
 void Avm1::ActCall(ActionFrame& f) {
   const std::string frame = ToString(f.Pop());
-  // A tellTarget that found nothing leaves call() on the clip the actions belong to.
-  stage_.CallFrame(f.ctx.target == kNoClip ? f.ctx.base : f.ctx.target, frame, *this);
+  // A tellTarget that found nothing, or whose clip was removed, leaves
+  // call() on the clip the actions belong to; once that is gone too, on
+  // the main timeline.
+  ClipHandle on = stage_.TimelineOf(f.ctx.target) ? f.ctx.target : f.ctx.base;
+  if (!stage_.TimelineOf(on)) on = kRootClip;
+  stage_.CallFrame(on, frame, *this);
+  StopIfBaseRemoved(*this, f);
 }
 
 void Avm1::ActGetUrl(ActionFrame& f) {
@@ -549,7 +575,11 @@ void Avm1::ActCloneSprite(ActionFrame& f) {
   const std::string name = ToString(f.Pop());
   const AsValue src = f.Pop();
   const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
-  avm1_builtins::TextSnapshotDuplicated(*this, clip, stage_.Duplicate(clip, name, ToInt32(depth)));
+  // The action's depth counts from the bottom of the timeline's range, the
+  // method's from the bottom of the scripts' range (-16384 below).
+  const std::int32_t raw = ToInt32(depth);
+  if (raw < 0) return;
+  avm1_builtins::TextSnapshotDuplicated(*this, clip, stage_.Duplicate(clip, name, raw - 16384));
 }
 
 void Avm1::ActRemoveSprite(ActionFrame& f) {
@@ -1205,8 +1235,11 @@ void Avm1::EnumerateNames(ActionFrame& f, const AsValue& obj) {
   if (obj.type == AsValue::Type::kClip) {
     if (TimelineState* tl = stage_.TimelineOf(ClipOf(obj))) {
       o = tl->vars;
+      // Every child with a name: clips, buttons and fields have one of
+      // their own; shapes, text, videos and pictures only one the
+      // placement gave.
       for (auto& [depth, inst] : tl->list) {
-        if (inst.sprite && inst.def && inst.def->kind == Character::Kind::kSprite) names.emplace_back(0, inst.name);
+        if (!inst.name.empty()) names.emplace_back(0, inst.name);
       }
     }
   }

@@ -208,7 +208,8 @@ AsValue McStop(Avm1& vm, const AsValue& self, AsArgs) {
 AsValue GotoAnd(Avm1& vm, const AsValue& self, AsArgs a, bool play) {
   ClipHandle clip = kNoClip;
   if (!ClipTimeline(vm, self, &clip)) return {};
-  if (!a.empty()) vm.GetStage().GotoValue(clip, a[0], vm);
+  // A value that names no frame neither stops nor plays the timeline.
+  if (!vm.GetStage().GotoValue(clip, Arg(a, 0), vm)) return {};
   if (TimelineState* again = vm.GetStage().TimelineOf(clip)) vm.GetStage().SetPlaying(*again, play);
   return {};
 }
@@ -375,9 +376,23 @@ bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
   const ClipHandle clip = vm.ClipOf(v);
   Instance* inst = ClipNode(vm, v);
   Matrix world;
-  if (!inst || !WorldMatrix(vm, clip, world)) return false;
   Rect local;
-  if (!vm.GetStage().Bounds(*inst, local, true)) return false;
+  if (!inst && clip == kRootClip && WorldMatrix(vm, clip, world)) {
+    // The main timeline's box is that of everything on it.
+    double b[4] = {1e300, 1e300, -1e300, -1e300};
+    for (const auto& [depth, child] : vm.GetStage().Root().list) {
+      Rect r;
+      if (!vm.GetStage().Bounds(child, r)) continue;
+      b[0] = std::min(b[0], double(r.xmin)), b[1] = std::min(b[1], double(r.ymin));
+      b[2] = std::max(b[2], double(r.xmax)), b[3] = std::max(b[3], double(r.ymax));
+    }
+    if (b[0] > b[2]) return false;
+    local = Rect{static_cast<std::int32_t>(b[0]), static_cast<std::int32_t>(b[2]), static_cast<std::int32_t>(b[1]),
+                 static_cast<std::int32_t>(b[3])};
+  } else {
+    if (!inst || !WorldMatrix(vm, clip, world)) return false;
+    if (!vm.GetStage().Bounds(*inst, local, true)) return false;
+  }
   box[0] = box[1] = 1e300;
   box[2] = box[3] = -1e300;
   for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
@@ -391,19 +406,31 @@ bool StageBox(Avm1& vm, const AsValue& v, double box[4]) {
   return true;
 }
 
-// hitTest(x, y, shapeFlag): stage pixels, against the shapes or the box;
-// hitTest(other): the two boxes on the stage.
+// hitTest(x, y, shapeFlag): a point of the main timeline (moved with it),
+// against the shapes or the box on the stage; hitTest(other), the other a
+// clip or a target path from this one: the two boxes on the stage.
 AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (self.type != AsValue::Type::kClip) return AsValue::Bool(false);
+  if (self.type != AsValue::Type::kClip || a.empty()) return AsValue::Bool(false);
+  if (a.size() == 1) {
+    AsValue other = a[0];
+    if (other.type != AsValue::Type::kClip) {
+      const std::string path = vm.ToString(other);
+      const ClipHandle found = path.empty() ? kNoClip : vm.GetStage().Resolve(vm.ClipOf(self), path);
+      if (found == kNoClip) return AsValue::Bool(false);
+      other = vm.ClipValue(found);
+    }
+    double mine[4], theirs[4];
+    if (!StageBox(vm, self, mine) || !StageBox(vm, other, theirs)) return AsValue::Bool(false);
+    return AsValue::Bool(mine[0] <= theirs[2] && theirs[0] <= mine[2] && mine[1] <= theirs[3] && theirs[1] <= mine[3]);
+  }
+  const double px = Num(vm, a, 0) * 20, py = Num(vm, a, 1) * 20;
+  if (!std::isfinite(px) || !std::isfinite(py)) return AsValue::Bool(false);
+  const Matrix& root = vm.GetStage().Root().matrix;
+  const double x = root.scaleX * px + root.rotateSkew1 * py + root.translateX;
+  const double y = root.rotateSkew0 * px + root.scaleY * py + root.translateY;
+  if (vm.ToBool(Arg(a, 2))) return AsValue::Bool(vm.GetStage().HitsShapes(vm.ClipOf(self), x, y));
   double mine[4];
   if (!StageBox(vm, self, mine)) return AsValue::Bool(false);
-  if (Arg(a, 0).type == AsValue::Type::kClip) {
-    double other[4];
-    if (!StageBox(vm, a[0], other)) return AsValue::Bool(false);
-    return AsValue::Bool(mine[0] <= other[2] && other[0] <= mine[2] && mine[1] <= other[3] && other[1] <= mine[3]);
-  }
-  const double x = Num(vm, a, 0) * 20, y = Num(vm, a, 1) * 20;
-  if (vm.ToBool(Arg(a, 2))) return AsValue::Bool(vm.GetStage().HitsShapes(vm.ClipOf(self), x, y));
   return AsValue::Bool(x >= mine[0] && x <= mine[2] && y >= mine[1] && y <= mine[3]);
 }
 
@@ -463,9 +490,10 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
     // clip's own space as it is.
     box[0] = box[1] = box[2] = box[3] = sentinel * 20;
   }
+  // Made in this order, which for..in shows reversed.
   vm.SetProp(o, "xMin", AsValue::Number(box[0] / 20));
-  vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
   vm.SetProp(o, "xMax", AsValue::Number(box[2] / 20));
+  vm.SetProp(o, "yMin", AsValue::Number(box[1] / 20));
   vm.SetProp(o, "yMax", AsValue::Number(box[3] / 20));
   return AsValue::Object(o);
 }

@@ -221,8 +221,16 @@ void Complete(Avm1& vm, LoadRequest& r, std::vector<LoadRequest>& later) {
             break;
         }
       }
+      if (!shown) stage.FailLoad(clip);
+      // The clip names the file it was asked to show, shown or not.
+      if (TimelineState* tl = shown || clip != kRootClip ? stage.TimelineOf(clip) : nullptr) {
+        fs::path file = LocalFile(vm, r.url);
+        if (file.empty()) file = stage.MovieFolder() / r.url;
+        std::error_code ec;
+        const fs::path full = fs::absolute(file, ec);
+        tl->url = "file://" + (ec ? file : full).string();
+      }
       if (!shown) {
-        stage.FailLoad(clip);
         if (!r.loader.IsUndefined()) {
           Broadcast(vm, r.loader, "onLoadError", {r.target, AsValue::String(ok ? "LoadNeverCompleted" : "URLNotFound"),
                                                   AsValue::Number(0)});
@@ -414,11 +422,17 @@ AsValue MclGetProgress(Avm1& vm, const AsValue&, AsArgs a) {
     default: return {};
   }
   AsObject* o = vm.NewObject();
-  auto count = [&](bool total) {
-    return clip == kNoClip ? AsValue{} : AsValue::Number(static_cast<double>(stage.ClipBytes(clip, total)));
-  };
-  vm.SetProp(o, "bytesLoaded", count(false));
-  vm.SetProp(o, "bytesTotal", count(true));
+  // Both count the file the clip's movie came from, as stored (compressed).
+  AsValue bytes;
+  if (const TimelineState* tl = clip == kNoClip ? nullptr : stage.TimelineOf(clip)) {
+    std::int64_t n = 0;
+    if (tl->lib && tl->lib->movie.storedBytes) n = static_cast<std::int64_t>(tl->lib->movie.storedBytes);
+    else if (tl->loadedBytes) n = *tl->loadedBytes;  // -1 after a failed load
+    else n = static_cast<std::int64_t>(stage.StoredBytes());
+    bytes = AsValue::Number(static_cast<double>(n));
+  }
+  vm.SetProp(o, "bytesLoaded", bytes);
+  vm.SetProp(o, "bytesTotal", bytes);
   return AsValue::Object(o);
 }
 

@@ -649,7 +649,8 @@ TEST(Avm1Clips, DuplicateAttachAndRemove) {
   auto b = WithBox();
   b.ExportAssets({{5, "redBox"}});
   Actions a;
-  a.PushString("box").PushString("copy").PushInt(10).Raw(kCloneSprite);
+  // duplicateMovieClip("box", "copy", 10): the action takes the depth plus 16384.
+  a.PushString("box").PushString("copy").PushInt(16384 + 10).Raw(kCloneSprite);
   a.Append(SetMember(Var("copy"), "_y", Int(50)));
   a.Append(Method(Var("_root"), "attachMovie", {Str("redBox"), Str("att"), Int(20)})).Raw(kPop);
   a.Append(SetMember(Var("att"), "_x", Int(50)));
@@ -706,7 +707,7 @@ TEST(Avm1Clips, DepthsFromAnyNumberWrapAsInFlash) {
   EXPECT_EQ(r.Get("huge"), "_level0.n.att");
   EXPECT_EQ(r.Get("dd2"), "0");
   EXPECT_EQ(r.Get("ad2"), "5");
-  EXPECT_EQ(r.Get("cd"), "0");
+  EXPECT_EQ(r.Get("cd"), "-16384");  // the action's depth 0 is the bottom of the timeline's range
 }
 
 TEST(Avm1Clips, HugeScalesKeepCoordinatesInRange) {

@@ -355,7 +355,7 @@ TEST(Avm1TextField, TimelineFieldsTakeTheirTextSettingsAndDuplicateFromTheirDefi
   a.Append(SetMember(Var("label"), "text", Str("changed")));
   a.Append(SetMember(Var("label"), "_x", Int(30)));
   // duplicateMovieClip(label, "copy", 5)
-  a.Append(Actions().Append(Var("label")).PushString("copy").PushInt(5).Raw(Code(Action::kCloneSprite)));
+  a.Append(Actions().Append(Var("label")).PushString("copy").PushInt(16384 + 5).Raw(Code(Action::kCloneSprite)));
   Set(a, "copyText", Member(Var("copy"), "text"));
   Set(a, "copyX", Member(Var("copy"), "_x"));
   Set(a, "copyName", Member(Var("copy"), "_name"));

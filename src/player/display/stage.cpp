@@ -65,21 +65,29 @@ bool ToLocal(const cairo_matrix_t& m, double x, double y, double& lx, double& ly
 
 bool InRect(const Rect& r, double x, double y) { return x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax; }
 
-// Even-odd test of the point against each fill style's contours.
+// The point against each fill style's contours, by the style's rule:
+// even-odd, or non-zero winding (DefineShape4's UsesFillWindingRule).
 bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
   if (!InRect(g.bounds, px, py)) return false;
+  // +1 or -1 by the edge's direction when it crosses the ray to the left.
   auto crosses = [px, py](double x0, double y0, double x1, double y1) {
-    if ((y0 > py) == (y1 > py)) return false;
+    if ((y0 > py) == (y1 > py)) return 0;
     // Crossings left of the point, rows taken top-inclusive: a point on a
     // left or bottom edge is outside, on a right or top edge inside, as in Flash.
-    return x0 + (py - y0) * (x1 - x0) / (y1 - y0) < px;
+    if (!(x0 + (py - y0) * (x1 - x0) / (y1 - y0) < px)) return 0;
+    return y1 > y0 ? 1 : -1;
   };
   for (const ShapeLayer& layer : g.layers) {
-    for (const auto& path : layer.fillPaths) {
-      bool inside = false;
-      for (const Edge& e : path) {
+    for (std::size_t s = 0; s < layer.fillPaths.size(); ++s) {
+      const bool nonZero = s < layer.fills.size() && layer.fills[s].nonZero;
+      int winding = 0, crossings = 0;
+      auto add = [&](int c) {
+        winding += c;
+        crossings += c != 0;
+      };
+      for (const Edge& e : layer.fillPaths[s]) {
         if (!e.curve) {
-          inside ^= crosses(e.x0, e.y0, e.x1, e.y1);
+          add(crosses(e.x0, e.y0, e.x1, e.y1));
           continue;
         }
         double ax = e.x0, ay = e.y0;
@@ -88,11 +96,36 @@ bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
           const double t = static_cast<double>(i) / kSteps, u = 1 - t;
           const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
           const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
-          inside ^= crosses(ax, ay, bx, by);
+          add(crosses(ax, ay, bx, by));
           ax = bx, ay = by;
         }
       }
-      if (inside) return true;
+      if (nonZero ? winding != 0 : (crossings & 1) != 0) return true;
+    }
+    // Lines count as far as half their width reaches.
+    for (std::size_t s = 0; s < layer.linePaths.size() && s < layer.lines.size(); ++s) {
+      const double half = std::max(layer.lines[s].width, 1.0) / 2;
+      auto near = [&](double x0, double y0, double x1, double y1) {
+        const double dx = x1 - x0, dy = y1 - y0, len = dx * dx + dy * dy;
+        const double t = len > 0 ? std::clamp(((px - x0) * dx + (py - y0) * dy) / len, 0.0, 1.0) : 0.0;
+        const double ex = x0 + t * dx - px, ey = y0 + t * dy - py;
+        return ex * ex + ey * ey <= half * half;
+      };
+      for (const Edge& e : layer.linePaths[s]) {
+        if (!e.curve) {
+          if (near(e.x0, e.y0, e.x1, e.y1)) return true;
+          continue;
+        }
+        double ax = e.x0, ay = e.y0;
+        constexpr int kSteps = 8;
+        for (int i = 1; i <= kSteps; ++i) {
+          const double t = static_cast<double>(i) / kSteps, u = 1 - t;
+          const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
+          const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
+          if (near(ax, ay, bx, by)) return true;
+          ax = bx, ay = by;
+        }
+      }
     }
   }
   return false;
@@ -136,15 +169,16 @@ int SoundSlot(std::uint16_t transition) {
 void ReadClipActions(swf::Reader& r, int swfVersion, Instance& inst) {
   const bool wide = swfVersion >= 6;
   r.U16("Reserved");
-  if (wide) r.U32("AllEventFlags");
-  else r.U16("AllEventFlags");
-  while (!r.AtEnd()) {
+  // A handler hears only the events the placement's list of all events names.
+  const std::uint32_t all = wide ? r.U32("AllEventFlags") : r.U16("AllEventFlags");
+  // A list cut short of its end marker ends where the tag does.
+  while (r.Size() - r.Position() >= (wide ? 4u : 2u)) {
     const std::uint32_t events = wide ? r.U32("EventFlags") : r.U16("EventFlags");
     if (events == 0) break;
     const std::uint32_t size = r.U32("ActionRecordSize");
     swf::Reader body = r.Sub(std::min<std::size_t>(size, r.Size() - r.Position()), "ActionRecord");
     const std::uint8_t key = (events & kEventKeyPress) ? body.U8("KeyCode") : 0;
-    if (inst.events.size() < 64) inst.events.push_back({events, body.Rest(), key});
+    if ((events & all) && inst.events.size() < 64) inst.events.push_back({events & all, body.Rest(), key});
   }
 }
 
@@ -635,6 +669,12 @@ void Stage::RemoveChild(TimelineState& tl, DisplayList::iterator it) {
     if (it == tl.list.end() || it->second.serial != serial) return;
   }
   Discard(it->second);
+  // In ActionScript 1/2 a clip that hears its unload leaves at the start
+  // of the next frame, as when a script removes it.
+  if (!hooks_ && HearsUnload(it->second, 0)) {
+    PutOffRemoval(tl, it);
+    return;
+  }
   tl.list.erase(it);
 }
 
@@ -1179,8 +1219,10 @@ void Stage::RunActions() {
   std::size_t guard = 0;
   PendingActions p;
   while (guard++ < kMaxPendingPerTick && pending_.Pop(p)) {
-    // A clip removed since its actions were queued runs none of them.
-    if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize) && p.target != kNoClip &&
+    // A clip removed since its actions were queued runs none of them, nor
+    // its handlers (its unload handlers run apart).
+    if ((p.kind == PendingKind::kCode || p.kind == PendingKind::kInitialize || p.kind == PendingKind::kMethod) &&
+        p.target != kNoClip &&
         (!TimelineOf(p.target) || Leaving(p.target))) {
       continue;
     }

@@ -164,6 +164,8 @@ struct TimelineState {
   // A movie loaded into a clip: its timelines place and run from its own
   // library (nullptr: the stage's).
   const MovieLibrary* lib = nullptr;
+  // The URL of the file loaded into it, for _url; empty: its parent's.
+  std::string url;
   // The main timeline's own place and colour (ActionScript 3 scripts move
   // the document object like any other); unused for other timelines.
   Matrix matrix;
@@ -336,6 +338,8 @@ class Stage {
   bool HearsUnload(const Instance& inst, int nesting);
   // Clips removed but kept for the rest of the frame, below every depth.
   std::vector<ClipHandle> removing_;
+  // Moves a removed clip below every depth, to leave when the next frame starts.
+  void PutOffRemoval(TimelineState& parent, DisplayList::iterator it);
   void FinishRemovals();
   // The clip or one around it was removed and waits to go.
   bool Leaving(ClipHandle clip);
@@ -343,7 +347,8 @@ class Stage {
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
   void Goto(TimelineState& tl, int frame);
   bool GotoLabel(TimelineState& tl, const std::string& label);
-  void GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
+  // False when the value names no frame: the timeline then neither stops nor plays.
+  bool GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
   void CallFrame(ClipHandle target, const std::string& frame, Avm1& vm);
   void SetPlaying(TimelineState& tl, bool playing);
   void StopAllSounds();

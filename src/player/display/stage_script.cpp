@@ -203,7 +203,19 @@ AsValue Stage::GetClipProperty(ClipHandle clip, int index, Avm1& vm) {
       const ClipHandle target = clip == dragClip_ ? DropTarget() : kNoClip;
       return AsValue::String(target == kNoClip ? "" : vm.ClipPathText(PathOf(target), true));
     }
-    case 15: return AsValue::String("");
+    case 15: {
+      // The file the clip's movie came from: a loaded one's, else the main movie's.
+      ClipHandle c = clip;
+      for (int guard = 0; guard <= kMaxSpriteNesting && c != kNoClip; ++guard) {
+        const TimelineState* t = TimelineOf(c);
+        if (t && !t->url.empty()) return AsValue::String(t->url);
+        const Instance* i = c == kRootClip ? nullptr : Find(c);
+        if (!i) break;
+        c = i->parent;
+      }
+      return AsValue::String(movieFolder_.empty() ? "file:///" + movieName_
+                                                  : "file://" + (movieFolder_ / movieName_).string());
+    }
     case 16: {
       const std::string& q = scriptQuality_;
       return AsValue::Number(q == "LOW" || q == "MEDIUM" ? 0 : q.empty() || q == "HIGH" ? 1 : 2);
@@ -307,9 +319,28 @@ void Stage::SetClipProperty(ClipHandle clip, int index, const AsValue& v, Avm1& 
     case 8:
     case 9: {
       Rect r;
-      Bounds(*inst, r);
+      const bool drawn = Bounds(*inst, r);
       const double cur = (index == 8 ? r.Width() : r.Height()) / 20.0;
-      if (cur <= 0) break;
+      if (cur <= 0 && drawn) {
+        Rect own;
+        Bounds(*inst, own, true);
+        const double ownExtent = (index == 8 ? own.Width() : own.Height()) / 20.0;
+        if (ownExtent > 0) {
+          // Flattened before: the scale comes from the clip's own size.
+          if (index == 8) transform::SetScaleX(m, inst->scriptTransform, d / ownExtent);
+          else transform::SetScaleY(m, inst->scriptTransform, d / ownExtent);
+          break;
+        }
+        // Something too small to have a size: nothing to scale.
+        break;
+      }
+      if (!drawn) {
+        // Nothing in it at all: Flash flattens the clip on both axes, so
+        // what is drawn in it later stays unseen.
+        transform::SetScaleX(m, inst->scriptTransform, 0);
+        transform::SetScaleY(m, inst->scriptTransform, 0);
+        break;
+      }
       transform::SetExtent(m, inst->scriptTransform, index == 8, cur, d);
       break;
     }
@@ -371,32 +402,34 @@ bool Stage::GotoLabel(TimelineState& tl, const std::string& label) {
 // A frame number as Flash takes it: wrapped to 32 bits (counting from 0
 // and back, so the lowest number wraps to the highest), nothing at all for
 // 0 and below, and cut to 16 bits (a huge one is the last frame).
-static void GotoNumber(Stage& stage, TimelineState& tl, double n) {
+static bool GotoNumber(Stage& stage, TimelineState& tl, double n) {
   const auto index = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(n)) - 1u);
   const std::int32_t frame = index == INT32_MAX ? index : index + 1;
-  if (frame <= 0) return;
+  if (frame <= 0) return false;
   stage.Goto(tl, static_cast<std::uint16_t>(frame) - 1);
+  return true;
 }
 
-void Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
+bool Stage::GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm) {
   // Whole numbers go straight to the frame; anything else is text: a
-  // number, or a frame label, maybe after a "path:".
+  // number, or a frame label, maybe after a "path:" or "path." (so a
+  // fraction such as 4.5 names frame 5 of a clip "4", and finds none).
   if (v.type == AsValue::Type::kNumber && std::isfinite(v.num) && std::trunc(v.num) == v.num) {
-    if (TimelineState* tl = TimelineOf(clip)) GotoNumber(*this, *tl, v.num);
-    return;
+    TimelineState* tl = TimelineOf(clip);
+    return tl && GotoNumber(*this, *tl, v.num);
   }
   // The conversion may run a script: find the timeline after it.
   std::string s = vm.ToString(v);
-  const auto colon = s.rfind(':');
+  const auto colon = s.find_last_of(":.");
   if (colon != std::string::npos) {
     clip = Resolve(clip, std::string_view(s).substr(0, colon));
     s = s.substr(colon + 1);
   }
   TimelineState* tl = TimelineOf(clip);
-  if (!tl) return;
+  if (!tl) return false;
   const double n = vm.ToNumber(AsValue::String(s));
-  if (!s.empty() && !std::isnan(n)) GotoNumber(*this, *tl, n);
-  else GotoLabel(*tl, s);
+  if (!s.empty() && !std::isnan(n)) return GotoNumber(*this, *tl, n);
+  return GotoLabel(*tl, s);
 }
 
 void Stage::CallFrame(ClipHandle target, const std::string& frame, Avm1& vm) {
@@ -577,14 +610,18 @@ void Stage::RemoveClip(ClipHandle clip) {
     parent->list.erase(it);
     return;
   }
-  // A clip that hears its unload stays reachable for the rest of the
-  // frame, moved from depth d to -32769 - d.
-  auto node = parent->list.extract(it);
+  PutOffRemoval(*parent, it);
+}
+
+void Stage::PutOffRemoval(TimelineState& parent, DisplayList::iterator it) {
+  // A clip that hears its unload stays reachable until the next frame
+  // starts, moved from depth d to -32769 - d.
+  auto node = parent.list.extract(it);
   const int depth = -32769 - (node.key() - kDepthOffset) + kDepthOffset;
   node.key() = depth;
   node.mapped().depth = depth;
   removing_.push_back(node.mapped().serial);
-  parent->list.insert(std::move(node));
+  parent.list.insert(std::move(node));
 }
 
 bool Stage::HearsUnload(const Instance& inst, int nesting) {
@@ -637,6 +674,7 @@ void Stage::ClearForLoad(TimelineState& tl) {
   tl.drawing.reset();
   tl.def = &emptySprite_.timeline;
   tl.lib = nullptr;
+  tl.url.clear();
   tl.current = 0;
   tl.loadedBytes.reset();
 }

@@ -137,7 +137,8 @@ TEST(StageHandles, TwoClipsOfOneNameStayApart) {
   EXPECT_EQ(p.Get("qx"), "20");
   EXPECT_EQ(p.Get("pd"), "1");
   EXPECT_EQ(p.Get("qd"), "2");
-  EXPECT_EQ(p.Get("same"), "false");
+  // Apart, yet equal to scripts: a reference is its path, and both have one.
+  EXPECT_EQ(p.Get("same"), "true");
   EXPECT_EQ(p.Get("qAfter"), "20");
   EXPECT_EQ(p.Get("pAfter"), "20");
 }

@@ -157,11 +157,17 @@ class Loader {
           auto s = std::make_shared<ShapeDef>();
           const std::uint16_t id = r.U16("ShapeId");
           s->geometry.bounds = swf::ReadRect(r, "ShapeBounds");
+          bool nonZero = false;
           if (version == 4) {
             swf::ReadRect(r, "EdgeBounds");
-            r.U8("Flags");
+            nonZero = (r.U8("Flags") & 0x04) != 0;  // UsesFillWindingRule
           }
           ShapeGeometry g = ReadShapeWithStyles(r, version);
+          if (nonZero) {
+            for (ShapeLayer& layer : g.layers) {
+              for (FillStyle& f : layer.fills) f.nonZero = true;
+            }
+          }
           s->geometry.layers = std::move(g.layers);
           s->geometry.extent = g.extent;
           Add(std::move(s), id);
@@ -227,7 +233,7 @@ class Loader {
           break;
         case tag::kExportAssets:
         case tag::kSymbolClass:
-          ReadNames(r);
+          ReadNames(r, t.code == tag::kExportAssets);
           break;
         case tag::kDefineScalingGrid: {
           const std::uint16_t id = r.U16("CharacterId");
@@ -446,11 +452,14 @@ class Loader {
 
   // ExportAssets and SymbolClass: names by which StartSound2 and scripts
   // find characters.
-  void ReadNames(swf::Reader& r) {
+  // A name exported twice names the later character.
+  void ReadNames(swf::Reader& r, bool laterWins) {
     const std::uint16_t count = r.U16("Count");
     for (unsigned i = 0; i < count && !r.AtEnd(); ++i) {
       const std::uint16_t id = r.U16("Tag");
-      lib_.names.emplace(r.String("Name"), id);
+      std::string name = r.String("Name");
+      if (laterWins) lib_.names[std::move(name)] = id;
+      else lib_.names.emplace(std::move(name), id);
     }
   }
 
