@@ -292,12 +292,18 @@ Value Frame::GlobalScope() const {
 }
 
 Class* Interp::SuperClass(Frame& f) {
+  // Code outside classes (a script's initialiser, functions) runs on a
+  // global, whose base is Object.
+  if (!f.m->owner && f.vm.objectClass) return f.vm.objectClass;
   if (!f.m->owner || !f.m->owner->super) f.vm.ThrowError("ReferenceError", "No super class for " + f.m->name + ".", 1070);
   return f.m->owner->super;
 }
 
 Value Interp::SuperReceiver(Frame& f, const Value& recv) {
-  const Value v = f.m->owner ? f.vm.Coerce(recv, f.m->owner) : recv;
+  // A static method's receiver is a class object, taken as it is.
+  Class* owner = f.m->owner;
+  const bool classObject = recv.IsObject() && recv.o->kind == ObjectKind::kClass;
+  const Value v = owner && !classObject ? f.vm.Coerce(recv, owner) : recv;
   if (v.IsNullish()) ThrowNullish(f.vm, Value::Null());
   return v;
 }
