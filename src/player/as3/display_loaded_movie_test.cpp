@@ -366,5 +366,28 @@ TEST(As3LoadedMovie, AMovieWhoseMainClassThrowsNeverSaysItIsIn) {
   EXPECT_EQ(out.find("complete"), std::string::npos) << out;
 }
 
+// A loaded movie's main timeline is placed by the timeline, not a script:
+// its document class cannot rename it (#2078), as the outer one cannot.
+TEST(As3LoadedMovie, ALoadedMoviesMainTimelineKeepsItsName) {
+  As3Movie innerMovie;
+  innerMovie.docName = "Renamer";
+  const std::vector<std::uint8_t> inner = innerMovie.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("pushstring", {m.S("mine")}).Op("setproperty", {m.Q("name")});
+    m.Trace(c, "renamed");
+  });
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+  const auto loaderCls = d.Display("Loader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0});
+    c.Op("callpropvoid", {m.Q("loadBytes"), 1});
+  }, 3);
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); });
+  EXPECT_NE(out.find("Error #2078"), std::string::npos) << out;
+  EXPECT_EQ(out.find("renamed"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace quarvel::player

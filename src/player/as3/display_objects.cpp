@@ -348,7 +348,8 @@ NATIVE(DoGetName) {
 }
 NATIVE(DoSetName) {
   FlashObject* f = Made(m, As<FlashObject>(self));
-  if (f && f->handle != kNoClip && !B(m).scriptNodes.count(f->handle))
+  // A loaded movie's main timeline is the timeline's too.
+  if (f && f->handle != kNoClip && (!B(m).scriptNodes.count(f->handle) || B(m).loadedRoots.count(f->handle)))
     m.ThrowError("flash.errors::IllegalOperationError", "The name property of a Timeline-placed object cannot be modified.", 2078);
   if (Instance* i = SelfNode(m, self)) i->name = avm2::ArgStr(m, a, 0, "");
   return Value();
