@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -139,19 +140,23 @@ inline ShapeBuilder Square(std::int32_t size, swf::Rgba c, std::int32_t x = 0) {
 }
 
 // The body of a PlaceObject2 (tag 26) of `character` at `depth` as `name`,
-// with clip actions: (event bits, code) pairs.
+// with clip actions: (event bits, code) pairs. The list of all events is
+// the handlers' unless `all` gives another.
 inline std::vector<std::uint8_t> PlaceWithClipActions(std::uint16_t character, std::uint16_t depth,
                                                       const std::string& name,
-                                                      const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
+                                                      const std::vector<std::pair<std::uint32_t, Actions>>& handlers,
+                                                      std::optional<std::uint32_t> all = std::nullopt) {
   SwfWriter w;
   w.U8(0x80 | 0x20 | 0x02);  // clip actions, a name, a character
   w.U16(depth);
   w.U16(character);
   w.String(name);
   w.U16(0);
-  std::uint32_t all = 0;
-  for (auto& h : handlers) all |= h.first;
-  w.U32(all);
+  if (!all) {
+    all = 0;
+    for (auto& h : handlers) *all |= h.first;
+  }
+  w.U32(*all);
   for (auto& [events, code] : handlers) {
     const auto bytes = code.Bytes();
     w.U32(events);

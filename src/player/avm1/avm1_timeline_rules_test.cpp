@@ -378,28 +378,6 @@ TEST(Avm1HitTest, BoundsAreMadeXMinXMaxYMinYMax) {
   EXPECT_EQ(r.Get("order"), "yMax,yMin,xMax,xMin,");
 }
 
-// PlaceObject2 of `character` at `depth` as `name` with clip actions whose
-// list of all events is `all`, whatever the handlers name.
-std::vector<std::uint8_t> PlaceWithAllEvents(std::uint16_t character, std::uint16_t depth, const std::string& name,
-                                             std::uint32_t all,
-                                             const std::vector<std::pair<std::uint32_t, Actions>>& handlers) {
-  SwfWriter w;
-  w.U8(0x80 | 0x20 | 0x02);
-  w.U16(depth);
-  w.U16(character);
-  w.String(name);
-  w.U16(0);
-  w.U32(all);
-  for (auto& [events, code] : handlers) {
-    const auto bytes = code.Bytes();
-    w.U32(events);
-    w.U32(static_cast<std::uint32_t>(bytes.size()));
-    w.Bytes(bytes);
-  }
-  w.U32(0);
-  return w.Data();
-}
-
 TEST(Avm1Placing, HandlersHearOnlyTheEventsThePlacementLists) {
   constexpr std::uint32_t kLoad = 0x01, kEnterFrame = 0x02;
   auto b = Movie();
@@ -407,8 +385,8 @@ TEST(Avm1Placing, HandlersHearOnlyTheEventsThePlacementLists) {
   StartLog(b);
   const std::vector<std::pair<std::uint32_t, Actions>> handlers = {{kLoad | kEnterFrame, Log("both,")},
                                                                     {kEnterFrame, Log("frame,")}};
-  b.Tag(26, PlaceWithAllEvents(5, 1, "loadOnly", kLoad, handlers));
-  b.Tag(26, PlaceWithAllEvents(5, 2, "none", 0, handlers));
+  b.Tag(26, PlaceWithClipActions(5, 1, "loadOnly", handlers, kLoad));
+  b.Tag(26, PlaceWithClipActions(5, 2, "none", handlers, 0));
   b.ShowFrame();
   b.DoAction(Actions().Stop()).ShowFrame();
   Played r(b);
@@ -421,7 +399,7 @@ TEST(Avm1Placing, ClipActionsCutShortOfTheirEndMarkerStillRun) {
   auto b = Movie();
   b.DefineSprite(5, Timeline().ShowFrame());
   StartLog(b);
-  auto place = PlaceWithAllEvents(5, 1, "cut", kLoad, {{kLoad, Log("load,")}});
+  auto place = PlaceWithClipActions(5, 1, "cut", {{kLoad, Log("load,")}}, kLoad);
   place.resize(place.size() - 2);  // half the end marker
   b.Tag(26, place);
   b.DoAction(Actions().Stop()).ShowFrame();

@@ -22,8 +22,6 @@ class Errors : public As3 {
       Call(x, "getStackTrace", 0);
     });
   }
-  // Runs `main` as the script, with one handler of any error over the
-  // labels "t".."e" that traces the error's message and stack.
   // A function that runs `call` and traces `what` of the error it throws, or
   // "ok"; the script calls it with newfunction/call.
   std::uint32_t Attempt(const std::function<void(AbcCode&)>& call, std::string_view what = "errorID") {
@@ -40,6 +38,20 @@ class Errors : public As3 {
     a.File().bodies.back().exceptions = {{c.LabelOffset("t"), c.LabelOffset("e"), c.LabelOffset("h"), 0, 0}};
     return f;
   }
+  // Calls each attempt in turn.
+  void CallEach(AbcCode& c, const std::vector<std::uint32_t>& attempts) {
+    for (std::uint32_t f : attempts) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  }
+  // The script: class K from `cls`, then each attempt.
+  void RunAttemptsWithK(std::uint32_t cls, const std::vector<std::uint32_t>& attempts) {
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope");
+    NewClass(c, "K", cls, {"Object"});
+    CallEach(c, attempts);
+    ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  }
+  // Runs `c` as the script, with one handler of any error over the
+  // labels "t".."e" that traces the error's message and stack.
   void RunCatching(AbcCode& c, const std::string& after) {
     c.Label("h").Op("setlocal_1").Op("getlocal_0").Op("pushscope");
     Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("message")}); });
@@ -246,11 +258,7 @@ TEST_F(Errors, ArgumentCountsAreCheckedUnlessTheFunctionIsUntypedOrTakesTheRest)
       callFn(typed, 2),        callFn(typed, 1),    callFn(withDefault, 2), callFn(withDefault, 0),
       callFn(untyped, 3),      callFn(untyped, 0),  callFn(rest, 4),        callFn(ignoring, 3),
       callFn(withArguments, 2), callMethod(2),      callMethod(0),          callMethod(1)};
-  AbcCode c;
-  c.Op("getlocal_0").Op("pushscope");
-  NewClass(c, "K", cls, {"Object"});
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
-  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(), "1063|ok|1063|ok|ok|ok|ok|ok|ok|1063|1063|ok|");
 }
 
@@ -273,11 +281,7 @@ TEST_F(Errors, ConstructingAMethodOrAMissingDefinitionNamesTheCulprit) {
         x.Op("getlex", {Q("K")}).Op("construct", {0}).Op("getproperty", {Q("m")}).Op("construct", {0}).Op("pop");
       }),
       lookUp("some.pkg.Missing"), lookUp("some.pkg::Gone"), lookUp("Plain")};
-  AbcCode c;
-  c.Op("getlocal_0").Op("pushscope");
-  NewClass(c, "K", cls, {"Object"});
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
-  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(),
             "1064|Error #1065: Variable Missing is not defined.|Error #1065: Variable Gone is not defined.|"
             "Error #1065: Variable Plain is not defined.|");
@@ -353,7 +357,7 @@ TEST_F(Errors, StackFaultsStopAMethodBeforeAnyOfItRuns) {
     cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
                             "message"));
   AbcCode c;
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  CallEach(c, cases);
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(),
             "Error #1023: Stack overflow occurred.|Error #1024: Stack underflow occurred.|"
@@ -377,11 +381,7 @@ TEST_F(Errors, NullReceiversAndUndefinedDescriptions) {
             .Op("getproperty", {a.QName(pub, "name", true)}).Op("pop");
       }),
   };
-  AbcCode c;
-  c.Op("getlocal_0").Op("pushscope");
-  NewClass(c, "K", cls, {"Object"});
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
-  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(), "1009|1010|ok|");
 }
 
@@ -410,11 +410,7 @@ TEST_F(Errors, CatchScopesAreTypedAndNamedByTheirVariable) {
   for (std::uint32_t f : inner)
     cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
                             "message"));
-  AbcCode c;
-  c.Op("getlocal_0").Op("pushscope");
-  NewClass(c, "K", cls, {"Object"});
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
-  ASSERT_TRUE(Run(c, {ClassTrait("K", cls)})) << (logged.empty() ? "" : logged[0]);
+  RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(),
             "Error #1034: Type Coercion failed: cannot convert \"abc\" to K.|"
             "Error #1069: Property toString not found on e and there is no default value.|");
@@ -436,7 +432,7 @@ TEST_F(Errors, NewClassRefusesABaseOtherThanTheNamedOne) {
     }));
   AbcCode c;
   c.Op("getlocal_0").Op("pushscope");
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  CallEach(c, cases);
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "1034|1009|1108|ok|");
 }
@@ -471,7 +467,7 @@ TEST_F(Errors, SuperAccessCoercesItsReceiverToTheMethodsClass) {
   c.Op("getlocal_0").Op("pushscope");
   NewClass(c, "A", base, {"Object"});
   NewClass(c, "B", derived, {"Object", "A"});
-  for (std::uint32_t f : cases) c.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop");
+  CallEach(c, cases);
   // Outside a class, super is Object's: the global's own properties.
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_0").Op("pushstring", {S("B")}).Op("callsuper", {Q("hasOwnProperty"), 1}); });
   ASSERT_TRUE(Run(c, {ClassTrait("A", base), ClassTrait("B", derived)})) << (logged.empty() ? "" : logged[0]);

@@ -65,6 +65,23 @@ bool ToLocal(const cairo_matrix_t& m, double x, double y, double& lx, double& ly
 
 bool InRect(const Rect& r, double x, double y) { return x >= r.xmin && x <= r.xmax && y >= r.ymin && y <= r.ymax; }
 
+// Whether `piece` holds for any straight piece of the edge: the edge itself,
+// or a curve in eight.
+template <typename Piece>
+bool AnyPiece(const Edge& e, Piece&& piece) {
+  if (!e.curve) return piece(e.x0, e.y0, e.x1, e.y1);
+  double ax = e.x0, ay = e.y0;
+  constexpr int kSteps = 8;
+  for (int i = 1; i <= kSteps; ++i) {
+    const double t = static_cast<double>(i) / kSteps, u = 1 - t;
+    const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
+    const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
+    if (piece(ax, ay, bx, by)) return true;
+    ax = bx, ay = by;
+  }
+  return false;
+}
+
 // The point against each fill style's contours, by the style's rule:
 // even-odd, or non-zero winding (DefineShape4's UsesFillWindingRule).
 bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
@@ -86,19 +103,10 @@ bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
         crossings += c != 0;
       };
       for (const Edge& e : layer.fillPaths[s]) {
-        if (!e.curve) {
-          add(crosses(e.x0, e.y0, e.x1, e.y1));
-          continue;
-        }
-        double ax = e.x0, ay = e.y0;
-        constexpr int kSteps = 8;
-        for (int i = 1; i <= kSteps; ++i) {
-          const double t = static_cast<double>(i) / kSteps, u = 1 - t;
-          const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
-          const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
-          add(crosses(ax, ay, bx, by));
-          ax = bx, ay = by;
-        }
+        AnyPiece(e, [&](double x0, double y0, double x1, double y1) {
+          add(crosses(x0, y0, x1, y1));
+          return false;
+        });
       }
       if (nonZero ? winding != 0 : (crossings & 1) != 0) return true;
     }
@@ -111,21 +119,8 @@ bool PointInGeometry(const ShapeGeometry& g, double px, double py) {
         const double ex = x0 + t * dx - px, ey = y0 + t * dy - py;
         return ex * ex + ey * ey <= half * half;
       };
-      for (const Edge& e : layer.linePaths[s]) {
-        if (!e.curve) {
-          if (near(e.x0, e.y0, e.x1, e.y1)) return true;
-          continue;
-        }
-        double ax = e.x0, ay = e.y0;
-        constexpr int kSteps = 8;
-        for (int i = 1; i <= kSteps; ++i) {
-          const double t = static_cast<double>(i) / kSteps, u = 1 - t;
-          const double bx = u * u * e.x0 + 2 * u * t * e.cx + t * t * e.x1;
-          const double by = u * u * e.y0 + 2 * u * t * e.cy + t * t * e.y1;
-          if (near(ax, ay, bx, by)) return true;
-          ax = bx, ay = by;
-        }
-      }
+      for (const Edge& e : layer.linePaths[s])
+        if (AnyPiece(e, near)) return true;
     }
   }
   return false;
