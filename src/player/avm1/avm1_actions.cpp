@@ -593,17 +593,7 @@ static std::string CodePageText(std::string s, int version) {
   if (version >= 6 || std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
     return s;
   }
-  static constexpr char16_t k80to9F[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                           0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-  std::string out;
-  out.reserve(s.size() * 2);
-  for (char ch : s) {
-    const auto b = static_cast<unsigned char>(ch);
-    encoding::AppendUtf8(out, b >= 0x80 && b < 0xA0 ? k80to9F[b - 0x80] : b);
-  }
-  return out;
+  return encoding::Windows1252ToUtf8(s);
 }
 
 void Avm1::ActTrace(ActionFrame& f) { TraceValue(f.Pop()); }

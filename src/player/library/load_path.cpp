@@ -158,15 +158,7 @@ std::string CodepageText(std::string raw) {
   if (ValidUtf8(raw)) return raw;
   std::string out;
   if (LooksSjis(raw) && FromSjis(raw, out)) return out;
-  // Windows-1252: Latin-1 with punctuation in 0x80-0x9F.
-  static constexpr char16_t k80[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                                       0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-  out.clear();
-  out.reserve(raw.size() * 2);
-  for (unsigned char c : raw) encoding::AppendUtf8(out, c >= 0x80 && c < 0xA0 ? k80[c - 0x80] : c);
-  return out;
+  return encoding::Windows1252ToUtf8(raw);
 }
 
 }  // namespace quarvel::player

@@ -27,6 +27,22 @@ inline void AppendUtf8(std::string& out, std::uint32_t c) {
   }
 }
 
+// Windows-1252 bytes (the Western code page: Latin-1 with punctuation in
+// 0x80-0x9F) as UTF-8.
+inline std::string Windows1252ToUtf8(std::string_view bytes) {
+  static constexpr char16_t k80to9F[32] = {0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                                           0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    AppendUtf8(out, b >= 0x80 && b < 0xA0 ? k80to9F[b - 0x80] : b);
+  }
+  return out;
+}
+
 // UTF-16 units as UTF-8: a surrogate pair is one character, a lone
 // surrogate stays a unit of its own.
 inline std::string Utf16ToUtf8(std::u16string_view units) {

@@ -16,6 +16,12 @@ TEST(TextEncoding, Utf16PairsBecomeOneCharacterAndLoneSurrogatesStay) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD83D}), "\xED\xA0\xBD");
 }
 
+// 0x80-0x9F hold punctuation, the rest is Latin-1.
+TEST(TextEncoding, Windows1252BytesBecomeTheirCharacters) {
+  EXPECT_EQ(Windows1252ToUtf8("a\x80\x96\xC4\xDF"), "a\xE2\x82\xAC\xE2\x80\x93\xC3\x84\xC3\x9F");
+  EXPECT_EQ(Windows1252ToUtf8("\x81"), "\xC2\x81");  // unassigned: kept as its control code
+}
+
 TEST(XmlEscape, QuotesAreEscapedAsAsked) {
   const std::string s = "a<b>&\"c'";
   EXPECT_EQ(XmlEscaped(s, XmlQuotes::kNone), "a&lt;b&gt;&amp;\"c'");
