@@ -285,9 +285,7 @@ StackEffect EffectOf(const AbcFile& abc, const Instruction& in) {
     case Op::kGetLocal1: case Op::kGetLocal2: case Op::kGetLocal3: case Op::kGetGlobalScope:
     case Op::kGetScopeObject: case Op::kGetOuterScope: case Op::kGetGlobalSlot:
       return {0, 1};
-    case Op::kGetLex:
-      return {runtime(a0), 1};
-    case Op::kFindPropStrict: case Op::kFindProperty:
+    case Op::kGetLex: case Op::kFindPropStrict: case Op::kFindProperty:
       return {runtime(a0), 1};
     case Op::kNextName: case Op::kNextValue: case Op::kHasNext: case Op::kAsTypeLate: case Op::kIsTypeLate:
     case Op::kAdd: case Op::kSubtract: case Op::kMultiply: case Op::kDivide: case Op::kModulo: case Op::kLShift:

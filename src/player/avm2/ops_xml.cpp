@@ -1,5 +1,4 @@
-// XML and namespace instructions, and the domain memory instructions the
-// machine refuses.
+// XML and namespace instructions, and the domain memory instructions.
 #include <bit>
 #include <cstring>
 #include <string>
