@@ -57,10 +57,16 @@ TEST_F(Core, CallingAVectorClassConvertsWhatHasALength) {
 }
 
 // Typed vectors are invariant: the same type passes, a Vector.<Number> (or
-// an array) coerced to Vector.<int> fails.
+// an array) coerced to Vector.<int> fails. A vector of objects is a
+// Vector.<*>; a numeric one is not.
 TEST_F(Core, CoercingAVectorOfAnotherTypeFails) {
   const auto vecInt = a.TypeName(Vec(), {Q("int")});
+  const auto vecAny = a.TypeName(Vec(), {0});
   AbcCode c;
+  NewVector(c, "String");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("istype", {vecAny}); });
+  NewVector(c, "int");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("istype", {vecAny}); });
   NewVector(c, "int");
   c.Op("getlocal_1").Op("coerce", {vecInt}).Op("pop");
   Trace(c, [&](AbcCode& x) { Str(x, "kept"); });
@@ -68,7 +74,7 @@ TEST_F(Core, CoercingAVectorOfAnotherTypeFails) {
   c.Op("getlocal_1").Op("coerce", {vecInt}).Op("pop");
   EXPECT_FALSE(Run(c));
   // The value is named with "::", the type converted to with a dot.
-  EXPECT_NE(Traced().find("kept|TypeError: Error #1034: Type Coercion failed: cannot convert "
+  EXPECT_NE(Traced().find("true|false|kept|TypeError: Error #1034: Type Coercion failed: cannot convert "
                           "__AS3__.vec::Vector.<Number>@00000000000 to __AS3__.vec.Vector.<int>."),
             std::string::npos) << Traced();
 }

@@ -1571,8 +1571,12 @@ Class* Machine::VectorOf(Class* elem) {
   auto it = vectors_.find(elem);
   if (it != vectors_.end()) return it->second;
   Class* base = vectorClass;
+  // A vector of any class or interface is a Vector.<*>, so it passes where
+  // one is declared; the numeric vectors stand apart.
+  Class* super = vectorObjectClass ? vectorObjectClass : base;
+  if (elem && elem != intClass && elem != uintClass && elem != numberClass) super = VectorOf(nullptr);
   Class* c = DefineNativeClass("__AS3__.vec", "Vector.<" + (elem ? elem->QualifiedName() : std::string("*")) + ">",
-                               vectorObjectClass ? vectorObjectClass : base, nullptr, false);
+                               super, nullptr, false);
   c->elementType = elem;
   c->isVector = true;
   c->iinit = base->iinit;
