@@ -1,6 +1,8 @@
 #include "malformed/malformed_cases.h"
 
 #include <algorithm>
+#include <stdexcept>
+#include <utility>
 
 #include "support/shape_builder.h"
 #include "support/swf_builder.h"
@@ -11,6 +13,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  if (b.size() < at + 4) throw std::out_of_range("Put32 past the end of a malformed case");
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
@@ -42,6 +45,10 @@ Bytes ZlibBomb(std::uint32_t mib) {
   return file;
 }
 
+MalformedCase Case(std::string name, Bytes bytes, bool may_succeed) {
+  return {std::move(name), [b = std::move(bytes)] { return b; }, may_succeed};
+}
+
 }  // namespace
 
 std::vector<MalformedCase> MalformedCases() {
@@ -51,41 +58,45 @@ std::vector<MalformedCase> MalformedCases() {
   const Bytes fws = Ordinary(swf::Compression::kNone);
 
   // Bombs: past the default cap, and one that lies about its length.
-  cases.push_back({"bomb-600mib", ZlibBomb(600), false});
-  Bytes liar = ZlibBomb(300);
-  Put32(liar, 4, 1000);
-  cases.push_back({"bomb-lying-length", liar, false});
+  cases.push_back({"bomb-600mib", [] { return ZlibBomb(600); }, false});
+  cases.push_back({"bomb-lying-length",
+                   [] {
+                     Bytes liar = ZlibBomb(300);
+                     Put32(liar, 4, 1000);
+                     return liar;
+                   },
+                   false});
 
   // Cut files at several points of each container.
   for (std::size_t at : {3u, 8u, 12u, 20u}) {
-    cases.push_back({"cws-cut-" + std::to_string(at), Bytes(cws.begin(), cws.begin() + at), true});
+    cases.push_back(Case("cws-cut-" + std::to_string(at), Bytes(cws.begin(), cws.begin() + at), true));
   }
   for (int percent : {25, 50, 90}) {
-    cases.push_back({"cws-cut-" + std::to_string(percent) + "pct",
-                     Bytes(cws.begin(), cws.begin() + cws.size() * percent / 100), true});
-    cases.push_back({"fws-cut-" + std::to_string(percent) + "pct",
-                     Bytes(fws.begin(), fws.begin() + fws.size() * percent / 100), true});
-    cases.push_back({"zws-cut-" + std::to_string(percent) + "pct",
-                     Bytes(zws.begin(), zws.begin() + zws.size() * percent / 100), true});
+    cases.push_back(Case("cws-cut-" + std::to_string(percent) + "pct",
+                     Bytes(cws.begin(), cws.begin() + cws.size() * percent / 100), true));
+    cases.push_back(Case("fws-cut-" + std::to_string(percent) + "pct",
+                     Bytes(fws.begin(), fws.begin() + fws.size() * percent / 100), true));
+    cases.push_back(Case("zws-cut-" + std::to_string(percent) + "pct",
+                     Bytes(zws.begin(), zws.begin() + zws.size() * percent / 100), true));
   }
-  cases.push_back({"empty", {}, false});
+  cases.push_back(Case("empty", {}, false));
 
   // Bad LZMA properties: an impossible lc/lp/pb byte, and a 4 GiB dictionary.
   Bytes bad_props = zws;
   bad_props[12] = 0xFF;
-  cases.push_back({"zws-bad-properties", bad_props, false});
+  cases.push_back(Case("zws-bad-properties", bad_props, false));
   Bytes huge_dict = zws;
   Put32(huge_dict, 13, 0xFFFFFFFFu);
-  cases.push_back({"zws-huge-dictionary", huge_dict, true});
+  cases.push_back(Case("zws-huge-dictionary", huge_dict, true));
 
   // Huge sizes and counts.
-  cases.push_back({"huge-stage", SwfBuilder(10, {0, 655340, 0, 655340}, 12.0).Build(), true});
-  cases.push_back({"negative-stage", SwfBuilder(10, {0, -20000, 0, -20000}, 12.0).Build(), true});
+  cases.push_back(Case("huge-stage", SwfBuilder(10, {0, 655340, 0, 655340}, 12.0).Build(), true));
+  cases.push_back(Case("negative-stage", SwfBuilder(10, {0, -20000, 0, -20000}, 12.0).Build(), true));
   {
     SwfBuilder b(10, {0, 4000, 0, 3000}, 120.0);
     b.SetFrameCount(65535);
     b.ShowFrame();
-    cases.push_back({"huge-frame-count", b.Build(), true});
+    cases.push_back(Case("huge-frame-count", b.Build(), true));
   }
   {
     Bytes f = fws;
@@ -94,7 +105,7 @@ std::vector<MalformedCase> MalformedCases() {
     f[tag] = 0x3F;                          // long form, code 0
     f[tag + 1] = 0x00;
     f.insert(f.end(), {0xFF, 0xFF, 0xFF, 0x7F});
-    cases.push_back({"huge-tag-length", f, true});
+    cases.push_back(Case("huge-tag-length", f, true));
   }
   {
     // Shape records that claim 65535 fill styles.
@@ -104,7 +115,7 @@ std::vector<MalformedCase> MalformedCases() {
     Bytes f = b.Build();
     f.insert(f.end() - 2, tag.begin(), tag.end());
     Put32(f, 4, static_cast<std::uint32_t>(f.size()));
-    cases.push_back({"huge-fill-count", f, true});
+    cases.push_back(Case("huge-fill-count", f, true));
   }
 
   // Deep nesting: each sprite places the one before it.
@@ -119,7 +130,7 @@ std::vector<MalformedCase> MalformedCases() {
       b.DefineSprite(id, sprite);
     }
     b.PlaceObject(299, 1).ShowFrame();
-    cases.push_back({"deep-nesting", b.Build(swf::Compression::kZlib), true});
+    cases.push_back(Case("deep-nesting", b.Build(swf::Compression::kZlib), true));
   }
   // A sprite that places itself.
   {
@@ -128,7 +139,7 @@ std::vector<MalformedCase> MalformedCases() {
     sprite.PlaceObject(2, 1).ShowFrame();
     b.DefineSprite(2, sprite);
     b.PlaceObject(2, 1).ShowFrame().ShowFrame();
-    cases.push_back({"self-nesting", b.Build(), true});
+    cases.push_back(Case("self-nesting", b.Build(), true));
   }
 
   // Endless scripts: a jump to itself, and a function that calls itself.
@@ -137,7 +148,7 @@ std::vector<MalformedCase> MalformedCases() {
     Actions a;
     a.Jump(-5);
     b.DoAction(a).ShowFrame().ShowFrame();
-    cases.push_back({"endless-loop", b.Build(), true});
+    cases.push_back(Case("endless-loop", b.Build(), true));
   }
   {
     SwfBuilder b(10, {0, 4000, 0, 3000}, 12.0);
@@ -147,7 +158,7 @@ std::vector<MalformedCase> MalformedCases() {
     a.DefineFunction("f", {}, body);
     a.PushInt(0).PushString("f").Raw(0x3D).Raw(0x17);  // f(); pop
     b.DoAction(a).ShowFrame().ShowFrame();
-    cases.push_back({"endless-recursion", b.Build(), true});
+    cases.push_back(Case("endless-recursion", b.Build(), true));
   }
   return cases;
 }

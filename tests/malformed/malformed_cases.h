@@ -4,6 +4,7 @@
 // nesting, endless scripts.
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -12,7 +13,9 @@ namespace quarvel::testing {
 
 struct MalformedCase {
   std::string name;  // also the file's base name
-  std::vector<std::uint8_t> bytes;
+  // Made when a test needs them: the bombs take seconds to deflate, and
+  // every test program that lists the cases would pay that at start-up.
+  std::function<std::vector<std::uint8_t>()> bytes;
   // What every command may do with it: fail (1) or also succeed (0).
   bool may_succeed = true;
 };

@@ -16,13 +16,14 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(folder, ec);
   for (const auto& c : quarvel::testing::MalformedCases()) {
     const auto path = folder / (c.name + ".swf");
+    const auto bytes = c.bytes();
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
       std::fprintf(stderr, "quarvel-malformed-gen: %s: cannot write\n", path.c_str());
       return 1;
     }
-    std::printf("%s (%zu bytes)\n", path.c_str(), c.bytes.size());
+    std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
   }
   return 0;
 }

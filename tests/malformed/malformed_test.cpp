@@ -110,8 +110,9 @@ TEST_P(MalformedTest, EveryCommandEndsCleanly) {
   fs::remove_all(dir);
   fs::create_directories(dir / "work");
   const fs::path movie = dir / (c.name + ".swf");
+  const std::vector<std::uint8_t> bytes = c.bytes();
   std::ofstream(movie, std::ios::binary)
-      .write(reinterpret_cast<const char*>(c.bytes.data()), static_cast<std::streamsize>(c.bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   const std::string work = (dir / "work").string();
   const fs::path png = dir / "out.png";
   const fs::path gif = dir / "out.gif";
