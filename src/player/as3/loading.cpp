@@ -2,6 +2,7 @@
 // loads they queue, finished a frame later.
 #include "player/as3/display_binding_p.h"
 #include "player/swf/movie.h"
+#include "player/swf/signed_library.h"
 
 namespace quarvel::player::as3 {
 
@@ -78,14 +79,19 @@ std::string RequestUrl(Machine& m, const Value& request) {
 }
 void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
 void StartWaitingChannels(Machine& m, FlashObject* sound);
-void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes, bool digest = false) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
   by->url = url;
-  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}});
+  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}, digest});
 }
 NATIVE(UrlLoaderLoad) {
-  if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  if (FlashObject* f = As<FlashObject>(self)) {
+    const Value request = m.ArgOr(a, 0);
+    std::string url = RequestUrl(m, request);
+    const bool digest = !m.GetProperty(request, "digest").IsNullish();
+    QueueLoad(m, f, std::move(url), {}, false, digest);
+  }
   return Value();
 }
 NATIVE(UrlLoaderCtor) {
@@ -573,6 +579,14 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
       if (!ec) by->url = "file://" + whole.lexically_normal().string() + (q == std::string::npos ? "" : l.url.substr(q));
     }
     if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
+    // A Loader, or a URLLoader whose request names the digest to check
+    // (as Flex loads its framework), takes a signed library (".swz") as the
+    // movie it holds.
+    if (ok && (by->owner.IsObject() || l.digest)) {
+      const std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+      if (const auto movie = swf::SignedLibraryMovie(raw))
+        bytes = std::string(reinterpret_cast<const char*>(movie->data()), movie->size());
+    }
   }
   FlashObject* loader = As<FlashObject>(by->owner);  // set for a Loader's LoaderInfo
   const bool stream = by->format == "stream";
