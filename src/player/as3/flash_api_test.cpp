@@ -625,6 +625,29 @@ TEST(As3DisplayExtras, SealedSubclassesOfPointMatrixAndColorTransformKeepTheirFi
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 5 10 1|16 4 4194304|");
 }
 
+// Members Flex 4 reads as it starts: the stage's soft keyboard rectangle
+// (empty: no soft keyboard), URLRequest.digest (declared, so the framework
+// knows signed libraries load; null until set) and an interactive object's
+// accessibility implementation (kept, null until set).
+TEST(As3DisplayExtras, FlexStartUpMembersReadAsFlashGivesThem) {
+  As3Movie d;
+  const auto request = d.a.PackageName("flash.net", "URLRequest");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("softKeyboardRect")}).Op("setlocal_1");
+    c.Op("findpropstrict", {request}).Op("pushstring", {m.S("a.swz")}).Op("constructprop", {request, 1}).Op("setlocal_2");
+    Line(m, c).Local(1, {"width"}).Local(1, {"height"}).Local(2, {"digest"}).Done();
+    m.TraceValue(c, "", [&] { c.Op("pushstring", {m.S("digest")}).Op("getlocal_2").Op("in"); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("ab12")}).Op("setproperty", {m.Q("digest")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("accessibilityImplementation")}).Op("setlocal_3");
+    c.Op("getlocal_0").Op("newobject", {0}).Op("setproperty", {m.Q("accessibilityImplementation")});
+    Line(m, c).Local(2, {"digest"}).Local(3, {}).Done();
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("accessibilityImplementation")}).Op("pushnull").Op("strictequals");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 0 null|true|ab12 null|false|");
+}
+
 TEST(As3DisplayExtras, GraphicsPathMethodsAppendCommandsAndDraw) {
   As3Movie d;
   const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), shape = d.Display("Shape");

@@ -63,6 +63,21 @@ NATIVE(UrlRequestCtor) {
   if (FlashObject* f = As<FlashObject>(self)) f->format = "GET";
   return self;
 }
+// digest: declared (Flex reads it to know the player loads signed
+// libraries), null until set; kept hidden from enumeration.
+NATIVE(UrlRequestDigest) {
+  const avm2::Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn("digest") : nullptr;
+  return v ? *v : Value::Null();
+}
+NATIVE(UrlRequestSetDigest) {
+  if (avm2::Object* o = self.AsObject()) {
+    const Value v = m.ArgOr(a, 0);
+    o->SetDyn(m.Intern("digest"), v.IsNullish() ? Value::Null() : m.Str(m.ToString(v)));
+    o->dyn->hidden.insert("digest");
+  }
+  return Value();
+}
 NATIVE(UrlRequestMethod) { FlashObject* f = As<FlashObject>(self); return m.Str(f ? f->format : "GET"); }
 // Only GET and POST, in either all-capital or all-small letters.
 NATIVE(UrlRequestSetMethod) {
@@ -79,18 +94,19 @@ std::string RequestUrl(Machine& m, const Value& request) {
 }
 void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
 void StartWaitingChannels(Machine& m, FlashObject* sound);
-void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes, bool digest = false) {
+void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
   by->url = url;
-  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}, digest});
+  b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}});
 }
 NATIVE(UrlLoaderLoad) {
   if (FlashObject* f = As<FlashObject>(self)) {
     const Value request = m.ArgOr(a, 0);
     std::string url = RequestUrl(m, request);
     const bool digest = !m.GetProperty(request, "digest").IsNullish();
-    QueueLoad(m, f, std::move(url), {}, false, digest);
+    QueueLoad(m, f, std::move(url), {}, false);
+    B(m).loading.queued.back().digest = digest;
   }
   return Value();
 }
@@ -724,6 +740,8 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::Loader", "unload", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "unloadAndStop", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "close", Member::kMethod, CancelLoad},
+    {"flash.net::URLRequest", "digest", Member::kGetter, UrlRequestDigest},
+    {"flash.net::URLRequest", "digest", Member::kSetter, UrlRequestSetDigest},
     {"flash.net::URLRequest", "method", Member::kGetter, UrlRequestMethod},
     {"flash.net::URLRequest", "method", Member::kSetter, UrlRequestSetMethod},
     {"flash.net::URLStream", "load", Member::kMethod, UrlStreamLoad},

@@ -194,7 +194,14 @@ Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rt
     case MultinameKind::kMultinameL:
     case MultinameKind::kMultinameLA: {
       const auto& set = u.nsSets[m.nsSet];
-      n.as3 = u.as3Sets[m.nsSet];
+      // A set holding AS3 reaches the class's own method where there is one:
+      // toString, valueOf and toLocaleString of most core classes live on
+      // their prototypes only.
+      if (u.as3Sets[m.nsSet] && (m.kind == MultinameKind::kMultiname || m.kind == MultinameKind::kMultinameA) &&
+          m.name < u.file->pool.strings.size()) {
+        const std::string& local = u.file->pool.strings[m.name];
+        n.as3 = local != "toString" && local != "valueOf" && local != "toLocaleString";
+      }
       if (!set.empty()) {
         n.nsList = set.data();
         n.nsCount = static_cast<std::uint32_t>(set.size());
