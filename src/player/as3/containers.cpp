@@ -298,6 +298,11 @@ std::size_t IndexOf(const TimelineState& tl, ClipHandle h) {
   }
   return static_cast<std::size_t>(-1);
 }
+// A child index is an int parameter: NaN is 0 and fractions are cut, as
+// the coercion does before the range check.
+double IndexArg(Machine& m, std::span<Value> a, std::size_t i, double dflt) {
+  return i < a.size() ? static_cast<double>(m.ToInt(a[i])) : dflt;
+}
 Instance* At(TimelineState& tl, double index) {
   if (!(index >= 0) || index >= static_cast<double>(tl.list.size())) return nullptr;
   auto it = tl.list.begin();
@@ -345,7 +350,7 @@ NATIVE(DocAddChildAt) {
   }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
-  const double idx = avm2::ArgNum(m, a, 1, 0);
+  const double idx = IndexArg(m, a, 1, 0);
   if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
     m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   // Re-adding to the same container counts the index without the child.
@@ -369,12 +374,12 @@ NATIVE(DocRemoveChild) {
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChildAt) {
-  if (OfStage(m, self) && !B(m).rootOffStage && avm2::ArgNum(m, a, 0, -1) == 0) {
+  if (OfStage(m, self) && !B(m).rootOffStage && IndexArg(m, a, 0, -1) == 0) {
     TakeRootOff(m);
     return B(m).ValueFor(kRootClip);
   }
   TimelineState* tl = Container(m, self);
-  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  Instance* i = At(*tl, IndexArg(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   const ClipHandle h = i->serial;
   Value v = B(m).ValueFor(h);
@@ -397,7 +402,7 @@ NATIVE(DocRemoveChildren) {
 }
 NATIVE(DocGetChildAt) {
   TimelineState* tl = Container(m, self);
-  Instance* i = At(*tl, avm2::ArgNum(m, a, 0, -1));
+  Instance* i = At(*tl, IndexArg(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   // A child the timeline placed that waits to be constructed is counted but not yet there.
   As3Display& b = B(m);
@@ -423,7 +428,7 @@ NATIVE(DocGetChildIndex) {
 NATIVE(DocSetChildIndex) {
   TimelineState* tl = Container(m, self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
-  const double idx = avm2::ArgNum(m, a, 1, 0);
+  const double idx = IndexArg(m, a, 1, 0);
   if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
     m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
   if (!(idx >= 0) || idx >= static_cast<double>(tl->list.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
@@ -467,8 +472,8 @@ NATIVE(DocSwapChildren) {
 }
 NATIVE(DocSwapChildrenAt) {
   TimelineState* tl = Container(m, self);
-  Instance* ix = At(*tl, avm2::ArgNum(m, a, 0, -1));
-  Instance* iy = At(*tl, avm2::ArgNum(m, a, 1, -1));
+  Instance* ix = At(*tl, IndexArg(m, a, 0, -1));
+  Instance* iy = At(*tl, IndexArg(m, a, 1, -1));
   if (!ix || !iy) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
   SwapNodes(m, *tl, ix, iy);
   return Value();

@@ -395,6 +395,8 @@ struct LoadState {
     // no user answers), "lcError" (a LocalConnection message no one hears),
     // "ncFailed" (a server the offline player never reaches).
     std::string event;
+    // A URLRequest with a digest: a signed library arrives as the movie it holds.
+    bool digest = false;
   };
   std::vector<Load> queued, due;
   FlashObject* rootInfo = nullptr;

@@ -614,5 +614,29 @@ TEST(As3DisplayRules, AnObjectThatNeverCalledSuperCanBeAdded) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "1|");
 }
 
+// Child indices are int parameters: NaN is 0 and a fraction is cut before
+// the range check, so addChildAt(c, NaN) puts c at the bottom and
+// getChildAt(1.9) is the second child; -1 stays out of range.
+TEST(As3DisplayRules, ChildIndicesAreCoercedToIntBeforeTheRangeCheck) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "first", 0xFF0000, 0, 0, 10, 10);
+    m.NewSprite(c, 2, "second", 0x00FF00, 0, 0, 10, 10);
+    c.Op("getlocal_0").Op("getlocal_2").Op("pushnan").Op("callpropvoid", {m.Q("addChildAt"), 2});
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("pushdouble", {m.a.Double(1.9)}).Op("callproperty", {m.Q("getChildAt"), 1})
+          .Op("getproperty", {m.Q("name")});
+    });
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("pushnan").Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getlocal_1").Op("pushdouble", {m.a.Double(1.5)}).Op("callpropvoid", {m.Q("setChildIndex"), 2});
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "first|second|second|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

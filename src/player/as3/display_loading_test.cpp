@@ -93,6 +93,40 @@ TEST_F(As3Loading, UrlLoaderGivesBytesAndVariables) {
   EXPECT_EQ(out, "vars J\xC3\xBCrgen K 42 2|binary 39 110|");
 }
 
+// A signed library (.swz: a movie in a PKCS#7 envelope) reaches a URLLoader
+// as the movie it holds when the request names a digest, as Flex's loader of
+// its framework asks; without one the envelope arrives as it is stored.
+TEST_F(As3Loading, ADigestRequestUnwrapsASignedLibrary) {
+  auto der = [](std::uint8_t tag, const std::string& value) {
+    std::string out(1, static_cast<char>(tag));
+    const std::size_t n = value.size();
+    if (n < 0x80) out += static_cast<char>(n);
+    else out += {'\x82', static_cast<char>(n >> 8), static_cast<char>(n & 0xFF)};
+    return out + value;
+  };
+  const std::string oid = "\x2A\x86\x48\x86\xF7\x0D\x01\x07";
+  const std::string movie = std::string("FWS\x0A\x20\x00\x00\x00", 8) + std::string(200, 'x');
+  const std::string content = der(0x30, der(0x06, oid + '\x01') + der(0xA0, der(0x04, movie)));
+  const std::string signedData = der(0x30, der(0x02, "\x01") + der(0x31, "") + content + der(0x31, "signer"));
+  Write("sub/lib.swz", der(0x30, der(0x06, oid + '\x02') + der(0xA0, signedData)));
+  As3Movie d;
+  const auto got = d.Tracer("", {"target.data.length", "target.data.0"});
+  const auto loader = d.a.PackageName("flash.net", "URLLoader"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    for (int local : {1, 2}) {
+      c.Op("findpropstrict", {loader}).Op("constructprop", {loader, 0}).Op("setlocal", {local});
+      c.Op("getlocal", {local}).Op("pushstring", {m.S("binary")}).Op("setproperty", {m.Q("dataFormat")});
+      c.Op("findpropstrict", {request}).Op("pushstring", {m.S("lib.swz")}).Op("constructprop", {request, 1}).Op("setlocal_3");
+      if (local == 1) c.Op("getlocal_3").Op("pushstring", {m.S("0123abcd")}).Op("setproperty", {m.Q("digest")});
+      c.Op("getlocal", {local}).Op("getlocal_3").Op("callpropvoid", {m.Q("load"), 1});
+      m.Listen(c, local, "complete", got);
+    }
+  }, 2);
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }, Movie(bytes));
+  // 70 is the movie's "F"; 48 the envelope's SEQUENCE.
+  EXPECT_EQ(out, "208 70|267 48|");
+}
+
 TEST_F(As3Loading, UrlVariablesEncodeAndDecode) {
   As3Movie d;
   const auto vars = d.a.PackageName("flash.net", "URLVariables");

@@ -708,6 +708,21 @@ NATIVE(DocSetTabChildren) {
   return Value();
 }
 
+// accessibilityImplementation: kept for the script (no screen reader
+// asks here), null until set, hidden from enumeration.
+NATIVE(IoAccessibilityImplementation) {
+  const avm2::Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn("accessibilityImplementation") : nullptr;
+  return v ? *v : Value::Null();
+}
+NATIVE(IoSetAccessibilityImplementation) {
+  if (avm2::Object* o = self.AsObject()) {
+    o->SetDyn(m.Intern("accessibilityImplementation"), m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0));
+    o->dyn->hidden.insert("accessibilityImplementation");
+  }
+  return Value();
+}
+
 constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::DisplayObject", "x", Member::kGetter, DoGetX},
     {"flash.display::DisplayObject", "x", Member::kSetter, DoSetX},
@@ -785,6 +800,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::BlendMode", "OVERLAY", Member::kConst, nullptr, "overlay"},
     {"flash.display::BlendMode", "HARDLIGHT", Member::kConst, nullptr, "hardlight"},
     {"flash.display::BlendMode", "SHADER", Member::kConst, nullptr, "shader"},
+    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kGetter, IoAccessibilityImplementation},
+    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kSetter, IoSetAccessibilityImplementation},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kGetter, IoGet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kSetter, IoSet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, IoGet<&FlashObject::doubleClickEnabled>},

@@ -595,6 +595,59 @@ TEST(As3DisplayExtras, SealedSubclassesOfRectangleKeepTheirFields) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 12 4|true false true false false|");
 }
 
+// Point, Matrix and ColorTransform declare their fields too: a sealed
+// subclass (a game's entity extending Point) writes and reads them, and the
+// base class's methods see what it wrote.
+TEST(As3DisplayExtras, SealedSubclassesOfPointMatrixAndColorTransformKeepTheirFields) {
+  As3Movie d;
+  const auto point = d.a.PackageName("flash.geom", "Point"), matrix = d.a.PackageName("flash.geom", "Matrix"),
+             tint = d.a.PackageName("flash.geom", "ColorTransform");
+  d.LinkedClass("Entity", {point}, 0, {}, {}, true);
+  d.LinkedClass("Placement", {matrix}, 0, {}, {}, true);
+  d.LinkedClass("Tint", {tint}, 0, {}, {}, true);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto make = [&](std::string_view cls, int local) {
+      c.Op("findpropstrict", {m.Q(cls)}).Op("constructprop", {m.Q(cls), 0}).Op("setlocal", {local});
+    };
+    make("Entity", 1);
+    make("Placement", 2);
+    make("Tint", 3);
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("setproperty", {m.Q("y")});
+    c.Op("getlocal_2").Op("pushbyte", {10}).Op("setproperty", {m.Q("tx")});
+    c.Op("getlocal_2").Op("pushbyte", {2}).Op("setproperty", {m.Q("a")});
+    c.Op("getlocal_3").Op("pushbyte", {64}).Op("setproperty", {m.Q("redOffset")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"length"}).Local(2, {"tx"}).Local(3, {"redMultiplier"}).Done();
+    // Matrix.transformPoint(Entity) maps (3, 4) to (2 * 3 + 10, 4).
+    c.Op("getlocal_2").Op("getlocal_1").Op("callproperty", {m.Q("transformPoint"), 1}).Op("setlocal", {4});
+    Line(m, c).Local(4, {"x"}).Local(4, {"y"}).Local(3, {"color"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 5 10 1|16 4 4194304|");
+}
+
+// Members Flex 4 reads as it starts: the stage's soft keyboard rectangle
+// (empty: no soft keyboard), URLRequest.digest (declared, so the framework
+// knows signed libraries load; null until set) and an interactive object's
+// accessibility implementation (kept, null until set).
+TEST(As3DisplayExtras, FlexStartUpMembersReadAsFlashGivesThem) {
+  As3Movie d;
+  const auto request = d.a.PackageName("flash.net", "URLRequest");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("softKeyboardRect")}).Op("setlocal_1");
+    c.Op("findpropstrict", {request}).Op("pushstring", {m.S("a.swz")}).Op("constructprop", {request, 1}).Op("setlocal_2");
+    Line(m, c).Local(1, {"width"}).Local(1, {"height"}).Local(2, {"digest"}).Done();
+    m.TraceValue(c, "", [&] { c.Op("pushstring", {m.S("digest")}).Op("getlocal_2").Op("in"); });
+    c.Op("getlocal_2").Op("pushstring", {m.S("ab12")}).Op("setproperty", {m.Q("digest")});
+    c.Op("getlocal_0").Op("getproperty", {m.Q("accessibilityImplementation")}).Op("setlocal_3");
+    c.Op("getlocal_0").Op("newobject", {0}).Op("setproperty", {m.Q("accessibilityImplementation")});
+    Line(m, c).Local(2, {"digest"}).Local(3, {}).Done();
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("accessibilityImplementation")}).Op("pushnull").Op("strictequals");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "0 0 null|true|ab12 null|false|");
+}
+
 TEST(As3DisplayExtras, GraphicsPathMethodsAppendCommandsAndDraw) {
   As3Movie d;
   const auto solid = d.Display("GraphicsSolidFill"), path = d.Display("GraphicsPath"), shape = d.Display("Shape");

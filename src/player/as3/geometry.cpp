@@ -188,6 +188,10 @@ Value FieldSet(Machine& m, Value self, std::span<Value> a) {
   return Value();
 }
 constexpr char kX[] = "x", kY[] = "y", kWidth[] = "width", kHeight[] = "height";
+constexpr char kA[] = "a", kB[] = "b", kC[] = "c", kD[] = "d", kTx[] = "tx", kTy[] = "ty";
+constexpr char kRedM[] = "redMultiplier", kGreenM[] = "greenMultiplier", kBlueM[] = "blueMultiplier",
+               kAlphaM[] = "alphaMultiplier", kRedO[] = "redOffset", kGreenO[] = "greenOffset",
+               kBlueO[] = "blueOffset", kAlphaO[] = "alphaOffset";
 // A Number parameter with a default: only a missing argument takes it, an
 // undefined one is NaN.
 double Param(Machine& m, std::span<Value> a, std::size_t i, double dflt) { return i < a.size() ? m.ToNumber(a[i]) : dflt; }
@@ -547,6 +551,11 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "perspectiveProjection", Member::kGetter, TrGetPerspective},
     {"flash.geom::Transform", "perspectiveProjection", Member::kSetter, TrSetPerspective},
     {"flash.geom::Transform", "colorTransform", Member::kSetter, TrSetColorTransform},
+    // Declared fields, so that a sealed subclass sets them too.
+    {"flash.geom::Point", "x", Member::kGetter, FieldGet<kX>},
+    {"flash.geom::Point", "x", Member::kSetter, FieldSet<kX>},
+    {"flash.geom::Point", "y", Member::kGetter, FieldGet<kY>},
+    {"flash.geom::Point", "y", Member::kSetter, FieldSet<kY>},
     {"flash.geom::Point", "length", Member::kGetter, PointLength},
     {"flash.geom::Point", "add", Member::kMethod, PointAdd},
     {"flash.geom::Point", "subtract", Member::kMethod, PointSubtract},
@@ -597,6 +606,18 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Rectangle", "inflate", Member::kMethod, RectInflate},
     {"flash.geom::Rectangle", "setTo", Member::kMethod, RectSetTo},
     {"flash.geom::Rectangle", "toString", Member::kMethod, RectToString},
+    {"flash.geom::Matrix", "a", Member::kGetter, FieldGet<kA>},
+    {"flash.geom::Matrix", "a", Member::kSetter, FieldSet<kA>},
+    {"flash.geom::Matrix", "b", Member::kGetter, FieldGet<kB>},
+    {"flash.geom::Matrix", "b", Member::kSetter, FieldSet<kB>},
+    {"flash.geom::Matrix", "c", Member::kGetter, FieldGet<kC>},
+    {"flash.geom::Matrix", "c", Member::kSetter, FieldSet<kC>},
+    {"flash.geom::Matrix", "d", Member::kGetter, FieldGet<kD>},
+    {"flash.geom::Matrix", "d", Member::kSetter, FieldSet<kD>},
+    {"flash.geom::Matrix", "tx", Member::kGetter, FieldGet<kTx>},
+    {"flash.geom::Matrix", "tx", Member::kSetter, FieldSet<kTx>},
+    {"flash.geom::Matrix", "ty", Member::kGetter, FieldGet<kTy>},
+    {"flash.geom::Matrix", "ty", Member::kSetter, FieldSet<kTy>},
     {"flash.geom::Matrix", "identity", Member::kMethod, MatrixIdentity},
     {"flash.geom::Matrix", "translate", Member::kMethod, MatrixTranslate},
     {"flash.geom::Matrix", "scale", Member::kMethod, MatrixScale},
@@ -615,6 +636,22 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Matrix", "copyRowFrom", Member::kMethod, MatrixCopyRowFrom},
     {"flash.geom::Matrix", "copyColumnFrom", Member::kMethod, MatrixCopyRowFrom},
     {"flash.geom::Matrix", "toString", Member::kMethod, MatrixToString},
+    {"flash.geom::ColorTransform", "redMultiplier", Member::kGetter, FieldGet<kRedM>},
+    {"flash.geom::ColorTransform", "redMultiplier", Member::kSetter, FieldSet<kRedM>},
+    {"flash.geom::ColorTransform", "greenMultiplier", Member::kGetter, FieldGet<kGreenM>},
+    {"flash.geom::ColorTransform", "greenMultiplier", Member::kSetter, FieldSet<kGreenM>},
+    {"flash.geom::ColorTransform", "blueMultiplier", Member::kGetter, FieldGet<kBlueM>},
+    {"flash.geom::ColorTransform", "blueMultiplier", Member::kSetter, FieldSet<kBlueM>},
+    {"flash.geom::ColorTransform", "alphaMultiplier", Member::kGetter, FieldGet<kAlphaM>},
+    {"flash.geom::ColorTransform", "alphaMultiplier", Member::kSetter, FieldSet<kAlphaM>},
+    {"flash.geom::ColorTransform", "redOffset", Member::kGetter, FieldGet<kRedO>},
+    {"flash.geom::ColorTransform", "redOffset", Member::kSetter, FieldSet<kRedO>},
+    {"flash.geom::ColorTransform", "greenOffset", Member::kGetter, FieldGet<kGreenO>},
+    {"flash.geom::ColorTransform", "greenOffset", Member::kSetter, FieldSet<kGreenO>},
+    {"flash.geom::ColorTransform", "blueOffset", Member::kGetter, FieldGet<kBlueO>},
+    {"flash.geom::ColorTransform", "blueOffset", Member::kSetter, FieldSet<kBlueO>},
+    {"flash.geom::ColorTransform", "alphaOffset", Member::kGetter, FieldGet<kAlphaO>},
+    {"flash.geom::ColorTransform", "alphaOffset", Member::kSetter, FieldSet<kAlphaO>},
     {"flash.geom::ColorTransform", "color", Member::kGetter, CtGetColor},
     {"flash.geom::ColorTransform", "color", Member::kSetter, CtSetColor},
     {"flash.geom::ColorTransform", "concat", Member::kMethod, CtConcat},

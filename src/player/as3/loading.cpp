@@ -2,6 +2,7 @@
 // loads they queue, finished a frame later.
 #include "player/as3/display_binding_p.h"
 #include "player/swf/movie.h"
+#include "player/swf/signed_library.h"
 
 namespace quarvel::player::as3 {
 
@@ -62,6 +63,21 @@ NATIVE(UrlRequestCtor) {
   if (FlashObject* f = As<FlashObject>(self)) f->format = "GET";
   return self;
 }
+// digest: declared (Flex reads it to know the player loads signed
+// libraries), null until set; kept hidden from enumeration.
+NATIVE(UrlRequestDigest) {
+  const avm2::Object* o = self.AsObject();
+  const Value* v = o ? o->FindDyn("digest") : nullptr;
+  return v ? *v : Value::Null();
+}
+NATIVE(UrlRequestSetDigest) {
+  if (avm2::Object* o = self.AsObject()) {
+    const Value v = m.ArgOr(a, 0);
+    o->SetDyn(m.Intern("digest"), v.IsNullish() ? Value::Null() : m.Str(m.ToString(v)));
+    o->dyn->hidden.insert("digest");
+  }
+  return Value();
+}
 NATIVE(UrlRequestMethod) { FlashObject* f = As<FlashObject>(self); return m.Str(f ? f->format : "GET"); }
 // Only GET and POST, in either all-capital or all-small letters.
 NATIVE(UrlRequestSetMethod) {
@@ -85,7 +101,13 @@ void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, 
   b.loading.queued.push_back({Value::Obj(by), std::move(url), std::move(bytes), fromBytes, {}});
 }
 NATIVE(UrlLoaderLoad) {
-  if (FlashObject* f = As<FlashObject>(self)) QueueLoad(m, f, RequestUrl(m, m.ArgOr(a, 0)), {}, false);
+  if (FlashObject* f = As<FlashObject>(self)) {
+    const Value request = m.ArgOr(a, 0);
+    std::string url = RequestUrl(m, request);
+    const bool digest = !m.GetProperty(request, "digest").IsNullish();
+    QueueLoad(m, f, std::move(url), {}, false);
+    B(m).loading.queued.back().digest = digest;
+  }
   return Value();
 }
 NATIVE(UrlLoaderCtor) {
@@ -573,6 +595,14 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
       if (!ec) by->url = "file://" + whole.lexically_normal().string() + (q == std::string::npos ? "" : l.url.substr(q));
     }
     if (IsUrl(l.url) && l.url.rfind("file:", 0) != 0) m.Skip("loading from the network (offline)");
+    // A Loader, or a URLLoader whose request names the digest to check
+    // (as Flex loads its framework), takes a signed library (".swz") as the
+    // movie it holds.
+    if (ok && (by->owner.IsObject() || l.digest)) {
+      const std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+      if (const auto movie = swf::SignedLibraryMovie(raw))
+        bytes = std::string(reinterpret_cast<const char*>(movie->data()), movie->size());
+    }
   }
   FlashObject* loader = As<FlashObject>(by->owner);  // set for a Loader's LoaderInfo
   const bool stream = by->format == "stream";
@@ -710,6 +740,8 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::Loader", "unload", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "unloadAndStop", Member::kMethod, LoaderUnload},
     {"flash.display::Loader", "close", Member::kMethod, CancelLoad},
+    {"flash.net::URLRequest", "digest", Member::kGetter, UrlRequestDigest},
+    {"flash.net::URLRequest", "digest", Member::kSetter, UrlRequestSetDigest},
     {"flash.net::URLRequest", "method", Member::kGetter, UrlRequestMethod},
     {"flash.net::URLRequest", "method", Member::kSetter, UrlRequestSetMethod},
     {"flash.net::URLStream", "load", Member::kMethod, UrlStreamLoad},

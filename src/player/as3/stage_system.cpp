@@ -172,6 +172,10 @@ NATIVE(StSetColor) {
                                       static_cast<std::uint8_t>(v), 255});
   return Value();
 }
+// No soft keyboard ever covers the stage: an empty rectangle.
+NATIVE(StSoftKeyboardRect) {
+  return NewRect(m, 0, 0, 0, 0);
+}
 NATIVE(StFocusRect) { return Value::Bool(B(m).stageState.focusRect); }
 NATIVE(StSetFocusRect) {
   B(m).stageState.focusRect = m.ToBoolean(m.ArgOr(a, 0));
@@ -231,6 +235,7 @@ constexpr MemberRow kStageRows[] = {
     {"flash.display::Stage", "stageFocusRect", Member::kGetter, StFocusRect},
     {"flash.display::Stage", "stageFocusRect", Member::kSetter, StSetFocusRect},
     {"flash.display::Stage", "invalidate", Member::kMethod, StInvalidate},
+    {"flash.display::Stage", "softKeyboardRect", Member::kGetter, StSoftKeyboardRect},
     {"flash.display::Stage", "accessibilityImplementation", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "accessibilityProperties", Member::kSetter, StNotImplemented},
     {"flash.display::Stage", "alpha", Member::kSetter, StNotImplemented},

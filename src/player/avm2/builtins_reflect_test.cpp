@@ -281,6 +281,44 @@ TEST_F(As3Reflect, DescribeTypeListsPublicMembersWithTypesAndMetadata) {
   EXPECT_EQ(Traced(), "Item|2|readwrite|2|Boolean|Inject|true|2|true|");
 }
 
+// class Kind { static const A:Kind = new Kind() }, whose constructor asks
+// getDefinitionByName for its own class (enumeration libraries refuse
+// construction once the class is defined): while the static initialiser
+// runs the definition is still null, and after it the class.
+TEST_F(As3Reflect, ADefinitionIsNullUntilItsStaticInitialiserReturns) {
+  const auto byName = a.PackageName("flash.utils", "getDefinitionByName");
+  auto lookUp = [&](AbcCode& x) {
+    x.Op("findpropstrict", {byName}).Op("pushstring", {S("Kind")}).Op("callproperty", {byName, 1});
+  };
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0});
+  Trace(ctor, [&](AbcCode& x) { lookUp(x); x.Op("pushnull").Op("strictequals"); });
+  ctor.Op("returnvoid");
+  AbcCode cinit;
+  // (the initialiser makes it through its own class object, as compilers do)
+  cinit.Op("getlocal_0").Op("pushscope").Op("findproperty", {Q("A")}).Op("getlocal_0").Op("construct", {0})
+      .Op("initproperty", {Q("A")}).Op("returnvoid");
+  Trait constA = SlotTrait("A");
+  constA.kind = TraitKind::kConst;
+  InstanceInfo ii;
+  ii.name = Q("Kind");
+  ii.superName = Q("Object");
+  ii.flags = instance_flag::kSealed;
+  ii.iinit = Fn(ctor);
+  ClassInfo ci;
+  ci.cinit = Fn(cinit);
+  ci.traits = {constA};
+  const auto cls = a.Class(ii, ci);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Kind", cls, {"Object"});
+  // Made again once defined, the same constructor sees its class.
+  c.Op("findpropstrict", {Q("Kind")}).Op("constructprop", {Q("Kind"), 0}).Op("pop");
+  Trace(c, [&](AbcCode& x) { lookUp(x); x.Op("getlex", {Q("Kind")}).Op("strictequals"); });
+  ASSERT_TRUE(RunWithClasses(c, {ClassTrait("Kind", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|false|true|");
+}
+
 // class Base { get v; set v; ns function tool() } class Sub extends Base
 // { override get v; ns function own() }: Sub's v is read-write and declared
 // by Sub, and Sub lists no member of the namespace Base declares in, while
@@ -405,6 +443,38 @@ TEST_F(As3Reflect, PrototypeExtensionsReachBuiltInValues) {
   Trace(c, [&](AbcCode& x) { x.Op("newarray", {0}).Op("getproperty", {Q("tag")}); });
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "HI!|43|shared|shared|");
+}
+
+// String.prototype.charCodeAt = function (i) { return this.AS3::charCodeAt(i) * 2 }:
+// a public call finds the replacement, and the replacement's AS3-qualified
+// call reaches String's own method, not itself again. Read through the AS3
+// namespace (alone or in a set), a method is bound to its object: apply
+// and call cannot give it another (a library's arr.sortOn.apply(null, args)).
+TEST_F(As3Reflect, AnAs3QualifiedCallSkipsThePrototypesReplacement) {
+  const auto as3 = a.QName(a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin"), "charCodeAt");
+  AbcCode twice;
+  twice.Op("getlocal_0").Op("getlocal_1").Op("callproperty", {as3, 1}).Op("pushbyte", {2}).Op("multiply").Op("returnvalue");
+  AbcCode c;
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(twice, 1)})
+      .Op("setproperty", {Q("charCodeAt")});
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a")}).Op("pushbyte", {0}).Op("callproperty", {Q("charCodeAt"), 1}); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("a")}).Op("pushbyte", {0}).Op("callproperty", {as3, 1}); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("a")}).Op("getproperty", {as3}).Op("pushstring", {S("b")}).Op("pushbyte", {0})
+        .Op("callproperty", {Q("call"), 2});
+  });
+  const auto as3Ns = a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin");
+  const auto inSet = a.Multiname("sort", a.NsSet({pub, as3Ns}));
+  c.Op("pushbyte", {3}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("newarray", {3}).Op("setlocal_1");
+  c.Op("getlocal_1").Op("getproperty", {inSet}).Op("pushnull").Op("newarray", {0}).Op("callpropvoid", {Q("apply"), 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); });
+  // toString is the prototype's even through such a set: unbound, it joins what it is given.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("getproperty", {a.Multiname("toString", a.NsSet({pub, as3Ns}))}).Op("pushbyte", {5})
+        .Op("pushbyte", {6}).Op("newarray", {2}).Op("callproperty", {Q("call"), 1});
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "194|97|97|1,2,3|5,6|");
 }
 
 // `namespace ns = "urn:x"` makes a constant holding a Namespace, and names

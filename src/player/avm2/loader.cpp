@@ -27,9 +27,19 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
                 : ns.kind == NamespaceKind::kPrivate ? NewPrivateNs()
                                                      : InternNs(ns.kind, f.pool.strings[ns.name]);
   }
+  u->as3Ns.assign(f.pool.namespaces.size(), false);
+  for (std::size_t i = 1; i < f.pool.namespaces.size(); ++i) {
+    const auto& ns = f.pool.namespaces[i];
+    u->as3Ns[i] = ns.kind == NamespaceKind::kNamespace && ns.name < f.pool.strings.size() &&
+                  f.pool.strings[ns.name] == "http://adobe.com/AS3/2006/builtin";
+  }
   u->nsSets.resize(f.pool.nsSets.size());
+  u->as3Sets.assign(f.pool.nsSets.size(), false);
   for (std::size_t i = 0; i < f.pool.nsSets.size(); ++i)
-    for (auto ns : f.pool.nsSets[i]) u->nsSets[i].push_back(u->nss[ns]);
+    for (auto ns : f.pool.nsSets[i]) {
+      u->nsSets[i].push_back(u->nss[ns]);
+      if (u->as3Ns[ns]) u->as3Sets[i] = true;
+    }
   u->methods.resize(f.methods.size());
   u->classes.assign(f.classes.size(), nullptr);
   AbcUnit& unit = *u;
@@ -177,12 +187,21 @@ Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rt
     case MultinameKind::kQName:
     case MultinameKind::kQNameA:
       n.single = u.nss[m.ns];
+      n.as3 = u.as3Ns[m.ns];
       break;
     case MultinameKind::kMultiname:
     case MultinameKind::kMultinameA:
     case MultinameKind::kMultinameL:
     case MultinameKind::kMultinameLA: {
       const auto& set = u.nsSets[m.nsSet];
+      // A set holding AS3 reaches the class's own method where there is one:
+      // toString, valueOf and toLocaleString of most core classes live on
+      // their prototypes only.
+      if (u.as3Sets[m.nsSet] && (m.kind == MultinameKind::kMultiname || m.kind == MultinameKind::kMultinameA) &&
+          m.name < u.file->pool.strings.size()) {
+        const std::string& local = u.file->pool.strings[m.name];
+        n.as3 = local != "toString" && local != "valueOf" && local != "toLocaleString";
+      }
       if (!set.empty()) {
         n.nsList = set.data();
         n.nsCount = static_cast<std::uint32_t>(set.size());

@@ -483,7 +483,6 @@ void Machine::InitSlots(Object* o, const Traits& t) {
 
 Object* Machine::Construct(Class* cls, std::span<Value> args) {
   if (cls->isInterface) ThrowError("VerifyError", "The method " + cls->name + "() is not implemented.", 1001);
-  if (cls->object && !cls->object->initialized) cls->object->initialized = true;
   Object* o = Instantiate(cls);
   Class* c = cls;
   while (c && !c->iinit) c = c->super;
@@ -584,7 +583,9 @@ bool IsPrototypeMethod(const Binding* b) {
 }
 
 Value* PrototypeShadow(Machine& m, Object* o, Object* proto, const Binding* b, Name& n) {
-  if (!IsPrototypeMethod(b)) return nullptr;
+  // A name only in the AS3 namespace is the class's own method: a
+  // prototype's replacement (which may call that very method) never shadows it.
+  if (!IsPrototypeMethod(b) || n.as3) return nullptr;
   const std::string& key = LocalOf(m, n)->text;
   if (o && o->dyn)
     if (Value* v = o->FindDyn(key)) return v;
@@ -698,7 +699,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     }
     if (const Binding* b = FindBinding(&c->instance, n)) {
       if (Value* v = PrototypeShadow(*this, nullptr, c->prototype, b, n)) return *v;
-      if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+      if (IsPrototypeMethod(b) && !n.as3) return Value::Obj(NewFunction(b->method, nullptr));
       return GetSlotted(nullptr, *b, objV);
     }
     if (AnyPublic(*this, n)) {
@@ -735,8 +736,9 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
     if (o->kind == ObjectKind::kFunction && IsPrototypeMethod(b) && b->method->owner == functionClass &&
         o != functionClass->prototype)
       return Value::Obj(MethodClosure(b->method, objV));
-    // Read, such a method is the prototype's function, bound to no object.
-    if (IsPrototypeMethod(b)) return Value::Obj(NewFunction(b->method, nullptr));
+    // Read, such a method is the prototype's function, bound to no object;
+    // through the AS3 namespace it is the class's method, bound to this one.
+    if (IsPrototypeMethod(b) && !n.as3) return Value::Obj(NewFunction(b->method, nullptr));
     return GetSlotted(o, *b, objV);
   }
   // A class object is a Class too (prototype).
@@ -1534,7 +1536,12 @@ Object* Machine::FindGlobal(const Name& n, bool runScript) {
 }
 
 Value Machine::DefinitionByName(const std::string& name) {
-  if (Class* c = FindClass(name)) return Value::Obj(c->object);
+  if (Class* c = FindClass(name)) {
+    // The script's slot holds a class only once its static initialiser has
+    // returned; asked for while that runs, the definition is still null.
+    if (c->object && !c->object->initialized) return Value::Null();
+    return Value::Obj(c->object);
+  }
   const std::size_t colons = name.rfind("::");
   const std::size_t cut = colons != std::string::npos ? colons : name.rfind('.');
   Name n;

@@ -99,6 +99,10 @@ struct Name {
   bool attribute = false;
   bool hasIndex = false;  // a whole number name, for arrays and vectors
   std::uint32_t index = 0;
+  // Qualified by the AS3 namespace, alone or in its set (it shares the
+  // public one's traits here): a core class's own method, read bound to its
+  // object, never a prototype's replacement.
+  bool as3 = false;
   std::span<const NsId> Nss() const { return nsList ? std::span<const NsId>(nsList, nsCount) : std::span<const NsId>(&single, 1); }
 };
 
@@ -318,6 +322,8 @@ struct AbcUnit {
   std::vector<bool> scriptRun;
   std::vector<std::unique_ptr<Traits>> scriptTraits;
   std::vector<std::vector<NsId>> nsSets;  // by pool index
+  std::vector<bool> as3Ns;             // by pool index: the AS3 namespace
+  std::vector<bool> as3Sets;           // by pool index: sets holding it
   std::string name;
 };
 
