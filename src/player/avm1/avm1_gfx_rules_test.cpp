@@ -138,6 +138,45 @@ TEST(Avm1Masks, ATextFieldTakesAMaskThroughTheClipMethod) {
   EXPECT_EQ(r.At(60, 20), cWhite);
 }
 
+// setMask's argument: a clip, a path from the running timeline, or a number
+// read as one; null and undefined take the mask away. What it returns.
+TEST(Avm1Masks, SetMaskTakesPathsAndSaysWhetherItFoundTheMask) {
+  struct Case {
+    const char* what;
+    Actions arg;
+    const char* result;
+    bool masked;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"a name", Str("m"), "true", true});
+  cases.push_back({"a dotted path", Str("_root.m"), "true", true});
+  cases.push_back({"a level path", Str("_level0:m"), "true", true});
+  cases.push_back({"a number naming a variable", Int(1234), "true", true});
+  cases.push_back({"a missing name", Str("nothing"), "false", false});
+  cases.push_back({"an object", Object({{"a", Int(1)}}), "false", false});
+  cases.push_back({"null", Actions().PushNull(), "true", false});
+  for (const Case& c : cases) {
+    Actions a = FieldAndSquare();
+    Set(a, "1234", Var("m"));
+    // Masked by hand first, so that a failed call leaves no mask to see.
+    a.Append(Do(Var("t"), "removeTextField", {}));
+    a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("p"), Int(3)}));
+    a.Append(Do(Var("p"), "beginFill", {Int(0x00FF00)}));
+    a.Append(Do(Var("p"), "moveTo", {Int(0), Int(0)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(100), Int(0)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(100), Int(100)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(0), Int(100)}));
+    a.Append(Do(Var("p"), "endFill", {}));
+    Set(a, "r", Method(Var("p"), "setMask", {c.arg}));
+    Set(a, "none", Method(Var("p"), "setMask", {}).Raw(Code(Action::kTypeOf)));
+    Played r(Script(a));
+    EXPECT_EQ(r.Get("r"), c.result) << c.what;
+    EXPECT_EQ(r.Get("none"), "undefined") << c.what;
+    EXPECT_EQ(r.At(25, 25), c.masked ? cWhite : cGreen) << c.what;
+    EXPECT_EQ(r.At(75, 75), cGreen) << c.what;
+  }
+}
+
 TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
   // A bitmap filled pixel by pixel: for (i = 0; i < 60000; i++) bd.setPixel(i % 200, i / 200 | 0, 0xFF);
   Actions a;
