@@ -177,6 +177,34 @@ TEST(Avm1Masks, SetMaskTakesPathsAndSaysWhetherItFoundTheMask) {
   }
 }
 
+// A square from (0, 0) to (100, 100) filled with `rgb` in clip `name`.
+Actions Square(const Actions& owner, const std::string& name, int depth, int rgb) {
+  Actions a;
+  a.Append(Do(owner, "createEmptyMovieClip", {Str(name), Int(depth)}));
+  const Actions clip = Member(owner, name);
+  a.Append(Do(clip, "beginFill", {Int(rgb)}));
+  a.Append(Do(clip, "moveTo", {Int(0), Int(0)}));
+  a.Append(Do(clip, "lineTo", {Int(100), Int(0)}));
+  a.Append(Do(clip, "lineTo", {Int(100), Int(100)}));
+  a.Append(Do(clip, "lineTo", {Int(0), Int(100)}));
+  a.Append(Do(clip, "endFill", {}));
+  return a;
+}
+
+// Inside a mask, a scrollRect moves what it holds but does not crop it.
+TEST(Avm1Masks, AScrollRectInsideAMaskMovesButDoesNotCrop) {
+  Actions a = Square(Var("_root"), "p", 1, 0x00FF00);
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("mk"), Int(2)}));
+  a.Append(Square(Var("mk"), "c", 1, 0x0000FF));
+  a.Append(SetMember(Member(Var("mk"), "c"), "scrollRect",
+                     New("flash.geom", "Rectangle", {Int(50), Int(50), Int(20), Int(20)})));
+  a.Append(Do(Var("p"), "setMask", {Var("mk")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(10, 10), cGreen);
+  EXPECT_EQ(r.At(45, 45), cGreen) << "beyond the 20-pixel rectangle";
+  EXPECT_EQ(r.At(60, 60), cWhite) << "the mask moved up and left by 50";
+}
+
 TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
   // A bitmap filled pixel by pixel: for (i = 0; i < 60000; i++) bd.setPixel(i % 200, i / 200 | 0, 0xFF);
   Actions a;
