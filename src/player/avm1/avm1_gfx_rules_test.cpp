@@ -205,6 +205,28 @@ TEST(Avm1Masks, AScrollRectInsideAMaskMovesButDoesNotCrop) {
   EXPECT_EQ(r.At(60, 60), cWhite) << "the mask moved up and left by 50";
 }
 
+// A text field masks by its glyphs, not its box, whether its text came
+// before or after it became the mask; as a mask its glyphs reach past its
+// box, which crops them when it is drawn itself.
+TEST(Avm1Masks, ATextFieldMasksByItsGlyphsPastItsBox) {
+  for (bool textFirst : {true, false}) {
+    Actions a = MakeField(0, 0, 30, 100);
+    a.Append(Do(Var("t"), "setNewTextFormat", {New("TextFormat", {Str("_sans"), Int(60)})}));
+    a.Append(Square(Var("_root"), "p", 2, 0x00FF00));
+    if (textFirst) a.Append(SetMember(Var("t"), "text", Str("WW")));
+    a.Append(Do(Var("p"), "setMask", {Var("t")}));
+    if (!textFirst) a.Append(SetMember(Var("t"), "text", Str("WW")));
+    Played r(Script(a));
+    int inside = 0, past = 0;
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 100; ++x) (x < 30 ? inside : past) += r.At(x, y) == cGreen ? 1 : 0;
+    }
+    EXPECT_GT(inside, 100) << textFirst;
+    EXPECT_GT(past, 200) << textFirst;
+    EXPECT_LT(inside + past, 5000) << textFirst << ": glyphs, not the whole square";
+  }
+}
+
 TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
   // A bitmap filled pixel by pixel: for (i = 0; i < 60000; i++) bd.setPixel(i % 200, i / 200 | 0, 0xFF);
   Actions a;

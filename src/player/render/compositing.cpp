@@ -289,6 +289,16 @@ Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_
                            static_cast<std::int32_t>(std::floor(look.y * 20)),
                            static_cast<std::int32_t>(std::ceil((look.y + look.height) * 20))},
                       m);
+        // Drawn as a mask its glyphs reach past the box: add the text's extent.
+        const text::Layout& l = look.layout;
+        double reach = 0;
+        for (const auto& run : l.runs) reach = std::max(reach, run.size);
+        if (!l.runs.empty() && l.textWidth > 0 && std::isfinite(l.textWidth + l.textHeight + reach)) {
+          const double x0 = look.x - l.boxX - look.hscroll - reach, y0 = look.y - reach;
+          const double x1 = x0 + l.textWidth + 3 * reach, y1 = y0 + l.textHeight + 3 * reach;
+          auto twips = [](double v) { return static_cast<std::int32_t>(std::clamp(v * 20, -2e9, 2e9)); };
+          b.Add(Transform(Rect{twips(x0), twips(x1), twips(y0), twips(y1)}, m));
+        }
       } else {
         b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
       }
