@@ -296,6 +296,33 @@ TEST(As3Graphics, DrawPathWindingDecidesTheOverlap) {
   }
 }
 
+// beginGradientFill with a null alpha list draws every stop opaque; with a
+// null ratio list it spreads the stops evenly over the default 100-pixel box.
+TEST(As3Graphics, GradientFillWithNullAlphasOrRatios) {
+  for (const bool alphas : {false, true}) {
+    Movie d;
+    Shown s(d.Build([alphas](Movie& m, AbcCode& c) {
+      Draw(m, c, "beginGradientFill", 4, [&] {
+        c.Op("pushstring", {m.a.String("linear")});
+        PushNumbers(m, c, {0xFF0000, 0x0000FF, 0x00FF00});
+        if (alphas) PushNumbers(m, c, {1, 1, 1});
+        else c.Op("pushnull");
+        c.Op("pushnull");
+      });
+      Draw(m, c, "drawRect", 4, [&] {
+        for (int v : {0, 0, 100, 100}) c.Op("pushint", {m.a.Int(v)});
+      });
+    }));
+    // Opaque: nothing of the white background mixes in (green stays 0 at the red end).
+    auto near = [](gdi::Color got, gdi::Color want) {
+      return std::abs(got.r - want.r) + std::abs(got.g - want.g) + std::abs(got.b - want.b) <= 12;
+    };
+    EXPECT_PRED2(near, s.At(0, 50), kRed) << alphas;
+    EXPECT_PRED2(near, s.At(50, 50), kBlue) << alphas << ": ratio 127 of 0, 127 and 255";
+    EXPECT_PRED2(near, s.At(99, 50), kGreen) << alphas;
+  }
+}
+
 // Coordinates that are not numbers are 0, in paths and meshes alike (a NaN
 // once reached an integer conversion of the bounds).
 TEST(As3Graphics, PathAndMeshCoordinatesThatAreNotNumbersAreZero) {
