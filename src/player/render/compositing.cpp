@@ -234,16 +234,32 @@ const DrawnItem* FindMask(const RenderContext& c, std::uint64_t serial, cairo_ma
   return nullptr;
 }
 
+// Blend modes that mix colour with what lies below (not alpha and erase,
+// which act only on a layer, nor a shader, which draws through its own path).
+bool MixesWithBackdrop(int mode) { return (mode >= 3 && mode <= 10) || mode == 13 || mode == kBlendHardLight; }
+
 // Content drawn into a group, shown through the coverage of a second group:
 // what the mask draws covers fully, or with `byAlpha` as much as its alpha.
+// With `onBackdrop` the content is drawn over a copy of what lies below, so
+// that its blend mode mixes with that, not with a transparent group.
 template <typename Content, typename Coverage>
-void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage, bool byAlpha = false) {
+void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage, bool byAlpha = false,
+                 bool onBackdrop = false) {
   cairo_save(c.cr);
   if (!ClipToBox(c.cr, box)) {
     cairo_restore(c.cr);
     return;
   }
+  cairo_surface_t* below = cairo_get_group_target(c.cr);
   cairo_push_group(c.cr);
+  if (onBackdrop) {
+    cairo_save(c.cr);
+    cairo_identity_matrix(c.cr);
+    cairo_set_source_surface(c.cr, below, 0, 0);
+    cairo_set_operator(c.cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(c.cr);
+    cairo_restore(c.cr);
+  }
   content();
   PatternPtr shown(cairo_pop_group(c.cr));
   // A mask by alpha is drawn in colour: blends in it (a blend shader's
@@ -256,6 +272,8 @@ void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage cov
   PatternPtr covered(cairo_pop_group(c.cr));
   cairo_identity_matrix(c.cr);
   cairo_set_source(c.cr, shown.get());
+  // Over a backdrop copy the result replaces what lies below where covered.
+  if (onBackdrop) cairo_set_operator(c.cr, CAIRO_OPERATOR_SOURCE);
   cairo_mask(c.cr, covered.get());
   cairo_restore(c.cr);
 }
@@ -413,7 +431,7 @@ bool DrawScriptMasked(RenderContext& c, const DrawnItem& inst, const cairo_matri
         c.alphaMask = saved;
       },
       // Flash masks by alpha only when both are drawn through bitmaps.
-      mask->cacheAsBitmap && inst.cacheAsBitmap);
+      mask->cacheAsBitmap && inst.cacheAsBitmap, MixesWithBackdrop(inst.blendMode));
   return true;
 }
 
