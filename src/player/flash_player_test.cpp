@@ -143,6 +143,59 @@ TEST(FlashPlayerPixels, GradientStopsOfOneRatioEachHoldAnEntry) {
   EXPECT_GT(later.r, last.r) << "then on towards white";
 }
 
+// A vertical gradient whose square spans 256 rows of a 256-pixel movie,
+// ratio 255 at the top: row y shows ramp entry 256 - y (Flash samples a
+// row at its top edge), row 0 entry 255.
+gdi::Bitmap PaintRampRows(std::vector<GradientStop> stops) {
+  SwfBuilder b(8, {0, 5120, 0, 5120}, 10.0);
+  ShapeBuilder s;
+  swf::Matrix gm;
+  gm.scaleX = gm.scaleY = 0;
+  gm.rotateSkew0 = -5120.0 / 32768.0;
+  gm.rotateSkew1 = 5120.0 / 32768.0;
+  gm.translateX = gm.translateY = 2560;
+  s.Rectangle(0, 0, 5120, 5120, s.AddFill(FillStyle::Linear(std::move(stops), gm)));
+  b.DefineShape3(1, s).PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+  Loaded m(b, 256, 256, "High");
+  return m.Paint();
+}
+Color Entry(const gdi::Bitmap& bmp, int t) { return bmp.GetPixel(128, std::clamp(256 - t, 0, 255)); }
+// Within a mix the ramp follows the position smoothly, so a stop's own
+// entry may be a few levels short of its colour.
+bool Near(Color a, Color b) { return std::abs(a.r - b.r) <= 4 && std::abs(a.g - b.g) <= 4 && std::abs(a.b - b.b) <= 4; }
+
+// The ramp reaches a stop one entry at a time: the first of a run of stops
+// at one ratio shows at the ratio and the entry after, each of the others
+// for one entry, and the last starts the mix to the next stop at once.
+TEST(FlashPlayerPixels, GradientRampStepsOneStopPerEntry) {
+  const swf::Rgba black{0, 0, 0, 255}, yellow{255, 255, 0, 255};
+  const auto bmp = PaintRampRows({{6, kRed}, {6, kGreen}, {6, kBlue}, {6, black}, {150, yellow}});
+  for (int t : {1, 6, 7}) EXPECT_EQ(Entry(bmp, t), cRed) << "entry " << t << ": the first stop";
+  EXPECT_EQ(Entry(bmp, 8), cGreen);
+  EXPECT_EQ(Entry(bmp, 9), cBlue);
+  const Color mixing = Entry(bmp, 10);  // black to yellow, 4 of 144 of the way
+  EXPECT_NEAR(mixing.r, 7, 3);
+  EXPECT_EQ(mixing.b, 0);
+  EXPECT_NEAR(Entry(bmp, 78).r, 128, 4) << "halfway from 6 to 150";
+  EXPECT_EQ(Entry(bmp, 200), (Color{255, 255, 0})) << "the last stop pads";
+}
+
+// A stop whose ratio is below the one before is reached the entry after
+// that one, and the mix to the stop after it starts from its own ratio.
+TEST(FlashPlayerPixels, GradientStopBelowTheOneBeforeIsPassedAtOnce) {
+  const swf::Rgba cyan{0, 255, 255, 255}, magenta{255, 0, 255, 255};
+  const auto bmp = PaintRampRows({{30, kRed}, {80, kGreen}, {50, cyan}, {100, magenta}, {200, kBlue}, {150, kWhite}});
+  EXPECT_PRED2(Near, Entry(bmp, 80), cGreen);
+  // Entry 82: cyan towards magenta, (82 - 50) / 50 of the way.
+  const Color m = Entry(bmp, 82);
+  EXPECT_NEAR(m.r, 163, 8);
+  EXPECT_NEAR(m.g, 92, 8);
+  EXPECT_EQ(m.b, 255);
+  EXPECT_PRED2(Near, Entry(bmp, 100), (Color{255, 0, 255}));
+  EXPECT_EQ(Entry(bmp, 202), cWhite) << "white, reached late, then pads";
+  EXPECT_EQ(Entry(bmp, 255), cWhite);
+}
+
 TEST(FlashPlayerPixels, RadialGradientIsCentredOnItsMatrix) {
   auto b = Movie100();
   ShapeBuilder s;

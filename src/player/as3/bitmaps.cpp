@@ -357,7 +357,15 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   Instance* node = B(m).Node(src->handle);
   if (!node) return Value();
   std::vector<DrawnItem> items;
-  ListDrawnItemsOf(*node, items);
+  const Instance* mask = node->maskSerial ? B(m).stage.Find(node->maskSerial) : nullptr;
+  Matrix maskMatrix;
+  if (mask) {
+    const cairo_matrix_t w = World(B(m), node->maskSerial);
+    maskMatrix.scaleX = w.xx, maskMatrix.rotateSkew0 = w.yx, maskMatrix.rotateSkew1 = w.xy, maskMatrix.scaleY = w.yy;
+    maskMatrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(w.x0, -2e9, 2e9)));
+    maskMatrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(w.y0, -2e9, 2e9)));
+  }
+  ListDrawnItemsOf(*node, items, mask, maskMatrix);
   SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
   if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
   cairo_t* cr = cairo_create(layer.get());

@@ -262,6 +262,61 @@ TEST(As3Masks, MaskAlphaCountsOnlyWhenBothAreCachedAsBitmaps) {
 }
 
 
+// local 1: a red Sprite 0..60 square moved to (20, 20); local 2: a Shape,
+// not on the stage, 0..30 square moved to (-10, -10), the sprite's mask.
+void RedSpriteMaskedByAShape(Movie& m, AbcCode& c) {
+  m.New(c, "flash.display", "Sprite", {}).Op("setlocal_1");
+  m.New(c, "flash.display", "Shape", {}).Op("setlocal_2");
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+      .Op("callpropvoid", {m.Q("beginFill"), 1});
+  c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+      .Op("pushbyte", {60}).Op("pushbyte", {60}).Op("callpropvoid", {m.Q("drawRect"), 4});
+  c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0)})
+      .Op("callpropvoid", {m.Q("beginFill"), 1});
+  c.Op("getlocal_2").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+      .Op("pushbyte", {30}).Op("pushbyte", {30}).Op("callpropvoid", {m.Q("drawRect"), 4});
+  for (const char* p : {"x", "y"}) c.Op("getlocal_1").Op("pushbyte", {20}).Op("setproperty", {m.Q(p)});
+  for (const char* p : {"x", "y"}) c.Op("getlocal_2").Op("pushbyte", {-10}).Op("setproperty", {m.Q(p)});
+  c.Op("getlocal_1").Op("getlocal_2").Op("setproperty", {m.Q("mask")});
+}
+
+// draw() leaves out the object's own placement but keeps its mask, placed
+// where the mask stands on the stage.
+TEST(As3BitmapDraw, TheObjectsMaskStillMasksAtItsStagePlace) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    RedSpriteMaskedByAShape(m, c);
+    const auto bd = m.Cls("flash.display", "BitmapData");
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {100}).Op("pushbyte", {100}).Op("pushfalse")
+        .Op("pushint", {m.a.Int(0x0000FF)}).Op("constructprop", {bd, 4}).Op("setlocal_3");
+    c.Op("getlocal_3").Op("getlocal_1").Op("callpropvoid", {m.Q("draw"), 1});
+    c.Op("getlocal_0");
+    m.New(c, "flash.display", "Bitmap", {});
+    c.Op("dup").Op("getlocal_3").Op("setproperty", {m.Q("bitmapData")}).Op("callpropvoid", {m.Q("addChild"), 1});
+  }));
+  EXPECT_EQ(s.At(5, 5), kRed);     // under the mask's -10..20
+  EXPECT_EQ(s.At(25, 25), kBlue);  // the sprite's square, outside the mask
+}
+
+// A masked object's blend mode mixes with what lies below it, not with an
+// empty group: a difference of green over white shows magenta.
+TEST(As3Masks, AMaskedObjectBlendsWithTheBackdrop) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    RedSpriteMaskedByAShape(m, c);
+    c.Op("getlocal_1");
+    m.New(c, "flash.geom", "ColorTransform", {0, 0, 0, 1, 0, 255, 0, 0});
+    c.Op("setlocal_3").Op("getproperty", {m.Q("transform")}).Op("getlocal_3").Op("setproperty", {m.Q("colorTransform")});
+    c.Op("getlocal_1").Op("pushstring", {m.a.String("difference")}).Op("setproperty", {m.Q("blendMode")});
+    for (const char* p : {"x", "y"}) c.Op("getlocal_2").Op("pushbyte", {30}).Op("setproperty", {m.Q(p)});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+  }));
+  EXPECT_EQ(s.At(45, 45), (gdi::Color{255, 0, 255}));  // sprite and mask overlap
+  EXPECT_EQ(s.At(25, 25), kWhite);                      // sprite only: masked away
+  EXPECT_EQ(s.At(70, 70), kWhite);
+}
+
 // this.graphics.<method>(...) with the arguments `args` pushed first.
 void Draw(Movie& m, AbcCode& c, std::string_view method, int argc, const std::function<void()>& args) {
   c.Op("getlocal_0").Op("getproperty", {m.Q("graphics")});
@@ -293,6 +348,33 @@ TEST(As3Graphics, DrawPathWindingDecidesTheOverlap) {
     EXPECT_EQ(s.At(10, 10), kRed);
     EXPECT_EQ(s.At(50, 50), kRed);
     EXPECT_EQ(s.At(30, 30), nonZero ? kRed : kWhite);
+  }
+}
+
+// beginGradientFill with a null alpha list draws every stop opaque; with a
+// null ratio list it spreads the stops evenly over the default 100-pixel box.
+TEST(As3Graphics, GradientFillWithNullAlphasOrRatios) {
+  for (const bool alphas : {false, true}) {
+    Movie d;
+    Shown s(d.Build([alphas](Movie& m, AbcCode& c) {
+      Draw(m, c, "beginGradientFill", 4, [&] {
+        c.Op("pushstring", {m.a.String("linear")});
+        PushNumbers(m, c, {0xFF0000, 0x0000FF, 0x00FF00});
+        if (alphas) PushNumbers(m, c, {1, 1, 1});
+        else c.Op("pushnull");
+        c.Op("pushnull");
+      });
+      Draw(m, c, "drawRect", 4, [&] {
+        for (int v : {0, 0, 100, 100}) c.Op("pushint", {m.a.Int(v)});
+      });
+    }));
+    // Opaque: nothing of the white background mixes in (green stays 0 at the red end).
+    auto near = [](gdi::Color got, gdi::Color want) {
+      return std::abs(got.r - want.r) + std::abs(got.g - want.g) + std::abs(got.b - want.b) <= 12;
+    };
+    EXPECT_PRED2(near, s.At(0, 50), kRed) << alphas;
+    EXPECT_PRED2(near, s.At(50, 50), kBlue) << alphas << ": ratio 127 of 0, 127 and 255";
+    EXPECT_PRED2(near, s.At(99, 50), kGreen) << alphas;
   }
 }
 

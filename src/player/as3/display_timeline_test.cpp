@@ -97,6 +97,27 @@ TEST(As3TimelineConstruction, AMainTimelineWhoseHeaderCountsOneFrameReadsAsStopp
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }), "2 false|3 false|1 false|");
 }
 
+// A document class that is a Sprite still lets the main timeline play
+// (a linked symbol's Sprite class holds its symbol at frame 1).
+TEST(As3TimelineConstruction, TheMainTimelinePlaysUnderASpriteDocumentClass) {
+  As3Movie d;
+  d.docBase = d.Display("Sprite");
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 400, 400, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+  };
+  d.frameTags = [](SwfBuilder& b, int) { b.PlaceObject2({.depth = 1, .characterId = 1}); };
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {}, 2);
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+  p.AdvanceTo(p.Now() + 100);
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(5, 5), (gdi::Color{255, 0, 0})) << "frame 2's square";
+}
+
 TEST(As3TimelineConstruction, APlacementAtADepthTheTimelineFillsIsIgnored) {
   // Two placements of new characters at depth 1 in one frame: the first stays alone.
   As3Movie d;

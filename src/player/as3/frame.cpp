@@ -213,8 +213,10 @@ FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
 }
 
 // A Sprite has one frame: a symbol linked to a class that is no MovieClip
-// shows its first frame and never plays on.
+// shows its first frame and never plays on. The main timeline plays on
+// whatever its document class.
 void As3Display::HoldSpriteTimeline(FlashObject* o) {
+  if (o->handle == kRootClip) return;
   if (TimelineState* tl = Timeline(o->handle); tl && o->cls && !o->cls->IsSubclassOf(movieClipClass))
     stage.SetPlaying(*tl, false);
 }

@@ -51,18 +51,23 @@ Matrix GradientMatrix(Machine& m, const Value& v) {
   out.translateX = Twips(num("tx")), out.translateY = Twips(num("ty"));
   return out;
 }
+// A null alpha list makes every stop opaque; a null ratio list spreads
+// the stops evenly, i * 255 / (n - 1).
 bool Gradient(Machine& m, std::span<Value> a, FillStyle& f) {
   const std::string type = avm2::ArgStr(m, a, 0, "");
   auto* colors = avm2::AsArray(m.ArgOr(a, 1));
   auto* alphas = avm2::AsArray(m.ArgOr(a, 2));
   auto* ratios = avm2::AsArray(m.ArgOr(a, 3));
-  if (!colors || !alphas || !ratios || (type != "linear" && type != "radial")) return false;
-  const std::size_t n = std::min({colors->elems.size(), alphas->elems.size(), ratios->elems.size(), std::size_t{15}});
+  if (!colors || (type != "linear" && type != "radial")) return false;
+  if ((!alphas && !m.ArgOr(a, 2).IsNullish()) || (!ratios && !m.ArgOr(a, 3).IsNullish())) return false;
+  std::size_t n = std::min(colors->elems.size(), std::size_t{15});
+  if (alphas) n = std::min(n, alphas->elems.size());
+  if (ratios) n = std::min(n, ratios->elems.size());
   if (n == 0) return false;
   f.kind = type == "linear" ? FillStyle::Kind::kLinear : FillStyle::Kind::kRadial;
   for (std::size_t i = 0; i < n; ++i) {
-    const double r = m.ToNumber(ratios->elems[i]);
-    Value ca[2] = {colors->elems[i], alphas->elems[i]};
+    const double r = ratios ? m.ToNumber(ratios->elems[i]) : n > 1 ? static_cast<double>(i * 255 / (n - 1)) : 0.0;
+    Value ca[2] = {colors->elems[i], alphas ? alphas->elems[i] : Value::Number(1)};
     f.gradient.stops.push_back({static_cast<std::uint8_t>(std::isnan(r) ? 0 : std::clamp(r, 0.0, 255.0)),
                                 Color(m, std::span<Value>(ca, 2), 0, 1)});
   }

@@ -548,27 +548,43 @@ AsValue McLocalToGlobal(Avm1& vm, const AsValue& self, AsArgs a) { return LocalG
 AsValue McGlobalToLocal(Avm1& vm, const AsValue& self, AsArgs a) { return LocalGlobal(vm, self, a, false); }
 
 
+// setMask(mask): a clip, or a target path (or a number, as its text) from
+// the running timeline; null or undefined takes the mask away. True when
+// done, false for a path that names no clip or an object that is no clip;
+// nothing at all (undefined) without an argument.
 AsValue McSetMask(Avm1& vm, const AsValue& self, AsArgs a) {
-  if (self.type != AsValue::Type::kClip) return {};
+  if (self.type != AsValue::Type::kClip || a.empty()) return {};
   Stage& stage = vm.GetStage();
   // Text fields take masks too (the method copied onto one works on it).
   Instance* inst = stage.Find(vm.ClipOf(self));
   if (!inst) return {};
+  Instance* mask = nullptr;
+  const AsValue& arg = a[0];
+  if (arg.type == AsValue::Type::kClip) {
+    mask = stage.Find(vm.ClipOf(arg));
+    if (!mask) return AsValue::Bool(false);
+  } else if (arg.type == AsValue::Type::kString || arg.type == AsValue::Type::kNumber) {
+    const std::string path = vm.ToString(arg);
+    const AsValue named = path.empty() ? AsValue{} : vm.Evaluate(path, vm.RunningTarget());
+    mask = named.type == AsValue::Type::kClip ? stage.Find(vm.ClipOf(named)) : nullptr;
+    if (!mask) return AsValue::Bool(false);
+  } else if (arg.type != AsValue::Type::kUndefined && arg.type != AsValue::Type::kNull) {
+    return AsValue::Bool(false);
+  }
   // A clip in a script mask pair no longer masks by clip depth.
   inst->clipDepth = 0;
   if (inst->maskSerial) {
     if (Instance* old = stage.Find(inst->maskSerial)) old->scriptMask = false;
   }
   // Any display object masks, text fields too.
-  Instance* mask = Arg(a, 0).type == AsValue::Type::kClip ? stage.Find(vm.ClipOf(a[0])) : nullptr;
   if (!mask || mask == inst) {
     inst->maskSerial = 0;
-    return {};
+    return AsValue::Bool(true);
   }
   mask->clipDepth = 0;
   inst->maskSerial = mask->serial;
   mask->scriptMask = true;
-  return {};
+  return AsValue::Bool(true);
 }
 
 // ---- Color

@@ -138,6 +138,95 @@ TEST(Avm1Masks, ATextFieldTakesAMaskThroughTheClipMethod) {
   EXPECT_EQ(r.At(60, 20), cWhite);
 }
 
+// setMask's argument: a clip, a path from the running timeline, or a number
+// read as one; null and undefined take the mask away. What it returns.
+TEST(Avm1Masks, SetMaskTakesPathsAndSaysWhetherItFoundTheMask) {
+  struct Case {
+    const char* what;
+    Actions arg;
+    const char* result;
+    bool masked;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"a name", Str("m"), "true", true});
+  cases.push_back({"a dotted path", Str("_root.m"), "true", true});
+  cases.push_back({"a level path", Str("_level0:m"), "true", true});
+  cases.push_back({"a number naming a variable", Int(1234), "true", true});
+  cases.push_back({"a missing name", Str("nothing"), "false", false});
+  cases.push_back({"an object", Object({{"a", Int(1)}}), "false", false});
+  cases.push_back({"null", Actions().PushNull(), "true", false});
+  for (const Case& c : cases) {
+    Actions a = FieldAndSquare();
+    Set(a, "1234", Var("m"));
+    // Masked by hand first, so that a failed call leaves no mask to see.
+    a.Append(Do(Var("t"), "removeTextField", {}));
+    a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("p"), Int(3)}));
+    a.Append(Do(Var("p"), "beginFill", {Int(0x00FF00)}));
+    a.Append(Do(Var("p"), "moveTo", {Int(0), Int(0)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(100), Int(0)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(100), Int(100)}));
+    a.Append(Do(Var("p"), "lineTo", {Int(0), Int(100)}));
+    a.Append(Do(Var("p"), "endFill", {}));
+    Set(a, "r", Method(Var("p"), "setMask", {c.arg}));
+    Set(a, "none", Method(Var("p"), "setMask", {}).Raw(Code(Action::kTypeOf)));
+    Played r(Script(a));
+    EXPECT_EQ(r.Get("r"), c.result) << c.what;
+    EXPECT_EQ(r.Get("none"), "undefined") << c.what;
+    EXPECT_EQ(r.At(25, 25), c.masked ? cWhite : cGreen) << c.what;
+    EXPECT_EQ(r.At(75, 75), cGreen) << c.what;
+  }
+}
+
+// A square from (0, 0) to (100, 100) filled with `rgb` in clip `name`.
+Actions Square(const Actions& owner, const std::string& name, int depth, int rgb) {
+  Actions a;
+  a.Append(Do(owner, "createEmptyMovieClip", {Str(name), Int(depth)}));
+  const Actions clip = Member(owner, name);
+  a.Append(Do(clip, "beginFill", {Int(rgb)}));
+  a.Append(Do(clip, "moveTo", {Int(0), Int(0)}));
+  a.Append(Do(clip, "lineTo", {Int(100), Int(0)}));
+  a.Append(Do(clip, "lineTo", {Int(100), Int(100)}));
+  a.Append(Do(clip, "lineTo", {Int(0), Int(100)}));
+  a.Append(Do(clip, "endFill", {}));
+  return a;
+}
+
+// Inside a mask, a scrollRect moves what it holds but does not crop it.
+TEST(Avm1Masks, AScrollRectInsideAMaskMovesButDoesNotCrop) {
+  Actions a = Square(Var("_root"), "p", 1, 0x00FF00);
+  a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("mk"), Int(2)}));
+  a.Append(Square(Var("mk"), "c", 1, 0x0000FF));
+  a.Append(SetMember(Member(Var("mk"), "c"), "scrollRect",
+                     New("flash.geom", "Rectangle", {Int(50), Int(50), Int(20), Int(20)})));
+  a.Append(Do(Var("p"), "setMask", {Var("mk")}));
+  Played r(Script(a));
+  EXPECT_EQ(r.At(10, 10), cGreen);
+  EXPECT_EQ(r.At(45, 45), cGreen) << "beyond the 20-pixel rectangle";
+  EXPECT_EQ(r.At(60, 60), cWhite) << "the mask moved up and left by 50";
+}
+
+// A text field masks by its glyphs, not its box, whether its text came
+// before or after it became the mask; as a mask its glyphs reach past its
+// box, which crops them when it is drawn itself.
+TEST(Avm1Masks, ATextFieldMasksByItsGlyphsPastItsBox) {
+  for (bool textFirst : {true, false}) {
+    Actions a = MakeField(0, 0, 30, 100);
+    a.Append(Do(Var("t"), "setNewTextFormat", {New("TextFormat", {Str("_sans"), Int(60)})}));
+    a.Append(Square(Var("_root"), "p", 2, 0x00FF00));
+    if (textFirst) a.Append(SetMember(Var("t"), "text", Str("WW")));
+    a.Append(Do(Var("p"), "setMask", {Var("t")}));
+    if (!textFirst) a.Append(SetMember(Var("t"), "text", Str("WW")));
+    Played r(Script(a));
+    int inside = 0, past = 0;
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 100; ++x) (x < 30 ? inside : past) += r.At(x, y) == cGreen ? 1 : 0;
+    }
+    EXPECT_GT(inside, 100) << textFirst;
+    EXPECT_GT(past, 200) << textFirst;
+    EXPECT_LT(inside + past, 5000) << textFirst << ": glyphs, not the whole square";
+  }
+}
+
 TEST(Avm1Limits, AFrameMayRunALongFiniteLoop) {
   // A bitmap filled pixel by pixel: for (i = 0; i < 60000; i++) bd.setPixel(i % 200, i / 200 | 0, 0xFF);
   Actions a;

@@ -105,6 +105,24 @@ TEST(Avm1Look, AutoSizedFieldsReportTheirBoxEdgeAsX) {
   EXPECT_EQ(r.Get("fh"), "0");
 }
 
+// Glyphs that run past a field's right edge stop at its 2-pixel gutter.
+TEST(Avm1Look, TextStopsAtTheGutterInsideTheBox) {
+  Actions a = MakeField(10, 0, 40, 100);
+  a.Append(Do(Var("t"), "setNewTextFormat", {New("TextFormat", {Str("_sans"), Int(60)})}));
+  a.Append(SetMember(Var("t"), "text", Str("MMMM")));
+  Played r(Script(a));
+  auto inked = [&](int x) {
+    for (int y = 0; y < 100; ++y) {
+      if (r.At(x, y) != cWhite) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(inked(30));
+  EXPECT_TRUE(inked(47)) << "inside the gutter";
+  EXPECT_FALSE(inked(48)) << "the right gutter";
+  EXPECT_FALSE(inked(49)) << "the right gutter";
+}
+
 // A field takes sizes, margins, indents and leading in whole pixels,
 // rounded half to even.
 TEST(Avm1Look, FieldsTakeFormatsInWholePixels) {

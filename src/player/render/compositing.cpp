@@ -234,16 +234,32 @@ const DrawnItem* FindMask(const RenderContext& c, std::uint64_t serial, cairo_ma
   return nullptr;
 }
 
+// Blend modes that mix colour with what lies below (not alpha and erase,
+// which act only on a layer, nor a shader, which draws through its own path).
+bool MixesWithBackdrop(int mode) { return (mode >= 3 && mode <= 10) || mode == 13 || mode == kBlendHardLight; }
+
 // Content drawn into a group, shown through the coverage of a second group:
 // what the mask draws covers fully, or with `byAlpha` as much as its alpha.
+// With `onBackdrop` the content is drawn over a copy of what lies below, so
+// that its blend mode mixes with that, not with a transparent group.
 template <typename Content, typename Coverage>
-void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage, bool byAlpha = false) {
+void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage coverage, bool byAlpha = false,
+                 bool onBackdrop = false) {
   cairo_save(c.cr);
   if (!ClipToBox(c.cr, box)) {
     cairo_restore(c.cr);
     return;
   }
+  cairo_surface_t* below = cairo_get_group_target(c.cr);
   cairo_push_group(c.cr);
+  if (onBackdrop) {
+    cairo_save(c.cr);
+    cairo_identity_matrix(c.cr);
+    cairo_set_source_surface(c.cr, below, 0, 0);
+    cairo_set_operator(c.cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(c.cr);
+    cairo_restore(c.cr);
+  }
   content();
   PatternPtr shown(cairo_pop_group(c.cr));
   // A mask by alpha is drawn in colour: blends in it (a blend shader's
@@ -256,6 +272,8 @@ void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage cov
   PatternPtr covered(cairo_pop_group(c.cr));
   cairo_identity_matrix(c.cr);
   cairo_set_source(c.cr, shown.get());
+  // Over a backdrop copy the result replaces what lies below where covered.
+  if (onBackdrop) cairo_set_operator(c.cr, CAIRO_OPERATOR_SOURCE);
   cairo_mask(c.cr, covered.get());
   cairo_restore(c.cr);
 }
@@ -289,6 +307,16 @@ Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_
                            static_cast<std::int32_t>(std::floor(look.y * 20)),
                            static_cast<std::int32_t>(std::ceil((look.y + look.height) * 20))},
                       m);
+        // Drawn as a mask its glyphs reach past the box: add the text's extent.
+        const text::Layout& l = look.layout;
+        double reach = 0;
+        for (const auto& run : l.runs) reach = std::max(reach, run.size);
+        if (!l.runs.empty() && l.textWidth > 0 && std::isfinite(l.textWidth + l.textHeight + reach)) {
+          const double x0 = look.x - l.boxX - look.hscroll - reach, y0 = look.y - reach;
+          const double x1 = x0 + l.textWidth + 3 * reach, y1 = y0 + l.textHeight + 3 * reach;
+          auto twips = [](double v) { return static_cast<std::int32_t>(std::clamp(v * 20, -2e9, 2e9)); };
+          b.Add(Transform(Rect{twips(x0), twips(x1), twips(y0), twips(y1)}, m));
+        }
       } else {
         b = Transform(static_cast<const EditTextDef*>(d)->bounds, m);
       }
@@ -403,7 +431,7 @@ bool DrawScriptMasked(RenderContext& c, const DrawnItem& inst, const cairo_matri
         c.alphaMask = saved;
       },
       // Flash masks by alpha only when both are drawn through bitmaps.
-      mask->cacheAsBitmap && inst.cacheAsBitmap);
+      mask->cacheAsBitmap && inst.cacheAsBitmap, MixesWithBackdrop(inst.blendMode));
   return true;
 }
 

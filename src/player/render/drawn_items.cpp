@@ -192,8 +192,9 @@ class Lister {
 
 }  // namespace
 
-void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out) {
-  if (inst.sprite) {
+void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const Instance* mask,
+                      const Matrix& maskMatrix) {
+  if (inst.sprite && !mask) {
     ListDrawnItems(*inst.sprite, out);
     return;
   }
@@ -214,6 +215,14 @@ void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out) {
   self.visible = true;
   self.scrollRect.reset();
   self.maskSerial = kNoClip;
+  // Its mask still masks it, placed where it stands on the stage.
+  if (mask && mask != &inst && inst.maskSerial == mask->serial) {
+    self.maskSerial = mask->serial;
+    const std::size_t at = out.size();
+    lister.AddOne(mask->depth, *mask, 0, static_cast<int>(first));
+    out[at].matrix = maskMatrix;
+    out[at].visible = true;
+  }
   out[first].descendants = static_cast<std::uint32_t>(out.size() - first - 1);
   lister.MarkMaskTargets(first);
 }

@@ -90,12 +90,15 @@ struct DrawnItem {
 // filters and a setMask mask shows neither, as ActionScript 1/2 clips do in Flash.
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1 = false);
 
-// The items of one object as BitmapData.draw sees it: its content and
-// children without its own placement, colour, blend, filters or visibility.
 // The matrix an object is drawn with: its own, or with a third dimension the
 // affine map nearest to how Flash's perspective shows it.
 Matrix Projected(const Instance& inst, const Matrix& flat);
 
-void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out);
+// The items of one object as BitmapData.draw sees it: its content and
+// children without its own placement, colour, blend, filters or visibility.
+// Its script mask `mask`, when given, still masks it, drawn with
+// `maskMatrix` (where it stands on the stage) in the bitmap's space.
+void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const Instance* mask = nullptr,
+                      const Matrix& maskMatrix = {});
 
 }  // namespace quarvel::player

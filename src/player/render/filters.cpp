@@ -15,7 +15,9 @@ constexpr int kMaxPasses = 15;
 constexpr int kMaxKernelSide = 15;
 constexpr double kMaxBlur = 255;
 constexpr std::size_t kMaxFilters = 16;
-constexpr double kMaxMargin = 256;  // device pixels
+// Device pixels: a shadow cast far (its distance scales with the stage) still
+// shows; the layer itself stays within the filter layer's largest side.
+constexpr double kMaxMargin = 2048;
 
 void ReadFlags(swf::Reader& r, Filter& f, bool withOnTop) {
   f.inner = r.UB(1, "InnerShadow") != 0;

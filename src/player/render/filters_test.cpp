@@ -301,6 +301,27 @@ TEST(Filters, PlacedObjectShowsItsGlowInThePlayer) {
 }
 
 
+// A shadow's distance scales with the stage: cast 80 pixels away in a movie
+// shown four times its size, it lands 320 device pixels off, past any small
+// room kept around the object for blurs.
+TEST(Filters, AFarShadowScaledWithTheStageStillShows) {
+  testing::SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.SetBackgroundColor({255, 255, 255, 255});
+  testing::ShapeBuilder square;
+  square.Rectangle(0, 0, 200, 200, square.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})));
+  b.DefineShape(1, square);
+  b.PlaceObject3({.depth = 1, .characterId = 1, .filterList = DropShadowRecord({0, 0, 255, 255}, 0, 0, 80, false, false, true, 1)})
+      .ShowFrame();
+  FlashPlayer p;
+  p.SetSize(400, 400);
+  ASSERT_TRUE(p.LoadMovieBytes(b.Build()));
+  gdi::Bitmap bmp;
+  p.Paint(bmp);
+  EXPECT_EQ(bmp.GetPixel(20, 20), (gdi::Color{255, 0, 0}));
+  EXPECT_EQ(bmp.GetPixel(340, 20), (gdi::Color{0, 0, 255})) << "the shadow, 320 device pixels right";
+  EXPECT_EQ(bmp.GetPixel(200, 20), (gdi::Color{255, 255, 255}));
+}
+
 // PlaceObject3 as the authoring tool writes it: an image flag beside a
 // character id brings no class name; a cacheAsBitmap flag may come without
 // its byte; visibility and the opaque background act from SWF 11.

@@ -1,6 +1,7 @@
 #include "player/render/paint.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace quarvel::player {
@@ -18,6 +19,94 @@ double LinearToSrgb(double v) { return v <= 0.0031308 ? v * 12.92 : 1.055 * std:
 
 void AddStop(cairo_pattern_t* p, double offset, Rgba col) {
   cairo_pattern_add_color_stop_rgba(p, Clamp01(offset), col.r / 255.0, col.g / 255.0, col.b / 255.0, col.a / 255.0);
+}
+
+// Flash looks gradients up in a ramp of 256 entries, entry t covering
+// [t, t + 1) / 256 of the gradient square. Filling it, the stop in hand moves
+// on by at most one stop per entry, to the next once the entry is past that
+// stop's ratio; the first stop starts out "before" itself. So stops that
+// share a ratio each show for one entry after it (the first for two, the last
+// for none: the ramp from it starts at once), and a stop whose ratio is
+// below the one before is reached one entry late and left at the next entry.
+struct RampEntry {
+  int from = 0, to = 0;  // stop indices: a mix from `from` towards `to`
+  double r0 = 0, r1 = 0;  // their ratios; equal when the entry holds `from`
+};
+
+std::array<RampEntry, 256> BuildRamp(const std::vector<GradientStop>& stops) {
+  std::array<RampEntry, 256> ramp{};
+  const int n = static_cast<int>(stops.size());
+  int at = -1;  // before the first stop
+  for (int t = 0; t < 256; ++t) {
+    if (at + 1 < n && t > stops[at + 1].ratio) ++at;
+    RampEntry& e = ramp[t];
+    if (at < 0 || at + 1 >= n) {
+      e.from = e.to = std::clamp(at, 0, n - 1);
+      continue;
+    }
+    const int r0 = stops[at].ratio, r1 = stops[at + 1].ratio;
+    if (r1 <= r0) {
+      // Equal ratios hold this stop; a later stop placed lower is due already.
+      e.from = e.to = r1 == r0 ? at : at + 1;
+    } else if (t > r1) {
+      e.from = e.to = at + 1;
+    } else {
+      e = {at, at + 1, static_cast<double>(r0), static_cast<double>(r1)};
+    }
+  }
+  return ramp;
+}
+
+// Cairo stops for the ramp: a run of entries holding one stop is flat; a run
+// mixing two stops is one stretch whose mix follows the position smoothly
+// (ratio r at r / 255), not entry by entry. Runs meet at entry edges, sharply
+// if their colours differ.
+void AddRampStops(cairo_pattern_t* p, const Gradient& g, const std::vector<Rgba>& cols) {
+  const auto ramp = BuildRamp(g.stops);
+  auto mixAt = [](const RampEntry& e, double edge) {
+    return e.from == e.to ? 0.0 : Clamp01((edge * 255 / 256 - e.r0) / (e.r1 - e.r0));
+  };
+  auto colour = [&](const RampEntry& e, double m) {
+    const Rgba a = cols[e.from], b = cols[e.to];
+    if (m <= 0) return a;
+    if (m >= 1) return b;
+    if (g.interpolation == 1) {
+      auto mix = [&](std::uint8_t x, std::uint8_t y) {
+        const double v = SrgbToLinear(x / 255.0) * (1 - m) + SrgbToLinear(y / 255.0) * m;
+        return static_cast<std::uint8_t>(std::lround(Clamp01(LinearToSrgb(v)) * 255));
+      };
+      return Rgba{mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b),
+                  static_cast<std::uint8_t>(std::lround(a.a * (1 - m) + b.a * m))};
+    }
+    auto mix = [&](std::uint8_t x, std::uint8_t y) { return static_cast<std::uint8_t>(std::lround(x + (y - x) * m)); };
+    return Rgba{mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b), mix(a.a, b.a)};
+  };
+  int t = 0;
+  while (t < 256) {
+    const RampEntry& e = ramp[t];
+    int end = t + 1;
+    while (end < 256 && ramp[end].from == e.from && ramp[end].to == e.to) ++end;
+    AddStop(p, t / 256.0, colour(e, mixAt(e, t)));
+    if (e.from != e.to) {
+      // Where the mix reaches either stop inside the run, it stays there.
+      for (const double r : {e.r0, e.r1}) {
+        const double edge = r * 256 / 255;
+        if (edge > t && edge < end) AddStop(p, edge / 256.0, colour(e, mixAt(e, edge)));
+      }
+    }
+    if (e.from != e.to && g.interpolation == 1) {
+      // Cairo mixes stored values; sample the linear-light curve in between,
+      // closer together towards the ends where a channel near zero bends it most.
+      constexpr int kSteps = 24;
+      for (int step = 1; step < kSteps; ++step) {
+        const double k = 0.5 - 0.5 * std::cos(M_PI * step / kSteps);
+        const double edge = t + (end - t) * k;
+        AddStop(p, edge / 256.0, colour(e, mixAt(e, edge)));
+      }
+    }
+    AddStop(p, end / 256.0, colour(e, mixAt(e, end)));
+    t = end;
+  }
 }
 
 // The bitmap under a colour transform, from a small cache on the bitmap.
@@ -130,6 +219,18 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
     cairo_matrix_t unit;
     cairo_matrix_init_scale(&unit, 16384, 16384);
     cairo_matrix_multiply(&toUser, &unit, &toUserIn);
+    // Flash samples gradients at the top of a pixel row (across it at the
+    // pixel's centre): the ramp shows half a device pixel further down.
+    cairo_matrix_t ctm, back, half;
+    cairo_get_matrix(c.cr, &ctm);
+    back = ctm;
+    if (cairo_matrix_invert(&back) == CAIRO_STATUS_SUCCESS) {
+      cairo_matrix_init_translate(&half, 0, 0.5);
+      cairo_matrix_t m = toUser;
+      cairo_matrix_multiply(&m, &m, &ctm);
+      cairo_matrix_multiply(&m, &m, &half);
+      cairo_matrix_multiply(&toUser, &m, &back);
+    }
   }
   cairo_matrix_t inv = toUser;
   if (cairo_matrix_invert(&inv) != CAIRO_STATUS_SUCCESS) return nullptr;
@@ -187,67 +288,7 @@ PatternPtr MakePattern(RenderContext& c, const FillStyle& f, const ColorTransfor
     }
     std::vector<Rgba> cols;
     for (const auto& s : g.stops) cols.push_back(c.mask ? Rgba{0, 0, 0, 255} : cx.Apply(s.color));
-    // A ratio below the one before counts as that one, once: a second stop
-    // in a row that goes backwards is dropped.
-    std::vector<int> ratios;
-    std::vector<bool> skip;
-    bool lastClamped = false;
-    for (const auto& s : g.stops) {
-      const bool back = !ratios.empty() && s.ratio < ratios.back();
-      skip.push_back(back && lastClamped);
-      lastClamped = back;
-      ratios.push_back(back ? ratios.back() : s.ratio);
-    }
-    // Flash's ramp moves on by at most one stop per entry: stops that share
-    // a ratio each hold one entry after it, in order, before the last of
-    // them goes on to the next stop.
-    struct Point {
-      double offset;
-      Rgba color;
-      bool blend;  // reached by interpolation from the point before
-    };
-    std::vector<Point> points;
-    int run = 0;  // stops so far at the current ratio
-    for (std::size_t i = 0; i < g.stops.size(); ++i) {
-      if (skip[i]) continue;
-      const bool same = !points.empty() && i > 0 && ratios[i] == ratios[i - 1];
-      run = same ? run + 1 : 0;
-      if (!same) {
-        points.push_back({ratios[i] / 255.0, cols[i], !points.empty()});
-        continue;
-      }
-      // The stop before holds through the entry after the ratio; this one has the next.
-      const double start = (ratios[i] + 0.5 + run) / 255.0;
-      if (run == 1) points.push_back({(ratios[i] + 1.5) / 255.0, points.back().color, false});
-      points.push_back({start, cols[i], false});
-      points.push_back({start + 1.0 / 255.0, cols[i], false});
-    }
-    // Flash's ramp holds the first colour before the first ratio and the
-    // last after the last one, in every spread mode; pixman's repeat would
-    // blend the last stop into the first across that gap instead.
-    if (points.front().offset > 0) points.insert(points.begin(), {0.0, points.front().color, false});
-    if (points.back().offset < 1) points.push_back({1.0, points.back().color, false});
-    for (std::size_t k = 0; k < points.size(); ++k) {
-      const Point& pt = points[k];
-      if (g.interpolation == 1 && pt.blend && k > 0) {
-        // Cairo interpolates in sRGB; sample linear-RGB steps in between,
-        // closer together towards the ends, where a channel near zero bends
-        // the curve most (even steps were up to 20 levels off there).
-        const Point& from = points[k - 1];
-        constexpr int kSteps = 24;
-        for (int step = 1; step < kSteps; ++step) {
-          const double t = 0.5 - 0.5 * std::cos(M_PI * step / kSteps);
-          auto mix = [&](std::uint8_t a, std::uint8_t b) {
-            const double v = SrgbToLinear(a / 255.0) * (1 - t) + SrgbToLinear(b / 255.0) * t;
-            return static_cast<std::uint8_t>(std::lround(Clamp01(LinearToSrgb(v)) * 255));
-          };
-          Rgba m{mix(from.color.r, pt.color.r), mix(from.color.g, pt.color.g), mix(from.color.b, pt.color.b),
-                 static_cast<std::uint8_t>(std::lround(from.color.a * (1 - t) + pt.color.a * t))};
-          AddStop(p.get(), from.offset + (pt.offset - from.offset) * t, m);
-        }
-      }
-      AddStop(p.get(), pt.offset, pt.color);
-    }
+    AddRampStops(p.get(), g, cols);
     cairo_pattern_set_extend(p.get(), g.spread == 1   ? CAIRO_EXTEND_REFLECT
                                       : g.spread == 2 ? CAIRO_EXTEND_REPEAT
                                                       : CAIRO_EXTEND_PAD);

@@ -249,17 +249,19 @@ void DrawItem(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& par
   if (inst.maskSerial && !c.mask && c.masking != &inst && DrawScriptMasked(c, inst, parent, parentCx)) return;
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
+  // Inside a mask an object's scrollRect moves it but does not crop it.
+  const bool scrolled = inst.scrollRect && !asMask;
   cairo_matrix_multiply(&m, &own, &parent);
   if (!Invertible(m)) return;
   const ColorTransform cx = Compose(parentCx, inst.cxform);
   if (!c.mask && cx.alphaMult <= 0 && cx.alphaAdd <= 0) return;
-  if (!inst.scrollRect && !inst.opaqueBackground) {
+  if (!scrolled && !inst.opaqueBackground) {
     DrawBlended(c, inst, parent, m, cx);
     return;
   }
   cairo_save(c.cr);
   cairo_set_matrix(c.cr, &m);
-  if (inst.scrollRect) {
+  if (scrolled) {
     const auto& s = *inst.scrollRect;
     cairo_rectangle(c.cr, s[0], s[1], s[2], s[3]);
     cairo_clip(c.cr);

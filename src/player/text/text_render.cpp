@@ -98,8 +98,13 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
     return;
   }
   cairo_set_matrix(cr, &pm);
-  cairo_rectangle(cr, look.x, look.y, look.width, look.height);
-  cairo_clip(cr);
+  // Drawn as a mask, a field's glyphs reach past its box, as a scrollRect
+  // does not crop inside a mask.
+  // Glyphs show only inside the 2-pixel gutter at the box's left and right.
+  if (!c.mask) {
+    cairo_rectangle(cr, look.x + 2, look.y, std::max(0.0, look.width - 4), look.height);
+    cairo_clip(cr);
+  }
   // Scrolled lines move up by the lines above the first shown.
   double dy = 0;
   if (look.scroll > 1 && static_cast<std::size_t>(look.scroll) <= l.lines.size()) {
