@@ -137,6 +137,52 @@ TEST(Avm1Clips, AFlipReadsBackAsSetAfterATurnAndAResize) {
   EXPECT_EQ(r.Get("flipped"), "90 -50");
 }
 
+// Flash carries points and boxes between clips in whole twips: the point
+// is cut to twips, each matrix of the chain adds a translation rounded to
+// twips, and so does each transformed corner.
+TEST(Avm1Clips, PointsAndBoxesBetweenClipsAreWholeTwips) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  Set(a, "d", Method(Var("c"), "createEmptyMovieClip", {Str("d"), Int(1)}));
+  a.Append(SetMember(Var("c"), "_xscale", Int(30)));
+  a.Append(SetMember(Var("c"), "_yscale", Int(30)));
+  a.Append(SetMember(Var("d"), "_x", Num(1.15)));  // 23 twips, 6.9 of them on the stage
+  Set(a, "pt", Object({{"x", Num(1.2345)}, {"y", Num(1.0)}}));
+  a.Append(Do(Method(Var("d"), "localToGlobal", {Var("pt")})));
+  Set(a, "gx", Member(Var("pt"), "x"));
+  Set(a, "gy", Member(Var("pt"), "y"));
+  Set(a, "pt", Object({{"x", Num(10)}, {"y", Num(10)}}));
+  a.Append(Do(Method(Var("d"), "globalToLocal", {Var("pt")})));
+  Set(a, "lx", Member(Var("pt"), "x"));
+  // A box: a 10 x 10 square drawn in d, seen from the stage and from c.
+  a.Append(Do(Var("d"), "beginFill", {Int(0)}));
+  a.Append(Do(Var("d"), "moveTo", {Int(0), Int(0)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(10), Int(0)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(10), Int(10)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(0), Int(10)}));
+  a.Append(Do(Var("d"), "endFill", {}));
+  Set(a, "root", Method(Var("d"), "getBounds", {Var("_root")}));
+  Set(a, "slash", Method(Var("d"), "getBounds", {Str("/")}));
+  Set(a, "parent", Method(Var("d"), "getBounds", {Str("..")}));
+  Set(a, "none", Method(Var("d"), "getBounds", {Str("nosuch")}).Raw(Code(Action::kTypeOf)));
+  Set(a, "empty", Method(Var("d"), "getBounds", {Str("")}).Raw(Code(Action::kTypeOf)));
+  Set(a, "undef", Method(Var("d"), "getBounds", {Undef()}).Raw(Code(Action::kTypeOf)));
+  Played r(Script(a));
+  // x: 24 twips (1.2345 cut), 7.2 on the stage, 7 plus d's place rounded to 7.
+  EXPECT_EQ(r.Get("gx"), "0.7");
+  EXPECT_EQ(r.Get("gy"), "0.3");  // 20 twips, 6 on the stage
+  // Back: 200 twips over 0.3 is 666.67, 667, less d's place of 23 (not 643.33).
+  EXPECT_EQ(r.Get("lx"), "32.2");
+  EXPECT_EQ(r.Get("root.xMin"), "0.35");
+  EXPECT_EQ(r.Get("root.xMax"), "3.35");
+  EXPECT_EQ(r.Get("slash.xMax"), "3.35");
+  EXPECT_EQ(r.Get("parent.xMin"), "1.15");
+  EXPECT_EQ(r.Get("parent.xMax"), "11.15");
+  EXPECT_EQ(r.Get("none"), "undefined");
+  EXPECT_EQ(r.Get("empty"), "undefined");
+  EXPECT_EQ(r.Get("undef"), "undefined");
+}
+
 TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   // A field made with no width and centred autoSize grows both ways from
   // its origin: _x tells where its box begins now, and setting _x moves
