@@ -1517,10 +1517,16 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   sup->proto = home->proto;
   sup->className = "super";
   sup->boundThis = self;
-  AsValue ctor;
-  if (!FindProp(home, Key("__constructor__"), ctor)) FindProp(home->proto, Key("constructor"), ctor);
-  SetProp(sup, "__constructor__", ctor, true);
+  sup->target = AsValue::Object(home);
   return AsValue::Object(sup);
+}
+
+// Looked up only when super() runs (a getter there runs then), along the
+// prototypes from the one holding the method, never through __resolve.
+AsValue Avm1::SuperConstructor(AsObject* sup) {
+  AsValue ctor;
+  if (sup->target.type == AsValue::Type::kObject) FindProp(sup->target.obj, Key("__constructor__"), ctor);
+  return ctor;
 }
 
 AsObject* Avm1::ObjectOf(const AsValue& v) {
@@ -1786,6 +1792,7 @@ void Avm1::Mark(AsObject* root) {
     for (AsObject* i : o->interfaces) work.push_back(i);
     push(o->primitive);
     push(o->boundThis);
+    push(o->target);
     if (o->fn) {
       for (auto& s : o->fn->scope) push(s);
     }

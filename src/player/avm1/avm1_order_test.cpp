@@ -418,6 +418,29 @@ TEST(Avm1Order, AnUnknownTellTargetReadsTheRootsVariablesAndOnlyGotoFrame2Reache
   EXPECT_EQ(r.player.CurrentFrame(), 2);
 }
 
+// super() looks for __constructor__ only when called, from the prototype
+// holding the method up, never on the object itself, never by `constructor`.
+TEST(Avm1Classes, SuperCallFindsTheConstructorWhenItRuns) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "ctor", Function({}, Actions().Append(Log("ctor,")).Append(Str("made")).Raw(Code(Action::kReturn))));
+  Actions method;
+  method.Append(Log("m,"));
+  Set(method, "_global.got", Actions().PushInt(0).PushString("super").Raw(Code(Action::kCallFunction)));
+  method.Append(Log(Var("_global.got")));
+  method.Append(Log(","));
+  Set(a, "obj", Object({{"__constructor__", Var("ctor")}, {"m", Function({}, method)}}));
+  a.Append(Do(Var("obj"), "m", {}));  // own __constructor__ and Object: neither
+  a.Append(SetMember(Var("obj"), "__proto__", Object({{"__proto__", Object({{"__constructor__", Var("ctor")}})}})));
+  a.Append(Do(Var("obj"), "m", {}));  // two prototypes up
+  Actions getter;
+  getter.Append(Log("get,")).Append(Var("ctor")).Raw(Code(Action::kReturn));
+  a.Append(Do(Member(Var("obj"), "__proto__"), "addProperty", {Str("__constructor__"), Function({}, getter), Actions().PushNull()}));
+  a.Append(Do(Var("obj"), "m", {}));  // the getter runs inside the call
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("log"), "m,undefined,m,ctor,made,m,get,ctor,made,");
+}
+
 TEST(Avm1Classes, SuperCalledAsAFunctionRunsTheBaseConstructor) {
   // function B() { this.b = 1; }  function C() { super(); this.c = 2; }  C extends B
   Actions a;
