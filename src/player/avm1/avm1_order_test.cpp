@@ -183,6 +183,45 @@ TEST(Avm1Clips, PointsAndBoxesBetweenClipsAreWholeTwips) {
   EXPECT_EQ(r.Get("undef"), "undefined");
 }
 
+// Target paths: a clip's child comes before a variable of the name on the
+// way; colons before a name are one divider, an empty name names nothing;
+// `this` names the start only in a variable's path.
+TEST(Avm1Paths, ChildrenBeforeVariablesAndFlashsDividers) {
+  Actions a;
+  Set(a, "clip", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  Set(a, "d", Method(Var("clip"), "createEmptyMovieClip", {Str("d"), Int(1)}));
+  a.Append(SetMember(Var("clip"), "x", Str("in c")));
+  a.Append(SetMember(Var("d"), "y", Str("in d")));
+  a.Append(SetMember(Var("clip"), "d", Str("c's d")));
+  Set(a, "c", Str("root's c"));  // a variable c beside the clip c
+  Set(a, "viaChild", Var("c.x"));
+  Set(a, "deeper", Var("c.d.y"));
+  Set(a, "last", Var("c.d"));  // the last name is a member: the variable
+  Set(a, "thisPath", Var("this.c.x"));
+  auto box = [](const std::string& path) {
+    return Method(Var("clip"), "getBounds", {Str(path)}).Raw(Code(Action::kTypeOf));
+  };
+  Set(a, "colons", box("::d"));
+  Set(a, "trailing", box("d::"));
+  Set(a, "oneColon", box("d:"));
+  Set(a, "up", box("d/.."));
+  Set(a, "parent", box("_parent"));
+  Set(a, "self", box("this"));
+  Set(a, "dots", box("d..d"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("viaChild"), "in c");
+  EXPECT_EQ(r.Get("deeper"), "in d");
+  EXPECT_EQ(r.Get("last"), "c's d");
+  EXPECT_EQ(r.Get("thisPath"), "in c");
+  EXPECT_EQ(r.Get("colons"), "object");
+  EXPECT_EQ(r.Get("trailing"), "undefined");
+  EXPECT_EQ(r.Get("oneColon"), "object");
+  EXPECT_EQ(r.Get("up"), "object");
+  EXPECT_EQ(r.Get("parent"), "object");
+  EXPECT_EQ(r.Get("self"), "undefined");
+  EXPECT_EQ(r.Get("dots"), "undefined");
+}
+
 TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   // A field made with no width and centred autoSize grows both ways from
   // its origin: _x tells where its box begins now, and setting _x moves
