@@ -1250,8 +1250,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     };
     const std::string first = name.substr(0, dot);
     bool whole = false;
-    AsValue start = GetVar(ctx, first);
-    if (AsValue holder, v; LookupScope(ctx, first, v, &holder)) start = childFirst(holder, first, start);
+    // One lookup of the first name: a getter there runs once.
+    AsValue start, holder;
+    if (!EqualsNoCase(first, "this") && LookupScope(ctx, first, start, &holder)) start = childFirst(holder, first, start);
+    else start = GetVar(ctx, first);
     const AsValue loose = walk(start, whole);
     if (whole || first.empty() || first[0] == '_' || EqualsNoCase(first, "this")) return loose;
     // A path that breaks off in one scope is looked for again in the scopes
