@@ -1163,7 +1163,7 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
 // variable of that name when it holds an object (or a clip); from an
 // object on, each part is one of its properties.
 AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
-  if (const ClipHandle h = stage_.Resolve(ctx.target, path); h != kNoClip) return ClipValue(h);
+  if (const ClipHandle h = stage_.Resolve(ctx.target, path, true); h != kNoClip) return ClipValue(h);
   // A dotted path is a variable path (a shape's name stands for its clip).
   if (path.find('/') == std::string::npos && path.find('.') != std::string::npos) {
     const AsValue v = GetVar(ctx, path);
@@ -1226,13 +1226,22 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     // The rest of the path from the first name's value; `whole` tells
     // whether every step before the last reached an object or a clip and
     // the last found something.
+    // On the way a clip's child comes before its variable of the name (the
+    // other way round from reading a member); the last name is a member.
+    auto childFirst = [&](const AsValue& at, const std::string& part, AsValue v) {
+      if (at.type != AsValue::Type::kClip) return v;
+      TimelineState* tl = stage_.TimelineOf(ClipOf(at));
+      const Instance* child = tl ? stage_.FindChild(*tl, part) : nullptr;
+      return child ? ClipValue(child->serial) : v;
+    };
     auto walk = [&](AsValue v, bool& whole) {
       whole = true;
       std::size_t i = dot + 1;
       while (i <= name.size() && !v.IsNullish()) {
         std::size_t j = name.find('.', i);
         if (j == std::string::npos) j = name.size();
-        v = Get(v, name.substr(i, j - i));
+        const std::string part = name.substr(i, j - i);
+        v = j < name.size() ? childFirst(v, part, Get(v, part)) : Get(v, part);
         if (j < name.size() && v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) whole = false;
         i = j + 1;
       }
@@ -1241,7 +1250,11 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     };
     const std::string first = name.substr(0, dot);
     bool whole = false;
-    const AsValue loose = walk(GetVar(ctx, first), whole);
+    // One lookup of the first name: a getter there runs once.
+    AsValue start, holder;
+    if (!EqualsNoCase(first, "this") && LookupScope(ctx, first, start, &holder)) start = childFirst(holder, first, start);
+    else start = GetVar(ctx, first);
+    const AsValue loose = walk(start, whole);
     if (whole || first.empty() || first[0] == '_' || EqualsNoCase(first, "this")) return loose;
     // A path that breaks off in one scope is looked for again in the scopes
     // around it, out to the globals.
@@ -1250,7 +1263,7 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     for (int guard = 0; guard < 64; ++guard) {
       AsValue holder, v;
       if (!LookupScope(ctx, first, v, &holder)) break;
-      if (const AsValue r = walk(v, whole); whole) {
+      if (const AsValue r = walk(childFirst(holder, first, v), whole); whole) {
         found = r;
         break;
       }
@@ -1506,10 +1519,16 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   sup->proto = home->proto;
   sup->className = "super";
   sup->boundThis = self;
-  AsValue ctor;
-  if (!FindProp(home, Key("__constructor__"), ctor)) FindProp(home->proto, Key("constructor"), ctor);
-  SetProp(sup, "__constructor__", ctor, true);
+  sup->target = AsValue::Object(home);
   return AsValue::Object(sup);
+}
+
+// Looked up only when super() runs (a getter there runs then), along the
+// prototypes from the one holding the method, never through __resolve.
+AsValue Avm1::SuperConstructor(AsObject* sup) {
+  AsValue ctor;
+  if (sup->target.type == AsValue::Type::kObject) FindProp(sup->target.obj, Key("__constructor__"), ctor);
+  return ctor;
 }
 
 AsObject* Avm1::ObjectOf(const AsValue& v) {
@@ -1775,6 +1794,7 @@ void Avm1::Mark(AsObject* root) {
     for (AsObject* i : o->interfaces) work.push_back(i);
     push(o->primitive);
     push(o->boundThis);
+    push(o->target);
     if (o->fn) {
       for (auto& s : o->fn->scope) push(s);
     }

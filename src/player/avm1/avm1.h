@@ -405,6 +405,8 @@ class Avm1 {
   AsValue CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args);
   AsValue Construct(const AsValue& ctor, AsArgs args);
   AsValue MakeSuper(AsObject* fnObj, const AsValue& self);
+  // What super() calls: the base's __constructor__, looked up when called.
+  AsValue SuperConstructor(AsObject* sup);
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);

@@ -1109,7 +1109,7 @@ void Avm1::ActCallFunction(ActionFrame& f) {
   if (fn.type == AsValue::Type::kObject && !fn.obj->fn && !fn.obj->boundThis.IsUndefined()) {
     // super() called as a function: the base class's constructor on this object.
     const AsValue self = fn.obj->boundThis;
-    fn = GetOwn(fn.obj, Key("__constructor__"));
+    fn = SuperConstructor(fn.obj);
     if (fn.type == AsValue::Type::kObject && fn.obj->fn) {
       const bool builds = fn.obj->fn->native && self.type == AsValue::Type::kObject;
       const AsObject* outer = std::exchange(constructing_, builds ? self.obj : nullptr);
@@ -1150,7 +1150,7 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
     // super(...) and super.method(...) act on the caller's object.
     superCall = name.empty();
-    if (superCall) fn = GetOwn(obj.obj, Key("__constructor__"));
+    if (superCall) fn = SuperConstructor(obj.obj);
     self = obj.obj->boundThis;
   }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {

@@ -346,29 +346,69 @@ AsValue McInstanceAtDepth(Avm1& vm, const AsValue& self, AsArgs a) {
   return vm.ClipValue(it->second.serial);
 }
 
+// Flash keeps a display matrix's translation in whole twips: each step of a chain of matrices, and each
+// point put through one, rounds to the nearest twip (ties to even).
+// Scripts may scale without bound: positions past the int range stay at its ends.
+std::int32_t RoundTwips(double f) {
+  if (std::isnan(f)) return 0;
+  return ClampToInt(std::nearbyint(f));
+}
+
+std::int32_t AddTwips(std::int32_t a, std::int32_t b) { return ClampToInt(double(a) + double(b)); }
+
+// m after `first`: first's translation put through m, rounded to twips.
+Matrix ThenTwips(const Matrix& first, const Matrix& m) {
+  const double tx = first.translateX, ty = first.translateY;
+  Matrix r;
+  r.scaleX = m.scaleX * first.scaleX + m.rotateSkew1 * first.rotateSkew0;
+  r.rotateSkew0 = m.rotateSkew0 * first.scaleX + m.scaleY * first.rotateSkew0;
+  r.rotateSkew1 = m.scaleX * first.rotateSkew1 + m.rotateSkew1 * first.scaleY;
+  r.scaleY = m.rotateSkew0 * first.rotateSkew1 + m.scaleY * first.scaleY;
+  r.translateX = AddTwips(RoundTwips(m.scaleX * tx + m.rotateSkew1 * ty), m.translateX);
+  r.translateY = AddTwips(RoundTwips(m.rotateSkew0 * tx + m.scaleY * ty), m.translateY);
+  return r;
+}
+
+void ApplyTwips(const Matrix& m, std::int32_t x, std::int32_t y, std::int32_t& ox, std::int32_t& oy) {
+  ox = AddTwips(RoundTwips(m.scaleX * double(x) + m.rotateSkew1 * double(y)), m.translateX);
+  oy = AddTwips(RoundTwips(m.rotateSkew0 * double(x) + m.scaleY * double(y)), m.translateY);
+}
+
+// The inverse, its translation rounded to twips; none without a size.
+bool InvertTwips(const Matrix& m, Matrix& out) {
+  const double a = m.scaleX, b = m.rotateSkew0, c = m.rotateSkew1, d = m.scaleY;
+  const double tx = m.translateX, ty = m.translateY;
+  const double det = a * d - b * c;
+  if (!(std::fabs(det) > 1e-12)) return false;
+  out.scaleX = d / det;
+  out.rotateSkew0 = b / -det;
+  out.rotateSkew1 = c / -det;
+  out.scaleY = a / det;
+  out.translateX = RoundTwips((d * tx - c * ty) / -det);
+  out.translateY = RoundTwips((b * tx - a * ty) / det);
+  return true;
+}
+
+// A display object's scale and skew as Flash holds them: 16.16 fixed point,
+// as in the movie's records, also when a script set them.
+Matrix Held(const Matrix& m) {
+  Matrix r = m;
+  for (double* v : {&r.scaleX, &r.rotateSkew0, &r.rotateSkew1, &r.scaleY}) *v = std::round(*v * 65536.0) / 65536.0;
+  return r;
+}
+
 // The clip's matrix to the stage.
 bool WorldMatrix(Avm1& vm, ClipHandle clip, Matrix& out) {
   out = Matrix{};
-  auto then = [&](const Matrix& m) {
-    Matrix r;
-    r.scaleX = out.scaleX * m.scaleX + out.rotateSkew0 * m.rotateSkew1;
-    r.rotateSkew0 = out.scaleX * m.rotateSkew0 + out.rotateSkew0 * m.scaleY;
-    r.rotateSkew1 = out.rotateSkew1 * m.scaleX + out.scaleY * m.rotateSkew1;
-    r.scaleY = out.rotateSkew1 * m.rotateSkew0 + out.scaleY * m.scaleY;
-    // Scripts may scale without bound: the sums can leave the int range.
-    r.translateX = ClampToInt(out.translateX * m.scaleX + out.translateY * m.rotateSkew1 + m.translateX);
-    r.translateY = ClampToInt(out.translateX * m.rotateSkew0 + out.translateY * m.scaleY + m.translateY);
-    out = r;
-  };
   int guard = 0;
   while (clip != kRootClip && guard++ < 64) {
     Instance* inst = vm.GetStage().Find(clip);
     if (!inst || !inst->sprite) return false;
-    then(inst->matrix);
+    out = ThenTwips(out, Held(inst->matrix));
     clip = inst->parent;
   }
   if (clip != kRootClip) return false;
-  then(vm.GetStage().Root().matrix);  // the main timeline's own place
+  out = ThenTwips(out, Held(vm.GetStage().Root().matrix));  // the main timeline's own place
   return true;
 }
 
@@ -437,11 +477,17 @@ AsValue McHitTest(Avm1& vm, const AsValue& self, AsArgs a) {
 // getBounds(space) and getRect(space): the clip's box in the space of
 // another clip, its own without one.
 AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
-  AsObject* o = vm.NewObject();
   double box[4] = {0, 0, 0, 0};
   Stage& stage = vm.GetStage();
   const ClipHandle clip = vm.ClipOf(self);
-  const ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  ClipHandle space = a.empty() ? clip : vm.ClipOf(a[0]);
+  if (!a.empty() && a[0].type != AsValue::Type::kClip) {
+    // Any other value is a target path from this clip; no clip, no box.
+    const std::string path = vm.ToString(a[0]);
+    space = path.empty() ? kNoClip : vm.GetStage().Resolve(clip, path);
+  }
+  if (space == kNoClip) return {};
+  AsObject* o = vm.NewObject();
   // Every measure by a version 8 movie counts, whether the clip is empty or not.
   const double sentinel = vm.EmptyBoundsSentinel(space != clip);
   Instance* inst = ClipNode(vm, self);
@@ -466,25 +512,25 @@ AsValue McGetBounds(Avm1& vm, const AsValue& self, AsArgs a) {
   }
   Matrix from, to;
   if (any && WorldMatrix(vm, clip, from) && (space == clip || WorldMatrix(vm, space, to))) {
-    box[0] = box[1] = 1e300;
-    box[2] = box[3] = -1e300;
-    for (double x : {static_cast<double>(local.xmin), static_cast<double>(local.xmax)}) {
-      for (double y : {static_cast<double>(local.ymin), static_cast<double>(local.ymax)}) {
-        double wx = x, wy = y;
-        if (space != clip) {
-          wx = from.scaleX * x + from.rotateSkew1 * y + from.translateX;
-          wy = from.rotateSkew0 * x + from.scaleY * y + from.translateY;
-          const double det = to.scaleX * to.scaleY - to.rotateSkew0 * to.rotateSkew1;
-          if (det == 0) continue;
-          const double dx = wx - to.translateX, dy = wy - to.translateY;
-          wx = (to.scaleY * dx - to.rotateSkew1 * dy) / det;
-          wy = (-to.rotateSkew0 * dx + to.scaleX * dy) / det;
+    if (space == clip) {
+      box[0] = local.xmin, box[1] = local.ymin, box[2] = local.xmax, box[3] = local.ymax;
+    } else {
+      // Through the stage: the clip's matrix to it, then the space's inverse
+      // (none when the space has no size), each step in whole twips.
+      Matrix back;
+      if (!InvertTwips(to, back)) back = Matrix{};
+      const Matrix m = ThenTwips(from, back);
+      box[0] = box[1] = 1e300;
+      box[2] = box[3] = -1e300;
+      for (std::int32_t x : {local.xmin, local.xmax}) {
+        for (std::int32_t y : {local.ymin, local.ymax}) {
+          std::int32_t wx = 0, wy = 0;
+          ApplyTwips(m, x, y, wx, wy);
+          box[0] = std::min(box[0], double(wx)), box[1] = std::min(box[1], double(wy));
+          box[2] = std::max(box[2], double(wx)), box[3] = std::max(box[3], double(wy));
         }
-        box[0] = std::min(box[0], wx), box[1] = std::min(box[1], wy);
-        box[2] = std::max(box[2], wx), box[3] = std::max(box[3], wy);
       }
     }
-    if (box[0] > box[2]) box[0] = box[1] = box[2] = box[3] = 0;
   } else if (!any && (inst || clip == kRootClip)) {
     // An empty clip: Flash's sentinel box, 0x7FFFFFF twips, read in the
     // clip's own space as it is.
@@ -514,19 +560,14 @@ AsValue LocalGlobal(Avm1& vm, const AsValue& self, AsArgs a, bool toGlobal) {
   if (!px || !py) return {};
   Matrix w;
   if (!WorldMatrix(vm, vm.ClipOf(self), w)) return {};
-  double x = px->num * 20, y = py->num * 20;
-  if (toGlobal) {
-    const double gx = w.scaleX * x + w.rotateSkew1 * y + w.translateX, gy = w.rotateSkew0 * x + w.scaleY * y + w.translateY;
-    x = gx, y = gy;
-  } else {
-    const double det = w.scaleX * w.scaleY - w.rotateSkew0 * w.rotateSkew1;
-    if (det == 0) return {};
-    const double dx = x - w.translateX, dy = y - w.translateY;
-    x = (w.scaleY * dx - w.rotateSkew1 * dy) / det;
-    y = (-w.rotateSkew0 * dx + w.scaleX * dy) / det;
-  }
-  vm.Set(a[0], "x", AsValue::Number(x / 20));
-  vm.Set(a[0], "y", AsValue::Number(y / 20));
+  // The point is cut to whole twips first.
+  const std::int32_t x = ClampToInt(px->num * 20), y = ClampToInt(py->num * 20);
+  Matrix use = w;
+  if (!toGlobal && !InvertTwips(w, use)) return {};
+  std::int32_t ox = 0, oy = 0;
+  ApplyTwips(use, x, y, ox, oy);
+  vm.Set(a[0], "x", AsValue::Number(ox / 20.0));
+  vm.Set(a[0], "y", AsValue::Number(oy / 20.0));
   return {};
 }
 

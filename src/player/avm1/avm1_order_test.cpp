@@ -137,6 +137,91 @@ TEST(Avm1Clips, AFlipReadsBackAsSetAfterATurnAndAResize) {
   EXPECT_EQ(r.Get("flipped"), "90 -50");
 }
 
+// Flash carries points and boxes between clips in whole twips: the point
+// is cut to twips, each matrix of the chain adds a translation rounded to
+// twips, and so does each transformed corner.
+TEST(Avm1Clips, PointsAndBoxesBetweenClipsAreWholeTwips) {
+  Actions a;
+  Set(a, "c", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  Set(a, "d", Method(Var("c"), "createEmptyMovieClip", {Str("d"), Int(1)}));
+  a.Append(SetMember(Var("c"), "_xscale", Int(30)));
+  a.Append(SetMember(Var("c"), "_yscale", Int(30)));
+  a.Append(SetMember(Var("d"), "_x", Num(1.15)));  // 23 twips, 6.9 of them on the stage
+  Set(a, "pt", Object({{"x", Num(1.2345)}, {"y", Num(1.0)}}));
+  a.Append(Do(Method(Var("d"), "localToGlobal", {Var("pt")})));
+  Set(a, "gx", Member(Var("pt"), "x"));
+  Set(a, "gy", Member(Var("pt"), "y"));
+  Set(a, "pt", Object({{"x", Num(10)}, {"y", Num(10)}}));
+  a.Append(Do(Method(Var("d"), "globalToLocal", {Var("pt")})));
+  Set(a, "lx", Member(Var("pt"), "x"));
+  // A box: a 10 x 10 square drawn in d, seen from the stage and from c.
+  a.Append(Do(Var("d"), "beginFill", {Int(0)}));
+  a.Append(Do(Var("d"), "moveTo", {Int(0), Int(0)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(10), Int(0)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(10), Int(10)}));
+  a.Append(Do(Var("d"), "lineTo", {Int(0), Int(10)}));
+  a.Append(Do(Var("d"), "endFill", {}));
+  Set(a, "root", Method(Var("d"), "getBounds", {Var("_root")}));
+  Set(a, "slash", Method(Var("d"), "getBounds", {Str("/")}));
+  Set(a, "parent", Method(Var("d"), "getBounds", {Str("..")}));
+  Set(a, "none", Method(Var("d"), "getBounds", {Str("nosuch")}).Raw(Code(Action::kTypeOf)));
+  Set(a, "empty", Method(Var("d"), "getBounds", {Str("")}).Raw(Code(Action::kTypeOf)));
+  Set(a, "undef", Method(Var("d"), "getBounds", {Undef()}).Raw(Code(Action::kTypeOf)));
+  Played r(Script(a));
+  // x: 24 twips (1.2345 cut), 7.2 on the stage, 7 plus d's place rounded to 7.
+  EXPECT_EQ(r.Get("gx"), "0.7");
+  EXPECT_EQ(r.Get("gy"), "0.3");  // 20 twips, 6 on the stage
+  // Back: 200 twips over 0.3 is 666.67, 667, less d's place of 23 (not 643.33).
+  EXPECT_EQ(r.Get("lx"), "32.2");
+  EXPECT_EQ(r.Get("root.xMin"), "0.35");
+  EXPECT_EQ(r.Get("root.xMax"), "3.35");
+  EXPECT_EQ(r.Get("slash.xMax"), "3.35");
+  EXPECT_EQ(r.Get("parent.xMin"), "1.15");
+  EXPECT_EQ(r.Get("parent.xMax"), "11.15");
+  EXPECT_EQ(r.Get("none"), "undefined");
+  EXPECT_EQ(r.Get("empty"), "undefined");
+  EXPECT_EQ(r.Get("undef"), "undefined");
+}
+
+// Target paths: a clip's child comes before a variable of the name on the
+// way; colons before a name are one divider, an empty name names nothing;
+// `this` names the start only in a variable's path.
+TEST(Avm1Paths, ChildrenBeforeVariablesAndFlashsDividers) {
+  Actions a;
+  Set(a, "clip", Method(Var("_root"), "createEmptyMovieClip", {Str("c"), Int(1)}));
+  Set(a, "d", Method(Var("clip"), "createEmptyMovieClip", {Str("d"), Int(1)}));
+  a.Append(SetMember(Var("clip"), "x", Str("in c")));
+  a.Append(SetMember(Var("d"), "y", Str("in d")));
+  a.Append(SetMember(Var("clip"), "d", Str("c's d")));
+  Set(a, "c", Str("root's c"));  // a variable c beside the clip c
+  Set(a, "viaChild", Var("c.x"));
+  Set(a, "deeper", Var("c.d.y"));
+  Set(a, "last", Var("c.d"));  // the last name is a member: the variable
+  Set(a, "thisPath", Var("this.c.x"));
+  auto box = [](const std::string& path) {
+    return Method(Var("clip"), "getBounds", {Str(path)}).Raw(Code(Action::kTypeOf));
+  };
+  Set(a, "colons", box("::d"));
+  Set(a, "trailing", box("d::"));
+  Set(a, "oneColon", box("d:"));
+  Set(a, "up", box("d/.."));
+  Set(a, "parent", box("_parent"));
+  Set(a, "self", box("this"));
+  Set(a, "dots", box("d..d"));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("viaChild"), "in c");
+  EXPECT_EQ(r.Get("deeper"), "in d");
+  EXPECT_EQ(r.Get("last"), "c's d");
+  EXPECT_EQ(r.Get("thisPath"), "in c");
+  EXPECT_EQ(r.Get("colons"), "object");
+  EXPECT_EQ(r.Get("trailing"), "undefined");
+  EXPECT_EQ(r.Get("oneColon"), "object");
+  EXPECT_EQ(r.Get("up"), "object");
+  EXPECT_EQ(r.Get("parent"), "object");
+  EXPECT_EQ(r.Get("self"), "undefined");
+  EXPECT_EQ(r.Get("dots"), "undefined");
+}
+
 TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   // A field made with no width and centred autoSize grows both ways from
   // its origin: _x tells where its box begins now, and setting _x moves
@@ -370,6 +455,29 @@ TEST(Avm1Order, AnUnknownTellTargetReadsTheRootsVariablesAndOnlyGotoFrame2Reache
   EXPECT_EQ(r.Get("seen"), "root");
   EXPECT_EQ(r.Get("afterStatic"), "1");
   EXPECT_EQ(r.player.CurrentFrame(), 2);
+}
+
+// super() looks for __constructor__ only when called, from the prototype
+// holding the method up, never on the object itself, never by `constructor`.
+TEST(Avm1Classes, SuperCallFindsTheConstructorWhenItRuns) {
+  Actions a;
+  Set(a, "_global.log", Str(""));
+  Set(a, "ctor", Function({}, Actions().Append(Log("ctor,")).Append(Str("made")).Raw(Code(Action::kReturn))));
+  Actions method;
+  method.Append(Log("m,"));
+  Set(method, "_global.got", Actions().PushInt(0).PushString("super").Raw(Code(Action::kCallFunction)));
+  method.Append(Log(Var("_global.got")));
+  method.Append(Log(","));
+  Set(a, "obj", Object({{"__constructor__", Var("ctor")}, {"m", Function({}, method)}}));
+  a.Append(Do(Var("obj"), "m", {}));  // own __constructor__ and Object: neither
+  a.Append(SetMember(Var("obj"), "__proto__", Object({{"__proto__", Object({{"__constructor__", Var("ctor")}})}})));
+  a.Append(Do(Var("obj"), "m", {}));  // two prototypes up
+  Actions getter;
+  getter.Append(Log("get,")).Append(Var("ctor")).Raw(Code(Action::kReturn));
+  a.Append(Do(Member(Var("obj"), "__proto__"), "addProperty", {Str("__constructor__"), Function({}, getter), Actions().PushNull()}));
+  a.Append(Do(Var("obj"), "m", {}));  // the getter runs inside the call
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("log"), "m,undefined,m,ctor,made,m,get,ctor,made,");
 }
 
 TEST(Avm1Classes, SuperCalledAsAFunctionRunsTheBaseConstructor) {

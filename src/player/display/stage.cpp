@@ -1316,48 +1316,63 @@ Instance* Stage::FindChild(TimelineState& tl, std::string_view name) {
   return nullptr;
 }
 
-ClipHandle Stage::Resolve(ClipHandle base, std::string_view t) {
+ClipHandle Stage::Resolve(ClipHandle base, std::string_view path, bool thisIsBase) {
   ClipHandle at = base;
-  std::size_t i = 0;
   // After a slash a dot no longer divides names: "a.b/c" is c in b in a,
   // "a/b.c" names a child "b.c".
   bool slashed = false;
-  if (!t.empty() && t[0] == '/') {
+  bool first = true;
+  if (!path.empty() && path[0] == '/') {
     at = RootOf(base);
-    i = 1;
+    path.remove_prefix(1);
     slashed = true;
+    first = false;
   }
-  while (i <= t.size()) {
-    std::size_t j = t.find_first_of(slashed ? "/:" : "/.:", i);
-    if (j == std::string_view::npos) j = t.size();
-    std::string_view part = t.substr(i, j - i);
-    // ".." is a part of its own in slash syntax.
-    if (part.empty() && j < t.size() && t[j] == '.' && j + 1 < t.size() && t[j + 1] == '.') {
-      part = "..";
-      j += 1;
+  while (!path.empty()) {
+    // Colons before a name are one divider however many: ":::a" is "a".
+    while (!path.empty() && path[0] == ':') path.remove_prefix(1);
+    const std::string_view head = path.substr(0, 3);
+    if (head == ".." || head == "../" || head == "..:") {
+      // ".." is a part of its own, then a divider; a level has no parent.
+      if (head == "../") slashed = true;
+      path.remove_prefix(head.size());
+      if (at == kRootClip || RootOf(at) == at) return kNoClip;
+      at = ParentOf(at);
+      first = false;
+      continue;
     }
-    // Two slashes in a row name nothing.
-    if (part.empty() && i > 0 && t[i - 1] == '/' && j < t.size() && t[j] == '/') return kNoClip;
-    if (j < t.size() && t[j] == '/') slashed = true;
+    std::size_t end = 0;
+    while (end < path.size() && path[end] != ':' && path[end] != '/' && (slashed || path[end] != '.')) ++end;
+    const std::string_view part = path.substr(0, end);
+    if (end < path.size() && path[end] == '/') slashed = true;
+    path.remove_prefix(std::min(end + 1, path.size()));
+    // An empty name (two dividers in a row, or colons at the end) names nothing.
+    if (part.empty()) return kNoClip;
     const std::string low = Lower(std::string(part));
-    if (part.empty() || low == "this") {
+    const int level = LevelNumber(low);
+    TimelineState* tl = TimelineOf(at);
+    Instance* child = nullptr;
+    if (thisIsBase && low == "this") {
+      at = base;
+    } else if (first && low == "_root") {
+      at = RootOf(at);
+    } else if (first && (low == "_level0" || level > 0)) {
+      at = low == "_level0" ? kRootClip : Level(level, false);
+    } else if ((child = tl ? FindChild(*tl, part) : nullptr)) {
+      // A child comes before the clip's own names below.
+      at = child->serial;
     } else if (low == "_root") {
       at = RootOf(at);
-    } else if (low == "_level0") {
-      at = kRootClip;
-    } else if (const int level = LevelNumber(low); level > 0) {
-      at = Level(level, false);
-      if (at == kNoClip) return kNoClip;
-    } else if (low == ".." || low == "_parent") {
-      // A level has no parent.
-      if (at != kRootClip && RootOf(at) != at) at = ParentOf(at);
+    } else if (low == "_level0" || level > 0) {
+      at = low == "_level0" ? kRootClip : Level(level, false);
+    } else if (low == "_parent") {
+      if (at == kRootClip || RootOf(at) == at) return kNoClip;
+      at = ParentOf(at);
     } else {
-      TimelineState* tl = TimelineOf(at);
-      Instance* child = tl ? FindChild(*tl, part) : nullptr;
-      if (!child) return kNoClip;
-      at = child->serial;
+      return kNoClip;
     }
-    i = j + 1;
+    if (at == kNoClip) return kNoClip;
+    first = false;
   }
   return TimelineOf(at) ? at : kNoClip;
 }

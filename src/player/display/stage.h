@@ -321,8 +321,9 @@ class Stage {
   // The path as scripts name it, "/a/b" ("" for the main timeline).
   std::string PathOf(ClipHandle h);
   // A target path from `base` ("/a/b", "../c", "_root.a", "_parent"); the
-  // clip it names now, kNoClip when none.
-  ClipHandle Resolve(ClipHandle base, std::string_view target);
+  // clip it names now, kNoClip when none. `this` names base only in the
+  // paths of variables (thisIsBase); elsewhere it is a child's name.
+  ClipHandle Resolve(ClipHandle base, std::string_view target, bool thisIsBase = false);
   // A child with a timeline, by instance name (case ignored).
   Instance* FindChild(TimelineState& tl, std::string_view name);
 
