@@ -42,8 +42,9 @@ class TColorQuantizer {
   // Where the walk of a colour stands after its top kShortcutLevels bits of
   // each channel: node index x 16 + level, or -1 for not walked yet. Nodes
   // that deep change only when a shallower node is reduced, which clears the
-  // entries of its colours.
-  static constexpr int kShortcutLevels = 5;
+  // entries of its colours. Six levels (a megabyte) leave photographs, whose
+  // leaves sit near that depth, a step or two of the walk; five left three.
+  static constexpr int kShortcutLevels = 6;
   std::vector<std::int32_t> shortcut_;
   std::vector<std::int32_t> free_;
   std::int32_t root_ = -1;
