@@ -126,6 +126,10 @@ FrameDifference AnimationAssembler::Compare(const TGIFImage& previous, const TGI
   d.same.assign(std::size_t(w) * std::size_t(h), 0);
   // With the same table, a row of the same indices is unchanged as a whole.
   const bool same_table = cur_rgb == prev_rgb && w == pw;
+  // The entries changed pixels use, with a last one that unchanged pixels
+  // mark: a plain store per pixel, not a read and a write of the entry the
+  // pixel before may have just written.
+  std::array<std::uint8_t, 257> used{};
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
     const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
@@ -142,11 +146,12 @@ FrameDifference AnimationAssembler::Compare(const TGIFImage& previous, const TGI
       const bool same = cur_rgb[row[x]] == prev_rgb[prow[x]];
       srow[x] = std::uint8_t(same);
       unchanged += same;
-      d.used[row[x]] = d.used[row[x]] | !same;
+      used[same ? 256 : row[x]] = 1;
     }
     d.unchanged += unchanged;
-    for (int x = common; x < w; ++x) d.used[row[x]] = true;
+    for (int x = common; x < w; ++x) used[row[x]] = 1;
   }
+  for (int i = 0; i < 256; ++i) d.used[std::size_t(i)] = used[std::size_t(i)] != 0;
   return d;
 }
 
