@@ -36,6 +36,9 @@ class TColorQuantizer {
   std::int32_t NewNode(int level);
   void FreeNode(std::int32_t n);
   void ReduceTree();
+  // AddColors, with the common case of a picture's pixels at hand: a
+  // remembered walk that stands on a leaf, which only adds to its sums.
+  void AddRun(int red, int green, int blue, std::uint32_t count);
 
   // Nodes live in a pool; freed ones are reused.
   std::vector<TOctreeNode> nodes_;
