@@ -36,10 +36,18 @@ AnimationAssembler::AnimationAssembler(int delay, bool smaller_size, bool alpha)
     : delay_(delay), smaller_size_(smaller_size), alpha_(alpha), animation_(std::make_unique<TGIFImage>()) {}
 
 void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_index,
-                                  const std::vector<std::uint8_t>* data) {
+                                  const std::vector<std::uint8_t>* clear) {
   auto frame = std::make_unique<TGIFSubImage>(animation_.get());
   frame->Assign(source);
-  if (data != nullptr) frame->Data() = *data;
+  // In the copy itself: a difference frame is one picture's worth of memory, not three.
+  if (clear != nullptr) {
+    std::uint8_t* data = frame->Data().data();
+    const std::uint8_t* mask = clear->data();
+    const std::uint8_t t = std::uint8_t(transparent_index);
+    const std::size_t n = std::min(frame->Data().size(), clear->size());
+    // A select, not a branch: which pixels kept their colour is random in photographs.
+    for (std::size_t k = 0; k < n; ++k) data[k] = mask[k] != 0 ? t : data[k];
+  }
   TGIFSubImage* f = frame.get();
   animation_->AddFrame(std::move(frame));
   if (added_ == 0) f->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(f, 0));
@@ -196,10 +204,7 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent
       AddFrame(cur, -1, nullptr);
     } else {
       ++optimized_;
-      std::vector<std::uint8_t> diff = cur.Data();
-      for (std::size_t k = 0; k < diff.size(); ++k)
-        if (same[k]) diff[k] = std::uint8_t(transparent);
-      AddFrame(cur, transparent, &diff);
+      AddFrame(cur, transparent, &same);
     }
   }
   previous_ = std::move(reduced);
