@@ -36,10 +36,18 @@ AnimationAssembler::AnimationAssembler(int delay, bool smaller_size, bool alpha)
     : delay_(delay), smaller_size_(smaller_size), alpha_(alpha), animation_(std::make_unique<TGIFImage>()) {}
 
 void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_index,
-                                  const std::vector<std::uint8_t>* data) {
+                                  const std::vector<std::uint8_t>* clear) {
   auto frame = std::make_unique<TGIFSubImage>(animation_.get());
   frame->Assign(source);
-  if (data != nullptr) frame->Data() = *data;
+  // In the copy itself: a difference frame is one picture's worth of memory, not three.
+  if (clear != nullptr) {
+    std::uint8_t* data = frame->Data().data();
+    const std::uint8_t* mask = clear->data();
+    const std::uint8_t t = std::uint8_t(transparent_index);
+    const std::size_t n = std::min(frame->Data().size(), clear->size());
+    // A select, not a branch: which pixels kept their colour is random in photographs.
+    for (std::size_t k = 0; k < n; ++k) data[k] = mask[k] != 0 ? t : data[k];
+  }
   TGIFSubImage* f = frame.get();
   animation_->AddFrame(std::move(frame));
   if (added_ == 0) f->Extensions().Add(std::make_unique<TGIFAppExtNSLoop>(f, 0));
@@ -126,6 +134,10 @@ FrameDifference AnimationAssembler::Compare(const TGIFImage& previous, const TGI
   d.same.assign(std::size_t(w) * std::size_t(h), 0);
   // With the same table, a row of the same indices is unchanged as a whole.
   const bool same_table = cur_rgb == prev_rgb && w == pw;
+  // The entries changed pixels use, with a last one that unchanged pixels
+  // mark: a plain store per pixel, not a read and a write of the entry the
+  // pixel before may have just written.
+  std::array<std::uint8_t, 257> used{};
   for (int y = 0; y < h; ++y) {
     const std::uint8_t* row = cur.Data().data() + std::size_t(y) * w;
     const std::uint8_t* prow = y < ph ? prev.Data().data() + std::size_t(y) * pw : nullptr;
@@ -142,11 +154,12 @@ FrameDifference AnimationAssembler::Compare(const TGIFImage& previous, const TGI
       const bool same = cur_rgb[row[x]] == prev_rgb[prow[x]];
       srow[x] = std::uint8_t(same);
       unchanged += same;
-      d.used[row[x]] = d.used[row[x]] | !same;
+      used[same ? 256 : row[x]] = 1;
     }
     d.unchanged += unchanged;
-    for (int x = common; x < w; ++x) d.used[row[x]] = true;
+    for (int x = common; x < w; ++x) used[row[x]] = 1;
   }
+  for (int i = 0; i < 256; ++i) d.used[std::size_t(i)] = used[std::size_t(i)] != 0;
   return d;
 }
 
@@ -191,10 +204,7 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent
       AddFrame(cur, -1, nullptr);
     } else {
       ++optimized_;
-      std::vector<std::uint8_t> diff = cur.Data();
-      for (std::size_t k = 0; k < diff.size(); ++k)
-        if (same[k]) diff[k] = std::uint8_t(transparent);
-      AddFrame(cur, transparent, &diff);
+      AddFrame(cur, transparent, &same);
     }
   }
   previous_ = std::move(reduced);

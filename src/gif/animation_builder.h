@@ -106,7 +106,8 @@ class AnimationAssembler {
   std::unique_ptr<TGIFImage> Finish() { return std::move(animation_); }
 
  private:
-  void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* data);
+  // With `clear`, the pixels where it is 1 take the transparent index.
+  void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* clear);
   void AddAlpha(std::unique_ptr<TGIFImage> reduced, int transparent);
   void AddAlphaFrame(const TGIFSubImage& source, int transparent);
 

@@ -27,38 +27,40 @@ TFastColorLookup::TFastColorLookup(const std::vector<Color>& palette)
 }
 
 int TFastColorLookup::Lookup(int red, int green, int blue, Color& chosen) {
-  int key = Key(red, green, blue);
-  int index = inverse_[key];
-  if (index < 0) {
-    // Eight distances at a time in 16-bit lanes (plain SSE2 on x86-64),
-    // over the entries rounded up to eight (the padding is never nearest);
-    // then the first entry at the smallest (the lowest index wins a tie).
-    using Lanes = std::int16_t __attribute__((vector_size(16)));
-    const int blocks = (Colors() + 7) / 8;
-    alignas(16) std::array<std::int16_t, kPadded> distance;
-    const Lanes r = Lanes{} + std::int16_t(red), g = Lanes{} + std::int16_t(green), b = Lanes{} + std::int16_t(blue);
-    Lanes low = Lanes{} + std::int16_t(0x7FFF);
-    // Bit operations only, which GCC and Clang both take on vectors.
-    const auto abs = [](Lanes v) {
-      const Lanes sign = v >> 15;
-      return (v ^ sign) - sign;
-    };
-    for (int k = 0; k < blocks; ++k) {
-      Lanes pr, pg, pb;
-      std::memcpy(&pr, reds_.data() + 8 * k, sizeof pr);
-      std::memcpy(&pg, greens_.data() + 8 * k, sizeof pg);
-      std::memcpy(&pb, blues_.data() + 8 * k, sizeof pb);
-      const Lanes d = abs(r - pr) + abs(g - pg) + abs(b - pb);
-      std::memcpy(distance.data() + 8 * k, &d, sizeof d);
-      low = d ^ ((low ^ d) & Lanes(low < d));
-    }
-    std::int16_t best = low[0];
-    for (int lane = 1; lane < 8; ++lane) best = std::min<std::int16_t>(best, low[lane]);
-    index = 0;
-    while (distance[std::size_t(index)] != best) ++index;
-    inverse_[key] = std::int16_t(index);
+  const int index = IndexOf(red, green, blue);
+  chosen = palette_[std::size_t(index)];
+  return index;
+}
+
+int TFastColorLookup::Search(int red, int green, int blue) {
+  const int key = Key(red, green, blue);
+  // Eight distances at a time in 16-bit lanes (plain SSE2 on x86-64),
+  // over the entries rounded up to eight (the padding is never nearest);
+  // then the first entry at the smallest (the lowest index wins a tie).
+  using Lanes = std::int16_t __attribute__((vector_size(16)));
+  const int blocks = (Colors() + 7) / 8;
+  alignas(16) std::array<std::int16_t, kPadded> distance;
+  const Lanes r = Lanes{} + std::int16_t(red), g = Lanes{} + std::int16_t(green), b = Lanes{} + std::int16_t(blue);
+  Lanes low = Lanes{} + std::int16_t(0x7FFF);
+  // Bit operations only, which GCC and Clang both take on vectors.
+  const auto abs = [](Lanes v) {
+    const Lanes sign = v >> 15;
+    return (v ^ sign) - sign;
+  };
+  for (int k = 0; k < blocks; ++k) {
+    Lanes pr, pg, pb;
+    std::memcpy(&pr, reds_.data() + 8 * k, sizeof pr);
+    std::memcpy(&pg, greens_.data() + 8 * k, sizeof pg);
+    std::memcpy(&pb, blues_.data() + 8 * k, sizeof pb);
+    const Lanes d = abs(r - pr) + abs(g - pg) + abs(b - pb);
+    std::memcpy(distance.data() + 8 * k, &d, sizeof d);
+    low = d ^ ((low ^ d) & Lanes(low < d));
   }
-  chosen = palette_[index];
+  std::int16_t best = low[0];
+  for (int lane = 1; lane < 8; ++lane) best = std::min<std::int16_t>(best, low[lane]);
+  int index = 0;
+  while (distance[std::size_t(index)] != best) ++index;
+  inverse_[key] = std::int16_t(index);
   return index;
 }
 

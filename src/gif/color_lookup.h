@@ -29,10 +29,19 @@ class TFastColorLookup final : public TColorLookup {
  public:
   explicit TFastColorLookup(const std::vector<Color>& palette);
   int Lookup(int red, int green, int blue, Color& chosen) override;
+  // Lookup's index alone, the cache read here: a photograph's mapping asks
+  // for nearly every pixel, most of them cells already searched.
+  int IndexOf(int red, int green, int blue) {
+    const int index = inverse_[std::size_t(Key(red, green, blue))];
+    return index >= 0 ? index : Search(red, green, blue);
+  }
 
   static int Key(int red, int green, int blue) { return ((blue >> 3) << 10) | ((green >> 3) << 5) | (red >> 3); }
 
  private:
+  // The nearest entry of a cell not searched yet, then kept for it.
+  int Search(int red, int green, int blue);
+
   std::vector<Color> palette_;
   // The palette by channel, padded to a whole number of vector widths with
   // entries no colour is nearest to: the search computes every distance at

@@ -134,7 +134,7 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
             colour = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
           }
           if (colour != last) {
-            index = fast->Lookup(p[2], p[1], p[0], chosen);
+            index = fast->IndexOf(p[2], p[1], p[0]);
             last = colour;
           }
           out[x] = std::uint8_t(index);
@@ -151,7 +151,7 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
         const std::uint8_t* p = &rgb[std::size_t(x) * 3];
         const std::uint32_t colour = (std::uint32_t(p[0]) << 16) | (std::uint32_t(p[1]) << 8) | p[2];
         if (colour != last) {
-          index = fast->Lookup(p[0], p[1], p[2], chosen);
+          index = fast->IndexOf(p[0], p[1], p[2]);
           last = colour;
         }
         out[x] = std::uint8_t(index);

@@ -128,6 +128,25 @@ void TColorQuantizer::ReduceTree() {
   leaf_count_ -= children - 1;
 }
 
+// A leaf reached adds no node, so the tree has no more leaves than allowed
+// after it, as after the call before: AddColors would reduce nothing.
+inline void TColorQuantizer::AddRun(int red, int green, int blue, std::uint32_t count) {
+  constexpr int kDrop = 8 - kShortcutLevels;
+  const std::size_t key = (std::size_t(red >> kDrop) << (2 * kShortcutLevels)) |
+                          (std::size_t(green >> kDrop) << kShortcutLevels) | std::size_t(blue >> kDrop);
+  if (const std::int32_t at = shortcut_[key]; at >= 0) {
+    TOctreeNode& node = nodes_[std::size_t(at >> 4)];
+    if (node.leaf) {
+      node.pixel_count += count;
+      node.red_sum += std::uint64_t(red) * count;
+      node.green_sum += std::uint64_t(green) * count;
+      node.blue_sum += std::uint64_t(blue) * count;
+      return;
+    }
+  }
+  AddColors(red, green, blue, count);
+}
+
 void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
   const int w = picture.Width(), h = picture.Height();
   if (picture.Empty()) return;
@@ -142,7 +161,7 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
       ++run;
       return;
     }
-    if (run > 0) AddColors(run_r, run_g, run_b, run);
+    if (run > 0) AddRun(run_r, run_g, run_b, run);
     run_r = r;
     run_g = g;
     run_b = b;
@@ -162,7 +181,7 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
           ++run;
           continue;
         }
-        if (run > 0) AddColors(run_r, run_g, run_b, run);
+        if (run > 0) AddRun(run_r, run_g, run_b, run);
         run_colour = colour;
         run_r = int(colour >> 16);
         run_g = int((colour >> 8) & 0xFF);
@@ -170,7 +189,7 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
         run = 1;
       }
     }
-    if (run > 0) AddColors(run_r, run_g, run_b, run);
+    if (run > 0) AddRun(run_r, run_g, run_b, run);
     return;
   }
   for (int y = 0; y < h; ++y) {
@@ -186,7 +205,7 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
       }
     }
   }
-  if (run > 0) AddColors(run_r, run_g, run_b, run);
+  if (run > 0) AddRun(run_r, run_g, run_b, run);
 }
 
 std::vector<gdi::Color> TColorQuantizer::Colors() const {

@@ -147,5 +147,30 @@ TEST(OctreeRuns, WholePictureGivesTheColoursOfPixelByPixel) {
   }
 }
 
+TEST(OctreeRuns, PhotographGivesTheTreeOfThePlainWalk) {
+  // Grain over shading, as in a photograph: most pixels differ from the one
+  // before, and leaves stand at every depth of the remembered walk and below.
+  // A picture of a narrow range of colours (a sky, a face) keeps its leaves
+  // deeper than the walk remembers.
+  std::mt19937 rng(5);
+  for (bool narrow : {false, true})
+    for (int max : {16, 236, 256}) {
+      gdi::Bitmap picture(120, 90, gdi::PixelFormat::pfDevice);
+      PlainOctree plain(max, 8);
+      for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 120; ++x) {
+          const int grain = int(rng() % 24);
+          const gdi::Color c =
+              narrow ? gdi::Color{std::uint8_t(100 + rng() % 8), std::uint8_t(50 + rng() % 8), std::uint8_t(200 + (x + y) % 8)}
+                     : gdi::Color{std::uint8_t(x + grain), std::uint8_t(2 * y + grain), std::uint8_t((x + y + 3 * grain) & 255)};
+          picture.SetPixel(x, y, c);
+          plain.Add(c.r, c.g, c.b);
+        }
+      TColorQuantizer runs(max);
+      runs.ProcessImage(picture);
+      EXPECT_EQ(runs.Colors(), plain.Colors()) << narrow << " " << max;
+    }
+}
+
 }  // namespace
 }  // namespace quarvel::gif
