@@ -20,8 +20,11 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
     u->strings[i] = Intern(f.pool.strings[i]);
   }
   u->nss.resize(f.pool.namespaces.size());
+  u->builtinNs.assign(f.pool.namespaces.size(), false);
   for (std::size_t i = 0; i < f.pool.namespaces.size(); ++i) {
     const auto& ns = f.pool.namespaces[i];
+    u->builtinNs[i] = i != 0 && ns.kind == NamespaceKind::kNamespace &&
+                      f.pool.strings[ns.name] == "http://adobe.com/AS3/2006/builtin";
     // Entry 0 is any namespace (*::name); E4X tells it from the public one.
     u->nss[i] = i == 0                                ? InternNs(NamespaceKind::kNamespace, "*")
                 : ns.kind == NamespaceKind::kPrivate ? NewPrivateNs()
@@ -177,6 +180,7 @@ Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rt
     case MultinameKind::kQName:
     case MultinameKind::kQNameA:
       n.single = u.nss[m.ns];
+      n.builtinNs = u.builtinNs[m.ns];
       break;
     case MultinameKind::kMultiname:
     case MultinameKind::kMultinameA:
@@ -453,16 +457,20 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   c->prototype->traits = &objectClass->instance;
   c->prototype->proto = super ? super->prototype : objectClass->prototype;
   NameConstructor(c->prototype, co);
+  // Instance methods see the class object in scope; the class's own
+  // methods (statics, cinit) see only the scope newclass ran in, so a bare
+  // name in a static finds a global before a static of the same name
+  // (Haxe's Std.parseInt calls the global parseInt that way).
   auto* classScope = heap_.New<ScopeChain>();
   classScope->parent = scope;
   classScope->object = Value::Obj(co);
   co->scope = classScope;
   AddTraits(u, ii.traits, c->instance, c, false, nullptr, classScope);
-  AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
+  AddTraits(u, ci.traits, c->statics, c, true, co, scope);
   // An interface's methods are reached by its public name on implementors.
   for (Class* ic : c->interfaces) MapInterfaceMethods(c, ic);
   c->iinit = MethodOf(u, ii.iinit, c, classScope, c->name);
-  c->cinit = MethodOf(u, ci.cinit, c, classScope, c->name + "$cinit");
+  c->cinit = MethodOf(u, ci.cinit, c, scope, c->name + "$cinit");
   if (c->iinit && c->iinit->traceName.empty()) c->iinit->traceName = c->QualifiedName();
   if (c->cinit && c->cinit->traceName.empty()) c->cinit->traceName = c->QualifiedName() + "$cinit";
   InitSlots(co, c->statics);
@@ -471,7 +479,7 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   classByName_[c->QualifiedName()] = c;
   for (std::uint32_t iface : unresolved) pendingInterfaces_.push_back({c, &u, iface});
   if (!pendingInterfaces_.empty()) SettlePendingInterfaces();
-  if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, classScope);
+  if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, scope);
   co->initialized = true;
   return c;
 }

@@ -584,7 +584,7 @@ bool IsPrototypeMethod(const Binding* b) {
 }
 
 Value* PrototypeShadow(Machine& m, Object* o, Object* proto, const Binding* b, Name& n) {
-  if (!IsPrototypeMethod(b)) return nullptr;
+  if (n.builtinNs || !IsPrototypeMethod(b)) return nullptr;
   const std::string& key = LocalOf(m, n)->text;
   if (o && o->dyn)
     if (Value* v = o->FindDyn(key)) return v;

@@ -97,6 +97,9 @@ struct Name {
   std::uint32_t nsCount = 1;
   NsId single = kPublicNs;
   bool attribute = false;
+  // Written in the AS3 namespace (AS3::charCodeAt): the class's own method,
+  // never a function a script put on the prototype under that name.
+  bool builtinNs = false;
   bool hasIndex = false;  // a whole number name, for arrays and vectors
   std::uint32_t index = 0;
   std::span<const NsId> Nss() const { return nsList ? std::span<const NsId>(nsList, nsCount) : std::span<const NsId>(&single, 1); }
@@ -310,6 +313,7 @@ struct ClassObject : Object {
 struct AbcUnit {
   std::shared_ptr<const AbcFile> file;
   std::vector<NsId> nss;               // by pool index
+  std::vector<bool> builtinNs;         // by pool index: the AS3 namespace (merged into public in nss)
   std::vector<StringCell*> strings;    // by pool index
   std::vector<NameId> nameIds;         // by string pool index
   std::vector<std::unique_ptr<Method>> methods;  // by method index
