@@ -296,6 +296,12 @@ std::vector<std::uint8_t> AbcBuilder::WriteAbc(const avm2::AbcFile& f) {
     std::memcpy(&bits, &d, sizeof d);
     for (int i = 0; i < 8; ++i) w.U8(static_cast<std::uint8_t>(bits >> (8 * i)));
   });
+  if (avm2::HasFloatPool(f.majorVersion, f.minorVersion))
+    w.Pool(p.floats, [&](float v) {
+      std::uint32_t bits;
+      std::memcpy(&bits, &v, sizeof v);
+      for (int i = 0; i < 4; ++i) w.U8(static_cast<std::uint8_t>(bits >> (8 * i)));
+    });
   w.Pool(p.strings, [&](const std::string& s) {
     w.U30(static_cast<std::uint32_t>(s.size()));
     w.Bytes(s.data(), s.size());

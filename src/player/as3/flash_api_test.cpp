@@ -186,6 +186,21 @@ TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
             "2 5 2 1 Vector3D(1, 2, 0)|false true status NetConnection.Connect.Success|listening|");
 }
 
+TEST(As3FlashApi, ASealedSubclassOfAGeometryValueKeepsItsFields) {
+  // class Xy extends Vector3D (sealed, as Haxe writes it); new Xy(); x = 3;
+  // y = 4: the fields Vector3D declares stay writable, and its methods read them.
+  As3Movie d;
+  const auto v3 = d.a.PackageName("flash.geom", "Vector3D");
+  d.LinkedClass("Xy", {v3}, 0, {}, {}, true);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Xy")}).Op("constructprop", {m.Q("Xy"), 0}).Op("setlocal", {1});
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_1").Op("pushbyte", {4}).Op("setproperty", {m.Q("y")});
+    Line(m, c).Local(1, {"x"}).Local(1, {"y"}).Local(1, {"length"}).Done();
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 4 5|");
+}
+
 // NetFilterEvent holds the byte arrays it was given (a clone shares them)
 // and writes itself under its old name; play and print options start empty,
 // and no print job ever starts.

@@ -169,7 +169,8 @@ TEST(As3NativeKinds, EveryKindWhereAnotherIsExpectedIsATypeErrorTheScriptCatches
 
 TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
   // tabIndex -1, focusRect and contextMenu null until set, then what was
-  // set; Capabilities.isDebugger false.
+  // set; Capabilities.isDebugger false, and a version recent enough for
+  // frameworks that refuse players before 19 (Stage3D movies).
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     auto trace = [&](const std::function<void()>& push) {
@@ -188,8 +189,9 @@ TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
     trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("contextMenu")}).Op("getlocal_1").Op("strictequals"); });
     const auto caps = m.a.PackageName("flash.system", "Capabilities");
     trace([&] { c.Op("getlex", {caps}).Op("getproperty", {m.Q("isDebugger")}); });
+    trace([&] { c.Op("getlex", {caps}).Op("getproperty", {m.Q("version")}); });
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|7|false|true|false|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|7|false|true|false|LNX 32,0,0,465|");
 }
 
 TEST(As3NativeKinds, TheScreenIsTheMoviesFrame) {

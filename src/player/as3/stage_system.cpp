@@ -92,7 +92,9 @@ NATIVE(StInvalidate) {
   return Value();
 }
 
-NATIVE(CapVersion) { return m.Str("LNX 11,2,202,0"); }
+// The last Linux release: movies made for it (Stage3D frameworks check for 19
+// or later before starting) see a player that can run them.
+NATIVE(CapVersion) { return m.Str("LNX 32,0,0,465"); }
 NATIVE(CapPlayerType) { return m.Str("StandAlone"); }
 NATIVE(CapOs) { return m.Str("Linux"); }
 // The player draws off screen: its screen is the movie's own frame, so a movie

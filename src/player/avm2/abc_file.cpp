@@ -53,6 +53,15 @@ class AbcReader {
     std::memcpy(&d, &bits, sizeof d);
     return d;
   }
+  float F32(const char* field) {
+    Need(4, field);
+    std::uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i) bits = bits << 8 | data_[pos_ + static_cast<std::size_t>(i)];
+    pos_ += 4;
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+  }
   std::span<const std::uint8_t> Bytes(std::size_t n, const char* field) {
     Need(n, field);
     auto s = data_.subspan(pos_, n);
@@ -101,7 +110,7 @@ class Parser {
       r_.FailAt("unsupported ABC version " + std::to_string(f_.majorVersion) + "." +
                     std::to_string(f_.minorVersion),
                 r_.Offset() - 4);
-    ReadPool();
+    ReadPool(HasFloatPool(f_.majorVersion, f_.minorVersion));
 
     const std::uint32_t methods = r_.Count("method count", 4);
     Charge<decltype(f_.methods)>(methods);
@@ -189,7 +198,7 @@ class Parser {
     return n;
   }
 
-  void ReadPool() {
+  void ReadPool(bool withFloats) {
     auto& p = f_.pool;
     std::uint32_t n = PoolCount("int count", 1);
     Charge<decltype(p.ints)>(n + 1);
@@ -205,6 +214,13 @@ class Parser {
     Charge<decltype(p.doubles)>(n + 1);
     p.doubles.reserve(n + 1);
     for (std::uint32_t i = 0; i < n; ++i) p.doubles.push_back(r_.D64("double constant"));
+
+    if (withFloats) {
+      n = PoolCount("float count", 4);
+      Charge<decltype(p.floats)>(n + 1);
+      p.floats.reserve(n + 1);
+      for (std::uint32_t i = 0; i < n; ++i) p.floats.push_back(r_.F32("float constant"));
+    }
 
     n = PoolCount("string count", 1);
     Charge<decltype(p.strings)>(n + 1);
@@ -538,13 +554,17 @@ bool Multiname::IsAttribute() const {
   }
 }
 
-ConstantPool::ConstantPool() : doubles{std::numeric_limits<double>::quiet_NaN()} {}
+ConstantPool::ConstantPool()
+    : doubles{std::numeric_limits<double>::quiet_NaN()}, floats{std::numeric_limits<float>::quiet_NaN()} {}
 
 bool ConstantPool::operator==(const ConstantPool& o) const {
   // Doubles compare by bits so that NaN constants match themselves.
   if (doubles.size() != o.doubles.size()) return false;
   for (std::size_t i = 0; i < doubles.size(); ++i)
     if (std::memcmp(&doubles[i], &o.doubles[i], sizeof(double)) != 0) return false;
+  if (floats.size() != o.floats.size()) return false;
+  for (std::size_t i = 0; i < floats.size(); ++i)
+    if (std::memcmp(&floats[i], &o.floats[i], sizeof(float)) != 0) return false;
   return ints == o.ints && uints == o.uints && strings == o.strings &&
          namespaces == o.namespaces && nsSets == o.nsSets && multinames == o.multinames;
 }

@@ -69,10 +69,17 @@ struct Multiname {
   }
 };
 
+// Blocks of version 47.16 and later carry a pool of single-precision
+// floats between the doubles and the strings.
+constexpr bool HasFloatPool(std::uint16_t major, std::uint16_t minor) {
+  return major > 47 || (major == 47 && minor >= 16);
+}
+
 struct ConstantPool {
   std::vector<std::int32_t> ints{0};
   std::vector<std::uint32_t> uints{0};
   std::vector<double> doubles;  // [0] is NaN
+  std::vector<float> floats;    // [0] is NaN; only blocks of 47.16 and later have them
   std::vector<std::string> strings{std::string()};  // bytes as stored (UTF-8)
   std::vector<Namespace> namespaces{Namespace{}};
   std::vector<std::vector<std::uint32_t>> nsSets{{}};  // namespace indices

@@ -232,6 +232,34 @@ TEST(AbcFile, ReadsHandWrittenBytes) {
   EXPECT_THROW(ReadDoAbcTag(kDoAbcTag, std::vector<std::uint8_t>{1, 0}), AbcError);
 }
 
+// Blocks of 47.16 (newer compilers) hold single-precision floats between
+// the doubles and the strings; older blocks have no such pool.
+TEST(AbcFile, FloatPoolOnlyFromVersion47_16) {
+  auto block = [](std::uint8_t minor, std::uint8_t major, bool floats) {
+    std::vector<std::uint8_t> abc = {minor, 0x00, major, 0x00, 0x00, 0x00, 0x02,
+                                     0, 0, 0, 0, 0, 0, 0xF8, 0x3F};  // doubles: 1.5
+    if (floats) abc.insert(abc.end(), {0x02, 0x00, 0x00, 0x20, 0x40});  // floats: 2.5f
+    abc.insert(abc.end(), {0x02, 0x01, 'a', 0x00, 0x00, 0x00,  // strings "a"; no names
+                           0x00, 0x00, 0x00, 0x00, 0x00});     // no methods ... bodies
+    return abc;
+  };
+  const AbcFile f = ParseAbc(block(16, 47, true));
+  EXPECT_EQ(f.pool.doubles.size(), 2u);
+  ASSERT_EQ(f.pool.floats.size(), 2u);
+  EXPECT_EQ(f.pool.floats[1], 2.5f);
+  EXPECT_EQ(f.String(1), "a");
+  EXPECT_EQ(ParseAbc(block(16, 46, false)).String(1), "a");
+  EXPECT_EQ(ParseAbc(block(12, 47, false)).String(1), "a");
+  EXPECT_THROW(ParseAbc(block(16, 46, true)), AbcError);
+
+  // The builder writes the pool back for such blocks.
+  auto a = FullBlock();
+  a.File().majorVersion = 47;
+  a.File().pool.floats.push_back(-0.25f);
+  const AbcFile back = ParseAbc(a.Bytes());
+  EXPECT_EQ(back.pool, a.File().pool);
+}
+
 TEST(AbcFileDamage, EveryTruncationThrowsTheTypedError) {
   const auto bytes = FullBlock().Bytes();
   ASSERT_NO_THROW(ParseAbc(bytes));

@@ -49,6 +49,27 @@ TEST_F(As3Rules, PrototypeMethodsCanBeReplacedAsOtherCompilersDo) {
   EXPECT_EQ(Traced(), "boot|boot|patched|own|[object Object]|ABC|[object TypeError]|");
 }
 
+TEST_F(As3Rules, TheAs3NamespaceReachesTheClassMethodPastAPatchedPrototype) {
+  // Haxe's start-up: String.prototype.charCodeAt = function (i) {
+  //   return this.AS3::charCodeAt(i) + 1000 }  -- no recursion.
+  const auto as3 = a.QName(a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin"), "charCodeAt");
+  AbcCode patch;
+  patch.Op("getlocal_0").Op("getlocal_1").Op("callproperty", {as3, 1}).Op("pushshort", {1000}).Op("add").Op("returnvalue");
+  AbcCode c;
+  c.Op("getlex", {Q("String")}).Op("getproperty", {Q("prototype")}).Op("newfunction", {Fn(patch, 1)})
+      .Op("setproperty", {Q("charCodeAt")});
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("pushbyte", {0}); Call(x, "charCodeAt", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("pushbyte", {1}).Op("callproperty", {as3, 1}); });
+  // Read by the AS3 name, it is the class's method, bound to its object:
+  // call() cannot move it to another string.
+  Trace(c, [&](AbcCode& x) {
+    x.Op("pushstring", {S("abc")}).Op("getproperty", {as3}).Op("pushstring", {S("xyz")}).Op("pushbyte", {2});
+    Call(x, "call", 2);
+  });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "1097|98|99|");
+}
+
 TEST_F(As3Rules, EveryPrototypeNamesItsConstructor) {
   // class Kin {}; new Kin().constructor == Kin; ({}).constructor == Object; [].constructor == Array
   AbcCode ctor;

@@ -432,6 +432,12 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   c->unit = &u;
   c->index = index;
   c->sealed = ii.Has(instance_flag::kSealed);
+  // The geometry values here (Point, Vector3D...) hold their fields as
+  // dynamic properties where Flash declares them: a compiled subclass
+  // (class Xy extends Vector3D) must still write them.
+  const Class* native = super;
+  while (native && native->unit) native = native->super;
+  if (native && !native->sealed && native->package == "flash.geom") c->sealed = false;
   c->isFinal = ii.Has(instance_flag::kFinal);
   c->isInterface = ii.Has(instance_flag::kInterface);
   if (ii.Has(instance_flag::kProtectedNs)) {
@@ -472,16 +478,20 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   c->prototype->traits = &objectClass->instance;
   c->prototype->proto = super ? super->prototype : objectClass->prototype;
   NameConstructor(c->prototype, co);
+  // Instance methods see the class object in scope; the class's own
+  // methods (statics, cinit) see only the scope newclass ran in, so a bare
+  // name in a static finds a global before a static of the same name
+  // (Haxe's Std.parseInt calls the global parseInt that way).
   auto* classScope = heap_.New<ScopeChain>();
   classScope->parent = scope;
   classScope->object = Value::Obj(co);
   co->scope = classScope;
   AddTraits(u, ii.traits, c->instance, c, false, nullptr, classScope);
-  AddTraits(u, ci.traits, c->statics, c, true, co, classScope);
+  AddTraits(u, ci.traits, c->statics, c, true, co, scope);
   // An interface's methods are reached by its public name on implementors.
   for (Class* ic : c->interfaces) MapInterfaceMethods(c, ic);
   c->iinit = MethodOf(u, ii.iinit, c, classScope, c->name);
-  c->cinit = MethodOf(u, ci.cinit, c, classScope, c->name + "$cinit");
+  c->cinit = MethodOf(u, ci.cinit, c, scope, c->name + "$cinit");
   if (c->iinit && c->iinit->traceName.empty()) c->iinit->traceName = c->QualifiedName();
   if (c->cinit && c->cinit->traceName.empty()) c->cinit->traceName = c->QualifiedName() + "$cinit";
   InitSlots(co, c->statics);
@@ -490,7 +500,7 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   classByName_[c->QualifiedName()] = c;
   for (std::uint32_t iface : unresolved) pendingInterfaces_.push_back({c, &u, iface});
   if (!pendingInterfaces_.empty()) SettlePendingInterfaces();
-  if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, classScope);
+  if (c->cinit) Invoke(c->cinit, Value::Obj(co), {}, scope);
   co->initialized = true;
   return c;
 }

@@ -509,6 +509,45 @@ TEST_F(As3, OuterScopesCountFromTheGlobal) {
   EXPECT_EQ(Traced(), "[object global]|[class Object]|");
 }
 
+// The class object is in scope for its instance methods, not for its own
+// static methods and initializer: a static named like a global reaches the
+// global by its bare name (Haxe's Std.parseInt calls parseInt so), while an
+// instance method reaches the static.
+TEST_F(As3, StaticMethodsDoNotSeeTheirClassInScope) {
+  AbcCode stat;  // static parseInt(s) { return parseInt(s) + 1 }
+  stat.Op("findpropstrict", {Q("parseInt")}).Op("getlocal_1").Op("callproperty", {Q("parseInt"), 1});
+  stat.Op("pushbyte", {1}).Op("add").Op("returnvalue");
+  AbcCode inst;  // function m() { trace(parseInt("40")) }
+  Trace(inst, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("parseInt")}).Op("pushstring", {S("40")}).Op("callproperty", {Q("parseInt"), 1});
+  });
+  inst.Op("returnvoid");
+  AbcCode cinit;  // the initializer sees the global's parseInt as well
+  Trace(cinit, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("parseInt")}).Op("pushstring", {S("7")}).Op("callproperty", {Q("parseInt"), 1});
+  });
+  cinit.Op("returnvoid");
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  InstanceInfo ii;
+  ii.name = Q("H");
+  ii.superName = Q("Object");
+  ii.flags = instance_flag::kSealed;
+  ii.iinit = Fn(ctor);
+  ii.traits = {MethodTrait("m", Fn(inst))};
+  ClassInfo ci;
+  ci.cinit = Fn(cinit);
+  ci.traits = {MethodTrait("parseInt", Fn(stat, 1))};
+  const auto cls = a.Class(ii, ci);
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "H", cls, {"Object"});
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("H")}).Op("pushstring", {S("5")}).Op("callproperty", {Q("parseInt"), 1}); });
+  c.Op("getlex", {Q("H")}).Op("construct", {0}).Op("callpropvoid", {Q("m"), 0});
+  ASSERT_TRUE(Run(c, {ClassTrait("H", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "7|6|41|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2
 
