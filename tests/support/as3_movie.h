@@ -133,6 +133,8 @@ struct As3Movie {
   std::function<void(SwfBuilder&)> defineTags;
   // Tags of the main timeline's frame `n` (from 1, the second), before its ShowFrame.
   std::function<void(SwfBuilder&, int)> frameTags;
+  // Code of the document class's constructor before its super() call.
+  std::function<void(As3Movie&, AbcCode&)> beforeSuper;
   // The document class's name (a movie another one loads needs its own).
   std::string docName = "Main";
   // Its base class, a multiname (0: MovieClip).
@@ -146,7 +148,9 @@ struct As3Movie {
                                   std::vector<std::pair<std::string, AbcCode>> methods = {}, int width = 100,
                                   int height = 100) {
     AbcCode c;
-    c.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0});
+    c.Op("getlocal_0").Op("pushscope");
+    if (beforeSuper) beforeSuper(*this, c);
+    c.Op("getlocal_0").Op("constructsuper", {0});
     ctor(*this, c);
     c.Op("returnvoid");
     avm2::InstanceInfo ii;

@@ -223,6 +223,23 @@ bool As3Display::ShowButtonState(Instance& button, std::uint8_t state) {
   return true;
 }
 
+// Flash plays the states it does not show too, the last state first.
+std::vector<Instance*> As3Display::HiddenStates(Instance& button) {
+  std::vector<Instance*> out;
+  FlashObject* o = Existing(button.serial);
+  if (!o || !o->statesBuilt) return out;
+  for (int k = 3; k >= 0; --k) {
+    FlashObject* s = As<DisplayObj>(o->states[k]);
+    if (!s || s->handle == kNoClip) continue;
+    Instance* i = Node(s->handle);
+    // Only those the button keeps out of sight; one shown, or in another
+    // container, plays where it is.
+    if (!i || i->parent != kNoClip || std::find(out.begin(), out.end(), i) != out.end()) continue;
+    out.push_back(i);
+  }
+  return out;
+}
+
 NATIVE(SbCtor) {
   FlashObject* f = As<FlashObject>(self);
   if (!f) return self;
@@ -404,10 +421,14 @@ NATIVE(DocGetChildAt) {
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, IndexArg(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  // A child the timeline placed that waits to be constructed is counted but not yet there.
+  // A child the timeline placed that waits to be constructed is counted but
+  // not yet there; so are those of a container whose constructor has not
+  // reached super(), which makes them.
   As3Display& b = B(m);
+  FlashObject* parent = As<FlashObject>(self);
+  const bool unbuilt = parent && parent != b.stageObject && !parent->childrenBuilt;
   if (!b.objects.count(i->serial) &&
-      std::find(b.constructQueue.begin(), b.constructQueue.end(), i->serial) != b.constructQueue.end())
+      (unbuilt || b.placedUnmade.count(i->serial) || std::find(b.constructQueue.begin(), b.constructQueue.end(), i->serial) != b.constructQueue.end()))
     return Value::Null();
   return b.ValueFor(i->serial);
 }
@@ -573,6 +594,7 @@ SceneSpan CurrentScene(const TimelineState& tl) {
 void GotoAbsolute(Machine& m, TimelineState& tl, int frame, bool play) {
   As3Display& b = B(m);
   b.stage.SetPlaying(tl, play);
+  if (play) tl.playAsked = true;
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
   if (std::find(b.inFrameScript.begin(), b.inFrameScript.end(), tl.owner) != b.inFrameScript.end()) {
     b.queuedGotos[tl.owner] = frame;
@@ -666,7 +688,10 @@ NATIVE(McOtherScene) {
   return Value();
 }
 NATIVE(McPlay) {
-  if (TimelineState* tl = Clip(m, self)) B(m).stage.SetPlaying(*tl, true);
+  if (TimelineState* tl = Clip(m, self)) {
+    B(m).stage.SetPlaying(*tl, true);
+    tl->playAsked = true;
+  }
   return Value();
 }
 NATIVE(McStop) {
@@ -691,7 +716,10 @@ NATIVE(McPrevFrame) {
 }
 // Counted from the start of the current scene, as in Flash.
 // A MovieClip a script made of nothing has no frame to be on, and never plays.
-bool Frameless(Machine& m, const TimelineState& tl) { return tl.def == &B(m).stage.EmptySprite().timeline; }
+// Nor has a symbol that declares no frame.
+bool Frameless(Machine& m, const TimelineState& tl) {
+  return tl.def == &B(m).stage.EmptySprite().timeline || (tl.def && tl.def->frameless);
+}
 NATIVE(McCurrentFrame) {
   TimelineState* tl = Clip(m, self);
   if (tl && Frameless(m, *tl)) return Value::Int(0);
@@ -701,6 +729,7 @@ NATIVE(McTotalFrames) {
   TimelineState* tl = Clip(m, self);
   if (FlashObject* f = As<FlashObject>(self); f && f->handle == kRootClip && f != B(m).stageObject)
     return Value::Int(B(m).stage.TotalFrames());
+  if (tl && tl->def && tl->def->frameless) return Value::Int(0);
   return Value::Int(tl ? tl->FrameCount() : 1);
 }
 NATIVE(McIsPlaying) {
@@ -709,7 +738,7 @@ NATIVE(McIsPlaying) {
   // reads as stopped, whatever frames follow.
   if (FlashObject* f = As<FlashObject>(self); f && f->handle == kRootClip && f != B(m).stageObject && B(m).stage.TotalFrames() <= 1)
     return Value::Bool(false);
-  return Value::Bool(tl && tl->playing && !Frameless(m, *tl));
+  return Value::Bool(tl && tl->playing && tl->playAsked && !Frameless(m, *tl));
 }
 // Labels as the movie writes them.
 NATIVE(McCurrentLabel) {

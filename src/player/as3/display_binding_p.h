@@ -88,6 +88,9 @@ struct FlashObject : NativeBase {
   Value bitmapData;  // Bitmap: the BitmapData shown
   // DisplayObject's third dimension, as scripts set it.
   double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;
+  // transform.matrix3D was given (or matrix set to null): the object is in
+  // three dimensions even where its z and turns are zero.
+  bool threeD = false;
   // SimpleButton made by a script: its up, over, down and hit-test states.
   Value states[4];
   bool statesBuilt = false;  // a button symbol's states were made from its records
@@ -100,6 +103,7 @@ struct FlashObject : NativeBase {
   // A timeline object's children were made and bound (in its super() call).
   bool childrenBuilt = false;
   Value focusRect, contextMenu;
+  Value graphics;  // Sprite and Shape: the one Graphics object every read gives
   Value perspective;  // transform.perspectiveProjection as last set (the root's made on first use)
   SoundMix mix;      // SoundChannel: its soundTransform
   // new EventDispatcher(target): the events it sends are the target's, and
@@ -120,6 +124,7 @@ struct FlashObject : NativeBase {
     h.Mark(owner);
     h.Mark(metaData);
     h.Mark(focusRect);
+    h.Mark(graphics);
     h.Mark(contextMenu);
     h.Mark(perspective);
     h.Mark(dispatchTarget);
@@ -441,6 +446,7 @@ class As3Display : public ScriptHooks {
   void TimelinesAdvanced() override;
   void Removing(Instance& inst) override;
   bool ShowButtonState(Instance& button, std::uint8_t state) override;
+  std::vector<Instance*> HiddenStates(Instance& button) override;
   void Pointer(double x, double y, bool down) override;
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return pointer.handCursor; }
@@ -468,6 +474,10 @@ class As3Display : public ScriptHooks {
   std::map<std::string, std::pair<const MovieLibrary*, std::uint16_t>> loadedSymbols;
   std::set<ClipHandle> loadedRoots;
   std::vector<ClipHandle> constructQueue, scriptQueue;
+  // Objects the timelines placed in this frame before ENTER_FRAME: counted,
+  // but null to scripts until the frame is constructed.
+  std::unordered_set<ClipHandle> placedUnmade;
+  bool placingFrames = false;
   EditTextDef scriptFieldDef;  // what script-made text fields are instances of
   std::vector<const FontDef*> registeredFonts;
   FlashObject* stageObject = nullptr;

@@ -350,6 +350,52 @@ TEST(As3DisplayRules, StageColourRootSizeAndAnEmptyClipReadAsFlashGivesThem) {
   EXPECT_EQ(bmp.GetPixel(90, 90), (gdi::Color{0, 255, 0}));
 }
 
+// An object has a flat matrix or a matrix3D, never both: null for matrix
+// takes it into three dimensions keeping its matrix (skew too), null for
+// matrix3D flattens it to the identity, and a copied transform keeps its kind.
+TEST(As3DisplayRules, TransformIsFlatOrThreeDimensional) {
+  As3Movie d;
+  const auto mx = d.a.PackageName("flash.geom", "Matrix");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    const auto tr = [&](int local) { c.Op("getlocal", {local}).Op("getproperty", {m.Q("transform")}); };
+    const auto show = [&](int local) {
+      m.TraceValue(c, "", [&] {
+        tr(local);
+        c.Op("getproperty", {m.Q("matrix")}).Op("pushstring", {m.S(" ")}).Op("add");
+        tr(local);
+        c.Op("getproperty", {m.Q("matrix3D")}).Op("pushnull").Op("equals").Op("pushstring", {m.S(" ")}).Op("add").Op("add");
+      });
+    };
+    const auto raw = [&](int local) {
+      m.TraceValue(c, "", [&] { tr(local); c.Op("getproperty", {m.Q("matrix3D")}).Op("getproperty", {m.Q("rawData")}); });
+    };
+    m.NewSprite(c, 1, "a", 0xFF0000, 0, 0, 10, 10);
+    m.NewSprite(c, 2, "b", 0x00FF00, 0, 0, 10, 10);
+    tr(1);
+    c.Op("findpropstrict", {mx});
+    for (int v : {2, 3, 4, 5, 6, 7}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {mx, 6}).Op("setproperty", {m.Q("matrix")});
+    show(1);
+    tr(1);
+    c.Op("pushnull").Op("setproperty", {m.Q("matrix")});
+    show(1);
+    raw(1);
+    // x moves the matrix3D's translation.
+    c.Op("getlocal_1").Op("pushbyte", {30}).Op("setproperty", {m.Q("x")});
+    raw(1);
+    // Copied whole into another object.
+    tr(1);
+    c.Op("setlocal_3").Op("getlocal_2").Op("getlocal_3").Op("setproperty", {m.Q("transform")});
+    raw(2);
+    tr(1);
+    c.Op("pushnull").Op("setproperty", {m.Q("matrix3D")});
+    show(1);
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "(a=2, b=3, c=4, d=5, tx=6, ty=7) true |null false |2,3,0,0,4,5,0,0,0,0,1,0,6,7,0,1|"
+            "2,3,0,0,4,5,0,0,0,0,1,0,30,7,0,1|2,3,0,0,4,5,0,0,0,0,1,0,30,7,0,1|(a=1, b=0, c=0, d=1, tx=0, ty=0) true |");
+}
+
 TEST(As3DisplayRules, NaNRotationsAndScalesReadBackAsNaN) {
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
@@ -595,10 +641,14 @@ TEST(As3Display, BoundsAndMatricesAreCarriedBetweenSpaces) {
     trace([&] { c.Op("getlocal_1").Op("getlocal_2").Op("callproperty", {m.Q("getBounds"), 1}); });
     trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("concatenatedMatrix")}); });
     trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("transform")}).Op("getproperty", {m.Q("pixelBounds")}); });
+    // A null space is the object's own, for getRect too.
+    trace([&] { c.Op("getlocal_2").Op("pushnull").Op("callproperty", {m.Q("getBounds"), 1}); });
+    trace([&] { c.Op("getlocal_1").Op("pushnull").Op("callproperty", {m.Q("getRect"), 1}); });
   });
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
             "(x=20, y=20, w=20, h=20)|(x=27, y=20, w=20, h=20)|(x=0, y=0, w=10, h=10)|"
-            "(a=2, b=0, c=0, d=2, tx=27, ty=20)|(x=27, y=20, w=20, h=20)|");
+            "(a=2, b=0, c=0, d=2, tx=27, ty=20)|(x=27, y=20, w=20, h=20)|(x=0, y=0, w=10, h=10)|"
+            "(x=5, y=0, w=10, h=10)|");
 }
 
 // A display object whose constructor returns before super() is still one

@@ -161,5 +161,28 @@ TEST(As3Button, AClipInTheUpStateRunsAFrameBeforeTheButtonsConstructor) {
             "kid frameConstructed|kid exitFrame|");
 }
 
+TEST(As3Button, AStateNotShownPlaysItsTimelineAllTheSame) {
+  // The down state, a clip of three frames, plays on while the button shows its up state.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    Timeline clip;
+    clip.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame().ShowFrame().ShowFrame();
+    b.DefineSprite(4, clip);
+    b.DefineButton2(5, {ButtonRecord{.up = true, .characterId = 1, .depth = 1},
+                        ButtonRecord{.down = true, .characterId = 4, .depth = 1}});
+    b.PlaceObject2({.depth = 1, .characterId = 5});
+  };
+  const auto heard = d.Tracer("", {"target.currentFrame"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("downState")})
+        .Op("setlocal_1");
+    m.Listen(c, 1, "enterFrame", heard);
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "2|3|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

@@ -80,11 +80,12 @@ TEST(As3EnterFrame, TheMainTimelineHearsAddedThenAddedToStageAfterItsConstructor
             "[Event type=\"addedToStage\" bubbles=false cancelable=false eventPhase=2]|");
 }
 
-TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
+TEST(As3EnterFrame, TimelineRemovalsAndPlacementsComeBeforeEnterFrameAndAddedAfter) {
   // A two-frame symbol swapping its one shape, placed on the main timeline:
   // on its way forward the remove tag runs while its old frame number
   // shows; when it loops, the number is the first frame's already. Either
-  // way ENTER_FRAME sees the child gone and the new one comes after it.
+  // way ENTER_FRAME sees the old child gone and the new one placed (counted,
+  // as Flash Player's recorded output shows), and ADDED comes after it.
   // (The first ADDED is the main timeline's own, its parent the stage,
   // which has no currentFrame: its sealed class throws #1069.)
   As3Movie d;
@@ -114,7 +115,7 @@ TEST(As3EnterFrame, TimelineRemovalsComeBeforeEnterFrameAndPlacementsAfter) {
       3);
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
             "ReferenceError: Error #1069: Property currentFrame not found on flash.display.Stage and there is no "
-            "default value.|removed 1 1|enter 0|added 2 1|removed 1 1|enter 0|added 1 1|");
+            "default value.|removed 1 1|enter 1|added 2 1|removed 1 1|enter 1|added 1 1|");
 }
 
 TEST(As3EnterFrame, AForwardGotoTakesOffWhatThePassedFramesRemoveBeforeTheNumberChanges) {

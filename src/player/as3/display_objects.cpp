@@ -464,7 +464,7 @@ NATIVE(DoSetHeight) {
   return Value();
 }
 // The bounds of `self` in the space of `target` (the stage's for the stage
-// or a non-display value), twips: its own bounds carried through its world
+// or a value that is no display object), twips: its own bounds carried through its world
 // transform and back through the target's.
 bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
   FlashObject* f = As<FlashObject>(self);
@@ -494,7 +494,8 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
 }
 NATIVE(DoGetBounds) {
   Rect r;
-  const bool any = a.empty() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
+  // A null space is the object's own.
+  const bool any = a.empty() || a[0].IsNullish() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
   // The size is the difference of the edges in pixels, as Flash gives it
   // (91.64999999999998, not 91.65).
   Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
@@ -595,6 +596,13 @@ NATIVE(DoSetTransform) {
       i->matrix = src->matrix;
       i->cxform = src->cxform;
       i->scripted = true;
+      // The third dimension comes along.
+      FlashObject* from = B(m).Existing(t->handle);
+      FlashObject* to = As<FlashObject>(self);
+      if (from && to && from != to) {
+        to->threeD = from->threeD, to->z = from->z, to->rotationX = from->rotationX;
+        to->rotationY = from->rotationY, to->scaleZ = from->scaleZ;
+      }
     }
   }
   return Value();

@@ -72,6 +72,18 @@ TEST(As3Shader, ShaderDataListsParametersAndInputs) {
   EXPECT_EQ(out, "[object ShaderInput]|[object ShaderInput]|undefined|undefined|1|");
 }
 
+TEST(As3Shader, AShaderWithoutByteCodeIsRefusedAsABlend) {
+  As3Movie d;
+  const auto shader = d.Display("Shader");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "over", 0xFF9900, 0, 0, 50, 100);
+    c.Op("getlocal_1").Op("findpropstrict", {shader}).Op("constructprop", {shader, 0})
+        .Op("setproperty", {m.Q("blendShader")});
+  });
+  EXPECT_NE(testing::As3Traced(bytes, [](FlashPlayer&) {}).find("Error #2007: Parameter data must be non-null."),
+            std::string::npos);
+}
+
 TEST(As3Shader, DamagedByteCodeDrawsTheObjectNormally) {
   // A Shader of three bytes: named in the debug log, and the blend is normal.
   As3Movie d;

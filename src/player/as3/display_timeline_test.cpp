@@ -269,5 +269,135 @@ TEST(As3TimelineConstruction, AChildWaitingToBeConstructedIsCountedButNull) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "2 null|younger|");
 }
 
+// A symbol declaring no frame counts none; a clip that plays by itself reads
+// as stopped until a script asks it to play, the main timeline until the
+// player first moves it on.
+TEST(As3TimelineConstruction, TotalFramesOfAnEmptySymbolAndIsPlayingAfterPlay) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Zero", {clip}, 2);
+  d.LinkedClass("Three", {clip}, 3);
+  d.defineTags = [](SwfBuilder& b) {
+    b.DefineSprite(2, Timeline{});
+    Timeline three;
+    three.ShowFrame().ShowFrame().ShowFrame();
+    b.DefineSprite(3, three);
+  };
+  const auto enter = d.Tracer("enter ", {"target.isPlaying"});
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        auto isPlaying = [&](std::string_view label) {
+          m.TraceValue(c, label, [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("isPlaying")}); });
+        };
+        m.TraceValue(c, "", [&] {
+          c.Op("findpropstrict", {m.Q("Zero")}).Op("constructprop", {m.Q("Zero"), 0}).Op("getproperty", {m.Q("totalFrames")});
+          c.Op("pushstring", {m.S(" ")}).Op("add");
+          c.Op("getlocal_0").Op("getproperty", {m.Q("isPlaying")}).Op("add");
+        });
+        c.Op("findpropstrict", {m.Q("Three")}).Op("constructprop", {m.Q("Three"), 0}).Op("setlocal_1");
+        isPlaying("new ");
+        c.Op("getlocal_1").Op("callpropvoid", {m.Q("play"), 0});
+        isPlaying("play ");
+        c.Op("getlocal_1").Op("callpropvoid", {m.Q("stop"), 0});
+        isPlaying("stop ");
+        c.Op("getlocal_1").Op("pushbyte", {2}).Op("callpropvoid", {m.Q("gotoAndPlay"), 1});
+        isPlaying("gotoAndPlay ");
+        m.Listen(c, 0, "enterFrame", enter);
+      },
+      3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }),
+            "0 false|new false|play true|stop false|gotoAndPlay true|enter true|");
+}
+
+// The main timeline's first children, as any symbol's, are placed before its
+// constructor runs and made in its super() call; before it they are counted
+// but null.
+TEST(As3TimelineConstruction, TheMainTimelinesChildrenAreMadeInItsSuperCall) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Kid", {clip}, 2, [&](AbcCode& c) { d.Trace(c, "kid"); });
+  d.defineTags = [](SwfBuilder& b) {
+    b.DefineSprite(2, Timeline{}.ShowFrame());
+    b.PlaceObject2({.depth = 1, .characterId = 2});
+  };
+  const auto children = [](As3Movie& m, AbcCode& c, std::string_view label) {
+    m.TraceValue(c, label, [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("add");
+    });
+  };
+  d.beforeSuper = [&](As3Movie& m, AbcCode& c) { children(m, c, "before "); };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { children(m, c, "after "); });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "before 1 null|kid|after 1 [object Kid]|");
+}
+
+// A frame's new objects are placed before ENTER_FRAME, which counts them
+// but reads them as null, and made after it.
+TEST(As3TimelineConstruction, ANewFramesChildrenAreCountedButNullInEnterFrame) {
+  As3Movie d;
+  const auto clip = d.Display("MovieClip");
+  d.LinkedClass("Kid", {clip}, 2, [&](AbcCode& c) { d.Trace(c, "kid"); });
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    b.DefineSprite(2, Timeline{}.ShowFrame());
+  };
+  d.frameTags = [](SwfBuilder& b, int frame) {
+    if (frame != 1) return;
+    b.PlaceObject2({.depth = 1, .characterId = 1});
+    b.PlaceObject2({.depth = 2, .characterId = 2});
+  };
+  AbcCode enter;
+  d.TraceValue(enter, "enter ", [&] {
+    enter.Op("getlocal_0").Op("getproperty", {d.Q("numChildren")}).Op("pushstring", {d.S(" ")}).Op("add");
+    enter.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+    enter.Op("pushstring", {d.S(" ")}).Op("add");
+    enter.Op("getlocal_0").Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+  });
+  enter.Op("returnvoid");
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushstring", {m.S("enterFrame")}).Op("getlocal_0").Op("getproperty", {m.Q("onEnter")})
+            .Op("callpropvoid", {m.Q("addEventListener"), 2});
+      },
+      2, {{"onEnter", enter}});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }), "enter 2 null null|kid|");
+}
+
+// Before super() a symbol's own children are counted but null, and the
+// Graphics read then is the one every later read gives.
+TEST(As3TimelineConstruction, BeforeSuperChildrenAreNullAndGraphicsIsKept) {
+  As3Movie d;
+  d.LinkedClass(
+      "Card", {d.Display("Sprite")}, 2,
+      [&](AbcCode& c) {
+        d.TraceValue(c, "after ", [&] {
+          c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1});
+          c.Op("pushstring", {d.S(" ")}).Op("add");
+          c.Op("getlocal_0").Op("getproperty", {d.Q("graphics")}).Op("getlocal_1").Op("strictequals").Op("add");
+        });
+      },
+      [&](AbcCode& c) {
+        c.Op("getlocal_0").Op("getproperty", {d.Q("graphics")}).Op("setlocal_1");
+        d.TraceValue(c, "before ", [&] {
+          c.Op("getlocal_0").Op("getproperty", {d.Q("numChildren")}).Op("pushstring", {d.S(" ")}).Op("add");
+          c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("add");
+        });
+      });
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    Timeline card;
+    card.PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame();
+    b.DefineSprite(2, card);
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Card")}).Op("constructprop", {m.Q("Card"), 0}).Op("pop");
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "before 1 null|after [object Shape] true|");
+}
+
 }  // namespace
 }  // namespace quarvel::player

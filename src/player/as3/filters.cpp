@@ -264,7 +264,9 @@ NATIVE(FilterClone) {
 NATIVE(DoSetBlendShader) {
   Instance* i = SelfNode(m, self);
   const Value shader = m.ArgOr(a, 0);
-  ArgAs<ShaderObject>(m, shader, "flash.display::Shader");
+  // A Shader given no bytecode has no data to blend with.
+  if (ShaderObject* s = ArgAs<ShaderObject>(m, shader, "flash.display::Shader"); s && s->data.IsNullish())
+    m.ThrowError("TypeError", "Parameter data must be non-null.", 2007);
   if (!i) return Value();
   auto blend = std::make_shared<ShaderBlend>();
   blend->values = ShaderValues(m, shader, blend->shader);

@@ -85,6 +85,7 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
 
 void As3Display::Placed(Instance& inst) {
   if (!inst.def) return;
+  if (placingFrames) placedUnmade.insert(inst.serial);
   // Timeline text fields show through the shared layout, as script-made ones
   // do, with the fonts of the movie that placed them.
   MakeTextFieldOf(inst, LibraryOf(inst), false);
@@ -103,11 +104,15 @@ void As3Display::FrameEntered(TimelineState& tl) {
 void As3Display::BeforeFrame() {
   m.BeginFrame();
   AdvanceStreams();
+  placedUnmade.clear();
+  placingFrames = true;
 }
 
 void As3Display::TimelinesAdvanced() {
-  // As in Flash, ENTER_FRAME listeners see the new frame numbers (and the
-  // children the new frames removed gone), before the frame is constructed.
+  // As in Flash, ENTER_FRAME listeners see the new frame numbers and the
+  // children the new frames placed (counted, but null) and removed, before
+  // the frame is constructed.
+  placingFrames = false;
   const bool outer = broadcastingEnterFrame;
   broadcastingEnterFrame = true;
   Broadcast("enterFrame");
@@ -128,6 +133,7 @@ void SettleShownFields(TimelineState& tl, int nesting) {
 
 void As3Display::AfterFrame() {
   // Children are made, then FRAME_CONSTRUCTED, then the frame scripts run.
+  placedUnmade.clear();
   Flush(false);
   ShowChangedBitmaps();
   Broadcast("frameConstructed");
@@ -236,14 +242,19 @@ void As3Display::BuildChildren(FlashObject* o) {
   if (o->childrenBuilt) return;
   o->childrenBuilt = true;
   BuildButtonStates(o);
+  std::vector<ClipHandle> madeHere;
   if (o->handle == kRootClip) {
-    std::vector<ClipHandle> buttons;
-    for (ClipHandle h : constructQueue)
-      if (const Instance* i = Node(h); i && i->parent == kRootClip && IsButtonNode(*i)) buttons.push_back(h);
-    for (ClipHandle h : buttons) {
+    // The main timeline's first children, in depth order.
+    std::vector<ClipHandle> kids;
+    for (auto& [depth, child] : stage.Root().list)
+      if (std::find(constructQueue.begin(), constructQueue.end(), child.serial) != constructQueue.end())
+        kids.push_back(child.serial);
+    // Each leaves the queue as it is made: a sibling not yet made reads as null.
+    for (ClipHandle h : kids) {
       std::erase(constructQueue, h);
       MakeWaiting(h);
     }
+    madeHere = std::move(kids);
   } else {
     if (TimelineState* tl = Timeline(o->handle)) {
       std::vector<ClipHandle> kids;
@@ -260,9 +271,26 @@ void As3Display::BuildChildren(FlashObject* o) {
         }
       } mark{building, o->handle};
       for (ClipHandle k : kids) MakeWaiting(k);
+      madeHere = std::move(kids);
     }
   }
-  BindChildren(o);
+  // Those made here were bound as they were made; bind the others once.
+  if (madeHere.empty()) return BindChildren(o);
+  if (!o->cls || (!o->cls->unit && !o->dynamic)) return;
+  TimelineState* tl = Timeline(o->handle);
+  if (!tl) return;
+  std::vector<std::pair<ClipHandle, std::string>> named;
+  for (auto& [depth, child] : tl->list)
+    if (!child.name.empty() && child.name.rfind("instance", 0) != 0 &&
+        std::find(madeHere.begin(), madeHere.end(), child.serial) == madeHere.end())
+      named.emplace_back(child.serial, child.name);
+  for (const auto& [h, name] : named) {
+    avm2::Name n = m.NameFromString(name);
+    if (!m.FindBinding(o->traits, n) && !o->dynamic) continue;
+    FlashObject* co = ObjectFor(h);
+    if (!co) continue;
+    m.SafeCall([&] { m.SetProperty(Value::Obj(o), n, Value::Obj(co)); }, "binding a timeline child");
+  }
 }
 
 void As3Display::MakeWaiting(ClipHandle h) {
@@ -292,8 +320,8 @@ FlashObject* As3Display::ConstructLinkedBitmap(Class* cls, ClipHandle h) {
   return o;
 }
 
-// The main timeline's object exists before its constructor runs: the
-// children of its first frame are made first and see it as their parent.
+// The main timeline's object exists before its constructor runs, which
+// makes the children of its first frame in its super() call.
 FlashObject* As3Display::AllocateRoot() {
   if (auto it = objects.find(kRootClip); it != objects.end()) return it->second;
   Class* doc = nullptr;
@@ -366,10 +394,8 @@ ClipHandle As3Display::NextToMake() {
       h = node->parent;
     }
     const Instance* node = Node(h);
-    // The main timeline's first children are made before its constructor, not inside a goto.
-    if (node && node->parent == kRootClip && !rootConstructed && gotoFlushes > 0) continue;
-    // Its buttons, though, are made in its super() call.
-    if (node && node->parent == kRootClip && !rootConstructed && IsButtonNode(*node)) continue;
+    // The main timeline's first children are made in its super() call.
+    if (node && node->parent == kRootClip && !rootConstructed) continue;
     if (node && node->parent != kNoClip && node->parent != kRootClip) {
       auto parent = objects.find(node->parent);
       if (parent != objects.end() && (!parent->second->childrenBuilt || building.count(node->parent))) continue;
@@ -385,6 +411,8 @@ ClipHandle As3Display::NextToMake() {
 void As3Display::Flush(bool scripts) {
   if (flushing) return;
   flushing = true;
+  // Constructing the frame (also a goto's) makes the placed objects real.
+  if (!scriptsOnly) placedUnmade.clear();
   std::unordered_map<ClipHandle, std::size_t> order;  // display list order, made when scripts are due
   std::size_t sorted = 0;  // the queue is in that order while it has this length
   for (int guard = 0; guard < 100000; ++guard) {

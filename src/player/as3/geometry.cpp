@@ -6,8 +6,23 @@ namespace quarvel::player::as3 {
 
 // ---- Transform
 
+// An object in three dimensions has no flat matrix: transform.matrix is
+// null, and setting it flattens the object again.
+bool InThreeD(const FlashObject* f) {
+  return f && (f->threeD || f->z != 0 || f->rotationX != 0 || f->rotationY != 0 || f->scaleZ != 1);
+}
+FlashObject* TransformOwner(Machine& m, const Value& self) {
+  TransformObject* t = As<TransformObject>(self);
+  return t ? B(m).Existing(t->handle) : nullptr;
+}
+void Flatten(FlashObject* f) {
+  f->threeD = false;
+  f->z = f->rotationX = f->rotationY = 0;
+  f->scaleZ = 1;
+}
 NATIVE(TrGetMatrix) {
   Instance* i = SelfNode(m, self);
+  if (InThreeD(TransformOwner(m, self))) return Value::Null();
   Matrix mx = i ? i->matrix : Matrix{};
   Value args[6] = {Value::Number(mx.scaleX), Value::Number(mx.rotateSkew0), Value::Number(mx.rotateSkew1),
                    Value::Number(mx.scaleY), Value::Number(mx.translateX / 20.0), Value::Number(mx.translateY / 20.0)};
@@ -16,7 +31,12 @@ NATIVE(TrGetMatrix) {
 NATIVE(TrSetMatrix) {
   Instance* i = SelfNode(m, self);
   const Value v = m.ArgOr(a, 0);
+  FlashObject* f = TransformOwner(m, self);
+  // null takes the object into three dimensions, where its flat matrix is
+  // the start of its matrix3D.
+  if (v.IsNullish() && f) f->threeD = true;
   if (!i || !v.IsObject()) return Value();
+  if (InThreeD(f)) Flatten(f);
   auto num = [&](const char* n) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return std::isfinite(d) ? d : 0.0;
@@ -62,8 +82,21 @@ NATIVE(TrGetMatrix3D) {
   TransformObject* t = As<TransformObject>(self);
   As3Display& b = B(m);
   FlashObject* f = t ? b.Existing(t->handle) : nullptr;
-  if (!f || (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1)) return Value::Null();
+  if (!InThreeD(f)) return Value::Null();
   const Value obj = Value::Obj(f);
+  // Without depth or turns out of the plane the flat matrix is the whole
+  // of it, skew included, in single precision as Matrix3D keeps numbers.
+  if (f->z == 0 && f->rotationX == 0 && f->rotationY == 0 && f->scaleZ == 1) {
+    Instance* i = b.Node(f->handle);
+    const Matrix mx = i ? i->matrix : Matrix{};
+    Object* raw = m.Construct(m.VectorOf(m.numberClass), {});
+    if (auto* list = avm2::AsArray(Value::Obj(raw)))
+      for (double d : {mx.scaleX, mx.rotateSkew0, 0.0, 0.0, mx.rotateSkew1, mx.scaleY, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0,
+                       mx.translateX / 20.0, mx.translateY / 20.0, 0.0, 1.0})
+        list->elems.push_back(Value::Number(d));
+    Value arg = Value::Obj(raw);
+    return Value::Obj(m.Construct(m.FindClass("flash.geom::Matrix3D"), std::span<Value>(&arg, 1)));
+  }
   Class* v3 = m.FindClass("flash.geom::Vector3D");
   auto vec = [&](double x, double y, double z) {
     Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z)};
@@ -89,9 +122,34 @@ NATIVE(TrSetMatrix3D) {
   if (!f) return Value();
   const Value obj = Value::Obj(f), v = m.ArgOr(a, 0);
   if (!v.IsObject()) {
+    // Flat again, and with the identity: its place and turns are gone too.
+    const bool was = InThreeD(f);
     for (const char* n : {"z", "rotationX", "rotationY"}) m.SetProperty(obj, n, Value::Int(0));
     m.SetProperty(obj, "scaleZ", Value::Int(1));
+    f->threeD = false;
+    if (Instance* i = b.Node(f->handle); i && was) {
+      i->matrix = Matrix{};
+      i->scripted = true;
+    }
     return Value();
+  }
+  f->threeD = true;
+  // A matrix that keeps to the plane is taken as it is, skew included.
+  std::vector<double> raw;
+  if (auto* list = avm2::AsArray(m.GetProperty(v, "rawData")))
+    for (const Value& e : list->elems) raw.push_back(m.ToNumber(e));
+  if (raw.size() == 16 && raw[2] == 0 && raw[3] == 0 && raw[6] == 0 && raw[7] == 0 && raw[8] == 0 && raw[9] == 0 &&
+      raw[10] == 1 && raw[11] == 0 && raw[14] == 0 && raw[15] == 1 &&
+      std::all_of(raw.begin(), raw.end(), [](double d) { return std::isfinite(d); })) {
+    if (Instance* i = b.Node(f->handle)) {
+      f->z = f->rotationX = f->rotationY = 0;
+      f->scaleZ = 1;
+      i->matrix.scaleX = raw[0], i->matrix.rotateSkew0 = raw[1];
+      i->matrix.rotateSkew1 = raw[4], i->matrix.scaleY = raw[5];
+      i->matrix.translateX = Twips(raw[12]), i->matrix.translateY = Twips(raw[13]);
+      i->scripted = true;
+      return Value();
+    }
   }
   auto* parts = avm2::AsArray(m.CallProperty(v, "decompose", {}));
   if (!parts || parts->elems.size() < 3) return Value();

@@ -6,10 +6,16 @@ namespace quarvel::player::as3 {
 
 // ---- Sprite, Shape, Graphics
 
+// The same Graphics object on every read, also one taken before super().
 NATIVE(SpGetGraphics) {
+  FlashObject* f = As<FlashObject>(self);
+  if (f && f->graphics.IsObject()) {
+    if (GraphicsObject* g = As<GraphicsObject>(f->graphics)) g->handle = f->handle;
+    return f->graphics;
+  }
   const Value v = Value::Obj(m.Instantiate(B(m).graphicsClass));
-  if (GraphicsObject* g = As<GraphicsObject>(v))
-    if (FlashObject* f = As<FlashObject>(self)) g->handle = f->handle;
+  if (GraphicsObject* g = As<GraphicsObject>(v); g && f) g->handle = f->handle;
+  if (f) f->graphics = v;
   return v;
 }
 Drawing* Pen(Machine& m, const Value& self) {

@@ -45,6 +45,11 @@ class GuardedHooks final : public ScriptHooks {
     m_.Contain([&] { shown = inner_->ShowButtonState(button, state); }, "a button's state");
     return shown;
   }
+  std::vector<Instance*> HiddenStates(Instance& button) override {
+    std::vector<Instance*> out;
+    m_.Contain([&] { out = inner_->HiddenStates(button); }, "a button's states");
+    return out;
+  }
   void Pointer(double x, double y, bool down) override {
     m_.Contain([&] { inner_->Pointer(x, y, down); }, "the pointer's events");
   }

@@ -797,7 +797,18 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
       TimelineState& s = *inst.sprite;
       if (s.playing && s.FrameCount() > 1) StepTimeline(s);
     }
+    const bool button = IsButton(inst);
+    const ClipHandle serial = inst.serial;
     AdvanceSprites(*inst.sprite, nesting + 1);
+    if (!button || !hooks_) continue;
+    Instance* again = Find(serial);
+    if (!again) continue;
+    for (Instance* hidden : hooks_->HiddenStates(*again)) {
+      if (!hidden->sprite) continue;
+      if (hidden->createdTick != tick_ && hidden->sprite->playing && hidden->sprite->FrameCount() > 1)
+        StepTimeline(*hidden->sprite);
+      AdvanceSprites(*hidden->sprite, nesting + 1);
+    }
   }
 }
 
@@ -850,14 +861,19 @@ void Stage::Tick() {
   }
   hooks_->BeforeFrame();
   splitting_ = true;
-  if (root_.playing && root_.FrameCount() > 1) StepTimeline(root_);
+  if (root_.playing && root_.FrameCount() > 1) {
+    root_.playAsked = true;
+    StepTimeline(root_);
+  }
   liveCount_ = 0;
   UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
   splitting_ = false;
-  hooks_->TimelinesAdvanced();
+  // The new frames' objects are placed before ENTER_FRAME; their scripts'
+  // objects are made after it.
   FinishSteps();
+  hooks_->TimelinesAdvanced();
   RunActions();
   EndScriptFrame();
   hooks_->AfterFrame();

@@ -150,6 +150,10 @@ struct TimelineState {
   // A clip createEmptyMovieClip made is on frame 0 until it first runs.
   bool unentered = false;
   bool playing = true;
+  // ActionScript 3's isPlaying: a clip that plays on its own reads as
+  // stopped until a script asks it to play (the player asks the main
+  // timeline when it first moves it on).
+  bool playAsked = false;
   int spriteId = 0;  // 0: main timeline
   ClipHandle owner = kNoClip;  // the node this timeline belongs to
   // The timeline as the sound events name it: 0 for the main timeline, a
@@ -205,6 +209,8 @@ class ScriptHooks {
   // A button is to show another state (kButtonUp...): true when the
   // machine shows it (ActionScript 3 buttons hold their states as objects).
   virtual bool ShowButtonState(Instance& button, std::uint8_t state) { (void)button; (void)state; return false; }
+  // The states a button holds but does not show: their timelines play on.
+  virtual std::vector<Instance*> HiddenStates(Instance& button) { (void)button; return {}; }
   // The pointer (stage twips) after the buttons took it; a key went down or up.
   virtual void Pointer(double x, double y, bool down) { (void)x; (void)y; (void)down; }
   virtual void Key(bool down, int keyCode, int charCode) { (void)down; (void)keyCode; (void)charCode; }

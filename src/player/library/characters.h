@@ -253,6 +253,9 @@ struct TimelineDef {
   // A sprite whose tags do not close with a ShowFrame and then an End tag
   // counts as never fully loaded: it plays to its last frame and stays.
   bool loops = true;
+  // A sprite declaring no frames and showing none: ActionScript 3 counts 0 frames.
+  bool frameless = false;
+  bool showsFrame = false;  // a ShowFrame tag was met
 };
 
 struct SpriteDef : Character {

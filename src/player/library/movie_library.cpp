@@ -65,6 +65,7 @@ class Loader {
       }
       if (++count > 4'000'000) break;
       if (t->code == tag::kShowFrame) {
+        tl.showsFrame = true;
         tl.frames.emplace_back();
         continue;
       }
@@ -212,7 +213,7 @@ class Loader {
         }
         case tag::kDefineSprite: {
           const std::uint16_t id = r.U16("SpriteId");
-          r.U16("FrameCount");
+          const std::uint16_t declared = r.U16("FrameCount");
           auto s = std::make_shared<SpriteDef>();
           if (depth >= kMaxSpriteNesting) {
             lib_.skipped.insert("sprite nesting too deep");
@@ -221,6 +222,7 @@ class Loader {
           const auto tags = r.Rest();
           s->timeline.tagBytes = tags.size();
           LoadTimeline(swf::TagStream(tags, r.Offset()), s->timeline, depth + 1);
+          s->timeline.frameless = declared == 0 && s->timeline.frames.size() == 1 && !s->timeline.showsFrame;
           Add(std::move(s), id);
           break;
         }

@@ -71,9 +71,11 @@ std::uint32_t Unpremultiply(std::uint32_t p) {
   const std::uint32_t a = p >> 24;
   if (a == 255) return p;
   if (a == 0) return 0;
-  // Nearest, a tie going down: 0xAABBCCDD reads back as 0xAABBCCDC and
-  // 0x12345678 as 0x12395571, as in Flash.
-  auto u = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (2 * c * 255 + a - 1) / (2 * a)); };
+  // Flash multiplies by a reciprocal of 8 fraction bits, which rounds some
+  // values down: 0xAABBCCDD reads back as 0xAABBCCDC, 0x12345678 as
+  // 0x12395571, and alpha 26 with 172 as 176, not the nearest 177.
+  const std::uint32_t reciprocal = 65280 / a;
+  auto u = [reciprocal](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * reciprocal + 127) >> 8); };
   return Pack(a, u(Channel(p, 16)), u(Channel(p, 8)), u(Channel(p, 0)));
 }
 

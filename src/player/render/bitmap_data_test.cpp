@@ -22,13 +22,21 @@ TEST(BitmapData, SizesOutOfRangeAreRefused) {
   EXPECT_TRUE(BitmapData::Make(2880, 2880, false, 0));
 }
 
-// Flash stores premultiplied pixels and reads them back to the nearest
-// value, a tie going down.
+// Flash stores premultiplied pixels and reads them back through a
+// reciprocal of the alpha, not always to the nearest value.
 TEST(BitmapData, PremultipliedPixelsReadBackAsFlashRoundsThem) {
   auto b = Make(2, 1, true, 0xAABBCCDD);
   EXPECT_EQ(b->GetPixel32(0, 0), 0xAABBCCDCu);
   b->SetPixel32(1, 0, 0x12345678);
   EXPECT_EQ(b->GetPixel32(1, 0), 0x12395571u);
+  // Grey levels as Flash Player read them back (alpha, written, read):
+  // the first, 176.54, and the last, 32.5, go down.
+  struct Case { std::uint32_t alpha, written, read; };
+  for (const Case& c : {Case{26, 172, 176}, Case{37, 156, 158}, Case{99, 51, 51}, Case{200, 39, 39},
+                        Case{251, 33, 32}, Case{1, 128, 255}, Case{2, 64, 127}}) {
+    b->SetPixel32(0, 0, c.alpha << 24 | c.written * 0x010101u);
+    EXPECT_EQ(b->GetPixel32(0, 0), c.alpha << 24 | c.read * 0x010101u) << "alpha " << c.alpha << ", grey " << c.written;
+  }
 }
 
 TEST(BitmapData, PixelsKeepStraightColoursThroughPremultiplying) {
