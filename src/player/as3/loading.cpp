@@ -251,6 +251,30 @@ void NeedLoaded(Machine& m, const Value& self) {
   if (f && !B(m).loading.IsMainInfo(f) && f->message.empty())
     m.ThrowError("Error", "The loading object is not sufficiently loaded to provide this information.", 2099);
 }
+// An ActionScript 1/2 movie loaded by an ActionScript 3 one: its script
+// machine runs none of its code here, so it has nothing to call nor to
+// expose a callback to; Flash answers that so when the other side is not up.
+void AvmArgs(Machine& m, std::span<Value> a, std::size_t need, const char* method) {
+  if (a.size() < need)
+    m.ThrowFromCaller("ArgumentError",
+                      std::string("Argument count mismatch on flash.display::AVM1Movie/") + method + "(). Expected " +
+                          std::to_string(need) + ", got " + std::to_string(a.size()) + ".",
+                      1063);
+}
+[[noreturn]] void NotAvailable(Machine& m) {
+  Machine::NativeFrame frame(m, "Error$/throwError");
+  m.ThrowError("Error", "Feature is not available at this time.", 2014);
+}
+NATIVE(Avm1Call) {
+  (void)self;
+  AvmArgs(m, a, 1, "call");
+  NotAvailable(m);
+}
+NATIVE(Avm1AddCallback) {
+  (void)self;
+  AvmArgs(m, a, 2, "addCallback");
+  NotAvailable(m);
+}
 NATIVE(LoaderInfoAllows) {
   NeedLoaded(m, self);
   return Value::Bool(true);
@@ -283,7 +307,10 @@ NATIVE(LoaderInfoSwfVersion) {
 }
 NATIVE(LoaderInfoAsVersion) {
   NeedLoaded(m, self);
-  return Value::Int(3);
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  const bool avm1 = c && c->cls && c->cls->IsSubclassOf(B(m).avm1MovieClass);
+  return Value::Int(avm1 ? 2 : 3);
 }
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
@@ -498,8 +525,10 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   if (!node) return Value();
   const ClipHandle h = node->serial;
   std::string main;
+  bool as3 = false;
   const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const bool playing = stage.LoadMovieInto(h, {p, bytes.size()}, true, [&](const MovieLibrary& loaded) {
+    as3 = (loaded.fileAttributes & 0x08) || !loaded.abcBlocks.empty();
     for (const auto& [id, c] : loaded.characters) loadedDefs.insert(c.get());
     for (const auto& [name, id] : loaded.names) {
       if (id == 0) {
@@ -526,6 +555,9 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   loadedRoots.insert(h);
   Class* cls = main.empty() ? nullptr : m.FindClass(main);
   if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
+  // A movie of ActionScript 1 or 2 (no ActionScript 3 flag in its
+  // FileAttributes, no code blocks) shows as an AVM1Movie.
+  if (!cls && !as3) cls = avm1MovieClass;
   FlashObject* root = Allocate(cls ? cls : movieClipClass, h, Value::Obj(info));
   Class* c = root->cls;
   while (c && !c->iinit) c = c->super;
@@ -703,6 +735,8 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "childAllowsParent", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "parentAllowsChild", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "sameDomain", Member::kGetter, LoaderInfoAllows},
+    {"flash.display::AVM1Movie", "call", Member::kMethod, Avm1Call},
+    {"flash.display::AVM1Movie", "addCallback", Member::kMethod, Avm1AddCallback},
     {"flash.display::Loader", "contentLoaderInfo", Member::kGetter, LoaderInfoGet},
     {"flash.display::Loader", "content", Member::kGetter, LoaderContent},
     {"flash.display::Loader", "load", Member::kMethod, LoaderLoad},
@@ -772,6 +806,7 @@ constexpr MemberRow kLoadingRows[] = {
 constexpr ClassRow kLoadingClasses[] = {
     {"flash.display", "LoaderInfo", "flash.events::EventDispatcher", Alloc<LoaderInfoObject>},
     {"flash.display", "Loader", "flash.display::DisplayObjectContainer", nullptr, LoaderCtor},
+    {"flash.display", "AVM1Movie", "flash.display::DisplayObject", nullptr, nullptr, false, &As3Display::avm1MovieClass},
     // File dialogs never open in a capture: a FileFilter is a plain record.
     {"flash.net", "FileFilter", "", nullptr, FileFilterCtor, true},
     {"flash.net", "URLRequest", "", Alloc<FlashObject>, UrlRequestCtor, true},
