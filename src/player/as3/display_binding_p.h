@@ -671,6 +671,9 @@ class As3Display : public ScriptHooks {
   // Loads.
   void FinishLoads();
   void FinishLoad(const LoadState::Load& l);
+  // A Loader's LoaderInfo `by` receives the file: its bytes and size, told
+  // by two progress events (none loaded, all loaded).
+  void LoaderBytesArrive(FlashObject* by, const std::string& bytes);
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   void SendHttpStatus(FlashObject* to);

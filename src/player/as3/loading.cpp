@@ -152,6 +152,8 @@ NATIVE(LoaderLoadBytes) {
   std::string copy(bytes.begin(), bytes.end());
   LoaderUnload(m, self, {});
   info->data = ByteArrayOf(m, {});
+  // Flash takes the bytes in the call: the progress events come before it returns.
+  B(m).LoaderBytesArrive(info, copy);
   if (!KnownContent(copy)) {
     // Bytes of no known kind fail at once, inside the call.
     B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true, {}});
@@ -568,6 +570,32 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   return Value::Obj(root);
 }
 
+void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
+  const double n = static_cast<double>(bytes.size());
+  auto sendProgress = [&](double loaded) {
+    Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+    if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = n;
+    by->bytesLoaded = loaded;
+    by->bytesTotal = n;
+    Dispatch(by, As<EventObject>(progress));
+  };
+  // First the size, with nothing loaded yet.
+  sendProgress(0);
+  std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  std::vector<std::uint8_t> expanded;
+  if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
+    try {
+      expanded = swf::ExpandMovie(raw);
+      raw = expanded;
+    } catch (const swf::SwfError&) {
+      // A movie that does not inflate fails as content later; its bytes stay as loaded.
+    }
+  }
+  // The bytes of a file of no known kind are never shown.
+  by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
+  sendProgress(n);
+}
+
 void As3Display::FinishLoad(const LoadState::Load& l) {
   FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
@@ -636,23 +664,9 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     SendSimple(by, "complete");
     return;
   }
-  // A Loader first hears the size, with nothing loaded yet.
-  if (loader) sendProgress(0);
-  if (loader) {  // the bytes arrive after OPEN
-    std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    std::vector<std::uint8_t> expanded;
-    if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
-      try {
-        expanded = swf::ExpandMovie(raw);
-        raw = expanded;
-      } catch (const swf::SwfError&) {
-        // A movie that does not inflate fails as content below; its bytes stay as loaded.
-      }
-    }
-    // The bytes of a file of no known kind are never shown.
-    by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
-  }
-  sendProgress(n);
+  // Bytes given to loadBytes arrived inside the call.
+  if (!loader) sendProgress(n);
+  else if (!l.fromBytes) LoaderBytesArrive(by, bytes);
   if (loader) {
     rootConstructorFailed = false;
     const Value content = ContentFor(by, bytes);
