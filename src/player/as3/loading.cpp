@@ -746,6 +746,8 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "swfVersion", Member::kGetter, LoaderInfoSwfVersion},
     {"flash.display::LoaderInfo", "actionScriptVersion", Member::kGetter, LoaderInfoAsVersion},
     {"flash.display::LoaderInfo", "contentType", Member::kGetter, LoaderInfoContentType},
+    // Files beside the movie are never out of reach of it.
+    {"flash.display::LoaderInfo", "isURLInaccessible", Member::kGetter, ReturnFalse},
     {"flash.display::LoaderInfo", "childAllowsParent", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "parentAllowsChild", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "sameDomain", Member::kGetter, LoaderInfoAllows},

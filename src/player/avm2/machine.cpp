@@ -896,6 +896,11 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
           return Invoke(b->method, objV, args, b->method->scope);
         }
       }
+      // XML's and XMLList's toString on their own prototype is "", before
+      // any coercion of `this` to XML.
+      if ((c->name == "XML" || c->name == "XMLList") && c->package.empty() && !n.attribute && n.id == NameIdOf("toString") &&
+          !o->FindDyn("toString"))
+        return Str("");
     }
   }
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
