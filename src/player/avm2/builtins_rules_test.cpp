@@ -112,7 +112,7 @@ TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
   auto keys = [&](std::string_view tag) {
     c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
     const std::string loop = std::string("loop") + std::string(tag), end = std::string("end") + std::string(tag);
-    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
+    c.Loop(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
     c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op("nextname").Op("add").Op("setlocal", {4}).Branch("jump", loop);
     c.Label(end);
     Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
