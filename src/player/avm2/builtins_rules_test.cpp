@@ -487,6 +487,30 @@ TEST_F(As3Rules, APrimitiveIsAnInstanceOfItsWrapperAndObjectOnly) {
   EXPECT_EQ(Traced(), "false|true|true|false|true|true|false|");
 }
 
+// A method read twice off one object is one function (o.f === o.f), and
+// so is arguments.callee of the method called on it; another object's
+// differs.
+TEST_F(As3Rules, AMethodReadOffAnObjectIsOneFunction) {
+  AbcCode self;
+  self.Op("getlocal_1").Op("getproperty", {Q("callee")}).Op("returnvalue");
+  MethodInfo mi;
+  mi.flags = method_flag::kNeedArguments;
+  const auto who = a.Method(mi);
+  a.Body({.method = who, .maxStack = 2, .localCount = 2, .maxScopeDepth = 1}, self);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("Holder", Q("Object"), ctor, {MethodTrait("who", who)});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Holder", cls, {"Object"});
+  for (int local : {1, 2}) c.Op("findpropstrict", {Q("Holder")}).Op("constructprop", {Q("Holder"), 0}).Op("setlocal", {local});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("who")}).Op("getlocal_1").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("callproperty", {Q("who"), 0}).Op("getlocal_1").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("who")}).Op("getlocal_2").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Holder", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|true|false|");
+}
+
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {
   AbcCode ctor;
   ctor.Op("getlocal_0").Op("pushstring", {S("boom")}).Op("constructsuper", {1}).Op("returnvoid");

@@ -457,9 +457,13 @@ FunctionObject* Machine::NewNativeFunction(const std::string& name, NativeFn fn)
 }
 
 FunctionObject* Machine::MethodClosure(Method* m, const Value& self) {
+  const Object* o = self.AsObject();
+  if (o)
+    if (auto it = closures_.find({m, o}); it != closures_.end()) return it->second;
   FunctionObject* f = NewFunction(m, m->scope);
   f->boundThis = self;
   f->bound = true;
+  if (o) closures_[{m, o}] = f;
   return f;
 }
 
@@ -1212,6 +1216,8 @@ void Machine::Collect() {
     }
     for (auto& r : extraRoots_) r(h);
   }, [this] {
+    // The cache holds neither: a closure or object no one reaches goes.
+    std::erase_if(closures_, [](const auto& e) { return !e.first.second->marked || !e.second->marked; });
     for (auto& hook : sweepHooks_) hook();
   });
 }
