@@ -32,7 +32,7 @@ std::vector<std::uint8_t> LoopBlock(const std::function<void(AbcBuilder&, std::u
   AbcCode c;
   c.Op("getlocal_0").Op("pushscope").Op("pushbyte", {0}).Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
   c.Op("pushstring", {a.String("x")}).Op("pushbyte", {0}).Op("newobject", {1}).Op("setlocal", {4});
-  c.Label("loop").Op("getlocal_2").Op("getlocal_1").Branch("ifge", "end");
+  c.Loop("loop").Op("getlocal_2").Op("getlocal_1").Branch("ifge", "end");
   body(a, pub, c);
   c.Op("inclocal_i", {2}).Branch("jump", "loop");
   c.Label("end").Op("getlocal_3").Op("returnvalue");

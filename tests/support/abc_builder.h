@@ -37,6 +37,9 @@ class AbcCode {
   AbcCode& Branch(std::string_view name, std::string_view label);
   AbcCode& LookupSwitch(std::string_view defaultLabel, const std::vector<std::string>& caseLabels);
   AbcCode& Label(std::string_view name);  // here
+  // A loop's head: Label(name) on a `label` instruction. Flash's verifier
+  // takes a branch back only to a label (or a place a branch reached before).
+  AbcCode& Loop(std::string_view name) { return Label(name).Op("label"); }
   AbcCode& Raw(std::initializer_list<std::uint8_t> bytes);
 
   std::size_t Size() const { return code_.size(); }

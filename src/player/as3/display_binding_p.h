@@ -501,7 +501,8 @@ class As3Display : public ScriptHooks {
         *timerEventClass = nullptr, *stageClass = nullptr, *textFieldClass = nullptr, *staticTextClass = nullptr,
         *buttonClass = nullptr, *bitmapClass = nullptr, *morphClass = nullptr, *transformClass = nullptr,
         *pointClass = nullptr, *rectangleClass = nullptr, *matrixClass = nullptr, *colorTransformClass = nullptr,
-        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr, *videoClass = nullptr;
+        *frameLabelClass = nullptr, *textFormatClass = nullptr, *keyboardEventClass = nullptr, *interactiveClass = nullptr, *videoClass = nullptr,
+        *avm1MovieClass = nullptr;
 
   // ---- nodes and objects
   Instance* Node(ClipHandle h) { return h == kNoClip ? nullptr : stage.Find(h); }
@@ -682,6 +683,9 @@ class As3Display : public ScriptHooks {
   // Loads.
   void FinishLoads();
   void FinishLoad(const LoadState::Load& l);
+  // A Loader's LoaderInfo `by` receives the file: its bytes and size, told
+  // by two progress events (none loaded, all loaded).
+  void LoaderBytesArrive(FlashObject* by, const std::string& bytes);
   void SendSimple(FlashObject* to, const char* type);
   void SendIoError(FlashObject* to, const std::string& text);
   void SendHttpStatus(FlashObject* to);

@@ -235,6 +235,55 @@ TEST(As3LoadedMovie, ALoadedMoviesSymbolMadeByNewHasItsOwnChildren) {
   EXPECT_EQ(bmp.GetPixel(5, 55), (gdi::Color{0, 255, 0})) << "the loaded movie's shape 1 inside its sprite";
 }
 
+// A movie of ActionScript 1/2 (version 8, no FileAttributes) loaded by an
+// ActionScript 3 one is an AVM1Movie: version 2 to its LoaderInfo, its own
+// timeline playing on (red in its first frame, green after); a script can
+// neither make one nor call into it.
+TEST(As3LoadedMovie, AnActionScript2MovieIsAnAvm1MovieThatPlaysAndTakesNoCalls) {
+  SwfBuilder old(8, {0, 2000, 0, 2000});
+  PlaceSquare(old, 1, {255, 0, 0, 255}, 0, 0);
+  old.ShowFrame().RemoveObject2(1);
+  PlaceSquare(old, 2, {0, 255, 0, 255}, 0, 0);
+  for (int i = 0; i < 40; ++i) old.ShowFrame();
+  const std::vector<std::uint8_t> inner = old.Build();
+
+  As3Movie d;
+  d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+  d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+  const auto heard = d.Tracer("", {"type", "target.actionScriptVersion", "target.content"});
+  // function (e) { e.target.content.call(<args>) }, its error uncaught.
+  auto caller = [&](std::string_view method, int args) {
+    AbcCode c;
+    c.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("content")});
+    for (int i = 0; i < args; ++i) c.Op("pushstring", {d.S("f")});
+    c.Op("callpropvoid", {d.Q(method), static_cast<std::uint32_t>(args)}).Op("returnvoid");
+    return d.Method(c, 1);
+  };
+  const auto noName = caller("call", 0), named = caller("call", 1), callback = caller("addCallback", 1);
+  const auto loaderCls = d.Display("Loader"), avm1 = d.Display("AVM1Movie");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+    c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+    c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+    m.Listen(c, 3, "init", heard);
+    m.Listen(c, 3, "init", noName);
+    m.Listen(c, 3, "init", named);
+    m.Listen(c, 3, "init", callback);
+    c.Op("getlocal_2").Op("getlocal_1").Op("callpropvoid", {m.Q("loadBytes"), 1});
+    c.Op("findpropstrict", {avm1}).Op("constructprop", {avm1, 0}).Op("pop");
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "ArgumentError: Error #2012: AVM1Movie$ class cannot be instantiated.|"
+            "init 2 [object AVM1Movie]|"
+            "ArgumentError: Error #1063: Argument count mismatch on flash.display::AVM1Movie/call(). Expected 1, got 0.|"
+            "Error: Error #2014: Feature is not available at this time.|"
+            "ArgumentError: Error #1063: Argument count mismatch on flash.display::AVM1Movie/addCallback(). "
+            "Expected 2, got 1.|");
+  const gdi::Bitmap bmp = PaintedAfterLoad(bytes);
+  EXPECT_EQ(bmp.GetPixel(5, 5), (gdi::Color{0, 255, 0})) << "the old movie played past its first frame";
+}
+
 }  // namespace
 }  // namespace quarvel::player
 

@@ -471,6 +471,37 @@ TEST_F(As3Loading, BytesOfNoKnownKindFailInsideLoadBytesAndAreNeverShown) {
             "progress 0|progress 0|ioError Error #2124: Loaded file is an unknown type.|after 11 0|");
 }
 
+// Flash takes the bytes given to loadBytes in the call: both progress events
+// (none loaded, then all) and the LoaderInfo's size come before it returns;
+// the content, INIT and COMPLETE come after the script.
+TEST_F(As3Loading, LoadBytesTellsItsProgressInsideTheCall) {
+  WritePng("p.png", 3, 2, 1, 0, 0);
+  std::ifstream in(dir / "sub" / "p.png", std::ios::binary);
+  const std::string png((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), bytesCls = d.a.PackageName("flash.utils", "ByteArray");
+  const auto heard = d.Tracer("", {"type", "bytesLoaded", "bytesTotal", "target.bytes.length", "target.content"});
+  const auto done = d.Tracer("", {"type", "target.content"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal_2");
+    m.Listen(c, 2, "progress", heard);
+    m.Listen(c, 2, "init", done);
+    m.Listen(c, 2, "complete", done);
+    c.Op("findpropstrict", {bytesCls}).Op("constructprop", {bytesCls, 0}).Op("setlocal_3");
+    for (unsigned char ch : png) c.Op("getlocal_3").Op("pushint", {m.a.Int(ch)}).Op("callpropvoid", {m.Q("writeByte"), 1});
+    c.Op("getlocal_1").Op("getlocal_3").Op("callpropvoid", {m.Q("loadBytes"), 1});
+    m.TraceValue(c, "after ", [&] {
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytesLoaded")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_2").Op("getproperty", {m.Q("bytesTotal")}).Op("add");
+    });
+  });
+  const std::string n = std::to_string(png.size());
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "progress 0 " + n + " 0 null|progress " + n + " " + n + " " + n + " null|after " + n + " " + n +
+                "|init [object Bitmap]|complete [object Bitmap]|");
+}
+
 // li8..sf64 work on Flash's own 1024 bytes until a movie hands the domain a
 // ByteArray; null gives the own bytes back as they were left. Memory is
 // little-endian, floats are stored at their width, and an access past the

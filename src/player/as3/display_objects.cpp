@@ -29,7 +29,7 @@ TimelineState* SelfTimeline(Machine& m, const Value& self) {
 }
 
 // A script may not make a bare DisplayObject, InteractiveObject,
-// DisplayObjectContainer or MorphShape, nor a class of its own built right
+// DisplayObjectContainer, MorphShape, StaticText or AVM1Movie, nor a class of its own built right
 // on one: `new` throws before any constructor runs. The timeline's are
 // made all the same.
 avm2::Object* AllocDisplayObject(Machine& m, Class* cls) {
@@ -38,7 +38,7 @@ avm2::Object* AllocDisplayObject(Machine& m, Class* cls) {
     const Class* native = cls;
     while (native && native->unit) native = native->super;
     if (native && (native == b.displayObjectClass || native == b.interactiveClass || native == b.containerClass ||
-                   native == b.morphClass))
+                   native == b.morphClass || native == b.staticTextClass || native == b.avm1MovieClass))
       m.ThrowError("ArgumentError", cls->name + "$ class cannot be instantiated.", 2012);
   }
   return m.heap().New<DisplayObj>();

@@ -322,13 +322,13 @@ TEST(As3FlashApi, RectangleUnionSkipsAnEmptySideAndCarriesNaN) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 5 7 9|3 7|-1 NaN 7|-1 -3 NaN 10|1 3 10 14|undefined 4|");
 }
 
-// `new` of DisplayObject, InteractiveObject, DisplayObjectContainer or
-// MorphShape, or of a script's class built right on one, throws #2012
+// `new` of DisplayObject, InteractiveObject, DisplayObjectContainer,
+// MorphShape, StaticText or AVM1Movie, or of a script's class built right on one, throws #2012
 // before any constructor runs; Shape and Sprite and their subclasses are made.
 TEST(As3FlashApi, AbstractDisplayClassesCannotBeMadeByScripts) {
   const auto run = [](std::string_view base, bool ownClass) {
     As3Movie d;
-    const auto baseName = d.Display(base);
+    const auto baseName = base == "StaticText" ? d.a.PackageName("flash.text", base) : d.Display(base);
     if (ownClass)
       d.LinkedClass("Mine", {d.a.PackageName("flash.events", "EventDispatcher"), d.Display("DisplayObject"), baseName}, 0,
                     {}, [&](AbcCode& c) { d.Trace(c, "ctor ran"); });
@@ -339,7 +339,8 @@ TEST(As3FlashApi, AbstractDisplayClassesCannotBeMadeByScripts) {
     });
     return As3Traced(bytes, [](FlashPlayer&) {});
   };
-  for (const char* cls : {"DisplayObject", "InteractiveObject", "DisplayObjectContainer", "MorphShape"}) {
+  for (const char* cls :
+       {"DisplayObject", "InteractiveObject", "DisplayObjectContainer", "MorphShape", "StaticText", "AVM1Movie"}) {
     const std::string out = run(cls, false);
     EXPECT_NE(out.find(std::string("Error #2012: ") + cls + "$ class cannot be instantiated."), std::string::npos)
         << cls << ": " << out;

@@ -220,10 +220,12 @@ FlashObject* As3Display::Allocate(Class* cls, ClipHandle h, Value info) {
 
 // A Sprite has one frame: a symbol linked to a class that is no MovieClip
 // shows its first frame and never plays on. The main timeline plays on
-// whatever its document class.
+// whatever its document class, and a loaded ActionScript 1/2 movie plays
+// its own timeline.
 void As3Display::HoldSpriteTimeline(FlashObject* o) {
   if (o->handle == kRootClip) return;
-  if (TimelineState* tl = Timeline(o->handle); tl && o->cls && !o->cls->IsSubclassOf(movieClipClass))
+  if (TimelineState* tl = Timeline(o->handle);
+      tl && o->cls && !o->cls->IsSubclassOf(movieClipClass) && !o->cls->IsSubclassOf(avm1MovieClass))
     stage.SetPlaying(*tl, false);
 }
 

@@ -174,6 +174,8 @@ NATIVE(LoaderLoadBytes) {
   std::string copy(bytes.begin(), bytes.end());
   LoaderUnload(m, self, {});
   info->data = ByteArrayOf(m, {});
+  // Flash takes the bytes in the call: the progress events come before it returns.
+  B(m).LoaderBytesArrive(info, copy);
   if (!KnownContent(copy)) {
     // Bytes of no known kind fail at once, inside the call.
     B(m).FinishLoad({Value::Obj(info), "", std::move(copy), true, {}});
@@ -273,6 +275,30 @@ void NeedLoaded(Machine& m, const Value& self) {
   if (f && !B(m).loading.IsMainInfo(f) && f->message.empty())
     m.ThrowError("Error", "The loading object is not sufficiently loaded to provide this information.", 2099);
 }
+// An ActionScript 1/2 movie loaded by an ActionScript 3 one: its script
+// machine runs none of its code here, so it has nothing to call nor to
+// expose a callback to; Flash answers that so when the other side is not up.
+void AvmArgs(Machine& m, std::span<Value> a, std::size_t need, const char* method) {
+  if (a.size() < need)
+    m.ThrowFromCaller("ArgumentError",
+                      std::string("Argument count mismatch on flash.display::AVM1Movie/") + method + "(). Expected " +
+                          std::to_string(need) + ", got " + std::to_string(a.size()) + ".",
+                      1063);
+}
+[[noreturn]] void NotAvailable(Machine& m) {
+  Machine::NativeFrame frame(m, "Error$/throwError");
+  m.ThrowError("Error", "Feature is not available at this time.", 2014);
+}
+NATIVE(Avm1Call) {
+  (void)self;
+  AvmArgs(m, a, 1, "call");
+  NotAvailable(m);
+}
+NATIVE(Avm1AddCallback) {
+  (void)self;
+  AvmArgs(m, a, 2, "addCallback");
+  NotAvailable(m);
+}
 NATIVE(LoaderInfoAllows) {
   NeedLoaded(m, self);
   return Value::Bool(true);
@@ -305,7 +331,10 @@ NATIVE(LoaderInfoSwfVersion) {
 }
 NATIVE(LoaderInfoAsVersion) {
   NeedLoaded(m, self);
-  return Value::Int(3);
+  FlashObject* f = As<FlashObject>(self);
+  FlashObject* c = f ? As<FlashObject>(f->content) : nullptr;
+  const bool avm1 = c && c->cls && c->cls->IsSubclassOf(B(m).avm1MovieClass);
+  return Value::Int(avm1 ? 2 : 3);
 }
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
@@ -520,8 +549,10 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   if (!node) return Value();
   const ClipHandle h = node->serial;
   std::string main;
+  bool as3 = false;
   const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const bool playing = stage.LoadMovieInto(h, {p, bytes.size()}, true, [&](const MovieLibrary& loaded) {
+    as3 = (loaded.fileAttributes & 0x08) || !loaded.abcBlocks.empty();
     for (const auto& [id, c] : loaded.characters) loadedDefs.insert(c.get());
     for (const auto& [name, id] : loaded.names) {
       if (id == 0) {
@@ -548,6 +579,9 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   loadedRoots.insert(h);
   Class* cls = main.empty() ? nullptr : m.FindClass(main);
   if (cls && !cls->IsSubclassOf(displayObjectClass)) cls = nullptr;
+  // A movie of ActionScript 1 or 2 (no ActionScript 3 flag in its
+  // FileAttributes, no code blocks) shows as an AVM1Movie.
+  if (!cls && !as3) cls = avm1MovieClass;
   FlashObject* root = Allocate(cls ? cls : movieClipClass, h, Value::Obj(info));
   Class* c = root->cls;
   while (c && !c->iinit) c = c->super;
@@ -556,6 +590,32 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
                                         ("the constructor of " + root->cls->QualifiedName()).c_str());
   BuildChildren(root);
   return Value::Obj(root);
+}
+
+void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
+  const double n = static_cast<double>(bytes.size());
+  auto sendProgress = [&](double loaded) {
+    Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
+    if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = n;
+    by->bytesLoaded = loaded;
+    by->bytesTotal = n;
+    Dispatch(by, As<EventObject>(progress));
+  };
+  // First the size, with nothing loaded yet.
+  sendProgress(0);
+  std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  std::vector<std::uint8_t> expanded;
+  if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
+    try {
+      expanded = swf::ExpandMovie(raw);
+      raw = expanded;
+    } catch (const swf::SwfError&) {
+      // A movie that does not inflate fails as content later; its bytes stay as loaded.
+    }
+  }
+  // The bytes of a file of no known kind are never shown.
+  by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
+  sendProgress(n);
 }
 
 void As3Display::FinishLoad(const LoadState::Load& l) {
@@ -634,23 +694,9 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     SendSimple(by, "complete");
     return;
   }
-  // A Loader first hears the size, with nothing loaded yet.
-  if (loader) sendProgress(0);
-  if (loader) {  // the bytes arrive after OPEN
-    std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    std::vector<std::uint8_t> expanded;
-    if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
-      try {
-        expanded = swf::ExpandMovie(raw);
-        raw = expanded;
-      } catch (const swf::SwfError&) {
-        // A movie that does not inflate fails as content below; its bytes stay as loaded.
-      }
-    }
-    // The bytes of a file of no known kind are never shown.
-    by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
-  }
-  sendProgress(n);
+  // Bytes given to loadBytes arrived inside the call.
+  if (!loader) sendProgress(n);
+  else if (!l.fromBytes) LoaderBytesArrive(by, bytes);
   if (loader) {
     rootConstructorFailed = false;
     const Value content = ContentFor(by, bytes);
@@ -730,9 +776,13 @@ constexpr MemberRow kLoadingRows[] = {
     {"flash.display::LoaderInfo", "swfVersion", Member::kGetter, LoaderInfoSwfVersion},
     {"flash.display::LoaderInfo", "actionScriptVersion", Member::kGetter, LoaderInfoAsVersion},
     {"flash.display::LoaderInfo", "contentType", Member::kGetter, LoaderInfoContentType},
+    // Files beside the movie are never out of reach of it.
+    {"flash.display::LoaderInfo", "isURLInaccessible", Member::kGetter, ReturnFalse},
     {"flash.display::LoaderInfo", "childAllowsParent", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "parentAllowsChild", Member::kGetter, LoaderInfoAllows},
     {"flash.display::LoaderInfo", "sameDomain", Member::kGetter, LoaderInfoAllows},
+    {"flash.display::AVM1Movie", "call", Member::kMethod, Avm1Call},
+    {"flash.display::AVM1Movie", "addCallback", Member::kMethod, Avm1AddCallback},
     {"flash.display::Loader", "contentLoaderInfo", Member::kGetter, LoaderInfoGet},
     {"flash.display::Loader", "content", Member::kGetter, LoaderContent},
     {"flash.display::Loader", "load", Member::kMethod, LoaderLoad},
@@ -804,6 +854,7 @@ constexpr MemberRow kLoadingRows[] = {
 constexpr ClassRow kLoadingClasses[] = {
     {"flash.display", "LoaderInfo", "flash.events::EventDispatcher", Alloc<LoaderInfoObject>},
     {"flash.display", "Loader", "flash.display::DisplayObjectContainer", nullptr, LoaderCtor},
+    {"flash.display", "AVM1Movie", "flash.display::DisplayObject", nullptr, nullptr, false, &As3Display::avm1MovieClass},
     // File dialogs never open in a capture: a FileFilter is a plain record.
     {"flash.net", "FileFilter", "", nullptr, FileFilterCtor, true},
     {"flash.net", "URLRequest", "", Alloc<FlashObject>, UrlRequestCtor, true},

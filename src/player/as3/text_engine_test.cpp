@@ -210,7 +210,7 @@ TEST(As3TextEngine, LinesFollowParagraphEndsAndRefuseBadRequests) {
   auto lines = [&](AbcCode& c) {
     c.Op("pushstring", {t.d.S("")}).Op("setlocal_3");
     c.Op("getlocal_1").Op("pushnull").Op("callproperty", {t.d.Q("createTextLine"), 1}).Op("setlocal_2");
-    c.Label("loop");
+    c.Loop("loop");
     c.Op("getlocal_2").Branch("iffalse", "out");
     c.Op("getlocal_3").Op("getlocal_2").Op("getproperty", {t.d.Q("textBlockBeginIndex")}).Op("add");
     c.Op("pushstring", {t.d.S(",")}).Op("add").Op("setlocal_3");

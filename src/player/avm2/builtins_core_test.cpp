@@ -205,7 +205,7 @@ TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   // for..in lists only index 2
   // (hasnext2 clears its object register at the end: a copy in local 4)
   c.Op("getlocal_1").Op("setlocal", {4}).Op("pushbyte", {0}).Op("setlocal_2").Op("pushstring", {S("")}).Op("setlocal_3");
-  c.Label("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
+  c.Loop("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
   c.Op("getlocal_3").Op("getlocal", {4}).Op("getlocal_2").Op("nextname").Op("add").Op("setlocal_3").Branch("jump", "loop");
   c.Label("done");
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });  // 2
@@ -233,7 +233,7 @@ TEST_F(Core, ForInGoesOnThroughAScriptClassPrototype) {
   c.Op("findpropstrict", {Q("C")}).Op("constructprop", {Q("C"), 0}).Op("setlocal_1");
   c.Op("getlocal_1").Op("pushbyte", {3}).Op("setproperty", {Q("own")});
   c.Op("getlocal_1").Op("setlocal", {4}).Op("pushbyte", {0}).Op("setlocal_2").Op("pushstring", {S("")}).Op("setlocal_3");
-  c.Label("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
+  c.Loop("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
   c.Op("getlocal_3").Op("getlocal", {4}).Op("getlocal_2").Op("nextname").Op("add").Op("pushstring", {S(",")}).Op("add")
       .Op("setlocal_3").Branch("jump", "loop");
   c.Label("done");
@@ -380,7 +380,7 @@ TEST_F(Core, Amf3WritesReferencesAndReadsBack) {
   // the bytes, joined
   c.Op("pushstring", {S("")}).Op("setlocal", {4});
   c.Op("pushbyte", {0}).Op("setlocal_2");
-  c.Label("loop").Op("getlocal_2").Op("getlocal_1").Op("getproperty", {Q("length")}).Branch("ifge", "done");
+  c.Loop("loop").Op("getlocal_2").Op("getlocal_1").Op("getproperty", {Q("length")}).Branch("ifge", "done");
   c.Op("getlocal", {4}).Op("getlocal_1").Op("getlocal_2").Op("getproperty", {Index()}).Op("add").Op("pushstring", {S(" ")})
       .Op("add").Op("setlocal", {4}).Op("inclocal_i", {2}).Branch("jump", "loop");
   c.Label("done");

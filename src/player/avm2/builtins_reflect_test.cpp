@@ -99,7 +99,7 @@ TEST_F(As3Reflect, ProxyAnswersWhatItsTraitsDoNot) {
   for (const char* op : {"nextname", "nextvalue"}) {
     const std::string loop = std::string("loop") + op, done = std::string("done") + op;
     c.Op("pushbyte", {0}).Op("setlocal_3").Op("getlocal_1").Op("coerce_a").Op("setlocal_2");
-    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
+    c.Loop(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
     Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getlocal_3").Op(op); });
     c.Branch("jump", loop).Label(done);
   }
@@ -368,7 +368,7 @@ TEST_F(As3Reflect, AQNameEnumeratesItsTwoProperties) {
   for (const char* op : {"nextname", "nextvalue"}) {
     const std::string loop = std::string("loop") + op, done = std::string("done") + op;
     c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
-    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
+    c.Loop(loop).Op("hasnext2", {2, 3}).Branch("iffalse", done);
     c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op(op).Op("add").Op("pushstring", {S(",")}).Op("add")
         .Op("setlocal", {4}).Branch("jump", loop);
     c.Label(done);

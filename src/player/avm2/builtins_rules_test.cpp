@@ -133,7 +133,7 @@ TEST_F(As3Rules, SetPropertyIsEnumerableHidesFromForIn) {
   auto keys = [&](std::string_view tag) {
     c.Op("pushstring", {S("")}).Op("setlocal", {4}).Op("getlocal_1").Op("setlocal_2").Op("pushbyte", {0}).Op("setlocal_3");
     const std::string loop = std::string("loop") + std::string(tag), end = std::string("end") + std::string(tag);
-    c.Label(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
+    c.Loop(loop).Op("hasnext2", {2, 3}).Branch("iffalse", end);
     c.Op("getlocal", {4}).Op("getlocal_2").Op("getlocal_3").Op("nextname").Op("add").Op("setlocal", {4}).Branch("jump", loop);
     c.Label(end);
     Trace(c, [&](AbcCode& x) { x.Op("getlocal", {4}); });
@@ -506,6 +506,30 @@ TEST_F(As3Rules, APrimitiveIsAnInstanceOfItsWrapperAndObjectOnly) {
   instance([](AbcCode& x) { x.Op("pushnull"); }, "Object");
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "false|true|true|false|true|true|false|");
+}
+
+// A method read twice off one object is one function (o.f === o.f), and
+// so is arguments.callee of the method called on it; another object's
+// differs.
+TEST_F(As3Rules, AMethodReadOffAnObjectIsOneFunction) {
+  AbcCode self;
+  self.Op("getlocal_1").Op("getproperty", {Q("callee")}).Op("returnvalue");
+  MethodInfo mi;
+  mi.flags = method_flag::kNeedArguments;
+  const auto who = a.Method(mi);
+  a.Body({.method = who, .maxStack = 2, .localCount = 2, .maxScopeDepth = 1}, self);
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("Holder", Q("Object"), ctor, {MethodTrait("who", who)});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  NewClass(c, "Holder", cls, {"Object"});
+  for (int local : {1, 2}) c.Op("findpropstrict", {Q("Holder")}).Op("constructprop", {Q("Holder"), 0}).Op("setlocal", {local});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("who")}).Op("getlocal_1").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("callproperty", {Q("who"), 0}).Op("getlocal_1").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("who")}).Op("getlocal_2").Op("getproperty", {Q("who")}).Op("strictequals"); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Holder", cls)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|true|false|");
 }
 
 TEST_F(As3Rules, ErrorNamesComeFromPrototypes) {

@@ -251,7 +251,7 @@ TEST_F(As3, XmlDescendantsLengthAndFilters) {
   c.Op("getlocal_1").Op("getdescendants", {Q("item")}).Op("checkfilter").Op("setlocal_2");
   c.Op("pushbyte", {0}).Op("setlocal_3");
   c.Op("findpropstrict", {Q("XMLList")}).Op("pushstring", {S("")}).Op("constructprop", {Q("XMLList"), 1}).Op("setlocal", {4});
-  c.Label("loop").Op("hasnext2", {2, 3}).Branch("iffalse", "end");
+  c.Loop("loop").Op("hasnext2", {2, 3}).Branch("iffalse", "end");
   c.Op("getlocal_2").Op("getlocal_3").Op("nextvalue").Op("dup").Op("setlocal", {5}).Op("pushwith");
   c.Op("getlocal", {5}).Op("getproperty", {a.QName(pub, "id", true)}).Op("pushbyte", {2}).Op("equals")
       .Branch("iffalse", "skip");

@@ -129,6 +129,21 @@ TEST_F(Xml, SimpleContentReadsAsTextAndComparesAsText) {
   ASSERT_EQ(RunWithHandlers(c), "5|<m>\n  <i/>\n  x\n</m>|true|true|false|true|true|false|5|");
 }
 
+// XML's and XMLList's own prototypes print as empty when their toString is
+// called on them; an XML value keeps its text.
+TEST_F(Xml, ThePrototypesToStringIsEmpty) {
+  AbcCode c;
+  for (const char* cls : {"XML", "XMLList"})
+    Trace(c, [&](AbcCode& x) {
+      x.Op("pushstring", {S("[")}).Op("getlex", {Q(cls)}).Op("getproperty", {Q("prototype")});
+      Call(x, "toString", 0);
+      x.Op("add").Op("pushstring", {S("]")}).Op("add");
+    });
+  Make(c, "<a>text</a>");
+  TraceCall(c, 1, "toString");
+  ASSERT_EQ(RunWithHandlers(c), "[]|[]|text|");
+}
+
 TEST_F(Xml, WritesReplaceAddAndDeleteChildrenAndAttributes) {
   AbcCode c;
   SetStatic(c, "prettyPrinting", false);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <queue>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 namespace quarvel::avm2 {
@@ -180,6 +181,8 @@ Instruction DecodeOne(CodeReader& r, const AbcFile& abc, const MethodBody& body,
   return in;
 }
 
+bool CannotThrow(std::uint8_t code);
+
 }  // namespace
 
 DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
@@ -190,8 +193,8 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
 
   // Like Flash, only code that can run is decoded: from the start, along
   // branches and switches, and from the handlers of exception ranges that
-  // hold decoded code. Bytes nothing reaches may hold anything.
-  enum : std::uint8_t { kUnseen, kStart, kInside };
+  // hold decoded code that can throw. Bytes nothing reaches may hold anything.
+  enum : std::uint8_t { kUnseen, kStart, kInside, kStartThrows };
   std::vector<std::uint8_t> mark(n, kUnseen);
   std::vector<std::uint32_t> work{0};
   std::vector<bool> handlerQueued(body.exceptions.size(), false);
@@ -206,7 +209,7 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
     while (!work.empty()) {
       std::uint32_t pos = work.back();
       work.pop_back();
-      while (mark[pos] != kStart) {
+      while (mark[pos] != kStart && mark[pos] != kStartThrows) {
         landing(pos, pos, "target");
         r.Seek(pos);
         Instruction in = DecodeOne(r, abc, body, out);
@@ -216,7 +219,7 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
             r.FailAt("instruction overlaps the one at " + std::to_string(b), pos, 1021, kBranchTargetText);
           mark[b] = kInside;
         }
-        mark[pos] = kStart;
+        mark[pos] = CannotThrow(in.code) ? kStart : kStartThrows;
         const OpcodeInfo& op = in.Info();
         if (op.flags & op_flag::kSwitch) {
           for (std::uint32_t i = 0; i < in.args[1]; ++i) {
@@ -236,9 +239,9 @@ DecodedCode DecodeCode(const AbcFile& abc, const MethodBody& body) {
         pos = end;
       }
     }
-    // Handlers of ranges that hold decoded code run too.
+    // Handlers of ranges that hold decoded code that can throw run too.
     startsBefore.assign(n + 1, 0);
-    for (std::size_t i = 0; i < n; ++i) startsBefore[i + 1] = startsBefore[i] + (mark[i] == kStart);
+    for (std::size_t i = 0; i < n; ++i) startsBefore[i + 1] = startsBefore[i] + (mark[i] == kStartThrows);
     for (std::size_t e = 0; e < body.exceptions.size(); ++e) {
       const ExceptionInfo& x = body.exceptions[e];
       // The reader refuses such ranges; a model made by hand may hold them.
@@ -431,6 +434,30 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
                " is inside an instruction",
            from.offset);
   };
+  // A branch back (to its own start or before) must land where the
+  // verifier, going down the code, already holds a state: on a label, on
+  // the target of a branch from before it, or on an exception handler.
+  std::unordered_set<std::uint32_t> entered;
+  for (const Instruction& in : code.instructions) {
+    auto ahead = [&](std::uint32_t target) {
+      if (target > in.offset) entered.insert(target);
+    };
+    if (in.Info().flags & op_flag::kSwitch) {
+      ahead(in.args[0]);
+      for (std::uint32_t i = 0; i < in.args[1]; ++i) ahead(code.switchTargets[in.args[2] + i]);
+      continue;
+    }
+    for (int i = 0; i < in.Info().OperandCount(); ++i)
+      if (in.Info().operands[static_cast<std::size_t>(i)] == Operand::kBranch) ahead(in.args[static_cast<std::size_t>(i)]);
+  }
+  for (const ExceptionInfo& e : body.exceptions) entered.insert(e.target);
+  auto backward = [&](std::uint32_t target, const Instruction& from) {
+    if (target > from.offset || entered.count(target)) return;
+    const std::int64_t at = code.IndexAt(target);
+    if (at >= 0 && code.instructions[static_cast<std::size_t>(at)].code == Code(Op::kLabel)) return;
+    failBranch(std::string(from.Info().name) + " goes back to " + std::to_string(target) + ", which is no label",
+               from.offset);
+  };
   for (const Instruction& in : code.instructions) {
     const OpcodeInfo& op = in.Info();
     // Only a method flagged for it may set the default XML namespace.
@@ -440,12 +467,17 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
     if (op.flags & op_flag::kSwitch) {
       onBoundary(in.args[0], in);
       for (std::uint32_t i = 0; i < in.args[1]; ++i) onBoundary(code.switchTargets[in.args[2] + i], in);
+      backward(in.args[0], in);
+      for (std::uint32_t i = 0; i < in.args[1]; ++i) backward(code.switchTargets[in.args[2] + i], in);
       continue;
     }
     for (int i = 0; i < op.OperandCount(); ++i) {
       const auto kind = op.operands[static_cast<std::size_t>(i)];
       const std::uint32_t a = in.args[static_cast<std::size_t>(i)];
-      if (kind == Operand::kBranch) onBoundary(a, in);
+      if (kind == Operand::kBranch) {
+        onBoundary(a, in);
+        backward(a, in);
+      }
       if (kind == Operand::kRegister && a >= body.localCount)
         fail(std::string(op.name) + " register " + std::to_string(a) + " beyond the " +
                  std::to_string(body.localCount) + " locals",
@@ -455,12 +487,13 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
     if (in.code >= Code(Op::kGetLocal0) && in.code <= Code(Op::kSetLocal3) && (in.code & 3u) >= body.localCount)
       fail(std::string(op.name) + " beyond the " + std::to_string(body.localCount) + " locals", in.offset);
   }
-  // A range that holds code needs its handler decoded; the range itself
-  // may start or end inside an instruction, as Flash allows.
+  // A range that holds code that can throw needs its handler decoded; the
+  // range itself may start or end inside an instruction, as Flash allows.
   for (const ExceptionInfo& e : body.exceptions) {
-    const auto first = std::lower_bound(code.instructions.begin(), code.instructions.end(), e.from,
-                                        [](const Instruction& i, std::uint32_t o) { return i.offset < o; });
-    const bool holdsCode = first != code.instructions.end() && first->offset < e.to;
+    auto at = std::lower_bound(code.instructions.begin(), code.instructions.end(), e.from,
+                               [](const Instruction& i, std::uint32_t o) { return i.offset < o; });
+    bool holdsCode = false;
+    for (; at != code.instructions.end() && at->offset < e.to && !holdsCode; ++at) holdsCode = !CannotThrow(at->code);
     if (holdsCode && code.IndexAt(e.target) < 0)
       fail("exception handler " + std::to_string(e.target) + " is not an instruction", e.target);
   }

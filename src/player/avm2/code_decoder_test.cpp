@@ -89,7 +89,7 @@ TEST(CodeDecoder, ReadsHandWrittenOperands) {
       0x1B, 0x0B, 0x00, 0x00,        // 24 lookupswitch: default +11 from 24 -> 35
       0x01,                          //    two cases
       0xFC, 0xFF, 0xFF,              //    -4 -> 20
-      0xF6, 0xFF, 0xFF,              //    -10 -> 14
+      0xFB, 0xFF, 0xFF,              //    -5 -> 19 (a branch back lands on a label)
       0x2D, 0x01,                    // 35 pushint 1
       0x46, 0x01, 0x02,              // 37 callproperty multiname 1, 2 arguments
       0x43, 0x80, 0x01, 0x00,        // 40 callmethod dispatch 128, no arguments
@@ -112,7 +112,7 @@ TEST(CodeDecoder, ReadsHandWrittenOperands) {
   EXPECT_EQ(in[8].args[0], 35u);
   ASSERT_EQ(in[8].args[1], 2u);
   EXPECT_EQ(d.switchTargets[in[8].args[2]], 20u);
-  EXPECT_EQ(d.switchTargets[in[8].args[2] + 1], 14u);
+  EXPECT_EQ(d.switchTargets[in[8].args[2] + 1], 19u);
   EXPECT_EQ(in[9].offset, 35u);
   EXPECT_EQ(in[10].args[0], 1u);
   EXPECT_EQ(in[10].args[1], 2u);
@@ -305,7 +305,7 @@ TEST(CodeDecoder, FaultsCarryTheVerifierErrorFlashReports) {
 TEST(CodeVerifier, AcceptsLoopsSwitchesAndHandlers) {
   AbcCode ok;
   ok.Op("getlocal_0").Op("pushscope").Op("pushbyte", {0}).Op("setlocal_2")
-      .Label("loop").Op("inclocal_i", {2}).Op("getlocal_2").Op("pushbyte", {10})
+      .Loop("loop").Op("inclocal_i", {2}).Op("getlocal_2").Op("pushbyte", {10})
       .Branch("iflt", "loop")
       .Label("try").Op("getlocal_1").LookupSwitch("d", {"a", "b"})
       .Label("a").Op("returnvoid")
@@ -320,6 +320,40 @@ TEST(CodeVerifier, AcceptsLoopsSwitchesAndHandlers) {
   EXPECT_NO_THROW(whole.DecodeAndVerify());
   EXPECT_NO_THROW(VerifyStack(fx.file, fx.Body(), fx.Decode()));
   EXPECT_NO_THROW(VerifyStack(whole.file, whole.Body(), whole.Decode()));
+}
+
+// A branch back must land on a label, or where a branch from before it
+// already led (a loop entered at its test); a jump to itself, a loop with no
+// label and a switch case back are #1021.
+TEST(CodeVerifier, BranchesBackLandOnALabelOrAPlaceAlreadyBranchedTo) {
+  const auto verdict = [](const AbcCode& c) -> int {
+    Fixture fx(c.Bytes(), 4);
+    try {
+      fx.DecodeAndVerify();
+      return 0;
+    } catch (const AbcError& e) {
+      return e.FlashId();
+    }
+  };
+  AbcCode self;
+  self.Label("here").Branch("jump", "here");
+  EXPECT_EQ(verdict(self), 1021);
+  AbcCode bare;  // do { i++ } while (i < 10) with no label at its head
+  bare.Op("pushbyte", {0}).Op("setlocal_2").Label("top").Op("inclocal_i", {2}).Op("getlocal_2").Op("pushbyte", {10})
+      .Branch("iflt", "top").Op("returnvoid");
+  EXPECT_EQ(verdict(bare), 1021);
+  AbcCode labelled;
+  labelled.Op("pushbyte", {0}).Op("setlocal_2").Loop("top").Op("inclocal_i", {2}).Op("getlocal_2").Op("pushbyte", {10})
+      .Branch("iflt", "top").Op("returnvoid");
+  EXPECT_EQ(verdict(labelled), 0);
+  AbcCode enteredAtTest;  // jump to the test first, as compilers write `while`
+  enteredAtTest.Op("pushbyte", {0}).Op("setlocal_2").Branch("jump", "test").Loop("body").Op("inclocal_i", {2})
+      .Label("test").Op("getlocal_2").Op("pushbyte", {10}).Branch("iflt", "body")
+      .Op("getlocal_2").Op("pushbyte", {20}).Branch("iflt", "test").Op("returnvoid");
+  EXPECT_EQ(verdict(enteredAtTest), 0);
+  AbcCode switchBack;
+  switchBack.Label("back").Op("pushbyte", {0}).LookupSwitch("out", {"back"}).Label("out").Op("returnvoid");
+  EXPECT_EQ(verdict(switchBack), 1021);
 }
 
 // The operand stack as Flash's verifier follows it, against a max_stack of 4.
@@ -394,9 +428,14 @@ TEST(CodeVerifier, IgnoresCodeNothingReaches) {
   Fixture unreached({0x47, 0xFF, 0xFF}, 4, {{1, 2, 2, 0, 0}});
   EXPECT_NO_THROW(unreached.DecodeAndVerify());
   EXPECT_EQ(unreached.Decode().instructions.size(), 1u);
+  // Nor one whose range holds only instructions that cannot throw
+  // (getlocal_0, pop, jump): its junk register is never checked.
+  Fixture quiet({0xD0, 0x29, 0x10, 0x00, 0x00, 0x00, 0x47, 0x63, 0x80, 0x12}, 4, {{0, 6, 7, 0, 0}});
+  EXPECT_NO_THROW(quiet.DecodeAndVerify());
+  EXPECT_EQ(quiet.Decode().instructions.size(), 4u);
 
-  // Ranges from and to the middle of pushshort.
-  Fixture loose({0x25, 0x81, 0x01, 0x02, 0x47, 0x20, 0x03}, 4, {{1, 4, 5, 0, 0}, {0, 2, 5, 0, 0}});
+  // Ranges from and to the middle of pushshort (increment_i at 3 can throw).
+  Fixture loose({0x25, 0x81, 0x01, 0xC0, 0x47, 0x20, 0x03}, 4, {{1, 4, 5, 0, 0}, {0, 2, 5, 0, 0}});
   const DecodedCode l = loose.Decode();
   EXPECT_EQ(l.instructions.size(), 5u);
   EXPECT_NO_THROW(VerifyCode(loose.file, loose.Body(), l));
@@ -427,10 +466,11 @@ TEST(CodeVerifier, RefusesWhatTheMachineCouldNotRun) {
       {{}, 4, {}, "no code"},
       {{0x02, 0x02}, 4, {}, "runs off its end"},
       {{0x12, 0x01, 0x00, 0x00, 0x47, 0x02}, 4, {}, "runs off its end"},
-      {{0x25, 0x81, 0x01, 0x47}, 4, {{0, 4, 1, 0, 0}}, "exception handler 1 is inside"},
+      // (increment_i can throw: a range holding it has its handler run)
+      {{0x25, 0x81, 0x01, 0xC0, 0x29, 0x47}, 4, {{0, 6, 1, 0, 0}}, "exception handler 1 is inside"},
       // a handler is code like any other
-      {{0x02, 0x47, 0xFF}, 4, {{0, 1, 2, 0, 0}}, "unknown opcode 255"},
-      {{0x02, 0x47, 0x02}, 4, {{0, 1, 2, 0, 0}}, "runs off its end"},
+      {{0xC0, 0x47, 0xFF}, 4, {{0, 1, 2, 0, 0}}, "unknown opcode 255"},
+      {{0xC0, 0x47, 0x02}, 4, {{0, 1, 2, 0, 0}}, "runs off its end"},
   };
   for (const auto& c : cases) {
     Fixture fx(c.code, c.locals, c.exceptions);

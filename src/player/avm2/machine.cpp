@@ -457,9 +457,13 @@ FunctionObject* Machine::NewNativeFunction(const std::string& name, NativeFn fn)
 }
 
 FunctionObject* Machine::MethodClosure(Method* m, const Value& self) {
+  const Object* o = self.AsObject();
+  if (o)
+    if (auto it = closures_.find({m, o}); it != closures_.end()) return it->second;
   FunctionObject* f = NewFunction(m, m->scope);
   f->boundThis = self;
   f->bound = true;
+  if (o) closures_[{m, o}] = f;
   return f;
 }
 
@@ -898,6 +902,11 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
           return Invoke(b->method, objV, args, b->method->scope);
         }
       }
+      // XML's and XMLList's toString on their own prototype is "", before
+      // any coercion of `this` to XML.
+      if ((c->name == "XML" || c->name == "XMLList") && c->package.empty() && !n.attribute && n.id == NameIdOf("toString") &&
+          !o->FindDyn("toString"))
+        return Str("");
     }
   }
   const Traits* t = o ? o->traits : (ClassOf(objV) ? &ClassOf(objV)->instance : nullptr);
@@ -1209,6 +1218,8 @@ void Machine::Collect() {
     }
     for (auto& r : extraRoots_) r(h);
   }, [this] {
+    // The cache holds neither: a closure or object no one reaches goes.
+    std::erase_if(closures_, [](const auto& e) { return !e.first.second->marked || !e.second->marked; });
     for (auto& hook : sweepHooks_) hook();
   });
 }

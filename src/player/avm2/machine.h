@@ -627,6 +627,14 @@ class Machine {
   std::vector<std::function<void(Heap&)>> extraRoots_;
   std::vector<std::function<void()>> sweepHooks_;
   std::vector<Value> pinned_;
+  // A method read off an object is one function while both live, as in
+  // Flash (o.f === o.f; arguments.callee is the function that was read).
+  struct ClosureKeyHash {
+    std::size_t operator()(const std::pair<const Method*, const Object*>& k) const {
+      return std::hash<const void*>()(k.first) * 31 ^ std::hash<const void*>()(k.second);
+    }
+  };
+  std::unordered_map<std::pair<const Method*, const Object*>, FunctionObject*, ClosureKeyHash> closures_;
   int depth_ = 0;
   std::vector<const Method*> frames_;  // the running script methods, outermost first
   std::map<std::string, std::unique_ptr<Method>> namedFrames_;  // NativeFrame's names

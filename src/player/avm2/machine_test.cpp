@@ -426,7 +426,7 @@ TEST_F(As3, StringXmlByteArrayAndDateMethods) {
 
 TEST_F(As3, CapsStopRunawayScriptsWithoutHanging) {
   AbcCode c;
-  c.Label("loop").Op("newobject", {0}).Op("pop").Branch("jump", "loop");
+  c.Loop("loop").Op("newobject", {0}).Op("pop").Branch("jump", "loop");
   Limits small;
   small.instructionsPerFrame = 100000;
   EXPECT_FALSE(Run(c, {}, small));
