@@ -309,6 +309,7 @@ NATIVE(NewDispatcher) { return Value::Obj(m.Construct(m.FindClass("flash.events:
 // ---- flash.geom.Vector3D
 
 Class* Vector3DClass(Machine& m) { return m.FindClass("flash.geom::Vector3D"); }
+constexpr char kV3X[] = "x", kV3Y[] = "y", kV3Z[] = "z", kV3W[] = "w";
 Value NewVector3D(Machine& m, double x, double y, double z, double w = 0) {
   Value args[] = {Value::Number(x), Value::Number(y), Value::Number(z), Value::Number(w)};
   return Value::Obj(m.Construct(Vector3DClass(m), args));
@@ -1446,6 +1447,14 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
 
   // flash.geom
   Class* v3 = dyn("flash.geom", "Vector3D", obj, V3Ctor);
+  m.AddGetter(v3, "x", NumberFieldGet<kV3X>);
+  m.AddSetter(v3, "x", NumberFieldSet<kV3X>);
+  m.AddGetter(v3, "y", NumberFieldGet<kV3Y>);
+  m.AddSetter(v3, "y", NumberFieldSet<kV3Y>);
+  m.AddGetter(v3, "z", NumberFieldGet<kV3Z>);
+  m.AddSetter(v3, "z", NumberFieldSet<kV3Z>);
+  m.AddGetter(v3, "w", NumberFieldGet<kV3W>);
+  m.AddSetter(v3, "w", NumberFieldSet<kV3W>);
   m.AddGetter(v3, "length", V3Length);
   m.AddGetter(v3, "lengthSquared", V3LengthSquared);
   for (const auto& [name, fn] : std::initializer_list<std::pair<const char*, avm2::NativeFn>>{

@@ -2,6 +2,8 @@
 // The smaller Flash classes movies use around their real work (constant
 // tables, the context menu, shared objects, LoaderContext, Vector3D...).
 
+#include <span>
+
 #include "player/avm2/machine.h"
 
 namespace quarvel::player {
@@ -24,5 +26,20 @@ struct PerspectiveNumbers {
   double focal, cx, cy;
 };
 PerspectiveNumbers ReadPerspective(avm2::Machine& m, const avm2::Value& state);
+
+// A geometry value's number fields (Point.x, Vector3D.w...) as accessors over
+// its stored values, so that a sealed script subclass (a Rectangle or
+// Vector3D its compiler extends) reads and writes them as Flash's own fields.
+template <const char* kName>
+avm2::Value NumberFieldGet(avm2::Machine&, avm2::Value self, std::span<avm2::Value>) {
+  const avm2::Object* o = self.AsObject();
+  const avm2::Value* v = o ? o->FindDyn(kName) : nullptr;
+  return v ? *v : avm2::Value::Number(0);
+}
+template <const char* kName>
+avm2::Value NumberFieldSet(avm2::Machine& m, avm2::Value self, std::span<avm2::Value> a) {
+  if (avm2::Object* o = self.AsObject()) o->SetDyn(m.Intern(kName), avm2::Value::Number(m.ToNumber(m.ArgOr(a, 0))));
+  return avm2::Value();
+}
 
 }  // namespace quarvel::player

@@ -432,12 +432,6 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
   c->unit = &u;
   c->index = index;
   c->sealed = ii.Has(instance_flag::kSealed);
-  // The geometry values here (Point, Vector3D...) hold their fields as
-  // dynamic properties where Flash declares them: a compiled subclass
-  // (class Xy extends Vector3D) must still write them.
-  const Class* native = super;
-  while (native && native->unit) native = native->super;
-  if (native && !native->sealed && native->package == "flash.geom") c->sealed = false;
   c->isFinal = ii.Has(instance_flag::kFinal);
   c->isInterface = ii.Has(instance_flag::kInterface);
   if (ii.Has(instance_flag::kProtectedNs)) {
