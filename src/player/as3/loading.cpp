@@ -592,17 +592,19 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
   return Value::Obj(root);
 }
 
+// A ProgressEvent to a loader's info, which keeps the counts it tells.
+void SendProgress(As3Display& b, FlashObject* by, double loaded, double total) {
+  Value progress = b.NewEvent(b.m.FindClass("flash.events::ProgressEvent"), "progress", false);
+  if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = total;
+  by->bytesLoaded = loaded;
+  by->bytesTotal = total;
+  b.Dispatch(by, As<EventObject>(progress));
+}
+
 void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
   const double n = static_cast<double>(bytes.size());
-  auto sendProgress = [&](double loaded) {
-    Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
-    if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = n;
-    by->bytesLoaded = loaded;
-    by->bytesTotal = n;
-    Dispatch(by, As<EventObject>(progress));
-  };
   // First the size, with nothing loaded yet.
-  sendProgress(0);
+  SendProgress(*this, by, 0, n);
   std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   std::vector<std::uint8_t> expanded;
   if (bytes.size() > 8 && (bytes.compare(0, 3, "CWS") == 0 || bytes.compare(0, 3, "ZWS") == 0)) {
@@ -615,7 +617,7 @@ void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
   }
   // The bytes of a file of no known kind are never shown.
   by->data = ByteArrayOf(m, KnownContent(bytes) ? raw : std::span<const std::uint8_t>());
-  sendProgress(n);
+  SendProgress(*this, by, n, n);
 }
 
 void As3Display::FinishLoad(const LoadState::Load& l) {
@@ -678,24 +680,17 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   }
   const double n = static_cast<double>(bytes.size());
   if (!l.fromBytes) SendSimple(by, "open");
-  auto sendProgress = [&](double loaded) {
-    Value progress = NewEvent(m.FindClass("flash.events::ProgressEvent"), "progress", false);
-    if (EventObject* p = As<EventObject>(progress)) p->bytesLoaded = loaded, p->bytesTotal = n;
-    by->bytesLoaded = loaded;
-    by->bytesTotal = n;
-    Dispatch(by, As<EventObject>(progress));
-  };
   if (stream) {
     // A URLStream's bytes are readable as they arrive.
     by->data = ByteArrayOf(m, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     if (!by->message.empty()) m.SetProperty(by->data, "endian", m.Str(by->message));
-    sendProgress(n);
+    SendProgress(*this, by, n, n);
     SendHttpStatus(by);
     SendSimple(by, "complete");
     return;
   }
   // Bytes given to loadBytes arrived inside the call.
-  if (!loader) sendProgress(n);
+  if (!loader) SendProgress(*this, by, n, n);
   else if (!l.fromBytes) LoaderBytesArrive(by, bytes);
   if (loader) {
     rootConstructorFailed = false;
