@@ -437,22 +437,17 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
   // A branch back (to its own start or before) must land where the
   // verifier, going down the code, already holds a state: on a label, on
   // the target of a branch from before it, or on an exception handler.
+  // Instructions come in order, so every branch from before a target has
+  // been seen by the time a branch back reaches it.
   std::unordered_set<std::uint32_t> entered;
-  for (const Instruction& in : code.instructions) {
-    auto ahead = [&](std::uint32_t target) {
-      if (target > in.offset) entered.insert(target);
-    };
-    if (in.Info().flags & op_flag::kSwitch) {
-      ahead(in.args[0]);
-      for (std::uint32_t i = 0; i < in.args[1]; ++i) ahead(code.switchTargets[in.args[2] + i]);
-      continue;
-    }
-    for (int i = 0; i < in.Info().OperandCount(); ++i)
-      if (in.Info().operands[static_cast<std::size_t>(i)] == Operand::kBranch) ahead(in.args[static_cast<std::size_t>(i)]);
-  }
   for (const ExceptionInfo& e : body.exceptions) entered.insert(e.target);
-  auto backward = [&](std::uint32_t target, const Instruction& from) {
-    if (target > from.offset || entered.count(target)) return;
+  auto branch = [&](std::uint32_t target, const Instruction& from) {
+    onBoundary(target, from);
+    if (target > from.offset) {
+      entered.insert(target);
+      return;
+    }
+    if (entered.count(target)) return;
     const std::int64_t at = code.IndexAt(target);
     if (at >= 0 && code.instructions[static_cast<std::size_t>(at)].code == Code(Op::kLabel)) return;
     failBranch(std::string(from.Info().name) + " goes back to " + std::to_string(target) + ", which is no label",
@@ -465,19 +460,14 @@ void VerifyCode(const AbcFile& abc, const MethodBody& body, const DecodedCode& c
       throw AbcError(std::string(op.name) + " in a method without the flag to set the default XML namespace",
                      base + in.offset, 1015, "Method %M cannot set default xml namespace");
     if (op.flags & op_flag::kSwitch) {
-      onBoundary(in.args[0], in);
-      for (std::uint32_t i = 0; i < in.args[1]; ++i) onBoundary(code.switchTargets[in.args[2] + i], in);
-      backward(in.args[0], in);
-      for (std::uint32_t i = 0; i < in.args[1]; ++i) backward(code.switchTargets[in.args[2] + i], in);
+      branch(in.args[0], in);
+      for (std::uint32_t i = 0; i < in.args[1]; ++i) branch(code.switchTargets[in.args[2] + i], in);
       continue;
     }
     for (int i = 0; i < op.OperandCount(); ++i) {
       const auto kind = op.operands[static_cast<std::size_t>(i)];
       const std::uint32_t a = in.args[static_cast<std::size_t>(i)];
-      if (kind == Operand::kBranch) {
-        onBoundary(a, in);
-        backward(a, in);
-      }
+      if (kind == Operand::kBranch) branch(a, in);
       if (kind == Operand::kRegister && a >= body.localCount)
         fail(std::string(op.name) + " register " + std::to_string(a) + " beyond the " +
                  std::to_string(body.localCount) + " locals",
