@@ -450,6 +450,34 @@ TEST(TextRender, EmbeddedGlyphsBorderAndBackgroundTakeTheirColours) {
   EXPECT_EQ(px[50 * 100 + 50], 0xFFFFFFu);
 }
 
+// Flash starts each glyph of an embedded font on its 4 x 4 grid of samples
+// (a quarter pixel at high quality): the square's baseline at 2 + 15.6
+// pixels is drawn at 17.5, so its top and bottom rows are half covered, and
+// the second square, 11.7 pixels on, starts at 13.75.
+TEST(TextRender, EmbeddedGlyphsStartOnTheQuarterPixelGrid) {
+  const auto font = SquareFont();
+  MovieLibrary lib;
+  lib.characters[9] = font;
+  TextField field;
+  field.SetLibrary(&lib);
+  field.SetWidth(80);
+  field.SetHeight(40);
+  field.EditOpts().embedFonts = true;
+  FormatPatch p;
+  p.font = "Squares";
+  p.size = 20;
+  p.color = 0x000000;
+  field.SetNewFormat(p);
+  field.SetText("AA");
+  const auto px = Draw(*field.Look());
+  auto ink = [&](int x, int y) { return 255 - static_cast<int>(px[y * 100 + x] & 0xFF); };
+  EXPECT_NEAR(ink(6, 7), 128, 6);   // unsnapped: 40 %
+  EXPECT_NEAR(ink(6, 17), 128, 6);  // unsnapped: 60 %
+  EXPECT_EQ(ink(6, 12), 255);
+  EXPECT_NEAR(ink(13, 12), 64, 6);  // unsnapped: 30 %
+  EXPECT_EQ(ink(14, 12), 255);
+}
+
 TEST(TextRender, DeviceTextInksInsideItsLineAndScrollsUp) {
   TextField field;
   field.SetWidth(100);

@@ -30,7 +30,6 @@ void DrawGlyphs(RenderContext& c, const FontDef& font, const Glyphs& glyphs, dou
   }
 }
 
-
 // A run's glyphs filled on c.cr, in field pixels under `pm`. With `grid`
 // set, each glyph's origin moves to the nearest 1/grid of a device pixel.
 void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double baseline, const cairo_matrix_t& pm,
@@ -83,88 +82,6 @@ void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double base
   cairo_set_matrix(cr, &pm);
   SetColor(c, color, cx);
   cairo_fill(cr);
-}
-
-// Flash anti-aliases glyphs by sampling each pixel at n x n points, each in
-// the glyph or not, rather than by their exact coverage, and starts each
-// glyph on that grid of samples: an edge pixel takes one of n * n levels,
-// and a stem or bar a little thinner than a pixel that misses a row of
-// samples stays in one row, lighter, instead of spreading over two. The run
-// is filled unsmoothed at n times the resolution and each pixel counts its
-// covered samples. False when the run is too large to sample (the caller
-// fills it directly).
-bool FillRunSampled(RenderContext& c, const text::GlyphRun& run, double ox, double baseline,
-                    const cairo_matrix_t& pm, const ColorTransform& cx, Rgba color, int n) {
-  if (run.glyphs.empty()) return true;
-  // The run's box in field pixels, generous for overhanging glyphs.
-  const double size = std::abs(run.size);
-  const double fx0 = ox + run.glyphs.front().x - size, fx1 = ox + run.glyphs.back().x + 2 * size;
-  const double fy0 = baseline - 2 * size, fy1 = baseline + size;
-  double bx0 = 1e300, by0 = 1e300, bx1 = -1e300, by1 = -1e300;
-  for (double px : {fx0, fx1}) {
-    for (double py : {fy0, fy1}) {
-      double x = px, y = py;
-      cairo_matrix_transform_point(&pm, &x, &y);
-      bx0 = std::min(bx0, x), by0 = std::min(by0, y), bx1 = std::max(bx1, x), by1 = std::max(by1, y);
-    }
-  }
-  cairo_t* cr = c.cr;
-  cairo_save(cr);
-  cairo_identity_matrix(cr);
-  double cx0 = 0, cy0 = 0, cx1 = 0, cy1 = 0;
-  cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
-  cairo_restore(cr);
-  bx0 = std::max(bx0, cx0), by0 = std::max(by0, cy0), bx1 = std::min(bx1, cx1), by1 = std::min(by1, cy1);
-  if (!(bx0 < bx1 && by0 < by1)) return true;
-  const double left = std::floor(bx0), top = std::floor(by0);
-  const double wd = std::ceil(bx1) - left, hd = std::ceil(by1) - top;
-  constexpr double kMaxPixels = 1 << 20;
-  if (!(wd * hd <= kMaxPixels)) return false;
-  const int w = static_cast<int>(wd), h = static_cast<int>(hd);
-  cairo_surface_t* fine = cairo_image_surface_create(CAIRO_FORMAT_A8, w * n, h * n);
-  cairo_surface_t* coarse = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
-  cairo_t* fcr = cairo_create(fine);
-  const bool ok = cairo_status(fcr) == CAIRO_STATUS_SUCCESS && cairo_surface_status(coarse) == CAIRO_STATUS_SUCCESS;
-  if (ok) {
-    cairo_set_antialias(fcr, CAIRO_ANTIALIAS_NONE);
-    cairo_set_fill_rule(fcr, CAIRO_FILL_RULE_WINDING);
-    // Device pixels to samples (whole samples from the device origin, so
-    // that origins snapped to whole samples lie on the device grid).
-    cairo_matrix_t toFine;
-    cairo_matrix_init(&toFine, n, 0, 0, n, -left * n, -top * n);
-    cairo_matrix_t fm;
-    cairo_matrix_multiply(&fm, &pm, &toFine);
-    RenderContext fc = c;
-    fc.cr = fcr;
-    fc.mask = true;  // coverage only
-    FillRun(fc, run, ox, baseline, fm, ColorTransform{}, Rgba{0, 0, 0, 255}, 1);
-    cairo_surface_flush(fine);
-    cairo_surface_flush(coarse);
-    const unsigned char* src = cairo_image_surface_get_data(fine);
-    unsigned char* dst = cairo_image_surface_get_data(coarse);
-    const int fs = cairo_image_surface_get_stride(fine), cs = cairo_image_surface_get_stride(coarse);
-    const int levels = n * n;
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        int count = 0;
-        for (int sy = 0; sy < n; ++sy) {
-          const unsigned char* row = src + static_cast<std::ptrdiff_t>(y * n + sy) * fs + x * n;
-          for (int sx = 0; sx < n; ++sx) count += row[sx] >= 128;
-        }
-        dst[static_cast<std::ptrdiff_t>(y) * cs + x] = static_cast<unsigned char>(std::min(255, count * 256 / levels));
-      }
-    }
-    cairo_surface_mark_dirty(coarse);
-    cairo_save(cr);
-    cairo_identity_matrix(cr);
-    SetColor(c, color, cx);
-    cairo_mask_surface(cr, coarse, left, top);
-    cairo_restore(cr);
-  }
-  cairo_destroy(fcr);
-  cairo_surface_destroy(fine);
-  cairo_surface_destroy(coarse);
-  return ok;
 }
 
 }  // namespace
@@ -257,17 +174,20 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
     lastBaseline = l.lines[last].top + l.lines[last].ascent;
   }
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-  const int samples = c.mask || cairo_get_antialias(cr) == CAIRO_ANTIALIAS_NONE ? 0
-                      : c.options.quality == Quality::qMedium                ? 2
-                                                                             : 4;
+  // Flash rasterizes at high quality on a grid of 4 x 4 samples a pixel (2 x 2
+  // at medium), and each glyph of the movie's own fonts starts on that grid:
+  // its origin goes to the nearest sample, so that a glyph's stems and bars
+  // fall on the same samples wherever the line's fraction of a pixel lies.
+  // Device text is the system's to draw, from the pen position.
+  const int grid = cairo_get_antialias(cr) == CAIRO_ANTIALIAS_NONE ? 0
+                   : c.options.quality == Quality::qMedium        ? 2
+                                                                  : 4;
   for (const text::GlyphRun& run : l.runs) {
     if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
     const double baseline = oy + run.y;
     const Rgba color = rgba(run.color);
-    if (samples == 0 || !FillRunSampled(c, run, ox, baseline, pm, cx, color, samples)) {
-      FillRun(c, run, ox, baseline, pm, cx, color, 0);
-      cairo_set_matrix(cr, &pm);
-    }
+    FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0);
+    cairo_set_matrix(cr, &pm);
     if (run.underline && run.x1 > run.x0) {
       const double thick = std::max(1.0, run.size / 16);
       cairo_rectangle(cr, ox + run.x0, baseline + std::max(1.0, run.size / 10) - thick / 2, run.x1 - run.x0, thick);
