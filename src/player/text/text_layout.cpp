@@ -478,6 +478,11 @@ double NextTab(double x, const Format& f) {
 
 bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == 0x3000; }
 
+// Flash wraps a line after a run of spaces or after a hyphen; a tab joins
+// the words on either side of it, so text and tabs with no space between
+// break where the line is full.
+bool IsBreakSpace(char32_t c) { return c == ' ' || c == 0x3000; }
+
 // Bulleted paragraphs are left aligned whatever their format says.
 Align AlignOf(const Format& f) { return f.bullet ? Align::kLeft : f.align; }
 
@@ -542,7 +547,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     Line line;
     line.first = i;
     double x = 0, width = 0;
-    std::size_t breakAt = std::string::npos;  // after the last space that fits
+    std::size_t breakAt = std::string::npos;  // after the last space or hyphen that fits
     double widthAtBreak = 0, fullAtBreak = 0;
     double full = 0;  // the width with the line's trailing spaces
     std::size_t j = i;
@@ -566,7 +571,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
       }
       x += adv;
       if (!IsSpace(c)) width = x;
-      if (IsSpace(c)) {
+      if (IsBreakSpace(c) || c == '-') {
         breakAt = j + 1;
         widthAtBreak = width;
         fullAtBreak = x;
@@ -574,7 +579,7 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     }
     if (j >= n || paraEnd) full = x;
     // Spaces at the break stay on this line.
-    while (j < n && wrap && !paraEnd && IsSpace(chars[j])) ++j;
+    while (j < n && wrap && !paraEnd && IsBreakSpace(chars[j])) ++j;
     line.end = j;
     // Trailing spaces count in a left aligned line's width; other lines are
     // placed by their ink.

@@ -154,6 +154,19 @@ TEST(TextLayout, WrapsAtSpacesAndBreaksWordsTooLongForALine) {
   ASSERT_EQ(broken.lines.size(), 4u);
   EXPECT_EQ(broken.lines[0].end, 3u);
   EXPECT_EQ(broken.lines[3].first, 9u);
+
+  // A tab is no place to break: "abc<tab>abc" breaks inside the second word
+  // where the line is full (the tab goes to 27 px, and 2 of its letters fit).
+  box.width = 4 + 27 + Px({kA, kB}, 10) + 1;
+  const Layout tabbed = LayOut(Plain("abc\tabc", Arial(10)), box);
+  ASSERT_EQ(tabbed.lines.size(), 2u);
+  EXPECT_EQ(tabbed.lines[0].end, 6u);
+  // After a hyphen is: "abc-abc" breaks after the hyphen.
+  box.width = 4 + word + Px({kA, kB}, 10) + 1;
+  const Layout hyphen = LayOut(Plain("abc-abc", Arial(10)), box);
+  ASSERT_EQ(hyphen.lines.size(), 2u);
+  EXPECT_EQ(hyphen.lines[0].end, 4u);
+  EXPECT_EQ(hyphen.lines[1].first, 4u);
 }
 
 TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
