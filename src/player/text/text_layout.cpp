@@ -708,9 +708,14 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
           run->underline = f.underline;
           run->y = baseline;
           run->x0 = x;
+          run->lineDescent = l.descent;
         }
         for (const auto& [g, dx] : s.glyphs) run->glyphs.push_back({g, x + dx});
         run->x1 = x + adv - f.letterSpacing;
+      } else if (f.underline && !out.runs.empty() && out.runs.back().underline && out.runs.back().y == baseline &&
+                 out.runs.back().color == f.color && x >= out.runs.back().x1 - 0.01) {
+        // Flash underlines the spaces after a word too, up to the line's end.
+        out.runs.back().x1 = x + adv;
       }
       out.charX[k] = x;
       if (chars[k] == ' ' && k < lastInk) adv += perSpace;

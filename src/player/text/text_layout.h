@@ -76,7 +76,8 @@ struct GlyphRun {
   double y = 0;  // baseline
   std::vector<PlacedGlyph> glyphs;
   bool underline = false;
-  double x0 = 0, x1 = 0;  // extent, for the underline
+  double x0 = 0, x1 = 0;  // extent, for the underline (spaces after the ink included)
+  double lineDescent = 0;  // of the run's line, which places the underline
 };
 
 struct Line {

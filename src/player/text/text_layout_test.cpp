@@ -491,6 +491,38 @@ TEST(TextRender, EmbeddedGlyphsStartOnTheQuarterPixelGrid) {
   EXPECT_EQ(ink(14, 12), 255);
 }
 
+// The underline is one pixel row, half the line's descent below the
+// baseline: 17.6 + 3.9 / 2 falls in row 19. It runs under the spaces after
+// a word too.
+TEST(TextRender, UnderlineIsAPixelRowHalfTheDescentBelowTheBaseline) {
+  const auto font = SquareFont();
+  MovieLibrary lib;
+  lib.characters[9] = font;
+  TextField field;
+  field.SetLibrary(&lib);
+  field.SetWidth(80);
+  field.SetHeight(40);
+  field.EditOpts().embedFonts = true;
+  FormatPatch p;
+  p.font = "Squares";
+  p.size = 20;
+  p.color = 0x000000;
+  p.underline = true;
+  field.SetNewFormat(p);
+  field.SetText("A");
+  const auto px = Draw(*field.Look());
+  auto ink = [&](int x, int y) { return 255 - static_cast<int>(px[y * 100 + x] & 0xFF); };
+  EXPECT_EQ(ink(8, 19), 255);
+  EXPECT_EQ(ink(8, 18), 0);
+  EXPECT_EQ(ink(8, 20), 0);
+
+  Format f = Arial(10);
+  f.underline = true;
+  const Layout l = LayOut(Plain("ab  ", f), Box{});
+  ASSERT_EQ(l.runs.size(), 1u);
+  EXPECT_NEAR(l.runs[0].x1 - l.runs[0].x0, Px({kA, kB, kSpace, kSpace}, 10), 1e-9);
+}
+
 TEST(TextRender, DeviceTextInksInsideItsLineAndScrollsUp) {
   TextField field;
   field.SetWidth(100);

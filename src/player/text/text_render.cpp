@@ -84,6 +84,32 @@ void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double base
   cairo_fill(cr);
 }
 
+// Flash underlines with a hairline half the line's descent below the
+// baseline; unrotated, it fills the one pixel row it falls in.
+void DrawUnderline(RenderContext& c, const text::GlyphRun& run, double ox, double baseline, const cairo_matrix_t& pm,
+                   const ColorTransform& cx, Rgba color) {
+  cairo_t* cr = c.cr;
+  double x0 = ox + run.x0, x1 = ox + run.x1, y0 = baseline + run.lineDescent / 2, y1 = y0;
+  cairo_matrix_transform_point(&pm, &x0, &y0);
+  cairo_matrix_transform_point(&pm, &x1, &y1);
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_new_path(cr);
+  if (pm.xy == 0 && pm.yx == 0) {
+    const double left = std::round(std::min(x0, x1)), right = std::round(std::max(x0, x1));
+    cairo_rectangle(cr, left, std::floor(y0), std::max(1.0, right - left), 1);
+    SetColor(c, color, cx);
+    cairo_fill(cr);
+  } else {
+    cairo_move_to(cr, x0, y0);
+    cairo_line_to(cr, x1, y1);
+    cairo_set_line_width(cr, 1);
+    SetColor(c, color, cx);
+    cairo_stroke(cr);
+  }
+  cairo_restore(cr);
+}
+
 }  // namespace
 
 void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx) {
@@ -188,12 +214,7 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
     const Rgba color = rgba(run.color);
     FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0);
     cairo_set_matrix(cr, &pm);
-    if (run.underline && run.x1 > run.x0) {
-      const double thick = std::max(1.0, run.size / 16);
-      cairo_rectangle(cr, ox + run.x0, baseline + std::max(1.0, run.size / 10) - thick / 2, run.x1 - run.x0, thick);
-      SetColor(c, color, cx);
-      cairo_fill(cr);
-    }
+    if (run.underline && run.x1 > run.x0) DrawUnderline(c, run, ox, baseline, pm, cx, color);
   }
   cairo_restore(cr);
 }
