@@ -547,6 +547,13 @@ TEST(TextRender, DeviceTextInksInsideItsLineAndScrollsUp) {
   field.SetScroll(2);
   const auto scrolled = Draw(*field.Look());
   EXPECT_GT(ink(scrolled, 3, 13), 40);
+
+  // Letters of size 0 draw nothing and leave the rest of the line drawn.
+  field.SetScroll(1);
+  FormatPatch zero;
+  zero.size = 0;
+  field.SetFormat(0, 2, zero);
+  EXPECT_GT(ink(Draw(*field.Look()), 3, 13), 20);
 }
 
 // ---- HTML and style sheets

@@ -61,6 +61,8 @@ void FillRun(RenderContext& c, const text::GlyphRun& run, double ox, double base
   for (const auto& g : run.glyphs) {
     // Points are taken through the matrix in force as each is added.
     const cairo_matrix_t full = glyphMatrix(g.x, run.size);
+    // A singular matrix would put the context in error (a zero size draws nothing).
+    if (!Invertible(full)) continue;
     cairo_set_matrix(cr, &full);
     for (const text::OutlineOp& op : text::DeviceGlyphOutline(*run.face.device, g.index)) {
       switch (op.op) {
