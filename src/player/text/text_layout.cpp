@@ -659,9 +659,12 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
   for (Line& l : out.lines) {
     const Format& pf = formatAt(l.first);
     const double avail = out.boxWidth - 2 * kGutter - l.x - pf.rightMargin;
+    // Flash aligns in the width less one twip (the box's right edge lies
+    // outside it) and keeps the offset in whole twips, the fraction dropped.
+    const double free = avail - 0.05 - l.width;
     double offset = 0;
-    if (AlignOf(pf) == Align::kRight) offset = avail - l.width;
-    else if (AlignOf(pf) == Align::kCenter) offset = (avail - l.width) / 2;
+    if (AlignOf(pf) == Align::kRight) offset = WholeTwips(free);
+    else if (AlignOf(pf) == Align::kCenter) offset = WholeTwips(free / 2);
     // A line wider than the box starts at its left edge and runs out on the right.
     offset = std::max(0.0, offset);
     l.x = out.boxX + kGutter + l.x + offset;

@@ -221,10 +221,13 @@ TEST(TextLayout, AlignmentPlacesLinesInTheBox) {
   box.width = 104;  // 100 pixels inside the gutters
   const double w = Px({kH, kE, kL, kL, kO}, 12);
   Format f = Arial(12);
+  // In the width less a twip, in whole twips with the fraction dropped: the
+  // 100 - w pixels left over (whole pixels of device text) less a twip,
+  // halved for a centred line.
   f.align = Align::kCenter;
-  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + (100 - w) / 2, 0.05);
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + std::trunc((100 - w) * 10 - 0.5) / 20, 1e-9);
   f.align = Align::kRight;
-  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 100 - w, 0.05);
+  EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 100 - w - 0.05, 1e-9);
   f.leftMargin = 10;
   f.rightMargin = 20;
   EXPECT_NEAR(LayOut(Plain("Hello", f), box).lines[0].x, 2 + 10 + (100 - 30 - w), 0.05);
