@@ -20,7 +20,10 @@ enum TColorReduction {
   rdNetscape,
   rdOctree,
   rdOctreeSystem,
-  rdCustomPalette
+  rdCustomPalette,
+  // rdOctree whose tree, on large pictures of more colours than the
+  // palette holds, is built from one pixel in four (see BuildOctreePalette).
+  rdOctreeSampled
 };
 
 // The palette a reduction method uses (octree methods read the picture).
