@@ -209,7 +209,7 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
   if (run > 0) AddRun(run_r, run_g, run_b, run);
 }
 
-void TColorQuantizer::ProcessSample(const gdi::Bitmap& picture) {
+void TColorQuantizer::ProcessSample(const gdi::Bitmap& picture, bool rest) {
   const int w = picture.Width(), h = picture.Height();
   if (picture.Empty()) return;
   const auto format = picture.Format();
@@ -217,9 +217,10 @@ void TColorQuantizer::ProcessSample(const gdi::Bitmap& picture) {
   const bool bgr24 = format == gdi::PixelFormat::pf24bit;
   int run_r = -1, run_g = -1, run_b = -1;
   std::uint32_t run = 0;
-  for (int y = 0; y < h; y += 2) {
+  for (int y = 0; y < h; y += rest ? 1 : 2) {
     const std::uint8_t* row = picture.ScanLine(y);
-    for (int x = 0; x < w; x += 2) {
+    const int first = rest && y % 2 == 0 ? 1 : 0, step = rest && y % 2 != 0 ? 1 : 2;
+    for (int x = first; x < w; x += step) {
       int r, g, b;
       if (bgr32) {
         r = row[4 * x + 2], g = row[4 * x + 1], b = row[4 * x];
@@ -268,21 +269,14 @@ std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color
                                            bool with_system_colors, bool sampled) {
   if (color_count < 1 || color_count > 256) throw GIFException(sTooManyColors);
   const int max = with_system_colors ? 236 : color_count;
-  std::vector<gdi::Color> leaves;
-  bool done = false;
+  TColorQuantizer quantizer(max, color_bits);
   if (sampled && (long long)picture.Width() * picture.Height() >= kSampleFrom) {
-    TColorQuantizer sample(max, color_bits);
-    sample.ProcessSample(picture);
-    if (sample.Reduced()) {
-      leaves = sample.Colors();
-      done = true;
-    }
-  }
-  if (!done) {
-    TColorQuantizer quantizer(max, color_bits);
+    quantizer.ProcessSample(picture);
+    if (!quantizer.Reduced()) quantizer.ProcessSample(picture, true);
+  } else {
     quantizer.ProcessImage(picture);
-    leaves = quantizer.Colors();
   }
+  std::vector<gdi::Color> leaves = quantizer.Colors();
 
   // Entries past the last leaf repeat it: ties go to the lowest index, so the
   // repeats never take pixels away from the leaf colours.
