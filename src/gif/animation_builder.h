@@ -40,7 +40,7 @@ struct BuildOptions {
   // that changed, difference frames' tables to the colours they use (see
   // AnimationAssembler); off, the bytes of older versions.
   bool tight_frames = true;
-  // Octree palettes of large photographic pictures from one pixel in four
+  // Octree palettes of large photographic pictures from every other row
   // (rdOctreeSampled); off, from every pixel.
   bool sampled_palettes = true;
   // Frames are read and reduced on this many threads (0: one per core); the

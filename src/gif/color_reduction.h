@@ -22,7 +22,7 @@ enum TColorReduction {
   rdOctreeSystem,
   rdCustomPalette,
   // rdOctree whose tree, on large pictures of more colours than the
-  // palette holds, is built from one pixel in four (see BuildOctreePalette).
+  // palette holds, is built from every other row (see BuildOctreePalette).
   rdOctreeSampled
 };
 

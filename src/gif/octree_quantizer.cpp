@@ -217,10 +217,9 @@ void TColorQuantizer::ProcessSample(const gdi::Bitmap& picture, bool rest) {
   const bool bgr24 = format == gdi::PixelFormat::pf24bit;
   int run_r = -1, run_g = -1, run_b = -1;
   std::uint32_t run = 0;
-  for (int y = 0; y < h; y += rest ? 1 : 2) {
+  for (int y = rest ? 1 : 0; y < h; y += 2) {
     const std::uint8_t* row = picture.ScanLine(y);
-    const int first = rest && y % 2 == 0 ? 1 : 0, step = rest && y % 2 != 0 ? 1 : 2;
-    for (int x = first; x < w; x += step) {
+    for (int x = 0; x < w; x += 1) {
       int r, g, b;
       if (bgr32) {
         r = row[4 * x + 2], g = row[4 * x + 1], b = row[4 * x];

@@ -28,7 +28,7 @@ class TColorQuantizer {
   void AddColors(int red, int green, int blue, std::uint32_t count);
   // Feeds every pixel, rows from the top, keeping at most max_colors leaves.
   void ProcessImage(const gdi::Bitmap& picture);
-  // Feeds the pixels of even columns in even rows; with `rest`, the others.
+  // Feeds the pixels of even rows; with `rest`, those of odd rows.
   // Until leaves are merged the tree does not depend on the order of the
   // pixels: a sample and its rest make the tree of ProcessImage then.
   void ProcessSample(const gdi::Bitmap& picture, bool rest = false);
@@ -68,8 +68,8 @@ class TColorQuantizer {
 // system colours at both ends.
 inline constexpr long long kSampleFrom = 1 << 16;
 
-// With `sampled`, a picture of kSampleFrom pixels or more is fed one pixel
-// in four, and the rest when that sample had no more colours than the
+// With `sampled`, a picture of kSampleFrom pixels or more is fed every other
+// row, and the rest when that sample had no more colours than the
 // palette holds: a photograph's neighbours add little to its tree, while a
 // drawing's few colours must all be found (and give the same palette).
 std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color_count, int color_bits,

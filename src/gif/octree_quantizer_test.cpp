@@ -190,14 +190,14 @@ double MeanSquaredError(const gdi::Bitmap& picture, const std::vector<gdi::Color
   return sum / (double(picture.Width()) * picture.Height());
 }
 
-// A palette from a quarter of the pixels: the same as from all of them for
+// A palette from every other row: the same as from all of them for
 // a drawing of few colours, even one found only off the sampled pixels, and
 // of an error close to theirs for a photograph; small pictures never sampled.
 TEST(OctreeSample, DrawingsKeepEveryColourPhotographsKeepTheirError) {
   gdi::Bitmap drawing(320, 240, gdi::PixelFormat::pfDevice);
   drawing.Fill(gdi::Color{20, 30, 40});
   for (int x = 0; x < 320; x += 2) drawing.SetPixel(x, 100, gdi::Color{250, 0, 0});
-  drawing.SetPixel(301, 201, gdi::Color{0, 250, 0});  // an odd column and row: never in the sample
+  drawing.SetPixel(301, 201, gdi::Color{0, 250, 0});  // an odd row: never in the sample
   EXPECT_EQ(BuildOctreePalette(drawing, 256, 8, false, true), BuildOctreePalette(drawing, 256, 8, false));
 
   std::mt19937 rng(8);
