@@ -113,7 +113,6 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
   build.transparent = store.alpha;
   build.tight_frames = !options.thorough;
-  build.sampled_palettes = !options.thorough;
   build.kept = kept;
   return build;
 }

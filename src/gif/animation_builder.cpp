@@ -482,9 +482,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
           item.transparent = reduced.transparent;
         } else {
           item.reduced = std::make_unique<TGIFImage>();
-          item.reduced->ReductionMethod = options.colors == ColorChoice::kGrayScale ? rdGrayScale
-                                          : options.sampled_palettes                ? rdOctreeSampled
-                                                                                    : rdOctree;
+          item.reduced->ReductionMethod = options.colors == ColorChoice::kGrayScale ? rdGrayScale : rdOctree;
           item.reduced->PaletteBits = 8;
           item.reduced->DitherMethod =
               options.dither == DitherChoice::kFloydSteinberg ? dtFloydSteinberg : dtNearest;

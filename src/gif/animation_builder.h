@@ -40,9 +40,6 @@ struct BuildOptions {
   // that changed, difference frames' tables to the colours they use (see
   // AnimationAssembler); off, the bytes of older versions.
   bool tight_frames = true;
-  // Octree palettes of large photographic pictures from every other row
-  // (rdOctreeSampled); off, from every pixel.
-  bool sampled_palettes = true;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;

@@ -73,10 +73,6 @@ std::vector<gdi::Color> ReductionPalette(const gdi::Bitmap& picture, TColorReduc
       return BuildOctreePalette(picture, 1 << palette_bits, 8, false);
     }
     case rdOctreeSystem: return BuildOctreePalette(picture, 256, 8, true);
-    case rdOctreeSampled: {
-      if (palette_bits < 1 || palette_bits > 8) throw GIFException(sTooManyColors);
-      return BuildOctreePalette(picture, 1 << palette_bits, 8, false, true);
-    }
     case rdCustomPalette: {
       if (custom_palette == nullptr) return {};
       if (custom_palette->size() > 256) throw GIFException(sTooManyColors);

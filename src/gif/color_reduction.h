@@ -20,10 +20,7 @@ enum TColorReduction {
   rdNetscape,
   rdOctree,
   rdOctreeSystem,
-  rdCustomPalette,
-  // rdOctree whose tree, on large pictures of more colours than the
-  // palette holds, is built from every other row (see BuildOctreePalette).
-  rdOctreeSampled
+  rdCustomPalette
 };
 
 // The palette a reduction method uses (octree methods read the picture).

@@ -93,7 +93,6 @@ void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t coun
 }
 
 void TColorQuantizer::ReduceTree() {
-  reduced_ = true;
   int level = color_bits_ - 1;
   while (level > 0 && reducible_[std::size_t(level)] < 0) --level;
   std::int32_t n = reducible_[std::size_t(level)];
@@ -209,38 +208,6 @@ void TColorQuantizer::ProcessImage(const gdi::Bitmap& picture) {
   if (run > 0) AddRun(run_r, run_g, run_b, run);
 }
 
-void TColorQuantizer::ProcessSample(const gdi::Bitmap& picture, bool rest) {
-  const int w = picture.Width(), h = picture.Height();
-  if (picture.Empty()) return;
-  const auto format = picture.Format();
-  const bool bgr32 = format == gdi::PixelFormat::pf32bit || format == gdi::PixelFormat::pfDevice;
-  const bool bgr24 = format == gdi::PixelFormat::pf24bit;
-  int run_r = -1, run_g = -1, run_b = -1;
-  std::uint32_t run = 0;
-  for (int y = rest ? 1 : 0; y < h; y += 2) {
-    const std::uint8_t* row = picture.ScanLine(y);
-    for (int x = 0; x < w; x += 1) {
-      int r, g, b;
-      if (bgr32) {
-        r = row[4 * x + 2], g = row[4 * x + 1], b = row[4 * x];
-      } else if (bgr24) {
-        r = row[3 * x + 2], g = row[3 * x + 1], b = row[3 * x];
-      } else {
-        const gdi::Color c = picture.GetPixel(x, y);
-        r = c.r, g = c.g, b = c.b;
-      }
-      if (run > 0 && r == run_r && g == run_g && b == run_b && run < 0x10000000u) {
-        ++run;
-        continue;
-      }
-      if (run > 0) AddRun(run_r, run_g, run_b, run);
-      run_r = r, run_g = g, run_b = b;
-      run = 1;
-    }
-  }
-  if (run > 0) AddRun(run_r, run_g, run_b, run);
-}
-
 std::vector<gdi::Color> TColorQuantizer::Colors() const {
   std::vector<gdi::Color> out;
   std::vector<std::int32_t> stack{root_};
@@ -265,16 +232,11 @@ std::vector<gdi::Color> TColorQuantizer::Colors() const {
 }
 
 std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color_count, int color_bits,
-                                           bool with_system_colors, bool sampled) {
+                                           bool with_system_colors) {
   if (color_count < 1 || color_count > 256) throw GIFException(sTooManyColors);
   const int max = with_system_colors ? 236 : color_count;
   TColorQuantizer quantizer(max, color_bits);
-  if (sampled && (long long)picture.Width() * picture.Height() >= kSampleFrom) {
-    quantizer.ProcessSample(picture);
-    if (!quantizer.Reduced()) quantizer.ProcessSample(picture, true);
-  } else {
-    quantizer.ProcessImage(picture);
-  }
+  quantizer.ProcessImage(picture);
   std::vector<gdi::Color> leaves = quantizer.Colors();
 
   // Entries past the last leaf repeat it: ties go to the lowest index, so the

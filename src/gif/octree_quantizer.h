@@ -28,12 +28,6 @@ class TColorQuantizer {
   void AddColors(int red, int green, int blue, std::uint32_t count);
   // Feeds every pixel, rows from the top, keeping at most max_colors leaves.
   void ProcessImage(const gdi::Bitmap& picture);
-  // Feeds the pixels of even rows; with `rest`, those of odd rows.
-  // Until leaves are merged the tree does not depend on the order of the
-  // pixels: a sample and its rest make the tree of ProcessImage then.
-  void ProcessSample(const gdi::Bitmap& picture, bool rest = false);
-  // Whether leaves were ever merged: more colours came than max_colors.
-  bool Reduced() const { return reduced_; }
   int LeafCount() const { return leaf_count_; }
   // Leaf colours in depth-first order, children 0 to 7.
   std::vector<gdi::Color> Colors() const;
@@ -58,7 +52,6 @@ class TColorQuantizer {
   std::vector<std::int32_t> free_;
   std::int32_t root_ = -1;
   int leaf_count_ = 0;
-  bool reduced_ = false;
   std::array<std::int32_t, 9> reducible_{-1, -1, -1, -1, -1, -1, -1, -1, -1};
   int max_colors_;
   int color_bits_;
@@ -66,13 +59,7 @@ class TColorQuantizer {
 
 // The octree palette of a picture: color_count entries, or 256 with the 20
 // system colours at both ends.
-inline constexpr long long kSampleFrom = 1 << 16;
-
-// With `sampled`, a picture of kSampleFrom pixels or more is fed every other
-// row, and the rest when that sample had no more colours than the
-// palette holds: a photograph's neighbours add little to its tree, while a
-// drawing's few colours must all be found (and give the same palette).
 std::vector<gdi::Color> BuildOctreePalette(const gdi::Bitmap& picture, int color_count, int color_bits,
-                                           bool with_system_colors, bool sampled = false);
+                                           bool with_system_colors);
 
 }  // namespace quarvel::gif

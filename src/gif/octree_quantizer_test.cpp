@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -171,52 +170,6 @@ TEST(OctreeRuns, PhotographGivesTheTreeOfThePlainWalk) {
       runs.ProcessImage(picture);
       EXPECT_EQ(runs.Colors(), plain.Colors()) << narrow << " " << max;
     }
-}
-
-
-// The squared error of a picture mapped to the nearest palette entry.
-double MeanSquaredError(const gdi::Bitmap& picture, const std::vector<gdi::Color>& palette) {
-  double sum = 0;
-  for (int y = 0; y < picture.Height(); ++y)
-    for (int x = 0; x < picture.Width(); ++x) {
-      const gdi::Color c = picture.GetPixel(x, y);
-      int best = 1 << 30;
-      for (const gdi::Color& p : palette) {
-        const int dr = c.r - p.r, dg = c.g - p.g, db = c.b - p.b;
-        best = std::min(best, dr * dr + dg * dg + db * db);
-      }
-      sum += best;
-    }
-  return sum / (double(picture.Width()) * picture.Height());
-}
-
-// A palette from every other row: the same as from all of them for
-// a drawing of few colours, even one found only off the sampled pixels, and
-// of an error close to theirs for a photograph; small pictures never sampled.
-TEST(OctreeSample, DrawingsKeepEveryColourPhotographsKeepTheirError) {
-  gdi::Bitmap drawing(320, 240, gdi::PixelFormat::pfDevice);
-  drawing.Fill(gdi::Color{20, 30, 40});
-  for (int x = 0; x < 320; x += 2) drawing.SetPixel(x, 100, gdi::Color{250, 0, 0});
-  drawing.SetPixel(301, 201, gdi::Color{0, 250, 0});  // an odd row: never in the sample
-  EXPECT_EQ(BuildOctreePalette(drawing, 256, 8, false, true), BuildOctreePalette(drawing, 256, 8, false));
-
-  std::mt19937 rng(8);
-  gdi::Bitmap photo(320, 240, gdi::PixelFormat::pfDevice);
-  for (int y = 0; y < 240; ++y)
-    for (int x = 0; x < 320; ++x) {
-      const int grain = int(rng() % 24);
-      photo.SetPixel(x, y, gdi::Color{std::uint8_t((x * 3 / 4 + grain) & 255), std::uint8_t(y + grain),
-                                      std::uint8_t((x + y + 3 * grain) & 255)});
-    }
-  const auto sampled = BuildOctreePalette(photo, 256, 8, false, true);
-  const auto full = BuildOctreePalette(photo, 256, 8, false);
-  EXPECT_NE(sampled, full);
-  EXPECT_LE(MeanSquaredError(photo, sampled), 1.1 * MeanSquaredError(photo, full));
-
-  gdi::Bitmap small(100, 100, gdi::PixelFormat::pfDevice);
-  for (int y = 0; y < 100; ++y)
-    for (int x = 0; x < 100; ++x) small.SetPixel(x, y, gdi::Color{std::uint8_t(x * 2), std::uint8_t(y * 2), std::uint8_t(rng())});
-  EXPECT_EQ(BuildOctreePalette(small, 256, 8, false, true), BuildOctreePalette(small, 256, 8, false));
 }
 
 }  // namespace
