@@ -38,8 +38,9 @@ struct BuildOptions {
   bool transparent = false;
   // "Smaller Size" frames drawn whole are cut to the box of the pixels
   // that changed, difference frames' tables to the colours they use (see
-  // AnimationAssembler); off, the bytes of older versions.
-  bool tight_frames = true;
+  // AnimationAssembler); off (the window's rules), the bytes of older
+  // versions. The command line's default.
+  bool tight_frames = false;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
