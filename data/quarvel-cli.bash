@@ -7,7 +7,7 @@ _quarvel_cli() {
   local commands="info capture gif avi video mp3 sounds frame convert codecs"
   local global="--work-dir --quiet -q --wait --max-movie-size --version --help"
   local capture="--latency --size --scale --start --duration --max-frames --background --sound --render-quality --realtime --click --key"
-  local gif="--colors --dither --mode --palette --optimize --no-optimize"
+  local gif="--colors --dither --mode --palette --optimize --no-optimize --thorough"
   local cropzoom="--crop --zoom"
 
   # The command is the first word that is no option or option value.

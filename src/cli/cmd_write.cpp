@@ -112,6 +112,7 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
   build.size = options.mode == "best" ? gif::SizeChoice::kBestQuality : gif::SizeChoice::kSmallerSize;
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
   build.transparent = store.alpha;
+  build.tight_frames = !options.thorough;
   build.kept = kept;
   return build;
 }
@@ -122,7 +123,9 @@ void WriteGif(const std::string& out, const GifOptions& options, const gif::Buil
   gif::TStream bytes;
   if (options.optimize) {
     try {
-      bytes = gif::OptimizeAnimation(*result.image, {}, &CaptureStopRequested).bytes;
+      gif::OptimizeOptions optimize;
+      optimize.trial = !options.thorough;
+      bytes = gif::OptimizeAnimation(*result.image, optimize, &CaptureStopRequested).bytes;
     } catch (const gif::OptimizeStopped&) {
       CheckInterrupted(out);
       throw;

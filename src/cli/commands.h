@@ -98,6 +98,7 @@ struct GifOptions {
   capture::CropZoom crop_zoom;
   std::optional<int> latency;     // default: the capture's
   bool optimize = true;           // false: the bytes of the plain build
+  bool thorough = false;          // no cropping of whole frames, the rewrite never skipped
 };
 // `kept`: pictures of the store the capture kept in memory, used instead of their files.
 void RunGif(const std::string& out, const GifOptions& options, const StoreInfo& store, Progress& progress,

@@ -97,6 +97,9 @@ void AddGifOptions(CLI::App* cmd, GifOptions& o, bool with_latency) {
       ->capture_default_str();
   cmd->add_flag("--optimize,!--no-optimize", o.optimize,
                 "rewrite the GIF losslessly into fewer bytes (default); --no-optimize keeps the plain build");
+  cmd->add_flag("--thorough", o.thorough,
+                "the bytes of older versions, more slowly: frames drawn whole keep the screen's size and the rewrite "
+                "always runs (by default long movies are rewritten only when sample windows save 1 %)");
   if (with_latency)
     cmd->add_option("--latency", o.latency, "frame delay in milliseconds (default: the capture's)")
         ->check(CLI::Range(25, 3000));

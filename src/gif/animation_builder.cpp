@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "capture/frame_store.h"
+#include "gif/fast_lzw.h"
 #include "gif/alpha_reduction.h"
 #include "gif/parallel.h"
 #include "gif/quant_palette.h"
@@ -32,21 +33,118 @@ std::string FrameLabelText(long long i, long long count, int optimized) {
          std::to_string(pct) + "%";
 }
 
-AnimationAssembler::AnimationAssembler(int delay, bool smaller_size, bool alpha)
-    : delay_(delay), smaller_size_(smaller_size), alpha_(alpha), animation_(std::make_unique<TGIFImage>()) {}
+namespace {
+
+struct ChangedBox {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// The box of the pixels `same` marks as changed in a w x h picture.
+ChangedBox BoxOfChanges(const std::vector<std::uint8_t>& same, int w, int h) {
+  ChangedBox b;
+  if (same.size() != std::size_t(w) * std::size_t(h)) return b;
+  const std::uint8_t* s = same.data();
+  auto row_same = [&](int y) {
+    const std::uint8_t* r = s + std::size_t(y) * w;
+    return std::find(r, r + w, std::uint8_t(0)) == r + w;
+  };
+  int top = 0, bottom = h;
+  while (top < bottom && row_same(top)) ++top;
+  while (bottom > top && row_same(bottom - 1)) --bottom;
+  if (top == bottom) return b;
+  int left = w, right = 0;
+  for (int y = top; y < bottom; ++y) {
+    const std::uint8_t* r = s + std::size_t(y) * w;
+    int a = 0;
+    while (a < left && r[a] != 0) ++a;
+    left = std::min(left, a);
+    int e = w;
+    while (e > right && r[e - 1] != 0) --e;
+    right = std::max(right, e);
+  }
+  return ChangedBox{left, top, right, bottom};
+}
+
+// Rows sampled for OpaqueIsSmaller: one band in kSampleEvery.
+constexpr int kSampleEvery = 8;
+// Boxes of fewer sampled pixels keep the difference frame.
+constexpr std::size_t kSampleFrom = 4096;
+
+// Whether the box of changes written opaque takes fewer bytes than with its
+// unchanged pixels transparent, on the codes of bands of its rows. Where
+// pixels keep their colour only here and there (a photograph moving under
+// a still one) the transparent ones break the strings the codes match.
+bool OpaqueIsSmaller(const TGIFSubImage& cur, const std::vector<std::uint8_t>& same, const ChangedBox& b,
+                     int transparent) {
+  const int w = cur.Width(), bw = b.right - b.left, bh = b.bottom - b.top;
+  const int band = std::max(1, bh / (4 * kSampleEvery));
+  thread_local std::vector<std::uint8_t> opaque, clear;
+  thread_local TStream codes;
+  thread_local TFastLZWEncoder lzw;
+  opaque.clear();
+  clear.clear();
+  const std::uint8_t t = std::uint8_t(transparent);
+  for (int y = 0; y < bh; ++y) {
+    if ((y / band) % kSampleEvery != 0) continue;
+    const std::size_t at = std::size_t(b.top + y) * w + b.left;
+    const std::uint8_t* row = cur.Data().data() + at;
+    const std::uint8_t* mask = same.data() + at;
+    opaque.insert(opaque.end(), row, row + bw);
+    for (int x = 0; x < bw; ++x) clear.push_back(mask[x] != 0 ? t : row[x]);
+  }
+  if (opaque.size() < kSampleFrom) return false;
+  const int bits = std::max(2, cur.ActiveColorMap().BitsPerPixel());
+  codes.clear();
+  lzw.Encode(codes, bits, opaque.data(), opaque.size());
+  const std::size_t opaque_bytes = codes.size();
+  codes.clear();
+  lzw.Encode(codes, bits, clear.data(), clear.size());
+  return opaque_bytes < codes.size();
+}
+
+}  // namespace
+
+AnimationAssembler::AnimationAssembler(int delay, bool smaller_size, bool alpha, bool tight)
+    : delay_(delay), smaller_size_(smaller_size), alpha_(alpha), crop_(tight), animation_(std::make_unique<TGIFImage>()) {}
 
 void AnimationAssembler::AddFrame(const TGIFSubImage& source, int transparent_index,
-                                  const std::vector<std::uint8_t>* clear) {
+                                  const std::vector<std::uint8_t>* clear, const std::array<bool, 256>* used) {
   auto frame = std::make_unique<TGIFSubImage>(animation_.get());
   frame->Assign(source);
   // In the copy itself: a difference frame is one picture's worth of memory, not three.
   if (clear != nullptr) {
     std::uint8_t* data = frame->Data().data();
     const std::uint8_t* mask = clear->data();
-    const std::uint8_t t = std::uint8_t(transparent_index);
     const std::size_t n = std::min(frame->Data().size(), clear->size());
+    // A table of only the entries the changed pixels use, when that
+    // narrows the codes: a photograph moving over a still one changes few
+    // of its colours between frames.
+    std::array<std::uint8_t, 256> rename;
+    for (int i = 0; i < 256; ++i) rename[std::size_t(i)] = std::uint8_t(i);
+    TGIFColorMap& map = frame->ColorMap();
+    if (used != nullptr && map.Count() > 0) {
+      std::vector<gdi::Color> kept;
+      for (int i = 0; i < map.Count(); ++i)
+        if ((*used)[std::size_t(i)]) {
+          rename[std::size_t(i)] = std::uint8_t(kept.size());
+          kept.push_back(map[i]);
+        }
+      const auto bits = [](std::size_t entries) {
+        int b = 1;
+        while ((std::size_t(1) << b) < entries) ++b;
+        return b;
+      };
+      if (bits(kept.size() + 1) < bits(std::size_t(map.Count()))) {
+        map.ImportPalette(kept);
+        transparent_index = int(kept.size());
+      } else {
+        for (int i = 0; i < 256; ++i) rename[std::size_t(i)] = std::uint8_t(i);
+      }
+    }
+    const std::uint8_t t = std::uint8_t(transparent_index);
     // A select, not a branch: which pixels kept their colour is random in photographs.
-    for (std::size_t k = 0; k < n; ++k) data[k] = mask[k] != 0 ? t : data[k];
+    for (std::size_t k = 0; k < n; ++k) data[k] = mask[k] != 0 ? t : rename[data[k]];
   }
   TGIFSubImage* f = frame.get();
   animation_->AddFrame(std::move(frame));
@@ -202,12 +300,35 @@ void AnimationAssembler::Add(std::unique_ptr<TGIFImage> reduced, int transparent
       ++optimized_;
     } else if (total * 3 / 10 >= unchanged || transparent < 0 || unchanged == total) {
       AddFrame(cur, -1, nullptr);
+      // The screen shows the previous picture: only the box of changed pixels need be drawn.
+      if (crop_ && unchanged > 0 && unchanged < total) CropToChanged(animation_->Images()[animation_->Images().Count() - 1], same);
     } else {
       ++optimized_;
-      AddFrame(cur, transparent, &same);
+      if (crop_ && OpaqueIsSmaller(cur, same, BoxOfChanges(same, w, h), transparent)) {
+        AddFrame(cur, -1, nullptr);
+        CropToChanged(animation_->Images()[animation_->Images().Count() - 1], same);
+      } else {
+        AddFrame(cur, transparent, &same, crop_ ? &used : nullptr);
+      }
     }
   }
   previous_ = std::move(reduced);
+}
+
+void AnimationAssembler::CropToChanged(TGIFSubImage& f, const std::vector<std::uint8_t>& same) {
+  const int w = f.Width(), h = f.Height();
+  if (f.Data().size() != same.size()) return;
+  const ChangedBox b = BoxOfChanges(same, w, h);
+  if (b.Empty()) return;
+  const int nw = b.right - b.left, nh = b.bottom - b.top;
+  if (nw == w && nh == h) return;
+  std::vector<std::uint8_t> cropped(std::size_t(nw) * std::size_t(nh));
+  for (int y = 0; y < nh; ++y)
+    std::memcpy(cropped.data() + std::size_t(y) * nw, f.Data().data() + std::size_t(y + b.top) * w + b.left,
+                std::size_t(nw));
+  const int x0 = f.Left() + b.left, y0 = f.Top() + b.top;
+  f.SetData(nw, nh, std::move(cropped));
+  f.SetBounds(x0, y0, nw, nh);
 }
 
 void AnimationAssembler::AddRepeat() {
@@ -299,7 +420,8 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   } stop_holding{streaming ? options.kept : nullptr};
   if (streaming) options.kept->HoldAtMost(3 * batch_size);
   const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
-  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent);
+  AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent,
+                               options.tight_frames);
 
   // On the caller's thread: which pictures are kept, which files are missing.
   // The batch ends early at the last frame; a capture still running is

@@ -36,6 +36,11 @@ struct BuildOptions {
   // A capture on a transparent background: frames keep their alpha, pixels
   // below one half showing through, each frame cleared after its time.
   bool transparent = false;
+  // "Smaller Size" frames drawn whole are cut to the box of the pixels
+  // that changed, difference frames' tables to the colours they use (see
+  // AnimationAssembler); off (the window's rules), the bytes of older
+  // versions. The command line's default.
+  bool tight_frames = false;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
@@ -88,7 +93,11 @@ class AnimationAssembler {
   // background after its time, so a frame never shows an earlier one where
   // it is transparent; "Smaller Size" then merges equal frames and cuts each
   // to its visible area, but makes no difference frames.
-  AnimationAssembler(int delay, bool smaller_size, bool alpha = false);
+  // With `tight`, a "Smaller Size" frame drawn whole is cut to the box of
+  // the pixels that changed, and a difference frame's table to the entries
+  // its changed pixels use when that narrows the codes (the pictures shown
+  // are the same).
+  AnimationAssembler(int delay, bool smaller_size, bool alpha = false, bool tight = false);
   // `reduced` is a one-frame image whose frame holds the reduced picture;
   // with alpha, `transparent` is its transparent entry. `difference`, when
   // given, is Compare of the previous picture added and this one, worked
@@ -107,13 +116,17 @@ class AnimationAssembler {
 
  private:
   // With `clear`, the pixels where it is 1 take the transparent index.
-  void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* clear);
+  // With `used` (the entries changed pixels use) the table may shrink to them.
+  void AddFrame(const TGIFSubImage& source, int transparent_index, const std::vector<std::uint8_t>* clear,
+                const std::array<bool, 256>* used = nullptr);
   void AddAlpha(std::unique_ptr<TGIFImage> reduced, int transparent);
   void AddAlphaFrame(const TGIFSubImage& source, int transparent);
+  static void CropToChanged(TGIFSubImage& f, const std::vector<std::uint8_t>& same);
 
   int delay_;
   bool smaller_size_;
   bool alpha_;
+  bool crop_;
   int previous_transparent_ = -1;
   int optimized_ = 0;
   long long added_ = 0;

@@ -27,6 +27,13 @@ constexpr std::uint32_t kNone = 0x01000000u;
 constexpr int kMaxDelay = 65535;
 // Bytes of cut-out pictures held at once while frames are encoded in parallel.
 constexpr std::size_t kBatchBytes = std::size_t(64) << 20;
+// The trial of OptimizeOptions::trial: images of this many frames or more
+// are sampled in this many windows of this many frames, and rewritten in
+// full when the windows' rewrite saves this share of their own frames' bytes.
+constexpr int kTrialFrom = 64;
+constexpr int kTrialWindows = 4;
+constexpr int kTrialLength = 8;
+constexpr std::size_t kTrialGainPercent = 1;
 
 // Whether the eight-wide forms of the pixel loops run: when asked for and
 // the processor has them.
@@ -163,12 +170,17 @@ std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
 // holds the picture shown after each frame.
 class Replay {
  public:
-  Replay(const TGIFImage& image, int width, int height, bool wide)
-      : image_(image), width_(width), height_(height), wide_(wide), canvas_(std::size_t(width) * height, kNone),
-        none_(canvas_.size()) {}
+  // Plays the frames up to last - 1 from the first.
+  Replay(const TGIFImage& image, int width, int height, bool wide, int last)
+      : image_(image), width_(width), height_(height), wide_(wide), last_(last),
+        canvas_(std::size_t(width) * height, kNone), none_(canvas_.size()) {}
+
+  // The frame Next plays.
+  int Position() const { return next_; }
+  void SetLast(int last) { last_ = last; }
 
   bool Next() {
-    if (next_ >= image_.Images().Count()) return false;
+    if (next_ >= last_) return false;
     const TGIFSubImage& f = image_.Images()[next_++];
     if (previous_disposal_ == 2) {
       Fill(previous_box_, kNone);
@@ -239,7 +251,7 @@ class Replay {
   const TGIFImage& image_;
   int width_, height_;
   bool wide_;
-  int next_ = 0;
+  int next_ = 0, last_;
   std::vector<std::uint32_t> canvas_, saved_;
   std::size_t none_, saved_none_ = 0;  // pixels showing the background
   int previous_disposal_ = 0;
@@ -949,14 +961,22 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
   return out;
 }
 
-std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames);
+// Frames first to last - 1 of an image.
+struct FrameRange {
+  int first = 0, last = 0;
+};
+
+std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames, FrameRange range);
 
 // The rewritten file; nothing when the image holds what the rewrite does not
 // keep, or when the own frames are given and their file is no larger.
+// The frames from where `start` stands to last - 1 are rewritten, over the
+// picture `start` shows (a file that plays only from the image's first frame).
 std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& options,
                                const std::function<const std::vector<PlainFrame>*()>& own_frames,
-                               const std::function<bool()>& stop) {
+                               const std::function<bool()>& stop, const Replay& start, int last) {
   const int width = image.Width(), height = image.Height();
+  const FrameRange range{start.Position(), last};
   const bool wide = WideLoops(options);
   if (image.Empty() || width <= 0 || height <= 0) return std::nullopt;
   try {
@@ -966,8 +986,9 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<Entry> entries;
     std::vector<bool> starts;  // per frame: it begins an entry
     {
-      Replay replay(image, width, height, wide);
-      const std::vector<std::uint32_t> blank(std::size_t(width) * height, kNone);
+      Replay replay = start;
+      replay.SetLast(last);
+      const std::vector<std::uint32_t>& blank = start.Canvas();
       std::vector<std::uint32_t> shown = blank;  // the entry waiting for the next picture
       int pending_delay = -1;
       // Pictures whose entries nothing clears are described in batches across
@@ -1036,8 +1057,9 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::vector<EncodedEntry> encoded(entries.size());
     const std::vector<PlainFrame>* plain = own_frames ? own_frames() : nullptr;
     {
-      Replay replay(image, width, height, wide);
-      std::vector<std::uint32_t> shown(std::size_t(width) * height, kNone);
+      Replay replay = start;
+      replay.SetLast(last);
+      std::vector<std::uint32_t> shown = start.Canvas();
       using Cutouts = std::vector<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>>;
       Spares spares(kBatchBytes / 2);
       Cutouts batch, running;
@@ -1072,9 +1094,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
           });
         });
       };
-      for (std::size_t frame = 0; replay.Next(); ++frame) {
+      for (std::size_t k = 0; replay.Next(); ++k) {
         if (stop && stop()) throw OptimizeStopped();
-        if (!starts[frame]) continue;
+        if (!starts[k]) continue;
+        const std::size_t frame = std::size_t(range.first) + k;
         const Entry& e = entries[entry++];
         const Box& box = e.box;
         // A box of the whole screen takes the picture before as it is; a
@@ -1122,7 +1145,7 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
     std::size_t size = out.size() + 1;
     for (const EncodedEntry& e : encoded) size += 8 + chosen_of(e).Bytes().size();
     // Not written when the own file is no larger.
-    if (plain != nullptr && PlainFileSize(image, *plain) <= size) return std::nullopt;
+    if (plain != nullptr && PlainFileSize(image, *plain, range) <= size) return std::nullopt;
     out.reserve(size);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const Encoding& chosen = chosen_of(encoded[i]);
@@ -1185,18 +1208,52 @@ TStream PlainFile(const TGIFImage& image, const std::vector<PlainFrame>& frames)
   return out;
 }
 
-std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames) {
+std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames, FrameRange range) {
   TStream head;
   image.Header().SaveToStream(head);
   std::size_t size = 6 + head.size() + 1;
-  for (const PlainFrame& f : frames) size += f.bytes.size();
+  for (int i = range.first; i < range.last; ++i) size += frames[std::size_t(i)].bytes.size();
   return size;
+}
+
+// Whether rewriting the whole image may save kTrialGainPercent or more:
+// the rewrite of sample windows of frames, each over the picture before it,
+// saves that much of their own frames' bytes, or the image is too short to
+// sample.
+bool RewriteMayPay(const TGIFImage& image, const OptimizeOptions& options,
+                   const std::function<const std::vector<PlainFrame>*()>& own_frames,
+                   const std::function<bool()>& stop) {
+  const int n = image.Images().Count();
+  if (!options.trial || n < kTrialFrom || image.Width() <= 0 || image.Height() <= 0) return true;
+  Replay replay(image, image.Width(), image.Height(), WideLoops(options), 0);
+  std::size_t own = 0, rewritten = 0;
+  try {
+    for (int w = 0; w < kTrialWindows; ++w) {
+      const int first = int((long long)n * w / kTrialWindows), last = std::min(n, first + kTrialLength);
+      // The picture before the window, played once for all of them.
+      replay.SetLast(first);
+      while (replay.Next())
+        if (stop && stop()) throw OptimizeStopped();
+      const std::optional<TStream> window = Rewrite(image, options, own_frames, stop, replay, last);
+      const std::vector<PlainFrame>* plain = own_frames();
+      if (plain == nullptr) return true;
+      const std::size_t window_own = PlainFileSize(image, *plain, FrameRange{first, last});
+      own += window_own;
+      // Nothing: no smaller than the own frames, or not rewritable (nor is the whole image then).
+      rewritten += window ? window->size() : window_own;
+    }
+  } catch (const NotRewritable&) {
+    return true;  // the full rewrite finds it out and keeps the own file
+  }
+  
+  return (own - rewritten) * 100 >= own * kTrialGainPercent;
 }
 
 }  // namespace
 
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
-  return Rewrite(image, options, {}, {});
+  return Rewrite(image, options, {}, {}, Replay(image, image.Width(), image.Height(), WideLoops(options), 0),
+                 image.Images().Count());
 }
 
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options,
@@ -1207,10 +1264,14 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   std::optional<std::vector<PlainFrame>> plain;
   BackgroundJob own;
   own.Start([&] { plain = PlainFrames(image, options.threads, stop); });
-  std::optional<TStream> rewritten = Rewrite(image, options, [&]() -> const std::vector<PlainFrame>* {
+  const auto own_frames = [&]() -> const std::vector<PlainFrame>* {
     own.Wait();
     return plain ? &*plain : nullptr;
-  }, stop);
+  };
+  std::optional<TStream> rewritten;
+  if (RewriteMayPay(image, options, own_frames, stop))
+    rewritten = Rewrite(image, options, own_frames, stop,
+                        Replay(image, image.Width(), image.Height(), WideLoops(options), 0), image.Images().Count());
   own.Wait();
   if (stop && stop()) throw OptimizeStopped();
   if (plain) {

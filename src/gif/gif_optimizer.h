@@ -21,6 +21,12 @@ struct OptimizeOptions {
   // The eight-wide pixel loops where the processor has them; off, the plain
   // ones (the same bytes, slower).
   bool wide_loops = true;
+  // Long animations are first rewritten in a few sample windows of frames,
+  // and in full only when a window comes out 1 % smaller or more: the
+  // rewrite of photographic frames, each with its own palette, costs a
+  // third of the build and seldom saves a fraction of a percent. Off, the
+  // rewrite always runs (the bytes of older versions).
+  bool trial = true;
 };
 
 // The rewrite was stopped through the `stop` of OptimizeAnimation.

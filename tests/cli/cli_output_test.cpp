@@ -12,6 +12,7 @@
 #include <set>
 
 #include "cli/cli_run.h"
+#include "gif/gif_pictures.h"
 #include "gif/giflib_reader.h"
 
 namespace quarvel::testing {
@@ -107,7 +108,7 @@ TEST(CliConvert, GifBuiltDuringTheCaptureIsTheGifOfTheStore) {
   // convert builds while the capture runs; the gif command reads the store
   // that capture left. Same options, same bytes, optimised or not.
   CliRunner cli("gifstream");
-  for (const char* optimise : {"--optimize", "--no-optimize"}) {
+  for (const char* optimise : {"--optimize", "--no-optimize", "--thorough"}) {
     const auto streamed = cli.Folder() / "streamed.gif", stored = cli.Folder() / "stored.gif";
     auto r = cli.Run({"convert", SampleMovie(), streamed.string(), "--latency", "40", "--size", "220x160",
                       "--sound", "none", optimise});
@@ -116,6 +117,25 @@ TEST(CliConvert, GifBuiltDuringTheCaptureIsTheGifOfTheStore) {
     r = cli.Run({"gif", stored.string(), optimise});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(streamed), ReadBytes(stored)) << optimise;
+  }
+}
+
+// --thorough (the older bytes) and the default choices show the same
+// pictures for the same times, in whatever frames, on pictures too small
+// for sampled palettes.
+TEST(CliConvert, ThoroughGifShowsThePicturesOfTheDefaultOne) {
+  CliRunner cli("gifthorough");
+  const auto quick = cli.Folder() / "quick.gif", thorough = cli.Folder() / "thorough.gif";
+  auto r = cli.Run({"convert", SampleMovie(), quick.string(), "--latency", "40", "--size", "220x160", "--sound", "none"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli.Run({"gif", thorough.string(), "--thorough"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto want = gif::testing::ShownPictures(gif::testing::DecodeWithGiflib(ReadBytes(thorough)));
+  const auto got = gif::testing::ShownPictures(gif::testing::DecodeWithGiflib(ReadBytes(quick)));
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    EXPECT_EQ(got[i].delay, want[i].delay) << i;
+    EXPECT_TRUE(got[i].pixels == want[i].pixels) << i;
   }
 }
 

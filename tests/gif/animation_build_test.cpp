@@ -5,12 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 #include <unistd.h>
 
 #include "gif/working_folder_fixture.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
 #include "gif/gif_exception.h"
+#include "gif/gif_pictures.h"
 #include "gif/giflib_reader.h"
 #include "platform/paths/working_folder.h"
 
@@ -375,6 +377,89 @@ TEST(AnimationAssembler, CompareCountsPixelsOfTheSameColourAsUnchanged) {
     EXPECT_EQ(d.unchanged, unchanged) << round;
     EXPECT_EQ(d.used, used) << round;
   }
+}
+
+
+// Pictures for the tight-frame tests: a table of 256 distinct colours.
+std::vector<Color> DistinctTable() {
+  std::vector<Color> t(256);
+  for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 7)};
+  return t;
+}
+
+// The file of indexed pictures added in turn, tight or not.
+TStream Assemble(const std::vector<std::vector<std::uint8_t>>& pictures, int w, int h, bool tight) {
+  const std::vector<Color> table = DistinctTable();
+  AnimationAssembler assembler(10, true, false, tight);
+  for (const auto& p : pictures) assembler.Add(IndexedImage(w, h, table, p));
+  TStream bytes;
+  assembler.Finish()->SaveToStream(bytes);
+  return bytes;
+}
+
+// Frames drawn whole are cut to the box of their changes, difference frames
+// of few colours get a table of those colours, and whatever is chosen,
+// giflib shows the pictures of the screen-sized frames of the plain rules.
+TEST(AnimationAssembler, TightFramesShowTheSamePicturesWithLess) {
+  const int w = 64, h = 48;
+  std::mt19937 rng(5);
+  std::vector<std::vector<std::uint8_t>> pictures;
+  std::vector<std::uint8_t> p(std::size_t(w) * h);
+  for (auto& v : p) v = std::uint8_t(rng() % 256);
+  pictures.push_back(p);
+  // Most of the screen changes but a border: drawn whole, cut to x 3..61, y 2..46.
+  for (int y = 2; y < 47; ++y)
+    for (int x = 3; x < 62; ++x) p[std::size_t(y) * w + x] = std::uint8_t(rng() % 256);
+  pictures.push_back(p);
+  // A block of ten colours over a still picture: a difference frame of 11 entries.
+  for (int y = 10; y < 20; ++y)
+    for (int x = 10; x < 30; ++x) p[std::size_t(y) * w + x] = std::uint8_t(rng() % 10);
+  pictures.push_back(p);
+
+  const auto plain = DecodeWithGiflib(Assemble(pictures, w, h, false));
+  const auto tight = DecodeWithGiflib(Assemble(pictures, w, h, true));
+  ASSERT_EQ(plain.frames.size(), 3u);
+  ASSERT_EQ(tight.frames.size(), 3u);
+  // The old rules: the whole frame at the screen's size, the difference frame with the full table.
+  EXPECT_EQ(std::tuple(plain.frames[1].width, plain.frames[1].height), std::tuple(w, h));
+  EXPECT_EQ(plain.frames[2].local_palette.size(), 256u);
+  const auto& whole = tight.frames[1];
+  EXPECT_EQ(std::tuple(whole.left, whole.top, whole.width, whole.height), std::tuple(3, 2, 59, 45));
+  EXPECT_FALSE(whole.transparent);
+  const auto& block = tight.frames[2];
+  EXPECT_EQ(std::tuple(block.left, block.top, block.width, block.height), std::tuple(10, 10, 20, 10));
+  EXPECT_TRUE(block.transparent);
+  EXPECT_EQ(block.local_palette.size(), 16u);  // ten colours and the transparent entry, in 4 bits
+  const auto want = testing::ShownPictures(plain), got = testing::ShownPictures(tight);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].pixels == want[i].pixels) << "picture " << i;
+}
+
+// A large smooth picture sliding by a pixel keeps the colour of only some
+// scattered pixels: the difference frame is written opaque when its
+// transparent pixels would cost more codes, and the pictures stay the same.
+TEST(AnimationAssembler, ScatteredUnchangedPixelsGoOpaqueWhereThatIsShorter) {
+  const int w = 256, h = 192;
+  std::vector<std::vector<std::uint8_t>> pictures;
+  for (int shift = 0; shift < 4; ++shift) {
+    std::vector<std::uint8_t> p(std::size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) p[std::size_t(y) * w + x] = std::uint8_t(((x + shift) / 3 + y / 5) % 40);
+    pictures.push_back(p);
+  }
+  const TStream plain_bytes = Assemble(pictures, w, h, false), tight_bytes = Assemble(pictures, w, h, true);
+  const auto plain = DecodeWithGiflib(plain_bytes), tight = DecodeWithGiflib(tight_bytes);
+  ASSERT_EQ(tight.frames.size(), plain.frames.size());
+  int opaque = 0;
+  for (std::size_t i = 1; i < tight.frames.size(); ++i) {
+    EXPECT_TRUE(plain.frames[i].transparent);
+    opaque += !tight.frames[i].transparent;
+  }
+  EXPECT_GT(opaque, 0);
+  EXPECT_LT(tight_bytes.size(), plain_bytes.size());
+  const auto want = testing::ShownPictures(plain), got = testing::ShownPictures(tight);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) EXPECT_TRUE(got[i].pixels == want[i].pixels) << "picture " << i;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <unistd.h>
 
@@ -547,6 +548,53 @@ TEST(OptimizeOddImages, LargeRandomImagesShowTheSamePictures) {
     EXPECT_EQ(RewriteAnimation(*image, OptimizeOptions{0, false}), RewriteAnimation(*image)) << "round " << round;
   }
   EXPECT_GT(rewritten, 10);
+}
+
+
+// A long animation of frames added by the build's rules from indexed pictures.
+std::unique_ptr<TGIFImage> Animation(int frames, int w, int h,
+                                     const std::function<void(int, std::vector<std::uint8_t>&, std::vector<Color>&)>& paint) {
+  AnimationAssembler assembler(4, true);
+  std::vector<std::uint8_t> indices(std::size_t(w) * h);
+  std::vector<Color> table(256);
+  for (int n = 0; n < frames; ++n) {
+    paint(n, indices, table);
+    Bitmap picture(w, h, gdi::PixelFormat::pf8bit);
+    picture.SetPalette(table);
+    for (int y = 0; y < h; ++y) std::copy_n(indices.begin() + std::ptrdiff_t(y) * w, w, picture.ScanLine(y));
+    auto one = std::make_unique<TGIFImage>();
+    one->AddFrame(picture);
+    assembler.Add(std::move(one));
+  }
+  return assembler.Finish();
+}
+
+// Long animations are rewritten only when sample windows say it pays: not
+// for noise in a new table every frame (the own file, byte for byte), but
+// for a small block moving over a still screen; off, the rewrite always
+// runs. Every file shows the same pictures.
+TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
+  std::mt19937 rng(3);
+  const auto noise = Animation(80, 32, 32, [&](int, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    for (auto& v : p) v = std::uint8_t(rng() % 256);
+    for (auto& c : t) c = Color{std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+  });
+  const OptimizedFile skipped = OptimizeAnimation(*noise);
+  EXPECT_FALSE(skipped.rewritten);
+  ExpectSamePictures(*noise, skipped, "noise");
+  OptimizeOptions always;
+  always.trial = false;
+  ExpectSamePictures(*noise, OptimizeAnimation(*noise, always), "noise, no trial");
+
+  const auto block = Animation(80, 64, 48, [&](int n, std::vector<std::uint8_t>& p, std::vector<Color>& t) {
+    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = Color{std::uint8_t(i), 40, std::uint8_t(255 - i)};
+    std::fill(p.begin(), p.end(), std::uint8_t(7));
+    for (int y = 10; y < 20; ++y)
+      for (int x = 0; x < 8; ++x) p[std::size_t(y) * 64 + (n % 56) + x] = std::uint8_t(200 + n % 3);
+  });
+  const OptimizedFile rewritten = OptimizeAnimation(*block);
+  EXPECT_TRUE(rewritten.rewritten);
+  ExpectSamePictures(*block, rewritten, "moving block");
 }
 
 }  // namespace
