@@ -742,7 +742,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
 
 TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
   const char* methods[] = {"getPixel", "getPixel32", "setPixel", "setPixel32", "fillRect", "copyPixels",
-                           "copyChannel", "colorTransform", "noise", "perlinNoise", "threshold", "floodFill",
+                           "copyChannel", "colorTransform", "noise", "perlinNoise", "pixelDissolve", "threshold", "floodFill",
                            "scroll", "clone", "getColorBoundsRect", "hitTest", "paletteMap", "merge",
                            "applyFilter", "generateFilterRect", "draw", "compare", "dispose"};
   Actions a;
