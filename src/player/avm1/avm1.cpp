@@ -1162,8 +1162,9 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
 // A slash path names clips, and past a clip with no such child the
 // variable of that name when it holds an object (or a clip); from an
 // object on, each part is one of its properties.
-AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
-  if (const ClipHandle h = stage_.Resolve(ctx.target, path, true); h != kNoClip) return ClipValue(h);
+AsValue Avm1::ResolvePath(Context& ctx, const std::string& path, bool handleThis) {
+  if (const ClipHandle h = ResolveTarget(ctx.target, path, handleThis); h != kNoClip) return ClipValue(h);
+  if (version_ < 5) return {};
   // A dotted path is a variable path (a shape's name stands for its clip).
   if (path.find('/') == std::string::npos && path.find('.') != std::string::npos) {
     const AsValue v = GetVar(ctx, path);
@@ -1210,7 +1211,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // A path with a colon or a slash ends in a variable after its last colon
   // or dot, whichever comes later (a dot of ".." too).
   auto colon = name.rfind(':');
-  if (colon != std::string::npos || name.find('/') != std::string::npos) {
+  // Flash 4 has no dots in paths, and a variable needs a path before it.
+  const bool swf4 = version_ < 5;
+  if (swf4 && colon == 0) return {};
+  if (!swf4 && (colon != std::string::npos || name.find('/') != std::string::npos)) {
     const auto dot = name.rfind('.');
     if (dot != std::string::npos && (colon == std::string::npos || dot > colon)) colon = dot;
   }
@@ -1220,8 +1224,11 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     if (owner.type == AsValue::Type::kObject) return Get(owner, name.substr(colon + 1));
     return GetClipMember(ClipOf(owner), name.substr(colon + 1));
   }
-  if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
-  const auto dot = name.find('.');
+  if (name.find('/') != std::string::npos) {
+    // A slash path that names nothing is a variable of that name.
+    if (AsValue found = ResolvePath(ctx, name, false); !found.IsUndefined() || swf4) return found;
+  }
+  const auto dot = swf4 ? std::string::npos : name.find('.');
   if (dot != std::string::npos && dot > 0 && name != "..") {
     // The rest of the path from the first name's value; `whole` tells
     // whether every step before the last reached an object or a clip and
@@ -1320,9 +1327,12 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
     else SetClipMember(ClipOf(owner), name.substr(colon + 1), v);
     return;
   }
-  const auto dot = name.rfind('.');
+  const auto dot = version_ < 5 ? std::string::npos : name.rfind('.');
   if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
-    const AsValue obj = GetVar(ctx, name.substr(0, dot));
+    // With a slash the part before the last dot is a target path, where a
+    // dot after the slash belongs to a name ("a/b.c.d" sets d on b.c).
+    const std::string path = name.substr(0, dot);
+    const AsValue obj = path.find('/') != std::string::npos ? ResolvePath(ctx, path) : GetVar(ctx, path);
     Set(obj, name.substr(dot + 1), v);
     return;
   }

@@ -375,6 +375,8 @@ class Avm1 {
   // Where a relative path starts: the target, or once it is gone the root
   // of the clip the actions belong to.
   ClipHandle PathStart(const Context& ctx);
+  // A target path by the rules of the running code's version.
+  ClipHandle ResolveTarget(ClipHandle base, std::string_view path, bool thisIsBase = false);
   void SetTarget(ActionFrame& f, ClipHandle t);
   void SetTargetByName(ActionFrame& f, const std::string& t);
   void Arithmetic(ActionFrame& f, double (*op)(double, double));
@@ -410,7 +412,9 @@ class Avm1 {
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
-  AsValue ResolvePath(Context& ctx, const std::string& path);
+  // `handleThis`: a first name `this` is the target (not in a bare slash
+  // path read as a variable).
+  AsValue ResolvePath(Context& ctx, const std::string& path, bool handleThis = true);
   // What _root names for a script of `clip`: its level, or the nearest clip
   // locking its root.
   ClipHandle ScriptRoot(ClipHandle clip);
