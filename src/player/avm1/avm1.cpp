@@ -862,39 +862,60 @@ AsValue Avm1::Less(const AsValue& a0, const AsValue& b0) {
   return AsValue::Bool(x < y);
 }
 
+AsValue Avm1::RawPrototype(const AsValue& v) {
+  const AsObject* o = v.type == AsValue::Type::kObject ? v.obj : nullptr;
+  if (v.type == AsValue::Type::kClip) {
+    const TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+    o = tl ? tl->vars : nullptr;
+  }
+  if (!o) return {};
+  const auto it = o->props.find(Key("prototype"));
+  return it == o->props.end() ? AsValue{} : it->second.value;
+}
+
+AsValue Avm1::CoerceToObject(const AsValue& v) {
+  const char* cls = v.type == AsValue::Type::kString ? "String"
+                    : v.type == AsValue::Type::kNumber ? "Number"
+                    : v.type == AsValue::Type::kBoolean ? "Boolean"
+                                                       : nullptr;
+  if (!cls) return v.type == AsValue::Type::kObject || v.type == AsValue::Type::kClip ? v : AsValue{};
+  AsValue arg = v;
+  const AsValue made = Construct(Get(AsValue::Object(global_), cls), AsArgs(&arg, 1));
+  return made.type == AsValue::Type::kObject ? made : AsValue{};
+}
+
+// obj instanceof C: C's prototype (as a function holds it) on obj's
+// prototype chain, or among the interfaces each prototype there
+// implements and theirs, but not the interfaces' own prototype chains.
 bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
-  if (ctor.type != AsValue::Type::kObject) return false;
-  const AsValue proto = Get(ctor, "prototype");
+  if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) return false;
+  const AsValue cls = CoerceToObject(ctor);
+  if (cls.type != AsValue::Type::kObject && cls.type != AsValue::Type::kClip) return false;
+  const AsValue proto = CoerceToObject(RawPrototype(cls));
   if (proto.type != AsValue::Type::kObject) return false;
   AsObject* o = nullptr;
   if (v.type == AsValue::Type::kObject) {
     o = v.obj->proto;
-  } else if (v.type == AsValue::Type::kClip) {
+  } else {
     const ClipHandle clip = ClipOf(v);
     if (avm1_builtins::IsTextField(*this, clip)) {
       o = avm1_builtins::TextFieldPrototype(*this);
     } else {
+      // A removed clip is no object any more.
       TimelineState* tl = stage_.TimelineOf(clip);
-      o = tl && tl->vars ? tl->vars->proto : clipProto_;
+      if (!tl) return false;
+      o = tl->vars ? tl->vars->proto : clipProto_;
     }
   }
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (ProtoMatches(o, proto.obj, 0)) return true;
-  }
-  return false;
-}
-
-bool Avm1::ProtoMatches(AsObject* p, AsObject* target, int depth) {
-  if (p == target) return true;
-  if (depth > 8) return false;
-  for (AsObject* iface : p->interfaces) {
-    const AsValue ip = Get(AsValue::Object(iface), "prototype");
-    if (ip.type != AsValue::Type::kObject) continue;
-    // An interface may extend others: its prototype chain and theirs.
-    int guard = 0;
-    for (AsObject* q = ip.obj; q && guard < 64; q = q->proto, ++guard) {
-      if (q == objectProto_) break;
-      if (ProtoMatches(q, target, depth + 1)) return true;
+  std::vector<AsObject*> pending;
+  int budget = 4096;  // chains and interface lists may loop
+  for (int guard = 0; o && guard < kMaxProtoChain; o = o->proto, ++guard) {
+    pending.assign(1, o);
+    while (!pending.empty() && --budget > 0) {
+      AsObject* at = pending.back();
+      pending.pop_back();
+      if (at == proto.obj) return true;
+      pending.insert(pending.end(), at->interfaces.begin(), at->interfaces.end());
     }
   }
   return false;

@@ -145,7 +145,10 @@ struct AsObject {
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
   std::unique_ptr<AsNativeData> native;
-  std::vector<AsObject*> interfaces;  // a prototype's: the interfaces its class implements
+  // A prototype's: the prototypes of the interfaces its class implements,
+  // set once (an empty list too).
+  std::vector<AsObject*> interfaces;
+  bool interfacesSet = false;
   bool marked = false;
   // The native data when it is of type T.
   template <typename T>
@@ -443,7 +446,12 @@ class Avm1 {
   std::string TypeOf(const AsValue& v);
   bool InstanceOf(const AsValue& v, const AsValue& ctor);
   // Whether the prototype or an interface it implements (and so on) is `target`.
-  bool ProtoMatches(AsObject* proto, AsObject* target, int depth);
+  // `prototype` as a function holds it: the object's own value, getters
+  // not run (a clip's own variable).
+  AsValue RawPrototype(const AsValue& v);
+  // A primitive as an object made by the global String, Number or Boolean
+  // of the moment; objects as they are; none for undefined and null.
+  AsValue CoerceToObject(const AsValue& v);
   void InstallBuiltins();
   void Mark(AsObject* o);
   void MarkValue(const AsValue& v);

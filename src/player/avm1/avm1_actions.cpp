@@ -1269,20 +1269,30 @@ void Avm1::ActInstanceOf(ActionFrame& f) {
 
 void Avm1::ActCastOp(ActionFrame& f) {
   const AsValue v = f.Pop(), ctor = f.Pop();
+  // Flash makes an object of a primitive first, and then drops it.
+  if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) CoerceToObject(v);
   f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
 }
 
-// The class's prototype remembers its interfaces, for instanceof and casts.
+// The class's prototype remembers the prototypes of its interfaces, for
+// instanceof and casts: read now, set once, from version 7. Primitives
+// count for nothing.
 void Avm1::ActImplementsOp(ActionFrame& f) {
   const AsValue ctor = f.Pop();
   const std::size_t n = PopCount(f);
+  if (n == 0) return;
   std::vector<AsObject*> ifaces;
   for (std::size_t i = 0; i < n; ++i) {
     const AsValue v = f.Pop();
-    if (v.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(v.obj);
+    if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) continue;
+    const AsValue p = RawPrototype(v);
+    if (p.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(p.obj);
   }
-  const AsValue proto = Get(ctor, "prototype");
-  if (proto.type == AsValue::Type::kObject) proto.obj->interfaces = std::move(ifaces);
+  if (version_ < 7) return;
+  const AsValue proto = RawPrototype(ctor);
+  if (proto.type != AsValue::Type::kObject || proto.obj->interfacesSet) return;
+  proto.obj->interfaces = std::move(ifaces);
+  proto.obj->interfacesSet = true;
 }
 
 void Avm1::ActExtends(ActionFrame& f) {
