@@ -214,6 +214,27 @@ NATIVE(BdThreshold) {
   return Value::Number(std::max(n, 0));
 }
 
+// pixelDissolve(source, sourceRect, destPoint, randomSeed, numPixels,
+// fillColor): the seed that continues the dissolve.
+NATIVE(BdPixelDissolve) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  BitmapDataObject* src = SourceArg(m, a);
+  const Value r = m.ArgOr(a, 1);
+  if (!r.IsObject()) m.ThrowError("TypeError", "Parameter sourceRect must be non-null.", 2007);
+  const PixelRect rect = RectArg(m, r);
+  const auto [x, y] = PointArg(m, m.ArgOr(a, 2), "destPoint");
+  const int seed = m.ToInt(m.ArgOr(a, 3)), count = m.ToInt(m.ArgOr(a, 4));
+  if (count < 0)
+    m.ThrowError("RangeError", "Parameter numPixels must be a non-negative number; got " + std::to_string(count) + ".",
+                 2027);
+  // One engine when the source is this picture: then the fill colour is drawn.
+  const auto to = PixelEngine(m, f), from = src == f ? to : PixelEngine(m, src);
+  const int next =
+      to->PixelDissolve(*from, rect, x, y, seed, static_cast<std::uint32_t>(count), m.ToUint(m.ArgOr(a, 5)));
+  Changed(m, f);
+  return Value::Int(next);
+}
+
 // compare(other): 0 when equal, -3/-4 for other widths/heights, -2 for
 // another kind of picture, else a picture of the differences.
 NATIVE(BdCompare) {
@@ -303,6 +324,7 @@ constexpr std::pair<std::string_view, avm2::NativeFn> kPixelMethods[] = {
     {"histogram", BdHistogram},
     {"hitTest", BdHitTest},
     {"threshold", BdThreshold},
+    {"pixelDissolve", BdPixelDissolve},
     {"compare", BdCompare},
     {"getColorBoundsRect", BdGetColorBoundsRect},
     {"paletteMap", BdPaletteMap},

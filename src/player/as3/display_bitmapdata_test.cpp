@@ -134,6 +134,35 @@ TEST(As3BitmapPixelAccess, VectorsBytesAndHistogramReadStraightArgbRowByRow) {
   EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
 }
 
+// pixelDissolve: no pixels to do gives the seed back with the corner
+// written; the answer continues the order; a negative count is an error.
+TEST(As3BitmapPixelAccess, PixelDissolveAnswersTheNextSeedAndRefusesNegativeCounts) {
+  const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
+    auto dissolve = [&](int seed, int count) {
+      c.Op("getlocal_1").Op("getlocal_1");
+      New(m, c, "flash.geom", "Rectangle", {0, 0, 4, 2});
+      New(m, c, "flash.geom", "Point", {0, 0});
+      c.Op("pushbyte", {seed}).Op("pushbyte", {count}).Op("pushuint", {m.a.UInt(0xFF0000FFu)})
+          .Op("callproperty", {m.Q("pixelDissolve"), 6});
+      TraceTop(m, c);
+    };
+    dissolve(5, 0);
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("pushbyte", {0}).Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("pushbyte", {1}).Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+    dissolve(5, 7);  // every other pixel
+    c.Op("getlocal_1").Op("pushbyte", {3}).Op("pushbyte", {1}).Op("callproperty", {m.Q("getPixel32"), 2});
+    TraceTop(m, c);
+    dissolve(5, -1);
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer&) {});
+  const std::string blue = std::to_string(0xFF0000FFu);
+  ASSERT_EQ(out.substr(0, 2), "5|") << out;
+  EXPECT_EQ(out.substr(2, blue.size() * 2 + 2), blue + "|" + std::to_string(0x80FF0000u) + "|") << out;
+  EXPECT_NE(out.find("|" + blue + "|RangeError: Error #2027"), std::string::npos) << out;
+}
+
 TEST(As3BitmapPixelAccess, RectangleEdgesRoundToTheNearestPixelAndColoursRoundTripAsInFlash) {
   const auto bytes = PixelMovie([](As3Movie& m, AbcCode& c) {
     // fillRect((1.6, 1.6, 1.8, 2)): edges 2..3 across, 2..4 down.

@@ -862,39 +862,60 @@ AsValue Avm1::Less(const AsValue& a0, const AsValue& b0) {
   return AsValue::Bool(x < y);
 }
 
+AsValue Avm1::RawPrototype(const AsValue& v) {
+  const AsObject* o = v.type == AsValue::Type::kObject ? v.obj : nullptr;
+  if (v.type == AsValue::Type::kClip) {
+    const TimelineState* tl = stage_.TimelineOf(ClipOf(v));
+    o = tl ? tl->vars : nullptr;
+  }
+  if (!o) return {};
+  const auto it = o->props.find(Key("prototype"));
+  return it == o->props.end() ? AsValue{} : it->second.value;
+}
+
+AsValue Avm1::CoerceToObject(const AsValue& v) {
+  const char* cls = v.type == AsValue::Type::kString ? "String"
+                    : v.type == AsValue::Type::kNumber ? "Number"
+                    : v.type == AsValue::Type::kBoolean ? "Boolean"
+                                                       : nullptr;
+  if (!cls) return v.type == AsValue::Type::kObject || v.type == AsValue::Type::kClip ? v : AsValue{};
+  AsValue arg = v;
+  const AsValue made = Construct(Get(AsValue::Object(global_), cls), AsArgs(&arg, 1));
+  return made.type == AsValue::Type::kObject ? made : AsValue{};
+}
+
+// obj instanceof C: C's prototype (as a function holds it) on obj's
+// prototype chain, or among the interfaces each prototype there
+// implements and theirs, but not the interfaces' own prototype chains.
 bool Avm1::InstanceOf(const AsValue& v, const AsValue& ctor) {
-  if (ctor.type != AsValue::Type::kObject) return false;
-  const AsValue proto = Get(ctor, "prototype");
+  if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) return false;
+  const AsValue cls = CoerceToObject(ctor);
+  if (cls.type != AsValue::Type::kObject && cls.type != AsValue::Type::kClip) return false;
+  const AsValue proto = CoerceToObject(RawPrototype(cls));
   if (proto.type != AsValue::Type::kObject) return false;
   AsObject* o = nullptr;
   if (v.type == AsValue::Type::kObject) {
     o = v.obj->proto;
-  } else if (v.type == AsValue::Type::kClip) {
+  } else {
     const ClipHandle clip = ClipOf(v);
     if (avm1_builtins::IsTextField(*this, clip)) {
       o = avm1_builtins::TextFieldPrototype(*this);
     } else {
+      // A removed clip is no object any more.
       TimelineState* tl = stage_.TimelineOf(clip);
-      o = tl && tl->vars ? tl->vars->proto : clipProto_;
+      if (!tl) return false;
+      o = tl->vars ? tl->vars->proto : clipProto_;
     }
   }
-  for (int guard = 0; o && guard < 64; o = o->proto, ++guard) {
-    if (ProtoMatches(o, proto.obj, 0)) return true;
-  }
-  return false;
-}
-
-bool Avm1::ProtoMatches(AsObject* p, AsObject* target, int depth) {
-  if (p == target) return true;
-  if (depth > 8) return false;
-  for (AsObject* iface : p->interfaces) {
-    const AsValue ip = Get(AsValue::Object(iface), "prototype");
-    if (ip.type != AsValue::Type::kObject) continue;
-    // An interface may extend others: its prototype chain and theirs.
-    int guard = 0;
-    for (AsObject* q = ip.obj; q && guard < 64; q = q->proto, ++guard) {
-      if (q == objectProto_) break;
-      if (ProtoMatches(q, target, depth + 1)) return true;
+  std::vector<AsObject*> pending;
+  int budget = 4096;  // chains and interface lists may loop
+  for (int guard = 0; o && guard < kMaxProtoChain; o = o->proto, ++guard) {
+    pending.assign(1, o);
+    while (!pending.empty() && --budget > 0) {
+      AsObject* at = pending.back();
+      pending.pop_back();
+      if (at == proto.obj) return true;
+      pending.insert(pending.end(), at->interfaces.begin(), at->interfaces.end());
     }
   }
   return false;
@@ -1162,8 +1183,9 @@ bool Avm1::LookupScope(Context& ctx, const std::string& name, AsValue& out, AsVa
 // A slash path names clips, and past a clip with no such child the
 // variable of that name when it holds an object (or a clip); from an
 // object on, each part is one of its properties.
-AsValue Avm1::ResolvePath(Context& ctx, const std::string& path) {
-  if (const ClipHandle h = stage_.Resolve(ctx.target, path, true); h != kNoClip) return ClipValue(h);
+AsValue Avm1::ResolvePath(Context& ctx, const std::string& path, bool handleThis) {
+  if (const ClipHandle h = ResolveTarget(ctx.target, path, handleThis); h != kNoClip) return ClipValue(h);
+  if (version_ < 5) return {};
   // A dotted path is a variable path (a shape's name stands for its clip).
   if (path.find('/') == std::string::npos && path.find('.') != std::string::npos) {
     const AsValue v = GetVar(ctx, path);
@@ -1210,7 +1232,10 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
   // A path with a colon or a slash ends in a variable after its last colon
   // or dot, whichever comes later (a dot of ".." too).
   auto colon = name.rfind(':');
-  if (colon != std::string::npos || name.find('/') != std::string::npos) {
+  // Flash 4 has no dots in paths, and a variable needs a path before it.
+  const bool swf4 = version_ < 5;
+  if (swf4 && colon == 0) return {};
+  if (!swf4 && (colon != std::string::npos || name.find('/') != std::string::npos)) {
     const auto dot = name.rfind('.');
     if (dot != std::string::npos && (colon == std::string::npos || dot > colon)) colon = dot;
   }
@@ -1220,8 +1245,11 @@ AsValue Avm1::GetVar(Context& ctx, const std::string& name) {
     if (owner.type == AsValue::Type::kObject) return Get(owner, name.substr(colon + 1));
     return GetClipMember(ClipOf(owner), name.substr(colon + 1));
   }
-  if (name.find('/') != std::string::npos) return ResolvePath(ctx, name);
-  const auto dot = name.find('.');
+  if (name.find('/') != std::string::npos) {
+    // A slash path that names nothing is a variable of that name.
+    if (AsValue found = ResolvePath(ctx, name, false); !found.IsUndefined() || swf4) return found;
+  }
+  const auto dot = swf4 ? std::string::npos : name.find('.');
   if (dot != std::string::npos && dot > 0 && name != "..") {
     // The rest of the path from the first name's value; `whole` tells
     // whether every step before the last reached an object or a clip and
@@ -1320,9 +1348,12 @@ void Avm1::SetVar(Context& ctx, const std::string& name, const AsValue& v) {
     else SetClipMember(ClipOf(owner), name.substr(colon + 1), v);
     return;
   }
-  const auto dot = name.rfind('.');
+  const auto dot = version_ < 5 ? std::string::npos : name.rfind('.');
   if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
-    const AsValue obj = GetVar(ctx, name.substr(0, dot));
+    // With a slash the part before the last dot is a target path, where a
+    // dot after the slash belongs to a name ("a/b.c.d" sets d on b.c).
+    const std::string path = name.substr(0, dot);
+    const AsValue obj = path.find('/') != std::string::npos ? ResolvePath(ctx, path) : GetVar(ctx, path);
     Set(obj, name.substr(dot + 1), v);
     return;
   }

@@ -145,7 +145,10 @@ struct AsObject {
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
   std::unique_ptr<AsNativeData> native;
-  std::vector<AsObject*> interfaces;  // a prototype's: the interfaces its class implements
+  // A prototype's: the prototypes of the interfaces its class implements,
+  // set once (an empty list too).
+  std::vector<AsObject*> interfaces;
+  bool interfacesSet = false;
   bool marked = false;
   // The native data when it is of type T.
   template <typename T>
@@ -375,6 +378,8 @@ class Avm1 {
   // Where a relative path starts: the target, or once it is gone the root
   // of the clip the actions belong to.
   ClipHandle PathStart(const Context& ctx);
+  // A target path by the rules of the running code's version.
+  ClipHandle ResolveTarget(ClipHandle base, std::string_view path, bool thisIsBase = false);
   void SetTarget(ActionFrame& f, ClipHandle t);
   void SetTargetByName(ActionFrame& f, const std::string& t);
   void Arithmetic(ActionFrame& f, double (*op)(double, double));
@@ -410,7 +415,9 @@ class Avm1 {
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
-  AsValue ResolvePath(Context& ctx, const std::string& path);
+  // `handleThis`: a first name `this` is the target (not in a bare slash
+  // path read as a variable).
+  AsValue ResolvePath(Context& ctx, const std::string& path, bool handleThis = true);
   // What _root names for a script of `clip`: its level, or the nearest clip
   // locking its root.
   ClipHandle ScriptRoot(ClipHandle clip);
@@ -439,7 +446,12 @@ class Avm1 {
   std::string TypeOf(const AsValue& v);
   bool InstanceOf(const AsValue& v, const AsValue& ctor);
   // Whether the prototype or an interface it implements (and so on) is `target`.
-  bool ProtoMatches(AsObject* proto, AsObject* target, int depth);
+  // `prototype` as a function holds it: the object's own value, getters
+  // not run (a clip's own variable).
+  AsValue RawPrototype(const AsValue& v);
+  // A primitive as an object made by the global String, Number or Boolean
+  // of the moment; objects as they are; none for undefined and null.
+  AsValue CoerceToObject(const AsValue& v);
   void InstallBuiltins();
   void Mark(AsObject* o);
   void MarkValue(const AsValue& v);

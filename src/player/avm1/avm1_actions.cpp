@@ -332,7 +332,7 @@ void Avm1::SetTarget(ActionFrame& f, ClipHandle t) {
 void Avm1::SetTargetByName(ActionFrame& f, const std::string& t) {
   // A removed clip's actions reach no other clip by name, not even _root.
   const bool baseGone = !stage_.TimelineOf(f.ctx.base);
-  SetTarget(f, t.empty() ? f.ctx.base : baseGone ? kNoClip : stage_.Resolve(f.ctx.base, t));
+  SetTarget(f, t.empty() ? f.ctx.base : baseGone ? kNoClip : ResolveTarget(f.ctx.base, t));
 }
 
 void Avm1::Arithmetic(ActionFrame& f, double (*op)(double, double)) {
@@ -515,7 +515,7 @@ void Avm1::ActStartDrag(ActionFrame& f) {
   // Each operand is converted as it is popped: the target first; the two
   // flags are integers, true only when 1.
   const AsValue t = f.Pop();
-  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t));
+  const ClipHandle clip = t.type == AsValue::Type::kClip ? ClipOf(t) : ResolveTarget(f.ctx.target, ToString(t));
   const bool lock = ToInt32(ToNumber(f.Pop())) == 1;
   double bounds[4];
   const bool constrained = ToInt32(ToNumber(f.Pop())) == 1;
@@ -530,6 +530,10 @@ void Avm1::ActEndDrag(ActionFrame&) { stage_.StopDrag(); }
 
 // -- clips
 
+ClipHandle Avm1::ResolveTarget(ClipHandle base, std::string_view path, bool thisIsBase) {
+  return version_ < 5 ? stage_.ResolveSwf4(base, path) : stage_.Resolve(base, path, thisIsBase);
+}
+
 ClipHandle Avm1::PathStart(const Context& ctx) {
   if (stage_.TimelineOf(ctx.target)) return ctx.target;
   return stage_.TimelineOf(ctx.base) ? stage_.RootOf(ctx.base) : kRootClip;
@@ -542,7 +546,7 @@ void Avm1::PropertyAccess(ActionFrame& f, bool set) {
   ClipHandle clip = kNoClip;
   if (t.type == AsValue::Type::kClip) clip = ClipOf(t);
   else if (const std::string text = ToString(t); text.empty()) clip = f.ctx.target;
-  else clip = stage_.Resolve(PathStart(f.ctx), text);
+  else clip = ResolveTarget(PathStart(f.ctx), text);
   const int i = std::isnan(index) ? -1 : ClampToInt(index);
   const bool known = i >= 0 && i < static_cast<int>(std::size(kPropertyNames));
   if (!set) {
@@ -574,7 +578,7 @@ void Avm1::ActCloneSprite(ActionFrame& f) {
   const double depth = ToNumber(f.Pop());
   const std::string name = ToString(f.Pop());
   const AsValue src = f.Pop();
-  const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : stage_.Resolve(f.ctx.target, ToString(src));
+  const ClipHandle clip = src.type == AsValue::Type::kClip ? ClipOf(src) : ResolveTarget(f.ctx.target, ToString(src));
   // The action's depth counts from the bottom of the timeline's range, the
   // method's from the bottom of the scripts' range (-16384 below).
   const std::int32_t raw = ToInt32(depth);
@@ -584,7 +588,7 @@ void Avm1::ActCloneSprite(ActionFrame& f) {
 
 void Avm1::ActRemoveSprite(ActionFrame& f) {
   const AsValue t = f.Pop();
-  stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : stage_.Resolve(f.ctx.target, ToString(t)));
+  stage_.RemoveClip(t.type == AsValue::Type::kClip ? ClipOf(t) : ResolveTarget(f.ctx.target, ToString(t)));
 }
 
 // Movies before version 6 keep their strings as the author's code page
@@ -1265,20 +1269,30 @@ void Avm1::ActInstanceOf(ActionFrame& f) {
 
 void Avm1::ActCastOp(ActionFrame& f) {
   const AsValue v = f.Pop(), ctor = f.Pop();
+  // Flash makes an object of a primitive first, and then drops it.
+  if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) CoerceToObject(v);
   f.Push(InstanceOf(v, ctor) ? v : AsValue::Null());
 }
 
-// The class's prototype remembers its interfaces, for instanceof and casts.
+// The class's prototype remembers the prototypes of its interfaces, for
+// instanceof and casts: read now, set once, from version 7. Primitives
+// count for nothing.
 void Avm1::ActImplementsOp(ActionFrame& f) {
   const AsValue ctor = f.Pop();
   const std::size_t n = PopCount(f);
+  if (n == 0) return;
   std::vector<AsObject*> ifaces;
   for (std::size_t i = 0; i < n; ++i) {
     const AsValue v = f.Pop();
-    if (v.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(v.obj);
+    if (v.type != AsValue::Type::kObject && v.type != AsValue::Type::kClip) continue;
+    const AsValue p = RawPrototype(v);
+    if (p.type == AsValue::Type::kObject && ifaces.size() < 64) ifaces.push_back(p.obj);
   }
-  const AsValue proto = Get(ctor, "prototype");
-  if (proto.type == AsValue::Type::kObject) proto.obj->interfaces = std::move(ifaces);
+  if (version_ < 7) return;
+  const AsValue proto = RawPrototype(ctor);
+  if (proto.type != AsValue::Type::kObject || proto.obj->interfacesSet) return;
+  proto.obj->interfaces = std::move(ifaces);
+  proto.obj->interfacesSet = true;
 }
 
 void Avm1::ActExtends(ActionFrame& f) {

@@ -246,6 +246,17 @@ AsValue PerlinNoise(Avm1& vm, const AsValue& self, AsArgs a) {
   return AsValue::Number(0);
 }
 
+// pixelDissolve(source, rect, point, seed, numPixels, fill): the seed to
+// pass next. It needs numPixels; a negative one counts as unsigned.
+AsValue PixelDissolve(Avm1& vm, const AsValue& self, AsArgs a) {
+  BitmapData* b = Target(self, a, 5);
+  if (!b) return AsValue::Number(kBadCall);
+  CopyArgs c;
+  if (const double bad = ReadCopyArgs(vm, a, c)) return AsValue::Number(bad);
+  const std::uint32_t fill = a.size() > 5 ? U32(vm, a[5]) : 0;
+  return AsValue::Number(b->PixelDissolve(*c.src, c.rect, c.x, c.y, Int(vm, a, 3), U32(vm, a[4]), fill));
+}
+
 AsValue Threshold(Avm1& vm, const AsValue& self, AsArgs a) {
   BitmapData* b = Target(self, a, 5);
   if (!b) return AsValue::Number(kBadCall);
@@ -526,6 +537,7 @@ void InstallBitmap(Avm1& vm) {
       {"colorTransform", ColorTransformM},
       {"noise", Noise},
       {"perlinNoise", PerlinNoise},
+      {"pixelDissolve", PixelDissolve},
       {"threshold", Threshold},
       {"floodFill", FloodFill},
       {"scroll", Scroll},

@@ -167,8 +167,8 @@ TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
   auto b = Movie(7);
   Actions a;
   Set(a, "_global.Shape", Fn(Actions()));   // interface Shape
-  Set(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape
-  a.Append(Var("_global.Round")).Append(Var("_global.Shape")).Raw(kExtends);
+  Set(a, "_global.Round", Fn(Actions()));   // interface Round extends Shape: Round implements Shape
+  a.Append(Var("_global.Shape")).PushInt(1).Append(Var("_global.Round")).Raw(kImplements);
   Set(a, "_global.Ball", Fn(Actions()));    // class Ball implements Round
   a.Append(Var("_global.Round")).PushInt(1).Append(Var("_global.Ball")).Raw(kImplements);
   Set(a, "ball", Actions().PushInt(0).PushString("_global.Ball").Raw(kNewObject));
@@ -184,6 +184,60 @@ TEST(Avm1Classes, InterfacesCountForInstanceofAndCasts) {
   EXPECT_EQ(r.Get("plainIsRound"), "false");
   EXPECT_EQ(r.Get("cast"), "object");
   EXPECT_EQ(r.Get("failed"), "null");
+}
+
+// ImplementsOp reads each interface's prototype as a function holds it
+// (a getter on `prototype` does not run), once: a second list is ignored,
+// and before version 7 nothing is kept. instanceof follows the interfaces
+// of the interfaces but not their prototypes' own chains.
+TEST(Avm1Classes, InterfacesAreReadOnceWithoutGettersAndNotThroughTheirChains) {
+  for (std::uint8_t version : {6, 7}) {
+    auto b = Movie(version);
+    Actions a;
+    Set(a, "_global.log", Str(""));
+    Set(a, "I", Fn(Actions()));
+    Set(a, "J", Fn(Actions()));
+    Set(a, "Nested", Fn(Actions()));
+    Set(a, "X", Fn(Actions()));
+    Actions getter;
+    Set(getter, "_global.log", Str("getter"));
+    a.Append(Do(Var("I"), "addProperty", {Str("prototype"), Fn(getter), Actions().PushNull()}));
+    Set(a, "C", Fn(Actions()));
+    Set(a, "obj", Actions().PushInt(0).PushString("C").Raw(kNewObject));
+    a.Append(Var("I")).PushInt(1).Append(Var("C")).Raw(kImplements);
+    a.Append(Var("J")).PushInt(1).Append(Var("C")).Raw(kImplements);  // ignored
+    a.Append(Var("Nested")).PushInt(1).Append(Var("I")).Raw(kImplements);
+    a.Append(SetMember(Member(Var("Nested"), "prototype"), "__proto__", Member(Var("X"), "prototype")));
+    Set(a, "isI", Bin(Var("obj"), Var("I"), kInstanceOf));
+    Set(a, "isJ", Bin(Var("obj"), Var("J"), kInstanceOf));
+    Set(a, "isNested", Bin(Var("obj"), Var("Nested"), kInstanceOf));
+    Set(a, "isX", Bin(Var("obj"), Var("X"), kInstanceOf));
+    Set(a, "viaProto", Bin(Var("obj"), Object({{"__proto__", Var("I")}}), kInstanceOf));
+    Set(a, "log", Var("_global.log"));
+    b.DoAction(a.Stop()).ShowFrame();
+    Played r(b);
+    const std::string v7 = version >= 7 ? "true" : "false";
+    EXPECT_EQ(r.Get("isI"), v7) << int(version);
+    EXPECT_EQ(r.Get("isJ"), "false") << int(version);
+    EXPECT_EQ(r.Get("isNested"), v7) << int(version);
+    EXPECT_EQ(r.Get("isX"), "false") << int(version);
+    EXPECT_EQ(r.Get("viaProto"), "false") << int(version);
+    EXPECT_EQ(r.Get("log"), "") << int(version);
+  }
+}
+
+// instanceof and casts of a removed clip: it is no object any more.
+TEST(Avm1Classes, ARemovedClipIsNoInstance) {
+  Actions a;
+  Set(a, "mc", Method(Var("_root"), "createEmptyMovieClip", {Str("mc"), Int(1)}));
+  Set(a, "before", Bin(Var("mc"), Var("MovieClip"), kInstanceOf));
+  a.Append(Do(Var("mc"), "removeMovieClip", {}));
+  Set(a, "after", Bin(Var("mc"), Var("Object"), kInstanceOf));
+  Set(a, "cast", Bin(Var("Object"), Var("mc"), kCast).Raw(kTypeOf));
+  Played r(Script(a, 7));
+  EXPECT_EQ(r.Get("before"), "true");
+  EXPECT_EQ(r.Get("after"), "false");
+  EXPECT_EQ(r.Get("cast"), "null");
 }
 
 TEST(Avm1Classes, MovieClipPrototypeReachesEveryClip) {

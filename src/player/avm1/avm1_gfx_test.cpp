@@ -412,6 +412,31 @@ TEST(Avm1Bitmap, MethodsAnswerBadCallsWithFlashCodes) {
   }
 }
 
+// pixelDissolve needs five arguments; it answers the seed to pass next,
+// and the seed itself when nothing lands in the bitmap.
+TEST(Avm1Bitmap, PixelDissolveArgumentsAndAnswer) {
+  Actions a;
+  Set(a, "b", Bitmap({Num(4), Num(4), Actions().PushBool(false), Num(0)}));
+  const auto pt = [](double x) { return Geom("Point", {Num(x), Num(0)}); };
+  Set(a, "four", Method(Var("b"), "pixelDissolve", {Var("b"), Member(Var("b"), "rectangle"), pt(0), Num(5)}));
+  Set(a, "untouched", Method(Var("b"), "getPixel", {Num(0), Num(0)}));
+  Set(a, "outside", Method(Var("b"), "pixelDissolve", {Var("b"), Member(Var("b"), "rectangle"), pt(40), Num(5), Num(3),
+                                                        Num(0xFFFFFF)}));
+  Set(a, "none", Method(Var("b"), "pixelDissolve", {Var("b"), Member(Var("b"), "rectangle"), pt(0), Num(5), Num(0),
+                                                     Num(0xFFFFFF)}));
+  Set(a, "corner", Method(Var("b"), "getPixel", {Num(0), Num(0)}));
+  Set(a, "next", Method(Var("b"), "pixelDissolve", {Var("b"), Member(Var("b"), "rectangle"), pt(0), Num(5), Num(3),
+                                                     Num(0xFFFFFF)}));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("four"), "-1");
+  EXPECT_EQ(r.Get("untouched"), "0");
+  EXPECT_EQ(r.Get("outside"), "5");
+  EXPECT_EQ(r.Get("none"), "5");
+  EXPECT_EQ(r.Get("corner"), std::to_string(0xFFFFFF));
+  EXPECT_NE(r.Get("next"), "5");
+  EXPECT_NE(r.Get("next"), "undefined");
+}
+
 TEST(Avm1Bitmap, CopyThresholdAndColorTransformFromScript) {
   Actions a;
   Set(a, "s", Bitmap({Num(4), Num(4), Actions().PushBool(false), Num(0x404040)}));
@@ -742,7 +767,7 @@ TEST(Avm1Filters, BlendModeScrollRectAndOpaqueBackground) {
 
 TEST(Avm1Bitmap, MethodsSurviveMissingAndWrongArguments) {
   const char* methods[] = {"getPixel", "getPixel32", "setPixel", "setPixel32", "fillRect", "copyPixels",
-                           "copyChannel", "colorTransform", "noise", "perlinNoise", "threshold", "floodFill",
+                           "copyChannel", "colorTransform", "noise", "perlinNoise", "pixelDissolve", "threshold", "floodFill",
                            "scroll", "clone", "getColorBoundsRect", "hitTest", "paletteMap", "merge",
                            "applyFilter", "generateFilterRect", "draw", "compare", "dispose"};
   Actions a;

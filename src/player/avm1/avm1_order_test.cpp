@@ -222,6 +222,78 @@ TEST(Avm1Paths, ChildrenBeforeVariablesAndFlashsDividers) {
   EXPECT_EQ(r.Get("dots"), "undefined");
 }
 
+// A slash path that names no clip reads the variable of that very name,
+// and there `this` is no name of the target; set through "path.name" takes
+// the part before the last dot as a target path, where a dot after a
+// slash belongs to a name.
+TEST(Avm1Paths, BareSlashPathsFallBackToTheVariableOfThatName) {
+  Actions a;
+  Set(a, "clip", Method(Var("_root"), "createEmptyMovieClip", {Str("c1"), Int(1)}));
+  a.Append(SetMember(Var("_root"), "this/c1", Str("plain")));
+  Set(a, "viaThis", Var("this/c1"));
+  Set(a, "missing", Bin(Str(""), Var("nothing/here"), Action::kAdd2));
+  Set(a, "clipPath", Bin(Str(""), Var("c1"), Action::kAdd2));
+  a.Append(SetMember(Var("clip"), "o.p", Object({})));
+  a.Append(Actions().PushString("c1/o.p.v").PushInt(6).Raw(Code(Action::kSetVariable)));
+  Set(a, "dottedName", Member(Member(Var("clip"), "o.p"), "v"));
+  a.Append(Actions().PushString("c1/..:w").PushInt(7).Raw(Code(Action::kSetVariable)));
+  a.Append(Actions().PushString("c1/...u").PushInt(8).Raw(Code(Action::kSetVariable)));
+  Played r(Script(a));
+  EXPECT_EQ(r.Get("viaThis"), "plain");
+  EXPECT_EQ(r.Get("missing"), "undefined");
+  EXPECT_EQ(r.Get("clipPath"), "_level0.c1");
+  EXPECT_EQ(r.Get("dottedName"), "6");
+  EXPECT_EQ(r.Get("w"), "7");
+  EXPECT_EQ(r.Get("u"), "8");
+}
+
+// Flash 4 paths divide names at slashes only: a colon or a dot is part of
+// a name, ".." is a parent only before a slash or at the end, a first name
+// "_levelN" or "_flashN" is the level of its leading digits, and there is
+// no _root. A variable path needs a target before its colon.
+TEST(Avm1Paths, Flash4PathsDivideOnlyAtSlashes) {
+  auto b = Movie(4);
+  b.DefineSprite(2, Timeline().ShowFrame());
+  b.DefineSprite(3, Timeline().PlaceObject2({.depth = 1, .characterId = 2, .name = "child"}).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 3, .name = "a"});
+  const auto name = [](const std::string& path, int property = 13) {
+    return Bin(Str("n:"), Actions().PushString(path).PushInt(property).Raw(Code(Action::kGetProperty)),
+               Action::kStringAdd);
+  };
+  const auto read = [](const std::string& path) {
+    return Bin(Str("v:"), Actions().PushString(path).Raw(Code(Action::kGetVariable)), Action::kStringAdd);
+  };
+  Actions a;
+  a.Append(Actions().PushString("a:v").PushInt(5).Raw(Code(Action::kSetVariable)));
+  Set(a, "rv", Int(9));
+  const std::pair<const char*, const char*> paths[] = {
+      {"slash", "a/child"},      {"colon", "a:child"},        {"dot", "a.child"},    {"flash", "_flash0/a"},
+      {"levelColonSlash", "_level0:a/child"}, {"root", "_root/a"},
+      {"upColon", "a/..:a"},     {"upSlash", "a/../a"},       {"innerLevel", "a/_level0"}};
+  for (const auto& [var, path] : paths) Set(a, var, name(path));
+  Set(a, "levelTail", name("_level0:x.y", 0));  // level 0's _x
+  Set(a, "colonVar", read("a:v"));
+  Set(a, "dotVar", read("a.v"));
+  Set(a, "bareColon", read(":rv"));
+  Set(a, "slashDot", read("/a.v"));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("slash"), "n:child");
+  EXPECT_EQ(r.Get("colon"), "n:");
+  EXPECT_EQ(r.Get("dot"), "n:");
+  EXPECT_EQ(r.Get("flash"), "n:a");
+  EXPECT_EQ(r.Get("levelTail"), "n:0");
+  EXPECT_EQ(r.Get("levelColonSlash"), "n:");
+  EXPECT_EQ(r.Get("root"), "n:");
+  EXPECT_EQ(r.Get("upColon"), "n:");
+  EXPECT_EQ(r.Get("upSlash"), "n:a");
+  EXPECT_EQ(r.Get("innerLevel"), "n:");
+  EXPECT_EQ(r.Get("colonVar"), "v:5");
+  EXPECT_EQ(r.Get("dotVar"), "v:");
+  EXPECT_EQ(r.Get("bareColon"), "v:");
+  EXPECT_EQ(r.Get("slashDot"), "v:");
+}
+
 TEST(Avm1TextField, PositionIsWhereAutoSizeMovedTheBox) {
   // A field made with no width and centred autoSize grows both ways from
   // its origin: _x tells where its box begins now, and setting _x moves

@@ -1393,6 +1393,49 @@ ClipHandle Stage::Resolve(ClipHandle base, std::string_view path, bool thisIsBas
   return TimelineOf(at) ? at : kNoClip;
 }
 
+ClipHandle Stage::ResolveSwf4(ClipHandle base, std::string_view path) {
+  ClipHandle at = base;
+  bool first = true;
+  if (!path.empty() && path[0] == '/') {
+    at = RootOf(base);
+    path.remove_prefix(1);
+    first = false;
+  }
+  while (!path.empty()) {
+    if (path == ".." || path.substr(0, 3) == "../") {
+      path.remove_prefix(std::min<std::size_t>(3, path.size()));
+      if (at == kRootClip || RootOf(at) == at) return kNoClip;
+      at = ParentOf(at);
+      first = false;
+      continue;
+    }
+    const std::size_t end = std::min(path.find('/'), path.size());
+    const std::string_view part = path.substr(0, end);
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (part.empty()) return kNoClip;
+    const std::string low = Lower(std::string(part));
+    TimelineState* tl = TimelineOf(at);
+    Instance* child = nullptr;
+    if (first && (low.rfind("_level", 0) == 0 || low.rfind("_flash", 0) == 0)) {
+      // The digits that follow, up to anything else: "_level0:a" is level 0.
+      long n = 0;
+      for (std::size_t i = 6; i < low.size() && low[i] >= '0' && low[i] <= '9' && n <= 0x7FFFFFFF; ++i)
+        n = n * 10 + (low[i] - '0');
+      at = n == 0 ? kRootClip : n > 0x7FFFFFFF ? kNoClip : Level(static_cast<int>(n), false);
+    } else if ((child = tl ? FindChild(*tl, part) : nullptr)) {
+      at = child->serial;
+    } else if (low == "_parent") {
+      if (at == kRootClip || RootOf(at) == at) return kNoClip;
+      at = ParentOf(at);
+    } else {
+      return kNoClip;
+    }
+    if (at == kNoClip) return kNoClip;
+    first = false;
+  }
+  return TimelineOf(at) ? at : kNoClip;
+}
+
 }  // namespace quarvel::player
 
 namespace quarvel::player {

@@ -330,6 +330,10 @@ class Stage {
   // clip it names now, kNoClip when none. `this` names base only in the
   // paths of variables (thisIsBase); elsewhere it is a child's name.
   ClipHandle Resolve(ClipHandle base, std::string_view target, bool thisIsBase = false);
+  // A Flash 4 path: only slashes divide names, ".." is a parent only as
+  // ".." or "../", and only a first name "_levelN" or "_flashN" (its
+  // leading digits) is a level; there is no _root.
+  ClipHandle ResolveSwf4(ClipHandle base, std::string_view target);
   // A child with a timeline, by instance name (case ignored).
   Instance* FindChild(TimelineState& tl, std::string_view name);
 

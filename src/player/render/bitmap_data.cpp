@@ -25,18 +25,6 @@ int ShiftOf(int channelBit) {
   }
 }
 
-// Deterministic generator for noise: the same seed gives the same picture.
-struct Lcg {
-  std::uint32_t s;
-  explicit Lcg(int seed) : s(static_cast<std::uint32_t>(seed) * 2654435761u + 1u) {}
-  std::uint32_t Next() {
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
-  }
-};
-
 // Flash's noise() sequence: the minimal standard generator (16807 times the
 // state, modulo 2^31 - 1), started at the seed, or at 1 - seed for seeds of
 // zero and below.
@@ -287,10 +275,12 @@ void BitmapData::ApplyColorTransform(const PixelRect& r, const ColorTransform& c
 
 void BitmapData::Noise(int seed, int low, int high, int channels, bool gray) {
   if (disposed_) return;
-  low = std::clamp(low, 0, 255), high = std::clamp(high, 0, 255);
-  if (high < low) std::swap(low, high);
+  // A high below low gives low everywhere (Flash raises high to low).
+  low = std::clamp(low, 0, 255), high = std::max(std::clamp(high, 0, 255), low);
   const std::uint32_t span = static_cast<std::uint32_t>(high - low + 1);
   MinStd rng(seed);
+  // An opaque bitmap draws no alpha value, so its sequence skips it.
+  const bool alpha = transparent_ && (channels & 8);
   cairo_surface_flush(Surface());
   for (int y = 0; y < height_; ++y) {
     std::uint32_t* row = Row(y);
@@ -303,7 +293,7 @@ void BitmapData::Noise(int seed, int low, int high, int channels, bool gray) {
           if (channels & (1 << k)) c[k] = low + rng.Next() % span;
         }
       }
-      if (channels & 8) c[3] = low + rng.Next() % span;
+      if (alpha) c[3] = low + rng.Next() % span;
       row[x] = Store(Pack(c[3], c[0], c[1], c[2]));
     }
   }
@@ -312,80 +302,234 @@ void BitmapData::Noise(int seed, int low, int high, int channels, bool gray) {
 
 namespace {
 
-// Classic gradient noise on a lattice, in [-1, 1].
-class Perlin {
+// A double to int as Flash's noise code truncates it, saturating (NaN: 0)
+// so that far octaves stay defined.
+int TruncInt(double d) {
+  if (!(d == d)) return 0;
+  if (d >= 2147483647.0) return 2147483647;
+  if (d <= -2147483648.0) return -2147483647 - 1;
+  return static_cast<int>(d);
+}
+
+// Flash's perlinNoise is the turbulence of the SVG filter feTurbulence: a
+// lattice of 256 gradients a channel drawn from the minimal standard
+// generator in Schrage's form, then shuffled, so a seed gives Flash's
+// exact picture.
+class Turbulence {
  public:
-  explicit Perlin(int seed) {
-    Lcg rng(seed);
-    for (int i = 0; i < 256; ++i) perm_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-    for (int i = 255; i > 0; --i) std::swap(perm_[static_cast<std::size_t>(i)], perm_[rng.Next() % (i + 1)]);
-  }
-  // `px`, `py`: the lattice period when stitching (0: none).
-  double At(double x, double y, int px, int py) const {
-    const double fx = std::floor(x), fy = std::floor(y);
-    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
-    const double dx = x - fx, dy = y - fy;
-    auto grad = [&](int ix, int iy, double gx, double gy) {
-      if (px > 0) ix = ((ix % px) + px) % px;
-      if (py > 0) iy = ((iy % py) + py) % py;
-      const int h = perm_[static_cast<std::size_t>((perm_[static_cast<std::size_t>(ix & 255)] + iy) & 255)] & 7;
-      const double u = h < 4 ? gx : gy, v = h < 4 ? gy : gx;
-      return ((h & 1) ? -u : u) + ((h & 2) ? -2.0 * v : 2.0 * v);
+  explicit Turbulence(std::int64_t seed) {
+    constexpr std::int64_t m = 2147483647;
+    if (seed <= 0) seed = -(seed % (m - 1)) + 1;
+    if (seed > m - 1) seed = m - 1;
+    auto next = [&seed] {
+      std::int64_t r = 16807 * (seed % 127773) - 2836 * (seed / 127773);
+      if (r <= 0) r += m;
+      return seed = r;
     };
-    auto fade = [](double t) { return t * t * t * (t * (t * 6 - 15) + 10); };
-    const double u = fade(dx), v = fade(dy);
-    const double n00 = grad(x0, y0, dx, dy), n10 = grad(x0 + 1, y0, dx - 1, dy);
-    const double n01 = grad(x0, y0 + 1, dx, dy - 1), n11 = grad(x0 + 1, y0 + 1, dx - 1, dy - 1);
-    const double nx0 = n00 + u * (n10 - n00), nx1 = n01 + u * (n11 - n01);
-    return std::clamp((nx0 + v * (nx1 - nx0)) / 2.0, -1.0, 1.0);
+    for (auto& grads : gradient_) {
+      for (int i = 0; i < kSize; ++i) {
+        for (double& g : grads[static_cast<std::size_t>(i)]) g = static_cast<double>(next() % (2 * kSize) - kSize) / kSize;
+        auto& v = grads[static_cast<std::size_t>(i)];
+        const double len = std::sqrt(v[0] * v[0] + v[1] * v[1]);
+        v[0] /= len, v[1] /= len;
+      }
+    }
+    for (int i = 0; i < kSize; ++i) lattice_[static_cast<std::size_t>(i)] = i;
+    for (int i = kSize - 1; i > 0; --i) {
+      std::swap(lattice_[static_cast<std::size_t>(i)], lattice_[static_cast<std::size_t>(next() % kSize)]);
+    }
+    for (int i = 0; i < kSize + 2; ++i) {
+      lattice_[static_cast<std::size_t>(kSize + i)] = lattice_[static_cast<std::size_t>(i)];
+      for (auto& grads : gradient_) grads[static_cast<std::size_t>(kSize + i)] = grads[static_cast<std::size_t>(i)];
+    }
+  }
+
+  // The sum over the octaves at pixel (x, y) for `channel` (0..3): in
+  // [-1, 1] for fractal noise, [0, 1] for turbulence (absolute values).
+  double At(int channel, double x, double y, double freqX, double freqY, int octaves, bool fractal, bool stitch,
+            double tileW, double tileH, const std::vector<std::pair<double, double>>& offsets) const {
+    Stitch st;
+    if (stitch) {
+      // Frequencies move to the nearest that repeat across the tile.
+      auto fit = [](double freq, double tile) {
+        if (freq == 0) return freq;
+        const double lo = std::floor(tile * freq) / tile, hi = std::ceil(tile * freq) / tile;
+        return freq / lo < hi / freq ? lo : hi;
+      };
+      freqX = fit(freqX, tileW), freqY = fit(freqY, tileH);
+      st.on = true;
+      st.width = TruncInt(tileW * freqX + 0.5), st.height = TruncInt(tileH * freqY + 0.5);
+      st.wrapX = kLattice + st.width, st.wrapY = kLattice + st.height;
+    }
+    double sum = 0, ratio = 1;
+    for (int o = 0; o < octaves; ++o) {
+      const auto off = o < static_cast<int>(offsets.size()) ? offsets[static_cast<std::size_t>(o)]
+                                                             : std::pair<double, double>{0, 0};
+      const double n = Noise2(channel, (x + off.first) * freqX * ratio, (y + off.second) * freqY * ratio, st);
+      sum += (fractal ? n : std::fabs(n)) / ratio;
+      ratio *= 2;
+      if (st.on) {
+        // Capped: past the lattice's reach the wrap no longer matters.
+        constexpr std::int64_t cap = std::int64_t{1} << 40;
+        st.width = std::min(2 * st.width, cap), st.height = std::min(2 * st.height, cap);
+        st.wrapX = std::min(2 * st.wrapX - kLattice, cap), st.wrapY = std::min(2 * st.wrapY - kLattice, cap);
+      }
+    }
+    return sum;
   }
 
  private:
-  std::array<std::uint8_t, 256> perm_{};
+  static constexpr int kSize = 256, kLattice = 4096;
+  struct Stitch {
+    bool on = false;
+    std::int64_t width = 0, height = 0, wrapX = 0, wrapY = 0;
+  };
+
+  double Noise2(int channel, double vx, double vy, const Stitch& st) const {
+    const double tx = vx + kLattice, ty = vy + kLattice;
+    std::int64_t bx0 = TruncInt(tx), by0 = TruncInt(ty);
+    std::int64_t bx1 = bx0 + 1, by1 = by0 + 1;
+    const double rx0 = tx - TruncInt(tx), ry0 = ty - TruncInt(ty);
+    const double rx1 = rx0 - 1, ry1 = ry0 - 1;
+    if (st.on) {
+      if (bx0 >= st.wrapX) bx0 -= st.width;
+      if (bx1 >= st.wrapX) bx1 -= st.width;
+      if (by0 >= st.wrapY) by0 -= st.height;
+      if (by1 >= st.wrapY) by1 -= st.height;
+    }
+    const auto at = [this](std::int64_t v) { return lattice_[static_cast<std::size_t>(v & 255)]; };
+    const int i = at(bx0), j = at(bx1);
+    const auto& g = gradient_[static_cast<std::size_t>(channel)];
+    const auto grad = [&](int base, std::int64_t by, double rx, double ry) {
+      const auto& q = g[static_cast<std::size_t>(lattice_[static_cast<std::size_t>(base + (by & 255))])];
+      return rx * q[0] + ry * q[1];
+    };
+    const auto curve = [](double t) { return t * t * (3 - 2 * t); };
+    const auto lerp = [](double t, double a, double b) { return a + t * (b - a); };
+    const double sx = curve(rx0), sy = curve(ry0);
+    const double a = lerp(sx, grad(i, by0, rx0, ry0), grad(j, by0, rx1, ry0));
+    const double b = lerp(sx, grad(i, by1, rx0, ry1), grad(j, by1, rx1, ry1));
+    return lerp(sy, a, b);
+  }
+
+  std::array<int, 2 * kSize + 2> lattice_{};
+  std::array<std::array<std::array<double, 2>, 2 * kSize + 2>, 4> gradient_{};
 };
+
+// A channel's sum to its byte, as Flash rounds it (the half added before
+// halving fractal noise), saturating.
+std::uint32_t NoiseByte(double v, bool fractal) {
+  const double d = fractal ? ((v * 255 + 255) + 0.5) / 2 : v * 255 + 0.5;
+  if (!(d > 0)) return 0;
+  return d >= 255 ? 255u : static_cast<std::uint32_t>(d);
+}
 
 }  // namespace
 
 void BitmapData::PerlinNoise(double baseX, double baseY, int octaves, int seed, bool stitch, bool fractal,
                              int channels, bool gray, const std::vector<std::pair<double, double>>& offsets) {
   if (disposed_) return;
-  octaves = std::clamp(octaves, 0, 16);
-  if (!(std::fabs(baseX) >= 1e-6)) baseX = 1;
-  if (!(std::fabs(baseY) >= 1e-6)) baseY = 1;
-  // One noise field per channel, so that the channels differ.
-  const int chans[4] = {1, 2, 4, 8};
-  std::vector<Perlin> fields;
-  for (int k = 0; k < 4; ++k) fields.emplace_back(seed + k * 7919);
+  // Octaves past 32 add less than a byte's step.
+  octaves = std::clamp(octaves, 0, 32);
+  const Turbulence turb(seed);
+  // A negative base draws as its size.
+  const double freqX = baseX == 0 ? 0 : 1 / std::fabs(baseX), freqY = baseY == 0 ? 0 : 1 / std::fabs(baseY);
+  const double tileW = width_, tileH = height_;
   cairo_surface_flush(Surface());
   for (int y = 0; y < height_; ++y) {
     std::uint32_t* row = Row(y);
     for (int x = 0; x < width_; ++x) {
-      double v[4] = {0, 0, 0, 0};
-      for (int k = 0; k < 4; ++k) {
-        const bool wanted = gray ? (k == 0 || k == 3) : true;
-        if (!wanted || !(channels & chans[k])) continue;
-        double sum = 0, amp = 1, freqX = 1 / baseX, freqY = 1 / baseY, norm = 0;
-        for (int o = 0; o < octaves; ++o) {
-          const auto off = o < static_cast<int>(offsets.size()) ? offsets[static_cast<std::size_t>(o)]
-                                                                 : std::pair<double, double>{0, 0};
-          const int px = stitch ? std::max(1, static_cast<int>(std::lround(width_ * freqX))) : 0;
-          const int py = stitch ? std::max(1, static_cast<int>(std::lround(height_ * freqY))) : 0;
-          const double n = fields[static_cast<std::size_t>(k)].At((x + off.first) * freqX, (y + off.second) * freqY, px, py);
-          sum += (fractal ? n : std::fabs(n)) * amp;
-          norm += amp;
-          amp /= 2, freqX *= 2, freqY *= 2;
+      auto field = [&](int channel) {
+        return turb.At(channel, x, y, freqX, freqY, octaves, fractal, stitch, tileW, tileH, offsets);
+      };
+      // Channels left out read -1 (colours) and 1 (alpha) before rounding.
+      double v[4] = {-1, -1, -1, 1};  // r g b a
+      if (gray) {
+        v[0] = v[1] = v[2] = field(0);
+        if (channels & 8) v[3] = field(1);
+      } else {
+        // Each channel asked for takes the next field, so green alone
+        // draws from the red one.
+        int next = 0;
+        for (int k = 0; k < 4; ++k) {
+          if (channels & (1 << k)) v[k] = field(next++);
         }
-        if (norm > 0) sum /= norm;
-        v[k] = fractal ? (sum + 1) / 2 : sum;
       }
-      auto byte = [](double d) { return static_cast<std::uint32_t>(std::clamp(d * 255 + 0.5, 0.0, 255.0)); };
-      std::uint32_t r = byte(v[0]), g = byte(v[1]), b = byte(v[2]);
-      if (gray) g = b = r;
-      const std::uint32_t a = (channels & 8) ? byte(v[3]) : 255;
-      row[x] = Store(Pack(a, r, g, b));
+      const std::uint32_t a = transparent_ ? NoiseByte(v[3], fractal) : 255;
+      // Flash stores the bytes as they come, not premultiplied: a colour
+      // above its alpha reads back saturated.
+      row[x] = Pack(a, NoiseByte(v[0], fractal), NoiseByte(v[1], fractal), NoiseByte(v[2], fractal));
     }
   }
   Changed();
+}
+
+namespace {
+
+// A bijection on [0, 2^bits) for an even `bits`: two rounds of a balanced
+// Feistel network, so consecutive seeds land on scattered pixels.
+std::uint32_t Scatter(std::uint32_t v, int bits) {
+  const int half = bits / 2;
+  const std::uint32_t mask = (std::uint32_t{1} << half) - 1;
+  std::uint32_t left = v >> half, right = v & mask;
+  for (std::uint32_t round = 1; round <= 2; ++round) {
+    const std::uint32_t mixed = (right * 0x9E3779B1u + round * 0x7F4A7C15u) >> 7;
+    const std::uint32_t next = left ^ (mixed & mask);
+    left = right, right = next;
+  }
+  return (left << half) | right;
+}
+
+}  // namespace
+
+int BitmapData::PixelDissolve(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, int seed,
+                              std::uint32_t numPixels, std::uint32_t fill) {
+  PixelRect rect = rectIn;
+  if (rect.Empty() || !Clip(src, rect, dx, dy)) return seed;
+  const std::uint32_t count = static_cast<std::uint32_t>(rect.width) * static_cast<std::uint32_t>(rect.height);
+  // Read the source first when it is another bitmap.
+  const bool self = &src == this;
+  std::vector<std::uint32_t> in;
+  if (!self) {
+    in.resize(count);
+    for (int y = 0; y < rect.height; ++y)
+      for (int x = 0; x < rect.width; ++x)
+        in[static_cast<std::size_t>(y) * rect.width + x] = src.RawPixel(rect.x + x, rect.y + y);
+  }
+  const std::uint32_t stored = Store(fill);
+  cairo_surface_flush(Surface());
+  auto put = [&](std::uint32_t index) {
+    const int x = static_cast<int>(index % static_cast<std::uint32_t>(rect.width));
+    const int y = static_cast<int>(index / static_cast<std::uint32_t>(rect.width));
+    std::uint32_t v = self ? stored : in[index];
+    if (!self && !transparent_) v |= 0xFF000000u;
+    Row(dy + y)[dx + x] = v;
+  };
+  put(0);
+  if (numPixels == 0 || count == 1) {
+    Changed();
+    return seed;
+  }
+  // The order runs over the smallest even power of two holding every pixel;
+  // the seed is a position in it, and values past the pixels (and the
+  // corner, written above) are skipped. A count past the other pixels
+  // writes them all and moves on round the order as far as it says.
+  int bits = 0;
+  for (std::uint32_t n = count - 1; n > 0; n >>= 1) ++bits;
+  bits += bits % 2;
+  const std::uint32_t period = std::uint32_t{1} << bits, others = count - 1;
+  std::uint32_t pos = static_cast<std::uint32_t>(seed % static_cast<std::int64_t>(period)) % period;
+  const std::uint32_t steps = numPixels <= others ? numPixels : others + numPixels % others;
+  for (std::uint32_t k = 0; k < steps; ++k) {
+    std::uint32_t index = 0;
+    for (std::uint32_t guard = 0; guard <= period && (index == 0 || index >= count); ++guard) {
+      pos = (pos + 1) % period;
+      index = Scatter(pos, bits);
+    }
+    if (k < others && index != 0 && index < count) put(index);
+  }
+  Changed();
+  return static_cast<int>(pos);
 }
 
 int BitmapData::Threshold(const BitmapData& src, const PixelRect& rectIn, int dx, int dy, const std::string& op,

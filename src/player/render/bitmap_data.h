@@ -73,8 +73,17 @@ class BitmapData {
   void ApplyColorTransform(const PixelRect& r, const ColorTransform& cx);
   // Random channel values in [low, high] for the channels given (1|2|4|8).
   void Noise(int seed, int low, int high, int channels, bool gray);
+  // The turbulence of 1..32 octaves for the channels given; a base of 0
+  // is frequency 0 on that axis.
   void PerlinNoise(double baseX, double baseY, int octaves, int seed, bool stitch, bool fractal, int channels, bool gray,
                    const std::vector<std::pair<double, double>>& offsets);
+  // Dissolves `numPixels` pixels of the rectangle, at (dx, dy), to `src`'s
+  // (or to `fill` when `src` is this bitmap), in an order that visits every
+  // pixel once before repeating; the corner pixel is always written. The
+  // answer is the seed that continues the order (the seed itself when
+  // nothing is to be done or nothing lands in the bitmap).
+  int PixelDissolve(const BitmapData& src, const PixelRect& rect, int dx, int dy, int seed, std::uint32_t numPixels,
+                    std::uint32_t fill);
   // Pixels of `src` whose (value & mask) compares by `op` to
   // (threshold & mask) become `color`; the others are copied when
   // `copySource`. The number changed; an unknown operation is "<".

@@ -293,6 +293,96 @@ TEST(BitmapData, NoiseIsRepeatableAndInRange) {
   EXPECT_LT(lo, hi);  // it varies
 }
 
+// noise() with high below low gives low everywhere; an opaque bitmap
+// draws no alpha value, so asking for alpha leaves its colours as they were
+// (Flash's recorded pixels for seed 1 on 2x2).
+TEST(BitmapData, NoiseRangeAndOpaqueAlpha) {
+  auto flat = Make(3, 2, true, 0);
+  flat->Noise(1, 10, 2, 15, false);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(flat->GetPixel32(x, y), 0x0A000000u) << x << "," << y;
+  for (int channels : {7, 15}) {
+    auto b = Make(2, 2, false, 0);
+    b->Noise(1, 0, 255, channels, false);
+    EXPECT_EQ(b->GetPixel32(0, 0), 0xFFA7F1D9u) << channels;
+    EXPECT_EQ(b->GetPixel32(1, 0), 0xFF2A82C8u) << channels;
+    EXPECT_EQ(b->GetPixel32(0, 1), 0xFFD8FE43u) << channels;
+    EXPECT_EQ(b->GetPixel32(1, 1), 0xFF4D9855u) << channels;
+  }
+}
+
+// perlinNoise against Flash Player's recorded pixels (3x3, seed 100):
+// fractal and turbulence, stitched, grey, one channel, a negative base.
+TEST(BitmapData, PerlinNoiseGivesFlashsPixelsForASeed) {
+  struct Case {
+    double baseX;
+    int octaves;
+    bool stitch, fractal;
+    int channels;
+    bool gray, transparent;
+    std::uint32_t want[9];
+  };
+  const Case cases[] = {
+      {3, 2, true, true, 15, false, false,
+       {0xff7f7f7f, 0xff787a7a, 0xff878585, 0xff746383, 0xff907779, 0xff7a926c, 0xff8a9b7b, 0xff856c93, 0xff6e8885}},
+      {3, 2, false, false, 7, true, false,
+       {0xff000000, 0xff272727, 0xff585858, 0xff282828, 0xff323232, 0xff323232, 0xff191919, 0xff434343, 0xff7a7a7a}},
+      {3, 2, true, false, 10, false, false,
+       {0xff000000, 0xff001900, 0xff001900, 0xff001600, 0xff003c00, 0xff002300, 0xff001600, 0xff002300, 0xff003c00}},
+      {3, 1, false, true, 8, true, false,
+       {0xff7f7f7f, 0xff767676, 0xff6b6b6b, 0xff6d6d6d, 0xff7e7e7e, 0xff909090, 0xff7c7c7c, 0xff9f9f9f, 0xffaeaeae}},
+      // A negative base draws as its size.
+      {-1, 4, false, false, 15, false, false,
+       {0xff000000, 0xff000000, 0xff000000, 0xff32852d, 0xff629c51, 0xff467433, 0xff226647, 0xff5a7d47, 0xff316638}},
+      // Stored as made, not premultiplied: colours above alpha read back full.
+      {3, 2, true, false, 10, false, true,
+       {0x00000000, 0x0b00ff00, 0x0b00ff00, 0x38006400, 0x1e00ff00, 0x40008b00, 0x38006400, 0x40008b00, 0x1e00ff00}},
+  };
+  for (const Case& c : cases) {
+    auto b = Make(3, 3, c.transparent, 0xAABBCCDD);
+    b->PerlinNoise(c.baseX, 3, c.octaves, 100, c.stitch, c.fractal, c.channels, c.gray, {});
+    for (int i = 0; i < 9; ++i)
+      EXPECT_EQ(b->GetPixel32(i % 3, i / 3), c.want[i]) << "base " << c.baseX << " channels " << c.channels << " pixel " << i;
+  }
+}
+
+// pixelDissolve: the corner always, then each other pixel once per round of
+// the order; the answer continues it. Nothing to do gives the seed back.
+TEST(BitmapData, PixelDissolveVisitsEveryPixelOnceAndChains) {
+  const std::uint32_t red = 0xFFFF0000u;
+  auto count = [&](const BitmapData& b) {
+    int n = 0;
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) n += b.GetPixel32(x, y) == red;
+    return n;
+  };
+  for (const auto& [w, h] : {std::pair{10, 10}, std::pair{7, 9}, std::pair{5, 13}, std::pair{150, 2}}) {
+    auto b = Make(w, h, false, 0xCCCCCC);
+    int seed = 0;
+    for (int round = 1; round <= w * h + 1; ++round) {
+      seed = b->PixelDissolve(*b, b->Bounds(), 0, 0, seed, 1, red);
+      ASSERT_EQ(count(*b), std::min(round + 1, w * h)) << w << "x" << h << " round " << round;
+    }
+  }
+  auto b = Make(4, 4, true, 0);
+  EXPECT_EQ(b->PixelDissolve(*b, b->Bounds(), 0, 0, 77, 0, red), 77);
+  EXPECT_EQ(count(*b), 1);
+  EXPECT_EQ(b->GetPixel32(0, 0), red);
+  EXPECT_EQ(b->PixelDissolve(*b, b->Bounds(), 9, 9, 55, 5, red), 55);  // lands outside
+  EXPECT_EQ(b->PixelDissolve(*b, PixelRect{1, 1, 0, 3}, 0, 0, 66, 5, red), 66);
+  EXPECT_EQ(count(*b), 1);
+  // A count past the pixels (a negative one read unsigned) writes them all.
+  b->PixelDissolve(*b, b->Bounds(), 0, 0, 3, 0xFFFFFFFFu, red);
+  EXPECT_EQ(count(*b), 16);
+  // From another bitmap: its pixels, at the destination point.
+  auto src = Make(2, 2, true, 0x80336699);
+  auto dst = Make(3, 3, true, 0);
+  dst->PixelDissolve(*src, src->Bounds(), 1, 1, 0, 10, 0);
+  EXPECT_EQ(dst->GetPixel32(0, 0), 0u);
+  EXPECT_EQ(dst->GetPixel32(2, 2), src->GetPixel32(1, 1));
+  EXPECT_EQ(dst->GetPixel32(1, 2), src->GetPixel32(0, 1));
+}
+
 TEST(BitmapData, DisposeEmptiesAndCloneCopies) {
   auto b = Make(3, 3, true, 0xFF112233);
   auto c = b->Clone();
