@@ -312,7 +312,6 @@ NATIVE(BdGenerateFilterRect) {
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
 // drawWithQuality(..., quality): a BitmapData, or a display object's content
 // without its own placement, rendered as the stage renders it.
-cairo_operator_t DrawOperator(const std::string& mode) { return BlendOperator(BlendModeNumber(mode)); }
 Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
   BitmapDataObject* f = SelfBitmap(m, self);
   const Value source = m.ArgOr(a, 0);
@@ -330,7 +329,8 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
     cairo_matrix_init(&mx, num("a", 1), num("b", 0), num("c", 0), num("d", 1), num("tx", 0), num("ty", 0));
   }
   const ColorTransform cx = a.size() > 2 && a[2].IsObject() ? ScriptColorTransform(m, a[2]) : ColorTransform{};
-  const cairo_operator_t op = a.size() > 3 && !a[3].IsNullish() ? DrawOperator(m.ToString(a[3])) : CAIRO_OPERATOR_OVER;
+  const int blendMode = a.size() > 3 && !a[3].IsNullish() ? BlendModeNumber(m.ToString(a[3])) : -1;
+  const cairo_operator_t op = BlendOperator(blendMode);
   PixelRect clip;
   const bool clipped = a.size() > 4 && a[4].IsObject();
   if (clipped) {
@@ -350,7 +350,8 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
       const std::string mode = m.ToString(a[3]);
       if (mode == "alpha" || mode == "erase") return Value();
     }
-    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth,
+                   blendMode);
     Changed(m, f);
     return Value();
   }
@@ -379,7 +380,7 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   RenderItems(cr, B(m).lib, items, base, options);
   cairo_destroy(cr);
   cairo_surface_flush(layer.get());
-  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr);
+  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr, blendMode);
   Changed(m, f);
   return Value();
 }

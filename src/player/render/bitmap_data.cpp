@@ -579,8 +579,51 @@ void BitmapData::ApplyFilter(const BitmapData& src, const PixelRect& rectIn, int
   Changed();
 }
 
+namespace {
+// Subtract (9) and invert (10) of a premultiplied layer onto a premultiplied
+// target, as the stage mixes them: subtract lowers each colour by the
+// layer's and keeps the target's alpha; invert turns the target's colours
+// over as far as the layer covers.
+void MixPixels(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const PixelRect* clip,
+               int blendMode) {
+  cairo_surface_flush(layer);
+  cairo_surface_flush(target);
+  const int w = std::min(cairo_image_surface_get_width(target), cairo_image_surface_get_width(layer));
+  const int h = std::min(cairo_image_surface_get_height(target), cairo_image_surface_get_height(layer));
+  int x0 = 0, y0 = 0, x1 = w, y1 = h;
+  if (clip) {
+    x0 = std::max(x0, clip->x), y0 = std::max(y0, clip->y);
+    x1 = std::min(x1, clip->x + clip->width), y1 = std::min(y1, clip->y + clip->height);
+  }
+  const auto* ld = cairo_image_surface_get_data(layer);
+  auto* td = cairo_image_surface_get_data(target);
+  const int ls = cairo_image_surface_get_stride(layer), ts = cairo_image_surface_get_stride(target);
+  for (int y = y0; y < y1; ++y) {
+    const auto* lp = reinterpret_cast<const std::uint32_t*>(ld + static_cast<std::size_t>(y) * ls);
+    auto* tp = reinterpret_cast<std::uint32_t*>(td + static_cast<std::size_t>(y) * ts);
+    for (int x = x0; x < x1; ++x) {
+      const std::uint32_t sv = lp[x];
+      const int sa = static_cast<int>(sv >> 24);
+      if (sa == 0) continue;
+      const std::uint32_t tv = tp[x];
+      const int da = transparent ? static_cast<int>(tv >> 24) : 255;
+      int oa = da;
+      if (blendMode == 10 && transparent) oa = sa + da * (255 - sa) / 255;
+      std::uint32_t out = static_cast<std::uint32_t>(oa) << 24;
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int sc = static_cast<int>((sv >> shift) & 255), dc = static_cast<int>((tv >> shift) & 255);
+        const int r = blendMode == 9 ? dc - sc : (dc * (255 - sa) + (255 - dc) * sa) / 255;
+        out |= static_cast<std::uint32_t>(std::clamp(r, 0, oa)) << shift;
+      }
+      tp[x] = out;
+    }
+  }
+  cairo_surface_mark_dirty(target);
+}
+}  // namespace
+
 void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
-                         cairo_operator_t op, const PixelRect* clip) {
+                         cairo_operator_t op, const PixelRect* clip, int blendMode) {
   if (!cx.IsIdentity()) {
     cairo_surface_flush(layer);
     auto* data = cairo_image_surface_get_data(layer);
@@ -596,6 +639,10 @@ void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surfac
       }
     }
     cairo_surface_mark_dirty(layer);
+  }
+  if (blendMode == 9 || blendMode == 10) {
+    MixPixels(target, transparent, layer, clip, blendMode);
+    return;
   }
   cairo_t* cr = cairo_create(target);
   if (clip) {
@@ -623,7 +670,7 @@ void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surfac
 }
 
 void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
-                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth) {
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth, int blendMode) {
   const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
   SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)};
   if (cairo_surface_status(layer.s) != CAIRO_STATUS_SUCCESS) return;
@@ -635,20 +682,20 @@ void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* 
   cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(src), cairo_image_surface_get_height(src));
   cairo_fill(cr);
   cairo_destroy(cr);
-  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip);
+  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip, blendMode);
 }
 
 void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op,
-                             const PixelRect* clip) {
+                             const PixelRect* clip, int blendMode) {
   if (disposed_) return;
-  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip);
+  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip, blendMode);
   Changed();
 }
 
 void BitmapData::DrawBitmap(const BitmapData& src, const cairo_matrix_t& m, const ColorTransform& cx,
-                            cairo_operator_t op, const PixelRect* clip, bool smooth) {
+                            cairo_operator_t op, const PixelRect* clip, bool smooth, int blendMode) {
   if (disposed_ || src.disposed_) return;
-  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth);
+  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth, blendMode);
   Changed();
 }
 
