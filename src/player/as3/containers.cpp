@@ -289,6 +289,7 @@ void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool
   Detach(m, h, !moving);
   Instance* i = b.Node(h);
   if (!i) return;
+  i->stageChild = false;  // the stage's own say so after
   std::vector<int> keys = Keys(tl);
   index = std::min(index, keys.size());
   int depth = 0;
@@ -347,9 +348,46 @@ void PutRootBack(Machine& m) {
   b.Added(kRootClip);
 }
 bool OfStage(Machine& m, const Value& self) { return As<FlashObject>(self) && As<FlashObject>(self) == B(m).stageObject; }
+
+// The stage's own children, in order: the main timeline (while on the
+// stage), then what scripts added to the stage. The main timeline's
+// children are those of its list the stage does not count.
+std::vector<ClipHandle> StageChildren(As3Display& b) {
+  std::vector<ClipHandle> out;
+  if (!b.rootOffStage) out.push_back(kRootClip);
+  for (auto& [d, i] : b.stage.Root().list)
+    if (i.stageChild) out.push_back(i.serial);
+  return out;
+}
+bool HoldsStageChildren(As3Display& b, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && (f == b.stageObject || f->handle == kRootClip);
+}
+// The children a container counts, by handle: for the stage and the main
+// timeline, the split above; for others, the list.
+std::vector<ClipHandle> CountedChildren(Machine& m, const Value& self) {
+  As3Display& b = B(m);
+  if (OfStage(m, self)) return StageChildren(b);
+  TimelineState* tl = Container(m, self);
+  std::vector<ClipHandle> out;
+  const bool root = HoldsStageChildren(b, self);
+  for (auto& [d, i] : tl->list)
+    if (!root || !i.stageChild) out.push_back(i.serial);
+  return out;
+}
+bool AnyStageChild(As3Display& b) {
+  for (auto& [d, i] : b.stage.Root().list)
+    if (i.stageChild) return true;
+  return false;
+}
 }  // namespace
 
-NATIVE(DocNumChildren) { return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size())); }
+NATIVE(DocNumChildren) {
+  As3Display& b = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(b, self) && AnyStageChild(b)))
+    return Value::Int(static_cast<std::int32_t>(CountedChildren(m, self).size()));
+  return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size()));
+}
 NATIVE(DocAddChild) {
   if (OfStage(m, self) && IsRootObject(B(m), m.ArgOr(a, 0))) {
     PutRootBack(m);
@@ -358,6 +396,7 @@ NATIVE(DocAddChild) {
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
   Attach(m, *tl, c->handle, tl->list.size() + 1);
+  if (Instance* i = B(m).Node(c->handle)) i->stageChild = OfStage(m, self);
   return Value::Obj(c);
 }
 NATIVE(DocAddChildAt) {
@@ -367,14 +406,24 @@ NATIVE(DocAddChildAt) {
   }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
-  const double idx = IndexArg(m, a, 1, 0);
-  if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
-    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  double idx = IndexArg(m, a, 1, 0);
+  const bool toStage = OfStage(m, self);
+  const double count = toStage ? static_cast<double>(StageChildren(B(m)).size()) : static_cast<double>(tl->list.size());
+  if (!(idx >= 0) || idx > count) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (toStage) {
+    // Below the main timeline is below all its children; above it, among the stage's own.
+    const auto kids = StageChildren(B(m));
+    const auto at = static_cast<std::size_t>(idx);
+    idx = at >= kids.size() ? static_cast<double>(tl->list.size())
+          : kids[at] == kRootClip ? 0.0
+                                  : static_cast<double>(IndexOf(*tl, kids[at]));
+  }
   // Re-adding to the same container counts the index without the child.
   const Instance* i = B(m).Node(c->handle);
   const bool moving = i && i->parent == tl->owner;
   if (moving) Detach(m, c->handle, false);
   Attach(m, *tl, c->handle, static_cast<std::size_t>(idx), moving);
+  if (Instance* placed = B(m).Node(c->handle)) placed->stageChild = toStage;
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChild) {
@@ -418,6 +467,18 @@ NATIVE(DocRemoveChildren) {
   return Value();
 }
 NATIVE(DocGetChildAt) {
+  As3Display& sb = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(sb, self) && AnyStageChild(sb))) {
+    const auto kids = CountedChildren(m, self);
+    const double k = IndexArg(m, a, 0, -1);
+    if (!(k >= 0) || k >= static_cast<double>(kids.size()))
+      m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+    const ClipHandle h = kids[static_cast<std::size_t>(k)];
+    if (h != kRootClip && !sb.objects.count(h) &&
+        (sb.placedUnmade.count(h) || std::find(sb.constructQueue.begin(), sb.constructQueue.end(), h) != sb.constructQueue.end()))
+      return Value::Null();
+    return sb.ValueFor(h);
+  }
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, IndexArg(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
@@ -440,6 +501,14 @@ NATIVE(DocGetChildByName) {
   return Value::Null();
 }
 NATIVE(DocGetChildIndex) {
+  As3Display& sb = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(sb, self) && AnyStageChild(sb))) {
+    FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+    const auto kids = CountedChildren(m, self);
+    const auto it = c ? std::find(kids.begin(), kids.end(), c->handle) : kids.end();
+    if (it == kids.end()) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+    return Value::Int(static_cast<std::int32_t>(it - kids.begin()));
+  }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   const std::size_t k = c ? IndexOf(*tl, c->handle) : static_cast<std::size_t>(-1);
