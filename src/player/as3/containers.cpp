@@ -380,6 +380,25 @@ bool AnyStageChild(As3Display& b) {
     if (i.stageChild) return true;
   return false;
 }
+bool SplitList(Machine& m, const Value& self) {
+  As3Display& b = B(m);
+  return OfStage(m, self) || (HoldsStageChildren(b, self) && AnyStageChild(b));
+}
+// The list position of a container's child index `k` in the shared list
+// (k past the last: the end of the container's part, so that the main
+// timeline's children stay below the stage's own).
+std::size_t ListIndexFor(Machine& m, const Value& self, TimelineState& tl, std::size_t k) {
+  if (!SplitList(m, self)) return k;
+  const auto kids = CountedChildren(m, self);
+  if (k < kids.size()) return kids[k] == kRootClip ? 0 : IndexOf(tl, kids[k]);
+  if (OfStage(m, self)) return tl.list.size();
+  std::size_t n = 0;
+  for (auto& [d, i] : tl.list) {
+    if (i.stageChild) return n;
+    ++n;
+  }
+  return n;
+}
 }  // namespace
 
 NATIVE(DocNumChildren) {
@@ -395,7 +414,13 @@ NATIVE(DocAddChild) {
   }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
-  Attach(m, *tl, c->handle, tl->list.size() + 1);
+  std::size_t at = tl->list.size() + 1;
+  if (!OfStage(m, self) && SplitList(m, self)) {
+    // The main timeline's own go below the stage's children.
+    if (const Instance* was = B(m).Node(c->handle); was && was->parent == tl->owner) Detach(m, c->handle, false);
+    at = ListIndexFor(m, self, *tl, static_cast<std::size_t>(-1));
+  }
+  Attach(m, *tl, c->handle, at);
   if (Instance* i = B(m).Node(c->handle)) i->stageChild = OfStage(m, self);
   return Value::Obj(c);
 }
@@ -408,16 +433,11 @@ NATIVE(DocAddChildAt) {
   FlashObject* c = ChildArg(m, a);
   double idx = IndexArg(m, a, 1, 0);
   const bool toStage = OfStage(m, self);
-  const double count = toStage ? static_cast<double>(StageChildren(B(m)).size()) : static_cast<double>(tl->list.size());
+  const double count = SplitList(m, self) ? static_cast<double>(CountedChildren(m, self).size())
+                                          : static_cast<double>(tl->list.size());
   if (!(idx >= 0) || idx > count) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  if (toStage) {
-    // Below the main timeline is below all its children; above it, among the stage's own.
-    const auto kids = StageChildren(B(m));
-    const auto at = static_cast<std::size_t>(idx);
-    idx = at >= kids.size() ? static_cast<double>(tl->list.size())
-          : kids[at] == kRootClip ? 0.0
-                                  : static_cast<double>(IndexOf(*tl, kids[at]));
-  }
+  // Below the main timeline is below all its children; above it, among the stage's own.
+  if (SplitList(m, self)) idx = static_cast<double>(ListIndexFor(m, self, *tl, static_cast<std::size_t>(idx)));
   // Re-adding to the same container counts the index without the child.
   const Instance* i = B(m).Node(c->handle);
   const bool moving = i && i->parent == tl->owner;
@@ -521,13 +541,17 @@ NATIVE(DocSetChildIndex) {
   const double idx = IndexArg(m, a, 1, 0);
   if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
     m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
-  if (!(idx >= 0) || idx >= static_cast<double>(tl->list.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  if (IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
+  const bool split = SplitList(m, self);
+  const double count = split ? static_cast<double>(CountedChildren(m, self).size()) : static_cast<double>(tl->list.size());
+  if (!(idx >= 0) || idx >= count) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (!split && IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
   As3Display& b = B(m);
   Instance* i = b.Node(c->handle);
   b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth);
+  // Counted without the child, as Flash counts the new index.
+  const std::size_t listIndex = split ? ListIndexFor(m, self, *tl, static_cast<std::size_t>(idx)) : static_cast<std::size_t>(idx);
   std::vector<int> keys = Keys(*tl);
-  const auto index = std::min(static_cast<std::size_t>(idx), keys.size());
+  const auto index = std::min(listIndex, keys.size());
   int depth;
   if (index == keys.size()) depth = keys.empty() ? kScriptDepthBase : keys.back() + 1;
   else if (index == 0) depth = keys[0] - 1;

@@ -403,9 +403,21 @@ TEST(As3StageChildren, TheStageListsTheMainTimelineThenItsOwnChildren) {
     m.TraceValue(c, "own first ", [&] {
       c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
     });
+    // The main timeline's later children still go below the stage's; the
+    // overlay brought to the top of the stage stays above them all.
+    m.NewSprite(c, 4, "later", 0x00FF00, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("getlocal_3").Op("getlocal_1").Op("getproperty", {m.Q("numChildren")}).Op("decrement")
+        .Op("callpropvoid", {m.Q("setChildIndex"), 2});
+    m.TraceValue(c, "own ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+    m.TraceValue(c, "top ", [&] {
+      c.Op("getlocal_1").Op("pushbyte", {1}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
-            "first true|count 1|count 2|second overlay|index 1|parent [object Stage]|own 1|own first mine|");
+            "first true|count 1|count 2|second overlay|index 1|parent [object Stage]|own 1|own first mine|own 2|top overlay|");
+  // Drawn in that order: the stage's overlay covers the main timeline's squares.
+  const gdi::Bitmap shown = testing::As3FirstPicture(bytes);
+  EXPECT_EQ(shown.GetPixel(5, 5), (gdi::Color{0, 0, 255}));
 }
 
 TEST(As3StageChildren, TheStagesLoaderInfoReadsAsTheMoviesButHearsNoLoadEvents) {
