@@ -604,10 +604,10 @@ void MixPixels(cairo_surface_t* target, bool transparent, cairo_surface_t* layer
   auto* td = cairo_image_surface_get_data(target);
   const int ls = cairo_image_surface_get_stride(layer), ts = cairo_image_surface_get_stride(target);
   for (int y = r.y; y < r.y + r.height; ++y) {
-    const auto* lp = reinterpret_cast<const std::uint32_t*>(ld + static_cast<std::size_t>(y - at.y) * ls) - at.x;
+    const auto* lp = reinterpret_cast<const std::uint32_t*>(ld + static_cast<std::size_t>(y - at.y) * ls);
     auto* tp = reinterpret_cast<std::uint32_t*>(td + static_cast<std::size_t>(y) * ts);
     for (int x = r.x; x < r.x + r.width; ++x) {
-      const std::uint32_t sv = lp[x];
+      const std::uint32_t sv = lp[x - at.x];
       const int sa = static_cast<int>(sv >> 24);
       if (sa == 0) continue;
       const std::uint32_t tv = tp[x];
