@@ -312,7 +312,21 @@ NATIVE(BdGenerateFilterRect) {
 // draw(source, matrix, colorTransform, blendMode, clipRect, smoothing) and
 // drawWithQuality(..., quality): a BitmapData, or a display object's content
 // without its own placement, rendered as the stage renders it.
-cairo_operator_t DrawOperator(const std::string& mode) { return BlendOperator(BlendModeNumber(mode)); }
+// The whole pixels a box (x0, y0)-(x1, y1) can touch once mapped by `mx`,
+// with a pixel's slack for smoothing and strokes' rounding.
+PixelRect ReachOf(const cairo_matrix_t& mx, double x0, double y0, double x1, double y1) {
+  double xs[4] = {x0, x1, x0, x1}, ys[4] = {y0, y0, y1, y1};
+  for (int k = 0; k < 4; ++k) cairo_matrix_transform_point(&mx, &xs[k], &ys[k]);
+  const double lx = std::min({xs[0], xs[1], xs[2], xs[3]}), hx = std::max({xs[0], xs[1], xs[2], xs[3]});
+  const double ly = std::min({ys[0], ys[1], ys[2], ys[3]}), hy = std::max({ys[0], ys[1], ys[2], ys[3]});
+  if (!std::isfinite(lx) || !std::isfinite(hx) || !std::isfinite(ly) || !std::isfinite(hy)) return {0, 0, 1 << 30, 1 << 30};
+  const double cap = 1e9;
+  const int ix = static_cast<int>(std::clamp(std::floor(lx) - 2, -cap, cap));
+  const int iy = static_cast<int>(std::clamp(std::floor(ly) - 2, -cap, cap));
+  const int jx = static_cast<int>(std::clamp(std::ceil(hx) + 2, -cap, cap));
+  const int jy = static_cast<int>(std::clamp(std::ceil(hy) + 2, -cap, cap));
+  return {ix, iy, std::max(0, jx - ix), std::max(0, jy - iy)};
+}
 Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality quality) {
   BitmapDataObject* f = SelfBitmap(m, self);
   const Value source = m.ArgOr(a, 0);
@@ -330,7 +344,8 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
     cairo_matrix_init(&mx, num("a", 1), num("b", 0), num("c", 0), num("d", 1), num("tx", 0), num("ty", 0));
   }
   const ColorTransform cx = a.size() > 2 && a[2].IsObject() ? ScriptColorTransform(m, a[2]) : ColorTransform{};
-  const cairo_operator_t op = a.size() > 3 && !a[3].IsNullish() ? DrawOperator(m.ToString(a[3])) : CAIRO_OPERATOR_OVER;
+  const int blendMode = a.size() > 3 && !a[3].IsNullish() ? BlendModeNumber(m.ToString(a[3])) : -1;
+  const cairo_operator_t op = BlendOperator(blendMode);
   PixelRect clip;
   const bool clipped = a.size() > 4 && a[4].IsObject();
   if (clipped) {
@@ -350,7 +365,8 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
       const std::string mode = m.ToString(a[3]);
       if (mode == "alpha" || mode == "erase") return Value();
     }
-    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth);
+    DrawBitmapOnto(target, f->transparent, srcBitmap->bitmap->surface.get(), mx, cx, op, clipped ? &clip : nullptr, smooth,
+                   blendMode);
     Changed(m, f);
     return Value();
   }
@@ -366,12 +382,26 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
     maskMatrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(w.y0, -2e9, 2e9)));
   }
   ListDrawnItemsOf(*node, items, mask, maskMatrix);
-  SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
-  if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
-  cairo_t* cr = cairo_create(layer.get());
   cairo_matrix_t twips, base;
   cairo_matrix_init_scale(&twips, 1 / 20.0, 1 / 20.0);
   cairo_matrix_multiply(&base, &twips, &mx);
+  // The layer covers what the object can reach in the bitmap, so that
+  // drawing a small object (a particle, a sprite) into a big bitmap costs
+  // its own size. Filters reach out, and alpha and erase act on the
+  // whole bitmap: those take the whole.
+  PixelRect box{0, 0, f->bitmap->width, f->bitmap->height};
+  const bool filtered = std::any_of(items.begin(), items.end(), [](const DrawnItem& i) { return !i.filters.empty(); });
+  Rect local;
+  if (!filtered && op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT &&
+      node->serial != kRootClip && B(m).stage.Bounds(*node, local, true)) {
+    box = box.Intersect(ReachOf(base, local.xmin, local.ymin, local.xmax, local.ymax));
+    if (clipped) box = box.Intersect(clip);
+    if (box.Empty()) return Value();
+  }
+  SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, box.width, box.height));
+  if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
+  cairo_surface_set_device_offset(layer.get(), -box.x, -box.y);
+  cairo_t* cr = cairo_create(layer.get());
   RenderOptions options;
   options.quality = quality;
   // Filters inside spread by the scale the matrix gives.
@@ -379,7 +409,7 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   RenderItems(cr, B(m).lib, items, base, options);
   cairo_destroy(cr);
   cairo_surface_flush(layer.get());
-  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr);
+  CompositeOntoBitmap(target, f->transparent, layer.get(), cx, op, clipped ? &clip : nullptr, blendMode);
   Changed(m, f);
   return Value();
 }

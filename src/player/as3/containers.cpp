@@ -289,6 +289,7 @@ void Attach(Machine& m, TimelineState& tl, ClipHandle h, std::size_t index, bool
   Detach(m, h, !moving);
   Instance* i = b.Node(h);
   if (!i) return;
+  i->stageChild = false;  // the stage's own say so after
   std::vector<int> keys = Keys(tl);
   index = std::min(index, keys.size());
   int depth = 0;
@@ -347,9 +348,65 @@ void PutRootBack(Machine& m) {
   b.Added(kRootClip);
 }
 bool OfStage(Machine& m, const Value& self) { return As<FlashObject>(self) && As<FlashObject>(self) == B(m).stageObject; }
+
+// The stage's own children, in order: the main timeline (while on the
+// stage), then what scripts added to the stage. The main timeline's
+// children are those of its list the stage does not count.
+std::vector<ClipHandle> StageChildren(As3Display& b) {
+  std::vector<ClipHandle> out;
+  if (!b.rootOffStage) out.push_back(kRootClip);
+  for (auto& [d, i] : b.stage.Root().list)
+    if (i.stageChild) out.push_back(i.serial);
+  return out;
+}
+bool HoldsStageChildren(As3Display& b, const Value& self) {
+  FlashObject* f = As<FlashObject>(self);
+  return f && (f == b.stageObject || f->handle == kRootClip);
+}
+// The children a container counts, by handle: for the stage and the main
+// timeline, the split above; for others, the list.
+std::vector<ClipHandle> CountedChildren(Machine& m, const Value& self) {
+  As3Display& b = B(m);
+  if (OfStage(m, self)) return StageChildren(b);
+  TimelineState* tl = Container(m, self);
+  std::vector<ClipHandle> out;
+  const bool root = HoldsStageChildren(b, self);
+  for (auto& [d, i] : tl->list)
+    if (!root || !i.stageChild) out.push_back(i.serial);
+  return out;
+}
+bool AnyStageChild(As3Display& b) {
+  for (auto& [d, i] : b.stage.Root().list)
+    if (i.stageChild) return true;
+  return false;
+}
+bool SplitList(Machine& m, const Value& self) {
+  As3Display& b = B(m);
+  return OfStage(m, self) || (HoldsStageChildren(b, self) && AnyStageChild(b));
+}
+// The list position of a container's child index `k` in the shared list
+// (k past the last: the end of the container's part, so that the main
+// timeline's children stay below the stage's own).
+std::size_t ListIndexFor(Machine& m, const Value& self, TimelineState& tl, std::size_t k) {
+  if (!SplitList(m, self)) return k;
+  const auto kids = CountedChildren(m, self);
+  if (k < kids.size()) return kids[k] == kRootClip ? 0 : IndexOf(tl, kids[k]);
+  if (OfStage(m, self)) return tl.list.size();
+  std::size_t n = 0;
+  for (auto& [d, i] : tl.list) {
+    if (i.stageChild) return n;
+    ++n;
+  }
+  return n;
+}
 }  // namespace
 
-NATIVE(DocNumChildren) { return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size())); }
+NATIVE(DocNumChildren) {
+  As3Display& b = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(b, self) && AnyStageChild(b)))
+    return Value::Int(static_cast<std::int32_t>(CountedChildren(m, self).size()));
+  return Value::Int(static_cast<std::int32_t>(Container(m, self)->list.size()));
+}
 NATIVE(DocAddChild) {
   if (OfStage(m, self) && IsRootObject(B(m), m.ArgOr(a, 0))) {
     PutRootBack(m);
@@ -357,7 +414,14 @@ NATIVE(DocAddChild) {
   }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
-  Attach(m, *tl, c->handle, tl->list.size() + 1);
+  std::size_t at = tl->list.size() + 1;
+  if (!OfStage(m, self) && SplitList(m, self)) {
+    // The main timeline's own go below the stage's children.
+    if (const Instance* was = B(m).Node(c->handle); was && was->parent == tl->owner) Detach(m, c->handle, false);
+    at = ListIndexFor(m, self, *tl, static_cast<std::size_t>(-1));
+  }
+  Attach(m, *tl, c->handle, at);
+  if (Instance* i = B(m).Node(c->handle)) i->stageChild = OfStage(m, self);
   return Value::Obj(c);
 }
 NATIVE(DocAddChildAt) {
@@ -367,14 +431,19 @@ NATIVE(DocAddChildAt) {
   }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ChildArg(m, a);
-  const double idx = IndexArg(m, a, 1, 0);
-  if (!(idx >= 0) || idx > static_cast<double>(tl->list.size()))
-    m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  double idx = IndexArg(m, a, 1, 0);
+  const bool toStage = OfStage(m, self);
+  const double count = SplitList(m, self) ? static_cast<double>(CountedChildren(m, self).size())
+                                          : static_cast<double>(tl->list.size());
+  if (!(idx >= 0) || idx > count) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  // Below the main timeline is below all its children; above it, among the stage's own.
+  if (SplitList(m, self)) idx = static_cast<double>(ListIndexFor(m, self, *tl, static_cast<std::size_t>(idx)));
   // Re-adding to the same container counts the index without the child.
   const Instance* i = B(m).Node(c->handle);
   const bool moving = i && i->parent == tl->owner;
   if (moving) Detach(m, c->handle, false);
   Attach(m, *tl, c->handle, static_cast<std::size_t>(idx), moving);
+  if (Instance* placed = B(m).Node(c->handle)) placed->stageChild = toStage;
   return Value::Obj(c);
 }
 NATIVE(DocRemoveChild) {
@@ -418,6 +487,18 @@ NATIVE(DocRemoveChildren) {
   return Value();
 }
 NATIVE(DocGetChildAt) {
+  As3Display& sb = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(sb, self) && AnyStageChild(sb))) {
+    const auto kids = CountedChildren(m, self);
+    const double k = IndexArg(m, a, 0, -1);
+    if (!(k >= 0) || k >= static_cast<double>(kids.size()))
+      m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+    const ClipHandle h = kids[static_cast<std::size_t>(k)];
+    if (h != kRootClip && !sb.objects.count(h) &&
+        (sb.placedUnmade.count(h) || std::find(sb.constructQueue.begin(), sb.constructQueue.end(), h) != sb.constructQueue.end()))
+      return Value::Null();
+    return sb.ValueFor(h);
+  }
   TimelineState* tl = Container(m, self);
   Instance* i = At(*tl, IndexArg(m, a, 0, -1));
   if (!i) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
@@ -440,6 +521,14 @@ NATIVE(DocGetChildByName) {
   return Value::Null();
 }
 NATIVE(DocGetChildIndex) {
+  As3Display& sb = B(m);
+  if (OfStage(m, self) || (HoldsStageChildren(sb, self) && AnyStageChild(sb))) {
+    FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
+    const auto kids = CountedChildren(m, self);
+    const auto it = c ? std::find(kids.begin(), kids.end(), c->handle) : kids.end();
+    if (it == kids.end()) m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
+    return Value::Int(static_cast<std::int32_t>(it - kids.begin()));
+  }
   TimelineState* tl = Container(m, self);
   FlashObject* c = ArgAs<DisplayObj>(m, m.ArgOr(a, 0), "flash.display::DisplayObject");
   const std::size_t k = c ? IndexOf(*tl, c->handle) : static_cast<std::size_t>(-1);
@@ -452,13 +541,17 @@ NATIVE(DocSetChildIndex) {
   const double idx = IndexArg(m, a, 1, 0);
   if (!c || IndexOf(*tl, c->handle) == static_cast<std::size_t>(-1))
     m.ThrowError("ArgumentError", "The supplied DisplayObject must be a child of the caller.", 2025);
-  if (!(idx >= 0) || idx >= static_cast<double>(tl->list.size())) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
-  if (IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
+  const bool split = SplitList(m, self);
+  const double count = split ? static_cast<double>(CountedChildren(m, self).size()) : static_cast<double>(tl->list.size());
+  if (!(idx >= 0) || idx >= count) m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  if (!split && IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
   As3Display& b = B(m);
   Instance* i = b.Node(c->handle);
   b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth);
+  // Counted without the child, as Flash counts the new index.
+  const std::size_t listIndex = split ? ListIndexFor(m, self, *tl, static_cast<std::size_t>(idx)) : static_cast<std::size_t>(idx);
   std::vector<int> keys = Keys(*tl);
-  const auto index = std::min(static_cast<std::size_t>(idx), keys.size());
+  const auto index = std::min(listIndex, keys.size());
   int depth;
   if (index == keys.size()) depth = keys.empty() ? kScriptDepthBase : keys.back() + 1;
   else if (index == 0) depth = keys[0] - 1;

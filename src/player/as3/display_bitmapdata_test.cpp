@@ -2,6 +2,7 @@
 // colorTransform, floodFill, noise), seen through a Bitmap on the stage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -60,6 +61,43 @@ TEST(As3BitmapPixels, ScrollColorTransformAndFloodFill) {
   EXPECT_NEAR(halved.r, 128, 1);
   EXPECT_EQ(halved.g, 0);
   EXPECT_EQ(bmp.GetPixel(60, 5), (gdi::Color{255, 255, 255}));
+}
+
+// draw() with "subtract" and "invert", which Cairo has no operator for,
+// against the per-channel rules written out here: subtract floors each
+// colour at 0, invert turns the colour below over where the source covers.
+TEST(As3BitmapPixels, DrawSubtractsAndInvertsPixelByPixel) {
+  const std::uint32_t below = 0x80A040, patch = 0x305080;
+  auto channel = [](std::uint32_t c, int shift) { return static_cast<int>((c >> shift) & 255); };
+  auto subtract = [&](std::uint32_t d, std::uint32_t s) {
+    return gdi::Color{static_cast<std::uint8_t>(std::max(0, channel(d, 16) - channel(s, 16))),
+                      static_cast<std::uint8_t>(std::max(0, channel(d, 8) - channel(s, 8))),
+                      static_cast<std::uint8_t>(std::max(0, channel(d, 0) - channel(s, 0)))};
+  };
+  auto invert = [](gdi::Color c) {
+    return gdi::Color{static_cast<std::uint8_t>(255 - c.r), static_cast<std::uint8_t>(255 - c.g),
+                      static_cast<std::uint8_t>(255 - c.b)};
+  };
+  const auto bmp = Shown(below, [&](As3Movie& m, AbcCode& c) {
+    // local 2: a 20 x 40 opaque patch, subtracted from the left half; then
+    // the bottom 10 rows of that half inverted (clipped by the rectangle).
+    const auto bd = m.Display("BitmapData");
+    c.Op("findpropstrict", {bd}).Op("pushbyte", {20}).Op("pushbyte", {40}).Op("pushfalse")
+        .Op("pushint", {m.a.Int(static_cast<std::int32_t>(patch))}).Op("constructprop", {bd, 4}).Op("setlocal_2");
+    c.Op("getlocal_1").Op("getlocal_2").Op("pushnull").Op("pushnull").Op("pushstring", {m.S("subtract")})
+        .Op("callpropvoid", {m.Q("draw"), 4});
+    c.Op("getlocal_1").Op("getlocal_2").Op("pushnull").Op("pushnull").Op("pushstring", {m.S("invert")});
+    New(m, c, "flash.geom", "Rectangle", {0, 30, 40, 10});
+    c.Op("callpropvoid", {m.Q("draw"), 5});
+  });
+  const gdi::Color subtracted = subtract(below, patch);
+  EXPECT_EQ(bmp.GetPixel(5, 5), subtracted);
+  EXPECT_EQ(bmp.GetPixel(19, 29), subtracted);
+  EXPECT_EQ(bmp.GetPixel(5, 35), invert(subtracted));
+  // Beyond the patch nothing changes, clip or not.
+  const gdi::Color untouched{0x80, 0xA0, 0x40};
+  EXPECT_EQ(bmp.GetPixel(25, 5), untouched);
+  EXPECT_EQ(bmp.GetPixel(25, 35), untouched);
 }
 
 TEST(As3BitmapPixels, GreyNoiseVariesWithinItsRange) {

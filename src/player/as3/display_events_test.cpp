@@ -379,6 +379,47 @@ TEST(As3StageChildren, TheMainTimelineTakenOffTheStageSeesNoStageUntilPutBack) {
             "removedFromStage|stage null|own root true|back [object Stage]|");
 }
 
+// The stage holds the main timeline first and what scripts add to it
+// after; those are the stage's children, not the main timeline's (movies
+// find their document class as stage.getChildAt(0)).
+TEST(As3StageChildren, TheStageListsTheMainTimelineThenItsOwnChildren) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("setlocal_1");
+    m.NewSprite(c, 2, "mine", 0xFF0000, 0, 0, 10, 10);  // a child of the main timeline
+    m.TraceValue(c, "first ", [&] {
+      c.Op("getlocal_1").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getlocal_0").Op("strictequals");
+    });
+    m.TraceValue(c, "count ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("numChildren")}); });
+    // An overlay added to the stage: after the main timeline, its parent the stage.
+    m.NewSprite(c, 3, "overlay", 0x0000FF, 0, 0, 10, 10, 1);
+    m.TraceValue(c, "count ", [&] { c.Op("getlocal_1").Op("getproperty", {m.Q("numChildren")}); });
+    m.TraceValue(c, "second ", [&] {
+      c.Op("getlocal_1").Op("pushbyte", {1}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
+    m.TraceValue(c, "index ", [&] { c.Op("getlocal_1").Op("getlocal_3").Op("callproperty", {m.Q("getChildIndex"), 1}); });
+    m.TraceValue(c, "parent ", [&] { c.Op("getlocal_3").Op("getproperty", {m.Q("parent")}); });
+    m.TraceValue(c, "own ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+    m.TraceValue(c, "own first ", [&] {
+      c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
+    // The main timeline's later children still go below the stage's; the
+    // overlay brought to the top of the stage stays above them all.
+    m.NewSprite(c, 4, "later", 0x00FF00, 0, 0, 10, 10);
+    c.Op("getlocal_1").Op("getlocal_3").Op("getlocal_1").Op("getproperty", {m.Q("numChildren")}).Op("decrement")
+        .Op("callpropvoid", {m.Q("setChildIndex"), 2});
+    m.TraceValue(c, "own ", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("numChildren")}); });
+    m.TraceValue(c, "top ", [&] {
+      c.Op("getlocal_1").Op("pushbyte", {1}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("getproperty", {m.Q("name")});
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
+            "first true|count 1|count 2|second overlay|index 1|parent [object Stage]|own 1|own first mine|own 2|top overlay|");
+  // Drawn in that order: the stage's overlay covers the main timeline's squares.
+  const gdi::Bitmap shown = testing::As3FirstPicture(bytes);
+  EXPECT_EQ(shown.GetPixel(5, 5), (gdi::Color{0, 0, 255}));
+}
+
 TEST(As3StageChildren, TheStagesLoaderInfoReadsAsTheMoviesButHearsNoLoadEvents) {
   As3Movie d;
   const auto rootHeard = d.Tracer("root ", {"type"});

@@ -134,6 +134,35 @@ TEST(As3BitmapDraw, ColorTransformAndClipRectangleApply) {
   EXPECT_EQ(s.At(5, 30), kBlue);   // below the drawing
 }
 
+// A small object drawn far into the bitmap is drawn whole: its strokes
+// reach half their width beyond its fill, under the matrix's scale, and
+// the bitmap's pixels around it stay as they were.
+TEST(As3BitmapDraw, AnObjectsStrokesReachBeyondItsFillUnderTheMatrix) {
+  Movie d;
+  Shown s(d.Build([](Movie& m, AbcCode& c) {
+    RedSpriteAndBlueBitmap(m, c);
+    // sprite.graphics.endFill(); lineStyle(4, 0x00FF00); drawRect(0, 0, 20, 20) around the red;
+    // bd.draw(sprite, new Matrix(1.5, 0, 0, 1.5, 12, 12))
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("callpropvoid", {m.Q("endFill"), 0});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {4}).Op("pushint", {m.a.Int(0x00FF00)})
+        .Op("callpropvoid", {m.Q("lineStyle"), 2});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("pushbyte", {20}).Op("pushbyte", {20}).Op("callpropvoid", {m.Q("drawRect"), 4});
+    c.Op("getlocal_2").Op("getlocal_1");
+    m.New(c, "flash.geom", "Matrix", {1.5, 0, 0, 1.5, 12, 12});
+    c.Op("callpropvoid", {m.Q("draw"), 2});
+  }));
+  // The stroke is 6 pixels wide once scaled: 9..15 and 39..45 on each axis.
+  EXPECT_EQ(s.At(9, 25), kGreen);
+  EXPECT_EQ(s.At(44, 25), kGreen);
+  EXPECT_EQ(s.At(25, 9), kGreen);
+  EXPECT_EQ(s.At(25, 44), kGreen);
+  EXPECT_EQ(s.At(25, 25), kRed);
+  EXPECT_EQ(s.At(7, 25), kBlue);
+  EXPECT_EQ(s.At(47, 47), kBlue);
+  EXPECT_EQ(s.At(2, 2), kBlue);
+}
+
 TEST(As3BitmapDraw, BitmapDataSourceIsScaledWithoutSmoothing) {
   Movie d;
   Shown s(d.Build([](Movie& m, AbcCode& c) {

@@ -415,6 +415,41 @@ TEST(As3LoadedMovie, AMovieWhoseMainClassThrowsNeverSaysItIsIn) {
   EXPECT_EQ(out.find("complete"), std::string::npos) << out;
 }
 
+// INIT tells that the loaded movie's first frame is built and its frame
+// script has run: a listener finds what that script made (forms made in
+// the authoring tool build themselves in frame 1).
+TEST(As3LoadedMovie, InitComesAfterTheLoadedMoviesFirstFrameScript) {
+  As3Movie innerMovie;
+  innerMovie.docName = "Framed";
+  AbcCode frame1;
+  innerMovie.Trace(frame1, "inner frame1");
+  innerMovie.NewSprite(frame1, 1, "built", 0xFF0000, 0, 0, 10, 10);
+  frame1.Op("returnvoid");
+  const std::vector<std::uint8_t> inner = innerMovie.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("getlocal_0").Op("getproperty", {m.Q("frame1")})
+            .Op("callpropvoid", {m.Q("addFrameScript"), 2});
+      },
+      2, {{"frame1", frame1}});
+  for (const bool onStage : {true, false}) {
+    As3Movie d;
+    d.LinkedClass("Payload", {d.a.PackageName("flash.utils", "ByteArray")}, 7);
+    d.defineTags = [&](SwfBuilder& b) { b.Tag(kDefineBinaryData, BinaryTag(7, inner)); };
+    const auto loaderCls = d.Display("Loader");
+    const auto heard = d.Tracer("", {"type", "target.content.numChildren"});
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {2});
+      if (onStage) c.Op("getlocal_0").Op("getlocal_2").Op("callpropvoid", {m.Q("addChild"), 1});
+      c.Op("getlocal_2").Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {3});
+      for (const char* t : {"init", "complete"}) m.Listen(c, 3, t, heard);
+      c.Op("getlocal_2").Op("findpropstrict", {m.Q("Payload")}).Op("constructprop", {m.Q("Payload"), 0});
+      c.Op("callpropvoid", {m.Q("loadBytes"), 1});
+    }, 3);
+    const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); });
+    EXPECT_EQ(out.rfind("inner frame1|init 1|complete 1|", 0), 0u) << (onStage ? "on stage: " : "off stage: ") << out;
+  }
+}
+
 // A loaded movie's main timeline is placed by the timeline, not a script:
 // its document class cannot rename it (#2078), as the outer one cannot.
 TEST(As3LoadedMovie, ALoadedMoviesMainTimelineKeepsItsName) {

@@ -367,6 +367,7 @@ NATIVE(DoGetParent) {
   if (!f || f->handle == kRootClip) return f && f->handle == kRootClip && B(m).stageObject ? Value::Obj(B(m).stageObject) : Value::Null();
   Instance* i = SelfNode(m, self);
   if (!i || i->parent == kNoClip) return Value::Null();
+  if (i->stageChild && i->parent == kRootClip && B(m).stageObject) return Value::Obj(B(m).stageObject);
   // A button's state is held by the button, which is no container.
   if (const Instance* p = B(m).Node(i->parent); p && p->def && p->def->kind == Character::Kind::kButton) return Value::Null();
   if (FlashObject* p = B(m).Existing(i->parent); p && p->cls && p->cls->IsSubclassOf(B(m).buttonClass)) return Value::Null();

@@ -706,6 +706,8 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
     }
     // A loaded movie whose main class failed to construct never tells it is in.
     if (rootConstructorFailed) return;
+    // INIT tells that the first frame is built and its scripts have run.
+    Flush();
     SendSimple(by, "init");
     if (!l.fromBytes) SendHttpStatus(by);
     SendSimple(by, "complete");

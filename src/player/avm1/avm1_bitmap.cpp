@@ -429,14 +429,15 @@ AsValue Draw(Avm1& vm, const AsValue& self, AsArgs a) {
   ReadGeomMatrix(vm, Arg(a, 1), gm);
   ColorTransform ct;
   ReadGeomColorTransform(vm, Arg(a, 2), ct);
-  const cairo_operator_t op = BlendOperator(BlendModeOf(vm, Arg(a, 3)));
+  const int blendMode = BlendModeOf(vm, Arg(a, 3));
+  const cairo_operator_t op = BlendOperator(blendMode);
   PixelRect clip;
   const bool clipped = RectArg(vm, Arg(a, 4), clip);
   const bool smooth = BoolArg(vm, a, 5, false);
   cairo_matrix_t m;
   cairo_matrix_init(&m, gm.a, gm.b, gm.c, gm.d, gm.tx, gm.ty);
   if (BitmapData* src = Bmp(Arg(a, 0))) {
-    b->DrawBitmap(*src, m, ct, op, clipped ? &clip : nullptr, smooth);
+    b->DrawBitmap(*src, m, ct, op, clipped ? &clip : nullptr, smooth, blendMode);
     return {};
   }
   // A clip: its content as it is drawn now, without its own placement.
@@ -456,7 +457,7 @@ AsValue Draw(Avm1& vm, const AsValue& self, AsArgs a) {
     RenderItems(cr, vm.GetStage().Library(), items, base, options);
     cairo_destroy(cr);
     cairo_surface_flush(layer);
-    b->DrawSurface(layer, ct, op, clipped ? &clip : nullptr);
+    b->DrawSurface(layer, ct, op, clipped ? &clip : nullptr, blendMode);
   }
   cairo_surface_destroy(layer);
   return {};

@@ -98,6 +98,9 @@ struct Instance {
   std::uint64_t createdTick = 0;
   ClipHandle serial = kNoClip;  // its handle
   ClipHandle parent = kNoClip;  // the node whose timeline lists it
+  // Added to the stage itself by a script: kept in the main timeline's list
+  // (drawn above its children) but counted as the stage's, not the main timeline's.
+  bool stageChild = false;
   int depth = 0;                // its key in that list
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does

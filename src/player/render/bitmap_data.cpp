@@ -723,8 +723,56 @@ void BitmapData::ApplyFilter(const BitmapData& src, const PixelRect& rectIn, int
   Changed();
 }
 
+namespace {
+// Where a layer lies in its target: its device offset places it.
+PixelRect LayerBox(cairo_surface_t* layer) {
+  double dx = 0, dy = 0;
+  cairo_surface_get_device_offset(layer, &dx, &dy);
+  return {static_cast<int>(std::lround(-dx)), static_cast<int>(std::lround(-dy)), cairo_image_surface_get_width(layer),
+          cairo_image_surface_get_height(layer)};
+}
+
+// Subtract (9) and invert (10) of a premultiplied layer onto a premultiplied
+// target, as the stage mixes them: subtract lowers each colour by the
+// layer's and keeps the target's alpha; invert turns the target's colours
+// over as far as the layer covers.
+void MixPixels(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const PixelRect* clip,
+               int blendMode) {
+  cairo_surface_flush(layer);
+  cairo_surface_flush(target);
+  PixelRect r = LayerBox(layer).Intersect(
+      {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)});
+  if (clip) r = r.Intersect(*clip);
+  const PixelRect at = LayerBox(layer);
+  const auto* ld = cairo_image_surface_get_data(layer);
+  auto* td = cairo_image_surface_get_data(target);
+  const int ls = cairo_image_surface_get_stride(layer), ts = cairo_image_surface_get_stride(target);
+  for (int y = r.y; y < r.y + r.height; ++y) {
+    const auto* lp = reinterpret_cast<const std::uint32_t*>(ld + static_cast<std::size_t>(y - at.y) * ls);
+    auto* tp = reinterpret_cast<std::uint32_t*>(td + static_cast<std::size_t>(y) * ts);
+    for (int x = r.x; x < r.x + r.width; ++x) {
+      const std::uint32_t sv = lp[x - at.x];
+      const int sa = static_cast<int>(sv >> 24);
+      if (sa == 0) continue;
+      const std::uint32_t tv = tp[x];
+      const int da = transparent ? static_cast<int>(tv >> 24) : 255;
+      int oa = da;
+      if (blendMode == 10 && transparent) oa = sa + da * (255 - sa) / 255;
+      std::uint32_t out = static_cast<std::uint32_t>(oa) << 24;
+      for (int shift = 0; shift <= 16; shift += 8) {
+        const int sc = static_cast<int>((sv >> shift) & 255), dc = static_cast<int>((tv >> shift) & 255);
+        const int r = blendMode == 9 ? dc - sc : (dc * (255 - sa) + (255 - dc) * sa) / 255;
+        out |= static_cast<std::uint32_t>(std::clamp(r, 0, oa)) << shift;
+      }
+      tp[x] = out;
+    }
+  }
+  cairo_surface_mark_dirty(target);
+}
+}  // namespace
+
 void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
-                         cairo_operator_t op, const PixelRect* clip) {
+                         cairo_operator_t op, const PixelRect* clip, int blendMode) {
   if (!cx.IsIdentity()) {
     cairo_surface_flush(layer);
     auto* data = cairo_image_surface_get_data(layer);
@@ -741,6 +789,10 @@ void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surfac
     }
     cairo_surface_mark_dirty(layer);
   }
+  if (blendMode == 9 || blendMode == 10) {
+    MixPixels(target, transparent, layer, clip, blendMode);
+    return;
+  }
   cairo_t* cr = cairo_create(target);
   if (clip) {
     cairo_rectangle(cr, clip->x, clip->y, clip->width, clip->height);
@@ -755,10 +807,11 @@ void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surfac
     // An opaque bitmap stays opaque: what was drawn lies on its colours.
     auto* data = cairo_image_surface_get_data(target);
     const int stride = cairo_image_surface_get_stride(target);
-    const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
-    for (int y = 0; y < h; ++y) {
+    const PixelRect r = LayerBox(layer).Intersect(
+        {0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)});
+    for (int y = r.y; y < r.y + r.height; ++y) {
       auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::size_t>(y) * stride);
-      for (int x = 0; x < w; ++x) {
+      for (int x = r.x; x < r.x + r.width; ++x) {
         if ((row[x] >> 24) != 255) row[x] = Unpremultiply(row[x]) | 0xFF000000u;
       }
     }
@@ -767,10 +820,32 @@ void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surfac
 }
 
 void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
-                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth) {
-  const int w = cairo_image_surface_get_width(target), h = cairo_image_surface_get_height(target);
-  SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h)};
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth, int blendMode) {
+  // The layer covers the source's reach in the target (blitting a small
+  // picture into a big one costs the small one's size).
+  PixelRect box{0, 0, cairo_image_surface_get_width(target), cairo_image_surface_get_height(target)};
+  {
+    double xs[4] = {0, double(cairo_image_surface_get_width(src)), 0, double(cairo_image_surface_get_width(src))};
+    double ys[4] = {0, 0, double(cairo_image_surface_get_height(src)), double(cairo_image_surface_get_height(src))};
+    for (int k = 0; k < 4; ++k) cairo_matrix_transform_point(&m, &xs[k], &ys[k]);
+    const double lx = std::min({xs[0], xs[1], xs[2], xs[3]}), hx = std::max({xs[0], xs[1], xs[2], xs[3]});
+    const double ly = std::min({ys[0], ys[1], ys[2], ys[3]}), hy = std::max({ys[0], ys[1], ys[2], ys[3]});
+    constexpr double kCap = 1e9;
+    // Alpha and erase act where the source is not, too.
+    const bool bounded = op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT;
+    if (bounded && std::isfinite(lx) && std::isfinite(hx) && std::isfinite(ly) && std::isfinite(hy)) {
+      const int ix = static_cast<int>(std::clamp(std::floor(lx) - 1, -kCap, kCap));
+      const int iy = static_cast<int>(std::clamp(std::floor(ly) - 1, -kCap, kCap));
+      const int jx = static_cast<int>(std::clamp(std::ceil(hx) + 1, -kCap, kCap));
+      const int jy = static_cast<int>(std::clamp(std::ceil(hy) + 1, -kCap, kCap));
+      box = box.Intersect({ix, iy, jx - ix, jy - iy});
+    }
+    if (bounded && clip) box = box.Intersect(*clip);
+    if (box.Empty()) return;
+  }
+  SurfaceGuard layer{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, box.width, box.height)};
   if (cairo_surface_status(layer.s) != CAIRO_STATUS_SUCCESS) return;
+  cairo_surface_set_device_offset(layer.s, -box.x, -box.y);
   cairo_t* cr = cairo_create(layer.s);
   cairo_set_matrix(cr, &m);
   cairo_surface_flush(src);
@@ -779,20 +854,20 @@ void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* 
   cairo_rectangle(cr, 0, 0, cairo_image_surface_get_width(src), cairo_image_surface_get_height(src));
   cairo_fill(cr);
   cairo_destroy(cr);
-  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip);
+  CompositeOntoBitmap(target, transparent, layer.s, cx, op, clip, blendMode);
 }
 
 void BitmapData::DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op,
-                             const PixelRect* clip) {
+                             const PixelRect* clip, int blendMode) {
   if (disposed_) return;
-  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip);
+  CompositeOntoBitmap(Surface(), transparent_, layer, cx, op, clip, blendMode);
   Changed();
 }
 
 void BitmapData::DrawBitmap(const BitmapData& src, const cairo_matrix_t& m, const ColorTransform& cx,
-                            cairo_operator_t op, const PixelRect* clip, bool smooth) {
+                            cairo_operator_t op, const PixelRect* clip, bool smooth, int blendMode) {
   if (disposed_ || src.disposed_) return;
-  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth);
+  DrawBitmapOnto(Surface(), transparent_, src.def_->surface.get(), m, cx, op, clip, smooth, blendMode);
   Changed();
 }
 

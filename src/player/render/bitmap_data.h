@@ -104,10 +104,12 @@ class BitmapData {
   void ApplyFilter(const BitmapData& src, const PixelRect& rect, int dx, int dy, const Filter& filter);
   // Draws another bitmap under a matrix (bitmap pixels), colour transform,
   // Cairo operator and clip rectangle.
+  // `blendMode` (Flash's number) picks subtract and invert, which Cairo lacks.
   void DrawBitmap(const BitmapData& src, const cairo_matrix_t& m, const ColorTransform& cx, cairo_operator_t op,
-                  const PixelRect* clip, bool smooth);
+                  const PixelRect* clip, bool smooth, int blendMode = -1);
   // Composites an ARGB32 surface of the bitmap's size (a rendered clip).
-  void DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip);
+  void DrawSurface(cairo_surface_t* layer, const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip,
+                   int blendMode = -1);
 
  private:
   BitmapData() = default;
@@ -126,12 +128,14 @@ class BitmapData {
 
 // The compositing of draw() on any bitmap surface (premultiplied ARGB32):
 // a layer of the target's size, coloured by `cx`, put on under `op` within
-// `clip`; an opaque target stays opaque.
+// `clip`; an opaque target stays opaque. Blend modes 9 (subtract) and 10
+// (invert) mix pixel by pixel instead of `op`.
 void CompositeOntoBitmap(cairo_surface_t* target, bool transparent, cairo_surface_t* layer, const ColorTransform& cx,
-                         cairo_operator_t op, const PixelRect* clip);
+                         cairo_operator_t op, const PixelRect* clip, int blendMode = -1);
 // A bitmap surface drawn under `m` (source pixels to target pixels).
 void DrawBitmapOnto(cairo_surface_t* target, bool transparent, cairo_surface_t* src, const cairo_matrix_t& m,
-                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth);
+                    const ColorTransform& cx, cairo_operator_t op, const PixelRect* clip, bool smooth,
+                    int blendMode = -1);
 
 // Straight and premultiplied ARGB.
 std::uint32_t Premultiply(std::uint32_t argb);
