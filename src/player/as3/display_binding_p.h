@@ -444,6 +444,7 @@ class As3Display : public ScriptHooks {
   void BeforeFrame() override;
   void AfterFrame() override;
   void TimelinesAdvanced() override;
+  TimelineState* Orphans() override { return &limbo; }
   void Removing(Instance& inst) override;
   bool ShowButtonState(Instance& button, std::uint8_t state) override;
   std::vector<Instance*> HiddenStates(Instance& button) override;

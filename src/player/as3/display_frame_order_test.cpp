@@ -310,6 +310,38 @@ std::string ConstructorAsksParentForNextFrame(bool parentIsMaking) {
   return As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); });
 }
 
+// Clips off every display list play on: one a script made and never
+// added, and one it took off the stage. What a script makes sits out its
+// first advance, so it runs a frame behind a copy the timeline placed.
+TEST(As3Orphans, ClipsOffTheListPlayOnAFrameBehindTheTimelines) {
+  As3Movie d;
+  d.LinkedClass("Clock", {d.Display("MovieClip")}, 5);
+  d.defineTags = [](SwfBuilder& b) {
+    Timeline clock;
+    for (int i = 0; i < 4; ++i) clock.ShowFrame();
+    b.DefineSprite(5, clock);
+    b.PlaceObject2({.depth = 1, .characterId = 5});
+  };
+  const auto placed = d.Tracer("placed ", {"target.currentFrame"});
+  const auto made = d.Tracer("made ", {"target.currentFrame", "target.parent"});
+  const auto removed = d.Tracer("removed ", {"target.currentFrame", "target.parent"});
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("setlocal", {1});
+        c.Op("findpropstrict", {m.Q("Clock")}).Op("constructprop", {m.Q("Clock"), 0}).Op("setlocal", {2});
+        c.Op("findpropstrict", {m.Q("Clock")}).Op("constructprop", {m.Q("Clock"), 0}).Op("setlocal", {3});
+        c.Op("getlocal_0").Op("getlocal_3").Op("callpropvoid", {m.Q("addChild"), 1});
+        c.Op("getlocal_0").Op("getlocal_3").Op("callpropvoid", {m.Q("removeChild"), 1});
+        // The listeners hold the two off the list.
+        m.Listen(c, 1, "enterFrame", placed);
+        m.Listen(c, 2, "enterFrame", made);
+        m.Listen(c, 3, "enterFrame", removed);
+      },
+      1);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }),
+            "placed 2|made 1 null|removed 1 null|placed 3|made 2 null|removed 2 null|");
+}
+
 TEST(As3GotoFrames, AGotoFromAConstructorMakesTheNewFramesChildrenAtOnce) {
   EXPECT_EQ(ConstructorAsksParentForNextFrame(false), "asking|kid|back|");
 }

@@ -65,6 +65,8 @@ void MakeNode(Machine& m, FlashObject* f) {
   Instance* inst = b.NewNode(def, symbols);
   if (!inst) m.ThrowError("Error", "Too many display objects.", 1000);
   if (field) MakeTextFieldOf(*inst, b.lib, true);
+  // A clip a script made runs a frame behind those its timeline placed.
+  if (!b.timelineAllocating) inst->skipNextStep = true;
   f->handle = inst->serial;
   b.objects[f->handle] = f;
   b.HoldSpriteTimeline(f);

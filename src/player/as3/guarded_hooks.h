@@ -56,6 +56,7 @@ class GuardedHooks final : public ScriptHooks {
   void Key(bool down, int keyCode, int charCode) override {
     m_.Contain([&] { inner_->Key(down, keyCode, charCode); }, "a key's events");
   }
+  TimelineState* Orphans() override { return inner_->Orphans(); }
   bool HandCursor() const override { return inner_->HandCursor(); }
   std::vector<std::string> Skipped() const override { return inner_->Skipped(); }
   std::vector<PresentedLayer> Stage3DLayers() const override { return inner_->Stage3DLayers(); }

@@ -787,7 +787,11 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
     auto it = tl.list.find(depth);
     if (it == tl.list.end() || !it->second.sprite) continue;
     Instance& inst = it->second;
-    if (inst.createdTick != tick_) {
+    if (inst.steppedTick == tick_) continue;
+    inst.steppedTick = tick_;
+    if (inst.skipNextStep) {
+      inst.skipNextStep = false;
+    } else if (inst.createdTick != tick_) {
       for (const ClipEventHandler& h : inst.events) {
         if (h.events & kEventEnterFrame) pending_.push_back({inst.serial, h.code, PendingKind::kCode, {}});
       }
@@ -804,7 +808,8 @@ void Stage::AdvanceSprites(TimelineState& tl, int nesting) {
     Instance* again = Find(serial);
     if (!again) continue;
     for (Instance* hidden : hooks_->HiddenStates(*again)) {
-      if (!hidden->sprite) continue;
+      if (!hidden->sprite || hidden->steppedTick == tick_) continue;
+      hidden->steppedTick = tick_;
       if (hidden->createdTick != tick_ && hidden->sprite->playing && hidden->sprite->FrameCount() > 1)
         StepTimeline(*hidden->sprite);
       AdvanceSprites(*hidden->sprite, nesting + 1);
@@ -869,6 +874,9 @@ void Stage::Tick() {
   UpdateDrag();
   if (avm_->HasHandler(kRootClip, "onEnterFrame")) pending_.push_back({kRootClip, {}, PendingKind::kMethod, "onEnterFrame"});
   AdvanceSprites(root_, 0);
+  if (TimelineState* orphans = hooks_->Orphans()) {
+    AdvanceSprites(*orphans, 0);
+  }
   splitting_ = false;
   // The new frames' objects are placed before ENTER_FRAME; their scripts'
   // objects are made after it.

@@ -104,6 +104,10 @@ struct Instance {
   int depth = 0;                // its key in that list
   int buttonState = -1;        // buttons: the state bit shown (kButtonUp...), -1 before built
   bool scripted = false;       // a script moved it: the timeline no longer does
+  // ActionScript 3 made it: its timeline sits out the next advance, so it
+  // runs a frame behind what timelines placed with it.
+  bool skipNextStep = false;
+  std::uint64_t steppedTick = 0;  // the tick that advanced it: none twice
   bool constructed = false;    // its initialize events and class constructor ran
   ClipHandle maskSerial = kNoClip;  // setMask: shown only where that instance covers
   bool scriptMask = false;       // a setMask mask: not drawn itself
@@ -204,6 +208,9 @@ class ScriptHooks {
   // The timelines have entered their next frames; what they placed is not
   // yet constructed for scripts.
   virtual void TimelinesAdvanced() {}
+  // Clips off every display list whose timelines play on (ActionScript 3
+  // runs the frames of clips scripts made or took off a list).
+  virtual TimelineState* Orphans() { return nullptr; }
   // A timeline takes one of its children off (a remove tag, or a jump to a
   // frame that does not have it); the child is still on its list.
   virtual void Removing(Instance& inst) { (void)inst; }
