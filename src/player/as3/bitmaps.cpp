@@ -365,7 +365,9 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
     maskMatrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(w.x0, -2e9, 2e9)));
     maskMatrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(w.y0, -2e9, 2e9)));
   }
-  ListDrawnItemsOf(*node, items, mask, maskMatrix);
+  B(m).BeforeDraw();
+  const auto seen = B(m).stage.Root().perspective;
+  ListDrawnItemsOf(*node, items, mask, maskMatrix, seen ? &*seen : nullptr);
   SurfacePtr layer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, f->bitmap->width, f->bitmap->height));
   if (cairo_surface_status(layer.get()) != CAIRO_STATUS_SUCCESS) return Value();
   cairo_t* cr = cairo_create(layer.get());

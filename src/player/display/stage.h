@@ -22,6 +22,7 @@
 #include "player/library/characters.h"
 #include "player/render/filters.h"
 #include "player/library/movie_library.h"
+#include "player/rules/matrix3d.h"
 
 namespace quarvel::player {
 
@@ -123,9 +124,11 @@ struct Instance {
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
   std::optional<Rect> scale9Grid;  // a script's grid (twips); unset: its symbol's, if any
-  // ActionScript 3's third dimension: the object drawn as Flash's default
-  // perspective shows it (see Projected in drawn_items.h).
+  // ActionScript 3's third dimension: the object drawn in perspective.
   std::optional<Depth3D> depth3D;
+  // transform.perspectiveProjection as a script set it (twips, own space):
+  // the objects in three dimensions below it are seen through it.
+  std::optional<rules::Perspective> perspective;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -174,6 +177,10 @@ struct TimelineState {
   // the document object like any other); unused for other timelines.
   Matrix matrix;
   ColorTransform cxform;
+  // The main timeline's perspectiveProjection (twips, its own space), which
+  // objects in three dimensions are seen through unless a container between
+  // sets its own; unset: Flash's default for a 550 x 400 stage.
+  std::optional<rules::Perspective> perspective;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
@@ -220,6 +227,9 @@ class ScriptHooks {
   // The Stage3D layers that have presented a picture, bottom first: the
   // player draws them over the stage colour and under the display list.
   virtual std::vector<PresentedLayer> Stage3DLayers() const { return {}; }
+  // The tree is about to be listed for drawing: what scripts keep elsewhere
+  // (perspective projections) is brought onto the nodes.
+  virtual void BeforeDraw() {}
 };
 
 // What the stage asks of the ActionScript 1/2 machine (avm1/). The stage
