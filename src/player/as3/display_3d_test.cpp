@@ -175,16 +175,17 @@ TEST(As3ThirdDimension, WhatPassesBehindTheEyeIsCutOff) {
     Set(m, c, 1, "rotationX", 80);
   });
   const gdi::Bitmap strip = As3FirstPicture(bytes);
-  // Local y > 0 goes away (toward the centre); y < -kFocal / sin(80) is behind the eye.
-  const auto farEnd = Seen({50, 50 + 400 * std::cos(80 * kPi / 180), 400 * std::sin(80 * kPi / 180)});
+  // Local y > 0 goes away, below the centre; y < -kFocal / sin(80) is behind the eye.
+  const P3 end = TurnX({0, 400, 0}, 80);
+  const auto farEnd = Seen({50 + end.x, 50 + end.y, end.z});
   const auto column = RedSpan(strip, 50, false);
   ASSERT_TRUE(column);
-  EXPECT_NEAR(column->first, farEnd.second, 1.5);
-  // The near part fans out toward the bottom edge and leaves the picture.
-  EXPECT_EQ(column->second, 99);
-  const auto bottom = RedSpan(strip, 99, true);
-  ASSERT_TRUE(bottom);
-  EXPECT_GT(bottom->second - bottom->first, 20);
+  EXPECT_NEAR(column->second + 1, farEnd.second, 1.5);
+  // The near part fans out toward the top edge and leaves the picture.
+  EXPECT_EQ(column->first, 0);
+  const auto top = RedSpan(strip, 0, true);
+  ASSERT_TRUE(top);
+  EXPECT_GT(top->second - top->first, 20);
 }
 
 TEST(As3ThirdDimension, ATurnedSquaresSlantedEdgesAreSmoothAndItsInsideSolid) {
