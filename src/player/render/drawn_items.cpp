@@ -156,7 +156,22 @@ class Lister {
       }
       space_ = outer;
       out_[static_cast<std::size_t>(index)].descendants = static_cast<std::uint32_t>(out_.size()) - index - 1;
+      KeepFlatWhenAffine(index);
     }
+  }
+
+  // Pushed back or forward only (no turn out of the plane), with nothing
+  // inside it in three dimensions of its own, an object is seen through an
+  // affine map: it is drawn as a flat one, through its matrix.
+  void KeepFlatWhenAffine(int index) {
+    DrawnItem& item = out_[static_cast<std::size_t>(index)];
+    if (!item.projection || item.nested3D != 0) return;
+    const rules::H3& h = *item.projection;
+    if (h[6] != 0 || h[7] != 0 || !(h[8] > 0)) return;
+    for (std::size_t k = static_cast<std::size_t>(index) + 1; k < out_.size(); ++k)
+      if (out_[k].projection && out_[k].nested3D == k - static_cast<std::size_t>(index)) return;
+    item.matrix = NearestAffine(h, 0, 0);
+    item.projection.reset();
   }
 
   // The item's projection when it or an object around it is in three
