@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -244,6 +245,34 @@ TEST(As3ThirdDimension, PointsTravelBetweenAnObjectsSpaceAndTheStage) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             thousandths(seen.first) + "|" + thousandths(seen.second) + "|10000|-5000|" + thousandths(std::cos(a)) + "|" +
                 thousandths(-std::sin(a)) + "|50000|30000|");
+}
+
+// The pointer finds an object where it is seen, not where its flat matrix
+// would put it.
+TEST(As3ThirdDimension, ThePointerHitsAnObjectWhereItIsSeen) {
+  As3Movie d;
+  const auto heard = d.Tracer("", {"type", "localX"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "square", 0xFF0000, -20, -20, 40, 40);
+    for (const char* p : {"x", "y"}) c.Op("getlocal_1").Op("pushbyte", {50}).Op("setproperty", {m.Q(p)});
+    Set(m, c, 1, "rotationY", 70);
+    m.Listen(c, 1, "mouseDown", heard);
+  });
+  // Seen from 44 to 58 along the middle row; flat it would span 30 to 70.
+  const std::string traced = As3Traced(bytes, [](FlashPlayer& p) {
+    p.Paint(*std::make_unique<gdi::Bitmap>());
+    for (int x : {35, 65, 56}) {
+      p.MouseDown(x, 50);
+      p.MouseUp(x, 50);
+    }
+  });
+  const double a = 70 * kPi / 180;
+  ASSERT_EQ(traced.rfind("mouseDown ", 0), 0u) << traced;
+  EXPECT_EQ(traced.find('|'), traced.size() - 1) << "one hit only: " << traced;
+  // The pointer stands at the pixel's centre, 56.5: the plane's u seen there
+  // solves 50 + u cos(a) t = 56.5 with t = f / (f - u sin(a)).
+  const double local = 6.5 * kFocal / (kFocal * std::cos(a) + 6.5 * std::sin(a));
+  EXPECT_NEAR(std::stod(traced.substr(10)), local, 0.05);
 }
 
 }  // namespace

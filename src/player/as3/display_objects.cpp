@@ -525,25 +525,11 @@ NATIVE(DoGlobalToLocal) {
 // (x, y, z) is seen at (X / W, Y / W) of its product.
 rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen) {
   if (seen) b.BeforeDraw();
-  rules::M4 t = rules::kIdentity4;
-  for (int guard = 0; guard < 1000 && h != kRootClip && h != kNoClip; ++guard) {
-    Instance* i = b.Node(h);
-    if (!i) break;
-    const Matrix& mx = i->matrix;
-    const rules::M4 own = i->depth3D ? Matrix3DOf(mx, *i->depth3D)
-                                     : rules::Flat4(mx.scaleX, mx.rotateSkew0, mx.rotateSkew1, mx.scaleY,
-                                                    mx.translateX, mx.translateY);
-    t = rules::Mul4(own, t);
-    h = i->parent;
-    const Instance* up = h == kRootClip ? nullptr : b.Node(h);
-    const auto& projection = h == kRootClip ? b.stage.Root().perspective : up ? up->perspective : std::nullopt;
-    if (seen && projection && projection->focal > 0) t = rules::Mul4(rules::Seen4(*projection), t);
-  }
-  if (h == kRootClip) {
-    const Matrix& r = b.stage.Root().matrix;
-    t = rules::Mul4(rules::Flat4(r.scaleX, r.rotateSkew0, r.rotateSkew1, r.scaleY, r.translateX, r.translateY), t);
-  }
-  return t;
+  rules::M4 t;
+  if (b.stage.Space3D(h, t, seen)) return t;
+  // Flat all the way: its world matrix.
+  const cairo_matrix_t w = World(b, h);
+  return rules::Flat4(w.xx, w.yx, w.xy, w.yy, w.x0, w.y0);
 }
 // local3DToGlobal: a point of the object's space as the stage shows it.
 NATIVE(DoLocal3DToGlobal) {

@@ -478,6 +478,12 @@ class Stage {
   // Stage twips to the clip's own space (and back); false when singular
   // or the clip is gone.
   bool ToClipSpace(ClipHandle clip, double& x, double& y);
+  // An ActionScript 3 object's space to the stage's in three dimensions
+  // (twips), with each perspective projection applied where its owner's
+  // space is reached when `seen`: a point (x, y, z) shows at (X / W, Y / W).
+  // False when neither the object nor an object around it is in three
+  // dimensions (then WorldOf says it all).
+  bool Space3D(ClipHandle clip, rules::M4& out, bool seen);
   // Whether a clip's shapes (not its bounding box) cover a stage point.
   bool HitsShapes(ClipHandle clip, double x, double y);
 
@@ -547,6 +553,7 @@ class Stage {
   void ShowButtonState(Instance& inst, std::uint8_t state);
   Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
   bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  bool OnPlane3D(ClipHandle clip, double& x, double& y, bool& in3D);
   bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
   bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
   // A clip with button handlers (onPress...) under the pointer acts as a button.

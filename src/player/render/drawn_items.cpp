@@ -25,17 +25,8 @@ std::uint64_t DrawingVersion(const Drawing& d) {
 }  // namespace
 
 rules::M4 Matrix3DOf(const Matrix& flat, const Depth3D& d) {
-  // The 2D matrix is a turn about z after scales and skew; rotationX and
-  // rotationY come between them.
-  const double a = flat.scaleX, b = flat.rotateSkew0, c = flat.rotateSkew1, e = flat.scaleY;
-  const double turn = std::atan2(b, a), cs = std::cos(turn), sn = std::sin(turn);
-  const rules::M4 own{cs * a + sn * b, -sn * a + cs * b, 0, 0, cs * c + sn * e, -sn * c + cs * e, 0, 0,
-                      0, 0, d.scaleZ, 0, 0, 0, 0, 1};
-  const double rad = M_PI / 180;
-  rules::M4 m = rules::Mul4(rules::Rotation4(d.rotationX * rad, 1, 0, 0), own);
-  m = rules::Mul4(rules::Rotation4(d.rotationY * rad, 0, 1, 0), m);
-  m = rules::Mul4(rules::Rotation4(turn, 0, 0, 1), m);
-  return rules::Mul4(rules::Translation4(flat.translateX, flat.translateY, d.z), m);
+  return rules::Place3D(flat.scaleX, flat.rotateSkew0, flat.rotateSkew1, flat.scaleY, flat.translateX, flat.translateY,
+                        d.z, d.rotationX, d.rotationY, d.scaleZ);
 }
 
 rules::Perspective DefaultPerspective(double width, double height) {

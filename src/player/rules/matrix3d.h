@@ -81,6 +81,22 @@ inline M4 Flat4(double a, double b, double c, double d, double tx, double ty) {
   return {a, b, 0, 0, c, d, 0, 0, 0, 0, 1, 0, tx, ty, 0, 1};
 }
 
+// A display object's place in three dimensions: its 2D matrix (scales,
+// skew and a turn about z, then x' = a x + c y + tx, y' = b x + d y + ty)
+// with z, rotationX and rotationY (degrees) and scaleZ between its scales
+// and its turn, as Matrix3D.recompose composes them.
+inline M4 Place3D(double a, double b, double c, double d, double tx, double ty, double z, double rotationX,
+                  double rotationY, double scaleZ) {
+  const double turn = std::atan2(b, a), cs = std::cos(turn), sn = std::sin(turn);
+  const M4 own{cs * a + sn * b, -sn * a + cs * b, 0, 0, cs * c + sn * d, -sn * c + cs * d, 0, 0,
+               0, 0, scaleZ, 0, 0, 0, 0, 1};
+  const double rad = 3.14159265358979323846 / 180;
+  M4 m = Mul4(Rotation4(rotationX * rad, 1, 0, 0), own);
+  m = Mul4(Rotation4(rotationY * rad, 0, 1, 0), m);
+  m = Mul4(Rotation4(turn, 0, 0, 1), m);
+  return Mul4(Translation4(tx, ty, z), m);
+}
+
 // ---- Projective maps of the plane: (x, y, 1) to (X, Y, W), seen at (X / W, Y / W).
 using H3 = std::array<double, 9>;
 inline constexpr H3 kIdentity3{1, 0, 0, 0, 1, 0, 0, 0, 1};
