@@ -13,9 +13,7 @@ namespace quarvel::player {
 
 // Device-space box of what an item can draw, its children included.
 Box DeviceBox(const RenderContext& c, const DrawnItem& item, const cairo_matrix_t& parent, int nesting);
-// The same for the item drawn with `m` (its own space to the device) in
-// place of its placement under a parent.
-Box BodyBox(const RenderContext& c, const DrawnItem& item, const cairo_matrix_t& m, int nesting);
+
 
 // Clips the context to a device box; false when nothing can show.
 bool ClipToBox(cairo_t* cr, const Box& b);

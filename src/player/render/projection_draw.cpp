@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "player/render/blend_modes.h"
-#include "player/render/compositing.h"
 #include "player/render/filters.h"
 #include "player/render/paint.h"
 
