@@ -383,6 +383,7 @@ void FlashPlayer::Paint(gdi::Bitmap& target) const {
   std::vector<PresentedLayer> layers;
   if (d.stage) {
     d.stage->UpdateVideos();
+    if (d.stage->Hooks()) d.stage->Hooks()->BeforeDraw();
     if (d.stage->RootVisible()) ListDrawnItems(d.stage->Root(), d.drawing, d.stage->Hooks() == nullptr);
     if (d.stage->Hooks()) layers = d.stage->Hooks()->Stage3DLayers();
   }

@@ -381,7 +381,9 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
     maskMatrix.translateX = static_cast<std::int32_t>(std::lround(std::clamp(w.x0, -2e9, 2e9)));
     maskMatrix.translateY = static_cast<std::int32_t>(std::lround(std::clamp(w.y0, -2e9, 2e9)));
   }
-  ListDrawnItemsOf(*node, items, mask, maskMatrix);
+  B(m).BeforeDraw();
+  const auto seen = B(m).stage.Root().perspective;
+  ListDrawnItemsOf(*node, items, mask, maskMatrix, seen ? &*seen : nullptr);
   cairo_matrix_t twips, base;
   cairo_matrix_init_scale(&twips, 1 / 20.0, 1 / 20.0);
   cairo_matrix_multiply(&base, &twips, &mx);
@@ -390,7 +392,9 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   // its own size. Filters reach out, and alpha and erase act on the
   // whole bitmap: those take the whole.
   PixelRect box{0, 0, f->bitmap->width, f->bitmap->height};
-  const bool filtered = std::any_of(items.begin(), items.end(), [](const DrawnItem& i) { return !i.filters.empty(); });
+  // Planes in perspective reach past their flat bounds.
+  const bool filtered = std::any_of(items.begin(), items.end(),
+                                    [](const DrawnItem& i) { return !i.filters.empty() || i.projection; });
   Rect local;
   if (!filtered && op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT &&
       node->serial != kRootClip && B(m).stage.Bounds(*node, local, true)) {

@@ -452,6 +452,7 @@ class As3Display : public ScriptHooks {
   void Key(bool down, int keyCode, int charCode) override;
   bool HandCursor() const override { return pointer.handCursor; }
   std::vector<PresentedLayer> Stage3DLayers() const override;
+  void BeforeDraw() override;
 
   Stage& stage;
   const MovieLibrary& lib;
@@ -466,6 +467,9 @@ class As3Display : public ScriptHooks {
   TimelineState limbo;  // objects made by scripts and not on a display list
   int limboDepth = 0;
   std::unordered_map<ClipHandle, FlashObject*> objects;
+  // Objects whose transform.perspectiveProjection a script set (BeforeDraw
+  // brings their projections onto their nodes).
+  std::vector<ClipHandle> perspectiveOwners;
   std::map<std::uint16_t, std::string> symbolClasses;
   std::map<std::string, std::uint16_t> classSymbols;
   // Movies a Loader loaded: their definitions, the classes linked to them,
@@ -766,6 +770,11 @@ void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
 cairo_matrix_t World(As3Display& b, ClipHandle h);
+// The object's space to the stage's in three dimensions (twips); with
+// `seen`, through the perspective projections on the way.
+rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen);
+// The node's depth3D from the object's z, rotationX, rotationY and scaleZ.
+void Update3D(As3Display& b, FlashObject* f);
 bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r);
 using transform::Twips;
 NATIVE(DisplayObjectCtor);

@@ -289,12 +289,8 @@ NATIVE(DoSetOpaque) {
   else i->opaqueBackground = m.ToUint(v) & 0xFFFFFF;
   return Value();
 }
-cairo_matrix_t World(As3Display& b, ClipHandle h);
-// The perspective an object is seen through: its nearest ancestor's
-// perspectiveProjection, else Flash's default (a 55 degree field of view
-// about the stage's centre). The projection's centre is in its owner's
-// space and the focal length follows the field of view over the stage's
-// width; both are brought into the parent's space where the object is drawn.
+// The object's own numbers in three dimensions; the renderer composes
+// them with its ancestors' and the perspective they are seen through.
 void Update3D(As3Display& b, FlashObject* f) {
   Instance* i = b.Node(f->handle);
   if (!i) return;
@@ -302,31 +298,9 @@ void Update3D(As3Display& b, FlashObject* f) {
     i->depth3D.reset();
     return;
   }
-  const auto& size = b.lib.movie.header.frameSize;
-  double cx = size.Width() / 2.0, cy = size.Height() / 2.0;
-  double focal = size.Width() / 2.0 / std::tan(55.0 / 2 * M_PI / 180);
-  for (ClipHandle h = i->parent; h != kNoClip;) {
-    const FlashObject* owner = b.Existing(h);
-    if (owner && owner->perspective.IsObject()) {
-      const PerspectiveNumbers p = ReadPerspective(b.m, owner->perspective);
-      if (p.focal > 0 && std::isfinite(p.focal)) focal = p.focal * 20;
-      double px = p.cx * 20, py = p.cy * 20;
-      if (std::isfinite(px) && std::isfinite(py)) {
-        const cairo_matrix_t w = World(b, h);
-        cairo_matrix_transform_point(&w, &px, &py);
-        cx = px, cy = py;
-      }
-      break;
-    }
-    const Instance* n = b.Node(h);
-    h = n ? n->parent : kNoClip;
-  }
-  cairo_matrix_t w = World(b, i->parent), inv = w;
-  if (cairo_matrix_invert(&inv) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&inv, &cx, &cy);
-  const double scale = std::sqrt(std::abs(w.xx * w.yy - w.xy * w.yx));
-  i->depth3D = Depth3D{f->z * 20, f->rotationX, f->rotationY, f->scaleZ, cx, cy, focal / (scale > 1e-9 ? scale : 1)};
+  i->depth3D = Depth3D{f->z * 20, f->rotationX, f->rotationY, f->scaleZ};
 }
-// z, rotationX, rotationY and scaleZ: drawn through the perspective above.
+// z, rotationX, rotationY and scaleZ.
 template <double FlashObject::*kField>
 Value DoGet3D(Machine&, Value self, std::span<Value>) {
   FlashObject* f = As<FlashObject>(self);
@@ -549,6 +523,51 @@ NATIVE(DoGlobalToLocal) {
   Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
   return Value::Obj(m.Construct(b.pointClass, args));
 }
+// The object's space to the stage's in three dimensions, twips: each
+// projection applied where its owner's space is reached, so that a point
+// (x, y, z) is seen at (X / W, Y / W) of its product.
+rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen) {
+  if (seen) b.BeforeDraw();
+  rules::M4 t;
+  if (b.stage.Space3D(h, t, seen)) return t;
+  // Flat all the way: its world matrix.
+  const cairo_matrix_t w = World(b, h);
+  return rules::Flat4(w.xx, w.yx, w.xy, w.yy, w.x0, w.y0);
+}
+// local3DToGlobal: a point of the object's space as the stage shows it.
+NATIVE(DoLocal3DToGlobal) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  const Value v = m.ArgOr(a, 0);
+  if (!v.IsObject()) m.ThrowError("TypeError", "Parameter point3d must be non-null.", 2007);
+  const auto num = [&](const char* n) { return m.ToNumber(m.GetProperty(v, n)) * 20; };
+  std::array<double, 4> p{num("x"), num("y"), num("z"), 1};
+  if (f && f != b.stageObject) p = rules::Apply4(StageMatrix3D(b, f->handle, true), p[0], p[1], p[2], 1);
+  Value args[2] = {Value::Number(p[0] / p[3] / 20), Value::Number(p[1] / p[3] / 20)};
+  return Value::Obj(m.Construct(b.pointClass, args));
+}
+// globalToLocal3D: the point of the object's plane (z = 0) seen at a stage point.
+NATIVE(DoGlobalToLocal3D) {
+  FlashObject* f = As<FlashObject>(self);
+  As3Display& b = B(m);
+  const Value v = m.ArgOr(a, 0);
+  if (!v.IsObject()) m.ThrowError("TypeError", "Parameter point must be non-null.", 2007);
+  double x = m.ToNumber(m.GetProperty(v, "x")) * 20, y = m.ToNumber(m.GetProperty(v, "y")) * 20;
+  if (f && f != b.stageObject) {
+    const rules::M4 t = StageMatrix3D(b, f->handle, true);
+    const rules::H3 plane{t[0], t[4], t[12], t[1], t[5], t[13], t[3], t[7], t[15]};
+    rules::H3 inv;
+    if (rules::Invert3(plane, inv)) {
+      const double q = inv[6] * x + inv[7] * y + inv[8];
+      const double u = (inv[0] * x + inv[1] * y + inv[2]) / q, w = (inv[3] * x + inv[4] * y + inv[5]) / q;
+      x = u, y = w;
+    } else {
+      x = y = std::numeric_limits<double>::quiet_NaN();
+    }
+  }
+  Value args[3] = {Value::Number(x / 20), Value::Number(y / 20), Value::Number(0)};
+  return Value::Obj(m.Construct(m.FindClass("flash.geom::Vector3D"), args));
+}
 NATIVE(DoGetMouseX) { return Value::Int(0); }
 // mouseX, mouseY: the pointer in the object's own space (the stage's for the stage), pixels.
 template <bool kX>
@@ -605,6 +624,7 @@ NATIVE(DoSetTransform) {
       if (from && to && from != to) {
         to->threeD = from->threeD, to->z = from->z, to->rotationX = from->rotationX;
         to->rotationY = from->rotationY, to->scaleZ = from->scaleZ;
+        Update3D(B(m), to);
       }
     }
   }
@@ -794,6 +814,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::DisplayObject", "getRect", Member::kMethod, DoGetBounds},
     {"flash.display::DisplayObject", "localToGlobal", Member::kMethod, DoLocalToGlobal},
     {"flash.display::DisplayObject", "globalToLocal", Member::kMethod, DoGlobalToLocal},
+    {"flash.display::DisplayObject", "local3DToGlobal", Member::kMethod, DoLocal3DToGlobal},
+    {"flash.display::DisplayObject", "globalToLocal3D", Member::kMethod, DoGlobalToLocal3D},
     {"flash.display::DisplayObject", "hitTestObject", Member::kMethod, DoHitTestObject},
     {"flash.display::DisplayObject", "hitTestPoint", Member::kMethod, DoHitTestPoint},
     {"flash.display::BlendMode", "NORMAL", Member::kConst, nullptr, "normal"},

@@ -654,31 +654,66 @@ M4 Rotation(double radians, double ax, double ay, double az) {
           t * ax * az + s * ay, t * ay * az - s * ax, t * az * az + c,      0,
           0,                    0,                    0,                    1};
 }
-// Translation, then rotations about x, y and z, then scale: the order display objects use.
+// Scale, then turns about x, y and z, then the translation, computed as
+// Flash computes it: in single precision, the sines' products shared.
 M4 Compose(const std::array<double, 3>& t, const std::array<double, 3>& r, const std::array<double, 3>& s) {
-  M4 out = Scaling(s[0], s[1], s[2]);
-  out = Mul(Rotation(r[0], 1, 0, 0), out);
-  out = Mul(Rotation(r[1], 0, 1, 0), out);
-  out = Mul(Rotation(r[2], 0, 0, 1), out);
-  return Mul(Translation(t[0], t[1], t[2]), out);
+  const auto f = [](double d) { return static_cast<float>(d); };
+  const float cx = std::cos(f(r[0])), sx = std::sin(f(r[0])), cy = std::cos(f(r[1])), sy = std::sin(f(r[1]));
+  const float cz = std::cos(f(r[2])), sz = std::sin(f(r[2]));
+  const float scx = f(s[0]), scy = f(s[1]), scz = f(s[2]);
+  const float sycz = sy * cz, sysz = sy * sz;
+  return {(cy * cz) * scx,          (cy * sz) * scx,          -sy * scx,       0,
+          (sx * sycz - cx * sz) * scy, (sx * sysz + cx * cz) * scy, (sx * cy) * scy, 0,
+          (cx * sycz + sx * sz) * scz, (cx * sysz - sx * cz) * scz, (cx * cy) * scz, 0,
+          t[0], t[1], t[2], 1};
 }
-// The inverse of Compose, angles in radians.
-void Decompose(const M4& v, std::array<double, 3>& t, std::array<double, 3>& r, std::array<double, 3>& s) {
-  t = {v[12], v[13], v[14]};
-  s = {std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), std::sqrt(v[4] * v[4] + v[5] * v[5] + v[6] * v[6]),
-       std::sqrt(v[8] * v[8] + v[9] * v[9] + v[10] * v[10])};
+// A matrix taken apart as Flash does, in single precision: the columns made
+// orthonormal in order (so a skew goes into the later scales), then the
+// turns read from the orthonormal columns `n`.
+struct Parts {
+  std::array<double, 3> t, r, s;
+  std::array<std::array<float, 3>, 3> n;
+};
+Parts Decompose(const M4& v) {
+  Parts p;
+  p.t = {v[12], v[13], v[14]};
+  std::array<std::array<float, 3>, 3> col;
+  for (std::size_t c = 0; c < 3; ++c)
+    for (std::size_t k = 0; k < 3; ++k) col[c][k] = static_cast<float>(v[c * 4 + k]);
+  const auto dot = [](const std::array<float, 3>& a, const std::array<float, 3>& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  };
+  for (std::size_t c = 0; c < 3; ++c) {
+    for (std::size_t e = 0; e < c; ++e) {
+      const float d = dot(p.n[e], col[c]);
+      for (std::size_t k = 0; k < 3; ++k) col[c][k] = col[c][k] - d * p.n[e][k];
+    }
+    const float len = std::sqrt(dot(col[c], col[c]));
+    const float inv = 1 / len;
+    p.s[c] = len;
+    for (std::size_t k = 0; k < 3; ++k) p.n[c][k] = col[c][k] * inv;
+  }
   const double det = v[0] * (v[5] * v[10] - v[9] * v[6]) - v[4] * (v[1] * v[10] - v[9] * v[2]) +
                      v[8] * (v[1] * v[6] - v[5] * v[2]);
-  if (det < 0) s[2] = -s[2];
-  auto at = [&](int row, int col) { return s[std::size_t(col)] != 0 ? v[std::size_t(col * 4 + row)] / s[std::size_t(col)] : 0.0; };
-  r[1] = std::asin(std::clamp(-at(2, 0), -1.0, 1.0));
-  if (std::abs(at(2, 0)) < 0.999999) {
-    r[0] = std::atan2(at(2, 1), at(2, 2));
-    r[2] = std::atan2(at(1, 0), at(0, 0));
-  } else {
-    r[0] = std::atan2(-at(1, 2), at(1, 1));
-    r[2] = 0;
+  if (det < 0) {
+    p.s[2] = -p.s[2];
+    for (float& e : p.n[2]) e = -e;
   }
+  const auto& n = p.n;
+  const auto f = [](double d) { return static_cast<double>(static_cast<float>(d)); };
+  p.r[1] = f(std::asin(std::clamp(-static_cast<double>(n[0][2]), -1.0, 1.0)));
+  if (std::abs(n[0][2]) < 0.999999f) {
+    p.r[0] = f(std::atan2(static_cast<double>(n[1][2]), static_cast<double>(n[2][2])));
+    p.r[2] = f(std::atan2(static_cast<double>(n[0][1]), static_cast<double>(n[0][0])));
+  } else {
+    p.r[0] = f(std::atan2(-static_cast<double>(n[2][1]), static_cast<double>(n[1][1])));
+    p.r[2] = 0;
+  }
+  return p;
+}
+void Decompose(const M4& v, std::array<double, 3>& t, std::array<double, 3>& r, std::array<double, 3>& s) {
+  const Parts p = Decompose(v);
+  t = p.t, r = p.r, s = p.s;
 }
 bool Invert(const M4& a, M4& out) {
   // Cofactors of the 4 x 4 matrix.
@@ -937,27 +972,25 @@ Orientation OrientationArg(Machine& m, std::span<Value> a, std::size_t i) {
                    "'Orientation3D.QUATERNION'.",
                2187);
 }
-// The unit quaternion (x, y, z, w) of the pure rotation in `v`'s columns divided by `s`.
-std::array<double, 4> Quaternion(const M4& v, const std::array<double, 3>& s) {
-  auto r = [&](int row, int col) {
-    return s[std::size_t(col)] != 0 ? v[std::size_t(col * 4 + row)] / s[std::size_t(col)] : 0.0;
-  };
-  const double trace = r(0, 0) + r(1, 1) + r(2, 2);
-  std::array<double, 4> q;
+// The unit quaternion (x, y, z, w) of the turn in orthonormal columns, in single precision.
+std::array<double, 4> Quaternion(const std::array<std::array<float, 3>, 3>& n) {
+  const auto r = [&](int row, int col) { return n[std::size_t(col)][std::size_t(row)]; };
+  const float trace = r(0, 0) + r(1, 1) + r(2, 2);
+  std::array<float, 4> q;
   if (trace > 0) {
-    const double k = 0.5 / std::sqrt(trace + 1);
-    q = {(r(2, 1) - r(1, 2)) * k, (r(0, 2) - r(2, 0)) * k, (r(1, 0) - r(0, 1)) * k, 0.25 / k};
+    const float root = std::sqrt(trace + 1), k = 0.5f / root;
+    q = {(r(2, 1) - r(1, 2)) * k, (r(0, 2) - r(2, 0)) * k, (r(1, 0) - r(0, 1)) * k, root * 0.5f};
   } else if (r(0, 0) > r(1, 1) && r(0, 0) > r(2, 2)) {
-    const double k = 2 * std::sqrt(1 + r(0, 0) - r(1, 1) - r(2, 2));
-    q = {0.25 * k, (r(0, 1) + r(1, 0)) / k, (r(0, 2) + r(2, 0)) / k, (r(2, 1) - r(1, 2)) / k};
+    const float k = 2 * std::sqrt(1 + r(0, 0) - r(1, 1) - r(2, 2));
+    q = {0.25f * k, (r(0, 1) + r(1, 0)) / k, (r(0, 2) + r(2, 0)) / k, (r(2, 1) - r(1, 2)) / k};
   } else if (r(1, 1) > r(2, 2)) {
-    const double k = 2 * std::sqrt(1 + r(1, 1) - r(0, 0) - r(2, 2));
-    q = {(r(0, 1) + r(1, 0)) / k, 0.25 * k, (r(1, 2) + r(2, 1)) / k, (r(0, 2) - r(2, 0)) / k};
+    const float k = 2 * std::sqrt(1 + r(1, 1) - r(0, 0) - r(2, 2));
+    q = {(r(0, 1) + r(1, 0)) / k, 0.25f * k, (r(1, 2) + r(2, 1)) / k, (r(0, 2) - r(2, 0)) / k};
   } else {
-    const double k = 2 * std::sqrt(1 + r(2, 2) - r(0, 0) - r(1, 1));
-    q = {(r(0, 2) + r(2, 0)) / k, (r(1, 2) + r(2, 1)) / k, 0.25 * k, (r(1, 0) - r(0, 1)) / k};
+    const float k = 2 * std::sqrt(1 + r(2, 2) - r(0, 0) - r(1, 1));
+    q = {(r(0, 2) + r(2, 0)) / k, (r(1, 2) + r(2, 1)) / k, 0.25f * k, (r(1, 0) - r(0, 1)) / k};
   }
-  return q;
+  return {q[0], q[1], q[2], q[3]};
 }
 M4 FromQuaternion(double x, double y, double z, double w) {
   return {1 - 2 * (y * y + z * z), 2 * (x * y + w * z),     2 * (x * z - w * y),     0,
@@ -967,24 +1000,24 @@ M4 FromQuaternion(double x, double y, double z, double w) {
 }
 NATIVE(M3Decompose) {
   const Orientation style = OrientationArg(m, a, 0);
-  const M4 v = Read4(m, self);
-  std::array<double, 3> t, r, s;
-  Decompose(v, t, r, s);
-  Value turn = NewVector3D(m, r[0], r[1], r[2]);
+  const Parts p = Decompose(Read4(m, self));
+  Value turn = NewVector3D(m, p.r[0], p.r[1], p.r[2]);
   if (style != Orientation::kEuler) {
-    const auto q = Quaternion(v, s);
+    const auto q = Quaternion(p.n);
     if (style == Orientation::kQuaternion) {
       turn = NewVector3D(m, q[0], q[1], q[2], q[3]);
     } else {
+      // The axis is the quaternion's over the half turn's sine.
       const double half = std::acos(std::clamp(q[3], -1.0, 1.0)), sn = std::sin(half);
-      turn = sn != 0 ? NewVector3D(m, q[0] / sn, q[1] / sn, q[2] / sn, 2 * half) : NewVector3D(m, 0, 0, 0, 0);
+      const auto f = [](double d) { return static_cast<double>(static_cast<float>(d)); };
+      turn = sn != 0 ? NewVector3D(m, f(q[0] / sn), f(q[1] / sn), f(q[2] / sn), f(2 * half)) : NewVector3D(m, 0, 0, 0, 0);
     }
   }
   Object* out = m.Construct(m.VectorOf(Vector3DClass(m)), {});
   if (auto* arr = avm2::AsArray(Value::Obj(out))) {
-    arr->elems.push_back(NewVector3D(m, t[0], t[1], t[2]));
+    arr->elems.push_back(NewVector3D(m, p.t[0], p.t[1], p.t[2]));
     arr->elems.push_back(turn);
-    arr->elems.push_back(NewVector3D(m, s[0], s[1], s[2]));
+    arr->elems.push_back(NewVector3D(m, p.s[0], p.s[1], p.s[2]));
   }
   return Value::Obj(out);
 }
@@ -1615,6 +1648,8 @@ Value AttachPerspective(Machine& m, const Value& pp, double width) {
   const Value from = StateOf(m, pp);
   return NewPerspectiveState(m, width, Num(m, from, "cx"), Num(m, from, "cy"), Num(m, from, "fov"), true);
 }
+
+Value MakeMatrix3D(Machine& m, const std::array<double, 16>& raw) { return NewMatrix3D(m, raw); }
 
 PerspectiveNumbers ReadPerspective(Machine& m, const Value& state) {
   return {Num(m, state, "focal"), Num(m, state, "cx"), Num(m, state, "cy")};

@@ -2,6 +2,7 @@
 // The smaller Flash classes movies use around their real work (constant
 // tables, the context menu, shared objects, LoaderContext, Vector3D...).
 
+#include <array>
 #include <span>
 
 #include "player/avm2/machine.h"
@@ -26,6 +27,8 @@ struct PerspectiveNumbers {
   double focal, cx, cy;
 };
 PerspectiveNumbers ReadPerspective(avm2::Machine& m, const avm2::Value& state);
+// A new flash.geom.Matrix3D holding `raw` (16 numbers, column by column).
+avm2::Value MakeMatrix3D(avm2::Machine& m, const std::array<double, 16>& raw);
 
 // A geometry value's number fields (Point.x, Vector3D.w...) as accessors over
 // its stored values, so that a sealed script subclass (a Rectangle or

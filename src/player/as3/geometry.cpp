@@ -1,6 +1,7 @@
 // Transform and flash.geom: Point, Rectangle, Matrix and ColorTransform.
 #include "player/as3/display_binding_p.h"
 #include "player/as3/flash_api.h"
+#include "player/render/drawn_items.h"
 
 namespace quarvel::player::as3 {
 
@@ -36,7 +37,10 @@ NATIVE(TrSetMatrix) {
   // the start of its matrix3D.
   if (v.IsNullish() && f) f->threeD = true;
   if (!i || !v.IsObject()) return Value();
-  if (InThreeD(f)) Flatten(f);
+  if (InThreeD(f)) {
+    Flatten(f);
+    Update3D(B(m), f);
+  }
   auto num = [&](const char* n) {
     const double d = m.ToNumber(m.GetProperty(v, n));
     return std::isfinite(d) ? d : 0.0;
@@ -76,7 +80,30 @@ NATIVE(TrSetPerspective) {
   const Value pp = m.ArgOr(a, 0);
   const double width = t->ofStage ? 500 : b.lib.movie.header.frameSize.Width() / 20.0;
   f->perspective = pp.IsNullish() ? Value::Null() : AttachPerspective(m, pp, width);
+  if (f != b.stageObject && f->handle != kNoClip && f->handle != kRootClip &&
+      std::find(b.perspectiveOwners.begin(), b.perspectiveOwners.end(), f->handle) == b.perspectiveOwners.end())
+    b.perspectiveOwners.push_back(f->handle);
   return Value();
+}
+// A projection's numbers in twips; none when they cannot project.
+std::optional<rules::Perspective> PerspectiveTwips(Machine& m, const Value& state) {
+  const PerspectiveNumbers p = ReadPerspective(m, state);
+  const rules::Perspective out{p.focal * 20, p.cx * 20, p.cy * 20};
+  if (!(out.focal > 0) || !std::isfinite(out.focal) || !std::isfinite(out.cx) || !std::isfinite(out.cy)) return std::nullopt;
+  return out;
+}
+void As3Display::BeforeDraw() {
+  const auto& frame = lib.movie.header.frameSize;
+  std::optional<rules::Perspective> root;
+  if (FlashObject* r = Existing(kRootClip); r && r->perspective.IsObject()) root = PerspectiveTwips(m, r->perspective);
+  stage.Root().perspective = root ? *root : DefaultPerspective(frame.Width(), frame.Height());
+  std::erase_if(perspectiveOwners, [&](ClipHandle h) {
+    FlashObject* f = Existing(h);
+    Instance* i = Node(h);
+    if (!f || !i) return true;
+    i->perspective = f->perspective.IsObject() ? PerspectiveTwips(m, f->perspective) : std::nullopt;
+    return !i->perspective;
+  });
 }
 NATIVE(TrGetMatrix3D) {
   TransformObject* t = As<TransformObject>(self);
@@ -144,6 +171,7 @@ NATIVE(TrSetMatrix3D) {
     if (Instance* i = b.Node(f->handle)) {
       f->z = f->rotationX = f->rotationY = 0;
       f->scaleZ = 1;
+      Update3D(b, f);
       i->matrix.scaleX = raw[0], i->matrix.rotateSkew0 = raw[1];
       i->matrix.rotateSkew1 = raw[4], i->matrix.scaleY = raw[5];
       i->matrix.translateX = Twips(raw[12]), i->matrix.translateY = Twips(raw[13]);
@@ -166,6 +194,22 @@ NATIVE(TrSetMatrix3D) {
   m.SetProperty(obj, "rotationY", Value::Number(get(rot, "y") * deg));
   m.SetProperty(obj, "scaleZ", Value::Number(get(sc, "z")));
   return Value();
+}
+// getRelativeMatrix3D: the object's space in that of another (the stage's
+// for null or the stage), in three dimensions and pixels, no perspective.
+NATIVE(TrGetRelativeMatrix3D) {
+  TransformObject* t = As<TransformObject>(self);
+  As3Display& b = B(m);
+  FlashObject* f = t ? b.Existing(t->handle) : nullptr;
+  rules::M4 mine = f && !t->ofStage ? StageMatrix3D(b, f->handle, false) : rules::kIdentity4;
+  FlashObject* other = As<FlashObject>(m.ArgOr(a, 0));
+  if (other && other != b.stageObject) {
+    rules::M4 back;
+    if (!rules::Invert4(StageMatrix3D(b, other->handle, false), back)) return Value::Null();
+    mine = rules::Mul4(back, mine);
+  }
+  for (std::size_t k = 12; k < 15; ++k) mine[k] /= 20;
+  return MakeMatrix3D(m, mine);
 }
 // concatenatedMatrix: the object's matrix and its ancestors', in pixels.
 NATIVE(TrGetConcatenatedMatrix) {
@@ -591,6 +635,7 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Transform", "concatenatedMatrix", Member::kGetter, TrGetConcatenatedMatrix},
     {"flash.geom::Transform", "pixelBounds", Member::kGetter, TrGetPixelBounds},
     {"flash.geom::Transform", "matrix3D", Member::kGetter, TrGetMatrix3D},
+    {"flash.geom::Transform", "getRelativeMatrix3D", Member::kMethod, TrGetRelativeMatrix3D},
     {"flash.geom::Transform", "matrix3D", Member::kSetter, TrSetMatrix3D},
     {"flash.geom::Transform", "perspectiveProjection", Member::kGetter, TrGetPerspective},
     {"flash.geom::Transform", "perspectiveProjection", Member::kSetter, TrSetPerspective},

@@ -60,6 +60,9 @@ class GuardedHooks final : public ScriptHooks {
   bool HandCursor() const override { return inner_->HandCursor(); }
   std::vector<std::string> Skipped() const override { return inner_->Skipped(); }
   std::vector<PresentedLayer> Stage3DLayers() const override { return inner_->Stage3DLayers(); }
+  void BeforeDraw() override {
+    m_.Contain([&] { inner_->BeforeDraw(); }, "reading the perspective projections");
+  }
 
  private:
   std::unique_ptr<ScriptHooks> inner_;

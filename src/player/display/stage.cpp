@@ -978,7 +978,54 @@ bool Stage::WorldOf(ClipHandle clip, cairo_matrix_t& out) {
   return true;
 }
 
+bool Stage::Space3D(ClipHandle clip, rules::M4& out, bool seen) {
+  out = rules::kIdentity4;
+  bool any = false;
+  for (ClipHandle h = clip; h != kRootClip && h != kNoClip;) {
+    const Instance* inst = Find(h);
+    if (!inst) return false;
+    any = any || inst->depth3D;
+    h = inst->parent;
+  }
+  if (!any) return false;
+  for (int guard = 0; clip != kRootClip; ++guard) {
+    const Instance* inst = Find(clip);
+    if (!inst || guard > 65536) return false;
+    const Matrix& m = inst->matrix;
+    const Depth3D d = inst->depth3D ? *inst->depth3D : Depth3D{};
+    out = rules::Mul4(rules::Place3D(m.scaleX, m.rotateSkew0, m.rotateSkew1, m.scaleY, m.translateX, m.translateY, d.z,
+                                     d.rotationX, d.rotationY, d.scaleZ),
+                      out);
+    clip = inst->parent;
+    const Instance* up = clip == kRootClip ? nullptr : Find(clip);
+    const auto& projection = clip == kRootClip ? root_.perspective : up ? up->perspective : std::nullopt;
+    if (seen && projection && projection->focal > 0) out = rules::Mul4(rules::Seen4(*projection), out);
+  }
+  const Matrix& r = root_.matrix;
+  out = rules::Mul4(rules::Flat4(r.scaleX, r.rotateSkew0, r.rotateSkew1, r.scaleY, r.translateX, r.translateY), out);
+  return true;
+}
+
+// The point of an object's plane seen at a stage point; false when it is
+// not in three dimensions, or the point lies behind the eye.
+bool Stage::OnPlane3D(ClipHandle clip, double& x, double& y, bool& in3D) {
+  rules::M4 t;
+  in3D = Space3D(clip, t, true);
+  if (!in3D) return false;
+  const rules::H3 plane{t[0], t[4], t[12], t[1], t[5], t[13], t[3], t[7], t[15]};
+  rules::H3 inv;
+  if (!rules::Invert3(plane, inv)) return false;
+  const double q = inv[6] * x + inv[7] * y + inv[8];
+  if (q == 0) return false;
+  const double u = (inv[0] * x + inv[1] * y + inv[2]) / q, v = (inv[3] * x + inv[4] * y + inv[5]) / q;
+  if (!(rules::DepthOf(plane, u, v) > 0)) return false;
+  x = u, y = v;
+  return true;
+}
+
 bool Stage::ToClipSpace(ClipHandle clip, double& x, double& y) {
+  bool in3D = false;
+  if (OnPlane3D(clip, x, y, in3D) || in3D) return !in3D || std::isfinite(x + y);
   cairo_matrix_t w;
   if (!WorldOf(clip, w)) return false;
   double lx = 0, ly = 0;
@@ -988,6 +1035,15 @@ bool Stage::ToClipSpace(ClipHandle clip, double& x, double& y) {
 }
 
 bool Stage::HitsShapes(ClipHandle clip, double x, double y) {
+  bool in3D = false;
+  if (clip != kRootClip && OnPlane3D(clip, x, y, in3D)) {
+    // In three dimensions: the point of its plane, tested in its own space.
+    const Instance* inst = Find(clip);
+    cairo_matrix_t own;
+    cairo_matrix_init_identity(&own);
+    return inst && HitsContent(*inst, own, x, y, 0);
+  }
+  if (in3D) return false;
   cairo_matrix_t w;
   if (!WorldOf(clip, w)) return false;
   if (clip == kRootClip) return HitsTimeline(root_, w, x, y, 0);

@@ -22,6 +22,7 @@
 #include "player/library/characters.h"
 #include "player/render/filters.h"
 #include "player/library/movie_library.h"
+#include "player/rules/matrix3d.h"
 
 namespace quarvel::player {
 
@@ -130,9 +131,11 @@ struct Instance {
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
   std::optional<Rect> scale9Grid;  // a script's grid (twips); unset: its symbol's, if any
-  // ActionScript 3's third dimension: the object drawn as Flash's default
-  // perspective shows it (see Projected in drawn_items.h).
+  // ActionScript 3's third dimension: the object drawn in perspective.
   std::optional<Depth3D> depth3D;
+  // transform.perspectiveProjection as a script set it (twips, own space):
+  // the objects in three dimensions below it are seen through it.
+  std::optional<rules::Perspective> perspective;
   // Morph geometry cache for the current ratio.
   mutable std::shared_ptr<const ShapeGeometry> morphCache;
   mutable int morphCacheRatio = -1;
@@ -181,6 +184,10 @@ struct TimelineState {
   // the document object like any other); unused for other timelines.
   Matrix matrix;
   ColorTransform cxform;
+  // The main timeline's perspectiveProjection (twips, its own space), which
+  // objects in three dimensions are seen through unless a container between
+  // sets its own; unset: Flash's default for a 550 x 400 stage.
+  std::optional<rules::Perspective> perspective;
   int FrameCount() const { return static_cast<int>(def->frames.size()); }
 };
 
@@ -230,6 +237,9 @@ class ScriptHooks {
   // The Stage3D layers that have presented a picture, bottom first: the
   // player draws them over the stage colour and under the display list.
   virtual std::vector<PresentedLayer> Stage3DLayers() const { return {}; }
+  // The tree is about to be listed for drawing: what scripts keep elsewhere
+  // (perspective projections) is brought onto the nodes.
+  virtual void BeforeDraw() {}
 };
 
 // What the stage asks of the ActionScript 1/2 machine (avm1/). The stage
@@ -482,6 +492,12 @@ class Stage {
   // Stage twips to the clip's own space (and back); false when singular
   // or the clip is gone.
   bool ToClipSpace(ClipHandle clip, double& x, double& y);
+  // An ActionScript 3 object's space to the stage's in three dimensions
+  // (twips), with each perspective projection applied where its owner's
+  // space is reached when `seen`: a point (x, y, z) shows at (X / W, Y / W).
+  // False when neither the object nor an object around it is in three
+  // dimensions (then WorldOf says it all).
+  bool Space3D(ClipHandle clip, rules::M4& out, bool seen);
   // Whether a clip's shapes (not its bounding box) cover a stage point.
   bool HitsShapes(ClipHandle clip, double x, double y);
 
@@ -551,6 +567,7 @@ class Stage {
   void ShowButtonState(Instance& inst, std::uint8_t state);
   Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
   bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  bool OnPlane3D(ClipHandle clip, double& x, double& y, bool& in3D);
   bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
   bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
   // A clip with button handlers (onPress...) under the pointer acts as a button.

@@ -47,11 +47,10 @@ struct SurfaceDeleter {
 };
 using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 
-// z, rotationX, rotationY and scaleZ of a display object, with the
-// perspective it is seen through, in its parent's space (twips).
+// z, rotationX, rotationY and scaleZ of a display object: with its 2D
+// matrix, its place in three dimensions (see Matrix3DOf in drawn_items.h).
 struct Depth3D {
   double z = 0, rotationX = 0, rotationY = 0, scaleZ = 1;  // twips, degrees
-  double centerX = 0, centerY = 0, focalLength = 0;         // twips
   bool operator==(const Depth3D&) const = default;
 };
 

@@ -7,6 +7,7 @@
 #include "player/render/filters.h"
 #include "player/render/paint.h"
 #include "player/render/pixel_shader.h"
+#include "player/render/projection_draw.h"
 #include "player/display/video_display.h"
 #include "player/render/blend_modes.h"
 #include "player/text/text_field.h"
@@ -281,11 +282,20 @@ void DrawThrough(RenderContext& c, const Box& box, Content content, Coverage cov
 }  // namespace
 
 Box DeviceBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& parent, int nesting) {
-  Box b;
-  if (!inst.def || nesting > kMaxSpriteNesting) return b;
+  if (!inst.def || nesting > kMaxSpriteNesting) return Box{};
+  // In three dimensions: what its projection shows; one inside another is
+  // boxed with the outermost, which draws it.
+  if (inst.nested3D) return Box{};
+  if (inst.projection) return ProjectedDeviceBox(c, inst, parent, nesting);
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   cairo_matrix_multiply(&m, &own, &parent);
+  return BodyBox(c, inst, m, nesting);
+}
+
+Box BodyBox(const RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& m, int nesting) {
+  Box b;
+  if (!inst.def || nesting > kMaxSpriteNesting) return b;
   const Character* d = inst.def;
   switch (d->kind) {
     case Character::Kind::kShape:

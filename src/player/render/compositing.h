@@ -14,6 +14,7 @@ namespace quarvel::player {
 // Device-space box of what an item can draw, its children included.
 Box DeviceBox(const RenderContext& c, const DrawnItem& item, const cairo_matrix_t& parent, int nesting);
 
+
 // Clips the context to a device box; false when nothing can show.
 bool ClipToBox(cairo_t* cr, const Box& b);
 

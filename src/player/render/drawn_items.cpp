@@ -24,56 +24,59 @@ std::uint64_t DrawingVersion(const Drawing& d) {
 
 }  // namespace
 
-Matrix Projected(const Instance& inst, const Matrix& flat) {
-  if (!inst.depth3D) return flat;
-  const Depth3D& d = *inst.depth3D;
-  Rect r;
-  if (!Stage::LocalBounds(inst, r) || r.xmax <= r.xmin || r.ymax <= r.ymin) return flat;
-  // The 2D matrix as scale and rotation (no skew), rotationX and rotationY
-  // between them, then the perspective divide about the centre.
-  const double sx = std::hypot(flat.scaleX, flat.rotateSkew0);
-  const double det = flat.scaleX * flat.scaleY - flat.rotateSkew0 * flat.rotateSkew1;
-  const double sy = std::hypot(flat.rotateSkew1, flat.scaleY) * (det < 0 ? -1 : 1);
-  const double turn = std::atan2(flat.rotateSkew0, flat.scaleX);
-  const double ax = d.rotationX * M_PI / 180, ay = d.rotationY * M_PI / 180;
-  bool behind = false;
-  const auto project = [&](double u, double v) {
-    const double x1 = sx * u, y1 = sy * v;
-    const double x2 = x1 * std::cos(ay) + y1 * std::sin(ax) * std::sin(ay);
-    const double y2 = y1 * std::cos(ax);
-    const double z2 = (-x1 * std::sin(ay) + y1 * std::sin(ax) * std::cos(ay)) * d.scaleZ;
-    const double x3 = x2 * std::cos(turn) - y2 * std::sin(turn), y3 = x2 * std::sin(turn) + y2 * std::cos(turn);
-    const double X = flat.translateX + x3, Y = flat.translateY + y3, Z = d.z + z2;
-    const double depth = d.focalLength + Z;
-    if (depth <= d.focalLength * 0.01) behind = true;
-    const double k = d.focalLength / std::max(depth, d.focalLength * 0.01);
-    return std::array<double, 2>{d.centerX + (X - d.centerX) * k, d.centerY + (Y - d.centerY) * k};
-  };
-  const double cu = (r.xmin + r.xmax) / 2.0, cv = (r.ymin + r.ymax) / 2.0;
-  const double w = r.xmax - r.xmin, h = r.ymax - r.ymin;
-  const auto c = project(cu, cv), left = project(r.xmin, cv), right = project(r.xmax, cv);
-  const auto top = project(cu, r.ymin), bottom = project(cu, r.ymax);
+rules::M4 Matrix3DOf(const Matrix& flat, const Depth3D& d) {
+  return rules::Place3D(flat.scaleX, flat.rotateSkew0, flat.rotateSkew1, flat.scaleY, flat.translateX, flat.translateY,
+                        d.z, d.rotationX, d.rotationY, d.scaleZ);
+}
+
+rules::Perspective DefaultPerspective(double width, double height) {
+  return {width / 2 / std::tan(55.0 / 2 * M_PI / 180), width / 2, height / 2};
+}
+
+Matrix NearestAffine(const rules::H3& h, double x, double y) {
   Matrix m;
-  if (behind) {
-    // Behind the eye: nothing of it shows.
+  const double w = rules::DepthOf(h, x, y);
+  if (!(w > 0)) {
     m.scaleX = m.scaleY = 0;
     return m;
   }
-  // The affine map that best follows the projection through the middle.
-  m.scaleX = (right[0] - left[0]) / w;
-  m.rotateSkew0 = (right[1] - left[1]) / w;
-  m.rotateSkew1 = (bottom[0] - top[0]) / h;
-  m.scaleY = (bottom[1] - top[1]) / h;
-  m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(c[0] - m.scaleX * cu - m.rotateSkew1 * cv, -2e9, 2e9)));
-  m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(c[1] - m.rotateSkew0 * cu - m.scaleY * cv, -2e9, 2e9)));
+  const double X = (h[0] * x + h[1] * y + h[2]) / w, Y = (h[3] * x + h[4] * y + h[5]) / w;
+  // The derivative of (X / W, Y / W) at the point.
+  m.scaleX = (h[0] - X * h[6]) / w;
+  m.rotateSkew1 = (h[1] - X * h[7]) / w;
+  m.rotateSkew0 = (h[3] - Y * h[6]) / w;
+  m.scaleY = (h[4] - Y * h[7]) / w;
+  const auto twips = [](double v) {
+    return std::isfinite(v) ? static_cast<std::int32_t>(std::lround(std::clamp(v, -2e9, 2e9))) : 0;
+  };
+  m.translateX = twips(X - m.scaleX * x - m.rotateSkew1 * y);
+  m.translateY = twips(Y - m.rotateSkew0 * x - m.scaleY * y);
   return m;
 }
 
 namespace {
 
+// Where the items being listed stand in three dimensions.
+struct Space {
+  rules::Perspective seen;  // the projection the objects below are seen through, in its owner's space
+  // Outside any object in three dimensions: the parent's space to the
+  // owner's (2D, as a, b, c, d, tx, ty).
+  std::array<double, 6> toOwner{1, 0, 0, 1, 0, 0};
+  // Inside one (`root3D`, its index): the parent's space to the owner's in
+  // three dimensions, and the owner's space to where that one is drawn.
+  bool in3D = false;
+  int root3D = -1;
+  rules::M4 toOwner3D = rules::kIdentity4;
+  rules::H3 anchor = rules::kIdentity3;
+};
+
 class Lister {
  public:
-  Lister(const List& root, std::vector<DrawnItem>& out, bool avm1 = false) : root_(root), out_(out), avm1_(avm1) {}
+  Lister(const List& root, std::vector<DrawnItem>& out, bool avm1 = false,
+         const rules::Perspective& seen = DefaultPerspective(11000, 8000))
+      : root_(root), out_(out), avm1_(avm1) {
+    space_.seen = seen;
+  }
 
   void Add(const List& list, int level, int parent) {
     for (const auto& [depth, inst] : list) AddOne(depth, inst, level, parent);
@@ -86,7 +89,7 @@ class Lister {
       item.level = level;
       item.depth = depth;
       item.def = inst.def;
-      item.matrix = Projected(inst, inst.matrix);
+      item.matrix = index == drawnFlat_ ? Matrix{} : inst.matrix;
       item.cxform = inst.cxform;
       item.ratio = inst.ratio;
       item.clipDepth = inst.clipDepth;
@@ -132,6 +135,8 @@ class Lister {
         m.translateX = static_cast<std::int32_t>(std::lround(std::clamp(m.translateX - m.scaleX * x - m.rotateSkew1 * y, -2e9, 2e9)));
         m.translateY = static_cast<std::int32_t>(std::lround(std::clamp(m.translateY - m.rotateSkew0 * x - m.scaleY * y, -2e9, 2e9)));
       }
+      const Space outer = space_;
+      Place3D(inst, item, index);
       item.scale9Grid = inst.scale9Grid;
       if (inst.opaqueBackground && Stage::LocalBounds(inst, item.opaqueRect)) item.opaqueBackground = inst.opaqueBackground;
       item.bitmapSmoothing = inst.bitmapSmoothing;
@@ -140,9 +145,85 @@ class Lister {
       if (inst.sprite && level <= kMaxSpriteNesting && (inst.visible || HoldsMask(inst, level))) {
         Add(inst.sprite->list, level + 1, index);
       }
+      space_ = outer;
       out_[static_cast<std::size_t>(index)].descendants = static_cast<std::uint32_t>(out_.size()) - index - 1;
+      KeepFlatWhenAffine(index);
     }
   }
+
+  // Pushed back or forward only (no turn out of the plane), with nothing
+  // inside it in three dimensions of its own, an object is seen through an
+  // affine map: it is drawn as a flat one, through its matrix.
+  void KeepFlatWhenAffine(int index) {
+    DrawnItem& item = out_[static_cast<std::size_t>(index)];
+    if (!item.projection || item.nested3D != 0) return;
+    const rules::H3& h = *item.projection;
+    if (h[6] != 0 || h[7] != 0 || !(h[8] > 0)) return;
+    for (std::size_t k = static_cast<std::size_t>(index) + 1; k < out_.size(); ++k)
+      if (out_[k].projection && out_[k].nested3D == k - static_cast<std::size_t>(index)) return;
+    item.matrix = NearestAffine(h, 0, 0);
+    item.projection.reset();
+  }
+
+  // The item's projection when it or an object around it is in three
+  // dimensions, and the space its children are listed in.
+  void Place3D(const Instance& inst, DrawnItem& item, int index) {
+    const Matrix& own = item.matrix;  // with its scrollRect's move
+    const Depth3D* depth = index == drawnFlat_ || !inst.depth3D ? nullptr : &*inst.depth3D;
+    if (!depth && !space_.in3D) {
+      if (inst.perspective) {
+        space_.seen = *inst.perspective;
+        space_.toOwner = {1, 0, 0, 1, 0, 0};
+      } else {
+        // Cheap for flat movies: a 2D product per object.
+        const auto& t = space_.toOwner;
+        space_.toOwner = {t[0] * own.scaleX + t[2] * own.rotateSkew0, t[1] * own.scaleX + t[3] * own.rotateSkew0,
+                          t[0] * own.rotateSkew1 + t[2] * own.scaleY, t[1] * own.rotateSkew1 + t[3] * own.scaleY,
+                          t[0] * own.translateX + t[2] * own.translateY + t[4],
+                          t[1] * own.translateX + t[3] * own.translateY + t[5]};
+      }
+      return;
+    }
+    const rules::M4 mine = depth ? Matrix3DOf(own, *depth)
+                                        : rules::Flat4(own.scaleX, own.rotateSkew0, own.rotateSkew1, own.scaleY,
+                                                       own.translateX, own.translateY);
+    if (!space_.in3D) {
+      // The first object in three dimensions below the owner: drawn in its
+      // parent's space, where the owner's is a 2D map away.
+      const auto& t = space_.toOwner;
+      const rules::H3 parentToOwner = rules::Affine3(t[0], t[1], t[2], t[3], t[4], t[5]);
+      space_.in3D = true;
+      space_.root3D = index;
+      space_.toOwner3D = rules::Flat4(t[0], t[1], t[2], t[3], t[4], t[5]);
+      if (!rules::Invert3(parentToOwner, space_.anchor)) space_.anchor = rules::H3{};
+    }
+    space_.toOwner3D = rules::Mul4(space_.toOwner3D, mine);
+    if (depth) {
+      rules::H3 h = rules::Mul3(space_.anchor, rules::PlaneSeen(space_.seen, space_.toOwner3D));
+      if (!(space_.seen.focal > 0)) h = rules::H3{};
+      item.projection = h;
+      item.nested3D = static_cast<std::uint32_t>(index - space_.root3D);
+      // Matrix readers see the nearest affine map, about the middle of its
+      // content in the space it is drawn into.
+      Rect r;
+      const bool bounded = Stage::LocalBounds(inst, r) && r.xmax >= r.xmin && r.ymax >= r.ymin;
+      const double cx = bounded ? (r.xmin + r.xmax) / 2.0 : 0, cy = bounded ? (r.ymin + r.ymax) / 2.0 : 0;
+      if (item.nested3D == 0) {
+        item.matrix = NearestAffine(h, cx, cy);
+      } else {
+        // Its matrix is read against its parent, drawn flat.
+        item.matrix = own;
+      }
+    }
+    if (inst.perspective) {
+      // Its own projection: the objects below it are drawn in its plane.
+      space_ = Space{};
+      space_.seen = *inst.perspective;
+    }
+  }
+
+  // The item at `index` is listed without its own placement.
+  void DrawFlat(int index) { drawnFlat_ = index; }
 
   // Marks the items that the listed script masks name.
   void MarkMaskTargets(std::size_t from) {
@@ -188,14 +269,22 @@ class Lister {
   std::vector<std::uint64_t> allMasks_;
   bool gathered_ = false;
   bool avm1_ = false;
+  Space space_;
+  int drawnFlat_ = -1;
 };
 
 }  // namespace
 
+namespace {
+// A timeline listed as the main one, its objects in three dimensions seen through `seen`.
+void ListTimeline(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1, const rules::Perspective& seen);
+}  // namespace
+
 void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const Instance* mask,
-                      const Matrix& maskMatrix) {
+                      const Matrix& maskMatrix, const rules::Perspective* seen) {
+  const rules::Perspective view = seen ? *seen : DefaultPerspective(11000, 8000);
   if (inst.sprite && !mask) {
-    ListDrawnItems(*inst.sprite, out);
+    ListTimeline(*inst.sprite, out, false, inst.perspective ? *inst.perspective : view);
     return;
   }
   const std::size_t first = out.size();
@@ -203,7 +292,8 @@ void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const I
   top.level = -1;
   top.ownList = true;
   static const List kNone;
-  Lister lister(kNone, out);
+  Lister lister(kNone, out, false, inst.perspective ? *inst.perspective : view);
+  lister.DrawFlat(static_cast<int>(first + 1));
   lister.AddOne(inst.depth, inst, 0, static_cast<int>(first));
   // Its own placement is not drawn.
   DrawnItem& self = out[first + 1];
@@ -228,6 +318,12 @@ void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const I
 }
 
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1) {
+  ListTimeline(root, out, avm1, root.perspective ? *root.perspective : DefaultPerspective(11000, 8000));
+}
+
+namespace {
+
+void ListTimeline(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1, const rules::Perspective& seen) {
   const std::size_t first = out.size();
   {
     DrawnItem& top = out.emplace_back();
@@ -242,10 +338,12 @@ void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool
       top.drawingVersion = DrawingVersion(*root.drawing);
     }
   }
-  Lister lister(root.list, out, avm1);
+  Lister lister(root.list, out, avm1, seen);
   lister.Add(root.list, 0, static_cast<int>(first));
   out[first].descendants = static_cast<std::uint32_t>(out.size() - first - 1);
   lister.MarkMaskTargets(first);
 }
+
+}  // namespace
 
 }  // namespace quarvel::player

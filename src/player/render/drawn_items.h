@@ -10,6 +10,7 @@
 
 #include "player/library/characters.h"
 #include "player/render/filters.h"
+#include "player/rules/matrix3d.h"
 
 namespace quarvel::player {
 
@@ -64,6 +65,13 @@ struct DrawnItem {
   // to its origin (the matrix has that move already).
   std::optional<std::array<double, 4>> scrollRect;
   std::optional<Rect> scale9Grid;  // a script's nine-slice grid, own twips
+  // ActionScript 3's third dimension: the projective map from its own space
+  // (twips) to its parent's; for an object inside another one in three
+  // dimensions (`nested3D` items above it in the list), to the parent of that
+  // one, which draws it after its own plane. `matrix` is then the affine map
+  // nearest to it, for what reads only that.
+  std::optional<rules::H3> projection;
+  std::uint32_t nested3D = 0;
   // The tree: the parent's index in the list (-1 none) and how many items
   // after this one are its descendants. Both follow from the levels.
   int parent = -1;
@@ -80,7 +88,8 @@ struct DrawnItem {
            drawing == o.drawing && drawingBounds == o.drawingBounds && drawingVersion == o.drawingVersion &&
            video == o.video && videoSmoothing == o.videoSmoothing && bitmapVersion == o.bitmapVersion &&
            bitmapSmoothing == o.bitmapSmoothing && opaqueBackground == o.opaqueBackground &&
-           opaqueRect == o.opaqueRect && scrollRect == o.scrollRect && scale9Grid == o.scale9Grid;
+           opaqueRect == o.opaqueRect && scrollRect == o.scrollRect && scale9Grid == o.scale9Grid &&
+           projection == o.projection && nested3D == o.nested3D;
   }
 };
 
@@ -90,15 +99,23 @@ struct DrawnItem {
 // filters and a setMask mask shows neither, as ActionScript 1/2 clips do in Flash.
 void ListDrawnItems(const TimelineState& root, std::vector<DrawnItem>& out, bool avm1 = false);
 
-// The matrix an object is drawn with: its own, or with a third dimension the
-// affine map nearest to how Flash's perspective shows it.
-Matrix Projected(const Instance& inst, const Matrix& flat);
+// An object's place in three dimensions (twips): its 2D matrix (scales,
+// skew, rotation, x and y) with z, rotationX, rotationY and scaleZ, composed
+// as Matrix3D.recompose composes them.
+rules::M4 Matrix3DOf(const Matrix& flat, const Depth3D& d);
+// Flash's default perspective for a stage `width` x `height` twips: a 55
+// degree field of view about its centre.
+rules::Perspective DefaultPerspective(double width, double height);
+// The affine map nearest to `h` about the point (x, y); all zero when that
+// point is behind the eye.
+Matrix NearestAffine(const rules::H3& h, double x, double y);
 
 // The items of one object as BitmapData.draw sees it: its content and
 // children without its own placement, colour, blend, filters or visibility.
 // Its script mask `mask`, when given, still masks it, drawn with
 // `maskMatrix` (where it stands on the stage) in the bitmap's space.
+// Objects in three dimensions inside it are seen through `seen`.
 void ListDrawnItemsOf(const Instance& inst, std::vector<DrawnItem>& out, const Instance* mask = nullptr,
-                      const Matrix& maskMatrix = {});
+                      const Matrix& maskMatrix = {}, const rules::Perspective* seen = nullptr);
 
 }  // namespace quarvel::player

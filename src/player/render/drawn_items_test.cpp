@@ -7,6 +7,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "player/display/stage.h"
@@ -130,6 +131,75 @@ TEST(DrawnItems, MorphShapesAreKeptWhileTheRatioStays) {
   EXPECT_EQ(List(root)[1].morph, first[1].morph);
   inst.ratio = 200;
   EXPECT_NE(List(root)[1].morph, first[1].morph);
+}
+
+// Objects in three dimensions: the first below a projection carries the map
+// into its parent's space; one inside it is drawn by it (nested3D counts
+// back to it); flat objects carry none; a container's own projection starts
+// again below it.
+TEST(DrawnItems, ThirdDimensionProjectionsAndWhoDrawsThem) {
+  TimelineState root;
+  root.perspective = rules::Perspective{2000, 1000, 1000};
+  Instance& flat = Place(root, 1, &kShape);
+  flat.matrix.translateX = 400;
+  Instance& card = Place(root, 2, &kSprite);
+  card.matrix.translateX = 1000;
+  card.depth3D = Depth3D{500, 0, 30, 1};
+  Instance& face = Place(*card.sprite, 1, &kSprite);
+  face.depth3D = Depth3D{0, 40, 0, 1};
+  Place(*face.sprite, 1, &kShape);
+  Instance& own = Place(*card.sprite, 2, &kSprite);
+  own.perspective = rules::Perspective{800, 0, 0};
+  Instance& inner = Place(*own.sprite, 1, &kShape);
+  inner.depth3D = Depth3D{800, 0, 0, 1};
+  const auto items = List(root);
+  ASSERT_EQ(Levels(items), (std::vector<int>{-1, 0, 0, 1, 2, 1, 2}));
+  EXPECT_FALSE(items[1].projection) << "flat objects pay nothing";
+  ASSERT_TRUE(items[2].projection);
+  EXPECT_EQ(items[2].nested3D, 0u);
+  ASSERT_TRUE(items[3].projection);
+  EXPECT_EQ(items[3].nested3D, 1u);
+  EXPECT_FALSE(items[4].projection) << "flat in its parent's plane";
+  EXPECT_FALSE(items[5].projection);
+  // Below its own projection it starts again; only pushed back, it is seen
+  // through an affine map and drawn flat.
+  EXPECT_FALSE(items[6].projection);
+  EXPECT_EQ(items[6].nested3D, 0u);
+  // The card's centre: pushed back 500 twips by an eye 2000 in front of (1000, 1000).
+  double x = 0, y = 0;
+  ASSERT_TRUE(rules::ApplyH3(*items[2].projection, 0, 0, x, y));
+  EXPECT_NEAR(x, 1000, 1e-9);
+  EXPECT_NEAR(y, 1000 + (0 - 1000) * 2000.0 / 2500, 1e-9);
+  // The inner shape, pushed back by its owner's focal length: half the size toward (0, 0).
+  EXPECT_NEAR(items[6].matrix.scaleX, 0.5, 1e-9);
+  EXPECT_NEAR(items[6].matrix.scaleY, 0.5, 1e-9);
+  EXPECT_EQ(items[6].matrix.translateX, 0);
+  EXPECT_EQ(items[6].matrix.rotateSkew0, 0);
+  // Moving the card changes the list.
+  auto before = items;
+  card.depth3D->rotationY = 31;
+  EXPECT_FALSE(List(root) == before);
+}
+
+// A 2D matrix keeps its skew in three dimensions, and rotationX and
+// rotationY come between its scales and its turn.
+TEST(DrawnItems, AnObjectsMatrixInThreeDimensions) {
+  Matrix skewed;
+  skewed.scaleX = 2, skewed.rotateSkew0 = 0.5, skewed.rotateSkew1 = -0.7, skewed.scaleY = 1.5;
+  skewed.translateX = 100, skewed.translateY = -40;
+  const rules::M4 flat = Matrix3DOf(skewed, Depth3D{});
+  for (auto [u, v] : {std::pair{3.0, 4.0}, {-2.0, 7.0}}) {
+    const auto p = rules::Apply4(flat, u, v, 0, 1);
+    EXPECT_NEAR(p[0], 2 * u - 0.7 * v + 100, 1e-9);
+    EXPECT_NEAR(p[1], 0.5 * u + 1.5 * v - 40, 1e-9);
+    EXPECT_NEAR(p[2], 0, 1e-9);
+  }
+  // Turned 90 degrees about y after a scale of 2: x goes toward the viewer.
+  Matrix scaled;
+  scaled.scaleX = 2, scaled.scaleY = 2;
+  const auto p = rules::Apply4(Matrix3DOf(scaled, Depth3D{50, 0, 90, 1}), 10, 0, 0, 1);
+  EXPECT_NEAR(p[0], 0, 1e-9);
+  EXPECT_NEAR(p[2], 50 - 20, 1e-9);
 }
 
 }  // namespace

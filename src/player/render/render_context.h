@@ -77,5 +77,8 @@ inline const DrawnItem* Next(const DrawnItem* item) { return item + 1 + item->de
 // The walk, which the parts call back into (renderer.cpp).
 void DrawItem(RenderContext& c, const DrawnItem& item, const cairo_matrix_t& parent, const ColorTransform& parentCx);
 void DrawItemBody(RenderContext& c, const DrawnItem& item, const cairo_matrix_t& m, const ColorTransform& cx);
+// The device box of what an item's body draws with `m` (its own space to the
+// device), its children included (compositing.cpp).
+Box BodyBox(const RenderContext& c, const DrawnItem& item, const cairo_matrix_t& m, int nesting);
 
 }  // namespace quarvel::player

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "player/render/compositing.h"
+#include "player/render/projection_draw.h"
 #include "player/library/shape_parser.h"
 #include "player/text/text_render.h"
 #include "player/display/video_display.h"
@@ -242,11 +243,16 @@ void DrawItemBody(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t&
 }
 
 void DrawItem(RenderContext& c, const DrawnItem& inst, const cairo_matrix_t& parent, const ColorTransform& parentCx) {
-  if (!inst.def) return;
+  // An object in three dimensions inside another is drawn by that one.
+  if (!inst.def || inst.nested3D) return;
   const bool asMask = c.mask || c.alphaMask == &inst;
   if (!asMask && inst.scriptMask) return;
   if (!inst.visible && !(asMask && inst.scriptMask)) return;
   if (inst.maskSerial && !c.mask && c.masking != &inst && DrawScriptMasked(c, inst, parent, parentCx)) return;
+  if (inst.projection) {
+    DrawProjected(c, inst, parent, parentCx);
+    return;
+  }
   cairo_matrix_t m;
   const cairo_matrix_t own = ToCairo(inst.matrix);
   // Inside a mask an object's scrollRect moves it but does not crop it.
