@@ -393,10 +393,10 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   // whole bitmap: those take the whole.
   PixelRect box{0, 0, f->bitmap->width, f->bitmap->height};
   // Planes in perspective reach past their flat bounds.
-  const bool filtered = std::any_of(items.begin(), items.end(),
+  const bool reachesOut = std::any_of(items.begin(), items.end(),
                                     [](const DrawnItem& i) { return !i.filters.empty() || i.projection; });
   Rect local;
-  if (!filtered && op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT &&
+  if (!reachesOut && op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT &&
       node->serial != kRootClip && B(m).stage.Bounds(*node, local, true)) {
     box = box.Intersect(ReachOf(base, local.xmin, local.ymin, local.xmax, local.ymax));
     if (clipped) box = box.Intersect(clip);
