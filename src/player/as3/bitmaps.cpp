@@ -394,7 +394,7 @@ Value DrawInto(Machine& m, const Value& self, std::span<Value> a, Quality qualit
   PixelRect box{0, 0, f->bitmap->width, f->bitmap->height};
   // Planes in perspective reach past their flat bounds.
   const bool reachesOut = std::any_of(items.begin(), items.end(),
-                                    [](const DrawnItem& i) { return !i.filters.empty() || i.projection; });
+                                      [](const DrawnItem& i) { return !i.filters.empty() || i.projection; });
   Rect local;
   if (!reachesOut && op != CAIRO_OPERATOR_DEST_IN && op != CAIRO_OPERATOR_DEST_OUT &&
       node->serial != kRootClip && B(m).stage.Bounds(*node, local, true)) {
