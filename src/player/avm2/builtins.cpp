@@ -349,29 +349,32 @@ NATIVE(StrLength) {
   if (self.IsString()) return Value::Int(static_cast<std::int32_t>(Utf16Length(self.s->text)));
   return Value::Int(static_cast<std::int32_t>(Utf16Length(SelfText(m, self))));
 }
+// The UTF-16 unit at index i of a string, or -1 outside it.
+int UnitAt(const StringCell& c, double i) {
+  if (c.ascii < 0) c.ascii = IsAscii(c.text) ? 1 : 0;
+  if (c.ascii) {
+    if (i < 0 || i >= static_cast<double>(c.text.size())) return -1;
+    return static_cast<unsigned char>(c.text[static_cast<std::size_t>(i)]);
+  }
+  if (c.units.empty()) c.units = ToUtf16(c.text);
+  if (i < 0 || i >= static_cast<double>(c.units.size())) return -1;
+  return c.units[static_cast<std::size_t>(i)];
+}
 NATIVE(StrCharAt) {
-  const std::string s = SelfText(m, self);
+  const StringCell* s = m.ToStringCell(self);
   double i = ArgNum(m, a, 0, 0);
   if (std::isnan(i)) i = 0;  // as ToInteger makes it
-  if (IsAscii(s)) {
-    if (i < 0 || i >= static_cast<double>(s.size())) return m.Str("");
-    return m.Str(std::string(1, s[static_cast<std::size_t>(i)]));
-  }
-  const std::u16string u = ToUtf16(s);
-  if (i < 0 || i >= static_cast<double>(u.size())) return m.Str("");
-  return m.Str(FromUtf16(u.substr(static_cast<std::size_t>(i), 1)));
+  const int unit = UnitAt(*s, i);
+  if (unit < 0) return m.Str("");
+  if (unit < 0x80) return m.Str(std::string(1, static_cast<char>(unit)));
+  return m.Str(FromUtf16(std::u16string(1, static_cast<char16_t>(unit))));
 }
 NATIVE(StrCharCodeAt) {
-  const std::string s = SelfText(m, self);
+  const StringCell* s = m.ToStringCell(self);
   double i = ArgNum(m, a, 0, 0);
   if (std::isnan(i)) i = 0;
-  if (IsAscii(s)) {
-    if (i < 0 || i >= static_cast<double>(s.size())) return Value::Number(kNaN);
-    return Value::Int(static_cast<unsigned char>(s[static_cast<std::size_t>(i)]));
-  }
-  const std::u16string u = ToUtf16(s);
-  if (i < 0 || i >= static_cast<double>(u.size())) return Value::Number(kNaN);
-  return Value::Int(u[static_cast<std::size_t>(i)]);
+  const int unit = UnitAt(*s, i);
+  return unit < 0 ? Value::Number(kNaN) : Value::Int(unit);
 }
 NATIVE(StrFromCharCode) {
   (void)self;

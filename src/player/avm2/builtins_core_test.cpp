@@ -308,6 +308,24 @@ TEST_F(Core, StringIndexArguments) {
   EXPECT_EQ(Traced(), "abcde||bcd||ab|fg|-1|");
 }
 
+// Indices count UTF-16 units, twice over the same string (the cell keeps
+// what the first read worked out), and past the ends.
+TEST_F(Core, CharAtAndCharCodeAtCountUtf16Units) {
+  AbcCode c;
+  const char* text = "a\xC3\xA9\xF0\x9F\x98\x80";  // a, U+00E9, U+1F600 (two units)
+  for (int round = 0; round < 2; ++round) {
+    for (int i : {0, 1, 2, 3, 4, -1})
+      Trace(c, [&](AbcCode& x) { Str(x, text); x.Op("pushbyte", {i}); Call(x, "charCodeAt", 1); });
+  }
+  Trace(c, [&](AbcCode& x) { Str(x, text); x.Op("pushbyte", {1}); Call(x, "charAt", 1); });
+  Trace(c, [&](AbcCode& x) { Str(x, text); x.Op("pushbyte", {5}); Call(x, "charAt", 1); });
+  Trace(c, [&](AbcCode& x) { Str(x, "xyz"); x.Op("pushbyte", {2}); Call(x, "charAt", 1); });
+  Trace(c, [&](AbcCode& x) { Str(x, "xyz"); x.Op("pushbyte", {3}); Call(x, "charCodeAt", 1); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  const std::string codes = "97|233|55357|56832|NaN|NaN|";
+  EXPECT_EQ(Traced(), codes + codes + "\xC3\xA9||z|NaN|");
+}
+
 TEST_F(Core, ByteArrayTextDropsTheByteOrderMarkAndStopsAtNul) {
   AbcCode c;
   NewByteArray(c);

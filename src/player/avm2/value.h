@@ -25,7 +25,13 @@ struct StringCell : Cell {
   explicit StringCell(std::string v) : text(std::move(v)) {}
   std::string text;  // UTF-8
   std::uint32_t id = 0;  // its name number once interned, else 0
-  std::size_t Bytes() const override { return sizeof(StringCell) + text.capacity(); }
+  // Kept from the first read by UTF-16 unit: charAt and charCodeAt in a loop
+  // over a long string would otherwise scan and convert it on every call.
+  mutable std::int8_t ascii = -1;  // -1 not yet known
+  mutable std::u16string units;    // non-ASCII text only
+  std::size_t Bytes() const override {
+    return sizeof(StringCell) + text.capacity() + units.capacity() * sizeof(char16_t);
+  }
 };
 
 enum class Type : std::uint8_t { kUndefined, kNull, kBoolean, kInt, kNumber, kString, kObject };
