@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "player/avm2/builtins_util.h"
+#include "player/rules/matrix3d.h"
 
 namespace quarvel::player {
 
@@ -613,9 +614,9 @@ NATIVE(GraphicsDrawData) {
 // ---- flash.geom.Matrix3D: 16 numbers, column by column (rawData[12..14]
 // is the translation), transforming column vectors.
 
-using M4 = std::array<double, 16>;
+using rules::M4;
 constexpr const char* kRaw = " raw";  // the numbers, where no script can name them
-constexpr M4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+constexpr M4 kIdentity = rules::kIdentity4;
 
 M4 Read4(Machine& m, const Value& self) {
   M4 out = kIdentity;
@@ -630,30 +631,10 @@ void Write4(Machine& m, const Value& self, const M4& v) {
   for (double d : v) elems.push_back(Value::Number(static_cast<double>(static_cast<float>(d))));
   Set(m, self, kRaw, Value::Obj(m.NewArray(std::move(elems))));
 }
-// a * b: b's transformation first.
-M4 Mul(const M4& a, const M4& b) {
-  M4 out{};
-  for (int col = 0; col < 4; ++col)
-    for (int row = 0; row < 4; ++row) {
-      double s = 0;
-      for (int k = 0; k < 4; ++k) s += a[k * 4 + row] * b[col * 4 + k];
-      out[col * 4 + row] = s;
-    }
-  return out;
-}
-M4 Translation(double x, double y, double z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
-M4 Scaling(double x, double y, double z) { return {x, 0, 0, 0, 0, y, 0, 0, 0, 0, z, 0, 0, 0, 0, 1}; }
-// About a unit axis through the origin, `radians` turning as Flash turns.
-M4 Rotation(double radians, double ax, double ay, double az) {
-  const double len = std::sqrt(ax * ax + ay * ay + az * az);
-  if (len == 0) return kIdentity;
-  ax /= len, ay /= len, az /= len;
-  const double c = std::cos(radians), s = std::sin(radians), t = 1 - c;
-  return {t * ax * ax + c,      t * ax * ay + s * az, t * ax * az - s * ay, 0,
-          t * ax * ay - s * az, t * ay * ay + c,      t * ay * az + s * ax, 0,
-          t * ax * az + s * ay, t * ay * az - s * ax, t * az * az + c,      0,
-          0,                    0,                    0,                    1};
-}
+constexpr auto Mul = rules::Mul4;
+constexpr auto Translation = rules::Translation4;
+constexpr auto Scaling = rules::Scaling4;
+constexpr auto Rotation = rules::Rotation4;
 // Scale, then turns about x, y and z, then the translation, computed as
 // Flash computes it: in single precision, the sines' products shared.
 M4 Compose(const std::array<double, 3>& t, const std::array<double, 3>& r, const std::array<double, 3>& s) {
