@@ -556,7 +556,7 @@ void As3Display::Collect() {
     else ++it;
   }
   // Off-list nodes nothing refers to any more are dropped with their objects.
-  m.Collect();
+  m.CollectIfDue();
 }
 
 }  // namespace quarvel::player::as3

@@ -1193,6 +1193,15 @@ void Machine::BeginFrame() {
   aborted_ = false;
 }
 
+void Machine::CollectIfDue() {
+  // A collection walks every live object, so a large heap (a Flex
+  // application's) paid it every frame. Garbage waits for a quarter of the
+  // live bytes, within bounds that keep what the caps count close to a frame's.
+  constexpr std::size_t kLeast = std::size_t{4} << 20, kMost = std::size_t{32} << 20;
+  if (heap_.AllocatedSinceCollect() < std::clamp(heap_.LiveBytes() / 4, kLeast, kMost)) return;
+  Collect();
+}
+
 void Machine::Collect() {
   heap_.Collect([this](Heap& h) {
     for (auto& [k, c] : interned_) h.Mark(c);

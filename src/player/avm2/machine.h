@@ -354,6 +354,9 @@ class Machine {
   // Frame-time bookkeeping: resets the caps; Collect frees what no root reaches.
   void BeginFrame();
   void Collect();
+  // The host's collection between frames: only once a share of the live
+  // bytes has been made anew since the last one.
+  void CollectIfDue();
   void AddRoots(std::function<void(Heap&)> roots) { extraRoots_.push_back(std::move(roots)); }
   // Called after marking, before unreached cells are freed (weak references).
   void AddSweepHook(std::function<void()> hook) { sweepHooks_.push_back(std::move(hook)); }

@@ -492,6 +492,18 @@ TEST_F(As3, CollectionKeepsReachableObjectsAndFreesTheRest) {
   EXPECT_EQ(m.ToString(Value::Obj(kept)), "kept");
 }
 
+TEST_F(As3, CollectionBetweenFramesWaitsForEnoughNewBytes) {
+  Machine m;
+  for (int i = 0; i < 100; ++i) m.NewArray({Value::Int(i)});
+  const std::size_t made = m.heap().Count();
+  m.CollectIfDue();
+  EXPECT_EQ(m.heap().Count(), made);  // a few hundred bytes: not yet
+  m.heap().AddAllocated(std::size_t{4} << 20);
+  m.CollectIfDue();
+  EXPECT_LT(m.heap().Count(), made - 90);
+  EXPECT_EQ(m.heap().AllocatedSinceCollect(), 0u);
+}
+
 // A method's outer scopes count from the script's global, which the script
 // pushed first: the global once, then the bases its class was made under.
 TEST_F(As3, OuterScopesCountFromTheGlobal) {
