@@ -19,7 +19,7 @@ namespace quarvel::gif {
 enum class ColorChoice { k256Colors, kGrayScale };        // "256Colors" / "GrayScale"
 enum class DitherChoice { kNearest, kFloydSteinberg };    // "Nearest" / "FloydSteinberg"
 enum class SizeChoice { kSmallerSize, kBestQuality };     // "Smaller Size" / "Best Quality"
-// The octree of the design, or libimagequant with a palette shared across
+// The octree per frame, or libimagequant with a palette shared across
 // the movie (256 colours only; grey scale has its own palette).
 enum class PaletteChoice { kOctree, kQuant };
 

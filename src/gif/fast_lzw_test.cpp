@@ -1,4 +1,4 @@
-// The fast encoder against the encoder of the design: the same bytes.
+// The fast encoder against the plain TLZWEncoder: the same bytes.
 #include "gif/fast_lzw.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@ TStream Reference(int code_width, const std::vector<std::uint8_t>& pixels) {
   return s;
 }
 
-TEST(FastLZW, SameBytesAsTheDesignEncoder) {
+TEST(FastLZW, SameBytesAsThePlainEncoder) {
   std::mt19937 rng(7);
   TFastLZWEncoder fast;  // reused: every call must start from an empty table
   for (int code_width = 1; code_width <= 8; ++code_width) {

@@ -1,4 +1,4 @@
-// The optimiser's LZW encoder against the encoder of the design: the same
+// The optimiser's LZW encoder against the plain TLZWEncoder: the same
 // bytes for any pixels, and a limit that gives up exactly past it. The input
 // is a code width, a mode and pixels; in run mode the pixels come as
 // (value, length) pairs, so that long runs (the run step's case) are cheap
@@ -28,8 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A frame has a pixel at least; the writers never encode none.
   if (pixels.empty()) return 0;
   TStream want;
-  TLZWEncoder design;
-  design.EncodeImageData(want, code_width, 1 << code_width, pixels.data(), false, 1, int(pixels.size()));
+  TLZWEncoder plain;
+  plain.EncodeImageData(want, code_width, 1 << code_width, pixels.data(), false, 1, int(pixels.size()));
   static TFastLZWEncoder fast;  // kept between inputs, as the optimiser keeps one per thread
   TStream got;
   fast.Encode(got, code_width, pixels.data(), pixels.size());
