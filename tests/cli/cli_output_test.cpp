@@ -142,7 +142,9 @@ TEST(CliConvert, ThoroughGifShowsThePicturesOfTheDefaultOne) {
 TEST(CliConvert, CtrlCDuringTheCaptureStillWritesTheGifOfTheFramesSoFar) {
   CliRunner cli("gifint");
   const auto out = cli.Folder() / "cut.gif";
-  const std::string cmd = "timeout --preserve-status -s INT 1.5 " + ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") +
+  // --foreground: timeout otherwise sends the signal to the program and again
+  // to its group, and a second signal is the one that ends the program at once.
+  const std::string cmd = "timeout --foreground --preserve-status -s INT 1.5 " + ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") +
                           " --work-dir " + ShellQuote(cli.WorkDir().string()) + " convert " +
                           ShellQuote(SampleMovie()) + " " + ShellQuote(out.string()) +
                           " --realtime --duration 60000 --latency 100 --size 110x80 --sound none >/dev/null 2>" +
