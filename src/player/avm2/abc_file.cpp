@@ -1,5 +1,6 @@
 #include "player/avm2/abc_file.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -44,24 +45,18 @@ class AbcReader {
   }
   // Negative numbers take all five bytes: no sign extension of short forms.
   std::int32_t S32(const char* field) { return static_cast<std::int32_t>(U30(field)); }
-  double D64(const char* field) {
-    Need(8, field);
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) bits = bits << 8 | data_[pos_ + static_cast<std::size_t>(i)];
-    pos_ += 8;
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
+  // Little-endian IEEE numbers: doubles, and the single-precision pool of
+  // newer blocks.
+  template <typename T, typename Bits>
+  T Ieee(const char* field) {
+    Need(sizeof(Bits), field);
+    Bits bits = 0;
+    for (std::size_t i = sizeof(Bits); i-- > 0;) bits = static_cast<Bits>(bits << 8 | data_[pos_ + i]);
+    pos_ += sizeof(Bits);
+    return std::bit_cast<T>(bits);
   }
-  float F32(const char* field) {
-    Need(4, field);
-    std::uint32_t bits = 0;
-    for (int i = 3; i >= 0; --i) bits = bits << 8 | data_[pos_ + static_cast<std::size_t>(i)];
-    pos_ += 4;
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-  }
+  double D64(const char* field) { return Ieee<double, std::uint64_t>(field); }
+  float F32(const char* field) { return Ieee<float, std::uint32_t>(field); }
   std::span<const std::uint8_t> Bytes(std::size_t n, const char* field) {
     Need(n, field);
     auto s = data_.subspan(pos_, n);
