@@ -134,18 +134,14 @@ bool DrawWithShaderBlend(RenderContext& c, const DrawnItem& inst, const cairo_ma
   if (b.Empty()) return true;
   // The box without the room DeviceBox leaves for anti-aliasing: the
   // kernel runs over the object's own bounds.
-  cairo_save(c.cr);
-  cairo_identity_matrix(c.cr);
-  double cx0, cy0, cx1, cy1;
-  cairo_clip_extents(c.cr, &cx0, &cy0, &cx1, &cy1);
-  cairo_restore(c.cr);
+  const Box clip = DeviceClip(c.cr);
   double ox = 0, oy = 0;
   cairo_surface_get_device_offset(target, &ox, &oy);
   const int tw = cairo_image_surface_get_width(target), th = cairo_image_surface_get_height(target);
-  const double x0 = std::max({std::floor(b.x0 + 2), std::floor(cx0), -ox});
-  const double y0 = std::max({std::floor(b.y0 + 2), std::floor(cy0), -oy});
-  const double x1 = std::min({std::ceil(b.x1 - 2), std::ceil(cx1), tw - ox});
-  const double y1 = std::min({std::ceil(b.y1 - 2), std::ceil(cy1), th - oy});
+  const double x0 = std::max({std::floor(b.x0 + 2), std::floor(clip.x0), -ox});
+  const double y0 = std::max({std::floor(b.y0 + 2), std::floor(clip.y0), -oy});
+  const double x1 = std::min({std::ceil(b.x1 - 2), std::ceil(clip.x1), tw - ox});
+  const double y1 = std::min({std::ceil(b.y1 - 2), std::ceil(clip.y1), th - oy});
   if (x1 <= x0 || y1 <= y0) return true;
   const int w = static_cast<int>(x1 - x0), h = static_cast<int>(y1 - y0);
   // A kernel too long for its area (far past real ones) draws the object plainly.
@@ -184,14 +180,10 @@ void DrawWithFilters(RenderContext& c, const DrawnItem& inst, const cairo_matrix
   Box b = DeviceBox(c, inst, parent, c.nesting);
   if (b.Empty()) return;
   // Only what can show, plus the filters' reach into it.
-  cairo_save(c.cr);
-  cairo_identity_matrix(c.cr);
-  double cx0, cy0, cx1, cy1;
-  cairo_clip_extents(c.cr, &cx0, &cy0, &cx1, &cy1);
-  cairo_restore(c.cr);
+  const Box clip = DeviceClip(c.cr);
   const double reach = FilterMargin(inst.filters, c.options.stageScale * 20) + 2;
-  const double x0 = std::floor(std::max(b.x0, cx0 - reach)), y0 = std::floor(std::max(b.y0, cy0 - reach));
-  const double x1 = std::ceil(std::min(b.x1, cx1 + reach)), y1 = std::ceil(std::min(b.y1, cy1 + reach));
+  const double x0 = std::floor(std::max(b.x0, clip.x0 - reach)), y0 = std::floor(std::max(b.y0, clip.y0 - reach));
+  const double x1 = std::ceil(std::min(b.x1, clip.x1 + reach)), y1 = std::ceil(std::min(b.y1, clip.y1 + reach));
   constexpr double kMaxSide = 4096;
   if (x1 <= x0 || y1 <= y0 || x1 - x0 > kMaxSide || y1 - y0 > kMaxSide) {
     DrawItemBody(c, inst, m, cx);  // too large to filter: drawn plain

@@ -169,17 +169,13 @@ void DrawPlane(RenderContext& c, const DrawnItem& item, const rules::H3& g, cons
   if (local.Empty()) return;
   // Only the part that can show: when the clip's corners are all seen in
   // front, what maps into it lies within their own points.
-  cairo_save(c.cr);
-  cairo_identity_matrix(c.cr);
-  double cx0, cy0, cx1, cy1;
-  cairo_clip_extents(c.cr, &cx0, &cy0, &cx1, &cy1);
-  cairo_restore(c.cr);
-  if (cx1 <= cx0 || cy1 <= cy0) return;
+  const Box clip = DeviceClip(c.cr);
+  if (clip.x1 <= clip.x0 || clip.y1 <= clip.y0) return;
   rules::H3 inv;
   if (!rules::Invert3(g, inv)) return;
   Box seen;
   bool allInFront = true;
-  for (const Pt& p : Corners(cx0, cy0, cx1, cy1)) {
+  for (const Pt& p : Corners(clip.x0, clip.y0, clip.x1, clip.y1)) {
     const double q = inv[6] * p.x + inv[7] * p.y + inv[8];
     if (q == 0) {
       allInFront = false;

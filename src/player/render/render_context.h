@@ -70,6 +70,16 @@ struct Box {
   }
 };
 
+// What the context's clip lets through, in device pixels.
+inline Box DeviceClip(cairo_t* cr) {
+  Box b;
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_clip_extents(cr, &b.x0, &b.y0, &b.x1, &b.y1);
+  cairo_restore(cr);
+  return b;
+}
+
 // The items one level below `item`, walked with Next.
 inline std::span<const DrawnItem> Children(const DrawnItem& item) { return {&item + 1, item.descendants}; }
 inline const DrawnItem* Next(const DrawnItem* item) { return item + 1 + item->descendants; }
