@@ -224,7 +224,7 @@ void BM_OptimizeAnimation(benchmark::State& state) {
   const gif::BuildResult built = gif::BuildAnimation(options);
   gif::OptimizedFile optimized;
   for (auto _ : state) optimized = gif::OptimizeAnimation(*built.image);
-  state.counters["bytes"] = double(optimized.bytes.size());
+  state.counters["bytes"] = double(optimized.Size());
   state.counters["rewritten"] = optimized.rewritten ? 1 : 0;
 }
 BENCHMARK(BM_OptimizeAnimation)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();

@@ -1129,7 +1129,7 @@ void MainWindow::OnSaveGif() {
   if (!gif_preview_->HasImage()) return;
   RunSave(QStringLiteral("GIF"), path, [&] {
     if (optimize_gif_->isChecked())
-      gif::SaveStreamToFile(gif::OptimizeAnimation(gif_preview_->Image()).bytes, path.toStdString());
+      gif::SaveStreamToFile(gif::OptimizeAnimation(gif_preview_->Image()).Bytes(), path.toStdString());
     else
       gif_preview_->Image().SaveToFile(path.toStdString());
     SavedTo(path);

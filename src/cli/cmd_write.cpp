@@ -113,44 +113,48 @@ gif::BuildOptions GifBuildOptions(const GifOptions& options, const StoreInfo& st
   build.palette = options.palette == "quant" ? gif::PaletteChoice::kQuant : gif::PaletteChoice::kOctree;
   build.transparent = store.alpha;
   build.tight_frames = !options.thorough;
+  build.encode_frames = true;
   build.kept = kept;
   return build;
 }
 
 // The built animation, optimised unless asked not to, written in place of `out`.
-void WriteGif(const std::string& out, const GifOptions& options, const gif::BuildResult& result, long long frames,
+void WriteGif(const std::string& out, const GifOptions& options, gif::BuildResult& result, long long frames,
               Progress& progress) {
-  gif::TStream bytes;
+  std::vector<gif::TStream> pieces;
   if (options.optimize) {
     try {
       gif::OptimizeOptions optimize;
       optimize.trial = !options.thorough;
-      bytes = gif::OptimizeAnimation(*result.image, optimize, &CaptureStopRequested).bytes;
+      pieces = gif::OptimizeAnimation(*result.image, optimize, &CaptureStopRequested, &result.images).pieces;
     } catch (const gif::OptimizeStopped&) {
       CheckInterrupted(out);
       throw;
     }
   } else {
-    result.image->SaveToStream(bytes);
+    result.image->SaveToStream(pieces.emplace_back());
   }
+  std::size_t size = 0;
+  for (const gif::TStream& p : pieces) size += p.size();
   CheckInterrupted(out);
   WriteAtomically(out, [&](const std::string& temp) {
     errno = 0;
     std::FILE* file = std::fopen(temp.c_str(), "wb");
     if (!file) throw CommandError(out + ": cannot write: " + std::strerror(errno));
-    // A megabyte a call: one call for a 70 MB GIF took ten times as long
-    // in the kernel as the same bytes in pieces.
+    // A megabyte a call at most: one call for a 70 MB GIF took ten times
+    // as long in the kernel as the same bytes in pieces.
     constexpr std::size_t kPiece = std::size_t(1) << 20;
     bool written = true;
-    for (std::size_t at = 0; written && at < bytes.size(); at += kPiece) {
-      const std::size_t n = std::min(kPiece, bytes.size() - at);
-      written = std::fwrite(bytes.data() + at, 1, n, file) == n;
-    }
+    for (const gif::TStream& bytes : pieces)
+      for (std::size_t at = 0; written && at < bytes.size(); at += kPiece) {
+        const std::size_t n = std::min(kPiece, bytes.size() - at);
+        written = std::fwrite(bytes.data() + at, 1, n, file) == n;
+      }
     const int err = errno;
     if (std::fclose(file) != 0 || !written) throw CommandError(out + ": cannot write: " + std::strerror(err ? err : errno ? errno : EIO));
   });
   progress.End(out + ": " + std::to_string(frames) + " frames (" + std::to_string(result.optimized_frames) +
-               " optimised), " + std::to_string(bytes.size()) + " bytes");
+               " optimised), " + std::to_string(size) + " bytes");
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "capture/frame_store.h"
+#include "gif/encode_ahead.h"
 #include "gif/fast_lzw.h"
 #include "gif/alpha_reduction.h"
 #include "gif/parallel.h"
@@ -507,6 +509,15 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
     });
   };
 
+  // Frames are encoded as they are added, beside the capture and the
+  // reduction; declared after the assembler that holds them, so that it
+  // stops before they go.
+  std::optional<EncodeAhead> encoder;
+  if (options.encode_frames) encoder.emplace(options.threads);
+  const auto encode_added = [&] {
+    if (!encoder) return;
+    for (int n = assembler.FrameCount(); encoder->Count() < n;) encoder->Add(assembler.Frame(encoder->Count()));
+  };
   Batch current, next;
   // Declared after the batches it works on, so that it ends before they go.
   BackgroundJob worker;
@@ -537,12 +548,14 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
         assembler.Add(std::move(item.reduced), item.transparent, ahead ? &current.differences[k] : nullptr);
         if (ahead) current.differences[k] = FrameDifference{};
       }
+      encode_added();
       if (options.kept != nullptr) options.kept->Drop(i + 1);
     }
     worker.Wait();
     std::swap(current, next);
   }
   BuildResult result;
+  if (encoder) result.images = encoder->Finish(options.stop);
   result.optimized_frames = assembler.OptimizedFrames();
   result.image = assembler.Finish();
   if (progress) progress(kBuildFinishedText, 100);

@@ -12,6 +12,7 @@
 
 #include "capture/crop_zoom.h"
 #include "capture/frame_cache.h"
+#include "gif/encode_ahead.h"
 #include "gif/gif_image.h"
 
 namespace quarvel::gif {
@@ -41,6 +42,9 @@ struct BuildOptions {
   // AnimationAssembler); off (the window's rules), the bytes of older
   // versions. The command line's default.
   bool tight_frames = false;
+  // The frames' image bytes are encoded while the build runs
+  // (BuildResult::images), for a caller that writes the file right after.
+  bool encode_frames = false;
   // Frames are read and reduced on this many threads (0: one per core); the
   // image does not depend on it.
   int threads = 0;
@@ -65,6 +69,9 @@ using ProgressCallback = std::function<void(const std::string& label, int percen
 struct BuildResult {
   std::unique_ptr<TGIFImage> image;
   int optimized_frames = 0;
+  // The frames' image bytes, encoded while the build ran (see EncodeAhead);
+  // OptimizeAnimation takes them in place of encoding the frames again.
+  FrameImages images;
 };
 
 inline constexpr const char* kBuildFinishedText = "Build Animation GIF Finished";
@@ -112,6 +119,10 @@ class AnimationAssembler {
   void AddRepeat();
   bool HasPrevious() const { return previous_ != nullptr; }
   int OptimizedFrames() const { return optimized_; }
+  // The frames added so far; each is final once the Add that made it
+  // returns, but for the delay of its graphic control.
+  int FrameCount() const { return animation_->Images().Count(); }
+  const TGIFSubImage& Frame(int i) const { return animation_->Images()[i]; }
   std::unique_ptr<TGIFImage> Finish() { return std::move(animation_); }
 
  private:

@@ -220,6 +220,26 @@ class Replay {
     return true;
   }
 
+  // Moves on to the latest frame before `before` that covers the whole
+  // screen with opaque pixels, forgetting the frames before it: nothing
+  // they drew shows once it is played.
+  void SkipBefore(int before) {
+    for (int k = std::min(before, last_) - 1; k > next_; --k) {
+      const TGIFSubImage& f = image_.Images()[k];
+      const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
+      const bool opaque = gce == nullptr || !gce->Transparent();
+      const bool restores = gce != nullptr && gce->Disposal() == 3;
+      if (opaque && !restores && !f.Empty() && f.Left() == 0 && f.Top() == 0 && f.Width() == width_ &&
+          f.Height() == height_) {
+        std::fill(canvas_.begin(), canvas_.end(), kNone);
+        none_ = canvas_.size();
+        previous_disposal_ = 0;
+        next_ = k;
+        return;
+      }
+    }
+  }
+
   const std::vector<std::uint32_t>& Canvas() const { return canvas_; }
   int Delay() const { return delay_; }
   // Whether some pixel shows the background (none once the screen is covered).
@@ -935,10 +955,12 @@ const TGIFAppExtNSLoop* LoopExtension(const TGIFImage& image) {
   return nullptr;
 }
 
-// A frame of the image's own file: its extensions, then its image from `image_at` on.
+// A frame of the image's own file: its extensions, then its image, kept
+// apart so that an image encoded ahead is moved in, not copied.
 struct PlainFrame {
-  TStream bytes;
-  std::size_t image_at = 0;
+  TStream head;
+  TStream image;
+  std::size_t Size() const { return head.size() + image.size(); }
 };
 
 // The frame's own image can stand unchanged in the rewrite, in place of the
@@ -954,7 +976,7 @@ Encoding Verbatim(const TGIFImage& image, std::size_t frame, const std::vector<P
     if (before != nullptr && before->Disposal() > 1) return out;
   }
   const PlainFrame& p = (*plain)[frame];
-  out.own = std::span<const std::uint8_t>(p.bytes).subspan(p.image_at);
+  out.own = std::span<const std::uint8_t>(p.image);
   const TGIFGraphicControlExtension* gce = f.GraphicControlExtension();
   out.transparent = gce != nullptr && gce->Transparent() ? gce->TransparentColorIndex() : -1;
   out.valid = true;
@@ -1168,10 +1190,10 @@ std::optional<TStream> Rewrite(const TGIFImage& image, const OptimizeOptions& op
 }
 
 // The frames of the image's own file, written in batches across the
-// threads; nothing when a frame cannot be written (the caller then writes
-// the image itself, for its errors).
+// threads, those of `ahead` moved in; nothing when a frame cannot be
+// written (the caller then writes the image itself, for its errors).
 std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int threads,
-                                                   const std::function<bool()>& stop) {
+                                                   const std::function<bool()>& stop, FrameImages* ahead) {
   if (image.Version() == gvUnknown) return std::nullopt;
   const std::size_t n = std::size_t(image.Images().Count());
   std::vector<PlainFrame> frames(n);
@@ -1184,9 +1206,11 @@ std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int t
       return;
     }
     try {
-      f.Extensions().SaveToStream(frames[k].bytes);
-      frames[k].image_at = frames[k].bytes.size();
-      f.SaveImageToStream(frames[k].bytes);
+      f.Extensions().SaveToStream(frames[k].head);
+      if (ahead != nullptr && k < ahead->size() && (*ahead)[k])
+        frames[k].image = std::move(*(*ahead)[k]);
+      else
+        f.SaveImageToStream(frames[k].image);
     } catch (const GIFException&) {
       failed = true;
     }
@@ -1195,24 +1219,26 @@ std::optional<std::vector<PlainFrame>> PlainFrames(const TGIFImage& image, int t
   return frames;
 }
 
-// The image's own file from its frames: what SaveToStream writes.
-TStream PlainFile(const TGIFImage& image, const std::vector<PlainFrame>& frames) {
+// The image's own file from its frames: what SaveToStream writes, in pieces.
+std::vector<TStream> PlainFile(const TGIFImage& image, std::vector<PlainFrame>&& frames) {
+  std::vector<TStream> pieces;
+  pieces.reserve(2 * frames.size() + 2);
   const char* magic = image.Version() == gv89a ? "GIF89a" : "GIF87a";
-  TStream out(magic, magic + 6);
-  image.Header().SaveToStream(out);
-  std::size_t size = out.size() + 1;
-  for (const PlainFrame& f : frames) size += f.bytes.size();
-  out.reserve(size);
-  for (const PlainFrame& f : frames) out.insert(out.end(), f.bytes.begin(), f.bytes.end());
-  out.push_back(0x3B);
-  return out;
+  TStream& head = pieces.emplace_back(magic, magic + 6);
+  image.Header().SaveToStream(head);
+  for (PlainFrame& f : frames) {
+    pieces.push_back(std::move(f.head));
+    pieces.push_back(std::move(f.image));
+  }
+  pieces.push_back(TStream{0x3B});
+  return pieces;
 }
 
 std::size_t PlainFileSize(const TGIFImage& image, const std::vector<PlainFrame>& frames, FrameRange range) {
   TStream head;
   image.Header().SaveToStream(head);
   std::size_t size = 6 + head.size() + 1;
-  for (int i = range.first; i < range.last; ++i) size += frames[std::size_t(i)].bytes.size();
+  for (int i = range.first; i < range.last; ++i) size += frames[std::size_t(i)].Size();
   return size;
 }
 
@@ -1230,8 +1256,10 @@ bool RewriteMayPay(const TGIFImage& image, const OptimizeOptions& options,
   try {
     for (int w = 0; w < kTrialWindows; ++w) {
       const int first = int((long long)n * w / kTrialWindows), last = std::min(n, first + kTrialLength);
-      // The picture before the window, played once for all of them.
+      // The picture before the window, played once for all of them, from
+      // the last frame that covers the screen.
       replay.SetLast(first);
+      replay.SkipBefore(first);
       while (replay.Next())
         if (stop && stop()) throw OptimizeStopped();
       const std::optional<TStream> window = Rewrite(image, options, own_frames, stop, replay, last);
@@ -1256,14 +1284,27 @@ std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOp
                  image.Images().Count());
 }
 
+std::size_t OptimizedFile::Size() const {
+  std::size_t n = 0;
+  for (const TStream& p : pieces) n += p.size();
+  return n;
+}
+
+TStream OptimizedFile::Bytes() const {
+  TStream out;
+  out.reserve(Size());
+  for (const TStream& p : pieces) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options,
-                                const std::function<bool()>& stop) {
+                                const std::function<bool()>& stop, FrameImages* ahead) {
   OptimizedFile result;
   // The own frames are written while the rewrite's first pass runs: its
   // second pass keeps any of them that nothing beats.
   std::optional<std::vector<PlainFrame>> plain;
   BackgroundJob own;
-  own.Start([&] { plain = PlainFrames(image, options.threads, stop); });
+  own.Start([&] { plain = PlainFrames(image, options.threads, stop, ahead); });
   const auto own_frames = [&]() -> const std::vector<PlainFrame>* {
     own.Wait();
     return plain ? &*plain : nullptr;
@@ -1277,14 +1318,15 @@ OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& o
   if (plain) {
     // The rewrite is only there when it is smaller: the own file wins a tie.
     if (!rewritten) {
-      result.bytes = PlainFile(image, *plain);
+      result.pieces = PlainFile(image, std::move(*plain));
       return result;
     }
   } else {
-    image.SaveToStream(result.bytes);
-    if (!rewritten || result.bytes.size() <= rewritten->size()) return result;
+    image.SaveToStream(result.pieces.emplace_back());
+    if (!rewritten || result.pieces[0].size() <= rewritten->size()) return result;
+    result.pieces.clear();
   }
-  result.bytes = std::move(*rewritten);
+  result.pieces.push_back(std::move(*rewritten));
   result.rewritten = true;
   return result;
 }

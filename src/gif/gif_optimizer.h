@@ -7,10 +7,12 @@
 
 #include <cstddef>
 #include <optional>
+#include <vector>
 
 #include <functional>
 #include <stdexcept>
 
+#include "gif/encode_ahead.h"
 #include "gif/gif_image.h"
 
 namespace quarvel::gif {
@@ -42,13 +44,19 @@ struct OptimizeStopped : std::runtime_error {
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
 
 struct OptimizedFile {
-  TStream bytes;
+  // The file is these pieces one after another: the own file's frames are
+  // handed over as they were encoded, not copied into one buffer.
+  std::vector<TStream> pieces;
   bool rewritten = false;  // false: the image's own file, which was smaller or not rewritable
+  std::size_t Size() const;
+  TStream Bytes() const;  // the pieces joined
 };
 
 // The smaller of the image's own file and its rewrite. `stop` is asked
 // between frames: true ends the work with OptimizeStopped (Ctrl-C).
+// `ahead` holds frames' image bytes encoded before (BuildResult::images),
+// taken (moved out) in place of encoding those frames again.
 OptimizedFile OptimizeAnimation(const TGIFImage& image, const OptimizeOptions& options = {},
-                                const std::function<bool()>& stop = {});
+                                const std::function<bool()>& stop = {}, FrameImages* ahead = nullptr);
 
 }  // namespace quarvel::gif

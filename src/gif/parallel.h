@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <exception>
 #include <thread>
 #include <utility>
@@ -13,9 +14,15 @@
 
 namespace quarvel::gif {
 
-// 0 means one thread per core.
+// 0 means one thread per core, or QUARVEL_THREADS when it names a count
+// (1 runs the GIF work on the calling thread alone: the bytes are the same).
 inline int WorkerThreads(int wanted) {
   if (wanted > 0) return wanted;
+  if (const char* env = std::getenv("QUARVEL_THREADS"); env != nullptr && *env != 0) {
+    char* end = nullptr;
+    const long n = std::strtol(env, &end, 10);
+    if (*end == 0 && n > 0) return int(std::min(n, 64L));
+  }
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : int(n);
 }

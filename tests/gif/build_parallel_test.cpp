@@ -277,7 +277,7 @@ TEST_F(BuildParallel, QuantPaletteIsSharedAndCloserThanTheOctree) {
     BuildResult r = BuildAnimation(o);
     TStream bytes;
     r.image->SaveToStream(bytes);
-    if (optimized != nullptr) *optimized = OptimizeAnimation(*r.image).bytes;
+    if (optimized != nullptr) *optimized = OptimizeAnimation(*r.image).Bytes();
     const auto shown = testing::ShownPictures(testing::DecodeWithGiflib(bytes), false);
     EXPECT_EQ(shown.size(), std::size_t(count));
     double sum = 0;
@@ -334,7 +334,7 @@ TEST_F(BuildParallel, StopEndsTheBuildAndTheRewrite) {
   o.stop = {};
   const BuildResult whole = BuildAnimation(o);
   EXPECT_THROW(OptimizeAnimation(*whole.image, {}, [] { return true; }), OptimizeStopped);
-  EXPECT_FALSE(OptimizeAnimation(*whole.image, {}, [] { return false; }).bytes.empty());
+  EXPECT_FALSE(OptimizeAnimation(*whole.image, {}, [] { return false; }).Bytes().empty());
 }
 
 }  // namespace

@@ -32,12 +32,12 @@ void ExpectSamePictures(const TGIFImage& image, const OptimizedFile& optimized, 
   SCOPED_TRACE(what);
   TStream plain;
   image.SaveToStream(plain);
-  EXPECT_LE(optimized.bytes.size(), plain.size());
+  EXPECT_LE(optimized.Size(), plain.size());
   if (!optimized.rewritten) {
-    EXPECT_EQ(optimized.bytes, plain);
+    EXPECT_EQ(optimized.Bytes(), plain);
   }
   const auto before = DecodeWithGiflib(plain);
-  const auto after = DecodeWithGiflib(optimized.bytes);
+  const auto after = DecodeWithGiflib(optimized.Bytes());
   EXPECT_EQ(after.screen_width, before.screen_width);
   EXPECT_EQ(after.screen_height, before.screen_height);
   ASSERT_FALSE(after.frames.empty());
@@ -92,7 +92,7 @@ TEST_F(OptimizeBuild, EveryChoiceOfTheBuildShowsTheSamePictures) {
         if (dither == DitherChoice::kNearest) {
           TStream plain;
           r.image->SaveToStream(plain);
-          EXPECT_LT(opt.bytes.size() * 3, plain.size() * 2) << what;
+          EXPECT_LT(opt.Size() * 3, plain.size() * 2) << what;
         }
       }
 }
@@ -286,7 +286,7 @@ TEST(OptimizeOddImages, IdenticalFramesBecomeOneFrameWithTheirDelays) {
                                 Whole(8, 4, Greys(256), 7, 7)});
   auto opt = OptimizeAnimation(*image);
   ExpectSamePictures(*image, opt, "identical");
-  auto decoded = DecodeWithGiflib(opt.bytes);
+  auto decoded = DecodeWithGiflib(opt.Bytes());
   ASSERT_EQ(decoded.frames.size(), 1u);
   EXPECT_EQ(decoded.frames[0].delay, 18);
 }
@@ -510,11 +510,11 @@ TEST(OptimizeOddImages, IndicesOfOneColourAreMergedOnlyRenamedImagesAreKept) {
     const OptimizedFile opt = OptimizeAnimation(*merged);
     ExpectSamePictures(*merged, opt, "twins");
     EXPECT_TRUE(opt.rewritten);
-    EXPECT_LT(opt.bytes.size(), plain.size());
+    EXPECT_LT(opt.Size(), plain.size());
     auto own = MakeImage(w, h, {distinct});
     TStream own_plain;
     own->SaveToStream(own_plain);
-    EXPECT_EQ(OptimizeAnimation(*own).bytes, own_plain);
+    EXPECT_EQ(OptimizeAnimation(*own).Bytes(), own_plain);
   }
 }
 
