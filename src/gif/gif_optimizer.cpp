@@ -1279,6 +1279,19 @@ bool RewriteMayPay(const TGIFImage& image, const OptimizeOptions& options,
 
 }  // namespace
 
+std::vector<std::uint32_t> TrialCanvas(const TGIFImage& image, int last) {
+  try {
+    Replay replay(image, image.Width(), image.Height(), WideLoops(OptimizeOptions{}), 0);
+    replay.SetLast(last);
+    replay.SkipBefore(last);
+    while (replay.Next()) {
+    }
+    return replay.Canvas();
+  } catch (const NotRewritable&) {
+    return {};
+  }
+}
+
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options) {
   return Rewrite(image, options, {}, {}, Replay(image, image.Width(), image.Height(), WideLoops(options), 0),
                  image.Images().Count());

@@ -6,6 +6,7 @@
 // transparent where that shortens the code stream.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -42,6 +43,12 @@ struct OptimizeStopped : std::runtime_error {
 // background (a transparent animation), the frame before it is restored to
 // the background after its time, its area grown to cover those pixels.
 std::optional<TStream> RewriteAnimation(const TGIFImage& image, const OptimizeOptions& options = {});
+
+// The picture the rewrite's trial sees after frames 0 to last - 1 (0xRRGGBB
+// per pixel, 0x01000000 where the background shows): played from the last
+// frame that covers the screen with opaque pixels. Empty when a frame is
+// not rewritable. For tests against a full replay.
+std::vector<std::uint32_t> TrialCanvas(const TGIFImage& image, int last);
 
 struct OptimizedFile {
   // The file is these pieces one after another: the own file's frames are

@@ -15,6 +15,8 @@
 #include "capture/frame_cache.h"
 #include "capture/frame_store.h"
 #include "gif/animation_builder.h"
+#include "gif/encode_ahead.h"
+#include "gif/gif_exception.h"
 #include "gif/gif_optimizer.h"
 #include "gif/gif_pictures.h"
 #include "gif/giflib_reader.h"
@@ -251,6 +253,111 @@ TEST_F(BuildParallel, AFailedCaptureStopsAStreamingBuild) {
   });
   EXPECT_THROW(BuildAnimation(o), capture::CaptureAbandoned);
   capture.join();
+}
+
+// A photograph-like picture that changes as a whole every `cut` frames, a
+// box moving over it between; with alpha, the corners show through.
+Bitmap Slide(int n, bool alpha, int cut = 9) {
+  const int w = 40, h = 30, scene = n / cut;
+  Bitmap b(w, h, gdi::PixelFormat::pfDevice);
+  auto bits = b.Bits();
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const unsigned v = unsigned(x * 31 + y * 17 + scene * 57) * 2654435761u >> 8;
+      std::uint8_t* p = bits.data() + (std::size_t(y) * w + x) * 4;
+      p[0] = std::uint8_t(v);
+      p[1] = std::uint8_t(v >> 8);
+      p[2] = std::uint8_t(x * 4 + scene * 30);
+      p[3] = alpha && (x < 6 || y < 5) ? 0 : 255;
+    }
+  const int at = (n % cut) * 4;
+  gdi::FillRect(b, {at, 12, at + 9, 22}, Color{250, 240, 20});
+  if (alpha)
+    for (int y = 12; y < 22; ++y)
+      for (int x = at; x < at + 9 && x < w; ++x) bits[(std::size_t(y) * w + x) * 4 + 3] = 255;
+  return b;
+}
+
+// The frames encoded while the build runs, on any number of threads, give
+// the file of a build that encodes nothing ahead on one thread; giflib
+// shows the pictures of the image's own file. Long enough for the rewrite
+// to be tried on sample windows.
+TEST_F(BuildParallel, FramesEncodedDuringTheBuildGiveTheSameFileOnAnyThreadCount) {
+  const int count = 75;
+  struct Case {
+    const char* what;
+    SizeChoice size;
+    bool alpha;
+    PaletteChoice palette;
+    ColorChoice colors;
+    bool tight;
+  };
+  const Case cases[] = {
+      {"whole frames", SizeChoice::kBestQuality, false, PaletteChoice::kOctree, ColorChoice::k256Colors, false},
+      {"difference frames", SizeChoice::kSmallerSize, false, PaletteChoice::kOctree, ColorChoice::k256Colors, false},
+      {"tight difference frames", SizeChoice::kSmallerSize, false, PaletteChoice::kOctree, ColorChoice::k256Colors, true},
+      {"transparency", SizeChoice::kSmallerSize, true, PaletteChoice::kOctree, ColorChoice::k256Colors, true},
+      {"one palette", SizeChoice::kSmallerSize, false, PaletteChoice::kQuant, ColorChoice::k256Colors, true},
+      {"grey", SizeChoice::kBestQuality, false, PaletteChoice::kOctree, ColorChoice::kGrayScale, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int n = 1; n <= count; ++n)
+      if (n == 1 || n % 7 != 5) capture::SaveFrameFile(Slide(n, c.alpha), n);
+      else fs::remove(paths::FrameFilePath(n));
+    BuildOptions o;
+    o.frame_count = count;
+    o.size = c.size;
+    o.transparent = c.alpha;
+    o.palette = c.palette;
+    o.colors = c.colors;
+    o.tight_frames = c.tight;
+    o.threads = 1;
+    const BuildResult plain = BuildAnimation(o);
+    ASSERT_TRUE(plain.images.empty());
+    OptimizeOptions one;
+    one.threads = 1;
+    const TStream want = OptimizeAnimation(*plain.image, one).Bytes();
+    TStream own;
+    plain.image->SaveToStream(own);
+    const auto shown = testing::ShownPictures(testing::DecodeWithGiflib(want));
+    const auto own_shown = testing::ShownPictures(testing::DecodeWithGiflib(own));
+    ASSERT_EQ(shown.size(), own_shown.size());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      EXPECT_EQ(shown[i].delay, own_shown[i].delay) << i;
+      EXPECT_TRUE(shown[i].pixels == own_shown[i].pixels) << i;
+    }
+
+    o.encode_frames = true;
+    for (int threads : {1, 4}) {
+      o.threads = threads;
+      BuildResult r = BuildAnimation(o);
+      ASSERT_EQ(r.images.size(), std::size_t(r.image->Images().Count())) << threads;
+      OptimizeOptions optimize;
+      optimize.threads = threads;
+      EXPECT_EQ(OptimizeAnimation(*r.image, optimize, {}, &r.images).Bytes(), want) << threads;
+    }
+  }
+}
+
+// A frame the writer refuses is left out by the encoder: the file is then
+// written as before, and its error reaches the caller as the GIF error.
+TEST_F(BuildParallel, AFrameTheWriterRefusesFailsTheFileWithItsError) {
+  for (int n = 1; n <= 6; ++n) capture::SaveFrameFile(Slide(n, false), n);
+  BuildOptions o;
+  o.frame_count = 6;
+  o.size = SizeChoice::kBestQuality;
+  o.encode_frames = true;
+  o.threads = 2;
+  BuildResult r = BuildAnimation(o);
+  TGIFSubImage& third = r.image->Images()[2];
+  third.Data().resize(third.Data().size() - 1);
+  EncodeAhead again(2);
+  for (const auto& f : r.image->Images()) again.Add(*f);
+  r.images = again.Finish();
+  ASSERT_EQ(r.images.size(), 6u);
+  EXPECT_FALSE(r.images[2]);
+  EXPECT_THROW(OptimizeAnimation(*r.image, {}, {}, &r.images), GIFException);
 }
 
 double MeanSquaredError(const testing::ShownPicture& shown, const Bitmap& source) {

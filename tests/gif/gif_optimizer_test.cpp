@@ -597,5 +597,43 @@ TEST(OptimizeTrial, LongAnimationsAreRewrittenWhereSampleWindowsGain) {
   ExpectSamePictures(*block, rewritten, "moving block");
 }
 
+// The trial plays the frames before a window from the last one that covers
+// the screen: the picture it reaches is the one giflib shows there, after
+// whole opaque frames, transparent ones, partial ones and every disposal.
+TEST(OptimizeTrial, PlaysFromTheLastCoveringFrameToThePictureGiflibShows) {
+  const int w = 12, h = 9;
+  TGIFImage image;
+  std::mt19937 random(7);
+  for (int i = 0; i < 40; ++i) {
+    const int kind = i == 0 ? 0 : int(random() % 6);
+    auto f = std::make_unique<TGIFSubImage>(&image);
+    std::vector<Color> palette;
+    for (int c = 0; c < 6; ++c) palette.push_back(Color{std::uint8_t(i * 6 + c), std::uint8_t(c * 40), std::uint8_t(kind * 30)});
+    f->ColorMap().ImportPalette(palette);
+    // Whole frames (kinds 0 and 1), a box (2), whole with transparent holes (3).
+    const bool whole = kind != 2;
+    const int fw = whole ? w : 5, fh = whole ? h : 4;
+    std::vector<std::uint8_t> data(std::size_t(fw) * fh);
+    for (auto& p : data) p = std::uint8_t(random() % 6);
+    f->SetData(fw, fh, std::move(data));
+    if (!whole) f->SetBounds(int(random() % (w - fw)), int(random() % (h - fh)), fw, fh);
+    auto gce = std::make_unique<TGIFGraphicControlExtension>(f.get());
+    gce->SetDelay(1);
+    if (kind == 3) {
+      gce->SetTransparent(true);
+      gce->SetTransparentColorIndex(5);
+    }
+    // Some frames go back to the background, or to the picture before them.
+    gce->SetDisposal(kind == 4 ? 2 : kind == 5 ? 3 : 1);
+    f->Extensions().Add(std::move(gce));
+    image.AddFrame(std::move(f));
+  }
+  TStream bytes;
+  image.SaveToStream(bytes);
+  const auto shown = ShownPictures(DecodeWithGiflib(bytes), false);
+  ASSERT_EQ(shown.size(), 40u);
+  for (int last = 1; last <= 40; ++last) EXPECT_EQ(TrialCanvas(image, last), shown[std::size_t(last - 1)].pixels) << last;
+}
+
 }  // namespace
 }  // namespace quarvel::gif
