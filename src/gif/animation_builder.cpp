@@ -404,6 +404,7 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   };
   struct Batch {
     long long start = 0;
+    std::size_t wanted = 0;  // frames asked for: fewer at the end
     std::vector<Item> items;
     // "Smaller Size" compares each picture with the one before it, also on the threads.
     std::vector<FrameDifference> differences;
@@ -411,6 +412,11 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   // Long enough that the threads seldom wait for the slowest picture of a
   // batch: on two cores, 8 frames a batch left a quarter of the time idle.
   const std::size_t batch_size = std::size_t(std::max(threads * 4, 32));
+  // The first batches are short, so that the threads start on the first
+  // frames a capture hands over instead of waiting for a whole batch.
+  const auto batch_after = [&](std::size_t size) {
+    return std::min(batch_size, std::max<std::size_t>(size * 2, std::size_t(std::max(threads, 2))));
+  };
   // A capture that may wait keeps at most three batches ahead: the one
   // being added, the one being reduced and the one being gathered. However
   // the build ends, the capture need wait for it no more.
@@ -428,11 +434,12 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   // On the caller's thread: which pictures are kept, which files are missing.
   // The batch ends early at the last frame; a capture still running is
   // waited for, frame by frame.
-  const auto prepare = [&](Batch& b, long long start) {
+  const auto prepare = [&](Batch& b, long long start, std::size_t size) {
     b.start = start;
+    b.wanted = size;
     b.items.clear();
     b.differences.clear();
-    for (long long i = start; i < start + (long long)batch_size; ++i) {
+    for (long long i = start; i < start + (long long)size; ++i) {
       Item item;
       if (streaming) {
         const FrameState state = options.kept->WaitFor(i + 1);
@@ -521,16 +528,17 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   Batch current, next;
   // Declared after the batches it works on, so that it ends before they go.
   BackgroundJob worker;
-  prepare(current, 0);
+  prepare(current, 0, batch_after(0));
   if (!current.items.empty()) reduce(current, nullptr);
-  for (long long start = 0; !current.items.empty(); start += (long long)batch_size) {
+  while (!current.items.empty()) {
+    const long long start = current.start;
     // The picture the next batch's first is compared with: the last one this batch adds, or the one before.
     const TGIFImage* last = assembler.Compares() ? assembler.Previous() : nullptr;
     for (const Item& item : current.items)
       if (!item.repeat && !item.error) last = item.reduced.get();
     next.items.clear();
-    if (current.items.size() == batch_size) {
-      prepare(next, start + (long long)batch_size);
+    if (current.items.size() == current.wanted) {
+      prepare(next, start + (long long)current.items.size(), batch_after(current.wanted));
       if (!next.items.empty()) worker.Start([&, last] { reduce(next, last); });
     }
     for (std::size_t k = 0; k < current.items.size(); ++k) {
