@@ -181,8 +181,9 @@ class Avm1 {
   void AtFrameEnd(const AsValue& fn) { frameEnd_.push_back(fn); }
   // Frees objects no timeline or global can reach.
   void Collect();
-  // Object.registerClass: clips of the symbol are made by the class.
-  bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
+  // Object.registerClass: clips of the symbols exported by that name are
+  // made by the class. Movies of version 6 and below share one register,
+  // by names in any case; those of 7 and later another, by exact names.
   void RegisterClass(const std::string& exportName, const AsValue& ctor);
   // A new clip's class prototype, the init object's properties (attachMovie),
   // its onClipEvent(initialize) actions, then its class's constructor; once.
@@ -478,7 +479,7 @@ class Avm1 {
   AsObject* clipProto_ = nullptr;
   AsObject* colorProto_ = nullptr;
   std::vector<AsObject*> roots_;
-  std::map<std::uint16_t, AsValue> classes_;
+  std::map<std::string, AsValue> classes_[2];  // by export name: versions up to 6, then 7 on
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
   // This frame's action budget: smaller after a frame that ran out of it,
