@@ -1546,7 +1546,10 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   // object's super has no toString).
   if (!home) home = selfObj->proto;
   if (!home) return {};
+  int depth = 0;
+  for (AsObject* o = selfObj->proto; o && o != home && depth < kMaxProtoChain; o = o->proto) ++depth;
   AsObject* sup = NewObject(home->proto);
+  sup->superDepth = depth;
   sup->proto = home->proto;
   sup->className = "super";
   sup->boundThis = self;
@@ -1556,7 +1559,16 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
 
 // Looked up only when super() runs (a getter there runs then), along the
 // prototypes from the one holding the method, never through __resolve.
+void Avm1::RefreshSuper(AsObject* sup) {
+  AsObject* selfObj = ObjectOf(sup->boundThis);
+  AsObject* home = selfObj ? selfObj->proto : nullptr;
+  for (int i = 0; home && i < sup->superDepth; ++i) home = home->proto;
+  sup->target = home ? AsValue::Object(home) : AsValue{};
+  sup->proto = home ? home->proto : nullptr;
+}
+
 AsValue Avm1::SuperConstructor(AsObject* sup) {
+  RefreshSuper(sup);
   AsValue ctor;
   if (sup->target.type == AsValue::Type::kObject) FindProp(sup->target.obj, Key("__constructor__"), ctor);
   return ctor;

@@ -144,6 +144,9 @@ struct AsObject {
   std::string className = "Object";
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
+  // `super`: how many prototypes above the object's first the method was
+  // found; its prototypes are looked up from there again when it is used.
+  int superDepth = 0;
   std::unique_ptr<AsNativeData> native;
   // A prototype's: the prototypes of the interfaces its class implements,
   // set once (an empty list too).
@@ -413,6 +416,8 @@ class Avm1 {
   AsValue MakeSuper(AsObject* fnObj, const AsValue& self);
   // What super() calls: the base's __constructor__, looked up when called.
   AsValue SuperConstructor(AsObject* sup);
+  // A `super` object follows its object's prototypes as they are now.
+  void RefreshSuper(AsObject* sup);
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
