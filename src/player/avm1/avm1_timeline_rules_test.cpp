@@ -442,6 +442,30 @@ TEST(Avm1Library, RegisterClassMatchesTheSymbolsCaseFromVersion7) {
   }
 }
 
+// attachMovie of an exported button attaches a button, an object with a
+// name and a path; no registered class makes it.
+TEST(Avm1Library, AttachMovieAttachesAnExportedButton) {
+  auto b = Movie(8);
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 1}});
+  b.ExportAssets({{6, "btn"}});
+  Actions made;
+  Set(made, "_root.made", Str("yes"));
+  Actions a;
+  Set(a, "_global.Custom", Function({}, made));
+  a.Append(Do(Var("Object"), "registerClass", {Str("btn"), Var("_global.Custom")}));
+  Set(a, "b", Method(Var("_root"), "attachMovie", {Str("btn"), Str("one"), Int(1)}));
+  Set(a, "type", Actions().Append(Var("b")).Raw(Code(Action::kTypeOf)));
+  Set(a, "path", Actions().Append(Var("b")).Raw(Code(Action::kToString)));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("type"), "object");
+  EXPECT_EQ(r.Get("path"), "_level0.one");
+  EXPECT_EQ(r.Get("one._width"), "20");
+  EXPECT_EQ(r.Get("made"), "");
+  EXPECT_EQ(r.At(5, 5), Color(255, 0, 0));
+}
+
 TEST(Avm1Loading, ProgressCountsTheFileAsStored) {
   // The compressed file's length, whatever the header says it expands to.
   Actions a;

@@ -549,13 +549,19 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   // Inside a loaded movie, its own symbols.
   const MovieLibrary& lib = parent ? LibOf(*parent) : lib_;
   const Character* def = lib.Find(lib.FindName(exportName));
-  if (!parent || !IsSpriteDef(def) || name.empty()) {
+  // An exported button is attached as a button.
+  const bool button = def && def->kind == Character::Kind::kButton;
+  if (!parent || !(IsSpriteDef(def) || button) || name.empty()) {
     if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
     return kNoClip;
   }
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
-  InitSprite(*inst, 0, true);
+  if (button) {
+    InitButton(*inst);
+  } else {
+    InitSprite(*inst, 0, true);
+  }
   return inst->serial;
 }
 
