@@ -199,6 +199,32 @@ TEST(Avm1Frames, AJumpThatFindsNoFrameNeitherMovesNorStops) {
   EXPECT_EQ(r.Get("frame3"), "reached");
 }
 
+// A jump past the last frame lands on it without running its actions; a
+// jump to it by its number runs them.
+TEST(Avm1Frames, AJumpPastTheEndShowsTheLastFrameWithoutItsActions) {
+  const std::uint8_t andStop[] = {0};
+  for (const char* how : {"action", "method", "exact"}) {
+    SCOPED_TRACE(how);
+    auto b = Movie();
+    Actions a;
+    if (std::string(how) == "action") {
+      a.PushInt(9999).Raw(Code(Action::kGotoFrame2), andStop);
+    } else {
+      a.Append(Do(Var("_root"), "gotoAndStop", {Int(std::string(how) == "method" ? 500 : 3)}));
+    }
+    Set(a, "at", Actions().PushString("").PushInt(4).Raw(kGetProperty));
+    b.DoAction(a).ShowFrame();
+    b.ShowFrame();
+    Actions last;
+    Set(last, "ran", Str("yes"));
+    b.DoAction(last).ShowFrame();
+    Played r(b);
+    r.player.AdvanceTo(300);
+    EXPECT_EQ(r.Get("at"), "3");
+    EXPECT_EQ(r.Get("ran"), std::string(how) == "exact" ? "yes" : "");
+  }
+}
+
 TEST(Avm1Frames, ASceneBiasCountsLabelsAndNumbersFromTheScenesStart) {
   // gotoAndStop("Scene 2", x) with the scene starting 2 frames on: frame
   // x of the scene, a label's frame moved on as far.

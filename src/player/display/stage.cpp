@@ -607,7 +607,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
   if (hooks_ && runActions) hooks_->FrameEntered(tl);
 }
 
-void Stage::Goto(TimelineState& tl, int frame) {
+void Stage::Goto(TimelineState& tl, int frame, bool runActions) {
   // A jump from a frame whose first half alone ran finishes that frame first.
   if (!steps_.empty()) FinishSteps(&tl);
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
@@ -629,16 +629,16 @@ void Stage::Goto(TimelineState& tl, int frame) {
         tl.current = from;
       }
     }
-    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
+    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, runActions && f == frame, f == frame, nullptr);
     return;
   }
-  Rebuild(tl, frame);
+  Rebuild(tl, frame, runActions);
 }
 
-void Stage::Rebuild(TimelineState& tl, int frame) {
+void Stage::Rebuild(TimelineState& tl, int frame, bool runActions) {
   DisplayList old;
   old.swap(tl.list);
-  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
+  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, runActions && f == frame, f == frame, &old);
   for (auto it = old.begin(); it != old.end();) {
     // What lies at script depths is not the timeline's and stays, whoever
     // made it; in ActionScript 1/2 the timeline's depths are cleared, also

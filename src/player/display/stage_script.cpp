@@ -406,7 +406,9 @@ static bool GotoNumber(Stage& stage, TimelineState& tl, double n) {
   const auto index = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(n)) - 1u);
   const std::int32_t frame = index == INT32_MAX ? index : index + 1;
   if (frame <= 0) return false;
-  stage.Goto(tl, static_cast<std::uint16_t>(frame) - 1);
+  // Past the last frame: the last frame shows, but its actions do not run.
+  const int to = static_cast<std::uint16_t>(frame) - 1;
+  stage.Goto(tl, to, to < tl.FrameCount());
   return true;
 }
 
