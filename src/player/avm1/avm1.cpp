@@ -1546,7 +1546,10 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
   // object's super has no toString).
   if (!home) home = selfObj->proto;
   if (!home) return {};
+  int depth = 0;
+  for (AsObject* o = selfObj->proto; o && o != home && depth < kMaxProtoChain; o = o->proto) ++depth;
   AsObject* sup = NewObject(home->proto);
+  sup->superDepth = depth;
   sup->proto = home->proto;
   sup->className = "super";
   sup->boundThis = self;
@@ -1556,7 +1559,16 @@ AsValue Avm1::MakeSuper(AsObject* fnObj, const AsValue& self) {
 
 // Looked up only when super() runs (a getter there runs then), along the
 // prototypes from the one holding the method, never through __resolve.
+void Avm1::RefreshSuper(AsObject* sup) {
+  AsObject* selfObj = ObjectOf(sup->boundThis);
+  AsObject* home = selfObj ? selfObj->proto : nullptr;
+  for (int i = 0; home && i < sup->superDepth; ++i) home = home->proto;
+  sup->target = home ? AsValue::Object(home) : AsValue{};
+  sup->proto = home ? home->proto : nullptr;
+}
+
 AsValue Avm1::SuperConstructor(AsObject* sup) {
+  RefreshSuper(sup);
   AsValue ctor;
   if (sup->target.type == AsValue::Type::kObject) FindProp(sup->target.obj, Key("__constructor__"), ctor);
   return ctor;
@@ -1638,16 +1650,19 @@ void Avm1::CallHandler(ClipHandle clip, const std::string& name) {
   ReportUncaught(*this, throwing_, thrown_);
 }
 
+namespace {
+// The register a movie of `version` uses, and its key for an export name.
+std::size_t ClassRegister(int version) { return version >= 7 ? 1 : 0; }
+std::string ClassKey(const std::string& name, int version) { return version >= 7 ? name : Lower(name); }
+}  // namespace
+
 void Avm1::RegisterClass(const std::string& exportName, const AsValue& ctor) {
-  // From version 7 on the symbol's name must match in case too.
-  const auto& names = stage_.Library().names;
-  const auto exact = names.find(exportName);
-  const std::uint16_t id = version_ < 7 ? stage_.Library().FindName(exportName)
-                           : exact != names.end() ? exact->second
-                                                  : 0;
-  if (id == 0) return;
-  if (ctor.type == AsValue::Type::kObject && ctor.obj->fn) classes_[id] = ctor;
-  else classes_.erase(id);
+  // The running code's version picks the register; the symbol need not exist
+  // yet (a movie loaded later may export it).
+  auto& reg = classes_[ClassRegister(version_)];
+  const std::string key = ClassKey(exportName, version_);
+  if (ctor.type == AsValue::Type::kObject && ctor.obj->fn) reg[key] = ctor;
+  else reg.erase(key);
 }
 
 void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
@@ -1662,9 +1677,22 @@ void Avm1::ConstructClip(ClipHandle clip, const AsValue& initObject) {
   for (const ClipEventHandler& h : inst->events) {
     if (h.events & kEventConstruct) init.push_back(h.code);
   }
-  auto it = classes_.find(static_cast<std::uint16_t>(inst->sprite->spriteId));
-  const AsValue ctor = it != classes_.end() ? it->second : AsValue{};
-  if (it != classes_.end()) {
+  // The class registered for one of the symbol's export names, in the
+  // register of the movie the symbol comes from.
+  AsValue ctor;
+  const MovieLibrary* lib = inst->sprite->lib ? inst->sprite->lib : &stage_.Library();
+  const auto& reg = classes_[ClassRegister(lib ? lib->movie.version : version_)];
+  if (lib && !reg.empty()) {
+    for (const auto& [name, id] : lib->names) {
+      if (id != inst->sprite->spriteId) continue;
+      auto it = reg.find(ClassKey(name, lib->movie.version));
+      if (it != reg.end()) {
+        ctor = it->second;
+        break;
+      }
+    }
+  }
+  if (ctor.type == AsValue::Type::kObject) {
     // The prototype comes before the construct events: they may call methods.
     const AsValue proto = Get(ctor, "prototype");
     AsObject* vars = ClipVars(inst->sprite.get());
@@ -1846,7 +1874,9 @@ void Avm1::Collect() {
   for (auto& o : heap_) o->marked = false;
   for (AsObject* r : roots_) Mark(r);
   MarkTimeline(stage_.Root(), 0);
-  for (auto& [id, ctor] : classes_) MarkValue(ctor);
+  for (const auto& reg : classes_) {
+    for (const auto& [name, ctor] : reg) MarkValue(ctor);
+  }
   for (auto& u : unloads_) MarkValue(u.fn);
   for (auto& fn : frameEnd_) MarkValue(fn);
   for (auto& v : leftStack_) MarkValue(v);

@@ -144,6 +144,9 @@ struct AsObject {
   std::string className = "Object";
   AsValue target;              // Color objects: the clip they colour
   AsValue boundThis;           // `super`: the object its calls act on
+  // `super`: how many prototypes above the object's first the method was
+  // found; its prototypes are looked up from there again when it is used.
+  int superDepth = 0;
   std::unique_ptr<AsNativeData> native;
   // A prototype's: the prototypes of the interfaces its class implements,
   // set once (an empty list too).
@@ -181,8 +184,9 @@ class Avm1 {
   void AtFrameEnd(const AsValue& fn) { frameEnd_.push_back(fn); }
   // Frees objects no timeline or global can reach.
   void Collect();
-  // Object.registerClass: clips of the symbol are made by the class.
-  bool HasClass(std::uint16_t characterId) const { return classes_.count(characterId) > 0; }
+  // Object.registerClass: clips of the symbols exported by that name are
+  // made by the class. Movies of version 6 and below share one register,
+  // by names in any case; those of 7 and later another, by exact names.
   void RegisterClass(const std::string& exportName, const AsValue& ctor);
   // A new clip's class prototype, the init object's properties (attachMovie),
   // its onClipEvent(initialize) actions, then its class's constructor; once.
@@ -412,6 +416,8 @@ class Avm1 {
   AsValue MakeSuper(AsObject* fnObj, const AsValue& self);
   // What super() calls: the base's __constructor__, looked up when called.
   AsValue SuperConstructor(AsObject* sup);
+  // A `super` object follows its object's prototypes as they are now.
+  void RefreshSuper(AsObject* sup);
   AsValue GetVar(Context& ctx, const std::string& name);
   void SetVar(Context& ctx, const std::string& name, const AsValue& v);
   bool LookupScope(Context& ctx, const std::string& name, AsValue& out, AsValue* holder);
@@ -478,7 +484,7 @@ class Avm1 {
   AsObject* clipProto_ = nullptr;
   AsObject* colorProto_ = nullptr;
   std::vector<AsObject*> roots_;
-  std::map<std::uint16_t, AsValue> classes_;
+  std::map<std::string, AsValue> classes_[2];  // by export name: versions up to 6, then 7 on
   std::uint64_t order_ = 0;
   std::size_t steps_ = 0;
   // This frame's action budget: smaller after a frame that ran out of it,

@@ -1154,7 +1154,12 @@ void Avm1::ActCallMethod(ActionFrame& f) {
   if (obj.type == AsValue::Type::kObject && !obj.obj->boundThis.IsUndefined()) {
     // super(...) and super.method(...) act on the caller's object.
     superCall = name.empty();
-    if (superCall) fn = SuperConstructor(obj.obj);
+    if (superCall) {
+      fn = SuperConstructor(obj.obj);
+    } else {
+      RefreshSuper(obj.obj);
+      fn = Get(obj, name);
+    }
     self = obj.obj->boundThis;
   }
   if (fn.type != AsValue::Type::kObject || !fn.obj->fn) {

@@ -209,6 +209,48 @@ TEST(Avm1ClipLoad, AMovieLoadedIntoAClipPlaysWithItsOwnLibrary) {
   EXPECT_EQ(bmp.GetPixel(50, 50), cRed);
 }
 
+// Object.registerClass keeps classes by export name, one register for the
+// movies of version 6 and below (any case) and one for 7 on (exact case):
+// a loaded movie's symbol takes the class the main movie registered for its
+// name when both movies share a register, whatever the symbols' ids.
+TEST(Avm1ClipLoad, RegisteredClassesFollowTheExportNameAcrossMoviesOfOneVersionGroup) {
+  struct Case {
+    std::uint8_t main, child;
+    const char* registered;
+    const char* made;
+  } cases[] = {{8, 8, "Sym", "class"},  {8, 7, "Sym", "class"},  {8, 8, "SYM", ""},
+               {6, 6, "SYM", "class"}, {6, 8, "Sym", ""},       {8, 6, "Sym", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.main) + " " + std::to_string(c.child) + " " + c.registered);
+    TempFolder folder;
+    // The child's symbol 9 is exported as "Sym"; it attaches it in its first frame.
+    SwfBuilder child(c.child, {0, 2000, 0, 2000}, 10.0);
+    child.DefineSprite(9, Timeline().ShowFrame());
+    child.ExportAssets({{9, "Sym"}});
+    child.DoAction(Do(Var("this"), "attachMovie", {Str("Sym"), Str("s"), Int(1)}).Stop()).ShowFrame();
+    child.WriteFile(folder.Dir() / "child.swf");
+    // The main movie's own symbol 9 has another name.
+    auto b = Movie(c.main);
+    b.DefineSprite(9, Timeline().ShowFrame());
+    b.ExportAssets({{9, "other"}});
+    Actions made;
+    Set(made, "_level0.made", Str("class"));
+    Actions a;
+    Set(a, "_global.Custom", Function({}, made));
+    a.Append(Do(Var("Object"), "registerClass", {Str(c.registered), Var("_global.Custom")}));
+    a.Append(Do(Var("_root"), "createEmptyMovieClip", {Str("holder"), Int(5)}));
+    a.Append(Do(Var("holder"), "loadMovie", {Str("child.swf")}));
+    a.Append(Do(Var("_root"), "attachMovie", {Str("other"), Str("o"), Int(6)}));
+    Set(a, "before", Var("_level0.made"));
+    b.DoAction(a.Stop()).ShowFrame();
+    PlayedFile r(folder, b);
+    r.player.AdvanceTo(400);
+    EXPECT_EQ(r.Get("before"), "");  // the main movie's symbol 9 is not the class's
+    EXPECT_EQ(r.Get("holder.s._name"), "s");
+    EXPECT_EQ(r.Get("made"), c.made);
+  }
+}
+
 TEST(Avm1ClipLoad, LevelsLieAboveTheMainMovie) {
   TempFolder folder;
   ChildMovie({{0, 0, 255, 255}}).WriteFile(folder.Dir() / "child.swf");

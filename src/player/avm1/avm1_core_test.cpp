@@ -903,6 +903,44 @@ TEST(Avm1Listeners, StopDragLeavesTheClipWhereItIs) {
   EXPECT_EQ(r2.Get("box._x"), "40.5");
 }
 
+// With the shape flag, a shape under a mask hits only where the mask covers
+// too: a mask layer of the timeline (clip depth) or a clip's setMask.
+TEST(Avm1Clips, HitTestWithTheShapeFlagKeepsToMasks) {
+  auto b = Movie();
+  b.DefineShape(1, Square(200, kRed));        // 10 pixels
+  b.DefineShape(2, Square(1000, kRed));       // 50 pixels
+  b.DefineShape(3, Square(200, kRed, 1600));  // 10 pixels at x 80
+  b.DefineSprite(5, Timeline()
+                        .PlaceObject2({.depth = 1, .characterId = 1, .clipDepth = 2})
+                        .PlaceObject2({.depth = 2, .characterId = 2})
+                        .PlaceObject2({.depth = 3, .characterId = 3})
+                        .ShowFrame());
+  b.DefineSprite(6, Timeline().PlaceObject2({.depth = 1, .characterId = 2}).ShowFrame());
+  b.DefineSprite(7, Timeline().PlaceObject2({.depth = 1, .characterId = 1}).ShowFrame());
+  b.PlaceObject2({.depth = 1, .characterId = 5, .name = "layered"});
+  b.PlaceObject2({.depth = 2, .characterId = 6, .name = "big"});
+  b.PlaceObject2({.depth = 3, .characterId = 7, .name = "small"});
+  Actions a;
+  auto hit = [](const char* clip, int x, int y) { return Method(Var(clip), "hitTest", {Int(x), Int(y), Bool(true)}); };
+  Set(a, "layerIn", hit("layered", 5, 5));
+  Set(a, "layerOut", hit("layered", 30, 30));  // the shape is there, the mask is not
+  Set(a, "layerAbove", hit("layered", 85, 5));  // past the mask's depths
+  Set(a, "plainOut", hit("big", 30, 30));
+  a.Append(Do(Var("big"), "setMask", {Var("small")}));
+  Set(a, "scriptIn", hit("big", 5, 5));
+  Set(a, "scriptOut", hit("big", 30, 30));
+  Set(a, "box", Method(Var("big"), "hitTest", {Int(30), Int(30), Bool(false)}));  // the box ignores masks
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("layerIn"), "true");
+  EXPECT_EQ(r.Get("layerOut"), "false");
+  EXPECT_EQ(r.Get("layerAbove"), "true");
+  EXPECT_EQ(r.Get("plainOut"), "true");
+  EXPECT_EQ(r.Get("scriptIn"), "true");
+  EXPECT_EQ(r.Get("scriptOut"), "false");
+  EXPECT_EQ(r.Get("box"), "true");
+}
+
 TEST(Avm1Clips, HitTestWithTheShapeFlagSeesTheGapsBetweenShapes) {
   auto b = Movie();
   b.DefineShape(1, Square(200, kRed));

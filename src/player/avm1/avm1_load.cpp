@@ -519,7 +519,8 @@ AsValue FileRefCtor(Avm1& vm, const AsValue& self, AsArgs) {
   if (!o) return self;
   vm.SetProp(o, "_listeners", AsValue::Object(vm.NewArray()), true);
   o->native = std::make_unique<FileDialog>();
-  return self;
+  // Flash writes this class in script: its constructor returns nothing.
+  return {};
 }
 
 // A file type list: an array of objects, each with its own non-empty

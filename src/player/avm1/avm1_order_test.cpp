@@ -552,6 +552,46 @@ TEST(Avm1Classes, SuperCallFindsTheConstructorWhenItRuns) {
   EXPECT_EQ(r.Get("log"), "m,undefined,m,ctor,made,m,get,ctor,made,");
 }
 
+// `super` counts how far up the prototypes the method was found and looks
+// there again each time it is used: a method that gives its object another
+// prototype reaches the new base class, a built-in one included, whose
+// constructor builds the object and hands it back.
+TEST(Avm1Classes, SuperFollowsThePrototypeTheObjectHasWhenUsed) {
+  struct Case {
+    const char* base;
+    std::vector<Actions> args;
+    const char* read;  // a member of the object afterwards
+    const char* want;
+  };
+  const Case cases[] = {{"Array", {Str("a"), Str("b")}, "length", "2"},
+                        {"Boolean", {Bool(true)}, "valueOf", "true"},
+                        {"TextFormat", {Str("Arial"), Int(12)}, "font", "Arial"},
+                        {"LocalConnection", {}, "send", "function"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.base);
+    Actions method;
+    method.Append(SetMember(Var("this"), "__proto__",
+                            Object({{"__proto__", Member(Var(c.base), "prototype")}, {"__constructor__", Var(c.base)}})));
+    Set(method, "_root.got", Actions().Append(PushArgs(c.args)).PushString("super").Raw(Code(Action::kCallFunction)));
+    Set(method, "_root.gotType", Actions().Append(Var("_root.got")).Raw(Code(Action::kTypeOf)));
+    Set(method, "_root.toStr", Method(Var("super"), "toString"));
+    Actions a;
+    Set(a, "_global.T", Function({}, Actions()));
+    a.Append(SetMember(Member(Var("_global.T"), "prototype"), "m", Function({}, method)));
+    Set(a, "o", New("_global.T"));
+    a.Append(Do(Var("o"), "m", {}));
+    Set(a, "same", Bin(Var("got"), Var("o"), Action::kStrictEquals));
+    Set(a, "member", std::string(c.read) == "valueOf" ? Method(Var("o"), "valueOf")
+                     : std::string(c.read) == "send"  ? Actions().Append(Member(Var("o"), "send")).Raw(Code(Action::kTypeOf))
+                                                      : Member(Var("o"), c.read));
+    Played r(Script(a));
+    EXPECT_EQ(r.Get("gotType"), "object");
+    EXPECT_EQ(r.Get("same"), "true");
+    EXPECT_EQ(r.Get("member"), c.want);
+    if (std::string(c.base) == "Array") EXPECT_EQ(r.Get("toStr"), "a,b");  // super.toString is Array's now
+  }
+}
+
 TEST(Avm1Classes, SuperCalledAsAFunctionRunsTheBaseConstructor) {
   // function B() { this.b = 1; }  function C() { super(); this.c = 2; }  C extends B
   Actions a;

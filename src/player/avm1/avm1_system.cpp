@@ -474,9 +474,10 @@ LcChannels* Channels(Avm1& vm) {
   return c.type == AsValue::Type::kObject ? c.obj->Native<LcChannels>() : nullptr;
 }
 
-AsValue LcCtor(Avm1&, const AsValue& self, AsArgs) {
+AsValue LcCtor(Avm1& vm, const AsValue& self, AsArgs) {
   if (AsObject* o = Self(self); o && !o->native) o->native = std::make_unique<LcName>();
-  return {};
+  // A built-in constructor: super() from a subclass gives the object back.
+  return vm.Constructing(self) ? self : AsValue{};
 }
 
 AsValue LcConnect(Avm1& vm, const AsValue& self, AsArgs a) {

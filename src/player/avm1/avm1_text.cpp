@@ -361,7 +361,7 @@ AsValue TextFormatCtor(Avm1& vm, const AsValue& self, AsArgs a) {
   for (std::size_t i = 0; i < std::size(kOrder) && i < a.size(); ++i) {
     if (auto v = ConvertMember(vm, kOrder[i], a[i], Write::kConstructor)) d.v[kOrder[i]] = *v;
   }
-  return {};
+  return vm.Constructing(self) ? self : AsValue{};
 }
 
 // TextFormat.getTextExtent(text[, width]): the size of the text in this format.
@@ -405,12 +405,12 @@ struct SheetData : AsNativeData {
   std::map<std::string, std::map<std::string, std::string>> rules;
 };
 
-AsValue SheetCtor(Avm1&, const AsValue& self, AsArgs) {
+AsValue SheetCtor(Avm1& vm, const AsValue& self, AsArgs) {
   if (AsObject* o = Self(self)) {
     o->className = "StyleSheet";
     o->native = std::make_unique<SheetData>();
   }
-  return {};
+  return vm.Constructing(self) ? self : AsValue{};
 }
 
 // The sheet's `_css` or `_styles` object, made on first use.

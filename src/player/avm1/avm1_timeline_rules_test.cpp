@@ -199,6 +199,32 @@ TEST(Avm1Frames, AJumpThatFindsNoFrameNeitherMovesNorStops) {
   EXPECT_EQ(r.Get("frame3"), "reached");
 }
 
+// A jump past the last frame lands on it without running its actions; a
+// jump to it by its number runs them.
+TEST(Avm1Frames, AJumpPastTheEndShowsTheLastFrameWithoutItsActions) {
+  const std::uint8_t andStop[] = {0};
+  for (const char* how : {"action", "method", "exact"}) {
+    SCOPED_TRACE(how);
+    auto b = Movie();
+    Actions a;
+    if (std::string(how) == "action") {
+      a.PushInt(9999).Raw(Code(Action::kGotoFrame2), andStop);
+    } else {
+      a.Append(Do(Var("_root"), "gotoAndStop", {Int(std::string(how) == "method" ? 500 : 3)}));
+    }
+    Set(a, "at", Actions().PushString("").PushInt(4).Raw(kGetProperty));
+    b.DoAction(a).ShowFrame();
+    b.ShowFrame();
+    Actions last;
+    Set(last, "ran", Str("yes"));
+    b.DoAction(last).ShowFrame();
+    Played r(b);
+    r.player.AdvanceTo(300);
+    EXPECT_EQ(r.Get("at"), "3");
+    EXPECT_EQ(r.Get("ran"), std::string(how) == "exact" ? "yes" : "");
+  }
+}
+
 TEST(Avm1Frames, ASceneBiasCountsLabelsAndNumbersFromTheScenesStart) {
   // gotoAndStop("Scene 2", x) with the scene starting 2 frames on: frame
   // x of the scene, a label's frame moved on as far.
@@ -440,6 +466,30 @@ TEST(Avm1Library, RegisterClassMatchesTheSymbolsCaseFromVersion7) {
     Played r(b);
     EXPECT_EQ(r.Get("made"), version == 6 ? "yes" : "");
   }
+}
+
+// attachMovie of an exported button attaches a button, an object with a
+// name and a path; no registered class makes it.
+TEST(Avm1Library, AttachMovieAttachesAnExportedButton) {
+  auto b = Movie(8);
+  b.DefineShape(1, Square(400, kRed));
+  b.DefineButton2(6, {{.up = true, .hitTest = true, .characterId = 1}});
+  b.ExportAssets({{6, "btn"}});
+  Actions made;
+  Set(made, "_root.made", Str("yes"));
+  Actions a;
+  Set(a, "_global.Custom", Function({}, made));
+  a.Append(Do(Var("Object"), "registerClass", {Str("btn"), Var("_global.Custom")}));
+  Set(a, "b", Method(Var("_root"), "attachMovie", {Str("btn"), Str("one"), Int(1)}));
+  Set(a, "type", Actions().Append(Var("b")).Raw(Code(Action::kTypeOf)));
+  Set(a, "path", Actions().Append(Var("b")).Raw(Code(Action::kToString)));
+  b.DoAction(a.Stop()).ShowFrame();
+  Played r(b);
+  EXPECT_EQ(r.Get("type"), "object");
+  EXPECT_EQ(r.Get("path"), "_level0.one");
+  EXPECT_EQ(r.Get("one._width"), "20");
+  EXPECT_EQ(r.Get("made"), "");
+  EXPECT_EQ(r.At(5, 5), Color(255, 0, 0));
 }
 
 TEST(Avm1Loading, ProgressCountsTheFileAsStored) {

@@ -607,7 +607,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
   if (hooks_ && runActions) hooks_->FrameEntered(tl);
 }
 
-void Stage::Goto(TimelineState& tl, int frame) {
+void Stage::Goto(TimelineState& tl, int frame, bool runActions) {
   // A jump from a frame whose first half alone ran finishes that frame first.
   if (!steps_.empty()) FinishSteps(&tl);
   frame = std::clamp(frame, 0, tl.FrameCount() - 1);
@@ -629,16 +629,16 @@ void Stage::Goto(TimelineState& tl, int frame) {
         tl.current = from;
       }
     }
-    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, nullptr);
+    for (int f = tl.current + 1; f <= frame; ++f) EnterFrame(tl, f, runActions && f == frame, f == frame, nullptr);
     return;
   }
-  Rebuild(tl, frame);
+  Rebuild(tl, frame, runActions);
 }
 
-void Stage::Rebuild(TimelineState& tl, int frame) {
+void Stage::Rebuild(TimelineState& tl, int frame, bool runActions) {
   DisplayList old;
   old.swap(tl.list);
-  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, f == frame, f == frame, &old);
+  for (int f = 0; f <= frame; ++f) EnterFrame(tl, f, runActions && f == frame, f == frame, &old);
   for (auto it = old.begin(); it != old.end();) {
     // What lies at script depths is not the timeline's and stays, whoever
     // made it; in ActionScript 1/2 the timeline's depths are cleared, also
@@ -942,7 +942,22 @@ bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, d
   }
   for (const auto& [depth, child] : tl.list) {
     if (child.clipDepth > 0 || !child.def) continue;
-    if (HitsContent(child, Combine(child.matrix, world), x, y, nesting + 1)) return true;
+    if (!HitsContent(child, Combine(child.matrix, world), x, y, nesting + 1)) continue;
+    // setMask: the mask's shapes must hold the point too (a mask gone masks nothing).
+    const Instance* scriptMask = child.maskSerial != kNoClip ? Find(child.maskSerial) : nullptr;
+    cairo_matrix_t maskWorld;
+    if (scriptMask && WorldOf(child.maskSerial, maskWorld) &&
+        !HitsContent(*scriptMask, maskWorld, x, y, nesting + 1)) {
+      continue;
+    }
+    // A mask layer below that reaches this depth must hold the point too.
+    bool masked = false;
+    for (auto m = tl.list.begin(); m != tl.list.end() && m->first < depth && !masked; ++m) {
+      const Instance& mask = m->second;
+      masked = mask.clipDepth >= depth && mask.def &&
+               !HitsContent(mask, Combine(mask.matrix, world), x, y, nesting + 1);
+    }
+    if (!masked) return true;
   }
   return false;
 }
@@ -1048,7 +1063,10 @@ bool Stage::HitsShapes(ClipHandle clip, double x, double y) {
   if (!WorldOf(clip, w)) return false;
   if (clip == kRootClip) return HitsTimeline(root_, w, x, y, 0);
   const Instance* inst = Find(clip);
-  return inst && HitsContent(*inst, w, x, y, 0);
+  if (!inst || !HitsContent(*inst, w, x, y, 0)) return false;
+  const Instance* scriptMask = inst->maskSerial != kNoClip ? Find(inst->maskSerial) : nullptr;
+  cairo_matrix_t maskWorld;
+  return !scriptMask || !WorldOf(inst->maskSerial, maskWorld) || HitsContent(*scriptMask, maskWorld, x, y, 1);
 }
 
 ClipHandle Stage::DeepestClipAt(TimelineState& tl, const cairo_matrix_t& p, double x, double y, ClipHandle skip,

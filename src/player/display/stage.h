@@ -376,7 +376,9 @@ class Stage {
   bool Leaving(ClipHandle clip);
   AsValue FocusRectProperty(ClipHandle clip, Avm1& vm);
   void SetFocusRectProperty(ClipHandle clip, const AsValue& v, Avm1& vm);
-  void Goto(TimelineState& tl, int frame);
+  // `runActions` false: the frame is shown without its actions (a script's
+  // jump past the last frame lands on it so).
+  void Goto(TimelineState& tl, int frame, bool runActions = true);
   bool GotoLabel(TimelineState& tl, const std::string& label);
   // False when the value names no frame: the timeline then neither stops nor plays.
   bool GotoValue(ClipHandle clip, const AsValue& v, Avm1& vm);
@@ -593,7 +595,7 @@ class Stage {
   // Enters the halves left for after ENTER_FRAME (all, or `tl`'s alone).
   void FinishSteps(TimelineState* only = nullptr);
   // A backward jump: the list is built again from the first frame.
-  void Rebuild(TimelineState& tl, int frame);
+  void Rebuild(TimelineState& tl, int frame, bool runActions = true);
   // A sprite's timeline and first frame; `load` queues its load events too.
   void InitSprite(Instance& inst, int nesting, bool load = false, const MovieLibrary* from = nullptr);
   void RunActions();

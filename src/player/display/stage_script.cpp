@@ -406,7 +406,9 @@ static bool GotoNumber(Stage& stage, TimelineState& tl, double n) {
   const auto index = static_cast<std::int32_t>(static_cast<std::uint32_t>(ToInt32(n)) - 1u);
   const std::int32_t frame = index == INT32_MAX ? index : index + 1;
   if (frame <= 0) return false;
-  stage.Goto(tl, static_cast<std::uint16_t>(frame) - 1);
+  // Past the last frame: the last frame shows, but its actions do not run.
+  const int to = static_cast<std::uint16_t>(frame) - 1;
+  stage.Goto(tl, to, to < tl.FrameCount());
   return true;
 }
 
@@ -549,13 +551,19 @@ ClipHandle Stage::AttachMovie(ClipHandle parentClip, const std::string& exportNa
   // Inside a loaded movie, its own symbols.
   const MovieLibrary& lib = parent ? LibOf(*parent) : lib_;
   const Character* def = lib.Find(lib.FindName(exportName));
-  if (!parent || !IsSpriteDef(def) || name.empty()) {
+  // An exported button is attached as a button.
+  const bool button = def && def->kind == Character::Kind::kButton;
+  if (!parent || !(IsSpriteDef(def) || button) || name.empty()) {
     if (parent && !def) skipped_.insert("attachMovie of a missing symbol");
     return kNoClip;
   }
   Instance* inst = NewScriptInstance(*parent, depth, name, def);
   if (!inst) return kNoClip;
-  InitSprite(*inst, 0, true);
+  if (button) {
+    InitButton(*inst);
+  } else {
+    InitSprite(*inst, 0, true);
+  }
   return inst->serial;
 }
 
