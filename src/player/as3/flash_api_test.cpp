@@ -415,7 +415,7 @@ TEST(As3FlashApi, PrimordialWorkerWithoutBackgroundWorkers) {
 
 // Matrix rows and columns to and from a Vector3D (copyColumnFrom writes a
 // row, as Flash does), copyFrom, setTo; an undefined Point coordinate is
-// NaN, and a NaN-sized Rectangle is not empty.
+// NaN, a NaN-sized Rectangle is not empty, and a Point sets and copies in place.
 TEST(As3FlashApi, MatrixRowsAndColumnsAndNaNGeometry) {
   As3Movie d;
   const auto matrix = d.a.PackageName("flash.geom", "Matrix"), vec = d.a.PackageName("flash.geom", "Vector3D");
@@ -448,8 +448,14 @@ TEST(As3FlashApi, MatrixRowsAndColumnsAndNaNGeometry) {
     c.Op("findpropstrict", {rect}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushnan").Op("pushnan")
         .Op("constructprop", {rect, 4}).Op("callproperty", {m.Q("isEmpty"), 0}).Op("setlocal", {5});
     Line(m, c).Local(4, {"x"}).Local(4, {"y"}).Local(5, {}).Done();
+    // A point set in place, then copied into another: the same object keeps both numbers.
+    c.Op("getlocal", {4}).Op("pushbyte", {-3}).Op("pushdouble", {m.a.Double(2.5)}).Op("callpropvoid", {m.Q("setTo"), 2});
+    c.Op("findpropstrict", {point}).Op("constructprop", {point, 0}).Op("setlocal", {6});
+    c.Op("getlocal", {6}).Op("getlocal", {4}).Op("callpropvoid", {m.Q("copyFrom"), 1});
+    c.Op("getlocal", {4}).Op("pushbyte", {9}).Op("setproperty", {m.Q("x")});
+    Line(m, c).Local(4, {"x"}).Local(6, {"x"}).Local(6, {"y"}).Done();
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 7 13|11 13 1|0 0 1|2 17 5 0 11 1 1 0|NaN 100 false|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 7 13|11 13 1|0 0 1|2 17 5 0 11 1 1 0|NaN 100 false|9 -3 2.5|");
 }
 
 // generateFilterRect: a blur grows the rectangle on every side; a drop shadow
