@@ -1748,6 +1748,33 @@ void InstallWorkers(Machine& m, Class* obj, Class* dispatcher, Class* event) {
   }
 }
 
+// Flash 11's soft keyboard members of every InteractiveObject: a desktop
+// player has no soft keyboard, so asking for one gets false, but the two
+// settings keep what a script gives them (Flex and TLF text set them).
+constexpr const char* kNeedsSoftKeyboard = " needsSoftKeyboard";
+constexpr const char* kSoftKeyboardArea = " softKeyboardInputAreaOfInterest";
+void InstallSoftKeyboard(Machine& m) {
+  Class* io = m.FindClass("flash.display::InteractiveObject");
+  if (!io || m.FindBinding(&io->instance, m.NameFromString("needsSoftKeyboard"))) return;
+  m.AddGetter(io, "needsSoftKeyboard", [](Machine& mm, Value self, std::span<Value>) {
+    return Value::Bool(mm.ToBoolean(Hidden(mm, self, kNeedsSoftKeyboard)));
+  });
+  m.AddSetter(io, "needsSoftKeyboard", [](Machine& mm, Value self, std::span<Value> a) {
+    HiddenSet(mm, self, kNeedsSoftKeyboard, Value::Bool(mm.ToBoolean(mm.ArgOr(a, 0))));
+    return Value();
+  });
+  m.AddGetter(io, "softKeyboardInputAreaOfInterest", [](Machine& mm, Value self, std::span<Value>) {
+    const Value v = Hidden(mm, self, kSoftKeyboardArea);
+    return v.IsObject() ? v : Value::Null();
+  });
+  m.AddSetter(io, "softKeyboardInputAreaOfInterest", [](Machine& mm, Value self, std::span<Value> a) {
+    HiddenSet(mm, self, kSoftKeyboardArea, mm.ArgOr(a, 0));
+    return Value();
+  });
+  m.AddMethod(io, "requestSoftKeyboard", False);
+  m.InheritAddedMembers(io);
+}
+
 }  // namespace
 
 Value NewPerspectiveState(Machine& m, double width, double cx, double cy, double fov, bool attached) {
@@ -1786,6 +1813,7 @@ void InstallFlashApi(Machine& m, int swfVersion) {
   if (!dispatcher || !event) return;
   InstallDisplayUiAndEvents(m, obj, dispatcher, event);
   InstallNetSystemAndGeometry(m, obj, dispatcher, event);
+  if (swfVersion >= 11) InstallSoftKeyboard(m);
   if (swfVersion >= 17) InstallWorkers(m, obj, dispatcher, event);
 }
 

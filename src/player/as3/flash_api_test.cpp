@@ -413,6 +413,34 @@ TEST(As3FlashApi, PrimordialWorkerWithoutBackgroundWorkers) {
   EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #1065: Variable Worker is not defined."), std::string::npos);
 }
 
+// The soft keyboard members (SWF 11 on) of a Sprite and a TextField: no
+// soft keyboard comes, the settings keep what they are given; older movies
+// find no such members.
+TEST(As3FlashApi, SoftKeyboardMembersKeepTheirSettings) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite"), field = d.a.PackageName("flash.text", "TextField");
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {field}).Op("constructprop", {field, 0}).Op("setlocal", {2});
+    Line before(m, c);
+    before.Local(1, {"needsSoftKeyboard"}).Local(1, {"softKeyboardInputAreaOfInterest"});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("requestSoftKeyboard"), 0});
+    before.Add().Done();
+    c.Op("getlocal_2").Op("pushtrue").Op("setproperty", {m.Q("needsSoftKeyboard")});
+    c.Op("getlocal_2").Op("findpropstrict", {rect}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3})
+        .Op("pushbyte", {4}).Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("softKeyboardInputAreaOfInterest")});
+    Line after(m, c);
+    after.Local(2, {"needsSoftKeyboard"}).Local(2, {"softKeyboardInputAreaOfInterest"}).Local(1, {"needsSoftKeyboard"});
+    c.Op("getlocal_2").Op("callproperty", {m.Q("requestSoftKeyboard"), 0});
+    after.Add().Done();
+  });
+  bytes[3] = 11;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false null false|true (x=1, y=2, w=3, h=4) false false|");
+  bytes[3] = 10;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}).substr(0, 30), "undefined undefined undefined|");
+}
+
 // Matrix rows and columns to and from a Vector3D (copyColumnFrom writes a
 // row, as Flash does), copyFrom, setTo; an undefined Point coordinate is
 // NaN, a NaN-sized Rectangle is not empty, and a Point sets and copies in place.
