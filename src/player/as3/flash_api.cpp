@@ -1,7 +1,7 @@
 // The smaller Flash classes that movies use around their real work: tables
 // of constants (GradientType, Keyboard, StageAlign...), the context menu,
 // local shared objects kept for the run, LoaderContext, LocalConnection,
-// Vector3D, accessibility, and the events of features an offline player
+// Vector3D, accessibility, the primordial Worker, and the events of features an offline player
 // never raises. A movie that touches one of them and finds nothing throws,
 // and the rest of its code does not run; each one here behaves as far as a
 // movie can tell.
@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <string>
@@ -1606,6 +1607,174 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   }
 }
 
+// ---- flash.system: workers. This player runs no background worker
+// (isSupported is false, as where Flash has none), but the movie's own
+// worker, the primordial one, is there with its shared properties, and a
+// message channel from it to itself keeps its messages in order.
+
+constexpr const char* kWorkerShared = " shared";
+constexpr const char* kChannelQueue = " queue";
+constexpr const char* kChannelState = " state";
+constexpr const char* kSingleton = " current";
+thread_local bool makingWorkerObject = false;
+
+NATIVE(NotInstantiable) {
+  if (!makingWorkerObject) {
+    Class* c = m.ToObject(self)->cls;
+    m.ThrowError("ArgumentError", (c ? c->name : std::string("Object")) + "$ class cannot be instantiated.", 2012);
+  }
+  return self;
+}
+Value Hidden(Machine& m, const Value& o, const char* name) {
+  const Value* v = o.IsObject() ? m.ToObject(o)->FindDyn(name) : nullptr;
+  return v ? *v : Value();
+}
+Value HiddenSet(Machine& m, const Value& o, const char* name, const Value& v) {
+  Object* obj = m.ToObject(o);
+  obj->SetDyn(m.Intern(name), v);
+  obj->dyn->hidden.insert(name);
+  return v;
+}
+Value MakeWorkerObject(Machine& m, const char* cls) {
+  Class* c = m.FindClass(cls);
+  if (!c) return Value::Null();
+  makingWorkerObject = true;
+  struct Reset {
+    ~Reset() { makingWorkerObject = false; }
+  } reset;
+  return Value::Obj(m.Construct(c, {}));
+}
+// A class's one instance, kept on the class itself.
+Value Singleton(Machine& m, const Value& cls, const char* name, const std::function<void(const Value&)>& init) {
+  if (const Value* have = m.ToObject(cls)->FindDyn(kSingleton); have && have->IsObject()) return *have;
+  Value v = MakeWorkerObject(m, name);
+  if (v.IsObject() && init) init(v);
+  HiddenSet(m, cls, kSingleton, v);
+  return v;
+}
+NATIVE(WorkerCurrent) {
+  return Singleton(m, self, "flash.system::Worker",
+                   [&m](const Value& w) { HiddenSet(m, w, kWorkerShared, Value::Obj(m.NewObject())); });
+}
+NATIVE(WorkerDomainCurrent) { return Singleton(m, self, "flash.system::WorkerDomain", nullptr); }
+NATIVE(WorkerGetShared) {
+  const Value store = Hidden(m, self, kWorkerShared);
+  if (!store.IsObject()) return Value::Null();
+  const Value v = m.GetProperty(store, m.ToString(m.ArgOr(a, 0)));
+  return v.IsUndefined() ? Value::Null() : v;
+}
+NATIVE(WorkerSetShared) {
+  const Value store = Hidden(m, self, kWorkerShared);
+  if (store.IsObject()) m.SetProperty(store, m.ToString(m.ArgOr(a, 0)), m.ArgOr(a, 1));
+  return Value();
+}
+NATIVE(WorkerCreateChannel) {
+  if (m.ArgOr(a, 0).IsNullish()) m.ThrowError("TypeError", "Parameter receiver must be non-null.", 2007);
+  Value ch = MakeWorkerObject(m, "flash.system::MessageChannel");
+  if (!ch.IsObject()) return Value::Null();
+  HiddenSet(m, ch, kChannelQueue, Value::Obj(m.NewArray()));
+  HiddenSet(m, ch, kChannelState, m.Str("open"));
+  return ch;
+}
+NATIVE(WorkerListWorkers) {
+  Class* worker = m.FindClass("flash.system::Worker");
+  Value current = worker ? WorkerCurrent(m, Value::Obj(worker->object), {}) : Value::Null();
+  return Value::Obj(m.NewArray({current}));
+}
+avm2::ArrayObject* ChannelQueue(Machine& m, const Value& self) {
+  const Value q = self.IsObject() ? Hidden(m, self, kChannelQueue) : Value();
+  return q.IsObject() && m.ToObject(q)->kind == avm2::ObjectKind::kArray ? static_cast<ArrayObject*>(m.ToObject(q)) : nullptr;
+}
+NATIVE(ChannelSend) {
+  ArrayObject* q = ChannelQueue(m, self);
+  if (m.ToString(Hidden(m, self, kChannelState)) != "open")
+    m.ThrowError("flash.errors::IllegalOperationError", "The message channel is closed.", 1514);
+  if (q) q->elems.push_back(m.ArgOr(a, 0));
+  return Value();
+}
+NATIVE(ChannelReceive) {
+  ArrayObject* q = ChannelQueue(m, self);
+  if (!q || q->elems.empty()) return Value::Null();
+  Value v = q->elems.front();
+  q->elems.erase(q->elems.begin());
+  return v;
+}
+NATIVE(ChannelAvailable) {
+  ArrayObject* q = ChannelQueue(m, self);
+  return Value::Bool(q && !q->elems.empty());
+}
+NATIVE(ChannelClose) {
+  HiddenSet(m, self, kChannelState, m.Str("closed"));
+  return Value();
+}
+NATIVE(ChannelState) {
+  const Value st = Hidden(m, self, kChannelState);
+  return st.IsUndefined() ? m.Str("open") : st;
+}
+
+// Flash 11.4's classes, seen from SWF 17.
+void InstallWorkers(Machine& m, Class* obj, Class* dispatcher, Class* event) {
+  StringConsts(m, event, {"WORKER_STATE:workerState", "CHANNEL_MESSAGE:channelMessage", "CHANNEL_STATE:channelState"});
+  StringConsts(m, Existing(m, "flash.system", "WorkerState", obj), {"NEW:new", "RUNNING:running", "TERMINATED:terminated"});
+  StringConsts(m, Existing(m, "flash.system", "MessageChannelState", obj), {"OPEN:open", "CLOSING:closing", "CLOSED:closed"});
+  if (!m.FindClass("flash.system::Worker")) {
+    Class* w = m.DefineNativeClass("flash.system", "Worker", dispatcher);
+    avm2::SetNativeCtor(m, w, NotInstantiable);
+    m.AddGetter(w, "isSupported", False, true);
+    m.AddGetter(w, "current", WorkerCurrent, true);
+    m.AddGetter(w, "isPrimordial", [](Machine&, Value, std::span<Value>) { return Value::Bool(true); });
+    m.AddGetter(w, "state", [](Machine& mm, Value, std::span<Value>) { return mm.Str("running"); });
+    m.AddMethod(w, "getSharedProperty", WorkerGetShared);
+    m.AddMethod(w, "setSharedProperty", WorkerSetShared);
+    m.AddMethod(w, "createMessageChannel", WorkerCreateChannel);
+    m.AddMethod(w, "start", Nothing);
+    m.AddMethod(w, "terminate", False);
+  }
+  if (!m.FindClass("flash.system::WorkerDomain")) {
+    Class* d = m.DefineNativeClass("flash.system", "WorkerDomain", obj);
+    avm2::SetNativeCtor(m, d, NotInstantiable);
+    m.AddGetter(d, "isSupported", False, true);
+    m.AddGetter(d, "current", WorkerDomainCurrent, true);
+    m.AddMethod(d, "listWorkers", WorkerListWorkers);
+  }
+  if (!m.FindClass("flash.system::MessageChannel")) {
+    Class* c = m.DefineNativeClass("flash.system", "MessageChannel", dispatcher);
+    avm2::SetNativeCtor(m, c, NotInstantiable);
+    m.AddGetter(c, "messageAvailable", ChannelAvailable);
+    m.AddGetter(c, "state", ChannelState);
+    m.AddMethod(c, "send", ChannelSend);
+    m.AddMethod(c, "receive", ChannelReceive);
+    m.AddMethod(c, "close", ChannelClose);
+  }
+}
+
+// Flash 11's soft keyboard members of every InteractiveObject: a desktop
+// player has no soft keyboard, so asking for one gets false, but the two
+// settings keep what a script gives them (Flex and TLF text set them).
+constexpr const char* kNeedsSoftKeyboard = " needsSoftKeyboard";
+constexpr const char* kSoftKeyboardArea = " softKeyboardInputAreaOfInterest";
+void InstallSoftKeyboard(Machine& m) {
+  Class* io = m.FindClass("flash.display::InteractiveObject");
+  if (!io || m.FindBinding(&io->instance, m.NameFromString("needsSoftKeyboard"))) return;
+  m.AddGetter(io, "needsSoftKeyboard", [](Machine& mm, Value self, std::span<Value>) {
+    return Value::Bool(mm.ToBoolean(Hidden(mm, self, kNeedsSoftKeyboard)));
+  });
+  m.AddSetter(io, "needsSoftKeyboard", [](Machine& mm, Value self, std::span<Value> a) {
+    HiddenSet(mm, self, kNeedsSoftKeyboard, Value::Bool(mm.ToBoolean(mm.ArgOr(a, 0))));
+    return Value();
+  });
+  m.AddGetter(io, "softKeyboardInputAreaOfInterest", [](Machine& mm, Value self, std::span<Value>) {
+    const Value v = Hidden(mm, self, kSoftKeyboardArea);
+    return v.IsObject() ? v : Value::Null();
+  });
+  m.AddSetter(io, "softKeyboardInputAreaOfInterest", [](Machine& mm, Value self, std::span<Value> a) {
+    HiddenSet(mm, self, kSoftKeyboardArea, mm.ArgOr(a, 0));
+    return Value();
+  });
+  m.AddMethod(io, "requestSoftKeyboard", False);
+  m.InheritAddedMembers(io);
+}
+
 }  // namespace
 
 Value NewPerspectiveState(Machine& m, double width, double cx, double cy, double fov, bool attached) {
@@ -1644,6 +1813,8 @@ void InstallFlashApi(Machine& m, int swfVersion) {
   if (!dispatcher || !event) return;
   InstallDisplayUiAndEvents(m, obj, dispatcher, event);
   InstallNetSystemAndGeometry(m, obj, dispatcher, event);
+  if (swfVersion >= 11) InstallSoftKeyboard(m);
+  if (swfVersion >= 17) InstallWorkers(m, obj, dispatcher, event);
 }
 
 }  // namespace quarvel::player

@@ -353,9 +353,97 @@ TEST(As3FlashApi, AbstractDisplayClassesCannotBeMadeByScripts) {
   EXPECT_EQ(run("Sprite", true), "ctor ran|made|");
 }
 
+// Workers (SWF 17 on): no background worker runs, but the movie's own one is
+// there: the same primordial Worker each time, running, with its shared
+// properties; a channel to itself keeps messages in order; and neither
+// Worker, WorkerDomain nor MessageChannel can be made with `new`. Older
+// movies do not see the classes at all.
+TEST(As3FlashApi, PrimordialWorkerWithoutBackgroundWorkers) {
+  As3Movie d;
+  const auto worker = d.a.PackageName("flash.system", "Worker");
+  const auto domain = d.a.PackageName("flash.system", "WorkerDomain");
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c).Static("flash.system", "Worker", "isSupported").Static("flash.system", "WorkerDomain", "isSupported").Done();
+    c.Op("getlex", {worker}).Op("getproperty", {m.Q("current")}).Op("setlocal", {1});
+    // Worker.current is one object: strict equality of two reads.
+    Line line(m, c);
+    c.Op("getlex", {worker}).Op("getproperty", {m.Q("current")}).Op("getlocal_1").Op("strictequals");
+    line.Add().Local(1, {"isPrimordial"}).Local(1, {"state"}).Done();
+    c.Op("getlocal_1").Op("pushstring", {m.S("k")}).Op("pushbyte", {42}).Op("callpropvoid", {m.Q("setSharedProperty"), 2});
+    Line shared(m, c);
+    c.Op("getlocal_1").Op("pushstring", {m.S("k")}).Op("callproperty", {m.Q("getSharedProperty"), 1});
+    shared.Add();
+    c.Op("getlocal_1").Op("pushstring", {m.S("none")}).Op("callproperty", {m.Q("getSharedProperty"), 1});
+    shared.Add().Done();
+    // A channel from the worker to itself: first in, first out.
+    c.Op("getlocal_1").Op("getlocal_1").Op("callproperty", {m.Q("createMessageChannel"), 1}).Op("setlocal", {2});
+    c.Op("getlocal_2").Op("pushstring", {m.S("one")}).Op("callpropvoid", {m.Q("send"), 1});
+    c.Op("getlocal_2").Op("pushstring", {m.S("two")}).Op("callpropvoid", {m.Q("send"), 1});
+    Line got(m, c);
+    got.Local(2, {"messageAvailable"}).Local(2, {"state"});
+    for (int i = 0; i < 3; ++i) {
+      c.Op("getlocal_2").Op("callproperty", {m.Q("receive"), 0});
+      got.Add();
+    }
+    got.Local(2, {"messageAvailable"}).Done();
+    Line dom(m, c);
+    c.Op("getlex", {domain}).Op("getproperty", {m.Q("current")}).Op("getlex", {domain}).Op("getproperty", {m.Q("current")})
+        .Op("strictequals");
+    dom.Add();
+    c.Op("getlex", {domain}).Op("getproperty", {m.Q("current")}).Op("callproperty", {m.Q("listWorkers"), 0})
+        .Op("getproperty", {m.Q("length")});
+    dom.Add().Done();
+  });
+  bytes[3] = 17;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false false|true true running|42 null|true open one two null false|true 1|");
+  for (const char* cls : {"Worker", "WorkerDomain", "MessageChannel"}) {
+    As3Movie n;
+    auto made = n.Build([&](As3Movie& m, AbcCode& c) {
+      const auto name = m.a.PackageName("flash.system", cls);
+      c.Op("findpropstrict", {name}).Op("constructprop", {name, 0}).Op("pop");
+      m.Trace(c, "made");
+    });
+    made[3] = 17;
+    const std::string out = As3Traced(made, [](FlashPlayer&) {});
+    EXPECT_NE(out.find(std::string("ArgumentError: Error #2012: ") + cls + "$ class cannot be instantiated."), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("made"), std::string::npos) << out;
+  }
+  bytes[3] = 16;
+  EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #1065: Variable Worker is not defined."), std::string::npos);
+}
+
+// The soft keyboard members (SWF 11 on) of a Sprite and a TextField: no
+// soft keyboard comes, the settings keep what they are given; older movies
+// find no such members.
+TEST(As3FlashApi, SoftKeyboardMembersKeepTheirSettings) {
+  As3Movie d;
+  const auto sprite = d.Display("Sprite"), field = d.a.PackageName("flash.text", "TextField");
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {sprite}).Op("constructprop", {sprite, 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {field}).Op("constructprop", {field, 0}).Op("setlocal", {2});
+    Line before(m, c);
+    before.Local(1, {"needsSoftKeyboard"}).Local(1, {"softKeyboardInputAreaOfInterest"});
+    c.Op("getlocal_1").Op("callproperty", {m.Q("requestSoftKeyboard"), 0});
+    before.Add().Done();
+    c.Op("getlocal_2").Op("pushtrue").Op("setproperty", {m.Q("needsSoftKeyboard")});
+    c.Op("getlocal_2").Op("findpropstrict", {rect}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushbyte", {3})
+        .Op("pushbyte", {4}).Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("softKeyboardInputAreaOfInterest")});
+    Line after(m, c);
+    after.Local(2, {"needsSoftKeyboard"}).Local(2, {"softKeyboardInputAreaOfInterest"}).Local(1, {"needsSoftKeyboard"});
+    c.Op("getlocal_2").Op("callproperty", {m.Q("requestSoftKeyboard"), 0});
+    after.Add().Done();
+  });
+  bytes[3] = 11;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "false null false|true (x=1, y=2, w=3, h=4) false false|");
+  bytes[3] = 10;
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}).substr(0, 30), "undefined undefined undefined|");
+}
+
 // Matrix rows and columns to and from a Vector3D (copyColumnFrom writes a
 // row, as Flash does), copyFrom, setTo; an undefined Point coordinate is
-// NaN, and a NaN-sized Rectangle is not empty.
+// NaN, a NaN-sized Rectangle is not empty, and a Point sets and copies in place.
 TEST(As3FlashApi, MatrixRowsAndColumnsAndNaNGeometry) {
   As3Movie d;
   const auto matrix = d.a.PackageName("flash.geom", "Matrix"), vec = d.a.PackageName("flash.geom", "Vector3D");
@@ -388,8 +476,14 @@ TEST(As3FlashApi, MatrixRowsAndColumnsAndNaNGeometry) {
     c.Op("findpropstrict", {rect}).Op("pushbyte", {1}).Op("pushbyte", {2}).Op("pushnan").Op("pushnan")
         .Op("constructprop", {rect, 4}).Op("callproperty", {m.Q("isEmpty"), 0}).Op("setlocal", {5});
     Line(m, c).Local(4, {"x"}).Local(4, {"y"}).Local(5, {}).Done();
+    // A point set in place, then copied into another: the same object keeps both numbers.
+    c.Op("getlocal", {4}).Op("pushbyte", {-3}).Op("pushdouble", {m.a.Double(2.5)}).Op("callpropvoid", {m.Q("setTo"), 2});
+    c.Op("findpropstrict", {point}).Op("constructprop", {point, 0}).Op("setlocal", {6});
+    c.Op("getlocal", {6}).Op("getlocal", {4}).Op("callpropvoid", {m.Q("copyFrom"), 1});
+    c.Op("getlocal", {4}).Op("pushbyte", {9}).Op("setproperty", {m.Q("x")});
+    Line(m, c).Local(4, {"x"}).Local(6, {"x"}).Local(6, {"y"}).Done();
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 7 13|11 13 1|0 0 1|2 17 5 0 11 1 1 0|NaN 100 false|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "3 7 13|11 13 1|0 0 1|2 17 5 0 11 1 1 0|NaN 100 false|9 -3 2.5|");
 }
 
 // generateFilterRect: a blur grows the rectangle on every side; a drop shadow

@@ -301,6 +301,19 @@ NATIVE(PointOffset) {
   Set(m, self, "y", GetN(m, self, "y") + avm2::ArgNum(m, a, 1, 0));
   return Value();
 }
+// Flash 11's in-place forms: Starling and other frameworks reuse helper points.
+NATIVE(PointSetTo) {
+  Set(m, self, "x", Param(m, a, 0, 0));
+  Set(m, self, "y", Param(m, a, 1, 0));
+  return Value();
+}
+NATIVE(PointCopyFrom) {
+  const Value o = m.ArgOr(a, 0);
+  if (!o.IsObject()) m.ThrowError("TypeError", "Cannot access a property or method of a null object reference.", 1009);
+  Set(m, self, "x", GetN(m, o, "x"));
+  Set(m, self, "y", GetN(m, o, "y"));
+  return Value();
+}
 NATIVE(PointNormalize) {
   const double x = GetN(m, self, "x"), y = GetN(m, self, "y"), l = std::hypot(x, y), t = avm2::ArgNum(m, a, 0, 1);
   if (l > 0) Set(m, self, "x", x / l * t), Set(m, self, "y", y / l * t);
@@ -650,6 +663,8 @@ constexpr MemberRow kGeometryRows[] = {
     {"flash.geom::Point", "subtract", Member::kMethod, PointSubtract},
     {"flash.geom::Point", "clone", Member::kMethod, PointClone},
     {"flash.geom::Point", "offset", Member::kMethod, PointOffset},
+    {"flash.geom::Point", "setTo", Member::kMethod, PointSetTo},
+    {"flash.geom::Point", "copyFrom", Member::kMethod, PointCopyFrom},
     {"flash.geom::Point", "normalize", Member::kMethod, PointNormalize},
     {"flash.geom::Point", "equals", Member::kMethod, PointEquals},
     {"flash.geom::Point", "toString", Member::kMethod, PointToString},
