@@ -108,11 +108,12 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     };
     size = Size{side(header.frameSize.Width()), side(header.frameSize.Height())};
   } else {
-    // Opened as the window opens it: a 192 x 192 player fitted to the movie
-    // (and the expanded copy of a compressed movie written).
+    // The movie's own size, kept within 1024 x 1024 in its own shape (and the
+    // expanded copy of a compressed movie written, as the window does).
     flash::PlayerLayout start{0, 0, 192, 192, 192 - 8, 192 - 8};
-    flash::MovieFit fit = flash::FitPlayerToMovie(movie, start, 1024, 1024);
-    size = Size{std::max(fit.layout.width, 1), std::max(fit.layout.height, 1)};
+    const flash::MovieFit fit = flash::FitPlayerToMovie(movie, start, 1024, 1024);
+    const flash::CaptureSize fitted = flash::FitCaptureSize(fit.bounds, 1024, 1024);
+    size = Size{fitted.width, fitted.height};
   }
   flash.SetSize(size.width, size.height);
 

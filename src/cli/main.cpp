@@ -43,7 +43,7 @@ void AddCaptureOptions(CLI::App* cmd, CaptureOptions& o, CaptureTexts& t) {
   cmd->add_option("--latency", o.latency, "capture interval in milliseconds, 25 to 3000")
       ->check(CLI::Range(25, 3000))
       ->capture_default_str();
-  auto* size = cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, fitted)");
+  auto* size = cmd->add_option("--size", t.size, "player size WIDTHxHEIGHT (default: the movie's, within 1024x1024)");
   cmd->add_option("--scale", o.scale,
                   "draw the movie at F times its own size, 0.25 to 8 (vector-sharp, not an enlargement of pixels)")
       ->check(CLI::Range(0.25, 8.0))

@@ -1,6 +1,7 @@
 #include "flash/player_fit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "player/swf/movie.h"
@@ -27,6 +28,16 @@ PlayerLayout FitPlayerLayout(const SwfBounds& movie, const PlayerLayout& current
   }
   if (h < maxHeight) set_height(h);
   return p;
+}
+
+CaptureSize FitCaptureSize(const SwfBounds& movie, int maxWidth, int maxHeight) {
+  const double w = std::max<std::int64_t>(std::int64_t{movie.xmax} - movie.xmin, 1);
+  const double h = std::max<std::int64_t>(std::int64_t{movie.ymax} - movie.ymin, 1);
+  double scale = 1.0;
+  if (w >= maxWidth) scale = std::min(scale, std::max(maxWidth, 1) / w);
+  if (h >= maxHeight) scale = std::min(scale, std::max(maxHeight, 1) / h);
+  const auto side = [&](double v) { return static_cast<int>(std::max(1.0, std::round(v * scale))); };
+  return {side(w), side(h)};
 }
 
 MovieFit FitPlayerToMovie(const std::filesystem::path& path, const PlayerLayout& current,

@@ -28,6 +28,17 @@ struct PlayerLayout {
 PlayerLayout FitPlayerLayout(const SwfBounds& movie, const PlayerLayout& current, int maxWidth,
                              int maxHeight);
 
+// The capture size the command line uses when none is given: the movie's own,
+// scaled down keeping its shape when a side reaches the limit. The window's
+// player keeps its earlier size on such a side instead, which for a fresh
+// 192-pixel player would squeeze a wide movie into a narrow strip.
+struct CaptureSize {
+  int width = 1;
+  int height = 1;
+  bool operator==(const CaptureSize&) const = default;
+};
+CaptureSize FitCaptureSize(const SwfBounds& movie, int maxWidth, int maxHeight);
+
 struct MovieFit {
   SwfBounds bounds;
   int framesPerSecond = 12;  // for MovieFps

@@ -39,5 +39,21 @@ TEST(FitPlayerLayout, HugeAndReversedRectangles) {
   EXPECT_EQ(FitPlayerLayout({0, 0, 0, 0}, kStart, 0, 0), kStart);
 }
 
+TEST(FitCaptureSize, KeepsTheMovieShapeWithinTheLimit) {
+  EXPECT_EQ(FitCaptureSize({0, 0, 550, 400}, 1024, 1024), (CaptureSize{550, 400}));
+  EXPECT_EQ(FitCaptureSize({100, 50, 650, 450}, 1024, 1024), (CaptureSize{550, 400}));
+  // A side at the limit or beyond scales both sides by the same factor.
+  EXPECT_EQ(FitCaptureSize({0, 0, 1024, 576}, 1024, 1024), (CaptureSize{1024, 576}));
+  EXPECT_EQ(FitCaptureSize({0, 0, 2000, 1500}, 1024, 1024), (CaptureSize{1024, 768}));
+  EXPECT_EQ(FitCaptureSize({0, 0, 800, 3000}, 1024, 1024), (CaptureSize{273, 1024}));
+  EXPECT_EQ(FitCaptureSize({0, 0, 4000, 2000}, 1024, 1024), (CaptureSize{1024, 512}));
+}
+
+TEST(FitCaptureSize, EmptyReversedAndHugeRectanglesGiveAUsableSize) {
+  EXPECT_EQ(FitCaptureSize({0, 0, 0, 0}, 1024, 1024), (CaptureSize{1, 1}));
+  EXPECT_EQ(FitCaptureSize({0, 0, -50, -30}, 1024, 1024), (CaptureSize{1, 1}));
+  EXPECT_EQ(FitCaptureSize({-2000000000, 0, 2000000000, 10}, 1024, 1024), (CaptureSize{1024, 1}));
+}
+
 }  // namespace
 }  // namespace quarvel::flash
