@@ -7,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -233,6 +234,23 @@ struct Stage3DObject : FlashObject {
     h.Mark(context);
   }
 };
+// A presented back buffer: its colours as drawn, made into words only when
+// painted.
+class PresentedFrame : public PresentedPixels {
+ public:
+  agal::Target picture;  // colours only
+  const std::vector<std::uint32_t>& Words() const override {
+    std::call_once(made_, [this] {
+      words_.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+      picture.Pixels(words_, 0xFF000000u);
+    });
+    return words_;
+  }
+
+ private:
+  mutable std::once_flag made_;
+  mutable std::vector<std::uint32_t> words_;
+};
 // Context3D: its back buffer (premultiplied ARGB) and the state scripts set.
 struct Context3DObject : FlashObject {
   Context3DObject() : FlashObject(NativeKind::kContext3D) {}
@@ -255,9 +273,13 @@ struct Context3DObject : FlashObject {
   std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
   std::string stencilCompare = "always";
   std::uint32_t stencilReference = 0;
-  // The back buffer as present() last showed it.
-  std::shared_ptr<const std::vector<std::uint32_t>> presented;
+  // The back buffer as present() last showed it. Presenting hands the
+  // colours over; the next clear or draw of the back buffer takes them back
+  // (or, clearing every colour, a spare buffer).
+  std::shared_ptr<PresentedFrame> presented;
   int presentedWidth = 0, presentedHeight = 0;
+  bool colourShown = false;
+  std::vector<float> spare;
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     for (const Stream& s : streams) h.Mark(s.buffer);

@@ -129,6 +129,7 @@ NATIVE(CtxConfigure) {
   c->height = h;
   c->depthStencil = a.size() < 4 || m.ToBoolean(a[3]);
   c->target.Resize(w, h);
+  c->colourShown = false;
   return Value();
 }
 NATIVE(CtxWidth) { return Value::Int(SelfContext(m, self)->width); }
@@ -383,19 +384,33 @@ NATIVE(CtxSetScissor) {
   c->draw.scissorHeight = whole("height");
   return Value();
 }
+// The back buffer, its colours taken back from the presented frame unless
+// the caller is about to overwrite them all.
+agal::Target& BackBuffer(Context3DObject* c, bool overwritesColour) {
+  if (c->colourShown) {
+    c->colourShown = false;
+    if (overwritesColour) {
+      c->target.color.swap(c->spare);
+      c->target.color.resize(static_cast<std::size_t>(c->target.width) * static_cast<std::size_t>(c->target.height) * 4);
+    } else {
+      c->target.color = c->presented->picture.color;
+    }
+  }
+  return c->target;
+}
 // The target later clears and draws go to: the back buffer, or the chosen
 // texture loaded into the context's texture target.
-agal::Target& CurrentTarget(Context3DObject* c) {
+agal::Target& CurrentTarget(Context3DObject* c, bool overwritesColour = false) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
-  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : c->target;
+  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : BackBuffer(c, overwritesColour);
 }
 void StoreTextureTarget(Context3DObject* c) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
   if (!tex || tex->kind != Resource3DObject::kTexture) return;
   const agal::Target& t = c->textureTarget;
-  if (tex->pixels.size() < static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height)) return;
-  for (int y = 0; y < t.height; ++y)
-    for (int x = 0; x < t.width; ++x) tex->pixels[static_cast<std::size_t>(y) * t.width + x] = t.Word(x, y);
+  const std::size_t n = static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height);
+  if (tex->pixels.size() < n) return;
+  t.Words(std::span<std::uint32_t>(tex->pixels.data(), n));
 }
 // setRenderToTexture(texture, enableDepthAndStencil, antiAlias, surfaceSelector)
 NATIVE(CtxSetRenderTarget) {
@@ -409,9 +424,8 @@ NATIVE(CtxSetRenderTarget) {
   const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
   c->textureTarget.Resize(tex->width, h);
   // A compressed texture keeps no words: it starts cleared.
-  if (tex->pixels.size() >= static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0)))
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < tex->width; ++x) c->textureTarget.SetWord(x, y, tex->pixels[static_cast<std::size_t>(y) * tex->width + x]);
+  const std::size_t n = static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0));
+  if (tex->pixels.size() >= n) c->textureTarget.SetWords(std::span<const std::uint32_t>(tex->pixels.data(), n));
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
@@ -426,7 +440,7 @@ NATIVE(CtxClear) {
     return static_cast<float>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
   };
   const std::uint32_t mask = a.size() > 6 ? m.ToUint(a[6]) : 7;
-  CurrentTarget(c).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
+  CurrentTarget(c, mask & 1).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
   StoreTextureTarget(c);
   c->cleared = true;
   return Value();
@@ -474,12 +488,16 @@ NATIVE(CtxDrawTriangles) {
 NATIVE(CtxPresent) {
   Context3DObject* c = SelfContext(m, self);
   const int w = c->target.width, h = c->target.height;
-  if (w <= 0 || h <= 0) return Value();
-  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) (*pixels)[static_cast<std::size_t>(y) * w + x] = c->target.Pixel(x, y) | 0xFF000000u;
-  }
-  c->presented = std::move(pixels);
+  // Nothing drawn since the last present: the same picture stands.
+  if (w <= 0 || h <= 0 || c->colourShown) return Value();
+  auto frame = std::make_shared<PresentedFrame>();
+  frame->picture.width = w;
+  frame->picture.height = h;
+  frame->picture.color.swap(c->target.color);
+  // A former frame no one paints any more lends its buffer to the next clear.
+  if (c->presented && c->presented.use_count() == 1) c->spare.swap(c->presented->picture.color);
+  c->presented = std::move(frame);
+  c->colourShown = true;
   c->presentedWidth = w;
   c->presentedHeight = h;
   return Value();
@@ -490,6 +508,7 @@ NATIVE(CtxDrawToBitmapData) {
   if (!bd || !bd->bitmap) m.ThrowError("TypeError", "Parameter destination must be non-null.", 2007);
   cairo_surface_t* s = bd->bitmap->surface.get();
   cairo_surface_flush(s);
+  BackBuffer(c, false);
   const int w = std::min(c->target.width, bd->bitmap->width), h = std::min(c->target.height, bd->bitmap->height);
   for (int y = 0; y < h; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) +
