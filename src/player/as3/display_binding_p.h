@@ -280,12 +280,29 @@ struct Context3DObject : FlashObject {
   int presentedWidth = 0, presentedHeight = 0;
   bool colourShown = false;
   std::vector<float> spare;
+  // A back-buffer frame from a full clear on, kept instead of drawn: at
+  // present it is drawn only when it differs (by `key`) from the frame the
+  // back buffer already holds, as games redraw unchanged scenes.
+  struct Recorded {
+    std::shared_ptr<const agal::Program> vertex, fragment;
+    std::vector<float> vertexConstants, fragmentConstants;
+    std::array<std::vector<float>, 8> vertices;
+    agal::Draw draw;  // spans and pointers into the copies and the textures
+    std::vector<std::uint16_t> indices;
+  };
+  bool recording = false;
+  std::array<float, 4> recordedClear{};
+  float recordedDepth = 1;
+  std::vector<Recorded> recorded;
+  std::vector<Value> recordedTextures;  // kept alive while recorded draws read them
+  std::uint64_t key = 0, shownKey = 0;  // the recording's, and the back buffer's (0: unknown)
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     for (const Stream& s : streams) h.Mark(s.buffer);
     for (const Value& t : textures) h.Mark(t);
     h.Mark(program);
     h.Mark(renderTarget);
+    for (const Value& t : recordedTextures) h.Mark(t);
   }
 };
 // What a Context3D makes: vertex and index buffers, programs and textures.
@@ -302,6 +319,9 @@ struct Resource3DObject : FlashObject {
   std::vector<std::uint32_t> pixels;          // texture level 0, ARGB words as uploaded or drawn
   std::string format;
   Value context;
+  // Changes with every upload or drawing into it: what recorded frames
+  // compare a program's or texture's content by.
+  std::uint64_t stamp = 0;
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     h.Mark(context);
