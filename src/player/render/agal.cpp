@@ -679,7 +679,7 @@ void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t coun
   }
 }
 
-void Run(const Program& p, Registers& r, std::span<const float> constants, const std::array<TextureView, 8>& textures,
+void RunProgram(const Program& p, Registers& r, std::span<const float> constants, const std::array<TextureView, 8>& textures,
          bool plain) {
   std::array<const TextureView*, 8> views{};
   for (std::size_t k = 0; k < 8; ++k) views[k] = &textures[k];

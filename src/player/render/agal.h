@@ -146,7 +146,7 @@ struct Registers {
 };
 // Runs `p` once on `r`: its steps, or (`plain`) each instruction as read.
 // The two agree bit for bit; tests hold them to it.
-void Run(const Program& p, Registers& r, std::span<const float> constants,
-         const std::array<TextureView, 8>& textures, bool plain);
+void RunProgram(const Program& p, Registers& r, std::span<const float> constants,
+               const std::array<TextureView, 8>& textures, bool plain);
 
 }  // namespace quarvel::player::agal

@@ -235,8 +235,8 @@ TEST(AgalSteps, AgreeWithThePlainReadingOnRandomPrograms) {
     std::vector<float> constants(28 * 4);
     for (float& f : constants) f = value(rng);
     Registers plain = in, steps = in;
-    Run(p, plain, constants, textures, true);
-    Run(p, steps, constants, textures, false);
+    RunProgram(p, plain, constants, textures, true);
+    RunProgram(p, steps, constants, textures, false);
     // Bits, so that NaNs made the same way compare equal.
     auto bits = [](const Registers& r) {
       std::vector<std::uint32_t> out;
