@@ -295,6 +295,7 @@ struct Context3DObject : FlashObject {
   float recordedDepth = 1;
   std::vector<Recorded> recorded;
   std::vector<Value> recordedTextures;  // kept alive while recorded draws read them
+  std::size_t recordedFloats = 0;  // copied so far, bounded
   std::uint64_t key = 0, shownKey = 0;  // the recording's, and the back buffer's (0: unknown)
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);

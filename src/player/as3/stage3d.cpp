@@ -138,6 +138,7 @@ NATIVE(CtxConfigure) {
   c->recording = false;
   c->recorded.clear();
   c->recordedTextures.clear();
+  c->recordedFloats = 0;
   c->shownKey = 0;
   return Value();
 }
@@ -457,6 +458,7 @@ void DrawRecording(Machine& m, Context3DObject* c) {
   }
   c->recorded.clear();
   c->recordedTextures.clear();
+  c->recordedFloats = 0;
 }
 // Before a texture's words change: recorded draws read the old ones.
 void BeforeTextureWrite(Machine& m, Resource3DObject* tex) {
@@ -466,7 +468,9 @@ void BeforeTextureWrite(Machine& m, Resource3DObject* tex) {
 // Keeps a back-buffer draw for present: copies of what it reads that
 // scripts may change (constants, indices, the vertices it names), and its
 // programs' and textures' stamps in the key. False when an index names no
-// vertex: drawn at once, it raises the error.
+// vertex (drawn at once, it raises the error) or the frame has grown too
+// big to keep.
+constexpr std::size_t kMostRecordedFloats = std::size_t{16} << 20;
 bool Record(Context3DObject* c, const agal::Draw& d, const Resource3DObject* program, const Value (&textures)[8],
             std::size_t first, std::size_t count) {
   Context3DObject::Recorded r;
@@ -474,8 +478,14 @@ bool Record(Context3DObject* c, const agal::Draw& d, const Resource3DObject* pro
                    d.indices.begin() + static_cast<std::ptrdiff_t>(first + count * 3));
   if (r.indices.empty()) return true;
   const std::size_t last = *std::max_element(r.indices.begin(), r.indices.end());
-  for (const agal::Stream& s : d.streams)
+  std::size_t floats = 0;
+  for (const agal::Stream& s : d.streams) {
     if (s.data && last >= static_cast<std::size_t>(s.vertices)) return false;
+    if (s.data) floats += (last + 1) * static_cast<std::size_t>(s.perVertex);
+  }
+  floats += d.vertexConstants.size() + d.fragmentConstants.size() + r.indices.size();
+  if (c->recordedFloats + floats > kMostRecordedFloats) return false;
+  c->recordedFloats += floats;
   std::uint64_t& k = c->key;
   Mix(k, program->stamp);
   r.vertex = program->vertexProgram;
@@ -552,6 +562,7 @@ NATIVE(CtxClear) {
     // A new frame: whatever was recorded before is cleared away.
     c->recorded.clear();
     c->recordedTextures.clear();
+    c->recordedFloats = 0;
     c->recording = true;
     c->recordedClear = {channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)};
     c->recordedDepth = channel(4, 1);
@@ -618,6 +629,7 @@ NATIVE(CtxPresent) {
       c->recording = false;
       c->recorded.clear();
       c->recordedTextures.clear();
+      c->recordedFloats = 0;
       return Value();
     }
     DrawRecording(m, c);
