@@ -4,7 +4,11 @@
 // Heavy/ repeats this for the movies that cost Cairo the most, and
 // HeavyRedraw/ gives them a new background every frame, so that no whole
 // picture can be reused (kept pictures of single shapes still are).
+// Stage3D/QuadBatch draws a Starling-like frame on the software Stage3D.
 #include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +18,7 @@
 
 #include "platform/gdi/bitmap.h"
 #include "player/flash_player.h"
+#include "player/render/agal.h"
 
 namespace {
 
@@ -56,6 +61,81 @@ constexpr const char* kHeavy[][2] = {
      "ruffle/tests/tests/swfs/from_shumway/acid/acid-bitmap-draw_quality_high/test.swf"},
     {"3_joystick", "ruffle/tests/tests/swfs/from_shumway/3_joystick/test.swf"},
 };
+
+// AGAL byte code for the bench's programs: header, then 24-byte tokens.
+struct AgalCode {
+  std::vector<std::uint8_t> b;
+  explicit AgalCode(bool fragment) : b{0xA0, 1, 0, 0, 0, 0xA1, static_cast<std::uint8_t>(fragment ? 1 : 0)} {}
+  void Bytes(std::uint64_t v, int n) {
+    for (int k = 0; k < n; ++k) b.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+  }
+  // dst type/index, sources as type/index (xyzw); `sampler` makes source 2 a
+  // linear, clamped 2D sampler.
+  AgalCode& Op(std::uint32_t op, int dt, int d, int at, int a, int bt = 0, int bi = 0, bool sampler = false) {
+    Bytes(op, 4);
+    Bytes(static_cast<std::uint64_t>(d), 2);
+    Bytes(0xF, 1);
+    Bytes(static_cast<std::uint64_t>(dt), 1);
+    Bytes(static_cast<std::uint64_t>(a) | 0xE4ull << 24 | static_cast<std::uint64_t>(at) << 32, 8);
+    Bytes(static_cast<std::uint64_t>(bi) | (sampler ? 1ull << 60 : 0xE4ull << 24) | static_cast<std::uint64_t>(bt) << 32, 8);
+    return *this;
+  }
+};
+
+// A Starling-like frame at 600 x 650: clear, a textured background over the
+// whole back buffer, then a batch of tinted, translucent 48-pixel sprites
+// (texture times vertex colour, premultiplied "over"), and the picture
+// turned into words as painting does.
+void Stage3DQuadBatch(benchmark::State& state) {
+  using namespace quarvel::player::agal;
+  const int sprites = static_cast<int>(state.range(0));
+  const Program vp = Program::Parse(AgalCode(false).Op(0x18, 3, 0, 0, 0, 1, 0).Op(0x03, 4, 0, 0, 1, 1, 4).Op(0x00, 4, 1, 0, 2).b);
+  const Program fp = Program::Parse(AgalCode(true).Op(0x28, 2, 1, 4, 1, 5, 0, true).Op(0x03, 3, 0, 2, 1, 4, 0).b);
+  std::vector<std::uint32_t> texels(64 * 64);
+  for (std::size_t i = 0; i < texels.size(); ++i) texels[i] = (i % 7 == 0 ? 0x80u : 0xFFu) << 24 | static_cast<std::uint32_t>(i * 2654435761u) >> 8;
+  // x, y, z, w; r, g, b, a; u, v: four corners a quad.
+  std::vector<float> vertices;
+  std::vector<std::uint16_t> indices;
+  auto quad = [&](float x, float y, float w, float h, float alpha) {
+    const auto base = static_cast<std::uint16_t>(vertices.size() / 10);
+    for (int c = 0; c < 4; ++c) {
+      const float cx = c & 1 ? 1.0f : 0.0f, cy = c & 2 ? 1.0f : 0.0f;
+      vertices.insert(vertices.end(), {(x + cx * w) / 300 - 1, 1 - (y + cy * h) / 325, 0, 1, 1, 0.9f, 0.8f, alpha, cx, cy});
+    }
+    indices.insert(indices.end(), {base, static_cast<std::uint16_t>(base + 1), static_cast<std::uint16_t>(base + 2),
+                                   static_cast<std::uint16_t>(base + 1), static_cast<std::uint16_t>(base + 3),
+                                   static_cast<std::uint16_t>(base + 2)});
+  };
+  quad(0, 0, 600, 650, 1);
+  for (int k = 0; k < sprites; ++k) quad(static_cast<float>(k * 37 % 552), static_cast<float>(k * 53 % 602), 48, 48, 0.75f);
+  std::vector<float> vc(128 * 4), fc(28 * 4);
+  for (int k = 0; k < 4; ++k) vc[static_cast<std::size_t>(k * 5)] = 1;  // identity, then the alpha row
+  for (int k = 16; k < 20; ++k) vc[static_cast<std::size_t>(k)] = 1;
+  Draw d;
+  d.vertex = &vp;
+  d.fragment = &fp;
+  d.vertexConstants = vc;
+  d.fragmentConstants = fc;
+  d.streams[0] = {vertices.data(), static_cast<int>(vertices.size() / 10), 10, 0, 2, false};
+  d.streams[1] = {vertices.data(), static_cast<int>(vertices.size() / 10), 10, 4, 4, false};
+  d.streams[2] = {vertices.data(), static_cast<int>(vertices.size() / 10), 10, 8, 2, false};
+  d.textures[0] = {texels.data(), 64, 64, false};
+  d.indices = indices;
+  d.state.source = Blend::kOne;
+  d.state.destination = Blend::kOneMinusSrcAlpha;
+  d.state.depth = Compare::kAlways;
+  Target target;
+  target.Resize(600, 650);
+  std::vector<std::uint32_t> words(600 * 650);
+  for (auto _ : state) {
+    target.Clear({0, 0, 0, 1}, 1, true, true);
+    DrawTriangles(target, d, 0, indices.size() / 3);
+    target.Pixels(words, 0xFF000000u);
+    benchmark::DoNotOptimize(words.data());
+  }
+  state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(Stage3DQuadBatch)->Name("Stage3D/QuadBatch")->Arg(0)->Arg(400)->Unit(benchmark::kMillisecond);
 
 // Registers one benchmark per movie listed in the corpus manifest.
 const bool kRegistered = [] {

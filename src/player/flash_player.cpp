@@ -33,12 +33,11 @@ struct ContextDeleter {
 // with the stage; `base` maps stage twips to the device.
 void PaintPresentedLayers(cairo_t* cr, const std::vector<PresentedLayer>& layers, const cairo_matrix_t& base) {
   for (const PresentedLayer& l : layers) {
-    if (!l.pixels || l.width <= 0 || l.height <= 0 ||
-        l.pixels->size() < static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height)) {
-      continue;
-    }
+    if (!l.pixels || l.width <= 0 || l.height <= 0) continue;
+    const std::vector<std::uint32_t>& words = l.pixels->Words();
+    if (words.size() < static_cast<std::size_t>(l.width) * static_cast<std::size_t>(l.height)) continue;
     // Cairo only reads the pixels here.
-    auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(l.pixels->data()));
+    auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(words.data()));
     cairo_surface_t* picture = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_ARGB32, l.width, l.height, l.width * 4);
     if (cairo_surface_status(picture) == CAIRO_STATUS_SUCCESS) {
       cairo_save(cr);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <span>
@@ -233,6 +234,23 @@ struct Stage3DObject : FlashObject {
     h.Mark(context);
   }
 };
+// A presented back buffer: its colours as drawn, made into words only when
+// painted.
+class PresentedFrame : public PresentedPixels {
+ public:
+  agal::Target picture;  // colours only
+  const std::vector<std::uint32_t>& Words() const override {
+    std::call_once(made_, [this] {
+      words_.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+      picture.Pixels(words_, 0xFF000000u);
+    });
+    return words_;
+  }
+
+ private:
+  mutable std::once_flag made_;
+  mutable std::vector<std::uint32_t> words_;
+};
 // Context3D: its back buffer (premultiplied ARGB) and the state scripts set.
 struct Context3DObject : FlashObject {
   Context3DObject() : FlashObject(NativeKind::kContext3D) {}
@@ -255,15 +273,37 @@ struct Context3DObject : FlashObject {
   std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
   std::string stencilCompare = "always";
   std::uint32_t stencilReference = 0;
-  // The back buffer as present() last showed it.
-  std::shared_ptr<const std::vector<std::uint32_t>> presented;
+  // The back buffer as present() last showed it. Presenting hands the
+  // colours over; the next clear or draw of the back buffer takes them back
+  // (or, clearing every colour, a spare buffer).
+  std::shared_ptr<PresentedFrame> presented;
   int presentedWidth = 0, presentedHeight = 0;
+  bool colourShown = false;
+  std::vector<float> spare;
+  // A back-buffer frame from a full clear on, kept instead of drawn: at
+  // present it is drawn only when it differs (by `key`) from the frame the
+  // back buffer already holds, as games redraw unchanged scenes.
+  struct Recorded {
+    std::shared_ptr<const agal::Program> vertex, fragment;
+    std::vector<float> vertexConstants, fragmentConstants;
+    std::array<std::vector<float>, 8> vertices;
+    agal::Draw draw;  // spans and pointers into the copies and the textures
+    std::vector<std::uint16_t> indices;
+  };
+  bool recording = false;
+  std::array<float, 4> recordedClear{};
+  float recordedDepth = 1;
+  std::vector<Recorded> recorded;
+  std::vector<Value> recordedTextures;  // kept alive while recorded draws read them
+  std::size_t recordedFloats = 0;  // copied so far, bounded
+  std::uint64_t key = 0, shownKey = 0;  // the recording's, and the back buffer's (0: unknown)
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     for (const Stream& s : streams) h.Mark(s.buffer);
     for (const Value& t : textures) h.Mark(t);
     h.Mark(program);
     h.Mark(renderTarget);
+    for (const Value& t : recordedTextures) h.Mark(t);
   }
 };
 // What a Context3D makes: vertex and index buffers, programs and textures.
@@ -280,6 +320,9 @@ struct Resource3DObject : FlashObject {
   std::vector<std::uint32_t> pixels;          // texture level 0, ARGB words as uploaded or drawn
   std::string format;
   Value context;
+  // Changes with every upload or drawing into it: what recorded frames
+  // compare a program's or texture's content by.
+  std::uint64_t stamp = 0;
   void Trace(avm2::Heap& h) override {
     FlashObject::Trace(h);
     h.Mark(context);

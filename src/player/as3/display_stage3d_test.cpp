@@ -166,7 +166,9 @@ gdi::Bitmap Shown(const std::vector<std::uint8_t>& bytes) {
 // buffer of 32 x 32. `renderToTexture`: the texture is a 32 x 32 one the
 // script clears to green through setRenderToTexture first; else a 2 x 2
 // BitmapData of half-transparent red blended one / oneMinusSourceAlpha.
-gdi::Bitmap TexturedQuad(bool renderToTexture) {
+// `then` draws a second frame the same way after a change, or none.
+enum class Then { kNothing, kSameFrame, kGreenTexture, kNotMoved };
+gdi::Bitmap TexturedQuad(bool renderToTexture, Then then = Then::kNothing) {
   As3Movie d;
   const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> blobs = {
       {"Verts", LittleEndian<float>({-1, 1, 0, 0, 0, 1, 1, 0, 0, -1, 1, 1, -1, -1, 0, 1})},
@@ -235,7 +237,25 @@ gdi::Bitmap TexturedQuad(bool renderToTexture) {
   }
   on.Op("getlocal_2").Op("pushbyte", {0}).Op("getlocal", {7}).Op("callpropvoid", {d.Q("setTextureAt"), 2});
   on.Op("getlocal_2").Op("getlocal", {4}).Op("callpropvoid", {d.Q("drawTriangles"), 1});
-  on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0}).Op("returnvoid");
+  on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0});
+  if (then == Then::kGreenTexture) {
+    const auto bitmapData = d.Display("BitmapData");
+    on.Op("getlocal", {7}).Op("findpropstrict", {bitmapData}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushtrue")
+        .Op("pushuint", {d.a.UInt(0xFF00FF00u)}).Op("constructprop", {bitmapData, 4})
+        .Op("callpropvoid", {d.Q("uploadFromBitmapData"), 1});
+  }
+  if (then == Then::kNotMoved) {
+    on.Op("getlocal", {6}).Op("callpropvoid", {d.Q("identity"), 0});
+    on.Op("getlocal_2").Op("pushstring", {d.S("vertex")}).Op("pushbyte", {0}).Op("getlocal", {6}).Op("pushtrue")
+        .Op("callpropvoid", {d.Q("setProgramConstantsFromMatrix"), 4});
+  }
+  if (then != Then::kNothing) {
+    on.Op("getlocal_2").Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushbyte", {1})
+        .Op("callpropvoid", {d.Q("clear"), 4});
+    on.Op("getlocal_2").Op("getlocal", {4}).Op("callpropvoid", {d.Q("drawTriangles"), 1});
+    on.Op("getlocal_2").Op("callpropvoid", {d.Q("present"), 0});
+  }
+  on.Op("returnvoid");
   const auto created = d.Method(on, 1);
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { RequestContext(m, c, 0, created); });
   return Shown(bytes);
@@ -255,6 +275,20 @@ TEST(As3Stage3D, TexturedQuadMovedByATransposedMatrixBlendsPremultiplied) {
   ExpectNear(shown.GetPixel(20, 16), {128, 0, 127});
   ExpectNear(shown.GetPixel(4, 16), {0, 0, 255});   // left of the moved quad
   ExpectNear(shown.GetPixel(28, 16), {0, 0, 255});  // right of it
+}
+
+// A frame drawn again shows again; a frame whose texture or constants
+// changed in between shows the change, though its calls are the same.
+TEST(As3Stage3D, ARedrawnFrameShowsWhatChangedSinceTheLast) {
+  const gdi::Bitmap same = TexturedQuad(false, Then::kSameFrame);
+  ExpectNear(same.GetPixel(20, 16), {128, 0, 127});
+  ExpectNear(same.GetPixel(4, 16), {0, 0, 255});
+  const gdi::Bitmap green = TexturedQuad(false, Then::kGreenTexture);
+  ExpectNear(green.GetPixel(20, 16), {0, 255, 0});
+  ExpectNear(green.GetPixel(4, 16), {0, 0, 255});
+  const gdi::Bitmap left = TexturedQuad(false, Then::kNotMoved);
+  ExpectNear(left.GetPixel(4, 16), {128, 0, 127});
+  ExpectNear(left.GetPixel(20, 16), {0, 0, 255});
 }
 
 // Clears and draws after setRenderToTexture go into the texture, not the

@@ -2,6 +2,7 @@
 // Context3D (made a frame after the request, as Flash does), the buffers,
 // programs and textures a context makes, with Flash's argument checks, and
 // the flash.display3D constant classes.
+#include <atomic>
 #include <cstring>
 
 #include "player/as3/display_binding_p.h"
@@ -29,6 +30,10 @@ Resource3DObject* SelfResource(Machine& m, const Value& self) {
   return r;
 }
 
+std::uint64_t NextStamp() {
+  static std::atomic<std::uint64_t> last{0};
+  return ++last;
+}
 bool OneOf(const std::string& s, std::initializer_list<const char*> names) {
   for (const char* n : names)
     if (s == n) return true;
@@ -129,6 +134,12 @@ NATIVE(CtxConfigure) {
   c->height = h;
   c->depthStencil = a.size() < 4 || m.ToBoolean(a[3]);
   c->target.Resize(w, h);
+  c->colourShown = false;
+  c->recording = false;
+  c->recorded.clear();
+  c->recordedTextures.clear();
+  c->recordedFloats = 0;
+  c->shownKey = 0;
   return Value();
 }
 NATIVE(CtxWidth) { return Value::Int(SelfContext(m, self)->width); }
@@ -191,6 +202,7 @@ Value MakeTexture(Machine& m, const Value& self, const char* cls, int w, int h, 
   r->width = w;
   r->height = h;
   r->format = format;
+  r->stamp = NextStamp();
   r->pixels.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0);
   return v;
 }
@@ -383,19 +395,139 @@ NATIVE(CtxSetScissor) {
   c->draw.scissorHeight = whole("height");
   return Value();
 }
+// The back buffer, its colours taken back from the presented frame unless
+// the caller is about to overwrite them all.
+agal::Target& BackBuffer(Context3DObject* c, bool overwritesColour) {
+  c->shownKey = 0;  // whatever it held is changing
+  if (c->colourShown) {
+    c->colourShown = false;
+    if (overwritesColour) {
+      c->target.color.swap(c->spare);
+      c->target.color.resize(static_cast<std::size_t>(c->target.width) * static_cast<std::size_t>(c->target.height) * 4);
+    } else {
+      c->target.color = c->presented->picture.color;
+    }
+  }
+  return c->target;
+}
 // The target later clears and draws go to: the back buffer, or the chosen
 // texture loaded into the context's texture target.
-agal::Target& CurrentTarget(Context3DObject* c) {
+agal::Target& CurrentTarget(Context3DObject* c, bool overwritesColour = false) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
-  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : c->target;
+  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : BackBuffer(c, overwritesColour);
+}
+// Keys of recorded frames: each word mixed in turn.
+void Mix(std::uint64_t& k, std::uint64_t v) {
+  k = (k ^ v) * 0x100000001B3ull;
+  k ^= k >> 29;
+}
+void MixBytes(std::uint64_t& k, const void* data, std::size_t n) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  std::size_t at = 0;
+  for (; at + 8 <= n; at += 8) {
+    std::uint64_t v;
+    std::memcpy(&v, p + at, 8);
+    Mix(k, v);
+  }
+  std::uint64_t tail = 0;
+  std::memcpy(&tail, p + at, n - at);
+  Mix(k, tail ^ n);
+}
+void MixState(std::uint64_t& k, const agal::DrawState& s) {
+  Mix(k, static_cast<std::uint64_t>(s.source) | static_cast<std::uint64_t>(s.destination) << 8 |
+             static_cast<std::uint64_t>(s.depth) << 16 | static_cast<std::uint64_t>(s.cull) << 24 |
+             static_cast<std::uint64_t>(s.depthWrite) << 32 | static_cast<std::uint64_t>(s.scissor) << 33 |
+             static_cast<std::uint64_t>(s.colorMask[0]) << 34 | static_cast<std::uint64_t>(s.colorMask[1]) << 35 |
+             static_cast<std::uint64_t>(s.colorMask[2]) << 36 | static_cast<std::uint64_t>(s.colorMask[3]) << 37);
+  if (s.scissor) {
+    Mix(k, static_cast<std::uint32_t>(s.scissorX) | static_cast<std::uint64_t>(static_cast<std::uint32_t>(s.scissorY)) << 32);
+    Mix(k, static_cast<std::uint32_t>(s.scissorWidth) | static_cast<std::uint64_t>(static_cast<std::uint32_t>(s.scissorHeight)) << 32);
+  }
+}
+// Draws the recorded frame into the back buffer: something needs the
+// pixels before present, or present found them new.
+void DrawRecording(Machine& m, Context3DObject* c) {
+  if (!c->recording) return;
+  c->recording = false;
+  agal::Target& t = BackBuffer(c, true);
+  t.Clear(c->recordedClear, c->recordedDepth, true, true);
+  try {
+    for (const Context3DObject::Recorded& r : c->recorded) agal::DrawTriangles(t, r.draw, 0, r.indices.size() / 3);
+  } catch (const agal::AgalError& e) {
+    m.ThrowError("Error", e.what(), 3670);
+  }
+  c->recorded.clear();
+  c->recordedTextures.clear();
+  c->recordedFloats = 0;
+}
+// Before a texture's words change: recorded draws read the old ones.
+void BeforeTextureWrite(Machine& m, Resource3DObject* tex) {
+  if (Context3DObject* c = As<Context3DObject>(tex->context)) DrawRecording(m, c);
+  tex->stamp = NextStamp();
+}
+// Keeps a back-buffer draw for present: copies of what it reads that
+// scripts may change (constants, indices, the vertices it names), and its
+// programs' and textures' stamps in the key. False when an index names no
+// vertex (drawn at once, it raises the error) or the frame has grown too
+// big to keep.
+constexpr std::size_t kMostRecordedFloats = std::size_t{16} << 20;
+bool Record(Context3DObject* c, const agal::Draw& d, const Resource3DObject* program, const Value (&textures)[8],
+            std::size_t first, std::size_t count) {
+  Context3DObject::Recorded r;
+  r.indices.assign(d.indices.begin() + static_cast<std::ptrdiff_t>(first),
+                   d.indices.begin() + static_cast<std::ptrdiff_t>(first + count * 3));
+  if (r.indices.empty()) return true;
+  const std::size_t last = *std::max_element(r.indices.begin(), r.indices.end());
+  std::size_t floats = 0;
+  for (const agal::Stream& s : d.streams) {
+    if (s.data && last >= static_cast<std::size_t>(s.vertices)) return false;
+    if (s.data) floats += (last + 1) * static_cast<std::size_t>(s.perVertex);
+  }
+  floats += d.vertexConstants.size() + d.fragmentConstants.size() + r.indices.size();
+  if (c->recordedFloats + floats > kMostRecordedFloats) return false;
+  c->recordedFloats += floats;
+  std::uint64_t& k = c->key;
+  Mix(k, program->stamp);
+  r.vertex = program->vertexProgram;
+  r.fragment = program->fragmentProgram;
+  r.vertexConstants.assign(d.vertexConstants.begin(), d.vertexConstants.end());
+  r.fragmentConstants.assign(d.fragmentConstants.begin(), d.fragmentConstants.end());
+  MixBytes(k, r.vertexConstants.data(), r.vertexConstants.size() * 4);
+  MixBytes(k, r.fragmentConstants.data(), r.fragmentConstants.size() * 4);
+  MixBytes(k, r.indices.data(), r.indices.size() * 2);
+  r.draw = d;
+  for (std::size_t s = 0; s < 8; ++s) {
+    const agal::Stream& st = d.streams[s];
+    if (st.data) {
+      r.vertices[s].assign(st.data, st.data + (last + 1) * static_cast<std::size_t>(st.perVertex));
+      r.draw.streams[s].data = r.vertices[s].data();
+      r.draw.streams[s].vertices = static_cast<int>(last + 1);
+      Mix(k, s | static_cast<std::uint64_t>(st.perVertex) << 8 | static_cast<std::uint64_t>(st.offset) << 16 |
+                 static_cast<std::uint64_t>(st.components) << 24 | static_cast<std::uint64_t>(st.bytes4) << 32);
+      MixBytes(k, r.vertices[s].data(), r.vertices[s].size() * 4);
+    }
+    if (const agal::TextureView& tv = d.textures[s]; tv.pixels) {
+      Mix(k, s | static_cast<std::uint64_t>(As<Resource3DObject>(textures[s])->stamp) << 8);
+      c->recordedTextures.push_back(textures[s]);
+    }
+  }
+  MixState(k, d.state);
+  r.draw.vertex = r.vertex.get();
+  r.draw.fragment = r.fragment.get();
+  r.draw.vertexConstants = r.vertexConstants;
+  r.draw.fragmentConstants = r.fragmentConstants;
+  r.draw.indices = r.indices;
+  c->recorded.push_back(std::move(r));
+  return true;
 }
 void StoreTextureTarget(Context3DObject* c) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
   if (!tex || tex->kind != Resource3DObject::kTexture) return;
+  tex->stamp = NextStamp();
   const agal::Target& t = c->textureTarget;
-  if (tex->pixels.size() < static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height)) return;
-  for (int y = 0; y < t.height; ++y)
-    for (int x = 0; x < t.width; ++x) tex->pixels[static_cast<std::size_t>(y) * t.width + x] = t.Word(x, y);
+  const std::size_t n = static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height);
+  if (tex->pixels.size() < n) return;
+  t.Words(std::span<std::uint32_t>(tex->pixels.data(), n));
 }
 // setRenderToTexture(texture, enableDepthAndStencil, antiAlias, surfaceSelector)
 NATIVE(CtxSetRenderTarget) {
@@ -409,9 +541,8 @@ NATIVE(CtxSetRenderTarget) {
   const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
   c->textureTarget.Resize(tex->width, h);
   // A compressed texture keeps no words: it starts cleared.
-  if (tex->pixels.size() >= static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0)))
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < tex->width; ++x) c->textureTarget.SetWord(x, y, tex->pixels[static_cast<std::size_t>(y) * tex->width + x]);
+  const std::size_t n = static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0));
+  if (tex->pixels.size() >= n) c->textureTarget.SetWords(std::span<const std::uint32_t>(tex->pixels.data(), n));
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
@@ -426,7 +557,22 @@ NATIVE(CtxClear) {
     return static_cast<float>(std::clamp(std::isnan(v) ? 0.0 : v, 0.0, 1.0));
   };
   const std::uint32_t mask = a.size() > 6 ? m.ToUint(a[6]) : 7;
-  CurrentTarget(c).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
+  const bool toTexture = As<Resource3DObject>(c->renderTarget) != nullptr;
+  if (!toTexture && (mask & 3) == 3) {
+    // A new frame: whatever was recorded before is cleared away.
+    c->recorded.clear();
+    c->recordedTextures.clear();
+    c->recordedFloats = 0;
+    c->recording = true;
+    c->recordedClear = {channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)};
+    c->recordedDepth = channel(4, 1);
+    c->key = 0xCBF29CE484222325ull;
+    MixBytes(c->key, c->recordedClear.data(), 16);
+    MixBytes(c->key, &c->recordedDepth, 4);
+    return Value();
+  }
+  DrawRecording(m, c);
+  CurrentTarget(c, mask & 1).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
   StoreTextureTarget(c);
   c->cleared = true;
   return Value();
@@ -460,6 +606,9 @@ NATIVE(CtxDrawTriangles) {
   const std::size_t count = num < 0 ? (indices->indices.size() - std::min(first, indices->indices.size())) / 3
                                     : static_cast<std::size_t>(num);
   if (first + count * 3 > indices->indices.size()) m.ThrowError("Error", "Index buffer is too small.", 3670);
+  const bool toTexture = As<Resource3DObject>(c->renderTarget) != nullptr;
+  if (!toTexture && c->recording && Record(c, d, program, c->textures, first, count)) return Value();
+  DrawRecording(m, c);
   // Rasterizing is bounded by the back buffer, the work by the triangles.
   try {
     agal::DrawTriangles(CurrentTarget(c), d, first, count);
@@ -474,12 +623,28 @@ NATIVE(CtxDrawTriangles) {
 NATIVE(CtxPresent) {
   Context3DObject* c = SelfContext(m, self);
   const int w = c->target.width, h = c->target.height;
-  if (w <= 0 || h <= 0) return Value();
-  auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) (*pixels)[static_cast<std::size_t>(y) * w + x] = c->target.Pixel(x, y) | 0xFF000000u;
+  if (c->recording) {
+    // The frame the back buffer holds, drawn again: it stands as presented.
+    if (c->shownKey != 0 && c->key == c->shownKey) {
+      c->recording = false;
+      c->recorded.clear();
+      c->recordedTextures.clear();
+      c->recordedFloats = 0;
+      return Value();
+    }
+    DrawRecording(m, c);
+    c->shownKey = c->key;
   }
-  c->presented = std::move(pixels);
+  // Nothing drawn since the last present: the same picture stands.
+  if (w <= 0 || h <= 0 || c->colourShown) return Value();
+  auto frame = std::make_shared<PresentedFrame>();
+  frame->picture.width = w;
+  frame->picture.height = h;
+  frame->picture.color.swap(c->target.color);
+  // A former frame no one paints any more lends its buffer to the next clear.
+  if (c->presented && c->presented.use_count() == 1) c->spare.swap(c->presented->picture.color);
+  c->presented = std::move(frame);
+  c->colourShown = true;
   c->presentedWidth = w;
   c->presentedHeight = h;
   return Value();
@@ -490,6 +655,8 @@ NATIVE(CtxDrawToBitmapData) {
   if (!bd || !bd->bitmap) m.ThrowError("TypeError", "Parameter destination must be non-null.", 2007);
   cairo_surface_t* s = bd->bitmap->surface.get();
   cairo_surface_flush(s);
+  DrawRecording(m, c);
+  BackBuffer(c, false);
   const int w = std::min(c->target.width, bd->bitmap->width), h = std::min(c->target.height, bd->bitmap->height);
   for (int y = 0; y < h; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s) +
@@ -591,6 +758,7 @@ NATIVE(ProgUpload) {
   try {
     r->vertexProgram = std::make_shared<const agal::Program>(agal::Program::Parse(v->bytes));
     r->fragmentProgram = std::make_shared<const agal::Program>(agal::Program::Parse(f->bytes));
+    r->stamp = NextStamp();
   } catch (const agal::AgalError& e) {
     m.ThrowError("Error", std::string("AGAL validation failed: ") + e.what(), 3671);
   }
@@ -603,6 +771,7 @@ NATIVE(TexUploadBitmap) {
   if (!bd || !bd->bitmap) m.ThrowError("TypeError", "Parameter source must be non-null.", 2007);
   const int level = m.ToInt(m.ArgOr(a, 1));
   if (level != 0) return Value();
+  BeforeTextureWrite(m, r);
   cairo_surface_t* s = bd->bitmap->surface.get();
   cairo_surface_flush(s);
   // A smaller picture fills the texture's corner; the rest is kept.
@@ -623,6 +792,7 @@ NATIVE(TexUploadBytes) {
   if (m.ToInt(m.ArgOr(a, 2)) != 0) return Value();
   const std::size_t need = r->pixels.size() * 4;
   if (static_cast<std::size_t>(offset) + need > b->bytes.size()) m.ThrowError("Error", "Bad input size.", 3669);
+  BeforeTextureWrite(m, r);
   for (std::size_t i = 0; i < r->pixels.size(); ++i) {
     const std::uint8_t* p = b->bytes.data() + offset + static_cast<std::ptrdiff_t>(i * 4);
     r->pixels[i] = static_cast<std::uint32_t>(p[3]) << 24 | static_cast<std::uint32_t>(p[2]) << 16 |
@@ -652,6 +822,7 @@ NATIVE(TexUploadCompressed) {
   if (w != r->width || h != (cubeTexture ? r->width : r->height))
     m.ThrowError("Error", "Texture size does not match.", 3679);
   if (cube != cubeTexture) m.ThrowError("ArgumentError", "Texture format mismatch.", 3675);
+  BeforeTextureWrite(m, r);
   r->compressed.assign(b->bytes.begin() + static_cast<std::ptrdiff_t>(offset), b->bytes.end());
   if (m.ToBoolean(m.ArgOr(a, 2))) B(m).SendSimple(r, "textureReady");
   return Value();

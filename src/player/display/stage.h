@@ -195,10 +195,18 @@ struct TimelineState {
 // (avm2/display_binding.*). The stage owns it when the movie has ABC code.
 // A Stage3D layer's last presented back buffer, at its place on the stage
 // (pixels): premultiplied ARGB shown opaque, as Flash shows the layers.
+// The words are made when first asked for: most presented frames are
+// never painted.
+class PresentedPixels {
+ public:
+  virtual ~PresentedPixels() = default;
+  // width * height premultiplied ARGB words, row by row.
+  virtual const std::vector<std::uint32_t>& Words() const = 0;
+};
 struct PresentedLayer {
   double x = 0, y = 0;
   int width = 0, height = 0;
-  std::shared_ptr<const std::vector<std::uint32_t>> pixels;  // a new buffer each present
+  std::shared_ptr<const PresentedPixels> pixels;  // a new picture each present
   bool operator==(const PresentedLayer&) const = default;
 };
 

@@ -43,7 +43,114 @@ Operand Sampler(std::uint64_t v) {
 
 using Vec = std::array<float, 4>;
 
-// Registers of one run: attributes or varyings in, temporaries, the output.
+// Channel bytes as the programs read them: i / 255.
+const std::array<float, 256> kUnit = [] {
+  std::array<float, 256> t{};
+  for (int i = 0; i < 256; ++i) t[static_cast<std::size_t>(i)] = static_cast<float>(i) / 255.0f;
+  return t;
+}();
+
+Vec Texel(const TextureView& t, int x, int y, int wrap, int face) {
+  const int faceH = t.cube ? t.width : t.height;
+  if (wrap == 1) {
+    x = ((x % t.width) + t.width) % t.width;
+    y = ((y % faceH) + faceH) % faceH;
+  }
+  x = std::clamp(x, 0, t.width - 1);
+  y = std::clamp(y, 0, faceH - 1) + face * faceH;
+  const std::uint32_t px = t.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x)];
+  // Programs read the channels as uploaded: a BitmapData's are premultiplied.
+  return {kUnit[(px >> 16) & 255], kUnit[(px >> 8) & 255], kUnit[px & 255], kUnit[px >> 24]};
+}
+
+Vec Sample(const TextureView* t, int filter, int wrap, const Vec& uv) {
+  if (!t || !t->pixels || t->width <= 0 || t->height <= 0) return {0, 0, 0, 0};
+  float u = uv[0], v = uv[1];
+  int face = 0;
+  if (t->cube) {
+    // The major axis picks the face (+x, -x, +y, -y, +z, -z).
+    const float ax = std::fabs(uv[0]), ay = std::fabs(uv[1]), az = std::fabs(uv[2]);
+    float sc, tc, ma;
+    if (ax >= ay && ax >= az) { face = uv[0] >= 0 ? 0 : 1; ma = ax; sc = uv[0] >= 0 ? -uv[2] : uv[2]; tc = -uv[1]; }
+    else if (ay >= az) { face = uv[1] >= 0 ? 2 : 3; ma = ay; sc = uv[0]; tc = uv[1] >= 0 ? uv[2] : -uv[2]; }
+    else { face = uv[2] >= 0 ? 4 : 5; ma = az; sc = uv[2] >= 0 ? uv[0] : -uv[0]; tc = -uv[1]; }
+    u = ma > 0 ? (sc / ma + 1) / 2 : 0.5f;
+    v = ma > 0 ? (tc / ma + 1) / 2 : 0.5f;
+  }
+  const int faceH = t->cube ? t->width : t->height;
+  const float fx = u * static_cast<float>(t->width), fy = v * static_cast<float>(faceH);
+  if (filter == 0 || !std::isfinite(fx) || !std::isfinite(fy)) {
+    const float cx = std::isfinite(fx) ? std::clamp(fx, -1e6f, 1e6f) : 0.0f, cy = std::isfinite(fy) ? std::clamp(fy, -1e6f, 1e6f) : 0.0f;
+    return Texel(*t, static_cast<int>(std::floor(cx)), static_cast<int>(std::floor(cy)), wrap, face);
+  }
+  const float gx = std::clamp(fx, -1e6f, 1e6f) - 0.5f, gy = std::clamp(fy, -1e6f, 1e6f) - 0.5f;
+  const int x0 = static_cast<int>(std::floor(gx)), y0 = static_cast<int>(std::floor(gy));
+  const float tx = gx - static_cast<float>(x0), ty = gy - static_cast<float>(y0);
+  Vec a, b, c, d;
+  if (x0 >= 0 && y0 >= 0 && x0 + 1 < t->width && y0 + 1 < faceH) {
+    // All four inside: no wrapping or clamping to do.
+    const std::uint32_t* row = t->pixels + (static_cast<std::size_t>(y0 + face * faceH) * static_cast<std::size_t>(t->width) +
+                                            static_cast<std::size_t>(x0));
+    const std::uint32_t* next = row + t->width;
+    auto unit = [](std::uint32_t px) { return Vec{kUnit[(px >> 16) & 255], kUnit[(px >> 8) & 255], kUnit[px & 255], kUnit[px >> 24]}; };
+    a = unit(row[0]), b = unit(row[1]), c = unit(next[0]), d = unit(next[1]);
+  } else {
+    a = Texel(*t, x0, y0, wrap, face), b = Texel(*t, x0 + 1, y0, wrap, face);
+    c = Texel(*t, x0, y0 + 1, wrap, face), d = Texel(*t, x0 + 1, y0 + 1, wrap, face);
+  }
+  Vec out;
+  for (std::size_t k = 0; k < 4; ++k) out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
+  return out;
+}
+
+// The arithmetic of every writing opcode but tex and the matrices, shared by
+// both ways of running so they agree bit for bit. False: no result.
+inline bool Compute(std::uint32_t op, const Vec& a, const Vec& b, Vec& r) {
+  auto each = [&](auto f) {
+    for (std::size_t k = 0; k < 4; ++k) r[k] = f(a[k], b[k]);
+  };
+  switch (op) {
+    case kMov: r = a; break;
+    case kAdd: each([](float x, float y) { return x + y; }); break;
+    case kSub: each([](float x, float y) { return x - y; }); break;
+    case kMul: each([](float x, float y) { return x * y; }); break;
+    case kDiv: each([](float x, float y) { return x / y; }); break;
+    case kRcp: each([](float x, float) { return 1.0f / x; }); break;
+    case kMin: each([](float x, float y) { return std::min(x, y); }); break;
+    case kMax: each([](float x, float y) { return std::max(x, y); }); break;
+    case kFrc: each([](float x, float) { return x - std::floor(x); }); break;
+    case kSqt: each([](float x, float) { return std::sqrt(x); }); break;
+    case kRsq: each([](float x, float) { return 1.0f / std::sqrt(x); }); break;
+    case kPow: each([](float x, float y) { return std::pow(x, y); }); break;
+    case kLog: each([](float x, float) { return std::log2(x); }); break;
+    case kExp: each([](float x, float) { return std::exp2(x); }); break;
+    case kNrm: {
+      const float len = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+      r = {0, 0, 0, 0};
+      for (std::size_t k = 0; k < 3; ++k) r[k] = len > 0 ? a[k] / len : 0;
+      break;
+    }
+    case kSin: each([](float x, float) { return std::sin(x); }); break;
+    case kCos: each([](float x, float) { return std::cos(x); }); break;
+    case kCrs: r = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0], 0}; break;
+    case kDp3: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]); break;
+    case kDp4: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3]); break;
+    case kAbs: each([](float x, float) { return std::fabs(x); }); break;
+    case kNeg: each([](float x, float) { return -x; }); break;
+    case kSat: each([](float x, float) { return std::clamp(x, 0.0f, 1.0f); }); break;
+    case kSge: each([](float x, float y) { return x >= y ? 1.0f : 0.0f; }); break;
+    case kSlt: each([](float x, float y) { return x < y ? 1.0f : 0.0f; }); break;
+    case kSeq: each([](float x, float y) { return x == y ? 1.0f : 0.0f; }); break;
+    case kSne: each([](float x, float y) { return x != y ? 1.0f : 0.0f; }); break;
+    case kSgn: each([](float x, float) { return x > 0 ? 1.0f : x < 0 ? -1.0f : 0.0f; }); break;
+    default: return false;  // derivatives and branches (extended profiles) leave the destination
+  }
+  return true;
+}
+
+// Registers of one run, read instruction by instruction from the decoded
+// operands: the plain reading, for programs with indirect reads and as the
+// measure the steps are tested against.
 struct Machine {
   std::span<const float> constants;
   std::array<Vec, 8> in{}, temp{}, varying{};
@@ -90,55 +197,8 @@ struct Machine {
     for (int k = 0; k < 4; ++k)
       if (o.mask & (1 << k)) d[static_cast<std::size_t>(k)] = v[static_cast<std::size_t>(k)];
   }
-  Vec Sample(const Operand& s, const Vec& uv);
   void Run(const Program& p);
 };
-
-float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255) / 255.0f; }
-
-Vec Texel(const TextureView& t, int x, int y, int wrap, int face) {
-  if (wrap == 1) {
-    x = ((x % t.width) + t.width) % t.width;
-    y = ((y % t.width) + t.width) % t.width;
-  }
-  const int faceH = t.cube ? t.width : t.height;
-  x = std::clamp(x, 0, t.width - 1);
-  y = std::clamp(y, 0, faceH - 1) + face * faceH;
-  const std::uint32_t px = t.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x)];
-  // Programs read the channels as uploaded: a BitmapData's are premultiplied.
-  return {Channel(px, 16), Channel(px, 8), Channel(px, 0), Channel(px, 24)};
-}
-
-Vec Machine::Sample(const Operand& s, const Vec& uv) {
-  const TextureView* t = textures[s.index & 7];
-  if (!t || !t->pixels || t->width <= 0 || t->height <= 0) return {0, 0, 0, 0};
-  float u = uv[0], v = uv[1];
-  int face = 0;
-  if (t->cube) {
-    // The major axis picks the face (+x, -x, +y, -y, +z, -z).
-    const float ax = std::fabs(uv[0]), ay = std::fabs(uv[1]), az = std::fabs(uv[2]);
-    float sc, tc, ma;
-    if (ax >= ay && ax >= az) { face = uv[0] >= 0 ? 0 : 1; ma = ax; sc = uv[0] >= 0 ? -uv[2] : uv[2]; tc = -uv[1]; }
-    else if (ay >= az) { face = uv[1] >= 0 ? 2 : 3; ma = ay; sc = uv[0]; tc = uv[1] >= 0 ? uv[2] : -uv[2]; }
-    else { face = uv[2] >= 0 ? 4 : 5; ma = az; sc = uv[2] >= 0 ? uv[0] : -uv[0]; tc = -uv[1]; }
-    u = ma > 0 ? (sc / ma + 1) / 2 : 0.5f;
-    v = ma > 0 ? (tc / ma + 1) / 2 : 0.5f;
-  }
-  const int faceH = t->cube ? t->width : t->height;
-  const float fx = u * static_cast<float>(t->width), fy = v * static_cast<float>(faceH);
-  if (s.filter == 0 || !std::isfinite(fx) || !std::isfinite(fy)) {
-    const float cx = std::isfinite(fx) ? std::clamp(fx, -1e6f, 1e6f) : 0.0f, cy = std::isfinite(fy) ? std::clamp(fy, -1e6f, 1e6f) : 0.0f;
-    return Texel(*t, static_cast<int>(std::floor(cx)), static_cast<int>(std::floor(cy)), s.wrap, face);
-  }
-  const float gx = std::clamp(fx, -1e6f, 1e6f) - 0.5f, gy = std::clamp(fy, -1e6f, 1e6f) - 0.5f;
-  const int x0 = static_cast<int>(std::floor(gx)), y0 = static_cast<int>(std::floor(gy));
-  const float tx = gx - static_cast<float>(x0), ty = gy - static_cast<float>(y0);
-  const Vec a = Texel(*t, x0, y0, s.wrap, face), b = Texel(*t, x0 + 1, y0, s.wrap, face),
-            c = Texel(*t, x0, y0 + 1, s.wrap, face), d = Texel(*t, x0 + 1, y0 + 1, s.wrap, face);
-  Vec out;
-  for (std::size_t k = 0; k < 4; ++k) out[k] = (a[k] * (1 - tx) + b[k] * tx) * (1 - ty) + (c[k] * (1 - tx) + d[k] * tx) * ty;
-  return out;
-}
 
 void Machine::Run(const Program& p) {
   for (const Instruction& i : p.code) {
@@ -147,7 +207,7 @@ void Machine::Run(const Program& p) {
       continue;
     }
     if (i.op == kTex) {
-      Write(i.dst, Sample(i.b, Read(i.a)));
+      Write(i.dst, Sample(textures[i.b.index & 7], i.b.filter, i.b.wrap, Read(i.a)));
       continue;
     }
     const Vec a = Read(i.a);
@@ -165,49 +225,113 @@ void Machine::Run(const Program& p) {
     }
     const Vec b = i.b.type == 5 ? Vec{} : Read(i.b);
     Vec r{0, 0, 0, 0};
-    auto each = [&](auto f) {
-      for (std::size_t k = 0; k < 4; ++k) r[k] = f(a[k], b[k]);
-    };
-    switch (i.op) {
-      case kMov: r = a; break;
-      case kAdd: each([](float x, float y) { return x + y; }); break;
-      case kSub: each([](float x, float y) { return x - y; }); break;
-      case kMul: each([](float x, float y) { return x * y; }); break;
-      case kDiv: each([](float x, float y) { return x / y; }); break;
-      case kRcp: each([](float x, float) { return 1.0f / x; }); break;
-      case kMin: each([](float x, float y) { return std::min(x, y); }); break;
-      case kMax: each([](float x, float y) { return std::max(x, y); }); break;
-      case kFrc: each([](float x, float) { return x - std::floor(x); }); break;
-      case kSqt: each([](float x, float) { return std::sqrt(x); }); break;
-      case kRsq: each([](float x, float) { return 1.0f / std::sqrt(x); }); break;
-      case kPow: each([](float x, float y) { return std::pow(x, y); }); break;
-      case kLog: each([](float x, float) { return std::log2(x); }); break;
-      case kExp: each([](float x, float) { return std::exp2(x); }); break;
-      case kNrm: {
-        const float len = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
-        for (std::size_t k = 0; k < 3; ++k) r[k] = len > 0 ? a[k] / len : 0;
-        break;
-      }
-      case kSin: each([](float x, float) { return std::sin(x); }); break;
-      case kCos: each([](float x, float) { return std::cos(x); }); break;
-      case kCrs:
-        r = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0], 0};
-        break;
-      case kDp3: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]); break;
-      case kDp4: r.fill(a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3]); break;
-      case kAbs: each([](float x, float) { return std::fabs(x); }); break;
-      case kNeg: each([](float x, float) { return -x; }); break;
-      case kSat: each([](float x, float) { return std::clamp(x, 0.0f, 1.0f); }); break;
-      case kSge: each([](float x, float y) { return x >= y ? 1.0f : 0.0f; }); break;
-      case kSlt: each([](float x, float y) { return x < y ? 1.0f : 0.0f; }); break;
-      case kSeq: each([](float x, float y) { return x == y ? 1.0f : 0.0f; }); break;
-      case kSne: each([](float x, float y) { return x != y ? 1.0f : 0.0f; }); break;
-      case kSgn: each([](float x, float) { return x > 0 ? 1.0f : x < 0 ? -1.0f : 0.0f; }); break;
-      default: continue;  // derivatives and branches (extended profiles) leave the destination
-    }
-    Write(i.dst, r);
+    if (Compute(i.op, a, b, r)) Write(i.dst, r);
   }
 }
+
+// The flat register file the steps run on: attributes (or a fragment
+// program's unused inputs), temporaries, varyings, the output, a register
+// of zeros, then the constants.
+enum : std::uint32_t { kSlotIn = 0, kSlotTemp = 8, kSlotVarying = 16, kSlotOut = 24, kSlotZero = 25, kSlotConst = 26 };
+
+std::uint32_t SlotOf(const Operand& o, int plus = 0) {
+  switch (o.type) {
+    case 0: return kSlotIn + ((o.index + plus) & 7);
+    case 1: return kSlotConst + o.index + static_cast<std::uint32_t>(plus);
+    case 2: return kSlotTemp + ((o.index + plus) & 7);
+    case 4: return kSlotVarying + ((o.index + plus) & 7);
+    default: return kSlotOut;
+  }
+}
+// Where a destination writes: as Machine::Reg, anything else is the output.
+std::uint32_t DestinationOf(const Operand& o) { return o.type == 1 ? kSlotOut : SlotOf(o); }
+
+inline Vec Swizzled(const Vec& v, std::uint8_t s) { return {v[s & 3], v[(s >> 2) & 3], v[(s >> 4) & 3], v[(s >> 6) & 3]}; }
+
+// Runs the steps on a register file; true when kil discarded the pixel.
+bool RunSteps(const Program& p, Vec* R, const std::array<const TextureView*, 8>& textures) {
+  bool killed = false;
+  for (const Step& s : p.steps) {
+    const Vec a = Swizzled(R[s.a], s.swizzleA);
+    Vec r{0, 0, 0, 0};
+    switch (s.op) {
+      case kKil:
+        if (a[0] < 0) killed = true;
+        continue;
+      case kTex: r = Sample(textures[s.sampler], s.filter, s.wrap, a); break;
+      case kM33: case kM34: case kM44: {
+        const int rows = s.op == kM44 ? 4 : 3, width = s.op == kM33 ? 3 : 4;
+        for (int k = 0; k < rows; ++k) {
+          const Vec& row = R[s.rows[static_cast<std::size_t>(k)]];
+          float sum = 0;
+          for (int c = 0; c < width; ++c) sum += a[static_cast<std::size_t>(c)] * row[static_cast<std::size_t>(c)];
+          r[static_cast<std::size_t>(k)] = sum;
+        }
+        break;
+      }
+      default:
+        if (!Compute(s.op, a, Swizzled(R[s.b], s.swizzleB), r)) continue;
+    }
+    Vec& d = R[s.dst];
+    if (s.mask == 0xF) {
+      d = r;
+    } else {
+      for (std::size_t k = 0; k < 4; ++k)
+        if (s.mask & (1u << k)) d[k] = r[k];
+    }
+  }
+  return killed;
+}
+
+// One program ready to run many times in a draw: its register file with the
+// constants loaded, or the plain machine for programs with indirect reads.
+struct Runner {
+  const Program& program;
+  std::vector<Vec> file;
+  Machine plain;
+  std::array<const TextureView*, 8> textures{};
+  Vec* in;
+  Vec* temp;
+  Vec* varying;
+  Vec* out;
+
+  Runner(const Program& p, std::span<const float> constants) : program(p) {
+    if (p.indirect) {
+      plain.constants = constants;
+      in = plain.in.data(), temp = plain.temp.data(), varying = plain.varying.data(), out = &plain.out;
+      return;
+    }
+    file.assign(kSlotConst + p.constantRegisters, Vec{0, 0, 0, 0});
+    // A constant past the ones given reads as zeros, as in the plain reading.
+    const std::size_t given = std::min<std::size_t>(constants.size() / 4, p.constantRegisters);
+    for (std::size_t r = 0; r < given; ++r) std::copy_n(constants.begin() + static_cast<std::ptrdiff_t>(r * 4), 4, file[kSlotConst + r].begin());
+    in = &file[kSlotIn], temp = &file[kSlotTemp], varying = &file[kSlotVarying], out = &file[kSlotOut];
+  }
+  void SetTextures(const std::array<const TextureView*, 8>& t) {
+    textures = t;
+    plain.textures = t;
+  }
+  // Clears what one run must start without: the temporaries it names and
+  // the output; a vertex program's varyings too.
+  void Reset(bool varyingsToo) {
+    if (program.indirect) {
+      plain.temp = {};
+      if (varyingsToo) plain.varying = {};
+    } else {
+      for (std::size_t r = 0; r < 8; ++r)
+        if (program.temporaries & (1u << r)) temp[r] = {0, 0, 0, 0};
+      if (varyingsToo) std::fill(varying, varying + 8, Vec{0, 0, 0, 0});
+    }
+    *out = {0, 0, 0, 1};
+  }
+  // True when the run was discarded by kil.
+  bool Run() {
+    if (!program.indirect) return RunSteps(program, file.data(), textures);
+    plain.killed = false;
+    plain.Run(program);
+    return plain.killed;
+  }
+};
 
 float Factor(Blend f, const Vec& s, const Vec& d, std::size_t k) {
   switch (f) {
@@ -314,6 +438,46 @@ std::optional<Fault> Validate(std::span<const std::uint8_t> b, bool fragment) {
   return std::nullopt;
 }
 
+namespace {
+// Resolves each instruction's registers to slots, and notes what a run
+// must clear and load.
+void Compile(Program& p) {
+  auto note = [&](const Operand& o, int plus = 0) {
+    if (o.type == 2) p.temporaries |= static_cast<std::uint8_t>(1u << ((o.index + plus) & 7));
+    if (o.type == 4) p.varyings |= static_cast<std::uint8_t>(1u << ((o.index + plus) & 7));
+    if (o.type == 1) p.constantRegisters = std::max<std::uint32_t>(p.constantRegisters, o.index + static_cast<std::uint32_t>(plus) + 1);
+    if (o.indirect) p.indirect = true;
+  };
+  for (const Instruction& i : p.code) {
+    Step s;
+    s.op = static_cast<std::uint8_t>(i.op);
+    s.mask = i.dst.mask;
+    s.dst = DestinationOf(i.dst);
+    s.a = SlotOf(i.a);
+    s.swizzleA = i.a.swizzle;
+    if (i.op != kKil) note(i.dst);
+    note(i.a);
+    if (i.op == kTex) {
+      s.sampler = static_cast<std::uint8_t>(i.b.index & 7);
+      s.wrap = i.b.wrap;
+      s.filter = i.b.filter;
+    } else if (i.op == kM33 || i.op == kM34 || i.op == kM44) {
+      for (int k = 0; k < 4; ++k) {
+        s.rows[static_cast<std::size_t>(k)] = SlotOf(i.b, k);
+        note(i.b, k);
+      }
+    } else {
+      s.b = i.b.type == 5 ? kSlotZero : SlotOf(i.b);
+      s.swizzleB = i.b.swizzle;
+      if (i.b.type != 5) note(i.b);
+    }
+    p.steps.push_back(s);
+  }
+  // The plain reading clears and keeps all registers.
+  if (p.indirect) p.varyings = p.temporaries = 0xFF;
+}
+}  // namespace
+
 Program Program::Parse(std::span<const std::uint8_t> b) {
   if (b.size() < 7 || b[0] != 0xA0) throw AgalError("AGAL program: bad header");
   if (b[5] != 0xA1 || b[6] > 1) throw AgalError("AGAL program: bad shader type");
@@ -331,6 +495,7 @@ Program Program::Parse(std::span<const std::uint8_t> b) {
     i.b = i.op == kTex ? Sampler(U64(b, at + 16)) : Source(U64(b, at + 16));
     p.code.push_back(i);
   }
+  Compile(p);
   return p;
 }
 
@@ -342,64 +507,107 @@ void Target::Resize(int w, int h) {
 }
 
 void Target::Clear(const std::array<float, 4>& rgba, float z, bool colorToo, bool depthToo) {
-  for (std::size_t i = 0; i < depth.size(); ++i) {
-    if (colorToo) std::copy(rgba.begin(), rgba.end(), color.begin() + static_cast<std::ptrdiff_t>(i * 4));
-    if (depthToo) depth[i] = z;
+  if (colorToo) {
+    float* c = color.data();
+    for (std::size_t i = 0, n = color.size() / 4; i < n; ++i, c += 4) c[0] = rgba[0], c[1] = rgba[1], c[2] = rgba[2], c[3] = rgba[3];
   }
+  if (depthToo) std::fill(depth.begin(), depth.end(), z);
 }
 
-std::uint32_t Target::Pixel(int x, int y) const {
-  const float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
+namespace {
+// lround(clamp(v, 0, 1) * 255) without a call: a float below 256 plus 0.5
+// is exact in double, so truncating rounds half away from zero as lround.
+inline std::uint32_t Byte(float v) {
+  const float c = !(v > 0.0f) ? 0.0f : v > 1.0f ? 1.0f : v;
+  return static_cast<std::uint32_t>(static_cast<double>(c * 255) + 0.5);
+}
+inline std::uint32_t PremultipliedOf(const float* c) {
   const float a = std::clamp(c[3], 0.0f, 1.0f);
-  auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
-  return byte(a) << 24 | byte(c[0] * a) << 16 | byte(c[1] * a) << 8 | byte(c[2] * a);
+  return Byte(a) << 24 | Byte(c[0] * a) << 16 | Byte(c[1] * a) << 8 | Byte(c[2] * a);
+}
+inline std::uint32_t WordOf(const float* c) { return Byte(c[3]) << 24 | Byte(c[0]) << 16 | Byte(c[1]) << 8 | Byte(c[2]); }
+}  // namespace
+
+std::uint32_t Target::Pixel(int x, int y) const {
+  return PremultipliedOf(&color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4]);
+}
+
+void Target::Pixels(std::span<std::uint32_t> out, std::uint32_t orMask) const {
+  const std::size_t n = std::min(out.size(), color.size() / 4);
+  const float* c = color.data();
+  for (std::size_t i = 0; i < n; ++i, c += 4) out[i] = PremultipliedOf(c) | orMask;
 }
 
 std::uint32_t Target::Word(int x, int y) const {
-  const float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
-  auto byte = [](float v) { return static_cast<std::uint32_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255)); };
-  return byte(c[3]) << 24 | byte(c[0]) << 16 | byte(c[1]) << 8 | byte(c[2]);
+  return WordOf(&color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4]);
+}
+
+void Target::Words(std::span<std::uint32_t> out) const {
+  const std::size_t n = std::min(out.size(), color.size() / 4);
+  const float* c = color.data();
+  for (std::size_t i = 0; i < n; ++i, c += 4) out[i] = WordOf(c);
 }
 
 void Target::SetWord(int x, int y, std::uint32_t argb) {
   float* c = &color[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x)) * 4];
-  c[0] = Channel(argb, 16);
-  c[1] = Channel(argb, 8);
-  c[2] = Channel(argb, 0);
-  c[3] = Channel(argb, 24);
+  c[0] = kUnit[(argb >> 16) & 255];
+  c[1] = kUnit[(argb >> 8) & 255];
+  c[2] = kUnit[argb & 255];
+  c[3] = kUnit[argb >> 24];
+}
+
+void Target::SetWords(std::span<const std::uint32_t> in) {
+  const std::size_t n = std::min(in.size(), color.size() / 4);
+  float* c = color.data();
+  for (std::size_t i = 0; i < n; ++i, c += 4) {
+    const std::uint32_t argb = in[i];
+    c[0] = kUnit[(argb >> 16) & 255], c[1] = kUnit[(argb >> 8) & 255], c[2] = kUnit[argb & 255], c[3] = kUnit[argb >> 24];
+  }
 }
 
 void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t count) {
   if (!d.vertex || !d.fragment || t.width <= 0) return;
-  Machine vm;
-  vm.constants = d.vertexConstants;
-  Machine fm;
-  fm.constants = d.fragmentConstants;
-  for (std::size_t k = 0; k < 8; ++k) fm.textures[k] = &d.textures[k];
-  auto shade = [&](std::uint16_t index) {
+  Runner vr(*d.vertex, d.vertexConstants), fr(*d.fragment, d.fragmentConstants);
+  std::array<const TextureView*, 8> textures{};
+  for (std::size_t k = 0; k < 8; ++k) textures[k] = &d.textures[k];
+  fr.SetTextures(textures);
+  // Each vertex is shaded once a draw, however many triangles share it.
+  std::vector<std::int32_t> shadedAt;
+  std::vector<Vertex> shaded;
+  auto shade = [&](std::uint16_t index) -> const Vertex& {
+    if (index < shadedAt.size() && shadedAt[index] >= 0) return shaded[static_cast<std::size_t>(shadedAt[index])];
     Vertex v;
     for (std::size_t s = 0; s < 8; ++s) {
       const Stream& st = d.streams[s];
       if (!st.data) continue;
       if (index >= st.vertices) throw AgalError("AGAL draw: index " + std::to_string(index) + " past the vertex buffer");
-      vm.in[s] = Attribute(st, index);
+      vr.in[s] = Attribute(st, index);
     }
-    vm.temp = {};
-    vm.varying = {};
-    vm.out = {0, 0, 0, 1};
-    vm.Run(*d.vertex);
-    v.pos = vm.out;
-    v.varying = vm.varying;
+    vr.Reset(true);
+    vr.Run();
+    v.pos = *vr.out;
+    std::copy_n(vr.varying, 8, v.varying.begin());
     const float w = v.pos[3];
     v.invW = w != 0 ? 1.0f / w : 0;
     v.sx = (v.pos[0] * v.invW + 1) * 0.5f * static_cast<float>(t.width);
     v.sy = (1 - v.pos[1] * v.invW) * 0.5f * static_cast<float>(t.height);
     v.sz = v.pos[2] * v.invW;
-    return v;
+    if (index >= shadedAt.size()) shadedAt.resize(static_cast<std::size_t>(index) + 1, -1);
+    shadedAt[index] = static_cast<std::int32_t>(shaded.size());
+    shaded.push_back(v);
+    return shaded.back();
   };
+  // The varyings the fragment program names: only those are interpolated.
+  std::array<std::size_t, 8> used{};
+  std::size_t usedCount = 0;
+  for (std::size_t r = 0; r < 8; ++r)
+    if (d.fragment->varyings & (1u << r)) used[usedCount++] = r;
+  const DrawState& st = d.state;
+  const bool allChannels = st.colorMask[0] && st.colorMask[1] && st.colorMask[2] && st.colorMask[3];
   for (std::size_t tri = 0; tri < count; ++tri) {
     const std::size_t at = first + tri * 3;
     if (at + 3 > d.indices.size()) break;
+    // Copies: shading a later vertex may move the cache.
     const Vertex v0 = shade(d.indices[at]), v1 = shade(d.indices[at + 1]), v2 = shade(d.indices[at + 2]);
     // Triangles reaching behind the eye are left out whole.
     if (v0.pos[3] <= 0 || v1.pos[3] <= 0 || v2.pos[3] <= 0) continue;
@@ -407,55 +615,95 @@ void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t coun
     if (area == 0 || !std::isfinite(area)) continue;
     // Clockwise on screen is the front face.
     const bool front = area > 0;
-    if (d.state.cull == Cull::kBoth || (d.state.cull == Cull::kFront && front) || (d.state.cull == Cull::kBack && !front))
-      continue;
+    if (st.cull == Cull::kBoth || (st.cull == Cull::kFront && front) || (st.cull == Cull::kBack && !front)) continue;
     int x0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sx, v1.sx, v2.sx}))));
     int x1 = std::min(t.width - 1, static_cast<int>(std::ceil(std::max({v0.sx, v1.sx, v2.sx}))));
     int y0 = std::max(0, static_cast<int>(std::floor(std::min({v0.sy, v1.sy, v2.sy}))));
     int y1 = std::min(t.height - 1, static_cast<int>(std::ceil(std::max({v0.sy, v1.sy, v2.sy}))));
-    if (d.state.scissor) {
-      x0 = std::max(x0, d.state.scissorX);
-      y0 = std::max(y0, d.state.scissorY);
-      x1 = std::min(x1, d.state.scissorX + d.state.scissorWidth - 1);
-      y1 = std::min(y1, d.state.scissorY + d.state.scissorHeight - 1);
+    if (st.scissor) {
+      x0 = std::max(x0, st.scissorX);
+      y0 = std::max(y0, st.scissorY);
+      x1 = std::min(x1, st.scissorX + st.scissorWidth - 1);
+      y1 = std::min(y1, st.scissorY + st.scissorHeight - 1);
     }
+    // Edge i lies opposite vertex i. A centre exactly on an edge is drawn
+    // when the edge is a left one (inside lies to its right) or a flat top
+    // one (inside below), so a neighbour sharing the edge skips it.
+    const float sign = area > 0 ? 1.0f : -1.0f;
+    auto topLeft = [&](const Vertex& a, const Vertex& b) {
+      const float dx = sign * (a.sy - b.sy), dy = sign * (b.sx - a.sx);
+      return dx > 0 || (dx == 0 && dy > 0);
+    };
+    const bool tl0 = topLeft(v1, v2), tl1 = topLeft(v2, v0), tl2 = topLeft(v0, v1);
+    auto inside = [&](float e, bool tl) {
+      const float s = e * sign;
+      return s > 0 || (s == 0 && tl);
+    };
     for (int y = y0; y <= y1; ++y) {
+      const float py = static_cast<float>(y) + 0.5f;
+      float* colorRow = &t.color[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) * 4];
+      float* depthRow = &t.depth[static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width)];
       for (int x = x0; x <= x1; ++x) {
-        const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
-        float w0 = (v1.sx - px) * (v2.sy - py) - (v1.sy - py) * (v2.sx - px);
-        float w1 = (v2.sx - px) * (v0.sy - py) - (v2.sy - py) * (v0.sx - px);
-        float w2 = (v0.sx - px) * (v1.sy - py) - (v0.sy - py) * (v1.sx - px);
-        w0 /= area;
-        w1 /= area;
-        w2 /= area;
-        if (w0 < 0 || w1 < 0 || w2 < 0) continue;
-        const std::size_t pi = static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) + static_cast<std::size_t>(x);
+        const float px = static_cast<float>(x) + 0.5f;
+        const float e0 = (v1.sx - px) * (v2.sy - py) - (v1.sy - py) * (v2.sx - px);
+        const float e1 = (v2.sx - px) * (v0.sy - py) - (v2.sy - py) * (v0.sx - px);
+        const float e2 = (v0.sx - px) * (v1.sy - py) - (v0.sy - py) * (v1.sx - px);
+        if (!inside(e0, tl0) || !inside(e1, tl1) || !inside(e2, tl2)) continue;
+        const float w0 = e0 / area, w1 = e1 / area, w2 = e2 / area;
         const float z = w0 * v0.sz + w1 * v1.sz + w2 * v2.sz;
-        if (!Passes(d.state.depth, z, t.depth[pi])) continue;
+        float& stored = depthRow[x];
+        if (!Passes(st.depth, z, stored)) continue;
         // Varyings interpolated in perspective.
         const float iw = w0 * v0.invW + w1 * v1.invW + w2 * v2.invW;
-        for (std::size_t r = 0; r < 8; ++r)
+        for (std::size_t u = 0; u < usedCount; ++u) {
+          const std::size_t r = used[u];
+          Vec& out = fr.varying[r];
           for (std::size_t k = 0; k < 4; ++k)
-            fm.varying[r][k] = iw != 0 ? (w0 * v0.varying[r][k] * v0.invW + w1 * v1.varying[r][k] * v1.invW +
-                                          w2 * v2.varying[r][k] * v2.invW) / iw
-                                       : 0;
-        fm.temp = {};
-        fm.out = {0, 0, 0, 1};
-        fm.killed = false;
-        fm.Run(*d.fragment);
-        if (fm.killed) continue;
-        if (d.state.depthWrite) t.depth[pi] = z;
-        Vec src = fm.out;
-        float* dst = &t.color[pi * 4];
+            out[k] = iw != 0 ? (w0 * v0.varying[r][k] * v0.invW + w1 * v1.varying[r][k] * v1.invW +
+                                w2 * v2.varying[r][k] * v2.invW) / iw
+                             : 0;
+        }
+        fr.Reset(false);
+        if (fr.Run()) continue;
+        if (st.depthWrite) stored = z;
+        const Vec src = *fr.out;
+        float* dst = colorRow + static_cast<std::size_t>(x) * 4;
         const Vec old{dst[0], dst[1], dst[2], dst[3]};
         for (std::size_t k = 0; k < 4; ++k) {
-          if (!d.state.colorMask[k]) continue;
-          const float v = src[k] * Factor(d.state.source, src, old, k) + old[k] * Factor(d.state.destination, src, old, k);
+          if (!allChannels && !st.colorMask[k]) continue;
+          const float v = src[k] * Factor(st.source, src, old, k) + old[k] * Factor(st.destination, src, old, k);
           dst[k] = std::clamp(std::isfinite(v) ? v : 0.0f, 0.0f, 1.0f);
         }
       }
     }
   }
+}
+
+void RunProgram(const Program& p, Registers& r, std::span<const float> constants, const std::array<TextureView, 8>& textures,
+         bool plain) {
+  std::array<const TextureView*, 8> views{};
+  for (std::size_t k = 0; k < 8; ++k) views[k] = &textures[k];
+  if (plain || p.indirect) {
+    Machine m;
+    m.constants = constants;
+    m.textures = views;
+    m.in = r.in, m.temp = r.temp, m.varying = r.varying, m.out = r.out;
+    m.Run(p);
+    r.in = m.in, r.temp = m.temp, r.varying = m.varying, r.out = m.out;
+    r.killed = m.killed;
+    return;
+  }
+  Runner run(p, constants);
+  run.SetTextures(views);
+  std::copy(r.in.begin(), r.in.end(), run.in);
+  std::copy(r.temp.begin(), r.temp.end(), run.temp);
+  std::copy(r.varying.begin(), r.varying.end(), run.varying);
+  *run.out = r.out;
+  r.killed = run.Run();
+  std::copy_n(run.in, 8, r.in.begin());
+  std::copy_n(run.temp, 8, r.temp.begin());
+  std::copy_n(run.varying, 8, r.varying.begin());
+  r.out = *run.out;
 }
 
 }  // namespace quarvel::player::agal

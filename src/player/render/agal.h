@@ -47,9 +47,25 @@ struct Fault {
 // fragment slot): header, size, then each token's registers and samplers.
 std::optional<Fault> Validate(std::span<const std::uint8_t> bytes, bool fragment);
 
+// One instruction with its registers resolved to slots of a flat register
+// file, read once at upload so draws do not decode operands per pixel.
+struct Step {
+  std::uint8_t op = 0, mask = 0xF, swizzleA = 0xE4, swizzleB = 0xE4;
+  std::uint8_t sampler = 0, wrap = 0, filter = 0;
+  std::uint32_t dst = 0, a = 0, b = 0;
+  std::array<std::uint32_t, 4> rows{};  // m33, m34, m44: the matrix's registers
+};
+
 struct Program {
   bool fragment = false;
   std::vector<Instruction> code;
+  std::vector<Step> steps;
+  // An indirect read (vc[va0.x + n]) resolves only when run: such a program
+  // runs through the plain reading of `code`.
+  bool indirect = false;
+  // Bit per register: the varyings and temporaries the code names.
+  std::uint8_t varyings = 0, temporaries = 0;
+  std::uint32_t constantRegisters = 0;  // one past the highest constant read
   // Throws AgalError for a bad header, an unknown opcode or register.
   static Program Parse(std::span<const std::uint8_t> bytes);
 };
@@ -95,9 +111,15 @@ struct Target {
   void Clear(const std::array<float, 4>& rgba, float depth, bool color, bool depthToo);
   // Premultiplied ARGB32 of pixel (x, y).
   std::uint32_t Pixel(int x, int y) const;
+  // Every pixel as Pixel gives it, row by row, or'ed with `orMask`; `out`
+  // holds width * height words.
+  void Pixels(std::span<std::uint32_t> out, std::uint32_t orMask = 0) const;
   // The channels as stored, as an ARGB word (a texture drawn into), and back.
   std::uint32_t Word(int x, int y) const;
   void SetWord(int x, int y, std::uint32_t argb);
+  // All pixels as words and back, row by row (width * height words).
+  void Words(std::span<std::uint32_t> out) const;
+  void SetWords(std::span<const std::uint32_t> in);
 };
 
 struct Draw {
@@ -112,6 +134,19 @@ struct Draw {
 
 // Draws triangles [first, first + 3 * count) of the index list. Throws
 // AgalError when an index names no vertex of a stream the program reads.
+// A pixel whose centre lies on an edge belongs to the triangle whose top or
+// left edge it is, so meshes draw each pixel once.
 void DrawTriangles(Target& t, const Draw& d, std::size_t first, std::size_t count);
+
+// The registers of one run of a program, as tests set and read them.
+struct Registers {
+  std::array<std::array<float, 4>, 8> in{}, temp{}, varying{};
+  std::array<float, 4> out{0, 0, 0, 1};
+  bool killed = false;
+};
+// Runs `p` once on `r`: its steps, or (`plain`) each instruction as read.
+// The two agree bit for bit; tests hold them to it.
+void RunProgram(const Program& p, Registers& r, std::span<const float> constants,
+               const std::array<TextureView, 8>& textures, bool plain);
 
 }  // namespace quarvel::player::agal

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -187,6 +189,133 @@ TEST(Agal, AnIndexPastTheVertexBufferIsAnError) {
   s.indices = {0, 1, 7};
   s.draw.indices = s.indices;
   EXPECT_THROW(DrawTriangles(s.target, s.draw, 0, 1), AgalError);
+}
+
+}  // namespace
+}  // namespace quarvel::player::agal
+
+namespace quarvel::player::agal {
+namespace {
+
+// The steps a program compiles to against the plain reading of each
+// instruction: random programs over every writing opcode, random registers,
+// swizzles and masks, run on random inputs, must agree bit for bit.
+TEST(AgalSteps, AgreeWithThePlainReadingOnRandomPrograms) {
+  std::mt19937 rng(29);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const std::vector<std::uint32_t> ops = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C,
+                                          0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19,
+                                          0x27, 0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D};
+  // A 3x2 texture with every channel different, sampled every way.
+  const std::vector<std::uint32_t> texels = {0x80FF0000u, 0xFF00FF00u, 0x400000FFu, 0x00000000u, 0xFFFFFFFFu, 0x7F102030u};
+  std::array<TextureView, 8> textures{};
+  textures[0] = {texels.data(), 3, 2, false};
+  textures[1] = {texels.data(), 1, 6, true};
+  for (int trial = 0; trial < 400; ++trial) {
+    Assembler code(trial % 2 == 1);
+    const int length = 1 + pick(12);
+    for (int n = 0; n < length; ++n) {
+      const std::uint32_t op = ops[static_cast<std::size_t>(pick(static_cast<int>(ops.size())))];
+      const int dstType = std::array{kTemp, kTemp, kVary, kOut}[static_cast<std::size_t>(pick(4))];
+      code.Op(op, dstType, pick(8), std::array{kAttr, kConst, kTemp, kVary}[static_cast<std::size_t>(pick(4))], pick(9),
+              op == 0x28 ? 5 : std::array{kAttr, kConst, kTemp, kVary}[static_cast<std::size_t>(pick(4))],
+              op == 0x28 ? pick(2) : pick(30), 1 + pick(15));
+      // Random swizzles for both sources; a sampler's filter and wrap.
+      const std::size_t at = code.b.size() - 24;
+      code.b[at + 11] = static_cast<std::uint8_t>(rng());
+      if (op == 0x28) code.b[at + 23] = static_cast<std::uint8_t>(pick(2) << 4 | pick(2) << 0), code.b[at + 22] = static_cast<std::uint8_t>(pick(2) << 4);
+      else code.b[at + 19] = static_cast<std::uint8_t>(rng());
+    }
+    const Program p = Program::Parse(code.b);
+    std::uniform_real_distribution<float> value(-3, 3);
+    Registers in;
+    for (auto* bank : {&in.in, &in.temp, &in.varying})
+      for (auto& reg : *bank)
+        for (float& f : reg) f = pick(8) == 0 ? 0.0f : value(rng);
+    std::vector<float> constants(28 * 4);
+    for (float& f : constants) f = value(rng);
+    Registers plain = in, steps = in;
+    RunProgram(p, plain, constants, textures, true);
+    RunProgram(p, steps, constants, textures, false);
+    // Bits, so that NaNs made the same way compare equal.
+    auto bits = [](const Registers& r) {
+      std::vector<std::uint32_t> out;
+      for (const auto* bank : {&r.in, &r.temp, &r.varying})
+        for (const auto& reg : *bank)
+          for (float f : reg) out.push_back(std::bit_cast<std::uint32_t>(f));
+      for (float f : r.out) out.push_back(std::bit_cast<std::uint32_t>(f));
+      out.push_back(r.killed);
+      return out;
+    };
+    ASSERT_EQ(bits(plain), bits(steps)) << "trial " << trial;
+  }
+}
+
+// Meshes whose edges cross pixel centres exactly, drawn adding a quarter
+// each time: every pixel of the covered area is drawn exactly once.
+struct Coverage {
+  Program vp, fp;
+  std::vector<float> vertices, vc = std::vector<float>(128 * 4), fc = std::vector<float>(28 * 4);
+  std::vector<std::uint16_t> indices;
+  Target target;
+  // Vertex: op = va0; fragment: oc = fc0 (a quarter in red).
+  Coverage() {
+    vp = Program::Parse(Assembler(false).Op(0x00, kOut, 0, kAttr, 0).b);
+    fp = Program::Parse(Assembler(true).Op(0x00, kOut, 0, kConst, 0).b);
+    fc[0] = 0.25f, fc[3] = 1;
+    target.Resize(32, 32);
+    target.Clear({0, 0, 0, 0}, 1, true, true);
+  }
+  // A vertex at pixel position (x, y) of the 32x32 target.
+  void At(float x, float y) { vertices.insert(vertices.end(), {x / 16 - 1, 1 - y / 16, 0, 1}); }
+  void DrawAll() {
+    Draw d;
+    d.vertex = &vp;
+    d.fragment = &fp;
+    d.vertexConstants = vc;
+    d.fragmentConstants = fc;
+    d.streams[0] = {vertices.data(), static_cast<int>(vertices.size() / 4), 4, 0, 4, false};
+    d.indices = indices;
+    d.state.source = d.state.destination = Blend::kOne;
+    d.state.depth = Compare::kAlways;
+    DrawTriangles(target, d, 0, indices.size() / 3);
+  }
+  float Red(int x, int y) const { return target.color[(static_cast<std::size_t>(y) * 32 + static_cast<std::size_t>(x)) * 4]; }
+};
+
+TEST(AgalEdges, SharedEdgesAreDrawnOnceAndLeaveNoGaps) {
+  {
+    // A grid of quads on half pixels: every edge runs through pixel centres,
+    // the diagonals too.
+    Coverage c;
+    for (int row = 0; row <= 4; ++row)
+      for (int col = 0; col <= 4; ++col) c.At(4.5f + 5.0f * static_cast<float>(col), 4.5f + 5.0f * static_cast<float>(row));
+    for (int row = 0; row < 4; ++row)
+      for (int col = 0; col < 4; ++col) {
+        const auto v = static_cast<std::uint16_t>(row * 5 + col);
+        // Both windings and both diagonals.
+        if ((row + col) % 2 == 0) c.indices.insert(c.indices.end(), {v, static_cast<std::uint16_t>(v + 1), static_cast<std::uint16_t>(v + 6), v, static_cast<std::uint16_t>(v + 6), static_cast<std::uint16_t>(v + 5)});
+        else c.indices.insert(c.indices.end(), {static_cast<std::uint16_t>(v + 1), v, static_cast<std::uint16_t>(v + 5), static_cast<std::uint16_t>(v + 1), static_cast<std::uint16_t>(v + 5), static_cast<std::uint16_t>(v + 6)});
+      }
+    c.DrawAll();
+    // Centres 4.5 .. 24.5: the edges' own pixels belong to the top and left.
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x) {
+        const bool in = x >= 4 && x < 24 && y >= 4 && y < 24;
+        ASSERT_EQ(c.Red(x, y), in ? 0.25f : 0.0f) << x << "," << y;
+      }
+  }
+  {
+    // A fan round an off-grid centre: spokes at every angle, none missed.
+    Coverage c;
+    c.At(15.3f, 16.7f);
+    const float corners[][2] = {{2, 2}, {16, 2}, {30, 2}, {30, 16.5f}, {30, 30}, {16, 30}, {2, 30}, {2, 16.5f}};
+    for (const auto& p : corners) c.At(p[0], p[1]);
+    for (std::uint16_t k = 1; k <= 8; ++k) c.indices.insert(c.indices.end(), {0, k, static_cast<std::uint16_t>(k % 8 + 1)});
+    c.DrawAll();
+    for (int y = 0; y < 32; ++y)
+      for (int x = 0; x < 32; ++x) ASSERT_EQ(c.Red(x, y), x >= 2 && x < 30 && y >= 2 && y < 30 ? 0.25f : 0.0f) << x << "," << y;
+  }
 }
 
 }  // namespace
