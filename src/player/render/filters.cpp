@@ -81,6 +81,40 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
   constexpr int kLevels = 256;
   double cut[kLevels];
   for (int k = 0; k < kLevels; ++k) cut[k] = static_cast<double>(k) / levels;
+  const auto level = [&](double v) {
+    const double k = std::floor(v * levels + 1e-4);
+    return static_cast<float>(k >= 0 && k < kLevels ? cut[static_cast<int>(k)] : k / levels);
+  };
+  if (!horizontal) {
+    // All columns at once, row by row (a column alone walks memory a row
+    // apart): each column takes the same sums in the same order as one line.
+    const std::size_t w = static_cast<std::size_t>(p.w);
+    const std::size_t rows = line.size();
+    std::vector<double> cols(rows * w, 0.0);
+    for (int y = 0; y < n; ++y)
+      for (std::size_t x = 0; x < w; ++x) cols[static_cast<std::size_t>(y + pad) * w + x] = p.v[static_cast<std::size_t>(y) * w + x];
+    if (clampEdges && n > 0) {
+      for (std::size_t r = 0; r < static_cast<std::size_t>(pad); ++r)
+        std::copy_n(cols.begin() + static_cast<std::ptrdiff_t>(pad * w), w, cols.begin() + static_cast<std::ptrdiff_t>(r * w));
+      for (std::size_t r = static_cast<std::size_t>(pad + n); r < rows; ++r)
+        std::copy_n(cols.begin() + static_cast<std::ptrdiff_t>((pad + n - 1) * w), w, cols.begin() + static_cast<std::ptrdiff_t>(r * w));
+    }
+    auto row = [&](int i) { return cols.data() + static_cast<std::size_t>(i + pad) * w; };
+    std::vector<double> sums(w, 0.0);
+    for (int i = -m; i <= m; ++i) {
+      const double* r = row(i);
+      for (std::size_t x = 0; x < w; ++x) sums[x] += r[x];
+    }
+    for (int i = 0; i < n; ++i) {
+      const double *before = row(i - m - 1), *after = row(i + m + 1), *leaving = row(i - m);
+      float* out = p.v.data() + static_cast<std::size_t>(i) * w;
+      for (std::size_t x = 0; x < w; ++x) {
+        out[x] = level((sums[x] + edge * (before[x] + after[x])) / total);
+        sums[x] += after[x] - leaving[x];
+      }
+    }
+    return;
+  }
   for (int l = 0; l < lines; ++l) {
     auto at = [&](int i) -> float& { return horizontal ? p(i, l) : p(l, i); };
     for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i + pad)] = at(i);
@@ -93,9 +127,7 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
     double sum = 0;
     for (int i = -m; i <= m; ++i) sum += in(i);
     for (int i = 0; i < n; ++i) {
-      const double v = (sum + edge * (in(i - m - 1) + in(i + m + 1))) / total;
-      const double k = std::floor(v * levels + 1e-4);
-      at(i) = static_cast<float>(k >= 0 && k < kLevels ? cut[static_cast<int>(k)] : k / levels);
+      at(i) = level((sum + edge * (in(i - m - 1) + in(i + m + 1))) / total);
       sum += in(i + m + 1) - in(i - m);
     }
   }
