@@ -1382,7 +1382,7 @@ void InstallBuiltins(Machine& m) {
   m.AddGetter(function, "prototype", FnPrototype);
   m.AddSetter(function, "prototype", FnSetPrototype);
   // Statics of Object reach the class's methods too (Object.prototype...).
-  object->statics.map[Key(kPublicNs, m.NameIdOf("prototype"))] = cls->instance.map[Key(kPublicNs, m.NameIdOf("prototype"))];
+  object->statics.Edit()[Key(kPublicNs, m.NameIdOf("prototype"))] = cls->instance.Edit()[Key(kPublicNs, m.NameIdOf("prototype"))];
 
   Class* ns = m.DefineNativeClass("", "Namespace", object, nullptr, false);
   m.namespaceClass = ns;

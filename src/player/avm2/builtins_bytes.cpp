@@ -463,7 +463,7 @@ std::vector<std::pair<std::string, std::uint32_t>> SealedMembers(Machine& m, con
   std::vector<std::pair<std::string, std::uint32_t>> out;
   if (!o->traits || !o->cls || (o->kind != ObjectKind::kPlain && o->kind != ObjectKind::kError)) return out;
   std::vector<std::pair<std::uint32_t, std::string>> accessors;
-  for (const auto& [key, b] : o->traits->map) {
+  for (const auto& [key, b] : o->traits->Bindings()) {
     // Only the plain public names: not the AS3 namespace's, nor a package's.
     const auto ns = static_cast<NsId>(key >> 32);
     if (!m.IsPublicNs(ns) || !m.NsUri(ns).empty()) continue;

@@ -610,7 +610,7 @@ struct JsonWriter {
       // they were declared), then dynamic properties.
       if (o->traits && o->cls && o->cls->unit && o->kind == ObjectKind::kPlain) {
         std::vector<std::pair<std::uint32_t, std::string>> slots, getters;
-        for (const auto& [key, b] : o->traits->map) {
+        for (const auto& [key, b] : o->traits->Bindings()) {
           if (!m.IsPublicNs(static_cast<NsId>(key >> 32))) continue;
           const std::string name = m.NameText(static_cast<NameId>(key & 0xFFFFFFFFu));
           if (b.kind == Binding::Kind::kSlot) slots.emplace_back(b.slot, name);
@@ -811,7 +811,7 @@ void Machine::RunAtTime(double ms, const std::function<void()>& f) {
 void InstallMoreBuiltins(Machine& m) {
   Class* vector = m.DefineNativeClass("__AS3__.vec", "Vector", m.objectClass, AllocVector, false);
   vector->isVector = true;
-  vector->instance.map = m.arrayClass->instance.map;
+  vector->instance.Edit() = m.arrayClass->instance.Bindings();
   m.AddSetter(vector, "length", VectorSetLength);
   m.AddGetter(vector, "fixed", VectorFixed);
   m.AddSetter(vector, "fixed", VectorSetFixed);

@@ -348,7 +348,7 @@ std::string NativeConstantType(const Class* c, const Value& v) {
 void NativeMembers(Machine& m, const Class* c, const Traits& traits, const Traits* baseTraits, std::vector<Member>& out,
                    std::set<std::string>& seen, bool statics) {
   std::vector<std::pair<std::string, const Binding*>> list;
-  for (const auto& [key, b] : traits.map) {
+  for (const auto& [key, b] : traits.Bindings()) {
     if (baseTraits && baseTraits->Find(key)) continue;
     if (!m.IsPublicNs(static_cast<NsId>(key >> 32))) continue;
     list.emplace_back(m.NameText(static_cast<NameId>(key & 0xFFFFFFFFu)), &b);
@@ -614,7 +614,7 @@ void InstallReflection(Machine& m) {
   // that asks it must not come back to itself.
   m.AddMethod(proxy, "isAttribute", ProxyIsAttribute);
   AddProxyHooks(m, proxy, std::make_integer_sequence<int, std::size(kProxyHooks)>{});
-  auto& members = proxy->instance.map;
+  auto& members = proxy->instance.Edit();
   for (const char* hook : {"isAttribute", "getProperty", "setProperty", "callProperty", "hasProperty", "deleteProperty",
                            "getDescendants", "nextNameIndex", "nextName", "nextValue"}) {
     const NameId id = m.NameIdOf(hook);

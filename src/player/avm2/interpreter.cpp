@@ -39,6 +39,24 @@ void Machine::Prepare(Method* m) {
     }
     ThrowFromCaller("VerifyError", std::string("Method ") + m->name + " cannot run: " + e.what(), 1011);
   }
+  // Typed parameters of the basic types are converted on entry; undefined
+  // given for any other type but * arrives as null.
+  const MethodInfo& info = f.methods[m->index];
+  m->paramConversions.assign(info.paramTypes.size(), Method::ParamConversion::kNone);
+  for (std::size_t i = 0; i < info.paramTypes.size(); ++i) {
+    const std::uint32_t t = info.paramTypes[i];
+    if (!t || t >= f.pool.multinames.size()) continue;
+    const Multiname& tm = f.pool.multinames[t];
+    const std::string* tn = tm.kind == MultinameKind::kQName && tm.name < f.pool.strings.size() ? &f.pool.strings[tm.name] : nullptr;
+    using C = Method::ParamConversion;
+    m->paramConversions[i] = !tn               ? C::kNullForUndefined
+                             : *tn == "int"     ? C::kInt
+                             : *tn == "uint"    ? C::kUint
+                             : *tn == "Number"  ? C::kNumber
+                             : *tn == "Boolean" ? C::kBoolean
+                             : *tn == "String"  ? C::kString
+                                                : C::kNullForUndefined;
+  }
   if (!body->traits.empty()) {
     m->activation = std::make_unique<Traits>();
     AddTraits(*m->unit, body->traits, *m->activation, m->owner, false, nullptr, nullptr);
@@ -367,19 +385,22 @@ inline void Interp::EnterArguments(Frame& f, std::span<Value> args) {
       const std::size_t firstOptional = declared - std::min(declared, info.optional.size());
       if (i >= firstOptional) locals[i + 1] = vm.DefaultFor(f.u, info.optional[i - firstOptional], 0);
     }
-    // Typed parameters of the basic types are converted on entry; undefined
-    // given for any other type but * arrives as null.
-    const std::uint32_t t = info.paramTypes[i];
-    if (t && i < args.size()) {
-      const Multiname& tm = f.pool.multinames[t];
+    // Typed parameters of the basic types are converted on entry (the
+    // conversions are worked out when the method is prepared).
+    if (i < args.size()) {
       Value& v = locals[i + 1];
-      const std::string* tn = tm.kind == MultinameKind::kQName ? &f.pool.strings[tm.name] : nullptr;
-      if (tn && *tn == "int") v = Value::Int(vm.ToInt(v));
-      else if (tn && *tn == "uint") v = Value::Number(vm.ToUint(v));
-      else if (tn && *tn == "Number") v = Value::Number(vm.ToNumber(v));
-      else if (tn && *tn == "Boolean") v = Value::Bool(vm.ToBoolean(v));
-      else if (tn && *tn == "String") v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v));
-      else if (v.IsUndefined()) v = Value::Null();
+      using C = Method::ParamConversion;
+      switch (f.m->paramConversions[i]) {
+        case C::kNone: break;
+        case C::kInt: v = Value::Int(vm.ToInt(v)); break;
+        case C::kUint: v = Value::Number(vm.ToUint(v)); break;
+        case C::kNumber: v = Value::Number(vm.ToNumber(v)); break;
+        case C::kBoolean: v = Value::Bool(vm.ToBoolean(v)); break;
+        case C::kString: v = v.IsNullish() ? Value::Null() : Value::Str(vm.ToStringCell(v)); break;
+        case C::kNullForUndefined:
+          if (v.IsUndefined()) v = Value::Null();
+          break;
+      }
     }
   }
   if (declared + 1 < nLocals && restOrArguments) {

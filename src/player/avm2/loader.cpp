@@ -40,6 +40,8 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
       u->nsSets[i].push_back(u->nss[ns]);
       if (u->as3Ns[ns]) u->as3Sets[i] = true;
     }
+  u->staticNames.resize(f.pool.multinames.size());
+  u->staticNameReady.assign(f.pool.multinames.size(), false);
   u->methods.resize(f.methods.size());
   u->classes.assign(f.classes.size(), nullptr);
   AbcUnit& unit = *u;
@@ -56,10 +58,17 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
     global->dynamic = true;
     global->scriptGlobal = true;
     // Its class extends Object: Object's methods are its own.
-    traits->map = objectClass->instance.map;
+    traits->Edit() = objectClass->instance.Bindings();
     auto* scope = heap_.New<ScopeChain>();
     scope->object = Value::Obj(global);
     AddTraits(unit, f.scripts[i].traits, *traits, nullptr, false, global, scope);
+    for (const auto& [key, b] : traits->Bindings()) {
+      const Binding* inherited = objectClass->instance.Find(key);
+      if (inherited && inherited->method == b.method && inherited->getter == b.getter) continue;
+      auto& list = scriptsByName_[static_cast<NameId>(key)];
+      if (list.empty() || list.back().unit != &unit || list.back().index != i)
+        list.push_back(ScriptRef{&unit, static_cast<std::uint32_t>(i)});
+    }
     global->traits = traits.get();
     InitSlots(global, *traits);
     unit.scripts[i] = global;
@@ -180,6 +189,18 @@ Class* Machine::ResolveType(AbcUnit& u, std::uint32_t mn) {
 }
 
 Name Machine::ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs) {
+  const Multiname& m = u.file->pool.multinames[mn];
+  if (!m.HasRuntimeName() && !m.HasRuntimeNamespace() && m.kind != MultinameKind::kTypeName && mn < u.staticNames.size()) {
+    if (!u.staticNameReady[mn]) {
+      u.staticNames[mn] = ResolveNameOnce(u, mn, nullptr, nullptr);
+      u.staticNameReady[mn] = true;
+    }
+    return u.staticNames[mn];
+  }
+  return ResolveNameOnce(u, mn, rtName, rtNs);
+}
+
+Name Machine::ResolveNameOnce(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs) {
   Name n;
   const Multiname& m = u.file->pool.multinames[mn];
   n.attribute = m.IsAttribute();
@@ -311,7 +332,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
         b.isConst = t.kind == TraitKind::kConst;
         b.builtinNs = builtinNs;
         b.depth = depth;
-        into.map[key] = b;
+        into.Edit()[key] = b;
         break;
       }
       case TraitKind::kMethod:
@@ -335,14 +356,14 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
           b.builtinNs = builtinNs;
           b.depth = depth;
         };
-        bind(into.map[key]);
+        bind(into.Edit()[key]);
         // A protected override replaces the member for the base classes'
         // code too, which names it by their own protected namespaces.
         if (!isStatic && owner && owner->protectedNs && ns == owner->protectedNs) {
           for (const Class* a = owner->super; a; a = a->super) {
             if (!a->protectedNs || a->protectedNs == ns) continue;
-            auto it = into.map.find(Key(a->protectedNs, u.nameIds[mn.name]));
-            if (it != into.map.end() && it->second.kind != Binding::Kind::kSlot) bind(it->second);
+            auto it = into.Edit().find(Key(a->protectedNs, u.nameIds[mn.name]));
+            if (it != into.Bindings().end() && it->second.kind != Binding::Kind::kSlot) bind(it->second);
           }
         }
         if (t.id > 0 && t.id < 65536) {
@@ -361,9 +382,9 @@ namespace {
 // The implementor's public binding answers to the interface's name too; the
 // class's own override wins over the base's one copied before.
 void MapInterfaceMethods(Class* c, const Class* iface) {
-  for (auto& [k, b] : iface->instance.map) {
-    auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
-    if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
+  for (auto& [k, b] : iface->instance.Bindings()) {
+    auto pub = c->instance.Bindings().find(Key(kPublicNs, static_cast<NameId>(k)));
+    if (pub != c->instance.Bindings().end()) c->instance.Edit()[k] = pub->second;
   }
 }
 }  // namespace
@@ -447,9 +468,9 @@ Class* Machine::MakeClass(AbcUnit& u, std::uint32_t index, ScopeChain* scope, Cl
     // protected namespace too.
     if (super->protectedNs && c->protectedNs) {
       std::vector<std::pair<std::uint64_t, Binding>> add;
-      for (auto& [k, b] : super->instance.map)
+      for (auto& [k, b] : super->instance.Bindings())
         if ((k >> 32) == super->protectedNs) add.emplace_back(Key(c->protectedNs, static_cast<NameId>(k)), b);
-      for (auto& [k, b] : add) c->instance.map.emplace(k, b);
+      for (auto& [k, b] : add) c->instance.Edit().emplace(k, b);
     }
   }
   std::vector<std::uint32_t> unresolved;

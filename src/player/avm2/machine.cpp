@@ -2,6 +2,7 @@
 #include "player/avm2/nullish.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <new>
@@ -394,8 +395,19 @@ Value Machine::Add(const Value& a, const Value& b) {
   // makes it: an object's toString comes before its valueOf.
   const auto isDate = [](const Value& v) { return v.IsObject() && v.o->kind == ObjectKind::kDate; };
   if (a.IsString() || b.IsString() || isDate(a) || isDate(b)) {
-    std::string sa = ToString(a);
-    return Str(sa + ToString(b));
+    // Built in one buffer: a string converts with no side effect, so the
+    // other side may convert first.
+    if (a.IsString()) {
+      const std::string sb = ToString(b);
+      std::string text;
+      text.reserve(a.s->text.size() + sb.size());
+      text.append(a.s->text).append(sb);
+      return Str(std::move(text));
+    }
+    std::string text = ToString(a);
+    if (b.IsString()) text.append(b.s->text);
+    else text.append(ToString(b));
+    return Str(std::move(text));
   }
   const Value pa = ToPrimitive(a, false), pb = ToPrimitive(b, false);
   if (pa.IsString() || pb.IsString()) {
@@ -556,13 +568,30 @@ std::string CoercionText(Machine& m, const Value& v) {
 
 // ---- property access
 
+std::uint64_t Traits::NextSerial() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
 const Binding* Machine::FindBinding(const Traits* t, const Name& n) const {
   if (!t || !n.id) return nullptr;
+  // A set's arrays live as long as their block (AbcUnit::nsSets), so the
+  // address names the set; without one, the one namespace does.
+  const NsId single = n.nsList ? 0 : n.single;
+  const std::uint64_t h = (t->Serial() * 0x9E3779B97F4A7C15ull) ^ (std::uint64_t{n.id} * 0xC2B2AE3D27D4EB4Full) ^
+                          (reinterpret_cast<std::uintptr_t>(n.nsList) * 0x165667B19E3779F9ull) ^
+                          (std::uint64_t{single} * 0x27D4EB2F165667C5ull);
+  BindingMemo& memo = bindingMemo_[h >> (64 - kBindingMemoBits)];
+  const std::uint32_t count = n.nsList ? n.nsCount : 1;
+  if (memo.serial == t->Serial() && memo.nsList == n.nsList && memo.single == single && memo.nsCount == count &&
+      memo.id == n.id)
+    return memo.found;
   const Binding* found = nullptr;
   for (NsId ns : n.Nss()) {
     const Binding* b = t->Find(Key(ns, n.id));
     if (b && (!found || b->depth > found->depth)) found = b;
   }
+  memo = BindingMemo{t->Serial(), n.nsList, single, count, n.id, found};
   return found;
 }
 
@@ -725,7 +754,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   // E4X's methods are not read as properties: xml.name is the child <name>.
   if (o->kind == ObjectKind::kXml && xmlGet) return xmlGet(*this, o, n);
   // RegExp.prototype.toString is RegExp's, unbound.
-  if (o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
+  if (o->nativePrototype && o->kind == ObjectKind::kPlain) {
     if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
       const Binding* b = FindBinding(&it->second->instance, n);
       if (IsPrototypeMethod(b)) {
@@ -891,7 +920,7 @@ Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> a
   Object* o = objV.AsObject();
   // The primitives' prototypes stand for their default values: their own
   // methods run on them (String.prototype.toString() is "").
-  if (o && o->kind == ObjectKind::kPlain && !nativePrototypes_.empty()) {
+  if (o && o->nativePrototype && o->kind == ObjectKind::kPlain) {
     if (auto it = nativePrototypes_.find(o); it != nativePrototypes_.end()) {
       const Class* c = it->second;
       if (c == stringClass || c == numberClass || c == intClass || c == uintClass || c == booleanClass) {
@@ -1390,9 +1419,9 @@ Class* Machine::FindClass(std::string_view qualified) {
 void Machine::InheritAddedMembers(Class* base) {
   for (const auto& c : classes_) {
     if (c.get() == base || !c->IsSubclassOf(base) || c->isInterface) continue;
-    for (const auto& [key, binding] : base->instance.map) {
+    for (const auto& [key, binding] : base->instance.Bindings()) {
       if (binding.kind == Binding::Kind::kSlot) continue;  // slots have places of their own
-      c->instance.map.emplace(key, binding);
+      c->instance.Edit().emplace(key, binding);
     }
   }
 }
@@ -1424,7 +1453,10 @@ Class* Machine::DefineNativeClass(std::string_view package, std::string_view nam
     c->prototype->traits = &objectClass->instance;
     c->prototype->proto = super ? super->prototype : nullptr;
     NameConstructor(c->prototype, co);
-    if (package.empty()) nativePrototypes_[c->prototype] = c;
+    if (package.empty()) {
+      nativePrototypes_[c->prototype] = c;
+      c->prototype->nativePrototype = true;
+    }
   }
   classByName_[c->QualifiedName()] = c;
   AddGlobal(package, name, Value::Obj(c->object));
@@ -1457,18 +1489,18 @@ void Machine::AddMethod(Class* c, std::string_view name, NativeFn fn, bool isSta
   Binding b;
   b.kind = Binding::Kind::kMethod;
   b.method = NewNativeMethod(nativeMethods_, name, fn, c, isStatic);
-  (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))] = b;
+  (isStatic ? c->statics : c->instance).Edit()[Key(kPublicNs, NameIdOf(name))] = b;
 }
 
 void Machine::AddGetter(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
-  Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
+  Binding& b = (isStatic ? c->statics : c->instance).Edit()[Key(kPublicNs, NameIdOf(name))];
   if (b.kind != Binding::Kind::kAccessor) b = Binding{};
   b.kind = Binding::Kind::kAccessor;
   b.getter = NewNativeMethod(nativeMethods_, name, fn, c, isStatic, "get ");
 }
 
 void Machine::AddSetter(Class* c, std::string_view name, NativeFn fn, bool isStatic) {
-  Binding& b = (isStatic ? c->statics : c->instance).map[Key(kPublicNs, NameIdOf(name))];
+  Binding& b = (isStatic ? c->statics : c->instance).Edit()[Key(kPublicNs, NameIdOf(name))];
   if (b.kind != Binding::Kind::kAccessor) b = Binding{};
   b.kind = Binding::Kind::kAccessor;
   b.setter = NewNativeMethod(nativeMethods_, name, fn, c, isStatic, "set ");
@@ -1480,15 +1512,15 @@ void Machine::DeclareInterfaceMethods(Class* iface, std::span<const std::string_
   for (std::string_view name : names) {
     Binding b;
     b.kind = Binding::Kind::kMethod;
-    iface->instance.map[Key(ns, NameIdOf(name))] = b;
+    iface->instance.Edit()[Key(ns, NameIdOf(name))] = b;
   }
 }
 
 void Machine::ImplementInterface(Class* c, Class* iface) {
   if (std::find(c->interfaces.begin(), c->interfaces.end(), iface) == c->interfaces.end()) c->interfaces.push_back(iface);
-  for (auto& [k, b] : iface->instance.map) {
-    auto pub = c->instance.map.find(Key(kPublicNs, static_cast<NameId>(k)));
-    if (pub != c->instance.map.end()) c->instance.map[k] = pub->second;
+  for (auto& [k, b] : iface->instance.Bindings()) {
+    auto pub = c->instance.Bindings().find(Key(kPublicNs, static_cast<NameId>(k)));
+    if (pub != c->instance.Bindings().end()) c->instance.Edit()[k] = pub->second;
   }
 }
 
@@ -1501,7 +1533,7 @@ void Machine::AddConst(Class* c, std::string_view name, const Value& v, bool isS
   SlotInfo si;
   si.initial = v;
   t.slots.push_back(si);
-  t.map[Key(kPublicNs, NameIdOf(name))] = b;
+  t.Edit()[Key(kPublicNs, NameIdOf(name))] = b;
   if (isStatic && c->object) c->object->slots.push_back(v);
 }
 
@@ -1515,8 +1547,8 @@ void Machine::AddGlobal(NsId ns, std::string_view name, const Value& v) {
     builtinGlobal_->traits = &builtinTraits_;
   }
   const auto key = Key(ns, NameIdOf(name));
-  auto it = builtinTraits_.map.find(key);
-  if (it != builtinTraits_.map.end()) {
+  auto it = builtinTraits_.Bindings().find(key);
+  if (it != builtinTraits_.Bindings().end()) {
     builtinGlobal_->slots[it->second.slot] = v;
     return;
   }
@@ -1524,7 +1556,7 @@ void Machine::AddGlobal(NsId ns, std::string_view name, const Value& v) {
   b.kind = Binding::Kind::kSlot;
   b.slot = static_cast<std::uint32_t>(builtinTraits_.slots.size());
   builtinTraits_.slots.push_back(SlotInfo{});
-  builtinTraits_.map[key] = b;
+  builtinTraits_.Edit()[key] = b;
   builtinGlobal_->slots.push_back(v);
 }
 
@@ -1541,16 +1573,18 @@ Object* Machine::FindGlobal(const Name& n, bool runScript) {
     return builtinGlobal_;
   }
   // Later blocks first would let a movie replace a class; Flash keeps the first.
-  for (auto& u : units_) {
-    for (std::size_t i = 0; i < u->scriptTraits.size(); ++i) {
-      const Binding* b = FindBinding(u->scriptTraits[i].get(), n);
-      if (!b) continue;
-      // What every global inherits from Object defines nothing.
-      const Binding* inherited = FindBinding(&objectClass->instance, n);
-      if (inherited && inherited->method == b->method && inherited->getter == b->getter) continue;
-      if (runScript && !u->scriptRun[i]) RunScript(*u, static_cast<std::uint32_t>(i));
-      return u->scripts[i];
-    }
+  const auto candidates = scriptsByName_.find(n.id);
+  if (candidates == scriptsByName_.end()) return nullptr;
+  for (const ScriptRef& ref : candidates->second) {
+    AbcUnit& u = *ref.unit;
+    const std::size_t i = ref.index;
+    const Binding* b = FindBinding(u.scriptTraits[i].get(), n);
+    if (!b) continue;
+    // What every global inherits from Object defines nothing.
+    const Binding* inherited = FindBinding(&objectClass->instance, n);
+    if (inherited && inherited->method == b->method && inherited->getter == b->getter) continue;
+    if (runScript && !u.scriptRun[i]) RunScript(u, static_cast<std::uint32_t>(i));
+    return u.scripts[i];
   }
   return nullptr;
 }

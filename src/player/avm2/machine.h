@@ -127,6 +127,10 @@ struct Method {
   std::vector<Class*> paramTypes;  // resolved lazily; nullptr = any
   Class* returnClass = nullptr;    // the declared return type, resolved on first return; nullptr = any or void
   bool returnResolved = false;
+  // How each declared parameter is converted on entry, by its type's name
+  // (filled when prepared).
+  enum class ParamConversion : std::uint8_t { kNone, kInt, kUint, kNumber, kBoolean, kString, kNullForUndefined };
+  std::vector<ParamConversion> paramConversions;
   std::vector<std::unique_ptr<Traits>> catchTraits;  // by exception index
   ScopeChain* scope = nullptr;     // for methods bound to traits
 };
@@ -155,14 +159,38 @@ struct SlotInfo {
 };
 
 struct Traits {
-  std::unordered_map<std::uint64_t, Binding> map;  // inherited bindings included
+  using Map = std::unordered_map<std::uint64_t, Binding>;
+  Traits() : serial_(NextSerial()) {}
+  Traits(const Traits& o) : slots(o.slots), dispatch(o.dispatch), catchName(o.catchName), map_(o.map_), serial_(NextSerial()) {}
+  Traits& operator=(const Traits& o) {
+    slots = o.slots;
+    dispatch = o.dispatch;
+    catchName = o.catchName;
+    map_ = o.map_;
+    serial_ = NextSerial();
+    return *this;
+  }
   std::vector<SlotInfo> slots;
   std::vector<Method*> dispatch;  // callmethod ids
   std::string catchName;          // a catch scope's: its variable, which Flash's errors name as its class
-  const Binding* Find(std::uint64_t key) const {
-    auto it = map.find(key);
-    return it == map.end() ? nullptr : &it->second;
+  // The bindings by key, inherited ones included.
+  const Map& Bindings() const { return map_; }
+  // For changing them: the look-up cache keyed by Serial() forgets the old ones.
+  Map& Edit() {
+    serial_ = NextSerial();
+    return map_;
   }
+  // Unique among every Traits' every state: changes with each Edit().
+  std::uint64_t Serial() const { return serial_; }
+  const Binding* Find(std::uint64_t key) const {
+    auto it = map_.find(key);
+    return it == map_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  static std::uint64_t NextSerial();
+  Map map_;
+  std::uint64_t serial_;
 };
 
 enum class ObjectKind : std::uint8_t {
@@ -188,6 +216,7 @@ struct Object : Cell {
   std::unique_ptr<DynProps> dyn;
   bool dynamic = true;
   bool scriptGlobal = false;  // a script's global object: "[object global]"
+  bool nativePrototype = false;  // a top-level native class's prototype (Machine::nativePrototypes_)
 
   void Trace(Heap& h) override;
   std::size_t Bytes() const override { return sizeof(Object) + slots.capacity() * sizeof(Value); }
@@ -324,6 +353,9 @@ struct AbcUnit {
   std::vector<std::vector<NsId>> nsSets;  // by pool index
   std::vector<bool> as3Ns;             // by pool index: the AS3 namespace
   std::vector<bool> as3Sets;           // by pool index: sets holding it
+  // Multinames without runtime parts, resolved once: by pool index.
+  std::vector<Name> staticNames;
+  std::vector<bool> staticNameReady;
   std::string name;
 };
 
@@ -590,6 +622,7 @@ class Machine {
   void AddInterface(Class* c, Class* iface);
   void SettlePendingInterfaces();
   Name ResolveName(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
+  Name ResolveNameOnce(AbcUnit& u, std::uint32_t mn, Value* rtName, Value* rtNs);
   bool RunScript(AbcUnit& u, std::uint32_t index);  // false when it failed
   Value GetSlotted(Object* o, const Binding& b, const Value& self);
   void InitSlots(Object* o, const Traits& t);
@@ -603,6 +636,27 @@ class Machine {
   bool SetIndexed(Object* o, const Name& n, const Value& v);
   void CheckCaps();
   friend void InstallBuiltins(Machine& m);
+
+  // FindBinding's answers (a name with a namespace set costs one map
+  // look-up per namespace): by the traits' serial (a changed traits map has
+  // a new one) and the name's set or namespace and local name.
+  struct BindingMemo {
+    std::uint64_t serial = 0;  // 0: empty (serials start at 1)
+    const NsId* nsList = nullptr;
+    NsId single = 0;
+    std::uint32_t nsCount = 0;
+    NameId id = 0;
+    const Binding* found = nullptr;
+  };
+  static constexpr std::size_t kBindingMemoBits = 12;
+  mutable std::vector<BindingMemo> bindingMemo_ = std::vector<BindingMemo>(std::size_t{1} << kBindingMemoBits);
+  // The scripts whose own traits (not those every global has from Object)
+  // bind a local name, in load order: FindGlobal asks only these.
+  struct ScriptRef {
+    AbcUnit* unit;
+    std::uint32_t index;
+  };
+  std::unordered_map<NameId, std::vector<ScriptRef>> scriptsByName_;
 
   Heap heap_;
   std::unordered_map<std::string, StringCell*> interned_;

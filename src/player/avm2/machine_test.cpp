@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "player/avm2/machine_test_support.h"
 #include "support/abc_builder.h"
@@ -669,6 +672,112 @@ TEST_F(As3, AScriptsFirstScopeIsSearchedInFull) {
   EXPECT_FALSE(Run(c));
   EXPECT_EQ(traced.size(), 2u);
   EXPECT_EQ(traced.empty() ? "" : traced[0], "4");
+}
+
+// ---- name look-up: globals among many scripts, and the remembered answers
+
+// Among many scripts, a bare name is the first script's that defines it
+// (Flash keeps the first), that script runs only when the name is first
+// needed, and a name only Object's methods have on every global is no
+// script's definition.
+TEST_F(As3, GlobalNamesComeFromTheFirstScriptThatDefinesThem) {
+  const auto script = [&](std::vector<Trait> traits, const std::string& initTrace = {}) {
+    AbcCode init;
+    if (!initTrace.empty()) TraceString(init, initTrace);
+    init.Op("returnvoid");
+    a.Script({.init = Fn(init), .traits = std::move(traits)});
+  };
+  const auto returning = [&](std::string_view text) {
+    AbcCode body;
+    body.Op("pushstring", {S(text)}).Op("returnvalue");
+    return Fn(body);
+  };
+  for (int k = 0; k < 40; ++k) {
+    if (k == 10) script({MethodTrait("dup", returning("first"))}, "init10");
+    else if (k == 30) script({MethodTrait("dup", returning("second")), SlotTrait("only30")}, "init30");
+    else script({SlotTrait("v" + std::to_string(k))});
+  }
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  TraceString(c, "start");
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("dup")}).Op("callproperty", {Q("dup"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("dup")}).Op("callproperty", {Q("dup"), 0}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlex", {Q("only30")}); });
+  // hasOwnProperty is every global's: the main script's own scope answers.
+  Trace(c, [&](AbcCode& x) { x.Op("findpropstrict", {Q("hasOwnProperty")}).Op("getlocal_0").Op("strictequals"); });
+  // A name no script defines: the loose search falls back on the global.
+  Trace(c, [&](AbcCode& x) { x.Op("findproperty", {Q("noScriptHasThis")}).Op("getlocal_0").Op("strictequals"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "start|init10|first|first|init30|undefined|true|true|");
+}
+
+// The machine remembers which binding a name with a namespace set finds on
+// a traits table: members added later, a copied table and a name in another
+// set are all answered from the tables as they are now.
+TEST(BindingLookUp, RememberedAnswersFollowChangesToTheTraits) {
+  Machine m;
+  Class* c = m.DefineNativeClass("", "Late", m.objectClass);
+  const NameId id = m.NameIdOf("late");
+  const NsId other = m.PackageNs("other.pkg");
+  const NsId wide[] = {other, kPublicNs};
+  const NsId narrow[] = {other, m.PackageNs("third.pkg")};
+  Name n;
+  n.local = m.Intern("late");
+  n.id = id;
+  n.nsList = wide;
+  n.nsCount = 2;
+  EXPECT_EQ(m.FindBinding(&c->instance, n), nullptr);
+  m.AddMethod(c, "late", [](Machine&, Value, std::span<Value>) { return Value(); });
+  const Binding* added = m.FindBinding(&c->instance, n);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->kind, Binding::Kind::kMethod);
+  EXPECT_EQ(m.FindBinding(&c->instance, n), added);
+  // The same local name in a set without the public namespace finds nothing.
+  Name elsewhere = n;
+  elsewhere.nsList = narrow;
+  EXPECT_EQ(m.FindBinding(&c->instance, elsewhere), nullptr);
+  // A copy answers with its own bindings, which outlive the original.
+  auto original = std::make_unique<Traits>(c->instance);
+  EXPECT_EQ(m.FindBinding(original.get(), n), original->Find(Key(kPublicNs, id)));
+  Traits copy = *original;
+  original.reset();
+  EXPECT_EQ(m.FindBinding(&copy, n), copy.Find(Key(kPublicNs, id)));
+  // A binding replaced in place is the one found next.
+  copy.Edit()[Key(other, id)] = Binding{.kind = Binding::Kind::kSlot, .slot = 0, .depth = 5};
+  const Binding* deeper = m.FindBinding(&copy, n);
+  ASSERT_NE(deeper, nullptr);
+  EXPECT_EQ(deeper->kind, Binding::Kind::kSlot);
+}
+
+// `+` with a string on either side joins the other side's string form, an
+// object's toString called once; a runtime name is read afresh each time.
+TEST_F(As3, AddingToAStringJoinsTheOtherSidesText) {
+  AbcCode c;
+  auto str = [&](std::string_view s) { return [this, s](AbcCode& x) { x.Op("pushstring", {S(s)}); }; };
+  Trace(c, [&](AbcCode& x) { str("ab")(x); x.Op("pushbyte", {-1}).Op("add"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushdouble", {a.Double(1.5)}); str("ab")(x); x.Op("add"); });
+  Trace(c, [&](AbcCode& x) { str("x")(x); x.Op("pushnull").Op("add"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushundefined"); str("x")(x); x.Op("add"); });
+  Trace(c, [&](AbcCode& x) { x.Op("pushtrue"); str("")(x); x.Op("add"); });
+  // o = {toString: function () { trace("called"); return "O" }}
+  AbcCode ts;
+  TraceString(ts, "called");
+  ts.Op("pushstring", {S("O")}).Op("returnvalue");
+  const auto tsFn = Fn(ts);
+  c.Op("pushstring", {S("toString")}).Op("newfunction", {tsFn}).Op("newobject", {1}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { str("s")(x); x.Op("getlocal_1").Op("add"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); str("s")(x); x.Op("add"); });
+  // o["k" + i] for i = 0, 1: two different properties through one instruction.
+  const auto byName = a.MultinameL(a.NsSet({pub}));
+  c.Op("getlocal_1").Op("pushstring", {S("k0")}).Op("pushstring", {S("zero")}).Op("setproperty", {byName});
+  c.Op("getlocal_1").Op("pushstring", {S("k1")}).Op("pushstring", {S("one")}).Op("setproperty", {byName});
+  c.Op("pushbyte", {0}).Op("setlocal_2");
+  c.Loop("loop").Op("getlocal_2").Op("pushbyte", {2}).Branch("ifge", "end");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("k")}).Op("getlocal_2").Op("add").Op("getproperty", {byName}); });
+  c.Op("inclocal_i", {2}).Branch("jump", "loop");
+  c.Label("end");
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "ab-1|1.5ab|xnull|undefinedx|true|called|sO|called|Os|zero|one|");
 }
 
 }  // namespace

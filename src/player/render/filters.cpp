@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <list>
 
 namespace quarvel::player {
 namespace {
@@ -75,6 +76,45 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
   std::vector<double> line(static_cast<std::size_t>(n) + 2 * static_cast<std::size_t>(m) + 4, 0.0);
   // The outside: transparent, or the edge pixels repeated for a bitmap's own filter.
   const int pad = m + 2;
+  // k / levels for the whole levels k a pixel can be cut to: the same
+  // division, done once per pass instead of once per pixel.
+  constexpr int kLevels = 256;
+  double cut[kLevels];
+  for (int k = 0; k < kLevels; ++k) cut[k] = static_cast<double>(k) / levels;
+  const auto level = [&](double v) {
+    const double k = std::floor(v * levels + 1e-4);
+    return static_cast<float>(k >= 0 && k < kLevels ? cut[static_cast<int>(k)] : k / levels);
+  };
+  if (!horizontal) {
+    // All columns at once, row by row (a column alone walks memory a row
+    // apart): each column takes the same sums in the same order as one line.
+    const std::size_t w = static_cast<std::size_t>(p.w);
+    const std::size_t rows = line.size();
+    std::vector<double> cols(rows * w, 0.0);
+    for (int y = 0; y < n; ++y)
+      for (std::size_t x = 0; x < w; ++x) cols[static_cast<std::size_t>(y + pad) * w + x] = p.v[static_cast<std::size_t>(y) * w + x];
+    if (clampEdges && n > 0) {
+      for (std::size_t r = 0; r < static_cast<std::size_t>(pad); ++r)
+        std::copy_n(cols.begin() + static_cast<std::ptrdiff_t>(pad * w), w, cols.begin() + static_cast<std::ptrdiff_t>(r * w));
+      for (std::size_t r = static_cast<std::size_t>(pad + n); r < rows; ++r)
+        std::copy_n(cols.begin() + static_cast<std::ptrdiff_t>((pad + n - 1) * w), w, cols.begin() + static_cast<std::ptrdiff_t>(r * w));
+    }
+    auto row = [&](int i) { return cols.data() + static_cast<std::size_t>(i + pad) * w; };
+    std::vector<double> sums(w, 0.0);
+    for (int i = -m; i <= m; ++i) {
+      const double* r = row(i);
+      for (std::size_t x = 0; x < w; ++x) sums[x] += r[x];
+    }
+    for (int i = 0; i < n; ++i) {
+      const double *before = row(i - m - 1), *after = row(i + m + 1), *leaving = row(i - m);
+      float* out = p.v.data() + static_cast<std::size_t>(i) * w;
+      for (std::size_t x = 0; x < w; ++x) {
+        out[x] = level((sums[x] + edge * (before[x] + after[x])) / total);
+        sums[x] += after[x] - leaving[x];
+      }
+    }
+    return;
+  }
   for (int l = 0; l < lines; ++l) {
     auto at = [&](int i) -> float& { return horizontal ? p(i, l) : p(l, i); };
     for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i + pad)] = at(i);
@@ -87,8 +127,7 @@ void BoxPass(Plane& p, double size, bool horizontal, double levels, bool clampEd
     double sum = 0;
     for (int i = -m; i <= m; ++i) sum += in(i);
     for (int i = 0; i < n; ++i) {
-      const double v = (sum + edge * (in(i - m - 1) + in(i + m + 1))) / total;
-      at(i) = static_cast<float>(std::floor(v * levels + 1e-4) / levels);
+      at(i) = level((sum + edge * (in(i - m - 1) + in(i + m + 1))) / total);
       sum += in(i + m + 1) - in(i - m);
     }
   }
@@ -124,8 +163,17 @@ struct Pixels {
 
 float Channel(std::uint32_t px, int shift) { return static_cast<float>((px >> shift) & 255); }
 
+// std::lround(v) cut to 0..255, without the library call (every channel of
+// every filtered pixel goes through it): v + 0.5 is exact in double for a
+// float of this range, so its whole part rounds halves up as lround does.
+std::uint32_t ChannelLevel(float v) {
+  if (!(v > 0.0f)) return 0;  // NaN too
+  if (v >= 255.0f) return 255;
+  return static_cast<std::uint32_t>(static_cast<double>(v) + 0.5);
+}
+
 std::uint32_t Pack(float a, float r, float g, float b) {
-  auto c = [](float v) { return static_cast<std::uint32_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  auto c = ChannelLevel;
   const std::uint32_t A = c(a);
   // Premultiplied: no colour channel above the alpha.
   return A << 24 | std::min(c(r), A) << 16 | std::min(c(g), A) << 8 | std::min(c(b), A);
@@ -405,11 +453,78 @@ double FilterMargin(const std::vector<Filter>& filters, double scale) {
   return std::min(m, kMaxMargin);
 }
 
+namespace {
+
+// The filters are a function of the picture and their parameters alone, and
+// a movie's filtered objects mostly look the same from frame to frame: the
+// last pictures filtered, and what came out, are kept (per thread, within a
+// byte budget) and a picture equal to one of them, byte for byte under the
+// same filters, takes its result.
+class FilterResults {
+ public:
+  // The kept result for this input, copied over it: false when none.
+  bool Take(const Pixels& px, const std::vector<Filter>& filters, double scale, bool clampEdges) {
+    const std::size_t bytes = static_cast<std::size_t>(px.h) * static_cast<std::size_t>(px.stride);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->w != px.w || it->h != px.h || it->stride != px.stride || it->scale != scale ||
+          it->clampEdges != clampEdges || it->filters != filters ||
+          std::memcmp(it->input.data(), px.data, bytes) != 0)
+        continue;
+      std::memcpy(px.data, it->output.data(), bytes);
+      // The latest used goes to the front.
+      if (it != entries_.begin()) entries_.splice(entries_.begin(), entries_, it);
+      return true;
+    }
+    return false;
+  }
+  std::vector<std::uint8_t> Input(const Pixels& px) const {
+    return std::vector<std::uint8_t>(px.data, px.data + static_cast<std::size_t>(px.h) * px.stride);
+  }
+  void Keep(std::vector<std::uint8_t> input, const Pixels& px, const std::vector<Filter>& filters, double scale,
+            bool clampEdges) {
+    const std::size_t bytes = input.size();
+    if (2 * bytes > kBudget) return;
+    Entry e{px.w, px.h, px.stride, scale, clampEdges, filters, std::move(input),
+            std::vector<std::uint8_t>(px.data, px.data + bytes)};
+    entries_.push_front(std::move(e));
+    held_ += 2 * bytes;
+    while (held_ > kBudget || entries_.size() > kMaxEntries) {
+      held_ -= 2 * entries_.back().input.size();
+      entries_.pop_back();
+    }
+  }
+
+ private:
+  static constexpr std::size_t kBudget = std::size_t{48} << 20;
+  static constexpr std::size_t kMaxEntries = 64;
+  struct Entry {
+    int w, h, stride;
+    double scale;
+    bool clampEdges;
+    std::vector<Filter> filters;
+    std::vector<std::uint8_t> input, output;
+  };
+  std::list<Entry> entries_;
+  std::size_t held_ = 0;
+};
+
+}  // namespace
+
 void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, double scale, bool clampEdges) {
   cairo_surface_flush(image);
   Pixels px{cairo_image_surface_get_width(image), cairo_image_surface_get_height(image),
             cairo_image_surface_get_stride(image), cairo_image_surface_get_data(image)};
   if (!px.data || px.w <= 0 || px.h <= 0) return;
+  if (filters.empty()) {
+    cairo_surface_mark_dirty(image);
+    return;
+  }
+  thread_local FilterResults kept;
+  if (kept.Take(px, filters, scale, clampEdges)) {
+    cairo_surface_mark_dirty(image);
+    return;
+  }
+  std::vector<std::uint8_t> input = kept.Input(px);
   for (const Filter& f : filters) {
     switch (f.kind) {
       case Filter::Kind::kDropShadow:
@@ -432,6 +547,7 @@ void ApplyFilters(cairo_surface_t* image, const std::vector<Filter>& filters, do
         break;
     }
   }
+  kept.Keep(std::move(input), px, filters, scale, clampEdges);
   cairo_surface_mark_dirty(image);
 }
 

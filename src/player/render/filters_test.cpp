@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "player/flash_player.h"
 #include "support/swf_builder.h"
@@ -115,6 +117,51 @@ TEST(Filters, BlurSpreadsEvenlyAndLosesOnlyWhatItCutsDown) {
   EXPECT_EQ(img.Alpha(20, 17), img.Alpha(20, 23));
   EXPECT_GT(img.Alpha(20, 20), img.Alpha(22, 20));
   EXPECT_EQ(img.Alpha(25, 20), 0);  // two passes of 5 reach 4 pixels
+}
+
+// Results are kept from one picture to the next: a picture equal to one
+// filtered before takes that result, and one that differs in a pixel, in a
+// filter's parameter or in scale is filtered afresh. The oracle is the same
+// filtering done first on a thread of its own, which has kept nothing.
+TEST(Filters, KeptResultsAnswerOnlyTheSamePictureUnderTheSameFilters) {
+  const auto picture = [](Surface& img, std::uint32_t dot) {
+    img.Fill(0, 0, 31, 23, 0);
+    img.Fill(8, 6, 20, 15, 0xFF2080C0);
+    img.Fill(14, 9, 15, 10, dot);
+  };
+  Filter glow;
+  glow.kind = Filter::Kind::kGlow;
+  glow.color = {255, 0, 0, 255};
+  glow.blurX = glow.blurY = 6;
+  glow.passes = 2;
+  Filter wider = glow;
+  wider.blurX = 9;
+  const auto pixels = [](Surface& img) {
+    cairo_surface_flush(img.s);
+    const auto* d = cairo_image_surface_get_data(img.s);
+    return std::vector<std::uint8_t>(d, d + cairo_image_surface_get_stride(img.s) * 23);
+  };
+  struct Case {
+    std::uint32_t dot;
+    Filter filter;
+    double scale;
+  };
+  const std::vector<Case> cases{{0xFF2080C0, glow, 1.0}, {0xFFFFFFFF, glow, 1.0}, {0xFF2080C0, wider, 1.0},
+                                {0xFF2080C0, glow, 1.5}, {0xFF2080C0, glow, 1.0}, {0xFFFFFFFF, glow, 1.0}};
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    Surface here(31, 23);
+    picture(here, c.dot);
+    ApplyFilters(here.s, {c.filter}, c.scale);
+    std::vector<std::uint8_t> fresh;
+    std::thread([&] {
+      Surface alone(31, 23);
+      picture(alone, c.dot);
+      ApplyFilters(alone.s, {c.filter}, c.scale);
+      fresh = pixels(alone);
+    }).join();
+    EXPECT_EQ(pixels(here), fresh) << "case " << i;
+  }
 }
 
 // Flash's box: the weights of a blur `size` wide are 1 for the whole pixels
