@@ -40,7 +40,7 @@ void Detach(Machine& m, ClipHandle h, bool events) {
   i = b.Node(h);
   if (!i || i->parent == kNoClip) return;
   TimelineState* from = b.ListOf(*i);
-  if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth);
+  if (from) b.stage.MoveNode(*from, i->depth, b.limbo, ++b.limboDepth, i);
 }
 
 // ---- SimpleButton: it holds the state it shows as its one child, which
@@ -547,7 +547,7 @@ NATIVE(DocSetChildIndex) {
   if (!split && IndexOf(*tl, c->handle) == static_cast<std::size_t>(idx)) return Value();
   As3Display& b = B(m);
   Instance* i = b.Node(c->handle);
-  b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth);
+  b.stage.MoveNode(*tl, i->depth, b.limbo, ++b.limboDepth, i);
   // Counted without the child, as Flash counts the new index.
   const std::size_t listIndex = split ? ListIndexFor(m, self, *tl, static_cast<std::size_t>(idx)) : static_cast<std::size_t>(idx);
   std::vector<int> keys = Keys(*tl);

@@ -296,6 +296,24 @@ TEST(As3DisplayRules, BoxesOnTheStageNamesFixedByTheTimelineAndMetaData) {
   EXPECT_EQ(out.find("not reached"), std::string::npos) << out;
 }
 
+// hitTestPoint takes its point in the main timeline's space: moving the main
+// timeline moves the point with the square, for the box and for the shapes.
+TEST(As3DisplayRules, HitTestPointTakesThePointInTheMainTimelinesSpace) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 100, 100);
+    c.Op("getlocal_0").Op("pushbyte", {100}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_0").Op("pushbyte", {2}).Op("setproperty", {m.Q("scaleY")});
+    for (int x : {50, 150})
+      for (bool shape : {false, true}) {
+        c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("pushbyte", {x}).Op("pushbyte", {90});
+        c.Op(shape ? "pushtrue" : "pushfalse").Op("callproperty", {m.Q("hitTestPoint"), 3});
+        c.Op("callpropvoid", {m.Q("trace"), 1});
+      }
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "true|true|false|false|");
+}
+
 // A class linked to a shape symbol: the copy the timeline places draws the
 // symbol, one a script makes is an empty Shape.
 TEST(As3DisplayRules, AShapeSymbolsClassMadeByAScriptIsEmpty) {

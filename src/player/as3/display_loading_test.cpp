@@ -33,10 +33,12 @@ class As3Loading : public ::testing::Test {
     return p.string();
   }
   // A PNG of w x h in one colour, written with Cairo.
-  void WritePng(const std::string& name, int w, int h, double r, double g, double b) {
+  // Cairo writes an alpha channel only for a picture that is not opaque.
+  void WritePng(const std::string& name, int w, int h, double r, double g, double b, double alpha = 1) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
     cairo_t* cr = cairo_create(s);
-    cairo_set_source_rgb(cr, r, g, b);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_rgba(cr, r, g, b, alpha);
     cairo_paint(cr);
     cairo_destroy(cr);
     cairo_surface_write_to_png(s, (dir / "sub" / name).c_str());
@@ -137,6 +139,26 @@ TEST_F(As3Loading, UrlVariablesEncodeAndDecode) {
     c.Op("findpropstrict", {m.Q("trace")}).Op("getlocal_1").Op("callproperty", {m.Q("toString"), 0}).Op("callpropvoid", {m.Q("trace"), 1});
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1 2|a=1%202&b=%26&c=x%20y|");
+}
+
+// A loaded picture's BitmapData is transparent only when the file holds
+// transparency: a PNG with an alpha channel is, one without is not.
+TEST_F(As3Loading, ALoadedPicturesBitmapDataIsTransparentOnlyWithAlpha) {
+  WritePng("opaque.png", 4, 4, 1, 0, 0);
+  WritePng("alpha.png", 4, 4, 1, 0, 0, 0.5);
+  As3Movie d;
+  const auto loaderCls = d.Display("Loader"), request = d.a.PackageName("flash.net", "URLRequest");
+  const auto heard = d.Tracer("", {"target.content.bitmapData.transparent"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    for (int local : {1, 2}) {
+      c.Op("findpropstrict", {loaderCls}).Op("constructprop", {loaderCls, 0}).Op("setlocal", {local});
+      c.Op("getlocal", {local}).Op("findpropstrict", {request}).Op("pushstring", {m.S(local == 1 ? "opaque.png" : "alpha.png")});
+      c.Op("constructprop", {request, 1}).Op("callpropvoid", {m.Q("load"), 1});
+      c.Op("getlocal", {local}).Op("getproperty", {m.Q("contentLoaderInfo")}).Op("setlocal", {local + 2});
+      m.Listen(c, local + 2, "complete", heard);
+    }
+  }, 3);
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }, Movie(bytes)), "false|true|");
 }
 
 TEST_F(As3Loading, LoaderShowsAPictureAndSendsInitThenComplete) {

@@ -663,12 +663,21 @@ bool StageBox(Machine& m, FlashObject* f, std::array<double, 4>& box) {
   return true;
 }
 NATIVE(DoHitTestPoint) {
-  // With shapeFlag against what the object draws, else against its box on the stage.
+  // Flash takes the point in the main timeline's space and carries it to the
+  // stage through the main timeline's place: moving the main timeline moves
+  // the point with the object. Then with shapeFlag it is tested against what
+  // the object draws, else against the object's box on the stage.
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   Instance* i = SelfNode(m, self);
-  const double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
-  if (f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip)) return Value::Bool(b.stage.HitsShapes(f->handle, x, y));
+  double x = avm2::ArgNum(m, a, 0, 0) * 20, y = avm2::ArgNum(m, a, 1, 0) * 20;
+  const bool shapes = f && m.ToBoolean(m.ArgOr(a, 2)) && (i || f->handle == kRootClip);
+  // The main timeline's own box is in its own space already.
+  if (f && (shapes || f->handle != kRootClip) && b.UnderRoot(f->handle)) {
+    const cairo_matrix_t root = ToCairo(b.stage.Root().matrix);
+    cairo_matrix_transform_point(&root, &x, &y);
+  }
+  if (shapes) return Value::Bool(b.stage.HitsShapes(f->handle, x, y));
   std::array<double, 4> box;
   if (!StageBox(m, f, box)) return Value::Bool(false);
   return Value::Bool(x >= box[0] && x <= box[1] && y >= box[2] && y <= box[3]);

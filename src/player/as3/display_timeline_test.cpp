@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <string>
 
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
@@ -135,6 +137,56 @@ TEST(As3TimelineConstruction, APlacementAtADepthTheTimelineFillsIsIgnored) {
     });
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "1 first|");
+}
+
+// Shapes "a" (depth 1) and "b" (depth 2); the constructor re-adds "a" with
+// addChildAt(a, `at`); the second frame's tags are `second`. Gives the
+// children's names in order as each of the two frames ends.
+std::string NamesAfterReAdding(int at, const std::function<void(SwfBuilder&)>& second) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    ShapeBuilder s;
+    s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+    b.DefineShape(1, s);
+    b.PlaceObject2({.depth = 1, .characterId = 1, .name = "a"});
+    b.PlaceObject2({.depth = 2, .characterId = 1, .name = "b"});
+  };
+  d.frameTags = [&](SwfBuilder& b, int) { second(b); };
+  AbcCode heard;
+  heard.Op("getlocal_1").Op("getproperty", {d.Q("currentTarget")}).Op("setlocal_2");
+  heard.Op("pushstring", {d.S("")}).Op("setlocal_3").Op("pushbyte", {0}).Op("setlocal", {4});
+  heard.Loop("loop").Op("getlocal", {4}).Op("getlocal_2").Op("getproperty", {d.Q("numChildren")}).Op("lessthan");
+  heard.Branch("iffalse", "done");
+  heard.Op("getlocal_3").Op("getlocal_2").Op("getlocal", {4}).Op("callproperty", {d.Q("getChildAt"), 1});
+  heard.Op("getproperty", {d.Q("name")}).Op("add").Op("setlocal_3").Op("inclocal_i", {4}).Branch("jump", "loop");
+  heard.Label("done");
+  d.TraceValue(heard, "", [&] { heard.Op("getlocal_3"); });
+  heard.Op("returnvoid");
+  const auto onExit = d.Method(heard, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("getlocal_0").Op("pushbyte", {0}).Op("callproperty", {m.Q("getChildAt"), 1});
+    c.Op("pushbyte", {at}).Op("callpropvoid", {m.Q("addChildAt"), 2});
+    m.Listen(c, 0, "exitFrame", onExit);
+  }, 2);
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 100); });
+  return out.substr(0, out.find('|', out.find('|') + 1) + 1);
+}
+
+// A child a script re-added leaves the timeline's depths, wherever it lies
+// in the list: the timeline's removal at its old depth passes it by, and
+// what the timeline then places goes just below the first of the
+// timeline's own with a greater depth, or on top when there is none.
+TEST(As3TimelineConstruction, AChildAScriptReAddedIsNoLongerTheTimelines) {
+  EXPECT_EQ(NamesAfterReAdding(0, [](SwfBuilder& b) {
+              b.RemoveObject2(1);
+              b.PlaceObject2({.depth = 1, .characterId = 1, .name = "c"});
+            }),
+            "ab|acb|");
+  EXPECT_EQ(NamesAfterReAdding(1, [](SwfBuilder& b) {
+              b.RemoveObject2(1);
+              b.PlaceObject2({.depth = 5, .characterId = 1, .name = "c"});
+            }),
+            "ba|bac|");
 }
 
 TEST(As3TimelineConstruction, AGotoInTheConstructorRunsTheQueuedFrameScriptFromSwf10) {

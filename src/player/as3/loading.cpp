@@ -502,6 +502,27 @@ void As3Display::SendIoError(FlashObject* to, const std::string& text) {
   Dispatch(to, As<EventObject>(e));
 }
 
+namespace {
+// Whether a PNG file holds transparency: an alpha channel (grey or colour
+// with alpha) or a tRNS chunk before the picture data.
+bool PngHasAlpha(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  std::size_t at = 8;
+  while (at + 8 <= bytes.size()) {
+    const std::size_t len = (std::size_t{p[at]} << 24) | (std::size_t{p[at + 1]} << 16) | (std::size_t{p[at + 2]} << 8) | p[at + 3];
+    const std::string type = bytes.substr(at + 4, 4);
+    if (type == "IHDR" && len >= 10 && at + 8 + 10 <= bytes.size()) {
+      const std::uint8_t colourType = p[at + 8 + 9];
+      if (colourType == 4 || colourType == 6) return true;
+    }
+    if (type == "tRNS") return true;
+    if (type == "IDAT" || type == "IEND" || len > bytes.size()) return false;
+    at += 12 + len;
+  }
+  return false;
+}
+}  // namespace
+
 // The display object a Loader shows for the bytes: a Bitmap of a picture;
 // a movie plays as an empty clip (loaded movies are not played).
 Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
@@ -526,7 +547,9 @@ Value As3Display::ContentFor(FlashObject* info, const std::string& bytes) {
   }
   if (!picture) return Value();
   const int w = cairo_image_surface_get_width(picture.get()), h = cairo_image_surface_get_height(picture.get());
-  std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(true), Value::Int(0)};
+  // A JPEG, or a PNG without transparency, gives an opaque BitmapData.
+  const bool transparent = gif || (png && PngHasAlpha(bytes));
+  std::vector<Value> args{Value::Int(w), Value::Int(h), Value::Bool(transparent), Value::Int(transparent ? 0 : -16777216)};
   Object* bd = m.Construct(m.FindClass("flash.display::BitmapData"), args);
   BitmapDataObject* fbd = As<BitmapDataObject>(Value::Obj(bd));
   if (!fbd || !fbd->bitmap) return Value();

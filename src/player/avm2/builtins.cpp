@@ -572,10 +572,25 @@ NATIVE(ArrPush) {
   for (const Value& v : a) arr->elems.push_back(Stored(m, arr, v));
   return Value::Number(static_cast<double>(arr->elems.size()));
 }
+// Flash keeps an array's elements in a dense run that may end before its
+// length (new Array(5), or a length set longer): the holes past the run's
+// last element lie outside it. pop and reverse work on the run alone.
+std::size_t DenseEnd(const ArrayObject* arr) {
+  std::size_t n = arr->elems.size();
+  while (n > 0 && arr->elems[n - 1].IsHole()) --n;
+  return n;
+}
 NATIVE(ArrPop) {
   (void)a;
   ArrayObject* arr = GrowingArray(m, self);
   if (arr->elems.empty()) return EmptyTake(m, arr);
+  // The run's last element comes off, though the length drops by one only.
+  if (const std::size_t end = DenseEnd(arr); end > 0 && end < arr->elems.size()) {
+    Value v = arr->elems[end - 1];
+    arr->elems[end - 1] = Value::Hole();
+    arr->elems.pop_back();
+    return v;
+  }
   Value v = m.ElementAt(arr, arr->elems.size() - 1);
   arr->elems.pop_back();
   return v;
@@ -627,7 +642,9 @@ NATIVE(ArrToLocaleString) {
 NATIVE(ArrReverse) {
   (void)a;
   ArrayObject* arr = SelfArray(m, self);
-  std::reverse(arr->elems.begin(), arr->elems.end());
+  // The holes past the dense run stay where they are.
+  const std::size_t end = arr->kind == ObjectKind::kArray ? DenseEnd(arr) : arr->elems.size();
+  std::reverse(arr->elems.begin(), arr->elems.begin() + static_cast<std::ptrdiff_t>(end));
   return self;
 }
 Value NewLike(Machine& m, ArrayObject* like, std::vector<Value> elems) {

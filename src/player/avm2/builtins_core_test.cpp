@@ -220,6 +220,31 @@ TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   EXPECT_EQ(Traced(), "undefined|p|false|true|-p-x|p|2|false|3|p|");
 }
 
+// An array's elements lie in a dense run that may stop short of its length:
+// pop takes the run's last element while the length drops by one, and reverse
+// turns the run alone, leaving the holes past it in place.
+TEST_F(Core, ArrayPopAndReverseWorkOnTheDenseRunBeforeTrailingHoles) {
+  AbcCode c;
+  const auto newArray = [&](int local, std::initializer_list<int> set) {
+    // var a = new Array(5); a[i] = i * 10 for each i of `set`
+    c.Op("findpropstrict", {Q("Array")}).Op("pushbyte", {5}).Op("constructprop", {Q("Array"), 1}).Op("setlocal", {local});
+    for (int i : set) c.Op("getlocal", {local}).Op("pushbyte", {i}).Op("pushbyte", {i * 10}).Op("setproperty", {Index()});
+  };
+  const auto joined = [&](int local) {
+    Trace(c, [&](AbcCode& x) { x.Op("getlocal", {local}); Str(x, "-"); Call(x, "join", 1); });
+  };
+  newArray(1, {1, 2});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "pop", 0); });  // 20, not the hole at 4
+  joined(1);                                                             // -10--
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "pop", 0); });  // 10
+  joined(1);                                                             // --
+  newArray(2, {1, 2, 3});
+  c.Op("getlocal_2").Op("callpropvoid", {Q("reverse"), 0});
+  joined(2);  // 30-20-10--
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "20|-10--|10|--|30-20-10--|");
+}
+
 // for..in lists an object's own names, then those its class's prototype holds.
 TEST_F(Core, ForInGoesOnThroughAScriptClassPrototype) {
   AbcCode ctor;

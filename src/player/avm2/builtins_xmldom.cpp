@@ -25,9 +25,12 @@ struct DomNode : Object {
   Object* attributes = nullptr;
   DomNode* parent = nullptr;
   std::vector<DomNode*> kids;
+  // childNodes: one array per node, kept up to date as children come and go.
+  ArrayObject* childArray = nullptr;
   bool document = false;
   void Trace(Heap& h) override {
     Object::Trace(h);
+    h.Mark(childArray);
     h.Mark(name);
     h.Mark(value);
     h.Mark(attributes);
@@ -61,10 +64,16 @@ DomNode* NewNode(Machine& m, int type, const std::string& text) {
   return n;
 }
 
+void SyncChildArray(DomNode* n) {
+  if (!n->childArray) return;
+  n->childArray->elems.clear();
+  for (DomNode* k : n->kids) n->childArray->elems.push_back(Value::Obj(k));
+}
 void Detach(DomNode* n) {
   if (!n->parent) return;
   auto& k = n->parent->kids;
   k.erase(std::remove(k.begin(), k.end(), n), k.end());
+  SyncChildArray(n->parent);
   n->parent = nullptr;
 }
 void InsertBefore(Machine& m, DomNode* parent, DomNode* child, DomNode* before) {
@@ -74,6 +83,7 @@ void InsertBefore(Machine& m, DomNode* parent, DomNode* child, DomNode* before) 
   auto at = before ? std::find(parent->kids.begin(), parent->kids.end(), before) : parent->kids.end();
   parent->kids.insert(at, child);
   child->parent = parent;
+  SyncChildArray(parent);
 }
 
 std::string Escaped(const std::string& s) { return encoding::XmlEscaped(s, encoding::XmlQuotes::kBoth); }
@@ -247,9 +257,12 @@ NATIVE(NodeSetAttributes) {
   return Value();
 }
 NATIVE(NodeChildNodes) {
-  std::vector<Value> kids;
-  for (DomNode* k : Self(m, self)->kids) kids.push_back(Value::Obj(k));
-  return Value::Obj(m.NewArray(std::move(kids)));
+  DomNode* n = Self(m, self);
+  if (!n->childArray) {
+    n->childArray = m.NewArray({});
+    SyncChildArray(n);
+  }
+  return Value::Obj(n->childArray);
 }
 NATIVE(NodeFirstChild) {
   DomNode* n = Self(m, self);

@@ -46,5 +46,22 @@ TEST_F(XmlDom, EditsMoveNodesAndKeepLinks) {
   EXPECT_EQ(Traced(), "<r><b /><a /></r>|null|<r><a /></r>|null|");
 }
 
+// childNodes is one array per node, which the node's edits keep current: a
+// script holding it sees children leave and arrive.
+TEST_F(XmlDom, ChildNodesIsOneLiveArray) {
+  AbcCode c;
+  Document(c, "<r><a/><b/><c/></r>");
+  c.Op("getlocal_1"); Get(c, "firstChild"); c.Op("setlocal_2");
+  c.Op("getlocal_2"); Get(c, "childNodes"); c.Op("setlocal_3");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3").Op("getlocal_2"); Get(x, "childNodes"); x.Op("strictequals"); });
+  c.Op("getlocal_2"); Get(c, "firstChild"); c.Op("callpropvoid", {Q("removeNode"), 0});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Call(x, "toString", 0); });
+  c.Op("getlocal_2").Op("getlocal_1").Op("pushstring", {S("d")}); Call(c, "createElement", 1);
+  c.Op("callpropvoid", {Q("appendChild"), 1});
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); Get(x, "length"); });
+  ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|<b />,<c />|3|");
+}
+
 }  // namespace
 }  // namespace quarvel::avm2

@@ -1,6 +1,7 @@
 #include "player/display/stage.h"
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cctype>
 #include <cmath>
@@ -244,9 +245,42 @@ void Stage::GiveHandle(Instance& inst, const TimelineState& parent) {
   nodes_[inst.serial] = &inst;
 }
 
+DisplayList::iterator Stage::TimelineEntry(TimelineState& tl, int depth) {
+  if (!hooks_) return tl.list.find(depth);
+  // ActionScript 3: what a script put or moved into the list has no depth
+  // the timeline knows, whatever its key: the timeline neither moves nor
+  // removes it.
+  auto [it, last] = tl.list.equal_range(depth);
+  while (it != last && it->second.placedFrame < 0) ++it;
+  return it == last ? tl.list.end() : it;
+}
+
 Instance& Stage::Adopt(TimelineState& parent, int depth) {
-  // Below what already has the depth.
-  Instance& inst = parent.list.emplace_hint(parent.list.lower_bound(depth), std::piecewise_construct,
+  // Below what already has the depth; in ActionScript 3 above what scripts
+  // put at that key, as Flash places a timeline's object just below the
+  // first of the timeline's own with a greater depth.
+  auto at = parent.list.lower_bound(depth);
+  if (hooks_) {
+    // The scripts' objects from the depth up to that first one of the
+    // timeline's stay below the new one: they take the free keys just
+    // under the depth, in their order, when there are enough.
+    auto stop = at;
+    std::size_t n = 0;
+    while (stop != parent.list.end() && stop->second.placedFrame < 0) ++stop, ++n;
+    const long long below = at == parent.list.begin() ? static_cast<long long>(INT_MIN) : std::prev(at)->first;
+    if (n > 0 && static_cast<long long>(depth) - static_cast<long long>(n) > below) {
+      int key = depth - static_cast<int>(n);
+      for (auto it = at; it != stop; ++key) {
+        auto node = parent.list.extract(it++);
+        node.key() = key;
+        node.mapped().depth = key;
+        parent.list.insert(stop, std::move(node));
+      }
+    }
+    at = parent.list.lower_bound(depth);
+    while (at != parent.list.end() && at->first == depth && at->second.placedFrame < 0) ++at;
+  }
+  Instance& inst = parent.list.emplace_hint(at, std::piecewise_construct,
                                             std::forward_as_tuple(depth), std::forward_as_tuple())
                        ->second;
   inst.depth = depth;
@@ -404,7 +438,7 @@ void Stage::Place(TimelineState& tl, swf::Reader& r, int version, int frame, Dis
   const std::uint16_t charId = head.charId;
   const bool hasChar = head.hasChar, move = head.move;
   Instance* inst = nullptr;
-  auto it = tl.list.find(depth);
+  auto it = TimelineEntry(tl, depth);
   if (hooks_ && hasChar && !move) {
     // ActionScript 3 places nothing at a depth its timeline already fills
     // (what scripts put there is apart from the timeline's depths).
@@ -565,7 +599,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
         case tag::kRemoveObject:
         case tag::kRemoveObject2: {
           if (t.code == tag::kRemoveObject) r.U16("CharacterId");
-          auto it = tl.list.find(r.U16("Depth"));
+          auto it = TimelineEntry(tl, r.U16("Depth"));
           if (it != tl.list.end()) RemoveChild(tl, it);
           break;
         }
@@ -644,7 +678,13 @@ void Stage::Rebuild(TimelineState& tl, int frame, bool runActions) {
     // made it; in ActionScript 1/2 the timeline's depths are cleared, also
     // of clips scripts made or moved there.
     const bool scripts = hooks_ ? it->second.placedFrame < 0 : it->first >= kScriptDepth0;
-    if (scripts && !tl.list.count(it->first)) {
+    if (scripts && hooks_) {
+      // ActionScript 3: a script's object has no depth the timeline could
+      // take from it; it stays below the timeline's own at its key.
+      auto [at, last] = tl.list.equal_range(it->first);
+      while (at != last && at->second.placedFrame < 0) ++at;
+      tl.list.insert(at, old.extract(it++));
+    } else if (scripts && !tl.list.count(it->first)) {
       tl.list.insert(old.extract(it++));
     } else {
       if (hooks_) hooks_->Removing(it->second);
@@ -659,9 +699,11 @@ void Stage::RemoveChild(TimelineState& tl, DisplayList::iterator it) {
   const int depth = it->first;
   if (hooks_) {
     hooks_->Removing(it->second);
-    // A listener may have moved it already.
-    it = tl.list.find(depth);
-    if (it == tl.list.end() || it->second.serial != serial) return;
+    // A listener may have moved it already (another may share its key).
+    auto [at, last] = tl.list.equal_range(depth);
+    while (at != last && at->second.serial != serial) ++at;
+    if (at == last) return;
+    it = at;
   }
   Discard(it->second);
   // In ActionScript 1/2 a clip that hears its unload leaves at the start
@@ -695,7 +737,7 @@ void Stage::TakeOffBeforeEntering(TimelineState& tl, int frame) {
     swf::Reader r(body, t.offset);
     try {
       if (t.code == tag::kRemoveObject) r.U16("CharacterId");
-      auto it = tl.list.find(r.U16("Depth"));
+      auto it = TimelineEntry(tl, r.U16("Depth"));
       if (it != tl.list.end()) RemoveChild(tl, it);
     } catch (const swf::SwfError&) {
       // Entering the frame reports it.
@@ -1540,9 +1582,12 @@ Instance* Stage::AdoptScriptNode(TimelineState& parent, int depth, const Charact
   return &inst;
 }
 
-Instance* Stage::MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth) {
+Instance* Stage::MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth, const Instance* which) {
   if (to.list.count(depth)) return nullptr;
-  auto node = from.list.extract(fromDepth);
+  // Two nodes may share a key (a timeline's and a script's): take the one named.
+  auto entry = which ? EntryOf(from.list, *which) : from.list.find(fromDepth);
+  if (entry == from.list.end()) return nullptr;
+  auto node = from.list.extract(entry);
   if (node.empty()) return nullptr;
   node.key() = depth;
   Instance& inst = node.mapped();

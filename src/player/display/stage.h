@@ -520,7 +520,8 @@ class Stage {
   Instance* AdoptScriptNode(TimelineState& parent, int depth, const Character* def, const MovieLibrary* from = nullptr);
   // Moves the node at `fromDepth` of `from` to `depth` of `to` (which must be
   // free); the node keeps its address and handle. nullptr when refused.
-  Instance* MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth);
+  // `which`: the node itself, when another may share its key.
+  Instance* MoveNode(TimelineState& from, int fromDepth, TimelineState& to, int depth, const Instance* which = nullptr);
   const SpriteDef& EmptySprite() const { return emptySprite_; }
   ScriptHooks* Hooks() { return hooks_.get(); }
 
@@ -572,6 +573,8 @@ class Stage {
   void ClearForLoad(TimelineState& tl);
   // A new node in `parent`'s list at `depth`, with a handle of its own.
   Instance& Adopt(TimelineState& parent, int depth);
+  // The timeline's own object at `depth` (end() when none).
+  DisplayList::iterator TimelineEntry(TimelineState& tl, int depth);
   void GiveHandle(Instance& inst, const TimelineState& parent);
   void InitButton(Instance& inst);
   void ShowButtonState(Instance& inst, std::uint8_t state);
