@@ -281,7 +281,9 @@ void RunFrame(const std::string& movie, const std::string& png, const FrameOptio
     // Frame n shows n - 1 intervals after the start; rounding up never lands before it.
     if (n > 1) t = static_cast<long long>(std::ceil((n - 1) * 1000.0 / fps - 1e-9));
   }
+  flash.SetInterrupt(&CaptureStopRequested);
   flash.AdvanceTo(t);
+  CheckInterrupted(movie);
   gdi::Bitmap picture;
   try {
     flash.Paint(picture);

@@ -71,6 +71,7 @@ struct FlashPlayer::Impl {
   std::int64_t anchorTime = 0;   // clock time of anchorFrames
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
+  bool (*interrupt)() = nullptr;
   mutable SurfacePtr surface;
   // What the surface shows, to skip drawing a frame that did not change.
   struct PaintKey {
@@ -348,7 +349,7 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
       d.anchorTime = at;
       d.framesSinceAnchor = 0;
     }
-    if (++done >= kMaxFramesPerAdvance) {
+    if (++done >= kMaxFramesPerAdvance || (d.interrupt && d.interrupt())) {
       d.Anchor();
       break;
     }
@@ -359,6 +360,8 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
     d.stage->Pointer(d.pointerX, d.pointerY, d.pointerDown);
   }
 }
+
+void FlashPlayer::SetInterrupt(bool (*stop)()) { impl_->interrupt = stop; }
 
 std::int64_t FlashPlayer::Now() const { return impl_->now; }
 

@@ -93,6 +93,10 @@ class FlashPlayer {
 
   // Host clock in milliseconds; see the time semantics above.
   void AdvanceTo(std::int64_t ms);
+  // Asked between frames while AdvanceTo plays many: once it answers true,
+  // AdvanceTo returns at once, the frames left unplayed (a host's Ctrl-C
+  // must not wait out a long jump of slow frames). Null: never.
+  void SetInterrupt(bool (*stop)());
   std::int64_t Now() const;
 
   // Draws the current picture at the player's size. `target` becomes a

@@ -1,6 +1,7 @@
 // libFuzzer entry for the ActionScript 3 machine: any bytes as an ABC
 // block, loaded and its entry script run under small caps, then every class
-// it defines constructed. Scripts may fail in any way they like; the
+// it defines constructed, each in a frame of its own after the host's lazy
+// collection between frames. Scripts may fail in any way they like; the
 // machine must neither crash, hang nor outgrow its caps.
 // Build with clang (-DQUARVEL_FUZZ=ON) and run with avm2_run_fuzz CORPUS_DIR.
 #include <cstddef>
@@ -26,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   m.BeginFrame();
   m.Load(file, "fuzz");
   for (const InstanceInfo& ii : file->instances) {
+    m.CollectIfDue();
     m.BeginFrame();
     const std::string name = file->NameOf(ii.name);
     m.SafeCall([&] {

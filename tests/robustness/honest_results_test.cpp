@@ -3,6 +3,7 @@
 // movies and the messages that name file and cause.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -166,6 +167,30 @@ fs::path BusyMovie(const CliRunner& cli, int frames) {
   const fs::path path = cli.Folder() / "busy.swf";
   b.WriteFile(path);
   return path;
+}
+
+// `frame` far into a movie whose every frame runs a script to its cap: the
+// signal stops it between two frames instead of after all of them.
+TEST(Signals, AFrameFarIntoASlowMovieStopsAtTheSignal) {
+  CliRunner cli("frame-signal");
+  const fs::path movie = As1Movie(cli, "loop.swf", Actions().Jump(-5));
+  const fs::path out = cli.Folder() / "late.png";
+  Background run(cli, {"frame", movie.string(), out.string(), "--frame", "100000"}, "frame");
+  std::this_thread::sleep_for(1500ms);
+  run.Signal(SIGTERM);
+  // Unheard, the run would take hours: end it after a while, as a failure.
+  std::atomic<bool> done = false;
+  const pid_t pid = run.Pid();
+  std::thread watchdog([&done, pid] {
+    for (int i = 0; i < 1200 && !done; ++i) std::this_thread::sleep_for(100ms);
+    if (!done) ::kill(pid, SIGKILL);
+  });
+  const int status = run.Wait();
+  done = true;
+  watchdog.join();
+  EXPECT_EQ(status, 128 + SIGTERM) << run.Err();
+  EXPECT_NE(run.Err().find(movie.string() + ": interrupted"), std::string::npos) << run.Err();
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // Ctrl-C of the whole group, as a terminal sends it, in the steps after the
