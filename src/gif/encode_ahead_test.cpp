@@ -87,7 +87,9 @@ TEST(EncodeAhead, StopsWhereAskedAndEndsWithoutFinish) {
     const FrameImages images = ahead.Finish([&] { return ++asked > 5; });
     for (std::size_t k = 0; k < images.size(); ++k) {
       EXPECT_EQ(bool(images[k]), k < 5) << k;
-      if (images[k]) EXPECT_EQ(*images[k], FileImage(image.Images()[int(k)]));
+      if (images[k]) {
+        EXPECT_EQ(*images[k], FileImage(image.Images()[int(k)]));
+      }
     }
   }
   // A build that fails drops its encoder with frames waiting: the workers
