@@ -588,7 +588,10 @@ TEST(Avm1Classes, SuperFollowsThePrototypeTheObjectHasWhenUsed) {
     EXPECT_EQ(r.Get("gotType"), "object");
     EXPECT_EQ(r.Get("same"), "true");
     EXPECT_EQ(r.Get("member"), c.want);
-    if (std::string(c.base) == "Array") EXPECT_EQ(r.Get("toStr"), "a,b");  // super.toString is Array's now
+    // super.toString is Array's now
+    if (std::string(c.base) == "Array") {
+      EXPECT_EQ(r.Get("toStr"), "a,b");
+    }
   }
 }
 
