@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace quarvel::gif {
 
 TFastColorLookup::TFastColorLookup(const std::vector<Color>& palette)
@@ -63,5 +67,32 @@ int TFastColorLookup::Search(int red, int green, int blue) {
   inverse_[key] = std::int16_t(index);
   return index;
 }
+
+#if defined(__x86_64__)
+bool TFastColorLookup::HasCachedIndicesOf8() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+
+__attribute__((target("avx2"))) bool TFastColorLookup::CachedIndicesOf8(const std::uint8_t* bgrx,
+                                                                          std::uint8_t* out) const {
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bgrx));
+  const __m256i five = _mm256_set1_epi32(31);
+  // Key: the top five bits of blue, green and red, blue highest.
+  const __m256i b = _mm256_and_si256(_mm256_srli_epi32(c, 3), five);
+  const __m256i g = _mm256_and_si256(_mm256_srli_epi32(c, 11), five);
+  const __m256i r = _mm256_and_si256(_mm256_srli_epi32(c, 19), five);
+  const __m256i key = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(b, 10), _mm256_slli_epi32(g, 5)), r);
+  __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int*>(inverse_.data()), key, 2);
+  v = _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);
+  if (_mm256_movemask_ps(_mm256_castsi256_ps(v)) != 0) return false;
+  const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+  return true;
+}
+#else
+bool TFastColorLookup::HasCachedIndicesOf8() { return false; }
+bool TFastColorLookup::CachedIndicesOf8(const std::uint8_t*, std::uint8_t*) const { return false; }
+#endif
 
 }  // namespace quarvel::gif

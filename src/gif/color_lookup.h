@@ -38,6 +38,12 @@ class TFastColorLookup final : public TColorLookup {
 
   static int Key(int red, int green, int blue) { return ((blue >> 3) << 10) | ((green >> 3) << 5) | (red >> 3); }
 
+  // The indices of eight pixels of four bytes each (blue, green, red,
+  // unused) into out, from the cache alone, where the processor has AVX2:
+  // false, and nothing written, when one of their cells is not searched yet.
+  bool CachedIndicesOf8(const std::uint8_t* bgrx, std::uint8_t* out) const;
+  static bool HasCachedIndicesOf8();
+
  private:
   // The nearest entry of a cell not searched yet, then kept for it.
   int Search(int red, int green, int blue);
@@ -48,7 +54,9 @@ class TFastColorLookup final : public TColorLookup {
   // once, in the wide registers, then takes the first smallest.
   static constexpr int kPadded = 256;
   alignas(32) std::array<std::int16_t, kPadded> reds_{}, greens_{}, blues_{};
-  std::array<std::int16_t, 32768> inverse_;
+  // Two entries past the cells, never read as one: CachedIndicesOf8 reads
+  // each entry as the low half of four bytes.
+  std::array<std::int16_t, 32768 + 2> inverse_;
 };
 
 class TGrayScaleLookup final : public TColorLookup {

@@ -119,12 +119,23 @@ gdi::Bitmap ReduceToPalette(const gdi::Bitmap& picture, TColorReduction method, 
     const auto format = picture.Format();
     if (format == gdi::PixelFormat::pfDevice || format == gdi::PixelFormat::pf32bit) {
       // Blue, green, red, unused: the low three bytes of a little-endian word are the colour.
+      // Eight pixels at a time where their cells are all searched; a block
+      // with a new cell goes pixel by pixel, so that cells are searched in
+      // the walk's order. Blocks follow the walk's direction.
+      const bool wide = TFastColorLookup::HasCachedIndicesOf8() && std::endian::native == std::endian::little;
       for (int y = 0; y < h; ++y) {
         const std::uint8_t* row = picture.ScanLine(y);
         std::uint8_t* out = result.ScanLine(y);
         const bool forward = y % 2 == 0;
         for (int k = 0; k < w; ++k) {
           const int x = forward ? k : w - 1 - k;
+          if (wide && k % 8 == 0 && k + 8 <= w) {
+            const int first = forward ? x : x - 7;
+            if (fast->CachedIndicesOf8(row + 4 * std::size_t(first), out + first)) {
+              k += 7;
+              continue;
+            }
+          }
           const std::uint8_t* p = row + 4 * std::size_t(x);
           std::uint32_t colour;
           if constexpr (std::endian::native == std::endian::little) {

@@ -324,5 +324,26 @@ TEST(Reduce, ThirtyTwoBitPicturesGiveTheIndicesOfTheirColours) {
     }
 }
 
+TEST(Reduce, PhotoLikePicturesGiveTheSameIndicesAtBothDepths) {
+  // Shading under grain: cells met again and new ones in every row, so
+  // that the 32-bit walk takes both its eight-wide blocks and single
+  // pixels, left to right and back; at 24 bits every pixel goes alone.
+  std::mt19937 rng(12);
+  for (const int w : {8, 13, 67, 301}) {
+    Bitmap deep(w, 23, PixelFormat::pfDevice);
+    for (int y = 0; y < deep.Height(); ++y)
+      for (int x = 0; x < w; ++x) {
+        std::uint8_t* p = deep.ScanLine(y) + 4 * x;
+        const int base = 60 + (x * 3 + y * 5) % 140;
+        for (int c = 0; c < 3; ++c) p[c] = std::uint8_t(std::clamp(base + c * 20 + int(rng() % 24) - 12, 0, 255));
+        p[3] = std::uint8_t(rng());
+      }
+    const Bitmap flat = deep.ConvertTo(PixelFormat::pf24bit);
+    const Bitmap a = ReduceToPalette(deep, rdOctree, dtNearest), b = ReduceToPalette(flat, rdOctree, dtNearest);
+    ASSERT_EQ(a.Palette(), b.Palette()) << w;
+    EXPECT_TRUE(std::equal(a.Bits().begin(), a.Bits().end(), b.Bits().begin(), b.Bits().end())) << w;
+  }
+}
+
 }  // namespace
 }  // namespace quarvel::gif
