@@ -452,6 +452,9 @@ struct LoadState {
   // event reaches it.
   FlashObject* stageInfo = nullptr;
   bool rootInfoSent = false;
+  // System.useCodePage: loaded text that is not UTF-8 is read in the
+  // system's code page instead.
+  bool useCodePage = false;
   bool IsMainInfo(const FlashObject* f) const { return f && (f == rootInfo || f == stageInfo); }
 };
 // Sounds and video (media.cpp): playing channels (for SOUND_COMPLETE),
@@ -731,6 +734,7 @@ class As3Display : public ScriptHooks {
   // Loads.
   void FinishLoads();
   void FinishLoad(const LoadState::Load& l);
+  std::string LoadedText(std::string raw) const;
   // A Loader's LoaderInfo `by` receives the file: its bytes and size, told
   // by two progress events (none loaded, all loaded).
   void LoaderBytesArrive(FlashObject* by, const std::string& bytes);

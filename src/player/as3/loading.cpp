@@ -643,6 +643,13 @@ void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
   SendProgress(*this, by, n, n);
 }
 
+// Text as a URLLoader hands it to scripts; with System.useCodePage set,
+// text that is not UTF-8 is read in the system's code page.
+std::string As3Display::LoadedText(std::string raw) const {
+  std::string text = ScriptText(std::move(raw));
+  return loading.useCodePage ? CodepageText(std::move(text)) : text;
+}
+
 void As3Display::FinishLoad(const LoadState::Load& l) {
   FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
@@ -760,10 +767,10 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   } else if (by->format == "variables") {
     Object* vars = m.Construct(m.FindClass("flash.net::URLVariables"), {});
     by->data = Value::Obj(vars);
-    const std::string text = ScriptText(std::move(bytes));
+    const std::string text = LoadedText(std::move(bytes));
     if (!m.SafeCall([&] { DecodeVariables(m, by->data, text); }, "decoding the variables a URLLoader loaded")) return;
   } else {
-    by->data = m.Str(ScriptText(std::move(bytes)));
+    by->data = m.Str(LoadedText(std::move(bytes)));
   }
   SendHttpStatus(by);
   SendSimple(by, "complete");
