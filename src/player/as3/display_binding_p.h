@@ -199,7 +199,8 @@ struct EventObject : NativeBase {
   Value info;                           // NetStatusEvent
   int status = 0;                       // HTTPStatusEvent: 0 for a local file
   bool redirected = false;
-  Value header, data;                   // NetFilterEvent's byte arrays
+  Value header, data;                   // NetFilterEvent's byte arrays, SampleDataEvent's data
+  double position = 0;                  // SampleDataEvent: the first sample asked for
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(target);

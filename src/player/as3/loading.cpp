@@ -94,6 +94,7 @@ std::string RequestUrl(Machine& m, const Value& request) {
 }
 void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
 void StartWaitingChannels(Machine& m, FlashObject* sound);
+void GenerateSampleData(Machine& m, FlashObject* sound);
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
@@ -655,6 +656,10 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   if (!by) return;
   if (l.event == "cancel") {
     SendSimple(by, "cancel");
+    return;
+  }
+  if (l.event == "sampleData") {
+    GenerateSampleData(m, by);
     return;
   }
   if (l.event == "lcError") {
