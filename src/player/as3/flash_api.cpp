@@ -1364,6 +1364,8 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   }
   m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
   if (!m.FindClass("flash.net::NetStreamPlayOptions")) dyn("flash.net", "NetStreamPlayOptions", dispatcher, NetStreamPlayOptionsCtor);
+  // What SharedObject.flush() answers, compared by saving code.
+  StringConsts(m, Existing(m, "flash.net", "SharedObjectFlushStatus", obj), {"FLUSHED:flushed", "PENDING:pending"});
   StringConsts(m, Existing(m, "flash.net", "NetStreamPlayTransitions", obj),
                {"APPEND:append", "APPEND_AND_WAIT:appendAndWait", "RESET:reset", "RESUME:resume", "STOP:stop",
                 "SWAP:swap", "SWITCH:switch"});
