@@ -157,6 +157,39 @@ TEST(As3FlashApi, SharedObjectsLastTheRunAndStayApartByName) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "flushed 3 undefined flushed pending|undefined ann|");
 }
 
+// Games made for phones and consoles as well ask for sensors, controllers,
+// the video layer and throttling: on the desktop player the classes are
+// there and report nothing to use, so start-up goes on.
+TEST(As3FlashApi, DevicesTheDesktopPlayerLacksAreAskedForAndAbsent) {
+  As3Movie d;
+  const auto throttle = d.a.PackageName("flash.events", "ThrottleEvent");
+  const auto input = d.a.PackageName("flash.ui", "GameInput");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c)
+        .Static("flash.sensors", "Accelerometer", "isSupported")
+        .Static("flash.sensors", "Geolocation", "isSupported")
+        .Static("flash.ui", "GameInput", "isSupported")
+        .Static("flash.ui", "GameInput", "numDevices")
+        .Static("flash.events", "GameInputEvent", "DEVICE_ADDED")
+        .Static("flash.events", "ThrottleType", "PAUSE")
+        .Static("flash.events", "SoftKeyboardEvent", "SOFT_KEYBOARD_ACTIVATE")
+        .Static("flash.display", "StageOrientation", "ROTATED_LEFT")
+        .Static("flash.system", "ImageDecodingPolicy", "ON_LOAD")
+        .Done();
+    // new ThrottleEvent(ThrottleEvent.THROTTLE, false, false, "pause", 0); stage.stageVideos.length
+    c.Op("findpropstrict", {throttle}).Op("getlex", {throttle}).Op("getproperty", {m.Q("THROTTLE")}).Op("pushfalse")
+        .Op("pushfalse").Op("pushstring", {m.S("pause")}).Op("pushbyte", {0}).Op("constructprop", {throttle, 5})
+        .Op("setlocal_1");
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stageVideos")}).Op("setlocal_2");
+    Line(m, c).Local(1, {"type"}).Local(1, {"state"}).Local(1, {"targetFrameRate"}).Local(2, {"length"}).Done();
+    c.Op("getlex", {input}).Op("pushbyte", {0}).Op("callpropvoid", {m.Q("getDeviceAt"), 1});
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find('|', out.find('|') + 1) + 1),
+            "false false true 0 deviceAdded pause softKeyboardActivate rotatedLeft onLoad|throttle pause 0 0|");
+  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
+}
+
 TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
   As3Movie d;
   const auto v3 = d.a.PackageName("flash.geom", "Vector3D"), context = d.a.PackageName("flash.system", "LoaderContext");
