@@ -470,6 +470,9 @@ struct MediaState {
   std::deque<std::unique_ptr<VideoDef>> videoDefs;
   int nextStream = 1;
   std::deque<std::vector<std::uint8_t>> scriptSounds;
+  // Sounds sampleData listeners made, by their samples: a sound made again
+  // with the same samples (a game's sound effect) plays the kept one.
+  std::map<std::vector<std::int16_t>, int> madeSounds;
   int nextSoundId = 65535;
 };
 // The stage (stage_system.cpp): scaleMode and align as the movie set them;

@@ -104,7 +104,11 @@ TEST(As3Sound, LibrarySoundsAreLoadedAndPlayNothingPastTheirEnd) {
 // play() returned at once then plays them and completes.
 struct DefineLog : StartLog {
   std::vector<std::uint8_t> body;
-  void OnDefineSound(int, std::span<const std::uint8_t> b) override { body.assign(b.begin(), b.end()); }
+  int defines = 0;
+  void OnDefineSound(int, std::span<const std::uint8_t> b) override {
+    body.assign(b.begin(), b.end());
+    ++defines;
+  }
 };
 TEST(As3Sound, ASampleDataListenerMakesTheSoundUntilItGivesTooFewSamples) {
   As3Movie d;
@@ -134,6 +138,10 @@ TEST(As3Sound, ASampleDataListenerMakesTheSoundUntilItGivesTooFewSamples) {
         c.Op("getlocal_1").Op("callproperty", {m.Q("play"), 0}).Op("setlocal_2");
         m.Listen(c, 2, "soundComplete", done);
         m.Trace(c, "played");
+        // Another sound the same listener makes alike: one definition serves both.
+        c.Op("findpropstrict", {sound}).Op("constructprop", {sound, 0}).Op("setlocal", {4});
+        m.Listen(c, 4, "sampleData", asked);
+        c.Op("getlocal", {4}).Op("callpropvoid", {m.Q("play"), 0});
       },
       1);
   DefineLog log;
@@ -147,7 +155,7 @@ TEST(As3Sound, ASampleDataListenerMakesTheSoundUntilItGivesTooFewSamples) {
   }
   EXPECT_EQ(traced,
             "[SampleDataEvent type=\"sampleData\" bubbles=false cancelable=false eventPhase=2 position=7]|played|"
-            "ask 0|ask 2048|ask 4096|soundComplete|");
+            "ask 0|ask 2048|ask 4096|ask 0|ask 2048|ask 4096|soundComplete|");
   // An uncompressed 16-bit stereo sound at 44.1 kHz of 5096 samples, each
   // event's first sample (0.5, -0.5) where that event's samples begin.
   ASSERT_EQ(log.body.size(), 7u + 5096 * 4);
@@ -162,7 +170,8 @@ TEST(As3Sound, ASampleDataListenerMakesTheSoundUntilItGivesTooFewSamples) {
     EXPECT_EQ(sample(frame, 1), -16384) << frame;
     EXPECT_EQ(sample(frame + 1, 0), 0) << frame;
   }
-  EXPECT_EQ(log.starts.size(), 1u);
+  EXPECT_EQ(log.defines, 1);
+  EXPECT_EQ(log.starts.size(), 2u);
 }
 
 TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {

@@ -279,13 +279,24 @@ void GenerateSampleData(Machine& m, FlashObject* sound) {
     }
     if (frames < 2048) break;
   }
-  const int id = b.FreeScriptSoundId();
-  if (id <= 0 || samples.empty()) {
+  if (samples.empty()) {
     f->content = Value();
     return;
   }
-  --b.media.nextSoundId;
-  KeepScriptSound(b, f, PcmSoundBody(id, 3, true, samples));
+  if (const auto made = b.media.madeSounds.find(samples); made != b.media.madeSounds.end()) {
+    f->soundId = made->second;
+    f->type.clear();
+    f->soundMs = static_cast<double>(samples.size() / 2) * 1000.0 / 44100.0;
+  } else {
+    const int id = b.FreeScriptSoundId();
+    if (id <= 0) {
+      f->content = Value();
+      return;
+    }
+    --b.media.nextSoundId;
+    KeepScriptSound(b, f, PcmSoundBody(id, 3, true, samples));
+    b.media.madeSounds.emplace(std::move(samples), id);
+  }
   StartWaitingChannels(m, sound);
   // The sound itself stays empty, ready to be asked again.
   f->soundId = 0;
