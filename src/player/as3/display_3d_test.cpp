@@ -204,6 +204,40 @@ TEST(As3ThirdDimension, ATurnedSquaresSlantedEdgesAreSmoothAndItsInsideSolid) {
     for (int y = 40; y < 60; ++y) EXPECT_EQ(shown.GetPixel(x, y), (gdi::Color{255, 0, 0})) << x << "," << y;
 }
 
+// Motion tweens exported as ActionScript move their objects by giving
+// transform.matrix3D each frame: the object is seen in perspective, as with
+// the same turn and depth given one by one, never squashed flat (its flat
+// part alone would put a 70 degree turn into a band a third of its height).
+TEST(As3ThirdDimension, AMatrix3DGivenThroughTheTransformIsSeenInPerspective) {
+  As3Movie d;
+  const auto m3 = d.a.PackageName("flash.geom", "Matrix3D"), v3 = d.a.PackageName("flash.geom", "Vector3D");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "square", 0xFF0000, -20, -20, 40, 40);
+    c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushbyte", {70}).Op("getlex", {v3}).Op("getproperty", {m.Q("X_AXIS")})
+        .Op("callpropvoid", {m.Q("appendRotation"), 2});
+    c.Op("getlocal_2").Op("pushbyte", {50}).Op("pushbyte", {50}).Op("pushbyte", {-20})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("transform")}).Op("getlocal_2").Op("setproperty", {m.Q("matrix3D")});
+  });
+  const gdi::Bitmap shown = As3FirstPicture(bytes);
+  const auto corner = [](double u, double v) {
+    const P3 p = TurnX({u, v, 0}, 70);
+    return Seen({p.x + 50, p.y + 50, p.z - 20});
+  };
+  const auto column = RedSpan(shown, 50, false);
+  ASSERT_TRUE(column);
+  EXPECT_NEAR(column->first, corner(0, -20).second, 1.5);
+  EXPECT_NEAR(column->second + 1, corner(0, 20).second, 1.5);
+  // The near (upper) edge is wider than the far one, each where the eye sees it.
+  for (double v : {-15.0, 15.0}) {
+    const auto row = RedSpan(shown, static_cast<int>(corner(0, v).second), true);
+    ASSERT_TRUE(row) << v;
+    EXPECT_NEAR(row->first, corner(-20, v).first, 1.5) << v;
+    EXPECT_NEAR(row->second + 1, corner(20, v).first, 1.5) << v;
+  }
+}
+
 // local3DToGlobal and globalToLocal3D go through the same eye; getRelativeMatrix3D
 // gives the object's place in another's space without it.
 TEST(As3ThirdDimension, PointsTravelBetweenAnObjectsSpaceAndTheStage) {

@@ -199,7 +199,8 @@ struct EventObject : NativeBase {
   Value info;                           // NetStatusEvent
   int status = 0;                       // HTTPStatusEvent: 0 for a local file
   bool redirected = false;
-  Value header, data;                   // NetFilterEvent's byte arrays
+  Value header, data;                   // NetFilterEvent's byte arrays, SampleDataEvent's data
+  double position = 0;                  // SampleDataEvent: the first sample asked for
   void Trace(avm2::Heap& h) override {
     Object::Trace(h);
     h.Mark(target);
@@ -452,6 +453,9 @@ struct LoadState {
   // event reaches it.
   FlashObject* stageInfo = nullptr;
   bool rootInfoSent = false;
+  // System.useCodePage: loaded text that is not UTF-8 is read in the
+  // system's code page instead.
+  bool useCodePage = false;
   bool IsMainInfo(const FlashObject* f) const { return f && (f == rootInfo || f == stageInfo); }
 };
 // Sounds and video (media.cpp): playing channels (for SOUND_COMPLETE),
@@ -466,6 +470,9 @@ struct MediaState {
   std::deque<std::unique_ptr<VideoDef>> videoDefs;
   int nextStream = 1;
   std::deque<std::vector<std::uint8_t>> scriptSounds;
+  // Sounds sampleData listeners made, by their samples: a sound made again
+  // with the same samples (a game's sound effect) plays the kept one.
+  std::map<std::vector<std::int16_t>, int> madeSounds;
   int nextSoundId = 65535;
 };
 // The stage (stage_system.cpp): scaleMode and align as the movie set them;
@@ -731,6 +738,7 @@ class As3Display : public ScriptHooks {
   // Loads.
   void FinishLoads();
   void FinishLoad(const LoadState::Load& l);
+  std::string LoadedText(std::string raw) const;
   // A Loader's LoaderInfo `by` receives the file: its bytes and size, told
   // by two progress events (none loaded, all loaded).
   void LoaderBytesArrive(FlashObject* by, const std::string& bytes);

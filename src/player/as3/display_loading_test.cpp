@@ -95,6 +95,32 @@ TEST_F(As3Loading, UrlLoaderGivesBytesAndVariables) {
   EXPECT_EQ(out, "vars J\xC3\xBCrgen K 42 2|binary 39 110|");
 }
 
+// Games written for one country set System.useCodePage at start-up: the
+// setting reads back, and loaded text that is not UTF-8 is then read in the
+// system's code page (Western here), while UTF-8 text stays as it is.
+TEST_F(As3Loading, UseCodePageReadsLoadedTextThatIsNotUtf8InTheSystemsCodePage) {
+  Write("sub/western.txt", "caf\xE9 cr\xE8me");
+  Write("sub/unicode.txt", "caf\xC3\xA9");
+  As3Movie d;
+  const auto done = d.Tracer("complete ", {"target.data"});
+  const auto system = d.a.PackageName("flash.system", "System");
+  const auto xml = d.Q("XML");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] { c.Op("getlex", {system}).Op("getproperty", {m.Q("useCodePage")}); });
+    c.Op("getlex", {system}).Op("pushtrue").Op("setproperty", {m.Q("useCodePage")});
+    m.TraceValue(c, "", [&] { c.Op("getlex", {system}).Op("getproperty", {m.Q("useCodePage")}); });
+    // Disposing of an XML tree is only a hint to the collector.
+    c.Op("getlex", {system}).Op("findpropstrict", {xml}).Op("pushstring", {m.S("<a/>")}).Op("constructprop", {xml, 1})
+        .Op("callpropvoid", {m.Q("disposeXML"), 1});
+    NewUrlLoader(m, c, 1, "western.txt");
+    m.Listen(c, 1, "complete", done);
+    NewUrlLoader(m, c, 2, "unicode.txt");
+    m.Listen(c, 2, "complete", done);
+  }, 2);
+  const auto out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 150); }, Movie(bytes));
+  EXPECT_EQ(out, "false|true|complete caf\xC3\xA9 cr\xC3\xA8me|complete caf\xC3\xA9|");
+}
+
 // A signed library (.swz: a movie in a PKCS#7 envelope) reaches a URLLoader
 // as the movie it holds when the request names a digest, as Flex's loader of
 // its framework asks; without one the envelope arrives as it is stored.

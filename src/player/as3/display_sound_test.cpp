@@ -98,6 +98,82 @@ TEST(As3Sound, LibrarySoundsAreLoadedAndPlayNothingPastTheirEnd) {
             "100.02267573696146|8822|8822|false|true|false|");
 }
 
+// Synthesized sound (sound-effect generators in games): a Sound with a
+// sampleData listener asks it for stereo floats after the frame's scripts,
+// position by position, until it gives fewer than 2048 samples; the channel
+// play() returned at once then plays them and completes.
+struct DefineLog : StartLog {
+  std::vector<std::uint8_t> body;
+  int defines = 0;
+  void OnDefineSound(int, std::span<const std::uint8_t> b) override {
+    body.assign(b.begin(), b.end());
+    ++defines;
+  }
+};
+TEST(As3Sound, ASampleDataListenerMakesTheSoundUntilItGivesTooFewSamples) {
+  As3Movie d;
+  const auto sound = d.a.PackageName("flash.media", "Sound");
+  const auto event = d.a.PackageName("flash.events", "SampleDataEvent");
+  // function (e) { trace("ask " + e.position); e.data.writeFloat(0.5); e.data.writeFloat(-0.5);
+  //   e.data.length = 8 * (2048 - 1048 * Math.floor(e.position / 4096)); }: 2048, 2048, then 1000.
+  AbcCode ask;
+  ask.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("ask ")}).Op("getlocal_1")
+      .Op("getproperty", {d.Q("position")}).Op("add").Op("callpropvoid", {d.Q("trace"), 1});
+  for (double v : {0.5, -0.5})
+    ask.Op("getlocal_1").Op("getproperty", {d.Q("data")}).Op("pushdouble", {d.a.Double(v)})
+        .Op("callpropvoid", {d.Q("writeFloat"), 1});
+  ask.Op("getlocal_1").Op("getproperty", {d.Q("data")}).Op("pushshort", {2048}).Op("pushshort", {1048})
+      .Op("getlex", {d.Q("Math")}).Op("getlocal_1").Op("getproperty", {d.Q("position")}).Op("pushshort", {4096})
+      .Op("divide").Op("callproperty", {d.Q("floor"), 1}).Op("multiply").Op("subtract").Op("pushbyte", {8})
+      .Op("multiply").Op("setproperty", {d.Q("length")}).Op("returnvoid");
+  const auto asked = d.Method(ask, 1);
+  const auto done = d.Tracer("", {"type"});
+  const auto bytes = d.Build(
+      [&](As3Movie& m, AbcCode& c) {
+        c.Op("findpropstrict", {event}).Op("getlex", {event}).Op("getproperty", {m.Q("SAMPLE_DATA")}).Op("pushfalse")
+            .Op("pushfalse").Op("pushbyte", {7}).Op("constructprop", {event, 4}).Op("setlocal_3");
+        m.TraceValue(c, "", [&] { c.Op("getlocal_3").Op("callproperty", {m.Q("toString"), 0}); });
+        c.Op("findpropstrict", {sound}).Op("constructprop", {sound, 0}).Op("setlocal_1");
+        m.Listen(c, 1, "sampleData", asked);
+        c.Op("getlocal_1").Op("callproperty", {m.Q("play"), 0}).Op("setlocal_2");
+        m.Listen(c, 2, "soundComplete", done);
+        m.Trace(c, "played");
+        // Another sound the same listener makes alike: one definition serves both.
+        c.Op("findpropstrict", {sound}).Op("constructprop", {sound, 0}).Op("setlocal", {4});
+        m.Listen(c, 4, "sampleData", asked);
+        c.Op("getlocal", {4}).Op("callpropvoid", {m.Q("play"), 0});
+      },
+      1);
+  DefineLog log;
+  std::string traced;
+  {
+    FlashPlayer p;
+    p.SetSoundListener(&log);
+    ASSERT_TRUE(p.LoadMovieBytes(bytes));
+    p.AdvanceTo(p.Now() + 400);
+    traced = testing::As3Traced(bytes, [](FlashPlayer& q) { q.AdvanceTo(q.Now() + 400); });
+  }
+  EXPECT_EQ(traced,
+            "[SampleDataEvent type=\"sampleData\" bubbles=false cancelable=false eventPhase=2 position=7]|played|"
+            "ask 0|ask 2048|ask 4096|ask 0|ask 2048|ask 4096|soundComplete|");
+  // An uncompressed 16-bit stereo sound at 44.1 kHz of 5096 samples, each
+  // event's first sample (0.5, -0.5) where that event's samples begin.
+  ASSERT_EQ(log.body.size(), 7u + 5096 * 4);
+  EXPECT_EQ(log.body[2], (3 << 4) | (3 << 2) | 2 | 1);
+  EXPECT_EQ(log.body[3] | (log.body[4] << 8), 5096);
+  const auto sample = [&](std::size_t frame, int side) {
+    const std::size_t at = 7 + frame * 4 + static_cast<std::size_t>(side) * 2;
+    return static_cast<std::int16_t>(log.body[at] | (log.body[at + 1] << 8));
+  };
+  for (std::size_t frame : {0u, 2048u, 4096u}) {
+    EXPECT_EQ(sample(frame, 0), 16384) << frame;
+    EXPECT_EQ(sample(frame, 1), -16384) << frame;
+    EXPECT_EQ(sample(frame + 1, 0), 0) << frame;
+  }
+  EXPECT_EQ(log.defines, 1);
+  EXPECT_EQ(log.starts.size(), 2u);
+}
+
 TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {
   // pan sets sqrt(1 - pan) and sqrt(1 + pan) and reads 1 - leftToLeft^2
   // while no side crosses; SoundMixer's transform and bufferTime (5 s).

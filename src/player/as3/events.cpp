@@ -121,7 +121,7 @@ NATIVE(EvClone) {
   c->ctrlKey = e->ctrlKey, c->altKey = e->altKey, c->shiftKey = e->shiftKey, c->delta = e->delta;
   c->relatedInaccessible = e->relatedInaccessible, c->movementX = e->movementX, c->movementY = e->movementY;
   c->message = e->message, c->bytesLoaded = e->bytesLoaded, c->bytesTotal = e->bytesTotal, c->info = e->info;
-  c->header = e->header, c->data = e->data;
+  c->header = e->header, c->data = e->data, c->position = e->position;
   c->phase = 2;  // as a new event: AT_TARGET until dispatched
   return copy;
 }
@@ -162,6 +162,7 @@ NATIVE(ErrorEvToString) { return WriteEvent(m, self, "ErrorEvent", {"text"}); }
 NATIVE(IoErrorEvToString) { return WriteEvent(m, self, "IOErrorEvent", {"text"}); }
 NATIVE(SecurityErrorEvToString) { return WriteEvent(m, self, "SecurityErrorEvent", {"text"}); }
 NATIVE(ProgressEvToString) { return WriteEvent(m, self, "ProgressEvent", {"bytesLoaded", "bytesTotal"}); }
+NATIVE(SampleDataEvToString) { return WriteEvent(m, self, "SampleDataEvent", {"position"}); }
 NATIVE(NetStatusEvToString) { return WriteEvent(m, self, "NetStatusEvent", {"info"}); }
 // Flash writes NetFilterEvent under the name it had before its release.
 NATIVE(NetFilterEvToString) { return WriteEvent(m, self, "NetTransformEvent", {"header", "data"}); }
@@ -351,6 +352,23 @@ Value ByteArrayArg(Machine& m, const Value& v) {
                "Type Coercion failed: cannot convert " + (o && o->cls ? o->cls->QualifiedName() : m.ToString(v)) +
                    " to flash.utils.ByteArray.",
                1034);
+}
+// new SampleDataEvent(type, bubbles, cancelable, position = 0, data = null).
+NATIVE(SampleDataCtor) {
+  EvCtor(m, self, a);
+  if (EventObject* e = As<EventObject>(self)) {
+    e->position = avm2::ArgNum(m, a, 3, 0);
+    e->data = ByteArrayArg(m, m.ArgOr(a, 4));
+  }
+  return self;
+}
+NATIVE(SampleDataPosition) {
+  EventObject* e = As<EventObject>(self);
+  return Value::Number(e ? e->position : 0);
+}
+NATIVE(SampleDataSetPosition) {
+  if (EventObject* e = As<EventObject>(self)) e->position = avm2::ArgNum(m, a, 0, 0);
+  return Value();
 }
 // new NetFilterEvent(type, bubbles, cancelable, header = null, data = null): the
 // byte arrays are shared, also by a clone.
@@ -681,6 +699,12 @@ constexpr MemberRow kEventRows[] = {
     {"flash.events::NetFilterEvent", "header", Member::kSetter, NetFilterSet<&EventObject::header>},
     {"flash.events::NetFilterEvent", "data", Member::kGetter, NetFilterGet<&EventObject::data>},
     {"flash.events::NetFilterEvent", "data", Member::kSetter, NetFilterSet<&EventObject::data>},
+    {"flash.events::SampleDataEvent", "SAMPLE_DATA", Member::kConst, nullptr, "sampleData"},
+    {"flash.events::SampleDataEvent", "toString", Member::kMethod, SampleDataEvToString},
+    {"flash.events::SampleDataEvent", "position", Member::kGetter, SampleDataPosition},
+    {"flash.events::SampleDataEvent", "position", Member::kSetter, SampleDataSetPosition},
+    {"flash.events::SampleDataEvent", "data", Member::kGetter, NetFilterGet<&EventObject::data>},
+    {"flash.events::SampleDataEvent", "data", Member::kSetter, NetFilterSet<&EventObject::data>},
     {"flash.events::HTTPStatusEvent", "status", Member::kGetter, HttpStatus},
     {"flash.events::HTTPStatusEvent", "redirected", Member::kGetter, HttpRedirected},
     {"flash.events::HTTPStatusEvent", "redirected", Member::kSetter, HttpSetRedirected},
@@ -760,6 +784,7 @@ constexpr ClassRow kEventClasses[] = {
     {"flash.events", "FocusEvent", "flash.events::Event", nullptr, FocusEvCtor},
     {"flash.events", "HTTPStatusEvent", "flash.events::Event", nullptr, HttpStatusCtor},
     {"flash.events", "NetFilterEvent", "flash.events::Event", nullptr, NetFilterCtor},
+    {"flash.events", "SampleDataEvent", "flash.events::Event", nullptr, SampleDataCtor},
     {"flash.utils", "Timer", "flash.events::EventDispatcher", Alloc<TimerObject>, TimerCtor},
 };
 

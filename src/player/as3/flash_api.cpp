@@ -303,6 +303,33 @@ NATIVE(UncaughtErrorEventCtor) {
   Set(m, self, "error", m.ArgOr(a, 3));
   return self;
 }
+NATIVE(ThrottleEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "state", Arg(a, 3, Value::Null()));
+  Set(m, self, "targetFrameRate", Value::Number(avm2::ArgNum(m, a, 4, 0)));
+  return self;
+}
+NATIVE(GameInputEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "device", Arg(a, 3, Value::Null()));
+  return self;
+}
+NATIVE(SoftKeyboardEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "relatedObject", Arg(a, 3, Value::Null()));
+  Set(m, self, "triggerType", Arg(a, 4, Value::Null()));
+  return self;
+}
+NATIVE(StageVideoAvailabilityEventCtor) {
+  EventInit(m, self, a);
+  Set(m, self, "availability", Arg(a, 3, Value::Null()));
+  return self;
+}
+// No game controller is ever attached: every index is past the last.
+NATIVE(GameInputDeviceAt) { m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006); }
+NATIVE(NoStageVideos) {
+  return Value::Obj(m.Construct(m.VectorOf(m.FindClass("flash.media::StageVideo")), {}));
+}
 NATIVE(NewUncaughtErrorEvents) {
   return Value::Obj(m.Construct(m.FindClass("flash.events::UncaughtErrorEvents"), {}));
 }
@@ -1315,6 +1342,43 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
              {"FOCUS_IN:focusIn", "FOCUS_OUT:focusOut", "KEY_FOCUS_CHANGE:keyFocusChange",
               "MOUSE_FOCUS_CHANGE:mouseFocusChange"});
   eventClass("HTTPStatusEvent", nullptr, {"HTTP_STATUS:httpStatus", "HTTP_RESPONSE_STATUS:httpResponseStatus"});
+  // Devices and modes of mobile players and of the plug-in's video
+  // layer: the classes are there, and say there is nothing to use.
+  eventClass("ThrottleEvent", ThrottleEventCtor, {"THROTTLE:throttle"});
+  StringConsts(m, Existing(m, "flash.events", "ThrottleType", obj), {"THROTTLE:throttle", "PAUSE:pause", "RESUME:resume"});
+  eventClass("GameInputEvent", GameInputEventCtor,
+             {"DEVICE_ADDED:deviceAdded", "DEVICE_REMOVED:deviceRemoved", "DEVICE_UNUSABLE:deviceUnusable"});
+  eventClass("SoftKeyboardEvent", SoftKeyboardEventCtor,
+             {"SOFT_KEYBOARD_ACTIVATE:softKeyboardActivate", "SOFT_KEYBOARD_ACTIVATING:softKeyboardActivating",
+              "SOFT_KEYBOARD_DEACTIVATE:softKeyboardDeactivate"});
+  eventClass("AccelerometerEvent", nullptr, {"UPDATE:update"});
+  eventClass("GeolocationEvent", nullptr, {"UPDATE:update"});
+  eventClass("StageVideoAvailabilityEvent", StageVideoAvailabilityEventCtor,
+             {"STAGE_VIDEO_AVAILABILITY:stageVideoAvailability"});
+  StringConsts(m, Existing(m, "flash.media", "StageVideoAvailability", obj), {"AVAILABLE:available", "UNAVAILABLE:unavailable"});
+  StringConsts(m, Existing(m, "flash.media", "VideoStatus", obj),
+               {"ACCELERATED:accelerated", "SOFTWARE:software", "UNAVAILABLE:unavailable"});
+  Existing(m, "flash.media", "StageVideo", dispatcher);
+  if (Class* stage = m.FindClass("flash.display::Stage"); stage && !m.FindBinding(&stage->instance, m.NameFromString("stageVideos")))
+    m.AddGetter(stage, "stageVideos", NoStageVideos);
+  for (const char* name : {"Accelerometer", "Geolocation"}) {
+    Class* sensor = Existing(m, "flash.sensors", name, dispatcher);
+    if (m.FindBinding(&sensor->statics, m.NameFromString("isSupported"))) continue;
+    m.AddGetter(sensor, "isSupported", False, true);
+    m.AddGetter(sensor, "muted", True);
+    m.AddMethod(sensor, "setRequestedUpdateInterval", Nothing);
+  }
+  if (Class* input = Existing(m, "flash.ui", "GameInput", dispatcher);
+      !m.FindBinding(&input->statics, m.NameFromString("numDevices"))) {
+    m.AddGetter(input, "isSupported", True, true);
+    m.AddGetter(input, "numDevices", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+    m.AddMethod(input, "getDeviceAt", GameInputDeviceAt, true);
+  }
+  StringConsts(m, Existing(m, "flash.display", "StageAspectRatio", obj), {"PORTRAIT:portrait", "LANDSCAPE:landscape", "ANY:any"});
+  StringConsts(m, Existing(m, "flash.display", "StageOrientation", obj),
+               {"DEFAULT:default", "ROTATED_LEFT:rotatedLeft", "ROTATED_RIGHT:rotatedRight", "UPSIDE_DOWN:upsideDown",
+                "UNKNOWN:unknown"});
+  StringConsts(m, Existing(m, "flash.system", "ImageDecodingPolicy", obj), {"ON_DEMAND:onDemand", "ON_LOAD:onLoad"});
   if (!m.FindClass("flash.events::UncaughtErrorEvents"))
     m.DefineNativeClass("flash.events", "UncaughtErrorEvents", dispatcher);
   if (Class* info = m.FindClass("flash.display::LoaderInfo")) {
@@ -1364,6 +1428,8 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   }
   m.AddGlobalFunction("flash.net", "sendToURL", Nothing);
   if (!m.FindClass("flash.net::NetStreamPlayOptions")) dyn("flash.net", "NetStreamPlayOptions", dispatcher, NetStreamPlayOptionsCtor);
+  // What SharedObject.flush() answers, compared by saving code.
+  StringConsts(m, Existing(m, "flash.net", "SharedObjectFlushStatus", obj), {"FLUSHED:flushed", "PENDING:pending"});
   StringConsts(m, Existing(m, "flash.net", "NetStreamPlayTransitions", obj),
                {"APPEND:append", "APPEND_AND_WAIT:appendAndWait", "RESET:reset", "RESUME:resume", "STOP:stop",
                 "SWAP:swap", "SWITCH:switch"});

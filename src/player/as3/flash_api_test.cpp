@@ -144,7 +144,9 @@ TEST(As3FlashApi, SharedObjectsLastTheRunAndStayApartByName) {
     c.Op("getlocal_1").Op("callproperty", {m.Q("flush"), 0}).Op("setlocal", {4});
     getLocal(m, c, "save", 2);
     getLocal(m, c, "other", 3);
-    Line(m, c).Local(4, {}).Local(2, {"data", "level"}).Local(3, {"data", "level"}).Done();
+    Line(m, c).Local(4, {}).Local(2, {"data", "level"}).Local(3, {"data", "level"})
+        .Static("flash.net", "SharedObjectFlushStatus", "FLUSHED").Static("flash.net", "SharedObjectFlushStatus", "PENDING")
+        .Done();
     // clear() empties the data; setProperty writes into it.
     c.Op("getlocal_2").Op("callpropvoid", {m.Q("clear"), 0});
     c.Op("getlocal_3").Op("pushstring", {m.S("name")}).Op("pushstring", {m.S("ann")})
@@ -152,7 +154,40 @@ TEST(As3FlashApi, SharedObjectsLastTheRunAndStayApartByName) {
     Line(m, c).Local(1, {"data", "level"}).Local(3, {"data", "name"}).Done();
   }, 2);
   // The same object comes back for the same name, also on later frames.
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "flushed 3 undefined|undefined ann|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 250); }), "flushed 3 undefined flushed pending|undefined ann|");
+}
+
+// Games made for phones and consoles as well ask for sensors, controllers,
+// the video layer and throttling: on the desktop player the classes are
+// there and report nothing to use, so start-up goes on.
+TEST(As3FlashApi, DevicesTheDesktopPlayerLacksAreAskedForAndAbsent) {
+  As3Movie d;
+  const auto throttle = d.a.PackageName("flash.events", "ThrottleEvent");
+  const auto input = d.a.PackageName("flash.ui", "GameInput");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c)
+        .Static("flash.sensors", "Accelerometer", "isSupported")
+        .Static("flash.sensors", "Geolocation", "isSupported")
+        .Static("flash.ui", "GameInput", "isSupported")
+        .Static("flash.ui", "GameInput", "numDevices")
+        .Static("flash.events", "GameInputEvent", "DEVICE_ADDED")
+        .Static("flash.events", "ThrottleType", "PAUSE")
+        .Static("flash.events", "SoftKeyboardEvent", "SOFT_KEYBOARD_ACTIVATE")
+        .Static("flash.display", "StageOrientation", "ROTATED_LEFT")
+        .Static("flash.system", "ImageDecodingPolicy", "ON_LOAD")
+        .Done();
+    // new ThrottleEvent(ThrottleEvent.THROTTLE, false, false, "pause", 0); stage.stageVideos.length
+    c.Op("findpropstrict", {throttle}).Op("getlex", {throttle}).Op("getproperty", {m.Q("THROTTLE")}).Op("pushfalse")
+        .Op("pushfalse").Op("pushstring", {m.S("pause")}).Op("pushbyte", {0}).Op("constructprop", {throttle, 5})
+        .Op("setlocal_1");
+    c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("stageVideos")}).Op("setlocal_2");
+    Line(m, c).Local(1, {"type"}).Local(1, {"state"}).Local(1, {"targetFrameRate"}).Local(2, {"length"}).Done();
+    c.Op("getlex", {input}).Op("pushbyte", {0}).Op("callpropvoid", {m.Q("getDeviceAt"), 1});
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.substr(0, out.find('|', out.find('|') + 1) + 1),
+            "false false true 0 deviceAdded pause softKeyboardActivate rotatedLeft onLoad|throttle pause 0 0|");
+  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
 }
 
 TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {

@@ -94,6 +94,7 @@ std::string RequestUrl(Machine& m, const Value& request) {
 }
 void SendNetStatus(Machine& m, FlashObject* to, const std::string& code, const std::string& level);
 void StartWaitingChannels(Machine& m, FlashObject* sound);
+void GenerateSampleData(Machine& m, FlashObject* sound);
 void QueueLoad(Machine& m, FlashObject* by, std::string url, std::string bytes, bool fromBytes) {
   As3Display& b = B(m);
   if (b.loading.queued.size() + b.loading.due.size() > 256) m.ThrowError("Error", "Too many loads at once.", 2000);
@@ -643,11 +644,22 @@ void As3Display::LoaderBytesArrive(FlashObject* by, const std::string& bytes) {
   SendProgress(*this, by, n, n);
 }
 
+// Text as a URLLoader hands it to scripts; with System.useCodePage set,
+// text that is not UTF-8 is read in the system's code page.
+std::string As3Display::LoadedText(std::string raw) const {
+  std::string text = ScriptText(std::move(raw));
+  return loading.useCodePage ? CodepageText(std::move(text)) : text;
+}
+
 void As3Display::FinishLoad(const LoadState::Load& l) {
   FlashObject* by = As<FlashObject>(l.by);
   if (!by) return;
   if (l.event == "cancel") {
     SendSimple(by, "cancel");
+    return;
+  }
+  if (l.event == "sampleData") {
+    GenerateSampleData(m, by);
     return;
   }
   if (l.event == "lcError") {
@@ -760,10 +772,10 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   } else if (by->format == "variables") {
     Object* vars = m.Construct(m.FindClass("flash.net::URLVariables"), {});
     by->data = Value::Obj(vars);
-    const std::string text = ScriptText(std::move(bytes));
+    const std::string text = LoadedText(std::move(bytes));
     if (!m.SafeCall([&] { DecodeVariables(m, by->data, text); }, "decoding the variables a URLLoader loaded")) return;
   } else {
-    by->data = m.Str(ScriptText(std::move(bytes)));
+    by->data = m.Str(LoadedText(std::move(bytes)));
   }
   SendHttpStatus(by);
   SendSimple(by, "complete");

@@ -103,6 +103,20 @@ NATIVE(SoundPlay) {
       waiting->elems.push_back(made);
     return made;
   }
+  Value asked = m.Str("sampleData");
+  if (f && channel && !f->soundId && f->format == "text" &&
+      m.ToBoolean(m.CallProperty(self, "hasEventListener", std::span<Value>(&asked, 1)))) {
+    // A sound made by its sampleData listener: asked for its samples once
+    // the frame's scripts are done, from its start and once only (no loops).
+    channel->data = Value::Obj(m.NewArray({Value::Number(0), Value::Int(1), m.ArgOr(a, 2)}));
+    if (!avm2::AsArray(f->content)) {
+      f->content = Value::Obj(m.NewArray());
+      B(m).loading.queued.push_back({Value::Obj(f), {}, {}, false, "sampleData"});
+    }
+    if (avm2::ArrayObject* waiting = avm2::AsArray(f->content); waiting && waiting->elems.size() < 256)
+      waiting->elems.push_back(made);
+    return made;
+  }
   if (!f || !f->soundId || !channel) return made;
   // A start past the sound's end plays nothing.
   if (avm2::ArgNum(m, a, 0, 0) > f->soundMs) return Value::Null();
@@ -171,6 +185,23 @@ NATIVE(SoundLoadCompressed) {
   KeepScriptSound(b, f, b.NextScriptSoundBody(mp3));
   return Value();
 }
+// An uncompressed 16-bit DefineSound body of interleaved samples under `id`.
+std::vector<std::uint8_t> PcmSoundBody(int id, int rateCode, bool stereo, const std::vector<std::int16_t>& samples) {
+  const auto n = static_cast<std::uint32_t>(samples.size() / (stereo ? 2 : 1));
+  std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(id & 0xFF), static_cast<std::uint8_t>(id >> 8),
+                                    static_cast<std::uint8_t>((3 << 4) | (rateCode << 2) | 2 | (stereo ? 1 : 0)),
+                                    static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+                                    static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+  body.reserve(body.size() + samples.size() * 2);
+  for (const std::int16_t v : samples) {
+    body.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    body.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+  }
+  return body;
+}
+std::int16_t FloatSample(float x) {
+  return static_cast<std::int16_t>(std::lround(std::clamp(std::isnan(x) ? 0.0f : x, -1.0f, 1.0f) * 32767.0f));
+}
 // loadPCMFromByteArray(bytes, samples, format = "float", stereo = true,
 // sampleRate = 44100): samples as 32-bit floats or 16-bit integers, kept as
 // an uncompressed 16-bit sound.
@@ -196,31 +227,80 @@ NATIVE(SoundLoadPcm) {
   const int id = b.FreeScriptSoundId();
   const int rateCode = rate <= 5512 ? 0 : rate <= 11025 ? 1 : rate <= 22050 ? 2 : 3;
   if (id <= 0 || count <= 0) return Value();
-  const auto n = static_cast<std::uint32_t>(count);
-  std::vector<std::uint8_t> body = {static_cast<std::uint8_t>(id & 0xFF), static_cast<std::uint8_t>(id >> 8),
-                                    static_cast<std::uint8_t>((3 << 4) | (rateCode << 2) | 2 | (stereo ? 1 : 0)),
-                                    static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-                                    static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
+  std::vector<std::int16_t> pcm16;
+  pcm16.reserve(pcm.size() / 2);
   const bool asFloat = format == "float";
   const bool bigEndian = o && !static_cast<avm2::ByteArrayObject*>(o)->littleEndian;
   for (std::size_t at = 0; at + (asFloat ? 4 : 2) <= pcm.size(); at += asFloat ? 4 : 2) {
     std::uint8_t raw[4];
     const std::size_t w = asFloat ? 4 : 2;
     for (std::size_t i = 0; i < w; ++i) raw[i] = static_cast<std::uint8_t>(pcm[at + (bigEndian ? w - 1 - i : i)]);
-    std::int16_t v;
     if (asFloat) {
       float x;
       std::memcpy(&x, raw, 4);
-      v = static_cast<std::int16_t>(std::lround(std::clamp(std::isnan(x) ? 0.0f : x, -1.0f, 1.0f) * 32767.0f));
+      pcm16.push_back(FloatSample(x));
     } else {
-      v = static_cast<std::int16_t>(raw[0] | (raw[1] << 8));
+      pcm16.push_back(static_cast<std::int16_t>(raw[0] | (raw[1] << 8)));
     }
-    body.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    body.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
   }
   --b.media.nextSoundId;
-  KeepScriptSound(b, f, std::move(body));
+  KeepScriptSound(b, f, PcmSoundBody(id, rateCode, stereo, pcm16));
   return Value();
+}
+// A sound whose sampleData listener makes it: events ask for its samples
+// (stereo 32-bit floats at 44.1 kHz in event.data) from `position` on until
+// a listener gives fewer than 2048; the channels played start with them.
+// The sound keeps none of them: each play asks anew.
+void GenerateSampleData(Machine& m, FlashObject* sound) {
+  SoundObject* f = As<SoundObject>(Value::Obj(sound));
+  As3Display& b = B(m);
+  if (!f || !avm2::AsArray(f->content)) return;
+  // A listener that never stops is heard for its first half minute.
+  constexpr std::size_t kMostFrames = 44100 * 30;
+  std::vector<std::int16_t> samples;
+  Class* eventClass = m.FindClass("flash.events::SampleDataEvent");
+  Class* bytesClass = m.FindClass("flash.utils::ByteArray");
+  while (samples.size() / 2 < kMostFrames) {
+    Value args[] = {m.Str("sampleData"), Value::Bool(false), Value::Bool(false),
+                    Value::Number(static_cast<double>(samples.size() / 2)), Value::Obj(m.Construct(bytesClass, {}))};
+    EventObject* e = As<EventObject>(Value::Obj(m.Construct(eventClass, args)));
+    if (!e) return;
+    b.Dispatch(sound, e);
+    Object* o = e->data.AsObject();
+    if (!o || o->kind != ObjectKind::kByteArray) break;
+    const auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+    const std::size_t frames = ba->bytes.size() / 8;
+    for (std::size_t i = 0; i < frames * 2; ++i) {
+      std::uint8_t raw[4];
+      for (std::size_t k = 0; k < 4; ++k) raw[k] = ba->bytes[i * 4 + (ba->littleEndian ? k : 3 - k)];
+      float x;
+      std::memcpy(&x, raw, 4);
+      samples.push_back(FloatSample(x));
+    }
+    if (frames < 2048) break;
+  }
+  if (samples.empty()) {
+    f->content = Value();
+    return;
+  }
+  if (const auto made = b.media.madeSounds.find(samples); made != b.media.madeSounds.end()) {
+    f->soundId = made->second;
+    f->type.clear();
+    f->soundMs = static_cast<double>(samples.size() / 2) * 1000.0 / 44100.0;
+  } else {
+    const int id = b.FreeScriptSoundId();
+    if (id <= 0) {
+      f->content = Value();
+      return;
+    }
+    --b.media.nextSoundId;
+    KeepScriptSound(b, f, PcmSoundBody(id, 3, true, samples));
+    b.media.madeSounds.emplace(std::move(samples), id);
+  }
+  StartWaitingChannels(m, sound);
+  // The sound itself stays empty, ready to be asked again.
+  f->soundId = 0;
+  f->soundMs = f->bytesLoaded = f->bytesTotal = 0;
 }
 NATIVE(SoundUrl) {
   SoundObject* f = As<SoundObject>(self);

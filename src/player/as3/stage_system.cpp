@@ -149,6 +149,11 @@ NATIVE(SysSetClipboard) {
   return Value();
 }
 NATIVE(SysTotalMemory) { return Value::Number(static_cast<double>(m.heap().LiveBytes()) + 16.0 * 1024 * 1024); }
+NATIVE(SysUseCodePage) { return Value::Bool(B(m).loading.useCodePage); }
+NATIVE(SysSetUseCodePage) {
+  B(m).loading.useCodePage = m.ToBoolean(m.ArgOr(a, 0));
+  return Value();
+}
 NATIVE(SysFreeMemory) { return Value::Number(4.0 * 1024 * 1024); }
 // Only "quit" means something without a host program: the player closes.
 NATIVE(FsCommand) {
@@ -302,6 +307,10 @@ constexpr MemberRow kStageRows[] = {
     {"flash.system::System", "privateMemory", Member::kStaticGetter, SysTotalMemory},
     {"flash.system::System", "freeMemory", Member::kStaticGetter, SysFreeMemory},
     {"flash.system::System", "pauseForGCIfCollectionImminent", Member::kStaticMethod, Noop},
+    // Only frees the node's memory sooner.
+    {"flash.system::System", "disposeXML", Member::kStaticMethod, Noop},
+    {"flash.system::System", "useCodePage", Member::kStaticGetter, SysUseCodePage},
+    {"flash.system::System", "useCodePage", Member::kStaticSetter, SysSetUseCodePage},
     {"flash.system::Security", "allowDomain", Member::kStaticMethod, Noop},
     {"flash.ui::Mouse", "hide", Member::kStaticMethod, Noop},
     {"flash.ui::Mouse", "show", Member::kStaticMethod, Noop},
