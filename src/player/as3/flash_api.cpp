@@ -1748,6 +1748,65 @@ void InstallWorkers(Machine& m, Class* obj, Class* dispatcher, Class* event) {
   }
 }
 
+// flash.sensors (SWF 10 on): a desktop player has neither accelerometer nor
+// location; the classes are there, unsupported, and never send an update.
+void InstallSensors(Machine& m, Class* dispatcher, Class* event) {
+  for (const char* name : {"Accelerometer", "Geolocation"}) {
+    if (m.FindClass(std::string("flash.sensors::") + name)) continue;
+    Class* c = m.DefineNativeClass("flash.sensors", name, dispatcher);
+    m.AddGetter(c, "isSupported", False, true);
+    m.AddGetter(c, "muted", False);
+    m.AddMethod(c, "setRequestedUpdateInterval", Nothing);
+    if (name[0] == 'G') {
+      m.AddSetter(c, "desiredAccuracy", Nothing);
+      m.AddGetter(c, "desiredAccuracy", [](Machine&, Value, std::span<Value>) { return Value::Number(0); });
+    }
+  }
+  for (const char* name : {"AccelerometerEvent", "GeolocationEvent"}) {
+    Class* c = m.FindClass(std::string("flash.events::") + name);
+    if (!c) c = m.DefineNativeClass("flash.events", name, event);
+    StringConsts(m, c, {"UPDATE:update"});
+  }
+}
+
+// flash.ui.MouseCursorData (SWF 11 on): what Mouse.registerCursor takes. The
+// player keeps its own cursor, but a movie builds the description first.
+NATIVE(MouseCursorDataCtor) {
+  (void)a;
+  Set(m, self, "data", Value::Null());
+  Set(m, self, "frameRate", Value::Number(0));
+  Class* point = m.FindClass("flash.geom::Point");
+  Set(m, self, "hotSpot", point ? Value::Obj(m.Construct(point, {})) : Value::Null());
+  return self;
+}
+
+// GameInput (SWF 21 on): the API is there with no device plugged in, so a
+// game asks, finds none, and goes on with the keyboard.
+NATIVE(GameInputDeviceAt) {
+  (void)self;
+  (void)a;
+  m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+}
+void InstallGameInput(Machine& m, Class* obj, Class* dispatcher, Class* event) {
+  if (m.FindClass("flash.ui::GameInput")) return;
+  Class* input = m.DefineNativeClass("flash.ui", "GameInput", dispatcher);
+  m.AddGetter(input, "isSupported", True, true);
+  m.AddGetter(input, "numDevices", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+  m.AddMethod(input, "getDeviceAt", GameInputDeviceAt, true);
+  Class* device = m.DefineNativeClass("flash.ui", "GameInputDevice", obj);
+  avm2::SetNativeCtor(m, device, NotInstantiable);
+  m.AddConst(device, "MAX_BUFFER_SIZE", Value::Int(32000));
+  Class* control = m.DefineNativeClass("flash.ui", "GameInputControl", dispatcher);
+  avm2::SetNativeCtor(m, control, NotInstantiable);
+  StringConsts(m, Existing(m, "flash.ui", "GameInputHand", obj), {"LEFT:left", "RIGHT:right", "UNDEFINED:undefined"});
+  StringConsts(m, Existing(m, "flash.ui", "GameInputFinger", obj),
+               {"INDEX:index", "MIDDLE:middle", "THUMB:thumb", "UNKNOWN:unknown"});
+  Class* ev = m.FindClass("flash.events::GameInputEvent");
+  if (!ev) ev = m.DefineNativeClass("flash.events", "GameInputEvent", event);
+  StringConsts(m, ev, {"DEVICE_ADDED:deviceAdded", "DEVICE_REMOVED:deviceRemoved", "DEVICE_UNUSABLE:deviceUnusable"});
+  m.AddGetter(ev, "device", Null);
+}
+
 // Flash 11's soft keyboard members of every InteractiveObject: a desktop
 // player has no soft keyboard, so asking for one gets false, but the two
 // settings keep what a script gives them (Flex and TLF text set them).
@@ -1815,6 +1874,10 @@ void InstallFlashApi(Machine& m, int swfVersion) {
   InstallNetSystemAndGeometry(m, obj, dispatcher, event);
   if (swfVersion >= 11) InstallSoftKeyboard(m);
   if (swfVersion >= 17) InstallWorkers(m, obj, dispatcher, event);
+  if (swfVersion >= 10) InstallSensors(m, dispatcher, event);
+  if (swfVersion >= 11 && !m.FindClass("flash.ui::MouseCursorData"))
+    DynamicClass(m, "flash.ui", "MouseCursorData", obj, MouseCursorDataCtor);
+  if (swfVersion >= 21) InstallGameInput(m, obj, dispatcher, event);
 }
 
 }  // namespace quarvel::player
