@@ -267,10 +267,12 @@ struct Context3DObject : FlashObject {
   // The texture setRenderToTexture chose, as a float target; each clear and
   // draw into it is written back to the texture's words.
   agal::Target textureTarget;
+  bool textureUnstored = false;  // draws into textureTarget not yet written back
   agal::DrawState draw;
   Stream streams[8];
   Value textures[8];
   Value program, renderTarget;
+  Value stage3D;  // the Stage3D that made it, which a disposal may make anew
   std::vector<float> vertexConstants = std::vector<float>(128 * 4), fragmentConstants = std::vector<float>(28 * 4);
   std::string stencilCompare = "always";
   std::uint32_t stencilReference = 0;
@@ -304,6 +306,7 @@ struct Context3DObject : FlashObject {
     for (const Value& t : textures) h.Mark(t);
     h.Mark(program);
     h.Mark(renderTarget);
+    h.Mark(stage3D);
     for (const Value& t : recordedTextures) h.Mark(t);
   }
 };
@@ -815,6 +818,10 @@ struct ClassRow {
   Class* As3Display::*slot = nullptr;  // where the binding keeps it, if it does
 };
 void Register(As3Display& b, std::span<const ClassRow> classes, std::span<const MemberRow> rows);
+
+// The document and symbol classes (frame.cpp): a movie's ABC blocks, frame
+// by frame, each frame's definitions loaded before its eager entry scripts run.
+void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks);
 
 // What one family gives the others. Display objects (display_objects.cpp):
 void MakeNode(Machine& m, FlashObject* f);

@@ -126,6 +126,73 @@ TEST(As3Stage3D, FourLayersAndAContextMadeAtTheEndOfTheFrame) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(200); }), "4|null|created context3DCreate 0|");
 }
 
+// A disposed context is not given again: with a CONTEXT3D_CREATE listener
+// still on its Stage3D, dispose() acts as a lost device and a new context
+// comes; disposed without recreating, the next requestContext3D makes one.
+// Either way the new context takes a back buffer.
+TEST(As3Stage3D, ADisposedContextIsReplacedByTheNextOne) {
+  for (const bool request : {false, true}) {
+    As3Movie d;
+    AbcCode second;
+    second.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("context3D")}).Op("setlocal_2");
+    second.Op("getlocal_2").Op("pushbyte", {32}).Op("pushbyte", {32}).Op("pushbyte", {0})
+        .Op("callpropvoid", {d.Q("configureBackBuffer"), 3});
+    TraceTop(d, second, [&] {
+      second.Op("pushstring", {d.S("second ")}).Op("getlocal_2").Op("getproperty", {d.Q("backBufferWidth")}).Op("add");
+    });
+    second.Op("returnvoid");
+    const auto secondFn = d.Method(second, 1);
+    // The first handler runs once: a global flag keeps it from running again.
+    AbcCode first;
+    first.Op("findpropstrict", {d.Q("done")}).Op("getproperty", {d.Q("done")}).Branch("iftrue", "out");
+    first.Op("findproperty", {d.Q("done")}).Op("pushtrue").Op("setproperty", {d.Q("done")});
+    d.Trace(first, "first");
+    auto listenSecond = [&] {
+      first.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("pushstring", {d.S("context3DCreate")})
+          .Op("newfunction", {secondFn}).Op("callpropvoid", {d.Q("addEventListener"), 2});
+    };
+    auto dispose = [&](bool recreate) {
+      first.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("context3D")});
+      first.Op(recreate ? "pushtrue" : "pushfalse").Op("callpropvoid", {d.Q("dispose"), 1});
+    };
+    if (request) {
+      dispose(false);
+      listenSecond();
+      first.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("callpropvoid", {d.Q("requestContext3D"), 0});
+    } else {
+      listenSecond();
+      dispose(true);
+    }
+    first.Label("out").Op("returnvoid");
+    const auto firstFn = d.Method(first, 1);
+    const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+      c.Op("findproperty", {m.Q("done")}).Op("pushfalse").Op("setproperty", {m.Q("done")});
+      RequestContext(m, c, 0, firstFn);
+    });
+    EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(300); }), "first|second 32|") << request;
+  }
+}
+
+// A cube texture's size limit is on its edge: 1024 is taken, though its six
+// faces together are taller than any flat texture may be.
+TEST(As3Stage3D, CubeTexturesAreLimitedByTheirEdge) {
+  As3Movie d;
+  AbcCode made;
+  made.Op("getlocal_1").Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("context3D")}).Op("setlocal_2");
+  for (const int size : {1024, 8192}) {
+    made.Op("getlocal_2").Op("pushint", {d.a.Int(size)}).Op("pushstring", {d.S("bgra")}).Op("pushfalse")
+        .Op("callpropvoid", {d.Q("createCubeTexture"), 3});
+    d.Trace(made, "made " + std::to_string(size));
+  }
+  made.Op("returnvoid");
+  const auto madeFn = d.Method(made, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) { RequestContext(m, c, 0, madeFn); });
+  const std::string out = As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(200); });
+  EXPECT_EQ(out.rfind("made 1024|", 0), 0u) << out;
+  EXPECT_NE(out.find("Error #2004"), std::string::npos) << out;
+  EXPECT_EQ(out.find("made 8192"), std::string::npos) << out;
+}
+
 // AGAL byte code for the textured quad below: 24-byte instructions after the
 // header; a register is (type, index) with the identity swizzle.
 std::vector<std::uint8_t> Agal(bool fragment, const std::vector<std::array<int, 5>>& code) {

@@ -309,11 +309,6 @@ NATIVE(ThrottleEventCtor) {
   Set(m, self, "targetFrameRate", Value::Number(avm2::ArgNum(m, a, 4, 0)));
   return self;
 }
-NATIVE(GameInputEventCtor) {
-  EventInit(m, self, a);
-  Set(m, self, "device", Arg(a, 3, Value::Null()));
-  return self;
-}
 NATIVE(SoftKeyboardEventCtor) {
   EventInit(m, self, a);
   Set(m, self, "relatedObject", Arg(a, 3, Value::Null()));
@@ -325,8 +320,6 @@ NATIVE(StageVideoAvailabilityEventCtor) {
   Set(m, self, "availability", Arg(a, 3, Value::Null()));
   return self;
 }
-// No game controller is ever attached: every index is past the last.
-NATIVE(GameInputDeviceAt) { m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006); }
 NATIVE(NoStageVideos) {
   return Value::Obj(m.Construct(m.VectorOf(m.FindClass("flash.media::StageVideo")), {}));
 }
@@ -1346,13 +1339,9 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
   // layer: the classes are there, and say there is nothing to use.
   eventClass("ThrottleEvent", ThrottleEventCtor, {"THROTTLE:throttle"});
   StringConsts(m, Existing(m, "flash.events", "ThrottleType", obj), {"THROTTLE:throttle", "PAUSE:pause", "RESUME:resume"});
-  eventClass("GameInputEvent", GameInputEventCtor,
-             {"DEVICE_ADDED:deviceAdded", "DEVICE_REMOVED:deviceRemoved", "DEVICE_UNUSABLE:deviceUnusable"});
   eventClass("SoftKeyboardEvent", SoftKeyboardEventCtor,
              {"SOFT_KEYBOARD_ACTIVATE:softKeyboardActivate", "SOFT_KEYBOARD_ACTIVATING:softKeyboardActivating",
               "SOFT_KEYBOARD_DEACTIVATE:softKeyboardDeactivate"});
-  eventClass("AccelerometerEvent", nullptr, {"UPDATE:update"});
-  eventClass("GeolocationEvent", nullptr, {"UPDATE:update"});
   eventClass("StageVideoAvailabilityEvent", StageVideoAvailabilityEventCtor,
              {"STAGE_VIDEO_AVAILABILITY:stageVideoAvailability"});
   StringConsts(m, Existing(m, "flash.media", "StageVideoAvailability", obj), {"AVAILABLE:available", "UNAVAILABLE:unavailable"});
@@ -1361,19 +1350,6 @@ void InstallDisplayUiAndEvents(Machine& m, Class* obj, [[maybe_unused]] Class* d
   Existing(m, "flash.media", "StageVideo", dispatcher);
   if (Class* stage = m.FindClass("flash.display::Stage"); stage && !m.FindBinding(&stage->instance, m.NameFromString("stageVideos")))
     m.AddGetter(stage, "stageVideos", NoStageVideos);
-  for (const char* name : {"Accelerometer", "Geolocation"}) {
-    Class* sensor = Existing(m, "flash.sensors", name, dispatcher);
-    if (m.FindBinding(&sensor->statics, m.NameFromString("isSupported"))) continue;
-    m.AddGetter(sensor, "isSupported", False, true);
-    m.AddGetter(sensor, "muted", True);
-    m.AddMethod(sensor, "setRequestedUpdateInterval", Nothing);
-  }
-  if (Class* input = Existing(m, "flash.ui", "GameInput", dispatcher);
-      !m.FindBinding(&input->statics, m.NameFromString("numDevices"))) {
-    m.AddGetter(input, "isSupported", True, true);
-    m.AddGetter(input, "numDevices", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
-    m.AddMethod(input, "getDeviceAt", GameInputDeviceAt, true);
-  }
   StringConsts(m, Existing(m, "flash.display", "StageAspectRatio", obj), {"PORTRAIT:portrait", "LANDSCAPE:landscape", "ANY:any"});
   StringConsts(m, Existing(m, "flash.display", "StageOrientation", obj),
                {"DEFAULT:default", "ROTATED_LEFT:rotatedLeft", "ROTATED_RIGHT:rotatedRight", "UPSIDE_DOWN:upsideDown",
@@ -1814,6 +1790,65 @@ void InstallWorkers(Machine& m, Class* obj, Class* dispatcher, Class* event) {
   }
 }
 
+// flash.sensors (SWF 10 on): a desktop player has neither accelerometer nor
+// location; the classes are there, unsupported, and never send an update.
+void InstallSensors(Machine& m, Class* dispatcher, Class* event) {
+  for (const char* name : {"Accelerometer", "Geolocation"}) {
+    if (m.FindClass(std::string("flash.sensors::") + name)) continue;
+    Class* c = m.DefineNativeClass("flash.sensors", name, dispatcher);
+    m.AddGetter(c, "isSupported", False, true);
+    m.AddGetter(c, "muted", False);
+    m.AddMethod(c, "setRequestedUpdateInterval", Nothing);
+    if (name[0] == 'G') {
+      m.AddSetter(c, "desiredAccuracy", Nothing);
+      m.AddGetter(c, "desiredAccuracy", [](Machine&, Value, std::span<Value>) { return Value::Number(0); });
+    }
+  }
+  for (const char* name : {"AccelerometerEvent", "GeolocationEvent"}) {
+    Class* c = m.FindClass(std::string("flash.events::") + name);
+    if (!c) c = m.DefineNativeClass("flash.events", name, event);
+    StringConsts(m, c, {"UPDATE:update"});
+  }
+}
+
+// flash.ui.MouseCursorData (SWF 11 on): what Mouse.registerCursor takes. The
+// player keeps its own cursor, but a movie builds the description first.
+NATIVE(MouseCursorDataCtor) {
+  (void)a;
+  Set(m, self, "data", Value::Null());
+  Set(m, self, "frameRate", Value::Number(0));
+  Class* point = m.FindClass("flash.geom::Point");
+  Set(m, self, "hotSpot", point ? Value::Obj(m.Construct(point, {})) : Value::Null());
+  return self;
+}
+
+// GameInput (SWF 21 on): the API is there with no device plugged in, so a
+// game asks, finds none, and goes on with the keyboard.
+NATIVE(GameInputDeviceAt) {
+  (void)self;
+  (void)a;
+  m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+}
+void InstallGameInput(Machine& m, Class* obj, Class* dispatcher, Class* event) {
+  if (m.FindClass("flash.ui::GameInput")) return;
+  Class* input = m.DefineNativeClass("flash.ui", "GameInput", dispatcher);
+  m.AddGetter(input, "isSupported", True, true);
+  m.AddGetter(input, "numDevices", [](Machine&, Value, std::span<Value>) { return Value::Int(0); }, true);
+  m.AddMethod(input, "getDeviceAt", GameInputDeviceAt, true);
+  Class* device = m.DefineNativeClass("flash.ui", "GameInputDevice", obj);
+  avm2::SetNativeCtor(m, device, NotInstantiable);
+  m.AddConst(device, "MAX_BUFFER_SIZE", Value::Int(32000));
+  Class* control = m.DefineNativeClass("flash.ui", "GameInputControl", dispatcher);
+  avm2::SetNativeCtor(m, control, NotInstantiable);
+  StringConsts(m, Existing(m, "flash.ui", "GameInputHand", obj), {"LEFT:left", "RIGHT:right", "UNDEFINED:undefined"});
+  StringConsts(m, Existing(m, "flash.ui", "GameInputFinger", obj),
+               {"INDEX:index", "MIDDLE:middle", "THUMB:thumb", "UNKNOWN:unknown"});
+  Class* ev = m.FindClass("flash.events::GameInputEvent");
+  if (!ev) ev = m.DefineNativeClass("flash.events", "GameInputEvent", event);
+  StringConsts(m, ev, {"DEVICE_ADDED:deviceAdded", "DEVICE_REMOVED:deviceRemoved", "DEVICE_UNUSABLE:deviceUnusable"});
+  m.AddGetter(ev, "device", Null);
+}
+
 // Flash 11's soft keyboard members of every InteractiveObject: a desktop
 // player has no soft keyboard, so asking for one gets false, but the two
 // settings keep what a script gives them (Flex and TLF text set them).
@@ -1881,6 +1916,10 @@ void InstallFlashApi(Machine& m, int swfVersion) {
   InstallNetSystemAndGeometry(m, obj, dispatcher, event);
   if (swfVersion >= 11) InstallSoftKeyboard(m);
   if (swfVersion >= 17) InstallWorkers(m, obj, dispatcher, event);
+  if (swfVersion >= 10) InstallSensors(m, dispatcher, event);
+  if (swfVersion >= 11 && !m.FindClass("flash.ui::MouseCursorData"))
+    DynamicClass(m, "flash.ui", "MouseCursorData", obj, MouseCursorDataCtor);
+  if (swfVersion >= 21) InstallGameInput(m, obj, dispatcher, event);
 }
 
 }  // namespace quarvel::player

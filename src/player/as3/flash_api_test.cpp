@@ -164,7 +164,7 @@ TEST(As3FlashApi, DevicesTheDesktopPlayerLacksAreAskedForAndAbsent) {
   As3Movie d;
   const auto throttle = d.a.PackageName("flash.events", "ThrottleEvent");
   const auto input = d.a.PackageName("flash.ui", "GameInput");
-  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     Line(m, c)
         .Static("flash.sensors", "Accelerometer", "isSupported")
         .Static("flash.sensors", "Geolocation", "isSupported")
@@ -184,6 +184,7 @@ TEST(As3FlashApi, DevicesTheDesktopPlayerLacksAreAskedForAndAbsent) {
     Line(m, c).Local(1, {"type"}).Local(1, {"state"}).Local(1, {"targetFrameRate"}).Local(2, {"length"}).Done();
     c.Op("getlex", {input}).Op("pushbyte", {0}).Op("callpropvoid", {m.Q("getDeviceAt"), 1});
   });
+  bytes[3] = 21;  // GameInput comes with SWF 21
   const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
   EXPECT_EQ(out.substr(0, out.find('|', out.find('|') + 1) + 1),
             "false false true 0 deviceAdded pause softKeyboardActivate rotatedLeft onLoad|throttle pause 0 0|");
@@ -446,6 +447,40 @@ TEST(As3FlashApi, PrimordialWorkerWithoutBackgroundWorkers) {
   }
   bytes[3] = 16;
   EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #1065: Variable Worker is not defined."), std::string::npos);
+}
+
+// Game controllers (SWF 21 on): the API is there with no device plugged in,
+// and asking for a device that is not there is a RangeError. Sensors (SWF 10
+// on) are there, unsupported; a cursor description (SWF 11 on) starts with
+// its hot spot at the corner. Older movies do not see GameInput.
+TEST(As3FlashApi, GameInputSensorsAndCursorDataWithoutDevices) {
+  As3Movie d;
+  const auto input = d.a.PackageName("flash.ui", "GameInput");
+  const auto accel = d.a.PackageName("flash.sensors", "Accelerometer");
+  const auto cursor = d.a.PackageName("flash.ui", "MouseCursorData");
+  const auto dispatcher = d.a.PackageName("flash.events", "EventDispatcher");
+  auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    Line(m, c).Static("flash.ui", "GameInput", "isSupported").Static("flash.ui", "GameInput", "numDevices")
+        .Static("flash.events", "GameInputEvent", "DEVICE_ADDED").Static("flash.sensors", "Accelerometer", "isSupported")
+        .Done();
+    c.Op("findpropstrict", {input}).Op("constructprop", {input, 0}).Op("setlocal", {1});
+    c.Op("findpropstrict", {accel}).Op("constructprop", {accel, 0}).Op("setlocal", {2});
+    c.Op("findpropstrict", {cursor}).Op("constructprop", {cursor, 0}).Op("setlocal", {3});
+    Line made(m, c);
+    c.Op("getlocal_1").Op("getlex", {dispatcher}).Op("istypelate");
+    made.Add();
+    c.Op("getlocal_2").Op("getlex", {dispatcher}).Op("istypelate");
+    made.Add().Local(3, {"hotSpot", "x"}).Local(3, {"data"}).Done();
+    c.Op("getlex", {input}).Op("pushbyte", {0}).Op("callproperty", {m.Q("getDeviceAt"), 1}).Op("pop");
+    m.Trace(c, "after");
+  });
+  bytes[3] = 21;
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out.rfind("true 0 deviceAdded false|true true 0 null|", 0), 0u) << out;
+  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
+  EXPECT_EQ(out.find("after"), std::string::npos) << out;
+  bytes[3] = 20;
+  EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #1065: Variable GameInput is not defined."), std::string::npos);
 }
 
 // The soft keyboard members (SWF 11 on) of a Sprite and a TextField: no

@@ -77,9 +77,17 @@ As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
     for (FlashObject* c : media.channels) h.Mark(c);
     for (FlashObject* c : media.streams) h.Mark(c);
   });
-  for (const auto& block : lib.abcBlocks) {
+  LoadAbcBlocks(m, lib.abcBlocks);
+}
+
+void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks) {
+  for (std::size_t i = 0; i < blocks.size();) {
+    std::vector<Machine::BlockToLoad> frame;
+    const int f = blocks[i].frame;
+    for (; i < blocks.size() && blocks[i].frame == f; ++i)
+      frame.push_back({blocks[i].file, blocks[i].name, !(blocks[i].flags & avm2::kDoAbcLazyInitialize)});
     m.BeginFrame();
-    m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
+    m.LoadTogether(frame, [&m] { m.BeginFrame(); });
   }
 }
 

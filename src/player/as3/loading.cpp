@@ -591,10 +591,7 @@ Value As3Display::LoadedMovie(FlashObject* info, const std::string& bytes) {
         loadedSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), std::make_pair(&loaded, id));
       if (const Character* d = loaded.Find(id)) loadedClasses.emplace(d, name);
     }
-    for (const auto& block : loaded.abcBlocks) {
-      m.BeginFrame();
-      m.Load(block.file, block.name, !(block.flags & avm2::kDoAbcLazyInitialize));
-    }
+    LoadAbcBlocks(m, loaded.abcBlocks);
   });
   if (!playing) {
     m.Log("a movie a Loader loaded could not be read");

@@ -156,7 +156,15 @@ NATIVE(CtxSetChecking) {
   return Value();
 }
 NATIVE(CtxDispose) {
-  if (Context3DObject* c = As<Context3DObject>(self)) c->disposed = true;
+  Context3DObject* c = As<Context3DObject>(self);
+  if (!c || c->disposed) return Value();
+  c->disposed = true;
+  // With recreate (the default) and a CONTEXT3D_CREATE listener on its
+  // Stage3D, Flash treats the disposal as a lost device: a new context comes.
+  Stage3DObject* s = As<Stage3DObject>(c->stage3D);
+  if (s && (a.empty() || m.ToBoolean(a[0])) &&
+      std::any_of(s->listeners.begin(), s->listeners.end(), [](const Listener& l) { return l.type == "context3DCreate"; }))
+    B(m).stage3DRequests.push_back(c->stage3D);
   return Value();
 }
 
@@ -196,7 +204,8 @@ Value MakeTexture(Machine& m, const Value& self, const char* cls, int w, int h, 
   SelfContext(m, self);
   if (!OneOf(format, {"bgra", "bgraPacked4444", "bgrPacked565", "compressed", "compressedAlpha", "rgbaHalfFloat"}))
     BadFormat(m, "textureFormat");
-  if (w <= 0 || h <= 0 || w > 4096 || h > 4096) Invalid(m);
+  const bool cube = std::string_view(cls) == "flash.display3D.textures::CubeTexture";
+  if (w <= 0 || h <= 0 || w > 4096 || (!cube && h > 4096)) Invalid(m);
   Value v = NewResource(m, self, cls, Resource3DObject::kTexture);
   auto* r = As<Resource3DObject>(v);
   r->width = w;
@@ -216,6 +225,8 @@ NATIVE(CtxCreateRectTexture) {
 }
 NATIVE(CtxCreateCubeTexture) {
   const int size = m.ToInt(m.ArgOr(a, 0));
+  // The limit is on the edge; the six faces are stored one under another.
+  if (size <= 0 || size > 4096) Invalid(m);
   return MakeTexture(m, self, "flash.display3D.textures::CubeTexture", size, size * 6, m.ToString(m.ArgOr(a, 1)));
 }
 NATIVE(CtxSetVertexBufferAt) {
@@ -461,8 +472,12 @@ void DrawRecording(Machine& m, Context3DObject* c) {
   c->recordedFloats = 0;
 }
 // Before a texture's words change: recorded draws read the old ones.
+void StoreTextureTarget(Context3DObject* c);
 void BeforeTextureWrite(Machine& m, Resource3DObject* tex) {
-  if (Context3DObject* c = As<Context3DObject>(tex->context)) DrawRecording(m, c);
+  if (Context3DObject* c = As<Context3DObject>(tex->context)) {
+    DrawRecording(m, c);
+    if (tex == As<Resource3DObject>(c->renderTarget)) StoreTextureTarget(c);
+  }
   tex->stamp = NextStamp();
 }
 // Keeps a back-buffer draw for present: copies of what it reads that
@@ -520,10 +535,19 @@ bool Record(Context3DObject* c, const agal::Draw& d, const Resource3DObject* pro
   c->recorded.push_back(std::move(r));
   return true;
 }
-void StoreTextureTarget(Context3DObject* c) {
+// Draws into a texture are written back to its words only when something
+// may read them (another target chosen, the texture sampled or uploaded):
+// a texture drawn in many small draws is converted once, not once a draw.
+void MarkTextureTarget(Context3DObject* c) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
   if (!tex || tex->kind != Resource3DObject::kTexture) return;
   tex->stamp = NextStamp();
+  c->textureUnstored = true;
+}
+void StoreTextureTarget(Context3DObject* c) {
+  Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
+  if (!c->textureUnstored || !tex || tex->kind != Resource3DObject::kTexture) return;
+  c->textureUnstored = false;
   const agal::Target& t = c->textureTarget;
   const std::size_t n = static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height);
   if (tex->pixels.size() < n) return;
@@ -536,6 +560,7 @@ NATIVE(CtxSetRenderTarget) {
   Resource3DObject* tex = As<Resource3DObject>(v);
   if (!tex || tex->kind != Resource3DObject::kTexture)
     m.ThrowError("TypeError", "Parameter texture must be non-null.", 2007);
+  StoreTextureTarget(c);
   c->renderTarget = v;
   // A cube map draws into its first face only.
   const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
@@ -546,7 +571,9 @@ NATIVE(CtxSetRenderTarget) {
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
-  SelfContext(m, self)->renderTarget = Value::Null();
+  Context3DObject* c = SelfContext(m, self);
+  StoreTextureTarget(c);
+  c->renderTarget = Value::Null();
   return Value();
 }
 // clear(red, green, blue, alpha = 1, depth = 1, stencil = 0, mask = ALL)
@@ -573,7 +600,7 @@ NATIVE(CtxClear) {
   }
   DrawRecording(m, c);
   CurrentTarget(c, mask & 1).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
-  StoreTextureTarget(c);
+  MarkTextureTarget(c);
   c->cleared = true;
   return Value();
 }
@@ -596,8 +623,10 @@ NATIVE(CtxDrawTriangles) {
       if (s.offset < 0 || s.offset + (s.format == "bytes4" ? 1 : s.format.back() - '0') > vb->perItem)
         m.ThrowError("Error", "Vertex buffer offset is out of range.", 3652);
     }
-    if (Resource3DObject* tex = As<Resource3DObject>(c->textures[k]); tex && tex->kind == Resource3DObject::kTexture)
+    if (Resource3DObject* tex = As<Resource3DObject>(c->textures[k]); tex && tex->kind == Resource3DObject::kTexture) {
+      if (tex == As<Resource3DObject>(c->renderTarget)) StoreTextureTarget(c);
       d.textures[k] = {tex->pixels.data(), tex->width, tex->height, tex->height == tex->width * 6};
+    }
   }
   d.indices = indices->indices;
   d.state = c->draw;
@@ -615,7 +644,7 @@ NATIVE(CtxDrawTriangles) {
   } catch (const agal::AgalError& e) {
     m.ThrowError("Error", e.what(), 3670);
   }
-  StoreTextureTarget(c);
+  MarkTextureTarget(c);
   return Value();
 }
 // present() shows the back buffer on its layer, opaque: the premultiplied
@@ -990,8 +1019,11 @@ void As3Display::FinishStage3DRequests() {
   for (const Value& v : requests) {
     Stage3DObject* s = As<Stage3DObject>(v);
     if (!s) continue;
-    if (s->context.IsNullish()) {
+    // A disposed context is replaced: requesting again gives a fresh one.
+    const Context3DObject* old = As<Context3DObject>(s->context);
+    if (!old || old->disposed) {
       auto* c = static_cast<Context3DObject*>(m.Instantiate(m.FindClass("flash.display3D::Context3D")));
+      c->stage3D = v;
       s->context = Value::Obj(c);
     }
     SendSimple(s, "context3DCreate");

@@ -81,6 +81,21 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
   return ran;
 }
 
+void Machine::LoadTogether(std::span<const BlockToLoad> blocks, const std::function<void()>& beforeEntry) {
+  std::vector<AbcUnit*> eager;
+  for (const auto& b : blocks) {
+    const std::size_t before = units_.size();
+    Load(b.file, b.name, false);
+    if (b.eager && units_.size() > before) eager.push_back(units_.back().get());
+  }
+  for (AbcUnit* u : eager) {
+    if (u->scripts.empty()) continue;
+    if (beforeEntry) beforeEntry();
+    const auto entry = static_cast<std::uint32_t>(u->scripts.size() - 1);
+    SafeCall([&] { RunScript(*u, entry); }, "a script's initialisation");
+  }
+}
+
 bool Machine::RunScript(AbcUnit& u, std::uint32_t index) {
   if (index >= u.scripts.size() || u.scriptRun[index]) return true;
   u.scriptRun[index] = true;

@@ -382,6 +382,16 @@ class Machine {
   // the last script runs at once, the others run when first needed. A
   // script that throws is logged. Returns false when the entry script failed.
   bool Load(std::shared_ptr<const AbcFile> file, std::string_view name, bool runEntry = true);
+  // The blocks Flash loads together, those of one frame: every block's
+  // definitions first, then each eager block's entry script in order, so an
+  // entry script reaches the classes of the blocks after it. `beforeEntry`
+  // runs before each entry script (the host's frame bookkeeping).
+  struct BlockToLoad {
+    std::shared_ptr<const AbcFile> file;
+    std::string_view name;
+    bool eager = true;
+  };
+  void LoadTogether(std::span<const BlockToLoad> blocks, const std::function<void()>& beforeEntry = {});
 
   // Frame-time bookkeeping: resets the caps; Collect frees what no root reaches.
   void BeginFrame();

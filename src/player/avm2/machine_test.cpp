@@ -92,6 +92,62 @@ TEST_F(As3, ExceptionsAreCaughtByTypeAndFinallyRuns) {
   EXPECT_NE(logged[0].find("uncaught"), std::string::npos);
 }
 
+// The blocks of one frame load together: every block's definitions first,
+// then each eager block's entry script in order. An entry script that names
+// a definition of a later block finds it (and runs that block's script on
+// demand, once); a lazy block's script waits until something names it.
+TEST_F(As3, BlocksOfAFrameDefineBeforeTheirEntryScriptsRun) {
+  auto block = [](std::function<void(AbcBuilder&, AbcCode&)> code, std::string_view slot) {
+    AbcBuilder b;
+    const auto pub = b.Namespace(NamespaceKind::kPackage, "");
+    AbcCode c;
+    c.Op("getlocal_0").Op("pushscope");
+    code(b, c);
+    c.Op("returnvoid");
+    const auto init = b.Method({});
+    b.Body({.method = init, .maxStack = 8, .localCount = 2, .maxScopeDepth = 4}, c);
+    Trait t;
+    t.name = b.QName(pub, slot);
+    t.kind = TraitKind::kSlot;
+    b.Script({.init = init, .traits = {t}});
+    return std::make_shared<AbcFile>(ParseAbc(b.Bytes()));
+  };
+  auto trace = [](AbcBuilder& b, AbcCode& c, std::function<void()> value) {
+    const auto tr = b.QName(b.Namespace(NamespaceKind::kPackage, ""), "trace");
+    c.Op("findpropstrict", {tr});
+    value();
+    c.Op("callpropvoid", {tr, 1});
+  };
+  // First: traces the later block's slot. Second: sets its slot, saying so.
+  auto first = block([&](AbcBuilder& b, AbcCode& c) {
+    const auto later = b.QName(b.Namespace(NamespaceKind::kPackage, ""), "later");
+    trace(b, c, [&] { c.Op("findpropstrict", {later}).Op("getproperty", {later}); });
+  }, "early");
+  auto second = block([&](AbcBuilder& b, AbcCode& c) {
+    const auto later = b.QName(b.Namespace(NamespaceKind::kPackage, ""), "later");
+    trace(b, c, [&] { c.Op("pushstring", {b.String("second runs")}); });
+    c.Op("findproperty", {later}).Op("pushstring", {b.String("ready")}).Op("setproperty", {later});
+  }, "later");
+  auto lazy = block([&](AbcBuilder& b, AbcCode& c) { trace(b, c, [&] { c.Op("pushstring", {b.String("lazy runs")}); }); },
+                    "idle");
+  Machine m;
+  m.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  m.logSink = [this](const std::string& s) { logged.push_back(s); };
+  int entries = 0;
+  const Machine::BlockToLoad blocks[] = {{first, "first", true}, {second, "second", true}, {lazy, "lazy", false}};
+  m.LoadTogether(blocks, [&] { ++entries; });
+  EXPECT_EQ(Traced(), "second runs|ready|");
+  EXPECT_TRUE(logged.empty()) << logged[0];
+  EXPECT_EQ(entries, 2);
+  // Loaded one at a time, the first entry script finds nothing yet.
+  traced.clear();
+  Machine alone;
+  alone.traceSink = [this](const std::string& s) { traced.push_back(s); };
+  alone.logSink = [](const std::string&) {};
+  EXPECT_FALSE(alone.Load(first, "first"));
+  EXPECT_NE(Traced().find("Error #1065: Variable later is not defined."), std::string::npos) << Traced();
+}
+
 TEST_F(As3, ClosuresKeepTheirActivation) {
   // function counter() { var n = 0; return function () { return ++n; } }
   AbcCode inner;
