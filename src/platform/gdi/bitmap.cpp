@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -267,7 +268,18 @@ Bitmap Bitmap::ConvertTo(PixelFormat format) const {
     for (int y = 0; y < height_; ++y) {
       const std::uint8_t* s = ScanLine(y);
       std::uint8_t* d = out.ScanLine(y);
-      for (int x = 0; x < width_; ++x, s += 4, d += 3) {
+      int x = 0;
+      if constexpr (std::endian::native == std::endian::little) {
+        // Four pixels as three words: every capture saved as AVI comes this way.
+        for (; x + 4 <= width_; x += 4, s += 16, d += 12) {
+          std::uint32_t p[4];
+          std::memcpy(p, s, sizeof p);
+          const std::uint32_t w[3] = {(p[0] & 0xFFFFFFu) | p[1] << 24, (p[1] >> 8 & 0xFFFFu) | p[2] << 16,
+                                      (p[2] >> 16 & 0xFFu) | p[3] << 8};
+          std::memcpy(d, w, sizeof w);
+        }
+      }
+      for (; x < width_; ++x, s += 4, d += 3) {
         d[0] = s[0]; d[1] = s[1]; d[2] = s[2];
       }
     }
@@ -342,6 +354,20 @@ void StretchBlt(Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int 
     if (s >= 0 && s < src.Width()) cols[std::size_t(c)] = int(s);
   }
   bool same = dst.Format() == src.Format() && (!IsPalettized(dst.Format()) || dst.Palette() == src.Palette());
+  // Target columns whose source columns follow one another, copied at once
+  // (a picture widened by a pixel or two is nearly all one run).
+  struct Run {
+    int to, from, count;
+  };
+  std::vector<Run> runs;
+  for (int c = 0; c < w; ++c) {
+    const int s = cols[std::size_t(c)];
+    if (s < 0) continue;
+    if (!runs.empty() && runs.back().to + runs.back().count == c && runs.back().from + runs.back().count == s)
+      ++runs.back().count;
+    else
+      runs.push_back({c, s, 1});
+  }
   int bytes = dst.BitsPerPixel() / 8;
   for (int r = 0; r < h; ++r) {
     int ty = y + r;
@@ -352,9 +378,9 @@ void StretchBlt(Bitmap& dst, int x, int y, int w, int h, const Bitmap& src, int 
     if (same && dst.BitsPerPixel() >= 8) {
       std::uint8_t* d = dst.ScanLine(ty);
       const std::uint8_t* sp = src.ScanLine(srow);
-      for (int c = 0; c < w; ++c)
-        if (cols[std::size_t(c)] >= 0)
-          std::memcpy(d + std::size_t(x + c) * bytes, sp + std::size_t(cols[std::size_t(c)]) * bytes, std::size_t(bytes));
+      for (const Run& run : runs)
+        std::memcpy(d + std::size_t(x + run.to) * bytes, sp + std::size_t(run.from) * bytes,
+                    std::size_t(run.count) * bytes);
     } else if (same) {
       for (int c = 0; c < w; ++c)
         if (cols[std::size_t(c)] >= 0) dst.SetIndex(x + c, ty, src.GetIndex(cols[std::size_t(c)], srow));

@@ -97,6 +97,22 @@ TEST(BitmapConvert, ReinterpretKeepsTheBytesBetweenFormatsOfOneWidth) {
   EXPECT_EQ(as32.Format(), PixelFormat::pf32bit);
 }
 
+// 32 to 24 bits runs four pixels at a time: every width keeps each
+// pixel's three colour bytes, the fourth dropped.
+TEST(BitmapConvert, ThirtyTwoToTwentyFourBitsKeepsEveryPixelAtEveryWidth) {
+  std::mt19937 rng(5);
+  for (int w = 1; w <= 13; ++w) {
+    Bitmap src(w, 3, PixelFormat::pf32bit);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < w * 4; ++x) src.ScanLine(y)[x] = std::uint8_t(rng());
+    const Bitmap out = src.ConvertTo(PixelFormat::pf24bit);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+          ASSERT_EQ(out.ScanLine(y)[x * 3 + c], src.ScanLine(y)[x * 4 + c]) << w << " wide at " << x << "," << y;
+  }
+}
+
 TEST(BitmapPalettes, HalftoneHoldsTheSystemColours) {
   auto half = HalftonePalette();
   ASSERT_EQ(half.size(), 256u);
@@ -138,6 +154,30 @@ TEST(StretchBltTest, EveryTargetPixelIsOneSourcePixel) {
       prev_col = top.r;
       for (int y = 0; y < h; ++y) ASSERT_EQ(dst.GetPixel(x, y).r, top.r);
     }
+  }
+}
+
+// Each target pixel is the source pixel under its centre, whether the copy
+// goes pixel by pixel or a run of neighbours at a time; what falls outside
+// the target is left alone.
+TEST(StretchBltTest, EachPixelIsTheSourcePixelUnderItsCentre) {
+  const Bitmap src = UniquePixels(37, 9);
+  struct Case {
+    int x, y, w, h;
+  };
+  for (const Case c : {Case{0, 0, 39, 10}, Case{0, 0, 36, 9}, Case{-3, 1, 74, 5}, Case{2, -1, 40, 12}, Case{0, 0, 11, 3}}) {
+    Bitmap dst(40, 10, PixelFormat::pf24bit);
+    FillRect(dst, Rect{0, 0, 40, 10}, Color{1, 2, 3});
+    StretchBlt(dst, c.x, c.y, c.w, c.h, src, 0, 0, src.Width(), src.Height());
+    for (int ty = 0; ty < 10; ++ty)
+      for (int tx = 0; tx < 40; ++tx) {
+        const int col = tx - c.x, row = ty - c.y;
+        const Color want = col < 0 || row < 0 || col >= c.w || row >= c.h
+                               ? Color{1, 2, 3}
+                               : src.GetPixel(int((2LL * col + 1) * src.Width() / (2LL * c.w)),
+                                              int((2LL * row + 1) * src.Height() / (2LL * c.h)));
+        ASSERT_EQ(dst.GetPixel(tx, ty), want) << c.w << "x" << c.h << " at " << tx << "," << ty;
+      }
   }
 }
 

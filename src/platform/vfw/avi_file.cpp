@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 
 #include "platform/vfw/ffmpeg_p.h"
@@ -132,7 +133,6 @@ class AviOutput {
     } catch (const std::bad_alloc&) {
       // The scratch file stays without its index; nothing else can be done here.
     }
-    if (compressor_) libdeflate_free_compressor(compressor_);
   }
 
   int fd() const { return fd_.fd; }
@@ -157,14 +157,25 @@ class AviOutput {
     const void* raw = data;
     const std::uint32_t raw_size = size;
     if (packed_ && size > 1) {
-      if (!compressor_) compressor_ = libdeflate_alloc_compressor(1);
-      if (!compressor_) throw std::bad_alloc();
-      packed_buffer_.resize(libdeflate_deflate_compress_bound(compressor_, size));
-      // Kept only when smaller.
-      const std::size_t n = libdeflate_deflate_compress(compressor_, data, size, packed_buffer_.data(), size - 1);
-      if (n > 0) {
+      // ISA-L's level 1: several times faster than libdeflate's on the flat
+      // pictures most movies give, for a few percent more bytes.
+      if (level_buffer_.empty()) level_buffer_.resize(ISAL_DEF_LVL1_DEFAULT);
+      packed_buffer_.resize(size - 1);
+      isal_zstream zs;
+      isal_deflate_stateless_init(&zs);
+      zs.level = 1;
+      zs.level_buf = level_buffer_.data();
+      zs.level_buf_size = std::uint32_t(level_buffer_.size());
+      zs.gzip_flag = IGZIP_DEFLATE;
+      zs.end_of_stream = 1;
+      zs.next_in = static_cast<std::uint8_t*>(const_cast<void*>(data));
+      zs.avail_in = size;
+      zs.next_out = packed_buffer_.data();
+      zs.avail_out = size - 1;
+      // Kept only when smaller: a picture that does not fit overflows.
+      if (isal_deflate_stateless(&zs) == COMP_OK) {
         data = packed_buffer_.data();
-        size = std::uint32_t(n);
+        size = zs.total_out;
       }
     }
     if (failed_) return AVIERR_FILEWRITE;
@@ -351,7 +362,7 @@ class AviOutput {
 
   Fd fd_;
   bool packed_;
-  libdeflate_compressor* compressor_ = nullptr;
+  std::vector<std::uint8_t> level_buffer_;
   std::vector<std::uint8_t> packed_buffer_;
   std::optional<std::uint64_t> movi_;  // offset of the "movi" tag
   std::uint64_t end_ = 0;

@@ -216,6 +216,89 @@ TEST(Filters, BitmapsBlurTheirOwnEdgePixelsObjectsBlurIntoTransparency) {
   EXPECT_DOUBLE_EQ(FilterMargin({big}, 2.0), 12);  // nine wide at twice the scale: 4 a side
 }
 
+// The blur runs many lines side by side (four at a time where the processor
+// can): every pixel must still be what one line alone gives. The oracle is
+// the plain box, a running sum along each line in turn.
+TEST(Filters, BlurOfLinesSideBySideEqualsEachLineAlone) {
+  using Line = std::vector<float>;
+  const auto pass = [](Line& v, double size, bool clamp) {
+    if (!(size > 1.0)) return;
+    const double radius = (size - 1) / 2;
+    const int m = static_cast<int>(std::ceil(radius)) - 1;
+    const double edge = std::floor((radius - m) * 255) / 255, total = 2 * m + 1 + 2 * edge;
+    const int n = static_cast<int>(v.size());
+    auto in = [&](int i) -> double { return i < 0 ? (clamp ? v[0] : 0) : i >= n ? (clamp ? v[n - 1] : 0) : v[i]; };
+    const Line was = v;
+    Line out(v.size());
+    double sum = 0;
+    for (int i = -m; i <= m; ++i) sum += in(i);
+    for (int i = 0; i < n; ++i) {
+      out[i] = static_cast<float>(std::floor((sum + edge * (in(i - m - 1) + in(i + m + 1))) / total + 1e-4));
+      sum += in(i + m + 1) - in(i - m);
+    }
+    v = out;
+  };
+  const auto level = [](float v) -> std::uint32_t {
+    return v > 0 ? v >= 255 ? 255 : std::uint32_t(double(v) + 0.5) : 0;
+  };
+  std::uint32_t seed = 12345;
+  const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  struct Size {
+    int w, h;
+  };
+  for (const Size size : {Size{1, 1}, Size{7, 1}, Size{1, 9}, Size{13, 11}, Size{37, 29}}) {
+    for (const double blur : {1.5, 2.0, 4.3, 9.0, 31.0}) {
+      for (const bool clamp : {false, true}) {
+        const int passes = 1 + static_cast<int>(next() % 3);
+        Surface img(size.w, size.h);
+        std::vector<Line> planes(4, Line(static_cast<std::size_t>(size.w * size.h)));
+        cairo_surface_flush(img.s);
+        for (int y = 0; y < size.h; ++y)
+          for (int x = 0; x < size.w; ++x) {
+            // Premultiplied: colours no higher than the alpha; many pixels clear.
+            const std::uint32_t a = next() % 3 == 0 ? 0 : next() % 256;
+            std::uint32_t px = a << 24;
+            for (int c = 0; c < 3; ++c) px |= (a ? next() % (a + 1) : 0) << (16 - 8 * c);
+            img.At(x, y) = px;
+            for (int c = 0; c < 4; ++c) planes[c][y * size.w + x] = static_cast<float>((px >> (24 - 8 * c)) & 255);
+          }
+        cairo_surface_mark_dirty(img.s);
+        Filter f;
+        f.kind = Filter::Kind::kBlur;
+        f.blurX = blur;
+        f.blurY = blur * 0.7;
+        f.passes = passes;
+        ApplyFilters(img.s, {f}, 1.0, clamp);
+        cairo_surface_flush(img.s);
+        for (Line& p : planes) {
+          for (int k = 0; k < passes; ++k) {
+            for (int y = 0; y < size.h; ++y) {
+              Line row(p.begin() + y * size.w, p.begin() + (y + 1) * size.w);
+              pass(row, f.blurX, clamp);
+              std::copy(row.begin(), row.end(), p.begin() + y * size.w);
+            }
+            for (int x = 0; x < size.w; ++x) {
+              Line col(static_cast<std::size_t>(size.h));
+              for (int y = 0; y < size.h; ++y) col[y] = p[y * size.w + x];
+              pass(col, f.blurY, clamp);
+              for (int y = 0; y < size.h; ++y) p[y * size.w + x] = col[y];
+            }
+          }
+        }
+        for (int y = 0; y < size.h; ++y)
+          for (int x = 0; x < size.w; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y * size.w + x);
+            const std::uint32_t a = level(planes[0][i]);
+            std::uint32_t want = a << 24;
+            for (int c = 1; c < 4; ++c) want |= std::min(level(planes[c][i]), a) << (24 - 8 * c);
+            ASSERT_EQ(img.At(x, y), want) << size.w << "x" << size.h << " blur " << blur << " clamp " << clamp
+                                          << " passes " << passes << " at " << x << "," << y;
+          }
+      }
+    }
+  }
+}
+
 TEST(Filters, DropShadowFallsAtItsAngleAndDistanceAndKnockoutHidesTheObject) {
   // An opaque red 10 x 10 square; a hard black shadow 5 pixels to the right.
   auto run = [](bool knockout, bool composite) {

@@ -54,6 +54,25 @@ struct ImageDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
 };
 
+// The four pixels mixed by weights in 1/256: each channel is
+// ((c00 (256 - ax) + c10 ax) (256 - ay) + (c01 (256 - ax) + c11 ax) ay + 2^15) >> 16,
+// never above 255. Two channels at a time, 32 bits apart in one word: no
+// sum reaches 2^24, so none spills into the other.
+std::uint32_t Bilinear(std::uint32_t p00, std::uint32_t p10, std::uint32_t p01, std::uint32_t p11, std::uint64_t ax,
+                       std::uint64_t ay) {
+  constexpr std::uint64_t kChannels = 0x000000FF000000FFull;
+  const auto spread = [](std::uint32_t p, int shift) {
+    return (std::uint64_t{p >> shift} & 0xFF) | (std::uint64_t{(p >> (shift + 16)) & 0xFF} << 32);
+  };
+  const auto mix = [&](int shift) {
+    const std::uint64_t top = spread(p00, shift) * (256 - ax) + spread(p10, shift) * ax;
+    const std::uint64_t bottom = spread(p01, shift) * (256 - ax) + spread(p11, shift) * ax;
+    return ((top * (256 - ay) + bottom * ay + 0x0000800000008000ull) >> 16) & kChannels;
+  };
+  const std::uint64_t even = mix(0), odd = mix(8);  // channels at 0 and 16, at 8 and 24
+  return static_cast<std::uint32_t>(even | even >> 16 | odd << 8 | odd >> 8);
+}
+
 }  // namespace
 
 Box ProjectedBox(const rules::H3& h, double x0, double y0, double x1, double y1) {
@@ -122,15 +141,7 @@ void DrawWarped(cairo_t* cr, cairo_surface_t* src, const rules::H3& deviceFromSr
       const int ax = static_cast<int>((fx - ix) * 256), ay = static_cast<int>((fy - iy) * 256);
       const std::uint32_t p00 = at(ix, iy), p10 = at(ix + 1, iy), p01 = at(ix, iy + 1), p11 = at(ix + 1, iy + 1);
       if ((p00 | p10 | p01 | p11) == 0) continue;
-      std::uint32_t result = 0;
-      for (int shift = 0; shift < 32; shift += 8) {
-        const int c00 = (p00 >> shift) & 255, c10 = (p10 >> shift) & 255;
-        const int c01 = (p01 >> shift) & 255, c11 = (p11 >> shift) & 255;
-        const int top = c00 * (256 - ax) + c10 * ax, bottom = c01 * (256 - ax) + c11 * ax;
-        const int value = (top * (256 - ay) + bottom * ay + (1 << 15)) >> 16;
-        result |= static_cast<std::uint32_t>(std::min(value, 255)) << shift;
-      }
-      row[px] = result;
+      row[px] = Bilinear(p00, p10, p01, p11, static_cast<std::uint64_t>(ax), static_cast<std::uint64_t>(ay));
     }
   }
   cairo_surface_mark_dirty(out.get());

@@ -89,6 +89,45 @@ TEST(ProjectedPlane, TheSamplerMatchesANaiveInverseMapping) {
   EXPECT_EQ(compared, 4800);
 }
 
+// Under a map whose inverse is exact in binary fractions the sample points
+// are known exactly: each channel must be the sampler's fixed-point mix in
+// 1/256 steps, rounded, whatever the other channels hold (bright and dark
+// neighbours side by side, any alpha).
+TEST(ProjectedPlane, TheSamplerMixesEachChannelAloneInWholeSteps) {
+  Surface src(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 9, 7));
+  std::uint32_t seed = 7;
+  for (int y = 0; y < 7; ++y)
+    for (int x = 0; x < 9; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const std::uint32_t a = (x + y) % 4 == 0 ? 255 : seed >> 24;
+      std::uint32_t px = a << 24;
+      for (int shift = 0; shift < 24; shift += 8) px |= (((seed >> shift) & 255) * a / 255) << shift;
+      Pixels(src.get())[y * Stride(src.get()) + x] = px;
+    }
+  cairo_surface_mark_dirty(src.get());
+  Surface target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 16));
+  cairo_t* cr = cairo_create(target.get());
+  DrawWarped(cr, src.get(), rules::H3{4, 0, 0, 0, 2, 0, 0, 0, 1}, CAIRO_OPERATOR_SOURCE, true);
+  cairo_destroy(cr);
+  cairo_surface_flush(target.get());
+  const auto at = [&](int x, int y) -> std::uint32_t {
+    return x < 0 || y < 0 || x >= 9 || y >= 7 ? 0u : Pixels(src.get())[y * Stride(src.get()) + x];
+  };
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 40; ++x) {
+      const double fx = (x + 0.5) / 4 - 0.5, fy = (y + 0.5) / 2 - 0.5;
+      const int ix = static_cast<int>(std::floor(fx)), iy = static_cast<int>(std::floor(fy));
+      const int ax = static_cast<int>((fx - ix) * 256), ay = static_cast<int>((fy - iy) * 256);
+      std::uint32_t want = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        const auto c = [&](int dx, int dy) { return static_cast<int>((at(ix + dx, iy + dy) >> shift) & 255); };
+        const int top = c(0, 0) * (256 - ax) + c(1, 0) * ax, bottom = c(0, 1) * (256 - ax) + c(1, 1) * ax;
+        want |= static_cast<std::uint32_t>((top * (256 - ay) + bottom * ay + 32768) >> 16) << shift;
+      }
+      ASSERT_EQ(Pixels(target.get())[y * Stride(target.get()) + x], want) << x << "," << y;
+    }
+}
+
 TEST(ProjectedPlane, OnlyWhatIsInFrontOfTheEyeIsBoxed) {
   // Depth W = 1 - y / 100: the eye's plane is the line y = 100.
   const rules::H3 h{1, 0, 0, 0, 1, 0, 0, -0.01, 1};
