@@ -68,6 +68,10 @@ struct FlashPlayer::Impl {
   int width = 192, height = 192;
   std::int64_t now = 0;
   bool playing = false;  // the host's clock drives the movie (Play/Stop)
+  // The clock has moved the movie on since it loaded, or the host stopped it:
+  // until then a Play only starts the clock, and a stop() of the first
+  // frame's own scripts stands, as when the host asks before that frame ran.
+  bool ticked = false, hostStopped = false;
   std::int64_t anchorTime = 0;   // clock time of anchorFrames
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
@@ -176,7 +180,8 @@ bool FlashPlayer::Playing() const { return impl_->stage && impl_->playing && imp
 
 void FlashPlayer::Play() {
   if (!impl_->stage) return;
-  impl_->stage->Root().playing = true;
+  if (impl_->ticked || impl_->hostStopped) impl_->stage->Root().playing = true;
+  impl_->hostStopped = false;
   if (impl_->playing) return;  // the clock runs on: no new anchor
   impl_->playing = true;
   impl_->Anchor();
@@ -185,6 +190,7 @@ void FlashPlayer::Play() {
 void FlashPlayer::Stop() {
   if (!impl_->stage) return;
   impl_->playing = false;
+  impl_->hostStopped = true;
   impl_->stage->Root().playing = false;
   if (impl_->listener) impl_->listener->OnStop(impl_->now);
 }
@@ -291,6 +297,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     return impl_->FailLoad("not enough memory for the movie");
   }
   impl_->playing = true;
+  impl_->ticked = impl_->hostStopped = false;
   impl_->Anchor();
   return true;
 }
@@ -344,6 +351,7 @@ void FlashPlayer::AdvanceTo(std::int64_t ms) {
     const std::int64_t at = d.FrameTime(d.framesSinceAnchor), rate = d.EffectiveRate();
     d.stage->SetTime(at);
     d.stage->Tick();
+    d.ticked = true;
     // The frame rate changed: the next frames count from this one.
     if (d.EffectiveRate() != rate) {
       d.anchorTime = at;

@@ -554,6 +554,28 @@ TEST(FlashPlayerActions, StopOnTheLastFrameStops) {
   EXPECT_EQ(m.player.CurrentFrame(), 0);  // play again loops on
 }
 
+// A host that asks to play right after loading asks before the first frame
+// has run in Flash: a stop() in that frame's own actions stands (a Flex
+// application's first frame stops, then moves on by itself). Once the movie
+// has ticked, or after the host's own Stop, Play resumes it.
+TEST(FlashPlayerActions, PlayRightAfterLoadingKeepsTheFirstFramesStop) {
+  auto b = Movie100();
+  b.DoAction(Actions().Stop()).ShowFrame().ShowFrame().ShowFrame();
+  Loaded m(b);
+  m.player.Play();
+  AdvanceFrames(m.player, 2);
+  EXPECT_EQ(m.player.CurrentFrame(), 0);
+  m.player.Play();  // the movie has ticked: the host resumes it
+  AdvanceFrames(m.player, 1);
+  EXPECT_EQ(m.player.CurrentFrame(), 1);
+
+  Loaded again(b);
+  again.player.Stop();
+  again.player.Play();  // the host's own Stop is undone by its Play
+  AdvanceFrames(again.player, 1);
+  EXPECT_EQ(again.player.CurrentFrame(), 1);
+}
+
 TEST(FlashPlayerActions, SpritesPlayOnWhenTheMainTimelineStops) {
   auto b = Movie100();
   b.DefineShape(1, RectShape(0, 0, 200, 200, kRed)).DefineSprite(2, MovingSprite());
