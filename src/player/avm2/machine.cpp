@@ -985,7 +985,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
   if (o && o->kind == ObjectKind::kFunction) {
     auto* f = static_cast<FunctionObject*>(o);
     if (!f->method) return Value();
-    if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope);
+    if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope, f);
     // Object's own methods called on nothing run on the global object.
     if (self.IsNullish() && f->method->native && !f->scope && f->method->owner == objectClass) {
       const Value g = CallerGlobal();
@@ -995,9 +995,9 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     if (self.IsNullish() && f->scope) {
       ScopeChain* g = f->scope;
       while (g->parent) g = g->parent;
-      return Invoke(f->method, g->object, args, f->scope);
+      return Invoke(f->method, g->object, args, f->scope, f);
     }
-    return Invoke(f->method, self, args, f->scope);
+    return Invoke(f->method, self, args, f->scope, f);
   }
   if (o && o->kind == ObjectKind::kClass) {
     // A class called as a function converts or casts its argument.
@@ -1052,7 +1052,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
 }
 
 
-Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
+Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope, FunctionObject* callee) {
   // Natives count toward the depth only through the script methods they
   // call back; the player API's are frames of a stack trace.
   if (m->native) {
@@ -1084,7 +1084,7 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
       frames.pop_back();
     }
   } leave{depth_, frames_};
-  return Interpret(m, self, args, scope, nullptr);
+  return Interpret(m, self, args, scope, callee);
 }
 
 Value Machine::CallerGlobal() const {
