@@ -752,6 +752,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
   // E4X's methods are not read as properties: xml.name is the child <name>.
+  // Named in the AS3 namespace alone, XML's method is read, bound to it.
+  if (o->kind == ObjectKind::kXml && n.as3 && !n.nsList && !n.attribute)
+    if (const Binding* b = FindBinding(o->traits, n); b && b->kind == Binding::Kind::kMethod)
+      return Value::Obj(MethodClosure(b->method, objV));
   if (o->kind == ObjectKind::kXml && xmlGet) return xmlGet(*this, o, n);
   // RegExp.prototype.toString is RegExp's, unbound.
   if (o->nativePrototype && o->kind == ObjectKind::kPlain) {
