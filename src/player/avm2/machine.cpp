@@ -1376,7 +1376,9 @@ Value Machine::Coerce(const Value& v, Class* c) {
     // A typed vector takes no other vector nor an array.
     const bool sequence = c->isVector && c != vectorClass && o &&
                           (o->kind == ObjectKind::kVector || o->kind == ObjectKind::kArray);
-    if (ours || sequence || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
+    // A string, number or boolean is none of the core classes but Object.
+    const bool primitiveToCore = !v.IsObject() && !c->unit && c->package.empty();
+    if (ours || sequence || primitiveToCore || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
                  "Type Coercion failed: cannot convert " + CoercionText(*this, v) + " to " +
                      c->DottedName() + ".",
