@@ -410,10 +410,15 @@ TEST_F(Errors, CatchScopesAreTypedAndNamedByTheirVariable) {
   for (std::uint32_t f : inner)
     cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
                             "message"));
+  // A primitive is no instance of a core class but Object, which a typed
+  // catch variable of Error shows as plainly as a script class does.
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("coerce", {Q("Error")}).Op("pop"); }));
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushbyte", {5}).Op("coerce", {Q("Array")}).Op("pop"); }));
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushtrue").Op("coerce", {Q("Object")}).Op("pop"); }));
   RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(),
             "Error #1034: Type Coercion failed: cannot convert \"abc\" to K.|"
-            "Error #1069: Property toString not found on e and there is no default value.|");
+            "Error #1069: Property toString not found on e and there is no default value.|1034|1034|ok|");
 }
 
 // newclass must be given the class object of the base the class names.
