@@ -269,6 +269,10 @@ Value SbSetState(Machine& m, Value self, std::span<Value> a) {
   if (f->handle != kNoClip) ShowSetState(m, f, kState, before);
   return Value();
 }
+// A button's soundTransform is SoundMixer's (media.cpp): Flash reads and
+// writes the global transform through any button.
+NATIVE(MixerTransform);
+NATIVE(MixerSetTransform);
 NATIVE(SbGetEnabled) { FlashObject* f = As<FlashObject>(self); return Value::Bool(!f || f->buttonEnabled); }
 NATIVE(SbSetEnabled) { if (FlashObject* f = As<FlashObject>(self)) f->buttonEnabled = m.ToBoolean(m.ArgOr(a, 0)); return Value(); }
 NATIVE(SbGetMenu) { FlashObject* f = As<FlashObject>(self); return Value::Bool(f && f->trackAsMenu); }
@@ -926,8 +930,8 @@ constexpr MemberRow kContainersRows[] = {
     {"flash.display::MovieClip", "prevScene", Member::kMethod, McOtherScene<-1>},
     {"flash.display::MovieClip", "enabled", Member::kGetter, DoGetVisible},
     {"flash.display::MovieClip", "enabled", Member::kSetter, DoIgnore},
-    {"flash.display::SimpleButton", "soundTransform", Member::kGetter, ObjectSoundTransform},
-    {"flash.display::SimpleButton", "soundTransform", Member::kSetter, ObjectSetSoundTransform},
+    {"flash.display::SimpleButton", "soundTransform", Member::kGetter, MixerTransform},
+    {"flash.display::SimpleButton", "soundTransform", Member::kSetter, MixerSetTransform},
     {"flash.display::SimpleButton", "enabled", Member::kGetter, SbGetEnabled},
     {"flash.display::SimpleButton", "enabled", Member::kSetter, SbSetEnabled},
     {"flash.display::SimpleButton", "trackAsMenu", Member::kGetter, SbGetMenu},

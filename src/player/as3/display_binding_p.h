@@ -695,7 +695,8 @@ class As3Display : public ScriptHooks {
   void Listen(FlashObject* o, const std::string& type);
   // `o` dropped its last listener of `type`.
   void Unlisten(FlashObject* o, const std::string& type);
-  void CallListeners(FlashObject* o, EventObject* e, bool capture);
+  // current: what the event names as its currentTarget, o itself by default.
+  void CallListeners(FlashObject* o, EventObject* e, bool capture, FlashObject* current = nullptr);
   // Capture from the root down, the target, then bubbling up.
   void Dispatch(FlashObject* target, EventObject* e);
   void Broadcast(const std::string& type);

@@ -273,12 +273,13 @@ TEST(As3EventRules, AnEventOnlyBecomesSentWhenSomeoneHearsItAndIsThenCopiedWhenS
             "true|null|false|false|false|false|[object EventDispatcher]|");
 }
 
-// new EventDispatcher(target): what it sends has that target and bubbles
-// through the target's containers after the dispatcher's own listeners.
+// new EventDispatcher(target): what it sends has that target, and that
+// current target at the dispatcher's own listeners, and bubbles through the
+// target's containers after them.
 TEST(As3EventRules, ADispatcherMadeForAChildSendsAsTheChildUpItsContainers) {
   As3Movie d;
   const auto ed = d.Events("EventDispatcher"), ev = d.Events("Event");
-  const auto own = d.Tracer("own ", {"eventPhase", "target.name"});
+  const auto own = d.Tracer("own ", {"eventPhase", "target.name", "currentTarget.name"});
   const auto parent = d.Tracer("parent ", {"eventPhase", "target.name"});
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
     m.NewSprite(c, 1, "box", 0xFF0000, 0, 0, 10, 10);
@@ -289,7 +290,7 @@ TEST(As3EventRules, ADispatcherMadeForAChildSendsAsTheChildUpItsContainers) {
     c.Op("getlocal_3").Op("findpropstrict", {ev}).Op("pushstring", {m.S("ping")}).Op("pushtrue")
         .Op("constructprop", {ev, 2}).Op("callpropvoid", {m.Q("dispatchEvent"), 1});
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "own 2 inner|parent 3 inner|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "own 2 inner inner|parent 3 inner|");
 }
 
 TEST(As3EventRules, ATimerRunsThroughItsLastTickStopsForCompleteAndRefusesBadDelays) {

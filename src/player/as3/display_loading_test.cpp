@@ -331,6 +331,23 @@ TEST_F(As3Loading, TheMoviesOwnBytesAreTheFileUncompressed) {
   EXPECT_EQ(As3Traced(packed, [](FlashPlayer&) {}), expected);
 }
 
+// The movie's LoaderInfo names its type; the stage's, otherwise the
+// movie's, names none.
+TEST_F(As3Loading, OnlyTheMoviesOwnInfoNamesItsContentType) {
+  As3Movie d;
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("contentType")}); });
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("contentType")});
+    });
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_0").Op("getproperty", {m.Q("stage")}).Op("getproperty", {m.Q("loaderInfo")}).Op("getproperty", {m.Q("content")});
+      c.Op("getlocal_0").Op("strictequals");
+    });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "application/x-shockwave-flash|null|true|");
+}
+
 TEST_F(As3Loading, TheMoviesOwnSizeIsTheFileAsStoredAndItsUrlNamesTheFile) {
   // bytesLoaded and bytesTotal count the file's bytes, compressed or not;
   // the URL ends in the file's own name, and a Loader made off the display

@@ -220,6 +220,31 @@ TEST(As3Sound, SoundTransformsKeepFourGainsAndTheMixerHandsOutCopies) {
             "0.5|1.140175425099138|0.8366600265340756|0|-0.30000000000000027|0|1|5|120|0.5|0.5|false|0.95|-0.04|0.95|");
 }
 
+// A button's soundTransform is the mixer's: written through one button it
+// is what SoundMixer and every other button read.
+TEST(As3Sound, AButtonsSoundTransformIsTheMixers) {
+  As3Movie d;
+  const auto transform = d.a.PackageName("flash.media", "SoundTransform");
+  const auto mixer = d.a.PackageName("flash.media", "SoundMixer");
+  const auto button = d.a.PackageName("flash.display", "SimpleButton");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto trace = [&](const std::function<void()>& push) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      push();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    for (int local : {1, 2}) c.Op("findpropstrict", {button}).Op("constructprop", {button, 0}).Op("setlocal", {local});
+    c.Op("findpropstrict", {transform}).Op("pushdouble", {m.a.Double(0.25)}).Op("constructprop", {transform, 1}).Op("setlocal_3");
+    c.Op("getlocal_1").Op("getlocal_3").Op("setproperty", {m.Q("soundTransform")});
+    trace([&] { c.Op("getlex", {mixer}).Op("getproperty", {m.Q("soundTransform")}).Op("getproperty", {m.Q("volume")}); });
+    trace([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("soundTransform")}).Op("getproperty", {m.Q("volume")}); });
+    c.Op("getlocal_3").Op("pushdouble", {m.a.Double(0.75)}).Op("setproperty", {m.Q("volume")});
+    c.Op("getlex", {mixer}).Op("getlocal_3").Op("setproperty", {m.Q("soundTransform")});
+    trace([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("soundTransform")}).Op("getproperty", {m.Q("volume")}); });
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "0.25|0.25|0.75|");
+}
+
 // A NetConnection is its own client until given one; what only a
 // connection has is error 2126 before connect(null) and after close().
 TEST(As3Net, NetConnectionPropertiesFollowItsConnection) {

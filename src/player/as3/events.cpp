@@ -434,14 +434,14 @@ void As3Display::Unlisten(FlashObject* o, const std::string& type) {
   if (auto it = events.frameListeners.find(type); it != events.frameListeners.end()) std::erase(it->second, o);
 }
 
-void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture) {
+void As3Display::CallListeners(FlashObject* o, EventObject* e, bool capture, FlashObject* current) {
   if (!e) return;
   std::vector<Listener> ls;
   for (auto& l : o->listeners)
     if (l.type == e->type && l.capture == capture) ls.push_back(l);
   if (ls.empty()) return;
   std::stable_sort(ls.begin(), ls.end(), [](const Listener& a, const Listener& b) { return a.priority > b.priority; });
-  e->currentTarget = Value::Obj(o);
+  e->currentTarget = Value::Obj(current ? current : o);
   for (auto& l : ls) {
     Value arg = Value::Obj(e);
     m.SafeCall([&] { m.Call(l.fn, Value::Null(), std::span<Value>(&arg, 1)); }, ("a " + e->type + " listener").c_str());
@@ -482,7 +482,8 @@ void As3Display::Dispatch(FlashObject* target, EventObject* e) {
   for (auto it = path.rbegin(); it != path.rend() && !e->stop; ++it) CallListeners(*it, e, true);
   if (!e->stop) {
     e->phase = 2;
-    CallListeners(target, e, false);
+    // A dispatcher made for another object calls its listeners as that object.
+    CallListeners(target, e, false, as);
   }
   if (e->bubbles) {
     e->phase = 3;

@@ -340,8 +340,9 @@ NATIVE(LoaderInfoAsVersion) {
 NATIVE(LoaderInfoContentType) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (b.loading.IsMainInfo(f)) return m.Str("application/x-shockwave-flash");
-  return f && !f->message.empty() ? m.Str(f->message) : Value::Null();
+  // The stage's LoaderInfo shares the movie's answers but names no type.
+  if (f && f == b.loading.rootInfo) return m.Str("application/x-shockwave-flash");
+  return f && f != b.loading.stageInfo && !f->message.empty() ? m.Str(f->message) : Value::Null();
 }
 // The file as loaded, a movie uncompressed ("FWS"): null before a load starts.
 NATIVE(LoaderInfoFileBytes) {

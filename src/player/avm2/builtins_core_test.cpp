@@ -202,13 +202,13 @@ TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Str(x, "-"); Call(x, "join", 1); });                     // -p-x
   // slice copies what it reads, so the copy's hole at 0 is the prototype's "p" from index 1
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {1}); Call(x, "slice", 1); x.Op("pushbyte", {0}).Op("getproperty", {Index()}); });
-  // for..in lists only index 2
+  // for..in lists index 2, then what the script set on Array.prototype
   // (hasnext2 clears its object register at the end: a copy in local 4)
   c.Op("getlocal_1").Op("setlocal", {4}).Op("pushbyte", {0}).Op("setlocal_2").Op("pushstring", {S("")}).Op("setlocal_3");
   c.Loop("loop").Op("hasnext2", {4, 2}).Branch("iffalse", "done");
   c.Op("getlocal_3").Op("getlocal", {4}).Op("getlocal_2").Op("nextname").Op("add").Op("setlocal_3").Branch("jump", "loop");
   c.Label("done");
-  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });  // 2
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_3"); });  // 21
   // delete a[2] leaves a hole; the length stays
   c.Op("getlocal_1").Op("pushbyte", {2}).Op("deleteproperty", {Index()}).Op("pop");
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushbyte", {2}); Call(x, "hasOwnProperty", 1); });  // false
@@ -217,7 +217,7 @@ TEST_F(Core, ArrayHolesReadThroughThePrototypeAndAreNotOwn) {
   c.Op("getlocal_1").Op("callpropvoid", {Q("pop"), 0});
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1"); Call(x, "pop", 0); });  // p
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "undefined|p|false|true|-p-x|p|2|false|3|p|");
+  EXPECT_EQ(Traced(), "undefined|p|false|true|-p-x|p|21|false|3|p|");
 }
 
 // An array's elements lie in a dense run that may stop short of its length:
@@ -543,11 +543,17 @@ TEST_F(Core, ReturnsTakeTheDeclaredTypeAndArgumentsKnowTheirCallee) {
   call(toInt);    // 7
   call(toBool);   // false
   call(untyped);  // undefined
-  // arguments.callee is a function (a closure of the one running: its identity is not kept yet)
+  // arguments.callee is the very function called, through call() and apply() too.
   c.Op("newfunction", {self}).Op("setlocal_1");
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushnull").Op("call", {0}).Op("typeof"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushnull").Op("call", {0}).Op("getlocal_1").Op("strictequals"); });
+  Trace(c, [&](AbcCode& x) {
+    x.Op("getlocal_1").Op("pushnull");
+    Call(x, "call", 1);
+    x.Op("getlocal_1").Op("strictequals");
+  });
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
-  EXPECT_EQ(Traced(), "7|false|undefined|function|");
+  EXPECT_EQ(Traced(), "7|false|undefined|function|true|true|");
 }
 
 TEST_F(Core, UndefinedArgumentsBecomeNullForEveryTypeButTheUntyped) {

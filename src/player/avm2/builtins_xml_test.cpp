@@ -144,6 +144,34 @@ TEST_F(Xml, ThePrototypesToStringIsEmpty) {
   ASSERT_EQ(RunWithHandlers(c), "[]|[]|text|");
 }
 
+// xml.AS3::name is the method, bound to the value; xml.name is the child.
+TEST_F(Xml, TheAs3NamespaceAloneNamesTheMethodNotTheChildren) {
+  AbcCode c;
+  Make(c, "<a><name>child</name></a>");
+  const auto as3 = a.QName(a.Namespace(NamespaceKind::kNamespace, "http://adobe.com/AS3/2006/builtin"), "name");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {as3}).Op("typeof"); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {as3}).Op("pushnull"); Call(x, "call", 1); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("name")}); });
+  ASSERT_EQ(RunWithHandlers(c), "function|a|child|");
+}
+
+// for..in over a list gives its indexes, then what scripts set on
+// XMLList.prototype; a name asked past the items is null.
+TEST_F(Xml, ListEnumerationGoesOnThroughThePrototype) {
+  AbcCode c;
+  c.Op("getlex", {Q("XMLList")}).Op("getproperty", {Q("prototype")}).Op("pushstring", {S("v")}).Op("setproperty", {Q("extra")});
+  c.Op("findpropstrict", {Q("XMLList")}).Op("pushstring", {S("<p/><q/>")}).Op("constructprop", {Q("XMLList"), 1}).Op("setlocal_2");
+  c.Op("pushbyte", {0}).Op("setlocal_3");
+  c.Branch("jump", "test");
+  c.Loop("body");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("getlocal_3").Op("nextname"); });
+  c.Label("test").Op("hasnext2", {2, 3}).Branch("iftrue", "body");
+  Trace(c, [&](AbcCode& x) {
+    x.Op("findpropstrict", {Q("XMLList")}).Op("constructprop", {Q("XMLList"), 0}).Op("pushshort", {1000}).Op("nextname");
+  });
+  ASSERT_EQ(RunWithHandlers(c), "0|1|extra|null|");
+}
+
 TEST_F(Xml, WritesReplaceAddAndDeleteChildrenAndAttributes) {
   AbcCode c;
   SetStatic(c, "prettyPrinting", false);

@@ -410,10 +410,56 @@ TEST_F(Errors, CatchScopesAreTypedAndNamedByTheirVariable) {
   for (std::uint32_t f : inner)
     cases.push_back(Attempt([=](AbcCode& x) { x.Op("newfunction", {f}).Op("pushnull").Op("call", {0}).Op("pop"); },
                             "message"));
+  // A primitive is no instance of a core class but Object, which a typed
+  // catch variable of Error shows as plainly as a script class does.
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushstring", {S("abc")}).Op("coerce", {Q("Error")}).Op("pop"); }));
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushbyte", {5}).Op("coerce", {Q("Array")}).Op("pop"); }));
+  cases.push_back(Attempt([&](AbcCode& x) { x.Op("pushtrue").Op("coerce", {Q("Object")}).Op("pop"); }));
   RunAttemptsWithK(cls, cases);
   EXPECT_EQ(Traced(),
             "Error #1034: Type Coercion failed: cannot convert \"abc\" to K.|"
-            "Error #1069: Property toString not found on e and there is no default value.|");
+            "Error #1069: Property toString not found on e and there is no default value.|1034|1034|ok|");
+}
+
+// Errors of writes and reads name the class, and a name in a namespace of
+// the script's own as uri::name; a string, number or boolean takes no new
+// property, no write to its own, and loses none.
+TEST_F(Errors, SealedWritesNameTheClassAndTheNamespace) {
+  AbcCode getter, setter, method, ctor;
+  getter.Op("pushbyte", {1}).Op("returnvalue");
+  setter.Op("returnvoid");
+  method.Op("returnvoid");
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto cls = DefClass("K", Q("Object"), ctor,
+                            {MethodTrait("getonly", Fn(getter), TraitKind::kGetter),
+                             MethodTrait("setonly", Fn(setter, 1), TraitKind::kSetter), MethodTrait("method", Fn(method))});
+  const auto inNs = a.QName(a.Namespace(NamespaceKind::kNamespace, "ns"), "asdf");
+  auto onK = [&](const std::function<void(AbcCode&)>& body) {
+    return Attempt([=, this](AbcCode& x) {
+      x.Op("getlex", {Q("K")}).Op("construct", {0});
+      body(x);
+    }, "message");
+  };
+  const std::vector<std::uint32_t> cases = {
+      onK([&](AbcCode& x) { x.Op("pushbyte", {1}).Op("setproperty", {Q("method")}); }),
+      onK([&](AbcCode& x) { x.Op("pushbyte", {1}).Op("setproperty", {Q("getonly")}); }),
+      onK([&](AbcCode& x) { x.Op("getproperty", {Q("setonly")}).Op("pop"); }),
+      onK([&](AbcCode& x) { x.Op("pushbyte", {1}).Op("setproperty", {inNs}); }),
+      onK([&](AbcCode& x) { x.Op("getproperty", {inNs}).Op("pop"); }),
+      Attempt([&](AbcCode& x) { x.Op("pushbyte", {1}).Op("pushbyte", {1}).Op("setproperty", {Q("field")}); }, "message"),
+      Attempt([&](AbcCode& x) { x.Op("pushstring", {S("s")}).Op("pushbyte", {1}).Op("setproperty", {Q("length")}); }, "message"),
+      Attempt([&](AbcCode& x) { x.Op("pushbyte", {1}).Op("deleteproperty", {Q("field")}).Op("pop"); }, "message"),
+  };
+  RunAttemptsWithK(cls, cases);
+  EXPECT_EQ(Traced(),
+            "Error #1037: Cannot assign to a method method on K.|"
+            "Error #1074: Illegal write to read-only property getonly on K.|"
+            "Error #1077: Illegal read of write-only property setonly on K.|"
+            "Error #1056: Cannot create property ns::asdf on K.|"
+            "Error #1069: Property ns::asdf not found on K and there is no default value.|"
+            "Error #1056: Cannot create property field on Number.|"
+            "Error #1074: Illegal write to read-only property length on String.|"
+            "Error #1120: Cannot delete property field on Number.|");
 }
 
 // newclass must be given the class object of the base the class names.

@@ -243,7 +243,10 @@ Value Machine::NameAt(Object* o, std::uint32_t i) {
   Value proxied;
   Value at = Value::Int(static_cast<std::int32_t>(i));
   if (proxyClass && ProxyCall(o, "nextName", std::span<Value>(&at, 1), proxied)) return proxied;
-  if (o->kind == ObjectKind::kXml) return Str(std::to_string(i - 1));
+  if (o->kind == ObjectKind::kXml) {
+    Value item;
+    return xmlItem && xmlItem(*this, o, i - 1, item) ? Str(std::to_string(i - 1)) : Value::Null();
+  }
   if (IsQName(o)) return i <= 2 ? Str(i == 1 ? "uri" : "localName") : Value();
   if (o->kind == ObjectKind::kDictionary) {
     auto* d = static_cast<DictionaryObject*>(o);

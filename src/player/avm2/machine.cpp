@@ -607,6 +607,15 @@ StringCell* LocalOf(Machine& m, Name& n) {
   return n.local;
 }
 
+// A name as Flash's errors write it: a name in one namespace of the
+// script's own is written uri::name.
+std::string ErrorName(Machine& m, Name& n) {
+  const std::string& local = LocalOf(m, n)->text;
+  if (n.nsList) return local;
+  const std::string& uri = m.NsUri(n.single);
+  return uri.empty() || uri == "private" ? local : uri + "::" + local;
+}
+
 // The public methods of the top-level core classes live on prototypes in
 // Flash: a dynamic property of that name on the object or a prototype wins,
 // and assigning one makes a dynamic property instead of failing.
@@ -712,7 +721,15 @@ Value Machine::GetSlotted(Object* o, const Binding& b, const Value& self) {
     case Binding::Kind::kSlot: return o ? o->slots[b.slot] : Value();
     case Binding::Kind::kMethod: return Value::Obj(MethodClosure(b.method, self));
     case Binding::Kind::kAccessor:
-      if (!b.getter) ThrowError("ReferenceError", "Illegal read of write-only property.", 1077);
+      if (!b.getter) {
+        // (the setter's method is named "Class/name")
+        const Class* c = ClassOf(self);
+        const std::string& setter = b.setter ? b.setter->name : std::string();
+        ThrowError("ReferenceError",
+                   "Illegal read of write-only property " + setter.substr(setter.rfind('/') + 1) +
+                       (c ? " on " + c->DottedName() : std::string()) + ".",
+                   1077);
+      }
       return Invoke(b.getter, self, {}, b.getter->scope);
   }
   return Value();
@@ -752,6 +769,10 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   if (n.hasIndex && GetIndexed(o, n, out)) return out;
   // Attributes are never traits: xml.@name is not the method name().
   // E4X's methods are not read as properties: xml.name is the child <name>.
+  // Named in the AS3 namespace alone, XML's method is read, bound to it.
+  if (o->kind == ObjectKind::kXml && n.as3 && !n.nsList && !n.attribute)
+    if (const Binding* b = FindBinding(o->traits, n); b && b->kind == Binding::Kind::kMethod)
+      return Value::Obj(MethodClosure(b->method, objV));
   if (o->kind == ObjectKind::kXml && xmlGet) return xmlGet(*this, o, n);
   // RegExp.prototype.toString is RegExp's, unbound.
   if (o->nativePrototype && o->kind == ObjectKind::kPlain) {
@@ -792,7 +813,7 @@ Value Machine::GetProperty(const Value& objV, const Name& nIn) {
   }
   ThrowError("ReferenceError",
              // (the class named with dots, as this message of Flash's does)
-             "Property " + LocalOf(*this, n)->text + " not found on " +
+             "Property " + ErrorName(*this, n) + " not found on " +
                  (o->traits && !o->traits->catchName.empty() ? o->traits->catchName
                   : o->cls->package.empty()                 ? o->cls->name
                                                             : o->cls->package + "." + o->cls->name) +
@@ -804,7 +825,17 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   Name n = nIn;
   if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
-  if (!o) return;  // properties of primitives are read-only
+  if (!o) {
+    // A string, number or boolean is of a sealed class: nothing is written.
+    Class* c = ClassOf(objV);
+    if (!c) return;
+    const Binding* b = FindBinding(&c->instance, n);
+    const std::string on = " on " + (objV.IsNumber() ? std::string("Number") : c->DottedName()) + ".";
+    if (b && b->kind == Binding::Kind::kMethod)
+      ThrowError("ReferenceError", "Cannot assign to a method " + ErrorName(*this, n) + on, 1037);
+    if (b) ThrowError("ReferenceError", "Illegal write to read-only property " + ErrorName(*this, n) + on, 1074);
+    ThrowError("ReferenceError", "Cannot create property " + ErrorName(*this, n) + on, 1056);
+  }
   if (n.hasIndex && SetIndexed(o, n, v)) return;
   if (o->kind == ObjectKind::kXml && xmlSet && xmlSet(*this, o, n, v)) return;
   const Binding* b = FindBinding(o->traits, n);
@@ -812,7 +843,9 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
   if (b) {
     switch (b->kind) {
       case Binding::Kind::kSlot: {
-        if (b->isConst && !init) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
+        if (b->isConst && !init)
+          ThrowError("ReferenceError",
+                     "Illegal write to read-only property " + ErrorName(*this, n) + " on " + o->cls->DottedName() + ".", 1074);
         const SlotInfo& si = o->traits->slots[b->slot];
         Class* type = si.type;
         if (!si.typeResolved && si.unit && si.typeName) {
@@ -832,13 +865,15 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
         return;
       }
       case Binding::Kind::kAccessor: {
-        if (!b->setter) ThrowError("ReferenceError", "Illegal write to read-only property " + LocalOf(*this, n)->text + ".", 1074);
+        if (!b->setter)
+          ThrowError("ReferenceError",
+                     "Illegal write to read-only property " + ErrorName(*this, n) + " on " + o->cls->DottedName() + ".", 1074);
         Value arg = v;
         Invoke(b->setter, objV, std::span<Value>(&arg, 1), b->setter->scope);
         return;
       }
       case Binding::Kind::kMethod:
-        ThrowError("ReferenceError", "Cannot assign to a method " + LocalOf(*this, n)->text + ".", 1037);
+        ThrowError("ReferenceError", "Cannot assign to a method " + ErrorName(*this, n) + " on " + o->cls->DottedName() + ".", 1037);
     }
   }
   Value ignored;
@@ -854,7 +889,7 @@ void Machine::SetProperty(const Value& objV, const Name& nIn, const Value& v, bo
     return;
   }
   ThrowError("ReferenceError",
-             "Cannot create property " + LocalOf(*this, n)->text + " on " + o->cls->DottedName() + ".", 1056);
+             "Cannot create property " + ErrorName(*this, n) + " on " + o->cls->DottedName() + ".", 1056);
 }
 
 bool Machine::PrimitiveHas(const Value& v, const Name& nIn) {
@@ -898,7 +933,13 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   Name n = nIn;
   if (objV.IsNullish()) ThrowNullish(*this, objV);
   Object* o = objV.AsObject();
-  if (!o) return false;
+  if (!o) {
+    const Class* c = ClassOf(objV);
+    ThrowError("ReferenceError",
+               "Cannot delete property " + ErrorName(*this, n) + " on " +
+                   (objV.IsNumber() ? std::string("Number") : c ? c->DottedName() : std::string("Object")) + ".",
+               1120);
+  }
   if (o->kind == ObjectKind::kXml && xmlDelete) return xmlDelete(*this, o, n);
   if (n.hasIndex) {
     if (o->kind == ObjectKind::kArray) {
@@ -985,7 +1026,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
   if (o && o->kind == ObjectKind::kFunction) {
     auto* f = static_cast<FunctionObject*>(o);
     if (!f->method) return Value();
-    if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope);
+    if (f->bound) return Invoke(f->method, f->boundThis, args, f->scope, f);
     // Object's own methods called on nothing run on the global object.
     if (self.IsNullish() && f->method->native && !f->scope && f->method->owner == objectClass) {
       const Value g = CallerGlobal();
@@ -995,9 +1036,9 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
     if (self.IsNullish() && f->scope) {
       ScopeChain* g = f->scope;
       while (g->parent) g = g->parent;
-      return Invoke(f->method, g->object, args, f->scope);
+      return Invoke(f->method, g->object, args, f->scope, f);
     }
-    return Invoke(f->method, self, args, f->scope);
+    return Invoke(f->method, self, args, f->scope, f);
   }
   if (o && o->kind == ObjectKind::kClass) {
     // A class called as a function converts or casts its argument.
@@ -1052,7 +1093,7 @@ Value Machine::Call(const Value& fn, const Value& self, std::span<Value> args) {
 }
 
 
-Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope) {
+Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope, FunctionObject* callee) {
   // Natives count toward the depth only through the script methods they
   // call back; the player API's are frames of a stack trace.
   if (m->native) {
@@ -1084,7 +1125,7 @@ Value Machine::Invoke(Method* m, const Value& self, std::span<Value> args, Scope
       frames.pop_back();
     }
   } leave{depth_, frames_};
-  return Interpret(m, self, args, scope, nullptr);
+  return Interpret(m, self, args, scope, callee);
 }
 
 Value Machine::CallerGlobal() const {
@@ -1372,7 +1413,9 @@ Value Machine::Coerce(const Value& v, Class* c) {
     // A typed vector takes no other vector nor an array.
     const bool sequence = c->isVector && c != vectorClass && o &&
                           (o->kind == ObjectKind::kVector || o->kind == ObjectKind::kArray);
-    if (ours || sequence || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
+    // A string, number or boolean is none of the core classes but Object.
+    const bool primitiveToCore = !v.IsObject() && !c->unit && c->package.empty();
+    if (ours || sequence || primitiveToCore || (c->unit && (!v.IsObject() || v.o->kind != ObjectKind::kNative)))
       ThrowError("TypeError",
                  "Type Coercion failed: cannot convert " + CoercionText(*this, v) + " to " +
                      c->DottedName() + ".",

@@ -469,7 +469,9 @@ class Machine {
     return CallProperty(obj, NameFromString(name), args);
   }
   Value Call(const Value& fn, const Value& self, std::span<Value> args);
-  Value Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope);
+  // callee: the function object called, which arguments.callee names (a
+  // method called through its trait has none: its closure stands in).
+  Value Invoke(Method* m, const Value& self, std::span<Value> args, ScopeChain* scope, FunctionObject* callee = nullptr);
   // The traits binding of a name on a class's instances or an object.
   const Binding* FindBinding(const Traits* t, const Name& n) const;
   Class* ClassOf(const Value& v);

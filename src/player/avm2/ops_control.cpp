@@ -105,15 +105,11 @@ namespace {
 // to the first prototype of one of Flash's own classes (their prototypes'
 // properties are not enumerable).
 Object* EnumeratedPrototype(Machine& vm, Object* o) {
-  if (o->kind == ObjectKind::kXml || o->kind == ObjectKind::kDictionary) return nullptr;
+  if (o->kind == ObjectKind::kDictionary) return nullptr;
   if (vm.proxyClass && o->cls && o->cls->IsSubclassOf(vm.proxyClass)) return nullptr;
   Object* p = o->proto;
   if (!p || !p->dyn || p->dyn->live == 0) return nullptr;
-  Value* ctor = p->FindDyn("constructor");
-  Object* owner = ctor ? ctor->AsObject() : nullptr;
-  if (!owner || owner->kind == ObjectKind::kFunction) return p;
-  if (owner->kind == ObjectKind::kClass && static_cast<ClassObject*>(owner)->of->unit) return p;
-  return nullptr;
+  return p;
 }
 }  // namespace
 

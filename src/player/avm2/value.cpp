@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace quarvel::avm2 {
 
@@ -116,15 +117,27 @@ std::string NumberToString(double d, int radix) {
   const bool neg = d < 0;
   // Flash prints only the whole part in another radix.
   double ip = std::floor(std::fabs(d));
-  std::string s;
-  const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-  if (ip == 0) s = "0";
-  while (ip >= 1 && s.size() < 1100) {
+  // Each digit is the remainder worked out in doubles, which past 2^53 can
+  // fall outside 0..radix-1; Flash writes it all the same as the byte
+  // '0' + d or 'a' + d - 10, so such digits print as other characters.
+  std::vector<std::uint8_t> bytes;
+  if (ip == 0) bytes.push_back('0');
+  while (ip >= 1 && bytes.size() < 1100) {
     const double q = std::floor(ip / radix);
-    s.insert(s.begin(), digits[std::clamp(static_cast<int>(ip - q * radix), 0, 35)]);
+    const int d = static_cast<int>(ip - q * radix);
+    bytes.push_back(static_cast<std::uint8_t>(d < 10 ? '0' + d : 'a' + d - 10));
     ip = q;
   }
-  return neg ? "-" + s : s;
+  std::string s = neg ? "-" : "";
+  for (auto it = bytes.rbegin(); it != bytes.rend(); ++it) {
+    if (*it < 0x80) {
+      s += static_cast<char>(*it);
+    } else {  // a Latin-1 character, in UTF-8
+      s += static_cast<char>(0xC0 | (*it >> 6));
+      s += static_cast<char>(0x80 | (*it & 0x3F));
+    }
+  }
+  return s;
 }
 
 bool ParseIndex(std::string_view s, std::uint32_t& out) {
