@@ -244,7 +244,10 @@ NATIVE(DoSetScrollRect) {
     stage.SetScrollRect(*i, std::nullopt);
     return Value();
   }
-  stage.SetScrollRect(*i, std::array<double, 4>{x, y, std::max(0.0, w), std::max(0.0, h)});
+  // Flash keeps the window's edges in whole pixels, rounded half to even.
+  const double x0 = std::nearbyint(x), y0 = std::nearbyint(y);
+  const double x1 = std::nearbyint(x + w), y1 = std::nearbyint(y + h);
+  stage.SetScrollRect(*i, std::array<double, 4>{x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0)});
   return Value();
 }
 // scale9Grid: the rectangle of its own space (pixels) that stretches while
@@ -507,16 +510,31 @@ cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll) {
   return w;
 }
 // Flash carries points between spaces in whole twips, cut toward zero
-// (globalToLocal gives -21.4 where the exact point is -21.43).
-static double CutTwips(double twips) { return std::isfinite(twips) ? std::trunc(twips) : twips; }
+// (globalToLocal gives -21.4 where the exact point is -21.43); a point that
+// is whole but for rounding stays whole.
+static double CutTwips(double twips) {
+  if (!std::isfinite(twips)) return twips;
+  const double whole = std::round(twips);
+  return std::abs(twips - whole) < 1e-6 ? whole : std::trunc(twips);
+}
 static double ToCutTwips(double pixels) { return CutTwips(pixels * 20); }
+// The object's own scrollRect move (twips): points are cut in the space
+// around its window, then moved.
+static std::array<double, 2> OwnMove(As3Display& b, FlashObject* f) {
+  const Instance* i = f ? b.Node(f->handle) : nullptr;
+  if (!i) return {0, 0};
+  const auto move = b.stage.ScrollMove(*i);
+  return {move[0] * 20, move[1] * 20};
+}
 NATIVE(DoLocalToGlobal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   const Value p = m.ArgOr(a, 0);
   double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
-    const cairo_matrix_t w = World(b, f->handle);
+    const auto move = OwnMove(b, f);
+    x -= move[0], y -= move[1];
+    const cairo_matrix_t w = World(b, f->handle, false);
     cairo_matrix_transform_point(&w, &x, &y);
   }
   Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
@@ -528,8 +546,10 @@ NATIVE(DoGlobalToLocal) {
   const Value p = m.ArgOr(a, 0);
   double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
-    cairo_matrix_t w = World(b, f->handle);
+    cairo_matrix_t w = World(b, f->handle, false);
     if (cairo_matrix_invert(&w) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&w, &x, &y);
+    const auto move = OwnMove(b, f);
+    x = CutTwips(x) + move[0], y = CutTwips(y) + move[1];
   }
   Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
   return Value::Obj(m.Construct(b.pointClass, args));
