@@ -828,7 +828,7 @@ void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks
 void MakeNode(Machine& m, FlashObject* f);
 Instance* SelfNode(Machine& m, const Value& self);
 TimelineState* SelfTimeline(Machine& m, const Value& self);
-cairo_matrix_t World(As3Display& b, ClipHandle h);
+cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll = true);
 // The object's space to the stage's in three dimensions (twips); with
 // `seen`, through the perspective projections on the way.
 rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen);

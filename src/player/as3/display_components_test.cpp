@@ -5,6 +5,8 @@
 // stage, and callLater's RENDER comes once after stage.invalidate().
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "player/flash_player.h"
 #include "support/as3_movie.h"
 #include "support/swf_writer.h"
@@ -254,6 +256,60 @@ TEST(As3Components, AScalingGridKeepsTheCornersOfAStretchedSymbol) {
   EXPECT_EQ(sliced.GetPixel(82, 82), (gdi::Color{255, 255, 255}));
   // Turned, the sprite scales as a whole: its corner doubled.
   EXPECT_EQ(picture(true, true).GetPixel(65, 15), (gdi::Color{0, 0, 255}));
+}
+
+// A list's rows sit in a holder with a scrollRect (fl.controls' lists and
+// grids): the pointer finds the row drawn under it, the window crops what
+// it can hit, and points between spaces follow the window once it has been
+// drawn (not in the frame that set it). Points are carried in whole twips;
+// the test player presses at pixel centres.
+TEST(As3Components, AScrolledHolderPicksTheRowDrawnUnderThePointer) {
+  As3Movie d;
+  const auto rect = d.a.PackageName("flash.geom", "Rectangle");
+  const auto point = d.a.PackageName("flash.geom", "Point");
+  // trace(label + row1.localToGlobal(new Point(0, 0)).y + " " + holder.globalToLocal(new Point(0, 1/7)).y
+  //       + " " + row1.transform.concatenatedMatrix.ty + " " + holder.transform.concatenatedMatrix.ty)
+  auto traceMove = [&](AbcCode& c, std::string_view label, int holder, int row1) {
+    TraceValue(d, c, label, [&] {
+      c.Op("getlocal", {row1}).Op("findpropstrict", {point}).Op("pushbyte", {0}).Op("pushbyte", {0})
+          .Op("constructprop", {point, 2}).Op("callproperty", {d.Q("localToGlobal"), 1}).Op("getproperty", {d.Q("y")});
+      c.Op("pushstring", {d.S(" ")}).Op("add");
+      c.Op("getlocal", {holder}).Op("findpropstrict", {point}).Op("pushbyte", {0}).Op("pushdouble", {d.a.Double(1.0 / 7)})
+          .Op("constructprop", {point, 2}).Op("callproperty", {d.Q("globalToLocal"), 1}).Op("getproperty", {d.Q("y")});
+      c.Op("add");
+      // The concatenated matrices: a window moves what is inside, not its owner.
+      for (int obj : {row1, holder}) {
+        c.Op("pushstring", {d.S(" ")}).Op("add").Op("getlocal", {obj}).Op("getproperty", {d.Q("transform")})
+            .Op("getproperty", {d.Q("concatenatedMatrix")}).Op("getproperty", {d.Q("ty")}).Op("add");
+      }
+    });
+  };
+  AbcCode click;  // function (e) { trace("click " + e.target.name + " " + e.localY); <traceMove> }
+  click.Op("findpropstrict", {d.Q("trace")}).Op("pushstring", {d.S("click ")}).Op("getlocal_1")
+      .Op("getproperty", {d.Q("target")}).Op("getproperty", {d.Q("name")}).Op("add")
+      .Op("pushstring", {d.S(" ")}).Op("add").Op("getlocal_1").Op("getproperty", {d.Q("localY")}).Op("add")
+      .Op("callpropvoid", {d.Q("trace"), 1});
+  click.Op("getlocal_1").Op("getproperty", {d.Q("currentTarget")}).Op("setlocal_2");
+  click.Op("getlocal_2").Op("pushbyte", {1}).Op("callproperty", {d.Q("getChildAt"), 1}).Op("setlocal_3");
+  traceMove(click, "after ", 2, 3);
+  click.Op("returnvoid");
+  const auto heard = d.Method(click, 1);
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    m.NewSprite(c, 1, "holder", 0xFFFFFF, 0, 0, 1, 1);
+    for (int row = 0; row < 4; ++row)
+      m.NewSprite(c, 2 + row, "row" + std::to_string(row), 0x102030 * (row + 1), 0, 20 * row, 100, 20, 1);
+    // holder.scrollRect = new Rectangle(0, 20, 100, 40): rows 1 and 2 show.
+    c.Op("getlocal_1").Op("findpropstrict", {rect});
+    for (int v : {0, 20, 100, 40}) c.Op("pushbyte", {v});
+    c.Op("constructprop", {rect, 4}).Op("setproperty", {m.Q("scrollRect")});
+    m.Listen(c, 1, "click", heard);
+    traceMove(c, "before ", 1, 3);
+  });
+  EXPECT_EQ(As3Traced(bytes,
+                      [](FlashPlayer& p) {
+                        for (int y : {10, 30, 50}) p.MouseDown(50, y), p.MouseUp(50, y);
+                      }),
+            "before 0 0.1 0 0|click row1 30.5|after -20 20.1 -20 0|click row2 50.5|after -20 20.1 -20 0|");
 }
 
 TEST(As3Components, StopAllMovieClipsStopsTheContainerAndEveryClipInside) {

@@ -233,17 +233,21 @@ NATIVE(DoSetScrollRect) {
   Instance* i = SelfNode(m, self);
   if (!i) return Value();
   const Value r = m.ArgOr(a, 0);
+  Stage& stage = B(m).stage;
   if (!r.IsObject()) {
-    i->scrollRect.reset();
+    stage.SetScrollRect(*i, std::nullopt);
     return Value();
   }
   const double x = m.ToNumber(m.GetProperty(r, "x")), y = m.ToNumber(m.GetProperty(r, "y"));
   const double w = m.ToNumber(m.GetProperty(r, "width")), h = m.ToNumber(m.GetProperty(r, "height"));
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(w) || !std::isfinite(h)) {
-    i->scrollRect.reset();
+    stage.SetScrollRect(*i, std::nullopt);
     return Value();
   }
-  i->scrollRect = std::array<double, 4>{x, y, std::max(0.0, w), std::max(0.0, h)};
+  // Flash keeps the window's edges in whole pixels, rounded half to even.
+  const double x0 = std::nearbyint(x), y0 = std::nearbyint(y);
+  const double x1 = std::nearbyint(x + w), y1 = std::nearbyint(y + h);
+  stage.SetScrollRect(*i, std::array<double, 4>{x0, y0, std::max(0.0, x1 - x0), std::max(0.0, y1 - y0)});
   return Value();
 }
 // scale9Grid: the rectangle of its own space (pixels) that stretches while
@@ -449,7 +453,7 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
   if (!f || !NodeBounds(m, self, r, true)) return false;
   FlashObject* t = As<FlashObject>(target);
   if (t == f) return true;
-  cairo_matrix_t map = World(b, f->handle);
+  cairo_matrix_t map = World(b, f->handle, false);
   if (t && t != b.stageObject) {
     cairo_matrix_t back = World(b, t->handle);
     if (cairo_matrix_invert(&back) != CAIRO_STATUS_SUCCESS) return false;
@@ -480,14 +484,18 @@ NATIVE(DoGetBounds) {
                    Value::Number(any ? r.ymax / 20.0 - r.ymin / 20.0 : 0)};
   return Value::Obj(m.Construct(B(m).rectangleClass, args));
 }
-// The world transform of a node (its own and its ancestors'), twips.
-cairo_matrix_t World(As3Display& b, ClipHandle h) {
+// The world transform of a node (its own and its ancestors', each moved by
+// its scrollRect as it is drawn, the node's own move left out when its
+// bounds, which are its window's, are carried), twips.
+cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll) {
   cairo_matrix_t w;
   cairo_matrix_init_identity(&w);
   for (int guard = 0; guard < 1000 && h != kRootClip && h != kNoClip; ++guard) {
     Instance* i = b.Node(h);
     if (!i) break;
-    const cairo_matrix_t own = ToCairo(i->matrix);
+    cairo_matrix_t own = ToCairo(i->matrix);
+    const auto move = b.stage.ScrollMove(*i);
+    if (ownScroll || guard > 0) cairo_matrix_translate(&own, -move[0] * 20, -move[1] * 20);
     cairo_matrix_t out;
     cairo_matrix_multiply(&out, &w, &own);
     w = out;
@@ -501,26 +509,49 @@ cairo_matrix_t World(As3Display& b, ClipHandle h) {
   }
   return w;
 }
+// Flash carries points between spaces in whole twips, cut toward zero
+// (globalToLocal gives -21.4 where the exact point is -21.43); a point that
+// is whole but for rounding stays whole.
+static double CutTwips(double twips) {
+  if (!std::isfinite(twips)) return twips;
+  const double whole = std::round(twips);
+  return std::abs(twips - whole) < 1e-6 ? whole : std::trunc(twips);
+}
+static double ToCutTwips(double pixels) { return CutTwips(pixels * 20); }
+// The object's own scrollRect move (twips): points are cut in the space
+// around its window, then moved.
+static std::array<double, 2> OwnMove(As3Display& b, FlashObject* f) {
+  const Instance* i = f ? b.Node(f->handle) : nullptr;
+  if (!i) return {0, 0};
+  const auto move = b.stage.ScrollMove(*i);
+  return {move[0] * 20, move[1] * 20};
+}
 NATIVE(DoLocalToGlobal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  const Value p = m.ArgOr(a, 0);
+  double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
-    const cairo_matrix_t w = World(b, f->handle);
+    const auto move = OwnMove(b, f);
+    x -= move[0], y -= move[1];
+    const cairo_matrix_t w = World(b, f->handle, false);
     cairo_matrix_transform_point(&w, &x, &y);
   }
-  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 NATIVE(DoGlobalToLocal) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  double x = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "x")) * 20, y = m.ToNumber(m.GetProperty(m.ArgOr(a, 0), "y")) * 20;
+  const Value p = m.ArgOr(a, 0);
+  double x = ToCutTwips(m.ToNumber(m.GetProperty(p, "x"))), y = ToCutTwips(m.ToNumber(m.GetProperty(p, "y")));
   if (f) {
-    cairo_matrix_t w = World(b, f->handle);
+    cairo_matrix_t w = World(b, f->handle, false);
     if (cairo_matrix_invert(&w) == CAIRO_STATUS_SUCCESS) cairo_matrix_transform_point(&w, &x, &y);
+    const auto move = OwnMove(b, f);
+    x = CutTwips(x) + move[0], y = CutTwips(y) + move[1];
   }
-  Value args[2] = {Value::Number(x / 20), Value::Number(y / 20)};
+  Value args[2] = {Value::Number(CutTwips(x) / 20), Value::Number(CutTwips(y) / 20)};
   return Value::Obj(m.Construct(b.pointClass, args));
 }
 // The object's space to the stage's in three dimensions, twips: each

@@ -217,7 +217,8 @@ NATIVE(TrGetConcatenatedMatrix) {
   As3Display& b = B(m);
   cairo_matrix_t w;
   cairo_matrix_init_identity(&w);
-  if (t && b.Existing(t->handle)) w = World(b, t->handle);
+  // An object's own scrollRect moves its contents, not it.
+  if (t && b.Existing(t->handle)) w = World(b, t->handle, false);
   Value args[6] = {Value::Number(w.xx), Value::Number(w.yx), Value::Number(w.xy),
                    Value::Number(w.yy), Value::Number(w.x0 / 20.0), Value::Number(w.y0 / 20.0)};
   return Value::Obj(m.Construct(b.matrixClass, args));

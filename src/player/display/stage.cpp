@@ -936,7 +936,8 @@ Instance* Stage::HitTest(TimelineState& tl, double x, double y, const cairo_matr
   for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
     Instance& inst = it->second;
     if (!inst.visible || inst.clipDepth > 0 || !inst.def) continue;
-    const cairo_matrix_t world = Combine(inst.matrix, p);
+    const cairo_matrix_t world = Placed(inst, p);
+    if (!InScrollWindow(inst, world, x, y)) continue;
     if (IsButton(inst) && inst.sprite) {
       for (const ButtonRecord& rec : static_cast<const ButtonDef*>(inst.def)->records) {
         if ((rec.states & kButtonHit) && HitsCharacter(LibAround(inst).Find(rec.characterId), Combine(rec.matrix, world), x, y)) {
@@ -984,7 +985,8 @@ bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, d
   }
   for (const auto& [depth, child] : tl.list) {
     if (child.clipDepth > 0 || !child.def) continue;
-    if (!HitsContent(child, Combine(child.matrix, world), x, y, nesting + 1)) continue;
+    const cairo_matrix_t placed = Placed(child, world);
+    if (!InScrollWindow(child, placed, x, y) || !HitsContent(child, placed, x, y, nesting + 1)) continue;
     // setMask: the mask's shapes must hold the point too (a mask gone masks nothing).
     const Instance* scriptMask = child.maskSerial != kNoClip ? Find(child.maskSerial) : nullptr;
     cairo_matrix_t maskWorld;
@@ -997,7 +999,7 @@ bool Stage::HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, d
     for (auto m = tl.list.begin(); m != tl.list.end() && m->first < depth && !masked; ++m) {
       const Instance& mask = m->second;
       masked = mask.clipDepth >= depth && mask.def &&
-               !HitsContent(mask, Combine(mask.matrix, world), x, y, nesting + 1);
+               !HitsContent(mask, Placed(mask, world), x, y, nesting + 1);
     }
     if (!masked) return true;
   }
@@ -1017,12 +1019,57 @@ bool Stage::HitsContent(const Instance& inst, const cairo_matrix_t& world, doubl
   return HitsCharacter(inst.def, world, x, y);
 }
 
+std::array<double, 2> Stage::ScrollMove(const Instance& inst) const {
+  if (inst.scrollSetTick == tick_) return inst.scrollWas;
+  if (!inst.scrollRect) return {0, 0};
+  return {(*inst.scrollRect)[0], (*inst.scrollRect)[1]};
+}
+
+void Stage::SetScrollRect(Instance& inst, const std::optional<std::array<double, 4>>& r) {
+  if (inst.scrollSetTick != tick_) inst.scrollWas = ScrollMove(inst);
+  inst.scrollSetTick = tick_;
+  inst.scrollRect = r;
+}
+
+// The window's corner shows at the object's origin, as it is drawn.
+cairo_matrix_t Stage::Placed(const Instance& inst, const cairo_matrix_t& parent) const {
+  cairo_matrix_t own = ToCairo(inst.matrix);
+  const auto move = ScrollMove(inst);
+  if (move[0] != 0 || move[1] != 0) cairo_matrix_translate(&own, -move[0] * 20, -move[1] * 20);
+  cairo_matrix_t out;
+  cairo_matrix_multiply(&out, &own, &parent);
+  return out;
+}
+
+// The window crops what is under the pointer as it crops the picture.
+bool Stage::InScrollWindow(const Instance& inst, const cairo_matrix_t& world, double x, double y) const {
+  if (!inst.scrollRect) return true;
+  const auto move = ScrollMove(inst);
+  const auto& s = *inst.scrollRect;
+  double lx = 0, ly = 0;
+  return ToLocal(world, x, y, lx, ly) && lx >= move[0] * 20 && lx < (move[0] + s[2]) * 20 && ly >= move[1] * 20 &&
+         ly < (move[1] + s[3]) * 20;
+}
+
+bool Stage::InScrollWindows(ClipHandle clip, double x, double y) {
+  for (int guard = 0; clip != kRootClip && clip != kNoClip && guard < 65536; ++guard) {
+    const Instance* inst = Find(clip);
+    if (!inst) return false;
+    cairo_matrix_t w;
+    if (inst->scrollRect && (!WorldOf(clip, w) || !InScrollWindow(*inst, w, x, y))) return false;
+    clip = inst->parent;
+  }
+  return true;
+}
+
 bool Stage::WorldOf(ClipHandle clip, cairo_matrix_t& out) {
   cairo_matrix_init_identity(&out);
   for (int guard = 0; clip != kRootClip; ++guard) {
     const Instance* inst = Find(clip);
     if (!inst || guard > 65536) return false;
-    const cairo_matrix_t m = ToCairo(inst->matrix);
+    cairo_matrix_t identity;
+    cairo_matrix_init_identity(&identity);
+    const cairo_matrix_t m = Placed(*inst, identity);
     cairo_matrix_t r;
     cairo_matrix_multiply(&r, &out, &m);
     out = r;
@@ -1105,7 +1152,7 @@ bool Stage::HitsShapes(ClipHandle clip, double x, double y) {
   if (!WorldOf(clip, w)) return false;
   if (clip == kRootClip) return HitsTimeline(root_, w, x, y, 0);
   const Instance* inst = Find(clip);
-  if (!inst || !HitsContent(*inst, w, x, y, 0)) return false;
+  if (!inst || !InScrollWindows(clip, x, y) || !HitsContent(*inst, w, x, y, 0)) return false;
   const Instance* scriptMask = inst->maskSerial != kNoClip ? Find(inst->maskSerial) : nullptr;
   cairo_matrix_t maskWorld;
   return !scriptMask || !WorldOf(inst->maskSerial, maskWorld) || HitsContent(*scriptMask, maskWorld, x, y, 1);
@@ -1117,7 +1164,8 @@ ClipHandle Stage::DeepestClipAt(TimelineState& tl, const cairo_matrix_t& p, doub
   for (auto it = tl.list.rbegin(); it != tl.list.rend(); ++it) {
     Instance& inst = it->second;
     if (!inst.visible || inst.clipDepth > 0 || !inst.def || inst.serial == skip) continue;
-    const cairo_matrix_t world = Combine(inst.matrix, p);
+    const cairo_matrix_t world = Placed(inst, p);
+    if (!InScrollWindow(inst, world, x, y)) continue;
     if (IsSprite(inst) && inst.sprite) {
       const ClipHandle inner = DeepestClipAt(*inst.sprite, world, x, y, skip, nesting + 1);
       if (inner != kNoClip) return inner;

@@ -130,6 +130,11 @@ struct Instance {
   std::int8_t focusRect = -1;
   std::optional<std::uint32_t> opaqueBackground;    // RGB filled under its bounds
   std::optional<std::array<double, 4>> scrollRect;  // x, y, width, height in its own pixels
+  // A window a script moves shows moved at once, but points are carried by
+  // its move only from the next tick on (once Flash has drawn it): the move
+  // before, and the tick it was set in.
+  std::array<double, 2> scrollWas{};
+  std::uint64_t scrollSetTick = 0;
   std::optional<Rect> scale9Grid;  // a script's grid (twips); unset: its symbol's, if any
   // ActionScript 3's third dimension: the object drawn in perspective.
   std::optional<Depth3D> depth3D;
@@ -510,6 +515,10 @@ class Stage {
   bool Space3D(ClipHandle clip, rules::M4& out, bool seen);
   // Whether a clip's shapes (not its bounding box) cover a stage point.
   bool HitsShapes(ClipHandle clip, double x, double y);
+  // The move of an object's scrollRect that points follow (pixels).
+  std::array<double, 2> ScrollMove(const Instance& inst) const;
+  // A script sets an object's scrollRect (nullopt: none).
+  void SetScrollRect(Instance& inst, const std::optional<std::array<double, 4>>& r);
 
   // For the ActionScript 3 binding: a node a script made, in `parent` (which
   // may be a list of the binding's own, off the display tree); sprites get
@@ -580,6 +589,12 @@ class Stage {
   void ShowButtonState(Instance& inst, std::uint8_t state);
   Instance* HitTest(TimelineState& tl, double x, double y, const cairo_matrix_t& parent, int nesting);
   bool WorldOf(ClipHandle clip, cairo_matrix_t& out);
+  // An object's place in its parent: its matrix after its scrollRect's move.
+  cairo_matrix_t Placed(const Instance& inst, const cairo_matrix_t& parent) const;
+  // Whether a scrolled object's window holds a stage point; `world` is its placed matrix.
+  bool InScrollWindow(const Instance& inst, const cairo_matrix_t& world, double x, double y) const;
+  // Whether the windows of the clip's scrolled ancestors (and its own) hold a stage point.
+  bool InScrollWindows(ClipHandle clip, double x, double y);
   bool OnPlane3D(ClipHandle clip, double& x, double& y, bool& in3D);
   bool HitsContent(const Instance& inst, const cairo_matrix_t& world, double x, double y, int nesting);
   bool HitsTimeline(const TimelineState& tl, const cairo_matrix_t& world, double x, double y, int nesting);
