@@ -33,8 +33,9 @@ std::string AbcDocumentClass(std::span<const std::uint8_t> abc) {
   } catch (const AbcError&) {
     return {};
   }
-  if (const auto sep = found.find("::"); sep != std::string::npos) found.replace(sep, 2, ".");
-  return found;
+  // SymbolClass spells packages with dots.
+  const auto sep = found.find("::");
+  return sep == std::string::npos ? found : found.substr(0, sep) + "." + found.substr(sep + 2);
 }
 
 int AbcMovieVersion(std::span<const std::uint8_t> abc) {
