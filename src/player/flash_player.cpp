@@ -76,6 +76,7 @@ struct FlashPlayer::Impl {
   std::int64_t framesSinceAnchor = 0;
   SoundEventListener* listener = nullptr;
   bool (*interrupt)() = nullptr;
+  ScriptLimits limits;
   mutable SurfacePtr surface;
   // What the surface shows, to skip drawing a frame that did not change.
   struct PaintKey {
@@ -273,7 +274,7 @@ bool FlashPlayer::LoadMovieBytes(std::span<const std::uint8_t> file) {
     const MovieLibrary& lib = *impl_->lib;
     // Not started yet: its first frame's scripts run once, below, when the
     // listener can hear its sounds.
-    impl_->stage = std::make_unique<Stage>(lib, PlayerScriptMachines(), impl_->movieFolder, false);
+    impl_->stage = std::make_unique<Stage>(lib, PlayerScriptMachines(impl_->limits), impl_->movieFolder, false);
     if (!impl_->movieName.empty()) impl_->stage->SetMovieName(impl_->movieName);
     // Clip events (mouseDown...) of version 5 scripts want the pointer too.
     impl_->hasButtons = lib.movie.version >= 5 ||
@@ -460,6 +461,8 @@ std::vector<std::string> FlashPlayer::StoppedScripts() const {
   const auto& stopped = impl_->stage->StoppedScripts();
   return {stopped.begin(), stopped.end()};
 }
+
+void FlashPlayer::SetScriptLimits(const ScriptLimits& limits) { impl_->limits = limits; }
 
 void FlashPlayer::MouseMove(int x, int y) { impl_->Pointer(x, y, impl_->pointerDown); }
 void FlashPlayer::MouseDown(int x, int y) { impl_->Pointer(x, y, true); }

@@ -33,6 +33,7 @@
 
 #include "platform/gdi/bitmap.h"
 #include "player/quality.h"
+#include "player/script_limits.h"
 #include "player/sound_events.h"
 
 namespace quarvel::player {
@@ -116,6 +117,10 @@ class FlashPlayer {
   // Why scripts of the movie were stopped (instruction cap, recursion or
   // memory limit), one reason each; empty when none was.
   std::vector<std::string> StoppedScripts() const;
+  // Lowers the caps on scripts (instructions a frame, call depth, memory)
+  // for the movies loaded after the call; for hosts that play untrusted
+  // movies by the thousand, so that one cannot run for seconds.
+  void SetScriptLimits(const ScriptLimits& limits);
 
   // A script variable of the movie as text: "name" on the main timeline,
   // "/clip:name" or "_root.clip.name" elsewhere. Empty when it is not set.

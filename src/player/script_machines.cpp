@@ -5,10 +5,10 @@
 
 namespace quarvel::player {
 
-ScriptMachines PlayerScriptMachines() {
+ScriptMachines PlayerScriptMachines(const ScriptLimits& limits) {
   ScriptMachines machines;
-  machines.avm1 = MakeAvm1Scripts;
-  machines.avm2 = MakeAs3Hooks;
+  machines.avm1 = [limits](Stage& stage) { return MakeAvm1Scripts(stage, limits); };
+  machines.avm2 = [limits](Stage& stage) { return MakeAs3Hooks(stage, limits); };
   return machines;
 }
 

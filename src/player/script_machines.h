@@ -4,9 +4,11 @@
 // that the display tree does not depend on the machines that drive it.
 
 #include "player/display/stage.h"
+#include "player/script_limits.h"
 
 namespace quarvel::player {
 
-ScriptMachines PlayerScriptMachines();
+// Each machine a stage makes keeps `limits`.
+ScriptMachines PlayerScriptMachines(const ScriptLimits& limits = {});
 
 }  // namespace quarvel::player

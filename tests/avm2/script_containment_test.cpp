@@ -1,7 +1,8 @@
 // ActionScript 3 faults stay inside the movie: an error no script catches is
 // reported where Flash reports it (the trace output) and the movie goes on,
 // whichever way the host entered the scripts; and scripts that grow memory
-// stop at the caps with the process's memory bounded.
+// stop at the caps with the process's memory bounded; caps a host lowers
+// (FlashPlayer::SetScriptLimits) stop scripts of both machines sooner.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -191,6 +192,112 @@ TEST(ScriptContainment, AStringDoubledEveryFrameStopsAtTheCap) {
   // sanitizer's quarantine, far from the gigabytes of an unchecked run.
   EXPECT_LT(peakKb, 1'500'000L) << "peak resident memory " << peakKb << " KB";
   RecordProperty("peak_kb", std::to_string(peakKb));
+}
+
+// Plays `bytes` for two frames under `limits`; the traced lines, and the
+// causes of stopped scripts joined by "|".
+std::string PlayLimited(const std::vector<std::uint8_t>& bytes, const player::ScriptLimits& limits,
+                        std::string& stopped) {
+  setenv("QUARVEL_DEBUG", "1", 1);
+  ::testing::internal::CaptureStderr();
+  {
+    FlashPlayer p;
+    p.SetScriptLimits(limits);
+    p.SetSize(100, 100);
+    EXPECT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    Frames(p, 2);
+    stopped.clear();
+    for (const auto& why : p.StoppedScripts()) stopped += why + "|";
+  }
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  unsetenv("QUARVEL_DEBUG");
+  std::string out;
+  for (std::size_t at = 0; (at = err.find("trace: ", at)) != std::string::npos;) {
+    const auto end = err.find('\n', at);
+    out += err.substr(at + 7, end - at - 7) + "|";
+    at = end;
+  }
+  return out;
+}
+
+TEST(ScriptLimits, AnEndlessLoopStopsAtTheLoweredInstructionCap) {
+  // for (i = 0;; ++i) if (i == 100000) trace("passed"): about 600,000
+  // instructions to get there.
+  As3Movie d;
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    c.Op("pushbyte", {0}).Op("setlocal_1");
+    c.Loop("top").Op("inclocal_i", {1});
+    c.Op("getlocal_1").Op("pushint", {m.a.Int(100000)}).Branch("ifne", "skip");
+    m.Trace(c, "passed");
+    c.Label("skip").Branch("jump", "top");
+  }, 2);
+  std::string stopped;
+  EXPECT_EQ(PlayLimited(bytes, {.instructionsPerFrame = 10'000}, stopped), "");
+  EXPECT_NE(stopped.find("ActionScript 3: the instruction cap"), std::string::npos) << stopped;
+  // A cap above what the loop needs lets it pass, and still stops it.
+  EXPECT_EQ(PlayLimited(bytes, {.instructionsPerFrame = 2'000'000}, stopped), "passed|");
+  EXPECT_NE(stopped.find("ActionScript 3: the instruction cap"), std::string::npos) << stopped;
+}
+
+TEST(ScriptLimits, EndlessRecursionStopsAtTheLoweredCallDepth) {
+  // function down(n) { if (n == 40) trace("deep"); down(n + 1) }
+  As3Movie d;
+  AbcCode down;
+  down.Op("getlocal_1").Op("pushbyte", {40}).Branch("ifne", "skip");
+  d.Trace(down, "deep");
+  down.Label("skip").Op("getlocal_0").Op("getlocal_1").Op("increment_i").Op("callpropvoid", {d.Q("down"), 1});
+  down.Op("returnvoid");
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    c.Op("getlocal_0").Op("pushbyte", {0}).Op("callpropvoid", {m.Q("down"), 1});
+  }, 2, {{"down", down}});
+  // Past the depth Flash throws its stack overflow error, which no script catches here.
+  std::string stopped;
+  constexpr const char* kOverflow = "Error: Error #1023: Stack overflow occurred.|";
+  EXPECT_EQ(PlayLimited(bytes, {.callDepth = 20}, stopped), kOverflow);
+  EXPECT_EQ(PlayLimited(bytes, {.callDepth = 64}, stopped), std::string("deep|") + kOverflow);
+}
+
+TEST(ScriptLimits, AStringDoubledInALoopStopsAtTheLoweredMemoryCap) {
+  // for (s = "ab";; s += s) if (s.length == 1 << 20) trace("mega")
+  As3Movie d;
+  const auto bytes = d.Build([](As3Movie& m, AbcCode& c) {
+    c.Op("pushstring", {m.S("ab")}).Op("setlocal_1");
+    c.Loop("top").Op("getlocal_1").Op("getlocal_1").Op("add").Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("length")}).Op("pushint", {m.a.Int(1 << 20)}).Branch("ifne", "skip");
+    m.Trace(c, "mega");
+    c.Label("skip").Branch("jump", "top");
+  }, 2);
+  std::string stopped;
+  EXPECT_EQ(PlayLimited(bytes, {.memoryBytes = 256 << 10}, stopped), "");
+  EXPECT_NE(stopped.find("ActionScript 3: the memory cap"), std::string::npos) << stopped;
+  EXPECT_EQ(PlayLimited(bytes, {.memoryBytes = 32 << 20}, stopped), "mega|");
+  EXPECT_NE(stopped.find("ActionScript 3: the memory cap"), std::string::npos) << stopped;
+}
+
+TEST(ScriptLimits, AnActionScript1LoopStopsAtTheLoweredActionCap) {
+  // n = 0; for (;;) { n = n + 1; if (n == 50000) passed = 1 }: some 700,000 actions.
+  const Actions setPassed = Actions().PushString("passed").PushInt(1).SetVariable();
+  Actions a = Actions().PushString("n").PushInt(0).SetVariable();
+  const std::size_t top = a.Size();
+  a.PushString("n").PushString("n").Raw(0x1C).PushInt(1).Raw(0x47).SetVariable();   // n = n + 1
+  a.PushString("n").Raw(0x1C).PushInt(50000).Raw(0x49).Raw(0x12);                    // !(n == 50000)
+  a.If(static_cast<std::int16_t>(setPassed.Size())).Append(setPassed);
+  a.Jump(static_cast<std::int16_t>(-static_cast<std::ptrdiff_t>(a.Size() + 5 - top)));
+  SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+  b.DoAction(a);
+  b.ShowFrame();
+  b.ShowFrame();
+  const auto bytes = b.Build();
+  for (const auto& [cap, passed] : {std::pair{std::uint64_t{10'000}, ""}, std::pair{std::uint64_t{2'000'000}, "1"}}) {
+    SCOPED_TRACE(cap);
+    FlashPlayer p;
+    p.SetScriptLimits({.instructionsPerFrame = cap});
+    ASSERT_TRUE(p.LoadMovieBytes(bytes)) << p.LoadError();
+    EXPECT_EQ(p.GetVariable("passed"), passed);
+    const auto stopped = p.StoppedScripts();
+    ASSERT_EQ(stopped.size(), 1u);
+    EXPECT_EQ(stopped[0], "ActionScript 1/2: the instruction cap of one frame");
+  }
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   quarvel::player::FlashPlayer player;
+  // Lowered caps: a movie that loops for ever costs a fraction of a second.
+  player.SetScriptLimits({.instructionsPerFrame = 200'000, .callDepth = 64, .memoryBytes = std::size_t{64} << 20});
   player.SetSize(64, 48);
   if (size > 0 && (data[0] & 1)) player.SetQuality("Low");
   if (!player.LoadMovieBytes(std::span<const std::uint8_t>(data, size))) return 0;

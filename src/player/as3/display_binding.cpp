@@ -71,8 +71,8 @@ using avm2::Class;
 using avm2::Machine;
 using avm2::Value;
 
-std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage) {
-  auto display = std::make_unique<As3Display>(stage);
+std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage, const ScriptLimits& limits) {
+  auto display = std::make_unique<As3Display>(stage, limits);
   avm2::Machine& m = display->m;
   return std::make_unique<GuardedHooks>(std::move(display), m);
 }

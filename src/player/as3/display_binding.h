@@ -9,8 +9,10 @@ namespace quarvel::player {
 
 class Stage;
 class ScriptHooks;
+struct ScriptLimits;
 
-// Loads the movie's ABC blocks into a new machine bound to `stage`.
-std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage);
+// Loads the movie's ABC blocks into a new machine bound to `stage`, its
+// caps lowered to `limits`.
+std::unique_ptr<ScriptHooks> MakeAs3Hooks(Stage& stage, const ScriptLimits& limits);
 
 }  // namespace quarvel::player

@@ -33,6 +33,7 @@
 #include "player/render/agal.h"
 #include "player/render/renderer.h"
 #include "player/display/stage.h"
+#include "player/script_limits.h"
 #include "player/render/blend_modes.h"
 #include "player/render/filter_schema.h"
 #include "player/rules/geom_matrix.h"
@@ -489,7 +490,7 @@ struct StageState {
 
 class As3Display : public ScriptHooks {
  public:
-  explicit As3Display(Stage& stage);
+  As3Display(Stage& stage, const ScriptLimits& limits);
   ~As3Display() override = default;
 
   void Placed(Instance& inst) override;

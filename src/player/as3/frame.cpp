@@ -7,8 +7,13 @@ namespace quarvel::player::as3 {
 
 // ---- the frame
 
-As3Display::As3Display(Stage& s) : stage(s), lib(s.Library()) {
+As3Display::As3Display(Stage& s, const ScriptLimits& limits) : stage(s), lib(s.Library()) {
   m.host = this;
+  // Before the blocks load: their entry scripts run under these caps too.
+  m.limits.instructionsPerFrame = ScriptLimits::Lowered(m.limits.instructionsPerFrame, limits.instructionsPerFrame);
+  m.limits.callDepth = ScriptLimits::Lowered(m.limits.callDepth, limits.callDepth);
+  m.limits.bytesPerFrame = ScriptLimits::Lowered(m.limits.bytesPerFrame, limits.memoryBytes);
+  m.limits.heapBytes = ScriptLimits::Lowered(m.limits.heapBytes, limits.memoryBytes);
   m.swfVersion = lib.movie.version;
   m.logSink = [this](const std::string& line) {
     constexpr std::string_view kStopped = "script stopped: ";

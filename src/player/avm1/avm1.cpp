@@ -315,9 +315,20 @@ int ClampToInt(double d) {
 Avm1::Avm1(Stage& stage, int version)
     : stage_(stage), version_(version), keyVersion_(version), wideEmptyBounds_(version >= 8) {
   tracing_ = std::getenv("QUARVEL_AVM1_TRACE") != nullptr;
+  depthCap_ = kMaxCallDepth;
+  frameBytesCap_ = kBytesPerFrame;
+  liveBytesCap_ = kMaxLiveBytes;
   InstallBuiltins();
 }
 Avm1::~Avm1() = default;
+
+void Avm1::LowerLimits(const ScriptLimits& limits) {
+  stepCap_ = ScriptLimits::Lowered(stepCap_, limits.instructionsPerFrame);
+  stepBudget_ = std::min(stepBudget_, stepCap_);
+  depthCap_ = ScriptLimits::Lowered(depthCap_, limits.callDepth);
+  frameBytesCap_ = ScriptLimits::Lowered(frameBytesCap_, limits.memoryBytes);
+  liveBytesCap_ = ScriptLimits::Lowered(liveBytesCap_, limits.memoryBytes);
+}
 
 // Names are case-blind before version 7, by Flash's case tables beyond ASCII.
 double Avm1::EmptyBoundsSentinel(bool transformed) {
@@ -353,7 +364,7 @@ void Avm1::Skip(const std::string& what) { stage_.Skipped().insert(what); }
 bool Avm1::Charge(std::size_t bytes) {
   frameBytes_ += bytes;
   sinceCollect_ += bytes;
-  if (frameBytes_ <= kBytesPerFrame) return true;
+  if (frameBytes_ <= frameBytesCap_) return true;
   Skip("too much memory made by scripts in one frame");
   stage_.ScriptStopped("ActionScript 1/2: the memory cap of one frame");
   aborted_ = true;
@@ -684,7 +695,7 @@ void Avm1::Assign(const std::string& expr, const AsValue& v, ClipHandle clip) {
 
 AsValue Avm1::CallMethodOf(const AsValue& v, const std::string& name) {
   AsValue fn;
-  if (depth_ >= kMaxCallDepth || !FindProp(v.obj, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) {
+  if (depth_ >= depthCap_ || !FindProp(v.obj, Key(name), fn) || fn.type != AsValue::Type::kObject || !fn.obj->fn) {
     return {};
   }
   specialCall_ = true;
@@ -774,7 +785,7 @@ std::string Avm1::Join(AsObject* arr, const std::string& sep) {
   std::string out;
   ++depth_;
   const std::vector<AsValue> elems = Elements(arr);
-  for (std::size_t i = 0; i < elems.size() && depth_ < kMaxCallDepth; ++i) {
+  for (std::size_t i = 0; i < elems.size() && depth_ < depthCap_; ++i) {
     if (i) out += sep;
     // Holes and undefined print as undefined does in the movie's version.
     out += ToString(elems[i]);
@@ -1402,7 +1413,7 @@ AsValue Avm1::CallFunction(AsObject* fnObj, const AsValue& self, AsArgs args) {
   AsFunction& f = *fnObj->fn;
   // The action list itself counts as one level of the movie's limit
   // (ScriptLimits, else 256); past it Flash drops the whole action list.
-  const int limit = std::clamp(stage_.Library().maxRecursion.value_or(kDefaultRecursion), 1, kMaxCallDepth);
+  const int limit = std::clamp(stage_.Library().maxRecursion.value_or(kDefaultRecursion), 1, depthCap_);
   if (depth_ >= limit - 1) {
     Skip("script recursion too deep");
     // Dropping the action list is Flash's rule; the user still hears of it once.
@@ -1780,7 +1791,7 @@ void Avm1::BeginFrame(std::int64_t ms) {
   // Once a frame has run out, the movie's scripts stay on the small budget:
   // a frame that loops for ever between quiet frames would otherwise cost
   // the whole budget again each time it comes round.
-  stepBudget_ = budgetSpent_ ? kMaxActionsAfterRunningOut : kMaxActionsPerFrame;
+  stepBudget_ = budgetSpent_ ? std::min(kMaxActionsAfterRunningOut, stepCap_) : stepCap_;
   steps_ = 0;
   // What one frame's blocks left on the stack is gone by the next frame.
   leftStack_.clear();
@@ -1869,7 +1880,7 @@ void Avm1::MarkTimeline(TimelineState& tl, int nesting) {
 }
 
 void Avm1::Collect() {
-  if (heap_.size() < 2 * lastLive_ && sinceCollect_ < kBytesPerFrame) return;
+  if (heap_.size() < 2 * lastLive_ && sinceCollect_ < frameBytesCap_) return;
   sinceCollect_ = 0;
   for (auto& o : heap_) o->marked = false;
   for (AsObject* r : roots_) Mark(r);
@@ -1899,7 +1910,7 @@ void Avm1::Collect() {
     live += sizeof(AsObject);
     for (const auto& [k, p] : o->props) live += sizeof(AsProperty) + 2 * k.size() + bytes(p.value);
   }
-  if (live > kMaxLiveBytes && !disabled_) {
+  if (live > liveBytesCap_ && !disabled_) {
     Skip("scripts stopped: too much memory");
     stage_.ScriptStopped("ActionScript 1/2: the memory cap of the movie");
     disabled_ = true;

@@ -19,6 +19,7 @@
 
 #include "player/avm1/avm1_action_list.h"
 #include "player/display/stage.h"
+#include "player/script_limits.h"
 
 namespace quarvel::player {
 
@@ -164,6 +165,8 @@ class Avm1 {
  public:
   Avm1(Stage& stage, int swfVersion);
   ~Avm1();
+  // Lowers the caps on actions per frame, call depth and memory (zero: keep).
+  void LowerLimits(const ScriptLimits& limits);
   Avm1(const Avm1&) = delete;
   Avm1& operator=(const Avm1&) = delete;
 
@@ -491,6 +494,10 @@ class Avm1 {
   // so that a script looping forever on every frame costs little.
   std::size_t stepBudget_ = kMaxActionsPerFrame;
   bool budgetSpent_ = false;
+  // The caps, the player's own unless a host lowered them (LowerLimits).
+  std::size_t stepCap_ = kMaxActionsPerFrame;
+  int depthCap_ = 0;
+  std::size_t frameBytesCap_ = 0, liveBytesCap_ = 0;
   const AsObject* constructing_ = nullptr;  // see Constructing()
   bool nextCallConstructs_ = false;  // Construct's call of a script function
   bool constructionRefused_ = false;  // see RefuseConstruction()

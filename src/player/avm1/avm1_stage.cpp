@@ -7,7 +7,9 @@ namespace {
 
 class Avm1Scripts final : public ClipScripts {
  public:
-  explicit Avm1Scripts(Stage& stage) : vm_(stage, stage.Library().movie.version) {}
+  Avm1Scripts(Stage& stage, const ScriptLimits& limits) : vm_(stage, stage.Library().movie.version) {
+    vm_.LowerLimits(limits);
+  }
 
   void BeginFrame(std::int64_t ms) override { vm_.BeginFrame(ms); }
   void EndFrame() override { vm_.EndFrame(); }
@@ -45,6 +47,8 @@ class Avm1Scripts final : public ClipScripts {
 
 }  // namespace
 
-std::unique_ptr<ClipScripts> MakeAvm1Scripts(Stage& stage) { return std::make_unique<Avm1Scripts>(stage); }
+std::unique_ptr<ClipScripts> MakeAvm1Scripts(Stage& stage, const ScriptLimits& limits) {
+  return std::make_unique<Avm1Scripts>(stage, limits);
+}
 
 }  // namespace quarvel::player

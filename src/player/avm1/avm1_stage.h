@@ -5,9 +5,10 @@
 #include <memory>
 
 #include "player/display/stage.h"
+#include "player/script_limits.h"
 
 namespace quarvel::player {
 
-std::unique_ptr<ClipScripts> MakeAvm1Scripts(Stage& stage);
+std::unique_ptr<ClipScripts> MakeAvm1Scripts(Stage& stage, const ScriptLimits& limits);
 
 }  // namespace quarvel::player
