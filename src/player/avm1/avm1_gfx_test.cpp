@@ -547,8 +547,9 @@ TEST(Avm1Bitmap, AttachedBitmapShowsLiveChangesAndFillsDrawings) {
   EXPECT_EQ(r.At(52, 60), (Color{0, 0, 255}));
   EXPECT_EQ(r.At(57, 60), (Color{0, 255, 0}));
   EXPECT_EQ(r.At(62, 60), (Color{0, 0, 255}));
+  r.player.AdvanceTo(100);  // a tick on the stopped first frame, so that Play resumes it
   r.player.Play();
-  r.player.AdvanceTo(100);
+  r.player.AdvanceTo(200);
   EXPECT_EQ(r.At(5, 5), (Color{0, 0, 0}));
   EXPECT_EQ(r.At(15, 15), (Color{255, 0, 0}));
   EXPECT_EQ(r.At(57, 60), (Color{255, 255, 0}));
