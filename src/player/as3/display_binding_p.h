@@ -495,6 +495,7 @@ class As3Display : public ScriptHooks {
 
   void Placed(Instance& inst) override;
   void FrameEntered(TimelineState& tl) override;
+  void MainFrameReached(int frame) override;
   void BeforeFrame() override;
   void AfterFrame() override;
   void TimelinesAdvanced() override;
@@ -537,6 +538,10 @@ class As3Display : public ScriptHooks {
   // but null to scripts until the frame is constructed.
   std::unordered_set<ClipHandle> placedUnmade;
   bool placingFrames = false;
+  // The main timeline's frames whose code blocks and class links have run:
+  // a later frame's classes do not exist before the playhead first gets there.
+  int codeFramesRun = 0;
+  void RunFrameCode(int frame);
   EditTextDef scriptFieldDef;  // what script-made text fields are instances of
   std::vector<const FontDef*> registeredFonts;
   FlashObject* stageObject = nullptr;
@@ -835,7 +840,7 @@ cairo_matrix_t World(As3Display& b, ClipHandle h, bool ownScroll = true);
 rules::M4 StageMatrix3D(As3Display& b, ClipHandle h, bool seen);
 // The node's depth3D from the object's z, rotationX, rotationY and scaleZ.
 void Update3D(As3Display& b, FlashObject* f);
-bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r);
+bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r, bool edges = false);
 using transform::Twips;
 NATIVE(DisplayObjectCtor);
 NATIVE(DoGetVisible);

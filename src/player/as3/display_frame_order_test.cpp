@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string_view>
 #include <vector>
 
 #include "player/flash_player.h"
@@ -12,6 +13,7 @@
 namespace quarvel::player {
 namespace {
 
+using testing::AbcBuilder;
 using testing::AbcCode;
 using testing::As3Movie;
 using testing::As3Traced;
@@ -384,6 +386,96 @@ TEST(As3GotoFrames, AnUnknownLabelThrowsFromSwf11) {
   auto bytes = GotoArguments(d, {[&](AbcCode& c) { c.Op("pushstring", {d.S("nowhere")}); }});
   bytes[3] = 11;
   EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #2109: Frame label nowhere not found"), std::string::npos);
+}
+
+// ---- code blocks of later frames
+
+// A block for the second frame, not lazy: script 0 defines class Later
+// (tracing "later script"), script 1, its entry, traces "entry".
+std::vector<std::uint8_t> LaterFrameBlock() {
+  AbcBuilder a;
+  const auto pub = a.Namespace(avm2::NamespaceKind::kPackage, "");
+  const auto q = [&](std::string_view n) { return a.QName(pub, n); };
+  const auto method = [&](const AbcCode& c) {
+    const auto m = a.Method({});
+    a.Body({.method = m, .maxStack = 4, .localCount = 1, .maxScopeDepth = 4}, c);
+    return m;
+  };
+  const auto trace = [&](AbcCode& c, std::string_view text) {
+    c.Op("findpropstrict", {q("trace")}).Op("pushstring", {a.String(text)}).Op("callpropvoid", {q("trace"), 1});
+  };
+  AbcCode ctor, cinit;
+  ctor.Op("getlocal_0").Op("pushscope").Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  cinit.Op("returnvoid");
+  avm2::InstanceInfo ii;
+  ii.name = q("Later");
+  ii.superName = q("Object");
+  ii.iinit = method(ctor);
+  const auto cls = a.Class(ii, {.cinit = method(cinit)});
+  AbcCode define;
+  define.Op("getlocal_0").Op("pushscope").Op("getscopeobject", {0}).Op("getlex", {q("Object")}).Op("pushscope")
+      .Op("getlex", {q("Object")}).Op("newclass", {cls}).Op("popscope").Op("initproperty", {q("Later")});
+  trace(define, "later script");
+  define.Op("returnvoid");
+  avm2::Trait t;
+  t.name = q("Later");
+  t.kind = avm2::TraitKind::kClass;
+  t.index = cls;
+  a.Script({.init = method(define), .traits = {t}});
+  AbcCode entry;
+  entry.Op("getlocal_0").Op("pushscope");
+  trace(entry, "entry");
+  entry.Op("returnvoid");
+  a.Script({.init = method(entry)});
+  return a.Bytes();
+}
+
+// A three-frame movie whose second frame holds LaterFrameBlock and a
+// SymbolClass naming Later; `ctor` is Main's constructor, `has` a function
+// (local-free) tracing whether Later is defined.
+std::vector<std::uint8_t> LaterFrameMovie(const std::function<void(As3Movie&, AbcCode&, std::uint32_t)>& ctor) {
+  As3Movie d;
+  d.frameTags = [](SwfBuilder& b, int i) {
+    if (i != 1) return;
+    testing::AddDoAbc(b, LaterFrameBlock(), "later", 0);
+    b.ExportAssets({{7, "Later"}}, true);
+  };
+  AbcCode has;
+  d.TraceValue(has, "has ", [&] {
+    has.Op("getlex", {d.a.PackageName("flash.system", "ApplicationDomain")}).Op("getproperty", {d.Q("currentDomain")})
+        .Op("pushstring", {d.S("Later")}).Op("callproperty", {d.Q("hasDefinition"), 1});
+  });
+  has.Op("returnvoid");
+  const auto hasMethod = d.Method(has, 1);
+  return d.Build([&](As3Movie& m, AbcCode& c) { ctor(m, c, hasMethod); }, 3);
+}
+
+// A frame's code runs when the playhead first gets there, not as the movie
+// loads: its classes do not exist before. Its SymbolClass classes are looked
+// up (their scripts run) before the block's entry script, and all before
+// the frame's ENTER_FRAME.
+TEST(As3FrameCode, ALaterFramesBlockRunsWhenThatFrameFirstPlays) {
+  const auto bytes = LaterFrameMovie([](As3Movie& m, AbcCode& c, std::uint32_t has) {
+    c.Op("newfunction", {has}).Op("pushnull").Op("pushnull").Op("call", {1}).Op("pop");
+    m.Listen(c, 0, "enterFrame", has);
+  });
+  // Frames 2, 3 and 1 again: the block runs once.
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer& p) { p.AdvanceTo(p.Now() + 350); }),
+            "has false|later script|entry|has true|has true|has true|");
+}
+
+// A jump runs the code of every frame it passes, in order, inside the call.
+TEST(As3FrameCode, AJumpRunsTheCodeOfTheFramesItPasses) {
+  const auto bytes = LaterFrameMovie([](As3Movie& m, AbcCode& c, std::uint32_t has) {
+    m.Trace(c, "before");
+    c.Op("getlocal_0").Op("pushbyte", {3}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    m.Trace(c, "after");
+    c.Op("newfunction", {has}).Op("pushnull").Op("pushnull").Op("call", {1}).Op("pop");
+    // Back to frame 1 and on again: nothing runs twice.
+    c.Op("getlocal_0").Op("pushbyte", {1}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+    c.Op("getlocal_0").Op("pushbyte", {2}).Op("callpropvoid", {m.Q("gotoAndStop"), 1});
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "before|later script|entry|after|has true|");
 }
 
 }  // namespace

@@ -82,7 +82,36 @@ As3Display::As3Display(Stage& s, const ScriptLimits& limits) : stage(s), lib(s.L
     for (FlashObject* c : media.channels) h.Mark(c);
     for (FlashObject* c : media.streams) h.Mark(c);
   });
-  LoadAbcBlocks(m, lib.abcBlocks);
+  RunFrameCode(0);
+}
+
+// As Flash runs a frame's DoABC and SymbolClass tags: the frame's blocks are
+// defined, its SymbolClass names are looked up (which runs their classes'
+// scripts), then the eager blocks' entry scripts run.
+void As3Display::RunFrameCode(int frame) {
+  codeFramesRun = std::max(codeFramesRun, frame + 1);
+  std::vector<Machine::BlockToLoad> blocks;
+  for (const auto& b : lib.abcBlocks)
+    if (b.frame == frame) blocks.push_back({b.file, b.name, !(b.flags & avm2::kDoAbcLazyInitialize)});
+  bool linked = false;
+  const auto link = [&] {
+    if (linked) return;
+    linked = true;
+    for (const auto& l : lib.classLinks)
+      if (l.frame == frame) m.FindClass(l.name);
+  };
+  // The first frame's code runs as the movie loads, under a frame's caps of its own.
+  const bool loading = frame == 0;
+  if (loading) m.BeginFrame();
+  if (!blocks.empty()) m.LoadTogether(blocks, [&] {
+    if (loading) m.BeginFrame();
+    link();
+  });
+  link();
+}
+
+void As3Display::MainFrameReached(int frame) {
+  while (codeFramesRun <= frame) RunFrameCode(codeFramesRun);
 }
 
 void LoadAbcBlocks(Machine& m, const std::vector<MovieLibrary::AbcBlock>& blocks) {

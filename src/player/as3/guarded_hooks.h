@@ -25,6 +25,9 @@ class GuardedHooks final : public ScriptHooks {
   void FrameEntered(TimelineState& tl) override {
     m_.Contain([&] { inner_->FrameEntered(tl); }, "entering a frame");
   }
+  void MainFrameReached(int frame) override {
+    m_.Contain([&] { inner_->MainFrameReached(frame); }, "a frame's code blocks");
+  }
   void BeforeFrame() override {
     m_.Contain([&] { inner_->BeforeFrame(); }, "the start of a frame");
   }

@@ -28,16 +28,21 @@ void Grow(Drawing& d, double x, double y, double margin) {
   // Callers give finite twips; a point that is not cannot widen the bounds.
   if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(margin)) return;
   Rect& b = d.geometry.bounds;
+  Rect& e = d.edgeBounds;
   // Flash keeps drawn points in whole twips.
-  const auto x0 = static_cast<std::int32_t>(std::floor(x - margin + 0.5)), x1 = static_cast<std::int32_t>(std::floor(x + margin + 0.5));
-  const auto y0 = static_cast<std::int32_t>(std::floor(y - margin + 0.5)), y1 = static_cast<std::int32_t>(std::floor(y + margin + 0.5));
+  const auto whole = [](double v) { return static_cast<std::int32_t>(std::floor(v + 0.5)); };
+  const auto x0 = whole(x - margin), x1 = whole(x + margin), y0 = whole(y - margin), y1 = whole(y + margin);
+  const auto px = whole(x), py = whole(y);
   if (!d.hasBounds) {
     b = Rect{x0, x1, y0, y1};
+    e = Rect{px, px, py, py};
     d.hasBounds = true;
     return;
   }
   b.xmin = std::min(b.xmin, x0), b.xmax = std::max(b.xmax, x1);
   b.ymin = std::min(b.ymin, y0), b.ymax = std::max(b.ymax, y1);
+  e.xmin = std::min(e.xmin, px), e.xmax = std::max(e.xmax, px);
+  e.ymin = std::min(e.ymin, py), e.ymax = std::max(e.ymax, py);
 }
 
 void AddEdge(Drawing& d, const Edge& e, bool fillOnly = false) {

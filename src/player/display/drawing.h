@@ -21,6 +21,7 @@ std::uint64_t NextDrawingVersion();
 struct Drawing {
   ShapeGeometry geometry;
   bool hasBounds = false;
+  Rect edgeBounds;  // the drawn points without the strokes' widths (getRect); set with hasBounds
   double penX = 0, penY = 0;
   double startX = 0, startY = 0;  // where the open fill contour began
   bool filling = false;

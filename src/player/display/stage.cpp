@@ -580,6 +580,7 @@ void Stage::EnterFrame(TimelineState& tl, int frame, bool runActions, bool sound
     return;
   }
   tl.current = frame;
+  if (hooks_ && tl.owner == kRootClip) hooks_->MainFrameReached(frame);
   for (const ControlTag& t : tl.def->frames[static_cast<std::size_t>(frame)].tags) {
     // A damaged tag fails the same way every time: read it once only.
     if (!damagedTags_.empty() && damagedTags_.count(t.offset)) continue;

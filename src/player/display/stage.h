@@ -222,6 +222,9 @@ class ScriptHooks {
   virtual void Placed(Instance& inst) { (void)inst; }
   // A timeline ran the tags of one of its frames.
   virtual void FrameEntered(TimelineState& tl) { (void)tl; }
+  // The main timeline is about to run the tags of `frame` (by playing or a
+  // jump, also of each frame a jump passes).
+  virtual void MainFrameReached(int frame) { (void)frame; }
   // A tick begins (before the timelines advance) and ends.
   virtual void BeforeFrame() {}
   virtual void AfterFrame() {}
@@ -465,7 +468,8 @@ class Stage {
   void SwapDepths(ClipHandle clip, int depth);
   int NextHighestDepth(ClipHandle clip);
   // The instance's bounds in its parent's space, twips; false when empty.
-  bool Bounds(const Instance& inst, Rect& out, bool local = false);
+  // `edges`: without strokes, as getRect measures.
+  bool Bounds(const Instance& inst, Rect& out, bool local = false, bool edges = false);
   static bool LocalBounds(const Instance& inst, Rect& out);
   const MovieLibrary& Library() const { return lib_; }
   std::size_t FileBytes() const;

@@ -69,11 +69,20 @@ Matrix Multiply(const Matrix& child, const Matrix& parent) {
   return r;
 }
 
-void CharacterBox(const Character* d, const Matrix& m, Box& box) {
+// `edges`: the bounds without strokes (getRect).
+void CharacterBox(const Character* d, const Matrix& m, Box& box, bool edges) {
   if (!d) return;
   switch (d->kind) {
-    case Character::Kind::kShape: box.AddRect(static_cast<const ShapeDef*>(d)->geometry.bounds, m); break;
-    case Character::Kind::kMorph: box.AddRect(static_cast<const MorphDef*>(d)->startBounds, m); break;
+    case Character::Kind::kShape: {
+      const auto* s = static_cast<const ShapeDef*>(d);
+      box.AddRect(edges ? s->edgeBounds : s->geometry.bounds, m);
+      break;
+    }
+    case Character::Kind::kMorph: {
+      const auto* s = static_cast<const MorphDef*>(d);
+      box.AddRect(edges ? s->startEdgeBounds : s->startBounds, m);
+      break;
+    }
     case Character::Kind::kText: box.AddRect(static_cast<const TextDef*>(d)->bounds, m); break;
     case Character::Kind::kEditText: box.AddRect(static_cast<const EditTextDef*>(d)->bounds, m); break;
     case Character::Kind::kBitmap: {
@@ -91,7 +100,7 @@ void CharacterBox(const Character* d, const Matrix& m, Box& box) {
   }
 }
 
-void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
+void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting, bool edges = false) {
   if (nesting > kMaxSpriteNesting) return;
   if (inst.scrollRect) {
     // A scrolled clip is as large as its window, at its origin.
@@ -102,8 +111,8 @@ void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
     return;
   }
   if (inst.sprite) {
-    if (inst.sprite->drawing && inst.sprite->drawing->hasBounds) box.AddRect(inst.sprite->drawing->geometry.bounds, m);
-    for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1);
+    if (const Drawing* d = inst.sprite->drawing.get(); d && d->hasBounds) box.AddRect(edges ? d->edgeBounds : d->geometry.bounds, m);
+    for (const auto& [depth, child] : inst.sprite->list) InstanceBox(child, Multiply(child.matrix, m), box, nesting + 1, edges);
   } else if (inst.field) {
     const auto look = inst.field->Look();
     box.AddRect(Rect{static_cast<std::int32_t>(std::lround(look->x * 20)),
@@ -112,7 +121,7 @@ void InstanceBox(const Instance& inst, const Matrix& m, Box& box, int nesting) {
                      static_cast<std::int32_t>(std::lround((look->y + look->height) * 20))},
                 m);
   } else {
-    CharacterBox(inst.def, m, box);
+    CharacterBox(inst.def, m, box, edges);
   }
 }
 
@@ -143,9 +152,9 @@ bool Stage::LocalBounds(const Instance& inst, Rect& out) {
   return true;
 }
 
-bool Stage::Bounds(const Instance& inst, Rect& out, bool local) {
+bool Stage::Bounds(const Instance& inst, Rect& out, bool local, bool edges) {
   Box box;
-  InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0);
+  InstanceBox(inst, local ? Matrix{} : inst.matrix, box, 0, edges);
   if (box.Empty()) {
     out = Rect{};
     return false;

@@ -141,6 +141,9 @@ struct Character {
 struct ShapeDef : Character {
   ShapeDef() : Character(Kind::kShape) {}
   ShapeGeometry geometry;
+  // The bounds without strokes (getRect): DefineShape4's EdgeBounds as the
+  // file gives them, else the shape's bounds.
+  Rect edgeBounds;
 };
 
 // Raw records of a morph shape, kept for interpolation at any ratio.
@@ -161,6 +164,7 @@ struct MorphLine {
 struct MorphDef : Character {
   MorphDef() : Character(Kind::kMorph) {}
   Rect startBounds, endBounds;
+  Rect startEdgeBounds;  // without strokes: DefineMorphShape2's, else startBounds
   std::vector<MorphFill> fills;
   std::vector<MorphLine> lines;
   std::vector<MorphRecord> records;

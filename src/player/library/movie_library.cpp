@@ -158,9 +158,10 @@ class Loader {
           auto s = std::make_shared<ShapeDef>();
           const std::uint16_t id = r.U16("ShapeId");
           s->geometry.bounds = swf::ReadRect(r, "ShapeBounds");
+          s->edgeBounds = s->geometry.bounds;
           bool nonZero = false;
           if (version == 4) {
-            swf::ReadRect(r, "EdgeBounds");
+            s->edgeBounds = swf::ReadRect(r, "EdgeBounds");
             nonZero = (r.U8("Flags") & 0x04) != 0;  // UsesFillWindingRule
           }
           ShapeGeometry g = ReadShapeWithStyles(r, version);
@@ -208,7 +209,14 @@ class Loader {
         case tag::kDefineBitsLossless:
         case tag::kDefineBitsLossless2: {
           const std::uint16_t id = r.U16("CharacterId");
-          AddBitmap(id, DecodeLossless(r.Rest(), t.code == tag::kDefineBitsLossless2));
+          const auto body = r.Rest();
+          // A picture of no width or height is valid: a class linked to it
+          // makes an empty BitmapData; it draws nothing.
+          if (body.size() >= 5 && ((body[1] | body[2]) == 0 || (body[3] | body[4]) == 0)) {
+            lib_.emptyBitmaps.insert(id);
+            break;
+          }
+          AddBitmap(id, DecodeLossless(body, t.code == tag::kDefineBitsLossless2));
           break;
         }
         case tag::kDefineSprite: {
@@ -235,7 +243,8 @@ class Loader {
           break;
         case tag::kExportAssets:
         case tag::kSymbolClass:
-          ReadNames(r, t.code == tag::kExportAssets);
+          ReadNames(r, t.code == tag::kExportAssets,
+                    t.code == tag::kSymbolClass && depth == 0 ? static_cast<int>(lib_.timeline.frames.size()) - 1 : -1);
           break;
         case tag::kDefineScalingGrid: {
           const std::uint16_t id = r.U16("CharacterId");
@@ -455,11 +464,13 @@ class Loader {
   // ExportAssets and SymbolClass: names by which StartSound2 and scripts
   // find characters.
   // A name exported twice names the later character.
-  void ReadNames(swf::Reader& r, bool laterWins) {
+  // `linkFrame` is the main timeline's frame of a SymbolClass tag, -1 for others.
+  void ReadNames(swf::Reader& r, bool laterWins, int linkFrame) {
     const std::uint16_t count = r.U16("Count");
     for (unsigned i = 0; i < count && !r.AtEnd(); ++i) {
       const std::uint16_t id = r.U16("Tag");
       std::string name = r.String("Name");
+      if (linkFrame >= 0) lib_.classLinks.push_back({linkFrame, id, name});
       if (laterWins) lib_.names[std::move(name)] = id;
       else lib_.names.emplace(std::move(name), id);
     }

@@ -41,6 +41,16 @@ struct MovieLibrary {
     std::shared_ptr<const avm2::AbcFile> file;
   };
   std::vector<AbcBlock> abcBlocks;
+  // The main timeline's SymbolClass links in file order, with their frame:
+  // a frame's classes are looked up (their scripts run) when it first plays.
+  struct ClassLink {
+    int frame = 0;
+    std::uint16_t id = 0;
+    std::string name;
+  };
+  std::vector<ClassLink> classLinks;
+  // DefineBitsLossless ids of pictures with no pixels (no character is made).
+  std::set<std::uint16_t> emptyBitmaps;
   // DefineBinaryData by id: where its data lies in the movie (classes linked
   // to it are ByteArrays holding it).
   std::map<std::uint16_t, std::pair<std::size_t, std::size_t>> binaryData;

@@ -402,8 +402,9 @@ FillStyle ReadMorphFillPart(Reader& r, FillStyle& end) {
 void ReadMorphShape(Reader& r, int version, MorphDef& m) {
   m.startBounds = swf::ReadRect(r, "StartBounds");
   m.endBounds = swf::ReadRect(r, "EndBounds");
+  m.startEdgeBounds = m.startBounds;
   if (version >= 2) {
-    swf::ReadRect(r, "StartEdgeBounds");
+    m.startEdgeBounds = swf::ReadRect(r, "StartEdgeBounds");
     swf::ReadRect(r, "EndEdgeBounds");
     r.U8("Flags");
   }
