@@ -536,6 +536,41 @@ TEST(As3DisplayRules, BoundsSizesAreTheDifferenceOfTheEdges) {
   EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}), "91.64999999999998 21.200000000000017|");
 }
 
+// getRect measures without strokes: a drawn circle's points alone, a
+// timeline shape's edge bounds, and a container's children so measured.
+TEST(As3DisplayRules, GetRectLeavesStrokesOut) {
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    testing::ShapeBuilder s;
+    s.Rectangle(200, 200, 400, 200, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})),
+                s.AddLine({.width = 80, .color = {0, 0, 255, 255}}));
+    b.DefineShape4(1, s);
+    b.PlaceObject2({.depth = 1, .characterId = 1});
+  };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Display("Sprite")}).Op("constructprop", {m.Display("Sprite"), 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushint", {m.a.Int(0xFF0000)})
+        .Op("callpropvoid", {m.Q("beginFill"), 1});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {3}).Op("pushint", {m.a.Int(0x00FF00)})
+        .Op("callpropvoid", {m.Q("lineStyle"), 2});
+    c.Op("getlocal_1").Op("getproperty", {m.Q("graphics")}).Op("pushbyte", {20}).Op("pushbyte", {20})
+        .Op("pushbyte", {8}).Op("callpropvoid", {m.Q("drawCircle"), 3});
+    c.Op("getlocal_1").Op("pushbyte", {100}).Op("setproperty", {m.Q("x")});
+    c.Op("getlocal_0").Op("getlocal_1").Op("callpropvoid", {m.Q("addChild"), 1});
+    for (const char* f : {"getBounds", "getRect"}) {
+      m.TraceValue(c, "", [&] { c.Op("getlocal_1").Op("pushnull").Op("callproperty", {m.Q(f), 1}); });
+      m.TraceValue(c, "", [&] {
+        c.Op("getlocal_0").Op("pushint", {m.a.Int(0)}).Op("callproperty", {m.Q("getChildAt"), 1}).Op("pushnull")
+            .Op("callproperty", {m.Q(f), 1});
+      });
+      m.TraceValue(c, "", [&] { c.Op("getlocal_0").Op("getlocal_0").Op("callproperty", {m.Q(f), 1}); });
+    }
+  });
+  EXPECT_EQ(testing::As3Traced(bytes, [](FlashPlayer&) {}),
+            "(x=10.5, y=10.5, w=19, h=19)|(x=8, y=8, w=24, h=14)|(x=8, y=8, w=121.5, h=21.5)|"
+            "(x=12, y=12, w=16, h=16)|(x=10, y=10, w=20, h=10)|(x=10, y=10, w=118, h=18)|");
+}
+
 // x and y become twips toward zero (past the 32-bit range, its lowest);
 // a size is a scale of the object's own box, so it brings back a zero
 // scale; a negative size is ignored.

@@ -383,7 +383,7 @@ Rect MapRect(const Matrix& mx, const Rect& r) {
   auto hi = [](const double* v) { return static_cast<std::int32_t>(std::max({v[0], v[1], v[2], v[3]})); };
   return Rect{lo(xs), hi(xs), lo(ys), hi(ys)};
 }
-bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
+bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local, bool edges = false) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
   if (!f) return false;
@@ -393,7 +393,7 @@ bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
     bool any = false;
     for (auto& [d, c] : root.list) {
       Rect cr;
-      if (!b.stage.Bounds(c, cr)) continue;
+      if (!b.stage.Bounds(c, cr, false, edges)) continue;
       if (!any) r = cr;
       r.xmin = std::min(r.xmin, cr.xmin), r.xmax = std::max(r.xmax, cr.xmax);
       r.ymin = std::min(r.ymin, cr.ymin), r.ymax = std::max(r.ymax, cr.ymax);
@@ -404,7 +404,7 @@ bool NodeBounds(Machine& m, const Value& self, Rect& r, bool local) {
     return any;
   }
   Instance* i = b.Node(f->handle);
-  return i && b.stage.Bounds(*i, r, local);
+  return i && b.stage.Bounds(*i, r, local, edges);
 }
 NATIVE(DoGetWidth) {
   Rect r;
@@ -447,10 +447,10 @@ NATIVE(DoSetHeight) {
 // The bounds of `self` in the space of `target` (the stage's for the stage
 // or a value that is no display object), twips: its own bounds carried through its world
 // transform and back through the target's.
-bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
+bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r, bool edges) {
   FlashObject* f = As<FlashObject>(self);
   As3Display& b = B(m);
-  if (!f || !NodeBounds(m, self, r, true)) return false;
+  if (!f || !NodeBounds(m, self, r, true, edges)) return false;
   FlashObject* t = As<FlashObject>(target);
   if (t == f) return true;
   cairo_matrix_t map = World(b, f->handle, false);
@@ -473,10 +473,11 @@ bool BoundsIn(Machine& m, const Value& self, const Value& target, Rect& r) {
        static_cast<std::int32_t>(std::lround(y0)), static_cast<std::int32_t>(std::lround(y1))};
   return true;
 }
-NATIVE(DoGetBounds) {
+// getBounds, and getRect (`edges`: strokes left out).
+Value BoundsRect(Machine& m, Value self, std::span<Value> a, bool edges) {
   Rect r;
   // A null space is the object's own.
-  const bool any = a.empty() || a[0].IsNullish() ? NodeBounds(m, self, r, true) : BoundsIn(m, self, a[0], r);
+  const bool any = a.empty() || a[0].IsNullish() ? NodeBounds(m, self, r, true, edges) : BoundsIn(m, self, a[0], r, edges);
   // The size is the difference of the edges in pixels, as Flash gives it
   // (91.64999999999998, not 91.65).
   Value args[4] = {Value::Number(any ? r.xmin / 20.0 : 0), Value::Number(any ? r.ymin / 20.0 : 0),
@@ -484,6 +485,8 @@ NATIVE(DoGetBounds) {
                    Value::Number(any ? r.ymax / 20.0 - r.ymin / 20.0 : 0)};
   return Value::Obj(m.Construct(B(m).rectangleClass, args));
 }
+NATIVE(DoGetBounds) { return BoundsRect(m, self, a, false); }
+NATIVE(DoGetRect) { return BoundsRect(m, self, a, true); }
 // The world transform of a node (its own and its ancestors', each moved by
 // its scrollRect as it is drawn, the node's own move left out when its
 // bounds, which are its window's, are carried), twips.
@@ -851,7 +854,7 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::DisplayObject", "mouseY", Member::kGetter, DoMouse<false>},
     {"flash.display::DisplayObject", "loaderInfo", Member::kGetter, DoGetLoaderInfo},
     {"flash.display::DisplayObject", "getBounds", Member::kMethod, DoGetBounds},
-    {"flash.display::DisplayObject", "getRect", Member::kMethod, DoGetBounds},
+    {"flash.display::DisplayObject", "getRect", Member::kMethod, DoGetRect},
     {"flash.display::DisplayObject", "localToGlobal", Member::kMethod, DoLocalToGlobal},
     {"flash.display::DisplayObject", "globalToLocal", Member::kMethod, DoGlobalToLocal},
     {"flash.display::DisplayObject", "local3DToGlobal", Member::kMethod, DoLocal3DToGlobal},
