@@ -21,9 +21,10 @@ void Changed(Machine& m, BitmapDataObject* bd) {
     B(m).bitmaps.changed.push_back(bd);
   }
 }
-std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h) {
+// `empty` allows no pixels, which only a linked empty picture and its clones have.
+std::shared_ptr<BitmapDef> NewPicture(Machine& m, int w, int h, bool empty = false) {
   As3Display& b = B(m);
-  if (w <= 0 || h <= 0 || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
+  if (w < 0 || h < 0 || (!empty && (w == 0 || h == 0)) || static_cast<std::int64_t>(w) * h > kMaxBitmapPixels ||
       b.bitmaps.bytes + static_cast<std::size_t>(w) * h * 4 > static_cast<std::size_t>(kMaxBitmapBytesTotal))
     m.ThrowError("ArgumentError", "Invalid BitmapData.", 2015);
   auto def = std::make_shared<BitmapDef>();
@@ -71,6 +72,8 @@ NATIVE(BdCtor) {
   BitmapDataObject* f = As<BitmapDataObject>(self);
   if (!f) return self;
   const BitmapDef* linked = LinkedPicture(m, f->cls);
+  const auto [symbols, id] = B(m).SymbolOf(f->cls);
+  const bool empty = !linked && symbols && symbols->emptyBitmaps.count(id);
   // int arguments: NaN converts to 0, an invalid size.
   const auto side = [&](std::size_t i) {
     const double d = avm2::ArgNum(m, a, i, 0);
@@ -79,8 +82,9 @@ NATIVE(BdCtor) {
   int w = side(0);
   int h = side(1);
   if (linked) w = linked->width, h = linked->height;
+  if (empty) w = h = 0;
   f->transparent = a.size() < 3 || m.ToBoolean(a[2]);
-  f->bitmap = NewPicture(m, w, h);
+  f->bitmap = NewPicture(m, w, h, empty);
   if (linked) CopyPicture(*f->bitmap, *linked);
   else Fill(*f->bitmap, 0, 0, w, h, Premultiply(a.size() > 3 ? m.ToUint(a[3]) : 0xFFFFFFFFu, f->transparent));
   cairo_surface_mark_dirty(f->bitmap->surface.get());
@@ -128,7 +132,7 @@ NATIVE(BdClone) {
   BitmapDataObject* c = As<BitmapDataObject>(copy);
   if (!c) return Value::Null();
   c->transparent = f->transparent;
-  c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height);
+  c->bitmap = NewPicture(m, f->bitmap->width, f->bitmap->height, true);
   cairo_surface_flush(f->bitmap->surface.get());
   CopyPicture(*c->bitmap, *f->bitmap);
   return copy;

@@ -238,6 +238,23 @@ TEST(As3NativeKinds, APictureLinkedToABitmapDataClassIsABitmapShowingThatClass) 
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "[object Bitmap]|[object Logo]|3|2|16711680|");
 }
 
+// A picture of no pixels is no character, but a BitmapData class linked to
+// it makes an empty BitmapData (0 x 0), as does its clone.
+TEST(As3NativeKinds, AnEmptyPictureLinkedToABitmapDataClassMakesAnEmptyBitmapData) {
+  As3Movie d;
+  d.LinkedClass("Empty", {d.Display("BitmapData")}, 9);
+  d.defineTags = [](testing::SwfBuilder& b) { b.DefineBitsLossless(9, 0, 0, {}); };
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Empty")}).Op("constructprop", {m.Q("Empty"), 0}).Op("coerce_a").Op("setlocal_1");
+    c.Op("getlocal_1").Op("callproperty", {m.Q("clone"), 0}).Op("coerce_a").Op("setlocal_2");
+    for (int local : {1, 2})
+      for (const char* p : {"width", "height"})
+        m.TraceValue(c, "", [&] { c.Op("getlocal", {local}).Op("getproperty", {m.Q(p)}); });
+  });
+  const auto out = As3Traced(bytes, [](FlashPlayer&) {});
+  EXPECT_EQ(out, "0|0|0|0|");
+}
+
 // Tab order as Flash keeps it: tabEnabled follows the kind until set
 // (buttons and sprites in button mode take part), tabIndex takes -1 and up,
 // and focusRect keeps a Boolean or null, anything else reading false.
