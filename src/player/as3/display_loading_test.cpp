@@ -402,6 +402,21 @@ TEST_F(As3Loading, AFileArrivesWithinTheFrameThatAskedWithItsStatusBeforeTheEnd)
             "open|progress 5|httpStatus 0 false null|complete|httpStatus 0 false null|ioError Error #2032: Stream Error|");
 }
 
+TEST_F(As3Loading, AFailedLoadLeavesTheUrlLoaderEmpty) {
+  // What a URLLoader held before is gone when its next load fails: an
+  // empty ByteArray for binary data, an empty string for text.
+  As3Movie d;
+  const auto failed = d.Tracer("failed [", {"target.data", "target.data.length"});
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    for (int local : {1, 2}) {
+      NewUrlLoader(m, c, local, "missing.bin", local == 1 ? "binary" : "text");
+      c.Op("getlocal", {local}).Op("pushstring", {m.S("old")}).Op("setproperty", {m.Q("data")});
+      m.Listen(c, local, "ioError", failed);
+    }
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}, Movie(bytes)), "failed [ 0|failed [ 0|");
+}
+
 TEST_F(As3Loading, AUrlStreamReadsItsBytesAsTheyArrive) {
   Write("sub/data.bin", std::string("\x01\x02hi!", 5));
   As3Movie d;

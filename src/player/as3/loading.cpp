@@ -703,6 +703,9 @@ void As3Display::FinishLoad(const LoadState::Load& l) {
   const bool stream = by->format == "stream";
   if (!ok) {
     if (!loader && by->format != "sound") {
+      // A failed load leaves a URLLoader empty, not holding what it loaded before.
+      if (by->format == "binary") by->data = Value::Obj(m.Construct(m.FindClass("flash.utils::ByteArray"), {}));
+      else if (by->format == "text") by->data = m.Str("");
       // A URLLoader hears the (local) status first; the text names no URL.
       SendHttpStatus(by);
       SendIoError(by, "Error #2032: Stream Error");
