@@ -1827,7 +1827,7 @@ NATIVE(MouseCursorDataCtor) {
 NATIVE(GameInputDeviceAt) {
   (void)self;
   (void)a;
-  m.ThrowError("RangeError", "The supplied index is out of bounds.", 2006);
+  m.ThrowError("RangeError", "The specified range is invalid.", 1506);
 }
 void InstallGameInput(Machine& m, Class* obj, Class* dispatcher, Class* event) {
   if (m.FindClass("flash.ui::GameInput")) return;

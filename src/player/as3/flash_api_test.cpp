@@ -188,7 +188,7 @@ TEST(As3FlashApi, DevicesTheDesktopPlayerLacksAreAskedForAndAbsent) {
   const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
   EXPECT_EQ(out.substr(0, out.find('|', out.find('|') + 1) + 1),
             "false false true 0 deviceAdded pause softKeyboardActivate rotatedLeft onLoad|throttle pause 0 0|");
-  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
+  EXPECT_NE(out.find("RangeError: Error #1506: The specified range is invalid."), std::string::npos) << out;
 }
 
 TEST(As3FlashApi, Vector3DLoaderContextAndEventsOfTheOfflinePlayer) {
@@ -477,7 +477,7 @@ TEST(As3FlashApi, GameInputSensorsAndCursorDataWithoutDevices) {
   bytes[3] = 21;
   const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
   EXPECT_EQ(out.rfind("true 0 deviceAdded false|true true 0 null|", 0), 0u) << out;
-  EXPECT_NE(out.find("RangeError: Error #2006"), std::string::npos) << out;
+  EXPECT_NE(out.find("RangeError: Error #1506: The specified range is invalid."), std::string::npos) << out;
   EXPECT_EQ(out.find("after"), std::string::npos) << out;
   bytes[3] = 20;
   EXPECT_NE(As3Traced(bytes, [](FlashPlayer&) {}).find("Error #1065: Variable GameInput is not defined."), std::string::npos);
