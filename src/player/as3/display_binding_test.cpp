@@ -540,7 +540,7 @@ TEST(As3DisplayRules, BoundsSizesAreTheDifferenceOfTheEdges) {
 // timeline shape's edge bounds, and a container's children so measured.
 TEST(As3DisplayRules, GetRectLeavesStrokesOut) {
   As3Movie d;
-  d.defineTags = [](SwfBuilder& b) {
+  d.defineTags = [](testing::SwfBuilder& b) {
     testing::ShapeBuilder s;
     s.Rectangle(200, 200, 400, 200, s.AddFill(testing::FillStyle::Solid({255, 0, 0, 255})),
                 s.AddLine({.width = 80, .color = {0, 0, 255, 255}}));

@@ -60,6 +60,29 @@ TEST(As3TimelineConstruction, ChildrenAreMadeInTheirParentsSuperCall) {
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "outer 1|inner true true|outer made 1|");
 }
 
+TEST(As3TimelineConstruction, TwoSymbolsLinkedToOneClassAreBothItsObjects) {
+  // A second SymbolClass tag names the class again for another symbol.
+  As3Movie d;
+  d.defineTags = [](SwfBuilder& b) {
+    for (std::uint16_t id : {2, 4}) {
+      ShapeBuilder s;
+      s.Rectangle(0, 0, 200, 200, s.AddFill(FillStyle::Solid({255, 0, 0, 255})));
+      b.DefineShape(static_cast<std::uint16_t>(id - 1), s);
+      Timeline sprite;
+      sprite.PlaceObject2({.depth = 1, .characterId = static_cast<std::uint16_t>(id - 1)}).ShowFrame();
+      b.DefineSprite(id, sprite);
+    }
+    b.PlaceObject2({.depth = 1, .characterId = 2, .name = "a"});
+    b.PlaceObject2({.depth = 2, .characterId = 4, .name = "b"});
+    b.ExportAssets({{4, "Child"}}, true);
+  };
+  d.LinkedClass("Child", {d.Display("MovieClip")}, 2, [&](AbcCode& c) {
+    d.TraceValue(c, "child ", [&] { c.Op("getlocal_0").Op("getproperty", {d.Q("name")}); });
+  });
+  const auto bytes = d.Build([](As3Movie&, AbcCode&) {});
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "child a|child b|");
+}
+
 TEST(As3TimelineConstruction, AChildReadingItsParentFirstDoesNotRunTheParentsConstructorTwiceOrEarly) {
   // Outer removes its child after super(), as components drop a placeholder;
   // the child's constructor, reading its parent, ran while it was still

@@ -52,6 +52,8 @@ As3Display::As3Display(Stage& s, const ScriptLimits& limits) : stage(s), lib(s.L
     const auto dot = name.rfind('.');
     if (dot != std::string::npos) classSymbols.emplace(name.substr(0, dot) + "::" + name.substr(dot + 1), id);
   }
+  // Symbols linked to a class another symbol took first are that class's too.
+  for (const auto& l : lib.classLinks) symbolClasses.emplace(l.id, l.name);
   Install();
   m.AddSweepHook([this] {
     for (auto it = objects.begin(); it != objects.end();) {
