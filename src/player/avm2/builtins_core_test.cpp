@@ -3,6 +3,8 @@
 // compression and AMF round trips.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "player/avm2/machine_test_support.h"
 
 namespace quarvel::avm2 {
@@ -495,6 +497,32 @@ TEST_F(Core, DeletingFromAVectorAnswersTrueAndKeepsItsElements) {
   Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("getproperty", {Q("length")}); });
   ASSERT_TRUE(Run(c)) << (logged.empty() ? "" : logged[0]);
   EXPECT_EQ(Traced(), "true|false|true|false|true|false|true|false|1,2|1|");
+}
+
+// delete answers true for a name a dynamic object never had (a plain
+// object, a script's global object, an object of a dynamic class) and false
+// on a sealed class's object.
+TEST_F(Core, DeletingANameADynamicObjectNeverHadAnswersTrue) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0}).Op("returnvoid");
+  const auto open = DefClass("Open", Q("Object"), ctor, {}, {}, 0);
+  const auto shut = DefClass("Shut", Q("Object"), ctor, {});
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  for (auto [name, cls] : {std::pair{"Open", open}, std::pair{"Shut", shut}}) {
+    c.Op("getscopeobject", {0}).Op("getlex", {Q("Object")}).Op("pushscope").Op("getlex", {Q("Object")})
+        .Op("newclass", {cls}).Op("popscope").Op("initproperty", {Q(name)});
+  }
+  c.Op("newobject", {0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("deleteproperty", {Q("never")}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getglobalscope").Op("deleteproperty", {Q("never")}); });
+  for (const char* name : {"Open", "Shut"}) {
+    Trace(c, [&](AbcCode& x) {
+      x.Op("findpropstrict", {Q(name)}).Op("constructprop", {Q(name), 0}).Op("deleteproperty", {Q("never")});
+    });
+  }
+  ASSERT_TRUE(Run(c, {ClassTrait("Open", open), ClassTrait("Shut", shut)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "true|true|true|false|");
 }
 
 // A Dictionary subclass's own variables are read by a name that is a string;

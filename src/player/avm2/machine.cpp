@@ -953,7 +953,10 @@ bool Machine::DeleteProperty(const Value& objV, const Name& nIn) {
   if (o->kind == ObjectKind::kVector) return true;
   Value deleted;
   if (ProxyName(o, "deleteProperty", n, deleted)) return ToBoolean(deleted);
-  return o->DeleteDyn(LocalOf(*this, n)->text);
+  if (o->DeleteDyn(LocalOf(*this, n)->text)) return true;
+  // A dynamic object answers true for a name it never had: a script's global
+  // object, a plain Object, an object of a script's dynamic class.
+  return o->dynamic && (o->scriptGlobal || o->cls == objectClass || (o->cls && o->cls->unit));
 }
 
 Value Machine::CallProperty(const Value& objV, const Name& n, std::span<Value> args, bool lex) {
