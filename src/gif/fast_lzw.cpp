@@ -193,19 +193,18 @@ bool TFastLZWEncoder::EncodeWithin(TStream& stream, int code_width, const std::u
   const std::size_t size = std::size_t(out.Finish() - codes_.data());
   ClearTable();
   if (size >= limit) return false;
-  // Minimum code size, sub-blocks of 255 bytes and the terminator.
-  std::size_t at = stream.size();
-  stream.resize(at + 1 + size + (size + 254) / 255 + 1);
-  stream[at++] = std::uint8_t(min_bits);
-  std::uint8_t* dst = stream.data() + at;
+  // Minimum code size, sub-blocks of 255 bytes and the terminator. Appended,
+  // not resized and overwritten: a frame's bytes are written once, and
+  // their pages are new memory that a fill would touch first.
+  stream.reserve(stream.size() + 1 + size + (size + 254) / 255 + 1);
+  stream.push_back(std::uint8_t(min_bits));
   for (std::size_t done = 0; done < size;) {
     const std::size_t n = std::min<std::size_t>(255, size - done);
-    *dst++ = std::uint8_t(n);
-    std::memcpy(dst, codes_.data() + done, n);
-    dst += n;
+    stream.push_back(std::uint8_t(n));
+    stream.insert(stream.end(), codes_.data() + done, codes_.data() + done + n);
     done += n;
   }
-  *dst = 0;
+  stream.push_back(0);
   return true;
 }
 

@@ -9,7 +9,7 @@
 namespace quarvel::gif {
 
 TColorQuantizer::TColorQuantizer(int max_colors, int color_bits)
-    : shortcut_(std::size_t(1) << (3 * kShortcutLevels), -1),
+    : shortcut_(std::size_t(1) << (3 * kShortcutLevels), 0),
       max_colors_(max_colors < 1 ? 1 : max_colors),
       color_bits_(color_bits < 1 ? 1 : (color_bits > 8 ? 8 : color_bits)) {
   root_ = NewNode(0);
@@ -49,9 +49,9 @@ void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t coun
                           (std::size_t(green >> kDrop) << kShortcutLevels) | std::size_t(blue >> kDrop);
   std::int32_t n = root_;
   int level = 0;
-  if (const std::int32_t at = shortcut_[key]; at >= 0) {
-    n = at >> 4;
-    level = at & 15;
+  if (const std::uint16_t at = shortcut_[key]; at != 0) {
+    n = std::int32_t(at >> 4) - 1;
+    level = (at >> 1) & 7;
   } else {
     // The first kShortcutLevels steps of the walk below, remembered.
     for (; level < kShortcutLevels; ++level) {
@@ -67,7 +67,8 @@ void TColorQuantizer::AddColors(int red, int green, int blue, std::uint32_t coun
       }
       n = next;
     }
-    shortcut_[key] = n * 16 + level;
+    if (n < kShortcutNodes)
+      shortcut_[key] = std::uint16_t((n + 1) * 16 + level * 2 + (nodes_[std::size_t(n)].leaf ? 1 : 0));
   }
   for (;; ++level) {
     TOctreeNode* node = &nodes_[std::size_t(n)];
@@ -98,16 +99,17 @@ void TColorQuantizer::ReduceTree() {
   std::int32_t n = reducible_[std::size_t(level)];
   if (n < 0) return;  // nothing left to merge (only with a single leaf allowed)
   TOctreeNode& node = nodes_[std::size_t(n)];
-  // The children freed here may be where remembered walks stand: those of
-  // the node's colours, a box of the shortcut's cells.
-  if (level < kShortcutLevels) {
+  // The children freed here may be where remembered walks stand, and the
+  // node itself, now a leaf: those of the node's colours, a box of the
+  // shortcut's cells.
+  if (level <= kShortcutLevels) {
     const int span = kShortcutLevels - level, side = 1 << span;
     for (int r = 0; r < side; ++r)
       for (int g = 0; g < side; ++g) {
         const std::size_t row = (std::size_t((node.path[0] << span) | r) << (2 * kShortcutLevels)) |
                                 (std::size_t((node.path[1] << span) | g) << kShortcutLevels) |
                                 std::size_t(node.path[2] << span);
-        std::fill_n(shortcut_.begin() + std::ptrdiff_t(row), side, -1);
+        std::fill_n(shortcut_.begin() + std::ptrdiff_t(row), side, std::uint16_t(0));
       }
   }
   reducible_[std::size_t(level)] = node.next_reducible;
@@ -134,15 +136,13 @@ inline void TColorQuantizer::AddRun(int red, int green, int blue, std::uint32_t 
   constexpr int kDrop = 8 - kShortcutLevels;
   const std::size_t key = (std::size_t(red >> kDrop) << (2 * kShortcutLevels)) |
                           (std::size_t(green >> kDrop) << kShortcutLevels) | std::size_t(blue >> kDrop);
-  if (const std::int32_t at = shortcut_[key]; at >= 0) {
-    TOctreeNode& node = nodes_[std::size_t(at >> 4)];
-    if (node.leaf) {
-      node.pixel_count += count;
-      node.red_sum += std::uint64_t(red) * count;
-      node.green_sum += std::uint64_t(green) * count;
-      node.blue_sum += std::uint64_t(blue) * count;
-      return;
-    }
+  if (const std::uint16_t at = shortcut_[key]; (at & 1) != 0) {
+    TOctreeNode& node = nodes_[std::size_t(at >> 4) - 1];
+    node.pixel_count += count;
+    node.red_sum += std::uint64_t(red) * count;
+    node.green_sum += std::uint64_t(green) * count;
+    node.blue_sum += std::uint64_t(blue) * count;
+    return;
   }
   AddColors(red, green, blue, count);
 }

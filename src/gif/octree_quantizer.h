@@ -43,12 +43,17 @@ class TColorQuantizer {
   // Nodes live in a pool; freed ones are reused.
   std::vector<TOctreeNode> nodes_;
   // Where the walk of a colour stands after its top kShortcutLevels bits of
-  // each channel: node index x 16 + level, or -1 for not walked yet. Nodes
-  // that deep change only when a shallower node is reduced, which clears the
-  // entries of its colours. Six levels (a megabyte) leave photographs, whose
-  // leaves sit near that depth, a step or two of the walk; five left three.
+  // each channel: (node index + 1) x 16 + level x 2 + 1 for a leaf, or 0 for
+  // not walked yet. Nodes that deep change only when a node no deeper is
+  // reduced, which clears the entries of its colours. Six levels leave
+  // photographs, whose leaves sit near that depth, a step or two of the
+  // walk; five left three. Two bytes an entry (half a megabyte) and the leaf
+  // marked in it: a photograph's pixel then waits for one load, not two.
   static constexpr int kShortcutLevels = 6;
-  std::vector<std::int32_t> shortcut_;
+  // Nodes past this index are walked to from the root every time; a tree of
+  // 256 leaves has fewer than 2,100 nodes.
+  static constexpr std::int32_t kShortcutNodes = 4095;
+  std::vector<std::uint16_t> shortcut_;
   std::vector<std::int32_t> free_;
   std::int32_t root_ = -1;
   int leaf_count_ = 0;

@@ -113,6 +113,23 @@ TEST(OctreeWalk, SameTreeAsWalkingEveryPixelFromTheRoot) {
       }
 }
 
+TEST(OctreeWalk, TreesTooLargeToRememberEveryWalkStillMatchThePlainWalk) {
+  // Thousands of leaves: nodes past the remembered walk's reach are walked
+  // from the root each time, and reductions still clear what it remembers.
+  std::mt19937 rng(13);
+  for (int max : {3000, 6000}) {
+    TColorQuantizer fast(max, 8);
+    PlainOctree plain(max, 8);
+    for (int i = 0; i < 60000; ++i) {
+      const int r = int(rng() & 255), g = int(rng() & 255), b = i % 3 == 0 ? 7 : int(rng() & 255);
+      const std::uint32_t count = 1 + rng() % 3;
+      fast.AddColors(r, g, b, count);
+      for (std::uint32_t k = 0; k < count; ++k) plain.Add(r, g, b);
+    }
+    EXPECT_EQ(fast.Colors(), plain.Colors()) << max;
+  }
+}
+
 TEST(OctreeRuns, WholePictureGivesTheColoursOfPixelByPixel) {
   std::mt19937 rng(3);
   for (int round = 0; round < 12; ++round) {
