@@ -198,6 +198,47 @@ TEST(CliConvert, AviCarriesTheFramesAtTheLatencyAndTheRecording) {
   EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
 }
 
+// convert hands each picture to the AVI writer as it is captured; the file
+// is the one the frame store gives to the avi command, byte for byte, with
+// the store kept (--work-dir) or not (a private folder), the default codec
+// and the recording, zoomed, and past the movie's end (pictures left out).
+TEST(CliConvert, AviFromTheCaptureEqualsAviFromTheStore) {
+  CliRunner cli("avi-same");
+  const std::vector<std::vector<std::string>> cases = {
+      {"--latency", "100", "--size", "150x110"},
+      {"--latency", "50", "--size", "150x110", "--zoom", "50", "--sound", "pcm"},
+      {"--latency", "250", "--size", "96x64", "--duration", "12000", "--codec", "MJPG"}};
+  for (const auto& options : cases) {
+    SCOPED_TRACE(::testing::PrintToString(options));
+    const auto streamed = cli.Folder() / "streamed.avi", stored = cli.Folder() / "stored.avi";
+    const auto kept = cli.Folder() / "kept.avi";
+    std::vector<std::string> convert = {"convert", SampleMovie(), streamed.string()};
+    convert.insert(convert.end(), options.begin(), options.end());
+    auto r = cli.Run(convert, false);
+    ASSERT_EQ(r.status, 0) << r.err;
+    convert[2] = kept.string();
+    r = cli.Run(convert);
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The capture then the writer, with the same options each takes.
+    std::vector<std::string> capture = {"capture", SampleMovie()}, avi = {"avi", stored.string()};
+    for (std::size_t i = 0; i + 1 < options.size(); i += 2) {
+      const bool for_avi = options[i] == "--zoom" || options[i] == "--codec";
+      (for_avi ? avi : capture).push_back(options[i]);
+      (for_avi ? avi : capture).push_back(options[i + 1]);
+    }
+    r = cli.Run(capture);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = cli.Run(avi);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto reference = ReadBytes(stored);
+    ASSERT_GT(reference.size(), 1000u);
+    EXPECT_TRUE(ReadBytes(streamed) == reference) << "a private folder";
+    EXPECT_TRUE(ReadBytes(kept) == reference) << "with --work-dir";
+    EXPECT_FALSE(LeftoverTemporaries(cli.Folder()));
+    EXPECT_FALSE(LeftoverTemporaries(cli.WorkDir()));
+  }
+}
+
 TEST(CliConvert, Mp3FromAPcmRecording) {
   CliRunner cli("mp3");
   const auto out = cli.Folder() / "sample.mp3";

@@ -156,7 +156,12 @@ class AviOutput {
     // would take gigabytes beside a file of megabytes.
     const void* raw = data;
     const std::uint32_t raw_size = size;
-    if (packed_ && size > 1) {
+    // A sample equal to the one before (a still picture) is stored once:
+    // an empty chunk repeats it. Known before it would be deflated for nothing.
+    WrittenStream& s = streams[stream];
+    const bool repeat = raw_size > 0 && !s.index.empty() && s.last.size() == raw_size &&
+                        std::memcmp(s.last.data(), raw, raw_size) == 0;
+    if (packed_ && size > 1 && !repeat) {
       // ISA-L's level 1: several times faster than libdeflate's on the flat
       // pictures most movies give, for a few percent more bytes.
       if (level_buffer_.empty()) level_buffer_.resize(ISAL_DEF_LVL1_DEFAULT);
@@ -183,11 +188,6 @@ class AviOutput {
       movi_ = ReserveHeader();
       end_ = *movi_ + 4;
     }
-    // A sample equal to the one before (a still picture) is stored once:
-    // an empty chunk repeats it.
-    WrittenStream& s = streams[stream];
-    const bool repeat = raw_size > 0 && !s.index.empty() && s.last.size() == raw_size &&
-                        std::memcmp(s.last.data(), raw, raw_size) == 0;
     if (repeat) {
       if (end_ + 8 + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
       std::uint8_t head[8] = {};
