@@ -303,15 +303,15 @@ void AppendCapturedFrames(capture::FrameCache& kept, std::optional<avi::TAviWrit
   } stop_holding{kept};
   // A few pictures ahead: the one appended, the one it may repeat, and the next ones.
   kept.HoldAtMost(6);
-  writer.emplace();
-  if (const auto format = avi::PixelFormatForDepthIndex(DepthIndex(options.depth))) writer->SetPixelFormat(*format);
-  save.pixel_format = writer->PixelFormat();
   // The picture shown now: kept frame `held` (dropped when the next one
   // comes, as a left-out number repeats it) or the last file read.
   long long held = 0;
   gdi::Bitmap from_file;
   const gdi::Bitmap* current = nullptr;
   try {
+    writer.emplace();
+    if (const auto format = avi::PixelFormatForDepthIndex(DepthIndex(options.depth))) writer->SetPixelFormat(*format);
+    save.pixel_format = writer->PixelFormat();
     for (long long n = 1;; ++n) {
       const FrameState state = kept.WaitFor(n);
       if (state == FrameState::kEnd) break;
@@ -345,10 +345,11 @@ void AppendCapturedFrames(capture::FrameCache& kept, std::optional<avi::TAviWrit
       avi::AppendStoredFrame(*writer, *current, save.crop_zoom);
     }
   } catch (const capture::CaptureAbandoned&) {
-    if (writer->VideoOpen()) writer->AbandonVideo();
+    if (writer && writer->VideoOpen()) writer->AbandonVideo();
     throw;
   } catch (...) {
-    if (writer->VideoOpen()) writer->AbandonVideo();
+    // The writer itself may have failed to come up (FFmpeg missing).
+    if (writer && writer->VideoOpen()) writer->AbandonVideo();
     // The capture goes on to its end: its pictures are let go as they come.
     kept.StopHolding();
     try {
