@@ -129,7 +129,8 @@ BITMAPINFOHEADER TAviWriter_2::QueryHeader() const {
   return h;
 }
 
-void TAviWriter_2::ListCompressors(std::vector<std::string>& list) {
+void TAviWriter_2::ListCompressors(std::vector<std::string>& list,
+                                   const std::function<bool(const std::string& entry)>& ask) {
   list.clear();
   list.push_back("No Compression");
   BITMAPINFOHEADER query = QueryHeader();
@@ -137,6 +138,7 @@ void TAviWriter_2::ListCompressors(std::vector<std::string>& list) {
     ICINFO info;
     info.dwSize = sizeof(ICINFO);
     if (!ICInfo(ICTYPE_VIDEO, i, &info)) continue;
+    if (ask && !ask(FourCCToString(info.fccHandler) + " " + EntryName(info))) continue;
     HIC hic = ICOpen(ICTYPE_VIDEO, info.fccHandler, ICMODE_QUERY);
     if (!hic) continue;
     if (ICCompressQuery(hic, &query, nullptr) == ICERR_OK) {

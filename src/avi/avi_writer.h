@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -63,7 +64,10 @@ class TAviWriter_2 {
   void SelectCompressor(const std::string& code);
   void SetQuality(int value) { quality_ = value; }
   // "No Compression", then "<code> <name>" for every compressor that takes the frame format.
-  void ListCompressors(std::vector<std::string>& list);
+  // With `ask`, an entry whose text it refuses is left out unasked: asking
+  // opens the encoder, which costs time for some.
+  void ListCompressors(std::vector<std::string>& list,
+                       const std::function<bool(const std::string& entry)>& ask = {});
   void ConfigureCompressor(vfw::HWND parent);
 
   void OpenVideo();

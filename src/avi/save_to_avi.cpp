@@ -141,15 +141,87 @@ bool NeedsCropOrZoom(const capture::CropZoom& s) {
 
 }  // namespace
 
-AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks) {
-  auto report = [&](const std::string& label, int percent) {
-    if (callbacks.progress) callbacks.progress(label, percent);
-  };
+void AppendStoredFrame(TAviWriter_2& writer, const gdi::Bitmap& read, const capture::CropZoom& crop_zoom) {
+  if (!NeedsCropOrZoom(crop_zoom) && (read.Empty() || read.Format() == writer.PixelFormat())) {
+    writer.AppendFrame(read);  // already in the video's depth: no copy needed
+    return;
+  }
+  gdi::Bitmap picture = read;
+  capture::CropAndZoomFrame(picture, crop_zoom);
+  if (picture.Empty()) {
+    writer.AppendFrame(picture);
+  } else {
+    writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
+  }
+}
+
+namespace {
+
+// The writer's settings from the options; the codec is asked at the size the writer has.
+void ApplySaveSettings(TAviWriter_2& writer, const AviSaveOptions& options) {
   writer.SetPixelFormat(options.pixel_format);
   ApplyQuality(writer, options.quality_index);
   ApplyCodec(writer, options.codec);
   writer.FrameTime = options.latency_ms;
+}
 
+// The video opened at the preview size.
+void OpenAviVideo(TAviWriter_2& writer, const AviSaveOptions& options, int width, int height) {
+  writer.Width = RoundUpTo8(width);
+  writer.Height = RoundUpTo8(height);
+  writer.FrameTime = options.latency_ms;
+  writer.Stretch = true;
+  writer.OpenVideo();
+}
+
+}  // namespace
+
+void BeginAviSave(TAviWriter_2& writer, const AviSaveOptions& options, const fs::path& scratch) {
+  if (options.preview_width <= 0 || options.preview_height <= 0)
+    throw AviWriterError("the video's size is not known before its first frame");
+  ApplySaveSettings(writer, options);
+  writer.filename = options.output;
+  writer.ScratchFileName = scratch;
+  OpenAviVideo(writer, options, options.preview_width, options.preview_height);
+}
+
+void FinishAviSave(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks) {
+  auto report = [&](const std::string& label) {
+    if (callbacks.progress) callbacks.progress(label, 70);
+  };
+  try {
+    writer.SetWavFileName(options.audio ? paths::RecordingFilePath() : fs::path());
+    writer.filename = options.output;
+    report(kFinalizeLabel);
+    writer.CloseVideo();
+  } catch (...) {
+    writer.AbandonVideo();
+    throw;
+  }
+  report(kWriteLabel);
+  writer.SaveVideo();
+  report(kDoneLabel);
+}
+
+CodecBox DefaultCodecBox(TAviWriter_2& writer, int quality_index) {
+  CodecBox box;
+  // FillCodecList's choice: the first DIVX entry, else the first WMV one.
+  for (const char* wanted : {"DIVX", "WMV"}) {
+    writer.ListCompressors(box.items,
+                           [wanted](const std::string& entry) { return entry.find(wanted) != std::string::npos; });
+    if (box.items.size() > 1) break;
+  }
+  box.selected = DefaultCodecIndex(box.items);
+  ApplyQuality(writer, quality_index);
+  ApplyCodec(writer, box);
+  return box;
+}
+
+AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks) {
+  auto report = [&](const std::string& label, int percent) {
+    if (callbacks.progress) callbacks.progress(label, percent);
+  };
+  ApplySaveSettings(writer, options);
   writer.filename = options.output;
   const fs::path scratch_folder = options.scratch_folder.empty() ? options.output.parent_path() : options.scratch_folder;
   writer.ScratchFileName = scratch_folder / ("~AWTemp" + options.output.filename().string());
@@ -169,13 +241,8 @@ AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, co
     if (!size) return {false, kNoImagesMessage};
     std::tie(width, height) = *size;
   }
-  writer.Width = RoundUpTo8(width);
-  writer.Height = RoundUpTo8(height);
-  writer.FrameTime = options.latency_ms;
-
   writer.SetWavFileName(options.audio ? paths::RecordingFilePath() : fs::path());
-  writer.Stretch = true;
-  writer.OpenVideo();
+  OpenAviVideo(writer, options, width, height);
 
   const long long count = options.captured_frame_count;
   FrameReader frames(count);
@@ -184,18 +251,7 @@ AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, co
     for (long long i = 0; i < count; ++i) {
       percent = int(i * 70 / count);
       report(std::to_string(i) + "/" + std::to_string(count), percent);
-      const gdi::Bitmap& read = frames.Next();
-      if (!NeedsCropOrZoom(options.crop_zoom) && (read.Empty() || read.Format() == writer.PixelFormat())) {
-        writer.AppendFrame(read);  // already in the video's depth: no copy needed
-        continue;
-      }
-      gdi::Bitmap picture = read;
-      capture::CropAndZoomFrame(picture, options.crop_zoom);
-      if (picture.Empty()) {
-        writer.AppendFrame(picture);
-      } else {
-        writer.AppendFrame(picture.ConvertTo(writer.PixelFormat()));
-      }
+      AppendStoredFrame(writer, frames.Next(), options.crop_zoom);
     }
     report(kFinalizeLabel, percent);
     writer.CloseVideo();

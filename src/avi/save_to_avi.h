@@ -92,6 +92,21 @@ struct AviSaveOutcome {
 // failure of the writer, of a codec change or of a frame file is thrown.
 AviSaveOutcome SaveToAvi(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks);
 
+// The box FillCodecList makes, reduced to "No Compression" and the entry it
+// would select: only the compressors that could be that entry are asked.
+CodecBox DefaultCodecBox(TAviWriter_2& writer, int quality_index);
+
+// SaveToAvi in two halves, for pictures handed over while the capture
+// runs instead of read from the store. The first half takes the options'
+// depth, quality, codec and latency, the preview size (required) and the
+// scratch file's name (`scratch`), and opens the video; each picture (frame
+// file n's, or the one before for a number the capture left out) then goes
+// in through AppendStoredFrame. FinishAviSave joins the recording when
+// options.audio says so and writes options.output.
+void BeginAviSave(TAviWriter_2& writer, const AviSaveOptions& options, const std::filesystem::path& scratch);
+void AppendStoredFrame(TAviWriter_2& writer, const gdi::Bitmap& picture, const capture::CropZoom& crop_zoom);
+void FinishAviSave(TAviWriter_2& writer, const AviSaveOptions& options, const AviSaveCallbacks& callbacks);
+
 // 102 -> 104: frame sizes go up to the next multiple of 8.
 int RoundUpTo8(int size);
 

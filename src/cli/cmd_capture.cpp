@@ -66,13 +66,11 @@ std::string StoppedScriptsWarning(const std::string& movie, const player::FlashP
 CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options, Progress& progress,
                          capture::FrameCache* keep, bool kept_only) {
   CheckMovieFile(movie);
-  // Only the header is kept: the player holds the movie itself, and a
-  // second copy would double the peak for a large one.
-  const swf::MovieHeader header = [&] {
-    const swf::Movie m = swf::LoadMovieFile(movie);
-    if (m.cutOff) WarnCutOff(movie);
-    return m.header;
-  }();
+  // Opened once for its header and its fit; let go before the player loads
+  // the movie itself, as a second copy would double the peak for a large one.
+  std::optional<swf::Movie> opened = swf::LoadMovieFile(movie);
+  if (opened->cutOff) WarnCutOff(movie);
+  const swf::MovieHeader header = opened->header;
   // A full folder of old frames must not stop the expanded copy below.
   capture::ClearFrameStore();
 
@@ -111,11 +109,17 @@ CaptureResult RunCapture(const std::string& movie, const CaptureOptions& options
     // The movie's own size, kept within 1024 x 1024 in its own shape (and the
     // expanded copy of a compressed movie written, as the window does).
     flash::PlayerLayout start{0, 0, 192, 192, 192 - 8, 192 - 8};
-    const flash::MovieFit fit = flash::FitPlayerToMovie(movie, start, 1024, 1024);
+    flash::MovieFit fit;
+    try {
+      fit = flash::FitPlayerToMovie(*opened, start, 1024, 1024);
+    } catch (const swf::SwfError& e) {
+      throw e.InFile(movie);
+    }
     const flash::CaptureSize fitted = flash::FitCaptureSize(fit.bounds, 1024, 1024);
     size = Size{fitted.width, fitted.height};
   }
   flash.SetSize(size.width, size.height);
+  opened.reset();
 
   sound::WaveRecorder wave_recorder;
   // A recording that fails fails the command, once, with its cause.

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <utility>
 
 #include "avi/save_to_avi.h"
 #include "capture/frame_store.h"
@@ -60,8 +62,9 @@ int DepthIndex(int depth) {
 
 // The codec box for the writer's frame, with the entry --codec names selected.
 avi::CodecBox ChooseCodec(avi::TAviWriter_2& writer, const std::string& codec, int quality_index) {
+  // The default needs no list of every encoder (some take long to open).
+  if (codec.empty()) return avi::DefaultCodecBox(writer, quality_index);
   avi::CodecBox box = avi::FillCodecList(writer, quality_index);
-  if (codec.empty()) return box;
   if (codec == "none") {
     box.selected = 0;
     return box;
@@ -244,6 +247,121 @@ long long ConvertToGif(const std::string& movie, const std::string& out, const C
   return captured.frames;
 }
 
+namespace {
+
+// Whether the capture's recording can go into the AVI; says why not.
+bool RecordingUsable(Progress& progress) {
+  const fs::path recording = paths::RecordingFilePath();
+  const std::optional<long long> ms = sound::RecordingLengthMs(recording);
+  if (!fs::exists(recording)) {
+    progress.Warn("no recording at " + recording.string() + "; writing the video alone");
+    return false;
+  }
+  if (!ms) {
+    progress.Warn(recording.string() + ": not a readable recording; writing the video alone");
+    return false;
+  }
+  if (*ms <= 0) {
+    progress.Warn(recording.string() + ": the recording is empty; writing the video alone");
+    return false;
+  }
+  return true;
+}
+
+avi::AviSaveCallbacks AviCallbacks(const std::string& out, Progress& progress) {
+  avi::AviSaveCallbacks callbacks;
+  callbacks.ask_overwrite = [](const fs::path&) { return true; };  // the temporary name is ours
+  callbacks.progress = [&progress, out](const std::string& label, int percent) {
+    CheckInterrupted(out);
+    if (label.find('/') != std::string::npos) progress.Update(LabelStep(label) + 1);
+    (void)percent;
+  };
+  return callbacks;
+}
+
+void EndAvi(const std::string& out, long long frames, const avi::AviSaveOptions& save, Progress& progress) {
+  const std::string codec_name =
+      save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
+  progress.End(out + ": " + std::to_string(frames) + " frames, " + codec_name +
+               (save.audio ? ", with the recording" : ", no sound"));
+}
+
+bool CropsOrZooms(const capture::CropZoom& s) {
+  return s.left > 0 || s.right > 0 || s.top > 0 || s.bottom > 0 || s.zoom != 100;
+}
+
+// The writer's side of ConvertToAvi: frame by frame as the capture decides
+// them, the video opened at the first picture's size with the codec chosen
+// for it, each picture appended as SaveToAvi appends frame files.
+void AppendCapturedFrames(capture::FrameCache& kept, std::optional<avi::TAviWriter_2>& writer,
+                          avi::AviSaveOptions& save, const AviOptions& options, const fs::path& scratch) {
+  using FrameState = capture::FrameCache::FrameState;
+  // However this ends, the capture need wait for it no more.
+  struct StopHolding {
+    capture::FrameCache& kept;
+    ~StopHolding() { kept.StopHolding(); }
+  } stop_holding{kept};
+  // A few pictures ahead: the one appended, the one it may repeat, and the next ones.
+  kept.HoldAtMost(6);
+  // The picture shown now: kept frame `held` (dropped when the next one
+  // comes, as a left-out number repeats it) or the last file read.
+  long long held = 0;
+  gdi::Bitmap from_file;
+  const gdi::Bitmap* current = nullptr;
+  try {
+    writer.emplace();
+    if (const auto format = avi::PixelFormatForDepthIndex(DepthIndex(options.depth))) writer->SetPixelFormat(*format);
+    save.pixel_format = writer->PixelFormat();
+    for (long long n = 1;; ++n) {
+      const FrameState state = kept.WaitFor(n);
+      if (state == FrameState::kEnd) break;
+      if (state != FrameState::kRepeat) {
+        if (held > 0) kept.Drop(std::exchange(held, 0));
+        if (state == FrameState::kKept) {
+          current = kept.Find(n);
+          held = n;
+        } else {
+          from_file = capture::LoadFramePicture(paths::FrameFilePath(n));
+          current = &from_file;
+        }
+      }
+      if (current == nullptr) throw CommandError("the capture stored no first frame");
+      if (n == 1) {
+        int width = current->Width(), height = current->Height();
+        if (CropsOrZooms(save.crop_zoom)) {
+          gdi::Bitmap first = *current;
+          capture::CropAndZoomFrame(first, save.crop_zoom);
+          width = first.Width();
+          height = first.Height();
+        }
+        // The codec list depends on the frame size.
+        writer->Width = avi::RoundUpTo8(width);
+        writer->Height = avi::RoundUpTo8(height);
+        save.codec = ChooseCodec(*writer, options.codec, save.quality_index);
+        save.preview_width = width;
+        save.preview_height = height;
+        avi::BeginAviSave(*writer, save, scratch);
+      }
+      avi::AppendStoredFrame(*writer, *current, save.crop_zoom);
+    }
+  } catch (const capture::CaptureAbandoned&) {
+    if (writer && writer->VideoOpen()) writer->AbandonVideo();
+    throw;
+  } catch (...) {
+    // The writer itself may have failed to come up (FFmpeg missing).
+    if (writer && writer->VideoOpen()) writer->AbandonVideo();
+    // The capture goes on to its end: its pictures are let go as they come.
+    kept.StopHolding();
+    try {
+      for (long long n = 1; kept.WaitFor(n) != FrameState::kEnd; ++n) kept.Drop(n);
+    } catch (const capture::CaptureAbandoned&) {
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
 void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& store, Progress& progress) {
   CheckOutputFile(out);
   avi::TAviWriter_2 writer;
@@ -251,48 +369,31 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
   if (format) writer.SetPixelFormat(*format);
 
   // The codec list depends on the frame size: that of the first frame after crop and zoom.
+  avi::AviSaveOptions save;
   {
     capture::FrameSequence frames(store.frames);
     gdi::Bitmap first = frames.Read(0);
     capture::CropAndZoomFrame(first, options.crop_zoom);
     writer.Width = avi::RoundUpTo8(first.Width());
     writer.Height = avi::RoundUpTo8(first.Height());
+    // The save need not read the first frame again for its size.
+    if (frames.LastWasPresent()) {
+      save.preview_width = first.Width();
+      save.preview_height = first.Height();
+    }
   }
   const int quality_index = QualityIndex(options.quality);
-  avi::AviSaveOptions save;
   save.captured_frame_count = store.frames;
   save.crop_zoom = options.crop_zoom;
   save.latency_ms = options.latency.value_or(store.latency);
   save.pixel_format = writer.PixelFormat();
   save.quality_index = quality_index;
   save.codec = ChooseCodec(writer, options.codec, quality_index);
-  save.audio = !options.no_audio;
+  save.audio = !options.no_audio && RecordingUsable(progress);
   WarnIfIncomplete(store, progress);
-  if (save.audio) {
-    const fs::path recording = paths::RecordingFilePath();
-    const std::optional<long long> ms = sound::RecordingLengthMs(recording);
-    if (!fs::exists(recording)) {
-      progress.Warn("no recording at " + recording.string() + "; writing the video alone");
-      save.audio = false;
-    } else if (!ms) {
-      progress.Warn(recording.string() + ": not a readable recording; writing the video alone");
-      save.audio = false;
-    } else if (*ms <= 0) {
-      progress.Warn(recording.string() + ": the recording is empty; writing the video alone");
-      save.audio = false;
-    }
-  }
 
-  avi::AviSaveCallbacks callbacks;
-  callbacks.ask_overwrite = [](const fs::path&) { return true; };  // the temporary name is ours
-  callbacks.progress = [&](const std::string& label, int percent) {
-    CheckInterrupted(out);
-    if (label.find('/') != std::string::npos) progress.Update(LabelStep(label) + 1);
-    (void)percent;
-  };
+  avi::AviSaveCallbacks callbacks = AviCallbacks(out, progress);
   progress.Begin("avi", store.frames);
-  const std::string codec_name =
-      save.codec.selected > 0 ? save.codec.items[static_cast<std::size_t>(save.codec.selected)] : avi::kNoCompression;
   // The frames wait for the save pass in the working folder, not on the output's disk.
   save.scratch_folder = paths::WorkingFolder();
   WriteAtomically(out, [&](const std::string& temp) {
@@ -300,8 +401,54 @@ void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& 
     avi::AviSaveOutcome outcome = avi::SaveToAvi(writer, save, callbacks);
     if (!outcome.saved) throw CommandError(out + ": " + outcome.message);
   }, save.scratch_folder);
-  progress.End(out + ": " + std::to_string(store.frames) + " frames, " + codec_name +
-               (save.audio ? ", with the recording" : ", no sound"));
+  EndAvi(out, store.frames, save, progress);
+}
+
+long long ConvertToAvi(const std::string& movie, const std::string& out, const CaptureOptions& capture,
+                       const AviOptions& options, Progress& progress, bool kept_only) {
+  CheckOutputFile(out);
+  // The pictures go from the capture to the writer's scratch file on a
+  // thread of their own, without a trip through the frame store; on its own
+  // clock the capture waits for the writer, so memory holds a few pictures.
+  capture::FrameCache kept(capture::FrameCache::DefaultBudget(), true, !capture.realtime);
+  avi::AviSaveOptions save;
+  save.latency_ms = options.latency.value_or(capture.latency);
+  save.quality_index = QualityIndex(options.quality);
+  save.crop_zoom = options.crop_zoom;
+  save.scratch_folder = paths::WorkingFolder();
+  long long frames = 0;
+  WriteAtomically(out, [&](const std::string& temp) {
+    save.output = temp;
+    // The name WriteAtomically removes if the run fails.
+    const fs::path scratch = save.scratch_folder / ("~AWTemp" + fs::path(temp).filename().string());
+    // Made on the writer's thread (it loads FFmpeg), ended after it.
+    std::optional<avi::TAviWriter_2> writer;
+    gif::BackgroundJob appender;
+    appender.Start([&] { AppendCapturedFrames(kept, writer, save, options, scratch); });
+    CaptureResult captured;
+    try {
+      captured = RunCapture(movie, capture, progress, &kept, kept_only);
+    } catch (...) {
+      // The writer stops at the frame it waits for; the capture's failure is the one to report.
+      kept.Abandon();
+      try {
+        appender.Wait();
+      } catch (...) {
+      }
+      throw;
+    }
+    kept.Close(captured.frames);
+    frames = captured.frames;
+    // Ctrl-C ended the capture; the frames so far are written.
+    ResetCaptureStop();
+    progress.Begin("avi", frames);
+    appender.Wait();
+    save.captured_frame_count = frames;
+    save.audio = !options.no_audio && RecordingUsable(progress);
+    avi::FinishAviSave(*writer, save, AviCallbacks(out, progress));
+  }, save.scratch_folder);
+  EndAvi(out, frames, save, progress);
+  return frames;
 }
 
 void RunMp3(const std::string& out, const Mp3Options& options, Progress& progress) {

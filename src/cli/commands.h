@@ -117,6 +117,11 @@ struct AviOptions {
   std::optional<int> latency;
 };
 void RunAvi(const std::string& out, const AviOptions& options, const StoreInfo& store, Progress& progress);
+// Capture and AVI at once: each picture goes to the writer's scratch file as
+// the capture hands it over, the recording joins once the capture is over.
+// `kept_only` as for RunCapture. The frames captured.
+long long ConvertToAvi(const std::string& movie, const std::string& out, const CaptureOptions& capture,
+                       const AviOptions& options, Progress& progress, bool kept_only);
 
 struct Mp3Options {
   int bitrate = 128;

@@ -425,8 +425,8 @@ int main(int argc, char** argv) {
     // Check the output before spending time on the capture.
     CheckOutputFile(output);
     const std::string ext = Extension(output);
-    // So is an unknown codec.
-    if (ext == ".avi") CheckCodecName(conv_avi.codec, conv_avi.depth);
+    // So is an unknown codec (the default needs no check).
+    if (ext == ".avi" && !conv_avi.codec.empty()) CheckCodecName(conv_avi.codec, conv_avi.depth);
     if (ext == ".gif") {
       // The GIF build takes the pictures from memory while the capture runs;
       // they need no file in a folder that goes, nor a recording, which a
@@ -436,7 +436,13 @@ int main(int argc, char** argv) {
       if (throwaway_folder) gif_capture.sound = "none";
       return ConvertToGif(movie, output, gif_capture, conv_gif, progress, throwaway_folder);
     }
-    // AVI and video writers need FFmpeg (and so may the recording): its hundred
+    if (ext == ".avi") {
+      // The pictures go straight to the writer, which loads FFmpeg on its
+      // own thread; they need no file in a folder that goes.
+      conv_avi.crop_zoom = conv_cz;
+      return ConvertToAvi(movie, output, conv_cap, conv_avi, progress, throwaway_folder);
+    }
+    // Video writers need FFmpeg (and so may the recording): its hundred
     // libraries load on another thread while the capture starts.
     std::jthread preload;
     if (ext != ".mp3")
@@ -451,10 +457,7 @@ int main(int argc, char** argv) {
     // Ctrl-C ended the capture; the frames so far are written.
     ResetCaptureStop();
     const StoreInfo store{r.frames, r.latency, true, conv_cap.transparent};
-    if (ext == ".avi") {
-      conv_avi.crop_zoom = conv_cz;
-      RunAvi(output, conv_avi, store, progress);
-    } else if (IsVideoOutput(output)) {
+    if (IsVideoOutput(output)) {
       conv_video.crop_zoom = conv_cz;
       RunVideo(output, conv_video, store, progress);
     } else {

@@ -54,4 +54,12 @@ MovieFit FitPlayerToMovie(const std::filesystem::path& path, const PlayerLayout&
   return fit;
 }
 
+MovieFit FitPlayerToMovie(const swf::Movie& opened, const PlayerLayout& current, int maxWidth, int maxHeight) {
+  MovieFit fit;
+  fit.bounds = ReadSwfHeader(opened);
+  fit.framesPerSecond = opened.header.frameRate >> 8;
+  fit.layout = FitPlayerLayout(fit.bounds, current, maxWidth, maxHeight);
+  return fit;
+}
+
 }  // namespace quarvel::flash

@@ -51,5 +51,8 @@ struct MovieFit {
 // files, std::filesystem::filesystem_error when the copy cannot be written.
 MovieFit FitPlayerToMovie(const std::filesystem::path& path, const PlayerLayout& current,
                           int maxWidth, int maxHeight);
+// The same for a movie the caller has opened already: nothing is read or
+// inflated again.
+MovieFit FitPlayerToMovie(const swf::Movie& opened, const PlayerLayout& current, int maxWidth, int maxHeight);
 
 }  // namespace quarvel::flash

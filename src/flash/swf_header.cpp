@@ -77,6 +77,12 @@ SwfBounds ReadSwfHeader(std::span<const std::uint8_t> file) {
   return bounds;
 }
 
+SwfBounds ReadSwfHeader(const swf::Movie& opened) {
+  const SwfBounds bounds = BoundsOf(opened.data);
+  if (opened.compression != swf::Compression::kNone) ReplaceFile(ExpandedCopyPath(), opened.data);
+  return bounds;
+}
+
 int ReadSwfFrameRate(std::span<const std::uint8_t> file) {
   const auto kind = swf::DetectCompression(file);
   if (!kind) return 12;

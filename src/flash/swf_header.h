@@ -7,6 +7,10 @@
 #include <span>
 #include <vector>
 
+namespace quarvel::swf {
+struct Movie;
+}
+
 namespace quarvel::flash {
 
 // The frame rectangle in pixels (twips / 20, truncated toward zero).
@@ -29,6 +33,9 @@ struct SwfBounds {
 // that does not inflate or inflates past the cap (no copy is written then),
 // and std::filesystem::filesystem_error when the copy cannot be written.
 SwfBounds ReadSwfHeader(std::span<const std::uint8_t> file);
+// The same for a movie already opened (swf::OpenMovie): its expanded bytes
+// are used instead of inflating the file again.
+SwfBounds ReadSwfHeader(const swf::Movie& opened);
 
 // Whole frames per second (the high byte of the 8.8 rate), read from the
 // inflated header of a compressed movie too; 12 for an unknown signature.

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <iterator>
 
 #include "avi/avi_oracle.h"
 #include "capture/frame_store.h"
@@ -228,6 +229,64 @@ TEST_F(SaveToAviTest, CropAndZoomSetTheVideoSize) {
   EXPECT_EQ(streams[0]["r_frame_rate"], "10/1");
 }
 
+// The halves a capture feeds as it runs write the file SaveToAvi writes
+// from the same frames' files, byte for byte: codec, crop and zoom, depth,
+// and a number left out repeating the picture before.
+TEST_F(SaveToAviTest, PicturesHandedOverWriteTheFileTheStoreGives) {
+  struct Case {
+    const char* code;
+    capture::CropZoom crop_zoom;
+    PixelFormat format;
+  };
+  const std::vector<Case> cases = {{"DIVX", {}, PixelFormat::pf24bit},
+                                   {"MJPG", {1, 2, 4, 5, 150}, PixelFormat::pf24bit},
+                                   {"", {0, 0, 0, 0, 50}, PixelFormat::pf8bit}};
+  StoreFrames(6);
+  fs::remove(paths::FrameFilePath(4));
+  options_.captured_frame_count = 6;
+  const auto read_bytes = [](const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("codec ") + c.code);
+    if (*c.code != '\0' && !vfw::InstalledCompressors().Find(vfw::mmioStringToFOURCC(c.code, 0))) continue;
+    options_.crop_zoom = c.crop_zoom;
+    options_.pixel_format = c.format;
+    options_.output = dir_.Path() / "whole.avi";
+    options_.preview_width = options_.preview_height = 0;
+    options_.codec = CodecBox{{"No Compression", std::string(c.code)}, *c.code != '\0' ? 1 : 0};
+    ASSERT_TRUE(Save().saved);
+
+    TAviWriter_2 halves;
+    AviSaveOptions fed = options_;
+    fed.output = dir_.Path() / "halves.avi";
+    gdi::Bitmap first = capture::LoadFramePicture(paths::FrameFilePath(1));
+    capture::CropAndZoomFrame(first, c.crop_zoom);
+    fed.preview_width = first.Width();
+    fed.preview_height = first.Height();
+    const fs::path scratch = dir_.Path() / "~AWTemphalves.avi";
+    BeginAviSave(halves, fed, scratch);
+    gdi::Bitmap shown;
+    for (int n = 1; n <= 6; ++n) {
+      if (fs::exists(paths::FrameFilePath(n))) shown = capture::LoadFramePicture(paths::FrameFilePath(n));
+      AppendStoredFrame(halves, shown, fed.crop_zoom);
+    }
+    EXPECT_TRUE(fs::exists(scratch));
+    FinishAviSave(halves, fed, callbacks_);
+    EXPECT_FALSE(fs::exists(scratch));
+    const auto whole = read_bytes(options_.output);
+    ASSERT_FALSE(whole.empty());
+    EXPECT_TRUE(whole == read_bytes(fed.output));
+  }
+}
+
+TEST_F(SaveToAviTest, HandedOverPicturesNeedTheSizeFirst) {
+  AviSaveOptions fed = options_;
+  EXPECT_THROW(BeginAviSave(writer_, fed, dir_.Path() / "~AWTemp.avi"), AviWriterError);
+  EXPECT_FALSE(writer_.VideoOpen());
+}
+
 TEST_F(SaveToAviTest, RoundsSizesUpToMultiplesOfEight) {
   EXPECT_EQ(RoundUpTo8(550), 552);
   EXPECT_EQ(RoundUpTo8(400), 400);
@@ -331,6 +390,46 @@ TEST(FillCodecList, PicksDivxThenWmvThenNoCompression) {
   EXPECT_EQ(box.selected, 0);
   EXPECT_TRUE(writer.CompressorCode().empty());
   EXPECT_EQ(writer.Quality(), 4000);
+}
+
+// The default choice without the whole list: the entry FillCodecList selects,
+// and only the compressors that could be it asked (opening some encoders is slow).
+TEST(DefaultCodecBox, SelectsWhatTheListSelectsAskingOnlyTheCandidates) {
+  const std::vector<std::vector<std::string>> tables = {
+      {"MJPG", "WMV2", "DIVX"}, {"MJPG", "WMV1", "WMV2"}, {"MJPG", "divx"}, {}, {"H264", "FFV1"}};
+  for (const auto& codes : tables) {
+    SCOPED_TRACE(testing::PrintToString(codes));
+    TAviWriter_2 listed;
+    const CodecBox full = FillCodecList(listed, 3, Fake(codes));
+    vfw::CompressorTable table = Fake(codes);
+    std::vector<std::string> asked;
+    for (std::size_t i = 0; i < table.Size(); ++i) {
+      const std::string code = vfw::FourCCToString(table.At(i).code);
+      table.At(i).query = [&asked, code](const vfw::BITMAPINFOHEADER&) {
+        asked.push_back(code);
+        return vfw::ICERR_OK;
+      };
+    }
+    vfw::ScopedCompressorTable installed(table);
+    TAviWriter_2 writer;
+    const CodecBox box = DefaultCodecBox(writer, 3);
+    ASSERT_GE(box.selected, 0);
+    EXPECT_EQ(box.items[std::size_t(box.selected)], full.items[std::size_t(full.selected)]);
+    EXPECT_EQ(writer.CompressorCode(), listed.CompressorCode());
+    EXPECT_EQ(writer.Quality(), listed.Quality());
+    for (const std::string& code : asked) EXPECT_TRUE(code == "DIVX" || code.starts_with("WMV")) << code;
+  }
+}
+
+// A compressor that refuses the frame is passed over: WMV is the choice then.
+TEST(DefaultCodecBox, AFormatDivxRefusesFallsBackToWmv) {
+  vfw::CompressorTable table = Fake({"DIVX", "WMV2"});
+  table.At(0).query = [](const vfw::BITMAPINFOHEADER&) { return vfw::ICERR_BADFORMAT; };
+  vfw::ScopedCompressorTable installed(table);
+  TAviWriter_2 writer;
+  const CodecBox box = DefaultCodecBox(writer, 3);
+  EXPECT_EQ(box.items[std::size_t(box.selected)], "WMV2 Fake");
+  EXPECT_EQ(writer.CompressorCode(), "WMV2");
 }
 
 TEST(FillCodecList, RealCompressorsGiveDivxWhenPresent) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -100,6 +101,9 @@ struct IAVIFile {
 
 namespace {
 
+std::atomic<std::size_t> g_scratch_budget{std::size_t(192) << 20};
+std::atomic<std::size_t> g_scratch_held{0};
+
 // ---- Writing: an AVI 1.0 file, headers written when the last handle goes ----
 
 constexpr std::uint64_t kRiffLimit = 0xFFFFFFF0u;  // RIFF sizes are 32 bits
@@ -113,6 +117,9 @@ struct IndexEntry {
   std::uint64_t chunk = 0;
   bool repeat = false;
   std::uint32_t stored = 0;  // bytes in the file: fewer than `size` when deflated
+  // A scratch file's sample held in memory (index into its held samples):
+  // an empty chunk in the file.
+  std::int64_t held = -1;
 };
 
 struct WrittenStream {
@@ -128,6 +135,7 @@ class AviOutput {
  public:
   AviOutput(int fd, bool packed) : fd_(fd), packed_(packed) {}
   ~AviOutput() {
+    g_scratch_held -= held_bytes_;
     try {
       Finish();
     } catch (const std::bad_alloc&) {
@@ -139,6 +147,12 @@ class AviOutput {
 
   // Reads sample `e` into `out` (e.size bytes).
   bool ReadSample(const IndexEntry& e, std::uint8_t* out) const {
+    if (e.held >= 0) {
+      const std::vector<std::uint8_t>& sample = held_[std::size_t(e.held)];
+      if (sample.size() != e.size) return false;
+      std::memcpy(out, sample.data(), e.size);
+      return true;
+    }
     if (e.stored == e.size) return ReadAt(fd_.fd, e.offset, out, e.size);
     std::vector<std::uint8_t> packed(e.stored);
     if (!ReadAt(fd_.fd, e.offset, packed.data(), packed.size())) return false;
@@ -156,7 +170,17 @@ class AviOutput {
     // would take gigabytes beside a file of megabytes.
     const void* raw = data;
     const std::uint32_t raw_size = size;
-    if (packed_ && size > 1) {
+    // A sample equal to the one before (a still picture) is stored once:
+    // an empty chunk repeats it. Known before it would be deflated for nothing.
+    WrittenStream& s = streams[stream];
+    const bool repeat = raw_size > 0 && !s.index.empty() && s.last.size() == raw_size &&
+                        std::memcmp(s.last.data(), raw, raw_size) == 0;
+    std::int64_t held = -1;
+    if (packed_ && size > 1 && !repeat && Reserve(size)) {
+      held_.emplace_back(static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+      held = std::int64_t(held_.size() - 1);
+      size = 0;
+    } else if (packed_ && size > 1 && !repeat) {
       // ISA-L's level 1: several times faster than libdeflate's on the flat
       // pictures most movies give, for a few percent more bytes.
       if (level_buffer_.empty()) level_buffer_.resize(ISAL_DEF_LVL1_DEFAULT);
@@ -183,11 +207,6 @@ class AviOutput {
       movi_ = ReserveHeader();
       end_ = *movi_ + 4;
     }
-    // A sample equal to the one before (a still picture) is stored once:
-    // an empty chunk repeats it.
-    WrittenStream& s = streams[stream];
-    const bool repeat = raw_size > 0 && !s.index.empty() && s.last.size() == raw_size &&
-                        std::memcmp(s.last.data(), raw, raw_size) == 0;
     if (repeat) {
       if (end_ + 8 + 16 * (entries_ + 1) + 8 > kRiffLimit) return AVIERR_FILEWRITE;
       std::uint8_t head[8] = {};
@@ -197,7 +216,7 @@ class AviOutput {
         return AVIERR_FILEWRITE;
       }
       const IndexEntry& before = s.index.back();
-      s.index.push_back({before.offset, raw_size, flags, end_ + 8, true, before.stored});
+      s.index.push_back({before.offset, raw_size, flags, end_ + 8, true, before.stored, before.held});
       end_ += 8;
       ++entries_;
       return AVIERR_OK;
@@ -224,7 +243,7 @@ class AviOutput {
         return AVIERR_FILEWRITE;
       }
     }
-    s.index.push_back({end_ + 8, raw_size, flags, end_ + 8, false, size});
+    s.index.push_back({end_ + 8, raw_size, flags, end_ + 8, false, size, held});
     s.largest = std::max(s.largest, raw_size);
     const auto* bytes = static_cast<const std::uint8_t*>(raw);
     s.last.assign(bytes, bytes + raw_size);
@@ -234,6 +253,19 @@ class AviOutput {
   }
 
   bool Started() const { return movi_.has_value(); }
+
+ private:
+  // Room in memory for a sample of `bytes`, counted against the budget.
+  bool Reserve(std::size_t bytes) {
+    std::size_t now = g_scratch_held.load();
+    do {
+      if (now + bytes > g_scratch_budget.load()) return false;
+    } while (!g_scratch_held.compare_exchange_weak(now, now + bytes));
+    held_bytes_ += bytes;
+    return true;
+  }
+
+ public:
 
  private:
   // Header space before "movi", sized for the formats known at the first sample.
@@ -364,6 +396,8 @@ class AviOutput {
   bool packed_;
   std::vector<std::uint8_t> level_buffer_;
   std::vector<std::uint8_t> packed_buffer_;
+  std::vector<std::vector<std::uint8_t>> held_;  // samples kept in memory
+  std::size_t held_bytes_ = 0;
   std::optional<std::uint64_t> movi_;  // offset of the "movi" tag
   std::uint64_t end_ = 0;
   std::uint64_t entries_ = 0;
@@ -655,6 +689,8 @@ void AVIFileInit() {
 }
 
 void AVIFileExit() {}
+
+void SetScratchMemoryBudget(std::size_t bytes) { g_scratch_budget = bytes; }
 
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const std::filesystem::path& szFile, UINT uMode, const CLSID* pclsidHandler) {
   if (!ppfile) return AVIERR_BADPARAM;

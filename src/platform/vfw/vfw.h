@@ -104,8 +104,9 @@ struct RECT {
 constexpr UINT OF_READ = 0x0000;
 constexpr UINT OF_WRITE = 0x0001;
 constexpr UINT OF_CREATE = 0x1000;
-// Ours: with OF_CREATE, a scratch file for AVISaveV whose samples are stored
-// deflated. Only AVIStreamRead reads it back; other readers see no pictures.
+// Ours: with OF_CREATE, a scratch file for AVISaveV whose samples are held
+// in memory (SetScratchMemoryBudget) or stored deflated. Only AVIStreamRead
+// reads it back; other readers see no pictures.
 constexpr UINT OF_PACKED = 0x00100000;
 constexpr DWORD AVIIF_KEYFRAME = 0x10;
 
@@ -164,6 +165,11 @@ void AVIFileExit();
 // WAVE file (the handler is chosen by the ".wav" extension, as the
 // platform chooses by registry).
 HRESULT AVIFileOpen(PAVIFILE* ppfile, const std::filesystem::path& szFile, UINT uMode, const CLSID* pclsidHandler);
+// Bytes of samples a scratch file (OF_PACKED) holds in memory, raw, instead
+// of deflating them into the file: read back once by the save pass, they
+// cost a copy instead of a deflate and an inflate. Past it, samples go to
+// the file packed. Counted over all scratch files open at once; 192 MiB.
+void SetScratchMemoryBudget(std::size_t bytes);
 ULONG AVIFileAddRef(PAVIFILE pfile);
 ULONG AVIFileRelease(PAVIFILE pfile);
 HRESULT AVIFileCreateStream(PAVIFILE pfile, PAVISTREAM* ppavi, const AVISTREAMINFO* psi);

@@ -138,6 +138,11 @@ TEST(AviFileWrite, RepeatedSamplesAreStoredOnceAndReadBackEach) {
 // A packed scratch file keeps its pictures deflated and gives them back whole.
 TEST(AviFileWrite, PackedScratchIsSmallAndReadsBackEverySample) {
   TempDir dir("qvfw");
+  // Every sample to the file.
+  SetScratchMemoryBudget(0);
+  struct Restore {
+    ~Restore() { SetScratchMemoryBudget(std::size_t(192) << 20); }
+  } restore;
   FileHandle f;
   StreamHandle s;
   OpenVideoStream(dir.Path() / "packed.avi", 320, 240, 24, 1, 10, f, s, OF_PACKED);
@@ -158,6 +163,51 @@ TEST(AviFileWrite, PackedScratchIsSmallAndReadsBackEverySample) {
     ASSERT_EQ(AVIStreamRead(s.p, n, 1, back.data(), LONG(size), &bytes, &got), AVIERR_OK);
     EXPECT_EQ(bytes, LONG(size));
     EXPECT_TRUE(back == picture(n)) << n;
+  }
+}
+
+// A scratch file holds samples in memory up to the budget, then deflates
+// them into the file; all read back as written, a repeat of a held one too,
+// and the budget is free again once the file is closed.
+TEST(AviFileWrite, ScratchSamplesHeldInMemoryUpToTheBudget) {
+  TempDir dir("qvfw");
+  const std::size_t size = 64 * 48 * 3;
+  SetScratchMemoryBudget(3 * size);
+  struct Restore {
+    ~Restore() { SetScratchMemoryBudget(std::size_t(192) << 20); }
+  } restore;
+  // Noise: deflating gains nothing, so each picture in the file takes its size.
+  const auto picture = [&](int n) {
+    std::vector<std::uint8_t> p(size);
+    std::uint32_t x = 12345u + std::uint32_t(n) * 7919u;
+    for (std::size_t i = 0; i < size; ++i) {
+      x = x * 1664525u + 1013904223u;
+      p[i] = std::uint8_t(x >> 24);
+    }
+    return p;
+  };
+  // Pictures 0, 1, 1 (a repeat), 2 held; 3 to 5 in the file.
+  const std::vector<int> written = {0, 1, 1, 2, 3, 4, 5};
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);  // the second file finds the whole budget again
+    FileHandle f;
+    StreamHandle s;
+    const fs::path file = dir.Path() / ("scratch" + std::to_string(round) + ".avi");
+    OpenVideoStream(file, 64, 48, 24, 1, 10, f, s, OF_PACKED);
+    for (int n : written) {
+      const auto p = picture(n);
+      ASSERT_EQ(AVIStreamWrite(s.p, -1, 1, p.data(), LONG(size), AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+    }
+    // Three pictures in the file, none of the held ones.
+    EXPECT_GT(fs::file_size(file), 3 * size);
+    EXPECT_LT(fs::file_size(file), 4 * size);
+    std::vector<std::uint8_t> back(size);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+      LONG bytes = 0, got = 0;
+      ASSERT_EQ(AVIStreamRead(s.p, LONG(i), 1, back.data(), LONG(size), &bytes, &got), AVIERR_OK);
+      EXPECT_EQ(bytes, LONG(size));
+      EXPECT_TRUE(back == picture(written[i])) << i;
+    }
   }
 }
 
