@@ -16,8 +16,8 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
   u->strings.resize(f.pool.strings.size());
   u->nameIds.resize(f.pool.strings.size());
   for (std::size_t i = 0; i < f.pool.strings.size(); ++i) {
-    u->nameIds[i] = NameIdOf(f.pool.strings[i]);
     u->strings[i] = Intern(f.pool.strings[i]);
+    u->nameIds[i] = NameIdOf(u->strings[i]);
   }
   u->nss.resize(f.pool.namespaces.size());
   for (std::size_t i = 0; i < f.pool.namespaces.size(); ++i) {

@@ -418,6 +418,7 @@ class Machine {
   StringCell* NewString(std::string s);
   Value Str(std::string s) { return Value::Str(NewString(std::move(s))); }
   NameId NameIdOf(std::string_view s);      // interns
+  NameId NameIdOf(StringCell* interned);    // a cell Intern gave
   NameId FindNameId(std::string_view s) const;  // 0 when no trait could have it
   NsId InternNs(NamespaceKind kind, std::string_view uri);
   NsId PackageNs(std::string_view uri) { return InternNs(NamespaceKind::kPackage, uri); }
@@ -671,8 +672,8 @@ class Machine {
   std::unordered_map<NameId, std::vector<ScriptRef>> scriptsByName_;
 
   Heap heap_;
-  std::unordered_map<std::string, StringCell*> interned_;
-  std::unordered_map<std::string, NameId> nameIds_;
+  // Every interned string by its text; a name's number is its cell's id.
+  std::unordered_map<std::string_view, StringCell*> interned_;
   std::vector<StringCell*> names_;
   std::map<std::pair<int, std::string>, NsId> nsIds_;
   std::vector<bool> nsPublic_;
