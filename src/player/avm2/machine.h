@@ -343,8 +343,10 @@ struct ClassObject : Object {
 struct AbcUnit {
   std::shared_ptr<const AbcFile> file;
   std::vector<NsId> nss;               // by pool index
-  std::vector<StringCell*> strings;    // by pool index
-  std::vector<NameId> nameIds;         // by string pool index
+  // By string pool index, each filled on first use (Machine::PoolString,
+  // Machine::PoolNameId): null and 0 until then.
+  std::vector<StringCell*> strings;
+  std::vector<NameId> nameIds;
   std::vector<std::unique_ptr<Method>> methods;  // by method index
   std::vector<Class*> classes;         // by class index, once made
   std::vector<Object*> scripts;        // global objects by script index
@@ -419,6 +421,17 @@ class Machine {
   Value Str(std::string s) { return Value::Str(NewString(std::move(s))); }
   NameId NameIdOf(std::string_view s);      // interns
   NameId NameIdOf(StringCell* interned);    // a cell Intern gave
+  // A block's pool string, interned, and its name number.
+  StringCell* PoolString(AbcUnit& u, std::uint32_t index) {
+    StringCell*& s = u.strings[index];
+    if (!s) s = Intern(u.file->pool.strings[index]);
+    return s;
+  }
+  NameId PoolNameId(AbcUnit& u, std::uint32_t index) {
+    NameId& id = u.nameIds[index];
+    if (!id) id = NameIdOf(PoolString(u, index));
+    return id;
+  }
   NameId FindNameId(std::string_view s) const;  // 0 when no trait could have it
   NsId InternNs(NamespaceKind kind, std::string_view uri);
   NsId PackageNs(std::string_view uri) { return InternNs(NamespaceKind::kPackage, uri); }
