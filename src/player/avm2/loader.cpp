@@ -13,12 +13,10 @@ bool Machine::Load(std::shared_ptr<const AbcFile> file, std::string_view name, b
   u->file = file;
   u->name = name;
   const AbcFile& f = *file;
-  u->strings.resize(f.pool.strings.size());
-  u->nameIds.resize(f.pool.strings.size());
-  for (std::size_t i = 0; i < f.pool.strings.size(); ++i) {
-    u->nameIds[i] = NameIdOf(f.pool.strings[i]);
-    u->strings[i] = Intern(f.pool.strings[i]);
-  }
+  // Interned on first use: a library's block holds many strings its
+  // movie never reaches.
+  u->strings.assign(f.pool.strings.size(), nullptr);
+  u->nameIds.assign(f.pool.strings.size(), 0);
   u->nss.resize(f.pool.namespaces.size());
   for (std::size_t i = 0; i < f.pool.namespaces.size(); ++i) {
     const auto& ns = f.pool.namespaces[i];
@@ -165,7 +163,7 @@ std::string FunctionTraceName(const AbcFile& f, std::uint32_t index) {
 Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t typeName) {
   const auto& pool = u.file->pool;
   switch (c.kind) {
-    case ConstantKind::kUtf8: return Value::Str(u.strings[c.index]);
+    case ConstantKind::kUtf8: return Value::Str(PoolString(u, c.index));
     case ConstantKind::kInt: return Value::Int(pool.ints[c.index]);
     case ConstantKind::kUInt: return Value::Number(pool.uints[c.index]);
     case ConstantKind::kDouble: return Value::Number(pool.doubles[c.index]);
@@ -175,7 +173,7 @@ Value Machine::DefaultFor(AbcUnit& u, const ConstantValue& c, std::uint32_t type
     case ConstantKind::kUndefined: break;
     // `namespace ns = "uri"` declares a constant holding a Namespace, which
     // runtime-qualified names (ns::name) need as an object.
-    default: return Value::Obj(NewNamespace(u.strings[pool.namespaces[c.index].name]));
+    default: return Value::Obj(NewNamespace(PoolString(u, pool.namespaces[c.index].name)));
   }
   // No value: the type's own default.
   if (typeName == 0) return Value();
@@ -292,8 +290,8 @@ Name Machine::ResolveNameOnce(AbcUnit& u, std::uint32_t mn, Value* rtName, Value
     return n;
   }
   if (m.name != 0 || m.kind == MultinameKind::kQName || m.kind == MultinameKind::kMultiname) {
+    n.id = PoolNameId(u, m.name);
     n.local = u.strings[m.name];
-    n.id = u.nameIds[m.name];
     std::uint32_t idx = 0;
     if (ParseIndex(n.local->text, idx)) {
       n.hasIndex = true;
@@ -313,7 +311,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
   for (const Trait& t : traits) {
     const Multiname& mn = f.pool.multinames[t.name];
     const NsId ns = mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA ? u.nss[mn.ns] : kPublicNs;
-    const auto key = Key(ns, u.nameIds[mn.name]);
+    const auto key = Key(ns, PoolNameId(u, mn.name));
     const std::string& local = f.pool.strings[mn.name];
     const bool builtinNs = (mn.kind == MultinameKind::kQName || mn.kind == MultinameKind::kQNameA) &&
                            mn.ns < f.pool.namespaces.size() && f.pool.namespaces[mn.ns].kind == NamespaceKind::kNamespace &&
@@ -377,7 +375,7 @@ void Machine::AddTraits(AbcUnit& u, const std::vector<Trait>& traits, Traits& in
         if (!isStatic && owner && owner->protectedNs && ns == owner->protectedNs) {
           for (const Class* a = owner->super; a; a = a->super) {
             if (!a->protectedNs || a->protectedNs == ns) continue;
-            auto it = into.Edit().find(Key(a->protectedNs, u.nameIds[mn.name]));
+            auto it = into.Edit().find(Key(a->protectedNs, PoolNameId(u, mn.name)));
             if (it != into.Bindings().end() && it->second.kind != Binding::Kind::kSlot) bind(it->second);
           }
         }

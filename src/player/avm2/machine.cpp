@@ -130,10 +130,12 @@ void Machine::Skip(const std::string& what) {
 }
 
 StringCell* Machine::Intern(std::string_view s) {
-  auto it = interned_.find(std::string(s));
+  auto it = interned_.find(s);
   if (it != interned_.end()) return it->second;
   StringCell* c = heap_.New<StringCell>(std::string(s));
-  interned_.emplace(std::string(s), c);
+  // The key views the cell's own text, which never changes and lives as
+  // long as the machine (interned strings are roots).
+  interned_.emplace(std::string_view(c->text), c);
   return c;
 }
 
@@ -142,20 +144,19 @@ StringCell* Machine::NewString(std::string s) {
   return heap_.New<StringCell>(std::move(s));
 }
 
-NameId Machine::NameIdOf(std::string_view s) {
-  auto it = nameIds_.find(std::string(s));
-  if (it != nameIds_.end()) return it->second;
+NameId Machine::NameIdOf(std::string_view s) { return NameIdOf(Intern(s)); }
+
+NameId Machine::NameIdOf(StringCell* interned) {
+  if (interned->id) return interned->id;
   const auto id = static_cast<NameId>(names_.size());
-  StringCell* c = Intern(s);
-  c->id = id;
-  names_.push_back(c);
-  nameIds_.emplace(std::string(s), id);
+  interned->id = id;
+  names_.push_back(interned);
   return id;
 }
 
 NameId Machine::FindNameId(std::string_view s) const {
-  auto it = nameIds_.find(std::string(s));
-  return it == nameIds_.end() ? 0 : it->second;
+  auto it = interned_.find(s);
+  return it == interned_.end() ? 0 : it->second->id;
 }
 
 NsId Machine::InternNs(NamespaceKind kind, std::string_view uri) {

@@ -343,8 +343,10 @@ struct ClassObject : Object {
 struct AbcUnit {
   std::shared_ptr<const AbcFile> file;
   std::vector<NsId> nss;               // by pool index
-  std::vector<StringCell*> strings;    // by pool index
-  std::vector<NameId> nameIds;         // by string pool index
+  // By string pool index, each filled on first use (Machine::PoolString,
+  // Machine::PoolNameId): null and 0 until then.
+  std::vector<StringCell*> strings;
+  std::vector<NameId> nameIds;
   std::vector<std::unique_ptr<Method>> methods;  // by method index
   std::vector<Class*> classes;         // by class index, once made
   std::vector<Object*> scripts;        // global objects by script index
@@ -418,6 +420,18 @@ class Machine {
   StringCell* NewString(std::string s);
   Value Str(std::string s) { return Value::Str(NewString(std::move(s))); }
   NameId NameIdOf(std::string_view s);      // interns
+  NameId NameIdOf(StringCell* interned);    // a cell Intern gave
+  // A block's pool string, interned, and its name number.
+  StringCell* PoolString(AbcUnit& u, std::uint32_t index) {
+    StringCell*& s = u.strings[index];
+    if (!s) s = Intern(u.file->pool.strings[index]);
+    return s;
+  }
+  NameId PoolNameId(AbcUnit& u, std::uint32_t index) {
+    NameId& id = u.nameIds[index];
+    if (!id) id = NameIdOf(PoolString(u, index));
+    return id;
+  }
   NameId FindNameId(std::string_view s) const;  // 0 when no trait could have it
   NsId InternNs(NamespaceKind kind, std::string_view uri);
   NsId PackageNs(std::string_view uri) { return InternNs(NamespaceKind::kPackage, uri); }
@@ -671,8 +685,8 @@ class Machine {
   std::unordered_map<NameId, std::vector<ScriptRef>> scriptsByName_;
 
   Heap heap_;
-  std::unordered_map<std::string, StringCell*> interned_;
-  std::unordered_map<std::string, NameId> nameIds_;
+  // Every interned string by its text; a name's number is its cell's id.
+  std::unordered_map<std::string_view, StringCell*> interned_;
   std::vector<StringCell*> names_;
   std::map<std::pair<int, std::string>, NsId> nsIds_;
   std::vector<bool> nsPublic_;

@@ -805,6 +805,55 @@ TEST(BindingLookUp, RememberedAnswersFollowChangesToTheTraits) {
   EXPECT_EQ(deeper->kind, Binding::Kind::kSlot);
 }
 
+// Interned strings and names share one table: a string interned for its
+// text (a pool string, a constant) has no name number until something names
+// it, and from then on every look-up by text finds that number and cell.
+TEST(StringInterning, ATextBecomesANameOnlyWhenNamed) {
+  Machine m;
+  StringCell* text = m.Intern("onlyText1");
+  EXPECT_EQ(m.Intern(std::string("only") + "Text1"), text);
+  EXPECT_EQ(m.FindNameId("onlyText1"), 0u);
+  EXPECT_EQ(m.NameFromString("onlyText1").id, 0u);
+  const NameId id = m.NameIdOf("onlyText1");
+  EXPECT_NE(id, 0u);
+  EXPECT_EQ(m.NameIdOf(text), id);
+  EXPECT_EQ(m.FindNameId("onlyText1"), id);
+  const Name byText = m.NameFromString(std::string("onlyText") + "1");
+  EXPECT_EQ(byText.id, id);
+  EXPECT_EQ(byText.local, text);
+  EXPECT_EQ(m.NameText(id), "onlyText1");
+  // A new name gets a number of its own; a name differing in one byte is another.
+  const NameId other = m.NameIdOf("onlyText2");
+  EXPECT_NE(other, id);
+  EXPECT_NE(m.Intern("onlyText2"), text);
+  // Collection keeps interned strings: the number still names the text.
+  m.Collect();
+  EXPECT_EQ(m.FindNameId("onlyText1"), id);
+  EXPECT_EQ(m.Intern("onlyText1"), text);
+}
+
+// A block's strings become names as its code first uses them: a name
+// spelled at run time, or a string constant of the same text, still finds a
+// member of a class made after the text was first seen.
+TEST_F(As3, NamesSpelledAtRunTimeFindMembersOfClassesMadeLater) {
+  AbcCode ctor;
+  ctor.Op("getlocal_0").Op("constructsuper", {0});
+  ctor.Op("getlocal_0").Op("pushstring", {S("found")}).Op("initproperty", {Q("lateSlot")}).Op("returnvoid");
+  const auto holder = DefClass("Holder", Q("Object"), ctor, {SlotTrait("lateSlot")});
+  const auto byName = a.MultinameL(a.NsSet({pub}));
+  AbcCode c;
+  c.Op("getlocal_0").Op("pushscope");
+  // Before the class exists, the text names nothing.
+  c.Op("newobject", {0}).Op("setlocal_1");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_1").Op("pushstring", {S("late")}).Op("pushstring", {S("Slot")}).Op("add").Op("getproperty", {byName}); });
+  NewClass(c, "Holder", holder, {"Object"});
+  c.Op("findpropstrict", {Q("Holder")}).Op("constructprop", {Q("Holder"), 0}).Op("setlocal_2");
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("pushstring", {S("late")}).Op("pushstring", {S("Slot")}).Op("add").Op("getproperty", {byName}); });
+  Trace(c, [&](AbcCode& x) { x.Op("getlocal_2").Op("pushstring", {S("lateSlot")}).Op("getproperty", {byName}); });
+  ASSERT_TRUE(Run(c, {ClassTrait("Holder", holder)})) << (logged.empty() ? "" : logged[0]);
+  EXPECT_EQ(Traced(), "undefined|found|found|");
+}
+
 // `+` with a string on either side joins the other side's string form, an
 // object's toString called once; a runtime name is read afresh each time.
 TEST_F(As3, AddingToAStringJoinsTheOtherSidesText) {

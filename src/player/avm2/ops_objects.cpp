@@ -231,7 +231,7 @@ bool Interp::OpNewCatch(Frame& f, const Instruction& in) {
       t->slots.push_back(slot);
       if (mm.name < f.pool.strings.size()) t->catchName = f.pool.strings[mm.name];
       const NsId ns = mm.kind == MultinameKind::kQName ? f.u.nss[mm.ns] : kPublicNs;
-      t->Edit()[Key(ns, f.u.nameIds[mm.name])] = b;
+      t->Edit()[Key(ns, vm.PoolNameId(f.u, mm.name))] = b;
     }
     traits = std::move(t);
   }

@@ -57,7 +57,7 @@ bool Interp::OpPushNaN(Frame& f, const Instruction&) {
   return true;
 }
 bool Interp::OpPushString(Frame& f, const Instruction& in) {
-  f.Push(Value::Str(f.u.strings[in.args[0]]));
+  f.Push(Value::Str(f.vm.PoolString(f.u, in.args[0])));
   return true;
 }
 bool Interp::OpPushInt(Frame& f, const Instruction& in) {

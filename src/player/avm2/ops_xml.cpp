@@ -12,7 +12,7 @@ namespace quarvel::avm2 {
 
 // default xml namespace = uri: the namespace new unprefixed elements take.
 bool Interp::OpDxns(Frame& f, const Instruction& in) {
-  f.vm.xmlDefaultNs = f.u.strings[in.args[0]]->text;
+  f.vm.xmlDefaultNs = f.vm.PoolString(f.u, in.args[0])->text;
   return true;
 }
 bool Interp::OpDxnsLate(Frame& f, const Instruction&) {
@@ -63,7 +63,7 @@ bool Interp::OpGetDescendants(Frame& f, const Instruction& in) {
 
 bool Interp::OpPushNamespace(Frame& f, const Instruction& in) {
   Machine& vm = f.vm;
-  f.Push(Value::Obj(vm.NewNamespace(f.u.strings[f.pool.namespaces[in.args[0]].name])));
+  f.Push(Value::Obj(vm.NewNamespace(vm.PoolString(f.u, f.pool.namespaces[in.args[0]].name))));
   return true;
 }
 
