@@ -437,7 +437,17 @@ TEST(Strokes, UnsmoothedHairlinesOnPixelEdgesTakeThePixelAfterTheEdge) {
 // the picture's edge cut the fills.
 TEST(KeptFills, ShapesComingBackToAPositionPaintTheSamePixelsAsAFreshPlayer) {
   auto b = Movie100();
-  b.DefineShape3(1, Tiles());
+  // Six neighbouring tiles, half transparent, with curved sides: too few to
+  // be kept as a whole picture, so every frame lays the fills together.
+  ShapeBuilder tiles;
+  for (int i = 0; i < 6; ++i) {
+    const std::uint16_t fill = tiles.AddFill(FillStyle::Solid(
+        {static_cast<std::uint8_t>(i * 40), static_cast<std::uint8_t>(255 - i * 40), 128, 170}));
+    const int x = (i % 3) * 300, y = (i / 3) * 300;
+    tiles.SetFill1(fill).MoveTo(x, y).LineTo(x + 300, y).CurveTo(x + 340, y + 150, x + 300, y + 300);
+    tiles.LineTo(x, y + 300).LineTo(x, y);
+  }
+  b.DefineShape3(1, tiles);
   b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(301, 307, 0.9)}).ShowFrame();
   for (int k = 0; k < 3; ++k) {
     b.PlaceObject2({.depth = 1, .move = true, .matrix = At(304, 311, 0.9)}).ShowFrame();
