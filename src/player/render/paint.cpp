@@ -347,10 +347,11 @@ bool SharedEdgeFills(const ShapeLayer& layer) {
   return false;
 }
 
-// Opens a group over the fills' device extent (so that it costs no more
-// than the shape's own area), which fills saturate. False when the
-// extent is off the surface or not finite.
-bool BeginSeamless(cairo_t* cr, const ShapeLayer& layer, const cairo_matrix_t& m) {
+// The device box fills laid together are drawn in: the fills' extent and a
+// pixel around it, within the clip (`whole`: the clip cut nothing off it and
+// is a plain rectangle, so the clip does not shape what is drawn in it).
+// False when the box is off the surface or not finite.
+bool SeamlessBox(cairo_t* cr, const ShapeLayer& layer, const cairo_matrix_t& m, double box[4], bool& whole) {
   double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
   auto grow = [&](double x, double y) {
     ToDevice(m, x, y);
@@ -368,24 +369,68 @@ bool BeginSeamless(cairo_t* cr, const ShapeLayer& layer, const cairo_matrix_t& m
   cairo_save(cr);
   cairo_identity_matrix(cr);
   cairo_clip_extents(cr, &cx0, &cy0, &cx1, &cy1);
-  x0 = std::max(std::floor(x0) - 1, cx0), y0 = std::max(std::floor(y0) - 1, cy0);
-  x1 = std::min(std::ceil(x1) + 1, cx1), y1 = std::min(std::ceil(y1) + 1, cy1);
-  if (x0 >= x1 || y0 >= y1) {
-    cairo_restore(cr);
-    return false;
+  const double fx0 = std::floor(x0) - 1, fy0 = std::floor(y0) - 1, fx1 = std::ceil(x1) + 1, fy1 = std::ceil(y1) + 1;
+  box[0] = std::max(fx0, cx0), box[1] = std::max(fy0, cy0);
+  box[2] = std::min(fx1, cx1), box[3] = std::min(fy1, cy1);
+  whole = false;
+  if (box[0] < box[2] && box[1] < box[3] && box[0] == fx0 && box[1] == fy0 && box[2] == fx1 && box[3] == fy1) {
+    cairo_rectangle_list_t* rects = cairo_copy_clip_rectangle_list(cr);
+    whole = rects->status == CAIRO_STATUS_SUCCESS && rects->num_rectangles == 1 && rects->rectangles[0].x <= fx0 &&
+            rects->rectangles[0].y <= fy0 && rects->rectangles[0].x + rects->rectangles[0].width >= fx1 &&
+            rects->rectangles[0].y + rects->rectangles[0].height >= fy1;
+    cairo_rectangle_list_destroy(rects);
   }
-  cairo_rectangle(cr, x0, y0, x1 - x0, y1 - y0);
+  cairo_restore(cr);
+  return box[0] < box[2] && box[1] < box[3];
+}
+
+// Opens a group over the box (so that it costs no more than the shape's own
+// area), which fills saturate.
+void BeginSeamless(cairo_t* cr, const double box[4]) {
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
   cairo_clip(cr);
   cairo_push_group(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_SATURATE);
-  return true;
 }
 
-void EndSeamless(cairo_t* cr) {
-  cairo_pop_group_to_source(cr);
+// Puts the group down; with `kept` its picture is kept for the box.
+void EndSeamless(cairo_t* cr, KeptFills* kept, const double box[4]) {
+  cairo_pattern_t* group = cairo_pop_group(cr);
+  cairo_set_source(cr, group);
   cairo_identity_matrix(cr);
   cairo_paint(cr);
   cairo_restore(cr);
+  cairo_surface_t* picture = nullptr;
+  if (kept && cairo_pattern_get_surface(group, &picture) == CAIRO_STATUS_SUCCESS &&
+      cairo_surface_get_type(picture) == CAIRO_SURFACE_TYPE_IMAGE) {
+    cairo_surface_flush(picture);
+    SurfacePtr held(cairo_surface_reference(picture));
+    cairo_surface_set_device_offset(held.get(), 0, 0);
+    kept->Keep(std::move(held), static_cast<int>(box[0]), static_cast<int>(box[1]), static_cast<int>(box[2]),
+               static_cast<int>(box[3]));
+  }
+  cairo_pattern_destroy(group);
+}
+
+// What a group of the fills put down: the kept picture over the box.
+void PutKept(cairo_t* cr, cairo_surface_t* picture, const double box[4]) {
+  cairo_save(cr);
+  cairo_identity_matrix(cr);
+  cairo_rectangle(cr, box[0], box[1], box[2] - box[0], box[3] - box[1]);
+  cairo_clip(cr);
+  cairo_set_source_surface(cr, picture, box[0], box[1]);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
+// Fills a kept picture may stand for: none reads a bitmap, whose pixels a
+// script may change.
+bool KeepableFills(const ShapeLayer& layer) {
+  for (const FillStyle& f : layer.fills)
+    if (f.kind == FillStyle::Kind::kBitmap) return false;
+  return true;
 }
 
 }  // namespace
@@ -415,7 +460,7 @@ void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx) {
 }
 
 void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
-               const Rgba* textColor) {
+               const Rgba* textColor, KeptFills* kept) {
   if (!Invertible(m)) return;
   cairo_t* cr = c.cr;
   // The fills of one shape meet along shared edges. Flash gives each pixel
@@ -424,9 +469,28 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
   // every such edge (darkening thin bands of skins). In a group, fills laid
   // last first, each taking only the coverage still free, give exactly that,
   // and where fills overlap the later one still shows, as painted in order.
-  const bool seamless = !c.mask && !textColor && cairo_get_antialias(cr) != CAIRO_ANTIALIAS_NONE &&
-                        SharedEdgeFills(layer) && BeginSeamless(cr, layer, m);
-  const std::size_t fillCount = std::min(layer.fillPaths.size(), layer.fills.size());
+  // Laid together the fills depend only on the layer, the transform and the
+  // colours: a picture kept under the same ones (moved by whole pixels) is
+  // the very group, when no clip cut either.
+  bool seamless = false, keep = false, taken = false;
+  double box[4] = {0, 0, 0, 0};
+  if (!c.mask && !textColor && cairo_get_antialias(cr) != CAIRO_ANTIALIAS_NONE && SharedEdgeFills(layer)) {
+    bool whole = false;
+    if (SeamlessBox(cr, layer, m, box, whole)) {
+      keep = kept && whole && KeepableFills(layer);
+      cairo_surface_t* picture = keep ? kept->Find(static_cast<int>(box[0]), static_cast<int>(box[1]),
+                                                   static_cast<int>(box[2]), static_cast<int>(box[3]))
+                                      : nullptr;
+      if (picture) {
+        PutKept(cr, picture, box);
+        taken = true;
+      } else {
+        BeginSeamless(cr, box);
+        seamless = true;
+      }
+    }
+  }
+  const std::size_t fillCount = taken ? 0 : std::min(layer.fillPaths.size(), layer.fills.size());
   for (std::size_t k = 0; k < fillCount; ++k) {
     const std::size_t i = seamless ? fillCount - 1 - k : k;
     const auto& edges = layer.fillPaths[i];
@@ -449,7 +513,7 @@ void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& 
     AddPath(cr, edges, false, &m);
     cairo_fill(cr);
   }
-  if (seamless) EndSeamless(cr);
+  if (seamless) EndSeamless(cr, keep ? kept : nullptr, box);
   // A mask covers with its fills only; Flash leaves its strokes out.
   if (c.mask) return;
   // Strokes are drawn with a round pen in device space, as Flash draws them:

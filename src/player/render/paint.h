@@ -39,9 +39,20 @@ void SetColor(RenderContext& c, Rgba col, const ColorTransform& cx);
 void DrawPicture(RenderContext& c, const BitmapDef& picture, const cairo_matrix_t& m, const ColorTransform& cx,
                  double width, double height, bool smooth);
 
+// Where the fills of one layer of a definition's shape, as laid together
+// under one transform and colour transform, may be kept and taken again
+// (shape_cache.h). The box is in device pixels; the picture covers it.
+class KeptFills {
+ public:
+  virtual ~KeptFills() = default;
+  virtual cairo_surface_t* Find(int x0, int y0, int x1, int y1) = 0;
+  virtual void Keep(SurfacePtr picture, int x0, int y0, int x1, int y1) = 0;
+};
+
 // Fills and strokes one layer under `m` (shape twips to device).
 // `textColor`: glyph outlines are filled with the text's colour instead.
+// `kept`: where fills laid together may be kept (none: always drawn).
 void DrawLayer(RenderContext& c, const ShapeLayer& layer, const cairo_matrix_t& m, const ColorTransform& cx,
-               const Rgba* textColor = nullptr);
+               const Rgba* textColor = nullptr, KeptFills* kept = nullptr);
 
 }  // namespace quarvel::player

@@ -431,6 +431,84 @@ TEST(Strokes, UnsmoothedHairlinesOnPixelEdgesTakeThePixelAfterTheEdge) {
 // white stage does not show through along their border (it would if each
 // fill were painted over the last), whether the shape is drawn plainly or
 // cut nine-slice.
+// A shape bobbing between the same fractions of a pixel takes its fills,
+// laid together, from the last time it stood there: the very pixels a
+// fresh drawing gives, and never under another colour transform or where
+// the picture's edge cut the fills.
+TEST(KeptFills, ShapesComingBackToAPositionPaintTheSamePixelsAsAFreshPlayer) {
+  auto b = Movie100();
+  // Six neighbouring tiles, half transparent, with curved sides: too few to
+  // be kept as a whole picture, so every frame lays the fills together.
+  ShapeBuilder tiles;
+  for (int i = 0; i < 6; ++i) {
+    const std::uint16_t fill = tiles.AddFill(FillStyle::Solid(
+        {static_cast<std::uint8_t>(i * 40), static_cast<std::uint8_t>(255 - i * 40), 128, 170}));
+    const int x = (i % 3) * 300, y = (i / 3) * 300;
+    tiles.SetFill1(fill).MoveTo(x, y).LineTo(x + 300, y).CurveTo(x + 340, y + 150, x + 300, y + 300);
+    tiles.LineTo(x, y + 300).LineTo(x, y);
+  }
+  b.DefineShape3(1, tiles);
+  b.PlaceObject2({.depth = 1, .characterId = 1, .matrix = At(301, 307, 0.9)}).ShowFrame();
+  for (int k = 0; k < 3; ++k) {
+    b.PlaceObject2({.depth = 1, .move = true, .matrix = At(304, 311, 0.9)}).ShowFrame();
+    b.PlaceObject2({.depth = 1, .move = true, .matrix = At(301, 307, 0.9)}).ShowFrame();
+  }
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(341, 327, 0.9)}).ShowFrame();  // whole pixels away
+  swf::ColorTransform tint;
+  tint.greenMult = 40;
+  b.PlaceObject2({.depth = 1, .move = true, .colorTransform = tint}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(-601, 307, 0.9)}).ShowFrame();  // cut by the edge
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(-581, 307, 0.9)}).ShowFrame();
+  b.PlaceObject2({.depth = 1, .move = true, .matrix = At(-601, 307, 0.9)}).ShowFrame();
+  const auto movie = b.Build();
+  FlashPlayer p;
+  p.SetSize(100, 100);
+  ASSERT_TRUE(p.LoadMovieBytes(movie));
+  for (int k = 0; k < 13; ++k) {
+    p.AdvanceTo(k * 100);
+    EXPECT_TRUE(SamePixels(PaintOf(p), FreshPaint(movie, k))) << "frame " << k;
+  }
+}
+
+TEST(KeptFills, FoundByLayerTransformAndWholePixelMoveAndForgottenWhenUnused) {
+  ShapeCache cache;
+  const int shape = 0;
+  ShapeCache::Key key;
+  key.owner = &shape;
+  key.fx = 0.25;
+  cache.KeepFills(key, 0, 10, 20, Picture(8, 6), 9, 19, 17, 25);
+  EXPECT_EQ(cache.FillPixels(), 48u);
+  EXPECT_TRUE(cache.FindFills(key, 0, 10, 20, 9, 19, 17, 25));
+  EXPECT_TRUE(cache.FindFills(key, 0, 13, 18, 12, 17, 20, 23));   // moved by whole pixels
+  EXPECT_FALSE(cache.FindFills(key, 0, 13, 18, 12, 17, 20, 24));  // another box
+  EXPECT_FALSE(cache.FindFills(key, 0, 13, 18, 11, 17, 19, 23));  // the box not moved with it
+  EXPECT_FALSE(cache.FindFills(key, 1, 10, 20, 9, 19, 17, 25));   // another layer
+  ShapeCache::Key moved = key;
+  moved.fx = 0.25 + 1e-7;  // near, but another fraction
+  EXPECT_FALSE(cache.FindFills(moved, 0, 10, 20, 9, 19, 17, 25));
+  ShapeCache::Key tinted = key;
+  tinted.cx.redMult = 128;
+  EXPECT_FALSE(cache.FindFills(tinted, 0, 10, 20, 9, 19, 17, 25));
+  // Kept while used within a few seconds of frames.
+  for (int i = 0; i < 100; ++i) cache.EndFrame();
+  EXPECT_TRUE(cache.FindFills(key, 0, 10, 20, 9, 19, 17, 25));
+  for (int i = 0; i < 200; ++i) cache.EndFrame();
+  EXPECT_EQ(cache.FillPixels(), 0u);
+  EXPECT_FALSE(cache.FindFills(key, 0, 10, 20, 9, 19, 17, 25));
+  // A layer keeps a bounded number of transforms, the least recent going.
+  for (int i = 0; i < 60; ++i) {
+    key.fx = i / 64.0;
+    cache.KeepFills(key, 2, 0, 0, Picture(1, 1), 0, 0, 1, 1);
+  }
+  EXPECT_LT(cache.FillPixels(), 60u);
+  key.fx = 0;
+  EXPECT_FALSE(cache.FindFills(key, 2, 0, 0, 0, 0, 1, 1));
+  key.fx = 59 / 64.0;
+  EXPECT_TRUE(cache.FindFills(key, 2, 0, 0, 0, 0, 1, 1));
+  cache.Clear();
+  EXPECT_EQ(cache.FillPixels(), 0u);
+}
+
 TEST(Fills, NeighbouringFillsLetNothingThroughTheirSharedEdge) {
   auto bands = [](bool sliced) {
     auto b = Movie100();

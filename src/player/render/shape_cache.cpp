@@ -14,6 +14,51 @@ namespace {
 constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 22;
 constexpr std::size_t kMaxCachePixels = std::size_t{1} << 23;
 constexpr std::size_t kMaxPicturesPerShape = 4;
+// Layers' fills laid together: more transforms per shape (a loop of motion),
+// kept while used within a few seconds of frames.
+constexpr std::int64_t kMaxFillsPixels = std::int64_t{1} << 21;
+constexpr std::size_t kMaxKeptFillsPixels = std::size_t{1} << 23;
+constexpr std::size_t kMaxFillsPerLayer = 48;
+constexpr std::uint64_t kFillsKeptFrames = 120;
+
+// The key of a shape drawn under `m` in the context's state (translation
+// kept as its fraction of a pixel); `ox`, `oy` get the whole pixels.
+ShapeCache::Key KeyOf(const RenderContext& c, const cairo_matrix_t& m, const ColorTransform& cx, const void* owner,
+                      int ratio, int& ox, int& oy) {
+  ShapeCache::Key key;
+  key.owner = owner;
+  key.ratio = ratio;
+  key.xx = m.xx, key.yx = m.yx, key.xy = m.xy, key.yy = m.yy;
+  ox = static_cast<int>(std::floor(m.x0)), oy = static_cast<int>(std::floor(m.y0));
+  key.fx = m.x0 - ox;
+  key.fy = m.y0 - oy;
+  // Masks draw coverage only, whatever the colours.
+  key.cx = c.mask ? ColorTransform{} : cx;
+  key.mask = c.mask;
+  key.antialias = cairo_get_antialias(c.cr);
+  key.tolerance = cairo_get_tolerance(c.cr);
+  key.stageScale = c.options.stageScale;
+  key.quality = c.options.quality;
+  return key;
+}
+
+// One layer's kept fills as DrawLayer sees them.
+class LayerFills final : public KeptFills {
+ public:
+  LayerFills(ShapeCache& cache, const ShapeCache::Key& key, int layer, int ox, int oy)
+      : cache_(cache), key_(key), layer_(layer), ox_(ox), oy_(oy) {}
+  cairo_surface_t* Find(int x0, int y0, int x1, int y1) override {
+    return cache_.FindFills(key_, layer_, ox_, oy_, x0, y0, x1, y1);
+  }
+  void Keep(SurfacePtr picture, int x0, int y0, int x1, int y1) override {
+    cache_.KeepFills(key_, layer_, ox_, oy_, std::move(picture), x0, y0, x1, y1);
+  }
+
+ private:
+  ShapeCache& cache_;
+  const ShapeCache::Key& key_;
+  int layer_, ox_, oy_;
+};
 
 // The device box of the geometry under `m` and the clip's; false when the
 // geometry lies wholly outside the clip (many movies keep most of their
@@ -53,20 +98,8 @@ bool DrawFromCache(RenderContext& c, const ShapeGeometry& g, const cairo_matrix_
   const std::int64_t area = std::int64_t{x1 - x0} * (y1 - y0);
   if (area > kMaxPicturePixels) return false;
   ShapeCache& cache = *c.options.cache;
-  ShapeCache::Key key;
-  key.owner = owner;
-  key.ratio = ratio;
-  key.xx = m.xx, key.yx = m.yx, key.xy = m.xy, key.yy = m.yy;
-  const int ox = static_cast<int>(std::floor(m.x0)), oy = static_cast<int>(std::floor(m.y0));
-  key.fx = m.x0 - ox;
-  key.fy = m.y0 - oy;
-  // Masks draw coverage only, whatever the colours.
-  key.cx = c.mask ? ColorTransform{} : cx;
-  key.mask = c.mask;
-  key.antialias = cairo_get_antialias(c.cr);
-  key.tolerance = cairo_get_tolerance(c.cr);
-  key.stageScale = c.options.stageScale;
-  key.quality = c.options.quality;
+  int ox = 0, oy = 0;
+  const ShapeCache::Key key = KeyOf(c, m, cx, owner, ratio, ox, oy);
   bool seen = false;
   ShapeCache::Entry& e = cache.Find(key, seen);
   int dx = ox - e.ox, dy = oy - e.oy;
@@ -142,7 +175,57 @@ void ShapeCache::Store(Entry& e, SurfacePtr picture, int x0, int y0, int x1, int
   pixels_ += Area(e);
 }
 
+cairo_surface_t* ShapeCache::FindFills(const Key& key, int layer, int ox, int oy, int x0, int y0, int x1, int y1) {
+  auto it = layers_.find(key.owner);
+  if (it == layers_.end()) return nullptr;
+  for (KeptLayer& k : it->second) {
+    // The fraction of a pixel the same to rounding, not just near.
+    if (k.layer != layer || !k.key.Matches(key) || std::abs(k.key.fx - key.fx) > 1e-9 ||
+        std::abs(k.key.fy - key.fy) > 1e-9)
+      continue;
+    // The same box relative to the whole-pixel translation.
+    const int dx = x0 - k.x0, dy = y0 - k.y0;
+    if (x1 - x0 != k.x1 - k.x0 || y1 - y0 != k.y1 - k.y0 || dx != ox - k.ox || dy != oy - k.oy) continue;
+    k.lastFrame = frame_;
+    return k.picture.get();
+  }
+  return nullptr;
+}
+
+void ShapeCache::KeepFills(const Key& key, int layer, int ox, int oy, SurfacePtr picture, int x0, int y0, int x1,
+                           int y1) {
+  const std::int64_t area = std::int64_t{x1 - x0} * (y1 - y0);
+  if (area <= 0 || area > kMaxFillsPixels) return;
+  auto& list = layers_[key.owner];
+  if (static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [layer](const KeptLayer& k) {
+        return k.layer == layer;
+      })) >= kMaxFillsPerLayer) {
+    auto oldest = list.end();
+    for (auto it = list.begin(); it != list.end(); ++it)
+      if (it->layer == layer && (oldest == list.end() || it->lastFrame < oldest->lastFrame)) oldest = it;
+    fillPixels_ -= static_cast<std::size_t>(oldest->x1 - oldest->x0) * static_cast<std::size_t>(oldest->y1 - oldest->y0);
+    list.erase(oldest);
+  }
+  if (fillPixels_ + static_cast<std::size_t>(area) > kMaxKeptFillsPixels) return;
+  KeptLayer& k = list.emplace_back();
+  k.key = key;
+  k.layer = layer;
+  k.ox = ox, k.oy = oy;
+  k.x0 = x0, k.y0 = y0, k.x1 = x1, k.y1 = y1;
+  k.picture = std::move(picture);
+  k.lastFrame = frame_;
+  fillPixels_ += static_cast<std::size_t>(area);
+}
+
 void ShapeCache::EndFrame() {
+  for (auto it = layers_.begin(); it != layers_.end();) {
+    std::erase_if(it->second, [this](const KeptLayer& k) {
+      if (k.lastFrame + kFillsKeptFrames >= frame_) return false;
+      fillPixels_ -= static_cast<std::size_t>(k.x1 - k.x0) * static_cast<std::size_t>(k.y1 - k.y0);
+      return true;
+    });
+    it = it->second.empty() ? layers_.erase(it) : std::next(it);
+  }
   for (auto it = entries_.begin(); it != entries_.end();) {
     auto& list = it->second;
     std::erase_if(list, [this](const Entry& e) {
@@ -157,7 +240,9 @@ void ShapeCache::EndFrame() {
 
 void ShapeCache::Clear() {
   entries_.clear();
+  layers_.clear();
   pixels_ = 0;
+  fillPixels_ = 0;
 }
 
 void DrawGeometry(RenderContext& c, const ShapeGeometry& g, const cairo_matrix_t& m, const ColorTransform& cx,
@@ -168,7 +253,16 @@ void DrawGeometry(RenderContext& c, const ShapeGeometry& g, const cairo_matrix_t
     if (!MayShow(c.cr, g.extent, m, c.options.stageScale, box, clip)) return;
     if (owner && c.options.cache && Costly(g.extent) && DrawFromCache(c, g, m, cx, owner, ratio, box, clip)) return;
   }
-  for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
+  if (!owner || !c.options.cache || c.mask || !(std::abs(m.x0) < 1e7 && std::abs(m.y0) < 1e7)) {
+    for (const auto& layer : g.layers) DrawLayer(c, layer, m, cx);
+    return;
+  }
+  int ox = 0, oy = 0;
+  const ShapeCache::Key key = KeyOf(c, m, cx, owner, ratio, ox, oy);
+  for (std::size_t i = 0; i < g.layers.size(); ++i) {
+    LayerFills kept(*c.options.cache, key, static_cast<int>(i), ox, oy);
+    DrawLayer(c, g.layers[i], m, cx, nullptr, &kept);
+  }
 }
 
 }  // namespace quarvel::player

@@ -48,10 +48,29 @@ class ShapeCache {
   Entry& Find(const Key& key, bool& seenBefore);
   void Store(Entry& e, SurfacePtr picture, int x0, int y0, int x1, int y1);
 
+  // The fills of one layer laid together (its group before it is put down),
+  // kept by layer, transform and colour transform while the shape keeps
+  // coming back to them: a shape that bobs or loops shows the same few
+  // fractions of a pixel again and again. `key.owner` names the definition,
+  // `layer` the layer in it, (ox, oy) the whole pixels of the translation.
+  cairo_surface_t* FindFills(const Key& key, int layer, int ox, int oy, int x0, int y0, int x1, int y1);
+  void KeepFills(const Key& key, int layer, int ox, int oy, SurfacePtr picture, int x0, int y0, int x1, int y1);
+  std::size_t FillPixels() const { return fillPixels_; }
+
  private:
+  struct KeptLayer {
+    Key key;
+    int layer = 0;
+    int ox = 0, oy = 0;                  // whole-pixel translation when drawn
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // its box, at (ox, oy)
+    SurfacePtr picture;
+    std::uint64_t lastFrame = 0;
+  };
   std::map<const void*, std::vector<Entry>> entries_;
+  std::map<const void*, std::vector<KeptLayer>> layers_;
   std::uint64_t frame_ = 1;
   std::size_t pixels_ = 0;
+  std::size_t fillPixels_ = 0;
 };
 
 // Draws the geometry under `m` unless it lies off the clip; `owner` and
