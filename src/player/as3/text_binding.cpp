@@ -238,12 +238,18 @@ NATIVE(TfGetText) {
   FIELD_OR(m.Str(""));
   return m.Str(tf->Text());
 }
+// A field styles the HTML it is given by its sheet as the sheet is then.
+void RenewStyles(Machine& m, const Value& self, text::TextField& tf);
+
 NATIVE(TfSetText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
     // A field with a style sheet reads the text it is given as HTML.
     std::string text = Capped(m.ToString(a[0]));
-    if (tf->HasStyles()) tf->SetHtmlText(text);
+    if (tf->HasStyles()) {
+      RenewStyles(m, self, *tf);
+      tf->SetHtmlText(text);
+    }
     // The text the field holds given again changes nothing, its formats included.
     else if (text != tf->Text()) tf->SetText(text);
   }
@@ -259,7 +265,10 @@ NATIVE(TfSetHtmlText) {
     // The field's own htmlText given back changes nothing, not even text
     // edited since that the HTML would write the same.
     std::string html = Capped(m.ToString(a[0]));
-    if (html != tf->HtmlText()) tf->SetHtmlText(html);
+    if (html != tf->HtmlText()) {
+      RenewStyles(m, self, *tf);
+      tf->SetHtmlText(html);
+    }
   }
   return Value();
 }
@@ -955,6 +964,11 @@ std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
     (*rules)[sel] = p;
   }
   return rules;
+}
+void RenewStyles(Machine& m, const Value& self, text::TextField& tf) {
+  if (!tf.HasStyles()) return;
+  if (const Value* v = As3FieldSlot(m, self, 1))
+    if (StyleSheetObject* s = Sso(*v)) tf.RenewStyles(RulesOf(m, *s));
 }
 NATIVE(TfGetStyleSheet) {
   Value* v = As3FieldSlot(m, self, 1);

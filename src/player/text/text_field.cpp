@@ -459,7 +459,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       if (it->second.display) display = *it->second.display;
     }
     if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) {
-      if (auto it = styles->find("." + Lower(Trim(c->second))); it != styles->end() && it->second.display)
+      if (auto it = styles->find("." + Lower(c->second)); it != styles->end() && it->second.display)
         display = *it->second.display;
     }
     return own || display == "none" ? display : "inline";
@@ -532,8 +532,11 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         continue;
       }
       auto f = std::make_shared<Format>(*cur);
-      styled(*f, tag.name);
-      if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) styled(*f, "." + Lower(Trim(c->second)));
+      // A sheet styles by name only paragraphs, list items, links and tags
+      // of its own; b, i, u, font, span and textformat keep their looks.
+      if (tag.name == "p" || tag.name == "li" || tag.name == "a" || ownTag(tag.name)) styled(*f, tag.name);
+      // A class names its style exactly, spaces and all.
+      if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) styled(*f, "." + Lower(c->second));
       const auto attr = [&](const char* name) -> const std::string* {
         auto it = tag.attrs.find(name);
         return it == tag.attrs.end() ? nullptr : &it->second;
@@ -1066,6 +1069,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   look->backgroundColor = opts_.backgroundColor;
   look->scroll = std::clamp(scroll_, 1, std::max(1, l.maxScroll));
   look->hscroll = std::clamp(hscroll_, 0.0, l.maxHScroll);
+  look->advancedAntiAlias = opts_.antiAliasType == "advanced";
   look_ = look;
   return look_;
 }

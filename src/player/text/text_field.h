@@ -76,6 +76,7 @@ struct TextLook {
   std::uint32_t borderColor = 0, backgroundColor = 0xFFFFFF;
   int scroll = 1;
   double hscroll = 0;
+  bool advancedAntiAlias = false;  // the movie's own fonts stay smooth at low quality
 };
 
 class TextField {
@@ -112,6 +113,10 @@ class TextField {
   const Format& NewFormat() const { return *newFormat_; }
   void SetNewFormat(const FormatPatch& p);
   void SetStyles(std::shared_ptr<const StyleRules> s);
+  // The sheet's rules as they are now, for the next HTML given; what is shown stays.
+  void RenewStyles(std::shared_ptr<const StyleRules> s) {
+    if (styles_ && s) styles_ = std::move(s);
+  }
   bool HasStyles() const { return styles_ != nullptr; }
 
   // The box in the field's space (pixels).
