@@ -544,11 +544,14 @@ double CornerExtent(double w, double h, double p, double q) {
 NATIVE(TfGetWidth) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
+  // Reading the box settles what autoSize gave it.
+  tf->Settle();
   return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.scaleX, i->matrix.rotateSkew1));
 }
 NATIVE(TfGetHeight) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
+  tf->Settle();
   return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.rotateSkew0, i->matrix.scaleY));
 }
 // A field's width and height are its box's: setting them resizes, not scales.
@@ -742,21 +745,28 @@ NATIVE(TfGetTextRuns) {
 }
 
 // The line under a point of the field (its own pixels), or -1.
-int LineAtPoint(const text::TextField& tf, double x, double y) {
+// The line under a point of the field. With `fill`, as getLineIndexAtPoint
+// answers, the shown lines cover the whole box: the first from its top, the
+// last shown down to its bottom.
+int LineAtPoint(const text::TextField& tf, double x, double y, bool fill = false) {
   const text::Layout& l = tf.Laid();
-  if (x < 0 || x > tf.Width() || l.lines.empty()) return -1;
+  // The box the lines were laid out in: before autoSize's box is settled, the one the field had.
+  if (x < 0 || x > l.boxWidth || l.lines.empty()) return -1;
+  if (fill && (y < 0 || y > l.boxHeight)) return -1;
   const int first = std::clamp(tf.Scroll(), 1, std::max(1, l.maxScroll)) - 1;
   const double shift = l.lines[static_cast<std::size_t>(first)].top - l.lines[0].top;
+  const int last = std::max(first, l.BottomScroll(tf.Scroll()) - 1);
   for (std::size_t k = static_cast<std::size_t>(first); k < l.lines.size(); ++k) {
     const text::Line& ln = l.lines[k];
     const double top = ln.top - shift, bottom = top + ln.ascent + ln.descent + ln.leading;
-    if (y >= top && y < bottom) return static_cast<int>(k);
+    if ((y >= top || fill) && y < bottom) return static_cast<int>(k);
+    if (fill && static_cast<int>(k) >= last) return last;
   }
   return -1;
 }
 NATIVE(TfGetLineIndexAtPoint) {
   FIELD_OR(Value::Int(-1));
-  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0)));
+  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), true));
 }
 NATIVE(TfGetCharIndexAtPoint) {
   FIELD_OR(Value::Int(-1));

@@ -1128,6 +1128,31 @@ TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
 }
 
 // An indent is whole pixels (halves to even) and is read back however large.
+// Until autoSize's box is settled by reading it, a field measures against
+// the box it had: the text set after autoSize scrolls in the old width.
+// getLineIndexAtPoint answers for the whole box, the last shown line down
+// to its bottom.
+TEST(As3Text, UnsettledAutoSizeMeasuresInTheOldBoxAndLinesFillTheBox) {
+  TextMovie t;
+  t.Field("Arial", 20);
+  t.Set(1, "width", [&] { t.Int(100); });
+  t.Set(1, "height", [&] { t.Int(60); });
+  t.Trace([&] { t.Reg(1).Int(2).Int(50); t.c.Op("callproperty", {t.Q("getLineIndexAtPoint"), 2}); });
+  t.Trace([&] { t.Reg(1).Int(2).Int(61); t.c.Op("callproperty", {t.Q("getLineIndexAtPoint"), 2}); });
+  t.Set(1, "autoSize", [&] { t.Str("left"); });
+  t.Set(1, "text", [&] { t.Str("WWWWWWWWWWWW"); });
+  t.Trace(t.Get(1, "maxScrollH"));
+  t.Trace(t.Get(1, "width"));
+  t.Trace(t.Get(1, "maxScrollH"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0], "0");
+  EXPECT_EQ(out[1], "-1");
+  EXPECT_GT(Num(out[2]), 50);  // twelve W of 20 pixels in 96
+  EXPECT_GT(Num(out[3]), 150);
+  EXPECT_EQ(out[4], "0");
+}
+
 TEST(As3Text, IndentsAreWholePixelsKeptAsGiven) {
   TextMovie t;
   t.Field("Arial", 12);

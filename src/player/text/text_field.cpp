@@ -967,12 +967,12 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   Touch();
 }
 
-double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
-double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+double TextField::Width() const { return Fitting() ? Look()->layout.boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Look()->layout.boxHeight : height_; }
 
 void TextField::Hold() {
   if (!Fitting()) return;
-  const Layout& l = Laid();
+  const Layout& l = Look()->layout;
   x_ += l.boxX;
   cornerX_ += l.boxX;
   width_ = l.boxWidth;
@@ -982,7 +982,7 @@ void TextField::Hold() {
 
 void TextField::Settle() {
   if (!Fitting()) return;
-  const Layout& l = Laid();
+  const Layout& l = Look()->layout;
   if (l.boxX == 0 && l.boxWidth == width_ && l.boxHeight == height_) return;
   x_ += l.boxX;
   cornerX_ += l.boxX;
@@ -998,6 +998,7 @@ void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
   // settled.
   if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize && (a == AutoSize::kNone || !lazyBox)) Hold();
   opts_.autoSize = a;
+  lazyBox_ = lazyBox;
   Refit();
 }
 
@@ -1037,27 +1038,36 @@ void TextField::SetHScroll(double h) {
   Touch();
 }
 
-const Layout& TextField::Laid() const { return Look()->layout; }
+const Layout& TextField::Laid() const {
+  const Layout& fitted = Look()->layout;
+  if (!lazyBox_ || !Fitting() || (fitted.boxX == 0 && fitted.boxWidth == width_ && fitted.boxHeight == height_))
+    return fitted;
+  if (!unsettled_) unsettled_ = std::make_shared<const Layout>(LayOutIn(false));
+  return *unsettled_;
+}
 
-std::shared_ptr<const TextLook> TextField::Look() const {
-  if (look_) return look_;
-  auto look = std::make_shared<TextLook>();
+Layout TextField::LayOutIn(bool fit) const {
   Box box;
   box.width = width_;
   box.height = height_;
   box.wordWrap = opts_.wordWrap;
   box.multiline = opts_.multiline;
-  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
+  box.autoSize = fit ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
   box.input = opts_.input;
   box.emptyFormat = newFormat_.get();
   box.trailingSpacesCount = lib_ && lib_->movie.version < 8;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
-    look->layout = LayOut(content_, box, &fonts);
-  } else {
-    look->layout = LayOut(content_, box);
+    return LayOut(content_, box, &fonts);
   }
+  return LayOut(content_, box);
+}
+
+std::shared_ptr<const TextLook> TextField::Look() const {
+  if (look_) return look_;
+  auto look = std::make_shared<TextLook>();
+  look->layout = LayOutIn(Fitting());
   const Layout& l = look->layout;
   look->x = x_ + l.boxX;
   look->y = y_;
