@@ -238,12 +238,18 @@ NATIVE(TfGetText) {
   FIELD_OR(m.Str(""));
   return m.Str(tf->Text());
 }
+// A field styles the HTML it is given by its sheet as the sheet is then.
+void RenewStyles(Machine& m, const Value& self, text::TextField& tf);
+
 NATIVE(TfSetText) {
   if (text::TextField* tf = EditField(m, self)) {
     if (a.empty() || a[0].IsNull()) m.ThrowError("TypeError", "Parameter text must be non-null.", 2007);
     // A field with a style sheet reads the text it is given as HTML.
     std::string text = Capped(m.ToString(a[0]));
-    if (tf->HasStyles()) tf->SetHtmlText(text);
+    if (tf->HasStyles()) {
+      RenewStyles(m, self, *tf);
+      tf->SetHtmlText(text);
+    }
     // The text the field holds given again changes nothing, its formats included.
     else if (text != tf->Text()) tf->SetText(text);
   }
@@ -259,7 +265,10 @@ NATIVE(TfSetHtmlText) {
     // The field's own htmlText given back changes nothing, not even text
     // edited since that the HTML would write the same.
     std::string html = Capped(m.ToString(a[0]));
-    if (html != tf->HtmlText()) tf->SetHtmlText(html);
+    if (html != tf->HtmlText()) {
+      RenewStyles(m, self, *tf);
+      tf->SetHtmlText(html);
+    }
   }
   return Value();
 }
@@ -535,11 +544,14 @@ double CornerExtent(double w, double h, double p, double q) {
 NATIVE(TfGetWidth) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
+  // Reading the box settles what autoSize gave it.
+  tf->Settle();
   return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.scaleX, i->matrix.rotateSkew1));
 }
 NATIVE(TfGetHeight) {
   Instance* i = As3Node(m, self);
   FIELD_OR(Value::Int(0));
+  tf->Settle();
   return Twips(CornerExtent(tf->Width(), tf->Height(), i->matrix.rotateSkew0, i->matrix.scaleY));
 }
 // A field's width and height are its box's: setting them resizes, not scales.
@@ -733,21 +745,28 @@ NATIVE(TfGetTextRuns) {
 }
 
 // The line under a point of the field (its own pixels), or -1.
-int LineAtPoint(const text::TextField& tf, double x, double y) {
+// The line under a point of the field. With `fill`, as getLineIndexAtPoint
+// answers, the shown lines cover the whole box: the first from its top, the
+// last shown down to its bottom.
+int LineAtPoint(const text::TextField& tf, double x, double y, bool fill = false) {
   const text::Layout& l = tf.Laid();
-  if (x < 0 || x > tf.Width() || l.lines.empty()) return -1;
+  // The box the lines were laid out in: before autoSize's box is settled, the one the field had.
+  if (x < 0 || x > l.boxWidth || l.lines.empty()) return -1;
+  if (fill && (y < 0 || y > l.boxHeight)) return -1;
   const int first = std::clamp(tf.Scroll(), 1, std::max(1, l.maxScroll)) - 1;
   const double shift = l.lines[static_cast<std::size_t>(first)].top - l.lines[0].top;
+  const int last = std::max(first, l.BottomScroll(tf.Scroll()) - 1);
   for (std::size_t k = static_cast<std::size_t>(first); k < l.lines.size(); ++k) {
     const text::Line& ln = l.lines[k];
     const double top = ln.top - shift, bottom = top + ln.ascent + ln.descent + ln.leading;
-    if (y >= top && y < bottom) return static_cast<int>(k);
+    if ((y >= top || fill) && y < bottom) return static_cast<int>(k);
+    if (fill && static_cast<int>(k) >= last) return last;
   }
   return -1;
 }
 NATIVE(TfGetLineIndexAtPoint) {
   FIELD_OR(Value::Int(-1));
-  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0)));
+  return Value::Int(LineAtPoint(*tf, avm2::ArgNum(m, a, 0, 0), avm2::ArgNum(m, a, 1, 0), true));
 }
 NATIVE(TfGetCharIndexAtPoint) {
   FIELD_OR(Value::Int(-1));
@@ -955,6 +974,11 @@ std::shared_ptr<text::StyleRules> RulesOf(Machine& m, StyleSheetObject& s) {
     (*rules)[sel] = p;
   }
   return rules;
+}
+void RenewStyles(Machine& m, const Value& self, text::TextField& tf) {
+  if (!tf.HasStyles()) return;
+  if (const Value* v = As3FieldSlot(m, self, 1))
+    if (StyleSheetObject* s = Sso(*v)) tf.RenewStyles(RulesOf(m, *s));
 }
 NATIVE(TfGetStyleSheet) {
   Value* v = As3FieldSlot(m, self, 1);

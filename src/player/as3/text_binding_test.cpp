@@ -502,6 +502,107 @@ TEST(As3Text, EmbeddedFontsMatchByNameThenStyleAndDrawTheirGlyphs) {
   EXPECT_FALSE(Ink(pic, 0, 50, 100, 80));  // the field whose font is missing
 }
 
+// DefineText of one glyph (index 0) of `font` at 20 pixels, placed by the
+// caller; its own matrix moves it by (x, y) twips.
+std::vector<std::uint8_t> OneGlyphText(std::uint16_t id, std::uint16_t font, std::int32_t x, std::int32_t y) {
+  testing::SwfWriter w;
+  w.U16(id);
+  w.Rect({0, 400, -400, 0});
+  swf::Matrix m;
+  m.translateX = x;
+  m.translateY = y;
+  w.Matrix(m);
+  w.U8(1);   // glyph bits
+  w.U8(12);  // advance bits
+  w.U8(0x8F);  // a style record: font, colour, x and y
+  w.U16(font);
+  w.Rgb({0, 0, 0, 255});
+  w.S16(0);
+  w.S16(0);
+  w.U16(400);
+  w.U8(1);
+  w.UB(0, 1);
+  w.SB(240, 12);
+  w.Align();
+  w.U8(0);
+  return w.Take();
+}
+
+// Pixels of a box neither white nor black: the grey of smoothed edges.
+int Greys(const gdi::Bitmap& b, int x0, int y0, int x1, int y1) {
+  int n = 0;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) {
+      const gdi::Color c = b.GetPixel(x, y);
+      n += c != gdi::Color{255, 255, 255} && c != gdi::Color{0, 0, 0};
+    }
+  return n;
+}
+
+// At low quality Flash draws shapes and the text of its normal
+// anti-aliasing without smoothing, but text of advanced anti-aliasing (a
+// field's antiAliasType, static text's CSMTextSettings) and device text
+// stay smooth. Every edge here lies half way across a pixel.
+TEST(As3Text, AdvancedAndDeviceTextStaySmoothAtLowQuality) {
+  TextMovie t;
+  t.tags = [](testing::SwfBuilder& b) {
+    b.Tag(75, SquareFont3(5, "Squares", false, false, u"A"));
+    b.Tag(11, OneGlyphText(6, 5, 0, 0));
+    b.Tag(11, OneGlyphText(7, 5, 0, 0));
+    std::vector<std::uint8_t> csm = {6, 0, 0x40 | 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // advanced, subpixel grid
+    b.Tag(74, csm);
+    for (std::uint16_t id : {6, 7}) {
+      testing::Placement p;
+      p.depth = id;
+      p.characterId = id;
+      swf::Matrix m;
+      m.translateX = id == 6 ? 210 : 810;
+      m.translateY = 410;
+      p.matrix = m;
+      b.PlaceObject2(p);
+    }
+  };
+  // Two fields of the embedded squares, normal and advanced, and one of device text.
+  auto field = [&](int reg, const char* font, double x, const char* aa, bool embed) {
+    t.New("TextField", reg);
+    t.New("TextFormat", 2);
+    t.Set(2, "font", [&] { t.Str(font); });
+    t.Set(2, "size", [&] { t.Int(20); });
+    t.Set(reg, "defaultTextFormat", [&] { t.Reg(2); });
+    t.Set(reg, "embedFonts", [&] { t.Bool(embed); });
+    t.Set(reg, "antiAliasType", [&] { t.Str(aa); });
+    t.Set(reg, "text", [&] { t.Str(embed ? "A" : "MW"); });
+    t.Set(reg, "x", [&] { t.Num(x); });
+    t.Set(reg, "y", [&] { t.Num(40.5); });
+    t.c.Op("getlocal_0").Op("getlocal", {reg}).Op("callpropvoid", {t.Q("addChild"), 1});
+  };
+  field(1, "Squares", 80.5, "normal", true);
+  field(3, "Squares", 120.5, "advanced", true);
+  field(4, "_sans", 150.5, "normal", false);
+  setenv("QUARVEL_DEBUG", "1", 1);
+  gdi::Bitmap pic;
+  {
+    FlashPlayer p;
+    p.SetSize(200, 100);
+    ASSERT_TRUE(p.LoadMovieBytes(t.Build())) << p.LoadError();
+    p.SetQuality(Quality::qLow);
+    p.AdvanceTo(p.Now());
+    p.Paint(pic);
+  }
+  unsetenv("QUARVEL_DEBUG");
+  // Static text: smooth with CSMTextSettings, hard without.
+  EXPECT_TRUE(Ink(pic, 10, 10, 22, 22));
+  EXPECT_GT(Greys(pic, 8, 8, 24, 24), 10);
+  EXPECT_TRUE(Ink(pic, 40, 10, 52, 22));
+  EXPECT_EQ(Greys(pic, 38, 8, 54, 24), 0);
+  // Fields: the normal one hard, the advanced one and device text smooth.
+  EXPECT_TRUE(Ink(pic, 80, 40, 100, 70));
+  EXPECT_EQ(Greys(pic, 80, 40, 100, 70), 0);
+  EXPECT_TRUE(Ink(pic, 120, 40, 140, 70));
+  EXPECT_GT(Greys(pic, 120, 40, 140, 70), 10);
+  EXPECT_GT(Greys(pic, 150, 40, 200, 70), 10);
+}
+
 TEST(As3Text, FontSubclassesLinkedToFontsDescribeThemAndRegister) {
   TextMovie t;
   t.fontClass = "SquaresItalic";
@@ -902,6 +1003,33 @@ TEST(As3Text, StyledColoursNeedAHashAndSixDigitsAtMost) {
   EXPECT_EQ(out, want);
 }
 
+// A sheet styles by tag name only paragraphs, list items, links and tags of
+// its own; a class names its style exactly, spaces included, in any case;
+// new HTML is styled by the sheet as it is then.
+TEST(As3Text, StyleSheetsStyleTheTagsFlashStylesAndAreReadWhenHtmlComes) {
+  TextMovie t;
+  t.Field("Arial", 12);
+  t.New("StyleSheet", 3);
+  t.Call(3, "parseCSS", 1, [&] { t.Str("b { color: #0000FF } p { color: #0000FF } .red { color: #FF0000 }"); });
+  t.Set(1, "styleSheet", [&] { t.Reg(3); });
+  for (const char* html : {"<b>x</b>", "<p>x</p>", "<span class=\" red\">x</span>", "<span class=\"RED\">x</span>"}) {
+    t.Set(1, "htmlText", [&] { t.Str(html); });
+    t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
+  }
+  // A style added after the sheet was given: the shown text keeps its
+  // looks, the next HTML takes the style.
+  t.Call(3, "setStyle", 2, [&] {
+    t.Str(".green").Str("color").Str("#00FF00");
+    t.c.Op("newobject", {1});
+  });
+  t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
+  t.Set(1, "htmlText", [&] { t.Str("<span class=\"green\">x</span>"); });
+  t.Trace(t.CallGet(1, "getTextFormat", {0}, "color"));
+  const auto out = Traced(t.Build());
+  const std::vector<std::string> want = {"0", "255", "0", "16711680", "16711680", "65280"};
+  EXPECT_EQ(out, want);
+}
+
 // Justifiers clone with their spacing; lines take no focus nor menu.
 TEST(As3TextEngine, JustifiersCloneAndLinesRefuseFocusMembers) {
   TextMovie t;
@@ -1000,6 +1128,31 @@ TEST(As3Text, AutoSizedBoxesSettleWhenTheirBoundsAreNeeded) {
 }
 
 // An indent is whole pixels (halves to even) and is read back however large.
+// Until autoSize's box is settled by reading it, a field measures against
+// the box it had: the text set after autoSize scrolls in the old width.
+// getLineIndexAtPoint answers for the whole box, the last shown line down
+// to its bottom.
+TEST(As3Text, UnsettledAutoSizeMeasuresInTheOldBoxAndLinesFillTheBox) {
+  TextMovie t;
+  t.Field("Arial", 20);
+  t.Set(1, "width", [&] { t.Int(100); });
+  t.Set(1, "height", [&] { t.Int(60); });
+  t.Trace([&] { t.Reg(1).Int(2).Int(50); t.c.Op("callproperty", {t.Q("getLineIndexAtPoint"), 2}); });
+  t.Trace([&] { t.Reg(1).Int(2).Int(61); t.c.Op("callproperty", {t.Q("getLineIndexAtPoint"), 2}); });
+  t.Set(1, "autoSize", [&] { t.Str("left"); });
+  t.Set(1, "text", [&] { t.Str("WWWWWWWWWWWW"); });
+  t.Trace(t.Get(1, "maxScrollH"));
+  t.Trace(t.Get(1, "width"));
+  t.Trace(t.Get(1, "maxScrollH"));
+  const auto out = Traced(t.Build());
+  ASSERT_EQ(out.size(), 5u);
+  EXPECT_EQ(out[0], "0");
+  EXPECT_EQ(out[1], "-1");
+  EXPECT_GT(Num(out[2]), 50);  // twelve W of 20 pixels in 96
+  EXPECT_GT(Num(out[3]), 150);
+  EXPECT_EQ(out[4], "0");
+}
+
 TEST(As3Text, IndentsAreWholePixelsKeptAsGiven) {
   TextMovie t;
   t.Field("Arial", 12);

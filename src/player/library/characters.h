@@ -213,6 +213,8 @@ struct TextDef : Character {
   Rect bounds;
   Matrix matrix;
   std::vector<GlyphRun> runs;
+  // From CSMTextSettings: drawn smooth at every quality.
+  bool advancedAntiAlias = false;
 };
 
 struct EditTextDef : Character {

@@ -630,14 +630,21 @@ class Loader {
     Add(std::move(t), id);
   }
 
-  // The anti-aliasing settings of a text field defined before.
+  // The anti-aliasing settings of a static text or a text field defined before.
   void CsmTextSettings(swf::Reader& r) {
     const std::uint16_t id = r.U16("TextID");
     const std::uint8_t flags = r.U8("Flags");
     const float thickness = r.F32("Thickness");
     const float sharpness = r.F32("Sharpness");
     auto it = lib_.characters.find(id);
-    if (it == lib_.characters.end() || !it->second || it->second->kind != Character::Kind::kEditText) return;
+    if (it == lib_.characters.end() || !it->second) return;
+    if (it->second->kind == Character::Kind::kText) {
+      auto t = std::make_shared<TextDef>(static_cast<const TextDef&>(*it->second));
+      t->advancedAntiAlias = (flags >> 6) == 1;
+      it->second = std::move(t);
+      return;
+    }
+    if (it->second->kind != Character::Kind::kEditText) return;
     auto e = std::make_shared<EditTextDef>(static_cast<const EditTextDef&>(*it->second));
     e->advancedAntiAlias = (flags >> 6) == 1;
     e->gridFit = (flags >> 3) & 7;

@@ -459,7 +459,7 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
       if (it->second.display) display = *it->second.display;
     }
     if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) {
-      if (auto it = styles->find("." + Lower(Trim(c->second))); it != styles->end() && it->second.display)
+      if (auto it = styles->find("." + Lower(c->second)); it != styles->end() && it->second.display)
         display = *it->second.display;
     }
     return own || display == "none" ? display : "inline";
@@ -532,8 +532,11 @@ void ParseHtml(const std::string& html, const Format& base, const StyleRules* st
         continue;
       }
       auto f = std::make_shared<Format>(*cur);
-      styled(*f, tag.name);
-      if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) styled(*f, "." + Lower(Trim(c->second)));
+      // A sheet styles by name only paragraphs, list items, links and tags
+      // of its own; b, i, u, font, span and textformat keep their looks.
+      if (tag.name == "p" || tag.name == "li" || tag.name == "a" || ownTag(tag.name)) styled(*f, tag.name);
+      // A class names its style exactly, spaces and all.
+      if (auto c = tag.attrs.find("class"); c != tag.attrs.end()) styled(*f, "." + Lower(c->second));
       const auto attr = [&](const char* name) -> const std::string* {
         auto it = tag.attrs.find(name);
         return it == tag.attrs.end() ? nullptr : &it->second;
@@ -964,12 +967,12 @@ void TextField::SetStyles(std::shared_ptr<const StyleRules> s) {
   Touch();
 }
 
-double TextField::Width() const { return Fitting() ? Laid().boxWidth : width_; }
-double TextField::Height() const { return Fitting() ? Laid().boxHeight : height_; }
+double TextField::Width() const { return Fitting() ? Look()->layout.boxWidth : width_; }
+double TextField::Height() const { return Fitting() ? Look()->layout.boxHeight : height_; }
 
 void TextField::Hold() {
   if (!Fitting()) return;
-  const Layout& l = Laid();
+  const Layout& l = Look()->layout;
   x_ += l.boxX;
   cornerX_ += l.boxX;
   width_ = l.boxWidth;
@@ -979,7 +982,7 @@ void TextField::Hold() {
 
 void TextField::Settle() {
   if (!Fitting()) return;
-  const Layout& l = Laid();
+  const Layout& l = Look()->layout;
   if (l.boxX == 0 && l.boxWidth == width_ && l.boxHeight == height_) return;
   x_ += l.boxX;
   cornerX_ += l.boxX;
@@ -995,6 +998,7 @@ void TextField::SetAutoSize(AutoSize a, bool lazyBox) {
   // settled.
   if (opts_.autoSize != AutoSize::kNone && a != opts_.autoSize && (a == AutoSize::kNone || !lazyBox)) Hold();
   opts_.autoSize = a;
+  lazyBox_ = lazyBox;
   Refit();
 }
 
@@ -1034,27 +1038,36 @@ void TextField::SetHScroll(double h) {
   Touch();
 }
 
-const Layout& TextField::Laid() const { return Look()->layout; }
+const Layout& TextField::Laid() const {
+  const Layout& fitted = Look()->layout;
+  if (!lazyBox_ || !Fitting() || (fitted.boxX == 0 && fitted.boxWidth == width_ && fitted.boxHeight == height_))
+    return fitted;
+  if (!unsettled_) unsettled_ = std::make_shared<const Layout>(LayOutIn(false));
+  return *unsettled_;
+}
 
-std::shared_ptr<const TextLook> TextField::Look() const {
-  if (look_) return look_;
-  auto look = std::make_shared<TextLook>();
+Layout TextField::LayOutIn(bool fit) const {
   Box box;
   box.width = width_;
   box.height = height_;
   box.wordWrap = opts_.wordWrap;
   box.multiline = opts_.multiline;
-  box.autoSize = Fitting() ? opts_.autoSize : AutoSize::kNone;
+  box.autoSize = fit ? opts_.autoSize : AutoSize::kNone;
   box.password = opts_.password;
   box.input = opts_.input;
   box.emptyFormat = newFormat_.get();
   box.trailingSpacesCount = lib_ && lib_->movie.version < 8;
   if (opts_.embedFonts) {
     const EmbeddedFonts fonts = Fonts();
-    look->layout = LayOut(content_, box, &fonts);
-  } else {
-    look->layout = LayOut(content_, box);
+    return LayOut(content_, box, &fonts);
   }
+  return LayOut(content_, box);
+}
+
+std::shared_ptr<const TextLook> TextField::Look() const {
+  if (look_) return look_;
+  auto look = std::make_shared<TextLook>();
+  look->layout = LayOutIn(Fitting());
   const Layout& l = look->layout;
   look->x = x_ + l.boxX;
   look->y = y_;
@@ -1066,6 +1079,7 @@ std::shared_ptr<const TextLook> TextField::Look() const {
   look->backgroundColor = opts_.backgroundColor;
   look->scroll = std::clamp(scroll_, 1, std::max(1, l.maxScroll));
   look->hscroll = std::clamp(hscroll_, 0.0, l.maxHScroll);
+  look->advancedAntiAlias = opts_.antiAliasType == "advanced";
   look_ = look;
   return look_;
 }

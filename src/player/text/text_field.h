@@ -76,6 +76,7 @@ struct TextLook {
   std::uint32_t borderColor = 0, backgroundColor = 0xFFFFFF;
   int scroll = 1;
   double hscroll = 0;
+  bool advancedAntiAlias = false;  // the movie's own fonts stay smooth at low quality
 };
 
 class TextField {
@@ -112,6 +113,10 @@ class TextField {
   const Format& NewFormat() const { return *newFormat_; }
   void SetNewFormat(const FormatPatch& p);
   void SetStyles(std::shared_ptr<const StyleRules> s);
+  // The sheet's rules as they are now, for the next HTML given; what is shown stays.
+  void RenewStyles(std::shared_ptr<const StyleRules> s) {
+    if (styles_ && s) styles_ = std::move(s);
+  }
   bool HasStyles() const { return styles_ != nullptr; }
 
   // The box in the field's space (pixels).
@@ -130,7 +135,7 @@ class TextField {
   void SetBox(double x, double y, double w, double h);
   // Where scripts see the box start (_x and _y count from it): the corner
   // it was made with, moved as autoSize moves the box.
-  double ScriptX() const { return cornerX_ + Laid().boxX; }
+  double ScriptX() const { return cornerX_ + Look()->layout.boxX; }
   double ScriptY() const { return cornerY_; }
 
   // Options; setters re-lay the text out.
@@ -158,7 +163,12 @@ class TextField {
   std::shared_ptr<const TextLook> Look() const;
 
  private:
-  void Touch() { look_.reset(); }
+  void Touch() {
+    look_.reset();
+    unsettled_.reset();
+  }
+  // The layout in a box: the field's own, fitted to the text when `fit`.
+  Layout LayOutIn(bool fit) const;
   // Content or options changed: an auto-sized box fits the text again.
   void Refit() {
     held_ = false;
@@ -184,6 +194,10 @@ class TextField {
   const MovieLibrary* lib_ = nullptr;
   std::uint16_t fontId_ = 0;  // the timeline field's font, found first
   mutable std::shared_ptr<const TextLook> look_;
+  // ActionScript 3 fields measure against the box they have until the box
+  // autoSize gives them is settled (read, drawn, focused).
+  bool lazyBox_ = false;
+  mutable std::shared_ptr<const Layout> unsettled_;
 };
 
 }  // namespace text

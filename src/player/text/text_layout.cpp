@@ -584,8 +584,10 @@ Layout LayOut(const StyledText& in, const Box& box, const EmbeddedFonts* embedde
     // Trailing spaces count in a left aligned line's width; other lines are
     // placed by their ink.
     line.width = AlignOf(pf) == Align::kLeft || (box.trailingSpacesCount && AlignOf(pf) != Align::kJustify) ? full : width;
-    // Metrics of the tallest character; an empty line takes its end's format.
-    for (std::size_t k = line.first; k < std::max(line.end, line.first + 1) && k < n; ++k) {
+    // Metrics of the tallest character, the paragraph's end included; an
+    // empty line takes its end's format.
+    const std::size_t last = paraEnd ? line.end + 1 : std::max(line.end, line.first + 1);
+    for (std::size_t k = line.first; k < last && k < n; ++k) {
       line.ascent = std::max(line.ascent, shaped[k].ascent);
       line.descent = std::max(line.descent, shaped[k].descent);
     }

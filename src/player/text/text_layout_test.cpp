@@ -190,6 +190,24 @@ TEST(TextLayout, LineEndsStartParagraphsAndLeadingSeparatesLines) {
   EXPECT_NEAR(LayOut(Plain("a\rb", f), box).boxHeight, 2 * line + 5 + 4, 0.01);
 }
 
+// A line ended by its paragraph's end is as tall as that end's format
+// asks, as a list item of small text closed in the field's size is; a line
+// the text wraps is as tall as its own characters.
+TEST(TextLayout, ParagraphEndsCountInTheirLinesHeight) {
+  StyledText t;
+  const auto small = std::make_shared<Format>(Arial(10));
+  const auto big = std::make_shared<Format>(Arial(20));
+  t.Append(U"a", small);
+  t.Append(U"\r", big);
+  t.Append(U"b", small);
+  const Layout l = LayOut(t, Box{});
+  ASSERT_EQ(l.lines.size(), 2u);
+  EXPECT_NEAR(l.lines[0].ascent, Twips(0.905 * 20), 0.01);
+  EXPECT_NEAR(l.lines[0].descent, Twips(0.212 * 20), 0.01);
+  EXPECT_NEAR(l.lines[1].ascent, Twips(0.905 * 10), 0.01);
+  EXPECT_NEAR(l.textHeight, Twips(0.905 * 20) + Twips(0.212 * 20) + Twips(0.905 * 10) + Twips(0.212 * 10), 0.01);
+}
+
 TEST(TextLayout, TabsGoToTheNextStop) {
   // Without stops: multiples of 2.7 times the size, 27 pixels at 10.
   EXPECT_NEAR(LayOut(Plain("a\tb", Arial(10)), Box{}).textWidth, 27 + Px({kB}, 10), 1e-9);

@@ -112,12 +112,31 @@ void DrawUnderline(RenderContext& c, const text::GlyphRun& run, double ox, doubl
   cairo_restore(cr);
 }
 
+// Since Flash Player 8 text of advanced anti-aliasing is drawn smooth at
+// every quality, and device text is the system's to draw, smooth too; only
+// the movie's own fonts at normal anti-aliasing lose it at low quality.
+// Turns anti-aliasing on for such text until it goes out of scope.
+class SmoothText {
+ public:
+  SmoothText(cairo_t* cr, bool smooth) : cr_(cr), was_(cairo_get_antialias(cr)) {
+    if (smooth && was_ == CAIRO_ANTIALIAS_NONE) cairo_set_antialias(cr_, CAIRO_ANTIALIAS_DEFAULT);
+  }
+  ~SmoothText() { cairo_set_antialias(cr_, was_); }
+  SmoothText(const SmoothText&) = delete;
+  SmoothText& operator=(const SmoothText&) = delete;
+
+ private:
+  cairo_t* cr_;
+  cairo_antialias_t was_;
+};
+
 }  // namespace
 
 void DrawStaticText(RenderContext& c, const TextDef& t, const cairo_matrix_t& parent, const ColorTransform& cx) {
   cairo_matrix_t m;
   const cairo_matrix_t tm = ToCairo(t.matrix);
   cairo_matrix_multiply(&m, &tm, &parent);
+  const SmoothText smooth(c.cr, t.advancedAntiAlias);
   for (const auto& run : t.runs) {
     const Character* ch = c.lib.Find(run.fontId);
     if (!ch || ch->kind != Character::Kind::kFont) continue;
@@ -207,14 +226,18 @@ void DrawTextLook(RenderContext& c, const text::TextLook& look, const cairo_matr
   // its origin goes to the nearest sample, so that a glyph's stems and bars
   // fall on the same samples wherever the line's fraction of a pixel lies.
   // Device text is the system's to draw, from the pen position.
-  const int grid = cairo_get_antialias(cr) == CAIRO_ANTIALIAS_NONE ? 0
-                   : c.options.quality == Quality::qMedium        ? 2
-                                                                  : 4;
+  const bool aliased = cairo_get_antialias(cr) == CAIRO_ANTIALIAS_NONE;
+  const int grid = aliased && !look.advancedAntiAlias          ? 0
+                   : c.options.quality == Quality::qMedium ? 2
+                                                           : 4;
   for (const text::GlyphRun& run : l.runs) {
     if (run.y < firstTop - 0.01 || run.y > lastBaseline + 0.01) continue;
     const double baseline = oy + run.y;
     const Rgba color = rgba(run.color);
-    FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0);
+    {
+      const SmoothText smooth(cr, !run.face.embedded || look.advancedAntiAlias);
+      FillRun(c, run, ox, baseline, pm, cx, color, run.face.embedded ? grid : 0);
+    }
     cairo_set_matrix(cr, &pm);
     if (run.underline && run.x1 > run.x0) DrawUnderline(c, run, ox, baseline, pm, cx, color);
   }
