@@ -274,6 +274,10 @@ struct Context3DObject : FlashObject {
   // draw into it is written back to the texture's words.
   agal::Target textureTarget;
   bool textureUnstored = false;  // draws into textureTarget not yet written back
+  // textureTarget's colours are still to be read from the texture (or
+  // cleared, for one that keeps no words) and its depths set to 1: a clear
+  // that covers them makes that work needless.
+  bool textureColourUnread = false, textureDepthUnset = false;
   agal::DrawState draw;
   Stream streams[8];
   Value textures[8];
