@@ -269,6 +269,34 @@ TEST(As3FlashApi, NetFilterEventsAndThePlayAndPrintOptions) {
             "shared true|-1 -1 -2 null null|print false|false true|");
 }
 
+// A ByteArray, and a class extending it (an embedded file), answer to the
+// members of IDataInput and IDataOutput named in the interfaces' namespaces,
+// as code typed to the interfaces names them.
+TEST(As3FlashApi, ByteArraysAnswerThroughTheDataInterfaces) {
+  As3Movie d;
+  const auto byteArray = d.a.PackageName("flash.utils", "ByteArray");
+  d.LinkedClass("Asset", {byteArray});
+  const auto in = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.utils:IDataInput");
+  const auto out = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.utils:IDataOutput");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Asset")}).Op("constructprop", {m.Q("Asset"), 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushshort", {258}).Op("callpropvoid", {m.a.QName(out, "writeInt"), 1});
+    c.Op("getlocal_1").Op("pushbyte", {9}).Op("callpropvoid", {m.a.QName(out, "writeByte"), 1});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("position")});
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_1").Op("getproperty", {m.a.QName(in, "bytesAvailable")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("callproperty", {m.a.QName(in, "readInt"), 0}).Op("add").Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("callproperty", {m.a.QName(in, "readUnsignedByte"), 0}).Op("add");
+    });
+    for (const char* iface : {"IDataInput", "IDataOutput"})
+      m.TraceValue(c, "", [&] {
+        c.Op("findpropstrict", {byteArray}).Op("constructprop", {byteArray, 0})
+            .Op("getlex", {m.a.PackageName("flash.utils", iface)}).Op("istypelate");
+      });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 258 9|true|true|");
+}
+
 // What framework start-up code (a preloader, a system manager) reads before
 // the application shows: the event phases, memory, the loader's domain,
 // progress events it re-dispatches with its own counts, and calls named
