@@ -236,6 +236,8 @@ As3FuzzSeed BitmapFilters() {
           Filter("GradientBevelFilter", {4, 45, colours, alphas, ratios, 8, 8, 1, 1, "full", false})})
       s.Do(L(1), "applyFilter", {L(2), L(3), L(4), filter});
     s.Trace(Call(L(1), "generateFilterRect", {L(3), Filter("BlurFilter", {20, 20, 3})}));
+    s.Trace(Get(Call(L(1), "encode", {Rect(2, 2, 20, 10), New("flash.display", "PNGEncoderOptions", {true})}), "length"));
+    s.Trace(Get(Call(L(2), "encode", {L(3), New("flash.display", "JPEGEncoderOptions", {60})}), "length"));
     s.Do(L(1), "colorTransform", {L(3), New("flash.geom", "ColorTransform", {0.5, 1, 1, 1, 10, 0, 0, 0})});
     s.Do(L(1), "copyPixels", {L(2), Rect(0, 0, 16, 16), Point(8, 8), L(2), L(4), true});
     s.Do(L(1), "copyChannel", {L(2), L(3), L(4), 1, 8});
@@ -276,6 +278,7 @@ As3FuzzSeed Display3D() {
     s.Trace(Call(L(3), "invert"));
     s.Let(4, Call(L(3), "decompose"));
     s.Trace(Call(L(3), "recompose", {L(4)}));
+    s.Do(L(3), "pointAt", {New("flash.geom", "Vector3D", {5, -4, 30}), Null(), New("flash.geom", "Vector3D", {0, 0, 1})});
     s.Let(5, Call(Class("flash.geom", "Matrix3D"), "interpolate", {L(3), New("flash.geom", "Matrix3D"), 0.5}));
     Square(s, 6, 0x00AA00, 6);
     s.Set(Get(L(6), "transform"), "matrix3D", L(5));
@@ -426,6 +429,8 @@ As3FuzzSeed Media() {
         s.Trace(Get(L(4), "length"));
         s.Set(L(5), "soundTransform", New("flash.media", "SoundTransform", {1, 1}));
         s.Do(Class("flash.media", "SoundMixer"), "computeSpectrum", {New("flash.utils", "ByteArray"), true, 0});
+        s.Do(Class("flash.media", "SoundMixer"), "computeSpectrum", {New("flash.utils", "ByteArray"), false, 2});
+        s.Trace(Call(L(4), "extract", {New("flash.utils", "ByteArray"), 16, 2}));
       },
       true);
 }

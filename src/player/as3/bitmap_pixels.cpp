@@ -1,7 +1,14 @@
 // BitmapData's pixel access and pixel tests: getVector/setVector,
 // getPixels/setPixels/copyPixelsToByteArray, histogram, hitTest, threshold,
-// compare, getColorBoundsRect, paletteMap, copyChannel and merge.
+// compare, getColorBoundsRect, paletteMap, copyChannel and merge; encode.
+#include <png.h>
+
 #include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+
+#include <jpeglib.h>
 
 #include "player/as3/display_binding_p.h"
 
@@ -315,7 +322,132 @@ NATIVE(BdMerge) {
   return Value();
 }
 
+// The rectangle's pixels as a PNG file: straight RGBA for a transparent
+// picture, RGB for an opaque one. Empty when libpng fails.
+std::string EncodePng(const BitmapData& e, const PixelRect& r, bool fast) {
+  const bool alpha = e.Transparent();
+  const int channels = alpha ? 4 : 3;
+  std::vector<std::uint8_t> rows(static_cast<std::size_t>(r.width) * r.height * channels);
+  std::size_t at = 0;
+  for (int y = r.y; y < r.y + r.height; ++y)
+    for (int x = r.x; x < r.x + r.width; ++x) {
+      const std::uint32_t c = e.GetPixel32(x, y);
+      rows[at++] = static_cast<std::uint8_t>(c >> 16), rows[at++] = static_cast<std::uint8_t>(c >> 8);
+      rows[at++] = static_cast<std::uint8_t>(c);
+      if (alpha) rows[at++] = static_cast<std::uint8_t>(c >> 24);
+    }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(r.width);
+  image.height = static_cast<png_uint_32>(r.height);
+  image.format = alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+  image.flags = fast ? PNG_IMAGE_FLAG_FAST : 0;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &size, 0, rows.data(), 0, nullptr)) return {};
+  std::string out(size, '\0');
+  if (!png_image_write_to_memory(&image, out.data(), &size, 0, rows.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return {};
+  }
+  out.resize(size);
+  return out;
+}
+
+// libjpeg reports a fault by calling error_exit, which must not return.
+struct JpegJump {
+  jpeg_error_mgr mgr;
+  std::jmp_buf jump;
+};
+void JpegErrorExit(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegJump*>(info->err)->jump, 1); }
+
+// Kept free of objects with destructors because of the longjmp. `rgb` holds
+// the rows; `buffer` gets the file (malloc'd), null on a fault.
+void CompressJpeg(const std::uint8_t* rgb, int w, int h, int quality, unsigned char** buffer, unsigned long* size) {
+  jpeg_compress_struct info;
+  JpegJump err;
+  info.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegErrorExit;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_compress(&info);
+    std::free(*buffer);
+    *buffer = nullptr;
+    return;
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, buffer, size);
+  info.image_width = static_cast<JDIMENSION>(w);
+  info.image_height = static_cast<JDIMENSION>(h);
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, quality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb + static_cast<std::size_t>(info.next_scanline) * w * 3);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+}
+
+// The rectangle's colours (alpha dropped) as a baseline JPEG of `quality`.
+std::string EncodeJpeg(const BitmapData& e, const PixelRect& r, int quality) {
+  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(r.width) * r.height * 3);
+  std::size_t at = 0;
+  for (int y = r.y; y < r.y + r.height; ++y)
+    for (int x = r.x; x < r.x + r.width; ++x) {
+      const std::uint32_t c = e.GetPixel32(x, y);
+      rgb[at++] = static_cast<std::uint8_t>(c >> 16), rgb[at++] = static_cast<std::uint8_t>(c >> 8);
+      rgb[at++] = static_cast<std::uint8_t>(c);
+    }
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  CompressJpeg(rgb.data(), r.width, r.height, std::clamp(quality, 1, 100), &buffer, &size);
+  std::string out = buffer ? std::string(reinterpret_cast<const char*>(buffer), size) : std::string();
+  std::free(buffer);
+  return out;
+}
+
+// encode(rect, compressor, byteArray = null): the rectangle as a PNG or JPEG
+// file (what Loader.loadBytes reads back), written at the array's position
+// (a new array when none is given), which is returned.
+NATIVE(BdEncode) {
+  BitmapDataObject* f = SelfBitmap(m, self);
+  const auto e = PixelEngine(m, f);
+  if (!m.ArgOr(a, 0).IsObject()) m.ThrowError("TypeError", "Parameter rect must be non-null.", 2007);
+  const Value options = m.ArgOr(a, 1);
+  Object* opts = options.IsObject() ? options.AsObject() : nullptr;
+  if (!opts) m.ThrowError("TypeError", "Parameter compressor must be non-null.", 2007);
+  const PixelRect r = Inside(m, m.ArgOr(a, 0), *e);
+  Value target = m.ArgOr(a, 2);
+  avm2::ByteArrayObject* out = nullptr;
+  if (target.IsObject() && target.AsObject()->kind == avm2::ObjectKind::kByteArray) {
+    out = static_cast<avm2::ByteArrayObject*>(target.AsObject());
+  } else {
+    target = Value::Obj(m.Construct(m.FindClass("flash.utils::ByteArray"), {}));
+    out = static_cast<avm2::ByteArrayObject*>(target.AsObject());
+  }
+  std::string_view kind = opts->cls ? std::string_view(opts->cls->name) : std::string_view();
+  if (r.Empty()) return target;
+  m.Charge(static_cast<std::size_t>(r.width) * r.height * 4);
+  std::string file;
+  if (kind == "PNGEncoderOptions") {
+    file = EncodePng(*e, r, m.ToBoolean(m.GetProperty(options, "fastCompression")));
+  } else if (kind == "JPEGEncoderOptions") {
+    file = EncodeJpeg(*e, r, static_cast<int>(m.ToUint(m.GetProperty(options, "quality"))));
+  } else {
+    m.Skip("BitmapData.encode with " + std::string(kind.empty() ? "an unknown compressor" : kind));
+    return target;
+  }
+  const std::size_t at = std::min<std::size_t>(out->position, out->bytes.size());
+  if (out->bytes.size() < at + file.size()) out->bytes.resize(at + file.size());
+  std::copy(file.begin(), file.end(), out->bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  out->position = static_cast<std::uint32_t>(at + file.size());
+  return target;
+}
+
 constexpr std::pair<std::string_view, avm2::NativeFn> kPixelMethods[] = {
+    {"encode", BdEncode},
     {"getVector", BdGetVector},
     {"setVector", BdSetVector},
     {"getPixels", BdGetPixels},

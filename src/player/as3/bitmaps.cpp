@@ -256,11 +256,83 @@ FilterReach FilterOutputRect(const Filter& flt, double x0, double y0, double x1,
           std::ceil(std::max(x1 + bx, x1 + (both ? std::fabs(dx) : dx) + bx)),
           std::ceil(std::max(y1 + by, y1 + (both ? std::fabs(dy) : dy) + by)), shadow};
 }
+// A DisplacementMapFilter over the source rectangle: each pixel comes from
+// the source moved by ((component - 128) * scale) / 256 pixels, the
+// components read from the map placed at mapPoint (no move outside it). A
+// move out of the rectangle wraps, clamps, keeps the pixel unmoved
+// ("ignore") or gives the filter's colour ("color").
+void ApplyDisplacement(Machine& m, BitmapDataObject* f, BitmapDataObject* src, const Value& filter, const PixelRect& from,
+                       int toX, int toY) {
+  BitmapDataObject* mapObj = ArgAs<BitmapDataObject>(m, m.GetProperty(filter, "mapBitmap"), "flash.display::BitmapData");
+  const auto source = PixelEngine(m, src);
+  const auto dest = PixelEngine(m, f);
+  const auto map = mapObj && mapObj->bitmap ? PixelEngine(m, mapObj) : nullptr;
+  const PixelRect r = from.Intersect(source->Bounds());
+  if (r.Empty()) return;
+  const Value point = m.GetProperty(filter, "mapPoint");
+  const int mapX = point.IsObject() ? m.ToInt(m.GetProperty(point, "x")) : 0;
+  const int mapY = point.IsObject() ? m.ToInt(m.GetProperty(point, "y")) : 0;
+  const auto channelShift = [](std::uint32_t channel) {
+    return channel == 1 ? 16 : channel == 2 ? 8 : channel == 4 ? 0 : channel == 8 ? 24 : -1;
+  };
+  const int shiftX = channelShift(m.ToUint(m.GetProperty(filter, "componentX")));
+  const int shiftY = channelShift(m.ToUint(m.GetProperty(filter, "componentY")));
+  const double scaleX = m.ToNumber(m.GetProperty(filter, "scaleX")), scaleY = m.ToNumber(m.GetProperty(filter, "scaleY"));
+  const std::string mode = m.ToString(m.GetProperty(filter, "mode"));
+  const double alpha = std::clamp(m.ToNumber(m.GetProperty(filter, "alpha")), 0.0, 1.0);
+  const std::uint32_t fill = (static_cast<std::uint32_t>(std::lround((std::isnan(alpha) ? 0 : alpha) * 255)) << 24) |
+                             (m.ToUint(m.GetProperty(filter, "color")) & 0xFFFFFF);
+  // The source first: it may be the destination too.
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(r.width) * r.height);
+  for (int y = 0; y < r.height; ++y)
+    for (int x = 0; x < r.width; ++x) pixels[static_cast<std::size_t>(y) * r.width + x] = source->GetPixel32(r.x + x, r.y + y);
+  const auto offset = [](std::uint32_t mapPixel, int shift, double scale) {
+    // A channel that is none of the four reads as 0.
+    const double c = shift < 0 ? 0.0 : static_cast<double>((mapPixel >> shift) & 0xFF);
+    const double d = std::floor((c - 128) * scale / 256);
+    return std::isfinite(d) ? std::clamp(d, -1e6, 1e6) : 0.0;
+  };
+  for (int y = 0; y < r.height; ++y) {
+    for (int x = 0; x < r.width; ++x) {
+      const int mx = x - mapX, my = y - mapY;
+      double dx = 0, dy = 0;
+      if (map && mx >= 0 && my >= 0 && mx < map->Width() && my < map->Height()) {
+        const std::uint32_t mp = map->GetPixel32(mx, my);
+        dx = offset(mp, shiftX, scaleX);
+        dy = offset(mp, shiftY, scaleY);
+      }
+      auto sx = static_cast<long long>(x + dx), sy = static_cast<long long>(y + dy);
+      std::uint32_t out;
+      if (sx >= 0 && sy >= 0 && sx < r.width && sy < r.height) {
+        out = pixels[static_cast<std::size_t>(sy) * r.width + static_cast<std::size_t>(sx)];
+      } else if (mode == "clamp") {
+        sx = std::clamp<long long>(sx, 0, r.width - 1), sy = std::clamp<long long>(sy, 0, r.height - 1);
+        out = pixels[static_cast<std::size_t>(sy) * r.width + static_cast<std::size_t>(sx)];
+      } else if (mode == "ignore") {
+        out = pixels[static_cast<std::size_t>(y) * r.width + x];
+      } else if (mode == "color") {
+        out = fill;
+      } else {  // wrap
+        sx = ((sx % r.width) + r.width) % r.width, sy = ((sy % r.height) + r.height) % r.height;
+        out = pixels[static_cast<std::size_t>(sy) * r.width + static_cast<std::size_t>(sx)];
+      }
+      const int tx = toX + (r.x - from.x) + x, ty = toY + (r.y - from.y) + y;
+      if (tx >= 0 && ty >= 0 && tx < dest->Width() && ty < dest->Height()) dest->SetPixel32(tx, ty, out);
+    }
+  }
+  Changed(m, f);
+}
 NATIVE(BdApplyFilter) {
   BitmapDataObject* f = SelfBitmap(m, self);
   BitmapDataObject* src = ArgAs<BitmapDataObject>(m, m.ArgOr(a, 0), "flash.display::BitmapData");
   const Value r = m.ArgOr(a, 1), p = m.ArgOr(a, 2);
   if (!src || !src->bitmap || !r.IsObject() || !p.IsObject()) m.ThrowError("TypeError", "Parameter must be non-null.", 2007);
+  if (Object* o = m.ArgOr(a, 3).AsObject(); o && o->cls && o->cls->name == "DisplacementMapFilter") {
+    const PixelRect from = RectArg(m, r);
+    ApplyDisplacement(m, f, src, m.ArgOr(a, 3), from, static_cast<int>(std::floor(GetN(m, p, "x"))),
+                      static_cast<int>(std::floor(GetN(m, p, "y"))));
+    return Value();
+  }
   Filter flt;
   if (!ToFilter(m, m.ArgOr(a, 3), flt)) return Value();
   const int sx = static_cast<int>(std::floor(GetN(m, r, "x"))), sy = static_cast<int>(std::floor(GetN(m, r, "y")));
@@ -566,7 +638,27 @@ constexpr MemberRow kBitmapsRows[] = {
     {"flash.display::BitmapData", "unlock", Member::kMethod, Noop},
 };
 
+// The settings BitmapData.encode reads: PNG's fast compression, JPEG's
+// quality 1..100, JPEG XR's quantization, colour space and flex bits.
+NATIVE(PngOptionsCtor) {
+  m.SetProperty(self, "fastCompression", Value::Bool(a.size() > 0 && m.ToBoolean(a[0])));
+  return self;
+}
+NATIVE(JpegOptionsCtor) {
+  m.SetProperty(self, "quality", Value::Number(a.size() > 0 ? m.ToUint(a[0]) : 80));
+  return self;
+}
+NATIVE(JpegXrOptionsCtor) {
+  m.SetProperty(self, "quantization", Value::Number(a.size() > 0 ? m.ToUint(a[0]) : 20));
+  m.SetProperty(self, "colorSpace", a.size() > 1 && !a[1].IsNullish() ? m.Str(m.ToString(a[1])) : m.Str("auto"));
+  m.SetProperty(self, "trimFlexBits", Value::Number(a.size() > 2 ? m.ToUint(a[2]) : 0));
+  return self;
+}
+
 constexpr ClassRow kBitmapsClasses[] = {
+    {"flash.display", "PNGEncoderOptions", "", nullptr, PngOptionsCtor, true},
+    {"flash.display", "JPEGEncoderOptions", "", nullptr, JpegOptionsCtor, true},
+    {"flash.display", "JPEGXREncoderOptions", "", nullptr, JpegXrOptionsCtor, true},
     {"flash.display", "Bitmap", "flash.display::DisplayObject", nullptr, BitmapCtor, false, &As3Display::bitmapClass},
     {"flash.display", "BitmapData", "", Alloc<BitmapDataObject>, BdCtor},
 };

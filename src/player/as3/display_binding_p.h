@@ -140,7 +140,12 @@ struct DispatcherOf : FlashObject {
   static bool Holds(NativeKind k) { return k == kKind; }
 };
 using DisplayObj = DispatcherOf<NativeKind::kDisplayObject>;
-using SoundObject = DispatcherOf<NativeKind::kSound>;
+// A Sound: where extract() without a start goes on from, in samples.
+struct SoundObject : FlashObject {
+  SoundObject() : FlashObject(NativeKind::kSound) {}
+  static bool Holds(NativeKind k) { return k == NativeKind::kSound; }
+  double extractAt = 0;
+};
 using ChannelObject = DispatcherOf<NativeKind::kSoundChannel>;
 using LoaderInfoObject = DispatcherOf<NativeKind::kLoaderInfo>;
 using UrlLoaderObject = DispatcherOf<NativeKind::kUrlLoader>;
@@ -269,6 +274,10 @@ struct Context3DObject : FlashObject {
   // draw into it is written back to the texture's words.
   agal::Target textureTarget;
   bool textureUnstored = false;  // draws into textureTarget not yet written back
+  // textureTarget's colours are still to be read from the texture (or
+  // cleared, for one that keeps no words) and its depths set to 1: a clear
+  // that covers them makes that work needless.
+  bool textureColourUnread = false, textureDepthUnset = false;
   agal::DrawState draw;
   Stream streams[8];
   Value textures[8];
@@ -478,6 +487,10 @@ struct MediaState {
   // with the same samples (a game's sound effect) plays the kept one.
   std::map<std::vector<std::int16_t>, int> madeSounds;
   int nextSoundId = 65535;
+  // Sounds decoded to 44.1 kHz stereo for extract() and computeSpectrum(),
+  // by id (script sounds above 0xFFFF); empty when they cannot be decoded.
+  std::map<int, std::vector<std::int16_t>> decoded;
+  std::size_t decodedSamples = 0;
 };
 // The stage (stage_system.cpp): scaleMode and align as the movie set them;
 // whether stage.invalidate() asked for RENDER.

@@ -235,7 +235,7 @@ gdi::Bitmap Shown(const std::vector<std::uint8_t>& bytes) {
 // BitmapData of half-transparent red blended one / oneMinusSourceAlpha.
 // `then` draws a second frame the same way after a change, or none.
 enum class Then { kNothing, kSameFrame, kGreenTexture, kNotMoved };
-gdi::Bitmap TexturedQuad(bool renderToTexture, Then then = Then::kNothing) {
+gdi::Bitmap TexturedQuad(bool renderToTexture, Then then = Then::kNothing, bool reenter = false) {
   As3Movie d;
   const std::vector<std::pair<const char*, std::vector<std::uint8_t>>> blobs = {
       {"Verts", LittleEndian<float>({-1, 1, 0, 0, 0, 1, 1, 0, 0, -1, 1, 1, -1, -1, 0, 1})},
@@ -292,6 +292,13 @@ gdi::Bitmap TexturedQuad(bool renderToTexture, Then then = Then::kNothing) {
     on.Op("getlocal_2").Op("pushbyte", {0}).Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {1})
         .Op("callpropvoid", {d.Q("clear"), 4});
     on.Op("getlocal_2").Op("callpropvoid", {d.Q("setRenderToBackBuffer"), 0});
+    if (reenter) {
+      // Chosen again and its depth alone cleared: the colours stay the texture's.
+      on.Op("getlocal_2").Op("getlocal", {7}).Op("callpropvoid", {d.Q("setRenderToTexture"), 1});
+      on.Op("getlocal_2").Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {0}).Op("pushbyte", {1})
+          .Op("pushbyte", {1}).Op("pushbyte", {0}).Op("pushbyte", {2}).Op("callpropvoid", {d.Q("clear"), 7});
+      on.Op("getlocal_2").Op("callpropvoid", {d.Q("setRenderToBackBuffer"), 0});
+    }
   } else {
     const auto bitmapData = d.Display("BitmapData");
     on.Op("getlocal_2").Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushstring", {d.S("bgra")}).Op("pushfalse")
@@ -364,6 +371,9 @@ TEST(As3Stage3D, RenderToTextureFillsTheTextureNotTheBackBuffer) {
   const gdi::Bitmap shown = TexturedQuad(true);
   ExpectNear(shown.GetPixel(20, 16), {0, 255, 0});
   ExpectNear(shown.GetPixel(4, 16), {0, 0, 255});
+  const gdi::Bitmap again = TexturedQuad(true, Then::kNothing, true);
+  ExpectNear(again.GetPixel(20, 16), {0, 255, 0});
+  ExpectNear(again.GetPixel(4, 16), {0, 0, 255});
 }
 
 // A presented back buffer shows at its layer's place over the stage colour

@@ -1039,6 +1039,54 @@ NATIVE(M3Recompose) {
   return Value::Bool(true);
 }
 
+// pointAt(pos, at = (0,0,-1), up = (0,-1,0)): turns the matrix in place so
+// that its object-relative `at` axis points from its position toward `pos`,
+// and its `up` axis as near the world's up (0,-1,0) as that leaves it; the
+// position and the scales stay. Worked in single precision, as Flash does:
+// right = unit(dir x worldUp), up' = right x dir.
+NATIVE(M3PointAt) {
+  M4 v = Read4(m, self);
+  const V3 pos = Read(m, m.ArgOr(a, 0));
+  V3 at{0, 0, -1, 0}, up{0, -1, 0, 0};
+  if (a.size() > 1 && a[1].IsObject()) at = Read(m, a[1]);
+  if (a.size() > 2 && a[2].IsObject()) up = Read(m, a[2]);
+  using F3 = std::array<float, 3>;
+  const auto dot = [](const F3& p, const F3& q) { return p[0] * q[0] + p[1] * q[1] + p[2] * q[2]; };
+  const auto cross = [](const F3& p, const F3& q) {
+    return F3{p[1] * q[2] - p[2] * q[1], p[2] * q[0] - p[0] * q[2], p[0] * q[1] - p[1] * q[0]};
+  };
+  // `q` made unit; false when it has no length.
+  const auto unit = [&](F3& q) {
+    const float len = std::sqrt(dot(q, q));
+    if (!(len > 1e-12f) || !std::isfinite(len)) return false;
+    for (float& c : q) c /= len;
+    return true;
+  };
+  const auto f = [](double d) { return static_cast<float>(d); };
+  F3 dir{f(pos.x - v[12]), f(pos.y - v[13]), f(pos.z - v[14])};
+  F3 oa{f(at.x), f(at.y), f(at.z)}, ou{f(up.x), f(up.y), f(up.z)};
+  if (!unit(dir) || !unit(oa)) return Value();
+  // The object's up, square to its at axis.
+  const float along = dot(ou, oa);
+  for (int k = 0; k < 3; ++k) ou[k] -= along * oa[k];
+  if (!unit(ou)) return Value();
+  // Looking straight up or down, the world's depth stands in for its up.
+  F3 right = cross(dir, F3{0, -1, 0});
+  if (!unit(right)) {
+    right = cross(dir, F3{0, 0, 1});
+    if (!unit(right)) return Value();
+  }
+  const F3 upWorld = cross(right, dir), ow = cross(oa, ou);
+  std::array<double, 3> t, r, sc;
+  Decompose(v, t, r, sc);
+  // The turn takes the object's (at, up, at x up) onto (dir, up', right).
+  for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i)
+      v[4 * j + i] = static_cast<double>(dir[i] * oa[j] + upWorld[i] * ou[j] + right[i] * ow[j]) * sc[j];
+  Write4(m, self, v);
+  return Value();
+}
+
 // ---- flash.geom.Utils3D: projecting through a Matrix3D onto the w = 1 plane.
 
 NATIVE(U3ProjectVector) {
@@ -1551,7 +1599,7 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
            {"copyRawDataTo", M3CopyRawDataTo}, {"copyRawDataFrom", M3CopyRawDataFrom},
            {"copyColumnTo", M3CopyLineTo<false>}, {"copyRowTo", M3CopyLineTo<true>},
            {"copyColumnFrom", M3CopyLineFrom<false>}, {"copyRowFrom", M3CopyLineFrom<true>},
-           {"copyToMatrix3D", M3CopyToMatrix3D}, {"interpolateTo", M3InterpolateTo}})
+           {"copyToMatrix3D", M3CopyToMatrix3D}, {"interpolateTo", M3InterpolateTo}, {"pointAt", M3PointAt}})
     m.AddMethod(m3, name, fn);
   m.AddMethod(m3, "interpolate", M3InterpolateStatic, true);
   StringConsts(m, Existing(m, "flash.geom", "Orientation3D", obj),

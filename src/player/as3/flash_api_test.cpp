@@ -4,7 +4,10 @@
 // must run on, seeing what Flash would give it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -264,6 +267,34 @@ TEST(As3FlashApi, NetFilterEventsAndThePlayAndPrintOptions) {
             "[NetTransformEvent type=\"netfilter\" bubbles=true cancelable=false eventPhase=2 header=null data=] "
             "[NetTransformEvent type=\"netfilter\" bubbles=true cancelable=false eventPhase=2 header=null data=]|"
             "shared true|-1 -1 -2 null null|print false|false true|");
+}
+
+// A ByteArray, and a class extending it (an embedded file), answer to the
+// members of IDataInput and IDataOutput named in the interfaces' namespaces,
+// as code typed to the interfaces names them.
+TEST(As3FlashApi, ByteArraysAnswerThroughTheDataInterfaces) {
+  As3Movie d;
+  const auto byteArray = d.a.PackageName("flash.utils", "ByteArray");
+  d.LinkedClass("Asset", {byteArray});
+  const auto in = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.utils:IDataInput");
+  const auto out = d.a.Namespace(avm2::NamespaceKind::kNamespace, "flash.utils:IDataOutput");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    c.Op("findpropstrict", {m.Q("Asset")}).Op("constructprop", {m.Q("Asset"), 0}).Op("setlocal_1");
+    c.Op("getlocal_1").Op("pushshort", {258}).Op("callpropvoid", {m.a.QName(out, "writeInt"), 1});
+    c.Op("getlocal_1").Op("pushbyte", {9}).Op("callpropvoid", {m.a.QName(out, "writeByte"), 1});
+    c.Op("getlocal_1").Op("pushbyte", {0}).Op("setproperty", {m.Q("position")});
+    m.TraceValue(c, "", [&] {
+      c.Op("getlocal_1").Op("getproperty", {m.a.QName(in, "bytesAvailable")}).Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("callproperty", {m.a.QName(in, "readInt"), 0}).Op("add").Op("pushstring", {m.S(" ")}).Op("add");
+      c.Op("getlocal_1").Op("callproperty", {m.a.QName(in, "readUnsignedByte"), 0}).Op("add");
+    });
+    for (const char* iface : {"IDataInput", "IDataOutput"})
+      m.TraceValue(c, "", [&] {
+        c.Op("findpropstrict", {byteArray}).Op("constructprop", {byteArray, 0})
+            .Op("getlex", {m.a.PackageName("flash.utils", iface)}).Op("istypelate");
+      });
+  });
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "5 258 9|true|true|");
 }
 
 // What framework start-up code (a preloader, a system manager) reads before
@@ -1223,6 +1254,78 @@ TEST(As3Matrix3D, VectorsInAndOutAndProjection) {
   });
   EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}),
             "15 10|17 2|0.10000000149011612|10 5.714285850524902 15 0.14285714285714285|");
+}
+
+// pointAt turns the matrix so that its object-relative `at` axis points at
+// the target: the numbers Flash gives for (2, 2, 2) with at +y and up +z;
+// with the defaults, -z then points at the target while the position and
+// the scales stay, and the object's -y leans toward the world's up.
+TEST(As3Matrix3D, PointAtTurnsTheAtAxisTowardTheTarget) {
+  As3Movie d;
+  const auto m3 = d.a.PackageName("flash.geom", "Matrix3D"), v3 = d.a.PackageName("flash.geom", "Vector3D");
+  const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
+    auto vec = [&](double x, double y, double z) {
+      c.Op("findpropstrict", {v3});
+      for (double v : {x, y, z}) c.Op("pushdouble", {m.a.Double(v)});
+      c.Op("constructprop", {v3, 3});
+    };
+    auto traceOf = [&](const std::function<void()>& push) {
+      c.Op("findpropstrict", {m.Q("trace")});
+      push();
+      c.Op("callpropvoid", {m.Q("trace"), 1});
+    };
+    c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal_1");
+    c.Op("getlocal_1");
+    vec(2, 2, 2);
+    vec(0, 1, 0);
+    vec(0, 0, 1);
+    c.Op("callpropvoid", {m.Q("pointAt"), 3});
+    traceOf([&] { c.Op("getlocal_1").Op("getproperty", {m.Q("rawData")}); });
+    // Scaled by 2 at (10, 0, 0), pointed at (10, 30, 40) with the defaults.
+    c.Op("findpropstrict", {m3}).Op("constructprop", {m3, 0}).Op("setlocal_2");
+    c.Op("getlocal_2").Op("pushbyte", {2}).Op("pushbyte", {2}).Op("pushbyte", {2}).Op("callpropvoid", {m.Q("appendScale"), 3});
+    c.Op("getlocal_2").Op("pushbyte", {10}).Op("pushbyte", {0}).Op("pushbyte", {0})
+        .Op("callpropvoid", {m.Q("appendTranslation"), 3});
+    c.Op("getlocal_2");
+    vec(10, 30, 40);
+    c.Op("callpropvoid", {m.Q("pointAt"), 1});
+    for (const auto& axis : std::vector<std::array<double, 3>>{{0, 0, -1}, {0, -1, 0}}) {
+      traceOf([&] {
+        c.Op("getlocal_2");
+        vec(axis[0], axis[1], axis[2]);
+        c.Op("callproperty", {m.Q("deltaTransformVector"), 1});
+      });
+    }
+    traceOf([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("position")}); });
+    // A target at the matrix's own position leaves it as it was.
+    c.Op("getlocal_2");
+    vec(10, 0, 0);
+    c.Op("callpropvoid", {m.Q("pointAt"), 1});
+    traceOf([&] { c.Op("getlocal_2").Op("getproperty", {m.Q("position")}); });
+  });
+  const std::string out = As3Traced(bytes, [](FlashPlayer&) {});
+  std::vector<std::string> lines;
+  for (std::size_t at = 0, bar; (bar = out.find('|', at)) != std::string::npos; at = bar + 1)
+    lines.push_back(out.substr(at, bar - at));
+  ASSERT_EQ(lines.size(), 5u) << out;
+  EXPECT_EQ(lines[0],
+            "0.7071067690849304,0,-0.7071067690849304,0,0.5773502588272095,0.5773502588272095,0.5773502588272095,0,"
+            "0.40824827551841736,-0.8164965510368347,0.40824827551841736,0,0,0,0,1");
+  auto parse = [](const std::string& v) {
+    double x = 0, y = 0, z = 0;
+    EXPECT_EQ(std::sscanf(v.c_str(), "Vector3D(%lf, %lf, %lf)", &x, &y, &z), 3) << v;
+    return std::array<double, 3>{x, y, z};
+  };
+  // -z goes toward (0, 30, 40) / 50, twice as long; -y is square to it, on the side of -y.
+  const auto at = parse(lines[1]), up = parse(lines[2]);
+  EXPECT_NEAR(at[0], 0, 1e-5);
+  EXPECT_NEAR(at[1], 2 * 0.6, 1e-5);
+  EXPECT_NEAR(at[2], 2 * 0.8, 1e-5);
+  EXPECT_NEAR(at[0] * up[0] + at[1] * up[1] + at[2] * up[2], 0, 1e-5);
+  EXPECT_NEAR(std::hypot(up[0], up[1], up[2]), 2, 1e-5);
+  EXPECT_LT(up[1], 0);
+  EXPECT_EQ(lines[3], "Vector3D(10, 0, 0)");
+  EXPECT_EQ(lines[4], "Vector3D(10, 0, 0)");
 }
 
 // Each read of transform.perspectiveProjection is a new view of the same

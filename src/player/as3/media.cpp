@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "player/as3/display_binding_p.h"
+#include "player/sound/decoders.h"
 
 namespace quarvel::player::as3 {
 
@@ -159,6 +160,10 @@ void KeepScriptSound(As3Display& b, SoundObject* f, std::vector<std::uint8_t> bo
   f->type.clear();
   f->soundMs = std::max(0.0, DefineSoundLengthMs(kept));
   f->bytesLoaded = f->bytesTotal = static_cast<double>(kept.size());
+  if (auto it = b.media.decoded.find(f->soundId | 0x10000); it != b.media.decoded.end()) {
+    b.media.decodedSamples -= it->second.size();
+    b.media.decoded.erase(it);
+  }
   b.stage.DefineScriptSound(f->soundId, kept);
 }
 // `count` bytes of the ByteArray argument from its position on, which moves
@@ -302,6 +307,74 @@ void GenerateSampleData(Machine& m, FlashObject* sound) {
   f->soundId = 0;
   f->soundMs = f->bytesLoaded = f->bytesTotal = 0;
 }
+// ---- the samples of sounds, for Sound.extract and SoundMixer.computeSpectrum
+
+// The sound `id` (a script sound's when `script`, else the library's)
+// decoded to interleaved 44.1 kHz stereo; empty when it cannot be.
+const std::vector<std::int16_t>& DecodedSound(Machine& m, int id, bool script) {
+  MediaState& media = B(m).media;
+  const int key = id | (script ? 0x10000 : 0);
+  if (auto it = media.decoded.find(key); it != media.decoded.end()) return it->second;
+  std::span<const std::uint8_t> body;
+  auto idOf = [](std::span<const std::uint8_t> t) { return t.size() >= 2 ? t[0] | (t[1] << 8) : -1; };
+  if (script) {
+    for (auto it = media.scriptSounds.rbegin(); it != media.scriptSounds.rend() && body.empty(); ++it)
+      if (idOf(*it) == id) body = *it;
+  } else {
+    const MovieLibrary& lib = B(m).lib;
+    for (const auto& t : lib.soundDefinitions)
+      if (idOf(lib.Body(t)) == id) body = lib.Body(t);
+  }
+  std::vector<std::int16_t> pcm;
+  if (!body.empty()) {
+    try {
+      pcm = sound::DecodeDefineSound(sound::ParseDefineSound(body));
+    } catch (const sound::SoundError& e) {
+      m.Skip(std::string("decoding sound ") + std::to_string(id) + " (" + e.what() + ")");
+    }
+  }
+  // Decoded sounds are kept up to about ten minutes of them in all.
+  constexpr std::size_t kMostKept = 44100 * 2 * 600;
+  if (media.decodedSamples + pcm.size() > kMostKept) {
+    media.decoded.clear();
+    media.decodedSamples = 0;
+  }
+  media.decodedSamples += pcm.size();
+  return media.decoded.emplace(key, std::move(pcm)).first->second;
+}
+float SampleAt(const std::vector<std::int16_t>& pcm, std::size_t i) { return static_cast<float>(pcm[i]) / 32768.0f; }
+
+// extract(target, length, startPosition = -1): up to `length` stereo sample
+// frames of the decoded sound as 32-bit floats at the array's position; -1
+// goes on from where the last extract ended. Gives how many frames it wrote.
+NATIVE(SoundExtract) {
+  SoundObject* f = As<SoundObject>(self);
+  Object* o = m.ArgOr(a, 0).AsObject();
+  if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter target must be non-null.", 2007);
+  auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  const double length = avm2::ArgNum(m, a, 1, 0), start = avm2::ArgNum(m, a, 2, -1);
+  if (!f || !f->soundId || !(length > 0)) return Value::Int(0);
+  const std::vector<std::int16_t>& pcm = DecodedSound(m, f->soundId, f->type.empty());
+  const double frames = static_cast<double>(pcm.size() / 2);
+  const double from = start >= 0 ? std::floor(start) : f->extractAt;
+  const double n = std::clamp(std::floor(std::min(length, frames - from)), 0.0, 1e9);
+  f->extractAt = from + n;
+  if (n <= 0) return Value::Int(0);
+  const auto count = static_cast<std::size_t>(n), first = static_cast<std::size_t>(from);
+  m.Charge(count * 8);
+  const std::size_t at = std::min<std::size_t>(ba->position, ba->bytes.size());
+  if (ba->bytes.size() < at + count * 8) ba->bytes.resize(at + count * 8);
+  std::uint8_t* out = ba->bytes.data() + at;
+  for (std::size_t i = 0; i < count * 2; ++i, out += 4) {
+    const float x = SampleAt(pcm, first * 2 + i);
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, 4);
+    for (int k = 0; k < 4; ++k) out[ba->littleEndian ? k : 3 - k] = static_cast<std::uint8_t>(bits >> (8 * k));
+  }
+  ba->position = static_cast<std::uint32_t>(at + count * 8);
+  return Value::Number(n);
+}
+
 NATIVE(SoundUrl) {
   SoundObject* f = As<SoundObject>(self);
   return f && !f->url.empty() ? m.Str(f->url) : Value::Null();
@@ -412,15 +485,85 @@ NATIVE(MixerSetBufferTime) {
   B(m).media.bufferTime = m.ToInt(m.ArgOr(a, 0));
   return Value();
 }
-// computeSpectrum(bytes, FFTMode, stretch): 512 floats; the player has no
-// picture of its own output, so the bytes are silence.
+// In-place radix-2 FFT of a power-of-two count of complex numbers.
+void Fft(std::vector<double>& re, std::vector<double>& im) {
+  const std::size_t n = re.size();
+  for (std::size_t i = 1, j = 0; i < n; ++i) {
+    std::size_t bit = n >> 1;
+    for (; j & bit; bit >>= 1) j ^= bit;
+    j ^= bit;
+    if (i < j) std::swap(re[i], re[j]), std::swap(im[i], im[j]);
+  }
+  for (std::size_t len = 2; len <= n; len <<= 1) {
+    const double step = -2 * M_PI / static_cast<double>(len);
+    for (std::size_t i = 0; i < n; i += len) {
+      for (std::size_t k = 0; k < len / 2; ++k) {
+        const double c = std::cos(step * static_cast<double>(k)), s = std::sin(step * static_cast<double>(k));
+        const double xr = re[i + k + len / 2] * c - im[i + k + len / 2] * s;
+        const double xi = re[i + k + len / 2] * s + im[i + k + len / 2] * c;
+        re[i + k + len / 2] = re[i + k] - xr, im[i + k + len / 2] = im[i + k] - xi;
+        re[i + k] += xr, im[i + k] += xi;
+      }
+    }
+  }
+}
+// computeSpectrum(bytes, FFTMode = false, stretchFactor = 0): what the
+// playing channels sound now, mixed: 256 floats of the left side, then 256
+// of the right, in -1..1. Samples are taken every 2^stretchFactor; in FFT
+// mode 512 of them per side become the magnitudes of 256 frequencies, low
+// to high, a full-scale sine reading 1.
 NATIVE(SoundMixerComputeSpectrum) {
   Object* o = m.ArgOr(a, 0).AsObject();
   if (!o || o->kind != ObjectKind::kByteArray) m.ThrowError("TypeError", "Parameter outputArray must be non-null.", 2007);
   auto* ba = static_cast<avm2::ByteArrayObject*>(o);
+  const bool fft = a.size() > 1 && m.ToBoolean(a[1]);
+  const int stretch = std::clamp(a.size() > 2 ? m.ToInt(a[2]) : 0, 0, 8);
+  const std::size_t count = fft ? 512 : 256, step = std::size_t{1} << stretch;
+  std::vector<double> side[2] = {std::vector<double>(count), std::vector<double>(count)};
+  const double now = m.clockMs();
+  MediaState& media = B(m).media;
+  for (FlashObject* c : std::vector<FlashObject*>(media.channels)) {
+    if (!c->soundId || c->endsMs <= now || c->soundMs <= 0) continue;
+    const std::vector<std::int16_t>& pcm = DecodedSound(m, c->soundId, c->type.empty());
+    const std::size_t frames = pcm.size() / 2;
+    if (!frames) continue;
+    // Frames from the sound's start: where it is now, and where its last loop ends.
+    const double played = std::floor((c->fromMs + now - c->startedMs) * 44.1);
+    const double end = std::floor((c->fromMs + c->endsMs - c->startedMs) * 44.1);
+    const SoundMix& x = c->mix;
+    for (std::size_t i = 0; i < count; ++i) {
+      const double at = played + static_cast<double>(i * step);
+      if (at >= end || at < 0) break;
+      const std::size_t k = static_cast<std::size_t>(std::fmod(at, static_cast<double>(frames)));
+      const double l = SampleAt(pcm, 2 * k), r = SampleAt(pcm, 2 * k + 1);
+      side[0][i] += (l * x.leftToLeft + r * x.rightToLeft) * x.volume;
+      side[1][i] += (l * x.leftToRight + r * x.rightToRight) * x.volume;
+    }
+  }
+  const SoundMix& g = media.mixer;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double l = side[0][i], r = side[1][i];
+    side[0][i] = std::clamp((l * g.leftToLeft + r * g.rightToLeft) * g.volume, -1.0, 1.0);
+    side[1][i] = std::clamp((l * g.leftToRight + r * g.rightToRight) * g.volume, -1.0, 1.0);
+  }
   ba->bytes.assign(512 * 4, 0);
   ba->position = 0;
-  m.Skip("SoundMixer.computeSpectrum (gives silence)");
+  for (int s = 0; s < 2; ++s) {
+    std::vector<double> values = side[s];
+    if (fft) {
+      std::vector<double> im(count);
+      Fft(values, im);
+      for (std::size_t k = 0; k < 256; ++k)
+        values[k] = std::min(1.0, std::hypot(values[k], im[k]) * 2 / static_cast<double>(count));
+    }
+    for (std::size_t i = 0; i < 256; ++i) {
+      const float v = static_cast<float>(values[i]);
+      std::uint32_t bits;
+      std::memcpy(&bits, &v, 4);
+      for (int k = 0; k < 4; ++k)
+        ba->bytes[(s * 256 + i) * 4 + (ba->littleEndian ? k : 3 - k)] = static_cast<std::uint8_t>(bits >> (8 * k));
+    }
+  }
   return Value();
 }
 NATIVE(SoundMixerStopAll) {
@@ -705,6 +848,7 @@ constexpr MemberRow kMediaRows[] = {
     {"flash.media::Sound", "isURLInaccessible", Member::kGetter, ReturnFalse},
     {"flash.media::Sound", "close", Member::kMethod, Noop},
     {"flash.media::Sound", "length", Member::kGetter, SoundLength},
+    {"flash.media::Sound", "extract", Member::kMethod, SoundExtract},
     {"flash.media::SoundChannel", "stop", Member::kMethod, ChannelStop},
     {"flash.media::SoundChannel", "position", Member::kGetter, ChannelPosition},
     {"flash.media::SoundChannel", "soundTransform", Member::kGetter, ChannelTransform},

@@ -423,9 +423,24 @@ agal::Target& BackBuffer(Context3DObject* c, bool overwritesColour) {
 }
 // The target later clears and draws go to: the back buffer, or the chosen
 // texture loaded into the context's texture target.
-agal::Target& CurrentTarget(Context3DObject* c, bool overwritesColour = false) {
+// The texture target as setRenderToTexture left it: its texture's colours
+// (none for a compressed texture) and a far depth, unless what comes next
+// overwrites them.
+void ReadTextureTarget(Context3DObject* c, Resource3DObject* tex, bool overwritesColour, bool overwritesDepth) {
+  agal::Target& t = c->textureTarget;
+  if (c->textureColourUnread && !overwritesColour) {
+    const std::size_t n = static_cast<std::size_t>(t.width) * static_cast<std::size_t>(t.height);
+    if (tex->pixels.size() >= n) t.SetWords(std::span<const std::uint32_t>(tex->pixels.data(), n));
+    else std::fill(t.color.begin(), t.color.end(), 0.0f);
+  }
+  if (c->textureDepthUnset && !overwritesDepth) std::fill(t.depth.begin(), t.depth.end(), 1.0f);
+  c->textureColourUnread = c->textureDepthUnset = false;
+}
+agal::Target& CurrentTarget(Context3DObject* c, bool overwritesColour = false, bool overwritesDepth = false) {
   Resource3DObject* tex = As<Resource3DObject>(c->renderTarget);
-  return tex && tex->kind == Resource3DObject::kTexture ? c->textureTarget : BackBuffer(c, overwritesColour);
+  if (!tex || tex->kind != Resource3DObject::kTexture) return BackBuffer(c, overwritesColour);
+  ReadTextureTarget(c, tex, overwritesColour, overwritesDepth);
+  return c->textureTarget;
 }
 // Keys of recorded frames: each word mixed in turn.
 void Mix(std::uint64_t& k, std::uint64_t v) {
@@ -562,12 +577,15 @@ NATIVE(CtxSetRenderTarget) {
     m.ThrowError("TypeError", "Parameter texture must be non-null.", 2007);
   StoreTextureTarget(c);
   c->renderTarget = v;
-  // A cube map draws into its first face only.
+  // A cube map draws into its first face only. Its colours and depths are
+  // set when first drawn (most movies clear the texture first).
   const int h = tex->height == tex->width * 6 ? tex->width : tex->height;
-  c->textureTarget.Resize(tex->width, h);
-  // A compressed texture keeps no words: it starts cleared.
-  const std::size_t n = static_cast<std::size_t>(tex->width) * static_cast<std::size_t>(std::max(h, 0));
-  if (tex->pixels.size() >= n) c->textureTarget.SetWords(std::span<const std::uint32_t>(tex->pixels.data(), n));
+  agal::Target& t = c->textureTarget;
+  const std::size_t n = static_cast<std::size_t>(std::max(tex->width, 0)) * static_cast<std::size_t>(std::max(h, 0));
+  t.width = std::max(tex->width, 0), t.height = std::max(h, 0);
+  t.color.resize(n * 4);
+  t.depth.resize(n);
+  c->textureColourUnread = c->textureDepthUnset = true;
   return Value();
 }
 NATIVE(CtxSetBackBufferTarget) {
@@ -599,7 +617,7 @@ NATIVE(CtxClear) {
     return Value();
   }
   DrawRecording(m, c);
-  CurrentTarget(c, mask & 1).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
+  CurrentTarget(c, mask & 1, mask & 2).Clear({channel(0, 0), channel(1, 0), channel(2, 0), channel(3, 1)}, channel(4, 1), mask & 1, mask & 2);
   MarkTextureTarget(c);
   c->cleared = true;
   return Value();

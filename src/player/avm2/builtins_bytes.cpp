@@ -1150,6 +1150,22 @@ void InstallByteArray(Machine& m) {
                      F{"inflate", BaInflate}, F{"writeObject", BaWriteObject}, F{"readObject", BaReadObject}}) {
     m.AddMethod(ba, f.name, f.fn);
   }
+  // ByteArray implements IDataInput and IDataOutput: code typed to them
+  // names the members in the interfaces' namespaces.
+  static constexpr std::string_view kInput[] = {
+      "bytesAvailable", "endian", "objectEncoding", "readBoolean", "readByte", "readBytes", "readDouble",
+      "readFloat", "readInt", "readMultiByte", "readObject", "readShort", "readUnsignedByte", "readUnsignedInt",
+      "readUnsignedShort", "readUTF", "readUTFBytes"};
+  static constexpr std::string_view kOutput[] = {
+      "endian", "objectEncoding", "writeBoolean", "writeByte", "writeBytes", "writeDouble", "writeFloat", "writeInt",
+      "writeMultiByte", "writeObject", "writeShort", "writeUnsignedInt", "writeUTF", "writeUTFBytes"};
+  for (const auto& [name, members] : {std::pair<const char*, std::span<const std::string_view>>{"IDataInput", kInput},
+                                      std::pair<const char*, std::span<const std::string_view>>{"IDataOutput", kOutput}}) {
+    Class* iface = m.FindClass(std::string("flash.utils::") + name);
+    if (!iface) iface = m.DefineNativeClass("flash.utils", name, nullptr);
+    m.DeclareInterfaceMethods(iface, members);
+    m.ImplementInterface(ba, iface);
+  }
   m.AddGlobalFunction("flash.net", "registerClassAlias", RegisterClassAlias);
   m.AddGlobalFunction("flash.net", "getClassByAlias", GetClassByAlias);
   m.AddGlobalFunction("flash.crypto", "generateRandomBytes", GenerateRandomBytes);

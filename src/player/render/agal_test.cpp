@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -315,6 +317,42 @@ TEST(AgalEdges, SharedEdgesAreDrawnOnceAndLeaveNoGaps) {
     c.DrawAll();
     for (int y = 0; y < 32; ++y)
       for (int x = 0; x < 32; ++x) ASSERT_EQ(c.Red(x, y), x >= 2 && x < 30 && y >= 2 && y < 30 ? 0.25f : 0.0f) << x << "," << y;
+  }
+}
+
+}  // namespace
+}  // namespace quarvel::player::agal
+
+namespace quarvel::player::agal {
+namespace {
+
+// Channels become bytes as lround(clamp(v, 0, 1) * 255) does it, halves and
+// the floats either side of them included, whichever way the target is read.
+TEST(AgalTarget, ChannelsRoundToBytesAsLround) {
+  std::vector<float> values = {-1.0f, 0.0f, 1.0f, 2.0f, std::nanf(""), 1e-30f, 0.99999994f};
+  for (int k = 0; k < 256; ++k) {
+    const float half = (static_cast<float>(k) + 0.5f) / 255.0f;
+    for (float v : {half, std::nextafter(half, 0.0f), std::nextafter(half, 2.0f), static_cast<float>(k) / 255.0f})
+      values.push_back(v);
+  }
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int i = 0; i < 4000; ++i) values.push_back(unit(random));
+  Target t;
+  t.Resize(static_cast<int>(values.size()), 1);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const float v = values[i];
+    for (int k = 0; k < 4; ++k) t.color[i * 4 + static_cast<std::size_t>(k)] = k == 3 ? 1.0f : v;
+  }
+  std::vector<std::uint32_t> words(values.size());
+  t.Words(words);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const float v = values[i];
+    const float c = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+    const auto want = static_cast<std::uint32_t>(std::lround(static_cast<double>(c * 255.0f)));
+    ASSERT_EQ(words[i] & 0xFF, want) << v;
+    ASSERT_EQ(t.Word(static_cast<int>(i), 0), words[i]);
+    ASSERT_EQ(t.Pixel(static_cast<int>(i), 0), words[i]);  // opaque: premultiplied is the same
   }
 }
 
