@@ -782,22 +782,28 @@ NATIVE(DocSetTabChildren) {
   return Value();
 }
 
-// accessibilityImplementation: kept for the script (no screen reader
-// asks here), null until set, hidden from enumeration.
-NATIVE(IoAccessibilityImplementation) {
+// accessibilityImplementation and accessibilityProperties: kept for the
+// script (no screen reader asks here), null until set, hidden from enumeration.
+template <const char* kName>
+Value HiddenGet(Machine&, Value self, std::span<Value>) {
   const avm2::Object* o = self.AsObject();
-  const Value* v = o ? o->FindDyn("accessibilityImplementation") : nullptr;
+  const Value* v = o ? o->FindDyn(kName) : nullptr;
   return v ? *v : Value::Null();
 }
-NATIVE(IoSetAccessibilityImplementation) {
+template <const char* kName>
+Value HiddenSet(Machine& m, Value self, std::span<Value> a) {
   if (avm2::Object* o = self.AsObject()) {
-    o->SetDyn(m.Intern("accessibilityImplementation"), m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0));
-    o->dyn->hidden.insert("accessibilityImplementation");
+    o->SetDyn(m.Intern(kName), m.ArgOr(a, 0).IsUndefined() ? Value::Null() : m.ArgOr(a, 0));
+    o->dyn->hidden.insert(kName);
   }
   return Value();
 }
+constexpr char kAccessImpl[] = "accessibilityImplementation";
+constexpr char kAccessProps[] = "accessibilityProperties";
 
 constexpr MemberRow kDisplayObjectRows[] = {
+    {"flash.display::DisplayObject", "accessibilityProperties", Member::kGetter, HiddenGet<kAccessProps>},
+    {"flash.display::DisplayObject", "accessibilityProperties", Member::kSetter, HiddenSet<kAccessProps>},
     {"flash.display::DisplayObject", "x", Member::kGetter, DoGetX},
     {"flash.display::DisplayObject", "x", Member::kSetter, DoSetX},
     {"flash.display::DisplayObject", "y", Member::kGetter, DoGetY},
@@ -876,8 +882,8 @@ constexpr MemberRow kDisplayObjectRows[] = {
     {"flash.display::BlendMode", "OVERLAY", Member::kConst, nullptr, "overlay"},
     {"flash.display::BlendMode", "HARDLIGHT", Member::kConst, nullptr, "hardlight"},
     {"flash.display::BlendMode", "SHADER", Member::kConst, nullptr, "shader"},
-    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kGetter, IoAccessibilityImplementation},
-    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kSetter, IoSetAccessibilityImplementation},
+    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kGetter, HiddenGet<kAccessImpl>},
+    {"flash.display::InteractiveObject", "accessibilityImplementation", Member::kSetter, HiddenSet<kAccessImpl>},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kGetter, IoGet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "mouseEnabled", Member::kSetter, IoSet<&FlashObject::mouseEnabled>},
     {"flash.display::InteractiveObject", "doubleClickEnabled", Member::kGetter, IoGet<&FlashObject::doubleClickEnabled>},

@@ -1153,9 +1153,6 @@ NATIVE(AccessibilityPropertiesCtor) {
   for (const char* n : {"silent", "forceSimple", "noAutoLabeling"}) Set(m, self, n, Value::Bool(false));
   return self;
 }
-NATIVE(NewAccessibilityProperties) {
-  return Value::Obj(m.Construct(m.FindClass("flash.accessibility::AccessibilityProperties"), {}));
-}
 
 // ---- flash.media
 
@@ -1689,12 +1686,6 @@ void InstallNetSystemAndGeometry(Machine& m, Class* obj, [[maybe_unused]] Class*
   m.AddMethod(access, "updateProperties", Nothing, true);
   m.AddMethod(access, "sendEvent", Nothing, true);
   Existing(m, "flash.accessibility", "AccessibilityImplementation", obj);
-  if (Class* display = m.FindClass("flash.display::DisplayObject");
-      display && !m.FindBinding(&display->instance, m.NameFromString("accessibilityProperties"))) {
-    m.AddGetter(display, "accessibilityProperties", NewAccessibilityProperties);
-    m.AddSetter(display, "accessibilityProperties", Nothing);
-    m.InheritAddedMembers(display);
-  }
 }
 
 // ---- flash.system: workers. This player runs no background worker

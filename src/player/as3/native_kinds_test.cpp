@@ -168,8 +168,8 @@ TEST(As3NativeKinds, EveryKindWhereAnotherIsExpectedIsATypeErrorTheScriptCatches
 }
 
 TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
-  // tabIndex -1, focusRect and contextMenu null until set, then what was
-  // set; Capabilities.isDebugger false, and a version recent enough for
+  // tabIndex -1, focusRect, contextMenu and accessibilityProperties null
+  // until set, then what was set; Capabilities.isDebugger false, and a version recent enough for
   // frameworks that refuse players before 19 (Stage3D movies).
   As3Movie d;
   const auto bytes = d.Build([&](As3Movie& m, AbcCode& c) {
@@ -178,7 +178,7 @@ TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
       push();
       c.Op("callpropvoid", {m.Q("trace"), 1});
     };
-    for (const char* p : {"tabIndex", "focusRect", "contextMenu"})
+    for (const char* p : {"tabIndex", "focusRect", "contextMenu", "accessibilityProperties"})
       trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q(p)}); });
     c.Op("getlocal_0").Op("pushbyte", {7}).Op("setproperty", {m.Q("tabIndex")});
     c.Op("getlocal_0").Op("pushfalse").Op("setproperty", {m.Q("focusRect")});
@@ -187,11 +187,14 @@ TEST(As3NativeKinds, InteractiveDefaultsAndCapabilitiesAreFlashs) {
     trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("tabIndex")}); });
     trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("focusRect")}); });
     trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("contextMenu")}).Op("getlocal_1").Op("strictequals"); });
+    Construct(m, c, "flash.accessibility", "AccessibilityProperties");
+    c.Op("setlocal_1").Op("getlocal_0").Op("getlocal_1").Op("setproperty", {m.Q("accessibilityProperties")});
+    trace([&] { c.Op("getlocal_0").Op("getproperty", {m.Q("accessibilityProperties")}).Op("getlocal_1").Op("strictequals"); });
     const auto caps = m.a.PackageName("flash.system", "Capabilities");
     trace([&] { c.Op("getlex", {caps}).Op("getproperty", {m.Q("isDebugger")}); });
     trace([&] { c.Op("getlex", {caps}).Op("getproperty", {m.Q("version")}); });
   });
-  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|7|false|true|false|LNX 32,0,0,465|");
+  EXPECT_EQ(As3Traced(bytes, [](FlashPlayer&) {}), "-1|null|null|null|7|false|true|true|false|LNX 32,0,0,465|");
 }
 
 TEST(As3NativeKinds, TheScreenIsTheMoviesFrame) {
