@@ -258,6 +258,42 @@ TEST(CliCapture, FillsTheFrameStoreOfTheWorkingFolder) {
   EXPECT_LE(*files.rbegin(), 10) << "the longer earlier capture was not cleared";
 }
 
+// On the virtual clock the recording depends on the movie alone: captures
+// run side by side, each recorder's thread scheduled as the machine lets
+// it, give the same bytes.
+TEST(CliCapture, ParallelCapturesGiveTheSameRecording) {
+  CliRunner cli("parallel");
+  constexpr int kRuns = 6;
+  std::string cmd;
+  for (int i = 0; i < kRuns; ++i) {
+    const fs::path work = cli.Folder() / ("w" + std::to_string(i));
+    cmd += ShellQuote(std::string(QUARVEL_BINARY_DIR) + "/src/cli/quarvel-cli") + " --quiet --work-dir " +
+           ShellQuote(work.string()) + " capture " + ShellQuote(SampleMovie()) +
+           " --size 110x80 --sound pcm >" + ShellQuote((work.string() + ".err")) + " 2>&1 </dev/null & ";
+  }
+  cmd += "wait";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  const fs::path first = cli.Folder() / "w0" / "temp" / "_temp.wav";
+  const std::string reference = ReadText(first);
+  // Four seconds of 16-bit stereo at 44100 Hz, with the sample's tone in it.
+  ASSERT_GE(reference.size(), 44u + 4u * 44100u * 4u) << ReadText(cli.Folder() / "w0.err");
+  double sum = 0;
+  for (std::size_t i = 44; i + 1 < reference.size(); i += 2) {
+    const auto v = static_cast<std::int16_t>(static_cast<std::uint8_t>(reference[i]) |
+                                             (static_cast<std::uint8_t>(reference[i + 1]) << 8));
+    sum += double(v) * v;
+  }
+  EXPECT_GT(std::sqrt(sum / double((reference.size() - 44) / 2)), 300);
+  for (int i = 1; i < kRuns; ++i) {
+    const fs::path other = cli.Folder() / ("w" + std::to_string(i)) / "temp" / "_temp.wav";
+    const std::string got = ReadText(other);
+    ASSERT_EQ(got.size(), reference.size()) << ReadText(cli.Folder() / ("w" + std::to_string(i) + ".err"));
+    std::size_t at = 0;
+    while (at < got.size() && got[at] == reference[at]) ++at;
+    EXPECT_EQ(at, got.size()) << "capture " << i << " recorded other sound from byte " << at << " on";
+  }
+}
+
 TEST(CliFrame, WritesThePictureAfterNFramesAtTheMoviesSize) {
   CliRunner cli("frame");
   const auto png = cli.Folder() / "f1.png";

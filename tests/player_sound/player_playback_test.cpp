@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <thread>
 
 #include "platform/audio/loopback_bus.h"
+#include "platform/audio/wave_file.h"
 #include "platform/mci/mci.h"
 #include "platform/paths/working_folder.h"
 #include "player/flash_player.h"
@@ -227,6 +232,115 @@ TEST_F(PlayerSound, UnloadSilences) {
   player.Unload();
   RunTo(2500);
   EXPECT_NEAR(Sounding(3000).second, 500, 1);
+}
+
+// The capture's loop on a virtual clock with the recorder on a thread of its
+// own: the player writes a frame's sound only after the clock has reached
+// the frame's time, so a recorder that runs in between must not take the
+// silence before it. A loaded machine is stood in for by sleeps between the
+// clock's step and the player's frames, and after them.
+class RecordingTiming : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = quarvel::testing::MakeTempFolder("quarvel-rtiming"); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // 10 fps: a streamed tone on every frame, an event sound from frame 4 and,
+  // at frame 19, a jump back to frame 8 (the stream is cut and restarts).
+  static std::vector<std::uint8_t> Movie() {
+    SwfBuilder b(8, {0, 2000, 0, 2000}, 10.0);
+    b.DefineSound(1, kPcm44Mono, 30000, Sine16Mono(300, 30000, 6000));
+    b.SoundStreamHead(kPcm44Mono, kPcm44Mono, 4410);
+    for (int f = 0; f < 25; ++f) {
+      if (f == 4) b.StartSound(1);
+      if (f == 19) b.DoAction(quarvel::testing::Actions().GotoFrame(8));
+      b.SoundStreamBlock(Sine16Mono(500 + 20 * f, 4410, 5000)).ShowFrame();
+    }
+    b.End();
+    return b.Build();
+  }
+
+  struct Run {
+    std::vector<std::uint8_t> file;  // the saved recording
+    std::vector<std::int16_t> bus;   // the bus's record mix over the same time, read after the run
+  };
+
+  Run Capture(const audio::WaveFormat& format, bool perturb) {
+    const fs::path element = dir_ / (std::to_string(runs_++) + ".wav");
+    const auto header = audio::WaveHeader(format, 0, format.format_tag == audio::kWaveFormatPcm
+                                                         ? std::nullopt
+                                                         : std::optional<std::uint32_t>(0));
+    std::ofstream(element, std::ios::binary)
+        .write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    Run run;
+    auto clock = std::make_shared<audio::VirtualClock>(1000);
+    LoopbackBus bus(clock);
+    mci::Mci mci(bus);
+    SoundOutput output(bus);
+    FlashPlayer player;
+    player.SetSoundListener(&output);
+    player.AdvanceTo(clock->NowMs());
+    EXPECT_TRUE(player.LoadMovieBytes(Movie())) << player.LoadError();
+    mci::DeviceId id = 0;
+    EXPECT_EQ(mci.Open(element, id), mci::kOk);
+    auto oracle = bus.OpenTap(bus.NowFrame());
+    EXPECT_EQ(mci.Record(id), mci::kOk);
+    std::minstd_rand rng(7);
+    const auto nap = [&](int most_ms) {
+      if (perturb) std::this_thread::sleep_for(std::chrono::milliseconds(rng() % most_ms));
+    };
+    std::int64_t t = clock->NowMs();
+    for (int tick = 0; tick < 16; ++tick) {
+      t += 250;
+      clock->Set(t);
+      nap(40);  // the recorder polls every 20 ms: it runs here now and then
+      player.AdvanceTo(t);
+      output.Pump(t);
+      nap(10);
+    }
+    player.Stop();
+    EXPECT_EQ(mci.Save(id, element), mci::kOk);
+    EXPECT_EQ(mci.Close(id), mci::kOk);
+    EXPECT_EQ(mci.ErrorText(id), "");
+    oracle->ReadUntil(bus.NowFrame(), audio::BusMix::kRecordStereoMix, run.bus);
+    player.SetSoundListener(nullptr);
+    std::ifstream in(element, std::ios::binary);
+    run.file.assign(std::istreambuf_iterator<char>(in), {});
+    return run;
+  }
+
+  fs::path dir_;
+  int runs_ = 0;
+};
+
+TEST_F(RecordingTiming, PcmRecordingHoldsEveryFrameThePlayerWrote) {
+  const auto format = audio::WaveFormat::Pcm(2, 44100, 16);
+  for (const bool perturb : {false, true, true}) {
+    SCOPED_TRACE(perturb ? "perturbed" : "undisturbed");
+    const Run run = Capture(format, perturb);
+    ASSERT_EQ(run.bus.size(), 16u * 11025u * 2u);
+    // The bus holds the stream from the start, the event sound over it and
+    // the jump back: a recording of silence would not do.
+    EXPECT_GT(quarvel::testing::Rms(std::vector<std::int16_t>(run.bus.begin(), run.bus.begin() + 8820)), 1000);
+    ASSERT_EQ(run.file.size(), 44u + run.bus.size() * 2u);
+    std::vector<std::int16_t> recorded(run.bus.size());
+    std::memcpy(recorded.data(), run.file.data() + 44, recorded.size() * 2);
+    std::size_t first_wrong = 0;
+    while (first_wrong < recorded.size() && recorded[first_wrong] == run.bus[first_wrong]) ++first_wrong;
+    EXPECT_EQ(first_wrong, recorded.size()) << "the recording differs from the bus from "
+                                            << first_wrong / 2 * 1000 / 44100 << " ms on";
+  }
+}
+
+TEST_F(RecordingTiming, ResampledAdpcmRecordingIsTheSameEveryTime) {
+  // Resampled and encoded in whatever pieces the recorder's thread takes.
+  const auto format = audio::WaveFormat::ImaAdpcm(1, 22050, 512);
+  const Run undisturbed = Capture(format, false);
+  ASSERT_GT(undisturbed.file.size(), 44u + 4u * 22050u / 2u * 9u / 10u);
+  for (int i = 0; i < 2; ++i) {
+    const Run perturbed = Capture(format, true);
+    EXPECT_EQ(perturbed.bus, undisturbed.bus);
+    EXPECT_TRUE(perturbed.file == undisturbed.file) << "run " << i << " gave another recording";
+  }
 }
 
 // A capture of a corpus movie with an MP3 stream on the virtual clock,

@@ -1,6 +1,7 @@
 #include "platform/audio/loopback_bus.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace quarvel::audio {
 namespace {
@@ -19,7 +20,57 @@ LoopbackBus::Tap::~Tap() {
   std::lock_guard lock(bus_.mutex_);
   bus_.taps_.erase(id_);
   bus_.pacing_.erase(id_);
+  ++bus_.tap_moves_;
   bus_.tap_moved_.notify_all();
+}
+
+LoopbackBus::Hold::~Hold() {
+  std::lock_guard lock(bus_.mutex_);
+  bus_.holds_.erase(id_);
+}
+
+void LoopbackBus::Hold::SettleTo(std::int64_t frame) {
+  std::lock_guard lock(bus_.mutex_);
+  std::int64_t& mark = bus_.holds_.at(id_);
+  mark = std::max(mark, frame);
+}
+
+std::int64_t LoopbackBus::Hold::Mark() const {
+  std::lock_guard lock(bus_.mutex_);
+  return bus_.holds_.at(id_);
+}
+
+std::unique_ptr<LoopbackBus::Hold> LoopbackBus::OpenHold(std::int64_t mark) {
+  std::lock_guard lock(mutex_);
+  const int id = next_hold_++;
+  holds_[id] = mark;
+  return std::unique_ptr<Hold>(new Hold(*this, id));
+}
+
+std::int64_t LoopbackBus::SettledFrame() const {
+  std::lock_guard lock(mutex_);
+  return SettledLocked();
+}
+
+std::int64_t LoopbackBus::SettledLocked() const {
+  std::int64_t settled = std::numeric_limits<std::int64_t>::max();
+  for (const auto& [id, mark] : holds_) settled = std::min(settled, mark);
+  return settled;
+}
+
+template <typename Pred>
+void LoopbackBus::WaitWhileLocked(std::unique_lock<std::mutex>& lock, Pred blocked) {
+  auto give_up = std::chrono::steady_clock::now() + kWriterWait;
+  std::uint64_t seen = tap_moves_;
+  while (blocked()) {
+    const bool timed_out = tap_moved_.wait_until(lock, give_up) == std::cv_status::timeout;
+    if (tap_moves_ != seen) {
+      seen = tap_moves_;
+      give_up = std::chrono::steady_clock::now() + kWriterWait;
+    } else if (timed_out) {
+      return;
+    }
+  }
 }
 
 void LoopbackBus::Tap::SetPacing(bool on) {
@@ -29,16 +80,15 @@ void LoopbackBus::Tap::SetPacing(bool on) {
 
 void LoopbackBus::WaitForReaders(std::int64_t frame) {
   std::unique_lock lock(mutex_);
-  const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
+  // A reader cannot pass the settled frame, so it is not waited for beyond it.
   const auto behind = [&] {
+    const std::int64_t target = std::min(frame, SettledLocked()) - kPaceFrames;
     for (const auto& [id, on] : pacing_) {
-      if (on && taps_.at(id) < frame - kPaceFrames) return true;
+      if (on && taps_.at(id) < target) return true;
     }
     return false;
   };
-  while (behind()) {
-    if (tap_moved_.wait_until(lock, give_up) == std::cv_status::timeout) return;
-  }
+  WaitWhileLocked(lock, behind);
 }
 
 std::int64_t LoopbackBus::Tap::Position() const {
@@ -55,6 +105,7 @@ void LoopbackBus::Tap::ReadUntil(std::int64_t end_frame, BusMix mix, std::vector
   bus_.MixLocked(mix, pos, std::span(out).subspan(old));
   pos = end_frame;
   bus_.TrimLocked();
+  ++bus_.tap_moves_;
   bus_.tap_moved_.notify_all();
 }
 
@@ -62,6 +113,7 @@ void LoopbackBus::Tap::SkipTo(std::int64_t frame) {
   std::lock_guard lock(bus_.mutex_);
   bus_.taps_.at(id_) = frame;
   bus_.TrimLocked();
+  ++bus_.tap_moves_;
   bus_.tap_moved_.notify_all();
 }
 
@@ -80,9 +132,10 @@ LoopbackBus& LoopbackBus::Instance() {
 void LoopbackBus::SetClock(std::shared_ptr<const Clock> clock) {
   std::lock_guard lock(mutex_);
   clock_ = clock ? std::move(clock) : std::make_shared<WallClock>();
-  // A new time line: what was held belongs to the old one.
+  // A new time line: what was held, and the writers' marks, belong to the old one.
   for (auto& s : samples_) s.clear();
   base_frame_ = std::max<std::int64_t>(0, MsToFrame(clock_->NowMs()) - kRetainFrames);
+  for (auto& [id, mark] : holds_) mark = std::min(mark, base_frame_);
 }
 
 std::shared_ptr<const Clock> LoopbackBus::GetClock() const {
@@ -94,28 +147,27 @@ std::int64_t LoopbackBus::NowFrame() const { return MsToFrame(GetClock()->NowMs(
 
 void LoopbackBus::Write(BusSource source, std::int64_t start_frame, std::span<const std::int16_t> interleaved) {
   std::unique_lock lock(mutex_);
-  TrimLocked();
   std::int64_t frames = static_cast<std::int64_t>(interleaved.size() / kBusChannels);
   // A reader that fell behind (a recorder on a clock that runs faster than
   // real time) holds the span back; wait for it rather than lose sound.
-  const auto give_up = std::chrono::steady_clock::now() + kWriterWait;
   const auto lagging_reader = [&] {
+    TrimLocked();
     if (start_frame + frames <= base_frame_ + kMaxSpanFrames) return false;
     for (const auto& [id, pos] : taps_) {
       if (pos < start_frame) return true;
     }
     return false;
   };
-  while (lagging_reader()) {
-    if (tap_moved_.wait_until(lock, give_up) == std::cv_status::timeout) break;
-    TrimLocked();
-  }
+  WaitWhileLocked(lock, lagging_reader);
   std::int64_t first = start_frame;
-  if (first < base_frame_) {
-    const std::int64_t cut = std::min(frames, base_frame_ - first);
+  // Frames already settled may have been read: a change there would reach
+  // a reader or not depending on when it read.
+  const std::int64_t keep_from = holds_.empty() ? base_frame_ : std::max(base_frame_, SettledLocked());
+  if (first < keep_from) {
+    const std::int64_t cut = std::min(frames, keep_from - first);
     interleaved = interleaved.subspan(static_cast<std::size_t>(cut * kBusChannels));
     frames -= cut;
-    first = base_frame_;
+    first = keep_from;
   }
   frames = std::min(frames, base_frame_ + kMaxSpanFrames - first);
   if (frames <= 0) return;
@@ -176,6 +228,7 @@ void LoopbackBus::TrimLocked() {
     // The clock went back (a virtual clock restarted): start a new time line.
     for (auto& s : samples_) s.clear();
     base_frame_ = std::max<std::int64_t>(0, now - kRetainFrames);
+    for (auto& [id, mark] : holds_) mark = std::min(mark, base_frame_);
     return;
   }
   std::int64_t keep_from = now - kRetainFrames;

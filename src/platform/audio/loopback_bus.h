@@ -6,6 +6,11 @@
 // frame f sounds at clock time f × 1000 / 44100 ms. Writers add interleaved
 // stereo 16-bit samples at a frame; readers (the recorder, the ALSA output)
 // pull the mix of a frame range through a Tap, with the mixer's levels applied.
+//
+// A writer that writes at times the clock has already reached (the player
+// runs a frame only once its time has come) keeps a Hold: its promise that
+// nothing before its mark changes any more. The recorder reads no further
+// than the lowest mark, so what it takes is final whenever its thread runs.
 
 #include <array>
 #include <chrono>
@@ -58,7 +63,8 @@ class LoopbackBus {
   static constexpr std::int64_t kRetainFrames = 2 * kBusRate;
   // Frames kept at most from the oldest held frame on; later writes are cut.
   static constexpr std::int64_t kMaxSpanFrames = 120 * kBusRate;
-  // Longest a write waits for a lagging tap before it is cut.
+  // Longest a write waits for a lagging tap that does not move before the
+  // write is cut.
   static constexpr std::chrono::milliseconds kWriterWait{2000};
 
   // A reader's position on the bus; data from its position on is kept.
@@ -84,6 +90,26 @@ class LoopbackBus {
     int id_;
   };
 
+  // A writer's promise that it changes nothing before its mark any more.
+  // Writes before the lowest mark are dropped, so that a reader that stays
+  // behind it reads the same samples however the threads are timed.
+  class Hold {
+   public:
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    ~Hold();
+    // Moves the mark on to `frame` (a lower frame is ignored: a promise
+    // once made is kept).
+    void SettleTo(std::int64_t frame);
+    std::int64_t Mark() const;
+
+   private:
+    friend class LoopbackBus;
+    Hold(LoopbackBus& bus, int id) : bus_(bus), id_(id) {}
+    LoopbackBus& bus_;
+    int id_;
+  };
+
   // Without a clock the bus runs on a wall clock of its own.
   explicit LoopbackBus(std::shared_ptr<const Clock> clock = nullptr);
   LoopbackBus(const LoopbackBus&) = delete;
@@ -100,8 +126,8 @@ class LoopbackBus {
   static std::int64_t FrameToMs(std::int64_t frame) { return frame * 1000 / kBusRate; }
 
   // Adds samples to `source` from `start_frame` on; an odd trailing sample is
-  // ignored. Parts before the oldest kept frame, or beyond the kept span, are
-  // dropped.
+  // ignored. Parts before the oldest kept frame or the settled frame, or
+  // beyond the kept span, are dropped.
   void Write(BusSource source, std::int64_t start_frame, std::span<const std::int16_t> interleaved);
   void WriteAtMs(BusSource source, std::int64_t start_ms, std::span<const std::int16_t> interleaved) {
     Write(source, MsToFrame(start_ms), interleaved);
@@ -113,9 +139,15 @@ class LoopbackBus {
 
   std::unique_ptr<Tap> OpenTap(std::int64_t start_frame);
 
-  // Waits (at most kWriterWait) until every pacing tap has read to within
-  // kPaceFrames of `frame`: a player on a virtual clock runs no further
-  // ahead of the recorder than that, so stopping never waits long for it.
+  std::unique_ptr<Hold> OpenHold(std::int64_t mark);
+  // The first frame a writer may still change: the lowest mark of the
+  // holds, or the largest frame when none is held.
+  std::int64_t SettledFrame() const;
+
+  // Waits until every pacing tap has read to within kPaceFrames of `frame`
+  // (or of the settled frame, when that is lower): a player on a virtual
+  // clock runs no further ahead of the recorder than that, so stopping
+  // never waits long for it. Gives up when no tap moved for kWriterWait.
   void WaitForReaders(std::int64_t frame);
   static constexpr std::int64_t kPaceFrames = 5 * kBusRate;
 
@@ -133,6 +165,12 @@ class LoopbackBus {
  private:
   void MixLocked(BusMix mix, std::int64_t start_frame, std::span<std::int16_t> out) const;
   void TrimLocked();
+  std::int64_t SettledLocked() const;
+  // Waits on tap_moved_ while `blocked` holds, giving up once no tap has
+  // moved for kWriterWait; a reader that keeps moving is waited for however
+  // slowly a loaded machine runs it.
+  template <typename Pred>
+  void WaitWhileLocked(std::unique_lock<std::mutex>& lock, Pred blocked);
 
   mutable std::mutex mutex_;
   std::condition_variable tap_moved_;
@@ -144,7 +182,10 @@ class LoopbackBus {
   RecordSource record_source_ = RecordSource::kStereoMix;
   std::map<int, std::int64_t> taps_;
   std::map<int, bool> pacing_;
+  std::uint64_t tap_moves_ = 0;
   int next_tap_ = 1;
+  std::map<int, std::int64_t> holds_;
+  int next_hold_ = 1;
 };
 
 }  // namespace quarvel::audio

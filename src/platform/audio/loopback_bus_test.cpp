@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 
 namespace quarvel::audio {
@@ -98,6 +99,43 @@ TEST_F(LoopbackBusTest, OldDataIsDroppedWithoutTapsAndClockRestartsAreFollowed) 
   bus_.Write(BusSource::kWaveOut, 10 * LoopbackBus::kMaxSpanFrames, Constant(10, 5, 5));
   bus_.Mix(BusMix::kPlayback, 10 * LoopbackBus::kMaxSpanFrames, out);
   EXPECT_EQ(out[0], 0);
+}
+
+// A writer's hold: writes before the lowest mark are dropped (a reader may
+// have taken those frames), a mark never goes back, and a new time line
+// (the clock restarted) lowers the marks of the old one.
+TEST_F(LoopbackBusTest, HoldsDropWritesToSettledFrames) {
+  EXPECT_EQ(bus_.SettledFrame(), std::numeric_limits<std::int64_t>::max());
+  auto a = bus_.OpenHold(100);
+  auto b = bus_.OpenHold(300);
+  EXPECT_EQ(bus_.SettledFrame(), 100);
+  a->SettleTo(50);
+  EXPECT_EQ(a->Mark(), 100);
+  a->SettleTo(400);
+  EXPECT_EQ(bus_.SettledFrame(), 300);
+
+  bus_.Write(BusSource::kWaveOut, 200, Constant(200, 10, 10));
+  std::vector<std::int16_t> out(2 * 200);
+  bus_.Mix(BusMix::kPlayback, 200, out);
+  EXPECT_EQ(out[2 * 99], 0);    // frame 299: settled, dropped
+  EXPECT_EQ(out[2 * 100], 10);  // frame 300 on: kept
+  EXPECT_EQ(out[2 * 199], 10);
+
+  b.reset();
+  EXPECT_EQ(bus_.SettledFrame(), 400);
+  a.reset();
+  bus_.Write(BusSource::kWaveOut, 200, Constant(1, 10, 10));
+  bus_.Mix(BusMix::kPlayback, 200, std::span(out).first(2));
+  EXPECT_EQ(out[0], 10);
+
+  clock_->Set(60'000);
+  auto c = bus_.OpenHold(LoopbackBus::MsToFrame(60'000));
+  bus_.Write(BusSource::kWaveOut, LoopbackBus::MsToFrame(60'000), Constant(1, 5, 5));
+  clock_->Set(0);
+  bus_.Write(BusSource::kWaveOut, 0, Constant(1, 5, 5));
+  bus_.Mix(BusMix::kPlayback, 0, std::span(out).first(2));
+  EXPECT_EQ(out[0], 5);
+  EXPECT_EQ(bus_.SettledFrame(), 0);
 }
 
 // A writer on a clock that runs far ahead of a reader (a virtual-time

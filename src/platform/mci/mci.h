@@ -7,7 +7,9 @@
 // What is recorded is the input the loopback mixer selected on its recording
 // destination: the bus's stereo mix or line in, or the ALSA default capture
 // device for "Microphone" (silence when there is none). Recording time is the
-// bus clock's: a recording from clock time a to b holds exactly b − a ms.
+// bus clock's: a recording from clock time a to b holds exactly b − a ms. The
+// recording thread takes the bus only up to its settled frame (see
+// LoopbackBus::Hold), the stop up to the present.
 
 #include <cstdint>
 #include <filesystem>

@@ -212,8 +212,13 @@ void WaveAudioDevice::Run() {
 
 bool WaveAudioDevice::PullLocked(bool final) {
   const std::int64_t now = bus_.NowFrame();
+  // While recording, only what the writers have settled is taken: the
+  // player writes a frame's sound after the clock reached the frame's time,
+  // and this thread must not take the silence before it whenever it happens
+  // to run. The stop takes everything up to the present.
+  const std::int64_t end = final ? now : std::min(now, bus_.SettledFrame());
   const std::int64_t from = tap_->Position();
-  const std::int64_t until = std::min(now, from + kPullFrames);
+  const std::int64_t until = std::min(end, from + kPullFrames);
   if (until > from) {
     input_.clear();
     switch (bus_.GetRecordSource()) {
@@ -260,7 +265,7 @@ bool WaveAudioDevice::PullLocked(bool final) {
     microphone_owed_ = owed_after;
     FeedLocked(input_);
   }
-  return until == now;
+  return until >= end;
 }
 
 void WaveAudioDevice::FeedLocked(std::span<const std::int16_t> interleaved) {

@@ -28,13 +28,26 @@ std::pair<std::int32_t, std::int32_t> EnvelopeAt(const std::vector<EnvelopePoint
   return {env.back().left, env.back().right};
 }
 
+// How far a stream's sound may run ahead of or behind its timeline and still
+// go on from where it is, in bus frames: two frames, and an MP3 frame more.
+std::int64_t StreamTolerance(const StreamHead& head) {
+  const double fps =
+      head.samplesPerFrame > 0 ? static_cast<double>(head.stream.CodedRate()) / head.samplesPerFrame : 12.0;
+  return static_cast<std::int64_t>(2 * Resampler::kRate / std::max(fps, 1.0)) + 2304;
+}
+
+// The same for a video's sound: its tags keep within a tenth of a second of
+// their own times (codec frames do not end on milliseconds).
+constexpr std::int64_t kVideoSoundTolerance = Resampler::kRate / 10;
+
 bool SameFormat(const SoundFormat& a, const SoundFormat& b) {
   return a.codec == b.codec && a.rate == b.rate && a.sixteenBit == b.sixteenBit && a.stereo == b.stereo;
 }
 
 }  // namespace
 
-SoundOutput::SoundOutput(audio::LoopbackBus& bus, audio::BusSource source) : bus_(bus), source_(source) {}
+SoundOutput::SoundOutput(audio::LoopbackBus& bus, audio::BusSource source)
+    : bus_(bus), source_(source), hold_(bus.OpenHold(0)) {}
 
 SoundOutput::~SoundOutput() { CutAll(ToFrame(latestMs_)); }
 
@@ -172,8 +185,24 @@ void SoundOutput::Advance(std::int64_t ms) {
   }
 }
 
+std::int64_t SoundOutput::EarliestWrite() const {
+  // Sounds start, and cuts fall, at the latest time or later; a running
+  // stream goes on at its cursor unless that lags its next frame by more
+  // than the stream's tolerance.
+  const std::int64_t latest = ToFrame(latestMs_);
+  std::int64_t earliest = latest;
+  for (const auto& [id, s] : streams_) {
+    if (s.running && s.head) earliest = std::min(earliest, std::max(s.cursor, latest - StreamTolerance(*s.head)));
+  }
+  for (const auto& [id, s] : videoSounds_) {
+    if (s.running) earliest = std::min(earliest, std::max(s.cursor, latest - kVideoSoundTolerance));
+  }
+  return earliest;
+}
+
 void SoundOutput::Pump(std::int64_t nowMs) {
   Advance(nowMs);
+  hold_->SettleTo(EarliestWrite());
   bus_.WaitForReaders(ToFrame(nowMs));
 }
 
@@ -305,13 +334,10 @@ void SoundOutput::OnStreamBlock(int timeline, int frame, std::span<const std::ui
   }
   Stream& s = it->second;
   const std::int64_t at = ToFrame(timeMs);
-  const double fps = s.head->samplesPerFrame > 0
-                         ? static_cast<double>(s.head->stream.CodedRate()) / s.head->samplesPerFrame
-                         : 12.0;
   // Blocks play one after the other while the frames follow each other and
   // the sound keeps up with the timeline; otherwise the stream restarts at
   // this frame's time.
-  const std::int64_t tolerance = static_cast<std::int64_t>(2 * Resampler::kRate / std::max(fps, 1.0)) + 2304;
+  const std::int64_t tolerance = StreamTolerance(*s.head);
   if (s.running && (frame != s.lastFrame + 1 || s.cursor > at + tolerance)) {
     CutStream(s, at);  // looped, jumped, or far ahead of the timeline
   } else if (s.running && s.cursor < at - tolerance) {
@@ -398,10 +424,9 @@ void SoundOutput::OnVideoSound(int stream, std::span<const std::uint8_t> tag, st
     return;
   }
   if (pcm.samples.empty() || pcm.channels <= 0 || pcm.rate <= 0) return;
-  // Tags play one after the other while they keep within a tenth of a
-  // second of their own times (codec frames do not end on milliseconds);
-  // further off, the sound restarts at the tag's time.
-  const std::int64_t tolerance = Resampler::kRate / 10;
+  // Tags play one after the other while they keep within the tolerance of
+  // their own times; further off, the sound restarts at the tag's time.
+  const std::int64_t tolerance = kVideoSoundTolerance;
   if (s.running && s.cursor > at + tolerance) CutChunks(s.written, at);
   if (!s.running || s.cursor > at + tolerance || s.cursor < at - tolerance) {
     s.cursor = at;

@@ -8,7 +8,9 @@
 // unload at time t takes back what was already written past t by writing its
 // negation (the bus adds writes in 32-bit accumulators, so this is exact).
 // Hosts call Pump(now) after each AdvanceTo so that long event sounds keep
-// going between timeline events:
+// going between timeline events. Pump also settles the bus up to the first
+// frame the output may still write (the player's time, or a lagging stream's
+// cursor), so that a recorder takes each frame only once it is final:
 //
 //   audio::LoopbackBus& bus = audio::LoopbackBus::Instance();
 //   bus.SetClock(clock);
@@ -134,6 +136,8 @@ class SoundOutput final : public SoundEventListener {
   };
 
   Sound* Ensure(int soundId);
+  // The first bus frame a later call may still write or take back.
+  std::int64_t EarliestWrite() const;
   void CutChunks(std::deque<Chunk>& written, std::int64_t frame);
   void RenderVoice(Voice& v, std::int64_t from, std::int64_t to, bool negate);
   void CutVoice(Voice& v, std::int64_t frame);
@@ -146,6 +150,7 @@ class SoundOutput final : public SoundEventListener {
 
   audio::LoopbackBus& bus_;
   audio::BusSource source_;
+  std::unique_ptr<audio::LoopbackBus::Hold> hold_;
   std::int64_t lookAheadMs_ = kDefaultLookAheadMs;
   std::int64_t latestMs_ = 0;
   std::map<int, Sound> sounds_;

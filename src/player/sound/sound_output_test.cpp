@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 namespace quarvel::player::sound {
@@ -149,7 +150,7 @@ TEST_F(SoundOutputTest, SyncStopAndNoMultiple) {
   Info stop;
   stop.syncStop = true;
   out.OnStartSound(1, {}, stop.Bytes(), 300);
-  out.Pump(2000);
+  out.Pump(1400);
   EXPECT_EQ(Extent(2000).second, LoopbackBus::MsToFrame(300));
   out.OnStartSound(1, {}, once.Bytes(), 1500);  // nothing plays now: starts
   out.Pump(3000);
@@ -232,6 +233,32 @@ TEST_F(SoundOutputTest, StreamBlocksFollowTheirFramesAndSeekCuts) {
   out.OnStreamBlock(0, 0, PcmBlock(0, 4410, 441), 2050);
   EXPECT_EQ(Extent(3000).second, LoopbackBus::MsToFrame(2050) + 4410);
   EXPECT_EQ(out.GetStats().streamBlocks.at(Codec::kPcmLittle).decoded, 22);
+}
+
+// A stream whose blocks hold less than their frames lags the timeline and
+// goes on at its cursor, in the past of the player's time: the bus stays
+// unsettled from there, so the next block still lands whole. A stream that
+// gets no more blocks holds the bus back no further than its tolerance.
+TEST_F(SoundOutputTest, PumpSettlesTheBusUpToTheEarliestFrameStillToBeWritten) {
+  {
+    SoundOutput out(bus);
+    out.OnStreamHead(0, 18, PcmHead(4410), 0);  // 10 fps
+    for (int f = 0; f < 4; ++f) out.OnStreamBlock(0, f, PcmBlock(static_cast<std::size_t>(f) * 3000, 3000, 441), f * 100);
+    out.Pump(300);
+    EXPECT_EQ(bus.SettledFrame(), 4 * 3000);
+    out.OnStreamBlock(0, 4, PcmBlock(4 * 3000, 3000, 441), 400);
+    out.Pump(400);
+    const auto s = Read(0, 400);
+    for (std::size_t i = 0; i < 15000; i += 37) {
+      ASSERT_EQ(s[2 * i], static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 441 * static_cast<double>(i) / 44100.0))) << i;
+    }
+    out.Pump(5000);
+    EXPECT_EQ(bus.SettledFrame(), LoopbackBus::MsToFrame(5000) - (2 * 4410 + 2304));
+    out.OnStop(5000);
+    out.Pump(6000);
+    EXPECT_EQ(bus.SettledFrame(), LoopbackBus::MsToFrame(6000));
+  }
+  EXPECT_EQ(bus.SettledFrame(), std::numeric_limits<std::int64_t>::max());
 }
 
 TEST_F(SoundOutputTest, TimelineStopEndsOnlyThatStream) {
