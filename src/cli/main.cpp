@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "avi/avi_writer.h"
+#include "capture/frame_cache.h"
 #include "cli/batch.h"
 #include "cli/batch_report.h"
 #include "cli/commands.h"
@@ -234,6 +235,13 @@ void FinishConvertVideo(CLI::App* convert, const std::string& output, const AviO
   }
 }
 
+// A GIF build holds its frames to the end: their memory is reserved as the
+// pictures' cache would allow them, at most 1 GiB (past it the heap grows
+// as usual).
+void ReserveGifHeap() {
+  quarvel::gdi::ReserveFrameHeap(std::min(capture::FrameCache::DefaultBudget(), std::size_t(1) << 30));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -428,6 +436,7 @@ int main(int argc, char** argv) {
     // So is an unknown codec (the default needs no check).
     if (ext == ".avi" && !conv_avi.codec.empty()) CheckCodecName(conv_avi.codec, conv_avi.depth);
     if (ext == ".gif") {
+      ReserveGifHeap();
       // The GIF build takes the pictures from memory while the capture runs;
       // they need no file in a folder that goes, nor a recording, which a
       // GIF cannot hold.
@@ -504,6 +513,7 @@ int main(int argc, char** argv) {
     } else if (*capture) {
       RunCapture(movie, cap, progress);
     } else if (*gif_cmd) {
+      ReserveGifHeap();
       RunGif(output, gif, CurrentStore(), progress);
     } else if (*avi_cmd) {
       const StoreInfo store = CurrentStore();
