@@ -479,16 +479,16 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
   const auto batch_after = [&](std::size_t size) {
     return std::min(batch_size, std::max<std::size_t>(size * 2, std::size_t(std::max(threads, 2))));
   };
-  // A capture that may wait keeps at most three batches ahead: the one
-  // being added, the one being reduced and the one being gathered. However
-  // the build ends, the capture need wait for it no more.
+  // A capture that may wait keeps at most two batches of pictures: the one
+  // being reduced and the one being gathered (each picture is dropped once
+  // reduced). However the build ends, the capture need wait for it no more.
   struct StopHolding {
     capture::FrameCache* kept;
     ~StopHolding() {
       if (kept != nullptr) kept->StopHolding();
     }
   } stop_holding{streaming ? options.kept : nullptr};
-  if (streaming) options.kept->HoldAtMost(3 * batch_size);
+  if (streaming) options.kept->HoldAtMost(2 * batch_size);
   const bool compare = options.size == SizeChoice::kSmallerSize && !options.transparent;
   AnimationAssembler assembler(delay, options.size == SizeChoice::kSmallerSize, options.transparent,
                                options.tight_frames);
@@ -562,6 +562,12 @@ BuildResult BuildAnimation(const BuildOptions& options, const ProgressCallback& 
       } catch (...) {
         // Raised in frame order when the batch is added, after the frames before it.
         item.error = std::current_exception();
+      }
+      // The reduction is all the build needs of a kept picture: its memory
+      // goes back to the capture's next ones now, not once the batch is added.
+      if (item.kept != nullptr) {
+        item.kept = nullptr;
+        options.kept->Drop(b.start + (long long)k + 1);
       }
     });
     if (!compare) return;
